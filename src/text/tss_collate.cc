@@ -158,11 +158,14 @@ size_t Mismatch(const unsigned char *a, const unsigned char *b, size_t n) {
 size_t CharStart(const unsigned char *a, size_t p) {
   size_t s = 0;
   while (s < p) {
+    if (a[s] == TSS_ESCAPE) {  // runs of 4-byte characters are stepped, not searched
+      if (s + 4 > p) return s;
+      s += 4;
+      continue;
+    }
     const void *q = std::memchr(a + s, TSS_ESCAPE, p - s);
     if (q == nullptr) return p;
-    const size_t at = static_cast<size_t>(static_cast<const unsigned char *>(q) - a);
-    if (at + 4 > p) return at;
-    s = at + 4;
+    s = static_cast<size_t>(static_cast<const unsigned char *>(q) - a);
   }
   return p;
 }
@@ -185,7 +188,13 @@ int CollateFrom(const unsigned char *a, size_t na, const unsigned char *b, size_
   for (size_t i = from;;) {
     const bool ea = i >= na, eb = i >= nb;
     if (ea && eb) return 0;
-    if (!pad && (ea || eb)) return ea ? -1 : 1;
+    if (ea || eb) {
+      if (!pad) return ea ? -1 : 1;
+      const unsigned char *t = ea ? b : a;  // the longer text against blanks
+      const size_t n = ea ? nb : na;
+      while (i < n && t[i] == ' ') ++i;
+      if (i >= n) return 0;
+    }
     const TssChar ca = ea ? kBlank : TssDecodeChar(a + i, na - i);
     const TssChar cb = eb ? kBlank : TssDecodeChar(b + i, nb - i);
     if (!Same(ca, cb)) return coll.Compare(ca, cb);

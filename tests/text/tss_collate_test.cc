@@ -1,0 +1,268 @@
+// Comparison of TSS strings: blank padding, byte order in the classic mode,
+// the ICU-based collation in the UTF-T mode, and the lowest and highest
+// fillers of TssStringSetUltim.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "text/tss.h"
+#include "text/tss_collate.h"
+
+namespace {
+
+void UseMode(int mode) {
+  setenv("TSS_MODE", mode == 2 ? "2" : "1", 1);
+  TssReloadSettings();
+}
+
+std::string Long(uint32_t cp) {
+  unsigned char b[4];
+  TssEncodeUtfT(cp, b);
+  return std::string(reinterpret_cast<char *>(b), 4);
+}
+
+std::string Tss(uint32_t cp) {
+  unsigned char b[4];
+  return std::string(reinterpret_cast<char *>(b), TssEncodeCodePoint(cp, b));
+}
+
+int Pad(const std::string &a, const std::string &b) {
+  return TssStringNNCmpWithPadding(a.c_str(), b.c_str(), static_cast<long>(a.size()),
+                                   static_cast<long>(b.size()));
+}
+
+int PadEq(const std::string &a, const std::string &b) {
+  return TssStringNNEqualWithPadding(a.c_str(), b.c_str(), static_cast<long>(a.size()),
+                                     static_cast<long>(b.size()));
+}
+
+// Random TSS text over an alphabet that stresses the padding and the
+// collation: blanks, control characters, letters of both cases, accented
+// letters, long forms of 1-byte characters and characters of other scripts.
+std::string RandomText(std::mt19937 &rng, int max_chars) {
+  static const std::vector<std::string> alphabet = {
+      " ", " ", "\x01", "\x1F", "a", "A", "b", "B", "z", "\xE9", "\xC9", "\xB5", "\xFF", "0",
+      "~", Long(0xE9), Long(0x3A9), Long(0x3C9), Long(0x6F22), Long(0xFFFF), Long(0x10FFFD),
+      Long(0x9B), "\x9B\x80\x80\x80"};
+  std::uniform_int_distribution<int> len(0, max_chars);
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  std::string s;
+  for (int n = len(rng); n > 0; --n) s += alphabet[pick(rng)];
+  return s;
+}
+
+class TssPadding : public testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { UseMode(GetParam()); }
+};
+
+// Cases whose answer is the same in both modes.
+TEST_P(TssPadding, ComparesAsIfPaddedWithBlanks) {
+  struct Case {
+    const char *a;
+    const char *b;
+    long la, lb;
+    int sign;
+  } cases[] = {
+      {"abc", "abc", -1, -1, 0},
+      {"abc", "abc   ", -1, -1, 0},
+      {"abc   ", "abc", -1, -1, 0},
+      {"abc", "abd", -1, -1, -1},
+      {"abd", "abc  ", -1, -1, 1},
+      {"ab", "ab\x01", -1, -1, 1},  // a control character sorts below the blank
+      {"ab\x01", "ab", -1, -1, -1},
+      {"ab", "abc", -1, -1, -1},
+      {"", "", -1, -1, 0},
+      {"", "    ", -1, -1, 0},
+      {"", "a", -1, -1, -1},
+      {"a", "", -1, -1, 1},
+      {"abcdef", "abcxyz", 3, 3, 0},
+      {"abcdef", "abc", 4, -1, 1},
+      {"abc", "abcd", 3, -1, -1},
+      {"abc\0xyz", "abc", 7, 3, 0},  // the 0 byte ends the text
+      {"abc", "abc\0zzz", -1, 7, 0},
+      {"x", "abc", 0, -1, -1},
+      {"0123456789abcdefX", "0123456789abcdefY", -1, -1, -1},  // beyond the 8-byte steps
+  };
+  for (const Case &c : cases) {
+    const int got = TssStringNNCmpWithPadding(c.a, c.b, c.la, c.lb);
+    EXPECT_EQ(c.sign, (got > 0) - (got < 0)) << c.a << " | " << c.b << " " << c.la << "," << c.lb;
+    EXPECT_EQ(c.sign == 0, TssStringNNEqualWithPadding(c.a, c.b, c.la, c.lb) != 0)
+        << c.a << " | " << c.b;
+  }
+}
+
+TEST_P(TssPadding, EmptyTextSortsLowest) {
+  for (const char *other : {"\x01", " x", "a", "\xFF", "\x9B\xBC\x81\xAA"}) {
+    for (int flag : {TSS_CMP_ISO8859, TSS_CMP_NATIVE}) {
+      EXPECT_LT(TssStringNCmp("", other, 10, flag), 0) << other << " flag " << flag;
+      EXPECT_GT(TssStringNCmp(other, "", 10, flag), 0) << other << " flag " << flag;
+      EXPECT_EQ(0, TssStringNCmp("", "", 10, flag));
+    }
+  }
+  EXPECT_EQ(0, TssStringNCmp("abcX", "abcY", 3, TSS_CMP_NATIVE));
+  EXPECT_LT(TssStringNCmp("abc", "abc ", 4, TSS_CMP_NATIVE), 0);  // no padding here
+}
+
+// A total order that agrees with equality: what sorting and grouping need.
+TEST_P(TssPadding, RandomTextsAreTotallyOrdered) {
+  std::mt19937 rng(GetParam() * 31 + 5);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 300; ++i) texts.push_back(RandomText(rng, 6));
+  for (const std::string &a : texts) {
+    for (const std::string &b : texts) {
+      const int ab = Pad(a, b), ba = Pad(b, a);
+      ASSERT_EQ((ab > 0) - (ab < 0), -((ba > 0) - (ba < 0))) << testing::PrintToString(a);
+      ASSERT_EQ(ab == 0, PadEq(a, b) != 0) << testing::PrintToString(a) << testing::PrintToString(b);
+      const int n = TssStringNCmp(a.c_str(), b.c_str(), -1, TSS_CMP_NATIVE);
+      ASSERT_EQ(n == 0, a == b);
+    }
+  }
+  std::sort(texts.begin(), texts.end(),
+            [](const std::string &x, const std::string &y) { return Pad(x, y) < 0; });
+  for (size_t i = 0; i < texts.size(); ++i) {
+    for (size_t j = i + 1; j < texts.size(); ++j) {
+      ASSERT_LE(Pad(texts[i], texts[j]), 0) << testing::PrintToString(texts[i]) << " "
+                                            << testing::PrintToString(texts[j]);
+    }
+  }
+}
+
+// The fillers bound every text of their length under both orders.
+TEST_P(TssPadding, UltimBoundsEveryText) {
+  std::mt19937 rng(GetParam() * 7 + 1);
+  for (int option : {0, 2, 4, 6}) {
+    for (long len : {1L, 3L, 4L, 9L}) {
+      std::string fill(static_cast<size_t>(len), '\0');
+      ASSERT_EQ(0, TssStringSetUltim(fill.data(), len, option));
+      ASSERT_EQ(std::string::npos, fill.find('\0'));
+      ASSERT_EQ(len, static_cast<long>(fill.size()));
+      const bool lowest = (option & TSS_ULTIM_LOWEST) != 0;
+      for (int i = 0; i < 300; ++i) {
+        std::string text = RandomText(rng, static_cast<int>(len));
+        if (option & TSS_ULTIM_SINGLE_BYTE) {  // single-byte columns hold 1-byte characters
+          for (char &c : text) c = (c == '\x9B') ? 'x' : c;
+        }
+        text = text.substr(0, static_cast<size_t>(len));
+        const int pad = Pad(fill, text);
+        const int ncmp = TssStringNCmp(fill.c_str(), text.c_str(), len, TSS_CMP_NATIVE);
+        if (lowest) {
+          ASSERT_LE(pad, 0) << option << testing::PrintToString(text);
+        } else {
+          ASSERT_GE(pad, 0) << option << testing::PrintToString(text);
+          ASSERT_GE(ncmp, 0) << option << testing::PrintToString(text);
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, TssPadding, testing::Values(1, 2),
+                         [](const testing::TestParamInfo<int> &info) {
+                           return info.param == 1 ? std::string("Classic") : std::string("UtfT");
+                         });
+
+TEST(TssCompare, ClassicModeIsByteOrder) {
+  UseMode(1);
+  const char *ascending[] = {"\x01", " ", "0", "B", "Z", "a", "z", "\x9B\xBC\x81\xAA", "\xC9",
+                             "\xE9", "\xFF"};
+  for (size_t i = 0; i + 1 < std::size(ascending); ++i) {
+    EXPECT_LT(TssStringNNCmpWithPadding(ascending[i], ascending[i + 1], -1, -1), 0) << i;
+    EXPECT_LT(TssStringNCmp(ascending[i], ascending[i + 1], 10, TSS_CMP_NATIVE), 0) << i;
+    EXPECT_LT(TssStringNCmp(ascending[i], ascending[i + 1], 10, TSS_CMP_ISO8859), 0) << i;
+  }
+}
+
+TEST(TssCompare, UtfTModeCollatesThroughIcu) {
+  UseMode(2);
+  ASSERT_EQ(0, initialize_icuwrappers());
+  // Each text sorts before the next: case, accents and scripts under "root".
+  const std::string ascending[] = {
+      "\x01",       " ",          "0",          "9",           "a",           "A",
+      "\xE1" "b",   "\xC1",       "\xE4",       "b",           "B",           "e",
+      "\xE9",       Long(0xE9),   "\xC9",       "f",           "z",           "\xFE",
+      Tss(0x3B1),   Tss(0x3C9),   Tss(0x3A9),   Tss(0x44F),    Tss(0x5D0),    Tss(0x6F22),
+      Tss(0xFFFF)};
+  for (size_t i = 0; i + 1 < std::size(ascending); ++i) {
+    const std::string &x = ascending[i], &y = ascending[i + 1];
+    EXPECT_LT(Pad(x, y), 0) << i << " " << testing::PrintToString(x) << testing::PrintToString(y);
+    EXPECT_GT(Pad(y, x), 0) << i;
+    EXPECT_LT(TssStringNCmp(x.c_str(), y.c_str(), -1, TSS_CMP_NATIVE), 0) << i;
+  }
+  // Character by character: the first differing character decides.
+  EXPECT_GT(Pad("c\xF4te", "cotz"), 0);
+  EXPECT_GT(Pad("r\xE9sum\xE9", "resz"), 0);
+  // Flag 0 keeps ISO 8859 byte order in the UTF-T mode.
+  EXPECT_LT(TssStringNCmp("B", "a", 1, TSS_CMP_ISO8859), 0);
+  EXPECT_GT(TssStringNCmp("B", "a", 1, TSS_CMP_NATIVE), 0);
+}
+
+TEST(TssCompare, UtfTTruncatedCharacterComparesByItsBytes) {
+  UseMode(2);
+  const std::string cut = "ab\x9B\xBC\x81", whole = "ab" + Long(0x3A9);
+  EXPECT_NE(0, Pad(cut, whole));
+  EXPECT_EQ(-Pad(cut, whole), Pad(whole, cut));
+  EXPECT_FALSE(PadEq(cut, whole));
+  // The same bytes cut by the length compare equal.
+  EXPECT_EQ(0, TssStringNNCmpWithPadding(whole.c_str(), whole.c_str(), 4, 4));
+}
+
+TEST(TssUltim, FillsBytesPerOption) {
+  UseMode(1);
+  char buf[6];
+  ASSERT_EQ(0, TssStringSetUltim(buf, 6, 4));
+  EXPECT_EQ(std::string(6, '\x01'), std::string(buf, 6));
+  ASSERT_EQ(0, TssStringSetUltim(buf, 6, 6));
+  EXPECT_EQ(std::string(6, '\x01'), std::string(buf, 6));
+  ASSERT_EQ(0, TssStringSetUltim(buf, 6, 0));
+  EXPECT_EQ(std::string(6, '\xFF'), std::string(buf, 6));
+  ASSERT_EQ(0, TssStringSetUltim(buf, 6, 2));
+  EXPECT_EQ(std::string(6, '\xFF'), std::string(buf, 6));
+
+  UseMode(2);
+  ASSERT_EQ(0, TssStringSetUltim(buf, 6, 0));  // one 4-byte character, then 1-byte ones
+  EXPECT_EQ(Long(0xFFFF), std::string(buf, 4));
+  EXPECT_EQ(2, TSSmblen_n(buf + 4, 2));
+  EXPECT_EQ(3, TSSmblen_n(buf, 6));
+  ASSERT_EQ(0, TssStringSetUltim(buf, 6, 2));
+  EXPECT_EQ(6, TSSmblen_n(buf, 6));
+}
+
+TEST(TssUltim, UnknownOptionIsLoggedAndChangesNothing) {
+  UseMode(1);
+  for (int option : {1, 3, 8, 16, -1}) {
+    char buf[4] = {'a', 'b', 'c', 'd'};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(-1, TssStringSetUltim(buf, 4, option)) << option;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, err.find("TssStringSetUltim")) << option;
+    EXPECT_NE(std::string::npos, err.find("Unknown flag")) << option;
+    EXPECT_EQ(std::string("abcd"), std::string(buf, 4));
+  }
+}
+
+// Every character lies between the lowest and the highest of the collation.
+TEST(TssUltim, UtfTBoundsHoldForEveryCodePoint) {
+  UseMode(2);
+  const TssChar low = TssCollationLowest(), high = TssCollationHighest(false);
+  const TssChar high_byte = TssCollationHighest(true);
+  for (uint32_t cp = 1; cp <= 0x10FFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    unsigned char b[4];
+    TssEncodeUtfT(cp, b);
+    const TssChar ch = TssDecodeChar(b, 4);
+    ASSERT_LE(TssCollateChars(low, ch), 0) << std::hex << cp;
+    ASSERT_GE(TssCollateChars(high, ch), 0) << std::hex << cp;
+    if (cp < 0x100 && cp != TSS_ESCAPE) {
+      const TssChar one = {cp, 1};
+      ASSERT_LE(TssCollateChars(low, one), 0) << std::hex << cp;
+      ASSERT_GE(TssCollateChars(high_byte, one), 0) << std::hex << cp;
+    }
+  }
+}
+
+}  // namespace
