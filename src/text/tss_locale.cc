@@ -20,7 +20,7 @@ struct TssSettings {
   int mode = 0;                 // 0 until read
   int zero_width_factor = -1;   // -1 until read
   std::string locale = kDefaultLocale;
-  std::string native;           // native code page name, empty for the default
+  int arg = 0;                  // the host's locale argument
 };
 
 TssSettings &Settings() {
@@ -89,7 +89,7 @@ int initialize_icuwrappers() {
 
 const char *TssGetLocale() { return Settings().locale.c_str(); }
 
-extern "C" MOLVANE_API int TSSsetlocale(const char *locale, const char *native) {
+extern "C" MOLVANE_API int TSSsetlocale(const char *locale, int arg) {
   TssSettings &s = Settings();
   if (locale != nullptr && *locale != 0 && strcasecmp(locale, kDefaultLocale) != 0) {
     TssLog(__FILE__, __LINE__, "TSSsetlocale", TSS_LOG_ERROR, "Unknown TSS locale \"%s\"\n",
@@ -97,6 +97,6 @@ extern "C" MOLVANE_API int TSSsetlocale(const char *locale, const char *native) 
     return -1;
   }
   s.locale = kDefaultLocale;
-  s.native = native == nullptr ? "" : native;
+  s.arg = arg;
   return 0;
 }
