@@ -13,6 +13,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/log.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
@@ -41,13 +42,15 @@ std::uint64_t GetLE(unsigned char const *p, int bytes) {
 }
 
 // Logs the fault and raises the protocol error for malformed input.
-[[noreturn]] __attribute__((format(printf, 1, 2))) void Malformed(char const *format, ...) {
+#define MALFORMED(...) MalformedAt(__FILE__, __LINE__, __VA_ARGS__)
+[[noreturn]] __attribute__((format(printf, 3, 4))) void MalformedAt(char const *file, int line,
+                                                                    char const *format, ...) {
   char text[256];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  std::fprintf(stderr, "SQL agent protocol: %s\n", text);
+  log_mesg(file, line, "SQL", LOG_ERROR, "%s", text);
   throw SQLExUnknownNetWorkToken(SQLString(text));
 }
 
@@ -88,7 +91,7 @@ SQLTokenString::SQLTokenString(int capacity)
 }
 
 SQLTokenString::SQLTokenString(unsigned char const *bytes, int n) {
-  if (n < 0) Malformed("Invalid token string length %d", n);
+  if (n < 0) MALFORMED("Invalid token string length %d", n);
   capacity_ = n > 0 ? n : kDefaultCapacity;
   buffer_ = std::make_unique<unsigned char[]>(static_cast<size_t>(capacity_));
   if (n > 0) std::memcpy(buffer_.get(), bytes, static_cast<size_t>(n));
@@ -116,7 +119,7 @@ void SQLTokenString::Reserve(int s) {
 }
 
 void SQLTokenString::SetString(unsigned char const *bytes, int n) {
-  if (n < 0) Malformed("Invalid token string length %d", n);
+  if (n < 0) MALFORMED("Invalid token string length %d", n);
   if (n > capacity_) {
     length_ = 0;  // nothing of the old content is kept
     IncreaseBuffer(n);
@@ -183,8 +186,8 @@ void SQLTokenString::AppendDouble(double v) {
 
 void SQLTokenString::AppendMemory(void const *bytes, int n) {
   if (n < 0 || n > kMaxMemory) {
-    std::fprintf(stderr, "SQL agent protocol: value of %d bytes exceeds the %d bytes of an item\n",
-                 n, kMaxMemory);
+    log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+             "A value of %d bytes exceeds the %d bytes of a token-string item", n, kMaxMemory);
     throw SQLExDEStringDataRightTruncation();
   }
   // One byte of slack is counted, as the growth rule has always done.
@@ -225,14 +228,14 @@ void SQLTokenString::PutBs4(std::int32_t v, int offset) {
 
 unsigned char const *SQLTokenString::ReadItem(SQLNWTokenType tag, int itemSize) const {
   if (readOffset_ < 0 || readOffset_ >= length_)
-    Malformed("Token string ends before a %s item (offset %d, length %d)",
+    MALFORMED("Token string ends before a %s item (offset %d, length %d)",
               SQLNWTokenTypeName(tag), readOffset_, length_);
   int found = buffer_[readOffset_];
   if (found != tag)
-    Malformed("Unexpected SQLNWTokenType %d at offset %d, expected %s", found, readOffset_,
+    MALFORMED("Unexpected SQLNWTokenType %d at offset %d, expected %s", found, readOffset_,
               SQLNWTokenTypeName(tag));
   if (itemSize > length_ - readOffset_)
-    Malformed("Truncated %s item at offset %d (length %d)", SQLNWTokenTypeName(tag), readOffset_,
+    MALFORMED("Truncated %s item at offset %d (length %d)", SQLNWTokenTypeName(tag), readOffset_,
               length_);
   unsigned char const *payload = buffer_.get() + readOffset_ + 1;
   readOffset_ += itemSize;
@@ -273,7 +276,7 @@ void SQLTokenString::GetMemory(unsigned char const *&bytes, std::int16_t &n) con
   auto count = static_cast<std::int16_t>(GetLE(header, 2));
   if (count < 0 || count > length_ - readOffset_) {
     readOffset_ = start;
-    Malformed("Memory item at offset %d holds %d bytes, %d left", start, count,
+    MALFORMED("Memory item at offset %d holds %d bytes, %d left", start, count,
               length_ - start - kMemoryHeader);
   }
   bytes = header + 2;
@@ -292,7 +295,7 @@ SQLType SQLTokenString::GetType() const {
     case SQLNWTTypeIntervalDays: return SQL_INTERVAL_DAYS;
     case SQLNWTTypeIntervalSeconds: return SQL_INTERVAL_SECONDS;
     case SQLNWTTypeRaw: return SQL_RAW;
-    default: Malformed("Unexpected token %d", static_cast<int>(token));
+    default: MALFORMED("Unexpected token %d", static_cast<int>(token));
   }
 }
 
@@ -304,13 +307,13 @@ SQLNWToken SQLTokenString::PeekToken() const {
 
 SQLNWTokenType SQLTokenString::TypeCurrent() const {
   if (readOffset_ < 0 || readOffset_ >= length_)
-    Malformed("Token string ends at offset %d (length %d)", readOffset_, length_);
+    MALFORMED("Token string ends at offset %d (length %d)", readOffset_, length_);
   return static_cast<SQLNWTokenType>(buffer_[readOffset_]);
 }
 
 void SQLTokenString::SetReadOffset(int offset) const {
   if (offset < 0 || offset > length_)
-    Malformed("Read offset %d outside the token string (length %d)", offset, length_);
+    MALFORMED("Read offset %d outside the token string (length %d)", offset, length_);
   readOffset_ = offset;
 }
 
@@ -321,9 +324,9 @@ void SQLTokenString::ConvertDataFormat(bool swap, int fromFormat, int toFormat,
   while (at < length_) {
     int tag = p[at];
     int payload = FixedPayload(tag);
-    if (payload < 0) Malformed("Unexpected SQLNWTokenType %d at offset %d", tag, at);
+    if (payload < 0) MALFORMED("Unexpected SQLNWTokenType %d at offset %d", tag, at);
     if (payload > length_ - at - 1)
-      Malformed("Truncated %s item at offset %d (length %d)", SQLNWTokenTypeName(tag), at, length_);
+      MALFORMED("Truncated %s item at offset %d (length %d)", SQLNWTokenTypeName(tag), at, length_);
     unsigned char *q = p + at + 1;
     int count = 0;  // bytes of a memory item after its count
     if (tag == SQLNWTdouble) {
@@ -339,7 +342,7 @@ void SQLTokenString::ConvertDataFormat(bool swap, int fromFormat, int toFormat,
       count = host;
       if (swap && direction == FromHostOrder) std::swap(q[0], q[1]);
       if (count < 0 || count > length_ - at - kMemoryHeader)
-        Malformed("Memory item at offset %d holds %d bytes, %d left", at, count,
+        MALFORMED("Memory item at offset %d holds %d bytes, %d left", at, count,
                   length_ - at - kMemoryHeader);
     } else if (swap) {
       std::reverse(q, q + payload);

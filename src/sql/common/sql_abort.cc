@@ -4,12 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/log.h"
+
 void SQLAbort(char const *sourceFile, int line, char const *format, ...) {
   char text[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+
+  log_mesg(sourceFile, line, "SQL", LOG_ERROR, "SQL processor stopped. Internal error:");
+  log_mesg(sourceFile, line, "SQL", LOG_ERROR, "%s", text);
 
   std::fflush(stdout);
   std::fprintf(stderr, "SQL processor stopped in file %s, line %d.\nInternal error:\n%s\n",

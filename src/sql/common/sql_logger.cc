@@ -16,7 +16,7 @@ long EnvironmentSetting(char const *name) {
   for (char &c : var) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   char const *value = std::getenv(var.c_str());
   if (value == nullptr || *value == '\0') return 0;
-  return std::strtol(value, nullptr, 0);
+  return std::strtol(value, nullptr, 8);  // both trace settings are octal
 }
 
 SQLSettingReader g_settingReader = nullptr;

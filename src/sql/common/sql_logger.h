@@ -104,7 +104,7 @@ void SQL_init_logging();  // nothing to open
 // Reads an integer setting of the database client by name (qelt_sql_trace,
 // tt_sql_trace). The database client installs its reader at start-up; until
 // then the logger reads the setting's environment variable (its name in
-// upper case), 0 when unset.
+// upper case, octal like the settings), 0 when unset.
 using SQLSettingReader = long (*)(char const *name);
 void SQL_set_setting_reader(SQLSettingReader reader);
 

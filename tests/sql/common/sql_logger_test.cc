@@ -46,7 +46,7 @@ TEST(SQLLogger, InitLogFlagsReadsTheInstalledSettings) {
 
 TEST(SQLLogger, WithoutASettingsReaderTheEnvironmentCounts) {
   setenv("QELT_SQL_TRACE", "0", 1);
-  setenv("TT_SQL_TRACE", "0x800", 1);
+  setenv("TT_SQL_TRACE", "4000", 1);  // octal 0x800
   SQLLoggerInitLogFlags();
   EXPECT_EQ(0x3, SQLLogger::Instance()->GetLogFlags());
   unsetenv("TT_SQL_TRACE");
