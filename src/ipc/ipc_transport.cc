@@ -1,0 +1,318 @@
+#include "ipc/ipc_transport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/env.h"
+#include "platform/log.h"
+
+extern char **environ;
+
+namespace molvane::ipc {
+namespace {
+
+// How long a closed child may take to end on its own, then after SIGTERM.
+constexpr int kGraceMillis = 3000;
+constexpr int kTermMillis = 1000;
+constexpr int kPollMillis = 5;
+
+void SleepMillis(int ms) {
+  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+// connect() that survives EINTR: the attempt goes on in the kernel, so wait
+// for it to finish and take its result.
+int ConnectFd(int fd, const struct sockaddr *sa, socklen_t len) {
+  if (connect(fd, sa, len) == 0) return 0;
+  if (errno != EINTR) return -1;
+  struct pollfd p = {fd, POLLOUT, 0};
+  int rc;
+  do {
+    rc = poll(&p, 1, -1);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) return -1;
+  int err = 0;
+  socklen_t elen = sizeof err;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &elen) != 0) return -1;
+  if (err != 0) {
+    errno = err;
+    return -1;
+  }
+  return 0;
+}
+
+void LogExit(pid_t pid, const char *name, int status) {
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_WARNING,
+             "driver %s (pid %d) ended with exit status %d", name, static_cast<int>(pid),
+             WEXITSTATUS(status));
+  } else if (WIFSIGNALED(status)) {
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_WARNING,
+             "driver %s (pid %d) ended by signal %d", name, static_cast<int>(pid),
+             WTERMSIG(status));
+  }
+}
+
+// Waits up to `ms` for the child; true when it was reaped.
+bool WaitFor(pid_t pid, const char *name, int ms) {
+  for (int waited = 0;; waited += kPollMillis) {
+    if (ipc_try_reap_child(pid, name)) return true;
+    if (waited >= ms) return false;
+    SleepMillis(kPollMillis);
+  }
+}
+
+// Environment of a child: the host's, with ZUV set to the environment root
+// (the host may have named it with set_zuv only).
+std::vector<std::string> ChildEnvironment() {
+  std::vector<std::string> env;
+  const char *root = get_zuv();
+  bool set_root = root != nullptr && *root != '\0';
+  for (char **e = environ; e != nullptr && *e != nullptr; ++e) {
+    if (set_root && std::strncmp(*e, "ZUV=", 4) == 0) continue;
+    env.emplace_back(*e);
+  }
+  if (set_root) env.push_back(std::string("ZUV=") + root);
+  return env;
+}
+
+std::vector<char *> PointerList(std::vector<std::string> &strings) {
+  std::vector<char *> list;
+  list.reserve(strings.size() + 1);
+  for (auto &s : strings) list.push_back(s.data());
+  list.push_back(nullptr);
+  return list;
+}
+
+bool ParsePort(const std::string &text, uint16_t *port) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  *port = static_cast<uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+int ipc_parse_tcp_target(const std::string &target, IpcTcpAddr *addr) {
+  IpcTcpAddr a;
+  std::string port = target;
+  size_t colon = target.rfind(':');
+  if (colon != std::string::npos) {
+    std::string host = target.substr(0, colon);
+    port = target.substr(colon + 1);
+    if (host == "[::1]") {
+      a.ipv6 = true;
+    } else if (host != "localhost" && host != "127.0.0.1") {
+      errno = EINVAL;
+      return -1;
+    }
+  }
+  if (!ParsePort(port, &a.port)) {
+    errno = EINVAL;
+    return -1;
+  }
+  *addr = a;
+  return 0;
+}
+
+int ipc_connect_unix(const std::string &path, int *fd) {
+  struct sockaddr_un sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof sa.sun_path) {
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+             "socket path \"%s\" is empty or too long", path.c_str());
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(sa.sun_path, path.data(), path.size());
+  int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0 || ConnectFd(s, reinterpret_cast<struct sockaddr *>(&sa), sizeof sa) != 0) {
+    int e = errno;
+    if (s >= 0) close(s);
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+             "cannot connect to driver socket %s: %s", path.c_str(), std::strerror(e));
+    errno = e;
+    return -1;
+  }
+  *fd = s;
+  return 0;
+}
+
+int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd) {
+  struct sockaddr_storage ss;
+  std::memset(&ss, 0, sizeof ss);
+  socklen_t len;
+  if (addr.ipv6) {
+    auto *sa6 = reinterpret_cast<struct sockaddr_in6 *>(&ss);
+    sa6->sin6_family = AF_INET6;
+    sa6->sin6_port = htons(addr.port);
+    sa6->sin6_addr = in6addr_loopback;
+    len = sizeof *sa6;
+  } else {
+    auto *sa4 = reinterpret_cast<struct sockaddr_in *>(&ss);
+    sa4->sin_family = AF_INET;
+    sa4->sin_port = htons(addr.port);
+    sa4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *sa4;
+  }
+  int s = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0 || ConnectFd(s, reinterpret_cast<struct sockaddr *>(&ss), len) != 0) {
+    int e = errno;
+    if (s >= 0) close(s);
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+             "cannot connect to driver port %s%u: %s", addr.ipv6 ? "[::1]:" : "127.0.0.1:",
+             static_cast<unsigned>(addr.port), std::strerror(e));
+    errno = e;
+    return -1;
+  }
+  // One request, then its reply: do not hold small writes back.
+  int one = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  *fd = s;
+  return 0;
+}
+
+int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv, int *fd,
+                    pid_t *pid) {
+  if (access(exe.c_str(), X_OK) != 0) {
+    int e = errno;
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+             "driver executable %s cannot be run: %s", exe.c_str(), std::strerror(e));
+    errno = e;
+    return -1;
+  }
+  int sv[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+    int e = errno;
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "socketpair failed: %s",
+             std::strerror(e));
+    errno = e;
+    return -1;
+  }
+  // The child's end must not be descriptor 0 or 1 itself: dup2 onto the same
+  // number would keep close-on-exec and the child would lose it.
+  if (sv[1] < 3) {
+    int moved = fcntl(sv[1], F_DUPFD_CLOEXEC, 3);
+    if (moved < 0) {
+      int e = errno;
+      close(sv[0]);
+      close(sv[1]);
+      errno = e;
+      return -1;
+    }
+    close(sv[1]);
+    sv[1] = moved;
+  }
+
+  std::vector<std::string> args = argv;
+  std::vector<char *> arg_list = PointerList(args);
+  std::vector<std::string> env = ChildEnvironment();
+  std::vector<char *> env_list = PointerList(env);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
+  posix_spawn_file_actions_adddup2(&actions, sv[1], 1);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigset_t empty;
+  sigemptyset(&empty);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setsigmask(&attr, &empty);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  pid_t child = -1;
+  int rc = posix_spawn(&child, exe.c_str(), &actions, &attr, arg_list.data(), env_list.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  close(sv[1]);
+  if (rc != 0) {
+    close(sv[0]);
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot start driver %s: %s",
+             exe.c_str(), std::strerror(rc));
+    errno = rc;
+    return -1;
+  }
+  *fd = sv[0];
+  *pid = child;
+  return 0;
+}
+
+bool ipc_try_reap_child(pid_t pid, const char *name) {
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(pid, &status, WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r == pid) {
+    LogExit(pid, name, status);
+    return true;
+  }
+  // ECHILD: reaped elsewhere (or SIGCHLD is ignored); nothing left to wait for.
+  return r < 0;
+}
+
+void ipc_reap_child(pid_t pid, const char *name) {
+  if (pid <= 0) return;
+  int e = errno;
+  if (!WaitFor(pid, name, kGraceMillis)) {
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_WARNING,
+             "driver %s (pid %d) did not end after its connection closed; terminating it", name,
+             static_cast<int>(pid));
+    kill(pid, SIGTERM);
+    if (!WaitFor(pid, name, kTermMillis)) {
+      kill(pid, SIGKILL);
+      int status;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+  errno = e;
+}
+
+ssize_t ipc_send_all(int fd, const void *bytes, size_t count) {
+  const char *p = static_cast<const char *>(bytes);
+  size_t left = count;
+  while (left > 0) {
+    ssize_t n = send(fd, p, left, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(count);
+}
+
+ssize_t ipc_recv_some(int fd, void *buf, size_t size) {
+  for (;;) {
+    ssize_t n = recv(fd, buf, size, 0);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+}  // namespace molvane::ipc

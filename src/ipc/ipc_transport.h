@@ -1,0 +1,60 @@
+// Raw descriptor transports of process connections: a child process over a
+// socket pair, a running server over a Unix socket or a loopback TCP port,
+// and the byte moves over such a socket. Every descriptor made here is
+// close-on-exec, so one driver never inherits another driver's connection.
+// Failures return -1 with errno set and write one log line.
+#pragma once
+
+#include <sys/types.h>
+#include <sys/un.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace molvane::ipc {
+
+// Longest Unix socket path plus its NUL.
+constexpr size_t kIpcUnixPathMax = sizeof(sockaddr_un::sun_path);
+
+struct IpcTcpAddr {
+  bool ipv6 = false;   // ::1 instead of 127.0.0.1
+  uint16_t port = 0;
+};
+
+// Parses "PORT", "localhost:PORT", "127.0.0.1:PORT" or "[::1]:PORT" (PORT
+// 1..65535). Other hosts are refused: servers are reached on the loopback
+// address only. 0, or -1 with errno EINVAL (no log line).
+int ipc_parse_tcp_target(const std::string &target, IpcTcpAddr *addr);
+
+// Connects to a server; on success *fd is the connected socket.
+int ipc_connect_unix(const std::string &path, int *fd);
+int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd);
+
+// Starts `exe` with `argv` (argv[0] included) over a new socket pair: the
+// child finds its end of the connection on descriptors 0 and 1, keeps the
+// host's standard error, gets SIGPIPE at its default action and ZUV set to
+// the environment root when one is known. On success *fd is the host's end
+// and *pid the child; the caller must pass the pid to ipc_reap_child.
+int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv, int *fd,
+                    pid_t *pid);
+
+// Waits for a child whose connection has been closed, so that no zombie is
+// left: it is given a short while to end by itself, then SIGTERM, then
+// SIGKILL. `name` only labels log lines.
+void ipc_reap_child(pid_t pid, const char *name);
+
+// Reaps the child when it has already ended; true when it has (or when it
+// is no longer ours to wait for).
+bool ipc_try_reap_child(pid_t pid, const char *name);
+
+// Writes all `count` bytes, never raising SIGPIPE (a gone peer gives -1 with
+// errno EPIPE). Returns count or -1.
+ssize_t ipc_send_all(int fd, const void *bytes, size_t count);
+
+// Reads what is there, up to `size` bytes, waiting for at least one; 0 at
+// the end of the connection, -1 with errno on failure.
+ssize_t ipc_recv_some(int fd, void *buf, size_t size);
+
+}  // namespace molvane::ipc
