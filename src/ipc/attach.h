@@ -1,0 +1,87 @@
+// Process connections: attach_process starts or reaches a driver and gives
+// a pair of connection streams (input, output); ipc_control adjusts them;
+// ipc_remote_info and GetHostName answer the host questions of driver
+// specifications. How each driver is reached comes from "lib/ipc_info"
+// under the environment root (docs/ipc_info.md): a child process over a
+// socket pair (the default), an in-process driver library (driver_entry.h),
+// or a server already running on a Unix socket or a loopback TCP port.
+//
+// A connection lives until both of its streams are closed with sclose;
+// closing the output stream alone tells the driver that no more requests
+// come (it sees the end of its input). Closing the last stream releases
+// every descriptor and waits for a child process, so none is left behind.
+// SIGPIPE is never raised in the host by these streams.
+#pragma once
+
+#include <stddef.h>
+
+#include "ipc/stream.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Modes of attach_process.
+enum {
+  IPC_MODE_PAIR = 1,  // one input and one output stream
+};
+
+// Operations of ipc_control.
+enum {
+  IPC_SET_DISCONNECT = 1,  // argument: stream_disconnect_fn (cast to void *)
+  IPC_GET_HOST = 16,       // argument: char buffer of IPC_HOST_SIZE bytes
+};
+
+// Size of a host-name buffer, NUL included.
+enum { IPC_HOST_SIZE = 256 };
+
+// The host part of a driver name "host!driver" is separated by this byte.
+enum { IPC_HOST_SEP = '!' };
+
+// Starts or connects the driver `name` ("driver", or "host!driver" for a
+// driver on a named host, which must be this machine) and fills
+// streams[0] with the input and streams[1] with the output stream. `mode`
+// must be IPC_MODE_PAIR and the two reserved words 0. 0 on success; -1 with
+// errno set and a log line on failure, with nothing left open or running.
+// Errors: EINVAL (bad arguments or a malformed lib/ipc_info), ENOENT or
+// EACCES (no executable or library), EHOSTUNREACH (another host),
+// ECONNREFUSED (no server listening), ELIBBAD (a library without the
+// entry points), or the error of the driver's own start.
+int attach_process(const char *name, STREAM **streams, int mode, int reserved1, int reserved2);
+
+// Operation IPC_SET_DISCONNECT installs the function called when the peer
+// of this stream disconnects (end of data, a failed read or write); null
+// removes it; the handler may end the process but must not close the
+// stream it is given (the failing call still uses it). Operation IPC_GET_HOST copies the connection's host name into
+// the argument buffer ("" when local). 0, or -1 with errno EINVAL for a
+// stream that is not a process connection, an unknown operation or a null
+// buffer.
+int ipc_control(STREAM *stream, int operation, void *argument);
+
+// Calls the processing entry of an in-process driver connection (the
+// request round trip does this after flushing a request); 0 for any other
+// connection. -1 when the driver failed or ended the connection.
+int ipc_process_request(STREAM *output);
+
+// One line of the user's remote-information file "lib/user/r<user>".
+typedef struct ipc_remote_info_rec {
+  char host[IPC_HOST_SIZE];  // host name as written in the file
+  char user[64];             // login name to use on that host
+  char zuv[1024];            // environment root there ("" when the same)
+} IPC_REMOTE_INFO;
+
+// Looks `host` up in the user's remote-information file. 0 when the file has
+// a line for it (the record is filled); -1 when it has none, or there is no
+// file (errno ENOENT), or it cannot be read or a line is malformed (errno
+// EINVAL, logged). A driver on this machine is reached directly unless the
+// user named a login for it here, so a non-zero result lets the caller drop
+// the host part of a driver specification.
+int ipc_remote_info(IPC_REMOTE_INFO *info, const char *host);
+
+// This machine's host name into buffer (size bytes with the NUL). 0, or -1
+// with errno (ENAMETOOLONG when it does not fit).
+int GetHostName(char *buffer, size_t size);
+
+#ifdef __cplusplus
+}
+#endif

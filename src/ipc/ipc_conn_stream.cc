@@ -1,0 +1,164 @@
+// Stream operations of process connections. Each stream of a connection
+// holds one "side" record that shares the connection; the connection is
+// released with the last side. Over a socket, closing the output side
+// shuts down the sending direction so that the driver sees the end of its
+// input while replies can still be read. In-process, bytes go to and come
+// from the driver library's entry points, and a read that finds no reply
+// runs the processing entry once more over unprocessed request bytes, so
+// that a reply is never missed because a caller skipped it.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "ipc/ipc_connect.h"
+#include "ipc/ipc_transport.h"
+#include "platform/log.h"
+
+namespace molvane::ipc {
+namespace {
+
+struct Side {
+  std::shared_ptr<IPC_CONNECT> conn;
+  bool output = false;
+};
+
+IPC_CONNECT &ConnOf(void *ctx) { return *static_cast<Side *>(ctx)->conn; }
+
+long SocketRead(void *ctx, void *buf, size_t n) {
+  return static_cast<long>(ipc_recv_some(ConnOf(ctx).fd, buf, n));
+}
+
+long SocketWrite(void *ctx, const void *buf, size_t n) {
+  return static_cast<long>(ipc_send_all(ConnOf(ctx).fd, buf, n));
+}
+
+int SideClose(void *ctx) {
+  std::unique_ptr<Side> side(static_cast<Side *>(ctx));
+  IPC_CONNECT &c = *side->conn;
+  if (side->output && c.fd >= 0 && side->conn.use_count() > 1) shutdown(c.fd, SHUT_WR);
+  return 0;
+}
+
+long LibraryRead(void *ctx, void *buf, size_t n) {
+  IPC_CONNECT &c = ConnOf(ctx);
+  if (!c.lib_live) return 0;
+  ssize_t got = c.lib->read(c.lib_conn, buf, n);
+  if (got == 0 && c.lib_pending) {
+    if (c.Process() != 0) return 0;
+    got = c.lib->read(c.lib_conn, buf, n);
+  }
+  if (got < 0) return -1;
+  if (static_cast<size_t>(got) > n) {
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+             "driver %s returned %zd bytes for a read of %zu", c.driver.c_str(), got, n);
+    errno = EPROTO;
+    return -1;
+  }
+  return static_cast<long>(got);
+}
+
+long LibraryWrite(void *ctx, const void *buf, size_t n) {
+  IPC_CONNECT &c = ConnOf(ctx);
+  if (!c.lib_live) {
+    errno = EPIPE;
+    return -1;
+  }
+  ssize_t put = c.lib->write(c.lib_conn, buf, n);
+  if (put < 0) return -1;
+  if (static_cast<size_t>(put) != n) {
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+             "driver %s took %zd of %zu request bytes", c.driver.c_str(), put, n);
+    errno = EPROTO;
+    return -1;
+  }
+  c.lib_pending = true;
+  return static_cast<long>(put);
+}
+
+int ProcessEntry(void *arg) { return static_cast<IPC_CONNECT *>(arg)->Process(); }
+
+const STREAM_OPS kSocketOps = {SocketRead, SocketWrite, nullptr, nullptr, SideClose, nullptr};
+const STREAM_OPS kLibraryOps = {LibraryRead, LibraryWrite, nullptr, nullptr, SideClose, nullptr};
+
+// Makes one stream over a new side of `conn`; null (errno ENOMEM) when
+// memory runs out, the side then being released.
+STREAM *MakeSide(const std::shared_ptr<IPC_CONNECT> &conn, bool output, const std::string &name,
+                 const std::string &host) {
+  auto side = std::make_unique<Side>();
+  side->conn = conn;
+  side->output = output;
+  const STREAM_OPS *ops = conn->form == IpcForm::kLibrary ? &kLibraryOps : &kSocketOps;
+  STREAM *s = stream_create(ops, side.get(), STREAM_KIND_CONN, output ? STREAM_WRITE : STREAM_READ,
+                            name.c_str(), 0);
+  if (s == nullptr) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  side.release();  // now owned by the stream, freed by SideClose
+  s->fd = conn->fd;
+  if (conn->form == IpcForm::kLibrary) {
+    s->in_process = 1;
+    s->process_entry = ProcessEntry;
+    s->process_arg = conn.get();
+  }
+  std::snprintf(s->host, sizeof s->host, "%s", host.c_str());
+  s->conn = conn.get();
+  return s;
+}
+
+}  // namespace
+
+IPC_CONNECT::~IPC_CONNECT() {
+  int e = errno;
+  if (fd >= 0) close(fd);
+  if (pid > 0) ipc_reap_child(pid, driver.c_str());
+  if (lib != nullptr && lib_live) {
+    lib->write(lib_conn, nullptr, 0);
+    if (lib->main_loop(lib_conn) < 0) {
+      log_mesg(__FILE__, __LINE__, "attach_process", LOG_WARNING,
+               "driver %s failed to close its connection: %s", driver.c_str(),
+               std::strerror(errno));
+    }
+  }
+  errno = e;
+}
+
+int IPC_CONNECT::Process() {
+  if (lib == nullptr) return 0;
+  if (!lib_live) {
+    errno = EPIPE;
+    return -1;
+  }
+  lib_pending = false;
+  int rc = lib->main_loop(lib_conn);
+  if (rc == 0) return 0;
+  lib_live = false;
+  if (rc < 0) {
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "driver %s failed: %s",
+             driver.c_str(), std::strerror(errno));
+  }
+  errno = EPIPE;
+  return -1;
+}
+
+int ipc_make_streams(std::unique_ptr<IPC_CONNECT> conn, const std::string &name,
+                     const std::string &host, STREAM **streams) {
+  std::shared_ptr<IPC_CONNECT> shared(std::move(conn));
+  STREAM *in = MakeSide(shared, false, name, host);
+  STREAM *out = in != nullptr ? MakeSide(shared, true, name, host) : nullptr;
+  if (out == nullptr) {
+    if (in != nullptr) sclose(in);
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+             "no memory for the streams of driver %s", name.c_str());
+    errno = ENOMEM;
+    return -1;
+  }
+  streams[0] = in;
+  streams[1] = out;
+  return 0;
+}
+
+}  // namespace molvane::ipc

@@ -1,0 +1,45 @@
+// The connection record behind the two streams of attach_process, and the
+// stream operations over it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include "ipc/ipc_info.h"
+#include "ipc/ipc_library.h"
+#include "ipc/stream.h"
+
+namespace molvane::ipc {
+
+// One connection to a driver, shared by its input and output stream and
+// released with the last of them. Releasing it closes the socket and waits
+// for a child process, or ends the in-process driver's connection.
+struct IPC_CONNECT {
+  IpcForm form = IpcForm::kChild;
+  std::string driver;                     // driver name, for log lines
+  int fd = -1;                            // socket (child and server forms)
+  pid_t pid = -1;                         // child process, or -1
+  const IpcDriverLibrary *lib = nullptr;  // in-process form
+  int lib_conn = -1;                      // the driver's connection number
+  bool lib_live = false;                  // lib_conn is still open in the driver
+  bool lib_pending = false;               // request bytes not yet processed
+
+  IPC_CONNECT() = default;
+  IPC_CONNECT(const IPC_CONNECT &) = delete;
+  IPC_CONNECT &operator=(const IPC_CONNECT &) = delete;
+  ~IPC_CONNECT();
+
+  // In-process form: runs driver_main_loop over the bytes handed over so
+  // far. 0, or -1 (errno EPIPE) when the driver ended or failed.
+  int Process();
+};
+
+// Builds the input and output stream of `conn` (streams[0], streams[1]).
+// `host` is the peer host name ("" when local). Takes ownership of `conn`:
+// on failure (-1, errno ENOMEM) it is released.
+int ipc_make_streams(std::unique_ptr<IPC_CONNECT> conn, const std::string &name,
+                     const std::string &host, STREAM **streams);
+
+}  // namespace molvane::ipc

@@ -1,0 +1,44 @@
+// Controls of a process connection's streams.
+#include <cerrno>
+#include <cstring>
+
+#include "ipc/attach.h"
+#include "platform/log.h"
+
+namespace {
+
+bool IsConnection(const STREAM *stream) {
+  return stream != nullptr && stream->kind == STREAM_KIND_CONN && stream->conn != nullptr;
+}
+
+}  // namespace
+
+int ipc_control(STREAM *stream, int operation, void *argument) {
+  if (!IsConnection(stream)) {
+    log_mesg(__FILE__, __LINE__, "ipc_control", LOG_ERROR,
+             "operation %d on a stream that is not a process connection", operation);
+    errno = EINVAL;
+    return -1;
+  }
+  switch (operation) {
+    case IPC_SET_DISCONNECT:
+      stream->disconnect_handler = reinterpret_cast<stream_disconnect_fn>(argument);
+      return 0;
+    case IPC_GET_HOST:
+      if (argument == nullptr) break;
+      // The host name was bounded when the connection was made.
+      std::memcpy(argument, stream->host, std::strlen(stream->host) + 1);
+      return 0;
+    default:
+      break;
+  }
+  log_mesg(__FILE__, __LINE__, "ipc_control", LOG_ERROR, "bad operation %d%s", operation,
+           argument == nullptr ? " (no argument)" : "");
+  errno = EINVAL;
+  return -1;
+}
+
+int ipc_process_request(STREAM *output) {
+  if (!IsConnection(output) || !output->in_process || output->process_entry == nullptr) return 0;
+  return output->process_entry(output->process_arg);
+}

@@ -1,0 +1,250 @@
+// attach_process in its three forms against the echo driver: bytes round
+// trip, arguments arrive, the disconnect handler fires when the driver goes
+// away, and nothing is left open or running afterwards.
+#include "ipc/attach.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "ipc_test_util.h"
+
+using ipc_test::CloseBoth;
+using ipc_test::EchoServer;
+using ipc_test::OpenDescriptors;
+using ipc_test::RoundTrip;
+using ipc_test::ScratchRoot;
+
+namespace {
+
+enum class Form { kChild, kLibrary, kUnix, kTcp };
+
+const char *FormName(Form f) {
+  switch (f) {
+    case Form::kChild: return "Child";
+    case Form::kLibrary: return "Library";
+    case Form::kUnix: return "UnixServer";
+    case Form::kTcp: return "TcpServer";
+  }
+  return "?";
+}
+
+int disconnects = 0;
+STREAM *disconnected_stream = nullptr;
+void CountDisconnect(STREAM *s) {
+  if (disconnects++ == 0) disconnected_stream = s;
+}
+
+// One form set up: the root's ipc_info names driver "echo" in that form,
+// with a running server for the server forms.
+class AttachForm : public ::testing::TestWithParam<Form> {
+ protected:
+  void SetUp() override {
+    disconnects = 0;
+    disconnected_stream = nullptr;
+    const std::string args = " alpha \"two words\" ${ZUV}\n";
+    switch (GetParam()) {
+      case Form::kChild:
+        root_.WriteIpcInfo(std::string("echo child ") + IPC_ECHO_DRIVER + args);
+        break;
+      case Form::kLibrary:
+        root_.WriteIpcInfo(std::string("echo library ") + IPC_ECHO_LIB + args);
+        break;
+      case Form::kUnix:
+        server_ = std::make_unique<EchoServer>("unix:" + root_.path() + "/echo.sock");
+        ASSERT_TRUE(server_->ok());
+        root_.WriteIpcInfo("echo unix echo.sock\n");  // relative to the root
+        break;
+      case Form::kTcp:
+        server_ = std::make_unique<EchoServer>("tcp:0");
+        ASSERT_TRUE(server_->ok());
+        root_.WriteIpcInfo("echo tcp " + std::to_string(server_->port()) + "\n");
+        break;
+    }
+  }
+
+  bool Attach() { return attach_process("echo", streams_, IPC_MODE_PAIR, 0, 0) == 0; }
+
+  ScratchRoot root_;
+  std::unique_ptr<EchoServer> server_;
+  STREAM *streams_[2] = {nullptr, nullptr};
+};
+
+TEST_P(AttachForm, BytesRoundTripUnchanged) {
+  ASSERT_TRUE(Attach()) << std::strerror(errno);
+  EXPECT_EQ(streams_[0]->kind, STREAM_KIND_CONN);
+  EXPECT_EQ(streams_[1]->in_process, GetParam() == Form::kLibrary ? 1 : 0);
+  std::mt19937 rng(7);
+  // Empty, tiny, exactly one stream buffer, and much larger than a buffer.
+  for (size_t size : {size_t{0}, size_t{1}, size_t{13}, size_t{8192}, size_t{200000}}) {
+    std::string payload(size, '\0');
+    for (auto &c : payload) c = static_cast<char>(rng());
+    std::string answer;
+    ASSERT_TRUE(RoundTrip(streams_[0], streams_[1], payload, &answer)) << size;
+    EXPECT_EQ(answer, payload) << size;
+  }
+  char host[IPC_HOST_SIZE] = "garbage";
+  EXPECT_EQ(ipc_control(streams_[0], IPC_GET_HOST, host), 0);
+  EXPECT_STREQ(host, "");
+  CloseBoth(streams_);
+  EXPECT_EQ(disconnects, 0);
+}
+
+TEST_P(AttachForm, DisconnectHandlerFiresWhenDriverEndsMidConversation) {
+  int fds_before = OpenDescriptors();
+  ASSERT_TRUE(Attach());
+  ASSERT_EQ(ipc_control(streams_[0], IPC_SET_DISCONNECT, reinterpret_cast<void *>(CountDisconnect)),
+            0);
+  ASSERT_EQ(ipc_control(streams_[1], IPC_SET_DISCONNECT, reinterpret_cast<void *>(CountDisconnect)),
+            0);
+  std::string answer;
+  ASSERT_TRUE(RoundTrip(streams_[0], streams_[1], "first", &answer));
+  EXPECT_EQ(answer, "first");
+  // The driver ends without answering; the reply read sees the end.
+  ipc_test::SendFrame(streams_[1], "EXIT");
+  EXPECT_FALSE(ipc_test::ReadFrame(streams_[0], &answer));
+  EXPECT_GE(disconnects, 1);
+  EXPECT_EQ(disconnected_stream, streams_[0]);
+  // Writing to the gone driver fails instead of killing this process.
+  for (int i = 0; i < 3; ++i) ipc_test::SendFrame(streams_[1], std::string(100000, 'x'));
+  EXPECT_TRUE(stream_error(streams_[1]));
+  CloseBoth(streams_);
+  EXPECT_EQ(OpenDescriptors(), fds_before);
+  EXPECT_TRUE(ipc_test::NoChildrenLeft(server_ ? server_->pid() : -1));
+}
+
+TEST_P(AttachForm, NoDescriptorOrProcessLeftAfterManyCycles) {
+  // The first cycle may load the library or open the log file for good.
+  ASSERT_TRUE(Attach());
+  CloseBoth(streams_);
+  int fds_before = OpenDescriptors();
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_TRUE(Attach()) << i;
+    std::string answer;
+    ASSERT_TRUE(RoundTrip(streams_[0], streams_[1], "ping", &answer)) << i;
+    CloseBoth(streams_);
+  }
+  EXPECT_EQ(OpenDescriptors(), fds_before);
+  EXPECT_TRUE(ipc_test::NoChildrenLeft(server_ ? server_->pid() : -1));
+}
+
+TEST_P(AttachForm, TwoConnectionsToOneDriverStayApart) {
+  STREAM *other[2] = {nullptr, nullptr};
+  ASSERT_TRUE(Attach());
+  ASSERT_EQ(attach_process("echo", other, IPC_MODE_PAIR, 0, 0), 0);
+  ASSERT_TRUE(ipc_test::SendFrame(streams_[1], "one"));
+  ASSERT_TRUE(ipc_test::SendFrame(other[1], "two"));
+  std::string a, b;
+  ASSERT_TRUE(ipc_test::ReadFrame(other[0], &b));
+  ASSERT_TRUE(ipc_test::ReadFrame(streams_[0], &a));
+  EXPECT_EQ(a, "one");
+  EXPECT_EQ(b, "two");
+  CloseBoth(other);
+  ASSERT_TRUE(RoundTrip(streams_[0], streams_[1], "still here", &a));
+  EXPECT_EQ(a, "still here");
+  CloseBoth(streams_);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, AttachForm,
+                         ::testing::Values(Form::kChild, Form::kLibrary, Form::kUnix, Form::kTcp),
+                         [](const auto &info) { return FormName(info.param); });
+
+// The driver gets its name and the arguments of its line, with ${ZUV}
+// expanded, in the child and the in-process form alike.
+TEST(AttachArguments, DriverGetsNameAndExpandedArguments) {
+  for (const char *form : {"child", "library"}) {
+    ScratchRoot root;
+    std::string target = std::string(form) == "child" ? IPC_ECHO_DRIVER : IPC_ECHO_LIB;
+    root.WriteIpcInfo("# drivers\n\nechoer " + std::string(form) + " " + target +
+                      " alpha \"two words\" ${ZUV}/data\n");
+    STREAM *s[2];
+    ASSERT_EQ(attach_process("echoer", s, IPC_MODE_PAIR, 0, 0), 0) << form;
+    std::string answer;
+    ASSERT_TRUE(RoundTrip(s[0], s[1], "ARGS", &answer));
+    EXPECT_EQ(answer, "echoer\nalpha\ntwo words\n" + root.path() + "/data") << form;
+    ASSERT_TRUE(RoundTrip(s[0], s[1], "ENV:ZUV", &answer));
+    EXPECT_EQ(answer, root.path()) << form;
+    CloseBoth(s);
+  }
+}
+
+// Without a line for it, a driver is the executable of its own name in
+// $ZUV_BIN, else in $ZUV/bin.
+TEST(AttachArguments, UnlistedDriverRunsFromBinDirectory) {
+  ScratchRoot root;
+  std::string dir = std::string(IPC_ECHO_DRIVER);
+  dir = dir.substr(0, dir.rfind('/'));
+  ASSERT_EQ(setenv("ZUV_BIN", dir.c_str(), 1), 0);
+  STREAM *s[2];
+  ASSERT_EQ(attach_process("ipc_echo_driver", s, IPC_MODE_PAIR, 0, 0), 0) << std::strerror(errno);
+  std::string answer;
+  ASSERT_TRUE(RoundTrip(s[0], s[1], "ARGS", &answer));
+  EXPECT_EQ(answer, "ipc_echo_driver");
+  CloseBoth(s);
+  unsetenv("ZUV_BIN");
+  errno = 0;
+  EXPECT_EQ(attach_process("ipc_echo_driver", s, IPC_MODE_PAIR, 0, 0), -1);
+  EXPECT_EQ(errno, ENOENT);  // $ZUV/bin has no such executable
+}
+
+// A host part naming this machine is accepted and reported back.
+TEST(AttachHost, LocalHostPartIsKeptAsConnectionHost) {
+  ScratchRoot root;
+  root.WriteIpcInfo(std::string("echo child ") + IPC_ECHO_DRIVER + "\n");
+  char self[IPC_HOST_SIZE];
+  ASSERT_EQ(GetHostName(self, sizeof self), 0);
+  for (std::string host : {std::string("localhost"), std::string(self)}) {
+    STREAM *s[2];
+    ASSERT_EQ(attach_process((host + "!echo").c_str(), s, IPC_MODE_PAIR, 0, 0), 0) << host;
+    char got[IPC_HOST_SIZE];
+    ASSERT_EQ(ipc_control(s[1], IPC_GET_HOST, got), 0);
+    EXPECT_EQ(std::string(got), host);
+    std::string answer;
+    ASSERT_TRUE(RoundTrip(s[0], s[1], "ARGS", &answer));
+    EXPECT_EQ(answer, "echo");  // the driver name without the host
+    CloseBoth(s);
+  }
+}
+
+// A child that ends at once is noticed at the first request; closing its
+// streams leaves no zombie.
+TEST(AttachChild, ChildThatEndsAtStartIsADisconnect) {
+  ScratchRoot root;
+  root.WriteIpcInfo(std::string("echo child ") + IPC_ECHO_DRIVER + " --fail-start\n");
+  disconnects = 0;
+  STREAM *s[2];
+  ASSERT_EQ(attach_process("echo", s, IPC_MODE_PAIR, 0, 0), 0);
+  ipc_control(s[0], IPC_SET_DISCONNECT, reinterpret_cast<void *>(CountDisconnect));
+  ipc_control(s[1], IPC_SET_DISCONNECT, reinterpret_cast<void *>(CountDisconnect));
+  std::string answer;
+  EXPECT_FALSE(RoundTrip(s[0], s[1], "hello", &answer));
+  EXPECT_GE(disconnects, 1);
+  ipc_test::LogCatcher log;
+  CloseBoth(s);
+  EXPECT_TRUE(ipc_test::NoChildrenLeft());
+  ASSERT_FALSE(log.lines().empty());  // its exit status is logged
+  EXPECT_NE(log.lines().back().find("exit status 2"), std::string::npos) << log.lines().back();
+}
+
+// SIGPIPE stays at its default action in this test process: a write to a
+// gone driver must still only fail.
+TEST(AttachChild, WriteToEndedDriverDoesNotRaiseSigpipe) {
+  ASSERT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL);
+  ScratchRoot root;
+  root.WriteIpcInfo(std::string("echo child ") + IPC_ECHO_DRIVER + "\n");
+  STREAM *s[2];
+  ASSERT_EQ(attach_process("echo", s, IPC_MODE_PAIR, 0, 0), 0);
+  ipc_test::SendFrame(s[1], "EXIT");
+  std::string answer;
+  EXPECT_FALSE(ipc_test::ReadFrame(s[0], &answer));
+  bool failed = false;
+  for (int i = 0; i < 5 && !failed; ++i) failed = !ipc_test::SendFrame(s[1], "more");
+  EXPECT_TRUE(failed);
+  CloseBoth(s);
+}
+
+}  // namespace
