@@ -1,9 +1,11 @@
 // Reading "lib/ipc_info". Each line is split into words (blanks and tabs
 // separate; double quotes group, with backslash escaping inside them; a word
-// beginning with "#" starts a comment), "${NAME}" is expanded in every word
-// but the driver name, and the line is checked against the form it names.
-// The whole file is checked on every lookup, so that a mistake in any line
-// is reported instead of silently changing how some driver is reached.
+// beginning with "#" starts a comment) and checked against the form it
+// names. The shape of every line is checked on every lookup, so that a
+// mistake in any line is reported instead of silently changing how some
+// driver is reached; "${NAME}" is expanded, and the values checked, only in
+// the line that applies, since other lines may name variables that are
+// set only where those drivers are used.
 #include "ipc/ipc_info.h"
 
 #include <fcntl.h>
@@ -73,11 +75,14 @@ bool VariableValue(const std::string &name, std::string *value) {
   return true;
 }
 
-bool Expand(const std::string &word, std::string *out, LineError *err) {
-  out->clear();
+// Replaces every "${NAME}" of `word`. With `resolve` false only the syntax
+// is checked (a line that does not apply may name variables that are not
+// set) and `out` is left alone.
+bool Expand(const std::string &word, bool resolve, std::string *out, LineError *err) {
+  std::string result;
   for (size_t i = 0; i < word.size(); ++i) {
     if (word[i] != '$' || i + 1 >= word.size() || word[i + 1] != '{') {
-      *out += word[i];
+      result += word[i];
       continue;
     }
     size_t close = word.find('}', i + 2);
@@ -87,13 +92,14 @@ bool Expand(const std::string &word, std::string *out, LineError *err) {
     }
     std::string name = word.substr(i + 2, close - i - 2);
     std::string value;
-    if (name.empty() || !VariableValue(name, &value)) {
+    if (name.empty() || (resolve && !VariableValue(name, &value))) {
       err->text = "variable \"" + name + "\" is not set";
       return false;
     }
-    *out += value;
+    result += value;
     i = close;
   }
+  if (resolve) *out = std::move(result);
   return true;
 }
 
@@ -116,8 +122,10 @@ bool ParseForm(const std::string &word, IpcForm *form) {
   return false;
 }
 
-// Checks one non-empty line and builds its entry.
-bool ParseLine(const std::vector<std::string> &words, IpcInfoEntry *entry, LineError *err) {
+// Checks one non-empty line. With `resolve` the variables are expanded and
+// the entry is built and checked in full; without, only the line's shape.
+bool ParseLine(const std::vector<std::string> &words, bool resolve, IpcInfoEntry *entry,
+               LineError *err) {
   if (words.size() < 2) {
     err->text = "a driver name needs a form (child, library, unix or tcp)";
     return false;
@@ -134,23 +142,25 @@ bool ParseLine(const std::vector<std::string> &words, IpcInfoEntry *entry, LineE
     err->text = "more than " + std::to_string(kIpcInfoMaxArgs) + " arguments";
     return false;
   }
-  if (!Expand(words[2], &entry->target, err)) return false;
+  bool server = entry->form == IpcForm::kUnix || entry->form == IpcForm::kTcp;
+  if (server && words.size() > 3) {
+    err->text = "a server line takes no arguments";
+    return false;
+  }
+  if (!Expand(words[2], resolve, &entry->target, err)) return false;
   entry->args.clear();
   for (size_t i = 3; i < words.size(); ++i) {
     std::string arg;
-    if (!Expand(words[i], &arg, err)) return false;
+    if (!Expand(words[i], resolve, &arg, err)) return false;
     entry->args.push_back(std::move(arg));
   }
+  if (!resolve) return true;
   switch (entry->form) {
     case IpcForm::kChild:
     case IpcForm::kLibrary:
       break;
     case IpcForm::kUnix:
     case IpcForm::kTcp:
-      if (!entry->args.empty()) {
-        err->text = "a server line takes no arguments";
-        return false;
-      }
       if (entry->form == IpcForm::kTcp) {
         IpcTcpAddr addr;
         if (ipc_parse_tcp_target(entry->target, &addr) != 0) {
@@ -164,6 +174,13 @@ bool ParseLine(const std::vector<std::string> &words, IpcInfoEntry *entry, LineE
       break;
   }
   return true;
+}
+
+int LineFailure(const char *label, int line, const LineError &err) {
+  log_mesg(__FILE__, __LINE__, "ipc_info", LOG_ERROR, "%s line %d: %s", label, line,
+           err.text.c_str());
+  errno = EINVAL;
+  return -1;
 }
 
 std::string RootDir() {
@@ -183,10 +200,9 @@ std::string DirFromEnv(const char *var, const char *below_root) {
 
 int ipc_info_parse(std::string_view text, const char *label, std::string_view name,
                    IpcInfoEntry *out) {
-  IpcInfoEntry found;
-  IpcInfoEntry wildcard;
-  bool have_found = false;
-  bool have_wildcard = false;
+  // The first line for `name` and the first "*" line: words and line number.
+  std::vector<std::string> exact_words, wild_words;
+  int exact_line = 0, wild_line = 0;
   int line_no = 0;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -198,7 +214,7 @@ int ipc_info_parse(std::string_view text, const char *label, std::string_view na
 
     LineError err;
     std::vector<std::string> words;
-    IpcInfoEntry entry;
+    IpcInfoEntry shape;
     bool ok = true;
     if (line.size() > kIpcInfoMaxLine) {
       err.text = "line longer than " + std::to_string(kIpcInfoMaxLine) + " bytes";
@@ -206,31 +222,29 @@ int ipc_info_parse(std::string_view text, const char *label, std::string_view na
     } else {
       ok = SplitWords(line, &words, &err);
       if (ok && words.empty()) continue;
-      if (ok) ok = ParseLine(words, &entry, &err);
+      if (ok) ok = ParseLine(words, false, &shape, &err);
     }
-    if (!ok) {
-      log_mesg(__FILE__, __LINE__, "ipc_info", LOG_ERROR, "%s line %d: %s", label, line_no,
-               err.text.c_str());
-      errno = EINVAL;
-      return -1;
-    }
-    entry.line = line_no;
-    if (!have_found && words[0] == name) {
-      found = std::move(entry);
-      have_found = true;
-    } else if (!have_wildcard && words[0] == "*") {
-      wildcard = std::move(entry);
-      have_wildcard = true;
+    if (!ok) return LineFailure(label, line_no, err);
+    if (exact_line == 0 && words[0] == name) {
+      exact_words = std::move(words);
+      exact_line = line_no;
+    } else if (wild_line == 0 && words[0] == "*") {
+      wild_words = std::move(words);
+      wild_line = line_no;
     }
   }
-  if (have_found) {
-    *out = std::move(found);
-  } else if (have_wildcard) {
-    *out = std::move(wildcard);
-  } else {
+  if (exact_line == 0 && wild_line == 0) {
     *out = IpcInfoEntry{};
     out->target = std::string(name);
+    return 0;
   }
+  const std::vector<std::string> &words = exact_line != 0 ? exact_words : wild_words;
+  int line = exact_line != 0 ? exact_line : wild_line;
+  IpcInfoEntry entry;
+  LineError err;
+  if (!ParseLine(words, true, &entry, &err)) return LineFailure(label, line, err);
+  entry.line = line;
+  *out = std::move(entry);
   return 0;
 }
 

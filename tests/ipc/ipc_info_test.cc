@@ -42,6 +42,10 @@ const GoodCase kGood[] = {
      {"$HOME", "a$", "$"}, 1},
     {"Ipv6Loopback", "drv tcp [::1]:65535\n", "drv", IpcForm::kTcp, "[::1]:65535", {}, 1},
     {"NamesAreCaseSensitive", "DRV tcp 1\n", "drv", IpcForm::kChild, "drv", {}, 0},
+    {"OtherLinesMayNameUnsetVariables", "x child ${IPC_TEST_SURELY_UNSET}\ndrv tcp 1\n", "drv",
+     IpcForm::kTcp, "1", {}, 2},
+    {"ExactLineAfterUnresolvableWildcard", "* tcp ${IPC_TEST_SURELY_UNSET}\ndrv tcp 2\n", "drv",
+     IpcForm::kTcp, "2", {}, 2},
 };
 
 class IpcInfoGood : public ::testing::TestWithParam<GoodCase> {};
@@ -83,6 +87,8 @@ const BadCase kBad[] = {
     {"TooManyArguments", nullptr, "more than 64 arguments"},
     {"LineTooLong", nullptr, "line longer than 4095 bytes"},
     {"BadLineAfterMatch", "drv child x\nzzz\n", "line 2"},
+    {"UnsetVariableInWildcardUsed", "x tcp 1\n* child ${IPC_TEST_SURELY_UNSET}\n",
+     "line 2: variable"},
 };
 
 std::string BadText(const BadCase &c) {
