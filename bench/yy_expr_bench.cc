@@ -1,0 +1,83 @@
+// Speed of the expression engines: LIKE-style regular expressions over long
+// subjects, and range checks as the domain check runs them.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/yy_expr.h"
+
+namespace {
+
+std::vector<char> compile_like(const std::string &regex) {
+  std::vector<char> buf(16384);
+  if (!yy_expr_compile_low_level(regex.c_str(), buf.data(), buf.data() + buf.size() - 1, 0))
+    buf.clear();
+  return buf;
+}
+
+std::string random_text(size_t n) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> letter('a', 'z');
+  std::string s(n, ' ');
+  for (char &c : s) c = static_cast<char>(letter(rng));
+  return s;
+}
+
+void run_step(benchmark::State &state, const std::string &regex, const std::string &subject) {
+  std::vector<char> prog = compile_like(regex);
+  if (prog.empty()) {
+    state.SkipWithError("pattern did not compile");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(yy_expr_step(subject.c_str(), prog.data()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(subject.size()));
+}
+
+// LIKE '%needle%' over text that does not contain it.
+void BM_LikeContains(benchmark::State &state) {
+  run_step(state, "^.*needle.*$", random_text(static_cast<size_t>(state.range(0))));
+}
+BENCHMARK(BM_LikeContains)->Arg(1 << 10)->Arg(1 << 16);
+
+// LIKE '%a%e%i%o%u_z' over random letters: several loops alive at once.
+void BM_LikeManyWildcards(benchmark::State &state) {
+  run_step(state, "^.*a.*e.*i.*o.*u.z$", random_text(static_cast<size_t>(state.range(0))));
+}
+BENCHMARK(BM_LikeManyWildcards)->Arg(1 << 10)->Arg(1 << 16);
+
+// LIKE '%a%a%a%a%a%b' over a run of 'a': exponential for a backtracking matcher.
+void BM_LikePathological(benchmark::State &state) {
+  run_step(state, "^.*a.*a.*a.*a.*a.*b$", std::string(static_cast<size_t>(state.range(0)), 'a'));
+}
+BENCHMARK(BM_LikePathological)->Arg(1 << 10)->Arg(1 << 16);
+
+// LIKE 'prefix%' : decided after the prefix.
+void BM_LikePrefix(benchmark::State &state) {
+  run_step(state, "^qwerty.*$", "qwerty" + random_text(static_cast<size_t>(state.range(0))));
+}
+BENCHMARK(BM_LikePrefix)->Arg(1 << 16);
+
+// A domain range check of an integer column.
+void BM_RangeIntegerList(benchmark::State &state) {
+  YY_EXPR *e = yy_expr_compile("1..9, 20, 30..39 or >= 1000 and <= 2000", nullptr);
+  if (!e) return state.SkipWithError("range did not compile");
+  int32_t v = 1500;
+  for (auto _ : state) benchmark::DoNotOptimize(yy_b_express(e, YY_INTEGER, &v));
+  yy_free_express(e);
+}
+BENCHMARK(BM_RangeIntegerList);
+
+// A domain range check of a blank-padded string column.
+void BM_RangeStringRanges(benchmark::State &state) {
+  YY_EXPR *e = yy_expr_compile("'A'..'F', 'X'..'Z', 'ZZZ'", nullptr);
+  if (!e) return state.SkipWithError("range did not compile");
+  const char *v = "ZZZ         ";
+  for (auto _ : state) benchmark::DoNotOptimize(yy_b_express(e, YY_STRING, v));
+  yy_free_express(e);
+}
+BENCHMARK(BM_RangeStringRanges);
+
+}  // namespace

@@ -1,0 +1,263 @@
+// Evaluator of compiled range expressions.
+//
+// Walks the node tree of the block recursively (the compiler bounds its
+// height) in three-valued logic: a value is an integer, a real, a string or
+// nothing, and a comparison with nothing, or between kinds that do not
+// compare, is unknown. Strings that the evaluation creates (names' values,
+// concatenations) live in the evaluator's own scratch list for one call.
+#include <cmath>
+#include <cstring>
+#include <forward_list>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/yy_expr.h"
+#include "platform/yy_range.h"
+
+namespace {
+
+yy_setid_fn g_set = nullptr;
+yy_getid_fn g_get = nullptr;
+
+}  // namespace
+
+void yy_set_setid_getid(yy_setid_fn set, yy_getid_fn get) {
+  if (set) g_set = set;
+  if (get) g_get = get;
+}
+
+void yy_get_setid_getid(yy_setid_fn *set, yy_getid_fn *get) {
+  if (set) *set = g_set;
+  if (get) *get = g_get;
+}
+
+namespace yy {
+namespace {
+
+enum class Truth { kFalse, kTrue, kUnknown };
+
+struct Val {
+  int kind = YY_NONE;
+  int32_t i = 0;
+  double r = 0;
+  std::string_view s;
+
+  bool numeric() const { return kind == YY_INTEGER || kind == YY_REAL; }
+  double as_double() const { return kind == YY_INTEGER ? i : r; }
+};
+
+Val none() { return {}; }
+Val integer(int64_t v) {
+  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+    return none();
+  Val x;
+  x.kind = YY_INTEGER;
+  x.i = static_cast<int32_t>(v);
+  return x;
+}
+Val real(double v) {
+  Val x;
+  x.kind = YY_REAL;
+  x.r = v;
+  return x;
+}
+
+Truth truth(bool b) { return b ? Truth::kTrue : Truth::kFalse; }
+
+Truth truth_and(Truth a, Truth b) {
+  if (a == Truth::kFalse || b == Truth::kFalse) return Truth::kFalse;
+  if (a == Truth::kUnknown || b == Truth::kUnknown) return Truth::kUnknown;
+  return Truth::kTrue;
+}
+
+// Strings compare byte by byte as unsigned, the shorter padded with blanks.
+int compare_padded(std::string_view a, std::string_view b) {
+  size_t n = std::max(a.size(), b.size());
+  for (size_t k = 0; k < n; ++k) {
+    unsigned char ca = k < a.size() ? static_cast<unsigned char>(a[k]) : ' ';
+    unsigned char cb = k < b.size() ? static_cast<unsigned char>(b[k]) : ' ';
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return 0;
+}
+
+// The order of two values, or nothing when they do not compare.
+std::optional<int> order(const Val &a, const Val &b) {
+  if (a.kind == YY_INTEGER && b.kind == YY_INTEGER) return (a.i > b.i) - (a.i < b.i);
+  if (a.numeric() && b.numeric()) {
+    double x = a.as_double(), y = b.as_double();
+    if (std::isnan(x) || std::isnan(y)) return std::nullopt;
+    return (x > y) - (x < y);
+  }
+  if (a.kind == YY_STRING && b.kind == YY_STRING) return compare_padded(a.s, b.s);
+  return std::nullopt;
+}
+
+Truth compare(const Val &a, Cmp cmp, const Val &b) {
+  std::optional<int> o = order(a, b);
+  if (!o) return Truth::kUnknown;
+  switch (cmp) {
+    case Cmp::kEq: return truth(*o == 0);
+    case Cmp::kNe: return truth(*o != 0);
+    case Cmp::kLt: return truth(*o < 0);
+    case Cmp::kGt: return truth(*o > 0);
+    case Cmp::kLe: return truth(*o <= 0);
+    case Cmp::kGe: return truth(*o >= 0);
+  }
+  return Truth::kUnknown;
+}
+
+class Evaluator {
+ public:
+  Evaluator(const YY_EXPR *e, int kind, const void *value)
+      : nodes_(expr_nodes(e)), list_(expr_list(e)), pool_(expr_pool(e)) {
+    if (!value) return;
+    switch (kind) {
+      case YY_INTEGER: std::memcpy(&subject_.i, value, sizeof(int32_t)); break;
+      case YY_REAL: std::memcpy(&subject_.r, value, sizeof(double)); break;
+      case YY_STRING: subject_.s = static_cast<const char *>(value); break;
+      default: return;
+    }
+    subject_.kind = kind;
+  }
+
+  Truth cond(int32_t idx) {
+    const Node &n = nodes_[idx];
+    switch (n.op) {
+      case Op::kAnd: {
+        Truth a = cond(n.left);
+        if (a == Truth::kFalse) return a;
+        return truth_and(a, cond(n.right));
+      }
+      case Op::kOr: {
+        Truth a = cond(n.left);
+        if (a == Truth::kTrue) return a;
+        Truth b = cond(n.right);
+        if (b == Truth::kTrue) return b;
+        return (a == Truth::kUnknown || b == Truth::kUnknown) ? Truth::kUnknown : Truth::kFalse;
+      }
+      case Op::kNot: {
+        Truth a = cond(n.left);
+        return a == Truth::kUnknown ? a : truth(a == Truth::kFalse);
+      }
+      case Op::kCompare: {
+        Val a = value(n.left);
+        return compare(a, n.cmp, value(n.right));
+      }
+      case Op::kInList:
+        return in_list(n);
+      default:
+        return Truth::kUnknown;  // the compiler never puts a value here
+    }
+  }
+
+ private:
+  // A list is true when an item matches, else unknown when an item is.
+  Truth in_list(const Node &n) {
+    Val v = value(n.left);
+    Truth result = Truth::kFalse;
+    for (int32_t k = 0; k < n.ival; ++k) {
+      const Node &item = nodes_[list_[n.first + k]];
+      Truth t;
+      if (item.op == Op::kRange) {
+        t = compare(v, Cmp::kGe, value(item.left));
+        if (t != Truth::kFalse) t = truth_and(t, compare(v, Cmp::kLe, value(item.right)));
+      } else {
+        t = compare(v, Cmp::kEq, value(list_[n.first + k]));
+      }
+      if (t == Truth::kTrue) return t;
+      if (t == Truth::kUnknown) result = t;
+    }
+    return result;
+  }
+
+  Val value(int32_t idx) {
+    const Node &n = nodes_[idx];
+    switch (n.op) {
+      case Op::kIntConst: return integer(n.ival);
+      case Op::kRealConst: return real(n.rval);
+      case Op::kStrConst: {
+        Val x;
+        x.kind = YY_STRING;
+        x.s = std::string_view(pool_ + n.str_off, n.str_len);
+        return x;
+      }
+      case Op::kSubject: return subject_;
+      case Op::kName: return lookup(pool_ + n.str_off);
+      case Op::kAdd: case Op::kSub: case Op::kMul: case Op::kDiv: case Op::kMod:
+      case Op::kConcat: {
+        Val a = value(n.left);
+        if (a.kind == YY_NONE) return a;
+        return arithmetic(n.op, a, value(n.right));
+      }
+      default:
+        return none();
+    }
+  }
+
+  Val lookup(const char *name) {
+    if (!g_get) return none();
+    YY_VALUE cell{};
+    cell.kind = YY_NONE;
+    g_get(name, &cell);
+    switch (cell.kind) {
+      case YY_INTEGER: return integer(cell.ival);
+      case YY_REAL: return real(cell.rval);
+      case YY_STRING: {
+        Val x;
+        x.kind = YY_STRING;
+        if (cell.sval && cell.slen) x.s = scratch_.emplace_front(cell.sval, cell.slen);
+        return x;
+      }
+      default: return none();
+    }
+  }
+
+  Val arithmetic(Op op, const Val &a, const Val &b) {
+    if (op == Op::kConcat) {
+      if (a.kind != YY_STRING || b.kind != YY_STRING) return none();
+      std::string &s = scratch_.emplace_front(a.s);
+      s.append(b.s);
+      Val x;
+      x.kind = YY_STRING;
+      x.s = s;
+      return x;
+    }
+    if (!a.numeric() || !b.numeric()) return none();
+    bool ints = a.kind == YY_INTEGER && b.kind == YY_INTEGER;
+    switch (op) {
+      case Op::kAdd: return ints ? integer(int64_t{a.i} + b.i) : real(a.as_double() + b.as_double());
+      case Op::kSub: return ints ? integer(int64_t{a.i} - b.i) : real(a.as_double() - b.as_double());
+      case Op::kMul: return ints ? integer(int64_t{a.i} * b.i) : real(a.as_double() * b.as_double());
+      case Op::kDiv:
+        if (b.as_double() == 0) return none();
+        return real(a.as_double() / b.as_double());
+      case Op::kMod:
+        if (!ints || b.i == 0) return none();
+        if (b.i == -1) return integer(0);  // also for the smallest integer
+        return integer(a.i % b.i);
+      default:
+        return none();
+    }
+  }
+
+  const Node *nodes_;
+  const int32_t *list_;
+  const char *pool_;
+  Val subject_;
+  // Strings made during this evaluation; a list keeps them in place and
+  // allocates nothing until the first one.
+  std::forward_list<std::string> scratch_;
+};
+
+}  // namespace
+}  // namespace yy
+
+int yy_b_express(const YY_EXPR *expr, int kind, const void *value) {
+  if (!expr) return 1;
+  if (expr->magic != yy::kExprMagic) return 0;
+  yy::Evaluator ev(expr, kind, value);
+  return ev.cond(expr->root) == yy::Truth::kTrue;
+}

@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/yy_expr.h"
+
+namespace {
+
+constexpr size_t kLikeBuffer = 16384;
+
+// A compiled program in a buffer of its own size.
+struct Program {
+  std::vector<char> buf;
+  char *end = nullptr;
+
+  explicit Program(const std::string &pattern, size_t size = kLikeBuffer, int end_char = 0)
+      : buf(size) {
+    end = yy_expr_compile_low_level(pattern.c_str(), buf.data(), buf.data() + size - 1, end_char);
+  }
+  bool ok() const { return end != nullptr; }
+  size_t length() const { return static_cast<size_t>(end - buf.data()); }
+  bool match(const std::string &subject) const { return yy_expr_step(subject.c_str(), buf.data()); }
+};
+
+// "\x9B" followed by three bytes: one 4-byte TSS character.
+const std::string kWide1 = "\x9B\xBC\x81\xAA";
+const std::string kWide2 = "\x9B\xBC\x81\xBA";
+
+TEST(RegexEngine, MatchesEachConstruct) {
+  struct Case {
+    std::string pattern, subject;
+    bool expected;
+  } cases[] = {
+      {"abc", "xxabcxx", true},           // unanchored: anywhere
+      {"abc", "abxc", false},
+      {"^abc", "abcd", true},
+      {"^abc", "xabc", false},
+      {"abc$", "xabc", true},
+      {"abc$", "abcx", false},
+      {"^abc$", "abc", true},
+      {"^$", "", true},
+      {"^$", "a", false},
+      {"", "anything", true},
+      {"^a.c$", "abc", true},
+      {"^a.c$", "ac", false},
+      {"^a.c$", "a\nc", true},            // "." takes a newline too
+      {"^ab*c$", "ac", true},
+      {"^ab*c$", "abbbc", true},
+      {"^ab*c$", "abxc", false},
+      {"^a.*z$", "a-lot-of-text-z", true},
+      {"^a.*z$", "a-lot-of-text-y", false},
+      {"^[abc]*$", "cabbac", true},
+      {"^[abc]*$", "cabdac", false},
+      {"^[a-c]x$", "bx", true},
+      {"^[^a-c]x$", "bx", false},
+      {"^[^a-c]x$", "dx", true},
+      {"^[]a]$", "]", true},              // "]" first is a member
+      {"^[^]a]$", "]", false},
+      {"^[a-]$", "-", true},
+      {"^[\\]x]$", "]", true},
+      {"^[.*]$", "*", true},
+      {"^a\\.c$", "a.c", true},
+      {"^a\\.c$", "abc", false},
+      {"^a\\*$", "a*", true},
+      {"^\\^a\\$$", "^a$", true},
+      {"^a+b?c|d$", "a+b?c|d", true},     // "+", "?" and "|" are ordinary
+      {"^a+$", "aa", false},
+      {"^a]}$", "a]}", true},
+      {"a^b", "a^b", true},               // "^" elsewhere is ordinary
+      {"a$b", "a$b", true},               // so is "$"
+      {"^*a$", "*a", true},               // "*" with no atom before it
+      {"^(*a)$", "*a", true},
+      {"^{a$", "{a", true},
+      {"^(ab)*$", "ababab", true},
+      {"^(ab)*$", "ababa", false},
+      {"^(a(bc)*d)*$", "abcbcdad", true},
+      {"^(a*)*b$", "aaab", true},
+      {"^a{3}$", "aaa", true},
+      {"^a{3}$", "aa", false},
+      {"^a{2,}$", "aaaaa", true},
+      {"^a{2,}$", "a", false},
+      {"^a{2,3}$", "aaa", true},
+      {"^a{2,3}$", "aaaa", false},
+      {"^(ab){1,2}c$", "ababc", true},
+      {"^x{0}y$", "y", true},
+      {"^a**$", "aaa", true},
+      {"^a\nb$", "a\nb", true},
+      {"^a\\\nb$", "a\nb", true},
+      {"^" + kWide1 + "$", kWide1, true},
+      {"^.$", kWide1, true},              // one character, four bytes
+      {"^..$", kWide1, false},
+      {"^a.b$", "a" + kWide2 + "b", true},
+      {"^" + kWide1 + "*$", kWide1 + kWide1, true},
+      {"^" + kWide1 + "*$", kWide1 + kWide2, false},
+      {"^[" + kWide1 + "x]$", kWide1, true},
+      {"^[" + kWide1 + "-" + kWide2 + "]$", kWide2, true},
+      {"^[^" + kWide1 + "]$", kWide2, true},
+      {"^[^" + kWide1 + "]$", kWide1, false},
+      {"^[^a]$", kWide1, true},
+      {"\xAA", kWide1, false},            // never a match inside a character
+      {"^\\" + kWide1 + "$", kWide1, true},
+      {"^\x9B\x41$", "\x9B\x41", false},  // an invalid pattern: checked below
+      {"^..$", "\x9B\x41", true},         // a cut-off 0x9B is one byte
+  };
+  for (const Case &c : cases) {
+    Program p(c.pattern);
+    if (c.pattern == "^\x9B\x41$") {
+      EXPECT_FALSE(p.ok());
+      continue;
+    }
+    ASSERT_TRUE(p.ok()) << c.pattern;
+    EXPECT_EQ(c.expected, p.match(c.subject)) << c.pattern << " on " << c.subject;
+  }
+}
+
+TEST(RegexEngine, RefusesInvalidExpressions) {
+  const char *bad[] = {"[abc", "[", "[^", "(ab", "ab)", ")", "a{2", "a{", "a{x}", "a{3,2}",
+                       "a{256}", "a{1,256}", "a\\", "[z-a]", "\x9B\x41\x42", "[\x9B\x41]"};
+  for (const char *pattern : bad) EXPECT_FALSE(Program(pattern).ok()) << pattern;
+  std::string deep = std::string(250, '(') + "a" + std::string(250, ')');
+  EXPECT_FALSE(Program(deep).ok());
+  std::string fine = std::string(150, '(') + "a" + std::string(150, ')');
+  EXPECT_TRUE(Program(fine).ok());
+  char buf[64];
+  EXPECT_EQ(nullptr, yy_expr_compile_low_level(nullptr, buf, buf + 63, 0));
+  EXPECT_EQ(nullptr, yy_expr_compile_low_level("a", buf, buf - 1, 0));
+}
+
+TEST(RegexEngine, EndCharacterEndsTheExpression) {
+  Program p("ab/cd", 256, '/');
+  ASSERT_TRUE(p.ok());
+  EXPECT_TRUE(p.match("xaby"));
+  EXPECT_FALSE(p.match("cd"));
+  Program escaped("^a\\/b$/rest", 256, '/');
+  ASSERT_TRUE(escaped.ok());
+  EXPECT_TRUE(escaped.match("a/b"));
+  EXPECT_FALSE(Program("abc", 256, '/').ok());  // the NUL comes first
+}
+
+TEST(RegexEngine, BufferTooSmallGivesNullAndLeavesItUntouched) {
+  const std::string pattern = "^(ab)*c[x-z]{2,4}.*d$";
+  Program big(pattern);
+  ASSERT_TRUE(big.ok());
+  size_t need = big.length();
+
+  Program exact(pattern, need);
+  ASSERT_TRUE(exact.ok());
+  EXPECT_EQ(need, exact.length());
+  EXPECT_TRUE(exact.match("ababcxyzd"));
+
+  std::vector<char> small(need - 1, '\x5A');
+  EXPECT_EQ(nullptr, yy_expr_compile_low_level(pattern.c_str(), small.data(),
+                                               small.data() + small.size() - 1, 0));
+  for (char c : small) ASSERT_EQ('\x5A', c);
+
+  // Counted repeats that would blow up the program hit the buffer's end.
+  EXPECT_FALSE(Program("((((a{255}){255}){255}){255})").ok());
+}
+
+TEST(RegexEngine, ProgramIsPositionIndependent) {
+  std::vector<char> copy;
+  {
+    Program p("^a(bc)*" + kWide1 + "[0-9]{2}$");
+    ASSERT_TRUE(p.ok());
+    copy.assign(p.buf.begin(), p.buf.begin() + static_cast<long>(p.length()));
+    std::fill(p.buf.begin(), p.buf.end(), 0);
+  }
+  std::vector<char> shifted(copy.size() + 3);
+  std::memcpy(shifted.data() + 3, copy.data(), copy.size());
+  const char *prog = shifted.data() + 3;
+  EXPECT_TRUE(yy_expr_step(("abcbc" + kWide1 + "42").c_str(), prog));
+  EXPECT_FALSE(yy_expr_step(("abcb" + kWide1 + "42").c_str(), prog));
+  EXPECT_FALSE(yy_expr_step("abc", "not a program"));
+}
+
+TEST(RegexEngine, StepOverLengthNeedsNoTerminator) {
+  Program p("^ab$");
+  ASSERT_TRUE(p.ok());
+  const char bytes[] = {'a', 'b', 'c'};
+  EXPECT_TRUE(yy_expr_step_n(bytes, 2, p.buf.data()));
+  EXPECT_FALSE(yy_expr_step_n(bytes, 3, p.buf.data()));
+}
+
+// Patterns that take exponential time with a backtracking matcher: the work
+// must stay within characters x program positions.
+TEST(RegexEngine, PathologicalPatternsStayLinear) {
+  const std::string subject(20000, 'a');
+  struct Case {
+    std::string pattern;
+    bool expected;
+  } cases[] = {
+      {"^.*a.*a.*a.*a.*a.*a.*b$", false},
+      {"^(a*)*b$", false},
+      {"^(a*)*(a*)*(a*)*$", true},
+      {"^(.*)*a(.*)*a(.*)*c$", false},
+      {"^a{0,20}a{20}b$", false},
+      {"a.*a.*a.*a.*b", false},
+  };
+  for (const Case &c : cases) {
+    Program p(c.pattern);
+    ASSERT_TRUE(p.ok()) << c.pattern;
+    EXPECT_EQ(c.expected, p.match(subject)) << c.pattern;
+    EXPECT_LE(yy_expr_step_work(), subject.size() * p.length()) << c.pattern;
+  }
+  // A trailing ".*$" stops at the first match instead of reading to the end.
+  Program prefix("^aa.*$");
+  ASSERT_TRUE(prefix.ok());
+  EXPECT_TRUE(prefix.match(subject));
+  EXPECT_LE(yy_expr_step_work(), 4u);
+}
+
+// LIKE's translation, as the SQL layer does it, for the property test below.
+std::string like_to_regex(const std::string &like) {
+  std::string out = "^";
+  for (char c : like) {
+    if (c == '%') {
+      out += ".*";
+    } else if (c == '_') {
+      out += ".";
+    } else {
+      if (std::strchr("\n$()*.[\\^{}", c) && c != '\0') out += '\\';
+      out += c;
+    }
+  }
+  return out + "$";
+}
+
+// A reference LIKE over TSS characters by plain recursion (fine for short
+// inputs).
+std::vector<std::string> tss_chars(const std::string &s) {
+  std::vector<std::string> out;
+  for (size_t k = 0; k < s.size();) {
+    size_t n = (static_cast<unsigned char>(s[k]) == 0x9B && k + 3 < s.size()) ? 4 : 1;
+    out.push_back(s.substr(k, n));
+    k += n;
+  }
+  return out;
+}
+bool like_ref(const std::vector<std::string> &p, size_t i, const std::vector<std::string> &s,
+              size_t j) {
+  if (i == p.size()) return j == s.size();
+  if (p[i] == "%") {
+    for (size_t k = j; k <= s.size(); ++k)
+      if (like_ref(p, i + 1, s, k)) return true;
+    return false;
+  }
+  if (j == s.size()) return false;
+  return (p[i] == "_" || p[i] == s[j]) && like_ref(p, i + 1, s, j + 1);
+}
+
+TEST(RegexEngine, TranslatedLikeAgreesWithReferenceOnRandomInput) {
+  const std::vector<std::string> alphabet = {"a", "b", "%", "_", ".", "*", "$", "+", "?", "|",
+                                             "(", ")", "[", "]", "{", "}", "^", "\\", "\n",
+                                             kWide1, kWide2};
+  std::mt19937 rng(17);
+  auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+  for (int round = 0; round < 3000; ++round) {
+    std::string like, subject;
+    for (size_t k = pick(7); k > 0; --k) like += alphabet[pick(alphabet.size())];
+    for (size_t k = pick(9); k > 0; --k) {
+      std::string c = alphabet[pick(alphabet.size())];
+      subject += (c == "%" || c == "_") ? "a" : c;
+    }
+    Program p(like_to_regex(like));
+    ASSERT_TRUE(p.ok()) << like;
+    bool expected = like_ref(tss_chars(like), 0, tss_chars(subject), 0);
+    ASSERT_EQ(expected, p.match(subject)) << "like '" << like << "' on '" << subject << "'";
+  }
+}
+
+}  // namespace
