@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -65,7 +66,14 @@ MOLVANE_API int set_zuv(const char *root) {
     return -1;
   }
   EnvState &st = State();
-  st.zuv = WithoutTrailingSlash(root);
+  std::string path = root;
+  if (path[0] != '/') {
+    // A relative root would change meaning with the current directory.
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return -1;
+    path = std::string(cwd) + "/" + path;
+  }
+  st.zuv = WithoutTrailingSlash(path);
   st.zuv_set = true;
   ::setenv("ZUV", st.zuv.c_str(), 1);
   al_settings_files_changed();
@@ -156,6 +164,14 @@ STREAM *open_zuv_file(const char *format, ...) {
   }
   std::string path = "{nofdlog}" + std::string(zuv) + "/" + name;
   return qelt_sopen(path.c_str(), "r");
+}
+
+long al_debug_level(void) {
+  const char *text = getvar("DEBUG_LEVEL");
+  if (text == nullptr) return 0;
+  char *end = nullptr;
+  long v = std::strtol(text, &end, 0);
+  return (end != text && *end == '\0') ? v : 0;
 }
 
 const char *alGetPacComb(void) {

@@ -35,6 +35,13 @@ int qelt_setenv(const char *name, const char *value, int overwrite);
 // set) when it cannot be opened. A missing file is not logged.
 struct stream *open_zuv_file(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// The platform debug bit word: the variable or setting DEBUG_LEVEL
+// (decimal, or octal with a leading 0, or hexadecimal with 0x), 0 when
+// unset or not a number. Bits in use: 0x20 traces the table definitions,
+// 0x1000 prints enumerated domains, 0x8000 traces dump loading, 0x20000000
+// traces the role lists.
+long al_debug_level(void);
+
 // The user's package combination text (from the user record; "" when the
 // user has none).
 const char *alGetPacComb(void);

@@ -46,7 +46,13 @@ typedef struct hash_tbl HASH_TBL;
 
 // A table with `buckets` chains (at least 1), or null on bad arguments or
 // no memory. `key_fn` null uses the built-in hash; `alloc_fn` null uses
-// the library allocator.
+// the library allocator. Memory from `alloc_fn` belongs to its owner (e.g.
+// an allocation id) and is not freed by hash_destroy.
+// Only the addresses of the sample fields are used, never their contents,
+// so the sample record may be uninitialised.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 11
+__attribute__((access(none, 1), access(none, 2)))
+#endif
 HASH_TBL *creat_hash_tbl(const void *sample_key, const void *sample_link, hash_key_fn key_fn,
                          int buckets, int key_kind, hash_alloc_fn alloc_fn);
 // Inserts a record (its key must be set and stay unchanged while linked).
