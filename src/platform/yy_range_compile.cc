@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/mal.h"
 #include "platform/yy_expr.h"
 #include "platform/yy_range.h"
 
@@ -217,7 +218,7 @@ class Parser {
     size_t pool_off = list_off + lists_.size() * sizeof(int32_t);
     size_t size = pool_off + pool_.size();
     if (size > UINT32_MAX) fail(YY_ERR_MEMORY, 0);
-    void *block = alloc ? alloc(size) : std::malloc(size);
+    void *block = alloc ? alloc(size) : mal_allocater(size, MAL_POOL1 | MAL_FREEABLE, 0, nullptr);
     if (!block) fail(YY_ERR_MEMORY, 0);
     auto *e = static_cast<YY_EXPR *>(block);
     e->magic = kExprMagic;
@@ -571,6 +572,6 @@ YY_EXPR *yy_expr_compile(const char *text, yy_alloc_fn alloc) {
 void yy_free_express(YY_EXPR *expr) {
   if (expr && expr->magic == yy::kExprMagic && (expr->flags & yy::kOwnedByLibrary)) {
     expr->magic = 0;
-    std::free(expr);
+    mal_free(expr);
   }
 }

@@ -15,6 +15,7 @@
 
 #include "platform/yy_expr.h"
 #include "platform/yy_range.h"
+#include "text/tss.h"
 
 namespace {
 
@@ -72,15 +73,12 @@ Truth truth_and(Truth a, Truth b) {
   return Truth::kTrue;
 }
 
-// Strings compare byte by byte as unsigned, the shorter padded with blanks.
+// Strings compare as TSS text, the shorter padded with blanks, in the same
+// order as SQL's comparisons (byte order in the classic mode, the TSS
+// collation in the UTF-T mode).
 int compare_padded(std::string_view a, std::string_view b) {
-  size_t n = std::max(a.size(), b.size());
-  for (size_t k = 0; k < n; ++k) {
-    unsigned char ca = k < a.size() ? static_cast<unsigned char>(a[k]) : ' ';
-    unsigned char cb = k < b.size() ? static_cast<unsigned char>(b[k]) : ' ';
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  return 0;
+  return TssStringNNCmpWithPadding(a.data(), b.data(), static_cast<long>(a.size()),
+                                   static_cast<long>(b.size()));
 }
 
 // The order of two values, or nothing when they do not compare.
