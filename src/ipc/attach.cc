@@ -172,3 +172,18 @@ int attach_process(const char *name, STREAM **streams, int mode, int reserved1, 
   if (rc != 0) return -1;  // conn releases whatever was opened
   return ipc_make_streams(std::move(conn), full, host, streams);
 }
+
+int ipc_open_fd_streams(int in_fd, int out_fd, const char *name, STREAM **streams) {
+  auto conn = std::make_unique<IPC_CONNECT>();
+  conn->fd = in_fd;
+  conn->out_fd = out_fd != in_fd ? out_fd : -1;
+  conn->driver = name != nullptr ? name : "";
+  if (in_fd < 0 || out_fd < 0 || streams == nullptr) {
+    if (in_fd < 0) conn->fd = -1;
+    if (out_fd < 0) conn->out_fd = -1;
+    return Fail(EBADF, "ipc_open_fd_streams: bad descriptors %d, %d or no stream pair", in_fd,
+                out_fd);
+  }
+  std::string label = conn->driver;
+  return ipc_make_streams(std::move(conn), label, "", streams);
+}

@@ -49,6 +49,15 @@ enum { IPC_HOST_SEP = '!' };
 // entry points), or the error of the driver's own start.
 int attach_process(const char *name, STREAM **streams, int mode, int reserved1, int reserved2);
 
+// Streams over descriptors that are already connected to a peer: a
+// driver's own end of its connection (descriptors 0 and 1 of a child
+// driver, or a socket accepted by a driver server). in_fd and out_fd may be
+// the same descriptor. They belong to the streams from then on (also on
+// failure) and are closed with the last of them; closing the output stream
+// alone ends the sending direction. Writes never raise SIGPIPE, on a socket
+// or a pipe. `name` labels the streams. 0, or -1 with errno.
+int ipc_open_fd_streams(int in_fd, int out_fd, const char *name, STREAM **streams);
+
 // Operation IPC_SET_DISCONNECT installs the function called when the peer
 // of this stream disconnects (end of data, a failed read or write); null
 // removes it; the handler may end the process but must not close the

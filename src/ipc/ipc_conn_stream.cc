@@ -32,13 +32,23 @@ long SocketRead(void *ctx, void *buf, size_t n) {
 }
 
 long SocketWrite(void *ctx, const void *buf, size_t n) {
-  return static_cast<long>(ipc_send_all(ConnOf(ctx).fd, buf, n));
+  IPC_CONNECT &c = ConnOf(ctx);
+  return static_cast<long>(ipc_send_all(c.out_fd >= 0 ? c.out_fd : c.fd, buf, n));
 }
 
+// Closing the output side while the input side stays open ends the sending
+// direction only, so that the peer sees the end of its input.
 int SideClose(void *ctx) {
   std::unique_ptr<Side> side(static_cast<Side *>(ctx));
   IPC_CONNECT &c = *side->conn;
-  if (side->output && c.fd >= 0 && side->conn.use_count() > 1) shutdown(c.fd, SHUT_WR);
+  if (side->output && side->conn.use_count() > 1) {
+    if (c.out_fd >= 0) {
+      close(c.out_fd);
+      c.out_fd = -1;
+    } else if (c.fd >= 0) {
+      shutdown(c.fd, SHUT_WR);
+    }
+  }
   return 0;
 }
 
@@ -114,6 +124,7 @@ STREAM *MakeSide(const std::shared_ptr<IPC_CONNECT> &conn, bool output, const st
 IPC_CONNECT::~IPC_CONNECT() {
   int e = errno;
   if (fd >= 0) close(fd);
+  if (out_fd >= 0) close(out_fd);
   if (pid > 0) ipc_reap_child(pid, driver.c_str());
   if (lib != nullptr && lib_live) {
     lib->write(lib_conn, nullptr, 0);

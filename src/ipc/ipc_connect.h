@@ -19,7 +19,8 @@ namespace molvane::ipc {
 struct IPC_CONNECT {
   IpcForm form = IpcForm::kChild;
   std::string driver;                     // driver name, for log lines
-  int fd = -1;                            // socket (child and server forms)
+  int fd = -1;                            // socket (child and server forms); read side
+  int out_fd = -1;                        // written descriptor when it is not fd
   pid_t pid = -1;                         // child process, or -1
   const IpcDriverLibrary *lib = nullptr;  // in-process form
   int lib_conn = -1;                      // the driver's connection number
@@ -36,7 +37,9 @@ struct IPC_CONNECT {
   int Process();
 };
 
-// Builds the input and output stream of `conn` (streams[0], streams[1]).
+// Builds the input and output stream of `conn` (streams[0], streams[1]);
+// the connection may be in the child form without a child (pid -1), for
+// streams over descriptors that are already connected.
 // `host` is the peer host name ("" when local). Takes ownership of `conn`:
 // on failure (-1, errno ENOMEM) it is released.
 int ipc_make_streams(std::unique_ptr<IPC_CONNECT> conn, const std::string &name,

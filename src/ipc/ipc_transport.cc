@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -293,13 +294,40 @@ void ipc_reap_child(pid_t pid, const char *name) {
   errno = e;
 }
 
+// write() to a descriptor that is not a socket (a pipe) with SIGPIPE held
+// back: a signal this write raises is taken off the pending set, so a gone
+// reader gives EPIPE and nothing else.
+static ssize_t WriteHoldingSigpipe(int fd, const void *bytes, size_t count) {
+  sigset_t pipe_only, old_mask, pending;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  sigpending(&pending);
+  bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask);
+  ssize_t n = write(fd, bytes, count);
+  int e = errno;
+  if (n < 0 && e == EPIPE && !was_pending) {
+    struct timespec zero = {0, 0};
+    while (sigtimedwait(&pipe_only, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  errno = e;
+  return n;
+}
+
 ssize_t ipc_send_all(int fd, const void *bytes, size_t count) {
   const char *p = static_cast<const char *>(bytes);
   size_t left = count;
+  bool socket = true;
   while (left > 0) {
-    ssize_t n = send(fd, p, left, MSG_NOSIGNAL);
+    ssize_t n = socket ? send(fd, p, left, MSG_NOSIGNAL) : WriteHoldingSigpipe(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == ENOTSOCK && socket) {
+        socket = false;
+        continue;
+      }
       return -1;
     }
     p += n;
@@ -311,6 +339,7 @@ ssize_t ipc_send_all(int fd, const void *bytes, size_t count) {
 ssize_t ipc_recv_some(int fd, void *buf, size_t size) {
   for (;;) {
     ssize_t n = recv(fd, buf, size, 0);
+    if (n < 0 && errno == ENOTSOCK) n = read(fd, buf, size);
     if (n >= 0 || errno != EINTR) return n;
   }
 }

@@ -49,12 +49,12 @@ void ipc_reap_child(pid_t pid, const char *name);
 // is no longer ours to wait for).
 bool ipc_try_reap_child(pid_t pid, const char *name);
 
-// Writes all `count` bytes, never raising SIGPIPE (a gone peer gives -1 with
-// errno EPIPE). Returns count or -1.
+// Writes all `count` bytes to a socket or a pipe, never raising SIGPIPE (a
+// gone peer gives -1 with errno EPIPE). Returns count or -1.
 ssize_t ipc_send_all(int fd, const void *bytes, size_t count);
 
-// Reads what is there, up to `size` bytes, waiting for at least one; 0 at
-// the end of the connection, -1 with errno on failure.
+// Reads what is there (socket or pipe), up to `size` bytes, waiting for at
+// least one; 0 at the end of the connection, -1 with errno on failure.
 ssize_t ipc_recv_some(int fd, void *buf, size_t size);
 
 }  // namespace molvane::ipc

@@ -4,7 +4,10 @@
 #include "ipc/attach.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -245,6 +248,78 @@ TEST(AttachChild, WriteToEndedDriverDoesNotRaiseSigpipe) {
   for (int i = 0; i < 5 && !failed; ++i) failed = !ipc_test::SendFrame(s[1], "more");
   EXPECT_TRUE(failed);
   CloseBoth(s);
+}
+
+}  // namespace
+
+namespace {
+
+// The driver's side: streams over descriptors it already holds.
+TEST(FdStreams, PipesCarryFramesAndClosingTheOutputEndsThePeerInput) {
+  int to_us[2], from_us[2];
+  ASSERT_EQ(pipe2(to_us, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(from_us, O_CLOEXEC), 0);
+  int fds_before = OpenDescriptors();
+  STREAM *s[2];
+  ASSERT_EQ(ipc_open_fd_streams(to_us[0], from_us[1], "pipes", s), 0);
+  EXPECT_EQ(OpenDescriptors(), fds_before);  // the descriptors are taken over, not copied
+  ASSERT_TRUE(ipc_test::SendFrame(s[1], "out"));
+  char got[7];
+  ASSERT_EQ(read(from_us[0], got, 7), 7);
+  EXPECT_EQ(std::string(got + 4, 3), "out");
+  ASSERT_EQ(write(to_us[1], "\0\0\0\2in", 6), 6);
+  std::string answer;
+  ASSERT_TRUE(ipc_test::ReadFrame(s[0], &answer));
+  EXPECT_EQ(answer, "in");
+  sclose(s[1]);
+  EXPECT_EQ(read(from_us[0], got, 1), 0);  // the peer sees the end
+  sclose(s[0]);
+  EXPECT_EQ(OpenDescriptors(), fds_before - 2);
+  close(to_us[1]);
+  close(from_us[0]);
+}
+
+TEST(FdStreams, WriteToPipeWithoutReaderFailsWithoutSigpipe) {
+  ASSERT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL);
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  int in = dup(p[1]);  // any readable-or-not descriptor serves as input here
+  close(p[0]);
+  STREAM *s[2];
+  ASSERT_EQ(ipc_open_fd_streams(in, p[1], "pipe", s), 0);
+  disconnects = 0;
+  disconnected_stream = nullptr;
+  ipc_control(s[1], IPC_SET_DISCONNECT, reinterpret_cast<void *>(CountDisconnect));
+  errno = 0;
+  EXPECT_FALSE(ipc_test::SendFrame(s[1], "lost"));
+  EXPECT_EQ(errno, EPIPE);
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_EQ(disconnected_stream, s[1]);
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+  CloseBoth(s);
+}
+
+TEST(FdStreams, SocketPeerEndFiresDisconnectOnRead) {
+  int sv[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+  STREAM *s[2];
+  ASSERT_EQ(ipc_open_fd_streams(sv[0], sv[0], "socket", s), 0);
+  disconnects = 0;
+  ipc_control(s[0], IPC_SET_DISCONNECT, reinterpret_cast<void *>(CountDisconnect));
+  close(sv[1]);
+  std::string answer;
+  EXPECT_FALSE(ipc_test::ReadFrame(s[0], &answer));
+  EXPECT_EQ(disconnects, 1);
+  CloseBoth(s);
+  // On failure the valid descriptor is closed all the same.
+  int fds_before = OpenDescriptors();
+  int spare = dup(2);
+  errno = 0;
+  EXPECT_EQ(ipc_open_fd_streams(-1, spare, "bad", s), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(OpenDescriptors(), fds_before);
 }
 
 }  // namespace
