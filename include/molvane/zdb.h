@@ -1,0 +1,89 @@
+/* The record-level database API: logon, transactions (sessions), action
+ * names, user information and the message text of the last call. */
+#ifndef MOLVANE_ZDB_H
+#define MOLVANE_ZDB_H
+
+#include <molvane/export.h>
+
+MOLVANE_EXTERN_C_BEGIN
+
+/* Row actions: the code of a row action in the low byte of its action word. */
+enum ZDB_ROW_ACTION {
+  db_first = 1, db_first_locked = 2, db_last = 3, db_last_locked = 4,
+  db_next = 5, db_next_locked = 6, db_prev = 7, db_prev_locked = 8,
+  db_gt = 9, db_gt_locked = 10, db_ge = 11, db_ge_locked = 12,
+  db_eq = 13, db_eq_locked = 14, db_curr = 15, db_curr_locked = 16,
+  db_lt = 17, db_lt_locked = 18, db_le = 19, db_le_locked = 20,
+  db_delete = 21, db_insert = 22, db_update = 23, db_lock_ref = 24,
+  db_first_delayed = 31, db_last_delayed = 32, db_next_delayed = 33,
+  db_prev_delayed = 34, db_gt_delayed = 35, db_ge_delayed = 36,
+  db_eq_delayed = 37, db_curr_delayed = 38, db_lt_delayed = 39,
+  db_le_delayed = 40, db_delete_delayed = 41, db_update_delayed = 42,
+  db_check_row_changed = 43,
+  db_first_51 = 51, db_last_51 = 52, db_next_51 = 53, db_prev_51 = 54,
+  db_gt_51 = 55, db_ge_51 = 56, db_eq_51 = 57, db_curr_51 = 58,
+  db_lt_51 = 59, db_le_51 = 60, db_delete_51 = 61, db_insert_51 = 62,
+  db_update_51 = 63, db_refcnt_51 = 64,
+  /* Buffered actions as the driver sees them (names only). */
+  insert_bfrd = 101, delete_bfrd = 102, update_bfrd = 103, refcnt_bfrd = 104,
+  refresh_bfrd = 105, complex_del_bfrd = 106, complex_upd_bfrd = 107,
+  read_bfrd = 108
+};
+
+/* Table actions. */
+enum ZDB_TABLE_ACTION {
+  create_index = 1, drop_index = 2, change_order = 3, create_table = 4,
+  clear_table = 5, drop_table = 6, lock_table = 7, nr_rows = 8,
+  clr_ref_cnt = 9, alter_table = 10, start_import = 11, end_import = 12,
+  upd_statistics = 13
+};
+
+/* Transaction actions. */
+enum ZDB_DB_ACTION {
+  commit_trans = 1, set_readonly = 2, abort_trans = 3,
+  ERROR_prepare_commit = 4, trans_not_active = 5, start_transaction = 6,
+  audit_commit_table_action = 7, audit_abort_table_action = 8, db_flush = 9
+};
+
+/* Error number of the last failing call (0 after a successful start check). */
+MOLVANE_API extern int zdb_errno;
+MOLVANE_API int zdb_get_zdb_errno(void);
+
+/* Start-up: log program name, user settings, trace, optional shared memory,
+ * local dictionary and TSS locale. 0, or the first non-zero step result. */
+MOLVANE_API int zdb_init_api(const char *progname, const char *log_arg,
+                             int link_shm, int locale_arg);
+/* One logon per process; a second one fails with 502. 0 or -1. */
+MOLVANE_API int zdb_logon(const char *user);
+MOLVANE_API int zdb_logoff(void);
+
+/* Transactions ("sessions"): ids 1 to 255; 0 on failure. */
+MOLVANE_API int zdb_start_session(const char *name);
+MOLVANE_API int zdb_stop_session(int id);
+MOLVANE_API int zdb_set_default_query_timeout(int id, int seconds);
+
+/* The physical company number of a table's logical company number, or
+ * 0xFFFF on error. */
+MOLVANE_API unsigned short zdb_get_physical_compnr(const char *table, int compnr);
+
+/* Names of row, table and transaction action codes. */
+MOLVANE_API const char *zdb_row_action(int code);
+MOLVANE_API const char *zdb_table_action(int code);
+MOLVANE_API const char *zdb_db_action(int code);
+
+/* The user record, read at start-up. The buffer variants copy the text with
+ * its NUL and return the buffer; a null buffer returns null. */
+MOLVANE_API char zdb_user_info_get_language(void);
+MOLVANE_API char zdb_user_info_get_user_type(void);
+MOLVANE_API char *zdb_user_info_get_locale(char *buffer);
+MOLVANE_API char *zdb_user_info_get_package_combination(char *buffer);
+MOLVANE_API char *zdb_user_info_get_timezone(char *buffer);
+MOLVANE_API char *zdb_user_info_get_user_name(char *buffer);
+
+/* Message text collected during the last API call; null before any message. */
+MOLVANE_API const char *get_zdb_msg(void);
+MOLVANE_API void reset_zdb_msg(void);
+
+MOLVANE_EXTERN_C_END
+
+#endif

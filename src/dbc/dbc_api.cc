@@ -1,0 +1,104 @@
+// Start-up, logon and logoff of the database API, and the process-wide
+// state every other call checks.
+#include <cstdio>
+#include <cstring>
+
+#include <molvane/zdb.h>
+
+#include "dbc/dd.h"
+#include "dbc/dbc_settings.h"
+#include "dbc/request_block.h"
+#include "dbc/stub_parts.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
+#include "platform/blat.h"
+#include "platform/env.h"
+#include "platform/log.h"
+#include "platform/shm.h"
+#include "platform/user.h"
+#include "text/tss.h"
+
+int zdb_errno = 0;
+
+namespace {
+
+DBC_STATE g_state;
+
+// Change callback of the setting zdb_debug: mirrors the word into ZDB_DEBUG.
+void debug_word_changed() {
+  g_state.debug = static_cast<int>(dbc_settings().zdb_debug);
+  char text[32];
+  std::snprintf(text, sizeof text, "%#o", g_state.debug);
+  qelt_setenv("ZDB_DEBUG", text, 1);
+  std::fprintf(stderr, "---- ZDB_DEBUG set to %#o\n", g_state.debug);
+}
+
+}  // namespace
+
+DBC_STATE &dbc_state() { return g_state; }
+
+int zdb_get_zdb_errno(void) { return zdb_errno; }
+
+void zdb_error(int number) { zdb_errno = number; }
+
+int zdb_start() {
+  if (!g_state.logged_on) {
+    zdb_errno = ZE_NOT_LOGGED_ON;
+    return -1;
+  }
+  zdb_errno = 0;
+  return 0;
+}
+
+void zdb_set_profile_callback(void (*callback)(int)) { g_state.profile_callback = callback; }
+
+int zdb_init_api(const char *progname, const char *log_arg, int link, int locale_arg) {
+  log_set_progname(progname, log_arg);
+  if (int rc = init_user(); rc != 0) return rc;
+  blat_initiate();
+  if (link != 0) {
+    if (int rc = link_shm(); rc != 0) return rc;
+  }
+  init_local_dd();
+  if (int rc = TSSsetlocale("ISO-8859-1", locale_arg); rc != 0) return rc;
+  init_dd_mode(4);
+  return 0;
+}
+
+int zdb_logon(const char *user) {
+  if (g_state.logged_on) {
+    zdb_errno = ZE_ALREADY_LOGGED_ON;
+    return -1;
+  }
+  std::memset(g_state.user, 0, sizeof g_state.user);
+  if (user != nullptr) std::strncpy(g_state.user, user, ZDB_USER_NAME_MAX);
+  std::memset(g_state.id_in_use, 0, sizeof g_state.id_in_use);
+
+  if (!determine_DT_version()) {
+    log_mesg(__FILE__, __LINE__, "zdb_logon", 0, "Could not determine development tools version");
+    return -1;
+  }
+  if (zdb_init_commu() != 0) return -1;
+  dbc_set_resource_mutfun("zdb_debug", debug_word_changed);
+  dbc_set_resource_mutfun("qelt_sql_trace", dbc_sql_trace_changed);
+  dbc_set_resources();
+  if (audit_read_auditcols() < 0) {
+    zdb_errno = ZE_AUDIT_SETUP;
+    return -1;
+  }
+  DBC_SETTINGS &settings = dbc_settings();
+  if (settings.zdb_driver != nullptr && settings.zdb_driver[0] != '\0')
+    specify_server(settings.zdb_driver);
+  if (settings.zdb_debug > 0) g_state.debug = static_cast<int>(settings.zdb_debug);
+  g_state.server_schedule_limit =
+      settings.zdb_max_server_schedule >= 0 ? settings.zdb_max_server_schedule : 3;
+  if (settings.dbcinit < 0) settings.dbcinit = 0;
+  if (zdb_load_roles() != 0) return -1;
+  init_qpc_debug();
+  SQLLoggerInitLogFlags();
+  if (TssGetMode() == 2) initialize_icuwrappers();
+  g_state.logged_on = true;
+  g_state.profile_callback = nullptr;
+  return 0;
+}

@@ -1,0 +1,30 @@
+// The database client's own settings table (DBC_RESOURCES), read at logon.
+#pragma once
+
+// Values of the settings, valid after dbc_set_resources.
+struct DBC_SETTINGS {
+  int ssts_set_rows;
+  int zdb_max_server_schedule;
+  int rds_full;
+  long tt_sql_trace;
+  int use_shm_info;
+  long zdb_debug;
+  char *zdb_driver;
+  int dbcinit;
+  int audit_per_compnr;
+  int qelt_sql_trace;
+  int qelt_sql_stmt_cache_size;
+  int qelt_sql_cacherows;
+  int qelt_sql_soft_close_delay;
+};
+
+DBC_SETTINGS &dbc_settings();
+
+// Loads "lib/defaults/db_resource", then the file named by USR_DBC_RES, and
+// registers the table for environment variables and later updates.
+void dbc_set_resources();
+// Applies settings given as text to this table, else to all tables.
+int dbc_update_resources(const char *command);
+// Attaches a change callback to a setting; -1 with zdb_errno 215 when the
+// table has no such setting.
+int dbc_set_resource_mutfun(const char *name, void (*callback)());

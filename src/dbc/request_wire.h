@@ -1,0 +1,25 @@
+// Field helpers of the request protocol over the stream integers: each
+// returns 0, or -1 when the stream fails or ends before the field is whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ipc/stream.h"
+
+int wire_put_u8(STREAM *out, std::uint8_t value);
+int wire_put_u16(STREAM *out, std::uint16_t value);
+int wire_put_u32(STREAM *out, std::uint32_t value);
+int wire_put_bytes(STREAM *out, const void *bytes, std::size_t count);
+// The text's first `max` characters (all when max is 0) and a NUL.
+int wire_put_text(STREAM *out, const char *text, std::size_t max = 0);
+
+int wire_get_u8(STREAM *in, std::uint8_t *value);
+int wire_get_u16(STREAM *in, std::uint16_t *value);
+int wire_get_u32(STREAM *in, std::uint32_t *value);
+int wire_get_bytes(STREAM *in, void *bytes, std::size_t count);
+// Reads and drops count bytes (keeps the stream in step after a refusal).
+int wire_skip(STREAM *in, std::size_t count);
+// Reads a NUL-terminated text into buf (size bytes with its NUL). A longer
+// text is read to its end and refused with -1.
+int wire_get_text(STREAM *in, char *buf, std::size_t size);

@@ -1,0 +1,25 @@
+// Error numbers that the database client leaves in zdb_errno. Their texts
+// live in the platform error table (zdberrorstr).
+#pragma once
+
+inline constexpr int ZE_DUPLICATE_VALUE = 100;
+inline constexpr int ZE_ILLEGAL_ARGUMENT = 102;
+inline constexpr int ZE_ILLEGAL_STATE = 215;
+inline constexpr int ZE_AUDIT_SETUP = 251;
+inline constexpr int ZE_TSS_MODE = 402;
+inline constexpr int ZE_MEMORY = 501;
+inline constexpr int ZE_ALREADY_LOGGED_ON = 502;
+inline constexpr int ZE_NO_DRIVER = 505;
+inline constexpr int ZE_NOT_LOGGED_ON = 508;
+inline constexpr int ZE_BAD_CURSOR = 509;
+// A request or reply could not be written or read completely, or a reply
+// broke the protocol (a length beyond its buffer). Never reported as 0.
+inline constexpr int ZE_COMMUNICATION = 510;
+inline constexpr int ZE_SQL_PROTOCOL = 511;
+inline constexpr int ZE_DD_CORRUPT = 512;
+inline constexpr int ZE_NO_DD = 513;  // also the driver's request for dictionaries
+inline constexpr int ZE_INVALID_SESSION = 518;
+inline constexpr int ZE_ILLEGAL_COMPNR = 519;
+inline constexpr int ZE_BUFFERED_UPDATE = 520;
+inline constexpr int ZE_NO_RESOURCE = 525;
+inline constexpr int ZE_DOMAIN_TEXT = 606;  // a buffered update's extra text joins the message

@@ -1,0 +1,124 @@
+// Logoff, the release of driver sessions and drivers, and zdb_schedule,
+// which gives idle driver sessions and drivers back.
+#include <cstdio>
+
+#include <molvane/zdb.h>
+
+#include "dbc/stub_parts.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
+#include "platform/log.h"
+
+namespace {
+
+// Unlinks `item` from an intrusive list; false when it is not there.
+template <typename T>
+bool unlink(T *&head, T *item, T *T::*link) {
+  for (T **p = &head; *p != nullptr; p = &((*p)->*link)) {
+    if (*p == item) {
+      *p = item->*link;
+      item->*link = nullptr;
+      return true;
+    }
+  }
+  return false;
+}
+
+int missing_session(const char *text) {
+  log_mesg(__FILE__, __LINE__, "Remove session", 0, "%s", text);
+  zdb_error(ZE_ILLEGAL_STATE);
+  return -1;
+}
+
+// Releases a session that is off both lists: its table sessions, the SQL
+// agent's packet buffer, the driver's session. The session is freed.
+int release_session(ZDB_SESSION *session) {
+  if (dbc_release_table_sessions(session) != 0) return -1;
+  SQLNetAgentClientEndSession(session);
+  if (zdb_detach_session(session) != 0) return -1;
+  if (session->server != nullptr && session->server->sessions_in_use > 0)
+    --session->server->sessions_in_use;
+  delete session;
+  return 0;
+}
+
+// Detaches a driver whose sessions are gone and frees it.
+int release_server(ZDB_SERVER *server) {
+  DBC_STATE &state = dbc_state();
+  while (ZDB_SESSION *session = server->sessions) {
+    server->sessions = session->next_on_server;
+    session->next_on_server = nullptr;
+    if (session->trans == nullptr ||
+        !unlink(session->trans->sessions, session, &ZDB_SESSION::next_in_trans))
+      return missing_session("Warning: Session not in transaction's list.");
+    if (release_session(session) != 0) return -1;
+  }
+  SQLNetAgentClientEndServer(server);
+  if (zdb_detach_server(server) != 0) return -1;
+  unlink(state.server_list, server, &ZDB_SERVER::next);
+  delete server;
+  return 0;
+}
+
+}  // namespace
+
+int zdb_logoff(void) {
+  if (zdb_start() != 0) return -1;
+  DBC_STATE &state = dbc_state();
+  while (ZDB_TRANS *trans = state.trans_list) {
+    SQLOnCloseSession(static_cast<unsigned long>(trans->id));
+    while (ZDB_SESSION *session = trans->sessions) {
+      trans->sessions = session->next_in_trans;
+      session->next_in_trans = nullptr;
+      if (session->server == nullptr ||
+          !unlink(session->server->sessions, session, &ZDB_SESSION::next_on_server))
+        return missing_session("Warning: Session not in server's list.");
+      if (release_session(session) != 0) return -1;
+    }
+    while (ZDB_CURSOR *cursor = trans->cursors) {
+      if (zdb_close(cursor) != 0) return -1;
+      if (trans->cursors == cursor) trans->cursors = nullptr;  // zdb_close unlinks it
+    }
+    state.trans_list = trans->next;
+    state.id_in_use[trans->id] = false;
+    delete trans;
+  }
+  while (ZDB_SERVER *server = state.server_list) {
+    if (release_server(server) != 0) return -1;
+  }
+  return 0;
+}
+
+int zdb_schedule() {
+  DBC_STATE &state = dbc_state();
+  bool dump = (state.debug & ZDB_DEBUG_TREE) != 0;
+  if (dump) zdb_dump_server_tree("before schedule");
+  ZDB_SERVER *server = state.server_list;
+  while (server != nullptr) {
+    ZDB_SERVER *next_server = server->next;
+    ZDB_SESSION *session = server->sessions;
+    while (session != nullptr) {
+      ZDB_SESSION *next = session->next_on_server;
+      unsigned long id = session->trans != nullptr ? session->trans->id : 0;
+      if (dbc_session_has_open_cursor(session) || qpc_session_used(id)) {
+        session->idle = 0;
+      } else if (++session->idle >= server->idle_limit) {
+        unlink(server->sessions, session, &ZDB_SESSION::next_on_server);
+        if (session->trans == nullptr ||
+            !unlink(session->trans->sessions, session, &ZDB_SESSION::next_in_trans))
+          return missing_session("Warning: Session not in trans's list");
+        if (release_session(session) != 0) return -1;
+      }
+      session = next;
+    }
+    if (server->sessions != nullptr) {
+      server->idle = 0;
+    } else if (++server->idle >= state.server_schedule_limit) {
+      if (release_server(server) != 0) return -1;
+    }
+    server = next_server;
+  }
+  if (dump) zdb_dump_server_tree("after schedule");
+  return 0;
+}

@@ -1,0 +1,6 @@
+// The message text that an API call collects for the host (get_zdb_msg).
+#pragma once
+
+// Appends the formatted text (at most 6,156 bytes) to the message text and
+// logs it under the keyword "domain_check".
+void set_zdb_msg(const char *format, ...) __attribute__((format(printf, 1, 2)));
