@@ -5,18 +5,18 @@
 
 #include <molvane/zdb.h>
 
-#include "dbc/dd.h"
 #include "dbc/dbc_settings.h"
 #include "dbc/request_block.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
-#include "platform/blat.h"
 #include "platform/env.h"
 #include "platform/log.h"
-#include "platform/shm.h"
 #include "platform/user.h"
+#include "sql/common/sql_logger.h"
+#include <molvane/tss.h>
+
 #include "text/tss.h"
 
 int zdb_errno = 0;
@@ -26,7 +26,7 @@ namespace {
 DBC_STATE g_state;
 
 // Change callback of the setting zdb_debug: mirrors the word into ZDB_DEBUG.
-void debug_word_changed() {
+void debug_word_changed(AL_RESOURCE *) {
   g_state.debug = static_cast<int>(dbc_settings().zdb_debug);
   char text[32];
   std::snprintf(text, sizeof text, "%#o", g_state.debug);
@@ -101,4 +101,16 @@ int zdb_logon(const char *user) {
   g_state.logged_on = true;
   g_state.profile_callback = nullptr;
   return 0;
+}
+
+unsigned short zdb_get_physical_compnr(const char *table, int compnr) {
+  if (table == nullptr || std::strlen(table) != 8) {
+    zdb_errno = ZE_ILLEGAL_ARGUMENT;
+    return 0xFFFF;
+  }
+  if (compnr < 0 || compnr > 999) {
+    zdb_errno = ZE_ILLEGAL_COMPNR;
+    return 0xFFFF;
+  }
+  return static_cast<unsigned short>(compnrLogicToPhysic(compnrGetCompnrData(table), compnr));
 }

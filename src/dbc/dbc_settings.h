@@ -1,6 +1,8 @@
 // The database client's own settings table (DBC_RESOURCES), read at logon.
 #pragma once
 
+#include "platform/resource.h"
+
 // Values of the settings, valid after dbc_set_resources.
 struct DBC_SETTINGS {
   int ssts_set_rows;
@@ -27,4 +29,10 @@ void dbc_set_resources();
 int dbc_update_resources(const char *command);
 // Attaches a change callback to a setting; -1 with zdb_errno 215 when the
 // table has no such setting.
-int dbc_set_resource_mutfun(const char *name, void (*callback)());
+int dbc_set_resource_mutfun(const char *name, al_res_mutfun callback);
+
+// Change callback of qelt_sql_trace: the SQL trace re-reads its flags.
+void dbc_sql_trace_changed(AL_RESOURCE *res);
+// The SQL layers' reader of the trace settings (qelt_sql_trace,
+// tt_sql_trace); 0 for any other name.
+long dbc_sql_setting(const char *name);

@@ -11,14 +11,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <memory>
 
 #include "dbc/request_block.h"
 #include "dbc/request_inproc.h"
+#include "dbc/stub_parts.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
-#include "platform/chkpnt.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -66,12 +67,10 @@ int zdb_commu(ZDB_SERVER *server) {
   if (g_writers[slot](req, server->out) != 0) return fail_step();
   if (sflush(server->out) != 0) return fail_step();
 
-  CHKPNT_TIMER timer;
-  ChkpntStart(&timer);
+  dbc_chkpnt_start();
   if (dbc_run_inproc_driver(server->out) != 0) return fail_step();
   if (g_readers[slot](req, server->in) != 0) return fail_step();
-  ChkpntStop(&timer, checkpoint_file(), "DBC request type %2d: retval = %d", slot,
-             req->retval);
+  dbc_chkpnt_stop(checkpoint_file(), slot, req->retval);
 
   if (tracing()) std::fprintf(stderr, "<- %s retval %d\n", dbc_request_name(slot), req->retval);
   zdb_errno = req->retval;

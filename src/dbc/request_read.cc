@@ -3,7 +3,10 @@
 // checked against the buffer it goes into before a byte is stored; a reply
 // that breaks a bound is refused with a log line (and, where the length is
 // small enough, read to its end so the stream stays in step).
+#include <cerrno>
 #include <cstring>
+
+#include <molvane/zdb.h>
 
 #include "dbc/request_block.h"
 #include "dbc/request_payloads.h"
@@ -81,6 +84,7 @@ int read_db_cntr(ZDB_REQUEST *req, STREAM *in) {
     for (;;) {
       ZDB_AUDIT_ENTRY entry{};
       if (wire_get_text(in, entry.table, sizeof entry.table)) {
+        if (errno != EOVERFLOW) return -1;
         log_mesg(__FILE__, __LINE__, "Reply too long", 0,
                  "EXE_DB_CNTR reply: audit entry name longer than %zu characters",
                  ZDB_AUDIT_NAME_MAX);

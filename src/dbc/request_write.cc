@@ -61,24 +61,32 @@ int write_db_cntr(ZDB_REQUEST *req, STREAM *out) {
   return 0;
 }
 
-int put_message(ZDB_REQUEST *req, STREAM *out) {
+// A message length with no message is refused before anything is written.
+bool message_ok(ZDB_REQUEST *req) {
   auto &f = req->exe;
   if (f.msglen > 0 && f.msg == nullptr) {
     log_mesg(__FILE__, __LINE__, "Request", 0, "%s: message of %d bytes without data",
              dbc_request_name(req->code), f.msglen);
     zdb_error(ZE_ILLEGAL_ARGUMENT);
-    return -1;
+    return false;
   }
+  return true;
+}
+
+int put_message(ZDB_REQUEST *req, STREAM *out) {
+  auto &f = req->exe;
   if (wire_put_u32(out, f.command) || wire_put_u16(out, f.msglen)) return -1;
   return wire_put_bytes(out, f.msg, f.msglen);
 }
 
 int write_exe_session(ZDB_REQUEST *req, STREAM *out) {
+  if (!message_ok(req)) return -1;
   if (put_code(req, out) || wire_put_u32(out, req->session_id)) return -1;
   return put_message(req, out);
 }
 
 int write_exe_system(ZDB_REQUEST *req, STREAM *out) {
+  if (!message_ok(req)) return -1;
   if (put_code(req, out)) return -1;
   return put_message(req, out);
 }

@@ -15,7 +15,6 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
 #include "dbc/zdb_server.h"
-#include "platform/blat.h"
 #include "platform/log.h"
 
 namespace {
@@ -41,7 +40,7 @@ ZDB_TRANS *new_record(int id) {
 
 bool valid_id(int id) { return id >= 1 && id <= ZDB_MAX_TRANS; }
 
-bool blat_sessions_on() { return blat_get_state(kBlatSessions) != 0; }
+bool blat_sessions_on() { return (blat_get_state(kBlatSessions) & 1) != 0; }
 
 }  // namespace
 
