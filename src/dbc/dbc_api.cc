@@ -27,6 +27,11 @@ DBC_STATE g_state;
 
 // Change callback of the setting zdb_debug: mirrors the word into ZDB_DEBUG.
 void debug_word_changed(AL_RESOURCE *) {
+  // The settings layer calls back on every assignment; only a new value
+  // counts as a change.
+  static long mirrored = 0;
+  if (dbc_settings().zdb_debug == mirrored) return;
+  mirrored = dbc_settings().zdb_debug;
   g_state.debug = static_cast<int>(dbc_settings().zdb_debug);
   char text[32];
   std::snprintf(text, sizeof text, "%#o", g_state.debug);
