@@ -15,11 +15,11 @@
 #include <memory>
 
 #include "dbc/request_block.h"
-#include "dbc/request_inproc.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
+#include "ipc/attach.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -68,7 +68,7 @@ int zdb_commu(ZDB_SERVER *server) {
   if (sflush(server->out) != 0) return fail_step();
 
   dbc_chkpnt_start();
-  if (dbc_run_inproc_driver(server->out) != 0) return fail_step();
+  if (ipc_process_request(server->out) != 0) return fail_step();
   if (g_readers[slot](req, server->in) != 0) return fail_step();
   dbc_chkpnt_stop(checkpoint_file(), slot, req->retval);
 
