@@ -12,7 +12,9 @@
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "platform/env.h"
+#include "platform/blat.h"
 #include "platform/log.h"
+#include "platform/shm.h"
 #include "platform/user.h"
 #include "sql/common/sql_logger.h"
 #include <molvane/tss.h>

@@ -20,6 +20,7 @@
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "ipc/attach.h"
+#include "platform/chkpnt.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -67,10 +68,11 @@ int zdb_commu(ZDB_SERVER *server) {
   if (g_writers[slot](req, server->out) != 0) return fail_step();
   if (sflush(server->out) != 0) return fail_step();
 
-  dbc_chkpnt_start();
+  CHKPNT_TIMER timer{};
+  ChkpntStart(&timer);
   if (ipc_process_request(server->out) != 0) return fail_step();
   if (g_readers[slot](req, server->in) != 0) return fail_step();
-  dbc_chkpnt_stop(checkpoint_file(), slot, req->retval);
+  ChkpntStop(&timer, checkpoint_file(), "DBC request type %2d: retval = %d", slot, req->retval);
 
   if (tracing()) std::fprintf(stderr, "<- %s retval %d\n", dbc_request_name(slot), req->retval);
   zdb_errno = req->retval;

@@ -52,19 +52,6 @@ void SQLNetAgentClientEndServer(ZDB_SERVER *server);
 // Writes the driver/session tree to standard error under a title.
 void zdb_dump_server_tree(const char *title);
 
-// Checkpoint timing of one request: start, then the line
-// "DBC request type %2d: retval = %d" into the named checkpoint file.
-void dbc_chkpnt_start();
-void dbc_chkpnt_stop(const char *file, int code, int retval);
-
-// Binary trace and shared memory.
-void blat_initiate();
-int blat_get_state(int trace_class);
-void blat_sess_start(const char *name, int id);
-void blat_sess_rename(const char *name, int id);
-void blat_sess_stop(int id);
-int link_shm();
-
 // Data dictionary.
 void init_local_dd();
 extern "C" void init_dd_mode(int mode);

@@ -1,20 +1,6 @@
-// Stand-ins for the checkpoint timing, binary trace, shared memory and data
-// dictionary calls of the database client, until those parts land.
+// Stand-ins for the data dictionary calls of the database client, until the
+// dictionary lands.
 #include "dbc/stub_parts.h"
-
-// Waits for platform/chkpnt.h (ChkpntStart, ChkpntStop).
-void dbc_chkpnt_start() {}
-void dbc_chkpnt_stop(const char *, int, int) {}
-
-// Waits for platform/blat.h: no trace class is switched on.
-void blat_initiate() {}
-int blat_get_state(int) { return 0; }
-void blat_sess_start(const char *, int) {}
-void blat_sess_rename(const char *, int) {}
-void blat_sess_stop(int) {}
-
-// Waits for the shared-memory stand-in: linking always succeeds.
-int link_shm() { return 0; }
 
 // Waits for dbc/dd.h: the dictionary mode word only.
 namespace {

@@ -15,6 +15,7 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
 #include "dbc/zdb_server.h"
+#include "platform/blat.h"
 #include "platform/log.h"
 
 namespace {
