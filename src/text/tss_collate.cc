@@ -21,8 +21,8 @@
 #include <unicode/ucol.h>
 #include <unicode/utf16.h>
 
+#include "platform/log.h"
 #include "text/tss.h"
-#include "text/tss_platform.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ class Collation {
     UErrorCode status = U_ZERO_ERROR;
     UCollator *c = ucol_open("root", &status);
     if (U_FAILURE(status)) {
-      TssLog(__FILE__, __LINE__, "initialize_icuwrappers", TSS_LOG_ERROR,
+      log_mesg(__FILE__, __LINE__, "initialize_icuwrappers", LOG_ERROR,
              "ucol_open(\"root\") failed: %s\n", u_errorName(status));
       if (c != nullptr) ucol_close(c);
     } else {
@@ -250,7 +250,7 @@ int TssStringNNEqualWithPadding(const char *a, const char *b, long la, long lb) 
 
 int TssStringSetUltim(char *bytes, long length, int option) {
   if ((option & ~(TSS_ULTIM_SINGLE_BYTE | TSS_ULTIM_LOWEST)) != 0) {
-    TssLog(__FILE__, __LINE__, "TssStringSetUltim", TSS_LOG_ERROR, "Unknown flag\n");
+    log_mesg(__FILE__, __LINE__, "TssStringSetUltim", LOG_ERROR, "Unknown flag\n");
     return -1;
   }
   if (bytes == nullptr || length <= 0) return 0;

@@ -7,9 +7,10 @@
 
 #include <strings.h>
 
+#include "platform/env.h"
+#include "platform/log.h"
 #include "text/tss.h"
 #include "text/tss_collate.h"
-#include "text/tss_platform.h"
 
 namespace {
 
@@ -43,13 +44,13 @@ int TssGetMode() {
   TssSettings &s = Settings();
   if (s.mode != 0) return s.mode;
   s.mode = TSS_MODE_CLASSIC;
-  const char *text = TssGetVar("TSS_MODE");
+  const char *text = getvar("TSS_MODE");
   long value = 0;
   if (text != nullptr && *text != 0) {
     if (ParseSmallInt(text, value) && (value == TSS_MODE_CLASSIC || value == TSS_MODE_UTFT)) {
       s.mode = static_cast<int>(value);
     } else {
-      TssLog(__FILE__, __LINE__, "TssGetMode", TSS_LOG_WARNING,
+      log_mesg(__FILE__, __LINE__, "TssGetMode", LOG_WARNING,
              "Invalid TSS_MODE \"%s\"; using mode %d\n", text, TSS_MODE_CLASSIC);
     }
   }
@@ -60,13 +61,13 @@ int TssGetZeroWidthFactor() {
   TssSettings &s = Settings();
   if (s.zero_width_factor >= 0) return s.zero_width_factor;
   s.zero_width_factor = 0;
-  const char *text = TssGetVar("TSS_ZERO_WIDTH_FACTOR");
+  const char *text = getvar("TSS_ZERO_WIDTH_FACTOR");
   long value = 0;
   if (text != nullptr && *text != 0) {
     if (ParseSmallInt(text, value) && value >= 0 && value <= kMaxZeroWidthFactor) {
       s.zero_width_factor = static_cast<int>(value);
     } else {
-      TssLog(__FILE__, __LINE__, "TssGetZeroWidthFactor", TSS_LOG_WARNING,
+      log_mesg(__FILE__, __LINE__, "TssGetZeroWidthFactor", LOG_WARNING,
              "Invalid TSS_ZERO_WIDTH_FACTOR \"%s\" (0 to %d); using 0\n", text,
              kMaxZeroWidthFactor);
     }
@@ -82,7 +83,7 @@ void TssReloadSettings() {
 
 int initialize_icuwrappers() {
   if (TssCollationOpen()) return 0;
-  TssLog(__FILE__, __LINE__, "initialize_icuwrappers", TSS_LOG_ERROR,
+  log_mesg(__FILE__, __LINE__, "initialize_icuwrappers", LOG_ERROR,
          "ICU collator for the \"root\" locale not available; ordering by code point\n");
   return -1;
 }
@@ -92,7 +93,7 @@ const char *TssGetLocale() { return Settings().locale.c_str(); }
 extern "C" MOLVANE_API int TSSsetlocale(const char *locale, int arg) {
   TssSettings &s = Settings();
   if (locale != nullptr && *locale != 0 && strcasecmp(locale, kDefaultLocale) != 0) {
-    TssLog(__FILE__, __LINE__, "TSSsetlocale", TSS_LOG_ERROR, "Unknown TSS locale \"%s\"\n",
+    log_mesg(__FILE__, __LINE__, "TSSsetlocale", LOG_ERROR, "Unknown TSS locale \"%s\"\n",
            locale);
     return -1;
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "text/log_capture.h"
 #include "text/tss.h"
 #include "text/tss_collate.h"
 
@@ -236,11 +237,12 @@ TEST(TssUltim, UnknownOptionIsLoggedAndChangesNothing) {
   UseMode(1);
   for (int option : {1, 3, 8, 16, -1}) {
     char buf[4] = {'a', 'b', 'c', 'd'};
-    testing::internal::CaptureStderr();
+    molvane::test::LogCapture log;
     EXPECT_EQ(-1, TssStringSetUltim(buf, 4, option)) << option;
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, err.find("TssStringSetUltim")) << option;
-    EXPECT_NE(std::string::npos, err.find("Unknown flag")) << option;
+    ASSERT_EQ(1u, log.messages().size()) << option;
+    EXPECT_EQ('E', log.messages()[0].level);
+    EXPECT_EQ("TssStringSetUltim", log.messages()[0].keyword);
+    EXPECT_EQ("Unknown flag", log.messages()[0].text);
     EXPECT_EQ(std::string("abcd"), std::string(buf, 4));
   }
 }

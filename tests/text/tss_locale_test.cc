@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
+#include "text/log_capture.h"
 #include "text/tss.h"
 
 namespace {
@@ -23,7 +25,10 @@ TEST(TssMode, ReadsTssModeWithClassicDefault) {
   } cases[] = {{nullptr, 1}, {"", 1}, {"1", 1}, {"2", 2}, {"3", 1}, {"0", 1}, {"2x", 1}, {"utf", 1}};
   for (const Case &c : cases) {
     SetVar("TSS_MODE", c.value);
+    molvane::test::LogCapture log;
     EXPECT_EQ(c.mode, TssGetMode()) << (c.value ? c.value : "(unset)");
+    const bool valid = c.value == nullptr || *c.value == 0 || c.mode == 2 || std::string(c.value) == "1";
+    EXPECT_EQ(valid ? 0u : 1u, log.messages().size()) << (c.value ? c.value : "(unset)");
   }
 }
 
@@ -52,9 +57,10 @@ TEST(TssLocale, SelectsIsoLatin1AndRefusesOthers) {
   EXPECT_EQ(0, TSSsetlocale("ISO-8859-1", 0));
   EXPECT_EQ(0, TSSsetlocale("iso-8859-1", 1));
   EXPECT_EQ(0, TSSsetlocale(nullptr, 0));
-  testing::internal::CaptureStderr();
+  molvane::test::LogCapture log;
   EXPECT_NE(0, TSSsetlocale("KOI8-R", 0));
-  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("KOI8-R"));
+  ASSERT_EQ(1u, log.messages().size());
+  EXPECT_NE(std::string::npos, log.messages()[0].text.find("KOI8-R"));
   EXPECT_STREQ("ISO-8859-1", TssGetLocale());
 }
 
