@@ -42,9 +42,10 @@ MOLVANE_API int64_t al_local_to_utc(int64_t local);
 
 /* Selects the time zone: a zone name such as "Europe/Amsterdam" (a TZif
  * file under $ZUV/lib/zoneinfo, else under the system's zoneinfo folder)
- * or a POSIX TZ rule such as "CET-1CEST,M3.5.0,M10.5.0/3". A null or empty
- * name selects the default zone ($TZ, else the system's local time).
- * 0, or -1 when the zone cannot be found or read (the zone stays as it was). */
+ * or a POSIX TZ rule such as "CET-1CEST,M3.5.0,M10.5.0/3". 0, or -1 when
+ * the zone cannot be found or read (the zone stays as it was). A null or
+ * empty name returns to the default: the user's time-zone setting once the
+ * user's settings are read, else $TZ, else the system's local time. */
 MOLVANE_API int qelt_timezone_set(const char *name);
 
 /* Stored floating-point layouts: IEEE 754 single (4 bytes) and double

@@ -26,6 +26,7 @@
 #include "platform/dates.h"
 #include "platform/env.h"
 #include "platform/log.h"
+#include "platform/user.h"
 
 namespace {
 
@@ -404,17 +405,44 @@ bool load_zone(const std::string &name, Zone *zone) {
   return true;
 }
 
+// The zone in force. Until the host chooses one (qelt_timezone_set with a
+// name), the user's time-zone setting applies as soon as it is known, else
+// $TZ, else the system's local time.
+struct ZoneChoice {
+  Zone zone;
+  bool chosen_by_host = false;
+  std::string user_zone;  // the user setting last applied or tried
+};
+
+Zone default_zone() {
+  Zone z;
+  const char *tz = std::getenv("TZ");
+  std::string name = tz != nullptr ? tz : "localtime";
+  if (!name.empty() && name.front() == ':') name.erase(0, 1);
+  if (name.empty()) name = "UTC";
+  if (!load_zone(name, &z) && name != "localtime") load_zone("localtime", &z);
+  return z;
+}
+
+ZoneChoice &zone_choice() {
+  static ZoneChoice choice{default_zone(), false, {}};
+  return choice;
+}
+
 Zone &current_zone() {
-  static Zone zone = [] {
-    Zone z;
-    const char *tz = std::getenv("TZ");
-    std::string name = tz != nullptr ? tz : "localtime";
-    if (!name.empty() && name.front() == ':') name.erase(0, 1);
-    if (name.empty()) name = "UTC";
-    if (!load_zone(name, &z) && name != "localtime") load_zone("localtime", &z);
-    return z;
-  }();
-  return zone;
+  ZoneChoice &choice = zone_choice();
+  if (!choice.chosen_by_host && user_info.timezone[0] != '\0' &&
+      choice.user_zone != user_info.timezone) {
+    choice.user_zone = user_info.timezone;
+    Zone zone;
+    if (load_zone(choice.user_zone, &zone)) {
+      choice.zone = std::move(zone);
+    } else {
+      log_mesg(__FILE__, __LINE__, "Time zone", 0x80, "Unknown time zone %s in the user settings",
+               choice.user_zone.c_str());
+    }
+  }
+  return choice.zone;
 }
 
 // t + offset, held at the ends of the range instead of overflowing.
@@ -494,17 +522,20 @@ int tz_offset_at(int64_t utc, bool *is_dst, std::string *abbreviation) {
 std::string tz_current_name() { return current_zone().name; }
 
 extern "C" int qelt_timezone_set(const char *name) {
-  Zone zone;
+  ZoneChoice &choice = zone_choice();
   if (name == nullptr || *name == '\0') {
-    const char *tz = std::getenv("TZ");
-    std::string fallback = tz != nullptr && *tz != '\0' ? tz : "localtime";
-    if (fallback.front() == ':') fallback.erase(0, 1);
-    if (!load_zone(fallback, &zone)) return -1;
-  } else if (!load_zone(name, &zone)) {
+    choice.zone = default_zone();
+    choice.chosen_by_host = false;
+    choice.user_zone.clear();
+    return 0;
+  }
+  Zone zone;
+  if (!load_zone(name, &zone)) {
     log_mesg(__FILE__, __LINE__, "Time zone", 0x80, "Unknown time zone %s", name);
     return -1;
   }
-  current_zone() = std::move(zone);
+  choice.zone = std::move(zone);
+  choice.chosen_by_host = true;
   return 0;
 }
 

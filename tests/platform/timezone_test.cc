@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "platform/dates.h"
 #include "platform/timezone.h"
+#include "platform/user.h"
 #include "support/test_env.h"
 
 namespace {
@@ -237,6 +239,19 @@ TEST_F(ZoneFiles, RefusesMalformedFiles) {
   EXPECT_EQ("UTC", tz_current_name());
   Install("Good/Zone", good);
   EXPECT_EQ(0, qelt_timezone_set("Good/Zone"));
+}
+
+TEST(TimeZone, UserSettingAppliesUntilHostChooses) {
+  std::snprintf(user_info.timezone, sizeof user_info.timezone, "Asia/Tokyo");
+  EXPECT_EQ(9 * 3600, tz_offset_at(utc(2024, 1, 1, 0, 0, 0)));
+  EXPECT_EQ("Asia/Tokyo", tz_current_name());
+  ASSERT_EQ(0, qelt_timezone_set("UTC"));
+  std::snprintf(user_info.timezone, sizeof user_info.timezone, "Europe/Amsterdam");
+  EXPECT_EQ(0, tz_offset_at(utc(2024, 1, 1, 0, 0, 0)));
+  ASSERT_EQ(0, qelt_timezone_set(nullptr));  // back to the default, which the user's setting wins
+  EXPECT_EQ(3600, tz_offset_at(utc(2024, 1, 1, 0, 0, 0)));
+  std::snprintf(user_info.timezone, sizeof user_info.timezone, "No/Such");
+  EXPECT_EQ(3600, tz_offset_at(utc(2024, 1, 1, 0, 0, 0)));  // kept, and logged once
 }
 
 TEST(TimeZone, DateNumFollowsLocalDate) {
