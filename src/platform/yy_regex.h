@@ -62,6 +62,10 @@ inline size_t matcher_size(const unsigned char *p) {
   }
 }
 
+// The plain Thompson simulation without the DFA cache: what yy_expr_step
+// computes, kept callable on its own so that tests can compare the two.
+int step_nfa(const unsigned char *subject, size_t len, const unsigned char *program);
+
 }  // namespace yy::rx
 
 #endif  // MOLVANE_PLATFORM_YY_REGEX_H

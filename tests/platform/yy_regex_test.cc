@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/yy_expr.h"
+#include "platform/yy_regex.h"
 
 namespace {
 
@@ -268,6 +269,52 @@ TEST(RegexEngine, TranslatedLikeAgreesWithReferenceOnRandomInput) {
     ASSERT_TRUE(p.ok()) << like;
     bool expected = like_ref(tss_chars(like), 0, tss_chars(subject), 0);
     ASSERT_EQ(expected, p.match(subject)) << "like '" << like << "' on '" << subject << "'";
+  }
+}
+
+bool step_nfa(const std::string &subject, const Program &p) {
+  return yy::rx::step_nfa(reinterpret_cast<const unsigned char *>(subject.data()), subject.size(),
+                          reinterpret_cast<const unsigned char *>(p.buf.data()));
+}
+
+// The cached DFA and the plain simulation agree on random expressions, run
+// repeatedly so that warm transitions are used too.
+TEST(RegexEngine, CachedAutomatonAgreesWithPlainSimulation) {
+  const std::vector<std::string> pattern_parts = {"a", "b", ".", "*", "[ab]", "[^a]", "(", ")",
+                                                  "{1,2}", "\\*", kWide1, "$", "^"};
+  const std::vector<std::string> subject_parts = {"a", "b", "*", kWide1, kWide2, "\x9B"};
+  std::mt19937 rng(5);
+  auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+  int compiled = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::string pattern;
+    for (size_t k = pick(8); k > 0; --k) pattern += pattern_parts[pick(pattern_parts.size())];
+    Program p(pattern);
+    if (!p.ok()) continue;
+    ++compiled;
+    for (int k = 0; k < 5; ++k) {
+      std::string subject;
+      for (size_t j = pick(12); j > 0; --j) subject += subject_parts[pick(subject_parts.size())];
+      ASSERT_EQ(step_nfa(subject, p), p.match(subject)) << pattern << " on " << subject;
+    }
+  }
+  EXPECT_GT(compiled, 500);
+}
+
+// "a" then nine characters then "b" needs far more automaton states than
+// are kept; the match falls back to the plain simulation and stays right.
+TEST(RegexEngine, AutomatonAtItsStateLimitFallsBackToSimulation) {
+  Program p("a.........b");
+  ASSERT_TRUE(p.ok());
+  std::mt19937 rng(11);
+  for (int round = 0; round < 200; ++round) {
+    std::string subject;
+    for (int k = 0; k < 400; ++k) subject += (rng() % 2) ? 'a' : 'x';
+    if (round % 2) subject[subject.size() - 1] = 'b';
+    bool expected = false;
+    for (size_t i = 0; i + 10 < subject.size(); ++i)
+      expected = expected || (subject[i] == 'a' && subject[i + 10] == 'b');
+    ASSERT_EQ(expected, p.match(subject)) << subject;
   }
 }
 
