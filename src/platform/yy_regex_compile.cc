@@ -36,6 +36,7 @@ struct RNode {
   int child = -1;                                     // kStar, kRepeat
   int min = 0;                                        // kRepeat
   int max = 0;                                        // kRepeat; -1 unbounded
+  bool empty = false;                                 // matches only the empty text
 };
 
 class Parser {
@@ -113,15 +114,21 @@ class Parser {
       }
       kids.push_back(atom(depth));
     }
+    // Parts that match only the empty text emit nothing; dropping them keeps
+    // every emitted node at one byte or more, which bounds the emitter's work
+    // by the buffer even under nested counts such as "((){255}){255}".
     RNode seq{RNode::kSeq};
-    seq.kids = std::move(kids);
+    for (int k : kids)
+      if (!nodes_[k].empty) seq.kids.push_back(k);
+    seq.empty = seq.kids.empty();
     return add(std::move(seq));
   }
 
   int postfix(int atom) {
     if (p_[pos_] == '*') {
       ++pos_;
-      if (nodes_[atom].kind == RNode::kStar) return atom;  // a** is a*
+      // a** is a*, and any repetition of nothing is nothing
+      if (nodes_[atom].kind == RNode::kStar || nodes_[atom].empty) return atom;
       RNode star{RNode::kStar};
       star.child = atom;
       return add(std::move(star));
@@ -138,6 +145,7 @@ class Parser {
     if (p_[pos_] != '}') throw Invalid{};
     ++pos_;
     if (rep.max != -1 && rep.max < rep.min) throw Invalid{};
+    rep.empty = nodes_[atom].empty || rep.max == 0;
     return add(std::move(rep));
   }
 

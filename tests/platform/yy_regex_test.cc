@@ -88,6 +88,10 @@ TEST(RegexEngine, MatchesEachConstruct) {
       {"^(ab){1,2}c$", "ababc", true},
       {"^x{0}y$", "y", true},
       {"^a**$", "aaa", true},
+      {"^a()*b$", "ab", true},
+      {"^a(){3}b$", "ab", true},
+      {"^ax{0}b$", "ab", true},
+      {"^a(x{0})*b$", "ab", true},
       {"^a\nb$", "a\nb", true},
       {"^a\\\nb$", "a\nb", true},
       {"^" + kWide1 + "$", kWide1, true},
@@ -157,8 +161,12 @@ TEST(RegexEngine, BufferTooSmallGivesNullAndLeavesItUntouched) {
                                                small.data() + small.size() - 1, 0));
   for (char c : small) ASSERT_EQ('\x5A', c);
 
-  // Counted repeats that would blow up the program hit the buffer's end.
+  // Counted repeats that would blow up the program hit the buffer's end;
+  // counted repeats of nothing emit nothing, however deeply nested.
   EXPECT_FALSE(Program("((((a{255}){255}){255}){255})").ok());
+  Program nothing("^a((((((){255}){255}){255}){255}){255})*b$");
+  ASSERT_TRUE(nothing.ok());
+  EXPECT_TRUE(nothing.match("ab"));
 }
 
 TEST(RegexEngine, ProgramIsPositionIndependent) {
