@@ -234,7 +234,11 @@ void emit(const Record &record) {
   out.U32(++s.sequence);
   out.Raw(payload);
   if (write(s.fd, out.payload().data(), length) != static_cast<ssize_t>(length)) {
-    log_mesg(__FILE__, __LINE__, "BLAT", 0, "Cannot write trace file %s", s.file.c_str());
+    log_mesg(__FILE__, __LINE__, "BLAT", 0, "Cannot write trace file %s; trace stopped",
+             s.file.c_str());
+    close(s.fd);
+    s.fd = -1;
+    s.file.clear();
   }
 }
 
@@ -384,9 +388,11 @@ int blat_apply_settings(const char *message, int length) {
   if (message == nullptr || length < 0) return -1;
   const std::string_view text(message, static_cast<size_t>(length));
   const size_t nl = text.find('\n');
-  if (nl == std::string_view::npos || text.find('\0') != std::string_view::npos) return -1;
-  const std::string file(text.substr(nl + 1));
-  if (file.empty() || file.front() != '/') return -1;
+  const std::string file(nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1));
+  if (file.empty() || file.front() != '/' || text.find('\0') != std::string_view::npos) {
+    log_mesg(__FILE__, __LINE__, "BLAT", 0, "Malformed trace settings of %d bytes ignored", length);
+    return -1;
+  }
   Tracer &s = state();
   s.initiated = true;
   apply_setting(s, std::string(text.substr(0, nl)));
