@@ -1,0 +1,61 @@
+// One client connection of the reference driver. Request bytes are fed in
+// as they arrive; Process answers every complete request, in order, and
+// queues the replies. A request that breaks the protocol ends the
+// connection (the client then sees it close), never the process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver_store.h"
+#include "driver_wire.h"
+
+namespace molvane::driver {
+
+class DriverConnection {
+ public:
+  // `args` are the driver's arguments (argv[1..]); the first names the
+  // database file.
+  explicit DriverConnection(const std::vector<std::string> &args);
+
+  void Feed(const void *bytes, std::size_t count);
+  // Answers the complete requests received. False once the connection has
+  // ended (a malformed request).
+  bool Process();
+  // Moves up to `size` queued reply bytes out; the count moved.
+  std::size_t TakeReply(void *buf, std::size_t size);
+  bool has_reply() const { return out_pos_ < output_.size(); }
+  bool ended() const { return ended_; }
+
+ private:
+  // Handles one request at the start of `in`; writes its reply.
+  void Handle(WireReader &in, WireWriter &out);
+  void AttServer(WireReader &in, WireWriter &out);
+  void AttSession(WireReader &in, WireWriter &out);
+  void DetSession(WireReader &in, WireWriter &out);
+  void TblCntr(WireReader &in, WireWriter &out);
+  void DbCntr(WireReader &in, WireWriter &out);
+  void ExeSession(WireReader &in, WireWriter &out);
+  void ExeSystem(WireReader &in, WireWriter &out);
+  void DdInfoTable(WireReader &in, WireWriter &out);
+  void Permission(WireReader &in, WireWriter &out);
+  void SqlMessage(WireReader &in, WireWriter &out);
+  void ExeUpdate(WireReader &in, WireWriter &out);
+  void RowCntr(WireReader &in, WireWriter &out);
+  void SendCompnr(WireReader &in, WireWriter &out);
+  void AuditCols(WireReader &in, WireWriter &out);
+  void AlterTable(WireReader &in, WireWriter &out);
+
+  DriverSession *SessionFor(std::uint32_t id);
+
+  DriverStore store_;
+  std::string driver_name_;
+  std::string compnr_env_;
+  std::vector<std::uint8_t> input_;
+  std::vector<std::uint8_t> output_;
+  std::size_t out_pos_ = 0;
+  bool ended_ = false;
+};
+
+}  // namespace molvane::driver

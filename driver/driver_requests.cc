@@ -1,0 +1,178 @@
+// The requests the reference driver serves in its first form: attaching,
+// sessions, transactions over SQLite, session and system commands. Requests
+// on tables are read in full and answered with an error until the driver
+// keeps tables.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <molvane/zdb.h>
+
+#include "dbc/request_codes.h"
+#include "dbc/zdb_errors.h"
+#include "driver_conn.h"
+#include "platform/log.h"
+#include "text/tss.h"
+
+namespace molvane::driver {
+
+namespace {
+
+// The answer to a request this form of the driver cannot serve yet.
+constexpr std::uint32_t kNotServed = ZE_ILLEGAL_STATE;
+
+constexpr std::size_t kMaxName = 255;
+constexpr std::size_t kMaxText = 4096;
+constexpr std::uint32_t kSessionsAllowed = 32;
+constexpr std::uint8_t kIdleLimit = 3;
+
+}  // namespace
+
+void DriverConnection::AttServer(WireReader &in, WireWriter &out) {
+  in.U32();  // driver number
+  in.U16();  // file format
+  in.U16();
+  in.U32();  // the client's SQL protocol
+  in.Text(ZDB_USER_NAME_MAX);
+  compnr_env_ = in.Text(kMaxText);
+  std::string server_text = in.Text(kMaxText);
+  if (server_text == ZDB_NO_REFS) server_text = in.Text(kMaxText);
+  std::uint32_t level = TssGetMode() == 2 ? ZDB_LEVEL_UTFT : 0;
+  out.U32(kSessionsAllowed).U32(static_cast<std::uint32_t>(getpid())).U32(level);
+  out.U32(ZDB_SQL_PROTOCOL).U8(kIdleLimit).U32(0);
+}
+
+void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
+  std::string name = in.Text(kMaxName);
+  std::string error;
+  DriverSession *session = store_.OpenSession(name, &error);
+  if (session == nullptr) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
+             store_.path().c_str(), error.c_str());
+    out.U32(0).U32(kNotServed);
+    return;
+  }
+  out.U32(session->id()).U32(0);
+}
+
+void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  in.U8();
+  out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
+}
+
+void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
+  in.U32();
+  in.Text(kMaxName);
+  in.U16();
+  in.U32();
+  std::uint32_t argument = in.U32();
+  in.U32();
+  out.U32(argument).U32(kNotServed);
+}
+
+void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  std::uint32_t action = in.U32() & 0xFF;
+  for (int i = 0; i < 3; ++i) in.U32();
+  DriverSession *session = SessionFor(id);
+  std::uint32_t retval = 0;
+  if (session == nullptr) {
+    retval = ZE_INVALID_SESSION;
+  } else {
+    bool ok = true;
+    switch (action) {
+      case start_transaction: ok = session->Begin(); break;
+      case commit_trans: ok = session->Commit(); break;
+      case abort_trans: ok = session->Abort(); break;
+      case set_readonly: case ERROR_prepare_commit: case trans_not_active:
+      case audit_commit_table_action: case audit_abort_table_action: break;
+      default: retval = ZE_ILLEGAL_ARGUMENT; break;
+    }
+    if (!ok) {
+      log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
+               sqlite3_errmsg(session->db()));
+      retval = kNotServed;
+    }
+  }
+  out.U32(retval);
+  // A commit reply carries the audit values; this driver keeps no audit list.
+  if (action == commit_trans || action == audit_commit_table_action) out.U32(0xFFFFFFFFu);
+}
+
+void DriverConnection::ExeSession(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  std::uint32_t command = in.U32();
+  std::string message = in.Bytes(in.U16(), 0xFFFF);
+  DriverSession *session = SessionFor(id);
+  std::uint32_t retval = 0;
+  if (session == nullptr)
+    retval = ZE_INVALID_SESSION;
+  else if (command == SESS_RENAME)
+    session->Rename(message);
+  else
+    retval = ZE_ILLEGAL_ARGUMENT;
+  out.U16(0).U32(retval);
+}
+
+void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
+  std::uint32_t command = in.U32();
+  std::string message = in.Bytes(in.U16(), 0xFFFF);
+  std::string answer;
+  std::uint32_t retval = 0;
+  switch (command) {
+    case SYS_TRACE_CONTROL:
+    case SYS_CLIENT_HELLO:
+      break;
+    case SYS_DRIVER_SPEC: {
+      // One length byte, the driver name, then its arguments separated by
+      // the byte 1; the first argument names the database file when the
+      // driver's own arguments did not.
+      if (message.empty()) break;
+      std::size_t name_len = static_cast<unsigned char>(message[0]);
+      if (name_len + 1 > message.size()) {
+        retval = ZE_ILLEGAL_ARGUMENT;
+        break;
+      }
+      driver_name_ = message.substr(1, name_len);
+      std::string args = message.substr(1 + name_len);
+      std::string first = args.substr(0, args.find('\x01'));
+      if (!store_.has_path() && !first.empty()) store_.SetPath(first);
+      break;
+    }
+    case SYS_SYSTEM_INFO:
+      answer = std::string("msqlite SQLite ") + sqlite3_libversion();
+      break;
+    default:
+      retval = ZE_ILLEGAL_ARGUMENT;
+      break;
+  }
+  out.U16(static_cast<std::uint16_t>(answer.size())).Bytes(answer.data(), answer.size());
+  out.U32(retval);
+}
+
+void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
+  in.Bytes(in.U32(), DBC_MAX_SQL_PACKETS);
+  out.U32(0);  // no agent yet: no packets back
+}
+
+void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
+  in.U32();
+  in.Text(kMaxName);
+  in.U16();
+  in.U32();
+  in.Bytes(in.U16(), DBC_MAX_ROW);
+  out.U16(0).U32(kNotServed);
+}
+
+void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {
+  in.Text(kMaxName);
+  in.U32();
+  in.U32();
+  in.U32();
+  in.Bytes(in.U32(), DBC_MAX_ROW);
+  out.U32(kNotServed).U32(0);
+  for (std::size_t i = 0; i < 2 * DD_LIST_ENTRY_SIZE; ++i) out.U8(0);
+  out.U32(0);
+}
+
+}  // namespace molvane::driver

@@ -1,0 +1,64 @@
+// Reading requests from, and writing replies to, byte buffers. A request is
+// parsed from the bytes received so far: running out of bytes means "wait
+// for more" (NeedMore), a field that breaks a bound means the request is
+// malformed (Malformed); both are exceptions so that a handler reads its
+// fields in wire order without checking each one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace molvane::driver {
+
+struct NeedMore {};
+
+struct Malformed : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class WireReader {
+ public:
+  WireReader(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
+
+  std::uint8_t U8();
+  std::uint16_t U16();
+  std::uint32_t U32();
+  // `count` bytes; Malformed when count exceeds `limit`.
+  std::string Bytes(std::size_t count, std::size_t limit);
+  void Skip(std::size_t count);
+  // A NUL-terminated text of at most `max` characters.
+  std::string Text(std::size_t max);
+  // The next byte without consuming it.
+  std::uint8_t Peek();
+
+  std::size_t consumed() const { return pos_; }
+
+ private:
+  void Need(std::size_t count) const {
+    if (size_ - pos_ < count) throw NeedMore{};
+  }
+  const std::uint8_t *data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+class WireWriter {
+ public:
+  explicit WireWriter(std::vector<std::uint8_t> &out) : out_(out) {}
+  WireWriter &U8(std::uint8_t v) { out_.push_back(v); return *this; }
+  WireWriter &U16(std::uint16_t v) { return U8(v >> 8).U8(v & 0xFF); }
+  WireWriter &U32(std::uint32_t v) { return U16(v >> 16).U16(v & 0xFFFF); }
+  WireWriter &Bytes(const void *p, std::size_t n) {
+    const auto *b = static_cast<const std::uint8_t *>(p);
+    out_.insert(out_.end(), b, b + n);
+    return *this;
+  }
+
+ private:
+  std::vector<std::uint8_t> &out_;
+};
+
+}  // namespace molvane::driver

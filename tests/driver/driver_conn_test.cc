@@ -1,0 +1,195 @@
+// The reference driver's request handling, without a process: requests are
+// written by the client's own writers, fed to a connection (in pieces), and
+// its replies read back by the client's readers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <molvane/zdb.h>
+
+#include "dbc/request_block.h"
+#include "dbc/zdb_errors.h"
+#include "driver_conn.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::driver::DriverConnection;
+
+std::vector<std::uint8_t> Request(int code, const std::function<void(ZDB_REQUEST &)> &fill) {
+  dbc_request_prepare(code);
+  if (fill) fill(dbc_request());
+  STREAM *out = stream_open_bytes(nullptr, 0, "w");
+  EXPECT_EQ(client_send_commu_funcs()[code](&dbc_request(), out), 0);
+  sflush(out);
+  std::size_t n = 0;
+  const unsigned char *p = stream_bytes(out, &n);
+  std::vector<std::uint8_t> bytes(p, p + n);
+  sclose(out);
+  return bytes;
+}
+
+class DriverConn : public testing::Test {
+ protected:
+  // Sends one request in pieces of `piece` bytes and reads its reply into
+  // the request block; the reader's result.
+  int Exchange(int code, const std::function<void(ZDB_REQUEST &)> &fill, std::size_t piece = 0) {
+    std::vector<std::uint8_t> bytes = Request(code, fill);
+    if (piece == 0) piece = bytes.size();
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+      EXPECT_FALSE(conn_.has_reply());
+      conn_.Feed(bytes.data() + at, std::min(piece, bytes.size() - at));
+      EXPECT_TRUE(conn_.Process());
+    }
+    std::vector<std::uint8_t> reply(1 << 16);
+    std::size_t n = conn_.TakeReply(reply.data(), reply.size());
+    EXPECT_FALSE(conn_.has_reply());
+    STREAM *in = stream_open_bytes(reply.data(), n, "r");
+    int rc = client_get_commu_funcs()[code](&dbc_request(), in);
+    sclose(in);
+    return rc;
+  }
+
+  molvane::test::ScratchDir dir_;
+  DriverConnection conn_{{dir_.path() + "/main.db"}};
+};
+
+TEST_F(DriverConn, AttachesInPiecesAndReportsItsFacts) {
+  ASSERT_EQ(Exchange(ATT_SERVER,
+                     [](ZDB_REQUEST &r) {
+                       r.att_server.driver_nr = 1;
+                       r.att_server.user = "ann";
+                       r.att_server.no_refs = true;
+                       r.att_server.server_text = "dd msqlite x";
+                     },
+                     1),
+            0);
+  EXPECT_EQ(dbc_request().retval, 0);
+  EXPECT_EQ(dbc_request().att_server.sql_protocol, ZDB_SQL_PROTOCOL);
+  EXPECT_EQ(dbc_request().att_server.level_flags, 0u);  // TSS mode 1
+  EXPECT_GT(dbc_request().att_server.sessions_allowed, 0u);
+}
+
+TEST_F(DriverConn, SessionsAndTransactions) {
+  ASSERT_EQ(Exchange(ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t1"; }), 0);
+  std::uint32_t sid = dbc_request().session_id;
+  EXPECT_EQ(dbc_request().retval, 0);
+  auto db_action = [&](int action) {
+    Exchange(EXE_DB_CNTR, [&](ZDB_REQUEST &r) {
+      r.session_id = sid;
+      r.db_cntr.action = static_cast<std::uint32_t>(action);
+    });
+    return dbc_request().retval;
+  };
+  EXPECT_EQ(db_action(start_transaction), 0);
+  EXPECT_EQ(db_action(commit_trans), 0);
+  EXPECT_EQ(db_action(start_transaction), 0);
+  EXPECT_EQ(db_action(abort_trans), 0);
+  EXPECT_EQ(db_action(set_readonly), 0);
+  EXPECT_EQ(db_action(12), ZE_ILLEGAL_ARGUMENT);
+
+  Exchange(EXE_SESSION, [&](ZDB_REQUEST &r) {
+    r.session_id = sid;
+    r.exe.command = SESS_RENAME;
+    r.exe.msg = "renamed";
+    r.exe.msglen = 7;
+  });
+  EXPECT_EQ(dbc_request().retval, 0);
+  Exchange(DET_SESSION, [&](ZDB_REQUEST &r) { r.session_id = sid; });
+  EXPECT_EQ(dbc_request().retval, 0);
+  Exchange(DET_SESSION, [&](ZDB_REQUEST &r) { r.session_id = sid; });
+  EXPECT_EQ(dbc_request().retval, ZE_INVALID_SESSION);
+  Exchange(EXE_DB_CNTR, [&](ZDB_REQUEST &r) {
+    r.session_id = sid;
+    r.db_cntr.action = commit_trans;
+  });
+  EXPECT_EQ(dbc_request().retval, ZE_INVALID_SESSION);
+}
+
+TEST_F(DriverConn, SystemCommands) {
+  static const char hello[4] = {0, 0, 3, static_cast<char>(0x82)};
+  Exchange(EXE_SYSTEM, [](ZDB_REQUEST &r) {
+    r.exe.command = SYS_CLIENT_HELLO;
+    r.exe.msg = hello;
+    r.exe.msglen = 4;
+  });
+  EXPECT_EQ(dbc_request().retval, 0);
+  EXPECT_EQ(dbc_request().exe.msglen, 0);
+  Exchange(EXE_SYSTEM, [](ZDB_REQUEST &r) {
+    r.exe.command = SYS_SYSTEM_INFO;
+    r.exe.msg = "\0\0\0\1";
+    r.exe.msglen = 4;
+  });
+  EXPECT_EQ(dbc_request().retval, 0);
+  EXPECT_EQ(std::string(dbc_request().exe.msg, dbc_request().exe.msglen).rfind("msqlite", 0), 0u);
+  Exchange(EXE_SYSTEM, [](ZDB_REQUEST &r) { r.exe.command = 4711; });
+  EXPECT_EQ(dbc_request().retval, ZE_ILLEGAL_ARGUMENT);
+}
+
+// Requests on tables are read in full and refused, and the connection stays
+// in step for the next request.
+TEST_F(DriverConn, UnservedRequestsAreRefusedInStep) {
+  unsigned char row[16] = {};
+  const std::pair<int, std::function<void(ZDB_REQUEST &)>> cases[] = {
+      {EXE_TBL_CNTR, [](ZDB_REQUEST &r) { std::strcpy(r.tbl_cntr.table, "tcabc001"); }},
+      {EXE_ROW_CNTR,
+       [&](ZDB_REQUEST &r) {
+         std::strcpy(r.row_cntr.table, "tcabc001");
+         r.row_cntr.row = row;
+         r.row_cntr.row_len = 4;
+         r.row_cntr.row_capacity = sizeof row;
+       }},
+      {ALTER_TABLE, [](ZDB_REQUEST &r) { r.alter.row_len = 10; }},
+  };
+  for (const auto &[code, fill] : cases) {
+    SCOPED_TRACE(dbc_request_name(code));
+    Exchange(code, fill, 3);
+    EXPECT_GT(dbc_request().retval, 0);
+  }
+  // Payloads written by the other parts of the client are read and accepted.
+  for (int code : {PERMISSION, SEND_COMPNR, AUDITCOLS}) {
+    SCOPED_TRACE(dbc_request_name(code));
+    EXPECT_EQ(Exchange(code, nullptr, 2), 0);
+    EXPECT_EQ(dbc_request().retval, 0);
+  }
+  ASSERT_EQ(Exchange(EXE_UPDATE, nullptr), 0);
+  EXPECT_EQ(dbc_request().retval, 0);
+  ASSERT_EQ(Exchange(DET_SERVER, nullptr), 0);
+  EXPECT_EQ(dbc_request().retval, 0);
+}
+
+struct BadRequest {
+  const char *what;
+  std::vector<std::uint8_t> bytes;
+};
+
+TEST(DriverConnBad, MalformedRequestsEndTheConnection) {
+  std::vector<std::uint8_t> long_name = {ATT_SESSION};
+  long_name.insert(long_name.end(), 300, 'a');
+  long_name.push_back(0);
+  std::vector<std::uint8_t> big_row = {EXE_ROW_CNTR, 0, 0, 0, 1, 't', 0, 0, 1, 0, 0, 0, 0, 0x30, 0x00};
+  const BadRequest cases[] = {
+      {"unknown code", {16}},
+      {"code 255", {255, 1, 2, 3}},
+      {"name without end", long_name},
+      {"row beyond the row limit", big_row},
+      {"role name of length 0", {PERMISSION, 0, 0}},
+      {"spec count beyond bound", {SEND_COMPNR, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
+  };
+  for (const BadRequest &c : cases) {
+    SCOPED_TRACE(c.what);
+    DriverConnection conn({});
+    conn.Feed(c.bytes.data(), c.bytes.size());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(conn.Process());
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(conn.ended());
+    EXPECT_FALSE(conn.has_reply());
+  }
+}
+
+}  // namespace

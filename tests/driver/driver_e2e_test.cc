@@ -1,0 +1,150 @@
+// End to end: a logged-on client attaches the reference driver through
+// attach_process (as a child process and as an in-process library), starts a
+// transaction on it and exchanges requests, then logs off.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+
+#include "dbc/request_block.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
+#include "ipc/attach.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::ScratchDir;
+
+int Send(ZDB_SERVER *server, int code, const std::function<void(ZDB_REQUEST &)> &fill) {
+  dbc_request_prepare(code);
+  if (fill) fill(dbc_request());
+  return zdb_commu(server);
+}
+
+class DriverEndToEnd : public testing::TestWithParam<const char *> {
+ protected:
+  void SetUp() override {
+    std::string form = GetParam();
+    std::string target = std::string(MOLVANE_BINARY_DIR) +
+                         (form == "child" ? "/driver/molvane-driver" : "/driver/libmolvane_driver.so");
+    root_.WriteFile("lib/ipc_info", "msqlite " + form + " " + target + " ${ZUV}/main.db\n");
+    setenv("CHKPNT", "1", 1);
+    set_zuv(root_.path().c_str());
+    ASSERT_EQ(zdb_init_api("test_driver", nullptr, 0, 0), 0);
+    ASSERT_EQ(zdb_logon("ann"), 0);
+  }
+
+  // Attaches the driver the way driver attachment does, and puts it in the
+  // driver list so that logoff detaches it.
+  ZDB_SERVER *Attach() {
+    auto *server = new ZDB_SERVER;
+    server->number = 1;
+    STREAM *streams[2] = {};
+    if (attach_process("msqlite", streams, IPC_MODE_PAIR, 0, 0) != 0) {
+      delete server;
+      return nullptr;
+    }
+    server->in = streams[0];
+    server->out = streams[1];
+    server->next = dbc_state().server_list;
+    dbc_state().server_list = server;
+    return server;
+  }
+
+  ScratchDir root_;
+};
+
+TEST_P(DriverEndToEnd, LogonTransactionAndRequests) {
+  int id = zdb_start_session("e2e");
+  ASSERT_EQ(id, 1);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(id);
+  ASSERT_NE(trans, nullptr);
+  ZDB_SERVER *server = Attach();
+  ASSERT_NE(server, nullptr);
+
+  static const char hello[4] = {0, 0, 3, static_cast<char>(0x82)};
+  ASSERT_EQ(Send(server, EXE_SYSTEM, [](ZDB_REQUEST &r) {
+              r.exe.command = SYS_CLIENT_HELLO;
+              r.exe.msg = hello;
+              r.exe.msglen = 4;
+            }), 0);
+  std::string spec = std::string("\x07msqlite") + root_.path() + "/main.db";
+  ASSERT_EQ(Send(server, EXE_SYSTEM, [&](ZDB_REQUEST &r) {
+              r.exe.command = SYS_DRIVER_SPEC;
+              r.exe.msg = spec.data();
+              r.exe.msglen = static_cast<std::uint16_t>(spec.size());
+            }), 0);
+  ASSERT_EQ(Send(server, ATT_SERVER, [](ZDB_REQUEST &r) {
+              r.att_server.driver_nr = 1;
+              r.att_server.user = dbc_state().user;
+              r.att_server.server_text = "dd msqlite main.db";
+            }), 0);
+  EXPECT_EQ(dbc_request().att_server.sql_protocol, ZDB_SQL_PROTOCOL);
+  EXPECT_EQ(dbc_request().att_server.level_flags & ZDB_LEVEL_UTFT, 0u);
+  server->pid = dbc_request().att_server.pid;
+  server->sessions_allowed = dbc_request().att_server.sessions_allowed;
+
+  ASSERT_EQ(Send(server, ATT_SESSION, [&](ZDB_REQUEST &r) { r.att_session.trans_name = trans->name; }), 0);
+  auto *session = new ZDB_SESSION;
+  session->server_session_id = dbc_request().session_id;
+  session->server = server;
+  session->trans = trans;
+  session->next_in_trans = trans->sessions;
+  trans->sessions = session;
+  session->next_on_server = server->sessions;
+  server->sessions = session;
+  server->sessions_in_use = 1;
+  EXPECT_EQ(access((root_.path() + "/main.db").c_str(), F_OK), 0);
+
+  auto db_action = [&](int action) {
+    return Send(server, EXE_DB_CNTR, [&](ZDB_REQUEST &r) {
+      r.session_id = session->server_session_id;
+      r.db_cntr.action = static_cast<std::uint32_t>(action);
+      r.db_cntr.trans = trans;
+    });
+  };
+  EXPECT_EQ(db_action(start_transaction), 0);
+  ASSERT_EQ(Send(server, EXE_SYSTEM, [](ZDB_REQUEST &r) { r.exe.command = SYS_SYSTEM_INFO; }), 0);
+  EXPECT_EQ(std::string(dbc_request().exe.msg, dbc_request().exe.msglen).rfind("msqlite", 0), 0u);
+
+  // A request the driver cannot serve yet fails cleanly, and the next one
+  // still works.
+  EXPECT_EQ(Send(server, EXE_TBL_CNTR, [&](ZDB_REQUEST &r) {
+              r.session_id = session->server_session_id;
+              std::strcpy(r.tbl_cntr.table, "tcabc001");
+              r.tbl_cntr.action = 0x6007;
+            }), -1);
+  EXPECT_GT(zdb_errno, 0);
+  int refused = zdb_errno;
+  EXPECT_EQ(db_action(commit_trans), 0);
+
+  // A new name for the transaction reaches the driver session.
+  ASSERT_EQ(zdb_stop_session(id), 0);
+  EXPECT_EQ(zdb_start_session("renamed"), id);
+  EXPECT_STREQ(trans->name, "renamed");
+
+  ASSERT_EQ(zdb_logoff(), 0);
+  EXPECT_EQ(dbc_state().server_list, nullptr);
+
+  // The checkpoint file holds a line per request, also for the refused one.
+  std::ifstream chk(root_.path() + "/log/db." + std::to_string(getpid()));
+  std::stringstream text;
+  text << chk.rdbuf();
+  EXPECT_NE(text.str().find("DBC request type  7: retval = 0"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("DBC request type  4: retval = " + std::to_string(refused)),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DriverEndToEnd, testing::Values("child", "library"));
+
+}  // namespace
