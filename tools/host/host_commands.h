@@ -1,0 +1,38 @@
+// The command language of molvane-host: one command a line, read from a
+// script or standard input; "#" starts a comment line.
+//
+//   init [PROGRAM]          zdb_init_api (done before the first logon if not given)
+//   logon USER              zdb_logon
+//   logoff                  zdb_logoff
+//   start NAME              zdb_start_session; prints the transaction id
+//   stop ID                 zdb_stop_session
+//   timeout ID SECONDS      zdb_set_default_query_timeout
+//   action row|table|db N   the name of an action code
+//   user                    the user record
+//   msg                     the message text of the last call
+//   echo TEXT               prints the text
+//
+// Every command prints one line: its result, or "error N" with zdb_errno.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace molvane::host {
+
+class HostSession {
+ public:
+  explicit HostSession(std::FILE *out) : out_(out) {}
+  // Runs one command line; false when it failed.
+  bool Run(const std::string &line);
+  // Runs every line of the input; the number of failed commands.
+  int RunAll(std::FILE *in);
+
+ private:
+  bool EnsureInit();
+  bool Fail();
+  std::FILE *out_;
+  bool initialised_ = false;
+};
+
+}  // namespace molvane::host
