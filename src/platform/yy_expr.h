@@ -9,8 +9,10 @@
 // compiled into a program inside the caller's buffer and matched in time
 // linear in the subject's length. LIKE builds its patterns in this language.
 //
-// Neither engine keeps state between calls apart from the callbacks, the
-// compile error word and the work counter below; no call is thread-safe.
+// Process-wide state: the callbacks, the compile error word, the work
+// counter below and the matcher's cache of automata (a speed-up only: a
+// program gives the same answers wherever it lies). No call is thread-safe;
+// the library runs every call on the caller's thread.
 #ifndef MOLVANE_PLATFORM_YY_EXPR_H
 #define MOLVANE_PLATFORM_YY_EXPR_H
 
