@@ -74,13 +74,14 @@ class Parser {
   }
 
   // One character at pos_ (a 4-byte TSS character whole), pos_ moved past it.
+  // As in subjects, a 0x9B without three non-NUL bytes after it is a 1-byte
+  // character.
   std::pair<uint32_t, bool> read_char() {
     unsigned char c = p_[pos_];
-    if (c != kTssLead) {
+    if (c != kTssLead || !p_[pos_ + 1] || !p_[pos_ + 2] || !p_[pos_ + 3]) {
       ++pos_;
       return {c, false};
     }
-    if (!p_[pos_ + 1] || !p_[pos_ + 2] || !p_[pos_ + 3]) throw Invalid{};
     uint32_t w = uint32_t{c} << 24 | uint32_t{p_[pos_ + 1]} << 16 |
                  uint32_t{p_[pos_ + 2]} << 8 | p_[pos_ + 3];
     pos_ += 4;
