@@ -342,13 +342,15 @@ class Parser {
     }
   }
 
+  // A run of NOTs is counted rather than recursed into, so that a long run
+  // meets the height limit instead of exhausting the stack.
   Parsed parse_not() {
-    if (at_not_keyword()) {
-      size_t pos = take().pos;
-      Parsed operand = parse_not();
-      return {add(make(Op::kNot, as_cond(operand))), true, false, pos};
-    }
-    return parse_test();
+    std::vector<size_t> nots;
+    while (at_not_keyword()) nots.push_back(take().pos);
+    Parsed p = parse_test();
+    for (auto pos = nots.rbegin(); pos != nots.rend(); ++pos)
+      p = {add(make(Op::kNot, as_cond(p))), true, false, *pos};
+    return p;
   }
 
   Parsed parse_test() {

@@ -6,6 +6,7 @@
 // and loop), and then emitted as the instructions of yy_regex.h into a
 // vector bounded by the caller's buffer, which is written only when the whole
 // program fits.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -18,6 +19,7 @@ namespace yy::rx {
 namespace {
 
 constexpr int kMaxGroupDepth = 200;
+constexpr int kMaxNodeDepth = 400;  // groups and postfixes together; bounds the emitter's recursion
 constexpr int kMaxCount = 255;
 
 struct Invalid {};  // the expression is malformed
@@ -37,6 +39,7 @@ struct RNode {
   int min = 0;                                        // kRepeat
   int max = 0;                                        // kRepeat; -1 unbounded
   bool empty = false;                                 // matches only the empty text
+  int depth = 1;                                      // nesting: 1 + the deepest child's
 };
 
 class Parser {
@@ -69,6 +72,9 @@ class Parser {
   }
 
   int add(RNode n) {
+    for (int k : n.kids) n.depth = std::max(n.depth, nodes_[k].depth + 1);
+    if (n.child >= 0) n.depth = std::max(n.depth, nodes_[n.child].depth + 1);
+    if (n.depth > kMaxNodeDepth) throw Invalid{};
     nodes_.push_back(std::move(n));
     return static_cast<int>(nodes_.size() - 1);
   }

@@ -269,6 +269,13 @@ TEST(RangeExprErrors, DeepNestingAndLongChainsAreRefused) {
   EXPECT_EQ(nullptr, yy_expr_compile(chain.c_str(), nullptr));
   EXPECT_EQ(YY_ERR_DEPTH, yy_expr_errno);
 
+  std::string nots;
+  for (int k = 0; k < 100000; ++k) nots += "not ";
+  nots += "1";
+  yy_expr_errno = 0;
+  EXPECT_EQ(nullptr, yy_expr_compile(nots.c_str(), nullptr));
+  EXPECT_EQ(YY_ERR_DEPTH, yy_expr_errno);
+
   // A long list is flat and fine.
   std::string list = "0";
   for (int k = 1; k < 5000; ++k) list += ", " + std::to_string(k);

@@ -127,6 +127,9 @@ TEST(RegexEngine, RefusesInvalidExpressions) {
   EXPECT_FALSE(Program(deep).ok());
   std::string fine = std::string(150, '(') + "a" + std::string(150, ')');
   EXPECT_TRUE(Program(fine).ok());
+  std::string counts = "a";
+  for (int k = 0; k < 20000; ++k) counts += "{1}";
+  EXPECT_FALSE(Program(counts).ok());
   char buf[64];
   EXPECT_EQ(nullptr, yy_expr_compile_low_level(nullptr, buf, buf + 63, 0));
   EXPECT_EQ(nullptr, yy_expr_compile_low_level("a", buf, buf - 1, 0));
