@@ -1,0 +1,16 @@
+# Generated sources of the SQL front end. Included by src/CMakeLists.txt after
+# molvane_objects is defined; the outputs go to the build tree only.
+
+set(MOLVANE_SQL_FRONT_GEN ${CMAKE_CURRENT_BINARY_DIR}/sql/front)
+file(MAKE_DIRECTORY ${MOLVANE_SQL_FRONT_GEN})
+
+# The SQL scanner (flex). The generated file is compiled as C++ so that the
+# scanner can throw the SQL exceptions through its own code.
+flex_target(molvane_sql_scanner
+  ${CMAKE_CURRENT_SOURCE_DIR}/sql/front/sql_scanner.l
+  ${MOLVANE_SQL_FRONT_GEN}/sql_scanner.cc)
+target_sources(molvane_objects PRIVATE ${FLEX_molvane_sql_scanner_OUTPUTS})
+# The generated file keeps flex's default fatal-error routine, which the
+# scanner replaces by its own (YY_FATAL_ERROR).
+set_source_files_properties(${FLEX_molvane_sql_scanner_OUTPUTS}
+  PROPERTIES COMPILE_OPTIONS -Wno-unused-function)
