@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/yy_expr.h"
+#include "platform/yy_role_condition_cases.h"
 
 namespace {
 
@@ -63,19 +64,12 @@ ExprPtr compile(const std::string &text) {
 class RangeExpr : public ::testing::Test {
  protected:
   void SetUp() override {
-    row_.values["a"] = int_value(1);
-    row_.values["b"] = int_value(2);
-    row_.values["c"] = int_value(3);
-    row_.values["big"] = int_value(2147483647);
-    row_.values["r"] = real_value(2.5);
+    for (const role_condition_cases::Column &col : role_condition_cases::kSampleRow) {
+      if (col.kind == YY_STRING) row_.texts[col.name] = col.sval;
+      else row_.values[col.name] = col.kind == YY_INTEGER ? int_value(col.ival) : real_value(col.rval);
+    }
     row_.values["tab.col"] = int_value(7);
-    row_.values["v$"] = int_value(9);
-    row_.values["not"] = int_value(1);
-    row_.values["andx"] = int_value(4);
     row_.values["or."] = int_value(5);
-    row_.texts["s"] = "AB";
-    row_.texts["t"] = "cd";
-    row_.texts["q"] = "it's";
     g_row = &row_;
     yy_set_setid_getid(nullptr, get_from_row);
   }
@@ -93,55 +87,9 @@ class RangeExpr : public ::testing::Test {
 // Role conditions over named values: precedence, associativity, keywords,
 // literals and operators as the SQL layer's role-condition parser reads them.
 TEST_F(RangeExpr, RoleConditionsOverNamedValues) {
-  struct Case {
-    const char *text;
-    bool expected;
-  } cases[] = {
-      {"a = 1 or b = 2 and c = 4", true},    // or binds looser than and
-      {"(a = 1 or b = 2) and c = 4", false},
-      {"a = 2 or b = 2 and c = 3", true},
-      {"c - b - a = 0", true},                // (c - b) - a
-      {"a + b * c = 7", true},                // a + (b * c)
-      {"(a + b) * c = 9", true},
-      {"(a + b) = c", true},
-      {"(a = a)", true},
-      {"((a)) = 1", true},
-      {"a = 1 AND b = 2 And c = 3 and a <> b", true},
-      {"a = 1 OR b = 9", true},
-      {"andx = 4 and or. = 5", true},
-      {"not = 1", true},                      // "not" before an operator is a name
-      {"tab.col = 7 and v$ = 9", true},
-      {"a = -5 or a != 2", true},
-      {"a - -1 = 2", true},
-      {"a -1 = 0", true},
-      {"a <> 1", false},
-      {"a < b and b <= 2 and c > b and c >= 3", true},
-      {"s = 'AB'", true},
-      {"s = \"AB\"", true},                   // double quotes make a string too
-      {"s = 'AB   '", true},                  // blank-padded comparison
-      {"s < 'AC' and s > 'AA'", true},
-      {"s & t = 'ABcd'", true},
-      {"q = 'it''s'", true},
-      {"q = \"it's\"", true},
-      {"7 / 2 = 3.5", true},                  // "/" always gives a real
-      {"7 \\ 2 = 1 and -7 \\ 2 = -1", true},
-      {"r * 2 = 5", true},
-      {"r > 2 and r < 3", true},
-      {"1.5e3 = 1500", true},
-      {".5 = 0.5 and 2. = 2", true},
-      {"big + 1 > 0", false},                 // overflow gives no value
-      {"big + 1 <= 0", false},
-      {"1 / 0 = 1 or 1 / 0 <> 1", false},     // division by zero gives no value
-      {"s = 1", false},                       // a string never equals a number
-      {"s + 1 = 1", false},
-      {"missing = 1 or missing <> 1", false}, // unknown, not false
-      {"not missing = 1", false},
-      {"missing = 1 or a = 1", true},
-      {"missing = 1 and a = 2", false},
-      {"-2147483647 - 1 < 0", true},
-      {"-2147483647 - 2 < 0", false},         // below the smallest integer
-  };
-  for (const Case &c : cases) EXPECT_EQ(c.expected, eval_row(c.text)) << c.text;
+  for (const role_condition_cases::Case &c : role_condition_cases::kCases)
+    EXPECT_EQ(c.expected, eval_row(c.text)) << c.text;
+  EXPECT_TRUE(eval_row("andx = 4 and or. = 5"));  // "or." is a name, not the keyword
 }
 
 // The forms added for domain ranges, for every kind of value under test.
