@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,32 @@ TEST(RangeExprCallbacks, NamesWithoutValueAreUnknown) {
   yy_set_setid_getid(nullptr, get_stub);
   ExprPtr e = compile("a = 1 or not a = 1");
   EXPECT_FALSE(yy_b_express(e.get(), YY_NONE, nullptr));
+}
+
+// Random texts from the language's pieces: compiling never crashes, a
+// failure always sets the error word, and whatever compiles evaluates.
+TEST_F(RangeExpr, RandomTextsCompileOrFailCleanly) {
+  const char *pieces[] = {"a", "s", "$", "1", "-", "2.5", "'x'", "\"q\"", "..", ",", "=", "<>",
+                          "<", ">=", "+", "*", "/", "\\", "&", "(", ")", "and", "or", "not",
+                          "in", " ", "'", ".", "!"};
+  std::mt19937 rng(3);
+  int compiled = 0;
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    for (int k = static_cast<int>(rng() % 10); k >= 0; --k) text += pieces[rng() % std::size(pieces)];
+    yy_expr_errno = 0;
+    ExprPtr e(yy_expr_compile(text.c_str(), nullptr));
+    if (!e) {
+      EXPECT_NE(0, yy_expr_errno) << text;
+      EXPECT_LE(yy_expr_errpos, text.size()) << text;
+      continue;
+    }
+    ++compiled;
+    int32_t v = static_cast<int32_t>(rng() % 5);
+    yy_b_express(e.get(), YY_INTEGER, &v);
+    yy_b_express(e.get(), YY_STRING, "x");
+  }
+  EXPECT_GT(compiled, 100);
 }
 
 }  // namespace

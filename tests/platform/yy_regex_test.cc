@@ -281,6 +281,24 @@ TEST(RegexEngine, TranslatedLikeAgreesWithReferenceOnRandomInput) {
   }
 }
 
+// Random bytes as patterns: compiling never crashes nor writes past the
+// buffer, and whatever compiles can be matched.
+TEST(RegexEngine, RandomBytesCompileOrFailCleanly) {
+  std::mt19937 rng(23);
+  const std::string specials = "^$.*[]()\\{},-0123456789ab\x9B";
+  for (int round = 0; round < 5000; ++round) {
+    std::string pattern;
+    for (int k = static_cast<int>(rng() % 12); k > 0; --k)
+      pattern += (rng() % 4) ? specials[rng() % specials.size()] : static_cast<char>(1 + rng() % 255);
+    size_t size = 1 + rng() % 64;
+    Program p(pattern, size);
+    if (p.ok()) {
+      ASSERT_LE(p.length(), size);
+      p.match("ab{1}\x9B\xBC\x81\xAA-");
+    }
+  }
+}
+
 bool step_nfa(const std::string &subject, const Program &p) {
   return yy::rx::step_nfa(reinterpret_cast<const unsigned char *>(subject.data()), subject.size(),
                           reinterpret_cast<const unsigned char *>(p.buf.data()));
