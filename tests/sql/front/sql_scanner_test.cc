@@ -430,22 +430,4 @@ TEST(Scanner, UnquotesQuotedTokens) {
   for (auto const &c : cases) EXPECT_STREQ(c.unquoted, SQLUnquote(c.token).get()) << c.token;
 }
 
-TEST(Scanner, UnquotedScannedStringsRoundTrip) {
-  std::vector<Token> tokens = Scan("'it''s' \"x\"\"y\"", kAnsi);
-  ASSERT_EQ(2u, tokens.size());
-  EXPECT_STREQ("it's", SQLUnquote(tokens[0].text.c_str()).get());
-  EXPECT_STREQ("x\"y", SQLUnquote(tokens[1].text.c_str()).get());
-}
-
-TEST(Scanner, TokenNames) {
-  EXPECT_STREQ("end", SQLTokenName(0));
-  EXPECT_STREQ("ALIKE", SQLTokenName(258));
-  EXPECT_STREQ("AS-before-SET", SQLTokenName(264));
-  EXPECT_STREQ("WITH", SQLTokenName(349));
-  EXPECT_STREQ("real-literal", SQLTokenName(388));
-  EXPECT_STREQ("unused", SQLTokenName(389));
-  EXPECT_EQ(nullptr, SQLTokenName(65));
-  EXPECT_EQ(nullptr, SQLTokenName(390));
-}
-
 }  // namespace
