@@ -167,6 +167,36 @@ TEST_F(ZdbLogon, PhysicalCompanyNumberChecksItsArguments) {
   EXPECT_EQ(zdb_get_physical_compnr("tcabc001", -1), 0xFFFF);
 }
 
+// Idle sessions go back after the driver's idle-session limit, idle drivers
+// after the server schedule limit (5 in this environment's settings).
+TEST_F(ZdbLogon, ScheduleReleasesIdleSessionsThenIdleDrivers) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(zdb_start_session("s"));
+  ASSERT_NE(trans, nullptr);
+  auto *server = new ZDB_SERVER;
+  Bytes replies = Bytes().u32(0).u32(0);  // DET_SESSION, DET_SERVER
+  server->in = stream_open_bytes(replies.data().data(), replies.size(), "r");
+  server->out = stream_open_bytes(nullptr, 0, "w");
+  server->idle_limit = 2;
+  auto *session = new ZDB_SESSION;
+  session->server = server;
+  session->trans = trans;
+  server->sessions = trans->sessions = session;
+  server->sessions_in_use = 1;
+  dbc_state().server_list = server;
+
+  ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(server->sessions, session);
+  ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(server->sessions, nullptr);
+  EXPECT_EQ(trans->sessions, nullptr);
+  EXPECT_EQ(server->sessions_in_use, 0u);
+  for (int round = 0; round < 3; ++round) ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(dbc_state().server_list, server);
+  ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(dbc_state().server_list, nullptr);
+}
+
 TEST(ZdbMessage, CollectsAndResets) {
   EXPECT_EQ(get_zdb_msg(), nullptr);
   testing::internal::CaptureStderr();
