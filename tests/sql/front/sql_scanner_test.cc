@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -412,6 +414,61 @@ INSTANTIATE_TEST_SUITE_P(
         TooLongCase{"Comment", "a\n| " + std::string(16500, '-') + "\nb", 2},
         TooLongCase{"AsLookAhead", "a AS" + std::string(16500, ' ') + "b", 1}),
     [](auto const &info) { return std::string(info.param.name); });
+
+// Skips what the scanner may skip between tokens: blanks, newlines and
+// comments. Returns the position of the next token's first byte.
+size_t SkipGap(std::string const &text, size_t at, Mode mode) {
+  while (at < text.size()) {
+    char c = text[at];
+    bool comment = (c == '|' && !(mode == kAnsi && at + 1 < text.size() && text[at + 1] == '|')) ||
+                   (mode == kAnsi && c == '-' && at + 1 < text.size() && text[at + 1] == '-');
+    if (comment) {
+      while (at < text.size() && text[at] != '\n') ++at;
+    } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++at;
+    } else {
+      break;
+    }
+  }
+  return at;
+}
+
+TEST(Scanner, RandomTextsAreCutWithoutGapsOrLostLines) {
+  // Bytes that start or end tokens, quotes, comments and TSS escapes.
+  std::string const alphabet = "aeSxX_0159 \t\n.,:$'\"|-#<>=!(?\x9B\xE9" "asetprd";
+  uint32_t seed = 12345;
+  long tokens = 0;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    size_t const length = next() % (round % 50 == 0 ? 40000 : 300);
+    for (size_t i = 0; i < length; ++i) {
+      if (next() % 9 == 0) {
+        char const *const words[] = {"as set ", "AS PREPARED\n", "_compnr", "company_nr",
+                                     "true", "date.num", "\x9B\x41\x42\x43"};
+        text += words[next() % 7];
+      } else {
+        text += alphabet[next() % alphabet.size()];
+      }
+    }
+    for (Mode mode : {kClassic, kAnsi}) {
+      SQLParseSetMode(mode == kAnsi ? parsemode::kAnsi : 0);
+      sql_yySetLexBuffer(text.c_str());
+      size_t at = 0;
+      for (int code; (code = sql_yylex()) != sqltoken::kEnd;) {
+        at = SkipGap(text, at, mode);
+        ASSERT_GT(sql_yyleng, 0);
+        ASSERT_EQ(text.substr(at, sql_yyleng), std::string(sql_yytext, sql_yyleng))
+            << "round " << round << " at " << at;
+        at += sql_yyleng;
+        ++tokens;
+      }
+      EXPECT_EQ(text.size(), SkipGap(text, at, mode)) << "round " << round;
+      EXPECT_EQ(1 + std::count(text.begin(), text.end(), '\n'), sql_yyGetLineNumber());
+    }
+  }
+  EXPECT_GT(tokens, 100000);
+}
 
 TEST(Scanner, UnquotesQuotedTokens) {
   struct {
