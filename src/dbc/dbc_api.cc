@@ -5,9 +5,11 @@
 
 #include <molvane/zdb.h>
 
+#include "dbc/compnr.h"
 #include "dbc/dbc_settings.h"
 #include "dbc/request_block.h"
 #include "dbc/stub_parts.h"
+#include "dbc/tabledef.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"

@@ -12,13 +12,8 @@ struct ZDB_SESSION;
 struct ZDB_SERVER;
 struct ZDB_TRANS;
 struct ZDB_TABLE_SESSION;
-struct COMPNR_MAP;
 
-// Table definitions and company mapping.
-int specify_server(const char *spec);
-const char *compnrGetEnv();
-COMPNR_MAP *compnrGetCompnrData(const char *table);
-int compnrLogicToPhysic(COMPNR_MAP *map, int compnr);
+// Table definitions.
 // 1 when the session's driver serves the table (table_in_driver with the
 // driver's server record).
 int dbc_table_in_session_driver(const char *table, ZDB_SESSION *session);
@@ -26,7 +21,6 @@ int dbc_table_in_session_driver(const char *table, ZDB_SESSION *session);
 // Permissions, DB roles and audit columns.
 int zdb_load_roles();
 int audit_read_auditcols();
-int audit_using_auditcols();
 
 // Driver attachment, sessions and cursors.
 int zdb_detach_server(ZDB_SERVER *server);

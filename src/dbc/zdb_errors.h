@@ -6,6 +6,7 @@ inline constexpr int ZE_DUPLICATE_VALUE = 100;
 inline constexpr int ZE_ILLEGAL_ARGUMENT = 102;
 inline constexpr int ZE_ILLEGAL_STATE = 215;
 inline constexpr int ZE_AUDIT_SETUP = 251;
+inline constexpr int ZE_INCONSISTENT_COMPNR = 401;
 inline constexpr int ZE_TSS_MODE = 402;
 inline constexpr int ZE_MEMORY = 501;
 inline constexpr int ZE_ALREADY_LOGGED_ON = 502;
