@@ -1,0 +1,105 @@
+// Dump files read whole through the stream layer and cut into lines.
+#include "dbc/dd_dump.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "ipc/fname.h"
+#include "ipc/stream.h"
+#include "platform/log.h"
+
+namespace molvane::dd {
+
+bool SplitDumpLines(const std::string &name, const char *keyword, DumpFile &dump) {
+  dump.lines.clear();
+  std::string_view rest(dump.text);
+  size_t number = 0;
+  while (!rest.empty()) {
+    ++number;
+    size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() > kDumpLineMax) {
+      log_mesg(__FILE__, __LINE__, keyword, 0, "line %zu of dump %s longer than %zu characters\n",
+               number, name.c_str(), kDumpLineMax);
+      return false;
+    }
+    dump.lines.push_back(line);
+  }
+  return true;
+}
+
+bool ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out) {
+  STREAM *s = qelt_sopen(logical_name.c_str(), "r");
+  if (s == nullptr) return false;
+  char physical[1024] = "";
+  get_last_exploded_fname(physical, sizeof physical);
+  out.physical_name = physical;
+  out.text.clear();
+  char buf[8192];
+  bool ok = true;
+  for (;;) {
+    const long n = sread_blok(buf, sizeof buf, s);
+    if (n < 0) {
+      log_mesg(__FILE__, __LINE__, keyword, 0, "read error on dump %s\n", out.physical_name.c_str());
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    if (out.text.size() + static_cast<size_t>(n) > kDumpFileMax) {
+      log_mesg(__FILE__, __LINE__, keyword, 0, "dump %s larger than %zu bytes\n",
+               out.physical_name.c_str(), kDumpFileMax);
+      ok = false;
+      break;
+    }
+    out.text.append(buf, n);
+  }
+  sclose(s);
+  return ok && SplitDumpLines(out.physical_name, keyword, out);
+}
+
+std::string_view StripTrailing(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+std::string_view Keyword(std::string_view line) {
+  return StripTrailing(line.substr(1, std::min<size_t>(4, line.size() - 1)));
+}
+
+std::string_view Value(std::string_view line) {
+  return line.size() > 6 ? line.substr(6) : std::string_view();
+}
+
+bool KeywordIs(std::string_view keyword, std::string_view prefix, char fourth) {
+  if (keyword.substr(0, prefix.size()) != prefix) return false;
+  return fourth == 0 || (keyword.size() >= 4 && keyword[3] == fourth);
+}
+
+std::vector<std::string> NameFields(std::string_view value) {
+  std::vector<std::string> out;
+  for (size_t pos = 0; pos < value.size(); pos += kNameField) {
+    std::string_view field = StripTrailing(value.substr(pos, kNameField));
+    if (!field.empty()) out.emplace_back(field);
+  }
+  return out;
+}
+
+int LeadingInt(std::string_view value) {
+  size_t i = 0;
+  while (i < value.size() && value[i] == ' ') ++i;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+  long long v = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    v = v * 10 + (value[i] - '0');
+    if (v > INT_MAX) {
+      v = INT_MAX;
+      break;
+    }
+  }
+  return static_cast<int>(negative ? -v : v);
+}
+
+}  // namespace molvane::dd

@@ -1,0 +1,170 @@
+// Dumps that stretch or break the loader: row and key length limits, missing
+// members and domains, refused enumeration entries, overlong lines.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dbc/dd.h"
+#include "dd_dump_writer.h"
+#include "dd_test_env.h"
+#include "molvane/zdb.h"
+
+namespace {
+
+using molvane::test::DumpWriter;
+using molvane::test::ScratchDir;
+using molvane::test::UseDictionaryRoot;
+
+class DdLimits : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DumpWriter domains;
+    domains.Domain("qawide", "s").Keyword("CLEN", "6000");
+    for (int len : {138, 139, 250, 251}) domains.Domain("qas" + std::to_string(len), "s").Keyword("CLEN", std::to_string(len));
+    domains.Domain("qalong", "l");
+    domains.WriteTo(root_.path(), "dqa.pd");
+    UseDictionaryRoot(root_.path());
+  }
+
+  DD_TABLE *Load(const std::string &name, const DumpWriter &dump) {
+    dump.WriteTo(root_.path(), "d" + name);
+    zdb_errno = 0;
+    return ddtable(name.c_str());
+  }
+
+  ScratchDir root_;
+};
+
+TEST_F(DdLimits, RowEndsAtMostAt6138) {
+  DumpWriter fits;
+  fits.Column("qarow010.aa", "qawide").Column("qarow010.bb", "qas138");
+  DD_TABLE *t = Load("qarow010", fits);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->row_length, 6144);
+  EXPECT_EQ(t->dlock_offset, 6138);
+
+  DumpWriter over;
+  over.Column("qarow020.aa", "qawide").Column("qarow020.bb", "qas139");
+  EXPECT_EQ(Load("qarow020", over), nullptr);
+  EXPECT_EQ(zdb_errno, 512);
+}
+
+TEST_F(DdLimits, KeyOfAtMost500Bytes) {
+  DumpWriter fits;
+  fits.Column("qakey010.aa", "qas250").Column("qakey010.bb", "qas250").Index(1, {"qakey010.aa", "qakey010.bb"});
+  DD_TABLE *t = Load("qakey010", fits);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(_zdb_key_size(search_key_parts(t, 1)), 500);
+
+  DumpWriter over;
+  over.Column("qakey020.aa", "qas250").Column("qakey020.bb", "qas251").Index(1, {"qakey020.aa", "qakey020.bb"});
+  EXPECT_EQ(Load("qakey020", over), nullptr);
+  EXPECT_EQ(zdb_errno, 512);
+}
+
+TEST_F(DdLimits, TableWithoutIndexes) {
+  DumpWriter dump;
+  dump.Keyword("VERS", "1").Section('D', "skipped").Keyword("TEXT", "x").Column("qanix010.aa", "qalong");
+  DD_TABLE *t = Load("qanix010", dump);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->key_count, 0);
+  EXPECT_EQ(t->keys, nullptr);
+  EXPECT_EQ(t->key_column, nullptr);
+  EXPECT_EQ(t->column_count, 3);
+  EXPECT_EQ(ddcolumn("qanix010._index1"), nullptr);
+}
+
+TEST_F(DdLimits, BrokenDumpsFailCleanlyAndLeaveNothing) {
+  struct Case {
+    const char *table;
+    int err;
+    DumpWriter dump;
+  };
+  Case cases[] = {
+      {"qamem010", 512, DumpWriter().Column("qamem010.aa", "qalong").Column("qamem010.cc").Keyword(
+                            "COMB", DumpWriter::Names({"qamem010.aa", "qamem010.zz"}))},
+      {"qapart10", 512, DumpWriter().Column("qapart10.aa", "qalong").Index(1, {"qapart10.zz"})},
+      {"qadom010", 0, DumpWriter().Column("qadom010.aa", "zznone")},
+      {"qanod010", 0, DumpWriter().Column("qanod010.aa", "qanothere")},
+      {"qaord010", 0, DumpWriter().Index(1, {"qaord010.aa"}).Column("qaord010.aa", "qalong")},
+      {"qanam010", 512, DumpWriter().Column("qaxxx010.aa", "qalong")},
+      {"qadup010", 512, DumpWriter().Column("qadup010.aa", "qalong").Column("qadup010.aa", "qalong")},
+      {"qaovr010", 0, DumpWriter().Column("qaovr010.aa", "qalong").Keyword("DEFT", std::string(9000, '1'))},
+  };
+  for (Case &c : cases) {
+    EXPECT_EQ(Load(c.table, c.dump), nullptr) << c.table;
+    if (c.err) {
+      EXPECT_EQ(zdb_errno, c.err) << c.table;
+    }
+    EXPECT_EQ(ddtable_local(c.table), nullptr) << c.table;
+  }
+}
+
+TEST_F(DdLimits, CombinedMemberOfANestedCombined) {
+  DumpWriter dump;
+  dump.Column("qanst010.aa", "qalong")
+      .Column("qanst010.bb", "qalong")
+      .Column("qanst010.cc")
+      .Keyword("COMB", DumpWriter::Names({"qanst010.dd", "qanst010.aa"}))
+      .Column("qanst010.dd")
+      .Keyword("COMB", DumpWriter::Names({"qanst010.bb"}))
+      .Index(1, {"qanst010.cc"});
+  DD_TABLE *t = Load("qanst010", dump);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(ddcolumn("qanst010.cc")->length, 8);
+  EXPECT_EQ(ddcolumn("qanst010.cc")->offset, 4);
+  DD_COLUMN *buf[DD_MAX_LIST + 1];
+  list_all_columns(search_key_parts(t, 1), buf);
+  EXPECT_EQ(buf[0], ddcolumn("qanst010.bb"));
+  EXPECT_EQ(buf[1], ddcolumn("qanst010.aa"));
+  EXPECT_EQ(buf[2], nullptr);
+
+  DumpWriter cycle;
+  cycle.Column("qacyc010.aa", "qalong")
+      .Column("qacyc010.cc")
+      .Keyword("COMB", DumpWriter::Names({"qacyc010.dd"}))
+      .Column("qacyc010.dd")
+      .Keyword("COMB", DumpWriter::Names({"qacyc010.cc"}));
+  EXPECT_EQ(Load("qacyc010", cycle), nullptr);
+}
+
+TEST(DdDomainDump, RefusedEntriesAndMissingPackage) {
+  ScratchDir root;
+  DumpWriter d;
+  d.Domain("qqset", "p2").Keyword("BLCK", "3").Raw(" 001one~One").Raw(" 032top~Top").Raw(" 033over~Over");
+  d.Domain("qqenum", "e2").Keyword("BLCK", "2").Raw(" 255max~Max").Raw(" 256big~Big");
+  d.Domain("qqrange", "l").Keyword("RANG", "");
+  d.Domain("qqbad", "l").Keyword("RANG", "1 .. +");
+  d.WriteTo(root.path(), "dqq.pd");
+  UseDictionaryRoot(root.path());
+  DD_DOMAIN *set = dddomain_with_read("qqset");
+  ASSERT_NE(set, nullptr);
+  ASSERT_EQ(set->enums->count, 2);
+  EXPECT_EQ(set->enums->entries[1].value, INT32_MIN);
+  int32_t min = 1, max = 0;
+  get_enum_minmax(set, &min, &max);
+  EXPECT_EQ(min, 0);
+  EXPECT_EQ(max, static_cast<int32_t>(0x80000001u));
+  DD_DOMAIN *e = dddomain("qqenum");
+  ASSERT_EQ(e->enums->count, 1);
+  EXPECT_EQ(e->enums->entries[0].value, 255);
+  EXPECT_EQ(dddomain("qqrange")->range, nullptr);
+  ASSERT_NE(dddomain("qqbad"), nullptr);  // an invalid range is logged, the domain stays
+  EXPECT_EQ(dddomain("qqbad")->range, nullptr);
+
+  // A package without a dump is remembered as empty.
+  EXPECT_EQ(dddomain_with_read("zzany"), nullptr);
+  ASSERT_NE(dddomain_list("zz"), nullptr);
+  EXPECT_EQ(dddomain_list("zz")->count, 0);
+}
+
+TEST(DdDomainDump, OverlongLineFailsTheDump) {
+  ScratchDir root;
+  DumpWriter d;
+  d.Domain("qqok", "l").Keyword("L", std::string(8200, 'x'));
+  d.WriteTo(root.path(), "dqq.pd");
+  UseDictionaryRoot(root.path());
+  EXPECT_EQ(dddomain_with_read("qqok"), nullptr);
+}
+
+}  // namespace
