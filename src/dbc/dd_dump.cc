@@ -30,9 +30,9 @@ bool SplitDumpLines(const std::string &name, const char *keyword, DumpFile &dump
   return true;
 }
 
-bool ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out) {
+DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out) {
   STREAM *s = qelt_sopen(logical_name.c_str(), "r");
-  if (s == nullptr) return false;
+  if (s == nullptr) return DumpRead::kMissing;
   char physical[1024] = "";
   get_last_exploded_fname(physical, sizeof physical);
   out.physical_name = physical;
@@ -56,7 +56,7 @@ bool ReadDump(const std::string &logical_name, const char *keyword, DumpFile &ou
     out.text.append(buf, n);
   }
   sclose(s);
-  return ok && SplitDumpLines(out.physical_name, keyword, out);
+  return ok && SplitDumpLines(out.physical_name, keyword, out) ? DumpRead::kOk : DumpRead::kBroken;
 }
 
 std::string_view StripTrailing(std::string_view s) {

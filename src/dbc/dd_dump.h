@@ -19,10 +19,12 @@ struct DumpFile {
   std::vector<std::string_view> lines;  // into text; no newline, no trailing CR
 };
 
-// Opens a dump by its logical name and reads it whole. False when no
-// alternative opens (silently: the caller decides) or when the file cannot be
-// read or holds an overlong line (logged with its keyword).
-bool ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out);
+enum class DumpRead { kOk, kMissing, kBroken };
+
+// Opens a dump by its logical name and reads it whole. kMissing when no
+// alternative opens (silently: the caller decides), kBroken when the file
+// cannot be read or holds an overlong line (logged with its keyword).
+DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out);
 
 // Splits a text into dump lines; false (logged) for an overlong line.
 bool SplitDumpLines(const std::string &name, const char *keyword, DumpFile &dump);

@@ -349,7 +349,7 @@ DD_DOMAIN_LIST *read_domain_list(const char *package) {
   scope.Commit();  // a domain list stays, even an empty one
   DumpFile dump;
   DD_DOMAIN_LIST *list = nullptr;
-  if (ReadDump(name, kKeyword, dump)) {
+  if (ReadDump(name, kKeyword, dump) == DumpRead::kOk) {
     list = ParseDomainDump(dump, package);
     if (DebugLevel() & 0x8000) std::fprintf(stderr, "Domain dump %s load from %s\n", name, "disk");
   }

@@ -111,9 +111,15 @@ DD_TABLE *LoadTable(const char *name) {
 
   LoadScope scope;
   DumpFile dump;
-  if (!ReadDump(dump_name, kKeyword, dump)) {
-    zdb_errno = DD_ERR_NO_DD;
-    return nullptr;
+  switch (ReadDump(dump_name, kKeyword, dump)) {
+    case DumpRead::kOk:
+      break;
+    case DumpRead::kMissing:
+      zdb_errno = DD_ERR_NO_DD;
+      return nullptr;
+    case DumpRead::kBroken:
+      zdb_errno = DD_ERR_CORRUPT;
+      return nullptr;
   }
   const bool is_new = EndsWith(dump.physical_name, ".new");
   st.new_dumps_in_use = is_new;

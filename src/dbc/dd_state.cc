@@ -52,8 +52,10 @@ void RecordPool::MoveInto(RecordPool &target) {
   left_ = 0;
 }
 
+// The state is never destroyed: records stay valid for destructors of other
+// modules that run at process exit.
 DdState &State() {
-  static DdState state;
+  static DdState &state = *new DdState;
   return state;
 }
 

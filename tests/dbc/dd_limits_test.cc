@@ -89,7 +89,7 @@ TEST_F(DdLimits, BrokenDumpsFailCleanlyAndLeaveNothing) {
       {"qaord010", 0, DumpWriter().Index(1, {"qaord010.aa"}).Column("qaord010.aa", "qalong")},
       {"qanam010", 512, DumpWriter().Column("qaxxx010.aa", "qalong")},
       {"qadup010", 512, DumpWriter().Column("qadup010.aa", "qalong").Column("qadup010.aa", "qalong")},
-      {"qaovr010", 0, DumpWriter().Column("qaovr010.aa", "qalong").Keyword("DEFT", std::string(9000, '1'))},
+      {"qaovr010", 512, DumpWriter().Column("qaovr010.aa", "qalong").Keyword("DEFT", std::string(9000, '1'))},
   };
   for (Case &c : cases) {
     EXPECT_EQ(Load(c.table, c.dump), nullptr) << c.table;

@@ -9,6 +9,7 @@
 #include "dbc/dd.h"
 #include "dd_test_env.h"
 #include "molvane/zdb.h"
+#include "platform/mal.h"
 #include "platform/yy_expr.h"
 
 namespace {
@@ -94,6 +95,9 @@ TEST(DdLoad, SortByOffsetGroupsRangesAndSList) {
   DD_COLUMN *buf[64];
   EXPECT_EQ(Names(sort_columns_by_offset(t, buf)),
             "dcas dept dnul drst emp flags hired name photo salary scores status ");
+  DD_COLUMN **own = sort_columns_by_offset(t, nullptr);
+  EXPECT_EQ(get_nr_columns(own), 12);
+  mal_free(own);
   // One group from the L section (hired and the members of ident), then one
   // per remaining stored column.
   const uint16_t *g = t->groups;

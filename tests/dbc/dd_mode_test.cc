@@ -2,11 +2,18 @@
 // round, the referencing-tables mode, and illegal modes.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstddef>
 #include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "dbc/dd.h"
 #include "dd_test_env.h"
+#include "molvane/platform.h"
 #include "molvane/zdb.h"
+#include "platform/env.h"
 
 namespace {
 
@@ -74,6 +81,47 @@ TEST(DdMode, ReferencingTableMissingIsNoError) {
   ASSERT_NE(refs, nullptr);
   EXPECT_EQ(n, 4);
   EXPECT_EQ(refs[0], nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+size_t g_global_bytes = 0;
+void *CountingAlloc(size_t size) {
+  g_global_bytes += size;
+  static std::vector<std::unique_ptr<std::byte[]>> blocks;
+  blocks.push_back(std::make_unique<std::byte[]>(size));
+  return blocks.back().get();
+}
+
+// A dictionary with its own allocation function takes every record from it.
+TEST(DdMode, GlobalDictionaryAllocatesThroughItsFunction) {
+  molvane::test::ScratchDir zuv;
+  setenv("ZUV", zuv.path().c_str(), 1);
+  setenv("F_ZRDD", molvane::test::FixturePath("zuv/dict").c_str(), 1);
+  init_global_dd(&CountingAlloc);
+  EXPECT_EQ(dd_state() & (DD_STATE_LOCAL | DD_STATE_GLOBAL), DD_STATE_GLOBAL);
+  const size_t before = g_global_bytes;
+  DD_TABLE *t = ddtable("exemp010");
+  ASSERT_NE(t, nullptr);
+  EXPECT_GT(g_global_bytes, before + sizeof(DD_COLUMN) * t->column_count);
+  EXPECT_EQ(ddcolumn("exemp010.name")->length, 20);
+}
+
+TEST(DdMode, DictionaryEnvironmentText) {
+  UseFixtureDictionary();
+  setenv("ZUV_REM", "remote-env", 1);
+  const std::string text = qpdDDGetEnv();
+  EXPECT_EQ(text, std::string("remote-env ") + alGetPacComb());
+  unsetenv("ZUV_REM");
+  EXPECT_EQ(qpdDDGetEnv(), text);  // computed once
+  qpdNullifyStatics();
+  const std::string local = qpdDDGetEnv();
+  std::string zuv = get_zuv();
+  for (char &c : zuv) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(local.find(zuv + "@"), 0u) << local;
+  for (char c : local.substr(0, local.find(' '))) EXPECT_FALSE(c >= 'A' && c <= 'Z') << local;
 }
 
 }  // namespace
