@@ -281,7 +281,7 @@ bool TableParser::Resolve(DD_COLUMN *c, int depth) {
     DD_COLUMN **list = AllocArray<DD_COLUMN *>(names.size() + 1);
     int sum = 0;
     for (size_t i = 0; i < names.size(); ++i) {
-      DD_COLUMN *m = ddcolumn(names[i].c_str());
+      DD_COLUMN *m = Own(names[i]);
       if (m == nullptr)
         return Fail("fill_child_column", DD_ERR_CORRUPT,
                     "Can't find child column - dictionary may contain conflicting versions or could "
@@ -333,7 +333,7 @@ bool TableParser::Keys(const std::vector<const Section *> &is) {
     key.parts = AllocArray<DD_COLUMN *>(parts.size() + 1);
     int length = 0;
     for (size_t p = 0; p < parts.size(); ++p) {
-      DD_COLUMN *c = ddcolumn(parts[p].c_str());
+      DD_COLUMN *c = Own(parts[p]);
       if (c == nullptr) return Fail("column", DD_ERR_CORRUPT, "column %s not found in DD", parts[p].c_str());
       key.parts[p] = c;
       length += c->length;
@@ -342,7 +342,7 @@ bool TableParser::Keys(const std::vector<const Section *> &is) {
       return Fail("key length", DD_ERR_CORRUPT, "table %s exceeds max indexlength (=%d) for index %d",
                   t_->name, DD_MAX_KEY_LENGTH, nr);
   }
-  if (!key_column_name_.empty()) t_->key_column = ddcolumn(key_column_name_.c_str());
+  if (!key_column_name_.empty()) t_->key_column = Own(key_column_name_);
   if (t_->key_column == nullptr) {
     DD_COLUMN **first = search_key_parts(t_, 1);
     t_->key_column = first ? first[0] : nullptr;
@@ -382,8 +382,13 @@ bool TableParser::IndexColumns() {
   return true;
 }
 
+// A column of this table. Members, key parts and listed columns must be the
+// table's own: a column of another table has offsets in another row, and the
+// lookup would load that table besides.
 DD_COLUMN *TableParser::Own(const std::string &full_name) {
-  DD_COLUMN *c = ddcolumn(full_name.c_str());
+  if (full_name.size() < 9 || full_name.compare(0, 8, t_->name, 8) != 0 || full_name[8] != '.')
+    return nullptr;
+  DD_COLUMN *c = ddcolumn_by_ddtable(t_, full_name.c_str() + 9);
   if (c < t_->columns || c >= t_->columns + t_->column_count) return nullptr;
   return c;
 }

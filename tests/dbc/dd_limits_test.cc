@@ -100,6 +100,22 @@ TEST_F(DdLimits, BrokenDumpsFailCleanlyAndLeaveNothing) {
   }
 }
 
+// Key parts and members belong to the table itself; another table's column
+// is not found, and that table is not loaded for it.
+TEST_F(DdLimits, ColumnsOfOtherTablesAreRefused) {
+  DumpWriter other;
+  other.Column("qaoth010.aa", "qalong");
+  other.WriteTo(root_.path(), "dqaoth010");
+  DumpWriter part;
+  part.Column("qafor010.aa", "qalong").Index(1, {"qaoth010.aa"});
+  EXPECT_EQ(Load("qafor010", part), nullptr);
+  EXPECT_EQ(zdb_errno, 512);
+  DumpWriter member;
+  member.Column("qafor020.aa", "qalong").Column("qafor020.cc").Keyword("COMB", DumpWriter::Names({"qaoth010.aa"}));
+  EXPECT_EQ(Load("qafor020", member), nullptr);
+  EXPECT_EQ(ddtable_local("qaoth010"), nullptr);
+}
+
 TEST_F(DdLimits, CombinedMemberOfANestedCombined) {
   DumpWriter dump;
   dump.Column("qanst010.aa", "qalong")
