@@ -1,5 +1,5 @@
-// Stand-ins for driver attachment, cursors, row data sets, delayed locks and
-// transaction commands, until those parts land. The detach and session
+// Stand-ins for driver attachment, cursors, row data sets and transaction
+// commands, until those parts land. The detach and session
 // command bodies do the plain request so that logoff and transaction names
 // reach a driver that a test attached by hand.
 #include <cstdio>
@@ -36,9 +36,6 @@ int zdb_detach_session(ZDB_SESSION *session) {
 int zdb_close(ZDB_CURSOR *) { return 0; }
 int dbc_release_table_sessions(ZDB_SESSION *) { return 0; }
 bool dbc_session_has_open_cursor(ZDB_SESSION *) { return false; }
-
-// Waits for delayed locks: none are held.
-int dlock_on_transaction_end(ZDB_TRANS *, int) { return 0; }
 
 // Waits for the transaction actions: one EXE_SESSION per attached session.
 int zdb_exec_transaction(int code, const char *text, int length, int id) {

@@ -32,8 +32,7 @@ int dbc_release_table_sessions(ZDB_SESSION *session);
 // True when a table session of the session still has an open internal cursor.
 bool dbc_session_has_open_cursor(ZDB_SESSION *session);
 
-// Delayed locks and transaction actions.
-int dlock_on_transaction_end(ZDB_TRANS *trans, int action);
+// Transaction actions.
 int zdb_exec_transaction(int code, const char *text, int length, int id);
 
 // SQL layers.

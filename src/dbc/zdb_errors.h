@@ -4,6 +4,7 @@
 
 inline constexpr int ZE_DUPLICATE_VALUE = 100;
 inline constexpr int ZE_ILLEGAL_ARGUMENT = 102;
+inline constexpr int ZE_NOT_LOCKED = 206;     // no delayed-lock entry for the id
 inline constexpr int ZE_ILLEGAL_STATE = 215;
 inline constexpr int ZE_AUDIT_SETUP = 251;
 inline constexpr int ZE_INCONSISTENT_COMPNR = 401;
@@ -19,6 +20,7 @@ inline constexpr int ZE_COMMUNICATION = 510;
 inline constexpr int ZE_SQL_PROTOCOL = 511;
 inline constexpr int ZE_DD_CORRUPT = 512;
 inline constexpr int ZE_NO_DD = 513;  // also the driver's request for dictionaries
+inline constexpr int ZE_ALLOCATION = 517;     // a block of the client could not be allocated
 inline constexpr int ZE_INVALID_SESSION = 518;
 inline constexpr int ZE_ILLEGAL_COMPNR = 519;
 inline constexpr int ZE_BUFFERED_UPDATE = 520;

@@ -10,6 +10,7 @@
 
 #include <molvane/zdb.h>
 
+#include "dbc/dlock.h"
 #include "dbc/request_codes.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_errors.h"

@@ -1,0 +1,120 @@
+// Domain checks of columns and rows: a combined column checks its members,
+// an array column each element, and a row its columns in dictionary order.
+#include <cstdint>
+
+#include "dbc/dd.h"
+#include "dbc/domain_check.h"
+#include "platform/log.h"
+
+namespace {
+
+// Combined columns may nest; a deeper nesting is a broken dictionary.
+constexpr int kMaxNesting = 16;
+
+std::uint16_t g_check_switch = 0;  // the domain-check switch
+
+// Bytes of one element of the column: the domain length, bounded by the
+// column's own length so that no value is read past the column.
+int ElementLength(const DD_COLUMN *column, int elements) {
+  const int whole = column->length;
+  int length = column->domain != nullptr ? column->domain->length : whole / elements;
+  if (length <= 0 || length * elements > whole) length = whole / elements;
+  return length;
+}
+
+// `limit` is the length of the row image, or -1 when unknown; values beyond
+// it (columns not stored in the row) are not read.
+int CheckColumn(const DD_COLUMN *column, const unsigned char *row, long limit,
+                const DD_COLUMN **failing, int depth) {
+  if (column->type == DDT_COMBINED) {
+    if (column->members == nullptr || depth > kMaxNesting) return DDC_OK;
+    for (int i = 0; column->members[i] != nullptr && i < DD_MAX_LIST; ++i) {
+      const int result = CheckColumn(column->members[i], row, limit, failing, depth + 1);
+      if (result != DDC_OK) return result;
+    }
+    return DDC_OK;
+  }
+  if (limit >= 0 && long{column->offset} + column->length > limit) return DDC_OK;
+  const int elements = (column->flags & DDF_ARRAY) && column->depth > 1 ? column->depth : 1;
+  const int length = ElementLength(column, elements);
+  const unsigned char *value = row + column->offset;
+  for (int e = 0; e < elements; ++e, value += length) {
+    const int result = zdb_dd_check_value(column, value, length);
+    if (result != DDC_OK) {
+      if (failing != nullptr) *failing = column;
+      return result;
+    }
+  }
+  return DDC_OK;
+}
+
+// The first failing column of the row, or null.
+const DD_COLUMN *FirstFailure(const DD_TABLE *table, const unsigned char *row) {
+  if (table == nullptr || row == nullptr || table->columns == nullptr) return nullptr;
+  for (int i = 0; i < table->column_count; ++i) {
+    const DD_COLUMN *failing = nullptr;
+    if (CheckColumn(&table->columns[i], row, table->row_length, &failing, 0) != DDC_OK)
+      return failing;
+  }
+  return nullptr;
+}
+
+void LogFailure() { log_mesg(__FILE__, __LINE__, "Check dd", 0, "%s\n", zdb_dd_check_text()); }
+
+bool HasText(const char *text) { return text != nullptr && text[0] != '\0'; }
+
+}  // namespace
+
+int zdb_dd_check_column_result(const DD_COLUMN *column, const unsigned char *row,
+                               const DD_COLUMN **failing) {
+  if (column == nullptr || row == nullptr) return DDC_OK;
+  return CheckColumn(column, row, -1, failing, 0);
+}
+
+const char *zdb_domain_check(const DD_TABLE *table, const unsigned char *row) {
+  const DD_COLUMN *failing = FirstFailure(table, row);
+  return failing != nullptr ? failing->name : nullptr;
+}
+
+int zdb_dd_check(const DD_TABLE *table, const unsigned char *row) {
+  if (!zdb_dd_check_enabled()) return 1;
+  if (FirstFailure(table, row) == nullptr) return 1;
+  LogFailure();
+  return 0;
+}
+
+int zdb_dd_check_column(const DD_COLUMN *column, const unsigned char *row) {
+  if (!zdb_dd_check_enabled()) return 1;
+  if (zdb_dd_check_column_result(column, row, nullptr) == DDC_OK) return 1;
+  LogFailure();
+  return 0;
+}
+
+int zdb_dd_check_enabled() { return g_check_switch; }
+
+void zdb_dd_check_set_enabled(int on) { g_check_switch = on ? 1 : 0; }
+
+int zdb_dd_column_has_domain_constraints(const DD_COLUMN *column) {
+  if (column == nullptr || column->type == DDT_COMBINED || column->domain == nullptr) return 0;
+  const DD_DOMAIN *domain = column->domain;
+  const bool range = domain->range != nullptr;
+  switch (column->type) {
+    case DDT_BYTE:
+    case DDT_SHORT:
+    case DDT_LONG:
+    case DDT_ENUM:
+      return range ? 1 : 0;
+    case DDT_FLOAT:
+    case DDT_DOUBLE:
+      return range || domain->digits_before != 0 ? 1 : 0;
+    case DDT_STRING:
+    case DDT_MBSTRING: {
+      const char *attributes[5];
+      extract_dom_attributes(domain, attributes);
+      return range || domain->value != 0 || HasText(attributes[0]) || HasText(attributes[1]) ? 1
+                                                                                             : 0;
+    }
+    default:
+      return 0;
+  }
+}
