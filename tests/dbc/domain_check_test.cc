@@ -1,0 +1,361 @@
+// Domain checks on hand-made columns and domains: every check with its
+// boundary values and failure text, arrays, combined columns, the switch and
+// the whole-row entries.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <molvane/datetime.h>
+
+#include "dbc/dd.h"
+#include "dbc/domain_check.h"
+#include "log_capture.h"
+#include "platform/yy_expr.h"
+#include "text/tss.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct DomainSpec {
+  DomainSpec(int length = 0, const char *range = nullptr, int conversion = 0, int digits = 0,
+             std::string legal = "", std::string illegal = "")
+      : length(length), range(range), conversion(conversion), digits(digits),
+        legal(std::move(legal)), illegal(std::move(illegal)) {}
+  int length;
+  const char *range;  // range expression text
+  int conversion;     // 'u', 'l' or 0
+  int digits;
+  std::string legal;
+  std::string illegal;
+};
+
+// Owns the domains and compiled ranges of one test.
+class Domains {
+ public:
+  ~Domains() {
+    for (YY_EXPR *e : ranges_) yy_free_express(e);
+  }
+  DD_DOMAIN *Make(int type, const DomainSpec &spec) {
+    DD_DOMAIN &d = domains_.emplace_back();
+    d.type = static_cast<uint8_t>(type);
+    d.length = static_cast<int16_t>(spec.length);
+    d.value = spec.conversion;
+    d.digits_before = static_cast<uint8_t>(spec.digits);
+    if (spec.range != nullptr) {
+      YY_EXPR *e = yy_expr_compile(spec.range, nullptr);
+      EXPECT_NE(e, nullptr) << spec.range;
+      ranges_.push_back(e);
+      d.range = e;
+    }
+    std::string &attrs = attributes_.emplace_back();
+    attrs = spec.legal + '\0' + spec.illegal + '\0' + '\0' + '\0' + '\0';
+    d.attributes = attrs.c_str();
+    return &d;
+  }
+
+ private:
+  std::deque<DD_DOMAIN> domains_;
+  std::deque<std::string> attributes_;
+  std::vector<YY_EXPR *> ranges_;
+};
+
+DD_COLUMN Column(const char *name, int type, DD_DOMAIN *domain, int offset, int element,
+                 int depth = 1, bool fill = false) {
+  DD_COLUMN c{};
+  std::snprintf(c.name, sizeof c.name, "exdom010.%s", name);
+  c.type = static_cast<uint8_t>(type);
+  c.domain = domain;
+  c.offset = static_cast<uint16_t>(offset);
+  c.length = static_cast<uint16_t>(element * depth);
+  c.depth = static_cast<uint8_t>(depth);
+  if (depth > 1) c.flags |= DDF_ARRAY;
+  if (fill) c.flags |= DDF_FILL;
+  return c;
+}
+
+Bytes I32(int32_t v) {
+  const auto u = static_cast<uint32_t>(v);
+  return {static_cast<unsigned char>(u >> 24), static_cast<unsigned char>(u >> 16),
+          static_cast<unsigned char>(u >> 8), static_cast<unsigned char>(u)};
+}
+Bytes I16(int v) { return {static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)}; }
+Bytes F4(double v) {
+  Bytes b(4);
+  float_in(v, b.data());
+  return b;
+}
+Bytes F8(double v) {
+  Bytes b(8);
+  double_in(v, b.data());
+  return b;
+}
+Bytes Text(const std::string &s, int length) {
+  Bytes b(static_cast<size_t>(length), ' ');
+  std::memcpy(b.data(), s.data(), std::min<size_t>(s.size(), b.size()));
+  return b;
+}
+
+struct ValueCase {
+  const char *what;
+  int type;
+  DomainSpec spec;
+  bool fill;
+  Bytes value;
+  int expected;
+  const char *text = nullptr;  // expected failure text, or null to skip
+};
+
+std::string Show(const testing::TestParamInfo<ValueCase> &info) {
+  std::string name = info.param.what;
+  for (char &c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+class ValueCheck : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(ValueCheck, GivesItsResultAndText) {
+  setenv("TSS_MODE", "1", 1);
+  TssReloadSettings();
+  const ValueCase &tc = GetParam();
+  Domains domains;
+  const int length = static_cast<int>(tc.value.size());
+  DomainSpec spec = tc.spec;
+  if (spec.length == 0) spec.length = length;
+  const DD_COLUMN c =
+      Column("val", tc.type, domains.Make(tc.type, spec), 0, length, 1, tc.fill);
+  EXPECT_EQ(zdb_dd_check_value(&c, tc.value.data(), length), tc.expected);
+  if (tc.expected == DDC_OK) {
+    EXPECT_STREQ(zdb_dd_check_text(), "");
+  }
+  if (tc.text != nullptr) {
+    EXPECT_STREQ(zdb_dd_check_text(), tc.text);
+  }
+}
+
+const DomainSpec kRange1to99{0, "1..99"};
+const DomainSpec kDigits2{0, nullptr, 0, 2};
+const DomainSpec kNone{};
+
+INSTANTIATE_TEST_SUITE_P(
+    Integers, ValueCheck,
+    ::testing::Values(
+        ValueCase{"zero must fill", DDT_LONG, kRange1to99, true, I32(0), DDC_FILL,
+                  "exdom010.val not according to FILL (value 0)"},
+        ValueCase{"zero outside range passes", DDT_LONG, kRange1to99, false, I32(0), DDC_OK},
+        ValueCase{"in range", DDT_LONG, kRange1to99, true, I32(99), DDC_OK},
+        ValueCase{"above range", DDT_LONG, kRange1to99, false, I32(100), DDC_RANG,
+                  "exdom010.val not according to RANG (value 100)"},
+        ValueCase{"negative short", DDT_SHORT, kRange1to99, false, I16(-2), DDC_RANG,
+                  "exdom010.val not according to RANG (value -2)"},
+        ValueCase{"byte 200", DDT_BYTE, kRange1to99, false, Bytes{200}, DDC_RANG,
+                  "exdom010.val not according to RANG (value 200)"},
+        ValueCase{"enum zero must fill", DDT_ENUM, kNone, true, Bytes{0}, DDC_FILL},
+        ValueCase{"no range", DDT_LONG, kNone, false, I32(-7), DDC_OK},
+        ValueCase{"date zero must fill", DDT_DATE, kRange1to99, true, I32(0), DDC_FILL,
+                  "exdom010.val not according to FILL (value 0)"},
+        ValueCase{"date ignores range", DDT_DATE, kRange1to99, true, I32(738000), DDC_OK},
+        ValueCase{"time zero may stay empty", DDT_TIME, kNone, false, I32(0), DDC_OK},
+        ValueCase{"set passes", DDT_SET, kRange1to99, true, I32(0), DDC_OK}),
+    Show);
+
+INSTANTIATE_TEST_SUITE_P(
+    Reals, ValueCheck,
+    ::testing::Values(
+        ValueCase{"99.5 within 2 digits", DDT_DOUBLE, kDigits2, false, F8(99.5), DDC_OK},
+        ValueCase{"100.0 has 3 digits", DDT_DOUBLE, kDigits2, false, F8(100.0), DDC_DIGV,
+                  "exdom010.val not according to DIGV (value 100.000000)"},
+        ValueCase{"-1000.0 passes digits", DDT_DOUBLE, kDigits2, false, F8(-1000.0), DDC_OK},
+        ValueCase{"float 100 has 3 digits", DDT_FLOAT, kDigits2, false, F4(100.0), DDC_DIGV},
+        ValueCase{"zero must fill", DDT_DOUBLE, kNone, true, F8(0.0), DDC_FILL,
+                  "exdom010.val not according to FILL (value 0.000000)"},
+        ValueCase{"zero outside range passes", DDT_DOUBLE, DomainSpec{0, "1.5 .. 2.5"}, false,
+                  F8(0.0), DDC_OK},
+        ValueCase{"outside real range", DDT_DOUBLE, DomainSpec{0, "1.5 .. 2.5"}, false, F8(2.75),
+                  DDC_RANG, "exdom010.val not according to RANG (value 2.750000)"},
+        ValueCase{"range before digits", DDT_DOUBLE, DomainSpec{0, "< 50", 0, 2}, false,
+                  F8(500.0), DDC_RANG},
+        ValueCase{"unconstrained", DDT_DOUBLE, kNone, false, F8(1e300), DDC_OK}),
+    Show);
+
+const std::string kLongE = "\x9B\xBC\x81\xE9";   // e acute as a 4-byte character
+const std::string kLongOrd = "\x9B\xBC\x81\xAA"; // feminine ordinal as a 4-byte character
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ValueCheck,
+    ::testing::Values(
+        ValueCase{"blanks must fill", DDT_STRING, kNone, true, Text("", 4), DDC_FILL,
+                  "exdom010.val not according to FILL (value '    ')"},
+        ValueCase{"blanks may stay empty", DDT_STRING, DomainSpec{0, "'B'..'C'"}, false,
+                  Text("", 4), DDC_OK},
+        ValueCase{"NUL first is empty", DDT_STRING, kNone, true, Bytes{0, 'A', 'B', 'C'},
+                  DDC_FILL},
+        ValueCase{"in text range", DDT_STRING, DomainSpec{0, "'B'..'C'"}, false, Text("BX", 4),
+                  DDC_OK},
+        ValueCase{"outside text range", DDT_STRING, DomainSpec{0, "'B'..'C'"}, false,
+                  Text("D", 4), DDC_RANG, "exdom010.val not according to RANG (value 'D   ')"},
+        ValueCase{"illegal character", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "", "#%"}, false,
+                  Text("AB%", 4), DDC_ILCH, "exdom010.val not according to ILCH (value 'AB% ')"},
+        ValueCase{"legal characters and blanks", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "AB"},
+                  false, Text("A B", 5), DDC_OK},
+        ValueCase{"character outside legal set", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "AB"},
+                  false, Text("ABC", 4), DDC_LECH},
+        ValueCase{"illegal before legal", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "AB", "C"},
+                  false, Text("XC", 4), DDC_ILCH},
+        ValueCase{"lower case in upper domain", DDT_STRING, DomainSpec{0, nullptr, 'u'}, false,
+                  Text("ABc", 4), DDC_CONV_U,
+                  "exdom010.val not according to CONV:u (value 'ABc ')"},
+        ValueCase{"ordinal indicators pass upper", DDT_STRING, DomainSpec{0, nullptr, 'u'}, false,
+                  Text("\xAA\xBA" "A1", 4), DDC_OK},
+        ValueCase{"sharp s fails upper", DDT_STRING, DomainSpec{0, nullptr, 'u'}, false,
+                  Text("\xDF", 4), DDC_CONV_U},
+        ValueCase{"upper case in lower domain", DDT_STRING, DomainSpec{0, nullptr, 'l'}, false,
+                  Text("abC", 4), DDC_CONV_L},
+        ValueCase{"lower domain passes digits", DDT_STRING, DomainSpec{0, nullptr, 'l'}, false,
+                  Text("ab1", 4), DDC_OK},
+        ValueCase{"mb blanks must fill", DDT_MBSTRING, kNone, true, Text("", 8), DDC_FILL},
+        ValueCase{"mb 4-byte illegal", DDT_MBSTRING, DomainSpec{0, nullptr, 0, 0, "", kLongE},
+                  false, Text("A" + kLongE, 8), DDC_ILCH},
+        ValueCase{"mb 4-byte legal", DDT_MBSTRING, DomainSpec{0, nullptr, 0, 0, "A" + kLongE},
+                  false, Text("A" + kLongE, 8), DDC_OK},
+        ValueCase{"mb 4-byte outside legal", DDT_MBSTRING, DomainSpec{0, nullptr, 0, 0, "AB"},
+                  false, Text("A" + kLongE, 8), DDC_LECH},
+        ValueCase{"mb lower case in upper domain", DDT_MBSTRING, DomainSpec{0, nullptr, 'u'},
+                  false, Text("AbC", 8), DDC_CONV_U},
+        ValueCase{"mb range", DDT_MBSTRING, DomainSpec{0, "'A'..'B'"}, false, Text("C", 8),
+                  DDC_RANG},
+        ValueCase{"raw zeros must fill", DDT_RAW, kNone, true, Bytes{0, 0, 0}, DDC_FILL,
+                  "exdom010.val not according to FILL (value '000000')"},
+        ValueCase{"raw zeros may stay empty", DDT_RAW, kNone, false, Bytes{0, 0, 0}, DDC_OK},
+        ValueCase{"raw filled", DDT_RAW, kNone, true, Bytes{0, 0, 1}, DDC_OK}),
+    Show);
+
+// In the UTF-T mode 4-byte characters have letter case: a lower-case one
+// fails an upper-case domain, except the ordinal indicators.
+TEST(ValueCheckUtfT, FourByteLowerCaseFailsUpperDomainExceptOrdinals) {
+  setenv("TSS_MODE", "2", 1);
+  TssReloadSettings();
+  initialize_icuwrappers();
+  Domains domains;
+  const DD_COLUMN c = Column("name", DDT_MBSTRING, domains.Make(DDT_MBSTRING, {8, nullptr, 'u'}),
+                             0, 8);
+  const Bytes lower = Text("A" + kLongE, 8);
+  const Bytes ordinal = Text("A" + kLongOrd, 8);
+  EXPECT_EQ(zdb_dd_check_value(&c, lower.data(), 8), DDC_CONV_U);
+  EXPECT_EQ(zdb_dd_check_value(&c, ordinal.data(), 8), DDC_OK);
+}
+
+// exdom010: qty (long, 1..99, must fill), tags (3 x 2-byte text, upper case),
+// combined pair of code and qty.
+class RowCheck : public ::testing::Test {
+ protected:
+  RowCheck() {
+    DD_DOMAIN *qty_dom = domains_.Make(DDT_LONG, {4, "1..99"});
+    DD_DOMAIN *tag_dom = domains_.Make(DDT_STRING, {2, nullptr, 'u'});
+    DD_DOMAIN *code_dom = domains_.Make(DDT_STRING, {4, nullptr, 0, 0, "", "#"});
+    columns_[0] = Column("code", DDT_STRING, code_dom, 0, 4);
+    columns_[1] = Column("pair", DDT_COMBINED, nullptr, 0, 0);
+    columns_[2] = Column("qty", DDT_LONG, qty_dom, 4, 4, 1, true);
+    columns_[3] = Column("tags", DDT_STRING, tag_dom, 8, 2, 3);
+    members_[0] = &columns_[0];
+    members_[1] = &columns_[2];
+    columns_[1].members = members_;
+    columns_[1].length = 8;
+    table_.columns = columns_;
+    table_.column_count = 4;
+    table_.dlock_offset = 14;
+    table_.row_length = 20;
+    std::strcpy(table_.name, "exdom010");
+    row_ = Text("AB", 20);
+    const Bytes qty = I32(5);
+    std::copy(qty.begin(), qty.end(), row_.begin() + 4);
+    std::memcpy(row_.data() + 8, "XXYYZZ", 6);
+  }
+  ~RowCheck() override { zdb_dd_check_set_enabled(0); }
+
+  Domains domains_;
+  DD_COLUMN columns_[4];
+  DD_COLUMN *members_[3] = {nullptr, nullptr, nullptr};
+  DD_TABLE table_{};
+  Bytes row_;
+};
+
+TEST_F(RowCheck, ValidRowPassesEveryEntry) {
+  zdb_dd_check_set_enabled(1);
+  EXPECT_EQ(zdb_domain_check(&table_, row_.data()), nullptr);
+  EXPECT_EQ(zdb_dd_check(&table_, row_.data()), 1);
+  for (const DD_COLUMN &c : columns_) EXPECT_EQ(zdb_dd_check_column(&c, row_.data()), 1) << c.name;
+}
+
+TEST_F(RowCheck, OneBadArrayElementFailsTheColumn) {
+  std::memcpy(row_.data() + 10, "Yy", 2);
+  const DD_COLUMN *failing = nullptr;
+  EXPECT_EQ(zdb_dd_check_column_result(&columns_[3], row_.data(), &failing), DDC_CONV_U);
+  EXPECT_EQ(failing, &columns_[3]);
+  EXPECT_STREQ(zdb_dd_check_text(), "exdom010.tags not according to CONV:u (value 'Yy')");
+  EXPECT_STREQ(zdb_domain_check(&table_, row_.data()), "exdom010.tags");
+}
+
+TEST_F(RowCheck, CombinedColumnReportsTheMemberThatFails) {
+  const Bytes qty = I32(0);
+  std::copy(qty.begin(), qty.end(), row_.begin() + 4);
+  const DD_COLUMN *failing = nullptr;
+  EXPECT_EQ(zdb_dd_check_column_result(&columns_[1], row_.data(), &failing), DDC_FILL);
+  EXPECT_EQ(failing, &columns_[2]);
+  EXPECT_STREQ(zdb_domain_check(&table_, row_.data()), "exdom010.qty");
+}
+
+TEST_F(RowCheck, TheSwitchGovernsTheRowAndColumnChecksButNotTheHostCall) {
+  row_[1] = '#';
+  molvane::test::LogCapture log;
+  EXPECT_EQ(zdb_dd_check_enabled(), 0) << "off at start";
+  EXPECT_EQ(zdb_dd_check(&table_, row_.data()), 1);
+  EXPECT_EQ(zdb_dd_check_column(&columns_[0], row_.data()), 1);
+  EXPECT_STREQ(zdb_domain_check(&table_, row_.data()), "exdom010.code");
+  EXPECT_TRUE(log.Lines().empty()) << "zdb_domain_check logs nothing";
+
+  zdb_dd_check_set_enabled(1);
+  EXPECT_EQ(zdb_dd_check(&table_, row_.data()), 0);
+  EXPECT_TRUE(log.Contains("Check dd: exdom010.code not according to ILCH (value 'A#  ')"));
+  EXPECT_EQ(zdb_dd_check_column(&columns_[0], row_.data()), 0);
+  EXPECT_EQ(zdb_dd_check_column(&columns_[2], row_.data()), 1);
+}
+
+TEST(DomainConstraints, DependOnTheColumnType) {
+  Domains domains;
+  struct Case {
+    int type;
+    DomainSpec spec;
+    int expected;
+  };
+  const Case cases[] = {
+      {DDT_LONG, {4, "1..9"}, 1},  {DDT_LONG, {4}, 0},
+      {DDT_ENUM, {1, "1..9"}, 1},  {DDT_DATE, {4, "1..9"}, 0},
+      {DDT_DOUBLE, {8, nullptr, 0, 3}, 1}, {DDT_FLOAT, {4}, 0},
+      {DDT_STRING, {4, nullptr, 'u'}, 1}, {DDT_STRING, {4, nullptr, 0, 0, "AB"}, 1},
+      {DDT_MBSTRING, {4, nullptr, 0, 0, "", "#"}, 1}, {DDT_MBSTRING, {4}, 0},
+      {DDT_RAW, {4, "1..9"}, 0},
+  };
+  for (const Case &tc : cases) {
+    const DD_COLUMN c = Column("c", tc.type, domains.Make(tc.type, tc.spec), 0, tc.spec.length);
+    EXPECT_EQ(zdb_dd_column_has_domain_constraints(&c), tc.expected) << tc.type;
+  }
+  DD_COLUMN combined = Column("c", DDT_COMBINED, nullptr, 0, 0);
+  EXPECT_EQ(zdb_dd_column_has_domain_constraints(&combined), 0);
+}
+
+TEST(DomainKeywords, NameEveryResult) {
+  const char *expected[] = {"No domain errors", "FILL",   "RANG",   "ILCH",
+                            "LECH",             "CONV:u", "CONV:l", "DIGV"};
+  for (int code = 0; code <= DDC_DIGV; ++code)
+    EXPECT_STREQ(zdb_dd_check_keyword(code), expected[code]);
+  EXPECT_EQ(zdb_dd_check_keyword(8), nullptr);
+}
+
+}  // namespace
