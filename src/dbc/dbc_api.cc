@@ -7,6 +7,7 @@
 
 #include "dbc/compnr.h"
 #include "dbc/dbc_settings.h"
+#include "dbc/perm_roles.h"
 #include "dbc/request_block.h"
 #include "dbc/stub_parts.h"
 #include "dbc/tabledef.h"

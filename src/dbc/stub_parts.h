@@ -18,8 +18,7 @@ struct ZDB_TABLE_SESSION;
 // driver's server record).
 int dbc_table_in_session_driver(const char *table, ZDB_SESSION *session);
 
-// Permissions, DB roles and audit columns.
-int zdb_load_roles();
+// Audit columns.
 int audit_read_auditcols();
 
 // Driver attachment, sessions and cursors.

@@ -5,15 +5,6 @@
 #include "dbc/auditcols.h"
 #include "dbc/stub_parts.h"
 
-// Waits for the DB roles: nothing to load.
-int zdb_load_roles() { return 0; }
-
-// Waits for the DB roles' PERMISSION payload: only the end-of-roles mark.
-int dbc_send_roles(STREAM *out) {
-  if (wire_put_u16(out, 1)) return -1;
-  return wire_put_u8(out, 0);
-}
-
 // Waits for the audit columns: no file read, not in use.
 int audit_read_auditcols() { return 0; }
 int audit_using_auditcols() { return 0; }

@@ -5,8 +5,11 @@
 inline constexpr int ZE_DUPLICATE_VALUE = 100;
 inline constexpr int ZE_ILLEGAL_ARGUMENT = 102;
 inline constexpr int ZE_NOT_LOCKED = 206;     // no delayed-lock entry for the id
+inline constexpr int ZE_NO_PERMISSION = 208;
 inline constexpr int ZE_ILLEGAL_STATE = 215;
+inline constexpr int ZE_ROLE_SYNTAX = 217;
 inline constexpr int ZE_AUDIT_SETUP = 251;
+inline constexpr int ZE_TNR_FAILED = 254;  // transaction-notification rows not written
 inline constexpr int ZE_INCONSISTENT_COMPNR = 401;
 inline constexpr int ZE_TSS_MODE = 402;
 inline constexpr int ZE_MEMORY = 501;
