@@ -5,6 +5,7 @@
 
 #include <molvane/zdb.h>
 
+#include "dbc/auditcols.h"
 #include "dbc/compnr.h"
 #include "dbc/dbc_settings.h"
 #include "dbc/perm_roles.h"

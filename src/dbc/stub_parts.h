@@ -18,9 +18,6 @@ struct ZDB_TABLE_SESSION;
 // driver's server record).
 int dbc_table_in_session_driver(const char *table, ZDB_SESSION *session);
 
-// Audit columns.
-int audit_read_auditcols();
-
 // Driver attachment, sessions and cursors.
 int zdb_detach_server(ZDB_SERVER *server);
 int zdb_detach_session(ZDB_SESSION *session);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "dbc/dd.h"
 #include "dbc/perm_roles.h"
 #include "platform/user.h"
@@ -21,6 +23,8 @@ namespace molvane::test {
 inline void UseRolesRoot(const std::string &zuv, const char *roles, char user_type = 'N') {
   zdb_unload_roles();
   setenv("ZUV", zuv.c_str(), 1);
+  // The log goes to the temporary directory, never into a fixture root.
+  setenv("ZUV_LOG", ::testing::TempDir().c_str(), 1);
   setenv("F_ZRDD", FixturePath("roles/dict").c_str(), 1);
   init_local_dd();
   user_info.user_type = user_type;
