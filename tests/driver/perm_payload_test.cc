@@ -1,0 +1,185 @@
+// The driver's side of PERMISSION and AUDITCOLS: payloads written by the
+// client are parsed whole, cut payloads wait for more, broken ones are
+// refused, and the kept permissions refuse what the roles forbid with 208.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "auditcols_payload.h"
+#include "dbc/auditcols.h"
+#include "dbc/perm_roles.h"
+#include "dbc/roles_test_env.h"
+#include "ipc/stream.h"
+#include "perm_payload.h"
+
+namespace {
+
+using molvane::driver::AuditColsLevel;
+using molvane::driver::AuditColsSet;
+using molvane::driver::ParseAuditColsPayload;
+using molvane::driver::ParsePermissionPayload;
+using molvane::driver::PayloadStatus;
+using molvane::driver::PermAccess;
+using molvane::driver::PermCheck;
+using molvane::driver::PermRowValue;
+using molvane::driver::PermSet;
+using molvane::test::RolesRoot;
+using molvane::test::ScratchDir;
+using molvane::test::UseRolesRoot;
+
+std::string Written(int (*writer)(STREAM *)) {
+  STREAM *out = stream_open_bytes(nullptr, 0, "w");
+  EXPECT_EQ(writer(out), 0);
+  size_t count = 0;
+  const unsigned char *bytes = stream_bytes(out, &count);
+  std::string text(reinterpret_cast<const char *>(bytes), count);
+  sclose(out);
+  return text;
+}
+
+const uint8_t *Data(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
+
+// The client's payload of two roles, the second with a conditional chain.
+std::string ClientPermissions(const RolesRoot &root) {
+  root.Role("r1", {"r1", "tcemp001:*:R", "tcemp001:100:D", "tcemp001.sala:*:D"});
+  root.Role("r2", {"r2", "tcdep001:*:W:head = 1", "tcdep001:*:M:head = 2", "tc:*:R"});
+  EXPECT_EQ(zdb_load_roles(), 0);
+  return Written(dbc_send_roles);
+}
+
+TEST(DriverPermission, ParsesTheClientPayloadExactly) {
+  RolesRoot root("r1:r2");
+  std::string payload = ClientPermissions(root) + "next request";
+  PermSet set;
+  size_t consumed = 0;
+  std::string error;
+  ASSERT_EQ(ParsePermissionPayload(Data(payload), payload.size(), &consumed, &set, &error),
+            PayloadStatus::kOk)
+      << error;
+  EXPECT_EQ(consumed, payload.size() - 12);
+  EXPECT_EQ(set.payload, payload.substr(0, consumed));
+  ASSERT_EQ(set.roles.size(), 2u);
+  EXPECT_EQ(set.roles[0].name, "r1");
+  EXPECT_EQ(set.roles[0].chains.size(), 2u);  // the field entry stays with the client
+  const auto &chain = set.roles[1].chains[set.roles[1].by_key.at("tcdep001:*c")];
+  ASSERT_EQ(chain.size(), 2u);
+  EXPECT_EQ(chain[0].value, 4);
+  EXPECT_EQ(chain[0].condition, "head = 2");
+  EXPECT_EQ(chain[1].value, 8);
+}
+
+TEST(DriverPermission, EveryCutPayloadWaitsForMore) {
+  RolesRoot root("r1:r2");
+  std::string payload = ClientPermissions(root);
+  for (size_t n = 0; n < payload.size(); ++n) {
+    PermSet set;
+    size_t consumed = 0;
+    EXPECT_EQ(ParsePermissionPayload(Data(payload), n, &consumed, &set, nullptr),
+              PayloadStatus::kIncomplete)
+        << n;
+  }
+}
+
+TEST(DriverPermission, BrokenPayloadsAreRefused) {
+  const std::string cases[] = {
+      std::string("\0\0", 2),                                         // role name of length 0
+      std::string("\0\3r1x", 5),                                      // name without its NUL
+      std::string("\0\3r1\0tab:*\0\0\2\0\2ab\1", 18),                 // condition without NUL
+      std::string("\0\3r1\0", 5) + std::string(70, 'k') + '\0',        // key too long
+      std::string("\0\3r1\0a:*c\0\0\2\0\1x\0b:*c\0\0\2\0\1y\0\0\0", 30),  // chain of two keys
+      std::string("\0\1\1", 3)};                                       // end mark without NUL
+  for (const std::string &payload : cases) {
+    PermSet set;
+    size_t consumed = 0;
+    std::string error;
+    EXPECT_EQ(ParsePermissionPayload(Data(payload), payload.size(), &consumed, &set, &error),
+              PayloadStatus::kMalformed)
+        << payload.size();
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+struct CheckCase {
+  const char *table;
+  int compnr;
+  PermAccess access;
+  int head;  // -1: no row
+  int result;
+};
+
+class DriverPermCheck : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(DriverPermCheck, RefusesWhatTheRolesForbid) {
+  RolesRoot root("r1:r2");
+  std::string payload = ClientPermissions(root);
+  PermSet set;
+  size_t consumed = 0;
+  ASSERT_EQ(ParsePermissionPayload(Data(payload), payload.size(), &consumed, &set, nullptr),
+            PayloadStatus::kOk);
+  const CheckCase &c = GetParam();
+  PermRowValue row = [&c](const char *column, YY_VALUE *cell) {
+    if (std::string(column) == "head") {
+      cell->kind = YY_INTEGER;
+      cell->ival = c.head;
+    }
+  };
+  EXPECT_EQ(PermCheck(set, c.table, c.compnr, c.access, c.head < 0 ? nullptr : &row), c.result)
+      << c.table << " " << c.compnr << " " << static_cast<int>(c.access);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, DriverPermCheck,
+    ::testing::Values(CheckCase{"tcemp001", 200, PermAccess::kRead, -1, 0},
+                      CheckCase{"tcemp001", 200, PermAccess::kUpdate, -1, 208},
+                      CheckCase{"tcemp001", 100, PermAccess::kDelete, -1, 0},
+                      CheckCase{"tcdep001", 1, PermAccess::kInsert, 1, 0},
+                      CheckCase{"tcdep001", 1, PermAccess::kInsert, 2, 208},
+                      CheckCase{"tcdep001", 1, PermAccess::kUpdate, 2, 0},
+                      CheckCase{"tcdep001", 1, PermAccess::kRead, 3, 0},  // falls to "tc:*"
+                      CheckCase{"tcdep001", 1, PermAccess::kTableAction, -1, 208},
+                      CheckCase{"zzabc001", 1, PermAccess::kRead, -1, 208}));
+
+TEST(DriverPermission, NoRolesRefuseNothing) {
+  PermSet set;
+  EXPECT_EQ(PermCheck(set, "tcemp001", 1, PermAccess::kTableAction, nullptr), 0);
+}
+
+TEST(DriverAuditCols, ParsesTheClientPayload) {
+  audit_reset_auditcols();
+  ScratchDir root;
+  root.WriteFile("lib/audit_cols", "tcemp001:*:C:name\ntcdep:100:A\n");
+  UseRolesRoot(root.path(), "");
+  ASSERT_EQ(audit_read_auditcols(), 0);
+  std::string payload = Written(audit_send_auditcols);
+  AuditColsSet set;
+  size_t consumed = 0;
+  ASSERT_EQ(ParseAuditColsPayload(Data(payload), payload.size(), &consumed, &set, nullptr),
+            PayloadStatus::kOk);
+  EXPECT_EQ(consumed, payload.size());
+  EXPECT_EQ(set.payload, payload);
+  EXPECT_EQ(set.config_id, auditcols_config_id());
+  EXPECT_EQ(set.keys.size(), 3u);
+  EXPECT_EQ(AuditColsLevel(set, "tcemp001:*"), 1);
+  EXPECT_EQ(AuditColsLevel(set, "tcemp001:*:name"), 2);
+  EXPECT_EQ(AuditColsLevel(set, "tcdep:100"), 3);
+  for (size_t n = 0; n < payload.size(); ++n)
+    EXPECT_EQ(ParseAuditColsPayload(Data(payload), n, &consumed, &set, nullptr),
+              PayloadStatus::kIncomplete)
+        << n;
+}
+
+TEST(DriverAuditCols, BrokenPayloadsAreRefused) {
+  const std::string cases[] = {
+      std::string("\0\0\0\1a:*\0\0\0\0\4\0", 13),                 // level above 3
+      std::string("\0\0\0\1a:*\0\0\0\0\1a:*\0\0\0\0\1\0", 22),    // key twice
+      std::string("\0\0\0\1", 4) + std::string(30, 'k') + '\0'};  // key too long
+  for (const std::string &payload : cases) {
+    AuditColsSet set;
+    size_t consumed = 0;
+    EXPECT_EQ(ParseAuditColsPayload(Data(payload), payload.size(), &consumed, &set, nullptr),
+              PayloadStatus::kMalformed)
+        << payload.size();
+  }
+}
+
+}  // namespace
