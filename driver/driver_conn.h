@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "auditcols_payload.h"
 #include "driver_store.h"
+#include "perm_payload.h"
 #include "driver_wire.h"
 
 namespace molvane::driver {
@@ -27,6 +29,9 @@ class DriverConnection {
   std::size_t TakeReply(void *buf, std::size_t size);
   bool has_reply() const { return out_pos_ < output_.size(); }
   bool ended() const { return ended_; }
+  // What the client sent of the user's permissions and audit columns.
+  const PermSet &permissions() const { return permissions_; }
+  const AuditColsSet &auditcols() const { return auditcols_; }
 
  private:
   // Handles one request at the start of `in`; writes its reply.
@@ -52,6 +57,8 @@ class DriverConnection {
   DriverStore store_;
   std::string driver_name_;
   std::string compnr_env_;
+  PermSet permissions_;      // the client's PERMISSION payload
+  AuditColsSet auditcols_;   // the client's AUDITCOLS payload
   std::vector<std::uint8_t> input_;
   std::vector<std::uint8_t> output_;
   std::size_t out_pos_ = 0;

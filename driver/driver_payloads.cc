@@ -1,8 +1,8 @@
 // Requests whose payloads other parts of the client write: dictionary
 // descriptions, role permissions, buffered updates, the company mapping and
 // the audit-column settings. Each is read field by field with every count
-// and length bounded, so that the connection stays in step; the driver's
-// first form keeps none of them.
+// and length bounded, so that the connection stays in step; the role
+// permissions and the audit-column settings are kept.
 #include "dbc/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
@@ -17,7 +17,6 @@ constexpr std::size_t kMaxText = 4096;
 constexpr std::uint16_t kMaxColumns = 4096;
 constexpr std::uint32_t kMaxSpecs = 100000;
 constexpr std::uint32_t kMaxCompnrs = 1000;
-constexpr std::size_t kMaxCondition = 0xFFFF;
 
 std::uint16_t Count(WireReader &in, std::uint32_t max, const char *what) {
   std::uint16_t n = in.U16();
@@ -77,29 +76,9 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
 }
 
 void DriverConnection::Permission(WireReader &in, WireWriter &out) {
-  for (;;) {
-    std::uint16_t length = in.U16();
-    if (length == 0) throw Malformed("role name of length 0");
-    std::string name = in.Bytes(length, kMaxName + 1);
-    if (name.back() != '\0') throw Malformed("role name without its NUL");
-    if (length == 1) break;  // end of all roles
-    // Keys: chains of entries, each chain ended by an empty text; an empty
-    // text where a chain would start ends the role.
-    for (;;) {
-      std::string key = in.Text(kMaxText);
-      if (key.empty()) break;
-      for (;;) {
-        in.U16();  // value
-        std::uint16_t cond = in.U16();
-        if (cond > 0) {
-          in.Bytes(cond, kMaxCondition);
-          if (in.U8() != 0) throw Malformed("condition without its NUL");
-        }
-        key = in.Text(kMaxText);
-        if (key.empty()) break;
-      }
-    }
-  }
+  in.Take([this](const std::uint8_t *data, std::size_t size, std::size_t *used, std::string *error) {
+    return ParsePermissionPayload(data, size, used, &permissions_, error);
+  });
   out.U32(0);
 }
 
@@ -137,8 +116,9 @@ void DriverConnection::SendCompnr(WireReader &in, WireWriter &out) {
 }
 
 void DriverConnection::AuditCols(WireReader &in, WireWriter &out) {
-  in.U32();
-  while (!in.Text(kMaxText).empty()) in.U32();
+  in.Take([this](const std::uint8_t *data, std::size_t size, std::size_t *used, std::string *error) {
+    return ParseAuditColsPayload(data, size, used, &auditcols_, error);
+  });
   out.U32(0);
 }
 

@@ -33,6 +33,11 @@ class WireReader {
   std::string Text(std::size_t max);
   // The next byte without consuming it.
   std::uint8_t Peek();
+  // Hands the unread bytes to a payload parser (data, size, bytes used,
+  // error) returning a PayloadStatus, and consumes what it used; NeedMore or
+  // Malformed as it answers.
+  template <class Parser>
+  void Take(Parser parse);
 
   std::size_t consumed() const { return pos_; }
 
@@ -44,6 +49,16 @@ class WireReader {
   std::size_t size_;
   std::size_t pos_ = 0;
 };
+
+template <class Parser>
+void WireReader::Take(Parser parse) {
+  std::size_t used = 0;
+  std::string error;
+  auto status = parse(data_ + pos_, size_ - pos_, &used, &error);
+  if (status == decltype(status)::kIncomplete) throw NeedMore{};
+  if (status != decltype(status)::kOk) throw Malformed(error);
+  pos_ += used;
+}
 
 class WireWriter {
  public:

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "auditcols_payload.h"
+#include "dbc/request_codes.h"
+#include "driver_conn.h"
 #include "dbc/auditcols.h"
 #include "dbc/perm_roles.h"
 #include "dbc/roles_test_env.h"
@@ -16,6 +18,7 @@ namespace {
 
 using molvane::driver::AuditColsLevel;
 using molvane::driver::AuditColsSet;
+using molvane::driver::DriverConnection;
 using molvane::driver::ParseAuditColsPayload;
 using molvane::driver::ParsePermissionPayload;
 using molvane::driver::PayloadStatus;
@@ -138,6 +141,38 @@ INSTANTIATE_TEST_SUITE_P(
                       CheckCase{"tcdep001", 1, PermAccess::kRead, 3, 0},  // falls to "tc:*"
                       CheckCase{"tcdep001", 1, PermAccess::kTableAction, -1, 208},
                       CheckCase{"zzabc001", 1, PermAccess::kRead, -1, 208}));
+
+// The connection keeps both payloads as they arrive in pieces, answers each
+// with 0, and ends on a broken one.
+TEST(DriverPermission, ConnectionKeepsBothPayloads) {
+  RolesRoot root("r1:r2");
+  std::string permissions = ClientPermissions(root);
+  audit_reset_auditcols();
+  molvane::test::ScratchDir audit_root;
+  audit_root.WriteFile("lib/audit_cols", "tcemp001:*:A\n");
+  setenv("ZUV", audit_root.path().c_str(), 1);
+  ASSERT_EQ(audit_read_auditcols(), 0);
+  std::string auditcols = Written(audit_send_auditcols);
+  std::string requests = std::string(1, PERMISSION) + permissions + std::string(1, AUDITCOLS) + auditcols;
+
+  DriverConnection conn({});
+  for (char byte : requests) {
+    conn.Feed(&byte, 1);
+    ASSERT_TRUE(conn.Process());
+  }
+  unsigned char reply[16];
+  ASSERT_EQ(conn.TakeReply(reply, sizeof reply), 8u);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(reply), 8), std::string(8, '\0'));
+  EXPECT_EQ(conn.permissions().payload, permissions);
+  EXPECT_EQ(conn.permissions().roles.size(), 2u);
+  EXPECT_EQ(conn.auditcols().payload, auditcols);
+  EXPECT_EQ(AuditColsLevel(conn.auditcols(), "tcemp001:*"), 3);
+
+  DriverConnection broken({});
+  std::string bad = std::string(1, PERMISSION) + std::string("\0\0", 2);
+  broken.Feed(bad.data(), bad.size());
+  EXPECT_FALSE(broken.Process());
+}
 
 TEST(DriverPermission, NoRolesRefuseNothing) {
   PermSet set;
