@@ -224,6 +224,7 @@ int audit_using_auditcols() { return g_audit.read && g_audit.table != nullptr ? 
 uint32_t auditcols_config_id() { return g_audit.config_id; }
 
 const char *auditcols_level_key(const char *table, int compnr, const char *column, int level) {
+  if (column == nullptr) column = "";
   char *key = g_audit.key;
   size_t size = sizeof g_audit.key;
   switch (level) {
@@ -240,7 +241,7 @@ const char *auditcols_level_key(const char *table, int compnr, const char *colum
     default:
       log_mesg(__FILE__, __LINE__, "auditcols_level_key", 0,
                "Wrong level ('%d') specified\n table %s, compnr %03d, column %s", level, table,
-               compnr, column != nullptr ? column : "");
+               compnr, column);
       std::snprintf(key, size, "%s", table);
       break;
   }
