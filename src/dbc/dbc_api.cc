@@ -8,6 +8,7 @@
 #include "dbc/auditcols.h"
 #include "dbc/compnr.h"
 #include "dbc/dbc_settings.h"
+#include "dbc/dd.h"
 #include "dbc/perm_roles.h"
 #include "dbc/request_block.h"
 #include "dbc/stub_parts.h"

@@ -62,13 +62,6 @@ int zdb_exec_transaction(int code, const char *text, int length, int id) {
 // Waits for the row data set: an empty stream.
 int rds_write_to_sp(RDS *, STREAM *out) { return wire_put_u32(out, 0); }
 
-// Waits for the data dictionary: no description can be built yet.
-int dbc_write_dd_info(STREAM *, const DD_TABLE *, std::uint16_t) {
-  log_mesg(__FILE__, __LINE__, "Sending DD", 0, "no dictionary description available");
-  zdb_error(ZE_NO_DD);
-  return -1;
-}
-
 // Waits for driver attachment's tree dump: drivers and their sessions.
 void zdb_dump_server_tree(const char *title) {
   static int dumps = 0;

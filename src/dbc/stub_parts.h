@@ -13,11 +13,6 @@ struct ZDB_SERVER;
 struct ZDB_TRANS;
 struct ZDB_TABLE_SESSION;
 
-// Table definitions.
-// 1 when the session's driver serves the table (table_in_driver with the
-// driver's server record).
-int dbc_table_in_session_driver(const char *table, ZDB_SESSION *session);
-
 // Driver attachment, sessions and cursors.
 int zdb_detach_server(ZDB_SERVER *server);
 int zdb_detach_session(ZDB_SESSION *session);
@@ -41,10 +36,6 @@ void SQLNetAgentClientEndServer(ZDB_SERVER *server);
 // Writes the driver/session tree to standard error under a title.
 void zdb_dump_server_tree(const char *title);
 
-// Data dictionary.
-void init_local_dd();
-extern "C" void init_dd_mode(int mode);
-int get_dd_mode();
-struct DD_TABLE;
-// The dictionary's table of a name in the current dictionary mode, or null.
-const DD_TABLE *dbc_dd_table(const char *name);
+// Referential integrity: true when references are switched off for the
+// library (zdb_disable_references).
+bool dbc_references_disabled();

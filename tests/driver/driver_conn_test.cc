@@ -11,6 +11,9 @@
 
 #include <molvane/zdb.h>
 
+#include <molvane/platform.h>
+
+#include "dbc/dd.h"
 #include "dbc/request_block.h"
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
@@ -160,6 +163,22 @@ TEST_F(DriverConn, UnservedRequestsAreRefusedInStep) {
   EXPECT_EQ(dbc_request().retval, 0);
   ASSERT_EQ(Exchange(DET_SERVER, nullptr), 0);
   EXPECT_EQ(dbc_request().retval, 0);
+}
+
+TEST_F(DriverConn, DictionaryDescriptionIsReadInStep) {
+  set_zuv(molvane::test::FixturePath("zuv").c_str());
+  init_local_dd();
+  for (const char *name : {"exdep010", "exemp010"}) {
+    SCOPED_TRACE(name);
+    const DD_TABLE *table = ddtable(name);
+    ASSERT_NE(table, nullptr);
+    ASSERT_EQ(Exchange(DD_INFO_TABLE, [&](ZDB_REQUEST &r) {
+                r.dd_info.table = table;
+                r.dd_info.compnr = 1;
+              }, 5), 0);
+    EXPECT_GT(dbc_request().retval, 0);
+  }
+  ASSERT_EQ(Exchange(DET_SERVER, nullptr), 0);
 }
 
 struct BadRequest {
