@@ -10,6 +10,7 @@
 #include "dbc/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
+#include "platform/blat.h"
 #include "platform/log.h"
 #include "text/tss.h"
 
@@ -121,6 +122,10 @@ void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
   std::uint32_t retval = 0;
   switch (command) {
     case SYS_TRACE_CONTROL:
+      // The client's trace settings: trace the same classes into its file.
+      if (blat_apply_settings(message.data(), static_cast<int>(message.size())) != 0)
+        retval = ZE_ILLEGAL_ARGUMENT;
+      break;
     case SYS_CLIENT_HELLO:
       break;
     case SYS_DRIVER_SPEC: {

@@ -46,6 +46,17 @@ void debug_word_changed(AL_RESOURCE *) {
   std::fprintf(stderr, "---- ZDB_DEBUG set to %#o\n", g_state.debug);
 }
 
+// The trace's way to a newly attached driver: an EXE_SYSTEM command.
+int send_system_command(void *driver, int command, const char *message, int length) {
+  if (length < 0 || length > 0xFFFF) return -1;
+  dbc_request_prepare(EXE_SYSTEM);
+  ZDB_REQUEST &req = dbc_request();
+  req.exe.command = static_cast<std::uint32_t>(command);
+  req.exe.msg = message;
+  req.exe.msglen = static_cast<std::uint16_t>(length);
+  return zdb_commu(static_cast<ZDB_SERVER *>(driver));
+}
+
 }  // namespace
 
 DBC_STATE &dbc_state() { return g_state; }
@@ -69,6 +80,7 @@ int zdb_init_api(const char *progname, const char *log_arg, int link, int locale
   log_set_progname(progname, log_arg);
   if (int rc = init_user(); rc != 0) return rc;
   blat_initiate();
+  blat_set_server_sender(send_system_command);
   if (link != 0) {
     if (int rc = link_shm(); rc != 0) return rc;
   }

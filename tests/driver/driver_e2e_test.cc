@@ -19,6 +19,7 @@
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "ipc/attach.h"
+#include "platform/blat.h"
 #include "support/test_env.h"
 
 namespace {
@@ -39,6 +40,8 @@ class DriverEndToEnd : public testing::TestWithParam<const char *> {
                          (form == "child" ? "/driver/molvane-driver" : "/driver/libmolvane_driver.so");
     root_.WriteFile("lib/ipc_info", "msqlite " + form + " " + target + " ${ZUV}/main.db\n");
     setenv("CHKPNT", "1", 1);
+    setenv("BLAT", "sess", 1);
+    setenv("BLATLOG", (root_.path() + "/trace.trc").c_str(), 1);
     set_zuv(root_.path().c_str());
     ASSERT_EQ(zdb_init_api("test_driver", nullptr, 0, 0), 0);
     ASSERT_EQ(zdb_logon("ann"), 0);
@@ -92,6 +95,12 @@ TEST_P(DriverEndToEnd, LogonTransactionAndRequests) {
   EXPECT_EQ(dbc_request().att_server.sql_protocol, ZDB_SQL_PROTOCOL);
   EXPECT_EQ(dbc_request().att_server.level_flags & ZDB_LEVEL_UTFT, 0u);
   server->pid = dbc_request().att_server.pid;
+  // The trace settings reach the new driver as EXE_SYSTEM 1.
+  dbc_state().debug = ZDB_DEBUG_REQUESTS;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(blat_proc_new_server(server), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "-> EXE_SYSTEM\n<- EXE_SYSTEM retval 0\n");
+  dbc_state().debug = 0;
   server->sessions_allowed = dbc_request().att_server.sessions_allowed;
 
   ASSERT_EQ(Send(server, ATT_SESSION, [&](ZDB_REQUEST &r) { r.att_session.trans_name = trans->name; }), 0);
