@@ -46,6 +46,24 @@ TEST_F(ZdbLogon, SecondLogonFailsAlsoAfterLogoff) {
   EXPECT_EQ(zdb_errno, ZE_ALREADY_LOGGED_ON);
 }
 
+TEST_F(ZdbLogon, UserSettingsFileWinsOverTheDefaultsFile) {
+  root_.WriteFile("mine.res", "zdb_max_server_schedule: 7\ndbcinit: -5\n");
+  setenv("USR_DBC_RES", (root_.path() + "/mine.res").c_str(), 1);
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  EXPECT_EQ(dbc_state().server_schedule_limit, 7);
+  EXPECT_EQ(dbc_settings().dbcinit, 0);  // a negative value is set to 0
+  EXPECT_EQ(dbc_settings().rds_full, 5);
+}
+
+TEST(ZdbInitApi, FailingStepResultIsReturned) {
+  ScratchDir root;
+  set_zuv(root.path().c_str());
+  setenv("ZUV_USER", "a-user-name-too-long", 1);
+  testing::internal::CaptureStderr();
+  EXPECT_NE(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  testing::internal::GetCapturedStderr();
+}
+
 TEST_F(ZdbLogon, LogoffWithoutLogon) {
   EXPECT_EQ(zdb_logoff(), -1);
   EXPECT_EQ(zdb_errno, ZE_NOT_LOGGED_ON);
