@@ -65,11 +65,12 @@ void dlock_trans_leave(ZDB_DLOCK *dlock) {
 
 int dlock_on_transaction_end(ZDB_TRANS *trans, int action) {
   if (trans == nullptr) return 0;
-  auto it = Registry().find(trans);
-  const bool has_group = it != Registry().end() && it->second.group != 0;
+  const auto found = Registry().find(trans);
+  const bool has_group = found != Registry().end() && found->second.group != 0;
   // Cursors forget their current delayed-lock ids and row and table locks.
   for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans)
     release_session_locks(s, has_group ? 1 : 0);
+  const auto it = Registry().find(trans);
   if (it == Registry().end()) return 0;
 
   TransDlocks &t = it->second;
