@@ -15,6 +15,7 @@
 #include "dbc/dd.h"
 #include "dbc/dlock.h"
 #include "dbc/dlock_index.h"
+#include "dbc/row_print.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_trans.h"
 #include "platform/log.h"
@@ -193,6 +194,7 @@ int dlock_store_put(ZDB_DLOCK *dlock, const unsigned char *row) {
     std::fprintf(stderr, "Put dlock id %d (start %d) for %s%03d table %p\n",
                  static_cast<int>(entry->id), static_cast<int>(hdr->start), dlock->table->name,
                  dlock->compnr, static_cast<const void *>(dlock->table));
+  if (Tracing()) print_row_from_table(dlock->table, row, "   row:");
   return static_cast<int>(entry->id);
 }
 
@@ -227,6 +229,7 @@ DLOCK_ENTRY *dlock_store_get(ZDB_DLOCK *dlock, int id) {
     std::fprintf(stderr, "Get dlock id %d (start %d) from %s%03d table %p\n", id,
                  static_cast<int>(hdr->start), dlock->table->name, dlock->compnr,
                  static_cast<const void *>(dlock->table));
+  if (Tracing()) print_row_from_table(dlock->table, dlock_entry_image(entry), "   entry:");
   return entry;
 }
 
@@ -254,8 +257,10 @@ int dlock_store_update(ZDB_DLOCK *dlock, DLOCK_ENTRY *entry, const unsigned char
     return -1;
   }
   entry->flags |= DLOCK_UPDATED;
-  if (Tracing())
+  if (Tracing()) {
     std::fprintf(stderr, "Dlock after copy on table %s%03d\n", dlock->table->name, dlock->compnr);
+    print_row_from_table(dlock->table, row, "   row:");
+  }
   return 0;
 }
 

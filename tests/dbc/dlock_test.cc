@@ -331,6 +331,8 @@ TEST_F(DlockStore, DebugBitFourTracesPutsAndGets) {
   dbc_state().debug = 0;
   EXPECT_NE(err.find("Put dlock id 1 (start 0) for exdlk010100 table "), std::string::npos) << err;
   EXPECT_NE(err.find("Get dlock id 1 (start 0) from exdlk010100 table "), std::string::npos) << err;
+  EXPECT_NE(err.find("   row: "), std::string::npos) << err;
+  EXPECT_NE(err.find("   entry: "), std::string::npos) << err;
 }
 
 }  // namespace
