@@ -18,6 +18,7 @@
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
 #include "support/test_env.h"
+#include "text/tss.h"
 
 namespace {
 
@@ -75,6 +76,13 @@ TEST_F(DriverConn, AttachesInPiecesAndReportsItsFacts) {
   EXPECT_EQ(dbc_request().att_server.sql_protocol, ZDB_SQL_PROTOCOL);
   EXPECT_EQ(dbc_request().att_server.level_flags, 0u);  // TSS mode 1
   EXPECT_GT(dbc_request().att_server.sessions_allowed, 0u);
+}
+
+TEST_F(DriverConn, LevelFlagTellsTheUtfTMode) {
+  setenv("TSS_MODE", "2", 1);
+  TssReloadSettings();
+  ASSERT_EQ(Exchange(ATT_SERVER, nullptr), 0);
+  EXPECT_EQ(dbc_request().att_server.level_flags, ZDB_LEVEL_UTFT);
 }
 
 TEST_F(DriverConn, SessionsAndTransactions) {
