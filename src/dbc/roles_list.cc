@@ -30,10 +30,16 @@ struct RoleType {
 
 RoleType g_types[ROLE_TYPE_COUNT];
 rpl_print_fn g_print = nullptr;
+// DEBUG_LEVEL's trace bit, read when a type's list is first asked for, so
+// that the permission checks do not look up the setting on every key.
+int g_tracing = -1;
 
 const char *TypeName(int type) { return type == ROLE_TYPE_SESSION ? "Session" : "Table"; }
 
-bool Tracing() { return (al_debug_level() & kTraceBit) != 0; }
+bool Tracing() {
+  if (g_tracing < 0) g_tracing = (al_debug_level() & kTraceBit) != 0 ? 1 : 0;
+  return g_tracing != 0;
+}
 
 void Print(const char *line) {
   if (g_print != nullptr) {
@@ -66,6 +72,7 @@ void FreePermRecord(RPL_PERM *perm, rpl_free_fn free_value) {
 int rpl_init_role_type(int type) {
   RoleType *t = TypeOf(type);
   if (t == nullptr) return 0;
+  g_tracing = -1;
   if (t->made) return 1;
   RoleName sample;
   t->names = creat_hash_tbl(&sample.name, &sample.link, nullptr, kNameBuckets,

@@ -85,7 +85,8 @@ roleT *rpl_find_role(int type, const char *name);
 // The address of the value of the key's record, or null.
 void **rpl_get_perm_from_role(roleT *role, const char *key);
 
-// Traces, written only when bit 0x20000000 of DEBUG_LEVEL is set.
+// Traces, written only when bit 0x20000000 of DEBUG_LEVEL is set (read
+// again whenever rpl_init_role_type is called, as at every logon).
 void rpl_print_function(rpl_print_fn print);  // null: standard error
 void rpl_print_roles(int type);
 void rpl_print_role(const roleT *role, const char *event, const char *detail);
