@@ -273,33 +273,31 @@ bool read_data(ByteReader &r, const TzifHeader &h, int width, Zone *zone) {
   zone->transition_types.clear();
   zone->types.clear();
   for (uint64_t i = 0; i < h.time; ++i) {
-    uint64_t raw;
-    r.BE(&raw, width);
+    uint64_t raw = 0;
+    if (!r.BE(&raw, width)) return false;
     const int64_t t = width == 4 ? static_cast<int64_t>(static_cast<int32_t>(raw))
                                  : static_cast<int64_t>(raw);
     if (!zone->transitions.empty() && t <= zone->transitions.back()) return false;
     zone->transitions.push_back(t);
   }
   for (uint64_t i = 0; i < h.time; ++i) {
-    uint8_t idx;
-    r.U8(&idx);
+    uint8_t idx = 0;
+    if (!r.U8(&idx)) return false;
     if (idx >= h.type) return false;
     zone->transition_types.push_back(idx);
   }
   std::vector<uint8_t> designations;
   for (uint64_t i = 0; i < h.type; ++i) {
-    uint64_t offset;
-    uint8_t dst, desig;
-    r.BE(&offset, 4);
-    r.U8(&dst);
-    r.U8(&desig);
+    uint64_t offset = 0;
+    uint8_t dst = 0, desig = 0;
+    if (!r.BE(&offset, 4) || !r.U8(&dst) || !r.U8(&desig)) return false;
     const int32_t utoff = static_cast<int32_t>(static_cast<uint32_t>(offset));
     if (utoff == INT32_MIN || dst > 1 || desig >= h.chars) return false;
     zone->types.push_back(TimeType{utoff, dst == 1, {}});
     designations.push_back(desig);
   }
-  const char *chars;
-  r.Bytes(&chars, h.chars);
+  const char *chars = nullptr;
+  if (!r.Bytes(&chars, h.chars)) return false;
   for (size_t i = 0; i < zone->types.size(); ++i) {
     const char *start = chars + designations[i];
     const size_t room = h.chars - designations[i];
