@@ -42,8 +42,8 @@ struct BenchRoot {
     dom << "D qbcode\n" << Kw("NAME", "qbcode") << Kw("TYPE", "s") << Kw("CLEN", "12");
     dom << "D qbnum\n" << Kw("NAME", "qbnum") << Kw("TYPE", "l");
     for (int t = 0; t < kTables; ++t) {
-      char name[9];
-      std::snprintf(name, sizeof name, "qb%06d", t);
+      char name[16];  // "qb" and six digits: kTables stays below a million
+      std::snprintf(name, sizeof name, "qb%06d", t % 1000000);
       std::string text = Kw("VERS", "1");
       for (int c = 0; c < 10; ++c) {
         const std::string col = std::string(name) + ".col" + std::to_string(c);
