@@ -10,20 +10,19 @@
 // driver that keeps answering 513 cannot hang the host.
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
+#include <molvane/zdb.h>
+
 #include "dbc/request_block.h"
-#include "dbc/stub_parts.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "ipc/attach.h"
 #include "platform/chkpnt.h"
 #include "platform/log.h"
-
-extern "C" int zdb_errno;
 
 namespace {
 

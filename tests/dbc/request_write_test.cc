@@ -8,7 +8,7 @@
 #include "dbc/zdb_errors.h"
 #include "scripted_peer.h"
 
-extern "C" int zdb_errno;
+#include <molvane/zdb.h>
 
 namespace {
 
