@@ -2,6 +2,7 @@
 // attach_process (as a child process and as an in-process library), starts a
 // transaction on it and exchanges requests, then logs off.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -152,6 +153,30 @@ TEST_P(DriverEndToEnd, LogonTransactionAndRequests) {
   EXPECT_NE(text.str().find("DBC request type  7: retval = 0"), std::string::npos) << text.str();
   EXPECT_NE(text.str().find("DBC request type  4: retval = " + std::to_string(refused)),
             std::string::npos);
+}
+
+// A driver that goes away leaves a communication error, never a success.
+TEST_P(DriverEndToEnd, LostDriverIsACommunicationError) {
+  ZDB_SERVER *server = Attach();
+  ASSERT_NE(server, nullptr);
+  ASSERT_EQ(Send(server, ATT_SERVER, nullptr), 0);
+  if (std::string(GetParam()) == "child") {
+    kill(static_cast<pid_t>(dbc_request().att_server.pid), SIGKILL);
+  } else {
+    // An in-process driver ends its connection after a malformed request.
+    static const unsigned char bad = 0xEE;
+    swrite_blok(&bad, 1, server->out);
+    sflush(server->out);
+    ipc_process_request(server->out);
+  }
+  testing::internal::CaptureStderr();
+  zdb_errno = 0;
+  EXPECT_EQ(Send(server, DET_SERVER, nullptr), -1);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
+  sclose(server->out);
+  sclose(server->in);
+  server->in = server->out = nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, DriverEndToEnd, testing::Values("child", "library"));
