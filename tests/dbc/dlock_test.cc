@@ -16,6 +16,7 @@
 #include "dbc/dlock_index.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_trans.h"
+#include "dd_test_env.h"
 #include "sql/common/crc32.h"
 
 namespace {
@@ -309,6 +310,34 @@ TEST(DlockTransaction, EndReachesEveryStoreOfTheTransaction) {
   EXPECT_EQ(dlock_store_put(&b, row.data()), 2);
   dlock_store_remove(&b);
   dlock_store_remove(&c);
+}
+
+// The employees table of the fixture dictionary: index 1 is emp, so two rows
+// of one employee share an id whatever else differs.
+TEST(DlockFixture, RowsOfTheSameKeyShareAnIdOnALoadedTable) {
+  molvane::test::UseFixtureDictionary();
+  const DD_TABLE *table = ddtable("exemp010");
+  ASSERT_NE(table, nullptr);
+  const DD_COLUMN *emp = ddcolumn("exemp010.emp");
+  const DD_COLUMN *name = ddcolumn("exemp010.name");
+  ASSERT_NE(emp, nullptr);
+  ASSERT_NE(name, nullptr);
+  auto row = [&](int id, const char *text) {
+    Row r(table->default_row, table->default_row + table->row_length);
+    r[emp->offset + 3] = static_cast<unsigned char>(id);
+    std::memcpy(r.data() + name->offset, text, std::strlen(text));
+    return r;
+  };
+  ZDB_TRANS trans;
+  ZDB_DLOCK dlock{nullptr, table, 0, &trans};
+  EXPECT_EQ(dlock_store_put(&dlock, row(7, "Smith").data()), 1);
+  EXPECT_EQ(dlock_store_put(&dlock, row(8, "Smith").data()), 2);
+  EXPECT_EQ(dlock_store_put(&dlock, row(7, "Jones").data()), 1);
+  const Row jones = row(7, "Jones");
+  EXPECT_EQ(std::memcmp(dlock_entry_image(dlock_store_get(&dlock, 1)), jones.data(),
+                        table->dlock_offset),
+            0);
+  dlock_store_remove(&dlock);
 }
 
 TEST(DlockRow, IdIsWrittenBigEndianAtTheDelayedLockOffset) {

@@ -14,6 +14,7 @@
 
 #include "dbc/dd.h"
 #include "dbc/domain_check.h"
+#include "dd_test_env.h"
 #include "log_capture.h"
 #include "platform/yy_expr.h"
 #include "text/tss.h"
@@ -325,6 +326,70 @@ TEST_F(RowCheck, TheSwitchGovernsTheRowAndColumnChecksButNotTheHostCall) {
   EXPECT_TRUE(log.Contains("Check dd: exdom010.code not according to ILCH (value 'A#  ')"));
   EXPECT_EQ(zdb_dd_check_column(&columns_[0], row_.data()), 0);
   EXPECT_EQ(zdb_dd_check_column(&columns_[2], row_.data()), 1);
+}
+
+// The departments table of the fixture dictionary, with the domains as the
+// dump loader builds them: code (must fill, 'A'..'Z' or '0'..'9', legal set,
+// upper case), name (illegal "~^"), budget (>= 0, 10 digits), status (1..3).
+class FixtureRowCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TSS_MODE", "1", 1);
+    TssReloadSettings();
+    molvane::test::UseFixtureDictionary();
+    table_ = ddtable("exdep010");
+    ASSERT_NE(table_, nullptr);
+    row_.assign(table_->default_row, table_->default_row + table_->row_length);
+    SetText("exdep010.code", "AB-12");
+  }
+  void SetText(const char *column, const std::string &text) {
+    const DD_COLUMN *c = ddcolumn(column);
+    ASSERT_NE(c, nullptr) << column;
+    const Bytes value = Text(text, c->length);
+    std::copy(value.begin(), value.end(), row_.begin() + c->offset);
+  }
+  void SetBytes(const char *column, const Bytes &value) {
+    const DD_COLUMN *c = ddcolumn(column);
+    ASSERT_NE(c, nullptr) << column;
+    std::copy(value.begin(), value.end(), row_.begin() + c->offset);
+  }
+  const char *Check() { return zdb_domain_check(table_, row_.data()); }
+
+  DD_TABLE *table_ = nullptr;
+  Bytes row_;
+};
+
+TEST_F(FixtureRowCheck, DefaultRowWithACodePasses) {
+  EXPECT_EQ(Check(), nullptr) << zdb_dd_check_text();
+}
+
+TEST_F(FixtureRowCheck, EachDomainOfTheDumpIsEnforced) {
+  struct Case {
+    const char *column;
+    std::string text;
+    Bytes bytes;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"exdep010.code", "", {}, "exdep010.code not according to FILL (value '      ')"},
+      {"exdep010.code", "ab", {}, "exdep010.code not according to RANG (value 'ab    ')"},
+      {"exdep010.code", "A/", {}, "exdep010.code not according to LECH (value 'A/    ')"},
+      {"exdep010.name", "Sales~", {},
+       "exdep010.name not according to ILCH (value 'Sales~              ')"},
+      {"exdep010.budget", "", F8(-0.5), "exdep010.budget not according to RANG (value -0.500000)"},
+      {"exdep010.budget", "", F8(1e10),
+       "exdep010.budget not according to DIGV (value 10000000000.000000)"},
+      {"exdep010.status", "", Bytes{4}, "exdep010.status not according to RANG (value 4)"},
+  };
+  for (const Case &tc : cases) {
+    SetUp();
+    if (tc.bytes.empty())
+      SetText(tc.column, tc.text);
+    else
+      SetBytes(tc.column, tc.bytes);
+    EXPECT_STREQ(Check(), tc.column) << tc.column << " " << tc.text;
+    EXPECT_STREQ(zdb_dd_check_text(), tc.message);
+  }
 }
 
 TEST(DomainConstraints, DependOnTheColumnType) {
