@@ -190,11 +190,12 @@ int dlock_store_put(ZDB_DLOCK *dlock, const unsigned char *row) {
   else
     std::memcpy(dlock_entry_image(entry), row, hdr->image_length);
 
-  if (Tracing())
+  if (Tracing()) {
     std::fprintf(stderr, "Put dlock id %d (start %d) for %s%03d table %p\n",
                  static_cast<int>(entry->id), static_cast<int>(hdr->start), dlock->table->name,
                  dlock->compnr, static_cast<const void *>(dlock->table));
-  if (Tracing()) print_row_from_table(dlock->table, row, "   row:");
+    print_row_from_table(dlock->table, row, "   row:");
+  }
   return static_cast<int>(entry->id);
 }
 
@@ -225,11 +226,12 @@ DLOCK_ENTRY *dlock_store_get(ZDB_DLOCK *dlock, int id) {
     zdb_error(ZE_NOT_LOCKED);
     return nullptr;
   }
-  if (Tracing())
+  if (Tracing()) {
     std::fprintf(stderr, "Get dlock id %d (start %d) from %s%03d table %p\n", id,
                  static_cast<int>(hdr->start), dlock->table->name, dlock->compnr,
                  static_cast<const void *>(dlock->table));
-  if (Tracing()) print_row_from_table(dlock->table, dlock_entry_image(entry), "   entry:");
+    print_row_from_table(dlock->table, dlock_entry_image(entry), "   entry:");
+  }
   return entry;
 }
 

@@ -23,8 +23,8 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-struct DomainSpec {
-  DomainSpec(int length = 0, const char *range = nullptr, int conversion = 0, int digits = 0,
+struct DomainDef {
+  DomainDef(int length = 0, const char *range = nullptr, int conversion = 0, int digits = 0,
              std::string legal = "", std::string illegal = "")
       : length(length), range(range), conversion(conversion), digits(digits),
         legal(std::move(legal)), illegal(std::move(illegal)) {}
@@ -42,20 +42,20 @@ class Domains {
   ~Domains() {
     for (YY_EXPR *e : ranges_) yy_free_express(e);
   }
-  DD_DOMAIN *Make(int type, const DomainSpec &spec) {
+  DD_DOMAIN *Make(int type, const DomainDef &def) {
     DD_DOMAIN &d = domains_.emplace_back();
     d.type = static_cast<uint8_t>(type);
-    d.length = static_cast<int16_t>(spec.length);
-    d.value = spec.conversion;
-    d.digits_before = static_cast<uint8_t>(spec.digits);
-    if (spec.range != nullptr) {
-      YY_EXPR *e = yy_expr_compile(spec.range, nullptr);
-      EXPECT_NE(e, nullptr) << spec.range;
+    d.length = static_cast<int16_t>(def.length);
+    d.value = def.conversion;
+    d.digits_before = static_cast<uint8_t>(def.digits);
+    if (def.range != nullptr) {
+      YY_EXPR *e = yy_expr_compile(def.range, nullptr);
+      EXPECT_NE(e, nullptr) << def.range;
       ranges_.push_back(e);
       d.range = e;
     }
     std::string &attrs = attributes_.emplace_back();
-    attrs = spec.legal + '\0' + spec.illegal + '\0' + '\0' + '\0' + '\0';
+    attrs = def.legal + '\0' + def.illegal + '\0' + '\0' + '\0' + '\0';
     d.attributes = attrs.c_str();
     return &d;
   }
@@ -105,7 +105,7 @@ Bytes Text(const std::string &s, int length) {
 struct ValueCase {
   const char *what;
   int type;
-  DomainSpec spec;
+  DomainDef def;
   bool fill;
   Bytes value;
   int expected;
@@ -127,10 +127,10 @@ TEST_P(ValueCheck, GivesItsResultAndText) {
   const ValueCase &tc = GetParam();
   Domains domains;
   const int length = static_cast<int>(tc.value.size());
-  DomainSpec spec = tc.spec;
-  if (spec.length == 0) spec.length = length;
+  DomainDef def = tc.def;
+  if (def.length == 0) def.length = length;
   const DD_COLUMN c =
-      Column("val", tc.type, domains.Make(tc.type, spec), 0, length, 1, tc.fill);
+      Column("val", tc.type, domains.Make(tc.type, def), 0, length, 1, tc.fill);
   EXPECT_EQ(zdb_dd_check_value(&c, tc.value.data(), length), tc.expected);
   if (tc.expected == DDC_OK) {
     EXPECT_STREQ(zdb_dd_check_text(), "");
@@ -140,9 +140,9 @@ TEST_P(ValueCheck, GivesItsResultAndText) {
   }
 }
 
-const DomainSpec kRange1to99{0, "1..99"};
-const DomainSpec kDigits2{0, nullptr, 0, 2};
-const DomainSpec kNone{};
+const DomainDef kRange1to99{0, "1..99"};
+const DomainDef kDigits2{0, nullptr, 0, 2};
+const DomainDef kNone{};
 
 INSTANTIATE_TEST_SUITE_P(
     Integers, ValueCheck,
@@ -176,11 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"float 100 has 3 digits", DDT_FLOAT, kDigits2, false, F4(100.0), DDC_DIGV},
         ValueCase{"zero must fill", DDT_DOUBLE, kNone, true, F8(0.0), DDC_FILL,
                   "exdom010.val not according to FILL (value 0.000000)"},
-        ValueCase{"zero outside range passes", DDT_DOUBLE, DomainSpec{0, "1.5 .. 2.5"}, false,
+        ValueCase{"zero outside range passes", DDT_DOUBLE, DomainDef{0, "1.5 .. 2.5"}, false,
                   F8(0.0), DDC_OK},
-        ValueCase{"outside real range", DDT_DOUBLE, DomainSpec{0, "1.5 .. 2.5"}, false, F8(2.75),
+        ValueCase{"outside real range", DDT_DOUBLE, DomainDef{0, "1.5 .. 2.5"}, false, F8(2.75),
                   DDC_RANG, "exdom010.val not according to RANG (value 2.750000)"},
-        ValueCase{"range before digits", DDT_DOUBLE, DomainSpec{0, "< 50", 0, 2}, false,
+        ValueCase{"range before digits", DDT_DOUBLE, DomainDef{0, "< 50", 0, 2}, false,
                   F8(500.0), DDC_RANG},
         ValueCase{"unconstrained", DDT_DOUBLE, kNone, false, F8(1e300), DDC_OK}),
     Show);
@@ -193,43 +193,43 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ValueCase{"blanks must fill", DDT_STRING, kNone, true, Text("", 4), DDC_FILL,
                   "exdom010.val not according to FILL (value '    ')"},
-        ValueCase{"blanks may stay empty", DDT_STRING, DomainSpec{0, "'B'..'C'"}, false,
+        ValueCase{"blanks may stay empty", DDT_STRING, DomainDef{0, "'B'..'C'"}, false,
                   Text("", 4), DDC_OK},
         ValueCase{"NUL first is empty", DDT_STRING, kNone, true, Bytes{0, 'A', 'B', 'C'},
                   DDC_FILL},
-        ValueCase{"in text range", DDT_STRING, DomainSpec{0, "'B'..'C'"}, false, Text("BX", 4),
+        ValueCase{"in text range", DDT_STRING, DomainDef{0, "'B'..'C'"}, false, Text("BX", 4),
                   DDC_OK},
-        ValueCase{"outside text range", DDT_STRING, DomainSpec{0, "'B'..'C'"}, false,
+        ValueCase{"outside text range", DDT_STRING, DomainDef{0, "'B'..'C'"}, false,
                   Text("D", 4), DDC_RANG, "exdom010.val not according to RANG (value 'D   ')"},
-        ValueCase{"illegal character", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "", "#%"}, false,
+        ValueCase{"illegal character", DDT_STRING, DomainDef{0, nullptr, 0, 0, "", "#%"}, false,
                   Text("AB%", 4), DDC_ILCH, "exdom010.val not according to ILCH (value 'AB% ')"},
-        ValueCase{"legal characters and blanks", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "AB"},
+        ValueCase{"legal characters and blanks", DDT_STRING, DomainDef{0, nullptr, 0, 0, "AB"},
                   false, Text("A B", 5), DDC_OK},
-        ValueCase{"character outside legal set", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "AB"},
+        ValueCase{"character outside legal set", DDT_STRING, DomainDef{0, nullptr, 0, 0, "AB"},
                   false, Text("ABC", 4), DDC_LECH},
-        ValueCase{"illegal before legal", DDT_STRING, DomainSpec{0, nullptr, 0, 0, "AB", "C"},
+        ValueCase{"illegal before legal", DDT_STRING, DomainDef{0, nullptr, 0, 0, "AB", "C"},
                   false, Text("XC", 4), DDC_ILCH},
-        ValueCase{"lower case in upper domain", DDT_STRING, DomainSpec{0, nullptr, 'u'}, false,
+        ValueCase{"lower case in upper domain", DDT_STRING, DomainDef{0, nullptr, 'u'}, false,
                   Text("ABc", 4), DDC_CONV_U,
                   "exdom010.val not according to CONV:u (value 'ABc ')"},
-        ValueCase{"ordinal indicators pass upper", DDT_STRING, DomainSpec{0, nullptr, 'u'}, false,
+        ValueCase{"ordinal indicators pass upper", DDT_STRING, DomainDef{0, nullptr, 'u'}, false,
                   Text("\xAA\xBA" "A1", 4), DDC_OK},
-        ValueCase{"sharp s fails upper", DDT_STRING, DomainSpec{0, nullptr, 'u'}, false,
+        ValueCase{"sharp s fails upper", DDT_STRING, DomainDef{0, nullptr, 'u'}, false,
                   Text("\xDF", 4), DDC_CONV_U},
-        ValueCase{"upper case in lower domain", DDT_STRING, DomainSpec{0, nullptr, 'l'}, false,
+        ValueCase{"upper case in lower domain", DDT_STRING, DomainDef{0, nullptr, 'l'}, false,
                   Text("abC", 4), DDC_CONV_L},
-        ValueCase{"lower domain passes digits", DDT_STRING, DomainSpec{0, nullptr, 'l'}, false,
+        ValueCase{"lower domain passes digits", DDT_STRING, DomainDef{0, nullptr, 'l'}, false,
                   Text("ab1", 4), DDC_OK},
         ValueCase{"mb blanks must fill", DDT_MBSTRING, kNone, true, Text("", 8), DDC_FILL},
-        ValueCase{"mb 4-byte illegal", DDT_MBSTRING, DomainSpec{0, nullptr, 0, 0, "", kLongE},
+        ValueCase{"mb 4-byte illegal", DDT_MBSTRING, DomainDef{0, nullptr, 0, 0, "", kLongE},
                   false, Text("A" + kLongE, 8), DDC_ILCH},
-        ValueCase{"mb 4-byte legal", DDT_MBSTRING, DomainSpec{0, nullptr, 0, 0, "A" + kLongE},
+        ValueCase{"mb 4-byte legal", DDT_MBSTRING, DomainDef{0, nullptr, 0, 0, "A" + kLongE},
                   false, Text("A" + kLongE, 8), DDC_OK},
-        ValueCase{"mb 4-byte outside legal", DDT_MBSTRING, DomainSpec{0, nullptr, 0, 0, "AB"},
+        ValueCase{"mb 4-byte outside legal", DDT_MBSTRING, DomainDef{0, nullptr, 0, 0, "AB"},
                   false, Text("A" + kLongE, 8), DDC_LECH},
-        ValueCase{"mb lower case in upper domain", DDT_MBSTRING, DomainSpec{0, nullptr, 'u'},
+        ValueCase{"mb lower case in upper domain", DDT_MBSTRING, DomainDef{0, nullptr, 'u'},
                   false, Text("AbC", 8), DDC_CONV_U},
-        ValueCase{"mb range", DDT_MBSTRING, DomainSpec{0, "'A'..'B'"}, false, Text("C", 8),
+        ValueCase{"mb range", DDT_MBSTRING, DomainDef{0, "'A'..'B'"}, false, Text("C", 8),
                   DDC_RANG},
         ValueCase{"raw zeros must fill", DDT_RAW, kNone, true, Bytes{0, 0, 0}, DDC_FILL,
                   "exdom010.val not according to FILL (value '000000')"},
@@ -396,7 +396,7 @@ TEST(DomainConstraints, DependOnTheColumnType) {
   Domains domains;
   struct Case {
     int type;
-    DomainSpec spec;
+    DomainDef def;
     int expected;
   };
   const Case cases[] = {
@@ -408,7 +408,7 @@ TEST(DomainConstraints, DependOnTheColumnType) {
       {DDT_RAW, {4, "1..9"}, 0},
   };
   for (const Case &tc : cases) {
-    const DD_COLUMN c = Column("c", tc.type, domains.Make(tc.type, tc.spec), 0, tc.spec.length);
+    const DD_COLUMN c = Column("c", tc.type, domains.Make(tc.type, tc.def), 0, tc.def.length);
     EXPECT_EQ(zdb_dd_column_has_domain_constraints(&c), tc.expected) << tc.type;
   }
   DD_COLUMN combined = Column("c", DDT_COMBINED, nullptr, 0, 0);
