@@ -50,8 +50,10 @@ int release_server(ZDB_SERVER *server) {
     server->sessions = session->next_on_server;
     session->next_on_server = nullptr;
     if (session->trans == nullptr ||
-        !unlink(session->trans->sessions, session, &ZDB_SESSION::next_in_trans))
+        !unlink(session->trans->sessions, session, &ZDB_SESSION::next_in_trans)) {
+      delete session;  // on no list any more
       return missing_session("Warning: Session not in transaction's list.");
+    }
     if (release_session(session) != 0) return -1;
   }
   SQLNetAgentClientEndServer(server);
@@ -72,13 +74,17 @@ int zdb_logoff(void) {
       trans->sessions = session->next_in_trans;
       session->next_in_trans = nullptr;
       if (session->server == nullptr ||
-          !unlink(session->server->sessions, session, &ZDB_SESSION::next_on_server))
+          !unlink(session->server->sessions, session, &ZDB_SESSION::next_on_server)) {
+        delete session;  // on no list any more
         return missing_session("Warning: Session not in server's list.");
+      }
       if (release_session(session) != 0) return -1;
     }
     while (ZDB_CURSOR *cursor = trans->cursors) {
       if (zdb_close(cursor) != 0) return -1;
-      if (trans->cursors == cursor) trans->cursors = nullptr;  // zdb_close unlinks it
+      // zdb_close takes the cursor off the list; should it not, the walk
+      // ends here instead of closing the same cursor again.
+      if (trans->cursors == cursor) trans->cursors = nullptr;
     }
     state.trans_list = trans->next;
     state.id_in_use[trans->id] = false;
@@ -106,8 +112,10 @@ int zdb_schedule() {
       } else if (++session->idle >= server->idle_limit) {
         unlink(server->sessions, session, &ZDB_SESSION::next_on_server);
         if (session->trans == nullptr ||
-            !unlink(session->trans->sessions, session, &ZDB_SESSION::next_in_trans))
+            !unlink(session->trans->sessions, session, &ZDB_SESSION::next_in_trans)) {
+          delete session;  // on no list any more
           return missing_session("Warning: Session not in trans's list");
+        }
         if (release_session(session) != 0) return -1;
       }
       session = next;

@@ -215,6 +215,21 @@ TEST_F(ZdbLogon, ScheduleReleasesIdleSessionsThenIdleDrivers) {
   EXPECT_EQ(dbc_state().server_list, nullptr);
 }
 
+TEST_F(ZdbLogon, SessionMissingFromItsDriverFailsTheLogoff) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(zdb_start_session("s"));
+  auto *server = new ZDB_SERVER;
+  auto *session = new ZDB_SESSION;
+  session->server = server;
+  session->trans = trans;
+  trans->sessions = session;  // but not on the driver's list
+  dbc_state().server_list = server;
+  molvane::test::LogCapture log;
+  EXPECT_EQ(zdb_logoff(), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
+  EXPECT_TRUE(log.Contains("Remove session: Warning: Session not in server's list."));
+}
+
 TEST(ZdbMessage, CollectsAndResets) {
   EXPECT_EQ(get_zdb_msg(), nullptr);
   testing::internal::CaptureStderr();
