@@ -1,4 +1,4 @@
-// Stand-ins for driver attachment, cursors, row data sets and transaction
+// Stand-ins for driver attachment, cursors and transaction
 // commands, until those parts land. The detach and session
 // command bodies do the plain request so that logoff and transaction names
 // reach a driver that a test attached by hand.
@@ -58,9 +58,6 @@ int zdb_exec_transaction(int code, const char *text, int length, int id) {
   }
   return 0;
 }
-
-// Waits for the row data set: an empty stream.
-int rds_write_to_sp(RDS *, STREAM *out) { return wire_put_u32(out, 0); }
 
 // Waits for driver attachment's tree dump: drivers and their sessions.
 void zdb_dump_server_tree(const char *title) {
