@@ -51,6 +51,7 @@ constexpr ErrText kTexts[] = {
     {505, "No database driver available"},
     {508, "Not logged on to a database"},
     {509, "Bad memory cursor; bad table pointer specified"},
+    {510, "Communication error with the database driver"},
     {511, "Incompatible SQL protocol"},
     {512, "Data dictionary is corrupt"},
     {513, "Table not found in data dictionary"},
