@@ -1,7 +1,6 @@
-// Stand-ins for driver attachment, cursors and transaction
-// commands, until those parts land. The detach and session
-// command bodies do the plain request so that logoff and transaction names
-// reach a driver that a test attached by hand.
+// Stand-in for the transaction commands, until that part lands. The
+// session command body does the plain request so that transaction names
+// reach the drivers.
 #include <cstdio>
 
 #include "dbc/request_block.h"
@@ -12,30 +11,6 @@
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "platform/log.h"
-
-// Waits for driver attachment: DET_SERVER, then both streams closed.
-int zdb_detach_server(ZDB_SERVER *server) {
-  if (!zdb_server_attached(server)) return 0;
-  dbc_request_prepare(DET_SERVER);
-  if (zdb_commu(server) != 0) return -1;
-  sclose(server->out);
-  sclose(server->in);
-  server->out = server->in = nullptr;
-  return 0;
-}
-
-// Waits for driver attachment: DET_SESSION on an attached driver.
-int zdb_detach_session(ZDB_SESSION *session) {
-  if (!zdb_server_attached(session->server)) return 0;
-  dbc_request_prepare(DET_SESSION);
-  dbc_request().session_id = session->server_session_id;
-  return zdb_commu(session->server);
-}
-
-// Waits for cursors: there are none to close.
-int zdb_close(ZDB_CURSOR *) { return 0; }
-int dbc_release_table_sessions(ZDB_SESSION *) { return 0; }
-bool dbc_session_has_open_cursor(ZDB_SESSION *) { return false; }
 
 // Waits for the transaction actions: one EXE_SESSION per attached session.
 int zdb_exec_transaction(int code, const char *text, int length, int id) {
@@ -57,14 +32,4 @@ int zdb_exec_transaction(int code, const char *text, int length, int id) {
     if (zdb_commu(s->server) != 0) return -1;
   }
   return 0;
-}
-
-// Waits for driver attachment's tree dump: drivers and their sessions.
-void zdb_dump_server_tree(const char *title) {
-  static int dumps = 0;
-  std::fprintf(stderr, "***************** %s %d **************\n", title, ++dumps);
-  for (ZDB_SERVER *server = dbc_state().server_list; server; server = server->next)
-    std::fprintf(stderr, "--- server %p, type %d, sessions %u ---\n",
-                 static_cast<void *>(server), 0, server->sessions_in_use);
-  std::fprintf(stderr, "*******************************************\n");
 }
