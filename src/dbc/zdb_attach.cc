@@ -108,14 +108,6 @@ bool driver_spec_message(const ZDB_SERVER *server, std::string *message) {
   return true;
 }
 
-// The trace settings reach a new driver as EXE_SYSTEM 1.
-int blat_sender(void *driver, int command, const char *message, int length) {
-  auto *server = static_cast<ZDB_SERVER *>(driver);
-  if (zdb_attach_on_demand(server) != 0) return -1;
-  return system_command(server, static_cast<std::uint32_t>(command), message,
-                        static_cast<std::size_t>(length < 0 ? 0 : length));
-}
-
 }  // namespace
 
 const char *zdb_server_name(const ZDB_SERVER *server) {
@@ -311,9 +303,6 @@ int zdb_attach_on_demand(ZDB_SERVER *server) {
     if (zdb_attach_session(s) != 0) return -1;
   return 0;
 }
-
-// Installs the sender through which the trace settings reach new drivers.
-void zdb_install_blat_sender() { blat_set_server_sender(blat_sender); }
 
 int zdb_server_command(ZDB_SERVER *server, std::uint32_t command, const void *msg,
                        std::size_t length) {

@@ -45,8 +45,6 @@ int zdb_detach_session(ZDB_SESSION *session);
 // not attached. The answer is left in the request block. 0 or -1.
 int zdb_server_command(ZDB_SERVER *server, std::uint32_t command, const void *msg,
                        std::size_t length);
-// Installs the sender through which the trace settings reach new drivers.
-void zdb_install_blat_sender();
 // Attaches a driver that is not attached (an audit driver at its first
 // request), then opens each of its sessions. 0 (also when attached), or -1.
 int zdb_attach_on_demand(ZDB_SERVER *server);

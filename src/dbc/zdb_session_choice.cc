@@ -93,7 +93,6 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
     if (ZDB_SESSION *session = get_new_zdb_session(server, trans, attach)) {
       server->next = dbc_state().server_list;
       dbc_state().server_list = server;
-      zdb_install_blat_sender();
       blat_proc_new_server(server);
       return session;
     }
