@@ -18,6 +18,7 @@
 #include "dbc/compnr.h"
 #include "dbc/dd.h"
 #include "dbc/dlock.h"
+#include "dbc/rds.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_attach.h"
 #include "dbc/zdb_cursor.h"
@@ -126,7 +127,10 @@ ZDB_UPDATE_HOLDER *find_holder(ZDB_TRANS *trans, const ZDB_TABLE_COMPNR *key) {
 void release_holder(ZDB_COMPANY *company) {
   ZDB_UPDATE_HOLDER *holder = company->updates;
   company->updates = nullptr;
-  if (holder != nullptr && --holder->refs <= 0) delete holder;
+  if (holder == nullptr || --holder->refs > 0) return;
+  for (RDS *rds : holder->rds)
+    if (rds != nullptr) rds_close(rds);
+  delete holder;
 }
 
 // Frees the internal cursors of one chain (main or audit), each taken off
@@ -369,9 +373,10 @@ int zdb_attach_cursor(ZDB_INTERNAL_CURSOR *icursor) {
   return 0;
 }
 
-void zdb_detach_cursor(ZDB_INTERNAL_CURSOR *) {
-  // The buffered updates of the holder are made and reset by the row data
-  // set; a chain that is detached holds none yet.
+void zdb_detach_cursor(ZDB_INTERNAL_CURSOR *icursor) {
+  if (icursor == nullptr || icursor->company->updates == nullptr) return;
+  for (RDS *rds : icursor->company->updates->rds)
+    if (rds != nullptr) rds_reset(rds, 1);
 }
 
 int zdb_start_drivers_for_table(const DD_TABLE *table, int compnr, int trans_id) {
