@@ -93,8 +93,11 @@ void ColumnValue(const DD_COLUMN *column, const unsigned char *row, YY_VALUE *ce
 void GetColumn(const char *name, YY_VALUE *cell) {
   ConditionContext *ctx = g_context;
   if (ctx == nullptr || ctx->table == nullptr || ctx->row == nullptr) return;
+  // A name is a column of the table, written alone or with the table's name.
   char full[64];
-  int n = std::snprintf(full, sizeof full, "%s.%s", ctx->table->name, name);
+  int n = std::strchr(name, '.') != nullptr
+              ? std::snprintf(full, sizeof full, "%s", name)
+              : std::snprintf(full, sizeof full, "%s.%s", ctx->table->name, name);
   DD_COLUMN *column = n > 0 && static_cast<size_t>(n) < sizeof full ? ddcolumn(full) : nullptr;
   if (column == nullptr || std::strncmp(column->name, ctx->table->name, 8) != 0) {
     log_mesg(__FILE__, __LINE__, "Check condition", 0, "Unknown column %s (table %s)", name,

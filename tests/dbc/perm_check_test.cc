@@ -153,7 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ConditionCase{"tcemp001:005:W:name = 'SMITH'", 0, "SMITHS", 0, 0, 2},
                       ConditionCase{"tcemp001:*:M:sala >= 1000 and rate < 1.5", 0, "", 1000, 1.25, 4},
                       ConditionCase{"tcemp001:*:M:sala >= 1000 and rate < 1.5", 0, "", 999, 1.25, 2},
-                      ConditionCase{"tcemp001:*:M:nope = 1", 0, "", 0, 0, 2}));
+                      ConditionCase{"tcemp001:*:M:nope = 1", 0, "", 0, 0, 2},
+                      ConditionCase{"tcemp001:*:W:tcemp001.comp = 7", 7, "", 0, 0, 8},
+                      ConditionCase{"tcemp001:*:W:tcdep001.head = 0", 7, "", 0, 0, 2}));
 
 TEST(PermCondition, WithoutARowDependsOnTheAction) {
   RolesRoot root("cond");
