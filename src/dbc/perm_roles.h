@@ -80,6 +80,11 @@ int perm_action_allowed(const DD_TABLE *table, int logical, int physical, int ac
 // The permission value an action needs, or 0 for an action no check knows.
 int perm_action_threshold(int action);
 
+// The check of an action before it leaves (perm_action_allowed for the
+// internal cursor's table and company). 0 allowed, -1 refused with 208.
+struct ZDB_INTERNAL_CURSOR;
+int zdb_action_allowed(ZDB_INTERNAL_CURSOR *icursor, int action, const unsigned char *row);
+
 // Writes the PERMISSION payload: the table entries of every role. 0, or -1
 // when a write fails.
 int dbc_send_roles(STREAM *out);
