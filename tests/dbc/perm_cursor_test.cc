@@ -12,9 +12,12 @@
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_perm.h>
 
+#include "dbc/auditcols.h"
 #include "dbc/perm_roles.h"
 #include "dbc/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_trans.h"
+#include "log_capture.h"
 #include "support/test_env.h"
 
 namespace {
@@ -29,7 +32,7 @@ class PermCursor : public testing::Test {
                           std::filesystem::copy_options::recursive);
     root_.WriteFile("lib/ipc_info", "msqlite library " + std::string(MOLVANE_BINARY_DIR) +
                                         "/driver/libmolvane_driver.so ${ZUV}/main.db\n");
-    root_.WriteFile("lib/tabledef1", "tc:*:msqlite\n");
+    root_.WriteFile("lib/tabledef1", "tc:*:msqlite\ntt:*:msqlite\n");
     root_.WriteFile("lib/compnr1", "tcemp:100:200\n");
     root_.WriteFile("lib/user/uann", "user_type: N\ndb_roles: mapped\n");
     root_.WriteFile("lib/roles/db/m/mapped",
@@ -77,6 +80,22 @@ TEST_F(PermCursor, DumpNamesTheTableAndTheDecidingLines) {
   std::string text = testing::internal::GetCapturedStderr();
   EXPECT_NE(text.find("Permissions for table: tcemp001\n"), std::string::npos);
   EXPECT_NE(text.find("tcemp001:200"), std::string::npos) << text;
+}
+
+// The notification cursor opens with its ten binds; the insert waits for
+// the row actions, so the write fails with 254 and names the company.
+class AuditTnrCursor : public PermCursor {};
+
+TEST_F(AuditTnrCursor, OpensTtaud110AndReportsTheMissingInsert) {
+  ZDB_TRANS *trans = zdb_get_trans_by_id(trans_);
+  ASSERT_NE(trans, nullptr);
+  trans->audit_list.push_back(ZDB_AUDIT_ENTRY{"tcemp001", 100, 1, 7});
+  molvane::test::LogCapture log;
+  EXPECT_EQ(audit_write_tnr(trans), -1);
+  EXPECT_EQ(zdb_errno, ZE_TNR_FAILED);
+  EXPECT_TRUE(log.Contains("Insert into ttaud110 compnr 000 failed"));
+  EXPECT_FALSE(log.Contains("Open ttaud110 failed"));
+  EXPECT_TRUE(trans->audit_list.empty());
 }
 
 }  // namespace
