@@ -63,11 +63,17 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
 
 void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
   in.U32();
-  in.Text(kMaxName);
-  in.U16();
-  in.U32();
+  std::string table = in.Text(kMaxName);
+  std::uint16_t compnr = in.U16();
+  int action = static_cast<int>(in.U32() & 0xFF);
   std::uint32_t argument = in.U32();
   in.U32();
+  bool guarded = action == create_table || action == clear_table || action == drop_table ||
+                 action == lock_table || action == alter_table;
+  if (guarded && PermCheck(permissions_, table.c_str(), compnr, PermAccess::kTableAction, nullptr)) {
+    out.U32(argument).U32(kNoPermission);
+    return;
+  }
   out.U32(argument).U32(kNotServed);
 }
 
@@ -162,10 +168,14 @@ void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
 
 void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
   in.U32();
-  in.Text(kMaxName);
-  in.U16();
+  std::string table = in.Text(kMaxName);
+  std::uint16_t compnr = in.U16();
   in.U32();
   in.Bytes(in.U16(), DBC_MAX_ROW);
+  if (PermCheck(permissions_, table.c_str(), compnr, PermAccess::kRead, nullptr)) {
+    out.U16(0).U32(kNoPermission);
+    return;
+  }
   out.U16(0).U32(kNotServed);
 }
 

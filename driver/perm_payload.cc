@@ -4,6 +4,7 @@
 #include "perm_payload.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -37,7 +38,13 @@ bool Holds(const PermEntry &entry, const PermRowValue *row) {
   return result != 0;
 }
 
+// A table loaded from the new dictionary arrives with its first letter in
+// upper case; the role files name tables in lower case.
 std::string LevelKey(const char *table, int compnr, int level) {
+  char name[32];  // longer names match no key
+  std::snprintf(name, sizeof name, "%s", table);
+  name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+  table = name;
   char key[kMaxKey];
   switch (level) {
     case 5: std::snprintf(key, sizeof key, "%s:%03dc", table, compnr); break;

@@ -7,6 +7,8 @@
 
 #include "auditcols_payload.h"
 #include "dbc/request_codes.h"
+#include "dbc/zdb_errors.h"
+#include "molvane/zdb.h"
 #include "driver_conn.h"
 #include "dbc/auditcols.h"
 #include "dbc/perm_roles.h"
@@ -172,6 +174,43 @@ TEST(DriverPermission, ConnectionKeepsBothPayloads) {
   std::string bad = std::string(1, PERMISSION) + std::string("\0\0", 2);
   broken.Feed(bad.data(), bad.size());
   EXPECT_FALSE(broken.Process());
+}
+
+std::string Be16(int v) { return {static_cast<char>(v >> 8), static_cast<char>(v)}; }
+std::string Be32(uint32_t v) { return Be16(static_cast<int>(v >> 16)) + Be16(static_cast<int>(v & 0xFFFF)); }
+
+// The connection refuses a table action and a keyed read that the roles it
+// received forbid with 208, before it looks at anything else.
+TEST(DriverPermission, ConnectionRefusesForbiddenRequests) {
+  RolesRoot root("r1:r2");
+  std::string permissions = std::string(1, PERMISSION) + ClientPermissions(root);
+  auto table_action = [](const char *table, int compnr, int action) {
+    return std::string(1, EXE_TBL_CNTR) + Be32(1) + table + std::string(1, '\0') + Be16(compnr) +
+           Be32(static_cast<uint32_t>(action)) + Be32(77) + Be32(1);
+  };
+  auto keyed_read = [](const char *table, int compnr) {
+    return std::string(1, EXE_ROW_CNTR) + Be32(1) + table + std::string(1, '\0') + Be16(compnr) +
+           Be32(13) + Be16(0);
+  };
+  struct Case {
+    std::string request;
+    std::string reply;
+  } cases[] = {
+      {table_action("tcemp001", 200, drop_table), Be32(77) + Be32(208)},
+      {table_action("Tcemp001", 100, drop_table), Be32(77) + Be32(ZE_ILLEGAL_STATE)},
+      {table_action("tcemp001", 200, nr_rows), Be32(77) + Be32(ZE_ILLEGAL_STATE)},
+      {keyed_read("zzabc001", 1), Be16(0) + Be32(208)},
+      {keyed_read("tcemp001", 1), Be16(0) + Be32(ZE_ILLEGAL_STATE)},
+  };
+  for (const Case &c : cases) {
+    DriverConnection conn({});
+    std::string bytes = permissions + c.request;
+    conn.Feed(bytes.data(), bytes.size());
+    ASSERT_TRUE(conn.Process());
+    char reply[32];
+    size_t n = conn.TakeReply(reply, sizeof reply);
+    EXPECT_EQ(std::string(reply, n), Be32(0) + c.reply);
+  }
 }
 
 TEST(DriverPermission, NoRolesRefuseNothing) {
