@@ -85,14 +85,28 @@ void DriverConnection::Permission(WireReader &in, WireWriter &out) {
 void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   in.U32();
   std::uint16_t tables = in.U16();
+  // Until the driver decodes the buffered actions it refuses the tables in
+  // which the roles allow no change at all; the client checks each action.
+  std::string refused_table;  // the first such table
+  std::uint16_t refused_compnr = 0;
   for (std::uint16_t i = 0; i < tables; ++i) {
-    in.Bytes(8, 8);
-    in.U16();
+    std::string table = in.Bytes(8, 8);
+    std::uint16_t compnr = in.U16();
     std::uint32_t length = in.U32();
     if (length == 0) continue;
     in.U32();  // row count
     if (length > DBC_MAX_SQL_PACKETS) throw Malformed("row data set too long");
     in.Skip(length);
+    if (refused_table.empty() &&
+        PermCheck(permissions_, table.c_str(), compnr, PermAccess::kUpdate, nullptr) != 0) {
+      refused_table = table;
+      refused_compnr = compnr;
+    }
+  }
+  if (!refused_table.empty()) {
+    out.U32(ZE_BUFFERED_UPDATE).U32(kNoPermission).Bytes(refused_table.data(), 8);
+    out.U16(refused_compnr).U32(0);
+    return;
   }
   out.U32(tables == 0 ? 0 : kNotServed);
 }

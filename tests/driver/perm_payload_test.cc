@@ -192,10 +192,16 @@ TEST(DriverPermission, ConnectionRefusesForbiddenRequests) {
     return std::string(1, EXE_ROW_CNTR) + Be32(1) + table + std::string(1, '\0') + Be16(compnr) +
            Be32(13) + Be16(0);
   };
+  auto update = [](const char *table, int compnr) {
+    return std::string(1, EXE_UPDATE) + Be32(1) + Be16(1) + table + Be16(compnr) + Be32(4) +
+           Be32(1) + std::string(4, 'x');
+  };
   struct Case {
     std::string request;
     std::string reply;
   } cases[] = {
+      {update("tcemp001", 2), Be32(ZE_BUFFERED_UPDATE) + Be32(208) + "tcemp001" + Be16(2) + Be32(0)},
+      {update("tcdep001", 2), Be32(ZE_ILLEGAL_STATE)},
       {table_action("tcemp001", 200, drop_table), Be32(77) + Be32(208)},
       {table_action("Tcemp001", 100, drop_table), Be32(77) + Be32(ZE_ILLEGAL_STATE)},
       {table_action("tcemp001", 200, nr_rows), Be32(77) + Be32(ZE_ILLEGAL_STATE)},
