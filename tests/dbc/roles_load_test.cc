@@ -156,3 +156,27 @@ TEST(RolesLoad, CommentsBlankLinesAndLongLinesAreRead) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> &TraceLines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+TEST(RolesTrace, DebugLevelBitTracesRolesAndLines) {
+  setenv("DEBUG_LEVEL", "0x20000000", 1);
+  rpl_print_function([](const char *line) { TraceLines().push_back(line); });
+  RolesRoot root("traced");
+  root.Role("traced", {"traced", "tcemp001:*:R"});
+  ASSERT_EQ(zdb_load_roles(), 0);
+  rpl_print_function(nullptr);
+  unsetenv("DEBUG_LEVEL");
+  ASSERT_GE(TraceLines().size(), 3u);
+  EXPECT_EQ(TraceLines()[0],
+            "ROLE: role name traced     type Table  : New Role          : ''\n");
+  EXPECT_EQ(TraceLines()[1],
+            "LINE: read role entry line no          :     2             : 'tcemp001:*:R'\n");
+}
+
+}  // namespace
