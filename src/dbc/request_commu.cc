@@ -85,7 +85,10 @@ int zdb_commu_dd(ZDB_SESSION *session, int compnr_override) {
   for (int repeat = 0;; ++repeat) {
     int rc = zdb_commu(session->server);
     ZDB_REQUEST &req = dbc_request();
-    if (rc == 0 || req.retval != ZE_NO_DD) return rc;
+    // Only a reply read whole asks for dictionaries: a reader that failed
+    // after the retval leaves its own error in zdb_errno, and the stream is
+    // out of step, so nothing is repeated.
+    if (rc == 0 || req.retval != ZE_NO_DD || zdb_errno != ZE_NO_DD) return rc;
     if (repeat == ZDB_MAX_DD_RESENDS) {
       log_mesg(__FILE__, __LINE__, "NO DD", 0,
                "%s: driver still lacks dictionaries after %d resends",

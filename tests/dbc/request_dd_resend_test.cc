@@ -116,6 +116,26 @@ TEST_F(DictionaryResend, DriverThatKeepsAskingIsGivenUpOn) {
             static_cast<std::size_t>(ZDB_MAX_DD_RESENDS + 1));
 }
 
+// A 513 reply that cannot be read whole (its list cut short, or a row that
+// does not fit the caller's buffer) fails at once with the communication
+// error: nothing is sent again on a stream that is out of step.
+TEST_F(DictionaryResend, BrokenReplyWithRetval513IsNotRepeated) {
+  const Bytes replies[] = {
+      Bytes().u16(0).u32(513).u32(2).raw("exdep010").u16(1),
+      Bytes().u16(sizeof row_ + 1).fill(sizeof row_ + 1, 'x').u32(513).u32(1)
+          .raw("exdep010").u16(1),
+  };
+  for (const Bytes &reply : replies) {
+    peer_.Reply(reply);
+    dbc_request_prepare(EXE_ROW_CNTR);
+    FillRowRequest(dbc_request());
+    molvane::test::LogCapture log;
+    EXPECT_EQ(zdb_commu_dd(&session_), -1);
+    EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
+    EXPECT_EQ(Find(peer_.Sent(), EXE_ROW_CNTR, "exemp010").size(), 1u);
+  }
+}
+
 TEST_F(DictionaryResend, UnknownTableFailsWithItsName) {
   peer_.Reply(Bytes().u16(0).u32(513).u32(1).raw("exnon010").u16(1));
   dbc_request_prepare(EXE_ROW_CNTR);
