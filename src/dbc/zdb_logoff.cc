@@ -8,9 +8,14 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
+#include "platform/env.h"
 #include "platform/log.h"
 
 namespace {
+
+// Bit of the platform debug word (DEBUG_LEVEL) that traces the drivers and
+// their tables; zdb_schedule dumps its driver tree under it too.
+constexpr long kDebugLevelDrivers = 0x20;
 
 // Unlinks `item` from an intrusive list; false when it is not there.
 template <typename T>
@@ -98,7 +103,8 @@ int zdb_logoff(void) {
 
 int zdb_schedule() {
   DBC_STATE &state = dbc_state();
-  bool dump = (state.debug & ZDB_DEBUG_TREE) != 0;
+  bool dump =
+      (state.debug & ZDB_DEBUG_TREE) != 0 || (al_debug_level() & kDebugLevelDrivers) != 0;
   if (dump) zdb_dump_server_tree("before schedule");
   ZDB_SERVER *server = state.server_list;
   while (server != nullptr) {

@@ -185,6 +185,30 @@ TEST_F(ZdbLogon, PhysicalCompanyNumberChecksItsArguments) {
   EXPECT_EQ(zdb_get_physical_compnr("tcabc001", -1), 0xFFFF);
 }
 
+// The driver tree is dumped around a schedule round under debug bit 1 and
+// under the platform debug word's driver bit (0x20) alike.
+TEST_F(ZdbLogon, ScheduleDumpsTheDriverTreeUnderEitherDebugBit) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  struct Case {
+    int debug;
+    const char *debug_level;
+    bool dumps;
+  };
+  for (const Case &c : {Case{0, "0", false}, Case{ZDB_DEBUG_TREE, "0", true},
+                        Case{0, "0x20", true}, Case{0, "0x10", false}}) {
+    SCOPED_TRACE(c.debug_level);
+    dbc_state().debug = c.debug;
+    setenv("DEBUG_LEVEL", c.debug_level, 1);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(zdb_schedule(), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find(" before schedule ") != std::string::npos, c.dumps) << err;
+    EXPECT_EQ(err.find(" after schedule ") != std::string::npos, c.dumps) << err;
+  }
+  unsetenv("DEBUG_LEVEL");
+  dbc_state().debug = 0;
+}
+
 // Idle sessions go back after the driver's idle-session limit, idle drivers
 // after the server schedule limit (5 in this environment's settings).
 TEST_F(ZdbLogon, ScheduleReleasesIdleSessionsThenIdleDrivers) {
