@@ -37,11 +37,15 @@ int missing_session(const char *text) {
 }
 
 // Releases a session that is off both lists: its table sessions, the SQL
-// agent's packet buffer, the driver's session. The session is freed.
+// agent's packet buffer, the driver's session. The session is freed, also
+// when the driver fails to close it: nothing refers to it any more.
 int release_session(ZDB_SESSION *session) {
   if (dbc_release_table_sessions(session) != 0) return -1;
   SQLNetAgentClientEndSession(session);
-  if (zdb_detach_session(session) != 0) return -1;
+  if (zdb_detach_session(session) != 0) {
+    delete session;
+    return -1;
+  }
   if (session->server != nullptr && session->server->sessions_in_use > 0)
     --session->server->sessions_in_use;
   delete session;

@@ -254,6 +254,27 @@ TEST_F(ZdbLogon, SessionMissingFromItsDriverFailsTheLogoff) {
   EXPECT_TRUE(log.Contains("Remove session: Warning: Session not in server's list."));
 }
 
+// A driver that fails to close a session fails the logoff with its error;
+// the session, off both lists by then, is freed (the leak check of the test
+// build sees it otherwise).
+TEST_F(ZdbLogon, FailedSessionCloseFailsTheLogoffAndFreesTheSession) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(zdb_start_session("s"));
+  auto *server = new ZDB_SERVER;
+  server->in = stream_open_bytes(nullptr, 0, "r");  // the driver says nothing
+  server->out = stream_open_bytes(nullptr, 0, "w");
+  auto *session = new ZDB_SESSION;
+  session->server = server;
+  session->trans = trans;
+  server->sessions = trans->sessions = session;
+  server->sessions_in_use = 1;
+  dbc_state().server_list = server;
+  EXPECT_EQ(zdb_logoff(), -1);
+  EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
+  EXPECT_EQ(trans->sessions, nullptr);
+  EXPECT_EQ(server->sessions, nullptr);
+}
+
 TEST(ZdbMessage, CollectsAndResets) {
   EXPECT_EQ(get_zdb_msg(), nullptr);
   testing::internal::CaptureStderr();
