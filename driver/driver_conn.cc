@@ -11,8 +11,9 @@
 
 namespace molvane::driver {
 
-DriverConnection::DriverConnection(const std::vector<std::string> &args) {
-  if (!args.empty()) store_.SetPath(args[0]);
+DriverConnection::DriverConnection(const std::vector<std::string> &args)
+    : options_(DriverOptions::FromArgs(args)) {
+  if (!options_.database.empty()) store_.SetPath(options_.database);
 }
 
 void DriverConnection::Feed(const void *bytes, std::size_t count) {

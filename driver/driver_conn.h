@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "auditcols_payload.h"
+#include "driver_dd.h"
+#include "driver_options.h"
 #include "driver_store.h"
 #include "perm_payload.h"
 #include "driver_wire.h"
@@ -53,8 +55,17 @@ class DriverConnection {
   void AlterTable(WireReader &in, WireWriter &out);
 
   DriverSession *SessionFor(std::uint32_t id);
+  // 519 while the driver holds no company mapping for the client's
+  // environment, else 0.
+  std::uint32_t CompnrRetval() const;
+  // The physical company of a table's logical company under that mapping.
+  int PhysicalCompnr(const std::string &table, int logical) const;
+  // True when the connection holds the table's dictionary for the company.
+  bool HasDictionary(const std::string &table, int logical) const;
 
+  DriverOptions options_;
   DriverStore store_;
+  DdCatalog tables_;         // the dictionaries of DD_INFO_TABLE
   std::string driver_name_;
   std::string compnr_env_;
   PermSet permissions_;      // the client's PERMISSION payload

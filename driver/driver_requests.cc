@@ -23,37 +23,8 @@ constexpr std::uint32_t kNotServed = ZE_ILLEGAL_STATE;
 
 constexpr std::size_t kMaxName = 255;
 constexpr std::size_t kMaxText = 4096;
-constexpr std::uint32_t kSessionsAllowed = 32;
-constexpr std::uint8_t kIdleLimit = 3;
 
 }  // namespace
-
-void DriverConnection::AttServer(WireReader &in, WireWriter &out) {
-  in.U32();  // driver number
-  in.U16();  // file format
-  in.U16();
-  in.U32();  // the client's SQL protocol
-  in.Text(ZDB_USER_NAME_MAX);
-  compnr_env_ = in.Text(kMaxText);
-  std::string server_text = in.Text(kMaxText);
-  if (server_text == ZDB_NO_REFS) server_text = in.Text(kMaxText);
-  std::uint32_t level = TssGetMode() == 2 ? ZDB_LEVEL_UTFT : 0;
-  out.U32(kSessionsAllowed).U32(static_cast<std::uint32_t>(getpid())).U32(level);
-  out.U32(ZDB_SQL_PROTOCOL).U8(kIdleLimit).U32(0);
-}
-
-void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
-  std::string name = in.Text(kMaxName);
-  std::string error;
-  DriverSession *session = store_.OpenSession(name, &error);
-  if (session == nullptr) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
-             store_.path().c_str(), error.c_str());
-    out.U32(0).U32(kNotServed);
-    return;
-  }
-  out.U32(session->id()).U32(0);
-}
 
 void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   std::uint32_t id = in.U32();
@@ -72,6 +43,11 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
                  action == lock_table || action == alter_table;
   if (guarded && PermCheck(permissions_, table.c_str(), compnr, PermAccess::kTableAction, nullptr)) {
     out.U32(argument).U32(kNoPermission);
+    return;
+  }
+  if (!HasDictionary(table, compnr)) {
+    out.U32(argument).U32(ZE_NO_DD);
+    WriteDdList(out, {{table, compnr}});
     return;
   }
   out.U32(argument).U32(kNotServed);
@@ -174,6 +150,11 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
   in.Bytes(in.U16(), DBC_MAX_ROW);
   if (PermCheck(permissions_, table.c_str(), compnr, PermAccess::kRead, nullptr)) {
     out.U16(0).U32(kNoPermission);
+    return;
+  }
+  if (!HasDictionary(table, compnr)) {
+    out.U16(0).U32(ZE_NO_DD);
+    WriteDdList(out, {{table, compnr}});
     return;
   }
   out.U16(0).U32(kNotServed);

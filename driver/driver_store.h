@@ -49,6 +49,7 @@ class DriverStore {
   // A new session with the next id; null with an error text on failure.
   DriverSession *OpenSession(const std::string &name, std::string *error);
   DriverSession *Find(std::uint32_t id);
+  std::size_t count() const { return sessions_.size(); }
   // Ends a session, rolling back its open transaction. False when unknown.
   bool CloseSession(std::uint32_t id);
 

@@ -13,6 +13,7 @@
 
 #include <molvane/platform.h>
 
+#include "dbc/compnr.h"
 #include "dbc/dd.h"
 #include "dbc/request_block.h"
 #include "dbc/zdb_errors.h"
@@ -63,9 +64,11 @@ class DriverConn : public testing::Test {
 };
 
 TEST_F(DriverConn, AttachesInPiecesAndReportsItsFacts) {
+  ASSERT_EQ(Exchange(SEND_COMPNR, nullptr), 0);  // the driver holds the client's mapping
   ASSERT_EQ(Exchange(ATT_SERVER,
                      [](ZDB_REQUEST &r) {
                        r.att_server.driver_nr = 1;
+                       r.att_server.compnr_env = compnrGetEnv();
                        r.att_server.user = "ann";
                        r.att_server.no_refs = true;
                        r.att_server.server_text = "dd msqlite x";
@@ -86,6 +89,7 @@ TEST_F(DriverConn, LevelFlagTellsTheUtfTMode) {
 }
 
 TEST_F(DriverConn, SessionsAndTransactions) {
+  ASSERT_EQ(Exchange(SEND_COMPNR, nullptr), 0);
   ASSERT_EQ(Exchange(ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t1"; }), 0);
   std::uint32_t sid = dbc_request().session_id;
   EXPECT_EQ(dbc_request().retval, 0);

@@ -15,6 +15,7 @@
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
 
+#include "dbc/compnr.h"
 #include "dbc/request_block.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
@@ -88,8 +89,10 @@ TEST_P(DriverEndToEnd, LogonTransactionAndRequests) {
               r.exe.msg = spec.data();
               r.exe.msglen = static_cast<std::uint16_t>(spec.size());
             }), 0);
+  ASSERT_EQ(Send(server, SEND_COMPNR, nullptr), 0);  // the driver holds the client's mapping
   ASSERT_EQ(Send(server, ATT_SERVER, [](ZDB_REQUEST &r) {
               r.att_server.driver_nr = 1;
+              r.att_server.compnr_env = compnrGetEnv();
               r.att_server.user = dbc_state().user;
               r.att_server.server_text = "dd msqlite main.db";
             }), 0);
@@ -159,7 +162,10 @@ TEST_P(DriverEndToEnd, LogonTransactionAndRequests) {
 TEST_P(DriverEndToEnd, LostDriverIsACommunicationError) {
   ZDB_SERVER *server = Attach();
   ASSERT_NE(server, nullptr);
-  ASSERT_EQ(Send(server, ATT_SERVER, nullptr), 0);
+  ASSERT_EQ(Send(server, SEND_COMPNR, nullptr), 0);
+  ASSERT_EQ(Send(server, ATT_SERVER,
+                 [](ZDB_REQUEST &r) { r.att_server.compnr_env = compnrGetEnv(); }),
+            0);
   if (std::string(GetParam()) == "child") {
     kill(static_cast<pid_t>(dbc_request().att_server.pid), SIGKILL);
   } else {

@@ -1,0 +1,107 @@
+// Attaching the driver and opening sessions: ATT_SERVER reports the
+// driver's facts, ATT_SESSION opens a session with its own SQLite
+// connection. Both answer 519 while the driver holds no company mapping
+// for the client's environment string, so that the client sends it; the
+// attachment or the session is made all the same.
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "dbc/request_codes.h"
+#include "dbc/zdb_errors.h"
+#include "driver_compnr.h"
+#include "driver_conn.h"
+#include "driver_options.h"
+#include "platform/log.h"
+#include "text/tss.h"
+
+namespace molvane::driver {
+
+namespace {
+
+constexpr std::size_t kMaxText = 4096;
+constexpr std::size_t kMaxName = 255;
+
+bool ParseNumber(const std::string &text, unsigned long max, unsigned long *value) {
+  if (text.empty()) return false;
+  char *end = nullptr;
+  unsigned long v = std::strtoul(text.c_str(), &end, 0);
+  if (*end != '\0' || v > max) return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
+  DriverOptions options;
+  for (const std::string &arg : args) {
+    if (arg.rfind("--", 0) != 0) {
+      if (options.database.empty()) options.database = arg;
+      continue;
+    }
+    std::size_t eq = arg.find('=');
+    std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+    std::string text = eq == std::string::npos ? "" : arg.substr(eq + 1);
+    unsigned long v = 0;
+    bool ok = false;
+    if (name == "sessions" && (ok = ParseNumber(text, 0xFFFF, &v)) && v > 0)
+      options.sessions = static_cast<std::uint32_t>(v);
+    else if (name == "sql-protocol" && (ok = ParseNumber(text, 0xFFFFFFFF, &v)))
+      options.sql_protocol = static_cast<std::uint32_t>(v);
+    else if (name == "tss-mode" && (ok = ParseNumber(text, 2, &v)) && v >= 1)
+      options.tss_mode = static_cast<int>(v);
+    else if (name == "idle-limit" && (ok = ParseNumber(text, 255, &v)))
+      options.idle_limit = static_cast<std::uint8_t>(v);
+    else
+      ok = false;
+    if (!ok) log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());
+  }
+  return options;
+}
+
+std::uint32_t DriverConnection::CompnrRetval() const {
+  return FindCompnrMap(compnr_env_) == nullptr ? ZE_ILLEGAL_COMPNR : 0;
+}
+
+int DriverConnection::PhysicalCompnr(const std::string &table, int logical) const {
+  const CompnrMap *map = FindCompnrMap(compnr_env_);
+  return map != nullptr ? map->Physical(table, logical) : logical;
+}
+
+void DriverConnection::AttServer(WireReader &in, WireWriter &out) {
+  in.U32();  // driver number
+  in.U16();  // file format
+  in.U16();
+  in.U32();  // the client's SQL protocol
+  in.Text(ZDB_USER_NAME_MAX);
+  std::string env = in.Text(kMaxText);
+  std::string server_text = in.Text(kMaxText);
+  if (server_text == ZDB_NO_REFS) server_text = in.Text(kMaxText);
+  compnr_env_ = env;
+  int mode = options_.tss_mode != 0 ? options_.tss_mode : TssGetMode();
+  std::uint32_t level = mode == 2 ? ZDB_LEVEL_UTFT : 0;
+  out.U32(options_.sessions).U32(static_cast<std::uint32_t>(getpid())).U32(level);
+  out.U32(options_.sql_protocol).U8(options_.idle_limit).U32(CompnrRetval());
+}
+
+void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
+  std::string name = in.Text(kMaxName);
+  if (store_.count() >= options_.sessions) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "session '%s' refused: %u sessions in use",
+             name.c_str(), options_.sessions);
+    out.U32(0).U32(ZE_NO_RESOURCE);
+    return;
+  }
+  std::string error;
+  DriverSession *session = store_.OpenSession(name, &error);
+  if (session == nullptr) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
+             store_.path().c_str(), error.c_str());
+    out.U32(0).U32(ZE_ILLEGAL_STATE);
+    return;
+  }
+  out.U32(session->id()).U32(CompnrRetval());
+}
+
+}  // namespace molvane::driver

@@ -1,0 +1,84 @@
+// The table dictionaries a driver connection holds: each DD_INFO_TABLE
+// description the client sends is kept per table and physical company and
+// turned into a SQLite table "<table><compnr %03d>" with one SQLite column
+// per stored column (an array column gives one per element, "<name>_<n>"),
+// and one SQLite index per key ("<table><compnr>_i<index>"; index 1, and
+// every index without duplicates, unique). A request on a table the
+// connection holds no dictionary for is answered with 513 and the list of
+// tables it needs.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver_wire.h"
+
+namespace molvane::driver {
+
+struct DdColumnDesc {
+  std::string name;      // without the table prefix
+  std::uint16_t length;  // depth x element length
+  std::uint16_t offset;
+  std::uint8_t type;
+  std::uint8_t flags;
+  std::uint8_t depth;
+  std::uint8_t domain[2];
+};
+
+struct DdKeyDesc {
+  std::uint8_t index_nr;
+  std::uint8_t duplicates;  // 1 when the index allows duplicate keys
+  std::uint8_t a_digit;
+  std::vector<std::uint16_t> columns;  // positions in the column list
+};
+
+struct DdReferenceDesc {
+  std::string column;      // referencing column (tttttttt.cccccccc)
+  std::string ref_column;  // referenced column; empty for a referenced-by entry
+  std::uint16_t mode;
+};
+
+// One table's description as DD_INFO_TABLE carries it.
+struct DdTableDesc {
+  std::string name;  // 8 characters, as the client names the table
+  std::uint16_t compnr = 0;
+  std::uint16_t reference_kinds = 0;
+  std::vector<DdColumnDesc> columns;  // in row-offset order
+  std::vector<std::pair<std::string, std::vector<std::uint16_t>>> combined;
+  std::vector<DdKeyDesc> keys;
+  std::vector<std::uint16_t> groups;  // the group-list words
+  std::vector<DdReferenceDesc> referenced_by;
+  std::vector<DdReferenceDesc> references;
+};
+
+// Reads a description (after the request code and the session id);
+// Malformed on a count, position or text beyond its bound.
+DdTableDesc ReadTableDesc(WireReader &in);
+
+// The SQLite table name of a table in a physical company.
+std::string SqliteTableName(const std::string &table, int physical);
+// The statements that create the table and its indexes (IF NOT EXISTS).
+std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical);
+
+// The dictionaries of one connection, by table name and physical company.
+class DdCatalog {
+ public:
+  const DdTableDesc *Find(const std::string &table, int physical) const;
+  // Creates the table in the database and keeps the description. False with
+  // an error text when SQLite refuses a statement.
+  bool Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error);
+
+ private:
+  std::map<std::pair<std::string, int>, DdTableDesc> tables_;
+};
+
+// A dictionary list of a 513 reply: a count, then per entry the 8-byte name
+// (blank-padded) and the company number.
+void WriteDdList(WireWriter &out, const std::vector<std::pair<std::string, std::uint16_t>> &tables);
+
+}  // namespace molvane::driver

@@ -1,0 +1,26 @@
+// Settings of a driver connection taken from the driver's arguments: the
+// first argument that is not an option names the database file; options
+// "--name=value" set what the driver reports when it is attached, so that
+// an installation can offer fewer sessions, and tests can play a driver of
+// another protocol or TSS mode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace molvane::driver {
+
+struct DriverOptions {
+  std::string database;             // first non-option argument, "" when none
+  std::uint32_t sessions = 32;      // --sessions=N: sessions allowed per connection
+  std::uint32_t sql_protocol = 6;   // --sql-protocol=N: the protocol reported
+  int tss_mode = 0;                 // --tss-mode=1|2: the mode reported (0: the process's)
+  std::uint8_t idle_limit = 3;      // --idle-limit=N
+
+  // Parses the arguments; an unknown or malformed option is logged and
+  // ignored.
+  static DriverOptions FromArgs(const std::vector<std::string> &args);
+};
+
+}  // namespace molvane::driver
