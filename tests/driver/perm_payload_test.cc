@@ -203,10 +203,11 @@ TEST(DriverPermission, ConnectionRefusesForbiddenRequests) {
       {update("tcemp001", 2), Be32(ZE_BUFFERED_UPDATE) + Be32(208) + "tcemp001" + Be16(2) + Be32(0)},
       {update("tcdep001", 2), Be32(ZE_ILLEGAL_STATE)},
       {table_action("tcemp001", 200, drop_table), Be32(77) + Be32(208)},
-      {table_action("Tcemp001", 100, drop_table), Be32(77) + Be32(ZE_ILLEGAL_STATE)},
-      {table_action("tcemp001", 200, nr_rows), Be32(77) + Be32(ZE_ILLEGAL_STATE)},
+      // An allowed request goes on: this connection holds no dictionary yet.
+      {table_action("Tcemp001", 100, drop_table), Be32(77) + Be32(ZE_NO_DD) + Be32(1) + "Tcemp001" + Be16(100)},
+      {table_action("tcemp001", 200, nr_rows), Be32(77) + Be32(ZE_NO_DD) + Be32(1) + "tcemp001" + Be16(200)},
       {keyed_read("zzabc001", 1), Be16(0) + Be32(208)},
-      {keyed_read("tcemp001", 1), Be16(0) + Be32(ZE_ILLEGAL_STATE)},
+      {keyed_read("tcemp001", 1), Be16(0) + Be32(ZE_NO_DD) + Be32(1) + "tcemp001" + Be16(1)},
   };
   for (const Case &c : cases) {
     DriverConnection conn({});
