@@ -201,7 +201,7 @@ TEST(DriverPermission, ConnectionRefusesForbiddenRequests) {
     std::string reply;
   } cases[] = {
       {update("tcemp001", 2), Be32(ZE_BUFFERED_UPDATE) + Be32(208) + "tcemp001" + Be16(2) + Be32(0)},
-      {update("tcdep001", 2), Be32(ZE_ILLEGAL_STATE)},
+      {update("tcdep001", 2), Be32(ZE_NO_DD) + Be32(1) + "tcdep001" + Be16(2)},
       {table_action("tcemp001", 200, drop_table), Be32(77) + Be32(208)},
       // An allowed request goes on: this connection holds no dictionary yet.
       {table_action("Tcemp001", 100, drop_table), Be32(77) + Be32(ZE_NO_DD) + Be32(1) + "Tcemp001" + Be16(100)},
