@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/log.h"
+#include "platform/numbers.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
@@ -330,9 +331,8 @@ void SQLTokenString::ConvertDataFormat(bool swap, int fromFormat, int toFormat,
     unsigned char *q = p + at + 1;
     int count = 0;  // bytes of a memory item after its count
     if (tag == SQLNWTdouble) {
-      if (fromFormat != toFormat)
-        SQLAbort(__FILE__, __LINE__, "Unsupported floating-point conversion %d to %d", fromFormat,
-                 toFormat);
+      // Doubles change representation, not byte order: swap never applies.
+      if (fromFormat != toFormat) al_convert_double(q, fromFormat, toFormat);
     } else if (tag == SQLNWTmemory) {
       // The count steers the walk, so it is read in host order: after the
       // swap when coming to this host, before it when leaving.

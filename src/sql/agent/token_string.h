@@ -109,9 +109,9 @@ class SQLTokenString {
   // Converts every item in place between byte orders: bs2, bs4, bs8 and
   // tokens are byte-swapped when swap is TRUE; memory counts likewise (read
   // in host order to step over the bytes, as `direction` says); doubles are
-  // never swapped and must be in the same floating-point format on both
-  // sides (fromFormat == toFormat). A bad tag or a truncated item raises
-  // SQLExUnknownNetWorkToken.
+  // never swapped but converted from the floating-point representation
+  // fromFormat to toFormat (the codes of al_convert_double) when the two
+  // differ. A bad tag or a truncated item raises SQLExUnknownNetWorkToken.
   void ConvertDataFormat(bool swap, int fromFormat, int toFormat, Direction direction);
 
   // Traces the whole string on one line while any SQLLogger flag is set.

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/numbers.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 
@@ -345,6 +346,20 @@ TEST(TokenString, ConvertDataFormatSwapsIntegersAndMemoryCounts) {
   SQLTokenString shortMemory(cut.data(), 4);
   EXPECT_THROW(shortMemory.ConvertDataFormat(false, 0, 0, SQLTokenString::ToHostOrder),
                SQLExUnknownNetWorkToken);
+}
+
+TEST(TokenString, ConvertDataFormatConvertsDoublesBetweenRepresentations) {
+  SQLTokenString ts(20);
+  ts.AppendBs2(0x0102);
+  ts.AppendDouble(1.0);
+  ts.AppendMemory("z", 1);
+  // Stored least significant byte first (code 0) to most significant first (code 1):
+  // only the double changes, and swap does not touch it.
+  ts.ConvertDataFormat(false, AL_DOUBLE_IEEE_LSB, AL_DOUBLE_IEEE_MSB, SQLTokenString::FromHostOrder);
+  EXPECT_EQ((Bytes{2, 2, 1, 5, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 6, 1, 0, 'z'}), Content(ts));
+  ts.ConvertDataFormat(false, AL_DOUBLE_IEEE_MSB, AL_DOUBLE_IEEE_LSB, SQLTokenString::ToHostOrder);
+  EXPECT_EQ(0x0102, ts.GetBs2());
+  EXPECT_EQ(1.0, ts.GetDouble());
 }
 
 std::string Trace(SQLTokenString const &ts) {
