@@ -13,8 +13,11 @@ void SQLAbort(char const *sourceFile, int line, char const *format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
 
-  log_mesg(sourceFile, line, "SQL", LOG_ERROR, "SQL processor stopped. Internal error:");
-  log_mesg(sourceFile, line, "SQL", LOG_ERROR, "%s", text);
+  // One message of two lines, so that a log reader or hook sees the cause with the stop.
+  log_start_mesg(sourceFile, line, "SQL", LOG_ERROR);
+  log_printf("SQL processor stopped. Internal error:\n");
+  log_printf("%s\n", text);
+  log_stop_mesg();
 
   std::fflush(stdout);
   std::fprintf(stderr, "SQL processor stopped in file %s, line %d.\nInternal error:\n%s\n",

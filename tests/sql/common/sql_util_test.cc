@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -82,6 +83,15 @@ TEST(SQLUtilDeathTest, NamesOutsideTheirTablesStop) {
   EXPECT_DEATH(SQLGetTypeName(SQL_ARRAY), "Unexpected type 128");
   EXPECT_DEATH(SQLGetJoinTypeName(static_cast<SQLJoinType>(4)), "Unexpected JoinType 4");
   EXPECT_DEATH(SQLGetTrimSpecName(static_cast<SQLTrimSpec>(3)), "Unknown trim spec 3");
+}
+
+TEST(SQLAbortDeathTest, LogsOneMessageWithTheCauseFirst) {
+  // Without an environment root the message log is standard error too.
+  unsetenv("ZUV");
+  unsetenv("ZUV_LOG");
+  EXPECT_DEATH(SQLAbort("rs_sort.cc", 120, "Unexpected message %s", "SQLRSSort::Fetch"),
+               "SQL \\(rs_sort.cc:120\\): SQL processor stopped. Internal error:\n"
+               "Unexpected message SQLRSSort::Fetch\n");
 }
 
 TEST(SQLAbortDeathTest, PrintsFileLineAndMessage) {
