@@ -71,6 +71,9 @@ int read_tbl_cntr(ZDB_REQUEST *req, STREAM *in) {
   return get_dd_list_on_513(req, in);
 }
 
+// Most audit entries one EXE_DB_CNTR reply may carry.
+constexpr size_t kMaxAuditEntries = 65536;
+
 int read_db_cntr(ZDB_REQUEST *req, STREAM *in) {
   auto &f = req->db_cntr;
   if (get_retval(req, in)) return -1;
@@ -81,7 +84,19 @@ int read_db_cntr(ZDB_REQUEST *req, STREAM *in) {
     f.audit[1] = f.audit[2] = 0;
   } else {
     if (wire_get_u32(in, &f.audit[1]) || wire_get_u32(in, &f.audit[2])) return -1;
-    for (;;) {
+    // Entries join the transaction only once the whole list was read, so a
+    // broken reply leaves no partial list behind.
+    std::deque<ZDB_AUDIT_ENTRY> entries;
+    for (size_t count = 0;; ++count) {
+      // A driver that never ends the list must not grow the client without
+      // bound: far more entries than any transaction can produce is a
+      // broken reply.
+      if (count == kMaxAuditEntries) {
+        log_mesg(__FILE__, __LINE__, "Reply too long", 0,
+                 "EXE_DB_CNTR reply: more than %zu audit entries", kMaxAuditEntries);
+        zdb_error(ZE_COMMUNICATION);
+        return -1;
+      }
       ZDB_AUDIT_ENTRY entry{};
       if (wire_get_text(in, entry.table, sizeof entry.table)) {
         if (errno != EOVERFLOW) return -1;
@@ -95,7 +110,10 @@ int read_db_cntr(ZDB_REQUEST *req, STREAM *in) {
       if (wire_get_u16(in, &entry.compnr) || wire_get_u16(in, &entry.seqn) ||
           wire_get_u32(in, &entry.value))
         return -1;
-      if (f.trans) f.trans->audit_list.insert(f.trans->audit_list.begin(), entry);
+      entries.push_front(entry);
+    }
+    if (f.trans) {
+      f.trans->audit_list.insert(f.trans->audit_list.begin(), entries.begin(), entries.end());
     }
   }
   if (f.trans) std::memcpy(f.trans->audit_values, f.audit, sizeof f.audit);

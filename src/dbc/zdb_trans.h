@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct ZDB_TRANS {
   std::uint32_t update_seq = 0;            // number of the next buffered action
   int default_query_timeout = 0;           // seconds
   std::uint32_t audit_values[3] = {};      // of the last commit reply
-  std::vector<ZDB_AUDIT_ENTRY> audit_list; // newest first
+  std::deque<ZDB_AUDIT_ENTRY> audit_list;  // newest first
 };
 
 // Process-wide state. One instance; no thread touches it concurrently.

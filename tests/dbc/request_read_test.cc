@@ -207,7 +207,12 @@ TEST(RequestRead, OversizedRepliesAreRefused) {
     Bytes reply;
     std::function<void(ZDB_REQUEST &)> fill;
   };
+  Bytes endless = Bytes().u32(0).u32(1).u32(2).u32(3);
+  for (int i = 0; i <= 65536; ++i) endless.text("a").u16(1).u16(1).u32(1);
+  endless.text("");
   const Case cases[] = {
+      {"audit entries without end", EXE_DB_CNTR, endless,
+       [&](ZDB_REQUEST &r) { r.db_cntr.action = commit_trans; r.db_cntr.trans = &trans; }},
       {"answer beyond the receive buffer", EXE_SESSION,
        Bytes().u16(DBC_RECV_BUF_SIZE + 1).fill(DBC_RECV_BUF_SIZE + 1, 'a').u32(0), nullptr},
       {"system answer beyond the receive buffer", EXE_SYSTEM,
