@@ -1,0 +1,291 @@
+// End to end: cursors open their internal cursors on the reference driver
+// through the table definitions, attach_process and the attach procedure;
+// the drivers named in the fixture's lib/ipc_info refuse or accept the
+// client as their options say.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+
+#include "dbc/dd.h"
+#include "dbc/request_block.h"
+#include "dbc/tabledef.h"
+#include "dbc/zdb_attach.h"
+#include "dbc/zdb_cursor.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
+#include "support/log_capture.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::LogCapture;
+using molvane::test::ScratchDir;
+
+int g_deaths = 0;
+void CountDeath(STREAM *) { ++g_deaths; }
+
+class AttachEndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy(FixturePath("attach"), root_.path(),
+                          std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(root_.path() + "/data");
+    std::string drivers = std::string(MOLVANE_BINARY_DIR) + "/driver";
+    setenv("ZUV_BIN", drivers.c_str(), 1);
+    setenv("ZUV_SHLIB", drivers.c_str(), 1);
+    setenv("F_ZRDD", FixturePath("zuv/dict").c_str(), 1);
+    set_zuv(root_.path().c_str());
+    ASSERT_EQ(zdb_init_api("test_attach", nullptr, 0, 0), 0);
+    ASSERT_EQ(zdb_logon("ann"), 0);
+    g_deaths = 0;
+    zdb_set_server_death_handler(CountDeath);
+    trans_ = zdb_start_session("attach");
+    ASSERT_GT(trans_, 0);
+  }
+  void TearDown() override { zdb_logoff(); }
+
+  ZDB_CURSOR *Open(const char *table, int trans = 0) {
+    ZDB_CURSOR *cursor = nullptr;
+    EXPECT_EQ(zdb_open(&cursor, table, 100, row_, 0, trans != 0 ? trans : trans_), 0) << zdb_errno;
+    return cursor;
+  }
+  // The chain of a company, opened on first use; null when it fails.
+  ZDB_INTERNAL_CURSOR *Chain(ZDB_CURSOR *cursor, int compnr) {
+    ZDB_INTERNAL_CURSOR *head = nullptr;
+    return zdb_get_internal_cursor(&head, cursor, compnr) == 0 ? head : nullptr;
+  }
+  static ZDB_SERVER *ServerOf(ZDB_INTERNAL_CURSOR *ic) { return ic->tsession->session->server; }
+
+  ScratchDir root_;
+  int trans_ = 0;
+  unsigned char row_[1024] = {};
+};
+
+TEST_F(AttachEndToEnd, DeadFirstAlternativeFallsBackToTheSecond) {
+  ZDB_CURSOR *cursor = Open("exdep010");
+  ZDB_INTERNAL_CURSOR *ic = Chain(cursor, 100);
+  ASSERT_NE(ic, nullptr) << zdb_errno;
+  ZDB_SERVER *server = ServerOf(ic);
+  EXPECT_STREQ(zdb_server_name(server), "msqlite");
+  EXPECT_TRUE(zdb_server_attached(server));
+  EXPECT_EQ(server->sql_protocol, ZDB_SQL_PROTOCOL);
+  EXPECT_GT(server->pid, 0u);
+  EXPECT_EQ(zdb_get_nr_drivers(), 1);
+  EXPECT_EQ(ic->state, ZDB_ICURSOR_VALID);
+  EXPECT_EQ(zdb_cursor_check(ic), 0);
+  EXPECT_EQ(zdb_attach_cursor(ic), 0);
+}
+
+TEST_F(AttachEndToEnd, TwoTablesOfOneGroupShareOneSession) {
+  ZDB_INTERNAL_CURSOR *dep = Chain(Open("exdep010"), 100);
+  ZDB_INTERNAL_CURSOR *emp = Chain(Open("exemp010"), 100);
+  ASSERT_NE(dep, nullptr);
+  ASSERT_NE(emp, nullptr);
+  EXPECT_EQ(dep->tsession->session, emp->tsession->session);
+  EXPECT_NE(dep->tsession, emp->tsession);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(trans_);
+  ASSERT_NE(trans->sessions, nullptr);
+  EXPECT_EQ(trans->sessions->next_in_trans, nullptr);
+  EXPECT_EQ(zdb_get_nr_drivers(), 1);
+  // The SQL layers reach the same session through the table's group.
+  ZDB_SESSION *session = nullptr;
+  ZDB_SERVER *server = nullptr;
+  ASSERT_EQ(zdb_sql_get_server(read_driver_for_table("exemp010", 100), trans_, &session, &server, 1), 0);
+  EXPECT_EQ(session, dep->tsession->session);
+  EXPECT_EQ(server, ServerOf(dep));
+  EXPECT_EQ(zdb_sql_get_server(read_driver_for_table("exemp010", 100), 99, &session, &server, 1), -1);
+  EXPECT_EQ(zdb_errno, ZE_INVALID_SESSION);
+}
+
+TEST_F(AttachEndToEnd, CompaniesOpenTheirOwnChainsAndCloseEndsThemAll) {
+  ZDB_CURSOR *cursor = Open("exdep010");
+  ZDB_INTERNAL_CURSOR *c100 = Chain(cursor, 100);
+  ZDB_INTERNAL_CURSOR *c200 = Chain(cursor, 200);
+  ZDB_INTERNAL_CURSOR *c150 = Chain(cursor, 150);  // stored in company 100
+  ASSERT_NE(c100, nullptr);
+  ASSERT_NE(c200, nullptr);
+  ASSERT_NE(c150, nullptr);
+  EXPECT_EQ(Chain(cursor, 100), c100);  // found again, not opened again
+  EXPECT_NE(c100->tsession, c200->tsession);
+  EXPECT_EQ(c150->company->physical, 100);
+  EXPECT_EQ(c150->company->logical, 150);
+  EXPECT_EQ(c150->tsession, c100->tsession);
+  EXPECT_NE(c150->company, c100->company);
+  // The row buffer has room for _dlock and _compnr behind the columns.
+  EXPECT_EQ(c100->company->row.size(), cursor->table->row_length);
+  ZDB_SESSION *session = c100->tsession->session;
+  EXPECT_TRUE(dbc_session_has_open_cursor(session));
+  ASSERT_EQ(zdb_close(cursor), 0);
+  EXPECT_FALSE(dbc_session_has_open_cursor(session));
+  EXPECT_EQ(zdb_get_trans_by_id(trans_)->cursors, nullptr);
+}
+
+TEST_F(AttachEndToEnd, ADriverWithItsSessionsInUseGetsASecondRecord) {
+  ZDB_SERVER *servers[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    int trans = i == 0 ? trans_ : zdb_start_session(("t" + std::to_string(i)).c_str());
+    ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010", trans), 700);
+    ASSERT_NE(ic, nullptr) << zdb_errno;
+    servers[i] = ServerOf(ic);
+  }
+  EXPECT_EQ(servers[0], servers[1]);
+  EXPECT_NE(servers[1], servers[2]);
+  EXPECT_EQ(servers[0]->sessions_allowed, 2u);
+  EXPECT_EQ(servers[0]->sessions_in_use, 2u);
+  EXPECT_EQ(servers[2]->sessions_in_use, 1u);
+  EXPECT_EQ(zdb_get_nr_drivers(), 2);
+  EXPECT_EQ(compare_single_spec(servers[0]->spec_list, servers[2]->spec_list), 0);
+}
+
+struct Refusal {
+  int compnr;
+  int error;
+  const char *keyword;  // the log line of the refusal, or null
+  const char *text;
+};
+
+class AttachRefusal : public AttachEndToEnd, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(AttachRefusal, DriverIsDetachedAndTheErrorKept) {
+  const Refusal &r = GetParam();
+  LogCapture log;
+  ZDB_CURSOR *cursor = Open("exdep010");
+  EXPECT_EQ(Chain(cursor, r.compnr), nullptr);
+  EXPECT_EQ(zdb_errno, r.error);
+  EXPECT_EQ(zdb_get_nr_drivers(), 0);
+  EXPECT_EQ(cursor->heads, nullptr);
+  if (r.keyword != nullptr) {
+    EXPECT_TRUE(log.Contains(r.keyword, r.text)) << log.Dump();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, AttachRefusal,
+    testing::Values(Refusal{500, ZE_SQL_PROTOCOL, nullptr, nullptr},
+                    Refusal{600, ZE_TSS_MODE, "TssMode configuration", "Incompatible TssMode for server msqlutft"}));
+
+TEST_F(AttachEndToEnd, TheCompanyMappingFollowsA519Once) {
+  dbc_state().debug = ZDB_DEBUG_REQUESTS;
+  testing::internal::CaptureStderr();
+  ZDB_INTERNAL_CURSOR *first = Chain(Open("exdep010"), 100);
+  int other = zdb_start_session("other");
+  ZDB_INTERNAL_CURSOR *second = Chain(Open("exdep010", other), 100);
+  std::string trace = testing::internal::GetCapturedStderr();
+  dbc_state().debug = 0;
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(ServerOf(first), ServerOf(second));
+  EXPECT_NE(first->tsession->session, second->tsession->session);
+  // ATT_SERVER answered 519: the mapping went out once; the driver then
+  // held it for the second session.
+  EXPECT_NE(trace.find("<- ATT_SERVER retval 519"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("compnr map information missing"), std::string::npos);
+  std::size_t sent = trace.find("<- SEND_COMPNR ok");
+  ASSERT_NE(sent, std::string::npos);
+  EXPECT_EQ(trace.find("<- SEND_COMPNR ok", sent + 1), std::string::npos);
+  EXPECT_NE(trace.find("<- ATT_SESSION retval 0"), std::string::npos);
+}
+
+TEST_F(AttachEndToEnd, DictionariesTheDriverAsksForBecomeItsTables) {
+  ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 150);
+  ASSERT_NE(ic, nullptr);
+  ZDB_SESSION *session = ic->tsession->session;
+  dbc_request_prepare(EXE_TBL_CNTR);
+  ZDB_REQUEST &req = dbc_request();
+  req.session_id = session->server_session_id;
+  std::strcpy(req.tbl_cntr.table, "exdep010");
+  req.tbl_cntr.compnr = 150;
+  req.tbl_cntr.action = nr_rows;
+  zdb_commu_dd(session);
+  EXPECT_NE(zdb_errno, ZE_NO_DD);  // the dictionary went out and the request was repeated
+
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((root_.path() + "/data/main.db").c_str(), &db, SQLITE_OPEN_READONLY,
+                            nullptr),
+            SQLITE_OK);
+  auto query = [db](const char *sql) {
+    sqlite3_stmt *stmt = nullptr;
+    std::string result;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) return std::string("error");
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+        result += std::string(reinterpret_cast<const char *>(sqlite3_column_text(stmt, i))) + " ";
+      result += ";";
+    }
+    sqlite3_finalize(stmt);
+    return result;
+  };
+  // Company 150 is stored in company 100.
+  EXPECT_EQ(query("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+            "exdep010100 ;");
+  EXPECT_EQ(query("SELECT name, \"unique\" FROM pragma_index_list('exdep010100') ORDER BY name"),
+            "exdep010100_i1 1 ;exdep010100_i2 0 ;");
+  EXPECT_EQ(query("SELECT name FROM pragma_index_info('exdep010100_i1')"), "code ;");
+  std::string columns = query("SELECT name || ':' || type FROM pragma_table_info('exdep010100')");
+  EXPECT_NE(columns.find("code:BLOB"), std::string::npos) << columns;
+  EXPECT_NE(columns.find("budget:REAL"), std::string::npos);
+  EXPECT_NE(columns.find("opened:INTEGER"), std::string::npos);
+  sqlite3_close(db);
+}
+
+TEST_F(AttachEndToEnd, ReadDriverIsTheCopyMarkedForReading) {
+  ZDB_INTERNAL_CURSOR *ic = Chain(Open("tttxt010"), 100);
+  ASSERT_NE(ic, nullptr) << zdb_errno;
+  ASSERT_NE(ic->next_in_chain, nullptr);  // one internal cursor per copy
+  EXPECT_STREQ(zdb_server_name(ic->company->read->tsession->session->server), "msqlpair");
+  EXPECT_EQ(zdb_get_nr_drivers(), 2);
+}
+
+TEST_F(AttachEndToEnd, SystemInformationOfADriver) {
+  ASSERT_NE(Chain(Open("exdep010"), 100), nullptr);
+  char buffer[128];
+  ASSERT_EQ(zdb_get_db_system_info(1, ZDB_INFO_DRIVER_NAME, buffer, sizeof buffer), 0);
+  EXPECT_STREQ(buffer, "msqlite");
+  ASSERT_EQ(zdb_get_db_system_info(1, 42, buffer, sizeof buffer), 0) << zdb_errno;
+  EXPECT_EQ(std::string(buffer).rfind("msqlite SQLite ", 0), 0u) << buffer;
+  // A text that does not fit is refused, not cut.
+  EXPECT_EQ(zdb_get_db_system_info(1, ZDB_INFO_DRIVER_NAME, buffer, 4), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_ARGUMENT);
+  EXPECT_EQ(zdb_get_db_system_info(1, 42, buffer, 8), -1);
+  EXPECT_EQ(zdb_get_db_system_info(2, ZDB_INFO_DRIVER_NAME, buffer, sizeof buffer), -1);
+  EXPECT_EQ(zdb_errno, ZE_NO_DRIVER);
+  EXPECT_EQ(zdb_get_db_system_info(0, ZDB_INFO_DRIVER_NAME, buffer, sizeof buffer), -1);
+}
+
+TEST_F(AttachEndToEnd, InProcessDriverAndTheTreeDump) {
+  ZDB_CURSOR *cursor = Open("exdep010");
+  ASSERT_NE(Chain(cursor, 800), nullptr) << zdb_errno;
+  testing::internal::CaptureStderr();
+  zdb_dump_server_tree("test");
+  std::string dump = testing::internal::GetCapturedStderr();
+  EXPECT_NE(dump.find("sessions 1 ---"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("{[" + std::to_string(trans_) + "] exdep010(800) }"), std::string::npos) << dump;
+}
+
+TEST_F(AttachEndToEnd, ADriverDyingMidSessionReachesTheDeathHandler) {
+  ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 100);
+  ASSERT_NE(ic, nullptr);
+  ASSERT_EQ(kill(static_cast<pid_t>(ServerOf(ic)->pid), SIGKILL), 0);
+  char buffer[128];
+  EXPECT_EQ(zdb_get_db_system_info(1, 42, buffer, sizeof buffer), -1);
+  EXPECT_GE(g_deaths, 1);
+  EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
+  // The streams are closed so that logoff does not talk to the dead driver.
+  ZDB_SERVER *server = ServerOf(ic);
+  sclose(server->out);
+  sclose(server->in);
+  server->in = server->out = nullptr;
+}
+
+}  // namespace
