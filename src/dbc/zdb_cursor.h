@@ -82,6 +82,7 @@ struct ZDB_COMPANY {
   ZDB_INTERNAL_CURSOR *audit = nullptr;  // chain on audit drivers
   ZDB_UPDATE_HOLDER *updates = nullptr;
   std::uint8_t lock_state = 0;         // current-row lock state of the row actions
+  bool waiting = false;                // the chain's close waits for the flush
   std::vector<unsigned char> key_buf[2];  // set-read key buffers
 };
 

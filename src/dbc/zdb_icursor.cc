@@ -191,9 +191,15 @@ ZDB_INTERNAL_CURSOR *choose_read(ZDB_INTERNAL_CURSOR *main, int groups) {
   return smallest;
 }
 
+// A chain of the logical company whose close waits on the table session.
+ZDB_INTERNAL_CURSOR *waiting_chain(ZDB_TABLE_SESSION *ts, int logical) {
+  for (ZDB_INTERNAL_CURSOR *ic = ts->waiting; ic != nullptr; ic = ic->next_in_ts)
+    if (ic->company->logical == logical) return ic;
+  return nullptr;
+}
+
 // Revives a chain whose close waited for the flush, for a new cursor.
-ZDB_INTERNAL_CURSOR *revive(ZDB_TABLE_SESSION *ts, ZDB_CURSOR *cursor) {
-  ZDB_INTERNAL_CURSOR *ic = ts->waiting;
+ZDB_INTERNAL_CURSOR *revive(ZDB_INTERNAL_CURSOR *ic, ZDB_CURSOR *cursor) {
   ZDB_COMPANY *company = ic->company;
   ZDB_INTERNAL_CURSOR *head = company->head;
   if (!move_chain(head, false) || (head != company->audit && !move_chain(company->audit, false))) {
@@ -206,6 +212,7 @@ ZDB_INTERNAL_CURSOR *revive(ZDB_TABLE_SESSION *ts, ZDB_CURSOR *cursor) {
     for (; c != nullptr; c = c->next_in_chain) c->cursor = cursor;
   company->binds = cursor->binds;
   company->bind_count = cursor->bind_count;
+  company->waiting = false;
   return head;
 }
 
@@ -249,9 +256,9 @@ ZDB_INTERNAL_CURSOR *open_internal(ZDB_CURSOR *cursor, int compnr) {
       free_company_chain(company.release(), main);
       return nullptr;
     }
-    if (ts->waiting != nullptr) {
+    if (ZDB_INTERNAL_CURSOR *waiting = waiting_chain(ts, compnr)) {
       free_company_chain(company.release(), main);
-      return revive(ts, cursor);
+      return revive(waiting, cursor);
     }
     auto *ic = new (std::nothrow) ZDB_INTERNAL_CURSOR;
     if (ic == nullptr) {
@@ -295,13 +302,15 @@ int close_internal(ZDB_INTERNAL_CURSOR *icursor, bool force) {
   for (ZDB_INTERNAL_CURSOR *c : {main, company->audit})
     for (; c != nullptr; c = c->next_in_chain)
       if (c->tsession->flags & ZDB_TS_PENDING) pending = true;
-  if (pending && !force) {
+  // A chain that already waits is closed when it is asked again (the flush).
+  if (pending && !force && !company->waiting) {
     // The chain waits on its table sessions until the flush closes it; its
     // cursor is gone.
     for (ZDB_INTERNAL_CURSOR *c : {main, company->audit})
       for (; c != nullptr; c = c->next_in_chain) c->cursor = nullptr;
     move_chain(main, true);
     move_chain(company->audit, true);
+    company->waiting = true;
     return 0;
   }
   free_company_chain(company, main);

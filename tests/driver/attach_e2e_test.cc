@@ -131,6 +131,36 @@ TEST_F(AttachEndToEnd, CompaniesOpenTheirOwnChainsAndCloseEndsThemAll) {
   EXPECT_EQ(zdb_get_trans_by_id(trans_)->cursors, nullptr);
 }
 
+// A chain with buffered updates not yet sent waits on its table session when
+// its cursor closes; a new open of the same company takes it back, and the
+// flush closes what still waits.
+TEST_F(AttachEndToEnd, PendingUpdatesKeepAClosedChainForTheNextOpen) {
+  ZDB_INTERNAL_CURSOR *old = Chain(Open("exdep010"), 150);
+  ASSERT_NE(old, nullptr);
+  ZDB_TABLE_SESSION *ts = old->tsession;
+  ts->flags |= ZDB_TS_PENDING;
+  ASSERT_EQ(zdb_close(old->cursor), 0);
+  EXPECT_EQ(ts->open, nullptr);
+  EXPECT_EQ(ts->waiting, old);
+  EXPECT_EQ(old->cursor, nullptr);
+
+  ZDB_CURSOR *cursor = Open("exdep010");
+  ZDB_INTERNAL_CURSOR *other = Chain(cursor, 100);  // same table session, other company
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(other, old);
+  EXPECT_EQ(ts->waiting, old);
+  EXPECT_EQ(Chain(cursor, 150), old);  // revived for the new cursor
+  EXPECT_EQ(old->cursor, cursor);
+  EXPECT_EQ(ts->waiting, nullptr);
+
+  ASSERT_EQ(zdb_close(cursor), 0);
+  EXPECT_NE(ts->waiting, nullptr);
+  // The flush empties the table sessions, then closes the chains that waited.
+  ts->flags = 0;
+  while (ts->waiting != nullptr) ASSERT_EQ(zdb_close_internal(ts->waiting->company->head), 0);
+  EXPECT_EQ(ts->open, nullptr);
+}
+
 TEST_F(AttachEndToEnd, ADriverWithItsSessionsInUseGetsASecondRecord) {
   ZDB_SERVER *servers[3] = {};
   for (int i = 0; i < 3; ++i) {
