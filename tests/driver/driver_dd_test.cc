@@ -1,0 +1,162 @@
+// The reference driver's company mappings, table dictionaries and options,
+// without a process: payloads are parsed from bytes, and a payload that
+// breaks a bound ends the connection.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dbc/request_codes.h"
+#include "dbc/zdb_errors.h"
+#include "driver_compnr.h"
+#include "driver_conn.h"
+#include "driver_dd.h"
+#include "driver_options.h"
+#include "support/test_env.h"
+
+namespace {
+
+using namespace molvane::driver;
+
+class Wire {
+ public:
+  Wire &u8(unsigned v) { b_.push_back(static_cast<std::uint8_t>(v)); return *this; }
+  Wire &u16(unsigned v) { return u8(v >> 8).u8(v & 0xFF); }
+  Wire &u32(std::uint32_t v) { return u16(v >> 16).u16(v & 0xFFFF); }
+  Wire &raw(const std::string &s) { b_.insert(b_.end(), s.begin(), s.end()); return *this; }
+  Wire &text(const std::string &s) { return raw(s).u8(0); }
+  const std::vector<std::uint8_t> &bytes() const { return b_; }
+
+ private:
+  std::vector<std::uint8_t> b_;
+};
+
+Wire CompnrPayload(const std::string &env, unsigned logical_in_ex = 150) {
+  Wire w;
+  w.text(env).u32(2);
+  w.text("ex").u32(1).u16(100).u16(1).u16(logical_in_ex);
+  w.text("exdep").u32(1).u16(200).u16(2).u16(150).u16(151);
+  return w;
+}
+
+std::string AsText(const Wire &w) { return std::string(w.bytes().begin(), w.bytes().end()); }
+
+TEST(DriverCompnr, LongestPrefixMapsTheCompany) {
+  Wire w = CompnrPayload("env");
+  WireReader in(w.bytes().data(), w.bytes().size());
+  CompnrMap map = ReadCompnrMap(in);
+  EXPECT_EQ(in.consumed(), w.bytes().size());
+  EXPECT_EQ(map.env, "env");
+  struct { const char *table; int logical; int physical; } cases[] = {
+      {"exdep010", 150, 200}, {"exdep010", 151, 200}, {"exemp010", 150, 100},
+      {"exemp010", 151, 151}, {"ttaud110", 150, 150}, {"exdep010", 7, 7}};
+  for (const auto &c : cases)
+    EXPECT_EQ(map.Physical(c.table, c.logical), c.physical) << c.table << " " << c.logical;
+}
+
+// A SEND_COMPNR or DD_INFO_TABLE that breaks a bound ends the connection.
+TEST(DriverPayloadBounds, BrokenPayloadsEndTheConnection) {
+  Wire long_spec;
+  long_spec.u8(SEND_COMPNR).text("env").u32(1).text("exdepmore").u32(0);
+  Wire big_company;
+  big_company.u8(SEND_COMPNR).raw(AsText(CompnrPayload("env", 1000)));
+  Wire many_specs;
+  many_specs.u8(SEND_COMPNR).text("env").u32(0xFFFFFFFF);
+  auto dd = [](const std::string &name, unsigned key_position) {
+    Wire w;
+    w.u8(DD_INFO_TABLE).u32(1).raw(name).u8(0);
+    w.u16(1).u16(0).u16(1).u16(0).u16(100).u16(0).u16(0).u16(0);
+    w.text("code").u16(6).u16(0).u8(6).u8(0).u8(1).u8(0).u8(0);
+    w.u8(1).u8(0).u8(0).u16(1).u16(key_position);
+    return w;
+  };
+  Wire bad_name = dd("exd;p010", 0);
+  Wire bad_position = dd("exdep010", 1);
+  Wire good = dd("exdep010", 0);
+  for (const Wire *w : {&long_spec, &big_company, &many_specs, &bad_name, &bad_position}) {
+    DriverConnection conn({});
+    conn.Feed(w->bytes().data(), w->bytes().size());
+    EXPECT_FALSE(conn.Process());
+    EXPECT_FALSE(conn.has_reply());
+  }
+  // The well-formed description only lacks its session.
+  DriverConnection conn({});
+  conn.Feed(good.bytes().data(), good.bytes().size());
+  EXPECT_TRUE(conn.Process());
+  std::uint8_t reply[8];
+  ASSERT_EQ(conn.TakeReply(reply, sizeof reply), 4u);
+  EXPECT_EQ((reply[2] << 8) | reply[3], ZE_INVALID_SESSION);
+}
+
+TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
+  DdTableDesc desc;
+  desc.name = "exemp010";
+  desc.columns = {{"code", 6, 0, 6, 0, 1, {0, 0}}, {"scores", 6, 6, 2, 1, 3, {5, 0}},
+                  {"price", 4, 12, 4, 0, 1, {5, 2}}};
+  desc.keys = {{1, 0, 0, {0}}, {2, 1, 0, {1, 0}}, {3, 0, 0, {2}}};
+  std::vector<std::string> sql = TableStatements(desc, 7);
+  ASSERT_EQ(sql.size(), 4u);
+  EXPECT_EQ(sql[0],
+            "CREATE TABLE IF NOT EXISTS \"exemp010007\" (\"code\" BLOB, \"scores_1\" INTEGER, "
+            "\"scores_2\" INTEGER, \"scores_3\" INTEGER, \"price\" REAL)");
+  EXPECT_EQ(sql[1], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i1\" ON \"exemp010007\" (\"code\")");
+  EXPECT_EQ(sql[2],
+            "CREATE INDEX IF NOT EXISTS \"exemp010007_i2\" ON \"exemp010007\" "
+            "(\"scores_1\", \"scores_2\", \"scores_3\", \"code\")");
+  EXPECT_EQ(sql[3], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i3\" ON \"exemp010007\" (\"price\")");
+  // Names are quoted, so a quote in a column name stays inside it.
+  desc.columns[0].name = "co\"de";
+  EXPECT_NE(TableStatements(desc, 7)[0].find("\"co\"\"de\" BLOB"), std::string::npos);
+}
+
+TEST(DriverOptions, ArgumentsSetWhatTheDriverReports) {
+  DriverOptions o = DriverOptions::FromArgs(
+      {"--sessions=2", "/tmp/x.db", "--sql-protocol=5", "--tss-mode=3", "--bogus", "other"});
+  EXPECT_EQ(o.database, "/tmp/x.db");
+  EXPECT_EQ(o.sessions, 2u);
+  EXPECT_EQ(o.sql_protocol, 5u);
+  EXPECT_EQ(o.tss_mode, 0);  // 3 is no mode
+  DriverOptions d = DriverOptions::FromArgs({});
+  EXPECT_EQ(d.sessions, 32u);
+  EXPECT_EQ(d.sql_protocol, 6u);
+}
+
+// ATT_SERVER answers 519 until the mapping of the client's environment is
+// held; sessions beyond the ones allowed are refused with 525.
+TEST(DriverAttach, MappingAndSessionLimit) {
+  ForgetCompnrMaps();
+  molvane::test::ScratchDir dir;
+  DriverConnection conn({dir.path() + "/x.db", "--sessions=1"});
+  auto exchange = [&conn](const Wire &w) {
+    conn.Feed(w.bytes().data(), w.bytes().size());
+    EXPECT_TRUE(conn.Process());
+    std::vector<std::uint8_t> reply(64);
+    reply.resize(conn.TakeReply(reply.data(), reply.size()));
+    return reply;
+  };
+  auto last_u32 = [](const std::vector<std::uint8_t> &r) {
+    std::size_t n = r.size();
+    return static_cast<std::uint32_t>((r[n - 4] << 24) | (r[n - 3] << 16) | (r[n - 2] << 8) | r[n - 1]);
+  };
+  Wire att;
+  att.u8(ATT_SERVER).u32(1).u16(2).u16(2).u32(6).text("ann").text("env-a").text("dd msqlite x");
+  EXPECT_EQ(last_u32(exchange(att)), static_cast<std::uint32_t>(ZE_ILLEGAL_COMPNR));
+  Wire map;
+  map.u8(SEND_COMPNR).raw(AsText(CompnrPayload("env-a")));
+  EXPECT_EQ(last_u32(exchange(map)), 0u);
+  std::vector<std::uint8_t> facts = exchange(att);
+  ASSERT_EQ(facts.size(), 21u);
+  EXPECT_EQ(facts[3], 1);  // sessions allowed
+  EXPECT_EQ(last_u32(facts), 0u);
+  Wire session;
+  session.u8(ATT_SESSION).text("t1");
+  EXPECT_EQ(last_u32(exchange(session)), 0u);
+  EXPECT_EQ(last_u32(exchange(session)), static_cast<std::uint32_t>(ZE_NO_RESOURCE));
+  // Another client environment still lacks its mapping.
+  Wire att_b;
+  att_b.u8(ATT_SERVER).u32(1).u16(2).u16(2).u32(6).text("bob").text("env-b").text("dd msqlite x");
+  EXPECT_EQ(last_u32(exchange(att_b)), static_cast<std::uint32_t>(ZE_ILLEGAL_COMPNR));
+}
+
+}  // namespace
