@@ -277,6 +277,43 @@ TEST_F(AttachEndToEnd, ReadDriverIsTheCopyMarkedForReading) {
   EXPECT_EQ(zdb_get_nr_drivers(), 2);
 }
 
+TEST_F(AttachEndToEnd, AuditCopyWaitsForItsFirstRequest) {
+  ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 900);
+  ASSERT_NE(ic, nullptr) << zdb_errno;
+  ZDB_COMPANY *company = ic->company;
+  ASSERT_NE(company->audit, nullptr);
+  EXPECT_EQ(ic->next_in_chain, nullptr);  // the main chain holds the database copy only
+  ZDB_SERVER *audit = ServerOf(company->audit);
+  EXPECT_TRUE(zdb_server_is_audit(audit));
+  EXPECT_FALSE(zdb_server_attached(audit));
+  EXPECT_EQ(audit->sessions_allowed, ZDB_AUDIT_SESSIONS);
+  EXPECT_EQ(company->read, ic);
+  EXPECT_EQ(zdb_cursor_check(ic), 0);
+  company->audit->state = 0;  // a closed member anywhere fails the check
+  EXPECT_EQ(zdb_cursor_check(ic), -1);
+  EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
+  company->audit->state = ZDB_ICURSOR_VALID;
+}
+
+TEST_F(AttachEndToEnd, DriversStartForATableWithoutInternalCursors) {
+  const DD_TABLE *table = ddtable("tttxt010");
+  ASSERT_EQ(zdb_start_drivers_for_table(table, 100, trans_), 0) << zdb_errno;
+  EXPECT_EQ(zdb_get_nr_drivers(), 2);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(trans_);
+  int sessions = 0;
+  for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans, ++sessions) {
+    EXPECT_FALSE(dbc_session_has_open_cursor(s));
+    EXPECT_EQ(release_session_locks(s, 1), 0);
+  }
+  EXPECT_EQ(sessions, 2);
+  // The chain opened later finds the same sessions.
+  ZDB_INTERNAL_CURSOR *ic = Chain(Open("tttxt010"), 100);
+  ASSERT_NE(ic, nullptr);
+  EXPECT_EQ(zdb_get_nr_drivers(), 2);
+  EXPECT_EQ(zdb_start_drivers_for_table(table, 100, 77), -1);
+  EXPECT_EQ(zdb_errno, ZE_INVALID_SESSION);
+}
+
 TEST_F(AttachEndToEnd, SystemInformationOfADriver) {
   ASSERT_NE(Chain(Open("exdep010"), 100), nullptr);
   char buffer[128];
