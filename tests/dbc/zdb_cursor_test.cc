@@ -190,6 +190,21 @@ TEST_F(ZdbCursor, WithoutBindsTheHostRowStandsForTheRow) {
   EXPECT_EQ(zdb_close(cursor), 0);
 }
 
+TEST_F(ZdbCursor, CompanyBindCarriesTheCompanyNumber) {
+  std::int16_t compnr = 42;
+  std::int32_t emp = 0;
+  ZDB_HOST_BIND binds[] = {Bind(&emp, "exemp010.emp", DDT_LONG),
+                           Bind(&compnr, "exemp010._compnr", DDT_SHORT)};
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 100, binds, 2, trans_), 0) << zdb_errno;
+  ASSERT_EQ(cursor->company_bind, &cursor->binds[1]);
+  EXPECT_EQ(get_compnr_from_bind(cursor), 42);
+  put_compnr_in_bind(cursor, 777);
+  EXPECT_EQ(compnr, 777);
+  EXPECT_EQ(emp, 0);
+  EXPECT_EQ(zdb_close(cursor), 0);
+}
+
 TEST_F(ZdbCursor, ChainCannotOpenWithoutADriver) {
   // No table definitions in this root: the chain fails with 505 and the
   // cursor stays usable and closable.
