@@ -355,4 +355,24 @@ TEST_F(AttachEndToEnd, ADriverDyingMidSessionReachesTheDeathHandler) {
   server->in = server->out = nullptr;
 }
 
+// Without a handler of the host's, a lost driver ends the process with
+// status 1 and a log line.
+TEST_F(AttachEndToEnd, TheDefaultDeathHandlerEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  zdb_set_server_death_handler(nullptr);
+  ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 100);
+  ASSERT_NE(ic, nullptr);
+  ZDB_SERVER *server = ServerOf(ic);
+  ASSERT_EQ(kill(static_cast<pid_t>(server->pid), SIGKILL), 0);
+  EXPECT_EXIT(
+      {
+        char buffer[64];
+        zdb_get_db_system_info(1, 42, buffer, sizeof buffer);
+      },
+      testing::ExitedWithCode(1), "");
+  sclose(server->out);
+  sclose(server->in);
+  server->in = server->out = nullptr;
+}
+
 }  // namespace
