@@ -1,0 +1,155 @@
+// SQLRowSource: the abstract row-producing node of an execution tree.
+//
+// The public operations are the same for every row source and live here:
+// they trace (SQLLogger::Eval::Rs), keep the state, enforce the maximum-rows
+// limit and the time-out deadline, and call the protected Do* hook that a
+// subclass implements. The optimiser's push and pull messages rewrite the
+// tree bottom-up (OptimizeTree) and then top-down (OptimizeNode); an
+// operation that returns a row source returns the node that stands in the
+// tree afterwards, which may be another object (this one then is deleted).
+//
+// The plan (the tree, its conditions and expressions) stays as prepared;
+// what one execution changes (rows fetched, buffers, cursors) lives in
+// members that Exec and Break reset, so a cached tree can run again.
+#pragma once
+
+#include "sql/common/sql_containers.h"
+#include "sql/common/sql_type.h"
+#include "sql/exec/exec_tree.h"
+
+class SQLDatabaseInstance;
+class SQLHints;
+class SQLRSFetch;
+class SQLRSGroupSpec;
+class SQLRSNetFetchParams;
+class SQLRSFetchParameters;
+class SQLColumnRef2QDBColumnIdMap;
+class SQLVisitor;
+// Which column references GetColumnRefs collects (the expressions define it).
+enum SQLRSSCColumnRefType : int;
+
+class SQLRowSource : public SQLExecTree {
+ public:
+  // States of a row source.
+  static constexpr int kConstructed = 1;
+  static constexpr int kPrepared = 2;
+  static constexpr int kAttached = 3;
+  static constexpr int kExecuted = 4;
+
+  SQLRowSource();
+  ~SQLRowSource() override;
+
+  // ---- SQLExecTree, the same for every row source ----
+  SQLExecTree *Optimize() override;
+  void Prepare(SQLRSPrepareContext *context) override;
+  // Attaches every table leaf and text-content expression of the tree; when
+  // that fails, detaches the whole tree again and rethrows.
+  void Attach(unsigned long sessionId) override;
+  int GetNumCols() override { return DoGetNumCols(); }
+  SQLColumnDescriptor const *GetColumnDescriptor(int column) override {
+    return DoGetColumnDescriptor(column);
+  }
+  SQLValueStore const *GetValueStoreAddr(int column) override { return DoGetValueStoreAddr(column); }
+  // A limit below 0 means none.
+  void SetMaxRows(int limit) override;
+  // Every row source of the tree, subqueries included, takes the deadline;
+  // every table leaf passes it to its cursor.
+  void SetTimeOut(long deadline) override;
+  // Every table leaf of the tree takes the buffer size.
+  void SetBufferSize(int rows) override;
+  int Exec() override;
+  // Throws SQLExZDBError(313) once the deadline has passed; returns 0 without
+  // calling the hook once the maximum rows have been fetched.
+  int Fetch() override;
+  // Skips by the hook, or by fetching when the hook cannot skip.
+  int SkipRows(int n) override;
+  void Break() override;
+  // Detaches the whole tree; a failure is traced, never thrown.
+  void Close() override;
+  void Log() override;
+
+  // OptimizeTree(null, null), then OptimizeNode on its result.
+  SQLRowSource *OptimizeRS();
+  // VisitSQLRowSource(this), then DoAcceptVisit.
+  void AcceptVisit(SQLVisitor &visitor);
+
+  // ---- queries and rewrites over the expressions of a subtree ----
+  virtual void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) = 0;
+  virtual bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) = 0;
+  virtual void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) = 0;
+
+  // ---- the optimiser's messages ----
+  virtual SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) = 0;
+  virtual void OptimizeNode() = 0;
+  virtual void PushHints(SQLHints *hints) = 0;
+  // Takes ownership of condition; *residual (owned by the caller) is the
+  // part not taken, null when all of it was.
+  virtual SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) = 0;
+  virtual SQLRowSource *PullFilter(SQLRSSCSearchCond **condition) = 0;
+  virtual SQLRowSource *PullNullify(intList **columns, SQLRSSCSearchCond **condition) = 0;
+  // TRUE when the receiver took over the ordering and the list.
+  virtual bool PushSort(SQLSortSpecList *specifications) = 0;
+  virtual SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs,
+                                  bool *accepted) = 0;
+  virtual SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) = 0;
+  // TRUE when the receiver's rows are, or can be made by it, materialised.
+  virtual bool RowSetIsPrepared() = 0;
+  virtual SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                                    List<SQLRSSCSearchCond const *> *filters, bool *combinable) = 0;
+  // Double dispatch of joins and unions; the defaults below stop (joins) or
+  // form nothing (unions, null).
+  virtual SQLRSFetch *CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRSSCSearchCond *condition);
+  virtual SQLRSFetch *CreateJoin(SQLJoinType type, SQLRowSource *other, SQLRSSCSearchCond *condition);
+  virtual SQLRSFetch *CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition);
+  virtual SQLRowSource *CreateUnion(SQLRSFetch *other, bool all);
+  virtual SQLRowSource *CreateUnion(SQLRowSource *other, bool all);
+  // Appends this row source and everything below it to a query description.
+  virtual void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) = 0;
+  // The older description interface; every row source stops on it.
+  virtual void createQPsubquery(SQLColumnRef2QDBColumnIdMap *map, SQLRSFetchParameters *params,
+                                unsigned long id) = 0;
+
+  // ---- state, for the visitors that attach, detach and set time-outs ----
+  int GetState() const { return state_; }
+  void SetState(int state) { state_ = state; }
+  long GetDeadline() const { return deadline_; }
+  void SetDeadline(long deadline) { deadline_ = deadline; }
+  int GetMaxRows() const { return maxRows_; }
+  int GetRowsFetched() const { return rowsFetched_; }
+  // Labels the trace lines of this row source.
+  int GetId() const { return id_; }
+
+ protected:
+  virtual void DoPrepare(SQLRSPrepareContext *context) = 0;
+  virtual int DoGetNumCols() = 0;
+  virtual SQLColumnDescriptor const *DoGetColumnDescriptor(int column) = 0;
+  virtual SQLValueStore const *DoGetValueStoreAddr(int column) = 0;
+  virtual void DoSetMaxRows(int limit) = 0;
+  virtual void DoExec() = 0;
+  virtual int DoFetch() = 0;
+  // The rows skipped, or a negative value when the row source cannot skip
+  // by itself (the public SkipRows then fetches).
+  virtual int DoSkipRows(int n) = 0;
+  virtual void DoBreak() = 0;
+  // Completes the line that Log began, and logs the subtree.
+  virtual void DoLog() = 0;
+  virtual void DoAcceptVisit(SQLVisitor &visitor) = 0;
+
+  // Starts a trace line "[id] " when row-source tracing is on; FALSE (and
+  // nothing written) when it is off.
+  bool TraceStart() const;
+
+ private:
+  // Throws SQLExZDBError(313) when a deadline is set and has passed.
+  void CheckDeadline();
+
+  int state_;        // kConstructed .. kExecuted
+  int maxRows_;      // -1: no limit
+  long deadline_;    // seconds since 1970 UTC; 0: none
+  int rowsFetched_;  // hook calls of Fetch since the last Exec
+  int id_;           // from the process-wide counter, 1 for the first
+};
+
+// Ends the traversal of a node with one child: the child leaves the
+// visitor's row-source scope and the node takes its place.
+void SQLRSEndUnaryVisit(SQLVisitor &visitor, SQLRowSource *node);

@@ -1,0 +1,24 @@
+// SQLRSFetch: the abstract table leaf of an execution tree.
+//
+// A leaf reads the rows of one table (and whatever the optimiser pushed
+// into it) from a driver's SQL agent. It handles the buffer size itself,
+// bypassing the base class's visitor walk, and is attached to and detached
+// from database sessions by the attach and detach visitors.
+#pragma once
+
+#include "sql/exec/row_source.h"
+
+class SQLRSFetch : public SQLRowSource {
+ public:
+  void SetBufferSize(int rows) override = 0;
+  // The deadline of the leaf's cursor at the driver (0: none).
+  virtual void SetCursorTimeOut(long deadline) = 0;
+  virtual bool OperatesOnThisDBInstance(SQLDatabaseInstance *instance) = 0;
+  virtual SQLDatabaseInstance const *GetDBInstance() = 0;
+  virtual void AttachToSession(unsigned long sessionId) = 0;
+  virtual void DetachFromSession() = 0;
+  // Whether the leaf refers to a row of the query at `level` or inside it
+  // (IsVariable), or to no row at all (IsConstant).
+  virtual bool IsVariable(int level) = 0;
+  virtual bool IsConstant(int level) = 0;
+};

@@ -1,0 +1,106 @@
+// The small visitors that walk whole execution trees for the row sources:
+// attaching and detaching table leaves, spreading time-outs and buffer
+// sizes, and asking which database instance a tree runs on, or whether it
+// refers to rows of enclosing queries.
+#pragma once
+
+#include <exception>
+
+#include "sql/exec/visitor.h"
+
+class SQLDatabaseInstance;
+
+// Attaches every table leaf to the session; every row source becomes
+// attached.
+class SQLAttachVisitor : public SQLVisitor {
+ public:
+  explicit SQLAttachVisitor(unsigned long sessionId) : sessionId_(sessionId) {}
+  void VisitSQLRowSource(SQLRowSource *rs) override;
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+
+ private:
+  unsigned long sessionId_;
+};
+
+// Detaches every table leaf; every row source goes back to prepared. A leaf
+// that fails to detach does not stop the walk: the first failure is kept
+// and Failure() returns it afterwards, so that the rest of the tree is still
+// detached.
+class SQLDetachVisitor : public SQLVisitor {
+ public:
+  void VisitSQLRowSource(SQLRowSource *rs) override;
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  std::exception_ptr Failure() const { return failure_; }
+
+ private:
+  std::exception_ptr failure_;  // the first failure of a leaf, or null
+};
+
+// Every row source takes the deadline; every leaf's cursor too.
+class SQLSetTimeOutVisitor : public SQLVisitor {
+ public:
+  explicit SQLSetTimeOutVisitor(long deadline) : deadline_(deadline) {}
+  void VisitSQLRowSource(SQLRowSource *rs) override;
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+
+ private:
+  long deadline_;
+};
+
+// Every leaf takes the buffer size.
+class SQLRSSetBufferSizeVisitor : public SQLVisitor {
+ public:
+  explicit SQLRSSetBufferSizeVisitor(int rows) : rows_(rows) {}
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+
+ private:
+  int rows_;
+};
+
+// TRUE when every leaf operates on the instance.
+class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
+ public:
+  explicit SQLOperatesOnThisDBInstanceVisitor(SQLDatabaseInstance *instance) : instance_(instance) {}
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  bool GetResult() const { return result_; }
+
+ private:
+  SQLDatabaseInstance *instance_;  // not owned
+  bool result_ = true;
+};
+
+// The instance of a tree with exactly one table leaf; null for none or
+// several (also when several leaves share one instance).
+class SQLGetDBInstanceVisitor : public SQLVisitor {
+ public:
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  SQLDatabaseInstance const *GetResult() const { return result_; }
+
+ private:
+  int leaves_ = 0;                               // leaves met so far
+  SQLDatabaseInstance const *result_ = nullptr;  // not owned
+};
+
+// TRUE when the visited tree refers to a row of the query where the walk
+// started (or of one enclosing it).
+class SQLIsVariableVisitor : public SQLVisitor {
+ public:
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  bool GetResult() const { return result_; }
+  void SetResult(bool result) { result_ = result; }
+
+ private:
+  bool result_ = false;
+};
+
+// FALSE when the visited tree refers to a parameter or a row of the query
+// where the walk started (or of one enclosing it).
+class SQLIsConstantVisitor : public SQLVisitor {
+ public:
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  bool GetResult() const { return result_; }
+  void SetResult(bool result) { result_ = result; }
+
+ private:
+  bool result_ = true;
+};
