@@ -87,6 +87,15 @@ TEST_F(AttachEndToEnd, DeadFirstAlternativeFallsBackToTheSecond) {
   EXPECT_EQ(zdb_attach_cursor(ic), 0);
 }
 
+// A driver whose session fails is given up (detached and freed) and the
+// next alternative serves.
+TEST_F(AttachEndToEnd, FailedSessionFallsBackToTheNextAlternative) {
+  ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 400);
+  ASSERT_NE(ic, nullptr) << zdb_errno;
+  EXPECT_STREQ(zdb_server_name(ServerOf(ic)), "msqlite");
+  EXPECT_EQ(zdb_get_nr_drivers(), 1);
+}
+
 TEST_F(AttachEndToEnd, TwoTablesOfOneGroupShareOneSession) {
   ZDB_INTERNAL_CURSOR *dep = Chain(Open("exdep010"), 100);
   ZDB_INTERNAL_CURSOR *emp = Chain(Open("exemp010"), 100);
@@ -202,7 +211,8 @@ TEST_P(AttachRefusal, DriverIsDetachedAndTheErrorKept) {
 
 INSTANTIATE_TEST_SUITE_P(
     Drivers, AttachRefusal,
-    testing::Values(Refusal{500, ZE_SQL_PROTOCOL, nullptr, nullptr},
+    testing::Values(Refusal{300, ZE_ILLEGAL_STATE, nullptr, nullptr},
+                    Refusal{500, ZE_SQL_PROTOCOL, nullptr, nullptr},
                     Refusal{600, ZE_TSS_MODE, "TssMode configuration", "Incompatible TssMode for server msqlutft"}));
 
 TEST_F(AttachEndToEnd, TheCompanyMappingFollowsA519Once) {
