@@ -1,0 +1,559 @@
+// Record layout of the spill file (all of it private to this process).
+//
+// Body: a NULL bitmap of ceil(n/8) bytes (bit i%8 of byte i/8 set for a NULL
+// column i), then per non-NULL column its value: INTEGER, DATE and INTERVAL
+// DAYS as 4 bytes most significant first; TIMESTAMP and INTERVAL SECONDS as
+// 8 bytes least significant first; REAL as the 8 bytes of double_in; STRING
+// and RAW as their declared length of bytes in fixed records, or as a 4-byte
+// length (most significant first) and the bytes in variable records. A
+// column of array depth d is d element values, NULL as a whole when its
+// first element is.
+//
+// Fixed records are the body alone, at the row's position. Variable records
+// start with a header {size, kind, next}, three 32-bit words least
+// significant byte first: kind 1 is a row in its own slot, kind 2 a row that
+// outgrew its slot and moved to the end of the file, kind 3 the stub left in
+// the slot, whose next is the kind-2 record's position.
+#include "sql/exec/vs_buffer.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "dbc/dbc_settings.h"
+#include "molvane/datetime.h"
+#include "platform/log.h"
+#include "sql/common/column_descriptor.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
+#include "sql/common/temp_file.h"
+#include "sql/common/value_store.h"
+
+struct SQLVSCacheRow {
+  bool dirty = false;   // changed since last written out
+  bool onFile = false;  // has a record in the file
+  long position = 0;    // the row's id
+  long slotSize = 0;    // variable records: body bytes reserved in the file
+  std::unique_ptr<SQLValueStore[]> values;
+  SQLVSCacheRow *bucketNext = nullptr;
+  SQLVSCacheRow *bucketPrev = nullptr;
+  SQLVSCacheRow *lruPrev = nullptr;  // towards the most recently used end
+  SQLVSCacheRow *lruNext = nullptr;  // towards the least recently used end
+};
+
+namespace {
+
+constexpr int kDefaultCacheRows = 71;
+constexpr long kHeaderSize = 12;
+constexpr long kMaxRecordField = 0x7FFFFFFF;  // header words are 32-bit
+
+long ElementWidth(SQLColumnDescriptor const *d) {
+  switch (d->GetType()) {
+    case SQL_INTEGER:
+    case SQL_DATE:
+    case SQL_INTERVAL_DAYS:
+      return 4;
+    case SQL_REAL:
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
+      return 8;
+    case SQL_STRING:
+    case SQL_RAW:
+      return static_cast<long>(d->GetLength());
+    default:
+      SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(d->GetType()));
+  }
+}
+
+int Depth(SQLColumnDescriptor const *d) { return d->GetDepth() > 1 ? d->GetDepth() : 1; }
+
+// Element i of a column's store: the store itself for a scalar column.
+SQLValueStore const *Element(SQLValueStore const *store, int depth, int i) {
+  if (depth == 1) return store;
+  if (store->GetType() != SQL_ARRAY) return store;
+  return i < store->GetDimension() ? store->GetElement(i) : nullptr;
+}
+
+bool ColumnIsNull(SQLValueStore const *store, int depth) {
+  if (depth == 1) return store->IsNull();
+  if (store->GetType() != SQL_ARRAY) return store->IsNull();
+  return store->GetDimension() == 0 || store->GetElement(0)->IsNull();
+}
+
+// A NULL of the column's type, so that a later Copy sees a typed store.
+void SetTypedNull(SQLValueStore *v, SQLType type) {
+  switch (type) {
+    case SQL_INTEGER: v->SetInteger(0); break;
+    case SQL_REAL: v->SetReal(0.0); break;
+    case SQL_DATE: v->SetDate(0); break;
+    case SQL_TIMESTAMP: v->SetTimestamp(0); break;
+    case SQL_INTERVAL_DAYS: v->SetIntervalDays(0); break;
+    case SQL_INTERVAL_SECONDS: v->SetIntervalSeconds(0); break;
+    case SQL_STRING: v->SetString(nullptr, 0); break;
+    default: v->SetRaw(nullptr, 0); break;
+  }
+  v->SetNull();
+}
+
+void PutBig32(unsigned char *p, std::uint32_t v) {
+  for (int i = 3; i >= 0; --i, v >>= 8) p[i] = static_cast<unsigned char>(v);
+}
+std::uint32_t GetBig32(unsigned char const *p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+void PutLittle(unsigned char *p, std::uint64_t v, int n) {
+  for (int i = 0; i < n; ++i, v >>= 8) p[i] = static_cast<unsigned char>(v);
+}
+std::uint64_t GetLittle(unsigned char const *p, int n) {
+  std::uint64_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+[[noreturn]] void CorruptRecord(char const *path, long position) {
+  log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+           "Corrupt record at position %ld of the row buffer file '%s'", position, path);
+  throw SQLExFileIOError();
+}
+
+}  // namespace
+
+SQLVSBuffer::SQLVSBuffer(int numCols, SQLColumnDescriptor const *const *descriptors, int cacheRows)
+    : numCols_(numCols), descriptors_(descriptors, descriptors + numCols) {
+  if (cacheRows == -1) {
+    int setting = dbc_settings().qelt_sql_cacherows;
+    cacheRows = setting >= 2 ? setting : kDefaultCacheRows;
+  }
+  cacheSize_ = cacheRows < 2 ? 2 : cacheRows;
+  buckets_.assign(static_cast<size_t>(cacheSize_), nullptr);
+
+  fixedSize_ = true;
+  recordSize_ = (numCols + 7) / 8;
+  for (SQLColumnDescriptor const *d : descriptors_) {
+    long width = ElementWidth(d);
+    if ((d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) && width == 0) fixedSize_ = false;
+    recordSize_ += width * Depth(d);
+  }
+  if (!fixedSize_) recordSize_ = 0;
+}
+
+SQLVSBuffer::~SQLVSBuffer() = default;
+
+char const *SQLVSBuffer::SpillFilePath() const { return file_ ? file_->Path().c_str() : ""; }
+
+void SQLVSBuffer::Empty() {
+  rows_.clear();
+  free_.clear();
+  buckets_.assign(static_cast<size_t>(cacheSize_), nullptr);
+  mostRecent_ = leastRecent_ = nullptr;
+  file_.reset();
+  io_.clear();
+  io_.shrink_to_fit();
+  fileEnd_ = 0;
+  iterationPosition_ = 0;
+}
+
+// ---- the cache ----
+
+SQLVSCacheRow *SQLVSBuffer::Find(long position) const {
+  for (SQLVSCacheRow *r = buckets_[static_cast<size_t>(position % cacheSize_)]; r; r = r->bucketNext)
+    if (r->position == position) return r;
+  return nullptr;
+}
+
+void SQLVSBuffer::Link(SQLVSCacheRow *row) {
+  SQLVSCacheRow *&head = buckets_[static_cast<size_t>(row->position % cacheSize_)];
+  row->bucketPrev = nullptr;
+  row->bucketNext = head;
+  if (head) head->bucketPrev = row;
+  head = row;
+  row->lruPrev = nullptr;
+  row->lruNext = mostRecent_;
+  if (mostRecent_) mostRecent_->lruPrev = row; else leastRecent_ = row;
+  mostRecent_ = row;
+}
+
+void SQLVSBuffer::Unlink(SQLVSCacheRow *row) {
+  if (row->bucketPrev)
+    row->bucketPrev->bucketNext = row->bucketNext;
+  else
+    buckets_[static_cast<size_t>(row->position % cacheSize_)] = row->bucketNext;
+  if (row->bucketNext) row->bucketNext->bucketPrev = row->bucketPrev;
+  if (row->lruPrev) row->lruPrev->lruNext = row->lruNext; else mostRecent_ = row->lruNext;
+  if (row->lruNext) row->lruNext->lruPrev = row->lruPrev; else leastRecent_ = row->lruPrev;
+  row->bucketNext = row->bucketPrev = row->lruPrev = row->lruNext = nullptr;
+}
+
+void SQLVSBuffer::MoveToFront(SQLVSCacheRow *row) {
+  if (row == mostRecent_) return;
+  row->lruPrev->lruNext = row->lruNext;
+  if (row->lruNext) row->lruNext->lruPrev = row->lruPrev; else leastRecent_ = row->lruPrev;
+  row->lruPrev = nullptr;
+  row->lruNext = mostRecent_;
+  mostRecent_->lruPrev = row;
+  mostRecent_ = row;
+}
+
+SQLVSCacheRow *SQLVSBuffer::TakeRow() {
+  if (!free_.empty()) {
+    SQLVSCacheRow *row = free_.back();
+    free_.pop_back();
+    return row;
+  }
+  if (static_cast<int>(rows_.size()) < cacheSize_) {
+    auto row = std::make_unique<SQLVSCacheRow>();
+    row->values = std::make_unique<SQLValueStore[]>(static_cast<size_t>(numCols_ > 0 ? numCols_ : 1));
+    rows_.push_back(std::move(row));
+    return rows_.back().get();
+  }
+  SQLVSCacheRow *row = leastRecent_;
+  if (row->dirty) WriteOut(row);  // on failure the row stays cached and changed
+  Unlink(row);
+  return row;
+}
+
+SQLVSCacheRow *SQLVSBuffer::FetchRow(long position) {
+  SQLVSCacheRow *row = TakeRow();
+  row->position = position;
+  try {
+    ReadIn(row);
+  } catch (...) {
+    free_.push_back(row);
+    throw;
+  }
+  Link(row);
+  return row;
+}
+
+SQLVSCacheRow *SQLVSBuffer::GetRow(long position) {
+  if (SQLVSCacheRow *row = Find(position)) {
+    MoveToFront(row);
+    return row;
+  }
+  if (position < 0 || position >= fileEnd_)
+    SQLAbort(__FILE__, __LINE__, "Row buffer: no row at position %ld", position);
+  return FetchRow(position);
+}
+
+// ---- rows ----
+
+SQLVSBufferId SQLVSBuffer::Write(SQLValueStore const *const *row) {
+  SQLVSCacheRow *r = TakeRow();
+  for (int i = 0; i < numCols_; ++i) r->values[i].Copy(row[i]);
+  r->position = fileEnd_;
+  r->dirty = true;
+  r->onFile = false;
+  if (fixedSize_) {
+    fileEnd_ += recordSize_;
+  } else {
+    r->slotSize = BodySize(r->values.get());
+    fileEnd_ += r->slotSize + kHeaderSize;
+  }
+  Link(r);
+  return SQLVSBufferId::BufferRow(r->position);
+}
+
+SQLValueStore const *SQLVSBuffer::GetForRead(SQLVSBufferId id) {
+  return GetRow(id.GetPosition())->values.get();
+}
+
+SQLValueStore *SQLVSBuffer::GetForUpdate(SQLVSBufferId id) {
+  SQLVSCacheRow *row = GetRow(id.GetPosition());
+  row->dirty = true;
+  return row->values.get();
+}
+
+SQLVSCacheRow *SQLVSBuffer::NextRow() {
+  while (iterationPosition_ < fileEnd_) {
+    long p = iterationPosition_;
+    if (fixedSize_) {
+      iterationPosition_ += recordSize_;
+      return GetRow(p);
+    }
+    SQLVSCacheRow *row = Find(p);
+    if (row == nullptr) {
+      Header h = ReadHeader(p);
+      if (h.kind == 2) {
+        iterationPosition_ += h.size + kHeaderSize;
+        continue;
+      }
+      row = FetchRow(p);
+    } else {
+      MoveToFront(row);
+    }
+    iterationPosition_ += row->slotSize + kHeaderSize;
+    return row;
+  }
+  return nullptr;
+}
+
+SQLValueStore const *SQLVSBuffer::NextRowForRead() {
+  SQLVSCacheRow *row = NextRow();
+  return row ? row->values.get() : nullptr;
+}
+
+SQLValueStore *SQLVSBuffer::NextRowForUpdate() {
+  SQLVSCacheRow *row = NextRow();
+  if (row == nullptr) return nullptr;
+  row->dirty = true;
+  return row->values.get();
+}
+
+// ---- records ----
+
+long SQLVSBuffer::BodySize(SQLValueStore const *values) const {
+  long size = (numCols_ + 7) / 8;
+  for (int c = 0; c < numCols_; ++c) {
+    SQLColumnDescriptor const *d = descriptors_[static_cast<size_t>(c)];
+    int depth = Depth(d);
+    if (ColumnIsNull(&values[c], depth)) continue;
+    for (int i = 0; i < depth; ++i) {
+      if (d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) {
+        SQLValueStore const *e = Element(&values[c], depth, i);
+        size += 4 + static_cast<long>(e ? e->GetLength() : 0);
+      } else {
+        size += ElementWidth(d);
+      }
+    }
+  }
+  if (size > kMaxRecordField) {
+    log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR, "Row of %ld bytes is too large for the row buffer",
+             size);
+    throw SQLExFileIOError();
+  }
+  return size;
+}
+
+long SQLVSBuffer::Encode(SQLValueStore const *values) {
+  long size = fixedSize_ ? recordSize_ : BodySize(values);
+  if (static_cast<long>(io_.size()) < size) io_.resize(static_cast<size_t>(size));
+  unsigned char *out = io_.data();
+  long bitmap = (numCols_ + 7) / 8;
+  std::memset(out, 0, static_cast<size_t>(bitmap));
+  unsigned char *p = out + bitmap;
+  for (int c = 0; c < numCols_; ++c) {
+    SQLColumnDescriptor const *d = descriptors_[static_cast<size_t>(c)];
+    int depth = Depth(d);
+    if (ColumnIsNull(&values[c], depth)) {
+      out[c / 8] = static_cast<unsigned char>(out[c / 8] | (1u << (c % 8)));
+      continue;
+    }
+    for (int i = 0; i < depth; ++i) {
+      SQLValueStore const *e = Element(&values[c], depth, i);
+      switch (d->GetType()) {
+        case SQL_INTEGER:
+        case SQL_DATE:
+        case SQL_INTERVAL_DAYS:
+          PutBig32(p, static_cast<std::uint32_t>(e ? e->GetInteger() : 0));
+          p += 4;
+          break;
+        case SQL_TIMESTAMP:
+        case SQL_INTERVAL_SECONDS:
+          PutLittle(p, static_cast<std::uint64_t>(e ? e->GetTimestamp() : 0), 8);
+          p += 8;
+          break;
+        case SQL_REAL: {
+          double v = 0.0;
+          if (e) v = e->GetType() == SQL_INTEGER ? static_cast<double>(e->GetInteger()) : e->GetReal();
+          double_in(v, p);
+          p += 8;
+          break;
+        }
+        case SQL_STRING:
+        case SQL_RAW: {
+          unsigned long n = e ? e->GetLength() : 0;
+          unsigned char const *bytes = e ? e->GetBytes() : nullptr;
+          if (!fixedSize_) {
+            PutBig32(p, static_cast<std::uint32_t>(n));
+            p += 4;
+            if (n) std::memcpy(p, bytes, n);
+            p += n;
+            break;
+          }
+          // Fixed records hold exactly the declared length: a shorter value
+          // is padded (blanks for text, zero bytes for RAW), a longer one is
+          // refused rather than cut.
+          unsigned long width = d->GetLength();
+          if (n > width) {
+            log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+                     "Value of %lu bytes exceeds the %lu bytes of column '%s' in the row buffer", n,
+                     width, d->GetName() ? d->GetName() : "");
+            throw SQLExDEStringDataRightTruncation();
+          }
+          if (n) std::memcpy(p, bytes, n);
+          std::memset(p + n, d->GetType() == SQL_STRING ? ' ' : 0, width - n);
+          p += width;
+          break;
+        }
+        default:
+          SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(d->GetType()));
+      }
+    }
+  }
+  long written = p - out;
+  if (fixedSize_ && written < size) std::memset(p, 0, static_cast<size_t>(size - written));
+  return fixedSize_ ? size : written;
+}
+
+void SQLVSBuffer::Decode(unsigned char const *body, long size, SQLValueStore *values) const {
+  long bitmap = (numCols_ + 7) / 8;
+  if (size < bitmap) CorruptRecord(file_->Path().c_str(), -1);
+  unsigned char const *p = body + bitmap;
+  unsigned char const *end = body + size;
+  auto need = [&](long n) {
+    if (n < 0 || end - p < n) CorruptRecord(file_->Path().c_str(), -1);
+  };
+  for (int c = 0; c < numCols_; ++c) {
+    SQLColumnDescriptor const *d = descriptors_[static_cast<size_t>(c)];
+    SQLType type = d->GetType();
+    int depth = Depth(d);
+    bool null = (body[c / 8] >> (c % 8)) & 1;
+    SQLValueStore *column = &values[c];
+    if (depth > 1) column->SetDimension(depth);
+    for (int i = 0; i < depth; ++i) {
+      SQLValueStore *e = depth > 1 ? column->GetElement(i) : column;
+      if (null) {
+        SetTypedNull(e, type);
+        continue;
+      }
+      switch (type) {
+        case SQL_INTEGER:
+        case SQL_DATE:
+        case SQL_INTERVAL_DAYS: {
+          need(4);
+          auto v = static_cast<std::int32_t>(GetBig32(p));
+          p += 4;
+          if (type == SQL_INTEGER) e->SetInteger(v);
+          else if (type == SQL_DATE) e->SetDate(v);
+          else e->SetIntervalDays(v);
+          break;
+        }
+        case SQL_TIMESTAMP:
+        case SQL_INTERVAL_SECONDS: {
+          need(8);
+          auto v = static_cast<std::int64_t>(GetLittle(p, 8));
+          p += 8;
+          if (type == SQL_TIMESTAMP) e->SetTimestamp(v); else e->SetIntervalSeconds(v);
+          break;
+        }
+        case SQL_REAL:
+          need(8);
+          e->SetReal(double_out(p));
+          p += 8;
+          break;
+        case SQL_STRING:
+        case SQL_RAW: {
+          long n = static_cast<long>(d->GetLength());
+          if (!fixedSize_) {
+            need(4);
+            n = static_cast<long>(GetBig32(p));
+            p += 4;
+          }
+          need(n);
+          if (type == SQL_STRING)
+            e->SetString(p, static_cast<unsigned long>(n));
+          else
+            e->SetRaw(p, static_cast<unsigned long>(n));
+          p += n;
+          break;
+        }
+        default:
+          SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(type));
+      }
+    }
+  }
+}
+
+SQLTempFile *SQLVSBuffer::File() {
+  if (!file_) file_ = std::make_unique<SQLTempFile>();
+  return file_.get();
+}
+
+SQLVSBuffer::Header SQLVSBuffer::ReadHeader(long position) {
+  unsigned char h[kHeaderSize];
+  SQLTempFile *file = File();
+  file->Seek(position, SEEK_SET);
+  file->Read(h, sizeof h);
+  Header header{static_cast<long>(GetLittle(h, 4)), static_cast<int>(GetLittle(h + 4, 4)),
+                static_cast<long>(GetLittle(h + 8, 4))};
+  if (header.kind < 1 || header.kind > 3 || header.size > kMaxRecordField ||
+      position + kHeaderSize + header.size > fileEnd_ ||
+      (header.kind == 3 && (header.next <= position || header.next >= fileEnd_)))
+    CorruptRecord(file->Path().c_str(), position);
+  return header;
+}
+
+void SQLVSBuffer::WriteRecord(long position, Header const &header, long bodyBytes) {
+  unsigned char h[kHeaderSize];
+  PutLittle(h, static_cast<std::uint64_t>(header.size), 4);
+  PutLittle(h + 4, static_cast<std::uint64_t>(header.kind), 4);
+  PutLittle(h + 8, static_cast<std::uint64_t>(header.next), 4);
+  SQLTempFile *file = File();
+  file->Seek(position, SEEK_SET);
+  file->Write(h, sizeof h);
+  if (bodyBytes > 0) file->Write(io_.data(), static_cast<unsigned>(bodyBytes));
+}
+
+void SQLVSBuffer::WriteOut(SQLVSCacheRow *row) {
+  long r = Encode(row->values.get());
+  SQLTempFile *file = File();
+  if (fixedSize_) {
+    file->Seek(row->position, SEEK_SET);
+    file->Write(io_.data(), static_cast<unsigned>(r));
+  } else {
+    long target = row->position;
+    int kind = 1;
+    long slot = row->slotSize;
+    if (row->onFile) {
+      Header h = ReadHeader(row->position);
+      if (h.kind == 3) {
+        target = h.next;
+        kind = 2;
+        slot = ReadHeader(target).size;
+      }
+    }
+    if (r <= slot) {
+      if (static_cast<long>(io_.size()) < slot) io_.resize(static_cast<size_t>(slot));
+      std::memset(io_.data() + r, 0, static_cast<size_t>(slot - r));
+      WriteRecord(target, Header{slot, kind, 0}, slot);
+    } else {
+      // The stub's next is a 32-bit word: the file cannot grow past it.
+      if (fileEnd_ > kMaxRecordField) {
+        log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+                 "Row buffer file '%s' too large to relocate a row", file->Path().c_str());
+        throw SQLExFileIOError();
+      }
+      long end = fileEnd_;
+      WriteRecord(end, Header{r, 2, 0}, r);
+      WriteRecord(row->position, Header{row->slotSize, 3, end}, 0);
+      fileEnd_ = end + r + kHeaderSize;
+    }
+  }
+  row->onFile = true;
+  row->dirty = false;
+}
+
+void SQLVSBuffer::ReadIn(SQLVSCacheRow *row) {
+  SQLTempFile *file = File();
+  long bodySize;
+  if (fixedSize_) {
+    if (static_cast<long>(io_.size()) < recordSize_) io_.resize(static_cast<size_t>(recordSize_));
+    file->Seek(row->position, SEEK_SET);
+    file->Read(io_.data(), static_cast<unsigned>(recordSize_));
+    bodySize = recordSize_;
+  } else {
+    Header h = ReadHeader(row->position);
+    if (h.kind == 2) CorruptRecord(file->Path().c_str(), row->position);
+    row->slotSize = h.size;
+    if (h.kind == 3) {
+      h = ReadHeader(h.next);
+      if (h.kind != 2) CorruptRecord(file->Path().c_str(), row->position);
+    }
+    bodySize = h.size;
+    if (static_cast<long>(io_.size()) < bodySize) io_.resize(static_cast<size_t>(bodySize));
+    if (bodySize > 0) file->Read(io_.data(), static_cast<unsigned>(bodySize));
+  }
+  Decode(io_.data(), bodySize, row->values.get());
+  row->onFile = true;
+  row->dirty = false;
+}
