@@ -49,17 +49,24 @@ bool unlink(T *&head, T *item, T *T::*link) {
 
 bool is_audit(const ZDB_TABLE_SESSION *ts) { return zdb_server_is_audit(ts->session->server); }
 
-// The company number mapped for the table; -1 with zdb_errno set.
-int map_compnr(const DD_TABLE *table, int compnr) {
-  int physical = compnrLogicToPhysic(compnrGetCompnrData(table->name), compnr);
-  if (physical == -2) {
+int wrong_compnr(int compnr, const char *table);
+
+// The physical company of a logical one for the table: false with 519 for a
+// mapping that is broken or a number outside 0..999.
+bool map_compnr(const DD_TABLE *table, int compnr, int *physical) {
+  *physical = compnrLogicToPhysic(compnrGetCompnrData(table->name), compnr);
+  if (*physical == -2) {
     zdb_error(ZE_ILLEGAL_COMPNR);
-    return -1;
+    return false;
   }
-  if ((dbc_state().debug & ZDB_DEBUG_TREE) && physical != compnr)
-    std::fprintf(stderr, "Warning: compnr %03d mapped to %03d for %s\n", compnr, physical,
+  if ((dbc_state().debug & ZDB_DEBUG_TREE) && *physical != compnr)
+    std::fprintf(stderr, "Warning: compnr %03d mapped to %03d for %s\n", compnr, *physical,
                  table->name);
-  return physical;
+  if (*physical < 0 || *physical > 999) {
+    wrong_compnr(*physical, table->name);
+    return false;
+  }
+  return true;
 }
 
 int wrong_compnr(int compnr, const char *table) {
@@ -220,12 +227,8 @@ ZDB_INTERNAL_CURSOR *revive(ZDB_INTERNAL_CURSOR *ic, ZDB_CURSOR *cursor) {
 ZDB_INTERNAL_CURSOR *open_internal(ZDB_CURSOR *cursor, int compnr) {
   if (zdb_start() != 0) return nullptr;
   const DD_TABLE *table = cursor->table;
-  int physical = map_compnr(table, compnr);
-  if (physical < 0) return nullptr;
-  if (physical > 999) {
-    wrong_compnr(physical, table->name);
-    return nullptr;
-  }
+  int physical = 0;
+  if (!map_compnr(table, compnr, &physical)) return nullptr;
   TABLEDEF td{};
   if (table_groups(table, physical, &td) != 0) return nullptr;
   ZDB_TABLE_COMPNR *key = zdb_table_compnr_key(table, physical);
@@ -391,8 +394,8 @@ void zdb_detach_cursor(ZDB_INTERNAL_CURSOR *icursor) {
 int zdb_start_drivers_for_table(const DD_TABLE *table, int compnr, int trans_id) {
   ZDB_TRANS *trans = zdb_get_trans_by_id(trans_id);
   if (trans == nullptr) return -1;
-  int physical = map_compnr(table, compnr);
-  if (physical < 0) return -1;
+  int physical = 0;
+  if (!map_compnr(table, compnr, &physical)) return -1;
   TABLEDEF td{};
   if (table_groups(table, physical, &td) != 0) return -1;
   ZDB_TABLE_COMPNR *key = zdb_table_compnr_key(table, physical);

@@ -215,6 +215,12 @@ TEST_F(ZdbCursor, ChainCannotOpenWithoutADriver) {
   EXPECT_EQ(zdb_get_internal_cursor(&ic, cursor, 100), -1);
   EXPECT_EQ(zdb_errno, ZE_NO_DRIVER);
   EXPECT_EQ(ic, nullptr);
+  for (int wrong : {1000, -3}) {
+    LogCapture log;
+    EXPECT_EQ(zdb_get_internal_cursor(&ic, cursor, wrong), -1);
+    EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
+    EXPECT_TRUE(log.Contains("Wrong Compnr", "for 'exdep010'")) << log.Dump();
+  }
   EXPECT_EQ(zdb_cursor_check(nullptr), -1);
   EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
   EXPECT_EQ(zdb_close(cursor), 0);
