@@ -1,0 +1,315 @@
+#include "sql/exec/rs_sort.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "dbc/dbc_settings.h"
+#include "sql/agent/nw_token.h"
+#include "sql/agent/token_string.h"
+#include "sql/common/sql_logger.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_materialize.h"
+#include "test_row_source.h"
+
+namespace molvane::test {
+namespace {
+
+// Column 0 of every row is its number in the input, so that the order of
+// the output can be read off.
+std::vector<int> RunAll(SQLRowSource *rs, int maxRows = -1) {
+  SQLRSPrepareContext context;
+  rs->Prepare(&context);
+  if (maxRows >= 0) rs->SetMaxRows(maxRows);
+  rs->Exec();
+  std::vector<int> order;
+  while (rs->Fetch()) order.push_back(rs->GetValueStoreAddr(0)->GetInteger());
+  return order;
+}
+
+SQLSortSpecList *Specs(std::vector<std::pair<int, int>> specs) {
+  auto *list = new SQLSortSpecList;
+  for (auto [column, direction] : specs) list->Append(SQLSortSpec(column, direction));
+  return list;
+}
+
+// Rows: id, an integer key with NULLs, a text key.
+std::vector<Row> KeyedRows() {
+  return {
+      {Cell::Int(0), Cell::Int(3), Cell::Text("b")},  {Cell::Int(1), Cell::Null(), Cell::Text("a")},
+      {Cell::Int(2), Cell::Int(1), Cell::Text("c")},  {Cell::Int(3), Cell::Int(3), Cell::Text("a")},
+      {Cell::Int(4), Cell::Null(), Cell::Text("b")},  {Cell::Int(5), Cell::Int(1), Cell::Text("a")},
+  };
+}
+
+struct OrderCase {
+  char const *name;
+  std::vector<std::pair<int, int>> specs;
+  std::vector<int> expected;
+};
+
+class SortOrder : public testing::TestWithParam<OrderCase> {};
+
+TEST_P(SortOrder, OrdersByTheKeysWithNullsLastAscending) {
+  OrderCase const &c = GetParam();
+  SQLRSSort sort(new VectorRowSource({SQL_INTEGER, SQL_INTEGER, SQL_STRING}, KeyedRows()), Specs(c.specs));
+  EXPECT_EQ(RunAll(&sort), c.expected);
+  // Every column comes back in the child's layout.
+  SQLRSSort again(new VectorRowSource({SQL_INTEGER, SQL_INTEGER, SQL_STRING}, KeyedRows()), Specs(c.specs));
+  SQLRSPrepareContext context;
+  again.Prepare(&context);
+  again.Exec();
+  ASSERT_EQ(again.Fetch(), 1);
+  Row const first = KeyedRows()[static_cast<size_t>(c.expected[0])];
+  EXPECT_EQ(again.GetValueStoreAddr(2)->GetString(), first[2].s);
+  EXPECT_EQ(again.GetValueStoreAddr(1)->IsNull(), first[1].kind == Cell::kNull);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, SortOrder,
+    testing::Values(OrderCase{"IntAsc", {{1, 0}}, {2, 5, 0, 3, 1, 4}},       // equal keys keep input order
+                    OrderCase{"IntDesc", {{1, 1}}, {1, 4, 0, 3, 2, 5}},      // NULLs first
+                    OrderCase{"IntThenText", {{1, 0}, {2, 0}}, {5, 2, 3, 0, 1, 4}},
+                    OrderCase{"NullsTieOnText", {{1, 1}, {2, 1}}, {4, 1, 0, 3, 2, 5}},
+                    OrderCase{"TextDescIntAsc", {{2, 1}, {1, 0}}, {2, 0, 4, 5, 3, 1}},
+                    OrderCase{"AllColumnsAreKeys", {{2, 0}, {1, 0}, {0, 0}}, {5, 3, 1, 0, 4, 2}}),
+    [](testing::TestParamInfo<OrderCase> const &info) { return std::string(info.param.name); });
+
+TEST(SortNode, RepeatedKeyColumnCountsOnce) {
+  SQLRSSort sort(new VectorRowSource({SQL_INTEGER, SQL_INTEGER}, {}), Specs({{1, 0}, {0, 1}, {1, 1}}));
+  ASSERT_EQ(sort.GetSortSpecs()->NrElements(), 2);
+  SQLSortSpecList copy = *sort.GetSortSpecs();
+  copy.First();
+  copy.Next();
+  EXPECT_EQ(copy.GetCurrent().GetColumnId(), 0);
+}
+
+TEST(SortNode, EmptyInputGivesNoRow) {
+  SQLRSSort sort(new VectorRowSource({SQL_INTEGER}, {}), Specs({{0, 0}}));
+  EXPECT_TRUE(RunAll(&sort).empty());
+}
+
+TEST(SortNode, MaxRowsLimitsOnlyTheOutput) {
+  auto *child = new VectorRowSource({SQL_INTEGER, SQL_INTEGER}, KeyedRows());
+  SQLRSSort sort(child, Specs({{0, 1}}));
+  EXPECT_EQ(RunAll(&sort, 2), (std::vector<int>{5, 4}));
+  EXPECT_EQ(child->maxRowsSeen, -2);  // never passed down
+  EXPECT_EQ(child->fetchCalls, 7);    // all six rows and the end
+}
+
+TEST(SortNode, ExecutesAgainFromNothingWithOrWithoutBreak) {
+  auto *child = new VectorRowSource({SQL_INTEGER, SQL_INTEGER}, KeyedRows());
+  SQLRSSort sort(child, Specs({{0, 0}}));
+  EXPECT_EQ(RunAll(&sort).size(), 6u);
+  sort.Exec();  // no Break between the executions
+  int rows = 0;
+  while (sort.Fetch()) ++rows;
+  EXPECT_EQ(rows, 6);
+  sort.Exec();
+  ASSERT_EQ(sort.Fetch(), 1);
+  sort.Break();
+  EXPECT_EQ(child->breakCalls, 1);
+  sort.Exec();
+  rows = 0;
+  while (sort.Fetch()) ++rows;
+  EXPECT_EQ(rows, 6);
+  EXPECT_EQ(child->execCalls, 4);
+}
+
+TEST(SortNode, SpilledRowsSortLikeCachedOnes) {
+  dbc_settings().qelt_sql_cacherows = 2;
+  std::mt19937 random(11);
+  std::vector<Row> rows;
+  for (int i = 0; i < 400; ++i)
+    rows.push_back({Cell::Int(i), Cell::Int(static_cast<int>(random() % 50)),
+                    Cell::Text(std::string(random() % 20, 'x') + std::to_string(random() % 7))});
+  SQLRSSort sort(new VectorRowSource({SQL_INTEGER, SQL_INTEGER, SQL_STRING}, rows), Specs({{1, 1}, {2, 0}}));
+  std::vector<int> order = RunAll(&sort);
+  ASSERT_EQ(order.size(), rows.size());
+  for (size_t i = 1; i < order.size(); ++i) {
+    Row const &a = rows[static_cast<size_t>(order[i - 1])];
+    Row const &b = rows[static_cast<size_t>(order[i])];
+    ASSERT_GE(a[1].i, b[1].i);
+    if (a[1].i == b[1].i) {
+      std::string ta = a[2].s, tb = b[2].s;
+      ASSERT_LE(ta, tb);
+      if (ta == tb) {
+        ASSERT_LT(order[i - 1], order[i]);
+      }
+    }
+  }
+  dbc_settings().qelt_sql_cacherows = -1;
+}
+
+// A child that takes orderings over (as a table leaf does).
+class SortingChild : public VectorRowSource {
+ public:
+  using VectorRowSource::VectorRowSource;
+  bool takeSort = false;
+  std::unique_ptr<SQLSortSpecList> taken;
+  bool PushSort(SQLSortSpecList *specs) override {
+    if (takeSort) taken.reset(specs);
+    return takeSort;
+  }
+  void createTokenString(SQLTokenString *ts, int, SQLRSNetFetchParams *) override {
+    ts->AppendToken(SQLNWTRSTable);
+  }
+};
+
+TEST(SortNode, OptimizeHandsTheSortToAChildThatTakesIt) {
+  for (bool take : {false, true}) {
+    auto *child = new SortingChild(std::vector<SQLType>{SQL_INTEGER}, std::vector<Row>{});
+    child->takeSort = take;
+    auto *sort = new SQLRSSort(child, Specs({{0, 1}}));
+    std::unique_ptr<SQLExecTree> tree(sort->Optimize());
+    if (take) {
+      EXPECT_EQ(tree.get(), child);
+      ASSERT_NE(child->taken, nullptr);
+      EXPECT_EQ(child->taken->NrElements(), 1);
+    } else {
+      EXPECT_EQ(tree.get(), sort);
+    }
+  }
+}
+
+TEST(SortNode, DescribesItselfBeforeItsChild) {
+  SQLRSSort sort(new SortingChild(std::vector<SQLType>{SQL_INTEGER, SQL_INTEGER}, std::vector<Row>{}),
+                 Specs({{1, 1}, {0, 0}}));
+  SQLTokenString got, expected;
+  sort.createTokenString(&got, 0, nullptr);
+  expected.AppendToken(SQLNWTRSSort);
+  expected.AppendBs2(2);
+  expected.AppendBs2(1);
+  expected.AppendToken(SQLNWTDescending);
+  expected.AppendBs2(0);
+  expected.AppendToken(SQLNWTAscending);
+  expected.AppendToken(SQLNWTRSTable);
+  unsigned char const *a, *b;
+  int na, nb;
+  got.GetString(a, na);
+  expected.GetString(b, nb);
+  ASSERT_EQ(na, nb);
+  EXPECT_EQ(std::memcmp(a, b, static_cast<size_t>(na)), 0);
+
+  SQLRSPrepare prepare(new SortingChild(std::vector<SQLType>{SQL_INTEGER}, std::vector<Row>{}));
+  SQLTokenString p, q;
+  prepare.createTokenString(&p, 0, nullptr);
+  q.AppendToken(SQLNWTRSPrepare);
+  q.AppendToken(SQLNWTRSTable);
+  p.GetString(a, na);
+  q.GetString(b, nb);
+  ASSERT_EQ(na, nb);
+  EXPECT_EQ(std::memcmp(a, b, static_cast<size_t>(na)), 0);
+}
+
+TEST(SortNode, LogShowsSpecificationsAndChild) {
+  SQLLogger::Instance()->SetLogFlags(SQLLogger::Tree::Rs);
+  SQLRSSort sort(new VectorRowSource({SQL_INTEGER, SQL_INTEGER}, {}), Specs({{1, 1}}));
+  testing::internal::CaptureStderr();
+  sort.Log();
+  std::string out = testing::internal::GetCapturedStderr();
+  SQLLogger::Instance()->SetLogFlags(0);
+  EXPECT_NE(out.find("SQLRSSort("), std::string::npos) << out;
+  EXPECT_NE(out.find("SortSpec(1,DESCENDING)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Child: "), std::string::npos) << out;
+}
+
+TEST(SortNodeDeathTest, RefusesMessagesItNeverReceives) {
+  SQLRSSort sort(new VectorRowSource({SQL_INTEGER}, {}), Specs({{0, 0}}));
+  EXPECT_DEATH(sort.PushFilter(nullptr, nullptr), "Unexpected message SQLRSSort::PushFilter");
+  EXPECT_DEATH(sort.PushSort(nullptr), "Unexpected message SQLRSSort::PushSort");
+  EXPECT_TRUE(sort.RowSetIsPrepared());
+  SQLRSPrepare prepare(new VectorRowSource({SQL_INTEGER}, {}));
+  EXPECT_DEATH(prepare.RowSetIsPrepared(), "Unexpected message SQLRSPrepare::RowSetIsPrepared");
+  EXPECT_DEATH(prepare.CombineJoin(nullptr, nullptr, nullptr, nullptr),
+               "Unexpected message SQLRSPrepare::CombineJoin");
+}
+
+std::vector<Row> Numbered(int n) {
+  std::vector<Row> rows;
+  for (int i = 0; i < n; ++i) rows.push_back({Cell::Int(i), Cell::Text(std::string(static_cast<size_t>(i), 'z'))});
+  return rows;
+}
+
+TEST(MaterializeNode, HandsOutTheChildsRowsAfterReadingThemAll) {
+  dbc_settings().qelt_sql_cacherows = 3;
+  auto *child = new VectorRowSource({SQL_INTEGER, SQL_STRING}, Numbered(20));
+  SQLRSPrepare prepare(child);
+  SQLRSPrepareContext context;
+  prepare.Prepare(&context);
+  prepare.Exec();
+  ASSERT_EQ(prepare.Fetch(), 1);
+  EXPECT_EQ(child->fetchCalls, 21);  // read completely before the first row
+  std::vector<int> order = {prepare.GetValueStoreAddr(0)->GetInteger()};
+  while (prepare.Fetch()) {
+    order.push_back(prepare.GetValueStoreAddr(0)->GetInteger());
+    EXPECT_EQ(prepare.GetValueStoreAddr(1)->GetLength(), static_cast<unsigned long>(order.back()));
+  }
+  EXPECT_EQ(order.size(), 20u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+  dbc_settings().qelt_sql_cacherows = -1;
+}
+
+struct SkipCase {
+  int fetchFirst;  // rows fetched before the skip
+  int skip;
+  int skipped;
+  int next;  // the row fetched after the skip, -1 for none
+};
+
+class MaterializeSkip : public testing::TestWithParam<SkipCase> {};
+
+TEST_P(MaterializeSkip, SkipsInTheChildOrInTheBuffer) {
+  SkipCase c = GetParam();
+  auto *child = new VectorRowSource({SQL_INTEGER, SQL_STRING}, Numbered(6));
+  child->canSkip = true;
+  SQLRSPrepare prepare(child);
+  SQLRSPrepareContext context;
+  prepare.Prepare(&context);
+  prepare.Exec();
+  for (int i = 0; i < c.fetchFirst; ++i) ASSERT_EQ(prepare.Fetch(), 1);
+  EXPECT_EQ(prepare.SkipRows(c.skip), c.skipped);
+  if (c.next < 0) {
+    EXPECT_EQ(prepare.Fetch(), 0);
+  } else {
+    ASSERT_EQ(prepare.Fetch(), 1);
+    EXPECT_EQ(prepare.GetValueStoreAddr(0)->GetInteger(), c.next);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, MaterializeSkip,
+                         testing::Values(SkipCase{0, 3, 3, 3}, SkipCase{0, 6, 6, -1}, SkipCase{0, 9, 6, -1},
+                                         SkipCase{2, 2, 2, 4}, SkipCase{2, 9, 4, -1}, SkipCase{6, 1, 0, -1}));
+
+TEST(MaterializeNode, MaxRowsGoesToTheChildAndExecStartsAfresh) {
+  auto *child = new VectorRowSource({SQL_INTEGER, SQL_STRING}, Numbered(5));
+  SQLRSPrepare prepare(child);
+  EXPECT_EQ(RunAll(&prepare, 3), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(child->maxRowsSeen, 3);
+  prepare.SetMaxRows(-1);
+  prepare.Exec();  // no Break: the rows of the last execution are dropped
+  int rows = 0;
+  while (prepare.Fetch()) ++rows;
+  EXPECT_EQ(rows, 5);
+  prepare.Break();
+  prepare.Exec();
+  rows = 0;
+  while (prepare.Fetch()) ++rows;
+  EXPECT_EQ(rows, 5);
+}
+
+TEST(MaterializeNode, OptimizeDropsTheNodeOverMaterialisedRows) {
+  auto *leaf = new VectorRowSource({SQL_INTEGER}, {});
+  auto *sort = new SQLRSSort(leaf, Specs({{0, 0}}));
+  auto *prepare = new SQLRSPrepare(sort);
+  std::unique_ptr<SQLExecTree> tree(prepare->Optimize());
+  EXPECT_EQ(tree.get(), sort);
+  auto *plain = new SQLRSPrepare(new VectorRowSource({SQL_INTEGER}, {}));
+  std::unique_ptr<SQLExecTree> kept(plain->Optimize());
+  EXPECT_EQ(kept.get(), plain);
+}
+
+}  // namespace
+}  // namespace molvane::test
