@@ -5,6 +5,7 @@
 // attachment or the session is made all the same.
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 
 #include "dbc/request_codes.h"
@@ -66,7 +67,12 @@ std::uint32_t DriverConnection::CompnrRetval() const {
 
 int DriverConnection::PhysicalCompnr(const std::string &table, int logical) const {
   const CompnrMap *map = FindCompnrMap(compnr_env_);
-  return map != nullptr ? map->Physical(table, logical) : logical;
+  if (map == nullptr) return logical;
+  // A table of the new dictionary is named with its first letter in upper
+  // case; the mapping names the table as the dictionary does.
+  std::string name = table;
+  if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+  return map->Physical(name, logical);
 }
 
 void DriverConnection::AttServer(WireReader &in, WireWriter &out) {

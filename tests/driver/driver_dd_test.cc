@@ -153,6 +153,24 @@ TEST(DriverAttach, MappingAndSessionLimit) {
   session.u8(ATT_SESSION).text("t1");
   EXPECT_EQ(last_u32(exchange(session)), 0u);
   EXPECT_EQ(last_u32(exchange(session)), static_cast<std::uint32_t>(ZE_NO_RESOURCE));
+
+  // A dictionary of the new dictionary (first letter upper case) for
+  // company 150 lands in physical company 200, which then serves 151 too.
+  Wire dd;
+  dd.u8(DD_INFO_TABLE).u32(1).text("Exdep010");
+  dd.u16(1).u16(0).u16(1).u16(0).u16(150).u16(0).u16(0).u16(0);
+  dd.text("code").u16(6).u16(0).u8(6).u8(0).u8(1).u8(0).u8(0);
+  dd.u8(1).u8(0).u8(0).u16(1).u16(0);
+  EXPECT_EQ(last_u32(exchange(dd)), 0u);
+  auto table_action = [](int compnr) {
+    Wire w;
+    w.u8(EXE_TBL_CNTR).u32(1).text("Exdep010").u16(compnr).u32(8).u32(0).u32(1);
+    return w;
+  };
+  EXPECT_EQ(last_u32(exchange(table_action(151))), static_cast<std::uint32_t>(ZE_ILLEGAL_STATE));
+  std::vector<std::uint8_t> asks = exchange(table_action(152));
+  ASSERT_EQ(asks.size(), 22u);  // argument, 513, then one entry of the list
+  EXPECT_EQ(std::string(asks.begin() + 12, asks.begin() + 20), "Exdep010");
   // Another client environment still lacks its mapping.
   Wire att_b;
   att_b.u8(ATT_SERVER).u32(1).u16(2).u16(2).u32(6).text("bob").text("env-b").text("dd msqlite x");
