@@ -201,7 +201,6 @@ int SQLRSSort::DoFetch() {
 void SQLRSSort::DoBreak() {
   ResetRun();
   sortNeeded_ = false;
-  stepper_->First();  // positioned nowhere useful until the next Exec
   child_->Break();
 }
 

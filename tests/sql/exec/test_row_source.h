@@ -13,6 +13,7 @@
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/value_store.h"
+#include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/visitor.h"
 
@@ -198,5 +199,17 @@ class PairRowSource : public StrictRowSource<SQLRowSource> {
   std::unique_ptr<SQLRowSource> left_;
   std::unique_ptr<SQLRowSource> right_;
 };
+
+// Column 0 of every row is its number in the input, so that the order of
+// the output can be read off.
+inline std::vector<int> RunAll(SQLRowSource *rs, int maxRows = -1) {
+  SQLRSPrepareContext context;
+  rs->Prepare(&context);
+  if (maxRows >= 0) rs->SetMaxRows(maxRows);
+  rs->Exec();
+  std::vector<int> order;
+  while (rs->Fetch()) order.push_back(rs->GetValueStoreAddr(0)->GetInteger());
+  return order;
+}
 
 }  // namespace molvane::test
