@@ -48,6 +48,8 @@ constexpr ErrText kTexts[] = {
     {402, "Driver configuration is not compatible"},
     {501, "Memory error"},
     {502, "Already logged on"},
+    {503, "Null address of a bind variable"},
+    {504, "Bad column or type pair in a bind"},
     {505, "No database driver available"},
     {508, "Not logged on to a database"},
     {509, "Bad memory cursor; bad table pointer specified"},
