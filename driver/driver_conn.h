@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "auditcols_payload.h"
+#include "driver_data.h"
 #include "driver_dd.h"
 #include "driver_options.h"
 #include "driver_store.h"
@@ -65,6 +66,10 @@ class DriverConnection {
 
   DriverOptions options_;
   DriverStore store_;
+  // What the data plane needs of this connection.
+  DataContext DataCtx() const;
+
+  DataPlane data_;           // rows, locks and kept batches
   DdCatalog tables_;         // the dictionaries of DD_INFO_TABLE
   std::string driver_name_;
   std::string compnr_env_;

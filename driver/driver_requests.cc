@@ -29,14 +29,16 @@ constexpr std::size_t kMaxText = 4096;
 void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   std::uint32_t id = in.U32();
   in.U8();
+  data_.ForgetSession(id);
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
 void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
-  in.U32();
+  std::uint32_t id = in.U32();
   std::string table = in.Text(kMaxName);
   std::uint16_t compnr = in.U16();
-  int action = static_cast<int>(in.U32() & 0xFF);
+  std::uint32_t word = in.U32();
+  int action = static_cast<int>(word & 0xFF);
   std::uint32_t argument = in.U32();
   in.U32();
   bool guarded = action == create_table || action == clear_table || action == drop_table ||
@@ -50,7 +52,13 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     WriteDdList(out, {{table, compnr}});
     return;
   }
-  out.U32(argument).U32(kNotServed);
+  DriverSession *session = SessionFor(id);
+  if (session == nullptr) {
+    out.U32(argument).U32(ZE_INVALID_SESSION);
+    return;
+  }
+  std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
+  out.U32(argument).U32(retval);
 }
 
 void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
@@ -67,10 +75,12 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
       case start_transaction: ok = session->Begin(); break;
       case commit_trans: ok = session->Commit(); break;
       case abort_trans: ok = session->Abort(); break;
-      case set_readonly: case ERROR_prepare_commit: case trans_not_active:
+      case set_readonly: case ERROR_prepare_commit: case trans_not_active: case db_flush:
       case audit_commit_table_action: case audit_abort_table_action: break;
       default: retval = ZE_ILLEGAL_ARGUMENT; break;
     }
+    // A transaction that ends, committed or not, gives back its locks.
+    if (action == commit_trans || action == abort_trans) data_.EndTransaction(id);
     if (!ok) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
                sqlite3_errmsg(session->db()));
@@ -143,11 +153,11 @@ void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
 }
 
 void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
-  in.U32();
+  std::uint32_t id = in.U32();
   std::string table = in.Text(kMaxName);
   std::uint16_t compnr = in.U16();
-  in.U32();
-  in.Bytes(in.U16(), DBC_MAX_ROW);
+  std::uint32_t arg = in.U32();
+  std::string key = in.Bytes(in.U16(), DBC_MAX_ROW);
   if (PermCheck(permissions_, table.c_str(), compnr, PermAccess::kRead, nullptr)) {
     out.U16(0).U32(kNoPermission);
     return;
@@ -157,7 +167,19 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
     WriteDdList(out, {{table, compnr}});
     return;
   }
-  out.U16(0).U32(kNotServed);
+  DriverSession *session = SessionFor(id);
+  if (session == nullptr) {
+    out.U16(0).U32(ZE_INVALID_SESSION);
+    return;
+  }
+  data_.Read(session, table, compnr, arg, key, DataCtx(), out);
+}
+
+DataContext DriverConnection::DataCtx() const {
+  DataContext ctx;
+  ctx.catalog = &tables_;
+  ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
+  return ctx;
 }
 
 void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {

@@ -1,0 +1,310 @@
+#include "driver_data.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <molvane/zdb.h>
+
+#include "dbc/request_codes.h"
+#include "dbc/zdb_errors.h"
+#include "driver_rows.h"
+#include "platform/log.h"
+
+namespace molvane::driver {
+
+namespace {
+
+constexpr std::uint32_t kLocked = 107;
+constexpr std::uint32_t kNoRecord = 111;
+constexpr std::uint32_t kChanged = 201;
+constexpr std::size_t kHeader = 12;  // sequence number, action kind, action flags
+
+// Buffered action kinds.
+enum : std::uint32_t {
+  kInsert = 1, kDelete = 2, kUpdateOld = 3, kUpdateNew = 4, kRefcount = 5,
+  kDeleteWhole = 6, kUpdateWhole = 7, kRefresh = 8,
+};
+// Host flags that let an error count as success.
+constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
+
+std::uint32_t U32At(const std::vector<std::uint8_t> &b, std::size_t at) {
+  return (std::uint32_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+}
+
+std::string TableKey(const std::string &table, int physical) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%03d", physical);
+  return table + buf;
+}
+
+// The decoding layout of a table's update rows: the header, then every
+// stored column in row-offset order.
+std::vector<RdsColumnSpec> UpdateColumns(const DdTableDesc &desc) {
+  std::vector<RdsColumnSpec> specs(3);
+  for (const DdColumnDesc &c : desc.columns) specs.push_back(RdsSpecFor(c.type, c.length, c.depth));
+  RdsLayout(specs);
+  return specs;
+}
+
+// The row image of an update row.
+std::vector<std::uint8_t> ImageOf(const DdTableDesc &desc, const std::vector<RdsColumnSpec> &specs,
+                                  const std::vector<std::uint8_t> &row, std::size_t length) {
+  std::vector<std::uint8_t> image(length, 0);
+  for (std::size_t i = 0; i < desc.columns.size(); ++i) {
+    const DdColumnDesc &c = desc.columns[i];
+    const RdsColumnSpec &s = specs[3 + i];
+    std::size_t n = std::size_t{s.size} * s.count;
+    if (n == c.length && std::size_t{c.offset} + n <= length && s.offset + n <= row.size())
+      std::memcpy(image.data() + c.offset, row.data() + s.offset, n);
+  }
+  return image;
+}
+
+std::int32_t GetI32(const std::uint8_t *p) {
+  return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]);
+}
+void PutI32(std::uint8_t *p, std::int32_t value) {
+  auto v = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+// Applies a coded counter change (2 x change, or 2 x value + 1 to set) to a
+// stored 32-bit counter.
+void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
+  std::int32_t code = GetI32(coded);
+  if (code & 1)
+    PutI32(stored, (code - 1) / 2);
+  else
+    PutI32(stored, GetI32(stored) + code / 2);
+}
+
+}  // namespace
+
+bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
+                              const std::string &row_key) const {
+  auto t = table_locks_.find(table_key);
+  if (t != table_locks_.end() && t->second != session) return true;
+  auto r = row_locks_.find(table_key + '\0' + row_key);
+  return r != row_locks_.end() && r->second != session;
+}
+
+DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
+                                    const DataContext &ctx) {
+  for (const UpdateTable &t : tables) {
+    int physical = ctx.physical(t.name, t.compnr);
+    const DdTableDesc *desc = ctx.catalog->Find(t.name, physical);
+    auto fail = [&](std::uint32_t error, std::string extra) {
+      return Failure{error, t.name, t.compnr, std::move(extra)};
+    };
+    if (desc == nullptr) return fail(ZE_NO_DD, "no dictionary");
+    std::vector<RdsColumnSpec> specs = UpdateColumns(*desc);
+    std::vector<RdsRow> rows;
+    std::string error;
+    if (!DecodeRds(specs, t.rds, &rows, &error)) return fail(ZE_ILLEGAL_ARGUMENT, "row data set: " + error);
+    TableRows table(session->db(), *desc, physical);
+    std::string table_key = TableKey(t.name, physical);
+    std::vector<std::uint8_t> old_image;
+    bool have_old = false;
+    for (const RdsRow &row : rows) {
+      std::uint32_t kind = U32At(row.bytes, 4), flags = U32At(row.bytes, 8);
+      std::vector<std::uint8_t> image = ImageOf(*desc, specs, row.bytes, table.image_length());
+      std::string key = table.KeyOf(image.data());
+      std::uint32_t rc = 0;
+      if (kind != kInsert && kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew &&
+          kind != kUpdateWhole && LockedByOther(session->id(), table_key, key))
+        rc = kLocked;
+      std::vector<std::uint8_t> stored;
+      sqlite3_int64 rowid = 0;
+      if (rc == 0) {
+        switch (kind) {
+          case kInsert:
+            rc = table.Insert(image.data());
+            break;
+          case kDelete:
+          case kDeleteWhole:
+            rc = table.Find(key, &stored, &rowid);
+            if (rc == 0 && kind == kDelete && stored != image) rc = kChanged;
+            if (rc == 0) rc = table.Delete(rowid);
+            break;
+          case kUpdateOld:
+            old_image = image;
+            have_old = true;
+            continue;
+          case kUpdateNew:
+          case kUpdateWhole: {
+            if (!have_old) {
+              rc = ZE_ILLEGAL_ARGUMENT;
+              break;
+            }
+            have_old = false;
+            std::string old_key = table.KeyOf(old_image.data());
+            if (LockedByOther(session->id(), table_key, old_key)) {
+              rc = kLocked;
+              break;
+            }
+            rc = table.Find(old_key, &stored, &rowid);
+            if (rc == 0 && kind == kUpdateNew && stored != old_image) rc = kChanged;
+            if (rc == 0) rc = table.Replace(rowid, image.data());
+            break;
+          }
+          case kRefcount: {
+            rc = table.Find(key, &stored, &rowid);
+            if (rc != 0) break;
+            for (std::size_t p : ColumnsNamed(*desc, {"Refcntd", "Refcntu"})) {
+              const DdColumnDesc &c = desc->columns[p];
+              if (c.length == 4) ApplyCounter(stored.data() + c.offset, image.data() + c.offset);
+            }
+            rc = table.Replace(rowid, stored.data());
+            break;
+          }
+          case kRefresh:
+            break;
+          default:
+            rc = ZE_ILLEGAL_ARGUMENT;
+            break;
+        }
+      }
+      if (rc == 0) continue;
+      if ((rc == 100 && (flags & kIgnoreDuplicate)) || (rc == kNoRecord && (flags & kIgnoreNoRecord)) ||
+          (rc == kChanged && (flags & kIgnoreChanged)))
+        continue;
+      std::string extra = "action " + std::to_string(kind) + " of row " + std::to_string(row.ordinal);
+      if (rc == 215 && !table.error().empty()) extra += ": " + table.error();
+      return fail(rc, extra);
+    }
+  }
+  return Failure{};
+}
+
+void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
+                       const DataContext &ctx, WireWriter &out) {
+  if (tables.empty() && session != nullptr) {
+    auto kept = kept_.find(session->id());
+    if (kept == kept_.end()) {
+      out.U32(0);
+      return;
+    }
+    tables = std::move(kept->second);
+    kept_.erase(kept);
+  }
+  std::vector<std::pair<std::string, std::uint16_t>> missing;
+  for (const UpdateTable &t : tables) {
+    if (ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr)) != nullptr) continue;
+    auto entry = std::make_pair(t.name, t.compnr);
+    if (std::find(missing.begin(), missing.end(), entry) == missing.end()) missing.push_back(entry);
+  }
+  if (!missing.empty()) {
+    if (session != nullptr) kept_[session->id()] = std::move(tables);
+    out.U32(ZE_NO_DD);
+    WriteDdList(out, missing);
+    return;
+  }
+  if (tables.empty()) {
+    out.U32(0);
+    return;
+  }
+  if (session == nullptr) {
+    out.U32(ZE_INVALID_SESSION);
+    return;
+  }
+  if (!session->active() && !session->Begin()) {
+    out.U32(ZE_ILLEGAL_STATE);
+    return;
+  }
+  sqlite3 *db = session->db();
+  if (sqlite3_exec(db, "SAVEPOINT batch", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "savepoint: %s", sqlite3_errmsg(db));
+    out.U32(ZE_ILLEGAL_STATE);
+    return;
+  }
+  Failure failure = Apply(session, tables, ctx);
+  if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
+  if (failure.error == 0) {
+    out.U32(0);
+    return;
+  }
+  std::string name = failure.table.substr(0, 8);
+  name.resize(8, ' ');
+  out.U32(ZE_BUFFERED_UPDATE).U32(failure.error).Bytes(name.data(), 8).U16(failure.compnr);
+  out.U32(static_cast<std::uint32_t>(failure.extra.size())).Bytes(failure.extra.data(), failure.extra.size());
+}
+
+void DataPlane::Read(DriverSession *session, const std::string &table_name, int compnr,
+                     std::uint32_t arg, const std::string &key, const DataContext &ctx,
+                     WireWriter &out) {
+  int physical = ctx.physical(table_name, compnr);
+  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical);
+  if (desc == nullptr) {
+    out.U16(0).U32(ZE_NO_DD);
+    WriteDdList(out, {{table_name, static_cast<std::uint16_t>(compnr)}});
+    return;
+  }
+  TableRows table(session->db(), *desc, physical);
+  std::string table_key = TableKey(table_name, physical);
+  bool lock = arg == 1;
+  if (lock && LockedByOther(session->id(), table_key, key)) {
+    out.U16(0).U32(kLocked);
+    return;
+  }
+  std::vector<std::uint8_t> image;
+  int rc = table.Find(key, &image, nullptr);
+  if (rc != 0 || image.size() > DBC_MAX_ROW) {
+    if (rc == 215) log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", table_key.c_str(), table.error().c_str());
+    out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
+    return;
+  }
+  if (lock) row_locks_[table_key + '\0' + key] = session->id();
+  out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);
+}
+
+std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &table_name,
+                                     int compnr, std::uint32_t action, std::uint32_t *argument,
+                                     const DataContext &ctx) {
+  int physical = ctx.physical(table_name, compnr);
+  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical);
+  if (desc == nullptr) return ZE_NO_DD;
+  TableRows table(session->db(), *desc, physical);
+  std::string table_key = TableKey(table_name, physical);
+  int code = static_cast<int>(action & 0xFF);
+  bool changes = code == create_table || code == clear_table || code == drop_table || code == clr_ref_cnt;
+  if ((changes || code == lock_table) && LockedByOther(session->id(), table_key, std::string(1, '\x01')))
+    return kLocked;
+  if (changes && !session->active() && !session->Begin()) return ZE_ILLEGAL_STATE;
+  int rc = 0;
+  switch (code) {
+    case create_table: rc = table.Create(); break;
+    case clear_table: rc = table.Clear(); break;
+    case drop_table: rc = table.Drop(); break;
+    case nr_rows: rc = table.Count(argument); break;
+    case clr_ref_cnt: rc = table.ZeroColumns(ColumnsNamed(*desc, {"Refcntd", "Refcntu"})); break;
+    case lock_table:
+      // A table another session holds rows of cannot be locked.
+      for (const auto &[row, owner] : row_locks_)
+        if (owner != session->id() && row.compare(0, table_key.size() + 1, table_key + '\0') == 0)
+          return kLocked;
+      table_locks_[table_key] = session->id();
+      break;
+    default:
+      break;  // index and import actions: nothing to do over SQLite
+  }
+  if (rc == 215)
+    log_mesg(__FILE__, __LINE__, "driver", 0, "table action %d on %s: %s", code, table_key.c_str(),
+             table.error().c_str());
+  return static_cast<std::uint32_t>(rc);
+}
+
+void DataPlane::EndTransaction(std::uint32_t session_id) {
+  for (auto it = row_locks_.begin(); it != row_locks_.end();)
+    it = it->second == session_id ? row_locks_.erase(it) : std::next(it);
+  for (auto it = table_locks_.begin(); it != table_locks_.end();)
+    it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
+}
+
+void DataPlane::ForgetSession(std::uint32_t session_id) {
+  EndTransaction(session_id);
+  kept_.erase(session_id);
+}
+
+}  // namespace molvane::driver

@@ -1,0 +1,75 @@
+// The reference driver's data plane: buffered updates (EXE_UPDATE), keyed
+// reads (EXE_ROW_CNTR), table actions (EXE_TBL_CNTR) and the row and table
+// locks that live until a session's transaction ends.
+//
+// A batch of buffered updates is applied inside a savepoint of the session's
+// transaction: the first action that fails rolls the whole batch back and
+// the reply names the error, the table, the company and a text. A batch on
+// a table the connection holds no dictionary for is kept and answered with
+// 513; the repeat that carries no tables applies it. A lock held by another
+// session is refused at once with 107, never waited on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "driver_dd.h"
+#include "driver_store.h"
+#include "driver_wire.h"
+#include "rds_decode.h"
+
+namespace molvane::driver {
+
+// One table of an EXE_UPDATE request.
+struct UpdateTable {
+  std::string name;  // 8 characters as sent
+  std::uint16_t compnr = 0;
+  RdsStream rds;
+};
+
+// What the data plane needs of its connection.
+struct DataContext {
+  const DdCatalog *catalog = nullptr;
+  std::function<int(const std::string &table, int logical)> physical;
+};
+
+class DataPlane {
+ public:
+  // Applies (or keeps) the batch of a session; writes the whole reply.
+  void Update(DriverSession *session, std::vector<UpdateTable> tables, const DataContext &ctx,
+              WireWriter &out);
+  // A keyed read on index 1; arg 1 locks the row for the session. Writes
+  // the reply (row, retval).
+  void Read(DriverSession *session, const std::string &table, int compnr, std::uint32_t arg,
+            const std::string &key, const DataContext &ctx, WireWriter &out);
+  // A table action; 0 or an error number, *argument answered.
+  std::uint32_t TableAction(DriverSession *session, const std::string &table, int compnr,
+                            std::uint32_t action, std::uint32_t *argument, const DataContext &ctx);
+  // The session's transaction ended: its locks go.
+  void EndTransaction(std::uint32_t session_id);
+  // The session is gone: its locks and its kept batch go.
+  void ForgetSession(std::uint32_t session_id);
+
+ private:
+  struct Failure {
+    std::uint32_t error = 0;
+    std::string table;
+    std::uint16_t compnr = 0;
+    std::string extra;
+  };
+  Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
+                const DataContext &ctx);
+  // True when another session holds the row or its table.
+  bool LockedByOther(std::uint32_t session, const std::string &table_key,
+                     const std::string &row_key) const;
+
+  std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
+  std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
+  std::map<std::string, std::uint32_t> table_locks_;         // table key -> session
+};
+
+}  // namespace molvane::driver

@@ -1,0 +1,227 @@
+// The reference driver's data plane end to end: buffered actions go through
+// the request procedures to the driver, which applies them in SQLite; rows
+// are read back by key, an aborted batch leaves nothing, a failing batch is
+// rolled back whole and reported with its details, locks of one transaction
+// refuse another, and committed rows survive a killed driver.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+#include <molvane/zdb_detail.h>
+
+#include "dbc/action_codes.h"
+#include "dbc/dd.h"
+#include "dbc/rds.h"
+#include "dbc/zdb_attach.h"
+#include "dbc/zdb_cursor.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/zdb_exec.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::ScratchDir;
+using Image = std::vector<unsigned char>;
+
+void IgnoreDeath(STREAM *) {}
+
+class DataPlane : public testing::TestWithParam<const char *> {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy(FixturePath("zuv"), root_.path(), std::filesystem::copy_options::recursive);
+    std::string form = GetParam();
+    std::string target = std::string(MOLVANE_BINARY_DIR) +
+                         (form == "child" ? "/driver/molvane-driver" : "/driver/libmolvane_driver.so");
+    root_.WriteFile("lib/ipc_info", "msqlite " + form + " " + target + " ${ZUV}/main.db\n");
+    root_.WriteFile("lib/tabledef1", "*::msqlite\n");
+    setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+    setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+    set_zuv(root_.path().c_str());
+    zdb_set_server_death_handler(IgnoreDeath);
+    Logon();
+    table_ = ddtable("exemp010");
+    ASSERT_NE(table_, nullptr);
+    std::uint32_t argument = 0;
+    ASSERT_EQ(zdb_do_exec_table(Cursor(1), table_action_word(create_table), &argument), 0) << zdb_errno;
+    ASSERT_EQ(zdb_do_exec_table(Cursor(2), table_action_word(create_table), &argument), 0) << zdb_errno;
+  }
+  void TearDown() override { zdb_logoff(); }
+
+  void Logon() {
+    ASSERT_EQ(zdb_init_api("test_driver", nullptr, 0, 0), 0);
+    ASSERT_EQ(zdb_logon("ann"), 0);
+    trans_ = zdb_start_session("rows");
+    ASSERT_GT(trans_, 0);
+    ASSERT_EQ(zdb_open(&cursor_, "exemp010", 1, row_, 0, trans_), 0);
+  }
+
+  ZDB_INTERNAL_CURSOR *Cursor(int compnr, ZDB_CURSOR *cursor = nullptr) {
+    ZDB_INTERNAL_CURSOR *ic = nullptr;
+    EXPECT_EQ(zdb_get_internal_cursor(&ic, cursor ? cursor : cursor_, compnr), 0) << zdb_errno;
+    return ic;
+  }
+  ZDB_SESSION *Session(int compnr) { return Cursor(compnr)->tsession->session; }
+
+  Image Row(int emp, const char *name) {
+    Image image(table_->dlock_offset, 0);
+    fill_default_row(table_, image.data());
+    DD_COLUMN *e = ddcolumn("exemp010.emp");
+    image[e->offset + e->length - 1] = static_cast<unsigned char>(emp);
+    DD_COLUMN *n = ddcolumn("exemp010.name");
+    std::memset(image.data() + n->offset, ' ', n->length);
+    std::memcpy(image.data() + n->offset, name, std::strlen(name));
+    return image;
+  }
+  std::vector<unsigned char> Record(std::uint32_t kind, const Image &image, std::uint32_t flags = 0) {
+    std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+    record[3] = static_cast<unsigned char>(kind);
+    for (int i = 0; i < 4; ++i) record[4 + i] = static_cast<unsigned char>(flags >> (24 - 8 * i));
+    record.insert(record.end(), image.begin(), image.end());
+    return record;
+  }
+  int Put(int compnr, std::uint32_t kind, const Image &image, std::uint32_t flags = 0) {
+    return zdb_do_exec_row(Cursor(compnr), Record(kind, image, flags).data(), flags, 0);
+  }
+  // The stored row of a key, or an empty image with zdb_errno set.
+  Image Read(int compnr, const Image &probe, std::uint32_t arg = 0, ZDB_CURSOR *cursor = nullptr) {
+    std::vector<unsigned char> buf(DD_MAX_ROW_LENGTH, 0);
+    zdb_extract_key(buf.data(), probe.data(), key_desc(table_, 1));
+    auto length = static_cast<std::uint16_t>(_zdb_key_size(key_desc(table_, 1)->parts));
+    ZDB_INTERNAL_CURSOR *ic = Cursor(compnr, cursor);
+    if (zdb_do_exec_read_eq(ic->company->read, arg, buf.data(), &length, buf.size(), nullptr,
+                            compnr) != 0)
+      return {};
+    buf.resize(std::min<std::size_t>(length, table_->dlock_offset));
+    return buf;
+  }
+  int Commit(int compnr) {
+    if (flush_updates(Session(compnr)) != 0) return -1;
+    return zdb_do_exec_db(Session(compnr), db_action_word(commit_trans));
+  }
+
+  ScratchDir root_;
+  DD_TABLE *table_ = nullptr;
+  int trans_ = 0;
+  ZDB_CURSOR *cursor_ = nullptr;
+  unsigned char row_[DD_MAX_ROW_LENGTH] = {};
+};
+
+TEST_P(DataPlane, InsertsInTwoCompaniesAreCommittedAndReadBack) {
+  for (int emp : {1, 2, 3}) ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(emp, "one")), 0);
+  ASSERT_EQ(Put(2, RDS_ACT_INSERT, Row(1, "two")), 0);
+  ASSERT_EQ(Commit(1), 0) << zdb_errno;
+  for (int emp : {1, 2, 3}) EXPECT_EQ(Read(1, Row(emp, "")), Row(emp, "one"));
+  EXPECT_EQ(Read(2, Row(1, "")), Row(1, "two"));
+  EXPECT_TRUE(Read(2, Row(2, "")).empty());
+  EXPECT_EQ(zdb_errno, 111);
+  std::uint32_t count = 0;
+  ASSERT_EQ(zdb_do_exec_table(Cursor(1), table_action_word(nr_rows), &count), 0);
+  EXPECT_EQ(count, 3u);
+}
+
+TEST_P(DataPlane, UpdatesAndDeletesGoByTheOldImage) {
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "old")), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(2, "gone")), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_UPDATE_OLD, Row(1, "old")), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_UPDATE_NEW, Row(1, "new")), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_DELETE, Row(2, "gone")), 0);
+  ASSERT_EQ(Commit(1), 0) << zdb_errno;
+  EXPECT_EQ(Read(1, Row(1, "")), Row(1, "new"));
+  EXPECT_TRUE(Read(1, Row(2, "")).empty());
+
+  struct Case { std::uint32_t kind; Image image; int error; };
+  const Case cases[] = {
+      {RDS_ACT_INSERT, Row(1, "dup"), ZE_DUPLICATE_VALUE},
+      {RDS_ACT_DELETE, Row(1, "not what is stored"), 201},
+      {RDS_ACT_DELETE, Row(7, "missing"), 111},
+  };
+  for (const Case &c : cases) {
+    ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(5, "rolled back")), 0);
+    ASSERT_EQ(Put(1, c.kind, c.image), 0);
+    EXPECT_EQ(flush_updates(Session(1)), -1);
+    EXPECT_EQ(zdb_errno, ZE_BUFFERED_UPDATE);
+    char name[9];
+    int compnr = 0;
+    const char *extra = nullptr;
+    EXPECT_EQ(zdb_get_detail_error(name, &compnr, &extra, trans_), c.error);
+    EXPECT_STREQ(name, "exemp010");
+    EXPECT_EQ(compnr, 1);
+    EXPECT_NE(extra, nullptr);
+    EXPECT_TRUE(Read(1, Row(5, "")).empty()) << "the whole batch is rolled back";
+  }
+  // The failed flushes emptied the sets: the next flush sends nothing.
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "dup"), 0x10), 0);
+  EXPECT_EQ(flush_updates(Session(1)), 0) << "a duplicate the flags allow counts as success";
+}
+
+TEST_P(DataPlane, AbortLeavesNothingAndReleasesLocks) {
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "kept")), 0);
+  ASSERT_EQ(Commit(1), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(9, "aborted")), 0);
+  ASSERT_EQ(flush_updates(Session(1)), 0);
+  EXPECT_EQ(Read(1, Row(9, "")), Row(9, "aborted"));
+  ASSERT_FALSE(Read(1, Row(1, ""), 1).empty());  // locked by this transaction
+
+  int other = zdb_start_session("other");
+  ASSERT_GT(other, 0);
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 1, row_, 0, other), 0);
+  EXPECT_TRUE(Read(1, Row(1, ""), 1, cursor).empty());
+  EXPECT_EQ(zdb_errno, 107);
+  EXPECT_EQ(Read(1, Row(1, ""), 0, cursor), Row(1, "kept")) << "a plain read is not refused";
+
+  ASSERT_EQ(zdb_do_exec_db(Session(1), db_action_word(abort_trans)), 0);
+  EXPECT_TRUE(Read(1, Row(9, "")).empty());
+  EXPECT_EQ(Read(1, Row(1, ""), 1, cursor), Row(1, "kept"));
+}
+
+TEST_P(DataPlane, ClearAndDropActOnTheTable) {
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "a")), 0);
+  ASSERT_EQ(Put(2, RDS_ACT_INSERT, Row(1, "b")), 0);
+  ASSERT_EQ(Commit(1), 0);
+  std::uint32_t argument = 0;
+  ASSERT_EQ(zdb_do_exec_table(Cursor(1), table_action_word(clear_table), &argument), 0);
+  EXPECT_TRUE(Read(1, Row(1, "")).empty());
+  EXPECT_EQ(Read(2, Row(1, "")), Row(1, "b"));
+  ASSERT_EQ(zdb_do_exec_table(Cursor(2), table_action_word(drop_table), &argument), 0);
+  EXPECT_TRUE(Read(2, Row(1, "")).empty());
+}
+
+TEST_P(DataPlane, KilledDriverLosesNoCommittedRow) {
+  if (std::string(GetParam()) != "child") GTEST_SKIP() << "the driver runs in this process";
+  for (int emp : {1, 2}) ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(emp, "committed")), 0);
+  ASSERT_EQ(Commit(1), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(3, "uncommitted")), 0);
+  ASSERT_EQ(flush_updates(Session(1)), 0);
+  pid_t pid = static_cast<pid_t>(Session(1)->server->pid);
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  waitpid(pid, nullptr, 0);
+  // The host lets go of the dead connection and attaches a new driver
+  // process over the same database file.
+  ZDB_SERVER *server = Session(1)->server;
+  sclose(server->in);
+  sclose(server->out);
+  server->in = server->out = nullptr;
+  ASSERT_EQ(zdb_attach_on_demand(server), 0) << zdb_errno;
+  ASSERT_NE(static_cast<pid_t>(server->pid), pid);
+  EXPECT_EQ(Read(1, Row(1, "")), Row(1, "committed")) << zdb_errno;
+  EXPECT_EQ(Read(1, Row(2, "")), Row(2, "committed"));
+  EXPECT_TRUE(Read(1, Row(3, "")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DataPlane, testing::Values("child", "library"));
+
+}  // namespace
