@@ -44,6 +44,13 @@ bool HostSession::EnsureInit() {
 }
 
 bool HostSession::Run(const std::string &line) {
+  std::size_t bang = line.find_first_not_of(' ');
+  if (bang != std::string::npos && line[bang] == '!') {
+    // A command that is meant to fail: its failure is the success.
+    bool ok = Run(line.substr(bang + 1));
+    if (ok) std::fprintf(out_, "unexpected success\n");
+    return !ok;
+  }
   std::vector<std::string> w = Words(line);
   if (w.empty() || w[0][0] == '#') return true;
   const std::string &cmd = w[0];
@@ -74,6 +81,7 @@ bool HostSession::Run(const std::string &line) {
   if (cmd == "start" && w.size() == 2) {
     int id = zdb_start_session(w[1].c_str());
     if (id == 0) return Fail();
+    trans_ = id;
     std::fprintf(out_, "transaction %s id %d\n", w[1].c_str(), id);
     return true;
   }
@@ -108,6 +116,8 @@ bool HostSession::Run(const std::string &line) {
     std::fprintf(out_, "%s\n", msg != nullptr ? msg : "(none)");
     return true;
   }
+  int done = records_.Run(w, trans_);
+  if (done >= 0) return done == 1;
   std::fprintf(out_, "unknown command: %s\n", line.c_str());
   return false;
 }

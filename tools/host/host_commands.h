@@ -11,6 +11,9 @@
 //   user                    the user record
 //   msg                     the message text of the last call
 //   echo TEXT               prints the text
+//   table create|drop|clear|count TABLE COMPNR
+//   insert|update|delete|read TABLE COMPNR COLUMN=VALUE...
+//   flush | commit | abort  on the transaction started last
 //
 // Every command prints one line: its result, or "error N" with zdb_errno.
 #pragma once
@@ -18,11 +21,13 @@
 #include <cstdio>
 #include <string>
 
+#include "host_records.h"
+
 namespace molvane::host {
 
 class HostSession {
  public:
-  explicit HostSession(std::FILE *out) : out_(out) {}
+  explicit HostSession(std::FILE *out) : out_(out), records_(out) {}
   // Runs one command line; false when it failed.
   bool Run(const std::string &line);
   // Runs every line of the input; the number of failed commands.
@@ -33,6 +38,8 @@ class HostSession {
   bool Fail();
   std::FILE *out_;
   bool initialised_ = false;
+  RecordCommands records_;
+  int trans_ = 0;  // the transaction started last
 };
 
 }  // namespace molvane::host

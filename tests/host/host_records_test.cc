@@ -1,0 +1,92 @@
+// molvane-host record commands against the reference driver: rows of two
+// companies are inserted, committed and read back by their dictionary
+// columns; an aborted change does not persist; a refused insert shows its
+// details; the README demo script runs to its end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::ScratchDir;
+
+class HostRecords : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy(FixturePath("zuv/dict"), root_.path() + "/dict",
+                          std::filesystem::copy_options::recursive);
+    root_.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
+                                        "/driver/molvane-driver ${ZUV}/demo.db\n");
+    root_.WriteFile("lib/tabledef1", "*::msqlite\n");
+  }
+  std::string Run(const std::string &script_path, int *status) {
+    std::string cmd = std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host --zuv " + root_.path() +
+                      " --script " + script_path + " 2>/dev/null";
+    std::FILE *p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    *status = pclose(p);
+    return out;
+  }
+  std::string RunText(const std::string &script, int *status) {
+    root_.WriteFile("script.txt", script);
+    return Run(root_.path() + "/script.txt", status);
+  }
+  ScratchDir root_;
+};
+
+TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
+  int status = 0;
+  std::string out = RunText(
+      "logon demo\nstart t\ntable create exdep010 1\ntable create exdep010 2\n"
+      "insert exdep010 1 code=A name=One\ninsert exdep010 2 code=A name=Two\ncommit\n"
+      "read exdep010 1 code=A\nread exdep010 2 code=A\n"
+      "update exdep010 1 code=A name=Changed\nabort\nread exdep010 1 code=A\n"
+      "! read exdep010 1 code=B\n"
+      "insert exdep010 2 code=A\n! commit\ndetail\nabort\ntable count exdep010 2\nlogoff\n",
+      &status);
+  const std::string row1 =
+      "exdep010001: Refcntd=0 Refcntu=0 budget=2500.75 code=\"A\" name=\"One\" opened=738000 "
+      "status=1\n";
+  EXPECT_EQ(out,
+            "logged on as demo\ntransaction t id 1\nexdep010001: create_table\n"
+            "exdep010002: create_table\nbuffered insert on exdep010001\n"
+            "buffered insert on exdep010002\ncommitted\n" + row1 +
+            "exdep010002: Refcntd=0 Refcntu=0 budget=2500.75 code=\"A\" name=\"Two\" "
+            "opened=738000 status=1\n"
+            "buffered update on exdep010001\naborted\n" + row1 +
+            "error 111\nbuffered insert on exdep010002\nerror 520\n"
+            "update failed with 100 on exdep010002: action 1 of row 1\naborted\n"
+            "exdep010002: 1 rows\nlogged off\n");
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(HostRecords, BadArgumentsAreRefused) {
+  int status = 0;
+  std::string out = RunText(
+      "logon demo\nstart t\ntable frobnicate exdep010 1\ninsert exdep010 x\n"
+      "insert exdep010 1 nosuch=1\ninsert exdep010 1 code=MUCHTOOLONG\n",
+      &status);
+  EXPECT_EQ(out,
+            "logged on as demo\ntransaction t id 1\nbad arguments: table\nbad arguments: insert\n"
+            "bad value: nosuch=1\nbad value: code=MUCHTOOLONG\n");
+  EXPECT_NE(status, 0);
+}
+
+TEST_F(HostRecords, DemoScriptRunsToItsEnd) {
+  int status = 0;
+  std::string out = Run(std::string(MOLVANE_SOURCE_DIR) + "/scripts/demo.script", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("aborted\nexdep010001: Refcntd=0 Refcntu=0 budget=1200.50 code=\"SALES\" "
+                     "name=\"Sales\""),
+            std::string::npos)
+      << out;
+}
+
+}  // namespace
