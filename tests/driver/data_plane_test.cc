@@ -199,6 +199,25 @@ TEST_P(DataPlane, ClearAndDropActOnTheTable) {
   EXPECT_TRUE(Read(2, Row(1, "")).empty());
 }
 
+TEST_P(DataPlane, BatchAnswered513IsAppliedWhenTheRepeatArrives) {
+  // No table action has sent exdep010's dictionary: the first EXE_UPDATE is
+  // answered 513, the client sends the dictionary and repeats with no
+  // tables, and the driver applies the batch it kept.
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exdep010", 1, row_, 0, trans_), 0);
+  ZDB_INTERNAL_CURSOR *ic = Cursor(1, cursor);
+  DD_TABLE *dep = ddtable("exdep010");
+  Image image(dep->dlock_offset, 0);
+  fill_default_row(dep, image.data());
+  DD_COLUMN *code = ddcolumn("exdep010.code");
+  std::memcpy(image.data() + code->offset, "SALES ", 6);
+  ASSERT_EQ(zdb_do_exec_row(ic, Record(RDS_ACT_INSERT, image).data(), 0, 0), 0);
+  ASSERT_EQ(flush_updates(ic->tsession->session), 0) << zdb_errno;
+  std::uint32_t count = 0;
+  ASSERT_EQ(zdb_do_exec_table(ic, table_action_word(nr_rows), &count), 0);
+  EXPECT_EQ(count, 1u);
+}
+
 TEST_P(DataPlane, KilledDriverLosesNoCommittedRow) {
   if (std::string(GetParam()) != "child") GTEST_SKIP() << "the driver runs in this process";
   for (int emp : {1, 2}) ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(emp, "committed")), 0);

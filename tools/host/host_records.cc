@@ -1,5 +1,6 @@
 #include "host_records.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,9 +85,9 @@ std::string ValueText(const DD_COLUMN *c, const unsigned char *p) {
 }
 
 std::vector<unsigned char> Record(std::uint32_t kind, const std::vector<unsigned char> &row) {
-  std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+  std::vector<unsigned char> record(ZDB_ACTION_HEADER + row.size(), 0);
   PutBe(record.data(), kind, 4);
-  record.insert(record.end(), row.begin(), row.end());
+  std::copy(row.begin(), row.end(), record.begin() + ZDB_ACTION_HEADER);
   return record;
 }
 

@@ -1,0 +1,208 @@
+// Buffered inserts through EXE_UPDATE and keyed reads through EXE_ROW_CNTR
+// against the reference driver (loaded in process), each beside the same
+// work done directly on SQLite in this process. The molvane benchmarks
+// report "x_sqlite": their time per row divided by SQLite's.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+
+#include "dbc/action_codes.h"
+#include "dbc/dd.h"
+#include "dbc/rds.h"
+#include "dbc/zdb_cursor.h"
+#include "dbc/zdb_exec.h"
+#include "dbc/zdb_trans.h"
+
+namespace {
+
+constexpr int kBatch = 1000;
+double g_sqlite_insert_ns = 0, g_sqlite_read_ns = 0;
+
+// A logged-on client with a cursor on exemp010 in company 1 of a fresh root.
+struct Client {
+  std::string root;
+  DD_TABLE *table = nullptr;
+  ZDB_INTERNAL_CURSOR *ic = nullptr;
+  std::vector<unsigned char> image;
+  int next = 1;
+  unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
+
+  Client() {
+    char dir[] = "/tmp/molvane-bench-XXXXXX";
+    root = mkdtemp(dir);
+    std::filesystem::copy(std::string(MOLVANE_SOURCE_DIR) + "/tests/fixtures/zuv/dict", root + "/dict",
+                          std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(root + "/lib");
+    Write("lib/ipc_info", "msqlite library " + std::string(MOLVANE_BINARY_DIR) +
+                              "/driver/libmolvane_driver.so ${ZUV}/bench.db\n");
+    Write("lib/tabledef1", "*::msqlite\n");
+    setenv("ZUV_LOG", root.c_str(), 1);
+    set_zuv(root.c_str());
+    zdb_init_api("update_bench", nullptr, 0, 0);
+    zdb_logon("bench");
+    int trans = zdb_start_session("bench");
+    ZDB_CURSOR *cursor = nullptr;
+    zdb_open(&cursor, "exemp010", 1, host_row, 0, trans);
+    zdb_get_internal_cursor(&ic, cursor, 1);
+    table = ddtable("exemp010");
+    std::uint32_t argument = 0;
+    zdb_do_exec_table(ic, table_action_word(create_table), &argument);
+    image.assign(table->dlock_offset, 0);
+    fill_default_row(table, image.data());
+  }
+  ~Client() {
+    zdb_logoff();
+    std::filesystem::remove_all(root);
+  }
+  void Write(const std::string &name, const std::string &text) {
+    std::FILE *f = std::fopen((root + "/" + name).c_str(), "w");
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  }
+  void SetKey(int emp) {
+    DD_COLUMN *c = ddcolumn("exemp010.emp");
+    for (int i = 0; i < 4; ++i) image[c->offset + i] = static_cast<unsigned char>(emp >> (24 - 8 * i));
+  }
+  ZDB_SESSION *session() { return ic->tsession->session; }
+};
+
+Client &client() {
+  static Client c;
+  return c;
+}
+
+// SQLite on its own: a table of the same columns, a prepared insert and a
+// keyed select.
+struct Direct {
+  sqlite3 *db = nullptr;
+  std::string path = "/tmp/molvane-bench-direct.db";
+  Direct() {
+    std::remove(path.c_str());
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "CREATE TABLE t (dcas BLOB, dept BLOB, dnul BLOB, drst BLOB, emp INTEGER, "
+                 "flags INTEGER, hired INTEGER, memo BLOB, name BLOB, photo BLOB, salary REAL, "
+                 "scores_1 INTEGER, scores_2 INTEGER, scores_3 INTEGER, status INTEGER); "
+                 "CREATE UNIQUE INDEX t_i1 ON t (emp)",
+                 nullptr, nullptr, nullptr);
+  }
+  ~Direct() {
+    sqlite3_close(db);
+    std::remove(path.c_str());
+  }
+};
+
+void BM_Inserts_SQLite(benchmark::State &state) {
+  Direct d;
+  sqlite3_stmt *insert = nullptr;
+  sqlite3_prepare_v2(d.db, "INSERT INTO t VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", -1, &insert, nullptr);
+  int emp = 1;
+  auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
+    for (int i = 0; i < kBatch; ++i) {
+      sqlite3_reset(insert);
+      for (int col = 1; col <= 15; ++col) sqlite3_bind_int(insert, col, 7);
+      sqlite3_bind_blob(insert, 9, "a name              ", 20, SQLITE_STATIC);
+      sqlite3_bind_int(insert, 5, emp++);
+      sqlite3_step(insert);
+    }
+    sqlite3_exec(d.db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  g_sqlite_insert_ns = ns / (static_cast<double>(state.iterations()) * kBatch);
+  sqlite3_finalize(insert);
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void BM_Inserts_Molvane(benchmark::State &state) {
+  Client &c = client();
+  std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+  record[3] = RDS_ACT_INSERT;
+  auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    for (int i = 0; i < kBatch; ++i) {
+      c.SetKey(c.next++);
+      std::vector<unsigned char> r = record;
+      r.insert(r.end(), c.image.begin(), c.image.end());
+      zdb_do_exec_row(c.ic, r.data(), 0, 0);
+    }
+    if (flush_updates(c.session()) != 0 ||
+        zdb_do_exec_db(c.session(), db_action_word(commit_trans)) != 0)
+      state.SkipWithError("flush failed");
+  }
+  double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  state.SetItemsProcessed(state.iterations() * kBatch);
+  if (g_sqlite_insert_ns > 0)
+    state.counters["x_sqlite"] = ns / (static_cast<double>(state.iterations()) * kBatch) / g_sqlite_insert_ns;
+}
+
+void BM_KeyedReads_SQLite(benchmark::State &state) {
+  Direct d;
+  sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt *insert = nullptr;
+  sqlite3_prepare_v2(d.db, "INSERT INTO t (emp, name) VALUES (?, 'a name')", -1, &insert, nullptr);
+  for (int emp = 1; emp <= kBatch; ++emp) {
+    sqlite3_reset(insert);
+    sqlite3_bind_int(insert, 1, emp);
+    sqlite3_step(insert);
+  }
+  sqlite3_finalize(insert);
+  sqlite3_exec(d.db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_stmt *select = nullptr;
+  sqlite3_prepare_v2(d.db, "SELECT * FROM t WHERE emp = ?", -1, &select, nullptr);
+  int emp = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    sqlite3_reset(select);
+    sqlite3_bind_int(select, 1, emp++ % kBatch + 1);
+    benchmark::DoNotOptimize(sqlite3_step(select));
+  }
+  double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  g_sqlite_read_ns = ns / static_cast<double>(state.iterations());
+  sqlite3_finalize(select);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_KeyedReads_Molvane(benchmark::State &state) {
+  Client &c = client();
+  std::vector<unsigned char> key(DD_MAX_ROW_LENGTH);
+  DD_KEY *k = key_desc(c.table, 1);
+  int rows = c.next - 1;
+  if (rows < 1) {
+    state.SkipWithError("no rows");
+    return;
+  }
+  int emp = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    c.SetKey(emp++ % rows + 1);
+    zdb_extract_key(key.data(), c.image.data(), k);
+    auto length = static_cast<std::uint16_t>(_zdb_key_size(k->parts));
+    if (zdb_do_exec_read_eq(c.ic->company->read, 0, key.data(), &length, key.size(), nullptr, 1) != 0)
+      state.SkipWithError("read failed");
+  }
+  double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  state.SetItemsProcessed(state.iterations());
+  if (g_sqlite_read_ns > 0)
+    state.counters["x_sqlite"] = ns / static_cast<double>(state.iterations()) / g_sqlite_read_ns;
+}
+
+BENCHMARK(BM_Inserts_SQLite)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Inserts_Molvane)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyedReads_SQLite);
+BENCHMARK(BM_KeyedReads_Molvane);
+
+}  // namespace
