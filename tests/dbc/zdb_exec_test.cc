@@ -248,6 +248,29 @@ TEST_F(RequestProcedures, FailedCreateOnTheSecondCopyDropsOnlyWhatThisCallCreate
   EXPECT_TRUE(b.peer.Sent().empty());
 }
 
+TEST_F(RequestProcedures, LockTableSendsEveryListedDictionaryBeforeTheRepeat) {
+  Copy &c = AddCopy(3);
+  c.peer.Reply(Bytes()
+                   .u32(2).u32(ZE_NO_DD).u32(2).raw("exdep010").u16(1).raw("exemp010").u16(1)
+                   .u32(0).u32(0)      // the two DD_INFO_TABLE replies
+                   .u32(2).u32(0));    // the repeated lock
+  ASSERT_EQ(dbcSessionLockTable(&c.session, "exemp010", 1, 2), 0) << zdb_errno;
+  Sent sent = c.peer.Sent();
+  int dictionaries = 0, locks = 0;
+  for (std::size_t i = 0; i + 13 <= sent.size(); ++i) {
+    std::string name(sent.begin() + i + 5, sent.begin() + i + 13);
+    if (sent[i] == DD_INFO_TABLE && U32(sent, i + 1) == 3u && (name == "exdep010" || name == "exemp010"))
+      ++dictionaries;
+    if (sent[i] == EXE_TBL_CNTR && U32(sent, i + 1) == 3u && name == "exemp010") {
+      ++locks;
+      EXPECT_EQ(U32(sent, i + 16), 0x4007u);
+      EXPECT_EQ(U32(sent, i + 20), 2u);
+    }
+  }
+  EXPECT_EQ(dictionaries, 2);
+  EXPECT_EQ(locks, 2);
+}
+
 TEST_F(RequestProcedures, KeyedReadSendsTheKeyAndTakesTheRow) {
   Copy &c = AddCopy(5);
   c.peer.Reply(Bytes().u16(3).raw("abc").u32(0));

@@ -218,6 +218,40 @@ TEST_P(DataPlane, BatchAnswered513IsAppliedWhenTheRepeatArrives) {
   EXPECT_EQ(count, 1u);
 }
 
+TEST_P(DataPlane, CounterChangesReachTheReferencedRow) {
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exdep010", 1, row_, 0, trans_), 0);
+  ZDB_INTERNAL_CURSOR *ic = Cursor(1, cursor);
+  DD_TABLE *dep = ddtable("exdep010");
+  Image image(dep->dlock_offset, 0);
+  fill_default_row(dep, image.data());
+  DD_COLUMN *code = ddcolumn("exdep010.code");
+  std::memcpy(image.data() + code->offset, "SALES ", 6);
+  ASSERT_EQ(zdb_do_exec_row(ic, Record(RDS_ACT_INSERT, image).data(), 0, 0), 0);
+  ASSERT_EQ(flush_updates(ic->tsession->session), 0) << zdb_errno;
+
+  // Changes gathered per key: +3 and +1, then +1 more on the first counter.
+  RDS *counters = rds_open_refcount_actions(dep);
+  ASSERT_NE(counters, nullptr);
+  ic->company->updates->rds[1] = counters;
+  unsigned char change[14] = {'S', 'A', 'L', 'E', 'S', ' ', 0, 0, 0, 3, 0, 0, 0, 1};
+  ASSERT_EQ(rds_put_group(counters, change, 1 | 8), 0);
+  ASSERT_EQ(rds_put_group(counters, change, 1), 0);
+  ASSERT_EQ(flush_updates(ic->tsession->session), 0) << zdb_errno;
+  EXPECT_EQ(counters->row_count, 0);
+
+  std::vector<unsigned char> buf(DD_MAX_ROW_LENGTH, 0);
+  std::memcpy(buf.data(), "SALES ", 6);
+  std::uint16_t length = 6;
+  ASSERT_EQ(zdb_do_exec_read_eq(ic, 0, buf.data(), &length, buf.size(), nullptr, 1), 0);
+  auto counter = [&](const char *name) {
+    const unsigned char *p = buf.data() + ddcolumn(name)->offset;
+    return (p[0] << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+  };
+  EXPECT_EQ(counter("exdep010.Refcntd"), 4);
+  EXPECT_EQ(counter("exdep010.Refcntu"), 1);
+}
+
 TEST_P(DataPlane, KilledDriverLosesNoCommittedRow) {
   if (std::string(GetParam()) != "child") GTEST_SKIP() << "the driver runs in this process";
   for (int emp : {1, 2}) ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(emp, "committed")), 0);
