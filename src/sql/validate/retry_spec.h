@@ -1,0 +1,22 @@
+// The RETRY clause of a query: which kind of clause the statement has and,
+// per column of the clause, where the statement finds the value of a retry
+// point and which parameter receives it.
+#pragma once
+
+class SQLParameter;
+class SQLValueStore;
+
+// 0 when the statement has no RETRY clause.
+enum SQLRetryClauseType : int {
+  SQL_RETRY_NONE = 0,
+};
+
+// One column of a RETRY clause, held by value in an SQLRetrySpecList.
+struct SQLRetrySpec {
+  int position = 0;                        // output position of the column
+  int columnId = 0;                        // column id in the row source
+  int direction = 0;                       // 0 ascending, 1 descending
+  SQLValueStore const *current = nullptr;  // the column's store, set by the statement per execution
+  SQLValueStore *saved = nullptr;          // the value kept for a retry point
+  SQLParameter *parameter = nullptr;       // receives the saved value at a retry
+};

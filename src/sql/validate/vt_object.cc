@@ -1,0 +1,3 @@
+#include "sql/validate/vt_object.h"
+
+SQLVTObject::~SQLVTObject() = default;
