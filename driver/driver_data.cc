@@ -81,6 +81,14 @@ void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
 
 }  // namespace
 
+TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int physical) {
+  auto key = std::make_tuple(session->id(), desc.name, physical, &desc);
+  auto it = rows_.find(key);
+  if (it == rows_.end())
+    it = rows_.emplace(key, std::make_unique<TableRows>(session->db(), desc, physical)).first;
+  return *it->second;
+}
+
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
   auto t = table_locks_.find(table_key);
@@ -102,7 +110,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     std::vector<RdsRow> rows;
     std::string error;
     if (!DecodeRds(specs, t.rds, &rows, &error)) return fail(ZE_ILLEGAL_ARGUMENT, "row data set: " + error);
-    TableRows table(session->db(), *desc, physical);
+    TableRows &table = Rows(session, *desc, physical);
     std::string table_key = TableKey(t.name, physical);
     std::vector<std::uint8_t> old_image;
     bool have_old = false;
@@ -241,7 +249,7 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
     WriteDdList(out, {{table_name, static_cast<std::uint16_t>(compnr)}});
     return;
   }
-  TableRows table(session->db(), *desc, physical);
+  TableRows &table = Rows(session, *desc, physical);
   std::string table_key = TableKey(table_name, physical);
   bool lock = arg == 1;
   if (lock && LockedByOther(session->id(), table_key, key)) {
@@ -265,7 +273,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
   int physical = ctx.physical(table_name, compnr);
   const DdTableDesc *desc = ctx.catalog->Find(table_name, physical);
   if (desc == nullptr) return ZE_NO_DD;
-  TableRows table(session->db(), *desc, physical);
+  TableRows &table = Rows(session, *desc, physical);
   std::string table_key = TableKey(table_name, physical);
   int code = static_cast<int>(action & 0xFF);
   bool changes = code == create_table || code == clear_table || code == drop_table || code == clr_ref_cnt;
@@ -305,6 +313,8 @@ void DataPlane::EndTransaction(std::uint32_t session_id) {
 void DataPlane::ForgetSession(std::uint32_t session_id) {
   EndTransaction(session_id);
   kept_.erase(session_id);
+  for (auto it = rows_.begin(); it != rows_.end();)
+    it = std::get<0>(it->first) == session_id ? rows_.erase(it) : std::next(it);
 }
 
 }  // namespace molvane::driver

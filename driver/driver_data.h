@@ -13,11 +13,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <tuple>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "driver_dd.h"
+#include "driver_rows.h"
 #include "driver_store.h"
 #include "driver_wire.h"
 #include "rds_decode.h"
@@ -51,7 +54,8 @@ class DataPlane {
                             std::uint32_t action, std::uint32_t *argument, const DataContext &ctx);
   // The session's transaction ended: its locks go.
   void EndTransaction(std::uint32_t session_id);
-  // The session is gone: its locks and its kept batch go.
+  // The session is gone: its locks, its kept batch and its prepared
+  // statements go (before its connection is closed).
   void ForgetSession(std::uint32_t session_id);
 
  private:
@@ -63,10 +67,15 @@ class DataPlane {
   };
   Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
                 const DataContext &ctx);
+  // The rows of a table on a session's connection, with their prepared
+  // statements kept for the life of the session.
+  TableRows &Rows(DriverSession *session, const DdTableDesc &desc, int physical);
   // True when another session holds the row or its table.
   bool LockedByOther(std::uint32_t session, const std::string &table_key,
                      const std::string &row_key) const;
 
+  using RowsKey = std::tuple<std::uint32_t, std::string, int, const DdTableDesc *>;
+  std::map<RowsKey, std::unique_ptr<TableRows>> rows_;          // by session, table, company
   std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
   std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
   std::map<std::string, std::uint32_t> table_locks_;         // table key -> session

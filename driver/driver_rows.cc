@@ -175,7 +175,10 @@ void TableRows::ReadImage(sqlite3_stmt *stmt, int first, std::uint8_t *image) {
 
 int TableRows::Step(sqlite3_stmt *stmt) {
   int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_DONE || rc == SQLITE_ROW) return 0;
+  if (rc == SQLITE_DONE || rc == SQLITE_ROW) {
+    sqlite3_reset(stmt);
+    return 0;
+  }
   if (rc == SQLITE_CONSTRAINT) {
     error_ = sqlite3_errmsg(db_);
     sqlite3_reset(stmt);
@@ -265,6 +268,11 @@ int TableRows::Clear() {
 }
 
 int TableRows::Drop() {
+  // The kept statements name the table: they go with it.
+  for (sqlite3_stmt **stmt : {&insert_, &find_, &replace_, &delete_}) {
+    sqlite3_finalize(*stmt);
+    *stmt = nullptr;
+  }
   return sqlite3_exec(db_, ("DROP TABLE IF EXISTS " + table_).c_str(), nullptr, nullptr, nullptr) ==
                  SQLITE_OK
              ? 0

@@ -305,8 +305,14 @@ int flush_updates(ZDB_SESSION *session) {
       ts->flags &= static_cast<std::uint8_t>(~ZDB_TS_PENDING);
   for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans)
     for (ZDB_TABLE_SESSION *ts = s->table_sessions; ts != nullptr; ts = ts->next)
-      while (ts->waiting != nullptr)
-        if (zdb_close_internal(ts->waiting->company->head) != 0) return -1;
+      while (ts->waiting != nullptr) {
+        ZDB_INTERNAL_CURSOR *waiting = ts->waiting;
+        if (zdb_close_internal(waiting->company->head) != 0) return -1;
+        if (ts->waiting == waiting) {  // the close kept it waiting: never spin on it
+          zdb_error(ZE_ILLEGAL_STATE);
+          return -1;
+        }
+      }
 
   if (error != 0) zdb_error(error);
   if (profiled) state.profile_callback(0);
