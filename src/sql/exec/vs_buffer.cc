@@ -1,19 +1,33 @@
 // Record layout of the spill file (all of it private to this process).
 //
-// Body: a NULL bitmap of ceil(n/8) bytes (bit i%8 of byte i/8 set for a NULL
-// column i), then per non-NULL column its value: INTEGER, DATE and INTERVAL
-// DAYS as 4 bytes most significant first; TIMESTAMP and INTERVAL SECONDS as
-// 8 bytes least significant first; REAL as the 8 bytes of double_in; STRING
-// and RAW as their declared length of bytes in fixed records, or as a 4-byte
-// length (most significant first) and the bytes in variable records. A
-// column of array depth d is d element values, NULL as a whole when its
-// first element is.
+// Body, n being the number of columns:
+// 1. The NULL bitmap: ceil(n/8) bytes, bit i%8 of byte i/8 (least significant
+//    bit first) set when column i holds a NULL. A column that holds an array
+//    is not NULL, whatever its elements hold.
+// 2. For each column that is not NULL, in column order:
+//    - a scalar column (depth 1): its value;
+//    - an array column of depth d: an element NULL bitmap of ceil(d/8)
+//      bytes, bit k%8 of byte k/8 set when element k is NULL, then the
+//      values of the elements that are not NULL, in element order.
+//    NULL columns and NULL elements take no bytes.
+// A value is: INTEGER, DATE and INTERVAL DAYS 4 bytes most significant
+// first; TIMESTAMP and INTERVAL SECONDS 8 bytes least significant first;
+// REAL the 8 bytes of double_in; STRING and RAW their declared length of
+// bytes in fixed records (padded with blanks or zero bytes), or a 4-byte
+// length (most significant first) and the bytes in variable records.
 //
-// Fixed records are the body alone, at the row's position. Variable records
-// start with a header {size, kind, next}, three 32-bit words least
-// significant byte first: kind 1 is a row in its own slot, kind 2 a row that
-// outgrew its slot and moved to the end of the file, kind 3 the stub left in
-// the slot, whose next is the kind-2 record's position.
+// Fixed records (no STRING or RAW column of length 0) are the body alone,
+// at the row's position, each ceil(n/8) + the sum over the columns of
+// d * width + (d > 1 ? ceil(d/8) : 0) bytes; what a row leaves unused at the
+// end of its record is zero. Variable records start with a header {size,
+// kind, next}, three 32-bit words least significant byte first: kind 1 is a
+// row in its own slot, kind 2 a row that outgrew its slot and moved to the
+// end of the file, kind 3 the stub left in the slot, whose next is the
+// kind-2 record's position.
+//
+// So that every row comes back as it went in, a column of depth d holds a
+// NULL or an array of exactly d elements, and a scalar column no array;
+// a row of another shape is refused ("22026") when written.
 #include "sql/exec/vs_buffer.h"
 
 #include <cstdint>
@@ -67,18 +81,23 @@ long ElementWidth(SQLColumnDescriptor const *d) {
 
 int Depth(SQLColumnDescriptor const *d) { return d->GetDepth() > 1 ? d->GetDepth() : 1; }
 
-// Element i of a column's store: the store itself for a scalar column.
-SQLValueStore const *Element(SQLValueStore const *store, int depth, int i) {
-  if (depth == 1) return store;
-  if (store->GetType() != SQL_ARRAY) return store;
-  return i < store->GetDimension() ? store->GetElement(i) : nullptr;
+// Bytes of a column's element NULL bitmap: none for a scalar column.
+long ElementBitmapSize(int depth) { return depth > 1 ? (depth + 7) / 8 : 0; }
+
+// TRUE when the store has a shape that the column's records hold.
+bool FitsColumn(SQLValueStore const *v, int depth) {
+  if (depth == 1) return v->GetType() != SQL_ARRAY;
+  if (v->IsNull()) return true;
+  if (v->GetType() != SQL_ARRAY || v->GetDimension() != depth) return false;
+  for (int i = 0; i < depth; ++i)
+    if (v->GetElement(i)->GetType() == SQL_ARRAY) return false;
+  return true;
 }
 
-bool ColumnIsNull(SQLValueStore const *store, int depth) {
-  if (depth == 1) return store->IsNull();
-  if (store->GetType() != SQL_ARRAY) return store->IsNull();
-  return store->GetDimension() == 0 || store->GetElement(0)->IsNull();
+void MarkNull(unsigned char *bitmap, int i) {
+  bitmap[i / 8] = static_cast<unsigned char>(bitmap[i / 8] | (1u << (i % 8)));
 }
+bool IsMarkedNull(unsigned char const *bitmap, int i) { return (bitmap[i / 8] >> (i % 8)) & 1; }
 
 // A NULL of the column's type, so that a later Copy sees a typed store.
 void SetTypedNull(SQLValueStore *v, SQLType type) {
@@ -132,7 +151,7 @@ SQLVSBuffer::SQLVSBuffer(int numCols, SQLColumnDescriptor const *const *descript
   for (SQLColumnDescriptor const *d : descriptors_) {
     long width = ElementWidth(d);
     if ((d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) && width == 0) fixedSize_ = false;
-    recordSize_ += width * Depth(d);
+    recordSize_ += width * Depth(d) + ElementBitmapSize(Depth(d));
   }
   if (!fixedSize_) recordSize_ = 0;
 }
@@ -238,6 +257,7 @@ SQLVSCacheRow *SQLVSBuffer::GetRow(long position) {
 // ---- rows ----
 
 SQLVSBufferId SQLVSBuffer::Write(SQLValueStore const *const *row) {
+  for (int i = 0; i < numCols_; ++i) CheckColumn(i, row[i]);
   SQLVSCacheRow *r = TakeRow();
   for (int i = 0; i < numCols_; ++i) r->values[i].Copy(row[i]);
   r->position = fileEnd_;
@@ -301,20 +321,36 @@ SQLValueStore *SQLVSBuffer::NextRowForUpdate() {
 
 // ---- records ----
 
+void SQLVSBuffer::CheckColumn(int c, SQLValueStore const *v) const {
+  SQLColumnDescriptor const *d = descriptors_[static_cast<size_t>(c)];
+  if (FitsColumn(v, Depth(d))) return;
+  log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+           "Value of type %d, dimension %d does not fit column '%s' of depth %d in the row buffer",
+           static_cast<int>(v->GetType()), v->GetType() == SQL_ARRAY ? v->GetDimension() : 0,
+           d->GetName() ? d->GetName() : "", Depth(d));
+  throw SQLExDEStringDataLengthMismatch();
+}
+
+long SQLVSBuffer::ValueSize(SQLColumnDescriptor const *d, SQLValueStore const *v) const {
+  if (d->GetType() == SQL_STRING || d->GetType() == SQL_RAW)
+    return fixedSize_ ? ElementWidth(d) : 4 + static_cast<long>(v->GetLength());
+  return ElementWidth(d);
+}
+
 long SQLVSBuffer::BodySize(SQLValueStore const *values) const {
   long size = (numCols_ + 7) / 8;
   for (int c = 0; c < numCols_; ++c) {
     SQLColumnDescriptor const *d = descriptors_[static_cast<size_t>(c)];
     int depth = Depth(d);
-    if (ColumnIsNull(&values[c], depth)) continue;
-    for (int i = 0; i < depth; ++i) {
-      if (d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) {
-        SQLValueStore const *e = Element(&values[c], depth, i);
-        size += 4 + static_cast<long>(e ? e->GetLength() : 0);
-      } else {
-        size += ElementWidth(d);
-      }
+    SQLValueStore const *column = &values[c];
+    if (column->IsNull()) continue;
+    if (depth == 1) {
+      size += ValueSize(d, column);
+      continue;
     }
+    size += ElementBitmapSize(depth);
+    for (int i = 0; i < depth; ++i)
+      if (!column->GetElement(i)->IsNull()) size += ValueSize(d, column->GetElement(i));
   }
   if (size > kMaxRecordField) {
     log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR, "Row of %ld bytes is too large for the row buffer",
@@ -324,7 +360,50 @@ long SQLVSBuffer::BodySize(SQLValueStore const *values) const {
   return size;
 }
 
+unsigned char *SQLVSBuffer::PutValue(SQLColumnDescriptor const *d, SQLValueStore const *e,
+                                     unsigned char *p) const {
+  switch (d->GetType()) {
+    case SQL_INTEGER:
+    case SQL_DATE:
+    case SQL_INTERVAL_DAYS:
+      PutBig32(p, static_cast<std::uint32_t>(e->GetInteger()));
+      return p + 4;
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
+      PutLittle(p, static_cast<std::uint64_t>(e->GetTimestamp()), 8);
+      return p + 8;
+    case SQL_REAL:
+      double_in(e->GetType() == SQL_INTEGER ? static_cast<double>(e->GetInteger()) : e->GetReal(), p);
+      return p + 8;
+    case SQL_STRING:
+    case SQL_RAW: {
+      unsigned long n = e->GetLength();
+      if (!fixedSize_) {
+        PutBig32(p, static_cast<std::uint32_t>(n));
+        if (n) std::memcpy(p + 4, e->GetBytes(), n);
+        return p + 4 + n;
+      }
+      // Fixed records hold exactly the declared length: a shorter value is
+      // padded (blanks for text, zero bytes for RAW), a longer one is
+      // refused rather than cut.
+      unsigned long width = d->GetLength();
+      if (n > width) {
+        log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+                 "Value of %lu bytes exceeds the %lu bytes of column '%s' in the row buffer", n, width,
+                 d->GetName() ? d->GetName() : "");
+        throw SQLExDEStringDataRightTruncation();
+      }
+      if (n) std::memcpy(p, e->GetBytes(), n);
+      std::memset(p + n, d->GetType() == SQL_STRING ? ' ' : 0, width - n);
+      return p + width;
+    }
+    default:
+      SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(d->GetType()));
+  }
+}
+
 long SQLVSBuffer::Encode(SQLValueStore const *values) {
+  for (int c = 0; c < numCols_; ++c) CheckColumn(c, &values[c]);
   long size = fixedSize_ ? recordSize_ : BodySize(values);
   if (static_cast<long>(io_.size()) < size) io_.resize(static_cast<size_t>(size));
   unsigned char *out = io_.data();
@@ -334,60 +413,24 @@ long SQLVSBuffer::Encode(SQLValueStore const *values) {
   for (int c = 0; c < numCols_; ++c) {
     SQLColumnDescriptor const *d = descriptors_[static_cast<size_t>(c)];
     int depth = Depth(d);
-    if (ColumnIsNull(&values[c], depth)) {
-      out[c / 8] = static_cast<unsigned char>(out[c / 8] | (1u << (c % 8)));
+    SQLValueStore const *column = &values[c];
+    if (column->IsNull()) {
+      MarkNull(out, c);
       continue;
     }
+    if (depth == 1) {
+      p = PutValue(d, column, p);
+      continue;
+    }
+    unsigned char *marks = p;
+    std::memset(marks, 0, static_cast<size_t>(ElementBitmapSize(depth)));
+    p += ElementBitmapSize(depth);
     for (int i = 0; i < depth; ++i) {
-      SQLValueStore const *e = Element(&values[c], depth, i);
-      switch (d->GetType()) {
-        case SQL_INTEGER:
-        case SQL_DATE:
-        case SQL_INTERVAL_DAYS:
-          PutBig32(p, static_cast<std::uint32_t>(e ? e->GetInteger() : 0));
-          p += 4;
-          break;
-        case SQL_TIMESTAMP:
-        case SQL_INTERVAL_SECONDS:
-          PutLittle(p, static_cast<std::uint64_t>(e ? e->GetTimestamp() : 0), 8);
-          p += 8;
-          break;
-        case SQL_REAL: {
-          double v = 0.0;
-          if (e) v = e->GetType() == SQL_INTEGER ? static_cast<double>(e->GetInteger()) : e->GetReal();
-          double_in(v, p);
-          p += 8;
-          break;
-        }
-        case SQL_STRING:
-        case SQL_RAW: {
-          unsigned long n = e ? e->GetLength() : 0;
-          unsigned char const *bytes = e ? e->GetBytes() : nullptr;
-          if (!fixedSize_) {
-            PutBig32(p, static_cast<std::uint32_t>(n));
-            p += 4;
-            if (n) std::memcpy(p, bytes, n);
-            p += n;
-            break;
-          }
-          // Fixed records hold exactly the declared length: a shorter value
-          // is padded (blanks for text, zero bytes for RAW), a longer one is
-          // refused rather than cut.
-          unsigned long width = d->GetLength();
-          if (n > width) {
-            log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
-                     "Value of %lu bytes exceeds the %lu bytes of column '%s' in the row buffer", n,
-                     width, d->GetName() ? d->GetName() : "");
-            throw SQLExDEStringDataRightTruncation();
-          }
-          if (n) std::memcpy(p, bytes, n);
-          std::memset(p + n, d->GetType() == SQL_STRING ? ' ' : 0, width - n);
-          p += width;
-          break;
-        }
-        default:
-          SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(d->GetType()));
-      }
+      SQLValueStore const *e = column->GetElement(i);
+      if (e->IsNull())
+        MarkNull(marks, i);
+      else
+        p = PutValue(d, e, p);
     }
   }
   long written = p - out;
@@ -395,71 +438,82 @@ long SQLVSBuffer::Encode(SQLValueStore const *values) {
   return fixedSize_ ? size : written;
 }
 
+unsigned char const *SQLVSBuffer::GetValue(SQLColumnDescriptor const *d, unsigned char const *p,
+                                           unsigned char const *end, SQLValueStore *e) const {
+  auto need = [&](long n) {
+    if (n < 0 || end - p < n) CorruptRecord(file_->Path().c_str(), -1);
+  };
+  SQLType type = d->GetType();
+  switch (type) {
+    case SQL_INTEGER:
+    case SQL_DATE:
+    case SQL_INTERVAL_DAYS: {
+      need(4);
+      auto v = static_cast<std::int32_t>(GetBig32(p));
+      if (type == SQL_INTEGER) e->SetInteger(v);
+      else if (type == SQL_DATE) e->SetDate(v);
+      else e->SetIntervalDays(v);
+      return p + 4;
+    }
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS: {
+      need(8);
+      auto v = static_cast<std::int64_t>(GetLittle(p, 8));
+      if (type == SQL_TIMESTAMP) e->SetTimestamp(v); else e->SetIntervalSeconds(v);
+      return p + 8;
+    }
+    case SQL_REAL:
+      need(8);
+      e->SetReal(double_out(p));
+      return p + 8;
+    case SQL_STRING:
+    case SQL_RAW: {
+      long n = static_cast<long>(d->GetLength());
+      if (!fixedSize_) {
+        need(4);
+        n = static_cast<long>(GetBig32(p));
+        p += 4;
+      }
+      need(n);
+      if (type == SQL_STRING)
+        e->SetString(p, static_cast<unsigned long>(n));
+      else
+        e->SetRaw(p, static_cast<unsigned long>(n));
+      return p + n;
+    }
+    default:
+      SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(type));
+  }
+}
+
 void SQLVSBuffer::Decode(unsigned char const *body, long size, SQLValueStore *values) const {
   long bitmap = (numCols_ + 7) / 8;
   if (size < bitmap) CorruptRecord(file_->Path().c_str(), -1);
   unsigned char const *p = body + bitmap;
   unsigned char const *end = body + size;
-  auto need = [&](long n) {
-    if (n < 0 || end - p < n) CorruptRecord(file_->Path().c_str(), -1);
-  };
   for (int c = 0; c < numCols_; ++c) {
     SQLColumnDescriptor const *d = descriptors_[static_cast<size_t>(c)];
-    SQLType type = d->GetType();
     int depth = Depth(d);
-    bool null = (body[c / 8] >> (c % 8)) & 1;
     SQLValueStore *column = &values[c];
-    if (depth > 1) column->SetDimension(depth);
+    if (IsMarkedNull(body, c)) {
+      SetTypedNull(column, d->GetType());
+      continue;
+    }
+    if (depth == 1) {
+      p = GetValue(d, p, end, column);
+      continue;
+    }
+    long marksSize = ElementBitmapSize(depth);
+    if (end - p < marksSize) CorruptRecord(file_->Path().c_str(), -1);
+    unsigned char const *marks = p;
+    p += marksSize;
+    column->SetDimension(depth);
     for (int i = 0; i < depth; ++i) {
-      SQLValueStore *e = depth > 1 ? column->GetElement(i) : column;
-      if (null) {
-        SetTypedNull(e, type);
-        continue;
-      }
-      switch (type) {
-        case SQL_INTEGER:
-        case SQL_DATE:
-        case SQL_INTERVAL_DAYS: {
-          need(4);
-          auto v = static_cast<std::int32_t>(GetBig32(p));
-          p += 4;
-          if (type == SQL_INTEGER) e->SetInteger(v);
-          else if (type == SQL_DATE) e->SetDate(v);
-          else e->SetIntervalDays(v);
-          break;
-        }
-        case SQL_TIMESTAMP:
-        case SQL_INTERVAL_SECONDS: {
-          need(8);
-          auto v = static_cast<std::int64_t>(GetLittle(p, 8));
-          p += 8;
-          if (type == SQL_TIMESTAMP) e->SetTimestamp(v); else e->SetIntervalSeconds(v);
-          break;
-        }
-        case SQL_REAL:
-          need(8);
-          e->SetReal(double_out(p));
-          p += 8;
-          break;
-        case SQL_STRING:
-        case SQL_RAW: {
-          long n = static_cast<long>(d->GetLength());
-          if (!fixedSize_) {
-            need(4);
-            n = static_cast<long>(GetBig32(p));
-            p += 4;
-          }
-          need(n);
-          if (type == SQL_STRING)
-            e->SetString(p, static_cast<unsigned long>(n));
-          else
-            e->SetRaw(p, static_cast<unsigned long>(n));
-          p += n;
-          break;
-        }
-        default:
-          SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(type));
-      }
+      SQLValueStore *e = column->GetElement(i);
+      if (IsMarkedNull(marks, i))
+        SetTypedNull(e, d->GetType());
+      else
+        p = GetValue(d, p, end, e);
     }
   }
 }

@@ -6,12 +6,13 @@
 // by a hash of their position and replaced least recently used first. A row
 // that leaves the cache while changed is written to a temporary file
 // (SQLTempFile) in a compact record: a NULL bitmap, then the values of the
-// columns that are not NULL (numbers 4 or 8 bytes, REAL in the stored double
-// layout, texts with or without a length). When every column has a fixed
-// width, every record has the same size and sits at its row's position;
-// otherwise each record carries a 12-byte header, and a row that outgrows
-// its slot after an update moves to the end of the file behind a forwarding
-// stub.
+// columns that are not NULL (an array column led by a NULL bitmap of its
+// elements; numbers 4 or 8 bytes, REAL in the stored double layout, texts
+// with or without a length). When every column has a fixed width, every
+// record has the same size and sits at its row's position; otherwise each
+// record carries a 12-byte header, and a row that outgrows its slot after an
+// update moves to the end of the file behind a forwarding stub. The layout
+// is described in full in vs_buffer.cc.
 #pragma once
 
 #include <memory>
@@ -30,7 +31,9 @@ class SQLVSBuffer {
   // it is at least 2, else 71. A size below 2 is raised to 2, so that the two
   // rows a comparison reads are in memory together. The descriptors are not
   // owned and must outlive the buffer. A column type outside the value types
-  // stops through SQLAbort.
+  // stops through SQLAbort. A column of depth d > 1 holds a NULL or an
+  // array of d elements, a scalar column no array: Write refuses other
+  // values with SQLExDEStringDataLengthMismatch.
   SQLVSBuffer(int numCols, SQLColumnDescriptor const *const *descriptors, int cacheRows);
   ~SQLVSBuffer();
   SQLVSBuffer(SQLVSBuffer const &) = delete;
@@ -81,10 +84,19 @@ class SQLVSBuffer {
   void MoveToFront(SQLVSCacheRow *row);
   SQLVSCacheRow *NextRow();
 
+  // Refuses ("22026") a value whose shape column c's records cannot hold.
+  void CheckColumn(int c, SQLValueStore const *v) const;
   // Record body of the row's values into io_; returns its size.
   long Encode(SQLValueStore const *values);
   void Decode(unsigned char const *body, long size, SQLValueStore *values) const;
   long BodySize(SQLValueStore const *values) const;
+  // One scalar value or array element of column d: its bytes in the record,
+  // written at p or read from p (not past end); each returns the position
+  // after it.
+  long ValueSize(SQLColumnDescriptor const *d, SQLValueStore const *v) const;
+  unsigned char *PutValue(SQLColumnDescriptor const *d, SQLValueStore const *v, unsigned char *p) const;
+  unsigned char const *GetValue(SQLColumnDescriptor const *d, unsigned char const *p,
+                                unsigned char const *end, SQLValueStore *v) const;
   void WriteOut(SQLVSCacheRow *row);
   void ReadIn(SQLVSCacheRow *row);
   Header ReadHeader(long position);

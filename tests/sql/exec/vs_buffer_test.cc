@@ -51,7 +51,8 @@ bool Same(SQLValueStore const &a, SQLValueStore const &b) {
     case SQL_INTERVAL_SECONDS: return a.GetTimestamp() == b.GetTimestamp();
     case SQL_STRING:
     case SQL_RAW:
-      return a.GetLength() == b.GetLength() && std::memcmp(a.GetBytes(), b.GetBytes(), a.GetLength()) == 0;
+      return a.GetLength() == b.GetLength() &&
+             (a.GetLength() == 0 || std::memcmp(a.GetBytes(), b.GetBytes(), a.GetLength()) == 0);
     default: return a.GetInteger() == b.GetInteger();
   }
 }
@@ -76,7 +77,7 @@ TEST(VSBuffer, RecordSizeFromColumnWidths) {
                SQLColumnDescriptor("s", SQL_STRING, 5, 1), SQLColumnDescriptor("a", SQL_DATE, 4, 3)});
   SQLVSBuffer b1(fixed.n(), fixed.pointers.data(), 2);
   EXPECT_TRUE(b1.IsFixedSize());
-  EXPECT_EQ(b1.GetRecordSize(), 1 + 4 + 8 + 5 + 12);
+  EXPECT_EQ(b1.GetRecordSize(), 1 + 4 + 8 + 5 + (1 + 12));  // the array has an element bitmap
   Table variable({SQLColumnDescriptor("i", SQL_INTEGER, 4, 1), SQLColumnDescriptor("s", SQL_RAW, 0, 1)});
   SQLVSBuffer b2(variable.n(), variable.pointers.data(), 2);
   EXPECT_FALSE(b2.IsFixedSize());
@@ -119,6 +120,27 @@ TEST(VSBuffer, SpilledFixedRecordHasTheStoredLayout) {
     for (int b : {0, 0, 0, i}) expected.push_back(static_cast<unsigned char>(b));
   EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + static_cast<long>(expected.size())),
             expected);
+}
+
+TEST(VSBuffer, SpilledArrayCarriesTheNullBitmapOfItsElements) {
+  Table t({SQLColumnDescriptor("a", SQL_INTEGER, 4, 3)});
+  SQLValueStore v;
+  v.SetDimension(3);
+  v.GetElement(0)->SetInteger(7);
+  v.GetElement(1)->SetNull();
+  v.GetElement(2)->SetInteger(9);
+  SQLValueStore const *p = &v;
+  SQLVSBuffer buffer(t.n(), t.pointers.data(), 2);
+  ASSERT_EQ(buffer.GetRecordSize(), 1 + 1 + 12);
+  SQLVSBufferId first = buffer.Write(&p);
+  buffer.Write(&p);
+  buffer.Write(&p);
+  ASSERT_TRUE(buffer.HasSpillFile());
+  EXPECT_TRUE(buffer.GetForRead(first)->GetElement(1)->IsNull());  // also flushes the file
+  std::vector<unsigned char> bytes = FileBytes(buffer.SpillFilePath());
+  std::vector<unsigned char> expected = {0x00, 0x02, 0, 0, 0, 7, 0, 0, 0, 9, 0, 0, 0, 0};
+  ASSERT_GE(bytes.size(), expected.size());
+  EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 14), expected);
 }
 
 // Random rows of every type, written with a small cache and read back both
@@ -178,6 +200,153 @@ TEST_P(VSBufferRoundTrip, RowsComeBackUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, VSBufferRoundTrip, testing::Values(false, true));
+
+// Every type, scalar and as an array, in fixed and in variable records:
+// NULLs in any element of an array survive the spill file, and so does a
+// NULL standing for a whole array column.
+struct TypeCase {
+  SQLType type;
+  bool variable;
+};
+
+constexpr int kDepth = 4;
+
+// Element k of a row's array: distinct per k, of the exact declared length
+// for fixed STRING and RAW columns.
+void SetSample(SQLValueStore *v, SQLType type, bool variable, int k) {
+  switch (type) {
+    case SQL_INTEGER: v->SetInteger(-70000 * (k + 1) + 3); break;
+    case SQL_REAL: v->SetReal(-1.0e300 / (k + 1) + 0.25); break;
+    case SQL_DATE: v->SetDate(738000 + k); break;
+    case SQL_TIMESTAMP: v->SetTimestamp(-0x123456789ALL * (k + 1)); break;
+    case SQL_INTERVAL_DAYS: v->SetIntervalDays(-3 - k); break;
+    case SQL_INTERVAL_SECONDS: v->SetIntervalSeconds(0x7FFFFFFF00LL + k); break;
+    case SQL_STRING: {
+      std::string text = variable ? std::string(static_cast<size_t>(k) * 5, static_cast<char>('a' + k))
+                                  : std::string(3, static_cast<char>('a' + k));
+      v->SetString(text.c_str());
+      break;
+    }
+    default: {
+      unsigned char raw[3] = {0, static_cast<unsigned char>(k), 0xFF};
+      v->SetRaw(raw, variable ? static_cast<unsigned long>(k % 4) : 3);
+      break;
+    }
+  }
+}
+
+class VSBufferNullElements : public testing::TestWithParam<TypeCase> {};
+
+TEST_P(VSBufferNullElements, EveryNullComesBackFromTheFile) {
+  TypeCase c = GetParam();
+  bool text = c.type == SQL_STRING || c.type == SQL_RAW;
+  unsigned long width = text ? (c.variable ? 0 : 3) : (c.type == SQL_INTEGER || c.type == SQL_DATE ||
+                                                       c.type == SQL_INTERVAL_DAYS ? 4 : 8);
+  std::vector<SQLColumnDescriptor> cols = {SQLColumnDescriptor("s", c.type, width, 1),
+                                           SQLColumnDescriptor("a", c.type, width, kDepth)};
+  if (c.variable && !text) cols.emplace_back("v", SQL_STRING, 0, 1);  // makes the records variable
+  Table t(cols);
+  // Per row, the NULL elements of the array: none, first, middle, last, two,
+  // all of them, and -1 for a NULL in place of the whole array.
+  std::vector<std::vector<int>> nulls = {{}, {0}, {1}, {2}, {kDepth - 1}, {0, kDepth - 1}, {0, 1, 2, 3}, {-1}};
+  std::vector<std::vector<SQLValueStore>> rows;
+  for (size_t r = 0; r < nulls.size(); ++r) {
+    std::vector<SQLValueStore> row(cols.size());
+    SetSample(&row[0], c.type, c.variable, static_cast<int>(r % kDepth));
+    if (r % 2) row[0].SetNull();
+    row[1].SetDimension(kDepth);
+    for (int k = 0; k < kDepth; ++k) SetSample(row[1].GetElement(k), c.type, c.variable, k);
+    for (int k : nulls[r]) {
+      if (k < 0) {
+        SetSample(&row[1], c.type, c.variable, 0);
+        row[1].SetNull();
+      } else {
+        row[1].GetElement(k)->SetNull();
+      }
+    }
+    if (cols.size() > 2) row[2].SetString("tail");
+    rows.push_back(std::move(row));
+  }
+  SQLVSBuffer buffer(t.n(), t.pointers.data(), 2);
+  ASSERT_EQ(buffer.IsFixedSize(), !c.variable);
+  std::vector<SQLVSBufferId> ids;
+  for (auto &r : rows) {
+    std::vector<SQLValueStore const *> p;
+    for (auto &s : r) p.push_back(&s);
+    ids.push_back(buffer.Write(p.data()));
+  }
+  ASSERT_TRUE(buffer.HasSpillFile());
+  auto expectRows = [&](auto next) {
+    for (size_t r = 0; r < rows.size(); ++r) {
+      SQLValueStore const *got = next(r);
+      ASSERT_NE(got, nullptr);
+      for (size_t col = 0; col < cols.size(); ++col)
+        EXPECT_TRUE(Same(got[col], rows[r][col])) << "row " << r << " column " << col;
+    }
+  };
+  expectRows([&](size_t r) { return buffer.GetForRead(ids[r]); });
+  // Flip the NULL state of elements in place, then spill and read again.
+  for (size_t r = 0; r < rows.size(); ++r) {
+    SQLValueStore *got = buffer.GetForUpdate(ids[r]);
+    if (rows[r][1].GetType() != SQL_ARRAY) continue;
+    for (int k = 0; k < kDepth; ++k) {
+      SQLValueStore *e = rows[r][1].GetElement(k);
+      if (e->IsNull()) SetSample(e, c.type, c.variable, k); else e->SetNull();
+      got[1].GetElement(k)->Copy(e);
+    }
+  }
+  buffer.Iterate();
+  expectRows([&](size_t) { return buffer.NextRowForRead(); });
+  EXPECT_EQ(buffer.NextRowForRead(), nullptr);
+}
+
+std::string TypeCaseName(testing::TestParamInfo<TypeCase> const &info) {
+  std::string name;
+  switch (info.param.type) {
+    case SQL_INTEGER: name = "Integer"; break;
+    case SQL_STRING: name = "String"; break;
+    case SQL_REAL: name = "Real"; break;
+    case SQL_DATE: name = "Date"; break;
+    case SQL_TIMESTAMP: name = "Timestamp"; break;
+    case SQL_INTERVAL_DAYS: name = "IntervalDays"; break;
+    case SQL_INTERVAL_SECONDS: name = "IntervalSeconds"; break;
+    default: name = "Raw"; break;
+  }
+  return name + (info.param.variable ? "Variable" : "Fixed");
+}
+
+std::vector<TypeCase> AllTypeCases() {
+  std::vector<TypeCase> cases;
+  for (SQLType type : {SQL_INTEGER, SQL_STRING, SQL_REAL, SQL_DATE, SQL_TIMESTAMP, SQL_INTERVAL_DAYS,
+                       SQL_INTERVAL_SECONDS, SQL_RAW})
+    for (bool variable : {false, true}) cases.push_back({type, variable});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, VSBufferNullElements, testing::ValuesIn(AllTypeCases()), TypeCaseName);
+
+TEST(VSBuffer, ValuesOfAnotherShapeThanTheirColumnAreRefused) {
+  Table t({SQLColumnDescriptor("i", SQL_INTEGER, 4, 1), SQLColumnDescriptor("a", SQL_INTEGER, 4, 3)});
+  SQLValueStore scalar;
+  scalar.SetInteger(1);
+  SQLValueStore shortArray;
+  shortArray.SetDimension(2);
+  for (int k = 0; k < 2; ++k) shortArray.GetElement(k)->SetInteger(k);
+  SQLValueStore array;
+  array.SetDimension(3);
+  for (int k = 0; k < 3; ++k) array.GetElement(k)->SetInteger(k);
+  SQLVSBuffer buffer(t.n(), t.pointers.data(), 2);
+  for (auto row : {std::vector<SQLValueStore const *>{&scalar, &scalar},
+                   std::vector<SQLValueStore const *>{&scalar, &shortArray},
+                   std::vector<SQLValueStore const *>{&array, &array}})
+    EXPECT_THROW(buffer.Write(row.data()), SQLExDEStringDataLengthMismatch);
+  SQLValueStore const *good[] = {&scalar, &array};
+  SQLVSBufferId id = buffer.Write(good);
+  // A change through GetForUpdate is checked when the row is written out.
+  buffer.GetForUpdate(id)[1].SetInteger(5);
+  buffer.Write(good);
+  EXPECT_THROW(buffer.Write(good), SQLExDEStringDataLengthMismatch);
+}
 
 TEST(VSBuffer, GrownRowsMoveAndIterateOnceAtTheirFirstPlace) {
   Table t({SQLColumnDescriptor("s", SQL_STRING, 0, 1)});
