@@ -217,15 +217,17 @@ bool DomainKeyword(DomainDraft &draft, std::string_view kw, std::string_view val
     std::memcpy(d.name, value.data() + 2, value.size() - 2);
     draft.named = true;
   } else if (KeywordIs(kw, "T")) {
+    // Texts and raw bytes keep the length of their "CL" line, before or after.
     const char letter = value.empty() ? 0 : value[0];
-    d.type = 0;
-    d.length = 0;
-    for (const TypeLetter &t : kTypes) {
-      if (t.letter != letter) continue;
-      d.type = t.type;
-      if (t.length >= 0) d.length = t.length;
-      if (d.type == DDT_BYTE) d.flag = letter == 'B' ? 1 : 0;
-    }
+    const TypeLetter *found = nullptr;
+    for (const TypeLetter &t : kTypes)
+      if (t.letter == letter) found = &t;
+    d.type = found ? found->type : 0;
+    if (found == nullptr)
+      d.length = 0;
+    else if (found->length >= 0)
+      d.length = found->length;
+    if (d.type == DDT_BYTE) d.flag = letter == 'B' ? 1 : 0;
     if (d.type == DDT_ENUM || d.type == DDT_SET) draft.languages = std::string(StripTrailing(value.substr(1)));
   } else if (KeywordIs(kw, "CL")) {
     const int len = LeadingInt(value);

@@ -174,6 +174,29 @@ TEST(DdDomainDump, RefusedEntriesAndMissingPackage) {
   EXPECT_EQ(dddomain_list("zz")->count, 0);
 }
 
+// The type line leaves the length of texts and raw domains to the "CL" line,
+// whichever comes first.
+TEST(DdDomainDump, LengthLineBeforeTypeLine) {
+  ScratchDir root;
+  DumpWriter d;
+  for (const char *type : {"s", "m", "r"}) {
+    const std::string name = std::string("qrcl") + type;
+    d.Section('D', name).Keyword("NAME", name).Keyword("CLEN", "12").Keyword("TYPE", type);
+  }
+  d.Section('D', "qrclx").Keyword("NAME", "qrclx").Keyword("CLEN", "12").Keyword("TYPE", "x");
+  d.Section('D', "qrcll").Keyword("NAME", "qrcll").Keyword("CLEN", "12").Keyword("TYPE", "l");
+  d.WriteTo(root.path(), "dqr.pd");
+  UseDictionaryRoot(root.path());
+  for (const char *name : {"qrcls", "qrclm", "qrclr"}) {
+    DD_DOMAIN *dom = dddomain_with_read(name);
+    ASSERT_NE(dom, nullptr) << name;
+    EXPECT_EQ(dom->length, 12) << name;
+  }
+  EXPECT_EQ(dddomain("qrclx")->type, 0);
+  EXPECT_EQ(dddomain("qrclx")->length, 0);
+  EXPECT_EQ(dddomain("qrcll")->length, 4);
+}
+
 TEST(DdDomainDump, OverlongLineFailsTheDump) {
   ScratchDir root;
   DumpWriter d;
