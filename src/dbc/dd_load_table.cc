@@ -176,6 +176,9 @@ bool TableParser::Column(const Section &s, int &running) {
   if (depth < 0 || depth > 255)
     return Fail(kKeyword, DD_ERR_CORRUPT, "table %s: depth %d of %s\n", t_->name, depth, c.name);
   c.depth = static_cast<uint8_t>(depth == 0 ? 1 : depth);
+  // A domain of the combined type gives a combined column without members:
+  // the column's pointer slot holds members, never that domain.
+  if (c.domain != nullptr && c.domain->type == DDT_COMBINED) combined = true;
   int length = 0;
   if (combined) {
     c.type = DDT_COMBINED;

@@ -22,6 +22,7 @@ class DdLimits : public ::testing::Test {
     domains.Domain("qawide", "s").Keyword("CLEN", "6000");
     for (int len : {138, 139, 250, 251}) domains.Domain("qas" + std::to_string(len), "s").Keyword("CLEN", std::to_string(len));
     domains.Domain("qalong", "l");
+    domains.Domain("qacomb", "c");
     domains.WriteTo(root_.path(), "dqa.pd");
     UseDictionaryRoot(root_.path());
   }
@@ -142,6 +143,39 @@ TEST_F(DdLimits, CombinedMemberOfANestedCombined) {
       .Column("qacyc010.dd")
       .Keyword("COMB", DumpWriter::Names({"qacyc010.cc"}));
   EXPECT_EQ(Load("qacyc010", cycle), nullptr);
+}
+
+// A column whose domain is of the combined type has no bytes and no members.
+TEST_F(DdLimits, ColumnOfACombinedDomain) {
+  DumpWriter dump;
+  dump.Column("qacdm010.aa", "qalong").Column("qacdm010.cc", "qacomb").Column("qacdm010.dd", "qalong");
+  DD_TABLE *t = Load("qacdm010", dump);
+  ASSERT_NE(t, nullptr);
+  DD_COLUMN *cc = ddcolumn("qacdm010.cc");
+  ASSERT_NE(cc, nullptr);
+  EXPECT_EQ(cc->type, DDT_COMBINED);
+  EXPECT_EQ(cc->members, nullptr);
+  EXPECT_EQ(cc->length, 0);
+  EXPECT_EQ(ddcolumn("qacdm010.dd")->offset, 4);
+  DD_COLUMN *buf[DD_MAX_LIST + 1];
+  EXPECT_EQ(get_nr_columns(list_column_columns(cc, buf)), 0);
+  DD_COLUMN *list[] = {ddcolumn("qacdm010.aa"), cc, nullptr};
+  unsigned char row[16] = {0, 0, 0, 9}, packed[16];
+  EXPECT_EQ(zdb_extract_cols(packed, row, list), packed + 4);
+  EXPECT_EQ(_zdb_key_size(list), 4);
+}
+
+// A client field after the last stored column keeps its bytes: _dlock and
+// _compnr follow it instead of lying over it.
+TEST_F(DdLimits, NotStoredLastColumnLiesBeforeDlock) {
+  DumpWriter dump;
+  dump.Column("qacli010.aa", "qalong").Column("qacli010.zz", "qalong").Keyword("DBNO", "1");
+  DD_TABLE *t = Load("qacli010", dump);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(ddcolumn("qacli010.zz")->offset, 4);
+  EXPECT_EQ(t->dlock_offset, 8);
+  EXPECT_EQ(t->row_length, 14);
+  EXPECT_EQ(ddcolumn("qacli010._compnr")->offset, 12);
 }
 
 TEST(DdDomainDump, RefusedEntriesAndMissingPackage) {
