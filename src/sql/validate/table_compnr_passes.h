@@ -1,10 +1,9 @@
 // The two passes over the company-number sets of a statement's base tables
 // that the statement runs after name resolution. They are written over any
 // table type offering:
-//   bool SimplifyCompnrSet();            FALSE when the set cannot be simplified
+//   void SimplifyCompnrSet();            throws SQLVTCompnrConflict when it cannot
 //   bool CompnrSetIsRestricted() const;  TRUE when _compnr is restricted
-//   char const *GetAlias() const;        null when the table has no alias
-//   char const *GetName() const;
+//   char const *GetCorrelationName() const;  the alias, else the table name
 //   int GetLineNumber() const;
 // so that SQLVTreeData need not know the table node; include this header
 // where SQLVTreeData::SimplifyTableCompnrSets or ValidateTableCompnrSets is
@@ -15,25 +14,19 @@
 #include "sql/validate/vt_state.h"
 #include "sql/validate/vtree_data.h"
 
-// A table's name in messages: its alias when it has one.
-template <class Table>
-char const *SQLVTTableMessageName(Table const *table) {
-  char const *alias = table->GetAlias();
-  return alias ? alias : table->GetName();
+// The error of a company-number set that cannot be simplified; table is
+// the table's correlation name.
+inline SQLExSyntaxError SQLVTCompnrConflict(char const *table, int line) {
+  return SQLExSyntaxError(
+      vtstate::kCompnrRestriction,
+      SQLString("Conflict or unsupported combination in compnr restrictions on table '") +
+          SQLString(table) + SQLString("'"),
+      line);
 }
 
 template <class Table>
 void SQLVTSimplifyTableCompnrSets(List<Table *> &tables) {
-  for (bool more = tables.First(); more; more = tables.Next()) {
-    Table *table = tables.GetCurrent();
-    if (!table->SimplifyCompnrSet()) {
-      throw SQLExSyntaxError(
-          vtstate::kCompnrRestriction,
-          SQLString("Conflict or unsupported combination in compnr restrictions on table '") +
-              SQLString(SQLVTTableMessageName(table)) + SQLString("'"),
-          table->GetLineNumber());
-    }
-  }
+  for (bool more = tables.First(); more; more = tables.Next()) tables.GetCurrent()->SimplifyCompnrSet();
 }
 
 template <class Table>
@@ -51,9 +44,9 @@ void SQLVTValidateTableCompnrSets(List<Table *> &tables) {
   if (restricted && unrestricted) {
     throw SQLExSyntaxError(
         vtstate::kCompnrRestriction,
-        SQLString("The _compnr column of '") + SQLString(SQLVTTableMessageName(restricted)) +
+        SQLString("The _compnr column of '") + SQLString(restricted->GetCorrelationName()) +
             SQLString("' is restricted, while the _compnr column of '") +
-            SQLString(SQLVTTableMessageName(unrestricted)) +
+            SQLString(unrestricted->GetCorrelationName()) +
             SQLString("' is not restricted, which is not allowed in ANSI parse mode"),
         restricted->GetLineNumber());
   }

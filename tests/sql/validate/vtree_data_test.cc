@@ -125,13 +125,12 @@ struct FakeTable {
   bool restricted;
   bool simplifies = true;
   int simplified = 0;
-  bool SimplifyCompnrSet() {
+  void SimplifyCompnrSet() {
     ++simplified;
-    return simplifies;
+    if (!simplifies) throw SQLVTCompnrConflict(GetCorrelationName(), line);
   }
   bool CompnrSetIsRestricted() const { return restricted; }
-  char const *GetAlias() const { return alias; }
-  char const *GetName() const { return name; }
+  char const *GetCorrelationName() const { return alias ? alias : name; }
   int GetLineNumber() const { return line; }
 };
 

@@ -1,0 +1,3 @@
+#include "sql/validate/clear_unref_key.h"
+
+SQLVTClearUnrefKey::~SQLVTClearUnrefKey() = default;
