@@ -12,12 +12,11 @@
 
 #include "sql/common/ref_ptr.h"
 #include "sql/common/sql_exception.h"
+#include "sql/validate/set_func_spec.h"
 #include "sql/validate/vt_scope_info.h"
 
 #include "sql/validate/vt_value_expr.h"
 
-// The function of a set function: MIN 0, MAX 1, SUM 2, AVG 3, COUNT 4.
-enum SQLSetFuncSpec : int;
 
 class SQLVTScopeLevel {
  public:

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "sql/common/sql_schema.h"
 #include "sql/validate/vt_column_scope.h"
 #include "sql/validate/vt_derived_scope.h"
+#include "sql/validate/vt_group_scope.h"
 #include "sql/validate/vt_node.h"
 #include "sql/validate/vt_pair_scope.h"
 #include "sql/validate/vt_table_scope.h"
@@ -334,6 +336,98 @@ TEST_F(Scope, OperationsALevelCannotAnswerStop) {
   std::unique_ptr<SQLVTScopeLevel> from(From({emp_.get()}));
   SQLVTColumnInfo info;
   EXPECT_DEATH(from->GetColumnInfoByPos(0, &info), "SQLVTTableScopeLevel::GetColumnInfoByPos\\(\\) called");
+}
+
+// A group node over a FROM level: grouping column ids, and the specs
+// added by the scope.
+class FakeGroup : public FakeTable {
+ public:
+  FakeGroup(FakeTable *child, std::vector<int> groupCols, bool definitive)
+      : FakeTable("exemp010", "g"), child_(child), groupCols_(groupCols), definitive_(definitive) {}
+  bool IsGroupCol(int id) const {
+    return std::find(groupCols_.begin(), groupCols_.end(), id) != groupCols_.end();
+  }
+  int FindOrAddGroupSpec(SQLVTGroupSpec const &spec) {
+    for (int i = 0; i < specs_.NrElements(); ++i)
+      if (specs_.Get(i).Equals(spec)) return i;
+    specs_.Insert(spec);
+    return specs_.NrElements() - 1;
+  }
+  bool IsDefinitive() const { return definitive_; }
+  void SetDefinitive(bool d) { definitive_ = d; }
+  int GetNumCols() const override { return specs_.NrElements(); }
+  SQLColumnDescriptor const *GetColumnDescriptor(int i) const override {
+    SQLVTGroupSpec const &spec = specs_.Get(i);
+    return spec.GetKind() == SQLVTGroupSpec::GroupingColumn ? child_->GetColumnDescriptor(spec.GetColumn())
+                                                           : &count_;
+  }
+
+  DynamicArray<SQLVTGroupSpec> specs_;
+
+ private:
+  FakeTable *child_;
+  std::vector<int> groupCols_;
+  bool definitive_;
+  SQLColumnDescriptor count_{"", SQL_INTEGER, 0, 1};
+};
+
+using GroupLevel = SQLVTGroupScopeLevelOf<FakeGroup>;
+
+TEST_F(Scope, GroupByColumnsResolveToGroupPositions) {
+  FakeGroup group(emp_.get(), {7, 4}, true);  // GROUP BY name, emp
+  GroupLevel level(&group, From({emp_.get()}));
+  SQLVTColumnInfo info;
+  ASSERT_TRUE(level.GetColumnInfo(nullptr, "emp", &info));
+  EXPECT_EQ(info.position, 0);
+  EXPECT_STREQ(info.descriptor->GetName(), "emp");
+  ASSERT_TRUE(level.GetColumnInfo("e", "name", &info));
+  EXPECT_EQ(info.position, 1);
+  ASSERT_TRUE(level.GetColumnInfo(nullptr, "emp", &info));
+  EXPECT_EQ(info.position, 0);  // found, not added again
+  EXPECT_EQ(level.GetNumCols(), 2);
+  ASSERT_TRUE(level.GetPseudoColumnInfo(nullptr, "ident", &info));  // emp, name: both grouped
+  EXPECT_EQ(Positions(info), (std::vector<int>{0, 1}));
+  ExpectError([&] { level.GetColumnInfo(nullptr, "salary", &info); }, "42I19",
+              "Column 'salary' is not a grouping column");
+  ExpectError([&] { level.GetGroupedTableColumnInfo("e", "ident", &info); }, "42I20",
+              "Aggregate function on combined column 'e.ident'");
+
+  level.GetAggregateInfo({}, SQL_SETFUNC_COUNT, &info);
+  EXPECT_EQ(info.position, 2);
+  EXPECT_EQ(info.nullSpec, SQL_NULLSPEC_CLEAR);
+  EXPECT_EQ(info.correlationName, nullptr);
+  EXPECT_EQ(level.GetNumCols(), 3);
+  SQLVTTableInfo table;
+  ASSERT_TRUE(level.GetTableInfo("e", &table));
+  EXPECT_EQ(table.grouped, 1);
+}
+
+TEST_F(Scope, PlainColumnBeforeTheFirstSetFunctionIsNotGrouping) {
+  FakeGroup group(emp_.get(), {}, false);  // no GROUP BY
+  SQLVTScope scope;
+  scope.Push(new GroupLevel(&group, From({emp_.get()})));
+  SQLVTColumnInfo info;
+  ASSERT_TRUE(scope.GetColumnInfo("e", "name", nullptr, &info, false));
+  EXPECT_EQ(info.position, 7);  // passes through while not definitive
+  EXPECT_EQ(scope.GetNumCols(), 12);
+  ExpectError([&] { scope.GetAggregateInfo({}, SQL_SETFUNC_COUNT, &info); }, "42I19",
+              "Column 'e.name' is not a grouping column");
+}
+
+TEST_F(Scope, SetFunctionMakesTheGroupDefinitive) {
+  FakeGroup group(emp_.get(), {}, false);
+  SQLVTScope scope;
+  scope.Push(new GroupLevel(&group, From({emp_.get()})));
+  SQLVTColumnInfo info;
+  ASSERT_TRUE(scope.GetColumnInfo(nullptr, "salary", nullptr, &info, true));  // SUM(salary)
+  EXPECT_EQ(info.position, 9);  // the argument is read below the group
+  EXPECT_TRUE(group.IsDefinitive());
+  scope.GetAggregateInfo({}, SQL_SETFUNC_COUNT, &info);
+  scope.GetAggregateInfo({}, SQL_SETFUNC_COUNT, &info);  // COUNT(*) twice is one column
+  EXPECT_EQ(info.position, 0);
+  EXPECT_EQ(scope.GetNumCols(), 1);
+  ExpectError([&] { scope.GetColumnInfo(nullptr, "salary", nullptr, &info, false); }, "42I19",
+              "Column 'salary' is not a grouping column");
 }
 
 }  // namespace
