@@ -6,9 +6,12 @@
 class SQLParameter;
 class SQLValueStore;
 
-// 0 when the statement has no RETRY clause.
+// 0 when the statement has no RETRY clause; 2 makes the comparison with
+// the last key inclusive; any other non-zero value makes it strict.
 enum SQLRetryClauseType : int {
   SQL_RETRY_NONE = 0,
+  SQL_RETRY_STRICT = 1,
+  SQL_RETRY_INCLUSIVE = 2,
 };
 
 // One column of a RETRY clause, held by value in an SQLRetrySpecList.

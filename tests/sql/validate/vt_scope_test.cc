@@ -176,6 +176,16 @@ TEST_F(Scope, UnknownNamesAreLookedUpOutward) {
   EXPECT_FALSE(scope.TopLevelIsColumnScopeLevel());
 }
 
+// An identifier as the scope reads it.
+struct FakeIdentifier {
+  char const *qualifier, *column, *text;
+  bool whole;
+  char const *GetQualifier() const { return qualifier; }
+  char const *GetIdentifier() const { return column; }
+  bool IsWholeName() const { return whole; }
+  char const *GetText() const { return text; }
+};
+
 TEST_F(Scope, DottedNameIsRetriedAsOneColumnName) {
   SQLColumnDescriptor dotted("d.code", SQL_STRING, 6, 1);
   auto *columns = new DynamicArray<SQLVTExposedColumn>();
@@ -186,6 +196,11 @@ TEST_F(Scope, DottedNameIsRetriedAsOneColumnName) {
   EXPECT_TRUE(scope.GetColumnInfo("d", "code", "d.code", &info, false));
   EXPECT_EQ(info.position, 0);
   EXPECT_FALSE(scope.GetColumnInfo("d", "code", nullptr, &info, false));  // two separate names
+
+  FakeIdentifier oneString{"d", "code", "d.code", false};
+  FakeIdentifier twoNames{"d", "code", "d.code", true};
+  EXPECT_TRUE(scope.GetColumnInfo(&oneString, &info, false));
+  EXPECT_FALSE(scope.GetColumnInfo(&twoNames, &info, false));
 }
 
 // A derived table's select list over exemp010 (the inner FROM level):
