@@ -25,11 +25,9 @@ void SQLVTNode::DoValidate() {}
 
 SQLRowSource *SQLVTNode::CreateRS() {
   SQLRowSource *rs = DoCreateRS();
-  if (!hints_) return rs;
-  if (_hintsWrapper == nullptr) {
-    delete rs;
-    SQLAbort(__FILE__, __LINE__, "SQLVTNode::CreateRS(): no hints row source installed");
-  }
+  // Hints only steer the optimiser: without a hints row source the plan
+  // differs, the rows do not.
+  if (!hints_ || _hintsWrapper == nullptr) return rs;
   try {
     return _hintsWrapper(rs, hints_.get());
   } catch (...) {

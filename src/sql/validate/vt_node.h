@@ -84,7 +84,8 @@ class SQLVTNode : public SQLVTObject {
 
   // How CreateRS wraps a row source in the hints row source of the execution
   // layer: (child, hints) -> a new row source that owns the child and holds
-  // a copy of the hints. The execution layer installs it.
+  // a copy of the hints. The execution layer installs it; until then hints
+  // are not applied.
   using HintsWrapper = SQLRowSource *(*)(SQLRowSource *child, SQLHints const *hints);
   static void SetHintsWrapper(HintsWrapper wrapper) { _hintsWrapper = wrapper; }
 

@@ -85,6 +85,13 @@ TEST_F(VTNode, HintsWrapTheRowSource) {
   EXPECT_EQ(g_calls, (std::vector<std::string>{"DoCreateRS", "wrap"}));
 }
 
+TEST_F(VTNode, HintsWithoutAHintsRowSourceLeaveTheRowSourceAlone) {
+  TestNode node;
+  node.SetHints(new SQLHints());
+  std::unique_ptr<SQLRowSource> rs(node.CreateRS());
+  EXPECT_NE(dynamic_cast<TracedRowSource *>(rs.get()), nullptr);
+}
+
 TEST_F(VTNode, FailedWrapDeletesTheRowSource) {
   SQLVTNode::SetHintsWrapper([](SQLRowSource *, SQLHints const *) -> SQLRowSource * {
     throw std::bad_alloc();
