@@ -1,6 +1,7 @@
 #include "sql/exec/visitors.h"
 
 #include "sql/exec/rs_fetch.h"
+#include "sql/exec/sc_column_ref.h"
 
 void SQLAttachVisitor::VisitSQLRowSource(SQLRowSource *rs) { rs->SetState(SQLRowSource::kAttached); }
 
@@ -39,4 +40,16 @@ void SQLIsVariableVisitor::VisitSQLRSFetch(SQLRSFetch *leaf) {
 
 void SQLIsConstantVisitor::VisitSQLRSFetch(SQLRSFetch *leaf) {
   if (!leaf->IsConstant(GetLevel())) result_ = false;
+}
+
+void SQLIsVariableVisitor::VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) {
+  if (ref->GetRelScopeLevel() + GetLevel() < 1) result_ = true;
+}
+
+void SQLIsConstantVisitor::VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) {
+  if (ref->GetRelScopeLevel() + GetLevel() < 1) result_ = false;
+}
+
+void SQLGetParametersVisitor::VisitSQLRSSCParameterRef(SQLRSSCParameterRef *ref) {
+  parameters_.Append(ref->GetParameter());
 }

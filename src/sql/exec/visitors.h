@@ -6,9 +6,12 @@
 
 #include <exception>
 
+#include "sql/common/sql_containers.h"
+
 #include "sql/exec/visitor.h"
 
 class SQLDatabaseInstance;
+class SQLParameter;
 
 // Attaches every table leaf to the session; every row source becomes
 // attached.
@@ -85,6 +88,7 @@ class SQLGetDBInstanceVisitor : public SQLVisitor {
 // started (or of one enclosing it).
 class SQLIsVariableVisitor : public SQLVisitor {
  public:
+  void VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) override;
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
   bool GetResult() const { return result_; }
   void SetResult(bool result) { result_ = result; }
@@ -97,10 +101,26 @@ class SQLIsVariableVisitor : public SQLVisitor {
 // where the walk started (or of one enclosing it).
 class SQLIsConstantVisitor : public SQLVisitor {
  public:
+  void VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) override;
+  void VisitSQLRSSCParameterRef(SQLRSSCParameterRef *) override { result_ = false; }
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
   bool GetResult() const { return result_; }
   void SetResult(bool result) { result_ = result; }
 
  private:
   bool result_ = true;
+};
+
+// The statement parameters that the visited expressions read, in visiting
+// order (a parameter read twice appears twice).
+class SQLGetParametersVisitor : public SQLVisitor {
+ public:
+  void VisitSQLRSSCParameterRef(SQLRSSCParameterRef *ref) override;
+  bool First() { return parameters_.First(); }
+  bool Next() { return parameters_.Next(); }
+  SQLParameter const *GetCurrent() { return parameters_.GetCurrent(); }
+  int NrElements() const { return parameters_.NrElements(); }
+
+ private:
+  pconstSQLParameterList parameters_;
 };

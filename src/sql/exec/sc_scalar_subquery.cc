@@ -1,0 +1,101 @@
+#include "sql/exec/sc_scalar_subquery.h"
+
+#include "sql/agent/nw_token.h"
+#include "sql/agent/token_string.h"
+#include "sql/common/sql_exception.h"
+#include "sql/common/sql_logger.h"
+#include "sql/exec/row_source.h"
+#include "sql/exec/visitors.h"
+
+SQLRSSCScalarSubquery::SQLRSSCScalarSubquery(SQLRowSource *rowSource) : rowSource_(rowSource) {}
+
+SQLRSSCScalarSubquery::~SQLRSSCScalarSubquery() = default;
+
+bool SQLRSSCScalarSubquery::IsVariable() {
+  SQLIsVariableVisitor visitor;
+  AcceptVisit(visitor);
+  return visitor.GetResult();
+}
+
+void SQLRSSCScalarSubquery::Cost(double *first, double *second) {
+  *first = IsVariable() ? 100 : 1;
+  *second = 0;
+}
+
+void SQLRSSCScalarSubquery::AcceptVisit(SQLVisitor &visitor) {
+  if (!visitor.VisitScopeLevel_0_Only()) {
+    visitor.IncLevel();
+    rowSource_->AcceptVisit(visitor);
+    visitor.DecLevel();
+    visitor.Scope()->PopRowSource();
+  }
+  visitor.VisitSQLRSSCScalarSubquery(this);
+}
+
+void SQLRSSCScalarSubquery::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
+  rowSource_->GetColumnRefs(level + 1, type, refs);
+}
+
+SQLColumnDescriptor SQLRSSCScalarSubquery::GetColumnDescriptor() const {
+  return *rowSource_->GetColumnDescriptor(0);
+}
+
+SQLTruthValue SQLRSSCScalarSubquery::NullValueOnNullifiedCols(int level, List<Interval<int>> *intervals) {
+  return rowSource_->RejectsAllOnNullifiedCols(level + 1, intervals) ? TV_TRUE : TV_UNKNOWN;
+}
+
+void SQLRSSCScalarSubquery::Optimize() {
+  SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
+  rowSource_.reset(optimized);
+}
+
+SQLValueStore const *SQLRSSCScalarSubquery::Prepare(SQLRSPrepareContext *context) {
+  rowSource_->Prepare(context);
+  evaluateOnce_ = !IsVariable();
+  return &store_;
+}
+
+void SQLRSSCScalarSubquery::Evaluate() {
+  if (evaluateOnce_ && state_ != kNotEvaluated) {
+    if (state_ == kTooManyRows) throw SQLExCardinalityViolation();
+    return;
+  }
+  rowSource_->Exec();
+  if (rowSource_->Fetch()) {
+    store_.Copy(rowSource_->GetValueStoreAddr(0));
+    if (rowSource_->Fetch()) {
+      state_ = kTooManyRows;
+      rowSource_->Break();
+      throw SQLExCardinalityViolation();
+    }
+  } else {
+    int depth = rowSource_->GetColumnDescriptor(0)->GetDepth();
+    if (depth <= 1) {
+      store_.SetNull();
+    } else {
+      store_.SetDimension(depth);
+      for (int i = 0; i < depth; ++i) store_.GetElement(i)->SetNull();
+    }
+  }
+  state_ = kValueHeld;
+  rowSource_->Break();
+}
+
+void SQLRSSCScalarSubquery::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
+  ts->AppendToken(SQLNWTVEScalarSubquery);
+  rowSource_->createTokenString(ts, level + 1, params);
+}
+
+SQLRSSCValueExpr *SQLRSSCScalarSubquery::CRefs2ParameterRefs(int level, intList *columns,
+                                                             pSQLParameterList *parameters) {
+  rowSource_->CRefs2ParameterRefs(level + 1, columns, parameters);
+  return this;
+}
+
+void SQLRSSCScalarSubquery::Log() const {
+  if (!SQLRSSCTracing()) return;
+  SQLLogger &log = *SQLLogger::Instance();
+  log << "ScalarSubquery(" << incind << endl;
+  rowSource_->Log();
+  log << decind << endl << ")";
+}
