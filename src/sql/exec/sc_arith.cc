@@ -1,0 +1,110 @@
+#include "sql/exec/sc_arith.h"
+
+#include "sql/exec/visitor.h"
+
+SQLType SQLRSSCAddResultType(SQLType left, SQLType right) {
+  if (left == SQL_INTEGER) return right;
+  if (left == SQL_REAL) return SQL_REAL;
+  if (left == SQL_INTERVAL_DAYS && right == SQL_DATE) return SQL_DATE;
+  if (left == SQL_INTERVAL_SECONDS && right == SQL_TIMESTAMP) return SQL_TIMESTAMP;
+  return left;  // DATE + days, TIMESTAMP + seconds, interval + interval
+}
+
+SQLType SQLRSSCSubtractResultType(SQLType left, SQLType right) {
+  if (left == SQL_INTEGER) return right;
+  if (left == SQL_REAL) return SQL_REAL;
+  if (left == SQL_DATE && right == SQL_DATE) return SQL_INTERVAL_DAYS;
+  if (left == SQL_TIMESTAMP && right == SQL_TIMESTAMP) return SQL_INTERVAL_SECONDS;
+  return left;
+}
+
+namespace {
+
+// Copies a dyadic node over copies of both operands; a failure frees them.
+template <class T>
+SQLRSSCValueExpr *CopyDyadic(SQLRSSCValueExpr const *left, SQLRSSCValueExpr const *right) {
+  SQLRSSCValueExprPtr l(left->Copy());
+  SQLRSSCValueExprPtr r(right->Copy());
+  T *copy = new T(l.get(), r.get());
+  (void)l.release();
+  (void)r.release();
+  return copy;
+}
+
+}  // namespace
+
+// ---- + ----
+
+SQLColumnDescriptor SQLRSSCAdd::GetColumnDescriptor() const {
+  return SQLColumnDescriptor("", SQLRSSCAddResultType(left_->GetColumnDescriptor().GetType(),
+                                                      right_->GetColumnDescriptor().GetType()),
+                             0, 1);
+}
+bool SQLRSSCAdd::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
+  return other == this || other->IsSameAdd(this);
+}
+bool SQLRSSCAdd::IsSameAdd(SQLRSSCAdd const *other) const { return SameOperands(other); }
+void SQLRSSCAdd::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Add(l, r); }
+void SQLRSSCAdd::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCAdd(this); }
+SQLNWToken SQLRSSCAdd::Token() const { return SQLNWTVEAdd; }
+SQLRSSCValueExpr *SQLRSSCAdd::Copy() const { return CopyDyadic<SQLRSSCAdd>(left_.get(), right_.get()); }
+
+// ---- - ----
+
+SQLColumnDescriptor SQLRSSCSubtract::GetColumnDescriptor() const {
+  return SQLColumnDescriptor("", SQLRSSCSubtractResultType(left_->GetColumnDescriptor().GetType(),
+                                                           right_->GetColumnDescriptor().GetType()),
+                             0, 1);
+}
+bool SQLRSSCSubtract::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
+  return other == this || other->IsSameSubtract(this);
+}
+bool SQLRSSCSubtract::IsSameSubtract(SQLRSSCSubtract const *other) const { return SameOperands(other); }
+void SQLRSSCSubtract::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Subtract(l, r); }
+void SQLRSSCSubtract::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCSubtract(this); }
+SQLNWToken SQLRSSCSubtract::Token() const { return SQLNWTVESubtract; }
+SQLRSSCValueExpr *SQLRSSCSubtract::Copy() const {
+  return CopyDyadic<SQLRSSCSubtract>(left_.get(), right_.get());
+}
+
+// ---- * ----
+
+SQLColumnDescriptor SQLRSSCMultiply::GetColumnDescriptor() const {
+  SQLType l = left_->GetColumnDescriptor().GetType();
+  return SQLColumnDescriptor("", l == SQL_INTEGER ? right_->GetColumnDescriptor().GetType() : l, 0, 1);
+}
+bool SQLRSSCMultiply::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
+  return other == this || other->IsSameMultiply(this);
+}
+bool SQLRSSCMultiply::IsSameMultiply(SQLRSSCMultiply const *other) const { return SameOperands(other); }
+void SQLRSSCMultiply::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Multiply(l, r); }
+void SQLRSSCMultiply::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCMultiply(this); }
+SQLNWToken SQLRSSCMultiply::Token() const { return SQLNWTVEMultiply; }
+SQLRSSCValueExpr *SQLRSSCMultiply::Copy() const {
+  return CopyDyadic<SQLRSSCMultiply>(left_.get(), right_.get());
+}
+
+// ---- / ----
+
+SQLColumnDescriptor SQLRSSCDivide::GetColumnDescriptor() const { return SQLColumnDescriptor("", SQL_REAL, 0, 1); }
+bool SQLRSSCDivide::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
+  return other == this || other->IsSameDivide(this);
+}
+bool SQLRSSCDivide::IsSameDivide(SQLRSSCDivide const *other) const { return SameOperands(other); }
+void SQLRSSCDivide::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Divide(l, r); }
+void SQLRSSCDivide::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCDivide(this); }
+SQLNWToken SQLRSSCDivide::Token() const { return SQLNWTVEDivide; }
+
+// ---- MOD ----
+
+SQLColumnDescriptor SQLRSSCModulo::GetColumnDescriptor() const {
+  return SQLColumnDescriptor("", SQL_INTEGER, 0, 1);
+}
+bool SQLRSSCModulo::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
+  return other == this || other->IsSameModulo(this);
+}
+bool SQLRSSCModulo::IsSameModulo(SQLRSSCModulo const *other) const { return SameOperands(other); }
+void SQLRSSCModulo::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Modulo(l, r); }
+void SQLRSSCModulo::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCModulo(this); }
+SQLNWToken SQLRSSCModulo::Token() const { return SQLNWTVEModulo; }
+SQLRSSCValueExpr *SQLRSSCModulo::Copy() const { return CopyDyadic<SQLRSSCModulo>(left_.get(), right_.get()); }
