@@ -1,0 +1,162 @@
+// SQLRSSCSearchCond: the executable search condition, evaluated per row in
+// three-valued logic (SQLTruthValue: FALSE, TRUE, UNKNOWN), and the logical
+// connectives AND, OR and NOT.
+//
+// Owners construct a condition, let the optimiser arrange it (CollapseAnd,
+// Optimize, CRefs2ParameterRefs, GetColumnRefs, PossibleValuesOnNullifiedCols,
+// IsEqSearchCondition), Prepare it once and Evaluate it per row; Reset makes
+// subqueries run afresh. Every condition owns its members. Levels, column
+// reference kinds and cost pairs follow the value expressions
+// (sc_value_expr.h).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "sql/agent/nw_token.h"
+#include "sql/common/sql_containers.h"
+#include "sql/common/truth_value.h"
+#include "sql/exec/sc_value_expr.h"
+
+struct _qp_expr_node;  // the older description interface (unused)
+
+class SQLRSSCSearchCond {
+ public:
+  SQLRSSCSearchCond() = default;
+  SQLRSSCSearchCond(SQLRSSCSearchCond const &) = delete;
+  SQLRSSCSearchCond &operator=(SQLRSSCSearchCond const &) = delete;
+  virtual ~SQLRSSCSearchCond();
+
+  virtual void Prepare(SQLRSPrepareContext *context) = 0;
+  virtual SQLTruthValue Evaluate() = 0;
+  virtual void Reset() = 0;
+  virtual void Cost(double *first, double *second) = 0;
+  // Members first, then the visitor's hook for the class.
+  virtual void AcceptVisit(SQLVisitor &visitor) = 0;
+  virtual void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) = 0;
+  // The truth values the condition could still take if the columns of the
+  // examined level with ids in the intervals were all NULL. Without TRUE,
+  // the condition rejects every such row.
+  virtual SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) = 0;
+  // Returns the condition that takes this one's place.
+  virtual SQLRSSCSearchCond *Optimize() = 0;
+  // Appends the conjuncts of the condition to list: an AND its operands
+  // (and deletes itself), any other condition itself.
+  virtual void CollapseAnd(pSQLRSSCSearchCondList *list);
+  virtual void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) = 0;
+  // The older description interface: every class stops on it.
+  virtual _qp_expr_node *createQPexprnode(SQLColumnRef2QDBColumnIdMap *map, SQLRSFetchParameters *params,
+                                          unsigned long id);
+  virtual void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) = 0;
+  // Writes only when a trace flag is set.
+  virtual void Log() const = 0;
+  // A deep copy; classes without one stop through SQLAbort.
+  virtual SQLRSSCSearchCond *Copy() const;
+  // TRUE for an equi-join between columns 0 .. n-1 and columns n and up.
+  virtual bool IsEqSearchCondition(int n) const;
+
+ protected:
+  virtual char const *ClassName() const = 0;
+};
+
+using SQLRSSCSearchCondPtr = std::unique_ptr<SQLRSSCSearchCond>;
+
+// What AND and OR share: an ordered list of operands.
+class SQLRSSCLogical : public SQLRSSCSearchCond {
+ public:
+  int NrOperands() const { return static_cast<int>(operands_.size()); }
+  SQLRSSCSearchCond *GetOperand(int i) const { return operands_[static_cast<size_t>(i)].get(); }
+
+  void Prepare(SQLRSPrepareContext *context) override;
+  void Reset() override;
+  // The first operand's pair, plus each further one's times a weight that
+  // starts at 0.5 and is squared after each operand.
+  void Cost(double *first, double *second) override;
+  void AcceptVisit(SQLVisitor &visitor) override;
+  void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
+  // Optimizes every operand, then orders them cheapest first.
+  SQLRSSCSearchCond *Optimize() override;
+  void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
+  void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
+  void Log() const override;
+
+ protected:
+  SQLRSSCLogical() = default;
+  // Takes the list and its conditions over.
+  explicit SQLRSSCLogical(pSQLRSSCSearchCondList *list);
+  virtual void VisitSelf(SQLVisitor &visitor) = 0;
+  virtual SQLNWToken Token() const = 0;
+  virtual char const *LogWord() const = 0;
+
+  std::vector<SQLRSSCSearchCondPtr> operands_;
+};
+
+// Conjunction; nested conjunctions are flattened into one.
+class SQLRSSCAnd : public SQLRSSCLogical {
+ public:
+  SQLRSSCAnd(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b);
+  explicit SQLRSSCAnd(pSQLRSSCSearchCondList *list);
+  // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE.
+  SQLTruthValue Evaluate() override;
+  SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
+  void CollapseAnd(pSQLRSSCSearchCondList *list) override;
+  SQLRSSCSearchCond *Copy() const override;
+  bool IsEqSearchCondition(int n) const override;
+
+ protected:
+  void VisitSelf(SQLVisitor &visitor) override;
+  SQLNWToken Token() const override { return SQLNWTSCAnd; }
+  char const *LogWord() const override { return "And("; }
+  char const *ClassName() const override { return "SQLRSSCAnd"; }
+};
+
+// Disjunction; its two operands are kept as they are.
+class SQLRSSCOr : public SQLRSSCLogical {
+ public:
+  SQLRSSCOr(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b);
+  explicit SQLRSSCOr(pSQLRSSCSearchCondList *list);
+  // FALSE from FALSE, stopping at the first TRUE; an empty OR is FALSE.
+  SQLTruthValue Evaluate() override;
+  SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
+
+ protected:
+  void VisitSelf(SQLVisitor &visitor) override;
+  SQLNWToken Token() const override { return SQLNWTSCOr; }
+  char const *LogWord() const override { return "Or("; }
+  char const *ClassName() const override { return "SQLRSSCOr"; }
+};
+
+class SQLRSSCNot : public SQLRSSCSearchCond {
+ public:
+  explicit SQLRSSCNot(SQLRSSCSearchCond *operand);  // taken over
+
+  void Prepare(SQLRSPrepareContext *context) override { operand_->Prepare(context); }
+  SQLTruthValue Evaluate() override { return TVNot(operand_->Evaluate()); }
+  void Reset() override { operand_->Reset(); }
+  void Cost(double *first, double *second) override;
+  void AcceptVisit(SQLVisitor &visitor) override;
+  void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
+  SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
+  SQLRSSCSearchCond *Optimize() override;
+  void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
+  void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
+  void Log() const override;
+
+ protected:
+  char const *ClassName() const override { return "SQLRSSCNot"; }
+
+ private:
+  SQLRSSCSearchCondPtr operand_;
+};
+
+// Helpers of the condition classes.
+
+// The cost of a row value: the first item fully, each further one times a
+// weight that starts at 0.5 and is squared after each item.
+void SQLRSSCRowValueCost(std::vector<SQLRSSCValueExprPtr> const &items, double *first, double *second);
+// Takes the list and its expressions over.
+std::vector<SQLRSSCValueExprPtr> SQLRSSCTakeList(pSQLRSSCValueExprList *list);
+// A set of one, two or three truth values.
+SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a);
+SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a, SQLTruthValue b);
+SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a, SQLTruthValue b, SQLTruthValue c);
