@@ -5,6 +5,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_state.h"
+#include "sql/exec/sc_scalar_subquery.h"
 #include "sql/exec/sc_string_ops.h"
 #include "sql/exec/visitor.h"
 
@@ -28,6 +29,25 @@ bool SpecialToEngine(unsigned char c) {
 void AppendLiteral(std::string *out, unsigned char c) {
   if (SpecialToEngine(c)) out->push_back('\\');
   out->push_back(static_cast<char>(c));
+}
+
+// Finds scalar subqueries in an expression without entering them.
+class SubqueryFinder : public SQLVisitor {
+ public:
+  bool VisitScopeLevel_0_Only() override { return true; }
+  void VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *) override { found = true; }
+  bool found = false;
+};
+
+// A pattern or escape that can be compiled once, at Prepare: constant, and
+// not read from a table (a subquery's answer may change between executions
+// of the cached tree, and cannot be run before the tree is attached).
+bool CompilesOnce(SQLRSSCValueExpr *e) {
+  if (e == nullptr) return true;
+  if (!e->IsConstant()) return false;
+  SubqueryFinder finder;
+  e->AcceptVisit(finder);
+  return !finder.found;
 }
 
 }  // namespace
@@ -113,7 +133,7 @@ void SQLRSSCLike::Prepare(SQLRSPrepareContext *context) {
   valueStore_ = value_->Prepare(context);
   patternStore_ = pattern_->Prepare(context);
   if (escape_) escapeStore_ = escape_->Prepare(context);
-  constant_ = pattern_->IsConstant() && (!escape_ || escape_->IsConstant());
+  constant_ = CompilesOnce(pattern_.get()) && CompilesOnce(escape_.get());
   if (!constant_) return;
   int escape;
   constantNull_ = !EscapeByte(&escape);

@@ -17,6 +17,7 @@
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_const.h"
 #include "sql/exec/sc_like.h"
+#include "sql/exec/sc_scalar_subquery.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/exec/sc_subquery_cond.h"
 #include "test_row_source.h"
@@ -317,6 +318,17 @@ TEST(LikeLimits, VariablePatternIsCompiledForEachRow) {
   EXPECT_EQ(like.Evaluate(), TV_FALSE);
   pattern->SetNull();
   EXPECT_EQ(like.Evaluate(), TV_UNKNOWN);
+}
+
+TEST(LikeLimits, PatternFromASubqueryIsReadAtEveryExecution) {
+  Exprs x;
+  auto *rows = new VectorRowSource({SQL_STRING}, {{Cell::Text("a%")}});
+  SQLRSSCLike like(x.Str("abc"), new SQLRSSCScalarSubquery(rows), nullptr, true);
+  SQLRSPrepareContext context;
+  like.Prepare(&context);
+  EXPECT_EQ(rows->execCalls, 0);  // nothing runs before the tree is executed
+  EXPECT_EQ(like.Evaluate(), TV_TRUE);
+  EXPECT_EQ(rows->execCalls, 1);
 }
 
 TEST(LikeLimits, TranslationEscapesTheEngineSyntax) {
