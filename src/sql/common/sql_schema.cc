@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "dbc/dd.h"
+#include "sql/common/row_field.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
 
@@ -36,30 +37,11 @@ bool IsPseudoColumn(DD_COLUMN const *column) {
 }  // namespace
 
 SQLType SQLTypeFromDDType(int ddType) {
-  switch (ddType) {
-    case DDT_BYTE:
-    case DDT_SHORT:
-    case DDT_LONG:
-    case DDT_LONG_U:
-    case DDT_LONG_V:
-    case DDT_ENUM:
-    case DDT_SET:
-      return SQL_INTEGER;
-    case DDT_FLOAT:
-    case DDT_DOUBLE:
-      return SQL_REAL;
-    case DDT_STRING:
-    case DDT_MBSTRING:
-      return SQL_STRING;
-    case DDT_DATE:
-      return SQL_DATE;
-    case DDT_TIME:
-      return SQL_TIMESTAMP;
-    case DDT_RAW:
-      return SQL_RAW;
-    default:
-      SQLAbort(__FILE__, __LINE__, "Unexpected type %d", ddType);
-  }
+  SQLType type = ddType >= 0 && ddType <= 0xFF
+                     ? SQLTypeOfColumnType(static_cast<unsigned char>(ddType))
+                     : SQL_UNDEFINED;
+  if (type == SQL_UNDEFINED) SQLAbort(__FILE__, __LINE__, "Unexpected type %d", ddType);
+  return type;
 }
 
 SQLSchema::SQLSchema(char const *tableName) {
