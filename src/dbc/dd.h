@@ -95,6 +95,9 @@ DD_COLUMN **list_all_columns(DD_COLUMN *const *list, DD_COLUMN **buf);
 int get_nr_columns(DD_COLUMN *const *list);
 
 // ---- row images (dd_row.cc) ----
+// Width of one stored element of a numeric type (1, 2, 4 or 8 bytes), 0 for
+// the types handled over their whole length (texts, raw bytes, combined).
+int dd_element_width(int type);
 unsigned char *zdb_extract_key(unsigned char *buf, const unsigned char *row, const DD_KEY *key);
 unsigned char *zdb_extract_cols(unsigned char *buf, const unsigned char *row, DD_COLUMN *const *list);
 unsigned char *zdb_extract_n_cols(unsigned char *buf, const unsigned char *row,

@@ -46,28 +46,6 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Width of one stored element of a numeric type, 0 for the others.
-int NumericWidth(int type) {
-  switch (type) {
-    case DDT_BYTE:
-    case DDT_ENUM:
-      return 1;
-    case DDT_SHORT:
-      return 2;
-    case DDT_LONG:
-    case DDT_DATE:
-    case DDT_TIME:
-    case DDT_LONG_U:
-    case DDT_LONG_V:
-    case DDT_SET:
-    case DDT_FLOAT:
-      return 4;
-    case DDT_DOUBLE:
-      return 8;
-    default:
-      return 0;
-  }
-}
 
 void StoreNumber(int type, unsigned char *dest, const char *text) {
   switch (type) {
@@ -137,7 +115,7 @@ void fill_default(const DD_COLUMN *column, unsigned char *row, const char *text)
   unsigned char *dest = row + column->offset;
   if (column->type == DDT_STRING || column->type == DDT_MBSTRING) return FillText(column, dest, text);
   if (column->type == DDT_RAW) return FillRaw(column, dest, text);
-  const int width = NumericWidth(column->type);
+  const int width = dd_element_width(column->type);
   if (column->flags & DDF_ARRAY) {
     if (width != 0) {
       for (int e = 0; e < column->depth && (e + 1) * width <= column->length; ++e)

@@ -41,29 +41,6 @@ int OrderReal(double a, double b) {
   return -1;
 }
 
-// Width of one element of a type in a row image, 0 for the types compared
-// over their whole length or not at all.
-int ElementWidth(int type) {
-  switch (type) {
-    case DDT_BYTE:
-    case DDT_ENUM:
-      return 1;
-    case DDT_SHORT:
-      return 2;
-    case DDT_LONG:
-    case DDT_DATE:
-    case DDT_TIME:
-    case DDT_LONG_U:
-    case DDT_LONG_V:
-    case DDT_SET:
-    case DDT_FLOAT:
-      return 4;
-    case DDT_DOUBLE:
-      return 8;
-    default:
-      return 0;
-  }
-}
 
 int CompareElement(int type, const unsigned char *a, const unsigned char *b) {
   switch (type) {
@@ -97,7 +74,7 @@ int CompareValue(const DD_COLUMN *c, const unsigned char *a, const unsigned char
     default:
       break;
   }
-  const int width = ElementWidth(c->type);
+  const int width = dd_element_width(c->type);
   if (width == 0) return 2;
   const int elements = c->depth > 1 ? c->length / width : 1;
   for (int e = 0; e < elements; ++e) {
@@ -109,7 +86,7 @@ int CompareValue(const DD_COLUMN *c, const unsigned char *a, const unsigned char
 
 // Bytes one elementary column occupies in a packed buffer.
 int PackedWidth(const DD_COLUMN *c) {
-  const int width = ElementWidth(c->type);
+  const int width = dd_element_width(c->type);
   if (width == 0 || c->depth > 1) return c->length;
   return width;
 }
@@ -175,6 +152,28 @@ int CompareInRow(const unsigned char *a, const unsigned char *b, const DD_COLUMN
 }
 
 }  // namespace
+
+int dd_element_width(int type) {
+  switch (type) {
+    case DDT_BYTE:
+    case DDT_ENUM:
+      return 1;
+    case DDT_SHORT:
+      return 2;
+    case DDT_LONG:
+    case DDT_DATE:
+    case DDT_TIME:
+    case DDT_LONG_U:
+    case DDT_LONG_V:
+    case DDT_SET:
+    case DDT_FLOAT:
+      return 4;
+    case DDT_DOUBLE:
+      return 8;
+    default:
+      return 0;
+  }
+}
 
 unsigned char *zdb_extract_n_cols(unsigned char *buf, const unsigned char *row,
                                   DD_COLUMN *const *list, int n) {
