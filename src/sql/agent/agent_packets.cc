@@ -1,0 +1,156 @@
+#include "sql/agent/agent_packets.h"
+
+#include "platform/log.h"
+#include "sql/common/column_descriptor.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
+#include "sql/common/sql_logger.h"
+#include "sql/common/value_store.h"
+
+void SQLPacketBuffer::AddPacket(SQLTokenString const &packet) {
+  packets_.AppendBs4(packet.Length());
+  packets_.AppendTokenString(packet);
+}
+
+void SQLPacketBuffer::Log() const {
+  SQLLogger &log = *SQLLogger::Instance();
+  log << "SQLPacketBuffer(" << incind << "packets: ";
+  packets_.Log();
+  log << ")" << endl << decind;
+}
+
+void SQLAppendNetWorkValue(SQLTokenString &ts, SQLValueStore const *value) {
+  SQLType type = value->GetType();
+  if (type != SQL_ARRAY && value->IsNull()) {
+    ts.AppendToken(SQLNWTNull);
+    return;
+  }
+  switch (type) {
+    case SQL_INTEGER:
+    case SQL_DATE:
+    case SQL_INTERVAL_DAYS:
+      ts.AppendType(type);
+      ts.AppendBs4(value->GetInteger());
+      return;
+    case SQL_REAL:
+      ts.AppendType(type);
+      ts.AppendDouble(value->GetReal());
+      return;
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
+      ts.AppendType(type);
+      ts.AppendBs8(value->GetTimestamp());
+      return;
+    case SQL_STRING:
+    case SQL_RAW:
+      ts.AppendType(type);
+      // AppendMemory refuses more than a memory item can carry.
+      ts.AppendMemory(value->GetBytes(), static_cast<int>(value->GetLength()));
+      return;
+    case SQL_ARRAY: {
+      int n = value->GetDimension();
+      if (n > SQLTokenString::kMaxMemory) throw SQLExDEStringDataRightTruncation();
+      ts.AppendToken(SQLNWTTypeArray);
+      ts.AppendBs2(static_cast<std::int16_t>(n));
+      for (int i = 0; i < n; ++i) SQLAppendNetWorkValue(ts, value->GetElement(i));
+      return;
+    }
+    default:
+      SQLAbort(__FILE__, __LINE__, "Unexpected type %d", static_cast<int>(type));
+  }
+}
+
+namespace {
+
+[[noreturn]] void BadRowSet(char const *what) {
+  log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR, "Malformed row set from the SQL agent: %s",
+           what);
+  throw SQLExUnknownNetWorkToken(SQLString(what));
+}
+
+}  // namespace
+
+SQLNetWorkRowSetRowExtractor::SQLNetWorkRowSetRowExtractor(
+    int nrColumns, SQLValueStore **stores, SQLColumnDescriptor const *const *descriptors)
+    : nrColumns_(nrColumns), stores_(stores), descriptors_(descriptors) {
+  for (int i = 0; i < nrColumns_; ++i) {
+    int depth = descriptors_[i]->GetDepth();
+    if (depth > 1) stores_[i]->SetDimension(depth);
+  }
+}
+
+void SQLNetWorkRowSetRowExtractor::DefineRowSet(SQLTokenString const &packet) {
+  unsigned char const *bytes;
+  int length;
+  packet.GetString(bytes, length);
+  auto set = std::make_unique<SQLTokenString>(bytes, length);
+  set->GetToken();
+  set->GetBs4();  // statement id
+  int rows = set->GetBs4();
+  if (rows < 0) BadRowSet("negative row count");
+  set_ = std::move(set);
+  nrRows_ = rows;
+  delivered_ = 0;
+}
+
+void SQLNetWorkRowSetRowExtractor::EmptyRowSet() {
+  set_.reset();
+  nrRows_ = 0;
+  delivered_ = 0;
+}
+
+void SQLNetWorkRowSetRowExtractor::DecodeValue(SQLValueStore *vs, SQLType type) {
+  switch (type) {
+    case SQL_INTEGER: vs->SetInteger(set_->GetBs4()); return;
+    case SQL_DATE: vs->SetDate(set_->GetBs4()); return;
+    case SQL_INTERVAL_DAYS: vs->SetIntervalDays(set_->GetBs4()); return;
+    case SQL_REAL: vs->SetReal(set_->GetDouble()); return;
+    case SQL_TIMESTAMP: vs->SetTimestamp(set_->GetBs8()); return;
+    case SQL_INTERVAL_SECONDS: vs->SetIntervalSeconds(set_->GetBs8()); return;
+    case SQL_STRING:
+    case SQL_RAW: {
+      unsigned char const *bytes;
+      std::int16_t n;
+      set_->GetMemory(bytes, n);
+      if (n < 0) BadRowSet("negative value length");
+      if (type == SQL_STRING) vs->SetString(bytes, static_cast<unsigned long>(n));
+      else vs->SetRaw(bytes, static_cast<unsigned long>(n));
+      return;
+    }
+    default:
+      SQLAbort(__FILE__, __LINE__, "Unexpected type %d", static_cast<int>(type));
+  }
+}
+
+bool SQLNetWorkRowSetRowExtractor::Fetch() {
+  if (!set_ || delivered_ >= nrRows_) return false;
+  unsigned char const *codes;
+  std::int16_t nCodes;
+  set_->GetMemory(codes, nCodes);
+  if (nCodes < (nrColumns_ + 3) / 4) BadRowSet("row codes shorter than the columns");
+  // The codes point into set_, which is not changed while the row is read.
+  for (int i = 0; i < nrColumns_; ++i) {
+    int code = (codes[i / 4] >> ((3 - i % 4) * 2)) & 3;
+    if (code != 1 && code != 2) continue;
+    SQLValueStore *vs = stores_[i];
+    SQLType type = descriptors_[i]->GetType();
+    int depth = descriptors_[i]->GetDepth();
+    for (int e = 0; e < depth; ++e) {
+      SQLValueStore *element = depth > 1 ? vs->GetElement(e) : vs;
+      if (code == 1) element->SetNull();
+      else DecodeValue(element, type);
+    }
+  }
+  ++delivered_;
+  return true;
+}
+
+int SQLNetWorkRowSetRowExtractor::SkipRows(int n) {
+  int left = RowsLeft();
+  if (n >= left) {
+    EmptyRowSet();
+    return left;
+  }
+  for (int i = 0; i < n; ++i) Fetch();
+  return n;
+}
