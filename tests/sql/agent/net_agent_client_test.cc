@@ -14,6 +14,7 @@
 #include "dbc/request_block.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
+#include "platform/clock.h"
 #include "molvane/zdb.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/sql_exception.h"
@@ -389,6 +390,44 @@ TEST_F(AgentClientTest, AttachToAnotherServerDestroysTheOldStatement) {
   Stmt(brk, id, SQLNWTPacketBreak);
   Stmt(dst, id, SQLNWTPacketDestroy);
   EXPECT_EQ(peer_.sent.back(), Packets().Add(brk).Add(dst).Get());
+}
+
+// The time-out travels as the seconds left, at least 1; rows per fetch
+// default to the rds_full setting.
+TEST_F(AgentClientTest, TimeOutSendsTheSecondsLeft) {
+  struct Case {
+    long offset;  // deadline relative to now
+    int low, high;
+  } const cases[] = {{30, 29, 30}, {-100, 1, 1}};
+  for (Case const &c : cases) {
+    unsigned long id = NewQuery(0);
+    HAL_CLOCK now;
+    ASSERT_EQ(HAL_getclock(&now), 0);
+    client_->SetTimeOut(id, static_cast<long>(now.seconds) + c.offset);
+    peer_.replies.push_back(EndOfSet(id));
+    EXPECT_EQ(client_->Fetch(id), 0);
+    SQLTokenString const sent(peer_.sent.back().data(), static_cast<int>(peer_.sent.back().size()));
+    auto skipPacket = [&sent] {
+      int length = sent.GetBs4();
+      sent.SetReadOffset(sent.GetReadOffset() + length);
+    };
+    // prepare, attach, time-out, exec, fetch
+    skipPacket();
+    skipPacket();
+    sent.GetBs4();
+    sent.GetToken();
+    sent.GetBs4();
+    EXPECT_EQ(sent.GetToken(), SQLNWTPacketSetTimeOut);
+    int left = sent.GetBs4();
+    EXPECT_GE(left, c.low);
+    EXPECT_LE(left, c.high);
+    skipPacket();  // exec
+    sent.GetBs4();
+    sent.GetToken();
+    sent.GetBs4();
+    EXPECT_EQ(sent.GetToken(), SQLNWTPacketFetch);
+    EXPECT_EQ(sent.GetBs4(), 5);
+  }
 }
 
 TEST_F(AgentClientTest, DeleteExecWaitsForTheRowCount) {
