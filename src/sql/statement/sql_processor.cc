@@ -6,6 +6,7 @@
 
 #include "dbc/zdb_errors.h"
 #include "platform/log.h"
+#include "sql/agent/net_agent_client.h"
 #include "sql/common/sql_schema.h"
 #include "sql/common/sql_string.h"
 #include "sql/statement/statement_cache.h"
@@ -25,6 +26,7 @@ SQLProcessor::SQLProcessor() {
 SQLProcessor::~SQLProcessor() {
   SQLSchemaMgr::Exit();
   SQLStatementCache::Delete();
+  SQLNetAgentClient::DeleteInstance();
   delete g_noMoreMemory;
   g_noMoreMemory = nullptr;
   std::set_new_handler(previousHandler_);
