@@ -1,0 +1,320 @@
+#include "sql/exec/rs_group.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_comparison.h"
+#include "sql/exec/sc_search_cond.h"
+#include "test_row_source.h"
+
+namespace molvane::test {
+namespace {
+
+SQLColumnDescriptor const kInt("x", SQL_INTEGER, 4, 1);
+
+RefPtr<SQLRSSCValueExpr> Ref(int column) {
+  return RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, column, &kInt));
+}
+
+// The specs of the common case: g, COUNT(*), COUNT(x), MIN(x), MAX(x), SUM(x), AVG(x).
+List<SQLRSGroupSpec> *AllFunctions(bool withKey) {
+  auto *specs = new List<SQLRSGroupSpec>;
+  if (withKey) specs->Append(SQLRSGroupSpec::Column(0));
+  specs->Append(SQLRSGroupSpec::CountStar());
+  for (int f : {SQLRSGroupSpec::kCount, SQLRSGroupSpec::kMin, SQLRSGroupSpec::kMax, SQLRSGroupSpec::kSum,
+                SQLRSGroupSpec::kAvg})
+    specs->Append(SQLRSGroupSpec::SetFunction(f, Ref(1)));
+  return specs;
+}
+
+intList *Columns(std::vector<int> columns) {
+  auto *list = new intList;
+  for (int c : columns) list->Append(c);
+  return list;
+}
+
+std::string Render(SQLValueStore const *v) {
+  if (v->IsNull()) return "N";
+  char text[64];
+  switch (v->GetType()) {
+    case SQL_INTEGER: return std::to_string(v->GetInteger());
+    case SQL_REAL: std::snprintf(text, sizeof text, "%gr", v->GetReal()); return text;
+    case SQL_STRING: return std::string("'") + v->GetString() + "'";
+    default: return "?";
+  }
+}
+
+// Every output row as its cells joined by blanks.
+std::vector<std::string> Rows(SQLRowSource *rs, bool prepare = true) {
+  if (prepare) {
+    SQLRSPrepareContext context;
+    rs->Prepare(&context);
+  }
+  rs->Exec();
+  std::vector<std::string> rows;
+  while (rs->Fetch()) {
+    std::string row;
+    for (int i = 0; i < rs->GetNumCols(); ++i) row += (i ? " " : "") + Render(rs->GetValueStoreAddr(i));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Rows: g, x.
+std::vector<Row> GroupRows() {
+  return {{Cell::Int(1), Cell::Int(10)}, {Cell::Int(2), Cell::Null()}, {Cell::Int(1), Cell::Int(5)},
+          {Cell::Null(), Cell::Int(7)},  {Cell::Int(2), Cell::Int(3)}, {Cell::Null(), Cell::Null()},
+          {Cell::Int(3), Cell::Null()}};
+}
+
+VectorRowSource *Source(std::vector<Row> rows = GroupRows()) {
+  return new VectorRowSource({SQL_INTEGER, SQL_INTEGER}, std::move(rows));
+}
+
+struct GroupCase {
+  char const *name;
+  std::vector<Row> rows;
+  bool grouped;
+  std::vector<std::string> expected;
+};
+
+class GroupResult : public testing::TestWithParam<GroupCase> {};
+
+TEST_P(GroupResult, ComputesEverySetFunction) {
+  GroupCase const &c = GetParam();
+  SQLRSGroup group(Source(c.rows), Columns(c.grouped ? std::vector<int>{0} : std::vector<int>{}),
+                   AllFunctions(c.grouped));
+  EXPECT_EQ(Rows(&group), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GroupResult,
+    testing::Values(
+        // Ascending keys, the NULL key last; NULL arguments are ignored.
+        GroupCase{"ByKey", GroupRows(), true,
+                  {"1 2 2 5 10 15 7.5r", "2 2 1 3 3 3 3r", "3 1 0 N N N N", "N 2 1 7 7 7 7r"}},
+        GroupCase{"Whole", GroupRows(), false, {"7 4 3 10 25 6.25r"}},
+        GroupCase{"EmptyWhole", {}, false, {"0 0 N N N N"}},
+        GroupCase{"EmptyGrouped", {}, true, {}},
+        GroupCase{"AverageOfOneAndTwo", {{Cell::Int(0), Cell::Int(1)}, {Cell::Int(0), Cell::Int(2)}}, false,
+                  {"2 2 1 2 3 1.5r"}}),
+    [](testing::TestParamInfo<GroupCase> const &info) { return std::string(info.param.name); });
+
+TEST(Group, OneRowPerGroupWhenOnlyACountIsDelivered) {
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::CountStar());
+  SQLRSGroup group(Source(), Columns({0}), specs);
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"2", "2", "1", "2"}));
+}
+
+TEST(Group, ADescendingPushedSortPutsTheNullGroupFirst) {
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Ref(1)));
+  specs->Append(SQLRSGroupSpec::Column(0));
+  SQLRSGroup group(Source(), Columns({0}), specs);
+  auto *sort = new SQLSortSpecList;
+  sort->Append(SQLSortSpec(1, SQLSortSpec::kDescending));
+  ASSERT_TRUE(group.PushSort(sort));
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"7 N", "N 3", "3 2", "15 1"}));
+}
+
+TEST(Group, RefusesASortOnASetFunction) {
+  SQLRSGroup group(Source(), Columns({0}), AllFunctions(true));
+  SQLSortSpecList sort;
+  sort.Append(SQLSortSpec(3, SQLSortSpec::kAscending));
+  EXPECT_FALSE(group.PushSort(&sort));
+  EXPECT_EQ(group.GetGroupingColumns()->NrElements(), 1);
+}
+
+TEST(Group, ASortReordersTheGroupKey) {
+  std::vector<Row> rows = {{Cell::Int(1), Cell::Int(2)}, {Cell::Int(2), Cell::Int(1)}, {Cell::Int(1), Cell::Int(1)}};
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::Column(0));
+  specs->Append(SQLRSGroupSpec::Column(1));
+  SQLRSGroup group(Source(rows), Columns({0, 1}), specs);
+  auto *sort = new SQLSortSpecList;
+  sort->Append(SQLSortSpec(1, SQLSortSpec::kAscending));
+  ASSERT_TRUE(group.PushSort(sort));
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"1 1", "2 1", "1 2"}));
+}
+
+TEST(Group, IntegerSumOverflowRaises22003) {
+  std::vector<Row> rows = {{Cell::Int(0), Cell::Int(2147483647)}, {Cell::Int(0), Cell::Int(1)}};
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Ref(1)));
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Ref(1)));
+  SQLRSGroup sum(Source(rows), Columns({0}), specs);
+  try {
+    Rows(&sum);
+    FAIL() << "no overflow";
+  } catch (SQLException const &e) {
+    EXPECT_STREQ(e.GetSQLState(), "22003");
+  }
+  // The average of the same values does not overflow.
+  auto *avg = new List<SQLRSGroupSpec>;
+  avg->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Ref(1)));
+  SQLRSGroup average(Source(rows), Columns({0}), avg);
+  EXPECT_EQ(Rows(&average), (std::vector<std::string>{"1.07374e+09r"}));
+}
+
+TEST(Group, ReExecutionStartsAfreshWithOrWithoutBreak) {
+  SQLRSGroup group(Source(), Columns({0}), AllFunctions(true));
+  std::vector<std::string> first = Rows(&group);
+  EXPECT_EQ(Rows(&group, false), first);
+  group.Exec();
+  ASSERT_EQ(group.Fetch(), 1);
+  group.Break();
+  EXPECT_EQ(Rows(&group, false), first);
+}
+
+TEST(Group, ManyGroupsSpillAndComeOutInOrder) {
+  std::vector<Row> rows;
+  for (int i = 0; i < 3000; ++i) rows.push_back({Cell::Int((i * 7919) % 1000), Cell::Int(i)});
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::Column(0));
+  specs->Append(SQLRSGroupSpec::CountStar());
+  SQLRSGroup group(Source(rows), Columns({0}), specs);
+  std::vector<std::string> out = Rows(&group);
+  ASSERT_EQ(out.size(), 1000u);
+  for (int k = 0; k < 1000; ++k) EXPECT_EQ(out[static_cast<size_t>(k)], std::to_string(k) + " 3");
+}
+
+TEST(Group, TextKeysCompareBlankPadded) {
+  std::vector<Row> rows = {{Cell::Text("b"), Cell::Int(1)}, {Cell::Text("a "), Cell::Int(2)},
+                           {Cell::Text("a"), Cell::Int(3)}};
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::CountStar());
+  SQLRSGroup group(new VectorRowSource({SQL_STRING, SQL_INTEGER}, rows), Columns({0}), specs);
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"2", "1"}));
+}
+
+// A child that takes no filter: what it is offered comes back as residual.
+class NoFilterSource : public VectorRowSource {
+ public:
+  using VectorRowSource::VectorRowSource;
+  int offered = 0;
+  SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) override {
+    ++offered;
+    *residual = condition;
+    return this;
+  }
+};
+
+TEST(Group, HavingOnAGroupingColumnRunsBeforeGroupingAndOnASetFunctionAfter) {
+  auto *child = new NoFilterSource({SQL_INTEGER, SQL_INTEGER}, GroupRows());
+  SQLRSGroup group(child, Columns({0}), AllFunctions(true));
+  // g IS NOT NULL AND MIN(x) IS NULL, in the group's output positions.
+  SQLRSSCSearchCond *having =
+      new SQLRSSCAnd(new SQLRSSCNot(new SQLRSSCIsNull(new SQLRSSCColumnRef(0, 0, &kInt))),
+                     new SQLRSSCIsNull(new SQLRSSCColumnRef(0, 3, &kInt)));
+  SQLRSSCSearchCond *rest = nullptr;
+  EXPECT_EQ(group.PushFilter(having, &rest), &group);
+  EXPECT_EQ(child->offered, 1);
+  ASSERT_NE(rest, nullptr);
+  pSQLRSSCColumnRefList refs;
+  rest->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  ASSERT_EQ(refs.NrElements(), 1);
+  refs.First();
+  EXPECT_EQ(refs.GetCurrent()->GetColumnId(), 3);
+  delete rest;
+  // The NULL group is gone before grouping.
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"1 2 2 5 10 15 7.5r", "2 2 1 3 3 3 3r", "3 1 0 N N N N"}));
+}
+
+TEST(Group, NothingMovesBelowAGroupWithoutGroupingColumns) {
+  auto *child = new NoFilterSource({SQL_INTEGER, SQL_INTEGER}, {});
+  SQLRSGroup group(child, Columns({}), AllFunctions(false));
+  SQLRSSCSearchCond *rest = nullptr;
+  group.PushFilter(new SQLRSSCIsNull(new SQLRSSCColumnRef(0, 0, &kInt)), &rest);
+  EXPECT_EQ(child->offered, 0);
+  ASSERT_NE(rest, nullptr);
+  delete rest;
+}
+
+// Integer rows whose columns a pushed projection can pick and reorder.
+class ProjectableSource : public StrictRowSource<SQLRowSource> {
+ public:
+  explicit ProjectableSource(std::vector<std::vector<int>> rows) : rows_(std::move(rows)) {
+    for (size_t c = 0; c < rows_[0].size(); ++c) columns_.push_back(static_cast<int>(c));
+    cells_.resize(columns_.size());
+  }
+  std::vector<int> offered;
+  // Delivers the offered columns in reverse order.
+  SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *offer) override {
+    std::vector<RefPtr<SQLRSSCValueExpr>> entries;
+    for (bool more = offer->First(); more; more = offer->Next()) entries.push_back(offer->GetCurrent());
+    *offer = SQLRSSCValueExprRefPtrList();
+    columns_.clear();
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+      offer->Append(*e);
+      columns_.push_back(static_cast<SQLRSSCColumnRef *>(e->Get())->GetColumnId());
+    }
+    for (auto const &e : entries) offered.push_back(static_cast<SQLRSSCColumnRef *>(e.Get())->GetColumnId());
+    cells_.assign(columns_.size(), SQLValueStore());
+    return this;
+  }
+
+ protected:
+  int DoGetNumCols() override { return static_cast<int>(columns_.size()); }
+  SQLColumnDescriptor const *DoGetColumnDescriptor(int) override { return &kInt; }
+  SQLValueStore const *DoGetValueStoreAddr(int i) override { return &cells_[static_cast<size_t>(i)]; }
+  void DoExec() override { next_ = 0; }
+  int DoFetch() override {
+    if (next_ >= rows_.size()) return 0;
+    for (size_t i = 0; i < columns_.size(); ++i)
+      cells_[i].SetInteger(rows_[next_][static_cast<size_t>(columns_[i])]);
+    ++next_;
+    return 1;
+  }
+  int DoSkipRows(int) override { return -1; }
+  void DoAcceptVisit(SQLVisitor &visitor) override { visitor.Scope()->PushRowSource(this); }
+
+ private:
+  std::vector<std::vector<int>> rows_;
+  std::vector<int> columns_;
+  std::vector<SQLValueStore> cells_;
+  size_t next_ = 0;
+};
+
+TEST(Group, APushedProjectionNarrowsTheGroupAndItsChild) {
+  auto *child = new ProjectableSource({{1, 10, 0}, {2, 5, 0}, {1, 1, 0}});
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::Column(0));
+  specs->Append(SQLRSGroupSpec::CountStar());
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Ref(1)));
+  SQLRSGroup group(child, Columns({0}), specs);
+  SQLRSSCValueExprRefPtrList offer;
+  offer.Append(Ref(2));
+  offer.Append(Ref(0));
+  EXPECT_EQ(group.PushProject(&offer), &group);
+  EXPECT_EQ(child->offered, (std::vector<int>{0, 1}));
+  std::vector<int> answer;
+  for (bool more = offer.First(); more; more = offer.Next())
+    answer.push_back(static_cast<SQLRSSCColumnRef *>(offer.GetCurrent().Get())->GetColumnId());
+  EXPECT_EQ(answer, (std::vector<int>{2, 0}));
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"11 1", "5 2"}));
+}
+
+TEST(Group, AProjectionReadingNothingLeavesACountPerGroup) {
+  auto *child = new ProjectableSource({{1, 10}, {2, 5}, {1, 1}});
+  SQLRSGroup group(child, Columns({0}), AllFunctions(true));
+  SQLRSSCValueExprRefPtrList offer;
+  group.PushProject(&offer);
+  EXPECT_EQ(offer.NrElements(), 1);
+  EXPECT_EQ(child->offered, (std::vector<int>{0}));
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"2", "1"}));
+}
+
+TEST(GroupDeathTest, MessagesAGroupNeverReceivesStop) {
+  SQLRSGroup group(Source(), Columns({0}), AllFunctions(true));
+  bool ok = false;
+  EXPECT_DEATH(group.PushGroup(nullptr, nullptr, &ok), "Unexpected message SQLRSGroup::PushGroup");
+  EXPECT_DEATH(group.PullFilter(nullptr), "Unexpected message SQLRSGroup::PullFilter");
+}
+
+}  // namespace
+}  // namespace molvane::test
