@@ -1,0 +1,342 @@
+#include "sql/exec/rs_union.h"
+
+#include <algorithm>
+
+#include "sql/agent/nw_token.h"
+#include "sql/agent/token_string.h"
+#include "sql/common/database_instance.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_logger.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_sort.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/visitor.h"
+#include "sql/exec/visitors.h"
+
+namespace {
+
+[[noreturn]] void Unexpected(char const *operation) {
+  SQLAbort(__FILE__, __LINE__, "Unexpected message SQLRSUnion::%s", operation);
+}
+
+// A NULL of the given type, so that copies of it stay typed.
+void SetTypedNull(SQLValueStore *v, SQLType type) {
+  switch (type) {
+    case SQL_INTEGER: v->SetInteger(0); break;
+    case SQL_REAL: v->SetReal(0.0); break;
+    case SQL_DATE: v->SetDate(0); break;
+    case SQL_TIMESTAMP: v->SetTimestamp(0); break;
+    case SQL_INTERVAL_DAYS: v->SetIntervalDays(0); break;
+    case SQL_INTERVAL_SECONDS: v->SetIntervalSeconds(0); break;
+    case SQL_STRING: v->SetString(nullptr, 0); break;
+    default: v->SetRaw(nullptr, 0); break;
+  }
+  v->SetNull();
+}
+
+}  // namespace
+
+SQLRSUnion::SQLRSUnion(SQLRowSource *left, SQLRowSource *right, bool all)
+    : left_(left), right_(right), all_(all) {}
+
+SQLRSUnion::~SQLRSUnion() = default;
+
+// ---- messages applied to both inputs ----
+
+void SQLRSUnion::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
+  left_->GetColumnRefs(level, type, refs);
+  right_->GetColumnRefs(level, type, refs);
+}
+
+bool SQLRSUnion::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) {
+  return left_->RejectsAllOnNullifiedCols(level, columns) && right_->RejectsAllOnNullifiedCols(level, columns);
+}
+
+void SQLRSUnion::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
+  left_->CRefs2ParameterRefs(level, columns, parameters);
+  right_->CRefs2ParameterRefs(level, columns, parameters);
+}
+
+SQLRowSource *SQLRSUnion::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  left_.reset(left_.release()->OptimizeTree(hints, filters));
+  right_.reset(right_.release()->OptimizeTree(hints, filters));
+  SQLGetDBInstanceVisitor leftInstance, rightInstance;
+  left_->AcceptVisit(leftInstance);
+  right_->AcceptVisit(rightInstance);
+  SQLDatabaseInstance const *l = leftInstance.GetResult();
+  SQLDatabaseInstance const *r = rightInstance.GetResult();
+  if (l == nullptr || r == nullptr || !l->IsCompatible(r)) return this;
+  // The right input's table leaf takes the left one over and ships both.
+  SQLRowSource *shipped = right_->CreateUnion(left_.get(), all_);
+  if (shipped == nullptr) return this;
+  left_.release();
+  right_.release();
+  delete this;
+  return shipped;
+}
+
+void SQLRSUnion::OptimizeNode() {
+  left_->OptimizeNode();
+  right_->OptimizeNode();
+}
+
+void SQLRSUnion::PushHints(SQLHints *hints) {
+  left_->PushHints(hints);
+  right_->PushHints(hints);
+}
+
+bool SQLRSUnion::RowSetIsPrepared() {
+  prepared_ = left_->RowSetIsPrepared() && right_->RowSetIsPrepared();
+  return prepared_;
+}
+
+SQLRowSource *SQLRSUnion::CombineJoin(SQLDatabaseInstance **, int *, List<SQLRSSCSearchCond const *> *,
+                                      bool *combinable) {
+  *combinable = false;
+  return this;
+}
+
+// ---- messages a union never receives ----
+
+SQLRowSource *SQLRSUnion::PushFilter(SQLRSSCSearchCond *, SQLRSSCSearchCond **) { Unexpected("PushFilter"); }
+SQLRowSource *SQLRSUnion::PullFilter(SQLRSSCSearchCond **) { Unexpected("PullFilter"); }
+SQLRowSource *SQLRSUnion::PullNullify(intList **, SQLRSSCSearchCond **) { Unexpected("PullNullify"); }
+SQLRowSource *SQLRSUnion::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *) { Unexpected("PushGroup"); }
+void SQLRSUnion::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *, unsigned long) {
+  Unexpected("createQPsubquery");
+}
+
+// ---- rewrites ----
+
+bool SQLRSUnion::PushSort(SQLSortSpecList *specifications) {
+  for (std::unique_ptr<SQLRowSource> *input : {&left_, &right_}) {
+    auto copy = std::make_unique<SQLSortSpecList>(*specifications);
+    if ((*input)->PushSort(copy.get())) {
+      copy.release();  // the input owns it now
+    } else {
+      input->reset(new SQLRSSort(input->release(), copy.release()));
+    }
+  }
+  mergeSort_.reset(specifications);
+  merge_ = true;
+  return true;
+}
+
+SQLRowSource *SQLRSUnion::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  if (descriptors_.empty()) CreateOutputColumnDescriptors();
+  *expressions = SQLRSSCValueExprRefPtrList();
+  for (size_t i = 0; i < descriptors_.size(); ++i)
+    expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, static_cast<int>(i), &descriptors_[i])));
+  return this;
+}
+
+void SQLRSUnion::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
+  ts->AppendToken(SQLNWTRSUnion);
+  ts->AppendBs2(all_ ? 1 : 0);
+  left_->createTokenString(ts, level, params);
+  right_->createTokenString(ts, level, params);
+}
+
+// ---- descriptors and preparation ----
+
+void SQLRSUnion::CreateOutputColumnDescriptors() {
+  descriptors_.clear();
+  int n = left_->GetNumCols();
+  for (int i = 0; i < n; ++i) {
+    SQLColumnDescriptor const *l = left_->GetColumnDescriptor(i);
+    SQLColumnDescriptor const *r = right_->GetColumnDescriptor(i);
+    SQLType type = l->GetType();
+    if (type != r->GetType() && ((type == SQL_INTEGER && r->GetType() == SQL_REAL) ||
+                                 (type == SQL_REAL && r->GetType() == SQL_INTEGER)))
+      type = SQL_REAL;
+    descriptors_.emplace_back("", type, std::max(l->GetLength(), r->GetLength()), l->GetDepth());
+  }
+}
+
+SQLColumnDescriptor const *SQLRSUnion::DoGetColumnDescriptor(int column) {
+  if (descriptors_.empty()) CreateOutputColumnDescriptors();
+  return &descriptors_[static_cast<size_t>(column)];
+}
+
+void SQLRSUnion::DoPrepare(SQLRSPrepareContext *context) {
+  left_->Prepare(context);
+  right_->Prepare(context);
+  if (descriptors_.empty()) CreateOutputColumnDescriptors();
+  int n = left_->GetNumCols();
+  if (right_->GetNumCols() != n)
+    SQLAbort(__FILE__, __LINE__, "Union of %d columns with %d columns", n, right_->GetNumCols());
+  output_ = std::vector<SQLValueStore>(static_cast<size_t>(n));
+  leftStores_.clear();
+  rightStores_.clear();
+  for (int i = 0; i < n; ++i) {
+    SQLColumnDescriptor const &d = descriptors_[static_cast<size_t>(i)];
+    if (d.GetDepth() > 1)
+      output_[static_cast<size_t>(i)].SetDimension(d.GetDepth());
+    else
+      SetTypedNull(&output_[static_cast<size_t>(i)], d.GetType());
+    leftStores_.push_back(left_->GetValueStoreAddr(i));
+    rightStores_.push_back(right_->GetValueStoreAddr(i));
+  }
+}
+
+// ---- execution ----
+
+void SQLRSUnion::DoSetMaxRows(int limit) {
+  left_->SetMaxRows(limit);
+  right_->SetMaxRows(limit);
+}
+
+void SQLRSUnion::DoExec() {
+  left_->Exec();
+  right_->Exec();
+  leftState_ = kFetchDue;
+  rightState_ = kFetchDue;
+}
+
+int SQLRSUnion::FetchInto(SQLRowSource *input) { return input->Fetch() != 0 ? kHolding : kExhausted; }
+
+bool SQLRSUnion::LeftFirst() const {
+  for (bool more = mergeSort_->First(); more; more = mergeSort_->Next()) {
+    SQLSortSpec const &spec = mergeSort_->GetCurrent();
+    SQLValueStore const *lv = leftStores_[static_cast<size_t>(spec.GetColumnId())];
+    SQLValueStore const *rv = rightStores_[static_cast<size_t>(spec.GetColumnId())];
+    int order;  // -1 left first, 1 right first, 0 a tie
+    if (lv->IsNull() && rv->IsNull())
+      order = 0;  // two NULLs tie, and the next key decides
+    else if (rv->IsNull())
+      order = -1;
+    else if (lv->IsNull())
+      order = 1;
+    else if (SQLValueStore::Compare(lv, rv, SQL_COMP_LT) == TV_TRUE)
+      order = -1;
+    else if (SQLValueStore::Compare(rv, lv, SQL_COMP_LT) == TV_TRUE)
+      order = 1;
+    else
+      order = 0;
+    if (spec.IsDescending()) order = -order;
+    if (order != 0) return order < 0;
+  }
+  return true;
+}
+
+void SQLRSUnion::CopyValue(SQLColumnDescriptor const &d, SQLValueStore const *src, SQLValueStore *dst) const {
+  if (src->IsNull()) {
+    SetTypedNull(dst, d.GetType());
+    return;
+  }
+  switch (d.GetType()) {
+    case SQL_STRING: {
+      dst->SetString(src->GetBytes(), src->GetLength());
+      long pad = static_cast<long>(d.GetLength()) - static_cast<long>(src->GetLength());
+      if (pad > 0) dst->RightPadString(static_cast<int>(pad));
+      break;
+    }
+    case SQL_REAL:
+      dst->SetReal(src->GetType() == SQL_REAL ? src->GetReal() : static_cast<double>(src->GetInteger()));
+      break;
+    case SQL_RAW: {
+      dst->SetRaw(src->GetBytes(), src->GetLength());
+      long pad = static_cast<long>(d.GetLength()) - static_cast<long>(src->GetLength());
+      if (pad > 0) dst->RightPadRaw(static_cast<int>(pad));
+      break;
+    }
+    default: dst->Copy(src);
+  }
+}
+
+void SQLRSUnion::TakeRow(std::vector<SQLValueStore const *> const &from) {
+  for (size_t i = 0; i < output_.size(); ++i) {
+    SQLColumnDescriptor const &d = descriptors_[i];
+    SQLValueStore const *src = from[i];
+    SQLValueStore *dst = &output_[i];
+    if (d.GetDepth() <= 1) {
+      CopyValue(d, src, dst);
+      continue;
+    }
+    if (dst->GetType() != SQL_ARRAY || dst->GetDimension() != d.GetDepth()) dst->SetDimension(d.GetDepth());
+    int n = std::min(d.GetDepth(), src->GetType() == SQL_ARRAY ? src->GetDimension() : 0);
+    for (int e = 0; e < d.GetDepth(); ++e) {
+      if (e < n)
+        CopyValue(d, src->GetElement(e), dst->GetElement(e));
+      else
+        SetTypedNull(dst->GetElement(e), d.GetType());
+    }
+  }
+}
+
+int SQLRSUnion::DoFetch() {
+  if (leftState_ == kFetchDue) leftState_ = FetchInto(left_.get());
+  if (rightState_ == kFetchDue && (leftState_ == kExhausted || merge_ || prepared_))
+    rightState_ = FetchInto(right_.get());
+  bool takeLeft;
+  if (leftState_ == kExhausted) {
+    if (rightState_ != kHolding) return 0;
+    takeLeft = false;
+  } else if (rightState_ == kExhausted) {
+    takeLeft = true;
+  } else if (!merge_ || mergeSort_->NrElements() == 0) {
+    takeLeft = true;
+  } else {
+    takeLeft = LeftFirst();
+  }
+  if (takeLeft) {
+    leftState_ = kFetchDue;
+    TakeRow(leftStores_);
+  } else {
+    rightState_ = kFetchDue;
+    TakeRow(rightStores_);
+  }
+  return 1;
+}
+
+int SQLRSUnion::DoSkipRows(int n) {
+  // A held row would be passed over unseen: skip by fetching instead.
+  if (merge_ || leftState_ == kHolding || rightState_ == kHolding) return -1;
+  int skipped = 0;
+  if (leftState_ != kExhausted) {
+    skipped = left_->SkipRows(n);
+    if (skipped < n) leftState_ = kExhausted;
+  }
+  if (skipped < n && rightState_ != kExhausted) {
+    int more = right_->SkipRows(n - skipped);
+    if (skipped + more < n) rightState_ = kExhausted;
+    skipped += more;
+  }
+  return skipped;
+}
+
+void SQLRSUnion::DoBreak() {
+  left_->Break();
+  right_->Break();
+  leftState_ = kFetchDue;
+  rightState_ = kFetchDue;
+}
+
+void SQLRSUnion::DoLog() {
+  SQLLogger &log = *SQLLogger::Instance();
+  log << "SQLRSUnion (" << endl << incind << "All: " << (all_ ? "TRUE" : "FALSE") << endl
+      << "Merge sort: " << (merge_ ? "TRUE" : "FALSE") << endl;
+  if (mergeSort_) {
+    log << " Specs: " << endl << incind;
+    for (bool more = mergeSort_->First(); more; more = mergeSort_->Next()) {
+      SQLSortSpec const &spec = mergeSort_->GetCurrent();
+      log << "SortSpec(" << spec.GetColumnId() << "," << (spec.IsDescending() ? "DESCENDING" : "ASCENDING")
+          << ")" << endl;
+    }
+    log << decind;
+  }
+  log << "Prepares result: " << (prepared_ ? "TRUE" : "FALSE") << endl << "LeftRS: " << incind;
+  left_->Log();
+  log << decind << "RightRS: " << incind;
+  right_->Log();
+  log << decind << decind << ")" << endl;
+}
+
+void SQLRSUnion::DoAcceptVisit(SQLVisitor &visitor) {
+  left_->AcceptVisit(visitor);
+  visitor.Scope()->PopRowSource();
+  right_->AcceptVisit(visitor);
+  visitor.Scope()->PopRowSource();
+  visitor.VisitSQLRSUnion(this);
+  visitor.Scope()->PushRowSource(this);
+}

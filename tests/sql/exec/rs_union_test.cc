@@ -1,0 +1,183 @@
+#include "sql/exec/rs_union.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sql/common/sql_logger.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_sort.h"
+#include "sql/exec/sc_value_expr.h"
+#include "test_row_source.h"
+
+namespace molvane::test {
+namespace {
+
+VectorRowSource *Ints(std::vector<std::vector<std::optional<int>>> rows) {
+  std::vector<Row> cells;
+  size_t width = rows.empty() ? 2 : rows[0].size();
+  for (auto const &r : rows) {
+    Row row;
+    for (auto const &v : r) row.push_back(v ? Cell::Int(*v) : Cell::Null());
+    cells.push_back(row);
+  }
+  return new VectorRowSource(std::vector<SQLType>(width, SQL_INTEGER), cells);
+}
+
+SQLSortSpecList *Specs(std::vector<std::pair<int, int>> specs) {
+  auto *list = new SQLSortSpecList;
+  for (auto [column, direction] : specs) list->Append(SQLSortSpec(column, direction));
+  return list;
+}
+
+TEST(Union, DeliversEveryLeftRowBeforeEveryRightRowWithDuplicates) {
+  for (bool all : {false, true}) {
+    SQLRSUnion u(Ints({{0, 7}, {1, 7}, {2, 7}}), Ints({{0, 7}, {11, 8}}), all);
+    EXPECT_EQ(RunAll(&u), (std::vector<int>{0, 1, 2, 0, 11}));
+    EXPECT_FALSE(u.IsMerging());
+  }
+}
+
+TEST(Union, EmptyInputs) {
+  SQLRSUnion rightOnly(Ints({}), Ints({{10, 1}, {11, 1}}), true);
+  EXPECT_EQ(RunAll(&rightOnly), (std::vector<int>{10, 11}));
+  SQLRSUnion none(Ints({}), Ints({}), true);
+  EXPECT_EQ(RunAll(&none), std::vector<int>{});
+}
+
+struct MergeCase {
+  char const *name;
+  std::vector<std::pair<int, int>> specs;
+  std::vector<int> expected;
+};
+
+class UnionMerge : public testing::TestWithParam<MergeCase> {};
+
+// Rows: id, a key with NULLs, a second key. The inputs are sorted by the
+// sort row sources that PushSort puts over them.
+TEST_P(UnionMerge, MergesTheSortedInputsLeftFirstOnTies) {
+  MergeCase const &c = GetParam();
+  SQLRSUnion u(Ints({{0, 1, 0}, {1, 3, 0}, {2, {}, 5}}), Ints({{10, 1, 0}, {11, 2, 0}, {12, {}, 3}}), false);
+  ASSERT_TRUE(u.PushSort(Specs(c.specs)));
+  EXPECT_TRUE(u.IsMerging());
+  EXPECT_EQ(RunAll(&u), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, UnionMerge,
+    testing::Values(MergeCase{"AscendingNullsLast", {{1, 0}}, {0, 10, 11, 1, 2, 12}},
+                    MergeCase{"DescendingNullsFirst", {{1, 1}}, {2, 12, 1, 11, 0, 10}},
+                    // Two NULL keys tie and the next key decides.
+                    MergeCase{"NullTieGoesToTheNextKey", {{1, 0}, {2, 0}}, {0, 10, 11, 1, 12, 2}}),
+    [](testing::TestParamInfo<MergeCase> const &info) { return std::string(info.param.name); });
+
+// A source of one row of given cells and descriptors.
+class CellSource : public StrictRowSource<SQLRowSource> {
+ public:
+  CellSource(std::vector<SQLColumnDescriptor> descriptors, std::vector<SQLValueStore> cells)
+      : descriptors_(std::move(descriptors)), row_(std::move(cells)), cells_(row_.size()) {}
+
+ protected:
+  int DoGetNumCols() override { return static_cast<int>(descriptors_.size()); }
+  SQLColumnDescriptor const *DoGetColumnDescriptor(int i) override { return &descriptors_[static_cast<size_t>(i)]; }
+  SQLValueStore const *DoGetValueStoreAddr(int i) override { return &cells_[static_cast<size_t>(i)]; }
+  void DoExec() override { done_ = false; }
+  int DoFetch() override {
+    if (done_) return 0;
+    done_ = true;
+    for (size_t i = 0; i < row_.size(); ++i) cells_[i].Copy(&row_[i]);
+    return 1;
+  }
+  int DoSkipRows(int) override { return -1; }
+  void DoAcceptVisit(SQLVisitor &visitor) override { visitor.Scope()->PushRowSource(this); }
+
+ private:
+  std::vector<SQLColumnDescriptor> descriptors_;
+  std::vector<SQLValueStore> row_;
+  std::vector<SQLValueStore> cells_;
+  bool done_ = false;
+};
+
+TEST(Union, WidensIntegerToRealAndPadsTextToTheLongerSide) {
+  SQLValueStore i, r, s5, s8;
+  i.SetInteger(3);
+  r.SetReal(2.5);
+  s5.SetString("abc");
+  s8.SetString("defgh");
+  auto *left = new CellSource({SQLColumnDescriptor("n", SQL_INTEGER, 4, 1), SQLColumnDescriptor("t", SQL_STRING, 5, 1)},
+                              {i, s5});
+  auto *right = new CellSource({SQLColumnDescriptor("n", SQL_REAL, 8, 1), SQLColumnDescriptor("t", SQL_STRING, 8, 1)},
+                               {r, s8});
+  SQLRSUnion u(left, right, true);
+  EXPECT_EQ(u.GetColumnDescriptor(0)->GetType(), SQL_REAL);
+  EXPECT_EQ(u.GetColumnDescriptor(1)->GetLength(), 8u);
+  SQLRSPrepareContext context;
+  u.Prepare(&context);
+  u.Exec();
+  ASSERT_EQ(u.Fetch(), 1);
+  EXPECT_EQ(u.GetValueStoreAddr(0)->GetType(), SQL_REAL);
+  EXPECT_EQ(u.GetValueStoreAddr(0)->GetReal(), 3.0);
+  EXPECT_STREQ(u.GetValueStoreAddr(1)->GetString(), "abc     ");
+  ASSERT_EQ(u.Fetch(), 1);
+  EXPECT_EQ(u.GetValueStoreAddr(0)->GetReal(), 2.5);
+  EXPECT_STREQ(u.GetValueStoreAddr(1)->GetString(), "defgh   ");
+  EXPECT_EQ(u.Fetch(), 0);
+}
+
+TEST(Union, SkipsLeftRowsThenRightRows) {
+  auto *left = Ints({{0, 0}, {1, 0}, {2, 0}});
+  auto *right = Ints({{10, 0}, {11, 0}});
+  left->canSkip = right->canSkip = true;
+  SQLRSUnion u(left, right, true);
+  SQLRSPrepareContext context;
+  u.Prepare(&context);
+  u.Exec();
+  EXPECT_EQ(u.SkipRows(4), 4);
+  ASSERT_EQ(u.Fetch(), 1);
+  EXPECT_EQ(u.GetValueStoreAddr(0)->GetInteger(), 11);
+  EXPECT_EQ(u.Fetch(), 0);
+}
+
+TEST(Union, SkippingAMergeNeverLosesAHeldRow) {
+  SQLRSUnion u(Ints({{0, 1}, {1, 3}}), Ints({{10, 2}, {11, 4}}), true);
+  u.PushSort(Specs({{1, 0}}));
+  SQLRSPrepareContext context;
+  u.Prepare(&context);
+  u.Exec();
+  ASSERT_EQ(u.Fetch(), 1);  // holds the right row 10 now
+  EXPECT_EQ(u.SkipRows(1), 1);
+  ASSERT_EQ(u.Fetch(), 1);
+  EXPECT_EQ(u.GetValueStoreAddr(0)->GetInteger(), 1);
+}
+
+TEST(Union, ReExecutionStartsWithTheFirstLeftRow) {
+  SQLRSUnion u(Ints({{0, 0}, {1, 0}}), Ints({{10, 0}}), true);
+  EXPECT_EQ(RunAll(&u), (std::vector<int>{0, 1, 10}));
+  u.Exec();
+  ASSERT_EQ(u.Fetch(), 1);
+  u.Exec();
+  std::vector<int> again;
+  while (u.Fetch()) again.push_back(u.GetValueStoreAddr(0)->GetInteger());
+  EXPECT_EQ(again, (std::vector<int>{0, 1, 10}));
+}
+
+TEST(Union, WithoutCompatibleInstancesTheUnionStaysAndAProjectionGetsItsWholeRow) {
+  SQLRSUnion *u = new SQLRSUnion(new FakeLeaf(), new FakeLeaf(), true);
+  SQLRowSource *optimised = u->OptimizeTree(nullptr, nullptr);
+  EXPECT_EQ(optimised, u);
+  delete optimised;
+  SQLRSUnion v(Ints({{0, 0}}), Ints({{1, 0}}), true);
+  SQLRSSCValueExprRefPtrList offer;
+  v.PushProject(&offer);
+  EXPECT_EQ(offer.NrElements(), 2);
+}
+
+TEST(UnionDeathTest, MessagesAUnionNeverReceivesStop) {
+  SQLRSUnion u(Ints({}), Ints({}), true);
+  EXPECT_DEATH(u.PushFilter(nullptr, nullptr), "Unexpected message SQLRSUnion::PushFilter");
+  bool ok = false;
+  EXPECT_DEATH(u.PushGroup(nullptr, nullptr, &ok), "Unexpected message SQLRSUnion::PushGroup");
+}
+
+}  // namespace
+}  // namespace molvane::test
