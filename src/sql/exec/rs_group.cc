@@ -699,7 +699,13 @@ void SQLRSGroup::DoLog() {
   }
   log << decind << "Group Specifications:" << endl << incind;
   for (bool more = specs_->First(); more; more = specs_->Next()) specs_->GetCurrent().Log();
-  log << decind << "Child: ";
+  log << decind;
+  if (filter_) {
+    log << "Row filter:" << endl << incind;
+    filter_->Log();
+    log << decind;
+  }
+  log << "Child: ";
   child_->Log();
   log << decind << ")" << endl;
 }

@@ -309,6 +309,15 @@ TEST(Group, AProjectionReadingNothingLeavesACountPerGroup) {
   EXPECT_EQ(Rows(&group), (std::vector<std::string>{"2", "1"}));
 }
 
+TEST(Group, AttachReachesTheLeafBelowTheGroup) {
+  auto *leaf = new FakeLeaf();
+  SQLRSGroup group(leaf, Columns({}), AllFunctions(false));
+  group.Attach(4);
+  EXPECT_EQ(leaf->session, 4u);
+  group.Close();
+  EXPECT_FALSE(leaf->session.has_value());
+}
+
 TEST(GroupDeathTest, MessagesAGroupNeverReceivesStop) {
   SQLRSGroup group(Source(), Columns({0}), AllFunctions(true));
   bool ok = false;

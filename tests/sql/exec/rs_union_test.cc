@@ -172,6 +172,18 @@ TEST(Union, WithoutCompatibleInstancesTheUnionStaysAndAProjectionGetsItsWholeRow
   EXPECT_EQ(offer.NrElements(), 2);
 }
 
+TEST(Union, AttachAndCloseReachTheLeavesOfBothInputs) {
+  auto *a = new FakeLeaf();
+  auto *b = new FakeLeaf();
+  SQLRSUnion u(a, new SQLRSUnion(b, Ints({}), true), true);
+  u.Attach(9);
+  EXPECT_EQ(a->session, 9u);
+  EXPECT_EQ(b->session, 9u);
+  u.Close();
+  EXPECT_FALSE(a->session.has_value());
+  EXPECT_FALSE(b->session.has_value());
+}
+
 TEST(UnionDeathTest, MessagesAUnionNeverReceivesStop) {
   SQLRSUnion u(Ints({}), Ints({}), true);
   EXPECT_DEATH(u.PushFilter(nullptr, nullptr), "Unexpected message SQLRSUnion::PushFilter");
