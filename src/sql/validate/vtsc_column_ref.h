@@ -14,6 +14,7 @@
 #include "sql/validate/vt_value_expr.h"
 
 class SQLColumnDescriptor;
+class SQLVTSCRowValueConstr;
 
 // One shift of column ids: ids first..last (inclusive) move by offset.
 class SQLColumnIdMapping {
@@ -85,8 +86,11 @@ class SQLVTSCPseudoColumnRef : public SQLVTSCValueExpr {
   // Takes the first member out, deletes this node with the other members
   // and returns that member.
   SQLVTSCValueExpr *ConvertToValueExpr();
+  // Hands the member list to a new pseudo-column row value constructor,
+  // deletes this node and returns the constructor.
+  SQLVTSCRowValueConstr *ConvertToRowValueConstr();
   // Hands the member list to the caller (null for none left) without
-  // deleting the node; the row value constructor takes it over.
+  // deleting the node.
   pSQLVTSCValueExprList *ReleaseMembers();
 
   SQLVTSCValueExpr *Cast(SQLType, bool) override { return nullptr; }
