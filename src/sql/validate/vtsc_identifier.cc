@@ -210,8 +210,8 @@ SQLVTSCValueExpr *SQLVTSCIdentifier::ResolveArrayElement(SQLVTScope *scope, SQLV
   std::size_t close = column.rfind(')');
   std::string digits = column.substr(open + 1, close - open - 1);
   column.resize(open);
-  // An index too large for a long cannot name an element; strtol saturates
-  // and the element check at execution refuses it.
+  // An index too large for a long saturates; the executable integer
+  // constant then refuses it as out of range rather than wrapping.
   long index = std::strtol(digits.c_str(), nullptr, 10);
 
   String *qualifierString = nullptr;
