@@ -1,0 +1,293 @@
+#include "sql/exec/rs_filter.h"
+
+#include <vector>
+
+#include "sql/agent/nw_token.h"
+#include "sql/agent/token_string.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_logger.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_group_spec.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/visitor.h"
+
+namespace {
+
+// The column references of level 0 in a condition.
+std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCSearchCond *condition) {
+  pSQLRSSCColumnRefList refs;
+  condition->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  std::vector<SQLRSSCColumnRef *> out;
+  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent());
+  return out;
+}
+
+// Puts the condition at the head of the enclosing conditions for the time
+// it lives (a local list stands in when none is given).
+class EnclosingCondition {
+ public:
+  EnclosingCondition(List<SQLRSSCSearchCond const *> *filters, SQLRSSCSearchCond const *condition)
+      : list_(filters ? filters : &local_) {
+    list_->Insert(condition);
+  }
+  ~EnclosingCondition() {
+    if (list_->First()) list_->DeleteCurrent();
+  }
+  EnclosingCondition(EnclosingCondition const &) = delete;
+  EnclosingCondition &operator=(EnclosingCondition const &) = delete;
+  List<SQLRSSCSearchCond const *> *List_() { return list_; }
+
+ private:
+  List<SQLRSSCSearchCond const *> local_;
+  List<SQLRSSCSearchCond const *> *list_;
+};
+
+}  // namespace
+
+SQLRSFilter::SQLRSFilter(SQLRowSource *child, SQLRSSCSearchCond *condition)
+    : child_(child), condition_(condition) {}
+
+SQLRSFilter::~SQLRSFilter() = default;
+
+// ---- queries over the subtree ----
+
+void SQLRSFilter::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
+  child_->GetColumnRefs(level, type, refs);
+  if (condition_) condition_->GetColumnRefs(level, type, refs);
+}
+
+bool SQLRSFilter::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) {
+  if (condition_ && !condition_->PossibleValuesOnNullifiedCols(level, columns).Contains(TV_TRUE)) return true;
+  return child_->RejectsAllOnNullifiedCols(level, columns);
+}
+
+void SQLRSFilter::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
+  child_->CRefs2ParameterRefs(level, columns, parameters);
+  if (condition_) condition_->CRefs2ParameterRefs(level, columns, parameters);
+}
+
+// ---- optimisation ----
+
+SQLRowSource *SQLRSFilter::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  {
+    EnclosingCondition enclosing(filters, condition_.get());
+    child_.reset(child_.release()->OptimizeTree(hints, enclosing.List_()));
+  }
+  SQLRSSCSearchCond *rest = nullptr;
+  child_.reset(child_.release()->PushFilter(condition_.release(), &rest));
+  if (rest != nullptr) {
+    condition_.reset(rest);
+    return this;
+  }
+  SQLRowSource *child = child_.release();
+  delete this;
+  return child;
+}
+
+void SQLRSFilter::OptimizeNode() {
+  child_->OptimizeNode();
+  if (condition_) condition_.reset(condition_.release()->Optimize());
+}
+
+void SQLRSFilter::PushHints(SQLHints *hints) { child_->PushHints(hints); }
+
+SQLRowSource *SQLRSFilter::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  *residual = nullptr;
+  SQLRSSCSearchCond *rest = nullptr;
+  child_.reset(child_.release()->PushFilter(condition, &rest));
+  if (rest != nullptr) {
+    if (condition_ == nullptr) {
+      condition_.reset(rest);
+    } else {
+      // The conjunction owns both operands, also when it fails; the filter
+      // then has no condition and the exception goes on.
+      condition_.reset(new SQLRSSCAnd(condition_.release(), rest));
+    }
+  }
+  return this;
+}
+
+SQLRowSource *SQLRSFilter::PullFilter(SQLRSSCSearchCond **condition) {
+  *condition = condition_.release();
+  SQLRowSource *child = child_.release();
+  delete this;
+  return child;
+}
+
+SQLRowSource *SQLRSFilter::PullNullify(intList **columns, SQLRSSCSearchCond **condition) {
+  *columns = nullptr;
+  *condition = nullptr;
+  return this;
+}
+
+bool SQLRSFilter::PushSort(SQLSortSpecList *specifications) { return child_->PushSort(specifications); }
+
+SQLRowSource *SQLRSFilter::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
+  *accepted = false;
+  std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
+  int n = child_->GetNumCols();
+  std::vector<int> map(static_cast<size_t>(n), -1);  // child column -> output position
+  auto inRange = [n](int c) { return c >= 0 && c < n; };
+
+  int position = 0;
+  for (bool more = outputs->First(); more; more = outputs->Next(), ++position) {
+    SQLRSGroupSpec const &spec = outputs->GetCurrent();
+    if (spec.GetKind() == SQLRSGroupSpec::kGroupingColumn && inRange(spec.GetColumn()))
+      map[static_cast<size_t>(spec.GetColumn())] = position;
+  }
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next()) {
+    int c = groupingColumns->GetCurrent();
+    if (inRange(c) && map[static_cast<size_t>(c)] == -1) map[static_cast<size_t>(c)] = -2;
+  }
+
+  int const formerLength = outputs->NrElements();
+  bool ok = true;
+  for (SQLRSSCColumnRef *ref : refs) {
+    int c = ref->GetColumnId();
+    if (!inRange(c) || map[static_cast<size_t>(c)] == -1) {
+      ok = false;
+      break;
+    }
+    if (map[static_cast<size_t>(c)] == -2) {
+      map[static_cast<size_t>(c)] = outputs->NrElements();
+      outputs->Append(SQLRSGroupSpec::Column(c));
+    }
+  }
+
+  if (ok) {
+    bool childAccepted = false;
+    child_.reset(child_.release()->PushGroup(groupingColumns, outputs, &childAccepted));
+    ok = childAccepted;
+  }
+  if (ok) {
+    // The condition now reads the grouped output. The child owns the lists.
+    for (SQLRSSCColumnRef *ref : refs) ref->SetColumnId(map[static_cast<size_t>(ref->GetColumnId())]);
+  } else {
+    int index = 0;
+    for (bool more = outputs->First(); more; more = outputs->Next(), ++index)
+      if (index >= formerLength) outputs->DeleteCurrent();
+  }
+  *accepted = ok;
+  return this;
+}
+
+SQLRowSource *SQLRSFilter::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  int n = child_->GetNumCols();
+  std::vector<bool> needed(static_cast<size_t>(n), false);
+  std::vector<bool> present(static_cast<size_t>(n), false);
+  std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
+  for (SQLRSSCColumnRef *ref : refs)
+    if (ref->GetColumnId() >= 0 && ref->GetColumnId() < n) needed[static_cast<size_t>(ref->GetColumnId())] = true;
+  for (bool more = expressions->First(); more; more = expressions->Next()) {
+    SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
+    if (!e->IsColumnRef()) continue;
+    auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+    if (ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && ref->GetColumnId() < n)
+      present[static_cast<size_t>(ref->GetColumnId())] = true;
+  }
+  for (int c = 0; c < n; ++c) {
+    if (needed[static_cast<size_t>(c)] && !present[static_cast<size_t>(c)])
+      expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c, GetColumnDescriptor(c))));
+  }
+
+  child_.reset(child_.release()->PushProject(expressions));
+
+  std::vector<int> newPosition(static_cast<size_t>(n), -1);
+  int i = 0;
+  for (bool more = expressions->First(); more; more = expressions->Next(), ++i) {
+    SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
+    if (!e->IsColumnRef()) continue;
+    auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+    if (ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && ref->GetColumnId() < n)
+      newPosition[static_cast<size_t>(ref->GetColumnId())] = i;
+  }
+  for (SQLRSSCColumnRef *ref : refs) {
+    int c = ref->GetColumnId();
+    if (c < 0 || c >= n || newPosition[static_cast<size_t>(c)] < 0)
+      SQLAbort(__FILE__, __LINE__, "SQLRSFilter::PushProject: column %d of the condition is not delivered", c);
+    ref->SetColumnId(newPosition[static_cast<size_t>(c)]);
+  }
+  return this;
+}
+
+bool SQLRSFilter::RowSetIsPrepared() { return child_->RowSetIsPrepared(); }
+
+SQLRowSource *SQLRSFilter::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                                       List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
+  EnclosingCondition enclosing(filters, condition_.get());
+  child_.reset(child_.release()->CombineJoin(instance, tableCount, enclosing.List_(), combinable));
+  return this;
+}
+
+SQLRowSource *SQLRSFilter::HandConditionToChild(char const *operation) {
+  SQLRSSCSearchCond *rest = nullptr;
+  SQLRowSource *child = child_.release()->PushFilter(condition_.release(), &rest);
+  if (rest != nullptr) {
+    // A join is formed only when CombineJoin found every enclosing condition
+    // shippable; a leftover here would be silently lost.
+    SQLAbort(__FILE__, __LINE__, "SQLRSFilter::%s: the child did not take the whole condition", operation);
+  }
+  delete this;
+  return child;
+}
+
+SQLRSFetch *SQLRSFilter::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRSSCSearchCond *condition) {
+  return HandConditionToChild("CreateJoin")->CreateJoin(type, other, condition);
+}
+
+SQLRSFetch *SQLRSFilter::CreateJoin(SQLJoinType type, SQLRowSource *other, SQLRSSCSearchCond *condition) {
+  return HandConditionToChild("CreateJoin")->CreateJoin(type, other, condition);
+}
+
+SQLRSFetch *SQLRSFilter::CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition) {
+  return HandConditionToChild("CreateConstLeftOuterJoin")->CreateConstLeftOuterJoin(condition);
+}
+
+void SQLRSFilter::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
+  ts->AppendToken(SQLNWTRSFilter);
+  condition_->createTokenString(ts, level, params);
+  child_->createTokenString(ts, level, params);
+}
+
+void SQLRSFilter::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *, unsigned long) {
+  SQLAbort(__FILE__, __LINE__, "Unexpected message SQLRSFilter::createQPsubquery");
+}
+
+// ---- execution ----
+
+void SQLRSFilter::DoPrepare(SQLRSPrepareContext *context) {
+  child_->Prepare(context);
+  SQLRSScopedRow row(context->Scope(), child_.get());
+  if (condition_) condition_->Prepare(context);
+}
+
+int SQLRSFilter::DoFetch() {
+  SQLLogger &log = *SQLLogger::Instance();
+  for (;;) {
+    int r = child_->Fetch();
+    if (r == 0) return 0;
+    if (condition_ == nullptr || condition_->Evaluate() == TV_TRUE) return r;
+    if (TraceStart()) log << "Row rejected" << endl;
+  }
+}
+
+void SQLRSFilter::DoBreak() {
+  child_->Break();
+  if (condition_) condition_->Reset();
+}
+
+void SQLRSFilter::DoLog() {
+  SQLLogger &log = *SQLLogger::Instance();
+  log << "SQLRSFilter(" << endl << incind << "Condition: ";
+  if (condition_) condition_->Log();
+  log << endl << "Child: ";
+  child_->Log();
+  log << decind << ")" << endl;
+}
+
+void SQLRSFilter::DoAcceptVisit(SQLVisitor &visitor) {
+  child_->AcceptVisit(visitor);
+  if (condition_) condition_->AcceptVisit(visitor);
+  visitor.VisitSQLRSFilter(this);
+  SQLRSEndUnaryVisit(visitor, this);
+}
