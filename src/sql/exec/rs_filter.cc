@@ -220,6 +220,11 @@ SQLRowSource *SQLRSFilter::CombineJoin(SQLDatabaseInstance **instance, int *tabl
 }
 
 SQLRowSource *SQLRSFilter::HandConditionToChild(char const *operation) {
+  if (condition_ == nullptr) {
+    SQLRowSource *child = child_.release();
+    delete this;
+    return child;
+  }
   SQLRSSCSearchCond *rest = nullptr;
   SQLRowSource *child = child_.release()->PushFilter(condition_.release(), &rest);
   if (rest != nullptr) {
