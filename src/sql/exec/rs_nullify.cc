@@ -6,7 +6,7 @@
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_filter.h"
-#include "sql/exec/rs_group_spec.h"
+#include "sql/exec/rs_group.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_spec.h"
 #include "sql/exec/visitor.h"

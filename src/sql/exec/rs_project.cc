@@ -155,8 +155,10 @@ SQLRowSource *SQLRSProject::PullNullify(intList **, SQLRSSCSearchCond **) { Unex
 bool SQLRSProject::PushSort(SQLSortSpecList *specifications) {
   std::vector<int> target;  // per output column: child column, -1 constant, -2 computed
   for (auto &e : expressions_) {
-    if (e->IsColumnRef())
-      target.push_back(static_cast<SQLRSSCColumnRef *>(e.Get())->GetColumnId());
+    // An outer reference is no column of the child: ordering on it is
+    // refused like ordering on a computed value.
+    if (SQLRSSCColumnRef *ref = AsPlainColumn(e.Get()))
+      target.push_back(ref->GetColumnId());
     else if (e->IsIntegerConst())
       target.push_back(-1);
     else

@@ -11,7 +11,7 @@
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_hints.h"
-#include "sql/exec/rs_group_spec.h"
+#include "sql/exec/rs_group.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_const.h"

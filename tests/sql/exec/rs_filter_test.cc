@@ -12,7 +12,7 @@
 #include "sql/agent/token_string.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_filter.h"
-#include "sql/exec/rs_group_spec.h"
+#include "sql/exec/rs_group.h"
 #include "sql/exec/rs_hints.h"
 #include "sql/exec/rs_nullify.h"
 #include "sql/exec/sc_column_ref.h"
