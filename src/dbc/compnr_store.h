@@ -30,11 +30,11 @@ COMPNR_SPEC *NewSpec(HeapArena *arena, const char *name, size_t len);
 int compnr_add(HeapArena *arena, COMPNR_MAP *map, int physical, int logical, int mode,
                const char **reason);
 
-// The spec list stored in the shared segment under the environment string,
+// The list of specs stored in the shared segment under the environment string,
 // or null (not in use, not linked, absent).
 COMPNR_SPEC *compnr_shm_lookup(const char *env);
 
-// Copies the spec list into the shared segment under the environment string
+// Copies the list of specs into the shared segment under the environment string
 // and returns the copy, or null when shared memory is not in use or the
 // store failed (after one failure the client stops trying).
 COMPNR_SPEC *compnr_shm_store(const char *env, const COMPNR_SPEC *specs);

@@ -137,7 +137,7 @@ TEST_F(CompanyMapping, SendCompnrPayloadIsExact) {
   std::string env = compnrGetEnv();
   ASSERT_GT(size, env.size() + 1);
   EXPECT_EQ(0, std::memcmp(bytes, env.c_str(), env.size() + 1));
-  // Specs newest first; per spec its physical entries newest first.
+  // Specs newest first; for each spec its physical entries newest first.
   const unsigned char expected[] = {
       0, 0, 0, 4,                                    // four specs
       'z', 'z', 0, 0, 0, 0, 0,                       // zz: no entries

@@ -154,7 +154,7 @@ class SQLRSGroup : public SQLRowSource {
   std::vector<SQLValueStore const *> argumentStores_;
 
   // ---- one execution ----
-  std::vector<SQLValueStore> output_;   // one per spec
+  std::vector<SQLValueStore> output_;   // one for each grouping specification
   std::vector<SQLValueStore> working_;  // a new group's accumulators
   std::vector<SQLValueStore const *> workingRow_;
   SQLValueStore scratch_;               // the sum before it replaces the accumulator
