@@ -45,6 +45,13 @@ class SQLTypeSet {
   // is empty or holds several bits.
   bool GetTheType(SQLType *out) const;
 
+  // The type both sides of a comparison are cast to, this set being the
+  // left operand's: the first rule row {left, right, result} whose types
+  // the sets hold fixes the result, and every later matching row must be
+  // compatible with it. FALSE, with *out untouched, when no row matches or
+  // two matches conflict (the comparison is ambiguous).
+  bool SQLGetCastTypeForComparison(SQLTypeSet const *right, SQLType *out) const;
+
   bool IsEmpty() const { return mask_ == 0; }
   std::uint32_t GetMask() const { return mask_; }
 
