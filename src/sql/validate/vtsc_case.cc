@@ -10,50 +10,6 @@
 
 namespace {
 
-// The type the case operand (types in left) and the WHEN operands (right)
-// are compared in: the first of the rule rows below that both sets allow,
-// provided every later row they allow is compatible with it (a number or a
-// narrower type that converts into it); FALSE when none or an ambiguous
-// choice remains.
-bool ComparisonType(SQLTypeSet const &left, SQLTypeSet const &right, SQLType *out) {
-  struct Row {
-    SQLType left, right, result;
-  };
-  static constexpr Row kRows[] = {
-      {SQL_REAL, SQL_REAL, SQL_REAL},
-      {SQL_REAL, SQL_INTEGER, SQL_REAL},
-      {SQL_INTEGER, SQL_REAL, SQL_REAL},
-      {SQL_INTEGER, SQL_INTEGER, SQL_INTEGER},
-      {SQL_DATE, SQL_DATE, SQL_DATE},
-      {SQL_TIMESTAMP, SQL_TIMESTAMP, SQL_TIMESTAMP},
-      {SQL_INTERVAL_DAYS, SQL_INTERVAL_DAYS, SQL_INTERVAL_DAYS},
-      {SQL_INTERVAL_SECONDS, SQL_INTERVAL_SECONDS, SQL_INTERVAL_SECONDS},
-      {SQL_STRING, SQL_STRING, SQL_STRING},
-      {SQL_RAW, SQL_RAW, SQL_RAW},
-  };
-  auto compatible = [](SQLType first, SQLType later) {
-    if (later == first) return true;
-    bool temporal = later == SQL_DATE || later == SQL_TIMESTAMP || later == SQL_INTERVAL_DAYS ||
-                    later == SQL_INTERVAL_SECONDS;
-    if (first == SQL_INTEGER) return temporal;
-    if (first == SQL_REAL) return temporal || later == SQL_INTEGER;
-    return false;
-  };
-  bool found = false;
-  SQLType result = SQL_UNDEFINED;
-  for (Row const &row : kRows) {
-    if (!left.Contains(row.left) || !right.Contains(row.right)) continue;
-    if (!found) {
-      found = true;
-      result = row.result;
-    } else if (!compatible(result, row.result)) {
-      return false;
-    }
-  }
-  if (found) *out = result;
-  return found;
-}
-
 bool SameOptional(SQLVTSCValueExpr const *a, SQLVTSCValueExpr const *b) {
   if (a == nullptr || b == nullptr) return a == b;
   return SQLVTSameOperand(a, b);
@@ -226,7 +182,7 @@ void SQLVTSCSimpleCase::CastComparisonOperands() {
     }
   }
   SQLType type = SQL_UNDEFINED;
-  if (!ComparisonType(caseTypes, all, &type)) {
+  if (!caseTypes.SQLGetCastTypeForComparison(&all, &type)) {
     SQLVTThrow("42T27", "Case operand is not comparable with each when operand in case expression",
                operand_->GetLineNumber());
   }

@@ -219,6 +219,20 @@ TEST_F(Compound, SimpleCaseTypes) {
   EXPECT_EQ(nulls->GetDepth(), -1);
 }
 
+TEST_F(Compound, SimpleCaseArrayDepths) {
+  static SQLColumnDescriptor const array{"arr", SQL_INTEGER, 4, 3};
+  auto arr = [] { return new SQLVTSCColumnRef(0, 0, &array); };
+  Expr whenArray(new SQLVTSCSimpleCase(Int(1), Clauses({{arr(), Int(1)}}), nullptr));
+  ExpectError([&] { whenArray->ValidateArrayUsage(); }, "42I48",
+              "Cannot compare array values with non-array values or array values of different depth");
+  Expr mixedResults(new SQLVTSCSimpleCase(Int(1), Clauses({{Int(1), arr()}, {Int(2), nullptr}}), Int(3)));
+  ExpectError([&] { mixedResults->ValidateArrayUsage(); }, "42I48",
+              "All result operands of a CASE expression must be non-array values or array values of the same depth");
+  Expr arrays(new SQLVTSCSimpleCase(Int(1), Clauses({{Int(1), nullptr}, {Int(2), arr()}}), nullptr));
+  arrays->ValidateArrayUsage();
+  EXPECT_EQ(arrays->GetDepth(), 3);
+}
+
 TEST_F(Compound, SimpleCaseIdentityAndCopies) {
   auto make = [](char const *result) {
     return Expr(new SQLVTSCSimpleCase(Int(1), Clauses({{Int(1), Str(result)}, {Int(2), nullptr}}), nullptr));
