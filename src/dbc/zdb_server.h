@@ -20,7 +20,7 @@ struct ZDB_SERVER {
   std::uint32_t sessions_allowed = 0;     // from the ATT_SERVER reply
   std::uint32_t sessions_in_use = 0;
   std::uint32_t pid = 0;                  // driver process id (ATT_SERVER reply)
-  DRIVER_SPEC *spec = nullptr;            // the specification that attached
+  DRIVER_SPEC *spec = nullptr;            // the driver group member that attached
   DRIVER_SPEC *spec_list = nullptr;       // alternatives it was chosen from
   STREAM *in = nullptr;                   // none while not attached
   STREAM *out = nullptr;
