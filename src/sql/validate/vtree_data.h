@@ -131,7 +131,7 @@ class SQLVTreeData {
   SQLSetSize const *GetMaxRows() const { return maxRows_.get(); }
 
   // The RETRY clause, filled by the parser. The filter is a node of the
-  // tree (not owned); the specifications are owned.
+  // tree (not owned); the RETRY column entries are owned.
   SQLVTRetryFilter *GetRetryFilter() const { return retryFilter_; }
   void SetRetryFilter(SQLVTRetryFilter *filter) { retryFilter_ = filter; }
   SQLRetrySpecList *GetRetrySpecs() const { return retrySpecs_.get(); }
