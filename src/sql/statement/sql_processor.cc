@@ -9,6 +9,7 @@
 #include "sql/agent/net_agent_client.h"
 #include "sql/common/sql_schema.h"
 #include "sql/common/sql_string.h"
+#include "sql/roles/roles_mgr.h"
 #include "sql/statement/statement_cache.h"
 
 namespace {
@@ -24,6 +25,8 @@ SQLProcessor::SQLProcessor() {
 }
 
 SQLProcessor::~SQLProcessor() {
+  // The cached role conditions point into the schemas: they go first.
+  SQLRolesMgrExit();
   SQLSchemaMgr::Exit();
   SQLStatementCache::Delete();
   SQLNetAgentClient::DeleteInstance();
