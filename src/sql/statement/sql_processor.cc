@@ -8,6 +8,7 @@
 #include "platform/log.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/common/sql_schema.h"
+#include "sql/exec/text_reader.h"
 #include "sql/common/sql_string.h"
 #include "sql/statement/statement_cache.h"
 
@@ -24,6 +25,8 @@ SQLProcessor::SQLProcessor() {
 }
 
 SQLProcessor::~SQLProcessor() {
+  // The reader's fetcher holds an agent statement and a schema.
+  SQLTextReader::DeleteInstance();
   SQLSchemaMgr::Exit();
   SQLStatementCache::Delete();
   SQLNetAgentClient::DeleteInstance();
