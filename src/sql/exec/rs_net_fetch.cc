@@ -410,6 +410,8 @@ void SQLRSNetFetch::DoPrepare(SQLRSPrepareContext *context) {
   storeAddrs_.clear();
   for (size_t i = 0; i < descriptors_.size(); ++i) {
     stores_.push_back(std::make_unique<SQLValueStore>());
+    // The row-set decoder fills an array column element by element.
+    if (descriptors_[i]->GetDepth() > 1) stores_.back()->SetDimension(descriptors_[i]->GetDepth());
     storeAddrs_.push_back(stores_.back().get());
   }
   Agent().BindOutput(statement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
