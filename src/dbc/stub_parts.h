@@ -21,9 +21,6 @@ struct ZDB_TABLE_SESSION;
 int zdb_exec_transaction(int code, const char *text, int length, int id);
 
 // SQL layers.
-void init_qpc_debug(void);
-void SQLOnCloseSession(unsigned long session_id);
-int qpc_session_used(unsigned long session_id);
 int SQLNetAgentClientEndSession(ZDB_SESSION *session);
 void SQLNetAgentClientEndServer(ZDB_SERVER *server);
 
