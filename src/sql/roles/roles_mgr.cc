@@ -79,6 +79,7 @@ pSQLRolesCachedElementKeySQLRolesCacheKeyHash &SQLRolesMgr::Cache() {
 int SQLRolesMgr::GetNoCachedElements() { return Cache().NrElements(); }
 
 SQLRSSCSearchCond *SQLRolesMgr::GetCondition(char const *tableName, int logicalCompnr) {
+  if (tableName == nullptr) tableName = "";  // no table of that name: no rows
   SQLRolesCacheKey key(tableName, logicalCompnr);
   pSQLRolesCachedElementKeySQLRolesCacheKeyHash &cache = Cache();
   SQLRolesCachedElement *element = nullptr;

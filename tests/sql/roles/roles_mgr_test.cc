@@ -377,6 +377,10 @@ TEST_F(RolesMgr, ATableOutsideTheDictionaryYieldsNoRowsAndIsLoggedOnce) {
   RS second(SQLRolesMgr::GetCondition("tcnone01", 100));
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(EvaluateConstant(second.get()), TV_FALSE);
+  // Nor does a table without a name open anything.
+  RS unnamed(SQLRolesMgr::GetCondition(nullptr, 100));
+  ASSERT_NE(unnamed, nullptr);
+  EXPECT_EQ(EvaluateConstant(unnamed.get()), TV_FALSE);
   int logged = 0;
   for (LoggedMessage const &m : log.messages()) logged += m.keyword == "Role restriction";
   EXPECT_EQ(logged, 1) << log.Dump();
