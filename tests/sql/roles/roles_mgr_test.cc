@@ -32,6 +32,7 @@ class SQLRolesMgrTest {
   static SQLSCCondPtr RolesCondition(char const *table, int compnr) {
     return SQLRolesMgr::GetRolesCondition(table, compnr);
   }
+  static int BucketCount() { return SQLRolesMgr::Cache().BucketCount(); }
 };
 
 namespace molvane::test {
@@ -155,6 +156,7 @@ TEST_F(RolesMgr, CacheKeyIsTheNamesFirstEightBytesAndTheCompany) {
   EXPECT_TRUE(SQLRolesCacheKey("tcemp001", 7) == SQLRolesCacheKey("tcemp001xyz", 7));
   EXPECT_FALSE(SQLRolesCacheKey("tcemp001", 7) == SQLRolesCacheKey("tcemp001", 8));
   EXPECT_FALSE(SQLRolesCacheKey("tcemp", 7) == SQLRolesCacheKey("tcemp001", 7));
+  EXPECT_EQ(SQLRolesMgrTest::BucketCount(), 3067);  // made for 1000 entries
 }
 
 // ---- Role combinations of the scratch root ----
