@@ -18,8 +18,9 @@ class SQLVTreeData;
 
 class SQLParseState {
  public:
-  // The deepest subquery nesting: the outermost query is level 1.
-  static constexpr int kMaxSubqueryLevel = 9;
+  // The deepest query level: the outermost query is level 1, so nine
+  // subqueries may nest.
+  static constexpr int kMaxSubqueryLevel = 10;
   // The parser's stacks start with this many entries and double up to
   // kMaxStackDepth; a parse that needs more fails.
   static constexpr int kInitialStackDepth = 200;
