@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -427,6 +428,173 @@ TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
   d.table();
   Run(62, d);
   EXPECT_EQ(FetchAll(62, TableCols()), (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|"}));
+}
+
+
+// Joins of every type over the same table; the NULLs of the outer joins
+// sort last ascending and first descending.
+TEST_F(SqlAgentTest, JoinsAndNullOrdering) {
+  struct Case {
+    int type;
+    bool descending;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {SQLNWTJoinTypeInner, false, {"1|2|", "2|3|"}},
+      {SQLNWTJoinTypeLeft, false, {"1|2|", "2|3|", "3|NULL|"}},
+      {SQLNWTJoinTypeRight, false, {"1|2|", "2|3|", "NULL|1|"}},
+      {SQLNWTJoinTypeFull, true, {"NULL|1|", "3|NULL|", "2|3|", "1|2|"}},
+  };
+  int id = 100;
+  for (const Case &c : cases) {
+    // SELECT a.id, b.id FROM t a <join> t b ON a.id + 1 = b.id ORDER BY a.id
+    P d;
+    d.tok(SQLNWTRSSort).b2(1).b2(0).tok(c.descending ? SQLNWTDescending : SQLNWTAscending);
+    d.tok(SQLNWTRSProject).b2(2).col(0).col(4);
+    d.tok(SQLNWTRSJoin).tok(c.type).tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVEAdd).col(0).int_const(1).col(4);
+    d.table().table();
+    Run(++id, d);
+    std::vector<SQLColumnDescriptor> two = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1),
+                                            SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+    EXPECT_EQ(FetchAll(id, two, 10), c.rows) << c.type;
+  }
+}
+
+// UNION removes rows equal under the blank-padded comparison; UNION ALL
+// keeps them; an INTEGER column united with a REAL one gives REAL.
+TEST_F(SqlAgentTest, UnionsMergeByTheLibrarysEquality) {
+  for (bool all : {false, true}) {
+    P d;  // SELECT name FROM t WHERE id = 3 UNION SELECT 'ab' FROM t WHERE id = 1
+    d.tok(SQLNWTRSUnion).b2(all ? 1 : 0);
+    d.tok(SQLNWTRSProject).b2(1).col(1).tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(0).int_const(3).table();
+    d.tok(SQLNWTRSProject).b2(1).str_const("ab").tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(0).int_const(1).table();
+    int id = all ? 121 : 120;
+    Run(id, d);
+    EXPECT_EQ(FetchAll(id, {SQLColumnDescriptor("", SQL_STRING, 6, 1)}).size(), all ? 2u : 1u);
+  }
+  P mixed;  // SELECT id FROM t UNION SELECT price FROM t, sorted
+  mixed.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSUnion).b2(0);
+  mixed.tok(SQLNWTRSProject).b2(1).col(0).table().tok(SQLNWTRSProject).b2(1).col(2).table();
+  Run(122, mixed);
+  EXPECT_EQ(FetchAll(122, {SQLColumnDescriptor("", SQL_REAL, 8, 1)}, 10),
+            (std::vector<std::string>{"-1.000000|", "1.000000|", "2.000000|", "2.500000|", "3.000000|", "10.000000|"}));
+}
+
+// Subqueries: a correlated EXISTS, IN with the library's NULL rule, and a
+// constant outer join that yields one row of NULLs when nothing matches.
+TEST_F(SqlAgentTest, SubqueriesAndConstantOuterJoin) {
+  P exists;  // SELECT id FROM t a WHERE EXISTS (SELECT * FROM t b WHERE b.id = a.id + 1)
+  exists.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCExists);
+  exists.tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(0).tok(SQLNWTVEAdd).col(0, -1).int_const(1).table();
+  exists.table();
+  Run(130, exists);
+  std::vector<SQLColumnDescriptor> one = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+  EXPECT_EQ(FetchAll(130, one, 10), (std::vector<std::string>{"1|", "2|"}));
+
+  P in;  // SELECT id FROM t WHERE NOT (id IN (SELECT id - 2 FROM t))
+  in.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCNot).tok(SQLNWTSCInSubquery).col(0);
+  in.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVESubtract).col(0).int_const(2).table();
+  in.table();
+  Run(131, in);
+  EXPECT_EQ(FetchAll(131, one, 10), (std::vector<std::string>{"2|", "3|"}));
+
+  P outer;  // the constant outer join of t where id = 9: one row of NULLs
+  outer.tok(SQLNWTRSProject).b2(2).col(0).col(1);
+  outer.tok(SQLNWTRSConstLeftOuterJoin).tok(SQLNWTSCEquals).b2(1).col(0).int_const(9).table();
+  Run(132, outer);
+  EXPECT_EQ(FetchAll(132, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)}),
+            (std::vector<std::string>{"NULL|NULL|"}));
+}
+
+// String and raw operators run on the library's code: LIKE in both modes,
+// TRIM, SUBSTR, RAW concatenation, casts and array comparison.
+TEST_F(SqlAgentTest, StringRawArrayAndCastOperators) {
+  struct Case {
+    const char *name;
+    std::function<void(P &)> cond;
+    std::vector<std::string> ids;
+  } cases[] = {
+      {"ANSI LIKE with escape", [](P &p) { p.tok(SQLNWTSCLikeAnsi).col(1).str_const("a!%").str_const("!"); }, {}},
+      {"ANSI LIKE", [](P &p) { p.tok(SQLNWTSCLikeAnsi).col(1).str_const("_n%").tok(SQLNWTNull); }, {"2|"}},
+      {"regular-expression LIKE", [](P &p) { p.tok(SQLNWTSCLikeRegexp).col(1).str_const("b.*"); }, {"1|"}},
+      {"TRIM BOTH", [](P &p) {
+         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVETrim).tok(SQLNWTTrimBoth).tok(SQLNWTNull).col(1).str_const("ab"); }, {"3|"}},
+      {"SUBSTR", [](P &p) {
+         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVESubstr).col(1).int_const(2).int_const(2).str_const("nn"); }, {"2|"}},
+      {"RAW concatenation", [](P &p) {
+         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVEConcatenate).tok(SQLNWTVERawConst).mem("a").tok(SQLNWTVERawConst).mem("b");
+         p.tok(SQLNWTVERawConst).mem("ab"); }, {"1|", "2|", "3|"}},
+      {"CAST to DATE", [](P &p) {
+         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVEReinterpretCast).tok(SQLNWTTypeDate).col(0).tok(SQLNWTVEDateConst).b4(2); }, {"2|"}},
+      {"array equality", [](P &p) {
+         p.tok(SQLNWTSCEquals).b2(1).col(3).tok(SQLNWTVEParameterRef).b4(900).tok(SQLNWTTypeInteger).b4(2).b4(3); }, {"2|"}},
+      {"IN list", [](P &p) { p.tok(SQLNWTSCInSet).col(0).b2(2).int_const(3).int_const(1); }, {"1|", "3|"}},
+      {"BETWEEN", [](P &p) { p.tok(SQLNWTSCBetween).b2(1).col(2).tok(SQLNWTVERealConst).dbl(0).int_const(5); }, {"1|"}},
+      {"IS NULL", [](P &p) { p.tok(SQLNWTSCIsNull).col(0); }, {}},
+  };
+  int id = 140;
+  for (const Case &c : cases) {
+    P d;
+    d.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter);
+    c.cond(d);
+    d.table();
+    std::vector<Reply> r = Run(++id, d);
+    ASSERT_TRUE(r.empty()) << c.name << ": " << (r.empty() ? "" : ReadDiag(r[0]).sqlstate);
+    if (std::string(c.name) == "array equality") {
+      P bind;  // the array parameter (4, 5, 6)
+      bind.stmt(id, SQLNWTPacketBindParams).b4(1).b4(900).tok(SQLNWTTypeArray).b2(3);
+      for (int v : {4, 5, 6}) bind.tok(SQLNWTTypeInteger).b4(v);
+      P brk, exec;
+      brk.stmt(id, SQLNWTPacketBreak);
+      exec.stmt(id, SQLNWTPacketExec);
+      ASSERT_TRUE(Send({&brk, &bind, &exec}).empty());
+    }
+    EXPECT_EQ(FetchAll(id, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)}, 10), c.ids) << c.name;
+  }
+}
+
+TEST_F(SqlAgentTest, ParametersAndMaxRows) {
+  P d;  // SELECT id FROM t WHERE id >= ?
+  d.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCGreaterThanOrEquals).b2(1).col(0);
+  d.tok(SQLNWTVEParameterRef).b4(77).tok(SQLNWTTypeInteger).b4(0).b4(1).table();
+  P prepare, attach, bind, rows, exec;
+  prepare.stmt(150, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+  attach.stmt(150, SQLNWTPacketAttach).b4(kSession);
+  bind.stmt(150, SQLNWTPacketBindParams).b4(2).b4(77).tok(SQLNWTTypeInteger).b4(2).b4(12345).tok(SQLNWTNull);
+  rows.stmt(150, SQLNWTPacketSetMaxRows).b4(1);
+  exec.stmt(150, SQLNWTPacketExec);
+  ASSERT_TRUE(Send({&prepare, &attach, &bind, &rows, &exec}).empty());
+  std::vector<SQLColumnDescriptor> one = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+  EXPECT_EQ(FetchAll(150, one), (std::vector<std::string>{"2|"}));
+  // A NULL parameter: the comparison is UNKNOWN for every row.
+  P brk, null_bind, no_limit;
+  brk.stmt(150, SQLNWTPacketBreak);
+  null_bind.stmt(150, SQLNWTPacketBindParams).b4(1).b4(77).tok(SQLNWTNull);
+  no_limit.stmt(150, SQLNWTPacketSetMaxRows).b4(0);
+  ASSERT_TRUE(Send({&brk, &null_bind, &no_limit, &exec}).empty());
+  EXPECT_TRUE(FetchAll(150, one).empty());
+}
+
+// A query past its deadline is stopped by SQLite's progress handler and
+// answered with the library's time-out error.
+TEST_F(SqlAgentTest, TimeOutStopsTheQuery) {
+  Exec("WITH RECURSIVE n(i) AS (SELECT 4 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+       "INSERT INTO tbltst01010 SELECT i, CAST('x     ' AS BLOB), 0.0, 0, 0, 0 FROM n");
+  P d;  // COUNT(*) over a three-way cross join: far more than a second
+  d.tok(SQLNWTRSGroup).b2(0).b2(1).tok(SQLNWTCountStar);
+  d.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTNull);
+  d.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTNull).table().table().table();
+  P prepare, attach, timeout, exec;
+  prepare.stmt(160, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+  attach.stmt(160, SQLNWTPacketAttach).b4(kSession);
+  timeout.stmt(160, SQLNWTPacketSetTimeOut).b4(1);
+  exec.stmt(160, SQLNWTPacketExec);
+  std::vector<Reply> r = Send({&prepare, &attach, &timeout, &exec});
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTDiagRec);
+  SQLTokenString &p = *r[0].packet;
+  Diag diag = ReadDiag(r[0]);
+  EXPECT_EQ(diag.state, SQLNWTStmtAttached);
+  EXPECT_EQ(p.GetBs4(), 313);
 }
 
 }  // namespace
