@@ -597,4 +597,47 @@ TEST_F(SqlAgentTest, TimeOutStopsTheQuery) {
   EXPECT_EQ(p.GetBs4(), 313);
 }
 
+
+// Whatever bytes arrive, the agent answers (or passes over) and never
+// stops: valid batches with random bytes changed, cut or repeated.
+TEST_F(SqlAgentTest, MutatedBatchesNeverStopTheAgent) {
+  std::vector<P> descriptions(4);
+  descriptions[0].tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTDescending).tok(SQLNWTRSProject).b2(2);
+  descriptions[0].tok(SQLNWTVEMultiply).col(0).int_const(10).tok(SQLNWTVEIndexing).col(3).int_const(2).table();
+  descriptions[1].tok(SQLNWTRSGroup).b2(1).b2(1).b2(3).tok(SQLNWTColumnId).b2(1).tok(SQLNWTSum).col(0);
+  descriptions[1].tok(SQLNWTMin).col(1).table();
+  descriptions[2].tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeFull).tok(SQLNWTSCLikeAnsi).col(1).col(5).tok(SQLNWTNull);
+  descriptions[2].table().table();
+  descriptions[3].tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(1).tok(SQLNWTVESubstr).col(1).int_const(2);
+  descriptions[3].tok(SQLNWTNull).tok(SQLNWTSCInSubquery).col(0).table();
+  std::uint32_t seed = 12345;
+  auto next = [&seed]() { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+  int id = 1000;
+  for (int round = 0; round < 2000; ++round) {
+    const P &d = descriptions[static_cast<std::size_t>(round) % descriptions.size()];
+    P prepare, attach, exec, fetch;
+    prepare.stmt(++id, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+    attach.stmt(id, SQLNWTPacketAttach).b4(kSession);
+    exec.stmt(id, SQLNWTPacketExec);
+    fetch.stmt(id, SQLNWTPacketFetch).b4(3);
+    std::vector<std::uint8_t> b = Buffer({&prepare, &attach, &exec, &fetch});
+    switch (next() % 3) {
+      case 0:  // change a few bytes
+        for (int k = 0; k < 1 + static_cast<int>(next() % 4); ++k) b[next() % b.size()] = static_cast<std::uint8_t>(next());
+        break;
+      case 1:  // cut
+        b.resize(next() % b.size());
+        break;
+      default:  // repeat a slice
+        if (b.size() > 8) {
+          std::size_t at = next() % (b.size() - 4);
+          b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at),
+                   b.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        }
+    }
+    std::vector<std::uint8_t> reply = agent_->HandleBatch(b.data(), b.size());
+    Split(reply);  // whatever came back is well framed
+  }
+}
+
 }  // namespace
