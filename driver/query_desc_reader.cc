@@ -316,6 +316,8 @@ std::unique_ptr<QdExpr> Reader::Expr() {
       e->args.push_back(Expr());
       e->args.push_back(Expr());
       e->compnr = ts_.GetBs4();
+      if (e->compnr < 0 || e->compnr > 999) Bad("company number " + std::to_string(e->compnr));
+      NoteTable(kTextTable, e->compnr);
       break;
     default:
       Bad("unexpected expression token " + std::to_string(e->token));

@@ -11,6 +11,9 @@
 
 namespace molvane::driver {
 
+// The table of numbered texts that text content reads.
+inline constexpr char kTextTable[] = "tttxt010";
+
 // Deepest nesting of row sources, conditions and expressions accepted.
 inline constexpr int kMaxDescriptionDepth = 128;
 

@@ -175,6 +175,31 @@ void Final(sqlite3_context *ctx) {
   delete a;
 }
 
+// Text content: the lines in order, joined, trailing blanks of the whole
+// stripped; NULL without lines.
+void TextStep(sqlite3_context *ctx, int, sqlite3_value **argv) {
+  Guard(ctx, [&] {
+    Accumulator *a = AccumulatorOf(ctx, true);
+    if (a == nullptr) return sqlite3_result_error_nomem(ctx);
+    const auto *bytes = static_cast<const unsigned char *>(sqlite3_value_blob(argv[0]));
+    auto n = static_cast<unsigned long>(sqlite3_value_bytes(argv[0]));
+    if (!a->any) a->acc.SetString(bytes, n);
+    else if (n > 0) a->acc.AppendString(bytes, n);
+    a->any = true;
+  });
+}
+
+void TextFinal(sqlite3_context *ctx) {
+  Accumulator *a = AccumulatorOf(ctx, false);
+  if (a == nullptr || !a->any) {
+    sqlite3_result_null(ctx);
+  } else {
+    a->acc.StripTrailingSpaces();
+    ResultFromStore(ctx, &a->acc);
+  }
+  delete a;
+}
+
 }  // namespace
 
 bool SqlFunctionHost::Install(sqlite3 *db) {
@@ -188,7 +213,8 @@ bool SqlFunctionHost::Install(sqlite3 *db) {
          sqlite3_create_function_v2(db, "mv_min", 2, flags, this, nullptr, Step<kMin>, Final<kMin>, nullptr) == SQLITE_OK &&
          sqlite3_create_function_v2(db, "mv_max", 2, flags, this, nullptr, Step<kMax>, Final<kMax>, nullptr) == SQLITE_OK &&
          sqlite3_create_function_v2(db, "mv_sum", 2, flags, this, nullptr, Step<kSum>, Final<kSum>, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_avg", 2, flags, this, nullptr, Step<kAvg>, Final<kAvg>, nullptr) == SQLITE_OK;
+         sqlite3_create_function_v2(db, "mv_avg", 2, flags, this, nullptr, Step<kAvg>, Final<kAvg>, nullptr) == SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_text", 1, flags, this, nullptr, TextStep, TextFinal, nullptr) == SQLITE_OK;
 }
 
 int SqlFunctionHost::Register(SqlIsland *island) {

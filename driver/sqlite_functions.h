@@ -11,6 +11,7 @@
 //                            of a column of dictionary type `code`
 //   mv_min, mv_max, mv_sum, mv_avg (type, x)  the set functions of the
 //                            library's group row source
+//   mv_text(line)            the lines of a text joined, the end stripped
 //
 // A function that meets a data error keeps the library's SQLException in
 // the host and fails the SQLite statement; the caller takes the exception

@@ -19,6 +19,7 @@
 #include "sql/exec/sc_reinterpret_cast.h"
 #include "sql/exec/sc_simple_case.h"
 #include "sql/exec/sc_string_ops.h"
+#include "query_desc_reader.h"
 
 namespace molvane::driver {
 
@@ -210,6 +211,7 @@ class Translator {
   // The SELECT text of a subquery and its result columns.
   std::string Subquery(const QdRowSource &rs, Descs *descs) { return Select(rs, descs); }
   ColSql ScalarSubquery(const QdRowSource &rs);
+  ColSql TextContent(const QdExpr &e);
 
   const TableLookup &tables_;
   SqlFunctionHost *host_;
@@ -377,8 +379,30 @@ ColSql Translator::ScalarSubquery(const QdRowSource &rs) {
                 SQLColumnDescriptor("", d[0].GetType(), d[0].GetLength(), 1)};
 }
 
+// The text reader's query: the lines of the text in the language, in
+// ascending sequence, joined, the end of the last line stripped; NULL
+// without lines (or for a NULL number or language).
+ColSql Translator::TextContent(const QdExpr &e) {
+  ColSql number = Expr(*e.args[0]), language = Expr(*e.args[1]);
+  CheckScalar(number.desc, {SQL_INTEGER}, "text number");
+  CheckScalar(language.desc, {SQL_STRING}, "text language");
+  const DdTableDesc &table = Table(kTextTable, e.compnr);
+  auto column = [&](const char *name) {
+    for (const DdColumnDesc *c : OrdinaryColumns(table))
+      if (c->name == name && c->depth <= 1) return Quote(c->name);
+    Refuse(std::string("text table without column ") + name);
+  };
+  std::string alias = Alias();
+  return ColSql{{"(SELECT mv_text(" + alias + ".t) FROM (SELECT " + column("text") + " AS t FROM " +
+                 Quote(SqliteTableName(kTextTable, e.compnr)) + " WHERE " + column("ctxt") + " = " + number.elems[0] +
+                 " AND substr(CAST(" + column("clan") + " AS BLOB), 1, 1) = substr(CAST(" + language.elems[0] +
+                 " AS BLOB), 1, 1) ORDER BY " + column("seqe") + ") AS " + alias + ")"},
+                SQLColumnDescriptor("", SQL_STRING, 0, 1)};
+}
+
 ColSql Translator::Expr(const QdExpr &e) {
   if (e.token == SQLNWTVEColRef) return Resolve(e.level, e.column);
+  if (e.token == SQLNWTVETextContent) return TextContent(e);
   auto island = std::make_unique<SqlIsland>();
   std::vector<std::string> args;
   island->SetValue(Lib(e, *island, args).release());
@@ -472,8 +496,7 @@ ExprPtr Translator::Lib(const QdExpr &e, SqlIsland &island, std::vector<std::str
       for (auto &w : whens) list->Append(new SQLRSSCSimpleCase::WhenClause(w.first.release(), w.second.release()));
       return ExprPtr(new SQLRSSCSimpleCase(operand.release(), list, otherwise.release()));
     }
-    case SQLNWTVETextContent:
-      throw SQLException("0A000", 304, SQLString("Text content is not evaluated by this SQL agent"));
+    case SQLNWTVETextContent: return Leaf(TextContent(e), island, args);
     default:
       Refuse("expression token " + std::to_string(e.token));
   }

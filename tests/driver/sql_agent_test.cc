@@ -640,4 +640,26 @@ TEST_F(SqlAgentTest, MutatedBatchesNeverStopTheAgent) {
   }
 }
 
+
+// Text content joins the lines of a text in one language in sequence
+// order, strips the end of the last line, and is NULL without lines.
+TEST_F(SqlAgentTest, TextContentJoinsTheLinesInSequence) {
+  DdTableDesc txt;
+  txt.name = "tttxt010";
+  txt.columns = {{"clan", 1, 0, 6, 0, 1, {0, 0}}, {"ctxt", 4, 1, 3, 0, 1, {0, 0}},
+                 {"seqe", 2, 5, 2, 0, 1, {0, 0}}, {"text", 4, 7, 6, 0, 1, {0, 0}}};
+  std::string error;
+  ASSERT_TRUE(catalog_.Add(db_, txt, 10, &error)) << error;
+  Exec("INSERT INTO tttxt010010 VALUES (CAST('e' AS BLOB), 1, 2, CAST('cd  ' AS BLOB)),"
+       "(CAST('e' AS BLOB), 1, 1, CAST('ab  ' AS BLOB)), (CAST('e' AS BLOB), 1, 3, CAST('ef  ' AS BLOB)),"
+       "(CAST('d' AS BLOB), 2, 1, CAST('nein' AS BLOB))");
+  P d;  // SELECT id, text content of (id, 'e') FROM t ORDER BY id
+  d.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSProject).b2(2).col(0);
+  d.tok(SQLNWTVETextContent).col(0).str_const("e").b4(10).table();
+  std::vector<Reply> r = Run(170, d);
+  ASSERT_TRUE(r.empty()) << ReadDiag(r[0]).sqlstate;
+  EXPECT_EQ(FetchAll(170, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 0, 1)}, 10),
+            (std::vector<std::string>{"1|'ab  cd  ef'|", "2|NULL|", "3|NULL|"}));
+}
+
 }  // namespace
