@@ -208,6 +208,7 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
+  agent_.DictionaryArrived(name, physical);
   out.U32(0);
 }
 
