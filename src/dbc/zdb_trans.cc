@@ -9,6 +9,7 @@
 #include <new>
 
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
 
 #include "dbc/dlock.h"
 #include "dbc/request_codes.h"
