@@ -1,5 +1,6 @@
 #include "actions_env.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -118,6 +119,18 @@ int ActionsTest::ReadIn(const char *table, int compnr,
   zdb_exec_db(abort_trans, trans);
   zdb_stop_session(trans);
   return error;
+}
+
+std::string ActionsTest::RunHost(const std::string &script) const {
+  root_.WriteFile("host.script", script);
+  std::string cmd = std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host --zuv " + root_.path() +
+                    " --script " + root_.path() + "/host.script 2>/dev/null";
+  std::FILE *p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[512];
+  while (p != nullptr && std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  if (p != nullptr) pclose(p);
+  return out;
 }
 
 ZDB_INTERNAL_CURSOR *ActionsTest::Chain(ZDB_CURSOR *cursor, int compnr) {

@@ -52,6 +52,9 @@ class ActionsTest : public testing::Test {
   // Reads the row of the key in row_ in a fresh transaction; 0 or the error.
   int ReadIn(const char *table, int compnr, std::vector<std::pair<const char *, std::string>> key);
 
+  // Runs molvane-host on the environment with a script; its standard output.
+  std::string RunHost(const std::string &script) const;
+
   // The internal cursor of a cursor for a company.
   static ZDB_INTERNAL_CURSOR *Chain(ZDB_CURSOR *cursor, int compnr);
   static ZDB_SERVER *ServerOf(ZDB_INTERNAL_CURSOR *ic);
