@@ -10,9 +10,12 @@
 
 #include "actions_env.h"
 #include "dbc/domain_check.h"
+#include "dbc/perm_roles.h"
+#include "dbc/rds.h"
 #include "dbc/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_trans.h"
+#include "platform/user.h"
 #include "support/log_capture.h"
 
 namespace molvane::test {
@@ -296,6 +299,50 @@ TEST_F(RowActions, ChangeOrderStaysInTheClientAndForgetsTheCurrentRecord) {
   index = 9;
   EXPECT_EQ(zdb_exec_table(cursor_, change_order, &index, 1), -1);
   EXPECT_EQ(zdb_errno, 103);
+}
+
+}  // namespace
+}  // namespace molvane::test
+
+namespace molvane::test {
+namespace {
+
+TEST_F(RowActions, WritesNeedTheRolesPermission) {
+  root_.WriteFile("lib/roles/db/r/reader", "reader\nexdep010:*:R\n");
+  user_info.user_type = 'N';
+  std::strcpy(user_info.db_roles, "reader");
+  zdb_unload_roles();
+  ASSERT_EQ(zdb_load_roles(), 0) << zdb_errno;
+  EXPECT_EQ(Key("A", db_eq_delayed), 0) << zdb_errno;
+  SetName("Refused");
+  for (int action : {db_update_delayed, db_delete_delayed, db_insert}) {
+    EXPECT_EQ(Act(action), -1) << action;
+    EXPECT_EQ(zdb_errno, ZE_NO_PERMISSION) << action;
+  }
+  int argument = 0;
+  EXPECT_EQ(zdb_exec_table(cursor_, clear_table, &argument, 1), -1);
+  EXPECT_EQ(zdb_errno, ZE_NO_PERMISSION);
+  zdb_unload_roles();
+}
+
+TEST_F(RowActions, CounterChangesMergePerKeyAndReachTheParent) {
+  const DD_TABLE *table = ddtable("exdep010");
+  auto put_counters = [&](std::uint32_t value) {
+    for (const DD_COLUMN *c : {table->refcnt_d, table->refcnt_u})
+      for (int i = 0; i < 4; ++i) row_[c->offset + i] = static_cast<unsigned char>(value >> (24 - 8 * i));
+  };
+  constexpr int kDeleteCounterUp = 0x800 | 0x100;
+  for (int i = 0; i < 3; ++i) {
+    Load(Row("exdep010", {{"code", "A"}}));
+    put_counters(1);
+    ASSERT_EQ(Act(db_refcnt_51, kDeleteCounterUp), 0) << zdb_errno;
+  }
+  // The three changes of one key wait as one.
+  EXPECT_EQ(Chain(cursor_, 1)->company->updates->rds[1]->row_count, 1);
+  ASSERT_EQ(zdb_exec_db(commit_trans, trans_), 0) << zdb_errno;
+  ASSERT_EQ(ReadIn("exdep010", 1, {{"code", "A"}}), 0);
+  const unsigned char *d = row_ + table->refcnt_d->offset;
+  EXPECT_EQ((d[0] << 24) | (d[1] << 16) | (d[2] << 8) | d[3], 3);
 }
 
 }  // namespace
