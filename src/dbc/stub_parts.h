@@ -18,9 +18,6 @@ struct ZDB_TRANS;
 struct ZDB_TABLE_SESSION;
 
 // SQL layers.
-void init_qpc_debug(void);
-void SQLOnCloseSession(unsigned long session_id);
-int qpc_session_used(unsigned long session_id);
 int SQLNetAgentClientEndSession(ZDB_SESSION *session);
 void SQLNetAgentClientEndServer(ZDB_SERVER *server);
 

@@ -14,6 +14,7 @@
 #include "dbc/dlock.h"
 #include "dbc/request_codes.h"
 #include "dbc/stub_parts.h"
+#include "sql/statement/sql_api_internal.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
 #include "dbc/zdb_server.h"
