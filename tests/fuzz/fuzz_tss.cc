@@ -5,6 +5,7 @@
 // finds only equal texts equal.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,14 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     return true;
   }();
   (void)ready;
-  // An input that starts with a 0 byte is a sweep: a 3-byte first code point
-  // and a 2-byte count in hundreds, both big-endian, in the UTF-T mode.
-  if (size == 6 && data[0] == 0) {
-    const std::uint32_t first = (data[1] << 16 | data[2] << 8 | data[3]) % 0x10FFFF;
-    const std::uint32_t count = std::min<std::uint32_t>(100 * (data[4] << 8 | data[5]), 100000);
+  // An input "\0sweep" and a 2-byte count in hundreds (big-endian) is a
+  // sweep from U+4E00 in the UTF-T mode.
+  static constexpr char kSweep[] = "\0sweep";
+  if (size == 8 && std::memcmp(data, kSweep, 6) == 0) {
+    const std::uint32_t count = std::min<std::uint32_t>(100 * (data[6] << 8 | data[7]), 100000);
     setenv("TSS_MODE", "2", 1);
     TssReloadSettings();
-    Sweep(first, std::min(count, 0x10FFFE - first));
+    Sweep(0x4E00, count);
     return 0;
   }
   const std::string_view input = molvane::fuzz::AsText(data, size);
