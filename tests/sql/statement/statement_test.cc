@@ -185,11 +185,11 @@ TEST_F(StatementTest, FailuresAfterTheParseDestroyTheData) {
   }
 }
 
-TEST_F(StatementTest, WithoutAParserEveryTextIsASyntaxError) {
+TEST_F(StatementTest, TheRealParserReportsASyntaxErrorAsTheDiagnostic) {
   SQLStatement::SetParseFunction(nullptr);
   SQLStatement s;
-  EXPECT_EQ(s.Prepare("SELECT * FROM tttst001", 1, 4), -1);
-  EXPECT_EQ(Diag(s), "42I00 302 The SQL parser is not available");
+  EXPECT_EQ(s.Prepare("SELECT FROM", 1, 4), -1);
+  EXPECT_EQ(Diag(s), "42I00 302 Unexpected token 'FROM'");
   EXPECT_EQ(s.Prepare(nullptr, 1, 4), -1);
   EXPECT_EQ(Diag(s), "HY009 0 Invalid use of null pointer");
 }
