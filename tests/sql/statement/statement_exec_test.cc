@@ -7,6 +7,7 @@
 
 #include "fake_statement_tree.h"
 #include "platform/shm.h"
+#include "sql/common/sql_logger.h"
 #include "sql/common/value_store.h"
 #include "sql/statement/statement.h"
 #include "statement_test_util.h"
@@ -279,6 +280,30 @@ TEST_F(RetryPoints, WithoutARetryClauseTheCallsAreRefused) {
   EXPECT_EQ(Diag(s), "HYS03 0 SaveRetryValues called on a statement without retry clause");
   EXPECT_EQ(s.RetryClauseType(), SQL_RETRY_NONE);
   EXPECT_EQ(s_.RetryClauseType(), SQL_RETRY_STRICT);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StatementExec, InterfaceTraceNamesEachCallAndItsResult) {
+  Statements()["q"] = Query(1);
+  SQLStatement s;
+  SQLLogger::Instance()->SetLogFlags(SQLLogger::Interface);
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(s.Prepare("q", 3, 4), 0);
+  ASSERT_EQ(s.Exec(1, nullptr), 0);
+  ASSERT_EQ(s.Fetch(), 0);
+  ASSERT_EQ(s.Break(), 0);
+  std::string trace = testing::internal::GetCapturedStderr();
+  SQLLogger::Instance()->SetLogFlags(0);
+  std::string id = "[" + std::to_string(s.GetId()) + "] SQLStatement::";
+  for (std::string line : {id + "Prepare( SessionId=3 Mode=4 )\nStatementText:\nq\n",
+                           id + "Prepare() returns 0\n", id + "Exec() returns 0 nrows 0\n",
+                           std::string("[0] "), id + "Fetch() returns 0\n",
+                           id + "Break() returns 0\n"}) {
+    EXPECT_NE(trace.find(line), std::string::npos) << line << "\nin:\n" << trace;
+  }
 }
 
 }  // namespace
