@@ -14,6 +14,7 @@
 #include "sql/validate/vt_project.h"
 #include "sql/validate/vt_table.h"
 #include "sql/validate/vt_table_change.h"
+#include "sql/validate/vt_unary_node.h"
 
 namespace molvane::test {
 namespace {
@@ -118,6 +119,23 @@ TEST_F(ParseEntry, MixedFromListWithRefersToStaysWellFormed) {
   EXPECT_EQ(join->GetNumTables(), 3);  // e, d and the derived table x
   EXPECT_FALSE(join->ExposedTableExists("exdep010"));
   EXPECT_TRUE(join->ExposedTableExists("x"));
+}
+
+TEST_F(ParseEntry, NodesCarryTheLinesOfTheirConstructs) {
+  auto tree = Parse("SELECT emp,\n  name\nFROM exemp010 e,\n  exdep010 d\nWHERE emp = 1\nORDER BY emp");
+  auto *sort = dynamic_cast<SQLVTUnaryNode *>(tree.get());
+  ASSERT_NE(sort, nullptr);
+  auto *project = dynamic_cast<SQLVTProject *>(sort->GetChild());
+  ASSERT_NE(project, nullptr);
+  EXPECT_EQ(project->GetLineNumber(), 1);  // the SELECT
+  EXPECT_EQ(project->GetSelectList()->GetItem(1)->GetLineNumber(), 2);
+  auto *filter = dynamic_cast<SQLVTUnaryNode *>(project->GetChild());
+  ASSERT_NE(filter, nullptr);
+  auto *join = dynamic_cast<SQLVTMultiJoin *>(filter->GetChild());
+  ASSERT_NE(join, nullptr);
+  EXPECT_EQ(join->GetLineNumber(), 3);
+  EXPECT_EQ(join->GetReference(1)->GetLineNumber(), 4);
+  EXPECT_EQ(join->GetReference(1)->AsTable()->GetTable()->GetLineNumber(), 4);
 }
 
 TEST_F(ParseEntry, LongExpressionsAndDeepNesting) {
