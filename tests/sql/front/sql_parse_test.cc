@@ -9,12 +9,16 @@
 #include "sql/front/parse_mode.h"
 #include "sql/front/parse_object_stack.h"
 #include "sql/front/sql_parse.h"
+#include "sql/front/sql_parse_build.h"
 #include "sql/front/sql_parse_value.h"
 #include "sql/validate/vt_multi_join.h"
 #include "sql/validate/vt_project.h"
 #include "sql/validate/vt_table.h"
 #include "sql/validate/vt_table_change.h"
 #include "sql/validate/vt_unary_node.h"
+#include "sql/validate/vtsc_constants.h"
+#include "sql/validate/vtsc_row_value.h"
+#include "sql/validate/vtsc_subquery.h"
 
 namespace molvane::test {
 namespace {
@@ -174,6 +178,20 @@ TEST_F(ParseEntry, FailuresLeaveNoObjectBehind) {
                SQLExSyntaxError);
   // A later parse starts clean.
   EXPECT_NO_THROW(Parse("SELECT emp FROM exemp010"));
+}
+
+TEST_F(ParseEntry, SubqueryComparisonBuilder) {
+  // No rule calls it: row = (subquery) is a comparison whose right row holds
+  // the scalar subquery.
+  auto query = Parse("SELECT emp FROM exemp010");
+  auto *row = new SQLVTSCImplicitRowValueConstr(new SQLVTSCIntegerConst(1));
+  std::unique_ptr<SQLVTSCSearchCond> comparison(
+      SQLParseBuildSubqueryComparison(row, SQLVTSC_LESS_EQUAL, query.release()));
+  auto *c = dynamic_cast<SQLVTSCComparison *>(comparison.get());
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetOperator(), SQLVTSC_LESS_EQUAL);
+  ASSERT_TRUE(c->GetRight()->First());
+  EXPECT_NE(dynamic_cast<SQLVTSCScalarSubquery *>(c->GetRight()->GetCurrent()), nullptr);
 }
 
 TEST(ParseObjectStack, PopsByAddressAndDeletesTheRest) {
