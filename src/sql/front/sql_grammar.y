@@ -813,7 +813,7 @@ table_reference
         if ($2) {
           if (P().subqueryLevel > 1) {
             Fail(syntaxstate::kSubqueryForUpdate,
-                 std::string("Subquery table '") + $1->GetCorrelationName() + "' selected for update", @1);
+                 std::string("Subquery table '") + $1->GetBaseName() + "' selected for update", @1);
           }
           $1->SetForUpdate(true);
         }
