@@ -110,6 +110,7 @@ struct Kill {
   const char *name;
   bool flushed_before;  // the rows reached the drivers before the commit
   bool kill_text;       // kill msqltwo (asked first), else msqlite (asked second)
+  bool read_before;     // a read on the dead driver fails before the commit
 };
 
 class KilledDriver : public Commits, public testing::WithParamInterface<Kill> {};
@@ -120,35 +121,42 @@ TEST_P(KilledDriver, HostGetsAnErrorAndTheOtherSessionsAbort) {
   if (k.flushed_before) {
     ASSERT_EQ(zdb_flush(trans_), 0) << zdb_errno;
   }
-  ZDB_SERVER *victim = Server(k.kill_text ? txt_ : dep_);
+  ZDB_CURSOR *victim_cursor = k.kill_text ? txt_ : dep_;
+  ZDB_SERVER *victim = Server(victim_cursor);
   auto pid = static_cast<pid_t>(victim->pid);
   ASSERT_GT(pid, 0);
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   waitpid(pid, nullptr, 0);
+  if (k.read_before) {
+    // The host ignores this failure; the commit must not.
+    Load(k.kill_text ? Row("tttxt010", {{"clan", "k"}}) : Row("exdep010", {{"code", "K"}}));
+    EXPECT_EQ(zdb_exec_row(victim_cursor, db_eq, 0, 1), -1);
+  }
   std::string trace = Trace(commit_trans);
   EXPECT_EQ(rc_, -1);
   EXPECT_NE(error_, 0);
-  // Nothing of the transaction is committed after the failure.
-  std::size_t failure = trace.find("failed errno");
-  ASSERT_NE(failure, std::string::npos) << trace;
-  EXPECT_EQ(trace.find("action (1)commit_trans", failure), std::string::npos) << trace;
+  // Without a two-phase commit, a driver that committed before another one
+  // died keeps what it committed: msqltwo is asked first.
+  bool text_committed = k.flushed_before && !k.kill_text && !k.read_before;
+  EXPECT_EQ(Count(trace, "action (1)commit_trans"),
+            !k.flushed_before || k.read_before ? 0 : (k.kill_text ? 1 : 2))
+      << trace;
 
   std::string out = ReadBack();
   EXPECT_TRUE(Shows(out, "name=\"Kept\"")) << out;
   EXPECT_TRUE(Shows(out, "text=\"kept\"")) << out;
   EXPECT_FALSE(Shows(out, "name=\"Failed\"")) << out;
-  // Without a two-phase commit, a driver that committed before another one
-  // died keeps what it committed: msqltwo is asked first.
-  bool text_committed = k.flushed_before && !k.kill_text;
   EXPECT_EQ(Shows(out, "text=\"failed\""), text_committed) << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, KilledDriver,
-    testing::Values(Kill{"FlushOnTheFirstDriver", false, true},
-                    Kill{"FlushOnTheSecondDriver", false, false},
-                    Kill{"CommitOnTheFirstDriver", true, true},
-                    Kill{"CommitOnTheSecondDriver", true, false}),
+    testing::Values(Kill{"FlushOnTheFirstDriver", false, true, false},
+                    Kill{"FlushOnTheSecondDriver", false, false, false},
+                    Kill{"CommitOnTheFirstDriver", true, true, false},
+                    Kill{"CommitOnTheSecondDriver", true, false, false},
+                    Kill{"LostBeforeTheCommitOnTheFirstDriver", true, true, true},
+                    Kill{"LostBeforeTheCommitOnTheSecondDriver", true, false, true}),
     [](const testing::TestParamInfo<Kill> &info) { return std::string(info.param.name); });
 
 class Notifications : public ActionsTest {
