@@ -14,6 +14,7 @@
 #include <molvane/zdb_dlock.h>
 
 #include "actions_env.h"
+#include "dbc/zdb_attach.h"
 #include "dbc/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
@@ -175,6 +176,31 @@ class Notifications : public ActionsTest {
     return count;
   }
 };
+
+// A driver killed at the audit step or at the notification step: the
+// commit fails and the rows on the normal drivers are not committed. (The
+// audit driver commits before the notification rows are written.)
+TEST_F(Notifications, KilledAtTheAuditOrNotificationStep) {
+  for (const char *victim : {"audit", "notes"}) {
+    SCOPED_TRACE(victim);
+    ZDB_CURSOR *dep = Open("exdep010");
+    std::string code = std::string(victim) == "audit" ? "X" : "Y";
+    Load(Row("exdep010", {{"code", code}}));
+    ASSERT_EQ(zdb_exec_row(dep, db_insert, 0, 900), 0) << zdb_errno;
+    ZDB_INTERNAL_CURSOR *ic = Chain(dep, 900);
+    ZDB_SERVER *server = std::string(victim) == "audit" ? ServerOf(ic->company->audit)
+                                                        : ServerOf(Chain(Open("ttaud110"), 0));
+    ASSERT_TRUE(zdb_server_attached(server));
+    auto pid = static_cast<pid_t>(server->pid);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(zdb_exec_db(commit_trans, trans_), -1);
+    // The audit driver's failure, or the notification rows' 254.
+    EXPECT_EQ(zdb_errno, std::string(victim) == "audit" ? ZE_COMMUNICATION : ZE_TNR_FAILED);
+    std::string out = RunHost("logon ann\nstart check\nread exdep010 900 code=" + code + "\n");
+    EXPECT_NE(out.find("error 111"), std::string::npos) << out;
+  }
+}
 
 TEST_F(Notifications, AuditedCommitWritesOneRowPerListedTable) {
   int before = Notes();
