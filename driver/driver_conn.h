@@ -17,6 +17,7 @@
 #include "driver_store.h"
 #include "perm_payload.h"
 #include "driver_wire.h"
+#include "sql_agent.h"
 
 namespace molvane::driver {
 
@@ -34,6 +35,8 @@ class DriverConnection {
   std::size_t TakeReply(void *buf, std::size_t size);
   bool has_reply() const { return out_pos_ < output_.size(); }
   bool ended() const { return ended_; }
+  // The SQL agent of the connection (SQL_MESSAGE).
+  SqlAgent &agent() { return agent_; }
   // What the client sent of the user's permissions and audit columns.
   const PermSet &permissions() const { return permissions_; }
   const AuditColsSet &auditcols() const { return auditcols_; }
@@ -63,6 +66,8 @@ class DriverConnection {
   std::uint32_t CompnrRetval() const;
   // The physical company of a table's logical company under that mapping.
   int PhysicalCompnr(const std::string &table, int logical) const;
+  // A logical company that maps to the physical one (itself when it does).
+  int LogicalCompnr(const std::string &table, int physical) const;
   // True when the connection holds the table's dictionary for the company.
   bool HasDictionary(const std::string &table, int logical) const;
 
@@ -84,6 +89,7 @@ class DriverConnection {
   std::string compnr_env_;
   PermSet permissions_;      // the client's PERMISSION payload
   AuditColsSet auditcols_;   // the client's AUDITCOLS payload
+  SqlAgent agent_;           // after everything its context reads
   std::vector<std::uint8_t> input_;
   std::vector<std::uint8_t> output_;
   std::size_t out_pos_ = 0;
