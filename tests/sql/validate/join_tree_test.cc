@@ -11,6 +11,7 @@
 #include "from_clause_env.h"
 #include "sql/common/sql_exception.h"
 #include "sql/validate/pt_table_ref.h"
+#include "sql/validate/table_compnr_passes.h"
 #include "sql/validate/vt_table.h"
 #include "sql/validate/vtsc_compnr.h"
 #include "sql/validate/vtsc_identifier.h"
@@ -229,6 +230,37 @@ TEST_F(JoinTree, AnsiCompnrJoinsRestrictBothTables) {
   auto tree = Resolve("SELECT * FROM exemp010 e, exdep010 d WHERE e.company_nr = d.company_nr", kAnsiParse, kAnsiFlags);
   EXPECT_EQ(Compact(tree.get()), Join("INNER JOIN", Table("exemp010", "e", 2, "Ref: #"),
                                       Table("exdep010", "d", 2, "Ref: #"), 0));
+}
+
+TEST_F(JoinTree, AnsiRestrictionsSimplifyToOneCompanyPerTable) {
+  auto tree = Resolve("SELECT * FROM exemp010 e, exdep010 d WHERE e.company_nr = d.company_nr AND e.company_nr = 5",
+                      kAnsiParse, kAnsiFlags);
+  treeData_->SimplifyTableCompnrSets();
+  treeData_->ValidateTableCompnrSets();
+  EXPECT_EQ(Compact(tree.get()), Join("INNER JOIN", Table("exemp010", "e", 2, "Integer: 5"),
+                                      Table("exdep010", "d", 2, "Integer: 5"), 0));
+  struct {
+    char const *where;
+    std::string error;
+  } const cases[] = {
+      {"e.company_nr = d.company_nr AND e.company_nr = 5 AND d.company_nr = 6",
+       "42I89 Conflict or unsupported combination in compnr restrictions on table 'e'"},
+      {"e.company_nr = 5",
+       "42I89 The _compnr column of 'e' is restricted, while the _compnr column of 'd' is not restricted, which is "
+       "not allowed in ANSI parse mode"},
+  };
+  for (auto const &c : cases) {
+    std::string error = "none";
+    try {
+      treeData_ = std::make_unique<SQLVTreeData>();
+      auto other = Resolve(std::string("SELECT * FROM exemp010 e, exdep010 d WHERE ") + c.where, kAnsiParse, kAnsiFlags);
+      treeData_->SimplifyTableCompnrSets();
+      treeData_->ValidateTableCompnrSets();
+    } catch (SQLException const &e) {
+      error = std::string(e.GetSQLState()) + " " + e.GetMessageText()->GetString();
+    }
+    EXPECT_EQ(error, c.error) << c.where;
+  }
 }
 
 TEST_F(JoinTree, AnsiCompanyListBecomesAParameterRestriction) {
