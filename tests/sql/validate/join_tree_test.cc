@@ -10,6 +10,7 @@
 
 #include "from_clause_env.h"
 #include "sql/common/sql_exception.h"
+#include "sql/common/sql_schema.h"
 #include "sql/validate/pt_table_ref.h"
 #include "sql/validate/table_compnr_passes.h"
 #include "sql/validate/vt_table.h"
@@ -230,6 +231,30 @@ TEST_F(JoinTree, AnsiCompnrJoinsRestrictBothTables) {
   auto tree = Resolve("SELECT * FROM exemp010 e, exdep010 d WHERE e.company_nr = d.company_nr", kAnsiParse, kAnsiFlags);
   EXPECT_EQ(Compact(tree.get()), Join("INNER JOIN", Table("exemp010", "e", 2, "Ref: #"),
                                       Table("exdep010", "d", 2, "Ref: #"), 0));
+}
+
+TEST_F(JoinTree, AnsiJoinsOfThreeAndFourTables) {
+  auto three = Resolve(
+      "SELECT * FROM exemp010 e JOIN exdep010 d ON e.dept = d.code JOIN exemp010 e2 ON e2.dcas = d.code AND "
+      "e2.company_nr = d.company_nr",
+      kAnsiParse, kAnsiFlags);
+  std::string const joined = Join("INNER JOIN",
+                                  Join("INNER JOIN", Table("exemp010", "e", 4), Table("exdep010", "d", 4, "Ref: #"), 2,
+                                       "Comparison(( ColumnRef(0,1) ) = ( ColumnRef(0,13) ))"),
+                                  Table("exemp010", "e2", 2, "Ref: #"), 0,
+                                  "Comparison(( ColumnRef(0,17) ) = ( ColumnRef(0,13) ))");
+  EXPECT_EQ(Compact(three.get()), joined);
+  // A fourth table beside the join: INNER in FROM order, after 29 columns.
+  auto four = Resolve(
+      "SELECT * FROM exemp010 e JOIN exdep010 d ON e.dept = d.code JOIN exemp010 e2 ON e2.dcas = d.code AND "
+      "e2.company_nr = d.company_nr, ttaud110 t WHERE t.company_nr = e.company_nr",
+      kAnsiParse, kAnsiFlags);
+  std::string const four1 = Compact(four.get());
+  EXPECT_EQ(four1.substr(0, four1.find("LeftChild:")), "VTJoin(\n   JoinType: INNER JOIN\n   ");
+  EXPECT_NE(four1.find("TableName: ttaud110\n         Alias: t\n         Compnr restrictions: Id: # Restrictions: [Ref: #]"),
+            std::string::npos)
+      << four1;
+  EXPECT_EQ(scope_->GetNumCols(), 29 + SQLSchemaMgr::GetSchema("ttaud110")->GetNumCols());
 }
 
 TEST_F(JoinTree, AnsiRestrictionsSimplifyToOneCompanyPerTable) {
