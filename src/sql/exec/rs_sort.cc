@@ -151,15 +151,7 @@ int SQLRSSort::SortKeyCompare(SQLVSBufferId const &a, SQLVSBufferId const &b, vo
   for (int i = 0; i < n; ++i) {
     SQLValueStore const *va = &ra[i];
     SQLValueStore const *vb = &rb[i];
-    int c;
-    bool nullA = va->IsNull(), nullB = vb->IsNull();
-    if (nullA || nullB) {
-      c = nullA == nullB ? 0 : (nullA ? 1 : -1);  // NULLs after every value
-    } else if (SQLValueStore::Compare(va, vb, SQL_COMP_EQ) == TV_TRUE) {
-      c = 0;
-    } else {
-      c = SQLValueStore::Compare(va, vb, SQL_COMP_LT) == TV_TRUE ? -1 : 1;
-    }
+    int c = SQLValueStore::OrderCompare(va, vb);  // NULLs after every value
     if (keys->descending[static_cast<size_t>(i)]) c = -c;
     if (c != 0) return c;
   }

@@ -217,3 +217,32 @@ TEST(SortNodeDeathTest, RefusesMessagesItNeverReceives) {
 
 }  // namespace
 }  // namespace molvane::test
+
+namespace molvane::test {
+namespace {
+
+// Array keys follow one total order: element by element, NULL elements
+// after values; before the fix two different arrays each sorted before the
+// other, so the result depended on the sorting algorithm's steps.
+TEST(SortArrayKeys, OrderElementByElementWithNullElementsLast) {
+  std::vector<std::vector<std::optional<int>>> keys = {{1, 2}, {1, {}}, {{}, 0}, {0, 5}, {1, 2}, {{}, {}}, {0, 4}};
+  std::vector<std::vector<SQLValueStore>> rows;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    SQLValueStore id;
+    id.SetInteger(static_cast<int>(i));
+    rows.push_back({id, IntArray(keys[i])});
+  }
+  for (int direction : {SQLSortSpec::kAscending, SQLSortSpec::kDescending}) {
+    auto *source = new StoreRowSource(
+        {SQLColumnDescriptor("id", SQL_INTEGER, 4, 1), SQLColumnDescriptor("a", SQL_INTEGER, 4, 2)}, rows);
+    auto *specs = new SQLSortSpecList;
+    specs->Append(SQLSortSpec(1, direction));
+    SQLRSSort sort(source, specs);
+    std::vector<int> expected = {6, 3, 0, 4, 1, 2, 5};
+    if (direction == SQLSortSpec::kDescending) expected = {5, 2, 1, 0, 4, 3, 6};  // ties keep their order
+    EXPECT_EQ(RunAll(&sort), expected) << direction;
+  }
+}
+
+}  // namespace
+}  // namespace molvane::test
