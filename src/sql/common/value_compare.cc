@@ -2,7 +2,7 @@
 // value (an INTEGER against a REAL as doubles), RAW bytes as unsigned bytes
 // with the shorter value smaller on an equal prefix, and strings through the
 // text layer as if the shorter one were padded with blanks. Arrays compare
-// element by element for equality only; OrderCompare orders them too.
+// element by element for equality only.
 #include <cstring>
 
 #include "sql/common/sql_abort.h"
@@ -96,16 +96,3 @@ SQLTruthValue SQLValueStore::Compare(SQLValueStore const *a, SQLValueStore const
   return FromSign(c, op);
 }
 
-int SQLValueStore::OrderCompare(SQLValueStore const *a, SQLValueStore const *b) {
-  bool arrayA = a->type_ == SQL_ARRAY, arrayB = b->type_ == SQL_ARRAY;
-  if (arrayA && arrayB) {
-    int n = a->dimension_ < b->dimension_ ? a->dimension_ : b->dimension_;
-    for (int i = 0; i < n; ++i)
-      if (int c = OrderCompare(&a->elements_[i], &b->elements_[i]); c != 0) return c;
-    return Sign(a->dimension_, b->dimension_);
-  }
-  bool nullA = a->IsNull(), nullB = b->IsNull();
-  if (nullA || nullB) return nullA == nullB ? 0 : (nullA ? 1 : -1);
-  if (Compare(a, b, SQL_COMP_EQ) == TV_TRUE) return 0;
-  return Compare(a, b, SQL_COMP_LT) == TV_TRUE ? -1 : 1;
-}

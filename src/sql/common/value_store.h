@@ -92,11 +92,6 @@ class SQLValueStore {
   // the shorter were padded with blanks, by the text layer's collation;
   // arrays only element by element for equality (NE negates it).
   static SQLTruthValue Compare(SQLValueStore const *a, SQLValueStore const *b, SQLCompOperator op);
-  // -1, 0 or 1 in the one total order that sorting, merging and duplicate
-  // removal share: values by Compare, a NULL after every value and equal to
-  // another NULL; arrays element by element in that order, then the one
-  // with fewer elements first.
-  static int OrderCompare(SQLValueStore const *a, SQLValueStore const *b);
 
   // ---- reading ----
   SQLType GetType() const { return type_; }

@@ -10,6 +10,7 @@
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sort_key.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
 
@@ -220,7 +221,7 @@ bool SQLRSUnion::LeftFirst() const {
     SQLSortSpec const &spec = mergeSort_->GetCurrent();
     SQLValueStore const *lv = leftStores_[static_cast<size_t>(spec.GetColumnId())];
     SQLValueStore const *rv = rightStores_[static_cast<size_t>(spec.GetColumnId())];
-    int order = SQLValueStore::OrderCompare(lv, rv);  // -1 left first, 1 right first, 0 a tie
+    int order = SQLCompareKeyValues(lv, rv);  // -1 left first, 1 right first, 0 a tie
     if (spec.IsDescending()) order = -order;
     if (order != 0) return order < 0;
   }
@@ -275,7 +276,7 @@ void SQLRSUnion::TakeRow(std::vector<SQLValueStore const *> const &from) {
 bool SQLRSUnion::SameAsLast() const {
   if (!haveLast_) return false;
   for (size_t i = 0; i < output_.size(); ++i)
-    if (SQLValueStore::OrderCompare(&output_[i], &last_[i]) != 0) return false;
+    if (!SQLKeyValuesEqual(&output_[i], &last_[i])) return false;
   return true;
 }
 

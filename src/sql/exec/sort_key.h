@@ -1,0 +1,47 @@
+// Comparison, ordering prefixes and hashes of the key values of sort and
+// grouping.
+//
+// SQLCompareKeyValues is the one three-way comparison of two key values:
+// NULLs after every value, then SQLValueStore's order (strings as if padded
+// with blanks, by the text layer's order); arrays element by element, a
+// shorter array before a longer one with equal elements.
+//
+// A key prefix is an unsigned 64-bit number whose order agrees with that
+// comparison: a < b gives prefix(a) <= prefix(b). Sorting by prefix first
+// and comparing the values only when prefixes are equal gives the same order
+// with one integer comparison for most pairs.
+#pragma once
+
+#include <cstdint>
+
+class SQLValueStore;
+
+// -1, 0 or 1 as a orders before, with or after b (ascending).
+int SQLCompareKeyValues(SQLValueStore const *a, SQLValueStore const *b);
+
+// TRUE when a and b fall into one group: as SQLCompareKeyValues(a, b) == 0,
+// but texts by the value layer's equality.
+bool SQLKeyValuesEqual(SQLValueStore const *a, SQLValueStore const *b);
+
+// How the prefixes of one key column are made; fixed by the first value.
+enum class SQLKeyPrefixKind {
+  kNone,     // not known yet
+  kInt32,    // INTEGER, DATE, INTERVAL DAYS: the prefix is the whole value
+  kInt64,    // TIMESTAMP, INTERVAL SECONDS
+  kReal,
+  kBytes,    // STRING in byte order, padded with blanks
+  kRaw,      // RAW, padded with zero bytes
+  kInvalid,  // no usable prefix (arrays, mixed types, collated text, NaN)
+};
+
+// The ascending prefix of v under kind, which the first non-NULL value
+// fixes (*kind kNone). A value that does not fit the kind sets *kind to
+// kInvalid; the prefixes made so far must then be ignored. NULL gives the
+// largest prefix.
+std::uint64_t SQLKeyPrefix(SQLValueStore const *v, SQLKeyPrefixKind *kind);
+
+// TRUE when equal prefixes of the kind mean equal values.
+inline bool SQLKeyPrefixIsExact(SQLKeyPrefixKind kind) { return kind == SQLKeyPrefixKind::kInt32; }
+
+// A hash that equal values (by SQLCompareKeyValues) share.
+std::uint64_t SQLHashKeyValue(SQLValueStore const *v);
