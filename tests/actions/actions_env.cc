@@ -28,11 +28,13 @@ void ActionsTest::SetUp() {
   std::string driver = std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver";
   root_.WriteFile("lib/ipc_info", "msqlite child " + driver + " ${ZUV}/data/main.db\n" +
                                       "msqltwo child " + driver + " ${ZUV}/data/two.db\n" +
+                                      "msqlaud child " + driver + " ${ZUV}/data/notes.db\n" +
                                       "audit child " + driver +
                                       " ${ZUV}/data/audit.db --audit-list\n");
   root_.WriteFile("lib/tabledef1",
                   "exdep010:900:msqlite:Y\n"
                   "tttxt:*:msqltwo\n"
+                  "ttaud:*:msqlaud\n"
                   "exemp010:5:msqltwo\n"
                   "*::msqlite\n");
   set_zuv(root_.path().c_str());

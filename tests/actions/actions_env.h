@@ -1,7 +1,8 @@
 // The environment of the action tests: the fixture dictionary and three
 // reference drivers as child processes, each on its own database file:
-//   msqlite  exdep, exemp (except company 5), ttaud and everything else
+//   msqlite  exdep, exemp (except company 5) and everything else
 //   msqltwo  tttxt, and exemp010 in company 5
+//   msqlaud  ttaud (the transaction-notification rows)
 //   audit    the audit copy of exdep010 in company 900; its commit replies
 //            list the tables each transaction changed
 // A driver that dies is counted rather than ending the test process.

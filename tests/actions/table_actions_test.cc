@@ -132,3 +132,25 @@ TEST_F(TableActions, UnknownCompanyOfATableAction) {
 
 }  // namespace
 }  // namespace molvane::test
+
+namespace molvane::test {
+namespace {
+
+TEST_F(TableActions, ValidIdWithoutARecordHasNothingToDo) {
+  constexpr int kId = 200;
+  ZDB_TRANS *trans = nullptr;
+  dbc_state().id_in_use[kId] = true;
+  ASSERT_EQ(zdb_get_trans(kId, &trans), 2);
+  dbc_state().debug = ZDB_DEBUG_REQUESTS;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(zdb_exec_db(commit_trans, kId), 0);
+  EXPECT_EQ(zdb_flush(kId), 0);
+  EXPECT_EQ(zdb_exec_transaction(SESS_RENAME, "x", 1, kId), 0);
+  EXPECT_EQ(zdb_exec_server(SYS_SYSTEM_INFO, "", 0, kId), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  dbc_state().debug = 0;
+  dbc_state().id_in_use[kId] = false;
+}
+
+}  // namespace
+}  // namespace molvane::test
