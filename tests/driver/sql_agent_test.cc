@@ -328,6 +328,12 @@ TEST_F(SqlAgentTest, DataErrorsAnswerTheLibrarysStates) {
          p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEScalarSubquery).table().table(); }, "21000"},
       {"negative substring length", [](P &p) {
          p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVESubstr).col(1).int_const(1).int_const(-1).table(); }, "22011"},
+      {"SUM leaving 32 bits", [](P &p) {
+         p.tok(SQLNWTRSGroup).b2(0).b2(1).tok(SQLNWTSum).int_const(2000000000).table(); }, "22003"},
+      {"CAST to a day beyond the calendar", [](P &p) {
+         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEReinterpretCast).tok(SQLNWTTypeDate).int_const(2147483647).table(); }, "22008"},
+      {"TRIM character of two characters", [](P &p) {
+         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVETrim).tok(SQLNWTTrimLeading).str_const("ab").col(1).table(); }, "22027"},
   };
   int id = 20;
   for (const Case &c : cases) {
