@@ -98,21 +98,38 @@ void AgentReply::MissingDDs(const std::vector<std::pair<std::string, int>> &tabl
 void ReadNetWorkValue(const SQLTokenString &ts, SQLValueStore *vs, int nesting) {
   int token = ts.GetToken();
   switch (token) {
-    case SQLNWTNull: vs->SetInteger(0); vs->SetNull(); return;
-    case SQLNWTTypeInteger: vs->SetInteger(ts.GetBs4()); return;
-    case SQLNWTTypeDate: vs->SetDate(ts.GetBs4()); return;
-    case SQLNWTTypeIntervalDays: vs->SetIntervalDays(ts.GetBs4()); return;
-    case SQLNWTTypeReal: vs->SetReal(ts.GetDouble()); return;
-    case SQLNWTTypeTimeStamp: vs->SetTimestamp(ts.GetBs8()); return;
-    case SQLNWTTypeIntervalSeconds: vs->SetIntervalSeconds(ts.GetBs8()); return;
+    case SQLNWTNull:
+      vs->SetInteger(0);
+      vs->SetNull();
+      return;
+    case SQLNWTTypeInteger:
+      vs->SetInteger(ts.GetBs4());
+      return;
+    case SQLNWTTypeDate:
+      vs->SetDate(ts.GetBs4());
+      return;
+    case SQLNWTTypeIntervalDays:
+      vs->SetIntervalDays(ts.GetBs4());
+      return;
+    case SQLNWTTypeReal:
+      vs->SetReal(ts.GetDouble());
+      return;
+    case SQLNWTTypeTimeStamp:
+      vs->SetTimestamp(ts.GetBs8());
+      return;
+    case SQLNWTTypeIntervalSeconds:
+      vs->SetIntervalSeconds(ts.GetBs8());
+      return;
     case SQLNWTTypeString:
     case SQLNWTTypeRaw: {
       const unsigned char *bytes;
       std::int16_t n;
       ts.GetMemory(bytes, n);
       if (n < 0) throw SQLExUnknownNetWorkToken(SQLString("negative value length"));
-      if (token == SQLNWTTypeString) vs->SetString(bytes, static_cast<unsigned long>(n));
-      else vs->SetRaw(bytes, static_cast<unsigned long>(n));
+      if (token == SQLNWTTypeString)
+        vs->SetString(bytes, static_cast<unsigned long>(n));
+      else
+        vs->SetRaw(bytes, static_cast<unsigned long>(n));
       return;
     }
     case SQLNWTTypeArray: {
@@ -155,15 +172,22 @@ void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescript
     for (int e = 0; e < depth; ++e, ++sc) {
       if (!value) continue;
       switch (columns[i].GetType()) {
-        case SQL_INTEGER: case SQL_DATE: case SQL_INTERVAL_DAYS: {
+        case SQL_INTEGER:
+        case SQL_DATE:
+        case SQL_INTERVAL_DAYS: {
           sqlite3_int64 v = sqlite3_column_int64(stmt, sc);
           if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
             throw SQLExDENumericValueOutOfRange();
           rows_.AppendBs4(static_cast<std::int32_t>(v));
           break;
         }
-        case SQL_REAL: rows_.AppendDouble(sqlite3_column_double(stmt, sc)); break;
-        case SQL_TIMESTAMP: case SQL_INTERVAL_SECONDS: rows_.AppendBs8(sqlite3_column_int64(stmt, sc)); break;
+        case SQL_REAL:
+          rows_.AppendDouble(sqlite3_column_double(stmt, sc));
+          break;
+        case SQL_TIMESTAMP:
+        case SQL_INTERVAL_SECONDS:
+          rows_.AppendBs8(sqlite3_column_int64(stmt, sc));
+          break;
         default: {  // STRING, RAW
           const void *p = sqlite3_column_blob(stmt, sc);
           int bytes = sqlite3_column_bytes(stmt, sc);

@@ -108,11 +108,18 @@ std::string Text(const SQLValueStore *v) {
   if (v->IsNull()) return "NULL";
   char buf[64];
   switch (v->GetType()) {
-    case SQL_STRING: return "'" + std::string(v->GetString(), v->GetLength()) + "'";
-    case SQL_RAW: return "raw" + std::to_string(v->GetLength());
-    case SQL_REAL: std::snprintf(buf, sizeof buf, "%.12g", v->GetReal()); return buf;
-    case SQL_TIMESTAMP: case SQL_INTERVAL_SECONDS: return std::to_string(v->GetTimestamp());
-    default: return std::to_string(v->GetInteger());
+    case SQL_STRING:
+      return "'" + std::string(v->GetString(), v->GetLength()) + "'";
+    case SQL_RAW:
+      return "raw" + std::to_string(v->GetLength());
+    case SQL_REAL:
+      std::snprintf(buf, sizeof buf, "%.12g", v->GetReal());
+      return buf;
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
+      return std::to_string(v->GetTimestamp());
+    default:
+      return std::to_string(v->GetInteger());
   }
 }
 
@@ -137,7 +144,8 @@ class SqlAgentDiff : public testing::Test {
     for (int compnr : {1, 2}) {
       ASSERT_EQ(zdb_open(&cursors_[compnr - 1], "exemp010", compnr, row_, 0, trans_), 0);
       std::uint32_t argument = 0;
-      ASSERT_EQ(zdb_do_exec_table(Cursor(compnr), table_action_word(create_table), &argument), 0) << zdb_errno;
+      ASSERT_EQ(zdb_do_exec_table(Cursor(compnr), table_action_word(create_table), &argument), 0)
+          << zdb_errno;
     }
     Fill();
   }
@@ -172,7 +180,9 @@ class SqlAgentDiff : public testing::Test {
     static const char *const kNames[] = {"al", "bea", "Al", "al b", "zed", "ann"};
     static const char *const kDepts[] = {"A", "B", "AB", "C"};
     std::uint32_t seed = 7;
-    auto next = [&seed](int n) { return seed = seed * 1103515245u + 12345u, static_cast<int>((seed >> 16) % n); };
+    auto next = [&seed](int n) {
+      return seed = seed * 1103515245u + 12345u, static_cast<int>((seed >> 16) % n);
+    };
     int emp = 0;
     for (int compnr : {1, 2}) {
       for (int i = 0; i < (compnr == 1 ? 40 : 25); ++i) {
@@ -239,16 +249,19 @@ struct Query {
 };
 
 TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
-  const int E = Id("emp"), N = Id("name"), D = Id("dept"), S = Id("salary"), H = Id("hired"), SC = Id("scores");
+  const int E = Id("emp"), N = Id("name"), D = Id("dept"), S = Id("salary"), H = Id("hired"),
+            SC = Id("scores");
   const int W = schema_->GetNumCols();
   std::vector<Query> corpus;
   std::uint32_t seed = 99;
-  auto pick = [&seed](int n) { return seed = seed * 1103515245u + 12345u, static_cast<int>((seed >> 16) % n); };
+  auto pick = [&seed](int n) {
+    return seed = seed * 1103515245u + 12345u, static_cast<int>((seed >> 16) % n);
+  };
   static const char *const kStrings[] = {"al", "al  ", "Al", "a", "bea", "zzz"};
   static const char *const kPatterns[] = {"a%", "%l", "_e_", "al b", "%", "A%"};
-  static const SQLRSSCCompOperator kOps[] = {SQLRSSC_EQUAL, SQLRSSC_NOT_EQUAL, SQLRSSC_LESS_THAN,
-                                             SQLRSSC_GREATER_THAN, SQLRSSC_LESS_THAN_OR_EQUAL,
-                                             SQLRSSC_GREATER_THAN_OR_EQUAL};
+  static const SQLRSSCCompOperator kOps[] = {
+      SQLRSSC_EQUAL,        SQLRSSC_NOT_EQUAL,          SQLRSSC_LESS_THAN,
+      SQLRSSC_GREATER_THAN, SQLRSSC_LESS_THAN_OR_EQUAL, SQLRSSC_GREATER_THAN_OR_EQUAL};
   for (int round = 0; round < 6; ++round) {
     int company = 1 + pick(2);
     int k = pick(60);
@@ -256,8 +269,8 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
     const char *s = kStrings[pick(6)];
     const char *pattern = kPatterns[pick(6)];
     int dir = pick(2);
-    std::string tag = " [c" + std::to_string(company) + " k" + std::to_string(k) + " op" + std::to_string(op) +
-                      " '" + s + "' '" + pattern + "' dir" + std::to_string(dir) + "]";
+    std::string tag = " [c" + std::to_string(company) + " k" + std::to_string(k) + " op" +
+                      std::to_string(op) + " '" + s + "' '" + pattern + "' dir" + std::to_string(dir) + "]";
     corpus.push_back({"SELECT * WHERE emp op k" + tag, false, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         return new SQLRSFilter(t, Cmp(op, Col(t, E), Int(k)));
@@ -269,35 +282,42 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
     corpus.push_back({"SELECT emp, name WHERE name LIKE pattern OR dept = 'AB'" + tag, false, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         auto *like = new SQLRSSCLike(Col(t, N), Str(pattern), nullptr, true);
-                        return Project(new SQLRSFilter(t, new SQLRSSCOr(like, Cmp(SQLRSSC_EQUAL, Col(t, D), Str("AB")))),
-                                       {Col(t, E), Col(t, N)});
+                        return Project(
+                            new SQLRSFilter(t, new SQLRSSCOr(like, Cmp(SQLRSSC_EQUAL, Col(t, D), Str("AB")))),
+                            {Col(t, E), Col(t, N)});
                       }});
-    corpus.push_back({"SELECT emp * k, salary / 3, salary - emp, name || dept, SUBSTR(name, 2, 2), TRIM(name), scores[2]" + tag,
-                      false, [=, this] {
-                        SQLRowSource *t = Leaf(company);
-                        return Project(t, {new SQLRSSCMultiply(Col(t, E), Int(k)), new SQLRSSCDivide(Col(t, S), Int(3)),
-                                           new SQLRSSCSubtract(Col(t, S), Col(t, E)),
-                                           new SQLRSSCConcatenate(Col(t, N), Col(t, D)),
-                                           new SQLRSSCSubstr(Col(t, N), Int(2), Int(2)),
-                                           new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, Col(t, N)),
-                                           new SQLRSSCIndexing(Col(t, SC), Int(2))});
-                      }});
+    corpus.push_back(
+        {"SELECT emp * k, salary / 3, salary - emp, name || dept, SUBSTR(name, 2, 2), TRIM(name), scores[2]" +
+             tag,
+         false, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           return Project(
+               t,
+               {new SQLRSSCMultiply(Col(t, E), Int(k)), new SQLRSSCDivide(Col(t, S), Int(3)),
+                new SQLRSSCSubtract(Col(t, S), Col(t, E)), new SQLRSSCConcatenate(Col(t, N), Col(t, D)),
+                new SQLRSSCSubstr(Col(t, N), Int(2), Int(2)),
+                new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, Col(t, N)), new SQLRSSCIndexing(Col(t, SC), Int(2))});
+         }});
     corpus.push_back({"SELECT emp, name, salary ORDER BY salary dir, name, emp" + tag, true, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         SQLRowSource *p = Project(t, {Col(t, E), Col(t, N), Col(t, S)});
                         return Sort(p, {{2, dir}, {1, 1 - dir}, {0, 0}});
                       }});
-    corpus.push_back({"SELECT dept, COUNT(*), SUM(emp), AVG(salary), MIN(name), MAX(hired), COUNT(salary) GROUP BY dept ORDER BY 1" + tag,
-                      true, [=, this] {
-                        SQLRowSource *t = Leaf(company);
-                        SQLRowSource *g = Group(t, {D}, {SQLRSGroupSpec::Column(D), SQLRSGroupSpec::CountStar(),
-                                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(t, E))),
-                                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Arg(Col(t, S))),
-                                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, Arg(Col(t, N))),
-                                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(t, H))),
-                                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, Arg(Col(t, S)))});
-                        return Sort(g, {{0, dir}});
-                      }});
+    corpus.push_back(
+        {"SELECT dept, COUNT(*), SUM(emp), AVG(salary), MIN(name), MAX(hired), COUNT(salary) GROUP BY dept "
+         "ORDER BY 1" +
+             tag,
+         true, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           SQLRowSource *g = Group(t, {D},
+                                   {SQLRSGroupSpec::Column(D), SQLRSGroupSpec::CountStar(),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(t, E))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Arg(Col(t, S))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, Arg(Col(t, N))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(t, H))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, Arg(Col(t, S)))});
+           return Sort(g, {{0, dir}});
+         }});
     corpus.push_back({"SELECT name, COUNT(*) GROUP BY name (padded groups)" + tag, false, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         return Group(t, {N}, {SQLRSGroupSpec::Column(N), SQLRSGroupSpec::CountStar()});
@@ -332,8 +352,8 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
         SQLRowSource *a = Leaf(1);
         SQLRowSource *b = Leaf(2);
         SQLRowSource *l = Project(a, {Col(a, D), Col(a, N)});
-        SQLRowSource *r = Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(k))),
-                                  {Col(b, D), Col(b, N)});
+        SQLRowSource *r =
+            Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(k))), {Col(b, D), Col(b, N)});
         SQLRowSource *u = new SQLRSUnion(l, r, all);
         // The union row source keeps duplicates when it runs here; the
         // grouping over both columns removes them as UNION must.
@@ -343,37 +363,45 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
                             " SELECT dept, name FROM c2 WHERE emp > k" + tag,
                         false, [=] { return build(false); }, [=] { return build(!all); }});
     }
-    corpus.push_back({"SELECT emp FROM c1 a WHERE EXISTS (SELECT * FROM c2 b WHERE b.name = a.name AND b.dept = a.dept)" + tag,
+    corpus.push_back(
+        {"SELECT emp FROM c1 a WHERE EXISTS (SELECT * FROM c2 b WHERE b.name = a.name AND b.dept = a.dept)" +
+             tag,
+         false, [=, this] {
+           SQLRowSource *a = Leaf(1);
+           SQLRowSource *b = Leaf(2);
+           auto *inner = new SQLRSFilter(b, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(b, N), Col(a, N, -1)),
+                                                           Cmp(SQLRSSC_EQUAL, Col(b, D), Col(a, D, -1))));
+           return Project(new SQLRSFilter(a, new SQLRSSCExists(inner)), {Col(a, E)});
+         }});
+    corpus.push_back(
+        {"SELECT emp FROM c1 WHERE NOT (salary IN (SELECT salary FROM c2 WHERE emp > k))" + tag, false,
+         [=, this] {
+           SQLRowSource *a = Leaf(1);
+           SQLRowSource *b = Leaf(2);
+           SQLRowSource *sub =
+               Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(k))), {Col(b, S)});
+           return Project(new SQLRSFilter(a, new SQLRSSCNot(new SQLRSSCInSubquery(Col(a, S), sub))),
+                          {Col(a, E)});
+         }});
+    corpus.push_back({"SELECT emp, (SELECT MAX(salary) FROM c2 b WHERE b.dept = a.dept) FROM c1 a" + tag,
                       false, [=, this] {
                         SQLRowSource *a = Leaf(1);
                         SQLRowSource *b = Leaf(2);
-                        auto *inner = new SQLRSFilter(
-                            b, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(b, N), Col(a, N, -1)),
-                                              Cmp(SQLRSSC_EQUAL, Col(b, D), Col(a, D, -1))));
-                        return Project(new SQLRSFilter(a, new SQLRSSCExists(inner)), {Col(a, E)});
-                      }});
-    corpus.push_back({"SELECT emp FROM c1 WHERE NOT (salary IN (SELECT salary FROM c2 WHERE emp > k))" + tag, false, [=, this] {
-                        SQLRowSource *a = Leaf(1);
-                        SQLRowSource *b = Leaf(2);
-                        SQLRowSource *sub = Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(k))), {Col(b, S)});
-                        return Project(new SQLRSFilter(a, new SQLRSSCNot(new SQLRSSCInSubquery(Col(a, S), sub))), {Col(a, E)});
-                      }});
-    corpus.push_back({"SELECT emp, (SELECT MAX(salary) FROM c2 b WHERE b.dept = a.dept) FROM c1 a" + tag, false, [=, this] {
-                        SQLRowSource *a = Leaf(1);
-                        SQLRowSource *b = Leaf(2);
-                        SQLRowSource *g = Group(new SQLRSFilter(b, Cmp(SQLRSSC_EQUAL, Col(b, D), Col(a, D, -1))), {},
-                                                {SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(b, S)))});
+                        SQLRowSource *g =
+                            Group(new SQLRSFilter(b, Cmp(SQLRSSC_EQUAL, Col(b, D), Col(a, D, -1))), {},
+                                  {SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(b, S)))});
                         return Project(a, {Col(a, E), new SQLRSSCScalarSubquery(g)});
                       }});
-    corpus.push_back({"SELECT emp WHERE scores = scores AND scores[1] > 0 AND salary BETWEEN k AND 200.0" + tag, false,
-                      [=, this] {
-                        SQLRowSource *t = Leaf(company);
-                        auto *arrays = Cmp(SQLRSSC_EQUAL, Col(t, SC), Col(t, SC));
-                        auto *first = Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCIndexing(Col(t, SC), Int(1)), Int(0));
-                        auto *between = new SQLRSSCBetween(List1(Col(t, S)), List1(Int(k)), List1(Real(200.0)));
-                        return Project(new SQLRSFilter(t, new SQLRSSCAnd(new SQLRSSCAnd(arrays, first), between)),
-                                       {Col(t, E)});
-                      }});
+    corpus.push_back(
+        {"SELECT emp WHERE scores = scores AND scores[1] > 0 AND salary BETWEEN k AND 200.0" + tag, false,
+         [=, this] {
+           SQLRowSource *t = Leaf(company);
+           auto *arrays = Cmp(SQLRSSC_EQUAL, Col(t, SC), Col(t, SC));
+           auto *first = Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCIndexing(Col(t, SC), Int(1)), Int(0));
+           auto *between = new SQLRSSCBetween(List1(Col(t, S)), List1(Int(k)), List1(Real(200.0)));
+           return Project(new SQLRSFilter(t, new SQLRSSCAnd(new SQLRSSCAnd(arrays, first), between)),
+                          {Col(t, E)});
+         }});
   }
   int failures = 0;
   int shipped_before = 0;
@@ -397,8 +425,10 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
       ++failures;
       std::string diff;
       for (std::size_t i = 0; i < std::max(pushed.size(), local.size()) && i < 8; ++i)
-        diff += "\n  agent: " + (i < pushed.size() ? pushed[i] : "-") + "\n  local: " + (i < local.size() ? local[i] : "-");
-      ADD_FAILURE() << q.text << ": " << pushed.size() << " rows pushed down, " << local.size() << " local" << diff;
+        diff += "\n  agent: " + (i < pushed.size() ? pushed[i] : "-") +
+                "\n  local: " + (i < local.size() ? local[i] : "-");
+      ADD_FAILURE() << q.text << ": " << pushed.size() << " rows pushed down, " << local.size() << " local"
+                    << diff;
     }
     EXPECT_FALSE(local.empty() && pushed.empty() && q.ordered) << "no rows at all: " << q.text;
   }
