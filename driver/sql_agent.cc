@@ -11,6 +11,7 @@ namespace {
 constexpr std::int32_t kLanguageLevel = 1;
 constexpr int kInvalidSession = 518;
 constexpr int kNoDictionary = 513;
+constexpr int kLocked = 107;
 
 SQLException StateError(const char *state, const std::string &text) {
   return SQLException(state, 215, SQLString(text.c_str()));
@@ -180,6 +181,7 @@ void SqlAgent::Prepare(std::uint32_t id, const SQLTokenString &packet,
   auto lookup = [this](const std::string &table, int physical) { return Table(table, physical); };
   bool query = desc.query != nullptr;
   statements_[id] = std::make_unique<AgentStatement>(id, TranslateDesc(desc, lookup, &host_), query);
+  if (desc.dml) statements_[id]->set_dml_table({desc.dml->table, desc.dml->compnr});
 }
 
 void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &packet, AgentReply *reply) {
@@ -217,6 +219,8 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
         s.Close();
         throw SQLException("QP999", kInvalidSession, SQLString("The statement's session has ended"));
       }
+      if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
+        throw SQLExZDBError(kLocked);
       int rows = s.Exec(db, &host_);
       if (!s.query()) reply->RowsProcessed(id, rows);
       return;

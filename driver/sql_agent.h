@@ -49,6 +49,8 @@ struct AgentContext {
   std::function<int(const std::string &table, int physical)> logical;
   // The SQLite connection of a driver session, null when there is none.
   std::function<sqlite3 *(std::uint32_t session)> session_db;
+  // True when another session holds locks on the table (null: no locks).
+  std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
 };
 
 class SqlAgent {
