@@ -94,7 +94,8 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
   std::string prefix = table_key + '\0';
-  for (auto it = row_locks_.lower_bound(prefix); it != row_locks_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+  for (auto it = row_locks_.lower_bound(prefix);
+       it != row_locks_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
     if (it->second != session) return true;
   return false;
 }

@@ -12,6 +12,8 @@ constexpr std::int32_t kLanguageLevel = 1;
 constexpr int kInvalidSession = 518;
 constexpr int kNoDictionary = 513;
 constexpr int kLocked = 107;
+// Statements one connection may hold at once.
+constexpr std::size_t kMaxStatements = 4096;
 
 SQLException StateError(const char *state, const std::string &text) {
   return SQLException(state, 215, SQLString(text.c_str()));
@@ -167,6 +169,8 @@ void SqlAgent::Prepare(std::uint32_t id, const SQLTokenString &packet,
                        std::vector<std::pair<std::string, int>> *missing) {
   if (statements_.count(id) != 0)
     throw StateError("HY010", "Statement id " + std::to_string(id) + " is in use");
+  if (statements_.size() >= kMaxStatements)
+    throw SQLException("QP501", 501, SQLString("Too many statements on one connection"));
   QueryDesc desc = ReadQueryDesc(packet);
   for (const QdTableRef &t : desc.tables) {
     if (Table(t.name, t.compnr) != nullptr) continue;

@@ -811,4 +811,19 @@ TEST_F(SqlAgentTest, TextContentJoinsTheLinesInSequence) {
       (std::vector<std::string>{"1|'ab  cd  ef'|", "2|NULL|", "3|NULL|"}));
 }
 
+// A session that ends closes the statements attached to it: they must be
+// attached again before they run.
+TEST_F(SqlAgentTest, EndedSessionClosesItsStatements) {
+  P d;
+  d.table();
+  Run(180, d);
+  agent_->SessionClosed(kSession);
+  EXPECT_EQ(agent_->StateOf(180), kPrepared);
+  P exec;
+  exec.stmt(180, SQLNWTPacketExec);
+  std::vector<Reply> r = Send({&exec});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(ReadDiag(r[0]).state, SQLNWTStmtPrepared);
+}
+
 }  // namespace
