@@ -56,6 +56,8 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       ok = options.agent_forget_dds = true;
     else if (name == "idle-limit" && (ok = ParseNumber(text, 255, &v)))
       options.idle_limit = static_cast<std::uint8_t>(v);
+    else if (name == "audit-list" && eq == std::string::npos)
+      ok = options.audit_list = true;
     else
       ok = false;
     if (!ok) log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,13 @@ class DriverConnection {
   DriverStore store_;
   // What the data plane needs of this connection.
   DataContext DataCtx() const;
+
+  // The audit list of a commit reply: the tables and companies each
+  // session's open transaction changed, with the number of batches.
+  void NoteChanged(std::uint32_t session, const std::vector<UpdateTable> &tables);
+  void WriteAuditList(std::uint32_t session, WireWriter &out);
+  std::map<std::uint32_t, std::vector<std::pair<UpdateTable, std::uint16_t>>> changed_;
+  std::map<std::uint32_t, std::vector<UpdateTable>> waiting_;  // batches not applied yet
 
   DataPlane data_;           // rows, locks and kept batches
   DdCatalog tables_;         // the dictionaries of DD_INFO_TABLE

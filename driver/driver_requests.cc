@@ -89,8 +89,14 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
     }
   }
   out.U32(retval);
-  // A commit reply carries the audit values; this driver keeps no audit list.
-  if (action == commit_trans || action == audit_commit_table_action) out.U32(0xFFFFFFFFu);
+  // A commit reply carries the audit values: the audit list when the driver
+  // keeps one, else none.
+  bool commit = action == commit_trans || action == audit_commit_table_action;
+  if (commit && options_.audit_list && retval == 0)
+    WriteAuditList(id, out);
+  else if (commit)
+    out.U32(0xFFFFFFFFu);
+  if (action == commit_trans || action == abort_trans) changed_.erase(id);
 }
 
 void DriverConnection::ExeSession(WireReader &in, WireWriter &out) {

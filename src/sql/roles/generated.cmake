@@ -8,8 +8,7 @@ file(MAKE_DIRECTORY ${MOLVANE_SQL_ROLES_GEN})
 
 bison_target(molvane_role_cond_parser
   ${CMAKE_CURRENT_SOURCE_DIR}/sql/roles/role_cond_parser.y
-  ${MOLVANE_SQL_ROLES_GEN}/role_cond_parser.cc
-  COMPILE_FLAGS "-Wall -Werror")
+  ${MOLVANE_SQL_ROLES_GEN}/role_cond_parser.cc)
 flex_target(molvane_role_cond_scanner
   ${CMAKE_CURRENT_SOURCE_DIR}/sql/roles/role_cond_scanner.l
   ${MOLVANE_SQL_ROLES_GEN}/role_cond_scanner.cc)

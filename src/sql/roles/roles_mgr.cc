@@ -79,6 +79,7 @@ pSQLRolesCachedElementKeySQLRolesCacheKeyHash &SQLRolesMgr::Cache() {
 int SQLRolesMgr::GetNoCachedElements() { return Cache().NrElements(); }
 
 SQLRSSCSearchCond *SQLRolesMgr::GetCondition(char const *tableName, int logicalCompnr) {
+  if (tableName == nullptr) tableName = "";  // no table of that name: no rows
   SQLRolesCacheKey key(tableName, logicalCompnr);
   pSQLRolesCachedElementKeySQLRolesCacheKeyHash &cache = Cache();
   SQLRolesCachedElement *element = nullptr;
@@ -87,38 +88,7 @@ SQLRSSCSearchCond *SQLRolesMgr::GetCondition(char const *tableName, int logicalC
   } catch (HashExNotExists const &) {
   }
   if (element == nullptr) {
-    SQLSCCondPtr condition;
-    try {
-      condition = GetRolesCondition(tableName, logicalCompnr);
-    } catch (SQLException const &e) {
-      SQLException again(e.GetSQLState(), e.GetZDBError(), *e.GetMessageText());
-      try {
-        std::unique_ptr<SQLRolesCachedElement> failed(
-            new SQLRolesCachedException(e.GetSQLState(), e.GetZDBError(), *e.GetMessageText()));
-        cache.Insert(key, failed.get());
-        failed.release();
-      } catch (std::bad_alloc const &) {
-        // Not remembered: the next call reads the roles again.
-      }
-      throw again;
-    } catch (std::bad_alloc const &) {
-      try {
-        std::unique_ptr<SQLRolesCachedElement> failed(new SQLRolesCachedBadAlloc());
-        cache.Insert(key, failed.get());
-        failed.release();
-      } catch (std::bad_alloc const &) {
-      }
-      throw;
-    } catch (SQLSchemaExNotExists const &) {
-      LogFailClosed(tableName, logicalCompnr, "the table is not in the data dictionary");
-      condition = NeverTrue();
-    } catch (std::exception const &e) {
-      LogFailClosed(tableName, logicalCompnr, e.what());
-      condition = NeverTrue();
-    } catch (...) {
-      LogFailClosed(tableName, logicalCompnr, "unexpected failure");
-      condition = NeverTrue();
-    }
+    SQLSCCondPtr condition = ReadRoles(key, tableName, logicalCompnr);
     SQLSchemaPtr schema = condition ? SchemaIfKnown(tableName) : SQLSchemaPtr();
     std::unique_ptr<SQLRolesCachedElement> entry(new SQLRolesCachedSearchCond(condition.get(), schema));
     condition.release();
@@ -127,6 +97,40 @@ SQLRSSCSearchCond *SQLRolesMgr::GetCondition(char const *tableName, int logicalC
   }
   SQLVTSCSearchCond *result = element->GetCachedResult();
   return result != nullptr ? result->CreateRS() : nullptr;
+}
+
+SQLSCCondPtr SQLRolesMgr::ReadRoles(SQLRolesCacheKey const &key, char const *tableName, int logicalCompnr) {
+  try {
+    return GetRolesCondition(tableName, logicalCompnr);
+  } catch (SQLException const &e) {
+    SQLException again(e.GetSQLState(), e.GetZDBError(), *e.GetMessageText());
+    RememberFailure(key, [&e] {
+      return new SQLRolesCachedException(e.GetSQLState(), e.GetZDBError(), *e.GetMessageText());
+    });
+    throw again;
+  } catch (std::bad_alloc const &) {
+    RememberFailure(key, [] { return new SQLRolesCachedBadAlloc(); });
+    throw;
+  } catch (SQLSchemaExNotExists const &) {
+    LogFailClosed(tableName, logicalCompnr, "the table is not in the data dictionary");
+  } catch (std::exception const &e) {
+    LogFailClosed(tableName, logicalCompnr, e.what());
+  } catch (...) {
+    LogFailClosed(tableName, logicalCompnr, "unexpected failure");
+  }
+  // A row filter that cannot be read closes the table rather than opening it.
+  return NeverTrue();
+}
+
+template <class Make>
+void SQLRolesMgr::RememberFailure(SQLRolesCacheKey const &key, Make make) {
+  try {
+    std::unique_ptr<SQLRolesCachedElement> failed(make());
+    Cache().Insert(key, failed.get());
+    failed.release();
+  } catch (std::bad_alloc const &) {
+    // Not remembered: the next lookup reads the roles again.
+  }
 }
 
 SQLSCCondPtr SQLRolesMgr::GetRolesCondition(char const *tableName, int logicalCompnr) {

@@ -18,6 +18,7 @@
 #include "sql/roles/role_cond_build.h"
 
 class SQLRSSCSearchCond;
+class SQLRolesCacheKey;
 
 class SQLRolesMgr {
  public:
@@ -46,6 +47,14 @@ class SQLRolesMgr {
   friend class SQLRolesMgrTest;
 
   static pSQLRolesCachedElementKeySQLRolesCacheKeyHash &Cache();
+
+  // GetRolesCondition for a cache miss: an SQL error or running out of
+  // memory is remembered for the key and thrown on; any other failure is
+  // logged and gives the never-true condition.
+  static SQLSCCondPtr ReadRoles(SQLRolesCacheKey const &key, char const *tableName, int logicalCompnr);
+  // Caches the failure that make() returns (a new entry), unless memory runs out.
+  template <class Make>
+  static void RememberFailure(SQLRolesCacheKey const &key, Make make);
 
   // The validated condition of every role together; null: no restriction.
   static SQLSCCondPtr GetRolesCondition(char const *tableName, int logicalCompnr);
