@@ -89,6 +89,17 @@ TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int 
   return *it->second;
 }
 
+bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
+  std::string table_key = TableKey(table, physical);
+  auto t = table_locks_.find(table_key);
+  if (t != table_locks_.end() && t->second != session) return true;
+  std::string prefix = table_key + '\0';
+  for (auto it = row_locks_.lower_bound(prefix);
+       it != row_locks_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+    if (it->second != session) return true;
+  return false;
+}
+
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
   auto t = table_locks_.find(table_key);
