@@ -15,7 +15,9 @@
 #include "dbc/dlock.h"
 #include "dbc/perm_roles.h"
 #include "dbc/rds.h"
+#include "dbc/refs.h"
 #include "dbc/row_print.h"
+#include "dbc/ssts.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_actions.h"
 #include "dbc/zdb_cursor.h"
@@ -92,7 +94,7 @@ std::uint32_t spent(std::uint32_t flags) {
 // the open set reads of the table learn of it.
 int after_change(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, int code) {
   if (mark_table_touched(ic->tsession, 1) != 0) return -1;
-  return ssts_call(SSTS_CHANGED, row, code, ic);
+  return ssts_call(SSTS_CHANGED, row, code, ic) != 0 ? -1 : 0;
 }
 
 // The kept image of the row's delayed-lock id; null with 517 or 206.
