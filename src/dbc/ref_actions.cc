@@ -362,3 +362,10 @@ int zdb_reference_after(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *old_r
     return children_after(icursor, old_row, new_row, kind, flags);
   return 0;
 }
+
+int zdb_reference_counters_after(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *old_row,
+                                 const unsigned char *new_row, int kind, std::uint32_t flags) {
+  if (!refs_apply(icursor, kind) || new_row == nullptr || (flags & ZDB_HF_SERVER_REFCNT)) return 0;
+  if (dbc_build_ref_entries(icursor) != 0) return -1;
+  return counters_after(icursor, old_row, new_row, kind, flags);
+}

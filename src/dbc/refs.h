@@ -44,6 +44,10 @@ int zdb_reference_before(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *old_
                          const unsigned char *new_row, int kind, std::uint32_t flags);
 int zdb_reference_after(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *old_row,
                         const unsigned char *new_row, int kind, std::uint32_t flags);
+// Only the parents' counters of zdb_reference_after: for a whole delete or
+// update whose cascades the driver carries out.
+int zdb_reference_counters_after(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *old_row,
+                                 const unsigned char *new_row, int kind, std::uint32_t flags);
 // clear_table and drop_table: -1 failed, 0 go on with the table action,
 // 1 done. `mode` is the first word of the argument block.
 int reference_for_table_oper(ZDB_INTERNAL_CURSOR *icursor, int action, int mode);
