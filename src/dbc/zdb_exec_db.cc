@@ -94,6 +94,9 @@ class TransactionAction {
     if (traced_ && code_ == abort_trans) blat_trans_abort(trans_->id);
     if (code_ == commit_trans) {
       if (flush_updates(trans_->sessions) != 0) ToAbort();
+      // A driver whose connection is lost cannot commit what this
+      // transaction changed there: no driver commits then.
+      if (code_ == commit_trans && LostSession() != nullptr) ToAbort();
     } else if (code_ == abort_trans) {
       zdb_drop_updates(trans_);
     } else if (code_ == trans_not_active && zdb_has_pending_updates(trans_)) {
@@ -142,12 +145,40 @@ class TransactionAction {
     zdb_drop_updates(trans_);
   }
 
+  // The first session on a normal driver whose connection is lost while
+  // this transaction changed something there (logged, 510), or null.
+  ZDB_SESSION *LostSession() {
+    for (ZDB_SESSION *s = trans_->sessions; s != nullptr; s = s->next_in_trans) {
+      if (zdb_server_is_audit(s->server) || zdb_server_attached(s->server) || !touched_on(s))
+        continue;
+      log_mesg(__FILE__, __LINE__, "Commit", 0,
+               "connection to the driver of session %u lost; transaction %d aborted",
+               s->server_session_id, trans_->id);
+      zdb_error(ZE_COMMUNICATION);
+      return s;
+    }
+    return nullptr;
+  }
+
+  bool touched_on(const ZDB_SESSION *session) const {
+    for (const ZDB_TABLE_SESSION *ts : trans_->touched)
+      if (ts->session == session) return true;
+    return false;
+  }
+
   // EXE_DB_CNTR to every session that is not on an audit driver.
   int SendToSessions() {
     for (ZDB_SESSION *s = trans_->sessions; s != nullptr; s = s->next_in_trans) {
       if (zdb_server_is_audit(s->server)) continue;
       if (!zdb_server_attached(s->server)) {
-        if (tracing()) std::fprintf(stderr, "<- EXE_DB_CNTR ok (driver not activated)\n");
+        // The connection to the driver was lost: what this transaction
+        // changed there is gone, so its commit cannot succeed.
+        if (code_ == commit_trans && touched_on(s)) {
+          LostSession();
+          ToAbort();
+        } else if (tracing()) {
+          std::fprintf(stderr, "<- EXE_DB_CNTR ok (driver not activated)\n");
+        }
         continue;
       }
       if (zdb_do_exec_db(s, db_action_word(code_)) == 0) continue;

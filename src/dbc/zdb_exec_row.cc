@@ -250,10 +250,9 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
   if ((word & (ZDB_AW_UPDATE | ZDB_AW_DELETE)) && action <= kLastClassicCode) {
     if (table_locked && !row_locked) {
       std::vector<unsigned char> reread(row, row + table->row_length);
+      // The re-read makes its image the current delayed lock, which the
+      // write then carries; an update keeps the host's new values.
       if (zdb_exec_row_1(icursor, reread.data(), db_curr_delayed, 0) != 0) return -1;
-      // An update keeps the host's new values; the re-read gave the row its
-      // delayed-lock id.
-      if (word & ZDB_AW_UPDATE) put_dlock_in_row(table, row, company->dlock_id);
     } else if (!row_locked && !table_locked) {
       zdb_error(ZE_NOT_LOCKED);
       if (tracing())

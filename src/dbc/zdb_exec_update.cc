@@ -214,6 +214,8 @@ int send_update(ZDB_SESSION *session) {
     req.update.tables = with_tables ? tables.data() : nullptr;
     req.update.count = with_tables ? static_cast<std::uint16_t>(tables.size()) : 0;
     int rc = zdb_commu(server);
+    if (rc != 0 && req.retval != ZE_NO_DD && tracing())
+      std::fprintf(stderr, "<- EXE_UPDATE failed errno %d\n", zdb_errno);
     if (rc == 0 || req.retval != ZE_NO_DD) return rc;
     if (repeat == ZDB_MAX_DD_RESENDS) {
       log_mesg(__FILE__, __LINE__, "NO DD", 0,

@@ -20,7 +20,7 @@
 
 #include "dbc/dd.h"
 #include "dbc/zdb_trans.h"
-#include "fake_sql.h"
+#include "support/fake_sql.h"
 #include "support/test_env.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "dbc/zdb_cursor.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
-#include "fake_sql.h"
+#include "support/fake_sql.h"
 #include "support/test_env.h"
 
 namespace {

@@ -117,12 +117,29 @@ void QPCDiagError(QPCStatement *handle, bool callback) {
   if (callback) QPCReportError(line, handle->errorText);
 }
 
+// The binary trace is best effort: a trace that finds no memory is skipped,
+// never the call it traces.
 void SQLApiBlatStart(unsigned long statementId, int action) {
-  if (blat_get_state(BLAT_CLASS_SQL) != 0) blat_sql_action_start(statementId, action);
+  try {
+    if (blat_get_state(BLAT_CLASS_SQL) != 0) blat_sql_action_start(statementId, action);
+  } catch (std::bad_alloc const &) {
+  }
 }
 
 void SQLApiBlatEnd(unsigned long statementId, int action) {
-  if (blat_get_state(BLAT_CLASS_SQL) != 0) blat_sql_action_end(statementId, action);
+  try {
+    if (blat_get_state(BLAT_CLASS_SQL) != 0) blat_sql_action_end(statementId, action);
+  } catch (std::bad_alloc const &) {
+  }
+}
+
+void SQLApiBlatInfo(unsigned long statementId, unsigned long session, char const *text) {
+  try {
+    if (blat_get_state(BLAT_CLASS_SQL) != 0) {
+      blat_sql_info(statementId, static_cast<int>(session), text != nullptr ? text : "");
+    }
+  } catch (std::bad_alloc const &) {
+  }
 }
 
 void SQLApiTraceFailure(unsigned long statementId, char const *call, QPCStatement const *handle) {

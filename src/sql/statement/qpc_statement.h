@@ -100,6 +100,7 @@ void QPCReportError(int line, std::string const &text);
 // SQL-class trace records of the binary trace, when that class is traced.
 void SQLApiBlatStart(unsigned long statementId, int action);
 void SQLApiBlatEnd(unsigned long statementId, int action);
+void SQLApiBlatInfo(unsigned long statementId, unsigned long session, char const *text);
 // Under the interface trace: "[id] ", the line `call` and the handle's error
 // text indented below it.
 void SQLApiTraceFailure(unsigned long statementId, char const *call, QPCStatement const *handle);

@@ -144,9 +144,7 @@ extern "C" QPCStatement *sql_parse(const char *text, unsigned long session, int 
   } catch (std::bad_alloc const &) {
     zdb_errno = ZE_MEMORY;
   }
-  if (blat_get_state(BLAT_CLASS_SQL) != 0) {
-    blat_sql_info(id, static_cast<int>(session), text != nullptr ? text : "");
-  }
+  SQLApiBlatInfo(id, session, text);
   SQLApiBlatEnd(id, BLAT_SQL_PARSE);
   if (zdb_errno != 0) {
     QPCDestroyHandle(h);

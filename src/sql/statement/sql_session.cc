@@ -3,6 +3,7 @@
 // trace level read at logon.
 #include <cstdio>
 
+#include "sql/exec/text_reader.h"
 #include "sql/statement/sql_api_internal.h"
 #include "sql/statement/sql_resource.h"
 #include "sql/statement/statement.h"
@@ -10,7 +11,16 @@
 int QP_DBG = 0;
 
 void SQLOnCloseSession(unsigned long sessionId) {
-  SQLStatement::CloseSessionStatements(sessionId);
+  // The database client's session stop cannot take an exception: whatever
+  // fails here leaves the session closed all the same.
+  try {
+    SQLStatement::CloseSessionStatements(sessionId);
+  } catch (...) {
+  }
+  try {
+    SQLTextReader::Instance()->DetachFromSession(sessionId);
+  } catch (...) {
+  }
 }
 
 int qpc_session_used(unsigned long sessionId) {

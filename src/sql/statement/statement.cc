@@ -44,6 +44,8 @@ int Traced(unsigned long id, long flag, char const *operation, int result) {
 }  // namespace
 
 SQLStatement::SQLStatement() : id_(_idCounter++) {
+  // The trace logger is made now, when a failure fails only the
+  // construction, so that no later trace line of the statement allocates.
   if (StatementTraceOn(SQLLogger::Interface)) {
     *SQLLogger::Instance() << "[" << id_ << "] SQLStatement::Constructor" << endl;
   }

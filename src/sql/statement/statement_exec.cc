@@ -114,15 +114,14 @@ int SQLStatement::Exec(long compnr, int *rowCount) {
           log << endl;
         }
       }
-      long invalid = -1;
-      if (compnr < 0 || compnr > 999) invalid = compnr;
-      for (int i = 0; invalid == -1 && compnrParameters_ != nullptr &&
-                      i < compnrParameters_->NrElements();
+      bool valid = compnr >= 0 && compnr <= 999;
+      long invalid = compnr;
+      for (int i = 0; valid && compnrParameters_ != nullptr && i < compnrParameters_->NrElements();
            ++i) {
-        long value = compnrParameters_->Get(i)->GetInteger();
-        if (value < 0 || value > 999) invalid = value;
+        invalid = compnrParameters_->Get(i)->GetInteger();
+        valid = invalid >= 0 && invalid <= 999;
       }
-      if (invalid != -1) {
+      if (!valid) {
         AddRecord(stmtstate::kInvalidCompnr, SQLString("Invalid company number ") + Number(invalid));
         return -1;
       }

@@ -1,17 +1,18 @@
-// The base-table and retry-filter node classes are not part of this build:
-// no parse can put such a node into a tree yet, so the passes have nothing
-// to act on. A tree data that nevertheless lists a table or a filter is
-// refused with a clean error rather than run without its restrictions.
+// Statement steps that reach into particular node classes of the validated
+// tree. The RETRY filter node comes with the statement nodes; until then a
+// tree data that names one is refused with a clean error.
 #include "sql/statement/statement_tree_passes.h"
 
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_state.h"
 #include "sql/validate/vtree_data.h"
 
-void SQLStatementCompnrPasses(SQLVTreeData *treeData, bool) {
-  if (treeData->GetTables().NrElements() == 0) return;
-  throw SQLException(sqlstate::kGeneral, 304,
-                     SQLString("Company-number restrictions of base tables are not supported"));
+#include "sql/validate/table_compnr_passes.h"
+#include "sql/validate/vt_table.h"
+
+void SQLStatementCompnrPasses(SQLVTreeData *treeData, bool ansi) {
+  treeData->SimplifyTableCompnrSets();
+  if (ansi) treeData->ValidateTableCompnrSets();
 }
 
 void SQLStatementActivateRetryFilter(SQLVTRetryFilter *filter, bool) {

@@ -5,6 +5,7 @@
 // a test states the token layout independently of SQLTokenString.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
@@ -80,7 +81,11 @@ inline int PeerFlush(ZDB_SESSION *) { return 0; }
 inline int PeerCommu(ZDB_SERVER *, char const *bytes, std::uint32_t length) {
   g_agentPeer->sent.emplace_back(bytes, bytes + length);
   ByteString reply;
-  if (!g_agentPeer->replies.empty()) {
+  // A packet for the driver as a whole (the language level) gets no reply
+  // and leaves the queued replies to the statements.
+  ByteString const driver = Tok(SQLNWTPacketForDriver);
+  bool forDriver = length >= 8 && std::equal(driver.begin(), driver.end(), bytes + 5);
+  if (!forDriver && !g_agentPeer->replies.empty()) {
     reply = std::move(g_agentPeer->replies.front());
     g_agentPeer->replies.pop_front();
   }

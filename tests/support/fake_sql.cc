@@ -1,4 +1,4 @@
-#include "fake_sql.h"
+#include "support/fake_sql.h"
 
 #include <algorithm>
 #include <cctype>
