@@ -19,6 +19,7 @@
 #include <molvane/zdb_refs.h>
 
 #include "dbc/dd.h"
+#include "dbc/refs.h"
 #include "dbc/zdb_trans.h"
 #include "support/fake_sql.h"
 #include "support/test_env.h"
@@ -54,6 +55,49 @@ struct Table {
   }
   std::int32_t Number(const char *column) const { return Int(row.data() + ddcolumn(column)->offset); }
 };
+
+class IndexCover : public testing::Test {
+ protected:
+  void SetUp() override {
+    set_zuv(FixturePath("zuv").c_str());
+    init_local_dd();
+  }
+  static std::vector<DD_COLUMN *> Columns(std::initializer_list<const char *> names) {
+    std::vector<DD_COLUMN *> list;
+    for (const char *n : names) list.push_back(ddcolumn(n));
+    return list;
+  }
+};
+
+TEST_F(IndexCover, HowAnIndexCoversAColumnList) {
+  const DD_TABLE *emp = ddtable("exemp010");
+  ASSERT_NE(emp, nullptr);
+  EXPECT_EQ(key_for_cols(emp, Columns({"exemp010.emp"})), 1);
+  EXPECT_EQ(key_for_cols(emp, Columns({"exemp010.dept", "exemp010.name"})), 2);
+  EXPECT_EQ(key_for_cols(emp, Columns({"exemp010.dept"})), 4);
+  EXPECT_EQ(key_for_cols(emp, Columns({"exemp010.hired"})), 5);
+  // dcas and dnul lead to no index of the children: the work takes long.
+  EXPECT_EQ(zdb_reference_duration(ddcolumn("exdep010.code"), db_delete), 1);
+  EXPECT_EQ(zdb_reference_duration(ddcolumn("exdep010.code"), db_insert), -1);
+  int markers[2] = {5, 5};
+  init_ref_counts(markers, ddcolumn("exdep010.code"));
+  EXPECT_EQ(markers[0], 0);
+  EXPECT_EQ(markers[1], 0);
+  init_ref_counts(markers, ddcolumn("exemp010.emp"));
+  EXPECT_EQ(markers[0], -1);
+}
+
+TEST_F(IndexCover, EmptyAndFilledKeys) {
+  std::vector<DD_COLUMN *> columns = Columns({"exemp010.dept", "exemp010.emp"});
+  std::vector<unsigned char> key(10, 0);
+  ASSERT_EQ(nullify_key(columns, key.data()), 0);
+  EXPECT_EQ(std::string(key.begin(), key.begin() + 6), "      ");
+  EXPECT_EQ(dbc_chk_key_filled(columns, key.data()), 0);
+  std::memcpy(key.data(), "A", 1);
+  key[9] = 7;
+  EXPECT_EQ(dbc_chk_key_filled(columns, key.data()), 1);
+  EXPECT_EQ(dbc_key_text(columns, key.data()), "A, 7");
+}
 
 class References : public testing::Test {
  protected:

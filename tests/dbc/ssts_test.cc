@@ -293,6 +293,37 @@ TEST_F(SetReads, BreakAndCloseOfAllHandles) {
   EXPECT_EQ(sql_.open_statements, 0);
 }
 
+TEST_F(SetReads, LockedReadOnALockedTableLocksNoRowAgain) {
+  // Without a driver a lock of each row by its key would fail: the read
+  // succeeds because the table lock already covers the rows.
+  tsession_.flags |= ZDB_TS_LOCKED;
+  ASSERT_EQ(Read(db_first_locked), 0) << zdb_errno;
+  EXPECT_EQ(Get(code_), "A");
+  EXPECT_GT(get_dlock_from_row(table_, row_.data()), 0);
+}
+
+TEST_F(SetReads, ChangesOtherThanUpdatesLeaveThePositionAlone) {
+  ASSERT_EQ(Read(db_first), 0);
+  std::vector<unsigned char> other(table_->row_length, 0);
+  Set(other.data(), code_, "E");
+  EXPECT_EQ(ssts_call(SSTS_CHANGED, other.data(), db_insert, &icursor_), 0);
+  EXPECT_EQ(ssts_call(SSTS_CHANGED, other.data(), db_delete, &icursor_), 0);
+  EXPECT_EQ(std::string(company_.key_buf[0].begin(), company_.key_buf[0].begin() + 1), "A");
+  // An update moves the current key to the row written.
+  EXPECT_EQ(ssts_call(SSTS_CHANGED, other.data(), db_update, &icursor_), 0);
+  EXPECT_EQ(std::string(company_.key_buf[0].begin(), company_.key_buf[0].begin() + 1), "E");
+}
+
+TEST_F(SetReads, RowsPerSetOfLaterStatements) {
+  EXPECT_EQ(ssts_set_rows(2), 0);
+  ASSERT_EQ(Read(db_first), 0);
+  EXPECT_NE(sql_.parsed.back().find("AS SET WITH 2 ROWS"), std::string::npos);
+  ASSERT_EQ(Read(db_next), 0);
+  ASSERT_EQ(Read(db_next), 0);
+  EXPECT_EQ(Get(code_), "C");
+  EXPECT_EQ(sql_.executes, 2);
+}
+
 // ---- value forms ----
 
 DD_COLUMN Column(int type, int length, int offset = 0) {
