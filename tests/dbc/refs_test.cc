@@ -311,6 +311,26 @@ TEST_F(References, RestrictionTextOfAStillReferencedRow) {
   EXPECT_EQ(zdb_errno, 102);
 }
 
+TEST_F(References, OneDriverForEveryTableClearsAndDropsWithOneRecord) {
+  root_.WriteFile("lib/tabledef1", "*::msqlite(" + root_.path() + "/one.db)\n");
+  Start();
+  ASSERT_EQ(Dept("A"), 0);
+  ASSERT_EQ(Dept("B"), 0);
+  ASSERT_EQ(Emp(1, "A", "A", "", "A"), 0);
+  ASSERT_EQ(Commit(), 0);
+  const std::size_t parsed = sql_.parsed.size();
+  int argument = 0;
+  ASSERT_EQ(zdb_exec_table(dep_.cursor, clear_table, &argument, 1), 0) << zdb_errno;
+  int count = -1;
+  ASSERT_EQ(zdb_exec_table(dep_.cursor, nr_rows, &count, 1), 0);
+  EXPECT_EQ(count, 0);
+  argument = 0;
+  ASSERT_EQ(zdb_exec_table(dep_.cursor, drop_table, &argument, 1), 0) << zdb_errno;
+  EXPECT_EQ(zdb_exec_table(dep_.cursor, nr_rows, &count, 1), -1);
+  // The driver did the reference work: no statement went to the SQL calls.
+  EXPECT_EQ(sql_.parsed.size(), parsed);
+}
+
 int CommitLines(const std::string &trace) {
   int n = 0;
   for (std::size_t at = 0; (at = trace.find("action (1)", at)) != std::string::npos; ++at) ++n;
