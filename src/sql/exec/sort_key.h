@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-class SQLValueStore;
+#include "sql/common/value_store.h"
 
 // -1, 0 or 1 as a orders before, with or after b (ascending).
 int SQLCompareKeyValues(SQLValueStore const *a, SQLValueStore const *b);
@@ -22,6 +22,15 @@ int SQLCompareKeyValues(SQLValueStore const *a, SQLValueStore const *b);
 // TRUE when a and b fall into one group: as SQLCompareKeyValues(a, b) == 0,
 // but texts by the value layer's equality.
 bool SQLKeyValuesEqual(SQLValueStore const *a, SQLValueStore const *b);
+
+// The same, with 32-bit numbers of one type decided inline.
+inline bool SQLKeyValuesEqualInline(SQLValueStore const *a, SQLValueStore const *b) {
+  SQLType t = a->GetType();
+  if (t == b->GetType() && (t == SQL_INTEGER || t == SQL_DATE || t == SQL_INTERVAL_DAYS) && !a->IsNull() &&
+      !b->IsNull())
+    return a->GetInteger() == b->GetInteger();
+  return SQLKeyValuesEqual(a, b);
+}
 
 // How the prefixes of one key column are made; fixed by the first value.
 enum class SQLKeyPrefixKind {
