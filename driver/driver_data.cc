@@ -132,7 +132,8 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           case kDelete:
           case kDeleteWhole:
             rc = table.Find(key, &stored, &rowid);
-            if (rc == 0 && kind == kDelete && stored != image) rc = kChanged;
+            // A whole delete carries the delayed-lock image too.
+            if (rc == 0 && stored != image) rc = kChanged;
             if (rc == 0) rc = table.Delete(rowid);
             break;
           case kUpdateOld:
@@ -152,7 +153,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
               break;
             }
             rc = table.Find(old_key, &stored, &rowid);
-            if (rc == 0 && kind == kUpdateNew && stored != old_image) rc = kChanged;
+            if (rc == 0 && stored != old_image) rc = kChanged;
             if (rc == 0) rc = table.Replace(rowid, image.data());
             break;
           }

@@ -68,6 +68,16 @@ std::vector<std::string> ElementNames(const DdColumnDesc &column) {
 
 }  // namespace
 
+std::size_t DdNumberWidth(std::uint8_t type) {
+  switch (type) {
+    case 1: case 11: return 1;
+    case 2: return 2;
+    case 3: case 4: case 7: case 8: case 9: case 10: case 12: return 4;
+    case 5: return 8;
+    default: return 0;
+  }
+}
+
 DdTableDesc ReadTableDesc(WireReader &in) {
   DdTableDesc desc;
   std::string name = in.Bytes(9, 9);
@@ -95,6 +105,12 @@ DdTableDesc ReadTableDesc(WireReader &in) {
     c.depth = in.U8();
     c.domain[0] = in.U8();
     c.domain[1] = in.U8();
+    // Rows are bound element by element at the width of their type: an
+    // element narrower than its number would be read past.
+    const std::size_t elements = c.depth > 1 ? c.depth : 1;
+    if (c.length / elements < DdNumberWidth(c.type))
+      throw Malformed("column " + c.name + " of " + std::to_string(c.length) +
+                      " bytes is too short for its type");
     desc.columns.push_back(std::move(c));
   }
   for (std::uint16_t i = 0; i < combined; ++i) {
@@ -208,6 +224,7 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
+  agent_.DictionaryArrived(name, physical);
   out.U32(0);
 }
 

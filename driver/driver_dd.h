@@ -56,6 +56,10 @@ struct DdTableDesc {
   std::vector<DdReferenceDesc> references;
 };
 
+// Bytes of one element of a number column of the dictionary's type byte;
+// 0 for texts, raw and other byte columns.
+std::size_t DdNumberWidth(std::uint8_t type);
+
 // Reads a description (after the request code and the session id);
 // Malformed on a count, position or text beyond its bound.
 DdTableDesc ReadTableDesc(WireReader &in);

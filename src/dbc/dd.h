@@ -115,10 +115,12 @@ int compare_column(const unsigned char *a, const unsigned char *b, const DD_COLU
 // ---- defaults (dd_default.cc) ----
 void fill_default(const DD_COLUMN *column, unsigned char *row, const char *text);
 void fill_default_row(const DD_TABLE *table, unsigned char *row);
-// The text form of the column's default into buf, which holds at least
-// 2 x column length + 1 and at least DD_DEFA_TEXT_MIN bytes; returns buf.
+// The text form of the column's default into buf of size bytes; returns buf.
+// DD_DEFA_TEXT_MIN bytes hold any number; a text needs its element length + 1
+// and a raw column 2 x its element length + 1. A text that does not fit
+// leaves buf empty, logs, and returns null.
 constexpr int DD_DEFA_TEXT_MIN = 330;
-char *defa_domain(const DD_TABLE *table, const DD_COLUMN *column, char *buf);
+char *defa_domain(const DD_TABLE *table, const DD_COLUMN *column, char *buf, std::size_t size);
 
 // ---- enumerations (dd_enum.cc) ----
 DD_ENUM_DEF *get_enum_def(const DD_DOMAIN *domain, int language);

@@ -2,6 +2,7 @@
 // stored form, the table's default row copied into a row, and the text form
 // of a default read back.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -144,21 +145,40 @@ void fill_default_row(const DD_TABLE *table, unsigned char *row) {
   }
 }
 
+namespace {
+
+// Formats into buf[0..size); false (buf emptied) when the text does not fit.
+bool defa_format(char *buf, std::size_t size, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+bool defa_format(char *buf, std::size_t size, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buf, size, format, args);
+  va_end(args);
+  if (n >= 0 && static_cast<std::size_t>(n) < size) return true;
+  buf[0] = '\0';
+  return false;
+}
+
+}  // namespace
+
 // The text form of a column's default. A raw default comes back as
 // hexadecimal text, the form fill_default reads.
-char *defa_domain(const DD_TABLE *table, const DD_COLUMN *column, char *buf) {
+char *defa_domain(const DD_TABLE *table, const DD_COLUMN *column, char *buf, std::size_t size) {
+  if (buf == nullptr || size == 0) return nullptr;
   buf[0] = '\0';
   if (table == nullptr || column == nullptr || table->default_row == nullptr) return buf;
   const unsigned char *p = table->default_row + column->offset;
   const int elements = column->depth > 1 ? column->depth : 1;
   const int elen = column->length / elements;
+  bool fits = true;
   switch (column->type) {
     case DDT_BYTE:
     case DDT_ENUM:
-      std::sprintf(buf, "%d", p[0]);
+      fits = defa_format(buf, size, "%d", p[0]);
       break;
     case DDT_SHORT:
-      std::sprintf(buf, "%d", static_cast<int16_t>(p[0] << 8 | p[1]));
+      fits = defa_format(buf, size, "%d", static_cast<int16_t>(p[0] << 8 | p[1]));
       break;
     case DDT_LONG:
     case DDT_DATE:
@@ -166,23 +186,27 @@ char *defa_domain(const DD_TABLE *table, const DD_COLUMN *column, char *buf) {
     case DDT_LONG_U:
     case DDT_LONG_V:
     case DDT_SET:
-      std::sprintf(buf, "%d",
-                   static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 |
-                                        uint32_t{p[2]} << 8 | p[3]));
+      fits = defa_format(buf, size, "%d",
+                         static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 |
+                                              uint32_t{p[2]} << 8 | p[3]));
       break;
     case DDT_FLOAT:
-      std::sprintf(buf, "%f", float_out(p));
+      fits = defa_format(buf, size, "%f", float_out(p));
       break;
     case DDT_DOUBLE:
-      std::sprintf(buf, "%f", double_out(p));
+      fits = defa_format(buf, size, "%f", double_out(p));
       break;
     case DDT_STRING:
     case DDT_MBSTRING:
-      std::memcpy(buf, p, elen);
-      buf[elen] = '\0';
+      fits = elen >= 0 && static_cast<std::size_t>(elen) < size;
+      if (fits) {
+        std::memcpy(buf, p, static_cast<std::size_t>(elen));
+        buf[elen] = '\0';
+      }
       break;
     case DDT_RAW:
-      for (int i = 0; i < elen; ++i) std::sprintf(buf + 2 * i, "%02X", p[i]);
+      fits = elen >= 0 && 2 * static_cast<std::size_t>(elen) < size;
+      for (int i = 0; fits && i < elen; ++i) std::snprintf(buf + 2 * i, 3, "%02X", p[i]);
       break;
     case DDT_COMBINED:
       break;
@@ -190,6 +214,11 @@ char *defa_domain(const DD_TABLE *table, const DD_COLUMN *column, char *buf) {
       log_mesg(__FILE__, __LINE__, "_defa_domain", 0, "unknown type in defa domain 0%o\n",
                static_cast<unsigned>(column->type));
       break;
+  }
+  if (!fits) {
+    log_mesg(__FILE__, __LINE__, "_defa_domain", 0,
+             "default of %s does not fit in a buffer of %zu bytes\n", column->name, size);
+    return nullptr;
   }
   return buf;
 }

@@ -65,11 +65,14 @@ std::string_view StripTrailing(std::string_view s) {
 }
 
 std::string_view Keyword(std::string_view line) {
+  if (line.empty()) return line;
   return StripTrailing(line.substr(1, std::min<size_t>(4, line.size() - 1)));
 }
 
+// An absent value is an empty view at the end of the line, never a view
+// without data: callers copy from it.
 std::string_view Value(std::string_view line) {
-  return line.size() > 6 ? line.substr(6) : std::string_view();
+  return line.substr(std::min<size_t>(6, line.size()));
 }
 
 bool KeywordIs(std::string_view keyword, std::string_view prefix, char fourth) {

@@ -164,7 +164,9 @@ void BuildEnums(DomainDraft &draft) {
     def->count = static_cast<uint16_t>(count);
     def->language = draft.languages[l];
     for (size_t i = 0; i < count; ++i) {
-      const std::string &descr = draft.entries[i].descrs[l];
+      const std::vector<std::string> &descrs = draft.entries[i].descrs;
+      static const std::string kNone;
+      const std::string &descr = l < descrs.size() ? descrs[l] : kNone;
       def->entries[i] = {keywords[i], texts.Save(descr), draft.entries[i].value};
       def->max_descr_len = std::max<uint16_t>(def->max_descr_len, static_cast<uint16_t>(descr.size()));
     }
@@ -217,6 +219,13 @@ bool DomainKeyword(DomainDraft &draft, std::string_view kw, std::string_view val
     std::memcpy(d.name, value.data() + 2, value.size() - 2);
     draft.named = true;
   } else if (KeywordIs(kw, "T")) {
+    // The type line fixes the languages the entries are read for: a second
+    // one after entries would leave them with another number of descriptions.
+    if (!draft.entries.empty()) {
+      log_mesg(__FILE__, __LINE__, kKeyword, 0,
+               "domain %s: type line after its enumeration entries\n", Name(d).c_str());
+      return false;
+    }
     // Texts and raw bytes keep the length of their "CL" line, before or after.
     const char letter = value.empty() ? 0 : value[0];
     const TypeLetter *found = nullptr;

@@ -104,7 +104,7 @@ bool TableParser::Header() {
     std::string_view v = StripTrailing(Value(line));
     if (v.size() > 13)
       return Fail(kKeyword, DD_ERR_CORRUPT, "table %s: header text longer than 13 characters\n", t_->name);
-    std::memcpy(target, v.data(), v.size());
+    if (!v.empty()) std::memcpy(target, v.data(), v.size());
   }
   return true;
 }

@@ -43,6 +43,22 @@ int fail_step() {
   return -1;
 }
 
+// A failed step whose stream is in error: a request half written, or a reply
+// cut short or refused before its end. The driver's streams are out of step,
+// so they are closed rather than read on: every later request to the driver
+// fails with the communication error instead of taking leftovers for a reply.
+int fail_and_close_on_stream_error(ZDB_SERVER *server, int slot) {
+  if (stream_error(server->in) || stream_error(server->out)) {
+    log_mesg(__FILE__, __LINE__, "Request", 0,
+             "%s: driver streams out of step, connection to the driver closed",
+             dbc_request_name(slot));
+    zdb_close_server_streams(server);
+    zdb_errno = ZE_COMMUNICATION;
+    return -1;
+  }
+  return fail_step();
+}
+
 }  // namespace
 
 int zdb_init_commu() {
@@ -64,13 +80,13 @@ int zdb_commu(ZDB_SERVER *server) {
   if (tracing()) std::fprintf(stderr, "-> %s\n", dbc_request_name(slot));
 
   zdb_errno = 0;
-  if (g_writers[slot](req, server->out) != 0) return fail_step();
-  if (sflush(server->out) != 0) return fail_step();
+  if (g_writers[slot](req, server->out) != 0 || sflush(server->out) != 0)
+    return fail_and_close_on_stream_error(server, slot);
 
   CHKPNT_TIMER timer{};
   ChkpntStart(&timer);
-  if (ipc_process_request(server->out) != 0) return fail_step();
-  if (g_readers[slot](req, server->in) != 0) return fail_step();
+  if (ipc_process_request(server->out) != 0) return fail_and_close_on_stream_error(server, slot);
+  if (g_readers[slot](req, server->in) != 0) return fail_and_close_on_stream_error(server, slot);
   ChkpntStop(&timer, checkpoint_file(), "DBC request type %2d: retval = %d", slot, req->retval);
 
   if (tracing()) std::fprintf(stderr, "<- %s retval %d\n", dbc_request_name(slot), req->retval);

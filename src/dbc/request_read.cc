@@ -1,8 +1,10 @@
 // The reply readers, one per request code. Each reads the reply of its code
 // into the request block and returns 0 or -1. Every length in a reply is
 // checked against the buffer it goes into before a byte is stored; a reply
-// that breaks a bound is refused with a log line (and, where the length is
-// small enough, read to its end so the stream stays in step).
+// that breaks a bound is refused with a log line and, where the length is
+// small enough, read to its end so the stream stays in step; otherwise the
+// stream is abandoned and the round trip closes the driver's streams, so no
+// later reply is ever read from the leftovers.
 #include <cerrno>
 #include <cstring>
 
@@ -37,9 +39,11 @@ int refuse(ZDB_REQUEST *req, const char *what, std::size_t length, std::size_t l
 int get_dd_list(ZDB_REQUEST *req, STREAM *in) {
   std::uint32_t count;
   if (wire_get_u32(in, &count)) return -1;
-  if (count > DBC_RECV_BUF_SIZE / DD_LIST_ENTRY_SIZE)
-    return refuse(req, "dictionary list", std::size_t{count} * DD_LIST_ENTRY_SIZE,
-                  DBC_RECV_BUF_SIZE);
+  if (count > DBC_RECV_BUF_SIZE / DD_LIST_ENTRY_SIZE) {
+    const std::size_t bytes = std::size_t{count} * DD_LIST_ENTRY_SIZE;
+    wire_skip_or_abandon(in, bytes);
+    return refuse(req, "dictionary list", bytes, DBC_RECV_BUF_SIZE);
+  }
   if (wire_get_bytes(in, dbc_recv_buf(), count * DD_LIST_ENTRY_SIZE)) return -1;
   req->dd_list.count = count;
   req->dd_list.entries = dbc_recv_buf();
@@ -95,7 +99,7 @@ int read_db_cntr(ZDB_REQUEST *req, STREAM *in) {
         log_mesg(__FILE__, __LINE__, "Reply too long", 0,
                  "EXE_DB_CNTR reply: more than %zu audit entries", kMaxAuditEntries);
         zdb_error(ZE_COMMUNICATION);
-        return -1;
+        return wire_abandon(in);
       }
       ZDB_AUDIT_ENTRY entry{};
       if (wire_get_text(in, entry.table, sizeof entry.table)) {
@@ -153,9 +157,13 @@ int read_sql_message(ZDB_REQUEST *req, STREAM *in) {
   auto &f = req->sql;
   std::uint32_t length;
   if (wire_get_u32(in, &length)) return -1;
-  if (length > DBC_MAX_SQL_PACKETS) return refuse(req, "packets", length, DBC_MAX_SQL_PACKETS);
+  if (length > DBC_MAX_SQL_PACKETS) {
+    wire_abandon(in);
+    return refuse(req, "packets", length, DBC_MAX_SQL_PACKETS);
+  }
   char *buf = dbc_sql_packet_buffer(length);
   if (buf == nullptr) {
+    wire_skip_or_abandon(in, length);
     zdb_error(ZE_MEMORY);
     return -1;
   }
@@ -189,7 +197,7 @@ int read_exe_update(ZDB_REQUEST *req, STREAM *in) {
       wire_get_u16(in, &compnr) || wire_get_u32(in, &extra_len))
     return -1;
   if (extra_len > DBC_MAX_DETAIL_TEXT) {
-    if (extra_len <= 16 * DBC_MAX_DETAIL_TEXT) wire_skip(in, extra_len);
+    wire_skip_or_abandon(in, extra_len);
     return refuse(req, "extra text", extra_len, DBC_MAX_DETAIL_TEXT);
   }
   std::string extra(extra_len, '\0');
@@ -212,7 +220,12 @@ int read_row_cntr(ZDB_REQUEST *req, STREAM *in) {
   std::uint16_t length;
   if (wire_get_u16(in, &length)) return -1;
   if (length > f.row_capacity || (length > 0 && f.row == nullptr)) {
-    if (wire_skip(in, length) == 0) get_retval(req, in);
+    // The row, the retval and a dictionary list after it are read past.
+    if (wire_skip(in, length) == 0 && get_retval(req, in) == 0 && req->retval == ZE_NO_DD) {
+      std::uint32_t count;
+      if (wire_get_u32(in, &count) == 0)
+        wire_skip_or_abandon(in, std::size_t{count} * DD_LIST_ENTRY_SIZE);
+    }
     return refuse(req, "row", length, f.row_capacity);
   }
   if (wire_get_bytes(in, f.row, length)) return -1;
@@ -224,15 +237,17 @@ int read_row_cntr(ZDB_REQUEST *req, STREAM *in) {
 int read_alter_table(ZDB_REQUEST *req, STREAM *in) {
   auto &f = req->alter;
   if (get_retval(req, in) || wire_get_u32(in, &f.dd_count)) return -1;
+  // The two entries and the result always follow: they are read before a
+  // count above 2 is refused, so the stream stays in step.
+  if (wire_get_bytes(in, f.dd_entries, sizeof f.dd_entries) ||
+      wire_get_u32(in, &f.result))
+    return -1;
   if (f.dd_count > 2) {
     zdb_error(ZE_COMMUNICATION);
     log_mesg(__FILE__, __LINE__, "Reply too long", 0,
              "ALTER_TABLE reply: %u dictionary entries, at most 2", f.dd_count);
     return -1;
   }
-  if (wire_get_bytes(in, f.dd_entries, sizeof f.dd_entries) ||
-      wire_get_u32(in, &f.result))
-    return -1;
   if (req->retval == ZE_NO_DD) {
     req->dd_list.count = f.dd_count;
     req->dd_list.entries = f.dd_entries;

@@ -3,6 +3,7 @@
 // field as a value.
 #include "dbc/request_wire.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "ipc/stream_int.h"
@@ -56,7 +57,11 @@ int wire_get_u32(STREAM *in, std::uint32_t *value) {
 int wire_get_bytes(STREAM *in, void *bytes, std::size_t count) {
   if (count == 0) return check_read(in);
   if (check_read(in)) return -1;
-  return sread_blok(bytes, count, in) == static_cast<long>(count) ? 0 : -1;
+  if (sread_blok(bytes, count, in) == static_cast<long>(count)) return 0;
+  // A field cut short leaves the stream inside a reply.
+  in->error = 1;
+  if (in->err_no == 0) in->err_no = EIO;
+  return -1;
 }
 
 int wire_skip(STREAM *in, std::size_t count) {
@@ -67,6 +72,19 @@ int wire_skip(STREAM *in, std::size_t count) {
     count -= n;
   }
   return 0;
+}
+
+int wire_abandon(STREAM *in) {
+  if (in != nullptr) {
+    in->error = 1;
+    in->err_no = EPROTO;
+  }
+  return -1;
+}
+
+int wire_skip_or_abandon(STREAM *in, std::size_t count) {
+  if (count > WIRE_SKIP_MAX) return wire_abandon(in);
+  return wire_skip(in, count);
 }
 
 int wire_get_text(STREAM *in, char *buf, std::size_t size) {

@@ -20,6 +20,15 @@ int wire_get_u32(STREAM *in, std::uint32_t *value);
 int wire_get_bytes(STREAM *in, void *bytes, std::size_t count);
 // Reads and drops count bytes (keeps the stream in step after a refusal).
 int wire_skip(STREAM *in, std::size_t count);
+// Most bytes a refused reply field is read past to keep the stream in step.
+inline constexpr std::size_t WIRE_SKIP_MAX = std::size_t{1} << 20;
+// Marks the input stream out of step: a reply was refused before its end,
+// so nothing after it can be read as a reply. The round trip then closes the
+// driver's streams. Returns -1.
+int wire_abandon(STREAM *in);
+// Skips a refused field of count bytes when it is at most WIRE_SKIP_MAX
+// bytes, else abandons the stream; 0 when the stream is still in step.
+int wire_skip_or_abandon(STREAM *in, std::size_t count);
 // Reads a NUL-terminated text into buf (size bytes with its NUL). A longer
-// text is read to its end and refused with -1.
+// text is refused with -1 and leaves the stream abandoned.
 int wire_get_text(STREAM *in, char *buf, std::size_t size);

@@ -46,19 +46,11 @@ void default_death_handler(STREAM *) {
 
 stream_disconnect_fn g_death_handler = default_death_handler;
 
-// Closes both streams of a driver without a request (the driver did not
-// answer DET_SERVER, or a refused attachment is given up).
-void close_streams(ZDB_SERVER *server) {
-  if (server->out != nullptr) sclose(server->out);
-  if (server->in != nullptr) sclose(server->in);
-  server->out = server->in = nullptr;
-}
-
 // Gives up a driver whose attachment was refused: detaches it, closing its
 // streams also when the detach fails, and keeps the refusal's error number.
 void abandon(ZDB_SERVER *server) {
   int error = zdb_errno;
-  if (zdb_detach_server(server) != 0) close_streams(server);
+  if (zdb_detach_server(server) != 0) zdb_close_server_streams(server);
   zdb_errno = error != 0 ? error : ZE_COMMUNICATION;
 }
 
@@ -226,11 +218,17 @@ int zdb_attach_server(ZDB_SERVER *server) {
   return 0;
 }
 
+void zdb_close_server_streams(ZDB_SERVER *server) {
+  if (server->out != nullptr) sclose(server->out);
+  if (server->in != nullptr) sclose(server->in);
+  server->out = server->in = nullptr;
+}
+
 int zdb_detach_server(ZDB_SERVER *server) {
   if (tracing()) std::fprintf(stderr, "-> DET_SERVER %p\n", static_cast<void *>(server));
   if (!zdb_server_attached(server)) {
     // A half-open connection (one stream) is closed as well.
-    close_streams(server);
+    zdb_close_server_streams(server);
     if (tracing()) std::fprintf(stderr, "<- DET_SERVER ok (driver not activated)\n");
     return 0;
   }
@@ -240,7 +238,7 @@ int zdb_detach_server(ZDB_SERVER *server) {
     return -1;
   }
   if (tracing()) std::fprintf(stderr, "<- DET_SERVER ok\n");
-  close_streams(server);
+  zdb_close_server_streams(server);
   return 0;
 }
 

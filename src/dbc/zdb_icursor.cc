@@ -414,7 +414,9 @@ int release_session_locks(ZDB_SESSION *session, int release) {
                      static_cast<void *>(session), static_cast<void *>(ic));
         return -1;
       }
-      ic->company->lock_state = 0;
+      ZDB_COMPANY *company = ic->company;
+      company->row_state &= static_cast<std::uint8_t>(~(ZDB_ROW_LOCKED | ZDB_ROW_TABLE_LOCKED));
+      company->dlock_id = 0;
     }
     if (release) release_dlock(ts);
   }
@@ -433,6 +435,8 @@ int dbc_release_table_sessions(ZDB_SESSION *session) {
       }
     }
     session->table_sessions = ts->next;
+    if (ZDB_TRANS *trans = session->trans)
+      std::erase(trans->touched, ts);
     rm_dlock(ts);
     delete ts;
   }

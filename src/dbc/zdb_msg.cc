@@ -18,6 +18,7 @@ constexpr std::size_t kMaxMessage = 6156;
 char *g_msg = nullptr;
 std::size_t g_len = 0;
 std::size_t g_capacity = 0;
+bool g_reset = false;  // reset_zdb_msg ran: the text exists even without a buffer
 
 }  // namespace
 
@@ -42,8 +43,12 @@ void set_zdb_msg(const char *format, ...) {
 }
 
 void reset_zdb_msg(void) {
+  g_reset = true;
   g_len = 0;
   if (g_msg != nullptr) g_msg[0] = '\0';
 }
 
-const char *get_zdb_msg(void) { return g_msg; }
+const char *get_zdb_msg(void) {
+  if (g_msg == nullptr && g_reset) return "";
+  return g_msg;
+}

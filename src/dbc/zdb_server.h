@@ -44,6 +44,11 @@ struct ZDB_SESSION {
   std::uint32_t number = 0;               // process-wide counter, 1 for the first
 };
 
+// Closes both streams of a driver without a request: the driver did not
+// answer DET_SERVER, a refused attachment is given up, or a reply was left
+// unread. The driver counts as not attached from then on.
+void zdb_close_server_streams(ZDB_SERVER *server);
+
 // True when the driver's streams are open.
 inline bool zdb_server_attached(const ZDB_SERVER *server) {
   return server != nullptr && server->out != nullptr && server->in != nullptr;

@@ -100,11 +100,7 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
     // The driver is given up; its streams are closed even when it does not
     // answer, so the record can go.
     int error = zdb_errno;
-    if (zdb_detach_server(server) != 0) {
-      if (server->out != nullptr) sclose(server->out);
-      if (server->in != nullptr) sclose(server->in);
-      server->in = server->out = nullptr;
-    }
+    if (zdb_detach_server(server) != 0) zdb_close_server_streams(server);
     zdb_errno = error;
   }
   delete server;

@@ -70,12 +70,16 @@ int r_string(STREAM *stream, char *buffer, size_t size) {
     }
     if (c == '\0') break;
     if (n + 1 >= size) {
-      // Too long: consume the rest so that the next field is read in step.
+      // Too long: stop at the caller's limit rather than hunt for a NUL a
+      // hostile peer may never send. The stream is out of step from here,
+      // so it is marked in error and the field readers refuse it.
       buffer[size - 1] = '\0';
-      while (ReadExact(stream, &c, 1) && c != '\0') {
-      }
       log_mesg(__FILE__, __LINE__, "r_string", LOG_ERROR,
                "string longer than its buffer of %zu bytes", size);
+      if (stream != nullptr) {
+        stream->error = 1;
+        stream->err_no = EOVERFLOW;
+      }
       errno = EOVERFLOW;
       return -1;
     }

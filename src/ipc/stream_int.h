@@ -24,8 +24,9 @@ int32_t r_long(STREAM *stream);
 int w_string(STREAM *stream, const char *text);
 // Reads a NUL-terminated text into buffer (size bytes with the NUL). The
 // text's length, or -1: at the end of the data (EIO), or when the text does
-// not fit (logged, errno EOVERFLOW, the rest of the text is consumed so
-// the stream stays at the next field). The buffer is always terminated.
+// not fit (logged, errno EOVERFLOW). At most size bytes are read: a text
+// that does not fit leaves the stream inside it, so the stream's error flag
+// is set and its reader must give it up. The buffer is always terminated.
 int r_string(STREAM *stream, char *buffer, size_t size);
 
 #ifdef __cplusplus

@@ -48,7 +48,12 @@ class Collation {
     if (a.len == 1 && b.len == 1) {
       return rank_[a.wide] < rank_[b.wide] ? -1 : (rank_[a.wide] > rank_[b.wide] ? 1 : 0);
     }
-    const int c = KeyOf(a).compare(KeyOf(b));
+    // Both keys are looked up before either is used: a lookup never clears
+    // the cache, which is emptied here while no key of it is held.
+    if (wide_keys_.size() + 2 > kMaxCachedKeys) wide_keys_.clear();
+    const std::string &ka = KeyOf(a);
+    const std::string &kb = KeyOf(b);
+    const int c = ka.compare(kb);
     if (c != 0) return c < 0 ? -1 : 1;
     const uint64_t ta = TieBreak(a), tb = TieBreak(b);
     return ta < tb ? -1 : (ta > tb ? 1 : 0);
@@ -94,11 +99,12 @@ class Collation {
     return (static_cast<uint64_t>(cp) << 1) | (ch.len == 4 ? 1 : 0);
   }
 
+  // The key stays valid until the cache is cleared in Compare: adding an
+  // entry to an unordered_map keeps references to the others.
   const std::string &KeyOf(TssChar ch) {
     if (ch.len == 1) return byte_keys_[ch.wide];
     auto it = wide_keys_.find(ch.wide);
     if (it != wide_keys_.end()) return it->second;
-    if (wide_keys_.size() >= kMaxCachedKeys) wide_keys_.clear();
     return wide_keys_.emplace(ch.wide, SortKey(TssCharToCodePoint(ch))).first->second;
   }
 
@@ -180,8 +186,16 @@ int BytesAgainstBlanks(const unsigned char *t, size_t n) {
 
 bool Same(TssChar a, TssChar b) { return a.wide == b.wide && a.len == b.len; }
 
+// Bytes of a text without its trailing blanks.
+size_t WithoutTrailingBlanks(const unsigned char *t, size_t n) {
+  while (n > 0 && t[n - 1] == ' ') --n;
+  return n;
+}
+
 // UTF-T order from byte `from`, the start of a character in both texts;
 // with pad the shorter text is padded with blanks, else it is the smaller.
+// REQUIRES with pad: neither text ends in a blank, so that blanks that end
+// a text never complete a 4-byte character cut short before them.
 int CollateFrom(const unsigned char *a, size_t na, const unsigned char *b, size_t nb,
                 size_t from, bool pad) {
   Collation &coll = Collation::Instance();
@@ -234,7 +248,13 @@ int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb) {
   const size_t p = Mismatch(U(a), U(b), std::min(na, nb));
   if (p == na && p == nb) return 0;
   if (TssGetMode() == TSS_MODE_UTFT) {
-    return CollateFrom(U(a), na, U(b), nb, CharStart(U(a), p), true);
+    // Trailing blanks are padding, whatever precedes them: `9B 01 8F 20`
+    // reads as the three characters of `9B 01 8F` and a blank, never as one
+    // 4-byte character, so that texts equal after padding compare equal and
+    // every text reads the same against any other.
+    const size_t ta = WithoutTrailingBlanks(U(a), na), tb = WithoutTrailingBlanks(U(b), nb);
+    const size_t from = std::min({p, ta, tb});
+    return CollateFrom(U(a), ta, U(b), tb, CharStart(U(a), from), true);
   }
   if (p < na && p < nb) return U(a)[p] < U(b)[p] ? -1 : 1;
   return na > nb ? BytesAgainstBlanks(U(a) + p, na - p) : -BytesAgainstBlanks(U(b) + p, nb - p);

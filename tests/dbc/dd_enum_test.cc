@@ -95,4 +95,26 @@ TEST(DdEnum, DomainKeywordTriesLongestDomainFirst) {
   EXPECT_EQ(v, 2);
 }
 
+// The type line names the languages the entries are read for. A second type
+// line after entries would leave them with too few descriptions: the dump is
+// refused. Before any entry it simply replaces the first.
+TEST(DdEnum, TypeLineAfterEntriesRefusesTheDump) {
+  ScratchDir root;
+  DumpWriter d;
+  d.Domain("zzx", "e2").Keyword("BLCK", "1").Raw(" 001a~A").Keyword("TYPE", "e234");
+  d.WriteTo(root.path(), "dzz.pd");
+  UseDictionaryRoot(root.path());
+  EXPECT_EQ(dddomain_with_read("zzx"), nullptr);
+
+  ScratchDir again;
+  DumpWriter ok;
+  ok.Domain("zyy", "e2").Keyword("TYPE", "e23").Keyword("BLCK", "1").Raw(" 001a~A~B");
+  ok.WriteTo(again.path(), "dzy.pd");
+  UseDictionaryRoot(again.path());
+  DD_DOMAIN *dom = dddomain_with_read("zyy");
+  ASSERT_NE(dom, nullptr);
+  ASSERT_NE(get_enum_def(dom, '3'), nullptr);
+  EXPECT_STREQ(get_enum_def(dom, '3')->entries[0].descr, "B");
+}
+
 }  // namespace

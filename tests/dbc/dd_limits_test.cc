@@ -2,6 +2,7 @@
 // members and domains, refused enumeration entries, overlong lines.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "dbc/dd.h"
@@ -73,6 +74,20 @@ TEST_F(DdLimits, TableWithoutIndexes) {
   EXPECT_EQ(t->key_column, nullptr);
   EXPECT_EQ(t->column_count, 3);
   EXPECT_EQ(ddcolumn("qanix010._index1"), nullptr);
+}
+
+// Header lines cut down to their keyword (no blank, no value) carry an
+// empty text; the table loads.
+TEST_F(DdLimits, ShortHeaderLinesGiveEmptyTexts) {
+  for (const char *line : {":RESD", ":RESU", ":R", ":"}) {
+    const std::string name = "qahd" + std::to_string(std::strlen(line)) + "010";
+    DumpWriter dump;
+    dump.Raw(line).Column(name + ".aa", "qalong");
+    DD_TABLE *t = Load(name, dump);
+    ASSERT_NE(t, nullptr) << line;
+    EXPECT_STREQ(t->header_d, "") << line;
+    EXPECT_STREQ(t->header_u, "") << line;
+  }
 }
 
 TEST_F(DdLimits, BrokenDumpsFailCleanlyAndLeaveNothing) {

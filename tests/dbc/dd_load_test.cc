@@ -132,9 +132,22 @@ TEST(DdLoad, DefaultRow) {
   EXPECT_EQ(t->default_row[105], 0xFF);                     // _compnr
   EXPECT_EQ(t->default_row[106], 0xFF);
   char text[DD_DEFA_TEXT_MIN];
-  EXPECT_STREQ(defa_domain(t, ddcolumn("exemp010.salary"), text), "1000.500000");
-  EXPECT_STREQ(defa_domain(t, ddcolumn("exemp010.photo"), text), "41000000");
-  EXPECT_STREQ(defa_domain(t, ddcolumn("exemp010.scores"), text), "7");
+  EXPECT_STREQ(defa_domain(t, ddcolumn("exemp010.salary"), text, sizeof text), "1000.500000");
+  EXPECT_STREQ(defa_domain(t, ddcolumn("exemp010.photo"), text, sizeof text), "41000000");
+  EXPECT_STREQ(defa_domain(t, ddcolumn("exemp010.scores"), text, sizeof text), "7");
+  // A buffer too small for the text is never written past: the text is
+  // refused (empty, null result) rather than cut.
+  struct Small {
+    const char *column;
+    std::size_t size;
+  };
+  for (const Small &c : {Small{"exemp010.salary", 11}, Small{"exemp010.photo", 8},
+                         Small{"exemp010.scores", 1}}) {
+    std::vector<char> small(c.size, 'z');
+    EXPECT_EQ(defa_domain(t, ddcolumn(c.column), small.data(), small.size()), nullptr) << c.column;
+    EXPECT_EQ(small[0], '\0') << c.column;
+  }
+  EXPECT_STREQ(defa_domain(t, ddcolumn("exemp010.salary"), text, 12), "1000.500000");
 }
 
 TEST(DdLoad, ParentTableHeaderAndComparedColumns) {

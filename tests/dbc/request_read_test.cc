@@ -246,6 +246,67 @@ TEST(RequestRead, OversizedRepliesAreRefused) {
   EXPECT_TRUE(trans.audit_list.empty());
 }
 
+// After a refused reply the next reply is never read from its leftovers:
+// the refused bytes are read past, or the driver's streams are closed.
+TEST(RequestRead, RefusedReplyIsReadPastOrClosesTheDriver) {
+  ZDB_TRANS trans;
+  struct Case {
+    const char *what;
+    int code;
+    Bytes reply;
+    bool stays_attached;
+  };
+  const Case cases[] = {
+      {"dictionary list of 10,000 bytes, sent whole", EXE_TBL_CNTR,
+       Bytes().u32(0).u32(513).u32(1000).fill(10000, 't'), true},
+      {"dictionary list of 10,000 bytes on an update", EXE_UPDATE,
+       Bytes().u32(513).u32(1000).fill(10000, 't'), true},
+      {"extra text of 1 MiB + 1, sent whole", EXE_UPDATE,
+       Bytes().u32(520).u32(1).raw("tcabc001").u16(1).u32((1u << 20) + 1).fill((1u << 20) + 1, 'e'),
+       false},
+      {"extra text of 1 MiB, sent whole", EXE_UPDATE,
+       Bytes().u32(520).u32(1).raw("tcabc001").u16(1).u32(1u << 20).fill(1u << 20, 'e'), true},
+      {"dictionary list announced, not sent", EXE_TBL_CNTR,
+       Bytes().u32(0).u32(513).u32(DBC_RECV_BUF_SIZE / 10 + 1), false},
+      {"packets above the cap", SQL_MESSAGE, Bytes().u32(DBC_MAX_SQL_PACKETS + 1), false},
+      {"audit entry name over 11 characters", EXE_DB_CNTR,
+       Bytes().u32(0).u32(1).u32(2).u32(3).text("twelve-chars").u16(1).u16(1).u32(1).text(""),
+       false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedPeer peer;
+    // The next reply: a DET_SERVER retval that no table name can imitate.
+    Bytes both = c.reply;
+    both.u32(0);
+    peer.Reply(both);
+    dbc_request_prepare(c.code);
+    if (c.code == EXE_UPDATE) dbc_request().update.trans = &trans;
+    if (c.code == EXE_DB_CNTR) {
+      dbc_request().db_cntr.action = commit_trans;
+      dbc_request().db_cntr.trans = &trans;
+    }
+    zdb_errno = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zdb_commu(peer.server()), -1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
+    EXPECT_EQ(zdb_server_attached(peer.server()), c.stays_attached);
+    dbc_request_prepare(DET_SERVER);
+    zdb_errno = 0;
+    testing::internal::CaptureStderr();
+    const int next = zdb_commu(peer.server());
+    testing::internal::GetCapturedStderr();
+    if (c.stays_attached) {
+      EXPECT_EQ(next, 0) << "the next reply is read in step";
+      EXPECT_EQ(dbc_request().retval, 0);
+    } else {
+      EXPECT_EQ(next, -1);
+      EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
+    }
+  }
+}
+
 TEST(RequestRead, DebugTraceLinesAroundEachRequest) {
   ScriptedPeer peer;
   dbc_state().debug = ZDB_DEBUG_REQUESTS;

@@ -38,12 +38,14 @@ class ScriptedPeer {
   // Replaces the input with these reply bytes and empties the output.
   void Reply(const std::vector<std::uint8_t> &bytes);
   void Reply(const Bytes &bytes) { Reply(bytes.data()); }
-  // What the client has written so far.
+  // What the client has written since the last Reply, also after the client
+// closed the streams.
   std::vector<std::uint8_t> Sent();
   ZDB_SERVER *server() { return &server_; }
 
  private:
   ZDB_SERVER server_;
+  std::vector<std::uint8_t> sent_;
 };
 
 }  // namespace molvane::test

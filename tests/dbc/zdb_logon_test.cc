@@ -286,6 +286,17 @@ TEST(ZdbMessage, CollectsAndResets) {
   EXPECT_STREQ(get_zdb_msg(), "");
 }
 
+TEST(ZdbMessage, ResetBeforeAnyMessageGivesEmptyText) {
+  ASSERT_EQ(get_zdb_msg(), nullptr);
+  reset_zdb_msg();
+  ASSERT_NE(get_zdb_msg(), nullptr);
+  EXPECT_STREQ(get_zdb_msg(), "");
+  testing::internal::CaptureStderr();
+  set_zdb_msg("after");
+  testing::internal::GetCapturedStderr();
+  EXPECT_STREQ(get_zdb_msg(), "after");
+}
+
 TEST(ZdbUserInfo, CopiesIntoTheCallersBuffer) {
   char buf[300];
   EXPECT_EQ(zdb_user_info_get_locale(nullptr), nullptr);

@@ -63,18 +63,24 @@ TEST(DriverPayloadBounds, BrokenPayloadsEndTheConnection) {
   big_company.u8(SEND_COMPNR).raw(AsText(CompnrPayload("env", 1000)));
   Wire many_specs;
   many_specs.u8(SEND_COMPNR).text("env").u32(0xFFFFFFFF);
-  auto dd = [](const std::string &name, unsigned key_position) {
+  auto dd = [](const std::string &name, unsigned key_position, unsigned type = 6,
+               unsigned length = 6, unsigned depth = 1) {
     Wire w;
     w.u8(DD_INFO_TABLE).u32(1).raw(name).u8(0);
     w.u16(1).u16(0).u16(1).u16(0).u16(100).u16(0).u16(0).u16(0);
-    w.text("code").u16(6).u16(0).u8(6).u8(0).u8(1).u8(0).u8(0);
+    w.text("code").u16(length).u16(0).u8(type).u8(0).u8(depth).u8(0).u8(0);
     w.u8(1).u8(0).u8(0).u16(1).u16(key_position);
     return w;
   };
   Wire bad_name = dd("exd;p010", 0);
   Wire bad_position = dd("exdep010", 1);
+  // Number columns narrower than their type would be read past their end.
+  Wire narrow_long = dd("exdep010", 0, 3, 1);
+  Wire narrow_double = dd("exdep010", 0, 5, 4);
+  Wire narrow_elements = dd("exdep010", 0, 2, 5, 3);
   Wire good = dd("exdep010", 0);
-  for (const Wire *w : {&long_spec, &big_company, &many_specs, &bad_name, &bad_position}) {
+  for (const Wire *w : {&long_spec, &big_company, &many_specs, &bad_name, &bad_position,
+                        &narrow_long, &narrow_double, &narrow_elements}) {
     DriverConnection conn({});
     conn.Feed(w->bytes().data(), w->bytes().size());
     EXPECT_FALSE(conn.Process());

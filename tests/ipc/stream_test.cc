@@ -45,7 +45,7 @@ TEST(StreamInt, GoldenBigEndianBytes) {
   EXPECT_EQ(0, sclose(s));
 }
 
-TEST(StreamInt, StringLongerThanBufferFailsAndKeepsFieldsInStep) {
+TEST(StreamInt, StringLongerThanBufferStopsAtTheLimitAndMarksTheStream) {
   const char data[] = "abcdefghij\0xy\0";
   STREAM *s = stream_open_bytes(data, sizeof data - 1, "r");
   ASSERT_NE(nullptr, s);
@@ -53,10 +53,17 @@ TEST(StreamInt, StringLongerThanBufferFailsAndKeepsFieldsInStep) {
   errno = 0;
   EXPECT_EQ(-1, r_string(s, buf, sizeof buf));
   EXPECT_EQ(EOVERFLOW, errno);
-  EXPECT_EQ(4u, std::strlen(buf));
-  EXPECT_EQ(2, r_string(s, buf, sizeof buf));
-  EXPECT_STREQ("xy", buf);
-  EXPECT_EQ(-1, r_string(s, buf, sizeof buf)) << "end of data";
+  EXPECT_STREQ("abcd", buf);
+  EXPECT_TRUE(stream_error(s)) << "the stream is inside the text: its reader must give it up";
+  EXPECT_EQ(5, stream_stell(s)) << "no byte past the caller's limit is read";
+  sclose(s);
+
+  // A text without a NUL is never searched past the limit.
+  std::string endless(1 << 20, 'a');
+  s = stream_open_bytes(endless.data(), endless.size(), "r");
+  ASSERT_NE(nullptr, s);
+  EXPECT_EQ(-1, r_string(s, buf, sizeof buf));
+  EXPECT_EQ(5, stream_stell(s));
   sclose(s);
 }
 

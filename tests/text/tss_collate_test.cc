@@ -212,6 +212,67 @@ TEST(TssCompare, UtfTTruncatedCharacterComparesByItsBytes) {
   EXPECT_EQ(0, TssStringNNCmpWithPadding(whole.c_str(), whole.c_str(), 4, 4));
 }
 
+// Padding completes a cut-short 4-byte character with blanks, in both modes,
+// so the padded comparison and the padded equality agree on it.
+TEST_P(TssPadding, BlankCompletingACutShortCharacterIsEqual) {
+  const std::string cut("\x9B\x01\x8F", 3), whole("\x9B\x01\x8F\x20", 4);
+  EXPECT_EQ(0, Pad(cut, whole));
+  EXPECT_EQ(0, Pad(whole, cut));
+  EXPECT_TRUE(PadEq(cut, whole));
+  EXPECT_EQ(0, Pad(cut + "  ", whole));
+  EXPECT_NE(0, Pad(cut, whole + "x"));
+  EXPECT_EQ(-Pad(cut, whole + "x"), Pad(whole + "x", cut));
+}
+
+// Cut-short characters next to blanks and the ends of texts, mixed at random:
+// the padded comparison stays a total order that agrees with the equality.
+TEST_P(TssPadding, CutShortCharactersKeepTheOrderTotal) {
+  static const std::vector<std::string> pieces = {
+      " ", "  ", "a", "\x01", "\x9B", "\x9B\x01", "\x9B\x01\x8F", "\x9B\xBC\x81",
+      "\x9B\x01\x8F ", Long(0x3A9), Long(0x6F22), "\xFF"};
+  std::mt19937 rng(GetParam() * 13 + 3);
+  std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
+  std::uniform_int_distribution<int> count(0, 3);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 250; ++i) {
+    std::string t;
+    for (int n = count(rng); n > 0; --n) t += pieces[pick(rng)];
+    texts.push_back(t);
+  }
+  for (const std::string &a : texts) {
+    for (const std::string &b : texts) {
+      const int ab = Pad(a, b), ba = Pad(b, a);
+      ASSERT_EQ((ab > 0) - (ab < 0), -((ba > 0) - (ba < 0)))
+          << testing::PrintToString(a) << testing::PrintToString(b);
+      ASSERT_EQ(ab == 0, PadEq(a, b) != 0) << testing::PrintToString(a) << testing::PrintToString(b);
+    }
+  }
+  std::sort(texts.begin(), texts.end(),
+            [](const std::string &x, const std::string &y) { return Pad(x, y) < 0; });
+  for (size_t i = 0; i + 1 < texts.size(); ++i) {
+    for (size_t j = i + 1; j < texts.size(); ++j) {
+      ASSERT_LE(Pad(texts[i], texts[j]), 0) << testing::PrintToString(texts[i]) << " "
+                                            << testing::PrintToString(texts[j]);
+    }
+  }
+}
+
+// Keys of 4-byte characters are kept up to a bound and the cache is emptied
+// when it is reached; a comparison never holds a key across that (ASan
+// reports a use after free if it does).
+TEST(TssCompare, UtfTKeyCacheSurvivesBeingEmptied) {
+  UseMode(2);
+  int less = 0;
+  for (uint32_t cp = 0x4E00; cp < 0x4E00 + 70000; ++cp) {
+    const uint32_t a = cp <= 0x9FFF ? cp : 0x20000 + (cp - 0xA000);
+    const std::string x = Long(a), y = Long(a + 1);
+    const int c = Pad(x, y);
+    ASSERT_NE(0, c) << std::hex << a;
+    less += c < 0;
+  }
+  EXPECT_GT(less, 0);
+}
+
 TEST(TssUltim, FillsBytesPerOption) {
   UseMode(1);
   char buf[6];

@@ -55,6 +55,7 @@ class SQLNetAgentClientStatementData {
   SQLTokenString attachPacket{20};
   SQLTokenString bindPacket{20};
   int nrParams = 0;
+  bool bindsClosed = false;  // an Exec came since the last parameter was bound
   bool query = true;  // the statement returns rows
   bool maxRowsSet = false;
   bool timeOutSet = false;
@@ -116,6 +117,11 @@ class SQLNetAgentClient {
   void FlushPacketBuffer(SQLPacketBuffer *buffer);
   void PrepareToFlushExecPacket(SQLNetAgentClientStatementData &sd, SQLPacketBuffer *buffer);
   Status HandleReturnPacket(SQLNetAgentClientStatementData &sd);
+  // Throws when the statement's server is gone.
+  static void RequireServer(SQLNetAgentClientStatementData const &sd);
+  // Stops an open result (a break request for the agent) and forgets its
+  // rows; the parameters bound meanwhile stay.
+  void StopResult(SQLNetAgentClientStatementData &sd);
   // Queues Break, Close or Destroy for the statement in a packet buffer;
   // false when that failed (the caller then leaves the state unchanged).
   bool QueueTemplate(SQLTokenString &packet, unsigned long id, SQLPacketBuffer *buffer);

@@ -360,9 +360,11 @@ void SQLTokenString::Log() const {
     int tag = p[at];
     char const *typeName = SQLNWTokenTypeName(tag);
     if (typeName == nullptr) {
-      log << "Unimplemented Log(SQLNWTTokenType) " << tag << endl;
-      ++at;
-      continue;
+      // Past an unknown tag the items cannot be told apart: the trace of a
+      // hostile string stays one line instead of one line per byte.
+      log << "Unimplemented Log(SQLNWTTokenType) " << tag << " at offset " << at << ", "
+          << length_ - at - 1 << " bytes not traced" << endl;
+      return;
     }
     int payload = FixedPayload(tag);
     if (payload > length_ - at - 1) {
@@ -399,7 +401,7 @@ void SQLTokenString::Log() const {
         if (char const *name = SQLNWTokenName(code)) {
           log << name << " ";
         } else {
-          log << "Unimplemented Log(SQLNWTToken) " << code << endl;
+          log << "Unimplemented Log(SQLNWTToken) " << code << " ";
         }
         break;
       }

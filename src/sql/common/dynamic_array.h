@@ -6,6 +6,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 template <class T>
@@ -23,11 +24,15 @@ class DynamicArray {
     while (!items_.empty()) items_.pop_back();
   }
 
-  // Appends a copy of value.
+  // Appends a copy of value. value may be an element of this array: it is
+  // copied before the storage grows, which moves the elements.
   void Insert(T const &value) {
     if (static_cast<int>(items_.size()) == capacity_) {
+      T copy(value);
       capacity_ = capacity_ < 10 ? capacity_ * 2 : static_cast<int>(capacity_ * 1.3);
       items_.reserve(static_cast<size_t>(capacity_));
+      items_.push_back(std::move(copy));
+      return;
     }
     items_.push_back(value);
   }

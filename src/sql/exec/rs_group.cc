@@ -332,14 +332,14 @@ SQLRowSource *SQLRSGroup::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   return this;
 }
 
-void SQLRSGroup::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
-  ts->AppendToken(SQLNWTRSGroup);
-  ts->AppendBs2(static_cast<std::int16_t>(groupingColumns_->NrElements()));
-  for (bool more = groupingColumns_->First(); more; more = groupingColumns_->Next())
-    ts->AppendBs2(static_cast<std::int16_t>(groupingColumns_->GetCurrent()));
-  ts->AppendBs2(static_cast<std::int16_t>(specs_->NrElements()));
-  for (bool more = specs_->First(); more; more = specs_->Next()) {
-    SQLRSGroupSpec const &spec = specs_->GetCurrent();
+void SQLRSAppendGroupItems(SQLTokenString *ts, intList *groupingColumns, List<SQLRSGroupSpec> *specs, int level,
+                           SQLRSNetFetchParams *params) {
+  ts->AppendBs2(static_cast<std::int16_t>(groupingColumns->NrElements()));
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
+    ts->AppendBs2(static_cast<std::int16_t>(groupingColumns->GetCurrent()));
+  ts->AppendBs2(static_cast<std::int16_t>(specs->NrElements()));
+  for (bool more = specs->First(); more; more = specs->Next()) {
+    SQLRSGroupSpec const &spec = specs->GetCurrent();
     switch (spec.GetKind()) {
       case SQLRSGroupSpec::kGroupingColumn:
         ts->AppendToken(SQLNWTColumnId);
@@ -354,6 +354,11 @@ void SQLRSGroup::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchP
       }
     }
   }
+}
+
+void SQLRSGroup::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
+  ts->AppendToken(SQLNWTRSGroup);
+  SQLRSAppendGroupItems(ts, groupingColumns_.get(), specs_.get(), level, params);
   child_->createTokenString(ts, level, params);
 }
 

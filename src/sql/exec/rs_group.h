@@ -62,6 +62,11 @@ class SQLRSGroupSpec {
   int function_ = kCount;                // kind 1 only
 };
 
+// Writes the items of a grouping into a query description (after its
+// token): the grouping columns, then each output column.
+void SQLRSAppendGroupItems(SQLTokenString *ts, intList *groupingColumns, List<SQLRSGroupSpec> *specs, int level,
+                           SQLRSNetFetchParams *params);
+
 class SQLRSGroup : public SQLRowSource {
  public:
   // Takes ownership of all three. groupingColumns are child columns in

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -398,14 +399,28 @@ TEST(TokenString, TraceOfAQueryDescription) {
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
 
+// A string is traced on one line whatever it holds: an unknown token is
+// named by its number, an unknown tag ends the trace of the string.
 TEST(TokenString, TraceOfUnknownTokensAndTags) {
   Bytes bytes = {7, 110, 0, 9, 7, 41, 0, 6, 9, 0};
   SQLTokenString ts(bytes.data(), static_cast<int>(bytes.size()));
   EXPECT_EQ(
-      "SQLNWTtoken Unimplemented Log(SQLNWTToken) 110\n"
-      "Unimplemented Log(SQLNWTTokenType) 9\n"
-      "SQLNWTtoken SQLNWTTerminator SQLNWTmemory Truncated item at offset 7\n",
+      "SQLNWTtoken Unimplemented Log(SQLNWTToken) 110 "
+      "Unimplemented Log(SQLNWTTokenType) 9 at offset 3, 6 bytes not traced\n",
       Trace(ts));
+  Bytes cut = {7, 110, 0, 7, 41, 0, 6, 9, 0};
+  SQLTokenString truncated(cut.data(), static_cast<int>(cut.size()));
+  EXPECT_EQ(
+      "SQLNWTtoken Unimplemented Log(SQLNWTToken) 110 SQLNWTtoken SQLNWTTerminator "
+      "SQLNWTmemory Truncated item at offset 6\n",
+      Trace(truncated));
+  // A hostile string of unknown tags and tokens: still one line.
+  Bytes hostile;
+  for (int i = 0; i < 5000; ++i) hostile.insert(hostile.end(), {7, 0x7F, 0x7F});
+  hostile.insert(hostile.end(), 10000, 0xEE);
+  SQLTokenString many(hostile.data(), static_cast<int>(hostile.size()));
+  const std::string trace = Trace(many);
+  EXPECT_EQ(1, std::count(trace.begin(), trace.end(), '\n'));
 }
 
 TEST(TokenString, EveryNamedTokenHasItsName) {

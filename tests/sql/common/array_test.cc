@@ -31,6 +31,16 @@ TEST(DynamicArray, GrowsByDoublingThenByThirtyPercent) {
   EXPECT_EQ(1, DynamicArray<int>(0).Capacity());
 }
 
+TEST(DynamicArray, InsertsItsOwnElementAtEveryGrowthPoint) {
+  // Each insertion at a full capacity moves the storage; the argument is an
+  // element of the array itself and must be copied before the move.
+  DynamicArray<std::string> array(1);
+  array.Insert(std::string(40, 'x'));
+  for (int i = 0; i < 40; ++i) array.Insert(array.Get(0));
+  ASSERT_EQ(41, array.NrElements());
+  for (int i = 0; i < 41; ++i) EXPECT_EQ(std::string(40, 'x'), array.Get(i));
+}
+
 std::vector<int> g_destroyed;
 struct Marker {
   int id;

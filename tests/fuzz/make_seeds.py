@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora under tests/fuzz/corpus from the fixtures and the
+cases of the unit tests. Run from the repository root; the output is
+committed, so this only needs running when the fixtures change.
+requests.bin (a whole client session as the driver received it, captured
+from scripts/demo.script) is kept as it is."""
+import glob
+import os
+import re
+import struct
+
+ROOT = 'tests/fuzz/corpus'
+
+
+def put(family, name, data):
+    os.makedirs(f'{ROOT}/{family}', exist_ok=True)
+    if isinstance(data, str):
+        data = data.encode('latin-1')
+    with open(f'{ROOT}/{family}/{name}', 'wb') as f:
+        f.write(data)
+
+
+def c_strings(path, pattern):
+    text = open(path, encoding='latin-1').read()
+    return [bytes(m, 'latin-1').decode('unicode_escape') for m in re.findall(pattern, text)]
+
+
+def read(path):
+    return open(path, 'rb').read()
+
+
+# Dictionary dumps: domain dumps behind an even byte, table dumps behind an
+# odd byte and their 8-character name.
+for path in sorted(glob.glob('tests/fixtures/*/dict/*')):
+    base = os.path.basename(path)
+    tag = path.split('/')[2] + '-' + base
+    if base.endswith('.pd'):
+        put('dd_dump', 'domains-' + tag, b'\0' + read(path))
+    elif base.startswith('d') and len(base) >= 9:
+        put('dd_dump', 'table-' + tag, b'\1' + base[1:9].encode() + read(path))
+
+# Table definitions.
+for path in sorted(glob.glob('tests/fixtures/*/lib/tabledef*')):
+    put('tabledef', path.split('/')[2] + '-' + os.path.basename(path), read(path))
+
+# Roles: clerk, base, audit and shared, separated by 0 bytes.
+parts = []
+for name in ['clerk', 'base', 'audit', 'shared']:
+    path = f'tests/fixtures/roles/lib/roles/db/{name[0]}/{name}'
+    parts.append(read(path) if os.path.exists(path) else b'')
+put('roles', 'fixture-roles', b'\0'.join(parts))
+
+# Range expressions: the unit test's cases and the fixtures' domain ranges.
+ranges = c_strings('tests/platform/yy_range_test.cc', r'\{"((?:[^"\\]|\\.)*)", YY_')
+for path in glob.glob('tests/fixtures/*/dict/*'):
+    for line in open(path, encoding='latin-1'):
+        if line.startswith(':RA'):
+            ranges.append(line[6:].rstrip('\n'))
+for i, text in enumerate(dict.fromkeys(ranges)):
+    put('range', f'seed-{i:03d}', text)
+
+# Regular expressions: pattern, 0 byte, subject.
+text = open('tests/platform/yy_regex_test.cc', encoding='latin-1').read()
+pairs = re.findall(r'\{"((?:[^"\\]|\\.)*)", "((?:[^"\\]|\\.)*)", (?:true|false)\}', text)
+for i, (p, s) in enumerate(dict.fromkeys(pairs)):
+    dec = lambda t: bytes(t, 'latin-1').decode('unicode_escape').encode('latin-1')
+    put('regex', f'seed-{i:03d}', dec(p) + b'\0' + dec(s))
+
+# SQL scanner: the inputs of the scanner's table of cases.
+texts = c_strings('tests/sql/front/sql_scanner_test.cc', r'\{"\w+",\s*"((?:[^"\\]|\\.)*)"')
+for i, t in enumerate(dict.fromkeys(texts)):
+    put('sql_scanner', f'seed-{i:03d}', t)
+
+# TSS text: two texts, split at the middle of the input.
+wide = lambda cp: bytes([0x9B, 0x80 | (cp + 0xF0000) >> 14 & 0x7F, 0x80 | (cp >> 7) & 0x7F,
+                         0x80 | cp & 0x7F])
+tss = [b'abcabc', b'ab  ab', wide(0x3A9) + wide(0x6F22), b'\x9b\x01\x8f\x9b\x01\x8f',
+       b'\xe9\xc9\xb5\xff', wide(0xE9) + b'\xe9', b'\x9b\xbc\x81\x9b\xbc\x81']
+for i, t in enumerate(tss):
+    put('tss', f'seed-{i:03d}', t)
+
+
+# Token strings.
+def tok(code):
+    return struct.pack('<Bh', 7, code)
+
+
+def mem(b):
+    return struct.pack('<Bh', 6, len(b)) + b
+
+
+tokens = [
+    tok(1) + struct.pack('<Bi', 3, 7) + tok(16),
+    tok(1) + struct.pack('<Bb', 1, 0) + struct.pack('<Bh', 2, 1) + mem(b'ab') +
+    struct.pack('<Bq', 4, -5) + struct.pack('<Bd', 5, 0.5),
+    tok(3) + tok(41) + mem(b'exemp010') + struct.pack('<Bh', 2, 100),
+]
+for i, t in enumerate(tokens):
+    put('token_string', f'seed-{i:03d}', t)
+
+
+# Reply readers: the request code, then the reply (big-endian fields).
+def be(fmt, *v):
+    return struct.pack('>' + fmt, *v)
+
+
+replies = {
+    'att_server': bytes([0]) + be('IIIIB', 1, 2, 0, 6, 3) + be('I', 0),
+    'att_session': bytes([2]) + be('II', 1, 0),
+    'tbl_cntr_513': bytes([4]) + be('III', 0, 513, 1) + b'tcabc001' + be('H', 1),
+    'db_cntr_commit': bytes([0x15]) + be('IIII', 0, 1, 2, 3) + b't\0' + be('HHI', 1, 2, 3) + b'\0',
+    'exe_session': bytes([6]) + be('H', 2) + b'ab' + be('I', 0),
+    'sql_message': bytes([10]) + be('I', 3) + b'abc',
+    'exe_update_detail': bytes([11]) + be('II', 520, 1) + b'tcabc001' + be('HI', 1, 2) + b'ab',
+    'row_cntr': bytes([0x2c]) + be('H', 2) + b'ab' + be('I', 0),
+    'alter_table': bytes([15]) + be('II', 0, 0) + bytes(20) + be('I', 1),
+}
+for name, data in replies.items():
+    put('replies', name, data)
+
+# Row data sets: one long column, then u32 data length, u32 row count and a
+# row (ordinal, then column 0 with its last-item flag and value).
+row = be('I', 1) + be('HB', 0, 0x11) + be('i', 42)
+put('rds', 'one-long', bytes([0, 3, 3, 0]) + be('II', len(row), 1) + row)
+put('rds', 'two-rows', bytes([0, 3, 3, 0]) + be('II', 2 * len(row), 2) + row + row)
