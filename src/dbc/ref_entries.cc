@@ -185,8 +185,12 @@ int zdb_reference_error(ZDB_INTERNAL_CURSOR *icursor, int error, const char *for
 
 int dbc_build_ref_entries(ZDB_INTERNAL_CURSOR *icursor) {
   ZDB_REFS &refs = icursor->company->refs;
-  if (!(refs.built & ZDB_REFS_FROM_BUILT) && build_from(icursor) != 0) return -1;
-  if (!(refs.built & ZDB_REFS_TO_BUILT) && build_to(icursor) != 0) return -1;
+  try {
+    if (!(refs.built & ZDB_REFS_FROM_BUILT) && build_from(icursor) != 0) return -1;
+    if (!(refs.built & ZDB_REFS_TO_BUILT) && build_to(icursor) != 0) return -1;
+  } catch (const std::bad_alloc &) {
+    return zdb_reference_error(icursor, ZE_MEMORY, "Not enough memory for references");
+  }
   return 0;
 }
 

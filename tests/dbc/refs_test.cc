@@ -228,6 +228,20 @@ TEST_F(References, CountedParentsMoveWithInsertsDeletesAndKeyChanges) {
   EXPECT_EQ(Counter("B"), 1);
 }
 
+TEST_F(References, DecrementOfAParentThatHasGoneIsNoError) {
+  Start();
+  ASSERT_EQ(Dept("A"), 0);
+  ASSERT_EQ(Dept("B"), 0);
+  ASSERT_EQ(Emp(1, "B", "A", "", "B"), 0);
+  EXPECT_EQ(Counter("A"), 1);
+  // A counted reference does not restrict: the department goes.
+  ASSERT_EQ(ReadDept("A", db_eq_locked), 0);
+  ASSERT_EQ(zdb_exec_row(dep_.cursor, db_delete, 0, 1), 0) << zdb_errno << " " << get_zdb_msg();
+  ASSERT_EQ(ReadEmp(1, db_eq_locked), 0);
+  EXPECT_EQ(zdb_exec_row(emp_.cursor, db_delete, 0, 1), 0) << zdb_errno << " " << get_zdb_msg();
+  EXPECT_EQ(Commit(), 0);
+}
+
 TEST_F(References, DeleteOfAParentCascadesToTheChildrenOnTheOtherDriver) {
   Start();
   ASSERT_EQ(Dept("A"), 0);

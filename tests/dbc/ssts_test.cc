@@ -324,6 +324,30 @@ TEST_F(SetReads, RowsPerSetOfLaterStatements) {
   EXPECT_EQ(sql_.executes, 2);
 }
 
+TEST_F(SetReads, CombinedIndexPartsStandForTheirMembers) {
+  set_zuv(molvane::test::FixturePath("zuv").c_str());
+  const DD_TABLE *emp = ddtable("exemp010");
+  ASSERT_NE(emp, nullptr);
+  std::string text;
+  ASSERT_TRUE(ssts_build_select(emp, 3, ">=", "ASC", SSTS_DIR_FORWARD, 3, &text));
+  EXPECT_EQ(text,
+            "SELECT exemp010.* FROM exemp010 WHERE exemp010._index3 >= { :1, :2 } ORDER BY  "
+            "exemp010.emp ASC,  exemp010.name ASC AS SET WITH 3 ROWS");
+  ASSERT_TRUE(ssts_build_select(emp, 2, "<", "DESC", 12, 3, &text));
+  EXPECT_EQ(text,
+            "SELECT exemp010.* FROM exemp010 WHERE exemp010._index2 < { :1, :2 } OR ( "
+            "exemp010._index2 = { :1, :2 } AND exemp010._index1 < {:3 } ) ORDER BY  exemp010.dept "
+            "DESC,  exemp010.name DESC,  exemp010.emp DESC AS SET WITH 3 ROWS");
+  EXPECT_FALSE(ssts_build_select(emp, 9, "=", nullptr, SSTS_DIR_EQUAL, 3, &text));
+  EXPECT_EQ(zdb_errno, 215);
+}
+
+TEST_F(SetReads, AnActionThatIsNoReadIsRefused) {
+  EXPECT_EQ(ssts_call(SSTS_READ, row_.data(), db_insert, &icursor_), 1);
+  EXPECT_EQ(zdb_errno, 215);
+  EXPECT_TRUE(sql_.parsed.empty());
+}
+
 // ---- value forms ----
 
 DD_COLUMN Column(int type, int length, int offset = 0) {
