@@ -23,7 +23,7 @@ constexpr std::size_t kHeader = 12;  // sequence number, action kind, action fla
 // Buffered action kinds.
 enum : std::uint32_t {
   kInsert = 1, kDelete = 2, kUpdateOld = 3, kUpdateNew = 4, kRefcount = 5,
-  kDeleteWhole = 6, kUpdateWhole = 7, kRefresh = 8,
+  kDeleteWhole = 6, kUpdateWhole = 7, kRefresh = 8, kClearWhole = 9, kDropWhole = 10,
 };
 // Host flags that let an error count as success.
 constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
@@ -179,6 +179,14 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
             break;
           }
           case kRefresh:
+            break;
+          // The whole table, with the reference work that this driver has
+          // none of: clear_table and drop_table.
+          case kClearWhole:
+            rc = table.Clear();
+            break;
+          case kDropWhole:
+            rc = table.Drop();
             break;
           default:
             rc = ZE_ILLEGAL_ARGUMENT;
