@@ -5,15 +5,31 @@
 // deleted with the last reference.
 #pragma once
 
+#include <memory>
+
+#include "sql/common/list.h"
+
+class SQLRSSCValueExpr;
+class SQLVTSCRowValueConstr;
+
 class SQLVTClearUnrefKey {
  public:
-  explicit SQLVTClearUnrefKey(int id) : id_(id) {}
+  // Takes ownership of foreignKey (the referring columns; may be null).
+  explicit SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *foreignKey = nullptr);
   SQLVTClearUnrefKey(SQLVTClearUnrefKey const &) = delete;
   SQLVTClearUnrefKey &operator=(SQLVTClearUnrefKey const &) = delete;
   virtual ~SQLVTClearUnrefKey();
 
   int GetId() const { return id_; }
+  SQLVTSCRowValueConstr *GetForeignKey() const { return foreignKey_.get(); }
+
+  // A new list of the executable forms of the foreign-key expressions, in
+  // order (empty without a foreign key).
+  List<SQLRSSCValueExpr *> *CreateRS() const;
+  // "ClearUnrefKey(" id ", " row value ")".
+  void Log() const;
 
  private:
   int id_;  // columns with equal ids share the key
+  std::unique_ptr<SQLVTSCRowValueConstr> foreignKey_;
 };

@@ -12,6 +12,9 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_string.h"
+#include "sql/exec/sc_const.h"
+#include "sql/exec/sc_text_content.h"
+#include "sql/validate/vt_table.h"
 #include "sql/validate/vt_scope.h"
 #include "sql/validate/vt_scope_info.h"
 #include "sql/validate/vt_value_expr.h"
@@ -217,8 +220,22 @@ SQLVTSCValueExpr *SQLVTSCTextContent::Copy() {
 }
 
 SQLRSSCValueExpr *SQLVTSCTextContent::CreateRS() {
-  throw SQLException("0A000", 302,
-                     SQLString("The text_content function cannot be executed: texts cannot be read"));
+  if (!column_ || table_ == nullptr) {
+    SQLAbort(__FILE__, __LINE__, "SQLVTSCTextContent::CreateRS() called before name resolution");
+  }
+  int company = table_->GetPhysicalCompnr();
+  std::unique_ptr<SQLRSSCValueExpr> textNumber(column_->CreateRS());
+  std::unique_ptr<SQLRSSCValueExpr> language;
+  if (language_) {
+    language.reset(language_->CreateRS());
+  } else {
+    unsigned char const own = static_cast<unsigned char>(user_info.language);
+    language = std::make_unique<SQLRSSCStringConst>(&own, 1);
+  }
+  auto *content = new SQLRSSCTextContent(textNumber.get(), language.get(), company);
+  static_cast<void>(textNumber.release());
+  static_cast<void>(language.release());
+  return content;
 }
 
 void SQLVTSCTextContent::Log() const {

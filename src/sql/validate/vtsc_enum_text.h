@@ -69,7 +69,9 @@ class SQLVTSCTextContent : public SQLVTSCValueExpr {
   // A copy of the resolved node; null before resolution or when a part
   // cannot be copied.
   SQLVTSCValueExpr *Copy() override;
-  // Throws SQLException: texts cannot be read without the text reader.
+  // SQLRSSCTextContent over the text number, the language (the user's
+  // language when none was given) and the table's physical company, read
+  // through the text reader.
   SQLRSSCValueExpr *CreateRS() override;
   void GetPossibleTypes(SQLTypeSet *types) override { types->Insert(SQL_STRING); }
   void Log() const override;
