@@ -4,7 +4,7 @@
 #include <string>
 
 #include "dbc/dd.h"
-#include "dbc/stub_parts.h"
+#include "dbc/refs.h"
 #include "sql/exec/et_net_dml.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/roles/roles_mgr.h"

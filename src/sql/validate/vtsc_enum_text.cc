@@ -14,9 +14,9 @@
 #include "sql/common/sql_string.h"
 #include "sql/exec/sc_const.h"
 #include "sql/exec/sc_text_content.h"
-#include "sql/validate/vt_table.h"
 #include "sql/validate/vt_scope.h"
 #include "sql/validate/vt_scope_info.h"
+#include "sql/validate/vt_table.h"
 #include "sql/validate/vt_value_expr.h"
 #include "sql/validate/vtsc_case.h"
 #include "sql/validate/vtsc_column_ref.h"
@@ -220,22 +220,18 @@ SQLVTSCValueExpr *SQLVTSCTextContent::Copy() {
 }
 
 SQLRSSCValueExpr *SQLVTSCTextContent::CreateRS() {
-  if (!column_ || table_ == nullptr) {
-    SQLAbort(__FILE__, __LINE__, "SQLVTSCTextContent::CreateRS() called before name resolution");
-  }
+  if (!column_ || table_ == nullptr) SQLAbort(__FILE__, __LINE__, "SQLVTSCTextContent::CreateRS() called");
   int company = table_->GetPhysicalCompnr();
-  std::unique_ptr<SQLRSSCValueExpr> textNumber(column_->CreateRS());
+  std::unique_ptr<SQLRSSCValueExpr> number(column_->CreateRS());
   std::unique_ptr<SQLRSSCValueExpr> language;
   if (language_) {
     language.reset(language_->CreateRS());
   } else {
-    unsigned char const own = static_cast<unsigned char>(user_info.language);
+    // Without a language the user's own stands.
+    auto own = static_cast<unsigned char>(user_info.language);
     language = std::make_unique<SQLRSSCStringConst>(&own, 1);
   }
-  auto *content = new SQLRSSCTextContent(textNumber.get(), language.get(), company);
-  static_cast<void>(textNumber.release());
-  static_cast<void>(language.release());
-  return content;
+  return new SQLRSSCTextContent(number.release(), language.release(), company);
 }
 
 void SQLVTSCTextContent::Log() const {

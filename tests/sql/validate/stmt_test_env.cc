@@ -1,7 +1,6 @@
 #include "stmt_test_env.h"
 
 #include <cstdlib>
-#include <sstream>
 
 #include "dbc/dd.h"
 #include "sql/common/sql_logger.h"
@@ -15,6 +14,7 @@
 #include "sql/validate/vt_unary_node.h"
 #include "sql/validate/vt_union.h"
 #include "support/test_env.h"
+#include "support/vt_trace.h"
 
 namespace molvane::test {
 
@@ -136,40 +136,7 @@ std::unique_ptr<SQLVTNode> StmtTest::Prepare(std::string const &text, int mode, 
   return root;
 }
 
-std::string StmtTest::Trace(SQLVTNode const *node) {
-  SQLLogger *log = SQLLogger::Instance();
-  log->SetLogFlags(SQLLogger::Tree::Vt);
-  log->ResetIndent();
-  testing::internal::CaptureStderr();
-  node->Log();
-  std::string out = testing::internal::GetCapturedStderr();
-  log->SetLogFlags(0);
-  // Table and parameter numbers depend on what the process did before.
-  std::istringstream in(out);
-  std::string line, result;
-  std::string skipUntil;  // a schema's column list is not part of the tree
-  while (std::getline(in, line)) {
-    if (!skipUntil.empty()) {
-      if (line == skipUntil) skipUntil.clear();
-      continue;
-    }
-    size_t schema = line.find("Schema: Schema(");
-    if (schema != std::string::npos) {
-      skipUntil = std::string(schema, ' ') + ")";
-      line = line.substr(0, schema) + "Schema: ...";
-    }
-    for (char const *key : {"Id: ", "id="}) {
-      for (size_t at = line.find(key); at != std::string::npos; at = line.find(key, at + 1)) {
-        size_t digits = at + std::string(key).size();
-        size_t end = digits;
-        while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
-        line.replace(digits, end - digits, "#");
-      }
-    }
-    result += line + "\n";
-  }
-  return result;
-}
+std::string StmtTest::Trace(SQLVTNode const *node) { return TraceOf(node); }
 
 void StmtTest::ExpectError(std::function<void()> const &f, char const *state, std::string const &message,
                            int line) {
