@@ -47,6 +47,20 @@ class FakeFrom : public SQLVTNode {
   std::vector<SQLVTTable *> tables_;  // owned by the replaced FROM clause
 };
 
+// A statement that preparing must refuse: its SQLSTATE, message and line
+// (-1: not checked).
+struct ErrorCase {
+  char const *name;
+  char const *text;
+  int mode;
+  char const *state;
+  char const *message;
+  int line;
+};
+
+// The test name of a case.
+inline std::string CaseName(testing::TestParamInfo<ErrorCase> const &info) { return info.param.name; }
+
 class StmtTest : public testing::Test {
  protected:
   void SetUp() override;

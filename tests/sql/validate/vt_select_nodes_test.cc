@@ -123,15 +123,6 @@ TEST_F(SelectNodes, NamedArrayElementsAndQuotedIndexNames) {
   EXPECT_EQ(Targets(treeData_.get()), (std::vector<Target>{{"exemp010.scores(2)", false}}));
 }
 
-struct ErrorCase {
-  char const *name;
-  char const *text;
-  int mode;
-  char const *state;
-  char const *message;
-  int line;
-};
-
 class SelectErrors : public StmtTest, public testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(SelectErrors, NameResolutionAndValidationRefuse) {
@@ -182,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "No appropriate type could be derived for aggregate function", -1},
         ErrorCase{"AggregateOfArray", "SELECT MAX(scores) FROM exemp010", 0, "42I51",
                   "Aggregate function applied to array column", -1}),
-    [](testing::TestParamInfo<ErrorCase> const &info) { return std::string(info.param.name); });
+    CaseName);
 
 TEST_F(SelectNodes, IndexHintOnAUnionIsRefused) {
   ExpectError([&] { Parse("SELECT emp FROM exemp010 UNION ALL SELECT emp FROM exemp010 HINT USE INDEX 1 ON exemp010"); },

@@ -18,15 +18,6 @@ namespace {
 
 class TableChange : public StmtTest {};
 
-struct ErrorCase {
-  char const *name;
-  char const *text;
-  int mode;
-  char const *state;
-  char const *message;
-  int line;
-};
-
 class TableChangeErrors : public StmtTest, public testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(TableChangeErrors, PrepareRefuses) {
@@ -66,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Unknown column 'nosuch'", 1},
         ErrorCase{"SetTypeConflict", "UPDATE exemp010 SET name = 1", 0, "42T14",
                   "Type conflict on integer constant. Type STRING expected", -1}),
-    [](testing::TestParamInfo<ErrorCase> const &info) { return std::string(info.param.name); });
+    CaseName);
 
 TEST_F(TableChange, SetValuesMustBeConstantsOrHostVariables) {
   // The grammar admits only constants and host variables; a tree built
