@@ -19,6 +19,7 @@
 #include "sql/front/parse_mode.h"
 #include "sql/front/sql_parse.h"
 #include "sql/roles/roles_mgr.h"
+#include "sql/statement/statement.h"
 #include "sql/statement/statement_tree_passes.h"
 #include "sql/validate/vt_clear_unref.h"
 #include "from_clause_env.h"
@@ -152,7 +153,8 @@ TEST_F(StatementTree, ClearUnrefCollectsTheColumnsOfMissingReferredRows) {
                       parsemode::kClearUnref);
   auto *node = dynamic_cast<SQLVTClearUnref *>(root.get());
   ASSERT_NE(node, nullptr);
-  EXPECT_EQ(node->GetNumCols(), 3);  // the foreign key travels in hidden columns
+  EXPECT_EQ(node->GetNumCols(), 3);
+  EXPECT_EQ(node->GetChild()->GetNumCols(), 4);  // e.dept, the foreign key, travels in a hidden column
   ASSERT_EQ(node->GetClearUnrefSpecs().size(), 1u);
   EXPECT_EQ(node->GetClearUnrefSpecs()[0]->GetColumns(), (std::vector<int>{1, 2}));
   std::unique_ptr<SQLExecTree> et(root->CreateET());
@@ -188,6 +190,28 @@ TEST_F(StatementTree, ChangesBeyondWhatTheUserMayChangeAreRefusedWithQP060) {
   auto update = Prepare("UPDATE exemp010 SET name = 'x' WHERE emp = 4");
   EXPECT_EQ(ErrorOf([&] { delete update->CreateET(); }),
             "QP060 Insufficient privileges or data permissions defined on table 'exemp010'");
+}
+
+TEST_F(StatementTree, StatementPrepareDescribesTheResolvedQuery) {
+  SQLStatement statement;
+  ASSERT_EQ(statement.Prepare("SELECT e.emp, e.name AS who, e.salary * 2 FROM exemp010 e ORDER BY 2, 1 WITH RETRY", 0,
+                              0),
+            0);
+  int columns = 0;
+  ASSERT_EQ(statement.NumResultCols(&columns), 0);
+  EXPECT_EQ(columns, 3);
+  SQLColumnDescriptor const *descriptor = nullptr;
+  ASSERT_EQ(statement.GetColumnDescriptor(2, &descriptor), 0);
+  EXPECT_EQ(descriptor->GetType(), SQL_REAL);
+  char const *name = nullptr;
+  bool derived = true;
+  ASSERT_EQ(statement.GetSelectTarget(1, &name, &derived), 0);
+  EXPECT_STREQ(name, "who");
+  EXPECT_FALSE(derived);
+  EXPECT_EQ(statement.RetryClauseType(), SQL_RETRY_STRICT);
+
+  SQLStatement refused;
+  EXPECT_EQ(refused.Prepare("UPDATE exemp010 SET emp = 1", 0, 0), -1);  // a primary-key column
 }
 
 }  // namespace
