@@ -1,6 +1,7 @@
 // Domain checks of columns and rows: a combined column checks its members,
 // an array column each element, and a row its columns in dictionary order.
 #include <cstdint>
+#include <cstring>
 
 #include "dbc/dd.h"
 #include "dbc/domain_check.h"
@@ -22,6 +23,33 @@ int ElementLength(const DD_COLUMN *column, int elements) {
   return length;
 }
 
+// False when no value of the column can fail: no must-fill flag and nothing
+// in the domain that restricts the column's type (a range; texts: character
+// sets or a case conversion; reals: digits). Such columns are not read.
+bool NeedsCheck(const DD_COLUMN *column) {
+  if (column->flags & DDF_FILL) return true;
+  const DD_DOMAIN *d = column->domain;
+  if (d == nullptr) return false;
+  switch (column->type) {
+    case DDT_BYTE:
+    case DDT_ENUM:
+    case DDT_SHORT:
+    case DDT_LONG:
+      return d->range != nullptr;
+    case DDT_FLOAT:
+    case DDT_DOUBLE:
+      return d->range != nullptr || d->digits_before != 0;
+    case DDT_STRING:
+    case DDT_MBSTRING: {
+      if (d->range != nullptr || d->value != 0) return true;
+      const char *legal = d->attributes;
+      return legal != nullptr && (legal[0] != '\0' || legal[std::strlen(legal) + 1] != '\0');
+    }
+    default:
+      return false;  // dates, times and raw bytes fail only when they must be filled
+  }
+}
+
 // `limit` is the length of the row image, or -1 when unknown; values beyond
 // it (columns not stored in the row) are not read.
 int CheckColumn(const DD_COLUMN *column, const unsigned char *row, long limit,
@@ -35,6 +63,7 @@ int CheckColumn(const DD_COLUMN *column, const unsigned char *row, long limit,
     return DDC_OK;
   }
   if (limit >= 0 && long{column->offset} + column->length > limit) return DDC_OK;
+  if (!NeedsCheck(column)) return DDC_OK;
   const int elements = (column->flags & DDF_ARRAY) && column->depth > 1 ? column->depth : 1;
   const int length = ElementLength(column, elements);
   const unsigned char *value = row + column->offset;
@@ -50,6 +79,7 @@ int CheckColumn(const DD_COLUMN *column, const unsigned char *row, long limit,
 
 // The first failing column of the row, or null.
 const DD_COLUMN *FirstFailure(const DD_TABLE *table, const unsigned char *row) {
+  zdb_dd_check_value(nullptr, nullptr, 0);  // empties the failure text, as every check does
   if (table == nullptr || row == nullptr || table->columns == nullptr) return nullptr;
   for (int i = 0; i < table->column_count; ++i) {
     const DD_COLUMN *failing = nullptr;
@@ -67,6 +97,7 @@ bool HasText(const char *text) { return text != nullptr && text[0] != '\0'; }
 
 int zdb_dd_check_column_result(const DD_COLUMN *column, const unsigned char *row,
                                const DD_COLUMN **failing) {
+  zdb_dd_check_value(nullptr, nullptr, 0);  // empties the failure text, as every check does
   if (column == nullptr || row == nullptr) return DDC_OK;
   return CheckColumn(column, row, -1, failing, 0);
 }
