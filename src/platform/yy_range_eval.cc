@@ -340,30 +340,43 @@ class FastWalk {
 }  // namespace
 }  // namespace yy
 
-int yy_b_express(const YY_EXPR *expr, int kind, const void *value) {
-  if (!expr) return 1;
-  if (expr->magic != yy::kExprMagic) return 0;
+namespace yy {
+namespace {
+
+// Everything but the interval table: the walks over the nodes.
+[[gnu::noinline]] int EvaluateNodes(const YY_EXPR *expr, int kind, const void *value) {
   if (value != nullptr && kind == YY_INTEGER) {
     int32_t v;
     std::memcpy(&v, value, sizeof v);
-    if (expr->flags & yy::kIntervals) {
-      uint32_t count;
-      const unsigned char *p = yy::expr_intervals(expr, &count);
-      for (uint32_t k = 0; k < count; ++k, p += 8) {
-        int32_t low, high;
-        std::memcpy(&low, p, 4);
-        std::memcpy(&high, p + 4, 4);
-        if (v < low) return 0;
-        if (v <= high) return 1;
-      }
-      return 0;
-    }
-    int fast = yy::FastWalk<int32_t>(expr, v).cond(expr->root);
+    int fast = FastWalk<int32_t>(expr, v).cond(expr->root);
     if (fast >= 0) return fast;
   } else if (value != nullptr && kind == YY_STRING) {
-    int fast = yy::FastWalk<std::string_view>(expr, static_cast<const char *>(value)).cond(expr->root);
+    int fast = FastWalk<std::string_view>(expr, static_cast<const char *>(value)).cond(expr->root);
     if (fast >= 0) return fast;
   }
-  yy::Evaluator ev(expr, kind, value);
-  return ev.cond(expr->root) == yy::Truth::kTrue;
+  Evaluator ev(expr, kind, value);
+  return ev.cond(expr->root) == Truth::kTrue;
+}
+
+}  // namespace
+}  // namespace yy
+
+int yy_b_express(const YY_EXPR *expr, int kind, const void *value) {
+  if (!expr) return 1;
+  if (expr->magic != yy::kExprMagic) return 0;
+  if (value != nullptr && kind == YY_INTEGER && (expr->flags & yy::kIntervals)) {
+    int32_t v;
+    std::memcpy(&v, value, sizeof v);
+    uint32_t count;
+    const unsigned char *p = yy::expr_intervals(expr, &count);
+    for (uint32_t k = 0; k < count; ++k, p += 8) {
+      int32_t low, high;
+      std::memcpy(&low, p, 4);
+      std::memcpy(&high, p + 4, 4);
+      if (v < low) return 0;
+      if (v <= high) return 1;
+    }
+    return 0;
+  }
+  return yy::EvaluateNodes(expr, kind, value);
 }
