@@ -10,6 +10,9 @@
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_detail.h>
 
+#include "host_errors.h"
+#include "host_values.h"
+
 namespace molvane::host {
 
 namespace {
@@ -18,36 +21,6 @@ bool ToInt(const std::string &text, long *value) {
   char *end = nullptr;
   *value = std::strtol(text.c_str(), &end, 10);
   return end != text.c_str() && *end == '\0';
-}
-
-void PutBe(unsigned char *p, long value, int size) {
-  auto v = static_cast<unsigned long>(value);
-  for (int i = 0; i < size; ++i) p[i] = static_cast<unsigned char>(v >> (8 * (size - 1 - i)));
-}
-long GetBe(const unsigned char *p, int size) {
-  unsigned long v = 0;
-  for (int i = 0; i < size; ++i) v = (v << 8) | p[i];
-  if (size < static_cast<int>(sizeof v) && (p[0] & 0x80)) v |= ~0UL << (8 * size);
-  return static_cast<long>(v);
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Hex digits into raw bytes, zero-filled to `size`.
-bool HexToRaw(const std::string &text, unsigned char *p, int size) {
-  if (static_cast<int>(text.size()) > 2 * size) return false;
-  std::memset(p, 0, size);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    int d = HexDigit(text[i]);
-    if (d < 0) return false;
-    p[i / 2] = static_cast<unsigned char>(p[i / 2] | (i % 2 == 0 ? d << 4 : d));
-  }
-  return true;
 }
 
 // The stored columns of a table in row-offset order.
@@ -62,52 +35,6 @@ std::vector<const DD_COLUMN *> StoredColumns(const DD_TABLE *table) {
   return columns;
 }
 
-// Writes a value given as text into one element of a column.
-bool SetValue(const DD_COLUMN *c, unsigned char *p, const std::string &text) {
-  int size = c->length / (c->depth > 0 ? c->depth : 1);
-  long n = 0;
-  switch (c->type) {
-    case DDT_FLOAT: float_in(std::strtod(text.c_str(), nullptr), p); return true;
-    case DDT_DOUBLE: double_in(std::strtod(text.c_str(), nullptr), p); return true;
-    case DDT_STRING: case DDT_MBSTRING:
-      if (static_cast<int>(text.size()) > size) return false;
-      std::memset(p, ' ', size);
-      std::memcpy(p, text.data(), text.size());
-      return true;
-    case DDT_RAW:
-      return HexToRaw(text, p, size);
-    case DDT_COMBINED: return false;
-    default:
-      if (!ToInt(text, &n)) return false;
-      PutBe(p, n, size);
-      return true;
-  }
-}
-
-std::string ValueText(const DD_COLUMN *c, const unsigned char *p) {
-  int size = c->length / (c->depth > 0 ? c->depth : 1);
-  char buf[64];
-  switch (c->type) {
-    case DDT_FLOAT: std::snprintf(buf, sizeof buf, "%g", float_out(p)); return buf;
-    case DDT_DOUBLE: std::snprintf(buf, sizeof buf, "%.2f", double_out(p)); return buf;
-    case DDT_STRING: case DDT_MBSTRING: {
-      std::string s(reinterpret_cast<const char *>(p), size);
-      s.erase(s.find_last_not_of(' ') + 1);
-      return "\"" + s + "\"";
-    }
-    case DDT_RAW: {
-      static const char kDigits[] = "0123456789abcdef";
-      std::string hex;
-      for (int i = 0; i < size; ++i) {
-        hex += kDigits[p[i] >> 4];
-        hex += kDigits[p[i] & 0xF];
-      }
-      return hex;
-    }
-    default: return std::to_string(GetBe(p, size));
-  }
-}
-
 }  // namespace
 
 bool RecordCommands::Usage(const std::string &command) {
@@ -116,8 +43,21 @@ bool RecordCommands::Usage(const std::string &command) {
 }
 
 bool RecordCommands::Fail() {
-  std::fprintf(out_, "error %d\n", zdb_errno);
-  return false;
+  int err = zdb_errno;
+  if (err != 520 || trans_ == 0) return PrintError(out_, err);
+  // A failed buffered update: say which update failed and with what, so
+  // that a duplicate key reads as one.
+  char table[9] = {};
+  int compnr = 0;
+  const char *extra = nullptr;
+  int detail = zdb_get_detail_error(table, &compnr, &extra, trans_);
+  zdb_errno = err;
+  if (detail <= 0) return PrintError(out_, err);
+  const char *name = zdberrorname(detail);
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "the update of %.8s%03d failed with error %d (%s)", table, compnr,
+                detail, name != nullptr ? name : zdberrorstr(detail));
+  return PrintError(out_, err, buf);
 }
 
 ZDB_CURSOR *RecordCommands::Cursor(const std::string &table, int trans) {
@@ -141,10 +81,18 @@ bool RecordCommands::Assign(const DD_TABLE *table, const std::vector<std::string
       std::fprintf(out_, "bad value: %s\n", w[i].c_str());
       return false;
     }
-    std::string name = std::string(table->name, 8) + "." + w[i].substr(0, eq);
+    std::string column = w[i].substr(0, eq);
+    std::string name = std::string(table->name, 8) + "." + column;
     DD_COLUMN *c = ddcolumn(name.c_str());
-    if (c == nullptr || !SetValue(c, row + c->offset, w[i].substr(eq + 1))) {
-      std::fprintf(out_, "bad value: %s\n", w[i].c_str());
+    if (c == nullptr) {
+      std::fprintf(out_, "bad value: %s: %.8s has no column %s\n", w[i].c_str(), table->name,
+                   column.c_str());
+      return false;
+    }
+    std::string why = SetValue(c, row + c->offset, w[i].substr(eq + 1));
+    if (!why.empty()) {
+      std::fprintf(out_, "bad value for %s: %s (%s)\n", column.c_str(),
+                   w[i].substr(eq + 1).c_str(), why.c_str());
       return false;
     }
   }
@@ -237,8 +185,9 @@ bool RecordCommands::Detail(int trans) {
   if (error == 0)
     std::fprintf(out_, "no failed update\n");
   else
-    std::fprintf(out_, "update failed with %d on %s%03d: %s\n", error, table, compnr,
-                 extra != nullptr ? extra : "");
+    std::fprintf(out_, "update failed with error %d (%s) on %s%03d: %s\n", error,
+                 zdberrorname(error) != nullptr ? zdberrorname(error) : zdberrorstr(error), table,
+                 compnr, extra != nullptr ? extra : "");
   return true;
 }
 
@@ -256,8 +205,14 @@ bool RecordCommands::EndTransaction(bool commit, int trans) {
   return true;
 }
 
+bool RecordCommands::IsRecordCommand(const std::string &w) {
+  return w == "table" || w == "insert" || w == "update" || w == "delete" || w == "read" ||
+         w == "flush" || w == "detail" || w == "commit" || w == "abort";
+}
+
 int RecordCommands::Run(const std::vector<std::string> &w, int trans) {
   const std::string &cmd = w[0];
+  trans_ = trans;
   bool ok;
   if (cmd == "table") ok = Table(w, trans);
   else if (cmd == "insert" || cmd == "update" || cmd == "delete") ok = Change(w, trans);

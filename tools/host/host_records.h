@@ -28,6 +28,8 @@ class RecordCommands {
   // Runs a record command of transaction `trans`. 1 done, 0 failed, -1 not
   // a record command.
   int Run(const std::vector<std::string> &words, int trans);
+  // True for the words that Run takes as a record command.
+  static bool IsRecordCommand(const std::string &word);
 
  private:
   bool Table(const std::vector<std::string> &w, int trans);
@@ -40,6 +42,8 @@ class RecordCommands {
   ZDB_CURSOR *Cursor(const std::string &table, int trans);
   // Applies the name=value assignments from w[first] on to `row`; with
   // `defaults` the row starts as the table's default row.
+  // A value that does not convert exactly to its column is refused with a
+  // line naming the column, the value and the reason; nothing is assigned.
   bool Assign(const DD_TABLE *table, const std::vector<std::string> &w, std::size_t first,
               bool defaults, unsigned char *row);
   void Print(const DD_TABLE *table, const unsigned char *row);
@@ -49,6 +53,7 @@ class RecordCommands {
   std::FILE *out_;
   std::map<std::pair<std::string, int>, ZDB_CURSOR *> cursors_;  // by table and transaction
   unsigned char host_row_[8192] = {};
+  int trans_ = 0;  // the transaction of the command being run
 };
 
 }  // namespace molvane::host

@@ -48,7 +48,7 @@ class SQLParseState {
 
   SQLVTHints *hints = nullptr;  // the HINT or SUBHINT record being read
   int indexCount = 0;
-  char indexNumbers[kMaxIndexNumbers] = {};
+  long indexNumbers[kMaxIndexNumbers] = {};  // as written, checked when the table is known
 
   // Keeps a copy of a token's text until a few more tokens have been read.
   char *KeepText(char const *text);

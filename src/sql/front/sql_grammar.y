@@ -599,8 +599,18 @@ hint
   : USE INDEX { P().indexCount = 0; } index_number_list ON table_identifier opt_index_order
       {
         auto table = std::make_unique<Id>(Pop($6).release());
-        CurrentHints()->AddIndexHints(table.release(), P().indexCount, P().indexNumbers,
-                                      static_cast<SQLIndexHintMode>($7));
+        // The hint record keeps an index number in one byte: a number that
+        // does not fit is refused here, as the table would refuse it.
+        SQLParseState &s = P();
+        char numbers[SQLParseState::kMaxIndexNumbers] = {};
+        for (int i = 0; i < s.indexCount; ++i) {
+          if (s.indexNumbers[i] < 1 || s.indexNumbers[i] > 127) {
+            Fail("42I44", "Invalid index number " + Text(s.indexNumbers[i]) + " for table '" + table->GetText() + "'",
+                 0);
+          }
+          numbers[i] = static_cast<char>(s.indexNumbers[i]);
+        }
+        CurrentHints()->AddIndexHints(table.release(), s.indexCount, numbers, static_cast<SQLIndexHintMode>($7));
       }
   | ALL ROWS
       {
@@ -668,7 +678,7 @@ index_number
         long number = IntegerOf($1);
         SQLParseState &s = P();
         if (s.indexCount >= SQLParseState::kMaxIndexNumbers) throw SQLVTTooManyIndexHints(@1);
-        s.indexNumbers[s.indexCount++] = static_cast<char>(number);
+        s.indexNumbers[s.indexCount++] = number;
       }
   ;
 
@@ -813,7 +823,7 @@ table_reference
         if ($2) {
           if (P().subqueryLevel > 1) {
             Fail(syntaxstate::kSubqueryForUpdate,
-                 std::string("Subquery table '") + $1->GetCorrelationName() + "' selected for update", @1);
+                 std::string("Subquery table '") + $1->GetBaseName() + "' selected for update", @1);
           }
           $1->SetForUpdate(true);
         }

@@ -87,8 +87,7 @@ std::unique_ptr<SQLVTSCValueExpr> SingleValue(std::unique_ptr<SQLVTSCRowValueCon
 std::unique_ptr<SQLVTSCSearchCond> Negate(std::unique_ptr<SQLVTSCSearchCond> predicate, bool negated, int line) {
   predicate->SetLineNumber(line);
   if (!negated) return predicate;
-  std::unique_ptr<SQLVTSCSearchCond> result(new SQLVTSCNot(predicate.get()));
-  static_cast<void>(predicate.release());
+  std::unique_ptr<SQLVTSCSearchCond> result(new SQLVTSCNot(predicate.release()));
   result->SetLineNumber(line);
   return result;
 }
@@ -328,50 +327,49 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
   return node.release();
 }
 
-SQLVTSCSearchCond *SQLParseBuildInSubquery(SQLVTSCRowValueConstr *row, SQLVTNode *query, bool negated) {
+namespace {
+
+// A predicate over the one value of row, negated when asked. make builds
+// it from the value (new-expressions allocate before their arguments take
+// anything over, so a failed allocation leaves every operand owned).
+template <class Make>
+SQLVTSCSearchCond *OnSingleValue(SQLVTSCRowValueConstr *row, char const *state, char const *message, bool negated,
+                                 Make make) {
   std::unique_ptr<SQLVTSCRowValueConstr> ownedRow(row);
-  std::unique_ptr<SQLVTNode> ownedQuery(query);
   int line = row->GetLineNumber();
-  auto value = SingleValue(std::move(ownedRow), syntaxstate::kCombinedExpressionInIn, "Combined expression in IN predicate");
-  std::unique_ptr<SQLVTSCSearchCond> predicate(new SQLVTSCInSubquery(value.get(), ownedQuery.get()));
-  static_cast<void>(value.release());
-  static_cast<void>(ownedQuery.release());
-  return Negate(std::move(predicate), negated, line).release();
+  std::unique_ptr<SQLVTSCValueExpr> value = SingleValue(std::move(ownedRow), state, message);
+  return Negate(std::unique_ptr<SQLVTSCSearchCond>(make(&value)), negated, line).release();
+}
+
+using Value = std::unique_ptr<SQLVTSCValueExpr>;
+
+}  // namespace
+
+SQLVTSCSearchCond *SQLParseBuildInSubquery(SQLVTSCRowValueConstr *row, SQLVTNode *query, bool negated) {
+  std::unique_ptr<SQLVTNode> ownedQuery(query);
+  return OnSingleValue(row, syntaxstate::kCombinedExpressionInIn, "Combined expression in IN predicate", negated,
+                       [&](Value *v) { return new SQLVTSCInSubquery(v->release(), ownedQuery.release()); });
 }
 
 SQLVTSCSearchCond *SQLParseBuildInSet(SQLVTSCRowValueConstr *row, SQLVTSCRowValueConstr *list, bool negated) {
-  std::unique_ptr<SQLVTSCRowValueConstr> ownedRow(row);
   std::unique_ptr<SQLVTSCRowValueConstr> ownedList(list);
-  int line = row->GetLineNumber();
-  auto value = SingleValue(std::move(ownedRow), syntaxstate::kCombinedExpressionInIn, "Combined expression in IN predicate");
-  std::unique_ptr<SQLVTSCSearchCond> predicate(new SQLVTSCInSet(value.get(), ownedList.get()));
-  static_cast<void>(value.release());
-  static_cast<void>(ownedList.release());
-  return Negate(std::move(predicate), negated, line).release();
+  return OnSingleValue(row, syntaxstate::kCombinedExpressionInIn, "Combined expression in IN predicate", negated,
+                       [&](Value *v) { return new SQLVTSCInSet(v->release(), ownedList.release()); });
 }
 
 SQLVTSCSearchCond *SQLParseBuildLike(SQLVTSCRowValueConstr *row, SQLVTSCValueExpr *pattern,
                                      SQLVTSCValueExpr *escape, bool negated, bool ansi) {
-  std::unique_ptr<SQLVTSCRowValueConstr> ownedRow(row);
-  std::unique_ptr<SQLVTSCValueExpr> ownedPattern(pattern);
-  std::unique_ptr<SQLVTSCValueExpr> ownedEscape(escape);
-  int line = row->GetLineNumber();
-  auto value = SingleValue(std::move(ownedRow), syntaxstate::kCombinedExpressionInLike, "Combined expression in LIKE predicate");
-  std::unique_ptr<SQLVTSCSearchCond> predicate(
-      new SQLVTSCLike(value.get(), ownedPattern.get(), ownedEscape.get(), ansi));
-  static_cast<void>(value.release());
-  static_cast<void>(ownedPattern.release());
-  static_cast<void>(ownedEscape.release());
-  return Negate(std::move(predicate), negated, line).release();
+  Value ownedPattern(pattern);
+  Value ownedEscape(escape);
+  return OnSingleValue(row, syntaxstate::kCombinedExpressionInLike, "Combined expression in LIKE predicate", negated,
+                       [&](Value *v) {
+                         return new SQLVTSCLike(v->release(), ownedPattern.release(), ownedEscape.release(), ansi);
+                       });
 }
 
 SQLVTSCSearchCond *SQLParseBuildIsNull(SQLVTSCRowValueConstr *row, bool negated) {
-  std::unique_ptr<SQLVTSCRowValueConstr> ownedRow(row);
-  int line = row->GetLineNumber();
-  auto value = SingleValue(std::move(ownedRow), syntaxstate::kRowValueInIsNull, "Row value constructor in IS NULL predicate");
-  std::unique_ptr<SQLVTSCSearchCond> predicate(new SQLVTSCIsNull(value.get()));
-  static_cast<void>(value.release());
-  return Negate(std::move(predicate), negated, line).release();
+  return OnSingleValue(row, syntaxstate::kRowValueInIsNull, "Row value constructor in IS NULL predicate", negated,
+                       [](Value *v) { return new SQLVTSCIsNull(v->release()); });
 }
 
 SQLVTSCSearchCond *SQLParseBuildSubqueryComparison(SQLVTSCRowValueConstr *row, SQLVTSCCompOperator op,

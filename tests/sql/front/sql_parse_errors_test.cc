@@ -127,6 +127,7 @@ ErrorCase const kErrors[] = {
      "Maximum number of index hints per table (4) exceeded", 2},
     {"SELECT * FROM exemp010 HINT USE INDEX 9 ON exemp010", 0, "42I44", "Invalid index number 9 for table 'exemp010'",
      0},
+    {"SELECT * FROM exemp010 e HINT USE INDEX 1, 257 ON e", 0, "42I44", "Invalid index number 257 for table 'e'", 0},
     {"SELECT * FROM exemp010 HINT USE INDEX 1 ON exemp010 AND USE INDEX 2 ON exemp010", 0, "42I45",
      "Multiple index hints specified on table 'exemp010'", 0},
     {"SELECT * FROM exemp010 HINT USE INDEX 1 ON\n nosuch", 0, "42I04", "Unknown table 'nosuch'", 2},

@@ -9,11 +9,16 @@
 #include "sql/front/parse_mode.h"
 #include "sql/front/parse_object_stack.h"
 #include "sql/front/sql_parse.h"
+#include "sql/front/sql_parse_build.h"
 #include "sql/front/sql_parse_value.h"
 #include "sql/validate/vt_multi_join.h"
 #include "sql/validate/vt_project.h"
 #include "sql/validate/vt_table.h"
 #include "sql/validate/vt_table_change.h"
+#include "sql/validate/vt_unary_node.h"
+#include "sql/validate/vtsc_constants.h"
+#include "sql/validate/vtsc_row_value.h"
+#include "sql/validate/vtsc_subquery.h"
 
 namespace molvane::test {
 namespace {
@@ -120,6 +125,23 @@ TEST_F(ParseEntry, MixedFromListWithRefersToStaysWellFormed) {
   EXPECT_TRUE(join->ExposedTableExists("x"));
 }
 
+TEST_F(ParseEntry, NodesCarryTheLinesOfTheirConstructs) {
+  auto tree = Parse("SELECT emp,\n  name\nFROM exemp010 e,\n  exdep010 d\nWHERE emp = 1\nORDER BY emp");
+  auto *sort = dynamic_cast<SQLVTUnaryNode *>(tree.get());
+  ASSERT_NE(sort, nullptr);
+  auto *project = dynamic_cast<SQLVTProject *>(sort->GetChild());
+  ASSERT_NE(project, nullptr);
+  EXPECT_EQ(project->GetLineNumber(), 1);  // the SELECT
+  EXPECT_EQ(project->GetSelectList()->GetItem(1)->GetLineNumber(), 2);
+  auto *filter = dynamic_cast<SQLVTUnaryNode *>(project->GetChild());
+  ASSERT_NE(filter, nullptr);
+  auto *join = dynamic_cast<SQLVTMultiJoin *>(filter->GetChild());
+  ASSERT_NE(join, nullptr);
+  EXPECT_EQ(join->GetLineNumber(), 3);
+  EXPECT_EQ(join->GetReference(1)->GetLineNumber(), 4);
+  EXPECT_EQ(join->GetReference(1)->AsTable()->GetTable()->GetLineNumber(), 4);
+}
+
 TEST_F(ParseEntry, LongExpressionsAndDeepNesting) {
   // 10,000 terms: the left-associative operators keep the parser's stack flat.
   std::string terms = "1";
@@ -156,6 +178,20 @@ TEST_F(ParseEntry, FailuresLeaveNoObjectBehind) {
                SQLExSyntaxError);
   // A later parse starts clean.
   EXPECT_NO_THROW(Parse("SELECT emp FROM exemp010"));
+}
+
+TEST_F(ParseEntry, SubqueryComparisonBuilder) {
+  // No rule calls it: row = (subquery) is a comparison whose right row holds
+  // the scalar subquery.
+  auto query = Parse("SELECT emp FROM exemp010");
+  auto *row = new SQLVTSCImplicitRowValueConstr(new SQLVTSCIntegerConst(1));
+  std::unique_ptr<SQLVTSCSearchCond> comparison(
+      SQLParseBuildSubqueryComparison(row, SQLVTSC_LESS_EQUAL, query.release()));
+  auto *c = dynamic_cast<SQLVTSCComparison *>(comparison.get());
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetOperator(), SQLVTSC_LESS_EQUAL);
+  ASSERT_TRUE(c->GetRight()->First());
+  EXPECT_NE(dynamic_cast<SQLVTSCScalarSubquery *>(c->GetRight()->GetCurrent()), nullptr);
 }
 
 TEST(ParseObjectStack, PopsByAddressAndDeletesTheRest) {

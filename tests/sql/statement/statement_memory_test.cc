@@ -114,7 +114,9 @@ TEST_F(StatementMemory, ApiRoundsFailWithANumberAndNeverThrow) {
         if (rc == 0) rc = sql_fetch(h);
       }
     }
-    if (rc != 0) EXPECT_NE(zdb_errno, 0) << failAt;
+    if (rc != 0) {
+      EXPECT_NE(zdb_errno, 0) << failAt;
+    }
     if (h != nullptr) {
       EXPECT_EQ(sql_close(h), 0);
     }
