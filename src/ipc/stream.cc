@@ -437,6 +437,14 @@ long sread_blok(void *buffer, size_t count, STREAM *stream) {
 }
 
 long swrite_blok(const void *bytes, size_t count, STREAM *stream) {
+  // The common case, a few bytes of a request: room in the write buffer and
+  // nothing read ahead, so that the bytes only join the buffer.
+  if (stream != nullptr && bytes != nullptr && stream->wbuf != nullptr && stream->rend == 0 &&
+      count < stream->bufsize - stream->wlen && stream->ops->write != nullptr) {
+    std::memcpy(stream->wbuf + stream->wlen, bytes, count);
+    stream->wlen += count;
+    return static_cast<long>(count);
+  }
   if (stream == nullptr || (bytes == nullptr && count > 0)) {
     errno = EINVAL;
     return -1;
