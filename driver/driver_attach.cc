@@ -52,8 +52,12 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       options.sql_protocol = static_cast<std::uint32_t>(v);
     else if (name == "tss-mode" && (ok = ParseNumber(text, 2, &v)) && v >= 1)
       options.tss_mode = static_cast<int>(v);
+    else if (name == "sql-agent-forget-dds" && text.empty())
+      ok = options.agent_forget_dds = true;
     else if (name == "idle-limit" && (ok = ParseNumber(text, 255, &v)))
       options.idle_limit = static_cast<std::uint8_t>(v);
+    else if (name == "audit-list" && eq == std::string::npos)
+      ok = options.audit_list = true;
     else
       ok = false;
     if (!ok) log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());
@@ -73,6 +77,13 @@ int DriverConnection::PhysicalCompnr(const std::string &table, int logical) cons
   std::string name = table;
   if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
   return map->Physical(name, logical);
+}
+
+int DriverConnection::LogicalCompnr(const std::string &table, int physical) const {
+  if (PhysicalCompnr(table, physical) == physical) return physical;
+  for (int logical = 0; logical <= 999; ++logical)
+    if (PhysicalCompnr(table, logical) == physical) return logical;
+  return physical;
 }
 
 void DriverConnection::AttServer(WireReader &in, WireWriter &out) {

@@ -12,7 +12,18 @@
 namespace molvane::driver {
 
 DriverConnection::DriverConnection(const std::vector<std::string> &args)
-    : options_(DriverOptions::FromArgs(args)) {
+    : options_(DriverOptions::FromArgs(args)),
+      agent_(AgentContext{
+                 [this](const std::string &table, int physical) { return tables_.Find(table, physical); },
+                 [this](const std::string &table, int physical) { return LogicalCompnr(table, physical); },
+                 [this](std::uint32_t id) -> sqlite3 * {
+                   DriverSession *s = store_.Find(id);
+                   return s != nullptr ? s->db() : nullptr;
+                 },
+                 [this](std::uint32_t session, const std::string &table, int physical) {
+                   return data_.LockedForOthers(session, table, physical);
+                 }},
+             options_.agent_forget_dds) {
   if (!options_.database.empty()) store_.SetPath(options_.database);
 }
 

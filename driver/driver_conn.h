@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "driver_store.h"
 #include "perm_payload.h"
 #include "driver_wire.h"
+#include "sql_agent.h"
 
 namespace molvane::driver {
 
@@ -32,6 +35,8 @@ class DriverConnection {
   std::size_t TakeReply(void *buf, std::size_t size);
   bool has_reply() const { return out_pos_ < output_.size(); }
   bool ended() const { return ended_; }
+  // The SQL agent of the connection (SQL_MESSAGE).
+  SqlAgent &agent() { return agent_; }
   // What the client sent of the user's permissions and audit columns.
   const PermSet &permissions() const { return permissions_; }
   const AuditColsSet &auditcols() const { return auditcols_; }
@@ -61,6 +66,8 @@ class DriverConnection {
   std::uint32_t CompnrRetval() const;
   // The physical company of a table's logical company under that mapping.
   int PhysicalCompnr(const std::string &table, int logical) const;
+  // A logical company that maps to the physical one (itself when it does).
+  int LogicalCompnr(const std::string &table, int physical) const;
   // True when the connection holds the table's dictionary for the company.
   bool HasDictionary(const std::string &table, int logical) const;
 
@@ -69,12 +76,20 @@ class DriverConnection {
   // What the data plane needs of this connection.
   DataContext DataCtx() const;
 
+  // The audit list of a commit reply: the tables and companies each
+  // session's open transaction changed, with the number of batches.
+  void NoteChanged(std::uint32_t session, const std::vector<UpdateTable> &tables);
+  void WriteAuditList(std::uint32_t session, WireWriter &out);
+  std::map<std::uint32_t, std::vector<std::pair<UpdateTable, std::uint16_t>>> changed_;
+  std::map<std::uint32_t, std::vector<UpdateTable>> waiting_;  // batches not applied yet
+
   DataPlane data_;           // rows, locks and kept batches
   DdCatalog tables_;         // the dictionaries of DD_INFO_TABLE
   std::string driver_name_;
   std::string compnr_env_;
   PermSet permissions_;      // the client's PERMISSION payload
   AuditColsSet auditcols_;   // the client's AUDITCOLS payload
+  SqlAgent agent_;           // after everything its context reads
   std::vector<std::uint8_t> input_;
   std::vector<std::uint8_t> output_;
   std::size_t out_pos_ = 0;

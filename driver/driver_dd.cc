@@ -224,6 +224,7 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
+  agent_.DictionaryArrived(name, physical);
   out.U32(0);
 }
 

@@ -18,6 +18,10 @@ struct DriverOptions {
   std::uint32_t sql_protocol = 6;   // --sql-protocol=N: the protocol reported
   int tss_mode = 0;                 // --tss-mode=1|2: the mode reported (0: the process's)
   std::uint8_t idle_limit = 3;      // --idle-limit=N
+  bool agent_forget_dds = false;    // --sql-agent-forget-dds: the SQL agent asks for every dictionary
+  // --audit-list: a commit reply lists the tables that the transaction
+  // changed, as an audit driver's does.
+  bool audit_list = false;
 
   // Parses the arguments; an unknown or malformed option is logged and
   // ignored.

@@ -3,6 +3,7 @@
 // and length bounded, so that the connection stays in step; the role
 // permissions and the audit-column settings are kept.
 #include <algorithm>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,7 +42,57 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
     out.U32(ZE_BUFFERED_UPDATE).U32(kNoPermission).Bytes(t.name.data(), 8).U16(t.compnr).U32(0);
     return;
   }
+  if (!options_.audit_list) return data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
+  // A batch kept for missing dictionaries is applied by the repeat without
+  // tables.
+  std::vector<UpdateTable> noted = tables;
+  if (noted.empty()) noted = std::move(waiting_[id]);
+  waiting_.erase(id);
+  std::size_t before = out.written().size();
   data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
+  // Only a batch that was applied counts for the audit list.
+  const std::vector<std::uint8_t> &reply = out.written();
+  bool applied = reply.size() == before + 4 &&
+                 std::all_of(reply.begin() + static_cast<long>(before), reply.end(),
+                             [](std::uint8_t b) { return b == 0; });
+  if (applied)
+    NoteChanged(id, noted);
+  else
+    waiting_[id] = std::move(noted);
+}
+
+void DriverConnection::NoteChanged(std::uint32_t session, const std::vector<UpdateTable> &tables) {
+  auto &list = changed_[session];
+  for (const UpdateTable &t : tables) {
+    auto same = [&t](const auto &entry) {
+      return entry.first.name == t.name && entry.first.compnr == t.compnr;
+    };
+    auto it = std::find_if(list.begin(), list.end(), same);
+    if (it != list.end()) {
+      ++it->second;
+      continue;
+    }
+    UpdateTable key;
+    key.name = t.name;
+    key.compnr = t.compnr;
+    list.emplace_back(std::move(key), 1);
+  }
+}
+
+void DriverConnection::WriteAuditList(std::uint32_t session, WireWriter &out) {
+  auto it = changed_.find(session);
+  if (it == changed_.end() || it->second.empty()) {
+    out.U32(0xFFFFFFFFu);
+    return;
+  }
+  static std::uint32_t commits = 0;
+  out.U32(session).U32(++commits).U32(static_cast<std::uint32_t>(std::time(nullptr)));
+  for (const auto &[table, batches] : it->second) {
+    std::string name = table.name.substr(0, table.name.find(' '));
+    out.Bytes(name.data(), name.size()).U8(0).U16(table.compnr).U16(batches).U32(0);
+  }
+  out.U8(0);
+  changed_.erase(it);
 }
 
 void DriverConnection::AuditCols(WireReader &in, WireWriter &out) {

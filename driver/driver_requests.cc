@@ -30,6 +30,7 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   std::uint32_t id = in.U32();
   in.U8();
   data_.ForgetSession(id);
+  agent_.SessionClosed(id);
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
@@ -88,8 +89,14 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
     }
   }
   out.U32(retval);
-  // A commit reply carries the audit values; this driver keeps no audit list.
-  if (action == commit_trans || action == audit_commit_table_action) out.U32(0xFFFFFFFFu);
+  // A commit reply carries the audit values: the audit list when the driver
+  // keeps one, else none.
+  bool commit = action == commit_trans || action == audit_commit_table_action;
+  if (commit && options_.audit_list && retval == 0)
+    WriteAuditList(id, out);
+  else if (commit)
+    out.U32(0xFFFFFFFFu);
+  if (action == commit_trans || action == abort_trans) changed_.erase(id);
 }
 
 void DriverConnection::ExeSession(WireReader &in, WireWriter &out) {
@@ -148,8 +155,10 @@ void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
 }
 
 void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
-  in.Bytes(in.U32(), DBC_MAX_SQL_PACKETS);
-  out.U32(0);  // no agent yet: no packets back
+  std::string packets = in.Bytes(in.U32(), DBC_MAX_SQL_PACKETS);
+  std::vector<std::uint8_t> reply =
+      agent_.HandleBatch(reinterpret_cast<const std::uint8_t *>(packets.data()), packets.size());
+  out.U32(static_cast<std::uint32_t>(reply.size())).Bytes(reply.data(), reply.size());
 }
 
 void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {

@@ -71,6 +71,8 @@ class WireWriter {
     out_.insert(out_.end(), b, b + n);
     return *this;
   }
+  // The reply bytes written so far.
+  const std::vector<std::uint8_t> &written() const { return out_; }
 
  private:
   std::vector<std::uint8_t> &out_;

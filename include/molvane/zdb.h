@@ -84,6 +84,12 @@ MOLVANE_API char *zdb_user_info_get_user_name(char *buffer);
 MOLVANE_API const char *get_zdb_msg(void);
 MOLVANE_API void reset_zdb_msg(void);
 
+/* The text of an error number ("Duplicate value" for 100; a generic text of
+ * its hundred for a number without its own) and its short name ("duplicate
+ * key"; null for a number without one). Static texts. */
+MOLVANE_API const char *zdberrorstr(int err);
+MOLVANE_API const char *zdberrorname(int err);
+
 MOLVANE_EXTERN_C_END
 
 #endif

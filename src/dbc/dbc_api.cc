@@ -12,6 +12,7 @@
 #include "dbc/perm_roles.h"
 #include "dbc/request_block.h"
 #include "dbc/stub_parts.h"
+#include "sql/statement/sql_api_internal.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"

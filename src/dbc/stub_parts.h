@@ -17,16 +17,6 @@ struct ZDB_SERVER;
 struct ZDB_TRANS;
 struct ZDB_TABLE_SESSION;
 
-// Transaction actions.
-int zdb_exec_transaction(int code, const char *text, int length, int id);
-
 // SQL layers.
-void init_qpc_debug(void);
-void SQLOnCloseSession(unsigned long session_id);
-int qpc_session_used(unsigned long session_id);
 int SQLNetAgentClientEndSession(ZDB_SESSION *session);
 void SQLNetAgentClientEndServer(ZDB_SERVER *server);
-
-// Referential integrity: true when references are switched off for the
-// library (zdb_disable_references).
-bool dbc_references_disabled();

@@ -11,11 +11,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <molvane/zdb_cursor.h>
 
 #include "dbc/dlock.h"
+#include "dbc/ref_info.h"
+#include "dbc/ssts_info.h"
 
 struct DD_TABLE;
 struct DD_COLUMN;
@@ -61,6 +64,11 @@ struct ZDB_TABLE_SESSION {
   ZDB_TABLE_COMPNR *key = nullptr;
   ZDB_DLOCK dlock;                             // delayed locks of the table here
   std::uint8_t flags = 0;                      // ZDB_TS_*
+  // Cached answers of the questions whether the driver does the reference
+  // work itself (0 not asked yet, 1 yes, 2 no); by kind: [0] delete, [1] update.
+  std::uint8_t refcnt_in_server = 0;
+  std::uint8_t checks_in_server[2] = {};
+  std::uint8_t cascade_in_server[2] = {};
 };
 
 // The buffered updates of one table and company in a transaction, shared by
@@ -81,10 +89,22 @@ struct ZDB_COMPANY {
   ZDB_INTERNAL_CURSOR *read = nullptr; // the internal cursor that reads
   ZDB_INTERNAL_CURSOR *audit = nullptr;  // chain on audit drivers
   ZDB_UPDATE_HOLDER *updates = nullptr;
-  std::uint8_t lock_state = 0;         // current-row lock state of the row actions
+  std::uint8_t row_state = 0;          // ZDB_ROW_* of the row actions
+  int dlock_id = 0;                    // delayed-lock id of the current row
+  int index_nr = 1;                    // current index of the positioning reads
+  std::uint8_t index_dup = 0;          // the current index allows duplicates
+  std::string ref_error;               // text of the last reference error
   bool waiting = false;                // the chain's close waits for the flush
   std::vector<unsigned char> key_buf[2];  // set-read key buffers
+  SSTS_INFO ssts;                      // the set reads
+  ZDB_REFS refs;                       // the reference entries
 };
+
+// Current-row state of a per-company record.
+inline constexpr std::uint8_t ZDB_ROW_CURRENT = 0x01;       // a current record
+inline constexpr std::uint8_t ZDB_ROW_LOCKED = 0x02;        // the current row is locked
+inline constexpr std::uint8_t ZDB_ROW_TABLE_LOCKED = 0x04;  // lock_table in this transaction
+inline constexpr std::uint8_t ZDB_ROW_POSITION = 0x08;      // a current position
 
 inline constexpr std::uint8_t ZDB_ICURSOR_VALID = 255;
 
@@ -126,8 +146,9 @@ void zdb_detach_cursor(ZDB_INTERNAL_CURSOR *icursor);
 // Chooses a session for every driver group of the table in the company,
 // without opening internal cursors. 0, or -1 (505 unless a cause was set).
 int zdb_start_drivers_for_table(const DD_TABLE *table, int compnr, int trans_id);
-// Clears the lock state of the chains on the session's table sessions; with
-// `release` set also releases their delayed locks. 0 or -1.
+// Transaction end on a session: the per-company records of its table
+// sessions forget their current delayed-lock id, row lock and table lock;
+// with `release` set their delayed locks are released too. 0 or -1.
 int release_session_locks(ZDB_SESSION *session, int release);
 
 // Closes the internal cursors still open on a session's table sessions and

@@ -35,6 +35,11 @@ int zdb_do_exec_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *record,
 // data sets are emptied whether the sending succeeded or not.
 int flush_updates(ZDB_SESSION *session);
 
+// Empties every row data set of the transaction (an abort); and whether any
+// of them still holds a buffered action.
+void zdb_drop_updates(ZDB_TRANS *trans);
+bool zdb_has_pending_updates(ZDB_TRANS *trans);
+
 // One EXE_ROW_CNTR on the internal cursor's session: `row` holds the key of
 // `length` bytes and receives the row read (at most `capacity` bytes, the
 // count in *length). `trace_row` is printed with debug bit 2 when not null.

@@ -22,6 +22,7 @@
 #include "dbc/dd.h"
 #include "dbc/rds.h"
 #include "dbc/request_block.h"
+#include "dbc/zdb_actions.h"
 #include "dbc/zdb_attach.h"
 #include "dbc/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
@@ -220,6 +221,8 @@ int send_update(ZDB_SESSION *session) {
     req.update.tables = with_tables ? tables.data() : nullptr;
     req.update.count = with_tables ? static_cast<std::uint16_t>(tables.size()) : 0;
     int rc = zdb_commu(server);
+    if (rc != 0 && req.retval != ZE_NO_DD && tracing())
+      std::fprintf(stderr, "<- EXE_UPDATE failed errno %d\n", zdb_errno);
     if (rc == 0 || req.retval != ZE_NO_DD) return rc;
     if (repeat == ZDB_MAX_DD_RESENDS) {
       log_mesg(__FILE__, __LINE__, "NO DD", 0,
@@ -324,6 +327,43 @@ int flush_updates(ZDB_SESSION *session) {
   if (error != 0) zdb_error(error);
   if (profiled) state.profile_callback(0);
   return error != 0 ? -1 : 0;
+}
+
+void zdb_drop_updates(ZDB_TRANS *trans) {
+  for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans)
+    for (ZDB_TABLE_SESSION *ts = s->table_sessions; ts != nullptr; ts = ts->next)
+      if (ZDB_UPDATE_HOLDER *holder = holder_of(ts))
+        for (RDS *rds : holder->rds)
+          if (rds != nullptr) rds_reset(rds, 0);
+}
+
+bool zdb_has_pending_updates(ZDB_TRANS *trans) {
+  for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans)
+    for (ZDB_TABLE_SESSION *ts = s->table_sessions; ts != nullptr; ts = ts->next)
+      if (ZDB_UPDATE_HOLDER *holder = holder_of(ts))
+        for (RDS *rds : holder->rds)
+          if (rds != nullptr && rds->row_count > 0) return true;
+  return false;
+}
+
+bool zdb_last_update_image(ZDB_INTERNAL_CURSOR *icursor, unsigned char *image) {
+  ZDB_UPDATE_HOLDER *holder = icursor->company->updates;
+  RDS *rds = holder != nullptr ? holder->rds[kUpdates] : nullptr;
+  const DD_TABLE *table = table_of(icursor->tsession);
+  const UpdateLayout *layout = layout_of(table, nullptr, nullptr);
+  if (rds == nullptr || rds->row_count == 0 || layout == nullptr) return false;
+  std::vector<unsigned char> last(rds->row_length);
+  rds_get_expand_row(rds, last.data());
+  // The update row holds the stored columns one after the other in offset
+  // order; each goes back to its own offset in the image, so that a column
+  // that is not stored keeps its place between them.
+  for (std::size_t i = 0; i < layout->moves.size(); ++i) {
+    auto [to, from] = layout->moves[i];
+    if (to + layout->lengths[i] > table->dlock_offset || from + layout->lengths[i] > rds->row_length)
+      continue;
+    std::memcpy(image + to, last.data() + from, layout->lengths[i]);
+  }
+  return true;
 }
 
 int zdb_get_detail_error_by_trans(ZDB_TRANS *trans, char *table, int *compnr,

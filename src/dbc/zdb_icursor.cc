@@ -19,6 +19,8 @@
 #include "dbc/dd.h"
 #include "dbc/dlock.h"
 #include "dbc/rds.h"
+#include "dbc/refs.h"
+#include "dbc/ssts.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_attach.h"
 #include "dbc/zdb_cursor.h"
@@ -155,6 +157,8 @@ void free_chain(ZDB_INTERNAL_CURSOR *ic) {
 
 // Frees a whole chain with its per-company record.
 void free_company_chain(ZDB_COMPANY *company, ZDB_INTERNAL_CURSOR *main) {
+  close_all_sql_handle(&company->ssts);
+  dbc_release_ref_entries(company);
   free_chain(company->audit);
   free_chain(main);
   release_holder(company);
@@ -422,7 +426,9 @@ int release_session_locks(ZDB_SESSION *session, int release) {
                      static_cast<void *>(session), static_cast<void *>(ic));
         return -1;
       }
-      ic->company->lock_state = 0;
+      ZDB_COMPANY *company = ic->company;
+      company->row_state &= static_cast<std::uint8_t>(~(ZDB_ROW_LOCKED | ZDB_ROW_TABLE_LOCKED));
+      company->dlock_id = 0;
     }
     if (release) release_dlock(ts);
   }
@@ -441,6 +447,8 @@ int dbc_release_table_sessions(ZDB_SESSION *session) {
       }
     }
     session->table_sessions = ts->next;
+    if (ZDB_TRANS *trans = session->trans)
+      std::erase(trans->touched, ts);
     rm_dlock(ts);
     delete ts;
   }

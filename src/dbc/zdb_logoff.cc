@@ -5,6 +5,7 @@
 #include <molvane/zdb.h>
 
 #include "dbc/stub_parts.h"
+#include "sql/statement/sql_api_internal.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"

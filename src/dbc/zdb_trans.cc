@@ -9,10 +9,12 @@
 #include <new>
 
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
 
 #include "dbc/dlock.h"
 #include "dbc/request_codes.h"
 #include "dbc/stub_parts.h"
+#include "sql/statement/sql_api_internal.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
 #include "dbc/zdb_server.h"

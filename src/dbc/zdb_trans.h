@@ -13,6 +13,7 @@
 struct ZDB_SESSION;
 struct ZDB_SERVER;
 struct ZDB_CURSOR;
+struct ZDB_TABLE_SESSION;
 
 // One audited table touched by a commit, as the driver's commit reply lists it.
 struct ZDB_AUDIT_ENTRY {
@@ -39,6 +40,9 @@ struct ZDB_TRANS {
   int default_query_timeout = 0;           // seconds
   std::uint32_t audit_values[3] = {};      // of the last commit reply
   std::deque<ZDB_AUDIT_ENTRY> audit_list;  // newest first
+  // Table sessions that took buffered updates, a clear or a lock in this
+  // transaction; emptied by every commit and abort.
+  std::vector<ZDB_TABLE_SESSION *> touched;
 };
 
 // Process-wide state. One instance; no thread touches it concurrently.

@@ -3,6 +3,8 @@
 // table does not hold gets the generic text of its range.
 #include "platform/errtext.h"
 
+#include <molvane/zdb.h>
+
 #include <cstdio>
 
 namespace {
@@ -103,4 +105,10 @@ extern "C" const char *zdberrorstr(int err) {
     std::snprintf(formatted, sizeof formatted, "zdb_errno %d", err);
   }
   return formatted;
+}
+
+extern "C" int zdberror_next(int after) {
+  for (const ErrText &e : kTexts)
+    if (e.number > after) return e.number;
+  return 0;
 }

@@ -12,6 +12,14 @@ extern "C" {
 // the caller does not free it.
 const char *zdberrorstr(int err);
 
+// The short name of an error number of the table ("duplicate key" for 100),
+// or null for a number the table does not hold. Static text.
+const char *zdberrorname(int err);
+
+// The table's numbers in ascending order: the first number above `after`,
+// or 0 past the last.
+int zdberror_next(int after);
+
 #ifdef __cplusplus
 }
 #endif

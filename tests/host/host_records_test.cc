@@ -52,17 +52,21 @@ TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
       "insert exdep010 2 code=A\n! commit\ndetail\nabort\ntable count exdep010 2\nlogoff\n",
       &status);
   const std::string row1 =
-      "exdep010001: Refcntd=0 Refcntu=0 budget=2500.75 code=\"A\" name=\"One\" opened=738000 "
+      "exdep010001: Refcntd=0 Refcntu=0 budget=2500.75 code=\"A\" name=\"One\" opened=2021-07-29 "
       "status=1\n";
   EXPECT_EQ(out,
             "logged on as demo\ntransaction t id 1\nexdep010001: create_table\n"
             "exdep010002: create_table\nbuffered insert on exdep010001\n"
             "buffered insert on exdep010002\ncommitted\n" + row1 +
             "exdep010002: Refcntd=0 Refcntu=0 budget=2500.75 code=\"A\" name=\"Two\" "
-            "opened=738000 status=1\n"
+            "opened=2021-07-29 status=1\n"
             "buffered update on exdep010001\naborted\n" + row1 +
-            "error 111\nbuffered insert on exdep010002\nerror 520\n"
-            "update failed with 100 on exdep010002: action 1 of row 1\naborted\n"
+            "error 111 (no record found): No record found\n"
+            "buffered insert on exdep010002\n"
+            "error 520 (buffered update failed): Error during buffered updates; the update of "
+            "exdep010002 failed with error 100 (duplicate key)\n"
+            "update failed with error 100 (duplicate key) on exdep010002: action 1 of row 1\n"
+            "aborted\n"
             "exdep010002: 1 rows\nlogged off\n");
   EXPECT_EQ(status, 0);
 }
@@ -75,7 +79,45 @@ TEST_F(HostRecords, BadArgumentsAreRefused) {
       &status);
   EXPECT_EQ(out,
             "logged on as demo\ntransaction t id 1\nbad arguments: table\nbad arguments: insert\n"
-            "bad value: nosuch=1\nbad value: code=MUCHTOOLONG\n");
+            "bad value: nosuch=1: exdep010 has no column nosuch\n"
+            "bad value for code: MUCHTOOLONG (longer than 6 characters)\n");
+  EXPECT_NE(status, 0);
+}
+
+// A value that does not convert exactly to its column is refused with the
+// column, the value and the reason, and nothing reaches the table.
+TEST_F(HostRecords, ValuesThatDoNotFitTheirColumnAreRefusedAndNothingIsStored) {
+  int status = 0;
+  std::string out = RunText(
+      "logon demo\nstart t\ntable create exdep010 1\n"
+      "insert exdep010 1 code=A budget=notanumber\n"
+      "insert exdep010 1 code=A budget=1e400\n"
+      "insert exdep010 1 code=A budget=inf\n"
+      "insert exdep010 1 code=A budget=12.5x\n"
+      "insert exdep010 1 code=A status=2147483648\n"
+      "insert exdep010 1 code=A status=256\n"
+      "insert exdep010 1 code=A status=-1\n"
+      "insert exdep010 1 code=A opened=2021-02-30\n"
+      "insert exdep010 1 code=A opened=yesterday\n"
+      "insert exdep010 1 code=A opened=0\n"
+      "insert exdep010 1 code=B budget=12.25 status=3 opened=2024-02-29\n"
+      "commit\ntable count exdep010 1\nread exdep010 1 code=B\nlogoff\n",
+      &status);
+  EXPECT_EQ(out,
+            "logged on as demo\ntransaction t id 1\nexdep010001: create_table\n"
+            "bad value for budget: notanumber (not a number)\n"
+            "bad value for budget: 1e400 (out of range)\n"
+            "bad value for budget: inf (out of range)\n"
+            "bad value for budget: 12.5x (not a number)\n"
+            "bad value for status: 2147483648 (out of range 0..255)\n"
+            "bad value for status: 256 (out of range 0..255)\n"
+            "bad value for status: -1 (out of range 0..255)\n"
+            "bad value for opened: 2021-02-30 (not a date (YYYY-MM-DD))\n"
+            "bad value for opened: yesterday (not a date (YYYY-MM-DD))\n"
+            "bad value for opened: 0 (out of range 1..3652059)\n"
+            "buffered insert on exdep010001\ncommitted\nexdep010001: 1 rows\n"
+            "exdep010001: Refcntd=0 Refcntu=0 budget=12.25 code=\"B\" name=\"unnamed\" "
+            "opened=2024-02-29 status=3\nlogged off\n");
   EXPECT_NE(status, 0);
 }
 

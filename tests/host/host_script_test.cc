@@ -40,8 +40,40 @@ TEST(HostScript, FailedCommandsShowTheErrorAndTheExitStatus) {
   ScratchDir root;
   int status = 0;
   std::string out = RunHost(root, "logoff\nlogon a\nlogon b\nstop 256\nbogus\n", &status);
-  EXPECT_EQ(out, "error 508\nlogged on as a\nerror 502\nerror 518\nunknown command: bogus\n");
+  EXPECT_EQ(out,
+            "error 508 (not logged on): Not logged on to a database; run logon first\n"
+            "logged on as a\nerror 502 (already logged on): Already logged on\n"
+            "error 518 (invalid session): Invalid session code specified\n"
+            "unknown command: bogus\n");
   EXPECT_NE(status, 0);
+}
+
+// Commands that work on the database are refused before a logon, with the
+// error and what to do, instead of reaching the library's internal state.
+TEST(HostScript, DatabaseCommandsNeedALogonFirst) {
+  ScratchDir root;
+  int status = 0;
+  std::string out = RunHost(root,
+                            "start t\nstop 1\ntimeout 1 5\nread exdep010 1 code=A\ncommit\n"
+                            "msg\n",
+                            &status);
+  const std::string refused = "error 508 (not logged on): Not logged on to a database; run logon first\n";
+  EXPECT_EQ(out, refused + refused + refused + refused + refused + "Not logged on to a database\n");
+  EXPECT_NE(status, 0);
+}
+
+// A missing environment root is worth a warning before anything fails on it.
+TEST(HostScript, MissingEnvironmentRootIsWarnedAbout) {
+  std::string cmd = std::string(MOLVANE_BINARY_DIR) +
+                    "/tools/molvane-host --zuv /nonexistent/molvane-root --version 2>&1";
+  std::FILE *p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[256];
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  pclose(p);
+  EXPECT_NE(out.find("warning: environment root /nonexistent/molvane-root is not a folder"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <molvane/zdb.h>
 
+#include "host_errors.h"
+
 namespace molvane::host {
 
 namespace {
@@ -27,9 +29,15 @@ bool ToInt(const std::string &text, int *value) {
 
 }  // namespace
 
-bool HostSession::Fail() {
-  std::fprintf(out_, "error %d\n", zdb_errno);
-  return false;
+bool HostSession::Fail() { return PrintError(out_, zdb_errno); }
+
+bool HostSession::NeedLogon() {
+  if (logged_on_) return true;
+  // 508 is what the library answers; the host says it before the library
+  // would report an internal state instead.
+  reset_zdb_msg();
+  zdb_errno = 508;
+  return PrintError(out_, 508, "run logon first");
 }
 
 bool HostSession::EnsureInit() {
@@ -54,6 +62,9 @@ bool HostSession::Run(const std::string &line) {
   std::vector<std::string> w = Words(line);
   if (w.empty() || w[0][0] == '#') return true;
   const std::string &cmd = w[0];
+  // Each command shows the messages of its own calls only; msg shows those
+  // of the command before it.
+  if (cmd != "msg") reset_zdb_msg();
   int a = 0, b = 0;
   if (cmd == "echo") {
     std::size_t at = line.find("echo") + 4;
@@ -70,15 +81,19 @@ bool HostSession::Run(const std::string &line) {
   if (cmd == "logon" && w.size() == 2) {
     if (!EnsureInit()) return false;
     if (zdb_logon(w[1].c_str()) != 0) return Fail();
+    logged_on_ = true;
     std::fprintf(out_, "logged on as %s\n", w[1].c_str());
     return true;
   }
   if (cmd == "logoff" && w.size() == 1) {
+    if (!logged_on_) return NeedLogon();
     if (zdb_logoff() != 0) return Fail();
+    logged_on_ = false;
     std::fprintf(out_, "logged off\n");
     return true;
   }
   if (cmd == "start" && w.size() == 2) {
+    if (!NeedLogon()) return false;
     int id = zdb_start_session(w[1].c_str());
     if (id == 0) return Fail();
     trans_ = id;
@@ -86,11 +101,13 @@ bool HostSession::Run(const std::string &line) {
     return true;
   }
   if (cmd == "stop" && w.size() == 2 && ToInt(w[1], &a)) {
+    if (!NeedLogon()) return false;
     if (zdb_stop_session(a) != 0) return Fail();
     std::fprintf(out_, "stopped %d\n", a);
     return true;
   }
   if (cmd == "timeout" && w.size() == 3 && ToInt(w[1], &a) && ToInt(w[2], &b)) {
+    if (!NeedLogon()) return false;
     if (zdb_set_default_query_timeout(a, b) != 0) return Fail();
     std::fprintf(out_, "timeout %d %d\n", a, b);
     return true;
@@ -113,9 +130,15 @@ bool HostSession::Run(const std::string &line) {
   }
   if (cmd == "msg" && w.size() == 1) {
     const char *msg = get_zdb_msg();
-    std::fprintf(out_, "%s\n", msg != nullptr ? msg : "(none)");
+    if (msg != nullptr && *msg != '\0')
+      std::fprintf(out_, "%s\n", msg);
+    else if (zdb_errno != 0)
+      std::fprintf(out_, "%s\n", zdberrorstr(zdb_errno));
+    else
+      std::fprintf(out_, "(none)\n");
     return true;
   }
+  if (RecordCommands::IsRecordCommand(cmd) && !NeedLogon()) return false;
   int done = records_.Run(w, trans_);
   if (done >= 0) return done == 1;
   std::fprintf(out_, "unknown command: %s\n", line.c_str());

@@ -15,7 +15,10 @@
 //   insert|update|delete|read TABLE COMPNR COLUMN=VALUE...
 //   flush | commit | abort  on the transaction started last
 //
-// Every command prints one line: its result, or "error N" with zdb_errno.
+// Every command prints one line: its result, or "error N (name): text" with
+// zdb_errno, its name and the library's message text. Commands that work on
+// the database (start, stop, timeout and the record commands) need a logon
+// first.
 #pragma once
 
 #include <cstdio>
@@ -36,8 +39,11 @@ class HostSession {
  private:
   bool EnsureInit();
   bool Fail();
+  // False, with the error, when no logon is in force.
+  bool NeedLogon();
   std::FILE *out_;
   bool initialised_ = false;
+  bool logged_on_ = false;
   RecordCommands records_;
   int trans_ = 0;  // the transaction started last
 };

@@ -3,9 +3,11 @@
 // failed update on the tables of the
 // dictionary, with column values given as name=value.
 //
-// Until the row actions of the record-level API exist, these commands call
-// the client's request procedures directly (buffered actions, EXE_ROW_CNTR,
-// EXE_TBL_CNTR, EXE_DB_CNTR), through cursors opened with zdb_open.
+// The commands use the exported record-level API only: a cursor per table
+// and transaction on a row buffer of the host, the row actions (inserts,
+// updates and deletes are buffered until a flush or commit; an update or
+// delete first reads the row with a delayed lock), table actions and
+// transaction actions.
 #pragma once
 
 #include <cstdio>
@@ -14,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include <molvane/dd.h>
+
 struct ZDB_CURSOR;
-struct ZDB_INTERNAL_CURSOR;
-struct DD_TABLE;
 
 namespace molvane::host {
 
@@ -26,6 +28,8 @@ class RecordCommands {
   // Runs a record command of transaction `trans`. 1 done, 0 failed, -1 not
   // a record command.
   int Run(const std::vector<std::string> &words, int trans);
+  // True for the words that Run takes as a record command.
+  static bool IsRecordCommand(const std::string &word);
 
  private:
   bool Table(const std::vector<std::string> &w, int trans);
@@ -34,21 +38,22 @@ class RecordCommands {
   bool EndTransaction(bool commit, int trans);
   bool Flush(int trans);
   bool Detail(int trans);
-  // The internal cursor of a table and company in the transaction.
-  ZDB_INTERNAL_CURSOR *Cursor(const std::string &table, int compnr, int trans);
-  // The table's default row with the name=value assignments applied.
-  bool BuildRow(const DD_TABLE *table, const std::vector<std::string> &w, std::size_t first,
-                std::vector<unsigned char> *row, std::vector<std::string> *named);
-  // The stored row of the key in `row`; false with zdb_errno set.
-  bool Fetch(ZDB_INTERNAL_CURSOR *ic, const DD_TABLE *table, int compnr,
-             const std::vector<unsigned char> &probe, std::vector<unsigned char> *row);
-  void Print(const DD_TABLE *table, const std::vector<unsigned char> &row);
+  // The cursor of a table in the transaction, on host_row_.
+  ZDB_CURSOR *Cursor(const std::string &table, int trans);
+  // Applies the name=value assignments from w[first] on to `row`; with
+  // `defaults` the row starts as the table's default row.
+  // A value that does not convert exactly to its column is refused with a
+  // line naming the column, the value and the reason; nothing is assigned.
+  bool Assign(const DD_TABLE *table, const std::vector<std::string> &w, std::size_t first,
+              bool defaults, unsigned char *row);
+  void Print(const DD_TABLE *table, const unsigned char *row);
   bool Fail();
   bool Usage(const std::string &command);
 
   std::FILE *out_;
   std::map<std::pair<std::string, int>, ZDB_CURSOR *> cursors_;  // by table and transaction
   unsigned char host_row_[8192] = {};
+  int trans_ = 0;  // the transaction of the command being run
 };
 
 }  // namespace molvane::host

@@ -1,9 +1,14 @@
 // molvane-host: a small command-line host of the molvane library.
 //   molvane-host [--zuv DIR] [--version] [--script FILE | -]
-// --zuv sets the environment root; the host installs a log hook that echoes
-// every log message to standard error, as a real host would show them.
+// --zuv sets the environment root (a warning when it is not a folder); the
+// host installs a log hook that echoes every log message to standard error,
+// as a real host would show them. Standard output is line-buffered and
+// flushed before each log line, so that results, errors and log lines come
+// out in the order they happened even when both streams go to one pipe.
 // --script runs the commands of a file ("-": standard input); the command
 // language is described in host_commands.h.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +20,7 @@
 namespace {
 
 void EchoLog(char level, const char *keyword, const char *text, const char *, int) {
+  std::fflush(stdout);
   std::fprintf(stderr, "log %c %s: %s\n", level, keyword, text);
 }
 
@@ -23,14 +29,25 @@ int Usage() {
   return 2;
 }
 
+bool IsFolder(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   log_set_log_hook(EchoLog);
   const char *script = nullptr;
   bool version = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--zuv") == 0 && i + 1 < argc) {
+      if (!IsFolder(argv[i + 1]))
+        std::fprintf(stderr,
+                     "molvane-host: warning: environment root %s is not a folder; "
+                     "its dictionary and settings will not be found\n",
+                     argv[i + 1]);
       if (set_zuv(argv[++i]) != 0) {
         std::fprintf(stderr, "molvane-host: bad environment root\n");
         return 2;

@@ -97,6 +97,8 @@ SQLNetAgentClient *SQLNetAgentClient::Instance() {
   return g_instance;
 }
 
+SQLNetAgentClient *SQLNetAgentClient::Existing() { return g_instance; }
+
 void SQLNetAgentClient::DeleteInstance() {
   delete g_instance;
   g_instance = nullptr;
@@ -248,6 +250,12 @@ void SQLNetAgentClient::SetBufferSize(unsigned long id, int rows) {
 
 void SQLNetAgentClient::BindParam(unsigned long id, SQLParameter const *param) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
+  if (sd.bindsClosed) {
+    // The first parameter of a new execution: the last one's are done.
+    sd.bindPacket.Reset();
+    sd.nrParams = 0;
+    sd.bindsClosed = false;
+  }
   int length = sd.bindPacket.Length();
   try {
     sd.bindPacket.AppendBs4(static_cast<std::int32_t>(param->GetId()));
@@ -363,11 +371,28 @@ SQLNetAgentClient::Status SQLNetAgentClient::HandleReturnPacket(
   }
 }
 
+void SQLNetAgentClient::RequireServer(SQLNetAgentClientStatementData const &sd) {
+  // The statement's server was detached (EndServer): it must be attached
+  // again before it can run.
+  if (sd.packetBuffer == nullptr) throw SQLExZDBError(ZE_INVALID_SESSION);
+}
+
+void SQLNetAgentClient::StopResult(SQLNetAgentClientStatementData &sd) {
+  if (sd.state == 3 && QueueTemplate(breakPacket_, sd.id, sd.packetBuffer)) sd.state = 2;
+  if (sd.extractor) sd.extractor->EmptyRowSet();
+  sd.replies.clear();
+}
+
 int SQLNetAgentClient::Exec(unsigned long id) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
-  if (sd.query) return 0;
-  if (sd.packetBuffer == nullptr)
-    SQLAbort(__FILE__, __LINE__, "Unexpected SQLId: %d", static_cast<int>(id));
+  RequireServer(sd);
+  sd.bindsClosed = true;
+  if (sd.query) {
+    // A result still open from the last execution is stopped first, so the
+    // agent never sees an exec on an executed statement.
+    StopResult(sd);
+    return 0;
+  }
   PrepareToFlushExecPacket(sd, sd.packetBuffer);
   FlushPacketBuffer(sd.packetBuffer);
   if (HandleReturnPacket(sd) != RowsProcessed)
@@ -394,8 +419,7 @@ int SQLNetAgentClient::Fetch(unsigned long id) {
         break;
     }
     if (sent) ProtocolError("SQLNetAgentClient::Fetch: Expected return packet");
-    if (sd.packetBuffer == nullptr)
-      SQLAbort(__FILE__, __LINE__, "Unexpected SQLId: %d", static_cast<int>(id));
+    RequireServer(sd);
     PrepareToFlushExecPacket(sd, sd.packetBuffer);
     SQLTokenString &fetch = Scratch();
     StartStmtPacket(fetch, id, SQLNWTPacketFetch);
@@ -421,8 +445,7 @@ int SQLNetAgentClient::SkipRows(unsigned long id, int n) {
     case NoReply:
       break;
   }
-  if (sd.packetBuffer == nullptr)
-    SQLAbort(__FILE__, __LINE__, "Unexpected SQLId: %d", static_cast<int>(id));
+  RequireServer(sd);
   PrepareToFlushExecPacket(sd, sd.packetBuffer);
   SQLTokenString &skip = Scratch();
   StartStmtPacket(skip, id, SQLNWTPacketSkipRows);
@@ -447,13 +470,12 @@ int SQLNetAgentClient::SkipRows(unsigned long id, int n) {
 
 void SQLNetAgentClient::Break(unsigned long id) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
-  if (sd.state == 3 && QueueTemplate(breakPacket_, id, sd.packetBuffer)) sd.state = 2;
+  StopResult(sd);
   sd.bindPacket.Reset();
   sd.nrParams = 0;
+  sd.bindsClosed = false;
   sd.maxRowsSet = false;
   sd.timeOutSet = false;
-  if (sd.extractor) sd.extractor->EmptyRowSet();
-  sd.replies.clear();
 }
 
 void SQLNetAgentClient::Close(unsigned long id) {

@@ -55,6 +55,7 @@ class SQLNetAgentClientStatementData {
   SQLTokenString attachPacket{20};
   SQLTokenString bindPacket{20};
   int nrParams = 0;
+  bool bindsClosed = false;  // an Exec came since the last parameter was bound
   bool query = true;  // the statement returns rows
   bool maxRowsSet = false;
   bool timeOutSet = false;
@@ -75,6 +76,9 @@ class SQLNetAgentClient {
   enum Status : int { RowAvailable = 0, EndOfSet = 1, RowsProcessed = 2, NoReply = 3 };
 
   static SQLNetAgentClient *Instance();
+  // The client when there is one, else null (for destructors, which must
+  // not make a new client at process exit).
+  static SQLNetAgentClient *Existing();
   static void DeleteInstance();
   // Replaces the carrier (null restores the database client's).
   static void SetCarrier(SQLAgentCarrier const *carrier);
@@ -116,6 +120,11 @@ class SQLNetAgentClient {
   void FlushPacketBuffer(SQLPacketBuffer *buffer);
   void PrepareToFlushExecPacket(SQLNetAgentClientStatementData &sd, SQLPacketBuffer *buffer);
   Status HandleReturnPacket(SQLNetAgentClientStatementData &sd);
+  // Throws when the statement's server is gone.
+  static void RequireServer(SQLNetAgentClientStatementData const &sd);
+  // Stops an open result (a break request for the agent) and forgets its
+  // rows; the parameters bound meanwhile stay.
+  void StopResult(SQLNetAgentClientStatementData &sd);
   // Queues Break, Close or Destroy for the statement in a packet buffer;
   // false when that failed (the caller then leaves the state unchanged).
   bool QueueTemplate(SQLTokenString &packet, unsigned long id, SQLPacketBuffer *buffer);

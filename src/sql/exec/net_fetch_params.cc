@@ -1,5 +1,6 @@
 #include "sql/exec/net_fetch_params.h"
 
+#include "sql/agent/net_agent_client.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/row_source.h"
@@ -30,4 +31,22 @@ bool SQLRSNetFetchParams::IsConstant(int level) const {
   for (auto const &p : params_)
     if (!p->IsConstant(level)) return false;
   return true;
+}
+
+void SQLOuterCRef2Param::Bind(unsigned long statement) {
+  param_.BindVS(outer_);
+  SQLNetAgentClient::Instance()->BindParam(statement, &param_);
+}
+
+void SQLRSNetFetchParams::Prepare(SQLRSPrepareContext *context) {
+  for (auto &p : params_) p->Prepare(context);
+}
+
+void SQLRSNetFetchParams::Bind(unsigned long statement) {
+  for (auto &p : params_) p->Bind(statement);
+}
+
+void SQLRSNetFetchParams::TakeOver(SQLRSNetFetchParams *other) {
+  for (auto &p : other->params_) params_.push_back(std::move(p));
+  other->params_.clear();
 }

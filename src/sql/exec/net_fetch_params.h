@@ -23,6 +23,8 @@ class SQLOuterCRef2Param {
   void Prepare(SQLRSPrepareContext *context);
   // The outer row's value store, null until Prepare.
   SQLValueStore const *GetValueStoreAddr() const { return outer_; }
+  // Copies the outer value into the parameter and binds it to the statement.
+  void Bind(unsigned long statement);
   // Whether the reference reads a row of the query at `level` or inside it.
   bool IsVariable(int level) const { return level_ + level < 1; }
   bool IsConstant(int level) const { return level_ + level > 0; }
@@ -43,6 +45,14 @@ class SQLRSNetFetchParams {
   SQLOuterCRef2Param *Get(int i) { return params_[static_cast<size_t>(i)].get(); }
   bool IsVariable(int level) const;
   bool IsConstant(int level) const;  // TRUE for none
+  // Each entry finds its outer row's store (see SQLOuterCRef2Param).
+  void Prepare(SQLRSPrepareContext *context);
+  // Copies each outer value into its parameter and binds it to the agent
+  // statement.
+  void Bind(unsigned long statement);
+  // Moves the other list's entries behind this list's (a merged-in
+  // description still needs its own parameters bound).
+  void TakeOver(SQLRSNetFetchParams *other);
 
  private:
   std::vector<std::unique_ptr<SQLOuterCRef2Param>> params_;

@@ -8,8 +8,14 @@
 
 #include "sql/exec/row_source.h"
 
+struct SQLIndexHints;
+
 class SQLRSFetch : public SQLRowSource {
  public:
+  // The leaf of a table in a company: a new SQLRSNetFetch. Throws when the
+  // table has no driver or no dictionary.
+  static SQLRSFetch *CreateRSFetch(char const *tableName, int companyNumber, SQLIndexHints const *indexHints);
+
   void SetBufferSize(int rows) override = 0;
   // The deadline of the leaf's cursor at the driver (0: none).
   virtual void SetCursorTimeOut(long deadline) = 0;

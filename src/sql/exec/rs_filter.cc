@@ -4,12 +4,15 @@
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
+#include "sql/common/database_instance.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/visitor.h"
+#include "sql/exec/visitors.h"
 
 namespace {
 
@@ -216,6 +219,18 @@ SQLRowSource *SQLRSFilter::CombineJoin(SQLDatabaseInstance **instance, int *tabl
                                        List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
   EnclosingCondition enclosing(filters, condition_.get());
   child_.reset(child_.release()->CombineJoin(instance, tableCount, enclosing.List_(), combinable));
+  if (*combinable && condition_ && *instance != nullptr) {
+    // The condition travels into the combined leaf: all of it must be
+    // evaluable by the same driver, or the join stays here and the filter
+    // with it.
+    SQLOperatesOnThisDBInstanceVisitor visitor(*instance);
+    condition_->AcceptVisit(visitor);
+    if (!visitor.GetResult()) {
+      delete *instance;
+      *instance = nullptr;
+      *combinable = false;
+    }
+  }
   return this;
 }
 
@@ -228,9 +243,12 @@ SQLRowSource *SQLRSFilter::HandConditionToChild(char const *operation) {
   SQLRSSCSearchCond *rest = nullptr;
   SQLRowSource *child = child_.release()->PushFilter(condition_.release(), &rest);
   if (rest != nullptr) {
-    // A join is formed only when CombineJoin found every enclosing condition
-    // shippable; a leftover here would be silently lost.
-    SQLAbort(__FILE__, __LINE__, "SQLRSFilter::%s: the child did not take the whole condition", operation);
+    // CombineJoin lets a join form only when the whole condition can go
+    // with it; a leftover here would be lost, so the statement fails.
+    delete rest;
+    child_.reset(child);
+    SQL_log("SQLRSFilter::%s: the condition cannot be shipped with the join\n", operation);
+    throw SQLException("HY000", 0, SQLString("A filter condition cannot be shipped with its join"));
   }
   delete this;
   return child;

@@ -94,9 +94,7 @@ void SQLRSSort::DoPrepare(SQLRSPrepareContext *context) {
 
   std::vector<bool> isKey(static_cast<size_t>(numCols_), false);
   keyIds_.clear();
-  keyAddrs_.clear();
-  keyDescriptors_.clear();
-  context_.descending.clear();
+  descending_.clear();
   for (bool more = specifications_->First(); more; more = specifications_->Next()) {
     SQLSortSpec const &spec = specifications_->GetCurrent();
     int column = spec.GetColumnId();
@@ -104,35 +102,25 @@ void SQLRSSort::DoPrepare(SQLRSPrepareContext *context) {
       SQLAbort(__FILE__, __LINE__, "Sort key column %d outside the %d columns of the input", column, numCols_);
     isKey[static_cast<size_t>(column)] = true;
     keyIds_.push_back(column);
-    keyAddrs_.push_back(child_->GetValueStoreAddr(column));
-    keyDescriptors_.push_back(child_->GetColumnDescriptor(column));
-    context_.descending.push_back(spec.IsDescending());
+    descending_.push_back(spec.IsDescending());
   }
-  keyBuffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(keyIds_.size()), keyDescriptors_.data(), -1);
-
   otherIds_.clear();
-  otherAddrs_.clear();
-  otherDescriptors_.clear();
-  for (int column = 0; column < numCols_; ++column) {
-    if (isKey[static_cast<size_t>(column)]) continue;
-    otherIds_.push_back(column);
-    otherAddrs_.push_back(child_->GetValueStoreAddr(column));
-    otherDescriptors_.push_back(child_->GetColumnDescriptor(column));
-  }
-  restBuffer_.reset();
-  if (!otherIds_.empty())
-    restBuffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(otherIds_.size()), otherDescriptors_.data(), -1);
+  for (int column = 0; column < numCols_; ++column)
+    if (!isKey[static_cast<size_t>(column)]) otherIds_.push_back(column);
 
-  context_.keys = keyBuffer_.get();
-  index_ = std::make_unique<SQLVSBufferIdKeySQLVSBufferIdArray>(SortKeyCompare, &context_);
-  index_->SetAllowDuplicates();
-  stepper_ = std::make_unique<SQLVSBufferIdKeySQLVSBufferIdArraystepper>(index_.get());
+  addrs_.clear();
+  outputOrder_.clear();
+  for (std::vector<int> const *ids : {&keyIds_, &otherIds_}) {
+    for (int column : *ids) {
+      addrs_.push_back(child_->GetValueStoreAddr(column));
+      outputOrder_.push_back(&output_[static_cast<size_t>(column)]);
+    }
+  }
+  sorter_ = std::make_unique<SQLRowSorter>(static_cast<int>(keyIds_.size()), descending_, numCols_, -1);
 }
 
 void SQLRSSort::ResetRun() {
-  if (index_) index_->Empty();
-  if (keyBuffer_) keyBuffer_->Empty();
-  if (restBuffer_) restBuffer_->Empty();
+  if (sorter_) sorter_->Clear();
 }
 
 void SQLRSSort::DoExec() {
@@ -142,60 +130,15 @@ void SQLRSSort::DoExec() {
   child_->Exec();
 }
 
-int SQLRSSort::SortKeyCompare(SQLVSBufferId const &a, SQLVSBufferId const &b, void *context) {
-  KeyContext *keys = static_cast<KeyContext *>(context);
-  // Two rows at a time fit the key buffer's cache (at least 2 rows).
-  SQLValueStore const *ra = keys->keys->GetForRead(a);
-  SQLValueStore const *rb = keys->keys->GetForRead(b);
-  int n = static_cast<int>(keys->descending.size());
-  for (int i = 0; i < n; ++i) {
-    SQLValueStore const *va = &ra[i];
-    SQLValueStore const *vb = &rb[i];
-    int c;
-    bool nullA = va->IsNull(), nullB = vb->IsNull();
-    if (nullA || nullB) {
-      c = nullA == nullB ? 0 : (nullA ? 1 : -1);  // NULLs after every value
-    } else if (SQLValueStore::Compare(va, vb, SQL_COMP_EQ) == TV_TRUE) {
-      c = 0;
-    } else {
-      c = SQLValueStore::Compare(va, vb, SQL_COMP_LT) == TV_TRUE ? -1 : 1;
-    }
-    if (keys->descending[static_cast<size_t>(i)]) c = -c;
-    if (c != 0) return c;
-  }
-  return 0;
-}
-
 void SQLRSSort::SortRows() {
-  while (child_->Fetch() == 1) {
-    SQLVSBufferId key = keyBuffer_->Write(keyAddrs_.data());
-    SQLVSBufferId rest = restBuffer_ ? restBuffer_->Write(otherAddrs_.data()) : SQLVSBufferId(nullptr);
-    index_->Append(key, rest);
-  }
-  // One ordering of all rows instead of an insertion per row: O(n log n)
-  // comparisons and moves, equal keys in the child's order.
-  index_->Sort();
+  while (child_->Fetch() == 1) sorter_->Add(addrs_.data());
+  sorter_->Sort();
   sortNeeded_ = false;
 }
 
 int SQLRSSort::DoFetch() {
-  bool positioned;
-  if (sortNeeded_) {
-    SortRows();
-    positioned = stepper_->First();
-  } else {
-    positioned = stepper_->Next();
-  }
-  if (!positioned) return 0;
-  SQLValueStore const *keys = keyBuffer_->GetForRead(stepper_->GetCurrentKey());
-  for (size_t i = 0; i < keyIds_.size(); ++i) output_[static_cast<size_t>(keyIds_[i])].Copy(&keys[i]);
-  keyBuffer_->Release(stepper_->GetCurrentKey());
-  if (restBuffer_) {
-    SQLValueStore const *rest = restBuffer_->GetForRead(stepper_->GetCurrentValue());
-    for (size_t j = 0; j < otherIds_.size(); ++j) output_[static_cast<size_t>(otherIds_[j])].Copy(&rest[j]);
-    restBuffer_->Release(stepper_->GetCurrentValue());
-  }
-  return 1;
+  if (sortNeeded_) SortRows();
+  return sorter_->Next(outputOrder_.data()) ? 1 : 0;
 }
 
 void SQLRSSort::DoBreak() {

@@ -1,12 +1,10 @@
 // SQLRSSort: orders the rows of its child (ORDER BY).
 //
-// The first Fetch of an execution reads the child completely: the key
-// columns of each row go into one buffer, the other columns into another,
-// and the pair of row ids into an index that is then ordered by the keys.
-// Each Fetch hands out the next row of the index in the child's column
-// layout. Only the key columns take part in comparisons, so the ordering
-// touches small records even when the rows spill to a file. Rows with equal
-// keys keep the order in which the child produced them.
+// The first Fetch of an execution reads the child completely into a row
+// sorter (key columns first, then the others), which orders the rows in
+// memory or, beyond the cache setting, by an external merge sort. Each
+// Fetch hands out the next row in the child's column layout. Rows with
+// equal keys keep the order in which the child produced them.
 //
 // During optimisation the sort is offered to the child (PushSort); a child
 // that takes it over replaces the sort in the tree.
@@ -17,9 +15,8 @@
 
 #include "sql/common/value_store.h"
 #include "sql/exec/row_source.h"
+#include "sql/exec/row_sorter.h"
 #include "sql/exec/sort_spec.h"
-#include "sql/exec/vs_buffer.h"
-#include "sql/exec/vs_buffer_id_array.h"
 
 class SQLRSSort : public SQLRowSource {
  public:
@@ -49,6 +46,8 @@ class SQLRSSort : public SQLRowSource {
                         unsigned long id) override;
 
   SQLSortSpecList const *GetSortSpecs() const { return specifications_.get(); }
+  // The sorter of the current execution (null before Prepare).
+  SQLRowSorter const *GetSorter() const { return sorter_.get(); }
 
  protected:
   void DoPrepare(SQLRSPrepareContext *context) override;
@@ -67,13 +66,6 @@ class SQLRSSort : public SQLRowSource {
   void DoAcceptVisit(SQLVisitor &visitor) override;
 
  private:
-  // What the key comparison reads: the key buffer and, per key, whether it
-  // is descending.
-  struct KeyContext {
-    SQLVSBuffer *keys = nullptr;
-    std::vector<bool> descending;
-  };
-  static int SortKeyCompare(SQLVSBufferId const &a, SQLVSBufferId const &b, void *context);
   // Reads the child and orders the index.
   void SortRows();
   // Forgets the rows of the last execution.
@@ -85,17 +77,12 @@ class SQLRSSort : public SQLRowSource {
   int numCols_ = 0;                 // the child's
   std::vector<int> keyIds_;         // child column of each key
   std::vector<int> otherIds_;       // the other child columns, ascending
-  std::vector<SQLValueStore const *> keyAddrs_;    // the child's cells
-  std::vector<SQLValueStore const *> otherAddrs_;
-  std::vector<SQLColumnDescriptor const *> keyDescriptors_;
-  std::vector<SQLColumnDescriptor const *> otherDescriptors_;
+  std::vector<SQLValueStore const *> addrs_;  // the child's cells, keys first
+  std::vector<bool> descending_;              // per key
 
   // ---- one execution ----
-  std::vector<SQLValueStore> output_;    // the cells handed out
-  bool sortNeeded_ = false;              // the child is still to be read
-  std::unique_ptr<SQLVSBuffer> keyBuffer_;
-  std::unique_ptr<SQLVSBuffer> restBuffer_;  // null when every column is a key
-  KeyContext context_;
-  std::unique_ptr<SQLVSBufferIdKeySQLVSBufferIdArray> index_;  // key row -> rest row
-  std::unique_ptr<SQLVSBufferIdKeySQLVSBufferIdArraystepper> stepper_;
+  std::vector<SQLValueStore> output_;         // the cells handed out
+  std::vector<SQLValueStore *> outputOrder_;  // output_ cells, keys first
+  bool sortNeeded_ = false;                   // the child is still to be read
+  std::unique_ptr<SQLRowSorter> sorter_;
 };

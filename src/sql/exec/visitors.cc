@@ -2,6 +2,7 @@
 
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_text_content.h"
 
 void SQLAttachVisitor::VisitSQLRowSource(SQLRowSource *rs) { rs->SetState(SQLRowSource::kAttached); }
 
@@ -52,4 +53,12 @@ void SQLIsConstantVisitor::VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) {
 
 void SQLGetParametersVisitor::VisitSQLRSSCParameterRef(SQLRSSCParameterRef *ref) {
   parameters_.Append(ref->GetParameter());
+}
+
+void SQLAttachVisitor::VisitSQLRSSCTextContent(SQLRSSCTextContent *e) { e->AttachToSession(sessionId_); }
+
+void SQLDetachVisitor::VisitSQLRSSCTextContent(SQLRSSCTextContent *e) { e->DetachFromSession(); }
+
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCTextContent(SQLRSSCTextContent *e) {
+  if (!e->OperatesOnThisDBInstance(instance_)) result_ = false;
 }

@@ -20,6 +20,7 @@ class SQLAttachVisitor : public SQLVisitor {
   explicit SQLAttachVisitor(unsigned long sessionId) : sessionId_(sessionId) {}
   void VisitSQLRowSource(SQLRowSource *rs) override;
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
 
  private:
   unsigned long sessionId_;
@@ -33,6 +34,7 @@ class SQLDetachVisitor : public SQLVisitor {
  public:
   void VisitSQLRowSource(SQLRowSource *rs) override;
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
   std::exception_ptr Failure() const { return failure_; }
 
  private:
@@ -65,6 +67,7 @@ class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
  public:
   explicit SQLOperatesOnThisDBInstanceVisitor(SQLDatabaseInstance *instance) : instance_(instance) {}
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
+  void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
   bool GetResult() const { return result_; }
 
  private:

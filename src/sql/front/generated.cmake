@@ -14,3 +14,14 @@ target_sources(molvane_objects PRIVATE ${FLEX_molvane_sql_scanner_OUTPUTS})
 # scanner replaces by its own (YY_FATAL_ERROR).
 set_source_files_properties(${FLEX_molvane_sql_scanner_OUTPUTS}
   PROPERTIES COMPILE_OPTIONS -Wno-unused-function)
+
+# The SQL grammar (bison, LALR(1), no conflicts allowed: the grammar says
+# %expect 0). Compiled as C++ like the scanner.
+bison_target(molvane_sql_grammar
+  ${CMAKE_CURRENT_SOURCE_DIR}/sql/front/sql_grammar.y
+  ${MOLVANE_SQL_FRONT_GEN}/sql_grammar.cc
+  COMPILE_FLAGS "-Wall -Werror")
+target_sources(molvane_objects PRIVATE ${BISON_molvane_sql_grammar_OUTPUTS})
+# The skeleton keeps a label that the own stack growth leaves unused.
+set_source_files_properties(${BISON_molvane_sql_grammar_OUTPUTS}
+  PROPERTIES COMPILE_OPTIONS -Wno-unused-label)

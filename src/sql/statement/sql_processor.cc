@@ -8,7 +8,9 @@
 #include "platform/log.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/common/sql_schema.h"
+#include "sql/exec/text_reader.h"
 #include "sql/common/sql_string.h"
+#include "sql/roles/roles_mgr.h"
 #include "sql/statement/statement_cache.h"
 
 namespace {
@@ -24,6 +26,10 @@ SQLProcessor::SQLProcessor() {
 }
 
 SQLProcessor::~SQLProcessor() {
+  // The cached role conditions point into the schemas: they go first.
+  SQLRolesMgrExit();
+  // The reader's fetcher holds an agent statement and a schema.
+  SQLTextReader::DeleteInstance();
   SQLSchemaMgr::Exit();
   SQLStatementCache::Delete();
   SQLNetAgentClient::DeleteInstance();

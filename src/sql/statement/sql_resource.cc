@@ -7,3 +7,4 @@ int SQLResource::qelt_sql_stmt_cache_size() { return dbc_settings().qelt_sql_stm
 int SQLResource::qelt_sql_cacherows() { return dbc_settings().qelt_sql_cacherows; }
 int SQLResource::qelt_sql_commu_buffer_rows() { return dbc_settings().rds_full; }
 int SQLResource::qelt_sql_soft_close_delay() { return dbc_settings().qelt_sql_soft_close_delay; }
+long SQLResource::tt_sql_trace() { return dbc_settings().tt_sql_trace; }

@@ -11,4 +11,5 @@ class SQLResource {
   static int qelt_sql_cacherows();          // rows of a value-store buffer kept in memory
   static int qelt_sql_commu_buffer_rows();  // rows per network fetch (setting rds_full)
   static int qelt_sql_soft_close_delay();   // soft-close delay in seconds, -1 off
+  static long tt_sql_trace();               // trace level of the classic SQL API
 };

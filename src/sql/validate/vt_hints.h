@@ -51,6 +51,8 @@ class SQLVTHints : public SQLVTObject {
 
   // Hands the general hints over; the clause then holds null.
   SQLHints *ExtractHints() { return hints_.release(); }
+  // The general hints while the clause holds them (the parser sets them).
+  SQLHints *GetHints() const { return hints_.get(); }
   List<SQLVTIndexHint> *GetIndexHints() { return &indexHints_; }
 
  private:

@@ -442,6 +442,75 @@ TEST_F(AgentClientTest, DeleteExecWaitsForTheRowCount) {
   EXPECT_EQ(client_->GetState(id), 2);
 }
 
+// Every execution of a DELETE sends exactly the parameters bound for it.
+TEST_F(AgentClientTest, EachDeleteExecSendsOnlyItsOwnParameters) {
+  SQLTokenString desc(20);
+  desc.AppendToken(SQLNWTETDelete);
+  unsigned long id = client_->Prepare(desc);
+  client_->Attach(id, 1, instance_);
+  SQLParameter p;
+  p.SetType(SQL_INTEGER, 4, 1);
+  for (int run = 1; run <= 3; ++run) {
+    p.BindInteger(run);
+    client_->BindParam(id, &p);
+    SQLTokenString done(20);
+    Reply(done, SQLNWTNrRowsProcessed, id).AppendBs4(run);
+    peer_.replies.push_back(Packets().Add(done).Get());
+    EXPECT_EQ(client_->Exec(id), run);
+    SQLTokenString bind(20);
+    Stmt(bind, id, SQLNWTPacketBindParams).AppendBs4(1);
+    bind.AppendBs4(static_cast<std::int32_t>(p.GetId()));
+    bind.AppendToken(SQLNWTTypeInteger);
+    bind.AppendBs4(run);
+    SQLTokenString exec(20);
+    Stmt(exec, id, SQLNWTPacketExec);
+    Bytes tail = Packets().Add(bind).Add(exec).Get();
+    Bytes const &sent = peer_.sent.back();
+    ASSERT_GE(sent.size(), tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), sent.end() - static_cast<long>(tail.size()))) << run;
+  }
+}
+
+// A query executed again without a Break stops its open result first.
+TEST_F(AgentClientTest, SecondExecBreaksTheOpenResult) {
+  unsigned long id = NewQuery();
+  EXPECT_EQ(client_->Exec(id), 0);
+  peer_.replies.push_back(RowSet(id, 1, 3));
+  ASSERT_EQ(client_->Fetch(id), 1);
+  EXPECT_EQ(client_->Exec(id), 0);  // no Break in between
+  EXPECT_EQ(client_->GetState(id), 2);
+  peer_.replies.push_back(RowSet(id, 7, 1));
+  ASSERT_EQ(client_->Fetch(id), 1);
+  EXPECT_EQ(a_.GetInteger(), 7);  // rows of the new execution, not the old set
+  SQLTokenString brk(20), exec(20), fetch(20);
+  Stmt(brk, id, SQLNWTPacketBreak);
+  Stmt(exec, id, SQLNWTPacketExec);
+  Stmt(fetch, id, SQLNWTPacketFetch).AppendBs4(5);
+  EXPECT_EQ(peer_.sent.back(), Packets().Add(brk).Add(exec).Add(fetch).Get());
+}
+
+// After its server went, a statement raises an error instead of stopping.
+TEST_F(AgentClientTest, OperationsAfterEndServerRaiseAnError) {
+  unsigned long query = NewQuery();
+  SQLTokenString desc(20);
+  desc.AppendToken(SQLNWTETUpdate);
+  unsigned long update = client_->Prepare(desc);
+  client_->Attach(update, 1, instance_);
+  SQLNetAgentClientEndServer(&servers_[0]);
+  auto expectError = [](auto const &operation) {
+    try {
+      operation();
+      ADD_FAILURE() << "no error";
+    } catch (SQLExZDBError const &e) {
+      EXPECT_EQ(e.GetZDBError(), ZE_INVALID_SESSION);
+    }
+  };
+  expectError([&] { client_->Exec(update); });
+  expectError([&] { client_->Exec(query); });
+  expectError([&] { client_->Fetch(query); });
+  expectError([&] { client_->SkipRows(query, 2); });
+}
+
 TEST_F(AgentClientTest, ArrayAndStringParametersAreTypedValues) {
   SQLTokenString ts(20);
   SQLValueStore arr;

@@ -73,6 +73,14 @@ class Absorbing : public VectorRowSource {
   std::unique_ptr<List<SQLRSGroupSpec>> groupSpecs;
   std::unique_ptr<SQLHints> optimizeHints, pushedHints;
 
+  // A local source never forms a driver join.
+  SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tables, List<SQLRSSCSearchCond const *> *,
+                            bool *combinable) override {
+    *instance = nullptr;
+    *tables = 0;
+    *combinable = false;
+    return this;
+  }
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override {
     if (hints) optimizeHints = std::make_unique<SQLHints>(*hints);
     if (filters) {

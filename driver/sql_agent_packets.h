@@ -1,0 +1,68 @@
+// The SQL agent's side of the packet format: replies gathered into one
+// reply buffer (each packet a bs4 length item and its bytes, the format the
+// client's packet handler reads), the reply packets themselves, parameter
+// values as the client writes them, and the encoding of result rows by the
+// client's declared column types.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sql/agent/token_string.h"
+#include "sql/common/column_descriptor.h"
+#include "sql/common/sql_exception.h"
+#include "sql/common/value_store.h"
+
+namespace molvane::driver {
+
+// Statement states as the protocol reports them.
+enum AgentState : int { kNotCreated = 0, kPrepared = 1, kAttached = 2, kExecuted = 3 };
+
+// The replies of one SQL_MESSAGE exchange.
+class AgentReply {
+ public:
+  void Packet(const SQLTokenString &packet);
+  // A packet made of a header and raw bytes that follow it.
+  void Packet(const SQLTokenString &header, const std::uint8_t *tail, std::size_t n);
+  void LanguageLevel(std::int32_t level);
+  void DiagRec(std::uint32_t id, int state, const SQLException &e);
+  void EndOfSet(std::uint32_t id);
+  void RowsProcessed(std::uint32_t id, std::int32_t rows);
+  void MissingDDs(const std::vector<std::pair<std::string, int>> &tables);
+  const std::vector<std::uint8_t> &bytes() const { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Reads one parameter value (a type token and its value, SQLNWTNull, or an
+// array) into vs. Throws SQLExUnknownNetWorkToken when it is malformed.
+void ReadNetWorkValue(const SQLTokenString &ts, SQLValueStore *vs, int nesting = 0);
+
+// Result rows of a query, encoded once at execution: each row a memory
+// item of 2-bit codes (1 NULL, 2 a value follows; four columns a byte, the
+// first in the top bits) and the values of the non-NULL columns in the
+// declared type.
+class EncodedRows {
+ public:
+  // Appends the current row of stmt, whose SQLite columns are those of
+  // `columns` element by element. Throws a data exception for a value the
+  // declared type cannot carry.
+  void Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns);
+  void Clear();
+  std::size_t count() const { return offsets_.size(); }
+  // Rows [first, first + n) as bytes.
+  const std::uint8_t *RowBytes(std::size_t first, std::size_t n, std::size_t *length) const;
+  std::size_t RowLength(std::size_t i) const;
+
+ private:
+  SQLTokenString rows_{1024};
+  std::vector<int> offsets_;
+  std::vector<unsigned char> codes_;
+  std::vector<sqlite3_value *> values_;  // the current row's, valid until the next step
+};
+
+}  // namespace molvane::driver

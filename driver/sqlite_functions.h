@@ -1,0 +1,61 @@
+// The SQLite collation, functions and aggregates through which translated
+// descriptions keep the library's semantics, and the progress handler that
+// enforces a statement's time-out:
+//
+//   collation mvtss          TSS order, the shorter string filled with blanks
+//   mv_x(id, elem, args...)  value of scalar island id (element elem of an
+//                            array result, -1 for a scalar)
+//   mv_c(id, args...)        truth of condition island id: 1, 0 or NULL
+//   mv_card(n)               NULL for n <= 1, else a cardinality violation
+//   mv_st(code, length, type, v)  v (of SQL type `type`) in the stored form
+//                            of a column of dictionary type `code`
+//   mv_min, mv_max, mv_sum, mv_avg (type, x)  the set functions of the
+//                            library's group row source
+//   mv_text(line)            the lines of a text joined, the end stripped
+//
+// A function that meets a data error keeps the library's SQLException in
+// the host and fails the SQLite statement; the caller takes the exception
+// back with TakeError.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <unordered_map>
+
+#include "sql/common/sql_exception.h"
+
+namespace molvane::driver {
+
+class SqlIsland;
+
+class SqlFunctionHost {
+ public:
+  // Registers the collation and functions on a connection. False when
+  // SQLite refuses.
+  bool Install(sqlite3 *db);
+
+  // Islands are found by id; the caller keeps them alive while registered.
+  int Register(SqlIsland *island);
+  void Unregister(int id);
+  SqlIsland *Find(int id) const;
+
+  // The time-out of the statement being run: an absolute deadline in clock
+  // seconds, 0 for none. Armed on the connection while it runs.
+  void Arm(sqlite3 *db, long deadline);
+  void Disarm(sqlite3 *db);
+
+  void SetError(const SQLException &e);
+  // The error a function or the progress handler kept, if any (cleared).
+  std::unique_ptr<SQLException> TakeError();
+
+ private:
+  static int Progress(void *host);
+
+  std::unordered_map<int, SqlIsland *> islands_;
+  int next_id_ = 1;
+  long deadline_ = 0;
+  std::unique_ptr<SQLException> error_;
+};
+
+}  // namespace molvane::driver

@@ -1,0 +1,132 @@
+/* The classic SQL API: statement handles over SQL texts, and the host
+ * callbacks through which every value travels between the library and the
+ * host program.
+ *
+ * One round of a handle: sql_parse, then any number of (sql_bind_input /
+ * sql_sel_bind, sql_exec, sql_fetch until -1 or sql_break), then sql_close.
+ * A failing call returns -1 (or null) and leaves its error number in
+ * zdb_errno and on the handle (sql_get_error), and hands its text
+ * ("SQLState <state>: <message>") to the error callback. */
+#ifndef MOLVANE_SQL_H
+#define MOLVANE_SQL_H
+
+#include <stdint.h>
+
+#include <molvane/export.h>
+
+MOLVANE_EXTERN_C_BEGIN
+
+/* A statement handle; valid from sql_parse to sql_close. */
+typedef struct QPCStatement QPCStatement;
+
+/* Flags of sql_parse. */
+enum {
+  SQL_PARSE_NO_ERROR_CALLBACK = 0x01, /* failures of this call skip the error callback */
+  SQL_PARSE_TABLE_REF_FLAG = 0x02,    /* prepare mode bit 0x01 */
+  SQL_PARSE_FROM_OPTIONAL = 0x04,     /* prepare mode bit 0x02: FROM may be omitted */
+  SQL_PARSE_WHERE_USED = 0x08,        /* report used tables and columns to SQL_WHERE_USED */
+  SQL_PARSE_ANSI = 0x10,              /* ANSI mode */
+  SQL_PARSE_NAME_RESOLUTION = 0x20    /* select option of name resolution */
+};
+
+/* Action codes of sql_action and sql_action_type. */
+enum { SQL_ACTION_SELECT = 1, SQL_ACTION_UPDATE = 2, SQL_ACTION_DELETE = 4 };
+
+/* Type codes of values and fields (the dictionary's column types). */
+enum {
+  SQL_TYPE_INTEGER = 3, /* 32-bit integer, big-endian in fields */
+  SQL_TYPE_REAL = 5,    /* double, least significant byte first in fields */
+  SQL_TYPE_STRING = 6,  /* blank-padded text */
+  SQL_TYPE_DATE = 7,    /* day number */
+  SQL_TYPE_TIMESTAMP = 8, /* seconds since 1970, UTC */
+  SQL_TYPE_RAW = 15     /* bytes */
+};
+
+/* The host callbacks, by number for sql_init_func. */
+enum {
+  SQL_FUNC_ERROR = 1,      /* sql_error_func */
+  SQL_FUNC_CRT_EXTVAR = 5, /* sql_crt_extvar_func */
+  SQL_FUNC_GET_EXTVAR = 6, /* sql_get_extvar_func */
+  SQL_FUNC_PUT_EXTVAR = 7, /* sql_put_extvar_func */
+  SQL_WHERE_USED = 8       /* sql_where_used_func */
+};
+
+/* Error numbers of the API besides those of the statement layer. */
+enum {
+  SQL_ERR_NO_MORE_ROWS = 110,  /* a later fetch found no more rows */
+  SQL_ERR_NO_ROWS = 111,       /* no row at all (fetch, or UPDATE/DELETE touched none) */
+  SQL_ERR_STATEMENT = 301,     /* the API's own errors and statement-layer failures */
+  SQL_ERR_PARSE = 302,         /* errors while describing a parsed statement */
+  SQL_ERR_INVALID_HANDLE = 314 /* not a live handle */
+};
+
+/* The value that the get-value callback fills: a 32-bit integer, a double,
+ * or the bytes of a string or raw value. */
+typedef union SqlVal {
+  int32_t l;
+  double d;
+  unsigned char *s;
+} SqlVal;
+
+/* 1: receives each error text with the statement line (0 when none). */
+typedef int (*sql_error_func)(int line, char *text);
+/* 5: the host variable of a name; *kind is 1 for an input parameter or a
+ * select item, 2 for a select-star table (then the host also stores a
+ * record pointer through `record`). dims is null and extra 0. Null: no
+ * such variable. */
+typedef char *(*sql_crt_extvar_func)(char *name, unsigned char *kind, char **record,
+                                     int *const dims, unsigned long extra);
+/* 6: the value of a variable with its type code (3, 5 or 6) and, for bytes,
+ * their length; 0 on success. */
+typedef int (*sql_get_extvar_func)(char *var, SqlVal *value, unsigned char *type, int *length);
+/* 7: a fetched column (field bytes, type code, length, {depth, 0, 0}), or
+ * for a select-star table its record pointer, type 0, the lock kind (0 not
+ * for update, 1, or 2 with an inclusive RETRY clause) and null dims. */
+typedef void (*sql_put_extvar_func)(char *var, unsigned char *data, unsigned char type,
+                                    int length, int *dims);
+/* 8: a table name (kind 2) or "table.column" (kind 3) the statement uses. */
+typedef void (*sql_where_used_func)(const char *name, int kind);
+
+/* Any callback, as sql_init_func takes and returns it. */
+typedef void (*sql_func)(void);
+
+/* Installs callback `number` and returns the previous one; any number but
+ * 1, 5, 6, 7 and 8 changes nothing and returns null. */
+MOLVANE_API sql_func sql_init_func(int number, sql_func function);
+
+/* A new handle for a statement text in a session, or null (zdb_errno). */
+MOLVANE_API QPCStatement *sql_parse(const char *text, unsigned long session, int flags);
+/* Binds the value at `value` (an int32_t for type 3, a double for 5, a
+ * pointer to the bytes for 6 and 15) to the first parameter of that name. */
+MOLVANE_API int sql_bind_input(QPCStatement *handle, const char *name, int type, int length,
+                               void *value);
+MOLVANE_API int sql_wh_bind(QPCStatement *handle, const char *name, int type, int length,
+                            void *value);
+/* Every select item of that name is delivered to `variable`. */
+MOLVANE_API int sql_sel_bind(QPCStatement *handle, const char *name, char *variable);
+/* Executes for a company number (0 to 999). */
+MOLVANE_API int sql_exec(QPCStatement *handle, short compnr);
+/* Delivers the next row through the put-value callback; -1 with 111 (no
+ * row at all) or 110 (no more rows) at the end. */
+MOLVANE_API int sql_fetch(QPCStatement *handle);
+MOLVANE_API int sql_break(QPCStatement *handle);
+MOLVANE_API int sql_close(QPCStatement *handle);
+/* The handle's last error number and text ("" when none). */
+MOLVANE_API int sql_get_error(QPCStatement *handle, int32_t *error, const char **text);
+/* "select", "update", "delete" or "unknown sql statement". */
+MOLVANE_API const char *sql_action(int code);
+MOLVANE_API int sql_action_type(QPCStatement *handle);
+/* 1 when the statement has a RETRY clause, 0 when not. */
+MOLVANE_API int sql_query_with_rpoint(QPCStatement *handle);
+MOLVANE_API int sql_save_rpoint(QPCStatement *handle);
+MOLVANE_API int sql_retry(QPCStatement *handle);
+/* Rows per network fetch of the next executions. */
+MOLVANE_API int sql_set_rds_full(QPCStatement *handle, int rows);
+/* Time-out in seconds of the next executions (0 none). */
+MOLVANE_API int sql_set_timeout(QPCStatement *handle, int seconds);
+/* Reads the trace level of the API from the setting tt_sql_trace. */
+MOLVANE_API void init_qpc_debug(void);
+
+MOLVANE_EXTERN_C_END
+
+#endif

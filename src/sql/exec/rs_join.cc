@@ -1,0 +1,760 @@
+#include "sql/exec/rs_join.h"
+
+#include <algorithm>
+
+#include "sql/agent/nw_token.h"
+#include "sql/agent/token_string.h"
+#include "sql/common/database_instance.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_logger.h"
+#include "sql/common/sql_parameter.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_fetch.h"
+#include "sql/exec/rs_filter.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sort_spec.h"
+#include "sql/exec/visitor.h"
+
+namespace {
+
+std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCSearchCond *condition) {
+  pSQLRSSCColumnRefList refs;
+  condition->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  std::vector<SQLRSSCColumnRef *> out;
+  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent());
+  return out;
+}
+
+void ShiftRefs(SQLRSSCSearchCond *condition, int delta) {
+  for (SQLRSSCColumnRef *ref : LevelRefs(condition)) ref->SetColumnId(ref->GetColumnId() + delta);
+}
+
+// None, the single conjunct, or their conjunction.
+SQLRSSCSearchCond *Conjunction(std::vector<SQLRSSCSearchCond *> const &conjuncts) {
+  if (conjuncts.empty()) return nullptr;
+  if (conjuncts.size() == 1) return conjuncts[0];
+  auto *list = new pSQLRSSCSearchCondList;
+  for (SQLRSSCSearchCond *c : conjuncts) list->Append(c);
+  return new SQLRSSCAnd(list);
+}
+
+void SetStoreNull(SQLValueStore *v) {
+  if (v->GetType() != SQL_ARRAY) {
+    v->SetNull();
+    return;
+  }
+  for (int e = 0; e < v->GetDimension(); ++e) v->GetElement(e)->SetNull();
+}
+
+// A store for a column: an array of the column's depth, or NULL.
+void InitOwnStore(SQLValueStore *v, SQLColumnDescriptor const *d) {
+  if (d->GetDepth() > 1)
+    v->SetDimension(d->GetDepth());
+  else
+    v->SetNull();
+}
+
+// Makes a map of stores the innermost level of the scope while it lives.
+class ScopedMap {
+ public:
+  ScopedMap(SQLRSColumnRefScope *scope, std::vector<SQLValueStore const *> const &stores, SQLRowSource *rs)
+      : scope_(scope) {
+    auto map = std::make_unique<SQLValueStore const *[]>(stores.size());
+    std::copy(stores.begin(), stores.end(), map.get());
+    scope_->PushMap(static_cast<int>(stores.size()), std::move(map));
+    scope_->PushRowSource(rs);
+  }
+  ~ScopedMap() {
+    scope_->PopRowSource();
+    scope_->PopMap();
+  }
+  ScopedMap(ScopedMap const &) = delete;
+  ScopedMap &operator=(ScopedMap const &) = delete;
+
+ private:
+  SQLRSColumnRefScope *scope_;
+};
+
+// Which side each join column of a projection offer comes from, and where
+// it went: the columns that a side must deliver, in ascending order.
+std::vector<int> SideColumns(std::vector<bool> const &needed, int from, int to) {
+  std::vector<int> out;
+  for (int c = from; c < to; ++c)
+    if (needed[static_cast<size_t>(c)]) out.push_back(c);
+  if (out.empty()) out.push_back(from);  // a side always delivers a column
+  return out;
+}
+
+// Offers a side the given join columns as plain references and reads back
+// which of them it delivers, in its new order (join column numbers, -1 for
+// a column the side computes otherwise).
+std::vector<int> ProjectSide(std::unique_ptr<SQLRowSource> *side, std::vector<int> const &columns, int offset) {
+  SQLRSSCValueExprRefPtrList offer;
+  for (int c : columns)
+    offer.Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c - offset, (*side)->GetColumnDescriptor(c - offset))));
+  int formerColumns = (*side)->GetNumCols();
+  side->reset(side->release()->PushProject(&offer));
+  std::vector<int> delivered;
+  for (bool more = offer.First(); more; more = offer.Next()) {
+    SQLRSSCValueExpr *e = offer.GetCurrent().Get();
+    int c = -1;
+    if (e->IsColumnRef()) {
+      auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+      if (ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && ref->GetColumnId() < formerColumns)
+        c = ref->GetColumnId() + offset;
+    }
+    delivered.push_back(c);
+  }
+  return delivered;
+}
+
+[[noreturn]] void Unexpected(char const *cls, char const *operation) {
+  SQLAbort(__FILE__, __LINE__, "Unexpected message %s::%s", cls, operation);
+}
+
+}  // namespace
+
+// ================================================================ SQLRSJoin
+
+SQLRSJoin::SQLRSJoin(SQLJoinType type, SQLRowSource *left, SQLRowSource *right, SQLRSSCSearchCond *condition)
+    : type_(type), left_(left), right_(right), condition_(condition) {}
+
+SQLRSJoin::~SQLRSJoin() = default;
+
+void SQLRSJoin::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
+  left_->GetColumnRefs(level, type, refs);
+  right_->GetColumnRefs(level, type, refs);
+  if (condition_) condition_->GetColumnRefs(level, type, refs);
+}
+
+bool SQLRSJoin::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) {
+  switch (type_) {
+    case SQL_JOIN_INNER:
+      return left_->RejectsAllOnNullifiedCols(level, columns) || right_->RejectsAllOnNullifiedCols(level, columns);
+    case SQL_JOIN_LEFT: return left_->RejectsAllOnNullifiedCols(level, columns);
+    case SQL_JOIN_RIGHT: return right_->RejectsAllOnNullifiedCols(level, columns);
+    default:
+      return left_->RejectsAllOnNullifiedCols(level, columns) && right_->RejectsAllOnNullifiedCols(level, columns);
+  }
+}
+
+void SQLRSJoin::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
+  left_->CRefs2ParameterRefs(level, columns, parameters);
+  right_->CRefs2ParameterRefs(level, columns, parameters);
+  if (condition_) condition_->CRefs2ParameterRefs(level, columns, parameters);
+}
+
+// ---- optimisation ----
+
+SQLRowSource *SQLRSJoin::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  SQLDatabaseInstance *instance = nullptr;
+  int tables = 0;
+  bool combinable = false;
+  SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);
+  if (combinable) {
+    delete instance;
+    return combined->OptimizeTree(hints, nullptr);
+  }
+  OptimizeJoin(hints);
+  return this;
+}
+
+SQLParameter *SQLRSJoin::NewParameter(int joinColumn) {
+  SQLColumnDescriptor const *d = GetColumnDescriptor(joinColumn);
+  parameters_.push_back(std::make_unique<SQLParameter>());
+  SQLParameter *p = parameters_.back().get();
+  p->SetType(d->GetType(), d->GetLength(), d->GetDepth());
+  parameterList_.Append(p);
+  parameterColumns_.Append(joinColumn);
+  return p;
+}
+
+void SQLRSJoin::PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCond *condition) {
+  if (condition == nullptr) return;
+  SQLRSSCSearchCond *rest = nullptr;
+  side->reset(side->release()->PushFilter(condition, &rest));
+  if (rest != nullptr) side->reset(new SQLRSFilter(side->release(), rest));
+}
+
+void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
+  left_.reset(left_.release()->OptimizeTree(hints, nullptr));
+  right_.reset(right_.release()->OptimizeTree(hints, nullptr));
+  if (type_ == SQL_JOIN_FULL || !condition_) return;
+  int const nl = nL();
+  intList columns;
+  pSQLParameterList parameters;
+  for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) {
+    int c = ref->GetColumnId();
+    bool outer = OuterIsRight() ? c >= nl : c < nl;
+    if (!outer) continue;
+    parameters.Append(NewParameter(c));
+    columns.Append(c);
+  }
+  if (columns.NrElements() > 0) condition_->CRefs2ParameterRefs(0, &columns, &parameters);
+  if (!OuterIsRight()) ShiftRefs(condition_.get(), -nl);
+  PushInto(&InnerSlot(), condition_.release());
+}
+
+void SQLRSJoin::OptimizeNode() {
+  left_->OptimizeNode();
+  right_->OptimizeNode();
+  if (condition_) condition_.reset(condition_.release()->Optimize());
+}
+
+void SQLRSJoin::PushHints(SQLHints *hints) {
+  left_->PushHints(hints);
+  right_->PushHints(hints);
+}
+
+SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  if (type_ == SQL_JOIN_FULL) {
+    *residual = condition;
+    return this;
+  }
+  *residual = nullptr;
+  int const nl = nL();
+  int const off = OuterOffset();
+  int const nP = Outer()->GetNumCols();
+  pSQLRSSCSearchCondList conjuncts;
+  condition->CollapseAnd(&conjuncts);
+  std::vector<SQLRSSCSearchCond *> outerList, innerList, rest;
+  std::vector<bool> isParameter(static_cast<size_t>(nl), false);
+  if (type_ == SQL_JOIN_INNER)
+    for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
+      if (parameterColumns_.GetCurrent() < nl) isParameter[static_cast<size_t>(parameterColumns_.GetCurrent())] = true;
+  for (bool more = conjuncts.First(); more; more = conjuncts.Next()) {
+    SQLRSSCSearchCond *c = conjuncts.GetCurrent();
+    std::vector<SQLRSSCColumnRef *> refs = LevelRefs(c);
+    bool withinOuter = std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) {
+      return r->GetColumnId() >= off && r->GetColumnId() < off + nP;
+    });
+    if (withinOuter) {
+      if (OuterIsRight()) ShiftRefs(c, -nl);
+      outerList.push_back(c);
+    } else if (type_ != SQL_JOIN_INNER) {
+      rest.push_back(c);
+    } else {
+      bool anyLeft = false;
+      for (SQLRSSCColumnRef *r : refs) {
+        int col = r->GetColumnId();
+        if (col >= nl) continue;
+        anyLeft = true;
+        if (!isParameter[static_cast<size_t>(col)]) {
+          NewParameter(col);
+          isParameter[static_cast<size_t>(col)] = true;
+        }
+      }
+      if (anyLeft) c->CRefs2ParameterRefs(0, &parameterColumns_, &parameterList_);
+      ShiftRefs(c, -nl);
+      innerList.push_back(c);
+    }
+  }
+  PushInto(&OuterSlot(), Conjunction(outerList));
+  PushInto(&right_, Conjunction(innerList));
+  *residual = Conjunction(rest);
+  return this;
+}
+
+SQLRowSource *SQLRSJoin::PullFilter(SQLRSSCSearchCond **) { Unexpected("SQLRSJoin", "PullFilter"); }
+SQLRowSource *SQLRSJoin::PullNullify(intList **, SQLRSSCSearchCond **) { Unexpected("SQLRSJoin", "PullNullify"); }
+void SQLRSJoin::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *, unsigned long) {
+  Unexpected("SQLRSJoin", "createQPsubquery");
+}
+
+bool SQLRSJoin::PushSort(SQLSortSpecList *specifications) {
+  int const nl = nL();
+  int const off = OuterOffset();
+  int const nP = Outer()->GetNumCols();
+  for (bool more = specifications->First(); more; more = specifications->Next()) {
+    SQLSortSpec const &s = specifications->GetCurrent();
+    if (s.GetColumnId() < off || s.GetColumnId() >= off + nP) return false;
+    // The unmatched right rows of a FULL join come last, with a NULL left
+    // side: that is the place of NULLs in an ascending order only.
+    if (type_ == SQL_JOIN_FULL && s.IsDescending()) return false;
+  }
+  if (!OuterIsRight()) return left_->PushSort(specifications);
+  auto shifted = std::make_unique<SQLSortSpecList>();
+  for (bool more = specifications->First(); more; more = specifications->Next()) {
+    SQLSortSpec const &s = specifications->GetCurrent();
+    shifted->Append(SQLSortSpec(s.GetColumnId() - nl, s.GetDirection()));
+  }
+  if (!right_->PushSort(shifted.get())) return false;
+  shifted.release();  // the right side owns it now
+  delete specifications;
+  return true;
+}
+
+SQLRowSource *SQLRSJoin::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *accepted) {
+  *accepted = false;
+  return this;
+}
+
+SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  int const nl = nL();
+  int const n = nl + nR();
+  std::vector<bool> needed(static_cast<size_t>(n), false);
+  auto need = [&](int c) {
+    if (c >= 0 && c < n) needed[static_cast<size_t>(c)] = true;
+  };
+  for (bool more = expressions->First(); more; more = expressions->Next()) {
+    pSQLRSSCColumnRefList refs;
+    expressions->GetCurrent()->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+    for (bool r = refs.First(); r; r = refs.Next()) need(refs.GetCurrent()->GetColumnId());
+  }
+  if (condition_)
+    for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) need(ref->GetColumnId());
+  for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next()) need(parameterColumns_.GetCurrent());
+
+  std::vector<int> delivered = ProjectSide(&left_, SideColumns(needed, 0, nl), 0);
+  std::vector<int> right = ProjectSide(&right_, SideColumns(needed, nl, n), nl);
+  delivered.insert(delivered.end(), right.begin(), right.end());
+
+  // Former join column -> new position.
+  std::vector<int> position(static_cast<size_t>(n), -1);
+  for (size_t i = 0; i < delivered.size(); ++i)
+    if (delivered[i] >= 0 && position[static_cast<size_t>(delivered[i])] == -1)
+      position[static_cast<size_t>(delivered[i])] = static_cast<int>(i);
+
+  // The offer comes back as what the join now delivers, in its former
+  // numbering, so that the caller can rename its expressions.
+  *expressions = SQLRSSCValueExprRefPtrList();
+  for (size_t i = 0; i < delivered.size(); ++i) {
+    int c = delivered[i];
+    int side = static_cast<int>(i) < left_->GetNumCols() ? 0 : 1;
+    SQLColumnDescriptor const *d = side == 0 ? left_->GetColumnDescriptor(static_cast<int>(i))
+                                             : right_->GetColumnDescriptor(static_cast<int>(i) - left_->GetNumCols());
+    expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c >= 0 ? c : n + static_cast<int>(i), d)));
+  }
+  if (condition_)
+    for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) ref->SetColumnId(position[static_cast<size_t>(ref->GetColumnId())]);
+  for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
+    parameterColumns_.SetCurrent(position[static_cast<size_t>(parameterColumns_.GetCurrent())]);
+  return this;
+}
+
+SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                                     List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
+  *instance = nullptr;
+  *tableCount = 0;
+  *combinable = false;
+  int const nl = nL();
+  int const nr = nR();
+  if (type_ == SQL_JOIN_LEFT && filters != nullptr && filters->NrElements() > 0) {
+    List<Interval<int>> inner;
+    inner.Append(Interval<int>(nl, nl + nr - 1));
+    SQLTruthValueSet possible;
+    possible.Insert(TV_TRUE, TV_FALSE, TV_UNKNOWN);
+    for (bool more = filters->First(); more; more = filters->Next())
+      possible = possible.And(const_cast<SQLRSSCSearchCond *>(filters->GetCurrent())->PossibleValuesOnNullifiedCols(0, &inner));
+    if (!possible.Contains(TV_TRUE)) type_ = SQL_JOIN_INNER;
+  }
+  SQLDatabaseInstance *li = nullptr, *ri = nullptr;
+  int lt = 0, rt = 0;
+  bool lc = false, rc = false;
+  right_.reset(right_.release()->CombineJoin(&ri, &rt, nullptr, &rc));
+  left_.reset(left_.release()->CombineJoin(&li, &lt, filters, &lc));
+  std::unique_ptr<SQLDatabaseInstance> leftInstance(li), rightInstance(ri);
+  bool ok = lc && rc && leftInstance && rightInstance && leftInstance->IsCompatible(rightInstance.get()) &&
+            leftInstance->MaxTablesJoined() >= lt + rt && type_ != SQL_JOIN_FULL &&
+            !(type_ == SQL_JOIN_LEFT && rt > 1) && !(type_ == SQL_JOIN_RIGHT && lt > 1);
+  if (ok && condition_ && (type_ == SQL_JOIN_LEFT || type_ == SQL_JOIN_RIGHT)) ok = condition_->IsEqSearchCondition(nL());
+  // Every driver takes filters inside a shipped join; one that did not
+  // would keep the join here rather than have the filters moved around it.
+  if (ok) ok = leftInstance->SupportsFiltersInJoins();
+  if (!ok) return this;
+  *combinable = true;
+  *tableCount = lt + rt;
+  *instance = leftInstance.release();
+  SQLRowSource *right = right_.release();
+  SQLRowSource *left = left_.release();
+  SQLRSSCSearchCond *condition = condition_.release();
+  SQLJoinType type = type_;
+  delete this;
+  return right->CreateJoin(type, left, condition);
+}
+
+void SQLRSJoin::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
+  ts->AppendToken(SQLNWTRSJoin);
+  ts->AppendJoinType(type_);
+  if (condition_)
+    condition_->createTokenString(ts, level, params);
+  else
+    ts->AppendToken(SQLNWTNull);
+  left_->createTokenString(ts, level, params);
+  right_->createTokenString(ts, level, params);
+}
+
+// ---- execution ----
+
+SQLColumnDescriptor const *SQLRSJoin::DoGetColumnDescriptor(int column) {
+  int nl = nL();
+  return column < nl ? left_->GetColumnDescriptor(column) : right_->GetColumnDescriptor(column - nl);
+}
+
+SQLValueStore const *SQLRSJoin::DoGetValueStoreAddr(int column) {
+  int nl = nL();
+  bool leftColumn = column < nl;
+  bool own = type_ == SQL_JOIN_FULL || (type_ == SQL_JOIN_LEFT && !leftColumn) ||
+             (type_ == SQL_JOIN_RIGHT && leftColumn);
+  if (own) return &own_[static_cast<size_t>(column - ownOffset_)];
+  return leftColumn ? left_->GetValueStoreAddr(column) : right_->GetValueStoreAddr(column - nl);
+}
+
+void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
+  left_->Prepare(context);
+  right_->Prepare(context);
+  int const nl = nL();
+  int const nr = nR();
+  if (type_ != SQL_JOIN_FULL && parameterSources_.empty()) {
+    int off = OuterOffset();
+    for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
+      parameterSources_.push_back(Outer()->GetValueStoreAddr(parameterColumns_.GetCurrent() - off));
+  }
+  if (type_ == SQL_JOIN_FULL) {
+    bufferRow_.clear();
+    bufferDescriptors_.clear();
+    for (int i = 0; i < nr; ++i) {
+      bufferRow_.push_back(right_->GetValueStoreAddr(i));
+      bufferDescriptors_.push_back(right_->GetColumnDescriptor(i));
+    }
+    status_.SetInteger(0);
+    bufferRow_.push_back(&status_);
+    bufferDescriptors_.push_back(&statusDescriptor_);
+    buffer_ = std::make_unique<SQLVSBuffer>(nr + 1, bufferDescriptors_.data(), -1);
+  }
+  int from = 0, to = 0;
+  switch (type_) {
+    case SQL_JOIN_LEFT: from = nl, to = nl + nr; break;
+    case SQL_JOIN_RIGHT: from = 0, to = nl; break;
+    case SQL_JOIN_FULL: from = 0, to = nl + nr; break;
+    default: break;
+  }
+  ownOffset_ = from;
+  own_ = std::vector<SQLValueStore>(static_cast<size_t>(to - from));
+  copyFrom_.clear();
+  for (int c = from; c < to; ++c) {
+    InitOwnStore(&own_[static_cast<size_t>(c - from)], DoGetColumnDescriptor(c));
+    copyFrom_.push_back(c < nl ? left_->GetValueStoreAddr(c) : right_->GetValueStoreAddr(c - nl));
+  }
+  if (condition_) {
+    std::vector<SQLValueStore const *> stores;
+    for (int c = 0; c < nl + nr; ++c) {
+      if (type_ == SQL_JOIN_FULL && c >= nl)
+        stores.push_back(&own_[static_cast<size_t>(c)]);
+      else
+        stores.push_back(c < nl ? left_->GetValueStoreAddr(c) : right_->GetValueStoreAddr(c - nl));
+    }
+    ScopedMap map(context->Scope(), stores, this);
+    condition_->Prepare(context);
+  }
+}
+
+void SQLRSJoin::DoSetMaxRows(int limit) {
+  if (type_ != SQL_JOIN_INNER) Outer()->SetMaxRows(limit);
+}
+
+void SQLRSJoin::DoExec() {
+  if (type_ != SQL_JOIN_FULL) {
+    Outer()->Exec();
+    state_ = 1;
+    return;
+  }
+  left_->Exec();
+  right_->Exec();
+  buffer_->Empty();
+  status_.SetInteger(0);
+  while (right_->Fetch() != 0) buffer_->Write(bufferRow_.data());
+  right_->Break();
+  state_ = 1;
+}
+
+void SQLRSJoin::SetOwnNull(int from, int to) {
+  for (int c = from; c < to; ++c) SetStoreNull(&own_[static_cast<size_t>(c - ownOffset_)]);
+}
+
+void SQLRSJoin::CopyOwn(int from, int to) {
+  for (int c = from; c < to; ++c) {
+    size_t i = static_cast<size_t>(c - ownOffset_);
+    own_[i].Copy(copyFrom_[i]);
+  }
+}
+
+int SQLRSJoin::DoFetch() { return type_ == SQL_JOIN_FULL ? FetchFull() : FetchNested(); }
+
+int SQLRSJoin::FetchNested() {
+  for (;;) {
+    if (state_ == 0) return 0;
+    if (state_ == 1) {
+      if (Outer()->Fetch() == 0) {
+        state_ = 0;
+        return 0;
+      }
+      size_t i = 0;
+      for (bool more = parameterList_.First(); more; more = parameterList_.Next(), ++i)
+        parameterList_.GetCurrent()->BindVS(parameterSources_[i]);
+      Inner()->Exec();
+      state_ = 2;
+    }
+    while (Inner()->Fetch() != 0) {
+      if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
+      if (type_ != SQL_JOIN_INNER) CopyOwn(ownOffset_, ownOffset_ + static_cast<int>(own_.size()));
+      state_ = 3;
+      return 1;
+    }
+    Inner()->Break();
+    bool unmatched = type_ != SQL_JOIN_INNER && state_ == 2;
+    state_ = 1;
+    if (unmatched) {
+      SetOwnNull(ownOffset_, ownOffset_ + static_cast<int>(own_.size()));
+      return 1;
+    }
+  }
+}
+
+int SQLRSJoin::FetchFull() {
+  int const nl = nL();
+  int const nr = nR();
+  for (;;) {
+    if (state_ == 0) {
+      while (SQLValueStore const *row = buffer_->NextRowForRead()) {
+        if (row[nr].GetInteger() != 0) continue;
+        for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
+        SetOwnNull(0, nl);
+        return 1;
+      }
+      return 0;
+    }
+    if (state_ == 1) {
+      if (left_->Fetch() == 0) {
+        state_ = 0;
+        buffer_->Iterate();
+        continue;
+      }
+      CopyOwn(0, nl);
+      state_ = 2;
+      buffer_->Iterate();
+    }
+    while (SQLValueStore *row = buffer_->NextRowForUpdate()) {
+      for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
+      if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
+      row[nr].SetInteger(1);
+      buffer_->ReleaseCurrentRow();
+      state_ = 3;
+      return 1;
+    }
+    bool unmatched = state_ == 2;
+    state_ = 1;
+    if (unmatched) {
+      SetOwnNull(nl, nl + nr);
+      return 1;
+    }
+  }
+}
+
+void SQLRSJoin::DoBreak() {
+  Outer()->Break();
+  if (type_ != SQL_JOIN_FULL && (state_ == 2 || state_ == 3)) Inner()->Break();
+  if (buffer_) buffer_->Empty();
+  if (condition_) condition_->Reset();
+}
+
+void SQLRSJoin::DoLog() {
+  static char const *const kTypes[] = {"INNER", "LEFT OUTER", "RIGHT OUTER", "FULL OUTER"};
+  SQLLogger &log = *SQLLogger::Instance();
+  log << "SQLRSJoin(" << endl << incind << "JoinType: " << kTypes[type_ & 3] << endl << "LeftRS: ";
+  left_->Log();
+  log << "RightRS: ";
+  right_->Log();
+  log << "Join condition: ";
+  if (condition_)
+    condition_->Log();
+  else
+    log << "-- none --";
+  log << endl << decind << ")" << endl;
+}
+
+void SQLRSJoin::DoAcceptVisit(SQLVisitor &visitor) {
+  left_->AcceptVisit(visitor);
+  visitor.Scope()->PopRowSource();
+  right_->AcceptVisit(visitor);
+  visitor.Scope()->PopRowSource();
+  visitor.Scope()->PushRowSource(this);
+  if (condition_) condition_->AcceptVisit(visitor);
+  visitor.VisitSQLRSJoin(this);
+}
+
+// ================================================================ SQLRSConstLeftOuterJoin
+
+SQLRSConstLeftOuterJoin::SQLRSConstLeftOuterJoin(SQLRowSource *child, SQLRSSCSearchCond *condition)
+    : child_(child), condition_(condition) {}
+
+SQLRSConstLeftOuterJoin::~SQLRSConstLeftOuterJoin() = default;
+
+void SQLRSConstLeftOuterJoin::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
+  child_->GetColumnRefs(level, type, refs);
+  if (condition_) condition_->GetColumnRefs(level, type, refs);
+}
+
+void SQLRSConstLeftOuterJoin::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
+  child_->CRefs2ParameterRefs(level, columns, parameters);
+  if (condition_) condition_->CRefs2ParameterRefs(level, columns, parameters);
+}
+
+SQLRowSource *SQLRSConstLeftOuterJoin::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  SQLDatabaseInstance *instance = nullptr;
+  int tables = 0;
+  bool combinable = false;
+  SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);
+  if (combinable) {
+    delete instance;
+    return combined->OptimizeTree(hints, nullptr);
+  }
+  child_.reset(child_.release()->OptimizeTree(hints, nullptr));
+  if (condition_) {
+    SQLRSSCSearchCond *rest = nullptr;
+    child_.reset(child_.release()->PushFilter(condition_.release(), &rest));
+    if (rest != nullptr) child_.reset(new SQLRSFilter(child_.release(), rest));
+  }
+  return this;
+}
+
+void SQLRSConstLeftOuterJoin::OptimizeNode() {
+  child_->OptimizeNode();
+  if (condition_) condition_.reset(condition_.release()->Optimize());
+}
+
+SQLRowSource *SQLRSConstLeftOuterJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  *residual = condition;
+  return this;
+}
+
+SQLRowSource *SQLRSConstLeftOuterJoin::PullFilter(SQLRSSCSearchCond **) {
+  Unexpected("SQLRSConstLeftOuterJoin", "PullFilter");
+}
+SQLRowSource *SQLRSConstLeftOuterJoin::PullNullify(intList **, SQLRSSCSearchCond **) {
+  Unexpected("SQLRSConstLeftOuterJoin", "PullNullify");
+}
+void SQLRSConstLeftOuterJoin::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *,
+                                               unsigned long) {
+  Unexpected("SQLRSConstLeftOuterJoin", "createQPsubquery");
+}
+
+SQLRowSource *SQLRSConstLeftOuterJoin::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *accepted) {
+  *accepted = false;
+  return this;
+}
+
+SQLRowSource *SQLRSConstLeftOuterJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
+  auto plainPosition = [&](int column) {
+    int i = 0;
+    for (bool more = expressions->First(); more; more = expressions->Next(), ++i) {
+      SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
+      if (!e->IsColumnRef()) continue;
+      auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+      if (ref->GetRelScopeLevel() == 0 && ref->GetColumnId() == column) return i;
+    }
+    return -1;
+  };
+  for (SQLRSSCColumnRef *ref : refs) {
+    int c = ref->GetColumnId();
+    if (plainPosition(c) < 0)
+      expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c, child_->GetColumnDescriptor(c))));
+  }
+  child_.reset(child_.release()->PushProject(expressions));
+  std::vector<int> positions;
+  for (SQLRSSCColumnRef *ref : refs) positions.push_back(plainPosition(ref->GetColumnId()));
+  for (size_t i = 0; i < refs.size(); ++i) refs[i]->SetColumnId(positions[i]);
+  return this;
+}
+
+SQLRowSource *SQLRSConstLeftOuterJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                                                   List<SQLRSSCSearchCond const *> *, bool *combinable) {
+  *instance = nullptr;
+  *combinable = false;
+  SQLDatabaseInstance *ci = nullptr;
+  int tables = 0;
+  bool childCombinable = false;
+  child_.reset(child_.release()->CombineJoin(&ci, &tables, nullptr, &childCombinable));
+  std::unique_ptr<SQLDatabaseInstance> childInstance(ci);
+  if (!childCombinable || !childInstance || tables + 1 > childInstance->MaxTablesJoined() ||
+      !childInstance->SupportsFiltersInJoins())
+    return this;
+  *combinable = true;
+  *tableCount = tables + 1;
+  *instance = childInstance.release();
+  SQLRowSource *child = child_.release();
+  SQLRSSCSearchCond *condition = condition_.release();
+  delete this;
+  return child->CreateConstLeftOuterJoin(condition);
+}
+
+void SQLRSConstLeftOuterJoin::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
+  ts->AppendToken(SQLNWTRSConstLeftOuterJoin);
+  if (condition_)
+    condition_->createTokenString(ts, level, params);
+  else
+    ts->AppendToken(SQLNWTNull);
+  child_->createTokenString(ts, level, params);
+}
+
+void SQLRSConstLeftOuterJoin::DoPrepare(SQLRSPrepareContext *context) {
+  child_->Prepare(context);
+  int n = child_->GetNumCols();
+  own_ = std::vector<SQLValueStore>(static_cast<size_t>(n));
+  copyFrom_.clear();
+  for (int c = 0; c < n; ++c) {
+    InitOwnStore(&own_[static_cast<size_t>(c)], child_->GetColumnDescriptor(c));
+    copyFrom_.push_back(child_->GetValueStoreAddr(c));
+  }
+  if (condition_) {
+    SQLRSScopedRow row(context->Scope(), child_.get());
+    condition_->Prepare(context);
+  }
+}
+
+void SQLRSConstLeftOuterJoin::DoExec() {
+  child_->Exec();
+  state_ = 1;
+}
+
+int SQLRSConstLeftOuterJoin::DoFetch() {
+  if (state_ == 0) return 0;
+  while (child_->Fetch() != 0) {
+    if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
+    for (size_t i = 0; i < own_.size(); ++i) own_[i].Copy(copyFrom_[i]);
+    state_ = 2;
+    return 1;
+  }
+  child_->Break();
+  bool none = state_ == 1;
+  state_ = 0;
+  if (!none) return 0;
+  for (SQLValueStore &v : own_) SetStoreNull(&v);
+  return 1;
+}
+
+void SQLRSConstLeftOuterJoin::DoBreak() {
+  if (state_ == 1 || state_ == 2) child_->Break();
+  if (condition_) condition_->Reset();
+}
+
+void SQLRSConstLeftOuterJoin::DoLog() {
+  SQLLogger &log = *SQLLogger::Instance();
+  log << "SQLRSConstLeftOuterJoin(" << endl << incind << "ChildRS: ";
+  child_->Log();
+  log << "Join condition: ";
+  if (condition_)
+    condition_->Log();
+  else
+    log << "-- none --";
+  log << endl << decind << ")" << endl;
+}
+
+void SQLRSConstLeftOuterJoin::DoAcceptVisit(SQLVisitor &visitor) {
+  child_->AcceptVisit(visitor);
+  visitor.VisitSQLRSConstLeftOuterJoin(this);
+  visitor.Scope()->PopRowSource();
+  visitor.Scope()->PushRowSource(this);
+  if (condition_) condition_->AcceptVisit(visitor);
+}

@@ -1,0 +1,168 @@
+// The joins that run in the library when a driver cannot do them.
+//
+// SQLRSJoin joins two row sources (INNER, LEFT, RIGHT or FULL OUTER) by a
+// nested loop. Its columns are the left side's followed by the right side's.
+// For INNER, LEFT and RIGHT joins the optimiser turns the outer side's
+// columns in the join condition into parameters and pushes the condition as
+// a filter into the inner side, which is executed again for every outer row
+// with the parameters bound to that row's values: the inner side's work
+// becomes a parameterised query that a driver can answer with an index. The
+// FULL join reads its right side once into a buffer with a "status" column
+// that records whether a buffered row found a partner, evaluates the
+// condition itself, and hands out the unmatched right rows at the end.
+//
+// SQLRSConstLeftOuterJoin returns the rows of its child that satisfy its
+// condition, or exactly one all-NULL row when none does (the outer join of
+// a constant row with a table).
+//
+// When both sides can be one query of one driver, the join is handed to a
+// table leaf (CombineJoin, CreateJoin) and leaves the tree.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "sql/common/column_descriptor.h"
+#include "sql/common/value_store.h"
+#include "sql/exec/row_source.h"
+#include "sql/exec/sc_search_cond.h"
+#include "sql/exec/vs_buffer.h"
+
+class SQLParameter;
+
+class SQLRSJoin : public SQLRowSource {
+ public:
+  // Takes ownership of both sides and of the condition (may be null).
+  SQLRSJoin(SQLJoinType type, SQLRowSource *left, SQLRowSource *right, SQLRSSCSearchCond *condition);
+  ~SQLRSJoin() override;
+
+  void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
+  bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
+  void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
+  SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
+  void OptimizeNode() override;
+  void PushHints(SQLHints *hints) override;
+  SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) override;
+  SQLRowSource *PullFilter(SQLRSSCSearchCond **condition) override;
+  SQLRowSource *PullNullify(intList **columns, SQLRSSCSearchCond **condition) override;
+  bool PushSort(SQLSortSpecList *specifications) override;
+  SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) override;
+  // Each side delivers only the columns that the list and the join itself
+  // read; the list comes back as references to the delivered columns.
+  SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) override;
+  bool RowSetIsPrepared() override { return false; }
+  SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                            List<SQLRSSCSearchCond const *> *filters, bool *combinable) override;
+  void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
+  void createQPsubquery(SQLColumnRef2QDBColumnIdMap *map, SQLRSFetchParameters *params,
+                        unsigned long id) override;
+
+  SQLJoinType GetJoinType() const { return type_; }
+  SQLRSSCSearchCond *GetCondition() const { return condition_.get(); }
+  SQLRowSource *GetLeft() const { return left_.get(); }
+  SQLRowSource *GetRight() const { return right_.get(); }
+
+ protected:
+  void DoPrepare(SQLRSPrepareContext *context) override;
+  int DoGetNumCols() override { return nL() + nR(); }
+  SQLColumnDescriptor const *DoGetColumnDescriptor(int column) override;
+  SQLValueStore const *DoGetValueStoreAddr(int column) override;
+  void DoSetMaxRows(int limit) override;
+  void DoExec() override;
+  int DoFetch() override;
+  int DoSkipRows(int) override { return -1; }
+  void DoBreak() override;
+  void DoLog() override;
+  void DoAcceptVisit(SQLVisitor &visitor) override;
+
+ private:
+  int nL() { return left_->GetNumCols(); }
+  int nR() { return right_->GetNumCols(); }
+  bool OuterIsRight() const { return type_ == SQL_JOIN_RIGHT; }
+  SQLRowSource *Outer() { return OuterIsRight() ? right_.get() : left_.get(); }
+  SQLRowSource *Inner() { return OuterIsRight() ? left_.get() : right_.get(); }
+  std::unique_ptr<SQLRowSource> &InnerSlot() { return OuterIsRight() ? left_ : right_; }
+  std::unique_ptr<SQLRowSource> &OuterSlot() { return OuterIsRight() ? right_ : left_; }
+  // The first join column of the outer side.
+  int OuterOffset() { return OuterIsRight() ? nL() : 0; }
+  // A parameter for a join column, typed after its descriptor.
+  SQLParameter *NewParameter(int joinColumn);
+  void OptimizeJoin(SQLHints *hints);
+  // Pushes a condition into a side; a residual becomes a filter over it.
+  static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCond *condition);
+  int FetchNested();
+  int FetchFull();
+  // Sets every own store in [from, to) NULL (an array's elements).
+  void SetOwnNull(int from, int to);
+  void CopyOwn(int from, int to);
+
+  SQLJoinType type_;
+  std::unique_ptr<SQLRowSource> left_;
+  std::unique_ptr<SQLRowSource> right_;
+  std::unique_ptr<SQLRSSCSearchCond> condition_;
+  // Own stores: LEFT and RIGHT one per inner column, FULL one per column;
+  // the child store each copies, index for index.
+  std::vector<SQLValueStore> own_;
+  std::vector<SQLValueStore const *> copyFrom_;
+  int ownOffset_ = 0;  // join column of own_[0]
+  int state_ = 0;
+  std::vector<std::unique_ptr<SQLParameter>> parameters_;
+  pSQLParameterList parameterList_;  // the same parameters, not owned
+  intList parameterColumns_;          // join column of each parameter
+  std::vector<SQLValueStore const *> parameterSources_;
+  // FULL: the buffered right rows with their status.
+  std::unique_ptr<SQLVSBuffer> buffer_;
+  std::vector<SQLValueStore const *> bufferRow_;
+  std::vector<SQLColumnDescriptor const *> bufferDescriptors_;
+  SQLValueStore status_;
+  SQLColumnDescriptor statusDescriptor_{"status", SQL_INTEGER, 4, 1};
+  SQLValueStore *bufferedRow_ = nullptr;  // the buffered row being matched
+};
+
+class SQLRSConstLeftOuterJoin : public SQLRowSource {
+ public:
+  // Takes ownership of both; the condition may be null.
+  SQLRSConstLeftOuterJoin(SQLRowSource *child, SQLRSSCSearchCond *condition);
+  ~SQLRSConstLeftOuterJoin() override;
+
+  void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
+  bool RejectsAllOnNullifiedCols(int, List<Interval<int>> *) override { return false; }
+  void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
+  SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
+  void OptimizeNode() override;
+  void PushHints(SQLHints *hints) override { child_->PushHints(hints); }
+  SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) override;
+  SQLRowSource *PullFilter(SQLRSSCSearchCond **condition) override;
+  SQLRowSource *PullNullify(intList **columns, SQLRSSCSearchCond **condition) override;
+  bool PushSort(SQLSortSpecList *specifications) override { return child_->PushSort(specifications); }
+  SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) override;
+  SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) override;
+  bool RowSetIsPrepared() override { return child_->RowSetIsPrepared(); }
+  SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                            List<SQLRSSCSearchCond const *> *filters, bool *combinable) override;
+  void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
+  void createQPsubquery(SQLColumnRef2QDBColumnIdMap *map, SQLRSFetchParameters *params,
+                        unsigned long id) override;
+
+ protected:
+  void DoPrepare(SQLRSPrepareContext *context) override;
+  int DoGetNumCols() override { return child_->GetNumCols(); }
+  SQLColumnDescriptor const *DoGetColumnDescriptor(int column) override {
+    return child_->GetColumnDescriptor(column);
+  }
+  SQLValueStore const *DoGetValueStoreAddr(int column) override { return &own_[static_cast<size_t>(column)]; }
+  void DoSetMaxRows(int) override {}
+  void DoExec() override;
+  int DoFetch() override;
+  int DoSkipRows(int) override { return -1; }
+  void DoBreak() override;
+  void DoLog() override;
+  void DoAcceptVisit(SQLVisitor &visitor) override;
+
+ private:
+  std::unique_ptr<SQLRowSource> child_;
+  std::unique_ptr<SQLRSSCSearchCond> condition_;
+  std::vector<SQLValueStore> own_;
+  std::vector<SQLValueStore const *> copyFrom_;
+  int state_ = 0;  // 0 finished, 1 executed, 2 a row was returned
+};

@@ -1,0 +1,451 @@
+#include "sql/exec/rs_net_fetch.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "platform/blat.h"
+#include "sql/agent/net_agent_client.h"
+#include "sql/agent/nw_token.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_hints.h"
+#include "sql/common/sql_logger.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_group.h"
+#include "sql/exec/rs_hints.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_search_cond.h"
+#include "sql/exec/visitor.h"
+#include "sql/exec/visitors.h"
+#include "sql/validate/index_hints.h"
+
+namespace {
+
+SQLNetAgentClient &Agent() { return *SQLNetAgentClient::Instance(); }
+
+constexpr int kTraceStateNetFetch = 4;  // trace-file bit that records leaf statement ids
+
+// The level-0 column ids that an expression reads.
+std::vector<int> LevelColumns(SQLRSSCValueExpr *e) {
+  pSQLRSSCColumnRefList refs;
+  e->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  std::vector<int> out;
+  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent()->GetColumnId());
+  return out;
+}
+
+SQLColumnDescriptor Nameless(SQLType type, unsigned long length, int depth) {
+  return SQLColumnDescriptor("", type, length, depth);
+}
+
+}  // namespace
+
+SQLRSFetch *SQLRSFetch::CreateRSFetch(char const *tableName, int companyNumber, SQLIndexHints const *indexHints) {
+  return new SQLRSNetFetch(tableName, companyNumber, indexHints);
+}
+
+SQLRSNetFetch::SQLRSNetFetch(char const *tableName, int companyNumber, SQLIndexHints const *indexHints)
+    : instance_(std::make_unique<SQLDatabaseInstance>(tableName, companyNumber)) {
+  SQLSchemaPtr schema = SQLSchemaMgr::GetSchema(tableName);
+  schemas_.push_back(schema);
+  for (int i = 0; i < schema->GetNumCols(); ++i) descriptors_.push_back(schema->GetColumnDescriptor(i));
+
+  description_.AppendToken(SQLNWTRSTable);
+  description_.AppendMemory(tableName, static_cast<std::int16_t>(std::strlen(tableName)));
+  description_.AppendBs2(static_cast<std::int16_t>(companyNumber));
+  if (indexHints == nullptr || indexHints->count == 0) {
+    description_.AppendToken(SQLNWTNoIndexHints);
+    return;
+  }
+  description_.AppendToken(SQLNWTIndexHints);
+  description_.AppendBs1(static_cast<std::int8_t>(indexHints->count));
+  for (int i = 0; i < indexHints->count; ++i) description_.AppendBs1(indexHints->indexNumbers[i]);
+  switch (indexHints->mode) {
+    case SQL_INDEX_HINT_ANY: description_.AppendToken(SQLNWTNull); break;
+    case SQL_INDEX_HINT_ASCENDING: description_.AppendToken(SQLNWTAscending); break;
+    case SQL_INDEX_HINT_DESCENDING: description_.AppendToken(SQLNWTDescending); break;
+    default: SQLAbort(__FILE__, __LINE__, "Unexpected %d", static_cast<int>(indexHints->mode));
+  }
+}
+
+SQLRSNetFetch::~SQLRSNetFetch() {
+  SQLNetAgentClient *client = SQLNetAgentClient::Existing();
+  if (statement_ == 0 || client == nullptr) return;  // no client: its statements are gone
+  try {
+    client->Destroy(statement_);
+  } catch (...) {
+    // The client may already have forgotten the statement (its server went).
+  }
+}
+
+// ---- helpers ----
+
+void SQLRSNetFetch::AddParameter(SQLParameter const *parameter) {
+  for (bool more = parameters_.First(); more; more = parameters_.Next())
+    if (parameters_.GetCurrent()->GetId() == parameter->GetId()) return;
+  parameters_.Append(parameter);
+}
+
+void SQLRSNetFetch::AddParametersOf(SQLRSSCSearchCond *condition) {
+  SQLGetParametersVisitor visitor;
+  condition->AcceptVisit(visitor);
+  for (bool more = visitor.First(); more; more = visitor.Next()) AddParameter(visitor.GetCurrent());
+}
+
+void SQLRSNetFetch::AddParametersOf(SQLRSSCValueExpr *expression) {
+  SQLGetParametersVisitor visitor;
+  expression->AcceptVisit(visitor);
+  for (bool more = visitor.First(); more; more = visitor.Next()) AddParameter(visitor.GetCurrent());
+}
+
+bool SQLRSNetFetch::Ships(SQLRSSCValueExpr *expression) {
+  SQLOperatesOnThisDBInstanceVisitor visitor(instance_.get());
+  expression->AcceptVisit(visitor);
+  return visitor.GetResult();
+}
+
+SQLColumnDescriptor const *SQLRSNetFetch::Own(SQLColumnDescriptor const &d) {
+  ownDescriptors_.push_back(std::make_unique<SQLColumnDescriptor>(d));
+  return ownDescriptors_.back().get();
+}
+
+void SQLRSNetFetch::TakeOver(SQLRSNetFetch *other) {
+  for (SQLSchemaPtr const &s : other->schemas_) schemas_.push_back(s);
+  for (bool more = other->parameters_.First(); more; more = other->parameters_.Next())
+    parameters_.Append(other->parameters_.GetCurrent());
+  // The other description's outer references must be bound too.
+  outerParams_.TakeOver(&other->outerParams_);
+  for (auto &d : other->ownDescriptors_) ownDescriptors_.push_back(std::move(d));
+  other->ownDescriptors_.clear();
+}
+
+// ---- SQLRSFetch ----
+
+void SQLRSNetFetch::SetBufferSize(int rows) { Agent().SetBufferSize(statement_, rows); }
+
+void SQLRSNetFetch::SetCursorTimeOut(long deadline) { Agent().SetTimeOut(statement_, deadline); }
+
+bool SQLRSNetFetch::OperatesOnThisDBInstance(SQLDatabaseInstance *instance) {
+  return instance_->IsCompatible(instance);
+}
+
+void SQLRSNetFetch::AttachToSession(unsigned long sessionId) {
+  if (blat_get_state(kTraceStateNetFetch)) blat_sql_netFetchId(statement_);
+  Agent().Attach(statement_, static_cast<int>(sessionId), instance_.get());
+}
+
+void SQLRSNetFetch::DetachFromSession() {
+  if (statement_ != 0) Agent().Close(statement_);
+}
+
+bool SQLRSNetFetch::IsVariable(int level) { return outerParams_.IsVariable(level); }
+
+bool SQLRSNetFetch::IsConstant(int level) {
+  if (parameters_.NrElements() > 0) return false;
+  return outerParams_.IsConstant(level);
+}
+
+// ---- the optimiser's messages ----
+
+void SQLRSNetFetch::PushHints(SQLHints *hints) {
+  unsigned long size;
+  if (hints->GetBufferSize(&size)) bufferSize_ = size;
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSHints);
+  SQLRSAppendHintItems(&part, *hints);
+  part.AppendToken(SQLNWTTerminator);
+  Prepend(part);
+}
+
+SQLRowSource *SQLRSNetFetch::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  *residual = nullptr;
+  pSQLRSSCSearchCondList conjuncts;
+  condition->CollapseAnd(&conjuncts);
+  std::vector<std::unique_ptr<SQLRSSCSearchCond>> shipped;
+  auto *rest = new pSQLRSSCSearchCondList;
+  for (bool more = conjuncts.First(); more; more = conjuncts.Next()) {
+    SQLRSSCSearchCond *c = conjuncts.GetCurrent();
+    SQLOperatesOnThisDBInstanceVisitor visitor(instance_.get());
+    c->AcceptVisit(visitor);
+    if (visitor.GetResult())
+      shipped.emplace_back(c);
+    else
+      rest->Append(c);
+  }
+  if (!shipped.empty()) {
+    SQLTokenString part(20);
+    part.AppendToken(SQLNWTRSFilter);
+    if (shipped.size() > 1) {
+      part.AppendToken(SQLNWTSCAnd);
+      part.AppendBs2(static_cast<std::int16_t>(shipped.size()));
+    }
+    for (auto &c : shipped) {
+      AddParametersOf(c.get());
+      c->createTokenString(&part, 0, &outerParams_);
+    }
+    Prepend(part);
+  }
+  if (rest->NrElements() == 0) {
+    delete rest;
+  } else if (rest->NrElements() == 1) {
+    rest->First();
+    *residual = rest->GetCurrent();
+    delete rest;
+  } else {
+    *residual = new SQLRSSCAnd(rest);
+  }
+  return this;
+}
+
+SQLRowSource *SQLRSNetFetch::PullFilter(SQLRSSCSearchCond **condition) {
+  *condition = nullptr;
+  return this;
+}
+
+SQLRowSource *SQLRSNetFetch::PullNullify(intList **columns, SQLRSSCSearchCond **condition) {
+  *columns = nullptr;
+  *condition = nullptr;
+  return this;
+}
+
+bool SQLRSNetFetch::PushSort(SQLSortSpecList *specifications) {
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSSort);
+  part.AppendBs2(static_cast<std::int16_t>(specifications->NrElements()));
+  for (bool more = specifications->First(); more; more = specifications->Next()) {
+    SQLSortSpec const &spec = specifications->GetCurrent();
+    part.AppendBs2(static_cast<std::int16_t>(spec.GetColumnId()));
+    part.AppendToken(spec.IsDescending() ? SQLNWTDescending : SQLNWTAscending);
+  }
+  Prepend(part);
+  delete specifications;
+  return true;
+}
+
+SQLRowSource *SQLRSNetFetch::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
+  std::unique_ptr<intList> columns(groupingColumns);
+  std::unique_ptr<List<SQLRSGroupSpec>> specs(outputs);
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSGroup);
+  SQLRSAppendGroupItems(&part, columns.get(), specs.get(), 0, &outerParams_);
+  std::vector<std::unique_ptr<SQLColumnDescriptor>> owned;
+  std::vector<SQLColumnDescriptor const *> row;
+  for (bool more = specs->First(); more; more = specs->Next()) {
+    SQLRSGroupSpec const &spec = specs->GetCurrent();
+    SQLColumnDescriptor d = Nameless(SQL_INTEGER, 0, 1);  // COUNT and COUNT(*)
+    if (spec.GetKind() == SQLRSGroupSpec::kGroupingColumn) {
+      SQLColumnDescriptor const *in = descriptors_[static_cast<size_t>(spec.GetColumn())];
+      d = Nameless(in->GetType(), in->GetLength(), in->GetDepth());
+    } else if (spec.GetKind() == SQLRSGroupSpec::kSetFunction) {
+      AddParametersOf(spec.GetExpression().Get());
+      if (spec.GetFunction() == SQLRSGroupSpec::kAvg) {
+        d = Nameless(SQL_REAL, 0, 1);
+      } else if (spec.GetFunction() != SQLRSGroupSpec::kCount) {
+        SQLColumnDescriptor a = spec.GetExpression()->GetColumnDescriptor();
+        d = Nameless(a.GetType(), a.GetLength(), a.GetDepth());
+      }
+    }
+    owned.push_back(std::make_unique<SQLColumnDescriptor>(d));
+    row.push_back(owned.back().get());
+  }
+  Prepend(part);
+  ownDescriptors_ = std::move(owned);
+  descriptors_ = std::move(row);
+  *accepted = true;
+  return this;
+}
+
+SQLRowSource *SQLRSNetFetch::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  size_t const n = descriptors_.size();
+  std::vector<bool> projected(n, false), needed(n, false);
+  std::vector<std::unique_ptr<SQLColumnDescriptor>> owned;
+  std::vector<SQLColumnDescriptor const *> row;
+  auto add = [&](SQLColumnDescriptor const &d) {
+    owned.push_back(std::make_unique<SQLColumnDescriptor>(d));
+    row.push_back(owned.back().get());
+  };
+  for (bool more = expressions->First(); more; more = expressions->Next()) {
+    SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
+    if (Ships(e)) {
+      add(e->GetColumnDescriptor());
+      if (e->IsColumnRef()) {
+        auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+        if (ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && static_cast<size_t>(ref->GetColumnId()) < n)
+          projected[static_cast<size_t>(ref->GetColumnId())] = true;
+      }
+      continue;
+    }
+    for (int c : LevelColumns(e))
+      if (c >= 0 && static_cast<size_t>(c) < n) needed[static_cast<size_t>(c)] = true;
+    expressions->DeleteCurrent();
+  }
+  for (size_t c = 0; c < n; ++c) {
+    if (!needed[c] || projected[c]) continue;
+    expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, static_cast<int>(c), descriptors_[c])));
+    add(*descriptors_[c]);
+  }
+  if (expressions->NrElements() == 0) {
+    expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 0, descriptors_[0])));
+    add(*descriptors_[0]);
+  }
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSProject);
+  part.AppendBs2(static_cast<std::int16_t>(expressions->NrElements()));
+  for (bool more = expressions->First(); more; more = expressions->Next()) {
+    SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
+    AddParametersOf(e);
+    e->createTokenString(&part, 0, &outerParams_);
+  }
+  Prepend(part);
+  ownDescriptors_ = std::move(owned);
+  descriptors_ = std::move(row);
+  return this;
+}
+
+bool SQLRSNetFetch::RowSetIsPrepared() {
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSPrepare);
+  Prepend(part);
+  return true;
+}
+
+SQLRowSource *SQLRSNetFetch::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                                         List<SQLRSSCSearchCond const *> *, bool *combinable) {
+  *combinable = true;
+  *tableCount = 1;
+  *instance = instance_->Copy().release();
+  return this;
+}
+
+SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRowSource *other, SQLRSSCSearchCond *condition) {
+  return other->CreateJoin(type, static_cast<SQLRSFetch *>(this), condition);
+}
+
+SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRSSCSearchCond *condition) {
+  std::unique_ptr<SQLRSSCSearchCond> cond(condition);
+  std::unique_ptr<SQLRSNetFetch> right(static_cast<SQLRSNetFetch *>(other));
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSJoin);
+  part.AppendJoinType(type);
+  if (cond) {
+    AddParametersOf(cond.get());
+    cond->createTokenString(&part, 0, &outerParams_);
+  } else {
+    part.AppendToken(SQLNWTNull);
+  }
+  Prepend(part);
+  description_.AppendTokenString(right->description_);
+  for (SQLColumnDescriptor const *d : right->descriptors_) descriptors_.push_back(d);
+  TakeOver(right.get());
+  return this;
+}
+
+SQLRSFetch *SQLRSNetFetch::CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition) {
+  std::unique_ptr<SQLRSSCSearchCond> cond(condition);
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSConstLeftOuterJoin);
+  if (cond) {
+    AddParametersOf(cond.get());
+    cond->createTokenString(&part, 0, &outerParams_);
+  } else {
+    part.AppendToken(SQLNWTNull);
+  }
+  Prepend(part);
+  return this;
+}
+
+SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRowSource *other, bool all) {
+  return other->CreateUnion(static_cast<SQLRSFetch *>(this), all);
+}
+
+SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRSFetch *other, bool all) {
+  std::unique_ptr<SQLRSNetFetch> right(static_cast<SQLRSNetFetch *>(other));
+  SQLTokenString part(20);
+  part.AppendToken(SQLNWTRSUnion);
+  part.AppendBs2(all ? 1 : 0);
+  Prepend(part);
+  description_.AppendTokenString(right->description_);
+  std::vector<std::unique_ptr<SQLColumnDescriptor>> owned;
+  std::vector<SQLColumnDescriptor const *> row;
+  for (size_t i = 0; i < descriptors_.size(); ++i) {
+    SQLColumnDescriptor const *l = descriptors_[i];
+    SQLColumnDescriptor const *r = right->descriptors_[i];
+    SQLType type = l->GetType();
+    if (r->GetType() == type || (type == SQL_INTEGER && r->GetType() == SQL_REAL)) type = r->GetType();
+    unsigned long length = l->GetLength() > r->GetLength() ? l->GetLength() : r->GetLength();
+    owned.push_back(std::make_unique<SQLColumnDescriptor>(Nameless(type, length, l->GetDepth())));
+    row.push_back(owned.back().get());
+  }
+  TakeOver(right.get());
+  // The new row replaces every descriptor this leaf made before, the right
+  // leaf's included.
+  ownDescriptors_ = std::move(owned);
+  descriptors_ = std::move(row);
+  return this;
+}
+
+void SQLRSNetFetch::createTokenString(SQLTokenString *ts, int, SQLRSNetFetchParams *) {
+  ts->AppendTokenString(description_);
+}
+
+void SQLRSNetFetch::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *, unsigned long) {
+  SQLAbort(__FILE__, __LINE__, "Unexpected message SQLRSNetFetch::createQPsubquery");
+}
+
+// ---- execution ----
+
+void SQLRSNetFetch::DoPrepare(SQLRSPrepareContext *context) {
+  statement_ = Agent().Prepare(description_);
+  SQLRSColumnRefScope *scope = context->Scope();
+  scope->PushMap(1, std::make_unique<SQLValueStore const *[]>(1));
+  scope->PushRowSource(this);
+  try {
+    outerParams_.Prepare(context);
+  } catch (...) {
+    scope->PopRowSource();
+    scope->PopMap();
+    throw;
+  }
+  scope->PopRowSource();
+  scope->PopMap();
+  stores_.clear();
+  storeAddrs_.clear();
+  for (size_t i = 0; i < descriptors_.size(); ++i) {
+    stores_.push_back(std::make_unique<SQLValueStore>());
+    // The row-set decoder fills an array column element by element.
+    if (descriptors_[i]->GetDepth() > 1) stores_.back()->SetDimension(descriptors_[i]->GetDepth());
+    storeAddrs_.push_back(stores_.back().get());
+  }
+  Agent().BindOutput(statement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
+  if (bufferSize_ != 0) Agent().SetBufferSize(statement_, static_cast<int>(bufferSize_));
+}
+
+void SQLRSNetFetch::DoSetMaxRows(int limit) { Agent().SetMaxRows(statement_, limit); }
+
+void SQLRSNetFetch::DoExec() {
+  Agent().BindParams(statement_, &parameters_);
+  outerParams_.Bind(statement_);
+  Agent().Exec(statement_);
+}
+
+int SQLRSNetFetch::DoFetch() { return Agent().Fetch(statement_); }
+
+int SQLRSNetFetch::DoSkipRows(int n) { return Agent().SkipRows(statement_, n); }
+
+void SQLRSNetFetch::DoBreak() { Agent().Break(statement_); }
+
+void SQLRSNetFetch::DoLog() {
+  SQLLogger &log = *SQLLogger::Instance();
+  log << "SQLRSNetFetch(" << endl << incind << "Column Descriptors: " << endl << incind;
+  for (SQLColumnDescriptor const *d : descriptors_) {
+    d->Log();
+    log << endl;
+  }
+  log << decind << "TokenString: " << "\"";
+  description_.Log();
+  log << "\"" << endl << decind << ")" << endl;
+}
+
+void SQLRSNetFetch::DoAcceptVisit(SQLVisitor &visitor) {
+  visitor.VisitSQLRSFetch(this);
+  visitor.Scope()->PushRowSource(this);
+}

@@ -1,0 +1,19 @@
+// The parse entry of the SQL front end: statement text in, the root of the
+// validated tree (not yet name-resolved) out.
+#pragma once
+
+class SQLVTNode;
+class SQLVTreeData;
+
+// Parses one statement (TSS text, NUL-terminated) in the given parse mode
+// (bits of parse_mode.h) into a tree whose root the caller owns, filling the
+// statement's tree data. Every syntax and front-end error throws
+// SQLExSyntaxError (SQLSTATE, message, line); an error of a node's
+// constructor passes through unchanged. A failed parse leaves no object of
+// its own alive. Not reentrant: one parse at a time.
+SQLVTNode *SQLParse(const char *text, int parseMode, SQLVTreeData *treeData);
+
+// The parser's error routine; message is not used. Throws 42I00 "Unexpected
+// token '<token>'" when a token is at hand, else 42I46 "Unexpected end of
+// statement", at the scanner's line.
+[[noreturn]] void sql_yyerror(const char *message);

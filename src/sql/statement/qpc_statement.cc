@@ -1,0 +1,150 @@
+#include "sql/statement/qpc_statement.h"
+
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+#include <molvane/zdb.h>
+
+#include "platform/blat.h"
+#include "platform/errtext.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
+#include "sql/common/sql_logger.h"
+#include "sql/common/sql_util.h"
+#include "sql/statement/sql_callbacks.h"
+#include "sql/statement/statement.h"
+
+namespace {
+
+constexpr int kMessageBuffer = 1024;  // diagnostic messages and callback texts
+
+// The live handles. Plain pointer so that it outlives every static
+// destructor that might still close a handle.
+std::unordered_set<QPCStatement const *> *Registry() {
+  static auto *registry = new std::unordered_set<QPCStatement const *>();
+  return registry;
+}
+
+}  // namespace
+
+QPCStatement::QPCStatement() = default;
+QPCStatement::~QPCStatement() = default;
+
+QPCStatement *QPCCreateHandle() {
+  auto handle = std::make_unique<QPCStatement>();
+  Registry()->insert(handle.get());
+  return handle.release();
+}
+
+void QPCDestroyHandle(QPCStatement *handle) {
+  Registry()->erase(handle);
+  handle->magic = QPCStatement::kDead;
+  delete handle;
+}
+
+void QPCReportError(int line, std::string const &text) {
+  char buffer[kMessageBuffer];
+  std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  sqlcb::Error()(line, buffer);
+}
+
+bool QPCCheckHandle(QPCStatement const *handle) {
+  if (handle != nullptr && Registry()->count(handle) != 0 && handle->magic == QPCStatement::kLive) {
+    return true;
+  }
+  zdb_errno = SQL_ERR_INVALID_HANDLE;
+  try {
+    QPCReportError(0, std::string("SQLState HYL00: Invalid Sql id: ") + ptr_to_ascii(handle));
+  } catch (std::bad_alloc const &) {
+  }
+  return false;
+}
+
+void QPCSetError(QPCStatement *handle, int number) {
+  handle->errorText.clear();
+  handle->hasErrorText = false;
+  handle->errorNumber = number;
+  zdb_errno = number;
+}
+
+void QPCExceptionError(QPCStatement *handle, SQLException const &e, bool callback, int number) {
+  QPCSetError(handle, number != 0 ? number : e.GetZDBError());
+  try {
+    handle->errorText = std::string("SQLState ") + e.GetSQLState() + ": " +
+                        e.GetMessageText()->GetString() + " (" +
+                        std::to_string(handle->errorNumber) + ")";
+    handle->hasErrorText = true;
+  } catch (std::bad_alloc const &) {
+    handle->errorText.clear();
+    return;
+  }
+  if (callback) QPCReportError(0, handle->errorText);
+}
+
+void QPCDiagError(QPCStatement *handle, bool callback) {
+  QPCSetError(handle, 0);
+  char state[6] = {};
+  long native = 0;
+  char message[kMessageBuffer] = {};
+  short length = 0;
+  int line = 0;
+  short rc = handle->statement->GetDiagRec(1, state, &native, message, sizeof message, &length,
+                                           &line);
+  if (rc == -1) SQLAbort(__FILE__, __LINE__, "Unexpected SQL_ERROR returned by GetDiagRec");
+  if (rc == 100) {
+    // A failure that left no record is still a failure.
+    QPCSetError(handle, SQL_ERR_STATEMENT);
+    return;
+  }
+  if (rc != 0) SQLAbort(__FILE__, __LINE__, "Unexpected return code %d", rc);
+  // The statement's own records carry native number 0, which callers would
+  // read as success.
+  QPCSetError(handle, native != 0 ? static_cast<int>(native) : SQL_ERR_STATEMENT);
+  try {
+    std::string part = message;
+    if (part.empty() && native != 0) part = zdberrorstr(static_cast<int>(native));
+    std::string text = std::string("SQLState ") + state + ": " + part;
+    if (native != 0) text += " (error " + std::to_string(native) + ")";
+    handle->errorText = std::move(text);
+    handle->hasErrorText = true;
+  } catch (std::bad_alloc const &) {
+    handle->errorText.clear();
+    return;
+  }
+  if (callback) QPCReportError(line, handle->errorText);
+}
+
+// The binary trace is best effort: a trace that finds no memory is skipped,
+// never the call it traces.
+void SQLApiBlatStart(unsigned long statementId, int action) {
+  try {
+    if (blat_get_state(BLAT_CLASS_SQL) != 0) blat_sql_action_start(statementId, action);
+  } catch (std::bad_alloc const &) {
+  }
+}
+
+void SQLApiBlatEnd(unsigned long statementId, int action) {
+  try {
+    if (blat_get_state(BLAT_CLASS_SQL) != 0) blat_sql_action_end(statementId, action);
+  } catch (std::bad_alloc const &) {
+  }
+}
+
+void SQLApiBlatInfo(unsigned long statementId, unsigned long session, char const *text) {
+  try {
+    if (blat_get_state(BLAT_CLASS_SQL) != 0) {
+      blat_sql_info(statementId, static_cast<int>(session), text != nullptr ? text : "");
+    }
+  } catch (std::bad_alloc const &) {
+  }
+}
+
+void SQLApiTraceFailure(unsigned long statementId, char const *call, QPCStatement const *handle) {
+  SQLLogger &log = *SQLLogger::Instance();
+  if (!log.LogFlagIsSet(SQLLogger::Interface)) return;
+  log << "[" << statementId << "] " << endl << call << incind << endl;
+  log << handle->errorText.c_str() << decind << endl;
+}

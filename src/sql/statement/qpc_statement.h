@@ -1,0 +1,106 @@
+// QPCStatement: the handle of the classic SQL API, and the functions that
+// check handles and turn failures into the handle's error.
+//
+// A handle owns one SQLStatement and translates between its typed values and
+// the host's type codes, variables and row fields. It copies every name it
+// hands to the host or compares (parameters, select items, select-star
+// tables) at sql_parse, so that nothing it reads later belongs to the
+// statement, which the end of its session may reset under it.
+//
+// Live handles are kept in a registry: a handle is valid only while it is
+// registered, so a freed or made-up pointer is refused without being read.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <molvane/sql.h>
+
+#include "sql/common/sql_type.h"
+
+class SQLException;
+class SQLStatement;
+class SQLValueStore;
+
+// One input parameter or one select item.
+struct QPCParameter {
+  std::string name;               // as the statement reports it
+  SQLType type = SQL_UNDEFINED;   // input parameters: the parameter's type
+  int bound = 0;                  // 1: the value comes from the caller, not a variable
+  char *variable = nullptr;       // host variable; null until known
+};
+
+// One result column of a select.
+struct QPCColumn {
+  unsigned char code = 0;              // type code of the field; 0 delivers nothing
+  int length = 0;                      // field length in bytes
+  int depth = 1;                       // array elements, 1 for a plain column
+  SQLValueStore const *store = nullptr;  // the column's value, re-read after each exec
+};
+
+// One table a "*" selected.
+struct QPCSelectStarEntry {
+  std::string table;                // table name
+  bool forUpdate = false;           // read FOR UPDATE
+  char *variable = nullptr;         // host variable of the table's record
+  unsigned char *record = nullptr;  // record pointer the host gave with it
+};
+
+struct QPCStatement {
+  static constexpr std::uint32_t kLive = 0x1A2B3C4D;
+  static constexpr std::uint32_t kDead = 0xDEADBEAF;
+
+  QPCStatement();
+  QPCStatement(QPCStatement const &) = delete;
+  QPCStatement &operator=(QPCStatement const &) = delete;
+  ~QPCStatement();
+
+  std::unique_ptr<SQLStatement> statement;
+  int action = 0;  // 1 select, 2 update, 4 delete
+  std::vector<QPCSelectStarEntry> starEntries;
+  std::vector<QPCParameter> parameters;
+  std::vector<QPCParameter> selectItems;  // selects only, one per result column
+  std::vector<QPCColumn> columns;         // selects only
+  int executed = 0;    // 1 after a successful sql_exec, until sql_break
+  int firstFetch = 0;  // 1 from a successful exec until the first row delivered or skipped
+  int errorNumber = 0;
+  std::string errorText;
+  bool hasErrorText = false;
+  std::uint32_t magic = kLive;
+};
+
+// A new handle, registered as live. Throws std::bad_alloc.
+QPCStatement *QPCCreateHandle();
+// Unregisters and destroys a handle.
+void QPCDestroyHandle(QPCStatement *handle);
+
+// TRUE for a live handle. Otherwise zdb_errno becomes 314 and the error
+// callback receives "SQLState HYL00: Invalid Sql id: <pointer>"; the pointer
+// is never read.
+bool QPCCheckHandle(QPCStatement const *handle);
+
+// The three ways a failure becomes the handle's error.
+// The number alone: no text.
+void QPCSetError(QPCStatement *handle, int number);
+// An exception: its number (or `number` when not 0), and the text
+// "SQLState <state>: <message> (<number>)", given to the error callback when
+// asked.
+void QPCExceptionError(QPCStatement *handle, SQLException const &e, bool callback, int number = 0);
+// Diagnostic record 1 of the statement: its native number, and the text
+// "SQLState <state>: <message>[ (error <number>)]" with the record's line to
+// the callback when asked. A failure never leaves 0: a record with native
+// number 0, or no record at all, gives 301.
+void QPCDiagError(QPCStatement *handle, bool callback);
+
+// Calls the error callback with a text; texts longer than 1023 bytes are cut.
+void QPCReportError(int line, std::string const &text);
+
+// SQL-class trace records of the binary trace, when that class is traced.
+void SQLApiBlatStart(unsigned long statementId, int action);
+void SQLApiBlatEnd(unsigned long statementId, int action);
+void SQLApiBlatInfo(unsigned long statementId, unsigned long session, char const *text);
+// Under the interface trace: "[id] ", the line `call` and the handle's error
+// text indented below it.
+void SQLApiTraceFailure(unsigned long statementId, char const *call, QPCStatement const *handle);

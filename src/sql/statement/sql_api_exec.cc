@@ -1,0 +1,253 @@
+// The classic SQL API: execution, fetch, skip, break, retry and close.
+//
+// sql_exec fills the statement's parameters from the caller's bindings or,
+// through callbacks 5 and 6, from the host's variables, and finds the host
+// variables of the select items and select-star tables. sql_fetch converts
+// each column of the current row into the stored field of its type code and
+// hands it to callback 7.
+#include <cctype>
+#include <cstring>
+#include <new>
+
+#include <molvane/zdb.h>
+
+#include "dbc/zdb_errors.h"
+#include "platform/blat.h"
+#include "sql/common/row_field.h"
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
+#include "sql/statement/qpc_statement.h"
+#include "sql/statement/sql_api_internal.h"
+#include "sql/statement/sql_callbacks.h"
+#include "sql/statement/statement.h"
+
+namespace {
+
+SQLException ApiError(char const *state, char const *before, std::string const &name,
+                      char const *after) {
+  return SQLException(state, SQL_ERR_STATEMENT,
+                      SQLString(before) + SQLString(name.c_str()) + SQLString(after));
+}
+
+// A name that starts with a digit is a pseudo variable only the caller can
+// bind.
+void RefusePseudoVariable(QPCParameter const &p) {
+  if (!p.name.empty() && std::isdigit(static_cast<unsigned char>(p.name[0]))) {
+    throw ApiError("HYL03", "Pseudo variable '", p.name, "' not bound before sql_exec");
+  }
+}
+
+// The host variable of a name (callback 5, kind 1), asked for once per
+// handle.
+void FindVariable(QPCParameter &p) {
+  if (p.variable != nullptr) return;
+  unsigned char kind = 1;
+  p.variable = sqlcb::CreateExtVar()(const_cast<char *>(p.name.c_str()), &kind, nullptr, nullptr, 0);
+  if (p.variable == nullptr) throw ApiError("HYL04", "External variable '", p.name, "' not found");
+}
+
+// Binds parameter i from its host variable (callback 6). -1 when the
+// statement refused the value (its diagnostics hold why).
+int BindFromVariable(SQLStatement &s, int i, QPCParameter &p) {
+  SqlVal value{};
+  unsigned char type = 0;
+  int length = 0;
+  if (sqlcb::GetExtVar()(p.variable, &value, &type, &length) != 0) {
+    throw ApiError("HYL05", "Get value of external variable '", p.name, "' failed");
+  }
+  switch (type) {
+    case SQL_TYPE_INTEGER: return s.BindInteger(i, value.l);
+    case SQL_TYPE_REAL: return s.BindReal(i, value.d);
+    case SQL_TYPE_STRING: {
+      if (value.s == nullptr || length < 0) {
+        throw ApiError("HYL05", "Get value of external variable '", p.name, "' failed");
+      }
+      if (p.type == SQL_RAW) return s.BindRaw(i, value.s, static_cast<unsigned long>(length));
+      std::size_t n = strnlen(reinterpret_cast<char const *>(value.s), static_cast<std::size_t>(length));
+      return s.BindString(i, value.s, n);
+    }
+    default: throw SQLException("HYL01", SQL_ERR_STATEMENT, SQLString("Invalid bind type"));
+  }
+}
+
+void RefreshColumns(QPCStatement *h) {
+  for (std::size_t i = 0; i < h->columns.size(); ++i) {
+    h->statement->GetValueStoreAddr(static_cast<int>(i), &h->columns[i].store);
+  }
+}
+
+// Delivers the current row to callback 7. -1 when a column cannot be
+// converted into its field (the handle holds the error); the columns before
+// it have been delivered.
+int DeliverRow(QPCStatement *h) {
+  sql_put_extvar_func put = sqlcb::PutExtVar();
+  for (std::size_t i = 0; i < h->columns.size(); ++i) {
+    QPCColumn const &c = h->columns[i];
+    unsigned char const *bytes = nullptr;
+    int length = 0;
+    copyValueStoreToRowBuffer(c.code, c.length, c.depth, c.store, 0, ' ', &bytes, &length);
+    int dims[3] = {c.depth, 0, 0};
+    put(h->selectItems[i].variable, const_cast<unsigned char *>(bytes), c.code, length, dims);
+  }
+  bool inclusive = h->statement->RetryClauseType() == SQL_RETRY_INCLUSIVE;
+  for (QPCSelectStarEntry &entry : h->starEntries) {
+    int lock = !entry.forUpdate ? 0 : inclusive ? 2 : 1;
+    put(entry.variable, entry.record, 0, lock, nullptr);
+  }
+  return 0;
+}
+
+// The end of the rows: 111 when none was delivered since the exec, else 110.
+int EndOfRows(QPCStatement *h) {
+  QPCSetError(h, h->firstFetch ? SQL_ERR_NO_ROWS : SQL_ERR_NO_MORE_ROWS);
+  return -1;
+}
+
+}  // namespace
+
+extern "C" int sql_exec(QPCStatement *h, short compnr) {
+  if (!QPCCheckHandle(h)) return -1;
+  if (h->executed) sql_break(h);
+  SQLStatement &s = *h->statement;
+  unsigned long id = s.GetId();
+  SQLApiBlatStart(id, BLAT_SQL_EXEC);
+  int result = -1;
+  try {
+    result = [&]() -> int {
+      for (std::size_t i = 0; i < h->parameters.size(); ++i) {
+        QPCParameter &p = h->parameters[i];
+        if (p.bound) continue;
+        RefusePseudoVariable(p);
+        FindVariable(p);
+        if (BindFromVariable(s, static_cast<int>(i), p) == -1) {
+          QPCDiagError(h, true);
+          return -1;
+        }
+      }
+      for (QPCParameter &item : h->selectItems) {
+        if (item.bound) continue;
+        RefusePseudoVariable(item);
+        FindVariable(item);
+      }
+      for (QPCSelectStarEntry &entry : h->starEntries) {
+        if (entry.variable != nullptr) continue;
+        unsigned char kind = 2;
+        char *record = nullptr;
+        entry.variable = sqlcb::CreateExtVar()(const_cast<char *>(entry.table.c_str()), &kind,
+                                               &record, nullptr, 0);
+        if (entry.variable == nullptr) {
+          throw ApiError("HYL04", "External variable '", entry.table, "' not found");
+        }
+        entry.record = reinterpret_cast<unsigned char *>(record);
+      }
+      int rows = 0;
+      int rc = s.Exec(static_cast<long>(compnr), &rows);
+      if (rc == 0) {
+        RefreshColumns(h);
+        h->executed = 1;
+        h->firstFetch = 1;
+        return 0;
+      }
+      if (rc == 100) {
+        QPCSetError(h, SQL_ERR_NO_ROWS);
+        return -1;
+      }
+      QPCDiagError(h, true);
+      return -1;
+    }();
+  } catch (SQLException const &e) {
+    QPCExceptionError(h, e, true);
+    SQLApiTraceFailure(id, "sql_exec() returns -1", h);
+  } catch (std::bad_alloc const &) {
+    QPCSetError(h, ZE_MEMORY);
+  }
+  SQLApiBlatEnd(id, BLAT_SQL_EXEC);
+  return result;
+}
+
+extern "C" int sql_fetch(QPCStatement *h) {
+  if (!QPCCheckHandle(h)) return -1;
+  zdb_errno = 0;
+  unsigned long id = h->statement->GetId();
+  SQLApiBlatStart(id, BLAT_SQL_FETCH);
+  int result = -1;
+  int rc = h->statement->Fetch();
+  if (rc == -1) {
+    QPCDiagError(h, true);
+  } else if (rc == 100) {
+    result = EndOfRows(h);
+  } else if (rc != 0) {
+    SQLAbort(__FILE__, __LINE__, "Unexpected return code %d", rc);
+  } else {
+    try {
+      result = DeliverRow(h);
+      h->firstFetch = 0;
+    } catch (SQLException const &e) {
+      QPCExceptionError(h, e, true);
+    } catch (std::bad_alloc const &) {
+      zdb_errno = ZE_MEMORY;
+    }
+  }
+  SQLApiBlatEnd(id, BLAT_SQL_FETCH);
+  return result;
+}
+
+int sql_skip_rows(QPCStatement *h, int count, int *skipped) {
+  if (!QPCCheckHandle(h)) return -1;
+  zdb_errno = 0;
+  unsigned long id = h->statement->GetId();
+  SQLApiBlatStart(id, BLAT_SQL_FETCH);
+  int result = -1;
+  int rc = h->statement->SkipRows(count, skipped);
+  if (rc == -1) {
+    QPCDiagError(h, true);
+  } else if (rc == 100) {
+    result = EndOfRows(h);
+  } else if (rc != 0) {
+    SQLAbort(__FILE__, __LINE__, "Unexpected return code %d", rc);
+  } else {
+    h->firstFetch = 0;
+    result = 0;
+  }
+  SQLApiBlatEnd(id, BLAT_SQL_FETCH);
+  return result;
+}
+
+extern "C" int sql_break(QPCStatement *h) {
+  if (!QPCCheckHandle(h)) return -1;
+  zdb_errno = 0;
+  unsigned long id = h->statement->GetId();
+  SQLApiBlatStart(id, BLAT_SQL_BREAK);
+  int result = 0;
+  if (h->executed && h->action == SQL_ACTION_SELECT && h->statement->Break() != 0) {
+    QPCDiagError(h, true);
+    result = -1;
+  }
+  h->executed = 0;
+  SQLApiBlatEnd(id, BLAT_SQL_BREAK);
+  return result;
+}
+
+extern "C" int sql_retry(QPCStatement *h) {
+  if (!QPCCheckHandle(h)) return -1;
+  unsigned long id = h->statement->GetId();
+  SQLApiBlatStart(id, BLAT_SQL_RETRY);
+  int result = 0;
+  if (h->statement->Retry() != 0) {
+    QPCDiagError(h, true);
+    result = -1;
+  } else {
+    RefreshColumns(h);
+  }
+  SQLApiBlatEnd(id, BLAT_SQL_RETRY);
+  return result;
+}
+
+extern "C" int sql_close(QPCStatement *h) {
+  if (!QPCCheckHandle(h)) return -1;
+  unsigned long id = h->statement->GetId();
+  SQLApiBlatStart(id, BLAT_SQL_CLOSE);
+  QPCDestroyHandle(h);
+  SQLApiBlatEnd(id, BLAT_SQL_CLOSE);
+  return 0;
+}

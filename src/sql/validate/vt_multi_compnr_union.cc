@@ -1,0 +1,72 @@
+#include "sql/validate/vt_multi_compnr_union.h"
+
+#include <memory>
+#include <vector>
+
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_logger.h"
+#include "sql/exec/rs_union.h"
+#include "sql/validate/vtsc_support.h"
+
+namespace {
+constexpr int kCompanies = 1000;  // company numbers 0 to 999
+}  // namespace
+
+SQLVTMultiCompnrUnion::SQLVTMultiCompnrUnion(SQLVTNode *child, SQLParameter *parameter, List<int> *companies)
+    : SQLVTUnaryNode(child), parameter_(parameter), companies_(companies) {
+  std::vector<bool> seen(kCompanies, false);
+  for (bool more = companies_->First(); more; more = companies_->Next()) {
+    int n = companies_->GetCurrent();
+    if (n < 0 || n >= kCompanies) continue;  // the parser admits 0 to 999 only
+    if (seen[static_cast<size_t>(n)]) {
+      companies_->DeleteCurrent();
+    } else {
+      seen[static_cast<size_t>(n)] = true;
+    }
+  }
+}
+
+SQLVTMultiCompnrUnion::~SQLVTMultiCompnrUnion() = default;
+
+SQLVTRetryFilter *SQLVTMultiCompnrUnion::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecList *) {
+  SQLAbort(__FILE__, __LINE__, "SQLVTMultiCompnrUnion::BuildRetryFilter() called");
+}
+
+SQLRowSource *SQLVTMultiCompnrUnion::DoCreateRS() {
+  std::unique_ptr<SQLRowSource> result;
+  for (bool more = companies_->First(); more; more = companies_->Next()) {
+    // The tables read the company bound now, when their row sources are made.
+    parameter_->BindInteger(companies_->GetCurrent());
+    std::unique_ptr<SQLRowSource> next(GetChild()->CreateRS());
+    if (!result) {
+      result = std::move(next);
+      continue;
+    }
+    auto both = std::make_unique<SQLRSUnion>(result.get(), next.get(), true);
+    static_cast<void>(result.release());
+    static_cast<void>(next.release());
+    result = std::move(both);
+  }
+  return result.release();
+}
+
+void SQLVTMultiCompnrUnion::Log() const {
+  bool tracing = SQLVTTracing();
+  SQLLogger &log = *SQLLogger::Instance();
+  if (tracing) {
+    log << "VTMultiCompnrUnion(" << endl << incind << "CompnrParam: ";
+    parameter_->Log();
+    log << endl << "CompnrList:";
+    for (bool more = companies_->First(); more; more = companies_->Next()) log << " " << companies_->GetCurrent();
+    log << endl;
+  }
+  LogHintsAndChild("Child: ");
+  if (tracing) log << decind << ")" << endl;
+}
+
+SQLVTNode *SQLVTMultiCompnrUnion::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags,
+                                                      List<char const *> *restrictedQualifiers,
+                                                      SQLVTWhereUsedMgr *whereUsed) {
+  ReplaceChild(GetChild()->MapColumnNamesToIds(scope, treeData, flags, restrictedQualifiers, whereUsed));
+  return this;
+}

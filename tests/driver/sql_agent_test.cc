@@ -1,0 +1,829 @@
+// The reference driver's SQL agent from hand-written packet buffers: every
+// statement packet, the batch rules (one diagnostic record per failing
+// statement, its later packets passed over, unknown ids "not created"),
+// repeated fetches after the end, dictionaries asked for and the batch
+// resumed, and results decoded by the library's own row-set decoder so that
+// the encoding is the one the client reads.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver_dd.h"
+#include "sql/agent/agent_packets.h"
+#include "sql/agent/nw_token.h"
+#include "sql/agent/token_string.h"
+#include "sql/common/column_descriptor.h"
+#include "sql/common/value_store.h"
+#include "sql_agent.h"
+
+namespace {
+
+using namespace molvane::driver;
+
+constexpr std::uint32_t kSession = 7;
+
+// One packet under construction.
+struct P {
+  SQLTokenString ts{20};
+  P &tok(int t) {
+    ts.AppendToken(static_cast<SQLNWToken>(t));
+    return *this;
+  }
+  P &b2(int v) {
+    ts.AppendBs2(static_cast<std::int16_t>(v));
+    return *this;
+  }
+  P &b4(int v) {
+    ts.AppendBs4(v);
+    return *this;
+  }
+  P &mem(const std::string &s) {
+    ts.AppendMemory(s.data(), static_cast<int>(s.size()));
+    return *this;
+  }
+  P &dbl(double d) {
+    ts.AppendDouble(d);
+    return *this;
+  }
+  P &stmt(int id, int op) { return tok(SQLNWTPacketForStmt).b4(id).tok(op); }
+  P &table(const std::string &name = "tbltst01", int compnr = 10) {
+    return tok(SQLNWTRSTable).mem(name).b2(compnr).tok(SQLNWTNoIndexHints);
+  }
+  P &col(int c, int level = 0) { return tok(SQLNWTVEColRef).b2(level).b2(c); }
+  P &int_const(int v) { return tok(SQLNWTVEIntegerConst).b4(v); }
+  P &str_const(const std::string &s) { return tok(SQLNWTVEStringConst).mem(s); }
+};
+
+std::vector<std::uint8_t> Buffer(std::initializer_list<const P *> packets) {
+  SQLTokenString all(20);
+  for (const P *p : packets) {
+    all.AppendBs4(p->ts.Length());
+    all.AppendTokenString(p->ts);
+  }
+  const unsigned char *b;
+  int n;
+  all.GetString(b, n);
+  return std::vector<std::uint8_t>(b, b + n);
+}
+
+struct Reply {
+  int token;
+  std::unique_ptr<SQLTokenString> packet;
+};
+
+std::vector<Reply> Split(const std::vector<std::uint8_t> &bytes) {
+  std::vector<Reply> out;
+  SQLTokenString ts(bytes.data(), static_cast<int>(bytes.size()));
+  while (!ts.AtEnd()) {
+    int n = ts.GetBs4();
+    int at = ts.GetReadOffset();
+    auto packet = std::make_unique<SQLTokenString>(bytes.data() + at, n);
+    int token = packet->GetToken();
+    out.push_back({token, std::move(packet)});
+    ts.SetReadOffset(at + n);
+  }
+  return out;
+}
+
+// A diagnostic record's id, state token and SQLSTATE.
+struct Diag {
+  int id, state;
+  std::string sqlstate;
+};
+Diag ReadDiag(const Reply &r) {
+  SQLTokenString &p = *r.packet;
+  p.SetReadOffset(3);
+  Diag d;
+  d.id = p.GetBs4();
+  d.state = p.GetToken();
+  const unsigned char *b;
+  std::int16_t n;
+  p.GetMemory(b, n);
+  d.sqlstate.assign(reinterpret_cast<const char *>(b), static_cast<std::size_t>(n));
+  return d;
+}
+
+class SqlAgentTest : public testing::Test {
+ protected:
+  void SetUp() override { Open(false); }
+  void TearDown() override {
+    agent_.reset();
+    sqlite3_close(db_);
+  }
+
+  void Open(bool forget) {
+    agent_.reset();
+    if (db_ != nullptr) sqlite3_close(db_);
+    ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
+    DdTableDesc desc;
+    desc.name = "tbltst01";
+    desc.columns = {{"id", 4, 0, 3, 0, 1, {0, 0}},
+                    {"name", 6, 4, 6, 0, 1, {0, 0}},
+                    {"price", 8, 10, 5, 0, 1, {0, 0}},
+                    {"scores", 6, 18, 2, 0, 3, {0, 0}}};
+    desc.keys = {{1, 0, 0, {0}}};
+    std::string error;
+    ASSERT_TRUE(catalog_.Add(db_, desc, 10, &error)) << error;
+    Exec(
+        "INSERT INTO tbltst01010 VALUES (1, CAST('bob   ' AS BLOB), 2.5, 1, 2, 3),"
+        "(2, CAST('ann   ' AS BLOB), 10.0, 4, 5, 6), (3, CAST('ab    ' AS BLOB), -1.0, 7, 8, 9)");
+    AgentContext ctx{[this](const std::string &t, int c) { return catalog_.Find(t, c); },
+                     [](const std::string &, int c) { return c; },
+                     [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }, nullptr};
+    agent_ = std::make_unique<SqlAgent>(ctx, forget);
+  }
+  void Exec(const char *sql) {
+    ASSERT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
+  }
+
+  std::vector<Reply> Send(std::initializer_list<const P *> packets) {
+    std::vector<std::uint8_t> b = Buffer(packets);
+    return Split(agent_->HandleBatch(b.data(), b.size()));
+  }
+
+  // Prepare (with the description appended by `describe`), attach and exec.
+  std::vector<Reply> Run(int id, const P &description) {
+    P prepare;
+    prepare.stmt(id, SQLNWTPacketPrepare);
+    prepare.ts.AppendTokenString(description.ts);
+    P attach, exec;
+    attach.stmt(id, SQLNWTPacketAttach).b4(kSession);
+    exec.stmt(id, SQLNWTPacketExec);
+    return Send({&prepare, &attach, &exec});
+  }
+
+  // Fetches every row through the library's decoder, as text lines.
+  std::vector<std::string> FetchAll(int id, const std::vector<SQLColumnDescriptor> &cols, int per_fetch = 2) {
+    std::vector<SQLValueStore> stores(cols.size());
+    std::vector<SQLValueStore *> sp;
+    std::vector<SQLColumnDescriptor const *> dp;
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      sp.push_back(&stores[i]);
+      dp.push_back(&cols[i]);
+    }
+    SQLNetWorkRowSetRowExtractor extractor(static_cast<int>(cols.size()), sp.data(), dp.data());
+    std::vector<std::string> rows;
+    for (int round = 0; round < 1000; ++round) {
+      P fetch;
+      fetch.stmt(id, SQLNWTPacketFetch).b4(per_fetch);
+      std::vector<Reply> r = Send({&fetch});
+      EXPECT_EQ(r.size(), 1u);
+      if (r.empty() || r[0].token == SQLNWTEndOfSet) return rows;
+      if (r[0].token != SQLNWTResultSet) {
+        rows.push_back("diag " + ReadDiag(r[0]).sqlstate);
+        return rows;
+      }
+      extractor.DefineRowSet(*r[0].packet);
+      while (extractor.Fetch()) {
+        std::string line;
+        for (SQLValueStore &v : stores) line += Text(v) + "|";
+        rows.push_back(line);
+      }
+    }
+    return rows;
+  }
+
+  static std::string Text(const SQLValueStore &v) {
+    if (v.GetType() == SQL_ARRAY) {
+      std::string s = "[";
+      for (int i = 0; i < v.GetDimension(); ++i)
+        s += Text(*v.GetElement(i)) + (i + 1 < v.GetDimension() ? "," : "]");
+      return s;
+    }
+    if (v.IsNull()) return "NULL";
+    switch (v.GetType()) {
+      case SQL_STRING:
+        return "'" + std::string(v.GetString(), v.GetLength()) + "'";
+      case SQL_REAL:
+        return std::to_string(v.GetReal());
+      case SQL_TIMESTAMP:
+        return std::to_string(v.GetTimestamp());
+      default:
+        return std::to_string(v.GetInteger());
+    }
+  }
+
+  static std::vector<SQLColumnDescriptor> TableCols() {
+    return {SQLColumnDescriptor("id", SQL_INTEGER, 4, 1), SQLColumnDescriptor("name", SQL_STRING, 6, 1),
+            SQLColumnDescriptor("price", SQL_REAL, 8, 1), SQLColumnDescriptor("scores", SQL_INTEGER, 2, 3)};
+  }
+
+  sqlite3 *db_ = nullptr;
+  DdCatalog catalog_;
+  std::unique_ptr<SqlAgent> agent_;
+};
+
+TEST_F(SqlAgentTest, TableFetchInSetsThenEndOfSetAgain) {
+  P level;
+  level.tok(SQLNWTPacketForDriver).tok(SQLNWTLanguageLevel).b4(1);
+  std::vector<Reply> r = Send({&level});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].token, SQLNWTLanguageLevel);
+
+  P d;
+  d.table();
+  EXPECT_TRUE(Run(1, d).empty());  // a query's Exec answers nothing
+  EXPECT_EQ(agent_->StateOf(1), kExecuted);
+  std::vector<std::string> rows = FetchAll(1, TableCols());
+  EXPECT_EQ(rows, (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|", "2|'ann   '|10.000000|[4,5,6]|",
+                                            "3|'ab    '|-1.000000|[7,8,9]|"}));
+  // Fetching after the end answers the end again.
+  P fetch;
+  fetch.stmt(1, SQLNWTPacketFetch).b4(5);
+  r = Send({&fetch, &fetch});
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].token, SQLNWTEndOfSet);
+  EXPECT_EQ(r[1].token, SQLNWTEndOfSet);
+}
+
+TEST_F(SqlAgentTest, StatementStatesFollowBreakCloseDestroy) {
+  P d;
+  d.table();
+  Run(2, d);
+  P brk, close, destroy, exec, fetch;
+  brk.stmt(2, SQLNWTPacketBreak);
+  close.stmt(2, SQLNWTPacketClose);
+  destroy.stmt(2, SQLNWTPacketDestroy);
+  exec.stmt(2, SQLNWTPacketExec);
+  fetch.stmt(2, SQLNWTPacketFetch).b4(10);
+  EXPECT_TRUE(Send({&brk}).empty());
+  EXPECT_EQ(agent_->StateOf(2), kAttached);
+  EXPECT_TRUE(Send({&close}).empty());
+  EXPECT_EQ(agent_->StateOf(2), kPrepared);
+  // Exec of a prepared statement fails; its fetch in the same batch is passed over.
+  std::vector<Reply> r = Send({&exec, &fetch});
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTDiagRec);
+  Diag diag = ReadDiag(r[0]);
+  EXPECT_EQ(diag.id, 2);
+  EXPECT_EQ(diag.state, SQLNWTStmtPrepared);
+  EXPECT_TRUE(Send({&destroy}).empty());
+  EXPECT_EQ(agent_->StateOf(2), -1);
+  // Unknown ids are "not created"; a Destroy of one answers nothing.
+  r = Send({&fetch, &destroy});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(ReadDiag(r[0]).state, SQLNWTStmtNotCreated);
+}
+
+TEST_F(SqlAgentTest, FirstErrorOfAStatementSkipsOnlyItsPackets) {
+  P d;
+  d.table();
+  P p3, p4, a3, a4, e3, e4, f3, f4;
+  p3.stmt(3, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+  p4.stmt(4, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+  a3.stmt(3, SQLNWTPacketAttach).b4(99);  // no such session
+  a4.stmt(4, SQLNWTPacketAttach).b4(kSession);
+  e3.stmt(3, SQLNWTPacketExec);
+  e4.stmt(4, SQLNWTPacketExec);
+  f3.stmt(3, SQLNWTPacketFetch).b4(1);
+  f4.stmt(4, SQLNWTPacketFetch).b4(1);
+  std::vector<Reply> r = Send({&p3, &p4, &a3, &a4, &e3, &e4, &f3, &f4});
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].token, SQLNWTDiagRec);
+  Diag diag = ReadDiag(r[0]);
+  EXPECT_EQ(diag.id, 3);
+  EXPECT_EQ(diag.state, SQLNWTStmtPrepared);
+  EXPECT_EQ(r[1].token, SQLNWTResultSet);
+  // A second prepare of a live id is refused with the statement's state.
+  r = Send({&p4});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(ReadDiag(r[0]).state, SQLNWTStmtExecuted);
+}
+
+TEST_F(SqlAgentTest, SkipRowsCountsWhatItSkipped) {
+  P d;
+  d.table();
+  Run(5, d);
+  P skip;
+  skip.stmt(5, SQLNWTPacketSkipRows).b4(2).b4(5);
+  std::vector<Reply> r = Send({&skip, &skip});
+  ASSERT_EQ(r.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(r[static_cast<std::size_t>(i)].token, SQLNWTNrRowsProcessed);
+    r[static_cast<std::size_t>(i)].packet->GetBs4();
+    EXPECT_EQ(r[static_cast<std::size_t>(i)].packet->GetBs4(), i == 0 ? 2 : 1);
+  }
+}
+
+// Filter (blank-padded string equality), projection with arithmetic, sort
+// with NULLs last and a group with its set functions.
+TEST_F(SqlAgentTest, FilterProjectSortAndGroupKeepLocalSemantics) {
+  P filter;  // name = 'ab' (the stored 'ab    ' is equal when padded)
+  filter.tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(1).str_const("ab").table();
+  Run(6, filter);
+  EXPECT_EQ(FetchAll(6, TableCols()), (std::vector<std::string>{"3|'ab    '|-1.000000|[7,8,9]|"}));
+
+  P project;  // id * 10, scores[2] sorted descending by the first
+  project.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTDescending);
+  project.tok(SQLNWTRSProject).b2(2).tok(SQLNWTVEMultiply).col(0).int_const(10);
+  project.tok(SQLNWTVEIndexing).col(3).int_const(2).table();
+  Run(7, project);
+  std::vector<SQLColumnDescriptor> two = {SQLColumnDescriptor("", SQL_INTEGER, 0, 1),
+                                          SQLColumnDescriptor("", SQL_INTEGER, 0, 1)};
+  EXPECT_EQ(FetchAll(7, two), (std::vector<std::string>{"30|8|", "20|5|", "10|2|"}));
+
+  P group;  // COUNT(*), SUM(id), AVG(price), MIN(name)
+  group.tok(SQLNWTRSGroup).b2(0).b2(4).tok(SQLNWTCountStar).tok(SQLNWTSum).col(0);
+  group.tok(SQLNWTAvg).col(2).tok(SQLNWTMin).col(1).table();
+  Run(8, group);
+  std::vector<SQLColumnDescriptor> g = {
+      SQLColumnDescriptor("", SQL_INTEGER, 0, 1), SQLColumnDescriptor("", SQL_INTEGER, 4, 1),
+      SQLColumnDescriptor("", SQL_REAL, 0, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)};
+  EXPECT_EQ(FetchAll(8, g), (std::vector<std::string>{"3|6|3.833333|'ab    '|"}));
+}
+
+// Data errors of the library's own rules come back as diagnostic records
+// of the executing statement, which stays attached.
+TEST_F(SqlAgentTest, DataErrorsAnswerTheLibrarysStates) {
+  struct Case {
+    const char *name;
+    std::function<void(P &)> describe;
+    const char *sqlstate;
+  } cases[] = {
+      {"division by zero",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEDivide).col(0).int_const(0).table(); }, "22012"},
+      {"modulo by zero",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEModulo).col(0).int_const(0).table(); }, "22012"},
+      {"32-bit overflow",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEMultiply).col(0).int_const(2000000000).table(); },
+       "22003"},
+      {"scalar subquery of three rows",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEScalarSubquery).table().table(); }, "21000"},
+      {"negative substring length",
+       [](P &p) {
+         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVESubstr).col(1).int_const(1).int_const(-1).table();
+       },
+       "22011"},
+      {"SUM leaving 32 bits",
+       [](P &p) { p.tok(SQLNWTRSGroup).b2(0).b2(1).tok(SQLNWTSum).int_const(2000000000).table(); }, "22003"},
+      {"CAST to a day beyond the calendar",
+       [](P &p) {
+         p.tok(SQLNWTRSProject)
+             .b2(1)
+             .tok(SQLNWTVEReinterpretCast)
+             .tok(SQLNWTTypeDate)
+             .int_const(2147483647)
+             .table();
+       },
+       "22008"},
+      {"TRIM character of two characters",
+       [](P &p) {
+         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVETrim).tok(SQLNWTTrimLeading).str_const("ab").col(1).table();
+       },
+       "22027"},
+  };
+  int id = 20;
+  for (const Case &c : cases) {
+    P d;
+    c.describe(d);
+    std::vector<Reply> r = Run(++id, d);
+    ASSERT_EQ(r.size(), 1u) << c.name;
+    ASSERT_EQ(r[0].token, SQLNWTDiagRec) << c.name;
+    Diag diag = ReadDiag(r[0]);
+    EXPECT_EQ(diag.sqlstate, c.sqlstate) << c.name;
+    EXPECT_EQ(diag.state, SQLNWTStmtAttached) << c.name;
+  }
+}
+
+// Descriptions the library would never write are refused with an error of
+// the statement, never a stop: unknown tokens, truncated items, operand
+// types the value layer does not take, columns beyond the row.
+TEST_F(SqlAgentTest, MalformedDescriptionsAreRefused) {
+  std::vector<P> bad(6);
+  bad[0].tok(999);
+  bad[1].tok(SQLNWTRSTable).mem("tbltst01");                                         // ends early
+  bad[2].tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(1).int_const(1).table();  // STRING = INTEGER
+  bad[3].tok(SQLNWTRSProject).b2(1).col(9).table();
+  bad[4].tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEConcatenate).col(0).col(1).table();
+  bad[5].table().table();  // bytes left over
+  int id = 40;
+  for (P &d : bad) {
+    P prepare;
+    prepare.stmt(++id, SQLNWTPacketPrepare);
+    prepare.ts.AppendTokenString(d.ts);
+    std::vector<Reply> r = Send({&prepare});
+    ASSERT_EQ(r.size(), 1u) << id;
+    ASSERT_EQ(r[0].token, SQLNWTDiagRec) << id;
+    EXPECT_EQ(ReadDiag(r[0]).state, SQLNWTStmtNotCreated) << id;
+  }
+  // A packet length beyond the buffer ends the batch quietly.
+  std::vector<std::uint8_t> broken = {3, 0xFF, 0xFF, 0, 0, 7, 1, 0};
+  EXPECT_TRUE(agent_->HandleBatch(broken.data(), broken.size()).empty());
+}
+
+TEST_F(SqlAgentTest, MissingDictionariesHoldTheBatchUntilResumed) {
+  Open(true);  // the agent forgets dictionaries until they are sent
+  P d;
+  d.table();
+  std::vector<Reply> r = Run(50, d);
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTMissingDDs);
+  EXPECT_EQ(r[0].packet->GetBs2(), 1);
+  const unsigned char *name;
+  std::int16_t n;
+  r[0].packet->GetMemory(name, n);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(name), static_cast<std::size_t>(n)), "tbltst01");
+  EXPECT_EQ(r[0].packet->GetBs2(), 10);
+  EXPECT_TRUE(agent_->holding());
+  EXPECT_EQ(agent_->StateOf(50), -1);
+
+  agent_->DictionaryArrived("tbltst01", 10);
+  P resume;
+  resume.tok(SQLNWTPacketForDriver).tok(SQLNWTHandlePendingPackets);
+  EXPECT_TRUE(Send({&resume}).empty());  // prepare, attach and exec answer nothing
+  EXPECT_FALSE(agent_->holding());
+  EXPECT_EQ(agent_->StateOf(50), kExecuted);
+  EXPECT_EQ(FetchAll(50, TableCols()).size(), 3u);
+
+  // A dictionary that does not come is an error of the statement.
+  P other;
+  other.table("tblnone1", 10);
+  r = Run(51, other);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].token, SQLNWTMissingDDs);
+  r = Send({&resume});
+  ASSERT_GE(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTDiagRec);
+  EXPECT_EQ(ReadDiag(r[0]).sqlstate, "42S02");
+}
+
+TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
+  P update;  // UPDATE tbltst01 SET price = price * 2 WHERE id >= 2
+  update.tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(2);
+  update.tok(SQLNWTVEMultiply).col(2).tok(SQLNWTVERealConst).dbl(2.0);
+  update.tok(SQLNWTSCGreaterThanOrEquals).b2(1).col(0).int_const(2);
+  std::vector<Reply> r = Run(60, update);
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTNrRowsProcessed);
+  r[0].packet->GetBs4();
+  EXPECT_EQ(r[0].packet->GetBs4(), 2);
+  EXPECT_EQ(agent_->StateOf(60), kAttached);
+
+  P del;  // DELETE FROM tbltst01 WHERE name LIKE 'a%'
+  del.tok(SQLNWTETDelete).mem("tbltst01").b2(10);
+  del.tok(SQLNWTSCLikeAnsi).col(1).str_const("a%").tok(SQLNWTNull);
+  r = Run(61, del);
+  ASSERT_EQ(r.size(), 1u);
+  r[0].packet->GetBs4();
+  EXPECT_EQ(r[0].packet->GetBs4(), 2);
+
+  P d;
+  d.table();
+  Run(62, d);
+  EXPECT_EQ(FetchAll(62, TableCols()), (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|"}));
+}
+
+// Joins of every type over the same table; the NULLs of the outer joins
+// sort last ascending and first descending.
+TEST_F(SqlAgentTest, JoinsAndNullOrdering) {
+  struct Case {
+    int type;
+    bool descending;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {SQLNWTJoinTypeInner, false, {"1|2|", "2|3|"}},
+      {SQLNWTJoinTypeLeft, false, {"1|2|", "2|3|", "3|NULL|"}},
+      {SQLNWTJoinTypeRight, false, {"1|2|", "2|3|", "NULL|1|"}},
+      {SQLNWTJoinTypeFull, true, {"NULL|1|", "3|NULL|", "2|3|", "1|2|"}},
+  };
+  int id = 100;
+  for (const Case &c : cases) {
+    // SELECT a.id, b.id FROM t a <join> t b ON a.id + 1 = b.id ORDER BY a.id
+    P d;
+    d.tok(SQLNWTRSSort).b2(1).b2(0).tok(c.descending ? SQLNWTDescending : SQLNWTAscending);
+    d.tok(SQLNWTRSProject).b2(2).col(0).col(4);
+    d.tok(SQLNWTRSJoin).tok(c.type).tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVEAdd).col(0).int_const(1).col(4);
+    d.table().table();
+    Run(++id, d);
+    std::vector<SQLColumnDescriptor> two = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1),
+                                            SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+    EXPECT_EQ(FetchAll(id, two, 10), c.rows) << c.type;
+  }
+}
+
+// UNION removes rows equal under the blank-padded comparison; UNION ALL
+// keeps them; an INTEGER column united with a REAL one gives REAL.
+TEST_F(SqlAgentTest, UnionsMergeByTheLibrarysEquality) {
+  for (bool all : {false, true}) {
+    P d;  // SELECT name FROM t WHERE id = 3 UNION SELECT 'ab' FROM t WHERE id = 1
+    d.tok(SQLNWTRSUnion).b2(all ? 1 : 0);
+    d.tok(SQLNWTRSProject)
+        .b2(1)
+        .col(1)
+        .tok(SQLNWTRSFilter)
+        .tok(SQLNWTSCEquals)
+        .b2(1)
+        .col(0)
+        .int_const(3)
+        .table();
+    d.tok(SQLNWTRSProject)
+        .b2(1)
+        .str_const("ab")
+        .tok(SQLNWTRSFilter)
+        .tok(SQLNWTSCEquals)
+        .b2(1)
+        .col(0)
+        .int_const(1)
+        .table();
+    int id = all ? 121 : 120;
+    Run(id, d);
+    EXPECT_EQ(FetchAll(id, {SQLColumnDescriptor("", SQL_STRING, 6, 1)}).size(), all ? 2u : 1u);
+  }
+  P mixed;  // SELECT id FROM t UNION SELECT price FROM t, sorted
+  mixed.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSUnion).b2(0);
+  mixed.tok(SQLNWTRSProject).b2(1).col(0).table().tok(SQLNWTRSProject).b2(1).col(2).table();
+  Run(122, mixed);
+  EXPECT_EQ(FetchAll(122, {SQLColumnDescriptor("", SQL_REAL, 8, 1)}, 10),
+            (std::vector<std::string>{"-1.000000|", "1.000000|", "2.000000|", "2.500000|", "3.000000|",
+                                      "10.000000|"}));
+}
+
+// Subqueries: a correlated EXISTS, IN with the library's NULL rule, and a
+// constant outer join that yields one row of NULLs when nothing matches.
+TEST_F(SqlAgentTest, SubqueriesAndConstantOuterJoin) {
+  P exists;  // SELECT id FROM t a WHERE EXISTS (SELECT * FROM t b WHERE b.id = a.id + 1)
+  exists.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCExists);
+  exists.tok(SQLNWTRSFilter)
+      .tok(SQLNWTSCEquals)
+      .b2(1)
+      .col(0)
+      .tok(SQLNWTVEAdd)
+      .col(0, -1)
+      .int_const(1)
+      .table();
+  exists.table();
+  Run(130, exists);
+  std::vector<SQLColumnDescriptor> one = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+  EXPECT_EQ(FetchAll(130, one, 10), (std::vector<std::string>{"1|", "2|"}));
+
+  P in;  // SELECT id FROM t WHERE NOT (id IN (SELECT id - 2 FROM t))
+  in.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCNot).tok(SQLNWTSCInSubquery).col(0);
+  in.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVESubtract).col(0).int_const(2).table();
+  in.table();
+  Run(131, in);
+  EXPECT_EQ(FetchAll(131, one, 10), (std::vector<std::string>{"2|", "3|"}));
+
+  P outer;  // the constant outer join of t where id = 9: one row of NULLs
+  outer.tok(SQLNWTRSProject).b2(2).col(0).col(1);
+  outer.tok(SQLNWTRSConstLeftOuterJoin).tok(SQLNWTSCEquals).b2(1).col(0).int_const(9).table();
+  Run(132, outer);
+  EXPECT_EQ(
+      FetchAll(132, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)}),
+      (std::vector<std::string>{"NULL|NULL|"}));
+}
+
+// String and raw operators run on the library's code: LIKE in both modes,
+// TRIM, SUBSTR, RAW concatenation, casts and array comparison.
+TEST_F(SqlAgentTest, StringRawArrayAndCastOperators) {
+  struct Case {
+    const char *name;
+    std::function<void(P &)> cond;
+    std::vector<std::string> ids;
+  } cases[] = {
+      {"ANSI LIKE with escape",
+       [](P &p) { p.tok(SQLNWTSCLikeAnsi).col(1).str_const("a!%").str_const("!"); },
+       {}},
+      {"ANSI LIKE", [](P &p) { p.tok(SQLNWTSCLikeAnsi).col(1).str_const("_n%").tok(SQLNWTNull); }, {"2|"}},
+      {"regular-expression LIKE", [](P &p) { p.tok(SQLNWTSCLikeRegexp).col(1).str_const("b.*"); }, {"1|"}},
+      {"TRIM BOTH",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .tok(SQLNWTVETrim)
+             .tok(SQLNWTTrimBoth)
+             .tok(SQLNWTNull)
+             .col(1)
+             .str_const("ab");
+       },
+       {"3|"}},
+      {"SUBSTR",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVESubstr).col(1).int_const(2).int_const(2).str_const("nn");
+       },
+       {"2|"}},
+      {"RAW concatenation",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .tok(SQLNWTVEConcatenate)
+             .tok(SQLNWTVERawConst)
+             .mem("a")
+             .tok(SQLNWTVERawConst)
+             .mem("b");
+         p.tok(SQLNWTVERawConst).mem("ab");
+       },
+       {"1|", "2|", "3|"}},
+      {"CAST to DATE",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .tok(SQLNWTVEReinterpretCast)
+             .tok(SQLNWTTypeDate)
+             .col(0)
+             .tok(SQLNWTVEDateConst)
+             .b4(2);
+       },
+       {"2|"}},
+      {"array equality",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .col(3)
+             .tok(SQLNWTVEParameterRef)
+             .b4(900)
+             .tok(SQLNWTTypeInteger)
+             .b4(2)
+             .b4(3);
+       },
+       {"2|"}},
+      {"IN list", [](P &p) { p.tok(SQLNWTSCInSet).col(0).b2(2).int_const(3).int_const(1); }, {"1|", "3|"}},
+      {"BETWEEN",
+       [](P &p) { p.tok(SQLNWTSCBetween).b2(1).col(2).tok(SQLNWTVERealConst).dbl(0).int_const(5); },
+       {"1|"}},
+      {"IS NULL", [](P &p) { p.tok(SQLNWTSCIsNull).col(0); }, {}},
+  };
+  int id = 140;
+  for (const Case &c : cases) {
+    P d;
+    d.tok(SQLNWTRSSort)
+        .b2(1)
+        .b2(0)
+        .tok(SQLNWTAscending)
+        .tok(SQLNWTRSProject)
+        .b2(1)
+        .col(0)
+        .tok(SQLNWTRSFilter);
+    c.cond(d);
+    d.table();
+    std::vector<Reply> r = Run(++id, d);
+    ASSERT_TRUE(r.empty()) << c.name << ": " << (r.empty() ? "" : ReadDiag(r[0]).sqlstate);
+    if (std::string(c.name) == "array equality") {
+      P bind;  // the array parameter (4, 5, 6)
+      bind.stmt(id, SQLNWTPacketBindParams).b4(1).b4(900).tok(SQLNWTTypeArray).b2(3);
+      for (int v : {4, 5, 6}) bind.tok(SQLNWTTypeInteger).b4(v);
+      P brk, exec;
+      brk.stmt(id, SQLNWTPacketBreak);
+      exec.stmt(id, SQLNWTPacketExec);
+      ASSERT_TRUE(Send({&brk, &bind, &exec}).empty());
+    }
+    EXPECT_EQ(FetchAll(id, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)}, 10), c.ids) << c.name;
+  }
+}
+
+TEST_F(SqlAgentTest, ParametersAndMaxRows) {
+  P d;  // SELECT id FROM t WHERE id >= ?
+  d.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCGreaterThanOrEquals).b2(1).col(0);
+  d.tok(SQLNWTVEParameterRef).b4(77).tok(SQLNWTTypeInteger).b4(0).b4(1).table();
+  P prepare, attach, bind, rows, exec;
+  prepare.stmt(150, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+  attach.stmt(150, SQLNWTPacketAttach).b4(kSession);
+  bind.stmt(150, SQLNWTPacketBindParams).b4(2).b4(77).tok(SQLNWTTypeInteger).b4(2).b4(12345).tok(SQLNWTNull);
+  rows.stmt(150, SQLNWTPacketSetMaxRows).b4(1);
+  exec.stmt(150, SQLNWTPacketExec);
+  ASSERT_TRUE(Send({&prepare, &attach, &bind, &rows, &exec}).empty());
+  std::vector<SQLColumnDescriptor> one = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+  EXPECT_EQ(FetchAll(150, one), (std::vector<std::string>{"2|"}));
+  // A NULL parameter: the comparison is UNKNOWN for every row.
+  P brk, null_bind, no_limit;
+  brk.stmt(150, SQLNWTPacketBreak);
+  null_bind.stmt(150, SQLNWTPacketBindParams).b4(1).b4(77).tok(SQLNWTNull);
+  no_limit.stmt(150, SQLNWTPacketSetMaxRows).b4(0);
+  ASSERT_TRUE(Send({&brk, &null_bind, &no_limit, &exec}).empty());
+  EXPECT_TRUE(FetchAll(150, one).empty());
+}
+
+// A query past its deadline is stopped by SQLite's progress handler and
+// answered with the library's time-out error.
+TEST_F(SqlAgentTest, TimeOutStopsTheQuery) {
+  Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 4 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+      "INSERT INTO tbltst01010 SELECT i, CAST('x     ' AS BLOB), 0.0, 0, 0, 0 FROM n");
+  P d;  // COUNT(*) over a three-way cross join: far more than a second
+  d.tok(SQLNWTRSGroup).b2(0).b2(1).tok(SQLNWTCountStar);
+  d.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTNull);
+  d.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTNull).table().table().table();
+  P prepare, attach, timeout, exec;
+  prepare.stmt(160, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+  attach.stmt(160, SQLNWTPacketAttach).b4(kSession);
+  timeout.stmt(160, SQLNWTPacketSetTimeOut).b4(1);
+  exec.stmt(160, SQLNWTPacketExec);
+  std::vector<Reply> r = Send({&prepare, &attach, &timeout, &exec});
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTDiagRec);
+  SQLTokenString &p = *r[0].packet;
+  Diag diag = ReadDiag(r[0]);
+  EXPECT_EQ(diag.state, SQLNWTStmtAttached);
+  EXPECT_EQ(p.GetBs4(), 313);
+}
+
+// Whatever bytes arrive, the agent answers (or passes over) and never
+// stops: valid batches with random bytes changed, cut or repeated.
+TEST_F(SqlAgentTest, MutatedBatchesNeverStopTheAgent) {
+  std::vector<P> descriptions(4);
+  descriptions[0].tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTDescending).tok(SQLNWTRSProject).b2(2);
+  descriptions[0]
+      .tok(SQLNWTVEMultiply)
+      .col(0)
+      .int_const(10)
+      .tok(SQLNWTVEIndexing)
+      .col(3)
+      .int_const(2)
+      .table();
+  descriptions[1].tok(SQLNWTRSGroup).b2(1).b2(1).b2(3).tok(SQLNWTColumnId).b2(1).tok(SQLNWTSum).col(0);
+  descriptions[1].tok(SQLNWTMin).col(1).table();
+  descriptions[2]
+      .tok(SQLNWTRSJoin)
+      .tok(SQLNWTJoinTypeFull)
+      .tok(SQLNWTSCLikeAnsi)
+      .col(1)
+      .col(5)
+      .tok(SQLNWTNull);
+  descriptions[2].table().table();
+  descriptions[3]
+      .tok(SQLNWTETUpdate)
+      .mem("tbltst01")
+      .b2(10)
+      .b2(1)
+      .b4(1)
+      .tok(SQLNWTVESubstr)
+      .col(1)
+      .int_const(2);
+  descriptions[3].tok(SQLNWTNull).tok(SQLNWTSCInSubquery).col(0).table();
+  std::uint32_t seed = 12345;
+  auto next = [&seed]() { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+  int id = 1000;
+  for (int round = 0; round < 2000; ++round) {
+    const P &d = descriptions[static_cast<std::size_t>(round) % descriptions.size()];
+    P prepare, attach, exec, fetch;
+    prepare.stmt(++id, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+    attach.stmt(id, SQLNWTPacketAttach).b4(kSession);
+    exec.stmt(id, SQLNWTPacketExec);
+    fetch.stmt(id, SQLNWTPacketFetch).b4(3);
+    std::vector<std::uint8_t> b = Buffer({&prepare, &attach, &exec, &fetch});
+    switch (next() % 3) {
+      case 0:  // change a few bytes
+        for (int k = 0; k < 1 + static_cast<int>(next() % 4); ++k)
+          b[next() % b.size()] = static_cast<std::uint8_t>(next());
+        break;
+      case 1:  // cut
+        b.resize(next() % b.size());
+        break;
+      default:  // repeat a slice
+        if (b.size() > 8) {
+          std::size_t at = next() % (b.size() - 4);
+          b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at),
+                   b.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        }
+    }
+    std::vector<std::uint8_t> reply = agent_->HandleBatch(b.data(), b.size());
+    Split(reply);  // whatever came back is well framed
+  }
+}
+
+// Text content joins the lines of a text in one language in sequence
+// order, strips the end of the last line, and is NULL without lines.
+TEST_F(SqlAgentTest, TextContentJoinsTheLinesInSequence) {
+  DdTableDesc txt;
+  txt.name = "tttxt010";
+  txt.columns = {{"clan", 1, 0, 6, 0, 1, {0, 0}},
+                 {"ctxt", 4, 1, 3, 0, 1, {0, 0}},
+                 {"seqe", 2, 5, 2, 0, 1, {0, 0}},
+                 {"text", 4, 7, 6, 0, 1, {0, 0}}};
+  std::string error;
+  ASSERT_TRUE(catalog_.Add(db_, txt, 10, &error)) << error;
+  Exec(
+      "INSERT INTO tttxt010010 VALUES (CAST('e' AS BLOB), 1, 2, CAST('cd  ' AS BLOB)),"
+      "(CAST('e' AS BLOB), 1, 1, CAST('ab  ' AS BLOB)), (CAST('e' AS BLOB), 1, 3, CAST('ef  ' AS BLOB)),"
+      "(CAST('d' AS BLOB), 2, 1, CAST('nein' AS BLOB))");
+  P d;  // SELECT id, text content of (id, 'e') FROM t ORDER BY id
+  d.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSProject).b2(2).col(0);
+  d.tok(SQLNWTVETextContent).col(0).str_const("e").b4(10).table();
+  std::vector<Reply> r = Run(170, d);
+  ASSERT_TRUE(r.empty()) << ReadDiag(r[0]).sqlstate;
+  EXPECT_EQ(
+      FetchAll(170, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 0, 1)},
+               10),
+      (std::vector<std::string>{"1|'ab  cd  ef'|", "2|NULL|", "3|NULL|"}));
+}
+
+// A session that ends closes the statements attached to it: they must be
+// attached again before they run.
+TEST_F(SqlAgentTest, EndedSessionClosesItsStatements) {
+  P d;
+  d.table();
+  Run(180, d);
+  agent_->SessionClosed(kSession);
+  EXPECT_EQ(agent_->StateOf(180), kPrepared);
+  P exec;
+  exec.stmt(180, SQLNWTPacketExec);
+  std::vector<Reply> r = Send({&exec});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(ReadDiag(r[0]).state, SQLNWTStmtPrepared);
+}
+
+}  // namespace

@@ -1,0 +1,293 @@
+// The joins that run in the library: each join type over test sources, as
+// built and after the optimiser parameterised the inner side, and the
+// optimiser's messages.
+#include "sql/exec/rs_join.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "absorbing_source.h"
+#include "sql/exec/rs_filter.h"
+
+namespace {
+
+using namespace molvane::test;
+using Pair = std::pair<std::optional<int>, std::optional<int>>;
+
+std::optional<int> Value(SQLValueStore const *v) {
+  if (v->IsNull()) return std::nullopt;
+  return v->GetInteger();
+}
+
+// Runs a join whose sides have one INTEGER column each: (left, right) pairs.
+std::vector<Pair> Pairs(SQLRowSource *rs) {
+  SQLRSPrepareContext context;
+  rs->Prepare(&context);
+  std::vector<Pair> out;
+  for (int run = 0; run < 2; ++run) {  // a second execution gives the same rows
+    rs->Exec();
+    std::vector<Pair> rows;
+    while (rs->Fetch()) rows.emplace_back(Value(rs->GetValueStoreAddr(0)), Value(rs->GetValueStoreAddr(1)));
+    rs->Break();
+    if (run == 0) out = rows;
+    else EXPECT_EQ(rows, out);
+  }
+  return out;
+}
+
+std::vector<Row> IntRows(std::vector<int> values) {
+  std::vector<Row> rows;
+  for (int v : values) rows.push_back({Cell::Int(v)});
+  return rows;
+}
+
+// left.0 = right.0 over two one-column sides.
+SQLRSSCSearchCond *OnEqual() {
+  return new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(Col(1)));
+}
+
+constexpr std::nullopt_t N = std::nullopt;
+
+struct JoinCase {
+  SQLJoinType type;
+  std::vector<int> left, right;
+  std::vector<Pair> expected;
+};
+
+std::vector<JoinCase> const kCases = {
+    {SQL_JOIN_INNER, {1, 2, 3}, {2, 3, 3}, {{2, 2}, {3, 3}, {3, 3}}},
+    {SQL_JOIN_INNER, {1}, {2}, {}},
+    {SQL_JOIN_LEFT, {1, 2}, {2, 3}, {{1, N}, {2, 2}}},
+    {SQL_JOIN_RIGHT, {1, 2}, {2, 3}, {{2, 2}, {N, 3}}},
+    {SQL_JOIN_FULL, {1, 2}, {2, 3}, {{1, N}, {2, 2}, {N, 3}}},
+    {SQL_JOIN_FULL, {}, {5}, {{N, 5}}},
+    {SQL_JOIN_LEFT, {4}, {}, {{4, N}}},
+};
+
+TEST(Join, EveryTypeAsBuilt) {
+  for (auto const &c : kCases) {
+    SQLRSJoin join(c.type, new VectorRowSource({SQL_INTEGER}, IntRows(c.left)),
+                   new VectorRowSource({SQL_INTEGER}, IntRows(c.right)), OnEqual());
+    EXPECT_EQ(Pairs(&join), c.expected) << "type " << c.type;
+  }
+}
+
+TEST(Join, EveryTypeWithTheInnerSideParameterisedByTheOptimiser) {
+  for (auto const &c : kCases) {
+    auto *left = new Absorbing({SQL_INTEGER}, IntRows(c.left));
+    auto *right = new Absorbing({SQL_INTEGER}, IntRows(c.right));
+    auto *inner = c.type == SQL_JOIN_RIGHT ? left : right;
+    std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(c.type, left, right, OnEqual()))->OptimizeRS());
+    auto *join = dynamic_cast<SQLRSJoin *>(tree.get());
+    ASSERT_NE(join, nullptr);
+    if (c.type != SQL_JOIN_FULL) {
+      // The condition went into a filter over the inner side, reading the
+      // outer column through a parameter.
+      EXPECT_EQ(join->GetCondition(), nullptr);
+      auto *filter = dynamic_cast<SQLRSFilter *>(c.type == SQL_JOIN_RIGHT ? join->GetLeft() : join->GetRight());
+      ASSERT_NE(filter, nullptr);
+      EXPECT_EQ(filter->GetChild(), inner);
+      EXPECT_EQ(Columns(filter->GetCondition()), std::vector<int>{0});
+    }
+    EXPECT_EQ(Pairs(tree.get()), c.expected) << "type " << c.type;
+    // The inner side runs once per outer row.
+    if (c.type != SQL_JOIN_FULL) {
+      size_t outerRows = (c.type == SQL_JOIN_RIGHT ? c.right : c.left).size();
+      EXPECT_EQ(static_cast<size_t>(inner->execCalls), 2 * outerRows);
+    }
+  }
+}
+
+// One INTEGER array column of depth 2 per row.
+class ArraySource : public StrictRowSource<SQLRowSource> {
+ public:
+  explicit ArraySource(int rows) : rows_(rows) { cell_.SetDimension(2); }
+
+ protected:
+  int DoGetNumCols() override { return 1; }
+  SQLColumnDescriptor const *DoGetColumnDescriptor(int) override { return &d_; }
+  SQLValueStore const *DoGetValueStoreAddr(int) override { return &cell_; }
+  void DoExec() override { next_ = 0; }
+  int DoFetch() override {
+    if (next_ >= rows_) return 0;
+    cell_.GetElement(0)->SetInteger(next_);
+    cell_.GetElement(1)->SetInteger(next_++);
+    return 1;
+  }
+  int DoSkipRows(int) override { return -1; }
+  void DoAcceptVisit(SQLVisitor &visitor) override { visitor.Scope()->PushRowSource(this); }
+
+ private:
+  int rows_;
+  int next_ = 0;
+  SQLColumnDescriptor d_{"a", SQL_INTEGER, 4, 2};
+  SQLValueStore cell_;
+};
+
+TEST(Join, LeftJoinWithoutPartnerKeepsTheArrayDimensionWithNullElements) {
+  SQLRSJoin join(SQL_JOIN_LEFT, new VectorRowSource({SQL_INTEGER}, IntRows({1})), new ArraySource(0), nullptr);
+  SQLRSPrepareContext context;
+  join.Prepare(&context);
+  join.Exec();
+  ASSERT_EQ(join.Fetch(), 1);
+  SQLValueStore const *a = join.GetValueStoreAddr(1);
+  ASSERT_EQ(a->GetType(), SQL_ARRAY);
+  ASSERT_EQ(a->GetDimension(), 2);
+  EXPECT_TRUE(a->GetElement(0)->IsNull());
+  EXPECT_TRUE(a->GetElement(1)->IsNull());
+  EXPECT_EQ(join.Fetch(), 0);
+}
+
+TEST(Join, ConstLeftOuterJoinGivesOneNullRowWhenNothingQualifies) {
+  struct Case {
+    std::vector<int> rows;
+    std::vector<std::optional<int>> expected;
+  } cases[] = {{{1, 2}, {N}}, {{}, {N}}, {{5, 1, 5}, {5, 5}}};
+  for (bool optimise : {false, true}) {
+    for (auto const &c : cases) {
+      SQLRowSource *rs = new SQLRSConstLeftOuterJoin(new Absorbing({SQL_INTEGER}, IntRows(c.rows)), Cmp(0, SQLRSSC_EQUAL, 5));
+      std::unique_ptr<SQLRowSource> tree(optimise ? rs->OptimizeRS() : rs);
+      SQLRSPrepareContext context;
+      tree->Prepare(&context);
+      tree->Exec();
+      std::vector<std::optional<int>> got;
+      while (tree->Fetch()) got.push_back(Value(tree->GetValueStoreAddr(0)));
+      EXPECT_EQ(got, c.expected);
+      EXPECT_EQ(tree->Fetch(), 0);
+    }
+  }
+}
+
+TEST(Join, RejectsAllOnNullifiedColumnsByType) {
+  auto rejecting = [] { return new SQLRSFilter(new VectorRowSource({SQL_INTEGER}, {}), Cmp(0, SQLRSSC_EQUAL, 1)); };
+  auto plain = [] { return new VectorRowSource({SQL_INTEGER}, {}); };
+  struct Case {
+    SQLJoinType type;
+    bool leftRejects, rightRejects, expected;
+  } cases[] = {
+      {SQL_JOIN_INNER, true, false, true},  {SQL_JOIN_INNER, false, false, false},
+      {SQL_JOIN_LEFT, false, true, false},  {SQL_JOIN_LEFT, true, false, true},
+      {SQL_JOIN_RIGHT, false, true, true},  {SQL_JOIN_FULL, true, false, false},
+      {SQL_JOIN_FULL, true, true, true},
+  };
+  for (auto const &c : cases) {
+    SQLRSJoin join(c.type, c.leftRejects ? static_cast<SQLRowSource *>(rejecting()) : plain(),
+                   c.rightRejects ? static_cast<SQLRowSource *>(rejecting()) : plain(), nullptr);
+    List<Interval<int>> columns;
+    columns.Append(Interval<int>(0, 0));
+    EXPECT_EQ(join.RejectsAllOnNullifiedCols(0, &columns), c.expected) << c.type;
+  }
+}
+
+TEST(Join, SortGoesToTheOuterSideRenumberedOrIsRefused) {
+  struct Case {
+    SQLJoinType type;
+    std::vector<int> columns;  // join columns; the left side has 2
+    bool accepted;
+    std::vector<int> seenLeft, seenRight;
+  } cases[] = {
+      {SQL_JOIN_INNER, {1, 0}, true, {1, 0}, {}},
+      {SQL_JOIN_INNER, {0, 2}, false, {}, {}},
+      {SQL_JOIN_RIGHT, {3, 2}, true, {}, {1, 0}},
+      {SQL_JOIN_RIGHT, {0}, false, {}, {}},
+  };
+  for (auto const &c : cases) {
+    auto *left = new Absorbing({SQL_INTEGER, SQL_INTEGER}, {});
+    auto *right = new Absorbing({SQL_INTEGER, SQL_INTEGER}, {});
+    left->acceptSort = right->acceptSort = true;
+    SQLRSJoin join(c.type, left, right, nullptr);
+    auto *specs = new SQLSortSpecList;
+    for (int col : c.columns) specs->Append(SQLSortSpec(col, SQLSortSpec::kAscending));
+    bool accepted = join.PushSort(specs);
+    if (!accepted) delete specs;
+    EXPECT_EQ(accepted, c.accepted);
+    std::vector<int> seenLeft, seenRight;
+    for (auto const &s : left->sortSeen) seenLeft.push_back(s.first);
+    for (auto const &s : right->sortSeen) seenRight.push_back(s.first);
+    EXPECT_EQ(seenLeft, c.seenLeft);
+    EXPECT_EQ(seenRight, c.seenRight);
+  }
+}
+
+// The unmatched right rows of a FULL join come last with a NULL left side:
+// right for an ascending order (NULLs last), wrong for a descending one.
+TEST(Join, FullJoinTakesOnlyAscendingSortsOnTheLeft) {
+  for (int direction : {SQLSortSpec::kAscending, SQLSortSpec::kDescending}) {
+    auto *left = new Absorbing({SQL_INTEGER}, {});
+    left->acceptSort = true;
+    SQLRSJoin join(SQL_JOIN_FULL, left, new Absorbing({SQL_INTEGER}, {}), nullptr);
+    auto *specs = new SQLSortSpecList;
+    specs->Append(SQLSortSpec(0, direction));
+    bool accepted = join.PushSort(specs);
+    if (!accepted) delete specs;
+    EXPECT_EQ(accepted, direction == SQLSortSpec::kAscending);
+  }
+}
+
+TEST(Join, FilterConjunctsGoToTheSideTheyReadOrStay) {
+  // Sides of two columns each; join columns 0-1 left, 2-3 right.
+  auto both = [] { return new SQLRSSCComparison(Items(Col(1)), SQLRSSC_EQUAL, Items(Col(3))); };
+  for (SQLJoinType type : {SQL_JOIN_INNER, SQL_JOIN_LEFT}) {
+    auto *left = new Absorbing({SQL_INTEGER, SQL_INTEGER}, {});
+    auto *right = new Absorbing({SQL_INTEGER, SQL_INTEGER}, {});
+    left->shippable = right->shippable = {0, 1};
+    SQLRSJoin join(type, left, right, nullptr);
+    SQLRSSCSearchCond *rest = nullptr;
+    join.PushFilter(new SQLRSSCAnd(Cmp(0, SQLRSSC_EQUAL, 1), both()), &rest);
+    std::unique_ptr<SQLRSSCSearchCond> owned(rest);
+    ASSERT_EQ(left->taken.size(), 1u);
+    EXPECT_EQ(Columns(left->taken[0].get()), std::vector<int>{0});
+    if (type == SQL_JOIN_INNER) {
+      // The left column became a parameter; the right one is renumbered.
+      EXPECT_EQ(rest, nullptr);
+      ASSERT_EQ(right->taken.size(), 1u);
+      EXPECT_EQ(Columns(right->taken[0].get()), std::vector<int>{1});
+    } else {
+      ASSERT_NE(rest, nullptr);
+      EXPECT_EQ(Columns(rest), (std::vector<int>{1, 3}));
+      EXPECT_TRUE(right->taken.empty());
+    }
+  }
+}
+
+TEST(Join, ProjectionNarrowsBothSidesAndKeepsTheConditionsColumns) {
+  // left (0,1,2), right (3,4); ON left.1 = right.3; SELECT left.0, right.4
+  std::vector<Row> leftRows = {{Cell::Int(10), Cell::Int(1), Cell::Int(7)}, {Cell::Int(20), Cell::Int(2), Cell::Int(7)}};
+  std::vector<Row> rightRows = {{Cell::Int(2), Cell::Int(200)}, {Cell::Int(1), Cell::Int(100)}};
+  auto *left = new Absorbing({SQL_INTEGER, SQL_INTEGER, SQL_INTEGER}, leftRows);
+  auto *right = new Absorbing({SQL_INTEGER, SQL_INTEGER}, rightRows);
+  left->leafProject = right->leafProject = true;
+  SQLRSJoin join(SQL_JOIN_INNER, left, right, new SQLRSSCComparison(Items(Col(1)), SQLRSSC_EQUAL, Items(Col(3))));
+  SQLRSSCValueExprRefPtrList list;
+  list.Append(RefPtr<SQLRSSCValueExpr>(Col(0)));
+  list.Append(RefPtr<SQLRSSCValueExpr>(Col(4)));
+  join.PushProject(&list);
+  EXPECT_EQ(left->layout, (std::vector<int>{0, 1}));
+  EXPECT_EQ(right->layout, (std::vector<int>{0, 1}));
+  std::vector<int> delivered;
+  for (bool more = list.First(); more; more = list.Next())
+    delivered.push_back(static_cast<SQLRSSCColumnRef *>(list.GetCurrent().Get())->GetColumnId());
+  EXPECT_EQ(delivered, (std::vector<int>{0, 1, 3, 4}));
+  EXPECT_EQ(Columns(join.GetCondition()), (std::vector<int>{1, 2}));
+  SQLRSPrepareContext context;
+  join.Prepare(&context);
+  join.Exec();
+  std::vector<std::pair<int, int>> rows;
+  while (join.Fetch())
+    rows.emplace_back(join.GetValueStoreAddr(0)->GetInteger(), join.GetValueStoreAddr(3)->GetInteger());
+  EXPECT_EQ(rows, (std::vector<std::pair<int, int>>{{10, 100}, {20, 200}}));
+}
+
+TEST(Join, MaxRowsLimitsTheOuterSideOfOuterJoins) {
+  for (SQLJoinType type : {SQL_JOIN_INNER, SQL_JOIN_LEFT, SQL_JOIN_RIGHT}) {
+    auto *left = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 3}));
+    auto *right = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 3}));
+    SQLRSJoin join(type, left, right, OnEqual());
+    EXPECT_EQ(RunAll(&join, 2).size(), 2u);
+    int seen = type == SQL_JOIN_RIGHT ? right->maxRowsSeen : left->maxRowsSeen;
+    EXPECT_EQ(seen, type == SQL_JOIN_INNER ? -2 : 2) << type;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,451 @@
+// The table leaf: the query description it writes for every operator it
+// absorbs (checked byte for byte), the merges of joins and unions, outer
+// references as parameters, and its traffic with a scripted agent.
+#include "sql/exec/rs_net_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "agent_peer.h"
+#include "test_row_source.h"
+#include "sql/common/sql_hints.h"
+#include "sql/common/sql_parameter.h"
+#include "sql/exec/rs_filter.h"
+#include "sql/exec/rs_group.h"
+#include "sql/exec/rs_join.h"
+#include "sql/exec/rs_sort.h"
+#include "sql/exec/rs_union.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_comparison.h"
+#include "sql/exec/sc_const.h"
+#include "sql/exec/sc_string_ops.h"
+#include "sql/exec/sc_text_content.h"
+#include "sql/exec/sort_spec.h"
+#include "sql/validate/index_hints.h"
+
+namespace {
+
+using namespace molvane::test;
+
+constexpr int kCompany = 100;
+
+class NetFetchTest : public testing::Test {
+ protected:
+  static std::unique_ptr<SQLRSNetFetch> Leaf(char const *table = "exemp010", SQLIndexHints const *hints = nullptr) {
+    return std::unique_ptr<SQLRSNetFetch>(
+        static_cast<SQLRSNetFetch *>(SQLRSFetch::CreateRSFetch(table, kCompany, hints)));
+  }
+  static int Id(char const *table, char const *column) {
+    return SQLSchemaMgr::GetSchema(table)->GetColumnId(column);
+  }
+  static SQLRSSCColumnRef *Ref(SQLRowSource *rs, int column, int level = 0) {
+    return new SQLRSSCColumnRef(level, column, rs->GetColumnDescriptor(column));
+  }
+  static pSQLRSSCValueExprList *One(SQLRSSCValueExpr *e) {
+    auto *l = new pSQLRSSCValueExprList;
+    l->Append(e);
+    return l;
+  }
+  static SQLRSSCSearchCond *Eq(SQLRSSCValueExpr *a, SQLRSSCValueExpr *b) {
+    return new SQLRSSCComparison(One(a), SQLRSSC_EQUAL, One(b));
+  }
+  // The text of text number 1: read from the texts table's own driver.
+  static SQLRSSCValueExpr *ForeignText() {
+    return new SQLRSSCTextContent(new SQLRSSCIntegerConst(1),
+                                  new SQLRSSCStringConst(reinterpret_cast<unsigned char const *>("2"), 1), kCompany);
+  }
+  static ByteString Table(char const *name = "exemp010") {
+    return Cat({Tok(SQLNWTRSTable), Mem(name), B2(kCompany), Tok(SQLNWTNoIndexHints)});
+  }
+  static ByteString EqBytes(int level, int column, int value) {
+    return Cat({Tok(SQLNWTSCEquals), B2(1), Tok(SQLNWTVEColRef), B2(level), B2(column), Tok(SQLNWTVEIntegerConst),
+                B4(value)});
+  }
+
+  AgentTestEnv env_;
+};
+
+TEST_F(NetFetchTest, ConstructorWritesTheTableAndItsIndexHints) {
+  EXPECT_EQ(BytesOf(Leaf()->GetDescription()), Table());
+  struct Case {
+    SQLIndexHintMode mode;
+    int token;
+  } cases[] = {{SQL_INDEX_HINT_ANY, SQLNWTNull},
+               {SQL_INDEX_HINT_ASCENDING, SQLNWTAscending},
+               {SQL_INDEX_HINT_DESCENDING, SQLNWTDescending}};
+  for (auto const &c : cases) {
+    SQLIndexHints hints;
+    hints.count = 2;
+    hints.indexNumbers[0] = 1;
+    hints.indexNumbers[1] = 3;
+    hints.mode = c.mode;
+    EXPECT_EQ(BytesOf(Leaf("exemp010", &hints)->GetDescription()),
+              Cat({Tok(SQLNWTRSTable), Mem("exemp010"), B2(kCompany), Tok(SQLNWTIndexHints), B1(2), B1(1), B1(3),
+                   Tok(c.token)}));
+  }
+  SQLIndexHints none;  // a count of 0 is no hint
+  EXPECT_EQ(BytesOf(Leaf("exemp010", &none)->GetDescription()), Table());
+  auto leaf = Leaf();
+  EXPECT_EQ(leaf->GetNumCols(), SQLSchemaMgr::GetSchema("exemp010")->GetNumCols());
+}
+
+TEST_F(NetFetchTest, FilterShipsWhatTheDriverEvaluatesAndReturnsTheRest) {
+  int emp = Id("exemp010", "emp");
+  {  // three conjuncts, one reading a text of another driver
+    auto leaf = Leaf();
+    auto *foreign = Eq(ForeignText(), new SQLRSSCStringConst(reinterpret_cast<unsigned char const *>("x"), 1));
+    auto *cond = new SQLRSSCAnd(new SQLRSSCAnd(Eq(Ref(leaf.get(), emp), new SQLRSSCIntegerConst(1)), foreign),
+                                Eq(Ref(leaf.get(), emp), new SQLRSSCIntegerConst(2)));
+    SQLRSSCSearchCond *rest = nullptr;
+    leaf->PushFilter(cond, &rest);
+    std::unique_ptr<SQLRSSCSearchCond> owned(rest);
+    EXPECT_EQ(rest, foreign);
+    EXPECT_EQ(BytesOf(leaf->GetDescription()),
+              Cat({Tok(SQLNWTRSFilter), Tok(SQLNWTSCAnd), B2(2), EqBytes(0, emp, 1), EqBytes(0, emp, 2), Table()}));
+  }
+  {  // one shippable conjunct: no AND around it
+    auto leaf = Leaf();
+    SQLRSSCSearchCond *rest = nullptr;
+    leaf->PushFilter(Eq(Ref(leaf.get(), emp), new SQLRSSCIntegerConst(7)), &rest);
+    EXPECT_EQ(rest, nullptr);
+    EXPECT_EQ(BytesOf(leaf->GetDescription()), Cat({Tok(SQLNWTRSFilter), EqBytes(0, emp, 7), Table()}));
+  }
+  {  // nothing shippable: nothing written, the condition comes back
+    auto leaf = Leaf();
+    auto *foreign = Eq(ForeignText(), new SQLRSSCStringConst(reinterpret_cast<unsigned char const *>("x"), 1));
+    SQLRSSCSearchCond *rest = nullptr;
+    leaf->PushFilter(foreign, &rest);
+    std::unique_ptr<SQLRSSCSearchCond> owned(rest);
+    EXPECT_EQ(rest, foreign);
+    EXPECT_EQ(BytesOf(leaf->GetDescription()), Table());
+  }
+}
+
+TEST_F(NetFetchTest, SortGroupPrepareAndHintsArePrependedInPrefixOrder) {
+  auto leaf = Leaf();
+  int emp = Id("exemp010", "emp"), dept = Id("exemp010", "dept"), salary = Id("exemp010", "salary");
+  // GROUP BY dept: dept, COUNT(*), AVG(salary), MAX(emp), COUNT(emp)
+  auto *columns = new intList;
+  columns->Append(dept);
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::Column(dept));
+  specs->Append(SQLRSGroupSpec::CountStar());
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), salary))));
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), emp))));
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), emp))));
+  bool accepted = false;
+  leaf->PushGroup(columns, specs, &accepted);
+  EXPECT_TRUE(accepted);
+  ASSERT_EQ(leaf->GetNumCols(), 5);
+  EXPECT_EQ(leaf->GetColumnDescriptor(0)->GetType(), SQL_STRING);
+  EXPECT_EQ(leaf->GetColumnDescriptor(0)->GetLength(), 6u);
+  EXPECT_EQ(leaf->GetColumnDescriptor(1)->GetType(), SQL_INTEGER);
+  EXPECT_EQ(leaf->GetColumnDescriptor(2)->GetType(), SQL_REAL);
+  EXPECT_EQ(leaf->GetColumnDescriptor(3)->GetType(), SQL_INTEGER);
+  EXPECT_EQ(leaf->GetColumnDescriptor(4)->GetType(), SQL_INTEGER);
+  ByteString group = Cat({Tok(SQLNWTRSGroup), B2(1), B2(dept), B2(5), Tok(SQLNWTColumnId), B2(dept),
+                          Tok(SQLNWTCountStar), Tok(SQLNWTAvg), Tok(SQLNWTVEColRef), B2(0), B2(salary),
+                          Tok(SQLNWTMax), Tok(SQLNWTVEColRef), B2(0), B2(emp), Tok(SQLNWTCount),
+                          Tok(SQLNWTVEColRef), B2(0), B2(emp)});
+  EXPECT_EQ(BytesOf(leaf->GetDescription()), Cat({group, Table()}));
+
+  auto *order = new SQLSortSpecList;
+  order->Append(SQLSortSpec(2, SQLSortSpec::kDescending));
+  order->Append(SQLSortSpec(0, SQLSortSpec::kAscending));
+  EXPECT_TRUE(leaf->PushSort(order));
+  ByteString sort = Cat({Tok(SQLNWTRSSort), B2(2), B2(2), Tok(SQLNWTDescending), B2(0), Tok(SQLNWTAscending)});
+  EXPECT_TRUE(leaf->RowSetIsPrepared());
+  SQLHints hints;
+  hints.SetArrayFetchingEnabled(false);
+  hints.SetArrayFetchingSize(50);
+  hints.SetOrdered();
+  hints.SetString("abc");
+  hints.SetRowMode(SQL_HINTS_FIRST_ROWS);
+  hints.SetNoHints();
+  hints.SetBufferSize(9);
+  leaf->PushHints(&hints);
+  ByteString hintBytes =
+      Cat({Tok(SQLNWTRSHints), Tok(SQLNWTHintsArrayFetchingDisabled), Tok(SQLNWTHintsArrayFetchingSize), B4(50),
+           Tok(SQLNWTHintsOrdered), Tok(SQLNWTHintsStringHint), Mem(std::string("abc", 4)),
+           Tok(SQLNWTHintsRowModeFirstRows), Tok(SQLNWTHintsNoHints), Tok(SQLNWTTerminator)});
+  EXPECT_EQ(BytesOf(leaf->GetDescription()), Cat({hintBytes, Tok(SQLNWTRSPrepare), sort, group, Table()}));
+}
+
+TEST_F(NetFetchTest, ProjectionKeepsShippableExpressionsAndAddsTheColumnsOthersNeed) {
+  int emp = Id("exemp010", "emp"), name = Id("exemp010", "name"), dept = Id("exemp010", "dept");
+  ASSERT_LT(dept, name);
+  {
+    auto leaf = Leaf();
+    SQLRSSCValueExprRefPtrList list;
+    list.Append(RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), emp)));
+    list.Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCConcatenate(Ref(leaf.get(), name), ForeignText())));
+    list.Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCConcatenate(Ref(leaf.get(), dept), ForeignText())));
+    leaf->PushProject(&list);
+    // emp stays; the foreign expressions go, their columns come in column order.
+    ASSERT_EQ(list.NrElements(), 3);
+    std::vector<int> ids;
+    for (bool more = list.First(); more; more = list.Next())
+      ids.push_back(static_cast<SQLRSSCColumnRef *>(list.GetCurrent().Get())->GetColumnId());
+    EXPECT_EQ(ids, (std::vector<int>{emp, dept, name}));
+    ASSERT_EQ(leaf->GetNumCols(), 3);
+    EXPECT_EQ(leaf->GetColumnDescriptor(2)->GetLength(), 20u);
+    EXPECT_EQ(BytesOf(leaf->GetDescription()),
+              Cat({Tok(SQLNWTRSProject), B2(3), Tok(SQLNWTVEColRef), B2(0), B2(emp), Tok(SQLNWTVEColRef), B2(0),
+                   B2(dept), Tok(SQLNWTVEColRef), B2(0), B2(name), Table()}));
+  }
+  {  // nothing to deliver: still one column, the first
+    auto leaf = Leaf();
+    SQLRSSCValueExprRefPtrList list;
+    list.Append(RefPtr<SQLRSSCValueExpr>(ForeignText()));
+    leaf->PushProject(&list);
+    EXPECT_EQ(leaf->GetNumCols(), 1);
+    EXPECT_EQ(BytesOf(leaf->GetDescription()),
+              Cat({Tok(SQLNWTRSProject), B2(1), Tok(SQLNWTVEColRef), B2(0), B2(0), Table()}));
+  }
+}
+
+TEST_F(NetFetchTest, OuterReferencesBecomeSharedParametersAndStatementParametersAreListedOnce) {
+  auto leaf = Leaf();
+  int emp = Id("exemp010", "emp");
+  SQLColumnDescriptor outer("o", SQL_INTEGER, 4, 1);
+  SQLParameter p;
+  p.SetType(SQL_INTEGER, 4, 1);
+  // emp = outer.3 AND emp = outer.3 AND emp = ? AND emp = ?
+  auto *list = new pSQLRSSCSearchCondList;
+  list->Append(Eq(Ref(leaf.get(), emp), new SQLRSSCColumnRef(-1, 3, &outer)));
+  list->Append(Eq(Ref(leaf.get(), emp), new SQLRSSCColumnRef(-1, 3, &outer)));
+  list->Append(Eq(Ref(leaf.get(), emp), new SQLRSSCParameterRef(&p)));
+  list->Append(Eq(Ref(leaf.get(), emp), new SQLRSSCParameterRef(&p)));
+  EXPECT_TRUE(leaf->IsConstant(0));
+  SQLRSSCSearchCond *rest = nullptr;
+  leaf->PushFilter(new SQLRSSCAnd(list), &rest);
+  EXPECT_EQ(rest, nullptr);
+  EXPECT_EQ(leaf->GetParameters().NrElements(), 1);
+  EXPECT_FALSE(leaf->IsConstant(0));
+  EXPECT_TRUE(leaf->IsVariable(0));
+  ByteString description = BytesOf(leaf->GetDescription());
+  // The outer reference travels as parameter 541 with its type, length and
+  // depth; both occurrences name the same parameter.
+  ByteString head = Cat({Tok(SQLNWTRSFilter), Tok(SQLNWTSCAnd), B2(4), Tok(SQLNWTSCEquals), B2(1),
+                         Tok(SQLNWTVEColRef), B2(0), B2(emp), Tok(SQLNWTVEParameterRef)});
+  ASSERT_TRUE(std::equal(head.begin(), head.end(), description.begin()));
+  ByteString firstId(description.begin() + static_cast<long>(head.size()),
+                     description.begin() + static_cast<long>(head.size()) + 5);
+  ByteString outerParam = Cat({Tok(SQLNWTVEParameterRef), firstId, Tok(SQLNWTTypeInteger), B4(4), B4(1)});
+  ByteString statementParam =
+      Cat({Tok(SQLNWTVEParameterRef), B4(static_cast<std::int64_t>(p.GetId())), Tok(SQLNWTTypeInteger), B4(4), B4(1)});
+  ByteString eqHead = Cat({Tok(SQLNWTSCEquals), B2(1), Tok(SQLNWTVEColRef), B2(0), B2(emp)});
+  EXPECT_EQ(description, Cat({Tok(SQLNWTRSFilter), Tok(SQLNWTSCAnd), B2(4), eqHead, outerParam, eqHead, outerParam,
+                              eqHead, statementParam, eqHead, statementParam, Table()}));
+}
+
+TEST_F(NetFetchTest, JoinOfTwoLeavesOfOneDriverBecomesOneDescription) {
+  int emp = Id("exemp010", "emp"), dept = Id("exemp010", "dept"), code = Id("exdep010", "code");
+  struct Case {
+    SQLJoinType type;
+    int token;
+  } cases[] = {{SQL_JOIN_INNER, SQLNWTJoinTypeInner}, {SQL_JOIN_LEFT, SQLNWTJoinTypeLeft}};
+  for (auto const &c : cases) {
+    auto left = Leaf();
+    auto right = Leaf("exdep010");
+    int nl = left->GetNumCols(), nr = right->GetNumCols();
+    SQLColumnDescriptor const *deptD = left->GetColumnDescriptor(dept);
+    SQLColumnDescriptor const *codeD = right->GetColumnDescriptor(code);
+    auto *cond = Eq(new SQLRSSCColumnRef(0, dept, deptD), new SQLRSSCColumnRef(0, nl + code, codeD));
+    // A filter on the right side travels into the merged description.
+    auto *rightFiltered = new SQLRSFilter(right.release(), Eq(new SQLRSSCColumnRef(0, code, codeD),
+                                                              new SQLRSSCStringConst(reinterpret_cast<unsigned char const *>("A"), 1)));
+    auto *join = new SQLRSJoin(c.type, left.release(), rightFiltered, cond);
+    std::unique_ptr<SQLRowSource> tree(join->OptimizeRS());
+    auto *leaf = dynamic_cast<SQLRSNetFetch *>(tree.get());
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(leaf->GetNumCols(), nl + nr);
+    EXPECT_EQ(leaf->GetColumnDescriptor(nl + code)->GetName(), codeD->GetName());
+    ByteString condBytes = Cat({Tok(SQLNWTSCEquals), B2(1), Tok(SQLNWTVEColRef), B2(0), B2(dept), Tok(SQLNWTVEColRef),
+                                B2(0), B2(nl + code)});
+    ByteString rightBytes = Cat({Tok(SQLNWTRSFilter), Tok(SQLNWTSCEquals), B2(1), Tok(SQLNWTVEColRef), B2(0), B2(code),
+                                 Tok(SQLNWTVEStringConst), Mem("A"), Table("exdep010")});
+    EXPECT_EQ(BytesOf(leaf->GetDescription()),
+              Cat({Tok(SQLNWTRSJoin), Tok(c.token), condBytes, Table(), rightBytes}));
+    (void)emp;
+  }
+}
+
+TEST_F(NetFetchTest, JoinsThatOneQueryCannotDoStayLocal) {
+  int dept = Id("exemp010", "dept"), code = Id("exdep010", "code");
+  // FULL joins, tables of two drivers, and a filter that cannot travel with
+  // the join (a text of another driver): the join stays, no process stop.
+  for (int k = 0; k < 3; ++k) {
+    auto left = Leaf();
+    std::unique_ptr<SQLRowSource> right(k == 1 ? static_cast<SQLRowSource *>(Leaf("tttxt010").release())
+                                               : Leaf("exdep010").release());
+    int nl = left->GetNumCols();
+    SQLRSSCSearchCond *cond = nullptr;
+    if (k != 1)
+      cond = Eq(new SQLRSSCColumnRef(0, dept, left->GetColumnDescriptor(dept)),
+                new SQLRSSCColumnRef(0, nl + code, right->GetColumnDescriptor(code)));
+    SQLRowSource *leftSide = left.release();
+    if (k == 2)
+      leftSide = new SQLRSFilter(leftSide, Eq(ForeignText(), new SQLRSSCStringConst(
+                                                                  reinterpret_cast<unsigned char const *>("x"), 1)));
+    auto *join = new SQLRSJoin(k == 0 ? SQL_JOIN_FULL : SQL_JOIN_INNER, leftSide, right.release(), cond);
+    std::unique_ptr<SQLRowSource> tree(join->OptimizeRS());
+    auto *local = dynamic_cast<SQLRSJoin *>(tree.get());
+    ASSERT_NE(local, nullptr) << k;
+    if (k == 2) {
+      EXPECT_NE(dynamic_cast<SQLRSFilter *>(local->GetLeft()), nullptr);
+    }
+  }
+}
+
+TEST_F(NetFetchTest, LeftJoinUnderANullRejectingFilterIsShippedAsInner) {
+  int dept = Id("exemp010", "dept"), code = Id("exdep010", "code");
+  auto left = Leaf();
+  auto right = Leaf("exdep010");
+  int nl = left->GetNumCols();
+  SQLColumnDescriptor const *codeD = right->GetColumnDescriptor(code);
+  auto *cond = Eq(new SQLRSSCColumnRef(0, dept, left->GetColumnDescriptor(dept)), new SQLRSSCColumnRef(0, nl + code, codeD));
+  auto *join = new SQLRSJoin(SQL_JOIN_LEFT, left.release(), right.release(), cond);
+  auto *where = new SQLRSFilter(join, Eq(new SQLRSSCColumnRef(0, nl + code, codeD),
+                                         new SQLRSSCStringConst(reinterpret_cast<unsigned char const *>("B"), 1)));
+  std::unique_ptr<SQLRowSource> tree(where->OptimizeRS());
+  auto *leaf = dynamic_cast<SQLRSNetFetch *>(tree.get());
+  ASSERT_NE(leaf, nullptr);
+  ByteString d = BytesOf(leaf->GetDescription());
+  ByteString head = Cat({Tok(SQLNWTRSFilter), Tok(SQLNWTSCEquals), B2(1), Tok(SQLNWTVEColRef), B2(0), B2(nl + code),
+                         Tok(SQLNWTVEStringConst), Mem("B"), Tok(SQLNWTRSJoin), Tok(SQLNWTJoinTypeInner)});
+  EXPECT_TRUE(std::equal(head.begin(), head.end(), d.begin()));
+}
+
+TEST_F(NetFetchTest, UnionOfTwoLeavesMergesAndWidensTheColumns) {
+  int emp = Id("exemp010", "emp"), salary = Id("exemp010", "salary"), name = Id("exemp010", "name");
+  int depName = Id("exdep010", "name");
+  auto left = Leaf();
+  auto right = Leaf("exdep010");
+  SQLRSSCValueExprRefPtrList l, r;
+  l.Append(RefPtr<SQLRSSCValueExpr>(Ref(left.get(), emp)));
+  l.Append(RefPtr<SQLRSSCValueExpr>(Ref(left.get(), name)));
+  r.Append(RefPtr<SQLRSSCValueExpr>(Ref(left.get(), salary)));  // a REAL column, read from exemp010's layout
+  r.Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, depName, right->GetColumnDescriptor(depName))));
+  left->PushProject(&l);
+  right->PushProject(&r);
+  ByteString leftBytes = BytesOf(left->GetDescription());
+  ByteString rightBytes = BytesOf(right->GetDescription());
+  auto *u = new SQLRSUnion(left.release(), right.release(), false);
+  std::unique_ptr<SQLRowSource> tree(u->OptimizeRS());
+  auto *leaf = dynamic_cast<SQLRSNetFetch *>(tree.get());
+  ASSERT_NE(leaf, nullptr);
+  EXPECT_EQ(BytesOf(leaf->GetDescription()), Cat({Tok(SQLNWTRSUnion), B2(0), leftBytes, rightBytes}));
+  EXPECT_EQ(leaf->GetColumnDescriptor(0)->GetType(), SQL_REAL);  // INTEGER with REAL
+  EXPECT_EQ(leaf->GetColumnDescriptor(1)->GetLength(), 20u);
+}
+
+TEST_F(NetFetchTest, ConstLeftOuterJoinIsShippedWithItsCondition) {
+  int emp = Id("exemp010", "emp");
+  auto leaf = Leaf();
+  auto *cond = Eq(Ref(leaf.get(), emp), new SQLRSSCIntegerConst(4));
+  auto *clo = new SQLRSConstLeftOuterJoin(leaf.release(), cond);
+  std::unique_ptr<SQLRowSource> tree(clo->OptimizeRS());
+  auto *shipped = dynamic_cast<SQLRSNetFetch *>(tree.get());
+  ASSERT_NE(shipped, nullptr);
+  EXPECT_EQ(BytesOf(shipped->GetDescription()), Cat({Tok(SQLNWTRSConstLeftOuterJoin), EqBytes(0, emp, 4), Table()}));
+}
+
+// Local joins inside a shipped subquery describe themselves with their
+// operands behind them.
+TEST_F(NetFetchTest, JoinRowSourcesWriteThemselvesIntoADescription) {
+  int dept = Id("exemp010", "dept"), code = Id("exdep010", "code");
+  auto left = Leaf();
+  auto right = Leaf("exdep010");
+  int nl = left->GetNumCols();
+  auto *cond = Eq(new SQLRSSCColumnRef(0, dept, left->GetColumnDescriptor(dept)),
+                  new SQLRSSCColumnRef(0, nl + code, right->GetColumnDescriptor(code)));
+  ByteString condBytes = Cat({Tok(SQLNWTSCEquals), B2(1), Tok(SQLNWTVEColRef), B2(0), B2(dept), Tok(SQLNWTVEColRef),
+                              B2(0), B2(nl + code)});
+  SQLRSJoin join(SQL_JOIN_FULL, left.release(), right.release(), cond);
+  SQLTokenString ts(20);
+  SQLRSNetFetchParams params;
+  join.createTokenString(&ts, 0, &params);
+  EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSJoin), Tok(SQLNWTJoinTypeFull), condBytes, Table(), Table("exdep010")}));
+
+  SQLRSJoin bare(SQL_JOIN_RIGHT, Leaf().release(), Leaf("exdep010").release(), nullptr);
+  ts.Reset();
+  bare.createTokenString(&ts, 0, &params);
+  EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSJoin), Tok(SQLNWTJoinTypeRight), Tok(SQLNWTNull), Table(), Table("exdep010")}));
+
+  auto leaf = Leaf();
+  int emp = Id("exemp010", "emp");
+  auto *c = Eq(Ref(leaf.get(), emp), new SQLRSSCIntegerConst(3));
+  SQLRSConstLeftOuterJoin clo(leaf.release(), c);
+  ts.Reset();
+  clo.createTokenString(&ts, 0, &params);
+  EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSConstLeftOuterJoin), EqBytes(0, emp, 3), Table()}));
+}
+
+// A buffer size given by hints becomes the rows per fetch the agent is
+// asked for.
+TEST_F(NetFetchTest, HintedBufferSizeIsTheRowsPerFetch) {
+  auto leaf = Leaf();
+  SQLHints hints;
+  hints.SetBufferSize(9);
+  leaf->PushHints(&hints);
+  EXPECT_EQ(BytesOf(leaf->GetDescription()), Cat({Tok(SQLNWTRSHints), Tok(SQLNWTTerminator), Table()}));
+  SQLRSPrepareContext context;
+  leaf->Prepare(&context);
+  leaf->Attach(5);
+  leaf->Exec();
+  SQLTokenString end(20);
+  end.AppendToken(SQLNWTEndOfSet);
+  end.AppendBs4(static_cast<std::int32_t>(leaf->GetStatementId()));
+  env_.Peer().replies.push_back(Replies({&end}));
+  EXPECT_EQ(leaf->Fetch(), 0);
+  ByteString fetch = Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(leaf->GetStatementId())),
+                          Tok(SQLNWTPacketFetch), B4(9)});
+  EXPECT_TRUE(Contains(env_.Peer().sent.back(), fetch));
+}
+
+TEST_F(NetFetchTest, RowsComeBackThroughTheAgentWithOuterValuesBound) {
+  int emp = Id("exemp010", "emp"), name = Id("exemp010", "name");
+  // SELECT emp, name FROM exemp010 WHERE emp = <outer column 0>, run under
+  // an outer row whose column 0 holds 42.
+  auto leaf = Leaf();
+  SQLColumnDescriptor outerD("o", SQL_INTEGER, 4, 1);
+  SQLRSSCSearchCond *rest = nullptr;
+  leaf->PushFilter(Eq(Ref(leaf.get(), emp), new SQLRSSCColumnRef(-1, 0, &outerD)), &rest);
+  SQLRSSCValueExprRefPtrList list;
+  list.Append(RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), emp)));
+  list.Append(RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), name)));
+  leaf->PushProject(&list);
+
+  VectorRowSource outer({SQL_INTEGER}, {{Cell::Int(42)}});
+  SQLRSPrepareContext context;
+  outer.Prepare(&context);
+  outer.Exec();
+  ASSERT_EQ(outer.Fetch(), 1);
+  {
+    SQLRSScopedRow row(context.Scope(), &outer);
+    leaf->Prepare(&context);
+  }
+  leaf->Attach(5);
+  leaf->Exec();
+  unsigned long id = leaf->GetStatementId();
+  std::vector<SQLColumnDescriptor const *> columns = {leaf->GetColumnDescriptor(0), leaf->GetColumnDescriptor(1)};
+  env_.Peer().replies.push_back(RowSet(id, columns, {{RInt(42), RText("Ann")}, {RInt(42), RNull()}}));
+  ASSERT_EQ(leaf->Fetch(), 1);
+  EXPECT_EQ(leaf->GetValueStoreAddr(0)->GetInteger(), 42);
+  EXPECT_EQ(std::string(leaf->GetValueStoreAddr(1)->GetString(), leaf->GetValueStoreAddr(1)->GetLength()), "Ann");
+  ASSERT_EQ(leaf->Fetch(), 1);
+  EXPECT_TRUE(leaf->GetValueStoreAddr(1)->IsNull());
+  EXPECT_EQ(leaf->Fetch(), 0);
+  ASSERT_FALSE(env_.Peer().sent.empty());
+  ByteString batch = env_.Peer().sent.back();
+  // The description went out in the prepare packet, and the outer value as
+  // an INTEGER parameter.
+  EXPECT_TRUE(Contains(batch, BytesOf(leaf->GetDescription())));
+  EXPECT_TRUE(Contains(batch, Cat({Tok(SQLNWTTypeInteger), B4(42)})));
+  leaf->Break();
+  leaf->Close();
+}
+
+}  // namespace

@@ -1,0 +1,436 @@
+// The classic SQL API through its exported functions, with host callbacks
+// that record what the library hands them, over made-up validated trees.
+#include <molvane/sql.h>
+#include <molvane/zdb.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fake_statement_tree.h"
+#include "sql/statement/sql_api_internal.h"
+#include "statement_test_util.h"
+
+namespace {
+
+using faketree::Column;
+using faketree::Counts;
+using faketree::Param;
+using faketree::Statements;
+using faketree::Value;
+
+// What the host saw.
+struct Host {
+  std::vector<std::pair<int, std::string>> errors;
+  std::vector<std::string> created;  // names asked of callback 5, with ":kind"
+  int gets = 0;
+  std::map<std::string, SqlVal> values;  // variable -> value of callback 6
+  std::map<std::string, unsigned char> types;
+  int getResult = 0;
+  std::vector<std::string> puts;  // "var type length bytes-in-hex dims"
+  std::vector<std::string> whereUsed;
+  bool refuseStar = false;  // callback 5 answers null for select-star tables
+};
+Host g_host;
+
+int OnError(int line, char *text) {
+  g_host.errors.emplace_back(line, text);
+  return 0;
+}
+
+char *OnCreate(char *name, unsigned char *kind, char **record, int *const, unsigned long) {
+  g_host.created.push_back(std::string(name) + ":" + std::to_string(*kind));
+  if (*kind == 2) {
+    if (g_host.refuseStar) return nullptr;
+    *record = name;  // any address serves as the record
+  }
+  if (std::strcmp(name, "missing") == 0) return nullptr;
+  static std::vector<std::string> variables;  // stable names for the library
+  variables.reserve(64);
+  variables.push_back(std::string("var:") + name);
+  return const_cast<char *>(variables.back().c_str());
+}
+
+int OnGet(char *var, SqlVal *value, unsigned char *type, int *length) {
+  ++g_host.gets;
+  std::string name(var);
+  *value = g_host.values[name];
+  *type = g_host.types[name];
+  if (*type == SQL_TYPE_STRING) *length = static_cast<int>(std::strlen(reinterpret_cast<char *>(value->s)));
+  return g_host.getResult;
+}
+
+void OnPut(char *var, unsigned char *data, unsigned char type, int length, int *dims) {
+  std::string hex;
+  char buf[4];
+  for (int i = 0; type != 0 && i < length; ++i) {
+    std::snprintf(buf, sizeof buf, "%02x", data[i]);
+    hex += buf;
+  }
+  std::string out = std::string(var ? var : "(null)") + " " + std::to_string(type) + " " +
+                    std::to_string(length) + " " + hex;
+  if (dims != nullptr) out += " {" + std::to_string(dims[0]) + "}";
+  g_host.puts.push_back(out);
+}
+
+void OnWhereUsed(char const *name, int kind) {
+  g_host.whereUsed.push_back(std::string(name) + ":" + std::to_string(kind));
+}
+
+class SqlApi : public StatementFixture {
+ protected:
+  void SetUp() override {
+    StatementFixture::SetUp();
+    g_host = Host();
+    sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(&OnError));
+    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(&OnCreate));
+    sql_init_func(SQL_FUNC_GET_EXTVAR, reinterpret_cast<sql_func>(&OnGet));
+    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(&OnPut));
+    sql_init_func(SQL_WHERE_USED, reinterpret_cast<sql_func>(&OnWhereUsed));
+  }
+  static std::string Error(QPCStatement *h) {
+    std::int32_t number = -1;
+    char const *text = nullptr;
+    if (sql_get_error(h, &number, &text) != 0) return "(bad handle)";
+    return std::to_string(number) + " " + text;
+  }
+};
+
+TEST_F(SqlApi, HandlesThatAreNotLiveAreRefusedUnread) {
+  Statements()["q"] = Query();
+  QPCStatement *closed = sql_parse("q", 1, 0);
+  ASSERT_NE(closed, nullptr);
+  ASSERT_EQ(sql_close(closed), 0);
+  int made_up = 0x1A2B3C4D;  // even a live handle's magic word is not enough
+  QPCStatement *handles[] = {nullptr, closed, reinterpret_cast<QPCStatement *>(&made_up)};
+  for (QPCStatement *h : handles) {
+    g_host.errors.clear();
+    zdb_errno = 0;
+    EXPECT_EQ(sql_exec(h, 1), -1);
+    EXPECT_EQ(zdb_errno, SQL_ERR_INVALID_HANDLE);
+    ASSERT_EQ(g_host.errors.size(), 1U);
+    EXPECT_EQ(g_host.errors[0].first, 0);
+    EXPECT_EQ(g_host.errors[0].second.rfind("SQLState HYL00: Invalid Sql id: ", 0), 0U);
+    EXPECT_EQ(sql_fetch(h), -1);
+    EXPECT_EQ(sql_close(h), -1);
+    EXPECT_EQ(sql_action_type(h), -1);
+    EXPECT_EQ(sql_get_statement_text(h), nullptr);
+  }
+}
+
+TEST_F(SqlApi, ParseFailuresReturnNullWithTheErrorNumber) {
+  faketree::Statement q = Query();
+  q.failAt = faketree::FailAt::Parse;
+  q.failLine = 3;
+  Statements()["bad"] = q;
+  EXPECT_EQ(sql_parse("bad", 1, 0), nullptr);
+  EXPECT_EQ(zdb_errno, 302);
+  ASSERT_EQ(g_host.errors.size(), 1U);
+  EXPECT_EQ(g_host.errors[0], std::make_pair(3, std::string("SQLState 42000: Syntax error (error 302)")));
+  EXPECT_EQ(sql_parse("bad", 1, SQL_PARSE_NO_ERROR_CALLBACK), nullptr);
+  EXPECT_EQ(zdb_errno, 302);
+  EXPECT_EQ(g_host.errors.size(), 1U);
+  // A record with native number 0 still fails with a number.
+  EXPECT_EQ(sql_parse(nullptr, 1, 0), nullptr);
+  EXPECT_EQ(zdb_errno, SQL_ERR_STATEMENT);
+  EXPECT_EQ(g_host.errors.back().second, "SQLState HY009: Invalid use of null pointer");
+}
+
+TEST_F(SqlApi, SelectItemWithoutANameMustBeBoundExplicitly) {
+  faketree::Statement q = Query();
+  q.columns.push_back(Column{"", SQL_INTEGER, 4, true});
+  Statements()["q"] = q;
+  EXPECT_EQ(sql_parse("q", 1, 0), nullptr);
+  EXPECT_EQ(zdb_errno, 302);
+  ASSERT_EQ(g_host.errors.size(), 1U);
+  EXPECT_EQ(g_host.errors[0].second, "SQLState HYL06: select item 2 must be bound explicitly (302)");
+}
+
+TEST_F(SqlApi, ParseModeFollowsTheFlags) {
+  Statements()["q"] = Query();
+  QPCStatement *h = sql_parse("q", 1, SQL_PARSE_TABLE_REF_FLAG | SQL_PARSE_FROM_OPTIONAL |
+                                          SQL_PARSE_ANSI | SQL_PARSE_NAME_RESOLUTION);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Counts().lastMode, 0x37);
+  EXPECT_EQ(sql_action_type(h), SQL_ACTION_SELECT);
+  EXPECT_EQ(sql_query_with_rpoint(h), 0);
+  EXPECT_STREQ(sql_get_statement_text(h), "q");
+  EXPECT_EQ(sql_get_num_resultcols(h), 1);
+  EXPECT_EQ(sql_get_num_parameters(h), 0);
+  unsigned long id = 0, original = 0;
+  ASSERT_EQ(sql_get_stmt_id(h, &id, &original), 0);
+  EXPECT_EQ(id, original);
+  char const *name = nullptr;
+  int derived = -1;
+  ASSERT_EQ(sql_get_select_target(h, 0, &name, &derived), 0);
+  EXPECT_STREQ(name, "k");
+  EXPECT_EQ(derived, 0);
+  EXPECT_EQ(Error(h), "0 ");
+  sql_close(h);
+}
+
+TEST_F(SqlApi, WhereUsedNamesReachCallbackEightOnlyWithFlagEight) {
+  faketree::Statement q = Query();
+  q.whereUsed = {"tttst001"};
+  Statements()["q"] = q;
+  Statements()["r"] = q;
+  QPCStatement *plain = sql_parse("q", 1, 0);
+  EXPECT_TRUE(g_host.whereUsed.empty());
+  QPCStatement *h = sql_parse("r", 1, SQL_PARSE_WHERE_USED);
+  EXPECT_EQ(g_host.whereUsed, std::vector<std::string>{"tttst001:2"});
+  sql_close(plain);
+  sql_close(h);
+}
+
+TEST_F(SqlApi, BindInputConvertsEachTypeCode) {
+  faketree::Statement q = Query();
+  q.params = {Param{"i", SQL_INTEGER}, Param{"r", SQL_REAL}, Param{"s", SQL_STRING},
+              Param{"b", SQL_RAW}, Param{"x", SQL_RAW}};
+  Statements()["q"] = q;
+  QPCStatement *h = sql_parse("q", 1, 0);
+  ASSERT_NE(h, nullptr);
+  std::int32_t i = 7;  // the host's integer is 32 bits wide
+  double r = 2.5;
+  unsigned char text[] = "abc\0def";
+  unsigned char *bytes = text;
+  EXPECT_EQ(sql_bind_input(h, "i", SQL_TYPE_INTEGER, 4, &i), 0) << Error(h);
+  EXPECT_EQ(sql_bind_input(h, "r", SQL_TYPE_REAL, 8, &r), 0) << Error(h);
+  EXPECT_EQ(sql_bind_input(h, "s", SQL_TYPE_STRING, 7, &bytes), 0) << Error(h);
+  EXPECT_EQ(sql_bind_input(h, "b", SQL_TYPE_STRING, 7, &bytes), 0) << Error(h);  // raw: all 7
+  EXPECT_EQ(sql_wh_bind(h, "x", SQL_TYPE_RAW, 2, &bytes), 0) << Error(h);
+  EXPECT_EQ(sql_exec(h, 1), 0) << Error(h);
+  EXPECT_TRUE(g_host.created.size() == 1 && g_host.created[0] == "k:1");  // the select item
+  sql_close(h);
+}
+
+TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
+  faketree::Statement q = Query();
+  q.params = {Param{"i", SQL_INTEGER}};
+  q.columns.push_back(Column{"k", SQL_INTEGER, 4});  // two items of one name
+  q.rows = {{Value(1), Value(1)}};
+  Statements()["two"] = q;
+  Statements()["none"] = Query();
+  QPCStatement *none = sql_parse("none", 1, 0);
+  std::int32_t v = 1;
+  EXPECT_EQ(sql_bind_input(none, "i", SQL_TYPE_INTEGER, 4, &v), -1);
+  EXPECT_EQ(Error(none), "301 SQLState HYL02: Unknown input parameter 'i' (301)");
+  EXPECT_EQ(g_host.errors.back().second, "SQLState HYL02: Unknown input parameter 'i' (301)");
+  QPCStatement *h = sql_parse("two", 1, 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(sql_bind_input(h, "i", 4, 4, &v), -1);
+  EXPECT_EQ(Error(h), "301 SQLState HYL01: Unsupported type for sql_bind_input (301)");
+  double real = 1.5;
+  EXPECT_EQ(sql_bind_input(h, "i", SQL_TYPE_REAL, 8, &real), -1);  // statement's refusal
+  EXPECT_EQ(Error(h), "301 SQLState QP010: Parameter 'i' should be of type INTEGER instead of type REAL");
+  EXPECT_EQ(sql_bind_input(h, "i", SQL_TYPE_INTEGER, 4, nullptr), -1);
+  ASSERT_EQ(sql_bind_input(h, "i", SQL_TYPE_INTEGER, 4, &v), 0);
+  // One sql_sel_bind binds both items of the name: no variable is asked for.
+  ASSERT_EQ(sql_sel_bind(h, "k", const_cast<char *>("mine")), 0);
+  ASSERT_EQ(sql_sel_bind(h, "nothing", const_cast<char *>("mine")), 0);
+  EXPECT_EQ(sql_exec(h, 1), 0) << Error(h);
+  EXPECT_TRUE(g_host.created.empty());
+  ASSERT_EQ(sql_fetch(h), 0);
+  EXPECT_EQ(g_host.puts, (std::vector<std::string>{"mine 3 4 00000001 {1}", "mine 3 4 00000001 {1}"}));
+  sql_close(h);
+  sql_close(none);
+}
+
+TEST_F(SqlApi, ExternalVariablesAreFoundOnceAndReadAtEveryExec) {
+  faketree::Statement q = Query();
+  q.params = {Param{"n", SQL_INTEGER}, Param{"t", SQL_STRING}};
+  Statements()["q"] = q;
+  QPCStatement *h = sql_parse("q", 1, 0);
+  ASSERT_NE(h, nullptr);
+  g_host.values["var:n"].l = 5;
+  g_host.types["var:n"] = SQL_TYPE_INTEGER;
+  static unsigned char text[] = "hello";
+  g_host.values["var:t"].s = text;
+  g_host.types["var:t"] = SQL_TYPE_STRING;
+  ASSERT_EQ(sql_exec(h, 1), 0) << Error(h);
+  ASSERT_EQ(sql_exec(h, 1), 0) << Error(h);  // breaks the open cursor first
+  EXPECT_EQ(g_host.created, (std::vector<std::string>{"n:1", "t:1", "k:1"}));
+  EXPECT_EQ(g_host.gets, 4);
+  g_host.types["var:n"] = 9;
+  EXPECT_EQ(sql_exec(h, 1), -1);
+  EXPECT_EQ(Error(h), "301 SQLState HYL01: Invalid bind type (301)");
+  g_host.getResult = 1;
+  EXPECT_EQ(sql_exec(h, 1), -1);
+  EXPECT_EQ(Error(h), "301 SQLState HYL05: Get value of external variable 'n' failed (301)");
+  sql_close(h);
+}
+
+TEST_F(SqlApi, ExecRefusalsBeforeTheStatementRuns) {
+  struct Case {
+    std::vector<Param> params;
+    std::vector<std::pair<std::string, bool>> stars;
+    bool refuseStar;
+    std::string error;
+    std::vector<std::string> created;
+  } cases[] = {
+      {{Param{"1st", SQL_INTEGER}}, {}, false,
+       "301 SQLState HYL03: Pseudo variable '1st' not bound before sql_exec (301)", {}},
+      {{Param{"missing", SQL_INTEGER}}, {}, false,
+       "301 SQLState HYL04: External variable 'missing' not found (301)", {"missing:1"}},
+      {{}, {{"tttst001", false}}, true,
+       "301 SQLState HYL04: External variable 'tttst001' not found (301)", {"k:1", "tttst001:2"}},
+  };
+  int n = 0;
+  for (Case const &c : cases) {
+    faketree::Statement q = Query();
+    q.params = c.params;
+    q.starTables = c.stars;
+    std::string text = "q" + std::to_string(n++);
+    Statements()[text] = q;
+    g_host.created.clear();
+    g_host.refuseStar = c.refuseStar;
+    QPCStatement *h = sql_parse(text.c_str(), 1, 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(sql_exec(h, 1), -1);
+    EXPECT_EQ(Error(h), c.error);
+    EXPECT_EQ(zdb_errno, 301);
+    EXPECT_EQ(g_host.created, c.created) << c.error;
+    EXPECT_EQ(Counts().execs, 0);
+    sql_close(h);
+  }
+}
+
+TEST_F(SqlApi, FetchDeliversFieldsAndEndsWith111Or110) {
+  faketree::Statement q;
+  q.columns = {Column{"n", SQL_INTEGER, 4}, Column{"s", SQL_STRING, 5}, Column{"r", SQL_REAL, 8}};
+  q.rows = {{Value(258), Value(std::string("abc")), Value(1.0)},
+            {Value(), Value(), Value()}};
+  q.starTables = {{"tttst001", false}, {"tttst002", true}};
+  q.retry = SQL_RETRY_INCLUSIVE;
+  Statements()["q"] = q;
+  Statements()["empty"] = Query(0);
+  QPCStatement *h = sql_parse("q", 1, 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(sql_query_with_rpoint(h), 1);
+  ASSERT_EQ(sql_sel_bind(h, "s", const_cast<char *>("mine")), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0) << Error(h);
+  ASSERT_EQ(sql_fetch(h), 0) << Error(h);
+  EXPECT_EQ(g_host.puts,
+            (std::vector<std::string>{"var:n 3 4 00000102 {1}", "mine 6 5 6162632020 {1}",
+                                      "var:r 5 8 000000000000f03f {1}", "var:tttst001 0 0 ",
+                                      "var:tttst002 0 2 "}));
+  g_host.puts.clear();
+  ASSERT_EQ(sql_fetch(h), 0);
+  EXPECT_EQ(g_host.puts[0], "var:n 3 4 00000000 {1}");
+  EXPECT_EQ(g_host.puts[1], "mine 6 5 2020202020 {1}");
+  EXPECT_EQ(sql_fetch(h), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_NO_MORE_ROWS);
+  EXPECT_EQ(Error(h), "110 ");
+  sql_close(h);
+
+  h = sql_parse("empty", 1, 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  EXPECT_EQ(sql_fetch(h), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_NO_ROWS);
+  sql_close(h);
+}
+
+TEST_F(SqlApi, SkipRowsCountsAsTheFirstFetch) {
+  Statements()["q"] = Query(3);
+  QPCStatement *h = sql_parse("q", 1, 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  int skipped = 0;
+  ASSERT_EQ(sql_skip_rows(h, 2, &skipped), 0);
+  EXPECT_EQ(skipped, 2);
+  EXPECT_EQ(sql_skip_rows(h, 5, &skipped), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_NO_MORE_ROWS);
+  EXPECT_TRUE(g_host.puts.empty());
+  sql_close(h);
+}
+
+TEST_F(SqlApi, UpdateThatTouchesNoRowFailsWith111AndNoText) {
+  Statements()["u"] = Update(0);
+  Statements()["u"].params = {Param{"v", SQL_INTEGER}};
+  QPCStatement *h = sql_parse("u", 1, 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(sql_action_type(h), SQL_ACTION_UPDATE);
+  std::int32_t v = 1;
+  ASSERT_EQ(sql_bind_input(h, "v", SQL_TYPE_INTEGER, 4, &v), 0);
+  EXPECT_EQ(sql_exec(h, 1), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_NO_ROWS);
+  EXPECT_EQ(Error(h), "111 ");
+  EXPECT_TRUE(g_host.errors.empty());
+  sql_close(h);
+}
+
+TEST_F(SqlApi, StatementRecordsWithoutANativeNumberStillFail) {
+  Statements()["q"] = Query();
+  QPCStatement *h = sql_parse("q", 1, 0);
+  EXPECT_EQ(sql_exec(h, 1000), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_STATEMENT);
+  EXPECT_EQ(Error(h), "301 SQLState HYS00: Invalid company number 1000");
+  EXPECT_EQ(sql_set_rds_full(h, -1), -1);
+  EXPECT_EQ(Error(h), "301 SQLState HYS04: Invalid buffer size -1");
+  EXPECT_EQ(sql_save_rpoint(h), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_STATEMENT);
+  sql_close(h);
+}
+
+TEST_F(SqlApi, EndOfSessionLeavesHandlesThatRefuseToRun) {
+  Statements()["q"] = Query();
+  QPCStatement *h = sql_parse("q", 6, 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  EXPECT_EQ(qpc_session_used(6), 1);
+  SQLOnCloseSession(6);
+  EXPECT_EQ(qpc_session_used(6), 0);
+  EXPECT_EQ(sql_exec(h, 1), -1);  // the implicit break finds no cursor
+  EXPECT_EQ(Error(h), "301 SQLState HY010: Function sequence error - Exec called out of sequence");
+  EXPECT_EQ(sql_fetch(h), -1);
+  EXPECT_EQ(sql_close(h), 0);
+}
+
+TEST_F(SqlApi, RetryThroughTheApi) {
+  faketree::Statement q = Query(4);
+  q.retry = SQL_RETRY_STRICT;
+  Statements()["q"] = q;
+  QPCStatement *h = sql_parse("q", 1, 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  ASSERT_EQ(sql_fetch(h), 0);
+  ASSERT_EQ(sql_save_rpoint(h), 0);
+  ASSERT_EQ(sql_retry(h), 0) << Error(h);
+  g_host.puts.clear();
+  ASSERT_EQ(sql_fetch(h), 0);
+  EXPECT_EQ(g_host.puts, std::vector<std::string>{"var:k 3 4 00000002 {1}"});
+  ASSERT_EQ(sql_break(h), 0);
+  EXPECT_EQ(sql_set_timeout(h, 5), 0);
+  sql_close(h);
+}
+
+TEST_F(SqlApi, CallbackSlots) {
+  EXPECT_EQ(sql_init_func(3, reinterpret_cast<sql_func>(&OnError)), nullptr);
+  sql_func previous = sql_init_func(SQL_FUNC_ERROR, nullptr);  // back to the default
+  EXPECT_EQ(previous, reinterpret_cast<sql_func>(&OnError));
+  sql_func fallback = sql_init_func(SQL_FUNC_ERROR, previous);
+  EXPECT_NE(fallback, nullptr);
+  EXPECT_NE(fallback, previous);
+  testing::internal::CaptureStderr();
+  reinterpret_cast<sql_error_func>(fallback)(0, const_cast<char *>("x"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Function SQL_FUNC_ERROR not defined\n");
+}
+
+TEST_F(SqlApi, ActionNames) {
+  EXPECT_STREQ(sql_action(1), "select");
+  EXPECT_STREQ(sql_action(2), "update");
+  EXPECT_STREQ(sql_action(4), "delete");
+  EXPECT_STREQ(sql_action(3), "unknown sql statement");
+}
+
+TEST_F(SqlApi, TraceLevelIsReadOnceFromTheSetting) {
+  dbc_settings().tt_sql_trace = 0x105;
+  testing::internal::CaptureStderr();
+  init_qpc_debug();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Tracing on: TT_SQL_TRACE = 05\n");
+  EXPECT_EQ(QP_DBG, 5);
+  dbc_settings().tt_sql_trace = 1;
+  init_qpc_debug();
+  EXPECT_EQ(QP_DBG, 5);
+}
+
+}  // namespace

@@ -1,0 +1,25 @@
+#include "host_errors.h"
+
+#include <string>
+
+#include <molvane/zdb.h>
+
+namespace molvane::host {
+
+bool PrintError(std::FILE *out, int err, const char *note) {
+  const char *msg = get_zdb_msg();
+  std::string text = msg != nullptr && *msg != '\0' ? msg : zdberrorstr(err);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  const char *name = zdberrorname(err);
+  if (name != nullptr)
+    std::fprintf(out, "error %d (%s): %s", err, name, text.c_str());
+  else
+    std::fprintf(out, "error %d: %s", err, text.c_str());
+  if (note != nullptr) std::fprintf(out, "; %s", note);
+  std::fprintf(out, "\n");
+  return false;
+}
+
+bool PrintError(std::FILE *out, int err) { return PrintError(out, err, nullptr); }
+
+}  // namespace molvane::host
