@@ -78,7 +78,8 @@ int zdb_start() {
 
 void zdb_set_profile_callback(void (*callback)(int)) { g_state.profile_callback = callback; }
 
-static int zdb_init_api_unguarded(const char *progname, const char *log_arg, int link, int locale_arg) {
+static int zdb_init_api_unguarded(const char *progname, const char *log_arg, int link,
+                                  int locale_arg) {
   log_set_progname(progname, log_arg);
   if (int rc = init_user(); rc != 0) return rc;
   blat_initiate();

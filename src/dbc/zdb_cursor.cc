@@ -56,8 +56,8 @@ ZDB_BIND field_bind(const ZDB_BIND &bind) {
 
 }  // namespace
 
-static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int compnr, void *binds, int count,
-             int trans_id) {
+static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int compnr,
+                              void *binds, int count, int trans_id) {
   if (result != nullptr) *result = nullptr;
   if (table_name == nullptr || table_name[0] == '\0') {
     zdb_error(ZE_ILLEGAL_STATE);
@@ -114,7 +114,8 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
 
 int zdb_open(ZDB_CURSOR **result, const char *table_name, int compnr, void *binds, int count,
              int trans_id) {
-  return zdb_api_call([&] { return zdb_open_unguarded(result, table_name, compnr, binds, count, trans_id); });
+  return zdb_api_call(
+      [&] { return zdb_open_unguarded(result, table_name, compnr, binds, count, trans_id); });
 }
 
 static int zdb_close_unguarded(ZDB_CURSOR *cursor) {

@@ -288,8 +288,9 @@ ZDB_INTERNAL_CURSOR *open_internal(ZDB_CURSOR *cursor, int compnr) {
     }
     head = chain_head(company.get(), main);
     if (head->tsession->key->table != table)
-      log_mesg(__FILE__, __LINE__, "Wrong table", 0, "Internal cursor of %s on a table session of %s",
-               table->name, head->tsession->key->table->name);
+      log_mesg(__FILE__, __LINE__, "Wrong table", 0,
+               "Internal cursor of %s on a table session of %s", table->name,
+               head->tsession->key->table->name);
     // Room for the whole row, with _dlock and _compnr behind the columns.
     company->row.assign(table->row_length, 0);
     company->read = choose_read(main, td.nr_server);

@@ -56,7 +56,9 @@ class Transaction {
   void Run(const std::string &out) {
     mal_set_failure_hook(FailMal);
     const std::function<int()> steps[] = {
-        [&] { return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1; },
+        [&] {
+          return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1;
+        },
         [&] { return (trans_ = zdb_start_session("rows")) > 0 ? 0 : -1; },
         [&] { return zdb_open(&cursor_, "exemp010", 1, row_, 0, trans_); },
         // The row, commit and read calls of the C API come with the host's
@@ -178,7 +180,8 @@ Result RunTry(int nth, int emp, const std::string &out) {
   const pid_t pid = fork();
   if (pid == 0) {
     // A single try (MOLVANE_FAIL_AT) keeps its standard error on the terminal.
-    if (std::getenv("MOLVANE_FAIL_AT") == nullptr && std::freopen(err.c_str(), "w", stderr) == nullptr)
+    if (std::getenv("MOLVANE_FAIL_AT") == nullptr &&
+        std::freopen(err.c_str(), "w", stderr) == nullptr)
       std::exit(90);
     // An exception that nothing catches shows where it came from.
     std::set_terminate([] {
