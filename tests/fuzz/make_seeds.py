@@ -109,6 +109,7 @@ tokens = [
 ]
 for i, t in enumerate(tokens):
     put('token_string', f'seed-{i:03d}', t)
+    put('driver_sql_agent', f'seed-{i:03d}', t)
 
 
 # Reply readers: the request code, then the reply (big-endian fields).
