@@ -1,5 +1,5 @@
-// Memory that runs out at any allocation along a transaction: logon, open,
-// insert (with its flush to the driver), commit and keyed read. The Nth
+// Memory that runs out at any allocation along a transaction through the C
+// API: logon, start, open, insert, flush, commit and keyed read. The Nth
 // allocation of the host fails, counted over operator new and the library's
 // allocator (mal_*); the reference driver runs in its own process and is
 // not touched. The call that meets the failure reports error 501; the host
@@ -24,17 +24,13 @@
 
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
 
 #include "alloc_failure.h"
-#include "dbc/action_codes.h"
 #include "dbc/dd.h"
-#include "dbc/rds.h"
 #include "dbc/zdb_attach.h"
-#include "dbc/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_exec.h"
-#include "dbc/zdb_guard.h"
 #include "platform/mal.h"
 #include "support/test_env.h"
 
@@ -61,13 +57,10 @@ class Transaction {
         },
         [&] { return (trans_ = zdb_start_session("rows")) > 0 ? 0 : -1; },
         [&] { return zdb_open(&cursor_, "exemp010", 1, row_, 0, trans_); },
-        // The row, commit and read calls of the C API come with the host's
-        // record commands; the request procedures under them are called
-        // here as those calls will: with memory failures turned into 501.
-        [&] { return zdb_api_call([&] { return Insert(); }); },
-        [&] { return zdb_api_call([&] { return Flush(); }); },
-        [&] { return zdb_api_call([&] { return Commit(); }); },
-        [&] { return zdb_api_call([&] { return Read(); }); },
+        [&] { return Insert(); },
+        [&] { return zdb_flush(trans_); },
+        [&] { return zdb_exec_db(commit_trans, trans_); },
+        [&] { return Read(); },
     };
     int passed = 0;
     int error = 0;
@@ -109,47 +102,19 @@ class Transaction {
     return ok;
   }
 
-  DD_TABLE *Table() { return ddtable("exemp010"); }
-  ZDB_INTERNAL_CURSOR *Cursor() {
-    ZDB_INTERNAL_CURSOR *ic = nullptr;
-    return zdb_get_internal_cursor(&ic, cursor_, 1) == 0 ? ic : nullptr;
-  }
-  // A row image of the employee (big-endian number), in a buffer of the
-  // test's own that exists before any failure is armed.
-  const unsigned char *Image(DD_TABLE *t) {
-    image_.assign(t->dlock_offset, 0);
-    fill_default_row(t, image_.data());
+  // The cursor's row buffer holds the employee (a big-endian number) over
+  // the table's defaults.
+  int SetRow() {
+    DD_TABLE *t = ddtable("exemp010");
+    if (t == nullptr) return -1;
+    fill_default_row(t, row_);
     DD_COLUMN *e = ddcolumn("exemp010.emp");
     for (int i = 0; i < 4; ++i)
-      image_[e->offset + e->length - 1 - i] = static_cast<unsigned char>(emp_ >> (8 * i));
-    return image_.data();
+      row_[e->offset + e->length - 1 - i] = static_cast<unsigned char>(emp_ >> (8 * i));
+    return 0;
   }
-  int Insert() {
-    DD_TABLE *t = Table();
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    if (t == nullptr || ic == nullptr) return -1;
-    record_.assign(ZDB_ACTION_HEADER, 0);
-    record_[3] = RDS_ACT_INSERT;
-    const unsigned char *image = Image(t);
-    record_.insert(record_.end(), image, image + t->dlock_offset);
-    return zdb_do_exec_row(ic, record_.data(), 0, 0);
-  }
-  int Flush() {
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    return ic == nullptr ? -1 : flush_updates(ic->tsession->session);
-  }
-  int Commit() {
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    return ic == nullptr ? -1 : zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
-  }
-  int Read() {
-    DD_TABLE *t = Table();
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    if (t == nullptr || ic == nullptr) return -1;
-    zdb_extract_key(buf_, Image(t), key_desc(t, 1));
-    auto length = static_cast<std::uint16_t>(_zdb_key_size(key_desc(t, 1)->parts));
-    return zdb_do_exec_read_eq(ic->company->read, 0, buf_, &length, sizeof buf_, nullptr, 1);
-  }
+  int Insert() { return SetRow() == 0 ? zdb_exec_row(cursor_, db_insert, 0, 1) : -1; }
+  int Read() { return SetRow() == 0 ? zdb_exec_row(cursor_, db_eq, 0, 1) : -1; }
 
   int remaining_;  // allocations to let through before the failing one; < 0: none
   int emp_;
@@ -157,9 +122,6 @@ class Transaction {
   int trans_ = 0;
   ZDB_CURSOR *cursor_ = nullptr;
   unsigned char row_[DD_MAX_ROW_LENGTH] = {};
-  unsigned char buf_[DD_MAX_ROW_LENGTH] = {};
-  std::vector<unsigned char> image_ = std::vector<unsigned char>(DD_MAX_ROW_LENGTH);
-  std::vector<unsigned char> record_ = std::vector<unsigned char>(DD_MAX_ROW_LENGTH + 64);
 };
 
 struct Result {
@@ -260,6 +222,7 @@ TEST(AllocationFailure, EachAllocationAlongATransactionFailsWith501) {
     }
     failures += r.passed < 7;
   }
+  std::printf("allocations along the transaction: %ld, tried: %zu\n", clean.counted, tries.size());
   EXPECT_EQ(wrong.str(), "");
   EXPECT_GT(failures, 0) << "no injected failure reached a caller";
 }
