@@ -334,10 +334,10 @@ STREAM *qelt_sopen(const char *name, const char *mode) {
     } else if (!alt.valid) {
       err = ENOENT;
     } else {
-      STREAM *s = OpenLocal(alt.path, m);
+      StreamPtr s(OpenLocal(alt.path, m));
       if (s != nullptr) {
-        fname_set_last(alt.path);
-        return s;
+        fname_set_last(alt.path);  // may run out of memory: s is closed then
+        return s.release();
       }
       err = errno;
     }
@@ -509,6 +509,12 @@ long stream_stell(STREAM *stream) {
     return -1;
   }
   return LogicalPosition(stream);
+}
+
+int stream_unwrite(STREAM *stream, size_t count) {
+  if (stream == nullptr || count > stream->wlen) return -1;
+  stream->wlen -= count;
+  return 0;
 }
 
 char *sgets(char *buffer, int size, STREAM *stream) {
