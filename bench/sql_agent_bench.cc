@@ -32,16 +32,17 @@ struct Fixture {
   sqlite3 *db = nullptr;
   DdCatalog catalog;
   std::unique_ptr<SqlAgent> agent;
-  std::vector<SQLColumnDescriptor> columns = {SQLColumnDescriptor("id", SQL_INTEGER, 4, 1),
-                                              SQLColumnDescriptor("name", SQL_STRING, 12, 1),
-                                              SQLColumnDescriptor("price", SQL_REAL, 8, 1),
-                                              SQLColumnDescriptor("qty", SQL_INTEGER, 2, 1)};
+  std::vector<SQLColumnDescriptor> columns = {
+      SQLColumnDescriptor("id", SQL_INTEGER, 4, 1), SQLColumnDescriptor("name", SQL_STRING, 12, 1),
+      SQLColumnDescriptor("price", SQL_REAL, 8, 1), SQLColumnDescriptor("qty", SQL_INTEGER, 2, 1)};
   Fixture() {
     sqlite3_open(":memory:", &db);
     DdTableDesc desc;
     desc.name = "bnchrows";
-    desc.columns = {{"id", 4, 0, 3, 0, 1, {0, 0}}, {"name", 12, 4, 6, 0, 1, {0, 0}},
-                    {"price", 8, 16, 5, 0, 1, {0, 0}}, {"qty", 2, 24, 2, 0, 1, {0, 0}}};
+    desc.columns = {{"id", 4, 0, 3, 0, 1, {0, 0}},
+                    {"name", 12, 4, 6, 0, 1, {0, 0}},
+                    {"price", 8, 16, 5, 0, 1, {0, 0}},
+                    {"qty", 2, 24, 2, 0, 1, {0, 0}}};
     std::string error;
     catalog.Add(db, desc, 1, &error);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
@@ -61,7 +62,7 @@ struct Fixture {
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     AgentContext ctx{[this](const std::string &t, int c) { return catalog.Find(t, c); },
                      [](const std::string &, int c) { return c; },
-                     [this](std::uint32_t s) { return s == kSession ? db : nullptr; }};
+                     [this](std::uint32_t s) { return s == kSession ? db : nullptr; }, nullptr};
     agent = std::make_unique<SqlAgent>(ctx, false);
   }
 };

@@ -23,7 +23,7 @@ constexpr std::size_t kHeader = 12;  // sequence number, action kind, action fla
 // Buffered action kinds.
 enum : std::uint32_t {
   kInsert = 1, kDelete = 2, kUpdateOld = 3, kUpdateNew = 4, kRefcount = 5,
-  kDeleteWhole = 6, kUpdateWhole = 7, kRefresh = 8,
+  kDeleteWhole = 6, kUpdateWhole = 7, kRefresh = 8, kClearWhole = 9, kDropWhole = 10,
 };
 // Host flags that let an error count as success.
 constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
@@ -87,6 +87,17 @@ TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int 
   if (it == rows_.end())
     it = rows_.emplace(key, std::make_unique<TableRows>(session->db(), desc, physical)).first;
   return *it->second;
+}
+
+bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
+  std::string table_key = TableKey(table, physical);
+  auto t = table_locks_.find(table_key);
+  if (t != table_locks_.end() && t->second != session) return true;
+  std::string prefix = table_key + '\0';
+  for (auto it = row_locks_.lower_bound(prefix);
+       it != row_locks_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+    if (it->second != session) return true;
+  return false;
 }
 
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
@@ -168,6 +179,14 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
             break;
           }
           case kRefresh:
+            break;
+          // The whole table, with the reference work that this driver has
+          // none of: clear_table and drop_table.
+          case kClearWhole:
+            rc = table.Clear();
+            break;
+          case kDropWhole:
+            rc = table.Drop();
             break;
           default:
             rc = ZE_ILLEGAL_ARGUMENT;

@@ -52,6 +52,9 @@ class DataPlane {
   // A table action; 0 or an error number, *argument answered.
   std::uint32_t TableAction(DriverSession *session, const std::string &table, int compnr,
                             std::uint32_t action, std::uint32_t *argument, const DataContext &ctx);
+  // True when another session holds the table locked or any row of it:
+  // a DELETE or UPDATE of the SQL agent is then refused, not waited on.
+  bool LockedForOthers(std::uint32_t session, const std::string &table, int physical) const;
   // The session's transaction ended: its locks go.
   void EndTransaction(std::uint32_t session_id);
   // The session is gone: its locks, its kept batch and its prepared

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,35 @@ struct DriverOptions {
   // Parses the arguments; an unknown or malformed option is logged and
   // ignored.
   static DriverOptions FromArgs(const std::vector<std::string> &args);
+};
+
+// Fault injection of the driver executable, for tests of what a host does
+// when its driver dies: "--die-at-request=N" ends the process (status 3)
+// once it has handled its Nth request, before the reply leaves, and with
+// "--cut-reply" it first sends the first half of that reply. The client
+// sends a request and waits for its reply, so requests are counted as the
+// reads that complete one. The options are taken out of the arguments
+// before the connection sees them.
+struct DriverFaults {
+  std::uint32_t die_at_request = 0;  // 0: never
+  bool cut_reply = false;
+
+  static DriverFaults Take(std::vector<std::string> &args) {
+    DriverFaults faults;
+    static const std::string kDie = "--die-at-request=";
+    for (auto it = args.begin(); it != args.end();) {
+      if (it->rfind(kDie, 0) == 0) {
+        faults.die_at_request = static_cast<std::uint32_t>(std::strtoul(it->c_str() + kDie.size(), nullptr, 10));
+      } else if (*it == "--cut-reply") {
+        faults.cut_reply = true;
+      } else {
+        ++it;
+        continue;
+      }
+      it = args.erase(it);
+    }
+    return faults;
+  }
 };
 
 }  // namespace molvane::driver

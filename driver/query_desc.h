@@ -19,26 +19,26 @@ namespace molvane::driver {
 struct QdRowSource;
 
 struct QdExpr {
-  int token = 0;                                // SQLNWTVE*
-  std::vector<std::unique_ptr<QdExpr>> args;    // operands in wire order; null: an absent operand
-  int level = 0;                                // column reference: relative scope level
-  int column = 0;                               // column reference: column id
-  std::int32_t param_id = 0;                    // parameter reference
-  SQLType type = SQL_UNDEFINED;                 // parameter reference, cast target
-  std::int32_t length = 0;                      // parameter reference
-  std::int32_t depth = 1;                       // parameter reference
-  int trim = 0;                                 // trim: 0 leading, 1 trailing, 2 both
-  std::int32_t compnr = 0;                      // text content
-  SQLValueStore constant;                       // constants
-  std::unique_ptr<QdRowSource> subquery;        // scalar subquery
+  int token = 0;                              // SQLNWTVE*
+  std::vector<std::unique_ptr<QdExpr>> args;  // operands in wire order; null: an absent operand
+  int level = 0;                              // column reference: relative scope level
+  int column = 0;                             // column reference: column id
+  std::int32_t param_id = 0;                  // parameter reference
+  SQLType type = SQL_UNDEFINED;               // parameter reference, cast target
+  std::int32_t length = 0;                    // parameter reference
+  std::int32_t depth = 1;                     // parameter reference
+  int trim = 0;                               // trim: 0 leading, 1 trailing, 2 both
+  std::int32_t compnr = 0;                    // text content
+  SQLValueStore constant;                     // constants
+  std::unique_ptr<QdRowSource> subquery;      // scalar subquery
 };
 
 struct QdCond {
-  int token = 0;                                // SQLNWTSC*
-  std::vector<std::unique_ptr<QdCond>> conds;   // AND, OR, NOT operands
-  std::vector<std::unique_ptr<QdExpr>> exprs;   // operands in wire order (see the reader)
-  int n = 0;                                    // elements of a row value (comparison, BETWEEN)
-  std::unique_ptr<QdRowSource> subquery;        // EXISTS, IN (subquery)
+  int token = 0;                               // SQLNWTSC*
+  std::vector<std::unique_ptr<QdCond>> conds;  // AND, OR, NOT operands
+  std::vector<std::unique_ptr<QdExpr>> exprs;  // operands in wire order (see the reader)
+  int n = 0;                                   // elements of a row value (comparison, BETWEEN)
+  std::unique_ptr<QdRowSource> subquery;       // EXISTS, IN (subquery)
 };
 
 struct QdSortSpec {
@@ -47,22 +47,22 @@ struct QdSortSpec {
 };
 
 struct QdGroupSpec {
-  int token = 0;                 // SQLNWTColumnId, SQLNWTCountStar or a set function token
-  int column = 0;                // SQLNWTColumnId
-  std::unique_ptr<QdExpr> arg;   // set functions
+  int token = 0;                // SQLNWTColumnId, SQLNWTCountStar or a set function token
+  int column = 0;               // SQLNWTColumnId
+  std::unique_ptr<QdExpr> arg;  // set functions
 };
 
 struct QdRowSource {
-  int token = 0;                                   // SQLNWTRS*
+  int token = 0;                                     // SQLNWTRS*
   std::vector<std::unique_ptr<QdRowSource>> inputs;  // one, or two for joins and unions
-  std::string table;                               // table: name as sent
-  int compnr = 0;                                  // table: company number
-  std::unique_ptr<QdCond> cond;                    // filter, join (may be null), constant outer join
-  std::vector<std::unique_ptr<QdExpr>> exprs;      // projection
+  std::string table;                                 // table: name as sent
+  int compnr = 0;                                    // table: company number
+  std::unique_ptr<QdCond> cond;                      // filter, join (may be null), constant outer join
+  std::vector<std::unique_ptr<QdExpr>> exprs;        // projection
   std::vector<QdSortSpec> sort;
   std::vector<int> group_columns;
   std::vector<QdGroupSpec> group_specs;
-  int join_type = 0;                               // SQLJoinType
+  int join_type = 0;  // SQLJoinType
   bool union_all = false;
 };
 

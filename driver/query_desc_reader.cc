@@ -88,14 +88,23 @@ void Reader::Hints() {
   for (;;) {
     int t = Token();
     switch (t) {
-      case SQLNWTTerminator: return;
-      case SQLNWTHintsArrayFetchingEnabled: case SQLNWTHintsArrayFetchingDisabled:
-      case SQLNWTHintsOrdered: case SQLNWTHintsRowModeAllRows: case SQLNWTHintsRowModeFirstRows:
+      case SQLNWTTerminator:
+        return;
+      case SQLNWTHintsArrayFetchingEnabled:
+      case SQLNWTHintsArrayFetchingDisabled:
+      case SQLNWTHintsOrdered:
+      case SQLNWTHintsRowModeAllRows:
+      case SQLNWTHintsRowModeFirstRows:
       case SQLNWTHintsNoHints:
         break;
-      case SQLNWTHintsArrayFetchingSize: ts_.GetBs4(); break;
-      case SQLNWTHintsStringHint: Memory(); break;
-      default: Bad("unexpected hint token " + std::to_string(t));
+      case SQLNWTHintsArrayFetchingSize:
+        ts_.GetBs4();
+        break;
+      case SQLNWTHintsStringHint:
+        Memory();
+        break;
+      default:
+        Bad("unexpected hint token " + std::to_string(t));
     }
   }
 }
@@ -107,7 +116,8 @@ std::unique_ptr<QdRowSource> Reader::RowSource() {
   switch (rs->token) {
     case SQLNWTRSTable: {
       rs->table = Memory();
-      if (rs->table.empty() || rs->table.size() > 64) Bad("table name of " + std::to_string(rs->table.size()) + " bytes");
+      if (rs->table.empty() || rs->table.size() > 64)
+        Bad("table name of " + std::to_string(rs->table.size()) + " bytes");
       rs->compnr = ts_.GetBs2();
       if (rs->compnr < 0 || rs->compnr > 999) Bad("company number " + std::to_string(rs->compnr));
       int hints = Token();
@@ -138,7 +148,8 @@ std::unique_ptr<QdRowSource> Reader::RowSource() {
         QdSortSpec s;
         s.column = ts_.GetBs2();
         int dir = Token();
-        if (dir != SQLNWTAscending && dir != SQLNWTDescending) Bad("unexpected sort direction " + std::to_string(dir));
+        if (dir != SQLNWTAscending && dir != SQLNWTDescending)
+          Bad("unexpected sort direction " + std::to_string(dir));
         s.descending = dir == SQLNWTDescending;
         rs->sort.push_back(s);
       }
@@ -153,12 +164,20 @@ std::unique_ptr<QdRowSource> Reader::RowSource() {
         QdGroupSpec spec;
         spec.token = Token();
         switch (spec.token) {
-          case SQLNWTColumnId: spec.column = ts_.GetBs2(); break;
-          case SQLNWTCountStar: break;
-          case SQLNWTMin: case SQLNWTMax: case SQLNWTSum: case SQLNWTAvg: case SQLNWTCount:
+          case SQLNWTColumnId:
+            spec.column = ts_.GetBs2();
+            break;
+          case SQLNWTCountStar:
+            break;
+          case SQLNWTMin:
+          case SQLNWTMax:
+          case SQLNWTSum:
+          case SQLNWTAvg:
+          case SQLNWTCount:
             spec.arg = Expr();
             break;
-          default: Bad("unexpected group specification " + std::to_string(spec.token));
+          default:
+            Bad("unexpected group specification " + std::to_string(spec.token));
         }
         rs->group_specs.push_back(std::move(spec));
       }
@@ -166,7 +185,8 @@ std::unique_ptr<QdRowSource> Reader::RowSource() {
     }
     case SQLNWTRSJoin: {
       int jt = Token();
-      if (jt < SQLNWTJoinTypeInner || jt > SQLNWTJoinTypeFull) Bad("unexpected join type " + std::to_string(jt));
+      if (jt < SQLNWTJoinTypeInner || jt > SQLNWTJoinTypeFull)
+        Bad("unexpected join type " + std::to_string(jt));
       rs->join_type = jt - SQLNWTJoinTypeInner;
       rs->cond = OptionalCond();
       rs->inputs.push_back(RowSource());
@@ -209,8 +229,12 @@ std::unique_ptr<QdCond> Reader::Cond() {
     case SQLNWTSCNot:
       c->conds.push_back(Cond());
       break;
-    case SQLNWTSCEquals: case SQLNWTSCNotEquals: case SQLNWTSCLessThan:
-    case SQLNWTSCLessThanOrEquals: case SQLNWTSCGreaterThan: case SQLNWTSCGreaterThanOrEquals:
+    case SQLNWTSCEquals:
+    case SQLNWTSCNotEquals:
+    case SQLNWTSCLessThan:
+    case SQLNWTSCLessThanOrEquals:
+    case SQLNWTSCGreaterThan:
+    case SQLNWTSCGreaterThanOrEquals:
     case SQLNWTSCBetween: {
       c->n = Count(ts_.GetBs2(), 3);
       if (c->n == 0) Bad("comparison of empty row values");
@@ -252,8 +276,13 @@ std::unique_ptr<QdExpr> Reader::Expr() {
   auto e = std::make_unique<QdExpr>();
   e->token = Token();
   switch (e->token) {
-    case SQLNWTVEAdd: case SQLNWTVESubtract: case SQLNWTVEMultiply: case SQLNWTVEDivide:
-    case SQLNWTVEModulo: case SQLNWTVEConcatenate: case SQLNWTVEIndexing:
+    case SQLNWTVEAdd:
+    case SQLNWTVESubtract:
+    case SQLNWTVEMultiply:
+    case SQLNWTVEDivide:
+    case SQLNWTVEModulo:
+    case SQLNWTVEConcatenate:
+    case SQLNWTVEIndexing:
       e->args.push_back(Expr());
       e->args.push_back(Expr());
       break;
@@ -264,7 +293,8 @@ std::unique_ptr<QdExpr> Reader::Expr() {
       break;
     case SQLNWTVETrim: {
       int spec = Token();
-      if (spec < SQLNWTTrimLeading || spec > SQLNWTTrimBoth) Bad("unexpected trim specification " + std::to_string(spec));
+      if (spec < SQLNWTTrimLeading || spec > SQLNWTTrimBoth)
+        Bad("unexpected trim specification " + std::to_string(spec));
       e->trim = spec - SQLNWTTrimLeading;
       e->args.push_back(OptionalExpr());
       e->args.push_back(Expr());
@@ -277,14 +307,16 @@ std::unique_ptr<QdExpr> Reader::Expr() {
     case SQLNWTVEColRef:
       e->level = ts_.GetBs2();
       e->column = ts_.GetBs2();
-      if (e->level > 0 || e->column < 0) Bad("column reference level " + std::to_string(e->level) + " column " + std::to_string(e->column));
+      if (e->level > 0 || e->column < 0)
+        Bad("column reference level " + std::to_string(e->level) + " column " + std::to_string(e->column));
       break;
     case SQLNWTVEParameterRef:
       e->param_id = ts_.GetBs4();
       e->type = ts_.GetType();
       e->length = ts_.GetBs4();
       e->depth = ts_.GetBs4();
-      if (e->length < 0 || e->depth < 1 || e->depth > 4096) Bad("parameter of length " + std::to_string(e->length) + " depth " + std::to_string(e->depth));
+      if (e->length < 0 || e->depth < 1 || e->depth > 4096)
+        Bad("parameter of length " + std::to_string(e->length) + " depth " + std::to_string(e->depth));
       break;
     case SQLNWTVEScalarSubquery:
       e->subquery = RowSource();
@@ -293,14 +325,24 @@ std::unique_ptr<QdExpr> Reader::Expr() {
     case SQLNWTVERawConst: {
       std::string bytes = Memory();
       const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-      if (e->token == SQLNWTVEStringConst) e->constant.SetString(p, bytes.size());
-      else e->constant.SetRaw(p, bytes.size());
+      if (e->token == SQLNWTVEStringConst)
+        e->constant.SetString(p, bytes.size());
+      else
+        e->constant.SetRaw(p, bytes.size());
       break;
     }
-    case SQLNWTVEIntegerConst: e->constant.SetInteger(ts_.GetBs4()); break;
-    case SQLNWTVEDateConst: e->constant.SetDate(ts_.GetBs4()); break;
-    case SQLNWTVERealConst: e->constant.SetReal(ts_.GetDouble()); break;
-    case SQLNWTVETimeStampConst: e->constant.SetTimestamp(ts_.GetBs8()); break;
+    case SQLNWTVEIntegerConst:
+      e->constant.SetInteger(ts_.GetBs4());
+      break;
+    case SQLNWTVEDateConst:
+      e->constant.SetDate(ts_.GetBs4());
+      break;
+    case SQLNWTVERealConst:
+      e->constant.SetReal(ts_.GetDouble());
+      break;
+    case SQLNWTVETimeStampConst:
+      e->constant.SetTimestamp(ts_.GetBs8());
+      break;
     case SQLNWTVESimpleCase: {
       e->args.push_back(Expr());
       int n = Count(ts_.GetBs4(), 6);
@@ -329,7 +371,8 @@ std::unique_ptr<QdDml> Reader::Dml() {
   auto d = std::make_unique<QdDml>();
   d->token = Token();
   d->table = Memory();
-  if (d->table.empty() || d->table.size() > 64) Bad("table name of " + std::to_string(d->table.size()) + " bytes");
+  if (d->table.empty() || d->table.size() > 64)
+    Bad("table name of " + std::to_string(d->table.size()) + " bytes");
   d->compnr = ts_.GetBs2();
   if (d->compnr < 0 || d->compnr > 999) Bad("company number " + std::to_string(d->compnr));
   NoteTable(d->table, d->compnr);

@@ -1,7 +1,5 @@
 #include "sql_agent.h"
 
-#include <cstring>
-
 #include "platform/log.h"
 #include "query_desc_reader.h"
 #include "sql/agent/nw_token.h"
@@ -13,6 +11,9 @@ namespace {
 constexpr std::int32_t kLanguageLevel = 1;
 constexpr int kInvalidSession = 518;
 constexpr int kNoDictionary = 513;
+constexpr int kLocked = 107;
+// Statements one connection may hold at once.
+constexpr std::size_t kMaxStatements = 4096;
 
 SQLException StateError(const char *state, const std::string &text) {
   return SQLException(state, 215, SQLString(text.c_str()));
@@ -44,7 +45,8 @@ sqlite3 *SqlAgent::SessionDb(std::uint32_t session) {
   sqlite3 *db = ctx_.session_db(session);
   if (db == nullptr) return nullptr;
   if (installed_.count(session) == 0) {
-    if (!host_.Install(db)) throw StateError("QP999", std::string("SQLite refused the agent functions: ") + sqlite3_errmsg(db));
+    if (!host_.Install(db))
+      throw StateError("QP999", std::string("SQLite refused the agent functions: ") + sqlite3_errmsg(db));
     installed_.insert(session);
   }
   return db;
@@ -63,7 +65,8 @@ std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::
     } catch (const SQLException &) {
     }
     if (!resume) {
-      log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING, "SQL agent: batch waiting for dictionaries dropped");
+      log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING,
+               "SQL agent: batch waiting for dictionaries dropped");
       held_.reset();
       asked_.clear();
     }
@@ -76,7 +79,8 @@ std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::
 
 bool SqlAgent::Run(Batch batch, AgentReply *reply) {
   if (batch.bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet buffer of %zu bytes refused", batch.bytes.size());
+    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet buffer of %zu bytes refused",
+             batch.bytes.size());
     return true;
   }
   SQLTokenString in(batch.bytes.data(), static_cast<int>(batch.bytes.size()));
@@ -91,7 +95,8 @@ bool SqlAgent::Run(Batch batch, AgentReply *reply) {
     }
     int body = in.GetReadOffset();
     if (length < 3 || length > in.Length() - body) {
-      log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet of %d bytes at %d beyond the buffer", length, body);
+      log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet of %d bytes at %d beyond the buffer",
+               length, body);
       return true;
     }
     SQLTokenString packet(batch.bytes.data() + body, length);
@@ -101,7 +106,8 @@ bool SqlAgent::Run(Batch batch, AgentReply *reply) {
   return true;
 }
 
-bool SqlAgent::Handle(const SQLTokenString &packet, Batch &batch, std::size_t packet_start, AgentReply *reply) {
+bool SqlAgent::Handle(const SQLTokenString &packet, Batch &batch, std::size_t packet_start,
+                      AgentReply *reply) {
   std::uint32_t id = 0;
   int op = 0;
   try {
@@ -136,7 +142,8 @@ bool SqlAgent::Handle(const SQLTokenString &packet, Batch &batch, std::size_t pa
       if (!missing.empty()) {
         reply->MissingDDs(missing);
         held_ = std::make_unique<Batch>();
-        held_->bytes.assign(batch.bytes.begin() + static_cast<std::ptrdiff_t>(packet_start), batch.bytes.end());
+        held_->bytes.assign(batch.bytes.begin() + static_cast<std::ptrdiff_t>(packet_start),
+                            batch.bytes.end());
         held_->failed = batch.failed;
         return false;
       }
@@ -160,13 +167,15 @@ bool SqlAgent::Handle(const SQLTokenString &packet, Batch &batch, std::size_t pa
 
 void SqlAgent::Prepare(std::uint32_t id, const SQLTokenString &packet,
                        std::vector<std::pair<std::string, int>> *missing) {
-  if (statements_.count(id) != 0) throw StateError("HY010", "Statement id " + std::to_string(id) + " is in use");
+  if (statements_.count(id) != 0)
+    throw StateError("HY010", "Statement id " + std::to_string(id) + " is in use");
+  if (statements_.size() >= kMaxStatements)
+    throw SQLException("QP501", 501, SQLString("Too many statements on one connection"));
   QueryDesc desc = ReadQueryDesc(packet);
   for (const QdTableRef &t : desc.tables) {
     if (Table(t.name, t.compnr) != nullptr) continue;
     if (asked_.count({t.name, t.compnr}) != 0)
-      throw SQLException("42S02", kNoDictionary,
-                         SQLString(("Tname '" + t.name + "' not found").c_str()));
+      throw SQLException("42S02", kNoDictionary, SQLString(("Tname '" + t.name + "' not found").c_str()));
     missing->emplace_back(t.name, ctx_.logical(t.name, t.compnr));
   }
   if (!missing->empty()) {
@@ -176,6 +185,7 @@ void SqlAgent::Prepare(std::uint32_t id, const SQLTokenString &packet,
   auto lookup = [this](const std::string &table, int physical) { return Table(table, physical); };
   bool query = desc.query != nullptr;
   statements_[id] = std::make_unique<AgentStatement>(id, TranslateDesc(desc, lookup, &host_), query);
+  if (desc.dml) statements_[id]->set_dml_table({desc.dml->table, desc.dml->compnr});
 }
 
 void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &packet, AgentReply *reply) {
@@ -190,21 +200,31 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       auto session = static_cast<std::uint32_t>(packet.GetBs4());
       if (s.state() == kExecuted) s.Break();
       if (SessionDb(session) == nullptr)
-        throw SQLException("QP999", kInvalidSession, SQLString(("No session " + std::to_string(session)).c_str()));
+        throw SQLException("QP999", kInvalidSession,
+                           SQLString(("No session " + std::to_string(session)).c_str()));
       s.Attach(session);
       return;
     }
-    case SQLNWTPacketBindParams: s.BindParams(packet); return;
-    case SQLNWTPacketSetMaxRows: s.SetMaxRows(packet.GetBs4()); return;
-    case SQLNWTPacketSetTimeOut: s.SetTimeOut(packet.GetBs4()); return;
+    case SQLNWTPacketBindParams:
+      s.BindParams(packet);
+      return;
+    case SQLNWTPacketSetMaxRows:
+      s.SetMaxRows(packet.GetBs4());
+      return;
+    case SQLNWTPacketSetTimeOut:
+      s.SetTimeOut(packet.GetBs4());
+      return;
     case SQLNWTPacketExec: {
       if (s.state() == kPrepared) throw StateError("HY010", "Statement is not attached to a session");
-      if (s.state() == kExecuted) throw StateError("24000", "An open cursor is associated with the current statement");
+      if (s.state() == kExecuted)
+        throw StateError("24000", "An open cursor is associated with the current statement");
       sqlite3 *db = SessionDb(s.session());
       if (db == nullptr) {
         s.Close();
         throw SQLException("QP999", kInvalidSession, SQLString("The statement's session has ended"));
       }
+      if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
+        throw SQLExZDBError(kLocked);
       int rows = s.Exec(db, &host_);
       if (!s.query()) reply->RowsProcessed(id, rows);
       return;
@@ -222,10 +242,17 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       reply->RowsProcessed(id, s.Skip(n));
       return;
     }
-    case SQLNWTPacketBreak: s.Break(); return;
-    case SQLNWTPacketClose: s.Close(); return;
-    case SQLNWTPacketDestroy: statements_.erase(it); return;
-    default: throw StateError("HY010", "Unknown statement packet " + std::to_string(op));
+    case SQLNWTPacketBreak:
+      s.Break();
+      return;
+    case SQLNWTPacketClose:
+      s.Close();
+      return;
+    case SQLNWTPacketDestroy:
+      statements_.erase(it);
+      return;
+    default:
+      throw StateError("HY010", "Unknown statement packet " + std::to_string(op));
   }
 }
 

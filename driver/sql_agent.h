@@ -49,12 +49,13 @@ struct AgentContext {
   std::function<int(const std::string &table, int physical)> logical;
   // The SQLite connection of a driver session, null when there is none.
   std::function<sqlite3 *(std::uint32_t session)> session_db;
+  // True when another session holds locks on the table (null: no locks).
+  std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
 };
 
 class SqlAgent {
  public:
-  SqlAgent(AgentContext ctx, bool forget_dictionaries)
-      : ctx_(std::move(ctx)), forget_(forget_dictionaries) {}
+  SqlAgent(AgentContext ctx, bool forget_dictionaries) : ctx_(std::move(ctx)), forget_(forget_dictionaries) {}
 
   // Handles the packets of one request; returns the reply buffer.
   std::vector<std::uint8_t> HandleBatch(const std::uint8_t *bytes, std::size_t n);
@@ -88,10 +89,10 @@ class SqlAgent {
   bool forget_;
   SqlFunctionHost host_;
   std::map<std::uint32_t, std::unique_ptr<AgentStatement>> statements_;
-  std::set<std::uint32_t> installed_;                 // sessions with the functions installed
-  std::unique_ptr<Batch> held_;                       // waiting for dictionaries
-  std::set<std::pair<std::string, int>> asked_;       // tables asked for by the held batch
-  std::set<std::pair<std::string, int>> delivered_;   // test mode: dictionaries sent on request
+  std::set<std::uint32_t> installed_;                // sessions with the functions installed
+  std::unique_ptr<Batch> held_;                      // waiting for dictionaries
+  std::set<std::pair<std::string, int>> asked_;      // tables asked for by the held batch
+  std::set<std::pair<std::string, int>> delivered_;  // test mode: dictionaries sent on request
 };
 
 }  // namespace molvane::driver

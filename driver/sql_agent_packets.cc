@@ -98,21 +98,38 @@ void AgentReply::MissingDDs(const std::vector<std::pair<std::string, int>> &tabl
 void ReadNetWorkValue(const SQLTokenString &ts, SQLValueStore *vs, int nesting) {
   int token = ts.GetToken();
   switch (token) {
-    case SQLNWTNull: vs->SetInteger(0); vs->SetNull(); return;
-    case SQLNWTTypeInteger: vs->SetInteger(ts.GetBs4()); return;
-    case SQLNWTTypeDate: vs->SetDate(ts.GetBs4()); return;
-    case SQLNWTTypeIntervalDays: vs->SetIntervalDays(ts.GetBs4()); return;
-    case SQLNWTTypeReal: vs->SetReal(ts.GetDouble()); return;
-    case SQLNWTTypeTimeStamp: vs->SetTimestamp(ts.GetBs8()); return;
-    case SQLNWTTypeIntervalSeconds: vs->SetIntervalSeconds(ts.GetBs8()); return;
+    case SQLNWTNull:
+      vs->SetInteger(0);
+      vs->SetNull();
+      return;
+    case SQLNWTTypeInteger:
+      vs->SetInteger(ts.GetBs4());
+      return;
+    case SQLNWTTypeDate:
+      vs->SetDate(ts.GetBs4());
+      return;
+    case SQLNWTTypeIntervalDays:
+      vs->SetIntervalDays(ts.GetBs4());
+      return;
+    case SQLNWTTypeReal:
+      vs->SetReal(ts.GetDouble());
+      return;
+    case SQLNWTTypeTimeStamp:
+      vs->SetTimestamp(ts.GetBs8());
+      return;
+    case SQLNWTTypeIntervalSeconds:
+      vs->SetIntervalSeconds(ts.GetBs8());
+      return;
     case SQLNWTTypeString:
     case SQLNWTTypeRaw: {
       const unsigned char *bytes;
       std::int16_t n;
       ts.GetMemory(bytes, n);
       if (n < 0) throw SQLExUnknownNetWorkToken(SQLString("negative value length"));
-      if (token == SQLNWTTypeString) vs->SetString(bytes, static_cast<unsigned long>(n));
-      else vs->SetRaw(bytes, static_cast<unsigned long>(n));
+      if (token == SQLNWTTypeString)
+        vs->SetString(bytes, static_cast<unsigned long>(n));
+      else
+        vs->SetRaw(bytes, static_cast<unsigned long>(n));
       return;
     }
     case SQLNWTTypeArray: {
@@ -138,12 +155,22 @@ void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescript
   offsets_.push_back(rows_.Length());
   std::size_t n = columns.size();
   codes_.assign((n + 3) / 4, 0);
+  // The row's values, taken once: reading them needs no lock of the
+  // connection, unlike every sqlite3_column_* call.
+  int count = sqlite3_column_count(stmt);
+  values_.resize(static_cast<std::size_t>(count));
+  for (int c = 0; c < count; ++c) values_[static_cast<std::size_t>(c)] = sqlite3_column_value(stmt, c);
+  int elements = 0;
+  for (const SQLColumnDescriptor &c : columns) elements += c.GetDepth() < 1 ? 1 : c.GetDepth();
+  if (elements != count)
+    throw SQLException("QP999", 215, SQLString("result columns differ from their description"));
   // First the codes: a column is NULL when all its elements are.
   int sc = 0;
   for (std::size_t i = 0; i < n; ++i) {
     int depth = columns[i].GetDepth() < 1 ? 1 : columns[i].GetDepth();
     bool value = false;
-    for (int e = 0; e < depth; ++e) value = value || sqlite3_column_type(stmt, sc + e) != SQLITE_NULL;
+    for (int e = 0; e < depth; ++e)
+      value = value || sqlite3_value_type(values_[static_cast<std::size_t>(sc + e)]) != SQLITE_NULL;
     sc += depth;
     codes_[i / 4] |= static_cast<unsigned char>((value ? 2 : 1) << ((3 - i % 4) * 2));
   }
@@ -155,18 +182,25 @@ void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescript
     for (int e = 0; e < depth; ++e, ++sc) {
       if (!value) continue;
       switch (columns[i].GetType()) {
-        case SQL_INTEGER: case SQL_DATE: case SQL_INTERVAL_DAYS: {
-          sqlite3_int64 v = sqlite3_column_int64(stmt, sc);
+        case SQL_INTEGER:
+        case SQL_DATE:
+        case SQL_INTERVAL_DAYS: {
+          sqlite3_int64 v = sqlite3_value_int64(values_[static_cast<std::size_t>(sc)]);
           if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
             throw SQLExDENumericValueOutOfRange();
           rows_.AppendBs4(static_cast<std::int32_t>(v));
           break;
         }
-        case SQL_REAL: rows_.AppendDouble(sqlite3_column_double(stmt, sc)); break;
-        case SQL_TIMESTAMP: case SQL_INTERVAL_SECONDS: rows_.AppendBs8(sqlite3_column_int64(stmt, sc)); break;
+        case SQL_REAL:
+          rows_.AppendDouble(sqlite3_value_double(values_[static_cast<std::size_t>(sc)]));
+          break;
+        case SQL_TIMESTAMP:
+        case SQL_INTERVAL_SECONDS:
+          rows_.AppendBs8(sqlite3_value_int64(values_[static_cast<std::size_t>(sc)]));
+          break;
         default: {  // STRING, RAW
-          const void *p = sqlite3_column_blob(stmt, sc);
-          int bytes = sqlite3_column_bytes(stmt, sc);
+          const void *p = sqlite3_value_blob(values_[static_cast<std::size_t>(sc)]);
+          int bytes = sqlite3_value_bytes(values_[static_cast<std::size_t>(sc)]);
           rows_.AppendMemory(p != nullptr ? p : "", bytes);  // more than a memory item carries: "22001"
           break;
         }

@@ -62,6 +62,7 @@ class EncodedRows {
   SQLTokenString rows_{1024};
   std::vector<int> offsets_;
   std::vector<unsigned char> codes_;
+  std::vector<sqlite3_value *> values_;  // the current row's, valid until the next step
 };
 
 }  // namespace molvane::driver

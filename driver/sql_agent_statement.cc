@@ -46,8 +46,10 @@ void AgentStatement::BindParams(const SQLTokenString &packet) {
     ReadNetWorkValue(packet, &vs);
     auto it = tr_->params.find(id);
     if (it == tr_->params.end()) continue;
-    if (vs.IsNull()) it->second->SetNull();
-    else it->second->BindVS(&vs);
+    if (vs.IsNull())
+      it->second->SetNull();
+    else
+      it->second->BindVS(&vs);
   }
 }
 
@@ -74,7 +76,8 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
       host->Disarm(db);
     }
   } cleanup{db, host, &stmt};
-  if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &stmt, nullptr) != SQLITE_OK)
+  if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &stmt, nullptr) !=
+      SQLITE_OK)
     throw Failure(db, host);
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -99,7 +102,8 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
   std::size_t n = std::min(want, rows_.count() - next_);
   // A set stays within a bound of bytes; at least one row goes.
   std::size_t bytes = 0, k = 0;
-  while (k < n && (k == 0 || bytes + rows_.RowLength(next_ + k) <= kMaxSetBytes)) bytes += rows_.RowLength(next_ + k++);
+  while (k < n && (k == 0 || bytes + rows_.RowLength(next_ + k) <= kMaxSetBytes))
+    bytes += rows_.RowLength(next_ + k++);
   SQLTokenString header(20);
   header.AppendToken(SQLNWTResultSet);
   header.AppendBs4(static_cast<std::int32_t>(id_));

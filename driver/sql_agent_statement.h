@@ -23,6 +23,9 @@ class AgentStatement {
   int state() const { return state_; }
   bool query() const { return query_; }
   std::uint32_t session() const { return session_; }
+  // The table a DELETE or UPDATE changes.
+  const QdTableRef &dml_table() const { return dml_table_; }
+  void set_dml_table(QdTableRef t) { dml_table_ = std::move(t); }
 
   void Attach(std::uint32_t session) {
     session_ = session;
@@ -56,6 +59,7 @@ class AgentStatement {
   long deadline_ = 0;  // clock seconds, 0 = none
   EncodedRows rows_;
   std::size_t next_ = 0;
+  QdTableRef dml_table_;
 };
 
 }  // namespace molvane::driver

@@ -18,7 +18,9 @@ namespace {
 
 constexpr int kQueryTimeOut = 313;  // "Query time out error"
 
-SqlFunctionHost *HostOf(sqlite3_context *ctx) { return static_cast<SqlFunctionHost *>(sqlite3_user_data(ctx)); }
+SqlFunctionHost *HostOf(sqlite3_context *ctx) {
+  return static_cast<SqlFunctionHost *>(sqlite3_user_data(ctx));
+}
 
 void Fail(sqlite3_context *ctx, const SQLException &e) {
   HostOf(ctx)->SetError(e);
@@ -28,13 +30,17 @@ void Fail(sqlite3_context *ctx, const SQLException &e) {
 void ResultFromStore(sqlite3_context *ctx, const SQLValueStore *vs) {
   if (vs->IsNull()) return sqlite3_result_null(ctx);
   switch (vs->GetType()) {
-    case SQL_INTEGER: case SQL_DATE: case SQL_INTERVAL_DAYS:
+    case SQL_INTEGER:
+    case SQL_DATE:
+    case SQL_INTERVAL_DAYS:
       return sqlite3_result_int64(ctx, vs->GetInteger());
-    case SQL_TIMESTAMP: case SQL_INTERVAL_SECONDS:
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
       return sqlite3_result_int64(ctx, vs->GetTimestamp());
     case SQL_REAL:
       return sqlite3_result_double(ctx, vs->GetReal());
-    case SQL_STRING: case SQL_RAW:
+    case SQL_STRING:
+    case SQL_RAW:
       return sqlite3_result_blob64(ctx, vs->GetBytes(), vs->GetLength(), SQLITE_TRANSIENT);
     default:
       return sqlite3_result_null(ctx);
@@ -77,9 +83,12 @@ void IslandCond(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
     if (island == nullptr || !island->is_cond() || argc - 1 != island->arg_count())
       throw SQLExUnknownNetWorkToken(SQLString("unknown condition island"));
     switch (island->EvaluateCond(argv + 1)) {
-      case TV_TRUE: return sqlite3_result_int(ctx, 1);
-      case TV_FALSE: return sqlite3_result_int(ctx, 0);
-      default: return sqlite3_result_null(ctx);
+      case TV_TRUE:
+        return sqlite3_result_int(ctx, 1);
+      case TV_FALSE:
+        return sqlite3_result_int(ctx, 0);
+      default:
+        return sqlite3_result_null(ctx);
     }
   });
 }
@@ -105,13 +114,21 @@ void StoredForm(sqlite3_context *ctx, int, sqlite3_value **argv) {
     int n = 0;
     copyValueStoreToRowBuffer(static_cast<unsigned char>(code), length, 1, &vs, 0, ' ', &out, &n);
     switch (code) {
-      case DDT_BYTE: case DDT_ENUM: return sqlite3_result_int(ctx, out[0]);
-      case DDT_SHORT: return sqlite3_result_int64(ctx, BigEndian(out, 2));
-      case DDT_FLOAT: return sqlite3_result_double(ctx, float_out(out));
-      case DDT_DOUBLE: return sqlite3_result_double(ctx, double_out(out));
-      case DDT_STRING: case DDT_MBSTRING: case DDT_RAW:
+      case DDT_BYTE:
+      case DDT_ENUM:
+        return sqlite3_result_int(ctx, out[0]);
+      case DDT_SHORT:
+        return sqlite3_result_int64(ctx, BigEndian(out, 2));
+      case DDT_FLOAT:
+        return sqlite3_result_double(ctx, float_out(out));
+      case DDT_DOUBLE:
+        return sqlite3_result_double(ctx, double_out(out));
+      case DDT_STRING:
+      case DDT_MBSTRING:
+      case DDT_RAW:
         return sqlite3_result_blob(ctx, out, n, SQLITE_TRANSIENT);
-      default: return sqlite3_result_int64(ctx, BigEndian(out, 4));
+      default:
+        return sqlite3_result_int64(ctx, BigEndian(out, 4));
     }
   });
 }
@@ -128,7 +145,8 @@ struct Accumulator {
 enum Function { kMin, kMax, kSum, kAvg };
 
 Accumulator *AccumulatorOf(sqlite3_context *ctx, bool create) {
-  auto **slot = static_cast<Accumulator **>(sqlite3_aggregate_context(ctx, create ? sizeof(Accumulator *) : 0));
+  auto **slot =
+      static_cast<Accumulator **>(sqlite3_aggregate_context(ctx, create ? sizeof(Accumulator *) : 0));
   if (slot == nullptr) return nullptr;
   if (*slot == nullptr && create) *slot = new Accumulator();
   return *slot;
@@ -183,8 +201,10 @@ void TextStep(sqlite3_context *ctx, int, sqlite3_value **argv) {
     if (a == nullptr) return sqlite3_result_error_nomem(ctx);
     const auto *bytes = static_cast<const unsigned char *>(sqlite3_value_blob(argv[0]));
     auto n = static_cast<unsigned long>(sqlite3_value_bytes(argv[0]));
-    if (!a->any) a->acc.SetString(bytes, n);
-    else if (n > 0) a->acc.AppendString(bytes, n);
+    if (!a->any)
+      a->acc.SetString(bytes, n);
+    else if (n > 0)
+      a->acc.AppendString(bytes, n);
     a->any = true;
   });
 }
@@ -206,15 +226,24 @@ bool SqlFunctionHost::Install(sqlite3 *db) {
   const int flags = SQLITE_UTF8;
   const int pure = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   return sqlite3_create_collation_v2(db, "mvtss", SQLITE_UTF8, nullptr, Collate, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_x", -1, flags, this, IslandValue, nullptr, nullptr, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_c", -1, flags, this, IslandCond, nullptr, nullptr, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_card", 1, flags, this, Cardinality, nullptr, nullptr, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_st", 4, pure, this, StoredForm, nullptr, nullptr, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_min", 2, flags, this, nullptr, Step<kMin>, Final<kMin>, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_max", 2, flags, this, nullptr, Step<kMax>, Final<kMax>, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_sum", 2, flags, this, nullptr, Step<kSum>, Final<kSum>, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_avg", 2, flags, this, nullptr, Step<kAvg>, Final<kAvg>, nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_text", 1, flags, this, nullptr, TextStep, TextFinal, nullptr) == SQLITE_OK;
+         sqlite3_create_function_v2(db, "mv_x", -1, flags, this, IslandValue, nullptr, nullptr, nullptr) ==
+             SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_c", -1, flags, this, IslandCond, nullptr, nullptr, nullptr) ==
+             SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_card", 1, flags, this, Cardinality, nullptr, nullptr, nullptr) ==
+             SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_st", 4, pure, this, StoredForm, nullptr, nullptr, nullptr) ==
+             SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_min", 2, flags, this, nullptr, Step<kMin>, Final<kMin>,
+                                    nullptr) == SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_max", 2, flags, this, nullptr, Step<kMax>, Final<kMax>,
+                                    nullptr) == SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_sum", 2, flags, this, nullptr, Step<kSum>, Final<kSum>,
+                                    nullptr) == SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_avg", 2, flags, this, nullptr, Step<kAvg>, Final<kAvg>,
+                                    nullptr) == SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_text", 1, flags, this, nullptr, TextStep, TextFinal, nullptr) ==
+             SQLITE_OK;
 }
 
 int SqlFunctionHost::Register(SqlIsland *island) {
@@ -244,7 +273,8 @@ void SqlFunctionHost::Disarm(sqlite3 *db) {
 int SqlFunctionHost::Progress(void *p) {
   auto *host = static_cast<SqlFunctionHost *>(p);
   HAL_CLOCK now;
-  if (host->deadline_ == 0 || HAL_getclock(&now) < 0 || static_cast<long>(now.seconds) < host->deadline_) return 0;
+  if (host->deadline_ == 0 || HAL_getclock(&now) < 0 || static_cast<long>(now.seconds) < host->deadline_)
+    return 0;
   host->SetError(SQLExZDBError(kQueryTimeOut));
   return 1;
 }

@@ -52,7 +52,9 @@ struct ColSql {
 };
 using Row = std::vector<ColSql>;
 
-[[noreturn]] void Refuse(const std::string &what) { throw SQLException("42T00", 302, SQLString(what.c_str())); }
+[[noreturn]] void Refuse(const std::string &what) {
+  throw SQLException("42T00", 302, SQLString(what.c_str()));
+}
 
 std::string Quote(const std::string &id) {
   std::string q = "\"";
@@ -84,7 +86,8 @@ Row RowOf(const std::string &alias, const Descs &descs) {
 
 bool IsNumber(SQLType t) { return t == SQL_INTEGER || t == SQL_REAL; }
 std::string TypeText(const SQLColumnDescriptor &d) {
-  return std::to_string(static_cast<int>(d.GetType())) + (DepthOf(d) > 1 ? "[" + std::to_string(DepthOf(d)) + "]" : "");
+  return std::to_string(static_cast<int>(d.GetType())) +
+         (DepthOf(d) > 1 ? "[" + std::to_string(DepthOf(d)) + "]" : "");
 }
 
 // The pairs SQLValueStore::Compare accepts.
@@ -126,10 +129,17 @@ void CheckArithmetic(int token, const SQLColumnDescriptor &l, const SQLColumnDes
       ok = ok && (numbers || is(SQL_INTEGER, SQL_INTERVAL_DAYS) || is(SQL_INTERVAL_DAYS, SQL_INTEGER) ||
                   is(SQL_INTEGER, SQL_INTERVAL_SECONDS) || is(SQL_INTERVAL_SECONDS, SQL_INTEGER));
       break;
-    case SQLNWTVEDivide: ok = ok && numbers; break;
-    case SQLNWTVEModulo: ok = ok && is(SQL_INTEGER, SQL_INTEGER); break;
-    case SQLNWTVEConcatenate: ok = ok && a == b && (a == SQL_STRING || a == SQL_RAW); break;
-    default: ok = false;
+    case SQLNWTVEDivide:
+      ok = ok && numbers;
+      break;
+    case SQLNWTVEModulo:
+      ok = ok && is(SQL_INTEGER, SQL_INTEGER);
+      break;
+    case SQLNWTVEConcatenate:
+      ok = ok && a == b && (a == SQL_STRING || a == SQL_RAW);
+      break;
+    default:
+      ok = false;
   }
   if (!ok) Refuse("operator " + std::to_string(token) + " on types " + TypeText(l) + " and " + TypeText(r));
 }
@@ -164,12 +174,15 @@ class Translator {
   const DdTableDesc &Table(const std::string &name, int compnr) {
     const DdTableDesc *d = tables_(name, compnr);
     if (d == nullptr)
-      throw SQLException("42S02", 513, SQLString(("Table " + name + " company " + std::to_string(compnr) + " not held").c_str()));
+      throw SQLException(
+          "42S02", 513,
+          SQLString(("Table " + name + " company " + std::to_string(compnr) + " not held").c_str()));
     return *d;
   }
   const ColSql &Resolve(int level, int column) {
     int index = static_cast<int>(scopes_.size()) - 1 + level;
-    if (index < 0 || level > 0) Refuse("column reference to level " + std::to_string(level) + " outside the description");
+    if (index < 0 || level > 0)
+      Refuse("column reference to level " + std::to_string(level) + " outside the description");
     const Row &row = *scopes_[static_cast<std::size_t>(index)];
     if (column < 0 || column >= static_cast<int>(row.size()))
       Refuse("column " + std::to_string(column) + " of a row of " + std::to_string(row.size()));
@@ -232,7 +245,8 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
                           static_cast<unsigned long>(c->length / depth), depth);
       std::vector<std::string> names = OutNames(i, depth);
       for (int e = 0; e < depth; ++e)
-        items.push_back(Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)) + " AS " + names[static_cast<std::size_t>(e)]);
+        items.push_back(Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)) + " AS " +
+                        names[static_cast<std::size_t>(e)]);
     }
     if (items.empty()) Refuse("table " + rs.table + " without columns");
     return "SELECT " + Join(items, ", ") + " FROM " + Quote(SqliteTableName(rs.table, rs.compnr));
@@ -243,14 +257,17 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
     std::string la = Alias(), ra = Alias();
     Row lrow = RowOf(la, ld), rrow = RowOf(ra, rd);
     if (rs.token == SQLNWTRSUnion) {
-      if (ld.size() != rd.size()) Refuse("union of " + std::to_string(ld.size()) + " and " + std::to_string(rd.size()) + " columns");
+      if (ld.size() != rd.size())
+        Refuse("union of " + std::to_string(ld.size()) + " and " + std::to_string(rd.size()) + " columns");
       descs->clear();
       std::vector<std::string> litems, ritems;
       for (std::size_t i = 0; i < ld.size(); ++i) {
         CheckComparable(ld[i], rd[i], "union");
         if (DepthOf(ld[i]) != DepthOf(rd[i])) Refuse("union of arrays of different lengths");
-        SQLType t = ld[i].GetType() == rd[i].GetType() || (ld[i].GetType() == SQL_INTEGER && rd[i].GetType() == SQL_REAL)
-                        ? rd[i].GetType() : ld[i].GetType();
+        SQLType t = ld[i].GetType() == rd[i].GetType() ||
+                            (ld[i].GetType() == SQL_INTEGER && rd[i].GetType() == SQL_REAL)
+                        ? rd[i].GetType()
+                        : ld[i].GetType();
         descs->emplace_back("", t, std::max(ld[i].GetLength(), rd[i].GetLength()), ld[i].GetDepth());
         std::vector<std::string> names = OutNames(i, DepthOf(ld[i]));
         for (std::size_t e = 0; e < names.size(); ++e) {
@@ -258,8 +275,9 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
           ritems.push_back(Collated(rrow[i].elems[e], ld[i]) + " AS " + names[e]);
         }
       }
-      return "SELECT " + Join(litems, ", ") + " FROM (" + l + ") AS " + la + (rs.union_all ? " UNION ALL " : " UNION ") +
-             "SELECT " + Join(ritems, ", ") + " FROM (" + r + ") AS " + ra;
+      return "SELECT " + Join(litems, ", ") + " FROM (" + l + ") AS " + la +
+             (rs.union_all ? " UNION ALL " : " UNION ") + "SELECT " + Join(ritems, ", ") + " FROM (" + r +
+             ") AS " + ra;
     }
     Row both = lrow;
     both.insert(both.end(), rrow.begin(), rrow.end());
@@ -276,8 +294,8 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
       for (std::size_t e = 0; e < names.size(); ++e) items.push_back(both[i].elems[e] + " AS " + names[e]);
     }
     static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " RIGHT JOIN ", " FULL JOIN "};
-    return "SELECT " + Join(items, ", ") + " FROM (" + l + ") AS " + la + kJoins[rs.join_type] + "(" + r + ") AS " + ra +
-           " ON " + on;
+    return "SELECT " + Join(items, ", ") + " FROM (" + l + ") AS " + la + kJoins[rs.join_type] + "(" + r +
+           ") AS " + ra + " ON " + on;
   }
 
   Descs in;
@@ -349,7 +367,9 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
             CheckArithmetic(SQLNWTVEAdd, arg.desc, arg.desc);
             [[fallthrough]];
           default: {
-            const char *fn = spec.token == SQLNWTMin ? "mv_min(" : spec.token == SQLNWTMax ? "mv_max(" : "mv_sum(";
+            const char *fn = spec.token == SQLNWTMin   ? "mv_min("
+                             : spec.token == SQLNWTMax ? "mv_max("
+                                                       : "mv_sum(";
             items.push_back(fn + type + ", " + arg.elems[0] + ") AS " + names[0]);
             descs->emplace_back("", arg.desc.GetType(), arg.desc.GetLength(), 1);
           }
@@ -360,8 +380,8 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
     case SQLNWTRSConstLeftOuterJoin: {
       *descs = in;
       std::string on = Cond(*rs.cond);
-      return "SELECT " + alias + ".* FROM (SELECT 1) AS k" + alias + " LEFT JOIN (" + child + ") AS " + alias +
-             " ON " + on;
+      return "SELECT " + alias + ".* FROM (SELECT 1) AS k" + alias + " LEFT JOIN (" + child + ") AS " +
+             alias + " ON " + on;
     }
     default:  // prepare and hints change nothing of the rows
       *descs = in;
@@ -394,9 +414,9 @@ ColSql Translator::TextContent(const QdExpr &e) {
   };
   std::string alias = Alias();
   return ColSql{{"(SELECT mv_text(" + alias + ".t) FROM (SELECT " + column("text") + " AS t FROM " +
-                 Quote(SqliteTableName(kTextTable, e.compnr)) + " WHERE " + column("ctxt") + " = " + number.elems[0] +
-                 " AND substr(CAST(" + column("clan") + " AS BLOB), 1, 1) = substr(CAST(" + language.elems[0] +
-                 " AS BLOB), 1, 1) ORDER BY " + column("seqe") + ") AS " + alias + ")"},
+                 Quote(SqliteTableName(kTextTable, e.compnr)) + " WHERE " + column("ctxt") + " = " +
+                 number.elems[0] + " AND substr(CAST(" + column("clan") + " AS BLOB), 1, 1) = substr(CAST(" +
+                 language.elems[0] + " AS BLOB), 1, 1) ORDER BY " + column("seqe") + ") AS " + alias + ")"},
                 SQLColumnDescriptor("", SQL_STRING, 0, 1)};
 }
 
@@ -408,8 +428,6 @@ ColSql Translator::Expr(const QdExpr &e) {
   island->SetValue(Lib(e, *island, args).release());
   SQLColumnDescriptor d = island->descriptor();
   if (d.GetType() == SQL_UNDEFINED) Refuse("expression without a type");
-  SqlIsland *raw = island.get();
-  (void)raw;
   int id = Register(std::move(island));
   std::string tail = args.empty() ? "" : ", " + Join(args, ", ");
   ColSql c{{}, d};
@@ -423,28 +441,46 @@ ExprPtr Translator::Lib(const QdExpr &e, SqlIsland &island, std::vector<std::str
   auto sub = [&](std::size_t i) { return Lib(*e.args[i], island, args); };
   auto optional = [&](std::size_t i) { return e.args[i] ? Lib(*e.args[i], island, args) : ExprPtr(); };
   switch (e.token) {
-    case SQLNWTVEColRef: return Leaf(Resolve(e.level, e.column), island, args);
-    case SQLNWTVEScalarSubquery: return Leaf(ScalarSubquery(*e.subquery), island, args);
-    case SQLNWTVEParameterRef: return std::make_unique<SQLRSSCParameterRef>(StatementParam(e));
+    case SQLNWTVEColRef:
+      return Leaf(Resolve(e.level, e.column), island, args);
+    case SQLNWTVEScalarSubquery:
+      return Leaf(ScalarSubquery(*e.subquery), island, args);
+    case SQLNWTVEParameterRef:
+      return std::make_unique<SQLRSSCParameterRef>(StatementParam(e));
     case SQLNWTVEStringConst:
       return std::make_unique<SQLRSSCStringConst>(e.constant.GetBytes(), e.constant.GetLength());
-    case SQLNWTVERawConst: return std::make_unique<SQLRSSCRawConst>(e.constant.GetBytes(), e.constant.GetLength());
-    case SQLNWTVEIntegerConst: return std::make_unique<SQLRSSCIntegerConst>(e.constant.GetInteger());
-    case SQLNWTVEDateConst: return std::make_unique<SQLRSSCDateConst>(e.constant.GetDate());
-    case SQLNWTVERealConst: return std::make_unique<SQLRSSCRealConst>(e.constant.GetReal());
-    case SQLNWTVETimeStampConst: return std::make_unique<SQLRSSCTimestampConst>(e.constant.GetTimestamp());
-    case SQLNWTVEAdd: case SQLNWTVESubtract: case SQLNWTVEMultiply: case SQLNWTVEDivide:
-    case SQLNWTVEModulo: case SQLNWTVEConcatenate: {
+    case SQLNWTVERawConst:
+      return std::make_unique<SQLRSSCRawConst>(e.constant.GetBytes(), e.constant.GetLength());
+    case SQLNWTVEIntegerConst:
+      return std::make_unique<SQLRSSCIntegerConst>(e.constant.GetInteger());
+    case SQLNWTVEDateConst:
+      return std::make_unique<SQLRSSCDateConst>(e.constant.GetDate());
+    case SQLNWTVERealConst:
+      return std::make_unique<SQLRSSCRealConst>(e.constant.GetReal());
+    case SQLNWTVETimeStampConst:
+      return std::make_unique<SQLRSSCTimestampConst>(e.constant.GetTimestamp());
+    case SQLNWTVEAdd:
+    case SQLNWTVESubtract:
+    case SQLNWTVEMultiply:
+    case SQLNWTVEDivide:
+    case SQLNWTVEModulo:
+    case SQLNWTVEConcatenate: {
       ExprPtr l = sub(0), r = sub(1);
       CheckArithmetic(e.token, l->GetColumnDescriptor(), r->GetColumnDescriptor());
       SQLRSSCValueExpr *a = l.release(), *b = r.release();
       switch (e.token) {
-        case SQLNWTVEAdd: return ExprPtr(new SQLRSSCAdd(a, b));
-        case SQLNWTVESubtract: return ExprPtr(new SQLRSSCSubtract(a, b));
-        case SQLNWTVEMultiply: return ExprPtr(new SQLRSSCMultiply(a, b));
-        case SQLNWTVEDivide: return ExprPtr(new SQLRSSCDivide(a, b));
-        case SQLNWTVEModulo: return ExprPtr(new SQLRSSCModulo(a, b));
-        default: return ExprPtr(new SQLRSSCConcatenate(a, b));
+        case SQLNWTVEAdd:
+          return ExprPtr(new SQLRSSCAdd(a, b));
+        case SQLNWTVESubtract:
+          return ExprPtr(new SQLRSSCSubtract(a, b));
+        case SQLNWTVEMultiply:
+          return ExprPtr(new SQLRSSCMultiply(a, b));
+        case SQLNWTVEDivide:
+          return ExprPtr(new SQLRSSCDivide(a, b));
+        case SQLNWTVEModulo:
+          return ExprPtr(new SQLRSSCModulo(a, b));
+        default:
+          return ExprPtr(new SQLRSSCConcatenate(a, b));
       }
     }
     case SQLNWTVEIndexing: {
@@ -469,7 +505,8 @@ ExprPtr Translator::Lib(const QdExpr &e, SqlIsland &island, std::vector<std::str
     case SQLNWTVEReinterpretCast: {
       ExprPtr x = sub(0);
       CheckScalar(x->GetColumnDescriptor(), {SQL_INTEGER, SQL_REAL}, "CAST");
-      if (e.type != SQL_DATE && e.type != SQL_TIMESTAMP && e.type != SQL_INTERVAL_DAYS && e.type != SQL_INTERVAL_SECONDS)
+      if (e.type != SQL_DATE && e.type != SQL_TIMESTAMP && e.type != SQL_INTERVAL_DAYS &&
+          e.type != SQL_INTERVAL_SECONDS)
         Refuse("CAST to type " + std::to_string(static_cast<int>(e.type)));
       return ExprPtr(new SQLRSSCReinterpretCast(x.release(), e.type));
     }
@@ -487,16 +524,20 @@ ExprPtr Translator::Lib(const QdExpr &e, SqlIsland &island, std::vector<std::str
       const SQLRSSCValueExpr *first = nullptr;
       auto check = [&](const SQLRSSCValueExpr *x) {
         if (x == nullptr) return;
-        if (first == nullptr) first = x;
-        else CheckComparable(first->GetColumnDescriptor(), x->GetColumnDescriptor(), "CASE results");
+        if (first == nullptr)
+          first = x;
+        else
+          CheckComparable(first->GetColumnDescriptor(), x->GetColumnDescriptor(), "CASE results");
       };
       for (auto &w : whens) check(w.second.get());
       check(otherwise.get());
       auto *list = new List<SQLRSSCSimpleCase::WhenClause *>();
-      for (auto &w : whens) list->Append(new SQLRSSCSimpleCase::WhenClause(w.first.release(), w.second.release()));
+      for (auto &w : whens)
+        list->Append(new SQLRSSCSimpleCase::WhenClause(w.first.release(), w.second.release()));
       return ExprPtr(new SQLRSSCSimpleCase(operand.release(), list, otherwise.release()));
     }
-    case SQLNWTVETextContent: return Leaf(TextContent(e), island, args);
+    case SQLNWTVETextContent:
+      return Leaf(TextContent(e), island, args);
     default:
       Refuse("expression token " + std::to_string(e.token));
   }
@@ -508,13 +549,20 @@ CondPtr Translator::LibCond(const QdCond &c, SqlIsland &island, std::vector<std:
   auto desc = [&](std::size_t i) { return x[i]->GetColumnDescriptor(); };
   std::size_t n = static_cast<std::size_t>(c.n);
   switch (c.token) {
-    case SQLNWTSCEquals: case SQLNWTSCNotEquals: case SQLNWTSCLessThan:
-    case SQLNWTSCLessThanOrEquals: case SQLNWTSCGreaterThan: case SQLNWTSCGreaterThanOrEquals: {
+    case SQLNWTSCEquals:
+    case SQLNWTSCNotEquals:
+    case SQLNWTSCLessThan:
+    case SQLNWTSCLessThanOrEquals:
+    case SQLNWTSCGreaterThan:
+    case SQLNWTSCGreaterThanOrEquals: {
       for (std::size_t i = 0; i < n; ++i) CheckComparable(desc(i), desc(n + i), "comparison");
       static const std::pair<int, SQLRSSCCompOperator> kOps[] = {
-          {SQLNWTSCEquals, SQLRSSC_EQUAL}, {SQLNWTSCNotEquals, SQLRSSC_NOT_EQUAL},
-          {SQLNWTSCLessThan, SQLRSSC_LESS_THAN}, {SQLNWTSCLessThanOrEquals, SQLRSSC_LESS_THAN_OR_EQUAL},
-          {SQLNWTSCGreaterThan, SQLRSSC_GREATER_THAN}, {SQLNWTSCGreaterThanOrEquals, SQLRSSC_GREATER_THAN_OR_EQUAL}};
+          {SQLNWTSCEquals, SQLRSSC_EQUAL},
+          {SQLNWTSCNotEquals, SQLRSSC_NOT_EQUAL},
+          {SQLNWTSCLessThan, SQLRSSC_LESS_THAN},
+          {SQLNWTSCLessThanOrEquals, SQLRSSC_LESS_THAN_OR_EQUAL},
+          {SQLNWTSCGreaterThan, SQLRSSC_GREATER_THAN},
+          {SQLNWTSCGreaterThanOrEquals, SQLRSSC_GREATER_THAN_OR_EQUAL}};
       SQLRSSCCompOperator op = SQLRSSC_EQUAL;
       for (const auto &o : kOps)
         if (o.first == c.token) op = o.second;
@@ -546,8 +594,10 @@ CondPtr Translator::LibCond(const QdCond &c, SqlIsland &island, std::vector<std:
       SQLRSSCValueExpr *v = x[0].release(), *p = x[1].release();
       return CondPtr(new SQLRSSCLike(v, p, escape, c.token == SQLNWTSCLikeAnsi));
     }
-    case SQLNWTSCIsNull: return CondPtr(new SQLRSSCIsNull(x[0].release()));
-    default: Refuse("condition token " + std::to_string(c.token));
+    case SQLNWTSCIsNull:
+      return CondPtr(new SQLRSSCIsNull(x[0].release()));
+    default:
+      Refuse("condition token " + std::to_string(c.token));
   }
 }
 
@@ -559,7 +609,8 @@ std::string Translator::Cond(const QdCond &c) {
       for (const auto &x : c.conds) parts.push_back(Cond(*x));
       return "(" + Join(parts, c.token == SQLNWTSCAnd ? " AND " : " OR ") + ")";
     }
-    case SQLNWTSCNot: return "(NOT " + Cond(*c.conds[0]) + ")";
+    case SQLNWTSCNot:
+      return "(NOT " + Cond(*c.conds[0]) + ")";
     case SQLNWTSCExists: {
       Descs d;
       return "EXISTS (" + Subquery(*c.subquery, &d) + ")";
@@ -580,9 +631,10 @@ std::string Translator::Cond(const QdCond &c) {
       island->SetCond(new SQLRSSCComparison(l, SQLRSSC_EQUAL, r));
       std::string id = std::to_string(Register(std::move(island)));
       std::string a1 = Alias(), a2 = Alias();
-      return "(CASE WHEN NOT EXISTS (" + sub + ") THEN 0 WHEN " + v.elems[0] + " IS NULL THEN NULL WHEN EXISTS (SELECT 1 FROM (" +
-             sub + ") AS " + a1 + " WHERE mv_c(" + id + ", " + v.elems[0] + ", " + a1 + ".c0) = 1) THEN 1 WHEN EXISTS (SELECT 1 FROM (" +
-             sub + ") AS " + a2 + " WHERE mv_c(" + id + ", " + v.elems[0] + ", " + a2 + ".c0) IS NULL) THEN NULL ELSE 0 END)";
+      return "(CASE WHEN NOT EXISTS (" + sub + ") THEN 0 WHEN " + v.elems[0] +
+             " IS NULL THEN NULL WHEN EXISTS (SELECT 1 FROM (" + sub + ") AS " + a1 + " WHERE mv_c(" + id +
+             ", " + v.elems[0] + ", " + a1 + ".c0) = 1) THEN 1 WHEN EXISTS (SELECT 1 FROM (" + sub + ") AS " +
+             a2 + " WHERE mv_c(" + id + ", " + v.elems[0] + ", " + a2 + ".c0) IS NULL) THEN NULL ELSE 0 END)";
     }
     default: {
       auto island = std::make_unique<SqlIsland>();
@@ -601,8 +653,9 @@ std::string Translator::Dml(const QdDml &dml) {
   Row row;
   for (const DdColumnDesc *c : columns) {
     int depth = c->depth > 1 ? c->depth : 1;
-    ColSql col{{}, SQLColumnDescriptor(c->name.c_str(), SQLTypeOfColumnType(c->type),
-                                       static_cast<unsigned long>(c->length / depth), depth)};
+    ColSql col{{},
+               SQLColumnDescriptor(c->name.c_str(), SQLTypeOfColumnType(c->type),
+                                   static_cast<unsigned long>(c->length / depth), depth)};
     for (int e = 0; e < depth; ++e)
       col.elems.push_back(name + "." + Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
     row.push_back(std::move(col));
@@ -612,26 +665,30 @@ std::string Translator::Dml(const QdDml &dml) {
   if (dml.token == SQLNWTETDelete) return "DELETE FROM " + name + where;
   std::vector<std::string> sets;
   for (const QdSetItem &item : dml.sets) {
-    if (item.column >= static_cast<int>(columns.size())) Refuse("SET of column " + std::to_string(item.column));
+    if (item.column >= static_cast<int>(columns.size()))
+      Refuse("SET of column " + std::to_string(item.column));
     const DdColumnDesc &c = *columns[static_cast<std::size_t>(item.column)];
     const ColSql &target = row[static_cast<std::size_t>(item.column)];
     ColSql value = Expr(*item.value);
     SQLType vt = value.desc.GetType(), ct = target.desc.GetType();
     bool text = vt == SQL_STRING || vt == SQL_RAW, ctext = ct == SQL_STRING || ct == SQL_RAW;
     if (text != ctext || value.elems.size() != target.elems.size())
-      Refuse("SET of column " + c.name + " of type " + TypeText(target.desc) + " to type " + TypeText(value.desc));
+      Refuse("SET of column " + c.name + " of type " + TypeText(target.desc) + " to type " +
+             TypeText(value.desc));
     int depth = DepthOf(target.desc);
     for (int e = 0; e < depth; ++e)
       sets.push_back(Quote(depth == 1 ? c.name : c.name + "_" + std::to_string(e + 1)) + " = mv_st(" +
                      std::to_string(c.type) + ", " + std::to_string(c.length / depth) + ", " +
-                     std::to_string(static_cast<int>(vt)) + ", " + value.elems[static_cast<std::size_t>(e)] + ")");
+                     std::to_string(static_cast<int>(vt)) + ", " + value.elems[static_cast<std::size_t>(e)] +
+                     ")");
   }
   return "UPDATE " + name + " SET " + Join(sets, ", ") + where;
 }
 
 }  // namespace
 
-std::unique_ptr<Translation> TranslateDesc(const QueryDesc &desc, const TableLookup &tables, SqlFunctionHost *host) {
+std::unique_ptr<Translation> TranslateDesc(const QueryDesc &desc, const TableLookup &tables,
+                                           SqlFunctionHost *host) {
   auto out = std::make_unique<Translation>();
   out->host = host;
   Translator t(tables, host, out.get());

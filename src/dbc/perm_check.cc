@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include <molvane/datetime.h>
 
@@ -172,16 +174,133 @@ bool IsTableAction(int action) {
 
 int DebugWord() { return dbc_state().debug; }
 
-// The highest value the roles give for one company; stops at 16.
-int MaxOverRoles(const DD_TABLE *table, int compnr, const unsigned char *row, int action) {
-  int best = 0;
+// What the roles give for one table in one company, derived once from the
+// role lists and kept until they change (rpl_generation), so that a check
+// costs one lookup whatever the number of roles. Only roles whose entry
+// for the table has a row condition are walked, and only with a row.
+struct TableRights {
+  bool haveRoles = false;
+  // Without a row, per kind of action (0 other, 1 table action): the walk of
+  // MaxOverRoles, which stops at the first role reaching 16, and the
+  // highest value of any role (which perm_action_allowed compares).
+  int noRowWalk[2] = {0, 0};
+  int noRowMax[2] = {0, 0};
+  // With a row: the highest value of the roles that need none.
+  int fixedMax = 0;
+  // The roles whose first entry has a condition: their level heads in level
+  // order, through the first one without a condition.
+  std::vector<std::vector<const DB_PERM *>> conditional;
+};
+
+// One role's level heads for the table, from the first level it names,
+// through the first head without a condition.
+std::vector<const DB_PERM *> RoleHeads(roleT *role, const DD_TABLE *table, int compnr) {
+  std::vector<const DB_PERM *> heads;
+  for (int level = PERM_FIRST_TABLE_LEVEL; level <= PERM_LAST_TABLE_LEVEL; ++level) {
+    const DB_PERM *head = dbc_get_perm_from_role(role, table->name, compnr, level);
+    if (head == nullptr) continue;
+    heads.push_back(head);
+    if (head->condition == nullptr) break;
+  }
+  return heads;
+}
+
+TableRights Compile(const DD_TABLE *table, int compnr) {
+  TableRights rights;
   RPL_WALK walk;
+  bool stopped[2] = {false, false};
   for (roleT *role = rpl_get_role(ROLE_TYPE_DB, 1, &walk); role != nullptr;
        role = rpl_get_role(ROLE_TYPE_DB, 2, &walk)) {
-    best = std::max(best, perm_role_table(role, table, compnr, row, action));
+    rights.haveRoles = true;
+    std::vector<const DB_PERM *> heads = RoleHeads(role, table, compnr);
+    for (int tableAction = 0; tableAction < 2; ++tableAction) {
+      // perm_role_table without a row.
+      int value = PERM_NONE;
+      if (!heads.empty())
+        value = heads[0]->condition == nullptr ? int{heads[0]->value} : tableAction ? int{PERM_NONE} : int{PERM_NEEDS_ROW};
+      rights.noRowMax[tableAction] = std::max(rights.noRowMax[tableAction], value);
+      if (!stopped[tableAction]) {
+        rights.noRowWalk[tableAction] = std::max(rights.noRowWalk[tableAction], value);
+        stopped[tableAction] = rights.noRowWalk[tableAction] >= PERM_DELETE;
+      }
+    }
+    if (heads.empty())
+      rights.fixedMax = std::max(rights.fixedMax, static_cast<int>(PERM_NONE));
+    else if (heads[0]->condition == nullptr)
+      rights.fixedMax = std::max(rights.fixedMax, static_cast<int>(heads[0]->value));
+    else
+      rights.conditional.push_back(std::move(heads));
+  }
+  return rights;
+}
+
+// The compiled rights of the table in the company.
+const TableRights &RightsOf(const DD_TABLE *table, int compnr) {
+  struct Key {
+    char name[sizeof table->name];
+    int compnr;
+    bool operator==(Key const &o) const {
+      return compnr == o.compnr && std::memcmp(name, o.name, sizeof name) == 0;
+    }
+  };
+  struct KeyHash {
+    size_t operator()(Key const &k) const {
+      uint64_t h = static_cast<uint64_t>(k.compnr);
+      for (char c : k.name) h = h * 131 + static_cast<unsigned char>(c);
+      return static_cast<size_t>(h * 0x9E3779B97F4A7C15ULL >> 17);
+    }
+  };
+  static std::unordered_map<Key, TableRights, KeyHash> cache;
+  static uint64_t generation = ~uint64_t{0};
+  static Key lastKey{};
+  static const TableRights *last = nullptr;
+
+  Key key{};
+  std::memcpy(key.name, table->name, strnlen(table->name, sizeof key.name - 1));
+  key.compnr = compnr;
+  if (generation != rpl_generation()) {
+    cache.clear();
+    last = nullptr;
+    generation = rpl_generation();
+  }
+  if (last != nullptr && key == lastKey) return *last;
+  auto found = cache.find(key);
+  if (found == cache.end()) found = cache.emplace(key, Compile(table, compnr)).first;
+  lastKey = key;
+  last = &found->second;
+  return *last;
+}
+
+// The highest value a role with a row condition gives for the row.
+int ConditionalMax(const TableRights &rights, const DD_TABLE *table, const unsigned char *row, int best) {
+  for (const std::vector<const DB_PERM *> &heads : rights.conditional) {
     if (best >= PERM_DELETE) break;
+    int value = PERM_NONE;
+    for (const DB_PERM *head : heads) {
+      int v = EvalChain(head, table, row);
+      if (v != PERM_NO_MATCH) {
+        value = v;
+        break;
+      }
+    }
+    best = std::max(best, value);
   }
   return best;
+}
+
+// The highest value the roles give for one company; stops at 16.
+int MaxOverRoles(const DD_TABLE *table, int compnr, const unsigned char *row, int action) {
+  const TableRights &rights = RightsOf(table, compnr);
+  if (row == nullptr) return rights.noRowWalk[IsTableAction(action) ? 1 : 0];
+  // With a row no role gives more than 16: the walk's stop changes nothing.
+  return ConditionalMax(rights, table, row, rights.fixedMax);
+}
+
+// The highest value any role gives for one company (no early stop).
+int HighestOverRoles(const DD_TABLE *table, int compnr, const unsigned char *row, int action) {
+  const TableRights &rights = RightsOf(table, compnr);
+  if (row == nullptr) return rights.noRowMax[IsTableAction(action) ? 1 : 0];
+  return ConditionalMax(rights, table, row, rights.fixedMax);
 }
 
 bool HaveRoles() {
@@ -332,15 +451,8 @@ int perm_action_allowed(const DD_TABLE *table, int logical, int physical, int ac
   if (threshold == 0) {
     log_mesg(__FILE__, __LINE__, "zdb_action_allowed", 0, "Wrong com_code (%d)", action);
   } else {
-    RPL_WALK walk;
-    for (roleT *role = rpl_get_role(ROLE_TYPE_DB, 1, &walk);
-         role != nullptr && !(physical_ok && logical_ok);
-         role = rpl_get_role(ROLE_TYPE_DB, 2, &walk)) {
-      if (!physical_ok)
-        physical_ok = perm_role_table(role, table, physical, row, action) >= threshold;
-      if (!logical_ok)
-        logical_ok = perm_role_table(role, table, logical, row, action) >= threshold;
-    }
+    physical_ok = HighestOverRoles(table, physical, row, action) >= threshold;
+    if (!logical_ok) logical_ok = HighestOverRoles(table, logical, row, action) >= threshold;
   }
   if (physical_ok && logical_ok) return 0;
   zdb_errno = ZE_NO_PERMISSION;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dbc/dd.h"
+#include "dbc/refs.h"
 #include "dbc/request_payloads.h"
 #include "dbc/request_wire.h"
 #include "dbc/stub_parts.h"

@@ -33,6 +33,7 @@ rpl_print_fn g_print = nullptr;
 // DEBUG_LEVEL's trace bit, read when a type's list is first asked for, so
 // that the permission checks do not look up the setting on every key.
 int g_tracing = -1;
+uint64_t g_generation = 0;  // see rpl_generation
 
 const char *TypeName(int type) { return type == ROLE_TYPE_SESSION ? "Session" : "Table"; }
 
@@ -68,6 +69,10 @@ void FreePermRecord(RPL_PERM *perm, rpl_free_fn free_value) {
 }
 
 }  // namespace
+
+uint64_t rpl_generation() { return g_generation; }
+
+void rpl_note_change() { ++g_generation; }
 
 int rpl_init_role_type(int type) {
   RoleType *t = TypeOf(type);
@@ -111,6 +116,7 @@ int rpl_new_role(int type, const char *name, roleT **role) {
   while (*tail != nullptr) tail = &(*tail)->next;
   *tail = r;
   *role = r;
+  rpl_note_change();
   rpl_print_role(r, "New Role", "");
   return 1;
 }
@@ -142,6 +148,7 @@ void rpl_destroy_role(roleT *role, rpl_free_fn free_value) {
   hash_destroy(role->perms, nullptr);
   delete[] role->name;
   delete role;
+  rpl_note_change();
 }
 
 void rpl_destroy_roles(int type, rpl_free_fn free_value) {
@@ -161,6 +168,7 @@ int rpl_add_perm(roleT *role, const char *key, void *value) {
   }
   perm->value = value;
   hash_link(role->perms, perm);
+  rpl_note_change();
   rpl_print_role(role, "Add Perm for Role", key);
   return 1;
 }

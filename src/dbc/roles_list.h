@@ -84,6 +84,12 @@ roleT *rpl_get_role(int type, int mode, RPL_WALK *walk);
 roleT *rpl_find_role(int type, const char *name);
 // The address of the value of the key's record, or null.
 void **rpl_get_perm_from_role(roleT *role, const char *key);
+// A number that changes whenever a role or a permission record is made or
+// freed (and when a caller calls rpl_note_change after changing a chain
+// through the address above), so that what was derived from the roles can
+// tell whether it still holds.
+uint64_t rpl_generation();
+void rpl_note_change();
 
 // Traces, written only when bit 0x20000000 of DEBUG_LEVEL is set (read
 // again whenever rpl_init_role_type is called, as at every logon).

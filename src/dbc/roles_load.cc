@@ -90,6 +90,7 @@ LineResult Enter(roleT *role, DB_PERM *entry, bool field) {
     return LineResult::kEntered;
   }
   auto *head = static_cast<DB_PERM *>(*slot);
+  rpl_note_change();  // the chain changes below
   if (entry->condition != nullptr) {
     entry->next = head;
     *slot = entry;

@@ -9,6 +9,7 @@
 // environment). A driver refused on the way is detached again; its streams
 // are closed even when the driver does not answer DET_SERVER, so a failed
 // attachment leaves nothing open.
+#include "dbc/refs.h"
 #include "dbc/zdb_attach.h"
 
 #include <cerrno>

@@ -17,6 +17,8 @@
 #include <molvane/zdb_cursor.h>
 
 #include "dbc/dlock.h"
+#include "dbc/ref_info.h"
+#include "dbc/ssts_info.h"
 
 struct DD_TABLE;
 struct DD_COLUMN;
@@ -94,6 +96,8 @@ struct ZDB_COMPANY {
   std::string ref_error;               // text of the last reference error
   bool waiting = false;                // the chain's close waits for the flush
   std::vector<unsigned char> key_buf[2];  // set-read key buffers
+  SSTS_INFO ssts;                      // the set reads
+  ZDB_REFS refs;                       // the reference entries
 };
 
 // Current-row state of a per-company record.

@@ -15,7 +15,9 @@
 #include "dbc/dlock.h"
 #include "dbc/perm_roles.h"
 #include "dbc/rds.h"
+#include "dbc/refs.h"
 #include "dbc/row_print.h"
+#include "dbc/ssts.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_actions.h"
 #include "dbc/zdb_cursor.h"
@@ -92,11 +94,13 @@ std::uint32_t spent(std::uint32_t flags) {
 // the open set reads of the table learn of it.
 int after_change(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, int code) {
   if (mark_table_touched(ic->tsession, 1) != 0) return -1;
-  return ssts_call(SSTS_CHANGED, row, code, ic);
+  return ssts_call(SSTS_CHANGED, row, code, ic) != 0 ? -1 : 0;
 }
 
-// The kept image of the row's delayed-lock id; null with 517 or 206.
-DLOCK_ENTRY *kept_image(ZDB_INTERNAL_CURSOR *ic, const unsigned char *row) {
+// The kept image of the row's delayed-lock id; null with 517 or 206. An
+// update may give the row a new key, so its entry is taken by id alone (a
+// stale id still meets the driver's comparison of the kept image).
+DLOCK_ENTRY *kept_image(ZDB_INTERNAL_CURSOR *ic, const unsigned char *row, bool key_may_change) {
   const DD_TABLE *table = table_of(ic);
   int id = get_dlock_from_row(table, row);
   if (id < 0) {
@@ -105,7 +109,8 @@ DLOCK_ENTRY *kept_image(ZDB_INTERNAL_CURSOR *ic, const unsigned char *row) {
     zdb_error(ZE_ALLOCATION);
     return nullptr;
   }
-  DLOCK_ENTRY *entry = get_dlock_row_of(ic->tsession, id, row);
+  DLOCK_ENTRY *entry = key_may_change ? get_dlock_row(ic->tsession, id)
+                                      : get_dlock_row_of(ic->tsession, id, row);
   if (entry == nullptr)
     log_mesg(__FILE__, __LINE__, "Delayed lock", 0, "get dlock failed (id = %d, cursor = %p)", id,
              static_cast<void *>(ic));
@@ -147,7 +152,7 @@ int buffered_delete(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, std::uint32_t f
   set_bit(&flags, ZDB_HF_SERVER_CHECKS,
           !has_audit(ic) && server_checks_runtime(ic, delete_bfrd) == 1);
   flags &= ~kDeleteDrops;
-  DLOCK_ENTRY *entry = kept_image(ic, row);
+  DLOCK_ENTRY *entry = kept_image(ic, row, false);
   if (entry == nullptr) return -1;
   if (entry->flags & DLOCK_UPDATED) flags |= ZDB_HF_DLOCK_UPDATED;
   std::vector<unsigned char> image(dlock_entry_image(entry),
@@ -156,15 +161,17 @@ int buffered_delete(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, std::uint32_t f
   if (zdb_action_allowed(ic, PERM_ACTION_DELETE, row) != 0) return -1;
   Record record(table, RDS_ACT_DELETE, flags, image.data());
   if (zdb_reference_before(ic, nullptr, image.data(), delete_bfrd, flags) != 0) return -1;
-  bool skip_after = false, stored = false;
+  bool skip_after = false, stored = false, counters_only = false;
   if (!has_audit(ic)) {
     int whole = cascade_childs_in_server(ic, 1);
     if (whole < 0) return -1;
     if (whole == 1) {
-      // The driver deletes the row with everything that cascades from it.
+      // The driver deletes the row with everything that cascades from it;
+      // the counters of parents it does not hold are still the client's.
       record.set_kind(RDS_ACT_DELETE_WHOLE);
       if (store(ic, record, flags, 0) != 0) return -1;
-      skip_after = stored = true;
+      stored = true;
+      counters_only = true;
     }
   }
   if (!stored) {
@@ -183,14 +190,16 @@ int buffered_delete(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, std::uint32_t f
   }
   if (after_change(ic, image.data(), db_delete) != 0) return -1;
   flags = spent(flags);
-  return skip_after ? 0 : zdb_reference_after(ic, image.data(), row, delete_bfrd, flags);
+  if (skip_after) return 0;
+  if (counters_only) return zdb_reference_counters_after(ic, image.data(), row, delete_bfrd, flags);
+  return zdb_reference_after(ic, image.data(), row, delete_bfrd, flags);
 }
 
 int buffered_update(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, std::uint32_t flags,
                     int flush_now) {
   const DD_TABLE *table = table_of(ic);
   ZDB_COMPANY *company = ic->company;
-  DLOCK_ENTRY *entry = kept_image(ic, row);
+  DLOCK_ENTRY *entry = kept_image(ic, row, true);
   if (entry == nullptr) return -1;
   if (entry->flags & DLOCK_UPDATED) flags |= ZDB_HF_DLOCK_UPDATED;
   std::vector<unsigned char> old(dlock_entry_image(entry),
@@ -213,14 +222,15 @@ int buffered_update(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, std::uint32_t f
   }
   Record before(table, RDS_ACT_UPDATE_OLD, flags, old.data());
   Record after(table, RDS_ACT_UPDATE_NEW, flags, row);
-  bool skip_after = false, stored = false;
+  bool skip_after = false, stored = false, counters_only = false;
   if (!has_audit(ic)) {
     int whole = cascade_childs_in_server(ic, 2);
     if (whole < 0) return -1;
     if (whole == 1) {
       after.set_kind(RDS_ACT_UPDATE_WHOLE);
       if (store(ic, before, 0, 0) != 0 || store(ic, after, flags, 0) != 0) return -1;
-      skip_after = stored = true;
+      stored = true;
+      counters_only = true;
     }
   }
   if (!stored) {
@@ -249,7 +259,9 @@ int buffered_update(ZDB_INTERNAL_CURSOR *ic, unsigned char *row, std::uint32_t f
   if (after_change(ic, row, db_update) != 0) return -1;
   std::uint32_t after_flags = spent(flags);
   if (!skip_after &&
-      zdb_reference_after(ic, old.data(), row, update_bfrd, after_flags) != 0)
+      (counters_only
+           ? zdb_reference_counters_after(ic, old.data(), row, update_bfrd, after_flags)
+           : zdb_reference_after(ic, old.data(), row, update_bfrd, after_flags)) != 0)
     return -1;
   if (check_only) return 0;
   // The kept image becomes the new row, so that the next change of the row

@@ -15,6 +15,7 @@
 #include "dbc/action_codes.h"
 #include "dbc/auditcols.h"
 #include "dbc/dlock.h"
+#include "dbc/ssts.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_actions.h"
 #include "dbc/zdb_cursor.h"

@@ -17,6 +17,7 @@
 #include "dbc/dd.h"
 #include "dbc/dlock.h"
 #include "dbc/domain_check.h"
+#include "dbc/ssts.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_actions.h"
 #include "dbc/zdb_cursor.h"
@@ -219,7 +220,7 @@ int zdb_exec_row_1(ZDB_INTERNAL_CURSOR *icursor, unsigned char *row, int action,
     }
     if (result == 0) zdb_set_ssts_curr_info(icursor, row);
   } else {
-    result = ssts_call(SSTS_READ, row, action, icursor);
+    result = ssts_call(SSTS_READ, row, action, icursor) != 0 ? -1 : 0;
   }
   mark_used(icursor);
   return result;

@@ -19,6 +19,8 @@
 #include "dbc/dd.h"
 #include "dbc/dlock.h"
 #include "dbc/rds.h"
+#include "dbc/refs.h"
+#include "dbc/ssts.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_attach.h"
 #include "dbc/zdb_cursor.h"
@@ -155,6 +157,8 @@ void free_chain(ZDB_INTERNAL_CURSOR *ic) {
 
 // Frees a whole chain with its per-company record.
 void free_company_chain(ZDB_COMPANY *company, ZDB_INTERNAL_CURSOR *main) {
+  close_all_sql_handle(&company->ssts);
+  dbc_release_ref_entries(company);
   free_chain(company->audit);
   free_chain(main);
   release_holder(company);

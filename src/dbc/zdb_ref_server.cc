@@ -14,6 +14,7 @@
 
 #include "dbc/compnr.h"
 #include "dbc/dd.h"
+#include "dbc/refs.h"
 #include "dbc/stub_parts.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_actions.h"

@@ -11,6 +11,7 @@
 #include "dbc/action_codes.h"
 #include "dbc/dd.h"
 #include "dbc/perm_roles.h"
+#include "dbc/refs.h"
 #include "dbc/stub_parts.h"
 #include "dbc/zdb_actions.h"
 #include "dbc/zdb_cursor.h"

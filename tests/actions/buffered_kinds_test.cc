@@ -14,6 +14,7 @@
 #include "dbc/rds.h"
 #include "dbc/zdb_actions.h"
 #include "dbc/zdb_cursor.h"
+#include "support/fake_sql.h"
 
 namespace molvane::test {
 namespace {
@@ -30,6 +31,10 @@ std::uint32_t U32(const unsigned char *p) {
 
 class BufferedKinds : public ActionsTest {
  protected:
+  // The referencing tables on another driver are asked through the
+  // stand-in SQL calls: no children.
+  FakeSql sql_;
+
   void SetUp() override {
     ActionsTest::SetUp();
     Logon();

@@ -3,6 +3,7 @@
 // the super user and the exact PERMISSION payload.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -221,6 +222,81 @@ INSTANTIATE_TEST_SUITE_P(Actions, PermAction,
                                            ActionCase{PERM_ACTION_INSERT, -1},
                                            ActionCase{PERM_ACTION_DELETE, -1},
                                            ActionCase{clear_table, -1}, ActionCase{13, -1}));
+
+// The checks answer from rights compiled per table and company; they must
+// give what a walk over every role's lines gives: perm_table_permission the
+// walk that stops at the first role reaching 16, perm_action_allowed
+// whether any role reaches the action's threshold, with and without a row.
+struct CompiledCase {
+  const char *name;
+  std::vector<std::vector<std::string>> roles;  // lines after the role name
+};
+
+class PermCompiled : public ::testing::TestWithParam<CompiledCase> {};
+
+TEST_P(PermCompiled, AgreesWithTheWalkOverTheRoles) {
+  std::string names;
+  for (size_t i = 0; i < GetParam().roles.size(); ++i) names += (i ? ":" : "") + ("r" + std::to_string(i));
+  RolesRoot root(names.c_str());
+  for (size_t i = 0; i < GetParam().roles.size(); ++i) {
+    std::vector<std::string> lines{"r" + std::to_string(i)};
+    lines.insert(lines.end(), GetParam().roles[i].begin(), GetParam().roles[i].end());
+    root.Role("r" + std::to_string(i), lines);
+  }
+  ASSERT_EQ(zdb_load_roles(), 0);
+  const DD_TABLE *table = ddtable("tcemp001");
+  ASSERT_NE(table, nullptr);
+  for (int comp : {100, 200}) {
+    TestRow row(table);
+    row.Short("comp", comp);
+    for (const unsigned char *image : {static_cast<const unsigned char *>(nullptr), row.data()}) {
+      for (int action : {int{PERM_ACTION_INSERT}, int{PERM_ACTION_DELETE}, int{PERM_ACTION_UPDATE}, int{lock_table}}) {
+        int walk = 0, highest = 0;
+        bool stopped = false;
+        RPL_WALK w;
+        for (roleT *r = rpl_get_role(ROLE_TYPE_DB, 1, &w); r != nullptr; r = rpl_get_role(ROLE_TYPE_DB, 2, &w)) {
+          int v = perm_role_table(r, table, comp, image, image ? 0 : action);
+          highest = std::max(highest, perm_role_table(r, table, comp, image, action));
+          if (!stopped) walk = std::max(walk, v);
+          stopped = stopped || walk >= PERM_DELETE;
+        }
+        SCOPED_TRACE(std::to_string(comp) + (image ? " row " : " no row ") + std::to_string(action));
+        if (action == PERM_ACTION_DELETE) {
+          EXPECT_EQ(perm_table_permission(table, comp, comp, image), walk);
+        }
+        EXPECT_EQ(perm_action_allowed(table, comp, comp, action, image),
+                  highest >= perm_action_threshold(action) ? 0 : -1);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roles, PermCompiled,
+    ::testing::Values(
+        CompiledCase{"FixedLines", {{"tcemp001:100:M", "*:*:R"}, {"tcemp:*:W"}, {}}},
+        CompiledCase{"ConditionFallsThrough", {{"tcemp001:*:D:comp = 100", "tc:*:M"}, {"*:*:R"}}},
+        CompiledCase{"ConditionFirstThenDelete", {{"tcemp001:*:W:comp = 200"}, {"tcemp001:100:D"}, {"*:*:M"}}},
+        CompiledCase{"NeedsRowBeforeDelete", {{"tcemp001:*:D:comp = 5"}, {"*:100:D"}}},
+        CompiledCase{"DeleteBeforeNeedsRow", {{"*:100:D"}, {"tcemp001:*:W:comp = 5"}}},
+        CompiledCase{"NoLinesForTheTable", {{"tcdep001:*:D"}, {"tcx:*:D"}}}),
+    [](const ::testing::TestParamInfo<CompiledCase> &info) { return std::string(info.param.name); });
+
+TEST(PermCompiled, ReloadedRolesAreSeenAtOnce) {
+  RolesRoot root("only");
+  root.Role("only", {"only", "tcemp001:*:R"});
+  ASSERT_EQ(zdb_load_roles(), 0);
+  DD_TABLE table = NamedTable("tcemp001");
+  EXPECT_EQ(perm_table_permission(&table, 1, 1, nullptr), PERM_READ);
+  EXPECT_EQ(perm_action_allowed(&table, 1, 1, PERM_ACTION_INSERT, nullptr), -1);
+  root.Role("only", {"only", "tcemp001:*:W"});
+  zdb_unload_roles();
+  ASSERT_EQ(zdb_load_roles(), 0);
+  EXPECT_EQ(perm_table_permission(&table, 1, 1, nullptr), PERM_WRITE);
+  EXPECT_EQ(perm_action_allowed(&table, 1, 1, PERM_ACTION_INSERT, nullptr), 0);
+  zdb_unload_roles();
+  EXPECT_EQ(perm_table_permission(&table, 1, 1, nullptr), PERM_NONE);
+}
 
 TEST(PermAction, SuperUserMayDoAnything) {
   RolesRoot root("");

@@ -194,6 +194,24 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   EXPECT_EQ(client->Exec(did), 2);
   EXPECT_EQ(client->GetState(did), 2);
 
+  // Another transaction's lock on the table refuses the DELETE at once.
+  int other = zdb_start_session("other");
+  ASSERT_GT(other, 0);
+  ZDB_CURSOR *locker = nullptr;
+  ASSERT_EQ(zdb_open(&locker, "exemp010", 1, row_, 0, other), 0);
+  ZDB_INTERNAL_CURSOR *lic = nullptr;
+  ASSERT_EQ(zdb_get_internal_cursor(&lic, locker, 1), 0);
+  std::uint32_t argument = 0;
+  ASSERT_EQ(zdb_do_exec_table(lic, table_action_word(lock_table), &argument), 0) << zdb_errno;
+  try {
+    client->Exec(did);
+    ADD_FAILURE() << "DELETE of a table locked by another transaction went through";
+  } catch (SQLException const &e) {
+    EXPECT_EQ(e.GetZDBError(), 107);
+  }
+  ASSERT_EQ(zdb_do_exec_db(lic->tsession->session, db_action_word(abort_trans)), 0);
+  EXPECT_EQ(client->Exec(did), 0) << "the lock is gone with its transaction";
+
   // A data error reaches the client as the agent's exception.
   SQLTokenString bad(20);
   bad.AppendToken(SQLNWTRSProject);

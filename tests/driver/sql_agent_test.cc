@@ -30,11 +30,26 @@ constexpr std::uint32_t kSession = 7;
 // One packet under construction.
 struct P {
   SQLTokenString ts{20};
-  P &tok(int t) { ts.AppendToken(static_cast<SQLNWToken>(t)); return *this; }
-  P &b2(int v) { ts.AppendBs2(static_cast<std::int16_t>(v)); return *this; }
-  P &b4(int v) { ts.AppendBs4(v); return *this; }
-  P &mem(const std::string &s) { ts.AppendMemory(s.data(), static_cast<int>(s.size())); return *this; }
-  P &dbl(double d) { ts.AppendDouble(d); return *this; }
+  P &tok(int t) {
+    ts.AppendToken(static_cast<SQLNWToken>(t));
+    return *this;
+  }
+  P &b2(int v) {
+    ts.AppendBs2(static_cast<std::int16_t>(v));
+    return *this;
+  }
+  P &b4(int v) {
+    ts.AppendBs4(v);
+    return *this;
+  }
+  P &mem(const std::string &s) {
+    ts.AppendMemory(s.data(), static_cast<int>(s.size()));
+    return *this;
+  }
+  P &dbl(double d) {
+    ts.AppendDouble(d);
+    return *this;
+  }
   P &stmt(int id, int op) { return tok(SQLNWTPacketForStmt).b4(id).tok(op); }
   P &table(const std::string &name = "tbltst01", int compnr = 10) {
     return tok(SQLNWTRSTable).mem(name).b2(compnr).tok(SQLNWTNoIndexHints);
@@ -114,14 +129,17 @@ class SqlAgentTest : public testing::Test {
     desc.keys = {{1, 0, 0, {0}}};
     std::string error;
     ASSERT_TRUE(catalog_.Add(db_, desc, 10, &error)) << error;
-    Exec("INSERT INTO tbltst01010 VALUES (1, CAST('bob   ' AS BLOB), 2.5, 1, 2, 3),"
-         "(2, CAST('ann   ' AS BLOB), 10.0, 4, 5, 6), (3, CAST('ab    ' AS BLOB), -1.0, 7, 8, 9)");
+    Exec(
+        "INSERT INTO tbltst01010 VALUES (1, CAST('bob   ' AS BLOB), 2.5, 1, 2, 3),"
+        "(2, CAST('ann   ' AS BLOB), 10.0, 4, 5, 6), (3, CAST('ab    ' AS BLOB), -1.0, 7, 8, 9)");
     AgentContext ctx{[this](const std::string &t, int c) { return catalog_.Find(t, c); },
                      [](const std::string &, int c) { return c; },
-                     [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }};
+                     [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }, nullptr};
     agent_ = std::make_unique<SqlAgent>(ctx, forget);
   }
-  void Exec(const char *sql) { ASSERT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db_); }
+  void Exec(const char *sql) {
+    ASSERT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
+  }
 
   std::vector<Reply> Send(std::initializer_list<const P *> packets) {
     std::vector<std::uint8_t> b = Buffer(packets);
@@ -173,15 +191,20 @@ class SqlAgentTest : public testing::Test {
   static std::string Text(const SQLValueStore &v) {
     if (v.GetType() == SQL_ARRAY) {
       std::string s = "[";
-      for (int i = 0; i < v.GetDimension(); ++i) s += Text(*v.GetElement(i)) + (i + 1 < v.GetDimension() ? "," : "]");
+      for (int i = 0; i < v.GetDimension(); ++i)
+        s += Text(*v.GetElement(i)) + (i + 1 < v.GetDimension() ? "," : "]");
       return s;
     }
     if (v.IsNull()) return "NULL";
     switch (v.GetType()) {
-      case SQL_STRING: return "'" + std::string(v.GetString(), v.GetLength()) + "'";
-      case SQL_REAL: return std::to_string(v.GetReal());
-      case SQL_TIMESTAMP: return std::to_string(v.GetTimestamp());
-      default: return std::to_string(v.GetInteger());
+      case SQL_STRING:
+        return "'" + std::string(v.GetString(), v.GetLength()) + "'";
+      case SQL_REAL:
+        return std::to_string(v.GetReal());
+      case SQL_TIMESTAMP:
+        return std::to_string(v.GetTimestamp());
+      default:
+        return std::to_string(v.GetInteger());
     }
   }
 
@@ -308,8 +331,9 @@ TEST_F(SqlAgentTest, FilterProjectSortAndGroupKeepLocalSemantics) {
   group.tok(SQLNWTRSGroup).b2(0).b2(4).tok(SQLNWTCountStar).tok(SQLNWTSum).col(0);
   group.tok(SQLNWTAvg).col(2).tok(SQLNWTMin).col(1).table();
   Run(8, group);
-  std::vector<SQLColumnDescriptor> g = {SQLColumnDescriptor("", SQL_INTEGER, 0, 1), SQLColumnDescriptor("", SQL_INTEGER, 4, 1),
-                                        SQLColumnDescriptor("", SQL_REAL, 0, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)};
+  std::vector<SQLColumnDescriptor> g = {
+      SQLColumnDescriptor("", SQL_INTEGER, 0, 1), SQLColumnDescriptor("", SQL_INTEGER, 4, 1),
+      SQLColumnDescriptor("", SQL_REAL, 0, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)};
   EXPECT_EQ(FetchAll(8, g), (std::vector<std::string>{"3|6|3.833333|'ab    '|"}));
 }
 
@@ -321,13 +345,37 @@ TEST_F(SqlAgentTest, DataErrorsAnswerTheLibrarysStates) {
     std::function<void(P &)> describe;
     const char *sqlstate;
   } cases[] = {
-      {"division by zero", [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEDivide).col(0).int_const(0).table(); }, "22012"},
-      {"modulo by zero", [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEModulo).col(0).int_const(0).table(); }, "22012"},
-      {"32-bit overflow", [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEMultiply).col(0).int_const(2000000000).table(); }, "22003"},
-      {"scalar subquery of three rows", [](P &p) {
-         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEScalarSubquery).table().table(); }, "21000"},
-      {"negative substring length", [](P &p) {
-         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVESubstr).col(1).int_const(1).int_const(-1).table(); }, "22011"},
+      {"division by zero",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEDivide).col(0).int_const(0).table(); }, "22012"},
+      {"modulo by zero",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEModulo).col(0).int_const(0).table(); }, "22012"},
+      {"32-bit overflow",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEMultiply).col(0).int_const(2000000000).table(); },
+       "22003"},
+      {"scalar subquery of three rows",
+       [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEScalarSubquery).table().table(); }, "21000"},
+      {"negative substring length",
+       [](P &p) {
+         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVESubstr).col(1).int_const(1).int_const(-1).table();
+       },
+       "22011"},
+      {"SUM leaving 32 bits",
+       [](P &p) { p.tok(SQLNWTRSGroup).b2(0).b2(1).tok(SQLNWTSum).int_const(2000000000).table(); }, "22003"},
+      {"CAST to a day beyond the calendar",
+       [](P &p) {
+         p.tok(SQLNWTRSProject)
+             .b2(1)
+             .tok(SQLNWTVEReinterpretCast)
+             .tok(SQLNWTTypeDate)
+             .int_const(2147483647)
+             .table();
+       },
+       "22008"},
+      {"TRIM character of two characters",
+       [](P &p) {
+         p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVETrim).tok(SQLNWTTrimLeading).str_const("ab").col(1).table();
+       },
+       "22027"},
   };
   int id = 20;
   for (const Case &c : cases) {
@@ -348,7 +396,7 @@ TEST_F(SqlAgentTest, DataErrorsAnswerTheLibrarysStates) {
 TEST_F(SqlAgentTest, MalformedDescriptionsAreRefused) {
   std::vector<P> bad(6);
   bad[0].tok(999);
-  bad[1].tok(SQLNWTRSTable).mem("tbltst01");  // ends early
+  bad[1].tok(SQLNWTRSTable).mem("tbltst01");                                         // ends early
   bad[2].tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(1).int_const(1).table();  // STRING = INTEGER
   bad[3].tok(SQLNWTRSProject).b2(1).col(9).table();
   bad[4].tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEConcatenate).col(0).col(1).table();
@@ -430,7 +478,6 @@ TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
   EXPECT_EQ(FetchAll(62, TableCols()), (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|"}));
 }
 
-
 // Joins of every type over the same table; the NULLs of the outer joins
 // sort last ascending and first descending.
 TEST_F(SqlAgentTest, JoinsAndNullOrdering) {
@@ -465,8 +512,24 @@ TEST_F(SqlAgentTest, UnionsMergeByTheLibrarysEquality) {
   for (bool all : {false, true}) {
     P d;  // SELECT name FROM t WHERE id = 3 UNION SELECT 'ab' FROM t WHERE id = 1
     d.tok(SQLNWTRSUnion).b2(all ? 1 : 0);
-    d.tok(SQLNWTRSProject).b2(1).col(1).tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(0).int_const(3).table();
-    d.tok(SQLNWTRSProject).b2(1).str_const("ab").tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(0).int_const(1).table();
+    d.tok(SQLNWTRSProject)
+        .b2(1)
+        .col(1)
+        .tok(SQLNWTRSFilter)
+        .tok(SQLNWTSCEquals)
+        .b2(1)
+        .col(0)
+        .int_const(3)
+        .table();
+    d.tok(SQLNWTRSProject)
+        .b2(1)
+        .str_const("ab")
+        .tok(SQLNWTRSFilter)
+        .tok(SQLNWTSCEquals)
+        .b2(1)
+        .col(0)
+        .int_const(1)
+        .table();
     int id = all ? 121 : 120;
     Run(id, d);
     EXPECT_EQ(FetchAll(id, {SQLColumnDescriptor("", SQL_STRING, 6, 1)}).size(), all ? 2u : 1u);
@@ -476,7 +539,8 @@ TEST_F(SqlAgentTest, UnionsMergeByTheLibrarysEquality) {
   mixed.tok(SQLNWTRSProject).b2(1).col(0).table().tok(SQLNWTRSProject).b2(1).col(2).table();
   Run(122, mixed);
   EXPECT_EQ(FetchAll(122, {SQLColumnDescriptor("", SQL_REAL, 8, 1)}, 10),
-            (std::vector<std::string>{"-1.000000|", "1.000000|", "2.000000|", "2.500000|", "3.000000|", "10.000000|"}));
+            (std::vector<std::string>{"-1.000000|", "1.000000|", "2.000000|", "2.500000|", "3.000000|",
+                                      "10.000000|"}));
 }
 
 // Subqueries: a correlated EXISTS, IN with the library's NULL rule, and a
@@ -484,7 +548,14 @@ TEST_F(SqlAgentTest, UnionsMergeByTheLibrarysEquality) {
 TEST_F(SqlAgentTest, SubqueriesAndConstantOuterJoin) {
   P exists;  // SELECT id FROM t a WHERE EXISTS (SELECT * FROM t b WHERE b.id = a.id + 1)
   exists.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCExists);
-  exists.tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(0).tok(SQLNWTVEAdd).col(0, -1).int_const(1).table();
+  exists.tok(SQLNWTRSFilter)
+      .tok(SQLNWTSCEquals)
+      .b2(1)
+      .col(0)
+      .tok(SQLNWTVEAdd)
+      .col(0, -1)
+      .int_const(1)
+      .table();
   exists.table();
   Run(130, exists);
   std::vector<SQLColumnDescriptor> one = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
@@ -501,8 +572,9 @@ TEST_F(SqlAgentTest, SubqueriesAndConstantOuterJoin) {
   outer.tok(SQLNWTRSProject).b2(2).col(0).col(1);
   outer.tok(SQLNWTRSConstLeftOuterJoin).tok(SQLNWTSCEquals).b2(1).col(0).int_const(9).table();
   Run(132, outer);
-  EXPECT_EQ(FetchAll(132, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)}),
-            (std::vector<std::string>{"NULL|NULL|"}));
+  EXPECT_EQ(
+      FetchAll(132, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)}),
+      (std::vector<std::string>{"NULL|NULL|"}));
 }
 
 // String and raw operators run on the library's code: LIKE in both modes,
@@ -513,28 +585,79 @@ TEST_F(SqlAgentTest, StringRawArrayAndCastOperators) {
     std::function<void(P &)> cond;
     std::vector<std::string> ids;
   } cases[] = {
-      {"ANSI LIKE with escape", [](P &p) { p.tok(SQLNWTSCLikeAnsi).col(1).str_const("a!%").str_const("!"); }, {}},
+      {"ANSI LIKE with escape",
+       [](P &p) { p.tok(SQLNWTSCLikeAnsi).col(1).str_const("a!%").str_const("!"); },
+       {}},
       {"ANSI LIKE", [](P &p) { p.tok(SQLNWTSCLikeAnsi).col(1).str_const("_n%").tok(SQLNWTNull); }, {"2|"}},
       {"regular-expression LIKE", [](P &p) { p.tok(SQLNWTSCLikeRegexp).col(1).str_const("b.*"); }, {"1|"}},
-      {"TRIM BOTH", [](P &p) {
-         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVETrim).tok(SQLNWTTrimBoth).tok(SQLNWTNull).col(1).str_const("ab"); }, {"3|"}},
-      {"SUBSTR", [](P &p) {
-         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVESubstr).col(1).int_const(2).int_const(2).str_const("nn"); }, {"2|"}},
-      {"RAW concatenation", [](P &p) {
-         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVEConcatenate).tok(SQLNWTVERawConst).mem("a").tok(SQLNWTVERawConst).mem("b");
-         p.tok(SQLNWTVERawConst).mem("ab"); }, {"1|", "2|", "3|"}},
-      {"CAST to DATE", [](P &p) {
-         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVEReinterpretCast).tok(SQLNWTTypeDate).col(0).tok(SQLNWTVEDateConst).b4(2); }, {"2|"}},
-      {"array equality", [](P &p) {
-         p.tok(SQLNWTSCEquals).b2(1).col(3).tok(SQLNWTVEParameterRef).b4(900).tok(SQLNWTTypeInteger).b4(2).b4(3); }, {"2|"}},
+      {"TRIM BOTH",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .tok(SQLNWTVETrim)
+             .tok(SQLNWTTrimBoth)
+             .tok(SQLNWTNull)
+             .col(1)
+             .str_const("ab");
+       },
+       {"3|"}},
+      {"SUBSTR",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVESubstr).col(1).int_const(2).int_const(2).str_const("nn");
+       },
+       {"2|"}},
+      {"RAW concatenation",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .tok(SQLNWTVEConcatenate)
+             .tok(SQLNWTVERawConst)
+             .mem("a")
+             .tok(SQLNWTVERawConst)
+             .mem("b");
+         p.tok(SQLNWTVERawConst).mem("ab");
+       },
+       {"1|", "2|", "3|"}},
+      {"CAST to DATE",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .tok(SQLNWTVEReinterpretCast)
+             .tok(SQLNWTTypeDate)
+             .col(0)
+             .tok(SQLNWTVEDateConst)
+             .b4(2);
+       },
+       {"2|"}},
+      {"array equality",
+       [](P &p) {
+         p.tok(SQLNWTSCEquals)
+             .b2(1)
+             .col(3)
+             .tok(SQLNWTVEParameterRef)
+             .b4(900)
+             .tok(SQLNWTTypeInteger)
+             .b4(2)
+             .b4(3);
+       },
+       {"2|"}},
       {"IN list", [](P &p) { p.tok(SQLNWTSCInSet).col(0).b2(2).int_const(3).int_const(1); }, {"1|", "3|"}},
-      {"BETWEEN", [](P &p) { p.tok(SQLNWTSCBetween).b2(1).col(2).tok(SQLNWTVERealConst).dbl(0).int_const(5); }, {"1|"}},
+      {"BETWEEN",
+       [](P &p) { p.tok(SQLNWTSCBetween).b2(1).col(2).tok(SQLNWTVERealConst).dbl(0).int_const(5); },
+       {"1|"}},
       {"IS NULL", [](P &p) { p.tok(SQLNWTSCIsNull).col(0); }, {}},
   };
   int id = 140;
   for (const Case &c : cases) {
     P d;
-    d.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter);
+    d.tok(SQLNWTRSSort)
+        .b2(1)
+        .b2(0)
+        .tok(SQLNWTAscending)
+        .tok(SQLNWTRSProject)
+        .b2(1)
+        .col(0)
+        .tok(SQLNWTRSFilter);
     c.cond(d);
     d.table();
     std::vector<Reply> r = Run(++id, d);
@@ -577,8 +700,9 @@ TEST_F(SqlAgentTest, ParametersAndMaxRows) {
 // A query past its deadline is stopped by SQLite's progress handler and
 // answered with the library's time-out error.
 TEST_F(SqlAgentTest, TimeOutStopsTheQuery) {
-  Exec("WITH RECURSIVE n(i) AS (SELECT 4 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
-       "INSERT INTO tbltst01010 SELECT i, CAST('x     ' AS BLOB), 0.0, 0, 0, 0 FROM n");
+  Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 4 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+      "INSERT INTO tbltst01010 SELECT i, CAST('x     ' AS BLOB), 0.0, 0, 0, 0 FROM n");
   P d;  // COUNT(*) over a three-way cross join: far more than a second
   d.tok(SQLNWTRSGroup).b2(0).b2(1).tok(SQLNWTCountStar);
   d.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTNull);
@@ -597,18 +721,38 @@ TEST_F(SqlAgentTest, TimeOutStopsTheQuery) {
   EXPECT_EQ(p.GetBs4(), 313);
 }
 
-
 // Whatever bytes arrive, the agent answers (or passes over) and never
 // stops: valid batches with random bytes changed, cut or repeated.
 TEST_F(SqlAgentTest, MutatedBatchesNeverStopTheAgent) {
   std::vector<P> descriptions(4);
   descriptions[0].tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTDescending).tok(SQLNWTRSProject).b2(2);
-  descriptions[0].tok(SQLNWTVEMultiply).col(0).int_const(10).tok(SQLNWTVEIndexing).col(3).int_const(2).table();
+  descriptions[0]
+      .tok(SQLNWTVEMultiply)
+      .col(0)
+      .int_const(10)
+      .tok(SQLNWTVEIndexing)
+      .col(3)
+      .int_const(2)
+      .table();
   descriptions[1].tok(SQLNWTRSGroup).b2(1).b2(1).b2(3).tok(SQLNWTColumnId).b2(1).tok(SQLNWTSum).col(0);
   descriptions[1].tok(SQLNWTMin).col(1).table();
-  descriptions[2].tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeFull).tok(SQLNWTSCLikeAnsi).col(1).col(5).tok(SQLNWTNull);
+  descriptions[2]
+      .tok(SQLNWTRSJoin)
+      .tok(SQLNWTJoinTypeFull)
+      .tok(SQLNWTSCLikeAnsi)
+      .col(1)
+      .col(5)
+      .tok(SQLNWTNull);
   descriptions[2].table().table();
-  descriptions[3].tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(1).tok(SQLNWTVESubstr).col(1).int_const(2);
+  descriptions[3]
+      .tok(SQLNWTETUpdate)
+      .mem("tbltst01")
+      .b2(10)
+      .b2(1)
+      .b4(1)
+      .tok(SQLNWTVESubstr)
+      .col(1)
+      .int_const(2);
   descriptions[3].tok(SQLNWTNull).tok(SQLNWTSCInSubquery).col(0).table();
   std::uint32_t seed = 12345;
   auto next = [&seed]() { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
@@ -623,7 +767,8 @@ TEST_F(SqlAgentTest, MutatedBatchesNeverStopTheAgent) {
     std::vector<std::uint8_t> b = Buffer({&prepare, &attach, &exec, &fetch});
     switch (next() % 3) {
       case 0:  // change a few bytes
-        for (int k = 0; k < 1 + static_cast<int>(next() % 4); ++k) b[next() % b.size()] = static_cast<std::uint8_t>(next());
+        for (int k = 0; k < 1 + static_cast<int>(next() % 4); ++k)
+          b[next() % b.size()] = static_cast<std::uint8_t>(next());
         break;
       case 1:  // cut
         b.resize(next() % b.size());
@@ -640,26 +785,45 @@ TEST_F(SqlAgentTest, MutatedBatchesNeverStopTheAgent) {
   }
 }
 
-
 // Text content joins the lines of a text in one language in sequence
 // order, strips the end of the last line, and is NULL without lines.
 TEST_F(SqlAgentTest, TextContentJoinsTheLinesInSequence) {
   DdTableDesc txt;
   txt.name = "tttxt010";
-  txt.columns = {{"clan", 1, 0, 6, 0, 1, {0, 0}}, {"ctxt", 4, 1, 3, 0, 1, {0, 0}},
-                 {"seqe", 2, 5, 2, 0, 1, {0, 0}}, {"text", 4, 7, 6, 0, 1, {0, 0}}};
+  txt.columns = {{"clan", 1, 0, 6, 0, 1, {0, 0}},
+                 {"ctxt", 4, 1, 3, 0, 1, {0, 0}},
+                 {"seqe", 2, 5, 2, 0, 1, {0, 0}},
+                 {"text", 4, 7, 6, 0, 1, {0, 0}}};
   std::string error;
   ASSERT_TRUE(catalog_.Add(db_, txt, 10, &error)) << error;
-  Exec("INSERT INTO tttxt010010 VALUES (CAST('e' AS BLOB), 1, 2, CAST('cd  ' AS BLOB)),"
-       "(CAST('e' AS BLOB), 1, 1, CAST('ab  ' AS BLOB)), (CAST('e' AS BLOB), 1, 3, CAST('ef  ' AS BLOB)),"
-       "(CAST('d' AS BLOB), 2, 1, CAST('nein' AS BLOB))");
+  Exec(
+      "INSERT INTO tttxt010010 VALUES (CAST('e' AS BLOB), 1, 2, CAST('cd  ' AS BLOB)),"
+      "(CAST('e' AS BLOB), 1, 1, CAST('ab  ' AS BLOB)), (CAST('e' AS BLOB), 1, 3, CAST('ef  ' AS BLOB)),"
+      "(CAST('d' AS BLOB), 2, 1, CAST('nein' AS BLOB))");
   P d;  // SELECT id, text content of (id, 'e') FROM t ORDER BY id
   d.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSProject).b2(2).col(0);
   d.tok(SQLNWTVETextContent).col(0).str_const("e").b4(10).table();
   std::vector<Reply> r = Run(170, d);
   ASSERT_TRUE(r.empty()) << ReadDiag(r[0]).sqlstate;
-  EXPECT_EQ(FetchAll(170, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 0, 1)}, 10),
-            (std::vector<std::string>{"1|'ab  cd  ef'|", "2|NULL|", "3|NULL|"}));
+  EXPECT_EQ(
+      FetchAll(170, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 0, 1)},
+               10),
+      (std::vector<std::string>{"1|'ab  cd  ef'|", "2|NULL|", "3|NULL|"}));
+}
+
+// A session that ends closes the statements attached to it: they must be
+// attached again before they run.
+TEST_F(SqlAgentTest, EndedSessionClosesItsStatements) {
+  P d;
+  d.table();
+  Run(180, d);
+  agent_->SessionClosed(kSession);
+  EXPECT_EQ(agent_->StateOf(180), kPrepared);
+  P exec;
+  exec.stmt(180, SQLNWTPacketExec);
+  std::vector<Reply> r = Send({&exec});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(ReadDiag(r[0]).state, SQLNWTStmtPrepared);
 }
 
 }  // namespace

@@ -123,3 +123,39 @@ for name, data in replies.items():
 row = be('I', 1) + be('HB', 0, 0x11) + be('i', 42)
 put('rds', 'one-long', bytes([0, 3, 3, 0]) + be('II', len(row), 1) + row)
 put('rds', 'two-rows', bytes([0, 3, 3, 0]) + be('II', 2 * len(row), 2) + row + row)
+
+
+# SQL agent packet buffers (session 7 holds table tbltst01 of company 10):
+# prepare, attach, exec and fetch of a description, each packet behind its
+# bs4 length.
+def b2(v):
+    return struct.pack('<Bh', 2, v)
+
+
+def b4(v):
+    return struct.pack('<Bi', 3, v)
+
+
+def packets(*ps):
+    return b''.join(b4(len(p)) + p for p in ps)
+
+
+def run(sid, description):
+    stmt = lambda op: tok(1) + b4(sid) + tok(op)
+    return packets(stmt(11) + description, stmt(12) + b4(7), stmt(16), stmt(17) + b4(2))
+
+
+table = tok(308) + mem(b'tbltst01') + b2(10) + tok(1003)
+col = lambda c: tok(540) + b2(0) + b2(c)
+agent = {
+    'table-fetch': run(1, table),
+    'filter-sort-project': run(2, tok(302) + b2(1) + b2(0) + tok(51) + tok(300) + b2(2) + tok(502) + col(0) +
+                           tok(552) + b4(10) + tok(520) + col(3) + tok(552) + b4(2) + tok(304) + tok(410) +
+                           b2(1) + col(1) + tok(551) + mem(b'ab') + table),
+    'group-join': run(3, tok(303) + b2(0) + b2(2) + tok(61) + tok(65) + col(0) + tok(306) + tok(121) + tok(410) +
+                  b2(1) + col(0) + col(4) + table + table),
+    'update': run(4, tok(331) + mem(b'tbltst01') + b2(10) + b2(1) + b4(2) + tok(502) + col(2) +
+                  struct.pack('<Bd', 5, 2.0) + tok(415) + b2(1) + col(0) + tok(552) + b4(2)),
+}
+for name, data in agent.items():
+    put('sql_agent', name, data)

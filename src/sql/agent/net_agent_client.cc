@@ -97,6 +97,8 @@ SQLNetAgentClient *SQLNetAgentClient::Instance() {
   return g_instance;
 }
 
+SQLNetAgentClient *SQLNetAgentClient::Existing() { return g_instance; }
+
 void SQLNetAgentClient::DeleteInstance() {
   delete g_instance;
   g_instance = nullptr;

@@ -76,6 +76,9 @@ class SQLNetAgentClient {
   enum Status : int { RowAvailable = 0, EndOfSet = 1, RowsProcessed = 2, NoReply = 3 };
 
   static SQLNetAgentClient *Instance();
+  // The client when there is one, else null (for destructors, which must
+  // not make a new client at process exit).
+  static SQLNetAgentClient *Existing();
   static void DeleteInstance();
   // Replaces the carrier (null restores the database client's).
   static void SetCarrier(SQLAgentCarrier const *carrier);

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <limits>
 
+#include <molvane/datetime.h>
+
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/value_store.h"
@@ -66,6 +68,14 @@ double CheckedReal(double r, double a, double b) {
 
 bool IsNumber(SQLType t) { return t == SQL_INTEGER || t == SQL_REAL; }
 
+// A DATE result of day arithmetic (already within 32 bits): a day outside
+// the calendar (after 31 December 9999, or before its start) is refused
+// like a reinterpreted one.
+std::int32_t CheckedDay(std::int32_t day) {
+  if (day > AL_LAST_DAY_NUMBER || day < 0) throw SQLExDEDatetimeFieldOverflow();
+  return day;
+}
+
 [[noreturn]] void UnexpectedType(int line, SQLType t) {
   SQLAbort(__FILE__, line, "Unexpected type %d", t);
 }
@@ -96,7 +106,7 @@ void SQLValueStore::Add(SQLValueStore const *a, SQLValueStore const *b) {
       else UnexpectedType(__LINE__, tb);
       break;
     case SQL_DATE:
-      if (tb == SQL_INTEGER || tb == SQL_INTERVAL_DAYS) SetDate(SQLAddInt32(a->i32_, b->i32_));
+      if (tb == SQL_INTEGER || tb == SQL_INTERVAL_DAYS) SetDate(CheckedDay(SQLAddInt32(a->i32_, b->i32_)));
       else UnexpectedType(__LINE__, tb);
       break;
     case SQL_TIMESTAMP:
@@ -105,7 +115,7 @@ void SQLValueStore::Add(SQLValueStore const *a, SQLValueStore const *b) {
       else UnexpectedType(__LINE__, tb);
       break;
     case SQL_INTERVAL_DAYS:
-      if (tb == SQL_DATE) SetDate(SQLAddInt32(a->i32_, b->i32_));
+      if (tb == SQL_DATE) SetDate(CheckedDay(SQLAddInt32(a->i32_, b->i32_)));
       else if (tb == SQL_INTERVAL_DAYS) SetIntervalDays(SQLAddInt32(a->i32_, b->i32_));
       else UnexpectedType(__LINE__, tb);
       break;
@@ -133,7 +143,7 @@ void SQLValueStore::Subtract(SQLValueStore const *a, SQLValueStore const *b) {
   } else if (ta == SQL_DATE && tb == SQL_DATE) {
     SetIntervalDays(SQLSubtractInt32(a->i32_, b->i32_));
   } else if (ta == SQL_DATE && tb == SQL_INTERVAL_DAYS) {
-    SetDate(SQLSubtractInt32(a->i32_, b->i32_));
+    SetDate(CheckedDay(SQLSubtractInt32(a->i32_, b->i32_)));
   } else if (ta == SQL_INTERVAL_DAYS && tb == SQL_INTERVAL_DAYS) {
     SetIntervalDays(SQLSubtractInt32(a->i32_, b->i32_));
   } else if (ta == SQL_TIMESTAMP && tb == SQL_TIMESTAMP) {

@@ -95,3 +95,4 @@ SQLTruthValue SQLValueStore::Compare(SQLValueStore const *a, SQLValueStore const
   }
   return FromSign(c, op);
 }
+

@@ -85,18 +85,6 @@ void SQLValueStore::ReserveBytes(unsigned long n, unsigned long keep) {
   capacity_ = needed;
 }
 
-void SQLValueStore::SetInteger(std::int32_t v) {
-  MakeType(SQL_INTEGER);
-  i32_ = v;
-  null_ = false;
-}
-
-void SQLValueStore::SetReal(double v) {
-  MakeType(SQL_REAL);
-  real_ = v;
-  null_ = false;
-}
-
 void SQLValueStore::SetDate(std::int32_t dayNumber) {
   MakeType(SQL_DATE);
   i32_ = dayNumber;

@@ -38,8 +38,17 @@ class SQLValueStore {
   virtual ~SQLValueStore();
 
   // ---- setters: each clears the null flag and sets the type ----
-  void SetInteger(std::int32_t v);
-  void SetReal(double v);
+  // Inline: the type check is all that a store of the same type needs.
+  void SetInteger(std::int32_t v) {
+    if (type_ != SQL_INTEGER) MakeType(SQL_INTEGER);
+    i32_ = v;
+    null_ = false;
+  }
+  void SetReal(double v) {
+    if (type_ != SQL_REAL) MakeType(SQL_REAL);
+    real_ = v;
+    null_ = false;
+  }
   void SetDate(std::int32_t dayNumber);
   void SetTimestamp(std::int64_t seconds);
   void SetIntervalDays(std::int32_t days);

@@ -31,9 +31,10 @@ SQLETNetRequest::SQLETNetRequest(char const *className, char const *tableName, i
     : className_(className), instance_(std::make_unique<SQLDatabaseInstance>(tableName, companyNumber)) {}
 
 SQLETNetRequest::~SQLETNetRequest() {
-  if (statement_ == 0) return;
+  SQLNetAgentClient *client = SQLNetAgentClient::Existing();
+  if (statement_ == 0 || client == nullptr) return;  // no client: its statements are gone
   try {
-    Agent().Destroy(statement_);
+    client->Destroy(statement_);
   } catch (...) {
     // The client may already have forgotten the statement (its server went).
   }

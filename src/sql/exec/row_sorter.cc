@@ -11,6 +11,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/temp_file.h"
 #include "sql/exec/row_codec.h"
+#include "sql/exec/spill_file.h"
 
 namespace {
 
@@ -27,60 +28,32 @@ std::uint32_t GetSize32(unsigned char const *p) {
   return size;
 }
 
-[[noreturn]] void CorruptRun(std::string const &path) {
-  log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR, "Corrupt run in the sort file '%s'", path.c_str());
-  throw SQLExFileIOError();
-}
-
 }  // namespace
 
-// Reads one run of the spill file entry by entry through a small buffer.
+// Reads one run of the spill file entry by entry.
 class SQLRowSorter::Reader {
  public:
-  Reader(SQLTempFile *file, Run run) : file_(file), pos_(run.offset), end_(run.offset + run.bytes) {
-    buffer_.resize(kReadBytes);
-  }
+  Reader(SQLTempFile *file, Run run) : in_(file, run.offset, run.bytes, kReadBytes) {}
 
-  // Moves to the next entry; FALSE at the end of the run. Head stays valid
-  // until the next Load.
+  // Moves to the next entry; FALSE at the end of the run. The head stays
+  // valid until the next Load.
   bool Load() {
-    at_ += pending_;
+    in_.Skip(pending_);
     pending_ = 0;
-    if (at_ == filled_ && pos_ == end_) return false;
-    Ensure(kEntryHead);
-    std::memcpy(&head_.prefix, buffer_.data() + at_, 8);
-    std::size_t size = GetSize32(buffer_.data() + at_ + 8);
-    Ensure(kEntryHead + size);
-    head_.record = buffer_.data() + at_ + kEntryHead;
+    if (in_.AtEnd()) return false;
+    unsigned char const *p = in_.Peek(kEntryHead);
+    std::size_t size = GetSize32(p + 8);
+    p = in_.Peek(kEntryHead + size);
+    std::memcpy(&head_.prefix, p, 8);
+    head_.record = p + kEntryHead;
     pending_ = kEntryHead + size;
     return true;
   }
   Head const &GetHead() const { return head_; }
-  std::size_t Capacity() const { return buffer_.size(); }
+  std::size_t Capacity() const { return in_.Capacity(); }
 
  private:
-  // At least n unread bytes in the buffer.
-  void Ensure(std::size_t n) {
-    if (filled_ - at_ >= n) return;
-    std::memmove(buffer_.data(), buffer_.data() + at_, filled_ - at_);
-    filled_ -= at_;
-    at_ = 0;
-    if (buffer_.size() < n) buffer_.resize(n);
-    long room = static_cast<long>(buffer_.size() - filled_);
-    long r = std::min(room, end_ - pos_);
-    if (static_cast<std::size_t>(r) + filled_ < n) CorruptRun(file_->Path());
-    file_->Seek(pos_, SEEK_SET);
-    file_->Read(buffer_.data() + filled_, static_cast<unsigned>(r));
-    pos_ += r;
-    filled_ += static_cast<std::size_t>(r);
-  }
-
-  SQLTempFile *file_;
-  long pos_;
-  long end_;
-  std::vector<unsigned char> buffer_;
-  std::size_t at_ = 0;
-  std::size_t filled_ = 0;
+  SQLSpillReader in_;
   std::size_t pending_ = 0;  // bytes of the head entry
   Head head_{0, nullptr};
 };
@@ -157,12 +130,10 @@ void SQLRowSorter::Clear() {
   chunks_.clear();
   chunkSizes_.clear();
   chunk_ = chunkUsed_ = 0;
+  writer_.reset();
   file_.reset();
-  fileEnd_ = 0;
   runs_.clear();
   runsWritten_ = 0;
-  writeBuffer_.clear();
-  writeBuffer_.shrink_to_fit();
   prefixKind_ = SQLKeyPrefixKind::kNone;
   sorted_ = false;
   next_ = 0;
@@ -170,7 +141,7 @@ void SQLRowSorter::Clear() {
 }
 
 void SQLRowSorter::NoteMemory() {
-  std::size_t n = entries_.capacity() * sizeof(Entry) + writeBuffer_.capacity();
+  std::size_t n = entries_.capacity() * sizeof(Entry) + (writer_ ? writer_->Capacity() : 0);
   for (std::size_t s : chunkSizes_) n += s;
   if (merger_) n += merger_->Bytes();
   peakBytes_ = std::max(peakBytes_, n);
@@ -257,55 +228,22 @@ void SQLRowSorter::SortEntries() {
   });
 }
 
-namespace {
-
-// Appends bytes to the write buffer, writing it to the file when full.
-void Put(std::vector<unsigned char> *buffer, SQLTempFile *file, long *end, void const *data, std::size_t n) {
-  if (buffer->size() + n > kWriteBytes && !buffer->empty()) {
-    file->Seek(*end, SEEK_SET);
-    file->Write(buffer->data(), static_cast<unsigned>(buffer->size()));
-    *end += static_cast<long>(buffer->size());
-    buffer->clear();
-  }
-  if (n > kWriteBytes) {
-    file->Seek(*end, SEEK_SET);
-    file->Write(data, static_cast<unsigned>(n));
-    *end += static_cast<long>(n);
-    return;
-  }
-  auto const *p = static_cast<unsigned char const *>(data);
-  buffer->insert(buffer->end(), p, p + n);
-}
-
-void Flush(std::vector<unsigned char> *buffer, SQLTempFile *file, long *end) {
-  if (buffer->empty()) return;
-  file->Seek(*end, SEEK_SET);
-  file->Write(buffer->data(), static_cast<unsigned>(buffer->size()));
-  *end += static_cast<long>(buffer->size());
-  buffer->clear();
-}
-
-// Bytes of the entry already written plus what the buffer holds.
-long Position(std::vector<unsigned char> const &buffer, long end) {
-  return end + static_cast<long>(buffer.size());
-}
-
-}  // namespace
-
 void SQLRowSorter::WriteRun() {
   if (entries_.empty()) return;
   SortEntries();
-  if (!file_) file_ = std::make_unique<SQLTempFile>();
-  if (writeBuffer_.capacity() < kWriteBytes) writeBuffer_.reserve(kWriteBytes);
-  long start = Position(writeBuffer_, fileEnd_);
+  if (!file_) {
+    file_ = std::make_unique<SQLTempFile>();
+    writer_ = std::make_unique<SQLSpillWriter>(file_.get(), 0, kWriteBytes);
+  }
+  long start = writer_->Position();
   for (Entry const &e : entries_) {
     unsigned char const *record = Record(e);
     auto size = static_cast<std::uint32_t>(sql_row_codec::Skip(record, numCols_) - record);
-    Put(&writeBuffer_, file_.get(), &fileEnd_, &e.prefix, 8);
-    Put(&writeBuffer_, file_.get(), &fileEnd_, &size, 4);
-    Put(&writeBuffer_, file_.get(), &fileEnd_, record, size);
+    writer_->Put(&e.prefix, 8);
+    writer_->Put(&size, 4);
+    writer_->Put(record, size);
   }
-  runs_.push_back(Run{start, Position(writeBuffer_, fileEnd_) - start});
+  runs_.push_back(Run{start, writer_->Position() - start});
   ++runsWritten_;
   NoteMemory();
   entries_.clear();
@@ -314,24 +252,23 @@ void SQLRowSorter::WriteRun() {
 
 void SQLRowSorter::MergePass() {
   auto out = std::make_unique<SQLTempFile>();
-  long outEnd = 0;
+  SQLSpillWriter writer(out.get(), 0, kWriteBytes);
   std::vector<Run> merged;
   for (std::size_t i = 0; i < runs_.size(); i += kFanIn) {
     std::size_t n = std::min<std::size_t>(kFanIn, runs_.size() - i);
-    long start = Position(writeBuffer_, outEnd);
+    long start = writer.Position();
     Merger merger(this, file_.get(), &runs_[i], n);
-    peakBytes_ = std::max(peakBytes_, merger.Bytes() + writeBuffer_.capacity());
+    peakBytes_ = std::max(peakBytes_, merger.Bytes() + writer.Capacity());
     while (!merger.Empty()) {
       Head const &e = merger.Top();
       // The head's prefix, size and record lie together in the reader's buffer.
-      Put(&writeBuffer_, out.get(), &outEnd, e.record - kEntryHead, kEntryHead + GetSize32(e.record - 4));
+      writer.Put(e.record - kEntryHead, kEntryHead + GetSize32(e.record - 4));
       merger.Advance();
     }
-    merged.push_back(Run{start, Position(writeBuffer_, outEnd) - start});
+    merged.push_back(Run{start, writer.Position() - start});
   }
-  Flush(&writeBuffer_, out.get(), &outEnd);
+  writer.Flush();
   file_ = std::move(out);
-  fileEnd_ = outEnd;
   runs_ = std::move(merged);
 }
 
@@ -340,7 +277,8 @@ void SQLRowSorter::Sort() {
     SortEntries();
   } else {
     WriteRun();
-    Flush(&writeBuffer_, file_.get(), &fileEnd_);
+    writer_->Flush();
+    writer_.reset();
     // The rows are all on file: the memory of the runs goes.
     entries_.clear();
     entries_.shrink_to_fit();

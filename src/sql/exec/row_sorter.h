@@ -22,6 +22,7 @@
 #include "sql/common/value_store.h"
 #include "sql/exec/sort_key.h"
 
+class SQLSpillWriter;
 class SQLTempFile;
 
 class SQLRowSorter {
@@ -97,10 +98,9 @@ class SQLRowSorter {
 
   // Spilling.
   std::unique_ptr<SQLTempFile> file_;
-  long fileEnd_ = 0;
+  std::unique_ptr<SQLSpillWriter> writer_;  // while runs are written
   std::vector<Run> runs_;
   int runsWritten_ = 0;
-  std::vector<unsigned char> writeBuffer_;
   std::unique_ptr<Merger> merger_;  // the final merge
 
   // Handing out.

@@ -1,5 +1,7 @@
 #include "sql/exec/row_source.h"
 
+#include <atomic>
+
 #include "platform/clock.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
@@ -9,8 +11,9 @@
 
 namespace {
 
-// Labels row sources in trace lines; not locked (one thread per tree).
-int g_rowSourceCounter = 0;
+// Labels row sources in trace lines. Trees of different statements are
+// built on different threads, so the counter is atomic.
+std::atomic<int> g_rowSourceCounter{0};
 
 constexpr int kQueryTimeOutError = 313;  // "Query time out error"
 
@@ -19,7 +22,7 @@ SQLLogger &Trace() { return *SQLLogger::Instance(); }
 }  // namespace
 
 SQLRowSource::SQLRowSource()
-    : state_(kConstructed), maxRows_(-1), deadline_(0), rowsFetched_(0), id_(++g_rowSourceCounter) {
+    : state_(kConstructed), maxRows_(-1), deadline_(0), rowsFetched_(0), id_(g_rowSourceCounter.fetch_add(1, std::memory_order_relaxed) + 1) {
   if (TraceStart()) Trace() << "SQLRowSource constructor" << endl;
 }
 

@@ -1,15 +1,18 @@
 #include "sql/exec/rs_group.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
-#include "sql/common/container_exceptions.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
+#include "sql/common/temp_file.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/row_codec.h"
 #include "sql/exec/sc_search_cond.h"
+#include "sql/exec/spill_file.h"
 #include "sql/exec/visitor.h"
 
 namespace {
@@ -39,22 +42,6 @@ double AsDouble(SQLValueStore const *v) {
 
 SQLColumnDescriptor Nameless(SQLColumnDescriptor const &d) {
   return SQLColumnDescriptor("", d.GetType(), d.GetLength(), d.GetDepth());
-}
-
-// -1, 0 or 1: NULL after every value, equal by "=", else by "<".
-int CompareScalar(SQLValueStore const *a, SQLValueStore const *b) {
-  bool nullA = a->IsNull(), nullB = b->IsNull();
-  if (nullA || nullB) return nullA == nullB ? 0 : (nullA ? 1 : -1);
-  if (SQLValueStore::Compare(a, b, SQL_COMP_EQ) == TV_TRUE) return 0;
-  return SQLValueStore::Compare(a, b, SQL_COMP_LT) == TV_TRUE ? -1 : 1;
-}
-
-int CompareKeyValue(SQLValueStore const *a, SQLValueStore const *b) {
-  if (a->GetType() != SQL_ARRAY || b->GetType() != SQL_ARRAY) return CompareScalar(a, b);
-  int n = std::min(a->GetDimension(), b->GetDimension());
-  for (int i = 0; i < n; ++i)
-    if (int c = CompareScalar(a->GetElement(i), b->GetElement(i)); c != 0) return c;
-  return a->GetDimension() == b->GetDimension() ? 0 : (a->GetDimension() < b->GetDimension() ? -1 : 1);
 }
 
 char const *FunctionName(int function) {
@@ -465,26 +452,20 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
     }
   }
 
-  accumulatorDescriptors_.clear();
-  for (Accumulator const &a : accumulators_) accumulatorDescriptors_.push_back(&a.descriptor);
-  accumulatorBuffer_.reset();
   if (!accumulators_.empty() || filter_) {
     SQLRSScopedRow row(context->Scope(), child_.get());
     for (Accumulator &a : accumulators_)
       if (a.argument) a.value = a.argument->Prepare(context);
     if (filter_) filter_->Prepare(context);
   }
-  if (!accumulators_.empty())
-    accumulatorBuffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(accumulators_.size()),
-                                                       accumulatorDescriptors_.data(), -1);
-  working_ = std::vector<SQLValueStore>(accumulators_.size());
-  workingRow_.clear();
-  for (SQLValueStore const &w : working_) workingRow_.push_back(&w);
+  initial_ = std::vector<SQLValueStore>(accumulators_.size());
+  for (size_t i = 0; i < accumulators_.size(); ++i) initial_[i].Copy(&accumulators_[i].initial);
+  noArgument_.SetInteger(0);
+  args_.assign(accumulators_.size(), &noArgument_);
 
   keyIds_.clear();
   keyPositions_.clear();
   keyStores_.clear();
-  keyDescriptors_.clear();
   for (bool more = groupingColumns_->First(); more; more = groupingColumns_->Next()) {
     int column = groupingColumns_->GetCurrent();
     if (column < 0 || column >= child_->GetNumCols())
@@ -496,49 +477,78 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
     keyIds_.push_back(column);
     keyPositions_.push_back(out);
     keyStores_.push_back(child_->GetValueStoreAddr(column));
-    keyDescriptors_.push_back(child_->GetColumnDescriptor(column));
   }
-  keyBuffer_.reset();
-  if (!keyIds_.empty())
-    keyBuffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(keyIds_.size()), keyDescriptors_.data(), -1);
-
-  context_.keys = keyBuffer_.get();
-  context_.descending.assign(keyIds_.size(), false);
+  std::vector<bool> descending(keyIds_.size(), false);
   if (sort_) {
     size_t i = 0;
     for (bool more = sort_->First(); more && i < keyIds_.size(); more = sort_->Next(), ++i)
-      context_.descending[i] = sort_->GetCurrent().IsDescending();
+      descending[i] = sort_->GetCurrent().IsDescending();
   }
-  groups_ = std::make_unique<SQLVSBufferIdKeySQLVSBufferIdArray>(GroupKeyCompare, &context_);
-  stepper_ = std::make_unique<SQLVSBufferIdKeySQLVSBufferIdArraystepper>(groups_.get());
+  int k = static_cast<int>(keyIds_.size());
+  int n = static_cast<int>(accumulators_.size());
+  table_ = std::make_unique<SQLGroupTable>(k, n);
+  sorter_ = std::make_unique<SQLRowSorter>(k, descending, k + n, -1);
+  cacheRows_ = sorter_->GetCacheRows();
+  groupRow_ = std::vector<SQLValueStore>(static_cast<size_t>(k + n));
+  groupRowAddrs_.clear();
+  for (SQLValueStore &v : groupRow_) groupRowAddrs_.push_back(&v);
 }
 
 // ---- execution ----
 
-int SQLRSGroup::GroupKeyCompare(SQLVSBufferId const &a, SQLVSBufferId const &b, void *context) {
-  KeyContext *keys = static_cast<KeyContext *>(context);
-  size_t n = keys->descending.size();
-  if (n == 0) return 0;
-  // A probe (external id) reads the child's cells directly; two buffer rows
-  // fit the key buffer's cache together.
-  SQLValueStore const *const *pa = a.GetKind() == SQLVSBufferId::kExternal ? a.GetExternal() : nullptr;
-  SQLValueStore const *const *pb = b.GetKind() == SQLVSBufferId::kExternal ? b.GetExternal() : nullptr;
-  SQLValueStore const *ra = pa ? nullptr : keys->keys->GetForRead(a);
-  SQLValueStore const *rb = pb ? nullptr : keys->keys->GetForRead(b);
-  for (size_t i = 0; i < n; ++i) {
-    SQLValueStore const *va = pa ? pa[i] : &ra[i];
-    SQLValueStore const *vb = pb ? pb[i] : &rb[i];
-    int c = CompareKeyValue(va, vb);
-    if (keys->descending[i]) c = -c;
-    if (c != 0) return c;
+// Rows of groups that found no room in memory: their key values and
+// argument values, one record each, in a spill file of their own.
+class SQLRSGroup::Partition {
+ public:
+  static constexpr std::size_t kBufferBytes = 16 * 1024;
+
+  explicit Partition(int depth) : depth_(depth), writer_(&file_, 0, kBufferBytes) {}
+
+  int GetDepth() const { return depth_; }
+  void Add(SQLValueStore const *const *row, int n) {
+    record_.clear();
+    sql_row_codec::Append(row, n, &record_);
+    auto size = static_cast<std::uint32_t>(record_.size());
+    writer_.Put(&size, 4);
+    writer_.Put(record_.data(), record_.size());
   }
-  return 0;
-}
+  // Ends writing; the write buffer goes.
+  void Seal() {
+    writer_.Flush();
+    bytes_ = writer_.Position();
+    writer_ = SQLSpillWriter(&file_, bytes_, 0);
+  }
+  // The next record, after Seal; FALSE at the end.
+  bool Next(SQLValueStore *const *row, int n) {
+    if (!reader_) reader_ = std::make_unique<SQLSpillReader>(&file_, 0, bytes_, kBufferBytes);
+    if (reader_->AtEnd()) return false;
+    std::uint32_t size;
+    std::memcpy(&size, reader_->Peek(4), 4);
+    sql_row_codec::Get(reader_->Peek(4 + size) + 4, n, row);
+    reader_->Skip(4 + size);
+    return true;
+  }
+
+ private:
+  int depth_;
+  SQLTempFile file_;
+  SQLSpillWriter writer_;
+  long bytes_ = 0;
+  std::vector<unsigned char> record_;
+  std::unique_ptr<SQLSpillReader> reader_;
+};
+
+namespace {
+
+// The deepest level of partitioning: 4 hash bits a level.
+constexpr int kMaxDepth = 15;
+
+}  // namespace
 
 void SQLRSGroup::ResetRun() {
-  if (groups_) groups_->Empty();
-  if (keyBuffer_) keyBuffer_->Empty();
-  if (accumulatorBuffer_) accumulatorBuffer_->Empty();
+  if (table_) table_->Clear();
+  if (sorter_) sorter_->Clear();
+  singleDone_ = false;
 }
 
 void SQLRSGroup::DoExec() {
@@ -549,31 +559,23 @@ void SQLRSGroup::DoExec() {
   child_->Exec();
 }
 
-void SQLRSGroup::Accumulate(SQLValueStore *row) {
+void SQLRSGroup::Accumulate(SQLValueStore *row, SQLValueStore const *const *args) {
   for (size_t i = 0; i < accumulators_.size(); ++i) {
     Accumulator &a = accumulators_[i];
     SQLValueStore *acc = &row[i];
     if (a.countStar) {
-      scratch_.SetInteger(1);
-      SQLValueStore sum;
-      sum.Add(acc, &scratch_);
-      acc->Copy(&sum);
+      acc->SetInteger(SQLAddInt32(acc->GetInteger(), 1));
       continue;
     }
-    a.argument->Evaluate();
-    SQLValueStore const *arg = a.value;
+    SQLValueStore const *arg = args[i];
     if (arg->IsNull()) continue;
     if (a.function == SQLRSGroupSpec::kCount) {
-      scratch_.SetInteger(1);
-      SQLValueStore sum;
-      sum.Add(acc, &scratch_);
-      acc->Copy(&sum);
+      acc->SetInteger(SQLAddInt32(acc->GetInteger(), 1));
       continue;
     }
-    SQLValueStore real;
     if (a.toReal) {
-      real.SetReal(AsDouble(arg));
-      arg = &real;
+      real_.SetReal(AsDouble(arg));
+      arg = &real_;
     }
     if (acc->IsNull()) {
       acc->Copy(arg);
@@ -587,80 +589,124 @@ void SQLRSGroup::Accumulate(SQLValueStore *row) {
         if (SQLValueStore::Compare(arg, acc, SQL_COMP_GT) == TV_TRUE) acc->Copy(arg);
         break;
       case SQLRSGroupSpec::kSum:
-        scratch_.Add(arg, acc);  // "22003" when an INTEGER sum leaves 32 bits
-        acc->Copy(&scratch_);
+        if (arg->GetType() == SQL_INTEGER && acc->GetType() == SQL_INTEGER) {
+          acc->SetInteger(SQLAddInt32(arg->GetInteger(), acc->GetInteger()));  // "22003" past 32 bits
+        } else {
+          scratch_.Add(arg, acc);
+          if (scratch_.GetType() == SQL_REAL)
+            acc->SetReal(scratch_.GetReal());
+          else
+            std::swap(*acc, scratch_);
+        }
         break;
       default: SQLAbort(__FILE__, __LINE__, "Unexpected set funcion (AVG) in group buffer");
     }
   }
 }
 
+void SQLRSGroup::Group(SQLValueStore const *const *keys, SQLValueStore const *const *args, int depth,
+                       std::vector<std::unique_ptr<Partition>> *overflow) {
+  int k = static_cast<int>(keyIds_.size());
+  std::uint64_t hash = SQLGroupTable::Hash(keys, k);
+  int g = table_->Find(keys, hash);
+  if (g < 0) {
+    if (table_->GetSize() >= cacheRows_ && depth < kMaxDepth) {
+      auto p = static_cast<size_t>((hash >> (60 - 4 * depth)) & (kPartitions - 1));
+      std::unique_ptr<Partition> &partition = (*overflow)[p];
+      if (!partition) partition = std::make_unique<Partition>(depth + 1);
+      spillRow_.assign(keys, keys + k);
+      spillRow_.insert(spillRow_.end(), args, args + accumulators_.size());
+      partition->Add(spillRow_.data(), static_cast<int>(spillRow_.size()));
+      return;
+    }
+    g = table_->Add(keys, hash, initial_.data());
+  }
+  Accumulate(table_->GetAccumulators(g), args);
+}
+
+void SQLRSGroup::FinishGroups() {
+  int k = static_cast<int>(keyIds_.size());
+  size_t n = accumulators_.size();
+  std::vector<SQLValueStore const *> row(static_cast<size_t>(k) + n);
+  for (int g = 0; g < table_->GetSize(); ++g) {
+    for (int i = 0; i < k; ++i) row[static_cast<size_t>(i)] = &table_->GetKeys(g)[i];
+    for (size_t j = 0; j < n; ++j) row[static_cast<size_t>(k) + j] = &table_->GetAccumulators(g)[j];
+    sorter_->Add(row.data());
+  }
+  table_->Clear();
+}
+
 void SQLRSGroup::Aggregate() {
-  auto startGroup = [this]() {
-    for (size_t i = 0; i < working_.size(); ++i) working_[i].Copy(&accumulators_[i].initial);
-  };
   ResetRun();
   bool grouped = !keyIds_.empty();
-  SQLVSBufferId single;
   if (!grouped) {
     // Exactly one group, even for an empty input.
-    startGroup();
-    single = accumulatorBuffer_ ? accumulatorBuffer_->Write(workingRow_.data()) : SQLVSBufferId();
-    groups_->Insert(SQLVSBufferId(), single);
+    table_->Add(nullptr, 0, initial_.data());
   }
-  SQLVSBufferId probe(keyStores_.data());
+  std::vector<std::unique_ptr<Partition>> overflow(kPartitions);
   while (child_->Fetch() == 1) {
     if (filter_ && filter_->Evaluate() != TV_TRUE) continue;
-    if (!grouped) {
-      if (accumulatorBuffer_) Accumulate(accumulatorBuffer_->GetForUpdate(single));
-      continue;
+    // The SUM and COUNT of an AVG share their argument: it is evaluated once.
+    for (size_t i = 0; i < accumulators_.size(); ++i) {
+      Accumulator &a = accumulators_[i];
+      if (!a.argument) continue;
+      if (i == 0 || accumulators_[i - 1].argument.Get() != a.argument.Get()) a.argument->Evaluate();
+      args_[i] = a.value;
     }
-    SQLVSBufferId found;
-    bool exists = true;
-    try {
-      found = groups_->Lookup(probe);
-    } catch (SLExNotExists const &) {
-      exists = false;
+    if (grouped)
+      Group(keyStores_.data(), args_.data(), 0, &overflow);
+    else
+      Accumulate(table_->GetAccumulators(0), args_.data());
+  }
+  if (grouped) {
+    FinishGroups();
+    // Each partition's groups are disjoint from all others: group it alone.
+    int k = static_cast<int>(keyIds_.size());
+    size_t n = accumulators_.size();
+    std::vector<SQLValueStore> record(static_cast<size_t>(k) + n);
+    std::vector<SQLValueStore *> recordAddrs;
+    for (SQLValueStore &v : record) recordAddrs.push_back(&v);
+    std::vector<SQLValueStore const *> keys(static_cast<size_t>(k)), args(n);
+    for (int i = 0; i < k; ++i) keys[static_cast<size_t>(i)] = &record[static_cast<size_t>(i)];
+    for (size_t j = 0; j < n; ++j) args[j] = &record[static_cast<size_t>(k) + j];
+    std::vector<std::unique_ptr<Partition>> pending;
+    for (auto &p : overflow) {
+      if (!p) continue;
+      p->Seal();
+      pending.push_back(std::move(p));
     }
-    if (exists) {
-      if (accumulatorBuffer_) {
-        Accumulate(accumulatorBuffer_->GetForUpdate(found));
-        accumulatorBuffer_->Release(found);
+    while (!pending.empty()) {
+      std::unique_ptr<Partition> partition = std::move(pending.back());
+      pending.pop_back();
+      std::vector<std::unique_ptr<Partition>> split(kPartitions);
+      while (partition->Next(recordAddrs.data(), k + static_cast<int>(n)))
+        Group(keys.data(), args.data(), partition->GetDepth(), &split);
+      FinishGroups();
+      partition.reset();
+      for (auto &p : split) {
+        if (!p) continue;
+        p->Seal();
+        pending.push_back(std::move(p));
       }
-      continue;
     }
-    startGroup();
-    Accumulate(working_.data());
-    SQLVSBufferId key = keyBuffer_->Write(keyStores_.data());
-    SQLVSBufferId value = accumulatorBuffer_ ? accumulatorBuffer_->Write(workingRow_.data()) : SQLVSBufferId();
-    try {
-      groups_->Insert(key, value);
-    } catch (std::bad_alloc const &) {
-      throw;
-    } catch (...) {
-      SQLAbort(__FILE__, __LINE__, "Unexpected exception");
-    }
+    sorter_->Sort();
   }
   firstFetch_ = false;
 }
 
 int SQLRSGroup::DoFetch() {
-  bool positioned;
-  if (firstFetch_) {
-    Aggregate();
-    positioned = stepper_->First();
+  if (firstFetch_) Aggregate();
+  SQLValueStore const *acc;
+  if (keyIds_.empty()) {
+    if (singleDone_) return 0;
+    singleDone_ = true;
+    acc = table_->GetAccumulators(0);
   } else {
-    positioned = stepper_->Next();
-  }
-  if (!positioned) return 0;
-  if (keyBuffer_) {
-    SQLValueStore const *keys = keyBuffer_->GetForRead(stepper_->GetCurrentKey());
+    if (!sorter_->Next(groupRowAddrs_.data())) return 0;
     for (size_t i = 0; i < keyIds_.size(); ++i)
-      if (keyPositions_[i] >= 0) output_[static_cast<size_t>(keyPositions_[i])].Copy(&keys[i]);
-    keyBuffer_->Release(stepper_->GetCurrentKey());
+      if (keyPositions_[i] >= 0) output_[static_cast<size_t>(keyPositions_[i])].Copy(&groupRow_[i]);
+    acc = groupRow_.data() + keyIds_.size();
   }
-  if (!accumulatorBuffer_) return 1;
-  SQLValueStore const *acc = accumulatorBuffer_->GetForRead(stepper_->GetCurrentValue());
   size_t cursor = 0;
   size_t position = 0;
   for (bool more = specs_->First(); more; more = specs_->Next(), ++position) {
@@ -679,7 +725,6 @@ int SQLRSGroup::DoFetch() {
     }
     out->Copy(&acc[cursor++]);
   }
-  accumulatorBuffer_->Release(stepper_->GetCurrentValue());
   return 1;
 }
 

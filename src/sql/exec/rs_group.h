@@ -4,11 +4,13 @@
 // During optimisation the whole grouping is first offered to the child
 // (PushGroup); a table leaf takes it over and the group disappears.
 // Otherwise the grouping runs here: the first Fetch of an execution reads
-// every child row and keeps one key row per distinct group key in a key
-// buffer and one accumulator row per group in an accumulator buffer (both
-// SQLVSBuffer, which spill to a file). A sorted id map from key rows to
-// accumulator rows finds a row's group by binary search; the groups are
-// then handed out one per Fetch in key order (ascending, NULL keys last,
+// every child row and finds its group in a hash table (SQLGroupTable) that
+// holds up to the cache setting's number of groups with their accumulators,
+// updated in place. Once the table is full, the rows of groups not in it
+// (their keys and evaluated arguments) go to one of kPartitions spill files
+// by their hash; each file is then grouped the same way, splitting again
+// while it holds too many groups. Finished groups go to a row sorter, which
+// hands them out one per Fetch in key order (ascending, NULL keys last,
 // unless a pushed sort asks for another direction).
 //
 // Without grouping columns there is exactly one group, also for an empty
@@ -20,11 +22,11 @@
 
 #include "sql/common/column_descriptor.h"
 #include "sql/common/value_store.h"
+#include "sql/exec/group_table.h"
 #include "sql/exec/row_source.h"
+#include "sql/exec/row_sorter.h"
 #include "sql/exec/sc_value_expr.h"
 #include "sql/exec/sort_spec.h"
-#include "sql/exec/vs_buffer.h"
-#include "sql/exec/vs_buffer_id_array.h"
 
 // One output column of a grouping. Copies share the argument.
 class SQLRSGroupSpec {
@@ -128,18 +130,21 @@ class SQLRSGroup : public SQLRowSource {
     SQLColumnDescriptor descriptor{"", SQL_INTEGER, 0, 1};
     SQLValueStore initial;
   };
-  // What the key comparison reads.
-  struct KeyContext {
-    SQLVSBuffer *keys = nullptr;
-    std::vector<bool> descending;  // per grouping column
-  };
+  class Partition;
+  static constexpr int kPartitions = 16;
 
-  static int GroupKeyCompare(SQLVSBufferId const &a, SQLVSBufferId const &b, void *context);
   void CreateOutputColumnDescriptors();
   // Reads the child and builds the groups.
   void Aggregate();
-  // Folds the current child row into the accumulator row `row`.
-  void Accumulate(SQLValueStore *row);
+  // Finds or makes the group of keys and folds args (one per accumulator)
+  // into it; a row whose group has no room goes to a partition of
+  // `overflow` (made when needed) at the given depth.
+  void Group(SQLValueStore const *const *keys, SQLValueStore const *const *args, int depth,
+             std::vector<std::unique_ptr<Partition>> *overflow);
+  // Moves the table's groups to the sorter.
+  void FinishGroups();
+  // Folds one row's argument values into the accumulator row `row`.
+  void Accumulate(SQLValueStore *row, SQLValueStore const *const *args);
   // Forgets the groups of the last execution.
   void ResetRun();
 
@@ -153,20 +158,23 @@ class SQLRSGroup : public SQLRowSource {
   std::vector<int> keyIds_;                      // grouping columns, in order
   std::vector<int> keyPositions_;                // output position of each, or -1
   std::vector<SQLValueStore const *> keyStores_;  // the child's cells
-  std::vector<SQLColumnDescriptor const *> keyDescriptors_;
   std::vector<Accumulator> accumulators_;
-  std::vector<SQLColumnDescriptor const *> accumulatorDescriptors_;
-  std::vector<SQLValueStore const *> argumentStores_;
 
   // ---- one execution ----
   std::vector<SQLValueStore> output_;   // one for each grouping specification
-  std::vector<SQLValueStore> working_;  // a new group's accumulators
-  std::vector<SQLValueStore const *> workingRow_;
+  std::vector<SQLValueStore> initial_;  // a new group's accumulators
   SQLValueStore scratch_;               // the sum before it replaces the accumulator
+  SQLValueStore real_;                  // an AVG's argument as REAL
+  SQLValueStore noArgument_;            // what COUNT(*) gets in a spilled row
+  std::vector<SQLValueStore const *> spillRow_;  // keys and arguments of a spilled row
+  std::vector<SQLValueStore const *> args_;  // the current row's argument per accumulator
   bool firstFetch_ = false;
-  std::unique_ptr<SQLVSBuffer> keyBuffer_;
-  std::unique_ptr<SQLVSBuffer> accumulatorBuffer_;
-  KeyContext context_;
-  std::unique_ptr<SQLVSBufferIdKeySQLVSBufferIdArray> groups_;  // key row -> accumulator row
-  std::unique_ptr<SQLVSBufferIdKeySQLVSBufferIdArraystepper> stepper_;
+  int cacheRows_ = 2;                   // the most groups in memory
+  std::unique_ptr<SQLGroupTable> table_;
+  std::unique_ptr<SQLRowSorter> sorter_;  // finished groups: keys, accumulators
+  // Handing out: the sorted group's keys and accumulators.
+  std::vector<SQLValueStore> groupRow_;
+  std::vector<SQLValueStore *> groupRowAddrs_;
+  // Without grouping columns: the one group, and whether it was handed out.
+  bool singleDone_ = false;
 };

@@ -68,9 +68,10 @@ SQLRSNetFetch::SQLRSNetFetch(char const *tableName, int companyNumber, SQLIndexH
 }
 
 SQLRSNetFetch::~SQLRSNetFetch() {
-  if (statement_ == 0) return;
+  SQLNetAgentClient *client = SQLNetAgentClient::Existing();
+  if (statement_ == 0 || client == nullptr) return;  // no client: its statements are gone
   try {
-    Agent().Destroy(statement_);
+    client->Destroy(statement_);
   } catch (...) {
     // The client may already have forgotten the statement (its server went).
   }

@@ -10,6 +10,7 @@
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sort_key.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
 
@@ -108,7 +109,21 @@ void SQLRSUnion::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParam
 
 // ---- rewrites ----
 
+void SQLRSUnion::OrderAllColumns(SQLSortSpecList *specifications) {
+  int n = left_->GetNumCols();
+  std::vector<bool> ordered(static_cast<size_t>(n), false);
+  for (bool more = specifications->First(); more; more = specifications->Next()) {
+    int c = specifications->GetCurrent().GetColumnId();
+    if (c >= 0 && c < n) ordered[static_cast<size_t>(c)] = true;
+  }
+  for (int c = 0; c < n; ++c)
+    if (!ordered[static_cast<size_t>(c)]) specifications->Append(SQLSortSpec(c, SQLSortSpec::kAscending));
+}
+
 bool SQLRSUnion::PushSort(SQLSortSpecList *specifications) {
+  // Without ALL, equal rows must meet in the merge so that one of them is
+  // dropped: every column takes part in the order, the asked keys first.
+  if (!all_) OrderAllColumns(specifications);
   for (std::unique_ptr<SQLRowSource> *input : {&left_, &right_}) {
     auto copy = std::make_unique<SQLSortSpecList>(*specifications);
     if ((*input)->PushSort(copy.get())) {
@@ -159,6 +174,9 @@ SQLColumnDescriptor const *SQLRSUnion::DoGetColumnDescriptor(int column) {
 }
 
 void SQLRSUnion::DoPrepare(SQLRSPrepareContext *context) {
+  // A union without ALL that no sort was pushed into still merges, in the
+  // order of its columns, to find its duplicates.
+  if (!all_ && !merge_) PushSort(new SQLSortSpecList);
   left_->Prepare(context);
   right_->Prepare(context);
   if (descriptors_.empty()) CreateOutputColumnDescriptors();
@@ -166,6 +184,8 @@ void SQLRSUnion::DoPrepare(SQLRSPrepareContext *context) {
   if (right_->GetNumCols() != n)
     SQLAbort(__FILE__, __LINE__, "Union of %d columns with %d columns", n, right_->GetNumCols());
   output_ = std::vector<SQLValueStore>(static_cast<size_t>(n));
+  last_ = std::vector<SQLValueStore>(static_cast<size_t>(n));
+  haveLast_ = false;
   leftStores_.clear();
   rightStores_.clear();
   for (int i = 0; i < n; ++i) {
@@ -191,6 +211,7 @@ void SQLRSUnion::DoExec() {
   right_->Exec();
   leftState_ = kFetchDue;
   rightState_ = kFetchDue;
+  haveLast_ = false;
 }
 
 int SQLRSUnion::FetchInto(SQLRowSource *input) { return input->Fetch() != 0 ? kHolding : kExhausted; }
@@ -200,19 +221,7 @@ bool SQLRSUnion::LeftFirst() const {
     SQLSortSpec const &spec = mergeSort_->GetCurrent();
     SQLValueStore const *lv = leftStores_[static_cast<size_t>(spec.GetColumnId())];
     SQLValueStore const *rv = rightStores_[static_cast<size_t>(spec.GetColumnId())];
-    int order;  // -1 left first, 1 right first, 0 a tie
-    if (lv->IsNull() && rv->IsNull())
-      order = 0;  // two NULLs tie, and the next key decides
-    else if (rv->IsNull())
-      order = -1;
-    else if (lv->IsNull())
-      order = 1;
-    else if (SQLValueStore::Compare(lv, rv, SQL_COMP_LT) == TV_TRUE)
-      order = -1;
-    else if (SQLValueStore::Compare(rv, lv, SQL_COMP_LT) == TV_TRUE)
-      order = 1;
-    else
-      order = 0;
+    int order = SQLCompareKeyValues(lv, rv);  // -1 left first, 1 right first, 0 a tie
     if (spec.IsDescending()) order = -order;
     if (order != 0) return order < 0;
   }
@@ -264,7 +273,26 @@ void SQLRSUnion::TakeRow(std::vector<SQLValueStore const *> const &from) {
   }
 }
 
+bool SQLRSUnion::SameAsLast() const {
+  if (!haveLast_) return false;
+  for (size_t i = 0; i < output_.size(); ++i)
+    if (!SQLKeyValuesEqual(&output_[i], &last_[i])) return false;
+  return true;
+}
+
 int SQLRSUnion::DoFetch() {
+  for (;;) {
+    if (NextRow() == 0) return 0;
+    if (all_) return 1;
+    // Merged in an order of every column, a duplicate follows its twin.
+    if (SameAsLast()) continue;
+    for (size_t i = 0; i < output_.size(); ++i) last_[i].Copy(&output_[i]);
+    haveLast_ = true;
+    return 1;
+  }
+}
+
+int SQLRSUnion::NextRow() {
   if (leftState_ == kFetchDue) leftState_ = FetchInto(left_.get());
   if (rightState_ == kFetchDue && (leftState_ == kExhausted || merge_ || prepared_))
     rightState_ = FetchInto(right_.get());
@@ -310,6 +338,7 @@ void SQLRSUnion::DoBreak() {
   right_->Break();
   leftState_ = kFetchDue;
   rightState_ = kFetchDue;
+  haveLast_ = false;
 }
 
 void SQLRSUnion::DoLog() {

@@ -1,11 +1,13 @@
 // SQLRSUnion: the rows of two row sources with the same column layout.
 //
-// Run here, the union delivers every row of its left input and then every
-// row of its right input, duplicates included (the ALL flag only matters
-// when a driver runs the union). Once a sort has been pushed into it, both
+// Run here, a union with ALL delivers every row of its left input and then
+// every row of its right input. Once a sort has been pushed into it, both
 // inputs are ordered by that sort and the union merges them: rows with
 // equal keys come from the left input first, NULLs after every value in
-// ascending order and before every value in descending order.
+// ascending order and before every value in descending order. A union
+// without ALL always merges, in an order that covers every column (the
+// pushed keys first, then the other columns ascending), and drops each row
+// equal to the one before it, as a driver that runs the union does.
 //
 // When both inputs are served by compatible database instances, the
 // optimiser hands the whole union to the right input (CreateUnion), whose
@@ -78,6 +80,12 @@ class SQLRSUnion : public SQLRowSource {
   void CreateOutputColumnDescriptors();
   // TRUE when the held left row goes before the held right row.
   bool LeftFirst() const;
+  // Appends every column that the order does not name yet, ascending.
+  void OrderAllColumns(SQLSortSpecList *specifications);
+  // The next merged or concatenated row in the output stores; 0 at the end.
+  int NextRow();
+  // TRUE when the output row equals the last row delivered.
+  bool SameAsLast() const;
   // Copies a held row into the output stores.
   void TakeRow(std::vector<SQLValueStore const *> const &from);
   void CopyValue(SQLColumnDescriptor const &d, SQLValueStore const *src, SQLValueStore *dst) const;
@@ -88,6 +96,8 @@ class SQLRSUnion : public SQLRowSource {
   bool all_;
   std::vector<SQLColumnDescriptor> descriptors_;  // built on demand
   std::vector<SQLValueStore> output_;
+  std::vector<SQLValueStore> last_;  // the last row delivered (without ALL)
+  bool haveLast_ = false;
   std::vector<SQLValueStore const *> leftStores_;
   std::vector<SQLValueStore const *> rightStores_;
   std::unique_ptr<SQLSortSpecList> mergeSort_;

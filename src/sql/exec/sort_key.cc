@@ -14,13 +14,11 @@ int Sign(T a, T b) {
   return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// Same-type numbers need no operator dispatch; everything else goes through
-// the value layer.
+// Same-type numbers need no operator dispatch; everything else takes the
+// value layer's one order.
 int CompareScalar(SQLValueStore const *a, SQLValueStore const *b) {
-  bool nullA = a->IsNull(), nullB = b->IsNull();
-  if (nullA || nullB) return nullA == nullB ? 0 : (nullA ? 1 : -1);
   SQLType t = a->GetType();
-  if (t == b->GetType()) {
+  if (t == b->GetType() && !a->IsNull() && !b->IsNull()) {
     switch (t) {
       case SQL_INTEGER:
       case SQL_DATE:
@@ -31,15 +29,12 @@ int CompareScalar(SQLValueStore const *a, SQLValueStore const *b) {
         return Sign(a->GetTimestamp(), b->GetTimestamp());
       case SQL_REAL:
         return Sign(a->GetReal(), b->GetReal());
-      case SQL_STRING: {
-        int c = TssStringNNCmpWithPadding(a->GetString(), b->GetString(), static_cast<long>(a->GetLength()),
-                                          static_cast<long>(b->GetLength()));
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
-      }
       default:
         break;
     }
   }
+  bool nullA = a->IsNull(), nullB = b->IsNull();
+  if (nullA || nullB) return nullA == nullB ? 0 : (nullA ? 1 : -1);
   if (SQLValueStore::Compare(a, b, SQL_COMP_EQ) == TV_TRUE) return 0;
   return SQLValueStore::Compare(a, b, SQL_COMP_LT) == TV_TRUE ? -1 : 1;
 }
@@ -82,7 +77,7 @@ int SQLCompareKeyValues(SQLValueStore const *a, SQLValueStore const *b) {
   if (a->GetType() != SQL_ARRAY || b->GetType() != SQL_ARRAY) return CompareScalar(a, b);
   int n = std::min(a->GetDimension(), b->GetDimension());
   for (int i = 0; i < n; ++i)
-    if (int c = CompareScalar(a->GetElement(i), b->GetElement(i)); c != 0) return c;
+    if (int c = SQLCompareKeyValues(a->GetElement(i), b->GetElement(i)); c != 0) return c;
   return Sign(a->GetDimension(), b->GetDimension());
 }
 
@@ -95,10 +90,7 @@ bool SQLKeyValuesEqual(SQLValueStore const *a, SQLValueStore const *b) {
   }
   bool nullA = a->IsNull(), nullB = b->IsNull();
   if (nullA || nullB) return nullA == nullB;
-  if (a->GetType() == SQL_STRING && b->GetType() == SQL_STRING)
-    return TssStringNNEqualWithPadding(a->GetString(), b->GetString(), static_cast<long>(a->GetLength()),
-                                       static_cast<long>(b->GetLength())) != 0;
-  return CompareScalar(a, b) == 0;
+  return SQLValueStore::Compare(a, b, SQL_COMP_EQ) == TV_TRUE;
 }
 
 std::uint64_t SQLKeyPrefix(SQLValueStore const *v, SQLKeyPrefixKind *kind) {

@@ -1,10 +1,10 @@
 // Comparison, ordering prefixes and hashes of the key values of sort and
 // grouping.
 //
-// SQLCompareKeyValues is the one three-way comparison of two key values:
-// NULLs after every value, then SQLValueStore's order (strings as if padded
-// with blanks, by the text layer's order); arrays element by element, a
-// shorter array before a longer one with equal elements.
+// SQLCompareKeyValues is the one order of sort keys: NULLs after every
+// value, other values equal by "=" and else by "<", arrays element by
+// element and then the shorter first; same-type numbers are decided
+// without the operator dispatch.
 //
 // A key prefix is an unsigned 64-bit number whose order agrees with that
 // comparison: a < b gives prefix(a) <= prefix(b). Sorting by prefix first
@@ -14,14 +14,23 @@
 
 #include <cstdint>
 
-class SQLValueStore;
+#include "sql/common/value_store.h"
 
 // -1, 0 or 1 as a orders before, with or after b (ascending).
 int SQLCompareKeyValues(SQLValueStore const *a, SQLValueStore const *b);
 
-// TRUE when a and b fall into one group: as SQLCompareKeyValues(a, b) == 0,
-// but texts by the value layer's equality.
+// TRUE when a and b fall into one group: NULL equals NULL, arrays of equal
+// length element by element, other values by the value layer's "=".
 bool SQLKeyValuesEqual(SQLValueStore const *a, SQLValueStore const *b);
+
+// The same, with 32-bit numbers of one type decided inline.
+inline bool SQLKeyValuesEqualInline(SQLValueStore const *a, SQLValueStore const *b) {
+  SQLType t = a->GetType();
+  if (t == b->GetType() && (t == SQL_INTEGER || t == SQL_DATE || t == SQL_INTERVAL_DAYS) && !a->IsNull() &&
+      !b->IsNull())
+    return a->GetInteger() == b->GetInteger();
+  return SQLKeyValuesEqual(a, b);
+}
 
 // How the prefixes of one key column are made; fixed by the first value.
 enum class SQLKeyPrefixKind {

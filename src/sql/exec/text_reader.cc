@@ -1,6 +1,6 @@
 #include "sql/exec/text_reader.h"
 
-#include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_schema.h"
 #include "sql/common/value_store.h"
 #include "sql/exec/column_ref_scope.h"
@@ -27,7 +27,7 @@ void LookUpColumns() {
   int seqe = schema->GetColumnId("seqe");
   int text = schema->GetColumnId("text");
   if (ctxt < 0 || clan < 0 || seqe < 0 || text < 0)
-    SQLAbort(__FILE__, __LINE__, "Table %s lacks a text column", SQLTextReader::kTableName);
+    throw SQLException("42S22", 0, SQLString("The texts table lacks one of ctxt, clan, seqe and text"));
   g_ctxt = ctxt, g_clan = clan, g_seqe = seqe, g_text = text;
 }
 

@@ -12,9 +12,10 @@
 //    NULL columns and NULL elements take no bytes.
 // A value is: INTEGER, DATE and INTERVAL DAYS 4 bytes most significant
 // first; TIMESTAMP and INTERVAL SECONDS 8 bytes least significant first;
-// REAL the 8 bytes of double_in; STRING and RAW their declared length of
-// bytes in fixed records (padded with blanks or zero bytes), or a 4-byte
-// length (most significant first) and the bytes in variable records.
+// REAL the 8 bytes of double_in; STRING and RAW a 4-byte length (most
+// significant first) and the bytes: in variable records exactly those, in
+// fixed records followed by zero bytes up to the declared length, so that
+// a short value comes back as short as it went in.
 //
 // Fixed records (no STRING or RAW column of length 0) are the body alone,
 // at the row's position, each ceil(n/8) + the sum over the columns of
@@ -150,8 +151,9 @@ SQLVSBuffer::SQLVSBuffer(int numCols, SQLColumnDescriptor const *const *descript
   recordSize_ = (numCols + 7) / 8;
   for (SQLColumnDescriptor const *d : descriptors_) {
     long width = ElementWidth(d);
-    if ((d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) && width == 0) fixedSize_ = false;
-    recordSize_ += width * Depth(d) + ElementBitmapSize(Depth(d));
+    bool text = d->GetType() == SQL_STRING || d->GetType() == SQL_RAW;
+    if (text && width == 0) fixedSize_ = false;
+    recordSize_ += (text ? 4 + width : width) * Depth(d) + ElementBitmapSize(Depth(d));
   }
   if (!fixedSize_) recordSize_ = 0;
 }
@@ -333,7 +335,7 @@ void SQLVSBuffer::CheckColumn(int c, SQLValueStore const *v) const {
 
 long SQLVSBuffer::ValueSize(SQLColumnDescriptor const *d, SQLValueStore const *v) const {
   if (d->GetType() == SQL_STRING || d->GetType() == SQL_RAW)
-    return fixedSize_ ? ElementWidth(d) : 4 + static_cast<long>(v->GetLength());
+    return 4 + (fixedSize_ ? ElementWidth(d) : static_cast<long>(v->GetLength()));
   return ElementWidth(d);
 }
 
@@ -383,9 +385,9 @@ unsigned char *SQLVSBuffer::PutValue(SQLColumnDescriptor const *d, SQLValueStore
         if (n) std::memcpy(p + 4, e->GetBytes(), n);
         return p + 4 + n;
       }
-      // Fixed records hold exactly the declared length: a shorter value is
-      // padded (blanks for text, zero bytes for RAW), a longer one is
-      // refused rather than cut.
+      // Fixed records reserve the declared length: a shorter value keeps
+      // its own length and the rest is zero; a longer one is refused rather
+      // than cut.
       unsigned long width = d->GetLength();
       if (n > width) {
         log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
@@ -393,9 +395,10 @@ unsigned char *SQLVSBuffer::PutValue(SQLColumnDescriptor const *d, SQLValueStore
                  d->GetName() ? d->GetName() : "");
         throw SQLExDEStringDataRightTruncation();
       }
-      if (n) std::memcpy(p, e->GetBytes(), n);
-      std::memset(p + n, d->GetType() == SQL_STRING ? ' ' : 0, width - n);
-      return p + width;
+      PutBig32(p, static_cast<std::uint32_t>(n));
+      if (n) std::memcpy(p + 4, e->GetBytes(), n);
+      std::memset(p + 4 + n, 0, width - n);
+      return p + 4 + width;
     }
     default:
       SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(d->GetType()));
@@ -468,18 +471,17 @@ unsigned char const *SQLVSBuffer::GetValue(SQLColumnDescriptor const *d, unsigne
       return p + 8;
     case SQL_STRING:
     case SQL_RAW: {
-      long n = static_cast<long>(d->GetLength());
-      if (!fixedSize_) {
-        need(4);
-        n = static_cast<long>(GetBig32(p));
-        p += 4;
-      }
-      need(n);
+      long width = static_cast<long>(d->GetLength());
+      need(4);
+      long n = static_cast<long>(GetBig32(p));
+      p += 4;
+      if (fixedSize_ && n > width) CorruptRecord(file_->Path().c_str(), -1);
+      need(fixedSize_ ? width : n);
       if (type == SQL_STRING)
         e->SetString(p, static_cast<unsigned long>(n));
       else
         e->SetRaw(p, static_cast<unsigned long>(n));
-      return p + n;
+      return p + (fixedSize_ ? width : n);
     }
     default:
       SQLAbort(__FILE__, __LINE__, "Unexpected type: %d", static_cast<int>(type));

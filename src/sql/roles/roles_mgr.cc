@@ -1,7 +1,9 @@
 #include "sql/roles/roles_mgr.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -13,8 +15,8 @@
 #include "sql/common/sql_schema.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/roles/role_cond_parse.h"
-#include "sql/roles/role_cond_table.h"
 #include "sql/roles/roles_cache.h"
+#include "sql/validate/vt_table.h"
 #include "sql/validate/vtsc_comparison.h"
 #include "sql/validate/vtsc_connectives.h"
 #include "sql/validate/vtsc_constants.h"
@@ -219,9 +221,13 @@ void SQLRolesMgr::GetRoleConditionForCompnrAndPLev(roleT *role, char const *tabl
 
 SQLSCCondPtr SQLRolesMgr::ParseCondition(char const *tableName, char const *text) {
   ++_noParsed;
-  // The table supplies the column names and types; it throws
-  // SQLSchemaExNotExists for a table the dictionary does not hold.
-  SQLSCSchemaTable table(tableName);
+  // The table node supplies the column names and types; it throws
+  // SQLSchemaExNotExists for a table the dictionary does not hold. It
+  // stands for no FROM table, so it takes no company-number parameter.
+  std::size_t const length = std::strlen(tableName);
+  auto name = std::make_unique<char[]>(length + 1);
+  std::memcpy(name.get(), tableName, length + 1);
+  SQLVTTable table(name.release(), nullptr, false);
   SQLSCCondPtr condition(SQLParseSC(text != nullptr ? text : "", &table));
   if (!condition) {
     throw SQLException(scstate::kSyntaxError, scstate::kNativeError,

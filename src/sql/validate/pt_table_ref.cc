@@ -1,10 +1,21 @@
 #include "sql/validate/pt_table_ref.h"
 
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_util.h"
+#include "sql/validate/resolve_flags.h"
+#include "sql/validate/select_list.h"
+#include "sql/validate/vt_derived_scope.h"
+#include "sql/validate/vt_join.h"
 #include "sql/validate/vt_multi_join.h"
+#include "sql/validate/vt_pair_scope.h"
+#include "sql/validate/vt_project.h"
+#include "sql/validate/vt_scope.h"
+#include "sql/validate/vt_state.h"
+#include "sql/validate/vtsc_compnr.h"
 #include "sql/validate/vt_node_support.h"
 #include "sql/validate/vt_search_cond.h"
 #include "sql/validate/vt_table.h"
@@ -85,9 +96,40 @@ void SQLPTTable::Log() const {
   log << decind << ")" << endl;
 }
 
-SQLVTNode *SQLPTTable::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
-                                           SQLVTWhereUsedMgr *) {
-  SQLVTNotYetResolving("SQLPTTable::MapColumnNamesToIds");
+SQLVTNode *SQLPTTable::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags,
+                                           List<char const *> *restrictedQualifiers, SQLVTWhereUsedMgr *whereUsed) {
+  if (isTableName_ && (flags & vtflags::kBaseAsDerived) == 0) {
+    // The table node resolves itself: one table level over it.
+    return ExtractVTTable()->MapColumnNamesToIds(scope, treeData, flags, restrictedQualifiers, whereUsed);
+  }
+  if (isTableName_) {
+    // A base table that may be filled with nulls is seen as a derived table
+    // of all its columns under its alias (or name).
+    auto star = std::make_unique<SQLVTSelectList>();
+    star->Insert(new SQLVTSelectItem(SQL_SELECT_ALL));
+    char const *name = table_->GetCorrelationName();
+    auto correlation = std::make_unique<char[]>(std::strlen(name) + 1);
+    std::strcpy(correlation.get(), name);
+    node_ = new SQLVTProject(node_, star.get());
+    static_cast<void>(star.release());
+    correlationName_ = std::move(correlation);
+    isTableName_ = false;
+  }
+  // A derived table: the enclosing query's restrictions on its correlation
+  // name (or unqualified ones) reach the subquery as unqualified ones.
+  List<char const *> inner;
+  for (bool more = restrictedQualifiers != nullptr && restrictedQualifiers->First(); more;
+       more = restrictedQualifiers->Next()) {
+    char const *q = restrictedQualifiers->GetCurrent();
+    if (q == nullptr || std::strcmp(q, correlationName_.get()) == 0) inner.Append(nullptr);
+  }
+  SQLVTNode *mapped = node_->MapColumnNamesToIds(scope, treeData, flags & vtflags::kIntoDerived, &inner, whereUsed);
+  node_ = mapped;
+  ownsNode_ = false;
+  std::unique_ptr<SQLVTScopeLevel> level(scope->Pop());
+  scope->Push(new SQLVTDerivedTableScopeLevel(level.get(), correlationName_.get()));
+  static_cast<void>(level.release());
+  return mapped;
 }
 
 // ---- SQLPTJoin ----
@@ -148,7 +190,162 @@ void SQLPTJoin::Log() const {
   if (tracing) log << decind << ")" << endl;
 }
 
-SQLVTNode *SQLPTJoin::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
-                                          SQLVTWhereUsedMgr *) {
-  SQLVTNotYetResolving("SQLPTJoin::MapColumnNamesToIds");
+SQLVTNode *SQLPTJoin::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags,
+                                          List<char const *> *restricted, SQLVTWhereUsedMgr *whereUsed) {
+  bool const ansi = (flags & vtflags::kAnsi) != 0;
+  // Company-number restrictions of the ON clause are lifted out of it; the
+  // rest stays the join condition.
+  SQLVTOwnedArray<SQLVTSCCompnrSpec> specs(new DynamicArray<SQLVTSCCompnrSpec *>(10));
+  if (condition_) {
+    SQLVTSCSearchCond *rest = condition_->PruneCompnrSpecs(specs.get());
+    if (rest != condition_.get()) {
+      static_cast<void>(condition_.release());
+      condition_.reset(rest);
+    }
+  }
+  for (int i = 0; i < specs->NrElements(); ++i) {
+    SQLVTSCCompnrSpec *spec = specs->Get(i);
+    SQLVTSCIdentifier const *other = nullptr;
+    if (!ansi) {
+      SQLVTThrow(vtstate::kCompnrRestriction, "Compnr specification in ON clause of a JOIN",
+                 spec->GetLineNumber());
+    }
+    if (!spec->GetIdentifier(&other)) {
+      // A restriction to one company belongs in the WHERE clause: in an ON
+      // clause it would leave the other side's company open.
+      SQLVTThrow(vtstate::kCompnrRestriction,
+                 std::string("_compnr restriction on column '") + spec->GetColumn()->GetText() +
+                     "' in an ON clause does not join two _compnr columns",
+                 spec->GetColumn()->GetLineNumber());
+    }
+  }
+
+  List<char const *> local;  // the restrictions that hold for both sides of an inner join
+  List<char const *> *leftList = nullptr;
+  List<char const *> *rightList = nullptr;
+  int leftFlags = flags;
+  int rightFlags = flags;
+  if (ansi) {
+    for (bool more = restricted != nullptr && restricted->First(); more; more = restricted->Next())
+      local.Append(restricted->GetCurrent());
+    for (int i = 0; i < specs->NrElements(); ++i) {
+      SQLVTSCCompnrSpec *spec = specs->Get(i);
+      local.Append(spec->GetColumn()->GetQualifier());
+      SQLVTSCIdentifier const *other = nullptr;
+      if (spec->GetIdentifier(&other)) local.Append(other->GetQualifier());
+    }
+    bool const leftMayBeNull = type_ == SQL_JOIN_RIGHT || type_ == SQL_JOIN_FULL;
+    bool const rightMayBeNull = type_ == SQL_JOIN_LEFT || type_ == SQL_JOIN_FULL;
+    leftList = rightMayBeNull ? restricted : &local;
+    rightList = leftMayBeNull ? restricted : &local;
+    if (leftMayBeNull) leftFlags |= vtflags::kBaseAsDerived;
+    if (rightMayBeNull) rightFlags |= vtflags::kBaseAsDerived;
+  }
+
+  // Each side's node is owned here as soon as it is mapped.
+  std::unique_ptr<SQLVTNode> left(left_->MapColumnNamesToIds(scope, treeData, leftFlags, leftList, whereUsed));
+  std::unique_ptr<SQLVTScopeLevel> leftLevel(scope->Pop());
+  std::unique_ptr<SQLVTNode> right(right_->MapColumnNamesToIds(scope, treeData, rightFlags, rightList, whereUsed));
+  std::unique_ptr<SQLVTScopeLevel> rightLevel(scope->Pop());
+  if (ansi) {
+    HandleRestrCompnrQualifs(leftLevel.get(), rightLevel.get(), restricted);
+    RestrictTableCompnrSets(scope, leftLevel.get(), rightLevel.get(), specs.get());
+  }
+  scope->Push(new SQLVTPairScopeLevel(leftLevel.get(), rightLevel.get()));
+  static_cast<void>(leftLevel.release());
+  static_cast<void>(rightLevel.release());
+  if (condition_) condition_->MapColumnNamesToIds(scope, treeData, flags, whereUsed);
+  auto *join = new SQLVTJoin(type_, left.get(), right.get(), condition_.get());
+  static_cast<void>(left.release());
+  static_cast<void>(right.release());
+  static_cast<void>(condition_.release());
+  join->SetLineNumber(GetLineNumber());
+  return join;
+}
+
+void SQLPTJoin::HandleRestrCompnrQualifs(SQLVTScopeLevel *left, SQLVTScopeLevel *right,
+                                         List<char const *> *restricted) {
+  for (bool more = restricted != nullptr && restricted->First(); more; more = restricted->Next()) {
+    char const *q = restricted->GetCurrent();
+    if (left->GetCompnrSetForQualif(q, true) != nullptr) {
+      if (type_ == SQL_JOIN_FULL) type_ = SQL_JOIN_LEFT;
+      if (type_ == SQL_JOIN_RIGHT) type_ = SQL_JOIN_INNER;
+    }
+    if (right->GetCompnrSetForQualif(q, true) != nullptr) {
+      if (type_ == SQL_JOIN_FULL) type_ = SQL_JOIN_RIGHT;
+      if (type_ == SQL_JOIN_LEFT) type_ = SQL_JOIN_INNER;
+    }
+  }
+}
+
+namespace {
+
+// The side of one _compnr column of an ON clause and its table's set.
+struct CompnrSide {
+  bool left = false;
+  SQLVTSCCompnrSet *set = nullptr;
+};
+
+CompnrSide FindCompnrSide(SQLVTScope *scope, SQLVTScopeLevel *left, SQLVTScopeLevel *right,
+                          SQLVTSCIdentifier const *column) {
+  std::string const text = column->GetText();
+  char const *q = column->GetQualifier();
+  SQLVTSCCompnrSet const *onLeft = left->GetCompnrSetForQualif(q, true);
+  SQLVTSCCompnrSet const *onRight = right->GetCompnrSetForQualif(q, true);
+  if (onLeft != nullptr && onRight != nullptr) {
+    SQLVTThrow(vtstate::kAmbiguousColumn, "Ambiguous column reference '" + text + "'", column->GetLineNumber());
+  }
+  if (onLeft == nullptr && onRight == nullptr) {
+    int offset = 0;
+    if (scope->GetCompnrSetForQualif(q, true, &offset) == nullptr) {
+      SQLVTThrow("42I03", "Unknown column '" + text + "'", column->GetLineNumber());
+    }
+    SQLVTThrow(vtstate::kCompnrRestriction, "Outer _compnr column reference '" + text + "'",
+               column->GetLineNumber());
+  }
+  // The scope hands out the sets read-only; the tables they belong to are
+  // nodes of this statement, which the restriction is meant to change.
+  CompnrSide side;
+  side.left = onLeft != nullptr;
+  side.set = const_cast<SQLVTSCCompnrSet *>(onLeft != nullptr ? onLeft : onRight);
+  return side;
+}
+
+}  // namespace
+
+void SQLPTJoin::RestrictTableCompnrSets(SQLVTScope *scope, SQLVTScopeLevel *left, SQLVTScopeLevel *right,
+                                        DynamicArray<SQLVTSCCompnrSpec *> *specs) {
+  for (int i = 0; i < specs->NrElements(); ++i) {
+    SQLVTSCCompnrSpec *spec = specs->Get(i);
+    SQLVTSCIdentifier const *c1 = spec->GetColumn();
+    SQLVTSCIdentifier const *c2 = nullptr;
+    spec->GetIdentifier(&c2);
+    if (type_ == SQL_JOIN_FULL) {
+      SQLVTThrow(vtstate::kCompnrRestriction, "_compnr join predicate used in a FULL OUTER join",
+                 c1->GetLineNumber());
+    }
+    CompnrSide a = FindCompnrSide(scope, left, right, c1);
+    CompnrSide b = FindCompnrSide(scope, left, right, c2);
+    std::string const columns = std::string("_compnr join predicate on columns '") + c1->GetText() + "' and '" +
+                                c2->GetText() + "' does not restrict the company set of the ";
+    // Only the side that may be filled with nulls takes the other's company;
+    // an inner join restricts both ways.
+    bool aFromB = true;
+    bool bFromA = true;
+    if (type_ == SQL_JOIN_LEFT) {
+      if (a.left && b.left) {
+        SQLVTThrow(vtstate::kCompnrRestriction, columns + "right branch of the LEFT OUTER JOIN", c1->GetLineNumber());
+      }
+      aFromB = !a.left;
+      bFromA = !b.left;
+    } else if (type_ == SQL_JOIN_RIGHT) {
+      if (!a.left && !b.left) {
+        SQLVTThrow(vtstate::kCompnrRestriction, columns + "left branch of the RIGHT OUTER JOIN", c1->GetLineNumber());
+      }
+      aFromB = a.left;
+      bFromA = b.left;
+    }
+    if (aFromB) a.set->IntersectWith(b.set);
+    if (bFromA) b.set->IntersectWith(a.set);
+  }
 }

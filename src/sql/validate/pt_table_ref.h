@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "sql/common/dynamic_array.h"
 #include "sql/common/ref_ptr.h"
 #include "sql/common/sql_containers.h"
 #include "sql/common/sql_type.h"
@@ -22,6 +23,8 @@ class SQLPTTable;
 class SQLVTMultiJoin;
 class SQLVTNode;
 class SQLVTScope;
+class SQLVTScopeLevel;
+class SQLVTSCCompnrSpec;
 class SQLVTSCSearchCond;
 class SQLVTTable;
 class SQLVTreeData;
@@ -84,6 +87,9 @@ class SQLPTTable : public SQLPTTableReference {
   SQLVTNode *GetVTTable() const { return ownsNode_ ? node_ : nullptr; }
   // The base-table node; null for a derived table or once extracted.
   SQLVTTable *GetTable() const { return ownsNode_ ? table_ : nullptr; }
+  // The base-table node also after it was handed to the join tree (which
+  // owns it then); null for a derived table.
+  SQLVTTable *GetBaseTable() const { return table_; }
   // Hands the node over; the reference no longer deletes it.
   SQLVTNode *ExtractVTTable();
   // Sets a base table's FOR UPDATE flag; nothing for a derived table.
@@ -160,6 +166,14 @@ class SQLPTJoin : public SQLPTTableReference {
 
  private:
   enum class Side { None, Left, Right };
+  // The ANSI mode: the join type after the enclosing query's restrictions
+  // (restricted), which make a side that could be filled with nulls
+  // mandatory.
+  void HandleRestrCompnrQualifs(SQLVTScopeLevel *left, SQLVTScopeLevel *right, List<char const *> *restricted);
+  // The ANSI mode: applies the _compnr join predicates of the ON clause to
+  // the company-number sets of the two sides' tables.
+  void RestrictTableCompnrSets(SQLVTScope *scope, SQLVTScopeLevel *left, SQLVTScopeLevel *right,
+                               DynamicArray<SQLVTSCCompnrSpec *> *specs);
   SQLPTTableReference *Current() const { return side_ == Side::Left ? left_.get() : right_.get(); }
   // Moves the iteration on to the next side that yields a table.
   void NextSide();

@@ -1,10 +1,11 @@
 #include "sql/validate/vt_multi_compnr_union.h"
 
+#include <memory>
 #include <vector>
 
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
-#include "sql/validate/vt_node_support.h"
+#include "sql/exec/rs_union.h"
 #include "sql/validate/vtsc_support.h"
 
 namespace {
@@ -31,7 +32,23 @@ SQLVTRetryFilter *SQLVTMultiCompnrUnion::BuildRetryFilter(SQLRetryClauseType, SQ
   SQLAbort(__FILE__, __LINE__, "SQLVTMultiCompnrUnion::BuildRetryFilter() called");
 }
 
-SQLRowSource *SQLVTMultiCompnrUnion::DoCreateRS() { SQLVTNotYetResolving("SQLVTMultiCompnrUnion::DoCreateRS"); }
+SQLRowSource *SQLVTMultiCompnrUnion::DoCreateRS() {
+  std::unique_ptr<SQLRowSource> result;
+  for (bool more = companies_->First(); more; more = companies_->Next()) {
+    // The tables read the company bound now, when their row sources are made.
+    parameter_->BindInteger(companies_->GetCurrent());
+    std::unique_ptr<SQLRowSource> next(GetChild()->CreateRS());
+    if (!result) {
+      result = std::move(next);
+      continue;
+    }
+    auto both = std::make_unique<SQLRSUnion>(result.get(), next.get(), true);
+    static_cast<void>(result.release());
+    static_cast<void>(next.release());
+    result = std::move(both);
+  }
+  return result.release();
+}
 
 void SQLVTMultiCompnrUnion::Log() const {
   bool tracing = SQLVTTracing();
@@ -47,7 +64,9 @@ void SQLVTMultiCompnrUnion::Log() const {
   if (tracing) log << decind << ")" << endl;
 }
 
-SQLVTNode *SQLVTMultiCompnrUnion::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
-                                                      SQLVTWhereUsedMgr *) {
-  SQLVTNotYetResolving("SQLVTMultiCompnrUnion::MapColumnNamesToIds");
+SQLVTNode *SQLVTMultiCompnrUnion::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags,
+                                                      List<char const *> *restrictedQualifiers,
+                                                      SQLVTWhereUsedMgr *whereUsed) {
+  ReplaceChild(GetChild()->MapColumnNamesToIds(scope, treeData, flags, restrictedQualifiers, whereUsed));
+  return this;
 }

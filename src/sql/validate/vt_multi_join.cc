@@ -126,11 +126,6 @@ void SQLVTMultiJoin::Log() const {
   if (tracing) log << decind << ")" << endl;
 }
 
-SQLVTNode *SQLVTMultiJoin::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
-                                               SQLVTWhereUsedMgr *) {
-  SQLVTNotYetResolving("SQLVTMultiJoin::MapColumnNamesToIds");
-}
-
 void SQLVTMultiJoin::SetIndexHintsOnTables(List<SQLVTIndexHint> *hints) {
   for (bool more = hints->First(); more; more = hints->Next()) {
     SQLVTIndexHint &hint = hints->GetCurrent();

@@ -2,10 +2,20 @@
 
 #include <string>
 
+#include "dbc/compnr.h"
 #include "dbc/dd.h"
 #include "molvane/dd.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
+#include "sql/common/sql_parameter.h"
+#include "sql/common/sql_state.h"
+#include "sql/exec/rs_fetch.h"
+#include "sql/exec/rs_filter.h"
+#include "sql/exec/sc_search_cond.h"
+#include "sql/roles/roles_mgr.h"
+#include "sql/validate/vt_scope.h"
+#include "sql/validate/vt_table_scope.h"
+#include "sql/validate/resolve_flags.h"
 #include "sql/validate/table_compnr_passes.h"
 #include "sql/validate/vt_node_support.h"
 #include "sql/validate/vtree_data.h"
@@ -27,16 +37,37 @@ void SQLVTTable::SimplifyCompnrSet() {
   if (!compnrSet_.Simplify()) throw SQLVTCompnrConflict(GetCorrelationName(), GetLineNumber());
 }
 
-int SQLVTTable::GetLogicalCompnr() const { SQLVTNotYetResolving("SQLVTTable::GetLogicalCompnr"); }
+int SQLVTTable::GetLogicalCompnr() const {
+  int const evaluated = compnrSet_.Evaluate();
+  if (evaluated == -2) {
+    // Restrictions that could only be compared at run time (a parameter
+    // against a joined table's company) disagree: there is no company to
+    // read, and reading "company -2" would be wrong.
+    throw SQLException(vtstate::kCompnrRestriction, 302,
+                       SQLString("Conflicting company numbers in compnr restrictions on table '") +
+                           SQLString(GetCorrelationName()) + SQLString("'"));
+  }
+  if (evaluated != -1) return evaluated;
+  if (compnrParameter_ == nullptr) {
+    throw SQLException(sqlstate::kGeneral, 304,
+                       SQLString("No company number for table '") + SQLString(GetCorrelationName()) +
+                           SQLString("'"));
+  }
+  return compnrParameter_->GetInteger();
+}
 
-int SQLVTTable::GetPhysicalCompnr() const { SQLVTNotYetResolving("SQLVTTable::GetPhysicalCompnr"); }
+int SQLVTTable::GetPhysicalCompnr() const {
+  int const logical = GetLogicalCompnr();
+  return static_cast<std::int16_t>(compnrLogicToPhysic(compnrGetCompnrData(name_.get()), logical));
+}
 
 void SQLVTTable::SetIndexHints(SQLIndexHints *hints) {
   std::unique_ptr<SQLIndexHints> owned(hints);
   std::string const table = GetCorrelationName();
   if (indexHints_) SQLVTThrow("42I45", "Multiple index hints specified on table '" + table + "'", 0);
   DD_TABLE *dd = ddtable(name_.get());
-  int const indexes = dd != nullptr ? dd->key_count : 0;
+  if (dd == nullptr) SQLVTThrow("42I04", "Unknown table '" + std::string(name_.get()) + "'", 0);
+  int const indexes = dd->key_count;
   for (int i = 0; i < owned->count; ++i) {
     int const number = owned->indexNumbers[i];
     if (number < 1 || number > indexes) {
@@ -50,7 +81,15 @@ SQLVTRetryFilter *SQLVTTable::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecL
   SQLAbort(__FILE__, __LINE__, "SQLVTTable::BuildRetryFilter() called");
 }
 
-SQLRowSource *SQLVTTable::DoCreateRS() { SQLVTNotYetResolving("SQLVTTable::DoCreateRS"); }
+SQLRowSource *SQLVTTable::DoCreateRS() {
+  std::unique_ptr<SQLRowSource> fetch(SQLRSFetch::CreateRSFetch(name_.get(), GetPhysicalCompnr(), indexHints_.get()));
+  std::unique_ptr<SQLRSSCSearchCond> condition(SQLRolesMgr::GetCondition(name_.get(), GetLogicalCompnr()));
+  if (!condition) return fetch.release();
+  auto *filter = new SQLRSFilter(fetch.get(), condition.get());
+  static_cast<void>(fetch.release());
+  static_cast<void>(condition.release());
+  return filter;
+}
 
 SQLColumnDescriptor const *SQLVTTable::GetColumnDescriptor(int column) const {
   return schema_->GetColumnDescriptor(column);
@@ -80,9 +119,12 @@ void SQLVTTable::Log() const {
   log << decind << ")" << endl;
 }
 
-SQLVTNode *SQLVTTable::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
+SQLVTNode *SQLVTTable::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *, int flags, List<char const *> *,
                                            SQLVTWhereUsedMgr *) {
-  SQLVTNotYetResolving("SQLVTTable::MapColumnNamesToIds");
+  auto level = std::make_unique<SQLVTTableScopeLevel>((flags & vtflags::kAnsi) == 0);
+  level->AppendExposedTable(SQLVTExposedTable(this, 0, SQL_NULLSPEC_NONE, RefPtr<SQLVTClearUnrefKey>()));
+  scope->Push(level.release());
+  return this;
 }
 
 void SQLVTTable::SetIndexHintsOnTables(List<SQLVTIndexHint> *) {

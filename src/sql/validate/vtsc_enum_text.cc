@@ -12,8 +12,11 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_string.h"
+#include "sql/exec/sc_const.h"
+#include "sql/exec/sc_text_content.h"
 #include "sql/validate/vt_scope.h"
 #include "sql/validate/vt_scope_info.h"
+#include "sql/validate/vt_table.h"
 #include "sql/validate/vt_value_expr.h"
 #include "sql/validate/vtsc_case.h"
 #include "sql/validate/vtsc_column_ref.h"
@@ -217,8 +220,18 @@ SQLVTSCValueExpr *SQLVTSCTextContent::Copy() {
 }
 
 SQLRSSCValueExpr *SQLVTSCTextContent::CreateRS() {
-  throw SQLException("0A000", 302,
-                     SQLString("The text_content function cannot be executed: texts cannot be read"));
+  if (!column_ || table_ == nullptr) SQLAbort(__FILE__, __LINE__, "SQLVTSCTextContent::CreateRS() called");
+  int company = table_->GetPhysicalCompnr();
+  std::unique_ptr<SQLRSSCValueExpr> number(column_->CreateRS());
+  std::unique_ptr<SQLRSSCValueExpr> language;
+  if (language_) {
+    language.reset(language_->CreateRS());
+  } else {
+    // Without a language the user's own stands.
+    auto own = static_cast<unsigned char>(user_info.language);
+    language = std::make_unique<SQLRSSCStringConst>(&own, 1);
+  }
+  return new SQLRSSCTextContent(number.release(), language.release(), company);
 }
 
 void SQLVTSCTextContent::Log() const {

@@ -69,7 +69,8 @@ class SQLVTSCTextContent : public SQLVTSCValueExpr {
   // A copy of the resolved node; null before resolution or when a part
   // cannot be copied.
   SQLVTSCValueExpr *Copy() override;
-  // Throws SQLException: texts cannot be read without the text reader.
+  // The executable text_content over the resolved column, the language (the
+  // user's own when none is given) and the table's physical company.
   SQLRSSCValueExpr *CreateRS() override;
   void GetPossibleTypes(SQLTypeSet *types) override { types->Insert(SQL_STRING); }
   void Log() const override;

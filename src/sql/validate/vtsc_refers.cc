@@ -29,7 +29,7 @@ void SQLVTSCRefers::Log() const {
   bool tracing = SQLVTTracing();
   SQLLogger &log = *SQLLogger::Instance();
   if (tracing) log << "Refers(from: ";
-  from_->Log();
+  if (from_) from_->Log();
   if (tracing) log << ", fromForeignKey: ";
   if (fromForeignKey_) fromForeignKey_->Log();
   if (tracing) log << ", to: ";

@@ -43,6 +43,9 @@ class SQLVTSCRefers : public SQLVTSCSearchCond {
                 pSQLVTSCIdentifierDelArray *path, SQLUnrefMode unrefMode);
 
   SQLVTSCRowValueConstr *GetFrom() const { return from_.get(); }
+  // Hands the referring row value over (the join tree resolves it); the
+  // predicate then holds none.
+  SQLVTSCRowValueConstr *ExtractFrom() { return from_.release(); }
   SQLVTSCIdentifier *GetFromForeignKey() const { return fromForeignKey_.get(); }
   SQLVTSCIdentifier *GetTo() const { return to_.get(); }
   pSQLVTSCIdentifierDelArray *GetPath() const { return path_.get(); }

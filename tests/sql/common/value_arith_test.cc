@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <molvane/datetime.h>
+
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -123,6 +125,39 @@ TEST(SQLValueStoreArith, ResultTypesAndValues) {
     SQLValueStore expected = Make(c.expected);
     EXPECT_EQ(c.expected.type, r.GetType());
     EXPECT_EQ(TV_TRUE, SQLValueStore::Compare(&expected, &r, SQL_COMP_EQ));
+  }
+}
+
+// Day arithmetic stays inside the calendar: 9999-12-31 + 10 and a day
+// before its start raise "22008" instead of giving a day no date has.
+TEST(SQLValueStoreArith, DateArithmeticIsRangeChecked) {
+  int const last = date_to_num(9999, 12, 31);
+  struct DateCase {
+    Op op;
+    V a, b;
+    bool overflow;
+  } const cases[] = {
+      {kAdd, {SQL_DATE, last}, {SQL_INTERVAL_DAYS, 10}, true},
+      {kAdd, {SQL_INTERVAL_DAYS, 10}, {SQL_DATE, last}, true},
+      {kAdd, {SQL_DATE, last}, {SQL_INTEGER, 1}, true},
+      {kSub, {SQL_DATE, 5}, {SQL_INTERVAL_DAYS, 6}, true},
+      {kAdd, {SQL_DATE, 5}, {SQL_INTEGER, -6}, true},
+      {kAdd, {SQL_DATE, last - 10}, {SQL_INTERVAL_DAYS, 10}, false},
+      {kSub, {SQL_DATE, 5}, {SQL_INTERVAL_DAYS, 4}, false},
+  };
+  for (DateCase const &c : cases) {
+    SQLValueStore a = Make(c.a), b = Make(c.b), r;
+    if (!c.overflow) {
+      Apply(c.op, &r, &a, &b);
+      EXPECT_EQ(r.GetType(), SQL_DATE);
+      continue;
+    }
+    try {
+      Apply(c.op, &r, &a, &b);
+      ADD_FAILURE() << "no exception for " << c.a.n << " and " << c.b.n;
+    } catch (SQLExDEDatetimeFieldOverflow const &e) {
+      EXPECT_STREQ("22008", e.GetSQLState());
+    }
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
 #include "platform/clock.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
@@ -65,6 +68,24 @@ TEST(RowSource, ExecRestartsTheRowCountAndTheStatesFollowTheCalls) {
   EXPECT_EQ(rs.GetValueStoreAddr(0)->GetInteger(), 0);
   rs.Close();
   EXPECT_EQ(rs.GetState(), SQLRowSource::kPrepared);
+}
+
+// Row sources built on several threads at once still get distinct ids.
+TEST(RowSource, IdsStayUniqueAcrossThreads) {
+  constexpr int kThreads = 4, kEach = 2000;
+  std::vector<std::vector<int>> ids(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&ids, t] {
+      for (int i = 0; i < kEach; ++i) {
+        VectorRowSource rs({SQL_INTEGER}, {});
+        ids[static_cast<size_t>(t)].push_back(rs.GetId());
+      }
+    });
+  for (auto &th : threads) th.join();
+  std::set<int> all;
+  for (auto const &v : ids) all.insert(v.begin(), v.end());
+  EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
 }
 
 TEST(RowSource, IdsCountUpFromOneAcrossTheProcess) {

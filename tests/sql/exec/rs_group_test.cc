@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
+#include <sstream>
 #include <string>
 
+#include "dbc/dbc_settings.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_comparison.h"
@@ -191,6 +194,83 @@ TEST(Group, TextKeysCompareBlankPadded) {
   SQLRSGroup group(new VectorRowSource({SQL_STRING, SQL_INTEGER}, rows), Columns({0}), specs);
   EXPECT_EQ(Rows(&group), (std::vector<std::string>{"2", "1"}));
 }
+
+struct SpillCase {
+  char const *name;
+  int groups;     // distinct values of each of the two keys
+  int cacheRows;  // groups held in memory
+  bool descending;
+};
+
+class GroupSpill : public testing::TestWithParam<SpillCase> {};
+
+// Two keys (a text that repeats with and without trailing blanks, and an
+// integer with NULLs), every set function: whatever the cache, the groups
+// and their values are those of a grouping held wholly in memory, and
+// they come out in key order.
+TEST_P(GroupSpill, GivesTheGroupsOfAnInMemoryGrouping) {
+  SpillCase const &c = GetParam();
+  std::mt19937 random(5);
+  std::vector<Row> rows;
+  for (int i = 0; i < 2500; ++i) {
+    int t = static_cast<int>(random() % static_cast<unsigned>(c.groups));
+    std::string text = "k" + std::to_string(t) + std::string(random() % 3, ' ');
+    int k = static_cast<int>(random() % static_cast<unsigned>(c.groups));
+    rows.push_back({Cell::Text(text), k == 0 ? Cell::Null() : Cell::Int(k),
+                    random() % 5 == 0 ? Cell::Null() : Cell::Int(static_cast<int>(random() % 100))});
+  }
+  auto run = [&](int cacheRows) {
+    dbc_settings().qelt_sql_cacherows = cacheRows;
+    auto *specs = new List<SQLRSGroupSpec>;
+    specs->Append(SQLRSGroupSpec::Column(1));
+    specs->Append(SQLRSGroupSpec::Column(0));
+    specs->Append(SQLRSGroupSpec::CountStar());
+    for (int f : {SQLRSGroupSpec::kCount, SQLRSGroupSpec::kMin, SQLRSGroupSpec::kMax, SQLRSGroupSpec::kSum,
+                  SQLRSGroupSpec::kAvg})
+      specs->Append(SQLRSGroupSpec::SetFunction(f, Ref(2)));
+    SQLRSGroup group(new VectorRowSource({SQL_STRING, SQL_INTEGER, SQL_INTEGER}, rows), Columns({0, 1}), specs);
+    // The integer key leads the order.
+    auto *sort = new SQLSortSpecList;
+    sort->Append(SQLSortSpec(0, c.descending ? SQLSortSpec::kDescending : SQLSortSpec::kAscending));
+    EXPECT_TRUE(group.PushSort(sort));
+    std::vector<std::string> out = Rows(&group);
+    std::vector<std::string> again = Rows(&group, false);  // a second execution
+    EXPECT_EQ(out, again);
+    dbc_settings().qelt_sql_cacherows = -1;
+    return out;
+  };
+  std::vector<std::string> memory = run(1000000);
+  std::vector<std::string> spilled = run(c.cacheRows);
+  EXPECT_EQ(spilled, memory);
+  // Key order: the integer key (NULL last, or first descending), then the text.
+  auto field = [](std::string const &row, int n) {
+    std::istringstream in(row);
+    std::string f;
+    for (int i = 0; i <= n; ++i) in >> f;
+    return f;
+  };
+  long total = 0;
+  for (size_t i = 0; i < memory.size(); ++i) {
+    total += std::stol(field(memory[i].substr(memory[i].rfind('\'') + 1), 0));  // COUNT(*) after the text
+    if (i == 0) continue;
+    std::string a = field(memory[i - 1], 0), b = field(memory[i], 0);
+    long ka = a == "N" ? 1L << 40 : std::stol(a);  // NULL sorts as the largest key
+    long kb = b == "N" ? 1L << 40 : std::stol(b);
+    if (c.descending) {
+      EXPECT_GE(ka, kb);
+    } else {
+      EXPECT_LE(ka, kb);
+    }
+  }
+  EXPECT_EQ(total, 2500);  // every row counted once
+}
+
+INSTANTIATE_TEST_SUITE_P(Caches, GroupSpill,
+                         testing::Values(SpillCase{"FewGroupsSmallCache", 4, 2, false},
+                                         SpillCase{"ManyGroupsTinyCache", 30, 2, false},
+                                         SpillCase{"ManyGroupsSomeCache", 30, 40, true},
+                                         SpillCase{"AllDistinct", 200, 7, false}),
+                         [](testing::TestParamInfo<SpillCase> const &info) { return std::string(info.param.name); });
 
 // A child that takes no filter: what it is offered comes back as residual.
 class NoFilterSource : public VectorRowSource {

@@ -210,6 +210,21 @@ TEST(Join, SortGoesToTheOuterSideRenumberedOrIsRefused) {
   }
 }
 
+// The unmatched right rows of a FULL join come last with a NULL left side:
+// right for an ascending order (NULLs last), wrong for a descending one.
+TEST(Join, FullJoinTakesOnlyAscendingSortsOnTheLeft) {
+  for (int direction : {SQLSortSpec::kAscending, SQLSortSpec::kDescending}) {
+    auto *left = new Absorbing({SQL_INTEGER}, {});
+    left->acceptSort = true;
+    SQLRSJoin join(SQL_JOIN_FULL, left, new Absorbing({SQL_INTEGER}, {}), nullptr);
+    auto *specs = new SQLSortSpecList;
+    specs->Append(SQLSortSpec(0, direction));
+    bool accepted = join.PushSort(specs);
+    if (!accepted) delete specs;
+    EXPECT_EQ(accepted, direction == SQLSortSpec::kAscending);
+  }
+}
+
 TEST(Join, FilterConjunctsGoToTheSideTheyReadOrStay) {
   // Sides of two columns each; join columns 0-1 left, 2-3 right.
   auto both = [] { return new SQLRSSCComparison(Items(Col(1)), SQLRSSC_EQUAL, Items(Col(3))); };

@@ -352,6 +352,59 @@ TEST_F(NetFetchTest, ConstLeftOuterJoinIsShippedWithItsCondition) {
   EXPECT_EQ(BytesOf(shipped->GetDescription()), Cat({Tok(SQLNWTRSConstLeftOuterJoin), EqBytes(0, emp, 4), Table()}));
 }
 
+// Local joins inside a shipped subquery describe themselves with their
+// operands behind them.
+TEST_F(NetFetchTest, JoinRowSourcesWriteThemselvesIntoADescription) {
+  int dept = Id("exemp010", "dept"), code = Id("exdep010", "code");
+  auto left = Leaf();
+  auto right = Leaf("exdep010");
+  int nl = left->GetNumCols();
+  auto *cond = Eq(new SQLRSSCColumnRef(0, dept, left->GetColumnDescriptor(dept)),
+                  new SQLRSSCColumnRef(0, nl + code, right->GetColumnDescriptor(code)));
+  ByteString condBytes = Cat({Tok(SQLNWTSCEquals), B2(1), Tok(SQLNWTVEColRef), B2(0), B2(dept), Tok(SQLNWTVEColRef),
+                              B2(0), B2(nl + code)});
+  SQLRSJoin join(SQL_JOIN_FULL, left.release(), right.release(), cond);
+  SQLTokenString ts(20);
+  SQLRSNetFetchParams params;
+  join.createTokenString(&ts, 0, &params);
+  EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSJoin), Tok(SQLNWTJoinTypeFull), condBytes, Table(), Table("exdep010")}));
+
+  SQLRSJoin bare(SQL_JOIN_RIGHT, Leaf().release(), Leaf("exdep010").release(), nullptr);
+  ts.Reset();
+  bare.createTokenString(&ts, 0, &params);
+  EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSJoin), Tok(SQLNWTJoinTypeRight), Tok(SQLNWTNull), Table(), Table("exdep010")}));
+
+  auto leaf = Leaf();
+  int emp = Id("exemp010", "emp");
+  auto *c = Eq(Ref(leaf.get(), emp), new SQLRSSCIntegerConst(3));
+  SQLRSConstLeftOuterJoin clo(leaf.release(), c);
+  ts.Reset();
+  clo.createTokenString(&ts, 0, &params);
+  EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSConstLeftOuterJoin), EqBytes(0, emp, 3), Table()}));
+}
+
+// A buffer size given by hints becomes the rows per fetch the agent is
+// asked for.
+TEST_F(NetFetchTest, HintedBufferSizeIsTheRowsPerFetch) {
+  auto leaf = Leaf();
+  SQLHints hints;
+  hints.SetBufferSize(9);
+  leaf->PushHints(&hints);
+  EXPECT_EQ(BytesOf(leaf->GetDescription()), Cat({Tok(SQLNWTRSHints), Tok(SQLNWTTerminator), Table()}));
+  SQLRSPrepareContext context;
+  leaf->Prepare(&context);
+  leaf->Attach(5);
+  leaf->Exec();
+  SQLTokenString end(20);
+  end.AppendToken(SQLNWTEndOfSet);
+  end.AppendBs4(static_cast<std::int32_t>(leaf->GetStatementId()));
+  env_.Peer().replies.push_back(Replies({&end}));
+  EXPECT_EQ(leaf->Fetch(), 0);
+  ByteString fetch = Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(leaf->GetStatementId())),
+                          Tok(SQLNWTPacketFetch), B4(9)});
+  EXPECT_TRUE(Contains(env_.Peer().sent.back(), fetch));
+}
+
 TEST_F(NetFetchTest, RowsComeBackThroughTheAgentWithOuterValuesBound) {
   int emp = Id("exemp010", "emp"), name = Id("exemp010", "name");
   // SELECT emp, name FROM exemp010 WHERE emp = <outer column 0>, run under

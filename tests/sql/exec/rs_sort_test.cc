@@ -12,6 +12,7 @@
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_materialize.h"
+#include "sql/exec/sort_key.h"
 #include "test_row_source.h"
 
 namespace molvane::test {
@@ -213,6 +214,78 @@ TEST(SortNodeDeathTest, RefusesMessagesItNeverReceives) {
   EXPECT_DEATH(prepare.RowSetIsPrepared(), "Unexpected message SQLRSPrepare::RowSetIsPrepared");
   EXPECT_DEATH(prepare.CombineJoin(nullptr, nullptr, nullptr, nullptr),
                "Unexpected message SQLRSPrepare::CombineJoin");
+}
+
+}  // namespace
+}  // namespace molvane::test
+
+namespace molvane::test {
+namespace {
+
+// Array keys follow one total order: element by element, NULL elements
+// after values; before the fix two different arrays each sorted before the
+// other, so the result depended on the sorting algorithm's steps.
+TEST(SortArrayKeys, OrderElementByElementWithNullElementsLast) {
+  std::vector<std::vector<std::optional<int>>> keys = {{1, 2}, {1, {}}, {{}, 0}, {0, 5}, {1, 2}, {{}, {}}, {0, 4}};
+  std::vector<std::vector<SQLValueStore>> rows;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    SQLValueStore id;
+    id.SetInteger(static_cast<int>(i));
+    rows.push_back({id, IntArray(keys[i])});
+  }
+  for (int direction : {SQLSortSpec::kAscending, SQLSortSpec::kDescending}) {
+    auto *source = new StoreRowSource(
+        {SQLColumnDescriptor("id", SQL_INTEGER, 4, 1), SQLColumnDescriptor("a", SQL_INTEGER, 4, 2)}, rows);
+    auto *specs = new SQLSortSpecList;
+    specs->Append(SQLSortSpec(1, direction));
+    SQLRSSort sort(source, specs);
+    std::vector<int> expected = {6, 3, 0, 4, 1, 2, 5};
+    if (direction == SQLSortSpec::kDescending) expected = {5, 2, 1, 0, 4, 3, 6};  // ties keep their order
+    EXPECT_EQ(RunAll(&sort), expected) << direction;
+  }
+}
+
+// The order of sorting and merging is total: antisymmetric and transitive
+// over scalars, NULLs and arrays with NULL elements.
+TEST(SortArrayKeys, KeyComparisonIsATotalOrder) {
+  std::vector<SQLValueStore> values(9);
+  values[0].SetInteger(3);
+  values[1].SetInteger(-1);
+  values[2].SetInteger(0);
+  values[2].SetNull();
+  auto array = [](SQLValueStore *v, std::vector<int> elements) {
+    v->SetDimension(static_cast<int>(elements.size()));
+    for (size_t i = 0; i < elements.size(); ++i) {
+      v->GetElement(static_cast<int>(i))->SetInteger(elements[i]);
+      if (elements[i] < 0) v->GetElement(static_cast<int>(i))->SetNull();
+    }
+  };
+  array(&values[3], {1, 2});
+  array(&values[4], {1, -1});
+  array(&values[5], {-1, 0});
+  array(&values[6], {0, 5});
+  array(&values[7], {1, 2, 0});
+  array(&values[8], {-1, -1});
+  auto cmp = [&](size_t a, size_t b) { return SQLCompareKeyValues(&values[a], &values[b]); };
+  auto scalar = [](size_t i) { return i < 3; };
+  for (size_t a = 0; a < values.size(); ++a) {
+    EXPECT_EQ(cmp(a, a), 0) << a;
+    for (size_t b = 0; b < values.size(); ++b) {
+      if (scalar(a) != scalar(b)) continue;
+      EXPECT_EQ(cmp(a, b), -cmp(b, a)) << a << " " << b;
+      for (size_t c = 0; c < values.size(); ++c) {
+        if (scalar(a) != scalar(c)) continue;
+        if (cmp(a, b) <= 0 && cmp(b, c) <= 0) {
+          EXPECT_LE(cmp(a, c), 0) << a << " " << b << " " << c;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(cmp(1, 0), -1);
+  EXPECT_EQ(cmp(2, 0), 1);   // NULL after every value
+  EXPECT_EQ(cmp(6, 3), -1);  // {0,5} < {1,2}
+  EXPECT_EQ(cmp(3, 4), -1);  // {1,2} < {1,NULL}
+  EXPECT_EQ(cmp(3, 7), -1);  // fewer elements first on an equal prefix
 }
 
 }  // namespace

@@ -30,12 +30,22 @@ SQLSortSpecList *Specs(std::vector<std::pair<int, int>> specs) {
   return list;
 }
 
-TEST(Union, DeliversEveryLeftRowBeforeEveryRightRowWithDuplicates) {
-  for (bool all : {false, true}) {
-    SQLRSUnion u(Ints({{0, 7}, {1, 7}, {2, 7}}), Ints({{0, 7}, {11, 8}}), all);
-    EXPECT_EQ(RunAll(&u), (std::vector<int>{0, 1, 2, 0, 11}));
-    EXPECT_FALSE(u.IsMerging());
-  }
+TEST(Union, AllDeliversEveryLeftRowBeforeEveryRightRowWithDuplicates) {
+  SQLRSUnion u(Ints({{0, 7}, {1, 7}, {2, 7}}), Ints({{0, 7}, {11, 8}}), true);
+  EXPECT_EQ(RunAll(&u), (std::vector<int>{0, 1, 2, 0, 11}));
+  EXPECT_FALSE(u.IsMerging());
+}
+
+// Without ALL the local union drops duplicates, within and across its
+// inputs and NULLs included, as a driver that runs the union does.
+TEST(Union, WithoutAllRemovesDuplicates) {
+  SQLRSUnion u(Ints({{2, 7}, {0, 7}, {1, {}}, {2, 7}}), Ints({{0, 7}, {11, 8}, {1, {}}}), false);
+  EXPECT_EQ(RunAll(&u), (std::vector<int>{0, 1, 2, 11}));
+  EXPECT_TRUE(u.IsMerging());
+  // Under a pushed sort on the second column: its order, then the others.
+  SQLRSUnion sorted(Ints({{2, 7}, {0, 9}, {2, 7}}), Ints({{0, 9}, {11, 8}, {3, 7}}), false);
+  ASSERT_TRUE(sorted.PushSort(Specs({{1, 1}})));
+  EXPECT_EQ(RunAll(&sorted), (std::vector<int>{0, 11, 2, 3}));
 }
 
 TEST(Union, EmptyInputs) {
@@ -97,6 +107,22 @@ class CellSource : public StrictRowSource<SQLRowSource> {
   std::vector<SQLValueStore> cells_;
   bool done_ = false;
 };
+
+TEST(Union, MergesArrayKeysInTheSortOrder) {
+  auto source = [](std::vector<std::pair<int, std::vector<std::optional<int>>>> const &rows) {
+    std::vector<std::vector<SQLValueStore>> cells;
+    for (auto const &[id, key] : rows) {
+      SQLValueStore v;
+      v.SetInteger(id);
+      cells.push_back({v, IntArray(key)});
+    }
+    return new StoreRowSource({SQLColumnDescriptor("id", SQL_INTEGER, 4, 1), SQLColumnDescriptor("a", SQL_INTEGER, 4, 2)},
+                              cells);
+  };
+  SQLRSUnion u(source({{0, {1, {}}}, {1, {0, 5}}}), source({{10, {{}, 0}}, {11, {1, 2}}}), true);
+  ASSERT_TRUE(u.PushSort(Specs({{1, 0}})));
+  EXPECT_EQ(RunAll(&u), (std::vector<int>{1, 11, 0, 10}));
+}
 
 TEST(Union, WidensIntegerToRealAndPadsTextToTheLongerSide) {
   SQLValueStore i, r, s5, s8;

@@ -130,6 +130,45 @@ class VectorRowSource : public StrictRowSource<SQLRowSource> {
   size_t next_ = 0;
 };
 
+// Produces rows of ready-made value stores (arrays included) under given
+// descriptors, in order.
+class StoreRowSource : public StrictRowSource<SQLRowSource> {
+ public:
+  StoreRowSource(std::vector<SQLColumnDescriptor> descriptors, std::vector<std::vector<SQLValueStore>> rows)
+      : descriptors_(std::move(descriptors)), rows_(std::move(rows)), cells_(descriptors_.size()) {}
+
+ protected:
+  int DoGetNumCols() override { return static_cast<int>(descriptors_.size()); }
+  SQLColumnDescriptor const *DoGetColumnDescriptor(int i) override { return &descriptors_[static_cast<size_t>(i)]; }
+  SQLValueStore const *DoGetValueStoreAddr(int i) override { return &cells_[static_cast<size_t>(i)]; }
+  void DoExec() override { next_ = 0; }
+  int DoFetch() override {
+    if (next_ >= rows_.size()) return 0;
+    for (size_t i = 0; i < cells_.size(); ++i) cells_[i].Copy(&rows_[next_][i]);
+    ++next_;
+    return 1;
+  }
+  int DoSkipRows(int) override { return -1; }
+  void DoAcceptVisit(SQLVisitor &visitor) override { visitor.Scope()->PushRowSource(this); }
+
+ private:
+  std::vector<SQLColumnDescriptor> descriptors_;
+  std::vector<std::vector<SQLValueStore>> rows_;
+  std::vector<SQLValueStore> cells_;
+  size_t next_ = 0;
+};
+
+// An INTEGER array of the given elements (nullopt: a NULL element).
+inline SQLValueStore IntArray(std::vector<std::optional<int>> const &elements) {
+  SQLValueStore v;
+  v.SetDimension(static_cast<int>(elements.size()));
+  for (size_t i = 0; i < elements.size(); ++i) {
+    v.GetElement(static_cast<int>(i))->SetInteger(elements[i].value_or(0));
+    if (!elements[i]) v.GetElement(static_cast<int>(i))->SetNull();
+  }
+  return v;
+}
+
 // A table leaf without rows that records the visitors' calls.
 class FakeLeaf : public StrictRowSource<SQLRSFetch> {
  public:

@@ -72,12 +72,42 @@ TEST(VSBuffer, CacheSizeComesFromTheArgumentOrTheSetting) {
   }
 }
 
+// A short text or raw value comes back from the spill file as it went in,
+// unpadded, whatever the cache size: spilled and cached rows are identical.
+TEST(VSBuffer, ShortTextsComeBackUnpaddedFromTheSpillFile) {
+  Table t({SQLColumnDescriptor("s", SQL_STRING, 6, 1), SQLColumnDescriptor("r", SQL_RAW, 4, 1),
+           SQLColumnDescriptor("a", SQL_STRING, 3, 2)});
+  std::vector<SQLValueStore> v(3);
+  v[0].SetString("ab ");
+  unsigned char raw[2] = {1, 0};
+  v[1].SetRaw(raw, 2);
+  v[2].SetDimension(2);
+  v[2].GetElement(0)->SetString("x");
+  v[2].GetElement(1)->SetString("");
+  std::vector<SQLValueStore const *> row = {&v[0], &v[1], &v[2]};
+  for (int cacheRows : {2, 100}) {
+    SQLVSBuffer buffer(t.n(), t.pointers.data(), cacheRows);
+    std::vector<SQLVSBufferId> ids;
+    for (int i = 0; i < 5; ++i) ids.push_back(buffer.Write(row.data()));
+    EXPECT_EQ(buffer.HasSpillFile(), cacheRows == 2);
+    for (SQLVSBufferId id : ids) {
+      SQLValueStore const *r = buffer.GetForRead(id);
+      EXPECT_EQ(std::string(r[0].GetString(), r[0].GetLength()), "ab ") << cacheRows;
+      ASSERT_EQ(r[1].GetLength(), 2u);
+      EXPECT_EQ(r[1].GetBytes()[0], 1);
+      EXPECT_EQ(r[2].GetElement(0)->GetLength(), 1u);
+      EXPECT_EQ(r[2].GetElement(1)->GetLength(), 0u);
+    }
+  }
+}
+
 TEST(VSBuffer, RecordSizeFromColumnWidths) {
   Table fixed({SQLColumnDescriptor("i", SQL_INTEGER, 4, 1), SQLColumnDescriptor("r", SQL_REAL, 8, 1),
                SQLColumnDescriptor("s", SQL_STRING, 5, 1), SQLColumnDescriptor("a", SQL_DATE, 4, 3)});
   SQLVSBuffer b1(fixed.n(), fixed.pointers.data(), 2);
   EXPECT_TRUE(b1.IsFixedSize());
-  EXPECT_EQ(b1.GetRecordSize(), 1 + 4 + 8 + 5 + (1 + 12));  // the array has an element bitmap
+  // A text carries its length; the array has an element bitmap.
+  EXPECT_EQ(b1.GetRecordSize(), 1 + 4 + 8 + (4 + 5) + (1 + 12));
   Table variable({SQLColumnDescriptor("i", SQL_INTEGER, 4, 1), SQLColumnDescriptor("s", SQL_RAW, 0, 1)});
   SQLVSBuffer b2(variable.n(), variable.pointers.data(), 2);
   EXPECT_FALSE(b2.IsFixedSize());
@@ -115,7 +145,8 @@ TEST(VSBuffer, SpilledFixedRecordHasTheStoredLayout) {
   std::vector<unsigned char> expected = {0x00, 0x01, 0x01, 0x02, 0x03, 0x04};
   expected.insert(expected.end(), real, real + 8);
   for (int b : {0x11, 0x10, 0x0F, 0x0E, 0x0D, 0x0C, 0x0B, 0x0A}) expected.push_back(static_cast<unsigned char>(b));
-  for (int b : {'a', 'b', ' '}) expected.push_back(static_cast<unsigned char>(b));  // padded
+  // The text's own length, its bytes, and zeros up to the declared length.
+  for (int b : {0, 0, 0, 2, int{'a'}, int{'b'}, 0}) expected.push_back(static_cast<unsigned char>(b));
   for (int i = 4; i < 8; ++i)
     for (int b : {0, 0, 0, i}) expected.push_back(static_cast<unsigned char>(b));
   EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + static_cast<long>(expected.size())),

@@ -11,6 +11,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/validate/vt_node.h"
 #include "sql/validate/vtree_data.h"
+#include "support/vt_trace.h"
 
 namespace molvane::test {
 
@@ -31,11 +32,5 @@ class ParseTest : public testing::Test {
 
   std::unique_ptr<SQLVTreeData> treeData_;
 };
-
-// A tree trace with the process-dependent numbers hidden and each table's
-// schema shown as "Schema: ...".
-std::string Normalise(std::string const &trace);
-// The trace of a node, normalised.
-std::string TraceOf(SQLVTNode const *node);
 
 }  // namespace molvane::test

@@ -1,0 +1,142 @@
+#include "sql/validate/vt_join.h"
+
+#include "sql/common/sql_abort.h"
+#include "sql/common/sql_logger.h"
+#include "sql/common/sql_util.h"
+#include "sql/exec/rs_join.h"
+#include "sql/exec/sc_search_cond.h"
+#include "sql/validate/vt_node_support.h"
+#include "sql/validate/vtsc_support.h"
+
+namespace {
+
+// The executable form of an optional condition.
+std::unique_ptr<SQLRSSCSearchCond> CreateCondition(SQLVTSCSearchCond *condition) {
+  return std::unique_ptr<SQLRSSCSearchCond>(condition != nullptr ? condition->CreateRS() : nullptr);
+}
+
+// "<label>" with a line end, then the condition one level further indented.
+void LogCondition(char const *label, SQLVTSCSearchCond const *condition) {
+  bool tracing = SQLVTTracing();
+  SQLLogger &log = *SQLLogger::Instance();
+  if (tracing) log << label << endl << incind;
+  condition->Log();
+  if (tracing) log << endl << decind;
+}
+
+}  // namespace
+
+// ---- SQLVTJoin ----
+
+SQLVTJoin::SQLVTJoin(SQLJoinType type, SQLVTNode *left, SQLVTNode *right, SQLVTSCSearchCond *condition)
+    : type_(type), left_(left), right_(right), condition_(condition) {}
+
+SQLVTJoin::~SQLVTJoin() = default;
+
+SQLVTRetryFilter *SQLVTJoin::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecList *) {
+  SQLAbort(__FILE__, __LINE__, "SQLVTJoin::BuildRetryFilter() called");
+}
+
+SQLRowSource *SQLVTJoin::DoCreateRS() {
+  std::unique_ptr<SQLRowSource> left(left_->CreateRS());
+  std::unique_ptr<SQLRowSource> right(right_->CreateRS());
+  std::unique_ptr<SQLRSSCSearchCond> condition = CreateCondition(condition_.get());
+  auto *join = new SQLRSJoin(type_, left.get(), right.get(), condition.get());
+  static_cast<void>(left.release());
+  static_cast<void>(right.release());
+  static_cast<void>(condition.release());
+  return join;
+}
+
+SQLColumnDescriptor const *SQLVTJoin::GetColumnDescriptor(int column) const {
+  int leftCols = left_->GetNumCols();
+  if (column < leftCols) return left_->GetColumnDescriptor(column);
+  return right_->GetColumnDescriptor(column - leftCols);
+}
+
+bool SQLVTJoin::IsForUpdate() { SQLAbort(__FILE__, __LINE__, "SQLVTJoin::IsForUpdate() called"); }
+
+void SQLVTJoin::Log() const {
+  bool tracing = SQLVTTracing();
+  SQLLogger &log = *SQLLogger::Instance();
+  if (tracing) log << "VTJoin(" << endl << incind << "JoinType: " << SQLGetJoinTypeName(type_) << endl;
+  if (tracing && GetHints() != nullptr) GetHints()->Log();
+  SQLVTLogChild("LeftChild:", left_.get());
+  SQLVTLogChild("RightChild:", right_.get());
+  if (condition_) LogCondition("JoinCond:", condition_.get());
+  if (tracing) log << decind << ")" << endl;
+}
+
+SQLVTNode *SQLVTJoin::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
+                                          SQLVTWhereUsedMgr *) {
+  SQLAbort(__FILE__, __LINE__, "SQLVTJoin::MapColumnNamesToIds() called");
+}
+
+void SQLVTJoin::ValidateTypes() const {
+  left_->ValidateTypes();
+  right_->ValidateTypes();
+  if (condition_) condition_->ValidateTypes();
+}
+
+void SQLVTJoin::ValidateArrayUsage() const {
+  left_->ValidateArrayUsage();
+  right_->ValidateArrayUsage();
+  if (condition_) condition_->ValidateArrayUsage();
+}
+
+void SQLVTJoin::SetIndexHintsOnTables(List<SQLVTIndexHint> *) {
+  SQLAbort(__FILE__, __LINE__, "SQLVTJoin::SetIndexHintsOnTables() called");
+}
+
+// ---- SQLVTConstLeftOuterJoin ----
+
+SQLVTConstLeftOuterJoin::SQLVTConstLeftOuterJoin(SQLVTNode *child, SQLVTSCSearchCond *condition)
+    : child_(child), condition_(condition) {}
+
+SQLVTConstLeftOuterJoin::~SQLVTConstLeftOuterJoin() = default;
+
+SQLVTRetryFilter *SQLVTConstLeftOuterJoin::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecList *) {
+  SQLAbort(__FILE__, __LINE__, "SQLVTConstLeftOuterJoin::BuildRetryFilter() called");
+}
+
+SQLRowSource *SQLVTConstLeftOuterJoin::DoCreateRS() {
+  std::unique_ptr<SQLRowSource> child(child_->CreateRS());
+  std::unique_ptr<SQLRSSCSearchCond> condition = CreateCondition(condition_.get());
+  auto *join = new SQLRSConstLeftOuterJoin(child.get(), condition.get());
+  static_cast<void>(child.release());
+  static_cast<void>(condition.release());
+  return join;
+}
+
+bool SQLVTConstLeftOuterJoin::IsForUpdate() {
+  SQLAbort(__FILE__, __LINE__, "SQLVTConstLeftOuterJoin::IsForUpdate() called");
+}
+
+void SQLVTConstLeftOuterJoin::Log() const {
+  bool tracing = SQLVTTracing();
+  SQLLogger &log = *SQLLogger::Instance();
+  if (tracing) log << "VTConstLeftOuterJoin(" << endl << incind;
+  if (tracing && GetHints() != nullptr) GetHints()->Log();
+  SQLVTLogChild("Child:", child_.get());
+  if (condition_) LogCondition("JoinCond:", condition_.get());
+  if (tracing) log << decind << ")" << endl;
+}
+
+SQLVTNode *SQLVTConstLeftOuterJoin::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
+                                                        SQLVTWhereUsedMgr *) {
+  SQLAbort(__FILE__, __LINE__, "SQLVTConstLeftOuterJoin::MapColumnNamesToIds() called");
+}
+
+void SQLVTConstLeftOuterJoin::ValidateTypes() const {
+  child_->ValidateTypes();
+  if (condition_) condition_->ValidateTypes();
+}
+
+void SQLVTConstLeftOuterJoin::ValidateArrayUsage() const {
+  child_->ValidateArrayUsage();
+  if (condition_) condition_->ValidateArrayUsage();
+}
+
+void SQLVTConstLeftOuterJoin::SetIndexHintsOnTables(List<SQLVTIndexHint> *) {
+  SQLAbort(__FILE__, __LINE__, "SQLVTConstLeftOuterJoin::SetIndexHintsOnTables() called");
+}

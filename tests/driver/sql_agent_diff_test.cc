@@ -1,0 +1,440 @@
+// Differential test of the SQL agent: a generated corpus of queries over a
+// table in two companies (filters, projections, sorts, groups, joins of
+// every type, unions, subqueries, NULLs from outer joins, padded strings,
+// arrays) is built twice as the library's own row-source trees over table
+// leaves of the reference driver. One tree is optimised, so that its leaves
+// absorb the operators and the agent runs them in SQLite; the other is run
+// as built, so that every operator runs locally over plain table fetches.
+// Both must give the same rows, in the same order where the query orders
+// them. A failure prints the query.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+
+#include "dbc/action_codes.h"
+#include "dbc/dd.h"
+#include "dbc/rds.h"
+#include "dbc/zdb_attach.h"
+#include "dbc/zdb_cursor.h"
+#include "dbc/zdb_exec.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
+#include "sql/agent/net_agent_client.h"
+#include "sql/common/row_field.h"
+#include "sql/common/sql_exception.h"
+#include "sql/common/sql_schema.h"
+#include "sql/common/value_store.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_filter.h"
+#include "sql/exec/rs_group.h"
+#include "sql/exec/rs_join.h"
+#include "sql/exec/rs_net_fetch.h"
+#include "sql/exec/rs_project.h"
+#include "sql/exec/rs_sort.h"
+#include "sql/exec/rs_union.h"
+#include "sql/exec/sc_arith.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_comparison.h"
+#include "sql/exec/sc_const.h"
+#include "sql/exec/sc_indexing.h"
+#include "sql/exec/sc_like.h"
+#include "sql/exec/sc_scalar_subquery.h"
+#include "sql/exec/sc_search_cond.h"
+#include "sql/exec/sc_string_ops.h"
+#include "sql/exec/sc_subquery_cond.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::ScratchDir;
+using Rows = std::vector<std::string>;
+
+void IgnoreDeath(STREAM *) {}
+
+// Small builders over the library's classes.
+SQLRSSCValueExpr *Col(SQLRowSource *rs, int column, int level = 0) {
+  return new SQLRSSCColumnRef(level, column, rs->GetColumnDescriptor(column));
+}
+SQLRSSCValueExpr *Int(long v) { return new SQLRSSCIntegerConst(v); }
+SQLRSSCValueExpr *Real(double v) { return new SQLRSSCRealConst(v); }
+SQLRSSCValueExpr *Str(const char *s) {
+  return new SQLRSSCStringConst(reinterpret_cast<const unsigned char *>(s), std::strlen(s));
+}
+pSQLRSSCValueExprList *List1(SQLRSSCValueExpr *e) {
+  auto *l = new pSQLRSSCValueExprList;
+  l->Append(e);
+  return l;
+}
+SQLRSSCSearchCond *Cmp(SQLRSSCCompOperator op, SQLRSSCValueExpr *a, SQLRSSCValueExpr *b) {
+  return new SQLRSSCComparison(List1(a), op, List1(b));
+}
+SQLRowSource *Project(SQLRowSource *child, std::vector<SQLRSSCValueExpr *> exprs) {
+  auto *l = new pSQLRSSCValueExprList;
+  for (SQLRSSCValueExpr *e : exprs) l->Append(e);
+  return new SQLRSProject(child, l);
+}
+SQLRowSource *Sort(SQLRowSource *child, std::vector<std::pair<int, int>> keys) {
+  auto *l = new SQLSortSpecList;
+  for (auto [c, d] : keys) l->Append(SQLSortSpec(c, d));
+  return new SQLRSSort(child, l);
+}
+SQLRowSource *Group(SQLRowSource *child, std::vector<int> columns, std::vector<SQLRSGroupSpec> specs) {
+  auto *g = new intList;
+  for (int c : columns) g->Append(c);
+  auto *s = new List<SQLRSGroupSpec>;
+  for (auto &spec : specs) s->Append(spec);
+  return new SQLRSGroup(child, g, s);
+}
+RefPtr<SQLRSSCValueExpr> Arg(SQLRSSCValueExpr *e) { return RefPtr<SQLRSSCValueExpr>(e); }
+
+std::string Text(const SQLValueStore *v) {
+  if (v->GetType() == SQL_ARRAY) {
+    std::string s = "[";
+    for (int i = 0; i < v->GetDimension(); ++i) s += Text(v->GetElement(i)) + ",";
+    return s + "]";
+  }
+  if (v->IsNull()) return "NULL";
+  char buf[64];
+  switch (v->GetType()) {
+    case SQL_STRING:
+      return "'" + std::string(v->GetString(), v->GetLength()) + "'";
+    case SQL_RAW:
+      return "raw" + std::to_string(v->GetLength());
+    case SQL_REAL:
+      std::snprintf(buf, sizeof buf, "%.12g", v->GetReal());
+      return buf;
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
+      return std::to_string(v->GetTimestamp());
+    default:
+      return std::to_string(v->GetInteger());
+  }
+}
+
+class SqlAgentDiff : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy(FixturePath("zuv"), root_.path(), std::filesystem::copy_options::recursive);
+    root_.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
+                                        "/driver/molvane-driver ${ZUV}/main.db\n");
+    root_.WriteFile("lib/tabledef1", "*::msqlite\n");
+    setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+    setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+    set_zuv(root_.path().c_str());
+    zdb_set_server_death_handler(IgnoreDeath);
+    ASSERT_EQ(zdb_init_api("test_driver", nullptr, 0, 0), 0);
+    ASSERT_EQ(zdb_logon("ann"), 0);
+    trans_ = zdb_start_session("diff");
+    ASSERT_GT(trans_, 0);
+    table_ = ddtable("exemp010");
+    ASSERT_NE(table_, nullptr);
+    schema_ = SQLSchemaMgr::GetSchema("exemp010");
+    for (int compnr : {1, 2}) {
+      ASSERT_EQ(zdb_open(&cursors_[compnr - 1], "exemp010", compnr, row_, 0, trans_), 0);
+      std::uint32_t argument = 0;
+      ASSERT_EQ(zdb_do_exec_table(Cursor(compnr), table_action_word(create_table), &argument), 0)
+          << zdb_errno;
+    }
+    Fill();
+  }
+  void TearDown() override {
+    SQLNetAgentClient::DeleteInstance();
+    schema_ = SQLSchemaPtr();
+    zdb_logoff();
+  }
+
+  ZDB_INTERNAL_CURSOR *Cursor(int compnr) {
+    ZDB_INTERNAL_CURSOR *ic = nullptr;
+    EXPECT_EQ(zdb_get_internal_cursor(&ic, cursors_[compnr - 1], compnr), 0) << zdb_errno;
+    return ic;
+  }
+  int Id(const char *column) { return schema_->GetColumnId(column); }
+
+  // Puts a value into a row image by the column's dictionary layout.
+  void Set(std::vector<unsigned char> &image, const char *column, const SQLValueStore &v) {
+    DD_COLUMN *c = ddcolumn((std::string("exemp010.") + column).c_str());
+    ASSERT_NE(c, nullptr) << column;
+    int depth = c->depth < 1 ? 1 : c->depth;
+    const unsigned char *out = nullptr;
+    int n = 0;
+    copyValueStoreToRowBuffer(c->type, c->length / depth, depth, &v, 0, ' ', &out, &n);
+    std::memcpy(image.data() + c->offset, out, static_cast<std::size_t>(n));
+  }
+
+  // Rows of both companies from a fixed seed, buffered (the queries flush
+  // them), with padded names of different lengths, repeated departments
+  // and salaries, arrays of scores.
+  void Fill() {
+    static const char *const kNames[] = {"al", "bea", "Al", "al b", "zed", "ann"};
+    static const char *const kDepts[] = {"A", "B", "AB", "C"};
+    std::uint32_t seed = 7;
+    auto next = [&seed](int n) {
+      return seed = seed * 1103515245u + 12345u, static_cast<int>((seed >> 16) % n);
+    };
+    int emp = 0;
+    for (int compnr : {1, 2}) {
+      for (int i = 0; i < (compnr == 1 ? 40 : 25); ++i) {
+        std::vector<unsigned char> image(table_->dlock_offset, 0);
+        fill_default_row(table_, image.data());
+        SQLValueStore v;
+        v.SetInteger(++emp);
+        Set(image, "emp", v);
+        v.SetString(kNames[next(6)]);
+        Set(image, "name", v);
+        v.SetString(kDepts[next(4)]);
+        Set(image, "dept", v);
+        v.SetReal(next(20) * 12.5);
+        Set(image, "salary", v);
+        v.SetDate(730000 + next(50));
+        Set(image, "hired", v);
+        SQLValueStore scores;
+        scores.SetDimension(3);
+        for (int k = 0; k < 3; ++k) scores.GetElement(k)->SetInteger(next(9) - 4);
+        Set(image, "scores", scores);
+        std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+        record[3] = RDS_ACT_INSERT;
+        record.insert(record.end(), image.begin(), image.end());
+        ASSERT_EQ(zdb_do_exec_row(Cursor(compnr), record.data(), 0, 0), 0) << zdb_errno;
+      }
+    }
+  }
+
+  Rows Run(SQLRowSource *tree, bool optimise) {
+    std::unique_ptr<SQLRowSource> rs(optimise ? tree->OptimizeRS() : tree);
+    if (optimise && dynamic_cast<SQLRSNetFetch *>(rs.get()) != nullptr) ++shipped_whole_;
+    SQLRSPrepareContext context;
+    rs->Prepare(&context);
+    rs->Attach(static_cast<unsigned long>(trans_));
+    rs->Exec();
+    Rows rows;
+    while (rs->Fetch()) {
+      std::string line;
+      for (int i = 0; i < rs->GetNumCols(); ++i) line += Text(rs->GetValueStoreAddr(i)) + "|";
+      rows.push_back(line);
+    }
+    rs->Close();
+    return rows;
+  }
+
+  SQLRowSource *Leaf(int compnr) { return new SQLRSNetFetch("exemp010", compnr, nullptr); }
+
+  ScratchDir root_;
+  DD_TABLE *table_ = nullptr;
+  int trans_ = 0;
+  ZDB_CURSOR *cursors_[2] = {};
+  unsigned char row_[DD_MAX_ROW_LENGTH] = {};
+  SQLSchemaPtr schema_;
+  int shipped_whole_ = 0;  // optimised trees that became one table leaf
+};
+
+struct Query {
+  Query(std::string t, bool o, std::function<SQLRowSource *()> b, std::function<SQLRowSource *()> l = nullptr)
+      : text(std::move(t)), ordered(o), build(std::move(b)), local(std::move(l)) {}
+  std::string text;
+  bool ordered;
+  std::function<SQLRowSource *()> build;
+  std::function<SQLRowSource *()> local;  // the local tree when it differs
+};
+
+TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
+  const int E = Id("emp"), N = Id("name"), D = Id("dept"), S = Id("salary"), H = Id("hired"),
+            SC = Id("scores");
+  const int W = schema_->GetNumCols();
+  std::vector<Query> corpus;
+  std::uint32_t seed = 99;
+  auto pick = [&seed](int n) {
+    return seed = seed * 1103515245u + 12345u, static_cast<int>((seed >> 16) % n);
+  };
+  static const char *const kStrings[] = {"al", "al  ", "Al", "a", "bea", "zzz"};
+  static const char *const kPatterns[] = {"a%", "%l", "_e_", "al b", "%", "A%"};
+  static const SQLRSSCCompOperator kOps[] = {
+      SQLRSSC_EQUAL,        SQLRSSC_NOT_EQUAL,          SQLRSSC_LESS_THAN,
+      SQLRSSC_GREATER_THAN, SQLRSSC_LESS_THAN_OR_EQUAL, SQLRSSC_GREATER_THAN_OR_EQUAL};
+  for (int round = 0; round < 6; ++round) {
+    int company = 1 + pick(2);
+    int k = pick(60);
+    SQLRSSCCompOperator op = kOps[pick(6)];
+    const char *s = kStrings[pick(6)];
+    const char *pattern = kPatterns[pick(6)];
+    int dir = pick(2);
+    std::string tag = " [c" + std::to_string(company) + " k" + std::to_string(k) + " op" +
+                      std::to_string(op) + " '" + s + "' '" + pattern + "' dir" + std::to_string(dir) + "]";
+    corpus.push_back({"SELECT * WHERE emp op k" + tag, false, [=, this] {
+                        SQLRowSource *t = Leaf(company);
+                        return new SQLRSFilter(t, Cmp(op, Col(t, E), Int(k)));
+                      }});
+    corpus.push_back({"SELECT emp WHERE name op s (padded)" + tag, false, [=, this] {
+                        SQLRowSource *t = Leaf(company);
+                        return Project(new SQLRSFilter(t, Cmp(op, Col(t, N), Str(s))), {Col(t, E)});
+                      }});
+    corpus.push_back({"SELECT emp, name WHERE name LIKE pattern OR dept = 'AB'" + tag, false, [=, this] {
+                        SQLRowSource *t = Leaf(company);
+                        auto *like = new SQLRSSCLike(Col(t, N), Str(pattern), nullptr, true);
+                        return Project(
+                            new SQLRSFilter(t, new SQLRSSCOr(like, Cmp(SQLRSSC_EQUAL, Col(t, D), Str("AB")))),
+                            {Col(t, E), Col(t, N)});
+                      }});
+    corpus.push_back(
+        {"SELECT emp * k, salary / 3, salary - emp, name || dept, SUBSTR(name, 2, 2), TRIM(name), scores[2]" +
+             tag,
+         false, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           return Project(
+               t,
+               {new SQLRSSCMultiply(Col(t, E), Int(k)), new SQLRSSCDivide(Col(t, S), Int(3)),
+                new SQLRSSCSubtract(Col(t, S), Col(t, E)), new SQLRSSCConcatenate(Col(t, N), Col(t, D)),
+                new SQLRSSCSubstr(Col(t, N), Int(2), Int(2)),
+                new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, Col(t, N)), new SQLRSSCIndexing(Col(t, SC), Int(2))});
+         }});
+    corpus.push_back({"SELECT emp, name, salary ORDER BY salary dir, name, emp" + tag, true, [=, this] {
+                        SQLRowSource *t = Leaf(company);
+                        SQLRowSource *p = Project(t, {Col(t, E), Col(t, N), Col(t, S)});
+                        return Sort(p, {{2, dir}, {1, 1 - dir}, {0, 0}});
+                      }});
+    corpus.push_back(
+        {"SELECT dept, COUNT(*), SUM(emp), AVG(salary), MIN(name), MAX(hired), COUNT(salary) GROUP BY dept "
+         "ORDER BY 1" +
+             tag,
+         true, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           SQLRowSource *g = Group(t, {D},
+                                   {SQLRSGroupSpec::Column(D), SQLRSGroupSpec::CountStar(),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(t, E))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Arg(Col(t, S))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, Arg(Col(t, N))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(t, H))),
+                                    SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, Arg(Col(t, S)))});
+           return Sort(g, {{0, dir}});
+         }});
+    corpus.push_back({"SELECT name, COUNT(*) GROUP BY name (padded groups)" + tag, false, [=, this] {
+                        SQLRowSource *t = Leaf(company);
+                        return Group(t, {N}, {SQLRSGroupSpec::Column(N), SQLRSGroupSpec::CountStar()});
+                      }});
+    for (SQLJoinType type : {SQL_JOIN_INNER, SQL_JOIN_LEFT, SQL_JOIN_RIGHT, SQL_JOIN_FULL}) {
+      // The optimiser ships inner joins itself; an outer join is merged into
+      // the left leaf by hand for the agent's tree.
+      auto build = [=, this](bool merge) -> SQLRowSource * {
+        SQLRowSource *a = Leaf(1);
+        SQLRowSource *b = Leaf(2);
+        auto *on = new SQLRSSCAnd(
+            new SQLRSSCComparison(List1(Col(a, D)), SQLRSSC_EQUAL,
+                                  List1(new SQLRSSCColumnRef(0, W + D, b->GetColumnDescriptor(D)))),
+            new SQLRSSCComparison(List1(new SQLRSSCColumnRef(0, W + E, b->GetColumnDescriptor(E))),
+                                  SQLRSSC_LESS_THAN, List1(Int(k + 40))));
+        std::vector<SQLRSSCValueExpr *> columns = {new SQLRSSCColumnRef(0, E, a->GetColumnDescriptor(E)),
+                                                   new SQLRSSCColumnRef(0, W + E, b->GetColumnDescriptor(E)),
+                                                   new SQLRSSCColumnRef(0, W + N, b->GetColumnDescriptor(N))};
+        SQLRowSource *j = nullptr;
+        if (merge && type != SQL_JOIN_INNER)
+          j = static_cast<SQLRSFetch *>(a)->CreateJoin(type, static_cast<SQLRSFetch *>(b), on);
+        else
+          j = new SQLRSJoin(type, a, b, on);
+        return Sort(Project(j, columns), {{1, dir}, {0, 0}, {2, 0}});
+      };
+      corpus.push_back({"SELECT a.emp, b.emp, b.name FROM c1 a JOIN(" + std::to_string(type) +
+                            ") c2 b ON a.dept = b.dept AND b.emp < k + 40 ORDER BY b.emp dir, a.emp" + tag,
+                        true, [=] { return build(true); }, [=] { return build(false); }});
+    }
+    for (bool all : {false, true}) {
+      auto build = [=, this](bool dedup) -> SQLRowSource * {
+        SQLRowSource *a = Leaf(1);
+        SQLRowSource *b = Leaf(2);
+        SQLRowSource *l = Project(a, {Col(a, D), Col(a, N)});
+        SQLRowSource *r =
+            Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(k))), {Col(b, D), Col(b, N)});
+        SQLRowSource *u = new SQLRSUnion(l, r, all);
+        // The union row source keeps duplicates when it runs here; the
+        // grouping over both columns removes them as UNION must.
+        return dedup ? Group(u, {0, 1}, {SQLRSGroupSpec::Column(0), SQLRSGroupSpec::Column(1)}) : u;
+      };
+      corpus.push_back({std::string("SELECT dept, name FROM c1 UNION") + (all ? " ALL" : "") +
+                            " SELECT dept, name FROM c2 WHERE emp > k" + tag,
+                        false, [=] { return build(false); }, [=] { return build(!all); }});
+    }
+    corpus.push_back(
+        {"SELECT emp FROM c1 a WHERE EXISTS (SELECT * FROM c2 b WHERE b.name = a.name AND b.dept = a.dept)" +
+             tag,
+         false, [=, this] {
+           SQLRowSource *a = Leaf(1);
+           SQLRowSource *b = Leaf(2);
+           auto *inner = new SQLRSFilter(b, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(b, N), Col(a, N, -1)),
+                                                           Cmp(SQLRSSC_EQUAL, Col(b, D), Col(a, D, -1))));
+           return Project(new SQLRSFilter(a, new SQLRSSCExists(inner)), {Col(a, E)});
+         }});
+    corpus.push_back(
+        {"SELECT emp FROM c1 WHERE NOT (salary IN (SELECT salary FROM c2 WHERE emp > k))" + tag, false,
+         [=, this] {
+           SQLRowSource *a = Leaf(1);
+           SQLRowSource *b = Leaf(2);
+           SQLRowSource *sub =
+               Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(k))), {Col(b, S)});
+           return Project(new SQLRSFilter(a, new SQLRSSCNot(new SQLRSSCInSubquery(Col(a, S), sub))),
+                          {Col(a, E)});
+         }});
+    corpus.push_back({"SELECT emp, (SELECT MAX(salary) FROM c2 b WHERE b.dept = a.dept) FROM c1 a" + tag,
+                      false, [=, this] {
+                        SQLRowSource *a = Leaf(1);
+                        SQLRowSource *b = Leaf(2);
+                        SQLRowSource *g =
+                            Group(new SQLRSFilter(b, Cmp(SQLRSSC_EQUAL, Col(b, D), Col(a, D, -1))), {},
+                                  {SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(b, S)))});
+                        return Project(a, {Col(a, E), new SQLRSSCScalarSubquery(g)});
+                      }});
+    corpus.push_back(
+        {"SELECT emp WHERE scores = scores AND scores[1] > 0 AND salary BETWEEN k AND 200.0" + tag, false,
+         [=, this] {
+           SQLRowSource *t = Leaf(company);
+           auto *arrays = Cmp(SQLRSSC_EQUAL, Col(t, SC), Col(t, SC));
+           auto *first = Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCIndexing(Col(t, SC), Int(1)), Int(0));
+           auto *between = new SQLRSSCBetween(List1(Col(t, S)), List1(Int(k)), List1(Real(200.0)));
+           return Project(new SQLRSFilter(t, new SQLRSSCAnd(new SQLRSSCAnd(arrays, first), between)),
+                          {Col(t, E)});
+         }});
+  }
+  int failures = 0;
+  int shipped_before = 0;
+  std::string local_parts;  // queries of which the optimiser kept a part here
+  for (Query &q : corpus) {
+    Rows pushed, local;
+    try {
+      pushed = Run(q.build(), true);
+      local = Run(q.local ? q.local() : q.build(), false);
+    } catch (const SQLException &e) {
+      ADD_FAILURE() << q.text << ": " << e.GetSQLState() << " " << e.GetMessageText()->GetString();
+      continue;
+    }
+    if (!q.ordered) {
+      std::sort(pushed.begin(), pushed.end());
+      std::sort(local.begin(), local.end());
+    }
+    if (shipped_whole_ != shipped_before + 1) local_parts += "\n  " + q.text;
+    shipped_before = shipped_whole_;
+    if (pushed != local) {
+      ++failures;
+      std::string diff;
+      for (std::size_t i = 0; i < std::max(pushed.size(), local.size()) && i < 8; ++i)
+        diff += "\n  agent: " + (i < pushed.size() ? pushed[i] : "-") +
+                "\n  local: " + (i < local.size() ? local[i] : "-");
+      ADD_FAILURE() << q.text << ": " << pushed.size() << " rows pushed down, " << local.size() << " local"
+                    << diff;
+    }
+    EXPECT_FALSE(local.empty() && pushed.empty() && q.ordered) << "no rows at all: " << q.text;
+  }
+  EXPECT_EQ(failures, 0) << "of " << corpus.size() << " queries";
+  // Every query of the corpus is one the agent runs whole.
+  EXPECT_EQ(shipped_whole_, static_cast<int>(corpus.size())) << "not shipped whole:" << local_parts;
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+// The execution layer against the reference driver: each join
+// type over employees and departments, shipped to the driver's SQL agent as
+// one query where it can be and run here as a nested loop over a
+// parameterised inner table where it cannot, compared with the same join
+// computed by SQLite directly on the driver's database; DELETE and UPDATE
+// trees and the text reader through the same agent.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+
+#include "dbc/action_codes.h"
+#include "dbc/dd.h"
+#include "dbc/rds.h"
+#include "dbc/zdb_attach.h"
+#include "dbc/zdb_cursor.h"
+#include "dbc/zdb_exec.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
+#include "sql/agent/net_agent_client.h"
+#include "sql/common/row_field.h"
+#include "sql/common/sql_schema.h"
+#include "sql/common/value_store.h"
+#include "sql/exec/column_ref_scope.h"
+#include "sql/exec/et_net_dml.h"
+#include "sql/exec/rs_fetch.h"
+#include "sql/exec/rs_join.h"
+#include "sql/exec/rs_net_fetch.h"
+#include "sql/exec/rs_project.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_comparison.h"
+#include "sql/exec/sc_const.h"
+#include "sql/exec/text_reader.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::ScratchDir;
+using Pair = std::pair<std::optional<int>, std::optional<double>>;
+
+void IgnoreDeath(STREAM *) {}
+
+constexpr int kCompany = 1;
+
+class SqlExecE2E : public testing::TestWithParam<char const *> {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy(FixturePath("zuv"), root_.path(), std::filesystem::copy_options::recursive);
+    std::string form = GetParam();
+    std::string target = std::string(MOLVANE_BINARY_DIR) +
+                         (form == "child" ? "/driver/molvane-driver" : "/driver/libmolvane_driver.so");
+    root_.WriteFile("lib/ipc_info", "msqlite " + form + " " + target + " ${ZUV}/main.db\n");
+    root_.WriteFile("lib/tabledef1", "*::msqlite\n");
+    setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+    setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+    set_zuv(root_.path().c_str());
+    zdb_set_server_death_handler(IgnoreDeath);
+    ASSERT_EQ(zdb_init_api("test_driver", nullptr, 0, 0), 0);
+    ASSERT_EQ(zdb_logon("ann"), 0);
+    trans_ = zdb_start_session("rows");
+    ASSERT_GT(trans_, 0);
+    for (char const *table : {"exdep010", "exemp010"}) {
+      ZDB_CURSOR *cursor = nullptr;
+      ASSERT_EQ(zdb_open(&cursor, table, kCompany, row_, 0, trans_), 0);
+      cursors_.push_back(cursor);
+      std::uint32_t argument = 0;
+      ASSERT_EQ(zdb_do_exec_table(Cursor(cursor), table_action_word(create_table), &argument), 0) << zdb_errno;
+    }
+    // Departments A 10, B 20, C 30; employees 1 in A, 2 and 3 in B, 4 in none.
+    for (auto [code, budget] : {std::pair<char const *, double>{"A", 10}, {"B", 20}, {"C", 30}})
+      Insert(cursors_[0], "exdep010", {{"code", Text(code)}, {"budget", Real(budget)}});
+    for (auto [emp, dept] : {std::pair<int, char const *>{1, "A"}, {2, "B"}, {3, "B"}, {4, ""}})
+      Insert(cursors_[1], "exemp010", {{"emp", Int(emp)}, {"dept", Text(dept)}});
+    // Committed, so that SQLite sees the rows too.
+    ZDB_SESSION *session = Cursor(cursors_[1])->tsession->session;
+    ASSERT_EQ(flush_updates(session), 0) << zdb_errno;
+    ASSERT_EQ(zdb_do_exec_db(session, db_action_word(commit_trans)), 0) << zdb_errno;
+  }
+  void TearDown() override {
+    SQLTextReader::DeleteInstance();
+    SQLNetAgentClient::DeleteInstance();
+    zdb_logoff();
+  }
+
+  static SQLValueStore Text(char const *s) {
+    SQLValueStore v;
+    v.SetString(s);
+    return v;
+  }
+  static SQLValueStore Real(double d) {
+    SQLValueStore v;
+    v.SetReal(d);
+    return v;
+  }
+  static SQLValueStore Int(int i) {
+    SQLValueStore v;
+    v.SetInteger(i);
+    return v;
+  }
+  ZDB_INTERNAL_CURSOR *Cursor(ZDB_CURSOR *cursor) {
+    ZDB_INTERNAL_CURSOR *ic = nullptr;
+    EXPECT_EQ(zdb_get_internal_cursor(&ic, cursor, 1), 0) << zdb_errno;
+    return ic;
+  }
+  // Buffers the insert of a row of default values with the given columns.
+  void Insert(ZDB_CURSOR *cursor, char const *table, std::vector<std::pair<char const *, SQLValueStore>> values) {
+    DD_TABLE *dd = ddtable(table);
+    ASSERT_NE(dd, nullptr);
+    std::vector<unsigned char> image(dd->dlock_offset, 0);
+    fill_default_row(dd, image.data());
+    for (auto const &[name, value] : values) {
+      DD_COLUMN *c = ddcolumn((std::string(table) + "." + name).c_str());
+      ASSERT_NE(c, nullptr) << name;
+      unsigned char const *field = nullptr;
+      int length = 0;
+      copyValueStoreToRowBuffer(c->type, c->length, 1, &value, 0, ' ', &field, &length);
+      std::memcpy(image.data() + c->offset, field, static_cast<size_t>(length));
+    }
+    std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+    record[3] = RDS_ACT_INSERT;
+    record.insert(record.end(), image.begin(), image.end());
+    ASSERT_EQ(zdb_do_exec_row(Cursor(cursor), record.data(), 0, 0), 0) << zdb_errno;
+  }
+
+  // (emp, budget) of every row of the tree, sorted.
+  std::vector<Pair> Run(SQLRowSource *tree, int empColumn, int budgetColumn) {
+    SQLRSPrepareContext context;
+    tree->Prepare(&context);
+    tree->Attach(static_cast<unsigned long>(trans_));
+    tree->Exec();
+    std::vector<Pair> rows;
+    while (tree->Fetch()) {
+      SQLValueStore const *e = tree->GetValueStoreAddr(empColumn);
+      SQLValueStore const *b = tree->GetValueStoreAddr(budgetColumn);
+      rows.emplace_back(e->IsNull() ? std::nullopt : std::optional<int>(e->GetInteger()),
+                        b->IsNull() ? std::nullopt : std::optional<double>(b->GetReal()));
+    }
+    tree->Break();
+    tree->Close();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  // The same join by SQLite on the driver's database.
+  std::vector<Pair> Sqlite(char const *joinType) {
+    sqlite3 *db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2((root_.path() + "/main.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    std::string sql = std::string("SELECT e.emp, d.budget FROM exemp010001 e ") + joinType +
+                      " JOIN exdep010001 d ON e.dept = d.code";
+    sqlite3_stmt *stmt = nullptr;
+    std::vector<Pair> rows;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+      rows.emplace_back(sqlite3_column_type(stmt, 0) == SQLITE_NULL ? std::nullopt
+                                                                    : std::optional<int>(sqlite3_column_int(stmt, 0)),
+                        sqlite3_column_type(stmt, 1) == SQLITE_NULL
+                            ? std::nullopt
+                            : std::optional<double>(sqlite3_column_double(stmt, 1)));
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  ScratchDir root_;
+  int trans_ = 0;
+  std::vector<ZDB_CURSOR *> cursors_;
+  unsigned char row_[DD_MAX_ROW_LENGTH] = {};
+};
+
+TEST_P(SqlExecE2E, EveryJoinTypeShippedAndLocalAgreesWithSqlite) {
+  SQLSchemaPtr emp = SQLSchemaMgr::GetSchema("exemp010");
+  SQLSchemaPtr dep = SQLSchemaMgr::GetSchema("exdep010");
+  int const nl = emp->GetNumCols();
+  int const empId = emp->GetColumnId("emp"), deptId = emp->GetColumnId("dept");
+  int const codeId = dep->GetColumnId("code"), budgetId = dep->GetColumnId("budget");
+  struct Case {
+    SQLJoinType type;
+    char const *sql;
+  } const cases[] = {{SQL_JOIN_INNER, "INNER"}, {SQL_JOIN_LEFT, "LEFT"}, {SQL_JOIN_RIGHT, "RIGHT"},
+                     {SQL_JOIN_FULL, "FULL"}};
+  for (Case const &c : cases) {
+    std::vector<Pair> expected = Sqlite(c.sql);
+    ASSERT_FALSE(expected.empty()) << c.sql;
+    for (bool local : {false, true}) {
+      SCOPED_TRACE(std::string(c.sql) + (local ? " local" : " shipped"));
+      SQLRowSource *left = SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr);
+      SQLRowSource *right = SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr);
+      if (local) {
+        // A projection cannot join at the driver: the join runs here.
+        auto *all = new pSQLRSSCValueExprList;
+        for (int i = 0; i < nl; ++i) all->Append(new SQLRSSCColumnRef(0, i, left->GetColumnDescriptor(i)));
+        left = new SQLRSProject(left, all);
+      }
+      auto *l = new pSQLRSSCValueExprList;
+      l->Append(new SQLRSSCColumnRef(0, deptId, emp->GetColumnDescriptor(deptId)));
+      auto *r = new pSQLRSSCValueExprList;
+      r->Append(new SQLRSSCColumnRef(0, nl + codeId, dep->GetColumnDescriptor(codeId)));
+      auto *join = new SQLRSJoin(c.type, left, right, new SQLRSSCComparison(l, SQLRSSC_EQUAL, r));
+      std::unique_ptr<SQLRowSource> tree(join->OptimizeRS());
+      bool shipped = dynamic_cast<SQLRSNetFetch *>(tree.get()) != nullptr;
+      EXPECT_EQ(shipped, !local && c.type != SQL_JOIN_FULL);
+      EXPECT_EQ(Run(tree.get(), empId, nl + budgetId), expected);
+    }
+  }
+}
+
+// UPDATE and DELETE trees run by the agent: their counts, and what a query
+// sees afterwards.
+TEST_P(SqlExecE2E, UpdateAndDeleteByTheAgent) {
+  SQLSchemaPtr dep = SQLSchemaMgr::GetSchema("exdep010");
+  int const codeId = dep->GetColumnId("code"), budgetId = dep->GetColumnId("budget");
+  auto codeIs = [&](char const *code) {
+    auto *l = new pSQLRSSCValueExprList;
+    l->Append(new SQLRSSCColumnRef(0, codeId, dep->GetColumnDescriptor(codeId)));
+    auto *r = new pSQLRSSCValueExprList;
+    r->Append(new SQLRSSCStringConst(reinterpret_cast<unsigned char const *>(code), std::strlen(code)));
+    return new SQLRSSCComparison(l, SQLRSSC_EQUAL, r);
+  };
+  auto run = [&](SQLETNetRequest *tree) {
+    SQLRSPrepareContext context;
+    tree->Prepare(&context);
+    tree->Attach(static_cast<unsigned long>(trans_));
+    return tree->Exec();
+  };
+  auto *columns = new intList;
+  columns->Append(budgetId);
+  auto *values = new pSQLRSSCValueExprList;
+  values->Append(new SQLRSSCIntegerConst(99));
+  SQLETNetUpdate update("exdep010", kCompany, columns, values, codeIs("B"));
+  EXPECT_EQ(run(&update), 1);
+  SQLETNetDelete del("exdep010", kCompany, codeIs("A"));
+  EXPECT_EQ(run(&del), 1);
+  EXPECT_EQ(run(&del), 0);
+
+  std::unique_ptr<SQLRowSource> leaf(SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr));
+  SQLRSPrepareContext context;
+  leaf->Prepare(&context);
+  leaf->Attach(static_cast<unsigned long>(trans_));
+  leaf->Exec();
+  std::vector<double> budgets;
+  while (leaf->Fetch()) budgets.push_back(leaf->GetValueStoreAddr(budgetId)->GetReal());
+  leaf->Break();
+  leaf->Close();
+  std::sort(budgets.begin(), budgets.end());
+  EXPECT_EQ(budgets, (std::vector<double>{30.0, 99.0}));
+}
+
+// text_content() through the text reader: the lines of the text in the
+// language in sequence order, joined as stored, the end stripped; a text
+// without lines is NULL.
+TEST_P(SqlExecE2E, TextsAreReadThroughTheAgent) {
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "tttxt010", kCompany, row_, 0, trans_), 0);
+  std::uint32_t argument = 0;
+  ASSERT_EQ(zdb_do_exec_table(Cursor(cursor), table_action_word(create_table), &argument), 0) << zdb_errno;
+  for (auto [seqe, line] : {std::pair<int, char const *>{2, "cd"}, {3, "ef  "}, {1, "ab  "}})
+    Insert(cursor, "tttxt010", {{"ctxt", Int(7)}, {"clan", Text("2")}, {"seqe", Int(seqe)}, {"text", Text(line)}});
+  Insert(cursor, "tttxt010", {{"ctxt", Int(7)}, {"clan", Text("3")}, {"seqe", Int(1)}, {"text", Text("other")}});
+  SQLValueStore out;
+  SQLTextReader::Instance()->ReadText(7, '2', kCompany, static_cast<unsigned long>(trans_), &out);
+  ASSERT_FALSE(out.IsNull());
+  // Stored lines fill the column's width: joined as stored, each line keeps
+  // its blanks, and only the last line's are stripped.
+  SQLSchemaPtr texts = SQLSchemaMgr::GetSchema("tttxt010");
+  size_t width = texts->GetColumnDescriptor(texts->GetColumnId("text"))->GetLength();
+  std::string ab = "ab", cd = "cd";
+  ab.resize(width, ' ');
+  cd.resize(width, ' ');
+  EXPECT_EQ(std::string(out.GetString(), out.GetLength()), ab + cd + "ef");
+  SQLTextReader::Instance()->ReadText(8, '2', kCompany, static_cast<unsigned long>(trans_), &out);
+  EXPECT_TRUE(out.IsNull());
+  SQLTextReader::Instance()->DetachFromSession(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, SqlExecE2E, testing::Values("child", "library"),
+                         [](testing::TestParamInfo<char const *> const &info) { return std::string(info.param); });
+
+}  // namespace
