@@ -268,7 +268,8 @@ namespace {
 
 int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb) {
   int fast;
-  if (TssGetMode() != TSS_MODE_UTFT && TssClassicPaddedCompare(a, b, la, lb, &fast)) return fast;
+  const int mode = tss_known_mode != 0 ? tss_known_mode : TssGetMode();
+  if (mode != TSS_MODE_UTFT && TssClassicPaddedCompare(a, b, la, lb, &fast)) return fast;
   return PaddedCompare(a, b, la, lb);
 }
 
