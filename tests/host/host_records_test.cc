@@ -100,6 +100,11 @@ TEST_F(HostRecords, DemoScriptRunsToItsEnd) {
                      "name=\"Sales\""),
             std::string::npos)
       << out;
+  // The SQL steps: a join, a grouped query, counts of an UPDATE and a DELETE.
+  for (const char *part : {"3             \"Cid\"          \"People\"\n",
+                           "\"SALES\"        2       5500.00\n", "2 rows updated\n",
+                           "2 rows deleted\n", "retried staff\n"})
+    EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
 }
 
 }  // namespace

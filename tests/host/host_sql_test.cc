@@ -56,4 +56,52 @@ TEST_F(HostSql, ArgumentsTheHostCannotUseAreRefused) {
   }
 }
 
+// Rows of a join, printed under their column names; a prepared UPDATE with
+// a bound parameter and a DELETE with their counts (0 for none); a DELETE
+// that SQL refuses; a retry point resumed.
+TEST_F(HostSql, QueriesChangesAndRetryPoints) {
+  int status = 0;
+  std::string out = RunText(
+      "logon demo\nstart t\ntable create exdep010 1\ntable create exemp010 1\n"
+      "insert exdep010 1 code=A name=Alpha\ninsert exdep010 1 code=B name=Beta\n"
+      "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A\n"
+      "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B\n"
+      "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B\ncommit\n"
+      "sql prepare q SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code "
+      "AND e.emp >= :low ORDER BY e.emp\n"
+      "sql bind q :low int 2\nsql exec q 1\nsql fetch q\n"
+      "sql prepare u UPDATE exemp010 SET name = :n WHERE dept = 'B'\n"
+      "sql bind u :n string Bee\nsql exec u 1\n"
+      "sql run 1 UPDATE exemp010 SET name = 'X' WHERE emp = 99\n"
+      "! sql run 1 DELETE FROM exemp010 WHERE emp = 1\n"
+      "table create tttxt010 1\ninsert tttxt010 1 ctxt=1 clan=E seqe=1 text=Kept\n"
+      "insert tttxt010 1 ctxt=2 clan=E seqe=1 text=Gone\ncommit\n"
+      "sql run 1 DELETE FROM tttxt010 WHERE ctxt = 2\n"
+      "sql prepare r SELECT emp, name FROM exemp010 ORDER BY emp WITH RETRY\n"
+      "sql exec r 1\nsql fetch r 1\nsql save r\nsql fetch r\nsql retry r\nsql fetch r\n"
+      "sql close r\nlogoff\n",
+      &status);
+  const std::string retried =
+      "exemp010.emp  exemp010.name\n------------  -------------\n2             \"Bee\"\n"
+      "3             \"Bee\"\n(2 rows)\n";
+  EXPECT_EQ(out,
+            "logged on as demo\ntransaction t id 1\nexdep010001: create_table\n"
+            "exemp010001: create_table\nbuffered insert on exdep010001\n"
+            "buffered insert on exdep010001\nbuffered insert on exemp010001\n"
+            "buffered insert on exemp010001\nbuffered insert on exemp010001\ncommitted\n"
+            "prepared q: select\nbound :low\nexecuted q\n"
+            "exemp010.emp  exdep010.name\n------------  -------------\n2             \"Beta\"\n"
+            "3             \"Beta\"\n(2 rows)\n"
+            "prepared u: update\nbound :n\n2 rows updated\n0 rows updated\n"
+            "error 302 (SQL statement error): SQL: Statement error; SQLState 42I66: Table "
+            "'exemp010' has a parent table that needs to be updated on delete (error 302)\n"
+            "tttxt010001: create_table\nbuffered insert on tttxt010001\n"
+            "buffered insert on tttxt010001\ncommitted\n1 row deleted\n"
+            "prepared r: select\nexecuted r\n"
+            "exemp010.emp  exemp010.name\n------------  -------------\n1             \"Ann\"\n"
+            "(1 row)\nretry point saved r\n" + retried + "retried r\n" + retried +
+            "closed r\nlogged off\n");
+  EXPECT_EQ(status, 0);
+}
+
 }  // namespace
