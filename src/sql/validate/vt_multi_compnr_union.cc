@@ -29,7 +29,7 @@ SQLVTMultiCompnrUnion::SQLVTMultiCompnrUnion(SQLVTNode *child, SQLParameter *par
 SQLVTMultiCompnrUnion::~SQLVTMultiCompnrUnion() = default;
 
 SQLVTRetryFilter *SQLVTMultiCompnrUnion::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecList *) {
-  SQLAbort(__FILE__, __LINE__, "SQLVTMultiCompnrUnion::BuildRetryFilter() called");
+  SQLVTThrow("42I74", "A RETRY clause cannot be used in a UNION query", GetLineNumber());
 }
 
 SQLRowSource *SQLVTMultiCompnrUnion::DoCreateRS() {

@@ -18,7 +18,9 @@ class SQLVTMultiCompnrUnion : public SQLVTUnaryNode {
   SQLParameter *GetParameter() const { return parameter_.get(); }
   List<int> *GetCompanies() const { return companies_.get(); }
 
+  // 42I74: a RETRY clause cannot run over the per-company union.
   [[noreturn]] SQLVTRetryFilter *BuildRetryFilter(SQLRetryClauseType type, SQLRetrySpecList *specs) override;
+  bool IsGroupByQuery() override { return GetChild()->IsGroupByQuery(); }
   SQLRowSource *DoCreateRS() override;
   void Log() const override;
   SQLVTNode *MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags,
