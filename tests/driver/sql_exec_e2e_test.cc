@@ -41,7 +41,15 @@
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_const.h"
 #include "sql/exec/text_reader.h"
+#include "platform/user.h"
+#include "sql/front/sql_parse.h"
+#include "sql/validate/table_compnr_passes.h"
+#include "sql/validate/vt_node.h"
+#include "sql/validate/vt_scope.h"
+#include "sql/validate/vt_table.h"
+#include "sql/validate/vtree_data.h"
 #include "support/test_env.h"
+#include "support/vt_from.h"
 
 namespace {
 
@@ -216,6 +224,37 @@ TEST_P(SqlExecE2E, EveryJoinTypeShippedAndLocalAgreesWithSqlite) {
       EXPECT_EQ(Run(tree.get(), empId, nl + budgetId), expected);
     }
   }
+}
+
+// The join trees that FROM clauses resolve into, run against the driver:
+// a REFERS TO from employees to departments is the LEFT join, an ANSI JOIN
+// the INNER one, and a REFERS TO from a constant one department row or one
+// all-NULL row beside every employee.
+TEST_P(SqlExecE2E, FromClauseJoinTreesAgreeWithSqlite) {
+  user_info.user_type = 'S';  // no role conditions
+  SQLSchemaPtr emp = SQLSchemaMgr::GetSchema("exemp010");
+  SQLSchemaPtr dep = SQLSchemaMgr::GetSchema("exdep010");
+  int const nl = emp->GetNumCols();
+  int const empId = emp->GetColumnId("emp"), budgetId = dep->GetColumnId("budget");
+  auto run = [&](char const *text, int mode, int flags) {
+    SQLVTreeData treeData;
+    std::unique_ptr<SQLVTNode> statement(SQLParse(text, mode, &treeData));
+    SQLVTScope scope;
+    std::unique_ptr<SQLVTNode> tree = molvane::test::ResolveFromClause(statement.get(), &treeData, &scope, flags);
+    treeData.SimplifyTableCompnrSets();
+    treeData.GetDefaultCompnrParameter()->BindInteger(kCompany);
+    std::unique_ptr<SQLRowSource> rs(static_cast<SQLRowSource *>(tree->CreateET()));
+    std::unique_ptr<SQLRowSource> optimised(rs.release()->OptimizeRS());
+    return Run(optimised.get(), empId, nl + budgetId);
+  };
+  EXPECT_EQ(run("SELECT * FROM exemp010 e, exdep010 d WHERE e.dept REFERS TO d", 0, 1), Sqlite("LEFT"));
+  EXPECT_EQ(run("SELECT * FROM exdep010 d, exemp010 e WHERE e.dept REFERS TO d", 0, 1), Sqlite("LEFT"));
+  EXPECT_EQ(run("SELECT * FROM exemp010 e JOIN exdep010 d ON e.dept = d.code", 0x10, 1 | 16), Sqlite("INNER"));
+  // Department B (budget 20) beside each of the four employees; none for Z.
+  EXPECT_EQ(run("SELECT * FROM exemp010 e, exdep010 d WHERE 'B' REFERS TO d", 0, 1),
+            (std::vector<Pair>{{1, 20.0}, {2, 20.0}, {3, 20.0}, {4, 20.0}}));
+  EXPECT_EQ(run("SELECT * FROM exemp010 e, exdep010 d WHERE 'Z' REFERS TO d", 0, 1),
+            (std::vector<Pair>{{1, std::nullopt}, {2, std::nullopt}, {3, std::nullopt}, {4, std::nullopt}}));
 }
 
 // UPDATE and DELETE trees run by the agent: their counts, and what a query

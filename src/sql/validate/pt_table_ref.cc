@@ -298,7 +298,7 @@ CompnrSide FindCompnrSide(SQLVTScope *scope, SQLVTScopeLevel *left, SQLVTScopeLe
   if (onLeft == nullptr && onRight == nullptr) {
     int offset = 0;
     if (scope->GetCompnrSetForQualif(q, true, &offset) == nullptr) {
-      SQLVTThrow("42I03", "Unknown column '" + text + "'", column->GetLineNumber());
+      SQLVTThrow(vtstate::kUnknownColumn, "Unknown column '" + text + "'", column->GetLineNumber());
     }
     SQLVTThrow(vtstate::kCompnrRestriction, "Outer _compnr column reference '" + text + "'",
                column->GetLineNumber());

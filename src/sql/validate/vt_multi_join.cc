@@ -7,6 +7,7 @@
 #include "sql/common/sql_logger.h"
 #include "sql/validate/vt_hints.h"
 #include "sql/validate/vt_node_support.h"
+#include "sql/validate/vt_state.h"
 #include "sql/validate/vt_table.h"
 #include "sql/validate/vtsc_compnr.h"
 #include "sql/validate/vtsc_refers.h"
@@ -139,7 +140,7 @@ void SQLVTMultiJoin::SetIndexHintsOnTables(List<SQLVTIndexHint> *hints) {
       }
     }
     if (target == nullptr) {
-      SQLVTThrow("42I04", std::string("Unknown table '") + name + "'", hint.GetTable()->GetLineNumber());
+      SQLVTThrow(vtstate::kUnknownTable, std::string("Unknown table '") + name + "'", hint.GetTable()->GetLineNumber());
     }
     target->SetIndexHints(hint.ExtractIndexHints());
   }

@@ -44,19 +44,6 @@
 
 namespace {
 
-constexpr char kUnknownColumn[] = "42I03";
-constexpr char kUnknownTable[] = "42I04";
-constexpr char kUnknownCorrelation[] = "42I07";
-constexpr char kMixedReferenceOperand[] = "42I12";
-constexpr char kReferenceOperandTables[] = "42I13";
-constexpr char kInvalidPathElement[] = "42I14";
-constexpr char kReferenceCycle[] = "42I17";
-constexpr char kReferredTwice[] = "42I18";
-constexpr char kMultipleCompnrSpecs[] = "42I31";
-constexpr char kCompnrOnDerived[] = "42I55";
-constexpr char kReferenceFromClause[] = "42I70";
-constexpr char kRefersBesideJoin[] = "42I91";
-
 // Replaces *tree by a join of it (left) and right; the join takes both over.
 void JoinInto(std::unique_ptr<SQLVTNode> *tree, SQLJoinType type, std::unique_ptr<SQLVTNode> right,
               std::unique_ptr<SQLVTSCSearchCond> condition) {
@@ -106,11 +93,11 @@ SQLVTNode *SQLVTMultiJoin::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *
       if (spec->GetIdentifier(&other)) qualifiers.Append(other->GetQualifier());
     }
   }
-  if (references_.NrElements() == 0) SQLVTThrow("42I60", "FROM clause is missing", GetLineNumber());
+  if (references_.NrElements() == 0) SQLVTThrow(vtstate::kFromClauseMissing, "FROM clause is missing", GetLineNumber());
   std::unique_ptr<SQLVTNode> tree;
   if (HasRefersTo()) {
     if (!HasOnlyBaseTables()) {
-      SQLVTThrow(kRefersBesideJoin,
+      SQLVTThrow(vtstate::kRefersBesideJoin,
                  "REFERS TO predicates cannot be combined with a joined table or a derived table in the FROM clause",
                  refers_->Get(0)->GetLineNumber());
     }
@@ -192,7 +179,7 @@ SQLVTNode *SQLVTMultiJoin::CreateJoinTree(SQLVTScope *scope, SQLVTreeData *treeD
       referred->SetReferringReference(reference.get());
       if (!reference->IsConstantOuterJoin()) graph.AddEdge(reference->GetReferring(), reference->GetReferred());
     } else if (earlier->GetReferring() != reference->GetReferring()) {
-      SQLVTThrow(kReferredTwice,
+      SQLVTThrow(vtstate::kReferredTwice,
                  std::string("Table '") + referred->GetCorrelationName() + "' is referred to by different tables", 0);
     } else {
       // Two references between the same tables: one join on both conditions.
@@ -212,7 +199,7 @@ SQLVTNode *SQLVTMultiJoin::CreateJoinTree(SQLVTScope *scope, SQLVTreeData *treeD
   try {
     order.reset(graph.TopSort());
   } catch (GraphExCycle const &) {
-    SQLVTThrow(kReferenceCycle, "Cycle in REFERS TO predicates", 0);
+    SQLVTThrow(vtstate::kReferenceCycle, "Cycle in REFERS TO predicates", 0);
   }
 
   std::unique_ptr<SQLVTNode> tree;
@@ -254,7 +241,7 @@ SQLVTNode *SQLVTMultiJoin::CreateJoinTree(SQLVTScope *scope, SQLVTreeData *treeD
       }
     }
     if (table->GetUnrefMode() == SQL_UNREF_CLEAR_UNREF && table->GetClearUnrefKey()) {
-      SQLVTSCRowValueConstr *key = table->GetClearUnrefKey()->GetReferringRowValue();
+      SQLVTSCRowValueConstr *key = table->GetClearUnrefKey()->GetForeignKey();
       if (key != nullptr) key->MapColumnIds(0, &mappings);
     }
     running = table->SetColumnIdOffset(running);
@@ -293,14 +280,14 @@ void SQLVTMultiJoin::CreateReferences(ReferenceArray *references, std::unique_pt
       SQLVTSCIdentifier *element = path->Get(e);
       char const *tableName = element->GetQualifier();
       if (tableName == nullptr) {
-        SQLVTThrow(kInvalidPathElement, std::string("Invalid reference path element '") + element->GetText() + "'",
+        SQLVTThrow(vtstate::kInvalidPathElement, std::string("Invalid reference path element '") + element->GetText() + "'",
                    element->GetLineNumber());
       }
       std::unique_ptr<SQLVTTable> table;
       try {
         table = std::make_unique<SQLVTTable>(CopyName(tableName).release(), nullptr, false);
       } catch (SQLSchemaExNotExists const &) {
-        SQLVTThrow(kUnknownTable, std::string("Unknown table '") + tableName + "'", element->GetLineNumber());
+        SQLVTThrow(vtstate::kUnknownTable, std::string("Unknown table '") + tableName + "'", element->GetLineNumber());
       }
       table->SetLineNumber(element->GetLineNumber());
       table->InitializeCompnr(treeData);
@@ -312,11 +299,11 @@ void SQLVTMultiJoin::CreateReferences(ReferenceArray *references, std::unique_pt
       int offset = GetPTTable(index)->GetColumnIdOffset();
       std::unique_ptr<SQLVTSCRowValueConstr> to(CreateRowValueConstr(node, offset, "_index1"));
       if (!to) {
-        SQLVTThrow(kUnknownColumn, std::string("Unknown column '") + tableName + "._index1'", element->GetLineNumber());
+        SQLVTThrow(vtstate::kUnknownColumn, std::string("Unknown column '") + tableName + "._index1'", element->GetLineNumber());
       }
       std::unique_ptr<SQLVTSCRowValueConstr> next(CreateRowValueConstr(node, offset, element->GetIdentifier()));
       if (!next) {
-        SQLVTThrow(kUnknownColumn, std::string("Unknown column '") + element->GetText() + "'",
+        SQLVTThrow(vtstate::kUnknownColumn, std::string("Unknown column '") + element->GetText() + "'",
                    element->GetLineNumber());
       }
       GetPTTable(index)->SetUnrefMode(SQL_UNREF_CLEAR);
@@ -333,13 +320,13 @@ void SQLVTMultiJoin::CreateReferences(ReferenceArray *references, std::unique_pt
     char const *indexName = target->GetQualifier() != nullptr ? target->GetIdentifier() : nullptr;
     int index = FindExposedTableByName(tableName);
     if (index == -1) {
-      SQLVTThrow(kUnknownTable, std::string("Unknown table '") + tableName + "'", target->GetLineNumber());
+      SQLVTThrow(vtstate::kUnknownTable, std::string("Unknown table '") + tableName + "'", target->GetLineNumber());
     }
     SQLPTTable *targetTable = GetPTTable(index);
     std::unique_ptr<SQLVTSCRowValueConstr> to(CreateRowValueConstr(
         targetTable->GetBaseTable(), targetTable->GetColumnIdOffset(), indexName != nullptr ? indexName : "_index1"));
     if (!to) {
-      SQLVTThrow(kUnknownColumn, std::string("Unknown column '") + target->GetText() + "'", target->GetLineNumber());
+      SQLVTThrow(vtstate::kUnknownColumn, std::string("Unknown column '") + target->GetText() + "'", target->GetLineNumber());
     }
     SQLUnrefMode mode = predicate->GetUnrefMode();
     if (mode == SQL_UNREF_AUTO) {
@@ -402,13 +389,13 @@ int SQLVTMultiJoin::FindTableForRowValueConstr(SQLVTSCRowValueConstr *row) {
   for (bool more = row->First(); more; more = row->Next()) {
     SQLVTSCValueExpr *element = row->GetCurrent();
     if (columns != element->IsColumnRef() || (!columns && !element->IsConstant())) {
-      SQLVTThrow(kMixedReferenceOperand, "Combined reference operand must contain only constants or only columns",
+      SQLVTThrow(vtstate::kMixedReferenceOperand, "Combined reference operand must contain only constants or only columns",
                  line);
     }
     if (!columns) continue;
     int index = FindExposedTableByColumnId(static_cast<SQLVTSCColumnRef *>(element)->GetColumnId());
     if (!first && index != table) {
-      SQLVTThrow(kReferenceOperandTables, "Columns in combined reference operand cannot be of different tables.",
+      SQLVTThrow(vtstate::kReferenceOperandTables, "Columns in combined reference operand cannot be of different tables.",
                  line);
     }
     table = index;
@@ -440,7 +427,7 @@ void SQLVTMultiJoin::FindForeignKeyName(int referring, SQLVTSCRowValueConstr *ro
   column->clear();
   if (referring != -1) {
     if (element != nullptr) {
-      SQLVTThrow(kReferenceFromClause,
+      SQLVTThrow(vtstate::kReferenceFromClause,
                  std::string("Reference FROM clause '") + element->GetText() + "' used with non-constant reference",
                  element->GetLineNumber());
     }
@@ -455,16 +442,16 @@ void SQLVTMultiJoin::FindForeignKeyName(int referring, SQLVTSCRowValueConstr *ro
   if (element == nullptr) return;
   char const *q = element->GetQualifier();
   if (q == nullptr) {
-    SQLVTThrow(kReferenceFromClause, std::string("Invalid reference FROM clause element '") + element->GetText() + "'",
+    SQLVTThrow(vtstate::kReferenceFromClause, std::string("Invalid reference FROM clause element '") + element->GetText() + "'",
                element->GetLineNumber());
   }
   DD_TABLE *dd = ddtable(q);
   if (dd == nullptr) {
-    SQLVTThrow(kUnknownTable, std::string("Unknown table '") + q + "' in reference FROM clause",
+    SQLVTThrow(vtstate::kUnknownTable, std::string("Unknown table '") + q + "' in reference FROM clause",
                element->GetLineNumber());
   }
   if (ddcolumn_by_ddtable(dd, element->GetIdentifier()) == nullptr) {
-    SQLVTThrow(kUnknownColumn, std::string("Unknown column '") + element->GetIdentifier() + "' in reference FROM clause",
+    SQLVTThrow(vtstate::kUnknownColumn, std::string("Unknown column '") + element->GetIdentifier() + "' in reference FROM clause",
                element->GetLineNumber());
   }
   *table = q;
@@ -531,7 +518,7 @@ void SQLVTMultiJoin::RestrictTableCompnrSets(SQLVTScope *scope) {
     // statement's table nodes, which the restriction is meant to change.
     auto *set1 = const_cast<SQLVTSCCompnrSet *>(scope->GetCompnrSetForQualif(c1->GetQualifier(), true, &o1));
     if (set1 == nullptr) {
-      SQLVTThrow(kUnknownColumn, std::string("Unknown column '") + c1->GetText() + "'", c1->GetLineNumber());
+      SQLVTThrow(vtstate::kUnknownColumn, std::string("Unknown column '") + c1->GetText() + "'", c1->GetLineNumber());
     }
     SQLVTSCIdentifier const *c2 = nullptr;
     if (!spec->GetIdentifier(&c2)) {
@@ -552,7 +539,7 @@ void SQLVTMultiJoin::RestrictTableCompnrSets(SQLVTScope *scope) {
     int o2 = 0;
     auto *set2 = const_cast<SQLVTSCCompnrSet *>(scope->GetCompnrSetForQualif(c2->GetQualifier(), true, &o2));
     if (set2 == nullptr) {
-      SQLVTThrow(kUnknownColumn, std::string("Unknown column '") + c2->GetText() + "'", c2->GetLineNumber());
+      SQLVTThrow(vtstate::kUnknownColumn, std::string("Unknown column '") + c2->GetText() + "'", c2->GetLineNumber());
     }
     if (o1 == 0) {
       set1->IntersectWith(set2);
@@ -579,7 +566,7 @@ void SQLVTMultiJoin::SetCompnrFromCompnrSpecs() {
         if (table == nullptr && std::strcmp(IterGetTable()->GetCorrelationName(), q) == 0) table = IterGetTable();
       }
       if (table == nullptr) {
-        SQLVTThrow(kUnknownCorrelation, std::string("Table '") + q + "' does not appear in the FROM clause",
+        SQLVTThrow(vtstate::kUnknownCorrelation, std::string("Table '") + q + "' does not appear in the FROM clause",
                    column->GetLineNumber());
       }
     } else {
@@ -595,10 +582,10 @@ void SQLVTMultiJoin::SetCompnrFromCompnrSpecs() {
       }
     }
     if (table == nullptr || !table->IsTableName()) {
-      SQLVTThrow(kCompnrOnDerived, "_compnr specified on derived table", column->GetLineNumber());
+      SQLVTThrow(vtstate::kCompnrOnDerived, "_compnr specified on derived table", column->GetLineNumber());
     }
     if (table->HasCompnrRestriction()) {
-      SQLVTThrow(kMultipleCompnrSpecs,
+      SQLVTThrow(vtstate::kMultipleCompnrSpecs,
                  std::string("Multiple compnr specifications on table '") + table->GetCorrelationName() + "'",
                  column->GetLineNumber());
     }

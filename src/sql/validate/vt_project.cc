@@ -454,7 +454,7 @@ void SQLVTProject::Resolver::ProjectForUpdateTables() {
 
 void SQLVTProject::Resolver::RemapClearUnrefKeys(std::vector<int> *map) {
   for (auto const &key : keys_) {
-    SQLVTSCRowValueConstr *row = key->GetReferringRowValue();
+    SQLVTSCRowValueConstr *row = key->GetForeignKey();
     if (row == nullptr) continue;
     for (bool more = row->First(); more; more = row->Next()) {
       auto *ref = dynamic_cast<SQLVTSCColumnRef *>(row->GetCurrent());

@@ -14,6 +14,7 @@
 #include "sql/exec/sc_search_cond.h"
 #include "sql/roles/roles_mgr.h"
 #include "sql/validate/vt_scope.h"
+#include "sql/validate/vt_state.h"
 #include "sql/validate/vt_table_scope.h"
 #include "sql/validate/resolve_flags.h"
 #include "sql/validate/table_compnr_passes.h"
@@ -64,14 +65,14 @@ int SQLVTTable::GetPhysicalCompnr() const {
 void SQLVTTable::SetIndexHints(SQLIndexHints *hints) {
   std::unique_ptr<SQLIndexHints> owned(hints);
   std::string const table = GetCorrelationName();
-  if (indexHints_) SQLVTThrow("42I45", "Multiple index hints specified on table '" + table + "'", 0);
+  if (indexHints_) SQLVTThrow(vtstate::kMultipleIndexHints, "Multiple index hints specified on table '" + table + "'", 0);
   DD_TABLE *dd = ddtable(name_.get());
-  if (dd == nullptr) SQLVTThrow("42I04", "Unknown table '" + std::string(name_.get()) + "'", 0);
+  if (dd == nullptr) SQLVTThrow(vtstate::kUnknownTable, "Unknown table '" + std::string(name_.get()) + "'", 0);
   int const indexes = dd->key_count;
   for (int i = 0; i < owned->count; ++i) {
     int const number = owned->indexNumbers[i];
     if (number < 1 || number > indexes) {
-      SQLVTThrow("42I44", "Invalid index number " + std::to_string(number) + " for table '" + table + "'", 0);
+      SQLVTThrow(vtstate::kInvalidIndexNumber, "Invalid index number " + std::to_string(number) + " for table '" + table + "'", 0);
     }
   }
   indexHints_ = std::move(owned);

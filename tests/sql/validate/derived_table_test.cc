@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "from_clause_env.h"
+#include "sql/common/sql_exception.h"
 #include "sql/validate/pt_table_ref.h"
 #include "sql/validate/vt_derived_scope.h"
 #include "sql/validate/vt_join.h"
 #include "sql/validate/vt_table.h"
+#include "sql/validate/vtsc_compnr.h"
+#include "sql/validate/vtsc_identifier.h"
 
 namespace molvane::test {
 namespace {
@@ -87,6 +90,23 @@ TEST_F(DerivedTable, AJoinOfTwoSidesSeesBothUnderOneLevel) {
   EXPECT_EQ(scope.GetNumLevels(), 1);
   EXPECT_EQ(scope.GetNumTables(), 2);
   EXPECT_EQ(scope.GetNumCols(), 12 + 5);
+}
+
+TEST_F(DerivedTable, ACompnrJoinInAFullOuterJoinIsRefused) {
+  auto side = [](char const *table, char const *name) {
+    return new SQLPTTable(new StandInQuery(new SQLVTTable(Copy(table), nullptr, false)), Copy(name));
+  };
+  auto *restriction = new SQLVTSCCompnrSpec(new SQLVTSCIdentifier(new SQLVTSCIdentifier::String("x.company_nr")),
+                                            new SQLVTSCIdentifier(new SQLVTSCIdentifier::String("y.company_nr")));
+  SQLPTJoin join(SQL_JOIN_FULL, side("exemp010", "x"), side("exdep010", "y"), restriction);
+  SQLVTScope scope;
+  try {
+    std::unique_ptr<SQLVTNode> node(join.MapColumnNamesToIds(&scope, treeData_.get(), 1 | 16, nullptr, nullptr));
+    ADD_FAILURE() << "no error";
+  } catch (SQLExSyntaxError const &e) {
+    EXPECT_STREQ(e.GetSQLState(), "42I89");
+    EXPECT_STREQ(e.GetMessageText()->GetString(), "_compnr join predicate used in a FULL OUTER join");
+  }
 }
 
 }  // namespace

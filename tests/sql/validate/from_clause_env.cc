@@ -1,16 +1,15 @@
 #include "from_clause_env.h"
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <stdexcept>
 
 #include "dbc/dd.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/front/sql_parse.h"
-#include "sql/validate/vt_unary_node.h"
+#include "support/vt_from.h"
 
 namespace molvane::test {
 
@@ -33,15 +32,8 @@ void FromClauseTest::TearDown() {
 std::unique_ptr<SQLVTNode> FromClauseTest::Resolve(std::string const &text, int mode, int flags,
                                                    SQLVTWhereUsedMgr *whereUsed) {
   statement_.reset(SQLParse(text.c_str(), mode, treeData_.get()));
-  auto *parent = dynamic_cast<SQLVTUnaryNode *>(statement_.get());
-  while (parent != nullptr && dynamic_cast<SQLVTMultiJoin *>(parent->GetChild()) == nullptr)
-    parent = dynamic_cast<SQLVTUnaryNode *>(parent->GetChild());
-  if (parent == nullptr) throw std::logic_error("no FROM clause under the statement's nodes");
-  std::unique_ptr<SQLVTNode> from(parent->ExtractChild());
   scope_ = std::make_unique<SQLVTScope>();
-  std::unique_ptr<SQLVTNode> tree(from->MapColumnNamesToIds(scope_.get(), treeData_.get(), flags, nullptr, whereUsed));
-  static_cast<void>(from.release());  // replaced by the tree, which deleted it
-  return tree;
+  return ResolveFromClause(statement_.get(), treeData_.get(), scope_.get(), flags, whereUsed);
 }
 
 std::string FromClauseTest::ErrorOf(std::string const &text, int mode, int flags) {

@@ -11,6 +11,7 @@
 #include "from_clause_env.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_schema.h"
+#include "sql/validate/pt_reference.h"
 #include "sql/validate/pt_table_ref.h"
 #include "sql/validate/table_compnr_passes.h"
 #include "sql/validate/vt_table.h"
@@ -196,6 +197,21 @@ TEST_F(JoinTree, ErrorsOfTheReferences) {
        "42I91 REFERS TO predicates cannot be combined with a joined table or a derived table in the FROM clause"},
   };
   for (auto const &c : cases) EXPECT_EQ(ErrorOf(c.text), c.error) << c.text;
+}
+
+TEST(PTReference, ConstantOuterJoinsAreThoseFromConstantsThatDoNotSkip) {
+  struct {
+    int referring;
+    SQLUnrefMode mode;
+    bool constant;
+  } const cases[] = {
+      {-1, SQL_UNREF_CLEAR, true},  {-1, SQL_UNREF_SET_UNREF, true}, {-1, SQL_UNREF_SKIP, false},
+      {0, SQL_UNREF_CLEAR, false},  {2, SQL_UNREF_SKIP, false},
+  };
+  for (auto const &c : cases) {
+    SQLPTReference reference(c.referring, 1, nullptr, c.mode);
+    EXPECT_EQ(reference.IsConstantOuterJoin(), c.constant) << c.referring << " " << c.mode;
+  }
 }
 
 // ---- company-number restrictions ----

@@ -198,6 +198,25 @@ TEST_F(TableNode, RoleConditionsSitOnEveryLeafOfAJoinTree) {
                                       "ConstJoin", "Join"}));
 }
 
+TEST_F(TableNode, TheOptimiserHandsAJoinOfOneDriverToItsFetch) {
+  Roles({"exemp010:*:-", "exemp010:*:R:emp > 0", "exdep010:*:-", "exdep010:*:R:name <> 'x'"});
+  auto tree = Resolve("SELECT * FROM exemp010 e, exdep010 d WHERE e.dept REFERS TO d");
+  BindCompany(4);
+  std::unique_ptr<SQLExecTree> et(tree->CreateET());
+  SQLExecTree *optimized = et.release()->Optimize();
+  et.reset(optimized);
+  // One driver serves both tables: the join, with the role filters over its
+  // leaves, became one fetch leaf's query.
+  auto *fetch = dynamic_cast<SQLRSNetFetch *>(et.get());
+  ASSERT_NE(fetch, nullptr);
+  unsigned char const *bytes;
+  int length;
+  fetch->GetDescription().GetString(bytes, length);
+  std::string const description(reinterpret_cast<char const *>(bytes), static_cast<size_t>(length));
+  EXPECT_NE(description.find("exemp010"), std::string::npos);
+  EXPECT_NE(description.find("exdep010"), std::string::npos);
+}
+
 TEST_F(TableNode, IndexHints) {
   auto table = NewTable("exemp010", "e");  // three indexes
   auto hints = [](std::vector<int> numbers) {
