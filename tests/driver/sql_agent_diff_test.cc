@@ -32,6 +32,7 @@
 #include "dbc/zdb_trans.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/common/row_field.h"
+#include "sql/common/sql_parameter.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_schema.h"
 #include "sql/common/value_store.h"
@@ -49,7 +50,9 @@
 #include "sql/exec/sc_const.h"
 #include "sql/exec/sc_indexing.h"
 #include "sql/exec/sc_like.h"
+#include "sql/exec/sc_reinterpret_cast.h"
 #include "sql/exec/sc_scalar_subquery.h"
+#include "sql/exec/sc_simple_case.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/exec/sc_string_ops.h"
 #include "sql/exec/sc_subquery_cond.h"
@@ -229,6 +232,14 @@ class SqlAgentDiff : public testing::Test {
   }
 
   SQLRowSource *Leaf(int compnr) { return new SQLRSNetFetch("exemp010", compnr, nullptr); }
+  // A statement parameter bound to an integer; it lives as long as the test.
+  SQLParameter *Param(int value) {
+    params_.push_back(std::make_unique<SQLParameter>());
+    SQLParameter *p = params_.back().get();
+    p->SetType(SQL_INTEGER, 0, 1);
+    p->BindInteger(value);
+    return p;
+  }
 
   ScratchDir root_;
   DD_TABLE *table_ = nullptr;
@@ -237,6 +248,7 @@ class SqlAgentDiff : public testing::Test {
   unsigned char row_[DD_MAX_ROW_LENGTH] = {};
   SQLSchemaPtr schema_;
   int shipped_whole_ = 0;  // optimised trees that became one table leaf
+  std::vector<std::unique_ptr<SQLParameter>> params_;
 };
 
 struct Query {
@@ -401,6 +413,22 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
            auto *between = new SQLRSSCBetween(List1(Col(t, S)), List1(Int(k)), List1(Real(200.0)));
            return Project(new SQLRSFilter(t, new SQLRSSCAnd(new SQLRSSCAnd(arrays, first), between)),
                           {Col(t, E)});
+         }});
+    corpus.push_back(
+        {"SELECT emp, CASE dept WHEN 'A' THEN salary WHEN 'AB' THEN emp END, CAST(emp AS DATE) "
+         "WHERE name LIKE regexp AND emp >= ? (parameter k)" +
+             tag,
+         false, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           auto *clauses = new List<SQLRSSCSimpleCase::WhenClause *>;
+           clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("A"), Col(t, S)));
+           clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("AB"), Col(t, E)));
+           auto *kase = new SQLRSSCSimpleCase(Col(t, D), clauses, nullptr);
+           auto *like = new SQLRSSCLike(Col(t, N), Str("a.*"), nullptr, false);
+           auto *param = new SQLRSSCParameterRef(Param(k));
+           SQLRowSource *f =
+               new SQLRSFilter(t, new SQLRSSCAnd(like, Cmp(SQLRSSC_GREATER_THAN_OR_EQUAL, Col(t, E), param)));
+           return Project(f, {Col(t, E), kase, new SQLRSSCReinterpretCast(Col(t, E), SQL_DATE)});
          }});
   }
   int failures = 0;
