@@ -5,22 +5,23 @@
 #include "sql/validate/vtsc_row_value.h"
 #include "sql/validate/vtsc_support.h"
 
-SQLVTClearUnrefKey::SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *foreignKey)
-    : id_(id), foreignKey_(foreignKey) {}
+SQLVTClearUnrefKey::SQLVTClearUnrefKey(int id) : id_(id) {}
+
+SQLVTClearUnrefKey::SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *referring) : id_(id), referring_(referring) {}
 
 SQLVTClearUnrefKey::~SQLVTClearUnrefKey() = default;
 
 List<SQLRSSCValueExpr *> *SQLVTClearUnrefKey::CreateRS() const {
-  if (!foreignKey_) return new List<SQLRSSCValueExpr *>();
-  return foreignKey_->CreateRSValueExprList();
+  if (!referring_) return new List<SQLRSSCValueExpr *>();
+  return referring_->CreateRSValueExprList();
 }
 
 void SQLVTClearUnrefKey::Log() const {
   if (!SQLVTTracing()) return;
   SQLLogger &log = *SQLLogger::Instance();
   log << "ClearUnrefKey(" << id_ << ", ";
-  if (foreignKey_) {
-    foreignKey_->Log();
+  if (referring_) {
+    referring_->Log();
   } else {
     log << "NULL";
   }

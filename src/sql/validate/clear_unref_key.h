@@ -14,22 +14,25 @@ class SQLVTSCRowValueConstr;
 
 class SQLVTClearUnrefKey {
  public:
-  // Takes ownership of foreignKey (the referring columns; may be null).
-  explicit SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *foreignKey = nullptr);
+  explicit SQLVTClearUnrefKey(int id);
+  // With the referring row value of the reference (taken over), whose
+  // values the CLEAR/UNREF node tests.
+  SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *referring);
   SQLVTClearUnrefKey(SQLVTClearUnrefKey const &) = delete;
   SQLVTClearUnrefKey &operator=(SQLVTClearUnrefKey const &) = delete;
   virtual ~SQLVTClearUnrefKey();
 
   int GetId() const { return id_; }
-  SQLVTSCRowValueConstr *GetForeignKey() const { return foreignKey_.get(); }
+  // The referring row value; null for a key made without one.
+  SQLVTSCRowValueConstr *GetReferringRowValue() const { return referring_.get(); }
 
-  // A new list of the executable forms of the foreign-key expressions, in
-  // order (empty without a foreign key).
+  // A new list of the executable forms of the referring values, in order
+  // (empty without a row value).
   List<SQLRSSCValueExpr *> *CreateRS() const;
   // "ClearUnrefKey(" id ", " row value ")".
   void Log() const;
 
  private:
   int id_;  // columns with equal ids share the key
-  std::unique_ptr<SQLVTSCRowValueConstr> foreignKey_;
+  std::unique_ptr<SQLVTSCRowValueConstr> referring_;
 };
