@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "dbc/dd.h"
+#include "dbc/domain_check.h"
 
 namespace {
 
@@ -40,7 +43,7 @@ struct BenchRoot {
     fs::create_directories(dir / "dict");
     std::ofstream dom(dir / "dict" / "dqb.pd");
     dom << "D qbcode\n" << Kw("NAME", "qbcode") << Kw("TYPE", "s") << Kw("CLEN", "12");
-    dom << "D qbnum\n" << Kw("NAME", "qbnum") << Kw("TYPE", "l");
+    dom << "D qbnum\n" << Kw("NAME", "qbnum") << Kw("TYPE", "l") << Kw("RA", "1..1000000, 2000000");
     for (int t = 0; t < kTables; ++t) {
       char name[16];  // "qb" and six digits: kTables stays below a million
       std::snprintf(name, sizeof name, "qb%06d", t % 1000000);
@@ -114,5 +117,50 @@ void BM_CompareKeyTwoParts(benchmark::State &state) {
   for (auto _ : state) benchmark::DoNotOptimize(zdb_compare_key(ka.data(), kb.data(), key));
 }
 BENCHMARK(BM_CompareKeyTwoParts);
+
+// The domain check of a whole row (five texts without restrictions, five
+// numbers with a range), beside the same checks written out by hand.
+void BM_RowDomainCheck(benchmark::State &state) {
+  Root();
+  DD_TABLE *t = ddtable("qb001999");
+  std::vector<unsigned char> row(t->row_length);
+  fill_default_row(t, row.data());
+  std::vector<int> numbers;
+  for (int c = 1; c < 10; c += 2) {
+    DD_COLUMN *column = ddcolumn(("qb001999.col" + std::to_string(c)).c_str());
+    numbers.push_back(column->offset);
+    row[column->offset + 3] = static_cast<unsigned char>(c);
+  }
+  zdb_dd_check_set_enabled(1);
+  if (zdb_dd_check(t, row.data()) != 1) state.SkipWithError("row refused");
+  auto hand = [&] {
+    for (int offset : numbers) {
+      unsigned char const *p = row.data() + offset;
+      int32_t v = static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]);
+      if (v != 0 && !((v >= 1 && v <= 1000000) || v == 2000000)) return 0;
+    }
+    return 1;
+  };
+  constexpr int kBatch = 64;
+  double own = 0, anchor = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i) benchmark::DoNotOptimize(zdb_dd_check(t, row.data()));
+    auto t1 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i) {
+      benchmark::DoNotOptimize(hand());
+      benchmark::ClobberMemory();
+    }
+    auto t2 = std::chrono::steady_clock::now();
+    own += std::chrono::duration<double>(t1 - t0).count();
+    anchor += std::chrono::duration<double>(t2 - t1).count();
+  }
+  zdb_dd_check_set_enabled(0);
+  double calls = static_cast<double>(state.iterations()) * kBatch;
+  state.counters["own_ns"] = 1e9 * own / calls;
+  state.counters["anchor_ns"] = 1e9 * anchor / calls;
+  state.counters["ratio"] = own / anchor;
+}
+BENCHMARK(BM_RowDomainCheck);
 
 }  // namespace

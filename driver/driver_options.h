@@ -44,7 +44,8 @@ struct DriverFaults {
     static const std::string kDie = "--die-at-request=";
     for (auto it = args.begin(); it != args.end();) {
       if (it->rfind(kDie, 0) == 0) {
-        faults.die_at_request = static_cast<std::uint32_t>(std::strtoul(it->c_str() + kDie.size(), nullptr, 10));
+        const char *number = it->c_str() + kDie.size();
+        faults.die_at_request = static_cast<std::uint32_t>(std::strtoul(number, nullptr, 10));
       } else if (*it == "--cut-reply") {
         faults.cut_reply = true;
       } else {

@@ -56,7 +56,8 @@ void BindElement(sqlite3_stmt *stmt, int index, Kind kind, const std::uint8_t *p
     case Kind::kFloat: sqlite3_bind_double(stmt, index, float_out(p)); break;
     case Kind::kDouble: sqlite3_bind_double(stmt, index, double_out(p)); break;
     case Kind::kBytes:
-      sqlite3_bind_blob(stmt, index, p, static_cast<int>(size), SQLITE_TRANSIENT);
+      // The image outlives the step; the next use binds anew.
+      sqlite3_bind_blob(stmt, index, p, static_cast<int>(size), SQLITE_STATIC);
       break;
   }
 }
@@ -111,7 +112,7 @@ TableRows::TableRows(sqlite3 *db, const DdTableDesc &desc, int physical)
 }
 
 TableRows::~TableRows() {
-  for (sqlite3_stmt *stmt : {insert_, find_, replace_, delete_}) sqlite3_finalize(stmt);
+  for (sqlite3_stmt *stmt : {insert_, find_, replace_, delete_, count_}) sqlite3_finalize(stmt);
 }
 
 std::string TableRows::KeyOf(const std::uint8_t *image) const {
@@ -128,12 +129,7 @@ int TableRows::Fail(int number) {
   return number;
 }
 
-sqlite3_stmt *TableRows::Prepare(sqlite3_stmt **slot, const std::string &sql) {
-  if (*slot != nullptr) {
-    sqlite3_reset(*slot);
-    sqlite3_clear_bindings(*slot);
-    return *slot;
-  }
+sqlite3_stmt *TableRows::PrepareNew(sqlite3_stmt **slot, const std::string &sql) {
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, slot, nullptr) != SQLITE_OK) {
     error_ = sqlite3_errmsg(db_);
     sqlite3_finalize(*slot);
@@ -190,13 +186,14 @@ int TableRows::Step(sqlite3_stmt *stmt) {
 }
 
 int TableRows::Insert(const std::uint8_t *image) {
-  std::string names, marks;
-  for (const std::string &e : elements_) {
-    names += (names.empty() ? "" : ", ") + e;
-    marks += marks.empty() ? "?" : ", ?";
-  }
-  sqlite3_stmt *stmt =
-      Prepare(&insert_, "INSERT INTO " + table_ + " (" + names + ") VALUES (" + marks + ")");
+  sqlite3_stmt *stmt = Prepare(&insert_, [this] {
+    std::string names, marks;
+    for (const std::string &e : elements_) {
+      names += (names.empty() ? "" : ", ") + e;
+      marks += marks.empty() ? "?" : ", ?";
+    }
+    return "INSERT INTO " + table_ + " (" + names + ") VALUES (" + marks + ")";
+  });
   if (stmt == nullptr) return 215;
   BindImage(stmt, image, 1);
   return Step(stmt);
@@ -204,15 +201,17 @@ int TableRows::Insert(const std::uint8_t *image) {
 
 int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid) {
   if (!has_key() || key.size() != key_length_) return 102;
-  std::string names, where;
-  for (const std::string &e : elements_) names += ", " + e;
-  for (std::size_t p : key_columns_) {
-    std::size_t first = 0;  // the column's first SQLite element
-    for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
-    for (int e = 0; e < Elements(desc_.columns[p]); ++e)
-      where += (where.empty() ? "" : " AND ") + elements_[first + e] + " = ?";
-  }
-  sqlite3_stmt *stmt = Prepare(&find_, "SELECT rowid" + names + " FROM " + table_ + " WHERE " + where);
+  sqlite3_stmt *stmt = Prepare(&find_, [this] {
+    std::string names, where;
+    for (const std::string &e : elements_) names += ", " + e;
+    for (std::size_t p : key_columns_) {
+      std::size_t first = 0;  // the column's first SQLite element
+      for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
+      for (int e = 0; e < Elements(desc_.columns[p]); ++e)
+        where += (where.empty() ? "" : " AND ") + elements_[first + e] + " = ?";
+    }
+    return "SELECT rowid" + names + " FROM " + table_ + " WHERE " + where;
+  });
   if (stmt == nullptr) return 215;
   BindKey(stmt, key, 1);
   int rc = sqlite3_step(stmt);
@@ -235,9 +234,11 @@ int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sq
 }
 
 int TableRows::Replace(sqlite3_int64 rowid, const std::uint8_t *image) {
-  std::string sets;
-  for (const std::string &e : elements_) sets += (sets.empty() ? "" : ", ") + e + " = ?";
-  sqlite3_stmt *stmt = Prepare(&replace_, "UPDATE " + table_ + " SET " + sets + " WHERE rowid = ?");
+  sqlite3_stmt *stmt = Prepare(&replace_, [this] {
+    std::string sets;
+    for (const std::string &e : elements_) sets += (sets.empty() ? "" : ", ") + e + " = ?";
+    return "UPDATE " + table_ + " SET " + sets + " WHERE rowid = ?";
+  });
   if (stmt == nullptr) return 215;
   BindImage(stmt, image, 1);
   sqlite3_bind_int64(stmt, static_cast<int>(elements_.size()) + 1, rowid);
@@ -245,19 +246,19 @@ int TableRows::Replace(sqlite3_int64 rowid, const std::uint8_t *image) {
 }
 
 int TableRows::Delete(sqlite3_int64 rowid) {
-  sqlite3_stmt *stmt = Prepare(&delete_, "DELETE FROM " + table_ + " WHERE rowid = ?");
+  sqlite3_stmt *stmt = Prepare(&delete_, [this] { return "DELETE FROM " + table_ + " WHERE rowid = ?"; });
   if (stmt == nullptr) return 215;
   sqlite3_bind_int64(stmt, 1, rowid);
   return Step(stmt);
 }
 
 int TableRows::Count(std::uint32_t *count) {
-  sqlite3_stmt *stmt = nullptr;
-  if (Prepare(&stmt, "SELECT count(*) FROM " + table_) == nullptr) return 215;
+  sqlite3_stmt *stmt = Prepare(&count_, [this] { return "SELECT count(*) FROM " + table_; });
+  if (stmt == nullptr) return 215;
   int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW) *count = static_cast<std::uint32_t>(sqlite3_column_int64(stmt, 0));
   int number = rc == SQLITE_ROW ? 0 : Fail();
-  sqlite3_finalize(stmt);
+  sqlite3_reset(stmt);
   return number;
 }
 
@@ -269,7 +270,7 @@ int TableRows::Clear() {
 
 int TableRows::Drop() {
   // The kept statements name the table: they go with it.
-  for (sqlite3_stmt **stmt : {&insert_, &find_, &replace_, &delete_}) {
+  for (sqlite3_stmt **stmt : {&insert_, &find_, &replace_, &delete_, &count_}) {
     sqlite3_finalize(*stmt);
     *stmt = nullptr;
   }

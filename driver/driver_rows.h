@@ -48,7 +48,18 @@ class TableRows {
   const DdTableDesc &desc() const { return desc_; }
 
  private:
-  sqlite3_stmt *Prepare(sqlite3_stmt **slot, const std::string &sql);
+  // The statement of *slot, made from make() on first use and kept; later
+  // uses only reset it. Every use binds all its parameters again (images are
+  // bound without a copy), so old bindings never reach a step.
+  template <typename MakeSql>
+  sqlite3_stmt *Prepare(sqlite3_stmt **slot, MakeSql make) {
+    if (*slot != nullptr) {
+      sqlite3_reset(*slot);
+      return *slot;
+    }
+    return PrepareNew(slot, make());
+  }
+  sqlite3_stmt *PrepareNew(sqlite3_stmt **slot, const std::string &sql);
   int Fail(int number = 215);
   void BindImage(sqlite3_stmt *stmt, const std::uint8_t *image, int first);
   void BindKey(sqlite3_stmt *stmt, const std::string &key, int first);
@@ -68,6 +79,7 @@ class TableRows {
   sqlite3_stmt *find_ = nullptr;
   sqlite3_stmt *replace_ = nullptr;
   sqlite3_stmt *delete_ = nullptr;
+  sqlite3_stmt *count_ = nullptr;
 };
 
 // The image column list of a table whose name is one of `names` (compared

@@ -86,9 +86,13 @@ MOLVANE_API void reset_zdb_msg(void);
 
 /* The text of an error number ("Duplicate value" for 100; a generic text of
  * its hundred for a number without its own) and its short name ("duplicate
- * key"; null for a number without one). Static texts. */
+ * key"; null for a number without one). Static texts. docs/errors.md lists
+ * every number with its meaning. */
 MOLVANE_API const char *zdberrorstr(int err);
 MOLVANE_API const char *zdberrorname(int err);
+/* The error table's numbers in ascending order: the first number above
+ * `after`, or 0 past the last (zdberror_next(0) is the first). */
+MOLVANE_API int zdberror_next(int after);
 
 MOLVANE_EXTERN_C_END
 

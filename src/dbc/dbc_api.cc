@@ -17,6 +17,7 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/env.h"
 #include "platform/blat.h"
 #include "platform/log.h"
@@ -77,7 +78,8 @@ int zdb_start() {
 
 void zdb_set_profile_callback(void (*callback)(int)) { g_state.profile_callback = callback; }
 
-int zdb_init_api(const char *progname, const char *log_arg, int link, int locale_arg) {
+static int zdb_init_api_unguarded(const char *progname, const char *log_arg, int link,
+                                  int locale_arg) {
   log_set_progname(progname, log_arg);
   if (int rc = init_user(); rc != 0) return rc;
   blat_initiate();
@@ -91,7 +93,11 @@ int zdb_init_api(const char *progname, const char *log_arg, int link, int locale
   return 0;
 }
 
-int zdb_logon(const char *user) {
+int zdb_init_api(const char *progname, const char *log_arg, int link, int locale_arg) {
+  return zdb_api_call([&] { return zdb_init_api_unguarded(progname, log_arg, link, locale_arg); });
+}
+
+static int zdb_logon_unguarded(const char *user) {
   if (g_state.logged_on) {
     zdb_errno = ZE_ALREADY_LOGGED_ON;
     return -1;
@@ -126,6 +132,10 @@ int zdb_logon(const char *user) {
   g_state.logged_on = true;
   g_state.profile_callback = nullptr;
   return 0;
+}
+
+int zdb_logon(const char *user) {
+  return zdb_api_call([&] { return zdb_logon_unguarded(user); });
 }
 
 unsigned short zdb_get_physical_compnr(const char *table, int compnr) {

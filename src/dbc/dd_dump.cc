@@ -31,7 +31,8 @@ bool SplitDumpLines(const std::string &name, const char *keyword, DumpFile &dump
 }
 
 DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out) {
-  STREAM *s = qelt_sopen(logical_name.c_str(), "r");
+  StreamPtr stream(qelt_sopen(logical_name.c_str(), "r"));
+  STREAM *s = stream.get();
   if (s == nullptr) return DumpRead::kMissing;
   char physical[1024] = "";
   get_last_exploded_fname(physical, sizeof physical);
@@ -55,7 +56,7 @@ DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile
     }
     out.text.append(buf, n);
   }
-  sclose(s);
+  stream.reset();
   return ok && SplitDumpLines(out.physical_name, keyword, out) ? DumpRead::kOk : DumpRead::kBroken;
 }
 

@@ -45,9 +45,8 @@ void *RecordPool::Allocate(size_t size) {
   return p;
 }
 
-void RecordPool::MoveInto(RecordPool &target) {
-  for (auto &b : blocks_) target.blocks_.insert(target.blocks_.begin(), std::move(b));
-  blocks_.clear();
+void RecordPool::MoveInto(RecordPool &target) noexcept {
+  target.blocks_.splice(target.blocks_.begin(), blocks_);
   free_ = nullptr;
   left_ = 0;
 }

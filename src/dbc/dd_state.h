@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <list>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -18,10 +19,12 @@ namespace molvane::dd {
 class RecordPool {
  public:
   void *Allocate(size_t size);  // zero-filled, 16-byte aligned
-  void MoveInto(RecordPool &target);
+  // Hands every block to target without allocating (it runs in a
+  // destructor); target keeps allocating from its own last block.
+  void MoveInto(RecordPool &target) noexcept;
 
  private:
-  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::list<std::unique_ptr<std::byte[]>> blocks_;  // a list: blocks move by splicing
   std::byte *free_ = nullptr;
   size_t left_ = 0;
 };

@@ -168,29 +168,46 @@ bool AllBlank(const std::vector<TssChar> &chars) {
   return true;
 }
 
-// Single-byte text: every byte up to the first NUL is one character.
+// Single-byte text: every byte up to the first NUL is one character. Nothing
+// is allocated unless a range test needs the text terminated beyond the
+// stack buffer.
 int CheckString(const DD_COLUMN *column, const unsigned char *value, int length) {
-  // The case tests read a TSS character; each byte is handed over alone.
-  const std::string copy(reinterpret_cast<const char *>(value), static_cast<std::size_t>(length));
-  std::string singles;
-  const std::size_t n = strnlen(copy.c_str(), copy.size());
-  singles.reserve(2 * n);
-  for (std::size_t i = 0; i < n; ++i) {
-    singles.push_back(copy[i]);
-    singles.push_back('\0');
-  }
-  std::vector<TssChar> chars;
-  chars.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) chars.push_back({singles.data() + 2 * i, 1});
-
-  if (AllBlank(chars)) return MustFill(column) ? FailText(column, DDC_FILL, value, length) : DDC_OK;
+  const std::size_t n = strnlen(reinterpret_cast<const char *>(value), static_cast<std::size_t>(length));
+  std::size_t first = 0;
+  while (first < n && value[first] == ' ') ++first;
+  if (first == n) return MustFill(column) ? FailText(column, DDC_FILL, value, length) : DDC_OK;
   const YY_EXPR *range = Range(column->domain);
-  if (range != nullptr && !yy_b_express(range, YY_STRING, copy.c_str()))
-    return FailText(column, DDC_RANG, value, length);
-  auto in_set = [](const char *set, const TssChar &ch) {
-    return InByteSet(set, static_cast<unsigned char>(*ch.p));
-  };
-  return CheckCharacters(column, chars, in_set, value, length);
+  if (range != nullptr) {
+    char small[256];
+    std::string large;
+    const char *text = small;
+    if (n < sizeof small) {
+      std::memcpy(small, value, n);
+      small[n] = '\0';
+    } else {
+      large.assign(reinterpret_cast<const char *>(value), n);
+      text = large.c_str();
+    }
+    if (!yy_b_express(range, YY_STRING, text)) return FailText(column, DDC_RANG, value, length);
+  }
+  const DD_DOMAIN *domain = column->domain;
+  const CharSets sets = Sets(domain);
+  const int conversion = Conversion(domain);
+  if (sets.illegal[0] == '\0' && sets.legal[0] == '\0' && conversion == 0) return DDC_OK;
+  for (std::size_t i = 0; i < n; ++i)
+    if (InByteSet(sets.illegal, value[i])) return FailText(column, DDC_ILCH, value, length);
+  if (sets.legal[0] != '\0') {
+    for (std::size_t i = 0; i < n; ++i)
+      if (value[i] != ' ' && !InByteSet(sets.legal, value[i])) return FailText(column, DDC_LECH, value, length);
+  }
+  // The case tests read a TSS character; each byte is handed over alone.
+  for (std::size_t i = 0; i < n && conversion != 0; ++i) {
+    const char one[2] = {static_cast<char>(value[i]), '\0'};
+    const TssChar ch{one, 1};
+    if (conversion == 'u' ? TssIsLower(one) && !ExemptFromUpper(ch) : TssIsUpper(one) != 0)
+      return FailText(column, conversion == 'u' ? DDC_CONV_U : DDC_CONV_L, value, length);
+  }
+  return DDC_OK;
 }
 
 // TSS text: characters of 1 or 4 bytes, as many whole ones as the length holds.

@@ -1,8 +1,11 @@
 // The process-wide request block, receive buffer and SQL packet buffer.
 #include "dbc/request_block.h"
 
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -25,7 +28,19 @@ ZDB_REQUEST &dbc_request() { return g_request; }
 unsigned char *dbc_recv_buf() { return g_recv_buf; }
 
 void dbc_request_prepare(int code) {
-  g_request = ZDB_REQUEST{};
+  static_assert(std::is_trivially_copyable_v<ZDB_REQUEST> && std::is_standard_layout_v<ZDB_REQUEST>);
+  static const ZDB_REQUEST kEmpty{};
+  if (code == ALTER_TABLE) {
+    g_request = kEmpty;
+  } else {
+    // The alter request's row and dictionary entries (kilobytes) are written
+    // and read by that request only: the others leave them alone.
+    constexpr std::size_t kHead = offsetof(ZDB_REQUEST, alter.row);
+    std::memcpy(static_cast<void *>(&g_request), &kEmpty, kHead);
+    g_request.alter.dd_count = 0;
+    g_request.alter.result = 0;
+    g_request.dd_list = kEmpty.dd_list;
+  }
   g_request.code = code;
 }
 

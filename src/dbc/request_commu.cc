@@ -13,10 +13,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 #include <molvane/zdb.h>
 
 #include "dbc/request_block.h"
+#include "dbc/request_wire.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
@@ -43,19 +45,33 @@ int fail_step() {
   return -1;
 }
 
-// A failed step whose stream is in error: a request half written, or a reply
-// cut short or refused before its end. The driver's streams are out of step,
-// so they are closed rather than read on: every later request to the driver
-// fails with the communication error instead of taking leftovers for a reply.
-int fail_and_close_on_stream_error(ZDB_SERVER *server, int slot) {
-  if (stream_error(server->in) || stream_error(server->out)) {
-    log_mesg(__FILE__, __LINE__, "Request", 0,
-             "%s: driver streams out of step, connection to the driver closed",
-             dbc_request_name(slot));
-    zdb_close_server_streams(server);
-    zdb_errno = ZE_COMMUNICATION;
+// A failed step that leaves the driver's streams out of step: a request half
+// sent, or a reply cut short or refused before its end. The streams are
+// closed rather than read on: every later request to the driver fails with
+// the communication error instead of taking leftovers for a reply.
+int fail_and_close(ZDB_SERVER *server, int slot) {
+  log_mesg(__FILE__, __LINE__, "Request", 0,
+           "%s: driver streams out of step, connection to the driver closed",
+           dbc_request_name(slot));
+  zdb_close_server_streams(server);
+  zdb_errno = ZE_COMMUNICATION;
+  return -1;
+}
+
+// Runs a writer or reader; memory that runs out on the way is its failure
+// with 501 (the caller then deals with the stream it left behind).
+int call_step(int (*step)(ZDB_REQUEST *, STREAM *), ZDB_REQUEST *req, STREAM *stream) {
+  try {
+    return step(req, stream);
+  } catch (const std::bad_alloc &) {
+    zdb_errno = ZE_MEMORY;
     return -1;
   }
+}
+
+// A failed step: the streams are closed when one of them is in error.
+int fail_and_close_on_stream_error(ZDB_SERVER *server, int slot) {
+  if (stream_error(server->in) || stream_error(server->out)) return fail_and_close(server, slot);
   return fail_step();
 }
 
@@ -80,13 +96,33 @@ int zdb_commu(ZDB_SERVER *server) {
   if (tracing()) std::fprintf(stderr, "-> %s\n", dbc_request_name(slot));
 
   zdb_errno = 0;
-  if (g_writers[slot](req, server->out) != 0 || sflush(server->out) != 0)
-    return fail_and_close_on_stream_error(server, slot);
+  const long start = stream_stell(server->out);
+  if (call_step(g_writers[slot], req, server->out) != 0) {
+    // A request abandoned half written (out of memory, a refused field)
+    // must not reach the driver ahead of the next one: its bytes are taken
+    // back, or the connection is closed when some went out already.
+    const long written = stream_stell(server->out) - start;
+    if (!stream_error(server->out) &&
+        (written <= 0 || stream_unwrite(server->out, static_cast<std::size_t>(written)) == 0))
+      return fail_step();
+    const int error = zdb_errno;
+    fail_and_close(server, slot);
+    if (error != 0) zdb_errno = error;
+    return -1;
+  }
+  if (sflush(server->out) != 0) return fail_and_close_on_stream_error(server, slot);
 
   CHKPNT_TIMER timer{};
   ChkpntStart(&timer);
   if (ipc_process_request(server->out) != 0) return fail_and_close_on_stream_error(server, slot);
-  if (g_readers[slot](req, server->in) != 0) return fail_and_close_on_stream_error(server, slot);
+  if (call_step(g_readers[slot], req, server->in) != 0) {
+    // A reader that ran out of memory stopped inside its reply.
+    if (zdb_errno == ZE_MEMORY) wire_abandon(server->in);
+    const int error = zdb_errno;
+    fail_and_close_on_stream_error(server, slot);
+    if (error == ZE_MEMORY) zdb_errno = error;
+    return -1;
+  }
   ChkpntStop(&timer, checkpoint_file(), "DBC request type %2d: retval = %d", slot, req->retval);
 
   if (tracing()) std::fprintf(stderr, "<- %s retval %d\n", dbc_request_name(slot), req->retval);

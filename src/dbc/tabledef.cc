@@ -78,7 +78,8 @@ bool ReadAll(STREAM *stream, std::string *text) {
 TD_FILE *LocalFile() {
   State &state = TheState();
   if (state.local != nullptr) return state.local;
-  STREAM *stream = open_zuv_file("lib/tabledef%s", get_release());
+  StreamPtr owned(open_zuv_file("lib/tabledef%s", get_release()));
+  STREAM *stream = owned.get();
   if (stream == nullptr) {
     int error = errno;
     std::string name = std::string(get_zuv()) + "/lib/tabledef" + get_release();
@@ -90,7 +91,7 @@ TD_FILE *LocalFile() {
   get_last_exploded_fname(physical, sizeof physical);
   if (const char *bang = std::strchr(physical, '!')) file.host.assign(physical, static_cast<size_t>(bang - physical));
   bool ok = ReadAll(stream, &file.text);
-  sclose(stream);
+  owned.reset();
   if (!ok) {
     state.files.pop_back();
     return nullptr;
@@ -105,7 +106,8 @@ TD_FILE *IncludedFile(SERVER_REC *server) {
   if (server->included != nullptr) return server->included;
   if (server->type & kServerIncludeFailed) return nullptr;
   std::string name = std::string(server->name) + "!${ZUV}/lib/tabledef" + get_release();
-  STREAM *stream = qelt_sopen(name.c_str(), "rt");
+  StreamPtr owned(qelt_sopen(name.c_str(), "rt"));
+  STREAM *stream = owned.get();
   if (stream == nullptr) {
     log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d", name.c_str(), errno);
     server->type |= kServerIncludeFailed;
@@ -114,7 +116,7 @@ TD_FILE *IncludedFile(SERVER_REC *server) {
   TD_FILE &file = TheState().files.emplace_back();
   file.host = server->name;
   bool ok = ReadAll(stream, &file.text);
-  sclose(stream);
+  owned.reset();
   if (!ok) {
     TheState().files.pop_back();
     server->type |= kServerIncludeFailed;

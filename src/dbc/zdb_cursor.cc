@@ -13,6 +13,7 @@
 #include "dbc/dd.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -55,8 +56,8 @@ ZDB_BIND field_bind(const ZDB_BIND &bind) {
 
 }  // namespace
 
-int zdb_open(ZDB_CURSOR **result, const char *table_name, int compnr, void *binds, int count,
-             int trans_id) {
+static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int compnr,
+                              void *binds, int count, int trans_id) {
   if (result != nullptr) *result = nullptr;
   if (table_name == nullptr || table_name[0] == '\0') {
     zdb_error(ZE_ILLEGAL_STATE);
@@ -111,7 +112,13 @@ int zdb_open(ZDB_CURSOR **result, const char *table_name, int compnr, void *bind
   return 0;
 }
 
-int zdb_close(ZDB_CURSOR *cursor) {
+int zdb_open(ZDB_CURSOR **result, const char *table_name, int compnr, void *binds, int count,
+             int trans_id) {
+  return zdb_api_call(
+      [&] { return zdb_open_unguarded(result, table_name, compnr, binds, count, trans_id); });
+}
+
+static int zdb_close_unguarded(ZDB_CURSOR *cursor) {
   if (cursor == nullptr) {
     zdb_error(ZE_BAD_CURSOR);
     return -1;
@@ -128,6 +135,10 @@ int zdb_close(ZDB_CURSOR *cursor) {
   delete[] cursor->binds;
   delete cursor;
   return 0;
+}
+
+int zdb_close(ZDB_CURSOR *cursor) {
+  return zdb_api_call([&] { return zdb_close_unguarded(cursor); });
 }
 
 int zdb_set_default_compnr(ZDB_CURSOR *cursor, int compnr) {

@@ -23,6 +23,7 @@
 #include "dbc/zdb_exec.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/blat.h"
 #include "platform/log.h"
 
@@ -217,7 +218,7 @@ int mark_table_touched(ZDB_TABLE_SESSION *tsession, int close_handles) {
   return close_handles ? break_set_reads(tsession) : 0;
 }
 
-int zdb_exec_db(int action, int trans_id) {
+static int zdb_exec_db_unguarded(int action, int trans_id) {
   reset_zdb_msg();
   if (zdb_start() != 0) return -1;
   ZDB_TRANS *trans = nullptr;
@@ -230,7 +231,11 @@ int zdb_exec_db(int action, int trans_id) {
   return TransactionAction(trans, action).Run();
 }
 
-int zdb_flush(int trans_id) {
+int zdb_exec_db(int action, int trans_id) {
+  return zdb_api_call([&] { return zdb_exec_db_unguarded(action, trans_id); });
+}
+
+static int zdb_flush_unguarded(int trans_id) {
   if (zdb_start() != 0) return -1;
   ZDB_TRANS *trans = nullptr;
   int found = find_trans(trans_id, &trans);
@@ -238,7 +243,11 @@ int zdb_flush(int trans_id) {
   return flush_updates(trans->sessions) != 0 ? -1 : 0;
 }
 
-int zdb_exec_transaction(int code, const char *text, int length, int trans_id) {
+int zdb_flush(int trans_id) {
+  return zdb_api_call([&] { return zdb_flush_unguarded(trans_id); });
+}
+
+static int zdb_exec_transaction_unguarded(int code, const char *text, int length, int trans_id) {
   ZDB_TRANS *trans = nullptr;
   int found = find_trans(trans_id, &trans);
   if (found <= 0) return found;
@@ -250,7 +259,11 @@ int zdb_exec_transaction(int code, const char *text, int length, int trans_id) {
   return 0;
 }
 
-int zdb_exec_server(int code, const char *text, int length, int trans_id) {
+int zdb_exec_transaction(int code, const char *text, int length, int trans_id) {
+  return zdb_api_call([&] { return zdb_exec_transaction_unguarded(code, text, length, trans_id); });
+}
+
+static int zdb_exec_server_unguarded(int code, const char *text, int length, int trans_id) {
   if (zdb_start() != 0) return -1;
   ZDB_TRANS *trans = nullptr;
   int found = find_trans(trans_id, &trans);
@@ -266,4 +279,8 @@ int zdb_exec_server(int code, const char *text, int length, int trans_id) {
     if (zdb_do_exec_server(server, static_cast<std::uint32_t>(code), &msg, &len) != 0) return -1;
   }
   return 0;
+}
+
+int zdb_exec_server(int code, const char *text, int length, int trans_id) {
+  return zdb_api_call([&] { return zdb_exec_server_unguarded(code, text, length, trans_id); });
 }

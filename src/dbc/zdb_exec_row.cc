@@ -25,6 +25,7 @@
 #include "dbc/zdb_exec.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -300,7 +301,7 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
   return 0;
 }
 
-int zdb_exec_row(ZDB_CURSOR *cursor, int action, int flags, int compnr) {
+static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int compnr) {
   reset_zdb_msg();
   if (cursor == nullptr) {
     zdb_error(ZE_BAD_CURSOR);
@@ -330,6 +331,10 @@ int zdb_exec_row(ZDB_CURSOR *cursor, int action, int flags, int compnr) {
   }
   put_compnr_in_bind(cursor, number);
   return result;
+}
+
+int zdb_exec_row(ZDB_CURSOR *cursor, int action, int flags, int compnr) {
+  return zdb_api_call([&] { return zdb_exec_row_unguarded(cursor, action, flags, compnr); });
 }
 
 namespace {

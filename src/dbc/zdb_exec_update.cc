@@ -95,7 +95,14 @@ RDS *update_set(ZDB_UPDATE_HOLDER *holder, const DD_TABLE *table) {
   int count = 0;
   RDS *rds = rds_open_update_actions(table, &map, &count);
   if (rds == nullptr) return nullptr;
-  if (layout_of(table, rds, map) == nullptr) {
+  const UpdateLayout *layout = nullptr;
+  try {
+    layout = layout_of(table, rds, map);
+  } catch (...) {  // memory ran out: the set goes with the failure
+    rds_close(rds);
+    throw;
+  }
+  if (layout == nullptr) {
     rds_close(rds);
     return nullptr;
   }

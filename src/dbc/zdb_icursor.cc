@@ -257,41 +257,50 @@ ZDB_INTERNAL_CURSOR *open_internal(ZDB_CURSOR *cursor, int compnr) {
   ++company->updates->refs;
 
   ZDB_INTERNAL_CURSOR *main = nullptr;
-  for (int g = td.nr_server - 1; g >= 0; --g) {
-    ZDB_TABLE_SESSION *ts = table_session_for(key, cursor->trans, td.server[g]);
-    if (ts == nullptr) {
-      free_company_chain(company.release(), main);
-      return nullptr;
+  ZDB_INTERNAL_CURSOR *head = nullptr;
+  // Memory that runs out half way (an attachment, the row buffer) leaves
+  // no internal cursor on a table session's list and no holder behind.
+  try {
+    for (int g = td.nr_server - 1; g >= 0; --g) {
+      ZDB_TABLE_SESSION *ts = table_session_for(key, cursor->trans, td.server[g]);
+      if (ts == nullptr) {
+        free_company_chain(company.release(), main);
+        return nullptr;
+      }
+      if (ZDB_INTERNAL_CURSOR *waiting = waiting_chain(ts, compnr)) {
+        free_company_chain(company.release(), main);
+        return revive(waiting, cursor);
+      }
+      auto *ic = new (std::nothrow) ZDB_INTERNAL_CURSOR;
+      if (ic == nullptr) {
+        zdb_error(ZE_MEMORY);
+        free_company_chain(company.release(), main);
+        return nullptr;
+      }
+      ic->tsession = ts;
+      ic->company = company.get();
+      ic->cursor = cursor;
+      ic->next_in_ts = ts->open;
+      ts->open = ic;
+      ZDB_INTERNAL_CURSOR *&chain = is_audit(ts) ? company->audit : main;
+      ic->next_in_chain = chain;
+      chain = ic;
     }
-    if (ZDB_INTERNAL_CURSOR *waiting = waiting_chain(ts, compnr)) {
-      free_company_chain(company.release(), main);
-      return revive(waiting, cursor);
-    }
-    auto *ic = new (std::nothrow) ZDB_INTERNAL_CURSOR;
-    if (ic == nullptr) {
-      zdb_error(ZE_MEMORY);
-      free_company_chain(company.release(), main);
-      return nullptr;
-    }
-    ic->tsession = ts;
-    ic->company = company.get();
-    ic->cursor = cursor;
-    ic->next_in_ts = ts->open;
-    ts->open = ic;
-    ZDB_INTERNAL_CURSOR *&chain = is_audit(ts) ? company->audit : main;
-    ic->next_in_chain = chain;
-    chain = ic;
+    head = chain_head(company.get(), main);
+    if (head->tsession->key->table != table)
+      log_mesg(__FILE__, __LINE__, "Wrong table", 0,
+               "Internal cursor of %s on a table session of %s", table->name,
+               head->tsession->key->table->name);
+    // Room for the whole row, with _dlock and _compnr behind the columns.
+    company->row.assign(table->row_length, 0);
+    company->read = choose_read(main, td.nr_server);
+    company->binds = cursor->binds;
+    company->bind_count = cursor->bind_count;
+    company->head = head;
+  } catch (...) {
+    if (company) free_company_chain(company.release(), main);
+    throw;
   }
-  ZDB_INTERNAL_CURSOR *head = chain_head(company.get(), main);
-  if (head->tsession->key->table != table)
-    log_mesg(__FILE__, __LINE__, "Wrong table", 0, "Internal cursor of %s on a table session of %s",
-             table->name, head->tsession->key->table->name);
-  // Room for the whole row, with _dlock and _compnr behind the columns.
-  company->row.assign(table->row_length, 0);
-  company->read = choose_read(main, td.nr_server);
-  company->binds = cursor->binds;
-  company->bind_count = cursor->bind_count;
-  company->head = head;
   company.release();
   return head;
 }

@@ -9,6 +9,7 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/env.h"
 #include "platform/log.h"
 
@@ -75,7 +76,7 @@ int release_server(ZDB_SERVER *server) {
 
 }  // namespace
 
-int zdb_logoff(void) {
+static int zdb_logoff_unguarded(void) {
   if (zdb_start() != 0) return -1;
   DBC_STATE &state = dbc_state();
   while (ZDB_TRANS *trans = state.trans_list) {
@@ -104,6 +105,10 @@ int zdb_logoff(void) {
     if (release_server(server) != 0) return -1;
   }
   return 0;
+}
+
+int zdb_logoff(void) {
+  return zdb_api_call([&] { return zdb_logoff_unguarded(); });
 }
 
 int zdb_schedule() {

@@ -68,12 +68,40 @@ ZDB_SESSION *get_new_zdb_session(ZDB_SERVER *server, ZDB_TRANS *trans, int) {
   return session;
 }
 
+namespace {
+
+// A driver record that has not joined the driver list: its streams are
+// closed and it is freed when the scope is left without Release, also by an
+// exception (memory running out in the middle of an attachment).
+class PendingServer {
+ public:
+  explicit PendingServer(ZDB_SERVER *server) : server_(server) {}
+  ~PendingServer() {
+    if (server_ == nullptr) return;
+    zdb_close_server_streams(server_);
+    delete server_;
+  }
+  PendingServer(const PendingServer &) = delete;
+  PendingServer &operator=(const PendingServer &) = delete;
+  ZDB_SERVER *Release() {
+    ZDB_SERVER *server = server_;
+    server_ = nullptr;
+    return server;
+  }
+
+ private:
+  ZDB_SERVER *server_;
+};
+
+}  // namespace
+
 ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans, int attach) {
   auto *server = new (std::nothrow) ZDB_SERVER;
   if (server == nullptr) {
     zdb_error(ZE_MEMORY);
     return nullptr;
   }
+  PendingServer pending(server);
   server->number = ++g_server_numbers;
   server->spec_list = group;
   int first_error = 0;
@@ -92,7 +120,7 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
     }
     if (ZDB_SESSION *session = get_new_zdb_session(server, trans, attach)) {
       server->next = dbc_state().server_list;
-      dbc_state().server_list = server;
+      dbc_state().server_list = pending.Release();
       blat_proc_new_server(server);
       return session;
     }
@@ -103,7 +131,6 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
     if (zdb_detach_server(server) != 0) zdb_close_server_streams(server);
     zdb_errno = error;
   }
-  delete server;
   zdb_errno = first_error != 0 ? first_error : ZE_NO_DRIVER;
   return nullptr;
 }

@@ -18,6 +18,7 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_exec.h"
 #include "dbc/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -102,7 +103,7 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
   return 0;
 }
 
-int zdb_exec_table(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
+static int zdb_exec_table_unguarded(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
   reset_zdb_msg();
   if (cursor == nullptr) {
     zdb_error(ZE_BAD_CURSOR);
@@ -142,4 +143,8 @@ int zdb_exec_table(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
     put_back();
   }
   return result;
+}
+
+int zdb_exec_table(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
+  return zdb_api_call([&] { return zdb_exec_table_unguarded(cursor, action, argument, compnr); });
 }

@@ -18,6 +18,7 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
 #include "dbc/zdb_server.h"
+#include "dbc/zdb_guard.h"
 #include "platform/blat.h"
 #include "platform/log.h"
 
@@ -90,7 +91,7 @@ int zdb_set_default_query_timeout(int id, int seconds) {
   return 0;
 }
 
-int zdb_start_session(const char *name) {
+static int zdb_start_session_unguarded(const char *name) {
   DBC_STATE &state = dbc_state();
   if (name == nullptr) name = "";
   ZDB_TRANS *trans = nullptr;
@@ -143,7 +144,11 @@ int zdb_start_session(const char *name) {
   return trans->id;
 }
 
-int zdb_stop_session(int id) {
+int zdb_start_session(const char *name) {
+  return zdb_api_call([&] { return zdb_start_session_unguarded(name); });
+}
+
+static int zdb_stop_session_unguarded(int id) {
   ZDB_TRANS *trans;
   if (zdb_get_trans(id, &trans) == 1) {
     log_mesg(__FILE__, __LINE__, "Invalid transaction", 0, "Invalid transaction id %d specified.",
@@ -156,4 +161,8 @@ int zdb_stop_session(int id) {
   SQLOnCloseSession(static_cast<unsigned long>(id));
   if (blat_sessions_on()) blat_sess_stop(id);
   return 0;
+}
+
+int zdb_stop_session(int id) {
+  return zdb_api_call([&] { return zdb_stop_session_unguarded(id); });
 }

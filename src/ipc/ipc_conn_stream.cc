@@ -158,16 +158,16 @@ int IPC_CONNECT::Process() {
 int ipc_make_streams(std::unique_ptr<IPC_CONNECT> conn, const std::string &name,
                      const std::string &host, STREAM **streams) {
   std::shared_ptr<IPC_CONNECT> shared(std::move(conn));
-  STREAM *in = MakeSide(shared, false, name, host);
+  StreamPtr in(MakeSide(shared, false, name, host));  // closed should the output side throw
   STREAM *out = in != nullptr ? MakeSide(shared, true, name, host) : nullptr;
   if (out == nullptr) {
-    if (in != nullptr) sclose(in);
+    in.reset();
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
              "no memory for the streams of driver %s", name.c_str());
     errno = ENOMEM;
     return -1;
   }
-  streams[0] = in;
+  streams[0] = in.release();
   streams[1] = out;
   return 0;
 }

@@ -334,10 +334,10 @@ STREAM *qelt_sopen(const char *name, const char *mode) {
     } else if (!alt.valid) {
       err = ENOENT;
     } else {
-      STREAM *s = OpenLocal(alt.path, m);
+      StreamPtr s(OpenLocal(alt.path, m));
       if (s != nullptr) {
-        fname_set_last(alt.path);
-        return s;
+        fname_set_last(alt.path);  // may run out of memory: s is closed then
+        return s.release();
       }
       err = errno;
     }
@@ -437,6 +437,14 @@ long sread_blok(void *buffer, size_t count, STREAM *stream) {
 }
 
 long swrite_blok(const void *bytes, size_t count, STREAM *stream) {
+  // The common case, a few bytes of a request: room in the write buffer and
+  // nothing read ahead, so that the bytes only join the buffer.
+  if (stream != nullptr && bytes != nullptr && stream->wbuf != nullptr && stream->rend == 0 &&
+      count < stream->bufsize - stream->wlen && stream->ops->write != nullptr) {
+    std::memcpy(stream->wbuf + stream->wlen, bytes, count);
+    stream->wlen += count;
+    return static_cast<long>(count);
+  }
   if (stream == nullptr || (bytes == nullptr && count > 0)) {
     errno = EINVAL;
     return -1;
@@ -501,6 +509,12 @@ long stream_stell(STREAM *stream) {
     return -1;
   }
   return LogicalPosition(stream);
+}
+
+int stream_unwrite(STREAM *stream, size_t count) {
+  if (stream == nullptr || count > stream->wlen) return -1;
+  stream->wlen -= count;
+  return 0;
 }
 
 char *sgets(char *buffer, int size, STREAM *stream) {

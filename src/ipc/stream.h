@@ -151,6 +151,10 @@ long sseek(STREAM *stream, long offset, int whence);
 // The current byte position, counting buffered data (bytes written but not
 // yet flushed are counted, read-ahead not consumed is not).
 long stream_stell(STREAM *stream);
+// Takes back the last `count` bytes written when they are all still in the
+// write buffer (a record abandoned half written never reaches the object):
+// 0, or -1 when some of them were flushed already.
+int stream_unwrite(STREAM *stream, size_t count);
 // Reads one line into buffer (size bytes with the NUL): the newline is not
 // kept. The buffer, or null at the end of the data or on error. A line
 // longer than size - 1 is an error (logged, errno EOVERFLOW, the rest of
@@ -171,4 +175,17 @@ void stream_clearerr(STREAM *stream);
 
 #ifdef __cplusplus
 }
+#endif
+
+#ifdef __cplusplus
+#include <memory>
+
+// Owns a stream: closes it when the owner goes, also when an exception
+// (memory running out) leaves the scope.
+struct StreamCloser {
+  void operator()(STREAM *stream) const {
+    if (stream != nullptr) sclose(stream);
+  }
+};
+using StreamPtr = std::unique_ptr<STREAM, StreamCloser>;
 #endif

@@ -62,7 +62,13 @@ void Unlink(BlockHeader *h) {
   h->prev = h->next = nullptr;
 }
 
+mal_failure_hook_fn g_failure_hook = nullptr;
+
 void *Allocate(size_t size, bool zero, int id) {
+  if (g_failure_hook != nullptr && g_failure_hook(size) != 0) {
+    errno = ENOMEM;
+    return nullptr;
+  }
   auto it = Reg().ids.find(id);
   if (it == Reg().ids.end()) {
     errno = EINVAL;
@@ -92,6 +98,8 @@ void *Allocate(size_t size, bool zero, int id) {
 }  // namespace
 
 extern "C" {
+
+void mal_set_failure_hook(mal_failure_hook_fn hook) { g_failure_hook = hook; }
 
 void *mal_allocater(size_t size, int flags, int alloc_id, MAL_POOL *pool) {
   int id = 0;

@@ -56,6 +56,12 @@ int mal_free_id(int alloc_id);
 // or null.
 void *mal_new_entry(MAL_POOL *pool);
 
+// Test aid: a function asked before every allocation of this allocator;
+// non-zero makes that allocation fail as if memory ran out (ENOMEM), so
+// that tests reach the out-of-memory paths. Null removes it.
+typedef int (*mal_failure_hook_fn)(size_t size);
+void mal_set_failure_hook(mal_failure_hook_fn hook);
+
 #ifdef __cplusplus
 }
 #endif

@@ -9,6 +9,7 @@
 #define MOLVANE_PLATFORM_YY_RANGE_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/yy_expr.h"
 
@@ -16,6 +17,11 @@ namespace yy {
 
 inline constexpr uint32_t kExprMagic = 0x59524E47;  // "YRNG"
 inline constexpr uint32_t kOwnedByLibrary = 1;      // header flag: yy_free_express frees it
+// Header flag: for an INTEGER subject the expression is the union of the
+// closed intervals at the end of the block: count pairs {low, high} of
+// int32_t, in ascending order, then the count as a uint32_t and 4 bytes of
+// padding (see expr_intervals).
+inline constexpr uint32_t kIntervals = 2;
 
 enum class Op : uint8_t {
   kIntConst,   // ival
@@ -74,6 +80,12 @@ inline const int32_t *expr_list(const YY_EXPR *e) {
 }
 inline const char *expr_pool(const YY_EXPR *e) {
   return reinterpret_cast<const char *>(e) + e->pool_off;
+}
+// The interval table of a block with kIntervals: its pairs and their count.
+inline const unsigned char *expr_intervals(const YY_EXPR *e, uint32_t *count) {
+  const unsigned char *end = reinterpret_cast<const unsigned char *>(e) + e->size - 8;
+  std::memcpy(count, end, sizeof *count);
+  return end - size_t{*count} * 8;
 }
 
 }  // namespace yy

@@ -217,6 +217,11 @@ class Parser {
     size_t list_off = sizeof(YY_EXPR) + nodes_bytes;
     size_t pool_off = list_off + lists_.size() * sizeof(int32_t);
     size_t size = pool_off + pool_.size();
+    // An INTEGER subject's test as a union of intervals, when it is one.
+    Intervals intervals;
+    bool has_intervals = intervals_of(root_, &intervals) && intervals.size() <= kMaxIntervals;
+    size_t intervals_off = (size + 7) & ~size_t{7};
+    if (has_intervals) size = intervals_off + intervals.size() * 8 + 8;
     if (size > UINT32_MAX) fail(YY_ERR_MEMORY, 0);
     void *block = alloc ? alloc(size) : mal_allocater(size, MAL_POOL1 | MAL_FREEABLE, 0, nullptr);
     if (!block) fail(YY_ERR_MEMORY, 0);
@@ -233,10 +238,132 @@ class Parser {
     if (nodes_bytes) std::memcpy(base + sizeof(YY_EXPR), nodes_.data(), nodes_bytes);
     if (!lists_.empty()) std::memcpy(base + list_off, lists_.data(), lists_.size() * sizeof(int32_t));
     if (!pool_.empty()) std::memcpy(base + pool_off, pool_.data(), pool_.size());
+    if (has_intervals) {
+      e->flags |= kIntervals;
+      std::memset(base + pool_off + pool_.size(), 0, intervals_off - pool_off - pool_.size());
+      unsigned char *p = reinterpret_cast<unsigned char *>(base) + intervals_off;
+      for (const auto &[low, high] : intervals) {
+        auto lo = static_cast<int32_t>(low), hi = static_cast<int32_t>(high);
+        std::memcpy(p, &lo, 4);
+        std::memcpy(p + 4, &hi, 4);
+        p += 8;
+      }
+      auto count = static_cast<uint32_t>(intervals.size());
+      std::memcpy(p, &count, 4);
+      std::memset(p + 4, 0, 4);
+    }
     return e;
   }
 
  private:
+  // Closed intervals of int64_t within the int32_t range, ascending and
+  // disjoint: the INTEGER subjects for which an expression holds.
+  using Intervals = std::vector<std::pair<int64_t, int64_t>>;
+  static constexpr size_t kMaxIntervals = 64;
+  static constexpr int64_t kLow = INT32_MIN, kHigh = INT32_MAX;
+
+  static Intervals normalise(Intervals v) {
+    std::sort(v.begin(), v.end());
+    Intervals out;
+    for (const auto &r : v) {
+      if (r.first > r.second) continue;
+      if (!out.empty() && r.first <= out.back().second + 1)
+        out.back().second = std::max(out.back().second, r.second);
+      else
+        out.push_back(r);
+    }
+    return out;
+  }
+  static Intervals complement(const Intervals &v) {
+    Intervals out;
+    int64_t next = kLow;
+    for (const auto &r : v) {
+      if (r.first > next) out.emplace_back(next, r.first - 1);
+      next = r.second + 1;
+    }
+    if (next <= kHigh) out.emplace_back(next, kHigh);
+    return out;
+  }
+  static Intervals intersect(const Intervals &a, const Intervals &b) {
+    return complement(normalise([&] {
+      Intervals u = complement(a), w = complement(b);
+      u.insert(u.end(), w.begin(), w.end());
+      return u;
+    }()));
+  }
+
+  // The subjects for which `subject cmp c` holds.
+  static Intervals compared(Cmp cmp, int64_t c) {
+    switch (cmp) {
+      case Cmp::kEq: return {{c, c}};
+      case Cmp::kNe: return normalise({{kLow, c - 1}, {c + 1, kHigh}});
+      case Cmp::kLt: return normalise({{kLow, c - 1}});
+      case Cmp::kLe: return {{kLow, c}};
+      case Cmp::kGt: return normalise({{c + 1, kHigh}});
+      case Cmp::kGe: return {{c, kHigh}};
+    }
+    return {};
+  }
+
+  // False when the condition at idx is not a test of the subject against
+  // integer constants alone (the evaluator then decides every time).
+  bool intervals_of(int32_t idx, Intervals *out) const {
+    if (idx < 0) return false;
+    const Node &n = nodes_[static_cast<size_t>(idx)];
+    auto is = [&](int32_t i, Op op) { return i >= 0 && nodes_[static_cast<size_t>(i)].op == op; };
+    auto constant = [&](int32_t i) { return int64_t{nodes_[static_cast<size_t>(i)].ival}; };
+    switch (n.op) {
+      case Op::kAnd:
+      case Op::kOr: {
+        Intervals a, b;
+        if (!intervals_of(n.left, &a) || !intervals_of(n.right, &b)) return false;
+        if (n.op == Op::kAnd) {
+          *out = intersect(a, b);
+        } else {
+          a.insert(a.end(), b.begin(), b.end());
+          *out = normalise(a);
+        }
+        return true;
+      }
+      case Op::kNot: {
+        Intervals a;
+        if (!intervals_of(n.left, &a)) return false;
+        *out = complement(a);
+        return true;
+      }
+      case Op::kCompare: {
+        if (is(n.left, Op::kSubject) && is(n.right, Op::kIntConst)) {
+          *out = compared(n.cmp, constant(n.right));
+          return true;
+        }
+        if (is(n.left, Op::kIntConst) && is(n.right, Op::kSubject)) {
+          static const Cmp kFlipped[] = {Cmp::kEq, Cmp::kNe, Cmp::kGt, Cmp::kLt, Cmp::kGe, Cmp::kLe};
+          *out = compared(kFlipped[static_cast<int>(n.cmp)], constant(n.left));
+          return true;
+        }
+        return false;
+      }
+      case Op::kInList: {
+        if (!is(n.left, Op::kSubject)) return false;
+        Intervals items;
+        for (int32_t k = 0; k < n.ival; ++k) {
+          int32_t at = lists_[n.first + static_cast<uint32_t>(k)];
+          const Node &item = nodes_[static_cast<size_t>(at)];
+          if (item.op == Op::kRange && is(item.left, Op::kIntConst) && is(item.right, Op::kIntConst))
+            items.emplace_back(constant(item.left), constant(item.right));
+          else if (item.op == Op::kIntConst)
+            items.emplace_back(int64_t{item.ival}, int64_t{item.ival});
+          else
+            return false;
+        }
+        *out = normalise(items);
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
   const Token &peek(size_t k = 0) {
     while (ahead_.size() <= k) ahead_.push_back(scanner_.next());
     return ahead_[k];

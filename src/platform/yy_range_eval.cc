@@ -250,12 +250,133 @@ class Evaluator {
   std::forward_list<std::string> scratch_;
 };
 
+// The common domain check: an INTEGER or STRING subject against constants
+// of its own kind, joined by and, or, not and lists. Every comparison is then
+// known, so two-valued logic gives the evaluator's result without building
+// values. Anything else (names, arithmetic, reals, mixed kinds) makes the
+// walk give up (-1) and the general evaluator runs.
+template <typename Subject>
+class FastWalk {
+ public:
+  FastWalk(const YY_EXPR *e, Subject subject)
+      : nodes_(expr_nodes(e)), list_(expr_list(e)), pool_(expr_pool(e)), subject_(subject) {}
+
+  int cond(int32_t idx) {
+    const Node &n = nodes_[idx];
+    switch (n.op) {
+      case Op::kAnd: {
+        int a = cond(n.left);
+        return a != 1 ? a : cond(n.right);
+      }
+      case Op::kOr: {
+        int a = cond(n.left);
+        return a != 0 ? a : cond(n.right);
+      }
+      case Op::kNot: {
+        int a = cond(n.left);
+        return a < 0 ? a : !a;
+      }
+      case Op::kCompare: {
+        Subject a, b;
+        if (!operand(n.left, &a) || !operand(n.right, &b)) return -1;
+        int o = order(a, b);
+        switch (n.cmp) {
+          case Cmp::kEq: return o == 0;
+          case Cmp::kNe: return o != 0;
+          case Cmp::kLt: return o < 0;
+          case Cmp::kGt: return o > 0;
+          case Cmp::kLe: return o <= 0;
+          case Cmp::kGe: return o >= 0;
+        }
+        return -1;
+      }
+      case Op::kInList: {
+        Subject v;
+        if (!operand(n.left, &v)) return -1;
+        for (int32_t k = 0; k < n.ival; ++k) {
+          int32_t at = list_[n.first + k];
+          const Node &item = nodes_[at];
+          Subject low, high;
+          if (item.op == Op::kRange) {
+            if (!operand(item.left, &low) || !operand(item.right, &high)) return -1;
+            if (order(v, low) >= 0 && order(v, high) <= 0) return 1;
+          } else {
+            if (!operand(at, &low)) return -1;
+            if (order(v, low) == 0) return 1;
+          }
+        }
+        return 0;
+      }
+      default:
+        return -1;
+    }
+  }
+
+ private:
+  static int order(int32_t a, int32_t b) { return (a > b) - (a < b); }
+  static int order(std::string_view a, std::string_view b) { return compare_padded(a, b); }
+
+  bool operand(int32_t idx, int32_t *v) const {
+    const Node &n = nodes_[idx];
+    if (n.op == Op::kSubject) *v = subject_;
+    else if (n.op == Op::kIntConst) *v = n.ival;
+    else return false;
+    return true;
+  }
+  bool operand(int32_t idx, std::string_view *v) const {
+    const Node &n = nodes_[idx];
+    if (n.op == Op::kSubject) *v = subject_;
+    else if (n.op == Op::kStrConst) *v = std::string_view(pool_ + n.str_off, n.str_len);
+    else return false;
+    return true;
+  }
+
+  const Node *nodes_;
+  const int32_t *list_;
+  const char *pool_;
+  Subject subject_;
+};
+
+}  // namespace
+}  // namespace yy
+
+namespace yy {
+namespace {
+
+// Everything but the interval table: the walks over the nodes.
+[[gnu::noinline]] int EvaluateNodes(const YY_EXPR *expr, int kind, const void *value) {
+  if (value != nullptr && kind == YY_INTEGER) {
+    int32_t v;
+    std::memcpy(&v, value, sizeof v);
+    int fast = FastWalk<int32_t>(expr, v).cond(expr->root);
+    if (fast >= 0) return fast;
+  } else if (value != nullptr && kind == YY_STRING) {
+    int fast = FastWalk<std::string_view>(expr, static_cast<const char *>(value)).cond(expr->root);
+    if (fast >= 0) return fast;
+  }
+  Evaluator ev(expr, kind, value);
+  return ev.cond(expr->root) == Truth::kTrue;
+}
+
 }  // namespace
 }  // namespace yy
 
 int yy_b_express(const YY_EXPR *expr, int kind, const void *value) {
   if (!expr) return 1;
   if (expr->magic != yy::kExprMagic) return 0;
-  yy::Evaluator ev(expr, kind, value);
-  return ev.cond(expr->root) == yy::Truth::kTrue;
+  if (value != nullptr && kind == YY_INTEGER && (expr->flags & yy::kIntervals)) {
+    int32_t v;
+    std::memcpy(&v, value, sizeof v);
+    uint32_t count;
+    const unsigned char *p = yy::expr_intervals(expr, &count);
+    for (uint32_t k = 0; k < count; ++k, p += 8) {
+      int32_t low, high;
+      std::memcpy(&low, p, 4);
+      std::memcpy(&high, p + 4, 4);
+      if (v < low) return 0;
+      if (v <= high) return 1;
+    }
+    return 0;
+  }
+  return yy::EvaluateNodes(expr, kind, value);
 }

@@ -273,7 +273,10 @@ Dfa &dfa_for(const unsigned char *prog, uint32_t len, Nfa &nfa, Scratch &s) {
   return *c.slots[c.last];
 }
 
-int run(const unsigned char *subj, size_t n, const unsigned char *prog) {
+// Matches subj[0..n), or with terminated the text up to its NUL; its
+// length is then found while matching, so that a match decided early (a
+// literal prefix that differs, a trailing ".*") never reads the rest.
+int run(const unsigned char *subj, size_t n, const unsigned char *prog, bool terminated = false) {
   g_work = 0;
   if (!prog || prog[0] != kMagic0 || prog[1] != kMagic1 || prog[2] != kVersion) return 0;
   uint32_t len = get_u32(prog + 4);
@@ -291,15 +294,27 @@ int run(const unsigned char *subj, size_t n, const unsigned char *prog) {
   if (!nfa.anchored() && prog[Nfa::start()] == kChar1 && prog[Nfa::start() + 1] != kTssLead)
     first = prog[Nfa::start() + 1];
 
+  // Terminated: n is the part of the text known so far, grown in doubling
+  // steps; grow() is false at the NUL.
+  auto grow = [&]() {
+    if (!terminated || subj[n] == 0) return false;
+    n += strnlen(reinterpret_cast<const char *>(subj + n), n < 64 ? 64 : n);
+    return true;
+  };
+  if (terminated) {
+    n = 0;
+    grow();
+  }
+
   int32_t state = 0;
   size_t pos = 0;
-  while (pos < n) {
+  while (pos < n || (pos == n && grow())) {
     if (state == 0 && first >= 0) {
       const void *hit = std::memchr(subj + pos, first, n - pos);
       size_t to = hit ? static_cast<size_t>(static_cast<const unsigned char *>(hit) - subj) : n;
       const void *lead = std::memchr(subj + pos, kTssLead, to - pos);
       pos = lead ? static_cast<size_t>(static_cast<const unsigned char *>(lead) - subj) : to;
-      if (pos == n) break;
+      if (pos == n) continue;
     }
     // Known transitions on 1-byte characters, until one is missing or leads
     // back to the skipping state.
@@ -308,7 +323,9 @@ int run(const unsigned char *subj, size_t n, const unsigned char *prog) {
     size_t from = pos;
     for (int32_t next; pos < n && (next = trans[state + subj[pos]]) > floor; ++pos) state = next;
     g_work += pos - from;
-    if (pos == n) break;
+    if (pos == n) continue;
+    while (n < pos + 4 && grow()) {
+    }  // a 4-byte character needs its bytes
 
     const DfaState &st = dfa.states[static_cast<size_t>(state) / 256];
     if (st.threads.empty()) return 0;  // anchored, and every thread has died
@@ -330,6 +347,8 @@ int run(const unsigned char *subj, size_t n, const unsigned char *prog) {
     pos += c.len;
     if (next == kFull) {
       std::swap(s.clist, s.nlist);
+      while (grow()) {
+      }
       return nfa.run(subj, n, pos);
     }
     state = next;
@@ -356,8 +375,8 @@ int step_nfa(const unsigned char *subj, size_t n, const unsigned char *prog) {
 
 int yy_expr_step(const char *subject, const char *program) {
   if (!subject) return 0;
-  return yy::rx::run(reinterpret_cast<const unsigned char *>(subject), std::strlen(subject),
-                     reinterpret_cast<const unsigned char *>(program));
+  return yy::rx::run(reinterpret_cast<const unsigned char *>(subject), 0,
+                     reinterpret_cast<const unsigned char *>(program), true);
 }
 
 int yy_expr_step_n(const char *subject, size_t len, const char *program) {

@@ -23,6 +23,7 @@
 
 #include "platform/log.h"
 #include "text/tss.h"
+#include "text/tss_padded_fast.h"
 
 namespace {
 
@@ -243,7 +244,10 @@ int TssStringNCmp(const char *a, const char *b, long n, int flag) {
   return na == nb ? 0 : (na < nb ? -1 : 1);
 }
 
-int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb) {
+namespace {
+
+// The padded comparison of every case.
+[[gnu::noinline]] int PaddedCompare(const char *a, const char *b, long la, long lb) {
   const size_t na = Extent(a, la), nb = Extent(b, lb);
   const size_t p = Mismatch(U(a), U(b), std::min(na, nb));
   if (p == na && p == nb) return 0;
@@ -258,6 +262,15 @@ int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb) {
   }
   if (p < na && p < nb) return U(a)[p] < U(b)[p] ? -1 : 1;
   return na > nb ? BytesAgainstBlanks(U(a) + p, na - p) : -BytesAgainstBlanks(U(b) + p, nb - p);
+}
+
+}  // namespace
+
+int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb) {
+  int fast;
+  const int mode = tss_known_mode != 0 ? tss_known_mode : TssGetMode();
+  if (mode != TSS_MODE_UTFT && TssClassicPaddedCompare(a, b, la, lb, &fast)) return fast;
+  return PaddedCompare(a, b, la, lb);
 }
 
 int TssStringNNEqualWithPadding(const char *a, const char *b, long la, long lb) {

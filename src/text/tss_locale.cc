@@ -40,6 +40,8 @@ bool ParseSmallInt(const char *text, long &value) {
 
 }  // namespace
 
+int tss_known_mode = 0;
+
 int TssGetMode() {
   TssSettings &s = Settings();
   if (s.mode != 0) return s.mode;
@@ -54,6 +56,7 @@ int TssGetMode() {
              "Invalid TSS_MODE \"%s\"; using mode %d\n", text, TSS_MODE_CLASSIC);
     }
   }
+  tss_known_mode = s.mode;
   return s.mode;
 }
 
@@ -78,6 +81,7 @@ int TssGetZeroWidthFactor() {
 void TssReloadSettings() {
   TssSettings &s = Settings();
   s.mode = 0;
+  tss_known_mode = 0;
   s.zero_width_factor = -1;
 }
 

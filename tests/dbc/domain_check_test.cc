@@ -303,6 +303,19 @@ TEST_F(RowCheck, OneBadArrayElementFailsTheColumn) {
   EXPECT_STREQ(zdb_domain_check(&table_, row_.data()), "exdom010.tags");
 }
 
+// Columns whose domain restricts nothing are not read, yet a passing row or
+// column check still leaves no failure text of an earlier check behind.
+TEST_F(RowCheck, APassingCheckEmptiesTheTextOfAnEarlierFailure) {
+  std::memcpy(row_.data() + 10, "Yy", 2);
+  EXPECT_EQ(zdb_dd_check_column_result(&columns_[3], row_.data(), nullptr), DDC_CONV_U);
+  EXPECT_STRNE(zdb_dd_check_text(), "");
+  std::memcpy(row_.data() + 10, "YY", 2);
+  EXPECT_EQ(zdb_domain_check(&table_, row_.data()), nullptr);
+  EXPECT_STREQ(zdb_dd_check_text(), "");
+  EXPECT_EQ(zdb_dd_check_column_result(&columns_[3], row_.data(), nullptr), DDC_OK);
+  EXPECT_STREQ(zdb_dd_check_text(), "");
+}
+
 TEST_F(RowCheck, CombinedColumnReportsTheMemberThatFails) {
   const Bytes qty = I32(0);
   std::copy(qty.begin(), qty.end(), row_.begin() + 4);

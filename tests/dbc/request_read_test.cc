@@ -8,6 +8,7 @@
 
 #include <molvane/zdb.h>
 
+#include "dbc/rds.h"
 #include "dbc/request_block.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_trans.h"
@@ -305,6 +306,29 @@ TEST(RequestRead, RefusedReplyIsReadPastOrClosesTheDriver) {
       EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
     }
   }
+}
+
+// A request that its writer abandons half written (here: a row data set
+// that cannot give the data it claims) never reaches the driver ahead of the
+// next request.
+TEST(RequestRead, RequestAbandonedHalfWrittenIsTakenBack) {
+  ScriptedPeer peer;
+  peer.Reply(Bytes().u32(0));
+  RDS broken{};
+  broken.data_length = 10;  // no chunk holds it
+  ZDB_UPDATE_TABLE table{};
+  std::memcpy(table.table, "exemp010", 8);
+  table.rds = &broken;
+  dbc_request_prepare(EXE_UPDATE);
+  dbc_request().update.count = 1;
+  dbc_request().update.tables = &table;
+  EXPECT_EQ(zdb_commu(peer.server()), -1);
+  EXPECT_TRUE(zdb_server_attached(peer.server()));
+  dbc_request_prepare(DET_SERVER);
+  EXPECT_EQ(zdb_commu(peer.server()), 0);
+  const std::vector<std::uint8_t> sent = peer.Sent();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent[0], DET_SERVER) << "the abandoned request's bytes went out first";
 }
 
 TEST(RequestRead, DebugTraceLinesAroundEachRequest) {

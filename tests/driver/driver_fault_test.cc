@@ -24,24 +24,19 @@
 
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
 
-#include "dbc/action_codes.h"
 #include "dbc/dd.h"
 #include "dbc/request_block.h"
 #include "dbc/request_codes.h"
-#include "dbc/rds.h"
 #include "dbc/zdb_attach.h"
-#include "dbc/zdb_cursor.h"
-#include "dbc/zdb_exec.h"
-#include "dbc/zdb_server.h"
 #include "support/test_env.h"
 
 namespace {
 
 using molvane::test::FixturePath;
 using molvane::test::ScratchDir;
-using Image = std::vector<unsigned char>;
 
 void IgnoreDeath(STREAM *) {}
 
@@ -70,56 +65,25 @@ class DriverFault : public testing::TestWithParam<bool> {
     table_ = ddtable("exemp010");
     return table_ != nullptr ? 0 : -1;
   }
-  ZDB_INTERNAL_CURSOR *Cursor() {
-    ZDB_INTERNAL_CURSOR *ic = nullptr;
-    return zdb_get_internal_cursor(&ic, cursor_, 1) == 0 ? ic : nullptr;
-  }
-  ZDB_SESSION *Session() {
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    return ic != nullptr && ic->tsession != nullptr ? ic->tsession->session : nullptr;
-  }
-  int CreateTable() {
-    std::uint32_t argument = 0;
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    return ic == nullptr ? -1 : zdb_do_exec_table(ic, table_action_word(create_table), &argument);
-  }
-  Image Row(int emp, const char *name) {
-    Image image(table_->dlock_offset, 0);
-    fill_default_row(table_, image.data());
+  int CreateTable() { return zdb_exec_table(cursor_, create_table, nullptr, 1); }
+  // The cursor's row buffer holds the employee over the table's defaults.
+  void SetRow(int emp) {
+    fill_default_row(table_, row_);
     DD_COLUMN *e = ddcolumn("exemp010.emp");
-    image[e->offset + e->length - 1] = static_cast<unsigned char>(emp);
-    DD_COLUMN *n = ddcolumn("exemp010.name");
-    std::memset(image.data() + n->offset, ' ', n->length);
-    std::memcpy(image.data() + n->offset, name, std::strlen(name));
-    return image;
+    for (int i = 0; i < 4; ++i)
+      row_[e->offset + e->length - 1 - i] = static_cast<unsigned char>(emp >> (8 * i));
   }
   int Insert(int emp) {
-    std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
-    record[3] = RDS_ACT_INSERT;
-    const Image image = Row(emp, "kept");
-    record.insert(record.end(), image.begin(), image.end());
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    return ic == nullptr ? -1 : zdb_do_exec_row(ic, record.data(), 0, 0);
+    SetRow(emp);
+    return zdb_exec_row(cursor_, db_insert, 0, 1);
   }
-  int Flush() {
-    ZDB_SESSION *s = Session();
-    return s == nullptr ? -1 : flush_updates(s);
-  }
+  int Flush() { return zdb_flush(trans_); }
   // 0 when the row of the key is stored, else -1 (zdb_errno 111: no row).
   int Read(int emp) {
-    std::vector<unsigned char> buf(DD_MAX_ROW_LENGTH, 0);
-    const Image probe = Row(emp, "");
-    zdb_extract_key(buf.data(), probe.data(), key_desc(table_, 1));
-    auto length = static_cast<std::uint16_t>(_zdb_key_size(key_desc(table_, 1)->parts));
-    ZDB_INTERNAL_CURSOR *ic = Cursor();
-    if (ic == nullptr) return -1;
-    return zdb_do_exec_read_eq(ic->company->read, 0, buf.data(), &length, buf.size(), nullptr, 1);
+    SetRow(emp);
+    return zdb_exec_row(cursor_, db_eq, 0, 1);
   }
-  int Commit() {
-    ZDB_SESSION *s = Session();
-    if (s == nullptr || flush_updates(s) != 0) return -1;
-    return zdb_do_exec_db(s, db_action_word(commit_trans));
-  }
+  int Commit() { return zdb_exec_db(commit_trans, trans_); }
 
   ScratchDir root_;
   DD_TABLE *table_ = nullptr;

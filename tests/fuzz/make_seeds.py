@@ -71,6 +71,18 @@ texts = c_strings('tests/sql/front/sql_scanner_test.cc', r'\{"\w+",\s*"((?:[^"\\
 for i, t in enumerate(dict.fromkeys(texts)):
     put('sql_scanner', f'seed-{i:03d}', t)
 
+# SQL grammar: the statements of the parser's tests.
+statements = []
+for path in sorted(glob.glob('tests/sql/*/*_test.cc')):
+    statements += c_strings(path, r'"((?:SELECT|INSERT|UPDATE|DELETE|select)\b(?:[^"\\]|\\.)*)"')
+for i, t in enumerate(list(dict.fromkeys(statements))[:80]):
+    put('sql_grammar', f'seed-{i:03d}', t)
+
+# Role conditions: the cases both condition readers share.
+conds = c_strings('tests/platform/yy_role_condition_cases.h', r'\{"((?:[^"\\]|\\.)*)", (?:true|false)')
+for i, t in enumerate(dict.fromkeys(conds)):
+    put('role_condition', f'seed-{i:03d}', t)
+
 # TSS text: two texts, split at the middle of the input.
 wide = lambda cp: bytes([0x9B, 0x80 | (cp + 0xF0000) >> 14 & 0x7F, 0x80 | (cp >> 7) & 0x7F,
                          0x80 | cp & 0x7F])
@@ -97,6 +109,7 @@ tokens = [
 ]
 for i, t in enumerate(tokens):
     put('token_string', f'seed-{i:03d}', t)
+    put('driver_sql_agent', f'seed-{i:03d}', t)
 
 
 # Reply readers: the request code, then the reply (big-endian fields).

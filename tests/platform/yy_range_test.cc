@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/yy_expr.h"
+#include "platform/yy_range.h"
 #include "platform/yy_role_condition_cases.h"
 
 namespace {
@@ -276,6 +277,46 @@ TEST(RangeExprStorage, ByteCopyOfABlockEvaluatesTheSame) {
   EXPECT_TRUE(yy_b_express(m, YY_STRING, "C"));
   EXPECT_TRUE(yy_b_express(m, YY_STRING, "long text"));
   EXPECT_FALSE(yy_b_express(m, YY_STRING, "G"));
+}
+
+// An INTEGER subject's test over integer constants is kept as intervals and
+// decided from them; the evaluator's walk over the nodes must agree (the
+// same block with the interval flag cleared walks the nodes), at the bounds,
+// the ends of the range and in between.
+TEST(RangeExprStorage, IntervalTablesAgreeWithTheEvaluator) {
+  const std::vector<std::string> parts = {"1..9", "20", "-5", "30..39", ">= 1000", "<= -2000", "< 0", "> 7",
+                                          "<> 3", "= 4", "2147483647", "-2147483648", "8..2"};
+  std::mt19937 rng(17);
+  int with_table = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    for (int k = 0, n = 1 + static_cast<int>(rng() % 4); k < n; ++k) {
+      if (k) text += (rng() % 3 == 0) ? " and " : (rng() % 2 ? ", " : " or ");
+      if (rng() % 5 == 0) text += "not ";
+      text += parts[rng() % parts.size()];
+    }
+    size_t size = 0;
+    static size_t *size_out = &size;
+    YY_EXPR *e = yy_expr_compile(text.c_str(), [](size_t n) -> void * {
+      *size_out = n;
+      return std::malloc(n);
+    });
+    if (e == nullptr) continue;
+    std::vector<unsigned char> walk(reinterpret_cast<unsigned char *>(e), reinterpret_cast<unsigned char *>(e) + size);
+    auto *plain = reinterpret_cast<YY_EXPR *>(walk.data());
+    if (plain->flags & yy::kIntervals) ++with_table;
+    plain->flags &= ~yy::kIntervals;
+    for (int64_t v64 : {int64_t{INT32_MIN}, int64_t{INT32_MIN} + 1, int64_t{-2001}, int64_t{-2000}, int64_t{-6},
+                        int64_t{-5}, int64_t{-1}, int64_t{0}, int64_t{1}, int64_t{2}, int64_t{3}, int64_t{4},
+                        int64_t{7}, int64_t{8}, int64_t{9}, int64_t{10}, int64_t{20}, int64_t{21}, int64_t{30},
+                        int64_t{39}, int64_t{40}, int64_t{999}, int64_t{1000}, int64_t{INT32_MAX} - 1,
+                        int64_t{INT32_MAX}}) {
+      auto v = static_cast<int32_t>(v64);
+      ASSERT_EQ(yy_b_express(e, YY_INTEGER, &v), yy_b_express(plain, YY_INTEGER, &v)) << text << " at " << v;
+    }
+    std::free(e);
+  }
+  EXPECT_GT(with_table, 150);  // "not" before an operator is a name: no table
 }
 
 TEST(RangeExprStorage, AllocationFailureIsACompileError) {

@@ -345,4 +345,35 @@ TEST(RegexEngine, AutomatonAtItsStateLimitFallsBackToSimulation) {
   }
 }
 
+// A NUL-terminated subject is measured while it is matched: long subjects
+// whose length is found in steps (a 4-byte character across a step's end,
+// a fallback to the plain simulation, a match decided early) give what the
+// same subject with its length gives.
+TEST(RegexEngine, TerminatedSubjectsMatchAsWithTheirLength) {
+  const std::vector<std::string> patterns = {"^qwerty.*$", "^qwerty", "^.*needle.*$", "needle", "^a.*b$",
+                                             "^" + kWide1 + ".*$", ".*" + kWide2 + "$", "a.........b", "^[^x]*$"};
+  std::mt19937 rng(9);
+  for (const std::string &pattern : patterns) {
+    Program p(pattern);
+    ASSERT_TRUE(p.ok()) << pattern;
+    for (size_t length : {0, 1, 5, 60, 63, 64, 65, 127, 128, 130, 300, 5000}) {
+      for (int variant = 0; variant < 6; ++variant) {
+        std::string subject = variant % 2 ? "qwerty" : "a";
+        while (subject.size() < length) {
+          switch (rng() % 6) {
+            case 0: subject += kWide1; break;
+            case 1: subject += kWide2; break;
+            case 2: subject += "needle"; break;
+            default: subject += static_cast<char>('a' + rng() % 3);
+          }
+        }
+        if (variant >= 4) subject += "b";
+        ASSERT_EQ(yy_expr_step(subject.c_str(), p.buf.data()),
+                  yy_expr_step_n(subject.data(), subject.size(), p.buf.data()))
+            << pattern << " on " << subject.size() << " bytes";
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -175,6 +176,39 @@ TEST(TssCompare, ClassicModeIsByteOrder) {
     EXPECT_LT(TssStringNNCmpWithPadding(ascending[i], ascending[i + 1], -1, -1), 0) << i;
     EXPECT_LT(TssStringNCmp(ascending[i], ascending[i + 1], 10, TSS_CMP_NATIVE), 0) << i;
     EXPECT_LT(TssStringNCmp(ascending[i], ascending[i + 1], 10, TSS_CMP_ISO8859), 0) << i;
+  }
+}
+
+// The classic comparison decides most pairs word by word; it must give what
+// the byte-order rule gives: texts end at their length or their first NUL,
+// the shorter is padded with blanks, bytes compare unsigned. Random texts
+// of blanks, bytes below and above a blank, NULs and 0xFF, at lengths
+// around the word size, and lengths of -1 (up to the terminator).
+TEST(TssCompare, ClassicModeWordByWordAgreesWithTheByteRule) {
+  UseMode(1);
+  auto rule = [](const std::string &a, long la, const std::string &b, long lb) {
+    size_t na = la < 0 ? std::strlen(a.c_str()) : strnlen(a.c_str(), static_cast<size_t>(la));
+    size_t nb = lb < 0 ? std::strlen(b.c_str()) : strnlen(b.c_str(), static_cast<size_t>(lb));
+    for (size_t i = 0; i < std::max(na, nb); ++i) {
+      unsigned char x = i < na ? static_cast<unsigned char>(a[i]) : ' ';
+      unsigned char y = i < nb ? static_cast<unsigned char>(b[i]) : ' ';
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+  };
+  const char alphabet[] = {' ', ' ', 'a', 'b', '\x01', '\xff', '\0', 'a'};
+  std::mt19937 rng(3);
+  for (int round = 0; round < 20000; ++round) {
+    std::string a, b;
+    size_t n = rng() % 40;
+    for (size_t i = 0; i < n; ++i) a += alphabet[rng() % (round % 3 ? 6 : 8)];
+    b = a.substr(0, rng() % (n + 1));
+    for (size_t i = rng() % 12; i > 0; --i) b += alphabet[rng() % (round % 3 ? 6 : 8)];
+    if (rng() % 4 == 0 && !b.empty()) b[rng() % b.size()] = alphabet[rng() % 8];
+    long la = rng() % 10 == 0 ? -1 : static_cast<long>(a.size());
+    long lb = rng() % 10 == 0 ? -1 : static_cast<long>(b.size());
+    ASSERT_EQ(TssStringNNCmpWithPadding(a.c_str(), b.c_str(), la, lb), rule(a, la, b, lb))
+        << testing::PrintToString(a) << " " << la << " / " << testing::PrintToString(b) << " " << lb;
   }
 }
 

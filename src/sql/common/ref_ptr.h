@@ -32,6 +32,11 @@ class RefPtr {
   int UseCount() const { return counter_ ? counter_->count : 0; }
 
   bool operator==(RefPtr const &other) const { return Get() == other.Get(); }
+  // Every RefPtr sharing this one's counter points at object from now on.
+  // The old object is not deleted: the caller has disposed of it (a pass
+  // that replaces a node deletes it or hands it to the replacement).
+  // REQUIRES: a non-null RefPtr and a non-null object.
+  void ReplaceObject(T *object) { counter_->object = object; }
 
  private:
   struct RefCounter {

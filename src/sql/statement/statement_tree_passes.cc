@@ -1,13 +1,12 @@
 // Statement steps that reach into particular node classes of the validated
-// tree. The RETRY filter node comes with the statement nodes; until then a
-// tree data that names one is refused with a clean error.
+// tree: the company-number passes over the base tables and the switch of
+// the RETRY filter.
 #include "sql/statement/statement_tree_passes.h"
 
-#include "sql/common/sql_exception.h"
-#include "sql/common/sql_state.h"
 #include "sql/validate/vtree_data.h"
 
 #include "sql/validate/table_compnr_passes.h"
+#include "sql/validate/vt_retry_filter.h"
 #include "sql/validate/vt_table.h"
 
 void SQLStatementCompnrPasses(SQLVTreeData *treeData, bool ansi) {
@@ -15,7 +14,6 @@ void SQLStatementCompnrPasses(SQLVTreeData *treeData, bool ansi) {
   if (ansi) treeData->ValidateTableCompnrSets();
 }
 
-void SQLStatementActivateRetryFilter(SQLVTRetryFilter *filter, bool) {
-  if (filter == nullptr) return;
-  throw SQLException(sqlstate::kGeneral, 304, SQLString("RETRY filters are not supported"));
+void SQLStatementActivateRetryFilter(SQLVTRetryFilter *filter, bool active) {
+  if (filter != nullptr) filter->SetActive(active);
 }

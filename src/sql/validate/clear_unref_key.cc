@@ -5,23 +5,22 @@
 #include "sql/validate/vtsc_row_value.h"
 #include "sql/validate/vtsc_support.h"
 
-SQLVTClearUnrefKey::SQLVTClearUnrefKey(int id) : id_(id) {}
-
-SQLVTClearUnrefKey::SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *referring) : id_(id), referring_(referring) {}
+SQLVTClearUnrefKey::SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *foreignKey)
+    : id_(id), foreignKey_(foreignKey) {}
 
 SQLVTClearUnrefKey::~SQLVTClearUnrefKey() = default;
 
 List<SQLRSSCValueExpr *> *SQLVTClearUnrefKey::CreateRS() const {
-  if (!referring_) return new List<SQLRSSCValueExpr *>();
-  return referring_->CreateRSValueExprList();
+  if (!foreignKey_) return new List<SQLRSSCValueExpr *>();
+  return foreignKey_->CreateRSValueExprList();
 }
 
 void SQLVTClearUnrefKey::Log() const {
   if (!SQLVTTracing()) return;
   SQLLogger &log = *SQLLogger::Instance();
   log << "ClearUnrefKey(" << id_ << ", ";
-  if (referring_) {
-    referring_->Log();
+  if (foreignKey_) {
+    foreignKey_->Log();
   } else {
     log << "NULL";
   }

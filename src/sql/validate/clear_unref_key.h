@@ -14,25 +14,22 @@ class SQLVTSCRowValueConstr;
 
 class SQLVTClearUnrefKey {
  public:
-  explicit SQLVTClearUnrefKey(int id);
-  // With the referring row value of the reference (taken over), whose
-  // values the CLEAR/UNREF node tests.
-  SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *referring);
+  // Takes ownership of foreignKey (the referring columns; may be null).
+  explicit SQLVTClearUnrefKey(int id, SQLVTSCRowValueConstr *foreignKey = nullptr);
   SQLVTClearUnrefKey(SQLVTClearUnrefKey const &) = delete;
   SQLVTClearUnrefKey &operator=(SQLVTClearUnrefKey const &) = delete;
   virtual ~SQLVTClearUnrefKey();
 
   int GetId() const { return id_; }
-  // The referring row value; null for a key made without one.
-  SQLVTSCRowValueConstr *GetReferringRowValue() const { return referring_.get(); }
+  SQLVTSCRowValueConstr *GetForeignKey() const { return foreignKey_.get(); }
 
-  // A new list of the executable forms of the referring values, in order
-  // (empty without a row value).
+  // A new list of the executable forms of the foreign-key expressions, in
+  // order (empty without a foreign key).
   List<SQLRSSCValueExpr *> *CreateRS() const;
   // "ClearUnrefKey(" id ", " row value ")".
   void Log() const;
 
  private:
   int id_;  // columns with equal ids share the key
-  std::unique_ptr<SQLVTSCRowValueConstr> referring_;
+  std::unique_ptr<SQLVTSCRowValueConstr> foreignKey_;
 };

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "sql/common/list.h"
 #include "sql/validate/vt_object.h"
 #include "sql/validate/vtsc_identifier.h"
+
+class SQLVTScope;
+class SQLVTreeData;
 
 class SQLVTSetClause : public SQLVTObject {
  public:
@@ -18,6 +22,16 @@ class SQLVTSetClause : public SQLVTObject {
   SQLVTSCValueExpr *GetValue() const { return value_.get(); }
   // The column's id, -1 until resolved.
   int GetColumnId() const { return columnId_; }
+  // The column's name (kept for messages once resolved).
+  char const *GetColumnName() const { return columnName_.c_str(); }
+
+  // Resolves the column name against the table on top of scope: 42I03 for
+  // an unknown column, 42I63 for a combined column of more than one
+  // member. The value is not resolved: only constants and host variables
+  // may be assigned, anything else is refused with 42I69.
+  void MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags);
+  // Replaces the value by its Cast to type (tolerant).
+  void CastValue(SQLType type);
 
   // "SetClause(" column or id ", " value ")".
   void Log() const;
@@ -26,6 +40,7 @@ class SQLVTSetClause : public SQLVTObject {
   std::unique_ptr<SQLVTSCIdentifier> column_;
   std::unique_ptr<SQLVTSCValueExpr> value_;
   int columnId_ = -1;
+  std::string columnName_;
 };
 
 class SQLVTSetClauseList : public List<SQLVTSetClause *> {
@@ -39,4 +54,6 @@ class SQLVTSetClauseList : public List<SQLVTSetClause *> {
   void AppendClause(SQLVTSetClause *clause);
   // "SetClauseList(" clauses ")".
   void Log() const;
+  // Resolves each clause in order.
+  void MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags);
 };

@@ -2,7 +2,7 @@
 
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
-#include "sql/validate/vt_node_support.h"
+#include "sql/exec/rs_filter.h"
 #include "sql/validate/vtsc_support.h"
 
 SQLVTFilter::SQLVTFilter(SQLVTNode *child, SQLVTSCSearchCond *condition)
@@ -14,7 +14,11 @@ SQLVTRetryFilter *SQLVTFilter::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpec
   SQLAbort(__FILE__, __LINE__, "SQLVTFilter::BuildRetryFilter() called");
 }
 
-SQLRowSource *SQLVTFilter::DoCreateRS() { SQLVTNotYetResolving("SQLVTFilter::DoCreateRS"); }
+SQLRowSource *SQLVTFilter::DoCreateRS() {
+  std::unique_ptr<SQLRowSource> child(GetChild()->CreateRS());
+  SQLRSSCSearchCond *condition = condition_->CreateRS();
+  return new SQLRSFilter(child.release(), condition);
+}
 
 void SQLVTFilter::Log() const {
   bool tracing = SQLVTTracing();
@@ -26,9 +30,12 @@ void SQLVTFilter::Log() const {
   if (tracing) log << decind << ")" << endl;
 }
 
-SQLVTNode *SQLVTFilter::MapColumnNamesToIds(SQLVTScope *, SQLVTreeData *, int, List<char const *> *,
-                                            SQLVTWhereUsedMgr *) {
-  SQLVTNotYetResolving("SQLVTFilter::MapColumnNamesToIds");
+SQLVTNode *SQLVTFilter::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags,
+                                            List<char const *> *restrictedQualifiers,
+                                            SQLVTWhereUsedMgr *whereUsed) {
+  ReplaceChild(GetChild()->MapColumnNamesToIds(scope, treeData, flags, restrictedQualifiers, whereUsed));
+  condition_->MapColumnNamesToIds(scope, treeData, flags, whereUsed);
+  return this;
 }
 
 void SQLVTFilter::ValidateTypes() const {

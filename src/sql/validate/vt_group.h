@@ -22,7 +22,12 @@ class SQLVTGroup : public SQLVTUnaryNode {
   bool IsDefinitive() const { return definitive_; }
   void SetDefinitive(bool definitive) { definitive_ = definitive; }
   bool IsGroupCol(int id) const;
+  // The output position of a spec equal to spec, or of a copy appended with
+  // its descriptor (42T31, 42T20 for a set function whose argument types
+  // give no result type).
   int FindOrAddGroupSpec(SQLVTGroupSpec const &spec);
+  DynamicArray<int> const &GetGroupColumnIds() const { return groupColumnIds_; }
+  SQLVTGroupSpec const &GetGroupSpec(int i) const { return specs_.Get(i); }
 
   [[noreturn]] SQLVTRetryFilter *BuildRetryFilter(SQLRetryClauseType type, SQLRetrySpecList *specs) override;
   SQLRowSource *DoCreateRS() override;
@@ -43,5 +48,6 @@ class SQLVTGroup : public SQLVTUnaryNode {
   std::unique_ptr<pSQLVTSCIdentifierDelArray> identifiers_;
   DynamicArray<int> groupColumnIds_;
   DynamicArray<SQLVTGroupSpec> specs_;
+  DynamicArray<SQLColumnDescriptor *> descriptors_;  // owned; null for a grouping column
   bool definitive_;
 };

@@ -241,7 +241,7 @@ SQLVTNode *SQLVTMultiJoin::CreateJoinTree(SQLVTScope *scope, SQLVTreeData *treeD
       }
     }
     if (table->GetUnrefMode() == SQL_UNREF_CLEAR_UNREF && table->GetClearUnrefKey()) {
-      SQLVTSCRowValueConstr *key = table->GetClearUnrefKey()->GetReferringRowValue();
+      SQLVTSCRowValueConstr *key = table->GetClearUnrefKey()->GetForeignKey();
       if (key != nullptr) key->MapColumnIds(0, &mappings);
     }
     running = table->SetColumnIdOffset(running);

@@ -2,14 +2,19 @@
 
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
-#include "sql/validate/vt_node_support.h"
+#include "sql/exec/rs_materialize.h"
 #include "sql/validate/vtsc_support.h"
 
 SQLVTRetryFilter *SQLVTPrepare::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecList *) {
   SQLAbort(__FILE__, __LINE__, "SQLVTPrepare::BuildRetryFilter() called");
 }
 
-SQLRowSource *SQLVTPrepare::DoCreateRS() { SQLVTNotYetResolving("SQLVTPrepare::DoCreateRS"); }
+SQLRowSource *SQLVTPrepare::DoCreateRS() {
+  std::unique_ptr<SQLRowSource> child(GetChild()->CreateRS());
+  auto *prepare = new SQLRSPrepare(child.get());
+  static_cast<void>(child.release());
+  return prepare;
+}
 
 void SQLVTPrepare::Log() const {
   bool tracing = SQLVTTracing();

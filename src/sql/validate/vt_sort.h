@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "sql/common/dynamic_array.h"
+#include "sql/exec/sort_spec.h"
 #include "sql/validate/retry_spec.h"
 #include "sql/validate/vt_unary_node.h"
 #include "sql/validate/vtsc_identifier.h"
@@ -60,6 +61,8 @@ class SQLVTSort : public SQLVTUnaryNode {
 
   // The specifications as parsed; null once resolved.
   SQLVTSortSpecList *GetSortSpecs() const { return specs_.get(); }
+  // The resolved keys: column ids and directions, in ORDER BY order.
+  DynamicArray<SQLSortSpec> const &GetSortColumns() const { return columns_; }
 
   [[noreturn]] SQLVTRetryFilter *BuildRetryFilter(SQLRetryClauseType type, SQLRetrySpecList *specs) override;
   SQLRowSource *DoCreateRS() override;
@@ -70,5 +73,9 @@ class SQLVTSort : public SQLVTUnaryNode {
   void ValidateArrayUsage() const override;
 
  private:
+  // Appends a resolved key and, with a RETRY clause, its retry column.
+  void AddKey(int column, SQLVTSortOrder order, SQLRetrySpecList *retrySpecs);
+
   std::unique_ptr<SQLVTSortSpecList> specs_;
+  DynamicArray<SQLSortSpec> columns_;  // resolved keys
 };

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <memory>
+#include <vector>
+
+#include "sql/common/column_descriptor.h"
 
 #include "sql/validate/vt_node.h"
 
@@ -33,7 +36,12 @@ class SQLVTUnion : public SQLVTNode {
   bool IsGroupByQuery() override { return false; }
 
  private:
+  // The result descriptors of the two queries' columns; 42T21 or 42T22 on
+  // a column whose types or array depths do not match.
+  void MakeDescriptors();
+
   std::unique_ptr<SQLVTNode> left_;
   std::unique_ptr<SQLVTNode> right_;
   bool all_;
+  std::vector<std::unique_ptr<SQLColumnDescriptor>> descriptors_;  // empty until resolved
 };

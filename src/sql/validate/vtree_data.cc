@@ -25,6 +25,13 @@ SQLVTreeData::~SQLVTreeData() {
   }
 }
 
+void SQLVTreeData::AttachRetryStorage(SQLRetrySpec *spec) {
+  retryParameters_.push_back(std::make_unique<SQLParameter>());
+  retryStores_.push_back(std::make_unique<SQLValueStore>());
+  spec->parameter = retryParameters_.back().get();
+  spec->saved = retryStores_.back().get();
+}
+
 SQLParameter *SQLVTreeData::GetOrCreateDefaultCompnrParameter() {
   if (!defaultCompnr_) {
     defaultCompnr_ = std::make_unique<SQLParameter>();

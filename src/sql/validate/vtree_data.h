@@ -137,6 +137,9 @@ class SQLVTreeData {
   SQLRetrySpecList *GetRetrySpecs() const { return retrySpecs_.get(); }
   void SetRetrySpecs(SQLRetrySpecList *specs) { retrySpecs_.reset(specs); }
   SQLRetryClauseType GetRetryClauseType() const { return retryClauseType_; }
+  // Gives spec a new parameter and a new saved value store, both owned by
+  // the tree data.
+  void AttachRetryStorage(SQLRetrySpec *spec);
   void SetRetryClauseType(SQLRetryClauseType type) { retryClauseType_ = type; }
 
   // Base-table nodes in order of creation (not owned).
@@ -191,6 +194,8 @@ class SQLVTreeData {
   SQLVTRetryFilter *retryFilter_ = nullptr;
   std::unique_ptr<SQLRetrySpecList> retrySpecs_;
   SQLRetryClauseType retryClauseType_ = SQL_RETRY_NONE;
+  std::vector<std::unique_ptr<SQLParameter>> retryParameters_;  // of AttachRetryStorage
+  std::vector<std::unique_ptr<SQLValueStore>> retryStores_;     // of AttachRetryStorage
   RefPtr<SQLSelectTargetArray> selectTargets_;
   std::unique_ptr<DynamicArray<SQLColumnDescriptor>> columnDescriptors_;
   RefPtr<SQLSelectStarTableList> selectStarTables_;

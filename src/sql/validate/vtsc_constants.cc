@@ -39,7 +39,7 @@ SQLVTSCStringConst::SQLVTSCStringConst(unsigned char const *bytes, long length,
       for (long i = 0; i < length_ && bytes[i] != 0; ++i) bytes_[i] = bytes[i];
       break;
     case ToLower:
-      for (long i = 0; i < length_; ++i) bytes_[i] = static_cast<unsigned char>(std::tolower(bytes[i]));
+      SQLVTLowerCase(bytes_.get(), bytes, static_cast<std::size_t>(length_));
       break;
     default:
       SQLAbort(__FILE__, __LINE__, "Unknown conversion type: %d", static_cast<int>(conversion));

@@ -29,7 +29,8 @@ class SQLVTSCStringConst : public SQLVTSCConstant {
   enum CaseConversion : int { AsIs = 0, ToLower = 1 };
 
   // Copies length bytes: AsIs copies up to a zero byte and pads the rest of
-  // the length with zero bytes; ToLower lower-cases every byte. Any other
+  // the length with zero bytes; ToLower lower-cases every byte outside the
+  // 4-byte TSS characters (0x9B and the three bytes after it). Any other
   // conversion is a broken invariant (SQLAbort).
   SQLVTSCStringConst(unsigned char const *bytes, long length, CaseConversion conversion);
 

@@ -1,5 +1,9 @@
 #include "sql/validate/vtsc_identifier.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +37,7 @@ char *CopyText(char const *text) {
 }
 
 void LowerInto(char *to, char const *from, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) to[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(from[i])));
+  SQLVTLowerCase(to, from, n);
 }
 
 }  // namespace
@@ -210,9 +214,13 @@ SQLVTSCValueExpr *SQLVTSCIdentifier::ResolveArrayElement(SQLVTScope *scope, SQLV
   std::size_t close = column.rfind(')');
   std::string digits = column.substr(open + 1, close - open - 1);
   column.resize(open);
-  // An index too large for a long saturates; the executable integer
-  // constant then refuses it as out of range rather than wrapping.
+  // An index that does not fit an INTEGER names no element: it is refused
+  // now rather than when the statement runs.
+  errno = 0;
   long index = std::strtol(digits.c_str(), nullptr, 10);
+  if (errno == ERANGE || index > std::numeric_limits<std::int32_t>::max()) {
+    SQLVTThrow("42I03", std::string("Unknown column '") + GetText() + "'", GetLineNumber());
+  }
 
   String *qualifierString = nullptr;
   if (qualifier_) {

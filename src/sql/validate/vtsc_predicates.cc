@@ -176,8 +176,13 @@ void SQLVTSCLike::ValidateTypes() const {
 }
 
 void SQLVTSCLike::ValidateArrayUsage() const {
-  string_->ValidateArrayUsage();
-  if (string_->GetDepth() > 1) SQLVTThrow("42I48", kDepthMessage, GetLineNumber());
+  // An array is refused in every operand: the string, the pattern and the
+  // escape character.
+  for (SQLVTSCValueExpr const *operand : {string_.get(), pattern_.get(), escape_.get()}) {
+    if (operand == nullptr) continue;
+    operand->ValidateArrayUsage();
+    if (operand->GetDepth() > 1) SQLVTThrow("42I48", kDepthMessage, GetLineNumber());
+  }
 }
 
 // ---- EXISTS ----

@@ -1,5 +1,7 @@
 #include "sql/validate/vtsc_support.h"
 
+#include <cctype>
+
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_string.h"
 #include "sql/common/sql_util.h"
@@ -10,6 +12,19 @@ void SQLVTThrow(char const *state, std::string const &message, int line) {
 
 void SQLVTThrowTypeConflict(char const *state, std::string const &prefix, SQLType asked, int line) {
   SQLVTThrow(state, prefix + ". Type " + SQLGetTypeName(asked) + " expected", line);
+}
+
+void SQLVTLowerCase(unsigned char *to, unsigned char const *from, std::size_t n) {
+  constexpr unsigned char kTssLead = 0x9B;
+  std::size_t i = 0;
+  while (i < n) {
+    if (from[i] == kTssLead) {
+      for (std::size_t k = 0; k < 4 && i < n; ++k, ++i) to[i] = from[i];
+      continue;
+    }
+    to[i] = static_cast<unsigned char>(std::tolower(from[i]));
+    ++i;
+  }
 }
 
 bool SQLVTTracing() { return SQLLogger::Instance()->LogFlagIsSet(SQLLogger::Always); }

@@ -2,6 +2,8 @@
 // test and operand resolution.
 #pragma once
 
+#include <cstddef>
+
 #include <memory>
 #include <string>
 
@@ -14,6 +16,12 @@
 // "<prefix>. Type <name of asked> expected", the tail of every type conflict.
 [[noreturn]] void SQLVTThrowTypeConflict(char const *state, std::string const &prefix, SQLType asked,
                                          int line);
+// Copies n bytes from from to to in lower case. A byte 0x9B starts a 4-byte
+// TSS character: it and the three bytes after it are copied unchanged.
+void SQLVTLowerCase(unsigned char *to, unsigned char const *from, std::size_t n);
+inline void SQLVTLowerCase(char *to, char const *from, std::size_t n) {
+  SQLVTLowerCase(reinterpret_cast<unsigned char *>(to), reinterpret_cast<unsigned char const *>(from), n);
+}
 // TRUE when a trace flag is on (Log writes nothing otherwise).
 bool SQLVTTracing();
 

@@ -51,6 +51,8 @@ void FailAllocations(int skip, int count) {
 }
 void StopFailingAllocations() { g_skip = g_fail = 0; }
 int FailedAllocations() { return g_failed; }
+int PendingSkips() { return g_skip; }
+bool AllocationShouldFail() { return ShouldFail(); }
 
 void *operator new(std::size_t size) { return Allocate(size); }
 void *operator new[](std::size_t size) { return Allocate(size); }

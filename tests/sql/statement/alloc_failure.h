@@ -9,6 +9,11 @@ void FailAllocations(int skip, int count);
 void StopFailingAllocations();
 // Allocations failed since the binary started.
 int FailedAllocations();
+// Allocations that are still to succeed before the armed failures begin.
+int PendingSkips();
+// Counts one allocation of another allocator (the library's mal_*) in the
+// same sequence: true when it is to fail.
+bool AllocationShouldFail();
 
 // Fails allocations for the life of the object.
 class ScopedAllocationFailure {
