@@ -288,6 +288,12 @@ TEST_P(SqlExecE2E, SelectStatementsOverJoinsAgreeWithSqlite) {
   }
   EXPECT_EQ(select("SELECT e.emp, d.budget FROM exemp010 e FULL JOIN exdep010 d ON e.dept = d.code", 0x10),
             Sqlite("FULL"));
+  // A company list runs the query once per listed company: 1 listed twice is
+  // read once.
+  EXPECT_EQ(select("SELECT e.emp, d.budget FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND "
+                   "e.company_nr = d.company_nr AND e.company_nr IN (1, 1)",
+                   0x10),
+            Sqlite("INNER"));
   // A _compnr join cannot restrict either side of a FULL join.
   SQLStatement full;
   EXPECT_NE(full.Prepare("SELECT e.emp FROM exemp010 e FULL JOIN exdep010 d ON e.company_nr = d.company_nr",
