@@ -43,6 +43,7 @@
 #include "sql/exec/text_reader.h"
 #include "platform/user.h"
 #include "sql/front/sql_parse.h"
+#include "sql/statement/statement.h"
 #include "sql/validate/table_compnr_passes.h"
 #include "sql/validate/vt_node.h"
 #include "sql/validate/vt_scope.h"
@@ -255,6 +256,54 @@ TEST_P(SqlExecE2E, FromClauseJoinTreesAgreeWithSqlite) {
             (std::vector<Pair>{{1, 20.0}, {2, 20.0}, {3, 20.0}, {4, 20.0}}));
   EXPECT_EQ(run("SELECT * FROM exemp010 e, exdep010 d WHERE 'Z' REFERS TO d", 0, 1),
             (std::vector<Pair>{{1, std::nullopt}, {2, std::nullopt}, {3, std::nullopt}, {4, std::nullopt}}));
+}
+
+// Whole SELECT statements prepared and executed by SQLStatement: the FROM
+// clause's join tree under the statement nodes, in both parse modes.
+TEST_P(SqlExecE2E, SelectStatementsOverJoinsAgreeWithSqlite) {
+  user_info.user_type = 'S';  // no role conditions
+  auto select = [&](char const *text, int mode) {
+    SQLStatement statement;
+    std::vector<Pair> rows;
+    EXPECT_EQ(statement.Prepare(text, static_cast<unsigned long>(trans_), mode), 0) << text;
+    int count = 0;
+    EXPECT_EQ(statement.Exec(kCompany, &count), 0) << text;
+    while (statement.Fetch() == 0) {
+      SQLValueStore const *e = nullptr;
+      SQLValueStore const *b = nullptr;
+      statement.GetValueStoreAddr(0, &e);
+      statement.GetValueStoreAddr(1, &b);
+      if (e == nullptr || b == nullptr) break;
+      rows.emplace_back(e->IsNull() ? std::nullopt : std::optional<int>(e->GetInteger()),
+                        b->IsNull() ? std::nullopt : std::optional<double>(b->GetReal()));
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  };
+  EXPECT_EQ(select("SELECT e.emp, d.budget FROM exemp010 e, exdep010 d WHERE e.dept REFERS TO d", 0), Sqlite("LEFT"));
+  for (char const *type : {"INNER", "LEFT", "RIGHT"}) {
+    std::string text = std::string("SELECT e.emp, d.budget FROM exemp010 e ") + type +
+                       " JOIN exdep010 d ON e.dept = d.code AND e.company_nr = d.company_nr";
+    EXPECT_EQ(select(text.c_str(), 0x10), Sqlite(type)) << text;
+  }
+  EXPECT_EQ(select("SELECT e.emp, d.budget FROM exemp010 e FULL JOIN exdep010 d ON e.dept = d.code", 0x10),
+            Sqlite("FULL"));
+  // A company list runs the query once per listed company: 1 listed twice is
+  // read once.
+  EXPECT_EQ(select("SELECT e.emp, d.budget FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND "
+                   "e.company_nr = d.company_nr AND e.company_nr IN (1, 1)",
+                   0x10),
+            Sqlite("INNER"));
+  // A _compnr join cannot restrict either side of a FULL join.
+  SQLStatement full;
+  EXPECT_NE(full.Prepare("SELECT e.emp FROM exemp010 e FULL JOIN exdep010 d ON e.company_nr = d.company_nr",
+                         static_cast<unsigned long>(trans_), 0x10),
+            0);
+  char state[6] = {};
+  char message[256] = {};
+  full.GetDiagRec(1, state, nullptr, message, sizeof message, nullptr, nullptr);
+  EXPECT_STREQ(state, "42I89");
+  EXPECT_STREQ(message, "_compnr join predicate used in a FULL OUTER join");
 }
 
 // UPDATE and DELETE trees run by the agent: their counts, and what a query

@@ -14,6 +14,7 @@
 #include "sql/validate/vt_column_scope.h"
 #include "sql/validate/vt_derived_scope.h"
 #include "sql/validate/vt_group_scope.h"
+#include "sql/validate/vt_multi_compnr_union.h"
 #include "sql/validate/vt_node_support.h"
 #include "sql/validate/vt_retry_filter.h"
 #include "sql/validate/vt_scope.h"
@@ -569,6 +570,9 @@ SQLRowSource *SQLVTProject::DoCreateRS() {
 }
 
 SQLVTRetryFilter *SQLVTProject::BuildRetryFilter(SQLRetryClauseType type, SQLRetrySpecList *specs) {
+  // The per-company union is a UNION ALL: it refuses a RETRY clause as a
+  // UNION does (42I74).
+  if (dynamic_cast<SQLVTMultiCompnrUnion *>(GetChild()) != nullptr) GetChild()->BuildRetryFilter(type, specs);
   for (bool more = specs->First(); more; more = specs->Next()) {
     SQLRetrySpec &spec = specs->GetCurrent();
     SQLVTProjectItem const &item = items_.Get(spec.position);

@@ -96,6 +96,21 @@ TEST(RefPtr, DeletesWithTheLastReference) {
   EXPECT_FALSE(copy);
 }
 
+TEST(RefPtr, ReplacedObjectIsSeenByEverySharerAndDeletedOnce) {
+  {
+    auto *old = new Base;
+    RefPtr<Base> a(old);
+    RefPtr<Base> b = a;
+    auto *replacement = new Derived;
+    delete old;  // a replacing pass disposes of the old object itself
+    a.ReplaceObject(replacement);
+    EXPECT_EQ(b.Get(), replacement);
+    EXPECT_EQ(2, b.UseCount());
+    EXPECT_EQ(1, Base::live);
+  }
+  EXPECT_EQ(0, Base::live);
+}
+
 TEST(Stack, FixedCapacity) {
   int objects[101];
   Stack<int *> stack(100);

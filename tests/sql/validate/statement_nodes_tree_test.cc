@@ -192,6 +192,16 @@ TEST_F(StatementTree, ChangesBeyondWhatTheUserMayChangeAreRefusedWithQP060) {
             "QP060 Insufficient privileges or data permissions defined on table 'exemp010'");
 }
 
+TEST_F(StatementTree, RetryOverACompanyListIsRefusedAsOverAUnion) {
+  EXPECT_EQ(ErrorOf([&] {
+              Prepare("SELECT emp FROM exemp010 WHERE company_nr IN (1, 2) ORDER BY 1 WITH RETRY", parsemode::kAnsi);
+            }),
+            "42I74 A RETRY clause cannot be used in a UNION query");
+  treeData_ = std::make_unique<SQLVTreeData>();
+  auto root = Prepare("SELECT emp FROM exemp010 WHERE company_nr IN (1, 2) ORDER BY 1", parsemode::kAnsi);
+  EXPECT_EQ(root->GetNumCols(), 1);
+}
+
 TEST_F(StatementTree, StatementPrepareDescribesTheResolvedQuery) {
   SQLStatement statement;
   ASSERT_EQ(statement.Prepare("SELECT e.emp, e.name AS who, e.salary * 2 FROM exemp010 e ORDER BY 2, 1 WITH RETRY", 0,

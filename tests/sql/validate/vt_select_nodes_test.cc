@@ -4,6 +4,7 @@
 // validation to their row sources.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,19 @@ TEST_F(SelectNodes, RetryOverTheMultiCompanyUnionIsRefusedNotFatal) {
   SQLRetrySpecList specs;
   ExpectError([&] { node->BuildRetryFilter(SQL_RETRY_STRICT, &specs); }, "42I74",
               "A RETRY clause cannot be used in a UNION query");
+}
+
+TEST_F(SelectNodes, WhereUsedReportsTheColumnsTheSelectListAndOrderByUse) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  whereUsed_ = std::make_unique<SQLVTWhereUsedMgr>(
+      [](char const *name, int kind) { seen.push_back(std::to_string(kind) + " " + name); });
+  Prepare("SELECT d.*, e.name FROM exdep010 d, exemp010 e ORDER BY 2");
+  auto has = [](std::string const &s) { return std::find(seen.begin(), seen.end(), s) != seen.end(); };
+  EXPECT_TRUE(has("3 exdep010.code"));
+  EXPECT_TRUE(has("3 exdep010._compnr"));
+  EXPECT_TRUE(has("3 exemp010.name"));
+  EXPECT_FALSE(has("3 exemp010.salary"));
 }
 
 // ---- sort and RETRY ----
