@@ -19,6 +19,8 @@ class SQLDatabaseInstance {
   // database client to find or attach the driver session.
   DRIVER_SPEC *GetServerSpec() const { return serverSpec_; }
   bool SupportsFiltersInJoins() const { return supportsFiltersInJoins_; }
+  // For a driver whose queries cannot carry conditions inside a join.
+  void SetSupportsFiltersInJoins(bool supports) { supportsFiltersInJoins_ = supports; }
   // Most tables one driver query may join.
   int MaxTablesJoined() const { return 999; }
   // TRUE when one driver serves both tables, so that one query may combine

@@ -38,6 +38,26 @@ SQLRSSCSearchCond *Conjunction(std::vector<SQLRSSCSearchCond *> const &conjuncts
   return new SQLRSSCAnd(list);
 }
 
+// A driver whose queries cannot carry conditions inside a join can still
+// join two table leaves when a side's condition comes off and goes back
+// above the joined leaf: a side must be a leaf or a filter directly over
+// one, and `filterAllowed` says whether it may be the filter.
+bool LeafForJoinWithoutFilters(SQLRowSource *side, bool filterAllowed) {
+  if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) {
+    if (!filterAllowed) return false;
+    side = filter->GetChild();
+  }
+  return dynamic_cast<SQLRSFetch *>(side) != nullptr;
+}
+
+// Takes the filter off a side; its references move by `shift`.
+SQLRSSCSearchCond *PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shift) {
+  SQLRSSCSearchCond *condition = nullptr;
+  side->reset(side->release()->PullFilter(&condition));
+  if (condition != nullptr) ShiftRefs(condition, shift);
+  return condition;
+}
+
 void SetStoreNull(SQLValueStore *v) {
   if (v->GetType() != SQL_ARRAY) {
     v->SetNull();
@@ -451,19 +471,30 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
             leftInstance->MaxTablesJoined() >= lt + rt && type_ != SQL_JOIN_FULL &&
             !(type_ == SQL_JOIN_LEFT && rt > 1) && !(type_ == SQL_JOIN_RIGHT && lt > 1);
   if (ok && condition_ && (type_ == SQL_JOIN_LEFT || type_ == SQL_JOIN_RIGHT)) ok = condition_->IsEqSearchCondition(nL());
-  // Every driver takes filters inside a shipped join; one that did not
-  // would keep the join here rather than have the filters moved around it.
-  if (ok) ok = leftInstance->SupportsFiltersInJoins();
+  bool const filtersInJoins = ok && leftInstance->SupportsFiltersInJoins();
+  // Without filters in the driver's join, a filter of the outer side (or of
+  // either side of an INNER join) goes above the joined leaf. One on the
+  // inner side of an outer join must act before the NULL row is made, so
+  // such a join stays here.
+  if (ok && !filtersInJoins)
+    ok = LeafForJoinWithoutFilters(Outer(), true) && LeafForJoinWithoutFilters(Inner(), type_ == SQL_JOIN_INNER);
   if (!ok) return this;
   *combinable = true;
   *tableCount = lt + rt;
   *instance = leftInstance.release();
+  std::vector<SQLRSSCSearchCond *> pulled;
+  if (!filtersInJoins) {
+    for (SQLRSSCSearchCond *c : {PullSideFilter(&left_, 0), PullSideFilter(&right_, nl)})
+      if (c != nullptr) pulled.push_back(c);
+  }
   SQLRowSource *right = right_.release();
   SQLRowSource *left = left_.release();
   SQLRSSCSearchCond *condition = condition_.release();
   SQLJoinType type = type_;
   delete this;
-  return right->CreateJoin(type, left, condition);
+  std::unique_ptr<SQLRSSCSearchCond> filter(Conjunction(pulled));
+  SQLRowSource *leaf = right->CreateJoin(type, left, condition);
+  return filter ? new SQLRSFilter(leaf, filter.release()) : leaf;
 }
 
 void SQLRSJoin::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -770,8 +801,10 @@ SQLRowSource *SQLRSConstLeftOuterJoin::CombineJoin(SQLDatabaseInstance **instanc
   bool childCombinable = false;
   child_.reset(child_.release()->CombineJoin(&ci, &tables, nullptr, &childCombinable));
   std::unique_ptr<SQLDatabaseInstance> childInstance(ci);
+  // Without filters in the driver's join, a filter of the child would have
+  // to act before the NULL row is made: the join then stays here.
   if (!childCombinable || !childInstance || tables + 1 > childInstance->MaxTablesJoined() ||
-      !childInstance->SupportsFiltersInJoins())
+      (!childInstance->SupportsFiltersInJoins() && !LeafForJoinWithoutFilters(child_.get(), false)))
     return this;
   *combinable = true;
   *tableCount = tables + 1;

@@ -9,6 +9,8 @@
 #include <optional>
 
 #include "absorbing_source.h"
+#include "sql/common/database_instance.h"
+#include "support/test_env.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/sc_arith.h"
 #include "sql/exec/sc_reinterpret_cast.h"
@@ -370,6 +372,149 @@ TEST(Join, ProjectionExpressionsGoToTheSideThatCanComputeThem) {
     if (c.side == 1 && !c.sideColumns.empty()) {
       EXPECT_GE(ExprColumns(e.Get()).front(), 2) << c.name;
     }
+  }
+}
+
+// A table leaf over given rows whose driver joins leaves by running the join
+// over them, so that a combined join gives the rows a driver would.
+class TableLeaf : public StrictRowSource<SQLRSFetch> {
+ public:
+  TableLeaf(SQLRowSource *rows, SQLDatabaseInstance const *instance) : rows_(rows), instance_(instance) {}
+
+  SQLRowSource *PullFilter(SQLRSSCSearchCond **condition) override {
+    *condition = nullptr;
+    return this;
+  }
+  SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tables, List<SQLRSSCSearchCond const *> *,
+                            bool *combinable) override {
+    *instance = instance_->Copy().release();
+    *tables = 1;
+    *combinable = true;
+    return this;
+  }
+  SQLRSFetch *CreateJoin(SQLJoinType type, SQLRowSource *left, SQLRSSCSearchCond *condition) override {
+    return left->CreateJoin(type, static_cast<SQLRSFetch *>(this), condition);
+  }
+  SQLRSFetch *CreateJoin(SQLJoinType type, SQLRSFetch *right, SQLRSSCSearchCond *condition) override {
+    return new TableLeaf(new SQLRSJoin(type, this, right, condition), instance_);
+  }
+  SQLRSFetch *CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition) override {
+    return new TableLeaf(new SQLRSConstLeftOuterJoin(this, condition), instance_);
+  }
+  void SetBufferSize(int) override {}
+  void SetCursorTimeOut(long) override {}
+  bool OperatesOnThisDBInstance(SQLDatabaseInstance *) override { return false; }
+  SQLDatabaseInstance const *GetDBInstance() override { return instance_; }
+  void AttachToSession(unsigned long) override {}
+  void DetachFromSession() override {}
+  bool IsVariable(int) override { return false; }
+  bool IsConstant(int) override { return false; }
+
+ protected:
+  void DoPrepare(SQLRSPrepareContext *context) override { rows_->Prepare(context); }
+  int DoGetNumCols() override { return rows_->GetNumCols(); }
+  SQLColumnDescriptor const *DoGetColumnDescriptor(int i) override { return rows_->GetColumnDescriptor(i); }
+  SQLValueStore const *DoGetValueStoreAddr(int i) override { return rows_->GetValueStoreAddr(i); }
+  void DoExec() override { rows_->Exec(); }
+  int DoFetch() override { return rows_->Fetch(); }
+  int DoSkipRows(int) override { return -1; }
+  void DoBreak() override { rows_->Break(); }
+  void DoAcceptVisit(SQLVisitor &) override {}
+
+ private:
+  std::unique_ptr<SQLRowSource> rows_;
+  SQLDatabaseInstance const *instance_;
+};
+
+// Joins over the leaves of a driver whose queries cannot carry conditions
+// inside a join.
+class JoinWithoutFiltersInJoins : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_.WriteFile("lib/tabledef1", "exemp::msqlite(main.db)\n");
+    setenv("ZUV", root_.path().c_str(), 1);
+    unsetenv("ZUV_RELEASE");
+    instance_ = std::make_unique<SQLDatabaseInstance>("exemp010", 100);
+    instance_->SetSupportsFiltersInJoins(false);
+  }
+
+  // A side of one INTEGER column, a leaf or a local source, under a filter
+  // when one is given.
+  SQLRowSource *Side(std::vector<int> const &values, bool leaf, SQLRSSCSearchCond *filter) {
+    SQLRowSource *rows = new VectorRowSource({SQL_INTEGER}, IntRows(values));
+    if (leaf) rows = new TableLeaf(rows, instance_.get());
+    return filter ? new SQLRSFilter(rows, filter) : rows;
+  }
+
+  // Offers the node to be combined; the instance that comes back is freed.
+  static std::unique_ptr<SQLRowSource> Combine(SQLRowSource *node, bool *combinable) {
+    SQLDatabaseInstance *instance = nullptr;
+    int tables = 0;
+    std::unique_ptr<SQLRowSource> tree(node->CombineJoin(&instance, &tables, nullptr, combinable));
+    delete instance;
+    return tree;
+  }
+
+  ScratchDir root_;
+  std::unique_ptr<SQLDatabaseInstance> instance_;
+};
+
+TEST_F(JoinWithoutFiltersInJoins, FiltersComeOffTheSidesAndGoAboveTheJoinedLeaf) {
+  struct Case {
+    SQLJoinType type;
+    bool leftFilter, rightFilter;
+    int filtersAbove;  // conjuncts above the joined leaf; -1: the join stays
+  } cases[] = {
+      {SQL_JOIN_INNER, false, false, 0}, {SQL_JOIN_INNER, true, true, 2}, {SQL_JOIN_INNER, false, true, 1},
+      {SQL_JOIN_LEFT, true, false, 1},   {SQL_JOIN_RIGHT, false, true, 1},
+      // A filter on the inner side of an outer join must act before the
+      // NULL row is made.
+      {SQL_JOIN_LEFT, false, true, -1},  {SQL_JOIN_RIGHT, true, false, -1},
+  };
+  std::vector<int> const left = {1, 2, 3, 3}, right = {2, 3, 3, 4};
+  for (auto const &c : cases) {
+    auto build = [&](bool leaf) {
+      return new SQLRSJoin(c.type, Side(left, leaf, c.leftFilter ? Cmp(0, SQLRSSC_GREATER_THAN, 1) : nullptr),
+                           Side(right, leaf, c.rightFilter ? Cmp(0, SQLRSSC_GREATER_THAN, 2) : nullptr), OnEqual());
+    };
+    std::unique_ptr<SQLRowSource> local(build(false));
+    bool combinable = false;
+    std::unique_ptr<SQLRowSource> tree = Combine(build(true), &combinable);
+    EXPECT_EQ(combinable, c.filtersAbove >= 0) << "type " << c.type;
+    if (c.filtersAbove < 0) {
+      EXPECT_NE(dynamic_cast<SQLRSJoin *>(tree.get()), nullptr);
+    } else if (c.filtersAbove == 0) {
+      EXPECT_NE(dynamic_cast<TableLeaf *>(tree.get()), nullptr);
+    } else {
+      auto *filter = dynamic_cast<SQLRSFilter *>(tree.get());
+      ASSERT_NE(filter, nullptr) << "type " << c.type;
+      EXPECT_NE(dynamic_cast<TableLeaf *>(filter->GetChild()), nullptr);
+      EXPECT_EQ(Conjuncts(filter->GetCondition()), c.filtersAbove);
+    }
+    EXPECT_EQ(Pairs(tree.get()), Pairs(local.get())) << "type " << c.type;
+  }
+}
+
+TEST_F(JoinWithoutFiltersInJoins, ConstLeftOuterJoinCombinesOnlyAChildWithoutFilter) {
+  for (bool childFilter : {false, true}) {
+    auto build = [&](bool leaf) {
+      return new SQLRSConstLeftOuterJoin(Side({1, 5, 7}, leaf, childFilter ? Cmp(0, SQLRSSC_GREATER_THAN, 5) : nullptr),
+                                         Cmp(0, SQLRSSC_LESS_THAN, 7));
+    };
+    std::unique_ptr<SQLRowSource> local(build(false));
+    bool combinable = false;
+    std::unique_ptr<SQLRowSource> tree = Combine(build(true), &combinable);
+    EXPECT_EQ(combinable, !childFilter);
+    EXPECT_EQ(dynamic_cast<TableLeaf *>(tree.get()) != nullptr, !childFilter);
+    auto rows = [](SQLRowSource *rs) {
+      SQLRSPrepareContext context;
+      rs->Prepare(&context);
+      rs->Exec();
+      std::vector<std::optional<int>> out;
+      while (rs->Fetch()) out.push_back(Value(rs->GetValueStoreAddr(0)));
+      return out;
+    };
+    EXPECT_EQ(rows(tree.get()), rows(local.get())) << "child filter " << childFilter;
   }
 }
 
