@@ -79,6 +79,9 @@ bool Describe(QPCStatement *h, bool callback) {
     char const *name = nullptr;
     SQLType ptype = SQL_UNDEFINED;
     if (s.GetParameterDesc(i, &name, &ptype) != 0) return QPCDiagError(h, callback), false;
+    // The host names its variables without the colon of the statement
+    // text: ":1" is the pseudo variable "1", ":price" the variable "price".
+    if (name != nullptr && name[0] == ':') ++name;
     h->parameters[i].name = name != nullptr ? name : "";
     h->parameters[i].type = ptype;
   }
