@@ -274,6 +274,11 @@ TEST_F(SqlApi, ExecRefusalsBeforeTheStatementRuns) {
        "301 SQLState HYL03: Pseudo variable '1st' not bound before sql_exec (301)", {}},
       {{Param{"missing", SQL_INTEGER}}, {}, false,
        "301 SQLState HYL04: External variable 'missing' not found (301)", {"missing:1"}},
+      // The parser keeps the colon of the text; the host names come without.
+      {{Param{":2", SQL_INTEGER}}, {}, false,
+       "301 SQLState HYL03: Pseudo variable '2' not bound before sql_exec (301)", {}},
+      {{Param{":missing", SQL_INTEGER}}, {}, false,
+       "301 SQLState HYL04: External variable 'missing' not found (301)", {"missing:1"}},
       {{}, {{"tttst001", false}}, true,
        "301 SQLState HYL04: External variable 'tttst001' not found (301)", {"k:1", "tttst001:2"}},
   };
