@@ -181,3 +181,27 @@ TEST_F(RefsE2E, DisabledReferencesDoNothing) {
 
 }  // namespace
 }  // namespace molvane::test
+
+namespace molvane::test {
+namespace {
+
+// A new key of a department reaches its cascading children and empties its
+// nullified ones; a restricted child refuses the key change.
+TEST_F(RefsE2E, KeyChangesOfTheParentCascadeNullifyOrAreRefused) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", "C"), db_insert_51), 0);
+  ASSERT_EQ(Commit(), 0);
+  EXPECT_EQ(Change("exdep010", Row("exdep010", {{"code", "B"}}), db_update,
+                   [&] { SetText("exdep010.code", "E"); }),
+            kStillReferenced);
+  ASSERT_EQ(Abort(), 0);
+  ASSERT_EQ(Change("exdep010", Row("exdep010", {{"code", "C"}}), db_update,
+                   [&] { SetText("exdep010.code", "F"); }),
+            0)
+      << get_zdb_msg();
+  ASSERT_EQ(Commit(), 0);
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|B|F|"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "D|0|0", "F|0|0"}));
+}
+
+}  // namespace
+}  // namespace molvane::test
