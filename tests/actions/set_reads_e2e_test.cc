@@ -208,6 +208,14 @@ TEST_P(SetReadsE2E, AnUpdateInTheMiddleOfAScanIsSeenAndTheScanGoesOn) {
   EXPECT_EQ(g_errors, std::vector<std::string>{});
 }
 
+TEST_P(SetReadsE2E, LogoffClosesOpenSetsWithoutErrors) {
+  Load(Row("exdep010", {}));
+  ASSERT_EQ(zdb_exec_row(cursor_, db_first, 0, 1), 0) << zdb_errno;
+  ASSERT_EQ(zdb_exec_row(cursor_, db_last, 0, 2), 0) << zdb_errno;
+  EXPECT_EQ(zdb_logoff(), 0) << zdb_errno;
+  EXPECT_EQ(g_errors, std::vector<std::string>{});
+}
+
 INSTANTIATE_TEST_SUITE_P(RowsPerSet, SetReadsE2E, testing::Values(1, 2, 3, 20));
 
 }  // namespace
