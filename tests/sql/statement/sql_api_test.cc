@@ -206,6 +206,31 @@ TEST_F(SqlApi, BindInputConvertsEachTypeCode) {
   sql_close(h);
 }
 
+// The text's colon is kept in the parameter names; a bind may name them with
+// or without it, and the colon of a name never stands for anything else.
+TEST_F(SqlApi, BindInputNamesAParameterWithOrWithoutItsColon) {
+  struct Case {
+    const char *parameter;
+    const char *bound;
+    bool found;
+  } cases[] = {{":1", ":1", true},   {":1", "1", true},    {":dept", "dept", true},
+               {":dept", ":dept", true}, {"1", "1", true}, {"1", ":1", false},
+               {":12", "1", false},  {":", "", false},   {":dept", "::dept", false}};
+  int n = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.parameter) + " bound as " + c.bound);
+    faketree::Statement q = Query();
+    q.params = {Param{c.parameter, SQL_INTEGER}};
+    std::string text = "named" + std::to_string(n++);
+    Statements()[text] = q;
+    QPCStatement *h = sql_parse(text.c_str(), 1, 0);
+    ASSERT_NE(h, nullptr);
+    std::int32_t v = 3;
+    EXPECT_EQ(sql_bind_input(h, c.bound, SQL_TYPE_INTEGER, 4, &v), c.found ? 0 : -1) << Error(h);
+    sql_close(h);
+  }
+}
+
 TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
   faketree::Statement q = Query();
   q.params = {Param{"i", SQL_INTEGER}};
@@ -273,11 +298,6 @@ TEST_F(SqlApi, ExecRefusalsBeforeTheStatementRuns) {
       {{Param{"1st", SQL_INTEGER}}, {}, false,
        "301 SQLState HYL03: Pseudo variable '1st' not bound before sql_exec (301)", {}},
       {{Param{"missing", SQL_INTEGER}}, {}, false,
-       "301 SQLState HYL04: External variable 'missing' not found (301)", {"missing:1"}},
-      // The parser keeps the colon of the text; the host names come without.
-      {{Param{":2", SQL_INTEGER}}, {}, false,
-       "301 SQLState HYL03: Pseudo variable '2' not bound before sql_exec (301)", {}},
-      {{Param{":missing", SQL_INTEGER}}, {}, false,
        "301 SQLState HYL04: External variable 'missing' not found (301)", {"missing:1"}},
       {{}, {{"tttst001", false}}, true,
        "301 SQLState HYL04: External variable 'tttst001' not found (301)", {"k:1", "tttst001:2"}},
@@ -362,7 +382,28 @@ TEST_F(SqlApi, UpdateThatTouchesNoRowFailsWith111AndNoText) {
   EXPECT_EQ(zdb_errno, SQL_ERR_NO_ROWS);
   EXPECT_EQ(Error(h), "111 ");
   EXPECT_TRUE(g_host.errors.empty());
+  EXPECT_EQ(sql_row_count(h), 0);
   sql_close(h);
+}
+
+// sql_row_count: the rows of the last exec of an UPDATE or DELETE, 0 after
+// one that touched none or for a select, -1 for a handle that is not live.
+TEST_F(SqlApi, RowCountIsThatOfTheLastExec) {
+  Statements()["u"] = Update(3);
+  Statements()["q"] = Query(2);
+  QPCStatement *u = sql_parse("u", 1, 0);
+  QPCStatement *q = sql_parse("q", 1, 0);
+  ASSERT_NE(u, nullptr);
+  ASSERT_NE(q, nullptr);
+  EXPECT_EQ(sql_row_count(u), 0);
+  ASSERT_EQ(sql_exec(u, 1), 0);
+  EXPECT_EQ(sql_row_count(u), 3);
+  ASSERT_EQ(sql_exec(q, 1), 0);
+  EXPECT_EQ(sql_row_count(q), 0);
+  sql_close(u);
+  sql_close(q);
+  EXPECT_EQ(sql_row_count(u), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_INVALID_HANDLE);
 }
 
 TEST_F(SqlApi, StatementRecordsWithoutANativeNumberStillFail) {
