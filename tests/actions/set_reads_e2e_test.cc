@@ -208,6 +208,39 @@ TEST_P(SetReadsE2E, AnUpdateInTheMiddleOfAScanIsSeenAndTheScanGoesOn) {
   EXPECT_EQ(g_errors, std::vector<std::string>{});
 }
 
+TEST_P(SetReadsE2E, CurrentRowAndRepeatedEndsOnAnIndexWithDuplicates) {
+  Order(2);
+  Load(Row("exdep010", {}));
+  EXPECT_EQ(zdb_exec_row(cursor_, db_curr, 0, 1), -1);
+  EXPECT_EQ(zdb_errno, 112);
+  // The second of three "Alpha" rows: the current row is that row again,
+  // told apart from its namesakes by the primary key.
+  Load(Row("exdep010", {{"name", "Alpha"}}));
+  ASSERT_EQ(zdb_exec_row(cursor_, db_eq, 0, 1), 0) << zdb_errno;
+  ASSERT_EQ(zdb_exec_row(cursor_, db_next, 0, 1), 0) << zdb_errno;
+  EXPECT_EQ(Text("exdep010", "code"), "D");
+  Load(Row("exdep010", {}));
+  ASSERT_EQ(zdb_exec_row(cursor_, db_curr, 0, 1), 0) << zdb_errno;
+  EXPECT_EQ(Text("exdep010", "code"), "D");
+  EXPECT_EQ(Text("exdep010", "name"), "Alpha");
+  // A read past the last row ends with 110 and, failing, gives up the
+  // position: a stepping read then has nothing to step from.
+  Load(Row("exdep010", {}));
+  ASSERT_EQ(zdb_exec_row(cursor_, db_last, 0, 1), 0) << zdb_errno;
+  EXPECT_EQ(Text("exdep010", "name"), "Golf");
+  EXPECT_EQ(zdb_exec_row(cursor_, db_next, 0, 1), -1);
+  EXPECT_EQ(zdb_errno, kEndOfFile);
+  for (int action : {db_next, db_prev}) {
+    EXPECT_EQ(zdb_exec_row(cursor_, action, 0, 1), -1);
+    EXPECT_EQ(zdb_errno, 112);
+  }
+  Load(Row("exdep010", {}));
+  ASSERT_EQ(zdb_exec_row(cursor_, db_last, 0, 1), 0) << zdb_errno;
+  ASSERT_EQ(zdb_exec_row(cursor_, db_prev, 0, 1), 0) << zdb_errno;
+  EXPECT_EQ(Text("exdep010", "name"), "Echo");
+  EXPECT_EQ(g_errors, std::vector<std::string>{});
+}
+
 TEST_P(SetReadsE2E, LogoffClosesOpenSetsWithoutErrors) {
   Load(Row("exdep010", {}));
   ASSERT_EQ(zdb_exec_row(cursor_, db_first, 0, 1), 0) << zdb_errno;
