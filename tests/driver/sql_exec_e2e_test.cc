@@ -37,6 +37,7 @@
 #include "sql/exec/rs_join.h"
 #include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/rs_project.h"
+#include "sql/exec/sc_arith.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_const.h"
@@ -161,11 +162,11 @@ class SqlExecE2E : public testing::TestWithParam<char const *> {
     return rows;
   }
   // The same join by SQLite on the driver's database.
-  std::vector<Pair> Sqlite(char const *joinType) {
+  std::vector<Pair> Sqlite(char const *joinType, char const *budget = "d.budget") {
     sqlite3 *db = nullptr;
     EXPECT_EQ(sqlite3_open_v2((root_.path() + "/main.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
               SQLITE_OK);
-    std::string sql = std::string("SELECT e.emp, d.budget FROM exemp010001 e ") + joinType +
+    std::string sql = std::string("SELECT e.emp, ") + budget + " FROM exemp010001 e " + joinType +
                       " JOIN exdep010001 d ON e.dept = d.code";
     sqlite3_stmt *stmt = nullptr;
     std::vector<Pair> rows;
@@ -304,6 +305,44 @@ TEST_P(SqlExecE2E, SelectStatementsOverJoinsAgreeWithSqlite) {
   full.GetDiagRec(1, state, nullptr, message, sizeof message, nullptr, nullptr);
   EXPECT_STREQ(state, "42I89");
   EXPECT_STREQ(message, "_compnr join predicate used in a FULL OUTER join");
+}
+
+// A projection over a join that runs here: an expression over one side
+// goes down to that side's table leaf, so the driver computes it, and the
+// rows are those SQLite gives.
+TEST_P(SqlExecE2E, ProjectionExpressionOverOneSideOfALocalJoinIsComputedByTheDriver) {
+  SQLSchemaPtr emp = SQLSchemaMgr::GetSchema("exemp010");
+  SQLSchemaPtr dep = SQLSchemaMgr::GetSchema("exdep010");
+  int const nl = emp->GetNumCols();
+  int const empId = emp->GetColumnId("emp"), deptId = emp->GetColumnId("dept");
+  int const codeId = dep->GetColumnId("code"), budgetId = dep->GetColumnId("budget");
+  for (auto [type, sql] : {std::pair<SQLJoinType, char const *>{SQL_JOIN_INNER, "INNER"}, {SQL_JOIN_LEFT, "LEFT"},
+                           {SQL_JOIN_RIGHT, "RIGHT"}, {SQL_JOIN_FULL, "FULL"}}) {
+    SCOPED_TRACE(sql);
+    SQLRowSource *left = SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr);
+    SQLRowSource *right = SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr);
+    // A projection cannot join at the driver: the join runs here.
+    auto *all = new pSQLRSSCValueExprList;
+    for (int i = 0; i < nl; ++i) all->Append(new SQLRSSCColumnRef(0, i, left->GetColumnDescriptor(i)));
+    left = new SQLRSProject(left, all);
+    auto *l = new pSQLRSSCValueExprList;
+    l->Append(new SQLRSSCColumnRef(0, deptId, emp->GetColumnDescriptor(deptId)));
+    auto *r = new pSQLRSSCValueExprList;
+    r->Append(new SQLRSSCColumnRef(0, nl + codeId, dep->GetColumnDescriptor(codeId)));
+    auto *join = new SQLRSJoin(type, left, right, new SQLRSSCComparison(l, SQLRSSC_EQUAL, r));
+    // SELECT e.emp, d.budget * 2.5
+    auto *select = new pSQLRSSCValueExprList;
+    select->Append(new SQLRSSCColumnRef(0, empId, emp->GetColumnDescriptor(empId)));
+    select->Append(new SQLRSSCMultiply(new SQLRSSCColumnRef(0, nl + budgetId, dep->GetColumnDescriptor(budgetId)),
+                                       new SQLRSSCRealConst(2.5)));
+    std::unique_ptr<SQLRowSource> tree((new SQLRSProject(join, select))->OptimizeRS());
+    auto *top = dynamic_cast<SQLRSProject *>(tree.get());
+    ASSERT_NE(top, nullptr);
+    ASSERT_NE(dynamic_cast<SQLRSJoin *>(top->GetChild()), nullptr);
+    // The product arrives from the departments' leaf as a column.
+    EXPECT_TRUE(top->GetExpression(1)->IsColumnRef());
+    EXPECT_EQ(Run(tree.get(), 0, 1), Sqlite(sql, "d.budget * 2.5"));
+  }
 }
 
 // UPDATE and DELETE trees run by the agent: their counts, and what a query

@@ -75,38 +75,71 @@ class ScopedMap {
   SQLRSColumnRefScope *scope_;
 };
 
-// Which side each join column of a projection offer comes from, and where
-// it went: the columns that a side must deliver, in ascending order.
-std::vector<int> SideColumns(std::vector<bool> const &needed, int from, int to) {
+// A plain reference to a column of the examined level, or null.
+SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e) {
+  if (!e->IsColumnRef()) return nullptr;
+  auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+  return ref->GetRelScopeLevel() == 0 ? ref : nullptr;
+}
+
+std::vector<int> LevelColumns(SQLRSSCValueExpr *e) {
+  pSQLRSSCColumnRefList refs;
+  e->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
   std::vector<int> out;
-  for (int c = from; c < to; ++c)
-    if (needed[static_cast<size_t>(c)]) out.push_back(c);
-  if (out.empty()) out.push_back(from);  // a side always delivers a column
+  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent()->GetColumnId());
   return out;
 }
 
-// Offers a side the given join columns as plain references and reads back
-// which of them it delivers, in its new order (join column numbers, -1 for
-// a column the side computes otherwise).
-std::vector<int> ProjectSide(std::unique_ptr<SQLRowSource> *side, std::vector<int> const &columns, int offset) {
-  SQLRSSCValueExprRefPtrList offer;
-  for (int c : columns)
-    offer.Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c - offset, (*side)->GetColumnDescriptor(c - offset))));
-  int formerColumns = (*side)->GetNumCols();
-  side->reset(side->release()->PushProject(&offer));
-  std::vector<int> delivered;
-  for (bool more = offer.First(); more; more = offer.Next()) {
-    SQLRSSCValueExpr *e = offer.GetCurrent().Get();
-    int c = -1;
-    if (e->IsColumnRef()) {
-      auto *ref = static_cast<SQLRSSCColumnRef *>(e);
-      if (ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && ref->GetColumnId() < formerColumns)
-        c = ref->GetColumnId() + offset;
-    }
-    delivered.push_back(c);
-  }
-  return delivered;
+bool HasOuterRefs(SQLRSSCValueExpr *e) {
+  pSQLRSSCColumnRefList refs;
+  e->GetColumnRefs(0, SQL_CREF_OUTER, &refs);
+  return refs.NrElements() > 0;
 }
+
+// One side of a join while a projection is pushed: what it is offered (in
+// its own numbering) and what the join offered whole.
+struct ProjectionSide {
+  std::unique_ptr<SQLRowSource> *child;
+  int offset;     // the join column of the side's column 0
+  int columns;    // the side's column count before the push
+  bool nullable;  // the join sets the side's columns NULL for a row without partner
+  std::vector<bool> placed;  // per side column: offered as a plain reference
+  SQLRSSCValueExprRefPtrList offer;
+  std::vector<RefPtr<SQLRSSCValueExpr>> originals;  // the join's expressions offered whole
+  std::vector<RefPtr<SQLRSSCValueExpr>> copies;     // their renumbered copies, same order
+
+  void PlaceColumn(int joinColumn) {
+    int c = joinColumn - offset;
+    if (placed[static_cast<size_t>(c)]) return;
+    placed[static_cast<size_t>(c)] = true;
+    offer.Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c, (*child)->GetColumnDescriptor(c))));
+  }
+
+  void PlaceWhole(RefPtr<SQLRSSCValueExpr> const &e) {
+    for (auto const &o : originals)
+      if (o.Get() == e.Get()) return;  // listed twice, offered once
+    RefPtr<SQLRSSCValueExpr> copy(e->Copy());
+    pSQLRSSCColumnRefList refs;
+    copy->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+    for (bool more = refs.First(); more; more = refs.Next())
+      refs.GetCurrent()->SetColumnId(refs.GetCurrent()->GetColumnId() - offset);
+    originals.push_back(e);
+    copies.push_back(copy);
+    offer.Append(copy);
+  }
+
+  // Entry i of what the side now delivers: a join column (>= 0), an
+  // expression offered whole (-2 - its index), or -1 for anything else.
+  int Delivered(SQLRSSCValueExpr *e) const {
+    if (SQLRSSCColumnRef *ref = PlainColumn(e))
+      return ref->GetColumnId() >= 0 && ref->GetColumnId() < columns ? ref->GetColumnId() + offset : -1;
+    for (size_t k = 0; k < copies.size(); ++k)
+      if (copies[k].Get() == e) return -2 - static_cast<int>(k);
+    for (size_t k = 0; k < copies.size(); ++k)
+      if (copies[k]->IsSameValueExpr(e)) return -2 - static_cast<int>(k);
+    return -1;
+  }
+};
 
 [[noreturn]] void Unexpected(char const *cls, char const *operation) {
   SQLAbort(__FILE__, __LINE__, "Unexpected message %s::%s", cls, operation);
@@ -289,46 +322,106 @@ SQLRowSource *SQLRSJoin::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *acce
   return this;
 }
 
+int SQLRSJoin::ProjectionTarget(SQLRSSCValueExpr *e) {
+  if (!e->CanCopy() || HasOuterRefs(e)) return -1;
+  int const nl = nL();
+  std::vector<int> columns = LevelColumns(e);
+  if (columns.empty()) {
+    // A constant is computed by a side that is never set NULL.
+    if (type_ == SQL_JOIN_FULL) return -1;
+    return type_ == SQL_JOIN_RIGHT ? 1 : 0;
+  }
+  int side = columns.front() < nl ? 0 : 1;
+  for (int c : columns)
+    if ((c < nl ? 0 : 1) != side || c < 0 || c >= nl + nR()) return -1;
+  bool nullable = type_ == SQL_JOIN_FULL || (side == 1 && type_ == SQL_JOIN_LEFT) ||
+                  (side == 0 && type_ == SQL_JOIN_RIGHT);
+  if (!nullable) return side;
+  // The join sets this side's columns NULL for a row without partner; a
+  // value computed by the side becomes NULL then too, which is right only
+  // when the expression is NULL over NULL columns.
+  List<Interval<int>> range;
+  range.Append(side == 0 ? Interval<int>(0, nl - 1) : Interval<int>(nl, nl + nR() - 1));
+  return e->NullValueOnNullifiedCols(0, &range) == TV_TRUE ? side : -1;
+}
+
 SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   int const nl = nL();
   int const n = nl + nR();
+  ProjectionSide sides[2] = {
+      {&left_, 0, nl, type_ == SQL_JOIN_RIGHT || type_ == SQL_JOIN_FULL, std::vector<bool>(static_cast<size_t>(nl)), {}, {}, {}},
+      {&right_, nl, nR(), type_ == SQL_JOIN_LEFT || type_ == SQL_JOIN_FULL,
+       std::vector<bool>(static_cast<size_t>(n - nl)), {}, {}, {}}};
+  auto sideOf = [&](int c) -> ProjectionSide & { return sides[c < nl ? 0 : 1]; };
+
+  // Columns the join reads itself, or that an expression computed above it reads.
   std::vector<bool> needed(static_cast<size_t>(n), false);
   auto need = [&](int c) {
     if (c >= 0 && c < n) needed[static_cast<size_t>(c)] = true;
   };
+  std::vector<std::pair<int, RefPtr<SQLRSSCValueExpr>>> whole;  // (side, expression)
   for (bool more = expressions->First(); more; more = expressions->Next()) {
-    pSQLRSSCColumnRefList refs;
-    expressions->GetCurrent()->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
-    for (bool r = refs.First(); r; r = refs.Next()) need(refs.GetCurrent()->GetColumnId());
+    RefPtr<SQLRSSCValueExpr> const &e = expressions->GetCurrent();
+    if (SQLRSSCColumnRef *ref = PlainColumn(e.Get())) {
+      need(ref->GetColumnId());
+      continue;
+    }
+    int target = ProjectionTarget(e.Get());
+    if (target >= 0) {
+      whole.emplace_back(target, e);
+      continue;
+    }
+    for (int c : LevelColumns(e.Get())) need(c);
   }
   if (condition_)
     for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) need(ref->GetColumnId());
   for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next()) need(parameterColumns_.GetCurrent());
+  // Each side is offered its columns in ascending order, then the
+  // expressions that it computes.
+  for (int c = 0; c < n; ++c)
+    if (needed[static_cast<size_t>(c)]) sideOf(c).PlaceColumn(c);
+  for (auto const &[target, e] : whole) sides[target].PlaceWhole(e);
 
-  std::vector<int> delivered = ProjectSide(&left_, SideColumns(needed, 0, nl), 0);
-  std::vector<int> right = ProjectSide(&right_, SideColumns(needed, nl, n), nl);
-  delivered.insert(delivered.end(), right.begin(), right.end());
-
-  // Former join column -> new position.
-  std::vector<int> position(static_cast<size_t>(n), -1);
-  for (size_t i = 0; i < delivered.size(); ++i)
-    if (delivered[i] >= 0 && position[static_cast<size_t>(delivered[i])] == -1)
-      position[static_cast<size_t>(delivered[i])] = static_cast<int>(i);
+  // What the join now delivers, per new column: a former join column, an
+  // expression that a side computes (-2 - index, per side), or -1.
+  std::vector<int> delivered;
+  std::vector<int> fromSide;
+  for (int s = 0; s < 2; ++s) {
+    ProjectionSide &side = sides[s];
+    if (side.offer.NrElements() == 0) side.PlaceColumn(side.offset);  // a side always delivers a column
+    side.child->reset(side.child->release()->PushProject(&side.offer));
+    for (bool more = side.offer.First(); more; more = side.offer.Next()) {
+      delivered.push_back(side.Delivered(side.offer.GetCurrent().Get()));
+      fromSide.push_back(s);
+    }
+  }
 
   // The offer comes back as what the join now delivers, in its former
   // numbering, so that the caller can rename its expressions.
+  std::vector<int> position(static_cast<size_t>(n), -1);  // former join column -> new position
   *expressions = SQLRSSCValueExprRefPtrList();
+  int const newLeft = left_->GetNumCols();
   for (size_t i = 0; i < delivered.size(); ++i) {
     int c = delivered[i];
-    int side = static_cast<int>(i) < left_->GetNumCols() ? 0 : 1;
-    SQLColumnDescriptor const *d = side == 0 ? left_->GetColumnDescriptor(static_cast<int>(i))
-                                             : right_->GetColumnDescriptor(static_cast<int>(i) - left_->GetNumCols());
-    expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c >= 0 ? c : n + static_cast<int>(i), d)));
+    int at = static_cast<int>(i);
+    if (c >= 0 && position[static_cast<size_t>(c)] == -1) position[static_cast<size_t>(c)] = at;
+    if (c <= -2) {
+      expressions->Append(sides[fromSide[i]].originals[static_cast<size_t>(-2 - c)]);
+      continue;
+    }
+    SQLColumnDescriptor const *d =
+        at < newLeft ? left_->GetColumnDescriptor(at) : right_->GetColumnDescriptor(at - newLeft);
+    expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c >= 0 ? c : n + at, d)));
   }
+  auto moved = [&](int c) {
+    int p = c >= 0 && c < n ? position[static_cast<size_t>(c)] : -1;
+    if (p < 0) SQLAbort(__FILE__, __LINE__, "SQLRSJoin::PushProject: column %d is not delivered", c);
+    return p;
+  };
   if (condition_)
-    for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) ref->SetColumnId(position[static_cast<size_t>(ref->GetColumnId())]);
+    for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) ref->SetColumnId(moved(ref->GetColumnId()));
   for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
-    parameterColumns_.SetCurrent(position[static_cast<size_t>(parameterColumns_.GetCurrent())]);
+    parameterColumns_.SetCurrent(moved(parameterColumns_.GetCurrent()));
   return this;
 }
 

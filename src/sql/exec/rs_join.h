@@ -77,6 +77,9 @@ class SQLRSJoin : public SQLRowSource {
 
  private:
   int nL() { return left_->GetNumCols(); }
+  // The side (0 left, 1 right) that computes a projection expression for
+  // the join, or -1 when the join evaluates it above its children.
+  int ProjectionTarget(SQLRSSCValueExpr *e);
   int nR() { return right_->GetNumCols(); }
   bool OuterIsRight() const { return type_ == SQL_JOIN_RIGHT; }
   SQLRowSource *Outer() { return OuterIsRight() ? right_.get() : left_.get(); }

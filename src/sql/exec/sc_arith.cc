@@ -18,21 +18,6 @@ SQLType SQLRSSCSubtractResultType(SQLType left, SQLType right) {
   return left;
 }
 
-namespace {
-
-// Copies a dyadic node over copies of both operands; a failure frees them.
-template <class T>
-SQLRSSCValueExpr *CopyDyadic(SQLRSSCValueExpr const *left, SQLRSSCValueExpr const *right) {
-  SQLRSSCValueExprPtr l(left->Copy());
-  SQLRSSCValueExprPtr r(right->Copy());
-  T *copy = new T(l.get(), r.get());
-  (void)l.release();
-  (void)r.release();
-  return copy;
-}
-
-}  // namespace
-
 // ---- + ----
 
 SQLColumnDescriptor SQLRSSCAdd::GetColumnDescriptor() const {
@@ -47,7 +32,7 @@ bool SQLRSSCAdd::IsSameAdd(SQLRSSCAdd const *other) const { return SameOperands(
 void SQLRSSCAdd::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Add(l, r); }
 void SQLRSSCAdd::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCAdd(this); }
 SQLNWToken SQLRSSCAdd::Token() const { return SQLNWTVEAdd; }
-SQLRSSCValueExpr *SQLRSSCAdd::Copy() const { return CopyDyadic<SQLRSSCAdd>(left_.get(), right_.get()); }
+SQLRSSCValueExpr *SQLRSSCAdd::Copy() const { return CopyAs<SQLRSSCAdd>(); }
 
 // ---- - ----
 
@@ -64,7 +49,7 @@ void SQLRSSCSubtract::Operate(SQLValueStore const *l, SQLValueStore const *r) { 
 void SQLRSSCSubtract::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCSubtract(this); }
 SQLNWToken SQLRSSCSubtract::Token() const { return SQLNWTVESubtract; }
 SQLRSSCValueExpr *SQLRSSCSubtract::Copy() const {
-  return CopyDyadic<SQLRSSCSubtract>(left_.get(), right_.get());
+  return CopyAs<SQLRSSCSubtract>();
 }
 
 // ---- * ----
@@ -81,7 +66,7 @@ void SQLRSSCMultiply::Operate(SQLValueStore const *l, SQLValueStore const *r) { 
 void SQLRSSCMultiply::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCMultiply(this); }
 SQLNWToken SQLRSSCMultiply::Token() const { return SQLNWTVEMultiply; }
 SQLRSSCValueExpr *SQLRSSCMultiply::Copy() const {
-  return CopyDyadic<SQLRSSCMultiply>(left_.get(), right_.get());
+  return CopyAs<SQLRSSCMultiply>();
 }
 
 // ---- / ----
@@ -94,6 +79,7 @@ bool SQLRSSCDivide::IsSameDivide(SQLRSSCDivide const *other) const { return Same
 void SQLRSSCDivide::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Divide(l, r); }
 void SQLRSSCDivide::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCDivide(this); }
 SQLNWToken SQLRSSCDivide::Token() const { return SQLNWTVEDivide; }
+SQLRSSCValueExpr *SQLRSSCDivide::Copy() const { return CopyAs<SQLRSSCDivide>(); }
 
 // ---- MOD ----
 
@@ -107,4 +93,4 @@ bool SQLRSSCModulo::IsSameModulo(SQLRSSCModulo const *other) const { return Same
 void SQLRSSCModulo::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Modulo(l, r); }
 void SQLRSSCModulo::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCModulo(this); }
 SQLNWToken SQLRSSCModulo::Token() const { return SQLNWTVEModulo; }
-SQLRSSCValueExpr *SQLRSSCModulo::Copy() const { return CopyDyadic<SQLRSSCModulo>(left_.get(), right_.get()); }
+SQLRSSCValueExpr *SQLRSSCModulo::Copy() const { return CopyAs<SQLRSSCModulo>(); }

@@ -61,6 +61,7 @@ class SQLRSSCDivide : public SQLRSSCDyadic {
   SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameDivide(SQLRSSCDivide const *other) const override;
+  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;

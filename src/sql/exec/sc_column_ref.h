@@ -30,6 +30,7 @@ class SQLRSSCColumnRef : public SQLRSSCValueExpr {
   SQLRSSCValueExpr *CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   void Log() const override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *ClassName() const override { return "SQLRSSCColumnRef"; }
@@ -65,6 +66,7 @@ class SQLRSSCParameterRef : public SQLRSSCValueExpr {
   SQLRSSCValueExpr *CRefs2ParameterRefs(int, intList *, pSQLParameterList *) override { return this; }
   void Log() const override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *ClassName() const override { return "SQLRSSCParameterRef"; }

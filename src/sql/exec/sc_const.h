@@ -37,6 +37,7 @@ class SQLRSSCStringConst : public SQLRSSCConst {
   bool IsStringConst() const override { return true; }
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *LogWord() const override { return "StringConst("; }
@@ -52,6 +53,7 @@ class SQLRSSCRawConst : public SQLRSSCConst {
   bool IsRawConst() const override { return true; }
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *LogWord() const override { return "RawConst("; }
@@ -68,6 +70,7 @@ class SQLRSSCIntegerConst : public SQLRSSCConst {
   bool IsIntegerConst() const override { return true; }
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *LogWord() const override { return "IntegerConst("; }
@@ -82,6 +85,7 @@ class SQLRSSCRealConst : public SQLRSSCConst {
   bool IsSameRealConst(SQLRSSCRealConst const *other) const override;
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *LogWord() const override { return "RealConst("; }
@@ -97,6 +101,7 @@ class SQLRSSCDateConst : public SQLRSSCConst {
   bool IsSameDateConst(SQLRSSCDateConst const *other) const override;
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *LogWord() const override { return "DateConst("; }
@@ -111,6 +116,7 @@ class SQLRSSCTimestampConst : public SQLRSSCConst {
   bool IsSameTimestampConst(SQLRSSCTimestampConst const *other) const override;
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return true; }
 
  protected:
   char const *LogWord() const override { return "TimestampConst("; }

@@ -26,6 +26,7 @@ class SQLRSSCDyadic : public SQLRSSCValueExpr {
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   SQLRSSCValueExpr *CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   void Log() const override;
+  bool CanCopy() const override { return left_->CanCopy() && right_->CanCopy(); }
 
  protected:
   // The result from the two non-NULL operand stores.
@@ -36,6 +37,16 @@ class SQLRSSCDyadic : public SQLRSSCValueExpr {
   virtual double OwnCost() const { return 1; }
   // Whether the right operand is evaluated and tested before Operate.
   virtual bool TestsRight() const { return true; }
+  // A node of type T over copies of both operands; a failure frees them.
+  template <class T>
+  SQLRSSCValueExpr *CopyAs() const {
+    SQLRSSCValueExprPtr l(left_->Copy());
+    SQLRSSCValueExprPtr r(right_->Copy());
+    T *copy = new T(l.get(), r.get());
+    (void)l.release();
+    (void)r.release();
+    return copy;
+  }
   // Both operands the same, in the same places.
   bool SameOperands(SQLRSSCDyadic const *other) const;
 

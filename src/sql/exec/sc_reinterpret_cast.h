@@ -32,6 +32,7 @@ class SQLRSSCReinterpretCast : public SQLRSSCValueExpr {
   SQLRSSCValueExpr *CRefs2ParameterRefs(int, intList *, pSQLParameterList *) override { return this; }
   void Log() const override;
   SQLRSSCValueExpr *Copy() const override;
+  bool CanCopy() const override { return operand_->CanCopy(); }
 
  protected:
   char const *ClassName() const override { return "SQLRSSCReinterpretCast"; }

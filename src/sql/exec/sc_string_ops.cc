@@ -31,6 +31,7 @@ bool SQLRSSCConcatenate::IsSameConcatenate(SQLRSSCConcatenate const *other) cons
 
 void SQLRSSCConcatenate::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Concatenate(l, r); }
 
+SQLRSSCValueExpr *SQLRSSCConcatenate::Copy() const { return CopyAs<SQLRSSCConcatenate>(); }
 void SQLRSSCConcatenate::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCConcatenate(this); }
 
 // ---- substring ----

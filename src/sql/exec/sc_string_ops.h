@@ -13,6 +13,7 @@ class SQLRSSCConcatenate : public SQLRSSCDyadic {
   SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameConcatenate(SQLRSSCConcatenate const *other) const override;
+  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;

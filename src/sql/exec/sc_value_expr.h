@@ -122,6 +122,8 @@ class SQLRSSCValueExpr {
   virtual void Log() const = 0;
   // A deep copy; classes without one stop through SQLAbort.
   virtual SQLRSSCValueExpr *Copy() const;
+  // Whether Copy succeeds for this node and everything below it.
+  virtual bool CanCopy() const { return false; }
 
   // FALSE when the expression reads a parameter or a row of its own query
   // (or of an enclosing one).

@@ -164,10 +164,13 @@ class Absorbing : public VectorRowSource {
       out.push_back(e->IsColumnRef() ? static_cast<SQLRSSCColumnRef *>(e)->GetColumnId() : -1);
     }
     projected = out;
+    offered.clear();
+    for (bool more = list->First(); more; more = list->Next()) offered.push_back(list->GetCurrent());
     if (leafProject) layout = out;
     return this;
   }
   std::vector<int> projected;  // column of each plain column reference offered, -1 else
+  std::vector<RefPtr<SQLRSSCValueExpr>> offered;  // what the leaf delivers after the last offer
 
  protected:
   int DoGetNumCols() override {

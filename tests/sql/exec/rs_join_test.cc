@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 #include "absorbing_source.h"
 #include "sql/exec/rs_filter.h"
+#include "sql/exec/sc_arith.h"
+#include "sql/exec/sc_reinterpret_cast.h"
+#include "sql/exec/sc_string_ops.h"
 
 namespace {
 
@@ -287,6 +291,85 @@ TEST(Join, MaxRowsLimitsTheOuterSideOfOuterJoins) {
     EXPECT_EQ(RunAll(&join, 2).size(), 2u);
     int seen = type == SQL_JOIN_RIGHT ? right->maxRowsSeen : left->maxRowsSeen;
     EXPECT_EQ(seen, type == SQL_JOIN_INNER ? -2 : 2) << type;
+  }
+}
+
+
+// Where a projection expression over two two-column sides (left 0..1,
+// right 2..3) is computed: by one side, whose leaf then delivers it (with
+// its columns renumbered to the side), or above the join.
+struct ProjectionCase {
+  char const *name;
+  SQLJoinType type;
+  std::function<SQLRSSCValueExpr *()> make;
+  int side;                        // 0 left, 1 right, -1 above the join
+  std::vector<int> sideColumns;    // the level-0 columns of the copy the side computes
+  std::vector<int> leftPlain, rightPlain;  // the plain columns each side delivers
+};
+
+SQLColumnDescriptor const kArrayColumn("a", SQL_INTEGER, 4, 3);
+SQLRSSCValueExpr *Plus(SQLRSSCValueExpr *a, SQLRSSCValueExpr *b) { return new SQLRSSCAdd(a, b); }
+SQLRSSCValueExpr *One() { return new SQLRSSCIntegerConst(1); }
+
+std::vector<int> ExprColumns(SQLRSSCValueExpr *e) {
+  pSQLRSSCColumnRefList refs;
+  e->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  std::vector<int> out;
+  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent()->GetColumnId());
+  return out;
+}
+
+TEST(Join, ProjectionExpressionsGoToTheSideThatCanComputeThem) {
+  std::vector<ProjectionCase> const cases = {
+      {"left only", SQL_JOIN_INNER, [] { return Plus(Col(1), One()); }, 0, {1}, {}, {0}},
+      {"right only, renumbered", SQL_JOIN_INNER, [] { return Plus(Col(2), Col(3)); }, 1, {0, 1}, {0}, {}},
+      {"both sides stay", SQL_JOIN_INNER, [] { return Plus(Col(0), Col(3)); }, -1, {}, {0}, {1}},
+      {"divide copies", SQL_JOIN_INNER, [] { return new SQLRSSCDivide(Col(0), Col(1)); }, 0, {0, 1}, {}, {0}},
+      {"concatenate copies", SQL_JOIN_INNER, [] { return new SQLRSSCConcatenate(Col(2), Col(2)); }, 1, {0, 0}, {0}, {}},
+      {"no copy: stays", SQL_JOIN_INNER, [] { return new SQLRSSCSubstr(Col(0), One(), nullptr); }, -1, {}, {0}, {0}},
+      {"inner side of LEFT, NULL over NULL", SQL_JOIN_LEFT, [] { return Plus(Col(3), One()); }, 1, {1}, {0}, {}},
+      {"constant, LEFT: outer side", SQL_JOIN_LEFT, [] { return One(); }, 0, {}, {}, {0}},
+      {"constant, RIGHT: outer side", SQL_JOIN_RIGHT, [] { return One(); }, 1, {}, {0}, {}},
+      {"constant, FULL: stays", SQL_JOIN_FULL, [] { return One(); }, -1, {}, {0}, {0}},
+      // An array column set NULL keeps its elements: the cast is not NULL.
+      {"inner side of LEFT, not NULL over NULL: stays", SQL_JOIN_LEFT,
+       [] { return new SQLRSSCReinterpretCast(new SQLRSSCColumnRef(0, 3, &kArrayColumn), SQL_RAW); }, -1, {}, {0}, {1}},
+      {"left of FULL, NULL over NULL", SQL_JOIN_FULL, [] { return Plus(Col(0), One()); }, 0, {0}, {}, {0}},
+  };
+  for (auto const &c : cases) {
+    auto *left = new Absorbing({SQL_INTEGER, SQL_INTEGER}, {});
+    auto *right = new Absorbing({SQL_INTEGER, SQL_INTEGER}, {});
+    left->leafProject = right->leafProject = true;
+    left->shipComputed = right->shipComputed = true;
+    SQLRSJoin join(c.type, left, right, nullptr);
+    RefPtr<SQLRSSCValueExpr> e(c.make());
+    SQLRSSCValueExprRefPtrList list;
+    list.Append(e);
+    join.PushProject(&list);
+
+    // The join answers with the expression itself where a side computes it.
+    bool whole = false;
+    for (bool more = list.First(); more; more = list.Next()) whole = whole || list.GetCurrent().Get() == e.Get();
+    EXPECT_EQ(whole, c.side >= 0) << c.name;
+    Absorbing *sides[2] = {left, right};
+    std::vector<int> plain[2];
+    for (int s = 0; s < 2; ++s) {
+      for (auto const &o : sides[s]->offered) {
+        if (o->IsColumnRef()) {
+          plain[s].push_back(static_cast<SQLRSSCColumnRef *>(o.Get())->GetColumnId());
+          continue;
+        }
+        EXPECT_EQ(s, c.side) << c.name;
+        EXPECT_NE(o.Get(), e.Get()) << c.name << ": a side works on a copy";
+        EXPECT_EQ(ExprColumns(o.Get()), c.sideColumns) << c.name;
+      }
+    }
+    EXPECT_EQ(plain[0], c.leftPlain) << c.name;
+    EXPECT_EQ(plain[1], c.rightPlain) << c.name;
+    // The caller's expression keeps its own numbering.
+    if (c.side == 1 && !c.sideColumns.empty()) {
+      EXPECT_GE(ExprColumns(e.Get()).front(), 2) << c.name;
+    }
   }
 }
 
