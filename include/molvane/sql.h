@@ -109,6 +109,9 @@ MOLVANE_API int sql_exec(QPCStatement *handle, short compnr);
 /* Delivers the next row through the put-value callback; -1 with 111 (no
  * row at all) or 110 (no more rows) at the end. */
 MOLVANE_API int sql_fetch(QPCStatement *handle);
+/* Rows the last successful sql_exec of an UPDATE or DELETE changed (0 when
+ * it touched none and failed with 111; 0 for a select); -1 for a bad handle. */
+MOLVANE_API int sql_row_count(QPCStatement *handle);
 MOLVANE_API int sql_break(QPCStatement *handle);
 MOLVANE_API int sql_close(QPCStatement *handle);
 /* The handle's last error number and text ("" when none). */

@@ -24,6 +24,7 @@
 #include "platform/shm.h"
 #include "platform/user.h"
 #include "sql/common/sql_logger.h"
+#include "sql/roles/roles_mgr.h"
 #include <molvane/tss.h>
 
 #include "text/tss.h"
@@ -126,6 +127,9 @@ static int zdb_logon_unguarded(const char *user) {
       settings.zdb_max_server_schedule >= 0 ? settings.zdb_max_server_schedule : 3;
   if (settings.dbcinit < 0) settings.dbcinit = 0;
   if (zdb_load_roles() != 0) return -1;
+  // Row conditions the SQL layer cached belong to the previous logon's
+  // roles; this logon (perhaps another user's) reads its own.
+  SQLRolesMgrExit();
   init_qpc_debug();
   SQLLoggerInitLogFlags();
   if (TssGetMode() == 2) initialize_icuwrappers();

@@ -2,8 +2,10 @@
 // returns 0, or -1 when the stream fails or ends before the field is whole.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "ipc/stream.h"
 
@@ -13,6 +15,83 @@ int wire_put_u32(STREAM *out, std::uint32_t value);
 int wire_put_bytes(STREAM *out, const void *bytes, std::size_t count);
 // The text's first `max` characters (all when max is 0) and a NUL.
 int wire_put_text(STREAM *out, const char *text, std::size_t max = 0);
+
+// The fields of one request or field group, written in one go: when at
+// most `room` bytes are put and they fit in the stream's write buffer, each
+// field is stored there big-endian with no call per field; otherwise each
+// goes out through the field helpers above. done() counts the stored bytes
+// as written and gives 0, or -1 when a field helper failed.
+class WireFields {
+ public:
+  WireFields(STREAM *out, std::size_t room)
+      : out_(out), at_(stream_wreserve(out, room)),
+        start_(at_),
+        end_(at_ != nullptr ? at_ + room : nullptr) {}
+  WireFields(const WireFields &) = delete;
+  WireFields &operator=(const WireFields &) = delete;
+
+  void u8(std::uint8_t value) {
+    if (Direct(1)) {
+      *at_++ = value;
+    } else if (ok_) {
+      ok_ = wire_put_u8(out_, value) == 0;
+    }
+  }
+  void u16(std::uint16_t value) {
+    if (Direct(2)) {
+      at_[0] = static_cast<unsigned char>(value >> 8);
+      at_[1] = static_cast<unsigned char>(value);
+      at_ += 2;
+    } else if (ok_) {
+      ok_ = wire_put_u16(out_, value) == 0;
+    }
+  }
+  void u32(std::uint32_t value) {
+    if (Direct(4)) {
+      at_[0] = static_cast<unsigned char>(value >> 24);
+      at_[1] = static_cast<unsigned char>(value >> 16);
+      at_[2] = static_cast<unsigned char>(value >> 8);
+      at_[3] = static_cast<unsigned char>(value);
+      at_ += 4;
+    } else if (ok_) {
+      ok_ = wire_put_u32(out_, value) == 0;
+    }
+  }
+  void bytes(const void *data, std::size_t count) {
+    if (count == 0) return;
+    if (Direct(count)) {
+      std::memcpy(at_, data, count);
+      at_ += count;
+    } else if (ok_) {
+      ok_ = wire_put_bytes(out_, data, count) == 0;
+    }
+  }
+  // The first `length` characters of text and a NUL.
+  void text(const char *text, std::size_t length) {
+    bytes(text, length);
+    u8(0);
+  }
+  int done() {
+    if (at_ != nullptr) {
+      stream_wcommit(out_, static_cast<std::size_t>(at_ - start_));
+      start_ = at_;
+    }
+    return ok_ ? 0 : -1;
+  }
+
+ private:
+  // Stores go straight to the buffer; `count` more bytes stay in the room.
+  bool Direct([[maybe_unused]] std::size_t count) const {
+    assert(at_ == nullptr || count <= static_cast<std::size_t>(end_ - at_));
+    return at_ != nullptr;
+  }
+
+  STREAM *out_;
+  unsigned char *at_;
+  unsigned char *start_;
+  unsigned char *end_;
+  bool ok_ = true;
+};
 
 int wire_get_u8(STREAM *in, std::uint8_t *value);
 int wire_get_u16(STREAM *in, std::uint16_t *value);

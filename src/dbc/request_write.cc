@@ -4,6 +4,7 @@
 // company mapping, audit columns, row data sets, dictionary descriptions)
 // are written by their own functions.
 #include <cstring>
+#include <iterator>
 
 #include "dbc/request_block.h"
 #include "dbc/request_payloads.h"
@@ -14,9 +15,22 @@
 
 namespace {
 
-int put_code(ZDB_REQUEST *req, STREAM *out) {
-  return wire_put_u8(out, static_cast<std::uint8_t>(req->code & 0xFF));
+// A table name goes out as at most 8 characters and a NUL.
+constexpr std::size_t kTableName = 8;
+constexpr std::size_t kTableText = kTableName + 1;
+
+// The length of a table name in its array: short names are the rule, so a
+// loop beats a library call.
+std::size_t table_length(const char *name) {
+  std::size_t n = 0;
+  while (n < kTableName && name[n] != '\0') ++n;
+  return n;
 }
+
+// The code byte of a request, first of its fields.
+std::uint8_t code_byte(const ZDB_REQUEST *req) { return static_cast<std::uint8_t>(req->code & 0xFF); }
+
+int put_code(ZDB_REQUEST *req, STREAM *out) { return wire_put_u8(out, code_byte(req)); }
 
 int write_att_server(ZDB_REQUEST *req, STREAM *out) {
   auto &f = req->att_server;
@@ -38,27 +52,42 @@ int write_att_session(ZDB_REQUEST *req, STREAM *out) {
 }
 
 int write_det_session(ZDB_REQUEST *req, STREAM *out) {
-  if (put_code(req, out) || wire_put_u32(out, req->session_id)) return -1;
-  return wire_put_u8(out, 2);
+  WireFields w(out, 1 + 4 + 1);
+  w.u8(code_byte(req));
+  w.u32(req->session_id);
+  w.u8(2);
+  return w.done();
+}
+
+// The fields that open a request on one table of a session: code byte,
+// session id, table name and company number.
+constexpr std::size_t kTableHead = 1 + 4 + kTableText + 2;
+void put_table_head(WireFields &w, const ZDB_REQUEST *req, const char *table,
+                    std::uint16_t compnr) {
+  w.u8(code_byte(req));
+  w.u32(req->session_id);
+  w.text(table, table_length(table));
+  w.u16(compnr);
 }
 
 int write_tbl_cntr(ZDB_REQUEST *req, STREAM *out) {
   auto &f = req->tbl_cntr;
-  if (put_code(req, out) || wire_put_u32(out, req->session_id) ||
-      wire_put_text(out, f.table, 8) || wire_put_u16(out, f.compnr) ||
-      wire_put_u32(out, f.action) || wire_put_u32(out, f.argument))
-    return -1;
-  return wire_put_u32(out, f.sequence);
+  WireFields w(out, kTableHead + 4 + 4 + 4);
+  put_table_head(w, req, f.table, f.compnr);
+  w.u32(f.action);
+  w.u32(f.argument);
+  w.u32(f.sequence);
+  return w.done();
 }
 
 int write_db_cntr(ZDB_REQUEST *req, STREAM *out) {
   auto &f = req->db_cntr;
-  if (put_code(req, out) || wire_put_u32(out, req->session_id) ||
-      wire_put_u32(out, f.action))
-    return -1;
-  for (std::uint32_t value : f.audit)
-    if (wire_put_u32(out, value)) return -1;
-  return 0;
+  WireFields w(out, 1 + 4 + 4 + 4 * std::size(f.audit));
+  w.u8(code_byte(req));
+  w.u32(req->session_id);
+  w.u32(f.action);
+  for (std::uint32_t value : f.audit) w.u32(value);
+  return w.done();
 }
 
 // A message length with no message is refused before anything is written.
@@ -73,23 +102,22 @@ bool message_ok(ZDB_REQUEST *req) {
   return true;
 }
 
-int put_message(ZDB_REQUEST *req, STREAM *out) {
+// The code byte, the session id when the request has one, and the message.
+int put_message(ZDB_REQUEST *req, STREAM *out, bool with_session) {
+  if (!message_ok(req)) return -1;
   auto &f = req->exe;
-  if (wire_put_u32(out, f.command) || wire_put_u16(out, f.msglen)) return -1;
-  return wire_put_bytes(out, f.msg, f.msglen);
+  WireFields w(out, 1 + 4 + 4 + 2 + f.msglen);
+  w.u8(code_byte(req));
+  if (with_session) w.u32(req->session_id);
+  w.u32(f.command);
+  w.u16(f.msglen);
+  w.bytes(f.msg, f.msglen);
+  return w.done();
 }
 
-int write_exe_session(ZDB_REQUEST *req, STREAM *out) {
-  if (!message_ok(req)) return -1;
-  if (put_code(req, out) || wire_put_u32(out, req->session_id)) return -1;
-  return put_message(req, out);
-}
+int write_exe_session(ZDB_REQUEST *req, STREAM *out) { return put_message(req, out, true); }
 
-int write_exe_system(ZDB_REQUEST *req, STREAM *out) {
-  if (!message_ok(req)) return -1;
-  if (put_code(req, out)) return -1;
-  return put_message(req, out);
-}
+int write_exe_system(ZDB_REQUEST *req, STREAM *out) { return put_message(req, out, false); }
 
 int write_dd_info(ZDB_REQUEST *req, STREAM *out) {
   if (put_code(req, out) || wire_put_u32(out, req->session_id)) return -1;
@@ -107,8 +135,11 @@ int write_sql_message(ZDB_REQUEST *req, STREAM *out) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
     return -1;
   }
-  if (put_code(req, out) || wire_put_u32(out, f.length)) return -1;
-  return wire_put_bytes(out, f.packets, f.length);
+  WireFields w(out, std::size_t{1} + 4 + f.length);
+  w.u8(code_byte(req));
+  w.u32(f.length);
+  w.bytes(f.packets, f.length);
+  return w.done();
 }
 
 int write_exe_update(ZDB_REQUEST *req, STREAM *out) {
@@ -117,14 +148,17 @@ int write_exe_update(ZDB_REQUEST *req, STREAM *out) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
     return -1;
   }
-  if (put_code(req, out) || wire_put_u32(out, req->session_id) ||
-      wire_put_u16(out, f.count))
-    return -1;
+  WireFields head(out, 1 + 4 + 2);
+  head.u8(code_byte(req));
+  head.u32(req->session_id);
+  head.u16(f.count);
+  if (head.done()) return -1;
   for (std::uint16_t i = 0; i < f.count; ++i) {
     const ZDB_UPDATE_TABLE &t = f.tables[i];
-    if (wire_put_bytes(out, t.table, sizeof t.table) || wire_put_u16(out, t.compnr))
-      return -1;
-    if (rds_write_to_sp(t.rds, out) < 0) return -1;
+    WireFields w(out, sizeof t.table + 2);
+    w.bytes(t.table, sizeof t.table);
+    w.u16(t.compnr);
+    if (w.done() || rds_write_to_sp(t.rds, out) < 0) return -1;
   }
   return 0;
 }
@@ -135,11 +169,12 @@ int write_row_cntr(ZDB_REQUEST *req, STREAM *out) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
     return -1;
   }
-  if (put_code(req, out) || wire_put_u32(out, req->session_id) ||
-      wire_put_text(out, f.table, 8) || wire_put_u16(out, f.compnr) ||
-      wire_put_u32(out, f.read_arg) || wire_put_u16(out, f.row_len))
-    return -1;
-  return wire_put_bytes(out, f.row, f.row_len);
+  WireFields w(out, kTableHead + 4 + 2 + std::size_t{f.row_len});
+  put_table_head(w, req, f.table, f.compnr);
+  w.u32(f.read_arg);
+  w.u16(f.row_len);
+  w.bytes(f.row, f.row_len);
+  return w.done();
 }
 
 int write_send_compnr(ZDB_REQUEST *req, STREAM *out) {
@@ -160,11 +195,15 @@ int write_alter_table(ZDB_REQUEST *req, STREAM *out) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
     return -1;
   }
-  if (put_code(req, out) || wire_put_text(out, f.table, 8) ||
-      wire_put_u32(out, f.compnr) || wire_put_u32(out, f.argument) ||
-      wire_put_u32(out, req->session_id) || wire_put_u32(out, f.row_len))
-    return -1;
-  return wire_put_bytes(out, f.row, f.row_len);
+  WireFields w(out, 1 + kTableText + 4 + 4 + 4 + 4 + std::size_t{f.row_len});
+  w.u8(code_byte(req));
+  w.text(f.table, table_length(f.table));
+  w.u32(f.compnr);
+  w.u32(f.argument);
+  w.u32(req->session_id);
+  w.u32(f.row_len);
+  w.bytes(f.row, f.row_len);
+  return w.done();
 }
 
 constexpr ZDB_WRITER kWriters[ZDB_REQUEST_COUNT] = {

@@ -245,6 +245,9 @@ bool perm_super_user() { return user_info.user_type == 'S'; }
 int srch_permission() { return PERM_SUPER; }
 
 int zdb_load_roles() {
+  // A logon's rights come from its own role list only: the roles of an
+  // earlier logon in this process (perhaps another user's) go first.
+  zdb_unload_roles();
   if (!rpl_init_role_type(ROLE_TYPE_DB)) {
     zdb_errno = ZE_MEMORY;
     return -1;

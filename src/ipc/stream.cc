@@ -436,12 +436,23 @@ long sread_blok(void *buffer, size_t count, STREAM *stream) {
   return static_cast<long>(done);
 }
 
+unsigned char *stream_wreserve(STREAM *stream, size_t count) {
+  // Room in the write buffer that is already there, with nothing to settle
+  // first: no read-ahead to drop on a seekable stream (a connection keeps
+  // its read-ahead across writes), and the buffer never filled up whole.
+  if (stream != nullptr && stream->wbuf != nullptr && stream->ops->write != nullptr &&
+      (stream->rend == 0 || !Seekable(stream)) && count < stream->bufsize - stream->wlen)
+    return stream->wbuf + stream->wlen;
+  return nullptr;
+}
+
+void stream_wcommit(STREAM *stream, size_t count) { stream->wlen += count; }
+
 long swrite_blok(const void *bytes, size_t count, STREAM *stream) {
-  // The common case, a few bytes of a request: room in the write buffer and
-  // nothing read ahead, so that the bytes only join the buffer.
-  if (stream != nullptr && bytes != nullptr && stream->wbuf != nullptr && stream->rend == 0 &&
-      count < stream->bufsize - stream->wlen && stream->ops->write != nullptr) {
-    std::memcpy(stream->wbuf + stream->wlen, bytes, count);
+  // The common case, a few bytes of a request: they only join the buffer.
+  unsigned char *room = bytes != nullptr ? stream_wreserve(stream, count) : nullptr;
+  if (room != nullptr) {
+    std::memcpy(room, bytes, count);
     stream->wlen += count;
     return static_cast<long>(count);
   }

@@ -145,6 +145,15 @@ int sflush(STREAM *stream);
 long sread_blok(void *buffer, size_t count, STREAM *stream);
 // Writes count bytes: count, or -1 on error.
 long swrite_blok(const void *bytes, size_t count, STREAM *stream);
+// Room for count bytes at the end of the write buffer, for a writer that
+// stores its fields in place: a pointer to at least count free bytes, or
+// null when they do not fit now (or the stream needs its slower write path
+// first); the writer then uses swrite_blok. Nothing counts as written until
+// stream_wcommit.
+unsigned char *stream_wreserve(STREAM *stream, size_t count);
+// Counts the first count bytes of the room that stream_wreserve gave (count
+// at most what was reserved) as written.
+void stream_wcommit(STREAM *stream, size_t count);
 // Moves to offset from the start (whence 0), the current position (1) or
 // the end (2): the new position, or -1. Pending writes are flushed first.
 long sseek(STREAM *stream, long offset, int whence);

@@ -57,6 +57,7 @@ constexpr ErrName kNames[] = {
     {503, "null bind address"},
     {504, "bad bind"},
     {505, "no driver"},
+    {506, "table does not exist"},
     {508, "not logged on"},
     {509, "bad cursor"},
     {510, "driver communication"},
@@ -68,9 +69,13 @@ constexpr ErrName kNames[] = {
     {519, "illegal company number"},
     {520, "buffered update failed"},
     {525, "no resource"},
+    {600, "unmappable reference error"},
     {601, "reference table locked"},
+    {602, "undefined reference"},
     {605, "still referenced"},
+    {606, "reference does not exist"},
     {607, "parent not found"},
+    {608, "no reference counters"},
     {609, "reference check failed"},
 };
 

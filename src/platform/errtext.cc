@@ -58,6 +58,7 @@ constexpr ErrText kTexts[] = {
     {503, "Null address of a bind variable"},
     {504, "Bad column or type pair in a bind"},
     {505, "No database driver available"},
+    {506, "Table does not exist"},
     {508, "Not logged on to a database"},
     {509, "Bad memory cursor; bad table pointer specified"},
     {510, "Communication error with the database driver"},
@@ -69,9 +70,13 @@ constexpr ErrText kTexts[] = {
     {519, "No company number specified or illegal company number"},
     {520, "Error during buffered updates"},
     {525, "No resource available"},
+    {600, "Unmappable error for reference"},
     {601, "Reference table is locked"},
+    {602, "Undefined reference for column"},
     {605, "There are still references for this table"},
+    {606, "Reference does not exist"},
     {607, "Parent table not found for reference"},
+    {608, "No reference counter(s) in table"},
     {609, "Reference check failed"},
 };
 

@@ -282,6 +282,25 @@ INSTANTIATE_TEST_SUITE_P(
         CompiledCase{"NoLinesForTheTable", {{"tcdep001:*:D"}, {"tcx:*:D"}}}),
     [](const ::testing::TestParamInfo<CompiledCase> &info) { return std::string(info.param.name); });
 
+// A second logon in the process may bring another role list whose roles are
+// all loaded already: the rights compiled for the first list must not stay.
+TEST(PermCompiled, AnotherRoleListOfLoadedRolesIsSeenAtOnce) {
+  RolesRoot root("reader");
+  root.Role("reader", {"reader", "tcemp001:*:R"});
+  root.Role("writer", {"writer", "tcemp001:*:W"});
+  DD_TABLE table = NamedTable("tcemp001");
+  ASSERT_EQ(zdb_load_roles(), 0);
+  EXPECT_EQ(perm_table_permission(&table, 1, 1, nullptr), PERM_READ);
+  std::strcpy(user_info.db_roles, "writer");
+  ASSERT_EQ(zdb_load_roles(), 0);
+  EXPECT_EQ(perm_table_permission(&table, 1, 1, nullptr), PERM_WRITE);
+  // Both roles are loaded now: going back loads nothing new.
+  std::strcpy(user_info.db_roles, "reader");
+  ASSERT_EQ(zdb_load_roles(), 0);
+  EXPECT_EQ(perm_table_permission(&table, 1, 1, nullptr), PERM_READ);
+  zdb_unload_roles();
+}
+
 TEST(PermCompiled, ReloadedRolesAreSeenAtOnce) {
   RolesRoot root("only");
   root.Role("only", {"only", "tcemp001:*:R"});

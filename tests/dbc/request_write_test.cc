@@ -1,6 +1,7 @@
 // Golden bytes of every request layout the client writes itself.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 
@@ -141,6 +142,56 @@ TEST(RequestWrite, RefusesLengthsWithoutData) {
   EXPECT_EQ(client_send_commu_funcs()[ALTER_TABLE](&dbc_request(), peer.server()->out), -1);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_ARGUMENT);
   EXPECT_TRUE(peer.Sent().empty());
+}
+
+// The writers store their fields straight into the write buffer when it has
+// room, and go field by field when it has none (no buffer yet, or too
+// little left): the bytes are the same every way.
+TEST(RequestWrite, SameBytesInTheBufferAndFieldByField) {
+  for (const WriteCase &c : Cases()) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer;
+    STREAM *out = peer.server()->out;
+    dbc_request_prepare(c.code);
+    c.fill(dbc_request());
+    std::vector<std::uint8_t> expected;
+    auto write = [&] {
+      ASSERT_EQ(client_send_commu_funcs()[c.code](&dbc_request(), out), 0);
+      expected.insert(expected.end(), c.expected.data().begin(), c.expected.data().end());
+    };
+    write();  // no buffer yet: field by field
+    write();  // into the buffer
+    // Three bytes of room left: the request crosses a flush.
+    std::vector<std::uint8_t> filler(out->bufsize - out->wlen - 3, 0x5A);
+    ASSERT_EQ(swrite_blok(filler.data(), filler.size(), out), static_cast<long>(filler.size()));
+    expected.insert(expected.end(), filler.begin(), filler.end());
+    write();
+    write();
+    EXPECT_EQ(peer.Sent(), expected);
+  }
+}
+
+long FailWrite(void *, const void *, size_t) {
+  errno = EPIPE;
+  return -1;
+}
+
+// A request that does not fit the buffer of a stream that cannot write
+// fails: it is never reported as written.
+TEST(RequestWrite, FailsWhenTheStreamFails) {
+  static const STREAM_OPS kFailOps = {nullptr, FailWrite, nullptr, nullptr, nullptr, nullptr};
+  StreamPtr out(stream_create(&kFailOps, nullptr, STREAM_KIND_OTHER, STREAM_WRITE, "fail", 16));
+  ASSERT_NE(out, nullptr);
+  unsigned char row[64] = {};
+  for (int code : {EXE_ROW_CNTR, EXE_TBL_CNTR}) {
+    SCOPED_TRACE(dbc_request_name(code));
+    dbc_request_prepare(code);
+    dbc_request().row_cntr.row = row;
+    dbc_request().row_cntr.row_len = sizeof row;
+    std::strcpy(dbc_request().tbl_cntr.table, "tcabc001");
+    EXPECT_EQ(client_send_commu_funcs()[code](&dbc_request(), out.get()), -1);
+    EXPECT_TRUE(stream_error(out.get()));
+  }
 }
 
 }  // namespace

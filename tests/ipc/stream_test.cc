@@ -94,6 +94,29 @@ TEST(Stream, ByteArrayRoundTripWithSeeks) {
   EXPECT_EQ(0, sclose(s));
 }
 
+// Room in the write buffer is given only when bytes stored there land at
+// the logical position: never over read-ahead of a seekable stream, never
+// past the buffer; and the stored bytes count once committed.
+TEST(Stream, WriteRoomKeepsPositionsRight) {
+  STREAM *s = stream_open_bytes("0123456789", 10, "r+");
+  ASSERT_NE(nullptr, s);
+  EXPECT_EQ(nullptr, stream_wreserve(s, 2)) << "no write buffer yet";
+  char buf[4] = {};
+  EXPECT_EQ(2, sread_blok(buf, 2, s));
+  EXPECT_EQ(1, swrite_blok("A", 1, s));  // drops the read-ahead, makes the buffer
+  unsigned char *room = stream_wreserve(s, 2);
+  ASSERT_NE(nullptr, room);
+  std::memcpy(room, "BC", 2);
+  stream_wcommit(s, 2);
+  EXPECT_EQ(5, stream_stell(s));
+  EXPECT_EQ(nullptr, stream_wreserve(s, s->bufsize)) << "more than the buffer holds";
+  EXPECT_EQ(1, sread_blok(buf, 1, s));
+  EXPECT_EQ('5', buf[0]);
+  EXPECT_EQ(nullptr, stream_wreserve(s, 1)) << "read-ahead of a seekable stream";
+  EXPECT_EQ("01ABC56789", Content(s));
+  EXPECT_EQ(0, sclose(s));
+}
+
 TEST(Stream, LargeTransfersCrossTheBuffer) {
   std::vector<unsigned char> big(70000);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i * 7);

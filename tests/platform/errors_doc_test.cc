@@ -141,6 +141,33 @@ bool AppearsInSources(const std::string &state) {
   return false;
 }
 
+// The error numbers that the sources name: "ZE_x = n" and "DD_ERR_x = n"
+// constants anywhere, the native numbers of sql_state.h ("k... = n" in its
+// sqlerr namespace) and the API's SQL_ERR_x numbers. Each with its name.
+std::map<std::string, int> NamedErrorNumbers() {
+  std::map<std::string, int> named;
+  auto scan = [&named](const std::string &text, const std::vector<std::string> &prefixes) {
+    for (const std::string &prefix : prefixes) {
+      for (size_t p = text.find(prefix); p != std::string::npos; p = text.find(prefix, p + 1)) {
+        if (p > 0 && (std::isalnum(static_cast<unsigned char>(text[p - 1])) || text[p - 1] == '_')) continue;
+        size_t end = p;
+        while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) ++end;
+        size_t eq = text.find_first_not_of(' ', end);
+        if (eq == std::string::npos || text[eq] != '=') continue;
+        size_t digits = text.find_first_not_of(' ', eq + 1);
+        if (digits == std::string::npos || !std::isdigit(static_cast<unsigned char>(text[digits]))) continue;
+        named[text.substr(p, end - p)] = std::stoi(text.substr(digits));
+      }
+    }
+  };
+  scan(Sources(), {"ZE_", "DD_ERR_"});
+  std::string states = ReadFile(kSource / "src/sql/common/sql_state.h");
+  size_t ns = states.find("namespace sqlerr");
+  if (ns != std::string::npos) scan(states.substr(ns), {"k"});
+  scan(ReadFile(kSource / "include/molvane/sql.h"), {"SQL_ERR_"});
+  return named;
+}
+
 bool Reserved(const std::string &meaning) { return meaning.rfind("Reserved", 0) == 0; }
 
 std::vector<int> TableNumbers() {
@@ -189,6 +216,20 @@ TEST(ErrorsDoc, TableNumbersWalkInAscendingOrder) {
   EXPECT_LE(numbers.back(), 899);
   EXPECT_EQ(0, zdberror_next(numbers.back()));
   EXPECT_EQ(numbers.front(), zdberror_next(-5));
+}
+
+TEST(ErrorsDoc, EveryNamedErrorNumberIsInTheTable) {
+  std::vector<int> numbers = TableNumbers();
+  std::set<int> table(numbers.begin(), numbers.end());
+  std::map<std::string, int> named = NamedErrorNumbers();
+  // The scan must find the numbers (a broken one would pass everything).
+  for (const char *known : {"ZE_DUPLICATE_VALUE", "DD_ERR_NO_DD", "kSyntax", "SQL_ERR_INVALID_HANDLE"})
+    EXPECT_EQ(1u, named.count(known)) << known;
+  for (const auto &[name, number] : named) {
+    if (number < 100 || number > 899) continue;
+    EXPECT_EQ(1u, table.count(number)) << name << " = " << number
+                                       << " is set in zdb_errno but has no text and name in the error table";
+  }
 }
 
 TEST(ErrorsDoc, EveryRaisedStateIsDocumented) {

@@ -87,6 +87,7 @@ bool HostSession::Run(const std::string &line) {
   }
   if (cmd == "logoff" && w.size() == 1) {
     if (!logged_on_) return NeedLogon();
+    sql_.CloseAll();
     if (zdb_logoff() != 0) return Fail();
     logged_on_ = false;
     std::fprintf(out_, "logged off\n");
@@ -138,6 +139,7 @@ bool HostSession::Run(const std::string &line) {
       std::fprintf(out_, "(none)\n");
     return true;
   }
+  if (cmd == "sql") return NeedLogon() && sql_.Run(w, line, trans_);
   if (RecordCommands::IsRecordCommand(cmd) && !NeedLogon()) return false;
   int done = records_.Run(w, trans_);
   if (done >= 0) return done == 1;

@@ -14,23 +14,27 @@
 //   table create|drop|clear|count TABLE COMPNR
 //   insert|update|delete|read TABLE COMPNR COLUMN=VALUE...
 //   flush | commit | abort  on the transaction started last
+//   sql prepare|bind|exec|fetch|run|save|retry|break|close|timeout ...
+//                           SQL statements in the transaction started last
+//                           (host_sql.h)
 //
 // Every command prints one line: its result, or "error N (name): text" with
 // zdb_errno, its name and the library's message text. Commands that work on
-// the database (start, stop, timeout and the record commands) need a logon
-// first.
+// the database (start, stop, timeout, the record and SQL commands) need a
+// logon first.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
 #include "host_records.h"
+#include "host_sql.h"
 
 namespace molvane::host {
 
 class HostSession {
  public:
-  explicit HostSession(std::FILE *out) : out_(out), records_(out) {}
+  explicit HostSession(std::FILE *out) : out_(out), records_(out), sql_(out) {}
   // Runs one command line; false when it failed.
   bool Run(const std::string &line);
   // Runs every line of the input; the number of failed commands.
@@ -45,6 +49,7 @@ class HostSession {
   bool initialised_ = false;
   bool logged_on_ = false;
   RecordCommands records_;
+  SqlCommands sql_;
   int trans_ = 0;  // the transaction started last
 };
 

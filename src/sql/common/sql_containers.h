@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <string_view>
 
 #include "sql/common/chained_hash.h"
 #include "sql/common/crc32.h"
@@ -84,8 +86,11 @@ using SQLExecTreeKeyShortArrayRecycler = Recycler<ShortArray, SQLExecTree>;
 // Stacks.
 using pSQLVTObjectStack = Stack<SQLVTObject *>;
 
-// Hash and equality of C-text keys (the statement cache).
+// Hash and equality of C-text keys (the statement cache). Statement texts
+// run to hundreds of bytes and are hashed at every prepare and every park:
+// the library's word-at-a-time string hash costs a fraction of a CRC's byte
+// loop.
 inline unsigned long SQLTextHash(char const *text) {
-  return calc_crc(0, reinterpret_cast<unsigned char const *>(text), static_cast<int>(std::strlen(text)));
+  return static_cast<unsigned long>(std::hash<std::string_view>{}(std::string_view(text)));
 }
 inline bool SQLTextEqual(char const *a, char const *b) { return std::strcmp(a, b) == 0; }

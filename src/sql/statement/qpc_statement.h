@@ -65,6 +65,7 @@ struct QPCStatement {
   std::vector<QPCColumn> columns;         // selects only
   int executed = 0;    // 1 after a successful sql_exec, until sql_break
   int firstFetch = 0;  // 1 from a successful exec until the first row delivered or skipped
+  int rowCount = 0;    // rows the last exec of an UPDATE or DELETE changed
   int errorNumber = 0;
   std::string errorText;
   bool hasErrorText = false;

@@ -141,8 +141,10 @@ extern "C" int sql_exec(QPCStatement *h, short compnr) {
         entry.record = reinterpret_cast<unsigned char *>(record);
       }
       int rows = 0;
+      h->rowCount = 0;
       int rc = s.Exec(static_cast<long>(compnr), &rows);
       if (rc == 0) {
+        if (h->action != SQL_ACTION_SELECT) h->rowCount = rows;
         RefreshColumns(h);
         h->executed = 1;
         h->firstFetch = 1;
@@ -163,6 +165,11 @@ extern "C" int sql_exec(QPCStatement *h, short compnr) {
   }
   SQLApiBlatEnd(id, BLAT_SQL_EXEC);
   return result;
+}
+
+extern "C" int sql_row_count(QPCStatement *h) {
+  if (!QPCCheckHandle(h)) return -1;
+  return h->rowCount;
 }
 
 extern "C" int sql_fetch(QPCStatement *h) {

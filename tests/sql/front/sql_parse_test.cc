@@ -72,6 +72,20 @@ TEST_F(ParseEntry, StatementTypesAndRowLimits) {
   EXPECT_EQ(treeData_->GetCurrentTimestampParameter(), nullptr);
 }
 
+// The set reads' OR form names :1 and :2 twice: each name is one parameter,
+// so that one bind of the name reaches every place it is used.
+TEST_F(ParseEntry, AParameterNamedTwiceIsOneParameter) {
+  Parse("SELECT exemp010.* FROM exemp010 WHERE exemp010._index2 > { :1, :2 } OR "
+        "( exemp010._index2 = { :1, :2 } AND exemp010._index1 > {:3 } )");
+  pSQLNamedParameterList *named = treeData_->GetNamedParameters();
+  ASSERT_NE(named, nullptr);
+  ASSERT_EQ(named->NrElements(), 3);
+  std::string names;
+  for (bool more = named->First(); more; more = named->Next())
+    names += std::string(named->GetCurrent()->GetName()) + " ";
+  EXPECT_EQ(names, ":1 :2 :3 ");
+}
+
 TEST_F(ParseEntry, TablesAreRegisteredAndRepeatsDropped) {
   auto tree = Parse("SELECT emp FROM exemp010 a, exdep010 b", 0);
   EXPECT_EQ(treeData_->GetTables().NrElements(), 2);

@@ -357,7 +357,28 @@ TEST_F(SqlApi, UpdateThatTouchesNoRowFailsWith111AndNoText) {
   EXPECT_EQ(zdb_errno, SQL_ERR_NO_ROWS);
   EXPECT_EQ(Error(h), "111 ");
   EXPECT_TRUE(g_host.errors.empty());
+  EXPECT_EQ(sql_row_count(h), 0);
   sql_close(h);
+}
+
+// sql_row_count: the rows of the last exec of an UPDATE or DELETE, 0 after
+// one that touched none or for a select, -1 for a handle that is not live.
+TEST_F(SqlApi, RowCountIsThatOfTheLastExec) {
+  Statements()["u"] = Update(3);
+  Statements()["q"] = Query(2);
+  QPCStatement *u = sql_parse("u", 1, 0);
+  QPCStatement *q = sql_parse("q", 1, 0);
+  ASSERT_NE(u, nullptr);
+  ASSERT_NE(q, nullptr);
+  EXPECT_EQ(sql_row_count(u), 0);
+  ASSERT_EQ(sql_exec(u, 1), 0);
+  EXPECT_EQ(sql_row_count(u), 3);
+  ASSERT_EQ(sql_exec(q, 1), 0);
+  EXPECT_EQ(sql_row_count(q), 0);
+  sql_close(u);
+  sql_close(q);
+  EXPECT_EQ(sql_row_count(u), -1);
+  EXPECT_EQ(zdb_errno, SQL_ERR_INVALID_HANDLE);
 }
 
 TEST_F(SqlApi, StatementRecordsWithoutANativeNumberStillFail) {

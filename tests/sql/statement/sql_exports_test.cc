@@ -28,7 +28,7 @@ TEST(SqlExports, EveryFunctionOfTheApiIsExported) {
   if (names.empty()) GTEST_SKIP() << "nm cannot read the shared library";
   for (char const *name :
        {"sql_parse", "sql_bind_input", "sql_wh_bind", "sql_sel_bind", "sql_exec", "sql_fetch",
-        "sql_break", "sql_close", "sql_get_error", "sql_action", "sql_action_type",
+        "sql_row_count", "sql_break", "sql_close", "sql_get_error", "sql_action", "sql_action_type",
         "sql_query_with_rpoint", "sql_save_rpoint", "sql_retry", "sql_set_rds_full",
         "sql_set_timeout", "sql_init_func", "init_qpc_debug"}) {
     EXPECT_EQ(names.count(name), 1U) << name;

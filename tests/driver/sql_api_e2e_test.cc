@@ -1,0 +1,516 @@
+// The classic SQL API end to end: statements prepared, bound, executed and
+// fetched through the sql_* functions against the reference driver, with
+// host callbacks that keep every delivered row as text. The tables live on
+// one driver (joins and subqueries can be shipped as one query) or on two
+// (joins run here); both give the same rows. Also: DELETE and UPDATE with
+// their counts, retry points, soft close of an idle statement, a time-out, a
+// driver that dies in the middle of a fetch, and a user whose role restricts
+// the employees table.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <molvane/platform.h>
+#include <molvane/sql.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_refs.h>
+
+#include "dbc/zdb_attach.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::ScratchDir;
+using Rows = std::vector<std::string>;
+
+// What the host callbacks saw.
+struct Host {
+  std::deque<std::string> variables;  // stable names handed to the library
+  std::map<std::string, SqlVal> values;
+  std::map<std::string, unsigned char> types;
+  std::map<std::string, std::string> strings;  // bytes of string values
+  std::string row;
+  std::string lastError;
+};
+Host g_host;
+
+int OnError(int, char *text) {
+  g_host.lastError = text;
+  return 0;
+}
+
+char *OnCreate(char *name, unsigned char *kind, char **record, int *const, unsigned long) {
+  if (*kind == 2) *record = name;
+  g_host.variables.emplace_back(name);
+  return const_cast<char *>(g_host.variables.back().c_str());
+}
+
+int OnGet(char *var, SqlVal *value, unsigned char *type, int *length) {
+  auto found = g_host.types.find(var);
+  if (found == g_host.types.end()) return 1;
+  *type = found->second;
+  *value = g_host.values[var];
+  if (*type == SQL_TYPE_STRING) {
+    std::string &s = g_host.strings[var];
+    value->s = reinterpret_cast<unsigned char *>(s.data());
+    *length = static_cast<int>(s.size());
+  }
+  return 0;
+}
+
+std::uint32_t Be32(const unsigned char *p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+// One field as text: integers, dates and times as numbers, reals with %g,
+// strings without trailing blanks, raw bytes in hexadecimal; "|" between
+// the columns of a row.
+void OnPut(char *, unsigned char *data, unsigned char type, int length, int *) {
+  if (type == 0) return;
+  std::string text;
+  char buf[64];
+  switch (type) {
+    case SQL_TYPE_INTEGER:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIMESTAMP:
+      text = std::to_string(static_cast<std::int32_t>(Be32(data)));
+      break;
+    case SQL_TYPE_REAL: {
+      double d = 0;
+      std::memcpy(&d, data, 8);
+      std::snprintf(buf, sizeof buf, "%g", d);
+      text = buf;
+      break;
+    }
+    case SQL_TYPE_STRING:
+      text.assign(reinterpret_cast<char *>(data), static_cast<std::size_t>(length));
+      text.erase(text.find_last_not_of(' ') + 1);
+      break;
+    default:
+      for (int i = 0; i < length; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", data[i]);
+        text += buf;
+      }
+  }
+  if (!g_host.row.empty()) g_host.row += "|";
+  g_host.row += text.empty() ? "-" : text;
+}
+
+void IgnoreDeath(STREAM *) {}
+
+// Employees 1..4 of company 1 in departments A, B, B and A, of which the
+// fourth has no optional department (dnul); employee 7 of company 2 in its
+// department A. Departments A, B, C of company 1 and A, D
+// of company 2.
+class SqlApiE2E : public testing::TestWithParam<const char *> {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy(FixturePath("zuv/dict"), root_.path() + "/dict",
+                          std::filesystem::copy_options::recursive);
+    std::string driver = std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver";
+    root_.WriteFile("lib/ipc_info", "msqlite child " + driver + " ${ZUV}/main.db\n" +
+                                        "msqltwo child " + driver + " ${ZUV}/two.db\n");
+    // "two": the employees on a driver of their own, so that joins run here.
+    root_.WriteFile("lib/tabledef1", std::string(GetParam()) == "two"
+                                         ? "exemp010:*:msqltwo\n*::msqlite\n"
+                                         : "*::msqlite\n");
+    root_.WriteFile("lib/defaults/all", "qelt_sql_soft_close_delay: 1\n");
+    setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+    setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+    Seed();
+    BeforeLogon();
+    set_zuv(root_.path().c_str());
+    zdb_set_server_death_handler(IgnoreDeath);
+    ASSERT_EQ(zdb_init_api("test_sql_api", nullptr, 0, 0), 0);
+    // Without the client's reference work SQL may delete from the tables
+    // whose parents count their children.
+    if (refsOff_) zdb_disable_references();
+    sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(OnError));
+    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OnCreate));
+    sql_init_func(SQL_FUNC_GET_EXTVAR, reinterpret_cast<sql_func>(OnGet));
+    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(OnPut));
+    ASSERT_EQ(zdb_logon(user_), 0) << zdb_errno;
+    trans_ = zdb_start_session("sql");
+    ASSERT_GT(trans_, 0);
+  }
+  // The rows go in through molvane-host, as a super user of its own process
+  // (one logon per process).
+  void Seed() {
+    std::string script = "logon seed\nstart seed\n";
+    for (const char *table : {"exdep010", "exemp010"})
+      for (const char *compnr : {" 1\n", " 2\n"}) script += std::string("table create ") + table + compnr;
+    script +=
+        "insert exdep010 1 code=A name=Alpha budget=10\n"
+        "insert exdep010 1 code=B name=Beta budget=20\n"
+        "insert exdep010 1 code=C name=Gamma budget=30\n"
+        "insert exdep010 2 code=A name=Uno budget=100\n"
+        "insert exdep010 2 code=D name=Dos budget=400\n"
+        "commit\n"
+        "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A dnul=A salary=100 hired=738001 "
+        "photo=0aff0102\n"
+        "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B dnul=B salary=200 hired=738002\n"
+        "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B dnul=B salary=300 hired=738003\n"
+        "insert exemp010 1 emp=4 name=Dan dept=A dcas=A drst=A salary=400 hired=738004\n"
+        "insert exemp010 2 emp=7 name=Eve dept=A dcas=A drst=A dnul=A salary=50 hired=738007\n"
+        "commit\nlogoff\n";
+    root_.WriteFile("seed.script", script);
+    std::string cmd = std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host --zuv " + root_.path() +
+                      " --script " + root_.path() + "/seed.script 2>&1";
+    std::FILE *p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    ASSERT_EQ(pclose(p), 0) << out;
+  }
+  // What a test sets before its logon.
+  virtual void BeforeLogon() {}
+
+  void TearDown() override {
+    for (QPCStatement *h : open_) sql_close(h);
+    zdb_logoff();
+  }
+
+  // A handle of the test, closed at its end; null (with the error) when
+  // the prepare fails.
+  QPCStatement *Parse(const std::string &text) {
+    QPCStatement *h = sql_parse(text.c_str(), static_cast<unsigned long>(trans_), 0);
+    EXPECT_NE(h, nullptr) << text << ": " << zdb_errno << " " << g_host.lastError;
+    if (h != nullptr) open_.push_back(h);
+    return h;
+  }
+  void Close(QPCStatement *h) {
+    open_.erase(std::remove(open_.begin(), open_.end(), h), open_.end());
+    sql_close(h);
+  }
+  // Up to `limit` rows (all with -1) of an executed handle; the fetch's
+  // end error in *end (111, 110 or another error).
+  Rows Fetch(QPCStatement *h, int limit = -1, int *end = nullptr) {
+    Rows rows;
+    while (limit < 0 || static_cast<int>(rows.size()) < limit) {
+      g_host.row.clear();
+      if (sql_fetch(h) != 0) {
+        if (end != nullptr) *end = zdb_errno;
+        EXPECT_TRUE(zdb_errno == SQL_ERR_NO_ROWS || zdb_errno == SQL_ERR_NO_MORE_ROWS || end != nullptr)
+            << zdb_errno << " " << g_host.lastError;
+        break;
+      }
+      rows.push_back(g_host.row);
+    }
+    return rows;
+  }
+  // Every row of a statement executed for company 1.
+  Rows Query(const std::string &text, int compnr = 1) {
+    QPCStatement *h = Parse(text);
+    if (h == nullptr) return {"prepare failed: " + g_host.lastError};
+    if (sql_exec(h, static_cast<short>(compnr)) != 0) {
+      Close(h);
+      return {"exec failed: " + g_host.lastError};
+    }
+    Rows rows = Fetch(h);
+    Close(h);
+    return rows;
+  }
+  static Rows Sorted(Rows rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  // Rows an UPDATE or DELETE changed, or -(error number).
+  int Change(const std::string &text, int compnr = 1) {
+    QPCStatement *h = Parse(text);
+    if (h == nullptr) return -zdb_errno;
+    int rc = sql_exec(h, static_cast<short>(compnr));
+    int result = rc == 0 ? sql_row_count(h) : -zdb_errno;
+    Close(h);
+    return result;
+  }
+
+  ScratchDir root_;
+  const char *user_ = "ann";
+  bool refsOff_ = false;
+  int trans_ = 0;
+  std::vector<QPCStatement *> open_;
+};
+
+// The tables without the client's reference work: DELETE is refused on
+// tables whose parents count their children while it runs.
+class SqlApiChanges : public SqlApiE2E {
+ protected:
+  SqlApiChanges() { refsOff_ = true; }
+};
+
+TEST_P(SqlApiE2E, SelectWithItsClauses) {
+  EXPECT_EQ(Query("SELECT emp, name FROM exemp010 WHERE salary > 150 ORDER BY emp DESC"),
+            (Rows{"4|Dan", "3|Cid", "2|Bob"}));
+  EXPECT_EQ(Query("SELECT emp FROM exemp010 WHERE emp BETWEEN 2 AND 3 AND name LIKE 'C.*'"),
+            (Rows{"3"}));
+  EXPECT_EQ(Query("SELECT emp, name FROM exemp010 ORDER BY emp", 2), (Rows{"7|Eve"}));
+  EXPECT_EQ(Query("SELECT code, budget FROM exdep010 WHERE code IN ('A', 'C') ORDER BY code"),
+            (Rows{"A|10", "C|30"}));
+  EXPECT_EQ(Query("SELECT emp FROM exemp010 WHERE dnul IS NULL OR dnul = ''"), (Rows{"4"}));
+}
+
+TEST_P(SqlApiE2E, JoinsGiveTheSameRowsShippedOrRunHere) {
+  EXPECT_EQ(Query("SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code "
+                  "ORDER BY e.emp"),
+            (Rows{"1|Alpha", "2|Beta", "3|Beta", "4|Alpha"}));
+  EXPECT_EQ(Sorted(Query("SELECT e.emp, d.code FROM exemp010 e LEFT OUTER JOIN exdep010 d "
+                         "ON e.dnul = d.code")),
+            (Rows{"1|A", "2|B", "3|B", "4|-"}));
+  EXPECT_EQ(Sorted(Query("SELECT d.code, e.emp FROM exemp010 e RIGHT JOIN exdep010 d "
+                         "ON e.dnul = d.code")),
+            (Rows{"A|1", "B|2", "B|3", "C|0"}));
+  EXPECT_EQ(Query("SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code", 2),
+            (Rows{"7|Uno"}));
+}
+
+TEST_P(SqlApiE2E, GroupsAndUnions) {
+  EXPECT_EQ(Query("SELECT dnul, COUNT(*) :n, SUM(salary) :s FROM exemp010 GROUP BY dnul "
+                  "ORDER BY dnul"),
+            (Rows{"-|1|400", "A|1|100", "B|2|500"}));
+  EXPECT_EQ(Query("SELECT dnul, COUNT(*) :n FROM exemp010 GROUP BY dnul HAVING COUNT(*) > 1"),
+            (Rows{"B|2"}));
+  EXPECT_EQ(Query("SELECT COUNT(*) :n, MAX(salary) :m, MIN(emp) :e FROM exemp010"),
+            (Rows{"4|400|1"}));
+  EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE _compnr = 1 UNION ALL "
+                         "SELECT code FROM exdep010 WHERE _compnr = 2")),
+            (Rows{"A", "A", "B", "C", "D"}));
+}
+
+TEST_P(SqlApiE2E, Subqueries) {
+  EXPECT_EQ(Sorted(Query("SELECT emp FROM exemp010 WHERE dept IN "
+                         "(SELECT code FROM exdep010 WHERE budget >= 20)")),
+            (Rows{"2", "3"}));
+  EXPECT_EQ(Query("SELECT code FROM exdep010 d WHERE NOT EXISTS "
+                  "(SELECT emp FROM exemp010 e WHERE e.dept = d.code)"),
+            (Rows{"C"}));
+  EXPECT_EQ(Query("SELECT code, (SELECT MAX(emp) FROM exemp010) :m FROM exdep010 WHERE code = 'A'"),
+            (Rows{"A|4"}));
+  EXPECT_EQ(Query("SELECT emp FROM exemp010 WHERE salary = (SELECT MAX(salary) FROM exemp010)"),
+            (Rows{"4"}));
+}
+
+// Every type code of sql_bind_input, and a parameter read from a host
+// variable at each execution.
+TEST_P(SqlApiE2E, ParametersOfEveryType) {
+  struct Case {
+    const char *text;
+    int type;
+    std::int32_t integer;
+    double real;
+    std::string bytes;
+    Rows rows;
+  };
+  const Case cases[] = {
+      {"SELECT emp FROM exemp010 WHERE emp = :v", SQL_TYPE_INTEGER, 2, 0, "", {"2"}},
+      {"SELECT emp FROM exemp010 WHERE salary > :v ORDER BY emp", SQL_TYPE_REAL, 0, 250.5, "",
+       {"3", "4"}},
+      {"SELECT emp FROM exemp010 WHERE name = :v", SQL_TYPE_STRING, 0, 0, "Cid", {"3"}},
+      {"SELECT emp FROM exemp010 WHERE photo = :v", SQL_TYPE_RAW, 0, 0, "\x0a\xff\x01\x02", {"1"}},
+      {"SELECT emp FROM exemp010 WHERE hired = :v", SQL_TYPE_INTEGER, 738003, 0, "", {"3"}},
+  };
+  for (const Case &c : cases) {
+    QPCStatement *h = Parse(c.text);
+    ASSERT_NE(h, nullptr);
+    std::string bytes = c.bytes;
+    unsigned char *p = reinterpret_cast<unsigned char *>(bytes.data());
+    void *value = c.type == SQL_TYPE_INTEGER ? static_cast<void *>(const_cast<std::int32_t *>(&c.integer))
+                  : c.type == SQL_TYPE_REAL  ? static_cast<void *>(const_cast<double *>(&c.real))
+                                             : static_cast<void *>(&p);
+    ASSERT_EQ(sql_bind_input(h, ":v", c.type, static_cast<int>(bytes.size()), value), 0)
+        << c.text << ": " << g_host.lastError;
+    ASSERT_EQ(sql_exec(h, 1), 0) << c.text << ": " << g_host.lastError;
+    EXPECT_EQ(Fetch(h), c.rows) << c.text;
+    Close(h);
+  }
+  // A host variable: read again at every execution.
+  QPCStatement *h = Parse("SELECT name FROM exemp010 WHERE emp = :e");
+  ASSERT_NE(h, nullptr);
+  g_host.types[":e"] = SQL_TYPE_INTEGER;
+  for (int emp : {1, 3}) {
+    g_host.values[":e"].l = emp;
+    ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+    EXPECT_EQ(Fetch(h), (Rows{emp == 1 ? "Ann" : "Cid"}));
+  }
+}
+
+// One name used twice binds both places: the OR form of the set reads.
+TEST_P(SqlApiE2E, AParameterUsedTwiceIsBoundOnce) {
+  QPCStatement *h = Parse("SELECT emp FROM exemp010 WHERE emp > :1 OR (emp = :1 AND name >= :2) "
+                          "ORDER BY emp");
+  ASSERT_NE(h, nullptr);
+  std::int32_t one = 2;
+  std::string name = "Bob";
+  unsigned char *p = reinterpret_cast<unsigned char *>(name.data());
+  ASSERT_EQ(sql_bind_input(h, ":1", SQL_TYPE_INTEGER, 4, &one), 0) << g_host.lastError;
+  ASSERT_EQ(sql_bind_input(h, ":2", SQL_TYPE_STRING, 3, &p), 0) << g_host.lastError;
+  ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+  EXPECT_EQ(Fetch(h), (Rows{"2", "3", "4"}));
+}
+
+TEST_P(SqlApiChanges, DeleteAndUpdateCountTheirRows) {
+  EXPECT_EQ(Change("UPDATE exemp010 SET salary = 1000 WHERE dept = 'B'"), 2);
+  EXPECT_EQ(Query("SELECT emp, salary FROM exemp010 WHERE dept = 'B' ORDER BY emp"),
+            (Rows{"2|1000", "3|1000"}));
+  EXPECT_EQ(Change("UPDATE exemp010 SET name = 'Nobody' WHERE emp = 99"), -SQL_ERR_NO_ROWS);
+  EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 4"), 1);
+  EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 4"), -SQL_ERR_NO_ROWS);
+  EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exemp010"), (Rows{"3"}));
+  // Company 2 is untouched.
+  EXPECT_EQ(Change("DELETE FROM exemp010"), 3);
+  EXPECT_EQ(Query("SELECT emp FROM exemp010", 2), (Rows{"7"}));
+}
+
+// A retry point saved at a row: the retry goes on after it, or from it with
+// REPEAT LAST ROW; one saved after the end gives no more rows.
+TEST_P(SqlApiE2E, RetryPointsResume) {
+  for (auto [clause, after] : {std::pair<const char *, Rows>{"WITH RETRY", {"3", "4"}},
+                               {"WITH RETRY REPEAT LAST ROW", {"2", "3", "4"}}}) {
+    QPCStatement *h = Parse(std::string("SELECT emp FROM exemp010 ORDER BY emp ") + clause);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(sql_query_with_rpoint(h), 1);
+    ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+    EXPECT_EQ(Fetch(h, 2), (Rows{"1", "2"}));
+    ASSERT_EQ(sql_save_rpoint(h), 0) << g_host.lastError;
+    EXPECT_EQ(Fetch(h, 1), (Rows{"3"}));
+    ASSERT_EQ(sql_retry(h), 0) << g_host.lastError;
+    EXPECT_EQ(Fetch(h), after) << clause;
+    ASSERT_EQ(sql_save_rpoint(h), 0);
+    ASSERT_EQ(sql_retry(h), 0);
+    int end = 0;
+    EXPECT_EQ(Fetch(h, -1, &end), Rows{});
+    Close(h);
+  }
+  QPCStatement *h = Parse("SELECT emp FROM exemp010");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(sql_query_with_rpoint(h), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  EXPECT_EQ(sql_save_rpoint(h), -1);
+}
+
+// An idle statement gives its trees back after the delay (1 second here)
+// and runs again as before.
+TEST_P(SqlApiE2E, SoftClosedStatementRunsAgain) {
+  QPCStatement *h = Parse("SELECT emp FROM exemp010 WHERE dept = 'B' ORDER BY emp");
+  QPCStatement *other = Parse("SELECT code FROM exdep010 WHERE code = 'C'");
+  ASSERT_NE(h, nullptr);
+  ASSERT_NE(other, nullptr);
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(sql_exec(h, 1), 0) << round << " " << g_host.lastError;
+    EXPECT_EQ(Fetch(h), (Rows{"2", "3"})) << round;
+    ASSERT_EQ(sql_break(h), 0);
+    if (round == 1) {
+      sleep(2);
+      // The sweep at this exec finds the first statement idle.
+      ASSERT_EQ(sql_exec(other, 1), 0);
+      EXPECT_EQ(Fetch(other), (Rows{"C"}));
+    }
+  }
+}
+
+TEST_P(SqlApiE2E, TimeOutEndsTheFetch) {
+  QPCStatement *h = Parse("SELECT emp FROM exemp010 ORDER BY emp");
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(sql_set_timeout(h, 1), 0);
+  ASSERT_EQ(sql_set_rds_full(h, 1), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+  EXPECT_EQ(Fetch(h, 1), (Rows{"1"}));
+  sleep(2);
+  int end = 0;
+  EXPECT_EQ(Fetch(h, -1, &end), Rows{});
+  EXPECT_NE(end, SQL_ERR_NO_MORE_ROWS);
+  EXPECT_NE(end, 0);
+  std::int32_t number = 0;
+  const char *text = nullptr;
+  ASSERT_EQ(sql_get_error(h, &number, &text), 0);
+  EXPECT_NE(std::string(text).find("SQLState"), std::string::npos) << text;
+  // Without a time-out it runs to its end.
+  ASSERT_EQ(sql_set_timeout(h, 0), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+  EXPECT_EQ(Fetch(h), (Rows{"1", "2", "3", "4"}));
+}
+
+// The driver processes that are children of this test.
+std::vector<pid_t> DriverChildren() {
+  std::vector<pid_t> pids;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    int pid = 0, ppid = 0;
+    std::string comm;
+    char state = 0;
+    if (stat >> pid >> comm >> state >> ppid && ppid == getpid() &&
+        comm.find("molvane-driver") != std::string::npos)
+      pids.push_back(pid);
+  }
+  return pids;
+}
+
+TEST_P(SqlApiE2E, DriverKilledInTheMiddleOfAFetchGivesACleanError) {
+  QPCStatement *h = Parse("SELECT emp FROM exemp010 ORDER BY emp");
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(sql_set_rds_full(h, 1), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+  EXPECT_EQ(Fetch(h, 1), (Rows{"1"}));
+  std::vector<pid_t> drivers = DriverChildren();
+  ASSERT_FALSE(drivers.empty());
+  for (pid_t pid : drivers) kill(pid, SIGKILL);
+  for (pid_t pid : drivers) waitpid(pid, nullptr, 0);
+  int end = 0;
+  Rows rest = Fetch(h, -1, &end);
+  EXPECT_LT(rest.size(), 3U);
+  EXPECT_NE(end, 0);
+  EXPECT_NE(end, SQL_ERR_NO_MORE_ROWS);
+  EXPECT_EQ(sql_break(h), sql_break(h));
+  EXPECT_EQ(sql_close(h), 0);
+  open_.clear();
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiE2E, testing::Values("one", "two"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiChanges, testing::Values("one", "two"));
+
+// A user whose role lets them read, change and delete only the employees of
+// department B; the rows were put in by a super user.
+class SqlApiRoles : public SqlApiE2E {
+ protected:
+  SqlApiRoles() { refsOff_ = true; }
+  void BeforeLogon() override {
+    root_.WriteFile("lib/user/ubob", "user_type: N\ndb_roles: bonly\n");
+    root_.WriteFile("lib/roles/db/b/bonly",
+                    "bonly\nexemp010:*:-\nexemp010:*:D:dept = 'B'\nexdep010:*:M\n");
+    setenv("ZUV_USER", "bob", 1);
+    user_ = "bob";
+  }
+};
+
+TEST_P(SqlApiRoles, RoleRestrictsReadsAndChanges) {
+  EXPECT_EQ(Query("SELECT emp FROM exemp010 ORDER BY emp"), (Rows{"2", "3"}));
+  EXPECT_EQ(Query("SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code "
+                  "ORDER BY e.emp"),
+            (Rows{"2|Beta", "3|Beta"}));
+  EXPECT_EQ(Query("SELECT code FROM exdep010 d WHERE EXISTS "
+                  "(SELECT emp FROM exemp010 e WHERE e.dept = d.code) ORDER BY code"),
+            (Rows{"B"}));
+  EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exemp010"), (Rows{"2"}));
+  EXPECT_EQ(Change("UPDATE exemp010 SET salary = 1 WHERE emp = 1"), -SQL_ERR_NO_ROWS);
+  EXPECT_EQ(Change("UPDATE exemp010 SET salary = 1"), 2);
+  EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 1"), -SQL_ERR_NO_ROWS) << g_host.lastError;
+  EXPECT_EQ(Change("DELETE FROM exemp010"), 2);
+  EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exemp010"), (Rows{"0"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two"));
+
+}  // namespace
