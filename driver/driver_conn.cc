@@ -22,6 +22,10 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args)
                  },
                  [this](std::uint32_t session, const std::string &table, int physical) {
                    return data_.LockedForOthers(session, table, physical);
+                 },
+                 [this](std::uint32_t id) {
+                   DriverSession *s = store_.Find(id);
+                   return s != nullptr && s->Begin();
                  }},
              options_.agent_forget_dds) {
   if (!options_.database.empty()) store_.SetPath(options_.database);

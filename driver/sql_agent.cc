@@ -225,6 +225,9 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       }
       if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
         throw SQLExZDBError(kLocked);
+      if (!s.query() && ctx_.begin && !ctx_.begin(s.session()))
+        throw StateError("QP999", std::string("The session's transaction did not start: ") +
+                                      sqlite3_errmsg(db));
       int rows = s.Exec(db, &host_);
       if (!s.query()) reply->RowsProcessed(id, rows);
       return;

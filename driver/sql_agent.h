@@ -51,6 +51,10 @@ struct AgentContext {
   std::function<sqlite3 *(std::uint32_t session)> session_db;
   // True when another session holds locks on the table (null: no locks).
   std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
+  // Opens the session's transaction when none is open, so that the
+  // changes of a DELETE or UPDATE wait for its commit; false when the
+  // database refused (null: every statement commits itself).
+  std::function<bool(std::uint32_t session)> begin;
 };
 
 class SqlAgent {

@@ -314,7 +314,12 @@ int close_internal(ZDB_INTERNAL_CURSOR *icursor, bool force) {
                  icursor->tsession->key->table->name, company->logical,
                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(icursor)));
   ZDB_INTERNAL_CURSOR *main = company->head == company->audit ? nullptr : company->head;
+  // Buffered updates and counter changes not yet sent keep the chain until
+  // the flush has sent them; freeing it now would lose them.
   bool pending = false;
+  if (const ZDB_UPDATE_HOLDER *holder = company->updates)
+    for (const RDS *rds : holder->rds)
+      if (rds != nullptr && rds->row_count > 0) pending = true;
   for (ZDB_INTERNAL_CURSOR *c : {main, company->audit})
     for (; c != nullptr; c = c->next_in_chain)
       if (c->tsession->flags & ZDB_TS_PENDING) pending = true;

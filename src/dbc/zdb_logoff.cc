@@ -80,6 +80,10 @@ static int zdb_logoff_unguarded(void) {
   if (zdb_start() != 0) return -1;
   DBC_STATE &state = dbc_state();
   while (ZDB_TRANS *trans = state.trans_list) {
+    // The cursors' own statements (set reads) are broken and closed before
+    // the session's statements go, which they could no longer break.
+    for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans)
+      if (dbc_release_table_sessions(s) != 0) return -1;
     SQLOnCloseSession(static_cast<unsigned long>(trans->id));
     while (ZDB_SESSION *session = trans->sessions) {
       trans->sessions = session->next_in_trans;

@@ -156,6 +156,10 @@ int zdb_sql_get_server(DRIVER_SPEC *group, int trans_id, ZDB_SESSION **session,
   ZDB_SESSION *s = trans_session_on(trans, group);
   if (s == nullptr) s = new_session_for(group, trans, attach);
   if (s == nullptr) return -1;
+  // The SQL layers put the driver's session number into their packets
+  // before anything is sent: a driver that died and is started again for
+  // this session must have the session opened first, or its number is 0.
+  if (zdb_attach_on_demand(s->server) != 0) return -1;
   *session = s;
   *server = s->server;
   return 0;

@@ -218,3 +218,33 @@ TEST_F(Notifications, AuditedCommitWritesOneRowPerListedTable) {
 
 }  // namespace
 }  // namespace molvane::test
+
+namespace molvane::test {
+namespace {
+
+// Rows buffered through a cursor that is closed before the commit are sent
+// by the commit (and dropped by an abort); a cursor opened again on the
+// table goes on with them.
+TEST_F(Commits, ACursorClosedBeforeTheCommitKeepsItsBufferedRows) {
+  struct Case {
+    int end;
+    bool reopen;
+    bool kept;
+  } cases[] = {{commit_trans, false, true}, {abort_trans, false, false}, {commit_trans, true, true}};
+  int n = 0;
+  for (const Case &c : cases) {
+    std::string code = "N" + std::to_string(n++);
+    SCOPED_TRACE(code);
+    ZDB_CURSOR *cursor = Open("exdep010");
+    Load(Row("exdep010", {{"code", code}}));
+    ASSERT_EQ(zdb_exec_row(cursor, db_insert_51, 0, 1), 0) << zdb_errno;
+    zdb_close(cursor);
+    if (c.reopen) cursor = Open("exdep010");
+    ASSERT_EQ(zdb_exec_db(c.end, trans_), 0) << zdb_errno;
+    if (c.reopen) zdb_close(cursor);
+    EXPECT_EQ(ReadIn("exdep010", 1, {{"code", code}}), c.kept ? 0 : 111);
+  }
+}
+
+}  // namespace
+}  // namespace molvane::test

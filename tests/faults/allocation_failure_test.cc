@@ -1,5 +1,7 @@
 // Memory that runs out at any allocation along a transaction through the C
-// API: logon, start, open, insert, flush, commit and keyed read. The Nth
+// API: logon, start, open, insert, flush, commit and keyed read, and a
+// SELECT with a join and a parameter through sql_parse, sql_bind_input,
+// sql_exec, sql_fetch and sql_close. The Nth
 // allocation of the host fails, counted over operator new and the library's
 // allocator (mal_*); the reference driver runs in its own process and is
 // not touched. The call that meets the failure reports error 501; the host
@@ -11,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,11 +21,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <molvane/platform.h>
+#include <molvane/sql.h>
 #include <molvane/zdb.h>
 #include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
@@ -32,6 +37,7 @@
 #include "dbc/zdb_attach.h"
 #include "dbc/zdb_errors.h"
 #include "platform/mal.h"
+#include "support/sql_host.h"
 #include "support/test_env.h"
 
 namespace {
@@ -43,15 +49,23 @@ int FailMal(size_t) { return AllocationShouldFail() ? 1 : 0; }
 
 void IgnoreDeath(STREAM *) {}
 
-// One try: the steps of a transaction, with the Nth allocation failing (0:
+// Host callbacks of the SQL round that allocate nothing themselves, so
+// that every failure counted is the library's.
+char *OneVariable(char *, unsigned char *kind, char **record, int *const, unsigned long) {
+  static char variable[] = "v";
+  if (*kind == 2) *record = variable;
+  return variable;
+}
+void DropValue(char *, unsigned char *, unsigned char, int, int *) {}
+
+// One try: the steps of a round, with the Nth allocation failing (0:
 // none). Writes "<steps passed> <zdb_errno> <allocations counted>" to `out`.
 class Transaction {
  public:
   Transaction(int nth, int emp) : remaining_(nth > 0 ? nth - 1 : -1), emp_(emp) {}
 
   void Run(const std::string &out) {
-    mal_set_failure_hook(FailMal);
-    const std::function<int()> steps[] = {
+    RunSteps(out, {
         [&] {
           return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1;
         },
@@ -61,7 +75,57 @@ class Transaction {
         [&] { return zdb_flush(trans_); },
         [&] { return zdb_exec_db(commit_trans, trans_); },
         [&] { return Read(); },
+    });
+  }
+
+  // A SELECT with a join and a parameter through the sql_* calls: parse,
+  // bind, execute, fetch every row, close. A failing call gives 501 in
+  // zdb_errno and on its handle, and the handle still closes.
+  void RunSql(const std::string &out) {
+    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OneVariable));
+    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(DropValue));
+    QPCStatement *h = nullptr;
+    const auto memory = [&](int rc) {
+      if (rc == 0 || h == nullptr) return rc;
+      std::int32_t number = 0;
+      if (sql_get_error(h, &number, nullptr) != 0 || number != zdb_errno) zdb_errno = -2;
+      return rc;
     };
+    RunSteps(out, {
+        [&] {
+          return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1;
+        },
+        [&] { return (trans_ = zdb_start_session("sql")) > 0 ? 0 : -1; },
+        [&] {
+          h = sql_parse("SELECT e.emp, d.name FROM exemp010 e, exdep010 d "
+                        "WHERE e.dept = d.code AND e.salary > :low ORDER BY e.emp",
+                        static_cast<unsigned long>(trans_), 0);
+          return h != nullptr ? 0 : -1;
+        },
+        [&] {
+          double low = 150;
+          return memory(sql_bind_input(h, ":low", SQL_TYPE_REAL, 8, &low));
+        },
+        [&] { return memory(sql_exec(h, 1)); },
+        [&] {
+          int rows = 0;
+          while (sql_fetch(h) == 0) ++rows;
+          if (zdb_errno != SQL_ERR_NO_MORE_ROWS) return memory(-1);
+          zdb_errno = 0;
+          return rows == 3 ? 0 : -1;
+        },
+        [&] {
+          QPCStatement *closing = h;
+          h = nullptr;
+          return sql_close(closing);
+        },
+    });
+    if (h != nullptr && sql_close(h) != 0) std::abort();  // a failed call's handle closes
+  }
+
+ private:
+  void RunSteps(const std::string &out, const std::vector<std::function<int()>> &steps) {
+    mal_set_failure_hook(FailMal);
     int passed = 0;
     int error = 0;
     for (const auto &step : steps) {
@@ -82,7 +146,6 @@ class Transaction {
     std::ofstream(out) << passed << ' ' << error << ' ' << counted_ << '\n';
   }
 
- private:
   // Runs one library call with the failure armed where the sequence has
   // got to; false when an exception escaped.
   bool Armed(const std::function<void()> &call) {
@@ -129,13 +192,14 @@ struct Result {
   int passed = 0, error = 0;
   long counted = 0;
   std::string where;  // the library frames of the child's sanitizer report
+  bool leakOnly = false;  // the report is of leaks alone
 };
 
 constexpr int kHung = -2;
 
 // Runs one try in a child process, its standard error into a file; a try
 // that takes more than 20 seconds hangs and is killed.
-Result RunTry(int nth, int emp, const std::string &out) {
+Result RunTry(int nth, int emp, const std::string &out, bool sql = false) {
   const std::string err = out + ".err";
   std::remove(out.c_str());
   std::fflush(nullptr);
@@ -150,7 +214,10 @@ Result RunTry(int nth, int emp, const std::string &out) {
       __sanitizer_print_stack_trace();
       std::abort();
     });
-    Transaction(nth, emp).Run(out);
+    if (sql)
+      Transaction(nth, emp).RunSql(out);
+    else
+      Transaction(nth, emp).Run(out);
     std::exit(0);
   }
   Result r;
@@ -171,18 +238,57 @@ Result RunTry(int nth, int emp, const std::string &out) {
   std::ifstream(out) >> r.passed >> r.error >> r.counted;
   std::ifstream log(err);
   int frames = 0;
-  for (std::string line; frames < 12 && std::getline(log, line);) {
-    const std::size_t at = line.find("../src/");
+  bool leaks = false, other = false;
+  for (std::string line; std::getline(log, line);) {
+    leaks = leaks || line.find("LeakSanitizer: detected memory leaks") != std::string::npos;
+    other = other || line.find("ERROR: AddressSanitizer") != std::string::npos ||
+            line.find("runtime error") != std::string::npos;
+    const std::size_t at = frames < 12 ? line.find("../src/") : std::string::npos;
     if (at != std::string::npos) {
       r.where += "  " + line.substr(at + 3) + "\n";
       ++frames;
     }
   }
+  r.leakOnly = leaks && !other && r.status == 1;
   return r;
 }
 
-TEST(AllocationFailure, EachAllocationAlongATransactionFailsWith501) {
-  ScratchDir root;
+// Tries every allocation of the first 150 of a round of `steps` steps
+// that makes `counted` allocations, then a sample of the rest. The
+// variable MOLVANE_FAIL_AT=N runs the try of allocation N alone,
+// MOLVANE_FAIL_EVERY=1 tries every allocation.
+// Leaks of a failure in one of the steps in `leaky` are printed, not
+// failed on.
+void FailEachAllocation(long counted, int steps, bool sql, const std::string &out,
+                        const std::set<int> &leaky = {}) {
+  std::vector<long> tries;
+  const bool every = std::getenv("MOLVANE_FAIL_EVERY") != nullptr;
+  if (const char *only = std::getenv("MOLVANE_FAIL_AT")) {
+    tries.push_back(std::atol(only));
+  } else {
+    for (long n = 1; n <= counted; n += every || n <= 150 ? 1 : counted / 150 + 1)
+      tries.push_back(n);
+  }
+  std::ostringstream wrong, known;
+  int failures = 0;
+  for (long n : tries) {
+    const Result r = RunTry(static_cast<int>(n), 3 + static_cast<int>(n), out, sql);
+    if (r.leakOnly && r.error == ZE_MEMORY && leaky.count(r.passed) != 0) {
+      known << "allocation " << n << ": leak in step " << r.passed << "\n" << r.where;
+    } else if (r.status != 0 || (r.passed < steps && r.error != ZE_MEMORY)) {
+      wrong << "allocation " << n << ": exit " << r.status << ", steps passed " << r.passed
+            << ", error " << r.error << "\n" << r.where;
+    }
+    failures += r.passed < steps;
+  }
+  std::printf("allocations along the round: %ld, tried: %zu\n%s", counted, tries.size(),
+              known.str().c_str());
+  EXPECT_EQ(wrong.str(), "");
+  EXPECT_GT(failures, 0) << "no injected failure reached a caller";
+}
+
+// The environment of the reference driver over the fixture dictionary.
+void UseDriverEnvironment(const ScratchDir &root) {
   std::filesystem::copy(FixturePath("zuv"), root.path(), std::filesystem::copy_options::recursive);
   root.WriteFile("lib/tabledef1", "*::msqlite\n");
   root.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
@@ -192,6 +298,11 @@ TEST(AllocationFailure, EachAllocationAlongATransactionFailsWith501) {
   set_zuv(root.path().c_str());
   // A driver that goes away is the host's to handle; this host carries on.
   zdb_set_server_death_handler(IgnoreDeath);
+}
+
+TEST(AllocationFailure, EachAllocationAlongATransactionFailsWith501) {
+  ScratchDir root;
+  UseDriverEnvironment(root);
   const std::string out = root.path() + "/try.out";
 
   // The table, made by a try without failures, then one to count.
@@ -200,31 +311,36 @@ TEST(AllocationFailure, EachAllocationAlongATransactionFailsWith501) {
   ASSERT_EQ(clean.status, 0);
   ASSERT_EQ(clean.passed, 7) << "error " << clean.error;
   ASSERT_GT(clean.counted, 10);
+  FailEachAllocation(clean.counted, 7, false, out);
+}
 
-  // Every allocation of the first 150, then a sample of the rest. The
-  // variable MOLVANE_FAIL_AT=N runs the try of allocation N alone,
-  // MOLVANE_FAIL_EVERY=1 tries every allocation.
-  std::vector<long> tries;
-  const bool every = std::getenv("MOLVANE_FAIL_EVERY") != nullptr;
-  if (const char *only = std::getenv("MOLVANE_FAIL_AT")) {
-    tries.push_back(std::atol(only));
-  } else {
-    for (long n = 1; n <= clean.counted; n += every || n <= 150 ? 1 : clean.counted / 150 + 1)
-      tries.push_back(n);
-  }
-  std::ostringstream wrong;
-  int failures = 0;
-  for (long n : tries) {
-    const Result r = RunTry(static_cast<int>(n), 3 + static_cast<int>(n), out);
-    if (r.status != 0 || (r.passed < 7 && r.error != ZE_MEMORY)) {
-      wrong << "allocation " << n << ": exit " << r.status << ", steps passed " << r.passed
-            << ", error " << r.error << "\n" << r.where;
-    }
-    failures += r.passed < 7;
-  }
-  std::printf("allocations along the transaction: %ld, tried: %zu\n", clean.counted, tries.size());
-  EXPECT_EQ(wrong.str(), "");
-  EXPECT_GT(failures, 0) << "no injected failure reached a caller";
+TEST(AllocationFailure, EachAllocationAlongASqlJoinFailsWith501) {
+  ScratchDir root;
+  UseDriverEnvironment(root);
+  // Employees 2, 3 and 4 earn more than 150; the rows go in through
+  // molvane-host, away from the failing allocations.
+  ASSERT_EQ(molvane::test::RunHostScript(
+                root.path(),
+                "logon seed\nstart seed\n"
+                "table create exdep010 1\ntable create exemp010 1\n"
+                "insert exdep010 1 code=A name=Alpha budget=10\n"
+                "insert exdep010 1 code=B name=Beta budget=20\n"
+                "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A salary=100\n"
+                "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B salary=200\n"
+                "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B salary=300\n"
+                "insert exemp010 1 emp=4 name=Dan dept=A dcas=A drst=A salary=400\n"
+                "commit\nlogoff\n"),
+            "");
+  const std::string out = root.path() + "/try.out";
+  const Result clean = RunTry(0, 0, out, true);
+  ASSERT_EQ(clean.status, 0);
+  ASSERT_EQ(clean.passed, 7) << "error " << clean.error;
+  // Known leaks, still to be mended: the grammar's semantic values when an
+  // allocation fails in the middle of a parse (step 2, sql_parse), and row
+  // sources built from the validated tree when one fails while sql_exec
+  // builds the executable tree (step 4). Each still gives 501 without a
+  // crash; a leak in any other step fails.
+  FailEachAllocation(clean.counted, 7, true, out, {2, 4});
 }
 
 }  // namespace

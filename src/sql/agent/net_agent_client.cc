@@ -171,10 +171,14 @@ void SQLNetAgentClient::FlushPacketBuffer(SQLPacketBuffer *buffer) {
   unsigned char const *bytes;
   int length;
   buffer->GetString(bytes, length);
-  if (g_carrier->commuPackets(buffer->GetZDBServer(), reinterpret_cast<char const *>(bytes),
-                              static_cast<std::uint32_t>(length)) < 0)
-    throw SQLExZDBError(zdb_errno);
+  const int rc = g_carrier->commuPackets(buffer->GetZDBServer(),
+                                         reinterpret_cast<char const *>(bytes),
+                                         static_cast<std::uint32_t>(length));
+  // A batch that failed is dropped as well: sent again later, to a driver
+  // started anew after this one died, its statements would run in whatever
+  // session now has the numbers they name.
   buffer->Empty();
+  if (rc < 0) throw SQLExZDBError(zdb_errno);
 }
 
 bool SQLNetAgentClient::QueueTemplate(SQLTokenString &packet, unsigned long id,

@@ -1,6 +1,7 @@
 #include "sql/exec/rs_project.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
 #include "sql/agent/nw_token.h"
@@ -35,10 +36,22 @@ std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCValueExpr *e) {
 }  // namespace
 
 SQLRSProject::SQLRSProject(SQLRowSource *child, pSQLRSSCValueExprList *expressions) : child_(child) {
-  if (expressions != nullptr) {
-    for (bool more = expressions->First(); more; more = expressions->Next())
-      expressions_.emplace_back(expressions->GetCurrent());
-    delete expressions;
+  if (expressions == nullptr) return;
+  // The child, the list and its expressions are this object's from here
+  // on, also when memory runs out below: nothing is left to the caller.
+  std::unique_ptr<pSQLRSSCValueExprList> list(expressions);
+  std::vector<std::unique_ptr<SQLRSSCValueExpr>> owned;
+  try {
+    owned.reserve(static_cast<std::size_t>(list->NrElements()));
+  } catch (...) {
+    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
+    throw;
+  }
+  for (bool more = list->First(); more; more = list->Next()) owned.emplace_back(list->GetCurrent());
+  expressions_.reserve(owned.size());
+  for (auto &e : owned) {
+    expressions_.emplace_back(e.get());  // a counter that cannot be allocated leaves `e` owning
+    static_cast<void>(e.release());
   }
 }
 

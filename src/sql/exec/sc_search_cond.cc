@@ -39,8 +39,15 @@ void SQLRSSCRowValueCost(std::vector<SQLRSSCValueExprPtr> const &items, double *
 std::vector<SQLRSSCValueExprPtr> SQLRSSCTakeList(pSQLRSSCValueExprList *list) {
   std::vector<SQLRSSCValueExprPtr> items;
   if (list == nullptr) return items;
+  // The list and its expressions are taken, also when memory runs out.
+  std::unique_ptr<pSQLRSSCValueExprList> owned(list);
+  try {
+    items.reserve(static_cast<std::size_t>(list->NrElements()));
+  } catch (...) {
+    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
+    throw;
+  }
   for (bool more = list->First(); more; more = list->Next()) items.emplace_back(list->GetCurrent());
-  delete list;
   return items;
 }
 

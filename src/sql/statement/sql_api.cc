@@ -158,11 +158,15 @@ extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int l
   if (!QPCCheckHandle(h)) return -1;
   SQLStatement &s = *h->statement;
   try {
+    // A parameter is named as in the text (":1") or without its colon
+    // ("1", as the database client binds its own numbered parameters).
+    auto named = [name](std::string const &own) {
+      return name != nullptr &&
+             (own == name || (name[0] != ':' && own.size() > 1 && own[0] == ':' &&
+                              own.compare(1, std::string::npos, name) == 0));
+    };
     std::size_t index = 0;
-    while (index < h->parameters.size() &&
-           (name == nullptr || h->parameters[index].name != name)) {
-      ++index;
-    }
+    while (index < h->parameters.size() && !named(h->parameters[index].name)) ++index;
     if (index == h->parameters.size()) {
       throw SQLException("HYL02", SQL_ERR_STATEMENT,
                          SQLString("Unknown input parameter '") + SQLString(name ? name : "") +

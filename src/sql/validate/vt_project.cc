@@ -559,14 +559,16 @@ SQLRowSource *SQLVTProject::DoCreateRS() {
           SQLAbort(__FILE__, __LINE__, "Unknown project item type: %d", static_cast<int>(item.kind));
       }
     }
+    // The project owns its arguments once it is allocated, also when its
+    // construction fails; an allocation that fails leaves them here.
+    return new SQLRSProject(rs.release(), expressions.release());
   } catch (...) {
-    for (bool more = expressions->First(); more; more = expressions->Next()) delete expressions->GetCurrent();
+    if (expressions != nullptr) {
+      for (bool more = expressions->First(); more; more = expressions->Next())
+        delete expressions->GetCurrent();
+    }
     throw;
   }
-  auto *project = new SQLRSProject(rs.get(), expressions.get());
-  static_cast<void>(rs.release());
-  static_cast<void>(expressions.release());
-  return project;
 }
 
 SQLVTRetryFilter *SQLVTProject::BuildRetryFilter(SQLRetryClauseType type, SQLRetrySpecList *specs) {

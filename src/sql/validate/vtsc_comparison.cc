@@ -1,6 +1,7 @@
 #include "sql/validate/vtsc_comparison.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,11 @@ std::vector<SQLVTSCValueExpr *> Elements(SQLVTSCRowValueConstr *row) {
 // The executable expressions of elements [from, from + n).
 RSList MakeList(std::vector<SQLVTSCValueExpr *> const &elements, size_t from, size_t n) {
   RSList list(new pSQLRSSCValueExprList());
-  for (size_t i = from; i < from + n; ++i) list->Append(elements[i]->CreateRS());
+  for (size_t i = from; i < from + n; ++i) {
+    std::unique_ptr<SQLRSSCValueExpr> element(elements[i]->CreateRS());
+    list->Append(element.get());
+    static_cast<void>(element.release());
+  }
   return list;
 }
 
@@ -38,7 +43,15 @@ RSCond Compare(std::vector<SQLVTSCValueExpr *> const &left, std::vector<SQLVTSCV
                size_t from, size_t n, SQLRSSCCompOperator op) {
   RSList l = MakeList(left, from, n);
   RSList r = MakeList(right, from, n);
-  return RSCond(new SQLRSSCComparison(l.release(), op, r.release()));
+  // The comparison owns the lists from its construction on, also when that
+  // fails; its memory is had first, while the lists are still here.
+  void *memory = ::operator new(sizeof(SQLRSSCComparison));
+  try {
+    return RSCond(new (memory) SQLRSSCComparison(l.release(), op, r.release()));
+  } catch (...) {
+    ::operator delete(memory);
+    throw;
+  }
 }
 
 RSCond And2(RSCond a, RSCond b) {

@@ -11,7 +11,11 @@
 pSQLRSSCSearchCondList *SQLVTCreateRSSearchCondList(pSQLVTSCSearchCondList *list) {
   auto *result = new pSQLRSSCSearchCondList();
   try {
-    for (bool ok = list->First(); ok; ok = list->Next()) result->Append(list->GetCurrent()->CreateRS());
+    for (bool ok = list->First(); ok; ok = list->Next()) {
+      std::unique_ptr<SQLRSSCSearchCond> cond(list->GetCurrent()->CreateRS());
+      result->Append(cond.get());
+      static_cast<void>(cond.release());
+    }
   } catch (...) {
     SQLVTDeleteRSSearchCondList(result);
     throw;

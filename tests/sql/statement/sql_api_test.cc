@@ -206,6 +206,31 @@ TEST_F(SqlApi, BindInputConvertsEachTypeCode) {
   sql_close(h);
 }
 
+// The text's colon is kept in the parameter names; a bind may name them with
+// or without it, and the colon of a name never stands for anything else.
+TEST_F(SqlApi, BindInputNamesAParameterWithOrWithoutItsColon) {
+  struct Case {
+    const char *parameter;
+    const char *bound;
+    bool found;
+  } cases[] = {{":1", ":1", true},   {":1", "1", true},    {":dept", "dept", true},
+               {":dept", ":dept", true}, {"1", "1", true}, {"1", ":1", false},
+               {":12", "1", false},  {":", "", false},   {":dept", "::dept", false}};
+  int n = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.parameter) + " bound as " + c.bound);
+    faketree::Statement q = Query();
+    q.params = {Param{c.parameter, SQL_INTEGER}};
+    std::string text = "named" + std::to_string(n++);
+    Statements()[text] = q;
+    QPCStatement *h = sql_parse(text.c_str(), 1, 0);
+    ASSERT_NE(h, nullptr);
+    std::int32_t v = 3;
+    EXPECT_EQ(sql_bind_input(h, c.bound, SQL_TYPE_INTEGER, 4, &v), c.found ? 0 : -1) << Error(h);
+    sql_close(h);
+  }
+}
+
 TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
   faketree::Statement q = Query();
   q.params = {Param{"i", SQL_INTEGER}};
