@@ -36,6 +36,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "molvane/datetime.h"
@@ -126,10 +127,17 @@ V &&Release(V &&value) {
   return std::forward<V>(value);
 }
 
-// A new object of the line, pushed on the object stack.
+// A new object of the line, pushed on the object stack. A constructor that
+// takes its operands as unique_ptr is preferred: they stay owned until it
+// has taken them, so nothing leaks when it throws before.
 template <class T, class... Args>
 T *Make(int line, Args &&...args) {
-  auto *object = new T(Release(std::forward<Args>(args))...);
+  T *object = nullptr;
+  if constexpr (std::is_constructible_v<T, Args &&...>) {
+    object = new T(std::forward<Args>(args)...);
+  } else {
+    object = new T(Release(std::forward<Args>(args))...);
+  }
   if constexpr (requires { object->SetLineNumber(line); }) object->SetLineNumber(line);
   return Push(object);
 }

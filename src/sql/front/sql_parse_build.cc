@@ -279,9 +279,7 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
       static_cast<void>(zero.release());
       positive->SetLineNumber(line);
       if (havingCondition) {
-        std::unique_ptr<SQLVTSCSearchCond> both(new SQLVTSCAnd(positive.get(), havingCondition.get()));
-        static_cast<void>(positive.release());
-        static_cast<void>(havingCondition.release());
+        auto both = std::make_unique<SQLVTSCAnd>(std::move(positive), std::move(havingCondition));
         both->SetLineNumber(line);
         havingCondition = std::move(both);
       } else {

@@ -185,9 +185,7 @@ SQLVTNode *SQLVTMultiJoin::CreateJoinTree(SQLVTScope *scope, SQLVTreeData *treeD
       // Two references between the same tables: one join on both conditions.
       std::unique_ptr<SQLVTSCSearchCond> mine(reference->ExtractJoinCond());
       std::unique_ptr<SQLVTSCSearchCond> theirs(earlier->ExtractJoinCond());
-      auto both = std::make_unique<SQLVTSCAnd>(mine.get(), theirs.get());
-      static_cast<void>(mine.release());
-      static_cast<void>(theirs.release());
+      auto both = std::make_unique<SQLVTSCAnd>(std::move(mine), std::move(theirs));
       auto combined = std::make_unique<SQLPTReference>(reference->GetReferring(), reference->GetReferred(),
                                                        both.get(), SQL_UNREF_CLEAR);
       static_cast<void>(both.release());
@@ -372,9 +370,7 @@ void SQLVTMultiJoin::AddReference(ReferenceArray *references, std::unique_ptr<SQ
     references->push_back(std::make_unique<SQLPTReference>(referring, referred, condition.get(), SQL_UNREF_CLEAR));
     static_cast<void>(condition.release());
   } else if (*remaining) {
-    auto both = std::make_unique<SQLVTSCAnd>(remaining->get(), condition.get());
-    static_cast<void>(remaining->release());
-    static_cast<void>(condition.release());
+    auto both = std::make_unique<SQLVTSCAnd>(std::move(*remaining), std::move(condition));
     *remaining = std::move(both);
   } else {
     *remaining = std::move(condition);

@@ -99,13 +99,9 @@ SQLVTSCSearchCond *SQLVTBuildRetryCondition(SQLVTNode const *child, SQLRetryClau
   std::unique_ptr<SQLVTSCSearchCond> rest(Compare(child, keys.back(), Beyond(keys.back(), type == SQL_RETRY_INCLUSIVE)));
   for (auto k = keys.rbegin() + 1; k != keys.rend(); ++k) {
     std::unique_ptr<SQLVTSCSearchCond> equal(Compare(child, *k, SQLVTSC_EQUAL));
-    std::unique_ptr<SQLVTSCSearchCond> both(new SQLVTSCAnd(equal.get(), rest.get()));
-    static_cast<void>(equal.release());
-    static_cast<void>(rest.release());
+    auto both = std::make_unique<SQLVTSCAnd>(std::move(equal), std::move(rest));
     std::unique_ptr<SQLVTSCSearchCond> strict(Compare(child, *k, Beyond(*k, false)));
-    rest.reset(new SQLVTSCOr(strict.get(), both.get()));
-    static_cast<void>(strict.release());
-    static_cast<void>(both.release());
+    rest = std::make_unique<SQLVTSCOr>(std::move(strict), std::move(both));
   }
   return rest.release();
 }

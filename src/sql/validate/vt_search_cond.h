@@ -5,6 +5,8 @@
 // becomes a filter.
 #pragma once
 
+#include <memory>
+
 #include "sql/common/sql_containers.h"
 #include "sql/validate/vt_object.h"
 
@@ -32,7 +34,15 @@ class SQLVTSCSearchCond : public SQLVTObject {
   virtual void ValidateArrayUsage() const = 0;
   virtual void ValidateTypes() const = 0;
   // Flatten nested ANDs (ORs) into *list; by default the condition itself
-  // is the one term.
-  virtual void CollapseAnd(pSQLVTSCSearchCondList *list) { list->Append(this); }
-  virtual void CollapseOr(pSQLVTSCSearchCondList *list) { list->Append(this); }
+  // is the one term. The condition is taken over also when the call throws:
+  // what did not reach *list is deleted.
+  virtual void CollapseAnd(pSQLVTSCSearchCondList *list) { AppendSelf(list); }
+  virtual void CollapseOr(pSQLVTSCSearchCondList *list) { AppendSelf(list); }
+
+ private:
+  void AppendSelf(pSQLVTSCSearchCondList *list) {
+    std::unique_ptr<SQLVTSCSearchCond> owned(this);
+    list->Append(this);
+    static_cast<void>(owned.release());
+  }
 };

@@ -106,14 +106,20 @@ void SQLVTSCLogical::LogTerms(char const *word) const {
   if (tracing) *SQLLogger::Instance() << ")";
 }
 
-SQLVTSCAnd::SQLVTSCAnd(SQLVTSCSearchCond *a, SQLVTSCSearchCond *b) {
-  a->CollapseAnd(terms_);
-  b->CollapseAnd(terms_);
+SQLVTSCAnd::SQLVTSCAnd(std::unique_ptr<SQLVTSCSearchCond> a, std::unique_ptr<SQLVTSCSearchCond> b) {
+  a.release()->CollapseAnd(terms_);
+  b.release()->CollapseAnd(terms_);
 }
 
 SQLVTSCAnd::SQLVTSCAnd(pSQLVTSCSearchCondList *list) {
-  std::unique_ptr<pSQLVTSCSearchCondList> owned(list);
-  for (bool ok = list->First(); ok; ok = list->Next()) list->GetCurrent()->CollapseAnd(terms_);
+  std::unique_ptr<pSQLVTSCSearchCondList, void (*)(pSQLVTSCSearchCondList *)> owned(list, SQLVTDeleteSearchCondList);
+  // Each condition leaves the list before it is collapsed, which takes it
+  // over even when it throws.
+  while (list->First()) {
+    SQLVTSCSearchCond *cond = list->GetCurrent();
+    list->DeleteCurrent();
+    cond->CollapseAnd(terms_);
+  }
 }
 
 SQLRSSCSearchCond *SQLVTSCAnd::CreateRS() { return new SQLRSSCAnd(SQLVTCreateRSSearchCondList(terms_)); }
@@ -133,21 +139,28 @@ SQLVTSCSearchCond *SQLVTSCAnd::PruneRefers(DynamicArray<SQLVTSCRefers *> *refers
 }
 
 void SQLVTSCAnd::CollapseAnd(pSQLVTSCSearchCondList *list) {
+  // Deleted at the end; when an append fails, with the terms not moved yet.
+  std::unique_ptr<SQLVTSCAnd> owned(this);
   for (bool ok = terms_->First(); ok; ok = terms_->Next()) {
     list->Append(terms_->GetCurrent());
     terms_->DeleteCurrent();
   }
-  delete this;
 }
 
-SQLVTSCOr::SQLVTSCOr(SQLVTSCSearchCond *a, SQLVTSCSearchCond *b) {
-  a->CollapseOr(terms_);
-  b->CollapseOr(terms_);
+SQLVTSCOr::SQLVTSCOr(std::unique_ptr<SQLVTSCSearchCond> a, std::unique_ptr<SQLVTSCSearchCond> b) {
+  a.release()->CollapseOr(terms_);
+  b.release()->CollapseOr(terms_);
 }
 
 SQLVTSCOr::SQLVTSCOr(pSQLVTSCSearchCondList *list) {
-  std::unique_ptr<pSQLVTSCSearchCondList> owned(list);
-  for (bool ok = list->First(); ok; ok = list->Next()) list->GetCurrent()->CollapseOr(terms_);
+  std::unique_ptr<pSQLVTSCSearchCondList, void (*)(pSQLVTSCSearchCondList *)> owned(list, SQLVTDeleteSearchCondList);
+  // Each condition leaves the list before it is collapsed, which takes it
+  // over even when it throws.
+  while (list->First()) {
+    SQLVTSCSearchCond *cond = list->GetCurrent();
+    list->DeleteCurrent();
+    cond->CollapseOr(terms_);
+  }
 }
 
 SQLRSSCSearchCond *SQLVTSCOr::CreateRS() { return new SQLRSSCOr(SQLVTCreateRSSearchCondList(terms_)); }
@@ -181,11 +194,12 @@ SQLVTSCSearchCond *SQLVTSCOr::PruneRefers(DynamicArray<SQLVTSCRefers *> *refers)
 }
 
 void SQLVTSCOr::CollapseOr(pSQLVTSCSearchCondList *list) {
+  // Deleted at the end; when an append fails, with the terms not moved yet.
+  std::unique_ptr<SQLVTSCOr> owned(this);
   for (bool ok = terms_->First(); ok; ok = terms_->Next()) {
     list->Append(terms_->GetCurrent());
     terms_->DeleteCurrent();
   }
-  delete this;
 }
 
 // ---- NOT ----

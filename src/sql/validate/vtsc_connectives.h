@@ -6,6 +6,8 @@
 // chain of ANDs; below an OR or a NOT such a predicate is refused.
 #pragma once
 
+#include <memory>
+
 #include "sql/common/sql_containers.h"
 #include "sql/validate/vt_search_cond.h"
 
@@ -49,8 +51,10 @@ class SQLVTSCLogical : public SQLVTSCSearchCond {
 
 class SQLVTSCAnd : public SQLVTSCLogical {
  public:
-  // Both operands are taken over.
-  SQLVTSCAnd(SQLVTSCSearchCond *a, SQLVTSCSearchCond *b);
+  // Both operands are taken over (deleted when the construction fails).
+  SQLVTSCAnd(std::unique_ptr<SQLVTSCSearchCond> a, std::unique_ptr<SQLVTSCSearchCond> b);
+  SQLVTSCAnd(SQLVTSCSearchCond *a, SQLVTSCSearchCond *b)
+      : SQLVTSCAnd(std::unique_ptr<SQLVTSCSearchCond>(a), std::unique_ptr<SQLVTSCSearchCond>(b)) {}
   // Takes the conditions over and deletes the list.
   explicit SQLVTSCAnd(pSQLVTSCSearchCondList *list);
 
@@ -65,7 +69,9 @@ class SQLVTSCAnd : public SQLVTSCLogical {
 
 class SQLVTSCOr : public SQLVTSCLogical {
  public:
-  SQLVTSCOr(SQLVTSCSearchCond *a, SQLVTSCSearchCond *b);
+  SQLVTSCOr(std::unique_ptr<SQLVTSCSearchCond> a, std::unique_ptr<SQLVTSCSearchCond> b);
+  SQLVTSCOr(SQLVTSCSearchCond *a, SQLVTSCSearchCond *b)
+      : SQLVTSCOr(std::unique_ptr<SQLVTSCSearchCond>(a), std::unique_ptr<SQLVTSCSearchCond>(b)) {}
   explicit SQLVTSCOr(pSQLVTSCSearchCondList *list);
 
   SQLRSSCSearchCond *CreateRS() override;

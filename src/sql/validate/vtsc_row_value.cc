@@ -99,8 +99,9 @@ SQLVTSCRowValueConstr *SQLVTSCGenericRowValueConstr::MapColumnNamesToIds(SQLVTSc
   return this;
 }
 
-SQLVTSCImplicitRowValueConstr::SQLVTSCImplicitRowValueConstr(SQLVTSCValueExpr *element) {
-  Elements()->Append(element);
+SQLVTSCImplicitRowValueConstr::SQLVTSCImplicitRowValueConstr(std::unique_ptr<SQLVTSCValueExpr> element) {
+  Elements()->Append(element.get());
+  static_cast<void>(element.release());
 }
 
 void SQLVTSCImplicitRowValueConstr::Append(SQLVTSCValueExpr *element) { Elements()->Append(element); }

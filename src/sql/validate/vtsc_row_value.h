@@ -9,6 +9,7 @@
 // columns.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "sql/common/list.h"
@@ -85,7 +86,10 @@ class SQLVTSCGenericRowValueConstr : public SQLVTSCRowValueConstr {
 class SQLVTSCImplicitRowValueConstr : public SQLVTSCRowValueConstr {
  public:
   // Takes ownership of element, its only element.
-  explicit SQLVTSCImplicitRowValueConstr(SQLVTSCValueExpr *element);
+  // The element is taken over (deleted when the construction fails).
+  explicit SQLVTSCImplicitRowValueConstr(std::unique_ptr<SQLVTSCValueExpr> element);
+  explicit SQLVTSCImplicitRowValueConstr(SQLVTSCValueExpr *element)
+      : SQLVTSCImplicitRowValueConstr(std::unique_ptr<SQLVTSCValueExpr>(element)) {}
 
   SQLVTSCRowValueConstrType GetType() const override { return SQL_ROW_VALUE_IMPLICIT; }
   SQLVTSCRowValueConstr *Copy() override;
