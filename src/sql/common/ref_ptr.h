@@ -9,7 +9,9 @@ class RefPtr {
  public:
   RefPtr() = default;
   // Takes ownership of object (allocated with new); null gives a null RefPtr.
-  explicit RefPtr(T *object) : counter_(object ? new RefCounter{1, object} : nullptr) {}
+  // When the counter cannot be allocated, object is deleted and the
+  // exception goes on.
+  explicit RefPtr(T *object) : counter_(object ? Count(object) : nullptr) {}
   RefPtr(RefPtr const &other) : counter_(other.counter_) {
     if (counter_) ++counter_->count;
   }
@@ -50,6 +52,15 @@ class RefPtr {
       }
     }
   };
+
+  static RefCounter *Count(T *object) {
+    try {
+      return new RefCounter{1, object};
+    } catch (...) {
+      delete object;
+      throw;
+    }
+  }
 
   void Release() {
     if (counter_) RefCounter::Decrement(counter_);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "dbc/dd.h"
 #include "sql/common/sql_abort.h"
@@ -42,11 +43,22 @@ namespace {
   throw SQLExSyntaxError(state, SQLString(message.c_str()), line);
 }
 
+// An owned argument is released only once the new node's memory is had
+// (C++17 sequences the allocation before the constructor's arguments).
+template <class U>
+U *Handed(std::unique_ptr<U> &&owned) {
+  return owned.release();
+}
+template <class V>
+V &&Handed(V &&value) {
+  return std::forward<V>(value);
+}
+
 // Replaces *node by wrap(node): the new node takes the old one over.
 template <class Node, class... Args>
-void Wrap(std::unique_ptr<SQLVTNode> *node, Args... args) {
+void Wrap(std::unique_ptr<SQLVTNode> *node, Args &&...args) {
   int line = (*node)->GetLineNumber();
-  node->reset(new Node(node->release(), args...));
+  node->reset(new Node(node->release(), Handed(std::forward<Args>(args))...));
   (*node)->SetLineNumber(line);
 }
 
@@ -154,7 +166,7 @@ SQLVTNode *SQLParseBuildSelect(SQLVTNode *query, SQLVTSortSpecList *sort, bool p
   std::unique_ptr<SQLVTNode> node(query);
   std::unique_ptr<SQLVTSortSpecList> ownedSort(sort);
   std::unique_ptr<SQLVTHints> ownedHints(hints);
-  if (ownedSort) Wrap<SQLVTSort>(&node, ownedSort.release());
+  if (ownedSort) Wrap<SQLVTSort>(&node, std::move(ownedSort));
   if (prepared) Wrap<SQLVTPrepare>(&node);
   if (mode & parsemode::kClearUnref) Wrap<SQLVTClearUnref>(&node);
   ApplyHints(node.get(), std::move(ownedHints));
@@ -243,7 +255,7 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
     specs = new DynamicArray<SQLVTSCCompnrSpec *>(10);
     join->SetCompnrSpecs(specs);
     PruneInto(&condition, specs, PruneCompnr);
-    if (condition) Wrap<SQLVTFilter>(&node, condition.release());
+    if (condition) Wrap<SQLVTFilter>(&node, std::move(condition));
   }
 
   bool companyList = false;  // a _compnr IN list made the query a multi-company union
@@ -259,7 +271,7 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
     }
     auto star = std::make_unique<SQLVTSelectList>();
     star->Insert(new SQLVTSelectItem(SQL_SELECT_ALL));
-    Wrap<SQLVTProject>(&node, star.release());
+    Wrap<SQLVTProject>(&node, std::move(star));
     Wrap<SQLVTMultiCompnrUnion>(&node, ownedParameter.get(), ownedList.get());
     static_cast<void>(ownedParameter.release());
     static_cast<void>(ownedList.release());
@@ -268,7 +280,7 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
 
   bool grouped = false;
   if (grouping) {
-    Wrap<SQLVTGroup>(&node, grouping.release(), true);
+    Wrap<SQLVTGroup>(&node, std::move(grouping), true);
     grouped = true;
   } else {
     if (select->GetContainsNonCountAggregate() && subqueryLevel == 1) {
@@ -317,9 +329,9 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
       Fail(syntaxstate::kRefersInHaving, "REFERS TO predicate in HAVING clause",
            havingRefers->Get(0)->GetLineNumber());
     }
-    if (havingCondition) Wrap<SQLVTFilter>(&node, havingCondition.release());
+    if (havingCondition) Wrap<SQLVTFilter>(&node, std::move(havingCondition));
   }
-  Wrap<SQLVTProject>(&node, select.release());
+  Wrap<SQLVTProject>(&node, std::move(select));
   node->SetLineNumber(line);
   ApplyHints(node.get(), std::move(hints));
   return node.release();

@@ -99,8 +99,12 @@ void SQLPTTable::Log() const {
 SQLVTNode *SQLPTTable::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeData, int flags,
                                            List<char const *> *restrictedQualifiers, SQLVTWhereUsedMgr *whereUsed) {
   if (isTableName_ && (flags & vtflags::kBaseAsDerived) == 0) {
-    // The table node resolves itself: one table level over it.
-    return ExtractVTTable()->MapColumnNamesToIds(scope, treeData, flags, restrictedQualifiers, whereUsed);
+    // The table node resolves itself: one table level over it. It is ours
+    // to delete until that succeeds.
+    std::unique_ptr<SQLVTNode> table(ExtractVTTable());
+    SQLVTNode *mapped = table->MapColumnNamesToIds(scope, treeData, flags, restrictedQualifiers, whereUsed);
+    static_cast<void>(table.release());  // the result is the table or took it over
+    return mapped;
   }
   if (isTableName_) {
     // A base table that may be filled with nulls is seen as a derived table
