@@ -46,6 +46,15 @@ void dbc_request_prepare(int code) {
   static const ZDB_REQUEST kEmpty{};
   if (code == ALTER_TABLE) {
     g_request = kEmpty;
+  } else if (code == EXE_ROW_CNTR) {
+    // A single-row request, the most frequent by far, is written from and
+    // read into its own group, the session id, the return value and the
+    // dictionary list only: the other groups wait for the prepare of their
+    // own request kind.
+    g_request.retval = 0;
+    g_request.session_id = 0;
+    g_request.row_cntr = kEmpty.row_cntr;
+    g_request.dd_list = kEmpty.dd_list;
   } else {
     // The alter request's row and dictionary entries (kilobytes) are written
     // and read by that request only: the others leave them alone.

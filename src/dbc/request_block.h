@@ -120,7 +120,8 @@ struct ZDB_REQUEST {
 ZDB_REQUEST &dbc_request();
 unsigned char *dbc_recv_buf();
 
-// Clears the block for a new request of the given code.
+// Clears the block for a new request of the given code: every group that
+// request writes or reads (a row request leaves the others as they are).
 void dbc_request_prepare(int code);
 
 // Grows the SQL packet buffer to at least `size` bytes (freed and allocated

@@ -39,20 +39,24 @@ class WireFields {
   }
   void u16(std::uint16_t value) {
     if (Direct(2)) {
-      at_[0] = static_cast<unsigned char>(value >> 8);
-      at_[1] = static_cast<unsigned char>(value);
-      at_ += 2;
+      // Through a local pointer: a store through at_ could change at_
+      // itself as far as the compiler knows, so it would be read anew.
+      unsigned char *p = at_;
+      p[0] = static_cast<unsigned char>(value >> 8);
+      p[1] = static_cast<unsigned char>(value);
+      at_ = p + 2;
     } else if (ok_) {
       ok_ = wire_put_u16(out_, value) == 0;
     }
   }
   void u32(std::uint32_t value) {
     if (Direct(4)) {
-      at_[0] = static_cast<unsigned char>(value >> 24);
-      at_[1] = static_cast<unsigned char>(value >> 16);
-      at_[2] = static_cast<unsigned char>(value >> 8);
-      at_[3] = static_cast<unsigned char>(value);
-      at_ += 4;
+      unsigned char *p = at_;
+      p[0] = static_cast<unsigned char>(value >> 24);
+      p[1] = static_cast<unsigned char>(value >> 16);
+      p[2] = static_cast<unsigned char>(value >> 8);
+      p[3] = static_cast<unsigned char>(value);
+      at_ = p + 4;
     } else if (ok_) {
       ok_ = wire_put_u32(out_, value) == 0;
     }
@@ -70,6 +74,22 @@ class WireFields {
   void text(const char *text, std::size_t length) {
     bytes(text, length);
     u8(0);
+  }
+  // The first `length` characters of a char[N] array and a NUL, length < N.
+  // In the buffer the whole array goes in as one copy of a known size (no
+  // library call) and the position moves past the text and its NUL only:
+  // the bytes after the NUL are reserved room that later fields overwrite
+  // or that is never committed.
+  template <std::size_t N>
+  void text_of(const char (&array)[N], std::size_t length) {
+    assert(length < N);
+    if (at_ != nullptr && static_cast<std::size_t>(end_ - at_) >= N) {
+      std::memcpy(at_, array, N);
+      at_[length] = 0;
+      at_ += length + 1;
+    } else {
+      text(array, length);
+    }
   }
   int done() {
     if (at_ != nullptr) {

@@ -62,11 +62,11 @@ int write_det_session(ZDB_REQUEST *req, STREAM *out) {
 // The fields that open a request on one table of a session: code byte,
 // session id, table name and company number.
 constexpr std::size_t kTableHead = 1 + 4 + kTableText + 2;
-void put_table_head(WireFields &w, const ZDB_REQUEST *req, const char *table,
+void put_table_head(WireFields &w, const ZDB_REQUEST *req, const char (&table)[kTableText],
                     std::uint16_t compnr) {
   w.u8(code_byte(req));
   w.u32(req->session_id);
-  w.text(table, table_length(table));
+  w.text_of(table, table_length(table));
   w.u16(compnr);
 }
 
@@ -197,7 +197,7 @@ int write_alter_table(ZDB_REQUEST *req, STREAM *out) {
   }
   WireFields w(out, 1 + kTableText + 4 + 4 + 4 + 4 + std::size_t{f.row_len});
   w.u8(code_byte(req));
-  w.text(f.table, table_length(f.table));
+  w.text_of(f.table, table_length(f.table));
   w.u32(f.compnr);
   w.u32(f.argument);
   w.u32(req->session_id);

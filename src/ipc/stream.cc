@@ -213,6 +213,25 @@ int BytesFstat(void *ctx, struct stat *st) {
 
 const STREAM_OPS kBytesOps = {BytesRead, BytesWrite, BytesSeek, nullptr, BytesClose, BytesFstat};
 
+// sseek(s, offset, SEEK_SET) on a byte array without read-ahead, the way a
+// caller reuses one array for request after request: the pending writes go
+// into the array and the cursor moves, with no calls through the table.
+long BytesFlushSeek(STREAM *s, long offset) {
+  BytesCtx *b = static_cast<BytesCtx *>(s->ctx);
+  if (s->wlen > 0) {
+    size_t n = s->wlen;
+    s->wlen = 0;  // dropped even on failure, as FlushWrites does
+    if (BytesWrite(b, s->wbuf, n) < 0) {
+      SetError(s, errno);
+      return -1;
+    }
+  }
+  s->eof = 0;
+  b->at = static_cast<size_t>(offset);
+  s->pos = offset;
+  return offset;
+}
+
 // --- mode texts ------------------------------------------------------------
 
 struct OpenMode {
@@ -490,6 +509,8 @@ long sseek(STREAM *stream, long offset, int whence) {
     errno = EINVAL;
     return -1;
   }
+  if (stream->ops == &kBytesOps && whence == SEEK_SET && offset >= 0 && stream->rend == 0)
+    return BytesFlushSeek(stream, offset);
   if (!Seekable(stream)) {
     errno = ESPIPE;
     return -1;

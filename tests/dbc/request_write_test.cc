@@ -144,6 +144,39 @@ TEST(RequestWrite, RefusesLengthsWithoutData) {
   EXPECT_TRUE(peer.Sent().empty());
 }
 
+// Every prepare leaves what its request writes and reads as new, whatever
+// the request before it left in the block.
+TEST(RequestWrite, PrepareClearsWhatTheRequestUses) {
+  static const unsigned char kEntries[1] = {0};
+  for (int code : {EXE_ROW_CNTR, EXE_TBL_CNTR, ALTER_TABLE}) {
+    SCOPED_TRACE(dbc_request_name(code));
+    ZDB_REQUEST &r = dbc_request();
+    r.retval = 513;
+    r.session_id = 7;
+    std::strcpy(r.row_cntr.table, "tcabc001");
+    r.row_cntr.compnr = 3;
+    r.row_cntr.read_arg = 4;
+    r.row_cntr.row_len = 5;
+    r.row_cntr.row_capacity = 6;
+    r.tbl_cntr.sequence = 9;
+    r.dd_list.count = 1;
+    r.dd_list.entries = kEntries;
+    dbc_request_prepare(code);
+    EXPECT_EQ(r.code, code);
+    EXPECT_EQ(r.retval, 0);
+    EXPECT_EQ(r.session_id, 0u);
+    EXPECT_EQ(r.row_cntr.table[0], '\0');
+    EXPECT_EQ(r.row_cntr.compnr + r.row_cntr.read_arg + r.row_cntr.row_len, 0u);
+    EXPECT_EQ(r.row_cntr.row_capacity, 0u);
+    EXPECT_EQ(r.row_cntr.row, nullptr);
+    EXPECT_EQ(r.dd_list.count, 0u);
+    EXPECT_EQ(r.dd_list.entries, nullptr);
+    if (code != EXE_ROW_CNTR) {
+      EXPECT_EQ(r.tbl_cntr.sequence, 1u);
+    }
+  }
+}
+
 // The writers store their fields straight into the write buffer when it has
 // room, and go field by field when it has none (no buffer yet, or too
 // little left): the bytes are the same every way.

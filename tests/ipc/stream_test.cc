@@ -94,6 +94,30 @@ TEST(Stream, ByteArrayRoundTripWithSeeks) {
   EXPECT_EQ(0, sclose(s));
 }
 
+// One byte array reused write after write, the way a request goes out:
+// seeking back settles the pending bytes first, in every writing mode.
+TEST(Stream, ByteArraySeekBackOverPendingWrites) {
+  struct Case {
+    const char *mode;
+    const char *after;  // the array after "abcd", seek 1, "XY", seek 0, "Q"
+  };
+  for (const Case &c : {Case{"w", "QXYd"}, Case{"w+", "QXYd"}, Case{"r+", "QXYd"},
+                        Case{"a", "abcdXYQ"}}) {
+    SCOPED_TRACE(c.mode);
+    STREAM *s = stream_open_bytes(nullptr, 0, c.mode);
+    ASSERT_NE(nullptr, s);
+    EXPECT_EQ(4, swrite_blok("abcd", 4, s));
+    EXPECT_EQ(1, sseek(s, 1, SEEK_SET));
+    EXPECT_EQ(1, stream_stell(s));
+    EXPECT_EQ(2, swrite_blok("XY", 2, s));
+    EXPECT_EQ(0, sseek(s, 0, SEEK_SET));
+    EXPECT_EQ(1, swrite_blok("Q", 1, s));
+    EXPECT_EQ(c.after, Content(s));
+    EXPECT_EQ(-1, sseek(s, -1, SEEK_SET));
+    EXPECT_EQ(0, sclose(s));
+  }
+}
+
 // Room in the write buffer is given only when bytes stored there land at
 // the logical position: never over read-ahead of a seekable stream, never
 // past the buffer; and the stored bytes count once committed.
