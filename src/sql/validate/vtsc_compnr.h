@@ -35,13 +35,13 @@ class SQLVTSCCompnrSpec : public SQLVTSCSearchCond {
 
   // The "_compnr" column that names the restricted table.
   SQLVTSCIdentifier *GetColumn() const { return column_.get(); }
-  // TRUE and the value when the spec is of that kind.
+  // TRUE and the value when the company-number specification is of that kind.
   bool GetInteger(int *number) const;
   bool GetParam(SQLParameter const **parameter) const;
   bool GetIdentifier(SQLVTSCIdentifier const **otherColumn) const;
   List<int> const *GetList() const { return list_.get(); }
 
-  // An IN list: a new INTEGER parameter, which becomes the spec's parameter
+  // An IN list: a new INTEGER parameter, which becomes the specification's parameter
   // (the caller owns it), and the list handed over through *list; null for
   // the other kinds.
   SQLParameter *CompnrSetToParameter(List<int> **list);

@@ -92,7 +92,7 @@ TEST(CompnrSpec, KindsAndTheInListParameter) {
   ASSERT_TRUE(in.GetParam(&parameter));
   EXPECT_EQ(parameter, made.get());
 
-  // Pruning lifts the spec whole.
+  // Pruning lifts the company-number specification whole.
   DynamicArray<SQLVTSCCompnrSpec *> specs;
   auto *spec = new SQLVTSCCompnrSpec(column(), new SQLVTSCIdentifier(new SQLVTSCIdentifier::String("u._compnr")));
   EXPECT_EQ(spec->PruneCompnrSpecs(&specs), nullptr);
