@@ -101,11 +101,11 @@ class LoadingEntry {
   }
   LoadingEntry(const LoadingEntry &) = delete;
   LoadingEntry &operator=(const LoadingEntry &) = delete;
-  // The parse is over: off the loading list, kept in the hash or not.
-  void Done(bool keep) {
+  // The table loaded: off the loading list, kept in the hash.
+  void Keep() {
     auto &loading = State().loading_tables;
     if (!loading.empty() && loading.back() == cache_) loading.pop_back();
-    kept_ = keep;
+    kept_ = true;
   }
 
  private:
@@ -177,7 +177,7 @@ DD_TABLE *LoadTable(const char *name) {
     return nullptr;
   }
   cache->refby_refs = AllocArray<DD_REF *>(table->refby_count);
-  entry.Done(true);
+  entry.Keep();
   cache->loading = false;
   scope.Commit();
   LinkReferences(cache);
