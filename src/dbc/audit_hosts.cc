@@ -4,8 +4,10 @@
 // a colon and a host name. The file is read once per process; a malformed
 // file gives no hosts at all and every lookup fails.
 #include <array>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -76,29 +78,48 @@ bool ParseLine(std::string_view line, AuditHosts *hosts) {
   return true;
 }
 
+// Reads the file into `hosts`; false when memory ran out (the hosts are then
+// half read).
+bool Read(AuditHosts *hosts) {
+  StreamPtr stream(open_zuv_file("lib/audit_hosts%s", ""));
+  if (stream == nullptr) return errno != ENOMEM;  // no file: no audit hosts
+  char line[kLineMax + 1];
+  for (;;) {
+    if (sgets(line, sizeof line, stream.get()) == nullptr) {
+      if (stream_error(stream.get()) && stream->err_no == ENOMEM) return false;
+      // An overlong line (logged by sgets) makes the file malformed.
+      if (stream_error(stream.get())) hosts->malformed = true;
+      break;
+    }
+    try {
+      if (!ParseLine(line, hosts)) {
+        hosts->malformed = true;
+        break;
+      }
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The hosts, read on first use. Memory that runs out while they are read
+// fails the call with 501 (std::bad_alloc) and leaves them to be read again:
+// hosts half read would send a company's audit rows to the wrong host for
+// the rest of the process.
 AuditHosts &Loaded() {
   static AuditHosts *hosts = new AuditHosts;
   if (hosts->loaded) return *hosts;
-  hosts->loaded = true;
-  STREAM *stream = open_zuv_file("lib/audit_hosts%s", "");
-  if (stream == nullptr) return *hosts;  // no file: no audit hosts
-  char line[kLineMax + 1];
-  for (;;) {
-    if (sgets(line, sizeof line, stream) == nullptr) {
-      // An overlong line (logged by sgets) makes the file malformed.
-      if (stream_error(stream)) hosts->malformed = true;
-      break;
-    }
-    if (!ParseLine(line, hosts)) {
-      hosts->malformed = true;
-      break;
-    }
-  }
-  sclose(stream);
-  if (hosts->malformed) {
+  const bool read = Read(hosts);
+  if (!read || hosts->malformed) {
     hosts->host.fill(std::string());
     hosts->default_host.clear();
   }
+  if (!read) {
+    hosts->malformed = false;
+    throw std::bad_alloc();
+  }
+  hosts->loaded = true;
   return *hosts;
 }
 

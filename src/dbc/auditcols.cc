@@ -65,15 +65,14 @@ void DropTable() {
 }
 
 // Enters a key with a level; an existing key keeps the higher level. False
-// when memory runs out or the key is too long.
+// when the key is too long; std::bad_alloc when memory runs out.
 bool EnterKey(const std::string &key, uint32_t level) {
   if (key.size() > kMaxKey) return false;
   if (auto *found = static_cast<AuditKey *>(hash_search(g_audit.table, key.c_str()))) {
     if (level > found->level) found->level = level;
     return true;
   }
-  auto *record = new (std::nothrow) AuditKey{};
-  if (record == nullptr) return false;
+  auto *record = new AuditKey{};
   std::memcpy(record->key, key.c_str(), key.size() + 1);
   record->level = level;
   hash_link(g_audit.table, record);
@@ -188,6 +187,7 @@ int audit_read_auditcols() {
   if (g_audit.read) return 0;
   STREAM *in = open_zuv_file("lib/audit_cols");
   if (in == nullptr) {
+    if (errno == ENOMEM) throw std::bad_alloc();
     if (errno == ENOENT) {
       g_audit.read = true;
       return 0;
@@ -200,7 +200,13 @@ int audit_read_auditcols() {
   long size = sseek(in, 0, SEEK_END);
   if (size < 0 || size > kMaxFile || sseek(in, 0, SEEK_SET) != 0)
     return ReadFailure(in, "Cannot determine size of $ZUV/lib/audit_cols file");
-  std::string text(static_cast<size_t>(size), '\0');
+  std::string text;
+  try {
+    text.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc &) {
+    sclose(in);
+    throw;
+  }
   if (size > 0 && sread_blok(text.data(), text.size(), in) != size) {
     log_mesg(__FILE__, __LINE__, kReadKeyword, 0,
              "Error in reading %d bytes from $ZUV/lib/audit_cols file", static_cast<int>(size));
@@ -209,8 +215,15 @@ int audit_read_auditcols() {
   }
   sclose(in);
   text += '\n';
-  if (!MakeTable()) return ReadFailure(nullptr, "Cannot create hash structure");
-  if (!ParseFile(text)) {
+  if (!MakeTable()) throw std::bad_alloc();  // only memory fails it
+  bool parsed = false;
+  try {
+    parsed = ParseFile(text);
+  } catch (const std::bad_alloc &) {
+    DropTable();  // read again, whole, by the next logon
+    throw;
+  }
+  if (!parsed) {
     DropTable();
     return ReadFailure(nullptr, "Error in processing $ZUV/lib/audit_cols file");
   }
@@ -310,7 +323,13 @@ int audit_receive_auditcols(STREAM *in) {
       DropTable();
       return -1;
     }
-    if (!EnterKey(key, level)) {
+    bool entered = false;
+    try {
+      entered = EnterKey(key, level);
+    } catch (const std::bad_alloc &) {
+      entered = false;
+    }
+    if (!entered) {
       log_mesg(__FILE__, __LINE__, kReceiveKeyword, 0,
                "Cannot create auditcols hash structure entry");
       DropTable();

@@ -21,7 +21,8 @@ enum : uint32_t {
 
 // Reads lib/audit_cols under the environment root (once per process: a
 // later call keeps what was read). 0, or -1 on any reading or syntax failure
-// (logged); a missing file means no audit columns and gives 0.
+// (logged); a missing file means no audit columns and gives 0. Memory that
+// runs out throws std::bad_alloc and leaves the file to be read again.
 int audit_read_auditcols();
 // 1 when the file was read (or settings received): the mechanism is on.
 int audit_using_auditcols();

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 
 #include "dbc/compnr_store.h"
@@ -103,6 +104,10 @@ bool ParseFile(STREAM *stream, Mapping *mapping) {
   char line[kLineMax + 1];
   for (;;) {
     if (sgets(line, sizeof line, stream) == nullptr) {
+      if (stream_error(stream) && stream->err_no == ENOMEM) {
+        memory_ok = false;
+        break;
+      }
       if (!stream_error(stream) || stream->err_no != EOVERFLOW) break;
       // sgets logged the overlong line and skipped it; it still makes the
       // file inconsistent, since its pairs are unknown.
@@ -178,24 +183,22 @@ bool ParseFile(STREAM *stream, Mapping *mapping) {
   return true;
 }
 
-void Load() {
-  Mapping &mapping = TheMapping();
-  if (mapping.loaded) return;
-  mapping.loaded = true;
-
-  STREAM *stream = open_zuv_file("lib/compnr%s", get_release());
+// Reads the mapping once. Memory that runs out on the way (std::bad_alloc,
+// or a read or parse that failed for it) leaves it unread: see Load.
+void Read(Mapping &mapping) {
+  StreamPtr stream(open_zuv_file("lib/compnr%s", get_release()));
+  if (stream == nullptr && errno == ENOMEM) throw std::bad_alloc();
   char host[257];
-  if (GetHostName(host, sizeof host) != 0) {
-    if (stream != nullptr) sclose(stream);
-    return;  // no environment string, no mapping
-  }
+  if (GetHostName(host, sizeof host) != 0) return;  // no environment string, no mapping
   host[sizeof host - 1] = '\0';
-  mapping.env = std::string(get_zuv()) + "@" + host + " " + FileTime(stream);
+  mapping.env = std::string(get_zuv()) + "@" + host + " " + FileTime(stream.get());
 
   if (COMPNR_SPEC *shared = compnr_shm_lookup(mapping.env.c_str())) {
     mapping.specs = shared;
   } else if (stream != nullptr) {
-    if (ParseFile(stream, &mapping)) {
+    const bool parsed = ParseFile(stream.get(), &mapping);
+    if (!parsed && zdb_errno == ZE_MEMORY) throw std::bad_alloc();
+    if (parsed) {
       if (COMPNR_SPEC *shared_copy = compnr_shm_store(mapping.env.c_str(), mapping.specs)) {
         mapping.specs = shared_copy;
         mapping.heap.Clear();
@@ -205,7 +208,25 @@ void Load() {
       mapping.heap.Clear();
     }
   }
-  if (stream != nullptr) sclose(stream);
+}
+
+// The mapping, read on first use. Memory that runs out while it is read
+// fails the call with 501 (std::bad_alloc) and leaves it to be read again:
+// a mapping dropped or cut short for memory would map companies wrongly for
+// the rest of the process.
+void Load() {
+  Mapping &mapping = TheMapping();
+  if (mapping.loaded) return;
+  mapping.loaded = true;
+  try {
+    Read(mapping);
+  } catch (const std::bad_alloc &) {
+    mapping.loaded = false;
+    mapping.specs = nullptr;
+    mapping.heap.Clear();
+    mapping.env.clear();
+    throw;
+  }
 }
 
 }  // namespace

@@ -151,5 +151,11 @@ unsigned short zdb_get_physical_compnr(const char *table, int compnr) {
     zdb_errno = ZE_ILLEGAL_COMPNR;
     return 0xFFFF;
   }
-  return static_cast<unsigned short>(compnrLogicToPhysic(compnrGetCompnrData(table), compnr));
+  // Loading the mapping may run out of memory: 0xFFFF with 501 then.
+  unsigned short physical = 0xFFFF;
+  zdb_api_call([&] {
+    physical = static_cast<unsigned short>(compnrLogicToPhysic(compnrGetCompnrData(table), compnr));
+    return 0;
+  });
+  return physical;
 }

@@ -2,7 +2,9 @@
 #include "dbc/dd_dump.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <new>
 
 #include "ipc/fname.h"
 #include "ipc/stream.h"
@@ -33,7 +35,10 @@ bool SplitDumpLines(const std::string &name, const char *keyword, DumpFile &dump
 DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out) {
   StreamPtr stream(qelt_sopen(logical_name.c_str(), "r"));
   STREAM *s = stream.get();
-  if (s == nullptr) return DumpRead::kMissing;
+  if (s == nullptr) {
+    if (errno == ENOMEM) throw std::bad_alloc();
+    return DumpRead::kMissing;
+  }
   char physical[1024] = "";
   get_last_exploded_fname(physical, sizeof physical);
   out.physical_name = physical;
@@ -43,6 +48,7 @@ DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile
   for (;;) {
     const long n = sread_blok(buf, sizeof buf, s);
     if (n < 0) {
+      if (errno == ENOMEM) throw std::bad_alloc();  // the stream's buffer
       log_mesg(__FILE__, __LINE__, keyword, 0, "read error on dump %s\n", out.physical_name.c_str());
       ok = false;
       break;

@@ -24,6 +24,9 @@ enum class DumpRead { kOk, kMissing, kBroken };
 // Opens a dump by its logical name and reads it whole. kMissing when no
 // alternative opens (silently: the caller decides), kBroken when the file
 // cannot be read or holds an overlong line (logged with its keyword).
+// Memory that runs out while the dump is opened or read throws
+// std::bad_alloc: it says nothing of the file, so no caller may take it for
+// a missing or broken dump (nor let an older alternative stand in).
 DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out);
 
 // Splits a text into dump lines; false (logged) for an overlong line.

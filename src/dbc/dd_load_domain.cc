@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,9 @@ void CompileRange(DomainDraft &draft) {
   if (draft.range.empty()) return;
   yy_expr_errno = 0;
   draft.d.range = yy_expr_compile(draft.range.c_str(), &Alloc);
+  // Without memory the range is not wrong, only not compiled: the domain
+  // must not be kept unchecked, so the whole load fails (501).
+  if (yy_expr_errno == YY_ERR_MEMORY) throw std::bad_alloc();
   if (yy_expr_errno != 0 || draft.d.range == nullptr)
     log_mesg(__FILE__, __LINE__, "Invalid range expression", 0,
              "domain: %c%c%s, range expression: %s, error %d", draft.d.package[0],

@@ -112,10 +112,14 @@ bool TableParser::Header() {
 DD_DOMAIN *TableParser::ColumnDomain(const std::string &name) {
   DD_DOMAIN *d = dddomain_with_read(name.c_str());
   if (d == nullptr && (State().state & DD_MODE_NEW)) {
-    // A ".new" table may use domains that only the current dumps hold.
+    // A ".new" table may use domains that only the current dumps hold. The
+    // mode goes back however the lookup ends: memory that runs out in it
+    // must not leave the process reading current dumps.
+    struct BackToNewMode {
+      ~BackToNewMode() { init_dd_mode(3); }
+    } back;
     init_dd_mode(1);
     d = dddomain_with_read(name.c_str());
-    init_dd_mode(3);
   }
   if (d == nullptr) log_mesg(__FILE__, __LINE__, "search domain", 0, "search domain '%s' failed\n", name.c_str());
   return d;

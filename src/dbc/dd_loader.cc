@@ -41,10 +41,12 @@ bool EndsWith(const std::string &s, const char *suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// Links the loaded table with the tables on the other side of its references.
+// Links the loaded table with the tables on the other side of its
+// references. REQUIRES: cache->refby_refs allocated (all null). Memory that
+// runs out while a referencing table loads leaves its entry null; that
+// table fills it in when it loads.
 void LinkReferences(DD_TABLE_CACHE *cache) {
   DD_TABLE *t = cache->table;
-  cache->refby_refs = AllocArray<DD_REF *>(t->refby_count);
   for (int i = 0; i < t->ref_count; ++i) {
     DD_REF &ref = t->refs[i];
     ref.table = t;
@@ -76,6 +78,40 @@ void LinkReferences(DD_TABLE_CACHE *cache) {
     cache->refby_refs[e] = ddfrom_ref(column);
   }
 }
+
+// Keeps a table being loaded in the table hash and on the loading list
+// while it parses; unless kept, takes it off both again, so that a load
+// that fails, or throws when memory runs out, leaves no entry pointing into
+// the records its scope frees.
+class LoadingEntry {
+ public:
+  explicit LoadingEntry(DD_TABLE_CACHE *cache) : cache_(cache) {
+    AddTableCache(cache);
+    try {
+      State().loading_tables.push_back(cache);
+    } catch (...) {
+      RemoveTableCache(cache);
+      throw;
+    }
+  }
+  ~LoadingEntry() {
+    auto &loading = State().loading_tables;
+    if (!loading.empty() && loading.back() == cache_) loading.pop_back();
+    if (!kept_) RemoveTableCache(cache_);
+  }
+  LoadingEntry(const LoadingEntry &) = delete;
+  LoadingEntry &operator=(const LoadingEntry &) = delete;
+  // The table loaded: off the loading list, kept in the hash.
+  void Keep() {
+    auto &loading = State().loading_tables;
+    if (!loading.empty() && loading.back() == cache_) loading.pop_back();
+    kept_ = true;
+  }
+
+ private:
+  DD_TABLE_CACHE *cache_;
+  bool kept_ = false;
+};
 
 }  // namespace
 
@@ -133,19 +169,15 @@ DD_TABLE *LoadTable(const char *name) {
   if (DebugLevel() & 0x8000) std::fprintf(stderr, "Table dump %s load from %s\n", name, "disk");
 
   // Entered before parsing, so that the parser's column lookups find it.
-  AddTableCache(cache);
-  st.loading_tables.push_back(cache);
+  LoadingEntry entry(cache);
   const bool ok = ParseTableDump(dump, table);
-  st.loading_tables.pop_back();
-  if (!ok) {
-    RemoveTableCache(cache);
-    return nullptr;
-  }
+  if (!ok) return nullptr;
   if (new_mode && !is_new) {
-    RemoveTableCache(cache);
     zdb_errno = DD_ERR_NO_DD;
     return nullptr;
   }
+  cache->refby_refs = AllocArray<DD_REF *>(table->refby_count);
+  entry.Keep();
   cache->loading = false;
   scope.Commit();
   LinkReferences(cache);

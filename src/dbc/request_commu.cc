@@ -95,6 +95,12 @@ int zdb_commu(ZDB_SERVER *server) {
   }
   if (tracing()) std::fprintf(stderr, "-> %s\n", dbc_request_name(slot));
 
+  // Both buffers first: a request must not go out without room to read
+  // its reply, nor stop before its first byte for want of a buffer.
+  if (stream_reserve_buffers(server->out) != 0 || stream_reserve_buffers(server->in) != 0) {
+    zdb_errno = ZE_MEMORY;
+    return -1;
+  }
   zdb_errno = 0;
   const long start = stream_stell(server->out);
   if (call_step(g_writers[slot], req, server->out) != 0) {

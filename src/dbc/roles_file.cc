@@ -56,7 +56,8 @@ ROLE_FILE *role_open(int type, const char *name) {
     errno = EINVAL;
     return nullptr;
   }
-  STREAM *in = open_zuv_file("%s/%c/%s", RoleDir(type), name[0], name);
+  StreamPtr stream(open_zuv_file("%s/%c/%s", RoleDir(type), name[0], name));
+  STREAM *in = stream.get();  // closed by `stream` should memory run out
   if (in == nullptr) return nullptr;
   auto file = std::make_unique<ROLE_FILE>();
   char chunk[4096];
@@ -71,16 +72,16 @@ ROLE_FILE *role_open(int type, const char *name) {
     if (file->text.size() + static_cast<size_t>(n) > kMaxRoleFile) {
       log_mesg(__FILE__, __LINE__, "Load DB Role", 0, "Rolefile '%s' is larger than %zu bytes",
                name, kMaxRoleFile);
-      sclose(in);
       errno = EFBIG;
       return nullptr;
     }
     file->text.append(chunk, static_cast<size_t>(n));
   }
   if (stream_error(in)) failed = true;
-  sclose(in);
+  const int read_error = in->err_no;
+  stream.reset();
   if (failed) {
-    errno = EIO;
+    errno = read_error == ENOMEM ? ENOMEM : EIO;
     return nullptr;
   }
   return file.release();

@@ -22,7 +22,7 @@ struct ROLE_LINE {
 // with ".", so that it cannot leave lib/roles/db.
 bool role_name_ok(const char *name);
 // The opened file, read whole, or null (errno set; EINVAL for a refused
-// name, EIO for a read error).
+// name, EIO for a read error, ENOMEM when memory ran out).
 ROLE_FILE *role_open(int type, const char *name);
 // Nonzero on success. Releases the file in any case; null is accepted.
 int role_close(ROLE_FILE *file);

@@ -189,8 +189,15 @@ Outcome LoadRole(const std::string &name, int depth) {
   if (rpl_find_role(ROLE_TYPE_DB, name.c_str()) != nullptr) return Outcome::kSkipped;
   ROLE_FILE *file = role_open(ROLE_TYPE_DB, name.c_str());
   if (file == nullptr) {
+    const int error = errno;
+    // A role file that memory ran out for is not missing: skipping it
+    // would load the user's roles without it.
+    if (error == ENOMEM) {
+      zdb_errno = ZE_MEMORY;
+      return Outcome::kFatal;
+    }
     log_mesg(__FILE__, __LINE__, kLoadKeyword, 0, "Error in opening rolefile '%s'; error %d",
-             name.c_str(), errno);
+             name.c_str(), error);
     return Outcome::kSkipped;
   }
   roleT *role = nullptr;

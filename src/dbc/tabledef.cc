@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -62,18 +63,43 @@ State &TheState() {
   return *state;
 }
 
+// Memory that ran out while a file was opened or read fails the lookup
+// with 501 (std::bad_alloc reaches the API call), never as a missing file.
+void ThrowIfNoMemory(int error) {
+  if (error == ENOMEM) throw std::bad_alloc();
+}
+
 // Reads a whole stream into `text`; false on a read error.
 bool ReadAll(STREAM *stream, std::string *text) {
   char buffer[4096];
   for (;;) {
     long n = sread_blok(buffer, sizeof buffer, stream);
-    if (n < 0) return false;
+    if (n < 0) {
+      ThrowIfNoMemory(errno);
+      return false;
+    }
     if (n == 0) break;
     text->append(buffer, static_cast<size_t>(n));
   }
   if (text->empty() || text->back() != '\n') text->push_back('\n');
   return true;
 }
+
+// The file last added to the list, taken off again unless kept: a read
+// that fails, or runs out of memory, leaves no half-read file behind.
+class FileDraft {
+ public:
+  explicit FileDraft(std::deque<TD_FILE> *files) : files_(files) {}
+  ~FileDraft() {
+    if (files_ != nullptr) files_->pop_back();
+  }
+  FileDraft(const FileDraft &) = delete;
+  FileDraft &operator=(const FileDraft &) = delete;
+  void Keep() { files_ = nullptr; }
+
+ private:
+  std::deque<TD_FILE> *files_;
+};
 
 TD_FILE *LocalFile() {
   State &state = TheState();
@@ -82,20 +108,20 @@ TD_FILE *LocalFile() {
   STREAM *stream = owned.get();
   if (stream == nullptr) {
     int error = errno;
+    ThrowIfNoMemory(error);
     std::string name = std::string(get_zuv()) + "/lib/tabledef" + get_release();
     log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d", name.c_str(), error);
     return nullptr;
   }
   TD_FILE &file = state.files.emplace_back();
+  FileDraft draft(&state.files);
   char physical[1024];
   get_last_exploded_fname(physical, sizeof physical);
   if (const char *bang = std::strchr(physical, '!')) file.host.assign(physical, static_cast<size_t>(bang - physical));
   bool ok = ReadAll(stream, &file.text);
   owned.reset();
-  if (!ok) {
-    state.files.pop_back();
-    return nullptr;
-  }
+  if (!ok) return nullptr;
+  draft.Keep();
   state.local = &file;
   return state.local;
 }
@@ -109,19 +135,22 @@ TD_FILE *IncludedFile(SERVER_REC *server) {
   StreamPtr owned(qelt_sopen(name.c_str(), "rt"));
   STREAM *stream = owned.get();
   if (stream == nullptr) {
-    log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d", name.c_str(), errno);
+    const int error = errno;
+    ThrowIfNoMemory(error);
+    log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d", name.c_str(), error);
     server->type |= kServerIncludeFailed;
     return nullptr;
   }
   TD_FILE &file = TheState().files.emplace_back();
+  FileDraft draft(&TheState().files);
   file.host = server->name;
   bool ok = ReadAll(stream, &file.text);
   owned.reset();
   if (!ok) {
-    TheState().files.pop_back();
     server->type |= kServerIncludeFailed;
     return nullptr;
   }
+  draft.Keep();
   server->included = &file;
   return server->included;
 }
@@ -133,9 +162,9 @@ bool ParseNextEntry(TD_FILE *file) {
     if (end == std::string::npos) end = file->text.size();
     std::string_view line(file->text.data() + file->pos, end - file->pos);
     size_t line_start = file->pos;
-    file->pos = end + 1;
     LineFields fields;
     LineKind kind = SplitLine(line, &fields);
+    if (kind != LineKind::kEntry) file->pos = end + 1;
     if (kind == LineKind::kSkip) continue;
     if (kind == LineKind::kMalformed) {
       int line_no = 1;
@@ -159,6 +188,9 @@ bool ParseNextEntry(TD_FILE *file) {
       if (group != nullptr) drivers = AppendGroup(drivers, group);
     }
     file->entries.push_back(TD_ENTRY{fields.patterns, fields.companies, drivers});
+    // Past the line only once its entry is stored: memory that runs out
+    // before leaves the line to be parsed again by the next lookup.
+    file->pos = end + 1;
     return true;
   }
   return false;

@@ -130,8 +130,10 @@ int zdb_attach_server(ZDB_SERVER *server) {
   errno = 0;
   STREAM *streams[2] = {};
   if (attach_process(name, streams, IPC_MODE_PAIR, 0, 0) != 0) {
-    if (tracing()) std::fprintf(stderr, "Client %s failed to connect %d\n", name, errno);
-    zdb_error(ZE_NO_DRIVER);
+    const int error = errno;
+    if (tracing()) std::fprintf(stderr, "Client %s failed to connect %d\n", name, error);
+    // Memory that ran out says nothing of the driver.
+    zdb_error(error == ENOMEM ? ZE_MEMORY : ZE_NO_DRIVER);
     return -1;
   }
   server->in = streams[0];

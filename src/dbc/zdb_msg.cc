@@ -10,6 +10,7 @@
 #include <molvane/zdb.h>
 
 #include "platform/log.h"
+#include "platform/mal.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ void set_zdb_msg(const char *format, ...) {
   std::size_t add = std::strlen(text);
   std::size_t need = g_len + add;
   if (g_msg == nullptr || need > g_capacity) {
-    char *grown = static_cast<char *>(std::realloc(g_msg, need + 1));
+    char *grown = static_cast<char *>(mal_sys_realloc(g_msg, need + 1));
     if (grown == nullptr) return;
     g_msg = grown;
     g_capacity = need;

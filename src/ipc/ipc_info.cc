@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 
 #include "ipc/ipc_transport.h"
 #include "platform/env.h"
@@ -280,7 +281,12 @@ int ipc_info_lookup(std::string_view name, IpcInfoEntry *out) {
           return -1;
         }
         if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
+        try {
+          text.append(buf, static_cast<size_t>(n));
+        } catch (const std::bad_alloc &) {
+          close(fd);  // memory that runs out leaves no descriptor behind
+          throw;
+        }
       }
       close(fd);
     }

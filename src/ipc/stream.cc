@@ -18,6 +18,7 @@
 
 #include "ipc/fname_resolve.h"
 #include "platform/log.h"
+#include "platform/mal.h"
 
 namespace {
 
@@ -41,8 +42,9 @@ void ReportDisconnect(STREAM *s) {
   }
 }
 
+// False with errno ENOMEM when the buffer is missing and cannot be had.
 bool EnsureBuffer(unsigned char **buf, size_t size) {
-  if (*buf == nullptr) *buf = static_cast<unsigned char *>(std::malloc(size));
+  if (*buf == nullptr) *buf = static_cast<unsigned char *>(mal_sys_malloc(size));
   return *buf != nullptr;
 }
 
@@ -120,7 +122,9 @@ bool PrepareRead(STREAM *s) {
     return false;
   }
   if (Seekable(s) && s->wlen > 0 && FlushWrites(s) != 0) return false;
-  return EnsureBuffer(&s->rbuf, s->bufsize) || (errno = ENOMEM, false);
+  if (EnsureBuffer(&s->rbuf, s->bufsize)) return true;
+  SetError(s, ENOMEM);  // a read without a buffer fails; it is no end of data
+  return false;
 }
 
 // Fills the read buffer; false at the end of the data or on error.
@@ -279,6 +283,8 @@ bool ParseMode(const char *text, OpenMode *out) {
 
 // Opens one local file; null with errno on failure.
 STREAM *OpenLocal(const std::string &path, const OpenMode &m) {
+  // The context comes first: memory that runs out then leaves no descriptor.
+  auto ctx = std::make_unique<FileCtx>(FileCtx{-1});
   int fd = ::open(path.c_str(), m.flags | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   struct stat st;
@@ -287,7 +293,7 @@ STREAM *OpenLocal(const std::string &path, const OpenMode &m) {
     errno = EISDIR;
     return nullptr;
   }
-  auto ctx = std::make_unique<FileCtx>(FileCtx{fd});
+  ctx->fd = fd;
   STREAM *s = stream_create(&kFileOps, ctx.get(), STREAM_KIND_FILE, m.mode, path.c_str(), 0);
   if (s == nullptr) {
     ::close(fd);
@@ -313,7 +319,7 @@ STREAM *stream_create(const STREAM_OPS *ops, void *ctx, int kind, int mode, cons
     errno = EINVAL;
     return nullptr;
   }
-  STREAM *s = static_cast<STREAM *>(std::calloc(1, sizeof(STREAM)));
+  STREAM *s = static_cast<STREAM *>(mal_sys_calloc(1, sizeof(STREAM)));
   if (s == nullptr) return nullptr;
   s->ops = ops;
   s->ctx = ctx;
@@ -322,12 +328,23 @@ STREAM *stream_create(const STREAM_OPS *ops, void *ctx, int kind, int mode, cons
   s->fd = -1;
   s->bufsize = bufsize != 0 ? bufsize : kDefaultBufSize;
   if (name != nullptr) {
-    s->name = strdup(name);
+    s->name = mal_sys_strdup(name);
     if (s->name == nullptr) {
       std::free(s);
       errno = ENOMEM;
       return nullptr;
     }
+  }
+  // The buffers come with the stream: memory that runs out then fails the
+  // open, never a later read, which callers could take for the end of the
+  // data.
+  if (stream_reserve_buffers(s) != 0) {
+    std::free(s->rbuf);
+    std::free(s->wbuf);
+    std::free(s->name);
+    std::free(s);
+    errno = ENOMEM;
+    return nullptr;
   }
   return s;
 }
@@ -359,6 +376,12 @@ STREAM *qelt_sopen(const char *name, const char *mode) {
         return s.release();
       }
       err = errno;
+      // Memory that ran out says nothing of this alternative: a later one
+      // must not stand in for it.
+      if (err == ENOMEM) {
+        first_err = err;
+        break;
+      }
     }
     // The error of the first alternative tells most ("x+" on an existing
     // file is EEXIST, not the ENOENT of a later alternative).
@@ -466,6 +489,20 @@ unsigned char *stream_wreserve(STREAM *stream, size_t count) {
 }
 
 void stream_wcommit(STREAM *stream, size_t count) { stream->wlen += count; }
+
+int stream_reserve_buffers(STREAM *stream) {
+  if (stream == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  if ((stream->mode & STREAM_READ) && stream->ops->read != nullptr &&
+      !EnsureBuffer(&stream->rbuf, stream->bufsize))
+    return -1;
+  if ((stream->mode & STREAM_WRITE) && stream->ops->write != nullptr &&
+      !EnsureBuffer(&stream->wbuf, stream->bufsize))
+    return -1;
+  return 0;
+}
 
 long swrite_blok(const void *bytes, size_t count, STREAM *stream) {
   // The common case, a few bytes of a request: they only join the buffer.

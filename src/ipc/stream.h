@@ -112,8 +112,9 @@ typedef struct stream {
 // A stream over caller-supplied operations. `ops` must outlive the stream;
 // `ctx` is handed to each operation and released by ops->close. `mode` is
 // STREAM_* bits, `kind` a STREAM_KIND_*, `name` is copied (may be null),
-// `bufsize` 0 means the default (8192). Null when memory runs out (then
-// ops->close is NOT called: the caller still owns ctx).
+// `bufsize` 0 means the default (8192). The buffers of the mode come with
+// the stream. Null when memory runs out (then ops->close is NOT called: the
+// caller still owns ctx).
 STREAM *stream_create(const STREAM_OPS *ops, void *ctx, int kind, int mode, const char *name,
                       size_t bufsize);
 
@@ -123,7 +124,8 @@ STREAM *stream_create(const STREAM_OPS *ops, void *ctx, int kind, int mode, cons
 // write), "t" and "b" in any order after the letter. "w" truncates, "a"
 // appends, "x" creates the file and fails with errno EEXIST (17) when it
 // exists; "r" and "r+" need an existing file. Null with errno set when no
-// alternative opens (EINVAL for a bad mode).
+// alternative opens (EINVAL for a bad mode), and null with ENOMEM as soon as
+// memory runs out while one is opened: the next alternative is not tried.
 STREAM *qelt_sopen(const char *name, const char *mode);
 
 // A stream over a byte array: a copy of `count` bytes of `data` (data may
@@ -145,6 +147,11 @@ int sflush(STREAM *stream);
 long sread_blok(void *buffer, size_t count, STREAM *stream);
 // Writes count bytes: count, or -1 on error.
 long swrite_blok(const void *bytes, size_t count, STREAM *stream);
+// Allocates the buffers the stream's mode needs (read, write or both) now,
+// so that an exchange over a connection cannot stop halfway for them: a
+// request then never goes out without room to read its reply. 0, or -1
+// with errno ENOMEM (the stream is unchanged).
+int stream_reserve_buffers(STREAM *stream);
 // Room for count bytes at the end of the write buffer, for a writer that
 // stores its fields in place: a pointer to at least count free bytes, or
 // null when they do not fit now (or the stream needs its slower write path

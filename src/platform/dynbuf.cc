@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ipc/stream.h"
+#include "platform/mal.h"
 
 struct dynbuf {
   char *data;       // capacity + 1 bytes (room for the NUL)
@@ -26,7 +27,7 @@ bool Reserve(DYNBUF *b, size_t need) {
     }
     cap *= 2;
   }
-  char *fresh = static_cast<char *>(std::realloc(b->data, cap + 1));
+  char *fresh = static_cast<char *>(mal_sys_realloc(b->data, cap + 1));
   if (fresh == nullptr) {
     errno = ENOMEM;
     return false;
@@ -41,10 +42,10 @@ bool Reserve(DYNBUF *b, size_t need) {
 extern "C" {
 
 DYNBUF *dynbuf_create(size_t initial_size) {
-  DYNBUF *b = static_cast<DYNBUF *>(std::calloc(1, sizeof(DYNBUF)));
+  DYNBUF *b = static_cast<DYNBUF *>(mal_sys_calloc(1, sizeof(DYNBUF)));
   if (b == nullptr) return nullptr;
   b->capacity = initial_size < 16 ? 16 : initial_size;
-  b->data = static_cast<char *>(std::malloc(b->capacity + 1));
+  b->data = static_cast<char *>(mal_sys_malloc(b->capacity + 1));
   if (b->data == nullptr) {
     std::free(b);
     return nullptr;

@@ -62,7 +62,7 @@ HASH_TBL *creat_hash_tbl(const void *sample_key, const void *sample_link, hash_k
     errno = EINVAL;
     return nullptr;
   }
-  HASH_TBL *t = static_cast<HASH_TBL *>(std::calloc(1, sizeof(HASH_TBL)));
+  HASH_TBL *t = static_cast<HASH_TBL *>(mal_sys_calloc(1, sizeof(HASH_TBL)));
   if (t == nullptr) return nullptr;
   t->key_offset = static_cast<const char *>(sample_key) - static_cast<const char *>(sample_link);
   t->key_fn = key_fn;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 
 #include "platform/env.h"
@@ -113,10 +114,15 @@ void Emit(const char *file, int line, const char *keyword, int flags, std::strin
   }
 
   if (st.hook != nullptr) {
-    st.in_hook = true;
+    // Cleared however the hook returns: a hook that throws must not stay
+    // shut off for the rest of the process.
+    struct InHook {
+      bool &flag;
+      explicit InHook(bool &f) : flag(f) { flag = true; }
+      ~InHook() { flag = false; }
+    } in_hook(st.in_hook);
     st.hook(LevelLetter(flags), keyword != nullptr ? keyword : "", text.c_str(),
             file != nullptr ? file : "", line);
-    st.in_hook = false;
   }
   errno = saved_errno;
 }
@@ -125,46 +131,71 @@ void Emit(const char *file, int line, const char *keyword, int flags, std::strin
 
 extern "C" {
 
+// Logging never fails its caller, which is often on an error path or in a
+// destructor: a message that memory runs out for is dropped, and errno is
+// kept.
 void log_mesg(const char *file, int line, const char *keyword, int flags, const char *format, ...) {
   if (State().disabled != 0) return;
+  const int saved_errno = errno;
   va_list ap;
   va_start(ap, format);
-  std::string text = VFormat(format, ap);
+  try {
+    std::string text = VFormat(format, ap);
+    Emit(file, line, keyword, flags, std::move(text));
+  } catch (const std::bad_alloc &) {
+  }
   va_end(ap);
-  Emit(file, line, keyword, flags, std::move(text));
+  errno = saved_errno;
 }
 
 void log_start_mesg(const char *file, int line, const char *keyword, int flags) {
   LogState &st = State();
   if (st.block_open) log_stop_mesg();
+  const int saved_errno = errno;
   st.block_open = true;
-  st.block_file = file != nullptr ? file : "";
   st.block_line = line;
-  st.block_keyword = keyword != nullptr ? keyword : "";
   st.block_flags = flags;
   st.block_text.clear();
+  try {
+    st.block_file = file != nullptr ? file : "";
+    st.block_keyword = keyword != nullptr ? keyword : "";
+  } catch (const std::bad_alloc &) {
+    st.block_file.clear();
+    st.block_keyword.clear();
+  }
+  errno = saved_errno;
 }
 
 void log_printf(const char *format, ...) {
   LogState &st = State();
+  const int saved_errno = errno;
   va_list ap;
   va_start(ap, format);
-  std::string text = VFormat(format, ap);
-  va_end(ap);
-  if (st.block_open) {
-    st.block_text += text;
-  } else {
-    Emit(__FILE__, __LINE__, "log_printf", LOG_ERROR, std::move(text));
+  try {
+    std::string text = VFormat(format, ap);
+    if (st.block_open) {
+      st.block_text += text;
+    } else {
+      Emit(__FILE__, __LINE__, "log_printf", LOG_ERROR, std::move(text));
+    }
+  } catch (const std::bad_alloc &) {
   }
+  va_end(ap);
+  errno = saved_errno;
 }
 
 void log_stop_mesg(void) {
   LogState &st = State();
   if (!st.block_open) return;
   st.block_open = false;
-  Emit(st.block_file.c_str(), st.block_line, st.block_keyword.c_str(), st.block_flags,
-       std::move(st.block_text));
+  const int saved_errno = errno;
+  try {
+    Emit(st.block_file.c_str(), st.block_line, st.block_keyword.c_str(), st.block_flags,
+         std::move(st.block_text));
+  } catch (const std::bad_alloc &) {
+  }
   st.block_text.clear();
+  errno = saved_errno;
 }
 
 void log_set_progname(const char *progname, const char *logname) {

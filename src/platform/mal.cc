@@ -64,11 +64,15 @@ void Unlink(BlockHeader *h) {
 
 mal_failure_hook_fn g_failure_hook = nullptr;
 
+// True when the test hook makes this allocation fail (errno is ENOMEM then).
+bool Refused(size_t size) {
+  if (g_failure_hook == nullptr || g_failure_hook(size) == 0) return false;
+  errno = ENOMEM;
+  return true;
+}
+
 void *Allocate(size_t size, bool zero, int id) {
-  if (g_failure_hook != nullptr && g_failure_hook(size) != 0) {
-    errno = ENOMEM;
-    return nullptr;
-  }
+  if (Refused(size)) return nullptr;
   auto it = Reg().ids.find(id);
   if (it == Reg().ids.end()) {
     errno = EINVAL;
@@ -100,6 +104,42 @@ void *Allocate(size_t size, bool zero, int id) {
 extern "C" {
 
 void mal_set_failure_hook(mal_failure_hook_fn hook) { g_failure_hook = hook; }
+
+void *mal_sys_malloc(size_t size) {
+  if (Refused(size)) return nullptr;
+  void *p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) errno = ENOMEM;
+  return p;
+}
+
+void *mal_sys_calloc(size_t count, size_t size) {
+  if (size != 0 && count > SIZE_MAX / size) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  if (Refused(count * size)) return nullptr;
+  void *p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+  if (p == nullptr) errno = ENOMEM;
+  return p;
+}
+
+void *mal_sys_realloc(void *block, size_t size) {
+  if (Refused(size)) return nullptr;
+  void *p = std::realloc(block, size == 0 ? 1 : size);
+  if (p == nullptr) errno = ENOMEM;
+  return p;
+}
+
+char *mal_sys_strdup(const char *text) {
+  if (text == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  const size_t n = std::strlen(text) + 1;
+  char *copy = static_cast<char *>(mal_sys_malloc(n));
+  if (copy != nullptr) std::memcpy(copy, text, n);
+  return copy;
+}
 
 void *mal_allocater(size_t size, int flags, int alloc_id, MAL_POOL *pool) {
   int id = 0;

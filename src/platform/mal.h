@@ -56,6 +56,17 @@ int mal_free_id(int alloc_id);
 // or null.
 void *mal_new_entry(MAL_POOL *pool);
 
+// System blocks: malloc, calloc, realloc and strdup that consult the failure
+// hook below like every allocation of this allocator. Their blocks carry no
+// header and are released with free() (or grown with mal_sys_realloc); they
+// are for records that the library frees with free(). A refused or failed
+// allocation returns null with errno ENOMEM; mal_sys_realloc then leaves the
+// old block valid.
+void *mal_sys_malloc(size_t size);
+void *mal_sys_calloc(size_t count, size_t size);
+void *mal_sys_realloc(void *block, size_t size);
+char *mal_sys_strdup(const char *text);
+
 // Test aid: a function asked before every allocation of this allocator;
 // non-zero makes that allocation fail as if memory ran out (ENOMEM), so
 // that tests reach the out-of-memory paths. Null removes it.

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -177,13 +178,20 @@ bool Convert(AL_RESOURCE *row, const char *text) {
     return true;
   }
   if (type & AL_RES_ALLOCSTR) {
+    // Memory that runs out is no refused value: the caller fails (501)
+    // rather than go on with the setting unset.
     char *copy = mal_strsave(text, MAL_FREEABLE, 0);
-    if (copy == nullptr) return false;
-    char **slot = static_cast<char **>(row->value);
+    if (copy == nullptr) throw std::bad_alloc();
     auto &owned = State().owned;
+    try {
+      owned.insert(copy);
+    } catch (const std::bad_alloc &) {
+      mal_free(copy);
+      throw;
+    }
+    char **slot = static_cast<char **>(row->value);
     if (*slot != nullptr && owned.erase(*slot) != 0) mal_free(*slot);
     *slot = copy;
-    owned.insert(copy);
     return true;
   }
   return false;

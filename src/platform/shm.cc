@@ -10,6 +10,7 @@
 
 #include "platform/env.h"
 #include "platform/log.h"
+#include "platform/mal.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int link_shm() {
   Segment &s = segment();
   if (s.memory) return 0;
   const uint64_t size = configured_size();
-  s.memory.reset(std::calloc(1, size));
+  s.memory.reset(mal_sys_calloc(1, size));
   if (!s.memory) {
     log_mesg(__FILE__, __LINE__, "link_shm", 0, "Cannot create shared memory of %llu bytes",
              static_cast<unsigned long long>(size));

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -45,7 +46,26 @@ namespace {
 using molvane::test::FixturePath;
 using molvane::test::ScratchDir;
 
-int FailMal(size_t) { return AllocationShouldFail() ? 1 : 0; }
+// With MOLVANE_FAIL_AT, the try prints the stack of the allocation it
+// fails: the mal_* hook prints it itself, operator new through the
+// new-handler it calls before throwing.
+bool PrintFailingStack() { return std::getenv("MOLVANE_FAIL_AT") != nullptr; }
+std::new_handler g_library_handler = nullptr;
+void PrintStackThenHandle() {
+  std::fprintf(stderr, "=== the failing allocation (operator new):\n");
+  __sanitizer_print_stack_trace();
+  if (g_library_handler != nullptr) g_library_handler();
+  throw std::bad_alloc();
+}
+
+int FailMal(size_t) {
+  if (!AllocationShouldFail()) return 0;
+  if (PrintFailingStack()) {
+    std::fprintf(stderr, "=== the failing allocation (library allocator):\n");
+    __sanitizer_print_stack_trace();
+  }
+  return 1;
+}
 
 void IgnoreDeath(STREAM *) {}
 
@@ -209,6 +229,7 @@ Result RunTry(int nth, int emp, const std::string &out, bool sql = false) {
     if (std::getenv("MOLVANE_FAIL_AT") == nullptr &&
         std::freopen(err.c_str(), "w", stderr) == nullptr)
       std::exit(90);
+    if (PrintFailingStack()) g_library_handler = std::set_new_handler(PrintStackThenHandle);
     // An exception that nothing catches shows where it came from.
     std::set_terminate([] {
       __sanitizer_print_stack_trace();
@@ -256,7 +277,8 @@ Result RunTry(int nth, int emp, const std::string &out, bool sql = false) {
 // Tries every allocation of the first 150 of a round of `steps` steps
 // that makes `counted` allocations, then a sample of the rest. The
 // variable MOLVANE_FAIL_AT=N runs the try of allocation N alone,
-// MOLVANE_FAIL_EVERY=1 tries every allocation.
+// MOLVANE_FAIL_EVERY=1 tries every allocation. A single try prints the
+// stack of the allocation it fails.
 // Leaks of a failure in one of the steps in `leaky` are printed, not
 // failed on.
 void FailEachAllocation(long counted, int steps, bool sql, const std::string &out,

@@ -11,6 +11,7 @@
 #include "ipc/stream_int.h"
 #include "platform/dynbuf.h"
 #include "platform/env.h"
+#include "platform/mal.h"
 #include "support/test_env.h"
 
 namespace {
@@ -124,10 +125,12 @@ TEST(Stream, ByteArraySeekBackOverPendingWrites) {
 TEST(Stream, WriteRoomKeepsPositionsRight) {
   STREAM *s = stream_open_bytes("0123456789", 10, "r+");
   ASSERT_NE(nullptr, s);
-  EXPECT_EQ(nullptr, stream_wreserve(s, 2)) << "no write buffer yet";
+  // The buffer comes with the stream: room at the start, uncommitted.
+  ASSERT_NE(nullptr, stream_wreserve(s, 2));
+  EXPECT_EQ(0, stream_stell(s));
   char buf[4] = {};
   EXPECT_EQ(2, sread_blok(buf, 2, s));
-  EXPECT_EQ(1, swrite_blok("A", 1, s));  // drops the read-ahead, makes the buffer
+  EXPECT_EQ(1, swrite_blok("A", 1, s));  // drops the read-ahead
   unsigned char *room = stream_wreserve(s, 2);
   ASSERT_NE(nullptr, room);
   std::memcpy(room, "BC", 2);
@@ -263,6 +266,41 @@ TEST_F(FileStreams, AlternativesOpenTheFirstThatExistsAndReportIt) {
   ASSERT_NE(nullptr, s);
   sclose(s);
   EXPECT_EQ(nullptr, open_zuv_file("lib/compnr%s", "1"));
+}
+
+// Memory that runs out while an alternative opens says nothing of that
+// file: the next alternative must not stand in for it (an older dump for a
+// ".new" one). The stream and its buffers come from the library's
+// allocator: refusing one of its allocations fails the first alternative.
+int g_until_refusal = 0;  // allocations to the refused one, counting it
+int RefuseNth(size_t) { return --g_until_refusal == 0 ? 1 : 0; }
+
+TEST_F(FileStreams, AnAlternativeWithoutMemoryFailsTheOpenWithENOMEM) {
+  root_.WriteFile("a", "A\n");
+  root_.WriteFile("b", "B\n");
+  const std::string name = P("a") + ";" + P("b");
+  for (int refused : {1, 2, 3}) {  // the stream, its name, its buffer
+    SCOPED_TRACE(refused);
+    mal_set_failure_hook(RefuseNth);
+    g_until_refusal = refused;
+    errno = 0;
+    STREAM *s = qelt_sopen(name.c_str(), "r");
+    mal_set_failure_hook(nullptr);
+    if (s != nullptr) {
+      char buf[8] = {};
+      sgets(buf, sizeof buf, s);
+      sclose(s);
+      ADD_FAILURE() << "opened, reading " << buf;
+      continue;
+    }
+    EXPECT_EQ(ENOMEM, errno);
+  }
+  STREAM *s = qelt_sopen(name.c_str(), "r");
+  ASSERT_NE(nullptr, s);
+  char buf[8] = {};
+  ASSERT_NE(nullptr, sgets(buf, sizeof buf, s));
+  EXPECT_STREQ("A", buf);
+  sclose(s);
 }
 
 // A stream over caller-supplied operations: the kind a process connection

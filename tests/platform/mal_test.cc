@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/mal.h"
@@ -35,6 +38,53 @@ TEST(Mal, ReallocKeepsContentsAndZeroFlagZeroes) {
   EXPECT_EQ(0, std::memcmp(copy, "abc", 4));
   mal_free(copy);
   mal_free(p);
+}
+
+// The system blocks consult the failure hook like every block of the
+// allocator: a refused one is null with ENOMEM, and a refused realloc keeps
+// the old block whole. Each case refuses its first allocation only.
+int g_refusals = 0;
+int RefuseOnce(size_t) { return g_refusals-- > 0 ? 1 : 0; }
+
+TEST(Mal, SystemBlocksFailThroughTheHookAndGoBackWithFree) {
+  char *kept = static_cast<char *>(mal_sys_malloc(4));
+  ASSERT_NE(nullptr, kept);
+  std::memcpy(kept, "abc", 4);
+  struct Case {
+    const char *name;
+    void *(*call)(char *kept);
+    bool resizes;  // the block replaces `kept`
+  } const cases[] = {
+      {"malloc", [](char *) { return mal_sys_malloc(16); }, false},
+      {"calloc", [](char *) { return mal_sys_calloc(4, 4); }, false},
+      {"realloc", [](char *k) { return mal_sys_realloc(k, 4096); }, true},
+      {"strdup", [](char *) { return static_cast<void *>(mal_sys_strdup("text")); }, false},
+  };
+  mal_set_failure_hook(RefuseOnce);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    g_refusals = 1;
+    errno = 0;
+    EXPECT_EQ(nullptr, c.call(kept));
+    EXPECT_EQ(ENOMEM, errno);
+    EXPECT_STREQ("abc", kept);
+    void *block = c.call(kept);  // the hook lets this one through
+    ASSERT_NE(nullptr, block);
+    if (c.resizes)
+      kept = static_cast<char *>(block);
+    else
+      std::free(block);
+  }
+  mal_set_failure_hook(nullptr);
+  EXPECT_STREQ("abc", kept);
+  char *zeroed = static_cast<char *>(mal_sys_calloc(2, 3));
+  ASSERT_NE(nullptr, zeroed);
+  EXPECT_EQ(0, std::memcmp(zeroed, "\0\0\0\0\0\0", 6));
+  std::free(zeroed);
+  errno = 0;
+  EXPECT_EQ(nullptr, mal_sys_calloc(SIZE_MAX / 2, 4)) << "count times size overflows";
+  EXPECT_EQ(ENOMEM, errno);
+  std::free(kept);
 }
 
 TEST(StrUtil, CopyStripAndPos) {
