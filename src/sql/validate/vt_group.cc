@@ -175,8 +175,9 @@ SQLVTNode *SQLVTGroup::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *tree
     }
     identifiers_.reset();
   }
-  SQLVTScopeLevel *inner = scope->Pop();
-  scope->Push(new SQLVTGroupScopeLevel(this, inner));
+  std::unique_ptr<SQLVTScopeLevel> inner(scope->Pop());
+  // The group level's memory is had before it takes the inner level over.
+  scope->Push(new SQLVTGroupScopeLevel(this, inner.release()));
   return this;
 }
 
