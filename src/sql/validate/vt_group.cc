@@ -87,7 +87,8 @@ int SQLVTGroup::FindOrAddGroupSpec(SQLVTGroupSpec const &spec) {
     }
   }
   specs_.Insert(spec);
-  descriptors_.Insert(descriptor.release());
+  descriptors_.Insert(descriptor.get());
+  static_cast<void>(descriptor.release());
   return specs_.NrElements() - 1;
 }
 

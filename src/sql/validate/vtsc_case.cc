@@ -75,7 +75,10 @@ SQLRSSCValueExpr *SQLVTSCSimpleCase::CreateRS() {
       SQLVTSCSimpleWhenClause *clause = clauses_->GetCurrent();
       std::unique_ptr<SQLRSSCValueExpr> when(clause->when_->CreateRS());
       std::unique_ptr<SQLRSSCValueExpr> then(clause->then_ ? clause->then_->CreateRS() : nullptr);
-      clauses->Append(new SQLRSSCSimpleCase::WhenClause(when.release(), then.release()));
+      std::unique_ptr<SQLRSSCSimpleCase::WhenClause> executable(
+          new SQLRSSCSimpleCase::WhenClause(when.release(), then.release()));
+      clauses->Append(executable.get());
+      static_cast<void>(executable.release());
     }
   } catch (...) {
     for (bool more = clauses->First(); more; more = clauses->Next()) delete clauses->GetCurrent();

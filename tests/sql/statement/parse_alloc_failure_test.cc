@@ -62,6 +62,7 @@ struct Case {
   char const *name;
   char const *text;
   int mode;
+  bool whereUsed = false;  // the tables and columns used go to a where-used handler
 };
 
 void PrintTo(Case const &c, std::ostream *out) { *out << c.name; }
@@ -158,6 +159,10 @@ const Case kCases[] = {
                "WHERE emp = 2 AND _compnr = :c",
      kClassic},
     {"AnsiUpdate", "UPDATE exemp010 SET name = 'y' WHERE company_nr = 2 AND emp IN (1, 2)", kAnsi},
+    {"WhereUsed", "SELECT e.emp, d.name, MAX(e.salary) FROM exemp010 e, exdep010 d WHERE e.ident >= {1, 'a'} "
+                  "AND e.dept REFERS TO d AND d.status = exstatus.active AND e._compnr = 3 GROUP BY e.emp, d.name",
+     kClassic, true},
+    {"WhereUsedUpdate", "UPDATE exemp010 SET name = :v WHERE emp = 2 AND _compnr = :c", kClassic, true},
     {"Delete", "DELETE FROM ttaud110 WHERE seqn = 1 AND user LIKE 'a%' AND _compnr = 3", kClassic},
 };
 
@@ -188,6 +193,9 @@ struct Outcome {
   long allocations = 0;  // counted while the prepare ran
   bool failed = false;   // an injected failure was met
 };
+
+// Takes the where-used reports without allocating.
+void IgnoreWhereUsed(char const *, int) {}
 
 std::string Describe(SQLStatement &s) {
   std::string out;
@@ -230,6 +238,7 @@ Outcome PrepareWithFailure(Case const &c, long nth) {
   Outcome o;
   {
     SQLStatement s;
+    if (c.whereUsed) s.SetWhereUsedHandler(&IgnoreWhereUsed);
     const int failedBefore = FailedAllocations();
     mal_set_failure_hook(FailMal);
     std::new_handler handler = std::set_new_handler(TraceFailures() ? &PrintFailure : nullptr);
