@@ -412,9 +412,59 @@ const Case kFirstCases[] = {
      kClassic},
 };
 
+// Statements that a prepare refuses, each after it has built part of its
+// tree: in the grammar's actions, in the query builder, in name resolution
+// and in validation.
+const Case kErrorCases[] = {
+    {"LateSyntaxError", "SELECT emp, name FROM exemp010 WHERE emp IN (1, 2) AND name LIKE 'a%' ORDER BY", kClassic},
+    {"UnknownTable", "SELECT e.emp FROM exemp010 e, exdep010 d, nosuch n WHERE e.dept = d.code", kClassic},
+    {"UnknownColumn", "SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND d.nosuch = 1",
+     kClassic},
+    {"RefersInUpdate", "UPDATE exemp010 SET name = 'x' WHERE emp = 1 AND dept REFERS TO exdep010", kClassic},
+    {"TwoCompnrInLists", "SELECT emp FROM exemp010 WHERE company_nr IN (1, 2) AND company_nr IN (3)", kAnsi},
+    {"ForUpdateGrouped", "SELECT FOR UPDATE dept, COUNT(*) FROM exemp010 GROUP BY dept", kClassic},
+    {"CombinedInExpression", "SELECT emp, ident + 1 FROM exemp010 WHERE name = 'a'", kClassic},
+    {"TypeConflict", "SELECT emp, name & 1 FROM exemp010 WHERE emp BETWEEN 1 AND 5", kClassic},
+    {"UnionTypes", "SELECT emp FROM exemp010 UNION ALL SELECT name FROM exdep010", kClassic},
+};
+
+class RefusedParseAllocationFailure : public ParseAllocationFailure {};
+
+// A refused statement keeps its error, or gives QP501, whichever
+// allocation fails, and leaves nothing behind.
+TEST_P(RefusedParseAllocationFailure, EachAllocationFailsCleanlyAndLeaksNothing) {
+  Case const &c = GetParam();
+  PrepareWithFailure(c, -1);
+  ASSERT_FALSE(MOLVANE_LEAK_CHECK()) << "a refused prepare leaks";
+  const Outcome clean = PrepareWithFailure(c, -1);
+  ASSERT_NE(clean.rc, 0);
+  ASSERT_NE(clean.diag.substr(0, 5), "QP501");
+  ASSERT_GT(clean.allocations, 10);
+  const std::vector<long> tries = Tries(clean.allocations);
+  int reported = 0;
+  for (long n : tries) {
+    const Outcome o = PrepareWithFailure(c, n);
+    ASSERT_FALSE(MOLVANE_LEAK_CHECK()) << "allocation " << n << " of " << clean.allocations << " leaks";
+    EXPECT_NE(o.rc, 0) << "allocation " << n;
+    EXPECT_EQ(o.trace, "") << "allocation " << n;
+    if (o.diag.substr(0, 10) == "QP501 501 ") {
+      ++reported;
+    } else if (o.diag != clean.diag) {
+      // The error's record could not be allocated: the diagnostics area's
+      // spare record holds its state and number, without the text.
+      EXPECT_EQ(o.diag, clean.diag.substr(0, clean.diag.find(' ', 6) + 1)) << "allocation " << n;
+    }
+  }
+  if (tries.size() > 1) {
+    EXPECT_GT(reported, 0) << "no failure reached the caller";
+  }
+  std::printf("%s: %ld allocations, %zu tried (%s)\n", c.name, clean.allocations, tries.size(), clean.diag.c_str());
+}
+
 std::string CaseName(testing::TestParamInfo<Case> const &info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Statements, ParseAllocationFailure, testing::ValuesIn(kCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Statements, FirstParseAllocationFailure, testing::ValuesIn(kFirstCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Statements, RefusedParseAllocationFailure, testing::ValuesIn(kErrorCases), CaseName);
 
 }  // namespace
