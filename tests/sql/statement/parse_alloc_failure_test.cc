@@ -8,7 +8,8 @@
 // parameters and result columns as a clean prepare. The sweep runs over a
 // process that has prepared the statement once already, and again, for a
 // few statements, over fresh processes whose first prepare loads what the
-// dictionary and the library keep for later ones.
+// dictionary and the library keep for later ones. Refused statements keep
+// their error (or give QP501), and sql_parse returns null with 501.
 //
 // A statement with many allocations is sampled (the first 150, then evenly
 // spread); MOLVANE_FAIL_EVERY=1 tries every allocation, MOLVANE_FAIL_AT=N
@@ -36,6 +37,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <molvane/sql.h>
+#include <molvane/zdb.h>
+
 #include "alloc_failure.h"
 #include "dbc/dbc_settings.h"
 #include "dbc/dd.h"
@@ -43,6 +47,7 @@
 #include "sql/common/column_descriptor.h"
 #include "sql/statement/statement.h"
 #include "sql/statement/statement_cache.h"
+#include "sql/statement/sql_api_internal.h"
 #include "sql/statement/statement_data.h"
 #include "support/test_env.h"
 #include "support/vt_trace.h"
@@ -461,10 +466,93 @@ TEST_P(RefusedParseAllocationFailure, EachAllocationFailsCleanlyAndLeaksNothing)
   std::printf("%s: %ld allocations, %zu tried (%s)\n", c.name, clean.allocations, tries.size(), clean.diag.c_str());
 }
 
+// sql_parse over the same prepare: a handle whose statement meets the
+// failure is destroyed and the call returns null with 501 in zdb_errno.
+const Case kApiCases[] = {
+    {"Join", "SELECT e.emp, d.name, e.salary FROM exemp010 e, exdep010 d "
+             "WHERE e.dept = d.code AND e.salary > :low ORDER BY e.emp",
+     kClassic},
+    {"SetRead", "SELECT exemp010.* FROM exemp010 WHERE exemp010._index2 > { :1, :2 } ORDER BY exemp010.dept ASC "
+                "AS SET WITH 3 ROWS",
+     kClassic},
+    {"AnsiLike", "SELECT emp, name FROM exemp010 WHERE name LIKE 'a!%' ESCAPE '!' AND company_nr IN (1, 2)", kAnsi},
+    {"Update", "UPDATE exemp010 SET name = :v, status = exstatus.active WHERE emp = 2 AND _compnr = :c", kClassic},
+    {"Delete", "DELETE FROM ttaud110 WHERE seqn = :s", kClassic},
+};
+
+// The handle's description: parameters and select items.
+std::string DescribeHandle(QPCStatement *h) {
+  std::string out;
+  for (int i = 0; i < sql_get_num_parameters(h); ++i) {
+    char const *name = nullptr;
+    if (sql_get_parameter_name(h, i, &name) == 0) out += std::string("param ") + (name ? name : "?") + "\n";
+  }
+  for (int i = 0; i < sql_get_num_resultcols(h); ++i) {
+    char const *name = nullptr;
+    int derived = 0;
+    if (sql_get_select_target(h, i, &name, &derived) == 0) out += std::string("item ") + (name ? name : "?") + "\n";
+  }
+  return out;
+}
+
+Outcome ParseWithFailure(Case const &c, long nth) {
+  Outcome o;
+  const int flags = SQL_PARSE_NO_ERROR_CALLBACK | ((c.mode & 0x10) != 0 ? SQL_PARSE_ANSI : 0);
+  const int failedBefore = FailedAllocations();
+  mal_set_failure_hook(FailMal);
+  FailAllocations(nth >= 0 ? static_cast<int>(nth) : 1 << 30, 1);
+  const int skipsBefore = PendingSkips();
+  QPCStatement *h = sql_parse(c.text, 1, flags);
+  const int error = zdb_errno;
+  o.failed = FailedAllocations() != failedBefore;
+  o.allocations = skipsBefore - PendingSkips() + (FailedAllocations() - failedBefore);
+  StopFailingAllocations();
+  mal_set_failure_hook(nullptr);
+  o.rc = h != nullptr ? 0 : -1;
+  o.diag = std::to_string(error);
+  if (h != nullptr) {
+    o.description = DescribeHandle(h);
+    EXPECT_EQ(sql_close(h), 0);
+  }
+  std::unique_ptr<SQLStatementData> data = SQLStatementCache::Lookup(c.text, c.mode);
+  if (data != nullptr && data->GetRoot() != nullptr) o.trace = molvane::test::TraceOf(data->GetRoot());
+  return o;
+}
+
+class ApiParseAllocationFailure : public ParseAllocationFailure {};
+
+TEST_P(ApiParseAllocationFailure, EachAllocationFailsWith501AndLeaksNothing) {
+  Case const &c = GetParam();
+  ParseWithFailure(c, -1);
+  ASSERT_FALSE(MOLVANE_LEAK_CHECK()) << "a clean parse leaks";
+  const Outcome clean = ParseWithFailure(c, -1);
+  ASSERT_EQ(clean.rc, 0) << "zdb_errno " << clean.diag;
+  ASSERT_NE(clean.trace, "");
+  const std::vector<long> tries = Tries(clean.allocations);
+  int reported = 0;
+  for (long n : tries) {
+    const Outcome o = ParseWithFailure(c, n);
+    ASSERT_FALSE(MOLVANE_LEAK_CHECK()) << "allocation " << n << " of " << clean.allocations << " leaks";
+    if (o.rc != 0) {
+      EXPECT_TRUE(o.failed) << "allocation " << n;
+      EXPECT_EQ(o.diag, "501") << "allocation " << n;
+      ++reported;
+      continue;
+    }
+    EXPECT_EQ(o.description, clean.description) << "allocation " << n;
+    EXPECT_EQ(o.trace, clean.trace) << "allocation " << n;
+  }
+  if (tries.size() > 1) {
+    EXPECT_GT(reported, 0) << "no failure reached the caller";
+  }
+  std::printf("%s: %ld allocations, %zu tried\n", c.name, clean.allocations, tries.size());
+}
+
 std::string CaseName(testing::TestParamInfo<Case> const &info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Statements, ParseAllocationFailure, testing::ValuesIn(kCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Statements, FirstParseAllocationFailure, testing::ValuesIn(kFirstCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Statements, RefusedParseAllocationFailure, testing::ValuesIn(kErrorCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Statements, ApiParseAllocationFailure, testing::ValuesIn(kApiCases), CaseName);
 
 }  // namespace
