@@ -40,6 +40,13 @@ char *SQLColumnDescriptor::CopyName(char const *text) {
   return copy;
 }
 
+std::unique_ptr<SQLColumnDescriptor> SQLColumnDescriptor::Named(char const *name, SQLType type,
+                                                                unsigned long length, int depth) {
+  std::unique_ptr<char[]> copy(CopyName(name));
+  // The descriptor's memory is had before it takes the copy over.
+  return std::unique_ptr<SQLColumnDescriptor>(new SQLColumnDescriptor(copy.release(), type, length, depth, true));
+}
+
 void SQLColumnDescriptor::Swap(SQLColumnDescriptor &other) {
   std::swap(type_, other.type_);
   std::swap(length_, other.length_);

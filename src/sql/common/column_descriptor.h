@@ -2,6 +2,8 @@
 // column, as a table's schema or a statement's result describes it.
 #pragma once
 
+#include <memory>
+
 #include "sql/common/sql_type.h"
 
 class SQLColumnDescriptor {
@@ -19,6 +21,10 @@ class SQLColumnDescriptor {
 
   // A new[] copy of text (null for null), for the owning constructor.
   static char *CopyName(char const *text);
+  // A new descriptor owning a copy of name; nothing is left allocated when
+  // either allocation fails.
+  static std::unique_ptr<SQLColumnDescriptor> Named(char const *name, SQLType type, unsigned long length,
+                                                    int depth);
 
   char const *GetName() const { return name_; }
   SQLType GetType() const { return type_; }

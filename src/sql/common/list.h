@@ -16,7 +16,9 @@ template <class T>
 class List {
  public:
   List() = default;
-  List(List const &other) {
+  // Delegates to the default constructor, so that the elements copied so
+  // far are freed by the destructor when a later copy fails.
+  List(List const &other) : List() {
     for (Element *e = other.head_; e; e = e->next) Append(e->value);
   }
   List &operator=(List const &other) {

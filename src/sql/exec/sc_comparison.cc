@@ -73,6 +73,23 @@ int LevelZeroColumn(SQLRSSCValueExpr const *e) {
 
 SQLRSSCValueExprPtr CopyOf(SQLRSSCValueExprPtr const &e) { return SQLRSSCValueExprPtr(e->Copy()); }
 
+// Takes list over like SQLRSSCTakeList; when that fails, the lists the
+// constructor has not reached yet are deleted with their expressions too,
+// so that a constructor owns all its lists from its start.
+std::vector<SQLRSSCValueExprPtr> TakeFirst(pSQLRSSCValueExprList *list,
+                                           std::initializer_list<pSQLRSSCValueExprList *> rest) {
+  try {
+    return SQLRSSCTakeList(list);
+  } catch (...) {
+    for (pSQLRSSCValueExprList *other : rest) {
+      if (other == nullptr) continue;
+      for (bool more = other->First(); more; more = other->Next()) delete other->GetCurrent();
+      delete other;
+    }
+    throw;
+  }
+}
+
 }  // namespace
 
 char const *SQLRSSCCompOperatorName(SQLRSSCCompOperator op) {
@@ -91,7 +108,7 @@ char const *SQLRSSCCompOperatorName(SQLRSSCCompOperator op) {
 
 SQLRSSCComparison::SQLRSSCComparison(pSQLRSSCValueExprList *left, SQLRSSCCompOperator op,
                                      pSQLRSSCValueExprList *right)
-    : left_(SQLRSSCTakeList(left)), right_(SQLRSSCTakeList(right)), op_(op) {
+    : left_(TakeFirst(left, {right})), right_(SQLRSSCTakeList(right)), op_(op) {
   if (left_.size() != right_.size())
     SQLAbort(__FILE__, __LINE__, "Comparison of row values of %zu and %zu elements", left_.size(),
              right_.size());
@@ -215,12 +232,17 @@ SQLRSSCSearchCond *SQLRSSCComparison::Copy() const {
   for (auto const &e : right_) r.push_back(CopyOf(e));
   for (auto &e : l) left->Append(e.get());
   for (auto &e : r) right->Append(e.get());
-  auto *copy = new SQLRSSCComparison(left.get(), op_, right.get());
-  (void)left.release();
-  (void)right.release();
+  // The constructor owns the lists and their expressions from its start,
+  // also when it fails: its memory is had before they are handed over.
+  void *memory = ::operator new(sizeof(SQLRSSCComparison));
   for (auto &e : l) (void)e.release();
   for (auto &e : r) (void)e.release();
-  return copy;
+  try {
+    return new (memory) SQLRSSCComparison(left.release(), op_, right.release());
+  } catch (...) {
+    ::operator delete(memory);
+    throw;
+  }
 }
 
 bool SQLRSSCComparison::IsEqSearchCondition(int n) const {
@@ -240,7 +262,7 @@ bool SQLRSSCComparison::IsEqSearchCondition(int n) const {
 
 SQLRSSCBetween::SQLRSSCBetween(pSQLRSSCValueExprList *value, pSQLRSSCValueExprList *low,
                                pSQLRSSCValueExprList *high)
-    : value_(SQLRSSCTakeList(value)), low_(SQLRSSCTakeList(low)), high_(SQLRSSCTakeList(high)) {
+    : value_(TakeFirst(value, {low, high})), low_(TakeFirst(low, {high})), high_(SQLRSSCTakeList(high)) {
   if (low_.size() != value_.size() || high_.size() != value_.size())
     SQLAbort(__FILE__, __LINE__, "BETWEEN over row values of different lengths");
 }

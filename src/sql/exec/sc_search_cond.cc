@@ -72,8 +72,15 @@ SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a, SQLTruthValue b, SQLTruthValue
 // ---- AND and OR ----
 
 SQLRSSCLogical::SQLRSSCLogical(pSQLRSSCSearchCondList *list) {
+  // The list and its conditions are taken, also when memory runs out.
+  std::unique_ptr<pSQLRSSCSearchCondList> owned(list);
+  try {
+    operands_.reserve(static_cast<std::size_t>(list->NrElements()));
+  } catch (...) {
+    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
+    throw;
+  }
   for (bool more = list->First(); more; more = list->Next()) operands_.emplace_back(list->GetCurrent());
-  delete list;
 }
 
 void SQLRSSCLogical::Prepare(SQLRSPrepareContext *context) {
@@ -213,6 +220,14 @@ bool SQLRSSCAnd::IsEqSearchCondition(int n) const {
 void SQLRSSCAnd::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCAnd(this); }
 
 SQLRSSCOr::SQLRSSCOr(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b) {
+  // Both operands are taken, also when memory runs out.
+  try {
+    operands_.reserve(2);
+  } catch (...) {
+    delete a;
+    delete b;
+    throw;
+  }
   operands_.emplace_back(a);
   operands_.emplace_back(b);
 }

@@ -142,6 +142,13 @@ T *Make(int line, Args &&...args) {
   return Push(object);
 }
 
+// A new object that no stack holds, its owned operands taken over only
+// once its memory is allocated.
+template <class T, class... Args>
+std::unique_ptr<T> New(Args &&...args) {
+  return std::unique_ptr<T>(new T(Release(std::forward<Args>(args))...));
+}
+
 // Appends an owned element to a list or array the stack holds.
 template <class Container, class T>
 void AppendOwned(Container *container, std::unique_ptr<T> element) {
@@ -606,7 +613,7 @@ hint_list
 hint
   : USE INDEX { P().indexCount = 0; } index_number_list ON table_identifier opt_index_order
       {
-        auto table = std::make_unique<Id>(Pop($6).release());
+        std::unique_ptr<Id> table = New<Id>(Pop($6));
         // The hint record keeps an index number in one byte: a number that
         // does not fit is refused here, as the table would refuse it.
         SQLParseState &s = P();
@@ -744,7 +751,7 @@ select_list
 
 select_item
   : "*" { $$ = Make<SQLVTSelectItem>(@1, SQL_SELECT_ALL); }
-  | name "." "*" { $$ = Make<SQLVTSelectItem>(@1, SQL_SELECT_TABLE_ALL, std::make_unique<Id>(Pop($1).release())); }
+  | name "." "*" { $$ = Make<SQLVTSelectItem>(@1, SQL_SELECT_TABLE_ALL, New<Id>(Pop($1))); }
   | value_expression opt_alias opt_target
       {
         bool column = $1->IsIdentifier() &&
@@ -1236,12 +1243,12 @@ when_list
   : WHEN value_expression THEN case_result
       {
         $$ = Make<SQLVTSCSimpleWhenClauseList>(@1);
-        AppendOwned($$, std::make_unique<SQLVTSCSimpleWhenClause>(Pop($2).release(), Pop($4).release()));
+        AppendOwned($$, New<SQLVTSCSimpleWhenClause>(Pop($2), Pop($4)));
       }
   | when_list WHEN value_expression THEN case_result
       {
         $$ = $1;
-        AppendOwned($$, std::make_unique<SQLVTSCSimpleWhenClause>(Pop($3).release(), Pop($5).release()));
+        AppendOwned($$, New<SQLVTSCSimpleWhenClause>(Pop($3), Pop($5)));
       }
   ;
 

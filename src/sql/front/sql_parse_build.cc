@@ -112,7 +112,7 @@ void AddImplicitTable(SQLVTMultiJoin *join, char const *name, int line, int mode
   std::strcpy(copy.get(), name);
   std::unique_ptr<SQLVTTable> table;
   try {
-    table = std::make_unique<SQLVTTable>(copy.release(), nullptr, false);
+    table.reset(new SQLVTTable(copy.release(), nullptr, false));  // allocated before it takes the name
   } catch (SQLSchemaExNotExists const &) {
     Fail(syntaxstate::kUnknownTable, std::string("Unknown table '") + name + "'", line);
   }
@@ -270,11 +270,9 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
            "Multiple _compnr IN predicates defined within a query specification", specs->Get(i)->GetLineNumber());
     }
     auto star = std::make_unique<SQLVTSelectList>();
-    star->Insert(new SQLVTSelectItem(SQL_SELECT_ALL));
+    star->Insert(std::make_unique<SQLVTSelectItem>(SQL_SELECT_ALL).release());
     Wrap<SQLVTProject>(&node, std::move(star));
-    Wrap<SQLVTMultiCompnrUnion>(&node, ownedParameter.get(), ownedList.get());
-    static_cast<void>(ownedParameter.release());
-    static_cast<void>(ownedList.release());
+    Wrap<SQLVTMultiCompnrUnion>(&node, std::move(ownedParameter), std::move(ownedList));
     companyList = true;
   }
 
@@ -284,8 +282,10 @@ SQLVTNode *SQLParseBuildQuerySpec(bool forUpdate, SQLVTSelectList *selectList, S
     grouped = true;
   } else {
     if (select->GetContainsNonCountAggregate() && subqueryLevel == 1) {
-      auto count = std::make_unique<SQLVTSCImplicitRowValueConstr>(new SQLVTSCSetFuncSpec(SQL_SETFUNC_COUNT));
-      auto zero = std::make_unique<SQLVTSCImplicitRowValueConstr>(new SQLVTSCIntegerConst(0));
+      std::unique_ptr<SQLVTSCValueExpr> countAll = std::make_unique<SQLVTSCSetFuncSpec>(SQL_SETFUNC_COUNT);
+      auto count = std::make_unique<SQLVTSCImplicitRowValueConstr>(std::move(countAll));
+      std::unique_ptr<SQLVTSCValueExpr> zeroValue = std::make_unique<SQLVTSCIntegerConst>(0);
+      auto zero = std::make_unique<SQLVTSCImplicitRowValueConstr>(std::move(zeroValue));
       std::unique_ptr<SQLVTSCSearchCond> positive(new SQLVTSCComparison(count.get(), SQLVTSC_GREATER, zero.get()));
       static_cast<void>(count.release());
       static_cast<void>(zero.release());

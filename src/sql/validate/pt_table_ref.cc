@@ -114,8 +114,11 @@ SQLVTNode *SQLPTTable::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *tree
     char const *name = table_->GetCorrelationName();
     auto correlation = std::make_unique<char[]>(std::strlen(name) + 1);
     std::strcpy(correlation.get(), name);
-    node_ = new SQLVTProject(node_, star.get());
-    static_cast<void>(star.release());
+    // The projection is made before it takes the table over: a failure
+    // leaves the table with this reference, which still points to it.
+    std::unique_ptr<SQLVTProject> project(new SQLVTProject(nullptr, star.release()));
+    project->ReplaceChild(node_);
+    node_ = project.release();
     correlationName_ = std::move(correlation);
     isTableName_ = false;
   }
@@ -128,11 +131,12 @@ SQLVTNode *SQLPTTable::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *tree
     if (q == nullptr || std::strcmp(q, correlationName_.get()) == 0) inner.Append(nullptr);
   }
   SQLVTNode *mapped = node_->MapColumnNamesToIds(scope, treeData, flags & vtflags::kIntoDerived, &inner, whereUsed);
-  node_ = mapped;
-  ownsNode_ = false;
+  node_ = mapped;  // still ours to delete until the caller receives it
   std::unique_ptr<SQLVTScopeLevel> level(scope->Pop());
-  scope->Push(new SQLVTDerivedTableScopeLevel(level.get(), correlationName_.get()));
-  static_cast<void>(level.release());
+  // The new level's memory is had before it takes the inner level over;
+  // the scope deletes it when it cannot hold it.
+  scope->Push(new SQLVTDerivedTableScopeLevel(level.release(), correlationName_.get()));
+  ownsNode_ = false;
   return mapped;
 }
 
@@ -255,9 +259,9 @@ SQLVTNode *SQLPTJoin::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeD
     HandleRestrCompnrQualifs(leftLevel.get(), rightLevel.get(), restricted);
     RestrictTableCompnrSets(scope, leftLevel.get(), rightLevel.get(), specs.get());
   }
-  scope->Push(new SQLVTPairScopeLevel(leftLevel.get(), rightLevel.get()));
-  static_cast<void>(leftLevel.release());
-  static_cast<void>(rightLevel.release());
+  // The pair's memory is had before it takes both levels over; the scope
+  // deletes it when it cannot hold it.
+  scope->Push(new SQLVTPairScopeLevel(leftLevel.release(), rightLevel.release()));
   if (condition_) condition_->MapColumnNamesToIds(scope, treeData, flags, whereUsed);
   auto *join = new SQLVTJoin(type_, left.get(), right.get(), condition_.get());
   static_cast<void>(left.release());

@@ -87,7 +87,8 @@ int SQLVTGroup::FindOrAddGroupSpec(SQLVTGroupSpec const &spec) {
     }
   }
   specs_.Insert(spec);
-  descriptors_.Insert(descriptor.release());
+  descriptors_.Insert(descriptor.get());
+  static_cast<void>(descriptor.release());
   return specs_.NrElements() - 1;
 }
 
@@ -175,8 +176,9 @@ SQLVTNode *SQLVTGroup::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *tree
     }
     identifiers_.reset();
   }
-  SQLVTScopeLevel *inner = scope->Pop();
-  scope->Push(new SQLVTGroupScopeLevel(this, inner));
+  std::unique_ptr<SQLVTScopeLevel> inner(scope->Pop());
+  // The group level's memory is had before it takes the inner level over.
+  scope->Push(new SQLVTGroupScopeLevel(this, inner.release()));
   return this;
 }
 

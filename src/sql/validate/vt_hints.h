@@ -16,10 +16,11 @@
 // deletes them.
 class SQLVTIndexHint : public SQLVTObject {
  public:
-  // Takes ownership of table and hints.
+  // Takes ownership of table and hints, and deletes both when the hint
+  // cannot be made.
   template <class Identifier>
   SQLVTIndexHint(Identifier *table, SQLIndexHints *hints)
-      : table_(std::make_shared<SQLVTIdentifierHolder>(table)), hints_(hints) {}
+      : SQLVTIndexHint(SQLVTIdentifierHolder(table), std::unique_ptr<SQLIndexHints>(hints)) {}
 
   SQLVTSCIdentifier *GetTable() const { return table_->Get(); }
   SQLIndexHints const *GetIndexHints() const { return hints_.get(); }
@@ -30,6 +31,9 @@ class SQLVTIndexHint : public SQLVTObject {
   void SetIndexHints(SQLIndexHints *hints) { hints_.reset(hints); }
 
  private:
+  SQLVTIndexHint(SQLVTIdentifierHolder table, std::unique_ptr<SQLIndexHints> hints)
+      : table_(std::make_shared<SQLVTIdentifierHolder>(std::move(table))), hints_(std::move(hints)) {}
+
   std::shared_ptr<SQLVTIdentifierHolder> table_;
   std::shared_ptr<SQLIndexHints> hints_;
 };

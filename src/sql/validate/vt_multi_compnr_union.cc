@@ -1,7 +1,7 @@
 #include "sql/validate/vt_multi_compnr_union.h"
 
+#include <bitset>
 #include <memory>
-#include <vector>
 
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
@@ -14,14 +14,16 @@ constexpr int kCompanies = 1000;  // company numbers 0 to 999
 
 SQLVTMultiCompnrUnion::SQLVTMultiCompnrUnion(SQLVTNode *child, SQLParameter *parameter, List<int> *companies)
     : SQLVTUnaryNode(child), parameter_(parameter), companies_(companies) {
-  std::vector<bool> seen(kCompanies, false);
+  // Nothing is allocated once the operands are taken: a constructor that
+  // failed here would delete them under its caller.
+  std::bitset<kCompanies> seen;
   for (bool more = companies_->First(); more; more = companies_->Next()) {
     int n = companies_->GetCurrent();
     if (n < 0 || n >= kCompanies) continue;  // the parser admits 0 to 999 only
-    if (seen[static_cast<size_t>(n)]) {
+    if (seen.test(static_cast<size_t>(n))) {
       companies_->DeleteCurrent();
     } else {
-      seen[static_cast<size_t>(n)] = true;
+      seen.set(static_cast<size_t>(n));
     }
   }
 }

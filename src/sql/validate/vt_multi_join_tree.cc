@@ -54,6 +54,13 @@ void JoinInto(std::unique_ptr<SQLVTNode> *tree, SQLJoinType type, std::unique_pt
   *tree = std::move(join);
 }
 
+// Appends a reference to column `id` of level 0 to row.
+void AppendColumnRef(SQLVTSCRowValueConstr *row, int id, SQLColumnDescriptor const *descriptor) {
+  auto ref = std::make_unique<SQLVTSCColumnRef>(0, id, descriptor);
+  row->Append(ref.get());
+  static_cast<void>(ref.release());
+}
+
 std::unique_ptr<char[]> CopyName(char const *name) {
   auto copy = std::make_unique<char[]>(std::strlen(name) + 1);
   std::strcpy(copy.get(), name);
@@ -283,17 +290,24 @@ void SQLVTMultiJoin::CreateReferences(ReferenceArray *references, std::unique_pt
       }
       std::unique_ptr<SQLVTTable> table;
       try {
-        table = std::make_unique<SQLVTTable>(CopyName(tableName).release(), nullptr, false);
+        std::unique_ptr<char[]> copy = CopyName(tableName);
+        table.reset(new SQLVTTable(copy.release(), nullptr, false));
       } catch (SQLSchemaExNotExists const &) {
         SQLVTThrow(vtstate::kUnknownTable, std::string("Unknown table '") + tableName + "'", element->GetLineNumber());
       }
       table->SetLineNumber(element->GetLineNumber());
       table->InitializeCompnr(treeData);
       SQLVTTable *node = table.get();
-      auto hidden = std::make_unique<SQLPTTable>(table.release(), true);
+      std::unique_ptr<SQLPTTable> hidden(new SQLPTTable(table.release(), true));
       hidden->SetLineNumber(element->GetLineNumber());
       treeData->AddTable(node);
-      int index = AddTableReference(hidden.release(), false);
+      int index = 0;
+      try {
+        index = AddTableReference(hidden.release(), false);
+      } catch (...) {
+        treeData->RemoveLastTable();  // the table is gone with its reference
+        throw;
+      }
       int offset = GetPTTable(index)->GetColumnIdOffset();
       std::unique_ptr<SQLVTSCRowValueConstr> to(CreateRowValueConstr(node, offset, "_index1"));
       if (!to) {
@@ -367,8 +381,11 @@ void SQLVTMultiJoin::AddReference(ReferenceArray *references, std::unique_ptr<SQ
   static_cast<void>(to.release());
   condition->SetLineNumber(predicate->GetLineNumber());
   if (predicate->GetUnrefMode() != SQL_UNREF_SKIP) {
-    references->push_back(std::make_unique<SQLPTReference>(referring, referred, condition.get(), SQL_UNREF_CLEAR));
-    static_cast<void>(condition.release());
+    // The reference's memory is had before it takes the condition over; a
+    // failing append deletes the reference with its condition, once.
+    std::unique_ptr<SQLPTReference> reference(
+        new SQLPTReference(referring, referred, condition.release(), SQL_UNREF_CLEAR));
+    references->push_back(std::move(reference));
   } else if (*remaining) {
     auto both = std::make_unique<SQLVTSCAnd>(std::move(*remaining), std::move(condition));
     *remaining = std::move(both);
@@ -490,19 +507,19 @@ SQLVTSCRowValueConstr *SQLVTMultiJoin::CreateRowValueConstr(SQLVTTable *table, i
   int const id = schema->GetColumnId(name);
   if (id != -1) {
     auto row = std::make_unique<SQLVTSCGenericRowValueConstr>();
-    row->Append(new SQLVTSCColumnRef(0, offset + id, table->GetColumnDescriptor(id)));
+    AppendColumnRef(row.get(), offset + id, table->GetColumnDescriptor(id));
     return row.release();
   }
   intList const *ids = schema->GetPseudoColByName(name);
   if (ids == nullptr) return nullptr;
-  auto members = std::make_unique<pSQLVTSCValueExprList>();
+  auto row = std::make_unique<SQLVTSCPseudoColRowValueConstr>(name, nullptr);
   // The schema is shared: walk a copy of its list, not its cursor.
   intList walk(*ids);
   for (bool more = walk.First(); more; more = walk.Next()) {
     int const member = walk.GetCurrent();
-    members->Append(new SQLVTSCColumnRef(0, offset + member, table->GetColumnDescriptor(member)));
+    AppendColumnRef(row.get(), offset + member, table->GetColumnDescriptor(member));
   }
-  return new SQLVTSCPseudoColRowValueConstr(name, members.release());
+  return row.release();
 }
 
 void SQLVTMultiJoin::RestrictTableCompnrSets(SQLVTScope *scope) {

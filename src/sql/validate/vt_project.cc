@@ -314,8 +314,7 @@ void SQLVTProject::Resolver::AddColumnRefItem(SQLVTColumnInfo const &info, char 
   SQLColumnDescriptor const *source = info.descriptor;
   std::unique_ptr<SQLColumnDescriptor> descriptor;
   if (alias != nullptr) {
-    descriptor = std::make_unique<SQLColumnDescriptor>(SQLColumnDescriptor::CopyName(alias), source->GetType(),
-                                                       source->GetLength(), source->GetDepth(), true);
+    descriptor = SQLColumnDescriptor::Named(alias, source->GetType(), source->GetLength(), source->GetDepth());
   } else {
     descriptor = std::make_unique<SQLColumnDescriptor>(*source);
   }
@@ -368,8 +367,9 @@ void SQLVTProject::Resolver::SelectValueExpr(SQLVTSelectItem *item, OwnedText ta
   if (!types.GetSuperType(&type)) {
     SQLVTThrow("42T26", "Value expression in SELECT clause has ambiguous type", expression->GetLineNumber());
   }
-  auto descriptor = std::make_unique<SQLColumnDescriptor>(
-      alias ? alias.release() : SQLColumnDescriptor::CopyName(""), type, 0, 1, true);
+  OwnedText name = alias ? std::move(alias) : CopyText("");
+  std::unique_ptr<SQLColumnDescriptor> descriptor(new SQLColumnDescriptor(name.get(), type, 0, 1, true));
+  static_cast<void>(name.release());
   SQLColumnDescriptor *own = descriptor.get();
   SQLVTProjectItem projected;
   projected.kind = SQLVTProjectItem::ValueExpr;
@@ -423,7 +423,7 @@ void SQLVTProject::Resolver::AddCompnrItem(SQLVTTableInfo const &info, char cons
   SQLColumnDescriptor const *compnr = project_->compnrDescriptor_;
   std::unique_ptr<SQLColumnDescriptor> descriptor;
   if (alias != nullptr) {
-    descriptor = std::make_unique<SQLColumnDescriptor>(SQLColumnDescriptor::CopyName(alias), SQL_INTEGER, 0, 1, true);
+    descriptor = SQLColumnDescriptor::Named(alias, SQL_INTEGER, 0, 1);
   }
   SQLColumnDescriptor const *exposed = descriptor ? descriptor.get() : compnr;
   SQLVTProjectItem item;

@@ -2,7 +2,10 @@
 
 SQLVTScope::~SQLVTScope() = default;
 
-void SQLVTScope::Push(SQLVTScopeLevel *level) { levels_.emplace_back(level); }
+void SQLVTScope::Push(SQLVTScopeLevel *level) {
+  std::unique_ptr<SQLVTScopeLevel> owned(level);
+  levels_.push_back(std::move(owned));
+}
 
 SQLVTScopeLevel *SQLVTScope::Pop() {
   if (levels_.empty()) return nullptr;

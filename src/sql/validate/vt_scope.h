@@ -23,8 +23,9 @@ class SQLVTScope {
   // Deletes the levels still on the stack.
   ~SQLVTScope();
 
-  // Takes ownership of level while it is on the stack. The stack has no
-  // fixed depth: nesting is limited only by the parser.
+  // Takes ownership of level while it is on the stack; when the stack
+  // cannot grow, the level is deleted and bad_alloc goes on. The stack has
+  // no fixed depth: nesting is limited only by the parser.
   void Push(SQLVTScopeLevel *level);
   // The top level, handed back to the caller; null on an empty stack.
   SQLVTScopeLevel *Pop();

@@ -100,9 +100,8 @@ void SQLVTUnion::MakeDescriptors() {
       SQLVTThrow("42T22", "Incompatible array depth for UNION column " + std::to_string(i + 1), GetLineNumber());
     }
     bool sameName = l->GetName() != nullptr && r->GetName() != nullptr && std::strcmp(l->GetName(), r->GetName()) == 0;
-    made.push_back(std::make_unique<SQLColumnDescriptor>(SQLColumnDescriptor::CopyName(sameName ? l->GetName() : ""),
-                                                         type, std::max(l->GetLength(), r->GetLength()),
-                                                         l->GetDepth(), true));
+    made.push_back(SQLColumnDescriptor::Named(sameName ? l->GetName() : "", type,
+                                              std::max(l->GetLength(), r->GetLength()), l->GetDepth()));
   }
   descriptors_ = std::move(made);
 }

@@ -82,7 +82,9 @@ SQLParameter *SQLVTreeData::GetImplementationParameter(char *name) {
     SQLNamedParameter *named = namedParameters_->GetCurrent();
     if (std::strcmp(named->GetName(), owned.get()) == 0) return named->GetParameter();
   }
-  auto named = std::make_unique<SQLNamedParameter>(owned.release(), std::make_unique<SQLParameter>());
+  // The name is handed over only once the parameter's memory is had.
+  auto parameter = std::make_unique<SQLParameter>();
+  std::unique_ptr<SQLNamedParameter> named(new SQLNamedParameter(owned.release(), std::move(parameter)));
   namedParameters_->Append(named.get());
   return named.release()->GetParameter();
 }

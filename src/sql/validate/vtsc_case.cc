@@ -23,9 +23,10 @@ SQLVTSCSimpleWhenClauseList::~SQLVTSCSimpleWhenClauseList() {
 
 SQLVTSCSimpleCase::SQLVTSCSimpleCase(SQLVTSCValueExpr *operand, SQLVTSCSimpleWhenClauseList *clauses,
                                      SQLVTSCValueExpr *elseResult)
-    : operand_(operand),
-      clauses_(clauses ? clauses : new SQLVTSCSimpleWhenClauseList),
-      else_(elseResult) {}
+    : operand_(operand), clauses_(clauses), else_(elseResult) {
+  // Every operand is owned before the empty list is allocated.
+  if (!clauses_) clauses_ = std::make_unique<SQLVTSCSimpleWhenClauseList>();
+}
 
 SQLVTSCSimpleCase::~SQLVTSCSimpleCase() = default;
 
@@ -55,9 +56,10 @@ SQLVTSCValueExpr *SQLVTSCSimpleCase::Copy() {
     std::unique_ptr<SQLVTSCValueExpr> then;
     if (clause->then_) then.reset(clause->then_->Copy());
     if (!when || (clause->then_ && !then)) return nullptr;
-    auto *copy = new SQLVTSCSimpleWhenClause(when.release(), then.release());
+    std::unique_ptr<SQLVTSCSimpleWhenClause> copy(new SQLVTSCSimpleWhenClause(when.release(), then.release()));
     copy->SetLineNumber(clause->GetLineNumber());
-    clauses->Append(copy);
+    clauses->Append(copy.get());
+    static_cast<void>(copy.release());
   }
   auto *result = new SQLVTSCSimpleCase(operand.release(), clauses.release(), elseResult.release());
   result->SetLineNumber(GetLineNumber());
@@ -73,7 +75,10 @@ SQLRSSCValueExpr *SQLVTSCSimpleCase::CreateRS() {
       SQLVTSCSimpleWhenClause *clause = clauses_->GetCurrent();
       std::unique_ptr<SQLRSSCValueExpr> when(clause->when_->CreateRS());
       std::unique_ptr<SQLRSSCValueExpr> then(clause->then_ ? clause->then_->CreateRS() : nullptr);
-      clauses->Append(new SQLRSSCSimpleCase::WhenClause(when.release(), then.release()));
+      std::unique_ptr<SQLRSSCSimpleCase::WhenClause> executable(
+          new SQLRSSCSimpleCase::WhenClause(when.release(), then.release()));
+      clauses->Append(executable.get());
+      static_cast<void>(executable.release());
     }
   } catch (...) {
     for (bool more = clauses->First(); more; more = clauses->Next()) delete clauses->GetCurrent();

@@ -35,12 +35,31 @@ void SQLVTSCColumnRef::MapColumnIds(int level, SQLColumnIdMappingList *mappings)
 }
 
 SQLVTSCPseudoColumnRef::SQLVTSCPseudoColumnRef(char const *name, pSQLVTSCValueExprList *members)
-    : name_(name ? name : ""), members_(members ? members : new pSQLVTSCValueExprList()) {}
+    : members_(members) {
+  // The members are owned from the start: a failing allocation of the name
+  // or the list deletes them.
+  try {
+    name_ = name ? name : "";
+    if (members_ == nullptr) members_ = new pSQLVTSCValueExprList();
+  } catch (...) {
+    DeleteMembers();
+    throw;
+  }
+}
 
-SQLVTSCPseudoColumnRef::~SQLVTSCPseudoColumnRef() {
+SQLVTSCPseudoColumnRef::~SQLVTSCPseudoColumnRef() { DeleteMembers(); }
+
+void SQLVTSCPseudoColumnRef::DeleteMembers() {
   if (members_ == nullptr) return;
   for (bool more = members_->First(); more; more = members_->Next()) delete members_->GetCurrent();
   delete members_;
+  members_ = nullptr;
+}
+
+void SQLVTSCPseudoColumnRef::AppendMember(SQLVTSCValueExpr *member) {
+  std::unique_ptr<SQLVTSCValueExpr> owned(member);
+  members_->Append(member);
+  static_cast<void>(owned.release());
 }
 
 SQLVTSCValueExpr *SQLVTSCPseudoColumnRef::ConvertToValueExpr() {

@@ -74,8 +74,8 @@ class SQLVTSCColumnRef : public SQLVTSCValueExpr {
 class SQLVTSCPseudoColumnRef : public SQLVTSCValueExpr {
  public:
   // Takes ownership of members (one SQLVTSCColumnRef per member column, in
-  // order) and of the nodes in it. The name is kept whole, whatever its
-  // length.
+  // order) and of the nodes in it, also when the construction fails. The
+  // name is kept whole, whatever its length.
   SQLVTSCPseudoColumnRef(char const *name, pSQLVTSCValueExprList *members);
   ~SQLVTSCPseudoColumnRef() override;
   SQLVTSCPseudoColumnRef(SQLVTSCPseudoColumnRef const &) = delete;
@@ -83,11 +83,15 @@ class SQLVTSCPseudoColumnRef : public SQLVTSCValueExpr {
 
   char const *GetName() const { return name_.c_str(); }
   int NrElements() const { return members_ ? members_->NrElements() : 0; }
+  // Appends a member column; takes ownership of member, which is deleted
+  // when the append fails.
+  void AppendMember(SQLVTSCValueExpr *member);
   // Takes the first member out, deletes this node with the other members
   // and returns that member.
   SQLVTSCValueExpr *ConvertToValueExpr();
   // Hands the member list to a new pseudo-column row value constructor,
-  // deletes this node and returns the constructor.
+  // deletes this node (also when the constructor cannot be made) and
+  // returns the constructor.
   SQLVTSCRowValueConstr *ConvertToRowValueConstr();
   // Hands the member list to the caller (null for none left) without
   // deleting the node.
@@ -106,6 +110,8 @@ class SQLVTSCPseudoColumnRef : public SQLVTSCValueExpr {
   bool IsPseudoColumnRef() override { return true; }
 
  private:
+  void DeleteMembers();
+
   std::string name_;
   pSQLVTSCValueExprList *members_;  // owned, with its nodes
 };

@@ -292,9 +292,17 @@ SQLRSSCSearchCond *SQLVTSCInRange::CreateRS() {
       RSList value = MakeList(expr, i, 1);
       RSList low = MakeList(lower, i, 1);
       RSList high = MakeList(upper, i, 1);
-      pSQLRSSCValueExprList *v = value.release();
-      pSQLRSSCValueExprList *lo = low.release();
-      conds.push_back(RSCond(new SQLRSSCBetween(v, lo, high.release())));
+      // BETWEEN owns the lists from its construction on, also when that
+      // fails; its memory is had first, while the lists are still here.
+      void *memory = ::operator new(sizeof(SQLRSSCBetween));
+      RSCond between;
+      try {
+        between.reset(new (memory) SQLRSSCBetween(value.release(), low.release(), high.release()));
+      } catch (...) {
+        ::operator delete(memory);
+        throw;
+      }
+      conds.push_back(std::move(between));
     }
   }
   if (i < lower.size()) {
@@ -308,7 +316,11 @@ SQLRSSCSearchCond *SQLVTSCInRange::CreateRS() {
   }
   if (conds.empty()) return nullptr;
   if (conds.size() == 1) return conds.front().release();
-  auto *list = new pSQLRSSCSearchCondList();
-  for (RSCond &c : conds) list->Append(c.release());
-  return new SQLRSSCAnd(list);
+  std::unique_ptr<pSQLRSSCSearchCondList, void (*)(pSQLRSSCSearchCondList *)> list(new pSQLRSSCSearchCondList(),
+                                                                                  SQLVTDeleteRSSearchCondList);
+  for (RSCond &c : conds) {
+    list->Append(c.get());
+    static_cast<void>(c.release());
+  }
+  return new SQLRSSCAnd(list.release());  // allocated before it takes the list, which it owns from then on
 }

@@ -162,24 +162,27 @@ SQLVTSCValueExpr *SQLVTSCEnumDescription::MapColumnNamesToIds(SQLVTScope *scope,
       auto then = std::make_unique<SQLVTSCStringConst>(reinterpret_cast<unsigned char const *>(text),
                                                        static_cast<long>(std::strlen(text)),
                                                        SQLVTSCStringConst::AsIs);
-      auto clause = std::make_unique<SQLVTSCSimpleWhenClause>(when.release(), then.release());
+      std::unique_ptr<SQLVTSCSimpleWhenClause> clause(new SQLVTSCSimpleWhenClause(when.release(), then.release()));
       clause->SetLineNumber(GetLineNumber());
-      clauses->Append(clause.release());
+      clauses->Append(clause.get());
+      static_cast<void>(clause.release());
     }
     auto operand = std::make_unique<SQLVTSCColumnRef>(info.levelOffset, info.position, info.descriptor);
     operand->SetLineNumber(identifier_->GetLineNumber());
-    result = std::make_unique<SQLVTSCSimpleCase>(operand.release(), clauses.release(), nullptr);
+    result.reset(new SQLVTSCSimpleCase(operand.release(), clauses.release(), nullptr));
   } else {
     // No definition at all: CASE 1 WHEN 1 THEN NULL ELSE ' ' END, always
     // NULL and typed STRING.
     auto clauses = std::make_unique<SQLVTSCSimpleWhenClauseList>();
-    auto clause = std::make_unique<SQLVTSCSimpleWhenClause>(new SQLVTSCIntegerConst(1), nullptr);
+    auto one = std::make_unique<SQLVTSCIntegerConst>(1);
+    std::unique_ptr<SQLVTSCSimpleWhenClause> clause(new SQLVTSCSimpleWhenClause(one.release(), nullptr));
     clause->SetLineNumber(GetLineNumber());
-    clauses->Append(clause.release());
+    clauses->Append(clause.get());
+    static_cast<void>(clause.release());
     static unsigned char const kBlank[] = " ";
     auto elseResult = std::make_unique<SQLVTSCStringConst>(kBlank, 1L, SQLVTSCStringConst::AsIs);
     auto operand = std::make_unique<SQLVTSCIntegerConst>(1);
-    result = std::make_unique<SQLVTSCSimpleCase>(operand.release(), clauses.release(), elseResult.release());
+    result.reset(new SQLVTSCSimpleCase(operand.release(), clauses.release(), elseResult.release()));
   }
   result->SetLineNumber(GetLineNumber());
   delete this;
@@ -212,7 +215,8 @@ SQLVTSCValueExpr *SQLVTSCTextContent::Copy() {
     language.reset(language_->Copy());
     if (!language) return nullptr;
   }
-  auto copy = std::make_unique<SQLVTSCTextContent>(nullptr, static_cast<SQLVTSCStringConst *>(language.release()));
+  std::unique_ptr<SQLVTSCTextContent> copy(
+      new SQLVTSCTextContent(nullptr, static_cast<SQLVTSCStringConst *>(language.release())));
   copy->column_ = std::move(column);
   copy->table_ = table_;
   copy->SetLineNumber(GetLineNumber());

@@ -170,23 +170,23 @@ SQLVTSCValueExpr *SQLVTSCIdentifier::Resolve(SQLVTScope *scope, SQLVTreeData *tr
                  GetLineNumber());
     }
     if (info.kind == SQLVTColumnInfo::Column) {
-      auto *ref = new SQLVTSCColumnRef(info.levelOffset, info.position, info.descriptor);
+      auto ref = std::make_unique<SQLVTSCColumnRef>(info.levelOffset, info.position, info.descriptor);
       if (whereUsed && info.GetBaseTableName() && info.descriptor) {
         whereUsed->RegisterColumn(info.GetBaseTableName(), info.descriptor->GetName());
       }
-      return ref;
+      return ref.release();
     }
     if (inExpression) {
       SQLVTThrow("42I10", std::string("Combined column '") + GetText() + "' used in expression",
                  GetLineNumber());
     }
-    auto members = std::make_unique<pSQLVTSCValueExprList>();
+    auto pseudo = std::make_unique<SQLVTSCPseudoColumnRef>(info.pseudoColumnName, nullptr);
     for (int i = 0; i < info.count; ++i) {
       int id = info.positions[i];
       SQLColumnDescriptor const *descriptor = scope->GetColumnDescriptor(info.levelOffset, id);
-      auto *member = new SQLVTSCColumnRef(info.levelOffset, id, descriptor);
+      auto member = std::make_unique<SQLVTSCColumnRef>(info.levelOffset, id, descriptor);
       member->SetLineNumber(GetLineNumber());
-      members->Append(member);
+      pseudo->AppendMember(member.release());
       if (whereUsed && info.GetBaseTableName() && descriptor) {
         whereUsed->RegisterColumn(info.GetBaseTableName(), descriptor->GetName());
       }
@@ -194,7 +194,7 @@ SQLVTSCValueExpr *SQLVTSCIdentifier::Resolve(SQLVTScope *scope, SQLVTreeData *tr
     if (whereUsed && info.GetBaseTableName() && info.pseudoColumnName) {
       whereUsed->RegisterColumn(info.GetBaseTableName(), info.pseudoColumnName);
     }
-    return new SQLVTSCPseudoColumnRef(info.pseudoColumnName, members.release());
+    return pseudo.release();
   }
   if ((flags & kArrayElementNames) != 0 && IsQuotedArrayIndex()) {
     return ResolveArrayElement(scope, treeData, flags, whereUsed, inExpression);

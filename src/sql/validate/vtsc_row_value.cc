@@ -81,9 +81,10 @@ void SQLVTSCRowValueConstr::ResolveElements(SQLVTScope *scope, SQLVTreeData *tre
 
 bool SQLVTSCRowValueConstr::CopyElementsTo(SQLVTSCRowValueConstr *row) {
   for (bool more = elements_->First(); more; more = elements_->Next()) {
-    SQLVTSCValueExpr *copy = elements_->GetCurrent()->Copy();
+    std::unique_ptr<SQLVTSCValueExpr> copy(elements_->GetCurrent()->Copy());
     if (copy == nullptr) return false;
-    row->elements_->Append(copy);
+    row->elements_->Append(copy.get());
+    static_cast<void>(copy.release());
   }
   return true;
 }
@@ -108,10 +109,9 @@ void SQLVTSCImplicitRowValueConstr::Append(SQLVTSCValueExpr *element) { Elements
 
 SQLVTSCRowValueConstr *SQLVTSCImplicitRowValueConstr::Copy() {
   if (!First()) return nullptr;
-  SQLVTSCValueExpr *copy = GetCurrent()->Copy();
+  std::unique_ptr<SQLVTSCValueExpr> copy(GetCurrent()->Copy());
   if (copy == nullptr) return nullptr;
-  auto *row = new SQLVTSCImplicitRowValueConstr(copy);
-  return row;
+  return new SQLVTSCImplicitRowValueConstr(std::move(copy));
 }
 
 SQLVTSCRowValueConstr *SQLVTSCImplicitRowValueConstr::MapColumnNamesToIds(SQLVTScope *scope,
@@ -152,7 +152,7 @@ SQLVTSCRowValueConstr *SQLVTSCPseudoColRowValueConstr::MapColumnNamesToIds(SQLVT
 // The pseudo-column reference's conversion lives here, beside the
 // constructor it builds.
 SQLVTSCRowValueConstr *SQLVTSCPseudoColumnRef::ConvertToRowValueConstr() {
-  auto *row = new SQLVTSCPseudoColRowValueConstr(name_.c_str(), ReleaseMembers());
-  delete this;
-  return row;
+  std::unique_ptr<SQLVTSCPseudoColumnRef> self(this);
+  // The constructor's memory is had before it takes the members over.
+  return new SQLVTSCPseudoColRowValueConstr(name_.c_str(), ReleaseMembers());
 }

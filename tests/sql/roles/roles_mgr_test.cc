@@ -4,6 +4,9 @@
 // comparisons for UPDATE and DELETE, and what happens when the roles cannot
 // be read.
 #include <gtest/gtest.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -413,6 +416,58 @@ TEST_F(RolesMgr, RunningOutOfMemoryWhileReadingTheRolesLeavesNothingBehind) {
   }
   EXPECT_GT(skip, 20);
   EXPECT_EQ(Trace("tcemp001", 100), expected);
+}
+
+// The executable condition of a lookup, read from the roles or taken from
+// the cache, with each allocation of the lookup failing in turn: the lookup
+// throws bad_alloc and leaves nothing behind (LeakSanitizer checks the heap
+// after every try), or it gets through with the condition of a clean lookup.
+TEST_F(RolesMgr, EachAllocationOfALookupFailsCleanlyAndLeaksNothing) {
+  UseRolesRoot(FixturePath("roles"), "sales");
+  ASSERT_EQ(zdb_load_roles(), 0);
+  struct {
+    char const *table;
+    int compnr;
+  } const lookups[] = {{"tcemp001", 100}, {"tcdep001", 5}};
+  for (auto const &l : lookups) {
+    RS clean(SQLRolesMgr::GetCondition(l.table, l.compnr));
+    ASSERT_NE(clean, nullptr) << l.table;
+    std::string const expected = RSLog(clean.get());
+    for (bool cached : {false, true}) {
+      SCOPED_TRACE(std::string(l.table) + (cached ? " from the cache" : " read from the roles"));
+      int failures = 0;
+      for (int skip = 0;; ++skip) {
+        ASSERT_LT(skip, 5000);
+        SQLRolesMgrExit();
+        if (cached) RS(SQLRolesMgr::GetCondition(l.table, l.compnr));
+        RS condition;
+        bool threw = false;
+        int const failedBefore = FailedAllocations();
+        {
+          ScopedAllocationFailure fail(skip, 1);
+          try {
+            condition.reset(SQLRolesMgr::GetCondition(l.table, l.compnr));
+          } catch (std::bad_alloc const &) {
+            threw = true;
+          }
+        }
+        bool const injected = FailedAllocations() != failedBefore;
+#if defined(__SANITIZE_ADDRESS__)
+        ASSERT_EQ(__lsan_do_recoverable_leak_check(), 0) << "allocation " << skip << " leaks";
+#endif
+        if (threw) {
+          EXPECT_TRUE(injected) << "allocation " << skip;
+          ++failures;
+          continue;
+        }
+        ASSERT_NE(condition, nullptr) << "allocation " << skip;
+        EXPECT_EQ(RSLog(condition.get()), expected) << "allocation " << skip;
+        if (!injected) break;
+      }
+      EXPECT_GT(failures, 0);
+    }
+  }
+  SQLRolesMgrExit();
 }
 
 TEST_F(RolesMgr, RunningOutOfMemoryIsRememberedForTheTableAndCompany) {
