@@ -5,6 +5,9 @@
 // nothing, and a comparison with nothing, or between kinds that do not
 // compare, is unknown. Strings that the evaluation creates (names' values,
 // concatenations) live in the evaluator's own scratch list for one call.
+// An INTEGER subject of a block that carries an interval table is decided
+// from the table alone, with at most one branch on the value (see
+// InIntervals): it is the domain check of every integer column of every row.
 #include <cmath>
 #include <cstring>
 #include <forward_list>
@@ -367,8 +370,8 @@ inline bool InInterval(uint32_t u, const unsigned char *p) {
 }
 
 #if defined(__SSE2__)
-// All lanes set for each of the four intervals, two at a and two at b, that
-// does not hold v (in every lane of vv).
+// Lane k all ones when interval k of four (two at a, then two at b) does not
+// hold the value that fills every lane of vv, else 0.
 inline __m128i OutsideFour(__m128i vv, const unsigned char *a, const unsigned char *b) {
   const __m128 x = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a)));
   const __m128 y = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b)));

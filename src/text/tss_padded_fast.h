@@ -3,11 +3,11 @@
 // It decides texts of known length that hold no NUL byte before the point
 // where they differ, and leaves every other case to the general code. Its
 // fixed cost is kept to that of a memcmp of the same bytes: the texts are
-// compared 16 bytes at a time (SSE2 is in the x86-64 baseline), short texts
-// and the end of longer ones as two overlapping blocks, so that no length
-// runs a byte loop; one mask marks the bytes that differ or are NUL in the
-// first text, and the first marked byte decides. Every read stays inside the
-// first min(la, lb) bytes of both texts.
+// compared 16 bytes at a time (SSE2 is in the x86-64 baseline), texts of 4
+// to 15 bytes and the end of longer ones as two overlapping blocks, so that
+// only texts under 4 bytes run a byte loop; one mask marks the bytes that
+// differ or are NUL in the first text, and the first marked byte decides.
+// Every read stays inside the given lengths of both texts.
 #pragma once
 
 #include <cstddef>
