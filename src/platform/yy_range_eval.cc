@@ -5,6 +5,9 @@
 // nothing, and a comparison with nothing, or between kinds that do not
 // compare, is unknown. Strings that the evaluation creates (names' values,
 // concatenations) live in the evaluator's own scratch list for one call.
+// An INTEGER subject of a block that carries an interval table is decided
+// from the table alone, with at most one branch on the value (see
+// InIntervals): it is the domain check of every integer column of every row.
 #include <cmath>
 #include <cstring>
 #include <forward_list>
@@ -12,6 +15,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/yy_expr.h"
 #include "platform/yy_range.h"
@@ -343,6 +350,82 @@ class FastWalk {
 namespace yy {
 namespace {
 
+// The bounds of interval k of a table.
+inline int32_t LowOf(const unsigned char *table, size_t k) {
+  int32_t low;
+  std::memcpy(&low, table + 8 * k, 4);
+  return low;
+}
+inline int32_t HighOf(const unsigned char *table, size_t k) {
+  int32_t high;
+  std::memcpy(&high, table + 8 * k + 4, 4);
+  return high;
+}
+
+// Whether u lies in the closed interval at p: (u - low) <= (high - low) in
+// unsigned arithmetic holds exactly for low <= u <= high.
+inline bool InInterval(uint32_t u, const unsigned char *p) {
+  const auto low = static_cast<uint32_t>(LowOf(p, 0));
+  return u - low <= static_cast<uint32_t>(HighOf(p, 0)) - low;
+}
+
+#if defined(__SSE2__)
+// Lane k all ones when interval k of four (two at a, then two at b) does not
+// hold the value that fills every lane of vv, else 0.
+inline __m128i OutsideFour(__m128i vv, const unsigned char *a, const unsigned char *b) {
+  const __m128 x = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a)));
+  const __m128 y = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b)));
+  const __m128i lows = _mm_castps_si128(_mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0)));
+  const __m128i highs = _mm_castps_si128(_mm_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1)));
+  return _mm_or_si128(_mm_cmpgt_epi32(lows, vv), _mm_cmpgt_epi32(vv, highs));
+}
+#endif
+
+// Whether v lies in one of the count intervals of a table of 2 to 8, all
+// tested at once: the first two and the last two intervals, and for more
+// than four the two pairs after and before those (an interval tested twice
+// changes nothing).
+int InFewIntervals(int32_t v, const unsigned char *table, uint32_t count) {
+  const unsigned char *end = table + 8 * size_t{count};
+#if defined(__SSE2__)
+  const __m128i vv = _mm_set1_epi32(v);
+  __m128i out = OutsideFour(vv, table, end - 16);
+  if (count > 4) out = _mm_and_si128(out, OutsideFour(vv, table + 16, end - 32));
+  return _mm_movemask_ps(_mm_castsi128_ps(out)) != 0xF;
+#else
+  const auto u = static_cast<uint32_t>(v);
+  bool hit = false;
+  for (const unsigned char *p = table; p < end; p += 8) hit |= InInterval(u, p);
+  return hit;
+#endif
+}
+
+// Whether v lies in one of the count intervals of a table of more than 8:
+// the last interval that starts at or below v is found by halves, a
+// conditional move per step, and tested.
+int InManyIntervals(int32_t v, const unsigned char *table, uint32_t count) {
+  size_t first = 0;
+  for (size_t n = count; n > 1;) {
+    const size_t half = n / 2;
+    first = LowOf(table, first + half) <= v ? first + half : first;
+    n -= half;
+  }
+  return InInterval(static_cast<uint32_t>(v), table + 8 * first);
+}
+
+// Whether v lies in one of the count closed intervals of table (ascending
+// and disjoint). The first interval is tested alone, and decides at once
+// when it holds v: most domains list their main range first, and most
+// values checked are valid. The other tests take the values as random to
+// the branch predictor, so none branches on them.
+inline int InIntervals(int32_t v, const unsigned char *table, uint32_t count) {
+  if (count - 1 < 8) {  // 1 to 8 intervals
+    if (InInterval(static_cast<uint32_t>(v), table)) return 1;
+    return count > 1 && InFewIntervals(v, table, count);
+  }
+  return count != 0 && InManyIntervals(v, table, count);
+}
+
 // Everything but the interval table: the walks over the nodes.
 [[gnu::noinline]] int EvaluateNodes(const YY_EXPR *expr, int kind, const void *value) {
   if (value != nullptr && kind == YY_INTEGER) {
@@ -369,14 +452,7 @@ int yy_b_express(const YY_EXPR *expr, int kind, const void *value) {
     std::memcpy(&v, value, sizeof v);
     uint32_t count;
     const unsigned char *p = yy::expr_intervals(expr, &count);
-    for (uint32_t k = 0; k < count; ++k, p += 8) {
-      int32_t low, high;
-      std::memcpy(&low, p, 4);
-      std::memcpy(&high, p + 4, 4);
-      if (v < low) return 0;
-      if (v <= high) return 1;
-    }
-    return 0;
+    return yy::InIntervals(v, p, count);
   }
   return yy::EvaluateNodes(expr, kind, value);
 }

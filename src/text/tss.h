@@ -15,6 +15,7 @@
 #include <molvane/tss.h>
 
 #include "text/tss_char.h"
+#include "text/tss_padded_fast.h"
 
 // ---- Locale and mode (tss_locale.cc) ----
 
@@ -25,6 +26,10 @@ inline constexpr int TSS_MODE_UTFT = 2;
 // Read on the first call and kept; a value other than 1 or 2 is logged and
 // the classic mode is used.
 int TssGetMode();
+
+// The mode as TssGetMode last read it, or 0 before it was read and after
+// TssReloadSettings: the comparisons test it without a call.
+extern int tss_known_mode;
 
 // Forgets the kept mode and zero-width factor, so that the next call reads the
 // variables again. For tests and for a host that changes TSS_MODE before any
@@ -90,13 +95,27 @@ inline constexpr int TSS_CMP_NATIVE = 1;   // TssStringNCmp: native order
 // the smaller, so an empty text sorts below every other.
 int TssStringNCmp(const char *a, const char *b, long n, int flag);
 
+// TssStringNNCmpWithPadding for every mode and every case.
+int TssPaddedCompareGeneral(const char *a, const char *b, long la, long lb);
+
 // Compares two TSS strings character by character as if the shorter were
 // padded with blanks: -1, 0 or 1. Classic mode: byte order. UTF-T mode: the
 // TSS collation, which orders single characters by their weight under ICU's
 // "root" collator and, where ICU finds two characters equal, by code point,
 // so that 0 is returned only for strings that TssStringNNEqualWithPadding
 // finds equal.
-int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb);
+//
+// Inline: the classic mode decides most pairs without a call (see
+// tss_padded_fast.h); the other cases call TssPaddedCompareGeneral.
+// REQUIRES: la bytes of a and lb bytes of b are readable when the length is
+// not negative (a NUL inside them still ends the text).
+inline int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb) {
+  if (tss_known_mode == TSS_MODE_CLASSIC) {
+    const int order = TssClassicPaddedOrder(a, b, la, lb);
+    if (order != tss_padded_fast::kUndecided) return order;
+  }
+  return TssPaddedCompareGeneral(a, b, la, lb);
+}
 
 // Non-zero when the common prefix of a and b is equal and the rest of the
 // longer one holds only blanks (0x20).

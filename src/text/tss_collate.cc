@@ -23,7 +23,6 @@
 
 #include "platform/log.h"
 #include "text/tss.h"
-#include "text/tss_padded_fast.h"
 
 namespace {
 
@@ -244,10 +243,7 @@ int TssStringNCmp(const char *a, const char *b, long n, int flag) {
   return na == nb ? 0 : (na < nb ? -1 : 1);
 }
 
-namespace {
-
-// The padded comparison of every case.
-[[gnu::noinline]] int PaddedCompare(const char *a, const char *b, long la, long lb) {
+int TssPaddedCompareGeneral(const char *a, const char *b, long la, long lb) {
   const size_t na = Extent(a, la), nb = Extent(b, lb);
   const size_t p = Mismatch(U(a), U(b), std::min(na, nb));
   if (p == na && p == nb) return 0;
@@ -264,14 +260,34 @@ namespace {
   return na > nb ? BytesAgainstBlanks(U(a) + p, na - p) : -BytesAgainstBlanks(U(b) + p, nb - p);
 }
 
-}  // namespace
+namespace tss_padded_fast {
 
-int TssStringNNCmpWithPadding(const char *a, const char *b, long la, long lb) {
-  int fast;
-  const int mode = tss_known_mode != 0 ? tss_known_mode : TssGetMode();
-  if (mode != TSS_MODE_UTFT && TssClassicPaddedCompare(a, b, la, lb, &fast)) return fast;
-  return PaddedCompare(a, b, la, lb);
+int ClassicRestAgainstBlanks(const unsigned char *t, size_t from, size_t end, int sign) {
+  auto decide = [&](size_t k) { return t[k] == 0 ? 0 : (t[k] < ' ' ? -sign : sign); };
+  size_t i = from;
+#if defined(__SSE2__)
+  const __m128i blanks = _mm_set1_epi8(' ');
+  auto other = [&](size_t at) {  // bit k set where byte at + k is not a blank
+    return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load16(t + at), blanks))) &
+           0xFFFFu;
+  };
+  for (; end - i >= 16; i += 16) {
+    if (unsigned m = other(i); m != 0) return decide(i + static_cast<unsigned>(__builtin_ctz(m)));
+  }
+  if (i < end && end >= 16) {  // the block that ends at end, from byte i on
+    const size_t at = end - 16;
+    if (unsigned m = other(at) >> (i - at); m != 0)
+      return decide(i + static_cast<unsigned>(__builtin_ctz(m)));
+    return 0;
+  }
+#endif
+  for (; i < end; ++i) {
+    if (t[i] != ' ') return decide(i);
+  }
+  return 0;
 }
+
+}  // namespace tss_padded_fast
 
 int TssStringNNEqualWithPadding(const char *a, const char *b, long la, long lb) {
   const size_t na = Extent(a, la), nb = Extent(b, lb);

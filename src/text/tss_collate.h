@@ -19,7 +19,3 @@ int TssCollateChars(TssChar a, TssChar b);
 // the choice to 1-byte characters.
 TssChar TssCollationLowest();
 TssChar TssCollationHighest(bool single_byte);
-
-// The mode as TssGetMode last read it, or 0 before it was read and after
-// TssReloadSettings: the comparisons test it without a call.
-extern int tss_known_mode;

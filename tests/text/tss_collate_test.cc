@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -209,6 +210,125 @@ TEST(TssCompare, ClassicModeWordByWordAgreesWithTheByteRule) {
     long lb = rng() % 10 == 0 ? -1 : static_cast<long>(b.size());
     ASSERT_EQ(TssStringNNCmpWithPadding(a.c_str(), b.c_str(), la, lb), rule(a, la, b, lb))
         << testing::PrintToString(a) << " " << la << " / " << testing::PrintToString(b) << " " << lb;
+  }
+}
+
+// The byte-order rule of the classic padded comparison, read byte by byte:
+// a text ends at its length or its first NUL, the shorter is padded with
+// blanks, bytes compare unsigned. Reads nothing past either length.
+int ClassicByteRule(const unsigned char *a, size_t la, const unsigned char *b, size_t lb) {
+  size_t na = 0, nb = 0;
+  while (na < la && a[na] != 0) ++na;
+  while (nb < lb && b[nb] != 0) ++nb;
+  for (size_t i = 0; i < std::max(na, nb); ++i) {
+    const unsigned char x = i < na ? a[i] : ' ', y = i < nb ? b[i] : ' ';
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+// A text in a heap block of exactly its own size, so that AddressSanitizer
+// reports any read past its last byte.
+class ExactText {
+ public:
+  explicit ExactText(const std::vector<unsigned char> &bytes)
+      : size_(bytes.size()), bytes_(std::make_unique<unsigned char[]>(bytes.size())) {
+    if (size_ != 0) std::memcpy(bytes_.get(), bytes.data(), size_);
+  }
+  const char *data() const { return reinterpret_cast<const char *>(bytes_.get()); }
+  const unsigned char *bytes() const { return bytes_.get(); }
+  long size() const { return static_cast<long>(size_); }
+
+ private:
+  size_t size_;
+  std::unique_ptr<unsigned char[]> bytes_;
+};
+
+// Compares a and b (exactly sized) through the inline classic comparison
+// and through the general code; both must give the byte rule's answer.
+::testing::AssertionResult AgreesWithTheByteRule(const std::vector<unsigned char> &x,
+                                                 const std::vector<unsigned char> &y) {
+  const ExactText a(x), b(y);
+  const int rule = ClassicByteRule(a.bytes(), x.size(), b.bytes(), y.size());
+  const int fast = TssStringNNCmpWithPadding(a.data(), b.data(), a.size(), b.size());
+  const int general = TssPaddedCompareGeneral(a.data(), b.data(), a.size(), b.size());
+  if (fast == rule && general == rule) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "rule " << rule << " inline " << fast << " general " << general << " for "
+         << testing::PrintToString(std::string(x.begin(), x.end())) << " / "
+         << testing::PrintToString(std::string(y.begin(), y.end()));
+}
+
+// The classic comparison works in blocks of 16, 8 and 4 bytes with
+// overlapping tails. Every length from 0 to 90 is tried against lengths
+// around it, with a single differing byte at every position (bytes below,
+// at and above the blank, 0x7F/0x80 where a signed compare would go wrong,
+// NULs), equal texts, and the longer text's rest of blanks with one other
+// byte at every position. Buffers are exactly the texts' sizes.
+TEST(TssCompare, ClassicBlocksAgreeWithTheByteRuleAtEveryLength) {
+  UseMode(1);
+  ASSERT_EQ(TSS_MODE_CLASSIC, TssGetMode());
+  ASSERT_EQ(TSS_MODE_CLASSIC, tss_known_mode);  // the inline path runs
+  // Byte pairs put at one position; a NUL there ends its text, and the
+  // other text's byte is then compared with a blank.
+  const unsigned char pairs[][2] = {{'a', 'b'}, {'b', 'a'},  {0x7F, 0x80}, {0x80, 0x7F}, {0xFF, 0x01},
+                                    {' ', 0x1F}, {' ', '!'},  {0, 'a'},     {'a', 0},     {0, 0x1F},
+                                    {0x1F, 0},   {0, ' '},    {' ', 0},     {0, 0}};
+  for (size_t n = 0; n <= 90; ++n) {
+    std::vector<unsigned char> base(n);
+    for (size_t i = 0; i < n; ++i) base[i] = static_cast<unsigned char>("molvane TSS text"[i % 16]);
+    ASSERT_TRUE(AgreesWithTheByteRule(base, base)) << n;
+    for (size_t at = 0; at < n; ++at) {
+      for (const auto &p : pairs) {
+        std::vector<unsigned char> a = base, b = base;
+        a[at] = p[0];
+        b[at] = p[1];
+        ASSERT_TRUE(AgreesWithTheByteRule(a, b)) << n << " at " << at;
+      }
+      // Both texts end at the same NUL and differ after it: equal.
+      if (at + 1 < n) {
+        std::vector<unsigned char> a = base, b = base;
+        a[at] = b[at] = 0;
+        a[at + 1] = 'x';
+        b[at + 1] = 'y';
+        ASSERT_TRUE(AgreesWithTheByteRule(a, b)) << n << " NUL at " << at;
+      }
+    }
+    // The same text longer by a tail of blanks, with one other byte in it.
+    for (size_t extra : {size_t{1}, size_t{3}, size_t{8}, size_t{15}, size_t{16}, size_t{17}, size_t{40}}) {
+      std::vector<unsigned char> longer = base;
+      longer.resize(n + extra, ' ');
+      ASSERT_TRUE(AgreesWithTheByteRule(base, longer)) << n << "+" << extra;
+      ASSERT_TRUE(AgreesWithTheByteRule(longer, base)) << n << "+" << extra;
+      for (size_t at = n; at < n + extra; ++at) {
+        for (unsigned char other : {0x00, 0x1F, 0x21, 0xFF}) {
+          std::vector<unsigned char> x = longer;
+          x[at] = other;
+          ASSERT_TRUE(AgreesWithTheByteRule(base, x)) << n << "+" << extra << " at " << at;
+          ASSERT_TRUE(AgreesWithTheByteRule(x, base)) << n << "+" << extra << " at " << at;
+        }
+      }
+    }
+  }
+}
+
+// Random pairs of lengths 0 to 90 over bytes that stress the rule (blanks,
+// bytes just below and above them, NULs, 0x7F, 0x80, 0xFF), the second text
+// mostly sharing a prefix of the first.
+TEST(TssCompare, ClassicBlocksAgreeWithTheByteRuleOnRandomTexts) {
+  UseMode(1);
+  ASSERT_EQ(TSS_MODE_CLASSIC, TssGetMode());
+  const unsigned char alphabet[] = {' ', ' ', ' ', 'a', 'b', 0x1F, 0x21, 0x7F, 0x80, 0xFF, 0x9B, 0};
+  std::mt19937 rng(41);
+  auto byte = [&](bool nul) { return alphabet[rng() % (nul ? sizeof alphabet : sizeof alphabet - 1)]; };
+  for (int round = 0; round < 40000; ++round) {
+    const bool nul = round % 4 == 0;
+    std::vector<unsigned char> a(rng() % 91);
+    for (unsigned char &c : a) c = byte(nul);
+    std::vector<unsigned char> b(a.begin(), a.begin() + static_cast<long>(rng() % (a.size() + 1)));
+    while (b.size() < 90 && rng() % 3 != 0) b.push_back(rng() % 2 ? ' ' : byte(nul));
+    if (!b.empty() && rng() % 3 == 0) b[rng() % b.size()] = byte(nul);
+    ASSERT_TRUE(AgreesWithTheByteRule(a, b)) << round;
   }
 }
 

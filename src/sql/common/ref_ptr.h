@@ -46,10 +46,15 @@ class RefPtr {
     T *object;
     // Drops one reference; the last deletes the object and the counter.
     static void Decrement(RefCounter *c) {
-      if (--c->count == 0) {
-        delete c->object;
-        delete c;
-      }
+      if (--c->count == 0) Destroy(c);
+    }
+    // Out of line: inlined into a caller that drops two references to one
+    // counter, the deletes let the compiler's use-after-free check follow
+    // a path where the first drop deleted the counter the second decrements,
+    // a path no run can take (the second reference kept the count above 0).
+    [[gnu::noinline]] static void Destroy(RefCounter *c) {
+      delete c->object;
+      delete c;
     }
   };
 
