@@ -16,8 +16,18 @@ template <class T>
 class List {
  public:
   List() = default;
+  // A copy that cannot be completed frees the elements it made.
   List(List const &other) {
-    for (Element *e = other.head_; e; e = e->next) Append(e->value);
+    try {
+      for (Element *e = other.head_; e; e = e->next) Append(e->value);
+    } catch (...) {
+      for (Element *e = head_; e;) {
+        Element *next = e->next;
+        delete e;
+        e = next;
+      }
+      throw;
+    }
   }
   List &operator=(List const &other) {
     if (this != &other) {

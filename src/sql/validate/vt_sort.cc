@@ -48,10 +48,9 @@ SQLRowSource *SQLVTSort::DoCreateRS() {
   std::unique_ptr<SQLRowSource> child(GetChild()->CreateRS());
   auto keys = std::make_unique<SQLSortSpecList>();
   for (int i = 0; i < columns_.NrElements(); ++i) keys->Append(columns_.Get(i));
-  auto *sort = new SQLRSSort(child.get(), keys.get());
-  static_cast<void>(child.release());
-  static_cast<void>(keys.release());
-  return sort;
+  // The sort owns both once it is allocated, also when its constructor
+  // throws; a failed allocation leaves them here.
+  return new SQLRSSort(child.release(), keys.release());
 }
 
 void SQLVTSort::Log() const {
