@@ -43,8 +43,12 @@ class Recycler {
 
   // Stores the entry as the newest; at capacity the oldest entry is dropped
   // first. Takes ownership of key and value.
+  // A hash function may allocate: the bucket is found before anything
+  // changes, so a failure leaves the cache as it was (key and value are
+  // freed with the arguments).
   void Insert(KeyPtr key, std::unique_ptr<V> value) {
     if (capacity_ < 1) return;
+    int const bucket = BucketOf(key.get());
     Node *n;
     if (count_ < capacity_) {
       n = new Node;
@@ -56,7 +60,7 @@ class Recycler {
     }
     n->key = std::move(key);
     n->value = std::move(value);
-    n->bucket = BucketOf(n->key.get());
+    n->bucket = bucket;
     n->chainPrev = nullptr;
     n->chainNext = buckets_[n->bucket];
     if (n->chainNext) n->chainNext->chainPrev = n;

@@ -20,7 +20,9 @@ class SQLExecTree {
   SQLExecTree &operator=(SQLExecTree const &) = delete;
 
   // Returns the tree that replaces this one; the caller uses only the
-  // result from then on (this object may have been deleted).
+  // result from then on (this object may have been deleted). Takes the tree
+  // over: the caller releases it before the call, and when Optimize throws
+  // the tree has been freed.
   virtual SQLExecTree *Optimize() = 0;
   // Binds every column reference to the value store it reads. Once per tree.
   virtual void Prepare(SQLRSPrepareContext *context) = 0;

@@ -1,6 +1,7 @@
 #include "sql/exec/row_source.h"
 
 #include <atomic>
+#include <memory>
 
 #include "platform/clock.h"
 #include "sql/common/sql_abort.h"
@@ -23,7 +24,13 @@ SQLLogger &Trace() { return *SQLLogger::Instance(); }
 
 SQLRowSource::SQLRowSource()
     : state_(kConstructed), maxRows_(-1), deadline_(0), rowsFetched_(0), id_(g_rowSourceCounter.fetch_add(1, std::memory_order_relaxed) + 1) {
-  if (TraceStart()) Trace() << "SQLRowSource constructor" << endl;
+  // A subclass takes its arguments over in its member initialisers, after
+  // this constructor: a trace line that cannot be written must not leave
+  // them unowned, so it is dropped.
+  try {
+    if (TraceStart()) Trace() << "SQLRowSource constructor" << endl;
+  } catch (...) {
+  }
 }
 
 SQLRowSource::~SQLRowSource() {
@@ -40,9 +47,9 @@ bool SQLRowSource::TraceStart() const {
 SQLExecTree *SQLRowSource::Optimize() { return OptimizeRS(); }
 
 SQLRowSource *SQLRowSource::OptimizeRS() {
-  SQLRowSource *result = OptimizeTree(nullptr, nullptr);
+  std::unique_ptr<SQLRowSource> result(OptimizeTree(nullptr, nullptr));
   result->OptimizeNode();
-  return result;
+  return result.release();
 }
 
 void SQLRowSource::Prepare(SQLRSPrepareContext *context) {

@@ -8,6 +8,29 @@
 // operation that returns a row source returns the node that stands in the
 // tree afterwards, which may be another object (this one then is deleted).
 //
+// Ownership while the tree is optimised. A message that returns the row
+// source standing in the tree afterwards (OptimizeRS, Optimize,
+// OptimizeTree, PushFilter, PullFilter, PullNullify, PushGroup, PushProject,
+// CombineJoin, CreateJoin, CreateConstLeftOuterJoin) takes its receiver
+// over: the caller lets go of the receiver before the call
+// (`child_.reset(child_.release()->PushFilter(...))`) and owns only the
+// result. If such a message throws, it has freed the receiver, the subtree
+// below it and the arguments it takes (a condition, the other side of a
+// join), and its out-parameters hold nothing the caller must free. Every
+// override therefore holds itself in an owner (std::unique_ptr of its own
+// class) while it works and lets go of it only when it returns.
+// PushSort, CreateUnion and the lists of PushGroup are the exceptions: they
+// take their arguments only when they accept them, and leave them (and,
+// for CreateUnion, the receiver too) with the caller when they refuse or
+// throw.
+//
+// A row-source constructor takes its arguments over from its first member
+// initialiser on: one that throws has freed them. Callers therefore hand
+// over released pointers inside the new-expression
+// (`new SQLRSFilter(child.release(), condition.release())`): the allocation
+// happens before the arguments are evaluated, so when it fails the owners
+// of the caller still hold them.
+//
 // The plan (the tree, its conditions and expressions) stays as prepared;
 // what one execution changes (rows fetched, buffers, cursors) lives in
 // members that Exec and Break reset, so a cached tree can run again.
@@ -68,7 +91,8 @@ class SQLRowSource : public SQLExecTree {
   void Close() override;
   void Log() override;
 
-  // OptimizeTree(null, null), then OptimizeNode on its result.
+  // OptimizeTree(null, null), then OptimizeNode on its result. Takes the
+  // tree over; frees it when it throws.
   SQLRowSource *OptimizeRS();
   // VisitSQLRowSource(this), then DoAcceptVisit.
   void AcceptVisit(SQLVisitor &visitor);
@@ -79,25 +103,40 @@ class SQLRowSource : public SQLExecTree {
   virtual void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) = 0;
 
   // ---- the optimiser's messages ----
+  // The messages returning a row source take the receiver over (see the
+  // top of this file); filters are the conditions applied above, not owned.
   virtual SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) = 0;
+  // Works in place; the tree stays the caller's, also when it throws.
   virtual void OptimizeNode() = 0;
   virtual void PushHints(SQLHints *hints) = 0;
   // Takes ownership of condition; *residual (owned by the caller) is the
-  // part not taken, null when all of it was.
+  // part not taken, null when all of it was, and null when it throws.
   virtual SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) = 0;
+  // The results in the out-parameters are the caller's.
   virtual SQLRowSource *PullFilter(SQLRSSCSearchCond **condition) = 0;
   virtual SQLRowSource *PullNullify(intList **columns, SQLRSSCSearchCond **condition) = 0;
-  // TRUE when the receiver took over the ordering and the list.
+  // TRUE when the receiver took over the ordering and the list. The list
+  // stays the caller's when the answer is FALSE or the call throws, and
+  // the receiver is the caller's in any case.
   virtual bool PushSort(SQLSortSpecList *specifications) = 0;
+  // The lists become the receiver's (or its replacement's) only when
+  // *accepted is TRUE; when it is FALSE or the call throws they stay the
+  // caller's. The receiver is taken over like in every message above.
   virtual SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs,
                                   bool *accepted) = 0;
+  // The list stays the caller's; it comes back rewritten.
   virtual SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) = 0;
   // TRUE when the receiver's rows are, or can be made by it, materialised.
   virtual bool RowSetIsPrepared() = 0;
+  // *instance (the caller's, null when it throws) is the driver instance of
+  // a combinable subtree.
   virtual SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                     List<SQLRSSCSearchCond const *> *filters, bool *combinable) = 0;
   // Double dispatch of joins and unions; the defaults below stop (joins) or
-  // form nothing (unions, null).
+  // form nothing (unions, null). CreateJoin and CreateConstLeftOuterJoin
+  // take the receiver, other and condition over, also when they throw.
+  // CreateUnion takes the receiver and other only when it returns a row
+  // source; when it returns null or throws, both stay the caller's.
   virtual SQLRSFetch *CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRSSCSearchCond *condition);
   virtual SQLRSFetch *CreateJoin(SQLJoinType type, SQLRowSource *other, SQLRSSCSearchCond *condition);
   virtual SQLRSFetch *CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition);

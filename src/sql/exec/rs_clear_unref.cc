@@ -108,8 +108,15 @@ void SQLRSClearUnref::SQLRSClearUnrefOp::Log() const {
 SQLRSClearUnref::SQLRSClearUnref(SQLRowSource *child, List<SQLRSClearUnrefOp *> *operations, char noReference)
     : child_(child), noReference_(noReference) {
   std::unique_ptr<List<SQLRSClearUnrefOp *>> owned(operations);
-  if (owned)
+  if (owned) {
+    try {
+      operations_.reserve(static_cast<size_t>(owned->NrElements()));
+    } catch (...) {
+      for (bool more = owned->First(); more; more = owned->Next()) delete owned->GetCurrent();
+      throw;
+    }
     for (bool more = owned->First(); more; more = owned->Next()) operations_.emplace_back(owned->GetCurrent());
+  }
   int n = child_->GetNumCols();
   descriptors_.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) descriptors_.push_back(*child_->GetColumnDescriptor(i));
@@ -118,8 +125,9 @@ SQLRSClearUnref::SQLRSClearUnref(SQLRowSource *child, List<SQLRSClearUnrefOp *> 
 SQLRSClearUnref::~SQLRSClearUnref() = default;
 
 SQLRowSource *SQLRSClearUnref::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  std::unique_ptr<SQLRSClearUnref> self(this);
   child_.reset(child_.release()->OptimizeTree(hints, filters));
-  return this;
+  return self.release();
 }
 
 // ---- messages a CLEAR/UNREF row source never receives ----

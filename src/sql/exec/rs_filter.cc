@@ -9,6 +9,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/visitor.h"
@@ -72,6 +73,7 @@ void SQLRSFilter::CRefs2ParameterRefs(int level, intList *columns, pSQLParameter
 // ---- optimisation ----
 
 SQLRowSource *SQLRSFilter::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  std::unique_ptr<SQLRSFilter> self(this);
   {
     EnclosingCondition enclosing(filters, condition_.get());
     child_.reset(child_.release()->OptimizeTree(hints, enclosing.List_()));
@@ -80,11 +82,9 @@ SQLRowSource *SQLRSFilter::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond 
   child_.reset(child_.release()->PushFilter(condition_.release(), &rest));
   if (rest != nullptr) {
     condition_.reset(rest);
-    return this;
+    return self.release();
   }
-  SQLRowSource *child = child_.release();
-  delete this;
-  return child;
+  return child_.release();  // the filter leaves the tree
 }
 
 void SQLRSFilter::OptimizeNode() {
@@ -95,19 +95,18 @@ void SQLRSFilter::OptimizeNode() {
 void SQLRSFilter::PushHints(SQLHints *hints) { child_->PushHints(hints); }
 
 SQLRowSource *SQLRSFilter::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  std::unique_ptr<SQLRSFilter> self(this);
   *residual = nullptr;
   SQLRSSCSearchCond *rest = nullptr;
   child_.reset(child_.release()->PushFilter(condition, &rest));
   if (rest != nullptr) {
-    if (condition_ == nullptr) {
-      condition_.reset(rest);
-    } else {
-      // The conjunction owns both operands, also when it fails; the filter
-      // then has no condition and the exception goes on.
-      condition_.reset(new SQLRSSCAnd(condition_.release(), rest));
-    }
+    std::unique_ptr<SQLRSSCSearchCond> kept(rest);
+    if (condition_ == nullptr)
+      condition_ = std::move(kept);
+    else
+      condition_.reset(new SQLRSSCAnd(condition_.release(), kept.release()));
   }
-  return this;
+  return self.release();
 }
 
 SQLRowSource *SQLRSFilter::PullFilter(SQLRSSCSearchCond **condition) {
@@ -126,6 +125,7 @@ SQLRowSource *SQLRSFilter::PullNullify(intList **columns, SQLRSSCSearchCond **co
 bool SQLRSFilter::PushSort(SQLSortSpecList *specifications) { return child_->PushSort(specifications); }
 
 SQLRowSource *SQLRSFilter::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
+  std::unique_ptr<SQLRSFilter> self(this);
   *accepted = false;
   std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
   int n = child_->GetNumCols();
@@ -171,10 +171,11 @@ SQLRowSource *SQLRSFilter::PushGroup(intList *groupingColumns, List<SQLRSGroupSp
       if (index >= formerLength) outputs->DeleteCurrent();
   }
   *accepted = ok;
-  return this;
+  return self.release();
 }
 
 SQLRowSource *SQLRSFilter::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSFilter> self(this);
   int n = child_->GetNumCols();
   std::vector<bool> needed(static_cast<size_t>(n), false);
   std::vector<bool> present(static_cast<size_t>(n), false);
@@ -210,60 +211,73 @@ SQLRowSource *SQLRSFilter::PushProject(SQLRSSCValueExprRefPtrList *expressions) 
       SQLAbort(__FILE__, __LINE__, "SQLRSFilter::PushProject: column %d of the condition is not delivered", c);
     ref->SetColumnId(newPosition[static_cast<size_t>(c)]);
   }
-  return this;
+  return self.release();
 }
 
 bool SQLRSFilter::RowSetIsPrepared() { return child_->RowSetIsPrepared(); }
 
 SQLRowSource *SQLRSFilter::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                        List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
-  EnclosingCondition enclosing(filters, condition_.get());
-  child_.reset(child_.release()->CombineJoin(instance, tableCount, enclosing.List_(), combinable));
-  if (*combinable && condition_ && *instance != nullptr) {
+  std::unique_ptr<SQLRSFilter> self(this);
+  *instance = nullptr;
+  std::unique_ptr<SQLDatabaseInstance> joined;
+  {
+    EnclosingCondition enclosing(filters, condition_.get());
+    child_.reset(child_.release()->CombineJoin(instance, tableCount, enclosing.List_(), combinable));
+    joined.reset(*instance);
+    *instance = nullptr;
+  }
+  if (*combinable && condition_ && joined != nullptr) {
     // The condition travels into the combined leaf: all of it must be
     // evaluable by the same driver, or the join stays here and the filter
     // with it.
-    SQLOperatesOnThisDBInstanceVisitor visitor(*instance);
+    SQLOperatesOnThisDBInstanceVisitor visitor(joined.get());
     condition_->AcceptVisit(visitor);
     if (!visitor.GetResult()) {
-      delete *instance;
-      *instance = nullptr;
+      joined.reset();
       *combinable = false;
     }
   }
-  return this;
+  *instance = joined.release();
+  return self.release();
 }
 
-SQLRowSource *SQLRSFilter::HandConditionToChild(char const *operation) {
-  if (condition_ == nullptr) {
-    SQLRowSource *child = child_.release();
-    delete this;
-    return child;
-  }
+std::unique_ptr<SQLRowSource> SQLRSFilter::HandConditionToChild(std::unique_ptr<SQLRSFilter> self,
+                                                                char const *operation) {
+  std::unique_ptr<SQLRowSource> child(child_.release());
+  if (condition_ == nullptr) return child;
   SQLRSSCSearchCond *rest = nullptr;
-  SQLRowSource *child = child_.release()->PushFilter(condition_.release(), &rest);
+  child.reset(child.release()->PushFilter(condition_.release(), &rest));
   if (rest != nullptr) {
     // CombineJoin lets a join form only when the whole condition can go
     // with it; a leftover here would be lost, so the statement fails.
     delete rest;
-    child_.reset(child);
     SQL_log("SQLRSFilter::%s: the condition cannot be shipped with the join\n", operation);
     throw SQLException("HY000", 0, SQLString("A filter condition cannot be shipped with its join"));
   }
-  delete this;
+  self.reset();  // the filter leaves the tree
   return child;
 }
 
 SQLRSFetch *SQLRSFilter::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRSSCSearchCond *condition) {
-  return HandConditionToChild("CreateJoin")->CreateJoin(type, other, condition);
+  std::unique_ptr<SQLRSFetch> side(other);
+  std::unique_ptr<SQLRSSCSearchCond> on(condition);
+  std::unique_ptr<SQLRowSource> child = HandConditionToChild(std::unique_ptr<SQLRSFilter>(this), "CreateJoin");
+  return child.release()->CreateJoin(type, side.release(), on.release());
 }
 
 SQLRSFetch *SQLRSFilter::CreateJoin(SQLJoinType type, SQLRowSource *other, SQLRSSCSearchCond *condition) {
-  return HandConditionToChild("CreateJoin")->CreateJoin(type, other, condition);
+  std::unique_ptr<SQLRowSource> side(other);
+  std::unique_ptr<SQLRSSCSearchCond> on(condition);
+  std::unique_ptr<SQLRowSource> child = HandConditionToChild(std::unique_ptr<SQLRSFilter>(this), "CreateJoin");
+  return child.release()->CreateJoin(type, side.release(), on.release());
 }
 
 SQLRSFetch *SQLRSFilter::CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition) {
-  return HandConditionToChild("CreateConstLeftOuterJoin")->CreateConstLeftOuterJoin(condition);
+  std::unique_ptr<SQLRSSCSearchCond> on(condition);
+  std::unique_ptr<SQLRowSource> child =
+      HandConditionToChild(std::unique_ptr<SQLRSFilter>(this), "CreateConstLeftOuterJoin");
+  return child.release()->CreateConstLeftOuterJoin(on.release());
 }
 
 void SQLRSFilter::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

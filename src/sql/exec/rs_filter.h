@@ -15,7 +15,7 @@
 
 class SQLRSFilter : public SQLRowSource {
  public:
-  // Takes ownership of both.
+  // Takes ownership of both, also when it throws.
   SQLRSFilter(SQLRowSource *child, SQLRSSCSearchCond *condition);
   ~SQLRSFilter() override;
 
@@ -72,8 +72,9 @@ class SQLRSFilter : public SQLRowSource {
   void DoAcceptVisit(SQLVisitor &visitor) override;
 
  private:
-  // Gives the child the condition and leaves the tree; returns the child.
-  SQLRowSource *HandConditionToChild(char const *operation);
+  // Gives the child the condition; the filter (held by self) is freed and
+  // the child returned. Throws when part of the condition comes back.
+  std::unique_ptr<SQLRowSource> HandConditionToChild(std::unique_ptr<SQLRSFilter> self, char const *operation);
 
   std::unique_ptr<SQLRowSource> child_;
   std::unique_ptr<SQLRSSCSearchCond> condition_;  // null only after a failed PushFilter

@@ -96,15 +96,14 @@ void SQLRSGroup::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterL
 }
 
 SQLRowSource *SQLRSGroup::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *) {
+  std::unique_ptr<SQLRSGroup> self(this);
   child_.reset(child_.release()->OptimizeTree(hints, nullptr));
   bool accepted = false;
   child_.reset(child_.release()->PushGroup(groupingColumns_.get(), specs_.get(), &accepted));
-  if (!accepted) return this;
-  groupingColumns_.release();  // the child owns both lists now
-  specs_.release();
-  SQLRowSource *child = child_.release();
-  delete this;
-  return child;
+  if (!accepted) return self.release();
+  static_cast<void>(groupingColumns_.release());  // the child owns both lists now
+  static_cast<void>(specs_.release());
+  return child_.release();  // the group leaves the tree
 }
 
 void SQLRSGroup::OptimizeNode() {
@@ -134,16 +133,16 @@ void SQLRSGroup::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParam
 // ---- rewrites ----
 
 SQLRowSource *SQLRSGroup::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  std::unique_ptr<SQLRSGroup> self(this);
+  *residual = nullptr;
+  std::vector<SQLRSSCSearchCondPtr> conjuncts = SQLRSSCTakeConjuncts(condition);
   std::vector<int> map;
   for (bool more = specs_->First(); more; more = specs_->Next()) {
     SQLRSGroupSpec const &spec = specs_->GetCurrent();
     map.push_back(spec.GetKind() == SQLRSGroupSpec::kGroupingColumn ? spec.GetColumn() : -1);
   }
-  pSQLRSSCSearchCondList conjuncts;
-  condition->CollapseAnd(&conjuncts);
   std::vector<SQLRSSCSearchCondPtr> below, rest;
-  for (bool more = conjuncts.First(); more; more = conjuncts.Next()) {
-    SQLRSSCSearchCondPtr conjunct(conjuncts.GetCurrent());
+  for (SQLRSSCSearchCondPtr &conjunct : conjuncts) {
     pSQLRSSCColumnRefList refs;
     conjunct->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
     bool groupingOnly = true;
@@ -164,20 +163,18 @@ SQLRowSource *SQLRSGroup::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearch
     below.push_back(std::move(conjunct));
   }
 
-  auto combine = [](std::vector<SQLRSSCSearchCondPtr> &parts) -> SQLRSSCSearchCond * {
-    if (parts.empty()) return nullptr;
-    if (parts.size() == 1) return parts.front().release();
-    pSQLRSSCSearchCondList list;
-    for (auto &p : parts) list.Append(p.release());
-    return new SQLRSSCAnd(&list);
-  };
-  *residual = combine(rest);
-  if (SQLRSSCSearchCond *down = combine(below)) {
+  SQLRSSCSearchCondPtr above = SQLRSSCConjunction(std::move(rest));
+  if (SQLRSSCSearchCondPtr down = SQLRSSCConjunction(std::move(below))) {
     SQLRSSCSearchCond *left = nullptr;
-    child_.reset(child_.release()->PushFilter(down, &left));
-    if (left) filter_.reset(filter_ ? new SQLRSSCAnd(filter_.release(), left) : left);
+    child_.reset(child_.release()->PushFilter(down.release(), &left));
+    SQLRSSCSearchCondPtr kept(left);
+    if (kept && filter_)
+      filter_.reset(new SQLRSSCAnd(filter_.release(), kept.release()));
+    else if (kept)
+      filter_ = std::move(kept);
   }
-  return this;
+  *residual = above.release();
+  return self.release();
 }
 
 bool SQLRSGroup::PushSort(SQLSortSpecList *specifications) {
@@ -213,6 +210,7 @@ bool SQLRSGroup::PushSort(SQLSortSpecList *specifications) {
 }
 
 SQLRowSource *SQLRSGroup::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSGroup> self(this);
   if (outputDescriptors_.empty()) CreateOutputColumnDescriptors();
   std::vector<SQLRSGroupSpec> work;
   for (bool more = specs_->First(); more; more = specs_->Next()) work.push_back(specs_->GetCurrent());
@@ -329,7 +327,7 @@ SQLRowSource *SQLRSGroup::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
       sort->Append(SQLSortSpec(renumber(sort_->GetCurrent().GetColumnId()), sort_->GetCurrent().GetDirection()));
     sort_ = std::move(sort);
   }
-  return this;
+  return self.release();
 }
 
 void SQLRSAppendGroupItems(SQLTokenString *ts, intList *groupingColumns, List<SQLRSGroupSpec> *specs, int level,

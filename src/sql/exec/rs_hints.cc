@@ -61,17 +61,17 @@ bool SQLRSHints::RowSetIsPrepared() { return child_->RowSetIsPrepared(); }
 
 SQLRowSource *SQLRSHints::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                       List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
+  std::unique_ptr<SQLRSHints> self(this);
   child_.reset(child_.release()->CombineJoin(instance, tableCount, filters, combinable));
-  return this;
+  return self.release();
 }
 
 SQLRowSource *SQLRSHints::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  std::unique_ptr<SQLRSHints> self(this);
   SQLHints effective = Effective(hints_, hints);
   child_.reset(child_.release()->OptimizeTree(&effective, filters));
   child_->PushHints(&hints_);
-  SQLRowSource *child = child_.release();
-  delete this;
-  return child;
+  return child_.release();  // the hints leave the tree
 }
 
 // ---- messages a hints row source never receives (it is gone after OptimizeTree) ----

@@ -29,15 +29,6 @@ void ShiftRefs(SQLRSSCSearchCond *condition, int delta) {
   for (SQLRSSCColumnRef *ref : LevelRefs(condition)) ref->SetColumnId(ref->GetColumnId() + delta);
 }
 
-// None, the single conjunct, or their conjunction.
-SQLRSSCSearchCond *Conjunction(std::vector<SQLRSSCSearchCond *> const &conjuncts) {
-  if (conjuncts.empty()) return nullptr;
-  if (conjuncts.size() == 1) return conjuncts[0];
-  auto *list = new pSQLRSSCSearchCondList;
-  for (SQLRSSCSearchCond *c : conjuncts) list->Append(c);
-  return new SQLRSSCAnd(list);
-}
-
 // A driver whose queries cannot carry conditions inside a join can still
 // join two table leaves when a side's condition comes off and goes back
 // above the joined leaf: a side must be a leaf or a filter directly over
@@ -51,10 +42,11 @@ bool LeafForJoinWithoutFilters(SQLRowSource *side, bool filterAllowed) {
 }
 
 // Takes the filter off a side; its references move by `shift`.
-SQLRSSCSearchCond *PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shift) {
-  SQLRSSCSearchCond *condition = nullptr;
-  side->reset(side->release()->PullFilter(&condition));
-  if (condition != nullptr) ShiftRefs(condition, shift);
+SQLRSSCSearchCondPtr PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shift) {
+  SQLRSSCSearchCond *pulled = nullptr;
+  side->reset(side->release()->PullFilter(&pulled));
+  SQLRSSCSearchCondPtr condition(pulled);
+  if (condition != nullptr) ShiftRefs(condition.get(), shift);
   return condition;
 }
 
@@ -203,13 +195,13 @@ SQLRowSource *SQLRSJoin::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond co
   SQLDatabaseInstance *instance = nullptr;
   int tables = 0;
   bool combinable = false;
-  SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);
-  if (combinable) {
-    delete instance;
-    return combined->OptimizeTree(hints, nullptr);
-  }
+  SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);  // takes this over
+  std::unique_ptr<SQLDatabaseInstance> owned(instance);
+  if (combinable) return combined->OptimizeTree(hints, nullptr);
+  // A join that cannot be combined stays itself.
+  std::unique_ptr<SQLRSJoin> self(this);
   OptimizeJoin(hints);
-  return this;
+  return self.release();
 }
 
 SQLParameter *SQLRSJoin::NewParameter(int joinColumn) {
@@ -222,11 +214,12 @@ SQLParameter *SQLRSJoin::NewParameter(int joinColumn) {
   return p;
 }
 
-void SQLRSJoin::PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCond *condition) {
+void SQLRSJoin::PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition) {
   if (condition == nullptr) return;
   SQLRSSCSearchCond *rest = nullptr;
-  side->reset(side->release()->PushFilter(condition, &rest));
-  if (rest != nullptr) side->reset(new SQLRSFilter(side->release(), rest));
+  side->reset(side->release()->PushFilter(condition.release(), &rest));
+  SQLRSSCSearchCondPtr kept(rest);
+  if (kept != nullptr) side->reset(new SQLRSFilter(side->release(), kept.release()));
 }
 
 void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
@@ -245,7 +238,7 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
   }
   if (columns.NrElements() > 0) condition_->CRefs2ParameterRefs(0, &columns, &parameters);
   if (!OuterIsRight()) ShiftRefs(condition_.get(), -nl);
-  PushInto(&InnerSlot(), condition_.release());
+  PushInto(&InnerSlot(), std::move(condition_));
 }
 
 void SQLRSJoin::OptimizeNode() {
@@ -260,32 +253,31 @@ void SQLRSJoin::PushHints(SQLHints *hints) {
 }
 
 SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  std::unique_ptr<SQLRSJoin> self(this);
+  *residual = nullptr;
   if (type_ == SQL_JOIN_FULL) {
     *residual = condition;
-    return this;
+    return self.release();
   }
-  *residual = nullptr;
+  std::vector<SQLRSSCSearchCondPtr> conjuncts = SQLRSSCTakeConjuncts(condition);
   int const nl = nL();
   int const off = OuterOffset();
   int const nP = Outer()->GetNumCols();
-  pSQLRSSCSearchCondList conjuncts;
-  condition->CollapseAnd(&conjuncts);
-  std::vector<SQLRSSCSearchCond *> outerList, innerList, rest;
+  std::vector<SQLRSSCSearchCondPtr> outerList, innerList, rest;
   std::vector<bool> isParameter(static_cast<size_t>(nl), false);
   if (type_ == SQL_JOIN_INNER)
     for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
       if (parameterColumns_.GetCurrent() < nl) isParameter[static_cast<size_t>(parameterColumns_.GetCurrent())] = true;
-  for (bool more = conjuncts.First(); more; more = conjuncts.Next()) {
-    SQLRSSCSearchCond *c = conjuncts.GetCurrent();
-    std::vector<SQLRSSCColumnRef *> refs = LevelRefs(c);
+  for (SQLRSSCSearchCondPtr &c : conjuncts) {
+    std::vector<SQLRSSCColumnRef *> refs = LevelRefs(c.get());
     bool withinOuter = std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) {
       return r->GetColumnId() >= off && r->GetColumnId() < off + nP;
     });
     if (withinOuter) {
-      if (OuterIsRight()) ShiftRefs(c, -nl);
-      outerList.push_back(c);
+      if (OuterIsRight()) ShiftRefs(c.get(), -nl);
+      outerList.push_back(std::move(c));
     } else if (type_ != SQL_JOIN_INNER) {
-      rest.push_back(c);
+      rest.push_back(std::move(c));
     } else {
       bool anyLeft = false;
       for (SQLRSSCColumnRef *r : refs) {
@@ -298,14 +290,14 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
         }
       }
       if (anyLeft) c->CRefs2ParameterRefs(0, &parameterColumns_, &parameterList_);
-      ShiftRefs(c, -nl);
-      innerList.push_back(c);
+      ShiftRefs(c.get(), -nl);
+      innerList.push_back(std::move(c));
     }
   }
-  PushInto(&OuterSlot(), Conjunction(outerList));
-  PushInto(&right_, Conjunction(innerList));
-  *residual = Conjunction(rest);
-  return this;
+  PushInto(&OuterSlot(), SQLRSSCConjunction(std::move(outerList)));
+  PushInto(&right_, SQLRSSCConjunction(std::move(innerList)));
+  *residual = SQLRSSCConjunction(std::move(rest)).release();
+  return self.release();
 }
 
 SQLRowSource *SQLRSJoin::PullFilter(SQLRSSCSearchCond **) { Unexpected("SQLRSJoin", "PullFilter"); }
@@ -366,6 +358,7 @@ int SQLRSJoin::ProjectionTarget(SQLRSSCValueExpr *e) {
 }
 
 SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSJoin> self(this);
   int const nl = nL();
   int const n = nl + nR();
   ProjectionSide sides[2] = {
@@ -442,11 +435,12 @@ SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
     for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) ref->SetColumnId(moved(ref->GetColumnId()));
   for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
     parameterColumns_.SetCurrent(moved(parameterColumns_.GetCurrent()));
-  return this;
+  return self.release();
 }
 
 SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                      List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
+  std::unique_ptr<SQLRSJoin> self(this);
   *instance = nullptr;
   *tableCount = 0;
   *combinable = false;
@@ -465,8 +459,9 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   int lt = 0, rt = 0;
   bool lc = false, rc = false;
   right_.reset(right_.release()->CombineJoin(&ri, &rt, nullptr, &rc));
+  std::unique_ptr<SQLDatabaseInstance> rightInstance(ri);
   left_.reset(left_.release()->CombineJoin(&li, &lt, filters, &lc));
-  std::unique_ptr<SQLDatabaseInstance> leftInstance(li), rightInstance(ri);
+  std::unique_ptr<SQLDatabaseInstance> leftInstance(li);
   bool ok = lc && rc && leftInstance && rightInstance && leftInstance->IsCompatible(rightInstance.get()) &&
             leftInstance->MaxTablesJoined() >= lt + rt && type_ != SQL_JOIN_FULL &&
             !(type_ == SQL_JOIN_LEFT && rt > 1) && !(type_ == SQL_JOIN_RIGHT && lt > 1);
@@ -478,23 +473,26 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   // such a join stays here.
   if (ok && !filtersInJoins)
     ok = LeafForJoinWithoutFilters(Outer(), true) && LeafForJoinWithoutFilters(Inner(), type_ == SQL_JOIN_INNER);
-  if (!ok) return this;
+  if (!ok) return self.release();
+  std::vector<SQLRSSCSearchCondPtr> pulled;
+  if (!filtersInJoins) {
+    SQLRSSCSearchCondPtr fromLeft = PullSideFilter(&left_, 0);
+    if (fromLeft) pulled.push_back(std::move(fromLeft));
+    SQLRSSCSearchCondPtr fromRight = PullSideFilter(&right_, nl);
+    if (fromRight) pulled.push_back(std::move(fromRight));
+  }
+  SQLRSSCSearchCondPtr filter = SQLRSSCConjunction(std::move(pulled));
+  std::unique_ptr<SQLRowSource> right(right_.release());
+  std::unique_ptr<SQLRowSource> left(left_.release());
+  SQLRSSCSearchCondPtr condition(std::move(condition_));
+  SQLJoinType const type = type_;
+  self.reset();  // the join leaves the tree
+  std::unique_ptr<SQLRowSource> leaf(right.release()->CreateJoin(type, left.release(), condition.release()));
+  if (filter) leaf.reset(new SQLRSFilter(leaf.release(), filter.release()));
   *combinable = true;
   *tableCount = lt + rt;
   *instance = leftInstance.release();
-  std::vector<SQLRSSCSearchCond *> pulled;
-  if (!filtersInJoins) {
-    for (SQLRSSCSearchCond *c : {PullSideFilter(&left_, 0), PullSideFilter(&right_, nl)})
-      if (c != nullptr) pulled.push_back(c);
-  }
-  SQLRowSource *right = right_.release();
-  SQLRowSource *left = left_.release();
-  SQLRSSCSearchCond *condition = condition_.release();
-  SQLJoinType type = type_;
-  delete this;
-  std::unique_ptr<SQLRSSCSearchCond> filter(Conjunction(pulled));
-  SQLRowSource *leaf = right->CreateJoin(type, left, condition);
-  return filter ? new SQLRSFilter(leaf, filter.release()) : leaf;
+  return leaf.release();
 }
 
 void SQLRSJoin::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -728,18 +726,19 @@ SQLRowSource *SQLRSConstLeftOuterJoin::OptimizeTree(SQLHints *hints, List<SQLRSS
   SQLDatabaseInstance *instance = nullptr;
   int tables = 0;
   bool combinable = false;
-  SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);
-  if (combinable) {
-    delete instance;
-    return combined->OptimizeTree(hints, nullptr);
-  }
+  SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);  // takes this over
+  std::unique_ptr<SQLDatabaseInstance> owned(instance);
+  if (combinable) return combined->OptimizeTree(hints, nullptr);
+  // A join that cannot be combined stays itself.
+  std::unique_ptr<SQLRSConstLeftOuterJoin> self(this);
   child_.reset(child_.release()->OptimizeTree(hints, nullptr));
   if (condition_) {
     SQLRSSCSearchCond *rest = nullptr;
     child_.reset(child_.release()->PushFilter(condition_.release(), &rest));
-    if (rest != nullptr) child_.reset(new SQLRSFilter(child_.release(), rest));
+    SQLRSSCSearchCondPtr kept(rest);
+    if (kept != nullptr) child_.reset(new SQLRSFilter(child_.release(), kept.release()));
   }
-  return this;
+  return self.release();
 }
 
 void SQLRSConstLeftOuterJoin::OptimizeNode() {
@@ -769,6 +768,7 @@ SQLRowSource *SQLRSConstLeftOuterJoin::PushGroup(intList *, List<SQLRSGroupSpec>
 }
 
 SQLRowSource *SQLRSConstLeftOuterJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSConstLeftOuterJoin> self(this);
   std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
   auto plainPosition = [&](int column) {
     int i = 0;
@@ -789,11 +789,12 @@ SQLRowSource *SQLRSConstLeftOuterJoin::PushProject(SQLRSSCValueExprRefPtrList *e
   std::vector<int> positions;
   for (SQLRSSCColumnRef *ref : refs) positions.push_back(plainPosition(ref->GetColumnId()));
   for (size_t i = 0; i < refs.size(); ++i) refs[i]->SetColumnId(positions[i]);
-  return this;
+  return self.release();
 }
 
 SQLRowSource *SQLRSConstLeftOuterJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                                    List<SQLRSSCSearchCond const *> *, bool *combinable) {
+  std::unique_ptr<SQLRSConstLeftOuterJoin> self(this);
   *instance = nullptr;
   *combinable = false;
   SQLDatabaseInstance *ci = nullptr;
@@ -805,14 +806,15 @@ SQLRowSource *SQLRSConstLeftOuterJoin::CombineJoin(SQLDatabaseInstance **instanc
   // to act before the NULL row is made: the join then stays here.
   if (!childCombinable || !childInstance || tables + 1 > childInstance->MaxTablesJoined() ||
       (!childInstance->SupportsFiltersInJoins() && !LeafForJoinWithoutFilters(child_.get(), false)))
-    return this;
+    return self.release();
+  std::unique_ptr<SQLRowSource> child(child_.release());
+  SQLRSSCSearchCondPtr condition(std::move(condition_));
+  self.reset();  // the join leaves the tree
+  SQLRSFetch *leaf = child.release()->CreateConstLeftOuterJoin(condition.release());
   *combinable = true;
   *tableCount = tables + 1;
   *instance = childInstance.release();
-  SQLRowSource *child = child_.release();
-  SQLRSSCSearchCond *condition = condition_.release();
-  delete this;
-  return child->CreateConstLeftOuterJoin(condition);
+  return leaf;
 }
 
 void SQLRSConstLeftOuterJoin::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

@@ -32,7 +32,8 @@ class SQLParameter;
 
 class SQLRSJoin : public SQLRowSource {
  public:
-  // Takes ownership of both sides and of the condition (may be null).
+  // Takes ownership of both sides and of the condition (may be null), also
+  // when it throws.
   SQLRSJoin(SQLJoinType type, SQLRowSource *left, SQLRowSource *right, SQLRSSCSearchCond *condition);
   ~SQLRSJoin() override;
 
@@ -92,7 +93,7 @@ class SQLRSJoin : public SQLRowSource {
   SQLParameter *NewParameter(int joinColumn);
   void OptimizeJoin(SQLHints *hints);
   // Pushes a condition into a side; a residual becomes a filter over it.
-  static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCond *condition);
+  static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition);
   int FetchNested();
   int FetchFull();
   // Sets every own store in [from, to) NULL (an array's elements).
@@ -124,7 +125,7 @@ class SQLRSJoin : public SQLRowSource {
 
 class SQLRSConstLeftOuterJoin : public SQLRowSource {
  public:
-  // Takes ownership of both; the condition may be null.
+  // Takes ownership of both, also when it throws; the condition may be null.
   SQLRSConstLeftOuterJoin(SQLRowSource *child, SQLRSSCSearchCond *condition);
   ~SQLRSConstLeftOuterJoin() override;
 

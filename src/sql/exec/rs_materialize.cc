@@ -33,11 +33,10 @@ void SQLRSPrepare::CRefs2ParameterRefs(int level, intList *columns, pSQLParamete
 }
 
 SQLRowSource *SQLRSPrepare::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  std::unique_ptr<SQLRSPrepare> self(this);
   child_.reset(child_.release()->OptimizeTree(hints, filters));
-  if (!child_->RowSetIsPrepared()) return this;
-  SQLRowSource *child = child_.release();
-  delete this;
-  return child;
+  if (!child_->RowSetIsPrepared()) return self.release();
+  return child_.release();  // the materialisation leaves the tree
 }
 
 void SQLRSPrepare::OptimizeNode() { child_->OptimizeNode(); }

@@ -157,19 +157,14 @@ void SQLRSNetFetch::PushHints(SQLHints *hints) {
 }
 
 SQLRowSource *SQLRSNetFetch::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  std::unique_ptr<SQLRSNetFetch> self(this);
   *residual = nullptr;
-  pSQLRSSCSearchCondList conjuncts;
-  condition->CollapseAnd(&conjuncts);
-  std::vector<std::unique_ptr<SQLRSSCSearchCond>> shipped;
-  auto *rest = new pSQLRSSCSearchCondList;
-  for (bool more = conjuncts.First(); more; more = conjuncts.Next()) {
-    SQLRSSCSearchCond *c = conjuncts.GetCurrent();
+  std::vector<SQLRSSCSearchCondPtr> conjuncts = SQLRSSCTakeConjuncts(condition);
+  std::vector<SQLRSSCSearchCondPtr> shipped, rest;
+  for (SQLRSSCSearchCondPtr &c : conjuncts) {
     SQLOperatesOnThisDBInstanceVisitor visitor(instance_.get());
     c->AcceptVisit(visitor);
-    if (visitor.GetResult())
-      shipped.emplace_back(c);
-    else
-      rest->Append(c);
+    (visitor.GetResult() ? shipped : rest).push_back(std::move(c));
   }
   if (!shipped.empty()) {
     SQLTokenString part(20);
@@ -184,16 +179,8 @@ SQLRowSource *SQLRSNetFetch::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSea
     }
     Prepend(part);
   }
-  if (rest->NrElements() == 0) {
-    delete rest;
-  } else if (rest->NrElements() == 1) {
-    rest->First();
-    *residual = rest->GetCurrent();
-    delete rest;
-  } else {
-    *residual = new SQLRSSCAnd(rest);
-  }
-  return this;
+  *residual = SQLRSSCConjunction(std::move(rest)).release();
+  return self.release();
 }
 
 SQLRowSource *SQLRSNetFetch::PullFilter(SQLRSSCSearchCond **condition) {
@@ -222,11 +209,14 @@ bool SQLRSNetFetch::PushSort(SQLSortSpecList *specifications) {
 }
 
 SQLRowSource *SQLRSNetFetch::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
-  std::unique_ptr<intList> columns(groupingColumns);
-  std::unique_ptr<List<SQLRSGroupSpec>> specs(outputs);
+  std::unique_ptr<SQLRSNetFetch> self(this);
+  *accepted = false;
+  // The lists stay the caller's until the grouping is taken.
+  intList *columns = groupingColumns;
+  List<SQLRSGroupSpec> *specs = outputs;
   SQLTokenString part(20);
   part.AppendToken(SQLNWTRSGroup);
-  SQLRSAppendGroupItems(&part, columns.get(), specs.get(), 0, &outerParams_);
+  SQLRSAppendGroupItems(&part, columns, specs, 0, &outerParams_);
   std::vector<std::unique_ptr<SQLColumnDescriptor>> owned;
   std::vector<SQLColumnDescriptor const *> row;
   for (bool more = specs->First(); more; more = specs->Next()) {
@@ -250,11 +240,14 @@ SQLRowSource *SQLRSNetFetch::PushGroup(intList *groupingColumns, List<SQLRSGroup
   Prepend(part);
   ownDescriptors_ = std::move(owned);
   descriptors_ = std::move(row);
+  delete columns;  // taken, and described in the token string
+  delete specs;
   *accepted = true;
-  return this;
+  return self.release();
 }
 
 SQLRowSource *SQLRSNetFetch::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSNetFetch> self(this);
   size_t const n = descriptors_.size();
   std::vector<bool> projected(n, false), needed(n, false);
   std::vector<std::unique_ptr<SQLColumnDescriptor>> owned;
@@ -298,7 +291,7 @@ SQLRowSource *SQLRSNetFetch::PushProject(SQLRSSCValueExprRefPtrList *expressions
   Prepend(part);
   ownDescriptors_ = std::move(owned);
   descriptors_ = std::move(row);
-  return this;
+  return self.release();
 }
 
 bool SQLRSNetFetch::RowSetIsPrepared() {
@@ -310,10 +303,13 @@ bool SQLRSNetFetch::RowSetIsPrepared() {
 
 SQLRowSource *SQLRSNetFetch::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                          List<SQLRSSCSearchCond const *> *, bool *combinable) {
+  std::unique_ptr<SQLRSNetFetch> self(this);
+  *instance = nullptr;
+  *combinable = false;
+  *instance = instance_->Copy().release();
   *combinable = true;
   *tableCount = 1;
-  *instance = instance_->Copy().release();
-  return this;
+  return self.release();
 }
 
 SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRowSource *other, SQLRSSCSearchCond *condition) {
@@ -321,6 +317,7 @@ SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRowSource *other, SQL
 }
 
 SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRSSCSearchCond *condition) {
+  std::unique_ptr<SQLRSNetFetch> self(this);
   std::unique_ptr<SQLRSSCSearchCond> cond(condition);
   std::unique_ptr<SQLRSNetFetch> right(static_cast<SQLRSNetFetch *>(other));
   SQLTokenString part(20);
@@ -336,10 +333,11 @@ SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRS
   description_.AppendTokenString(right->description_);
   for (SQLColumnDescriptor const *d : right->descriptors_) descriptors_.push_back(d);
   TakeOver(right.get());
-  return this;
+  return self.release();
 }
 
 SQLRSFetch *SQLRSNetFetch::CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition) {
+  std::unique_ptr<SQLRSNetFetch> self(this);
   std::unique_ptr<SQLRSSCSearchCond> cond(condition);
   SQLTokenString part(20);
   part.AppendToken(SQLNWTRSConstLeftOuterJoin);
@@ -350,7 +348,7 @@ SQLRSFetch *SQLRSNetFetch::CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition
     part.AppendToken(SQLNWTNull);
   }
   Prepend(part);
-  return this;
+  return self.release();
 }
 
 SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRowSource *other, bool all) {
@@ -358,7 +356,8 @@ SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRowSource *other, bool all) {
 }
 
 SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRSFetch *other, bool all) {
-  std::unique_ptr<SQLRSNetFetch> right(static_cast<SQLRSNetFetch *>(other));
+  // The other leaf stays the caller's until the union is formed.
+  auto *right = static_cast<SQLRSNetFetch *>(other);
   SQLTokenString part(20);
   part.AppendToken(SQLNWTRSUnion);
   part.AppendBs2(all ? 1 : 0);
@@ -375,11 +374,12 @@ SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRSFetch *other, bool all) {
     owned.push_back(std::make_unique<SQLColumnDescriptor>(Nameless(type, length, l->GetDepth())));
     row.push_back(owned.back().get());
   }
-  TakeOver(right.get());
+  TakeOver(right);
   // The new row replaces every descriptor this leaf made before, the right
   // leaf's included.
   ownDescriptors_ = std::move(owned);
   descriptors_ = std::move(row);
+  delete right;
   return this;
 }
 

@@ -28,21 +28,12 @@ void MarkLevelRefs(T *e, std::vector<bool> *marks) {
   }
 }
 
-// One condition from a list of conjuncts (taken over): null for none, the
-// conjunct for one, their conjunction otherwise.
-SQLRSSCSearchCond *Conjunction(std::vector<SQLRSSCSearchCond *> const &parts) {
-  if (parts.empty()) return nullptr;
-  if (parts.size() == 1) return parts[0];
-  auto *list = new pSQLRSSCSearchCondList;
-  for (SQLRSSCSearchCond *c : parts) list->Append(c);
-  return new SQLRSSCAnd(list);
-}
-
-// a AND b, either of which may be null; takes both over.
-SQLRSSCSearchCond *And(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b) {
+// a AND b, either of which may be null; takes both over, also when it
+// throws.
+SQLRSSCSearchCondPtr And(SQLRSSCSearchCondPtr a, SQLRSSCSearchCondPtr b) {
   if (a == nullptr) return b;
   if (b == nullptr) return a;
-  return new SQLRSSCAnd(a, b);
+  return SQLRSSCSearchCondPtr(new SQLRSSCAnd(a.release(), b.release()));
 }
 
 }  // namespace
@@ -96,8 +87,9 @@ void SQLRSNullify::CRefs2ParameterRefs(int level, intList *columns, pSQLParamete
 // ---- optimisation ----
 
 SQLRowSource *SQLRSNullify::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  std::unique_ptr<SQLRSNullify> self(this);
   child_.reset(child_.release()->OptimizeTree(hints, filters));
-  return this;
+  return self.release();
 }
 
 void SQLRSNullify::OptimizeNode() {
@@ -108,46 +100,51 @@ void SQLRSNullify::OptimizeNode() {
 void SQLRSNullify::PushHints(SQLHints *hints) { child_->PushHints(hints); }
 
 SQLRowSource *SQLRSNullify::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  std::unique_ptr<SQLRSNullify> self(this);
   *residual = nullptr;
-  pSQLRSSCSearchCondList conjuncts;
-  condition->CollapseAnd(&conjuncts);
+  std::vector<SQLRSSCSearchCondPtr> conjuncts = SQLRSSCTakeConjuncts(condition);
   List<Interval<int>> runs = NullifiedRuns();
 
-  std::vector<SQLRSSCSearchCond *> independent, rejecting, passing;
-  for (bool more = conjuncts.First(); more; more = conjuncts.Next()) {
-    SQLRSSCSearchCond *c = conjuncts.GetCurrent();
+  std::vector<SQLRSSCSearchCondPtr> independent, rejecting, passing;
+  for (SQLRSSCSearchCondPtr &c : conjuncts) {
     pSQLRSSCColumnRefList refs;
     c->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
     bool readsNullified = false;
     for (bool r = refs.First(); r && !readsNullified; r = refs.Next())
       readsNullified = IsNullified(refs.GetCurrent()->GetColumnId());
     if (!readsNullified)
-      independent.push_back(c);
+      independent.push_back(std::move(c));
     else if (!c->PossibleValuesOnNullifiedCols(0, &runs).Contains(TV_TRUE))
-      rejecting.push_back(c);
+      rejecting.push_back(std::move(c));
     else
-      passing.push_back(c);
+      passing.push_back(std::move(c));
   }
 
   if (!rejecting.empty()) {
     // No row with the nullified columns NULL survives above: the outer join
     // is an inner join, and its condition an ordinary filter.
-    std::vector<SQLRSSCSearchCond *> all = rejecting;
-    all.insert(all.end(), passing.begin(), passing.end());
-    all.insert(all.end(), independent.begin(), independent.end());
-    SQLRSSCSearchCond *offer = And(Conjunction(all), condition_.release());
+    std::vector<SQLRSSCSearchCondPtr> all = std::move(rejecting);
+    all.reserve(all.size() + passing.size() + independent.size());
+    for (auto &c : passing) all.push_back(std::move(c));
+    for (auto &c : independent) all.push_back(std::move(c));
+    SQLRSSCSearchCondPtr offer = And(SQLRSSCConjunction(std::move(all)), std::move(condition_));
+    std::unique_ptr<SQLRowSource> child(child_.release());
+    self.reset();  // the nullify leaves the tree
     SQLRSSCSearchCond *rest = nullptr;
-    SQLRowSource *result = child_.release()->PushFilter(offer, &rest);
-    if (rest != nullptr) result = new SQLRSFilter(result, rest);
-    delete this;
-    return result;
+    child.reset(child.release()->PushFilter(offer.release(), &rest));
+    SQLRSSCSearchCondPtr kept(rest);
+    if (kept != nullptr) child.reset(new SQLRSFilter(child.release(), kept.release()));
+    return child.release();
   }
 
-  SQLRSSCSearchCond *childRest = nullptr;
-  if (SQLRSSCSearchCond *down = Conjunction(independent))
-    child_.reset(child_.release()->PushFilter(down, &childRest));
-  *residual = And(childRest, Conjunction(passing));
-  return this;
+  SQLRSSCSearchCondPtr childRest;
+  if (SQLRSSCSearchCondPtr down = SQLRSSCConjunction(std::move(independent))) {
+    SQLRSSCSearchCond *rest = nullptr;
+    child_.reset(child_.release()->PushFilter(down.release(), &rest));
+    childRest.reset(rest);
+  }
+  *residual = And(std::move(childRest), SQLRSSCConjunction(std::move(passing))).release();
+  return self.release();
 }
 
 SQLRowSource *SQLRSNullify::PullFilter(SQLRSSCSearchCond **) { Unexpected("PullFilter"); }
@@ -168,6 +165,7 @@ bool SQLRSNullify::PushSort(SQLSortSpecList *specifications) {
 }
 
 SQLRowSource *SQLRSNullify::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
+  std::unique_ptr<SQLRSNullify> self(this);
   *accepted = false;
   std::vector<bool> used(static_cast<size_t>(child_->GetNumCols()), false);
   auto mark = [&used](int c) {
@@ -193,15 +191,16 @@ SQLRowSource *SQLRSNullify::PushGroup(intList *groupingColumns, List<SQLRSGroupS
   intList copy = *columns_;
   for (bool more = copy.First(); more; more = copy.Next()) {
     int c = copy.GetCurrent();
-    if (c >= 0 && c < static_cast<int>(used.size()) && used[static_cast<size_t>(c)]) return this;
+    if (c >= 0 && c < static_cast<int>(used.size()) && used[static_cast<size_t>(c)]) return self.release();
   }
   // Nothing above reads a nullified column: the nullify has no effect.
-  SQLRowSource *child = child_.release()->PushGroup(groupingColumns, outputs, accepted);
-  delete this;
-  return child;
+  std::unique_ptr<SQLRowSource> child(child_.release());
+  self.reset();  // the nullify leaves the tree
+  return child.release()->PushGroup(groupingColumns, outputs, accepted);
 }
 
 SQLRowSource *SQLRSNullify::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSNullify> self(this);
   int n = child_->GetNumCols();
   std::vector<bool> used(static_cast<size_t>(n), false);
   for (bool more = expressions->First(); more; more = expressions->Next())
@@ -226,11 +225,7 @@ SQLRowSource *SQLRSNullify::PushProject(SQLRSSCValueExprRefPtrList *expressions)
 
   child_.reset(child_.release()->PushProject(expressions));
 
-  if (columns_->NrElements() == 0) {
-    SQLRowSource *child = child_.release();
-    delete this;
-    return child;
-  }
+  if (columns_->NrElements() == 0) return child_.release();  // the nullify leaves the tree
 
   std::vector<int> newPosition(static_cast<size_t>(n), -1);
   int i = 0;
@@ -254,7 +249,7 @@ SQLRowSource *SQLRSNullify::PushProject(SQLRSSCValueExprRefPtrList *expressions)
   }
   for (bool more = columns_->First(); more; more = columns_->Next())
     columns_->SetCurrent(renumber(columns_->GetCurrent()));
-  return this;
+  return self.release();
 }
 
 bool SQLRSNullify::RowSetIsPrepared() { return child_->RowSetIsPrepared(); }

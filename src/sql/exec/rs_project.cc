@@ -49,10 +49,9 @@ SQLRSProject::SQLRSProject(SQLRowSource *child, pSQLRSSCValueExprList *expressio
   }
   for (bool more = list->First(); more; more = list->Next()) owned.emplace_back(list->GetCurrent());
   expressions_.reserve(owned.size());
-  for (auto &e : owned) {
-    expressions_.emplace_back(e.get());  // a counter that cannot be allocated leaves `e` owning
-    static_cast<void>(e.release());
-  }
+  // RefPtr deletes the expression when its counter cannot be allocated, so
+  // each one is released to it before it is counted.
+  for (auto &e : owned) expressions_.emplace_back(e.release());
 }
 
 SQLRSProject::~SQLRSProject() = default;
@@ -89,6 +88,7 @@ void SQLRSProject::CRefs2ParameterRefs(int level, intList *columns, pSQLParamete
 // ---- optimisation ----
 
 SQLRowSource *SQLRSProject::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *) {
+  std::unique_ptr<SQLRSProject> self(this);
   // The enclosing conditions read this projection's output, not the
   // child's columns: they are not handed on.
   child_.reset(child_.release()->OptimizeTree(hints, nullptr));
@@ -101,13 +101,9 @@ SQLRowSource *SQLRSProject::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond
   size_t j = 0;
   for (bool more = offer.First(); more && same; more = offer.Next(), ++j)
     same = expressions_[j]->IsSameValueExpr(offer.GetCurrent().Get());
-  if (same) {
-    SQLRowSource *child = child_.release();
-    delete this;
-    return child;
-  }
+  if (same) return child_.release();  // the projection leaves the tree
   Rename(&offer, formerColumns);
-  return this;
+  return self.release();
 }
 
 void SQLRSProject::Rename(SQLRSSCValueExprRefPtrList *offer, int formerColumns) {
@@ -203,17 +199,19 @@ SQLRowSource *SQLRSProject::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *a
 }
 
 SQLRowSource *SQLRSProject::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSProject> self(this);
   for (bool more = expressions->First(); more; more = expressions->Next()) expressions->DeleteCurrent();
   expressions->First();
   for (int i = 0; i < GetNumCols(); ++i)
     expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, i, GetColumnDescriptor(i))));
-  return this;
+  return self.release();
 }
 
 bool SQLRSProject::RowSetIsPrepared() { return child_->RowSetIsPrepared(); }
 
-SQLRowSource *SQLRSProject::CombineJoin(SQLDatabaseInstance **, int *, List<SQLRSSCSearchCond const *> *,
+SQLRowSource *SQLRSProject::CombineJoin(SQLDatabaseInstance **instance, int *, List<SQLRSSCSearchCond const *> *,
                                         bool *combinable) {
+  *instance = nullptr;
   *combinable = false;
   return this;
 }

@@ -46,12 +46,11 @@ void SQLRSSort::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterLi
 }
 
 SQLRowSource *SQLRSSort::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  std::unique_ptr<SQLRSSort> self(this);
   child_.reset(child_.release()->OptimizeTree(hints, filters));
-  if (!child_->PushSort(specifications_.get())) return this;
-  specifications_.release();  // the child owns the list now
-  SQLRowSource *child = child_.release();
-  delete this;
-  return child;
+  if (!child_->PushSort(specifications_.get())) return self.release();
+  static_cast<void>(specifications_.release());  // the child owns the list now
+  return child_.release();  // the sort leaves the tree
 }
 
 void SQLRSSort::OptimizeNode() { child_->OptimizeNode(); }

@@ -59,6 +59,7 @@ void SQLRSUnion::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterL
 }
 
 SQLRowSource *SQLRSUnion::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  std::unique_ptr<SQLRSUnion> self(this);
   left_.reset(left_.release()->OptimizeTree(hints, filters));
   right_.reset(right_.release()->OptimizeTree(hints, filters));
   SQLGetDBInstanceVisitor leftInstance, rightInstance;
@@ -66,14 +67,14 @@ SQLRowSource *SQLRSUnion::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond c
   right_->AcceptVisit(rightInstance);
   SQLDatabaseInstance const *l = leftInstance.GetResult();
   SQLDatabaseInstance const *r = rightInstance.GetResult();
-  if (l == nullptr || r == nullptr || !l->IsCompatible(r)) return this;
-  // The right input's table leaf takes the left one over and ships both.
+  if (l == nullptr || r == nullptr || !l->IsCompatible(r)) return self.release();
+  // The right input's table leaf takes the left one over and ships both;
+  // when it refuses or throws, both inputs stay here.
   SQLRowSource *shipped = right_->CreateUnion(left_.get(), all_);
-  if (shipped == nullptr) return this;
-  left_.release();
-  right_.release();
-  delete this;
-  return shipped;
+  if (shipped == nullptr) return self.release();
+  static_cast<void>(left_.release());
+  static_cast<void>(right_.release());
+  return shipped;  // the union leaves the tree
 }
 
 void SQLRSUnion::OptimizeNode() {
@@ -91,8 +92,9 @@ bool SQLRSUnion::RowSetIsPrepared() {
   return prepared_;
 }
 
-SQLRowSource *SQLRSUnion::CombineJoin(SQLDatabaseInstance **, int *, List<SQLRSSCSearchCond const *> *,
+SQLRowSource *SQLRSUnion::CombineJoin(SQLDatabaseInstance **instance, int *, List<SQLRSSCSearchCond const *> *,
                                       bool *combinable) {
+  *instance = nullptr;
   *combinable = false;
   return this;
 }
@@ -138,11 +140,12 @@ bool SQLRSUnion::PushSort(SQLSortSpecList *specifications) {
 }
 
 SQLRowSource *SQLRSUnion::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
+  std::unique_ptr<SQLRSUnion> self(this);
   if (descriptors_.empty()) CreateOutputColumnDescriptors();
   *expressions = SQLRSSCValueExprRefPtrList();
   for (size_t i = 0; i < descriptors_.size(); ++i)
     expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, static_cast<int>(i), &descriptors_[i])));
-  return this;
+  return self.release();
 }
 
 void SQLRSUnion::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -176,7 +179,10 @@ SQLColumnDescriptor const *SQLRSUnion::DoGetColumnDescriptor(int column) {
 void SQLRSUnion::DoPrepare(SQLRSPrepareContext *context) {
   // A union without ALL that no sort was pushed into still merges, in the
   // order of its columns, to find its duplicates.
-  if (!all_ && !merge_) PushSort(new SQLSortSpecList);
+  if (!all_ && !merge_) {
+    auto order = std::make_unique<SQLSortSpecList>();
+    if (PushSort(order.get())) static_cast<void>(order.release());  // the union owns it now
+  }
   left_->Prepare(context);
   right_->Prepare(context);
   if (descriptors_.empty()) CreateOutputColumnDescriptors();

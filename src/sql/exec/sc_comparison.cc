@@ -1,5 +1,7 @@
 #include "sql/exec/sc_comparison.h"
 
+#include <new>
+
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
@@ -73,23 +75,6 @@ int LevelZeroColumn(SQLRSSCValueExpr const *e) {
 
 SQLRSSCValueExprPtr CopyOf(SQLRSSCValueExprPtr const &e) { return SQLRSSCValueExprPtr(e->Copy()); }
 
-// Takes list over like SQLRSSCTakeList; when that fails, the lists the
-// constructor has not reached yet are deleted with their expressions too,
-// so that a constructor owns all its lists from its start.
-std::vector<SQLRSSCValueExprPtr> TakeFirst(pSQLRSSCValueExprList *list,
-                                           std::initializer_list<pSQLRSSCValueExprList *> rest) {
-  try {
-    return SQLRSSCTakeList(list);
-  } catch (...) {
-    for (pSQLRSSCValueExprList *other : rest) {
-      if (other == nullptr) continue;
-      for (bool more = other->First(); more; more = other->Next()) delete other->GetCurrent();
-      delete other;
-    }
-    throw;
-  }
-}
-
 }  // namespace
 
 char const *SQLRSSCCompOperatorName(SQLRSSCCompOperator op) {
@@ -108,7 +93,8 @@ char const *SQLRSSCCompOperatorName(SQLRSSCCompOperator op) {
 
 SQLRSSCComparison::SQLRSSCComparison(pSQLRSSCValueExprList *left, SQLRSSCCompOperator op,
                                      pSQLRSSCValueExprList *right)
-    : left_(TakeFirst(left, {right})), right_(SQLRSSCTakeList(right)), op_(op) {
+    : op_(op) {
+  SQLRSSCTakeLists({{left, &left_}, {right, &right_}});
   if (left_.size() != right_.size())
     SQLAbort(__FILE__, __LINE__, "Comparison of row values of %zu and %zu elements", left_.size(),
              right_.size());
@@ -190,9 +176,10 @@ SQLTruthValueSet SQLRSSCComparison::PossibleValuesOnNullifiedCols(int level, Lis
 }
 
 SQLRSSCSearchCond *SQLRSSCComparison::Optimize() {
+  SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   OptimizeAll(left_);
   OptimizeAll(right_);
-  return this;
+  return self.release();
 }
 
 void SQLRSSCComparison::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -232,11 +219,11 @@ SQLRSSCSearchCond *SQLRSSCComparison::Copy() const {
   for (auto const &e : right_) r.push_back(CopyOf(e));
   for (auto &e : l) left->Append(e.get());
   for (auto &e : r) right->Append(e.get());
-  // The constructor owns the lists and their expressions from its start,
-  // also when it fails: its memory is had before they are handed over.
+  // The comparison takes the lists and their copies over, also when its
+  // constructor throws: from the allocation on, nothing is freed here.
   void *memory = ::operator new(sizeof(SQLRSSCComparison));
-  for (auto &e : l) (void)e.release();
-  for (auto &e : r) (void)e.release();
+  for (auto &e : l) static_cast<void>(e.release());
+  for (auto &e : r) static_cast<void>(e.release());
   try {
     return new (memory) SQLRSSCComparison(left.release(), op_, right.release());
   } catch (...) {
@@ -262,7 +249,8 @@ bool SQLRSSCComparison::IsEqSearchCondition(int n) const {
 
 SQLRSSCBetween::SQLRSSCBetween(pSQLRSSCValueExprList *value, pSQLRSSCValueExprList *low,
                                pSQLRSSCValueExprList *high)
-    : value_(TakeFirst(value, {low, high})), low_(TakeFirst(low, {high})), high_(SQLRSSCTakeList(high)) {
+    : value_(), low_(), high_() {
+  SQLRSSCTakeLists({{value, &value_}, {low, &low_}, {high, &high_}});
   if (low_.size() != value_.size() || high_.size() != value_.size())
     SQLAbort(__FILE__, __LINE__, "BETWEEN over row values of different lengths");
 }
@@ -329,10 +317,11 @@ SQLTruthValueSet SQLRSSCBetween::PossibleValuesOnNullifiedCols(int level, List<I
 }
 
 SQLRSSCSearchCond *SQLRSSCBetween::Optimize() {
+  SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   OptimizeAll(value_);
   OptimizeAll(low_);
   OptimizeAll(high_);
-  return this;
+  return self.release();
 }
 
 void SQLRSSCBetween::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -420,9 +409,10 @@ SQLTruthValueSet SQLRSSCInSet::PossibleValuesOnNullifiedCols(int level, List<Int
 }
 
 SQLRSSCSearchCond *SQLRSSCInSet::Optimize() {
+  SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   value_->Optimize();
   OptimizeAll(set_);
-  return this;
+  return self.release();
 }
 
 void SQLRSSCInSet::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -475,8 +465,9 @@ SQLTruthValueSet SQLRSSCIsNull::PossibleValuesOnNullifiedCols(int level, List<In
 }
 
 SQLRSSCSearchCond *SQLRSSCIsNull::Optimize() {
+  SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   operand_->Optimize();
-  return this;
+  return self.release();
 }
 
 void SQLRSSCIsNull::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

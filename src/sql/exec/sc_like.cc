@@ -194,10 +194,11 @@ SQLTruthValueSet SQLRSSCLike::PossibleValuesOnNullifiedCols(int level, List<Inte
 }
 
 SQLRSSCSearchCond *SQLRSSCLike::Optimize() {
+  SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   value_->Optimize();
   pattern_->Optimize();
   if (escape_) escape_->Optimize();
-  return this;
+  return self.release();
 }
 
 void SQLRSSCLike::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

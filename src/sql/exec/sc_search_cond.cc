@@ -11,7 +11,11 @@
 
 SQLRSSCSearchCond::~SQLRSSCSearchCond() = default;
 
-void SQLRSSCSearchCond::CollapseAnd(pSQLRSSCSearchCondList *list) { list->Append(this); }
+void SQLRSSCSearchCond::CollapseAnd(pSQLRSSCSearchCondList *list) {
+  SQLRSSCSearchCondPtr self(this);
+  list->Append(this);
+  static_cast<void>(self.release());
+}
 
 _qp_expr_node *SQLRSSCSearchCond::createQPexprnode(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *,
                                                    unsigned long) {
@@ -51,6 +55,61 @@ std::vector<SQLRSSCValueExprPtr> SQLRSSCTakeList(pSQLRSSCValueExprList *list) {
   return items;
 }
 
+std::vector<SQLRSSCSearchCondPtr> SQLRSSCTakeConjuncts(SQLRSSCSearchCond *condition) {
+  pSQLRSSCSearchCondList list;
+  std::vector<SQLRSSCSearchCondPtr> conjuncts;
+  try {
+    condition->CollapseAnd(&list);
+    conjuncts.reserve(static_cast<std::size_t>(list.NrElements()));
+  } catch (...) {
+    for (bool more = list.First(); more; more = list.Next()) delete list.GetCurrent();
+    throw;
+  }
+  for (bool more = list.First(); more; more = list.Next()) conjuncts.emplace_back(list.GetCurrent());
+  return conjuncts;
+}
+
+SQLRSSCSearchCondPtr SQLRSSCConjunction(std::vector<SQLRSSCSearchCondPtr> parts) {
+  if (parts.empty()) return nullptr;
+  if (parts.size() == 1) return std::move(parts.front());
+  return std::make_unique<SQLRSSCAnd>(std::move(parts));
+}
+
+void SQLRSSCTakeLists(std::initializer_list<std::pair<pSQLRSSCValueExprList *, std::vector<SQLRSSCValueExprPtr> *>> lists) {
+  // Every list is owned here first; each one is moved into its target in
+  // turn, and a failure frees those not yet taken.
+  std::vector<std::unique_ptr<pSQLRSSCValueExprList>> owned;
+  try {
+    owned.reserve(lists.size());
+  } catch (...) {
+    for (auto const &[list, target] : lists) {
+      static_cast<void>(target);
+      if (list == nullptr) continue;
+      for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
+      delete list;
+    }
+    throw;
+  }
+  for (auto const &[list, target] : lists) {
+    static_cast<void>(target);
+    owned.emplace_back(list);
+  }
+  size_t i = 0;
+  try {
+    for (auto const &[list, target] : lists) {
+      static_cast<void>(list);
+      *target = SQLRSSCTakeList(owned[i].release());
+      ++i;
+    }
+  } catch (...) {
+    for (++i; i < owned.size(); ++i) {
+      if (owned[i] == nullptr) continue;
+      for (bool more = owned[i]->First(); more; more = owned[i]->Next()) delete owned[i]->GetCurrent();
+    }
+    throw;
+  }
+}
+
 SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a) {
   SQLTruthValueSet s;
   s.Insert(a);
@@ -72,15 +131,14 @@ SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a, SQLTruthValue b, SQLTruthValue
 // ---- AND and OR ----
 
 SQLRSSCLogical::SQLRSSCLogical(pSQLRSSCSearchCondList *list) {
-  // The list and its conditions are taken, also when memory runs out.
   std::unique_ptr<pSQLRSSCSearchCondList> owned(list);
   try {
-    operands_.reserve(static_cast<std::size_t>(list->NrElements()));
+    operands_.reserve(static_cast<std::size_t>(owned->NrElements()));
   } catch (...) {
-    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
+    for (bool more = owned->First(); more; more = owned->Next()) delete owned->GetCurrent();
     throw;
   }
-  for (bool more = list->First(); more; more = list->Next()) operands_.emplace_back(list->GetCurrent());
+  for (bool more = owned->First(); more; more = owned->Next()) operands_.emplace_back(owned->GetCurrent());
 }
 
 void SQLRSSCLogical::Prepare(SQLRSPrepareContext *context) {
@@ -114,25 +172,25 @@ void SQLRSSCLogical::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSS
 }
 
 SQLRSSCSearchCond *SQLRSSCLogical::Optimize() {
-  for (auto &op : operands_) {
-    SQLRSSCSearchCond *optimized = op.release()->Optimize();
-    op.reset(optimized);
-  }
+  SQLRSSCSearchCondPtr self(this);
+  for (auto &op : operands_) op.reset(op.release()->Optimize());
   struct Keyed {
     double first, second;
-    SQLRSSCSearchCond *cond;
+    SQLRSSCSearchCondPtr cond;
   };
   std::vector<Keyed> keyed;
+  keyed.reserve(operands_.size());
   for (auto &op : operands_) {
-    Keyed k{0, 0, op.release()};
-    k.cond->Cost(&k.first, &k.second);
-    keyed.push_back(k);
+    Keyed k{0, 0, nullptr};
+    op->Cost(&k.first, &k.second);
+    k.cond = std::move(op);
+    keyed.push_back(std::move(k));
   }
   std::stable_sort(keyed.begin(), keyed.end(), [](Keyed const &a, Keyed const &b) {
     return a.first < b.first || (a.first == b.first && a.second < b.second);
   });
-  for (size_t i = 0; i < keyed.size(); ++i) operands_[i].reset(keyed[i].cond);
-  return this;
+  for (size_t i = 0; i < keyed.size(); ++i) operands_[i] = std::move(keyed[i].cond);
+  return self.release();
 }
 
 void SQLRSSCLogical::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -157,19 +215,12 @@ void SQLRSSCLogical::Log() const {
 }
 
 SQLRSSCAnd::SQLRSSCAnd(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b) {
-  auto list = std::make_unique<pSQLRSSCSearchCondList>();
-  try {
-    a->CollapseAnd(list.get());
-    a = nullptr;
-    b->CollapseAnd(list.get());
-    b = nullptr;
-  } catch (...) {
-    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
-    delete a;
-    delete b;
-    throw;
-  }
-  for (bool more = list->First(); more; more = list->Next()) operands_.emplace_back(list->GetCurrent());
+  SQLRSSCSearchCondPtr second(b);
+  std::vector<SQLRSSCSearchCondPtr> left = SQLRSSCTakeConjuncts(a);
+  std::vector<SQLRSSCSearchCondPtr> right = SQLRSSCTakeConjuncts(second.release());
+  operands_.reserve(left.size() + right.size());
+  for (auto &op : left) operands_.push_back(std::move(op));
+  for (auto &op : right) operands_.push_back(std::move(op));
 }
 
 SQLRSSCAnd::SQLRSSCAnd(pSQLRSSCSearchCondList *list) : SQLRSSCLogical(list) {}
@@ -192,23 +243,18 @@ SQLTruthValueSet SQLRSSCAnd::PossibleValuesOnNullifiedCols(int level, List<Inter
 }
 
 void SQLRSSCAnd::CollapseAnd(pSQLRSSCSearchCondList *list) {
+  SQLRSSCSearchCondPtr self(this);  // frees the operands not yet appended when Append fails
   for (auto &op : operands_) {
     list->Append(op.get());
-    (void)op.release();
+    static_cast<void>(op.release());
   }
-  operands_.clear();
-  delete this;
 }
 
 SQLRSSCSearchCond *SQLRSSCAnd::Copy() const {
-  auto list = std::make_unique<pSQLRSSCSearchCondList>();
-  try {
-    for (auto const &op : operands_) list->Append(op->Copy());
-  } catch (...) {
-    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
-    throw;
-  }
-  return new SQLRSSCAnd(list.release());
+  std::vector<SQLRSSCSearchCondPtr> copies;
+  copies.reserve(operands_.size());
+  for (auto const &op : operands_) copies.emplace_back(op->Copy());
+  return new SQLRSSCAnd(std::move(copies));
 }
 
 bool SQLRSSCAnd::IsEqSearchCondition(int n) const {
@@ -220,16 +266,10 @@ bool SQLRSSCAnd::IsEqSearchCondition(int n) const {
 void SQLRSSCAnd::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCAnd(this); }
 
 SQLRSSCOr::SQLRSSCOr(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b) {
-  // Both operands are taken, also when memory runs out.
-  try {
-    operands_.reserve(2);
-  } catch (...) {
-    delete a;
-    delete b;
-    throw;
-  }
-  operands_.emplace_back(a);
-  operands_.emplace_back(b);
+  SQLRSSCSearchCondPtr first(a), second(b);
+  operands_.reserve(2);
+  operands_.push_back(std::move(first));
+  operands_.push_back(std::move(second));
 }
 
 SQLRSSCOr::SQLRSSCOr(pSQLRSSCSearchCondList *list) : SQLRSSCLogical(list) {}
@@ -276,9 +316,9 @@ SQLTruthValueSet SQLRSSCNot::PossibleValuesOnNullifiedCols(int level, List<Inter
 }
 
 SQLRSSCSearchCond *SQLRSSCNot::Optimize() {
-  SQLRSSCSearchCond *optimized = operand_.release()->Optimize();
-  operand_.reset(optimized);
-  return this;
+  SQLRSSCSearchCondPtr self(this);
+  operand_.reset(operand_.release()->Optimize());
+  return self.release();
 }
 
 void SQLRSSCNot::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

@@ -5,12 +5,17 @@
 // Owners construct a condition, let the optimiser arrange it (CollapseAnd,
 // Optimize, CRefs2ParameterRefs, GetColumnRefs, PossibleValuesOnNullifiedCols,
 // IsEqSearchCondition), Prepare it once and Evaluate it per row; Reset makes
-// subqueries run afresh. Every condition owns its members. Levels, column
+// subqueries run afresh. Every condition owns its members. Optimize and
+// CollapseAnd take the condition over like the row sources' optimiser
+// messages (row_source.h): the caller lets go of it before the call, and
+// when the call throws it has freed what it was given. Levels, column
 // reference kinds and cost pairs follow the value expressions
 // (sc_value_expr.h).
 #pragma once
 
+#include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "sql/agent/nw_token.h"
@@ -19,6 +24,9 @@
 #include "sql/exec/sc_value_expr.h"
 
 struct _qp_expr_node;  // the older description interface (unused)
+
+class SQLRSSCSearchCond;
+using SQLRSSCSearchCondPtr = std::unique_ptr<SQLRSSCSearchCond>;
 
 class SQLRSSCSearchCond {
  public:
@@ -38,10 +46,14 @@ class SQLRSSCSearchCond {
   // examined level with ids in the intervals were all NULL. Without TRUE,
   // the condition rejects every such row.
   virtual SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) = 0;
-  // Returns the condition that takes this one's place.
+  // Returns the condition that takes this one's place. Takes this one
+  // over: when it throws, the condition has been freed.
   virtual SQLRSSCSearchCond *Optimize() = 0;
   // Appends the conjuncts of the condition to list: an AND its operands
-  // (and deletes itself), any other condition itself.
+  // (and deletes itself), any other condition itself. The conjuncts in the
+  // list are the caller's; when it throws, those already appended stay
+  // the caller's and the rest of the condition has been freed
+  // (SQLRSSCTakeConjuncts wraps this).
   virtual void CollapseAnd(pSQLRSSCSearchCondList *list);
   virtual void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) = 0;
   // The older description interface: every class stops on it.
@@ -58,8 +70,6 @@ class SQLRSSCSearchCond {
  protected:
   virtual char const *ClassName() const = 0;
 };
-
-using SQLRSSCSearchCondPtr = std::unique_ptr<SQLRSSCSearchCond>;
 
 // What AND and OR share: an ordered list of operands.
 class SQLRSSCLogical : public SQLRSSCSearchCond {
@@ -82,8 +92,9 @@ class SQLRSSCLogical : public SQLRSSCSearchCond {
 
  protected:
   SQLRSSCLogical() = default;
-  // Takes the list and its conditions over.
+  // Takes the list and its conditions over, also when it throws.
   explicit SQLRSSCLogical(pSQLRSSCSearchCondList *list);
+  explicit SQLRSSCLogical(std::vector<SQLRSSCSearchCondPtr> operands) : operands_(std::move(operands)) {}
   virtual void VisitSelf(SQLVisitor &visitor) = 0;
   virtual SQLNWToken Token() const = 0;
   virtual char const *LogWord() const = 0;
@@ -94,8 +105,10 @@ class SQLRSSCLogical : public SQLRSSCSearchCond {
 // Conjunction; nested conjunctions are flattened into one.
 class SQLRSSCAnd : public SQLRSSCLogical {
  public:
+  // Each constructor takes its operands over, also when it throws.
   SQLRSSCAnd(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b);
   explicit SQLRSSCAnd(pSQLRSSCSearchCondList *list);
+  explicit SQLRSSCAnd(std::vector<SQLRSSCSearchCondPtr> operands) : SQLRSSCLogical(std::move(operands)) {}
   // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE.
   SQLTruthValue Evaluate() override;
   SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
@@ -151,11 +164,22 @@ class SQLRSSCNot : public SQLRSSCSearchCond {
 
 // Helpers of the condition classes.
 
+// The conjuncts of a condition (CollapseAnd), owned. Takes the condition
+// over, also when it throws.
+std::vector<SQLRSSCSearchCondPtr> SQLRSSCTakeConjuncts(SQLRSSCSearchCond *condition);
+// None (null), the single part, or an AND of the parts. Takes the parts
+// over, also when it throws.
+SQLRSSCSearchCondPtr SQLRSSCConjunction(std::vector<SQLRSSCSearchCondPtr> parts);
+
 // The cost of a row value: the first item fully, each further one times a
 // weight that starts at 0.5 and is squared after each item.
 void SQLRSSCRowValueCost(std::vector<SQLRSSCValueExprPtr> const &items, double *first, double *second);
-// Takes the list and its expressions over.
+// Takes the list and its expressions over, also when it throws.
 std::vector<SQLRSSCValueExprPtr> SQLRSSCTakeList(pSQLRSSCValueExprList *list);
+// Takes several lists over, also when it throws: a constructor with more
+// than one list argument takes them all at once, so that a failure while
+// the first is taken does not leave the others to nobody.
+void SQLRSSCTakeLists(std::initializer_list<std::pair<pSQLRSSCValueExprList *, std::vector<SQLRSSCValueExprPtr> *>> lists);
 // A set of one, two or three truth values.
 SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a);
 SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a, SQLTruthValue b);

@@ -89,9 +89,10 @@ SQLTruthValueSet SQLRSSCExists::PossibleValuesOnNullifiedCols(int level, List<In
 }
 
 SQLRSSCSearchCond *SQLRSSCExists::Optimize() {
+  SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
-  return this;
+  return self.release();
 }
 
 void SQLRSSCExists::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
@@ -168,10 +169,11 @@ SQLTruthValueSet SQLRSSCInSubquery::PossibleValuesOnNullifiedCols(int level, Lis
 }
 
 SQLRSSCSearchCond *SQLRSSCInSubquery::Optimize() {
+  SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   value_->Optimize();
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
-  return this;
+  return self.release();
 }
 
 void SQLRSSCInSubquery::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

@@ -71,11 +71,11 @@ void SQLTextReader::BuildFetcher(int companyNumber) {
   std::unique_ptr<SQLRowSource> leaf(SQLRSFetch::CreateRSFetch(kTableName, companyNumber, nullptr));
   std::unique_ptr<SQLRSSCSearchCond> byNumber(Equals(leaf.get(), g_ctxt, &textNumber_));
   std::unique_ptr<SQLRSSCSearchCond> byLanguage(Equals(leaf.get(), g_clan, &language_));
-  auto *condition = new SQLRSSCAnd(byNumber.release(), byLanguage.release());
-  std::unique_ptr<SQLRowSource> filter(new SQLRSFilter(leaf.release(), condition));
-  auto *order = new SQLSortSpecList;
+  std::unique_ptr<SQLRSSCSearchCond> condition(new SQLRSSCAnd(byNumber.release(), byLanguage.release()));
+  std::unique_ptr<SQLRowSource> filter(new SQLRSFilter(leaf.release(), condition.release()));
+  auto order = std::make_unique<SQLSortSpecList>();
   order->Append(SQLSortSpec(g_seqe, SQLSortSpec::kAscending));
-  std::unique_ptr<SQLRowSource> sort(new SQLRSSort(filter.release(), order));
+  std::unique_ptr<SQLRowSource> sort(new SQLRSSort(filter.release(), order.release()));
   std::unique_ptr<SQLRowSource> fetcher(sort.release()->OptimizeRS());
   SQLRSPrepareContext context;
   fetcher->Prepare(&context);

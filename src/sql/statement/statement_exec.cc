@@ -171,11 +171,8 @@ int SQLStatement::BuildExecTree(ExecForm form) {
   std::unique_ptr<SQLExecTree> tree(data_->GetRoot()->CreateET());
   if (DeleteValidatedTree()) data_->DropRoot();
   LogExecTree("SQL execution tree before optimization:", tree.get());
-  SQLExecTree *optimized = tree->Optimize();
-  if (optimized != tree.get()) {
-    tree.release();  // Optimize disposed of the tree it replaced
-    tree.reset(optimized);
-  }
+  // Optimize takes the tree over and frees it when it throws.
+  tree.reset(tree.release()->Optimize());
   SQLRSPrepareContext context;
   tree->Prepare(&context);
   LogExecTree("SQL execution tree after optimization:", tree.get());

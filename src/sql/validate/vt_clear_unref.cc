@@ -113,10 +113,15 @@ SQLRowSource *SQLVTClearUnref::DoCreateRS() {
     throw;
   }
   char noReference = user_info.noref_ch != 0 ? user_info.noref_ch : '*';
-  auto *rs = new SQLRSClearUnref(child.get(), ops.get(), noReference);
-  static_cast<void>(child.release());
-  static_cast<void>(ops.release());
-  return rs;
+  // The row source owns both once it is allocated, also when its
+  // constructor throws; a failed allocation leaves them here.
+  try {
+    return new SQLRSClearUnref(child.release(), ops.release(), noReference);
+  } catch (...) {
+    if (ops != nullptr)
+      for (bool more = ops->First(); more; more = ops->Next()) delete ops->GetCurrent();
+    throw;
+  }
 }
 
 void SQLVTClearUnref::Log() const {

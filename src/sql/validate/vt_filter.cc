@@ -16,8 +16,8 @@ SQLVTRetryFilter *SQLVTFilter::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpec
 
 SQLRowSource *SQLVTFilter::DoCreateRS() {
   std::unique_ptr<SQLRowSource> child(GetChild()->CreateRS());
-  SQLRSSCSearchCond *condition = condition_->CreateRS();
-  return new SQLRSFilter(child.release(), condition);
+  std::unique_ptr<SQLRSSCSearchCond> condition(condition_->CreateRS());
+  return new SQLRSFilter(child.release(), condition.release());
 }
 
 void SQLVTFilter::Log() const {

@@ -112,11 +112,7 @@ SQLRowSource *SQLVTGroup::DoCreateRS() {
   }
   if (specs->NrElements() == 0) specs->Append(SQLRSGroupSpec::CountStar());
   std::unique_ptr<SQLRowSource> child(GetChild()->CreateRS());
-  auto *group = new SQLRSGroup(child.get(), columns.get(), specs.get());
-  static_cast<void>(child.release());
-  static_cast<void>(columns.release());
-  static_cast<void>(specs.release());
-  return group;
+  return new SQLRSGroup(child.release(), columns.release(), specs.release());
 }
 
 SQLColumnDescriptor const *SQLVTGroup::GetColumnDescriptor(int column) const {

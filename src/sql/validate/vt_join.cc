@@ -41,11 +41,7 @@ SQLRowSource *SQLVTJoin::DoCreateRS() {
   std::unique_ptr<SQLRowSource> left(left_->CreateRS());
   std::unique_ptr<SQLRowSource> right(right_->CreateRS());
   std::unique_ptr<SQLRSSCSearchCond> condition = CreateCondition(condition_.get());
-  auto *join = new SQLRSJoin(type_, left.get(), right.get(), condition.get());
-  static_cast<void>(left.release());
-  static_cast<void>(right.release());
-  static_cast<void>(condition.release());
-  return join;
+  return new SQLRSJoin(type_, left.release(), right.release(), condition.release());
 }
 
 SQLColumnDescriptor const *SQLVTJoin::GetColumnDescriptor(int column) const {
@@ -102,10 +98,7 @@ SQLVTRetryFilter *SQLVTConstLeftOuterJoin::BuildRetryFilter(SQLRetryClauseType, 
 SQLRowSource *SQLVTConstLeftOuterJoin::DoCreateRS() {
   std::unique_ptr<SQLRowSource> child(child_->CreateRS());
   std::unique_ptr<SQLRSSCSearchCond> condition = CreateCondition(condition_.get());
-  auto *join = new SQLRSConstLeftOuterJoin(child.get(), condition.get());
-  static_cast<void>(child.release());
-  static_cast<void>(condition.release());
-  return join;
+  return new SQLRSConstLeftOuterJoin(child.release(), condition.release());
 }
 
 bool SQLVTConstLeftOuterJoin::IsForUpdate() {

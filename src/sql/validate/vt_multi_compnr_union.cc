@@ -44,10 +44,7 @@ SQLRowSource *SQLVTMultiCompnrUnion::DoCreateRS() {
       result = std::move(next);
       continue;
     }
-    auto both = std::make_unique<SQLRSUnion>(result.get(), next.get(), true);
-    static_cast<void>(result.release());
-    static_cast<void>(next.release());
-    result = std::move(both);
+    result.reset(new SQLRSUnion(result.release(), next.release(), true));
   }
   return result.release();
 }

@@ -11,9 +11,7 @@ SQLVTRetryFilter *SQLVTPrepare::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpe
 
 SQLRowSource *SQLVTPrepare::DoCreateRS() {
   std::unique_ptr<SQLRowSource> child(GetChild()->CreateRS());
-  auto *prepare = new SQLRSPrepare(child.get());
-  static_cast<void>(child.release());
-  return prepare;
+  return new SQLRSPrepare(child.release());
 }
 
 void SQLVTPrepare::Log() const {

@@ -545,19 +545,22 @@ SQLRowSource *SQLVTProject::DoCreateRS() {
   try {
     for (int i = 0; i < items_.NrElements(); ++i) {
       SQLVTProjectItem const &item = items_.Get(i);
+      std::unique_ptr<SQLRSSCValueExpr> e;  // owned here until the list holds it
       switch (item.kind) {
         case SQLVTProjectItem::ValueExpr:
-          expressions->Append(item.valueExpr->CreateRS());
+          e.reset(item.valueExpr->CreateRS());
           break;
         case SQLVTProjectItem::Column:
-          expressions->Append(new SQLRSSCColumnRef(0, item.columnId, rs->GetColumnDescriptor(item.columnId)));
+          e.reset(new SQLRSSCColumnRef(0, item.columnId, rs->GetColumnDescriptor(item.columnId)));
           break;
         case SQLVTProjectItem::Compnr:
-          expressions->Append(new SQLRSSCIntegerConst(item.table->GetLogicalCompnr()));
+          e.reset(new SQLRSSCIntegerConst(item.table->GetLogicalCompnr()));
           break;
         default:
           SQLAbort(__FILE__, __LINE__, "Unknown project item type: %d", static_cast<int>(item.kind));
       }
+      expressions->Append(e.get());
+      static_cast<void>(e.release());
     }
     // The project owns its arguments once it is allocated, also when its
     // construction fails; an allocation that fails leaves them here.

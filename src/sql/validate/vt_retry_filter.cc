@@ -23,8 +23,8 @@ SQLRowSource *SQLVTRetryFilter::DoCreateRS() {
   SQLRowSource *rs = GetChild()->CreateRS();
   if (!active_ || !condition_) return rs;
   std::unique_ptr<SQLRowSource> child(rs);
-  SQLRSSCSearchCond *condition = condition_->CreateRS();
-  return new SQLRSFilter(child.release(), condition);
+  std::unique_ptr<SQLRSSCSearchCond> condition(condition_->CreateRS());
+  return new SQLRSFilter(child.release(), condition.release());
 }
 
 void SQLVTRetryFilter::Log() const {

@@ -48,8 +48,8 @@ SQLRowSource *SQLVTSort::DoCreateRS() {
   std::unique_ptr<SQLRowSource> child(GetChild()->CreateRS());
   auto keys = std::make_unique<SQLSortSpecList>();
   for (int i = 0; i < columns_.NrElements(); ++i) keys->Append(columns_.Get(i));
-  // The sort's memory is had before it takes child and keys over; a
-  // constructor that fails deletes them itself.
+  // The sort owns both once it is allocated, also when its constructor
+  // throws; a failed allocation leaves them here.
   return new SQLRSSort(child.release(), keys.release());
 }
 

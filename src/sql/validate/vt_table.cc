@@ -86,10 +86,7 @@ SQLRowSource *SQLVTTable::DoCreateRS() {
   std::unique_ptr<SQLRowSource> fetch(SQLRSFetch::CreateRSFetch(name_.get(), GetPhysicalCompnr(), indexHints_.get()));
   std::unique_ptr<SQLRSSCSearchCond> condition(SQLRolesMgr::GetCondition(name_.get(), GetLogicalCompnr()));
   if (!condition) return fetch.release();
-  auto *filter = new SQLRSFilter(fetch.get(), condition.get());
-  static_cast<void>(fetch.release());
-  static_cast<void>(condition.release());
-  return filter;
+  return new SQLRSFilter(fetch.release(), condition.release());
 }
 
 SQLColumnDescriptor const *SQLVTTable::GetColumnDescriptor(int column) const {

@@ -96,10 +96,8 @@ SQLRSSCSearchCond *SQLVTTableChange::CreateConditionET(bool allowed, int logical
   if (role == nullptr) return condition.release();
   if (!condition) return role;
   std::unique_ptr<SQLRSSCSearchCond> ownedRole(role);
-  auto *both = new SQLRSSCAnd(condition.get(), role);
-  static_cast<void>(condition.release());
-  static_cast<void>(ownedRole.release());
-  return both;
+  // The conjunction takes both over once it is allocated, also when it throws.
+  return new SQLRSSCAnd(condition.release(), ownedRole.release());
 }
 
 void SQLVTTableChange::LogParts(SQLVTSetClauseList const *setClauses) const {

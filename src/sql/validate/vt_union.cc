@@ -24,10 +24,7 @@ SQLVTRetryFilter *SQLVTUnion::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecL
 SQLRowSource *SQLVTUnion::DoCreateRS() {
   std::unique_ptr<SQLRowSource> left(left_->CreateRS());
   std::unique_ptr<SQLRowSource> right(right_->CreateRS());
-  auto *rs = new SQLRSUnion(left.get(), right.get(), all_);
-  static_cast<void>(left.release());
-  static_cast<void>(right.release());
-  return rs;
+  return new SQLRSUnion(left.release(), right.release(), all_);
 }
 
 SQLColumnDescriptor const *SQLVTUnion::GetColumnDescriptor(int column) const {

@@ -57,8 +57,8 @@ RSCond Compare(std::vector<SQLVTSCValueExpr *> const &left, std::vector<SQLVTSCV
 RSCond And2(RSCond a, RSCond b) {
   if (!a) return b;
   if (!b) return a;
-  SQLRSSCSearchCond *first = a.release();
-  return RSCond(new SQLRSSCAnd(first, b.release()));
+  // The allocation comes first: when it fails, a and b still hold theirs.
+  return RSCond(new SQLRSSCAnd(a.release(), b.release()));
 }
 
 // Replaces the row's current element by its cast.
@@ -316,11 +316,5 @@ SQLRSSCSearchCond *SQLVTSCInRange::CreateRS() {
   }
   if (conds.empty()) return nullptr;
   if (conds.size() == 1) return conds.front().release();
-  std::unique_ptr<pSQLRSSCSearchCondList, void (*)(pSQLRSSCSearchCondList *)> list(new pSQLRSSCSearchCondList(),
-                                                                                  SQLVTDeleteRSSearchCondList);
-  for (RSCond &c : conds) {
-    list->Append(c.get());
-    static_cast<void>(c.release());
-  }
-  return new SQLRSSCAnd(list.release());  // allocated before it takes the list, which it owns from then on
+  return SQLRSSCConjunction(std::move(conds)).release();
 }

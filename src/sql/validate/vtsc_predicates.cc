@@ -209,8 +209,8 @@ void SQLVTSCExists::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeDat
 
 SQLRSSCSearchCond *SQLVTSCInSubquery::CreateRS() {
   std::unique_ptr<SQLRSSCValueExpr> operand(operand_->CreateRS());
-  SQLRowSource *rows = subquery_->CreateRS();
-  return new SQLRSSCInSubquery(operand.release(), rows);
+  std::unique_ptr<SQLRowSource> rows(subquery_->CreateRS());
+  return new SQLRSSCInSubquery(operand.release(), rows.release());
 }
 
 void SQLVTSCInSubquery::Log() const {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include <cstring>
 #include <map>
 #include <memory>
@@ -147,6 +149,30 @@ TEST(Recycler, EvictsTheOldestWhenFull) {
     EXPECT_EQ("b", cache.Extract("B")->name);
   }
   EXPECT_TRUE(g_deleted.count("d"));  // the destructor deletes what is left
+}
+
+// A hash function that allocates can fail: an insert that meets the failure,
+// with room left or at capacity, frees its key and value and leaves the
+// entries as they were (LeakSanitizer checks that nothing is left over).
+bool g_hashFails = false;
+unsigned long FailingHash(char const *k) {
+  if (g_hashFails) throw std::bad_alloc();
+  return SQLTextHash(k);
+}
+
+TEST(Recycler, AnInsertWhoseHashFailsChangesNothing) {
+  for (int entries : {0, 1, 2}) {
+    g_deleted.clear();
+    TextRecycler cache(2, FailingHash, TextEqual);
+    char const *const names[] = {"a", "b"};
+    for (int i = 0; i < entries; ++i) cache.Insert(Key(names[i]), std::unique_ptr<Value>(new Value{names[i]}));
+    g_hashFails = true;
+    EXPECT_THROW(cache.Insert(Key("x"), std::unique_ptr<Value>(new Value{"x"})), std::bad_alloc) << entries;
+    g_hashFails = false;
+    EXPECT_EQ(std::set<std::string>{"x"}, g_deleted) << entries;
+    EXPECT_EQ(entries, cache.NrElements());
+    for (int i = 0; i < entries; ++i) EXPECT_EQ(names[i], cache.Extract(names[i])->name);
+  }
 }
 
 TEST(Recycler, LongRunKeepsTheNewestEntries) {

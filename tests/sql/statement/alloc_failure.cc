@@ -5,6 +5,10 @@
 // with bad_alloc.
 #include "alloc_failure.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
 #include <cstdlib>
 #include <new>
 
@@ -22,6 +26,13 @@ bool ShouldFail() {
   }
   --g_fail;
   ++g_failed;
+  // MOLVANE_FAIL_TRACE=1 shows where each failed allocation was made.
+  static bool const trace = std::getenv("MOLVANE_FAIL_TRACE") != nullptr;
+#if defined(__SANITIZE_ADDRESS__)
+  if (trace) __sanitizer_print_stack_trace();
+#else
+  static_cast<void>(trace);
+#endif
   return true;
 }
 
