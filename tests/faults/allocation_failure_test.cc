@@ -87,10 +87,8 @@ class Transaction {
 
   void Run(const std::string &out) {
     RunSteps(out, {
-        [&] {
-          return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1;
-        },
-        [&] { return (trans_ = zdb_start_session("rows")) > 0 ? 0 : -1; },
+        [&] { return Logon(); },
+        [&] { return StartSession("rows"); },
         [&] { return zdb_open(&cursor_, "exemp010", 1, row_, 0, trans_); },
         [&] { return Insert(); },
         [&] { return zdb_flush(trans_); },
@@ -103,23 +101,11 @@ class Transaction {
   // bind, execute, fetch every row, close. A failing call gives 501 in
   // zdb_errno and on its handle, and the handle still closes.
   void RunSql(const std::string &out) {
-    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OneVariable));
-    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(DropValue));
+    InstallHostCallbacks();
     QPCStatement *h = nullptr;
-    const auto memory = [&](int rc) {
-      if (rc == 0 || h == nullptr) return rc;
-      std::int32_t number = 0;
-      if (sql_get_error(h, &number, nullptr) != 0 || number != zdb_errno) {
-        std::fprintf(stderr, "handle error %d, zdb_errno %d\n", static_cast<int>(number), zdb_errno);
-        zdb_errno = -2;
-      }
-      return rc;
-    };
     RunSteps(out, {
-        [&] {
-          return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1;
-        },
-        [&] { return (trans_ = zdb_start_session("sql")) > 0 ? 0 : -1; },
+        [&] { return Logon(); },
+        [&] { return StartSession("sql"); },
         [&] {
           h = sql_parse("SELECT e.emp, d.name FROM exemp010 e, exdep010 d "
                         "WHERE e.dept = d.code AND e.salary > :low ORDER BY e.emp",
@@ -128,21 +114,11 @@ class Transaction {
         },
         [&] {
           double low = 150;
-          return memory(sql_bind_input(h, ":low", SQL_TYPE_REAL, 8, &low));
+          return OnHandle(h, sql_bind_input(h, ":low", SQL_TYPE_REAL, 8, &low));
         },
-        [&] { return memory(sql_exec(h, 1)); },
-        [&] {
-          int rows = 0;
-          while (sql_fetch(h) == 0) ++rows;
-          if (zdb_errno != SQL_ERR_NO_MORE_ROWS) return memory(-1);
-          zdb_errno = 0;
-          return rows == 3 ? 0 : -1;
-        },
-        [&] {
-          QPCStatement *closing = h;
-          h = nullptr;
-          return sql_close(closing);
-        },
+        [&] { return OnHandle(h, sql_exec(h, 1)); },
+        [&] { return FetchAll(h, 3); },
+        [&] { return Close(&h); },
     });
     if (h != nullptr && sql_close(h) != 0) std::abort();  // a failed call's handle closes
   }
@@ -155,48 +131,59 @@ class Transaction {
     int rows;
   };
   void RunQueries(const std::string &out, const std::vector<Query> &queries) {
-    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OneVariable));
-    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(DropValue));
+    InstallHostCallbacks();
     QPCStatement *h = nullptr;
-    const auto memory = [&](int rc) {
-      if (rc == 0 || h == nullptr) return rc;
-      std::int32_t number = 0;
-      if (sql_get_error(h, &number, nullptr) != 0 || number != zdb_errno) {
-        std::fprintf(stderr, "handle error %d, zdb_errno %d\n", static_cast<int>(number), zdb_errno);
-        zdb_errno = -2;
-      }
-      return rc;
-    };
     std::vector<std::function<int()>> steps = {
-        [&] {
-          return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1;
-        },
-        [&] { return (trans_ = zdb_start_session("sql")) > 0 ? 0 : -1; },
+        [&] { return Logon(); },
+        [&] { return StartSession("sql"); },
     };
     for (const Query &q : queries) {
       steps.emplace_back([&] {
         h = sql_parse(q.text, static_cast<unsigned long>(trans_), 0);
         return h != nullptr ? 0 : -1;
       });
-      steps.emplace_back([&] { return memory(sql_exec(h, 1)); });
-      steps.emplace_back([&] {
-        int rows = 0;
-        while (sql_fetch(h) == 0) ++rows;
-        if (zdb_errno != SQL_ERR_NO_MORE_ROWS) return memory(-1);
-        zdb_errno = 0;
-        return rows == q.rows ? 0 : -1;
-      });
-      steps.emplace_back([&] {
-        QPCStatement *closing = h;
-        h = nullptr;
-        return sql_close(closing);
-      });
+      steps.emplace_back([&] { return OnHandle(h, sql_exec(h, 1)); });
+      steps.emplace_back([&] { return FetchAll(h, q.rows); });
+      steps.emplace_back([&] { return Close(&h); });
     }
     RunSteps(out, steps);
     if (h != nullptr && sql_close(h) != 0) std::abort();  // a failed call's handle closes
   }
 
  private:
+  static int Logon() { return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1; }
+  int StartSession(const char *name) { return (trans_ = zdb_start_session(name)) > 0 ? 0 : -1; }
+
+  static void InstallHostCallbacks() {
+    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OneVariable));
+    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(DropValue));
+  }
+  // The result of a call on `h`; a failure whose handle error is not
+  // zdb_errno turns zdb_errno into -2, so that the try reports it.
+  static int OnHandle(QPCStatement *h, int rc) {
+    if (rc == 0 || h == nullptr) return rc;
+    std::int32_t number = 0;
+    if (sql_get_error(h, &number, nullptr) != 0 || number != zdb_errno) {
+      std::fprintf(stderr, "handle error %d, zdb_errno %d\n", static_cast<int>(number), zdb_errno);
+      zdb_errno = -2;
+    }
+    return rc;
+  }
+  // Fetches every row; 0 when they were `rows` and the end was reached.
+  static int FetchAll(QPCStatement *h, int rows) {
+    int fetched = 0;
+    while (sql_fetch(h) == 0) ++fetched;
+    if (zdb_errno != SQL_ERR_NO_MORE_ROWS) return OnHandle(h, -1);
+    zdb_errno = 0;
+    return fetched == rows ? 0 : -1;
+  }
+  // Closes *h; the handle is gone whatever the result.
+  static int Close(QPCStatement **h) {
+    QPCStatement *closing = *h;
+    *h = nullptr;
+    return sql_close(closing);
+  }
+
   void RunSteps(const std::string &out, const std::vector<std::function<int()>> &steps) {
     mal_set_failure_hook(FailMal);
     int passed = 0;

@@ -28,7 +28,7 @@ class SQLNetAgentClientStatementData;
 class SQLOuterCRef2Param;
 class SQLPacketBuffer;
 class SQLParameter;
-class SQLRetrySpec;
+struct SQLRetrySpec;
 class SQLRolesCacheKey;
 class SQLRolesCachedElement;
 class SQLRSSCColumnRef;
