@@ -9,6 +9,7 @@
 #include "dbc/domain_check.h"
 #include "platform/log.h"
 #include "platform/yy_expr.h"
+#include "platform/yy_range.h"
 
 namespace {
 
@@ -82,12 +83,25 @@ int CheckColumn(const DD_COLUMN *column, const unsigned char *row, long limit,
 
 // What a table's row check reads, worked out once per table: the columns
 // (members of combined columns in their place) that lie in the row and can
-// fail, in checking order.
+// fail, in checking order, each with the check it needs. Integer columns
+// (bytes, enumerations, shorts, longs, dates, times) carry what their check
+// reads, so that a valid value is decided from the plan alone: zero fails
+// only a must-fill column, and a value in the first interval of the range's
+// interval table passes at once. Any other value goes to the range
+// expression; a failure is checked again by zdb_dd_check_value for its text.
+// A column of one 4-byte integer, the most common by far, is decided in the
+// row loop itself; every other column goes to CheckItem.
 struct PlanColumn {
+  std::uint16_t offset;    // of the first element in the row
+  bool single32;           // one 4-byte integer: the row loop decides a valid value
+  bool zeroPasses;         // integer checks: a zero passes (no must-fill flag)
+  std::int32_t low;        // integer checks: values low .. low + span pass
+  std::uint32_t span;      // without a look at the range
+  std::uint16_t length;    // of one element
+  std::uint16_t elements;
+  std::uint8_t width;      // integer checks: 1, 2 or 4 bytes; 0: zdb_dd_check_value decides
+  const YY_EXPR *range;    // integer checks: the domain's range, or null
   const DD_COLUMN *column;
-  int length;        // of one element
-  int elements;
-  bool plainInt32;   // DDT_LONG with a range and no must-fill flag
 };
 struct Plan {
   const DD_COLUMN *columns = nullptr;  // what the plan was made from
@@ -95,6 +109,55 @@ struct Plan {
   long rowLength = 0;
   std::vector<PlanColumn> items;
 };
+
+// The bytes of the column's integer, or 0 when its type is no integer or its
+// elements are too short to hold one (zdb_dd_check_value passes those unread).
+std::uint8_t IntegerWidth(const DD_COLUMN *column, int length) {
+  int width;
+  switch (column->type) {
+    case DDT_BYTE:
+    case DDT_ENUM:
+      width = 1;
+      break;
+    case DDT_SHORT:
+      width = 2;
+      break;
+    case DDT_LONG:
+    case DDT_DATE:
+    case DDT_TIME:
+      width = 4;
+      break;
+    default:
+      return 0;
+  }
+  return length >= width ? static_cast<std::uint8_t>(width) : 0;
+}
+
+// Fills the integer check's fields of item: the range (dates and times have
+// none: they fail only when they must be filled) and the interval that
+// passes without it. Without a range every value passes; a range without an
+// interval table lets no value pass without it.
+void PlanInteger(const DD_COLUMN *column, PlanColumn *item) {
+  item->zeroPasses = (column->flags & DDF_FILL) == 0;
+  const bool ranged = column->type != DDT_DATE && column->type != DDT_TIME && column->domain != nullptr;
+  item->range = ranged ? static_cast<const YY_EXPR *>(column->domain->range) : nullptr;
+  if (item->range == nullptr) {
+    item->low = INT32_MIN;
+    item->span = UINT32_MAX;
+    return;
+  }
+  item->low = 0;
+  item->span = 0;  // holds zero alone, which never gets that far
+  const YY_EXPR *range = item->range;
+  if (range->magic != yy::kExprMagic || !(range->flags & yy::kIntervals)) return;
+  std::uint32_t count = 0;
+  const unsigned char *table = yy::expr_intervals(range, &count);
+  if (count == 0) return;
+  std::int32_t high;
+  std::memcpy(&item->low, table, 4);
+  std::memcpy(&high, table + 4, 4);
+  item->span = static_cast<std::uint32_t>(high) - static_cast<std::uint32_t>(item->low);
+}
 
 void AddToPlan(const DD_COLUMN *column, long limit, int depth, std::vector<PlanColumn> *items) {
   if (column->type == DDT_COMBINED) {
@@ -107,19 +170,32 @@ void AddToPlan(const DD_COLUMN *column, long limit, int depth, std::vector<PlanC
   if (!NeedsCheck(column)) return;
   const int elements = (column->flags & DDF_ARRAY) && column->depth > 1 ? column->depth : 1;
   const int length = ElementLength(column, elements);
-  bool plain = column->type == DDT_LONG && !(column->flags & DDF_FILL) && length >= 4;
-  items->push_back({column, length, elements, plain});
+  PlanColumn item{};
+  item.column = column;
+  item.offset = column->offset;
+  item.length = static_cast<std::uint16_t>(length);
+  item.elements = static_cast<std::uint16_t>(elements);
+  item.width = IntegerWidth(column, length);
+  if (item.width != 0) PlanInteger(column, &item);
+  item.single32 = item.width == 4 && elements == 1;
+  items->push_back(item);
 }
 
+// Dictionary tables live as long as the process; a table whose columns
+// differ from the plan's is planned again. The domains of a loaded table
+// never change (a reload makes new columns), so a plan may copy from their
+// ranges.
+std::unordered_map<const DD_TABLE *, Plan> g_plans;
+const DD_TABLE *g_lastTable = nullptr;  // the table of the last row check
+Plan *g_last = nullptr;                 // and its plan
+
 const Plan &PlanOf(const DD_TABLE *table) {
-  // Dictionary tables live as long as the process; a table whose columns
-  // differ from the plan's is planned again.
-  static std::unordered_map<const DD_TABLE *, Plan> plans;
-  static const DD_TABLE *lastTable = nullptr;
-  static Plan *last = nullptr;
-  Plan &plan = table == lastTable ? *last : plans[table];
-  lastTable = table;
-  last = &plan;
+  if (table == g_lastTable && g_last->columns == table->columns && g_last->count == table->column_count &&
+      g_last->rowLength == table->row_length)
+    return *g_last;
+  Plan &plan = g_plans[table];
+  g_lastTable = table;
+  g_last = &plan;
   if (plan.columns != table->columns || plan.count != table->column_count || plan.rowLength != table->row_length) {
     plan.columns = table->columns;
     plan.count = table->column_count;
@@ -130,23 +206,40 @@ const Plan &PlanOf(const DD_TABLE *table) {
   return plan;
 }
 
+inline std::uint32_t Load32(const unsigned char *p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+// Whether an integer value passes without its range: zero by the must-fill
+// flag, others by the interval of the plan.
+inline bool PassesAtOnce(const PlanColumn &item, std::uint32_t u) {
+  return u == 0 ? item.zeroPasses : u - static_cast<std::uint32_t>(item.low) <= item.span;
+}
+
+// Every element of the item's column at value: the column when one fails.
+[[gnu::noinline]] const DD_COLUMN *CheckItem(const PlanColumn &item, const unsigned char *value) {
+  for (int e = 0; e < item.elements; ++e, value += item.length) {
+    if (item.width != 0) {
+      const std::int32_t v = item.width == 1   ? value[0]
+                             : item.width == 2 ? static_cast<std::int16_t>((value[0] << 8) | value[1])
+                                               : static_cast<std::int32_t>(Load32(value));
+      const auto u = static_cast<std::uint32_t>(v);
+      if (PassesAtOnce(item, u)) continue;
+      if (u != 0 && yy_b_express(item.range, YY_INTEGER, &v)) continue;
+    }
+    if (zdb_dd_check_value(item.column, value, item.length) != DDC_OK) return item.column;
+  }
+  return nullptr;
+}
+
 // The first failing column of the row, or null.
 const DD_COLUMN *FirstFailure(const DD_TABLE *table, const unsigned char *row) {
-  zdb_dd_check_value(nullptr, nullptr, 0);  // empties the failure text, as every check does
+  zdb_dd_check_clear_text();  // as every check does
   if (table == nullptr || row == nullptr || table->columns == nullptr) return nullptr;
   for (const PlanColumn &item : PlanOf(table).items) {
-    const unsigned char *value = row + item.column->offset;
-    for (int e = 0; e < item.elements; ++e, value += item.length) {
-      if (item.plainInt32) {
-        // A zero passes a column that need not be filled; others pass
-        // their range. A failure is checked again for its text.
-        auto v = static_cast<std::int32_t>((std::uint32_t{value[0]} << 24) | (std::uint32_t{value[1]} << 16) |
-                                           (std::uint32_t{value[2]} << 8) | value[3]);
-        if (v == 0 || yy_b_express(static_cast<const YY_EXPR *>(item.column->domain->range), YY_INTEGER, &v))
-          continue;
-      }
-      if (zdb_dd_check_value(item.column, value, item.length) != DDC_OK) return item.column;
-    }
+    const unsigned char *value = row + item.offset;
+    if (item.single32 && PassesAtOnce(item, Load32(value))) continue;
+    if (const DD_COLUMN *failing = CheckItem(item, value)) return failing;
   }
   return nullptr;
 }
@@ -159,7 +252,7 @@ bool HasText(const char *text) { return text != nullptr && text[0] != '\0'; }
 
 int zdb_dd_check_column_result(const DD_COLUMN *column, const unsigned char *row,
                                const DD_COLUMN **failing) {
-  zdb_dd_check_value(nullptr, nullptr, 0);  // empties the failure text, as every check does
+  zdb_dd_check_clear_text();  // as every check does
   if (column == nullptr || row == nullptr) return DDC_OK;
   return CheckColumn(column, row, -1, failing, 0);
 }

@@ -41,6 +41,8 @@ int zdb_dd_check_column_result(const DD_COLUMN *column, const unsigned char *row
 // according to RANG (value 12)"; emptied at the start of every single-value
 // check, so empty after a check that passed.
 const char *zdb_dd_check_text();
+// Empties the failure text, as every check does first.
+void zdb_dd_check_clear_text();
 
 // 1 when the switch is off or every column of the row passes; else logs the
 // failure text under "Check dd" and returns 0.

@@ -225,7 +225,11 @@ long BytesFlushSeek(STREAM *s, long offset) {
   if (s->wlen > 0) {
     size_t n = s->wlen;
     s->wlen = 0;  // dropped even on failure, as FlushWrites does
-    if (BytesWrite(b, s->wbuf, n) < 0) {
+    if (!b->append && n <= b->data.size() - std::min(b->at, b->data.size())) {
+      // Over bytes the array holds already: a request written again in place.
+      std::memcpy(b->data.data() + b->at, s->wbuf, n);
+      b->at += n;
+    } else if (BytesWrite(b, s->wbuf, n) < 0) {
       SetError(s, errno);
       return -1;
     }
@@ -477,18 +481,6 @@ long sread_blok(void *buffer, size_t count, STREAM *stream) {
   }
   return static_cast<long>(done);
 }
-
-unsigned char *stream_wreserve(STREAM *stream, size_t count) {
-  // Room in the write buffer that is already there, with nothing to settle
-  // first: no read-ahead to drop on a seekable stream (a connection keeps
-  // its read-ahead across writes), and the buffer never filled up whole.
-  if (stream != nullptr && stream->wbuf != nullptr && stream->ops->write != nullptr &&
-      (stream->rend == 0 || !Seekable(stream)) && count < stream->bufsize - stream->wlen)
-    return stream->wbuf + stream->wlen;
-  return nullptr;
-}
-
-void stream_wcommit(STREAM *stream, size_t count) { stream->wlen += count; }
 
 int stream_reserve_buffers(STREAM *stream) {
   if (stream == nullptr) {

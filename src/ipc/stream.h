@@ -156,11 +156,20 @@ int stream_reserve_buffers(STREAM *stream);
 // stores its fields in place: a pointer to at least count free bytes, or
 // null when they do not fit now (or the stream needs its slower write path
 // first); the writer then uses swrite_blok. Nothing counts as written until
-// stream_wcommit.
-unsigned char *stream_wreserve(STREAM *stream, size_t count);
+// stream_wcommit. Inline (as is stream_wcommit): a small request pays for
+// its fields, not for calls around them.
+static inline unsigned char *stream_wreserve(STREAM *stream, size_t count) {
+  // Room in the write buffer that is already there, with nothing to settle
+  // first: no read-ahead to drop on a seekable stream (a connection keeps
+  // its read-ahead across writes), and the buffer never filled up whole.
+  if (stream != NULL && stream->wbuf != NULL && stream->ops->write != NULL &&
+      (stream->rend == 0 || stream->ops->seek == NULL) && count < stream->bufsize - stream->wlen)
+    return stream->wbuf + stream->wlen;
+  return NULL;
+}
 // Counts the first count bytes of the room that stream_wreserve gave (count
 // at most what was reserved) as written.
-void stream_wcommit(STREAM *stream, size_t count);
+static inline void stream_wcommit(STREAM *stream, size_t count) { stream->wlen += count; }
 // Moves to offset from the start (whence 0), the current position (1) or
 // the end (2): the new position, or -1. Pending writes are flushed first.
 long sseek(STREAM *stream, long offset, int whence);

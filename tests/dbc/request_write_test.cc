@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "dbc/request_block.h"
 #include "dbc/zdb_errors.h"
@@ -201,6 +203,49 @@ TEST(RequestWrite, SameBytesInTheBufferAndFieldByField) {
     write();
     write();
     EXPECT_EQ(peer.Sent(), expected);
+  }
+}
+
+// Table names of every length up to 8 (bytes after the NUL left over from a
+// longer name, bytes with the high bit set) and rows of every length up to
+// 40 on both sides of the short-copy sizes: the same bytes as the layout
+// says, written into the buffer and field by field.
+TEST(RequestWrite, RowRequestOfEveryNameAndRowLength) {
+  const std::string names[] = {"", "a", "\x80z", "abc", "t\x01\xFF" "d", "tcab\x7F", "tcabc0", "tcabc00",
+                               "tcabc001"};
+  unsigned char row[40];
+  for (std::size_t i = 0; i < sizeof row; ++i) row[i] = static_cast<unsigned char>(0xA0 + i);
+  for (const std::string &name : names) {
+    for (std::uint16_t len = 0; len <= sizeof row; ++len) {
+      SCOPED_TRACE(testing::Message() << "name length " << name.size() << ", row " << len);
+      dbc_request_prepare(EXE_ROW_CNTR);
+      ZDB_REQUEST &r = dbc_request();
+      std::memset(r.row_cntr.table, 'X', sizeof r.row_cntr.table);
+      std::memcpy(r.row_cntr.table, name.c_str(), name.size() + 1);
+      r.session_id = 0x01020304;
+      r.row_cntr.compnr = 0x0506;
+      r.row_cntr.read_arg = 0x0708090A;
+      r.row_cntr.row = row;
+      r.row_cntr.row_len = len;
+      const Bytes expected = Bytes().u8(EXE_ROW_CNTR).u32(0x01020304).text(name).u16(0x0506)
+                                 .u32(0x0708090A).u16(len)
+                                 .raw(std::string(reinterpret_cast<const char *>(row), len));
+      ScriptedPeer peer;
+      STREAM *out = peer.server()->out;
+      std::vector<std::uint8_t> all;
+      auto write = [&] {
+        ASSERT_EQ(client_send_commu_funcs()[EXE_ROW_CNTR](&r, out), 0);
+        all.insert(all.end(), expected.data().begin(), expected.data().end());
+      };
+      write();
+      write();  // into the buffer
+      // Three bytes of room left: field by field across a flush.
+      std::vector<std::uint8_t> filler(out->bufsize - out->wlen - 3, 0x5A);
+      ASSERT_EQ(swrite_blok(filler.data(), filler.size(), out), static_cast<long>(filler.size()));
+      all.insert(all.end(), filler.begin(), filler.end());
+      write();
+      EXPECT_EQ(peer.Sent(), all);
+    }
   }
 }
 
