@@ -22,7 +22,6 @@ namespace {
 constexpr std::uint32_t kNotServed = ZE_ILLEGAL_STATE;
 
 constexpr std::size_t kMaxName = 255;
-constexpr std::size_t kMaxText = 4096;
 
 }  // namespace
 

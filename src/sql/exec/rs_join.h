@@ -120,7 +120,6 @@ class SQLRSJoin : public SQLRowSource {
   std::vector<SQLColumnDescriptor const *> bufferDescriptors_;
   SQLValueStore status_;
   SQLColumnDescriptor statusDescriptor_{"status", SQL_INTEGER, 4, 1};
-  SQLValueStore *bufferedRow_ = nullptr;  // the buffered row being matched
 };
 
 class SQLRSConstLeftOuterJoin : public SQLRowSource {

@@ -8,7 +8,8 @@
 #include "sql/validate/vt_search_cond.h"
 
 SQLRolesCacheKey::SQLRolesCacheKey(char const *tableName, int compnr) : name_(), compnr_(compnr) {
-  if (tableName != nullptr) std::strncpy(name_, tableName, kNameBytes);  // pads with NUL bytes
+  // Up to eight bytes of the name, the rest of the key NUL bytes.
+  if (tableName != nullptr) std::memcpy(name_, tableName, strnlen(tableName, kNameBytes));
 }
 
 unsigned long SQLRolesCacheKey::Hash() const {
