@@ -43,8 +43,11 @@ class Recycler {
 
   // Stores the entry as the newest; at capacity the oldest entry is dropped
   // first. Takes ownership of key and value.
+  // Memory that runs out (in the new entry or in the key's hash) leaves the
+  // cache as it was and destroys key and value.
   void Insert(KeyPtr key, std::unique_ptr<V> value) {
     if (capacity_ < 1) return;
+    const int bucket = BucketOf(key.get());  // the hash may allocate: before any change
     Node *n;
     if (count_ < capacity_) {
       n = new Node;
@@ -56,7 +59,7 @@ class Recycler {
     }
     n->key = std::move(key);
     n->value = std::move(value);
-    n->bucket = BucketOf(n->key.get());
+    n->bucket = bucket;
     n->chainPrev = nullptr;
     n->chainNext = buckets_[n->bucket];
     if (n->chainNext) n->chainNext->chainPrev = n;

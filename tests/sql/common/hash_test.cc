@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -167,6 +168,32 @@ TEST(Recycler, ZeroCapacityKeepsNothing) {
   cache.Insert(Key("A"), std::unique_ptr<Value>(new Value{"a"}));
   EXPECT_TRUE(g_deleted.count("a"));
   EXPECT_THROW(cache.Extract("A"), RecyclerExNotExists);
+}
+
+// A hash that runs out of memory on the key "oom", as a hash that builds
+// its input on the heap can.
+unsigned long FailingHash(char const *k) {
+  if (std::strcmp(k, "oom") == 0) throw std::bad_alloc();
+  return SQLTextHash(k);
+}
+
+// Below and at capacity, an insert whose hash runs out of memory destroys
+// key and value and leaves the cache as it was (LeakSanitizer checks that
+// no entry is lost on the way).
+TEST(Recycler, AnInsertWhoseHashRunsOutOfMemoryLeavesTheCacheAsItWas) {
+  for (int filled : {1, 2}) {
+    SCOPED_TRACE(filled);
+    g_deleted.clear();
+    TextRecycler cache(2, FailingHash, TextEqual);
+    cache.Insert(Key("A"), std::unique_ptr<Value>(new Value{"a"}));
+    if (filled == 2) cache.Insert(Key("B"), std::unique_ptr<Value>(new Value{"b"}));
+    EXPECT_THROW(cache.Insert(Key("oom"), std::unique_ptr<Value>(new Value{"x"})), std::bad_alloc);
+    EXPECT_EQ(std::set<std::string>{"x"}, g_deleted);
+    EXPECT_EQ(filled, cache.NrElements());
+    EXPECT_EQ("a", cache.Extract("A")->name);
+    cache.Insert(Key("C"), std::unique_ptr<Value>(new Value{"c"}));
+    EXPECT_EQ("c", cache.Extract("C")->name);
+  }
 }
 
 }  // namespace
