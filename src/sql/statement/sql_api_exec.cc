@@ -192,7 +192,7 @@ extern "C" int sql_fetch(QPCStatement *h) {
     } catch (SQLException const &e) {
       QPCExceptionError(h, e, true);
     } catch (std::bad_alloc const &) {
-      zdb_errno = ZE_MEMORY;
+      QPCSetError(h, ZE_MEMORY);  // the handle says what zdb_errno says
     }
   }
   SQLApiBlatEnd(id, BLAT_SQL_FETCH);
