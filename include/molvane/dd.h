@@ -148,10 +148,13 @@ typedef struct DD_TABLE {
 } DD_TABLE;
 
 /* The descriptor of an 8-character table name, loaded on first use; null
- * when the dictionary has no such table. */
+ * when the dictionary has no such table (zdb_errno 513, or 512 for a broken
+ * dump), and null with zdb_errno 501 when memory runs out while it loads:
+ * the next call loads it again. */
 MOLVANE_API DD_TABLE *ddtable(const char *name);
 
-/* The descriptor of a column named tttttttt.cccccccc, or null. */
+/* The descriptor of a column named tttttttt.cccccccc, or null; loads the
+ * table as ddtable does, with the same errors. */
 MOLVANE_API DD_COLUMN *ddcolumn(const char *full_name);
 
 /* Dictionary mode: 1 current dumps, 3 ".new" dumps, 4 also load the tables

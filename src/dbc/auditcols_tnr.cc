@@ -75,7 +75,7 @@ int audit_write_tnr(ZDB_TRANS *trans) {
   ListClear clear(trans);
   if (trans->audit_list.empty() || !is_GTEQ_dt_release()) return 1;
   if (dbc_state().debug & ZDB_DEBUG_REQUESTS) std::fprintf(stderr, "write transaction-notifications\n");
-  if (ddtable("ttaud110") == nullptr) {
+  if (dd_table_or_throw("ttaud110") == nullptr) {
     log_mesg(__FILE__, __LINE__, kKeyword, 0,
              "DD of ttaud110 not found;\nCan't create transaction notification; ABORT");
     zdb_errno = ZE_TNR_FAILED;

@@ -67,6 +67,14 @@ char *ddtablename_from_column(const DD_COLUMN *column, char *buf);
 char *ddtablename_from_columnname(const char *full_name, char *buf);
 
 // ---- lookups (dd_lookup.cc, dd_domain.cc) ----
+// ddtable and ddcolumn for callers inside the library: null when the table
+// (or column) is missing or its dump cannot be loaded, with zdb_errno as the
+// loader left it; std::bad_alloc when memory runs out while the table loads,
+// so that the call that needed it fails with 501 (QP501 in the SQL layers).
+// The exported forms return null with zdb_errno 501 instead, as a C host
+// must never see an exception.
+DD_TABLE *dd_table_or_throw(const char *name);
+DD_COLUMN *dd_column_or_throw(const char *full_name);
 DD_TABLE *ddtable_local(const char *name);
 DD_TABLE_CACHE *local_ddtable(const char *name);
 DD_COLUMN *ddcolumn_by_ddtable(const DD_TABLE *table, const char *column_name);

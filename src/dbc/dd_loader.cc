@@ -70,7 +70,7 @@ void LinkReferences(DD_TABLE_CACHE *cache) {
       char child[9];
       std::memcpy(child, column, 8);
       child[8] = '\0';
-      if (ddtable(child) == nullptr) {
+      if (dd_table_or_throw(child) == nullptr) {
         log_mesg(__FILE__, __LINE__, "DD", 0, "DD for %s not found", child);
         zdb_errno = 0;
       }

@@ -2,14 +2,18 @@
 // the table's column array, which the loader sorts by column name.
 #include <cstdio>
 #include <cstring>
+#include <new>
+
+#include <molvane/zdb.h>
 
 #include "dbc/dd.h"
 #include "dbc/dd_load.h"
 #include "dbc/dd_state.h"
+#include "dbc/zdb_errors.h"
 
 using namespace molvane::dd;
 
-DD_TABLE *ddtable(const char *name) {
+DD_TABLE *dd_table_or_throw(const char *name) {
   if (!dd_table_name_ok(name)) return nullptr;
   DdState &st = State();
   if ((st.state & (DD_STATE_LOCAL | DD_STATE_GLOBAL)) == 0) {
@@ -52,7 +56,7 @@ DD_COLUMN *ddcolumn_by_ddtable(const DD_TABLE *table, const char *column_name) {
   return nullptr;
 }
 
-DD_COLUMN *ddcolumn(const char *full_name) {
+DD_COLUMN *dd_column_or_throw(const char *full_name) {
   if (full_name == nullptr) return nullptr;
   const size_t len = strnlen(full_name, 18);
   if (len <= 8 || full_name[8] != '.') return nullptr;
@@ -60,7 +64,25 @@ DD_COLUMN *ddcolumn(const char *full_name) {
   char table_name[9];
   std::memcpy(table_name, full_name, 8);
   table_name[8] = '\0';
-  return ddcolumn_by_ddtable(ddtable(table_name), full_name + 9);
+  return ddcolumn_by_ddtable(dd_table_or_throw(table_name), full_name + 9);
+}
+
+DD_TABLE *ddtable(const char *name) {
+  try {
+    return dd_table_or_throw(name);
+  } catch (const std::bad_alloc &) {
+    zdb_errno = ZE_MEMORY;
+    return nullptr;
+  }
+}
+
+DD_COLUMN *ddcolumn(const char *full_name) {
+  try {
+    return dd_column_or_throw(full_name);
+  } catch (const std::bad_alloc &) {
+    zdb_errno = ZE_MEMORY;
+    return nullptr;
+  }
 }
 
 DD_TABLE *ddtable_from_columnname(const char *full_name) {
@@ -68,5 +90,5 @@ DD_TABLE *ddtable_from_columnname(const char *full_name) {
   char table_name[9];
   std::memcpy(table_name, full_name, 8);
   table_name[8] = '\0';
-  return ddtable(table_name);
+  return dd_table_or_throw(table_name);
 }

@@ -100,7 +100,7 @@ void GetColumn(const char *name, YY_VALUE *cell) {
   int n = std::strchr(name, '.') != nullptr
               ? std::snprintf(full, sizeof full, "%s", name)
               : std::snprintf(full, sizeof full, "%s.%s", ctx->table->name, name);
-  DD_COLUMN *column = n > 0 && static_cast<size_t>(n) < sizeof full ? ddcolumn(full) : nullptr;
+  DD_COLUMN *column = n > 0 && static_cast<size_t>(n) < sizeof full ? dd_column_or_throw(full) : nullptr;
   if (column == nullptr || std::strncmp(column->name, ctx->table->name, 8) != 0) {
     log_mesg(__FILE__, __LINE__, "Check condition", 0, "Unknown column %s (table %s)", name,
              ctx->table->name);

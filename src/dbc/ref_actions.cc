@@ -72,7 +72,7 @@ ZDB_INTERNAL_CURSOR *parent_chain(ZDB_INTERNAL_CURSOR *ic, ZDB_REF_ENTRY &entry)
   if (entry.foreign == nullptr) {
     char name[9] = {};
     ddtablename_from_columnname(entry.ref->ref_column, name);
-    const DD_TABLE *parent = ddtable(name);
+    const DD_TABLE *parent = dd_table_or_throw(name);
     if (parent == nullptr) {
       zdb_reference_error(ic, ZE_REF_NO_PARENT_TABLE, "%s", entry.ref->column_name);
       return nullptr;
@@ -91,7 +91,7 @@ int parent_refcnt(ZDB_INTERNAL_CURSOR *ic, ZDB_REF_ENTRY &entry, const unsigned 
   ZDB_INTERNAL_CURSOR *parent = parent_chain(ic, entry);
   if (parent == nullptr) return -1;
   const DD_TABLE *table = table_of(parent);
-  const DD_COLUMN *column = ddcolumn(entry.ref->ref_column);
+  const DD_COLUMN *column = dd_column_or_throw(entry.ref->ref_column);
   if (column == nullptr) {
     zdb_error(ZE_REF_NO_PARENT_TABLE);
     return -1;
@@ -154,7 +154,7 @@ int child_operation(ZDB_INTERNAL_CURSOR *ic, const ZDB_REF_ENTRY &entry,
     zdb_error(ZE_ILLEGAL_STATE);
     return -1;
   }
-  const DD_COLUMN *parent_column = ddcolumn(ref->ref_column);
+  const DD_COLUMN *parent_column = dd_column_or_throw(ref->ref_column);
   if (parent_column == nullptr) {
     zdb_error(ZE_ILLEGAL_STATE);
     return -1;

@@ -103,7 +103,7 @@ int build_to(ZDB_INTERNAL_CURSOR *ic) {
   for (int i = 0; i < table->refby_count; ++i) {
     const DD_REFBY &refby = table->refby[i];
     const std::string child = table_name(refby.column_name);
-    const DD_REF *ref = ddtable(child.c_str()) != nullptr ? ddfrom_ref(refby.column_name) : nullptr;
+    const DD_REF *ref = dd_table_or_throw(child.c_str()) != nullptr ? ddfrom_ref(refby.column_name) : nullptr;
     if (ref != nullptr && table->key_column != nullptr &&
         std::strncmp(ref->ref_column, table->key_column->name, sizeof ref->ref_column) != 0)
       continue;

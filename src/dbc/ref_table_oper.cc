@@ -165,7 +165,7 @@ int zdb_reference_duration(const DD_COLUMN *column, int action) {
   if (action != db_delete && action != db_update) return -1;
   char name[9] = {};
   ddtablename_from_column(column, name);
-  const DD_TABLE *table = ddtable(name);
+  const DD_TABLE *table = dd_table_or_throw(name);
   if (table == nullptr) return -1;
   for (int i = 0; i < table->refby_count; ++i) {
     const DD_REFBY &refby = table->refby[i];
@@ -173,7 +173,7 @@ int zdb_reference_duration(const DD_COLUMN *column, int action) {
     if (mode != kCascade && mode != kNullify && mode != kRestricted) continue;
     char child_name[9] = {};
     ddtablename_from_columnname(refby.column_name, child_name);
-    const DD_TABLE *child = ddtable(child_name);
+    const DD_TABLE *child = dd_table_or_throw(child_name);
     const DD_REF *ref = child != nullptr ? ddfrom_ref(refby.column_name) : nullptr;
     if (ref == nullptr) return -1;
     if (key_for_cols(child, dbc_columns_of(ref->column)) == 5) return 1;
@@ -185,7 +185,7 @@ void init_ref_counts(int markers[2], const DD_COLUMN *column) {
   markers[0] = markers[1] = -1;
   char name[9] = {};
   ddtablename_from_column(column, name);
-  const DD_TABLE *table = ddtable(name);
+  const DD_TABLE *table = dd_table_or_throw(name);
   if (table == nullptr) return;
   for (int i = 0; i < table->refby_count; ++i) {
     if (DD_REFMODE_UPDATE(table->refby[i].mode) == kCounted) markers[0] = 0;
@@ -337,7 +337,7 @@ int zdbchkres_Execute(ZDBCHKRES *object, const char **text) {
       continue;
     int m = deleting ? DD_REFMODE_DELETE(mode) : DD_REFMODE_UPDATE(mode);
     if (object->kind != 1 && m != kRestricted) continue;
-    const DD_COLUMN *parent_column = ddcolumn(e.ref->ref_column);
+    const DD_COLUMN *parent_column = dd_column_or_throw(e.ref->ref_column);
     if (parent_column == nullptr) continue;
     std::vector<DD_COLUMN *> list = dbc_columns_of(parent_column);
     list.push_back(nullptr);

@@ -41,7 +41,7 @@ int zdb_send_dd_to_server(ZDB_SESSION *session, std::uint32_t count,
     std::memcpy(lookup, name, sizeof lookup);
     if (new_dd) lookup[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
     init_dd_mode(new_dd ? 3 : 1);
-    const DD_TABLE *table = ddtable(lookup);
+    const DD_TABLE *table = dd_table_or_throw(lookup);
     if (table == nullptr) {
       zdb_error(ZE_NO_DD);
       log_mesg(__FILE__, __LINE__, "NO DD", 0, "Tname '%s' not found\n", name);

@@ -121,8 +121,8 @@ LineResult TakeLine(roleT *role, const ROLE_LINE &line) {
   DD_COLUMN *column = nullptr;
   if (field) {
     std::string table_name = name.substr(0, point);
-    if (dd_table_name_ok(table_name.c_str()) && ddtable(table_name.c_str()) != nullptr) {
-      column = ddcolumn(name.c_str());
+    if (dd_table_name_ok(table_name.c_str()) && dd_table_or_throw(table_name.c_str()) != nullptr) {
+      column = dd_column_or_throw(name.c_str());
       if (column == nullptr) {
         log_mesg(__FILE__, __LINE__, kLoadKeyword, 0, "Permission for unknown column %s in table %s",
                  name.c_str() + point + 1, table_name.c_str());

@@ -156,7 +156,7 @@ int zdb_make_bind(const DD_TABLE *table, const ZDB_HOST_BIND &desc, ZDB_BIND *bi
   char name[sizeof desc.column + 1];
   std::memcpy(name, desc.column, sizeof desc.column);
   name[sizeof desc.column] = '\0';
-  const DD_COLUMN *column = ddcolumn(name);
+  const DD_COLUMN *column = dd_column_or_throw(name);
   if (column == nullptr) return refuse_column(name, "");
   // A column of another table would land at that table's offsets.
   if (std::strncmp(column->name, table->name, 8) != 0 || column->name[8] != '.')

@@ -64,7 +64,7 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
     log_mesg(__FILE__, __LINE__, "No table-name", 0, "No table-name specified");
     return -1;
   }
-  const DD_TABLE *table = ddtable(table_name);
+  const DD_TABLE *table = dd_table_or_throw(table_name);
   if (table == nullptr) {
     zdb_error(ZE_NO_DD);
     log_mesg(__FILE__, __LINE__, "No DD", 0, "No DD found for %s", table_name);

@@ -244,7 +244,7 @@ int dbcSessionLockTable(ZDB_SESSION *session, const char *table, int compnr, int
 int dbcSessionAlterTable(ZDB_SESSION *session, const char *table, int compnr, int argument) {
   int saved_mode = get_dd_mode();
   init_dd_mode(3);
-  const DD_TABLE *dd = ddtable(table);
+  const DD_TABLE *dd = dd_table_or_throw(table);
   std::uint32_t row_length = dd != nullptr ? dd->row_length : 0;
   bool fits = row_length <= DBC_MAX_ROW;
   dbc_request_prepare(ALTER_TABLE);

@@ -2,6 +2,7 @@
 // the first message.
 #include "dbc/zdb_msg.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,10 +17,33 @@ namespace {
 
 constexpr std::size_t kMaxMessage = 6156;
 
+// The text lives in a buffer from mal_sys_* that grows with it. When the
+// buffer cannot grow, what fits is kept: the new text is cut to the room the
+// buffer has, and a process that never had a buffer uses a small fixed one,
+// so that a message that was set is never reported as none.
+constexpr std::size_t kFallback = 256;
+char g_fallback[kFallback];
+
 char *g_msg = nullptr;
 std::size_t g_len = 0;
-std::size_t g_capacity = 0;
+std::size_t g_capacity = 0;  // bytes of text the buffer holds, without the NUL
 bool g_reset = false;  // reset_zdb_msg ran: the text exists even without a buffer
+
+// Makes room for `need` bytes of text; false when memory runs out (the
+// buffer is then as it was).
+bool Grow(std::size_t need) {
+  char *grown = nullptr;
+  if (g_msg == g_fallback) {
+    grown = static_cast<char *>(mal_sys_malloc(need + 1));
+    if (grown != nullptr) std::memcpy(grown, g_msg, g_len + 1);
+  } else {
+    grown = static_cast<char *>(mal_sys_realloc(g_msg, need + 1));
+  }
+  if (grown == nullptr) return false;
+  g_msg = grown;
+  g_capacity = need;
+  return true;
+}
 
 }  // namespace
 
@@ -32,13 +56,18 @@ void set_zdb_msg(const char *format, ...) {
   if (n < 0) return;
   std::size_t add = std::strlen(text);
   std::size_t need = g_len + add;
-  if (g_msg == nullptr || need > g_capacity) {
-    char *grown = static_cast<char *>(mal_sys_realloc(g_msg, need + 1));
-    if (grown == nullptr) return;
-    g_msg = grown;
-    g_capacity = need;
+  if ((g_msg == nullptr || need > g_capacity) && !Grow(need)) {
+    if (g_msg == nullptr || (g_len == 0 && g_capacity < kFallback - 1 && g_msg != g_fallback)) {
+      std::free(g_msg == g_fallback ? nullptr : g_msg);
+      g_msg = g_fallback;
+      g_capacity = kFallback - 1;
+      g_len = 0;
+    }
+    add = std::min(add, g_capacity - g_len);
+    need = g_len + add;
   }
-  std::memcpy(g_msg + g_len, text, add + 1);
+  std::memcpy(g_msg + g_len, text, add);
+  g_msg[need] = '\0';
   g_len = need;
   log_mesg(__FILE__, __LINE__, "domain_check", 0, "%s", text);
 }

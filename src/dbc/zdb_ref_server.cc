@@ -83,7 +83,7 @@ bool any_refby_with_mode(const DD_TABLE *table, bool deleting, int low, int high
 int cascades_stay(const DD_TABLE *root, const SERVER_REC *own, int logical, bool deleting) {
   std::vector<std::string> seen{std::string(root->name, 8)};
   for (std::size_t next = 0; next < seen.size(); ++next) {
-    const DD_TABLE *table = ddtable(seen[next].c_str());
+    const DD_TABLE *table = dd_table_or_throw(seen[next].c_str());
     if (table == nullptr) return 0;
     for (int i = 0; i < table->refby_count; ++i) {
       int mode = mode_for(table->refby[i].mode, deleting);

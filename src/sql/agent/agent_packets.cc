@@ -8,8 +8,14 @@
 #include "sql/common/value_store.h"
 
 void SQLPacketBuffer::AddPacket(SQLTokenString const &packet) {
-  packets_.AppendBs4(packet.Length());
-  packets_.AppendTokenString(packet);
+  const int before = packets_.Length();
+  try {
+    packets_.AppendBs4(packet.Length());
+    packets_.AppendTokenString(packet);
+  } catch (...) {
+    packets_.Truncate(before);  // never a length without its packet
+    throw;
+  }
 }
 
 void SQLPacketBuffer::Log() const {

@@ -22,8 +22,12 @@ class SQLPacketBuffer {
   void GetString(unsigned char const *&bytes, int &length) const {
     packets_.GetString(bytes, length);
   }
+  // Appends the packet whole, or (memory running out) not at all.
   void AddPacket(SQLTokenString const &packet);
   void Empty() { packets_.Reset(); }
+  // Bytes held; Truncate(n) drops what was added after Length() gave n.
+  int Length() const { return packets_.Length(); }
+  void Truncate(int n) { packets_.Truncate(n); }
   bool IsEmpty() const { return packets_.Length() == 0; }
   void Log() const;
 

@@ -88,6 +88,29 @@ int SecondsLeft(long deadline) {
 SQLLogger &Log() { return *SQLLogger::Instance(); }
 bool LogPackets() { return Log().LogFlagIsSet(SQLLogger::CommunicationPackets); }
 
+
+// The packets one exchange adds to a statement's buffer are taken back out
+// when the exchange fails before its flush (memory that runs out while they
+// are built), so that the buffer holds what it held before and the next
+// exchange does not send them twice or cut short.
+class PacketRound {
+ public:
+  explicit PacketRound(SQLPacketBuffer *buffer)
+      : buffer_(buffer), length_(buffer != nullptr ? buffer->Length() : 0) {}
+  ~PacketRound() {
+    if (buffer_ != nullptr && !flushing_) buffer_->Truncate(length_);
+  }
+  PacketRound(PacketRound const &) = delete;
+  PacketRound &operator=(PacketRound const &) = delete;
+  // The flush takes the buffer over: it empties it whatever its outcome.
+  void Flushing() { flushing_ = true; }
+
+ private:
+  SQLPacketBuffer *buffer_;
+  int length_;
+  bool flushing_ = false;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------- instance
@@ -151,13 +174,16 @@ SQLPacketBuffer *SQLNetAgentClient::GetPacketBuffer(ZDB_SERVER *server) {
   std::uint32_t number = g_carrier->serverNumber(server);
   for (auto &b : buffers_)
     if (g_carrier->serverNumber(b->GetZDBServer()) == number) return b.get();
-  buffers_.push_back(std::make_unique<SQLPacketBuffer>(server));
-  SQLPacketBuffer *buffer = buffers_.back().get();
+  auto made = std::make_unique<SQLPacketBuffer>(server);
   SQLTokenString &level = Scratch();
   level.AppendToken(SQLNWTPacketForDriver);
   level.AppendToken(SQLNWTLanguageLevel);
   level.AppendBs4(1);
-  buffer->AddPacket(level);
+  made->AddPacket(level);
+  // Listed only once it holds the language level: a buffer that memory ran
+  // out for is made again by the next call.
+  buffers_.push_back(std::move(made));
+  SQLPacketBuffer *buffer = buffers_.back().get();
   FlushPacketBuffer(buffer);
   return buffer;
 }
@@ -397,7 +423,9 @@ int SQLNetAgentClient::Exec(unsigned long id) {
     StopResult(sd);
     return 0;
   }
+  PacketRound round(sd.packetBuffer);
   PrepareToFlushExecPacket(sd, sd.packetBuffer);
+  round.Flushing();
   FlushPacketBuffer(sd.packetBuffer);
   if (HandleReturnPacket(sd) != RowsProcessed)
     ProtocolError("SQLNetAgentClient::Exec: Unexpected packet");
@@ -424,11 +452,13 @@ int SQLNetAgentClient::Fetch(unsigned long id) {
     }
     if (sent) ProtocolError("SQLNetAgentClient::Fetch: Expected return packet");
     RequireServer(sd);
+    PacketRound round(sd.packetBuffer);
     PrepareToFlushExecPacket(sd, sd.packetBuffer);
     SQLTokenString &fetch = Scratch();
     StartStmtPacket(fetch, id, SQLNWTPacketFetch);
     fetch.AppendBs4(RowsPerFetch(sd));
     sd.packetBuffer->AddPacket(fetch);
+    round.Flushing();
     FlushPacketBuffer(sd.packetBuffer);
     sent = true;
   }
@@ -450,12 +480,14 @@ int SQLNetAgentClient::SkipRows(unsigned long id, int n) {
       break;
   }
   RequireServer(sd);
+  PacketRound round(sd.packetBuffer);
   PrepareToFlushExecPacket(sd, sd.packetBuffer);
   SQLTokenString &skip = Scratch();
   StartStmtPacket(skip, id, SQLNWTPacketSkipRows);
   skip.AppendBs4(n - k);
   skip.AppendBs4(RowsPerFetch(sd));
   sd.packetBuffer->AddPacket(skip);
+  round.Flushing();
   FlushPacketBuffer(sd.packetBuffer);
   switch (HandleReturnPacket(sd)) {
     case EndOfSet:

@@ -45,7 +45,7 @@ SQLType SQLTypeFromDDType(int ddType) {
 }
 
 SQLSchema::SQLSchema(char const *tableName) {
-  DD_TABLE *table = tableName != nullptr ? ddtable(tableName) : nullptr;
+  DD_TABLE *table = tableName != nullptr ? dd_table_or_throw(tableName) : nullptr;
   if (table == nullptr) throw SQLSchemaExNotExists(tableName);
 
   std::vector<DD_COLUMN *> byOffset(static_cast<size_t>(table->column_count) + 1);

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "platform/mal.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/front/sql_scanner.h"
@@ -100,6 +102,14 @@ SQLSCParse::~SQLSCParse() {
 }
 
 SQLVTSCSearchCond *SQLSCParse::TakeRoot() { return root_.release(); }
+
+void *SQLSCParse::GrowStack(int which, void const *stack, std::size_t used, std::size_t bytes) {
+  void *bigger = mal_sys_malloc(bytes);
+  if (bigger == nullptr) throw std::bad_alloc();
+  std::memcpy(bigger, stack, used);
+  stacks_[static_cast<std::size_t>(which)].reset(bigger);  // frees the storage copied from
+  return bigger;
+}
 
 SQLSCParse &SQLSCParse::Current() {
   if (g_current == nullptr) SQLAbort(__FILE__, __LINE__, "Role condition built outside a parse");

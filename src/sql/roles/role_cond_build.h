@@ -9,6 +9,9 @@
 // unknown column, a literal out of range, memory) leaves nothing behind.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdlib>
 #include <memory>
 
 #include "sql/common/sql_containers.h"
@@ -43,6 +46,12 @@ class SQLSCParse {
   // The current parse; SQLAbort when no parse runs.
   static SQLSCParse &Current();
 
+  // Moves one of the parser's stacks (which: 0 states, 1 values) into new
+  // storage of `bytes` from mal_sys_malloc, copying its first `used` bytes,
+  // and returns it; the parse owns the storage. std::bad_alloc when memory
+  // runs out.
+  void *GrowStack(int which, void const *stack, std::size_t used, std::size_t bytes);
+
   SQLSCTable const *Table() const { return table_; }
   pSQLVTSCSearchCondList *Conditions() { return &conditions_; }
   pSQLVTSCValueExprList *Values() { return &values_; }
@@ -53,6 +62,11 @@ class SQLSCParse {
   pSQLVTSCValueExprList values_;       // live value expressions, newest first
   std::unique_ptr<SQLVTSCSearchCond> root_;
   SQLSCParse *previous_;
+  struct FreeBlock {
+    void operator()(void *block) const { std::free(block); }
+  };
+  // The parser's stacks once they outgrow their initial arrays.
+  std::array<std::unique_ptr<void, FreeBlock>, 2> stacks_;
 
   friend void SQLSCBuildRoot(SQLVTSCSearchCond *root);
 };

@@ -25,12 +25,32 @@
 #include "sql/roles/role_cond_build.h"
 #include "sql/roles/role_cond_parse.h"
 
-// The parse stack starts with 200 entries and doubles up to 10,000. It grows
-// on the machine stack, so that an exception thrown through the parser
-// leaves nothing behind.
+// The parse stack starts with 200 entries and doubles up to 10,000; a
+// condition that needs more fails like a syntax error. It grows in storage
+// the parse owns (mal_sys_malloc), so that an exception thrown through the
+// parser leaves nothing behind and memory that runs out is std::bad_alloc.
 #define YYINITDEPTH 200
 #define YYMAXDEPTH 10000
-#define YYSTACK_USE_ALLOCA 1
+#define yyoverflow(Message, Ss, SsBytes, Vs, VsBytes, Size) \
+  do { if (!SQLSCGrowStacks((Ss), (Vs), (Size))) YYNOMEM; } while (0)
+
+namespace {
+
+// False when the stacks are at their limit.
+template <class S, class V, class N>
+bool SQLSCGrowStacks(S **states, V **values, N *size) {
+  if (*size >= YYMAXDEPTH) return false;
+  const N next = *size * 2 < YYMAXDEPTH ? *size * 2 : YYMAXDEPTH;
+  SQLSCParse &parse = SQLSCParse::Current();
+  const auto count = static_cast<std::size_t>(*size);
+  const auto bigger = static_cast<std::size_t>(next);
+  *states = static_cast<S *>(parse.GrowStack(0, *states, sizeof(S) * count, sizeof(S) * bigger));
+  *values = static_cast<V *>(parse.GrowStack(1, *values, sizeof(V) * count, sizeof(V) * bigger));
+  *size = next;
+  return true;
+}
+
+}  // namespace
 }
 
 %token AND 258 "and"

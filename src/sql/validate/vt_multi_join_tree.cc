@@ -458,7 +458,7 @@ void SQLVTMultiJoin::FindForeignKeyName(int referring, SQLVTSCRowValueConstr *ro
     SQLVTThrow(vtstate::kReferenceFromClause, std::string("Invalid reference FROM clause element '") + element->GetText() + "'",
                element->GetLineNumber());
   }
-  DD_TABLE *dd = ddtable(q);
+  DD_TABLE *dd = dd_table_or_throw(q);
   if (dd == nullptr) {
     SQLVTThrow(vtstate::kUnknownTable, std::string("Unknown table '") + q + "' in reference FROM clause",
                element->GetLineNumber());
@@ -474,14 +474,14 @@ void SQLVTMultiJoin::FindForeignKeyName(int referring, SQLVTSCRowValueConstr *ro
 SQLUnrefMode SQLVTMultiJoin::GetUnrefModeFromDD(std::string const &table, std::string const &column,
                                                 char const *target, char const *index) {
   std::string const full = FullName(table, column);
-  DD_COLUMN *referring = ddcolumn(full.c_str());
+  DD_COLUMN *referring = dd_column_or_throw(full.c_str());
   if (referring == nullptr) return SQL_UNREF_NONE;
   if (index != nullptr) {
     // The dictionary's references lead to the primary key: an index that
     // names other columns gets no mode from it.
-    DD_TABLE *targetTable = ddtable(target);
+    DD_TABLE *targetTable = dd_table_or_throw(target);
     DD_KEY *key = targetTable != nullptr ? key_desc(targetTable, 1) : nullptr;
-    DD_COLUMN *indexColumn = ddcolumn(FullName(target, index).c_str());
+    DD_COLUMN *indexColumn = dd_column_or_throw(FullName(target, index).c_str());
     if (key == nullptr || indexColumn == nullptr) return SQL_UNREF_NONE;
     std::vector<DD_COLUMN *> keyColumns(DD_MAX_LIST + 1, nullptr);
     std::vector<DD_COLUMN *> indexColumns(DD_MAX_LIST + 1, nullptr);
@@ -491,7 +491,7 @@ SQLUnrefMode SQLVTMultiJoin::GetUnrefModeFromDD(std::string const &table, std::s
       if (keyColumns[i] != indexColumns[i]) return SQL_UNREF_NONE;
     }
   }
-  DD_TABLE *referringTable = ddtable(table.c_str());
+  DD_TABLE *referringTable = dd_table_or_throw(table.c_str());
   for (int i = 0; referringTable != nullptr && i < referringTable->ref_count; ++i) {
     DD_REF const &ref = referringTable->refs[i];
     if (std::strcmp(ref.column_name, full.c_str()) != 0) continue;

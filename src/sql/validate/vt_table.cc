@@ -66,7 +66,7 @@ void SQLVTTable::SetIndexHints(SQLIndexHints *hints) {
   std::unique_ptr<SQLIndexHints> owned(hints);
   std::string const table = GetCorrelationName();
   if (indexHints_) SQLVTThrow(vtstate::kMultipleIndexHints, "Multiple index hints specified on table '" + table + "'", 0);
-  DD_TABLE *dd = ddtable(name_.get());
+  DD_TABLE *dd = dd_table_or_throw(name_.get());
   if (dd == nullptr) SQLVTThrow(vtstate::kUnknownTable, "Unknown table '" + std::string(name_.get()) + "'", 0);
   int const indexes = dd->key_count;
   for (int i = 0; i < owned->count; ++i) {

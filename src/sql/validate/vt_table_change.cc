@@ -143,7 +143,7 @@ namespace {
 // The dictionary record of a table the statement names; the node's table
 // was found in the dictionary when it was built.
 DD_TABLE *Dictionary(SQLVTTable const *table) {
-  DD_TABLE *dd = ddtable(table->GetName());
+  DD_TABLE *dd = dd_table_or_throw(table->GetName());
   if (dd == nullptr) {
     SQLVTThrow("42I04", std::string("Unknown table '") + table->GetName() + "'", table->GetLineNumber());
   }

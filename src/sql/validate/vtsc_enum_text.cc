@@ -75,7 +75,7 @@ DD_COLUMN const *CheckDictionaryColumn(SQLVTSCIdentifier const *identifier, SQLV
                function.baseAtIdentifier ? identifier->GetLineNumber() : line);
   }
   std::string fullName = std::string(info.GetBaseTableName()) + "." + info.baseColumnName;
-  DD_COLUMN const *column = ddcolumn(fullName.c_str());
+  DD_COLUMN const *column = dd_column_or_throw(fullName.c_str());
   // A table the scope knows whose dictionary lacks the column is refused
   // like an unknown column rather than read through a null record.
   if (column == nullptr) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -172,6 +173,8 @@ TEST(Recycler, AnInsertWhoseHashFailsChangesNothing) {
     EXPECT_EQ(std::set<std::string>{"x"}, g_deleted) << entries;
     EXPECT_EQ(entries, cache.NrElements());
     for (int i = 0; i < entries; ++i) EXPECT_EQ(names[i], cache.Extract(names[i])->name);
+    cache.Insert(Key("c"), std::unique_ptr<Value>(new Value{"c"}));  // the cache still works
+    EXPECT_EQ("c", cache.Extract("c")->name);
   }
 }
 

@@ -3,15 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <new>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/mal.h"
 #include "sql/common/sql_exception.h"
 #include "sql/front/parse_mode.h"
 #include "sql/front/sql_tokens.h"
+
+// The generated scanner's teardown: frees its buffers, so that the next
+// scan builds them again.
+int sql_yylex_destroy(void);
 
 namespace {
 
@@ -414,6 +421,41 @@ INSTANTIATE_TEST_SUITE_P(
         TooLongCase{"Comment", "a\n| " + std::string(16500, '-') + "\nb", 2},
         TooLongCase{"AsLookAhead", "a AS" + std::string(16500, ' ') + "b", 1}),
     [](auto const &info) { return std::string(info.param.name); });
+
+long g_malCountdown = 0;  // the allocation of the library's allocator to refuse; 0: none
+int RefuseCountedAllocation(size_t) { return g_malCountdown > 0 && --g_malCountdown == 0 ? 1 : 0; }
+
+// A scanner that builds its buffers meets the allocator's failure hook at
+// each of them in turn: the scan fails with std::bad_alloc, leaks nothing
+// (LeakSanitizer at exit) and the next scan works.
+TEST(Scanner, EachAllocationOfItsBuffersFailsThroughTheAllocatorAndTheNextScanWorks) {
+  SQLParseSetMode(0);
+  int failures = 0;
+  for (long n = 1;; ++n) {
+    ASSERT_LT(n, 20);
+    sql_yylex_destroy();
+    sql_yySetLexBuffer("SELECT x");
+    g_malCountdown = n;
+    mal_set_failure_hook(RefuseCountedAllocation);
+    int code = 0;
+    bool failed = false;
+    try {
+      code = sql_yylex();
+    } catch (std::bad_alloc const &) {
+      failed = true;
+    }
+    mal_set_failure_hook(nullptr);
+    g_malCountdown = 0;
+    if (!failed) {
+      EXPECT_EQ(sqltoken::kSelect, code);
+      break;
+    }
+    ++failures;
+    EXPECT_EQ("SELECT identifier(x)", Render("SELECT x", kClassic)) << "after failure " << n;
+  }
+  // The state buffer, the buffer stack, the buffer state and its bytes.
+  EXPECT_EQ(4, failures);
+}
 
 // Skips what the scanner may skip between tokens: blanks, newlines and
 // comments. Returns the position of the next token's first byte.

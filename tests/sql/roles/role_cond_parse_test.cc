@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/mal.h"
 #include "role_test_support.h"
 #include "sql/roles/role_cond_parse.h"
 #include "sql/roles/role_cond_tokens.h"
@@ -19,6 +20,10 @@
 // The allocation-failure switch of the statement tests replaces operator new
 // in this binary as well.
 #include "sql/statement/alloc_failure.cc"
+
+// The generated scanner's teardown: frees its buffers, so that the next
+// scan builds them again.
+int sql_scyylex_destroy(void);
 
 namespace molvane::test {
 namespace {
@@ -119,6 +124,62 @@ TEST(RoleCondScanner, TokensAreBoundOnlyByTheText) {
   ASSERT_EQ(tokens.size(), 2u);
   EXPECT_EQ(tokens[0].text, name);
   EXPECT_EQ(tokens[1].text, quoted);
+}
+
+long g_malCountdown = 0;  // the allocation of the library's allocator to refuse; 0: none
+int RefuseCountedAllocation(size_t) { return g_malCountdown > 0 && --g_malCountdown == 0 ? 1 : 0; }
+int RefuseAll(size_t) { return 1; }
+
+// A scanner that builds its buffers, and grows its scan buffer for a token
+// longer than it, meets the allocator's failure hook at each allocation in
+// turn: the scan fails with std::bad_alloc, leaks nothing (LeakSanitizer at
+// exit, also of the buffer a failed growth would lose) and the next scan
+// works.
+TEST(RoleCondScanner, EachAllocationOfItsBuffersFailsThroughTheAllocatorAndTheNextScanWorks) {
+  std::string const name(40000, 'n');
+  int failures = 0;
+  for (long n = 1;; ++n) {
+    ASSERT_LT(n, 20);
+    sql_scyylex_destroy();
+    sql_scyySetLexBuffer(name.c_str());
+    g_malCountdown = n;
+    mal_set_failure_hook(RefuseCountedAllocation);
+    int code = 0;
+    bool failed = false;
+    try {
+      code = sql_scyylex();
+    } catch (std::bad_alloc const &) {
+      failed = true;
+    }
+    mal_set_failure_hook(nullptr);
+    g_malCountdown = 0;
+    if (!failed) {
+      EXPECT_EQ(sctoken::kIdentifier, code);
+      EXPECT_EQ(name, sql_scyyGetToken());
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(Show(Scan("or 2")), "259:or 262:2 ") << "after failure " << n;
+  }
+  // The buffer stack, the buffer state, its bytes and two growths of them.
+  EXPECT_GE(failures, 5);
+}
+
+// The parse stack grows through the allocator beyond 200 entries: when it
+// cannot, the parse fails with std::bad_alloc and leaves nothing behind.
+TEST(RoleCondParse, AParseStackThatCannotGrowFailsWithBadAllocAndTheNextParseWorks) {
+  std::string const deep = std::string(300, '(') + "b = 2" + std::string(300, ')');
+  EXPECT_EQ(Traced("a = 1"), "Comparison(( ColumnRef(0,0) ) = ( IntegerConst(1) ))");
+  mal_set_failure_hook(RefuseAll);
+  bool failed = false;
+  try {
+    Parse(deep.c_str());
+  } catch (std::bad_alloc const &) {
+    failed = true;
+  }
+  mal_set_failure_hook(nullptr);
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(Traced(deep.c_str()), "Comparison(( ColumnRef(0,1) ) = ( IntegerConst(2) ))");
 }
 
 // ---- Grammar ----

@@ -1,0 +1,159 @@
+// Memory that runs out at every allocation in turn of the sql_* calls after
+// a statement is executed, all in one process (inprocess_sweep.h): fetching
+// its rows, and closing its handle, which parks the statement and its
+// executable tree in the caches. A fetch that meets the failure gives 501 in
+// zdb_errno and on its handle alike; a close leaks nothing.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <molvane/platform.h>
+#include <molvane/sql.h>
+#include <molvane/zdb.h>
+
+#include "dbc/zdb_attach.h"
+#include "inprocess_sweep.h"
+#include "support/sql_host.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::ScratchDir;
+using molvane::test::SweepAllocations;
+using molvane::test::SweepCalls;
+using molvane::test::SweepOutcome;
+
+void IgnoreDeath(STREAM *) {}
+
+constexpr int kWrong = 9999;     // a call that succeeded with a wrong answer
+constexpr int kMismatch = 9998;  // the handle's error is not zdb_errno
+
+// Host callbacks that allocate nothing themselves, so that every failure
+// counted is the library's.
+char *OneVariable(char *, unsigned char *kind, char **record, int *const, unsigned long) {
+  static char variable[] = "v";
+  if (*kind == 2) *record = variable;
+  return variable;
+}
+void DropValue(char *, unsigned char *, unsigned char, int, int *) {}
+
+// The reference driver over the fixture dictionary, with two departments
+// and four employees, three of them earning more than 150.
+void UseDriverWithRows(const ScratchDir &root) {
+  std::filesystem::copy(FixturePath("zuv"), root.path(), std::filesystem::copy_options::recursive);
+  root.WriteFile("lib/tabledef1", "*::msqlite\n");
+  root.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
+                                     "/driver/molvane-driver ${ZUV}/main.db\n");
+  setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+  setenv("F_ZRDD", (root.path() + "/dict").c_str(), 1);
+  set_zuv(root.path().c_str());
+  zdb_set_server_death_handler(IgnoreDeath);
+  ASSERT_EQ(molvane::test::RunHostScript(
+                root.path(),
+                "logon seed\nstart seed\n"
+                "table create exdep010 1\ntable create exemp010 1\n"
+                "insert exdep010 1 code=A name=Alpha budget=10\n"
+                "insert exdep010 1 code=B name=Beta budget=20\n"
+                "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A salary=100\n"
+                "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B salary=200\n"
+                "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B salary=300\n"
+                "insert exemp010 1 emp=4 name=Dan dept=A dcas=A drst=A salary=400\n"
+                "commit\nlogoff\n"),
+            "");
+}
+
+// A join with a parameter, parsed, bound and executed with nothing failing.
+class JoinStatement {
+ public:
+  int Setup() {
+    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OneVariable));
+    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(DropValue));
+    if (zdb_init_api("test_faults", nullptr, 0, 0) != 0 || zdb_logon("ann") != 0) return -1;
+    trans_ = zdb_start_session("sql");
+    return trans_ > 0 ? Prepare() : -1;
+  }
+  // A new handle, executed; 0 when it is ready to fetch.
+  // fresh: a text of its own (its own parameter name), so that the
+  // statement is new to the statement cache and to the driver's agent.
+  int Prepare(bool fresh = false) {
+    const std::string parameter = ":low" + (fresh ? std::to_string(++texts_) : std::string());
+    const std::string text = "SELECT e.emp, d.name FROM exemp010 e, exdep010 d "
+                             "WHERE e.dept = d.code AND e.salary > " + parameter + " ORDER BY e.emp";
+    h_ = sql_parse(text.c_str(), static_cast<unsigned long>(trans_), 0);
+    if (h_ == nullptr) return -1;
+    double low = 150;
+    if (sql_bind_input(h_, parameter.c_str(), SQL_TYPE_REAL, 8, &low) != 0) return -1;
+    return Exec();
+  }
+  int Exec() { return sql_exec(h_, 1) == 0 ? 0 : -1; }
+  // Fetches every row: 0 for the three rows, else the error of the fetch
+  // that failed, which the handle must report as zdb_errno does.
+  int FetchAll() {
+    int rows = 0;
+    while (sql_fetch(h_) == 0) ++rows;
+    if (zdb_errno == SQL_ERR_NO_MORE_ROWS) return rows == 3 ? 0 : kWrong;
+    std::int32_t number = 0;
+    if (sql_get_error(h_, &number, nullptr) != 0 || number != zdb_errno) return kMismatch;
+    return zdb_errno != 0 ? zdb_errno : -1;
+  }
+  int Close() {
+    QPCStatement *closing = h_;
+    h_ = nullptr;
+    return sql_close(closing) == 0 ? 0 : -1;
+  }
+
+ private:
+  int trans_ = 0;
+  int texts_ = 0;
+  QPCStatement *h_ = nullptr;
+};
+
+void Report(const char *what, const SweepOutcome &out) {
+  std::printf("%s: %ld allocations in a clean call, %ld tries met their failure\n", what,
+              out.allocations, out.tries);
+}
+
+TEST(SqlRoundSweep, EachAllocationOfAFetchFailsWith501OnTheHandleAndInZdbErrno) {
+  ScratchDir root;
+  UseDriverWithRows(root);
+  JoinStatement join;
+  SweepCalls calls;
+  calls.setup = [&] { return join.Setup(); };
+  calls.step = [&] { return join.FetchAll(); };
+  // The next step fetches from a new statement. A fetch whose exchange
+  // with the driver failed half way leaves the driver's agent with a state
+  // of the statement that the client does not know (the prepare, exec or
+  // fetch went out, the reply was lost): the same statement executed again
+  // is refused (215) until that is mended, so each try starts afresh.
+  calls.undo = [&] {
+    if (join.Close() != 0 || join.Prepare(true) != 0) std::abort();
+  };
+  const SweepOutcome out = SweepAllocations(calls, root.path() + "/fetch.log");
+  Report("fetch", out);
+  EXPECT_EQ(out.faults, "");
+  EXPECT_GT(out.tries, 0);
+}
+
+// The close parks the statement and its executable tree; memory that runs
+// out while it does destroys them instead, and leaks nothing.
+TEST(SqlRoundSweep, EachAllocationOfACloseLeaksNothing) {
+  ScratchDir root;
+  UseDriverWithRows(root);
+  JoinStatement join;
+  SweepCalls calls;
+  calls.setup = [&] { return join.Setup(); };
+  calls.step = [&] { return join.Close(); };
+  calls.undo = [&] {
+    if (join.Prepare() != 0) std::abort();
+  };
+  const SweepOutcome out = SweepAllocations(calls, root.path() + "/close.log");
+  Report("close", out);
+  EXPECT_EQ(out.faults, "");
+  EXPECT_GT(out.tries, 0);
+}
+
+}  // namespace
