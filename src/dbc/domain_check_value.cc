@@ -20,9 +20,10 @@
 
 namespace {
 
-// The failure text. An empty string is constant-initialised, so reaching it
-// needs no guard of a function's static: every row check empties it.
-constinit std::string g_text;
+// The failure text, at namespace scope so that reaching it needs no guard
+// of a function's static: every row check empties it. No static
+// initialiser of another file sets it.
+std::string g_text;
 
 std::string &Text() { return g_text; }
 
