@@ -35,6 +35,7 @@
 #include <molvane/zdb_cursor.h>
 
 #include "alloc_failure.h"
+#include "fault_env.h"
 #include "dbc/dd.h"
 #include "dbc/zdb_attach.h"
 #include "dbc/zdb_errors.h"
@@ -44,7 +45,7 @@
 
 namespace {
 
-using molvane::test::FixturePath;
+using molvane::test::UseDriverEnvironment;
 using molvane::test::ScratchDir;
 
 // With MOLVANE_FAIL_AT, the try prints the stack of the allocation it
@@ -68,17 +69,6 @@ int FailMal(size_t) {
   return 1;
 }
 
-void IgnoreDeath(STREAM *) {}
-
-// Host callbacks of the SQL round that allocate nothing themselves, so
-// that every failure counted is the library's.
-char *OneVariable(char *, unsigned char *kind, char **record, int *const, unsigned long) {
-  static char variable[] = "v";
-  if (*kind == 2) *record = variable;
-  return variable;
-}
-void DropValue(char *, unsigned char *, unsigned char, int, int *) {}
-
 // One try: the steps of a round, with the Nth allocation failing (0:
 // none). Writes "<steps passed> <zdb_errno> <allocations counted>" to `out`.
 class Transaction {
@@ -101,7 +91,7 @@ class Transaction {
   // bind, execute, fetch every row, close. A failing call gives 501 in
   // zdb_errno and on its handle, and the handle still closes.
   void RunSql(const std::string &out) {
-    InstallHostCallbacks();
+    molvane::test::InstallQuietHostCallbacks();
     QPCStatement *h = nullptr;
     RunSteps(out, {
         [&] { return Logon(); },
@@ -131,7 +121,7 @@ class Transaction {
     int rows;
   };
   void RunQueries(const std::string &out, const std::vector<Query> &queries) {
-    InstallHostCallbacks();
+    molvane::test::InstallQuietHostCallbacks();
     QPCStatement *h = nullptr;
     std::vector<std::function<int()>> steps = {
         [&] { return Logon(); },
@@ -154,10 +144,6 @@ class Transaction {
   static int Logon() { return zdb_init_api("test_faults", nullptr, 0, 0) == 0 && zdb_logon("ann") == 0 ? 0 : -1; }
   int StartSession(const char *name) { return (trans_ = zdb_start_session(name)) > 0 ? 0 : -1; }
 
-  static void InstallHostCallbacks() {
-    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OneVariable));
-    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(DropValue));
-  }
   // The result of a call on `h`; a failure whose handle error is not
   // zdb_errno turns zdb_errno into -2, so that the try reports it.
   static int OnHandle(QPCStatement *h, int rc) {
@@ -395,19 +381,6 @@ void FailEachAllocation(const Result &clean, int steps, Round round, const std::
   EXPECT_GT(failures, 0) << "no injected failure reached a caller";
 }
 
-// The environment of the reference driver over the fixture dictionary.
-void UseDriverEnvironment(const ScratchDir &root) {
-  std::filesystem::copy(FixturePath("zuv"), root.path(), std::filesystem::copy_options::recursive);
-  root.WriteFile("lib/tabledef1", "*::msqlite\n");
-  root.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
-                                     "/driver/molvane-driver ${ZUV}/main.db\n");
-  setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
-  setenv("F_ZRDD", (root.path() + "/dict").c_str(), 1);
-  set_zuv(root.path().c_str());
-  // A driver that goes away is the host's to handle; this host carries on.
-  zdb_set_server_death_handler(IgnoreDeath);
-}
-
 TEST(AllocationFailure, EachAllocationAlongATransactionFailsWith501) {
   ScratchDir root;
   UseDriverEnvironment(root);
@@ -427,18 +400,7 @@ TEST(AllocationFailure, EachAllocationAlongASqlJoinFailsWith501) {
   UseDriverEnvironment(root);
   // Employees 2, 3 and 4 earn more than 150; the rows go in through
   // molvane-host, away from the failing allocations.
-  ASSERT_EQ(molvane::test::RunHostScript(
-                root.path(),
-                "logon seed\nstart seed\n"
-                "table create exdep010 1\ntable create exemp010 1\n"
-                "insert exdep010 1 code=A name=Alpha budget=10\n"
-                "insert exdep010 1 code=B name=Beta budget=20\n"
-                "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A salary=100\n"
-                "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B salary=200\n"
-                "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B salary=300\n"
-                "insert exemp010 1 emp=4 name=Dan dept=A dcas=A drst=A salary=400\n"
-                "commit\nlogoff\n"),
-            "");
+  ASSERT_EQ(molvane::test::InsertStaff(root), "");
   const std::string out = root.path() + "/try.out";
   const Result clean = RunTry(0, 0, out, Round::kSqlJoin);
   ASSERT_EQ(clean.status, 0);
@@ -451,19 +413,7 @@ TEST(AllocationFailure, EachAllocationAlongASqlJoinFailsWith501) {
 TEST(AllocationFailure, EachAllocationAlongAGroupAnOuterJoinAUnionAndASubqueryFailsWith501) {
   ScratchDir root;
   UseDriverEnvironment(root);
-  ASSERT_EQ(molvane::test::RunHostScript(
-                root.path(),
-                "logon seed\nstart seed\n"
-                "table create exdep010 1\ntable create exemp010 1\n"
-                "insert exdep010 1 code=A name=Alpha budget=10\n"
-                "insert exdep010 1 code=B name=Beta budget=20\n"
-                "insert exdep010 1 code=C name=Gamma budget=30\n"
-                "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A salary=100\n"
-                "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B salary=200\n"
-                "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B salary=300\n"
-                "insert exemp010 1 emp=4 name=Dan dept=A dcas=A drst=A salary=400\n"
-                "commit\nlogoff\n"),
-            "");
+  ASSERT_EQ(molvane::test::InsertStaff(root, true), "");
   const std::string out = root.path() + "/try.out";
   const Result clean = RunTry(0, 0, out, Round::kSqlMix);
   const int steps = 2 + 4 * static_cast<int>(kMixedQueries.size());

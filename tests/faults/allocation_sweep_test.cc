@@ -24,18 +24,17 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_trans.h"
+#include "fault_env.h"
 #include "inprocess_sweep.h"
 #include "support/test_env.h"
 
 namespace {
 
-using molvane::test::FixturePath;
+using molvane::test::UseDriverEnvironment;
 using molvane::test::ScratchDir;
 using molvane::test::SweepAllocations;
 using molvane::test::SweepCalls;
 using molvane::test::SweepOutcome;
-
-void IgnoreDeath(STREAM *) {}
 
 // The error a failing call left; never 0, so that a failure is not taken
 // for success.
@@ -44,18 +43,6 @@ int ErrorOf(int rc) { return rc == 0 ? 0 : (zdb_errno != 0 ? zdb_errno : -1); }
 constexpr int kWrong = 9999;  // a call that succeeded with a wrong answer
 
 int InitApi() { return zdb_init_api("test_faults", nullptr, 0, 0); }
-
-// The environment of the reference driver over the fixture dictionary.
-void UseDriverEnvironment(const ScratchDir &root) {
-  std::filesystem::copy(FixturePath("zuv"), root.path(), std::filesystem::copy_options::recursive);
-  root.WriteFile("lib/tabledef1", "*::msqlite\n");
-  root.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
-                                     "/driver/molvane-driver ${ZUV}/main.db\n");
-  setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
-  setenv("F_ZRDD", (root.path() + "/dict").c_str(), 1);
-  set_zuv(root.path().c_str());
-  zdb_set_server_death_handler(IgnoreDeath);
-}
 
 void Report(const char *what, const SweepOutcome &out) {
   std::printf("%s: %ld allocations in a clean call, %ld tries met their failure\n", what,
