@@ -111,6 +111,16 @@ class PacketRound {
   bool flushing_ = false;
 };
 
+// The agent's state of the statement is lost: its queued replies and the
+// rows taken from them belong to an exchange that did not complete. The
+// rest of an open result is lost with them.
+void MarkUnknown(SQLNetAgentClientStatementData &sd) noexcept {
+  sd.resultLost = sd.resultLost || (!sd.unknown && sd.state == 3);
+  sd.unknown = true;
+  sd.replies.clear();
+  if (sd.extractor) sd.extractor->EmptyRowSet();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- instance
@@ -204,6 +214,14 @@ void SQLNetAgentClient::FlushPacketBuffer(SQLPacketBuffer *buffer) {
   // started anew after this one died, its statements would run in whatever
   // session now has the numbers they name.
   buffer->Empty();
+  // The Break and Close packets in the batch went out with it, or were
+  // lost with it: then their statements' states are not known.
+  for (auto &entry : statements_) {
+    SQLNetAgentClientStatementData &queued = *entry.second;
+    if (queued.packetBuffer != buffer || !queued.templateQueued) continue;
+    queued.templateQueued = false;
+    if (rc < 0) MarkUnknown(queued);
+  }
   if (rc < 0) throw SQLExZDBError(zdb_errno);
 }
 
@@ -251,10 +269,12 @@ void SQLNetAgentClient::Attach(unsigned long id, int transId, DRIVER_SPEC *serve
     throw SQLExZDBError(zdb_errno);
   sd->session = session;
   std::uint32_t number = g_carrier->serverNumber(server);
-  if (sd->state != 0 && sd->serverNumber != number) {
+  if ((sd->state != 0 || sd->unknown) && sd->serverNumber != number) {
     QueueTemplate(destroyPacket_, id, sd->packetBuffer);
     sd->packetBuffer = nullptr;
     sd->state = 0;
+    sd->unknown = false;
+    sd->resultLost = false;
   }
   sd->serverNumber = number;
   sd->packetBuffer = GetPacketBuffer(server);
@@ -317,14 +337,21 @@ void SQLNetAgentClient::SetTimeOut(unsigned long id, long deadline) {
 void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData &sd,
                                                  SQLPacketBuffer *buffer) {
   g_batchSession = sd.session;
-  if (sd.state <= 2) {
+  // A statement in an unknown state is destroyed and made anew in the
+  // agent (a Destroy of a statement the agent lacks is passed over).
+  const int from = sd.unknown ? 0 : sd.state;
+  if (from <= 2) {
     // A closed statement has no session: it must be attached again.
     if (sd.session == nullptr) throw SQLExZDBError(ZE_INVALID_SESSION);
     if (g_carrier->flushUpdates(sd.session) < 0) throw SQLExZDBError(zdb_errno);
   }
-  if (sd.state == 3) return;
-  if (sd.state == 0) buffer->AddPacket(sd.preparePacket);
-  if (sd.state <= 1) buffer->AddPacket(sd.attachPacket);
+  if (from == 3) return;
+  if (sd.unknown) {
+    destroyPacket_.PutBs4(static_cast<std::int32_t>(sd.id), templateIdOffset_);
+    buffer->AddPacket(destroyPacket_);
+  }
+  if (from == 0) buffer->AddPacket(sd.preparePacket);
+  if (from <= 1) buffer->AddPacket(sd.attachPacket);
   if (sd.nrParams > 0) {
     SQLTokenString &bind = Scratch();
     StartStmtPacket(bind, sd.id, SQLNWTPacketBindParams);
@@ -349,12 +376,41 @@ void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData 
   buffer->AddPacket(exec);
 }
 
+void SQLNetAgentClient::FlushForStatement(SQLNetAgentClientStatementData &sd) {
+  // A batch that destroys an agent statement in an unknown state starts it
+  // from nothing.
+  if (sd.unknown) sd.state = 0;
+  const bool open = sd.state == 3;
+  sd.resultLost = false;
+  sd.unknown = true;  // until a reply tells the agent's state
+  try {
+    FlushPacketBuffer(sd.packetBuffer);
+  } catch (...) {
+    sd.resultLost = open;
+    MarkUnknown(sd);
+    throw;
+  }
+}
+
 SQLNetAgentClient::Status SQLNetAgentClient::HandleReturnPacket(
     SQLNetAgentClientStatementData &sd) {
   if (sd.replies.empty()) return NoReply;
   // Taken off the queue first: it is freed on every way out.
   std::unique_ptr<SQLTokenString> packet = std::move(sd.replies.front());
   sd.replies.pop_front();
+  // A reply that cannot be taken in (memory, a malformed packet) leaves
+  // the statement in a state the client does not know; a reply taken in
+  // tells the agent's state.
+  struct Settle {
+    SQLNetAgentClientStatementData &sd;
+    bool done = false;
+    ~Settle() {
+      if (done)
+        sd.unknown = false;
+      else
+        MarkUnknown(sd);
+    }
+  } settle{sd};
   packet->SetReadOffset(0);
   SQLNWToken token = packet->GetToken();
   switch (token) {
@@ -376,6 +432,7 @@ SQLNetAgentClient::Status SQLNetAgentClient::HandleReturnPacket(
       std::memcpy(state, bytes, 5);
       int native = packet->GetBs4();
       packet->GetMemory(bytes, n);
+      settle.done = true;
       throw SQLException(state, native,
                          SQLString(reinterpret_cast<char const *>(bytes), n < 0 ? 0 : n));
     }
@@ -384,9 +441,11 @@ SQLNetAgentClient::Status SQLNetAgentClient::HandleReturnPacket(
         SQLAbort(__FILE__, __LINE__, "Result set for statement %lu without output", sd.id);
       sd.extractor->DefineRowSet(*packet);
       sd.state = 3;
+      settle.done = true;
       return RowAvailable;
     case SQLNWTEndOfSet:
       sd.state = 3;
+      settle.done = true;
       return EndOfSet;
     case SQLNWTNrRowsProcessed: {
       packet->GetBs4();
@@ -394,6 +453,7 @@ SQLNetAgentClient::Status SQLNetAgentClient::HandleReturnPacket(
       if (rows < 0) ProtocolError("negative count of rows processed %d", rows);
       if (sd.query) sd.state = 3;
       sd.rowsProcessed = rows;
+      settle.done = true;
       return RowsProcessed;
     }
     default:
@@ -408,7 +468,13 @@ void SQLNetAgentClient::RequireServer(SQLNetAgentClientStatementData const &sd) 
 }
 
 void SQLNetAgentClient::StopResult(SQLNetAgentClientStatementData &sd) {
-  if (sd.state == 3 && QueueTemplate(breakPacket_, sd.id, sd.packetBuffer)) sd.state = 2;
+  // A statement in an unknown state gets no Break: the next exchange
+  // destroys it instead.
+  if (!sd.unknown && sd.state == 3 && QueueTemplate(breakPacket_, sd.id, sd.packetBuffer)) {
+    sd.state = 2;
+    sd.templateQueued = true;
+  }
+  sd.resultLost = false;
   if (sd.extractor) sd.extractor->EmptyRowSet();
   sd.replies.clear();
 }
@@ -426,7 +492,7 @@ int SQLNetAgentClient::Exec(unsigned long id) {
   PacketRound round(sd.packetBuffer);
   PrepareToFlushExecPacket(sd, sd.packetBuffer);
   round.Flushing();
-  FlushPacketBuffer(sd.packetBuffer);
+  FlushForStatement(sd);
   if (HandleReturnPacket(sd) != RowsProcessed)
     ProtocolError("SQLNetAgentClient::Exec: Unexpected packet");
   sd.state = 2;
@@ -435,6 +501,9 @@ int SQLNetAgentClient::Exec(unsigned long id) {
 
 int SQLNetAgentClient::Fetch(unsigned long id) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
+  // The rest of the result went with a failed exchange: starting it again
+  // would repeat the rows already delivered.
+  if (sd.resultLost) throw SQLExZDBError(ZE_BAD_CURSOR);
   if (sd.extractor && sd.extractor->Fetch()) return 1;
   bool sent = false;
   for (;;) {
@@ -459,13 +528,14 @@ int SQLNetAgentClient::Fetch(unsigned long id) {
     fetch.AppendBs4(RowsPerFetch(sd));
     sd.packetBuffer->AddPacket(fetch);
     round.Flushing();
-    FlushPacketBuffer(sd.packetBuffer);
+    FlushForStatement(sd);
     sent = true;
   }
 }
 
 int SQLNetAgentClient::SkipRows(unsigned long id, int n) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
+  if (sd.resultLost) throw SQLExZDBError(ZE_BAD_CURSOR);
   if (n <= 0) return 0;
   int k = sd.extractor ? sd.extractor->SkipRows(n) : 0;
   if (k == n) return n;
@@ -488,7 +558,7 @@ int SQLNetAgentClient::SkipRows(unsigned long id, int n) {
   skip.AppendBs4(RowsPerFetch(sd));
   sd.packetBuffer->AddPacket(skip);
   round.Flushing();
-  FlushPacketBuffer(sd.packetBuffer);
+  FlushForStatement(sd);
   switch (HandleReturnPacket(sd)) {
     case EndOfSet:
       return k;
@@ -516,16 +586,19 @@ void SQLNetAgentClient::Break(unsigned long id) {
 
 void SQLNetAgentClient::Close(unsigned long id) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
-  if (sd.state != 2) return;
+  // A statement in an unknown state gets no Close (the agent may not know
+  // it, and its refusal would pass for the next exchange's reply).
+  if (sd.unknown || sd.state != 2) return;
   if (QueueTemplate(closePacket_, id, sd.packetBuffer)) {
     sd.state = 1;
     sd.session = nullptr;
+    sd.templateQueued = true;
   }
 }
 
 void SQLNetAgentClient::Destroy(unsigned long id) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
-  if (sd.state != 0) QueueTemplate(destroyPacket_, id, sd.packetBuffer);
+  if (sd.state != 0 || sd.unknown) QueueTemplate(destroyPacket_, id, sd.packetBuffer);
   if (g_batchSession == sd.session) g_batchSession = nullptr;
   statements_.erase(id);
 }
@@ -582,10 +655,13 @@ int SQLNetAgentClient::EndServer(ZDB_SERVER *server) {
     for (auto &entry : statements_) {
       SQLNetAgentClientStatementData &sd = *entry.second;
       if (sd.packetBuffer != buffer.get()) continue;
-      if (sd.state != 0) {
+      if (sd.state != 0 || sd.unknown) {
         sd.state = 0;
+        sd.unknown = false;
+        sd.resultLost = false;
         QueueTemplate(destroyPacket_, sd.id, buffer.get());
       }
+      sd.templateQueued = false;
       sd.packetBuffer = nullptr;
     }
     if (!buffer->IsEmpty()) FlushPacketBuffer(buffer.get());

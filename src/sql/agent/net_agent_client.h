@@ -68,6 +68,13 @@ class SQLNetAgentClientStatementData {
   std::deque<std::unique_ptr<SQLTokenString>> replies;
   int rowsProcessed = 0;
   int state = 0;  // 0 not created, 1 prepared, 2 attached, 3 executed
+  // The agent's state of the statement is not known: an exchange for it
+  // failed part way (its packets may have been carried out, their replies
+  // were not all taken). The next exchange destroys the agent statement and
+  // prepares it again; `state` holds nothing meanwhile.
+  bool unknown = false;
+  bool resultLost = false;  // the open result's rest is gone with the exchange; an Exec ends it
+  bool templateQueued = false;  // a Break or Close waits in the buffer for the next flush
   std::uint32_t serverNumber = 0;
 };
 
@@ -120,6 +127,10 @@ class SQLNetAgentClient {
   void FlushPacketBuffer(SQLPacketBuffer *buffer);
   void PrepareToFlushExecPacket(SQLNetAgentClientStatementData &sd, SQLPacketBuffer *buffer);
   Status HandleReturnPacket(SQLNetAgentClientStatementData &sd);
+  // Flushes the statement's buffer with the exchange's packets in it. The
+  // statement's state is unknown from the flush until a reply settles it;
+  // a flush that fails leaves it unknown and forgets its queued replies.
+  void FlushForStatement(SQLNetAgentClientStatementData &sd);
   // Throws when the statement's server is gone.
   static void RequireServer(SQLNetAgentClientStatementData const &sd);
   // Stops an open result (a break request for the agent) and forgets its

@@ -60,6 +60,7 @@ struct Peer {
   std::deque<Bytes> replies;           // the reply of each exchange
   std::vector<Bytes> ddRequests;       // entries of each dictionary delivery
   int flushes = 0;
+  int failExchange = 0;                // this exchange (1, 2, ...) takes the batch, then fails
   ZDB_SERVER *nextServer = nullptr;
   ZDB_SESSION *nextSession = nullptr;
 };
@@ -73,6 +74,10 @@ int PeerGetServer(DRIVER_SPEC *, int, ZDB_SESSION **session, ZDB_SERVER **server
 int PeerFlush(ZDB_SESSION *) { return ++g_peer->flushes, 0; }
 int PeerCommu(ZDB_SERVER *, char const *bytes, std::uint32_t length) {
   g_peer->sent.emplace_back(bytes, bytes + length);
+  if (static_cast<int>(g_peer->sent.size()) == g_peer->failExchange) {
+    zdb_errno = ZE_MEMORY;  // the batch went out, its reply was not taken
+    return -1;
+  }
   Bytes reply;
   if (!g_peer->replies.empty()) {
     reply = std::move(g_peer->replies.front());
@@ -602,3 +607,90 @@ TEST_F(AgentClientTest, ReplyForAnUnknownStatementIsDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// How an exchange can fail part way, and what the statement's next use must
+// look like.
+enum class LostAt { FirstFetch, LaterFetch, BreakOfAnotherStatement };
+
+class AgentClientLostExchangeTest : public AgentClientTest,
+                                    public ::testing::WithParamInterface<LostAt> {};
+
+Bytes Concat(std::vector<Bytes> const &parts) {
+  Bytes all;
+  for (Bytes const &p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+}  // namespace
+
+// After an exchange that failed once the batch was out, the agent's state of
+// the statement is not known: the client never sends it an Exec or Fetch as
+// if it were, but destroys the agent statement and prepares it again under
+// the same id, and a result cut short is not started over behind the
+// caller's back.
+TEST_P(AgentClientLostExchangeTest, NextExecutionDestroysAndPreparesTheStatementAgain) {
+  unsigned long id = NewQuery(2);
+  client_->Exec(id);
+  switch (GetParam()) {
+    case LostAt::FirstFetch: {
+      peer_.failExchange = 2;  // after the language level
+      EXPECT_THROW(client_->Fetch(id), SQLExZDBError);
+      break;
+    }
+    case LostAt::LaterFetch: {
+      peer_.replies.push_back(RowSet(id, 1, 2));
+      ASSERT_EQ(client_->Fetch(id), 1);
+      ASSERT_EQ(client_->Fetch(id), 1);
+      peer_.failExchange = 3;
+      EXPECT_THROW(client_->Fetch(id), SQLExZDBError);
+      // The rest of the result is gone: the same execution cannot go on.
+      const std::size_t sent = peer_.sent.size();
+      try {
+        client_->Fetch(id);
+        ADD_FAILURE() << "a fetch went on with a lost result";
+      } catch (SQLExZDBError const &e) {
+        EXPECT_EQ(e.GetZDBError(), ZE_BAD_CURSOR);
+      }
+      EXPECT_EQ(peer_.sent.size(), sent);
+      break;
+    }
+    case LostAt::BreakOfAnotherStatement: {
+      peer_.replies.push_back(RowSet(id, 1, 2));
+      ASSERT_EQ(client_->Fetch(id), 1);
+      client_->Exec(id);  // queues a Break of the open result
+      unsigned long other = NewQuery(2);
+      client_->Exec(other);
+      peer_.failExchange = 3;  // the Break goes with the other's batch
+      EXPECT_THROW(client_->Fetch(other), SQLExZDBError);
+      break;
+    }
+  }
+  peer_.failExchange = 0;
+  client_->Exec(id);
+  peer_.replies.push_back(Concat({RowSet(id, 1, 1), EndOfSet(id)}));
+  ASSERT_EQ(client_->Fetch(id), 1);
+  EXPECT_EQ(a_.GetInteger(), 1);
+  EXPECT_EQ(client_->Fetch(id), 0);
+  SQLTokenString destroy(20), prep(20), att(20), exec(20), fetch(20);
+  Stmt(destroy, id, SQLNWTPacketDestroy);
+  Stmt(prep, id, SQLNWTPacketPrepare).AppendToken(SQLNWTRSTable);
+  Stmt(att, id, SQLNWTPacketAttach).AppendBs4(40);
+  Stmt(exec, id, SQLNWTPacketExec);
+  Stmt(fetch, id, SQLNWTPacketFetch).AppendBs4(2);
+  EXPECT_EQ(peer_.sent.back(), Packets().Add(destroy).Add(prep).Add(att).Add(exec).Add(fetch).Get());
+  EXPECT_EQ(client_->GetState(id), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchanges, AgentClientLostExchangeTest,
+                         ::testing::Values(LostAt::FirstFetch, LostAt::LaterFetch,
+                                           LostAt::BreakOfAnotherStatement),
+                         [](::testing::TestParamInfo<LostAt> const &info) -> std::string {
+                           switch (info.param) {
+                             case LostAt::FirstFetch: return "FirstFetch";
+                             case LostAt::LaterFetch: return "LaterFetch";
+                             case LostAt::BreakOfAnotherStatement: return "BreakOfAnotherStatement";
+                           }
+                           return "Unknown";
+                         });
