@@ -7,71 +7,38 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include <molvane/platform.h>
 #include <molvane/sql.h>
 #include <molvane/zdb.h>
 
-#include "dbc/zdb_attach.h"
+#include "fault_env.h"
 #include "inprocess_sweep.h"
-#include "support/sql_host.h"
 #include "support/test_env.h"
 
 namespace {
 
-using molvane::test::FixturePath;
 using molvane::test::ScratchDir;
 using molvane::test::SweepAllocations;
 using molvane::test::SweepCalls;
 using molvane::test::SweepOutcome;
 
-void IgnoreDeath(STREAM *) {}
-
 constexpr int kWrong = 9999;     // a call that succeeded with a wrong answer
 constexpr int kMismatch = 9998;  // the handle's error is not zdb_errno
-
-// Host callbacks that allocate nothing themselves, so that every failure
-// counted is the library's.
-char *OneVariable(char *, unsigned char *kind, char **record, int *const, unsigned long) {
-  static char variable[] = "v";
-  if (*kind == 2) *record = variable;
-  return variable;
-}
-void DropValue(char *, unsigned char *, unsigned char, int, int *) {}
 
 // The reference driver over the fixture dictionary, with two departments
 // and four employees, three of them earning more than 150.
 void UseDriverWithRows(const ScratchDir &root) {
-  std::filesystem::copy(FixturePath("zuv"), root.path(), std::filesystem::copy_options::recursive);
-  root.WriteFile("lib/tabledef1", "*::msqlite\n");
-  root.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
-                                     "/driver/molvane-driver ${ZUV}/main.db\n");
-  setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
-  setenv("F_ZRDD", (root.path() + "/dict").c_str(), 1);
-  set_zuv(root.path().c_str());
-  zdb_set_server_death_handler(IgnoreDeath);
-  ASSERT_EQ(molvane::test::RunHostScript(
-                root.path(),
-                "logon seed\nstart seed\n"
-                "table create exdep010 1\ntable create exemp010 1\n"
-                "insert exdep010 1 code=A name=Alpha budget=10\n"
-                "insert exdep010 1 code=B name=Beta budget=20\n"
-                "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A salary=100\n"
-                "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B salary=200\n"
-                "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B salary=300\n"
-                "insert exemp010 1 emp=4 name=Dan dept=A dcas=A drst=A salary=400\n"
-                "commit\nlogoff\n"),
-            "");
+  molvane::test::UseDriverEnvironment(root);
+  ASSERT_EQ(molvane::test::InsertStaff(root), "");
 }
 
 // A join with a parameter, parsed, bound and executed with nothing failing.
 class JoinStatement {
  public:
   int Setup() {
-    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(OneVariable));
-    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(DropValue));
+    molvane::test::InstallQuietHostCallbacks();
     if (zdb_init_api("test_faults", nullptr, 0, 0) != 0 || zdb_logon("ann") != 0) return -1;
     trans_ = zdb_start_session("sql");
     return trans_ > 0 ? Prepare() : -1;
