@@ -344,12 +344,9 @@ Result RunTry(int nth, int emp, const std::string &out, Round round = Round::kTr
 // variable MOLVANE_FAIL_AT=N runs the try of allocation N alone,
 // MOLVANE_FAIL_EVERY=1 tries every allocation; a single try prints the
 // stack of the allocation it fails. A leak, a crash or an error
-// other than 501 fails the test; only a leak in one of the steps in
-// `parseLeaks` (sql_parse calls, whose name resolution is mended apart) is
-// printed instead.
+// other than 501 fails the test.
 void FailEachAllocation(const Result &clean, int steps, Round round, const std::string &out,
-                        const std::set<int> &every = {}, int stride = 1,
-                        const std::set<int> &parseLeaks = {}) {
+                        const std::set<int> &every = {}, int stride = 1) {
   const long counted = clean.counted;
   std::set<long> tries;
   const bool all = std::getenv("MOLVANE_FAIL_EVERY") != nullptr;
@@ -364,19 +361,17 @@ void FailEachAllocation(const Result &clean, int steps, Round round, const std::
       first += clean.perStep[step];
     }
   }
-  std::ostringstream wrong, known;
+  std::ostringstream wrong;
   int failures = 0;
   for (long n : tries) {
     const Result r = RunTry(static_cast<int>(n), 3 + static_cast<int>(n), out, round);
-    if (r.leakOnly && r.error == ZE_MEMORY && parseLeaks.count(r.passed) != 0) {
-      known << "allocation " << n << ": leak in sql_parse (step " << r.passed << ")\n" << r.where;
-    } else if (r.status != 0 || (r.passed < steps && r.error != ZE_MEMORY)) {
+    if (r.status != 0 || (r.passed < steps && r.error != ZE_MEMORY)) {
       wrong << "allocation " << n << ": exit " << r.status << (r.leakOnly ? " (leak)" : "")
             << ", steps passed " << r.passed << ", error " << r.error << "\n" << r.where;
     }
     failures += r.passed < steps;
   }
-  std::printf("allocations along the round: %ld, tried: %zu\n%s", counted, tries.size(), known.str().c_str());
+  std::printf("allocations along the round: %ld, tried: %zu\n", counted, tries.size());
   EXPECT_EQ(wrong.str(), "");
   EXPECT_GT(failures, 0) << "no injected failure reached a caller";
 }
@@ -421,10 +416,8 @@ TEST(AllocationFailure, EachAllocationAlongAGroupAnOuterJoinAUnionAndASubqueryFa
   ASSERT_EQ(clean.passed, steps) << "error " << clean.error;
   // Every third allocation of each sql_exec (steps 3, 7, 11 and 15), where
   // the tree is built and optimised, is tried; the others are sampled
-  // (MOLVANE_FAIL_EVERY=1 tries them all). A leak while sql_parse resolves
-  // the names of the subquery (steps 2, 6, 10 and 14) is printed, not failed
-  // on: parse-time leaks are mended apart.
-  FailEachAllocation(clean, steps, Round::kSqlMix, out, {3, 7, 11, 15}, 3, {2, 6, 10, 14});
+  // (MOLVANE_FAIL_EVERY=1 tries them all).
+  FailEachAllocation(clean, steps, Round::kSqlMix, out, {3, 7, 11, 15}, 3);
 }
 
 }  // namespace

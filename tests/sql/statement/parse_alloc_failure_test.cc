@@ -169,6 +169,18 @@ const Case kCases[] = {
      kClassic, true},
     {"WhereUsedUpdate", "UPDATE exemp010 SET name = :v WHERE emp = 2 AND _compnr = :c", kClassic, true},
     {"Delete", "DELETE FROM ttaud110 WHERE seqn = 1 AND user LIKE 'a%' AND _compnr = 3", kClassic},
+    {"GroupHavingOnAnAlias", "SELECT dept, COUNT(*) :n FROM exemp010 WHERE emp > 0 "
+                             "GROUP BY dept HAVING COUNT(*) > 1 AND SUM(salary) > 450",
+     kClassic},
+    {"LeftOuterJoinWithTwoConditions", "SELECT d.code, e.emp FROM exdep010 d LEFT OUTER JOIN exemp010 e "
+                                       "ON e.dept = d.code AND e.salary > 250 ORDER BY d.code",
+     kClassic},
+    {"UnionAllOrderedByPosition", "SELECT code FROM exdep010 WHERE budget > 15 UNION ALL "
+                                  "SELECT dept FROM exemp010 WHERE salary < 250 ORDER BY 1",
+     kClassic},
+    {"CorrelatedExists", "SELECT d.name FROM exdep010 d WHERE EXISTS "
+                         "(SELECT * FROM exemp010 e WHERE e.dept = d.code AND e.salary > 250)",
+     kClassic},
 };
 
 // With MOLVANE_FAIL_TRACE set, the failing allocation prints its stack,
@@ -407,13 +419,17 @@ TEST_P(FirstParseAllocationFailure, EachAllocationFailsCleanlyAndLeaksNothing) {
   std::printf("%s: %ld allocations, %zu tried\n", c.name, clean.allocations, tries.size());
 }
 
-// A join of both tables over a combined column and a REFERS TO, and an
-// UPDATE: their first prepare loads two schemas and the enumerations.
+// A join of both tables over a combined column and a REFERS TO, an UPDATE
+// and a correlated EXISTS: their first prepare loads two schemas and the
+// enumerations.
 const Case kFirstCases[] = {
     {"JoinWithCombinedColumn", "SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.ident >= {1, 'a'} "
                                "AND e.dept = d.code AND d.status = exstatus.active ORDER BY e.emp",
      kClassic},
     {"Update", "UPDATE exemp010 SET name = :v, status = exstatus.active WHERE emp = 2 AND _compnr = :c",
+     kClassic},
+    {"CorrelatedExists", "SELECT d.name FROM exdep010 d WHERE EXISTS "
+                         "(SELECT * FROM exemp010 e WHERE e.dept = d.code AND e.salary > 250)",
      kClassic},
 };
 
@@ -478,6 +494,12 @@ const Case kApiCases[] = {
     {"AnsiLike", "SELECT emp, name FROM exemp010 WHERE name LIKE 'a!%' ESCAPE '!' AND company_nr IN (1, 2)", kAnsi},
     {"Update", "UPDATE exemp010 SET name = :v, status = exstatus.active WHERE emp = 2 AND _compnr = :c", kClassic},
     {"Delete", "DELETE FROM ttaud110 WHERE seqn = :s", kClassic},
+    {"LeftOuterJoin", "SELECT d.code, e.emp FROM exdep010 d LEFT OUTER JOIN exemp010 e "
+                      "ON e.dept = d.code AND e.salary > 250 ORDER BY d.code",
+     kClassic},
+    {"CorrelatedExists", "SELECT d.name FROM exdep010 d WHERE EXISTS "
+                         "(SELECT * FROM exemp010 e WHERE e.dept = d.code AND e.salary > 250)",
+     kClassic},
 };
 
 // The handle's description: parameters and select items.
