@@ -10,6 +10,7 @@
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_search_cond.h"
 #include "sql/exec/sort_spec.h"
 #include "sql/exec/visitor.h"
 
@@ -39,15 +40,7 @@ SQLRSProject::SQLRSProject(SQLRowSource *child, pSQLRSSCValueExprList *expressio
   if (expressions == nullptr) return;
   // The child, the list and its expressions are this object's from here
   // on, also when memory runs out below: nothing is left to the caller.
-  std::unique_ptr<pSQLRSSCValueExprList> list(expressions);
-  std::vector<std::unique_ptr<SQLRSSCValueExpr>> owned;
-  try {
-    owned.reserve(static_cast<std::size_t>(list->NrElements()));
-  } catch (...) {
-    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
-    throw;
-  }
-  for (bool more = list->First(); more; more = list->Next()) owned.emplace_back(list->GetCurrent());
+  std::vector<SQLRSSCValueExprPtr> owned = SQLRSSCTakeList(expressions);
   expressions_.reserve(owned.size());
   // RefPtr deletes the expression when its counter cannot be allocated, so
   // each one is released to it before it is counted.

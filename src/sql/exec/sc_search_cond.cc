@@ -40,11 +40,15 @@ void SQLRSSCRowValueCost(std::vector<SQLRSSCValueExprPtr> const &items, double *
   }
 }
 
-std::vector<SQLRSSCValueExprPtr> SQLRSSCTakeList(pSQLRSSCValueExprList *list) {
-  std::vector<SQLRSSCValueExprPtr> items;
+namespace {
+
+// The elements of `list` as owners; the list and its elements are taken,
+// also when memory runs out.
+template <class T>
+std::vector<std::unique_ptr<T>> TakeAll(List<T *> *list) {
+  std::vector<std::unique_ptr<T>> items;
   if (list == nullptr) return items;
-  // The list and its expressions are taken, also when memory runs out.
-  std::unique_ptr<pSQLRSSCValueExprList> owned(list);
+  std::unique_ptr<List<T *>> owned(list);
   try {
     items.reserve(static_cast<std::size_t>(list->NrElements()));
   } catch (...) {
@@ -54,6 +58,10 @@ std::vector<SQLRSSCValueExprPtr> SQLRSSCTakeList(pSQLRSSCValueExprList *list) {
   for (bool more = list->First(); more; more = list->Next()) items.emplace_back(list->GetCurrent());
   return items;
 }
+
+}  // namespace
+
+std::vector<SQLRSSCValueExprPtr> SQLRSSCTakeList(pSQLRSSCValueExprList *list) { return TakeAll(list); }
 
 std::vector<SQLRSSCSearchCondPtr> SQLRSSCTakeConjuncts(SQLRSSCSearchCond *condition) {
   pSQLRSSCSearchCondList list;
@@ -130,16 +138,7 @@ SQLTruthValueSet SQLRSSCTruthSet(SQLTruthValue a, SQLTruthValue b, SQLTruthValue
 
 // ---- AND and OR ----
 
-SQLRSSCLogical::SQLRSSCLogical(pSQLRSSCSearchCondList *list) {
-  std::unique_ptr<pSQLRSSCSearchCondList> owned(list);
-  try {
-    operands_.reserve(static_cast<std::size_t>(owned->NrElements()));
-  } catch (...) {
-    for (bool more = owned->First(); more; more = owned->Next()) delete owned->GetCurrent();
-    throw;
-  }
-  for (bool more = owned->First(); more; more = owned->Next()) operands_.emplace_back(owned->GetCurrent());
-}
+SQLRSSCLogical::SQLRSSCLogical(pSQLRSSCSearchCondList *list) : operands_(TakeAll(list)) {}
 
 void SQLRSSCLogical::Prepare(SQLRSPrepareContext *context) {
   for (auto &op : operands_) op->Prepare(context);
