@@ -322,3 +322,17 @@ void SQLValueStore::Log() const {
       break;
   }
 }
+
+void SQLSetTypedNull(SQLValueStore *v, SQLType type) {
+  switch (type) {
+    case SQL_INTEGER: v->SetInteger(0); break;
+    case SQL_REAL: v->SetReal(0.0); break;
+    case SQL_DATE: v->SetDate(0); break;
+    case SQL_TIMESTAMP: v->SetTimestamp(0); break;
+    case SQL_INTERVAL_DAYS: v->SetIntervalDays(0); break;
+    case SQL_INTERVAL_SECONDS: v->SetIntervalSeconds(0); break;
+    case SQL_STRING: v->SetString(nullptr, 0); break;
+    default: v->SetRaw(nullptr, 0); break;
+  }
+  v->SetNull();
+}

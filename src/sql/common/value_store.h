@@ -157,6 +157,10 @@ class SQLValueStore {
   std::unique_ptr<SQLValueStore[]> elements_;
 };
 
+// A NULL of the given type, so that copies of it stay typed; any type
+// without a scalar setter gives a NULL RAW.
+void SQLSetTypedNull(SQLValueStore *v, SQLType type);
+
 // Checked arithmetic of the value layer and its peers (the driver's SQL
 // functions use the same rules): each returns the result or throws
 // SQLExDENumericValueOutOfRange when it leaves the range of its type.

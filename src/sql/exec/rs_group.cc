@@ -1,11 +1,14 @@
 #include "sql/exec/rs_group.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/temp_file.h"
 #include "sql/exec/column_ref_scope.h"
@@ -19,21 +22,6 @@ namespace {
 
 [[noreturn]] void Unexpected(char const *operation) {
   SQLAbort(__FILE__, __LINE__, "Unexpected message SQLRSGroup::%s", operation);
-}
-
-// A NULL of the given type, so that copies of it stay typed.
-void SetTypedNull(SQLValueStore *v, SQLType type) {
-  switch (type) {
-    case SQL_INTEGER: v->SetInteger(0); break;
-    case SQL_REAL: v->SetReal(0.0); break;
-    case SQL_DATE: v->SetDate(0); break;
-    case SQL_TIMESTAMP: v->SetTimestamp(0); break;
-    case SQL_INTERVAL_DAYS: v->SetIntervalDays(0); break;
-    case SQL_INTERVAL_SECONDS: v->SetIntervalSeconds(0); break;
-    case SQL_STRING: v->SetString(nullptr, 0); break;
-    default: v->SetRaw(nullptr, 0); break;
-  }
-  v->SetNull();
 }
 
 double AsDouble(SQLValueStore const *v) {
@@ -397,7 +385,7 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
   child_->Prepare(context);
   if (outputDescriptors_.empty()) CreateOutputColumnDescriptors();
   output_ = std::vector<SQLValueStore>(static_cast<size_t>(specs_->NrElements()));
-  for (size_t i = 0; i < output_.size(); ++i) SetTypedNull(&output_[i], outputDescriptors_[i].GetType());
+  for (size_t i = 0; i < output_.size(); ++i) SQLSetTypedNull(&output_[i], outputDescriptors_[i].GetType());
 
   // The accumulators, in spec order; AVG gets a SUM and a COUNT.
   accumulators_.clear();
@@ -410,7 +398,6 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
       case SQLRSGroupSpec::kGroupingColumn: keyOutputs.emplace_back(spec.GetColumn(), position); continue;
       case SQLRSGroupSpec::kCountStar:
         a.countStar = true;
-        a.initial.SetInteger(0);
         accumulators_.push_back(std::move(a));
         continue;
       case SQLRSGroupSpec::kSetFunction: break;
@@ -423,27 +410,23 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
       case SQLRSGroupSpec::kSum:
         a.function = spec.GetFunction();
         a.descriptor = Nameless(a.argument->GetColumnDescriptor());
-        SetTypedNull(&a.initial, a.descriptor.GetType());
         accumulators_.push_back(std::move(a));
         break;
       case SQLRSGroupSpec::kAvg: {
         Accumulator count;
         count.function = SQLRSGroupSpec::kCount;
         count.argument = a.argument;
-        count.initial.SetInteger(0);
         // The sum of an average is kept as REAL, the type of its buffer
         // column, so that it neither overflows at 32 bits nor mixes types.
         a.function = SQLRSGroupSpec::kSum;
         a.toReal = true;
         a.descriptor = SQLColumnDescriptor("", SQL_REAL, 0, 1);
-        SetTypedNull(&a.initial, SQL_REAL);
         accumulators_.push_back(std::move(a));
         accumulators_.push_back(std::move(count));
         break;
       }
       case SQLRSGroupSpec::kCount:
         a.function = SQLRSGroupSpec::kCount;
-        a.initial.SetInteger(0);
         accumulators_.push_back(std::move(a));
         break;
       default: SQLAbort(__FILE__, __LINE__, "Unexpected type");
@@ -456,10 +439,29 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
       if (a.argument) a.value = a.argument->Prepare(context);
     if (filter_) filter_->Prepare(context);
   }
-  initial_ = std::vector<SQLValueStore>(accumulators_.size());
-  for (size_t i = 0; i < accumulators_.size(); ++i) initial_[i].Copy(&accumulators_[i].initial);
+  // What each accumulator folds in per row: the store of its argument,
+  // which every Evaluate refills in place.
   noArgument_.SetInteger(0);
   args_.assign(accumulators_.size(), &noArgument_);
+  folds_.clear();
+  initial_.clear();
+  evaluated_.clear();
+  for (size_t i = 0; i < accumulators_.size(); ++i) {
+    Accumulator const &a = accumulators_[i];
+    folds_.push_back(FoldOf(a));
+    // A new group counts from 0; its other accumulators start NULL, of
+    // their descriptor's type when read.
+    SQLGroupTable::Cell start;
+    if (folds_.back() == Fold::kCount || folds_.back() == Fold::kCountStar) start.kind = SQLGroupTable::Cell::kInteger;
+    initial_.push_back(start);
+    if (!a.argument) continue;
+    args_[i] = a.value;
+    // The SUM and COUNT of an AVG share their argument: it is evaluated
+    // once. A column reference reads the child's cell as it is.
+    SQLRSSCValueExpr *e = a.argument.Get();
+    if (!e->IsColumnRef() && std::find(evaluated_.begin(), evaluated_.end(), e) == evaluated_.end())
+      evaluated_.push_back(e);
+  }
 
   keyIds_.clear();
   keyPositions_.clear();
@@ -488,6 +490,7 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
   sorter_ = std::make_unique<SQLRowSorter>(k, descending, k + n, -1);
   cacheRows_ = sorter_->GetCacheRows();
   groupRow_ = std::vector<SQLValueStore>(static_cast<size_t>(k + n));
+  finished_ = std::vector<SQLValueStore>(static_cast<size_t>(n));
   groupRowAddrs_.clear();
   for (SQLValueStore &v : groupRow_) groupRowAddrs_.push_back(&v);
 }
@@ -543,6 +546,17 @@ constexpr int kMaxDepth = 15;
 
 }  // namespace
 
+SQLRSGroup::Fold SQLRSGroup::FoldOf(Accumulator const &a) {
+  if (a.countStar) return Fold::kCountStar;
+  switch (a.function) {
+    case SQLRSGroupSpec::kCount: return Fold::kCount;
+    case SQLRSGroupSpec::kSum: return a.toReal ? Fold::kSumAsReal : Fold::kSum;
+    case SQLRSGroupSpec::kMin: return Fold::kMin;
+    case SQLRSGroupSpec::kMax: return Fold::kMax;
+    default: SQLAbort(__FILE__, __LINE__, "Unexpected set function (AVG) in group buffer");
+  }
+}
+
 void SQLRSGroup::ResetRun() {
   if (table_) table_->Clear();
   if (sorter_) sorter_->Clear();
@@ -557,48 +571,124 @@ void SQLRSGroup::DoExec() {
   child_->Exec();
 }
 
-void SQLRSGroup::Accumulate(SQLValueStore *row, SQLValueStore const *const *args) {
-  for (size_t i = 0; i < accumulators_.size(); ++i) {
-    Accumulator &a = accumulators_[i];
-    SQLValueStore *acc = &row[i];
-    if (a.countStar) {
-      acc->SetInteger(SQLAddInt32(acc->GetInteger(), 1));
+namespace {
+
+using Cell = SQLGroupTable::Cell;
+
+bool IsNumber(SQLValueStore const *v) { return v->GetType() == SQL_INTEGER || v->GetType() == SQL_REAL; }
+
+// Takes over a number's type and value.
+void SetNumber(Cell *cell, SQLValueStore const *v) {
+  if (v->GetType() == SQL_INTEGER) {
+    cell->kind = Cell::kInteger;
+    cell->integer = v->GetInteger();
+  } else {
+    cell->kind = Cell::kReal;
+    cell->real = v->GetReal();
+  }
+}
+
+double AsDouble(Cell const &cell) {
+  return cell.kind == Cell::kReal ? cell.real : static_cast<double>(cell.integer);
+}
+
+// count + 1; "22003" past 32 bits.
+void CountOne(Cell *count) {
+  if (count->integer == INT32_MAX) throw SQLExDENumericValueOutOfRange();
+  ++count->integer;
+}
+
+// x + y as the value layer adds REALs: infinity from finite addends is out
+// of range.
+double AddReals(double x, double y) {
+  double sum = x + y;
+  if (std::isinf(sum) && std::isfinite(x) && std::isfinite(y)) throw SQLExDENumericValueOutOfRange();
+  return sum;
+}
+
+}  // namespace
+
+void SQLRSGroup::Accumulate(Cell *row, SQLValueStore const *const *args) {
+  for (size_t i = 0; i < folds_.size(); ++i) {
+    Cell *acc = &row[i];
+    Fold fold = folds_[i];
+    if (fold == Fold::kCountStar) {
+      CountOne(acc);
       continue;
     }
     SQLValueStore const *arg = args[i];
     if (arg->IsNull()) continue;
-    if (a.function == SQLRSGroupSpec::kCount) {
-      acc->SetInteger(SQLAddInt32(acc->GetInteger(), 1));
-      continue;
-    }
-    if (a.toReal) {
-      real_.SetReal(AsDouble(arg));
-      arg = &real_;
-    }
-    if (acc->IsNull()) {
-      acc->Copy(arg);
-      continue;
-    }
-    switch (a.function) {
-      case SQLRSGroupSpec::kMin:
-        if (SQLValueStore::Compare(arg, acc, SQL_COMP_LT) == TV_TRUE) acc->Copy(arg);
+    switch (fold) {
+      case Fold::kCount: CountOne(acc); break;
+      case Fold::kSumAsReal: {
+        double x = AsDouble(arg);
+        acc->real = acc->kind == Cell::kNull ? x : AddReals(x, acc->real);
+        acc->kind = Cell::kReal;
         break;
-      case SQLRSGroupSpec::kMax:
-        if (SQLValueStore::Compare(arg, acc, SQL_COMP_GT) == TV_TRUE) acc->Copy(arg);
-        break;
-      case SQLRSGroupSpec::kSum:
-        if (arg->GetType() == SQL_INTEGER && acc->GetType() == SQL_INTEGER) {
-          acc->SetInteger(SQLAddInt32(arg->GetInteger(), acc->GetInteger()));  // "22003" past 32 bits
-        } else {
-          scratch_.Add(arg, acc);
-          if (scratch_.GetType() == SQL_REAL)
-            acc->SetReal(scratch_.GetReal());
-          else
-            std::swap(*acc, scratch_);
-        }
-        break;
-      default: SQLAbort(__FILE__, __LINE__, "Unexpected set funcion (AVG) in group buffer");
+      }
+      default: FoldValue(fold, acc, arg); break;
     }
+  }
+}
+
+// SUM, MIN and MAX. Numbers stay in the cell: INTEGER plus INTEGER is
+// checked at 32 bits, any other sum of numbers is a REAL, and an INTEGER
+// compares with a REAL as doubles, all as in the value layer. Other values
+// (and numbers met after them) go through a store and the value layer.
+void SQLRSGroup::FoldValue(Fold fold, Cell *acc, SQLValueStore const *arg) {
+  if (IsNumber(arg)) {
+    if (acc->kind == Cell::kNull) {
+      SetNumber(acc, arg);
+      return;
+    }
+    if (acc->kind != Cell::kStore) {
+      switch (fold) {
+        case Fold::kSum:
+          if (arg->GetType() == SQL_INTEGER && acc->kind == Cell::kInteger) {
+            acc->integer = SQLAddInt32(arg->GetInteger(), acc->integer);  // "22003" past 32 bits
+          } else {
+            acc->real = AddReals(AsDouble(arg), AsDouble(*acc));
+            acc->kind = Cell::kReal;
+          }
+          return;
+        case Fold::kMin:
+          if (AsDouble(arg) < AsDouble(*acc)) SetNumber(acc, arg);
+          return;
+        case Fold::kMax:
+          if (AsDouble(arg) > AsDouble(*acc)) SetNumber(acc, arg);
+          return;
+        default: break;
+      }
+    }
+  }
+  if (acc->kind != Cell::kStore) {
+    int number = table_->NewStore();
+    SQLValueStore *store = table_->GetStore(number);
+    bool first = acc->kind == Cell::kNull;
+    if (first)
+      store->Copy(arg);  // the first value is the accumulator
+    else
+      table_->Read(*acc, SQL_UNDEFINED, store);
+    acc->kind = Cell::kStore;
+    acc->integer = number;
+    if (first) return;
+  }
+  SQLValueStore *store = table_->GetStore(acc->integer);
+  switch (fold) {
+    case Fold::kMin:
+      if (SQLValueStore::Compare(arg, store, SQL_COMP_LT) == TV_TRUE) store->Copy(arg);
+      break;
+    case Fold::kMax:
+      if (SQLValueStore::Compare(arg, store, SQL_COMP_GT) == TV_TRUE) store->Copy(arg);
+      break;
+    case Fold::kSum:
+      scratch_.Add(arg, store);
+      if (scratch_.GetType() == SQL_REAL)
+        store->SetReal(scratch_.GetReal());
+      else
+        std::swap(*store, scratch_);
+      break;
+    default: SQLAbort(__FILE__, __LINE__, "Unexpected set function in group buffer");
   }
 }
 
@@ -626,12 +716,19 @@ void SQLRSGroup::FinishGroups() {
   int k = static_cast<int>(keyIds_.size());
   size_t n = accumulators_.size();
   std::vector<SQLValueStore const *> row(static_cast<size_t>(k) + n);
+  for (size_t j = 0; j < n; ++j) row[static_cast<size_t>(k) + j] = &finished_[j];
   for (int g = 0; g < table_->GetSize(); ++g) {
     for (int i = 0; i < k; ++i) row[static_cast<size_t>(i)] = &table_->GetKeys(g)[i];
-    for (size_t j = 0; j < n; ++j) row[static_cast<size_t>(k) + j] = &table_->GetAccumulators(g)[j];
+    ReadAccumulators(g, finished_.data());
     sorter_->Add(row.data());
   }
   table_->Clear();
+}
+
+void SQLRSGroup::ReadAccumulators(int group, SQLValueStore *values) const {
+  Cell const *cells = table_->GetAccumulators(group);
+  for (size_t j = 0; j < accumulators_.size(); ++j)
+    table_->Read(cells[j], accumulators_[j].descriptor.GetType(), &values[j]);
 }
 
 void SQLRSGroup::Aggregate() {
@@ -644,13 +741,7 @@ void SQLRSGroup::Aggregate() {
   std::vector<std::unique_ptr<Partition>> overflow(kPartitions);
   while (child_->Fetch() == 1) {
     if (filter_ && filter_->Evaluate() != TV_TRUE) continue;
-    // The SUM and COUNT of an AVG share their argument: it is evaluated once.
-    for (size_t i = 0; i < accumulators_.size(); ++i) {
-      Accumulator &a = accumulators_[i];
-      if (!a.argument) continue;
-      if (i == 0 || accumulators_[i - 1].argument.Get() != a.argument.Get()) a.argument->Evaluate();
-      args_[i] = a.value;
-    }
+    for (SQLRSSCValueExpr *argument : evaluated_) argument->Evaluate();
     if (grouped)
       Group(keyStores_.data(), args_.data(), 0, &overflow);
     else
@@ -698,7 +789,8 @@ int SQLRSGroup::DoFetch() {
   if (keyIds_.empty()) {
     if (singleDone_) return 0;
     singleDone_ = true;
-    acc = table_->GetAccumulators(0);
+    ReadAccumulators(0, groupRow_.data());
+    acc = groupRow_.data();
   } else {
     if (!sorter_->Next(groupRowAddrs_.data())) return 0;
     for (size_t i = 0; i < keyIds_.size(); ++i)
@@ -716,7 +808,7 @@ int SQLRSGroup::DoFetch() {
       SQLValueStore const *count = &acc[cursor + 1];
       cursor += 2;
       if (sum->IsNull() || count->GetInteger() == 0)
-        SetTypedNull(out, SQL_REAL);
+        SQLSetTypedNull(out, SQL_REAL);
       else
         out->SetReal(AsDouble(sum) / AsDouble(count));
       continue;

@@ -127,11 +127,14 @@ class SQLRSGroup : public SQLRowSource {
     RefPtr<SQLRSSCValueExpr> argument;      // none for COUNT(*)
     SQLValueStore const *value = nullptr;   // the argument's store
     bool toReal = false;                    // the SUM half of AVG adds REALs
-    SQLColumnDescriptor descriptor{"", SQL_INTEGER, 0, 1};
-    SQLValueStore initial;
+    SQLColumnDescriptor descriptor{"", SQL_INTEGER, 0, 1};  // its type is that of a NULL
   };
+  // How an accumulator folds a row in, decided once at Prepare.
+  enum class Fold : unsigned char { kCountStar, kCount, kSumAsReal, kSum, kMin, kMax };
   class Partition;
   static constexpr int kPartitions = 16;
+
+  static Fold FoldOf(Accumulator const &a);
 
   void CreateOutputColumnDescriptors();
   // Reads the child and builds the groups.
@@ -143,8 +146,12 @@ class SQLRSGroup : public SQLRowSource {
              std::vector<std::unique_ptr<Partition>> *overflow);
   // Moves the table's groups to the sorter.
   void FinishGroups();
-  // Folds one row's argument values into the accumulator row `row`.
-  void Accumulate(SQLValueStore *row, SQLValueStore const *const *args);
+  // Folds one row's argument values into the accumulators of a group.
+  void Accumulate(SQLGroupTable::Cell *row, SQLValueStore const *const *args);
+  // SUM, MIN or MAX of a value that is not NULL.
+  void FoldValue(Fold fold, SQLGroupTable::Cell *acc, SQLValueStore const *arg);
+  // The accumulators of a group of the table as values.
+  void ReadAccumulators(int group, SQLValueStore *values) const;
   // Forgets the groups of the last execution.
   void ResetRun();
 
@@ -159,15 +166,17 @@ class SQLRSGroup : public SQLRowSource {
   std::vector<int> keyPositions_;                // output position of each, or -1
   std::vector<SQLValueStore const *> keyStores_;  // the child's cells
   std::vector<Accumulator> accumulators_;
+  std::vector<Fold> folds_;                    // one per accumulator
+  std::vector<SQLRSSCValueExpr *> evaluated_;  // arguments evaluated per row, each once
 
   // ---- one execution ----
   std::vector<SQLValueStore> output_;   // one for each grouping specification
-  std::vector<SQLValueStore> initial_;  // a new group's accumulators
+  std::vector<SQLGroupTable::Cell> initial_;  // a new group's accumulators
   SQLValueStore scratch_;               // the sum before it replaces the accumulator
-  SQLValueStore real_;                  // an AVG's argument as REAL
+  std::vector<SQLValueStore> finished_;  // a finished group's accumulators, for the sorter
   SQLValueStore noArgument_;            // what COUNT(*) gets in a spilled row
   std::vector<SQLValueStore const *> spillRow_;  // keys and arguments of a spilled row
-  std::vector<SQLValueStore const *> args_;  // the current row's argument per accumulator
+  std::vector<SQLValueStore const *> args_;  // the argument's store per accumulator
   bool firstFetch_ = false;
   int cacheRows_ = 2;                   // the most groups in memory
   std::unique_ptr<SQLGroupTable> table_;

@@ -20,21 +20,6 @@ namespace {
   SQLAbort(__FILE__, __LINE__, "Unexpected message SQLRSUnion::%s", operation);
 }
 
-// A NULL of the given type, so that copies of it stay typed.
-void SetTypedNull(SQLValueStore *v, SQLType type) {
-  switch (type) {
-    case SQL_INTEGER: v->SetInteger(0); break;
-    case SQL_REAL: v->SetReal(0.0); break;
-    case SQL_DATE: v->SetDate(0); break;
-    case SQL_TIMESTAMP: v->SetTimestamp(0); break;
-    case SQL_INTERVAL_DAYS: v->SetIntervalDays(0); break;
-    case SQL_INTERVAL_SECONDS: v->SetIntervalSeconds(0); break;
-    case SQL_STRING: v->SetString(nullptr, 0); break;
-    default: v->SetRaw(nullptr, 0); break;
-  }
-  v->SetNull();
-}
-
 }  // namespace
 
 SQLRSUnion::SQLRSUnion(SQLRowSource *left, SQLRowSource *right, bool all)
@@ -199,7 +184,7 @@ void SQLRSUnion::DoPrepare(SQLRSPrepareContext *context) {
     if (d.GetDepth() > 1)
       output_[static_cast<size_t>(i)].SetDimension(d.GetDepth());
     else
-      SetTypedNull(&output_[static_cast<size_t>(i)], d.GetType());
+      SQLSetTypedNull(&output_[static_cast<size_t>(i)], d.GetType());
     leftStores_.push_back(left_->GetValueStoreAddr(i));
     rightStores_.push_back(right_->GetValueStoreAddr(i));
   }
@@ -236,7 +221,7 @@ bool SQLRSUnion::LeftFirst() const {
 
 void SQLRSUnion::CopyValue(SQLColumnDescriptor const &d, SQLValueStore const *src, SQLValueStore *dst) const {
   if (src->IsNull()) {
-    SetTypedNull(dst, d.GetType());
+    SQLSetTypedNull(dst, d.GetType());
     return;
   }
   switch (d.GetType()) {
@@ -274,7 +259,7 @@ void SQLRSUnion::TakeRow(std::vector<SQLValueStore const *> const &from) {
       if (e < n)
         CopyValue(d, src->GetElement(e), dst->GetElement(e));
       else
-        SetTypedNull(dst->GetElement(e), d.GetType());
+        SQLSetTypedNull(dst->GetElement(e), d.GetType());
     }
   }
 }

@@ -49,14 +49,7 @@ std::uint64_t BigEndianPrefix(unsigned char const *p, std::size_t n, unsigned ch
   return v;
 }
 
-std::uint64_t Mix(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  h ^= h >> 33;
-  return h;
-}
+std::uint64_t Mix(std::uint64_t h) { return SQLHashMix(h); }
 
 std::uint64_t HashBytes(unsigned char const *p, std::size_t n) {
   std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
@@ -157,14 +150,8 @@ std::uint64_t SQLHashKeyValue(SQLValueStore const *v) {
     case SQL_INTEGER:
     case SQL_DATE:
     case SQL_INTERVAL_DAYS:
-    case SQL_REAL: {
-      // An INTEGER equals the REAL of its value: both hash as doubles.
-      double d = v->GetType() == SQL_REAL ? v->GetReal() : static_cast<double>(v->GetInteger());
-      if (d == 0.0) d = 0.0;
-      std::uint64_t bits;
-      std::memcpy(&bits, &d, 8);
-      return Mix(bits);
-    }
+    case SQL_REAL:
+      return SQLHashNumber(v->GetType() == SQL_REAL ? v->GetReal() : static_cast<double>(v->GetInteger()));
     case SQL_TIMESTAMP:
     case SQL_INTERVAL_SECONDS:
       return Mix(static_cast<std::uint64_t>(v->GetTimestamp()) ^ 0x5A5A);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "sql/common/value_store.h"
 
@@ -54,3 +55,31 @@ inline bool SQLKeyPrefixIsExact(SQLKeyPrefixKind kind) { return kind == SQLKeyPr
 
 // A hash that equal values (by SQLCompareKeyValues) share.
 std::uint64_t SQLHashKeyValue(SQLValueStore const *v);
+
+// The finaliser of those hashes: every input bit moves about half the
+// output bits.
+inline std::uint64_t SQLHashMix(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  return h;
+}
+
+// The hash of a number: an INTEGER equals the REAL of its value, so both
+// hash as doubles (and -0.0 as 0.0).
+inline std::uint64_t SQLHashNumber(double d) {
+  if (d == 0.0) d = 0.0;
+  std::uint64_t bits;
+  std::memcpy(&bits, &d, 8);
+  return SQLHashMix(bits);
+}
+
+// SQLHashKeyValue with 32-bit numbers hashed inline.
+inline std::uint64_t SQLHashKeyValueInline(SQLValueStore const *v) {
+  SQLType t = v->GetType();
+  if ((t == SQL_INTEGER || t == SQL_DATE || t == SQL_INTERVAL_DAYS) && !v->IsNull())
+    return SQLHashNumber(static_cast<double>(v->GetInteger()));
+  return SQLHashKeyValue(v);
+}

@@ -100,21 +100,6 @@ void MarkNull(unsigned char *bitmap, int i) {
 }
 bool IsMarkedNull(unsigned char const *bitmap, int i) { return (bitmap[i / 8] >> (i % 8)) & 1; }
 
-// A NULL of the column's type, so that a later Copy sees a typed store.
-void SetTypedNull(SQLValueStore *v, SQLType type) {
-  switch (type) {
-    case SQL_INTEGER: v->SetInteger(0); break;
-    case SQL_REAL: v->SetReal(0.0); break;
-    case SQL_DATE: v->SetDate(0); break;
-    case SQL_TIMESTAMP: v->SetTimestamp(0); break;
-    case SQL_INTERVAL_DAYS: v->SetIntervalDays(0); break;
-    case SQL_INTERVAL_SECONDS: v->SetIntervalSeconds(0); break;
-    case SQL_STRING: v->SetString(nullptr, 0); break;
-    default: v->SetRaw(nullptr, 0); break;
-  }
-  v->SetNull();
-}
-
 void PutBig32(unsigned char *p, std::uint32_t v) {
   for (int i = 3; i >= 0; --i, v >>= 8) p[i] = static_cast<unsigned char>(v);
 }
@@ -498,7 +483,7 @@ void SQLVSBuffer::Decode(unsigned char const *body, long size, SQLValueStore *va
     int depth = Depth(d);
     SQLValueStore *column = &values[c];
     if (IsMarkedNull(body, c)) {
-      SetTypedNull(column, d->GetType());
+      SQLSetTypedNull(column, d->GetType());
       continue;
     }
     if (depth == 1) {
@@ -513,7 +498,7 @@ void SQLVSBuffer::Decode(unsigned char const *body, long size, SQLValueStore *va
     for (int i = 0; i < depth; ++i) {
       SQLValueStore *e = column->GetElement(i);
       if (IsMarkedNull(marks, i))
-        SetTypedNull(e, d->GetType());
+        SQLSetTypedNull(e, d->GetType());
       else
         p = GetValue(d, p, end, e);
     }

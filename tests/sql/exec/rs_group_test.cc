@@ -164,6 +164,118 @@ TEST(Group, IntegerSumOverflowRaises22003) {
   EXPECT_EQ(Rows(&average), (std::vector<std::string>{"1.07374e+09r"}));
 }
 
+// A source of one group whose REAL argument column holds INTEGER and REAL
+// values in turn, as a CASE may deliver them.
+SQLRowSource *MixedNumbers(std::vector<double> values) {
+  std::vector<std::vector<SQLValueStore>> rows;
+  for (double v : values) {
+    std::vector<SQLValueStore> row(2);
+    row[0].SetInteger(0);
+    if (v == static_cast<int>(v))
+      row[1].SetInteger(static_cast<int>(v));
+    else
+      row[1].SetReal(v);
+    rows.push_back(std::move(row));
+  }
+  return new StoreRowSource({SQLColumnDescriptor("g", SQL_INTEGER, 4, 1), SQLColumnDescriptor("x", SQL_REAL, 8, 1)},
+                            std::move(rows));
+}
+
+TEST(Group, IntegerAndRealArgumentsFoldLikeTheValueLayer) {
+  static SQLColumnDescriptor const real("x", SQL_REAL, 8, 1);
+  auto *specs = new List<SQLRSGroupSpec>;
+  for (int f : {SQLRSGroupSpec::kCount, SQLRSGroupSpec::kMin, SQLRSGroupSpec::kMax, SQLRSGroupSpec::kSum,
+                SQLRSGroupSpec::kAvg})
+    specs->Append(SQLRSGroupSpec::SetFunction(f, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 1, &real))));
+  SQLRSGroup group(MixedNumbers({3, 2.5, 7, 7.5, -1}), Columns({0}), specs);
+  EXPECT_EQ(Rows(&group), (std::vector<std::string>{"5 -1 7.5r 19r 3.8r"}));
+  // The first value decides the type until a REAL joins in.
+  auto *integers = new List<SQLRSGroupSpec>;
+  for (int f : {SQLRSGroupSpec::kMin, SQLRSGroupSpec::kMax, SQLRSGroupSpec::kSum})
+    integers->Append(SQLRSGroupSpec::SetFunction(f, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 1, &real))));
+  SQLRSGroup whole(MixedNumbers({4, 9, 2}), Columns({0}), integers);
+  EXPECT_EQ(Rows(&whole), (std::vector<std::string>{"2 9 15"}));
+  // An equal value of the other type does not replace the first.
+  std::vector<std::vector<SQLValueStore>> ties(2, std::vector<SQLValueStore>(2));
+  ties[0][0].SetInteger(0);
+  ties[0][1].SetReal(2.0);
+  ties[1][0].SetInteger(0);
+  ties[1][1].SetInteger(2);
+  auto *extremes = new List<SQLRSGroupSpec>;
+  for (int f : {SQLRSGroupSpec::kMin, SQLRSGroupSpec::kMax})
+    extremes->Append(SQLRSGroupSpec::SetFunction(f, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 1, &real))));
+  SQLRSGroup tied(new StoreRowSource({SQLColumnDescriptor("g", SQL_INTEGER, 4, 1), real}, std::move(ties)),
+                  Columns({0}), extremes);
+  EXPECT_EQ(Rows(&tied), (std::vector<std::string>{"2r 2r"}));
+}
+
+TEST(Group, AnAverageWhoseSumLeavesTheRealRangeRaises22003) {
+  static SQLColumnDescriptor const real("x", SQL_REAL, 8, 1);
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg,
+                                            RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 1, &real))));
+  SQLRSGroup group(MixedNumbers({1.5e308, 1.5e308}), Columns({0}), specs);
+  try {
+    Rows(&group);
+    FAIL() << "no overflow";
+  } catch (SQLException const &e) {
+    EXPECT_STREQ(e.GetSQLState(), "22003");
+  }
+}
+
+// Texts and dates are kept by the value layer: MIN and MAX of them per
+// group, with NULLs among them, and in a group of NULLs only.
+TEST(Group, MinAndMaxOfTextsAndDatesPerGroup) {
+  static SQLColumnDescriptor const text("t", SQL_STRING, 0, 1);
+  static SQLColumnDescriptor const date("d", SQL_DATE, 4, 1);
+  std::vector<std::vector<SQLValueStore>> rows;
+  auto add = [&rows](int group, char const *t, int d) {
+    std::vector<SQLValueStore> row(3);
+    row[0].SetInteger(group);
+    row[1].SetString(t ? t : "");
+    if (!t) row[1].SetNull();
+    row[2].SetDate(d);
+    if (d < 0) row[2].SetNull();
+    rows.push_back(std::move(row));
+  };
+  for (int round = 0; round < 300; ++round) {  // enough groups to spill with the smallest cache
+    add(round, "pear", 700);
+    add(round, nullptr, -1);
+    add(round, "apple ", 900);
+    add(round, "quince", 650);
+    add(1000 + round, nullptr, -1);
+  }
+  auto *specs = new List<SQLRSGroupSpec>;
+  specs->Append(SQLRSGroupSpec::Column(0));
+  for (int f : {SQLRSGroupSpec::kMin, SQLRSGroupSpec::kMax})
+    specs->Append(SQLRSGroupSpec::SetFunction(f, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 1, &text))));
+  for (int f : {SQLRSGroupSpec::kMin, SQLRSGroupSpec::kMax})
+    specs->Append(SQLRSGroupSpec::SetFunction(f, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 2, &date))));
+  SQLRSGroup group(new StoreRowSource({SQLColumnDescriptor("g", SQL_INTEGER, 4, 1), text, date}, std::move(rows)),
+                   Columns({0}), specs);
+  SQLRSPrepareContext context;
+  group.Prepare(&context);
+  group.Exec();
+  for (int g = 0; g < 600; ++g) {
+    ASSERT_EQ(group.Fetch(), 1);
+    int round = g < 300 ? g : g + 700;
+    EXPECT_EQ(group.GetValueStoreAddr(0)->GetInteger(), round);
+    SQLValueStore const *min = group.GetValueStoreAddr(1), *max = group.GetValueStoreAddr(2);
+    SQLValueStore const *first = group.GetValueStoreAddr(3), *last = group.GetValueStoreAddr(4);
+    EXPECT_EQ(min->GetType(), SQL_STRING);
+    EXPECT_EQ(first->GetType(), SQL_DATE);
+    if (g < 300) {
+      EXPECT_STREQ(min->GetString(), "apple ");
+      EXPECT_STREQ(max->GetString(), "quince");
+      EXPECT_EQ(first->GetDate(), 650);
+      EXPECT_EQ(last->GetDate(), 900);
+    } else {
+      EXPECT_TRUE(min->IsNull() && max->IsNull() && first->IsNull() && last->IsNull());
+    }
+  }
+  EXPECT_EQ(group.Fetch(), 0);
+}
+
 TEST(Group, ReExecutionStartsAfreshWithOrWithoutBreak) {
   SQLRSGroup group(Source(), Columns({0}), AllFunctions(true));
   std::vector<std::string> first = Rows(&group);
