@@ -498,42 +498,81 @@ void SQLRSGroup::DoPrepare(SQLRSPrepareContext *context) {
 // ---- execution ----
 
 // Rows of groups that found no room in memory: their key values and
-// argument values, one record each, in a spill file of their own.
+// argument values, one record each (its length, then the row). A partition
+// holds its first records in memory, and moves them to a spill file of its
+// own once they pass one write buffer or the partitions of the grouping
+// together hold kHeldBytes; so small spills cost no file at all.
 class SQLRSGroup::Partition {
  public:
   static constexpr std::size_t kBufferBytes = 16 * 1024;
+  static constexpr std::size_t kHeldBytes = kPartitions * kBufferBytes;
 
-  explicit Partition(int depth) : depth_(depth), writer_(&file_, 0, kBufferBytes) {}
+  // held: the bytes held in memory by all partitions of the grouping.
+  Partition(int depth, std::size_t *held) : depth_(depth), held_(held) {}
+  ~Partition() { *held_ -= memory_.size(); }
+  Partition(Partition const &) = delete;
+  Partition &operator=(Partition const &) = delete;
 
   int GetDepth() const { return depth_; }
   void Add(SQLValueStore const *const *row, int n) {
-    record_.clear();
+    record_.assign(4, 0);
     sql_row_codec::Append(row, n, &record_);
-    auto size = static_cast<std::uint32_t>(record_.size());
-    writer_.Put(&size, 4);
-    writer_.Put(record_.data(), record_.size());
+    auto size = static_cast<std::uint32_t>(record_.size() - 4);
+    std::memcpy(record_.data(), &size, 4);
+    if (!file_) {
+      if (memory_.size() + record_.size() <= kBufferBytes && *held_ + record_.size() <= kHeldBytes) {
+        memory_.insert(memory_.end(), record_.begin(), record_.end());
+        *held_ += record_.size();
+        return;
+      }
+      MoveToFile();
+    }
+    writer_->Put(record_.data(), record_.size());
   }
   // Ends writing; the write buffer goes.
   void Seal() {
-    writer_.Flush();
-    bytes_ = writer_.Position();
-    writer_ = SQLSpillWriter(&file_, bytes_, 0);
+    if (!writer_) return;
+    writer_->Flush();
+    bytes_ = writer_->Position();
+    writer_.reset();
   }
   // The next record, after Seal; FALSE at the end.
   bool Next(SQLValueStore *const *row, int n) {
-    if (!reader_) reader_ = std::make_unique<SQLSpillReader>(&file_, 0, bytes_, kBufferBytes);
-    if (reader_->AtEnd()) return false;
+    unsigned char const *record;
     std::uint32_t size;
-    std::memcpy(&size, reader_->Peek(4), 4);
-    sql_row_codec::Get(reader_->Peek(4 + size) + 4, n, row);
-    reader_->Skip(4 + size);
+    if (!file_) {
+      if (read_ == memory_.size()) return false;
+      record = memory_.data() + read_;
+      std::memcpy(&size, record, 4);
+      read_ += 4 + size;
+    } else {
+      if (!reader_) reader_ = std::make_unique<SQLSpillReader>(file_.get(), 0, bytes_, kBufferBytes);
+      if (reader_->AtEnd()) return false;
+      std::memcpy(&size, reader_->Peek(4), 4);
+      record = reader_->Peek(4 + size);
+      reader_->Skip(4 + size);
+    }
+    sql_row_codec::Get(record + 4, n, row);
     return true;
   }
 
  private:
+  void MoveToFile() {
+    auto file = std::make_unique<SQLTempFile>();
+    auto writer = std::make_unique<SQLSpillWriter>(file.get(), 0, kBufferBytes);
+    writer->Put(memory_.data(), memory_.size());
+    file_ = std::move(file);
+    writer_ = std::move(writer);
+    *held_ -= memory_.size();
+    memory_ = std::vector<unsigned char>();
+  }
+
   int depth_;
-  SQLTempFile file_;
-  SQLSpillWriter writer_;
+  std::size_t *held_;
+  std::vector<unsigned char> memory_;  // the records while there is no file
+  std::size_t read_ = 0;               // the next record in memory_
+  std::unique_ptr<SQLTempFile> file_;
+  std::unique_ptr<SQLSpillWriter> writer_;  // until Seal
   long bytes_ = 0;
   std::vector<unsigned char> record_;
   std::unique_ptr<SQLSpillReader> reader_;
@@ -701,7 +740,7 @@ void SQLRSGroup::Group(SQLValueStore const *const *keys, SQLValueStore const *co
     if (table_->GetSize() >= cacheRows_ && depth < kMaxDepth) {
       auto p = static_cast<size_t>((hash >> (60 - 4 * depth)) & (kPartitions - 1));
       std::unique_ptr<Partition> &partition = (*overflow)[p];
-      if (!partition) partition = std::make_unique<Partition>(depth + 1);
+      if (!partition) partition = std::make_unique<Partition>(depth + 1, &spillHeld_);
       spillRow_.assign(keys, keys + k);
       spillRow_.insert(spillRow_.end(), args, args + accumulators_.size());
       partition->Add(spillRow_.data(), static_cast<int>(spillRow_.size()));

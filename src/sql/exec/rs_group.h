@@ -7,9 +7,10 @@
 // every child row and finds its group in a hash table (SQLGroupTable) that
 // holds up to the cache setting's number of groups with their accumulators,
 // updated in place. Once the table is full, the rows of groups not in it
-// (their keys and evaluated arguments) go to one of kPartitions spill files
-// by their hash; each file is then grouped the same way, splitting again
-// while it holds too many groups. Finished groups go to a row sorter, which
+// (their keys and evaluated arguments) go to one of kPartitions partitions
+// by their hash, held in memory while they are small and in a spill file
+// each once they grow; each partition is then grouped the same way,
+// splitting again while it holds too many groups. Finished groups go to a row sorter, which
 // hands them out one per Fetch in key order (ascending, NULL keys last,
 // unless a pushed sort asks for another direction).
 //
@@ -180,6 +181,7 @@ class SQLRSGroup : public SQLRowSource {
   bool firstFetch_ = false;
   int cacheRows_ = 2;                   // the most groups in memory
   std::unique_ptr<SQLGroupTable> table_;
+  std::size_t spillHeld_ = 0;           // bytes partitions hold in memory
   std::unique_ptr<SQLRowSorter> sorter_;  // finished groups: keys, accumulators
   // Handing out: the sorted group's keys and accumulators.
   std::vector<SQLValueStore> groupRow_;

@@ -312,6 +312,7 @@ struct SpillCase {
   int groups;     // distinct values of each of the two keys
   int cacheRows;  // groups held in memory
   bool descending;
+  int rows = 2500;  // 40,000 pass what partitions hold in memory: they go to files
 };
 
 class GroupSpill : public testing::TestWithParam<SpillCase> {};
@@ -324,7 +325,7 @@ TEST_P(GroupSpill, GivesTheGroupsOfAnInMemoryGrouping) {
   SpillCase const &c = GetParam();
   std::mt19937 random(5);
   std::vector<Row> rows;
-  for (int i = 0; i < 2500; ++i) {
+  for (int i = 0; i < c.rows; ++i) {
     int t = static_cast<int>(random() % static_cast<unsigned>(c.groups));
     std::string text = "k" + std::to_string(t) + std::string(random() % 3, ' ');
     int k = static_cast<int>(random() % static_cast<unsigned>(c.groups));
@@ -374,14 +375,15 @@ TEST_P(GroupSpill, GivesTheGroupsOfAnInMemoryGrouping) {
       EXPECT_LE(ka, kb);
     }
   }
-  EXPECT_EQ(total, 2500);  // every row counted once
+  EXPECT_EQ(total, c.rows);  // every row counted once
 }
 
 INSTANTIATE_TEST_SUITE_P(Caches, GroupSpill,
                          testing::Values(SpillCase{"FewGroupsSmallCache", 4, 2, false},
                                          SpillCase{"ManyGroupsTinyCache", 30, 2, false},
                                          SpillCase{"ManyGroupsSomeCache", 30, 40, true},
-                                         SpillCase{"AllDistinct", 200, 7, false}),
+                                         SpillCase{"AllDistinct", 200, 7, false},
+                                         SpillCase{"ManyRowsInFiles", 200, 7, false, 40000}),
                          [](testing::TestParamInfo<SpillCase> const &info) { return std::string(info.param.name); });
 
 // A child that takes no filter: what it is offered comes back as residual.
