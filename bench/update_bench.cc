@@ -1,8 +1,8 @@
 // Buffered inserts through EXE_UPDATE and keyed reads through EXE_ROW_CNTR
 // against the reference driver (loaded in process), each beside the same
 // work done directly on SQLite in this process, on a table of the same
-// columns and indexes. Both report `ratio`: molvane's time per row divided
-// by SQLite's (the keyed reads also under its former name "x_sqlite").
+// columns and indexes, growing alike. Both report `ratio`: molvane's time
+// divided by SQLite's for the same rows in the same iteration.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -28,7 +28,6 @@
 namespace {
 
 constexpr int kBatch = 1000;
-double g_sqlite_read_ns = 0;
 
 // A logged-on client with a cursor on exemp010 in company 1 of a fresh root.
 struct Client {
@@ -143,6 +142,7 @@ class DirectInserts {
     sqlite3_prepare_v2(d_.db, ("INSERT INTO t VALUES (" + marks + ")").c_str(), -1, &insert_, nullptr);
   }
   ~DirectInserts() { sqlite3_finalize(insert_); }
+  sqlite3 *Db() { return d_.db; }
 
   // kBatch rows in one transaction; false on an error.
   bool Batch() {
@@ -176,6 +176,12 @@ class DirectInserts {
   int emp_ = 1;
 };
 
+// The SQLite table that receives the same rows as molvane's.
+DirectInserts &direct() {
+  static DirectInserts d(client());
+  return d;
+}
+
 // Each iteration buffers kBatch inserts through EXE_UPDATE and commits
 // them, then (untimed) inserts the same number of rows into SQLite in one
 // transaction, so that both tables grow alike and both sides meet the same
@@ -183,7 +189,6 @@ class DirectInserts {
 // time over SQLite's, `speed` its inverse (the share of SQLite's speed).
 void BM_Inserts(benchmark::State &state) {
   Client &c = client();
-  static DirectInserts direct(c);
   std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
   record[3] = RDS_ACT_INSERT;
   double own = 0, anchor = 0;
@@ -201,7 +206,7 @@ void BM_Inserts(benchmark::State &state) {
     auto middle = std::chrono::steady_clock::now();
     own += std::chrono::duration<double>(middle - start).count();
     state.PauseTiming();
-    if (!direct.Batch()) state.SkipWithError("SQLite insert failed");
+    if (!direct().Batch()) state.SkipWithError("SQLite insert failed");
     anchor += std::chrono::duration<double>(std::chrono::steady_clock::now() - middle).count();
     state.ResumeTiming();
   }
@@ -211,59 +216,51 @@ void BM_Inserts(benchmark::State &state) {
   state.counters["speed"] = anchor / own;
 }
 
-void BM_KeyedReads_SQLite(benchmark::State &state) {
-  Direct d;
-  sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt *insert = nullptr;
-  sqlite3_prepare_v2(d.db, "INSERT INTO t (emp, name) VALUES (?, 'a name')", -1, &insert, nullptr);  // as before
-  for (int emp = 1; emp <= kBatch; ++emp) {
-    sqlite3_reset(insert);
-    sqlite3_bind_int(insert, 1, emp);
-    sqlite3_step(insert);
-  }
-  sqlite3_finalize(insert);
-  sqlite3_exec(d.db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_stmt *select = nullptr;
-  sqlite3_prepare_v2(d.db, "SELECT * FROM t WHERE emp = ?", -1, &select, nullptr);
-  int emp = 0;
-  auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
-    sqlite3_reset(select);
-    sqlite3_bind_int(select, 1, emp++ % kBatch + 1);
-    benchmark::DoNotOptimize(sqlite3_step(select));
-  }
-  double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  g_sqlite_read_ns = ns / static_cast<double>(state.iterations());
-  sqlite3_finalize(select);
-  state.SetItemsProcessed(state.iterations());
-}
-
-void BM_KeyedReads_Molvane(benchmark::State &state) {
+// Each iteration reads kBatch rows by their key through EXE_ROW_CNTR, then
+// (untimed) the same keys from SQLite's table of the same rows, after
+// BM_Inserts filled both. `anchor_us` is SQLite's time per batch, `ratio`
+// molvane's time over SQLite's.
+void BM_KeyedReads(benchmark::State &state) {
   Client &c = client();
-  std::vector<unsigned char> key(DD_MAX_ROW_LENGTH);
-  DD_KEY *k = key_desc(c.table, 1);
   int rows = c.next - 1;
   if (rows < 1) {
-    state.SkipWithError("no rows");
+    state.SkipWithError("no rows: run BM_Inserts first");
     return;
   }
+  sqlite3_stmt *select = nullptr;
+  sqlite3_prepare_v2(direct().Db(), "SELECT * FROM t WHERE emp = ?", -1, &select, nullptr);
+  std::vector<unsigned char> key(DD_MAX_ROW_LENGTH);
+  DD_KEY *k = key_desc(c.table, 1);
   int emp = 0;
-  auto start = std::chrono::steady_clock::now();
+  double own = 0, anchor = 0;
   for (auto _ : state) {
-    c.SetKey(emp++ % rows + 1);
-    zdb_extract_key(key.data(), c.image.data(), k);
-    auto length = static_cast<std::uint16_t>(_zdb_key_size(k->parts));
-    if (zdb_do_exec_read_eq(c.ic->company->read, 0, key.data(), &length, key.size(), nullptr, 1) != 0)
-      state.SkipWithError("read failed");
+    int first = emp;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i) {
+      c.SetKey(emp++ % rows + 1);
+      zdb_extract_key(key.data(), c.image.data(), k);
+      auto length = static_cast<std::uint16_t>(_zdb_key_size(k->parts));
+      if (zdb_do_exec_read_eq(c.ic->company->read, 0, key.data(), &length, key.size(), nullptr, 1) != 0)
+        state.SkipWithError("read failed");
+    }
+    auto middle = std::chrono::steady_clock::now();
+    own += std::chrono::duration<double>(middle - start).count();
+    state.PauseTiming();
+    for (int i = 0; i < kBatch; ++i) {
+      sqlite3_reset(select);
+      sqlite3_bind_int(select, 1, first++ % rows + 1);
+      if (sqlite3_step(select) != SQLITE_ROW) state.SkipWithError("SQLite read failed");
+    }
+    anchor += std::chrono::duration<double>(std::chrono::steady_clock::now() - middle).count();
+    state.ResumeTiming();
   }
-  double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  state.SetItemsProcessed(state.iterations());
-  if (g_sqlite_read_ns > 0)
-    state.counters["ratio"] = state.counters["x_sqlite"] = ns / static_cast<double>(state.iterations()) / g_sqlite_read_ns;
+  sqlite3_finalize(select);
+  state.SetItemsProcessed(state.iterations() * kBatch);
+  state.counters["anchor_us"] = 1e6 * anchor / static_cast<double>(state.iterations());
+  state.counters["ratio"] = own / anchor;
 }
 
 BENCHMARK(BM_Inserts)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_KeyedReads_SQLite);
-BENCHMARK(BM_KeyedReads_Molvane);
+BENCHMARK(BM_KeyedReads)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
