@@ -28,30 +28,9 @@
 #include "sql/exec/sc_arith.h"
 #include "sql/exec/sc_subquery_cond.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MOLVANE_LEAK_CHECK 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define MOLVANE_LEAK_CHECK 1
-#endif
-#ifdef MOLVANE_LEAK_CHECK
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace {
 
 using namespace molvane::test;
-
-// Non-zero when LeakSanitizer finds memory that nothing reaches.
-int LeakCheck() {
-#ifdef MOLVANE_LEAK_CHECK
-  return __lsan_do_recoverable_leak_check();
-#else
-  return 0;
-#endif
-}
 
 constexpr int N = INT_MIN;  // a NULL cell
 

@@ -17,28 +17,8 @@
 #include "sql/exec/sc_column_ref.h"
 #include "test_row_source.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MOLVANE_LEAK_CHECK 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define MOLVANE_LEAK_CHECK 1
-#endif
-#ifdef MOLVANE_LEAK_CHECK
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace molvane::test {
 namespace {
-
-int LeakCheck() {
-#ifdef MOLVANE_LEAK_CHECK
-  return __lsan_do_recoverable_leak_check();
-#else
-  return 0;
-#endif
-}
 
 SQLColumnDescriptor const kText("t", SQL_STRING, 0, 1);
 SQLColumnDescriptor const kNumber("x", SQL_INTEGER, 4, 1);

@@ -5,8 +5,17 @@
 // with bad_alloc.
 #include "alloc_failure.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MOLVANE_LEAK_CHECK 1
+#endif
+#endif
 #if defined(__SANITIZE_ADDRESS__)
+#define MOLVANE_LEAK_CHECK 1
+#endif
+#ifdef MOLVANE_LEAK_CHECK
 #include <sanitizer/common_interface_defs.h>
+#include <sanitizer/lsan_interface.h>
 #endif
 
 #include <cstdlib>
@@ -28,7 +37,7 @@ bool ShouldFail() {
   ++g_failed;
   // MOLVANE_FAIL_TRACE=1 shows where each failed allocation was made.
   static bool const trace = std::getenv("MOLVANE_FAIL_TRACE") != nullptr;
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef MOLVANE_LEAK_CHECK
   if (trace) __sanitizer_print_stack_trace();
 #else
   static_cast<void>(trace);
@@ -62,6 +71,14 @@ void FailAllocations(int skip, int count) {
 }
 void StopFailingAllocations() { g_skip = g_fail = 0; }
 int FailedAllocations() { return g_failed; }
+
+int LeakCheck() {
+#ifdef MOLVANE_LEAK_CHECK
+  return __lsan_do_recoverable_leak_check();
+#else
+  return 0;
+#endif
+}
 int PendingSkips() { return g_skip; }
 bool AllocationShouldFail() { return ShouldFail(); }
 

@@ -15,6 +15,10 @@ int PendingSkips();
 // same sequence: true when it is to fail.
 bool AllocationShouldFail();
 
+// Non-zero when LeakSanitizer finds memory that nothing reaches; 0 in
+// builds without it.
+int LeakCheck();
+
 // Fails allocations for the life of the object.
 class ScopedAllocationFailure {
  public:
