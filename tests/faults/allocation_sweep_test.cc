@@ -34,6 +34,7 @@ using molvane::test::UseDriverEnvironment;
 using molvane::test::ScratchDir;
 using molvane::test::SweepAllocations;
 using molvane::test::SweepCalls;
+using molvane::test::ReportSweep;
 using molvane::test::SweepOutcome;
 
 // The error a failing call left; never 0, so that a failure is not taken
@@ -43,11 +44,6 @@ int ErrorOf(int rc) { return rc == 0 ? 0 : (zdb_errno != 0 ? zdb_errno : -1); }
 constexpr int kWrong = 9999;  // a call that succeeded with a wrong answer
 
 int InitApi() { return zdb_init_api("test_faults", nullptr, 0, 0); }
-
-void Report(const char *what, const SweepOutcome &out) {
-  std::printf("%s: %ld allocations in a clean call, %ld tries met their failure\n", what,
-              out.allocations, out.tries);
-}
 
 // Each try forks from the process set up for logon, so that every try meets
 // a first logon (settings, audit columns, roles); the logon that follows
@@ -77,7 +73,7 @@ TEST(AllocationSweep, EachAllocationOfALogonFailsWith501AndTheNextLogonSucceeds)
   };
   const SweepOutcome out = SweepAllocations(calls, root.path() + "/logon.log");
   unsetenv("ZDB_DRIVER");
-  Report("logon", out);
+  ReportSweep("logon", out);
   EXPECT_EQ(out.faults, "");
   EXPECT_GT(out.tries, 10);
 }
@@ -144,7 +140,7 @@ TEST(AllocationSweep, EachAllocationOfARecordTransactionFailsWith501AndTheNextSu
   calls.step = [&] { return transaction.Run(); };
   calls.undo = [&] { transaction.Undo(); };
   const SweepOutcome out = SweepAllocations(calls, root.path() + "/transaction.log");
-  Report("record transaction", out);
+  ReportSweep("record transaction", out);
   EXPECT_EQ(out.faults, "");
   EXPECT_GT(out.tries, 10);
 }
@@ -166,7 +162,7 @@ TEST(AllocationSweep, EachAllocationOfAFirstTransactionFailsWith501AndTheNextSuc
   calls.step = [&] { return transaction.Run(); };
   calls.undo = [&] { transaction.Undo(); };
   const SweepOutcome out = SweepAllocations(calls, root.path() + "/first.log");
-  Report("first transaction", out);
+  ReportSweep("first transaction", out);
   EXPECT_EQ(out.faults, "");
   EXPECT_GT(out.tries, 10);
 }
@@ -215,7 +211,7 @@ void SweepTableLoad(const TableLoad &c) {
     return column != nullptr && column->domain->range != nullptr ? 0 : kWrong;
   };
   const SweepOutcome out = SweepAllocations(calls, root.path() + "/load.log");
-  Report(c.table, out);
+  ReportSweep(c.table, out);
   EXPECT_EQ(out.faults, "");
   EXPECT_GT(out.tries, 10);
 }
@@ -257,7 +253,7 @@ TEST(AllocationSweep, EachAllocationOfATabledefLookupFailsWith501AndTheNextFinds
     });
   };
   const SweepOutcome out = SweepAllocations(calls, root.path() + "/tabledef.log");
-  Report("tabledef", out);
+  ReportSweep("tabledef", out);
   EXPECT_EQ(out.faults, "");
   EXPECT_GT(out.tries, 5);
 }
@@ -302,7 +298,7 @@ TEST(AllocationSweep, EachAllocationOfAFileReadOnceFailsWith501AndTheNextReadIsW
     calls.setup = [] { return InitApi(); };
     calls.step = c.lookup;
     const SweepOutcome out = SweepAllocations(calls, root.path() + "/once.log");
-    Report(c.file, out);
+    ReportSweep(c.file, out);
     EXPECT_EQ(out.faults, "");
     EXPECT_GT(out.tries, 3);
   }

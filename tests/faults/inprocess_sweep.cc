@@ -278,4 +278,9 @@ SweepOutcome SweepAllocations(const SweepCalls &calls, const std::string &log_pa
   return out;
 }
 
+void ReportSweep(const char *what, const SweepOutcome &out) {
+  std::printf("%s: %ld allocations in a clean call, %ld tries met their failure\n", what,
+              out.allocations, out.tries);
+}
+
 }  // namespace molvane::test

@@ -67,4 +67,7 @@ struct SweepOutcome {
 SweepOutcome SweepAllocations(const SweepCalls &calls, const std::string &log_path,
                               int limit_seconds = 300);
 
+// Prints what a sweep of `what` tried, for the test log.
+void ReportSweep(const char *what, const SweepOutcome &out);
+
 }  // namespace molvane::test

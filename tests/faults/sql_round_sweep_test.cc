@@ -22,6 +22,7 @@ namespace {
 using molvane::test::ScratchDir;
 using molvane::test::SweepAllocations;
 using molvane::test::SweepCalls;
+using molvane::test::ReportSweep;
 using molvane::test::SweepOutcome;
 
 constexpr int kWrong = 9999;     // a call that succeeded with a wrong answer
@@ -77,11 +78,6 @@ class JoinStatement {
   QPCStatement *h_ = nullptr;
 };
 
-void Report(const char *what, const SweepOutcome &out) {
-  std::printf("%s: %ld allocations in a clean call, %ld tries met their failure\n", what,
-              out.allocations, out.tries);
-}
-
 TEST(SqlRoundSweep, EachAllocationOfAFetchFailsWith501OnTheHandleAndInZdbErrno) {
   ScratchDir root;
   UseDriverWithRows(root);
@@ -97,7 +93,7 @@ TEST(SqlRoundSweep, EachAllocationOfAFetchFailsWith501OnTheHandleAndInZdbErrno) 
     if (join.Close() != 0 || join.Prepare() != 0) std::abort();
   };
   const SweepOutcome out = SweepAllocations(calls, root.path() + "/fetch.log");
-  Report("fetch", out);
+  ReportSweep("fetch", out);
   EXPECT_EQ(out.faults, "");
   EXPECT_GT(out.tries, 0);
 }
@@ -115,7 +111,7 @@ TEST(SqlRoundSweep, EachAllocationOfACloseLeaksNothing) {
     if (join.Prepare() != 0) std::abort();
   };
   const SweepOutcome out = SweepAllocations(calls, root.path() + "/close.log");
-  Report("close", out);
+  ReportSweep("close", out);
   EXPECT_EQ(out.faults, "");
   EXPECT_GT(out.tries, 0);
 }

@@ -16,11 +16,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/value_store.h"
 
-std::int32_t SQLAddInt32(std::int32_t a, std::int32_t b) {
-  std::int32_t r;
-  if (__builtin_add_overflow(a, b, &r)) throw SQLExDENumericValueOutOfRange();
-  return r;
-}
+void SQLRaiseNumericValueOutOfRange() { throw SQLExDENumericValueOutOfRange(); }
 
 std::int32_t SQLSubtractInt32(std::int32_t a, std::int32_t b) {
   std::int32_t r;
@@ -86,6 +82,8 @@ double AsDouble(SQLValueStore const *v) {
 }
 
 }  // namespace
+
+double SQLAddReal(double a, double b) { return CheckedReal(a + b, a, b); }
 
 void SQLValueStore::Add(SQLValueStore const *a, SQLValueStore const *b) {
   if (a->IsNull() || b->IsNull()) {

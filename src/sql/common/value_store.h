@@ -164,7 +164,16 @@ void SQLSetTypedNull(SQLValueStore *v, SQLType type);
 // Checked arithmetic of the value layer and its peers (the driver's SQL
 // functions use the same rules): each returns the result or throws
 // SQLExDENumericValueOutOfRange when it leaves the range of its type.
-std::int32_t SQLAddInt32(std::int32_t a, std::int32_t b);
+// Throws SQLExDENumericValueOutOfRange; kept out of line so that the checks
+// inline cheaply.
+[[noreturn]] void SQLRaiseNumericValueOutOfRange();
+inline std::int32_t SQLAddInt32(std::int32_t a, std::int32_t b) {
+  std::int32_t r;
+  if (__builtin_add_overflow(a, b, &r)) SQLRaiseNumericValueOutOfRange();
+  return r;
+}
+// a + b of REALs: infinity from finite operands is out of range.
+double SQLAddReal(double a, double b);
 std::int32_t SQLSubtractInt32(std::int32_t a, std::int32_t b);
 std::int32_t SQLMultiplyInt32(std::int32_t a, std::int32_t b);
 std::int64_t SQLAddInt64(std::int64_t a, std::int64_t b);

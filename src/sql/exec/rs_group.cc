@@ -1,14 +1,12 @@
 #include "sql/exec/rs_group.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
-#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/temp_file.h"
 #include "sql/exec/column_ref_scope.h"
@@ -632,18 +630,7 @@ double AsDouble(Cell const &cell) {
 }
 
 // count + 1; "22003" past 32 bits.
-void CountOne(Cell *count) {
-  if (count->integer == INT32_MAX) throw SQLExDENumericValueOutOfRange();
-  ++count->integer;
-}
-
-// x + y as the value layer adds REALs: infinity from finite addends is out
-// of range.
-double AddReals(double x, double y) {
-  double sum = x + y;
-  if (std::isinf(sum) && std::isfinite(x) && std::isfinite(y)) throw SQLExDENumericValueOutOfRange();
-  return sum;
-}
+void CountOne(Cell *count) { count->integer = SQLAddInt32(count->integer, 1); }
 
 }  // namespace
 
@@ -661,7 +648,7 @@ void SQLRSGroup::Accumulate(Cell *row, SQLValueStore const *const *args) {
       case Fold::kCount: CountOne(acc); break;
       case Fold::kSumAsReal: {
         double x = AsDouble(arg);
-        acc->real = acc->kind == Cell::kNull ? x : AddReals(x, acc->real);
+        acc->real = acc->kind == Cell::kNull ? x : SQLAddReal(x, acc->real);
         acc->kind = Cell::kReal;
         break;
       }
@@ -686,7 +673,7 @@ void SQLRSGroup::FoldValue(Fold fold, Cell *acc, SQLValueStore const *arg) {
           if (arg->GetType() == SQL_INTEGER && acc->kind == Cell::kInteger) {
             acc->integer = SQLAddInt32(arg->GetInteger(), acc->integer);  // "22003" past 32 bits
           } else {
-            acc->real = AddReals(AsDouble(arg), AsDouble(*acc));
+            acc->real = SQLAddReal(AsDouble(arg), AsDouble(*acc));
             acc->kind = Cell::kReal;
           }
           return;

@@ -49,19 +49,17 @@ std::uint64_t BigEndianPrefix(unsigned char const *p, std::size_t n, unsigned ch
   return v;
 }
 
-std::uint64_t Mix(std::uint64_t h) { return SQLHashMix(h); }
-
 std::uint64_t HashBytes(unsigned char const *p, std::size_t n) {
   std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     std::uint64_t w;
     std::memcpy(&w, p + i, 8);
-    h = Mix(h ^ w) + i;
+    h = SQLHashMix(h ^ w) + i;
   }
   std::uint64_t tail = 0;
   for (; i < n; ++i) tail = (tail << 8) | p[i];
-  return Mix(h ^ tail);
+  return SQLHashMix(h ^ tail);
 }
 
 }  // namespace
@@ -141,8 +139,8 @@ std::uint64_t SQLKeyPrefix(SQLValueStore const *v, SQLKeyPrefixKind *kind) {
 
 std::uint64_t SQLHashKeyValue(SQLValueStore const *v) {
   if (v->GetType() == SQL_ARRAY) {
-    std::uint64_t h = Mix(0xA77A ^ static_cast<std::uint64_t>(v->GetDimension()));
-    for (int i = 0; i < v->GetDimension(); ++i) h = Mix(h ^ SQLHashKeyValue(v->GetElement(i))) + 1;
+    std::uint64_t h = SQLHashMix(0xA77A ^ static_cast<std::uint64_t>(v->GetDimension()));
+    for (int i = 0; i < v->GetDimension(); ++i) h = SQLHashMix(h ^ SQLHashKeyValue(v->GetElement(i))) + 1;
     return h;
   }
   if (v->IsNull()) return 0x6E756C6CULL;
@@ -154,7 +152,7 @@ std::uint64_t SQLHashKeyValue(SQLValueStore const *v) {
       return SQLHashNumber(v->GetType() == SQL_REAL ? v->GetReal() : static_cast<double>(v->GetInteger()));
     case SQL_TIMESTAMP:
     case SQL_INTERVAL_SECONDS:
-      return Mix(static_cast<std::uint64_t>(v->GetTimestamp()) ^ 0x5A5A);
+      return SQLHashMix(static_cast<std::uint64_t>(v->GetTimestamp()) ^ 0x5A5A);
     case SQL_STRING: {
       // Equal texts differ only in trailing blanks (and what follows a NUL).
       std::size_t n = strnlen(v->GetString(), v->GetLength());

@@ -119,7 +119,9 @@ TEST_P(GroupAllocationFailure, EachAllocationOfAnExecutionFailsCleanly) {
       }
       bool const reached = FailedAllocations() != before;
       failed += reached;
-      if (!threw) EXPECT_TRUE(Same(got, expected)) << "allocation " << skip;
+      if (!threw) {
+        EXPECT_TRUE(Same(got, expected)) << "allocation " << skip;
+      }
       if (!reached) break;  // the whole execution went through
       ASSERT_TRUE(Same(Groups(group.get()), expected)) << "after allocation " << skip;
       ASSERT_LT(skip, 100000);
