@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "dbc/dd.h"
+#include "platform/big_endian.h"
 #include "platform/log.h"
 #include "platform/numbers.h"
 #include "text/tss.h"
@@ -19,15 +20,6 @@ namespace {
 constexpr int kMaxNesting = 16;
 
 bool IsCombined(const DD_COLUMN *c) { return c->type == DDT_COMBINED && c->members != nullptr; }
-
-int32_t Get32(const unsigned char *p) {
-  return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-                              (uint32_t{p[2]} << 8) | uint32_t{p[3]});
-}
-
-int16_t Get16(const unsigned char *p) {
-  return static_cast<int16_t>((p[0] << 8) | p[1]);
-}
 
 template <class T>
 int Order(T a, T b) {
@@ -48,13 +40,13 @@ int CompareElement(int type, const unsigned char *a, const unsigned char *b) {
     case DDT_ENUM:
       return Order(a[0], b[0]);
     case DDT_SHORT:
-      return Order(Get16(a), Get16(b));
+      return Order(LoadBig16(a), LoadBig16(b));
     case DDT_FLOAT:
       return OrderReal(float_out(a), float_out(b));
     case DDT_DOUBLE:
       return OrderReal(double_out(a), double_out(b));
     default:
-      return Order(Get32(a), Get32(b));
+      return Order(LoadBig32(a), LoadBig32(b));
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "dbc/dd.h"
 #include "dbc/domain_check.h"
+#include "platform/big_endian.h"
 #include "platform/log.h"
 #include "platform/yy_expr.h"
 #include "platform/yy_range.h"
@@ -206,10 +207,6 @@ const Plan &PlanOf(const DD_TABLE *table) {
   return plan;
 }
 
-inline std::uint32_t Load32(const unsigned char *p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
 // Whether an integer value passes without its range: zero by the must-fill
 // flag, others by the interval of the plan.
 inline bool PassesAtOnce(const PlanColumn &item, std::uint32_t u) {
@@ -221,8 +218,8 @@ inline bool PassesAtOnce(const PlanColumn &item, std::uint32_t u) {
   for (int e = 0; e < item.elements; ++e, value += item.length) {
     if (item.width != 0) {
       const std::int32_t v = item.width == 1   ? value[0]
-                             : item.width == 2 ? static_cast<std::int16_t>((value[0] << 8) | value[1])
-                                               : static_cast<std::int32_t>(Load32(value));
+                             : item.width == 2 ? LoadBig16(value)
+                                               : LoadBig32(value);
       const auto u = static_cast<std::uint32_t>(v);
       if (PassesAtOnce(item, u)) continue;
       if (u != 0 && yy_b_express(item.range, YY_INTEGER, &v)) continue;
@@ -238,7 +235,7 @@ const DD_COLUMN *FirstFailure(const DD_TABLE *table, const unsigned char *row) {
   if (table == nullptr || row == nullptr || table->columns == nullptr) return nullptr;
   for (const PlanColumn &item : PlanOf(table).items) {
     const unsigned char *value = row + item.offset;
-    if (item.single32 && PassesAtOnce(item, Load32(value))) continue;
+    if (item.single32 && PassesAtOnce(item, LoadBigU32(value))) continue;
     if (const DD_COLUMN *failing = CheckItem(item, value)) return failing;
   }
   return nullptr;

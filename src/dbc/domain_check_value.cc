@@ -15,6 +15,7 @@
 
 #include "dbc/dd.h"
 #include "dbc/domain_check.h"
+#include "platform/big_endian.h"
 #include "platform/yy_expr.h"
 #include "text/tss.h"
 
@@ -48,13 +49,6 @@ const YY_EXPR *Range(const DD_DOMAIN *domain) {
 }
 
 bool MustFill(const DD_COLUMN *column) { return (column->flags & DDF_FILL) != 0; }
-
-int32_t Get32(const unsigned char *p) {
-  return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-                              (uint32_t{p[2]} << 8) | uint32_t{p[3]});
-}
-
-int16_t Get16(const unsigned char *p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
 
 int FailInt(const DD_COLUMN *column, int code, int32_t value) {
   SetText("%s not according to %s (value %d)", column->name, zdb_dd_check_keyword(code), value);
@@ -288,9 +282,9 @@ int zdb_dd_check_value(const DD_COLUMN *column, const unsigned char *value, int 
     case DDT_ENUM:
       return CheckInteger(column, value[0]);
     case DDT_SHORT:
-      return CheckInteger(column, Get16(value));
+      return CheckInteger(column, LoadBig16(value));
     case DDT_LONG:
-      return CheckInteger(column, Get32(value));
+      return CheckInteger(column, LoadBig32(value));
     case DDT_FLOAT:
       return CheckReal(column, float_out(value));
     case DDT_DOUBLE:
@@ -299,7 +293,7 @@ int zdb_dd_check_value(const DD_COLUMN *column, const unsigned char *value, int 
       return CheckString(column, value, length);
     case DDT_DATE:
     case DDT_TIME: {
-      const int32_t v = Get32(value);
+      const int32_t v = LoadBig32(value);
       return v == 0 && MustFill(column) ? FailInt(column, DDC_FILL, v) : DDC_OK;
     }
     case DDT_MBSTRING:
