@@ -38,6 +38,8 @@ struct UpdateTable {
 struct DataContext {
   const DdCatalog *catalog = nullptr;
   std::function<int(const std::string &table, int logical)> physical;
+  // False when the client attached with references switched off.
+  bool references = true;
 };
 
 class DataPlane {
@@ -62,11 +64,13 @@ class DataPlane {
   void ForgetSession(std::uint32_t session_id);
 
  private:
+  friend class RefWork;  // reads rows and locks of the session's transaction
   struct Failure {
     std::uint32_t error = 0;
     std::string table;
     std::uint16_t compnr = 0;
     std::string extra;
+    std::vector<std::pair<std::string, std::uint16_t>> missing;  // with ZE_NO_DD
   };
   Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
                 const DataContext &ctx);
