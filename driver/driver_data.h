@@ -3,8 +3,10 @@
 // locks that live until a session's transaction ends.
 //
 // A batch of buffered updates is applied inside a savepoint of the session's
-// transaction: the first action that fails rolls the whole batch back and
-// the reply names the error, the table, the company and a text. A batch on
+// transaction, its records in the order the client made them across its
+// tables, each with the reference work the client left to the driver
+// (driver_refs.h): the first action that fails rolls the whole batch back
+// and the reply names the error, the table, the company and a text. A batch on
 // a table the connection holds no dictionary for is kept and answered with
 // 513; the repeat that carries no tables applies it. A lock held by another
 // session is refused at once with 107, never waited on.
