@@ -25,6 +25,38 @@ SQLException Failure(sqlite3 *db, SqlFunctionHost *host) {
 
 }  // namespace
 
+void AgentStatement::BindVariables(sqlite3_stmt *stmt) const {
+  for (std::size_t i = 0; i < tr_->binds.size(); ++i) {
+    const SQLValueStore *v = tr_->binds[i]->GetValueStore();
+    int at = static_cast<int>(i + 1);
+    if (v->IsNull()) {
+      sqlite3_bind_null(stmt, at);
+      continue;
+    }
+    switch (v->GetType()) {
+      case SQL_INTEGER:
+      case SQL_DATE:
+      case SQL_INTERVAL_DAYS:
+        sqlite3_bind_int64(stmt, at, v->GetInteger());
+        break;
+      case SQL_TIMESTAMP:
+      case SQL_INTERVAL_SECONDS:
+        sqlite3_bind_int64(stmt, at, v->GetTimestamp());
+        break;
+      case SQL_REAL:
+        sqlite3_bind_double(stmt, at, v->GetReal());
+        break;
+      case SQL_STRING:
+        sqlite3_bind_text64(stmt, at, reinterpret_cast<const char *>(v->GetBytes()), v->GetLength(),
+                            SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+      default:
+        sqlite3_bind_blob64(stmt, at, v->GetBytes(), v->GetLength(), SQLITE_TRANSIENT);
+        break;
+    }
+  }
+}
+
 void AgentStatement::Close() {
   Break();
   session_ = 0;
@@ -79,6 +111,7 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
   if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &stmt, nullptr) !=
       SQLITE_OK)
     throw Failure(db, host);
+  BindVariables(stmt);
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     if (!query_) continue;

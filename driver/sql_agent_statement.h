@@ -50,6 +50,9 @@ class AgentStatement {
   int Skip(int n);
 
  private:
+  // Binds the statement parameters that SQLite reads (Translation::binds).
+  void BindVariables(sqlite3_stmt *stmt) const;
+
   std::uint32_t id_;
   std::unique_ptr<Translation> tr_;
   bool query_;
