@@ -384,6 +384,11 @@ TEST_F(SqlAgentTest, DataErrorsAnswerTheLibrarysStates) {
     P d;
     c.describe(d);
     std::vector<Reply> r = Run(++id, d);
+    if (r.empty()) {  // the first rows were good: the fetch that reaches the bad one fails
+      P fetch;
+      fetch.stmt(id, SQLNWTPacketFetch).b4(10);
+      r = Send({&fetch});
+    }
     ASSERT_EQ(r.size(), 1u) << c.name;
     ASSERT_EQ(r[0].token, SQLNWTDiagRec) << c.name;
     Diag diag = ReadDiag(r[0]);
@@ -455,6 +460,9 @@ TEST_F(SqlAgentTest, MissingDictionariesHoldTheBatchUntilResumed) {
 }
 
 TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
+  P open;  // a result still open while the session writes keeps what it read
+  open.table();
+  Run(59, open);
   P update;  // UPDATE tbltst01 SET price = price * 2 WHERE id >= 2
   update.tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(2);
   update.tok(SQLNWTVEMultiply).col(2).tok(SQLNWTVERealConst).dbl(2.0);
@@ -478,6 +486,9 @@ TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
   d.table();
   Run(62, d);
   EXPECT_EQ(FetchAll(62, TableCols()), (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|"}));
+  EXPECT_EQ(FetchAll(59, TableCols()),
+            (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|", "2|'ann   '|10.000000|[4,5,6]|",
+                                      "3|'ab    '|-1.000000|[7,8,9]|"}));
 }
 
 // Joins of every type over the same table; the NULLs of the outer joins
