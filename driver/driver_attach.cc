@@ -94,7 +94,9 @@ void DriverConnection::AttServer(WireReader &in, WireWriter &out) {
   in.Text(ZDB_USER_NAME_MAX);
   std::string env = in.Text(kMaxText);
   std::string server_text = in.Text(kMaxText);
-  if (server_text == ZDB_NO_REFS) server_text = in.Text(kMaxText);
+  // References switched off in the client: the driver does no reference work.
+  references_ = server_text != ZDB_NO_REFS;
+  if (!references_) server_text = in.Text(kMaxText);
   compnr_env_ = env;
   int mode = options_.tss_mode != 0 ? options_.tss_mode : TssGetMode();
   std::uint32_t level = mode == 2 ? ZDB_LEVEL_UTFT : 0;

@@ -87,6 +87,7 @@ class DriverConnection {
   DdCatalog tables_;         // the dictionaries of DD_INFO_TABLE
   std::string driver_name_;
   std::string compnr_env_;
+  bool references_ = true;   // false: the client attached with "NO REFS"
   PermSet permissions_;      // the client's PERMISSION payload
   AuditColsSet auditcols_;   // the client's AUDITCOLS payload
   SqlAgent agent_;           // after everything its context reads

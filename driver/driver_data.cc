@@ -1,5 +1,6 @@
 #include "driver_data.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "dbc/request_codes.h"
 #include "dbc/zdb_errors.h"
+#include "driver_refs.h"
 #include "driver_rows.h"
 #include "platform/log.h"
 
@@ -18,6 +20,7 @@ namespace {
 constexpr std::uint32_t kLocked = 107;
 constexpr std::uint32_t kNoRecord = 111;
 constexpr std::uint32_t kChanged = 201;
+constexpr std::uint32_t kNoParent = 606;
 constexpr std::size_t kHeader = 12;  // sequence number, action kind, action flags
 
 // Buffered action kinds.
@@ -110,97 +113,145 @@ bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_ke
 
 DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
                                     const DataContext &ctx) {
-  for (const UpdateTable &t : tables) {
-    int physical = ctx.physical(t.name, t.compnr);
-    const DdTableDesc *desc = ctx.catalog->Find(t.name, physical);
-    auto fail = [&](std::uint32_t error, std::string extra) {
-      return Failure{error, t.name, t.compnr, std::move(extra)};
-    };
-    if (desc == nullptr) return fail(ZE_NO_DD, "no dictionary");
-    std::vector<RdsColumnSpec> specs = UpdateColumns(*desc);
+  RefWork refs(*this, session, ctx);
+  struct Part {
+    const UpdateTable *t;
+    const DdTableDesc *desc;
+    std::vector<RdsColumnSpec> specs;
     std::vector<RdsRow> rows;
-    std::string error;
-    if (!DecodeRds(specs, t.rds, &rows, &error)) return fail(ZE_ILLEGAL_ARGUMENT, "row data set: " + error);
-    TableRows &table = Rows(session, *desc, physical);
-    std::string table_key = TableKey(t.name, physical);
+    RefWork::Target target;
     std::vector<std::uint8_t> old_image;
     bool have_old = false;
-    for (const RdsRow &row : rows) {
-      std::uint32_t kind = U32At(row.bytes, 4), flags = U32At(row.bytes, 8);
-      std::vector<std::uint8_t> image = ImageOf(*desc, specs, row.bytes, table.image_length());
-      std::string key = table.KeyOf(image.data());
-      std::uint32_t rc = 0;
-      if (kind != kInsert && kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew &&
-          kind != kUpdateWhole && LockedByOther(session->id(), table_key, key))
-        rc = kLocked;
-      std::vector<std::uint8_t> stored;
-      sqlite3_int64 rowid = 0;
-      if (rc == 0) {
-        switch (kind) {
-          case kInsert:
-            rc = table.Insert(image.data());
-            break;
-          case kDelete:
-          case kDeleteWhole:
-            rc = table.Find(key, &stored, &rowid);
-            // A whole delete carries the delayed-lock image too.
-            if (rc == 0 && stored != image) rc = kChanged;
-            if (rc == 0) rc = table.Delete(rowid);
-            break;
-          case kUpdateOld:
-            old_image = image;
-            have_old = true;
-            continue;
-          case kUpdateNew:
-          case kUpdateWhole: {
-            if (!have_old) {
-              rc = ZE_ILLEGAL_ARGUMENT;
-              break;
-            }
-            have_old = false;
-            std::string old_key = table.KeyOf(old_image.data());
-            if (LockedByOther(session->id(), table_key, old_key)) {
-              rc = kLocked;
-              break;
-            }
-            rc = table.Find(old_key, &stored, &rowid);
-            if (rc == 0 && stored != old_image) rc = kChanged;
-            if (rc == 0) rc = table.Replace(rowid, image.data());
-            break;
-          }
-          case kRefcount: {
-            rc = table.Find(key, &stored, &rowid);
-            if (rc != 0) break;
-            for (std::size_t p : ColumnsNamed(*desc, {"Refcntd", "Refcntu"})) {
-              const DdColumnDesc &c = desc->columns[p];
-              if (c.length == 4) ApplyCounter(stored.data() + c.offset, image.data() + c.offset);
-            }
-            rc = table.Replace(rowid, stored.data());
-            break;
-          }
-          case kRefresh:
-            break;
-          // The whole table, with the reference work that this driver has
-          // none of: clear_table and drop_table.
-          case kClearWhole:
-            rc = table.Clear();
-            break;
-          case kDropWhole:
-            rc = table.Drop();
-            break;
-          default:
+  };
+  std::vector<Part> parts;
+  parts.reserve(tables.size());
+  std::vector<std::pair<std::uint32_t, std::pair<std::size_t, std::size_t>>> order;
+  for (const UpdateTable &t : tables) {
+    auto fail = [&](std::uint32_t error, std::string extra) {
+      return Failure{error, t.name, t.compnr, std::move(extra), {}};
+    };
+    const DdTableDesc *desc = ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr));
+    if (desc == nullptr) return fail(ZE_NO_DD, "no dictionary");
+    Part part{&t, desc, UpdateColumns(*desc), {}, {}, {}, false};
+    std::string error;
+    if (!DecodeRds(part.specs, t.rds, &part.rows, &error))
+      return fail(ZE_ILLEGAL_ARGUMENT, "row data set: " + error);
+    refs.Open(t.name, t.compnr, &part.target);
+    for (std::size_t r = 0; r < part.rows.size(); ++r)
+      order.push_back({U32At(part.rows[r].bytes, 0), {parts.size(), r}});
+    parts.push_back(std::move(part));
+  }
+  // The records of all tables in the order the client made them: a row may
+  // need a parent inserted just before it in another table of the batch.
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto &a, const auto &b) { return a.first < b.first; });
+  for (const auto &[sequence, at] : order) {
+    Part &part = parts[at.first];
+    const UpdateTable &t = *part.t;
+    const DdTableDesc *desc = part.desc;
+    const RdsRow &row = part.rows[at.second];
+    const RefWork::Target &target = part.target;
+    TableRows &table = *target.rows;
+    const std::string &table_key = target.lock_key;
+    std::vector<std::uint8_t> &old_image = part.old_image;
+    bool &have_old = part.have_old;
+    auto fail = [&](std::uint32_t error, std::string extra) {
+      return Failure{error, t.name, t.compnr, std::move(extra), {}};
+    };
+    std::uint32_t kind = U32At(row.bytes, 4), flags = U32At(row.bytes, 8);
+    std::vector<std::uint8_t> image = ImageOf(*desc, part.specs, row.bytes, table.image_length());
+    std::string key = table.KeyOf(image.data());
+    std::uint32_t rc = 0;
+    if (kind != kInsert && kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew &&
+        kind != kUpdateWhole && LockedByOther(session->id(), table_key, key))
+      rc = kLocked;
+    std::vector<std::uint8_t> stored;
+    sqlite3_int64 rowid = 0;
+    if (rc == 0) {
+      switch (kind) {
+        case kInsert:
+          rc = refs.Before(target, nullptr, image.data(), flags);
+          if (rc == 0) rc = table.Insert(image.data());
+          if (rc == 0) rc = refs.After(target, nullptr, image.data(), flags, false);
+          break;
+        case kDelete:
+        case kDeleteWhole:
+          rc = table.Find(key, &stored, &rowid);
+          // A whole delete carries the delayed-lock image too.
+          if (rc == 0 && stored != image) rc = kChanged;
+          if (rc == 0) rc = refs.Before(target, stored.data(), nullptr, flags);
+          if (rc == 0) rc = table.Delete(rowid);
+          if (rc == 0) rc = refs.After(target, stored.data(), nullptr, flags, kind == kDeleteWhole);
+          break;
+        case kUpdateOld:
+          old_image = image;
+          have_old = true;
+          continue;
+        case kUpdateNew:
+        case kUpdateWhole: {
+          if (!have_old) {
             rc = ZE_ILLEGAL_ARGUMENT;
             break;
+          }
+          have_old = false;
+          std::string old_key = table.KeyOf(old_image.data());
+          if (LockedByOther(session->id(), table_key, old_key)) {
+            rc = kLocked;
+            break;
+          }
+          rc = table.Find(old_key, &stored, &rowid);
+          if (rc == 0 && stored != old_image) rc = kChanged;
+          if (rc == 0) rc = refs.Before(target, stored.data(), image.data(), flags);
+          if (rc == 0) rc = table.Replace(rowid, image.data());
+          if (rc == 0) rc = refs.After(target, stored.data(), image.data(), flags, kind == kUpdateWhole);
+          break;
         }
+        case kRefcount: {
+          rc = table.Find(key, &stored, &rowid);
+          if (rc == kNoRecord) {
+            rc = refs.LostParent(target, image.data());
+            break;
+          }
+          if (rc != 0) break;
+          for (std::size_t p : ColumnsNamed(*desc, {"Refcntd", "Refcntu"})) {
+            const DdColumnDesc &c = desc->columns[p];
+            if (c.length == 4) ApplyCounter(stored.data() + c.offset, image.data() + c.offset);
+          }
+          rc = table.Replace(rowid, stored.data());
+          break;
+        }
+        case kRefresh:
+          break;
+        // The whole table, with the reference work of each of its rows.
+        case kClearWhole:
+          rc = refs.WholeTable(target, flags);
+          if (rc == 0) rc = table.Clear();
+          break;
+        case kDropWhole:
+          rc = refs.WholeTable(target, flags);
+          if (rc == 0) rc = table.Drop();
+          break;
+        default:
+          rc = ZE_ILLEGAL_ARGUMENT;
+          break;
       }
-      if (rc == 0) continue;
-      if ((rc == 100 && (flags & kIgnoreDuplicate)) || (rc == kNoRecord && (flags & kIgnoreNoRecord)) ||
-          (rc == kChanged && (flags & kIgnoreChanged)))
-        continue;
-      std::string extra = "action " + std::to_string(kind) + " of row " + std::to_string(row.ordinal);
-      if (rc == 215 && !table.error().empty()) extra += ": " + table.error();
-      return fail(rc, extra);
     }
+    if (rc == 0) continue;
+    if ((rc == 100 && (flags & kIgnoreDuplicate)) || (rc == kNoRecord && (flags & kIgnoreNoRecord)) ||
+        (rc == kChanged && (flags & kIgnoreChanged)))
+      continue;
+    if (rc == ZE_NO_DD && !refs.missing().empty()) {
+      Failure missing = fail(rc, "");
+      missing.missing = refs.missing();
+      return missing;
+    }
+    std::string extra = "action " + std::to_string(kind) + " of row " + std::to_string(row.ordinal);
+    // A reference error carries its text; a counter change of a parent that
+    // is not there carries none (the client words its own).
+    if (!refs.detail().empty()) extra = refs.detail();
+    else if (rc == kNoParent) extra.clear();
+    if (rc == 215 && !table.error().empty()) extra += ": " + table.error();
+    return fail(rc, extra);
   }
   return Failure{};
 }
@@ -253,6 +304,14 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     out.U32(0);
     return;
   }
+  if (!failure.missing.empty()) {
+    // The reference work reached tables without their dictionaries: the
+    // batch waits for them, as a batch on such a table does.
+    kept_[session->id()] = std::move(tables);
+    out.U32(ZE_NO_DD);
+    WriteDdList(out, failure.missing);
+    return;
+  }
   std::string name = failure.table.substr(0, 8);
   name.resize(8, ' ');
   out.U32(ZE_BUFFERED_UPDATE).U32(failure.error).Bytes(name.data(), 8).U16(failure.compnr);
@@ -282,6 +341,22 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
     if (rc == 215) log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", table_key.c_str(), table.error().c_str());
     out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
     return;
+  }
+  if (arg >= 3 && arg <= 8) {
+    // The reference questions of a parent row: is it referenced?
+    RefWork refs(*this, session, ctx);
+    RefWork::Target target;
+    refs.Open(table_name, compnr, &target);
+    std::uint32_t answer = refs.Referenced(target, image.data(), arg);
+    if (answer == ZE_NO_DD && !refs.missing().empty()) {
+      out.U16(0).U32(ZE_NO_DD);
+      WriteDdList(out, refs.missing());
+      return;
+    }
+    if (answer != 0) {
+      out.U16(0).U32(answer);
+      return;
+    }
   }
   if (lock) row_locks_[table_key + '\0' + key] = session->id();
   out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);

@@ -3,8 +3,10 @@
 // locks that live until a session's transaction ends.
 //
 // A batch of buffered updates is applied inside a savepoint of the session's
-// transaction: the first action that fails rolls the whole batch back and
-// the reply names the error, the table, the company and a text. A batch on
+// transaction, its records in the order the client made them across its
+// tables, each with the reference work the client left to the driver
+// (driver_refs.h): the first action that fails rolls the whole batch back
+// and the reply names the error, the table, the company and a text. A batch on
 // a table the connection holds no dictionary for is kept and answered with
 // 513; the repeat that carries no tables applies it. A lock held by another
 // session is refused at once with 107, never waited on.
@@ -38,6 +40,8 @@ struct UpdateTable {
 struct DataContext {
   const DdCatalog *catalog = nullptr;
   std::function<int(const std::string &table, int logical)> physical;
+  // False when the client attached with references switched off.
+  bool references = true;
 };
 
 class DataPlane {
@@ -62,11 +66,13 @@ class DataPlane {
   void ForgetSession(std::uint32_t session_id);
 
  private:
+  friend class RefWork;  // reads rows and locks of the session's transaction
   struct Failure {
     std::uint32_t error = 0;
     std::string table;
     std::uint16_t compnr = 0;
     std::string extra;
+    std::vector<std::pair<std::string, std::uint16_t>> missing;  // with ZE_NO_DD
   };
   Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
                 const DataContext &ctx);

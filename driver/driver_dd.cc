@@ -6,6 +6,8 @@
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
 #include "platform/log.h"
+#include "sql/common/row_field.h"
+#include "text/tss.h"
 
 namespace molvane::driver {
 
@@ -171,6 +173,27 @@ std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical) 
     statements.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX IF NOT EXISTS " +
                          Quote(table + "_i" + std::to_string(k.index_nr)) + " ON " + Quote(table) +
                          " (" + columns + ")");
+    // A key with a text column gets a second index in the order the SQL
+    // agent compares texts by (blank-padded TSS order, collation mvtss), so
+    // that SQLite's planner can use it for equalities, ranges, joins and
+    // sorts; the index above keeps the byte-exact uniqueness of the record
+    // protocol. The collation's order follows the TSS mode of the process:
+    // the index of the other mode is dropped, never used in the wrong order.
+    std::string collated;
+    bool text = false;
+    for (std::uint16_t p : k.columns) {
+      bool is_text = SQLTypeOfColumnType(desc.columns[p].type) == SQL_STRING;
+      text = text || is_text;
+      for (const std::string &element : ElementNames(desc.columns[p]))
+        collated += (collated.empty() ? "" : ", ") +
+                    (is_text ? "CAST(" + Quote(element) + " AS TEXT) COLLATE mvtss" : Quote(element));
+    }
+    if (!text) continue;
+    int mode = TssGetMode() == TSS_MODE_UTFT ? 2 : 1;
+    auto name = [&](int m) { return Quote(table + "_c" + std::to_string(m) + "_" + std::to_string(k.index_nr)); };
+    statements.push_back("DROP INDEX IF EXISTS " + name(3 - mode));
+    statements.push_back("CREATE INDEX IF NOT EXISTS " + name(mode) + " ON " + Quote(table) + " (" + collated +
+                         ")");
   }
   return statements;
 }

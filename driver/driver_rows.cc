@@ -113,6 +113,7 @@ TableRows::TableRows(sqlite3 *db, const DdTableDesc &desc, int physical)
 
 TableRows::~TableRows() {
   for (sqlite3_stmt *stmt : {insert_, find_, replace_, delete_, count_}) sqlite3_finalize(stmt);
+  for (auto &[columns, stmt] : matching_) sqlite3_finalize(stmt);
 }
 
 std::string TableRows::KeyOf(const std::uint8_t *image) const {
@@ -274,6 +275,8 @@ int TableRows::Drop() {
     sqlite3_finalize(*stmt);
     *stmt = nullptr;
   }
+  for (auto &[columns, stmt] : matching_) sqlite3_finalize(stmt);
+  matching_.clear();
   return sqlite3_exec(db_, ("DROP TABLE IF EXISTS " + table_).c_str(), nullptr, nullptr, nullptr) ==
                  SQLITE_OK
              ? 0
@@ -284,6 +287,42 @@ int TableRows::Create() {
   for (const std::string &sql : TableStatements(desc_, physical_))
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return Fail();
   return 0;
+}
+
+int TableRows::Matching(const std::vector<std::size_t> &columns, const std::uint8_t *values,
+                        std::size_t limit, std::vector<Found> *rows) {
+  sqlite3_stmt *&slot = matching_[columns];
+  sqlite3_stmt *stmt = Prepare(&slot, [&] {
+    std::string names, where;
+    for (const std::string &e : elements_) names += ", " + e;
+    for (std::size_t p : columns) {
+      std::size_t first = 0;
+      for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
+      for (int e = 0; e < Elements(desc_.columns[p]); ++e)
+        where += (where.empty() ? " WHERE " : " AND ") + elements_[first + e] + " = ?";
+    }
+    return "SELECT rowid" + names + " FROM " + table_ + where;
+  });
+  if (stmt == nullptr) {
+    matching_.erase(columns);
+    return error_.rfind("no such table", 0) == 0 ? 506 : 215;
+  }
+  int index = 1;
+  for (std::size_t p : columns) {
+    const DdColumnDesc &c = desc_.columns[p];
+    for (int e = 0; e < Elements(c); ++e)
+      BindElement(stmt, index++, KindOf(c.type), values + c.offset + e * ElementSize(c), ElementSize(c));
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    Found found{sqlite3_column_int64(stmt, 0), std::vector<std::uint8_t>(image_length_, 0)};
+    ReadImage(stmt, 1, found.image.data());
+    rows->push_back(std::move(found));
+    if (limit != 0 && rows->size() >= limit) break;
+  }
+  int number = rc == SQLITE_ROW || rc == SQLITE_DONE ? 0 : Fail();
+  sqlite3_reset(stmt);
+  return number;
 }
 
 int TableRows::ZeroColumns(const std::vector<std::size_t> &columns) {

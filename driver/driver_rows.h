@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,16 @@ class TableRows {
   int Drop();
   // Sets the named 32-bit columns of every row to 0.
   int ZeroColumns(const std::vector<std::size_t> &columns);
+  // The rows (rowid and image) whose `columns` hold the values that the
+  // image `values` has in them, at most `limit` of them (0: all); every row
+  // when `columns` is empty. 0, 506 when the table is not in the database,
+  // or 215.
+  struct Found {
+    sqlite3_int64 rowid;
+    std::vector<std::uint8_t> image;
+  };
+  int Matching(const std::vector<std::size_t> &columns, const std::uint8_t *values,
+               std::size_t limit, std::vector<Found> *rows);
 
   const std::string &error() const { return error_; }
   const DdTableDesc &desc() const { return desc_; }
@@ -80,6 +91,7 @@ class TableRows {
   sqlite3_stmt *replace_ = nullptr;
   sqlite3_stmt *delete_ = nullptr;
   sqlite3_stmt *count_ = nullptr;
+  std::map<std::vector<std::size_t>, sqlite3_stmt *> matching_;
 };
 
 // The image column list of a table whose name is one of `names` (compared

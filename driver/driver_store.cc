@@ -1,5 +1,7 @@
 #include "driver_store.h"
 
+#include "sqlite_functions.h"
+
 namespace molvane::driver {
 
 DriverSession::~DriverSession() {
@@ -20,6 +22,11 @@ bool DriverSession::Open(const std::string &path, std::string *error) {
   }
   // Another session's lock is refused after a short wait, never waited on forever.
   sqlite3_busy_timeout(db_, 2000);
+  // Collated key indexes are kept up to date on every write.
+  if (!InstallTssCollation(db_)) {
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
   if (!path.empty() && !Exec("PRAGMA journal_mode=WAL")) {
     *error = sqlite3_errmsg(db_);
     return false;

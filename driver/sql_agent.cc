@@ -36,6 +36,10 @@ void SqlAgent::SessionClosed(std::uint32_t session) {
     if (stmt->state() >= kAttached && stmt->session() == session) stmt->Close();
 }
 
+void SqlAgent::Isolate() {
+  for (auto &entry : statements_) entry.second->Isolate();
+}
+
 int SqlAgent::StateOf(std::uint32_t id) const {
   auto it = statements_.find(id);
   return it == statements_.end() ? -1 : it->second->state();
@@ -225,6 +229,7 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       }
       if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
         throw SQLExZDBError(kLocked);
+      if (!s.query()) Isolate();
       if (!s.query() && ctx_.begin && !ctx_.begin(s.session()))
         throw StateError("QP999", std::string("The session's transaction did not start: ") +
                                       sqlite3_errmsg(db));
@@ -235,14 +240,24 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
     case SQLNWTPacketFetch: {
       int rows = packet.GetBs4();
       if (s.state() != kExecuted) throw StateError("24000", "Fetch on a statement that is not executed");
-      s.Fetch(rows, reply);
+      try {
+        s.Fetch(rows, reply);
+      } catch (...) {
+        s.Break();  // a failing fetch ends the result, as a failing Exec leaves none
+        throw;
+      }
       return;
     }
     case SQLNWTPacketSkipRows: {
       int n = packet.GetBs4();
       packet.GetBs4();
       if (s.state() != kExecuted) throw StateError("24000", "SkipRows on a statement that is not executed");
-      reply->RowsProcessed(id, s.Skip(n));
+      try {
+        reply->RowsProcessed(id, s.Skip(n));
+      } catch (...) {
+        s.Break();
+        throw;
+      }
       return;
     }
     case SQLNWTPacketBreak:

@@ -67,6 +67,9 @@ class SqlAgent {
   void DictionaryArrived(const std::string &table, int physical);
   // A driver session ended: statements attached to it are closed.
   void SessionClosed(std::uint32_t session);
+  // The connection is about to write or end a transaction: open results
+  // keep their rest in memory (AgentStatement::Isolate).
+  void Isolate();
 
   // For tests: the statement's state, -1 when the agent holds no such id.
   int StateOf(std::uint32_t id) const;

@@ -13,7 +13,9 @@ namespace molvane::driver {
 namespace {
 
 constexpr int kMaxMessage = 1024;         // bytes of a diagnostic text
-constexpr int kMaxRowSetBytes = 1 << 30;  // bytes of a materialised result
+// Bytes of rows kept at once (what a token string indexes): only the rest of
+// a result that isolation keeps can come near it.
+constexpr int kMaxRowSetBytes = 1 << 30;
 
 void AppendBytes(std::vector<std::uint8_t> &out, const SQLTokenString &ts) {
   const unsigned char *p;

@@ -12,7 +12,6 @@ namespace molvane::driver {
 namespace {
 
 constexpr int kMaxRowsPerFetch = 100000;
-constexpr std::size_t kMaxSetBytes = 4u << 20;  // bytes of one result set
 
 // A SQLite failure as the library's exception: the error a function kept,
 // else a general error carrying SQLite's text.
@@ -25,13 +24,53 @@ SQLException Failure(sqlite3 *db, SqlFunctionHost *host) {
 
 }  // namespace
 
+void AgentStatement::BindVariables(sqlite3_stmt *stmt) const {
+  for (std::size_t i = 0; i < tr_->binds.size(); ++i) {
+    const SQLValueStore *v = tr_->binds[i]->GetValueStore();
+    int at = static_cast<int>(i + 1);
+    if (v->IsNull()) {
+      sqlite3_bind_null(stmt, at);
+      continue;
+    }
+    switch (v->GetType()) {
+      case SQL_INTEGER:
+      case SQL_DATE:
+      case SQL_INTERVAL_DAYS:
+        sqlite3_bind_int64(stmt, at, v->GetInteger());
+        break;
+      case SQL_TIMESTAMP:
+      case SQL_INTERVAL_SECONDS:
+        sqlite3_bind_int64(stmt, at, v->GetTimestamp());
+        break;
+      case SQL_REAL:
+        sqlite3_bind_double(stmt, at, v->GetReal());
+        break;
+      case SQL_STRING:
+        sqlite3_bind_text64(stmt, at, reinterpret_cast<const char *>(v->GetBytes()), v->GetLength(),
+                            SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+      default:
+        sqlite3_bind_blob64(stmt, at, v->GetBytes(), v->GetLength(), SQLITE_TRANSIENT);
+        break;
+    }
+  }
+}
+
 void AgentStatement::Close() {
   Break();
   session_ = 0;
   state_ = kPrepared;
 }
 
+void AgentStatement::Finish() {
+  sqlite3_finalize(stmt_);
+  stmt_ = nullptr;
+}
+
 void AgentStatement::Break() {
+  Finish();
+  pending_.reset();
+  kept_ = false;
   rows_.Clear();
   next_ = 0;
   if (state_ == kExecuted) state_ = kAttached;
@@ -62,63 +101,105 @@ void AgentStatement::SetTimeOut(int seconds) {
   deadline_ = static_cast<long>(now.seconds) + seconds;
 }
 
+// Arms the statement's deadline on the connection while it steps.
+struct Armed {
+  Armed(sqlite3 *db, SqlFunctionHost *host, long deadline) : db(db), host(host) { host->Arm(db, deadline); }
+  ~Armed() { host->Disarm(db); }
+  sqlite3 *db;
+  SqlFunctionHost *host;
+};
+
+void AgentStatement::Step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return;
+  if (rc == SQLITE_DONE) return Finish();
+  SQLException e = Failure(db_, host_);
+  Finish();
+  throw e;
+}
+
 int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
-  rows_.Clear();
-  next_ = 0;
-  sqlite3_stmt *stmt = nullptr;
-  host->Arm(db, deadline_);
-  struct Cleanup {
-    sqlite3 *db;
-    SqlFunctionHost *host;
-    sqlite3_stmt **stmt;
-    ~Cleanup() {
-      sqlite3_finalize(*stmt);
-      host->Disarm(db);
-    }
-  } cleanup{db, host, &stmt};
-  if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &stmt, nullptr) !=
-      SQLITE_OK)
-    throw Failure(db, host);
-  int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    if (!query_) continue;
-    if (max_rows_ > 0 && rows_.count() >= static_cast<std::size_t>(max_rows_)) break;
-    rows_.Append(stmt, tr_->columns);
+  Break();
+  produced_ = 0;
+  db_ = db;
+  host_ = host;
+  Armed armed(db, host, deadline_);
+  if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &stmt_, nullptr) !=
+      SQLITE_OK) {
+    SQLException e = Failure(db, host);
+    Finish();
+    throw e;
   }
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    rows_.Clear();
-    throw Failure(db, host);
-  }
+  BindVariables(stmt_);
+  Step();
   if (query_) {
     state_ = kExecuted;
     return 0;
   }
+  while (stmt_ != nullptr) Step();
   return sqlite3_changes(db);
 }
 
 void AgentStatement::Fetch(int rows, AgentReply *reply) {
-  if (next_ >= rows_.count()) return reply->EndOfSet(id_);
   std::size_t want = static_cast<std::size_t>(std::clamp(rows, 1, kMaxRowsPerFetch));
-  std::size_t n = std::min(want, rows_.count() - next_);
-  // A set stays within a bound of bytes; at least one row goes.
-  std::size_t bytes = 0, k = 0;
-  while (k < n && (k == 0 || bytes + rows_.RowLength(next_ + k) <= kMaxSetBytes))
-    bytes += rows_.RowLength(next_ + k++);
+  std::size_t first = 0, k = 0;
+  if (stmt_ != nullptr) {
+    rows_.Clear();
+    Armed armed(db_, host_, deadline_);
+    for (; k < want && HasRow(); ++k, ++produced_) {
+      rows_.Append(stmt_, tr_->columns);
+      Step();
+    }
+    if (!HasRow()) Finish();
+  } else if (kept_) {
+    first = next_;
+    k = std::min(want, rows_.count() - std::min(next_, rows_.count()));
+    next_ += k;
+    if (k == 0 && pending_) {
+      SQLException e = *pending_;
+      pending_.reset();
+      throw e;
+    }
+  }
+  if (k == 0) return reply->EndOfSet(id_);
   SQLTokenString header(20);
   header.AppendToken(SQLNWTResultSet);
   header.AppendBs4(static_cast<std::int32_t>(id_));
   header.AppendBs4(static_cast<std::int32_t>(k));
   std::size_t length = 0;
-  const std::uint8_t *p = rows_.RowBytes(next_, k, &length);
+  const std::uint8_t *p = rows_.RowBytes(first, k, &length);
   reply->Packet(header, p, length);
-  next_ += k;
 }
 
 int AgentStatement::Skip(int n) {
-  std::size_t left = rows_.count() - std::min(next_, rows_.count());
-  std::size_t k = std::min(left, static_cast<std::size_t>(std::max(n, 0)));
-  next_ += k;
+  std::size_t want = static_cast<std::size_t>(std::max(n, 0)), k = 0;
+  if (stmt_ != nullptr) {
+    Armed armed(db_, host_, deadline_);
+    for (; k < want && HasRow(); ++k, ++produced_) Step();
+    if (!HasRow()) Finish();
+  } else if (kept_) {
+    k = std::min(want, rows_.count() - std::min(next_, rows_.count()));
+    next_ += k;
+  }
   return static_cast<int>(k);
+}
+
+void AgentStatement::Isolate() {
+  if (stmt_ == nullptr) return;
+  rows_.Clear();
+  next_ = 0;
+  kept_ = true;
+  Armed armed(db_, host_, deadline_);
+  try {
+    for (; HasRow(); ++produced_) {
+      rows_.Append(stmt_, tr_->columns);
+      Step();
+    }
+  } catch (const SQLException &e) {
+    // The rows read so far stay; the fetch after them reports the error.
+    pending_ = std::make_unique<SQLException>(e);
+  }
+  Finish();
 }
 
 }  // namespace molvane::driver

@@ -1,7 +1,10 @@
 // One statement of the SQL agent: its translated description, its state as
 // the client's state machine knows it (prepared, attached, executed), its
-// parameters and limits, and its result, materialised at execution so that
-// later fetches are stable while the session goes on writing.
+// parameters and limits, and its result. A query's result is a SQLite
+// statement stepped as the client fetches, so the driver holds one row set
+// at a time; before the connection writes, Isolate keeps the rest of the
+// result in memory, so that what a fetch returns never depends on what the
+// session wrote after the query ran.
 #pragma once
 
 #include <sqlite3.h>
@@ -18,6 +21,9 @@ class AgentStatement {
  public:
   AgentStatement(std::uint32_t id, std::unique_ptr<Translation> tr, bool query)
       : id_(id), tr_(std::move(tr)), query_(query) {}
+  ~AgentStatement() { Finish(); }
+  AgentStatement(const AgentStatement &) = delete;
+  AgentStatement &operator=(const AgentStatement &) = delete;
 
   std::uint32_t id() const { return id_; }
   int state() const { return state_; }
@@ -40,16 +46,27 @@ class AgentStatement {
   void BindParams(const SQLTokenString &packet);
   void SetMaxRows(int rows) { max_rows_ = rows; }
   void SetTimeOut(int seconds);
-  // Runs the statement on the session's connection: a query materialises
-  // its rows and becomes executed; DELETE/UPDATE returns the rows changed.
+  // Runs the statement on the session's connection: a query steps to its
+  // first row and becomes executed; DELETE/UPDATE returns the rows changed.
   // Throws the library's SQLException on failure.
   int Exec(sqlite3 *db, SqlFunctionHost *host);
   // Writes the reply of a fetch of up to `rows` rows.
   void Fetch(int rows, AgentReply *reply);
   // Skips up to n rows; the count skipped.
   int Skip(int n);
+  // Reads the rest of an open result into memory and ends its SQLite
+  // statement (the connection is about to write).
+  void Isolate();
 
  private:
+  // Binds the statement parameters that SQLite reads (Translation::binds).
+  void BindVariables(sqlite3_stmt *stmt) const;
+  // True while the open result has a current row within the row limit.
+  bool HasRow() const { return stmt_ != nullptr && (max_rows_ <= 0 || produced_ < static_cast<std::size_t>(max_rows_)); }
+  // Moves to the next row; throws on a SQLite failure.
+  void Step();
+  void Finish();
+
   std::uint32_t id_;
   std::unique_ptr<Translation> tr_;
   bool query_;
@@ -57,8 +74,14 @@ class AgentStatement {
   std::uint32_t session_ = 0;
   int max_rows_ = 0;
   long deadline_ = 0;  // clock seconds, 0 = none
-  EncodedRows rows_;
-  std::size_t next_ = 0;
+  sqlite3_stmt *stmt_ = nullptr;   // the open result, on its current row
+  sqlite3 *db_ = nullptr;
+  SqlFunctionHost *host_ = nullptr;
+  std::size_t produced_ = 0;       // rows taken from stmt_
+  EncodedRows rows_;               // a fetch's rows, or the rest kept by Isolate
+  bool kept_ = false;              // rows_ holds the rest of the result
+  std::size_t next_ = 0;           // the next kept row
+  std::unique_ptr<SQLException> pending_;  // met by Isolate after the kept rows
   QdTableRef dml_table_;
 };
 

@@ -222,10 +222,14 @@ void TextFinal(sqlite3_context *ctx) {
 
 }  // namespace
 
+bool InstallTssCollation(sqlite3 *db) {
+  return sqlite3_create_collation_v2(db, "mvtss", SQLITE_UTF8, nullptr, Collate, nullptr) == SQLITE_OK;
+}
+
 bool SqlFunctionHost::Install(sqlite3 *db) {
   const int flags = SQLITE_UTF8;
   const int pure = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  return sqlite3_create_collation_v2(db, "mvtss", SQLITE_UTF8, nullptr, Collate, nullptr) == SQLITE_OK &&
+  return InstallTssCollation(db) &&
          sqlite3_create_function_v2(db, "mv_x", -1, flags, this, IslandValue, nullptr, nullptr, nullptr) ==
              SQLITE_OK &&
          sqlite3_create_function_v2(db, "mv_c", -1, flags, this, IslandCond, nullptr, nullptr, nullptr) ==

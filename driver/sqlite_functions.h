@@ -29,6 +29,10 @@ namespace molvane::driver {
 
 class SqlIsland;
 
+// Registers the collation mvtss alone: every connection that writes a table
+// with a collated key index needs it. False when SQLite refuses.
+bool InstallTssCollation(sqlite3 *db);
+
 class SqlFunctionHost {
  public:
   // Registers the collation and functions on a connection. False when

@@ -5,6 +5,11 @@
 // columns (the scope stack gives enclosing rows to correlated subqueries).
 #include "sqlite_translate.h"
 
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
 #include <molvane/dd.h>
 
 #include "sql/agent/nw_token.h"
@@ -155,12 +160,68 @@ std::string Join(const std::vector<std::string> &parts, const char *sep) {
   return s;
 }
 
+// Hex text of bytes, for blob literals.
+std::string Hex(const unsigned char *p, unsigned long n) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string h;
+  h.reserve(2 * n);
+  for (unsigned long i = 0; i < n; ++i) {
+    h += kDigits[p[i] >> 4];
+    h += kDigits[p[i] & 15];
+  }
+  return h;
+}
+
+// A conjunction or disjunction of any length as SQL whose nesting stays
+// shallow: SQLite parses a chain of AND/OR into a tree as deep as the
+// chain, so long lists are grouped sixteen to a level.
+std::string Logical(const std::vector<std::string> &parts, std::size_t lo, std::size_t hi, const char *op) {
+  constexpr std::size_t kFan = 16;
+  if (hi - lo == 1) return parts[lo];
+  std::vector<std::string> groups;
+  if (hi - lo <= kFan) {
+    groups.assign(parts.begin() + static_cast<std::ptrdiff_t>(lo), parts.begin() + static_cast<std::ptrdiff_t>(hi));
+  } else {
+    std::size_t step = kFan;
+    while ((hi - lo + step - 1) / step > kFan) step *= kFan;
+    for (std::size_t i = lo; i < hi; i += step) groups.push_back(Logical(parts, i, std::min(hi, i + step), op));
+  }
+  return "(" + Join(groups, op) + ")";
+}
+
+// One query block under construction: a SELECT whose parts are still
+// open, so that a filter, projection, sort or grouping over it, and the
+// inputs of a join, merge into one SELECT instead of nesting a derived
+// table per operator (SQLite's parser takes only a few nesting levels,
+// and its planner sees through a flat block best). A block that cannot
+// take an operator is wrapped: it becomes a common table expression of the
+// statement when it reads no enclosing row, else a derived table.
+struct Block {
+  std::string from;                // FROM clause
+  std::vector<std::string> where;  // conjuncts
+  Row row;                         // output columns as SQL over the FROM aliases
+  std::vector<std::string> group;  // GROUP BY keys
+  std::vector<std::string> order;  // ORDER BY keys
+  std::string compound;            // a whole UNION; the parts above are unused
+  bool grouped = false;
+  bool computed = false;           // row holds expressions other than stored columns
+  bool single = false;             // from is one stored table
+  bool correlated = false;         // reads a row of an enclosing query
+  bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
+};
+
 class Translator {
  public:
   Translator(const TableLookup &tables, SqlFunctionHost *host, Translation *out)
       : tables_(tables), host_(host), out_(out) {}
 
-  std::string Select(const QdRowSource &rs, Descs *descs);
+  // The SQL of a query description, result columns named c0, c1, ...
+  std::string Query(const QdRowSource &rs, Descs *descs) {
+    Block b = Select(rs);
+    descs->clear();
+    for (const ColSql &c : b.row) descs->push_back(c.desc);
+    return With() + Render(b);
+  }
   std::string Dml(const QdDml &dml);
 
  private:
@@ -171,6 +232,7 @@ class Translator {
   };
 
   std::string Alias() { return "t" + std::to_string(++aliases_); }
+  std::string With() const { return ctes_.empty() ? "" : "WITH " + Join(ctes_, ", ") + " "; }
   const DdTableDesc &Table(const std::string &name, int compnr) {
     const DdTableDesc *d = tables_(name, compnr);
     if (d == nullptr)
@@ -186,6 +248,7 @@ class Translator {
     const Row &row = *scopes_[static_cast<std::size_t>(index)];
     if (column < 0 || column >= static_cast<int>(row.size()))
       Refuse("column " + std::to_string(column) + " of a row of " + std::to_string(row.size()));
+    min_ref_ = std::min(min_ref_, index);
     return row[static_cast<std::size_t>(column)];
   }
   int Register(std::unique_ptr<SqlIsland> island) {
@@ -206,8 +269,33 @@ class Translator {
     }
     return slot.get();
   }
+  // The SQLite variable that carries a statement parameter.
+  std::string Variable(SQLParameter *p) {
+    for (std::size_t i = 0; i < out_->binds.size(); ++i)
+      if (out_->binds[i] == p) return "?" + std::to_string(i + 1);
+    out_->binds.push_back(p);
+    return "?" + std::to_string(out_->binds.size());
+  }
+
+  Block Select(const QdRowSource &rs);
+  Block SelectNode(const QdRowSource &rs, std::size_t entry);
+  Block JoinNode(const QdRowSource &rs, std::size_t entry);
+  Block UnionNode(const QdRowSource &rs, std::size_t entry);
+  // The block as the FROM item of a new block (see Block).
+  Block Wrap(const Block &b, std::size_t entry);
+  std::string Render(const Block &b, const std::vector<std::string> *items = nullptr) const;
+  // FROM and what follows it.
+  static std::string Tail(const Block &b);
+  // Each element of the row named c<i> or c<i>_<e>.
+  static std::vector<std::string> NamedItems(const Row &row, bool collate);
+  std::string Cte(const std::string &sql) {
+    std::string name = "q" + std::to_string(ctes_.size() + 1);
+    ctes_.push_back(name + " AS (" + sql + ")");
+    return name;
+  }
 
   ColSql Expr(const QdExpr &e);
+  std::optional<ColSql> Native(const QdExpr &e);
   ExprPtr Lib(const QdExpr &e, SqlIsland &island, std::vector<std::string> &args);
   ExprPtr Leaf(const ColSql &c, SqlIsland &island, std::vector<std::string> &args) {
     SQLParameter *p = island.AddLeaf(c.desc);
@@ -215,14 +303,14 @@ class Translator {
     return std::make_unique<SQLRSSCParameterRef>(p);
   }
   std::string Cond(const QdCond &c);
+  std::optional<std::string> NativeCond(const QdCond &c);
+  std::string IslandCond(const QdCond &c);
   CondPtr LibCond(const QdCond &c, SqlIsland &island, std::vector<std::string> &args);
   pSQLRSSCValueExprList *MakeList(std::vector<ExprPtr> &exprs, std::size_t from, std::size_t n) {
     auto *list = new pSQLRSSCValueExprList();
     for (std::size_t i = from; i < from + n; ++i) list->Append(exprs[i].release());
     return list;
   }
-  // The SELECT text of a subquery and its result columns.
-  std::string Subquery(const QdRowSource &rs, Descs *descs) { return Select(rs, descs); }
   ColSql ScalarSubquery(const QdRowSource &rs);
   ColSql TextContent(const QdExpr &e);
 
@@ -230,124 +318,135 @@ class Translator {
   SqlFunctionHost *host_;
   Translation *out_;
   std::vector<const Row *> scopes_;
+  std::vector<std::string> ctes_;
   int aliases_ = 0;
+  int min_ref_ = INT_MAX;  // lowest scope read since the current row source began
 };
 
-std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
+std::vector<std::string> Translator::NamedItems(const Row &row, bool collate) {
+  std::vector<std::string> items;
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    std::vector<std::string> names = OutNames(i, DepthOf(row[i].desc));
+    for (std::size_t e = 0; e < names.size(); ++e)
+      items.push_back((collate ? Collated(row[i].elems[e], row[i].desc) : row[i].elems[e]) + " AS " + names[e]);
+  }
+  return items;
+}
+
+std::string Translator::Render(const Block &b, const std::vector<std::string> *items) const {
+  if (!b.compound.empty()) return b.compound;
+  std::vector<std::string> named;
+  if (items == nullptr) {
+    named = NamedItems(b.row, false);
+    items = &named;
+  }
+  return "SELECT " + Join(*items, ", ") + Tail(b);
+}
+
+std::string Translator::Tail(const Block &b) {
+  std::string sql = " FROM " + b.from;
+  if (!b.where.empty()) sql += " WHERE " + Logical(b.where, 0, b.where.size(), " AND ");
+  if (!b.group.empty()) sql += " GROUP BY " + Join(b.group, ", ");
+  if (!b.order.empty()) sql += " ORDER BY " + Join(b.order, ", ");
+  return sql;
+}
+
+Block Translator::Wrap(const Block &b, std::size_t entry) {
+  Block w;
+  std::string alias = Alias();
+  std::string sql = Render(b);
+  w.correlated = b.correlated || min_ref_ < static_cast<int>(entry);
+  w.from = (w.correlated ? "(" + sql + ")" : Cte(sql)) + " AS " + alias;
+  Descs descs;
+  for (const ColSql &c : b.row) descs.push_back(c.desc);
+  w.row = RowOf(alias, descs);
+  return w;
+}
+
+Block Translator::Select(const QdRowSource &rs) {
+  std::size_t entry = scopes_.size();
+  int saved = min_ref_;
+  min_ref_ = INT_MAX;
+  Block b = SelectNode(rs, entry);
+  b.correlated = b.correlated || min_ref_ < static_cast<int>(entry);
+  min_ref_ = std::min(saved, min_ref_);
+  return b;
+}
+
+Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
   if (rs.token == SQLNWTRSTable) {
     const DdTableDesc &table = Table(rs.table, rs.compnr);
-    std::vector<std::string> items;
-    descs->clear();
+    Block b;
+    std::string alias = Alias();
     for (const DdColumnDesc *c : OrdinaryColumns(table)) {
       int depth = c->depth > 1 ? c->depth : 1;
-      std::size_t i = descs->size();
-      descs->emplace_back(c->name.c_str(), SQLTypeOfColumnType(c->type),
-                          static_cast<unsigned long>(c->length / depth), depth);
-      std::vector<std::string> names = OutNames(i, depth);
+      ColSql col{{}, SQLColumnDescriptor(c->name.c_str(), SQLTypeOfColumnType(c->type),
+                                         static_cast<unsigned long>(c->length / depth), depth)};
       for (int e = 0; e < depth; ++e)
-        items.push_back(Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)) + " AS " +
-                        names[static_cast<std::size_t>(e)]);
+        col.elems.push_back(alias + "." + Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
+      b.row.push_back(std::move(col));
     }
-    if (items.empty()) Refuse("table " + rs.table + " without columns");
-    return "SELECT " + Join(items, ", ") + " FROM " + Quote(SqliteTableName(rs.table, rs.compnr));
+    if (b.row.empty()) Refuse("table " + rs.table + " without columns");
+    b.from = Quote(SqliteTableName(rs.table, rs.compnr)) + " AS " + alias;
+    b.single = true;
+    return b;
   }
-  if (rs.token == SQLNWTRSJoin || rs.token == SQLNWTRSUnion) {
-    Descs ld, rd;
-    std::string l = Select(*rs.inputs[0], &ld), r = Select(*rs.inputs[1], &rd);
-    std::string la = Alias(), ra = Alias();
-    Row lrow = RowOf(la, ld), rrow = RowOf(ra, rd);
-    if (rs.token == SQLNWTRSUnion) {
-      if (ld.size() != rd.size())
-        Refuse("union of " + std::to_string(ld.size()) + " and " + std::to_string(rd.size()) + " columns");
-      descs->clear();
-      std::vector<std::string> litems, ritems;
-      for (std::size_t i = 0; i < ld.size(); ++i) {
-        CheckComparable(ld[i], rd[i], "union");
-        if (DepthOf(ld[i]) != DepthOf(rd[i])) Refuse("union of arrays of different lengths");
-        SQLType t = ld[i].GetType() == rd[i].GetType() ||
-                            (ld[i].GetType() == SQL_INTEGER && rd[i].GetType() == SQL_REAL)
-                        ? rd[i].GetType()
-                        : ld[i].GetType();
-        descs->emplace_back("", t, std::max(ld[i].GetLength(), rd[i].GetLength()), ld[i].GetDepth());
-        std::vector<std::string> names = OutNames(i, DepthOf(ld[i]));
-        for (std::size_t e = 0; e < names.size(); ++e) {
-          litems.push_back(Collated(lrow[i].elems[e], ld[i]) + " AS " + names[e]);
-          ritems.push_back(Collated(rrow[i].elems[e], ld[i]) + " AS " + names[e]);
-        }
-      }
-      return "SELECT " + Join(litems, ", ") + " FROM (" + l + ") AS " + la +
-             (rs.union_all ? " UNION ALL " : " UNION ") + "SELECT " + Join(ritems, ", ") + " FROM (" + r +
-             ") AS " + ra;
-    }
-    Row both = lrow;
-    both.insert(both.end(), rrow.begin(), rrow.end());
-    std::string on = "1";
-    if (rs.cond) {
-      Scoped s(this, &both);
-      on = Cond(*rs.cond);
-    }
-    *descs = ld;
-    descs->insert(descs->end(), rd.begin(), rd.end());
-    std::vector<std::string> items;
-    for (std::size_t i = 0; i < both.size(); ++i) {
-      std::vector<std::string> names = OutNames(i, DepthOf(both[i].desc));
-      for (std::size_t e = 0; e < names.size(); ++e) items.push_back(both[i].elems[e] + " AS " + names[e]);
-    }
-    static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " RIGHT JOIN ", " FULL JOIN "};
-    return "SELECT " + Join(items, ", ") + " FROM (" + l + ") AS " + la + kJoins[rs.join_type] + "(" + r +
-           ") AS " + ra + " ON " + on;
-  }
+  if (rs.token == SQLNWTRSJoin) return JoinNode(rs, entry);
+  if (rs.token == SQLNWTRSUnion) return UnionNode(rs, entry);
 
-  Descs in;
-  std::string child = Select(*rs.inputs[0], &in);
-  std::string alias = Alias();
-  Row row = RowOf(alias, in);
-  std::string from = " FROM (" + child + ") AS " + alias;
-  Scoped scope(this, &row);
+  Block b = Select(*rs.inputs[0]);
   switch (rs.token) {
-    case SQLNWTRSFilter:
-      *descs = in;
-      return "SELECT *" + from + " WHERE " + Cond(*rs.cond);
+    case SQLNWTRSFilter: {
+      if (!b.compound.empty() || b.grouped || b.computed) b = Wrap(b, entry);
+      Scoped scope(this, &b.row);
+      b.where.push_back(Cond(*rs.cond));
+      return b;
+    }
     case SQLNWTRSProject: {
-      descs->clear();
-      std::vector<std::string> items;
-      for (const auto &e : rs.exprs) {
-        ColSql c = Expr(*e);
-        std::vector<std::string> names = OutNames(descs->size(), DepthOf(c.desc));
-        for (std::size_t k = 0; k < names.size(); ++k) items.push_back(c.elems[k] + " AS " + names[k]);
-        descs->push_back(c.desc);
+      bool refs = true;
+      for (const auto &e : rs.exprs) refs = refs && e->token == SQLNWTVEColRef && e->level == 0;
+      if (!b.compound.empty() || ((b.grouped || b.computed) && !refs)) b = Wrap(b, entry);
+      Row row;
+      {
+        Scoped scope(this, &b.row);
+        for (const auto &e : rs.exprs) row.push_back(Expr(*e));
       }
-      return "SELECT " + Join(items, ", ") + from;
+      b.row = std::move(row);
+      b.computed = b.computed || !refs;
+      return b;
     }
     case SQLNWTRSSort: {
+      if (!b.compound.empty()) b = Wrap(b, entry);
       std::vector<std::string> keys;
       for (const QdSortSpec &s : rs.sort) {
-        const ColSql &c = Resolve(0, s.column);
+        if (s.column < 0 || s.column >= static_cast<int>(b.row.size()))
+          Refuse("sort column " + std::to_string(s.column) + " of a row of " + std::to_string(b.row.size()));
+        const ColSql &c = b.row[static_cast<std::size_t>(s.column)];
         for (const std::string &e : c.elems)
           keys.push_back(Collated(e, c.desc) + (s.descending ? " DESC NULLS FIRST" : " ASC NULLS LAST"));
       }
-      *descs = in;
-      return keys.empty() ? "SELECT *" + from : "SELECT *" + from + " ORDER BY " + Join(keys, ", ");
+      // A sort keeps the order of its input among equal keys.
+      keys.insert(keys.end(), b.order.begin(), b.order.end());
+      b.order = std::move(keys);
+      return b;
     }
     case SQLNWTRSGroup: {
-      std::vector<std::string> keys, items;
+      b.order.clear();  // a grouping's order is its own
+      if (!b.plain()) b = Wrap(b, entry);
+      Scoped scope(this, &b.row);
       for (int g : rs.group_columns) {
         const ColSql &c = Resolve(0, g);
-        for (const std::string &e : c.elems) keys.push_back(Collated(e, c.desc));
+        for (const std::string &e : c.elems) b.group.push_back(Collated(e, c.desc));
       }
-      descs->clear();
+      Row row;
       for (const QdGroupSpec &spec : rs.group_specs) {
-        std::vector<std::string> names = OutNames(descs->size(), 1);
         if (spec.token == SQLNWTColumnId) {
           const ColSql &c = Resolve(0, spec.column);
-          names = OutNames(descs->size(), DepthOf(c.desc));
-          for (std::size_t k = 0; k < names.size(); ++k) items.push_back(c.elems[k] + " AS " + names[k]);
-          descs->emplace_back("", c.desc.GetType(), c.desc.GetLength(), c.desc.GetDepth());
+          row.push_back(ColSql{c.elems, SQLColumnDescriptor("", c.desc.GetType(), c.desc.GetLength(), c.desc.GetDepth())});
           continue;
         }
         if (spec.token == SQLNWTCountStar) {
-          items.push_back("count(*) AS " + names[0]);
-          descs->emplace_back("", SQL_INTEGER, 0, 1);
+          row.push_back(ColSql{{"count(*)"}, SQLColumnDescriptor("", SQL_INTEGER, 0, 1)});
           continue;
         }
         ColSql arg = Expr(*spec.arg);
@@ -355,13 +454,11 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
         std::string type = std::to_string(static_cast<int>(arg.desc.GetType()));
         switch (spec.token) {
           case SQLNWTCount:
-            items.push_back("count(" + arg.elems[0] + ") AS " + names[0]);
-            descs->emplace_back("", SQL_INTEGER, 0, 1);
+            row.push_back(ColSql{{"count(" + arg.elems[0] + ")"}, SQLColumnDescriptor("", SQL_INTEGER, 0, 1)});
             break;
           case SQLNWTAvg:
             CheckScalar(arg.desc, {SQL_INTEGER, SQL_REAL}, "AVG");
-            items.push_back("mv_avg(" + type + ", " + arg.elems[0] + ") AS " + names[0]);
-            descs->emplace_back("", SQL_REAL, 0, 1);
+            row.push_back(ColSql{{"mv_avg(" + type + ", " + arg.elems[0] + ")"}, SQLColumnDescriptor("", SQL_REAL, 0, 1)});
             break;
           case SQLNWTSum:
             CheckArithmetic(SQLNWTVEAdd, arg.desc, arg.desc);
@@ -370,33 +467,87 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
             const char *fn = spec.token == SQLNWTMin   ? "mv_min("
                              : spec.token == SQLNWTMax ? "mv_max("
                                                        : "mv_sum(";
-            items.push_back(fn + type + ", " + arg.elems[0] + ") AS " + names[0]);
-            descs->emplace_back("", arg.desc.GetType(), arg.desc.GetLength(), 1);
+            row.push_back(ColSql{{fn + type + ", " + arg.elems[0] + ")"},
+                                 SQLColumnDescriptor("", arg.desc.GetType(), arg.desc.GetLength(), 1)});
           }
         }
       }
-      return "SELECT " + Join(items, ", ") + from + (keys.empty() ? "" : " GROUP BY " + Join(keys, ", "));
+      b.row = std::move(row);
+      b.grouped = true;
+      return b;
     }
     case SQLNWTRSConstLeftOuterJoin: {
-      *descs = in;
-      std::string on = Cond(*rs.cond);
-      return "SELECT " + alias + ".* FROM (SELECT 1) AS k" + alias + " LEFT JOIN (" + child + ") AS " +
-             alias + " ON " + on;
+      if (!b.plain() || !b.single) b = Wrap(b, entry);
+      std::vector<std::string> on = b.where;
+      {
+        Scoped scope(this, &b.row);
+        on.push_back(Cond(*rs.cond));
+      }
+      b.from = "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Logical(on, 0, on.size(), " AND ");
+      b.where.clear();
+      b.single = false;
+      return b;
     }
     default:  // prepare and hints change nothing of the rows
-      *descs = in;
-      return child;
+      return b;
   }
 }
 
+Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
+  Block l = Select(*rs.inputs[0]), r = Select(*rs.inputs[1]);
+  bool outer_right = rs.join_type >= 2;  // RIGHT or FULL: both sides' rows must stay as they are
+  if (!l.plain() || (outer_right && !l.where.empty())) l = Wrap(l, entry);
+  if (!r.plain() || !r.single || (outer_right && !r.where.empty())) r = Wrap(r, entry);
+  Row both = l.row;
+  both.insert(both.end(), r.row.begin(), r.row.end());
+  std::vector<std::string> on = r.where;
+  if (rs.cond) {
+    Scoped s(this, &both);
+    on.push_back(Cond(*rs.cond));
+  }
+  static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " RIGHT JOIN ", " FULL JOIN "};
+  Block j;
+  j.from = l.from + kJoins[rs.join_type] + r.from + " ON " + (on.empty() ? "1" : Logical(on, 0, on.size(), " AND "));
+  j.where = l.where;
+  j.row = std::move(both);
+  j.correlated = l.correlated || r.correlated;
+  return j;
+}
+
+Block Translator::UnionNode(const QdRowSource &rs, std::size_t entry) {
+  Block l = Select(*rs.inputs[0]), r = Select(*rs.inputs[1]);
+  if (l.row.size() != r.row.size())
+    Refuse("union of " + std::to_string(l.row.size()) + " and " + std::to_string(r.row.size()) + " columns");
+  if (!l.compound.empty() || !l.order.empty()) l = Wrap(l, entry);
+  if (!r.compound.empty() || !r.order.empty()) r = Wrap(r, entry);
+  Block u;
+  for (std::size_t i = 0; i < l.row.size(); ++i) {
+    const SQLColumnDescriptor &ld = l.row[i].desc, &rd = r.row[i].desc;
+    CheckComparable(ld, rd, "union");
+    if (DepthOf(ld) != DepthOf(rd)) Refuse("union of arrays of different lengths");
+    SQLType t = ld.GetType() == rd.GetType() || (ld.GetType() == SQL_INTEGER && rd.GetType() == SQL_REAL)
+                    ? rd.GetType()
+                    : ld.GetType();
+    u.row.push_back(ColSql{{}, SQLColumnDescriptor("", t, std::max(ld.GetLength(), rd.GetLength()), ld.GetDepth())});
+  }
+  // Texts are merged in the library's order, so that UNION drops what it
+  // counts as duplicates.
+  std::vector<std::string> litems = NamedItems(l.row, true), ritems = NamedItems(r.row, true);
+  u.compound = Render(l, &litems) + (rs.union_all ? " UNION ALL " : " UNION ") + Render(r, &ritems);
+  u.correlated = l.correlated || r.correlated;
+  return u;
+}
+
 ColSql Translator::ScalarSubquery(const QdRowSource &rs) {
-  Descs d;
-  std::string sub = Subquery(rs, &d);
-  if (d.empty() || DepthOf(d[0]) > 1) Refuse("scalar subquery of an array or of no column");
+  Block b = Select(rs);
+  if (b.row.empty() || DepthOf(b.row[0].desc) > 1) Refuse("scalar subquery of an array or of no column");
+  SQLColumnDescriptor d("", b.row[0].desc.GetType(), b.row[0].desc.GetLength(), 1);
+  // NULL without rows, the value of one row, a cardinality violation for more.
+  const char *pick = "(SELECT CASE WHEN mv_card(count(*)) IS NULL THEN max(";
+  if (b.plain() && b.correlated) return ColSql{{pick + b.row[0].elems[0] + ") END" + Tail(b) + ")"}, d};
   std::string alias = Alias();
-  return ColSql{{"(SELECT CASE WHEN mv_card(count(*)) IS NULL THEN max(" + alias + ".c0) END FROM (" + sub +
-                 " LIMIT 2) AS " + alias + ")"},
-                SQLColumnDescriptor("", d[0].GetType(), d[0].GetLength(), 1)};
+  std::string sub = b.correlated ? Render(b) : "SELECT * FROM " + Cte(Render(b));
+  return ColSql{{pick + alias + ".c0) END FROM (" + sub + " LIMIT 2) AS " + alias + ")"}, d};
 }
 
 // The text reader's query: the lines of the text in the language, in
@@ -421,8 +572,7 @@ ColSql Translator::TextContent(const QdExpr &e) {
 }
 
 ColSql Translator::Expr(const QdExpr &e) {
-  if (e.token == SQLNWTVEColRef) return Resolve(e.level, e.column);
-  if (e.token == SQLNWTVETextContent) return TextContent(e);
+  if (std::optional<ColSql> native = Native(e)) return *native;
   auto island = std::make_unique<SqlIsland>();
   std::vector<std::string> args;
   island->SetValue(Lib(e, *island, args).release());
@@ -435,6 +585,56 @@ ColSql Translator::Expr(const QdExpr &e) {
   for (int k = 0; k < depth; ++k)
     c.elems.push_back("mv_x(" + std::to_string(id) + ", " + std::to_string(depth > 1 ? k : -1) + tail + ")");
   return c;
+}
+
+// Values that SQLite holds exactly as the library does: columns, results
+// of subqueries, constants and scalar parameters. Texts are SQLite TEXT
+// (or stored BLOBs, cast where they are compared), numbers and dates
+// INTEGER or REAL. Null when the expression needs the library.
+std::optional<ColSql> Translator::Native(const QdExpr &e) {
+  switch (e.token) {
+    case SQLNWTVEColRef:
+      return Resolve(e.level, e.column);
+    case SQLNWTVETextContent:
+      return TextContent(e);
+    case SQLNWTVEScalarSubquery:
+      return ScalarSubquery(*e.subquery);
+    case SQLNWTVEParameterRef:
+    case SQLNWTVEStringConst:
+    case SQLNWTVERawConst:
+    case SQLNWTVEIntegerConst:
+    case SQLNWTVEDateConst:
+    case SQLNWTVERealConst:
+    case SQLNWTVETimeStampConst:
+      break;
+    default:
+      return std::nullopt;
+  }
+  SqlIsland scratch;
+  std::vector<std::string> none;
+  SQLColumnDescriptor d = Lib(e, scratch, none)->GetColumnDescriptor();
+  const SQLValueStore &v = e.constant;
+  switch (e.token) {
+    case SQLNWTVEParameterRef:
+      if (e.depth > 1) return std::nullopt;
+      return ColSql{{Variable(StatementParam(e))}, d};
+    case SQLNWTVEStringConst:
+      return ColSql{{v.GetLength() == 0 ? "''" : "CAST(X'" + Hex(v.GetBytes(), v.GetLength()) + "' AS TEXT)"}, d};
+    case SQLNWTVERawConst:
+      return ColSql{{"X'" + Hex(v.GetBytes(), v.GetLength()) + "'"}, d};
+    case SQLNWTVEIntegerConst:
+    case SQLNWTVEDateConst:
+      return ColSql{{"(" + std::to_string(v.GetInteger()) + ")"}, d};
+    case SQLNWTVETimeStampConst:
+      return ColSql{{"(" + std::to_string(v.GetTimestamp()) + ")"}, d};
+    default: {  // REAL
+      double x = v.GetReal();
+      if (!std::isfinite(x)) return std::nullopt;
+      char text[40];
+      std::snprintf(text, sizeof text, "%.17e", x);
+      return ColSql{{"(" + std::string(text) + ")"}, d};
+    }
+  }
 }
 
 ExprPtr Translator::Lib(const QdExpr &e, SqlIsland &island, std::vector<std::string> &args) {
@@ -607,43 +807,101 @@ std::string Translator::Cond(const QdCond &c) {
     case SQLNWTSCOr: {
       std::vector<std::string> parts;
       for (const auto &x : c.conds) parts.push_back(Cond(*x));
-      return "(" + Join(parts, c.token == SQLNWTSCAnd ? " AND " : " OR ") + ")";
+      return Logical(parts, 0, parts.size(), c.token == SQLNWTSCAnd ? " AND " : " OR ");
     }
     case SQLNWTSCNot:
       return "(NOT " + Cond(*c.conds[0]) + ")";
     case SQLNWTSCExists: {
-      Descs d;
-      return "EXISTS (" + Subquery(*c.subquery, &d) + ")";
+      Block b = Select(*c.subquery);
+      if (!b.correlated) return "EXISTS (SELECT 1 FROM " + Cte(Render(b)) + ")";
+      std::vector<std::string> one{"1"};
+      return "EXISTS (" + Render(b, b.plain() ? &one : nullptr) + ")";
     }
     case SQLNWTSCInSubquery: {
+      // SQLite's IN has the library's rule: no row gives FALSE; a NULL
+      // value with rows UNKNOWN; else TRUE on an equal row, UNKNOWN when a
+      // row is NULL, FALSE otherwise. The subquery runs once (or once per
+      // enclosing row when it reads that row).
       ColSql v = Expr(*c.exprs[0]);
-      Descs d;
-      std::string sub = Subquery(*c.subquery, &d);
-      if (d.empty() || DepthOf(v.desc) > 1 || DepthOf(d[0]) > 1) Refuse("IN subquery over arrays");
-      CheckComparable(v.desc, d[0], "IN subquery");
-      // The library's rule: no row gives FALSE; a NULL value with rows
-      // UNKNOWN; else the OR of the equalities with every row.
-      auto island = std::make_unique<SqlIsland>();
-      auto *l = new pSQLRSSCValueExprList();
-      l->Append(new SQLRSSCParameterRef(island->AddLeaf(v.desc)));
-      auto *r = new pSQLRSSCValueExprList();
-      r->Append(new SQLRSSCParameterRef(island->AddLeaf(d[0])));
-      island->SetCond(new SQLRSSCComparison(l, SQLRSSC_EQUAL, r));
-      std::string id = std::to_string(Register(std::move(island)));
-      std::string a1 = Alias(), a2 = Alias();
-      return "(CASE WHEN NOT EXISTS (" + sub + ") THEN 0 WHEN " + v.elems[0] +
-             " IS NULL THEN NULL WHEN EXISTS (SELECT 1 FROM (" + sub + ") AS " + a1 + " WHERE mv_c(" + id +
-             ", " + v.elems[0] + ", " + a1 + ".c0) = 1) THEN 1 WHEN EXISTS (SELECT 1 FROM (" + sub + ") AS " +
-             a2 + " WHERE mv_c(" + id + ", " + v.elems[0] + ", " + a2 + ".c0) IS NULL) THEN NULL ELSE 0 END)";
+      Block b = Select(*c.subquery);
+      if (b.row.empty() || DepthOf(v.desc) > 1 || DepthOf(b.row[0].desc) > 1) Refuse("IN subquery over arrays");
+      CheckComparable(v.desc, b.row[0].desc, "IN subquery");
+      bool text = v.desc.GetType() == SQL_STRING;
+      if (!b.compound.empty()) b = Wrap(b, scopes_.size());
+      const std::string &item = b.row[0].elems[0];
+      std::vector<std::string> items{(text ? "CAST(" + item + " AS TEXT)" : item) + " AS c0"};
+      std::string sub = Render(b, &items);
+      return "(" + Collated(v.elems[0], v.desc) + " IN " + (b.correlated ? "(" + sub + ")" : Cte(sub)) + ")";
     }
+    case SQLNWTSCEquals:
+    case SQLNWTSCNotEquals:
+    case SQLNWTSCLessThan:
+    case SQLNWTSCLessThanOrEquals:
+    case SQLNWTSCGreaterThan:
+    case SQLNWTSCGreaterThanOrEquals:
+    case SQLNWTSCBetween:
+    case SQLNWTSCInSet:
+    case SQLNWTSCIsNull:
+      if (std::optional<std::string> native = NativeCond(c)) return *native;
+      return IslandCond(c);
+    default:
+      return IslandCond(c);
+  }
+}
+
+// Comparisons, BETWEEN, IN lists and IS NULL of scalar operands in SQLite's
+// own operators, whose three-valued results are the library's; texts
+// compare under mvtss. Null when an operand is an array.
+std::optional<std::string> Translator::NativeCond(const QdCond &c) {
+  std::vector<ColSql> x;
+  for (const auto &e : c.exprs) {
+    x.push_back(Expr(*e));
+    if (DepthOf(x.back().desc) > 1) return std::nullopt;
+  }
+  auto sql = [&](std::size_t i) {
+    return x[i].desc.GetType() == SQL_STRING ? Collated(x[i].elems[0], x[i].desc) : x[i].elems[0];
+  };
+  auto row = [&](std::size_t from, std::size_t n) {
+    std::vector<std::string> parts;
+    for (std::size_t i = from; i < from + n; ++i) parts.push_back(sql(i));
+    return n == 1 ? parts[0] : "(" + Join(parts, ", ") + ")";
+  };
+  std::size_t n = static_cast<std::size_t>(c.n);
+  switch (c.token) {
+    case SQLNWTSCIsNull:
+      return "(" + x[0].elems[0] + " IS NULL)";
+    case SQLNWTSCInSet: {
+      for (std::size_t i = 1; i < x.size(); ++i) CheckComparable(x[0].desc, x[i].desc, "IN");
+      std::vector<std::string> set;
+      for (std::size_t i = 1; i < x.size(); ++i) set.push_back(x[i].desc.GetType() == SQL_STRING ? "CAST(" + x[i].elems[0] + " AS TEXT)" : x[i].elems[0]);
+      return "(" + sql(0) + " IN (" + Join(set, ", ") + "))";
+    }
+    case SQLNWTSCBetween:
+      for (std::size_t i = 0; i < n; ++i) {
+        CheckComparable(x[i].desc, x[n + i].desc, "BETWEEN");
+        CheckComparable(x[i].desc, x[2 * n + i].desc, "BETWEEN");
+      }
+      if (n == 1) return "(" + sql(0) + " BETWEEN " + sql(1) + " AND " + sql(2) + ")";
+      return "(" + row(0, n) + " >= " + row(n, n) + " AND " + row(0, n) + " <= " + row(2 * n, n) + ")";
     default: {
-      auto island = std::make_unique<SqlIsland>();
-      std::vector<std::string> args;
-      island->SetCond(LibCond(c, *island, args).release());
-      int id = Register(std::move(island));
-      return "mv_c(" + std::to_string(id) + (args.empty() ? "" : ", " + Join(args, ", ")) + ")";
+      for (std::size_t i = 0; i < n; ++i) CheckComparable(x[i].desc, x[n + i].desc, "comparison");
+      static const std::pair<int, const char *> kOps[] = {
+          {SQLNWTSCEquals, " = "},        {SQLNWTSCNotEquals, " <> "},          {SQLNWTSCLessThan, " < "},
+          {SQLNWTSCLessThanOrEquals, " <= "}, {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
+      const char *op = " = ";
+      for (const auto &o : kOps)
+        if (o.first == c.token) op = o.second;
+      return "(" + row(0, n) + op + row(n, n) + ")";
     }
   }
+}
+
+std::string Translator::IslandCond(const QdCond &c) {
+  auto island = std::make_unique<SqlIsland>();
+  std::vector<std::string> args;
+  island->SetCond(LibCond(c, *island, args).release());
+  int id = Register(std::move(island));
+  return "mv_c(" + std::to_string(id) + (args.empty() ? "" : ", " + Join(args, ", ")) + ")";
 }
 
 std::string Translator::Dml(const QdDml &dml) {
@@ -662,7 +920,7 @@ std::string Translator::Dml(const QdDml &dml) {
   }
   Scoped scope(this, &row);
   std::string where = dml.cond ? " WHERE " + Cond(*dml.cond) : "";
-  if (dml.token == SQLNWTETDelete) return "DELETE FROM " + name + where;
+  if (dml.token == SQLNWTETDelete) return With() + "DELETE FROM " + name + where;
   std::vector<std::string> sets;
   for (const QdSetItem &item : dml.sets) {
     if (item.column >= static_cast<int>(columns.size()))
@@ -682,7 +940,7 @@ std::string Translator::Dml(const QdDml &dml) {
                      std::to_string(static_cast<int>(vt)) + ", " + value.elems[static_cast<std::size_t>(e)] +
                      ")");
   }
-  return "UPDATE " + name + " SET " + Join(sets, ", ") + where;
+  return With() + "UPDATE " + name + " SET " + Join(sets, ", ") + where;
 }
 
 }  // namespace
@@ -695,7 +953,7 @@ std::unique_ptr<Translation> TranslateDesc(const QueryDesc &desc, const TableLoo
   if (desc.dml) {
     out->sql = t.Dml(*desc.dml);
   } else {
-    out->sql = t.Select(*desc.query, &out->columns);
+    out->sql = t.Query(*desc.query, &out->columns);
   }
   return out;
 }

@@ -43,6 +43,9 @@ struct Translation {
   std::vector<SQLColumnDescriptor> columns;  // result columns (queries)
   // Statement parameters by id, typed as the description declares them.
   std::map<std::int32_t, std::unique_ptr<SQLParameter>> params;
+  // The parameters that SQLite reads itself, bound to ?1, ?2, ... at each
+  // execution.
+  std::vector<SQLParameter *> binds;
   std::vector<std::unique_ptr<SqlIsland>> islands;
   std::vector<int> island_ids;
   SqlFunctionHost *host = nullptr;

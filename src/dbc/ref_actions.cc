@@ -199,18 +199,16 @@ int check_children(ZDB_INTERNAL_CURSOR *ic, const unsigned char *row, int kind,
                    std::uint32_t flags) {
   ZDB_REFS &refs = ic->company->refs;
   const bool deleting = kind == delete_bfrd;
+  // The row is locked whether or not a restricting reference follows, so
+  // that no child can come in between the lookups and the change.
   std::vector<unsigned char> locked(row, row + table_of(ic)->row_length);
-  bool lock_placed = false;
+  if (place_physic_lock(ic, locked.data()) != 0) return -1;
   for (const ZDB_REF_ENTRY &entry : refs.to) {
     const std::uint16_t mode = entry.refby->mode;
     int wanted = deleting ? DD_REFMODE_DELETE(mode) : DD_REFMODE_UPDATE(mode);
     if (wanted != kRestricted || !takes_part(mode, flags) ||
         (entry.flags & ZDB_REF_ENTRY_IGNORED) || (entry.ref != nullptr && entry.ref == refs.ignored))
       continue;
-    if (!lock_placed) {
-      if (place_physic_lock(ic, locked.data()) != 0) return -1;
-      lock_placed = true;
-    }
     if (entry.ref == nullptr) {
       if (deleting) {
         log_mesg(__FILE__, __LINE__, "ref_to_before", 0, "DD of %.8s not found\n",

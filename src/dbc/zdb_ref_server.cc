@@ -119,6 +119,9 @@ bool table_has_counted_ref(const DD_TABLE *table, std::uint32_t flags,
 
 int server_updates_refcnt(ZDB_INTERNAL_CURSOR *icursor) {
   if (dbc_references_disabled()) return 1;
+  // A chain with references off (a parent reached by the reference work,
+  // a row written back with its own counter) asks no counting of anyone.
+  if (references_off(icursor)) return 0;
   ZDB_TABLE_SESSION *ts = icursor->tsession;
   if (ts->refcnt_in_server == 0) {
     KeepErrno keep;

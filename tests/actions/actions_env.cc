@@ -31,12 +31,7 @@ void ActionsTest::SetUp() {
                                       "msqlaud child " + driver + " ${ZUV}/data/notes.db\n" +
                                       "audit child " + driver +
                                       " ${ZUV}/data/audit.db --audit-list\n");
-  root_.WriteFile("lib/tabledef1",
-                  "exdep010:900:msqlite:Y\n"
-                  "tttxt:*:msqltwo\n"
-                  "ttaud:*:msqlaud\n"
-                  "exemp010:5:msqltwo\n"
-                  "*::msqlite\n");
+  root_.WriteFile("lib/tabledef1", TableDefs());
   set_zuv(root_.path().c_str());
   g_deaths = 0;
   ASSERT_EQ(zdb_init_api("test_actions", nullptr, 0, 0), 0);
@@ -44,6 +39,14 @@ void ActionsTest::SetUp() {
 }
 
 void ActionsTest::TearDown() { zdb_logoff(); }
+
+std::string ActionsTest::TableDefs() const {
+  return "exdep010:900:msqlite:Y\n"
+         "tttxt:*:msqltwo\n"
+         "ttaud:*:msqlaud\n"
+         "exemp010:5:msqltwo\n"
+         "*::msqlite\n";
+}
 
 void ActionsTest::Logon() {
   ASSERT_EQ(zdb_logon("ann"), 0);

@@ -29,6 +29,8 @@ class ActionsTest : public testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // The driver map (lib/tabledef1) that SetUp writes.
+  virtual std::string TableDefs() const;
 
   // Logs on and starts transaction "actions" (trans_).
   void Logon();

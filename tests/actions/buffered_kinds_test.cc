@@ -120,7 +120,7 @@ TEST_F(BufferedKinds, CountersAreLeftToTheDriverWhenEveryParentIsOnIt) {
 TEST_F(BufferedKinds, RefreshRepeatsTheLastImageColumnForColumn) {
   Create("exemp010", {1});
   ZDB_CURSOR *cursor = Open("exemp010");
-  Load(Row("exemp010", {{"name", "Bob"}, {"dept", "A"}, {"memo", "not kept"}, {"dcas", "A"}}));
+  Load(Row("exemp010", {{"name", "Bob"}, {"dept", "A"}, {"memo", "not kept"}, {"dcas", "A"}, {"drst", "A"}}));
   ASSERT_EQ(zdb_exec_row(cursor, db_insert_51, 0, 1), 0) << zdb_errno;
   std::memset(row_, 0, sizeof row_);
   ASSERT_EQ(zdb_exec_row(cursor, refresh_bfrd, 0, 1), 0) << zdb_errno;

@@ -14,6 +14,7 @@
 
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_detail.h>
 #include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
@@ -331,12 +332,28 @@ TEST_F(References, OneDriverForEveryTableClearsAndDropsWithOneRecord) {
   ASSERT_EQ(Dept("A"), 0);
   ASSERT_EQ(Dept("B"), 0);
   ASSERT_EQ(Emp(1, "A", "A", "", "A"), 0);
+  ASSERT_EQ(Emp(2, "A", "B", "", "B"), 0);
   ASSERT_EQ(Commit(), 0);
   const std::size_t parsed = sql_.parsed.size();
-  int argument = 0;
+  // The driver refuses: employee 1 restricts department A.
+  int argument = 1;
+  EXPECT_EQ(zdb_exec_table(dep_.cursor, clear_table, &argument, 1), -1);
+  char table[9] = {};
+  int compnr = 0;
+  const char *extra = nullptr;
+  EXPECT_EQ(zdb_get_detail_error(table, &compnr, &extra, id_), 605);
+  ASSERT_EQ(zdb_exec_db(abort_trans, id_), 0);
+  ASSERT_EQ(ReadEmp(1, db_eq_locked), 0);
+  ASSERT_EQ(zdb_exec_row(emp_.cursor, db_delete, 0, 1), 0) << zdb_errno;
+  ASSERT_EQ(Commit(), 0);
+  // Employee 2 goes with department A (dcas cascades), so that its
+  // restricted department B can go after it.
+  argument = 0;
   ASSERT_EQ(zdb_exec_table(dep_.cursor, clear_table, &argument, 1), 0) << zdb_errno;
   int count = -1;
   ASSERT_EQ(zdb_exec_table(dep_.cursor, nr_rows, &count, 1), 0);
+  EXPECT_EQ(count, 0);
+  ASSERT_EQ(zdb_exec_table(emp_.cursor, nr_rows, &count, 1), 0);
   EXPECT_EQ(count, 0);
   argument = 0;
   ASSERT_EQ(zdb_exec_table(dep_.cursor, drop_table, &argument, 1), 0) << zdb_errno;

@@ -102,15 +102,24 @@ TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
                   {"price", 4, 12, 4, 0, 1, {5, 2}}};
   desc.keys = {{1, 0, 0, {0}}, {2, 1, 0, {1, 0}}, {3, 0, 0, {2}}};
   std::vector<std::string> sql = TableStatements(desc, 7);
-  ASSERT_EQ(sql.size(), 4u);
+  // A key with a text column also gets an index in the collated order of
+  // the process's TSS mode (1 here), the other mode's dropped.
+  ASSERT_EQ(sql.size(), 8u);
   EXPECT_EQ(sql[0],
             "CREATE TABLE IF NOT EXISTS \"exemp010007\" (\"code\" BLOB, \"scores_1\" INTEGER, "
             "\"scores_2\" INTEGER, \"scores_3\" INTEGER, \"price\" REAL)");
   EXPECT_EQ(sql[1], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i1\" ON \"exemp010007\" (\"code\")");
-  EXPECT_EQ(sql[2],
+  EXPECT_EQ(sql[2], "DROP INDEX IF EXISTS \"exemp010007_c2_1\"");
+  EXPECT_EQ(sql[3],
+            "CREATE INDEX IF NOT EXISTS \"exemp010007_c1_1\" ON \"exemp010007\" "
+            "(CAST(\"code\" AS TEXT) COLLATE mvtss)");
+  EXPECT_EQ(sql[4],
             "CREATE INDEX IF NOT EXISTS \"exemp010007_i2\" ON \"exemp010007\" "
             "(\"scores_1\", \"scores_2\", \"scores_3\", \"code\")");
-  EXPECT_EQ(sql[3], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i3\" ON \"exemp010007\" (\"price\")");
+  EXPECT_EQ(sql[6],
+            "CREATE INDEX IF NOT EXISTS \"exemp010007_c1_2\" ON \"exemp010007\" "
+            "(\"scores_1\", \"scores_2\", \"scores_3\", CAST(\"code\" AS TEXT) COLLATE mvtss)");
+  EXPECT_EQ(sql[7], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i3\" ON \"exemp010007\" (\"price\")");
   // Names are quoted, so a quote in a column name stays inside it.
   desc.columns[0].name = "co\"de";
   EXPECT_NE(TableStatements(desc, 7)[0].find("\"co\"\"de\" BLOB"), std::string::npos);

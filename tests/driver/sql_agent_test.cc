@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "driver_dd.h"
+#include "query_desc_reader.h"
+#include "sqlite_translate.h"
 #include "sql/agent/agent_packets.h"
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -382,6 +384,11 @@ TEST_F(SqlAgentTest, DataErrorsAnswerTheLibrarysStates) {
     P d;
     c.describe(d);
     std::vector<Reply> r = Run(++id, d);
+    if (r.empty()) {  // the first rows were good: the fetch that reaches the bad one fails
+      P fetch;
+      fetch.stmt(id, SQLNWTPacketFetch).b4(10);
+      r = Send({&fetch});
+    }
     ASSERT_EQ(r.size(), 1u) << c.name;
     ASSERT_EQ(r[0].token, SQLNWTDiagRec) << c.name;
     Diag diag = ReadDiag(r[0]);
@@ -453,6 +460,9 @@ TEST_F(SqlAgentTest, MissingDictionariesHoldTheBatchUntilResumed) {
 }
 
 TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
+  P open;  // a result still open while the session writes keeps what it read
+  open.table();
+  Run(59, open);
   P update;  // UPDATE tbltst01 SET price = price * 2 WHERE id >= 2
   update.tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(2);
   update.tok(SQLNWTVEMultiply).col(2).tok(SQLNWTVERealConst).dbl(2.0);
@@ -476,6 +486,9 @@ TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
   d.table();
   Run(62, d);
   EXPECT_EQ(FetchAll(62, TableCols()), (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|"}));
+  EXPECT_EQ(FetchAll(59, TableCols()),
+            (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|", "2|'ann   '|10.000000|[4,5,6]|",
+                                      "3|'ab    '|-1.000000|[7,8,9]|"}));
 }
 
 // Joins of every type over the same table; the NULLs of the outer joins
@@ -824,6 +837,50 @@ TEST_F(SqlAgentTest, EndedSessionClosesItsStatements) {
   std::vector<Reply> r = Send({&exec});
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(ReadDiag(r[0]).state, SQLNWTStmtPrepared);
+}
+
+// What SQLite's planner makes of translated descriptions: equalities and
+// ranges on key columns, integer or text, search their index; a join on a
+// text key searches the collated index of the inner table; a sort by a
+// text key reads that index in order.
+TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
+  ASSERT_TRUE(InstallTssCollation(db_));
+  DdTableDesc dep;
+  dep.name = "tbldep01";
+  dep.columns = {{"code", 4, 0, 6, 0, 1, {0, 0}}, {"title", 8, 4, 6, 0, 1, {0, 0}}};
+  dep.keys = {{1, 0, 0, {0}}};
+  std::string error;
+  ASSERT_TRUE(catalog_.Add(db_, dep, 10, &error)) << error;
+  SqlFunctionHost host;
+  ASSERT_TRUE(host.Install(db_));
+  auto plan = [&](const P &desc) {
+    QueryDesc qd = ReadQueryDesc(desc.ts);
+    auto tr = TranslateDesc(qd, [this](const std::string &t, int c) { return catalog_.Find(t, c); }, &host);
+    sqlite3_stmt *stmt = nullptr;
+    std::string text;
+    EXPECT_EQ(sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + tr->sql).c_str(), -1, &stmt, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db_) << "\n" << tr->sql;
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+      text += std::string(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 3))) + "; ";
+    sqlite3_finalize(stmt);
+    return text;
+  };
+  P keyed;
+  keyed.tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(0).int_const(2).table();
+  EXPECT_NE(plan(keyed).find("USING INDEX tbltst01010_i1 (id=?)"), std::string::npos) << plan(keyed);
+  P range;
+  range.tok(SQLNWTRSFilter).tok(SQLNWTSCBetween).b2(1).col(0).str_const("a").str_const("m").table("tbldep01");
+  EXPECT_NE(plan(range).find("SEARCH t1 USING INDEX tbldep01010_c1_1 (<expr>>? AND <expr><?)"), std::string::npos)
+      << plan(range);
+  P join;
+  join.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTSCEquals).b2(1).col(1).col(4).table().table("tbldep01");
+  EXPECT_NE(plan(join).find("SEARCH t2 USING INDEX tbldep01010_c1_1 (<expr>=?)"), std::string::npos) << plan(join);
+  P left;
+  left.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeLeft).tok(SQLNWTSCEquals).b2(1).col(1).col(4).table().table("tbldep01");
+  EXPECT_NE(plan(left).find("SEARCH t2 USING INDEX tbldep01010_c1_1 (<expr>=?)"), std::string::npos) << plan(left);
+  P sorted;
+  sorted.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).table("tbldep01");
+  EXPECT_EQ(plan(sorted), "SCAN t1 USING INDEX tbldep01010_c1_1; ");
 }
 
 }  // namespace

@@ -100,8 +100,14 @@ TEST_F(HostRecords, DemoScriptRunsToItsEnd) {
                      "name=\"Sales\""),
             std::string::npos)
       << out;
-  // The SQL steps: a join, a grouped query, counts of an UPDATE and a DELETE.
-  for (const char *part : {"3             \"Cid\"          \"People\"\n",
+  // The references on the one driver: a refused orphan, then a cascade that
+  // takes an employee and its count; the SQL steps: a join, a grouped query,
+  // counts of an UPDATE and a DELETE.
+  for (const char *part : {"failed with error 606 (reference does not exist) on exemp010001: "
+                           "Reference does not exist: exemp010.dept->exdep010.code [LEGAL]\n",
+                           "committed\nerror 111 (no record found): No record found\n"
+                           "exdep010001: Refcntd=2 Refcntu=2",
+                           "3             \"Cid\"          \"People\"\n",
                            "\"SALES\"        2       5500.00\n", "2 rows updated\n",
                            "2 rows deleted\n", "retried staff\n"})
     EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;

@@ -160,8 +160,8 @@ bool SqlCommands::Run(const std::vector<std::string> &w, const std::string &line
     Close(name);
     return ok;
   }
-  static const char *const kWords[] = {"bind",  "exec",  "fetch", "close",
-                                       "save",  "retry", "break", "timeout"};
+  static const char *const kWords[] = {"bind",  "exec",  "fetch", "close",   "save",
+                                       "retry", "break", "timeout", "rows"};
   if (w.size() < 3 || std::none_of(std::begin(kWords), std::end(kWords),
                                    [&](const char *word) { return cmd == word; }))
     return Usage(line);
@@ -193,6 +193,11 @@ bool SqlCommands::Run(const std::vector<std::string> &w, const std::string &line
     Current current(&s);
     if (simple.call(s.handle) != 0) return Fail(s.handle);
     std::fprintf(out_, "%s %s\n", simple.done, w[2].c_str());
+    return true;
+  }
+  if (cmd == "rows" && w.size() == 4 && ToInt(w[3], &n)) {
+    if (sql_set_rds_full(s.handle, static_cast<int>(n)) != 0) return Fail(s.handle);
+    std::fprintf(out_, "rows per fetch %s %ld\n", w[2].c_str(), n);
     return true;
   }
   if (cmd == "timeout" && w.size() == 4 && ToInt(w[3], &n)) {
