@@ -155,6 +155,21 @@ std::string Join(const std::vector<std::string> &parts, const char *sep) {
   return s;
 }
 
+// The terms [from, to) of an AND or OR, parenthesised. SQLite nests "a OR b
+// OR c" one level per operator and refuses an expression deeper than 1,000
+// levels: a long list is cut in halves, each parenthesised, so that it
+// nests a few dozen levels deep however long it is.
+std::string JoinNested(const std::vector<std::string> &parts, std::size_t from, std::size_t to, const char *op) {
+  constexpr std::size_t kFlat = 64;
+  if (to - from <= kFlat) {
+    std::string s = "(";
+    for (std::size_t i = from; i < to; ++i) s += (i > from ? op : "") + parts[i];
+    return s + ")";
+  }
+  std::size_t const middle = from + (to - from) / 2;
+  return "(" + JoinNested(parts, from, middle, op) + op + JoinNested(parts, middle, to, op) + ")";
+}
+
 class Translator {
  public:
   Translator(const TableLookup &tables, SqlFunctionHost *host, Translation *out)
@@ -607,7 +622,7 @@ std::string Translator::Cond(const QdCond &c) {
     case SQLNWTSCOr: {
       std::vector<std::string> parts;
       for (const auto &x : c.conds) parts.push_back(Cond(*x));
-      return "(" + Join(parts, c.token == SQLNWTSCAnd ? " AND " : " OR ") + ")";
+      return JoinNested(parts, 0, parts.size(), c.token == SQLNWTSCAnd ? " AND " : " OR ");
     }
     case SQLNWTSCNot:
       return "(NOT " + Cond(*c.conds[0]) + ")";
