@@ -372,6 +372,47 @@ TEST_P(SqlApiChanges, DeleteAndUpdateCountTheirRows) {
   // Company 2 is untouched.
   EXPECT_EQ(Change("DELETE FROM exemp010"), 3);
   EXPECT_EQ(Query("SELECT emp FROM exemp010", 2), (Rows{"7"}));
+  // With references switched off a parent row may go and a foreign key may
+  // change (no 42I65, no 42I68), but a primary key still may not (42I67).
+  EXPECT_EQ(Change("UPDATE exemp010 SET dept = 'D' WHERE emp = 7", 2), 1);
+  EXPECT_EQ(Change("DELETE FROM exdep010 WHERE code = 'C'"), 1);
+  EXPECT_EQ(sql_parse("UPDATE exemp010 SET emp = 9 WHERE emp = 7", static_cast<unsigned long>(trans_), 0), nullptr);
+  EXPECT_EQ(zdb_errno, SQL_ERR_PARSE);
+  EXPECT_NE(g_host.lastError.find("42I67"), std::string::npos) << g_host.lastError;
+}
+
+// A million terms: a chain of "+" or "&" nests deeper than a statement's
+// tree may grow and is refused with 42I59, also where a syntax error comes
+// later; a chain of ANDs or ORs is one level deep and is prepared. Run, the
+// condition reaches the driver in nested lists of countable length (shown
+// with 70,000 terms, beyond a 16-bit count, to keep the test quick).
+TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
+  auto chain = [](std::string const &first, std::string const &op, std::string const &term, int n) {
+    std::string text = first;
+    text.reserve(static_cast<std::size_t>(n) * (op.size() + term.size()) + first.size());
+    for (int i = 1; i < n; ++i) text += op + term;
+    return text;
+  };
+  int const million = 1000000;
+  std::string const sum = chain("1", " + ", "1", million);
+  for (std::string const &text : {"SELECT " + sum + " :x FROM exdep010", "SELECT " + sum + " :x FROM FROM exdep010",
+                                  "SELECT " + chain("'a'", " & ", "'a'", million) + " :x FROM exdep010"}) {
+    g_host.lastError.clear();
+    EXPECT_EQ(sql_parse(text.c_str(), static_cast<unsigned long>(trans_), 0), nullptr);
+    EXPECT_EQ(zdb_errno, SQL_ERR_PARSE);
+    EXPECT_NE(g_host.lastError.find("42I59"), std::string::npos) << g_host.lastError;
+  }
+  // The prepare does not depend on where the table lives: once is enough.
+  if (std::string(GetParam()) == "one") {
+    for (std::string const &text :
+         {"SELECT code FROM exdep010 WHERE " + chain("budget = 20", " OR ", "budget = 0", million),
+          "SELECT code FROM exdep010 WHERE " + chain("code <> 'B'", " AND ", "budget <> 0", million)}) {
+      Close(Parse(text));
+    }
+  }
+  EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE " + chain("budget = 20", " OR ", "budget = 0", 70000)), (Rows{"B"}));
+  EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE " + chain("code <> 'B'", " AND ", "budget <> 0", 70000))),
+            (Rows{"A", "C"}));
 }
 
 // A retry point saved at a row: the retry goes on after it, or from it with

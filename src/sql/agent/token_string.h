@@ -21,6 +21,7 @@
 // line); well-formed data reads exactly as written.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -37,6 +38,8 @@ class SQLTokenString {
 
   // The largest byte count of a memory item.
   static constexpr int kMaxMemory = 32767;
+  // The largest item count a list may give in its 16-bit count.
+  static constexpr int kMaxListCount = 32767;
 
   // An empty string with a buffer of `capacity` bytes (below 1: a small
   // default, since the growth rule cannot grow from 0).
@@ -75,6 +78,16 @@ class SQLTokenString {
   // SQLExDEStringDataRightTruncation: the protocol cannot carry the value.
   void AppendMemory(void const *bytes, int n);
   void AppendToken(SQLNWToken token);
+  // A list of n items under token: the token, the 16-bit count, then
+  // writeItem(i) for i = 0 .. n-1. A list longer than the count can hold
+  // (kMaxListCount) is written as a list of lists of the same token, each
+  // of kMaxListCount items (the last of the rest), and so on up: two levels
+  // hold a billion items. Only for tokens whose lists may nest without
+  // changing their meaning (AND, OR).
+  template <class WriteItem>
+  void AppendNestedList(SQLNWToken token, int n, WriteItem writeItem) {
+    AppendListRange(token, 0, n, writeItem);
+  }
   // The type token of an SQL type (INTEGER 102, ...); other types stop.
   void AppendType(SQLType type);
   // SQLNWTJoinTypeInner .. SQLNWTJoinTypeFull; other values stop.
@@ -118,6 +131,9 @@ class SQLTokenString {
   void Log() const;
 
  private:
+  // The items [from, to) of AppendNestedList.
+  template <class WriteItem>
+  void AppendListRange(SQLNWToken token, int from, int to, WriteItem &writeItem);
   // Makes room for s more bytes when length > capacity - s.
   void Reserve(int s);
   void IncreaseBuffer(int s);
@@ -131,3 +147,22 @@ class SQLTokenString {
   int length_ = 0;             // bytes written
   mutable int readOffset_ = 0; // where the next item is read
 };
+
+template <class WriteItem>
+void SQLTokenString::AppendListRange(SQLNWToken token, int from, int to, WriteItem &writeItem) {
+  long long const n = to - from;
+  AppendToken(token);
+  if (n <= kMaxListCount) {
+    AppendBs2(static_cast<std::int16_t>(n));
+    for (int i = from; i < to; ++i) writeItem(i);
+    return;
+  }
+  // Groups of kMaxListCount^k items, k as small as leaves at most
+  // kMaxListCount groups; each group is a list of its own.
+  long long group = kMaxListCount;
+  while ((n + group - 1) / group > kMaxListCount) group *= kMaxListCount;
+  AppendBs2(static_cast<std::int16_t>((n + group - 1) / group));
+  for (long long start = from; start < to; start += group) {
+    AppendListRange(token, static_cast<int>(start), static_cast<int>(std::min<long long>(to, start + group)), writeItem);
+  }
+}

@@ -169,13 +169,16 @@ SQLRowSource *SQLRSNetFetch::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSea
   if (!shipped.empty()) {
     SQLTokenString part(20);
     part.AppendToken(SQLNWTRSFilter);
-    if (shipped.size() > 1) {
-      part.AppendToken(SQLNWTSCAnd);
-      part.AppendBs2(static_cast<std::int16_t>(shipped.size()));
-    }
-    for (auto &c : shipped) {
-      AddParametersOf(c.get());
+    auto ship = [&](int i) {
+      SQLRSSCSearchCond *c = shipped[static_cast<size_t>(i)].get();
+      AddParametersOf(c);
       c->createTokenString(&part, 0, &outerParams_);
+    };
+    int const n = static_cast<int>(shipped.size());
+    if (n > 1) {
+      part.AppendNestedList(SQLNWTSCAnd, n, ship);
+    } else {
+      ship(0);
     }
     Prepend(part);
   }

@@ -193,9 +193,8 @@ SQLRSSCSearchCond *SQLRSSCLogical::Optimize() {
 }
 
 void SQLRSSCLogical::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
-  ts->AppendToken(Token());
-  ts->AppendBs2(static_cast<std::int16_t>(operands_.size()));
-  for (auto &op : operands_) op->createTokenString(ts, level, params);
+  ts->AppendNestedList(Token(), static_cast<int>(operands_.size()),
+                       [&](int i) { operands_[static_cast<size_t>(i)]->createTokenString(ts, level, params); });
 }
 
 void SQLRSSCLogical::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {

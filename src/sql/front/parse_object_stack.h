@@ -6,8 +6,16 @@
 // Objects of any type are held (tree nodes, lists, identifier strings): each
 // entry remembers how to delete its object. Operands are popped by address;
 // they are near the top, so a pop looks at the last few entries only.
+//
+// Each entry also carries the depth of the tree its object heads: one more
+// than the deepest operand popped since the current parse action began
+// (BeginAction), one for a leaf. An action that pops operands into an object
+// it leaves on the stack (a list growing by one element) pushes nothing: the
+// depth then passes to the object on top, which is that list. The grammar
+// refuses a statement whose tree grows deeper than it can walk.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -31,9 +39,36 @@ class SQLParseObjectStack {
   T *Push(T *object) {
     if (object == nullptr) return nullptr;
     std::unique_ptr<T> owned(object);
-    entries_.push_back(Entry{Identity(object), object, &Destroy<T>});
+    entries_.push_back(Entry{Identity(object), object, &Destroy<T>, popped_ + 1});
     owned.release();
+    pushed_ = true;
     return object;
+  }
+
+  // Starts the depth count of a parse action. When the last action popped
+  // operands without pushing, the object on top took them over.
+  void BeginAction() {
+    if (popped_ > 0 && !pushed_ && !entries_.empty()) {
+      entries_.back().depth = std::max(entries_.back().depth, popped_ + 1);
+    }
+    popped_ = 0;
+    pushed_ = false;
+  }
+
+  // The depth of the newest object; 0 when the stack is empty.
+  int TopDepth() const { return entries_.empty() ? 0 : entries_.back().depth; }
+  void SetTopDepth(int depth) {
+    if (!entries_.empty()) entries_.back().depth = depth;
+  }
+  // The depth of an object on the stack; 0 for null or an object not on it.
+  template <class T>
+  int DepthOf(T *object) const {
+    if (object == nullptr) return 0;
+    void const *identity = Identity(object);
+    for (size_t i = entries_.size(); i-- > 0;) {
+      if (entries_[i].identity == identity) return entries_[i].depth;
+    }
+    return 0;
   }
 
   // Hands object over to the caller; null gives null. An object that is
@@ -44,6 +79,7 @@ class SQLParseObjectStack {
     void const *identity = Identity(object);
     for (size_t i = entries_.size(); i-- > 0;) {
       if (entries_[i].identity == identity) {
+        popped_ = std::max(popped_, entries_[i].depth);
         entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
         return std::unique_ptr<T>(object);
       }
@@ -67,6 +103,7 @@ class SQLParseObjectStack {
     void const *identity;  // the complete object's address
     void *object;          // as pushed, for destroy
     void (*destroy)(void *);
+    int depth;             // of the tree the object heads
   };
 
   template <class T>
@@ -84,4 +121,6 @@ class SQLParseObjectStack {
   }
 
   std::vector<Entry> entries_;
+  int popped_ = 0;       // the deepest operand popped in this action
+  bool pushed_ = false;  // this action pushed an object
 };

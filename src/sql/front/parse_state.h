@@ -25,6 +25,10 @@ class SQLParseState {
   // kMaxStackDepth; a parse that needs more fails.
   static constexpr int kInitialStackDepth = 200;
   static constexpr int kMaxStackDepth = 10000;
+  // The deepest tree a statement may build: the levels of nested
+  // expressions, conditions and queries (a chain of ANDs or ORs is one
+  // level, however long; a chain of "+" or "&" is one level per operator).
+  static constexpr int kMaxTreeDepth = 2000;
   // Index numbers of one USE INDEX hint.
   static constexpr int kMaxIndexNumbers = 4;
 

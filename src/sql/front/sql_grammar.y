@@ -74,6 +74,7 @@
 #include "sql/validate/vtsc_set_func.h"
 #include "sql/validate/vtsc_string_ops.h"
 #include "sql/validate/vtsc_subquery.h"
+#include "sql/validate/vtsc_support.h"
 
 // The scanner's token, its text copied and its line as location.
 int sql_yylex(SQL_YYSTYPE *value, int *line);
@@ -81,9 +82,14 @@ int sql_yylex(SQL_YYSTYPE *value, int *line);
 [[noreturn]] void sql_yyerror(int const *, const char *message) { sql_yyerror(message); }
 
 // The location of a rule is the line of its first symbol; an empty rule
-// takes the line of the symbol before it.
+// takes the line of the symbol before it. The parser computes it just
+// before each action, which is where the object stack starts counting the
+// depth of what the action builds.
 #define YYLLOC_DEFAULT(Current, Rhs, N) \
-  do { (Current) = (N) ? YYRHSLOC(Rhs, 1) : YYRHSLOC(Rhs, 0); } while (0)
+  do {                                                          \
+    (Current) = (N) ? YYRHSLOC(Rhs, 1) : YYRHSLOC(Rhs, 0);      \
+    BeginAction(Current);                                       \
+  } while (0)
 
 // The parser's stacks grow in storage the parse state owns.
 #define YYINITDEPTH 200
@@ -101,10 +107,27 @@ bool Ansi() { return (P().mode & parsemode::kAnsi) != 0; }
   throw SQLExSyntaxError(state, SQLString(message.c_str()), line);
 }
 
+// A tree deeper than this cannot be built: the passes over a statement's
+// tree (validation, types, execution, logging, deletion) recurse once per
+// level, and a level costs up to a few hundred bytes of the machine stack.
+void CheckDepth(int line) {
+  if (P().objects.TopDepth() > SQLParseState::kMaxTreeDepth) {
+    Fail(syntaxstate::kTreeTooDeep,
+         "Statement exceeds maximum expression depth: " + std::to_string(SQLParseState::kMaxTreeDepth), line);
+  }
+}
+
+void BeginAction(int line) {
+  P().objects.BeginAction();
+  CheckDepth(line);
+}
+
 // Pushes an object the parse owns from now on; null passes.
 template <class T>
 T *Push(T *object) {
-  return P().objects.Push(object);
+  T *pushed = P().objects.Push(object);
+  CheckDepth(sql_yyGetLineNumber());
+  return pushed;
 }
 // Takes an operand off the object stack.
 template <class T>
@@ -165,11 +188,11 @@ std::string Text(T value) {
   return std::to_string(value);
 }
 
-// The lower-case copy of a name (table names and aliases, as identifiers
-// keep theirs).
+// The lower-case copy of a name (table names and aliases), lowered as
+// identifiers are: a 4-byte TSS character stays as written.
 std::unique_ptr<char[]> LowerName(std::unique_ptr<Id::String> name) {
   std::unique_ptr<char[]> text(name->Extract());
-  for (char *p = text.get(); *p; ++p) *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  SQLVTLowerCase(text.get(), text.get(), std::strlen(text.get()));
   return text;
 }
 
@@ -301,6 +324,20 @@ SQLVTSCStringConst *StringConstant(char const *text, int line) {
   auto unquoted = SQLUnquote(text);
   return Make<SQLVTSCStringConst>(line, reinterpret_cast<unsigned char const *>(unquoted.get()),
                                   static_cast<long>(std::strlen(unquoted.get())), SQLVTSCStringConst::AsIs);
+}
+
+// AND or OR: an operand of the connective's own kind gives its terms to the
+// new one, so that a chain of them is one level deep, however long.
+template <class T>
+int ConnectiveDepth(SQLVTSCSearchCond *operand) {
+  return P().objects.DepthOf(operand) + (dynamic_cast<T *>(operand) != nullptr ? 0 : 1);
+}
+template <class T>
+T *Connective(int line, SQLVTSCSearchCond *a, SQLVTSCSearchCond *b) {
+  int const depth = std::max(ConnectiveDepth<T>(a), ConnectiveDepth<T>(b));
+  T *connective = Make<T>(line, Pop(a), Pop(b));
+  P().objects.SetTopDepth(depth);
+  return connective;
 }
 
 // A comparison-like predicate, negated when asked.
@@ -621,7 +658,7 @@ hint
         for (int i = 0; i < s.indexCount; ++i) {
           if (s.indexNumbers[i] < 1 || s.indexNumbers[i] > 127) {
             Fail("42I44", "Invalid index number " + Text(s.indexNumbers[i]) + " for table '" + table->GetText() + "'",
-                 0);
+                 @1);
           }
           numbers[i] = static_cast<char>(s.indexNumbers[i]);
         }
@@ -926,8 +963,8 @@ opt_having_clause
  * An ON condition has neither REFERS TO nor company-number constants. */
 
 search_condition
-  : search_condition AND search_condition { $$ = Make<SQLVTSCAnd>(@1, Pop($1), Pop($3)); }
-  | search_condition OR search_condition { $$ = Make<SQLVTSCOr>(@1, Pop($1), Pop($3)); }
+  : search_condition AND search_condition { $$ = Connective<SQLVTSCAnd>(@1, $1, $3); }
+  | search_condition OR search_condition { $$ = Connective<SQLVTSCOr>(@1, $1, $3); }
   | NOT search_condition { $$ = Make<SQLVTSCNot>(@1, Pop($2)); }
   | "(" search_condition ")" { $$ = $2; }
   | predicate { $$ = $1; }
@@ -936,8 +973,8 @@ search_condition
   ;
 
 join_condition
-  : join_condition AND join_condition { $$ = Make<SQLVTSCAnd>(@1, Pop($1), Pop($3)); }
-  | join_condition OR join_condition { $$ = Make<SQLVTSCOr>(@1, Pop($1), Pop($3)); }
+  : join_condition AND join_condition { $$ = Connective<SQLVTSCAnd>(@1, $1, $3); }
+  | join_condition OR join_condition { $$ = Connective<SQLVTSCOr>(@1, $1, $3); }
   | NOT join_condition { $$ = Make<SQLVTSCNot>(@1, Pop($2)); }
   | "(" join_condition ")" { $$ = $2; }
   | predicate { $$ = $1; }

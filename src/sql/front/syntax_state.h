@@ -30,6 +30,7 @@ inline constexpr char kUnexpectedEnd[] = "42I46";
 inline constexpr char kSubqueryForUpdate[] = "42I56";
 inline constexpr char kForUpdateInGroupedQuery[] = "42I57";
 inline constexpr char kTooManySubqueries[] = "42I58";
+inline constexpr char kTreeTooDeep[] = "42I59";
 inline constexpr char kFromClauseMissing[] = "42I60";
 inline constexpr char kRefersInDelete[] = "42I61";
 inline constexpr char kRefersInUpdate[] = "42I62";

@@ -31,7 +31,7 @@ SQLVTMultiCompnrUnion::SQLVTMultiCompnrUnion(SQLVTNode *child, SQLParameter *par
 SQLVTMultiCompnrUnion::~SQLVTMultiCompnrUnion() = default;
 
 SQLVTRetryFilter *SQLVTMultiCompnrUnion::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecList *) {
-  SQLVTThrow("42I74", "A RETRY clause cannot be used in a UNION query", GetLineNumber());
+  SQLVTThrow("42I74", "A RETRY clause cannot be used with a _compnr IN predicate", GetLineNumber());
 }
 
 SQLRowSource *SQLVTMultiCompnrUnion::DoCreateRS() {

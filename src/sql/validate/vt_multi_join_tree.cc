@@ -406,7 +406,16 @@ int SQLVTMultiJoin::FindTableForRowValueConstr(SQLVTSCRowValueConstr *row) {
                  line);
     }
     if (!columns) continue;
-    int index = FindExposedTableByColumnId(static_cast<SQLVTSCColumnRef *>(element)->GetColumnId());
+    auto *column = static_cast<SQLVTSCColumnRef *>(element);
+    // The reference joins tables of this query only: a column of a query
+    // around it has an id of that query's tables, not of these.
+    if (column->GetLevel() != 0) {
+      SQLVTThrow(vtstate::kOuterReferenceOperand,
+                 std::string("Outer column reference '") + column->GetColumnDescriptor()->GetName() +
+                     "' used in REFERS TO predicate",
+                 line);
+    }
+    int index = FindExposedTableByColumnId(column->GetColumnId());
     if (!first && index != table) {
       SQLVTThrow(vtstate::kReferenceOperandTables, "Columns in combined reference operand cannot be of different tables.",
                  line);

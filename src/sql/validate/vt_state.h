@@ -25,5 +25,6 @@ inline constexpr char kFromClauseMissing[] = "42I60";     // a FROM clause witho
 inline constexpr char kReferenceFromClause[] = "42I70";   // misused FROM element of a REFERS TO
 inline constexpr char kCompnrRestriction[] = "42I89";     // company-number restriction conflict
 inline constexpr char kRefersBesideJoin[] = "42I91";      // REFERS TO beside a joined or derived table
+inline constexpr char kOuterReferenceOperand[] = "42I92"; // outer column in a REFERS TO operand
 
 }  // namespace vtstate

@@ -99,6 +99,14 @@ SQLVTSCSearchCond *SQLVTSCLogical::PruneTerms(Prune prune, Check check) {
   return this;
 }
 
+void SQLVTSCLogical::SpliceTermsInto(pSQLVTSCSearchCondList *list) {
+  // The terms' list is linked onto the end of *list as a whole, so that a
+  // chain of n connectives is built in time linear in n; nothing allocates.
+  list->Merge(terms_);
+  terms_ = nullptr;
+  delete this;
+}
+
 void SQLVTSCLogical::LogTerms(char const *word) const {
   bool tracing = SQLVTTracing();
   if (tracing) *SQLLogger::Instance() << word;
@@ -138,14 +146,7 @@ SQLVTSCSearchCond *SQLVTSCAnd::PruneRefers(DynamicArray<SQLVTSCRefers *> *refers
   return PruneTerms([refers](SQLVTSCSearchCond *c) { return c->PruneRefers(refers); }, [] {});
 }
 
-void SQLVTSCAnd::CollapseAnd(pSQLVTSCSearchCondList *list) {
-  // Deleted at the end; when an append fails, with the terms not moved yet.
-  std::unique_ptr<SQLVTSCAnd> owned(this);
-  for (bool ok = terms_->First(); ok; ok = terms_->Next()) {
-    list->Append(terms_->GetCurrent());
-    terms_->DeleteCurrent();
-  }
-}
+void SQLVTSCAnd::CollapseAnd(pSQLVTSCSearchCondList *list) { SpliceTermsInto(list); }
 
 SQLVTSCOr::SQLVTSCOr(std::unique_ptr<SQLVTSCSearchCond> a, std::unique_ptr<SQLVTSCSearchCond> b) {
   a.release()->CollapseOr(terms_);
@@ -193,14 +194,7 @@ SQLVTSCSearchCond *SQLVTSCOr::PruneRefers(DynamicArray<SQLVTSCRefers *> *refers)
                     });
 }
 
-void SQLVTSCOr::CollapseOr(pSQLVTSCSearchCondList *list) {
-  // Deleted at the end; when an append fails, with the terms not moved yet.
-  std::unique_ptr<SQLVTSCOr> owned(this);
-  for (bool ok = terms_->First(); ok; ok = terms_->Next()) {
-    list->Append(terms_->GetCurrent());
-    terms_->DeleteCurrent();
-  }
-}
+void SQLVTSCOr::CollapseOr(pSQLVTSCSearchCondList *list) { SpliceTermsInto(list); }
 
 // ---- NOT ----
 

@@ -45,8 +45,10 @@ class SQLVTSCLogical : public SQLVTSCSearchCond {
   template <typename Prune, typename Check>
   SQLVTSCSearchCond *PruneTerms(Prune prune, Check check);
   void LogTerms(char const *word) const;
+  // Moves every term, in order, to the end of *list and deletes this.
+  void SpliceTermsInto(pSQLVTSCSearchCondList *list);
 
-  pSQLVTSCSearchCondList *terms_;  // owned, with its conditions
+  pSQLVTSCSearchCondList *terms_;  // owned, with its conditions; null only while this is deleted
 };
 
 class SQLVTSCAnd : public SQLVTSCLogical {

@@ -317,6 +317,38 @@ TEST(TokenString, OversizedMemoryIsATruncationError) {
   EXPECT_EQ(32770, ts.Length());
 }
 
+TEST(TokenString, ListsTooLongToCountBecomeListsOfLists) {
+  // Every count fits 16 bits and every item is read once, in order: 70,000
+  // items are a list of three lists of 32,767, 32,767 and 4,466 items.
+  struct {
+    int n;
+    std::vector<int> counts;  // of the lists, in the order they are read
+  } const cases[] = {{3, {3}}, {32767, {32767}}, {32768, {2, 32767, 1}}, {70000, {3, 32767, 32767, 4466}}};
+  for (auto const &c : cases) {
+    int const n = c.n;
+    SQLTokenString ts;
+    ts.AppendNestedList(SQLNWTSCOr, n, [&](int i) { ts.AppendBs4(i); });
+    int next = 0;
+    std::vector<int> counts;
+    std::function<void()> readList = [&] {
+      ASSERT_EQ(ts.GetToken(), SQLNWTSCOr);
+      int const count = ts.GetBs2();
+      counts.push_back(count);
+      for (int i = 0; i < count; ++i) {
+        if (ts.TypeCurrent() == SQLNWTtoken) {
+          readList();
+        } else {
+          ASSERT_EQ(ts.GetBs4(), next++);
+        }
+      }
+    };
+    readList();
+    EXPECT_TRUE(ts.AtEnd());
+    EXPECT_EQ(next, n);
+    EXPECT_EQ(counts, c.counts);
+  }
+}
+
 TEST(TokenString, ConvertDataFormatSwapsIntegersAndMemoryCounts) {
   SQLTokenString ts(20);
   ts.AppendBs1(5);

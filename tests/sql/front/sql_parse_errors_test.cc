@@ -38,6 +38,9 @@ ErrorCase const kErrors[] = {
     {"SELECT emp FROM exemp010,\n exemp010", 0, "42I01", "Duplicate table name or alias name 'exemp010'", 2},
     {"SELECT emp FROM exemp010 a, exdep010 a", 0, "42I01", "Duplicate table name or alias name 'a'", 1},
     {"SELECT a FROM\n nosuch01", 0, "42I04", "Unknown table 'nosuch01'", 2},
+    // Table names and aliases are lowered as identifiers are, and like
+    // them hold printable ASCII only.
+    {"SELECT emp FROM exemp010\n \"E\x9BXYZ\"", kAnsi, "42I00", "Illegal character 155 in identifier", 2},
     {"SELECT 1", 0, "42I60", "FROM clause not found where expected.", 1},
     {"SELECT 1\nWHERE 1 = 1", 0, "42I60", "FROM clause not found where expected. Found 'WHERE' instead.", 2},
     {"SELECT 1", parsemode::kFromOptional, "42I60", "FROM clause is missing", 1},
@@ -127,7 +130,7 @@ ErrorCase const kErrors[] = {
      "Maximum number of index hints per table (4) exceeded", 2},
     {"SELECT * FROM exemp010 HINT USE INDEX 9 ON exemp010", 0, "42I44", "Invalid index number 9 for table 'exemp010'",
      0},
-    {"SELECT * FROM exemp010 e HINT USE INDEX 1, 257 ON e", 0, "42I44", "Invalid index number 257 for table 'e'", 0},
+    {"SELECT * FROM exemp010 e HINT\n USE INDEX 1, 257 ON e", 0, "42I44", "Invalid index number 257 for table 'e'", 2},
     {"SELECT * FROM exemp010 HINT USE INDEX 1 ON exemp010 AND USE INDEX 2 ON exemp010", 0, "42I45",
      "Multiple index hints specified on table 'exemp010'", 0},
     {"SELECT * FROM exemp010 HINT USE INDEX 1 ON\n nosuch", 0, "42I04", "Unknown table 'nosuch'", 2},

@@ -8,6 +8,7 @@
 #include "sql/common/sql_parameter.h"
 #include "sql/front/parse_mode.h"
 #include "sql/front/parse_object_stack.h"
+#include "sql/front/parse_state.h"
 #include "sql/front/sql_parse.h"
 #include "sql/front/sql_parse_build.h"
 #include "sql/front/sql_parse_value.h"
@@ -157,10 +158,21 @@ TEST_F(ParseEntry, NodesCarryTheLinesOfTheirConstructs) {
 }
 
 TEST_F(ParseEntry, LongExpressionsAndDeepNesting) {
-  // 10,000 terms: the left-associative operators keep the parser's stack flat.
+  // A chain nearly as deep as a tree may grow: the left-associative
+  // operators keep the parser's stack flat.
+  int const depth = SQLParseState::kMaxTreeDepth;
   std::string terms = "1";
-  for (int i = 1; i < 10000; ++i) terms += (i % 3 == 0) ? " * 2" : " + emp";
+  for (int i = 1; i < depth - 20; ++i) terms += (i % 3 == 0) ? " * 2" : " + emp";
   EXPECT_NO_THROW(Parse("SELECT " + terms + " FROM exemp010"));
+  // Deeper chains are refused at the line they grow too deep on, before
+  // any later error: a million terms of "+" or "&".
+  std::string const tooDeep = "Statement exceeds maximum expression depth: " + std::to_string(depth);
+  ExpectError("SELECT 1\n" + Repeat(" + emp", depth) + " FROM exemp010", 0, "42I59", tooDeep, 2);
+  ExpectError("SELECT 1" + Repeat(" + 1", 999999) + " FROM FROM exemp010", 0, "42I59", tooDeep, 1);
+  ExpectError("SELECT name" + Repeat(" & 'a'", 999999) + " FROM exemp010", 0, "42I59", tooDeep, 1);
+  // Chains of AND and OR, however long, are one level each.
+  EXPECT_NO_THROW(Parse("SELECT emp FROM exemp010 WHERE emp = 1" + Repeat(" OR emp = 2 AND emp <> 3", 2 * depth)));
+  EXPECT_NO_THROW(Parse("SELECT emp FROM exemp010 WHERE emp = 1" + Repeat(" AND (emp = 2 OR emp <> 3)", 2 * depth)));
 
   // Nine nested subqueries are allowed, a tenth is not.
   EXPECT_NO_THROW(Parse(NestedSubqueries(9)));
@@ -184,6 +196,8 @@ TEST_F(ParseEntry, FailuresLeaveNoObjectBehind) {
   EXPECT_THROW(Parse("SELECT " + deep + "DATE '2001-13-01'" + Repeat(")", 900) + " FROM exemp010"),
                SQLExSyntaxError);
   EXPECT_THROW(Parse("SELECT emp, name, " + deep + "1" + Repeat(")", 900) + " FROM exemp010 a, nosuch01 b"),
+               SQLExSyntaxError);
+  EXPECT_THROW(Parse("SELECT 1" + Repeat(" + emp", SQLParseState::kMaxTreeDepth - 20) + " FROM FROM exemp010"),
                SQLExSyntaxError);
   EXPECT_THROW(Parse("SELECT emp FROM exemp010 WHERE emp IN (SELECT emp FROM exemp010 WHERE name LIKE 'x' AND "
                      "{emp, name} IN (1, 2)) HINT ORDERED"),

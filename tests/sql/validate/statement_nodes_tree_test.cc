@@ -192,11 +192,12 @@ TEST_F(StatementTree, ChangesBeyondWhatTheUserMayChangeAreRefusedWithQP060) {
             "QP060 Insufficient privileges or data permissions defined on table 'exemp010'");
 }
 
-TEST_F(StatementTree, RetryOverACompanyListIsRefusedAsOverAUnion) {
+TEST_F(StatementTree, RetryOverACompanyListNamesTheCompanyList) {
+  // No UNION was written: the message names what the statement holds.
   EXPECT_EQ(ErrorOf([&] {
               Prepare("SELECT emp FROM exemp010 WHERE company_nr IN (1, 2) ORDER BY 1 WITH RETRY", parsemode::kAnsi);
             }),
-            "42I74 A RETRY clause cannot be used in a UNION query");
+            "42I74 A RETRY clause cannot be used with a _compnr IN predicate");
   treeData_ = std::make_unique<SQLVTreeData>();
   auto root = Prepare("SELECT emp FROM exemp010 WHERE company_nr IN (1, 2) ORDER BY 1", parsemode::kAnsi);
   EXPECT_EQ(root->GetNumCols(), 1);

@@ -173,7 +173,16 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"AggregateWithoutType", "SELECT MIN(:p) FROM exemp010", 0, "42T31",
                   "No appropriate type could be derived for aggregate function", -1},
         ErrorCase{"AggregateOfArray", "SELECT MAX(scores) FROM exemp010", 0, "42I51",
-                  "Aggregate function applied to array column", -1}),
+                  "Aggregate function applied to array column", -1},
+        // A REFERS TO joins the tables of its own query: a column of the
+        // query around it is refused, with one inner table or two.
+        ErrorCase{"OuterColumnRefersTo",
+                  "SELECT e.emp FROM exemp010 e WHERE e.emp IN\n (SELECT d.budget FROM exdep010 d WHERE e.dept REFERS TO d)",
+                  0, "42I92", "Outer column reference 'dept' used in REFERS TO predicate", 2},
+        ErrorCase{"OuterColumnRefersToOfTwoTables",
+                  "SELECT e.emp FROM exemp010 e WHERE e.emp IN (SELECT d.budget FROM exemp010 x, exdep010 d "
+                  "WHERE x.emp = 1 AND e.dept REFERS TO d)",
+                  0, "42I92", "Outer column reference 'dept' used in REFERS TO predicate", 1}),
     CaseName);
 
 TEST_F(SelectNodes, IndexHintOnAUnionIsRefused) {
@@ -192,7 +201,7 @@ TEST_F(SelectNodes, RetryOverTheMultiCompanyUnionIsRefusedNotFatal) {
   EXPECT_FALSE(node->IsGroupByQuery());
   SQLRetrySpecList specs;
   ExpectError([&] { node->BuildRetryFilter(SQL_RETRY_STRICT, &specs); }, "42I74",
-              "A RETRY clause cannot be used in a UNION query");
+              "A RETRY clause cannot be used with a _compnr IN predicate");
 }
 
 TEST_F(SelectNodes, WhereUsedReportsTheColumnsTheSelectListAndOrderByUse) {
