@@ -58,12 +58,16 @@ void SetStoreNull(SQLValueStore *v) {
   for (int e = 0; e < v->GetDimension(); ++e) v->GetElement(e)->SetNull();
 }
 
-// A store for a column: an array of the column's depth, or NULL.
+// A store for a column: an array of the column's depth, or NULL, typed as
+// the column is, so that a row without partner is complete before any value
+// was copied in (sorts, groups and buffers read the type of every store).
 void InitOwnStore(SQLValueStore *v, SQLColumnDescriptor const *d) {
-  if (d->GetDepth() > 1)
+  if (d->GetDepth() > 1) {
     v->SetDimension(d->GetDepth());
-  else
-    v->SetNull();
+    for (int e = 0; e < d->GetDepth(); ++e) SQLSetTypedNull(v->GetElement(e), d->GetType());
+  } else {
+    SQLSetTypedNull(v, d->GetType());
+  }
 }
 
 // Makes a map of stores the innermost level of the scope while it lives.
