@@ -7,7 +7,10 @@
 // - a statement-cache hit (sql_parse of a text closed before) beside a fresh
 //   prepare of the same statement;
 // - a full fetch of 1000 rows through sql_exec and sql_fetch beside
-//   sqlite3_step over the same rows of the driver's database file.
+//   sqlite3_step over the same rows of the driver's database file;
+// - three-table outer joins of company 2 (400 employees, 400 departments)
+//   that run here, as FULL joins under a RIGHT or FULL join, beside SQLite
+//   running the same joins on the driver's database file.
 // `ratio` is the API's time over its anchor's.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -34,6 +37,7 @@
 namespace {
 
 constexpr int kRows = 1000;
+constexpr int kJoinRows = 400;
 
 struct Statement {
   const char *molvane;
@@ -90,6 +94,7 @@ struct Client {
     sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(Variable));
     sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(Put));
     Fill();
+    FillJoinTables();
     sqlite3_open(":memory:", &schema);
     sqlite3_exec(schema,
                  "CREATE TABLE exemp010 (emp INTEGER PRIMARY KEY, name TEXT, dept TEXT, salary REAL, "
@@ -106,6 +111,47 @@ struct Client {
     std::FILE *f = std::fopen((root + "/" + name).c_str(), "w");
     std::fputs(text.c_str(), f);
     std::fclose(f);
+  }
+  // Company 2: employees 1..kJoinRows, employee i in department
+  // D<7i mod kJoinRows + 1>, and departments D001..D<kJoinRows>.
+  void FillJoinTables() {
+    for (const char *name : {"exdep010", "exemp010"}) {
+      unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
+      ZDB_CURSOR *cursor = nullptr;
+      zdb_open(&cursor, name, 2, host_row, 0, trans);
+      ZDB_INTERNAL_CURSOR *ic = nullptr;
+      zdb_get_internal_cursor(&ic, cursor, 1);
+      DD_TABLE *table = ddtable(name);
+      std::uint32_t argument = 0;
+      zdb_do_exec_table(ic, table_action_word(create_table), &argument);
+      std::vector<unsigned char> image(table->dlock_offset, 0);
+      for (int i = 1; i <= kJoinRows; ++i) {
+        fill_default_row(table, image.data());
+        char code[16];
+        if (std::string(name) == "exdep010") {
+          std::snprintf(code, sizeof code, "D%03d", i);
+          PutText(image, "exdep010.code", code);
+        } else {
+          DD_COLUMN *emp = ddcolumn("exemp010.emp");
+          for (int b = 0; b < 4; ++b) image[emp->offset + b] = static_cast<unsigned char>(i >> (24 - 8 * b));
+          std::snprintf(code, sizeof code, "D%03d", 7 * i % kJoinRows + 1);
+          for (const char *column : {"exemp010.dept", "exemp010.dcas", "exemp010.drst", "exemp010.dnul"})
+            PutText(image, column, code);
+        }
+        std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+        record[3] = RDS_ACT_INSERT;
+        record.insert(record.end(), image.begin(), image.end());
+        zdb_do_exec_row(ic, record.data(), 0, 0);
+      }
+      flush_updates(ic->tsession->session);
+      zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
+    }
+  }
+  static void PutText(std::vector<unsigned char> &image, const char *column, const char *text) {
+    DD_COLUMN *c = ddcolumn(column);
+    std::string value(text);
+    value.resize(static_cast<std::size_t>(c->length), ' ');
+    std::copy(value.begin(), value.end(), image.begin() + c->offset);
   }
   // The rows, committed: emp 1..kRows, a name, a salary.
   void Fill() {
@@ -247,5 +293,54 @@ void BM_FullFetch(benchmark::State &state) {
   sql_close(h);
 }
 BENCHMARK(BM_FullFetch);
+
+// Three-table outer joins that run here (a FULL join is never shipped), in
+// company 2, beside SQLite running the same join on the driver's file. "%s"
+// takes the company's table suffix ("" for molvane, "002" for SQLite).
+const char *const kOuterJoins[] = {
+    "SELECT e1.emp, d2.code, e3.emp FROM exemp010%s e1 FULL JOIN exdep010%s d2 ON e1.dept = d2.code "
+    "RIGHT JOIN exemp010%s e3 ON e3.emp = e1.emp",
+    "SELECT e1.emp, d2.code, e3.emp FROM exemp010%s e1 FULL JOIN exdep010%s d2 ON e1.dept = d2.code "
+    "FULL JOIN exemp010%s e3 ON e3.dept = d2.code",
+};
+
+std::string OuterJoin(int which, const char *suffix) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, kOuterJoins[which], suffix, suffix, suffix);
+  return buf;
+}
+
+void BM_ThreeTableOuterJoin(benchmark::State &state) {
+  Client &c = client();
+  const int which = static_cast<int>(state.range(0));
+  QPCStatement *h = sql_parse(OuterJoin(which, "").c_str(), static_cast<unsigned long>(c.trans), 0);
+  sqlite3 *db = nullptr;
+  sqlite3_open_v2((c.root + "/bench.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt *select = nullptr;
+  sqlite3_prepare_v2(db, OuterJoin(which, "002").c_str(), -1, &select, nullptr);
+  if (h == nullptr || select == nullptr) {
+    state.SkipWithError("the statement does not prepare");
+  } else {
+    double own = 0, anchor = 0;
+    long rows = 0, anchorRows = 0;
+    for (auto _ : state) {
+      auto start = std::chrono::steady_clock::now();
+      if (sql_exec(h, 2) == 0)
+        while (sql_fetch(h) == 0) ++rows;
+      own += Seconds(start);
+      start = std::chrono::steady_clock::now();
+      sqlite3_reset(select);
+      while (sqlite3_step(select) == SQLITE_ROW) ++anchorRows;
+      anchor += Seconds(start);
+    }
+    if (rows != anchorRows || rows == 0) state.SkipWithError("the two joins gave different row counts");
+    state.SetItemsProcessed(rows);
+    Report(state, own, anchor);
+  }
+  sqlite3_finalize(select);
+  sqlite3_close(db);
+  sql_close(h);
+}
+BENCHMARK(BM_ThreeTableOuterJoin)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

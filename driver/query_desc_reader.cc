@@ -74,6 +74,7 @@ class Reader {
   std::unique_ptr<QdRowSource> RowSource();
   std::unique_ptr<QdCond> Cond();
   std::unique_ptr<QdCond> OptionalCond() { return Absent() ? nullptr : Cond(); }
+  static std::unique_ptr<QdCond> AlwaysTrue();
   std::unique_ptr<QdExpr> Expr();
   std::unique_ptr<QdExpr> OptionalExpr() { return Absent() ? nullptr : Expr(); }
   std::unique_ptr<QdDml> Dml();
@@ -193,7 +194,10 @@ std::unique_ptr<QdRowSource> Reader::RowSource() {
       break;  // the right operand follows below
     }
     case SQLNWTRSConstLeftOuterJoin:
-      rs->cond = Cond();
+      // Without a condition every row of the child qualifies: the join's
+      // condition is then 1 = 1.
+      rs->cond = OptionalCond();
+      if (!rs->cond) rs->cond = AlwaysTrue();
       break;
     case SQLNWTRSUnion: {
       int all = ts_.GetBs2();
@@ -212,6 +216,19 @@ std::unique_ptr<QdRowSource> Reader::RowSource() {
   }
   rs->inputs.push_back(RowSource());
   return rs;
+}
+
+std::unique_ptr<QdCond> Reader::AlwaysTrue() {
+  auto c = std::make_unique<QdCond>();
+  c->token = SQLNWTSCEquals;
+  c->n = 1;
+  for (int i = 0; i < 2; ++i) {
+    auto one = std::make_unique<QdExpr>();
+    one->token = SQLNWTVEIntegerConst;
+    one->constant.SetInteger(1);
+    c->exprs.push_back(std::move(one));
+  }
+  return c;
 }
 
 std::unique_ptr<QdCond> Reader::Cond() {

@@ -44,6 +44,7 @@ struct Host {
   std::map<std::string, std::string> strings;  // bytes of string values
   std::string row;
   std::string lastError;
+  unsigned char lastType = 0;  // of the last column handed to callback 7
 };
 Host g_host;
 
@@ -80,6 +81,7 @@ std::uint32_t Be32(const unsigned char *p) {
 // the columns of a row.
 void OnPut(char *, unsigned char *data, unsigned char type, int length, int *) {
   if (type == 0) return;
+  g_host.lastType = type;
   std::string text;
   char buf[64];
   switch (type) {
@@ -275,6 +277,21 @@ TEST_P(SqlApiE2E, JoinsGiveTheSameRowsShippedOrRunHere) {
             (Rows{"A|1", "B|2", "B|3", "C|0"}));
   EXPECT_EQ(Query("SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code", 2),
             (Rows{"7|Uno"}));
+  // Three tables, with a FULL join (which always runs here) inside a RIGHT
+  // and a FULL join.
+  EXPECT_EQ(Sorted(Query("SELECT e.emp, d.code, e3.emp FROM exemp010 e FULL JOIN exdep010 d ON e.dnul = d.code "
+                         "RIGHT JOIN exemp010 e3 ON e3.emp = e.emp")),
+            (Rows{"1|A|1", "2|B|2", "3|B|3", "4|-|4"}));
+  EXPECT_EQ(Sorted(Query("SELECT e.emp, d.code, e3.emp FROM exemp010 e FULL JOIN exdep010 d ON e.dnul = d.code "
+                         "FULL JOIN exemp010 e3 ON e3.dnul = d.code")),
+            (Rows{"0|-|4", "0|C|0", "1|A|1", "2|B|2", "2|B|3", "3|B|2", "3|B|3", "4|-|0"}));
+  // Rows of an outer join whose NULL side was never read are sorted and
+  // grouped by that side.
+  EXPECT_EQ(Query("SELECT d.code, d.budget FROM exemp010 e LEFT JOIN exdep010 d ON d.status = 77 ORDER BY 1"),
+            (Rows{"-|0", "-|0", "-|0", "-|0"}));
+  EXPECT_EQ(Query("SELECT d.code, COUNT(*) :n FROM exemp010 e LEFT JOIN exdep010 d ON d.status = 77 "
+                  "GROUP BY d.code"),
+            (Rows{"-|4"}));
 }
 
 TEST_P(SqlApiE2E, GroupsAndUnions) {
@@ -288,6 +305,38 @@ TEST_P(SqlApiE2E, GroupsAndUnions) {
   EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE _compnr = 1 UNION ALL "
                          "SELECT code FROM exdep010 WHERE _compnr = 2")),
             (Rows{"A", "A", "B", "C", "D"}));
+  // A computed text has no length of its own: the union's column takes
+  // the longer texts of either side whole.
+  EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 UNION ALL SELECT 'abcdefghij' :c FROM exdep010 "
+                         "WHERE code = 'A'")),
+            (Rows{"A", "B", "C", "abcdefghij"}));
+  EXPECT_EQ(Sorted(Query("SELECT dept FROM exemp010 WHERE emp = 1 UNION ALL SELECT TRIM(name) & '-0123456789' :c "
+                         "FROM exemp010 WHERE emp = 2")),
+            (Rows{"A", "Bob-0123456789"}));
+}
+
+// Intervals reach callback 7 as numbers; a value that its field cannot
+// hold fails the fetch with a text that names the column, the value and
+// the field.
+TEST_P(SqlApiE2E, FetchDeliversIntervalsAndNamesWhatItCannotDeliver) {
+  EXPECT_EQ(Query("SELECT opened - opened :d FROM exdep010 WHERE code = 'A'"), (Rows{"0"}));
+  EXPECT_EQ(g_host.lastType, SQL_TYPE_INTEGER);
+  EXPECT_EQ(Query("SELECT TIMESTAMP '2038-01-19 03:14:08' - TIMESTAMP '2038-01-19 03:14:00' :s FROM exdep010 "
+                  "WHERE code = 'A'"),
+            (Rows{"8"}));
+  EXPECT_EQ(g_host.lastType, SQL_TYPE_REAL);
+
+  QPCStatement *h = Parse("SELECT code, TIMESTAMP '2038-01-19 03:14:08' :x FROM exdep010");
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+  g_host.row.clear();
+  EXPECT_EQ(sql_fetch(h), -1);
+  EXPECT_EQ(zdb_errno, 205);
+  EXPECT_EQ(g_host.row, "A");  // the column before it was delivered
+  EXPECT_NE(g_host.lastError.find("SQLState 22003: Column 2 (:x) cannot be delivered: the timestamp "),
+            std::string::npos)
+      << g_host.lastError;
+  EXPECT_NE(g_host.lastError.find("does not fit the 4-byte field of type 8, which holds "), std::string::npos);
 }
 
 TEST_P(SqlApiE2E, Subqueries) {

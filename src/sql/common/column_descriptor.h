@@ -47,3 +47,11 @@ class SQLColumnDescriptor {
   char *name_;            // may be null
   bool nameOwned_;        // the destructor frees name_ (new[])
 };
+
+// The length of a column that takes the values of two columns (a UNION):
+// the longer of the two, or 0 when either is 0, a length that each value
+// sets for itself (a computed text), so that no value is cut.
+inline unsigned long SQLCommonLength(unsigned long a, unsigned long b) {
+  if (a == 0 || b == 0) return 0;
+  return a > b ? a : b;
+}

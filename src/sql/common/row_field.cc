@@ -4,10 +4,14 @@
 // rising offsets without allocating once the longest row has been seen.
 #include "sql/common/row_field.h"
 
+#include <cinttypes>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include <molvane/datetime.h>
@@ -39,7 +43,61 @@ unsigned char *Reserve(std::int64_t pos, std::int64_t n) {
   return buffer.data() + pos;
 }
 
-[[noreturn]] void Raise(char const *state) { throw SQLException(state, sqlerr::kNumericOutOfRange); }
+// The native error of a conversion's data exception.
+int NativeError(char const *state) {
+  if (std::strcmp(state, sqlstate::kStringDataRightTruncation) == 0) return sqlerr::kStringTruncation;
+  if (std::strcmp(state, sqlstate::kStringDataLengthMismatch) == 0) return sqlerr::kStringLengthMismatch;
+  return sqlerr::kNumericOutOfRange;
+}
+
+[[noreturn]] void Raise(char const *state, std::string const &why = std::string()) {
+  throw SQLException(state, NativeError(state), SQLString(why.c_str()));
+}
+
+std::string Timestamp(std::int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  char text[64];
+  if (gmtime_r(&t, &tm) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm) == 0)
+    std::snprintf(text, sizeof text, "%" PRId64 " seconds", seconds);
+  return text;
+}
+
+// The value as a message names it: its type and value, strings cut short.
+std::string Describe(SQLValueStore const *v) {
+  char text[96];
+  switch (v->GetType()) {
+    case SQL_INTEGER: std::snprintf(text, sizeof text, "the integer %d", v->GetInteger()); return text;
+    case SQL_DATE: std::snprintf(text, sizeof text, "the date of day number %d", v->GetInteger()); return text;
+    case SQL_INTERVAL_DAYS: std::snprintf(text, sizeof text, "the interval of %d days", v->GetInteger()); return text;
+    case SQL_INTERVAL_SECONDS:
+      std::snprintf(text, sizeof text, "the interval of %" PRId64 " seconds", v->GetTimestamp());
+      return text;
+    case SQL_TIMESTAMP: return "the timestamp " + Timestamp(v->GetTimestamp());
+    case SQL_REAL: std::snprintf(text, sizeof text, "the real %.17g", v->GetReal()); return text;
+    case SQL_STRING: {
+      constexpr unsigned long kShown = 32;
+      unsigned long n = v->GetLength();
+      std::string shown(reinterpret_cast<char const *>(v->GetBytes()), n < kShown ? n : kShown);
+      return "the string '" + shown + (n > kShown ? "...'" : "'") + " of " + std::to_string(n) + " bytes";
+    }
+    case SQL_RAW: return "a raw value of " + std::to_string(v->GetLength()) + " bytes";
+    default: return "a value";
+  }
+}
+
+// Refuses an integer outside [low, high] of a field of `width` bytes.
+void CheckRange(SQLValueStore const *v, std::int64_t n, std::int64_t low, std::int64_t high, int width,
+                unsigned char code) {
+  if (n >= low && n <= high) return;
+  std::string why = Describe(v) + " does not fit the " + std::to_string(width) + "-byte field of type " +
+                    std::to_string(code);
+  if (v->GetType() == SQL_TIMESTAMP)
+    why += ", which holds " + Timestamp(low) + " to " + Timestamp(high);
+  else
+    why += ", which holds " + std::to_string(low) + " to " + std::to_string(high);
+  Raise(sqlstate::kNumericValueOutOfRange, why);
+}
 
 SQLValueStore const &NullValue() {
   static SQLValueStore const null = [] {
@@ -64,7 +122,7 @@ std::int64_t IntegerOf(SQLValueStore const *v) {
     case SQL_REAL: {
       double t = std::trunc(v->GetReal());
       if (!(t >= -9223372036854775808.0 && t < 9223372036854775808.0))
-        Raise(sqlstate::kNumericValueOutOfRange);
+        Raise(sqlstate::kNumericValueOutOfRange, Describe(v) + " is no 64-bit integer");
       return static_cast<std::int64_t>(t);
     }
     default:
@@ -106,22 +164,24 @@ int ConvertOne(unsigned char code, int length, SQLValueStore const *v, std::int6
       int width;
       if (code == DDT_BYTE || code == DDT_ENUM) {
         width = 1;
-        if (n < 0 || n > 255) Raise(sqlstate::kNumericValueOutOfRange);
+        CheckRange(v, n, 0, 255, width, code);
       } else if (code == DDT_SHORT) {
         width = 2;
-        if (n < -32768 || n > 32767) Raise(sqlstate::kNumericValueOutOfRange);
+        CheckRange(v, n, -32768, 32767, width, code);
       } else {
         // A 64-bit value that a 32-bit field cannot hold is refused, not cut.
         width = 4;
-        if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
-          Raise(sqlstate::kNumericValueOutOfRange);
+        CheckRange(v, n, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), width,
+                   code);
       }
       PutBigEndian(Reserve(pos, width), static_cast<std::uint32_t>(n), width);
       return width;
     }
     case DDT_FLOAT: {
       double d = null ? 0.0 : DoubleOf(v);
-      if (!(d >= -kFloatLimit && d <= kFloatLimit)) Raise(sqlstate::kNumericValueOutOfRange);
+      if (!(d >= -kFloatLimit && d <= kFloatLimit))
+        Raise(sqlstate::kNumericValueOutOfRange,
+              Describe(v) + " does not fit the 4-byte real field, which holds magnitudes up to 9.999999999999e31");
       float_in(d, Reserve(pos, 4));
       return 4;
     }
@@ -140,14 +200,16 @@ int ConvertOne(unsigned char code, int length, SQLValueStore const *v, std::int6
       unsigned char const *bytes = v->GetBytes();
       if (length == 0) {
         if (n > static_cast<unsigned long>(std::numeric_limits<int>::max()))
-          Raise(sqlstate::kStringDataRightTruncation);
+          Raise(sqlstate::kStringDataRightTruncation, Describe(v) + " is longer than a field can be");
         if (n > 0) std::memcpy(Reserve(pos, static_cast<std::int64_t>(n)), bytes, n);
         return static_cast<int>(n);
       }
       unsigned long field = static_cast<unsigned long>(length);
       if (n > field) {
         for (unsigned long i = field; i < n; ++i)
-          if (bytes[i] != ' ') Raise(sqlstate::kStringDataRightTruncation);
+          if (bytes[i] != ' ')
+            Raise(sqlstate::kStringDataRightTruncation,
+                  Describe(v) + " is longer than the field of " + std::to_string(length) + " bytes");
         n = field;
       }
       unsigned char *p = Reserve(pos, length);
@@ -163,11 +225,13 @@ int ConvertOne(unsigned char code, int length, SQLValueStore const *v, std::int6
       if (v->GetType() != SQL_RAW && v->GetType() != SQL_STRING)
         SQLAbort(__FILE__, __LINE__, "Unexpected type %d", v->GetType());
       unsigned long n = v->GetLength();
+      auto field = [length] { return " the raw field of " + std::to_string(length) + " bytes"; };
       if (length > 0 && n > static_cast<unsigned long>(length))
-        Raise(sqlstate::kStringDataRightTruncation);
-      if (n < static_cast<unsigned long>(length)) Raise(sqlstate::kStringDataLengthMismatch);
+        Raise(sqlstate::kStringDataRightTruncation, Describe(v) + " is longer than" + field());
+      if (n < static_cast<unsigned long>(length))
+        Raise(sqlstate::kStringDataLengthMismatch, Describe(v) + " is shorter than" + field());
       if (n > static_cast<unsigned long>(std::numeric_limits<int>::max()))
-        Raise(sqlstate::kStringDataRightTruncation);
+        Raise(sqlstate::kStringDataRightTruncation, Describe(v) + " is longer than a field can be");
       if (n > 0) std::memcpy(Reserve(pos, static_cast<std::int64_t>(n)), v->GetBytes(), n);
       return static_cast<int>(n);
     }
@@ -194,7 +258,10 @@ void copyValueStoreToRowBuffer(unsigned char code, int length, int depth,
     if (value->GetType() == SQL_ARRAY) {
       dimension = value->GetDimension();
       for (int k = depth; k < dimension; ++k)
-        if (!value->GetElement(k)->IsNull()) Raise(sqlstate::kStringDataRightTruncation);
+        if (!value->GetElement(k)->IsNull())
+          Raise(sqlstate::kStringDataRightTruncation, "an array of " + std::to_string(dimension) +
+                                                          " elements is longer than the field of " +
+                                                          std::to_string(depth));
     } else if (!value->IsNull()) {
       SQLAbort(__FILE__, __LINE__, "Unexpected type %d", value->GetType());
     }
@@ -313,7 +380,8 @@ void copyRowBufferToValueStore(unsigned char code, int length, int depth,
     log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
              "Row field of type %d, length %d, depth %d does not fit in %d bytes", code, length,
              depth, available);
-    Raise(sqlstate::kStringDataLengthMismatch);
+    Raise(sqlstate::kStringDataLengthMismatch, "a stored field of type " + std::to_string(code) +
+                                                   " does not fit the bytes of its row");
   }
   if (depth == 1) {
     ReadOne(code, length, field, value);

@@ -41,6 +41,8 @@ std::size_t ValueSize(SQLValueStore const *v) {
     case SQL_STRING:
     case SQL_RAW:
       return 1 + CountSize(v->GetLength()) + v->GetLength();
+    case SQL_UNDEFINED:
+      return 1 + CountSize(0);  // a NULL RAW of no bytes
     case SQL_ARRAY: {
       std::size_t n = 1 + CountSize(static_cast<std::size_t>(v->GetDimension()));
       for (int i = 0; i < v->GetDimension(); ++i) n += ValueSize(v->GetElement(i));
@@ -58,6 +60,11 @@ unsigned char *PutValue(SQLValueStore const *v, unsigned char *p) {
     p = PutCount(static_cast<std::size_t>(v->GetDimension()), p);
     for (int i = 0; i < v->GetDimension(); ++i) p = PutValue(v->GetElement(i), p);
     return p;
+  }
+  if (t == SQL_UNDEFINED) {
+    // A store that never received a value holds nothing to keep: it is a NULL.
+    *p++ = static_cast<unsigned char>(TypeCode(SQL_RAW) | kNullTag);
+    return PutCount(0, p);
   }
   *p++ = static_cast<unsigned char>(TypeCode(t) | (v->IsNull() ? kNullTag : 0));
   switch (t) {

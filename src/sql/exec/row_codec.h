@@ -10,6 +10,8 @@
 //   STRING, RAW: a variable-length count (7 bits a byte, low bits first)
 //   and the bytes; an array: its count, then each element as a column.
 // A NULL keeps its value bytes, so that a copy of it equals the original.
+// A store that never received a value (type UNDEFINED) is written as a NULL
+// RAW of no bytes: it comes back as a NULL.
 #pragma once
 
 #include <cstddef>

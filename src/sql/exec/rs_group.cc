@@ -343,6 +343,12 @@ void SQLRSAppendGroupItems(SQLTokenString *ts, intList *groupingColumns, List<SQ
 void SQLRSGroup::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
   ts->AppendToken(SQLNWTRSGroup);
   SQLRSAppendGroupItems(ts, groupingColumns_.get(), specs_.get(), level, params);
+  // A condition the child left over is read before grouping, over the
+  // child's columns: in a description it is a filter over the child.
+  if (filter_) {
+    ts->AppendToken(SQLNWTRSFilter);
+    filter_->createTokenString(ts, level, params);
+  }
   child_->createTokenString(ts, level, params);
 }
 

@@ -12,6 +12,7 @@
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
 #include "sql/exec/visitor.h"
 
@@ -41,6 +42,13 @@ bool LeafForJoinWithoutFilters(SQLRowSource *side, bool filterAllowed) {
   return dynamic_cast<SQLRSFetch *>(side) != nullptr;
 }
 
+// TRUE when a side (or the side under its filter) is a join that runs
+// here.
+bool JoinsHere(SQLRowSource *side) {
+  if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
+  return dynamic_cast<SQLRSJoin *>(side) != nullptr || dynamic_cast<SQLRSConstLeftOuterJoin *>(side) != nullptr;
+}
+
 // Takes the filter off a side; its references move by `shift`.
 SQLRSSCSearchCondPtr PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shift) {
   SQLRSSCSearchCond *pulled = nullptr;
@@ -58,12 +66,16 @@ void SetStoreNull(SQLValueStore *v) {
   for (int e = 0; e < v->GetDimension(); ++e) v->GetElement(e)->SetNull();
 }
 
-// A store for a column: an array of the column's depth, or NULL.
+// A store for a column: an array of the column's depth, or NULL, typed as
+// the column is, so that a row without partner is complete before any value
+// was copied in (sorts, groups and buffers read the type of every store).
 void InitOwnStore(SQLValueStore *v, SQLColumnDescriptor const *d) {
-  if (d->GetDepth() > 1)
+  if (d->GetDepth() > 1) {
     v->SetDimension(d->GetDepth());
-  else
-    v->SetNull();
+    for (int e = 0; e < d->GetDepth(); ++e) SQLSetTypedNull(v->GetElement(e), d->GetType());
+  } else {
+    SQLSetTypedNull(v, d->GetType());
+  }
 }
 
 // Makes a map of stores the innermost level of the scope while it lives.
@@ -226,6 +238,12 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
   left_.reset(left_.release()->OptimizeTree(hints, nullptr));
   right_.reset(right_.release()->OptimizeTree(hints, nullptr));
   if (type_ == SQL_JOIN_FULL || !condition_) return;
+  if (type_ != SQL_JOIN_INNER && JoinsHere(Inner())) {
+    // Run once per outer row, the inner side would repeat its own join each
+    // time: it is read once instead, and the condition stays here.
+    buffered_ = true;
+    return;
+  }
   int const nl = nL();
   intList columns;
   pSQLParameterList parameters;
@@ -516,8 +534,9 @@ SQLColumnDescriptor const *SQLRSJoin::DoGetColumnDescriptor(int column) {
 SQLValueStore const *SQLRSJoin::DoGetValueStoreAddr(int column) {
   int nl = nL();
   bool leftColumn = column < nl;
+  bool inner = OuterIsRight() ? leftColumn : !leftColumn;
   bool own = type_ == SQL_JOIN_FULL || (type_ == SQL_JOIN_LEFT && !leftColumn) ||
-             (type_ == SQL_JOIN_RIGHT && leftColumn);
+             (type_ == SQL_JOIN_RIGHT && leftColumn) || (buffered_ && inner);
   if (own) return &own_[static_cast<size_t>(column - ownOffset_)];
   return leftColumn ? left_->GetValueStoreAddr(column) : right_->GetValueStoreAddr(column - nl);
 }
@@ -527,29 +546,36 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
   right_->Prepare(context);
   int const nl = nL();
   int const nr = nR();
-  if (type_ != SQL_JOIN_FULL && parameterSources_.empty()) {
+  if (type_ == SQL_JOIN_FULL) buffered_ = true;
+  if (!buffered_ && parameterSources_.empty()) {
     int off = OuterOffset();
     for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
       parameterSources_.push_back(Outer()->GetValueStoreAddr(parameterColumns_.GetCurrent() - off));
   }
-  if (type_ == SQL_JOIN_FULL) {
+  int const innerOff = InnerOffset();
+  int const ni = Inner()->GetNumCols();
+  if (buffered_) {
     bufferRow_.clear();
     bufferDescriptors_.clear();
-    for (int i = 0; i < nr; ++i) {
-      bufferRow_.push_back(right_->GetValueStoreAddr(i));
-      bufferDescriptors_.push_back(right_->GetColumnDescriptor(i));
+    for (int i = 0; i < ni; ++i) {
+      bufferRow_.push_back(Inner()->GetValueStoreAddr(i));
+      bufferDescriptors_.push_back(Inner()->GetColumnDescriptor(i));
     }
-    status_.SetInteger(0);
-    bufferRow_.push_back(&status_);
-    bufferDescriptors_.push_back(&statusDescriptor_);
-    buffer_ = std::make_unique<SQLVSBuffer>(nr + 1, bufferDescriptors_.data(), -1);
+    if (type_ == SQL_JOIN_FULL) {
+      status_.SetInteger(0);
+      bufferRow_.push_back(&status_);
+      bufferDescriptors_.push_back(&statusDescriptor_);
+    }
+    buffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(bufferRow_.size()), bufferDescriptors_.data(), -1);
   }
   int from = 0, to = 0;
   switch (type_) {
     case SQL_JOIN_LEFT: from = nl, to = nl + nr; break;
     case SQL_JOIN_RIGHT: from = 0, to = nl; break;
     case SQL_JOIN_FULL: from = 0, to = nl + nr; break;
-    default: break;
+    default:
+      if (buffered_) from = innerOff, to = innerOff + ni;
+      break;
   }
   ownOffset_ = from;
   own_ = std::vector<SQLValueStore>(static_cast<size_t>(to - from));
@@ -558,16 +584,32 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     InitOwnStore(&own_[static_cast<size_t>(c - from)], DoGetColumnDescriptor(c));
     copyFrom_.push_back(c < nl ? left_->GetValueStoreAddr(c) : right_->GetValueStoreAddr(c - nl));
   }
+  keys_.clear();
+  outerKeys_.clear();
+  innerKeys_.clear();
   if (condition_) {
+    // A buffered join reads the inner side's columns from its own stores,
+    // which hold the buffered row under examination.
     std::vector<SQLValueStore const *> stores;
     for (int c = 0; c < nl + nr; ++c) {
-      if (type_ == SQL_JOIN_FULL && c >= nl)
-        stores.push_back(&own_[static_cast<size_t>(c)]);
+      bool inner = c >= innerOff && c < innerOff + ni;
+      if (buffered_ && inner)
+        stores.push_back(&own_[static_cast<size_t>(c - ownOffset_)]);
       else
         stores.push_back(c < nl ? left_->GetValueStoreAddr(c) : right_->GetValueStoreAddr(c - nl));
     }
     ScopedMap map(context->Scope(), stores, this);
     condition_->Prepare(context);
+    if (buffered_) {
+      std::vector<std::pair<int, int>> equal;
+      condition_->GetEqualColumns(nl, &equal);
+      for (auto [l, r] : equal) {
+        int outer = OuterIsRight() ? r : l, inner = OuterIsRight() ? l : r;
+        keys_.emplace_back(outer, inner);
+        outerKeys_.push_back(Outer()->GetValueStoreAddr(outer - OuterOffset()));
+        innerKeys_.push_back(Inner()->GetValueStoreAddr(inner - innerOff));
+      }
+    }
   }
 }
 
@@ -576,18 +618,52 @@ void SQLRSJoin::DoSetMaxRows(int limit) {
 }
 
 void SQLRSJoin::DoExec() {
-  if (type_ != SQL_JOIN_FULL) {
-    Outer()->Exec();
-    state_ = 1;
+  Outer()->Exec();
+  if (buffered_) FillBuffer();
+  state_ = 1;
+}
+
+void SQLRSJoin::FillBuffer() {
+  Inner()->Exec();
+  buffer_->Empty();
+  hash_.clear();
+  candidates_ = nullptr;
+  status_.SetInteger(0);
+  while (Inner()->Fetch() != 0) {
+    SQLVSBufferId id = buffer_->Write(bufferRow_.data());
+    std::uint64_t h = 0;
+    if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(id);
+  }
+  Inner()->Break();
+}
+
+bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {
+  std::uint64_t h = 0;
+  for (SQLValueStore const *v : stores) {
+    if (v->IsNull() || v->GetType() == SQL_ARRAY) return false;
+    h = SQLHashMix(h * 31 + SQLHashKeyValueInline(v));
+  }
+  *hash = h;
+  return true;
+}
+
+void SQLRSJoin::StartCandidates() {
+  nextCandidate_ = 0;
+  if (keys_.empty()) {
+    candidates_ = nullptr;
+    buffer_->Iterate();
     return;
   }
-  left_->Exec();
-  right_->Exec();
-  buffer_->Empty();
-  status_.SetInteger(0);
-  while (right_->Fetch() != 0) buffer_->Write(bufferRow_.data());
-  right_->Break();
-  state_ = 1;
+  static std::vector<SQLVSBufferId> const kNone;
+  std::uint64_t h = 0;
+  auto found = KeyHash(outerKeys_, &h) ? hash_.find(h) : hash_.end();
+  candidates_ = found == hash_.end() ? &kNone : &found->second;
+}
+
+SQLValueStore *SQLRSJoin::NextCandidate() {
+  if (candidates_ == nullptr) return buffer_->NextRowForUpdate();
+  if (nextCandidate_ >= candidates_->size()) return nullptr;
+  return buffer_->GetForUpdate((*candidates_)[nextCandidate_++]);
 }
 
 void SQLRSJoin::SetOwnNull(int from, int to) {
@@ -601,7 +677,7 @@ void SQLRSJoin::CopyOwn(int from, int to) {
   }
 }
 
-int SQLRSJoin::DoFetch() { return type_ == SQL_JOIN_FULL ? FetchFull() : FetchNested(); }
+int SQLRSJoin::DoFetch() { return buffered_ ? FetchBuffered() : FetchNested(); }
 
 int SQLRSJoin::FetchNested() {
   for (;;) {
@@ -633,11 +709,16 @@ int SQLRSJoin::FetchNested() {
   }
 }
 
-int SQLRSJoin::FetchFull() {
+int SQLRSJoin::FetchBuffered() {
   int const nl = nL();
   int const nr = nR();
+  int const innerOff = InnerOffset();
+  int const ni = Inner()->GetNumCols();
+  bool const full = type_ == SQL_JOIN_FULL;
   for (;;) {
     if (state_ == 0) {
+      if (!full) return 0;
+      // The right rows that no left row matched, beside a NULL left side.
       while (SQLValueStore const *row = buffer_->NextRowForRead()) {
         if (row[nr].GetInteger() != 0) continue;
         for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
@@ -647,27 +728,26 @@ int SQLRSJoin::FetchFull() {
       return 0;
     }
     if (state_ == 1) {
-      if (left_->Fetch() == 0) {
+      if (Outer()->Fetch() == 0) {
         state_ = 0;
         buffer_->Iterate();
         continue;
       }
-      CopyOwn(0, nl);
+      if (full) CopyOwn(0, nl);
       state_ = 2;
-      buffer_->Iterate();
+      StartCandidates();
     }
-    while (SQLValueStore *row = buffer_->NextRowForUpdate()) {
-      for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
+    while (SQLValueStore *row = NextCandidate()) {
+      for (int c = 0; c < ni; ++c) own_[static_cast<size_t>(innerOff + c - ownOffset_)].Copy(&row[c]);
       if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
-      row[nr].SetInteger(1);
-      buffer_->ReleaseCurrentRow();
+      if (full) row[nr].SetInteger(1);
       state_ = 3;
       return 1;
     }
-    bool unmatched = state_ == 2;
+    bool unmatched = type_ != SQL_JOIN_INNER && state_ == 2;
     state_ = 1;
     if (unmatched) {
-      SetOwnNull(nl, nl + nr);
+      SetOwnNull(innerOff, innerOff + ni);
       return 1;
     }
   }
@@ -675,8 +755,10 @@ int SQLRSJoin::FetchFull() {
 
 void SQLRSJoin::DoBreak() {
   Outer()->Break();
-  if (type_ != SQL_JOIN_FULL && (state_ == 2 || state_ == 3)) Inner()->Break();
+  if (!buffered_ && (state_ == 2 || state_ == 3)) Inner()->Break();
   if (buffer_) buffer_->Empty();
+  hash_.clear();
+  candidates_ = nullptr;
   if (condition_) condition_->Reset();
 }
 

@@ -10,6 +10,11 @@
 // FULL join reads its right side once into a buffer with a "status" column
 // that records whether a buffered row found a partner, evaluates the
 // condition itself, and hands out the unmatched right rows at the end.
+// A LEFT or RIGHT join whose inner side joins here itself does the same
+// with its inner side (read once, not once per outer row), without the
+// status. A buffered join whose condition requires columns of the two
+// sides to be equal keeps a hash of the buffered rows by those columns and
+// examines, per outer row, only the rows of the same hash.
 //
 // SQLRSConstLeftOuterJoin returns the rows of its child that satisfy its
 // condition, or exactly one all-NULL row when none does (the outer join of
@@ -19,7 +24,10 @@
 // table leaf (CombineJoin, CreateJoin) and leaves the tree.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "sql/common/column_descriptor.h"
@@ -95,7 +103,19 @@ class SQLRSJoin : public SQLRowSource {
   // Pushes a condition into a side; a residual becomes a filter over it.
   static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition);
   int FetchNested();
-  int FetchFull();
+  // FULL joins, and LEFT and RIGHT joins that buffer their inner side.
+  int FetchBuffered();
+  // The first column and the column count of the inner side.
+  int InnerOffset() { return OuterIsRight() ? 0 : nL(); }
+  // Reads the inner side into the buffer and the hash.
+  void FillBuffer();
+  // Starts the buffered rows that may match the current outer row; the
+  // next of them, or null.
+  void StartCandidates();
+  SQLValueStore *NextCandidate();
+  // The hash of the key columns of a row (stores by join column offset);
+  // FALSE when a key is NULL, which no row equals.
+  bool KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const;
   // Sets every own store in [from, to) NULL (an array's elements).
   void SetOwnNull(int from, int to);
   void CopyOwn(int from, int to);
@@ -114,7 +134,16 @@ class SQLRSJoin : public SQLRowSource {
   pSQLParameterList parameterList_;  // the same parameters, not owned
   intList parameterColumns_;          // join column of each parameter
   std::vector<SQLValueStore const *> parameterSources_;
-  // FULL: the buffered right rows with their status.
+  bool buffered_ = false;  // the inner side is read once into buffer_ (always for FULL)
+  // Buffered: the (outer, inner) join columns that the condition requires
+  // equal, and the stores of the outer and the inner key columns.
+  std::vector<std::pair<int, int>> keys_;
+  std::vector<SQLValueStore const *> outerKeys_, innerKeys_;
+  // ---- one execution of a buffered join ----
+  std::unordered_map<std::uint64_t, std::vector<SQLVSBufferId>> hash_;  // buffered rows by key hash
+  std::vector<SQLVSBufferId> const *candidates_ = nullptr;  // null: every buffered row
+  size_t nextCandidate_ = 0;
+  // The buffered inner rows (FULL: the right rows with their status).
   std::unique_ptr<SQLVSBuffer> buffer_;
   std::vector<SQLValueStore const *> bufferRow_;
   std::vector<SQLColumnDescriptor const *> bufferDescriptors_;

@@ -373,7 +373,7 @@ SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRSFetch *other, bool all) {
     SQLColumnDescriptor const *r = right->descriptors_[i];
     SQLType type = l->GetType();
     if (r->GetType() == type || (type == SQL_INTEGER && r->GetType() == SQL_REAL)) type = r->GetType();
-    unsigned long length = l->GetLength() > r->GetLength() ? l->GetLength() : r->GetLength();
+    unsigned long length = SQLCommonLength(l->GetLength(), r->GetLength());
     owned.push_back(std::make_unique<SQLColumnDescriptor>(Nameless(type, length, l->GetDepth())));
     row.push_back(owned.back().get());
   }

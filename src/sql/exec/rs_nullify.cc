@@ -279,6 +279,7 @@ void SQLRSNullify::DoPrepare(SQLRSPrepareContext *context) {
   int count = columns_->NrElements();
   own_ = std::vector<SQLValueStore>(static_cast<size_t>(count));
   dimensions_.assign(static_cast<size_t>(count), 0);
+  types_.assign(static_cast<size_t>(count), SQL_UNDEFINED);
   sources_.clear();
   output_.clear();
   for (int c = 0; c < n; ++c) output_.push_back(child_->GetValueStoreAddr(c));
@@ -289,6 +290,10 @@ void SQLRSNullify::DoPrepare(SQLRSPrepareContext *context) {
       SQLAbort(__FILE__, __LINE__, "Nullified column %d outside the %d columns of the input", c, n);
     sources_.push_back(child_->GetValueStoreAddr(c));
     output_[static_cast<size_t>(c)] = &own_[k];
+    // Typed from the start: a first row that fails the condition has no
+    // copied value to take the type from.
+    types_[k] = child_->GetColumnDescriptor(c)->GetType();
+    SQLSetTypedNull(&own_[k], types_[k]);
   }
 }
 
@@ -324,7 +329,7 @@ int SQLRSNullify::DoFetch() {
       // A copy of an earlier row may have left another element count.
       if (own_[k].GetType() != SQL_ARRAY || own_[k].GetDimension() != dimensions_[k])
         own_[k].SetDimension(dimensions_[k]);
-      for (int e = 0; e < dimensions_[k]; ++e) own_[k].GetElement(e)->SetNull();
+      for (int e = 0; e < dimensions_[k]; ++e) SQLSetTypedNull(own_[k].GetElement(e), types_[k]);
     }
   }
   return r;

@@ -83,5 +83,6 @@ class SQLRSNullify : public SQLRowSource {
   // ---- one execution ----
   std::vector<SQLValueStore> own_;  // per nullified column, in list order
   std::vector<int> dimensions_;     // per nullified column: array elements, 0 for a scalar
+  std::vector<SQLType> types_;      // per nullified column: the type of its NULLs
   bool firstFetch_ = false;         // array dimensions are still to be taken
 };

@@ -152,7 +152,7 @@ void SQLRSUnion::CreateOutputColumnDescriptors() {
     if (type != r->GetType() && ((type == SQL_INTEGER && r->GetType() == SQL_REAL) ||
                                  (type == SQL_REAL && r->GetType() == SQL_INTEGER)))
       type = SQL_REAL;
-    descriptors_.emplace_back("", type, std::max(l->GetLength(), r->GetLength()), l->GetDepth());
+    descriptors_.emplace_back("", type, SQLCommonLength(l->GetLength(), r->GetLength()), l->GetDepth());
   }
 }
 

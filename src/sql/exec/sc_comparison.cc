@@ -245,6 +245,17 @@ bool SQLRSSCComparison::IsEqSearchCondition(int n) const {
   return true;
 }
 
+void SQLRSSCComparison::GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const {
+  if (op_ != SQLRSSC_EQUAL) return;
+  for (size_t i = 0; i < left_.size(); ++i) {
+    int a = LevelZeroColumn(left_[i].get());
+    int b = LevelZeroColumn(right_[i].get());
+    if (a < 0 || b < 0) continue;
+    if (a < n && b >= n) pairs->emplace_back(a, b);
+    if (b < n && a >= n) pairs->emplace_back(b, a);
+  }
+}
+
 // ---- BETWEEN ----
 
 SQLRSSCBetween::SQLRSSCBetween(pSQLRSSCValueExprList *value, pSQLRSSCValueExprList *low,

@@ -40,6 +40,7 @@ class SQLRSSCComparison : public SQLRSSCSearchCond {
   void Log() const override;
   SQLRSSCSearchCond *Copy() const override;
   bool IsEqSearchCondition(int n) const override;
+  void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const override;
 
  protected:
   char const *ClassName() const override { return "SQLRSSCComparison"; }

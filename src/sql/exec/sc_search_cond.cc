@@ -27,6 +27,7 @@ SQLRSSCSearchCond *SQLRSSCSearchCond::Copy() const {
 }
 
 bool SQLRSSCSearchCond::IsEqSearchCondition(int) const { return false; }
+void SQLRSSCSearchCond::GetEqualColumns(int, std::vector<std::pair<int, int>> *) const {}
 
 // ---- helpers ----
 
@@ -259,6 +260,10 @@ bool SQLRSSCAnd::IsEqSearchCondition(int n) const {
   for (auto const &op : operands_)
     if (!op->IsEqSearchCondition(n)) return false;
   return true;
+}
+
+void SQLRSSCAnd::GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const {
+  for (auto const &op : operands_) op->GetEqualColumns(n, pairs);
 }
 
 void SQLRSSCAnd::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCAnd(this); }

@@ -66,6 +66,10 @@ class SQLRSSCSearchCond {
   virtual SQLRSSCSearchCond *Copy() const;
   // TRUE for an equi-join between columns 0 .. n-1 and columns n and up.
   virtual bool IsEqSearchCondition(int n) const;
+  // Adds the pairs (a, b) of plain columns of the examined level, a below n
+  // and b from n on, that a TRUE result needs to hold equal values (by the
+  // value layer's "="); by default none.
+  virtual void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const;
 
  protected:
   virtual char const *ClassName() const = 0;
@@ -115,6 +119,7 @@ class SQLRSSCAnd : public SQLRSSCLogical {
   void CollapseAnd(pSQLRSSCSearchCondList *list) override;
   SQLRSSCSearchCond *Copy() const override;
   bool IsEqSearchCondition(int n) const override;
+  void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const override;
 
  protected:
   void VisitSelf(SQLVisitor &visitor) override;

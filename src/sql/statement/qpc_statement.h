@@ -13,14 +13,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include <molvane/sql.h>
 
+#include "dbc/zdb_errors.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_type.h"
 
-class SQLException;
 class SQLStatement;
 class SQLValueStore;
 
@@ -94,6 +96,21 @@ void QPCExceptionError(QPCStatement *handle, SQLException const &e, bool callbac
 // the callback when asked. A failure never leaves 0: a record with native
 // number 0, or no record at all, gives 301.
 void QPCDiagError(QPCStatement *handle, bool callback);
+
+// Runs the body of an exported call that holds a live handle, so that no
+// exception leaves the C API: an SQL exception becomes the handle's error,
+// running out of memory error 501 (no text); the result is then -1.
+template <class Body>
+int QPCGuarded(QPCStatement *handle, Body body) {
+  try {
+    return body();
+  } catch (SQLException const &e) {
+    QPCExceptionError(handle, e, true);
+  } catch (std::bad_alloc const &) {
+    QPCSetError(handle, ZE_MEMORY);
+  }
+  return -1;
+}
 
 // Calls the error callback with a text; texts longer than 1023 bytes are cut.
 void QPCReportError(int line, std::string const &text);

@@ -22,8 +22,11 @@
 
 namespace {
 
-// The legacy code and field length of a result column's type; code 0 for a
-// type without a field layout (intervals), which delivers nothing.
+// The legacy code and field length of a result column's type. The two
+// interval types have no layout of their own: a count of days is delivered
+// as a 32-bit integer (code 3), a count of seconds, 64 bits wide, as a
+// double (code 5), which holds every count of seconds between two
+// timestamps exactly. Code 0 stays the select-star record's.
 void ColumnLayout(SQLColumnDescriptor const &d, QPCColumn *column) {
   switch (d.GetType()) {
     case SQL_INTEGER: column->code = SQL_TYPE_INTEGER; column->length = 4; break;
@@ -32,6 +35,8 @@ void ColumnLayout(SQLColumnDescriptor const &d, QPCColumn *column) {
     case SQL_DATE: column->code = SQL_TYPE_DATE; column->length = 4; break;
     case SQL_TIMESTAMP: column->code = SQL_TYPE_TIMESTAMP; column->length = 4; break;
     case SQL_RAW: column->code = SQL_TYPE_RAW; column->length = static_cast<int>(d.GetLength()); break;
+    case SQL_INTERVAL_DAYS: column->code = SQL_TYPE_INTEGER; column->length = 4; break;
+    case SQL_INTERVAL_SECONDS: column->code = SQL_TYPE_REAL; column->length = 8; break;
     default: column->code = 0; column->length = 0; break;
   }
   column->depth = d.GetDepth();
@@ -266,9 +271,11 @@ namespace {
 template <class Call>
 int OneCall(QPCStatement *h, Call call) {
   if (!QPCCheckHandle(h)) return -1;
-  if (call(*h->statement) == 0) return 0;
-  QPCDiagError(h, true);
-  return -1;
+  return QPCGuarded(h, [&] {
+    if (call(*h->statement) == 0) return 0;
+    QPCDiagError(h, true);
+    return -1;
+  });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <molvane/zdb.h>
 
@@ -85,7 +86,15 @@ int DeliverRow(QPCStatement *h) {
     QPCColumn const &c = h->columns[i];
     unsigned char const *bytes = nullptr;
     int length = 0;
-    copyValueStoreToRowBuffer(c.code, c.length, c.depth, c.store, 0, ' ', &bytes, &length);
+    try {
+      copyValueStoreToRowBuffer(c.code, c.length, c.depth, c.store, 0, ' ', &bytes, &length);
+    } catch (SQLException const &e) {
+      // The conversion says what and why; the host also needs which column.
+      char const *why = e.GetMessageText()->GetString();
+      std::string text = "Column " + std::to_string(i + 1) + " (" + h->selectItems[i].name +
+                         ") cannot be delivered: " + (why != nullptr ? why : "");
+      throw SQLException(e.GetSQLState(), e.GetZDBError(), SQLString(text.c_str()));
+    }
     int dims[3] = {c.depth, 0, 0};
     put(h->selectItems[i].variable, const_cast<unsigned char *>(bytes), c.code, length, dims);
   }
@@ -177,24 +186,18 @@ extern "C" int sql_fetch(QPCStatement *h) {
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_FETCH);
-  int result = -1;
-  int rc = h->statement->Fetch();
-  if (rc == -1) {
-    QPCDiagError(h, true);
-  } else if (rc == 100) {
-    result = EndOfRows(h);
-  } else if (rc != 0) {
-    SQLAbort(__FILE__, __LINE__, "Unexpected return code %d", rc);
-  } else {
-    try {
-      result = DeliverRow(h);
-      h->firstFetch = 0;
-    } catch (SQLException const &e) {
-      QPCExceptionError(h, e, true);
-    } catch (std::bad_alloc const &) {
-      QPCSetError(h, ZE_MEMORY);  // on the handle too, like every other failure
+  int result = QPCGuarded(h, [h] {
+    int rc = h->statement->Fetch();
+    if (rc == -1) {
+      QPCDiagError(h, true);
+      return -1;
     }
-  }
+    if (rc == 100) return EndOfRows(h);
+    if (rc != 0) SQLAbort(__FILE__, __LINE__, "Unexpected return code %d", rc);
+    int delivered = DeliverRow(h);
+    h->firstFetch = 0;
+    return delivered;
+  });
   SQLApiBlatEnd(id, BLAT_SQL_FETCH);
   return result;
 }
@@ -204,18 +207,17 @@ int sql_skip_rows(QPCStatement *h, int count, int *skipped) {
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_FETCH);
-  int result = -1;
-  int rc = h->statement->SkipRows(count, skipped);
-  if (rc == -1) {
-    QPCDiagError(h, true);
-  } else if (rc == 100) {
-    result = EndOfRows(h);
-  } else if (rc != 0) {
-    SQLAbort(__FILE__, __LINE__, "Unexpected return code %d", rc);
-  } else {
+  int result = QPCGuarded(h, [=] {
+    int rc = h->statement->SkipRows(count, skipped);
+    if (rc == -1) {
+      QPCDiagError(h, true);
+      return -1;
+    }
+    if (rc == 100) return EndOfRows(h);
+    if (rc != 0) SQLAbort(__FILE__, __LINE__, "Unexpected return code %d", rc);
     h->firstFetch = 0;
-    result = 0;
-  }
+    return 0;
+  });
   SQLApiBlatEnd(id, BLAT_SQL_FETCH);
   return result;
 }
@@ -225,11 +227,13 @@ extern "C" int sql_break(QPCStatement *h) {
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_BREAK);
-  int result = 0;
-  if (h->executed && h->action == SQL_ACTION_SELECT && h->statement->Break() != 0) {
-    QPCDiagError(h, true);
-    result = -1;
-  }
+  int result = QPCGuarded(h, [h] {
+    if (h->executed && h->action == SQL_ACTION_SELECT && h->statement->Break() != 0) {
+      QPCDiagError(h, true);
+      return -1;
+    }
+    return 0;
+  });
   h->executed = 0;
   SQLApiBlatEnd(id, BLAT_SQL_BREAK);
   return result;
@@ -239,13 +243,14 @@ extern "C" int sql_retry(QPCStatement *h) {
   if (!QPCCheckHandle(h)) return -1;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_RETRY);
-  int result = 0;
-  if (h->statement->Retry() != 0) {
-    QPCDiagError(h, true);
-    result = -1;
-  } else {
+  int result = QPCGuarded(h, [h] {
+    if (h->statement->Retry() != 0) {
+      QPCDiagError(h, true);
+      return -1;
+    }
     RefreshColumns(h);
-  }
+    return 0;
+  });
   SQLApiBlatEnd(id, BLAT_SQL_RETRY);
   return result;
 }

@@ -180,6 +180,8 @@ class SQLStatement {
   // Turns the exception in flight into a record (with the syntax error's
   // line when withLine) and returns -1.
   int RecordCaughtException(bool withLine);
+  // The work of SaveRetryValues; may throw (a copy that finds no memory).
+  void SaveRetryPoint();
   bool IsSelect() const;
 
   int fetchStatus_ = kNothingFetched;

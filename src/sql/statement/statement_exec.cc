@@ -388,6 +388,17 @@ int SQLStatement::SaveRetryValues() {
               SQLString("SaveRetryValues called on a statement without retry clause"));
     return Traced(id_, "SaveRetryValues", -1);
   }
+  try {
+    SaveRetryPoint();
+  } catch (...) {
+    return Traced(id_, "SaveRetryValues", RecordCaughtException(false));
+  }
+  return Traced(id_, "SaveRetryValues", 0);
+}
+
+// Copies the retry columns of the current row (they may grow their stores)
+// or notes where the retry point is.
+void SQLStatement::SaveRetryPoint() {
   SQLLogger &log = *SQLLogger::Instance();
   bool trace = log.LogFlagIsSet(SQLLogger::Interface);
   if (fetchStatus_ == kRowCurrent) {
@@ -411,7 +422,6 @@ int SQLStatement::SaveRetryValues() {
                                               : "RetryPoint set before first row")
         << endl;
   }
-  return Traced(id_, "SaveRetryValues", 0);
 }
 
 int SQLStatement::Retry() {

@@ -22,11 +22,11 @@
 #include "sql/validate/vtree_data.h"
 #include "sql/validate/vtsc_support.h"
 
-int SQLVTTable::_tableCounter = 0;
+std::atomic<int> SQLVTTable::_tableCounter{0};
 
 SQLVTTable::SQLVTTable(char *name, char *alias, bool forUpdate)
     : name_(name), alias_(alias), schema_(SQLSchemaMgr::GetSchema(name)), forUpdate_(forUpdate),
-      tableNumber_(_tableCounter++) {}
+      tableNumber_(_tableCounter.fetch_add(1, std::memory_order_relaxed)) {}
 
 SQLVTTable::~SQLVTTable() = default;
 

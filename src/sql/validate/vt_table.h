@@ -10,6 +10,7 @@
 // logical company when the roles restrict the table there.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "sql/common/sql_schema.h"
@@ -82,7 +83,9 @@ class SQLVTTable : public SQLVTNode, public SQLSCTable {
   bool IsGroupByQuery() override { return false; }
 
  private:
-  static int _tableCounter;  // numbers of the table nodes of the process
+  // Numbers of the table nodes of the process; atomic like the row-source
+  // counter, as statements may be prepared on different threads.
+  static std::atomic<int> _tableCounter;
 
   std::unique_ptr<char[]> name_;
   std::unique_ptr<char[]> alias_;                // null when none

@@ -98,7 +98,7 @@ void SQLVTUnion::MakeDescriptors() {
     }
     bool sameName = l->GetName() != nullptr && r->GetName() != nullptr && std::strcmp(l->GetName(), r->GetName()) == 0;
     made.push_back(SQLColumnDescriptor::Named(sameName ? l->GetName() : "", type,
-                                              std::max(l->GetLength(), r->GetLength()), l->GetDepth()));
+                                              SQLCommonLength(l->GetLength(), r->GetLength()), l->GetDepth()));
   }
   descriptors_ = std::move(made);
 }

@@ -123,9 +123,9 @@ void SQLVTSCCompnrSetRef::Log() const {
 
 // ---- the set ----
 
-int SQLVTSCCompnrSet::_idCounter = 0;
+std::atomic<int> SQLVTSCCompnrSet::_idCounter{0};
 
-SQLVTSCCompnrSet::SQLVTSCCompnrSet() : id_(++_idCounter) {}
+SQLVTSCCompnrSet::SQLVTSCCompnrSet() : id_(_idCounter.fetch_add(1, std::memory_order_relaxed) + 1) {}
 
 SQLVTSCCompnrSet::~SQLVTSCCompnrSet() { Clear(); }
 

@@ -9,6 +9,7 @@
 // table reads: -1 unrestricted, the number, or -2 for a conflict.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "sql/common/list.h"
@@ -165,7 +166,9 @@ class SQLVTSCCompnrSet {
  private:
   void Clear();
 
-  static int _idCounter;  // ids of the sets of the process
+  // Ids of the sets of the process; atomic like the row-source counter, as
+  // statements may be prepared on different threads.
+  static std::atomic<int> _idCounter;
 
   int id_;
   mutable List<SQLVTSCCompnrValue *> values_;  // owned; the cursor walks in const operations

@@ -114,20 +114,24 @@ TEST(RowField, RangeAndLengthViolationsAreDataExceptions) {
     int length;
     SQLValueStore value;
     char const *state;
+    int native;
+    char const *message;  // what the text says: the value, the field, the reason
   } const cases[] = {
-      {DDT_BYTE, 1, Int(300), "22003"},
-      {DDT_ENUM, 1, Int(-1), "22003"},
-      {DDT_SHORT, 2, Int(32768), "22003"},
-      {DDT_SHORT, 2, Int(-32769), "22003"},
-      {DDT_FLOAT, 4, Real(1e32), "22003"},
-      {DDT_FLOAT, 4, Real(-1e32), "22003"},
-      {DDT_FLOAT, 4, Real(0.0 / 0.0), "22003"},
-      {DDT_LONG, 4, Real(3e9), "22003"},
-      {DDT_TIME, 4, Int(1LL << 32, SQL_TIMESTAMP), "22003"},  // would be cut to 0
-      {DDT_STRING, 4, Str("abcde"), "22001"},
-      {DDT_MBSTRING, 2, Str("ab c"), "22001"},
-      {DDT_RAW, 2, Raw({1, 2, 3}), "22001"},
-      {DDT_RAW, 4, Raw({1, 2, 3}), "22026"},
+      {DDT_BYTE, 1, Int(300), "22003", 205, "the integer 300 does not fit the 1-byte field of type 1, which holds 0 to 255"},
+      {DDT_ENUM, 1, Int(-1), "22003", 205, "the integer -1 does not fit"},
+      {DDT_SHORT, 2, Int(32768), "22003", 205, "which holds -32768 to 32767"},
+      {DDT_SHORT, 2, Int(-32769), "22003", 205, "the integer -32769"},
+      {DDT_FLOAT, 4, Real(1e32), "22003", 205, "the real 1.0000000000000001e+32 does not fit the 4-byte real field"},
+      {DDT_FLOAT, 4, Real(-1e32), "22003", 205, "magnitudes up to 9.999999999999e31"},
+      {DDT_FLOAT, 4, Real(0.0 / 0.0), "22003", 205, "does not fit"},
+      {DDT_LONG, 4, Real(3e9), "22003", 205, "the real 3000000000"},
+      {DDT_TIME, 4, Int(2147483648LL, SQL_TIMESTAMP), "22003", 205,  // would be cut
+       "the timestamp 2038-01-19 03:14:08 UTC does not fit the 4-byte field of type 8, which holds "
+       "1901-12-13 20:45:52 UTC to 2038-01-19 03:14:07 UTC"},
+      {DDT_STRING, 4, Str("abcde"), "22001", 307, "the string 'abcde' of 5 bytes is longer than the field of 4 bytes"},
+      {DDT_MBSTRING, 2, Str("ab c"), "22001", 307, "'ab c'"},
+      {DDT_RAW, 2, Raw({1, 2, 3}), "22001", 307, "a raw value of 3 bytes is longer than the raw field of 2 bytes"},
+      {DDT_RAW, 4, Raw({1, 2, 3}), "22026", 315, "is shorter than the raw field of 4 bytes"},
   };
   for (auto const &c : cases) {
     try {
@@ -135,7 +139,9 @@ TEST(RowField, RangeAndLengthViolationsAreDataExceptions) {
       ADD_FAILURE() << "no exception for code " << int(c.code);
     } catch (SQLException const &e) {
       EXPECT_STREQ(c.state, e.GetSQLState()) << int(c.code);
-      EXPECT_EQ(205, e.GetZDBError());
+      EXPECT_EQ(c.native, e.GetZDBError()) << int(c.code);
+      std::string text = e.GetMessageText()->GetString();
+      EXPECT_NE(text.find(c.message), std::string::npos) << text;
     }
   }
 }

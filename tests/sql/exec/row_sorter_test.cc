@@ -212,6 +212,17 @@ TEST(RowCodec, RecordsGiveBackTypeNullFlagAndValue) {
   ASSERT_EQ(back[8].GetDimension(), 2);
   EXPECT_STREQ(back[8].GetElement(0)->GetString(), "x");
   EXPECT_TRUE(back[8].GetElement(1)->IsNull());
+
+  // A store that never received a value goes through as a NULL.
+  SQLValueStore untyped;
+  untyped.SetNull();
+  SQLValueStore const *one = &untyped;
+  record.clear();
+  sql_row_codec::Append(&one, 1, &record);
+  SQLValueStore got;
+  SQLValueStore *target = &got;
+  EXPECT_EQ(sql_row_codec::Get(record.data(), 1, &target), record.data() + record.size());
+  EXPECT_TRUE(got.IsNull());
 }
 
 }  // namespace

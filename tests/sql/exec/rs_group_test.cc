@@ -8,6 +8,8 @@
 #include <string>
 
 #include "dbc/dbc_settings.h"
+#include "sql/agent/nw_token.h"
+#include "sql/agent/token_string.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_comparison.h"
@@ -396,7 +398,17 @@ class NoFilterSource : public VectorRowSource {
     *residual = condition;
     return this;
   }
+  void createTokenString(SQLTokenString *ts, int, SQLRSNetFetchParams *) override {
+    ts->AppendToken(SQLNWTRSTable);
+  }
 };
+
+std::string TokenBytes(SQLTokenString const &ts) {
+  unsigned char const *bytes = nullptr;
+  int n = 0;
+  ts.GetString(bytes, n);
+  return std::string(reinterpret_cast<char const *>(bytes), static_cast<size_t>(n));
+}
 
 TEST(Group, HavingOnAGroupingColumnRunsBeforeGroupingAndOnASetFunctionAfter) {
   auto *child = new NoFilterSource({SQL_INTEGER, SQL_INTEGER}, GroupRows());
@@ -415,6 +427,19 @@ TEST(Group, HavingOnAGroupingColumnRunsBeforeGroupingAndOnASetFunctionAfter) {
   refs.First();
   EXPECT_EQ(refs.GetCurrent()->GetColumnId(), 3);
   delete rest;
+  // In a description the condition kept below the grouping is a filter over
+  // the child.
+  SQLTokenString got, expected;
+  group.createTokenString(&got, 0, nullptr);
+  expected.AppendToken(SQLNWTRSGroup);
+  std::unique_ptr<intList> columns(Columns({0}));
+  std::unique_ptr<List<SQLRSGroupSpec>> specs(AllFunctions(true));
+  SQLRSAppendGroupItems(&expected, columns.get(), specs.get(), 0, nullptr);
+  expected.AppendToken(SQLNWTRSFilter);
+  SQLRSSCNot kept(new SQLRSSCIsNull(new SQLRSSCColumnRef(0, 0, &kInt)));
+  kept.createTokenString(&expected, 0, nullptr);
+  expected.AppendToken(SQLNWTRSTable);
+  EXPECT_EQ(TokenBytes(got), TokenBytes(expected));
   // The NULL group is gone before grouping.
   EXPECT_EQ(Rows(&group), (std::vector<std::string>{"1 2 2 5 10 15 7.5r", "2 2 1 3 3 3 3r", "3 1 0 N N N N"}));
 }

@@ -381,6 +381,11 @@ TEST_F(NetFetchTest, JoinRowSourcesWriteThemselvesIntoADescription) {
   ts.Reset();
   clo.createTokenString(&ts, 0, &params);
   EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSConstLeftOuterJoin), EqBytes(0, emp, 3), Table()}));
+
+  SQLRSConstLeftOuterJoin any(Leaf().release(), nullptr);  // the driver's reader takes this form too
+  ts.Reset();
+  any.createTokenString(&ts, 0, &params);
+  EXPECT_EQ(BytesOf(ts), Cat({Tok(SQLNWTRSConstLeftOuterJoin), Tok(SQLNWTNull), Table()}));
 }
 
 // A buffer size given by hints becomes the rows per fetch the agent is
