@@ -106,7 +106,7 @@ void DriverConnection::AttServer(WireReader &in, WireWriter &out) {
 
 void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
   std::string name = in.Text(kMaxName);
-  if (store_.count() >= options_.sessions) {
+  if (sessions_.size() >= options_.sessions) {
     log_mesg(__FILE__, __LINE__, "driver", 0, "session '%s' refused: %u sessions in use",
              name.c_str(), options_.sessions);
     out.U32(0).U32(ZE_NO_RESOURCE);
@@ -120,6 +120,7 @@ void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
     out.U32(0).U32(ZE_ILLEGAL_STATE);
     return;
   }
+  sessions_.insert(session->id());
   out.U32(session->id()).U32(CompnrRetval());
 }
 

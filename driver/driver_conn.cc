@@ -7,28 +7,66 @@
 #include <cstring>
 
 #include "dbc/request_codes.h"
+#include "dbc/zdb_errors.h"
+#include "sql/common/sql_exception.h"
 #include "platform/log.h"
 
 namespace molvane::driver {
 
+namespace {
+
+// How long a server connection's write waits for another session's write
+// transaction: the busy time of the other forms.
+constexpr std::chrono::milliseconds kLockWaitTime{2000};
+
+}  // namespace
+
 DriverConnection::DriverConnection(const std::vector<std::string> &args)
+    : DriverConnection(args, std::make_unique<DriverShared>(), nullptr) {}
+
+DriverConnection::DriverConnection(const std::vector<std::string> &args, DriverShared &shared)
+    : DriverConnection(args, nullptr, &shared) {
+  keeps_lock_waits_ = true;
+}
+
+DriverConnection::DriverConnection(const std::vector<std::string> &args,
+                                   std::unique_ptr<DriverShared> own, DriverShared *shared)
     : options_(DriverOptions::FromArgs(args)),
+      own_(std::move(own)),
+      store_(own_ != nullptr ? own_->store : shared->store),
+      data_(own_ != nullptr ? own_->data : shared->data),
+      tables_(own_ != nullptr ? own_->tables : shared->tables),
       agent_(AgentContext{
                  [this](const std::string &table, int physical) { return tables_.Find(table, physical); },
                  [this](const std::string &table, int physical) { return LogicalCompnr(table, physical); },
                  [this](std::uint32_t id) -> sqlite3 * {
-                   DriverSession *s = store_.Find(id);
+                   DriverSession *s = SessionFor(id);
                    return s != nullptr ? s->db() : nullptr;
                  },
                  [this](std::uint32_t session, const std::string &table, int physical) {
                    return data_.LockedForOthers(session, table, physical);
                  },
                  [this](std::uint32_t id) {
-                   DriverSession *s = store_.Find(id);
-                   return s != nullptr && s->Begin();
+                   // A statement's write is not repeated: it does not wait
+                   // beyond the busy time, and a busy file is a lock error.
+                   DriverSession *s = SessionFor(id);
+                   if (s == nullptr) return false;
+                   if (s->Begin()) return true;
+                   if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
+                   return false;
                  }},
              options_.agent_forget_dds) {
-  if (!options_.database.empty()) store_.SetPath(options_.database);
+  if (!options_.database.empty() && !store_.has_path()) store_.SetPath(options_.database);
+}
+
+DriverConnection::~DriverConnection() {
+  // The sessions end with the connection: statements first, then locks and
+  // kept batches, then the SQLite connection, which rolls back.
+  for (std::uint32_t id : sessions_) {
+    agent_.SessionClosed(id);
+    data_.ForgetSession(id);
+    store_.CloseSession(id);
+  }
 }
 
 void DriverConnection::Feed(const void *bytes, std::size_t count) {
@@ -42,9 +80,14 @@ bool DriverConnection::Process() {
     WireReader in(input_.data() + start, input_.size() - start);
     std::vector<std::uint8_t> reply;
     WireWriter out(reply);
+    wait_over_ = lock_waiting_ && std::chrono::steady_clock::now() - wait_start_ >= kLockWaitTime;
     try {
       Handle(in, out);
     } catch (const NeedMore &) {
+      break;
+    } catch (const LockWait &) {
+      if (!lock_waiting_) wait_start_ = std::chrono::steady_clock::now();
+      lock_waiting_ = true;
       break;
     } catch (const Malformed &e) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "malformed request %d: %s", input_[start],
@@ -52,6 +95,7 @@ bool DriverConnection::Process() {
       ended_ = true;
       break;
     }
+    lock_waiting_ = wait_over_ = false;
     start += in.consumed();
     output_.insert(output_.end(), reply.begin(), reply.end());
   }
@@ -96,6 +140,17 @@ void DriverConnection::Handle(WireReader &in, WireWriter &out) {
   }
 }
 
-DriverSession *DriverConnection::SessionFor(std::uint32_t id) { return store_.Find(id); }
+DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
+  return sessions_.count(id) != 0 ? store_.Find(id) : nullptr;
+}
+
+bool DriverConnection::BeginWrite(DriverSession *session) {
+  if (session->Begin()) return true;
+  if (session->busy() && keeps_lock_waits_ && !wait_over_) throw LockWait{};
+  if (session->busy())
+    log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
+             session->id());
+  return false;
+}
 
 }  // namespace molvane::driver

@@ -2,10 +2,18 @@
 // as they arrive; Process answers every complete request, in order, and
 // queues the replies. A request that breaks the protocol ends the
 // connection (the client then sees it close), never the process.
+//
+// The connections of one process may share their database, row and table
+// locks and dictionaries (DriverShared): a driver server serves many hosts
+// over one set of them. Each connection owns the sessions it opened; they
+// end with it, their transactions rolled back and their locks released.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <set>
 #include <utility>
 #include <string>
 #include <vector>
@@ -21,11 +29,32 @@
 
 namespace molvane::driver {
 
+// What the connections of one driver process share.
+struct DriverShared {
+  DriverStore store;  // the database file and every session on it
+  DataPlane data;     // rows, locks and kept batches
+  DdCatalog tables;   // the dictionaries of DD_INFO_TABLE
+};
+
+// Thrown by a write that meets another session's write transaction when
+// the connection keeps lock waits (a driver server): the request stays in
+// the input and is handled again later. Handlers take the write
+// transaction before anything they change.
+struct LockWait {};
+
 class DriverConnection {
  public:
   // `args` are the driver's arguments (argv[1..]); the first names the
-  // database file.
+  // database file. The connection keeps its own database state.
   explicit DriverConnection(const std::vector<std::string> &args);
+  // A connection of a driver server over the process's shared state. A
+  // write that meets another session's write transaction waits without
+  // blocking the process: Process leaves the request for a later call
+  // (waiting_for_lock) for up to two seconds, then answers 107.
+  DriverConnection(const std::vector<std::string> &args, DriverShared &shared);
+  ~DriverConnection();
+  DriverConnection(const DriverConnection &) = delete;
+  DriverConnection &operator=(const DriverConnection &) = delete;
 
   void Feed(const void *bytes, std::size_t count);
   // Answers the complete requests received. False once the connection has
@@ -35,6 +64,8 @@ class DriverConnection {
   std::size_t TakeReply(void *buf, std::size_t size);
   bool has_reply() const { return out_pos_ < output_.size(); }
   bool ended() const { return ended_; }
+  // A request waits for another session's write transaction to end.
+  bool waiting_for_lock() const { return lock_waiting_; }
   // The SQL agent of the connection (SQL_MESSAGE).
   SqlAgent &agent() { return agent_; }
   // What the client sent of the user's permissions and audit columns.
@@ -42,6 +73,8 @@ class DriverConnection {
   const AuditColsSet &auditcols() const { return auditcols_; }
 
  private:
+  DriverConnection(const std::vector<std::string> &args, std::unique_ptr<DriverShared> own,
+                   DriverShared *shared);
   // Handles one request at the start of `in`; writes its reply.
   void Handle(WireReader &in, WireWriter &out);
   void AttServer(WireReader &in, WireWriter &out);
@@ -60,7 +93,13 @@ class DriverConnection {
   void AuditCols(WireReader &in, WireWriter &out);
   void AlterTable(WireReader &in, WireWriter &out);
 
+  // The session of an id that this connection opened, else null.
   DriverSession *SessionFor(std::uint32_t id);
+  // Opens the session's write transaction before a request changes
+  // anything. False (the request answers 107) when another session's write
+  // transaction held the file for the whole wait; throws LockWait while a
+  // server connection may still wait.
+  bool BeginWrite(DriverSession *session);
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;
@@ -72,7 +111,15 @@ class DriverConnection {
   bool HasDictionary(const std::string &table, int logical) const;
 
   DriverOptions options_;
-  DriverStore store_;
+  std::unique_ptr<DriverShared> own_;  // the state of a connection of its own
+  DriverStore &store_;
+  DataPlane &data_;
+  DdCatalog &tables_;
+  std::set<std::uint32_t> sessions_;   // the sessions this connection opened
+  bool keeps_lock_waits_ = false;      // a server connection
+  bool lock_waiting_ = false;          // a request waits for the write lock
+  bool wait_over_ = false;             // ... and has waited long enough
+  std::chrono::steady_clock::time_point wait_start_;
   // What the data plane needs of this connection.
   DataContext DataCtx() const;
 
@@ -83,8 +130,6 @@ class DriverConnection {
   std::map<std::uint32_t, std::vector<std::pair<UpdateTable, std::uint16_t>>> changed_;
   std::map<std::uint32_t, std::vector<UpdateTable>> waiting_;  // batches not applied yet
 
-  DataPlane data_;           // rows, locks and kept batches
-  DdCatalog tables_;         // the dictionaries of DD_INFO_TABLE
   std::string driver_name_;
   std::string compnr_env_;
   bool references_ = true;   // false: the client attached with "NO REFS"

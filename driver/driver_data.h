@@ -59,6 +59,8 @@ class DataPlane {
   // True when another session holds the table locked or any row of it:
   // a DELETE or UPDATE of the SQL agent is then refused, not waited on.
   bool LockedForOthers(std::uint32_t session, const std::string &table, int physical) const;
+  // True when a batch of the session waits for its dictionaries.
+  bool HasKept(std::uint32_t session_id) const { return kept_.count(session_id) != 0; }
   // The session's transaction ended: its locks go.
   void EndTransaction(std::uint32_t session_id);
   // The session is gone: its locks, its kept batch and its prepared

@@ -242,6 +242,14 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
   std::string name = desc.name;
   std::string error;
   if (!tables_.Add(session->db(), std::move(desc), physical, &error)) {
+    // Creating a table is a write: a server connection waits for another
+    // session's write transaction and repeats the request (its statements
+    // are all "IF NOT EXISTS"); after the wait it is a lock error.
+    if ((sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY) {
+      if (keeps_lock_waits_ && !wait_over_) throw LockWait{};
+      out.U32(ZE_LOCKED);
+      return;
+    }
     log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical,
              error.c_str());
     out.U32(ZE_ILLEGAL_STATE);

@@ -2,13 +2,17 @@
 // requests from descriptor 0 and writes replies to descriptor 1 (both ends
 // of the client's socket), and ends at the end of its input or after a
 // request that breaks the protocol (or at an injected fault, driver_options.h).
+// With "--listen=PATH" or "--listen=tcp:PORT" it is a driver server instead
+// (driver_server.h).
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "driver_claim.h"
 #include "driver_conn.h"
+#include "driver_server.h"
 #include "platform/log.h"
 
 namespace {
@@ -31,6 +35,15 @@ bool WriteAll(int fd, const unsigned char *p, std::size_t n) {
 int main(int argc, char **argv) {
   log_set_progname("molvane-driver", nullptr);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  static const std::string kListen = "--listen=";
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (it->rfind(kListen, 0) != 0) continue;
+    std::string listen = it->substr(kListen.size());
+    args.erase(it);
+    return molvane::driver::RunDriverServer(listen, args);
+  }
+  // A child driver shares its database file with its host's other drivers.
+  molvane::driver::DatabaseClaim::SetHost(static_cast<long>(getppid()));
   const auto faults = molvane::driver::DriverFaults::Take(args);
   molvane::driver::DriverConnection conn(args);
   std::vector<unsigned char> buf(1 << 16);

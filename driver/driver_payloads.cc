@@ -42,6 +42,21 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
     out.U32(ZE_BUFFERED_UPDATE).U32(kNoPermission).Bytes(t.name.data(), 8).U16(t.compnr).U32(0);
     return;
   }
+  // A batch that will be applied takes the write transaction first, so that
+  // a wait for another session's changes nothing.
+  DriverSession *session = SessionFor(id);
+  bool applies = tables.empty() ? data_.HasKept(id)
+                                : std::all_of(tables.begin(), tables.end(), [this](const UpdateTable &t) {
+                                    return HasDictionary(t.name, t.compnr);
+                                  });
+  if (session != nullptr && applies && !BeginWrite(session)) {
+    static const std::string kBusy = "another session's write transaction held the database";
+    std::string name = tables.empty() ? std::string(8, ' ') : tables.front().name;
+    std::uint16_t compnr = tables.empty() ? 0 : tables.front().compnr;
+    out.U32(ZE_BUFFERED_UPDATE).U32(ZE_LOCKED).Bytes(name.data(), 8).U16(compnr);
+    out.U32(static_cast<std::uint32_t>(kBusy.size())).Bytes(kBusy.data(), kBusy.size());
+    return;
+  }
   if (!options_.audit_list) return data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
   // A batch kept for missing dictionaries is applied by the repeat without
   // tables.

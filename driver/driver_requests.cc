@@ -28,6 +28,10 @@ constexpr std::size_t kMaxName = 255;
 void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   std::uint32_t id = in.U32();
   in.U8();
+  if (sessions_.erase(id) == 0) {
+    out.U32(ZE_INVALID_SESSION);
+    return;
+  }
   data_.ForgetSession(id);
   agent_.SessionClosed(id);
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
@@ -57,6 +61,14 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     out.U32(argument).U32(ZE_INVALID_SESSION);
     return;
   }
+  // A table action that writes takes the write transaction before it
+  // changes anything (a wait repeats the request).
+  bool changes = action == create_table || action == clear_table || action == drop_table ||
+                 action == clr_ref_cnt;
+  if (changes && !BeginWrite(session)) {
+    out.U32(argument).U32(ZE_LOCKED);
+    return;
+  }
   std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
   out.U32(argument).U32(retval);
 }
@@ -72,7 +84,8 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
   } else {
     bool ok = true;
     switch (action) {
-      case start_transaction: ok = session->Begin(); break;
+      // The SQLite transaction begins with the session's first write.
+      case start_transaction: break;
       case commit_trans: ok = session->Commit(); break;
       case abort_trans: ok = session->Abort(); break;
       case set_readonly: case ERROR_prepare_commit: case trans_not_active: case db_flush:

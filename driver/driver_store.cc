@@ -11,7 +11,7 @@ DriverSession::~DriverSession() {
   }
 }
 
-bool DriverSession::Open(const std::string &path, std::string *error) {
+bool DriverSession::Open(const std::string &path, int busy_ms, std::string *error) {
   const char *file = path.empty() ? ":memory:" : path.c_str();
   int rc = sqlite3_open_v2(file, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
@@ -20,8 +20,8 @@ bool DriverSession::Open(const std::string &path, std::string *error) {
     db_ = nullptr;
     return false;
   }
-  // Another session's lock is refused after a short wait, never waited on forever.
-  sqlite3_busy_timeout(db_, 2000);
+  // Another session's write transaction is waited for a short time, never forever.
+  sqlite3_busy_timeout(db_, busy_ms);
   // Collated key indexes are kept up to date on every write.
   if (!InstallTssCollation(db_)) {
     *error = sqlite3_errmsg(db_);
@@ -38,13 +38,24 @@ bool DriverSession::Exec(const char *sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool DriverSession::Begin() { return active() || Exec("BEGIN"); }
+bool DriverSession::Begin() {
+  busy_ = false;
+  if (active()) return true;
+  if (Exec("BEGIN IMMEDIATE")) return true;
+  busy_ = (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY;
+  return false;
+}
+
 bool DriverSession::Commit() { return !active() || Exec("COMMIT"); }
 bool DriverSession::Abort() { return !active() || Exec("ROLLBACK"); }
 
 DriverSession *DriverStore::OpenSession(const std::string &name, std::string *error) {
+  if (!path_.empty() && path_ != ":memory:" && claim_ == nullptr) {
+    claim_ = DatabaseClaim::Take(path_, error);
+    if (claim_ == nullptr) return nullptr;
+  }
   auto session = std::make_unique<DriverSession>(next_id_, name);
-  if (!session->Open(path_, error)) return nullptr;
+  if (!session->Open(path_, busy_ms_, error)) return nullptr;
   DriverSession *raw = session.get();
   sessions_[next_id_++] = std::move(session);
   return raw;

@@ -1,6 +1,12 @@
 // The driver's SQLite storage: one database file per driver, one SQLite
 // connection per driver session, so that each session's transaction is a
 // transaction of its own connection (WAL mode lets them run side by side).
+//
+// A session reads outside any SQLite transaction (each read sees what is
+// committed) and opens its write transaction with its first write, so that
+// readers never hold a snapshot that a later write would have to upgrade.
+// SQLite keeps one writer per file: a write that meets another session's
+// write transaction waits for it (see busy()).
 #pragma once
 
 #include <sqlite3.h>
@@ -9,6 +15,8 @@
 #include <map>
 #include <memory>
 #include <string>
+
+#include "driver_claim.h"
 
 namespace molvane::driver {
 
@@ -20,12 +28,17 @@ class DriverSession {
   DriverSession &operator=(const DriverSession &) = delete;
 
   // Opens the session's connection to the database file. 0 or an error text.
-  bool Open(const std::string &path, std::string *error);
-  // Transaction control; each returns true on success.
+  bool Open(const std::string &path, int busy_ms, std::string *error);
+  // Opens the session's write transaction unless one is open; true on
+  // success. False with busy() when another connection's write transaction
+  // held the file for the whole busy time.
   bool Begin();
+  // Commit and abort of the open transaction; true when none is open.
   bool Commit();
   bool Abort();
   bool active() const { return db_ != nullptr && !sqlite3_get_autocommit(db_); }
+  // The last Begin failed because another connection was writing.
+  bool busy() const { return busy_; }
 
   std::uint32_t id() const { return id_; }
   const std::string &name() const { return name_; }
@@ -37,6 +50,7 @@ class DriverSession {
   std::uint32_t id_;
   std::string name_;
   sqlite3 *db_ = nullptr;
+  bool busy_ = false;
 };
 
 class DriverStore {
@@ -45,6 +59,12 @@ class DriverStore {
   void SetPath(std::string path) { path_ = std::move(path); }
   bool has_path() const { return !path_.empty(); }
   const std::string &path() const { return path_; }
+  // How long a write waits for another connection's write transaction
+  // before it is refused (2 seconds; 0 in a driver server, whose waits are
+  // kept by the connection instead of blocking the process).
+  void SetBusyTime(int ms) { busy_ms_ = ms; }
+  // The claim a driver server took on the file before it listened.
+  void HoldClaim(std::unique_ptr<DatabaseClaim> claim) { claim_ = std::move(claim); }
 
   // A new session with the next id; null with an error text on failure.
   DriverSession *OpenSession(const std::string &name, std::string *error);
@@ -55,6 +75,8 @@ class DriverStore {
 
  private:
   std::string path_;
+  int busy_ms_ = 2000;
+  std::unique_ptr<DatabaseClaim> claim_;  // taken with the first session on a file
   std::uint32_t next_id_ = 1;
   std::map<std::uint32_t, std::unique_ptr<DriverSession>> sessions_;
 };

@@ -53,6 +53,7 @@ int fail_and_close(ZDB_SERVER *server, int slot) {
   log_mesg(__FILE__, __LINE__, "Request", 0,
            "%s: driver streams out of step, connection to the driver closed",
            dbc_request_name(slot));
+  zdb_note_lost_driver(server);
   zdb_close_server_streams(server);
   zdb_errno = ZE_COMMUNICATION;
   return -1;

@@ -4,6 +4,7 @@
 
 inline constexpr int ZE_DUPLICATE_VALUE = 100;
 inline constexpr int ZE_ILLEGAL_ARGUMENT = 102;
+inline constexpr int ZE_LOCKED = 107;  // a row, a table or the database held by another session
 inline constexpr int ZE_NOT_LOCKED = 206;     // no delayed-lock entry for the id
 inline constexpr int ZE_NO_PERMISSION = 208;
 inline constexpr int ZE_ILLEGAL_STATE = 215;

@@ -93,6 +93,16 @@ class TransactionAction {
   int Run() {
     if (traced_ && code_ == commit_trans) blat_trans_commit(trans_->id);
     if (traced_ && code_ == abort_trans) blat_trans_abort(trans_->id);
+    if (code_ == abort_trans) trans_->lost_driver = false;
+    if (code_ == commit_trans && trans_->lost_driver) {
+      // Changes of this transaction died with a driver: the rest must not
+      // be committed without them.
+      log_mesg(__FILE__, __LINE__, "Commit", 0,
+               "transaction %d lost changes with a driver connection; commit refused until abort",
+               trans_->id);
+      zdb_error(ZE_COMMUNICATION);
+      ToAbort();
+    }
     if (code_ == commit_trans) {
       if (flush_updates(trans_->sessions) != 0) ToAbort();
       // A driver whose connection is lost cannot commit what this
@@ -216,6 +226,14 @@ int mark_table_touched(ZDB_TABLE_SESSION *tsession, int close_handles) {
     tsession->flags |= ZDB_TS_TOUCHED;
   }
   return close_handles ? break_set_reads(tsession) : 0;
+}
+
+void zdb_note_lost_driver(const ZDB_SERVER *server) {
+  for (ZDB_SESSION *s = server->sessions; s != nullptr; s = s->next_on_server) {
+    if (s->trans == nullptr) continue;
+    for (const ZDB_TABLE_SESSION *ts : s->trans->touched)
+      if (ts->session == s) s->trans->lost_driver = true;
+  }
 }
 
 static int zdb_exec_db_unguarded(int action, int trans_id) {

@@ -43,6 +43,9 @@ struct ZDB_TRANS {
   // Table sessions that took buffered updates, a clear or a lock in this
   // transaction; emptied by every commit and abort.
   std::vector<ZDB_TABLE_SESSION *> touched;
+  // A driver that held changes of this transaction was lost: its changes
+  // are gone, so every commit is refused until the transaction is aborted.
+  bool lost_driver = false;
 };
 
 // Process-wide state. One instance; no thread touches it concurrently.
@@ -70,6 +73,9 @@ ZDB_TRANS *zdb_get_trans_by_id(int id);
 int zdb_get_default_query_timeout(int id, int *seconds);
 void zdb_set_profile_callback(void (*callback)(int));
 int zdb_schedule();
+// The connection to the driver was lost: every transaction that changed
+// something on one of its sessions is marked lost_driver.
+void zdb_note_lost_driver(const ZDB_SERVER *server);
 
 // True when `name` names the transaction: both are compared cut to the 15
 // characters a transaction name keeps.

@@ -32,6 +32,9 @@
 #include "dbc/request_block.h"
 #include "dbc/request_codes.h"
 #include "dbc/zdb_attach.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/zdb_server.h"
+#include "dbc/zdb_trans.h"
 #include "support/test_env.h"
 
 namespace {
@@ -195,6 +198,36 @@ TEST_P(DriverFault, DriverDyingAtEachRequestGivesAnErrorAndLosesNoCommittedRow) 
   for (int code : {ATT_SERVER, ATT_SESSION, DD_INFO_TABLE, EXE_TBL_CNTR, EXE_UPDATE, EXE_ROW_CNTR,
                    EXE_DB_CNTR})
     EXPECT_TRUE(died_at.count(code)) << "the driver never died at " << dbc_request_name(code);
+}
+
+// A driver killed after a flush, with a death handler that lets the host go
+// on: later actions reach a new driver, but the transaction lost work, so
+// every commit is refused with the communication error until it is
+// aborted, and nothing of it is stored.
+TEST_F(DriverFault, TransactionThatLostWorkWithItsDriverCommitsNothingUntilAborted) {
+  UseDriver("");
+  ASSERT_EQ(RunInChild([&] {
+              if (Logon() != 0 || CreateTable() != 0 || Insert(1) != 0 || Commit() != 0) return 1;
+              if (Insert(3) != 0 || Flush() != 0) return 2;
+              kill(static_cast<pid_t>(dbc_state().server_list->pid), SIGKILL);
+              usleep(100000);
+              if (Read(1) == 0) return 3;  // finds the driver gone
+              for (int emp : {5, 6, 7}) {
+                if (Insert(emp) != 0) return 4;
+                if (Commit() == 0 || zdb_errno != ZE_COMMUNICATION) return 5;
+              }
+              if (zdb_exec_db(abort_trans, trans_) != 0) return 6;
+              if (Insert(8) != 0 || Commit() != 0) return 7;
+              return zdb_logoff() == 0 ? 0 : 8;
+            }),
+            0);
+  EXPECT_EQ(RunInChild([&] {
+              if (Logon() != 0) return 1;
+              for (int emp : {3, 5, 6, 7})
+                if (Read(emp) == 0 || zdb_errno != 111) return 2;
+              return Read(1) == 0 && Read(8) == 0 && zdb_logoff() == 0 ? 0 : 3;
+            }),
+            0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DriverFault, testing::Values(false, true),

@@ -170,7 +170,9 @@ bool RecordCommands::Read(const std::vector<std::string> &w, int trans) {
   std::vector<unsigned char> row(table->row_length);
   if (!Assign(table, w, 3, true, row.data())) return false;
   std::memcpy(host_row_, row.data(), row.size());
-  if (zdb_exec_row(cursor, db_eq, 0, static_cast<int>(compnr)) != 0) return Fail();
+  // "lockread" locks the row for the transaction until it ends.
+  int action = w[0] == "lockread" ? db_eq_locked : db_eq;
+  if (zdb_exec_row(cursor, action, 0, static_cast<int>(compnr)) != 0) return Fail();
   std::fprintf(out_, "%s%03ld: ", w[1].c_str(), compnr);
   Print(table, host_row_);
   return true;
@@ -207,7 +209,7 @@ bool RecordCommands::EndTransaction(bool commit, int trans) {
 
 bool RecordCommands::IsRecordCommand(const std::string &w) {
   return w == "table" || w == "insert" || w == "update" || w == "delete" || w == "read" ||
-         w == "flush" || w == "detail" || w == "commit" || w == "abort";
+         w == "lockread" || w == "flush" || w == "detail" || w == "commit" || w == "abort";
 }
 
 int RecordCommands::Run(const std::vector<std::string> &w, int trans) {
@@ -216,7 +218,7 @@ int RecordCommands::Run(const std::vector<std::string> &w, int trans) {
   bool ok;
   if (cmd == "table") ok = Table(w, trans);
   else if (cmd == "insert" || cmd == "update" || cmd == "delete") ok = Change(w, trans);
-  else if (cmd == "read") ok = Read(w, trans);
+  else if (cmd == "read" || cmd == "lockread") ok = Read(w, trans);
   else if (cmd == "flush" && w.size() == 1) ok = Flush(trans);
   else if (cmd == "detail" && w.size() == 1) ok = Detail(trans);
   else if ((cmd == "commit" || cmd == "abort") && w.size() == 1) ok = EndTransaction(cmd == "commit", trans);

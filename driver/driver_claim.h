@@ -1,0 +1,45 @@
+// The claim of a driver process on its database file. Row locks live in
+// one driver process, so several processes on one file would not see each
+// other's locks. A driver therefore claims the file through advisory locks
+// on "<database>.lock" beside it:
+// - a driver server takes the whole lock file for itself and writes how it
+//   is reached into it;
+// - a child or in-process driver is refused while a server holds the file;
+//   it shares the file with other child and in-process drivers, and warns
+//   in the log when one of them serves another host process, whose row
+//   locks it does not see (tools and tests read a file that a host is
+//   working on; hosts that share a database reach one server).
+// The locks are open-file-description locks: they belong to the open lock
+// file, go with the process when it ends, and are not lost when SQLite
+// closes its own descriptors of the database.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace molvane::driver {
+
+class DatabaseClaim {
+ public:
+  ~DatabaseClaim();
+  DatabaseClaim(const DatabaseClaim &) = delete;
+  DatabaseClaim &operator=(const DatabaseClaim &) = delete;
+
+  // The claim of a child or in-process driver serving the host process
+  // of SetHost. Null with the reason when a server holds the file.
+  static std::unique_ptr<DatabaseClaim> Take(const std::string &database, std::string *error);
+  // The claim of a driver server reached as `reached_as` ("unix PATH" or
+  // "tcp PORT"). Null with the reason when any other driver holds the file.
+  static std::unique_ptr<DatabaseClaim> TakeForServer(const std::string &database,
+                                                      const std::string &reached_as,
+                                                      std::string *error);
+  // The host process a child or in-process driver claims for: the parent
+  // for the driver executable, this process (the default) for the library.
+  static void SetHost(long pid);
+
+ private:
+  explicit DatabaseClaim(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+}  // namespace molvane::driver

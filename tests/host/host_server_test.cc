@@ -1,0 +1,332 @@
+// Several hosts on one database through one driver server (molvane-driver
+// --listen on a Unix socket under the environment root): molvane-host
+// processes driven line by line show that a locked read of one host
+// refuses another host's update until the commit, that a delayed-lock
+// conflict between hosts is 201, and that a host killed in the middle of a
+// transaction leaves neither locks nor rows while the server goes on. A
+// load of forked hosts that increment hot rows and insert rows ends with
+// every row equal to what was committed. Drivers that would split the
+// locks (a child driver or a second server on the served file) are refused.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <molvane/datetime.h>
+#include <molvane/dd.h>
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
+#include <molvane/zdb_cursor.h>
+
+#include "dbc/dd.h"
+#include "host_env.h"
+
+namespace {
+
+constexpr int kReplyMs = 20000;  // the longest wait for one line of a host
+
+// Waits for a child process for at most `ms`; kills it after that. Its
+// exit status, or -1 when it did not end by itself or was signalled.
+int Reap(pid_t pid, int ms) {
+  for (int waited = 0; waited <= ms; waited += 10) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(10000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// A process started with its standard input and output on pipes; the
+// arguments are execv's.
+class Process {
+ public:
+  explicit Process(const std::vector<std::string> &argv) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      std::vector<char *> args;
+      for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    in_ = in[1];
+    out_ = out[0];
+  }
+  ~Process() {
+    if (in_ >= 0) close(in_);
+    close(out_);
+    if (pid_ > 0) Reap(pid_, 10000);
+  }
+  // Writes a line; reads one line back ("" when none came in time).
+  std::string Do(const std::string &line) {
+    std::string text = line + "\n";
+    if (write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "";
+    return Line();
+  }
+  std::string Line() {
+    for (int waited = 0; buffered_.find('\n') == std::string::npos && waited < kReplyMs; waited += 100) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buf[4096];
+      ssize_t n = read(out_, buf, sizeof buf);
+      if (n <= 0) break;
+      buffered_.append(buf, static_cast<std::size_t>(n));
+    }
+    std::size_t end = buffered_.find('\n');
+    if (end == std::string::npos) return "";
+    std::string line = buffered_.substr(0, end);
+    buffered_.erase(0, end + 1);
+    return line;
+  }
+  void Kill() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  // Signals the process (0: none) and gives its exit status.
+  int Stop(int signal) {
+    if (signal != 0) kill(pid_, signal);
+    int status = Reap(pid_, 10000);
+    pid_ = -1;
+    return status;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string buffered_;
+};
+
+bool Connects(const std::string &path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  bool ok = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+class HostServer : public molvane::test::HostEnv {
+ protected:
+  void SetUp() override {
+    HostEnv::SetUp();
+    root_.WriteFile("lib/ipc_info", "msqlite unix run.sock\n");
+    server_ = std::make_unique<Process>(std::vector<std::string>{
+        Driver(), "--listen=" + root_.path() + "/run.sock", root_.path() + "/main.db"});
+    for (int i = 0; i < 500 && !Connects(root_.path() + "/run.sock"); ++i) usleep(10000);
+    ASSERT_TRUE(Connects(root_.path() + "/run.sock")) << "the server did not listen";
+    auto setup = Host();
+    ASSERT_EQ(setup->Do("table create exdep010 1"), "exdep010001: create_table");
+    ASSERT_EQ(setup->Do("insert exdep010 1 code=SALES budget=1"), "buffered insert on exdep010001");
+    ASSERT_EQ(setup->Do("commit"), "committed");
+  }
+  void TearDown() override {
+    // The server stops cleanly on SIGTERM and removes its socket.
+    if (server_ != nullptr) {
+      EXPECT_EQ(server_->Stop(SIGTERM), 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(root_.path() + "/run.sock"));
+  }
+  static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
+  // A logged-on molvane-host with a transaction started.
+  std::unique_ptr<Process> Host() {
+    auto host = std::make_unique<Process>(std::vector<std::string>{
+        std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(), "--script", "-"});
+    EXPECT_EQ(host->Do("logon demo"), "logged on as demo");
+    EXPECT_EQ(host->Do("start t"), "transaction t id 1");
+    return host;
+  }
+  std::unique_ptr<Process> server_;
+};
+
+const char kSales[] = "exdep010001: Refcntd=0 Refcntu=0 budget=";
+const char kLocked[] = "error 520 (buffered update failed): Error during buffered updates; the update "
+                       "of exdep010001 failed with error 107 (record locked)";
+
+TEST_F(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
+  EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
+  EXPECT_EQ(b->Do("commit"), kLocked);
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
+  // A flushed write holds the database: the other host's write waits for
+  // it, then is refused as locked, never as an illegal state.
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_NE(b->Do("commit").find("failed with error 107 (record locked)"), std::string::npos);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  // The commit released the lock.
+  EXPECT_NE(b->Do("lockread exdep010 1 code=SALES").find("budget=2.00 "), std::string::npos);
+  EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=3"), "buffered update on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=3.00 "), std::string::npos);
+}
+
+TEST_F(HostServer, DelayedLockConflictBetweenHostsIs201) {
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
+  EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=3"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(b->Do("commit").find("failed with error 201"), std::string::npos);
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=2.00 "), std::string::npos);
+}
+
+TEST_F(HostServer, KilledHostLeavesNoLocksNorRowsAndTheServerGoesOn) {
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(a->Do("insert exdep010 1 code=GHOST"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  a->Kill();
+  // The server sees the connection end, rolls back and releases the lock.
+  std::string row;
+  for (int i = 0; i < 100 && row.rfind(kSales, 0) != 0; ++i) {
+    row = b->Do("lockread exdep010 1 code=SALES");
+    if (row.rfind(kSales, 0) != 0) usleep(20000);
+  }
+  EXPECT_EQ(row.rfind(kSales, 0), 0u);
+  EXPECT_EQ(b->Do("read exdep010 1 code=GHOST"), "error 111 (no record found): No record found");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("table count exdep010 1"), "exdep010001: 2 rows");
+
+  // A child driver of another host on the served file is refused, and so
+  // is a second server.
+  root_.WriteFile("lib/ipc_info", "msqlite child " + Driver() + " ${ZUV}/main.db\n");
+  auto c = Host();
+  EXPECT_EQ(c->Do("read exdep010 1 code=SALES").rfind("error ", 0), 0u);
+  Process second({Driver(), "--listen=tcp:1", root_.path() + "/main.db"});
+  EXPECT_EQ(second.Stop(0), 1);
+}
+
+// Hosts in forked processes take locked reads of three hot rows and add 1
+// to their salary, insert rows of their own, and abort every fourth
+// transaction; conflicts are retried. Each reports what it committed and
+// what it aborted on a pipe.
+constexpr int kHosts = 4;
+constexpr int kRounds = 40;
+constexpr int kHot = 3;
+
+void SetEmp(const DD_TABLE *table, unsigned char *row, int emp) {
+  fill_default_row(table, row);
+  DD_COLUMN *e = ddcolumn("exemp010.emp");
+  for (int i = 0; i < 4; ++i) row[e->offset + e->length - 1 - i] = static_cast<unsigned char>(emp >> (8 * i));
+}
+
+int LoadHost(int index, int report) {
+  int trans = 0;
+  ZDB_CURSOR *cursor = nullptr;
+  static unsigned char row[DD_MAX_ROW_LENGTH];
+  if (zdb_init_api("load", nullptr, 0, 0) != 0 || zdb_logon("ann") != 0 ||
+      (trans = zdb_start_session("load")) <= 0 || zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0)
+    return 1;
+  const DD_TABLE *table = ddtable("exemp010");
+  const DD_COLUMN *salary = ddcolumn("exemp010.salary");
+  for (int r = 0; r < kRounds; ++r) {
+    int hot = 1 + (index + r) % kHot;
+    int insert = 1000 * (index + 1) + r;
+    SetEmp(table, row, hot);
+    bool ok = zdb_exec_row(cursor, db_eq_locked, 0, 1) == 0 && zdb_exec_row(cursor, db_eq_delayed, 0, 1) == 0;
+    if (ok) {
+      float_in(float_out(row + salary->offset) + 1, row + salary->offset);
+      ok = zdb_exec_row(cursor, db_update_51, 0, 1) == 0;
+    }
+    if (ok && r % 3 == 0) {
+      SetEmp(table, row, insert);
+      ok = zdb_exec_row(cursor, db_insert_51, 0, 1) == 0;
+    }
+    bool commit = ok && r % 4 != 3;
+    if (commit && zdb_exec_db(commit_trans, trans) == 0) {
+      dprintf(report, "inc %d\n", hot);
+      if (r % 3 == 0) dprintf(report, "ins %d\n", insert);
+    } else {
+      zdb_exec_db(abort_trans, trans);
+      if (r % 3 == 0) dprintf(report, "gone %d\n", insert);
+      usleep(1000);
+    }
+  }
+  return zdb_logoff() == 0 ? 0 : 2;
+}
+
+TEST_F(HostServer, HotRowIncrementsAndInsertsOfManyHostsEqualWhatWasCommitted) {
+  setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+  setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+  set_zuv(root_.path().c_str());
+  auto setup = Host();
+  EXPECT_EQ(setup->Do("table create exemp010 1"), "exemp010001: create_table");
+  for (int hot = 1; hot <= kHot; ++hot)
+    EXPECT_EQ(setup->Do("insert exemp010 1 emp=" + std::to_string(hot) + " salary=0"), "buffered insert on exemp010001");
+  EXPECT_EQ(setup->Do("commit"), "committed");
+
+  std::vector<pid_t> pids;
+  std::vector<int> reports;
+  for (int i = 0; i < kHosts; ++i) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      std::exit(LoadHost(i, fds[1]));
+    }
+    close(fds[1]);
+    pids.push_back(pid);
+    reports.push_back(fds[0]);
+  }
+  std::string text;
+  for (int fd : reports) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  for (pid_t pid : pids) EXPECT_EQ(Reap(pid, 60000), 0) << "a host failed or hung";
+
+  std::map<int, int> increments;
+  std::set<int> inserted, gone;
+  std::istringstream lines(text);
+  for (std::string what; lines >> what;) {
+    int n = 0;
+    lines >> n;
+    if (what == "inc") ++increments[n];
+    if (what == "ins") inserted.insert(n);
+    if (what == "gone") gone.insert(n);
+  }
+  EXPECT_GT(increments.size(), 0u);
+  for (int hot = 1; hot <= kHot; ++hot) {
+    std::string row = setup->Do("read exemp010 1 emp=" + std::to_string(hot));
+    EXPECT_NE(row.find(" salary=" + std::to_string(increments[hot]) + " "), std::string::npos)
+        << row << " after " << increments[hot] << " committed increments";
+  }
+  for (int emp : inserted) EXPECT_EQ(setup->Do("read exemp010 1 emp=" + std::to_string(emp)).rfind("exemp010001: ", 0), 0u);
+  for (int emp : gone) EXPECT_EQ(setup->Do("read exemp010 1 emp=" + std::to_string(emp)), "error 111 (no record found): No record found");
+  EXPECT_EQ(setup->Do("table count exemp010 1"), "exemp010001: " + std::to_string(kHot + inserted.size()) + " rows");
+}
+
+}  // namespace
