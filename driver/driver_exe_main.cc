@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,32 @@ bool WriteAll(int fd, const unsigned char *p, std::size_t n) {
   return true;
 }
 
+const char kUsage[] =
+    "usage: molvane-driver [OPTION...] [DATABASE]\n"
+    "The reference driver of molvane over SQLite. The library starts it as a child\n"
+    "process (lib/ipc_info under the environment root says how) and speaks the\n"
+    "driver protocol with it over descriptors 0 and 1; it is not run by hand.\n"
+    "DATABASE is the SQLite file (default: the one the client names, else in memory).\n"
+    "A table is created in it on its first use.\n"
+    "  --sessions=N            sessions allowed per connection (32)\n"
+    "  --sql-protocol=N        the SQL protocol reported (6)\n"
+    "  --tss-mode=1|2          the TSS mode reported (the process's own)\n"
+    "  --idle-limit=N          the idle limit reported (3)\n"
+    "  --audit-list            a commit reply lists the tables the transaction changed\n"
+    "  --sql-agent-forget-dds  the SQL agent asks for every dictionary (tests)\n"
+    "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
+    "  --help                  this text\n"
+    "driver/README.md describes the driver.\n";
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   log_set_progname("molvane-driver", nullptr);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   static const std::string kListen = "--listen=";

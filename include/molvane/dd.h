@@ -78,8 +78,16 @@ typedef struct DD_DOMAIN {
   char package[2];
 } DD_DOMAIN;
 
+/* The anonymous union is C11 and C++; __extension__ lets GCC and Clang take
+ * it in C99 as well. */
+#if defined(__GNUC__) && !defined(__cplusplus)
+#define MOLVANE_ANONYMOUS_UNION __extension__ union
+#else
+#define MOLVANE_ANONYMOUS_UNION union
+#endif
+
 typedef struct DD_COLUMN {
-  union {
+  MOLVANE_ANONYMOUS_UNION {
     DD_DOMAIN *domain;          /* types other than DDT_COMBINED */
     struct DD_COLUMN **members; /* DDT_COMBINED: null-ended member list */
   };

@@ -96,8 +96,15 @@ MOLVANE_API sql_func sql_init_func(int number, sql_func function);
 
 /* A new handle for a statement text in a session, or null (zdb_errno). */
 MOLVANE_API QPCStatement *sql_parse(const char *text, unsigned long session, int flags);
-/* Binds the value at `value` (an int32_t for type 3, a double for 5, a
- * pointer to the bytes for 6 and 15) to the first parameter of that name. */
+/* Binds a value to the first parameter of that name (":name", or "name").
+ * `value` is the address of the value: of an int32_t for type 3, of a
+ * double for type 5, and for types 6 and 15 the address of a pointer to
+ * the bytes (a `char **`, not the bytes themselves). `length` counts the
+ * bytes of types 6 and 15; a string ends at its first NUL or after
+ * `length` bytes. For example:
+ *   const char *code = "SALES";
+ *   sql_bind_input(stmt, ":code", SQL_TYPE_STRING, (int)strlen(code), &code);
+ * The value is copied; the host's variable may change after the call. */
 MOLVANE_API int sql_bind_input(QPCStatement *handle, const char *name, int type, int length,
                                void *value);
 MOLVANE_API int sql_wh_bind(QPCStatement *handle, const char *name, int type, int length,

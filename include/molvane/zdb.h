@@ -1,5 +1,19 @@
 /* The record-level database API: logon, transactions (sessions), action
- * names, user information and the message text of the last call. */
+ * names, user information and the message text of the last call.
+ *
+ * The order of the calls of a host program (examples/quickstart.c):
+ *   1. set_zuv (or the variable ZUV) and log_set_log_hook  <molvane/platform.h>
+ *   2. zdb_init_api: reads the user's settings and prepares the dictionary;
+ *      zdb_logon refuses to run before it (215, naming zdb_init_api)
+ *   3. sql_init_func for the SQL callbacks                 <molvane/sql.h>
+ *   4. zdb_logon, once per process
+ *   5. zdb_start_session, then cursors (zdb_open) and SQL statements
+ *      (sql_parse) in that transaction, and zdb_exec_db to commit or abort
+ *   6. zdb_close, sql_close, zdb_stop_session, zdb_logoff
+ * Every call comes from one thread. A failing call returns -1 (0 for
+ * zdb_start_session, null for the calls that return a pointer) and leaves
+ * its number in zdb_errno (zdberrorstr gives its text, docs/errors.md says
+ * what to do) and any detail in get_zdb_msg. */
 #ifndef MOLVANE_ZDB_H
 #define MOLVANE_ZDB_H
 
@@ -53,7 +67,10 @@ MOLVANE_API int zdb_get_zdb_errno(void);
  * local dictionary and TSS locale. 0, or the first non-zero step result. */
 MOLVANE_API int zdb_init_api(const char *progname, const char *log_arg,
                              int link_shm, int locale_arg);
-/* One logon per process; a second one fails with 502. 0 or -1. */
+/* One logon per process; a second one, even after zdb_logoff, fails with
+ * 502. Authenticates nobody: `user` is only a name (the user record comes
+ * from ZUV_USER or the login name). Without an environment root the logon
+ * succeeds with a warning in get_zdb_msg and the log. 0 or -1. */
 MOLVANE_API int zdb_logon(const char *user);
 MOLVANE_API int zdb_logoff(void);
 

@@ -18,6 +18,7 @@
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "dbc/zdb_guard.h"
+#include "dbc/zdb_msg.h"
 #include "platform/env.h"
 #include "platform/blat.h"
 #include "platform/log.h"
@@ -102,6 +103,21 @@ static int zdb_logon_unguarded(const char *user) {
   if (g_state.logged_on) {
     zdb_errno = ZE_ALREADY_LOGGED_ON;
     return -1;
+  }
+  if ((dd_state() & (DD_STATE_LOCAL | DD_STATE_GLOBAL)) == 0) {
+    zdb_errno = ZE_ILLEGAL_STATE;
+    reset_zdb_msg();
+    set_zdb_msg_logged("zdb_logon", 0, "zdb_init_api was not called: call zdb_init_api before zdb_logon");
+    return -1;
+  }
+  if (*get_zuv() == '\0') {
+    std::string folder = dd_dump_folder();
+    reset_zdb_msg();
+    set_zdb_msg_logged("zdb_logon", LOG_WARNING,
+                       "No environment root is set (set_zuv or the variable ZUV): its settings, "
+                       "driver map and table definitions are not read, and dictionaries are "
+                       "looked for in %s",
+                       folder.empty() ? "no folder (F_ZRDD is not set either)" : folder.c_str());
   }
   std::memset(g_state.user, 0, sizeof g_state.user);
   if (user != nullptr) std::strncpy(g_state.user, user, ZDB_USER_NAME_MAX);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include <molvane/dd.h>
 
@@ -55,6 +56,11 @@ int dd_state();
 // True when the table dump last opened was a ".new" dump, or a domain dump
 // was read in mode 3.
 bool dd_new_dumps_in_use();
+
+// ---- lookups (dd_lookup.cc) ----
+// The folder the table dumps are read from (F_ZRDD, else ${ZUV}/dict), for
+// messages; "" when neither is set.
+std::string dd_dump_folder();
 
 // ---- names (dd_names.cc) ----
 // 1 when cccccccc of a column name (2 to 8 characters, a letter or "_" first,

@@ -10,6 +10,7 @@
 #include "dbc/dd_load.h"
 #include "dbc/dd_state.h"
 #include "dbc/zdb_errors.h"
+#include "platform/env.h"
 
 using namespace molvane::dd;
 
@@ -27,6 +28,13 @@ DD_TABLE *dd_table_or_throw(const char *name) {
     return st.loading_tables.back() == c ? c->table : nullptr;
   }
   return LoadTable(name);
+}
+
+std::string dd_dump_folder() {
+  const char *folder = getvar("F_ZRDD");
+  if (folder != nullptr && *folder != '\0') return folder;
+  const char *zuv = get_zuv();
+  return *zuv != '\0' ? std::string(zuv) + "/dict" : std::string();
 }
 
 DD_TABLE_CACHE *local_ddtable(const char *name) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include <molvane/dd.h>
 
@@ -14,6 +15,7 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_trans.h"
 #include "dbc/zdb_guard.h"
+#include "dbc/zdb_msg.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -68,6 +70,10 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
   if (table == nullptr) {
     zdb_error(ZE_NO_DD);
     log_mesg(__FILE__, __LINE__, "No DD", 0, "No DD found for %s", table_name);
+    std::string folder = dd_dump_folder();
+    set_zdb_msg_logged(nullptr, 0, "Table %.8s not found in data dictionary (no dump d%.8s in %s)",
+                       table_name, table_name,
+                       folder.empty() ? "any folder: neither ZUV nor F_ZRDD is set" : folder.c_str());
     return -1;
   }
   ZDB_TRANS *trans = zdb_get_trans_by_id(trans_id);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <molvane/zdb.h>
@@ -16,6 +17,7 @@
 #include "dbc/action_codes.h"
 #include "dbc/dd.h"
 #include "dbc/dlock.h"
+#include "dbc/refs.h"
 #include "dbc/domain_check.h"
 #include "dbc/ssts.h"
 #include "dbc/stub_parts.h"
@@ -26,6 +28,7 @@
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "dbc/zdb_guard.h"
+#include "dbc/zdb_msg.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -227,6 +230,46 @@ int zdb_exec_row_1(ZDB_INTERNAL_CURSOR *icursor, unsigned char *row, int action,
   return result;
 }
 
+namespace {
+
+// Reads that look a row up by the key of the current index.
+bool keyed_read(int action) {
+  switch (action) {
+    case db_gt: case db_gt_locked: case db_ge: case db_ge_locked: case db_eq: case db_eq_locked:
+    case db_lt: case db_lt_locked: case db_le: case db_le_locked: case db_gt_delayed:
+    case db_ge_delayed: case db_eq_delayed: case db_lt_delayed: case db_le_delayed:
+    case db_gt_51: case db_ge_51: case db_eq_51: case db_lt_51: case db_le_51:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Names the table, company and (for a keyed read) the key values of a read
+// that found no row, in the message text of the call (get_zdb_msg).
+void name_missing_row(const DD_TABLE *table, const ZDB_COMPANY *company, int action,
+                      const unsigned char *row) {
+  std::string key;
+  for (int k = 0; keyed_read(action) && k < table->key_count; ++k) {
+    if (table->keys[k].index_nr != company->index_nr) continue;
+    std::vector<DD_COLUMN *> columns;
+    for (DD_COLUMN **part = table->keys[k].parts; part != nullptr && *part != nullptr; ++part)
+      for (DD_COLUMN *c : dbc_columns_of(*part)) columns.push_back(c);
+    std::vector<unsigned char> packed;
+    std::string names;
+    for (const DD_COLUMN *c : columns) {
+      packed.insert(packed.end(), row + c->offset, row + c->offset + c->length);
+      const char *dot = std::strchr(c->name, '.');
+      names += (names.empty() ? "" : ", ") + std::string(dot != nullptr ? dot + 1 : c->name);
+    }
+    key = ", key " + names + " = " + dbc_key_text(columns, packed.data());
+  }
+  set_zdb_msg_logged(nullptr, 0, "No record found in %.8s%03d (%s on index %d%s)", table->name,
+                     company->logical, zdb_row_action(action), company->index_nr, key.c_str());
+}
+
+}  // namespace
+
 int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_t flags) {
   // The complex and read kinds are the driver's own; a host cannot ask for them.
   if (!row_action_known(action) || action > refresh_bfrd) {
@@ -280,6 +323,7 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
     target = work.data();
   }
   int result = zdb_exec_row_1(icursor, target, action, flags);
+  if (result != 0 && zdb_errno == kNoRecord) name_missing_row(table, company, action, row);
   if (result != 0 && flags != 0) {
     if ((zdb_errno == ZE_DUPLICATE_VALUE && (flags & ZDB_HF_DUPLICATE_OK)) ||
         (zdb_errno == kNoRecord && (flags & ZDB_HF_NOT_FOUND_OK)) ||

@@ -47,12 +47,11 @@ bool Grow(std::size_t need) {
 
 }  // namespace
 
-void set_zdb_msg(const char *format, ...) {
+namespace {
+
+void Append(const char *keyword, int flags, const char *format, va_list args) {
   char text[kMaxMessage + 1];
-  va_list args;
-  va_start(args, format);
   int n = std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
   if (n < 0) return;
   std::size_t add = std::strlen(text);
   std::size_t need = g_len + add;
@@ -69,7 +68,23 @@ void set_zdb_msg(const char *format, ...) {
   std::memcpy(g_msg + g_len, text, add);
   g_msg[need] = '\0';
   g_len = need;
-  log_mesg(__FILE__, __LINE__, "domain_check", 0, "%s", text);
+  if (keyword != nullptr) log_mesg(__FILE__, __LINE__, keyword, flags, "%s", text);
+}
+
+}  // namespace
+
+void set_zdb_msg(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  Append("domain_check", 0, format, args);
+  va_end(args);
+}
+
+void set_zdb_msg_logged(const char *keyword, int flags, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  Append(keyword, flags, format, args);
+  va_end(args);
 }
 
 void reset_zdb_msg(void) {

@@ -4,3 +4,8 @@
 // Appends the formatted text (at most 6,156 bytes) to the message text and
 // logs it under the keyword "domain_check".
 void set_zdb_msg(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The same, logged under `keyword` with the log flags `flags` (LOG_WARNING
+// for a warning); a null keyword logs nothing, for a text whose log line the
+// caller writes itself.
+void set_zdb_msg_logged(const char *keyword, int flags, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));

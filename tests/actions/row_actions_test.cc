@@ -68,6 +68,8 @@ TEST_F(RowActions, EqualityReadFillsTheRowAndAMissingKeyLeavesItAlone) {
   Load(Row("exdep010", {{"code", "Q"}, {"name", "mine"}}));
   EXPECT_EQ(Act(db_eq), -1);
   EXPECT_EQ(zdb_errno, kNoRecord);
+  ASSERT_NE(get_zdb_msg(), nullptr);
+  EXPECT_STREQ(get_zdb_msg(), "No record found in exdep010001 (db_eq on index 1, key code = Q)");
   EXPECT_EQ(Text("exdep010", "name"), "mine");
   EXPECT_EQ(RowCompnr("exdep010"), 1);  // the company used, also after a failure
 }

@@ -7,6 +7,7 @@
 
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
 
 #include "dbc/dbc_settings.h"
 #include "dbc/request_block.h"
@@ -62,6 +63,42 @@ TEST(ZdbInitApi, FailingStepResultIsReturned) {
   testing::internal::CaptureStderr();
   EXPECT_NE(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
   testing::internal::GetCapturedStderr();
+}
+
+// A host that skips the start-up is refused with the call it missed; one
+// that sets no environment root is warned where dictionaries are looked for,
+// and a table missing from the dictionary is named with that folder.
+char g_root_warning = 0;  // the level of the log line on the missing root
+void KeepRootWarning(char level, const char *, const char *text, const char *, int) {
+  if (std::string(text).find("No environment root is set") != std::string::npos)
+    g_root_warning = level;
+}
+
+TEST(ZdbLogonTraps, MissingStartUpAndRootAreNamed) {
+  unsetenv("ZUV");
+  unsetenv("F_ZRDD");
+  log_set_log_hook(KeepRootWarning);
+  EXPECT_EQ(zdb_logon("ann"), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
+  EXPECT_STREQ(get_zdb_msg(), "zdb_init_api was not called: call zdb_init_api before zdb_logon");
+
+  ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  std::string msg = get_zdb_msg();
+  EXPECT_NE(msg.find("No environment root is set"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("looked for in no folder (F_ZRDD is not set either)"), std::string::npos) << msg;
+  EXPECT_EQ(g_root_warning, 'W');
+  log_set_log_hook(nullptr);
+
+  ScratchDir dict;
+  setenv("F_ZRDD", dict.path().c_str(), 1);
+  ZDB_CURSOR *cursor = nullptr;
+  EXPECT_EQ(zdb_open(&cursor, "exdep010", 1, nullptr, 0, zdb_start_session("t")), -1);
+  EXPECT_EQ(zdb_errno, ZE_NO_DD);
+  EXPECT_NE(std::string(get_zdb_msg()).find("Table exdep010 not found in data dictionary (no dump "
+                                            "dexdep010 in " + dict.path() + ")"),
+            std::string::npos)
+      << get_zdb_msg();
 }
 
 TEST_F(ZdbLogon, LogoffWithoutLogon) {

@@ -9,7 +9,6 @@
 // never crashes, lets no exception out of the C API, and leaks nothing
 // (each try runs in a child process that LeakSanitizer checks at exit).
 #include <gtest/gtest.h>
-#include <sanitizer/common_interface_defs.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,7 +55,7 @@ bool PrintFailingStack() { return std::getenv("MOLVANE_FAIL_AT") != nullptr; }
 std::new_handler g_library_handler = nullptr;
 void PrintStackThenHandle() {
   std::fprintf(stderr, "=== the failing allocation (operator new):\n");
-  __sanitizer_print_stack_trace();
+  PrintStack();
   if (g_library_handler != nullptr) g_library_handler();
   throw std::bad_alloc();
 }
@@ -65,7 +64,7 @@ int FailMal(size_t) {
   if (!AllocationShouldFail()) return 0;
   if (PrintFailingStack()) {
     std::fprintf(stderr, "=== the failing allocation (library allocator):\n");
-    __sanitizer_print_stack_trace();
+    PrintStack();
   }
   return 1;
 }
@@ -294,7 +293,7 @@ Result RunTry(int nth, int emp, const std::string &out, Round round = Round::kTr
     if (PrintFailingStack()) g_library_handler = std::set_new_handler(PrintStackThenHandle);
     // An exception that nothing catches shows where it came from.
     std::set_terminate([] {
-      __sanitizer_print_stack_trace();
+      PrintStack();
       std::abort();
     });
     switch (round) {

@@ -4,8 +4,6 @@
 // findings and adds the sanitizer frames of the child's log to them.
 #include "inprocess_sweep.h"
 
-#include <sanitizer/common_interface_defs.h>
-#include <sanitizer/lsan_interface.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,7 +36,7 @@ long SingleTry() {
 void PrintFailingStack(const char *allocator) {
   if (SingleTry() == 0) return;
   std::fprintf(stderr, "=== the failing allocation (%s):\n", allocator);
-  __sanitizer_print_stack_trace();
+  PrintStack();
 }
 
 std::new_handler g_library_handler = nullptr;
@@ -109,7 +107,7 @@ TryResult RunTry(const SweepCalls &calls, long nth, bool check_leaks) {
   if (check_leaks) {
     std::fprintf(stderr, "%s%ld\n", kLeakMark, nth);
     std::fflush(stderr);
-    if (__lsan_do_recoverable_leak_check() != 0) {
+    if (LeakCheck() != 0) {
       r.leaked = true;
       r.faults += "leak (report of the log below)\n";
     }
@@ -238,7 +236,7 @@ SweepOutcome SweepAllocations(const SweepCalls &calls, const std::string &log_pa
   if (pid == 0) {
     if (SingleTry() == 0 && std::freopen(log_path.c_str(), "w", stderr) == nullptr) std::_Exit(90);
     std::set_terminate([] {
-      __sanitizer_print_stack_trace();
+      PrintStack();
       std::abort();
     });
     const SweepOutcome out = RunSweep(calls, log_path);

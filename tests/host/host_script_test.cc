@@ -76,4 +76,24 @@ TEST(HostScript, MissingEnvironmentRootIsWarnedAbout) {
       << out;
 }
 
+// --help of molvane-host and of the driver prints the usage and ends (the
+// driver does not wait for protocol bytes); a script that cannot be opened
+// says why.
+TEST(HostScript, HelpAndAMissingScriptSayWhatToDo) {
+  auto run = [](const std::string &args) {
+    std::string cmd = "timeout 20 " + std::string(MOLVANE_BINARY_DIR) + args + " 2>&1";
+    std::FILE *p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    pclose(p);
+    return out;
+  };
+  EXPECT_NE(run("/tools/molvane-host --help").find("See docs/molvane-host.md"), std::string::npos);
+  EXPECT_NE(run("/driver/molvane-driver --help").find("--sessions=N"), std::string::npos);
+  EXPECT_NE(run("/tools/molvane-host --script /nonexistent/s.txt")
+                .find("cannot open /nonexistent/s.txt: No such file or directory"),
+            std::string::npos);
+}
+
 }  // namespace

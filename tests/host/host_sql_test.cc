@@ -19,6 +19,8 @@ TEST_F(HostSql, FailuresShowTheErrorWithItsSqlState) {
       "logon demo\nstart t\n"
       "sql prepare q SELECT FROM\n"
       "sql prepare q SELECT code FROM nosuch\n"
+      "sql prepare q SELECT code FROM exdep010 WHERE name LIKE 'M%' ESCAPE '!'\n"
+      "sql prepare q --ansi SELECT code FROM exdep010 WHERE name LIKE 'M%' ESCAPE '!'\n"
       "logoff\n",
       &status);
   EXPECT_EQ(out,
@@ -28,6 +30,9 @@ TEST_F(HostSql, FailuresShowTheErrorWithItsSqlState) {
             "token 'FROM' (error 302)\n"
             "error 302 (SQL statement error): SQL: Statement error; SQLState 42I04: Unknown table "
             "'nosuch' (error 302)\n"
+            "error 302 (SQL statement error): SQL: Statement error; SQLState 42I82: ANSI syntax "
+            "for LIKE predicate requires parse mode 'ansi'. (error 302)\n"
+            "prepared q: select\n"
             "logged off\n");
   EXPECT_NE(status, 0);
 }

@@ -149,6 +149,8 @@ bool SqlCommands::Run(const std::vector<std::string> &w, const std::string &line
   if (w.size() < 2) return Usage(line);
   const std::string &cmd = w[1];
   long n = 0;
+  if (cmd == "prepare" && w.size() >= 5 && w[3] == "--ansi")
+    return Prepare(w[2], Rest(line, 4), session, SQL_PARSE_ANSI);
   if (cmd == "prepare" && w.size() >= 4) return Prepare(w[2], Rest(line, 3), session);
   if (cmd == "run") {
     if (w.size() < 4 || !ToInt(w[2], &n)) return Usage(line);
@@ -208,9 +210,10 @@ bool SqlCommands::Run(const std::vector<std::string> &w, const std::string &line
   return Usage(line);
 }
 
-bool SqlCommands::Prepare(const std::string &name, const std::string &text, int session) {
+bool SqlCommands::Prepare(const std::string &name, const std::string &text, int session,
+                          int flags) {
   if (statements_.count(name) != 0) Close(name);
-  QPCStatement *handle = sql_parse(text.c_str(), static_cast<unsigned long>(session), 0);
+  QPCStatement *handle = sql_parse(text.c_str(), static_cast<unsigned long>(session), flags);
   if (handle == nullptr) return Fail(nullptr);
   statements_[name].handle = handle;
   if (name != "#run")

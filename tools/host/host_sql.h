@@ -3,6 +3,7 @@
 // transaction started last (its id is the SQL session).
 //
 //   sql prepare S TEXT...        sql_parse; prints "prepared S: select"
+//   sql prepare S --ansi TEXT... the same in the ANSI mode (SQL_PARSE_ANSI)
 //   sql bind S NAME TYPE VALUE   sql_bind_input of int, real, string, raw (hex),
 //                                date (YYYY-MM-DD) or time (YYYY-MM-DDTHH:MM:SS)
 //   sql exec S COMPNR            sql_exec; an UPDATE or DELETE prints its count
@@ -50,7 +51,7 @@ class SqlCommands {
   };
 
  private:
-  bool Prepare(const std::string &name, const std::string &text, int session);
+  bool Prepare(const std::string &name, const std::string &text, int session, int flags = 0);
   bool Bind(Statement &s, const std::vector<std::string> &w);
   bool Exec(Statement &s, const std::string &name, int compnr);
   bool Fetch(Statement &s, long limit);

@@ -1,5 +1,5 @@
 // molvane-host: a small command-line host of the molvane library.
-//   molvane-host [--zuv DIR] [--version] [--script FILE | -]
+//   molvane-host [--zuv DIR] [--version] [--help] [--script FILE | -]
 // --zuv sets the environment root (a warning when it is not a folder); the
 // host installs a log hook that echoes every log message to standard error,
 // as a real host would show them. Standard output is line-buffered and
@@ -9,6 +9,7 @@
 // language is described in host_commands.h.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -25,8 +26,27 @@ void EchoLog(char level, const char *keyword, const char *text, const char *, in
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: molvane-host [--zuv DIR] [--version] [--script FILE|-]\n");
+  std::fprintf(stderr, "usage: molvane-host [--zuv DIR] [--version] [--help] [--script FILE|-]\n");
   return 2;
+}
+
+int Help() {
+  std::fputs(
+      "usage: molvane-host [--zuv DIR] [--version] [--help] [--script FILE|-]\n"
+      "Runs the commands of a script (\"-\": standard input) through the molvane\n"
+      "library, one a line (\"#\" starts a comment), and prints one line per command.\n"
+      "  --zuv DIR     the environment root (docs/environment-root.md)\n"
+      "  --version     prints the library's version\n"
+      "Commands:\n"
+      "  init [PROGRAM] | logon USER | logoff | user | msg | echo TEXT\n"
+      "  start NAME | stop ID | timeout ID SECONDS | action row|table|db N\n"
+      "  table create|drop|clear|count TABLE COMPNR\n"
+      "  insert|update|delete|read TABLE COMPNR COLUMN=VALUE...\n"
+      "  flush | commit | abort | detail\n"
+      "  sql prepare|bind|exec|fetch|run|save|retry|break|close|timeout ...\n"
+      "See docs/molvane-host.md for every command.\n",
+      stdout);
+  return 0;
 }
 
 bool IsFolder(const char *path) {
@@ -56,6 +76,8 @@ int main(int argc, char **argv) {
       script = argv[++i];
     } else if (std::strcmp(argv[i], "--version") == 0) {
       version = true;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      return Help();
     } else {
       return Usage();
     }
@@ -65,7 +87,7 @@ int main(int argc, char **argv) {
 
   std::FILE *in = std::strcmp(script, "-") == 0 ? stdin : std::fopen(script, "r");
   if (in == nullptr) {
-    std::fprintf(stderr, "molvane-host: cannot open %s\n", script);
+    std::fprintf(stderr, "molvane-host: cannot open %s: %s\n", script, std::strerror(errno));
     return 2;
   }
   molvane::host::HostSession session(stdout);

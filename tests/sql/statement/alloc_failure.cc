@@ -37,11 +37,7 @@ bool ShouldFail() {
   ++g_failed;
   // MOLVANE_FAIL_TRACE=1 shows where each failed allocation was made.
   static bool const trace = std::getenv("MOLVANE_FAIL_TRACE") != nullptr;
-#ifdef MOLVANE_LEAK_CHECK
-  if (trace) __sanitizer_print_stack_trace();
-#else
-  static_cast<void>(trace);
-#endif
+  if (trace) PrintStack();
   return true;
 }
 
@@ -77,6 +73,11 @@ int LeakCheck() {
   return __lsan_do_recoverable_leak_check();
 #else
   return 0;
+#endif
+}
+void PrintStack() {
+#ifdef MOLVANE_LEAK_CHECK
+  __sanitizer_print_stack_trace();
 #endif
 }
 int PendingSkips() { return g_skip; }

@@ -18,6 +18,9 @@ bool AllocationShouldFail();
 // Non-zero when LeakSanitizer finds memory that nothing reaches; 0 in
 // builds without it.
 int LeakCheck();
+// Prints the current stack to standard error in sanitizer builds; nothing
+// in builds without one.
+void PrintStack();
 
 // Fails allocations for the life of the object.
 class ScopedAllocationFailure {

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs examples/quickstart against the reference driver in a fresh
+# environment root and checks what it prints.
+#   run_quickstart.sh QUICKSTART DRIVER WORKDIR
+set -euo pipefail
+quickstart=$1 driver=$2 work=$3
+fixtures="$(cd "$(dirname "$0")/../fixtures" && pwd)"
+
+rm -rf "$work"
+mkdir -p "$work/root/lib"
+cp -r "$fixtures/zuv/dict" "$work/root/dict"
+echo "msqlite child $driver \${ZUV}/example.db" > "$work/root/lib/ipc_info"
+echo "*::msqlite" > "$work/root/lib/tabledef1"
+
+out="$work/out.txt"
+if ! (cd "$work" && env -u ZUV -u F_ZRDD ZUV_USER=example "$quickstart" "$work/root") > "$out" 2> "$work/err.txt"; then
+  cat "$out" "$work/err.txt"
+  echo "quickstart failed" >&2
+  exit 1
+fi
+expected="read: SALES  Sales                1200.50
+after the abort: HR     People              
+insert refused: error 100 (Duplicate value)
+commit refused: error 520 (Error during buffered updates); the update of exdep010001 failed with 100 (Duplicate value)
+departments from \"A\" with a budget above 1000:
+  exdep010.code=SALES exdep010.name=Sales
+1 row"
+if [ "$(cat "$out")" != "$expected" ]; then
+  echo "quickstart printed:" >&2
+  cat "$out" "$work/err.txt" >&2
+  echo "expected:" >&2
+  echo "$expected" >&2
+  exit 1
+fi
