@@ -283,6 +283,10 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
     out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
     return;
   }
+  if (ctx.readable && !ctx.readable(*desc, compnr, image.data())) {
+    out.U16(0).U32(ZE_NO_PERMISSION);
+    return;
+  }
   if (lock) row_locks_[table_key + '\0' + key] = session->id();
   out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);
 }

@@ -187,6 +187,17 @@ DataContext DriverConnection::DataCtx() const {
   DataContext ctx;
   ctx.catalog = &tables_;
   ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
+  // A conditional read grant is decided by the row: in the logical company
+  // and, when it maps elsewhere, in the physical one too.
+  if (!permissions_.roles.empty())
+    ctx.readable = [this](const DdTableDesc &desc, int logical, const std::uint8_t *image) {
+      PermRowValue row = PermImageRow(desc, image);
+      const char *table = desc.name.c_str();
+      if (PermCheck(permissions_, table, logical, PermAccess::kRead, &row) != 0) return false;
+      int physical = PhysicalCompnr(desc.name, logical);
+      return physical == logical ||
+             PermCheck(permissions_, table, physical, PermAccess::kRead, &row) == 0;
+    };
   return ctx;
 }
 
