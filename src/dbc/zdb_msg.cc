@@ -54,6 +54,11 @@ void set_zdb_msg(const char *format, ...) {
   int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   if (n < 0) return;
+  add_zdb_msg(text);
+  log_mesg(__FILE__, __LINE__, "domain_check", 0, "%s", text);
+}
+
+void add_zdb_msg(const char *text) {
   std::size_t add = std::strlen(text);
   std::size_t need = g_len + add;
   if ((g_msg == nullptr || need > g_capacity) && !Grow(need)) {
@@ -69,7 +74,6 @@ void set_zdb_msg(const char *format, ...) {
   std::memcpy(g_msg + g_len, text, add);
   g_msg[need] = '\0';
   g_len = need;
-  log_mesg(__FILE__, __LINE__, "domain_check", 0, "%s", text);
 }
 
 void reset_zdb_msg(void) {

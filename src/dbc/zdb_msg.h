@@ -4,3 +4,6 @@
 // Appends the formatted text (at most 6,156 bytes) to the message text and
 // logs it under the keyword "domain_check".
 void set_zdb_msg(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Appends a text to the message text without logging it (the caller has).
+void add_zdb_msg(const char *text);
