@@ -29,6 +29,7 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args)
                  }},
              options_.agent_forget_dds) {
   if (!options_.database.empty()) store_.SetPath(options_.database);
+  store_.SetMaxPages(options_.max_pages);
 }
 
 void DriverConnection::Feed(const void *bytes, std::size_t count) {

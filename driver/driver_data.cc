@@ -198,7 +198,8 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           (rc == kChanged && (flags & kIgnoreChanged)))
         continue;
       std::string extra = "action " + std::to_string(kind) + " of row " + std::to_string(row.ordinal);
-      if (rc == 215 && !table.error().empty()) extra += ": " + table.error();
+      if ((rc == 215 || zdb_storage_error(static_cast<int>(rc))) && !table.error().empty())
+        extra += ": " + table.error();
       return fail(rc, extra);
     }
   }
@@ -237,7 +238,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     return;
   }
   if (!session->active() && !session->Begin()) {
-    out.U32(ZE_ILLEGAL_STATE);
+    out.U32(session->Failure(ZE_ILLEGAL_STATE));
     return;
   }
   sqlite3 *db = session->db();
@@ -248,6 +249,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   }
   Failure failure = Apply(session, tables, ctx);
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
+  if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
   if (failure.error == 0) {
     out.U32(0);

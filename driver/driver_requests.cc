@@ -83,8 +83,8 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
     if (action == commit_trans || action == abort_trans) data_.EndTransaction(id);
     if (!ok) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
-               sqlite3_errmsg(session->db()));
-      retval = kNotServed;
+               StorageText(session->db()).c_str());
+      retval = session->Failure(kNotServed);
     }
   }
   out.U32(retval);
