@@ -58,6 +58,8 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       options.idle_limit = static_cast<std::uint8_t>(v);
     else if (name == "audit-list" && eq == std::string::npos)
       ok = options.audit_list = true;
+    else if (name == "max-pages" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)))
+      options.max_pages = static_cast<std::uint32_t>(v);
     else
       ok = false;
     if (!ok) log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());
@@ -117,7 +119,7 @@ void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
   if (session == nullptr) {
     log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
              store_.path().c_str(), error.c_str());
-    out.U32(0).U32(ZE_ILLEGAL_STATE);
+    out.U32(0).U32(store_.last_failure() != 0 ? store_.last_failure() : ZE_ILLEGAL_STATE);
     return;
   }
   sessions_.insert(session->id());

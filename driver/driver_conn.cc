@@ -57,6 +57,7 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args,
                  }},
              options_.agent_forget_dds) {
   if (!options_.database.empty() && !store_.has_path()) store_.SetPath(options_.database);
+  store_.SetMaxPages(options_.max_pages);
 }
 
 DriverConnection::~DriverConnection() {

@@ -250,7 +250,8 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     // is not there carries none (the client words its own).
     if (!refs.detail().empty()) extra = refs.detail();
     else if (rc == kNoParent) extra.clear();
-    if (rc == 215 && !table.error().empty()) extra += ": " + table.error();
+    if ((rc == 215 || zdb_storage_error(static_cast<int>(rc))) && !table.error().empty())
+      extra += ": " + table.error();
     return fail(rc, extra);
   }
   return Failure{};
@@ -288,7 +289,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     return;
   }
   if (!session->active() && !session->Begin()) {
-    out.U32(ZE_ILLEGAL_STATE);
+    out.U32(session->Failure(ZE_ILLEGAL_STATE));
     return;
   }
   sqlite3 *db = session->db();
@@ -299,6 +300,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   }
   Failure failure = Apply(session, tables, ctx);
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
+  if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
   if (failure.error == 0) {
     out.U32(0);
@@ -340,6 +342,10 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
   if (rc != 0 || image.size() > DBC_MAX_ROW) {
     if (rc == 215) log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", table_key.c_str(), table.error().c_str());
     out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
+    return;
+  }
+  if (ctx.readable && !ctx.readable(*desc, compnr, image.data())) {
+    out.U16(0).U32(ZE_NO_PERMISSION);
     return;
   }
   if (arg >= 3 && arg <= 8) {

@@ -42,6 +42,9 @@ struct DataContext {
   std::function<int(const std::string &table, int logical)> physical;
   // False when the client attached with references switched off.
   bool references = true;
+  // False when the user's roles forbid reading this row image of the table
+  // in the logical company; unset means every row may be read.
+  std::function<bool(const DdTableDesc &desc, int logical, const std::uint8_t *image)> readable;
 };
 
 class DataPlane {
@@ -50,7 +53,8 @@ class DataPlane {
   void Update(DriverSession *session, std::vector<UpdateTable> tables, const DataContext &ctx,
               WireWriter &out);
   // A keyed read on index 1; arg 1 locks the row for the session. Writes
-  // the reply (row, retval).
+  // the reply (row, retval). A row the roles forbid is answered 208, before
+  // it is locked.
   void Read(DriverSession *session, const std::string &table, int compnr, std::uint32_t arg,
             const std::string &key, const DataContext &ctx, WireWriter &out);
   // A table action; 0 or an error number, *argument answered.

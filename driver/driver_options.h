@@ -22,6 +22,10 @@ struct DriverOptions {
   // --audit-list: a commit reply lists the tables that the transaction
   // changed, as an audit driver's does.
   bool audit_list = false;
+  // --max-pages=N: the database file grows to at most N pages (SQLite's
+  // max_page_count on every session's connection); a write beyond is
+  // refused as a full disk. 0: no cap.
+  std::uint32_t max_pages = 0;
 
   // Parses the arguments; an unknown or malformed option is logged and
   // ignored.

@@ -96,8 +96,8 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
     if (action == commit_trans || action == abort_trans) data_.EndTransaction(id);
     if (!ok) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
-               sqlite3_errmsg(session->db()));
-      retval = kNotServed;
+               StorageText(session->db()).c_str());
+      retval = session->Failure(kNotServed);
     }
   }
   out.U32(retval);
@@ -201,6 +201,17 @@ DataContext DriverConnection::DataCtx() const {
   ctx.catalog = &tables_;
   ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
   ctx.references = references_;
+  // A conditional read grant is decided by the row: in the logical company
+  // and, when it maps elsewhere, in the physical one too.
+  if (!permissions_.roles.empty())
+    ctx.readable = [this](const DdTableDesc &desc, int logical, const std::uint8_t *image) {
+      PermRowValue row = PermImageRow(desc, image);
+      const char *table = desc.name.c_str();
+      if (PermCheck(permissions_, table, logical, PermAccess::kRead, &row) != 0) return false;
+      int physical = PhysicalCompnr(desc.name, logical);
+      return physical == logical ||
+             PermCheck(permissions_, table, physical, PermAccess::kRead, &row) == 0;
+    };
   return ctx;
 }
 

@@ -7,6 +7,8 @@
 
 #include <molvane/datetime.h>
 
+#include "driver_store.h"
+
 namespace molvane::driver {
 
 namespace {
@@ -126,6 +128,11 @@ std::string TableRows::KeyOf(const std::uint8_t *image) const {
 }
 
 int TableRows::Fail(int number) {
+  // A storage failure gets its own number and names the file.
+  if (std::uint32_t storage = StorageError(sqlite3_errcode(db_)); storage != 0) {
+    error_ = StorageText(db_);
+    return static_cast<int>(storage);
+  }
   error_ = sqlite3_errmsg(db_);
   return number;
 }

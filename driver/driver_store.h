@@ -20,6 +20,14 @@
 
 namespace molvane::driver {
 
+// The error number of a storage failure that SQLite reports (a full disk or
+// size limit 701, a read-only file 702, an I/O error 703, a damaged file or
+// no database 704), else 0: the caller keeps its own number.
+std::uint32_t StorageError(int sqlite_code);
+// SQLite's message of a connection's last error, with the database file
+// named: "database or disk is full (file /path/main.db)".
+std::string StorageText(sqlite3 *db);
+
 class DriverSession {
  public:
   DriverSession(std::uint32_t id, std::string name) : id_(id), name_(std::move(name)) {}
@@ -27,8 +35,9 @@ class DriverSession {
   DriverSession(const DriverSession &) = delete;
   DriverSession &operator=(const DriverSession &) = delete;
 
-  // Opens the session's connection to the database file. 0 or an error text.
-  bool Open(const std::string &path, int busy_ms, std::string *error);
+  // Opens the session's connection to the database file, capped at
+  // max_pages pages when not 0. False with an error text on failure.
+  bool Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::string *error);
   // Opens the session's write transaction unless one is open; true on
   // success. False with busy() when another connection's write transaction
   // held the file for the whole busy time.
@@ -36,6 +45,13 @@ class DriverSession {
   // Commit and abort of the open transaction; true when none is open.
   bool Commit();
   bool Abort();
+  // After a failing Begin, Commit or Abort: the storage error number, or
+  // fallback.
+  std::uint32_t Failure(std::uint32_t fallback) const;
+  // SQLite rolled the open transaction back by itself (a full disk or an
+  // I/O error can): the commit that ends it fails with that error instead
+  // of reporting the lost work as committed; an abort just ends it.
+  void TransactionLost(std::uint32_t error) { lost_ = error; }
   bool active() const { return db_ != nullptr && !sqlite3_get_autocommit(db_); }
   // The last Begin failed because another connection was writing.
   bool busy() const { return busy_; }
@@ -47,6 +63,8 @@ class DriverSession {
 
  private:
   bool Exec(const char *sql);
+  std::uint32_t lost_ = 0;     // error that ended the transaction behind the client's back
+  std::uint32_t failure_ = 0;  // that error, once a commit reported it
   std::uint32_t id_;
   std::string name_;
   sqlite3 *db_ = nullptr;
@@ -65,9 +83,13 @@ class DriverStore {
   void SetBusyTime(int ms) { busy_ms_ = ms; }
   // The claim a driver server took on the file before it listened.
   void HoldClaim(std::unique_ptr<DatabaseClaim> claim) { claim_ = std::move(claim); }
+  // The cap of the file in pages for the sessions opened after; 0 none.
+  void SetMaxPages(std::uint32_t pages) { max_pages_ = pages; }
 
-  // A new session with the next id; null with an error text on failure.
+  // A new session with the next id; null with an error text on failure,
+  // and last_failure() the storage error number (0 for another cause).
   DriverSession *OpenSession(const std::string &name, std::string *error);
+  std::uint32_t last_failure() const { return last_failure_; }
   DriverSession *Find(std::uint32_t id);
   std::size_t count() const { return sessions_.size(); }
   // Ends a session, rolling back its open transaction. False when unknown.
@@ -77,6 +99,8 @@ class DriverStore {
   std::string path_;
   int busy_ms_ = 2000;
   std::unique_ptr<DatabaseClaim> claim_;  // taken with the first session on a file
+  std::uint32_t max_pages_ = 0;
+  std::uint32_t last_failure_ = 0;
   std::uint32_t next_id_ = 1;
   std::map<std::uint32_t, std::unique_ptr<DriverSession>> sessions_;
 };

@@ -7,6 +7,12 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string_view>
+
+#include <molvane/datetime.h>
+
+#include "platform/big_endian.h"
 
 namespace molvane::driver {
 
@@ -236,6 +242,58 @@ int PermCheck(const PermSet &perms, const char *table, int compnr, PermAccess ac
               const PermRowValue *row) {
   return PermTableValue(perms, table, compnr, access, row) >= Threshold(access) ? 0
                                                                                 : kNoPermission;
+}
+
+PermRowValue PermImageRow(const DdTableDesc &desc, const std::uint8_t *image) {
+  auto text = std::make_shared<std::string>();  // a string value, kept until the engine copies it
+  return [&desc, image, text](const char *name, YY_VALUE *cell) {
+    std::string_view wanted(name);
+    std::string_view table(desc.name);
+    std::size_t blank = table.find(' ');
+    if (blank != std::string_view::npos) table = table.substr(0, blank);
+    if (wanted.size() > table.size() + 1 && wanted.substr(0, table.size()) == table &&
+        wanted[table.size()] == '.')
+      wanted.remove_prefix(table.size() + 1);
+    for (const DdColumnDesc &c : desc.columns) {
+      if (c.name != wanted) continue;
+      const std::uint8_t *p = image + c.offset;
+      switch (c.type) {
+        case 1: case 11:
+          cell->kind = YY_INTEGER;
+          cell->ival = p[0];
+          break;
+        case 2:
+          cell->kind = YY_INTEGER;
+          cell->ival = LoadBig16(p);
+          break;
+        case 3: case 7: case 8: case 9: case 10: case 12:
+          cell->kind = YY_INTEGER;
+          cell->ival = LoadBig32(p);
+          break;
+        case 4:
+          cell->kind = YY_REAL;
+          cell->rval = float_out(p);
+          break;
+        case 5:
+          cell->kind = YY_REAL;
+          cell->rval = double_out(p);
+          break;
+        case 6: case 14: {
+          std::size_t length = c.depth > 1 ? c.length / c.depth : c.length;
+          text->assign(reinterpret_cast<const char *>(p), length);
+          std::size_t end = text->find_last_not_of(' ');
+          text->resize(end == std::string::npos ? 0 : end + 1);
+          cell->kind = YY_STRING;
+          cell->sval = text->data();
+          cell->slen = text->size();
+          break;
+        }
+        default:
+          break;  // raw and combined columns give a condition no value
+      }
+      return;
+    }
+  };
 }
 
 }  // namespace molvane::driver

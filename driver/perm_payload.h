@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "driver_dd.h"
 #include "platform/yy_expr.h"
 
 namespace molvane::driver {
@@ -100,5 +101,12 @@ int PermTableValue(const PermSet &perms, const char *table, int compnr, PermAcce
 // 0 when the access is allowed, else kNoPermission.
 int PermCheck(const PermSet &perms, const char *table, int compnr, PermAccess access,
               const PermRowValue *row);
+
+// A row getter over a row image of a table: a condition's name (a column,
+// alone or after the table's name and a point) yields the column's first
+// element as the client gives it: integers, reals, texts without trailing
+// blanks. Raw, combined and unknown columns yield no value. The image must
+// outlive the getter.
+PermRowValue PermImageRow(const DdTableDesc &desc, const std::uint8_t *image);
 
 }  // namespace molvane::driver

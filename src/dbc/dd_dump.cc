@@ -4,8 +4,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <new>
 
+#include <molvane/zdb.h>
+
+#include "dbc/dd.h"
+#include "dbc/zdb_msg.h"
 #include "ipc/fname.h"
 #include "ipc/stream.h"
 #include "platform/log.h"
@@ -22,14 +29,39 @@ bool SplitDumpLines(const std::string &name, const char *keyword, DumpFile &dump
     std::string_view line = rest.substr(0, end);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.size() > kDumpLineMax) {
-      log_mesg(__FILE__, __LINE__, keyword, 0, "line %zu of dump %s longer than %zu characters\n",
-               number, name.c_str(), kDumpLineMax);
-      return false;
-    }
+    if (line.size() > kDumpLineMax)
+      return DumpDamaged(name, number, keyword, "line longer than %zu characters", kDumpLineMax);
     dump.lines.push_back(line);
   }
+  if (!dump.text.empty() && dump.text.back() != '\n')
+    return DumpDamaged(name, number, keyword, "the last line has no end: the dump is cut short");
   return true;
+}
+
+size_t DumpLineOf(const DumpFile &dump, std::string_view at) {
+  const char *begin = dump.text.data();
+  if (at.data() == nullptr || at.data() < begin || at.data() > begin + dump.text.size())
+    return std::max<size_t>(1, dump.lines.size());
+  return 1 + static_cast<size_t>(std::count(begin, at.data(), '\n'));
+}
+
+bool DumpDamaged(const std::string &file, size_t line, const char *keyword, const char *format, ...) {
+  char what[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(what, sizeof what, format, args);
+  va_end(args);
+  // Trailing newlines of the old message texts would split the report.
+  size_t n = std::strlen(what);
+  while (n > 0 && what[n - 1] == '\n') what[--n] = '\0';
+  char text[1200];
+  std::snprintf(text, sizeof text, "Dictionary dump %s, line %zu: %s", file.c_str(), line, what);
+  log_mesg(__FILE__, __LINE__, keyword, 0, "%s", text);
+  const char *before = get_zdb_msg();
+  if (before != nullptr && *before != '\0') add_zdb_msg("\n");
+  add_zdb_msg(text);
+  zdb_errno = DD_ERR_CORRUPT;
+  return false;
 }
 
 DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out) {

@@ -29,8 +29,20 @@ enum class DumpRead { kOk, kMissing, kBroken };
 // a missing or broken dump (nor let an older alternative stand in).
 DumpRead ReadDump(const std::string &logical_name, const char *keyword, DumpFile &out);
 
-// Splits a text into dump lines; false (logged) for an overlong line.
+// Splits a text into dump lines; false (reported as damaged) for an
+// overlong line, or for a last line without its newline: the tools end
+// every line, so such a dump was cut short.
 bool SplitDumpLines(const std::string &name, const char *keyword, DumpFile &dump);
+
+// The number (from 1) of the line a view into dump.text begins on; for a
+// view outside the text, the number of the last line.
+size_t DumpLineOf(const DumpFile &dump, std::string_view at);
+
+// Reports a damaged dump: logs "<file>, line <n>: <what>" under the
+// keyword, appends it to the call's message text (get_zdb_msg) and sets
+// zdb_errno 512. Always false.
+bool DumpDamaged(const std::string &file, size_t line, const char *keyword, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 // A keyword line ":KKKK value": characters 2 to 5 the keyword, 7 on the value.
 inline bool IsKeywordLine(std::string_view line) { return !line.empty() && line[0] == ':'; }

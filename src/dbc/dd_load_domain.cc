@@ -53,6 +53,7 @@ struct DomainDraft {
   std::string range;
   std::vector<EntryDraft> entries;
   bool named = false;
+  bool typed = false;  // a type line was read
 };
 
 std::string Name(const DD_DOMAIN &d) {
@@ -189,11 +190,12 @@ void CompileRange(DomainDraft &draft) {
              draft.d.package[1], draft.d.name, draft.range.c_str(), yy_expr_errno);
 }
 
-bool Finish(DomainDraft &draft, std::vector<DD_DOMAIN> &out) {
-  if (!draft.named) {
-    log_mesg(__FILE__, __LINE__, kKeyword, 0, "domain section without a name\n");
-    return false;
-  }
+// Completes a domain; what makes the dump unusable, or empty.
+std::string Finish(DomainDraft &draft, std::vector<DD_DOMAIN> &out) {
+  if (!draft.named) return "domain section without a name";
+  // Without its type a domain would give its columns no length and its
+  // values no form: the dump lost the line.
+  if (!draft.typed) return "domain " + Name(draft.d) + " has no type line (:TYPE)";
   DD_DOMAIN &d = draft.d;
   d.value = (d.type == DDT_STRING || d.type == DDT_MBSTRING) ? draft.co : draft.div;
   std::string attrs;
@@ -206,30 +208,24 @@ bool Finish(DomainDraft &draft, std::vector<DD_DOMAIN> &out) {
     log_mesg(__FILE__, __LINE__, "CLEN", 0x80, "WARNING: invalid string len for %s (CLEN): %d",
              Name(d).c_str(), d.length);
   out.push_back(d);
-  return true;
+  return {};
 }
 
-// One keyword line of a domain; false for a line that makes the dump unusable.
-bool DomainKeyword(DomainDraft &draft, std::string_view kw, std::string_view value) {
+// One keyword line of a domain; what makes the dump unusable, or empty.
+std::string DomainKeyword(DomainDraft &draft, std::string_view kw, std::string_view value) {
   DD_DOMAIN &d = draft.d;
   if (KeywordIs(kw, "N")) {
     value = StripTrailing(value);
-    if (value.size() < 3 || value.size() - 2 > kMaxDomainName) {
-      log_mesg(__FILE__, __LINE__, kKeyword, 0, "invalid domain name '%.*s'\n",
-               static_cast<int>(value.size()), value.data());
-      return false;
-    }
+    if (value.size() < 3 || value.size() - 2 > kMaxDomainName)
+      return "invalid domain name '" + std::string(value.substr(0, 40)) + "'";
     std::memcpy(d.package, value.data(), 2);
     std::memcpy(d.name, value.data() + 2, value.size() - 2);
     draft.named = true;
   } else if (KeywordIs(kw, "T")) {
     // The type line fixes the languages the entries are read for: a second
     // one after entries would leave them with another number of descriptions.
-    if (!draft.entries.empty()) {
-      log_mesg(__FILE__, __LINE__, kKeyword, 0,
-               "domain %s: type line after its enumeration entries\n", Name(d).c_str());
-      return false;
-    }
+    if (!draft.entries.empty()) return "domain " + Name(d) + ": type line after its enumeration entries";
+    draft.typed = true;
     // Texts and raw bytes keep the length of their "CL" line, before or after.
     const char letter = value.empty() ? 0 : value[0];
     const TypeLetter *found = nullptr;
@@ -247,11 +243,8 @@ bool DomainKeyword(DomainDraft &draft, std::string_view kw, std::string_view val
     if (len < 1)
       log_mesg(__FILE__, __LINE__, "CLEN", 0x80, "WARNING: invalid string len for %c%c%s (CLEN): %d",
                d.package[0], d.package[1], d.name, len);
-    if (len > DD_MAX_COLUMN_END) {
-      log_mesg(__FILE__, __LINE__, kKeyword, 0, "domain %s: length %d exceeds the row length\n",
-               Name(d).c_str(), len);
-      return false;
-    }
+    if (len > DD_MAX_COLUMN_END)
+      return "domain " + Name(d) + ": length " + std::to_string(len) + " exceeds the row length";
     d.length = static_cast<int16_t>(std::max(len, 0));
   } else if (KeywordIs(kw, "CO")) {
     draft.co = value.empty() ? 0 : value[0];
@@ -280,7 +273,7 @@ bool DomainKeyword(DomainDraft &draft, std::string_view kw, std::string_view val
   } else if (KeywordIs(kw, "IF")) {
     draft.attrs[3] = value;
   }
-  return true;
+  return {};
 }
 
 void PrintEnums(const DD_DOMAIN_LIST *list) {
@@ -302,13 +295,20 @@ DD_DOMAIN_LIST *ParseDomainDump(const DumpFile &dump, const char *package) {
   std::vector<DD_DOMAIN> domains;
   DomainDraft draft;
   bool open = false;
+  size_t head = 0;  // the line of the open domain's section
+  auto damaged = [&](size_t line, const std::string &why) {
+    DumpDamaged(dump.physical_name, line, kKeyword, "%s", why.c_str());
+    return nullptr;
+  };
   const auto &lines = dump.lines;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string_view line = lines[i];
     if (line.empty()) continue;
     if (IsSectionLine(line)) {
-      if (open && !Finish(draft, domains)) return nullptr;
+      if (open)
+        if (std::string why = Finish(draft, domains); !why.empty()) return damaged(head, why);
       open = line[0] == 'D';
+      head = i + 1;
       draft = DomainDraft{};
       continue;
     }
@@ -317,18 +317,16 @@ DD_DOMAIN_LIST *ParseDomainDump(const DumpFile &dump, const char *package) {
     if (KeywordIs(kw, "B")) {
       const int n = LeadingInt(Value(line));
       if (n < 0 || static_cast<size_t>(n) > lines.size() - i - 1 ||
-          (draft.d.type != DDT_ENUM && draft.d.type != DDT_SET)) {
-        log_mesg(__FILE__, __LINE__, kKeyword, 0,
-                 "domain %s: enumeration block of %d entries does not fit the dump\n",
-                 Name(draft.d).c_str(), n);
-        return nullptr;
-      }
+          (draft.d.type != DDT_ENUM && draft.d.type != DDT_SET))
+        return damaged(i + 1, "domain " + Name(draft.d) + ": enumeration block of " +
+                                  std::to_string(n) + " entries does not fit the dump");
       for (int e = 0; e < n; ++e) ParseEntry(draft, lines[++i]);
       continue;
     }
-    if (!DomainKeyword(draft, kw, Value(line))) return nullptr;
+    if (std::string why = DomainKeyword(draft, kw, Value(line)); !why.empty()) return damaged(i + 1, why);
   }
-  if (open && !Finish(draft, domains)) return nullptr;
+  if (open)
+    if (std::string why = Finish(draft, domains); !why.empty()) return damaged(head, why);
   if (domains.size() > 0xFFFF) {
     log_mesg(__FILE__, __LINE__, kKeyword, 0, "too many domains in %s\n", dump.physical_name.c_str());
     return nullptr;

@@ -30,8 +30,24 @@ constexpr int kMaxKeys = 99;  // _index<n> must stay a valid column name
 
 struct Section {
   char letter;
+  std::string_view head;                // the section line
   std::vector<std::string_view> lines;  // keyword lines
 };
+
+// Where a section letter may stand after the "D" sections: columns, then
+// indexes, column groups, referenced-by entries, one "A" and one "S"
+// section. 0 for a letter that names no section.
+int SectionRank(char letter) {
+  switch (letter) {
+    case 'F': return 1;
+    case 'I': return 2;
+    case 'L': return 3;
+    case 'R': return 4;
+    case 'A': return 5;
+    case 'S': return 6;
+    default: return 0;
+  }
+}
 
 struct ColumnDraft {
   DD_COLUMN col{};
@@ -44,7 +60,9 @@ class TableParser {
   bool Parse();
 
  private:
+  // Reports the dump as damaged at the line being read (512).
   bool Fail(const char *keyword, int err, const char *fmt, ...) __attribute__((format(printf, 4, 5)));
+  bool CheckOrder(size_t first);
   bool Split();
   bool Header();
   bool Columns(const std::vector<const Section *> &fs);
@@ -70,24 +88,23 @@ class TableParser {
   std::map<const DD_COLUMN *, int> resolved_;  // 1 in progress, 2 done
   std::vector<unsigned char> row_ = std::vector<unsigned char>(DD_MAX_ROW_LENGTH);
   std::string key_column_name_;
+  std::string_view at_;  // the line being read, for the report of a damaged dump
 };
 
-bool TableParser::Fail(const char *keyword, int err, const char *fmt, ...) {
+bool TableParser::Fail(const char *keyword, int, const char *fmt, ...) {
   char text[512];
   va_list ap;
   va_start(ap, fmt);
   std::vsnprintf(text, sizeof text, fmt, ap);
   va_end(ap);
-  log_mesg(__FILE__, __LINE__, keyword, 0, "%s", text);
-  if (err) SetZdbErrno(err);
-  return false;
+  return DumpDamaged(dump_.physical_name, DumpLineOf(dump_, at_), keyword, "%s", text);
 }
 
 bool TableParser::Split() {
   for (std::string_view line : dump_.lines) {
     if (line.empty()) continue;
     if (IsSectionLine(line))
-      sections_.push_back({line[0], {}});
+      sections_.push_back({line[0], line, {}});
     else if (sections_.empty())
       header_.push_back(line);
     else
@@ -98,6 +115,7 @@ bool TableParser::Split() {
 
 bool TableParser::Header() {
   for (std::string_view line : header_) {
+    at_ = line;
     std::string_view kw = Keyword(line);
     char *target = KeywordIs(kw, "R", 'U') ? t_->header_u : KeywordIs(kw, "R", 'D') ? t_->header_d : nullptr;
     if (target == nullptr) continue;
@@ -121,7 +139,6 @@ DD_DOMAIN *TableParser::ColumnDomain(const std::string &name) {
     init_dd_mode(1);
     d = dddomain_with_read(name.c_str());
   }
-  if (d == nullptr) log_mesg(__FILE__, __LINE__, "search domain", 0, "search domain '%s' failed\n", name.c_str());
   return d;
 }
 
@@ -133,14 +150,19 @@ bool TableParser::Column(const Section &s, int &running) {
   int depth = 0;
   bool combined = false;
   const size_t first_ref = refs_.size();
+  at_ = s.head;
   for (std::string_view line : s.lines) {
+    at_ = line;
     std::string_view kw = Keyword(line);
     std::string_view v = Value(line);
     if (KeywordIs(kw, "N")) {
       name = std::string(StripTrailing(v));
     } else if (KeywordIs(kw, "DO")) {
       std::string dom(StripTrailing(v));
-      if ((c.domain = ColumnDomain(dom)) == nullptr) return false;
+      if ((c.domain = ColumnDomain(dom)) == nullptr)
+        return Fail("search domain", DD_ERR_CORRUPT, "search domain '%s' failed", dom.c_str());
+      if (c.domain->type == 0)
+        return Fail(kKeyword, DD_ERR_CORRUPT, "domain '%s' has no type a column can store", dom.c_str());
     } else if (KeywordIs(kw, "DEF")) {
       def = std::string(v);
     } else if (KeywordIs(kw, "DEP")) {
@@ -316,7 +338,9 @@ bool TableParser::Keys(const std::vector<const Section *> &is) {
     std::vector<std::string> parts;
     std::string key_column;
     int nr = 0;
+    at_ = is[k]->head;
     for (std::string_view line : is[k]->lines) {
+      at_ = line;
       std::string_view kw = Keyword(line);
       std::string_view v = Value(line);
       if (KeywordIs(kw, "I")) {
@@ -331,8 +355,10 @@ bool TableParser::Keys(const std::vector<const Section *> &is) {
         key_column = std::string(StripTrailing(v));
       }
     }
-    if (nr < 1 || nr > 255)
-      return Fail(kKeyword, DD_ERR_CORRUPT, "table %s: invalid index number %d\n", t_->name, nr);
+    // Indexes are numbered 1 to n in dump order: a gap means a lost section.
+    if (nr != static_cast<int>(k) + 1)
+      return Fail(kKeyword, DD_ERR_CORRUPT, "table %s: index number %d where index %zu belongs\n",
+                  t_->name, nr, k + 1);
     key.index_nr = static_cast<uint8_t>(nr);
     if (nr == 1) key_column_name_ = key_column;
     if (parts.empty() || parts.size() > static_cast<size_t>(DD_MAX_LIST))
@@ -349,7 +375,8 @@ bool TableParser::Keys(const std::vector<const Section *> &is) {
       return Fail("key length", DD_ERR_CORRUPT, "table %s exceeds max indexlength (=%d) for index %d",
                   t_->name, DD_MAX_KEY_LENGTH, nr);
   }
-  if (!key_column_name_.empty()) t_->key_column = Own(key_column_name_);
+  if (!key_column_name_.empty() && (t_->key_column = Own(key_column_name_)) == nullptr)
+    return Fail("column", DD_ERR_CORRUPT, "key column %s not found in DD", key_column_name_.c_str());
   if (t_->key_column == nullptr) {
     DD_COLUMN **first = search_key_parts(t_, 1);
     t_->key_column = first ? first[0] : nullptr;
@@ -406,7 +433,9 @@ bool TableParser::Groups(const std::vector<const Section *> &ls) {
   std::vector<bool> grouped(t_->column_count);
   for (const Section *s : ls) {
     std::vector<uint16_t> group;
+    at_ = s->head;
     for (std::string_view line : s->lines) {
+      at_ = line;
       for (const std::string &name : NameFields(Value(line))) {
         DD_COLUMN *c = Own(name);
         if (c == nullptr)
@@ -448,7 +477,9 @@ bool TableParser::Groups(const std::vector<const Section *> &ls) {
 bool TableParser::ReferencedBy(const std::vector<const Section *> &rs) {
   std::vector<DD_REFBY> entries;
   for (const Section *s : rs) {
+    at_ = s->head;
     for (std::string_view line : s->lines) {
+      at_ = line;
       if (!KeywordIs(Keyword(line), "R")) continue;
       std::string_view v = Value(line);
       std::string_view name = StripTrailing(v.substr(0, kNameField));
@@ -516,13 +547,31 @@ void TableParser::SList(const std::vector<const Section *> &ss) {
   std::copy(cols.begin(), cols.end(), t_->s_list);
 }
 
+bool TableParser::CheckOrder(size_t first) {
+  int rank = 0;
+  for (size_t s = first; s < sections_.size(); ++s) {
+    const Section &section = sections_[s];
+    at_ = section.head;
+    const int next = SectionRank(section.letter);
+    if (next == 0) return Fail(kKeyword, DD_ERR_CORRUPT, "unknown section '%c'", section.letter);
+    // "A" and "S" stand once; the others repeat, in their order.
+    if (next < rank || (next == rank && next >= 5))
+      return Fail(kKeyword, DD_ERR_CORRUPT, "section '%c' out of order", section.letter);
+    rank = next;
+  }
+  return true;
+}
+
 bool TableParser::Parse() {
   Split();
   if (!Header()) return false;
   size_t s = 0;
   while (s < sections_.size() && sections_[s].letter == 'D') ++s;
-  if (s == sections_.size() || sections_[s].letter != 'F')
+  if (s == sections_.size() || sections_[s].letter != 'F') {
+    at_ = s < sections_.size() ? sections_[s].head : std::string_view();
     return Fail(kKeyword, 0, "dump %s does not start with its columns\n", dump_.physical_name.c_str());
+  }
+  if (!CheckOrder(s)) return false;
   std::map<char, std::vector<const Section *>> by_letter;
   for (; s < sections_.size(); ++s) by_letter[sections_[s].letter].push_back(&sections_[s]);
   const auto &is = by_letter['I'];
@@ -534,6 +583,13 @@ bool TableParser::Parse() {
     return false;
   t_->refcnt_u = ddcolumn_by_ddtable(t_, "Refcntu");
   t_->refcnt_d = ddcolumn_by_ddtable(t_, "Refcntd");
+  // Counters count the rows of referencing tables: a table that has them
+  // names those tables, unless its dump lost its last sections.
+  if ((t_->refcnt_u != nullptr || t_->refcnt_d != nullptr) && t_->refby_count == 0) {
+    at_ = std::string_view();
+    return Fail(kKeyword, DD_ERR_CORRUPT,
+                "table %s has reference counters but no referencing columns (R section)", t_->name);
+  }
   ComparedRanges(by_letter['A']);
   SList(by_letter['S']);
   return true;

@@ -16,6 +16,7 @@
 
 #include "dbc/compnr.h"
 #include "dbc/dd.h"
+#include "dbc/perm_roles.h"
 #include "dbc/refs.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_actions.h"
@@ -329,6 +330,21 @@ int zdbchkres_Execute(ZDBCHKRES *object, const char **text) {
   }
   if (object->counted && read_with_argument(ic, row, deleting ? 5 : 6) != 0)
     return zdb_errno == ZE_REF_STILL_REFERENCED ? referenced() : -1;
+  // Without a counter the row itself is not read below. As its driver
+  // would: refuse a user the roles grant no read, and when a condition
+  // decides, read the row so that its driver refuses a row they forbid,
+  // wherever the children live (a missing row is no refusal).
+  if (!object->counted && !perm_super_user()) {
+    const int perm = perm_table_permission(table, ic->company->logical, ic->company->physical, nullptr);
+    if (perm < PERM_READ) {
+      zdb_error(ZE_NO_PERMISSION);
+      return -1;
+    }
+    if (perm == PERM_NEEDS_ROW && read_with_argument(ic, row, 0) != 0) {
+      if (zdb_errno != kNoRecord) return -1;
+      zdb_errno = 0;
+    }
+  }
   if (!object->restricted && object->kind != 1) return 0;
   if (dbc_build_ref_entries(ic) != 0) return -1;
   for (const ZDB_REF_ENTRY &e : ic->company->refs.to) {

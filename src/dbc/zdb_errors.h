@@ -32,3 +32,9 @@ inline constexpr int ZE_ILLEGAL_COMPNR = 519;
 inline constexpr int ZE_BUFFERED_UPDATE = 520;
 inline constexpr int ZE_NO_RESOURCE = 525;
 inline constexpr int ZE_DOMAIN_TEXT = 606;  // a buffered update's extra text joins the message
+// A driver's storage failed; its message names the cause and the file.
+inline constexpr int ZE_STORAGE_FULL = 701;      // the disk, or the file's size limit, is full
+inline constexpr int ZE_STORAGE_READONLY = 702;  // the file cannot be written
+inline constexpr int ZE_STORAGE_IO = 703;        // reading or writing the file failed
+inline constexpr int ZE_STORAGE_CORRUPT = 704;   // the file is damaged or no database
+inline bool zdb_storage_error(int err) { return err >= ZE_STORAGE_FULL && err <= ZE_STORAGE_CORRUPT; }

@@ -14,13 +14,16 @@
 #include "dbc/request_block.h"
 #include "dbc/row_print.h"
 #include "dbc/stub_parts.h"
+#include "dbc/tabledef.h"
 #include "dbc/zdb_attach.h"
 #include "dbc/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_exec.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "platform/blat.h"
+#include "platform/errtext.h"
 #include "platform/log.h"
 
 namespace {
@@ -114,6 +117,12 @@ int zdb_do_exec_db(ZDB_SESSION *session, std::uint32_t action) {
                          session->server_session_id);
   if (send_db_cntr(session, action) != 0) {
     if (tracing()) std::fprintf(stderr, "<- EXE_DB_CNTR failed errno %d\n", zdb_errno);
+    // The reply has no text: the message names the driver, whose log names the file.
+    if (zdb_storage_error(zdb_errno)) {
+      const SERVER_REC *rec = server->spec != nullptr ? server->spec->server : nullptr;
+      set_zdb_msg("%s: %s of driver %s (its log names the file)", zdberrorstr(zdb_errno),
+                  zdb_db_action(code), rec != nullptr && rec->name != nullptr ? rec->name : "?");
+    }
     return -1;
   }
   if (traced && (code == commit_trans || code == abort_trans))

@@ -47,12 +47,7 @@ bool Grow(std::size_t need) {
 
 }  // namespace
 
-namespace {
-
-void Append(const char *keyword, int flags, const char *format, va_list args) {
-  char text[kMaxMessage + 1];
-  int n = std::vsnprintf(text, sizeof text, format, args);
-  if (n < 0) return;
+void add_zdb_msg(const char *text) {
   std::size_t add = std::strlen(text);
   std::size_t need = g_len + add;
   if ((g_msg == nullptr || need > g_capacity) && !Grow(need)) {
@@ -68,6 +63,15 @@ void Append(const char *keyword, int flags, const char *format, va_list args) {
   std::memcpy(g_msg + g_len, text, add);
   g_msg[need] = '\0';
   g_len = need;
+}
+
+namespace {
+
+void Append(const char *keyword, int flags, const char *format, va_list args) {
+  char text[kMaxMessage + 1];
+  int n = std::vsnprintf(text, sizeof text, format, args);
+  if (n < 0) return;
+  add_zdb_msg(text);
   if (keyword != nullptr) log_mesg(__FILE__, __LINE__, keyword, flags, "%s", text);
 }
 

@@ -9,3 +9,6 @@ void set_zdb_msg(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // caller writes itself.
 void set_zdb_msg_logged(const char *keyword, int flags, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// Appends a text to the message text without logging it (the caller has).
+void add_zdb_msg(const char *text);

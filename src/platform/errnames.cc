@@ -77,6 +77,10 @@ constexpr ErrName kNames[] = {
     {607, "parent not found"},
     {608, "no reference counters"},
     {609, "reference check failed"},
+    {701, "database full"},
+    {702, "database read-only"},
+    {703, "database I/O error"},
+    {704, "database file corrupt"},
 };
 
 }  // namespace

@@ -78,6 +78,10 @@ constexpr ErrText kTexts[] = {
     {607, "Parent table not found for reference"},
     {608, "No reference counter(s) in table"},
     {609, "Reference check failed"},
+    {701, "Database or disk is full"},
+    {702, "Database file is read-only"},
+    {703, "Disk I/O error on the database file"},
+    {704, "Database file is corrupt"},
 };
 
 // Generic texts by hundreds, for numbers the table does not hold.

@@ -22,6 +22,11 @@
 
 namespace {
 
+// The log folder and files are the user's and the group's to read, no one
+// else's, whatever the umask.
+constexpr mode_t kLogDirMode = 0750;
+constexpr mode_t kLogFileMode = 0640;
+
 struct LogState {
   std::string progname;
   std::string logname;
@@ -35,6 +40,7 @@ struct LogState {
   std::string block_keyword;
   int block_flags = 0;
   std::string block_text;
+  std::string refused;  // the last log file refused as a link or special file
 };
 
 LogState &State() {
@@ -71,9 +77,30 @@ std::string LogPath() {
     if (zuv == nullptr || *zuv == '\0') return "";
     dir = std::string(zuv) + "/log";
   }
-  ::mkdir(dir.c_str(), 0777);  // usually exists already; failure shows at open
+  ::mkdir(dir.c_str(), kLogDirMode);  // usually exists already; failure shows at open
   const std::string &base = st.logname.empty() ? st.progname : st.logname;
   return dir + "/" + (base.empty() ? std::string("molvane") : base) + ".log";
+}
+
+// Opens the log file for appending. The file is never reached through a
+// symbolic link, nor is it a device or a pipe: a link planted in the log
+// folder would make every process append to whatever it points at. -1 with
+// *refused set for such a file, -1 alone when it cannot be opened.
+int OpenLog(const std::string &path, bool *refused) {
+  *refused = false;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                  kLogFileMode);
+  if (fd < 0) {
+    *refused = errno == ELOOP;
+    return -1;
+  }
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    *refused = true;
+    return -1;
+  }
+  return fd;
 }
 
 void WriteAll(int fd, const std::string &text) {
@@ -105,12 +132,22 @@ void Emit(const char *file, int line, const char *keyword, int flags, std::strin
                     " (" + base + ":" + std::to_string(line) + "): " + text + "\n";
 
   std::string path = LogPath();
-  int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  bool refused = false;
+  int fd = path.empty() ? -1 : OpenLog(path, &refused);
   if (fd >= 0) {
     WriteAll(fd, out);
     ::close(fd);
   } else {
     WriteAll(2, out);
+  }
+  // A refused file is warned about once (until another one is refused);
+  // the messages go to standard error and the host's hook instead.
+  std::string warning;
+  if (refused && st.refused != path) {
+    st.refused = path;
+    warning = "log file " + path + " is a symbolic link or not a regular file: not written";
+    WriteAll(2, std::string(stamp) + " W " + log_get_progname() + "[" + std::to_string(::getpid()) +
+                    "] log: " + warning + "\n");
   }
 
   if (st.hook != nullptr) {
@@ -121,6 +158,7 @@ void Emit(const char *file, int line, const char *keyword, int flags, std::strin
       explicit InHook(bool &f) : flag(f) { flag = true; }
       ~InHook() { flag = false; }
     } in_hook(st.in_hook);
+    if (!warning.empty()) st.hook('W', "log", warning.c_str(), __FILE__, __LINE__);
     st.hook(LevelLetter(flags), keyword != nullptr ? keyword : "", text.c_str(),
             file != nullptr ? file : "", line);
   }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "dbc/dd.h"
@@ -13,6 +16,7 @@
 namespace {
 
 using molvane::test::DumpWriter;
+using molvane::test::FixturePath;
 using molvane::test::ScratchDir;
 using molvane::test::UseDictionaryRoot;
 
@@ -24,13 +28,23 @@ class DdLimits : public ::testing::Test {
     for (int len : {138, 139, 250, 251}) domains.Domain("qas" + std::to_string(len), "s").Keyword("CLEN", std::to_string(len));
     domains.Domain("qalong", "l");
     domains.Domain("qacomb", "c");
+    domains.Domain("qaunkn", "x");
     domains.WriteTo(root_.path(), "dqa.pd");
+    // A package whose dump lost a type line: the whole dump is refused.
+    DumpWriter()
+        .Domain("qbgood", "l")
+        .Section('D', "qbnotype")
+        .Keyword("NAME", "qbnotype")
+        .Keyword("CLEN", "6")
+        .WriteTo(root_.path(), "dqb.pd");
     UseDictionaryRoot(root_.path());
   }
 
-  DD_TABLE *Load(const std::string &name, const DumpWriter &dump) {
-    dump.WriteTo(root_.path(), "d" + name);
+  DD_TABLE *Load(const std::string &name, const DumpWriter &dump, size_t cut = 0) {
+    const std::string &text = dump.Text();
+    root_.WriteFile("dict/d" + name, text.substr(0, text.size() - std::min(cut, text.size())));
     zdb_errno = 0;
+    reset_zdb_msg();
     return ddtable(name.c_str());
   }
 
@@ -90,30 +104,72 @@ TEST_F(DdLimits, ShortHeaderLinesGiveEmptyTexts) {
   }
 }
 
+// Every damaged dump fails with 512, a message naming the file and the
+// line, and leaves no table behind.
 TEST_F(DdLimits, BrokenDumpsFailCleanlyAndLeaveNothing) {
   struct Case {
     const char *table;
     int err;
     DumpWriter dump;
+    size_t cut = 0;  // bytes cut off the end
   };
   Case cases[] = {
       {"qamem010", 512, DumpWriter().Column("qamem010.aa", "qalong").Column("qamem010.cc").Keyword(
                             "COMB", DumpWriter::Names({"qamem010.aa", "qamem010.zz"}))},
       {"qapart10", 512, DumpWriter().Column("qapart10.aa", "qalong").Index(1, {"qapart10.zz"})},
-      {"qadom010", 0, DumpWriter().Column("qadom010.aa", "zznone")},
-      {"qanod010", 0, DumpWriter().Column("qanod010.aa", "qanothere")},
-      {"qaord010", 0, DumpWriter().Index(1, {"qaord010.aa"}).Column("qaord010.aa", "qalong")},
+      {"qadom010", 512, DumpWriter().Column("qadom010.aa", "zznone")},
+      {"qanod010", 512, DumpWriter().Column("qanod010.aa", "qanothere")},
+      {"qaord010", 512, DumpWriter().Index(1, {"qaord010.aa"}).Column("qaord010.aa", "qalong")},
+      {"qbtyp010", 512, DumpWriter().Column("qbtyp010.aa", "qbgood")},
+      {"qaunk010", 512, DumpWriter().Column("qaunk010.aa", "qaunkn")},
+      {"qacut010", 512, DumpWriter().Column("qacut010.aa", "qalong").Index(1, {"qacut010.aa"}), 3},
+      {"qaemp010", 512, DumpWriter()},
+      {"qasec010", 512, DumpWriter().Column("qasec010.aa", "qalong").Section('L').Keyword("COLS",
+                            DumpWriter::Names({"qasec010.aa"})).Index(1, {"qasec010.aa"})},
+      {"qaunx010", 512, DumpWriter().Column("qaunx010.aa", "qalong").Section('X')},
+      {"qatwa010", 512, DumpWriter().Column("qatwa010.aa", "qalong").Section('A').Section('A')},
+      {"qanum010", 512, DumpWriter().Column("qanum010.aa", "qalong").Index(2, {"qanum010.aa"})},
+      {"qakyl010", 512, DumpWriter().Column("qakyl010.aa", "qalong").Index(1, {"qakyl010.aa"}).Keyword(
+                            "KEYL", "qakyl010.zz")},
+      {"qacnt010", 512, DumpWriter().Column("qacnt010.Refcntu", "qalong").Column("qacnt010.aa", "qalong")},
+      {"qagrp010", 512, DumpWriter().Column("qagrp010.aa", "qalong").Section('L').Keyword(
+                            "COLS", DumpWriter::Names({"qagrp010.zz"}))},
       {"qanam010", 512, DumpWriter().Column("qaxxx010.aa", "qalong")},
       {"qadup010", 512, DumpWriter().Column("qadup010.aa", "qalong").Column("qadup010.aa", "qalong")},
       {"qaovr010", 512, DumpWriter().Column("qaovr010.aa", "qalong").Keyword("DEFT", std::string(9000, '1'))},
   };
   for (Case &c : cases) {
-    EXPECT_EQ(Load(c.table, c.dump), nullptr) << c.table;
-    if (c.err) {
-      EXPECT_EQ(zdb_errno, c.err) << c.table;
-    }
+    EXPECT_EQ(Load(c.table, c.dump, c.cut), nullptr) << c.table;
+    EXPECT_EQ(zdb_errno, c.err) << c.table;
+    const std::string msg = get_zdb_msg() != nullptr ? get_zdb_msg() : "";
+    EXPECT_NE(msg.find(std::string("/d") + c.table + ", line "), std::string::npos) << c.table << ": " << msg;
     EXPECT_EQ(ddtable_local(c.table), nullptr) << c.table;
+    if (std::string(c.table) == "qbtyp010") {
+      EXPECT_NE(msg.find("dqb.pd, line 4: domain qbnotype has no type line"), std::string::npos) << msg;
+    }
   }
+}
+
+// The department dump cut short at every byte up to its first referencing
+// column: each cut fails with 512 and names the file and a line, never loads
+// a partial table. (Cuts among the referencing and compared columns leave a
+// dump that reads as complete.)
+TEST_F(DdLimits, CutDumpNeverLoads) {
+  for (const char *file : {"dex.pd"})
+    std::filesystem::copy_file(FixturePath(std::string("zuv/dict/") + file), root_.path() + "/dict/" + file);
+  std::ifstream in(FixturePath("zuv/dict/dexdep010"), std::ios::binary);
+  const std::string dump((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t whole = dump.find('\n', dump.find(":REFC")) + 1;
+  for (size_t size = 0; size < whole; ++size) {
+    root_.WriteFile("dict/dexdep010", dump.substr(0, size));
+    zdb_errno = 0;
+    reset_zdb_msg();
+    ASSERT_EQ(ddtable("exdep010"), nullptr) << "cut at " << size;
+    EXPECT_EQ(zdb_errno, 512) << "cut at " << size;
+    EXPECT_NE(std::string(get_zdb_msg()).find("dexdep010, line "), std::string::npos) << size;
+  }
+  root_.WriteFile("dict/dexdep010", dump);
+  EXPECT_NE(ddtable("exdep010"), nullptr) << zdb_errno;
 }
 
 // Key parts and members belong to the table itself; another table's column

@@ -44,7 +44,7 @@ class DataPlane : public testing::TestWithParam<const char *> {
     std::string form = GetParam();
     std::string target = std::string(MOLVANE_BINARY_DIR) +
                          (form == "child" ? "/driver/molvane-driver" : "/driver/libmolvane_driver.so");
-    root_.WriteFile("lib/ipc_info", "msqlite " + form + " " + target + " ${ZUV}/main.db\n");
+    root_.WriteFile("lib/ipc_info", "msqlite " + form + " " + target + " ${ZUV}/main.db" + args_ + "\n");
     root_.WriteFile("lib/tabledef1", "*::msqlite\n");
     setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
     setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
@@ -112,6 +112,7 @@ class DataPlane : public testing::TestWithParam<const char *> {
   }
 
   ScratchDir root_;
+  std::string args_;  // more driver arguments
   DD_TABLE *table_ = nullptr;
   int trans_ = 0;
   ZDB_CURSOR *cursor_ = nullptr;
@@ -275,6 +276,59 @@ TEST_P(DataPlane, KilledDriverLosesNoCommittedRow) {
   EXPECT_TRUE(Read(1, Row(3, "")).empty());
 }
 
+// A database file capped at a few pages, as a full disk is: the batch that
+// does not fit is refused with 701 naming the cause and the file, rolled
+// back whole; a commit never reports lost work as committed; committed rows
+// stay; once deletes make room the next batch and commit go through.
+class DataPlaneFull : public DataPlane {
+ protected:
+  DataPlaneFull() { args_ = " --max-pages=16"; }
+};
+
+TEST_P(DataPlaneFull, FullFileIsReportedAndLosesNothingCommitted) {
+  const char *kName = "a name that fills it";
+  int full_at = 0;
+  for (int emp = 1; emp < 256 && full_at == 0; ++emp) {
+    ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(emp, kName)), 0);
+    if (Commit(1) != 0) full_at = emp;
+  }
+  ASSERT_NE(full_at, 0) << "the cap was never reached";
+  EXPECT_EQ(zdb_errno, ZE_BUFFERED_UPDATE);
+  char name[9];
+  int compnr = 0;
+  const char *extra = nullptr;
+  EXPECT_EQ(zdb_get_detail_error(name, &compnr, &extra, trans_), ZE_STORAGE_FULL);
+  ASSERT_NE(extra, nullptr);
+  EXPECT_NE(std::string(extra).find("full"), std::string::npos) << extra;
+  EXPECT_NE(std::string(extra).find(root_.path() + "/main.db"), std::string::npos) << extra;
+  EXPECT_NE(std::string(get_zdb_msg()).find("main.db"), std::string::npos) << get_zdb_msg();
+  ASSERT_EQ(zdb_do_exec_db(Session(1), db_action_word(abort_trans)), 0) << zdb_errno;
+  for (int e = 1; e < full_at; ++e) ASSERT_EQ(Read(1, Row(e, "")), Row(e, kName)) << e;
+
+  // A batch that fits, then one that does not, in one transaction: the
+  // commit either keeps the first or fails; it never loses it silently.
+  ASSERT_EQ(Put(1, RDS_ACT_DELETE, Row(1, kName)), 0);
+  ASSERT_EQ(flush_updates(Session(1)), 0) << zdb_errno;
+  for (int e = full_at; e < full_at + 40; ++e) ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(e, "x")), 0);
+  EXPECT_EQ(flush_updates(Session(1)), -1);
+  if (Commit(1) == 0) {
+    EXPECT_TRUE(Read(1, Row(1, "")).empty());
+  } else {
+    EXPECT_EQ(zdb_errno, ZE_STORAGE_FULL);
+    ASSERT_EQ(zdb_do_exec_db(Session(1), db_action_word(abort_trans)), 0) << zdb_errno;
+    EXPECT_EQ(Read(1, Row(1, "")), Row(1, kName));
+  }
+
+  // Deletes make room; the row that did not fit goes in.
+  for (int e = 2; e < full_at / 2; ++e) ASSERT_EQ(Put(1, RDS_ACT_DELETE, Row(e, kName)), 0);
+  ASSERT_EQ(Commit(1), 0) << zdb_errno;
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(full_at, "after")), 0);
+  ASSERT_EQ(Commit(1), 0) << zdb_errno;
+  EXPECT_EQ(Read(1, Row(full_at, "")), Row(full_at, "after"));
+  EXPECT_EQ(Read(1, Row(full_at - 1, "")), Row(full_at - 1, kName));
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, DataPlane, testing::Values("child", "library"));
+INSTANTIATE_TEST_SUITE_P(Forms, DataPlaneFull, testing::Values("child"));
 
 }  // namespace

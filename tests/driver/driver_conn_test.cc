@@ -125,6 +125,15 @@ TEST_F(DriverConn, SessionsAndTransactions) {
   EXPECT_EQ(dbc_request().retval, ZE_INVALID_SESSION);
 }
 
+// A file that is no database: the session is refused with the number of a
+// damaged file, not a bare illegal state.
+TEST_F(DriverConn, DamagedFileRefusesTheSessionWithItsOwnNumber) {
+  dir_.WriteFile("main.db", std::string(8192, 'x'));
+  ASSERT_EQ(Exchange(SEND_COMPNR, nullptr), 0);
+  ASSERT_EQ(Exchange(ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t1"; }), 0);
+  EXPECT_EQ(dbc_request().retval, ZE_STORAGE_CORRUPT);
+}
+
 TEST_F(DriverConn, SystemCommands) {
   static const char hello[4] = {0, 0, 3, static_cast<char>(0x82)};
   Exchange(EXE_SYSTEM, [](ZDB_REQUEST &r) {

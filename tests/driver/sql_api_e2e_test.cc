@@ -22,9 +22,12 @@
 #include <string>
 #include <vector>
 
+#include <molvane/dd.h>
 #include <molvane/platform.h>
 #include <molvane/sql.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
+#include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
 
 #include "dbc/zdb_attach.h"
@@ -579,7 +582,8 @@ class SqlApiRoles : public SqlApiE2E {
   void BeforeLogon() override {
     root_.WriteFile("lib/user/ubob", "user_type: N\ndb_roles: bonly\n");
     root_.WriteFile("lib/roles/db/b/bonly",
-                    "bonly\nexemp010:*:-\nexemp010:*:D:dept = 'B'\nexdep010:*:M\n");
+                    "bonly\nexemp010:*:-\nexemp010:*:D:dept = 'B'\nexemp010:002:R:dept = 'A'\n"
+                    "exdep010:*:M\nexdep010:002:-\nexdep010:002:R:code = 'A'\n");
     setenv("ZUV_USER", "bob", 1);
     user_ = "bob";
   }
@@ -599,6 +603,64 @@ TEST_P(SqlApiRoles, RoleRestrictsReadsAndChanges) {
   EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 1"), -SQL_ERR_NO_ROWS) << g_host.lastError;
   EXPECT_EQ(Change("DELETE FROM exemp010"), 2);
   EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exemp010"), (Rows{"0"}));
+}
+
+// The same user through the record API: every read decides the row's
+// conditions on the row it would return, the company's own line before the
+// line for every company. A keyed read of a forbidden row (plain, locked,
+// delayed, or the counter check of a parent) is refused with 208; a scan
+// moves past it.
+TEST_P(SqlApiRoles, RecordReadsDecideTheConditionsOnTheRow) {
+  std::vector<unsigned char> row(ddtable("exemp010")->row_length);
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 0, row.data(), 0, trans_), 0) << zdb_errno;
+  const DD_COLUMN *emp = ddcolumn("exemp010.emp");
+  auto read = [&](int action, int compnr, int key = 0) {
+    if (key != 0) {
+      for (int i = 0; i < 4; ++i) row[emp->offset + i] = static_cast<unsigned char>(key >> (24 - 8 * i));
+    }
+    if (zdb_exec_row(cursor, action, 0, compnr) != 0) return -zdb_errno;
+    const unsigned char *p = row.data() + emp->offset;
+    return static_cast<int>(Be32(p));
+  };
+  for (int action : {db_eq, db_eq_locked, db_eq_delayed}) {
+    EXPECT_EQ(read(action, 1, 1), -208) << action;  // department A, company 1
+    EXPECT_EQ(read(action, 1, 4), -208) << action;
+    EXPECT_EQ(read(action, 1, 2), 2) << action;
+    EXPECT_EQ(read(action, 2, 7), 7) << action;     // company 2 grants department A
+  }
+  ASSERT_EQ(zdb_exec_db(commit_trans, trans_), 0) << zdb_errno;
+  // Scans of every lock mode deliver the permitted rows only.
+  for (auto [first, next] : {std::pair{db_first, db_next}, {db_first_locked, db_next_locked},
+                             {db_first_delayed, db_next_delayed}, {db_first_51, db_next_51}}) {
+    EXPECT_EQ(read(first, 1), 2) << first;
+    EXPECT_EQ(read(next, 1), 3) << next;
+    EXPECT_EQ(read(next, 1), -110) << next;
+    EXPECT_EQ(read(first, 2), 7) << first;
+  }
+  EXPECT_EQ(read(db_last, 1), 3);
+  EXPECT_EQ(read(db_prev, 1), 2);
+  EXPECT_EQ(read(db_prev, 1), -110);
+  EXPECT_EQ(read(db_ge, 1, 1), 2);
+  EXPECT_EQ(read(db_le_locked, 1, 4), 3);
+  EXPECT_EQ(read(db_curr, 1), 3);
+  EXPECT_EQ(read(db_gt_delayed, 1, 3), -111);
+  ASSERT_EQ(zdb_exec_db(commit_trans, trans_), 0) << zdb_errno;
+  zdb_close(cursor);
+
+  // The counter check of a parent row: department D of company 2 is
+  // forbidden, A is not.
+  std::vector<unsigned char> dep(ddtable("exdep010")->row_length);
+  ASSERT_EQ(zdb_open(&cursor, "exdep010", 0, dep.data(), 0, trans_), 0) << zdb_errno;
+  const DD_COLUMN *code = ddcolumn("exdep010.code");
+  const char *text = nullptr;
+  std::memset(dep.data() + code->offset, ' ', code->length);
+  dep[code->offset] = 'D';
+  EXPECT_EQ(zdb_get_refcount(cursor, 2, &text, 1), -1);
+  EXPECT_EQ(zdb_errno, 208);
+  dep[code->offset] = 'A';
+  EXPECT_GE(zdb_get_refcount(cursor, 2, &text, 1), 0) << zdb_errno;
+  zdb_close(cursor);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two"));

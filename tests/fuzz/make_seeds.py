@@ -39,6 +39,17 @@ for path in sorted(glob.glob('tests/fixtures/*/dict/*')):
     elif base.startswith('d') and len(base) >= 9:
         put('dd_dump', 'table-' + tag, b'\1' + base[1:9].encode() + read(path))
 
+# Damaged dumps: a domain without its type line, and the department table
+# cut short inside a line, before its indexes and before its referencing
+# columns.
+put('dd_dump', 'domains-damaged-no-type',
+    b'\0D exnotype\n:NAME exnotype\n:CLEN 6\nD excode\n:NAME excode\n:TYPE s\n:CLEN 6\n')
+dep = read('tests/fixtures/zuv/dict/dexdep010')
+for tag, end in [('mid-line', dep.index(b':NAME exdep010.code') + 12),
+                 ('before-indexes', dep.index(b'I 1\n')),
+                 ('before-referencing', dep.index(b'R referenced'))]:
+    put('dd_dump', 'table-damaged-dexdep010-' + tag, b'\1exdep010' + dep[:end])
+
 # Table definitions.
 for path in sorted(glob.glob('tests/fixtures/*/lib/tabledef*')):
     put('tabledef', path.split('/')[2] + '-' + os.path.basename(path), read(path))

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -84,6 +87,42 @@ TEST(Log, HookSeesEveryMessageAndBlocksButNothingWhileDisabled) {
   EXPECT_EQ(Hook, log_set_log_hook(nullptr));
   // The second argument names the log file.
   EXPECT_NE(std::string::npos, root.ReadFile("log/other.log").find("a=1 b=x"));
+}
+
+// The log folder and file keep to their owner and group whatever the
+// umask; a link planted where the file belongs is never followed: the
+// messages go to standard error and the hook, with one warning.
+TEST(Log, KeepsToItsOwnFilesAndNeverFollowsALink) {
+  molvane::test::ScratchDir root;
+  set_zuv(root.path().c_str());
+  const mode_t umask_before = ::umask(0);
+  log_set_progname("modes", nullptr);
+  log_mesg(__FILE__, __LINE__, "kw", 0, "first");
+  struct stat info {};
+  ASSERT_EQ(0, ::stat((root.path() + "/log").c_str(), &info));
+  EXPECT_EQ(0750u, info.st_mode & 07777);
+  ASSERT_EQ(0, ::stat((root.path() + "/log/modes.log").c_str(), &info));
+  EXPECT_EQ(0640u, info.st_mode & 07777);
+
+  root.WriteFile("victim", "untouched\n");
+  ASSERT_EQ(0, ::symlink((root.path() + "/victim").c_str(), (root.path() + "/log/linked.log").c_str()));
+  log_set_progname("linked", nullptr);
+  g_seen.clear();
+  log_set_log_hook(Hook);
+  testing::internal::CaptureStderr();
+  log_mesg(__FILE__, __LINE__, "kw", 0, "one");
+  log_mesg(__FILE__, __LINE__, "kw", 0, "two");
+  std::string err = testing::internal::GetCapturedStderr();
+  log_set_log_hook(nullptr);
+  ::umask(umask_before);
+  EXPECT_EQ("untouched\n", root.ReadFile("victim"));
+  ASSERT_EQ(3u, g_seen.size());
+  EXPECT_EQ('W', g_seen[0].level);
+  EXPECT_NE(std::string::npos, g_seen[0].text.find("linked.log is a symbolic link")) << g_seen[0].text;
+  EXPECT_EQ("one", g_seen[1].text);
+  EXPECT_EQ("two", g_seen[2].text);
+  EXPECT_NE(std::string::npos, err.find("kw (")) << err;
+  EXPECT_EQ(err.find("symbolic link"), err.rfind("symbolic link")) << "warned once: " << err;
 }
 
 TEST(ErrText, TableRangesAndFormattedTexts) {

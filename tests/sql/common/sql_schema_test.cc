@@ -58,6 +58,8 @@ std::string AllTypesDump() {
   d += "I 1\n:INDX 1\n:ASCD 0\n:DUPL 0\n:KEYF " + Field("exall010.zbyte") + "\n";
   d += "I 2\n:INDX 2\n:ASCD 0\n:DUPL 1\n:KEYF " + Field("exall010.inest") + "\n";
   d += "I 3\n:INDX 3\n:ASCD 0\n:DUPL 1\n:KEYF " + Field("exall010.Refcntu") + Field("exall010.ostat") + "\n";
+  // The table that the counter counts.
+  d += "R referenced by\n:REFC " + Field("exemp010.dept") + "0rr\n";
   return d;
 }
 
