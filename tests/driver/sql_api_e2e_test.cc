@@ -402,6 +402,10 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
     EXPECT_EQ(zdb_errno, SQL_ERR_PARSE);
     EXPECT_NE(g_host.lastError.find("42I59"), std::string::npos) << g_host.lastError;
   }
+  // Just below the limit the statement runs, the driver reading and
+  // evaluating what is shipped to it.
+  EXPECT_EQ(Query("SELECT " + chain("1", " + ", "1", 990) + " :x FROM exdep010 WHERE code = 'A'"), (Rows{"990"}));
+  EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE budget = " + chain("1", " + ", "1", 990) + " - 980"), (Rows{"A"}));
   // The prepare does not depend on where the table lives: once is enough.
   if (std::string(GetParam()) == "one") {
     for (std::string const &text :
