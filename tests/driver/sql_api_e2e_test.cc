@@ -417,6 +417,10 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
   EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE " + chain("budget = 20", " OR ", "budget = 0", 70000)), (Rows{"B"}));
   EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE " + chain("code <> 'B'", " AND ", "budget <> 0", 70000))),
             (Rows{"A", "C"}));
+  // So does an IN list of that length, as IN predicates over its parts.
+  std::string const values = chain("20", ", ", "0", 70000);
+  EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE budget IN (" + values + ")"), (Rows{"B"}));
+  EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE budget NOT IN (" + values + ")")), (Rows{"A", "C"}));
 }
 
 // A retry point saved at a row: the retry goes on after it, or from it with
