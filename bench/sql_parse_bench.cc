@@ -3,6 +3,12 @@
 // and sqlite3_finalize on the equivalent SQLite statements over the same
 // two tables. Each iteration runs both; `ratio` is the parser's time over
 // SQLite's.
+//
+// The chains: a WHERE clause of n comparisons joined by OR (or AND), from
+// 1,000 to 256,000 terms, whose time must grow linearly (`ns_per_term` stays
+// flat). SQLite refuses an expression tree deeper than 1,000, so its anchor
+// is the equivalent list of the same length: "emp IN (...)" for the ORs of
+// equalities, "emp NOT IN (...)" for the ANDs of inequalities.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -63,7 +69,8 @@ double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void RunParse(benchmark::State &state, Statement const &statement) {
+// Returns the parser's seconds over all iterations.
+double RunParse(benchmark::State &state, Statement const &statement) {
   sqlite3 *db = Environment().db;
   double own = 0, anchor = 0;
   for (auto _ : state) {
@@ -84,6 +91,37 @@ void RunParse(benchmark::State &state, Statement const &statement) {
   }
   state.counters["anchor_us"] = 1e6 * anchor / static_cast<double>(state.iterations());
   state.counters["ratio"] = own / anchor;
+  return own;
+}
+
+// The chain statements of n terms, ours and SQLite's.
+struct Chain {
+  std::string molvane;
+  std::string sqlite;
+};
+
+Chain MakeChain(int n, bool conjunction) {
+  Chain chain{"SELECT emp FROM exemp010 WHERE ", "SELECT emp FROM exemp010 WHERE "};
+  chain.sqlite += conjunction ? "emp NOT IN (" : "emp IN (";
+  for (int i = 0; i < n; ++i) {
+    std::string const k = std::to_string(i);
+    if (i > 0) {
+      chain.molvane += conjunction ? " AND " : " OR ";
+      chain.sqlite += ", ";
+    }
+    chain.molvane += conjunction ? "emp <> " + k : "emp = " + k;
+    chain.sqlite += k;
+  }
+  chain.sqlite += ")";
+  return chain;
+}
+
+void RunChain(benchmark::State &state, bool conjunction) {
+  int const n = static_cast<int>(state.range(0));
+  Chain const chain = MakeChain(n, conjunction);
+  Statement const statement{chain.molvane.c_str(), chain.sqlite.c_str()};
+  double const own = RunParse(state, statement);
+  state.counters["ns_per_term"] = 1e9 * own / (static_cast<double>(state.iterations()) * n);
 }
 
 void BM_ParseShort(benchmark::State &state) { RunParse(state, kShort); }
@@ -91,5 +129,11 @@ BENCHMARK(BM_ParseShort);
 
 void BM_ParseComplex(benchmark::State &state) { RunParse(state, kComplex); }
 BENCHMARK(BM_ParseComplex);
+
+void BM_ParseOrChain(benchmark::State &state) { RunChain(state, false); }
+BENCHMARK(BM_ParseOrChain)->Arg(1000)->Arg(4000)->Arg(16000)->Arg(64000)->Arg(256000)->Unit(benchmark::kMillisecond);
+
+void BM_ParseAndChain(benchmark::State &state) { RunChain(state, true); }
+BENCHMARK(BM_ParseAndChain)->Arg(1000)->Arg(4000)->Arg(16000)->Arg(64000)->Arg(256000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

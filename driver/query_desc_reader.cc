@@ -76,6 +76,11 @@ class Reader {
   std::unique_ptr<QdCond> OptionalCond() { return Absent() ? nullptr : Cond(); }
   static std::unique_ptr<QdCond> AlwaysTrue();
   std::unique_ptr<QdExpr> Expr();
+  // The parts of Expr that do not recurse.
+  [[gnu::noinline]] void TrimSpec(QdExpr *e);
+  [[gnu::noinline]] int WhenCount();
+  [[gnu::noinline]] void TextCompnr(QdExpr *e);
+  [[gnu::noinline]] void Leaf(QdExpr *e);
   std::unique_ptr<QdExpr> OptionalExpr() { return Absent() ? nullptr : Expr(); }
   std::unique_ptr<QdDml> Dml();
   void Hints();
@@ -288,6 +293,9 @@ std::unique_ptr<QdCond> Reader::Cond() {
   return c;
 }
 
+// Expressions nest as deep as the statement (up to kMaxDescriptionDepth):
+// Expr keeps to the cases that recurse and holds no temporaries, so that a
+// level costs little stack; the leaves and the messages are read elsewhere.
 std::unique_ptr<QdExpr> Reader::Expr() {
   Nest nest(this);
   auto e = std::make_unique<QdExpr>();
@@ -308,19 +316,59 @@ std::unique_ptr<QdExpr> Reader::Expr() {
       e->args.push_back(Expr());
       e->args.push_back(OptionalExpr());
       break;
-    case SQLNWTVETrim: {
-      int spec = Token();
-      if (spec < SQLNWTTrimLeading || spec > SQLNWTTrimBoth)
-        Bad("unexpected trim specification " + std::to_string(spec));
-      e->trim = spec - SQLNWTTrimLeading;
+    case SQLNWTVETrim:
+      TrimSpec(e.get());
       e->args.push_back(OptionalExpr());
       e->args.push_back(Expr());
       break;
-    }
     case SQLNWTVEReinterpretCast:
       e->type = ts_.GetType();
       e->args.push_back(Expr());
       break;
+    case SQLNWTVEScalarSubquery:
+      e->subquery = RowSource();
+      break;
+    case SQLNWTVESimpleCase: {
+      e->args.push_back(Expr());
+      int n = WhenCount();
+      for (int i = 0; i < n; ++i) {
+        e->args.push_back(Expr());
+        e->args.push_back(OptionalExpr());
+      }
+      e->args.push_back(OptionalExpr());
+      break;
+    }
+    case SQLNWTVETextContent:
+      e->args.push_back(Expr());
+      e->args.push_back(Expr());
+      TextCompnr(e.get());
+      break;
+    default:
+      Leaf(e.get());
+  }
+  return e;
+}
+
+void Reader::TrimSpec(QdExpr *e) {
+  int spec = Token();
+  if (spec < SQLNWTTrimLeading || spec > SQLNWTTrimBoth) Bad("unexpected trim specification " + std::to_string(spec));
+  e->trim = spec - SQLNWTTrimLeading;
+}
+
+int Reader::WhenCount() {
+  int n = Count(ts_.GetBs4(), 6);
+  if (n == 0) Bad("CASE without WHEN");
+  return n;
+}
+
+void Reader::TextCompnr(QdExpr *e) {
+  e->compnr = ts_.GetBs4();
+  if (e->compnr < 0 || e->compnr > 999) Bad("company number " + std::to_string(e->compnr));
+  NoteTable(kTextTable, e->compnr);
+}
+
+void Reader::Leaf(QdExpr *e) {
+  switch (e->token) {
     case SQLNWTVEColRef:
       e->level = ts_.GetBs2();
       e->column = ts_.GetBs2();
@@ -334,9 +382,6 @@ std::unique_ptr<QdExpr> Reader::Expr() {
       e->depth = ts_.GetBs4();
       if (e->length < 0 || e->depth < 1 || e->depth > 4096)
         Bad("parameter of length " + std::to_string(e->length) + " depth " + std::to_string(e->depth));
-      break;
-    case SQLNWTVEScalarSubquery:
-      e->subquery = RowSource();
       break;
     case SQLNWTVEStringConst:
     case SQLNWTVERawConst: {
@@ -360,28 +405,9 @@ std::unique_ptr<QdExpr> Reader::Expr() {
     case SQLNWTVETimeStampConst:
       e->constant.SetTimestamp(ts_.GetBs8());
       break;
-    case SQLNWTVESimpleCase: {
-      e->args.push_back(Expr());
-      int n = Count(ts_.GetBs4(), 6);
-      if (n == 0) Bad("CASE without WHEN");
-      for (int i = 0; i < n; ++i) {
-        e->args.push_back(Expr());
-        e->args.push_back(OptionalExpr());
-      }
-      e->args.push_back(OptionalExpr());
-      break;
-    }
-    case SQLNWTVETextContent:
-      e->args.push_back(Expr());
-      e->args.push_back(Expr());
-      e->compnr = ts_.GetBs4();
-      if (e->compnr < 0 || e->compnr > 999) Bad("company number " + std::to_string(e->compnr));
-      NoteTable(kTextTable, e->compnr);
-      break;
     default:
       Bad("unexpected expression token " + std::to_string(e->token));
   }
-  return e;
 }
 
 std::unique_ptr<QdDml> Reader::Dml() {

@@ -14,8 +14,11 @@ namespace molvane::driver {
 // The table of numbered texts that text content reads.
 inline constexpr char kTextTable[] = "tttxt010";
 
-// Deepest nesting of row sources, conditions and expressions accepted.
-inline constexpr int kMaxDescriptionDepth = 128;
+// Deepest nesting of row sources, conditions and expressions accepted: a
+// little above the 1,000 levels of the deepest statement the SQL parser
+// accepts, so that whatever the library ships can be read. Each level costs
+// the reader and the translator a few stack frames.
+inline constexpr int kMaxDescriptionDepth = 1100;
 
 // Reads the description that starts at the token string's read offset and
 // runs to its end. Throws SQLExUnknownNetWorkToken when it is malformed or

@@ -454,6 +454,10 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
     EXPECT_EQ(zdb_errno, SQL_ERR_PARSE);
     EXPECT_NE(g_host.lastError.find("42I59"), std::string::npos) << g_host.lastError;
   }
+  // Just below the limit the statement runs, the driver reading and
+  // evaluating what is shipped to it.
+  EXPECT_EQ(Query("SELECT " + chain("1", " + ", "1", 990) + " :x FROM exdep010 WHERE code = 'A'"), (Rows{"990"}));
+  EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE budget = " + chain("1", " + ", "1", 990) + " - 980"), (Rows{"A"}));
   // The prepare does not depend on where the table lives: once is enough.
   if (std::string(GetParam()) == "one") {
     for (std::string const &text :
@@ -465,6 +469,10 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
   EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE " + chain("budget = 20", " OR ", "budget = 0", 70000)), (Rows{"B"}));
   EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE " + chain("code <> 'B'", " AND ", "budget <> 0", 70000))),
             (Rows{"A", "C"}));
+  // So does an IN list of that length, as IN predicates over its parts.
+  std::string const values = chain("20", ", ", "0", 70000);
+  EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE budget IN (" + values + ")"), (Rows{"B"}));
+  EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE budget NOT IN (" + values + ")")), (Rows{"A", "C"}));
 }
 
 // A retry point saved at a row: the retry goes on after it, or from it with

@@ -1,5 +1,6 @@
 #include "sql/exec/sc_comparison.h"
 
+#include <algorithm>
 #include <new>
 
 #include "sql/agent/token_string.h"
@@ -427,10 +428,23 @@ SQLRSSCSearchCond *SQLRSSCInSet::Optimize() {
 }
 
 void SQLRSSCInSet::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {
-  ts->AppendToken(SQLNWTSCInSet);
-  value_->createTokenString(ts, level, params);
-  ts->AppendBs2(static_cast<std::int16_t>(set_.size()));
-  TokensOfAll(set_, ts, level, params);
+  // A set longer than a list can count goes as the OR of IN predicates
+  // over its parts, which is the same condition.
+  int const n = static_cast<int>(set_.size());
+  int const part = SQLTokenString::kMaxListCount;
+  auto writePart = [&](int p) {
+    int const from = p * part;
+    int const to = std::min(n, from + part);
+    ts->AppendToken(SQLNWTSCInSet);
+    value_->createTokenString(ts, level, params);
+    ts->AppendBs2(static_cast<std::int16_t>(to - from));
+    for (int i = from; i < to; ++i) set_[static_cast<size_t>(i)]->createTokenString(ts, level, params);
+  };
+  if (n <= part) {
+    writePart(0);
+  } else {
+    ts->AppendNestedList(SQLNWTSCOr, (n + part - 1) / part, writePart);
+  }
 }
 
 void SQLRSSCInSet::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {

@@ -28,7 +28,7 @@ class SQLParseState {
   // The deepest tree a statement may build: the levels of nested
   // expressions, conditions and queries (a chain of ANDs or ORs is one
   // level, however long; a chain of "+" or "&" is one level per operator).
-  static constexpr int kMaxTreeDepth = 2000;
+  static constexpr int kMaxTreeDepth = 1000;
   // Index numbers of one USE INDEX hint.
   static constexpr int kMaxIndexNumbers = 4;
 

@@ -108,8 +108,9 @@ bool Ansi() { return (P().mode & parsemode::kAnsi) != 0; }
 }
 
 // A tree deeper than this cannot be built: the passes over a statement's
-// tree (validation, types, execution, logging, deletion) recurse once per
-// level, and a level costs up to a few hundred bytes of the machine stack.
+// tree (validation, types, execution, logging, deletion, and the driver's
+// reading of what is shipped) recurse once per level, and a level costs up
+// to a few kilobytes of the machine stack.
 void CheckDepth(int line) {
   if (P().objects.TopDepth() > SQLParseState::kMaxTreeDepth) {
     Fail(syntaxstate::kTreeTooDeep,

@@ -180,7 +180,9 @@ TEST_F(ParseEntry, LongExpressionsAndDeepNesting) {
 
   // The parser's stacks grow beyond their first 200 entries...
   EXPECT_NO_THROW(Parse("SELECT " + Repeat("(", 2000) + "emp" + Repeat(")", 2000) + " FROM exemp010"));
-  EXPECT_NO_THROW(Parse("SELECT " + Repeat("(1 + ", 1500) + "emp" + Repeat(")", 1500) + " FROM exemp010"));
+  EXPECT_NO_THROW(Parse("SELECT " + Repeat("(1 + ", 900) + "emp" + Repeat(")", 900) + " FROM exemp010"));
+  ExpectError("SELECT " + Repeat("(1 + ", 1500) + "emp" + Repeat(")", 1500) + " FROM exemp010", 0, "42I59",
+              tooDeep, 1);
   // ... but a pathological nesting fails cleanly instead of exhausting memory.
   ExpectError("SELECT " + Repeat("(", 100000) + "emp" + Repeat(")", 100000) + " FROM exemp010", 0, "42I00",
               "Unexpected token '('", 1);
