@@ -264,6 +264,20 @@ TEST_P(HostServer, KilledHostLeavesNoLocksNorRowsAndTheServerGoesOn) {
   EXPECT_EQ(second.Stop(0), 1);
 }
 
+// A dictionary that arrives inside a write transaction has its table
+// created there; the abort removes the table, and the driver creates it
+// again, so that every host still finds the table it holds a dictionary of.
+TEST_P(HostServer, TableOfADictionaryThatArrivedInAnAbortedTransactionStays) {
+  const std::string none = "error 111 (no record found): No record found";
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(a->Do("read exemp010 1 emp=1"), none);
+  EXPECT_EQ(a->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("read exemp010 1 emp=1"), none);
+  EXPECT_EQ(b->Do("read exdep010 1 code=HR"), none);
+}
+
 // Hosts in forked processes take locked reads of three hot rows and add 1
 // to their salary, insert rows of their own, and abort every fourth
 // transaction; conflicts are retried. Each reports what it committed and
