@@ -66,6 +66,8 @@ DriverConnection::~DriverConnection() {
   for (std::uint32_t id : sessions_) {
     agent_.SessionClosed(id);
     data_.ForgetSession(id);
+    if (DriverSession *session = store_.Find(id)) session->Abort();
+    RestoreTables(id);
     store_.CloseSession(id);
   }
 }

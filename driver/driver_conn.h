@@ -95,6 +95,9 @@ class DriverConnection {
 
   // The session of an id that this connection opened, else null.
   DriverSession *SessionFor(std::uint32_t id);
+  // After the session's transaction ended: the tables whose dictionaries
+  // arrived inside it are created again where its rollback removed them.
+  void RestoreTables(std::uint32_t id);
   // Opens the session's write transaction before a request changes
   // anything. False (the request answers 107) when another session's write
   // transaction held the file for the whole wait; throws LockWait while a
@@ -129,6 +132,8 @@ class DriverConnection {
   void WriteAuditList(std::uint32_t session, WireWriter &out);
   std::map<std::uint32_t, std::vector<std::pair<UpdateTable, std::uint16_t>>> changed_;
   std::map<std::uint32_t, std::vector<UpdateTable>> waiting_;  // batches not applied yet
+  // Tables created inside each session's write transaction.
+  std::map<std::uint32_t, std::vector<std::pair<std::string, int>>> created_in_write_;
 
   std::string driver_name_;
   std::string compnr_env_;

@@ -221,6 +221,16 @@ bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *er
   return true;
 }
 
+void DdCatalog::Recreate(sqlite3 *db, const std::string &table, int physical) const {
+  const DdTableDesc *desc = Find(table, physical);
+  if (desc == nullptr) return;
+  for (const std::string &sql : TableStatements(*desc, physical)) {
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d not created again: %s",
+               table.c_str(), physical, sqlite3_errmsg(db));
+  }
+}
+
 void WriteDdList(WireWriter &out, const std::vector<std::pair<std::string, std::uint16_t>> &tables) {
   out.U32(static_cast<std::uint32_t>(tables.size()));
   for (const auto &[name, compnr] : tables) {
@@ -241,6 +251,9 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
   int physical = PhysicalCompnr(desc.name, desc.compnr);
   std::string name = desc.name;
   std::string error;
+  // A table created inside a write transaction goes if the transaction is
+  // rolled back; its dictionary stays, so the table is created again then.
+  bool in_write = session->active();
   if (!tables_.Add(session->db(), std::move(desc), physical, &error)) {
     // Creating a table is a write: a server connection waits for another
     // session's write transaction and repeats the request (its statements
@@ -255,8 +268,18 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
+  if (in_write) created_in_write_[id].emplace_back(name, physical);
   agent_.DictionaryArrived(name, physical);
   out.U32(0);
+}
+
+void DriverConnection::RestoreTables(std::uint32_t id) {
+  auto it = created_in_write_.find(id);
+  if (it == created_in_write_.end()) return;
+  DriverSession *session = store_.Find(id);
+  if (session != nullptr && !session->active())
+    for (const auto &[name, physical] : it->second) tables_.Recreate(session->db(), name, physical);
+  created_in_write_.erase(it);
 }
 
 bool DriverConnection::HasDictionary(const std::string &table, int logical) const {

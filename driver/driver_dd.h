@@ -76,6 +76,9 @@ class DdCatalog {
   // Creates the table in the database and keeps the description. False with
   // an error text when SQLite refuses a statement.
   bool Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error);
+  // Creates a kept table and its indexes again where they are missing: the
+  // write transaction they were created in was rolled back.
+  void Recreate(sqlite3 *db, const std::string &table, int physical) const;
 
  private:
   std::map<std::pair<std::string, int>, DdTableDesc> tables_;

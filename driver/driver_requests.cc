@@ -34,6 +34,8 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   }
   data_.ForgetSession(id);
   agent_.SessionClosed(id);
+  if (DriverSession *session = store_.Find(id)) session->Abort();
+  RestoreTables(id);
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
@@ -93,7 +95,10 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
       default: retval = ZE_ILLEGAL_ARGUMENT; break;
     }
     // A transaction that ends, committed or not, gives back its locks.
-    if (action == commit_trans || action == abort_trans) data_.EndTransaction(id);
+    if (action == commit_trans || action == abort_trans) {
+      data_.EndTransaction(id);
+      RestoreTables(id);
+    }
     if (!ok) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
                StorageText(session->db()).c_str());

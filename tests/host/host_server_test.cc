@@ -1,5 +1,6 @@
 // Several hosts on one database through one driver server (molvane-driver
-// --listen on a Unix socket under the environment root): molvane-host
+// --listen on a Unix socket under the environment root, or on a loopback
+// port): molvane-host
 // processes driven line by line show that a locked read of one host
 // refuses another host's update until the commit, that a delayed-lock
 // conflict between hosts is 201, and that a host killed in the middle of a
@@ -9,6 +10,8 @@
 // locks (a child driver or a second server on the served file) are refused.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -122,25 +125,59 @@ class Process {
   std::string buffered_;
 };
 
-bool Connects(const std::string &path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  bool ok = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+// True when a server accepts connections on the socket path or, for
+// "tcp:PORT", on the loopback port.
+bool Connects(const std::string &where) {
+  sockaddr_un un{};
+  sockaddr_in in{};
+  sockaddr *addr = reinterpret_cast<sockaddr *>(&un);
+  socklen_t size = sizeof un;
+  if (where.rfind("tcp:", 0) == 0) {
+    in.sin_family = AF_INET;
+    in.sin_port = htons(static_cast<std::uint16_t>(std::atoi(where.c_str() + 4)));
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr = reinterpret_cast<sockaddr *>(&in);
+    size = sizeof in;
+  } else {
+    un.sun_family = AF_UNIX;
+    std::strncpy(un.sun_path, where.c_str(), sizeof un.sun_path - 1);
+  }
+  int fd = socket(addr->sa_family, SOCK_STREAM, 0);
+  bool ok = connect(fd, addr, size) == 0;
   close(fd);
   return ok;
 }
 
-class HostServer : public molvane::test::HostEnv {
+// A loopback port that was free a moment ago.
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in in{};
+  in.sin_family = AF_INET;
+  in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof in;
+  bind(fd, reinterpret_cast<sockaddr *>(&in), size);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&in), &size);
+  close(fd);
+  return ntohs(in.sin_port);
+}
+
+// The server listens on a Unix socket below the root, or on a loopback port.
+class HostServer : public molvane::test::HostEnv, public testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     HostEnv::SetUp();
-    root_.WriteFile("lib/ipc_info", "msqlite unix run.sock\n");
-    server_ = std::make_unique<Process>(std::vector<std::string>{
-        Driver(), "--listen=" + root_.path() + "/run.sock", root_.path() + "/main.db"});
-    for (int i = 0; i < 500 && !Connects(root_.path() + "/run.sock"); ++i) usleep(10000);
-    ASSERT_TRUE(Connects(root_.path() + "/run.sock")) << "the server did not listen";
+    // The root of this test, also for the hosts forked from this process.
+    setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+    setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+    set_zuv(root_.path().c_str());
+    const bool tcp = GetParam();
+    const int port = tcp ? FreePort() : 0;
+    listen_ = tcp ? "tcp:" + std::to_string(port) : root_.path() + "/run.sock";
+    root_.WriteFile("lib/ipc_info", tcp ? "msqlite tcp " + std::to_string(port) + "\n" : "msqlite unix run.sock\n");
+    server_ = std::make_unique<Process>(
+        std::vector<std::string>{Driver(), "--listen=" + listen_, root_.path() + "/main.db"});
+    for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
+    ASSERT_TRUE(Connects(listen_)) << "the server did not listen";
     auto setup = Host();
     ASSERT_EQ(setup->Do("table create exdep010 1"), "exdep010001: create_table");
     ASSERT_EQ(setup->Do("insert exdep010 1 code=SALES budget=1"), "buffered insert on exdep010001");
@@ -163,13 +200,14 @@ class HostServer : public molvane::test::HostEnv {
     return host;
   }
   std::unique_ptr<Process> server_;
+  std::string listen_;  // the server's --listen value
 };
 
 const char kSales[] = "exdep010001: Refcntd=0 Refcntu=0 budget=";
 const char kLocked[] = "error 520 (buffered update failed): Error during buffered updates; the update "
                        "of exdep010001 failed with error 107 (record locked)";
 
-TEST_F(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
+TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
@@ -189,7 +227,7 @@ TEST_F(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=3.00 "), std::string::npos);
 }
 
-TEST_F(HostServer, DelayedLockConflictBetweenHostsIs201) {
+TEST_P(HostServer, DelayedLockConflictBetweenHostsIs201) {
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
   EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=3"), "buffered update on exdep010001");
@@ -199,7 +237,7 @@ TEST_F(HostServer, DelayedLockConflictBetweenHostsIs201) {
   EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=2.00 "), std::string::npos);
 }
 
-TEST_F(HostServer, KilledHostLeavesNoLocksNorRowsAndTheServerGoesOn) {
+TEST_P(HostServer, KilledHostLeavesNoLocksNorRowsAndTheServerGoesOn) {
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   EXPECT_EQ(a->Do("insert exdep010 1 code=GHOST"), "buffered insert on exdep010001");
@@ -222,8 +260,22 @@ TEST_F(HostServer, KilledHostLeavesNoLocksNorRowsAndTheServerGoesOn) {
   root_.WriteFile("lib/ipc_info", "msqlite child " + Driver() + " ${ZUV}/main.db\n");
   auto c = Host();
   EXPECT_EQ(c->Do("read exdep010 1 code=SALES").rfind("error ", 0), 0u);
-  Process second({Driver(), "--listen=tcp:1", root_.path() + "/main.db"});
+  Process second({Driver(), "--listen=" + root_.path() + "/second.sock", root_.path() + "/main.db"});
   EXPECT_EQ(second.Stop(0), 1);
+}
+
+// A dictionary that arrives inside a write transaction has its table
+// created there; the abort removes the table, and the driver creates it
+// again, so that every host still finds the table it holds a dictionary of.
+TEST_P(HostServer, TableOfADictionaryThatArrivedInAnAbortedTransactionStays) {
+  const std::string none = "error 111 (no record found): No record found";
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(a->Do("read exemp010 1 emp=1"), none);
+  EXPECT_EQ(a->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("read exemp010 1 emp=1"), none);
+  EXPECT_EQ(b->Do("read exdep010 1 code=HR"), none);
 }
 
 // Hosts in forked processes take locked reads of three hot rows and add 1
@@ -275,10 +327,7 @@ int LoadHost(int index, int report) {
   return zdb_logoff() == 0 ? 0 : 2;
 }
 
-TEST_F(HostServer, HotRowIncrementsAndInsertsOfManyHostsEqualWhatWasCommitted) {
-  setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
-  setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
-  set_zuv(root_.path().c_str());
+TEST_P(HostServer, HotRowIncrementsAndInsertsOfManyHostsEqualWhatWasCommitted) {
   auto setup = Host();
   EXPECT_EQ(setup->Do("table create exemp010 1"), "exemp010001: create_table");
   for (int hot = 1; hot <= kHot; ++hot)
@@ -328,5 +377,10 @@ TEST_F(HostServer, HotRowIncrementsAndInsertsOfManyHostsEqualWhatWasCommitted) {
   for (int emp : gone) EXPECT_EQ(setup->Do("read exemp010 1 emp=" + std::to_string(emp)), "error 111 (no record found): No record found");
   EXPECT_EQ(setup->Do("table count exemp010 1"), "exemp010001: " + std::to_string(kHot + inserted.size()) + " rows");
 }
+
+INSTANTIATE_TEST_SUITE_P(Forms, HostServer, testing::Bool(),
+                         [](const testing::TestParamInfo<bool> &info) {
+                           return std::string(info.param ? "Tcp" : "Unix");
+                         });
 
 }  // namespace
