@@ -8,7 +8,7 @@
 //   prepare of the same statement;
 // - a full fetch of 1000 rows through sql_exec and sql_fetch beside
 //   sqlite3_step over the same rows of the driver's database file;
-// - three-table outer joins of company 2 (400 employees, 400 departments)
+// - three-table outer joins (the kRows employees twice, 400 departments)
 //   that run here, as FULL joins under a RIGHT or FULL join, beside SQLite
 //   running the same joins on the driver's database file.
 // `ratio` is the API's time over its anchor's.
@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include <molvane/datetime.h>
 #include <molvane/platform.h>
 #include <molvane/sql.h>
 #include <molvane/zdb.h>
@@ -112,13 +113,13 @@ struct Client {
     std::fputs(text.c_str(), f);
     std::fclose(f);
   }
-  // Company 2: employees 1..kJoinRows, employee i in department
-  // D<7i mod kJoinRows + 1>, and departments D001..D<kJoinRows>.
+  // Departments D001..D<kJoinRows>, department i with the budget
+  // 7i mod kJoinRows + 1, the number of an employee.
   void FillJoinTables() {
-    for (const char *name : {"exdep010", "exemp010"}) {
+    for (const char *name : {"exdep010"}) {
       unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
       ZDB_CURSOR *cursor = nullptr;
-      zdb_open(&cursor, name, 2, host_row, 0, trans);
+      zdb_open(&cursor, name, 1, host_row, 0, trans);
       ZDB_INTERNAL_CURSOR *ic = nullptr;
       zdb_get_internal_cursor(&ic, cursor, 1);
       DD_TABLE *table = ddtable(name);
@@ -128,16 +129,9 @@ struct Client {
       for (int i = 1; i <= kJoinRows; ++i) {
         fill_default_row(table, image.data());
         char code[16];
-        if (std::string(name) == "exdep010") {
-          std::snprintf(code, sizeof code, "D%03d", i);
-          PutText(image, "exdep010.code", code);
-        } else {
-          DD_COLUMN *emp = ddcolumn("exemp010.emp");
-          for (int b = 0; b < 4; ++b) image[emp->offset + b] = static_cast<unsigned char>(i >> (24 - 8 * b));
-          std::snprintf(code, sizeof code, "D%03d", 7 * i % kJoinRows + 1);
-          for (const char *column : {"exemp010.dept", "exemp010.dcas", "exemp010.drst", "exemp010.dnul"})
-            PutText(image, column, code);
-        }
+        std::snprintf(code, sizeof code, "D%03d", i);
+        PutText(image, "exdep010.code", code);
+        double_in(7 * i % kJoinRows + 1, image.data() + ddcolumn("exdep010.budget")->offset);
         std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
         record[3] = RDS_ACT_INSERT;
         record.insert(record.end(), image.begin(), image.end());
@@ -294,14 +288,17 @@ void BM_FullFetch(benchmark::State &state) {
 }
 BENCHMARK(BM_FullFetch);
 
-// Three-table outer joins that run here (a FULL join is never shipped), in
-// company 2, beside SQLite running the same join on the driver's file. "%s"
-// takes the company's table suffix ("" for molvane, "002" for SQLite).
+// Three-table outer joins that run here (a FULL join is never shipped, a
+// RIGHT join over a join only in part), beside SQLite running the same join
+// on the driver's file. "%s" takes the
+// company's table suffix ("" for molvane, "001" for SQLite).
 const char *const kOuterJoins[] = {
-    "SELECT e1.emp, d2.code, e3.emp FROM exemp010%s e1 FULL JOIN exdep010%s d2 ON e1.dept = d2.code "
+    "SELECT e1.emp, d2.code, e3.emp FROM exemp010%s e1 FULL JOIN exdep010%s d2 ON e1.emp = d2.budget "
     "RIGHT JOIN exemp010%s e3 ON e3.emp = e1.emp",
-    "SELECT e1.emp, d2.code, e3.emp FROM exemp010%s e1 FULL JOIN exdep010%s d2 ON e1.dept = d2.code "
-    "FULL JOIN exemp010%s e3 ON e3.dept = d2.code",
+    "SELECT e1.emp, d2.code, e3.emp FROM exemp010%s e1 FULL JOIN exdep010%s d2 ON e1.emp = d2.budget "
+    "FULL JOIN exemp010%s e3 ON e3.emp = d2.budget",
+    "SELECT e1.emp, d2.code, e3.emp FROM exemp010%s e1 RIGHT JOIN exdep010%s d2 ON e1.emp = d2.budget "
+    "RIGHT JOIN exemp010%s e3 ON e3.emp = d2.budget",
 };
 
 std::string OuterJoin(int which, const char *suffix) {
@@ -317,15 +314,16 @@ void BM_ThreeTableOuterJoin(benchmark::State &state) {
   sqlite3 *db = nullptr;
   sqlite3_open_v2((c.root + "/bench.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt *select = nullptr;
-  sqlite3_prepare_v2(db, OuterJoin(which, "002").c_str(), -1, &select, nullptr);
+  sqlite3_prepare_v2(db, OuterJoin(which, "001").c_str(), -1, &select, nullptr);
   if (h == nullptr || select == nullptr) {
-    state.SkipWithError("the statement does not prepare");
+    std::string why = h == nullptr ? "sql_parse: error " + std::to_string(zdb_errno) : sqlite3_errmsg(db);
+    state.SkipWithError(("the statement does not prepare: " + why).c_str());
   } else {
     double own = 0, anchor = 0;
     long rows = 0, anchorRows = 0;
     for (auto _ : state) {
       auto start = std::chrono::steady_clock::now();
-      if (sql_exec(h, 2) == 0)
+      if (sql_exec(h, 1) == 0)
         while (sql_fetch(h) == 0) ++rows;
       own += Seconds(start);
       start = std::chrono::steady_clock::now();
@@ -341,6 +339,6 @@ void BM_ThreeTableOuterJoin(benchmark::State &state) {
   sqlite3_close(db);
   sql_close(h);
 }
-BENCHMARK(BM_ThreeTableOuterJoin)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThreeTableOuterJoin)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -288,6 +288,10 @@ TEST_P(SqlApiE2E, JoinsGiveTheSameRowsShippedOrRunHere) {
   EXPECT_EQ(Sorted(Query("SELECT e.emp, d.code, e3.emp FROM exemp010 e FULL JOIN exdep010 d ON e.dnul = d.code "
                          "FULL JOIN exemp010 e3 ON e3.dnul = d.code")),
             (Rows{"0|-|4", "0|C|0", "1|A|1", "2|B|2", "2|B|3", "3|B|2", "3|B|3", "4|-|0"}));
+  // A RIGHT join over a RIGHT join (shipped as one query when it can be).
+  EXPECT_EQ(Sorted(Query("SELECT e.emp, d.code, e3.emp FROM exemp010 e RIGHT JOIN exdep010 d ON e.dnul = d.code "
+                         "RIGHT JOIN exemp010 e3 ON e3.dnul = d.code")),
+            (Rows{"0|-|4", "1|A|1", "2|B|2", "2|B|3", "3|B|2", "3|B|3"}));
   // Rows of an outer join whose NULL side was never read are sorted and
   // grouped by that side.
   EXPECT_EQ(Query("SELECT d.code, d.budget FROM exemp010 e LEFT JOIN exdep010 d ON d.status = 77 ORDER BY 1"),

@@ -143,8 +143,13 @@ bool SQLNetWorkRowSetRowExtractor::Fetch() {
     int depth = descriptors_[i]->GetDepth();
     for (int e = 0; e < depth; ++e) {
       SQLValueStore *element = depth > 1 ? vs->GetElement(e) : vs;
-      if (code == 1) element->SetNull();
-      else DecodeValue(element, type);
+      if (code != 1) {
+        DecodeValue(element, type);
+      } else if (element->GetType() != type) {
+        SQLSetTypedNull(element, type);  // a NULL in the first row still has the column's type
+      } else {
+        element->SetNull();
+      }
     }
   }
   ++delivered_;

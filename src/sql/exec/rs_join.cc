@@ -11,6 +11,7 @@
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_filter.h"
+#include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
@@ -42,10 +43,11 @@ bool LeafForJoinWithoutFilters(SQLRowSource *side, bool filterAllowed) {
   return dynamic_cast<SQLRSFetch *>(side) != nullptr;
 }
 
-// TRUE when a side (or the side under its filter) is a join that runs
-// here.
-bool JoinsHere(SQLRowSource *side) {
+// TRUE when a side (or the side under its filter) joins tables, here or
+// in a driver: run once per outer row, it would repeat that join each time.
+bool JoinsTables(SQLRowSource *side) {
   if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
+  if (auto *leaf = dynamic_cast<SQLRSNetFetch *>(side)) return leaf->HoldsJoin();
   return dynamic_cast<SQLRSJoin *>(side) != nullptr || dynamic_cast<SQLRSConstLeftOuterJoin *>(side) != nullptr;
 }
 
@@ -238,7 +240,7 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
   left_.reset(left_.release()->OptimizeTree(hints, nullptr));
   right_.reset(right_.release()->OptimizeTree(hints, nullptr));
   if (type_ == SQL_JOIN_FULL || !condition_) return;
-  if (type_ != SQL_JOIN_INNER && JoinsHere(Inner())) {
+  if (type_ != SQL_JOIN_INNER && JoinsTables(Inner())) {
     // Run once per outer row, the inner side would repeat its own join each
     // time: it is read once instead, and the condition stays here.
     buffered_ = true;

@@ -10,9 +10,9 @@
 // FULL join reads its right side once into a buffer with a "status" column
 // that records whether a buffered row found a partner, evaluates the
 // condition itself, and hands out the unmatched right rows at the end.
-// A LEFT or RIGHT join whose inner side joins here itself does the same
-// with its inner side (read once, not once per outer row), without the
-// status. A buffered join whose condition requires columns of the two
+// A LEFT or RIGHT join whose inner side joins tables itself (here, or in a
+// driver's query) does the same with its inner side (read once, not once
+// per outer row), without the status. A buffered join whose condition requires columns of the two
 // sides to be equal keeps a hash of the buffered rows by those columns and
 // examines, per outer row, only the rows of the same hash.
 //

@@ -336,6 +336,7 @@ SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRS
   description_.AppendTokenString(right->description_);
   for (SQLColumnDescriptor const *d : right->descriptors_) descriptors_.push_back(d);
   TakeOver(right.get());
+  holdsJoin_ = true;
   return self.release();
 }
 

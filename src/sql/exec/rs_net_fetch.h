@@ -87,6 +87,8 @@ class SQLRSNetFetch : public SQLRSFetch {
   unsigned long GetStatementId() const { return statement_; }
   // Statement parameters the description refers to, each once.
   pconstSQLParameterList const &GetParameters() const { return parameters_; }
+  // TRUE when the description joins tables (the driver evaluates a join).
+  bool HoldsJoin() const { return holdsJoin_; }
 
  protected:
   void DoPrepare(SQLRSPrepareContext *context) override;
@@ -130,4 +132,5 @@ class SQLRSNetFetch : public SQLRSFetch {
   SQLTokenString description_{20};
   unsigned long bufferSize_ = 0;  // 0: not given
   unsigned long statement_ = 0;   // 0: not prepared
+  bool holdsJoin_ = false;        // CreateJoin made the description a join
 };

@@ -286,6 +286,7 @@ TEST_F(AgentClientTest, RowCodesNullValueAndKeep) {
   x.DefineRowSet(set);
   ASSERT_TRUE(x.Fetch());
   EXPECT_TRUE(s[0].IsNull());
+  EXPECT_EQ(s[0].GetType(), SQL_INTEGER);  // a NULL before any value is typed
   EXPECT_EQ(s[1].GetReal(), 2.5);
   EXPECT_EQ(s[2].GetDate(), 99);
   EXPECT_EQ(s[3].GetLength(), 2u);

@@ -123,6 +123,31 @@ TEST_F(StatementMemory, ApiRoundsFailWithANumberAndNeverThrow) {
     if (rc == 0) break;
   }
   EXPECT_LT(failAt, 600);
+
+  // The calls after a fetch, each of their allocations failing in turn:
+  // every one returns, with an error number when it fails.
+  for (int at = 0; at < 40; ++at) {
+    QPCStatement *h = sql_parse("q", 1, SQL_PARSE_NO_ERROR_CALLBACK);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(sql_bind_input(h, "p", SQL_TYPE_INTEGER, 4, &one), 0);
+    ASSERT_EQ(sql_exec(h, 1), 0);
+    ASSERT_EQ(sql_fetch(h), 0);
+    {
+      ScopedAllocationFailure fail(at, 1);
+      for (auto call : {+[](QPCStatement *s) { return sql_save_rpoint(s); },
+                        +[](QPCStatement *s) { return sql_set_rds_full(s, 5); },
+                        +[](QPCStatement *s) { return sql_set_timeout(s, 9); },
+                        +[](QPCStatement *s) { return sql_retry(s); },
+                        +[](QPCStatement *s) { return sql_fetch(s); },
+                        +[](QPCStatement *s) { return sql_break(s); }}) {
+        zdb_errno = 0;
+        if (call(h) != 0) {
+          EXPECT_NE(zdb_errno, 0) << at;
+        }
+      }
+    }
+    EXPECT_EQ(sql_close(h), 0);
+  }
 }
 
 }  // namespace
