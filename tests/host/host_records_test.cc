@@ -32,7 +32,8 @@ TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
             "exdep010002: Refcntd=0 Refcntu=0 budget=2500.75 code=\"A\" name=\"Two\" "
             "opened=2021-07-29 status=1\n"
             "buffered update on exdep010001\naborted\n" + row1 +
-            "error 111 (no record found): No record found\n"
+            "error 111 (no record found): No record found in exdep010001 (db_eq on index 1, key "
+            "code = B)\n"
             "buffered insert on exdep010002\n"
             "error 520 (buffered update failed): Error during buffered updates; the update of "
             "exdep010002 failed with error 100 (duplicate key)\n"
