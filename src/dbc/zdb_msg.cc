@@ -45,10 +45,8 @@ bool Grow(std::size_t need) {
   return true;
 }
 
-}  // namespace
-
-namespace {
-
+// Appends the formatted text to the message text and logs it under
+// `keyword` (nothing with a null keyword).
 void Append(const char *keyword, int flags, const char *format, va_list args) {
   char text[kMaxMessage + 1];
   int n = std::vsnprintf(text, sizeof text, format, args);
