@@ -391,7 +391,7 @@ bool TableParser::IndexColumns() {
     DD_COLUMN *ix = ddcolumn_by_ddtable(t_, name);
     DD_KEY *key = key_desc(t_, n);
     if (ix == nullptr || key == nullptr) {
-      std::fprintf(stderr, "Illegal key %d\n", n);
+      log_mesg(__FILE__, __LINE__, "Illegal key", 0, "Illegal key %d of table %.8s", n, t_->name);
       continue;
     }
     bool any_combined = false;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include <molvane/dd.h>
+#include <molvane/zdb.h>
 
 #include "dbc/dd.h"
 #include "dbc/zdb_errors.h"
@@ -71,6 +72,7 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
     zdb_error(ZE_NO_DD);
     log_mesg(__FILE__, __LINE__, "No DD", 0, "No DD found for %s", table_name);
     std::string folder = dd_dump_folder();
+    reset_zdb_msg();
     set_zdb_msg_logged(nullptr, 0, "Table %.8s not found in data dictionary (no dump d%.8s in %s)",
                        table_name, table_name,
                        folder.empty() ? "any folder: neither ZUV nor F_ZRDD is set" : folder.c_str());

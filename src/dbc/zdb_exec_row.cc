@@ -255,14 +255,12 @@ void name_missing_row(const DD_TABLE *table, const ZDB_COMPANY *company, int act
     std::vector<DD_COLUMN *> columns;
     for (DD_COLUMN **part = table->keys[k].parts; part != nullptr && *part != nullptr; ++part)
       for (DD_COLUMN *c : dbc_columns_of(*part)) columns.push_back(c);
-    std::vector<unsigned char> packed;
-    std::string names;
-    for (const DD_COLUMN *c : columns) {
-      packed.insert(packed.end(), row + c->offset, row + c->offset + c->length);
+    key = ", key";
+    for (DD_COLUMN *c : columns) {
       const char *dot = std::strchr(c->name, '.');
-      names += (names.empty() ? "" : ", ") + std::string(dot != nullptr ? dot + 1 : c->name);
+      key += std::string(key.size() > 5 ? ", " : " ") + (dot != nullptr ? dot + 1 : c->name) +
+             " = " + dbc_key_text({c}, row + c->offset);
     }
-    key = ", key " + names + " = " + dbc_key_text(columns, packed.data());
   }
   set_zdb_msg_logged(nullptr, 0, "No record found in %.8s%03d (%s on index %d%s)", table->name,
                      company->logical, zdb_row_action(action), company->index_nr, key.c_str());

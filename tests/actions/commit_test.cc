@@ -106,7 +106,8 @@ TEST_F(Commits, HostCommitThatFailsLeavesNothingForTheNextCommit) {
       "! commit\ncommit\nread tttxt010 1 clan=h\n");
   EXPECT_NE(out.find("error 520 (buffered update failed): Error during buffered updates; the "
                      "update of exdep010001 failed with error 100 (duplicate key)\ncommitted\n"
-                     "error 111 (no record found): No record found\n"),
+                     "error 111 (no record found): No record found in tttxt010001 (db_eq on index 1, "
+                     "key ctxt = 0, clan = h, seqe = 0)\n"),
             std::string::npos)
       << out;
 }

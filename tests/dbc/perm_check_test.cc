@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ using molvane::test::TestRow;
 // levels.
 DD_TABLE NamedTable(const char *name) {
   DD_TABLE t{};
-  std::strncpy(t.name, name, 8);
+  std::snprintf(t.name, sizeof t.name, "%.8s", name);
   return t;
 }
 

@@ -91,9 +91,9 @@ class SqlAgentE2E : public testing::TestWithParam<Form> {
     DD_COLUMN *n = ddcolumn("exemp010.name");
     std::memset(image.data() + n->offset, ' ', n->length);
     std::memcpy(image.data() + n->offset, name, std::strlen(name));
-    std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+    std::vector<unsigned char> record(ZDB_ACTION_HEADER + image.size(), 0);
     record[3] = RDS_ACT_INSERT;
-    record.insert(record.end(), image.begin(), image.end());
+    std::memcpy(record.data() + ZDB_ACTION_HEADER, image.data(), image.size());
     ASSERT_EQ(zdb_do_exec_row(Cursor(), record.data(), 0, 0), 0) << zdb_errno;
   }
   static void Table(SQLTokenString &d) {

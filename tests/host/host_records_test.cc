@@ -32,7 +32,8 @@ TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
             "exdep010002: Refcntd=0 Refcntu=0 budget=2500.75 code=\"A\" name=\"Two\" "
             "opened=2021-07-29 status=1\n"
             "buffered update on exdep010001\naborted\n" + row1 +
-            "error 111 (no record found): No record found\n"
+            "error 111 (no record found): No record found in exdep010001 (db_eq on index 1, key "
+            "code = B)\n"
             "buffered insert on exdep010002\n"
             "error 520 (buffered update failed): Error during buffered updates; the update of "
             "exdep010002 failed with error 100 (duplicate key)\n"
@@ -46,12 +47,14 @@ TEST_F(HostRecords, BadArgumentsAreRefused) {
   int status = 0;
   std::string out = RunText(
       "logon demo\nstart t\ntable frobnicate exdep010 1\ninsert exdep010 x\n"
-      "insert exdep010 1 nosuch=1\ninsert exdep010 1 code=MUCHTOOLONG\n",
+      "insert exdep010 1 nosuch=1\ninsert exdep010 1 code=MUCHTOOLONG\nread exdep099 1 code=A\n",
       &status);
   EXPECT_EQ(out,
             "logged on as demo\ntransaction t id 1\nbad arguments: table\nbad arguments: insert\n"
             "bad value: nosuch=1: exdep010 has no column nosuch\n"
-            "bad value for code: MUCHTOOLONG (longer than 6 characters)\n");
+            "bad value for code: MUCHTOOLONG (longer than 6 characters)\n"
+            "error 513 (table not in dictionary): Table exdep099 not found in data dictionary (no "
+            "dump dexdep099 in " + root_.path() + "/dict)\n");
   EXPECT_NE(status, 0);
 }
 

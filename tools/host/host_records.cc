@@ -132,10 +132,12 @@ bool RecordCommands::Table(const std::vector<std::string> &w, int trans) {
 bool RecordCommands::Change(const std::vector<std::string> &w, int trans) {
   long compnr = 0;
   if (w.size() < 3 || !ToInt(w[2], &compnr)) return Usage(w[0]);
-  const DD_TABLE *table = ddtable(w[1].c_str());
-  if (table == nullptr) return Fail();
+  // The cursor first: a table missing from the dictionary fails its open
+  // with a message that names the table and the folder looked in.
   ZDB_CURSOR *cursor = Cursor(w[1], trans);
   if (cursor == nullptr) return Fail();
+  const DD_TABLE *table = ddtable(w[1].c_str());
+  if (table == nullptr) return Fail();
   auto number = static_cast<int>(compnr);
   std::vector<unsigned char> row(table->row_length);
   if (!Assign(table, w, 3, true, row.data())) return false;
@@ -163,10 +165,12 @@ bool RecordCommands::Change(const std::vector<std::string> &w, int trans) {
 bool RecordCommands::Read(const std::vector<std::string> &w, int trans) {
   long compnr = 0;
   if (w.size() < 3 || !ToInt(w[2], &compnr)) return Usage(w[0]);
-  const DD_TABLE *table = ddtable(w[1].c_str());
-  if (table == nullptr) return Fail();
+  // The cursor first: a table missing from the dictionary fails its open
+  // with a message that names the table and the folder looked in.
   ZDB_CURSOR *cursor = Cursor(w[1], trans);
   if (cursor == nullptr) return Fail();
+  const DD_TABLE *table = ddtable(w[1].c_str());
+  if (table == nullptr) return Fail();
   std::vector<unsigned char> row(table->row_length);
   if (!Assign(table, w, 3, true, row.data())) return false;
   std::memcpy(host_row_, row.data(), row.size());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_statement_tree.h"
+#include "support/log_capture.h"
 #include "sql/statement/sql_api_internal.h"
 #include "statement_test_util.h"
 
@@ -143,10 +144,14 @@ TEST_F(SqlApi, SelectItemWithoutANameMustBeBoundExplicitly) {
   faketree::Statement q = Query();
   q.columns.push_back(Column{"", SQL_INTEGER, 4, true});
   Statements()["q"] = q;
+  molvane::test::LogCapture log;
   EXPECT_EQ(sql_parse("q", 1, 0), nullptr);
   EXPECT_EQ(zdb_errno, 302);
   ASSERT_EQ(g_host.errors.size(), 1U);
   EXPECT_EQ(g_host.errors[0].second, "SQLState HYL06: select item 2 must be bound explicitly (302)");
+  // The log says what to write.
+  EXPECT_TRUE(log.Contains("sql_parse", "select item 2 has no name to deliver it by: write \":name\""))
+      << log.Dump();
 }
 
 TEST_F(SqlApi, ParseModeFollowsTheFlags) {
