@@ -115,6 +115,7 @@ void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
   if (session == nullptr) {
     log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
              store_.path().c_str(), error.c_str());
+    refusal_ = error;
     out.U32(0).U32(ZE_ILLEGAL_STATE);
     return;
   }
