@@ -119,6 +119,7 @@ void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
   if (session == nullptr) {
     log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
              store_.path().c_str(), error.c_str());
+    refusal_ = error;
     out.U32(0).U32(store_.last_failure() != 0 ? store_.last_failure() : ZE_ILLEGAL_STATE);
     return;
   }

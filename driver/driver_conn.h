@@ -136,6 +136,7 @@ class DriverConnection {
   std::map<std::uint32_t, std::vector<std::pair<std::string, int>>> created_in_write_;
 
   std::string driver_name_;
+  std::string refusal_;      // why the last session was refused (EXE_SYSTEM 9)
   std::string compnr_env_;
   bool references_ = true;   // false: the client attached with "NO REFS"
   PermSet permissions_;      // the client's PERMISSION payload

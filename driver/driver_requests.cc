@@ -161,7 +161,11 @@ void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
       break;
     }
     case SYS_SYSTEM_INFO:
-      answer = std::string("msqlite SQLite ") + sqlite3_libversion();
+      if (message.size() == 4 &&
+          WireReader(reinterpret_cast<const std::uint8_t *>(message.data()), 4).U32() == SYS_INFO_REFUSAL)
+        answer = refusal_.substr(0, 0xFFFF);
+      else
+        answer = std::string("msqlite SQLite ") + sqlite3_libversion();
       break;
     default:
       retval = ZE_ILLEGAL_ARGUMENT;

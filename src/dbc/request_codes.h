@@ -54,6 +54,9 @@ inline constexpr std::uint32_t SYS_TRACE_CONTROL = 1;
 inline constexpr std::uint32_t SYS_CLIENT_HELLO = 5;
 inline constexpr std::uint32_t SYS_DRIVER_SPEC = 6;
 inline constexpr std::uint32_t SYS_SYSTEM_INFO = 9;
+// The system information code (EXE_SYSTEM 9) whose answer is the reason of
+// the driver's last refused session: empty when none was refused.
+inline constexpr std::uint32_t SYS_INFO_REFUSAL = 105;
 // EXE_SESSION command that renames the transaction.
 inline constexpr std::uint32_t SESS_RENAME = 2;
 

@@ -25,6 +25,7 @@
 #include "dbc/stub_parts.h"
 #include "dbc/tabledef.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/zdb_server.h"
 #include "dbc/zdb_trans.h"
 #include "ipc/attach.h"
@@ -83,6 +84,20 @@ int system_command(ZDB_SERVER *server, std::uint32_t command, const void *msg, s
   req.exe.msg = static_cast<const char *>(msg);
   req.exe.msglen = static_cast<std::uint16_t>(length);
   return zdb_commu(server);
+}
+
+// A driver that refused a session with 215 says why when asked (a driver
+// server serves the database file, the file cannot be opened): the reason
+// goes to the message text, and zdb_errno stays 215.
+void note_session_refusal(ZDB_SERVER *server) {
+  const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL)};
+  const ZDB_REQUEST &req = dbc_request();
+  if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
+    set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
+  zdb_errno = ZE_ILLEGAL_STATE;
 }
 
 // The message of EXE_SYSTEM 6: the length of the driver name in one byte,
@@ -258,6 +273,7 @@ int zdb_attach_session(ZDB_SESSION *session) {
     if (tracing())
       std::fprintf(stderr, "<- ATT_SESSION on server %p failed, error %d\n",
                    static_cast<void *>(server), zdb_errno);
+    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE) note_session_refusal(server);
     return -1;
   }
   int retval = req.retval;
