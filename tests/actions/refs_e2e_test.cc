@@ -296,6 +296,26 @@ TEST_P(RefsE2E, OrphanChildGoesWithTheBufferedDelete) {
   EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "C|0|0"}));
 }
 
+// A child locked by another transaction stops the cascade that would
+// delete it, at the delete or at its commit, and nothing goes.
+TEST_P(RefsE2E, CascadeStopsAtAChildLockedElsewhere) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Commit(), 0);
+  int other = zdb_start_session("other");
+  ZDB_CURSOR *holder = Open("exemp010", other);
+  Load(Employee(1, "", "", "", ""));
+  ASSERT_EQ(zdb_exec_row(holder, db_eq_locked, 0, kCompany), 0) << zdb_errno;
+  int rc = DeleteDept("C");
+  if (rc == 0) rc = Commit();
+  EXPECT_NE(rc, 0);
+  EXPECT_EQ(Detail(), 107);
+  Abort();
+  zdb_close(holder);
+  zdb_exec_db(abort_trans, other);
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|B|C|"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "C|0|0", "D|0|0"}));
+}
+
 std::string LayoutName(const testing::TestParamInfo<bool> &info) {
   return info.param ? "ChildrenOnTheirOwnDriver" : "OneDriver";
 }
