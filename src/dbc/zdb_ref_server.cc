@@ -78,24 +78,50 @@ bool any_refby_with_mode(const DD_TABLE *table, bool deleting, int low, int high
   return false;
 }
 
-// Walks the cascades that start at `root`; false when one leaves the driver
-// or a table on the way has no dictionary, -1 when the table list overflows.
+// Walks the cascades that start at `root` and the work they bring to each
+// table they reach: a child deleted by a cascade lowers the counters of its
+// own counted parents and looks up its own restricting children; a child
+// changed by a key cascade or a nullify has its other references checked
+// and, when its key changes with them, is cascaded to in turn (as an
+// update, whatever started it). The driver can do all of it only when every
+// one of those tables is its own; false when one is not or a table on the
+// way has no dictionary, -1 when the table list overflows.
 int cascades_stay(const DD_TABLE *root, const SERVER_REC *own, int logical, bool deleting) {
-  std::vector<std::string> seen{std::string(root->name, 8)};
+  struct Reached {
+    std::string table;
+    bool deleted;
+  };
+  std::vector<Reached> seen{{std::string(root->name, strnlen(root->name, 8)), deleting}};
   for (std::size_t next = 0; next < seen.size(); ++next) {
-    const DD_TABLE *table = dd_table_or_throw(seen[next].c_str());
+    const Reached here = seen[next];
+    const DD_TABLE *table = dd_table_or_throw(here.table.c_str());
     if (table == nullptr) return 0;
+    if (next > 0) {
+      for (int i = 0; i < table->ref_count; ++i) {
+        const DD_REF &ref = table->refs[i];
+        const bool counted = DD_REFMODE_DELETE(ref.mode) == kModeCounted ||
+                             DD_REFMODE_UPDATE(ref.mode) == kModeCounted;
+        if ((!here.deleted || counted) && !same_driver(own, table_of_column(ref.ref_column), logical))
+          return 0;
+      }
+    }
     for (int i = 0; i < table->refby_count; ++i) {
-      int mode = mode_for(table->refby[i].mode, deleting);
-      if (mode != kModeCascade && mode != kModeNullify) continue;
+      int mode = mode_for(table->refby[i].mode, here.deleted);
+      if (mode != kModeCascade && mode != kModeNullify && (next == 0 || mode != kModeRestricted))
+        continue;
       std::string child = table_of_column(table->refby[i].column_name);
       if (!same_driver(own, child, logical)) return 0;
-      if (std::find(seen.begin(), seen.end(), child) != seen.end()) continue;
+      if (mode == kModeRestricted) continue;
+      Reached reached{child, here.deleted && mode == kModeCascade};
+      if (std::any_of(seen.begin(), seen.end(), [&](const Reached &r) {
+            return r.table == reached.table && r.deleted == reached.deleted;
+          }))
+        continue;
       if (seen.size() == kMaxCascadeTables) {
         log_mesg(__FILE__, __LINE__, "Table list", 0, "Used table list exceeded");
         return -1;
       }
-      seen.push_back(child);
+      seen.push_back(reached);
     }
   }
   return 1;

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -66,8 +69,11 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
     return "exdep010:900:msqlite:Y\ntttxt:*:msqltwo\nttaud:*:msqlaud\n*::msqlite\n";
   }
   std::string EmpsFile() const { return root_.path() + (GetParam() ? "/data/two.db" : "/data/main.db"); }
+  // Adds tables to the copied dictionary before the first use of it.
+  virtual void Dictionary() {}
   void SetUp() override {
     ActionsTest::SetUp();
+    Dictionary();
     Logon();
     Create("exdep010", {kCompany});
     Create("exemp010", {kCompany});
@@ -316,11 +322,84 @@ TEST_P(RefsE2E, CascadeStopsAtAChildLockedElsewhere) {
   EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "C|0|0", "D|0|0"}));
 }
 
+// Assignments (exasg010) go with their department by a cascade and count
+// in their site (exsit010), which lives on msqltwo in both layouts: a
+// department's cascade reaches a table whose counted parent is not the
+// departments' driver's, so the client does that cascade itself.
+class RefsSitesE2E : public RefsE2E {
+ protected:
+  std::string TableDefs() const override { return "exsit:*:msqltwo\n" + RefsE2E::TableDefs(); }
+  void Dictionary() override {
+    const std::string dict = root_.path() + "/dict/";
+    std::ifstream in(dict + "dexdep010");
+    std::stringstream deps;
+    deps << in.rdbuf();
+    std::string text = deps.str();
+    const std::string by = "R referenced by\n";
+    text.insert(text.find(by) + by.size(), ":REFC exasg010.dept    0cc\n");
+    root_.WriteFile("dict/dexdep010", text);
+    const std::string key = "I 1\n:INDX 1\n:ASCD 0\n:DUPL 0\n:KEYF ";
+    root_.WriteFile("dict/dexsit010",
+                    ":VERS 1\nF Refcntd\n:NAME exsit010.Refcntd\n:DOMA excount\n"
+                    "F Refcntu\n:NAME exsit010.Refcntu\n:DOMA excount\n"
+                    "F code\n:NAME exsit010.code\n:DOMA excode\n" +
+                        key + "exsit010.code    \nR referenced by\n:REFC exasg010.site    0rr\n");
+    root_.WriteFile("dict/dexasg010",
+                    ":VERS 1\nF asg\n:NAME exasg010.asg\n:DOMA excount\n"
+                    "F dept\n:NAME exasg010.dept\n:DOMA excode\n:REFR exdep010.code\n:REFM 0cc\n"
+                    "F site\n:NAME exasg010.site\n:DOMA excode\n:REFR exsit010.code\n:REFM 0rr\n" +
+                        key + "exasg010.asg     \n");
+  }
+  void SetUp() override {
+    RefsE2E::SetUp();
+    Create("exsit010", {kCompany});
+    Create("exasg010", {kCompany});
+    Seed("exsit010", kCompany, {{{"code", "S1"}}, {{"code", "S2"}}});
+  }
+  int Assign(int asg, const char *dept, const char *site) {
+    std::vector<unsigned char> row = Row("exasg010", {{"dept", dept}, {"site", site}});
+    const DD_COLUMN *c = ddcolumn("exasg010.asg");
+    for (int i = 0; i < 4; ++i) row[c->offset + i] = static_cast<unsigned char>(asg >> (24 - 8 * i));
+    return Act("exasg010", row, db_insert_51);
+  }
+  std::vector<std::string> Sites() const {
+    return SqliteRows(root_.path() + "/data/two.db",
+                      "SELECT CAST(code AS TEXT), Refcntd, Refcntu FROM exsit010005 ORDER BY code");
+  }
+  std::vector<std::string> Assignments() const {
+    return SqliteRows(root_.path() + "/data/main.db",
+                      "SELECT asg, CAST(dept AS TEXT), CAST(site AS TEXT) FROM exasg010005 ORDER BY asg");
+  }
+};
+
+TEST_P(RefsSitesE2E, CascadeReachesAChildCountedOnAnotherDriver) {
+  ASSERT_EQ(Assign(1, "A", "S1"), 0);
+  ASSERT_EQ(Assign(2, "A", "S2"), 0);
+  ASSERT_EQ(Assign(3, "B", "S1"), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Sites(), (std::vector<std::string>{"S1|2|2", "S2|1|1"}));
+
+  ASSERT_EQ(DeleteDept("A"), 0) << get_zdb_msg();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Assignments(), (std::vector<std::string>{"3|B|S1"}));
+  EXPECT_EQ(Sites(), (std::vector<std::string>{"S1|1|1", "S2|0|0"}));
+
+  // A new key reaches the assignment and leaves its site's count alone.
+  ASSERT_EQ(Change("exdep010", Row("exdep010", {{"code", "B"}}), db_update,
+                   [&] { SetText("exdep010.code", "E"); }),
+            0)
+      << get_zdb_msg();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Assignments(), (std::vector<std::string>{"3|E|S1"}));
+  EXPECT_EQ(Sites(), (std::vector<std::string>{"S1|1|1", "S2|0|0"}));
+}
+
 std::string LayoutName(const testing::TestParamInfo<bool> &info) {
   return info.param ? "ChildrenOnTheirOwnDriver" : "OneDriver";
 }
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsOffE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsSitesE2E, testing::Bool(), LayoutName);
 
 }  // namespace
 }  // namespace molvane::test
