@@ -47,8 +47,10 @@ struct DataContext {
 class DataPlane {
  public:
   // Applies (or keeps) the batch of a session; writes the whole reply.
+  // When applied, `reached` (if given) gets the tables that the batch's
+  // reference work changed, names padded to 8 characters.
   void Update(DriverSession *session, std::vector<UpdateTable> tables, const DataContext &ctx,
-              WireWriter &out);
+              WireWriter &out, std::vector<UpdateTable> *reached = nullptr);
   // A keyed read on index 1; arg 1 locks the row for the session. Writes
   // the reply (row, retval).
   void Read(DriverSession *session, const std::string &table, int compnr, std::uint32_t arg,
@@ -75,7 +77,7 @@ class DataPlane {
     std::vector<std::pair<std::string, std::uint16_t>> missing;  // with ZE_NO_DD
   };
   Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
-                const DataContext &ctx);
+                const DataContext &ctx, std::vector<UpdateTable> *reached);
   // The rows of a table on a session's connection, with their prepared
   // statements kept for the life of the session.
   TableRows &Rows(DriverSession *session, const DdTableDesc &desc, int physical);

@@ -179,6 +179,11 @@ std::uint32_t RefWork::Fail(std::uint32_t error, std::string text) {
   return error;
 }
 
+void RefWork::Changed(const Target &t) {
+  auto entry = std::make_pair(t.desc->name, static_cast<std::uint16_t>(t.logical));
+  if (std::find(changed_.begin(), changed_.end(), entry) == changed_.end()) changed_.push_back(entry);
+}
+
 bool RefWork::Open(const std::string &table, int logical, Target *target) {
   int physical = ctx_.physical(table, logical);
   const DdTableDesc *desc = ctx_.catalog->Find(table, physical);
@@ -278,6 +283,7 @@ std::uint32_t RefWork::Count(const Target &t, const std::uint8_t *row, int step,
       PutI32(p, GetI32(p) + step);
     }
     if ((rc = static_cast<std::uint32_t>(parent.rows->Replace(rowid, stored.data()))) != 0) return rc;
+    Changed(parent);
   }
   return 0;
 }
@@ -335,6 +341,7 @@ std::uint32_t RefWork::DeleteChild(const Target &t, const TableRows::Found &row,
   std::uint32_t rc = Free(t, image);
   if (rc == 0) rc = CheckChildren(t, image, true, flags, ignored);
   if (rc == 0) rc = static_cast<std::uint32_t>(t.rows->Delete(row.rowid));
+  if (rc == 0) Changed(t);
   if (rc == 0) rc = Count(t, image, -1, flags, ignored, nullptr);
   if (rc == 0) rc = Cascade(t, image, nullptr, flags, ignored, depth);
   return rc;
@@ -349,6 +356,7 @@ std::uint32_t RefWork::UpdateChild(const Target &t, const TableRows::Found &row,
   if (rc == 0) rc = CheckParents(t, old_row, new_row, flags, ignored);
   if (rc == 0 && key_changed) rc = CheckChildren(t, old_row, false, flags, ignored);
   if (rc == 0) rc = static_cast<std::uint32_t>(t.rows->Replace(row.rowid, new_row));
+  if (rc == 0) Changed(t);
   if (rc == 0) rc = Count(t, old_row, -1, flags, ignored, new_row);
   if (rc == 0) rc = Count(t, new_row, 1, flags, ignored, old_row);
   if (rc == 0 && key_changed) rc = Cascade(t, old_row, new_row, flags, ignored, depth);

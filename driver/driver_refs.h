@@ -72,6 +72,8 @@ class RefWork {
 
   const std::string &detail() const { return detail_; }
   const std::vector<std::pair<std::string, std::uint16_t>> &missing() const { return missing_; }
+  // The tables (name, logical company) whose rows the work changed.
+  const std::vector<std::pair<std::string, std::uint16_t>> &changed() const { return changed_; }
 
  private:
   struct Children;
@@ -98,12 +100,15 @@ class RefWork {
   // 107 when another session holds the row or its table.
   std::uint32_t Free(const Target &t, const std::uint8_t *row) const;
   std::uint32_t Fail(std::uint32_t error, std::string text);
+  // Notes that rows of the table were changed.
+  void Changed(const Target &t);
 
   DataPlane &plane_;
   DriverSession *session_;
   const DataContext &ctx_;
   std::string detail_;
   std::vector<std::pair<std::string, std::uint16_t>> missing_;
+  std::vector<std::pair<std::string, std::uint16_t>> changed_;
 };
 
 }  // namespace molvane::driver

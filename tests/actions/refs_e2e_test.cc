@@ -7,10 +7,10 @@
 // the drivers' databases.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -21,6 +21,7 @@
 #include <molvane/zdb_refs.h>
 
 #include "actions_env.h"
+#include "dbc/zdb_trans.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/exec/text_reader.h"
 
@@ -53,6 +54,13 @@ std::vector<std::string> SqliteRows(const std::string &file, const std::string &
   return rows;
 }
 
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 void SqliteExec(const std::string &file, const std::string &sql) {
   sqlite3 *db = nullptr;
   ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
@@ -69,11 +77,12 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
     return "exdep010:900:msqlite:Y\ntttxt:*:msqltwo\nttaud:*:msqlaud\n*::msqlite\n";
   }
   std::string EmpsFile() const { return root_.path() + (GetParam() ? "/data/two.db" : "/data/main.db"); }
-  // Adds tables to the copied dictionary before the first use of it.
-  virtual void Dictionary() {}
+  // Changes the environment's files (dictionary, drivers) before their
+  // first use.
+  virtual void Environment() {}
   void SetUp() override {
     ActionsTest::SetUp();
-    Dictionary();
+    Environment();
     Logon();
     Create("exdep010", {kCompany});
     Create("exemp010", {kCompany});
@@ -329,12 +338,9 @@ TEST_P(RefsE2E, CascadeStopsAtAChildLockedElsewhere) {
 class RefsSitesE2E : public RefsE2E {
  protected:
   std::string TableDefs() const override { return "exsit:*:msqltwo\n" + RefsE2E::TableDefs(); }
-  void Dictionary() override {
+  void Environment() override {
     const std::string dict = root_.path() + "/dict/";
-    std::ifstream in(dict + "dexdep010");
-    std::stringstream deps;
-    deps << in.rdbuf();
-    std::string text = deps.str();
+    std::string text = ReadFile(dict + "dexdep010");
     const std::string by = "R referenced by\n";
     text.insert(text.find(by) + by.size(), ":REFC exasg010.dept    0cc\n");
     root_.WriteFile("dict/dexdep010", text);
@@ -394,12 +400,48 @@ TEST_P(RefsSitesE2E, CascadeReachesAChildCountedOnAnotherDriver) {
   EXPECT_EQ(Sites(), (std::vector<std::string>{"S1|1|1", "S2|0|0"}));
 }
 
+// With drivers that list the tables each commit changed, the commit that
+// deletes a department names the employees its cascade and nullify
+// changed, whichever side did them. (The lists of the drivers' commit
+// replies stay with the transaction until its next commit.)
+class RefsListedE2E : public RefsE2E {
+ protected:
+  void Environment() override {
+    std::string text = ReadFile(root_.path() + "/lib/ipc_info");
+    for (const char *file : {"/data/main.db\n", "/data/two.db\n"}) {
+      std::size_t at = text.find(file);
+      ASSERT_NE(at, std::string::npos);
+      text.insert(at + std::strlen(file) - 1, " --audit-list");
+    }
+    root_.WriteFile("lib/ipc_info", text);
+  }
+  // table|company of the transaction's list, sorted.
+  std::vector<std::string> Listed() const {
+    std::vector<std::string> listed;
+    for (const ZDB_AUDIT_ENTRY &e : zdb_get_trans_by_id(trans_)->audit_list)
+      listed.push_back(std::string(e.table) + "|" + std::to_string(e.compnr));
+    std::sort(listed.begin(), listed.end());
+    return listed;
+  }
+};
+
+TEST_P(RefsListedE2E, TheCommitNamesTheTablesACascadeChanged) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", "D"), db_insert_51), 0);
+  ASSERT_EQ(Act("exemp010", Employee(2, "A", "B", "D", "C"), db_insert_51), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  ASSERT_EQ(DeleteDept("C"), 0) << get_zdb_msg();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"2|A|B|D|"}));
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"exdep010|5", "exemp010|5"}));
+}
+
 std::string LayoutName(const testing::TestParamInfo<bool> &info) {
   return info.param ? "ChildrenOnTheirOwnDriver" : "OneDriver";
 }
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsOffE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsSitesE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsListedE2E, testing::Bool(), LayoutName);
 
 }  // namespace
 }  // namespace molvane::test
