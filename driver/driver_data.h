@@ -40,6 +40,8 @@ struct UpdateTable {
 struct DataContext {
   const DdCatalog *catalog = nullptr;
   std::function<int(const std::string &table, int logical)> physical;
+  // The logical companies that map to a physical one (none when unmapped).
+  std::function<std::vector<int>(const std::string &table, int physical)> logicals;
   // False when the client attached with references switched off.
   bool references = true;
 };

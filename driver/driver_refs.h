@@ -86,9 +86,13 @@ class RefWork {
                               std::uint32_t flags, const std::string &ignored);
   std::uint32_t Cascade(const Target &t, const std::uint8_t *old_row, const std::uint8_t *new_row,
                         std::uint32_t flags, const std::string &ignored, int depth);
-  // The children of one entry of the tables referencing `t`.
+  // The children of one entry of the tables referencing `t`, one set per
+  // child company that holds some; `limit` rows at most per company, and
+  // with a limit only the first company that has any.
   std::uint32_t FindChildren(const Target &t, const DdReferenceDesc &by, const std::uint8_t *row,
-                             std::size_t limit, Children *children);
+                             std::size_t limit, std::vector<Children> *found);
+  std::uint32_t FindChildrenIn(const Target &t, const DdReferenceDesc &by, const std::uint8_t *row,
+                               std::size_t limit, int company, Children *children);
   // A child row deleted or changed by a cascade, with its own reference work.
   std::uint32_t DeleteChild(const Target &t, const TableRows::Found &row, std::uint32_t flags,
                             const std::string &ignored, int depth);

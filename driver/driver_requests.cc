@@ -187,6 +187,7 @@ DataContext DriverConnection::DataCtx() const {
   DataContext ctx;
   ctx.catalog = &tables_;
   ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
+  ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
   ctx.references = references_;
   return ctx;
 }

@@ -105,10 +105,10 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
     return row;
   }
   // One row action on a cursor opened for it and closed before the commit.
-  int Act(const char *table, const std::vector<unsigned char> &row, int action) {
+  int Act(const char *table, const std::vector<unsigned char> &row, int action, int company = kCompany) {
     ZDB_CURSOR *cursor = Open(table);
     Load(row);
-    int rc = zdb_exec_row(cursor, action, 0, kCompany);
+    int rc = zdb_exec_row(cursor, action, 0, company);
     int error = rc == 0 ? 0 : zdb_errno;
     zdb_close(cursor);
     return error;
@@ -435,6 +435,37 @@ TEST_P(RefsListedE2E, TheCommitNamesTheTablesACascadeChanged) {
   EXPECT_EQ(Listed(), (std::vector<std::string>{"exdep010|5", "exemp010|5"}));
 }
 
+// Company 6 keeps its departments in company 5 and its employees apart: a
+// department's children are looked for among the employees of both
+// companies, whichever side does the work.
+class RefsSharedE2E : public RefsE2E {
+ protected:
+  void Environment() override { root_.WriteFile("lib/compnr1", "exdep:5:6\n"); }
+  void SetUp() override {
+    RefsE2E::SetUp();
+    Create("exemp010", {6});
+  }
+  std::vector<std::string> SixEmps() const {
+    return SqliteRows(root_.path() + "/data/main.db",
+                      "SELECT emp, CAST(dept AS TEXT), CAST(drst AS TEXT), CAST(dcas AS TEXT), "
+                      "CAST(dnul AS TEXT) FROM exemp010006 ORDER BY emp");
+  }
+};
+
+TEST_P(RefsSharedE2E, ChildrenOfEveryCompanyOfASharedParent) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "A", "D", "D"), db_insert_51), 0);
+  ASSERT_EQ(Act("exemp010", Employee(2, "A", "B", "C", "C"), db_insert_51, 6), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|2|2", "B|0|0", "C|0|0", "D|0|0"}));
+  EXPECT_EQ(DeleteDept("B"), kStillReferenced);
+  ASSERT_EQ(Abort(), 0);
+  ASSERT_EQ(DeleteDept("C"), 0) << get_zdb_msg();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(SixEmps(), std::vector<std::string>{});
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|A|D|D"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "D|0|0"}));
+}
+
 std::string LayoutName(const testing::TestParamInfo<bool> &info) {
   return info.param ? "ChildrenOnTheirOwnDriver" : "OneDriver";
 }
@@ -442,6 +473,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RefsE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsOffE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsSitesE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsListedE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsSharedE2E, testing::Bool(), LayoutName);
 
 }  // namespace
 }  // namespace molvane::test
