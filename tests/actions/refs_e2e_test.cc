@@ -115,20 +115,21 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
   }
   // Reads a row locked, changes it with `change` and runs `action` on it.
   template <typename Edit>
-  int Change(const char *table, const std::vector<unsigned char> &key, int action, Edit change) {
+  int Change(const char *table, const std::vector<unsigned char> &key, int action, Edit change,
+             int company = kCompany) {
     ZDB_CURSOR *cursor = Open(table);
     Load(key);
-    int rc = zdb_exec_row(cursor, db_eq_locked, 0, kCompany);
+    int rc = zdb_exec_row(cursor, db_eq_locked, 0, company);
     if (rc == 0) {
       change();
-      rc = zdb_exec_row(cursor, action, 0, kCompany);
+      rc = zdb_exec_row(cursor, action, 0, company);
     }
     int error = rc == 0 ? 0 : zdb_errno;
     zdb_close(cursor);
     return error;
   }
-  int DeleteDept(const char *code) {
-    return Change("exdep010", Row("exdep010", {{"code", code}}), db_delete, [] {});
+  int DeleteDept(const char *code, int company = kCompany) {
+    return Change("exdep010", Row("exdep010", {{"code", code}}), db_delete, [] {}, company);
   }
   void SetText(const char *column, const char *text) {
     const DD_COLUMN *c = ddcolumn(column);
@@ -457,6 +458,9 @@ TEST_P(RefsSharedE2E, ChildrenOfEveryCompanyOfASharedParent) {
   ASSERT_EQ(Act("exemp010", Employee(2, "A", "B", "C", "C"), db_insert_51, 6), 0);
   ASSERT_EQ(Commit(), 0) << ErrorText();
   EXPECT_EQ(Depts(), (std::vector<std::string>{"A|2|2", "B|0|0", "C|0|0", "D|0|0"}));
+  // Company 5's employee restricts A, company 6's B, from either company.
+  EXPECT_EQ(DeleteDept("A", 6), kStillReferenced);
+  ASSERT_EQ(Abort(), 0);
   EXPECT_EQ(DeleteDept("B"), kStillReferenced);
   ASSERT_EQ(Abort(), 0);
   ASSERT_EQ(DeleteDept("C"), 0) << get_zdb_msg();
