@@ -21,6 +21,7 @@
 #include <molvane/zdb_refs.h>
 
 #include "actions_env.h"
+#include "dbc/refs.h"
 #include "dbc/zdb_trans.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/exec/text_reader.h"
@@ -228,6 +229,22 @@ class RefsOffE2E : public RefsE2E {
   }
 };
 
+// A chain with references off (as the reference work's own cursors are)
+// asks no reference work of anyone: the driver is not told to check or
+// count for it either.
+TEST_P(RefsE2E, AChainWithReferencesOffAsksNoReferenceWork) {
+  ZDB_CURSOR *cursor = Open("exemp010");
+  ZDB_INTERNAL_CURSOR *chain = Chain(cursor, kCompany);
+  ASSERT_NE(chain, nullptr);
+  disable_all_references(chain);
+  Load(Employee(1, "Q", "A", "A", "A"));
+  ASSERT_EQ(zdb_exec_row(cursor, db_insert_51, 0, kCompany), 0) << zdb_errno;
+  zdb_close(cursor);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|Q|A|A|A"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|0|0", "B|0|0", "C|0|0", "D|0|0"}));
+}
+
 TEST_P(RefsOffE2E, DisabledReferencesDoNothing) {
   ASSERT_EQ(Act("exemp010", Employee(1, "Q", "B", "C", "A"), db_insert_51), 0);
   ASSERT_EQ(Act("exemp010", Employee(2, "A", "B", "C", "A"), db_insert_51), 0);
@@ -399,6 +416,30 @@ TEST_P(RefsSitesE2E, CascadeReachesAChildCountedOnAnotherDriver) {
   ASSERT_EQ(Commit(), 0) << ErrorText();
   EXPECT_EQ(Assignments(), (std::vector<std::string>{"3|E|S1"}));
   EXPECT_EQ(Sites(), (std::vector<std::string>{"S1|1|1", "S2|0|0"}));
+}
+
+// A buffered delete of a parent locks the row for the lookup of its
+// restricting children, whether or not the table has any: another
+// transaction's locked read of it gets 107 until this one ends.
+TEST_P(RefsSitesE2E, ADeletedParentIsLockedForItsChildrenLookup) {
+  int other = zdb_start_session("other");
+  for (auto [table, code] : {std::make_pair("exsit010", "S2"), std::make_pair("exdep010", "D")}) {
+    SCOPED_TRACE(table);
+    ZDB_CURSOR *cursor = Open(table);
+    Load(Row(table, {{"code", code}}));
+    ASSERT_EQ(zdb_exec_row(cursor, db_eq_delayed, 0, kCompany), 0) << zdb_errno;
+    ASSERT_EQ(zdb_exec_row(cursor, db_delete_51, 0, kCompany), 0) << zdb_errno;
+    ASSERT_EQ(zdb_flush(trans_), 0) << zdb_errno;
+    zdb_close(cursor);
+    ZDB_CURSOR *reader = Open(table, other);
+    Load(Row(table, {{"code", code}}));
+    EXPECT_EQ(zdb_exec_row(reader, db_eq_locked, 0, kCompany), -1);
+    EXPECT_EQ(zdb_errno, 107);
+    ASSERT_EQ(Abort(), 0);
+    EXPECT_EQ(zdb_exec_row(reader, db_eq_locked, 0, kCompany), 0) << zdb_errno;
+    zdb_close(reader);
+    zdb_exec_db(abort_trans, other);
+  }
 }
 
 // With drivers that list the tables each commit changed, the commit that
