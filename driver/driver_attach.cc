@@ -71,14 +71,26 @@ std::uint32_t DriverConnection::CompnrRetval() const {
   return FindCompnrMap(compnr_env_) == nullptr ? ZE_ILLEGAL_COMPNR : 0;
 }
 
-int DriverConnection::PhysicalCompnr(const std::string &table, int logical) const {
-  const CompnrMap *map = FindCompnrMap(compnr_env_);
-  if (map == nullptr) return logical;
-  // A table of the new dictionary is named with its first letter in upper
-  // case; the mapping names the table as the dictionary does.
+namespace {
+
+// A table of the new dictionary is named with its first letter in upper
+// case; the mapping names the table as the dictionary does.
+std::string MappedName(const std::string &table) {
   std::string name = table;
   if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
-  return map->Physical(name, logical);
+  return name;
+}
+
+}  // namespace
+
+int DriverConnection::PhysicalCompnr(const std::string &table, int logical) const {
+  const CompnrMap *map = FindCompnrMap(compnr_env_);
+  return map == nullptr ? logical : map->Physical(MappedName(table), logical);
+}
+
+std::vector<int> DriverConnection::LogicalCompnrs(const std::string &table, int physical) const {
+  const CompnrMap *map = FindCompnrMap(compnr_env_);
+  return map == nullptr ? std::vector<int>{} : map->Logicals(MappedName(table), physical);
 }
 
 int DriverConnection::LogicalCompnr(const std::string &table, int physical) const {

@@ -30,12 +30,25 @@ std::uint16_t Company(WireReader &in, const char *what) {
 
 }  // namespace
 
-int CompnrMap::Physical(const std::string &table, int logical) const {
+const CompnrSpec *CompnrMap::SpecOf(const std::string &table) const {
   const CompnrSpec *best = nullptr;
   for (const CompnrSpec &spec : specs) {
     if (table.compare(0, spec.name.size(), spec.name) != 0) continue;
     if (best == nullptr || spec.name.size() > best->name.size()) best = &spec;
   }
+  return best;
+}
+
+std::vector<int> CompnrMap::Logicals(const std::string &table, int physical) const {
+  const CompnrSpec *best = SpecOf(table);
+  if (best != nullptr)
+    for (const CompnrPhysical &entry : best->entries)
+      if (entry.physical == physical) return {entry.logical.begin(), entry.logical.end()};
+  return {};
+}
+
+int CompnrMap::Physical(const std::string &table, int logical) const {
+  const CompnrSpec *best = SpecOf(table);
   if (best == nullptr) return logical;
   for (const CompnrPhysical &entry : best->entries)
     if (std::find(entry.logical.begin(), entry.logical.end(), logical) != entry.logical.end())

@@ -34,6 +34,12 @@ struct CompnrMap {
   // The physical company of a logical one for a table: the mapping of the
   // longest prefix that covers the table name; unchanged when not mapped.
   int Physical(const std::string &table, int logical) const;
+  // The logical companies that mapping stores in a physical company; empty
+  // when it names none.
+  std::vector<int> Logicals(const std::string &table, int physical) const;
+
+ private:
+  const CompnrSpec *SpecOf(const std::string &table) const;
 };
 
 // Reads a SEND_COMPNR payload (after the request code); Malformed on a

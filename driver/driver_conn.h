@@ -110,6 +110,8 @@ class DriverConnection {
   int PhysicalCompnr(const std::string &table, int logical) const;
   // A logical company that maps to the physical one (itself when it does).
   int LogicalCompnr(const std::string &table, int physical) const;
+  // Every logical company that maps to the physical one.
+  std::vector<int> LogicalCompnrs(const std::string &table, int physical) const;
   // True when the connection holds the table's dictionary for the company.
   bool HasDictionary(const std::string &table, int logical) const;
 

@@ -112,7 +112,7 @@ bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_ke
 }
 
 DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
-                                    const DataContext &ctx) {
+                                    const DataContext &ctx, std::vector<UpdateTable> *reached) {
   RefWork refs(*this, session, ctx);
   struct Part {
     const UpdateTable *t;
@@ -254,11 +254,20 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
       extra += ": " + table.error();
     return fail(rc, extra);
   }
+  if (reached != nullptr) {
+    for (const auto &[name, compnr] : refs.changed()) {
+      UpdateTable t;
+      t.name = name.substr(0, 8);
+      t.name.resize(8, ' ');
+      t.compnr = compnr;
+      reached->push_back(std::move(t));
+    }
+  }
   return Failure{};
 }
 
 void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
-                       const DataContext &ctx, WireWriter &out) {
+                       const DataContext &ctx, WireWriter &out, std::vector<UpdateTable> *reached) {
   if (tables.empty() && session != nullptr) {
     auto kept = kept_.find(session->id());
     if (kept == kept_.end()) {
@@ -298,7 +307,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
-  Failure failure = Apply(session, tables, ctx);
+  Failure failure = Apply(session, tables, ctx, reached);
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
   if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);

@@ -40,6 +40,8 @@ struct UpdateTable {
 struct DataContext {
   const DdCatalog *catalog = nullptr;
   std::function<int(const std::string &table, int logical)> physical;
+  // The logical companies that map to a physical one (none when unmapped).
+  std::function<std::vector<int>(const std::string &table, int physical)> logicals;
   // False when the client attached with references switched off.
   bool references = true;
   // False when the user's roles forbid reading this row image of the table
@@ -50,8 +52,10 @@ struct DataContext {
 class DataPlane {
  public:
   // Applies (or keeps) the batch of a session; writes the whole reply.
+  // When applied, `reached` (if given) gets the tables that the batch's
+  // reference work changed, names padded to 8 characters.
   void Update(DriverSession *session, std::vector<UpdateTable> tables, const DataContext &ctx,
-              WireWriter &out);
+              WireWriter &out, std::vector<UpdateTable> *reached = nullptr);
   // A keyed read on index 1; arg 1 locks the row for the session. Writes
   // the reply (row, retval). A row the roles forbid is answered 208, before
   // it is locked.
@@ -81,7 +85,7 @@ class DataPlane {
     std::vector<std::pair<std::string, std::uint16_t>> missing;  // with ZE_NO_DD
   };
   Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
-                const DataContext &ctx);
+                const DataContext &ctx, std::vector<UpdateTable> *reached);
   // The rows of a table on a session's connection, with their prepared
   // statements kept for the life of the session.
   TableRows &Rows(DriverSession *session, const DdTableDesc &desc, int physical);

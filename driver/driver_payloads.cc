@@ -64,16 +64,24 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   if (noted.empty()) noted = std::move(waiting_[id]);
   waiting_.erase(id);
   std::size_t before = out.written().size();
-  data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
+  std::vector<UpdateTable> reached;
+  data_.Update(SessionFor(id), std::move(tables), DataCtx(), out, &reached);
   // Only a batch that was applied counts for the audit list.
   const std::vector<std::uint8_t> &reply = out.written();
   bool applied = reply.size() == before + 4 &&
                  std::all_of(reply.begin() + static_cast<long>(before), reply.end(),
                              [](std::uint8_t b) { return b == 0; });
-  if (applied)
+  if (applied) {
+    // The tables that the batch's reference work changed count as the
+    // batch's own.
+    for (UpdateTable &t : reached) {
+      auto same = [&t](const UpdateTable &n) { return n.name == t.name && n.compnr == t.compnr; };
+      if (std::none_of(noted.begin(), noted.end(), same)) noted.push_back(std::move(t));
+    }
     NoteChanged(id, noted);
-  else
+  } else {
     waiting_[id] = std::move(noted);
+  }
 }
 
 void DriverConnection::NoteChanged(std::uint32_t session, const std::vector<UpdateTable> &tables) {

@@ -179,6 +179,11 @@ std::uint32_t RefWork::Fail(std::uint32_t error, std::string text) {
   return error;
 }
 
+void RefWork::Changed(const Target &t) {
+  auto entry = std::make_pair(t.desc->name, static_cast<std::uint16_t>(t.logical));
+  if (std::find(changed_.begin(), changed_.end(), entry) == changed_.end()) changed_.push_back(entry);
+}
+
 bool RefWork::Open(const std::string &table, int logical, Target *target) {
   int physical = ctx_.physical(table, logical);
   const DdTableDesc *desc = ctx_.catalog->Find(table, physical);
@@ -278,22 +283,49 @@ std::uint32_t RefWork::Count(const Target &t, const std::uint8_t *row, int step,
       PutI32(p, GetI32(p) + step);
     }
     if ((rc = static_cast<std::uint32_t>(parent.rows->Replace(rowid, stored.data()))) != 0) return rc;
+    Changed(parent);
   }
   return 0;
 }
 
 std::uint32_t RefWork::FindChildren(const Target &t, const DdReferenceDesc &by, const std::uint8_t *row,
-                                    std::size_t limit, Children *children) {
+                                    std::size_t limit, std::vector<Children> *found) {
+  // The child's companies of the parent's physical company and of every
+  // logical company stored in it: a parent row shared by several logical
+  // companies is referenced from each of them.
+  const std::string child_table = TableOf(by.column);
+  std::vector<int> companies;
+  auto add = [&](int logical) {
+    int company = ctx_.physical(child_table, logical);
+    if (company >= 0 && company <= 999 &&
+        std::find(companies.begin(), companies.end(), company) == companies.end())
+      companies.push_back(company);
+  };
+  add(t.physical);
+  if (ctx_.logicals)
+    for (int logical : ctx_.logicals(t.desc->name, t.physical)) add(logical);
+  for (int company : companies) {
+    // A reference of the physical mode holds only inside one physical company.
+    if ((by.mode & kPhysical) && company != t.physical) continue;
+    Children children;
+    if (std::uint32_t rc = FindChildrenIn(t, by, row, limit, company, &children)) return rc;
+    if (children.rows.empty()) continue;
+    found->push_back(std::move(children));
+    if (limit != 0) break;
+  }
+  return 0;
+}
+
+std::uint32_t RefWork::FindChildrenIn(const Target &t, const DdReferenceDesc &by, const std::uint8_t *row,
+                                      std::size_t limit, int company, Children *children) {
   const std::string child_table = TableOf(by.column);
   // A child table that is not in the database has no rows: its dictionary
   // is not asked for (it would make the table).
-  if (ctx_.catalog->Find(child_table, ctx_.physical(child_table, t.logical)) == nullptr &&
-      !InDatabase(SqliteTableName(child_table, ctx_.physical(child_table, t.logical))))
+  if (ctx_.catalog->Find(child_table, ctx_.physical(child_table, company)) == nullptr &&
+      !InDatabase(SqliteTableName(child_table, ctx_.physical(child_table, company))))
     return 0;
-  if (!Open(child_table, t.logical, &children->target)) return ZE_NO_DD;
+  if (!Open(child_table, company, &children->target)) return ZE_NO_DD;
   const Target &child = children->target;
-  // A reference of the physical mode holds only inside one physical company.
-  if ((by.mode & kPhysical) && child.physical != t.physical) return 0;
   for (const DdReferenceDesc &ref : child.desc->references)
     if (SameName(ref.column, by.column)) children->ref_column = ref.ref_column;
   std::vector<std::size_t> parent_parts;
@@ -319,12 +351,12 @@ std::uint32_t RefWork::CheckChildren(const Target &t, const std::uint8_t *row, b
   for (const DdReferenceDesc &by : t.desc->referenced_by) {
     int wanted = deleting ? DeleteMode(by.mode) : UpdateMode(by.mode);
     if (wanted != kRestricted || !TakesPart(by.mode, flags) || SameName(by.column, ignored)) continue;
-    Children children;
-    if (std::uint32_t rc = FindChildren(t, by, row, 1, &children)) return rc;
-    if (!children.rows.empty())
+    std::vector<Children> found;
+    if (std::uint32_t rc = FindChildren(t, by, row, 1, &found)) return rc;
+    if (!found.empty())
       return Fail(kStillReferenced, "There are still references for this table (" + by.column + "->" +
-                                        children.ref_column + " ; " +
-                                        KeyText(*children.target.desc, children.parts, children.value) + ")");
+                                        found[0].ref_column + " ; " +
+                                        KeyText(*found[0].target.desc, found[0].parts, found[0].value) + ")");
   }
   return 0;
 }
@@ -335,6 +367,7 @@ std::uint32_t RefWork::DeleteChild(const Target &t, const TableRows::Found &row,
   std::uint32_t rc = Free(t, image);
   if (rc == 0) rc = CheckChildren(t, image, true, flags, ignored);
   if (rc == 0) rc = static_cast<std::uint32_t>(t.rows->Delete(row.rowid));
+  if (rc == 0) Changed(t);
   if (rc == 0) rc = Count(t, image, -1, flags, ignored, nullptr);
   if (rc == 0) rc = Cascade(t, image, nullptr, flags, ignored, depth);
   return rc;
@@ -349,6 +382,7 @@ std::uint32_t RefWork::UpdateChild(const Target &t, const TableRows::Found &row,
   if (rc == 0) rc = CheckParents(t, old_row, new_row, flags, ignored);
   if (rc == 0 && key_changed) rc = CheckChildren(t, old_row, false, flags, ignored);
   if (rc == 0) rc = static_cast<std::uint32_t>(t.rows->Replace(row.rowid, new_row));
+  if (rc == 0) Changed(t);
   if (rc == 0) rc = Count(t, old_row, -1, flags, ignored, new_row);
   if (rc == 0) rc = Count(t, new_row, 1, flags, ignored, old_row);
   if (rc == 0 && key_changed) rc = Cascade(t, old_row, new_row, flags, ignored, depth);
@@ -366,32 +400,34 @@ std::uint32_t RefWork::Cascade(const Target &t, const std::uint8_t *old_row, con
     if ((wanted != kCascade && wanted != kNullify) || !TakesPart(by.mode, flags) ||
         SameName(by.column, ignored))
       continue;
-    Children children;
-    if (std::uint32_t rc = FindChildren(t, by, old_row, 0, &children)) return rc;
-    const Target &child = children.target;
-    std::string new_value;
-    if (!deleting && wanted == kCascade) {
-      std::vector<std::uint8_t> probe(child.rows->image_length(), 0);
-      std::vector<std::size_t> parent_parts = Parts(*t.desc, ColumnOf(children.ref_column));
-      Unpack(*child.desc, children.parts, probe.data(), Pack(*t.desc, parent_parts, new_row));
-      new_value = Pack(*child.desc, children.parts, probe.data());
-    }
-    for (const TableRows::Found &row : children.rows) {
-      std::uint32_t rc;
-      if (deleting && wanted == kCascade) {
-        rc = DeleteChild(child, row, flags, by.column, depth + 1);
-      } else {
-        std::vector<std::uint8_t> changed = row.image;
-        if (wanted == kCascade)
-          Unpack(*child.desc, children.parts, changed.data(), new_value);
-        else
-          Empty(*child.desc, children.parts, changed.data());
-        rc = UpdateChild(child, row, changed, flags, by.column, depth + 1);
+    std::vector<Children> found;
+    if (std::uint32_t rc = FindChildren(t, by, old_row, 0, &found)) return rc;
+    for (const Children &children : found) {
+      const Target &child = children.target;
+      std::string new_value;
+      if (!deleting && wanted == kCascade) {
+        std::vector<std::uint8_t> probe(child.rows->image_length(), 0);
+        std::vector<std::size_t> parent_parts = Parts(*t.desc, ColumnOf(children.ref_column));
+        Unpack(*child.desc, children.parts, probe.data(), Pack(*t.desc, parent_parts, new_row));
+        new_value = Pack(*child.desc, children.parts, probe.data());
       }
-      if (rc != 0) return rc;
+      for (const TableRows::Found &row : children.rows) {
+        std::uint32_t rc;
+        if (deleting && wanted == kCascade) {
+          rc = DeleteChild(child, row, flags, by.column, depth + 1);
+        } else {
+          std::vector<std::uint8_t> changed = row.image;
+          if (wanted == kCascade)
+            Unpack(*child.desc, children.parts, changed.data(), new_value);
+          else
+            Empty(*child.desc, children.parts, changed.data());
+          rc = UpdateChild(child, row, changed, flags, by.column, depth + 1);
+        }
+        if (rc != 0) return rc;
+      }
+      if (!deleting && wanted == kNullify && DeleteMode(by.mode) == kCounted)
+        emptied_counted += static_cast<std::int32_t>(children.rows.size());
     }
-    if (!deleting && wanted == kNullify && DeleteMode(by.mode) == kCounted)
-      emptied_counted += static_cast<std::int32_t>(children.rows.size());
   }
   if (emptied_counted == 0) return 0;
   // Children emptied through a counted reference no longer count: the
@@ -470,9 +506,9 @@ std::uint32_t RefWork::Referenced(const Target &t, const std::uint8_t *row, std:
     int wanted = deleting ? DeleteMode(by.mode) : UpdateMode(by.mode);
     // 3 and 4 ask for the restricting children, 7 and 8 for any child.
     if ((by.mode & kConditional) || (argument <= 4 && wanted != kRestricted)) continue;
-    Children children;
-    if (std::uint32_t rc = FindChildren(t, by, row, 1, &children)) return rc;
-    if (!children.rows.empty()) return Fail(kStillReferenced, by.column);
+    std::vector<Children> found;
+    if (std::uint32_t rc = FindChildren(t, by, row, 1, &found)) return rc;
+    if (!found.empty()) return Fail(kStillReferenced, by.column);
   }
   return 0;
 }

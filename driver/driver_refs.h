@@ -72,6 +72,8 @@ class RefWork {
 
   const std::string &detail() const { return detail_; }
   const std::vector<std::pair<std::string, std::uint16_t>> &missing() const { return missing_; }
+  // The tables (name, logical company) whose rows the work changed.
+  const std::vector<std::pair<std::string, std::uint16_t>> &changed() const { return changed_; }
 
  private:
   struct Children;
@@ -84,9 +86,13 @@ class RefWork {
                               std::uint32_t flags, const std::string &ignored);
   std::uint32_t Cascade(const Target &t, const std::uint8_t *old_row, const std::uint8_t *new_row,
                         std::uint32_t flags, const std::string &ignored, int depth);
-  // The children of one entry of the tables referencing `t`.
+  // The children of one entry of the tables referencing `t`, one set per
+  // child company that holds some; `limit` rows at most per company, and
+  // with a limit only the first company that has any.
   std::uint32_t FindChildren(const Target &t, const DdReferenceDesc &by, const std::uint8_t *row,
-                             std::size_t limit, Children *children);
+                             std::size_t limit, std::vector<Children> *found);
+  std::uint32_t FindChildrenIn(const Target &t, const DdReferenceDesc &by, const std::uint8_t *row,
+                               std::size_t limit, int company, Children *children);
   // A child row deleted or changed by a cascade, with its own reference work.
   std::uint32_t DeleteChild(const Target &t, const TableRows::Found &row, std::uint32_t flags,
                             const std::string &ignored, int depth);
@@ -98,12 +104,15 @@ class RefWork {
   // 107 when another session holds the row or its table.
   std::uint32_t Free(const Target &t, const std::uint8_t *row) const;
   std::uint32_t Fail(std::uint32_t error, std::string text);
+  // Notes that rows of the table were changed.
+  void Changed(const Target &t);
 
   DataPlane &plane_;
   DriverSession *session_;
   const DataContext &ctx_;
   std::string detail_;
   std::vector<std::pair<std::string, std::uint16_t>> missing_;
+  std::vector<std::pair<std::string, std::uint16_t>> changed_;
 };
 
 }  // namespace molvane::driver

@@ -209,6 +209,7 @@ DataContext DriverConnection::DataCtx() const {
   DataContext ctx;
   ctx.catalog = &tables_;
   ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
+  ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
   ctx.references = references_;
   // A conditional read grant is decided by the row: in the logical company
   // and, when it maps elsewhere, in the physical one too.

@@ -75,27 +75,6 @@ int build_from(ZDB_INTERNAL_CURSOR *ic) {
   return 0;
 }
 
-// The child companies whose rows may reference a parent row of the
-// physical company: the child's mapping of that company and of every
-// logical company stored in it.
-std::vector<int> child_companies(const DD_TABLE *parent, int physical, const char *child) {
-  const COMPNR_MAP *parent_map = compnrGetCompnrData(parent->name);
-  const COMPNR_MAP *child_map = compnrGetCompnrData(child);
-  std::vector<int> result;
-  auto add = [&](int logical) {
-    int c = compnrLogicToPhysic(child_map, logical);
-    if (c < 0 || c > 999) return;
-    for (int known : result)
-      if (known == c) return;
-    result.push_back(c);
-  };
-  add(physical);
-  const std::uint16_t *list = nullptr;
-  int n = compnrGetLogicCompnrs(parent_map, physical, &list);
-  for (int i = 0; list != nullptr && i < n; ++i) add(list[i]);
-  return result;
-}
-
 int build_to(ZDB_INTERNAL_CURSOR *ic) {
   ZDB_COMPANY *company = ic->company;
   const DD_TABLE *table = table_of(ic);
@@ -107,7 +86,7 @@ int build_to(ZDB_INTERNAL_CURSOR *ic) {
     if (ref != nullptr && table->key_column != nullptr &&
         std::strncmp(ref->ref_column, table->key_column->name, sizeof ref->ref_column) != 0)
       continue;
-    for (int compnr : child_companies(table, company->physical, child.c_str())) {
+    for (int compnr : dbc_child_companies(table, company->physical, child.c_str())) {
       ZDB_REF_ENTRY entry;
       entry.ref = ref;
       entry.refby = &refby;
@@ -130,6 +109,27 @@ void release_entries(std::vector<ZDB_REF_ENTRY> &entries) {
 }
 
 }  // namespace
+
+// The child companies whose rows may reference a parent row of the
+// physical company: the child's mapping of that company and of every
+// logical company stored in it.
+std::vector<int> dbc_child_companies(const DD_TABLE *parent, int physical, const char *child) {
+  const COMPNR_MAP *parent_map = compnrGetCompnrData(parent->name);
+  const COMPNR_MAP *child_map = compnrGetCompnrData(child);
+  std::vector<int> result;
+  auto add = [&](int logical) {
+    int c = compnrLogicToPhysic(child_map, logical);
+    if (c < 0 || c > 999) return;
+    for (int known : result)
+      if (known == c) return;
+    result.push_back(c);
+  };
+  add(physical);
+  const std::uint16_t *list = nullptr;
+  int n = compnrGetLogicCompnrs(parent_map, physical, &list);
+  for (int i = 0; list != nullptr && i < n; ++i) add(list[i]);
+  return result;
+}
 
 extern "C" void zdb_disable_references(void) { g_disabled = true; }
 

@@ -70,6 +70,11 @@ int nullify_key(const std::vector<DD_COLUMN *> &columns, unsigned char *key);
 int zdb_reference_error(ZDB_INTERNAL_CURSOR *icursor, int error, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// The companies in which a child table's rows may reference a parent row of
+// the physical company: the child's mapping of that company and of every
+// logical company stored in it, each once.
+std::vector<int> dbc_child_companies(const DD_TABLE *parent, int physical, const char *child);
+
 // Builds the entries of a chain on first need. 0 or -1.
 int dbc_build_ref_entries(ZDB_INTERNAL_CURSOR *icursor);
 // Releases the reference cursors a per-company record holds (at its close).

@@ -70,6 +70,26 @@ bool same_driver(const SERVER_REC *own, const std::string &table, int logical) {
   return own != nullptr && other == own;
 }
 
+int physical_of(const char *table, int logical) {
+  return compnrLogicToPhysic(compnrGetCompnrData(table), logical);
+}
+
+// True when the child table is on the driver in every company in which
+// its rows may reference a parent row of the physical company; `each`
+// gets those companies.
+template <typename Each>
+bool children_on(const SERVER_REC *own, const DD_TABLE *parent, int physical, const DD_REFBY &refby,
+                 Each each) {
+  const std::string child = table_of_column(refby.column_name);
+  for (int company : dbc_child_companies(parent, physical, child.c_str())) {
+    // A reference of the physical mode holds only inside one physical company.
+    if ((refby.mode & DD_REFMODE_PHYSICAL) && company != physical) continue;
+    if (!same_driver(own, child, company)) return false;
+    each(child, company);
+  }
+  return true;
+}
+
 bool any_refby_with_mode(const DD_TABLE *table, bool deleting, int low, int high) {
   for (int i = 0; i < table->refby_count; ++i) {
     int mode = mode_for(table->refby[i].mode, deleting);
@@ -78,24 +98,61 @@ bool any_refby_with_mode(const DD_TABLE *table, bool deleting, int low, int high
   return false;
 }
 
-// Walks the cascades that start at `root`; false when one leaves the driver
-// or a table on the way has no dictionary, -1 when the table list overflows.
+// Walks the cascades that start at `root` and the work they bring to each
+// table they reach: a child deleted by a cascade lowers the counters of its
+// own counted parents and looks up its own restricting children; a child
+// changed by a key cascade or a nullify has its other references checked
+// and, when its key changes with them, is cascaded to in turn (as an
+// update, whatever started it). Children are reached in every company in
+// which they may reference the row. The driver can do all of it only when
+// every one of those tables is its own; false when one is not or a table on
+// the way has no dictionary, -1 when the table list overflows.
 int cascades_stay(const DD_TABLE *root, const SERVER_REC *own, int logical, bool deleting) {
-  std::vector<std::string> seen{std::string(root->name, 8)};
+  struct Reached {
+    std::string table;
+    int logical;
+    bool deleted;
+  };
+  std::vector<Reached> seen{{std::string(root->name, strnlen(root->name, 8)), logical, deleting}};
   for (std::size_t next = 0; next < seen.size(); ++next) {
-    const DD_TABLE *table = dd_table_or_throw(seen[next].c_str());
+    const Reached here = seen[next];
+    const DD_TABLE *table = dd_table_or_throw(here.table.c_str());
     if (table == nullptr) return 0;
-    for (int i = 0; i < table->refby_count; ++i) {
-      int mode = mode_for(table->refby[i].mode, deleting);
-      if (mode != kModeCascade && mode != kModeNullify) continue;
-      std::string child = table_of_column(table->refby[i].column_name);
-      if (!same_driver(own, child, logical)) return 0;
-      if (std::find(seen.begin(), seen.end(), child) != seen.end()) continue;
-      if (seen.size() == kMaxCascadeTables) {
-        log_mesg(__FILE__, __LINE__, "Table list", 0, "Used table list exceeded");
-        return -1;
+    const int physical = physical_of(table->name, here.logical);
+    if (next > 0) {
+      for (int i = 0; i < table->ref_count; ++i) {
+        const DD_REF &ref = table->refs[i];
+        const bool counted = DD_REFMODE_DELETE(ref.mode) == kModeCounted ||
+                             DD_REFMODE_UPDATE(ref.mode) == kModeCounted;
+        const int company = (ref.mode & DD_REFMODE_PHYSICAL) ? physical : here.logical;
+        if ((!here.deleted || counted) && !same_driver(own, table_of_column(ref.ref_column), company))
+          return 0;
       }
-      seen.push_back(child);
+    }
+    bool full = false;
+    for (int i = 0; i < table->refby_count && !full; ++i) {
+      const DD_REFBY &refby = table->refby[i];
+      int mode = mode_for(refby.mode, here.deleted);
+      if (mode != kModeCascade && mode != kModeNullify && (next == 0 || mode != kModeRestricted))
+        continue;
+      const bool deleted = here.deleted && mode == kModeCascade;
+      bool stays = children_on(own, table, physical, refby, [&](const std::string &child, int company) {
+        if (mode == kModeRestricted || full) return;
+        if (std::any_of(seen.begin(), seen.end(), [&](const Reached &r) {
+              return r.table == child && r.logical == company && r.deleted == deleted;
+            }))
+          return;
+        if (seen.size() == kMaxCascadeTables) {
+          full = true;
+          return;
+        }
+        seen.push_back({child, company, deleted});
+      });
+      if (!stays) return 0;
+    }
+    if (full) {
+      log_mesg(__FILE__, __LINE__, "Table list", 0, "Used table list exceeded");
+      return -1;
     }
   }
   return 1;
@@ -148,8 +205,8 @@ int server_checks_runtime(ZDB_INTERNAL_CURSOR *icursor, int kind) {
     for (int i = 0; all && i < table->refby_count; ++i) {
       if (mode_for(table->refby[i].mode, deleting) != kModeRestricted) continue;
       if (own == nullptr && (own = own_driver(icursor)) == nullptr) all = false;
-      else all = same_driver(own, table_of_column(table->refby[i].column_name),
-                             icursor->company->logical);
+      else all = children_on(own, table, icursor->company->physical, table->refby[i],
+                             [](const std::string &, int) {});
     }
     answer = all ? kYes : kNo;
   }
