@@ -23,6 +23,7 @@
 #include "actions_env.h"
 #include "dbc/refs.h"
 #include "dbc/zdb_trans.h"
+#include "sqlite_functions.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/exec/text_reader.h"
 
@@ -66,6 +67,8 @@ void SqliteExec(const std::string &file, const std::string &sql) {
   sqlite3 *db = nullptr;
   ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
   sqlite3_busy_timeout(db, 2000);
+  // The collated key indexes of text columns need the driver's collation.
+  ASSERT_TRUE(molvane::driver::InstallTssCollation(db));
   EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
 }

@@ -108,8 +108,8 @@ TEST_F(HostRecords, DemoScriptRunsToItsEnd) {
   // counts of an UPDATE and a DELETE.
   for (const char *part : {"failed with error 606 (reference does not exist) on exemp010001: "
                            "Reference does not exist: exemp010.dept->exdep010.code [LEGAL]\n",
-                           "committed\nerror 111 (no record found): No record found\n"
-                           "exdep010001: Refcntd=2 Refcntu=2",
+                           "committed\nerror 111 (no record found): No record found in exemp010001 "
+                           "(db_eq on index 1, key emp = 4)\nexdep010001: Refcntd=2 Refcntu=2",
                            "3             \"Cid\"          \"People\"\n",
                            "\"SALES\"        2       5500.00\n", "2 rows updated\n",
                            "2 rows deleted\n", "retried staff\n"})
