@@ -58,13 +58,21 @@ void AgentStatement::BindVariables(sqlite3_stmt *stmt) const {
 
 void AgentStatement::Close() {
   Break();
+  Unprepare();
   session_ = 0;
   state_ = kPrepared;
 }
 
 void AgentStatement::Finish() {
-  sqlite3_finalize(stmt_);
+  if (stmt_ != nullptr) sqlite3_reset(stmt_);
   stmt_ = nullptr;
+}
+
+void AgentStatement::Unprepare() {
+  Finish();
+  sqlite3_finalize(prepared_);
+  prepared_ = nullptr;
+  prepared_db_ = nullptr;
 }
 
 void AgentStatement::Break() {
@@ -124,12 +132,18 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
   db_ = db;
   host_ = host;
   Armed armed(db, host, deadline_);
-  if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &stmt_, nullptr) !=
-      SQLITE_OK) {
-    SQLException e = Failure(db, host);
-    Finish();
-    throw e;
+  // The SQLite statement is kept for the next Exec on the same connection.
+  if (prepared_db_ != db) Unprepare();
+  if (prepared_ == nullptr) {
+    if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &prepared_, nullptr) !=
+        SQLITE_OK) {
+      SQLException e = Failure(db, host);
+      Unprepare();
+      throw e;
+    }
+    prepared_db_ = db;
   }
+  stmt_ = prepared_;
   BindVariables(stmt_);
   Step();
   if (query_) {
@@ -169,6 +183,9 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
   std::size_t length = 0;
   const std::uint8_t *p = rows_.RowBytes(first, k, &length);
   reply->Packet(header, p, length);
+  // The set that empties the result carries the end with it, which saves
+  // the client the exchange that would only learn of it.
+  if (stmt_ == nullptr && (!kept_ || (next_ >= rows_.count() && !pending_))) reply->EndOfSet(id_);
 }
 
 int AgentStatement::Skip(int n) {

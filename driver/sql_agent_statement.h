@@ -21,7 +21,7 @@ class AgentStatement {
  public:
   AgentStatement(std::uint32_t id, std::unique_ptr<Translation> tr, bool query)
       : id_(id), tr_(std::move(tr)), query_(query) {}
-  ~AgentStatement() { Finish(); }
+  ~AgentStatement() { Unprepare(); }
   AgentStatement(const AgentStatement &) = delete;
   AgentStatement &operator=(const AgentStatement &) = delete;
 
@@ -54,6 +54,10 @@ class AgentStatement {
   void Fetch(int rows, AgentReply *reply);
   // Skips up to n rows; the count skipped.
   int Skip(int n);
+  // Drops what the statement keeps prepared on a connection that closes.
+  void Release(sqlite3 *db) {
+    if (db != nullptr && db == prepared_db_) Unprepare();
+  }
   // Reads the rest of an open result into memory and ends its SQLite
   // statement (the connection is about to write).
   void Isolate();
@@ -65,7 +69,10 @@ class AgentStatement {
   bool HasRow() const { return stmt_ != nullptr && (max_rows_ <= 0 || produced_ < static_cast<std::size_t>(max_rows_)); }
   // Moves to the next row; throws on a SQLite failure.
   void Step();
+  // Ends the open result (the SQLite statement stays prepared).
   void Finish();
+  // Ends the result and drops the SQLite statement.
+  void Unprepare();
 
   std::uint32_t id_;
   std::unique_ptr<Translation> tr_;
@@ -74,7 +81,9 @@ class AgentStatement {
   std::uint32_t session_ = 0;
   int max_rows_ = 0;
   long deadline_ = 0;  // clock seconds, 0 = none
-  sqlite3_stmt *stmt_ = nullptr;   // the open result, on its current row
+  sqlite3_stmt *prepared_ = nullptr;  // the translation prepared on prepared_db_
+  sqlite3 *prepared_db_ = nullptr;
+  sqlite3_stmt *stmt_ = nullptr;   // prepared_ while a result is open, on its current row
   sqlite3 *db_ = nullptr;
   SqlFunctionHost *host_ = nullptr;
   std::size_t produced_ = 0;       // rows taken from stmt_

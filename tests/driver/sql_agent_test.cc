@@ -174,17 +174,22 @@ class SqlAgentTest : public testing::Test {
       P fetch;
       fetch.stmt(id, SQLNWTPacketFetch).b4(per_fetch);
       std::vector<Reply> r = Send({&fetch});
-      EXPECT_EQ(r.size(), 1u);
-      if (r.empty() || r[0].token == SQLNWTEndOfSet) return rows;
-      if (r[0].token != SQLNWTResultSet) {
-        rows.push_back("diag " + ReadDiag(r[0]).sqlstate);
-        return rows;
-      }
-      extractor.DefineRowSet(*r[0].packet);
-      while (extractor.Fetch()) {
-        std::string line;
-        for (SQLValueStore &v : stores) line += Text(v) + "|";
-        rows.push_back(line);
+      // One set, the end of the set, or the set that empties the result
+      // followed by the end.
+      EXPECT_TRUE(r.size() == 1 || (r.size() == 2 && r[0].token == SQLNWTResultSet && r[1].token == SQLNWTEndOfSet));
+      if (r.empty()) return rows;
+      for (Reply &reply : r) {
+        if (reply.token == SQLNWTEndOfSet) return rows;
+        if (reply.token != SQLNWTResultSet) {
+          rows.push_back("diag " + ReadDiag(reply).sqlstate);
+          return rows;
+        }
+        extractor.DefineRowSet(*reply.packet);
+        while (extractor.Fetch()) {
+          std::string line;
+          for (SQLValueStore &v : stores) line += Text(v) + "|";
+          rows.push_back(line);
+        }
       }
     }
     return rows;
