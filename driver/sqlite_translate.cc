@@ -205,7 +205,7 @@ struct Block {
   std::string compound;            // a whole UNION; the parts above are unused
   bool grouped = false;
   bool computed = false;           // row holds expressions other than stored columns
-  bool single = false;             // from is one stored table
+  bool single = false;             // from is one item (a stored table or a wrapped block)
   bool correlated = false;         // reads a row of an enclosing query
   bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
 };
@@ -357,6 +357,7 @@ Block Translator::Wrap(const Block &b, std::size_t entry) {
   std::string sql = Render(b);
   w.correlated = b.correlated || min_ref_ < static_cast<int>(entry);
   w.from = (w.correlated ? "(" + sql + ")" : Cte(sql)) + " AS " + alias;
+  w.single = true;
   Descs descs;
   for (const ColSql &c : b.row) descs.push_back(c.desc);
   w.row = RowOf(alias, descs);

@@ -2,6 +2,7 @@
 // without a process: payloads are parsed from bytes, and a payload that
 // breaks a bound ends the connection.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdint>
 #include <string>
@@ -13,6 +14,7 @@
 #include "driver_conn.h"
 #include "driver_dd.h"
 #include "driver_options.h"
+#include "sqlite_functions.h"
 #include "support/test_env.h"
 
 namespace {
@@ -120,6 +122,29 @@ TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
             "CREATE INDEX IF NOT EXISTS \"exemp010007_c1_2\" ON \"exemp010007\" "
             "(\"scores_1\", \"scores_2\", \"scores_3\", CAST(\"code\" AS TEXT) COLLATE mvtss)");
   EXPECT_EQ(sql[7], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i3\" ON \"exemp010007\" (\"price\")");
+  // A file made before the collated indexes gets them when the dictionary
+  // arrives; its rows stay.
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  ASSERT_TRUE(InstallTssCollation(db));
+  for (std::size_t i : {0u, 1u, 4u, 7u}) ASSERT_EQ(sqlite3_exec(db, sql[i].c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "INSERT INTO exemp010007 VALUES (CAST('ab    ' AS BLOB), 1, 2, 3, 4.5)", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  DdCatalog catalog;
+  std::string error;
+  ASSERT_TRUE(catalog.Add(db, desc, 7, &error)) << error;
+  sqlite3_stmt *stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT count(*) FROM pragma_index_list('exemp010007') WHERE name LIKE '%_c1_%' "
+                               "UNION ALL SELECT count(*) FROM exemp010007 WHERE CAST(code AS TEXT) COLLATE mvtss = 'ab'",
+                               -1, &stmt, nullptr),
+            SQLITE_OK);
+  std::vector<int> counts;
+  while (sqlite3_step(stmt) == SQLITE_ROW) counts.push_back(sqlite3_column_int(stmt, 0));
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  EXPECT_EQ(counts, (std::vector<int>{2, 1}));
   // Names are quoted, so a quote in a column name stays inside it.
   desc.columns[0].name = "co\"de";
   EXPECT_NE(TableStatements(desc, 7)[0].find("\"co\"\"de\" BLOB"), std::string::npos);
