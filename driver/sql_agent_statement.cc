@@ -78,7 +78,6 @@ void AgentStatement::Unprepare() {
 void AgentStatement::Break() {
   Finish();
   pending_.reset();
-  kept_ = false;
   rows_.Clear();
   next_ = 0;
   if (state_ == kExecuted) state_ = kAttached;
@@ -154,26 +153,34 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
   return sqlite3_changes(db);
 }
 
+std::size_t AgentStatement::Encoded() {
+  if (next_ >= rows_.count()) {  // everything sent: the buffer starts again
+    rows_.Clear();
+    next_ = 0;
+  }
+  return rows_.count() - next_;
+}
+
+void AgentStatement::EncodeUpTo(std::size_t n) {
+  Armed armed(db_, host_, deadline_);
+  while (Encoded() < n && HasRow()) {
+    rows_.Append(stmt_, tr_->columns);
+    ++produced_;
+    Step();
+  }
+  if (!HasRow()) Finish();
+}
+
 void AgentStatement::Fetch(int rows, AgentReply *reply) {
   std::size_t want = static_cast<std::size_t>(std::clamp(rows, 1, kMaxRowsPerFetch));
-  std::size_t first = 0, k = 0;
-  if (stmt_ != nullptr) {
-    rows_.Clear();
-    Armed armed(db_, host_, deadline_);
-    for (; k < want && HasRow(); ++k, ++produced_) {
-      rows_.Append(stmt_, tr_->columns);
-      Step();
-    }
-    if (!HasRow()) Finish();
-  } else if (kept_) {
-    first = next_;
-    k = std::min(want, rows_.count() - std::min(next_, rows_.count()));
-    next_ += k;
-    if (k == 0 && pending_) {
-      SQLException e = *pending_;
-      pending_.reset();
-      throw e;
-    }
+  if (stmt_ != nullptr) EncodeUpTo(want);
+  std::size_t k = std::min(want, Encoded());
+  std::size_t first = next_;
+  next_ += k;
+  if (k == 0 && pending_) {
+    SQLException e = *pending_;
+    pending_.reset();
+    throw e;
   }
   if (k == 0) return reply->EndOfSet(id_);
   SQLTokenString header(20);
@@ -185,33 +192,25 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
   reply->Packet(header, p, length);
   // The set that empties the result carries the end with it, which saves
   // the client the exchange that would only learn of it.
-  if (stmt_ == nullptr && (!kept_ || (next_ >= rows_.count() && !pending_))) reply->EndOfSet(id_);
+  if (stmt_ == nullptr && next_ >= rows_.count() && !pending_) reply->EndOfSet(id_);
 }
 
 int AgentStatement::Skip(int n) {
-  std::size_t want = static_cast<std::size_t>(std::max(n, 0)), k = 0;
-  if (stmt_ != nullptr) {
+  std::size_t want = static_cast<std::size_t>(std::max(n, 0));
+  std::size_t k = std::min(want, Encoded());
+  next_ += k;
+  if (stmt_ != nullptr && k < want) {
     Armed armed(db_, host_, deadline_);
     for (; k < want && HasRow(); ++k, ++produced_) Step();
     if (!HasRow()) Finish();
-  } else if (kept_) {
-    k = std::min(want, rows_.count() - std::min(next_, rows_.count()));
-    next_ += k;
   }
   return static_cast<int>(k);
 }
 
 void AgentStatement::Isolate() {
   if (stmt_ == nullptr) return;
-  rows_.Clear();
-  next_ = 0;
-  kept_ = true;
-  Armed armed(db_, host_, deadline_);
   try {
-    for (; HasRow(); ++produced_) {
-      rows_.Append(stmt_, tr_->columns);
-      Step();
-    }
+    EncodeUpTo(static_cast<std::size_t>(-1));
   } catch (const SQLException &e) {
     // The rows read so far stay; the fetch after them reports the error.
     pending_ = std::make_unique<SQLException>(e);

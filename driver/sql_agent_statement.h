@@ -69,6 +69,10 @@ class AgentStatement {
   bool HasRow() const { return stmt_ != nullptr && (max_rows_ <= 0 || produced_ < static_cast<std::size_t>(max_rows_)); }
   // Moves to the next row; throws on a SQLite failure.
   void Step();
+  // Rows encoded and not yet sent (the buffer restarts when all were sent).
+  std::size_t Encoded();
+  // Reads and encodes rows of the open result until n wait to be sent.
+  void EncodeUpTo(std::size_t n);
   // Ends the open result (the SQLite statement stays prepared).
   void Finish();
   // Ends the result and drops the SQLite statement.
@@ -87,9 +91,8 @@ class AgentStatement {
   sqlite3 *db_ = nullptr;
   SqlFunctionHost *host_ = nullptr;
   std::size_t produced_ = 0;       // rows taken from stmt_
-  EncodedRows rows_;               // a fetch's rows, or the rest kept by Isolate
-  bool kept_ = false;              // rows_ holds the rest of the result
-  std::size_t next_ = 0;           // the next kept row
+  EncodedRows rows_;               // rows read and encoded, not all sent yet
+  std::size_t next_ = 0;           // the first row of rows_ not yet sent
   std::unique_ptr<SQLException> pending_;  // met by Isolate after the kept rows
   QdTableRef dml_table_;
 };
