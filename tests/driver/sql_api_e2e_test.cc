@@ -303,6 +303,19 @@ TEST_P(SqlApiE2E, Subqueries) {
             (Rows{"4"}));
 }
 
+// A result fetched row by row keeps the rows it had when the session
+// changes the table in the middle of the fetches.
+TEST_P(SqlApiE2E, AnOpenResultKeepsItsRowsWhileTheSessionWrites) {
+  QPCStatement *h = Parse("SELECT emp, name FROM exemp010 ORDER BY emp");
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(sql_set_rds_full(h, 1), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  EXPECT_EQ(Fetch(h, 1), (Rows{"1|Ann"}));
+  EXPECT_EQ(Change("UPDATE exemp010 SET name = 'Zed' WHERE emp = 3"), 1);
+  EXPECT_EQ(Fetch(h), (Rows{"2|Bob", "3|Cid", "4|Dan"}));
+  EXPECT_EQ(Query("SELECT name FROM exemp010 WHERE emp = 3"), (Rows{"Zed"}));
+}
+
 // Statement shapes that must run to their last row wherever they run:
 // nested IN subqueries, long IN lists and OR chains, long sums, and a join
 // whose ON holds nested scalar subqueries and an EXISTS beside a WHERE
