@@ -91,7 +91,8 @@ struct Client {
       v.SetReal((i * 37 % 10007) * 1.5);
       set("salary", v);
     });
-    sqlite3_open_v2((root + "/bench.db").c_str(), &anchor, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite3_open_v2((root + "/bench.db").c_str(), &anchor, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                    nullptr);
     molvane::driver::InstallTssCollation(anchor);
   }
   ~Client() {
@@ -160,7 +161,9 @@ pid_t DriverPid() {
 }
 
 // Resets the peak resident size the kernel keeps for the process.
-void ResetPeak(pid_t pid) { std::ofstream(std::string("/proc/") + std::to_string(pid) + "/clear_refs") << "5"; }
+void ResetPeak(pid_t pid) {
+  std::ofstream(std::string("/proc/") + std::to_string(pid) + "/clear_refs") << "5";
+}
 
 // The process's peak resident size in MB.
 double PeakMb(pid_t pid) {
@@ -250,8 +253,8 @@ void BM_FullScanDefaultFetch(benchmark::State &state) {
 BENCHMARK(BM_FullScanDefaultFetch)->Unit(benchmark::kMillisecond);
 
 void BM_FullScan1000PerFetch(benchmark::State &state) {
-  RunQuery(state, "SELECT emp, name, salary FROM exemp010", "SELECT emp, name, salary FROM exemp010001",
-           1000, true);
+  RunQuery(state, "SELECT emp, name, salary FROM exemp010", "SELECT emp, name, salary FROM exemp010001", 1000,
+           true);
 }
 BENCHMARK(BM_FullScan1000PerFetch)->Unit(benchmark::kMillisecond);
 

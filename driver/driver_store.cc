@@ -14,7 +14,8 @@ DriverSession::~DriverSession() {
 bool DriverSession::Open(const std::string &path, std::string *error) {
   const char *file = path.empty() ? ":memory:" : path.c_str();
   // One thread uses a connection: SQLite's per-call locking is not needed.
-  int rc = sqlite3_open_v2(file, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(file, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
   if (rc != SQLITE_OK) {
     *error = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);

@@ -66,7 +66,9 @@ class AgentStatement {
   // Binds the statement parameters that SQLite reads (Translation::binds).
   void BindVariables(sqlite3_stmt *stmt) const;
   // True while the open result has a current row within the row limit.
-  bool HasRow() const { return stmt_ != nullptr && (max_rows_ <= 0 || produced_ < static_cast<std::size_t>(max_rows_)); }
+  bool HasRow() const {
+    return stmt_ != nullptr && (max_rows_ <= 0 || produced_ < static_cast<std::size_t>(max_rows_));
+  }
   // Moves to the next row; throws on a SQLite failure.
   void Step();
   // Rows encoded and not yet sent (the buffer restarts when all were sent).
@@ -84,15 +86,15 @@ class AgentStatement {
   int state_ = kPrepared;
   std::uint32_t session_ = 0;
   int max_rows_ = 0;
-  long deadline_ = 0;  // clock seconds, 0 = none
+  long deadline_ = 0;                 // clock seconds, 0 = none
   sqlite3_stmt *prepared_ = nullptr;  // the translation prepared on prepared_db_
   sqlite3 *prepared_db_ = nullptr;
-  sqlite3_stmt *stmt_ = nullptr;   // prepared_ while a result is open, on its current row
+  sqlite3_stmt *stmt_ = nullptr;  // prepared_ while a result is open, on its current row
   sqlite3 *db_ = nullptr;
   SqlFunctionHost *host_ = nullptr;
-  std::size_t produced_ = 0;       // rows taken from stmt_
-  EncodedRows rows_;               // rows read and encoded, not all sent yet
-  std::size_t next_ = 0;           // the first row of rows_ not yet sent
+  std::size_t produced_ = 0;               // rows taken from stmt_
+  EncodedRows rows_;                       // rows read and encoded, not all sent yet
+  std::size_t next_ = 0;                   // the first row of rows_ not yet sent
   std::unique_ptr<SQLException> pending_;  // met by Isolate after the kept rows
   QdTableRef dml_table_;
 };

@@ -454,38 +454,43 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
     // Drawn without the generator, so that the queries above keep their values.
     const char *key = kStrings[(round * 5 + 1) % 6];
     const char *dept = kDeptKeys[round % 4];
-    corpus.push_back({"SELECT emp, name WHERE emp BETWEEN k AND k + 10 OR emp IN (k + 20, k + 30)" + tag, false,
-                      [=, this] {
+    corpus.push_back({"SELECT emp, name WHERE emp BETWEEN k AND k + 10 OR emp IN (k + 20, k + 30)" + tag,
+                      false, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         auto *in = new pSQLRSSCValueExprList;
                         in->Append(Int(k + 20));
                         in->Append(Int(k + 30));
                         auto *range = new SQLRSSCBetween(List1(Col(t, E)), List1(Int(k)), List1(Int(k + 10)));
-                        return Project(new SQLRSFilter(t, new SQLRSSCOr(range, new SQLRSSCInSet(Col(t, E), in))),
-                                       {Col(t, E), Col(t, N)});
-                      }});
-    corpus.push_back({"SELECT emp, name WHERE dept = '" + std::string(dept) + "' AND name op key (text key)" + tag,
-                      false, [=, this] {
-                        SQLRowSource *t = Leaf(company);
-                        return Project(new SQLRSFilter(t, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(t, D), Str(dept)),
-                                                                         Cmp(op, Col(t, N), Str(key)))),
-                                       {Col(t, E), Col(t, N)});
-                      }});
-    corpus.push_back({"SELECT emp WHERE name IN (key, 'AL', NULL) OR NOT emp IN (k, NULL)" + tag, false, [=, this] {
-                        SQLRowSource *t = Leaf(company);
-                        auto *names = new pSQLRSSCValueExprList;
-                        names->Append(Str(key));
-                        names->Append(Str("AL"));
-                        names->Append(new SQLRSSCParameterRef(NullParam(SQL_STRING)));
-                        auto *emps = new pSQLRSSCValueExprList;
-                        emps->Append(Int(k));
-                        emps->Append(new SQLRSSCParameterRef(NullParam(SQL_INTEGER)));
-                        return Project(new SQLRSFilter(t, new SQLRSSCOr(new SQLRSSCInSet(Col(t, N), names),
-                                                                        new SQLRSSCNot(new SQLRSSCInSet(Col(t, E), emps)))),
-                                       {Col(t, E)});
+                        return Project(
+                            new SQLRSFilter(t, new SQLRSSCOr(range, new SQLRSSCInSet(Col(t, E), in))),
+                            {Col(t, E), Col(t, N)});
                       }});
     corpus.push_back(
-        {"SELECT emp FROM c1 a WHERE emp - 40 IN (SELECT emp FROM c2 b WHERE EXISTS (SELECT * FROM c1 x WHERE "
+        {"SELECT emp, name WHERE dept = '" + std::string(dept) + "' AND name op key (text key)" + tag, false,
+         [=, this] {
+           SQLRowSource *t = Leaf(company);
+           return Project(new SQLRSFilter(t, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(t, D), Str(dept)),
+                                                            Cmp(op, Col(t, N), Str(key)))),
+                          {Col(t, E), Col(t, N)});
+         }});
+    corpus.push_back(
+        {"SELECT emp WHERE name IN (key, 'AL', NULL) OR NOT emp IN (k, NULL)" + tag, false, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           auto *names = new pSQLRSSCValueExprList;
+           names->Append(Str(key));
+           names->Append(Str("AL"));
+           names->Append(new SQLRSSCParameterRef(NullParam(SQL_STRING)));
+           auto *emps = new pSQLRSSCValueExprList;
+           emps->Append(Int(k));
+           emps->Append(new SQLRSSCParameterRef(NullParam(SQL_INTEGER)));
+           return Project(
+               new SQLRSFilter(t, new SQLRSSCOr(new SQLRSSCInSet(Col(t, N), names),
+                                                new SQLRSSCNot(new SQLRSSCInSet(Col(t, E), emps)))),
+               {Col(t, E)});
+         }});
+    corpus.push_back(
+        {"SELECT emp FROM c1 a WHERE emp - 40 IN (SELECT emp FROM c2 b WHERE EXISTS (SELECT * FROM c1 x "
+         "WHERE "
          "x.dept = b.dept AND x.emp IN (SELECT emp FROM c1 y WHERE salary > k)))" +
              tag,
          false, [=, this] {
@@ -493,25 +498,27 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
            SQLRowSource *b = Leaf(2);
            SQLRowSource *x = Leaf(1);
            SQLRowSource *y = Leaf(1);
-           SQLRowSource *ys = Project(new SQLRSFilter(y, Cmp(SQLRSSC_GREATER_THAN, Col(y, S), Int(k))), {Col(y, E)});
+           SQLRowSource *ys =
+               Project(new SQLRSFilter(y, Cmp(SQLRSSC_GREATER_THAN, Col(y, S), Int(k))), {Col(y, E)});
            auto *xs = new SQLRSFilter(x, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(x, D), Col(b, D, -1)),
                                                         new SQLRSSCInSubquery(Col(x, E), ys)));
            SQLRowSource *bs = Project(new SQLRSFilter(b, new SQLRSSCExists(xs)), {Col(b, E)});
-           return Project(new SQLRSFilter(a, new SQLRSSCInSubquery(new SQLRSSCSubtract(Col(a, E), Int(40)), bs)),
-                          {Col(a, E)});
+           return Project(
+               new SQLRSFilter(a, new SQLRSSCInSubquery(new SQLRSSCSubtract(Col(a, E), Int(40)), bs)),
+               {Col(a, E)});
          }});
-    corpus.push_back({"SELECT emp, name WHERE emp = k OR emp = k + 3 OR ... (300 terms) OR emp IN (500 values)" +
-                          tag,
-                      false, [=, this] {
-                        SQLRowSource *t = Leaf(company);
-                        auto *terms = new pSQLRSSCSearchCondList;
-                        for (int i = 0; i < 300; ++i) terms->Append(Cmp(SQLRSSC_EQUAL, Col(t, E), Int(k + 3 * i)));
-                        auto *chain = new SQLRSSCOr(terms);
-                        auto *list = new pSQLRSSCValueExprList;
-                        for (int i = 0; i < 500; ++i) list->Append(Int(1000 - 7 * i));
-                        return Project(new SQLRSFilter(t, new SQLRSSCOr(chain, new SQLRSSCInSet(Col(t, E), list))),
-                                       {Col(t, E), Col(t, N)});
-                      }});
+    corpus.push_back(
+        {"SELECT emp, name WHERE emp = k OR emp = k + 3 OR ... (300 terms) OR emp IN (500 values)" + tag,
+         false, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           auto *terms = new pSQLRSSCSearchCondList;
+           for (int i = 0; i < 300; ++i) terms->Append(Cmp(SQLRSSC_EQUAL, Col(t, E), Int(k + 3 * i)));
+           auto *chain = new SQLRSSCOr(terms);
+           auto *list = new pSQLRSSCValueExprList;
+           for (int i = 0; i < 500; ++i) list->Append(Int(1000 - 7 * i));
+           return Project(new SQLRSFilter(t, new SQLRSSCOr(chain, new SQLRSSCInSet(Col(t, E), list))),
+                          {Col(t, E), Col(t, N)});
+         }});
   }
   int failures = 0;
   int shipped_before = 0;
