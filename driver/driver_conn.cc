@@ -121,7 +121,8 @@ std::size_t DriverConnection::TakeReply(void *buf, std::size_t size) {
 void DriverConnection::Handle(WireReader &in, WireWriter &out) {
   int code = in.U8();
   // Open SQL results must not see what this connection writes next.
-  if (code == EXE_TBL_CNTR || code == EXE_DB_CNTR || code == EXE_UPDATE || code == DD_INFO_TABLE) agent_.Isolate();
+  if (code == EXE_TBL_CNTR || code == EXE_DB_CNTR || code == EXE_UPDATE || code == DD_INFO_TABLE)
+    agent_.Isolate();
   switch (code) {
     case ATT_SERVER: return AttServer(in, out);
     case DET_SERVER: out.U32(0); return;

@@ -190,10 +190,12 @@ std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical) 
     }
     if (!text) continue;
     int mode = TssGetMode() == TSS_MODE_UTFT ? 2 : 1;
-    auto name = [&](int m) { return Quote(table + "_c" + std::to_string(m) + "_" + std::to_string(k.index_nr)); };
+    auto name = [&](int m) {
+      return Quote(table + "_c" + std::to_string(m) + "_" + std::to_string(k.index_nr));
+    };
     statements.push_back("DROP INDEX IF EXISTS " + name(3 - mode));
-    statements.push_back("CREATE INDEX IF NOT EXISTS " + name(mode) + " ON " + Quote(table) + " (" + collated +
-                         ")");
+    statements.push_back("CREATE INDEX IF NOT EXISTS " + name(mode) + " ON " + Quote(table) + " (" +
+                         collated + ")");
   }
   return statements;
 }

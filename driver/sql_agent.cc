@@ -32,8 +32,11 @@ void SqlAgent::DictionaryArrived(const std::string &table, int physical) {
 
 void SqlAgent::SessionClosed(std::uint32_t session) {
   installed_.erase(session);
-  for (auto &[id, stmt] : statements_)
+  sqlite3 *db = ctx_.session_db(session);
+  for (auto &[id, stmt] : statements_) {
     if (stmt->state() >= kAttached && stmt->session() == session) stmt->Close();
+    stmt->Release(db);  // prepared there while attached before
+  }
 }
 
 void SqlAgent::Isolate() {

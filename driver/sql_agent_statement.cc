@@ -58,19 +58,26 @@ void AgentStatement::BindVariables(sqlite3_stmt *stmt) const {
 
 void AgentStatement::Close() {
   Break();
+  Unprepare();
   session_ = 0;
   state_ = kPrepared;
 }
 
 void AgentStatement::Finish() {
-  sqlite3_finalize(stmt_);
+  if (stmt_ != nullptr) sqlite3_reset(stmt_);
   stmt_ = nullptr;
+}
+
+void AgentStatement::Unprepare() {
+  Finish();
+  sqlite3_finalize(prepared_);
+  prepared_ = nullptr;
+  prepared_db_ = nullptr;
 }
 
 void AgentStatement::Break() {
   Finish();
   pending_.reset();
-  kept_ = false;
   rows_.Clear();
   next_ = 0;
   if (state_ == kExecuted) state_ = kAttached;
@@ -124,12 +131,18 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
   db_ = db;
   host_ = host;
   Armed armed(db, host, deadline_);
-  if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &stmt_, nullptr) !=
-      SQLITE_OK) {
-    SQLException e = Failure(db, host);
-    Finish();
-    throw e;
+  // The SQLite statement is kept for the next Exec on the same connection.
+  if (prepared_db_ != db) Unprepare();
+  if (prepared_ == nullptr) {
+    if (sqlite3_prepare_v2(db, tr_->sql.c_str(), static_cast<int>(tr_->sql.size()), &prepared_, nullptr) !=
+        SQLITE_OK) {
+      SQLException e = Failure(db, host);
+      Unprepare();
+      throw e;
+    }
+    prepared_db_ = db;
   }
+  stmt_ = prepared_;
   BindVariables(stmt_);
   Step();
   if (query_) {
@@ -140,26 +153,34 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
   return sqlite3_changes(db);
 }
 
+std::size_t AgentStatement::Encoded() {
+  if (next_ >= rows_.count()) {  // everything sent: the buffer starts again
+    rows_.Clear();
+    next_ = 0;
+  }
+  return rows_.count() - next_;
+}
+
+void AgentStatement::EncodeUpTo(std::size_t n) {
+  Armed armed(db_, host_, deadline_);
+  while (Encoded() < n && HasRow()) {
+    rows_.Append(stmt_, tr_->columns);
+    ++produced_;
+    Step();
+  }
+  if (!HasRow()) Finish();
+}
+
 void AgentStatement::Fetch(int rows, AgentReply *reply) {
   std::size_t want = static_cast<std::size_t>(std::clamp(rows, 1, kMaxRowsPerFetch));
-  std::size_t first = 0, k = 0;
-  if (stmt_ != nullptr) {
-    rows_.Clear();
-    Armed armed(db_, host_, deadline_);
-    for (; k < want && HasRow(); ++k, ++produced_) {
-      rows_.Append(stmt_, tr_->columns);
-      Step();
-    }
-    if (!HasRow()) Finish();
-  } else if (kept_) {
-    first = next_;
-    k = std::min(want, rows_.count() - std::min(next_, rows_.count()));
-    next_ += k;
-    if (k == 0 && pending_) {
-      SQLException e = *pending_;
-      pending_.reset();
-      throw e;
-    }
+  if (stmt_ != nullptr) EncodeUpTo(want);
+  std::size_t k = std::min(want, Encoded());
+  std::size_t first = next_;
+  next_ += k;
+  if (k == 0 && pending_) {
+    SQLException e = *pending_;
+    pending_.reset();
+    throw e;
   }
   if (k == 0) return reply->EndOfSet(id_);
   SQLTokenString header(20);
@@ -169,32 +190,27 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
   std::size_t length = 0;
   const std::uint8_t *p = rows_.RowBytes(first, k, &length);
   reply->Packet(header, p, length);
+  // The set that empties the result carries the end with it, which saves
+  // the client the exchange that would only learn of it.
+  if (stmt_ == nullptr && next_ >= rows_.count() && !pending_) reply->EndOfSet(id_);
 }
 
 int AgentStatement::Skip(int n) {
-  std::size_t want = static_cast<std::size_t>(std::max(n, 0)), k = 0;
-  if (stmt_ != nullptr) {
+  std::size_t want = static_cast<std::size_t>(std::max(n, 0));
+  std::size_t k = std::min(want, Encoded());
+  next_ += k;
+  if (stmt_ != nullptr && k < want) {
     Armed armed(db_, host_, deadline_);
     for (; k < want && HasRow(); ++k, ++produced_) Step();
     if (!HasRow()) Finish();
-  } else if (kept_) {
-    k = std::min(want, rows_.count() - std::min(next_, rows_.count()));
-    next_ += k;
   }
   return static_cast<int>(k);
 }
 
 void AgentStatement::Isolate() {
   if (stmt_ == nullptr) return;
-  rows_.Clear();
-  next_ = 0;
-  kept_ = true;
-  Armed armed(db_, host_, deadline_);
   try {
-    for (; HasRow(); ++produced_) {
-      rows_.Append(stmt_, tr_->columns);
-      Step();
-    }
+    EncodeUpTo(static_cast<std::size_t>(-1));
   } catch (const SQLException &e) {
     // The rows read so far stay; the fetch after them reports the error.
     pending_ = std::make_unique<SQLException>(e);

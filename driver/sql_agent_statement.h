@@ -21,7 +21,7 @@ class AgentStatement {
  public:
   AgentStatement(std::uint32_t id, std::unique_ptr<Translation> tr, bool query)
       : id_(id), tr_(std::move(tr)), query_(query) {}
-  ~AgentStatement() { Finish(); }
+  ~AgentStatement() { Unprepare(); }
   AgentStatement(const AgentStatement &) = delete;
   AgentStatement &operator=(const AgentStatement &) = delete;
 
@@ -54,6 +54,10 @@ class AgentStatement {
   void Fetch(int rows, AgentReply *reply);
   // Skips up to n rows; the count skipped.
   int Skip(int n);
+  // Drops what the statement keeps prepared on a connection that closes.
+  void Release(sqlite3 *db) {
+    if (db != nullptr && db == prepared_db_) Unprepare();
+  }
   // Reads the rest of an open result into memory and ends its SQLite
   // statement (the connection is about to write).
   void Isolate();
@@ -62,10 +66,19 @@ class AgentStatement {
   // Binds the statement parameters that SQLite reads (Translation::binds).
   void BindVariables(sqlite3_stmt *stmt) const;
   // True while the open result has a current row within the row limit.
-  bool HasRow() const { return stmt_ != nullptr && (max_rows_ <= 0 || produced_ < static_cast<std::size_t>(max_rows_)); }
+  bool HasRow() const {
+    return stmt_ != nullptr && (max_rows_ <= 0 || produced_ < static_cast<std::size_t>(max_rows_));
+  }
   // Moves to the next row; throws on a SQLite failure.
   void Step();
+  // Rows encoded and not yet sent (the buffer restarts when all were sent).
+  std::size_t Encoded();
+  // Reads and encodes rows of the open result until n wait to be sent.
+  void EncodeUpTo(std::size_t n);
+  // Ends the open result (the SQLite statement stays prepared).
   void Finish();
+  // Ends the result and drops the SQLite statement.
+  void Unprepare();
 
   std::uint32_t id_;
   std::unique_ptr<Translation> tr_;
@@ -73,14 +86,15 @@ class AgentStatement {
   int state_ = kPrepared;
   std::uint32_t session_ = 0;
   int max_rows_ = 0;
-  long deadline_ = 0;  // clock seconds, 0 = none
-  sqlite3_stmt *stmt_ = nullptr;   // the open result, on its current row
+  long deadline_ = 0;                 // clock seconds, 0 = none
+  sqlite3_stmt *prepared_ = nullptr;  // the translation prepared on prepared_db_
+  sqlite3 *prepared_db_ = nullptr;
+  sqlite3_stmt *stmt_ = nullptr;  // prepared_ while a result is open, on its current row
   sqlite3 *db_ = nullptr;
   SqlFunctionHost *host_ = nullptr;
-  std::size_t produced_ = 0;       // rows taken from stmt_
-  EncodedRows rows_;               // a fetch's rows, or the rest kept by Isolate
-  bool kept_ = false;              // rows_ holds the rest of the result
-  std::size_t next_ = 0;           // the next kept row
+  std::size_t produced_ = 0;               // rows taken from stmt_
+  EncodedRows rows_;                       // rows read and encoded, not all sent yet
+  std::size_t next_ = 0;                   // the first row of rows_ not yet sent
   std::unique_ptr<SQLException> pending_;  // met by Isolate after the kept rows
   QdTableRef dml_table_;
 };

@@ -180,11 +180,13 @@ std::string Logical(const std::vector<std::string> &parts, std::size_t lo, std::
   if (hi - lo == 1) return parts[lo];
   std::vector<std::string> groups;
   if (hi - lo <= kFan) {
-    groups.assign(parts.begin() + static_cast<std::ptrdiff_t>(lo), parts.begin() + static_cast<std::ptrdiff_t>(hi));
+    groups.assign(parts.begin() + static_cast<std::ptrdiff_t>(lo),
+                  parts.begin() + static_cast<std::ptrdiff_t>(hi));
   } else {
     std::size_t step = kFan;
     while ((hi - lo + step - 1) / step > kFan) step *= kFan;
-    for (std::size_t i = lo; i < hi; i += step) groups.push_back(Logical(parts, i, std::min(hi, i + step), op));
+    for (std::size_t i = lo; i < hi; i += step)
+      groups.push_back(Logical(parts, i, std::min(hi, i + step), op));
   }
   return "(" + Join(groups, op) + ")";
 }
@@ -204,9 +206,9 @@ struct Block {
   std::vector<std::string> order;  // ORDER BY keys
   std::string compound;            // a whole UNION; the parts above are unused
   bool grouped = false;
-  bool computed = false;           // row holds expressions other than stored columns
-  bool single = false;             // from is one stored table
-  bool correlated = false;         // reads a row of an enclosing query
+  bool computed = false;    // row holds expressions other than stored columns
+  bool single = false;      // from is one item (a stored table or a wrapped block)
+  bool correlated = false;  // reads a row of an enclosing query
   bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
 };
 
@@ -328,7 +330,8 @@ std::vector<std::string> Translator::NamedItems(const Row &row, bool collate) {
   for (std::size_t i = 0; i < row.size(); ++i) {
     std::vector<std::string> names = OutNames(i, DepthOf(row[i].desc));
     for (std::size_t e = 0; e < names.size(); ++e)
-      items.push_back((collate ? Collated(row[i].elems[e], row[i].desc) : row[i].elems[e]) + " AS " + names[e]);
+      items.push_back((collate ? Collated(row[i].elems[e], row[i].desc) : row[i].elems[e]) + " AS " +
+                      names[e]);
   }
   return items;
 }
@@ -357,6 +360,7 @@ Block Translator::Wrap(const Block &b, std::size_t entry) {
   std::string sql = Render(b);
   w.correlated = b.correlated || min_ref_ < static_cast<int>(entry);
   w.from = (w.correlated ? "(" + sql + ")" : Cte(sql)) + " AS " + alias;
+  w.single = true;
   Descs descs;
   for (const ColSql &c : b.row) descs.push_back(c.desc);
   w.row = RowOf(alias, descs);
@@ -380,10 +384,12 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
     std::string alias = Alias();
     for (const DdColumnDesc *c : OrdinaryColumns(table)) {
       int depth = c->depth > 1 ? c->depth : 1;
-      ColSql col{{}, SQLColumnDescriptor(c->name.c_str(), SQLTypeOfColumnType(c->type),
-                                         static_cast<unsigned long>(c->length / depth), depth)};
+      ColSql col{{},
+                 SQLColumnDescriptor(c->name.c_str(), SQLTypeOfColumnType(c->type),
+                                     static_cast<unsigned long>(c->length / depth), depth)};
       for (int e = 0; e < depth; ++e)
-        col.elems.push_back(alias + "." + Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
+        col.elems.push_back(alias + "." +
+                            Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
       b.row.push_back(std::move(col));
     }
     if (b.row.empty()) Refuse("table " + rs.table + " without columns");
@@ -442,7 +448,8 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
       for (const QdGroupSpec &spec : rs.group_specs) {
         if (spec.token == SQLNWTColumnId) {
           const ColSql &c = Resolve(0, spec.column);
-          row.push_back(ColSql{c.elems, SQLColumnDescriptor("", c.desc.GetType(), c.desc.GetLength(), c.desc.GetDepth())});
+          row.push_back(ColSql{
+              c.elems, SQLColumnDescriptor("", c.desc.GetType(), c.desc.GetLength(), c.desc.GetDepth())});
           continue;
         }
         if (spec.token == SQLNWTCountStar) {
@@ -454,11 +461,13 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
         std::string type = std::to_string(static_cast<int>(arg.desc.GetType()));
         switch (spec.token) {
           case SQLNWTCount:
-            row.push_back(ColSql{{"count(" + arg.elems[0] + ")"}, SQLColumnDescriptor("", SQL_INTEGER, 0, 1)});
+            row.push_back(
+                ColSql{{"count(" + arg.elems[0] + ")"}, SQLColumnDescriptor("", SQL_INTEGER, 0, 1)});
             break;
           case SQLNWTAvg:
             CheckScalar(arg.desc, {SQL_INTEGER, SQL_REAL}, "AVG");
-            row.push_back(ColSql{{"mv_avg(" + type + ", " + arg.elems[0] + ")"}, SQLColumnDescriptor("", SQL_REAL, 0, 1)});
+            row.push_back(ColSql{{"mv_avg(" + type + ", " + arg.elems[0] + ")"},
+                                 SQLColumnDescriptor("", SQL_REAL, 0, 1)});
             break;
           case SQLNWTSum:
             CheckArithmetic(SQLNWTVEAdd, arg.desc, arg.desc);
@@ -483,7 +492,8 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
         Scoped scope(this, &b.row);
         on.push_back(Cond(*rs.cond));
       }
-      b.from = "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Logical(on, 0, on.size(), " AND ");
+      b.from =
+          "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Logical(on, 0, on.size(), " AND ");
       b.where.clear();
       b.single = false;
       return b;
@@ -507,7 +517,8 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   }
   static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " RIGHT JOIN ", " FULL JOIN "};
   Block j;
-  j.from = l.from + kJoins[rs.join_type] + r.from + " ON " + (on.empty() ? "1" : Logical(on, 0, on.size(), " AND "));
+  j.from = l.from + kJoins[rs.join_type] + r.from + " ON " +
+           (on.empty() ? "1" : Logical(on, 0, on.size(), " AND "));
   j.where = l.where;
   j.row = std::move(both);
   j.correlated = l.correlated || r.correlated;
@@ -528,7 +539,8 @@ Block Translator::UnionNode(const QdRowSource &rs, std::size_t entry) {
     SQLType t = ld.GetType() == rd.GetType() || (ld.GetType() == SQL_INTEGER && rd.GetType() == SQL_REAL)
                     ? rd.GetType()
                     : ld.GetType();
-    u.row.push_back(ColSql{{}, SQLColumnDescriptor("", t, std::max(ld.GetLength(), rd.GetLength()), ld.GetDepth())});
+    u.row.push_back(
+        ColSql{{}, SQLColumnDescriptor("", t, std::max(ld.GetLength(), rd.GetLength()), ld.GetDepth())});
   }
   // Texts are merged in the library's order, so that UNION drops what it
   // counts as duplicates.
@@ -619,7 +631,8 @@ std::optional<ColSql> Translator::Native(const QdExpr &e) {
       if (e.depth > 1) return std::nullopt;
       return ColSql{{Variable(StatementParam(e))}, d};
     case SQLNWTVEStringConst:
-      return ColSql{{v.GetLength() == 0 ? "''" : "CAST(X'" + Hex(v.GetBytes(), v.GetLength()) + "' AS TEXT)"}, d};
+      return ColSql{{v.GetLength() == 0 ? "''" : "CAST(X'" + Hex(v.GetBytes(), v.GetLength()) + "' AS TEXT)"},
+                    d};
     case SQLNWTVERawConst:
       return ColSql{{"X'" + Hex(v.GetBytes(), v.GetLength()) + "'"}, d};
     case SQLNWTVEIntegerConst:
@@ -824,7 +837,8 @@ std::string Translator::Cond(const QdCond &c) {
       // enclosing row when it reads that row).
       ColSql v = Expr(*c.exprs[0]);
       Block b = Select(*c.subquery);
-      if (b.row.empty() || DepthOf(v.desc) > 1 || DepthOf(b.row[0].desc) > 1) Refuse("IN subquery over arrays");
+      if (b.row.empty() || DepthOf(v.desc) > 1 || DepthOf(b.row[0].desc) > 1)
+        Refuse("IN subquery over arrays");
       CheckComparable(v.desc, b.row[0].desc, "IN subquery");
       bool text = v.desc.GetType() == SQL_STRING;
       if (!b.compound.empty()) b = Wrap(b, scopes_.size());
@@ -873,7 +887,9 @@ std::optional<std::string> Translator::NativeCond(const QdCond &c) {
     case SQLNWTSCInSet: {
       for (std::size_t i = 1; i < x.size(); ++i) CheckComparable(x[0].desc, x[i].desc, "IN");
       std::vector<std::string> set;
-      for (std::size_t i = 1; i < x.size(); ++i) set.push_back(x[i].desc.GetType() == SQL_STRING ? "CAST(" + x[i].elems[0] + " AS TEXT)" : x[i].elems[0]);
+      for (std::size_t i = 1; i < x.size(); ++i)
+        set.push_back(x[i].desc.GetType() == SQL_STRING ? "CAST(" + x[i].elems[0] + " AS TEXT)"
+                                                        : x[i].elems[0]);
       return "(" + sql(0) + " IN (" + Join(set, ", ") + "))";
     }
     case SQLNWTSCBetween:
@@ -886,8 +902,9 @@ std::optional<std::string> Translator::NativeCond(const QdCond &c) {
     default: {
       for (std::size_t i = 0; i < n; ++i) CheckComparable(x[i].desc, x[n + i].desc, "comparison");
       static const std::pair<int, const char *> kOps[] = {
-          {SQLNWTSCEquals, " = "},        {SQLNWTSCNotEquals, " <> "},          {SQLNWTSCLessThan, " < "},
-          {SQLNWTSCLessThanOrEquals, " <= "}, {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
+          {SQLNWTSCEquals, " = "},      {SQLNWTSCNotEquals, " <> "},
+          {SQLNWTSCLessThan, " < "},    {SQLNWTSCLessThanOrEquals, " <= "},
+          {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
       const char *op = " = ";
       for (const auto &o : kOps)
         if (o.first == c.token) op = o.second;

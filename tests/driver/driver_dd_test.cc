@@ -2,6 +2,7 @@
 // without a process: payloads are parsed from bytes, and a payload that
 // breaks a bound ends the connection.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdint>
 #include <string>
@@ -13,6 +14,7 @@
 #include "driver_conn.h"
 #include "driver_dd.h"
 #include "driver_options.h"
+#include "sqlite_functions.h"
 #include "support/test_env.h"
 
 namespace {
@@ -21,10 +23,16 @@ using namespace molvane::driver;
 
 class Wire {
  public:
-  Wire &u8(unsigned v) { b_.push_back(static_cast<std::uint8_t>(v)); return *this; }
+  Wire &u8(unsigned v) {
+    b_.push_back(static_cast<std::uint8_t>(v));
+    return *this;
+  }
   Wire &u16(unsigned v) { return u8(v >> 8).u8(v & 0xFF); }
   Wire &u32(std::uint32_t v) { return u16(v >> 16).u16(v & 0xFFFF); }
-  Wire &raw(const std::string &s) { b_.insert(b_.end(), s.begin(), s.end()); return *this; }
+  Wire &raw(const std::string &s) {
+    b_.insert(b_.end(), s.begin(), s.end());
+    return *this;
+  }
   Wire &text(const std::string &s) { return raw(s).u8(0); }
   const std::vector<std::uint8_t> &bytes() const { return b_; }
 
@@ -48,9 +56,12 @@ TEST(DriverCompnr, LongestPrefixMapsTheCompany) {
   CompnrMap map = ReadCompnrMap(in);
   EXPECT_EQ(in.consumed(), w.bytes().size());
   EXPECT_EQ(map.env, "env");
-  struct { const char *table; int logical; int physical; } cases[] = {
-      {"exdep010", 150, 200}, {"exdep010", 151, 200}, {"exemp010", 150, 100},
-      {"exemp010", 151, 151}, {"ttaud110", 150, 150}, {"exdep010", 7, 7}};
+  struct {
+    const char *table;
+    int logical;
+    int physical;
+  } cases[] = {{"exdep010", 150, 200}, {"exdep010", 151, 200}, {"exemp010", 150, 100},
+               {"exemp010", 151, 151}, {"ttaud110", 150, 150}, {"exdep010", 7, 7}};
   for (const auto &c : cases)
     EXPECT_EQ(map.Physical(c.table, c.logical), c.physical) << c.table << " " << c.logical;
 }
@@ -63,8 +74,8 @@ TEST(DriverPayloadBounds, BrokenPayloadsEndTheConnection) {
   big_company.u8(SEND_COMPNR).raw(AsText(CompnrPayload("env", 1000)));
   Wire many_specs;
   many_specs.u8(SEND_COMPNR).text("env").u32(0xFFFFFFFF);
-  auto dd = [](const std::string &name, unsigned key_position, unsigned type = 6,
-               unsigned length = 6, unsigned depth = 1) {
+  auto dd = [](const std::string &name, unsigned key_position, unsigned type = 6, unsigned length = 6,
+               unsigned depth = 1) {
     Wire w;
     w.u8(DD_INFO_TABLE).u32(1).raw(name).u8(0);
     w.u16(1).u16(0).u16(1).u16(0).u16(100).u16(0).u16(0).u16(0);
@@ -79,8 +90,8 @@ TEST(DriverPayloadBounds, BrokenPayloadsEndTheConnection) {
   Wire narrow_double = dd("exdep010", 0, 5, 4);
   Wire narrow_elements = dd("exdep010", 0, 2, 5, 3);
   Wire good = dd("exdep010", 0);
-  for (const Wire *w : {&long_spec, &big_company, &many_specs, &bad_name, &bad_position,
-                        &narrow_long, &narrow_double, &narrow_elements}) {
+  for (const Wire *w : {&long_spec, &big_company, &many_specs, &bad_name, &bad_position, &narrow_long,
+                        &narrow_double, &narrow_elements}) {
     DriverConnection conn({});
     conn.Feed(w->bytes().data(), w->bytes().size());
     EXPECT_FALSE(conn.Process());
@@ -98,8 +109,8 @@ TEST(DriverPayloadBounds, BrokenPayloadsEndTheConnection) {
 TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
   DdTableDesc desc;
   desc.name = "exemp010";
-  desc.columns = {{"code", 6, 0, 6, 0, 1, {0, 0}}, {"scores", 6, 6, 2, 1, 3, {5, 0}},
-                  {"price", 4, 12, 4, 0, 1, {5, 2}}};
+  desc.columns = {
+      {"code", 6, 0, 6, 0, 1, {0, 0}}, {"scores", 6, 6, 2, 1, 3, {5, 0}}, {"price", 4, 12, 4, 0, 1, {5, 2}}};
   desc.keys = {{1, 0, 0, {0}}, {2, 1, 0, {1, 0}}, {3, 0, 0, {2}}};
   std::vector<std::string> sql = TableStatements(desc, 7);
   // A key with a text column also gets an index in the collated order of
@@ -120,6 +131,31 @@ TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
             "CREATE INDEX IF NOT EXISTS \"exemp010007_c1_2\" ON \"exemp010007\" "
             "(\"scores_1\", \"scores_2\", \"scores_3\", CAST(\"code\" AS TEXT) COLLATE mvtss)");
   EXPECT_EQ(sql[7], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i3\" ON \"exemp010007\" (\"price\")");
+  // A file made before the collated indexes gets them when the dictionary
+  // arrives; its rows stay.
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  ASSERT_TRUE(InstallTssCollation(db));
+  for (std::size_t i : {0u, 1u, 4u, 7u})
+    ASSERT_EQ(sqlite3_exec(db, sql[i].c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "INSERT INTO exemp010007 VALUES (CAST('ab    ' AS BLOB), 1, 2, 3, 4.5)", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  DdCatalog catalog;
+  std::string error;
+  ASSERT_TRUE(catalog.Add(db, desc, 7, &error)) << error;
+  sqlite3_stmt *stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(
+                db,
+                "SELECT count(*) FROM pragma_index_list('exemp010007') WHERE name LIKE '%_c1_%' "
+                "UNION ALL SELECT count(*) FROM exemp010007 WHERE CAST(code AS TEXT) COLLATE mvtss = 'ab'",
+                -1, &stmt, nullptr),
+            SQLITE_OK);
+  std::vector<int> counts;
+  while (sqlite3_step(stmt) == SQLITE_ROW) counts.push_back(sqlite3_column_int(stmt, 0));
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  EXPECT_EQ(counts, (std::vector<int>{2, 1}));
   // Names are quoted, so a quote in a column name stays inside it.
   desc.columns[0].name = "co\"de";
   EXPECT_NE(TableStatements(desc, 7)[0].find("\"co\"\"de\" BLOB"), std::string::npos);

@@ -1,7 +1,9 @@
 // Differential test of the SQL agent: a generated corpus of queries over a
 // table in two companies (filters, projections, sorts, groups, joins of
 // every type, unions, subqueries, NULLs from outer joins, padded strings,
-// arrays) is built twice as the library's own row-source trees over table
+// arrays, keyed equalities and ranges on the integer and text keys, IN lists
+// with NULLs, nested IN and EXISTS, long OR chains and IN lists), in both
+// TSS modes, is built twice as the library's own row-source trees over table
 // leaves of the reference driver. One tree is optimised, so that its leaves
 // absorb the operators and the agent runs them in SQLite; the other is run
 // as built, so that every operator runs locally over plain table fetches.
@@ -57,6 +59,7 @@
 #include "sql/exec/sc_string_ops.h"
 #include "sql/exec/sc_subquery_cond.h"
 #include "support/test_env.h"
+#include "text/tss.h"
 
 namespace {
 
@@ -126,9 +129,12 @@ std::string Text(const SQLValueStore *v) {
   }
 }
 
-class SqlAgentDiff : public testing::Test {
+class SqlAgentDiff : public testing::TestWithParam<const char *> {
  protected:
   void SetUp() override {
+    // The TSS mode of the client and of the driver it starts.
+    setenv("TSS_MODE", GetParam(), 1);
+    TssReloadSettings();
     std::filesystem::copy(FixturePath("zuv"), root_.path(), std::filesystem::copy_options::recursive);
     root_.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
                                         "/driver/molvane-driver ${ZUV}/main.db\n");
@@ -156,6 +162,8 @@ class SqlAgentDiff : public testing::Test {
     SQLNetAgentClient::DeleteInstance();
     schema_ = SQLSchemaPtr();
     zdb_logoff();
+    setenv("TSS_MODE", "1", 1);
+    TssReloadSettings();
   }
 
   ZDB_INTERNAL_CURSOR *Cursor(int compnr) {
@@ -240,6 +248,18 @@ class SqlAgentDiff : public testing::Test {
     p->BindInteger(value);
     return p;
   }
+  // A statement parameter of the type without a value.
+  SQLParameter *NullParam(SQLType type) {
+    params_.push_back(std::make_unique<SQLParameter>());
+    SQLParameter *p = params_.back().get();
+    p->SetType(type, type == SQL_STRING ? 8 : 0, 1);
+    if (type == SQL_STRING)
+      p->BindString(reinterpret_cast<const unsigned char *>(""), 0);
+    else
+      p->BindInteger(0);
+    p->SetNull();  // a NULL of the type
+    return p;
+  }
 
   ScratchDir root_;
   DD_TABLE *table_ = nullptr;
@@ -260,7 +280,7 @@ struct Query {
   std::function<SQLRowSource *()> local;  // the local tree when it differs
 };
 
-TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
+TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
   const int E = Id("emp"), N = Id("name"), D = Id("dept"), S = Id("salary"), H = Id("hired"),
             SC = Id("scores");
   const int W = schema_->GetNumCols();
@@ -271,6 +291,7 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
   };
   static const char *const kStrings[] = {"al", "al  ", "Al", "a", "bea", "zzz"};
   static const char *const kPatterns[] = {"a%", "%l", "_e_", "al b", "%", "A%"};
+  static const char *const kDeptKeys[] = {"A", "AB ", "a", "B"};
   static const SQLRSSCCompOperator kOps[] = {
       SQLRSSC_EQUAL,        SQLRSSC_NOT_EQUAL,          SQLRSSC_LESS_THAN,
       SQLRSSC_GREATER_THAN, SQLRSSC_LESS_THAN_OR_EQUAL, SQLRSSC_GREATER_THAN_OR_EQUAL};
@@ -430,6 +451,74 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
                new SQLRSFilter(t, new SQLRSSCAnd(like, Cmp(SQLRSSC_GREATER_THAN_OR_EQUAL, Col(t, E), param)));
            return Project(f, {Col(t, E), kase, new SQLRSSCReinterpretCast(Col(t, E), SQL_DATE)});
          }});
+    // Drawn without the generator, so that the queries above keep their values.
+    const char *key = kStrings[(round * 5 + 1) % 6];
+    const char *dept = kDeptKeys[round % 4];
+    corpus.push_back({"SELECT emp, name WHERE emp BETWEEN k AND k + 10 OR emp IN (k + 20, k + 30)" + tag,
+                      false, [=, this] {
+                        SQLRowSource *t = Leaf(company);
+                        auto *in = new pSQLRSSCValueExprList;
+                        in->Append(Int(k + 20));
+                        in->Append(Int(k + 30));
+                        auto *range = new SQLRSSCBetween(List1(Col(t, E)), List1(Int(k)), List1(Int(k + 10)));
+                        return Project(
+                            new SQLRSFilter(t, new SQLRSSCOr(range, new SQLRSSCInSet(Col(t, E), in))),
+                            {Col(t, E), Col(t, N)});
+                      }});
+    corpus.push_back(
+        {"SELECT emp, name WHERE dept = '" + std::string(dept) + "' AND name op key (text key)" + tag, false,
+         [=, this] {
+           SQLRowSource *t = Leaf(company);
+           return Project(new SQLRSFilter(t, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(t, D), Str(dept)),
+                                                            Cmp(op, Col(t, N), Str(key)))),
+                          {Col(t, E), Col(t, N)});
+         }});
+    corpus.push_back(
+        {"SELECT emp WHERE name IN (key, 'AL', NULL) OR NOT emp IN (k, NULL)" + tag, false, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           auto *names = new pSQLRSSCValueExprList;
+           names->Append(Str(key));
+           names->Append(Str("AL"));
+           names->Append(new SQLRSSCParameterRef(NullParam(SQL_STRING)));
+           auto *emps = new pSQLRSSCValueExprList;
+           emps->Append(Int(k));
+           emps->Append(new SQLRSSCParameterRef(NullParam(SQL_INTEGER)));
+           return Project(
+               new SQLRSFilter(t, new SQLRSSCOr(new SQLRSSCInSet(Col(t, N), names),
+                                                new SQLRSSCNot(new SQLRSSCInSet(Col(t, E), emps)))),
+               {Col(t, E)});
+         }});
+    corpus.push_back(
+        {"SELECT emp FROM c1 a WHERE emp - 40 IN (SELECT emp FROM c2 b WHERE EXISTS (SELECT * FROM c1 x "
+         "WHERE "
+         "x.dept = b.dept AND x.emp IN (SELECT emp FROM c1 y WHERE salary > k)))" +
+             tag,
+         false, [=, this] {
+           SQLRowSource *a = Leaf(1);
+           SQLRowSource *b = Leaf(2);
+           SQLRowSource *x = Leaf(1);
+           SQLRowSource *y = Leaf(1);
+           SQLRowSource *ys =
+               Project(new SQLRSFilter(y, Cmp(SQLRSSC_GREATER_THAN, Col(y, S), Int(k))), {Col(y, E)});
+           auto *xs = new SQLRSFilter(x, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(x, D), Col(b, D, -1)),
+                                                        new SQLRSSCInSubquery(Col(x, E), ys)));
+           SQLRowSource *bs = Project(new SQLRSFilter(b, new SQLRSSCExists(xs)), {Col(b, E)});
+           return Project(
+               new SQLRSFilter(a, new SQLRSSCInSubquery(new SQLRSSCSubtract(Col(a, E), Int(40)), bs)),
+               {Col(a, E)});
+         }});
+    corpus.push_back(
+        {"SELECT emp, name WHERE emp = k OR emp = k + 3 OR ... (300 terms) OR emp IN (500 values)" + tag,
+         false, [=, this] {
+           SQLRowSource *t = Leaf(company);
+           auto *terms = new pSQLRSSCSearchCondList;
+           for (int i = 0; i < 300; ++i) terms->Append(Cmp(SQLRSSC_EQUAL, Col(t, E), Int(k + 3 * i)));
+           auto *chain = new SQLRSSCOr(terms);
+           auto *list = new pSQLRSSCValueExprList;
+           for (int i = 0; i < 500; ++i) list->Append(Int(1000 - 7 * i));
+           return Project(new SQLRSFilter(t, new SQLRSSCOr(chain, new SQLRSSCInSet(Col(t, E), list))),
+                          {Col(t, E), Col(t, N)});
+         }});
   }
   int failures = 0;
   int shipped_before = 0;
@@ -464,5 +553,7 @@ TEST_F(SqlAgentDiff, PushedDownEqualsLocal) {
   // Every query of the corpus is one the agent runs whole.
   EXPECT_EQ(shipped_whole_, static_cast<int>(corpus.size())) << "not shipped whole:" << local_parts;
 }
+
+INSTANTIATE_TEST_SUITE_P(TssModes, SqlAgentDiff, testing::Values("1", "2"));
 
 }  // namespace

@@ -359,6 +359,45 @@ TEST_P(SqlApiE2E, Subqueries) {
             (Rows{"4"}));
 }
 
+// A result fetched row by row keeps the rows it had when the session
+// changes the table in the middle of the fetches.
+TEST_P(SqlApiE2E, AnOpenResultKeepsItsRowsWhileTheSessionWrites) {
+  QPCStatement *h = Parse("SELECT emp, name FROM exemp010 ORDER BY emp");
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(sql_set_rds_full(h, 1), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  EXPECT_EQ(Fetch(h, 1), (Rows{"1|Ann"}));
+  EXPECT_EQ(Change("UPDATE exemp010 SET name = 'Zed' WHERE emp = 3"), 1);
+  EXPECT_EQ(Fetch(h), (Rows{"2|Bob", "3|Cid", "4|Dan"}));
+  EXPECT_EQ(Query("SELECT name FROM exemp010 WHERE emp = 3"), (Rows{"Zed"}));
+}
+
+// Statement shapes that must run to their last row wherever they run:
+// nested IN subqueries, long IN lists and OR chains, long sums, and a join
+// whose ON holds nested scalar subqueries and an EXISTS beside a WHERE
+// EXISTS and a grouping.
+TEST_P(SqlApiE2E, LongAndDeepStatementsRunToTheEnd) {
+  std::string nested = "SELECT emp FROM exemp010 WHERE salary > 150";
+  for (int i = 0; i < 8; ++i) nested = "SELECT emp FROM exemp010 WHERE emp IN (" + nested + ")";
+  EXPECT_EQ(Sorted(Query("SELECT emp FROM exemp010 WHERE emp IN (" + nested + ")")), (Rows{"2", "3", "4"}));
+  std::string list, chain, sum = "emp";
+  for (int i = 0; i < 10000; ++i) {
+    list += (i ? ", " : "") + std::to_string(i % 2 == 0 ? 1000 + i : 3);
+    chain += (i ? " OR " : "") + std::string("emp = ") + std::to_string(i == 9999 ? 2 : 1000 + i);
+    if (i < 9999) sum += " + 1";
+  }
+  EXPECT_EQ(Query("SELECT emp FROM exemp010 WHERE emp IN (" + list + ")"), (Rows{"3"}));
+  EXPECT_EQ(Query("SELECT emp FROM exemp010 WHERE " + chain), (Rows{"2"}));
+  EXPECT_EQ(Query("SELECT " + sum + " :s FROM exemp010 WHERE emp = 1"), (Rows{"10000"}));
+  EXPECT_EQ(Query("SELECT d.code, COUNT(*) :n FROM exemp010 e INNER JOIN exdep010 d ON e.dept = d.code "
+                  "AND e.salary >= (SELECT MIN(salary) FROM exemp010 x WHERE x.salary >= "
+                  "(SELECT MIN(salary) FROM exemp010 y WHERE y.emp > 0) AND EXISTS "
+                  "(SELECT code FROM exdep010 z WHERE z.code = x.dept)) "
+                  "WHERE EXISTS (SELECT emp FROM exemp010 w WHERE w.dept = d.code) "
+                  "AND d.budget < (SELECT MAX(budget) + 1 FROM exdep010) GROUP BY d.code ORDER BY d.code"),
+            (Rows{"A|2", "B|2"}));
+}
+
 // Every type code of sql_bind_input, and a parameter read from a host
 // variable at each execution.
 TEST_P(SqlApiE2E, ParametersOfEveryType) {

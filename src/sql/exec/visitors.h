@@ -63,16 +63,33 @@ class SQLRSSetBufferSizeVisitor : public SQLVisitor {
 };
 
 // TRUE when every leaf operates on the instance.
+// FALSE too for a tree whose operators nest deeper than a driver reads a
+// description (a long chain of arithmetic): that part runs here.
 class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
  public:
   explicit SQLOperatesOnThisDBInstanceVisitor(SQLDatabaseInstance *instance) : instance_(instance) {}
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
   void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
+  void VisitSQLRSSCAdd(SQLRSSCAdd *) override { Operator(); }
+  void VisitSQLRSSCSubtract(SQLRSSCSubtract *) override { Operator(); }
+  void VisitSQLRSSCMultiply(SQLRSSCMultiply *) override { Operator(); }
+  void VisitSQLRSSCDivide(SQLRSSCDivide *) override { Operator(); }
+  void VisitSQLRSSCModulo(SQLRSSCModulo *) override { Operator(); }
+  void VisitSQLRSSCConcatenate(SQLRSSCConcatenate *) override { Operator(); }
   bool GetResult() const { return result_; }
 
+  // Binary operators one shipped tree may hold: every one may nest the
+  // description a level deeper, and a driver refuses descriptions nested
+  // more than 128 levels.
+  static constexpr int kMaxOperators = 64;
+
  private:
+  void Operator() {
+    if (++operators_ > kMaxOperators) result_ = false;
+  }
   SQLDatabaseInstance *instance_;  // not owned
   bool result_ = true;
+  int operators_ = 0;
 };
 
 // The instance of a tree with exactly one table leaf; null for none or

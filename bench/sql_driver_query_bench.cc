@@ -1,0 +1,283 @@
+// Queries through the classic SQL API against the reference driver as a
+// child process, each beside sqlite3 running the same query on the
+// driver's own database file in the same iteration: a keyed equality, the
+// join of employees and departments on dept = code, a full scan at the
+// default rows per fetch and at 1,000 rows per fetch, an ORDER BY a column
+// without an index, a GROUP BY, and a three-table outer join. `ratio` is
+// the API's time over its anchor's; the full scans also report the
+// driver's peak resident memory during the scan (`driver_peak_mb`).
+//
+// The employees table holds 100,000 rows; MOLVANE_BENCH_ROWS=1000000 (or
+// any count) sets another size.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <molvane/platform.h>
+#include <molvane/sql.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+#include <molvane/zdb_refs.h>
+
+#include "dbc/action_codes.h"
+#include "dbc/dd.h"
+#include "dbc/rds.h"
+#include "dbc/zdb_cursor.h"
+#include "dbc/zdb_exec.h"
+#include "dbc/zdb_trans.h"
+#include "sql/common/row_field.h"
+#include "sql/common/value_store.h"
+#include "sqlite_functions.h"
+
+namespace {
+
+constexpr int kDepartments = 1000;
+
+char *Variable(char *name, unsigned char *, char **, int *const, unsigned long) { return name; }
+void Put(char *, unsigned char *data, unsigned char, int, int *) { benchmark::DoNotOptimize(data); }
+int Quiet(int, char *) { return 0; }
+
+int RowCount() {
+  const char *n = std::getenv("MOLVANE_BENCH_ROWS");
+  return n != nullptr && std::atoi(n) > 0 ? std::atoi(n) : 100000;
+}
+
+// A logged-on client on a fresh root whose driver file holds the employees
+// and departments of company 1, and a read-only SQLite connection to it.
+struct Client {
+  std::string root;
+  int trans = 0;
+  int rows = RowCount();
+  sqlite3 *anchor = nullptr;
+
+  Client() {
+    char dir[] = "/tmp/molvane-bench-XXXXXX";
+    root = mkdtemp(dir);
+    std::filesystem::copy(std::string(MOLVANE_SOURCE_DIR) + "/tests/fixtures/zuv/dict", root + "/dict",
+                          std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(root + "/lib");
+    std::ofstream(root + "/lib/ipc_info")
+        << "msqlite child " << MOLVANE_BINARY_DIR << "/driver/molvane-driver ${ZUV}/bench.db\n";
+    std::ofstream(root + "/lib/tabledef1") << "*::msqlite\n";
+    setenv("ZUV_LOG", root.c_str(), 1);
+    set_zuv(root.c_str());
+    zdb_init_api("sql_driver_query_bench", nullptr, 0, 0);
+    zdb_logon("bench");
+    zdb_disable_references();
+    trans = zdb_start_session("bench");
+    sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(Quiet));
+    sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(Variable));
+    sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(Put));
+    Fill("exdep010", kDepartments, [](int i, auto set) {
+      set("code", Text(Code(i)));
+      set("name", Text("Department " + std::to_string(i)));
+    });
+    Fill("exemp010", rows, [](int i, auto set) {
+      SQLValueStore v;
+      v.SetInteger(i);
+      set("emp", v);
+      set("name", Text("name " + std::to_string(i * 7919 % 100003)));
+      set("dept", Text(Code(i % kDepartments)));
+      set("dcas", Text(Code(i % (2 * kDepartments))));  // half of them name no department
+      v.SetReal((i * 37 % 10007) * 1.5);
+      set("salary", v);
+    });
+    sqlite3_open_v2((root + "/bench.db").c_str(), &anchor, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                    nullptr);
+    molvane::driver::InstallTssCollation(anchor);
+  }
+  ~Client() {
+    sqlite3_close(anchor);
+    zdb_logoff();
+    std::filesystem::remove_all(root);
+  }
+  static std::string Code(int i) {
+    char code[16];
+    std::snprintf(code, sizeof code, "D%04d", i);
+    return code;
+  }
+  static SQLValueStore Text(const std::string &s) {
+    SQLValueStore v;
+    v.SetString(s.c_str());
+    return v;
+  }
+  // Inserts n default rows of the table in company 1, each changed by
+  // make(i, set), and commits them.
+  template <typename Make>
+  void Fill(const char *name, int n, Make make) {
+    unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
+    ZDB_CURSOR *cursor = nullptr;
+    zdb_open(&cursor, name, 1, host_row, 0, trans);
+    ZDB_INTERNAL_CURSOR *ic = nullptr;
+    zdb_get_internal_cursor(&ic, cursor, 1);
+    DD_TABLE *table = ddtable(name);
+    std::uint32_t argument = 0;
+    zdb_do_exec_table(ic, table_action_word(create_table), &argument);
+    std::vector<unsigned char> image(table->dlock_offset, 0);
+    for (int i = 1; i <= n; ++i) {
+      fill_default_row(table, image.data());
+      make(i, [&](const char *column, const SQLValueStore &v) {
+        DD_COLUMN *c = ddcolumn((std::string(name) + "." + column).c_str());
+        const unsigned char *out = nullptr;
+        int length = 0;
+        copyValueStoreToRowBuffer(c->type, c->length, 1, &v, 0, ' ', &out, &length);
+        std::memcpy(image.data() + c->offset, out, static_cast<std::size_t>(length));
+      });
+      std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+      record[3] = RDS_ACT_INSERT;
+      record.insert(record.end(), image.begin(), image.end());
+      zdb_do_exec_row(ic, record.data(), 0, 0);
+      if (i % 10000 == 0) flush_updates(ic->tsession->session);
+    }
+    flush_updates(ic->tsession->session);
+    zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
+  }
+};
+
+Client &client() {
+  static Client c;
+  return c;
+}
+
+// The driver child process of this benchmark, 0 when none is found.
+pid_t DriverPid() {
+  for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, comm, state;
+    long ppid = 0;
+    if (stat >> pid >> comm >> state >> ppid && ppid == getpid() && comm == "(molvane-driver)")
+      return static_cast<pid_t>(std::atol(pid.c_str()));
+  }
+  return 0;
+}
+
+// Resets the peak resident size the kernel keeps for the process.
+void ResetPeak(pid_t pid) {
+  std::ofstream(std::string("/proc/") + std::to_string(pid) + "/clear_refs") << "5";
+}
+
+// The process's peak resident size in MB.
+double PeakMb(pid_t pid) {
+  std::ifstream status(std::string("/proc/") + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0;
+}
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs the statement through the API (rows per fetch set when given) and
+// the anchor's SQL on the driver's file, both to their last row.
+void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_sql, int per_fetch = 0,
+              bool memory = false) {
+  Client &c = client();
+  QPCStatement *h = sql_parse(molvane, static_cast<unsigned long>(c.trans), 0);
+  sqlite3_stmt *anchor = nullptr;
+  sqlite3_prepare_v2(c.anchor, anchor_sql, -1, &anchor, nullptr);
+  if (h == nullptr || anchor == nullptr || (per_fetch > 0 && sql_set_rds_full(h, per_fetch) != 0)) {
+    state.SkipWithError("the statement does not prepare");
+    sqlite3_finalize(anchor);
+    if (h != nullptr) sql_close(h);
+    return;
+  }
+  pid_t driver = memory ? DriverPid() : 0;
+  if (driver != 0) ResetPeak(driver);
+  double own = 0, base = 0;
+  long rows = 0, anchor_rows = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    if (sql_exec(h, 1) != 0) {
+      state.SkipWithError("sql_exec failed");
+      break;
+    }
+    while (sql_fetch(h) == 0) ++rows;
+    own += Seconds(start);
+    start = std::chrono::steady_clock::now();
+    sqlite3_reset(anchor);
+    while (sqlite3_step(anchor) == SQLITE_ROW) {
+      // Each value read as what it is stored as, as a host would.
+      for (int i = 0; i < sqlite3_column_count(anchor); ++i) {
+        switch (sqlite3_column_type(anchor, i)) {
+          case SQLITE_INTEGER:
+            benchmark::DoNotOptimize(sqlite3_column_int64(anchor, i));
+            break;
+          case SQLITE_FLOAT:
+            benchmark::DoNotOptimize(sqlite3_column_double(anchor, i));
+            break;
+          default:
+            benchmark::DoNotOptimize(sqlite3_column_blob(anchor, i));
+            benchmark::DoNotOptimize(sqlite3_column_bytes(anchor, i));
+        }
+      }
+      ++anchor_rows;
+    }
+    base += Seconds(start);
+  }
+  if (rows != anchor_rows) state.SkipWithError("the API and SQLite gave different row counts");
+  state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+  state.counters["anchor_ms"] = 1e3 * base / static_cast<double>(state.iterations());
+  state.counters["ratio"] = own / base;
+  if (driver != 0) state.counters["driver_peak_mb"] = PeakMb(driver);
+  sqlite3_finalize(anchor);
+  sql_close(h);
+}
+
+void BM_KeyedEquality(benchmark::State &state) {
+  RunQuery(state, "SELECT emp, name FROM exemp010 WHERE emp = 5000",
+           "SELECT emp, name FROM exemp010001 WHERE emp = 5000");
+}
+BENCHMARK(BM_KeyedEquality)->Unit(benchmark::kMillisecond);
+
+void BM_JoinOnDepartment(benchmark::State &state) {
+  RunQuery(state, "SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code",
+           "SELECT e.emp, d.name FROM exemp010001 e JOIN exdep010001 d ON e.dept = d.code", 1000);
+}
+BENCHMARK(BM_JoinOnDepartment)->Unit(benchmark::kMillisecond);
+
+void BM_FullScanDefaultFetch(benchmark::State &state) {
+  RunQuery(state, "SELECT emp, name, salary FROM exemp010", "SELECT emp, name, salary FROM exemp010001", 0,
+           true);
+}
+BENCHMARK(BM_FullScanDefaultFetch)->Unit(benchmark::kMillisecond);
+
+void BM_FullScan1000PerFetch(benchmark::State &state) {
+  RunQuery(state, "SELECT emp, name, salary FROM exemp010", "SELECT emp, name, salary FROM exemp010001", 1000,
+           true);
+}
+BENCHMARK(BM_FullScan1000PerFetch)->Unit(benchmark::kMillisecond);
+
+void BM_OrderByUnindexed(benchmark::State &state) {
+  RunQuery(state, "SELECT emp, name, salary FROM exemp010 ORDER BY salary",
+           "SELECT emp, name, salary FROM exemp010001 ORDER BY salary", 1000, true);
+}
+BENCHMARK(BM_OrderByUnindexed)->Unit(benchmark::kMillisecond);
+
+void BM_GroupBy(benchmark::State &state) {
+  RunQuery(state, "SELECT dept, COUNT(*) :n FROM exemp010 GROUP BY dept",
+           "SELECT dept, count(*) FROM exemp010001 GROUP BY dept", 1000);
+}
+BENCHMARK(BM_GroupBy)->Unit(benchmark::kMillisecond);
+
+void BM_ThreeTableOuterJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e.emp, d.name, c.name FROM exemp010 e LEFT OUTER JOIN exdep010 d ON e.dept = d.code "
+           "LEFT OUTER JOIN exdep010 c ON e.dcas = c.code",
+           "SELECT e.emp, d.name, c.name FROM exemp010001 e LEFT JOIN exdep010001 d ON e.dept = d.code "
+           "LEFT JOIN exdep010001 c ON e.dcas = c.code",
+           1000);
+}
+BENCHMARK(BM_ThreeTableOuterJoin)->Unit(benchmark::kMillisecond);
+
+}  // namespace
