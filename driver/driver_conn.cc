@@ -78,7 +78,12 @@ void DriverConnection::Feed(const void *bytes, std::size_t count) {
 
 bool DriverConnection::Process() {
   std::size_t start = 0;
+  held_ = false;
   while (!ended_ && start < input_.size()) {
+    if (keeps_lock_waits_ && output_.size() - out_pos_ >= kReplyLimit) {
+      held_ = true;
+      break;
+    }
     WireReader in(input_.data() + start, input_.size() - start);
     std::vector<std::uint8_t> reply;
     WireWriter out(reply);
@@ -112,6 +117,11 @@ std::size_t DriverConnection::TakeReply(void *buf, std::size_t size) {
   out_pos_ += n;
   if (out_pos_ == output_.size()) {
     output_.clear();
+    out_pos_ = 0;
+  } else if (out_pos_ >= kReplyLimit / 4 && 2 * out_pos_ >= output_.size()) {
+    // A client that reads about as fast as it asks may never empty the
+    // queue: what it has read is dropped from the front.
+    output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(out_pos_));
     out_pos_ = 0;
   }
   return n;

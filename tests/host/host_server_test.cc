@@ -267,6 +267,55 @@ TEST_P(HostServer, KilledHostLeavesNoLocksNorRowsAndTheServerGoesOn) {
   EXPECT_EQ(second.Stop(0), 1);
 }
 
+// A client that sends requests and never reads is no longer read once its
+// unsent replies pile up: its own sends then stop, the server holds a
+// bounded amount for it and serves other hosts; when the client reads at
+// last, every whole request it sent is answered.
+TEST_P(HostServer, ClientThatNeverReadsIsHeldBackAndLaterAnsweredInFull) {
+  if (GetParam()) GTEST_SKIP() << "shown over a Unix socket, whose buffers do not grow";
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_un un{};
+  un.sun_family = AF_UNIX;
+  std::strncpy(un.sun_path, listen_.c_str(), sizeof un.sun_path - 1);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&un), sizeof un), 0);
+  // EXE_SYSTEM 9 with information code 1: the driver's version text.
+  const char request[] = {7, 0, 0, 0, 9, 0, 4, 0, 0, 0, 1};
+  std::string batch;
+  for (int i = 0; i < 4096; ++i) batch.append(request, sizeof request);
+  constexpr std::size_t kCap = 32u << 20;
+  std::size_t sent = 0;
+  bool blocked = false;
+  while (sent < kCap && !blocked) {
+    std::size_t at = sent % batch.size();
+    ssize_t n = send(fd, batch.data() + at, batch.size() - at, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    blocked = poll(&p, 1, 2000) == 0;
+  }
+  EXPECT_TRUE(blocked) << sent << " request bytes taken from a client that reads nothing";
+  auto a = Host();
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+
+  std::string got;
+  std::size_t expected = 0;
+  char buf[1 << 16];
+  for (bool more = true; more && (expected == 0 || got.size() < expected);) {
+    pollfd p{fd, POLLIN, 0};
+    ssize_t n = poll(&p, 1, 5000) == 1 ? read(fd, buf, sizeof buf) : 0;
+    more = n > 0;
+    if (more) got.append(buf, static_cast<std::size_t>(n));
+    if (expected == 0 && got.size() >= 2)
+      expected = (sent / sizeof request) * (2 + (static_cast<unsigned char>(got[0]) << 8 | static_cast<unsigned char>(got[1])) + 4);
+  }
+  EXPECT_EQ(got.size(), expected);
+  EXPECT_EQ(got.substr(2, 15), "msqlite SQLite ");
+  close(fd);
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+}
+
 // A dictionary that arrives inside a write transaction has its table
 // created there; the abort removes the table, and the driver creates it
 // again, so that every host still finds the table it holds a dictionary of.
