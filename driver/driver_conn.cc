@@ -47,11 +47,11 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args,
                    return data_.LockedForOthers(session, table, physical);
                  },
                  [this](std::uint32_t id) {
-                   // A statement's write is not repeated: it does not wait
-                   // beyond the busy time, and a busy file is a lock error.
+                   // A statement waits as a record write does (LockWait
+                   // parks its batch); a file still busy is a lock error.
                    DriverSession *s = SessionFor(id);
                    if (s == nullptr) return false;
-                   if (s->Begin()) return true;
+                   if (BeginWrite(s)) return true;
                    if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
                    return false;
                  }},

@@ -36,12 +36,6 @@ struct DriverShared {
   DdCatalog tables;   // the dictionaries of DD_INFO_TABLE
 };
 
-// Thrown by a write that meets another session's write transaction when
-// the connection keeps lock waits (a driver server): the request stays in
-// the input and is handled again later. Handlers take the write
-// transaction before anything they change.
-struct LockWait {};
-
 class DriverConnection {
  public:
   // `args` are the driver's arguments (argv[1..]); the first names the

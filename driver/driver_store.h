@@ -20,6 +20,13 @@
 
 namespace molvane::driver {
 
+// Thrown by a write that meets another session's write transaction when
+// the connection keeps lock waits (a driver server): the request stays in
+// the input and is handled again later. Handlers take the write
+// transaction before anything they change; the SQL agent keeps what it
+// has handled of a batch and goes on from the statement that waits.
+struct LockWait {};
+
 class DriverSession {
  public:
   DriverSession(std::uint32_t id, std::string name) : id_(id), name_(std::move(name)) {}

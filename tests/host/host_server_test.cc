@@ -85,10 +85,10 @@ class Process {
     if (pid_ > 0) Reap(pid_, 10000);
   }
   // Writes a line; reads one line back ("" when none came in time).
-  std::string Do(const std::string &line) {
+  std::string Do(const std::string &line) { return Send(line) ? Line() : ""; }
+  bool Send(const std::string &line) {
     std::string text = line + "\n";
-    if (write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "";
-    return Line();
+    return write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   }
   std::string Line() {
     for (int waited = 0; buffered_.find('\n') == std::string::npos && waited < kReplyMs; waited += 100) {
@@ -225,6 +225,25 @@ TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=3"), "buffered update on exdep010001");
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=3.00 "), std::string::npos);
+}
+
+// An SQL UPDATE that meets another host's write transaction waits for it
+// as a record write does: refused as locked when the transaction outlasts
+// the wait, carried out when it ends within it.
+TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
+  const std::string update = "sql run 1 UPDATE exdep010 SET budget = 7 WHERE code = 'SALES'";
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("insert exemp010 1 emp=1"), "buffered insert on exemp010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(b->Do(update), "error 107 (record locked): Record is locked; SQLState QP999: Record is locked (error 107)");
+  ASSERT_TRUE(b->Send(update));
+  usleep(200000);  // b's UPDATE is most likely waiting by now
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=7.00 "), std::string::npos);
 }
 
 TEST_P(HostServer, DelayedLockConflictBetweenHostsIs201) {
