@@ -184,11 +184,13 @@ class HostServer : public molvane::test::HostEnv, public testing::WithParamInter
     ASSERT_EQ(setup->Do("commit"), "committed");
   }
   void TearDown() override {
-    // The server stops cleanly on SIGTERM and removes its socket.
+    // The server stops cleanly on SIGTERM and removes its socket and, the
+    // last driver on the file, the lock file.
     if (server_ != nullptr) {
       EXPECT_EQ(server_->Stop(SIGTERM), 0);
     }
     EXPECT_FALSE(std::filesystem::exists(root_.path() + "/run.sock"));
+    EXPECT_FALSE(std::filesystem::exists(root_.path() + "/main.db.lock"));
   }
   static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
   // A logged-on molvane-host with a transaction started.
