@@ -12,6 +12,13 @@
 // The locks are open-file-description locks: they belong to the open lock
 // file, go with the process when it ends, and are not lost when SQLite
 // closes its own descriptors of the database.
+//
+// The last driver on a file that ends cleanly removes "<database>.lock":
+// it empties and unlinks the file only while its write lock over the whole
+// file shows that no other driver holds it. A driver that opened the file
+// just before finds, once it holds its lock, that the file is no longer
+// the one at the path (or meets the write lock of an empty file), and
+// opens the path again.
 #pragma once
 
 #include <memory>
@@ -38,8 +45,9 @@ class DatabaseClaim {
   static void SetHost(long pid);
 
  private:
-  explicit DatabaseClaim(int fd) : fd_(fd) {}
+  DatabaseClaim(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_;
+  std::string path_;  // of the lock file
 };
 
 }  // namespace molvane::driver

@@ -47,11 +47,11 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args,
                    return data_.LockedForOthers(session, table, physical);
                  },
                  [this](std::uint32_t id) {
-                   // A statement's write is not repeated: it does not wait
-                   // beyond the busy time, and a busy file is a lock error.
+                   // A statement waits as a record write does (LockWait
+                   // parks its batch); a file still busy is a lock error.
                    DriverSession *s = SessionFor(id);
                    if (s == nullptr) return false;
-                   if (s->Begin()) return true;
+                   if (BeginWrite(s)) return true;
                    if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
                    return false;
                  }},
@@ -79,7 +79,12 @@ void DriverConnection::Feed(const void *bytes, std::size_t count) {
 
 bool DriverConnection::Process() {
   std::size_t start = 0;
+  held_ = false;
   while (!ended_ && start < input_.size()) {
+    if (keeps_lock_waits_ && output_.size() - out_pos_ >= kReplyLimit) {
+      held_ = true;
+      break;
+    }
     WireReader in(input_.data() + start, input_.size() - start);
     std::vector<std::uint8_t> reply;
     WireWriter out(reply);
@@ -113,6 +118,11 @@ std::size_t DriverConnection::TakeReply(void *buf, std::size_t size) {
   out_pos_ += n;
   if (out_pos_ == output_.size()) {
     output_.clear();
+    out_pos_ = 0;
+  } else if (out_pos_ >= kReplyLimit / 4 && 2 * out_pos_ >= output_.size()) {
+    // A client that reads about as fast as it asks may never empty the
+    // queue: what it has read is dropped from the front.
+    output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(out_pos_));
     out_pos_ = 0;
   }
   return n;

@@ -36,12 +36,6 @@ struct DriverShared {
   DdCatalog tables;   // the dictionaries of DD_INFO_TABLE
 };
 
-// Thrown by a write that meets another session's write transaction when
-// the connection keeps lock waits (a driver server): the request stays in
-// the input and is handled again later. Handlers take the write
-// transaction before anything they change.
-struct LockWait {};
-
 class DriverConnection {
  public:
   // `args` are the driver's arguments (argv[1..]); the first names the
@@ -58,11 +52,20 @@ class DriverConnection {
 
   void Feed(const void *bytes, std::size_t count);
   // Answers the complete requests received. False once the connection has
-  // ended (a malformed request).
+  // ended (a malformed request). A server connection stops while its unsent
+  // replies reach kReplyLimit bytes (held): the rest waits for a later call
+  // after the client has read, so that a client that sends without reading
+  // cannot grow the queue without bound.
   bool Process();
   // Moves up to `size` queued reply bytes out; the count moved.
   std::size_t TakeReply(void *buf, std::size_t size);
   bool has_reply() const { return out_pos_ < output_.size(); }
+  // Requests received are held back until the client reads its replies.
+  bool held() const { return held_; }
+  // The connection takes more request bytes: none while requests are held
+  // or a request waits for a lock.
+  bool wants_input() const { return !held_ && !lock_waiting_; }
+  static constexpr std::size_t kReplyLimit = 1 << 20;
   bool ended() const { return ended_; }
   // A request waits for another session's write transaction to end.
   bool waiting_for_lock() const { return lock_waiting_; }
@@ -147,6 +150,7 @@ class DriverConnection {
   std::vector<std::uint8_t> input_;
   std::vector<std::uint8_t> output_;
   std::size_t out_pos_ = 0;
+  bool held_ = false;
   bool ended_ = false;
 };
 

@@ -177,8 +177,10 @@ void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
 
 void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
   std::string packets = in.Bytes(in.U32(), DBC_MAX_SQL_PACKETS);
+  // A batch parked for a lock wait is this same request, read again.
   std::vector<std::uint8_t> reply =
-      agent_.HandleBatch(reinterpret_cast<const std::uint8_t *>(packets.data()), packets.size());
+      agent_.parked() ? agent_.Resume()
+                      : agent_.HandleBatch(reinterpret_cast<const std::uint8_t *>(packets.data()), packets.size());
   out.U32(static_cast<std::uint32_t>(reply.size())).Bytes(reply.data(), reply.size());
 }
 

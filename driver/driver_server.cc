@@ -3,7 +3,11 @@
 // shared state; a request that must wait for another session's write
 // transaction stays in its connection's input and is tried again on every
 // round (rounds are then a few milliseconds apart) until it can go on or
-// its wait is over. A client that goes away takes its sessions with it:
+// its wait is over; the connection's further requests are not read
+// meanwhile. Nor are they while a client's unsent replies exceed the
+// connection's limit (a client that asks without reading): the kernel's
+// socket buffers then stop the client, and the server's memory for it
+// stays bounded. A client that goes away takes its sessions with it:
 // their transactions are rolled back and their locks released.
 #include "driver_server.h"
 
@@ -225,7 +229,8 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
     bool waiting = false;
     fds.assign(1, pollfd{lfd, POLLIN, 0});
     for (const auto &c : clients) {
-      fds.push_back(pollfd{c->fd, static_cast<short>(POLLIN | (HasOutput(*c) ? POLLOUT : 0)), 0});
+      short events = static_cast<short>((c->conn->wants_input() ? POLLIN : 0) | (HasOutput(*c) ? POLLOUT : 0));
+      fds.push_back(pollfd{c->fd, events, 0});
       waiting = waiting || c->conn->waiting_for_lock();
     }
     timespec round{0, kWaitRoundMs * 1000000L};
@@ -244,14 +249,26 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
     }
     for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) {
       Client &c = *clients[i - 1];
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) c.gone = !ReadFrom(c, buf.data());
+      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      // A client whose requests are not taken now and that hung up cannot
+      // read what it asked for.
+      c.gone = (fds[i].events & POLLIN) ? !ReadFrom(c, buf.data()) : true;
     }
     // Requests that wait for a write lock are tried again: a transaction
     // may have ended in this round.
     for (auto &c : clients)
       if (!c->gone && c->conn->waiting_for_lock()) c->gone = !c->conn->Process();
-    for (auto &c : clients)
-      if (!WriteTo(*c)) c->gone = true;
+    // Requests held back while a client's replies piled up go on as it
+    // reads them. Held requests always leave replies to send, so that the
+    // client's next read wakes the loop; each turn here answers requests
+    // or leaves replies unsent.
+    for (auto &c : clients) {
+      if (!c->gone && !WriteTo(*c)) c->gone = true;
+      while (!c->gone && c->conn->held()) {
+        c->gone = !c->conn->Process() || !WriteTo(*c);
+        if (HasOutput(*c)) break;
+      }
+    }
     for (auto it = clients.begin(); it != clients.end();) {
       if (!(*it)->gone) {
         ++it;

@@ -27,6 +27,12 @@ std::uint32_t StorageError(int sqlite_code);
 // SQLite's message of a connection's last error, with the database file
 // named: "database or disk is full (file /path/main.db)".
 std::string StorageText(sqlite3 *db);
+// Thrown by a write that meets another session's write transaction when
+// the connection keeps lock waits (a driver server): the request stays in
+// the input and is handled again later. Handlers take the write
+// transaction before anything they change; the SQL agent keeps what it
+// has handled of a batch and goes on from the statement that waits.
+struct LockWait {};
 
 class DriverSession {
  public:

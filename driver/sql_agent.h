@@ -20,6 +20,11 @@
 // then is an error of its statement. In the test mode that forgets
 // dictionaries, a table counts as held only once its dictionary arrived
 // while the agent was waiting for it.
+//
+// Lock waits. When the transaction of a DELETE or UPDATE cannot start yet
+// (`begin` throws LockWait), the batch is parked: the packets handled so
+// far and their replies are kept, and Resume goes on from the Exec that
+// waits, so that no packet is handled twice.
 #pragma once
 
 #include <sqlite3.h>
@@ -34,6 +39,7 @@
 #include <vector>
 
 #include "driver_dd.h"
+#include "driver_store.h"
 #include "sql_agent_packets.h"
 #include "sql_agent_statement.h"
 #include "sqlite_functions.h"
@@ -53,7 +59,8 @@ struct AgentContext {
   std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
   // Opens the session's transaction when none is open, so that the
   // changes of a DELETE or UPDATE wait for its commit; false when the
-  // database refused (null: every statement commits itself).
+  // database refused (null: every statement commits itself). May throw
+  // LockWait: the batch is parked.
   std::function<bool(std::uint32_t session)> begin;
 };
 
@@ -61,8 +68,12 @@ class SqlAgent {
  public:
   SqlAgent(AgentContext ctx, bool forget_dictionaries) : ctx_(std::move(ctx)), forget_(forget_dictionaries) {}
 
-  // Handles the packets of one request; returns the reply buffer.
+  // Handles the packets of one request; returns the reply buffer. Throws
+  // LockWait when the batch was parked.
   std::vector<std::uint8_t> HandleBatch(const std::uint8_t *bytes, std::size_t n);
+  // A parked batch; Resume goes on with it (and may park it again).
+  bool parked() const { return !parked_.empty(); }
+  std::vector<std::uint8_t> Resume();
   // A dictionary arrived (DD_INFO_TABLE) for a table in a physical company.
   void DictionaryArrived(const std::string &table, int physical);
   // A driver session ended: statements attached to it are closed.
@@ -80,8 +91,16 @@ class SqlAgent {
     std::vector<std::uint8_t> bytes;  // the packets still to handle
     std::set<std::uint32_t> failed;   // statements whose packets are passed over
   };
+  // A parked batch's packets still to handle, from the Exec that waits;
+  // `kept`: a batch kept for dictionaries that a packet resumed (the outer
+  // batch's rest follows in the next frame).
+  struct Frame {
+    Batch batch;
+    bool kept = false;
+  };
   // Handles packets from the start of batch; false when it stopped to wait
-  // for dictionaries (the rest is kept).
+  // for dictionaries (the rest is kept). On LockWait it adds its rest to
+  // the parked frames.
   bool Run(Batch batch, AgentReply *reply);
   // One packet; false to stop the batch (dictionaries asked for).
   bool Handle(const SQLTokenString &packet, Batch &batch, std::size_t packet_start, AgentReply *reply);
@@ -98,6 +117,8 @@ class SqlAgent {
   std::map<std::uint32_t, std::unique_ptr<AgentStatement>> statements_;
   std::set<std::uint32_t> installed_;                // sessions with the functions installed
   std::unique_ptr<Batch> held_;                      // waiting for dictionaries
+  std::vector<Frame> parked_;                        // waiting for a lock, innermost first
+  AgentReply parked_reply_;                          // ... and what it answered so far
   std::set<std::pair<std::string, int>> asked_;      // tables asked for by the held batch
   std::set<std::pair<std::string, int>> delivered_;  // test mode: dictionaries sent on request
 };

@@ -136,7 +136,12 @@ class SqlAgentTest : public testing::Test {
         "(2, CAST('ann   ' AS BLOB), 10.0, 4, 5, 6), (3, CAST('ab    ' AS BLOB), -1.0, 7, 8, 9)");
     AgentContext ctx{[this](const std::string &t, int c) { return catalog_.Find(t, c); },
                      [](const std::string &, int c) { return c; },
-                     [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }, nullptr, nullptr};
+                     [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }, nullptr,
+                     [this](std::uint32_t) {
+                       if (lock_waits_ == 0) return true;
+                       --lock_waits_;
+                       throw LockWait{};
+                     }};
     agent_ = std::make_unique<SqlAgent>(ctx, forget);
   }
   void Exec(const char *sql) {
@@ -221,6 +226,7 @@ class SqlAgentTest : public testing::Test {
             SQLColumnDescriptor("price", SQL_REAL, 8, 1), SQLColumnDescriptor("scores", SQL_INTEGER, 2, 3)};
   }
 
+  int lock_waits_ = 0;  // the next writes that must wait for a lock
   sqlite3 *db_ = nullptr;
   DdCatalog catalog_;
   std::unique_ptr<SqlAgent> agent_;
@@ -495,6 +501,53 @@ TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
   EXPECT_EQ(FetchAll(59, TableCols()),
             (std::vector<std::string>{"1|'bob   '|2.500000|[1,2,3]|", "2|'ann   '|10.000000|[4,5,6]|",
                                       "3|'ab    '|-1.000000|[7,8,9]|"}));
+}
+
+// An UPDATE whose transaction must wait parks its batch: what came before
+// it is handled once, and the batch goes on from the UPDATE when resumed,
+// also inside a batch that was kept for dictionaries.
+TEST_F(SqlAgentTest, WriteThatWaitsParksTheBatchAndGoesOnFromIt) {
+  P update;  // UPDATE tbltst01 SET price = price * 2 WHERE id >= 2
+  update.tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(2);
+  update.tok(SQLNWTVEMultiply).col(2).tok(SQLNWTVERealConst).dbl(2.0);
+  update.tok(SQLNWTSCGreaterThanOrEquals).b2(1).col(0).int_const(2);
+  P d;
+  d.table();
+  P prep_q, att_q, exec_q, fetch_q, prep_u, att_u, exec_u;
+  prep_q.stmt(70, SQLNWTPacketPrepare).ts.AppendTokenString(d.ts);
+  att_q.stmt(70, SQLNWTPacketAttach).b4(kSession);
+  exec_q.stmt(70, SQLNWTPacketExec);
+  fetch_q.stmt(70, SQLNWTPacketFetch).b4(1);
+  prep_u.stmt(71, SQLNWTPacketPrepare).ts.AppendTokenString(update.ts);
+  att_u.stmt(71, SQLNWTPacketAttach).b4(kSession);
+  exec_u.stmt(71, SQLNWTPacketExec);
+  lock_waits_ = 2;
+  std::vector<std::uint8_t> b = Buffer({&prep_q, &att_q, &exec_q, &fetch_q, &prep_u, &att_u, &exec_u});
+  EXPECT_THROW(agent_->HandleBatch(b.data(), b.size()), LockWait);
+  EXPECT_TRUE(agent_->parked());
+  EXPECT_THROW(agent_->Resume(), LockWait);
+  std::vector<Reply> r = Split(agent_->Resume());
+  EXPECT_FALSE(agent_->parked());
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].token, SQLNWTResultSet);
+  ASSERT_EQ(r[1].token, SQLNWTNrRowsProcessed);
+  r[1].packet->GetBs4();
+  EXPECT_EQ(r[1].packet->GetBs4(), 2);
+
+  Open(true);  // the agent forgets dictionaries until they are sent
+  ASSERT_EQ(Run(72, update).at(0).token, SQLNWTMissingDDs);
+  agent_->DictionaryArrived("tbltst01", 10);
+  P resume, again;
+  resume.tok(SQLNWTPacketForDriver).tok(SQLNWTHandlePendingPackets);
+  again.stmt(72, SQLNWTPacketExec);
+  lock_waits_ = 1;
+  b = Buffer({&resume, &again});
+  EXPECT_THROW(agent_->HandleBatch(b.data(), b.size()), LockWait);
+  r = Split(agent_->Resume());
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].token, SQLNWTNrRowsProcessed);
+  EXPECT_EQ(r[1].token, SQLNWTNrRowsProcessed);  // the kept batch, then the rest of the outer one
+  EXPECT_FALSE(agent_->holding());
 }
 
 // Joins of every type over the same table; the NULLs of the outer joins
