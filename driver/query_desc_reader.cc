@@ -198,7 +198,7 @@ std::unique_ptr<QdRowSource> Reader::RowSource() {
       break;  // the right operand follows below
     }
     case SQLNWTRSConstLeftOuterJoin:
-      rs->cond = Cond();
+      rs->cond = OptionalCond();
       break;
     case SQLNWTRSUnion: {
       int all = ts_.GetBs2();

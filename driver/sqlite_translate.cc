@@ -394,7 +394,7 @@ std::string Translator::Select(const QdRowSource &rs, Descs *descs) {
     }
     case SQLNWTRSConstLeftOuterJoin: {
       *descs = in;
-      std::string on = Cond(*rs.cond);
+      std::string on = rs.cond ? Cond(*rs.cond) : "1";
       return "SELECT " + alias + ".* FROM (SELECT 1) AS k" + alias + " LEFT JOIN (" + child + ") AS " +
              alias + " ON " + on;
     }

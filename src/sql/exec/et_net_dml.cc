@@ -53,6 +53,8 @@ void SQLETNetRequest::AddParameter(SQLParameter const *parameter) {
 void SQLETNetRequest::CheckCondition(SQLRSSCSearchCond *condition, char const *message) {
   SQLOperatesOnThisDBInstanceVisitor onInstance(instance_.get());
   condition->AcceptVisit(onInstance);
+  if (!onInstance.Fits())
+    throw SQLException("QP060", 0, SQLString("Search condition holds a list of more than 32767 items"));
   if (!onInstance.GetResult()) throw SQLException("QP060", 0, SQLString(message));
   SQLGetParametersVisitor parameters;
   condition->AcceptVisit(parameters);

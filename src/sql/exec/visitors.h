@@ -62,17 +62,32 @@ class SQLRSSetBufferSizeVisitor : public SQLVisitor {
   int rows_;
 };
 
-// TRUE when every leaf operates on the instance.
+// TRUE when every leaf operates on the instance and the tree fits a query
+// description: every list (select list, sort and group specifications, row
+// value) and every column number within the 16-bit counts of the format
+// (SQLTokenString::kMaxListCount). A tree that does not fit runs here.
 class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
  public:
   explicit SQLOperatesOnThisDBInstanceVisitor(SQLDatabaseInstance *instance) : instance_(instance) {}
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
   void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
+  void VisitSQLRSProject(SQLRSProject *rs) override;
+  void VisitSQLRSSort(SQLRSSort *rs) override;
+  void VisitSQLRSGroup(SQLRSGroup *rs) override;
+  void VisitSQLRSSCComparison(SQLRSSCComparison *c) override;
+  void VisitSQLRSSCBetween(SQLRSSCBetween *c) override;
+  void VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) override;
   bool GetResult() const { return result_; }
+  // FALSE when some list or column number of the tree is beyond the counts
+  // of a query description (whatever the instances).
+  bool Fits() const { return fits_; }
 
  private:
+  void Count(long long n);
+
   SQLDatabaseInstance *instance_;  // not owned
   bool result_ = true;
+  bool fits_ = true;
 };
 
 // The instance of a tree with exactly one table leaf; null for none or
