@@ -575,6 +575,11 @@ TEST_F(SqlAgentTest, SubqueriesAndConstantOuterJoin) {
   EXPECT_EQ(
       FetchAll(132, {SQLColumnDescriptor("", SQL_INTEGER, 4, 1), SQLColumnDescriptor("", SQL_STRING, 6, 1)}),
       (std::vector<std::string>{"NULL|NULL|"}));
+
+  P all;  // without a condition: every row of t
+  all.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSConstLeftOuterJoin).tok(SQLNWTNull).table();
+  Run(133, all);
+  EXPECT_EQ(FetchAll(133, one, 10), (std::vector<std::string>{"1|", "2|", "3|"}));
 }
 
 // String and raw operators run on the library's code: LIKE in both modes,
