@@ -444,14 +444,19 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
              {"A|" + row("10", "10"), "B|" + row("20", "20"), "C|" + row("30", "30")});
   std::string const rowValue = "{" + chain("budget", ", ", "budget", items) + "} = {" + chain("20", ", ", "20", items) + "}";
   expectRows("SELECT code FROM exdep010 WHERE " + rowValue, {"B"});
-  // An UPDATE hands its whole condition to the driver: it is refused.
-  g_host.lastError.clear();
-  QPCStatement *h = sql_parse(("UPDATE exdep010 SET name = 'Z' WHERE " + rowValue).c_str(),
-                              static_cast<unsigned long>(trans_), 0);
-  EXPECT_TRUE(h == nullptr || sql_exec(h, 1) != 0);
-  if (h != nullptr) sql_close(h);
-  EXPECT_NE(g_host.lastError.find("QP060: Search condition holds a list of more than 32767 items"), std::string::npos)
-      << g_host.lastError;
+  // An UPDATE runs in the driver as a whole: such a condition, or as many
+  // SET items, are refused.
+  for (auto const &[text, message] :
+       {std::pair<std::string, std::string>{"UPDATE exdep010 SET name = 'Z' WHERE " + rowValue,
+                                            "QP060: Search condition holds a list of more than 32767 items"},
+        {"UPDATE exdep010 SET " + chain("name = 'Z'", ", ", "name = 'Z'", items) + " WHERE code = 'B'",
+         "QP060: UPDATE of more than 32767 SET items"}}) {
+    g_host.lastError.clear();
+    QPCStatement *h = sql_parse(text.c_str(), static_cast<unsigned long>(trans_), 0);
+    EXPECT_TRUE(h == nullptr || sql_exec(h, 1) != 0);
+    if (h != nullptr) sql_close(h);
+    EXPECT_NE(g_host.lastError.find(message), std::string::npos) << g_host.lastError;
+  }
   EXPECT_EQ(Query("SELECT name FROM exdep010 WHERE code = 'B'"), (Rows{"Beta"}));
 }
 
