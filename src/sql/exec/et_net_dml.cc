@@ -53,6 +53,8 @@ void SQLETNetRequest::AddParameter(SQLParameter const *parameter) {
 void SQLETNetRequest::CheckCondition(SQLRSSCSearchCond *condition, char const *message) {
   SQLOperatesOnThisDBInstanceVisitor onInstance(instance_.get());
   condition->AcceptVisit(onInstance);
+  if (!onInstance.Fits())
+    throw SQLException("QP060", 0, SQLString("Search condition holds a list of more than 32767 items"));
   if (!onInstance.GetResult()) throw SQLException("QP060", 0, SQLString(message));
   SQLGetParametersVisitor parameters;
   condition->AcceptVisit(parameters);
@@ -132,6 +134,10 @@ SQLETNetUpdate::SQLETNetUpdate(char const *tableName, int companyNumber, intList
   for (bool more = columnList->First(); more; more = columnList->Next()) columns_.push_back(columnList->GetCurrent());
   if (columns_.size() != values_.size() || columns_.empty())
     SQLAbort(__FILE__, __LINE__, "UPDATE of %zu columns with %zu values", columns_.size(), values_.size());
+  // The request counts its SET items in 16 bits, and an UPDATE runs in the
+  // driver or not at all.
+  if (columns_.size() > static_cast<size_t>(SQLTokenString::kMaxListCount))
+    throw SQLException("QP060", 0, SQLString("UPDATE of more than 32767 SET items"));
 
   if (owned) CheckCondition(owned.get(), "Search condition and update are handled by different database drivers");
   for (auto &v : values_) AddParametersOf(v.get());

@@ -316,6 +316,18 @@ SQLRowSource *SQLRSGroup::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   return self.release();
 }
 
+long long SQLRSGroupItemsLargest(intList const *groupingColumns, List<SQLRSGroupSpec> const *specs) {
+  intList columns = *groupingColumns;  // copies: the callers' cursors stay where they are
+  List<SQLRSGroupSpec> outputs = *specs;
+  long long largest = std::max(columns.NrElements(), outputs.NrElements());
+  for (bool more = columns.First(); more; more = columns.Next())
+    largest = std::max<long long>(largest, columns.GetCurrent());
+  for (bool more = outputs.First(); more; more = outputs.Next())
+    if (outputs.GetCurrent().GetKind() == SQLRSGroupSpec::kGroupingColumn)
+      largest = std::max<long long>(largest, outputs.GetCurrent().GetColumn());
+  return largest;
+}
+
 void SQLRSAppendGroupItems(SQLTokenString *ts, intList *groupingColumns, List<SQLRSGroupSpec> *specs, int level,
                            SQLRSNetFetchParams *params) {
   ts->AppendBs2(static_cast<std::int16_t>(groupingColumns->NrElements()));

@@ -67,6 +67,8 @@ class SQLRSGroupSpec {
 // token): the grouping columns, then each output column.
 void SQLRSAppendGroupItems(SQLTokenString *ts, intList *groupingColumns, List<SQLRSGroupSpec> *specs, int level,
                            SQLRSNetFetchParams *params);
+// The largest number those items hold: a count or a column number.
+long long SQLRSGroupItemsLargest(intList const *groupingColumns, List<SQLRSGroupSpec> const *specs);
 
 class SQLRSGroup : public SQLRowSource {
  public:

@@ -12,6 +12,7 @@
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_hints.h"
+#include "sql/exec/rs_sort.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/exec/visitor.h"
@@ -31,6 +32,14 @@ std::vector<int> LevelColumns(SQLRSSCValueExpr *e) {
   std::vector<int> out;
   for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent()->GetColumnId());
   return out;
+}
+
+// The expression as a column of this row (level 0, below n); null otherwise.
+SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e, size_t n) {
+  if (!e->IsColumnRef()) return nullptr;
+  auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+  bool const own = ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && static_cast<size_t>(ref->GetColumnId()) < n;
+  return own ? ref : nullptr;
 }
 
 SQLColumnDescriptor Nameless(SQLType type, unsigned long length, int depth) {
@@ -198,6 +207,8 @@ SQLRowSource *SQLRSNetFetch::PullNullify(intList **columns, SQLRSSCSearchCond **
 }
 
 bool SQLRSNetFetch::PushSort(SQLSortSpecList *specifications) {
+  // Beyond the counts of a description the sort stays above.
+  if (SQLRSSortItemsLargest(specifications) > SQLTokenString::kMaxListCount) return false;
   SQLTokenString part(20);
   part.AppendToken(SQLNWTRSSort);
   part.AppendBs2(static_cast<std::int16_t>(specifications->NrElements()));
@@ -217,6 +228,13 @@ SQLRowSource *SQLRSNetFetch::PushGroup(intList *groupingColumns, List<SQLRSGroup
   // The lists stay the caller's until the grouping is taken.
   intList *columns = groupingColumns;
   List<SQLRSGroupSpec> *specs = outputs;
+  // The grouping stays above when it does not fit a description or one of
+  // its set functions cannot be evaluated by this driver.
+  if (SQLRSGroupItemsLargest(columns, specs) > SQLTokenString::kMaxListCount) return self.release();
+  for (bool more = specs->First(); more; more = specs->Next()) {
+    SQLRSGroupSpec const &spec = specs->GetCurrent();
+    if (spec.GetKind() == SQLRSGroupSpec::kSetFunction && !Ships(spec.GetExpression().Get())) return self.release();
+  }
   SQLTokenString part(20);
   part.AppendToken(SQLNWTRSGroup);
   SQLRSAppendGroupItems(&part, columns, specs, 0, &outerParams_);
@@ -259,20 +277,35 @@ SQLRowSource *SQLRSNetFetch::PushProject(SQLRSSCValueExprRefPtrList *expressions
     owned.push_back(std::make_unique<SQLColumnDescriptor>(d));
     row.push_back(owned.back().get());
   };
+  // A projection longer than a description can count is declined whole:
+  // the caller's projection stays above, over every column of this row.
+  std::vector<bool> ships;
+  int delivered = 0;
   for (bool more = expressions->First(); more; more = expressions->Next()) {
     SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
-    if (Ships(e)) {
-      add(e->GetColumnDescriptor());
-      if (e->IsColumnRef()) {
-        auto *ref = static_cast<SQLRSSCColumnRef *>(e);
-        if (ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && static_cast<size_t>(ref->GetColumnId()) < n)
-          projected[static_cast<size_t>(ref->GetColumnId())] = true;
-      }
-      continue;
+    ships.push_back(Ships(e));
+    if (ships.back()) {
+      ++delivered;
+      if (SQLRSSCColumnRef *ref = PlainColumn(e, n)) projected[static_cast<size_t>(ref->GetColumnId())] = true;
+    } else {
+      for (int c : LevelColumns(e))
+        if (c >= 0 && static_cast<size_t>(c) < n) needed[static_cast<size_t>(c)] = true;
     }
-    for (int c : LevelColumns(e))
-      if (c >= 0 && static_cast<size_t>(c) < n) needed[static_cast<size_t>(c)] = true;
-    expressions->DeleteCurrent();
+  }
+  for (size_t c = 0; c < n; ++c) delivered += needed[c] && !projected[c] ? 1 : 0;
+  if (delivered > SQLTokenString::kMaxListCount) {
+    for (bool more = expressions->First(); more; more = expressions->Next()) expressions->DeleteCurrent();
+    for (size_t c = 0; c < n; ++c)
+      expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, static_cast<int>(c), descriptors_[c])));
+    return self.release();
+  }
+  size_t i = 0;
+  for (bool more = expressions->First(); more; more = expressions->Next(), ++i) {
+    SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
+    if (ships[i])
+      add(e->GetColumnDescriptor());
+    else
+      expressions->DeleteCurrent();
   }
   for (size_t c = 0; c < n; ++c) {
     if (!needed[c] || projected[c]) continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -167,7 +168,7 @@ bool SQLRSProject::PushSort(SQLSortSpecList *specifications) {
       target.push_back(-2);
   }
   auto translated = std::make_unique<SQLSortSpecList>();
-  std::vector<int> placed;
+  std::unordered_set<int> placed;
   SQLSortSpecList given = *specifications;  // the caller's cursor stays where it is
   for (bool more = given.First(); more; more = given.Next()) {
     SQLSortSpec const &spec = given.GetCurrent();
@@ -176,8 +177,7 @@ bool SQLRSProject::PushSort(SQLSortSpecList *specifications) {
     int c = target[static_cast<size_t>(j)];
     if (c == -2) return false;
     if (c == -1) continue;  // ordering on a constant changes nothing
-    if (std::find(placed.begin(), placed.end(), c) != placed.end()) continue;  // the first direction wins
-    placed.push_back(c);
+    if (!placed.insert(c).second) continue;  // the first direction wins
     translated->Append(SQLSortSpec(c, spec.GetDirection()));
   }
   if (!child_->PushSort(translated.get())) return false;

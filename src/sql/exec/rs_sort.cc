@@ -1,6 +1,7 @@
 #include "sql/exec/rs_sort.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -17,15 +18,19 @@ namespace {
 
 }  // namespace
 
+long long SQLRSSortItemsLargest(SQLSortSpecList const *specifications) {
+  SQLSortSpecList specs = *specifications;  // a copy: the caller's cursor stays where it is
+  long long largest = specs.NrElements();
+  for (bool more = specs.First(); more; more = specs.Next())
+    largest = std::max<long long>(largest, specs.GetCurrent().GetColumnId());
+  return largest;
+}
+
 SQLRSSort::SQLRSSort(SQLRowSource *child, SQLSortSpecList *specifications)
     : child_(child), specifications_(specifications) {
-  std::vector<int> seen;
+  std::unordered_set<int> seen;
   for (bool more = specifications_->First(); more; more = specifications_->Next()) {
-    int column = specifications_->GetCurrent().GetColumnId();
-    if (std::find(seen.begin(), seen.end(), column) != seen.end())
-      specifications_->DeleteCurrent();
-    else
-      seen.push_back(column);
+    if (!seen.insert(specifications_->GetCurrent().GetColumnId()).second) specifications_->DeleteCurrent();
   }
 }
 

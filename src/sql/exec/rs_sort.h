@@ -18,6 +18,10 @@
 #include "sql/exec/row_sorter.h"
 #include "sql/exec/sort_spec.h"
 
+// The largest number a query description of the specifications holds:
+// their count or a column number.
+long long SQLRSSortItemsLargest(SQLSortSpecList const *specifications);
+
 class SQLRSSort : public SQLRowSource {
  public:
   // Takes ownership of both. A specification of a column that an earlier one

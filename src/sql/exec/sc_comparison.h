@@ -26,6 +26,8 @@ class SQLRSSCComparison : public SQLRSSCSearchCond {
   SQLRSSCComparison(pSQLRSSCValueExprList *left, SQLRSSCCompOperator op, pSQLRSSCValueExprList *right);
 
   SQLRSSCCompOperator GetOperator() const { return op_; }
+  // The number of values on each side.
+  int Degree() const { return static_cast<int>(left_.size()); }
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
@@ -56,6 +58,9 @@ class SQLRSSCBetween : public SQLRSSCSearchCond {
  public:
   // Takes the three lists (of equal length) and their expressions over.
   SQLRSSCBetween(pSQLRSSCValueExprList *value, pSQLRSSCValueExprList *low, pSQLRSSCValueExprList *high);
+
+  // The number of values in each row value.
+  int Degree() const { return static_cast<int>(value_.size()); }
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;

@@ -1,6 +1,11 @@
 #include "sql/exec/visitors.h"
 
+#include "sql/agent/token_string.h"
 #include "sql/exec/rs_fetch.h"
+#include "sql/exec/rs_group.h"
+#include "sql/exec/rs_project.h"
+#include "sql/exec/rs_sort.h"
+#include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_text_content.h"
 
@@ -62,3 +67,26 @@ void SQLDetachVisitor::VisitSQLRSSCTextContent(SQLRSSCTextContent *e) { e->Detac
 void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCTextContent(SQLRSSCTextContent *e) {
   if (!e->OperatesOnThisDBInstance(instance_)) result_ = false;
 }
+
+void SQLOperatesOnThisDBInstanceVisitor::Count(long long n) {
+  if (n > SQLTokenString::kMaxListCount) {
+    fits_ = false;
+    result_ = false;
+  }
+}
+
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSProject(SQLRSProject *rs) { Count(rs->GetNumCols()); }
+
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSort(SQLRSSort *rs) {
+  Count(SQLRSSortItemsLargest(rs->GetSortSpecs()));
+}
+
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSGroup(SQLRSGroup *rs) {
+  Count(SQLRSGroupItemsLargest(rs->GetGroupingColumns(), rs->GetSpecs()));
+}
+
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCComparison(SQLRSSCComparison *c) { Count(c->Degree()); }
+
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCBetween(SQLRSSCBetween *c) { Count(c->Degree()); }
+
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) { Count(ref->GetColumnId()); }

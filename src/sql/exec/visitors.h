@@ -62,9 +62,12 @@ class SQLRSSetBufferSizeVisitor : public SQLVisitor {
   int rows_;
 };
 
-// TRUE when every leaf operates on the instance.
-// FALSE too for a tree whose operators nest deeper than a driver reads a
-// description (a long chain of arithmetic): that part runs here.
+// TRUE when every leaf operates on the instance and the tree fits a query
+// description: every list (select list, sort and group specifications, row
+// value) and every column number within the 16-bit counts of the format
+// (SQLTokenString::kMaxListCount), and no more binary operators than
+// kMaxOperators (a long chain of arithmetic). A tree that does not fit runs
+// here.
 class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
  public:
   explicit SQLOperatesOnThisDBInstanceVisitor(SQLDatabaseInstance *instance) : instance_(instance) {}
@@ -76,7 +79,16 @@ class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
   void VisitSQLRSSCDivide(SQLRSSCDivide *) override { Operator(); }
   void VisitSQLRSSCModulo(SQLRSSCModulo *) override { Operator(); }
   void VisitSQLRSSCConcatenate(SQLRSSCConcatenate *) override { Operator(); }
+  void VisitSQLRSProject(SQLRSProject *rs) override;
+  void VisitSQLRSSort(SQLRSSort *rs) override;
+  void VisitSQLRSGroup(SQLRSGroup *rs) override;
+  void VisitSQLRSSCComparison(SQLRSSCComparison *c) override;
+  void VisitSQLRSSCBetween(SQLRSSCBetween *c) override;
+  void VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) override;
   bool GetResult() const { return result_; }
+  // FALSE when some list or column number of the tree is beyond the counts
+  // of a query description (whatever the instances).
+  bool Fits() const { return fits_; }
 
   // Binary operators one shipped tree may hold: every one may nest the
   // description a level deeper, and a driver refuses descriptions nested
@@ -87,8 +99,11 @@ class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
   void Operator() {
     if (++operators_ > kMaxOperators) result_ = false;
   }
+  void Count(long long n);
+
   SQLDatabaseInstance *instance_;  // not owned
   bool result_ = true;
+  bool fits_ = true;
   int operators_ = 0;
 };
 

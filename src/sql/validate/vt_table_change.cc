@@ -289,9 +289,8 @@ SQLExecTree *SQLVTUpdate::CreateET() {
     for (bool more = values->First(); more; more = values->Next()) delete values->GetCurrent();
     throw;
   }
-  auto *et = new SQLETNetUpdate(table->GetName(), physical, columns.get(), values.get(), condition.get());
-  static_cast<void>(columns.release());
-  static_cast<void>(values.release());
-  static_cast<void>(condition.release());
-  return et;
+  // The request takes the lists and the condition over, also when it throws
+  // (a condition the driver cannot evaluate): they are released to it only
+  // once its storage is allocated.
+  return new SQLETNetUpdate(table->GetName(), physical, columns.release(), values.release(), condition.release());
 }
