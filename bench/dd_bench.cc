@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
-#include "dbc/domain_check.h"
+#include "dbc/dict/dd.h"
+#include "dbc/domain/domain_check.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include <molvane/zdb.h>
 
-#include "dbc/dd.h"
-#include "dbc/dlock.h"
-#include "dbc/domain_check.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/dict/dd.h"
+#include "dbc/dlock/dlock.h"
+#include "dbc/domain/domain_check.h"
+#include "dbc/session/zdb_trans.h"
 #include "platform/yy_expr.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <fstream>
 #include <string>
 
-#include "dbc/dd.h"
-#include "dbc/perm_roles.h"
+#include "dbc/dict/dd.h"
+#include "dbc/perm/perm_roles.h"
 #include "platform/user.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "dbc/request_block.h"
+#include "dbc/request/request_block.h"
 
 namespace {
 

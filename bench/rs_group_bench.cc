@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "generated_rows.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/value_store.h"

@@ -29,7 +29,7 @@
 #include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/front/sql_parse.h"
 #include "sql/validate/vt_node.h"
 #include "sql/validate/vtree_data.h"

@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "dbc/request_codes.h"
+#include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "driver_compnr.h"
 #include "driver_conn.h"

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "dbc/request_codes.h"
+#include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "sql/common/sql_exception.h"
 #include "platform/log.h"

@@ -7,7 +7,7 @@
 
 #include <molvane/zdb.h>
 
-#include "dbc/request_codes.h"
+#include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "driver_refs.h"
 #include "driver_rows.h"

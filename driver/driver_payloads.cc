@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "dbc/request_codes.h"
+#include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
 

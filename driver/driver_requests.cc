@@ -7,7 +7,7 @@
 
 #include <molvane/zdb.h>
 
-#include "dbc/request_codes.h"
+#include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
 #include "platform/blat.h"

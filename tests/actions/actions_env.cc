@@ -6,9 +6,9 @@
 
 #include <molvane/platform.h>
 
-#include "dbc/zdb_attach.h"
-#include "dbc/zdb_cursor.h"
-#include "dbc/zdb_server.h"
+#include "dbc/session/zdb_attach.h"
+#include "dbc/cursor/zdb_cursor.h"
+#include "dbc/session/zdb_server.h"
 
 namespace molvane::test {
 

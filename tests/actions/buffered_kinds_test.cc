@@ -11,9 +11,9 @@
 #include <molvane/zdb_dlock.h>
 
 #include "actions_env.h"
-#include "dbc/rds.h"
-#include "dbc/zdb_actions.h"
-#include "dbc/zdb_cursor.h"
+#include "dbc/request/rds.h"
+#include "dbc/actions/zdb_actions.h"
+#include "dbc/cursor/zdb_cursor.h"
 #include "support/fake_sql.h"
 
 namespace molvane::test {

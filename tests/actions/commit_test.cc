@@ -14,11 +14,11 @@
 #include <molvane/zdb_dlock.h>
 
 #include "actions_env.h"
-#include "dbc/zdb_attach.h"
-#include "dbc/zdb_cursor.h"
+#include "dbc/session/zdb_attach.h"
+#include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_server.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
 
 namespace molvane::test {
 namespace {

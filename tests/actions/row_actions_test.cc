@@ -9,12 +9,12 @@
 #include <molvane/zdb_dlock.h>
 
 #include "actions_env.h"
-#include "dbc/domain_check.h"
-#include "dbc/perm_roles.h"
-#include "dbc/rds.h"
-#include "dbc/zdb_cursor.h"
+#include "dbc/domain/domain_check.h"
+#include "dbc/perm/perm_roles.h"
+#include "dbc/request/rds.h"
+#include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/session/zdb_trans.h"
 #include "platform/user.h"
 #include "support/fake_sql.h"
 #include "support/log_capture.h"

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "actions_env.h"
-#include "dbc/request_codes.h"
-#include "dbc/zdb_cursor.h"
+#include "dbc/request/request_codes.h"
+#include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/session/zdb_trans.h"
 #include "support/log_capture.h"
 
 namespace molvane::test {

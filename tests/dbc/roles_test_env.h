@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "dbc/dd.h"
-#include "dbc/perm_roles.h"
+#include "dbc/dict/dd.h"
+#include "dbc/perm/perm_roles.h"
 #include "platform/user.h"
 #include "support/test_env.h"
 

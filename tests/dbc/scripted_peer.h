@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/zdb_server.h"
+#include "dbc/session/zdb_server.h"
 
 namespace molvane::test {
 

@@ -15,14 +15,14 @@
 #include <molvane/zdb.h>
 #include <molvane/zdb_cursor.h>
 
-#include "dbc/dd.h"
-#include "dbc/request_block.h"
-#include "dbc/tabledef.h"
-#include "dbc/zdb_attach.h"
-#include "dbc/zdb_cursor.h"
+#include "dbc/dict/dd.h"
+#include "dbc/request/request_block.h"
+#include "dbc/tabledef/tabledef.h"
+#include "dbc/session/zdb_attach.h"
+#include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_server.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
 #include "support/log_capture.h"
 #include "support/test_env.h"
 

@@ -13,9 +13,9 @@
 
 #include <molvane/platform.h>
 
-#include "dbc/compnr.h"
-#include "dbc/dd.h"
-#include "dbc/request_block.h"
+#include "dbc/compnr/compnr.h"
+#include "dbc/dict/dd.h"
+#include "dbc/request/request_block.h"
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
 #include "support/test_env.h"

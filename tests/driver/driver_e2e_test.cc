@@ -15,11 +15,11 @@
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
 
-#include "dbc/compnr.h"
-#include "dbc/request_block.h"
+#include "dbc/compnr/compnr.h"
+#include "dbc/request/request_block.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_server.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
 #include "ipc/attach.h"
 #include "platform/blat.h"
 #include "support/test_env.h"

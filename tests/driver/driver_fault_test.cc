@@ -28,13 +28,13 @@
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
 
-#include "dbc/dd.h"
-#include "dbc/request_block.h"
-#include "dbc/request_codes.h"
-#include "dbc/zdb_attach.h"
+#include "dbc/dict/dd.h"
+#include "dbc/request/request_block.h"
+#include "dbc/request/request_codes.h"
+#include "dbc/session/zdb_attach.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_server.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
 #include "support/test_env.h"
 
 namespace {

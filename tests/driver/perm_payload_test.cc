@@ -6,12 +6,12 @@
 #include <string>
 
 #include "auditcols_payload.h"
-#include "dbc/request_codes.h"
+#include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "molvane/zdb.h"
 #include "driver_conn.h"
-#include "dbc/auditcols.h"
-#include "dbc/perm_roles.h"
+#include "dbc/audit/auditcols.h"
+#include "dbc/perm/perm_roles.h"
 #include "dbc/roles_test_env.h"
 #include "ipc/stream.h"
 #include "perm_payload.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
-#include "dbc/rds.h"
+#include "dbc/dict/dd.h"
+#include "dbc/request/rds.h"
 #include "rds_decode.h"
 #include "support/test_env.h"
 

@@ -17,14 +17,14 @@
 #include <molvane/zdb.h>
 #include <molvane/zdb_cursor.h>
 
-#include "dbc/action_codes.h"
-#include "dbc/dd.h"
-#include "dbc/rds.h"
-#include "dbc/zdb_attach.h"
-#include "dbc/zdb_cursor.h"
-#include "dbc/zdb_exec.h"
-#include "dbc/zdb_server.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/actions/action_codes.h"
+#include "dbc/dict/dd.h"
+#include "dbc/request/rds.h"
+#include "dbc/session/zdb_attach.h"
+#include "dbc/cursor/zdb_cursor.h"
+#include "dbc/actions/zdb_exec.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/agent/nw_token.h"
 #include "sql/common/database_instance.h"

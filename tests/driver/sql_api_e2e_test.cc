@@ -30,7 +30,7 @@
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
 
-#include "dbc/zdb_attach.h"
+#include "dbc/session/zdb_attach.h"
 #include "support/test_env.h"
 
 namespace {

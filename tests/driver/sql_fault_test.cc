@@ -21,9 +21,9 @@
 #include <molvane/zdb_action.h>
 #include <molvane/zdb_refs.h>
 
-#include "dbc/request_block.h"
-#include "dbc/request_codes.h"
-#include "dbc/zdb_attach.h"
+#include "dbc/request/request_block.h"
+#include "dbc/request/request_codes.h"
+#include "dbc/session/zdb_attach.h"
 #include "support/sql_host.h"
 #include "support/test_env.h"
 

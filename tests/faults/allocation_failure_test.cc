@@ -36,8 +36,8 @@
 
 #include "alloc_failure.h"
 #include "fault_env.h"
-#include "dbc/dd.h"
-#include "dbc/zdb_attach.h"
+#include "dbc/dict/dd.h"
+#include "dbc/session/zdb_attach.h"
 #include "dbc/zdb_errors.h"
 #include "platform/mal.h"
 #include "support/sql_host.h"

@@ -18,13 +18,13 @@
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
 
-#include "dbc/auditcols.h"
-#include "dbc/dbc_settings.h"
-#include "dbc/dd.h"
-#include "dbc/zdb_attach.h"
+#include "dbc/audit/auditcols.h"
+#include "dbc/session/dbc_settings.h"
+#include "dbc/dict/dd.h"
+#include "dbc/session/zdb_attach.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/tabledef.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/tabledef/tabledef.h"
+#include "dbc/session/zdb_trans.h"
 #include "fault_env.h"
 #include "inprocess_sweep.h"
 #include "support/test_env.h"

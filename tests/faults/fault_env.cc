@@ -8,7 +8,7 @@
 #include <molvane/platform.h>
 #include <molvane/sql.h>
 
-#include "dbc/zdb_attach.h"
+#include "dbc/session/zdb_attach.h"
 #include "support/sql_host.h"
 
 namespace molvane::test {

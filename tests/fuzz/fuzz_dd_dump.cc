@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "dbc/dd.h"
-#include "dbc/dd_load.h"
-#include "dbc/dd_state.h"
+#include "dbc/dict/dd.h"
+#include "dbc/dict/dd_load.h"
+#include "dbc/dict/dd_state.h"
 #include "fuzz_support.h"
 
 namespace dd = molvane::dd;

@@ -9,10 +9,10 @@
 
 #include <molvane/zdb.h>
 
-#include "dbc/request_block.h"
-#include "dbc/request_codes.h"
-#include "dbc/zdb_server.h"
-#include "dbc/zdb_trans.h"
+#include "dbc/request/request_block.h"
+#include "dbc/request/request_codes.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {

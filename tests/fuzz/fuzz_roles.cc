@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "dbc/dd.h"
-#include "dbc/perm_roles.h"
+#include "dbc/dict/dd.h"
+#include "dbc/perm/perm_roles.h"
 #include "fuzz_support.h"
 #include "platform/user.h"
 

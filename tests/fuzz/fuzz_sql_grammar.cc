@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "fuzz_support.h"
 #include "sql/common/sql_exception.h"
 #include "sql/front/parse_mode.h"

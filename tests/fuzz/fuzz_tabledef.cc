@@ -4,7 +4,7 @@
 // replaced: host names would be looked up in the name service on every input.
 #include <string>
 
-#include "dbc/tabledef_parse.h"
+#include "dbc/tabledef/tabledef_parse.h"
 #include "fuzz_support.h"
 
 using namespace tabledef_detail;

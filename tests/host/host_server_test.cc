@@ -38,7 +38,7 @@
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "host_env.h"
 
 namespace {

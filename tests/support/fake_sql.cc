@@ -10,8 +10,8 @@
 #include <molvane/datetime.h>
 #include <molvane/zdb.h>
 
-#include "dbc/dd.h"
-#include "dbc/sql_calls.h"
+#include "dbc/dict/dd.h"
+#include "dbc/setread/sql_calls.h"
 
 struct QPCStatement {
   std::string text;

@@ -6,11 +6,11 @@
 #include <climits>
 #include <new>
 
-#include "dbc/request_block.h"
-#include "dbc/zdb_attach.h"
+#include "dbc/request/request_block.h"
+#include "dbc/session/zdb_attach.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_exec.h"
-#include "dbc/zdb_server.h"
+#include "dbc/actions/zdb_exec.h"
+#include "dbc/session/zdb_server.h"
 #include "molvane/zdb.h"
 #include "platform/clock.h"
 #include "platform/log.h"

@@ -1,6 +1,6 @@
 #include "sql/common/database_instance.h"
 
-#include "dbc/tabledef.h"
+#include "dbc/tabledef/tabledef.h"
 #include "dbc/zdb_errors.h"
 #include "sql/common/sql_exception.h"
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/row_field.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "dbc/domain_check.h"
+#include "dbc/domain/domain_check.h"
 #include "molvane/dd.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/agent/nw_token.h"

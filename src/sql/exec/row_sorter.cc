@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "platform/log.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/temp_file.h"

@@ -35,7 +35,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "molvane/datetime.h"
 #include "platform/log.h"
 #include "sql/common/column_descriptor.h"

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <utility>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_schema.h"

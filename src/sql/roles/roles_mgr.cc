@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "dbc/compnr.h"
-#include "dbc/perm_roles.h"
+#include "dbc/compnr/compnr.h"
+#include "dbc/perm/perm_roles.h"
 #include "platform/log.h"
 #include "sql/common/container_exceptions.h"
 #include "sql/common/sql_exception.h"

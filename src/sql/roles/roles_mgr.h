@@ -13,7 +13,7 @@
 // condition allows (all rows when there is no condition).
 #pragma once
 
-#include "dbc/roles_list.h"
+#include "dbc/perm/roles_list.h"
 #include "sql/common/sql_containers.h"
 #include "sql/roles/role_cond_build.h"
 

@@ -1,6 +1,6 @@
 #include "sql/statement/sql_resource.h"
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 
 int SQLResource::qelt_sql_trace() { return dbc_settings().qelt_sql_trace; }
 int SQLResource::qelt_sql_stmt_cache_size() { return dbc_settings().qelt_sql_stmt_cache_size; }

@@ -20,7 +20,7 @@
 #include <memory>
 #include <utility>
 
-#include "dbc/zdb_trans.h"
+#include "dbc/session/zdb_trans.h"
 #include "platform/clock.h"
 #include "platform/dates.h"
 #include "sql/common/sql_abort.h"

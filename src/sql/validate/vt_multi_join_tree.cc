@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "molvane/dd.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"

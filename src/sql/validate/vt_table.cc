@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "dbc/compnr.h"
-#include "dbc/dd.h"
+#include "dbc/compnr/compnr.h"
+#include "dbc/dict/dd.h"
 #include "molvane/dd.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "dbc/dd.h"
-#include "dbc/refs.h"
+#include "dbc/dict/dd.h"
+#include "dbc/refs/refs.h"
 #include "sql/exec/et_net_dml.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/roles/roles_mgr.h"

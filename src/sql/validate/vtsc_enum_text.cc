@@ -5,7 +5,7 @@
 
 #include <molvane/dd.h>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "platform/log.h"
 #include "platform/user.h"
 #include "sql/common/sql_abort.h"

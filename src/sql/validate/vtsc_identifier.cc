@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/sql_logger.h"
 #include "sql/validate/vt_scope.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "dbc/request_block.h"
+#include "dbc/request/request_block.h"
 #include "dbc/zdb_errors.h"
-#include "dbc/zdb_server.h"
+#include "dbc/session/zdb_server.h"
 #include "platform/clock.h"
 #include "molvane/zdb.h"
 #include "sql/common/column_descriptor.h"

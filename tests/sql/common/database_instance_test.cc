@@ -6,7 +6,7 @@
 #include <string>
 
 #include <molvane/zdb.h>
-#include "dbc/tabledef.h"
+#include "dbc/tabledef/tabledef.h"
 #include "sql/common/sql_exception.h"
 #include "support/test_env.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_util.h"
 #include "support/test_env.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
-#include "dbc/request_block.h"
-#include "dbc/zdb_server.h"
+#include "dbc/dict/dd.h"
+#include "dbc/request/request_block.h"
+#include "dbc/session/zdb_server.h"
 #include "molvane/zdb.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/agent/nw_token.h"

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "agent_peer.h"
-#include "dbc/domain_check.h"
+#include "dbc/domain/domain_check.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/column_ref_scope.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "alloc_failure.h"
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/sc_column_ref.h"
 #include "test_row_source.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/exec/column_ref_scope.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_sort.h"
 #include "test_row_source.h"

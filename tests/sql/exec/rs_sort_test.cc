@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_logger.h"

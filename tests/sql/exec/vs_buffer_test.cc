@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "molvane/datetime.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/container_exceptions.h"

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/sql_logger.h"
 #include "sql/front/sql_parse.h"
 #include "support/test_env.h"

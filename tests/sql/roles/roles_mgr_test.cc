@@ -18,8 +18,8 @@
 
 #include <molvane/platform.h>
 
-#include "dbc/compnr.h"
-#include "dbc/perm_roles.h"
+#include "dbc/compnr/compnr.h"
+#include "dbc/perm/perm_roles.h"
 #include "dbc/roles_test_env.h"
 #include "support/log_capture.h"
 #include "role_test_support.h"

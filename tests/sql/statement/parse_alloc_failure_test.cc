@@ -41,8 +41,8 @@
 #include <molvane/zdb.h>
 
 #include "alloc_failure.h"
-#include "dbc/dbc_settings.h"
-#include "dbc/dd.h"
+#include "dbc/session/dbc_settings.h"
+#include "dbc/dict/dd.h"
 #include "platform/mal.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/statement/statement.h"

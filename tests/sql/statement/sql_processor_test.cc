@@ -12,7 +12,7 @@
 #include <molvane/zdb.h>
 
 #include "alloc_failure.h"
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "sql/common/sql_string.h"
 #include "sql/statement/sql_resource.h"
 

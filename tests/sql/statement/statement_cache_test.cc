@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "sql/common/sql_logger.h"
 #include "sql/statement/statement_data.h"
 

@@ -1,7 +1,7 @@
 // The per-session statement pool and soft close.
 #include <gtest/gtest.h>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "fake_statement_tree.h"
 #include "platform/shm.h"
 #include "sql/common/value_store.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "alloc_failure.h"
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "fake_statement_tree.h"
 #include "sql/common/column_descriptor.h"
 #include "statement_test_util.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "dbc/dbc_settings.h"
+#include "dbc/session/dbc_settings.h"
 #include "fake_statement_tree.h"
 #include "sql/statement/statement.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/front/sql_parse.h"

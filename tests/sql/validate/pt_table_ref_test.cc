@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/validate/pt_table_ref.h"
 #include "sql/validate/vt_multi_join.h"
 #include "sql/validate/vt_table.h"

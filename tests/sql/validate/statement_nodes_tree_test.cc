@@ -11,7 +11,7 @@
 
 #include <molvane/platform.h>
 
-#include "dbc/perm_roles.h"
+#include "dbc/perm/perm_roles.h"
 #include "platform/user.h"
 #include "sql/exec/et_net_dml.h"
 #include "sql/exec/rs_clear_unref.h"

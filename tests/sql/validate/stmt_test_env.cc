@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/front/parse_mode.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/sql_schema.h"
 #include "sql/validate/vt_column_scope.h"

@@ -14,9 +14,9 @@
 
 #include <molvane/platform.h>
 
-#include "dbc/compnr.h"
-#include "dbc/dd.h"
-#include "dbc/perm_roles.h"
+#include "dbc/compnr/compnr.h"
+#include "dbc/dict/dd.h"
+#include "dbc/perm/perm_roles.h"
 #include "from_clause_env.h"
 #include "platform/user.h"
 #include "sql/agent/token_string.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "platform/user.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/validate/vt_node.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/sc_value_expr.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dbc/dd.h"
+#include "dbc/dict/dd.h"
 #include "support/test_env.h"
 
 namespace {

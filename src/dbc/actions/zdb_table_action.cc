@@ -1,0 +1,150 @@
+// Table actions: zdb_exec_table resolves the company and its chain of
+// internal cursors and ends what an action leaves open (the audit bracket of
+// a create or drop, the flush of a clear inside the transaction, the commit
+// or abort of a clear that ends it); the internal form checks permission and
+// company mapping, keeps change_order inside the client and sends the rest.
+#include <cstdio>
+
+#include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
+
+#include "dbc/actions/action_codes.h"
+#include "dbc/dict/dd.h"
+#include "dbc/perm/perm_roles.h"
+#include "dbc/refs/refs.h"
+#include "dbc/session/stub_parts.h"
+#include "dbc/actions/zdb_actions.h"
+#include "dbc/cursor/zdb_cursor.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/actions/zdb_exec.h"
+#include "dbc/session/zdb_trans.h"
+#include "dbc/zdb_guard.h"
+#include "platform/log.h"
+
+extern "C" int zdb_errno;
+
+namespace {
+
+constexpr int kNoCompnr = 0xFFFF;
+constexpr int kIllegalKey = 103;
+constexpr int kMappedCompnr = 214;
+
+const DD_TABLE *table_of(const ZDB_INTERNAL_CURSOR *ic) { return ic->tsession->key->table; }
+
+bool needs_permission(int action) {
+  return action == create_table || action == clear_table || action == drop_table ||
+         action == lock_table;
+}
+
+// A failed buffered update reports its own error.
+void own_update_error(ZDB_TRANS *trans) {
+  if (zdb_errno != ZE_BUFFERED_UPDATE) return;
+  int detail = zdb_get_detail_error_by_trans(trans, nullptr, nullptr, nullptr);
+  if (detail > 0) zdb_errno = detail;
+}
+
+int set_order(ZDB_INTERNAL_CURSOR *ic, const int *argument) {
+  const DD_TABLE *table = table_of(ic);
+  int index = argument != nullptr ? argument[0] : 0;
+  const DD_KEY *key = index > 0 && index < 256 ? key_desc(table, index) : nullptr;
+  if (key == nullptr) {
+    log_mesg(__FILE__, __LINE__, "Wrong order", 0, "Illegal key %d specified for table '%s'.",
+             index, table->name);
+    zdb_error(kIllegalKey);
+    return -1;
+  }
+  ZDB_COMPANY *company = ic->company;
+  company->index_nr = index;
+  company->index_dup = key->duplicates;
+  company->row_state &= static_cast<std::uint8_t>(~(ZDB_ROW_CURRENT | ZDB_ROW_POSITION));
+  return 0;
+}
+
+}  // namespace
+
+int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argument) {
+  if (zdb_start() != 0 || zdb_cursor_check(icursor) != 0 || zdb_attach_cursor(icursor) != 0)
+    return -1;
+  if (action < create_index || action > upd_statistics) {
+    zdb_error(ZE_ILLEGAL_ARGUMENT);
+    return -1;
+  }
+  const DD_TABLE *table = table_of(icursor);
+  ZDB_COMPANY *company = icursor->company;
+  if (needs_permission(action) && zdb_action_allowed(icursor, action, nullptr) != 0) {
+    log_mesg(__FILE__, __LINE__, "check_perm", 0, "Unallowed operation (%s) on '%s'",
+             zdb_table_action(action), table->name);
+    return -1;
+  }
+  if (action == drop_table && company->physical != company->logical) {
+    zdb_error(kMappedCompnr);
+    log_mesg(__FILE__, __LINE__, "compnr", 0,
+             "Unallowed operation (%s) for mapped compnr (%03d mapped to %03d)",
+             zdb_table_action(action), company->physical, company->logical);
+    return -1;
+  }
+  int mode = argument != nullptr ? argument[0] : 0;
+  if (action == clear_table || action == drop_table) {
+    int handled = reference_for_table_oper(icursor, action, mode);
+    if (handled < 0) return -1;
+    if (handled > 0) return 0;
+  }
+  if (action == change_order) return set_order(icursor, argument);
+
+  auto word = static_cast<std::uint32_t>(argument != nullptr ? argument[0] : 0);
+  if (zdb_do_exec_table(icursor, table_action_word(action), &word) != 0) return -1;
+  if (argument != nullptr) argument[0] = static_cast<int>(word);
+  if (action == clear_table) return mark_table_touched(icursor->tsession, 1);
+  if (action == lock_table) {
+    company->row_state |= ZDB_ROW_TABLE_LOCKED;
+    icursor->tsession->flags |= ZDB_TS_LOCKED;
+    return mark_table_touched(icursor->tsession, 0);
+  }
+  return 0;
+}
+
+static int zdb_exec_table_unguarded(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
+  reset_zdb_msg();
+  if (cursor == nullptr) {
+    zdb_error(ZE_BAD_CURSOR);
+    return -1;
+  }
+  int number = compnr & 0xFFFF;
+  if (number == kNoCompnr) number = zdb_compnr_from_cursor(cursor) & 0xFFFF;
+  if (number == kNoCompnr || number > 999) {
+    log_mesg(__FILE__, __LINE__, "No Compnr", 0, "Unknown compnr for %s on '%s'.",
+             zdb_table_action(action), get_table_name_from_maincursor(cursor));
+    zdb_error(ZE_ILLEGAL_COMPNR);
+    return -1;
+  }
+  ZDB_INTERNAL_CURSOR *icursor = nullptr;
+  if (zdb_get_internal_cursor(&icursor, cursor, number) != 0) return -1;
+  ZDB_TRANS *trans = cursor->trans;
+  const int mode = argument != nullptr ? argument[0] : 0;
+  int result = zdb_exec_table_internal(icursor, action, argument);
+  if (result != 0) own_update_error(trans);
+  int error = result != 0 ? zdb_errno : 0;
+  auto put_back = [&error] {
+    if (error != 0) zdb_errno = error;
+  };
+  if ((action == create_table || action == drop_table) && icursor->company->audit != nullptr) {
+    if (zdb_exec_db(result == 0 ? audit_commit_table_action : audit_abort_table_action,
+                    trans->id) != 0)
+      result = -1;
+    put_back();
+  } else if (action == clear_table && mode == 0) {
+    if (zdb_flush(trans->id) != 0) {
+      own_update_error(trans);
+      result = -1;
+    }
+    put_back();
+  } else if (action == clear_table || action == clr_ref_cnt) {
+    if (zdb_exec_db(result == 0 ? commit_trans : abort_trans, trans->id) != 0) result = -1;
+    put_back();
+  }
+  return result;
+}
+
+int zdb_exec_table(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
+  return zdb_api_call([&] { return zdb_exec_table_unguarded(cursor, action, argument, compnr); });
+}

@@ -1,0 +1,75 @@
+// The settings table of the database client (DBC_RESOURCES).
+#include "dbc/session/dbc_settings.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "dbc/zdb_errors.h"
+#include "dbc/session/zdb_trans.h"
+#include "sql/common/sql_logger.h"
+
+namespace {
+
+DBC_SETTINGS g_settings;
+
+constexpr int kInt = AL_RES_INT | AL_RES_ENVWIN;                                // 0x2004
+constexpr int kString = AL_RES_ALLOCSTR | AL_RES_ENVWIN;                        // 0x2080
+constexpr int kOctalInt = AL_RES_INT | AL_RES_OCTAL | AL_RES_ENVWIN;            // 0x2404
+constexpr int kOctalIntCb = kOctalInt | AL_RES_MUTFUN;                          // 0xA404
+constexpr int kOctalLongCb = AL_RES_LONG | AL_RES_OCTAL | AL_RES_ENVWIN | AL_RES_MUTFUN;  // 0xA408
+
+AL_RESOURCE g_table[] = {
+    {"ssts_set_rows", &g_settings.ssts_set_rows, kInt, 0, "-1", nullptr, nullptr, nullptr},
+    {"zdb_max_server_schedule", &g_settings.zdb_max_server_schedule, kInt, 0, "-1", nullptr,
+     nullptr, nullptr},
+    {"rds_full", &g_settings.rds_full, kInt, 0, "5", nullptr, nullptr, nullptr},
+    {"tt_sql_trace", &g_settings.tt_sql_trace, kOctalLongCb, 0, "0", nullptr, nullptr, nullptr},
+    {"use_shm_info", &g_settings.use_shm_info, kInt, 0, "1", nullptr, nullptr, nullptr},
+    {"zdb_debug", &g_settings.zdb_debug, kOctalLongCb, 0, "0", nullptr, nullptr, nullptr},
+    {"zdb_driver", &g_settings.zdb_driver, kString, 0, "", nullptr, nullptr, nullptr},
+    {"dbcinit", &g_settings.dbcinit, kOctalInt, 0, "-1", nullptr, nullptr, nullptr},
+    {"audit_per_compnr", &g_settings.audit_per_compnr, kInt, 0, "0", nullptr, nullptr, nullptr},
+    {"qelt_sql_trace", &g_settings.qelt_sql_trace, kOctalIntCb, 0, "0", nullptr, nullptr, nullptr},
+    {"qelt_sql_stmt_cache_size", &g_settings.qelt_sql_stmt_cache_size, kInt, 0, "-1", nullptr,
+     nullptr, nullptr},
+    {"qelt_sql_cacherows", &g_settings.qelt_sql_cacherows, kInt, 0, "-1", nullptr, nullptr,
+     nullptr},
+    {"qelt_sql_soft_close_delay", &g_settings.qelt_sql_soft_close_delay, kInt, 0, "-1", nullptr,
+     nullptr, nullptr},
+    {"", nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+DBC_SETTINGS &dbc_settings() { return g_settings; }
+
+void dbc_set_resources() {
+  al_load_specified_res("lib/defaults/db_resource", g_table);
+  const char *user_file = std::getenv("USR_DBC_RES");
+  if (user_file != nullptr && user_file[0] != '\0') al_load_specified_res(user_file, g_table);
+  al_add_resources(g_table);
+  SQL_set_setting_reader(dbc_sql_setting);
+}
+
+int dbc_update_resources(const char *command) {
+  int applied = al_updreses_by_comstring(command, g_table);
+  if (applied <= 0) applied = al_updreses_by_comstring(command, nullptr);
+  return applied;
+}
+
+int dbc_set_resource_mutfun(const char *name, al_res_mutfun callback) {
+  if (al_setres_mutfun(name, callback, g_table) < 0) {
+    zdb_error(ZE_ILLEGAL_STATE);
+    return -1;
+  }
+  return 0;
+}
+
+void dbc_sql_trace_changed(AL_RESOURCE *) { SQLLoggerInitLogFlags(); }
+
+long dbc_sql_setting(const char *name) {
+  if (name == nullptr) return 0;
+  if (std::strcmp(name, "qelt_sql_trace") == 0) return g_settings.qelt_sql_trace;
+  if (std::strcmp(name, "tt_sql_trace") == 0) return g_settings.tt_sql_trace;
+  return 0;
+}

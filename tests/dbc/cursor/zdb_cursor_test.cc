@@ -1,0 +1,229 @@
+// Cursors without drivers: zdb_open with its binds over the fixture
+// dictionary, the conversions between bound variables and the row, the
+// refusals of zdb_open, the default company number.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <molvane/datetime.h>
+#include <molvane/dd.h>
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+
+#include "dbc/dict/dd.h"
+#include "dbc/cursor/zdb_cursor.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/session/zdb_trans.h"
+#include "support/log_capture.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::FixturePath;
+using molvane::test::LogCapture;
+using molvane::test::ScratchDir;
+
+ZDB_HOST_BIND Bind(void *address, const char *column, int type, int length = 0, int depth = 1) {
+  ZDB_HOST_BIND b{};
+  b.address = address;
+  b.length = static_cast<unsigned short>(length);
+  b.depth = static_cast<unsigned short>(depth);
+  std::strncpy(b.column, column, sizeof b.column - 1);
+  b.type = static_cast<unsigned short>(type);
+  return b;
+}
+
+class ZdbCursor : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("F_ZRDD", FixturePath("zuv/dict").c_str(), 1);
+    set_zuv(root_.path().c_str());
+    ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+    ASSERT_EQ(zdb_logon("ann"), 0);
+    trans_ = zdb_start_session("cursors");
+    ASSERT_GT(trans_, 0);
+  }
+  void TearDown() override { zdb_logoff(); }
+
+  static int Offset(const char *column) { return ddcolumn(column)->offset; }
+
+  ScratchDir root_;
+  int trans_ = 0;
+};
+
+std::uint32_t Be(const unsigned char *p, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+TEST_F(ZdbCursor, IntegerBindsNarrowAndWidenBigEndian) {
+  std::int16_t emp = -2;                        // 16-bit variable, 32-bit column
+  std::int32_t scores[2] = {0x12345, -1};        // 32-bit array on a 16-bit array of 3
+  std::int32_t status = 0x103;                   // 32-bit variable on an enumeration byte
+  std::vector<ZDB_HOST_BIND> binds = {Bind(&emp, "exemp010.emp", DDT_SHORT),
+                                      Bind(scores, "exemp010.scores", DDT_LONG, 0, 2),
+                                      Bind(&status, "exemp010.status", DDT_LONG)};
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 100, binds.data(), 3, trans_), 0) << zdb_errno;
+  std::vector<unsigned char> row(ddtable("exemp010")->row_length, 0xAA);
+  ASSERT_EQ(zdb_bind_to_buf(cursor, row.data()), row.data());
+  EXPECT_EQ(Be(&row[Offset("exemp010.emp")], 4), 0xFFFFFFFEu);
+  const unsigned char *s = &row[Offset("exemp010.scores")];
+  EXPECT_EQ(Be(s, 2), 0x2345u);
+  EXPECT_EQ(Be(s + 2, 2), 0xFFFFu);
+  EXPECT_EQ(Be(s + 4, 2), 0xAAAAu);  // beyond the variable's depth: untouched
+  EXPECT_EQ(row[Offset("exemp010.status")], 0x03);
+
+  emp = 0;
+  scores[0] = scores[1] = 0;
+  status = 0;
+  row[Offset("exemp010.scores") + 2] = 0x80;  // -32768 + 0xFF
+  ASSERT_EQ(zdb_buf_to_bind(cursor, row.data()), 0);
+  EXPECT_EQ(emp, -2);
+  EXPECT_EQ(scores[0], 0x2345);
+  EXPECT_EQ(scores[1], static_cast<std::int16_t>(0x80FF));  // sign-extended
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(zdb_close(cursor), 0);
+}
+
+TEST_F(ZdbCursor, StringBindsCopyTheShorterLength) {
+  char long_name[25];
+  std::memset(long_name, 'L', sizeof long_name);
+  char short_name[4] = {'a', 'b', 'c', 'd'};
+  ZDB_HOST_BIND one[] = {Bind(long_name, "exemp010.name", DDT_STRING, sizeof long_name)};
+  ZDB_HOST_BIND two[] = {Bind(short_name, "exemp010.name", DDT_STRING, sizeof short_name)};
+  ZDB_CURSOR *a = nullptr;
+  ZDB_CURSOR *b = nullptr;
+  ASSERT_EQ(zdb_open(&a, "exemp010", 100, one, 1, trans_), 0);
+  ASSERT_EQ(zdb_open(&b, "exemp010", 100, two, 1, trans_), 0);
+  const int at = Offset("exemp010.name");
+  std::vector<unsigned char> row(ddtable("exemp010")->row_length, 0);
+  zdb_bind_to_buf(a, row.data());
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(&row[at]), 20), std::string(20, 'L'));
+  EXPECT_EQ(row[at + 20], 0);  // the next column is untouched
+  zdb_bind_to_buf(b, row.data());
+  // A shorter variable fills the column with blanks.
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(&row[at]), 20), "abcd" + std::string(16, ' '));
+  std::memset(long_name, 0, sizeof long_name);
+  zdb_buf_to_bind(a, row.data());
+  EXPECT_EQ(std::string(long_name, 20), "abcd" + std::string(16, ' '));
+  EXPECT_EQ(long_name[20], 0);
+  EXPECT_EQ(zdb_close(a), 0);
+  EXPECT_EQ(zdb_close(b), 0);
+}
+
+TEST_F(ZdbCursor, FloatColumnTakesADoubleRoundedToItsDomain) {
+  double salary = 12.3456;  // the domain keeps two digits after the point
+  ZDB_HOST_BIND binds[] = {Bind(&salary, "exemp010.salary", DDT_DOUBLE)};
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 100, binds, 1, trans_), 0);
+  std::vector<unsigned char> row(ddtable("exemp010")->row_length, 0);
+  zdb_bind_to_buf(cursor, row.data());
+  EXPECT_FLOAT_EQ(static_cast<float>(float_out(&row[Offset("exemp010.salary")])), 12.35f);
+  salary = 0;
+  zdb_buf_to_bind(cursor, row.data());
+  EXPECT_FLOAT_EQ(static_cast<float>(salary), 12.35f);
+  EXPECT_EQ(zdb_close(cursor), 0);
+}
+
+struct OpenRefusal {
+  const char *table;
+  int trans;  // 0: the test's transaction
+  ZDB_HOST_BIND bind;
+  int error;
+};
+
+class ZdbOpenRefusal : public ZdbCursor, public testing::WithParamInterface<OpenRefusal> {};
+
+std::int32_t g_var;
+
+TEST_P(ZdbOpenRefusal, LeavesNoCursor) {
+  const OpenRefusal &r = GetParam();
+  LogCapture log;
+  ZDB_HOST_BIND binds[2] = {Bind(&g_var, "exemp010.emp", DDT_LONG), r.bind};
+  ZDB_CURSOR *cursor = reinterpret_cast<ZDB_CURSOR *>(&g_var);
+  EXPECT_EQ(zdb_open(&cursor, r.table, 100, binds, 2, r.trans != 0 ? r.trans : trans_), -1);
+  EXPECT_EQ(zdb_errno, r.error);
+  EXPECT_EQ(cursor, nullptr);
+  EXPECT_EQ(zdb_get_trans_by_id(trans_)->cursors, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZdbOpenRefusal,
+    testing::Values(OpenRefusal{"", 0, Bind(&g_var, "exemp010.emp", DDT_LONG), ZE_ILLEGAL_STATE},
+                    OpenRefusal{"exnone10", 0, Bind(&g_var, "exemp010.emp", DDT_LONG), ZE_NO_DD},
+                    OpenRefusal{"exemp010", 77, Bind(&g_var, "exemp010.emp", DDT_LONG),
+                                ZE_INVALID_SESSION},
+                    OpenRefusal{"exemp010", 0, Bind(nullptr, "exemp010.emp", DDT_LONG),
+                                ZE_NULL_VARIABLE},
+                    OpenRefusal{"exemp010", 0, Bind(&g_var, "exemp010.nosuch", DDT_LONG),
+                                ZE_BAD_COLUMN},
+                    OpenRefusal{"exemp010", 0, Bind(&g_var, "exemp010.name", DDT_LONG),
+                                ZE_BAD_COLUMN},
+                    OpenRefusal{"exemp010", 0, Bind(&g_var, "exemp010.salary", DDT_LONG),
+                                ZE_BAD_COLUMN},
+                    OpenRefusal{"exemp010", 0, Bind(&g_var, "exdep010.code", DDT_STRING, 6),
+                                ZE_BAD_COLUMN}));
+
+TEST_F(ZdbCursor, WithoutBindsTheHostRowStandsForTheRow) {
+  std::vector<unsigned char> host(ddtable("exdep010")->row_length, 0);
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exdep010", 300, host.data(), 0, trans_), 0);
+  unsigned char other[8];
+  EXPECT_EQ(zdb_bind_to_buf(cursor, other), host.data());
+  put_compnr_in_bind(cursor, 321);
+  EXPECT_EQ(Be(&host[ddtable("exdep010")->dlock_offset + 4], 2), 321u);
+  EXPECT_EQ(get_compnr_from_bind(cursor), 321);
+
+  EXPECT_EQ(zdb_get_default_compnr(cursor), 300);
+  EXPECT_EQ(zdb_set_default_compnr(cursor, 1000), -1);
+  EXPECT_EQ(zdb_set_default_compnr(cursor, -1), -1);
+  EXPECT_EQ(zdb_get_default_compnr(cursor), 300);
+  EXPECT_EQ(zdb_set_default_compnr(cursor, 999), 0);
+  EXPECT_EQ(zdb_get_default_compnr(cursor), 999);
+  EXPECT_EQ(zdb_set_default_compnr(nullptr, 5), -1);
+  EXPECT_EQ(zdb_close(cursor), 0);
+}
+
+TEST_F(ZdbCursor, CompanyBindCarriesTheCompanyNumber) {
+  std::int16_t compnr = 42;
+  std::int32_t emp = 0;
+  ZDB_HOST_BIND binds[] = {Bind(&emp, "exemp010.emp", DDT_LONG),
+                           Bind(&compnr, "exemp010._compnr", DDT_SHORT)};
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 100, binds, 2, trans_), 0) << zdb_errno;
+  ASSERT_EQ(cursor->company_bind, &cursor->binds[1]);
+  EXPECT_EQ(get_compnr_from_bind(cursor), 42);
+  put_compnr_in_bind(cursor, 777);
+  EXPECT_EQ(compnr, 777);
+  EXPECT_EQ(emp, 0);
+  EXPECT_EQ(zdb_close(cursor), 0);
+}
+
+TEST_F(ZdbCursor, ChainCannotOpenWithoutADriver) {
+  // No table definitions in this root: the chain fails with 505 and the
+  // cursor stays usable and closable.
+  std::vector<unsigned char> host(ddtable("exdep010")->row_length, 0);
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exdep010", 100, host.data(), 0, trans_), 0);
+  ZDB_INTERNAL_CURSOR *ic = nullptr;
+  EXPECT_EQ(zdb_get_internal_cursor(&ic, cursor, 100), -1);
+  EXPECT_EQ(zdb_errno, ZE_NO_DRIVER);
+  EXPECT_EQ(ic, nullptr);
+  for (int wrong : {1000, -3}) {
+    LogCapture log;
+    EXPECT_EQ(zdb_get_internal_cursor(&ic, cursor, wrong), -1);
+    EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
+    EXPECT_TRUE(log.Contains("Wrong Compnr", "for 'exdep010'")) << log.Dump();
+  }
+  EXPECT_EQ(zdb_cursor_check(nullptr), -1);
+  EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
+  EXPECT_EQ(zdb_close(cursor), 0);
+}
+
+}  // namespace

@@ -1,0 +1,345 @@
+// Start-up, logon, logoff and transactions. Each test runs in a process of
+// its own: the logon state is process-wide.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <molvane/platform.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_cursor.h>
+
+#include "dbc/session/dbc_settings.h"
+#include "dbc/request/request_block.h"
+#include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
+#include "dbc/log_capture.h"
+#include "dbc/scripted_peer.h"
+#include "support/test_env.h"
+
+namespace {
+
+using molvane::test::Bytes;
+using molvane::test::ScriptedPeer;
+using molvane::test::ScratchDir;
+
+class ZdbLogon : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_.WriteFile("lib/defaults/db_resource", "zdb_max_server_schedule: 5\n");
+    set_zuv(root_.path().c_str());
+    ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  }
+  ScratchDir root_;
+};
+
+TEST_F(ZdbLogon, SecondLogonFailsAlsoAfterLogoff) {
+  ASSERT_EQ(zdb_logon("johnsmith123"), 0);
+  EXPECT_STREQ(dbc_state().user, "johnsmit");
+  EXPECT_EQ(dbc_state().server_schedule_limit, 5);
+  EXPECT_EQ(zdb_logon("other"), -1);
+  EXPECT_EQ(zdb_errno, ZE_ALREADY_LOGGED_ON);
+  EXPECT_STREQ(dbc_state().user, "johnsmit");
+  ASSERT_EQ(zdb_logoff(), 0);
+  EXPECT_EQ(zdb_logon("other"), -1);
+  EXPECT_EQ(zdb_errno, ZE_ALREADY_LOGGED_ON);
+}
+
+TEST_F(ZdbLogon, UserSettingsFileWinsOverTheDefaultsFile) {
+  root_.WriteFile("mine.res", "zdb_max_server_schedule: 7\ndbcinit: -5\n");
+  setenv("USR_DBC_RES", (root_.path() + "/mine.res").c_str(), 1);
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  EXPECT_EQ(dbc_state().server_schedule_limit, 7);
+  EXPECT_EQ(dbc_settings().dbcinit, 0);  // a negative value is set to 0
+  EXPECT_EQ(dbc_settings().rds_full, 5);
+}
+
+TEST(ZdbInitApi, FailingStepResultIsReturned) {
+  ScratchDir root;
+  set_zuv(root.path().c_str());
+  setenv("ZUV_USER", "a-user-name-too-long", 1);
+  testing::internal::CaptureStderr();
+  EXPECT_NE(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  testing::internal::GetCapturedStderr();
+}
+
+// A host that skips the start-up is refused with the call it missed; one
+// that sets no environment root is warned where dictionaries are looked for,
+// and a table missing from the dictionary is named with that folder.
+char g_root_warning = 0;  // the level of the log line on the missing root
+void KeepRootWarning(char level, const char *, const char *text, const char *, int) {
+  if (std::string(text).find("No environment root is set") != std::string::npos)
+    g_root_warning = level;
+}
+
+TEST(ZdbLogonTraps, MissingStartUpAndRootAreNamed) {
+  unsetenv("ZUV");
+  unsetenv("F_ZRDD");
+  log_set_log_hook(KeepRootWarning);
+  EXPECT_EQ(zdb_logon("ann"), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
+  EXPECT_STREQ(get_zdb_msg(), "zdb_init_api was not called: call zdb_init_api before zdb_logon");
+
+  ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  std::string msg = get_zdb_msg();
+  EXPECT_NE(msg.find("No environment root is set"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("looked for in no folder (F_ZRDD is not set either)"), std::string::npos) << msg;
+  EXPECT_EQ(g_root_warning, 'W');
+  log_set_log_hook(nullptr);
+
+  ScratchDir dict;
+  setenv("F_ZRDD", dict.path().c_str(), 1);
+  ZDB_CURSOR *cursor = nullptr;
+  EXPECT_EQ(zdb_open(&cursor, "exdep010", 1, nullptr, 0, zdb_start_session("t")), -1);
+  EXPECT_EQ(zdb_errno, ZE_NO_DD);
+  EXPECT_NE(std::string(get_zdb_msg()).find("Table exdep010 not found in data dictionary (no dump "
+                                            "dexdep010 in " + dict.path() + ")"),
+            std::string::npos)
+      << get_zdb_msg();
+}
+
+TEST_F(ZdbLogon, LogoffWithoutLogon) {
+  EXPECT_EQ(zdb_logoff(), -1);
+  EXPECT_EQ(zdb_errno, ZE_NOT_LOGGED_ON);
+  EXPECT_EQ(zdb_get_zdb_errno(), ZE_NOT_LOGGED_ON);
+}
+
+TEST_F(ZdbLogon, DebugSettingIsMirroredIntoTheEnvironment) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_GT(dbc_update_resources("zdb_debug: 12"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "---- ZDB_DEBUG set to 012\n");
+  EXPECT_EQ(dbc_state().debug, 012);
+  ASSERT_NE(std::getenv("ZDB_DEBUG"), nullptr);
+  EXPECT_STREQ(std::getenv("ZDB_DEBUG"), "012");
+}
+
+TEST_F(ZdbLogon, UnknownSettingCannotTakeACallback) {
+  EXPECT_EQ(dbc_set_resource_mutfun("no_such_setting", nullptr), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
+}
+
+TEST_F(ZdbLogon, StoppedRecordIsTakenAgainUnderANewName) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  int a = zdb_start_session("A");
+  ASSERT_EQ(a, 1);
+  ZDB_TRANS *record;
+  ASSERT_EQ(zdb_get_trans(a, &record), 0);
+
+  // The record has a driver session: it must hear the new name.
+  ScriptedPeer peer;
+  ZDB_SESSION session;
+  session.server = peer.server();
+  session.trans = record;
+  session.server_session_id = 44;
+  record->sessions = &session;
+
+  ASSERT_EQ(zdb_stop_session(a), 0);
+  peer.Reply(Bytes().u16(0).u32(0));
+  EXPECT_EQ(zdb_start_session("B"), a);
+  ZDB_TRANS *again;
+  ASSERT_EQ(zdb_get_trans(a, &again), 0);
+  EXPECT_EQ(again, record);
+  EXPECT_STREQ(record->name, "B");
+  EXPECT_EQ(peer.Sent(), Bytes().u8(EXE_SESSION).u32(44).u32(2).u16(1).raw("B").data());
+  record->sessions = nullptr;
+}
+
+TEST_F(ZdbLogon, RunningNamesakesGetTheirOwnIds) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  EXPECT_EQ(zdb_start_session("same"), 1);
+  EXPECT_EQ(zdb_start_session("same"), 2);
+  ASSERT_EQ(zdb_stop_session(1), 0);
+  EXPECT_EQ(zdb_start_session("same"), 1);
+}
+
+TEST_F(ZdbLogon, LongNameIsKeptCutAndFoundAgain) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  const char *name = "a-name-of-twenty-chars";
+  EXPECT_EQ(zdb_start_session("x"), 1);
+  int id = zdb_start_session(name);
+  ASSERT_EQ(id, 2);
+  ZDB_TRANS *trans;
+  ASSERT_EQ(zdb_get_trans(id, &trans), 0);
+  EXPECT_STREQ(trans->name, "a-name-of-twent");
+  ASSERT_EQ(zdb_stop_session(1), 0);
+  ASSERT_EQ(zdb_stop_session(id), 0);
+  // The lowest free id is 1, but the name matches the record of id 2.
+  EXPECT_EQ(zdb_start_session(name), id);
+}
+
+TEST_F(ZdbLogon, AllIdsInUse) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  for (int i = 1; i <= 255; ++i) ASSERT_EQ(zdb_start_session(("t" + std::to_string(i)).c_str()), i);
+  reset_zdb_msg();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(zdb_start_session("one too many"), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(zdb_errno, ZE_NO_RESOURCE);
+  ASSERT_NE(get_zdb_msg(), nullptr);
+  EXPECT_STREQ(get_zdb_msg(), "Maximum number of ZDB sessions (255) reached");
+  ASSERT_EQ(zdb_logoff(), 0);
+}
+
+TEST_F(ZdbLogon, StopOfAnInvalidId) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  for (int id : {0, 256, 3, -1}) {
+    molvane::test::LogCapture log;
+    zdb_errno = 0;
+    EXPECT_EQ(zdb_stop_session(id), -1) << id;
+    EXPECT_EQ(zdb_errno, ZE_INVALID_SESSION);
+    EXPECT_TRUE(log.Contains("Invalid transaction: Invalid transaction id " +
+                             std::to_string(id) + " specified."));
+  }
+}
+
+TEST_F(ZdbLogon, DefaultQueryTimeoutPerTransaction) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  int id = zdb_start_session("q");
+  ASSERT_EQ(zdb_set_default_query_timeout(id, 30), 0);
+  int seconds = 0;
+  ASSERT_EQ(zdb_get_default_query_timeout(id, &seconds), 0);
+  EXPECT_EQ(seconds, 30);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(zdb_set_default_query_timeout(id + 1, 30), -1);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(zdb_errno, ZE_INVALID_SESSION);
+  // A new start of the transaction resets it.
+  ASSERT_EQ(zdb_stop_session(id), 0);
+  ASSERT_EQ(zdb_start_session("q"), id);
+  ASSERT_EQ(zdb_get_default_query_timeout(id, &seconds), 0);
+  EXPECT_EQ(seconds, 0);
+}
+
+TEST_F(ZdbLogon, PhysicalCompanyNumberChecksItsArguments) {
+  EXPECT_EQ(zdb_get_physical_compnr("tcabc01", 1), 0xFFFF);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_ARGUMENT);
+  EXPECT_EQ(zdb_get_physical_compnr("tcabc001", 1000), 0xFFFF);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
+  EXPECT_EQ(zdb_get_physical_compnr("tcabc001", -1), 0xFFFF);
+}
+
+// The driver tree is dumped around a schedule round under debug bit 1 and
+// under the platform debug word's driver bit (0x20) alike.
+TEST_F(ZdbLogon, ScheduleDumpsTheDriverTreeUnderEitherDebugBit) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  struct Case {
+    int debug;
+    const char *debug_level;
+    bool dumps;
+  };
+  for (const Case &c : {Case{0, "0", false}, Case{ZDB_DEBUG_TREE, "0", true},
+                        Case{0, "0x20", true}, Case{0, "0x10", false}}) {
+    SCOPED_TRACE(c.debug_level);
+    dbc_state().debug = c.debug;
+    setenv("DEBUG_LEVEL", c.debug_level, 1);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(zdb_schedule(), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find(" before schedule ") != std::string::npos, c.dumps) << err;
+    EXPECT_EQ(err.find(" after schedule ") != std::string::npos, c.dumps) << err;
+  }
+  unsetenv("DEBUG_LEVEL");
+  dbc_state().debug = 0;
+}
+
+// Idle sessions go back after the driver's idle-session limit, idle drivers
+// after the server schedule limit (5 in this environment's settings).
+TEST_F(ZdbLogon, ScheduleReleasesIdleSessionsThenIdleDrivers) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(zdb_start_session("s"));
+  ASSERT_NE(trans, nullptr);
+  auto *server = new ZDB_SERVER;
+  Bytes replies = Bytes().u32(0).u32(0);  // DET_SESSION, DET_SERVER
+  server->in = stream_open_bytes(replies.data().data(), replies.size(), "r");
+  server->out = stream_open_bytes(nullptr, 0, "w");
+  server->idle_limit = 2;
+  auto *session = new ZDB_SESSION;
+  session->server = server;
+  session->trans = trans;
+  server->sessions = trans->sessions = session;
+  server->sessions_in_use = 1;
+  dbc_state().server_list = server;
+
+  ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(server->sessions, session);
+  ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(server->sessions, nullptr);
+  EXPECT_EQ(trans->sessions, nullptr);
+  EXPECT_EQ(server->sessions_in_use, 0u);
+  for (int round = 0; round < 3; ++round) ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(dbc_state().server_list, server);
+  ASSERT_EQ(zdb_schedule(), 0);
+  EXPECT_EQ(dbc_state().server_list, nullptr);
+}
+
+TEST_F(ZdbLogon, SessionMissingFromItsDriverFailsTheLogoff) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(zdb_start_session("s"));
+  auto *server = new ZDB_SERVER;
+  auto *session = new ZDB_SESSION;
+  session->server = server;
+  session->trans = trans;
+  trans->sessions = session;  // but not on the driver's list
+  dbc_state().server_list = server;
+  molvane::test::LogCapture log;
+  EXPECT_EQ(zdb_logoff(), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
+  EXPECT_TRUE(log.Contains("Remove session: Warning: Session not in server's list."));
+}
+
+// A driver that fails to close a session fails the logoff with its error;
+// the session, off both lists by then, is freed (the leak check of the test
+// build sees it otherwise).
+TEST_F(ZdbLogon, FailedSessionCloseFailsTheLogoffAndFreesTheSession) {
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  ZDB_TRANS *trans = zdb_get_trans_by_id(zdb_start_session("s"));
+  auto *server = new ZDB_SERVER;
+  server->in = stream_open_bytes(nullptr, 0, "r");  // the driver says nothing
+  server->out = stream_open_bytes(nullptr, 0, "w");
+  auto *session = new ZDB_SESSION;
+  session->server = server;
+  session->trans = trans;
+  server->sessions = trans->sessions = session;
+  server->sessions_in_use = 1;
+  dbc_state().server_list = server;
+  EXPECT_EQ(zdb_logoff(), -1);
+  EXPECT_EQ(zdb_errno, ZE_COMMUNICATION);
+  EXPECT_EQ(trans->sessions, nullptr);
+  EXPECT_EQ(server->sessions, nullptr);
+}
+
+TEST(ZdbMessage, CollectsAndResets) {
+  EXPECT_EQ(get_zdb_msg(), nullptr);
+  testing::internal::CaptureStderr();
+  set_zdb_msg("one %d;", 1);
+  set_zdb_msg("two");
+  testing::internal::GetCapturedStderr();
+  EXPECT_STREQ(get_zdb_msg(), "one 1;two");
+  reset_zdb_msg();
+  EXPECT_STREQ(get_zdb_msg(), "");
+}
+
+TEST(ZdbMessage, ResetBeforeAnyMessageGivesEmptyText) {
+  ASSERT_EQ(get_zdb_msg(), nullptr);
+  reset_zdb_msg();
+  ASSERT_NE(get_zdb_msg(), nullptr);
+  EXPECT_STREQ(get_zdb_msg(), "");
+  testing::internal::CaptureStderr();
+  set_zdb_msg("after");
+  testing::internal::GetCapturedStderr();
+  EXPECT_STREQ(get_zdb_msg(), "after");
+}
+
+TEST(ZdbUserInfo, CopiesIntoTheCallersBuffer) {
+  char buf[300];
+  EXPECT_EQ(zdb_user_info_get_locale(nullptr), nullptr);
+  EXPECT_STREQ(zdb_user_info_get_locale(buf), "ISO-8859-1");
+  EXPECT_EQ(zdb_user_info_get_user_type(), 'S');
+  EXPECT_EQ(zdb_user_info_get_package_combination(buf), buf);
+}
+
+}  // namespace
