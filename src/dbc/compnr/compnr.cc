@@ -20,6 +20,7 @@
 #include <new>
 #include <string>
 
+#include "dbc/compnr/compnr_shm.h"
 #include "dbc/compnr/compnr_store.h"
 #include "dbc/zdb_errors.h"
 #include <molvane/zdb.h>

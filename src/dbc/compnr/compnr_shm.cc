@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "dbc/compnr/compnr_store.h"
+#include "dbc/compnr/compnr_shm.h"
 #include "dbc/session/dbc_settings.h"
 #include "platform/clock.h"
 #include "platform/shm.h"

@@ -1,13 +1,12 @@
 // Storage of company-mapping records: a heap arena for the process's own
-// parsed copy, the pair and alias arrays that grow inside it, and the copy
-// kept in the shared segment for other processes of the same environment.
+// parsed copy, and the pair and alias arrays that grow inside it.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <vector>
 
-#include "dbc/compnr/compnr.h"
+#include "dbc/compnr/compnr_records.h"
 
 // Owns zero-filled blocks for mapping records until Clear. A grown array is
 // copied to a new block; the old block stays until Clear, so that no record
@@ -29,12 +28,3 @@ COMPNR_SPEC *NewSpec(HeapArena *arena, const char *name, size_t len);
 // own. 0 when added or skipped, -1 when memory runs out.
 int compnr_add(HeapArena *arena, COMPNR_MAP *map, int physical, int logical, int mode,
                const char **reason);
-
-// The list of specs stored in the shared segment under the environment string,
-// or null (not in use, not linked, absent).
-COMPNR_SPEC *compnr_shm_lookup(const char *env);
-
-// Copies the list of specs into the shared segment under the environment string
-// and returns the copy, or null when shared memory is not in use or the
-// store failed (after one failure the client stops trying).
-COMPNR_SPEC *compnr_shm_store(const char *env, const COMPNR_SPEC *specs);
