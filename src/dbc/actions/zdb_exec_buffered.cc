@@ -18,7 +18,6 @@
 #include "dbc/refs/refs.h"
 #include "dbc/dict/row_print.h"
 #include "dbc/setread/ssts.h"
-#include "dbc/session/stub_parts.h"
 #include "dbc/actions/zdb_actions.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"

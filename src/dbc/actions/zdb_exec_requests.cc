@@ -13,7 +13,6 @@
 #include "dbc/dict/dd.h"
 #include "dbc/request/request_block.h"
 #include "dbc/dict/row_print.h"
-#include "dbc/session/stub_parts.h"
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/session/zdb_attach.h"
 #include "dbc/cursor/zdb_cursor.h"

@@ -20,7 +20,6 @@
 #include "dbc/refs/refs.h"
 #include "dbc/domain/domain_check.h"
 #include "dbc/setread/ssts.h"
-#include "dbc/session/stub_parts.h"
 #include "dbc/actions/zdb_actions.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"

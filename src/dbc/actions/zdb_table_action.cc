@@ -12,7 +12,6 @@
 #include "dbc/dict/dd.h"
 #include "dbc/perm/perm_roles.h"
 #include "dbc/refs/refs.h"
-#include "dbc/session/stub_parts.h"
 #include "dbc/actions/zdb_actions.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"

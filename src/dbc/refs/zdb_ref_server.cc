@@ -15,7 +15,6 @@
 #include "dbc/compnr/compnr.h"
 #include "dbc/dict/dd.h"
 #include "dbc/refs/refs.h"
-#include "dbc/session/stub_parts.h"
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/actions/zdb_actions.h"
 #include "dbc/cursor/zdb_cursor.h"

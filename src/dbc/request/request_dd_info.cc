@@ -11,7 +11,6 @@
 #include "dbc/refs/refs.h"
 #include "dbc/request/request_payloads.h"
 #include "dbc/request/request_wire.h"
-#include "dbc/session/stub_parts.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/log.h"

@@ -11,7 +11,6 @@
 #include "dbc/dict/dd.h"
 #include "dbc/perm/perm_roles.h"
 #include "dbc/request/request_block.h"
-#include "dbc/session/stub_parts.h"
 #include "sql/statement/sql_api_internal.h"
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/zdb_errors.h"

@@ -22,7 +22,6 @@
 #include "dbc/compnr/compnr.h"
 #include "dbc/dict/dd.h"
 #include "dbc/request/request_block.h"
-#include "dbc/session/stub_parts.h"
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"

@@ -4,7 +4,9 @@
 
 #include <molvane/zdb.h>
 
-#include "dbc/session/stub_parts.h"
+#include "dbc/cursor/zdb_cursor.h"
+#include "dbc/session/zdb_attach.h"
+#include "sql/agent/net_agent_client.h"
 #include "sql/statement/sql_api_internal.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/session/zdb_server.h"

@@ -13,7 +13,6 @@
 
 #include "dbc/dlock/dlock.h"
 #include "dbc/request/request_codes.h"
-#include "dbc/session/stub_parts.h"
 #include "sql/statement/sql_api_internal.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
