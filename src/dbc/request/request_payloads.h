@@ -1,6 +1,9 @@
-// Functions of other parts of the client that write or take request
-// payloads. The protocol calls them by these names; each part defines its
-// own (until it lands, stub_payloads.cc holds bodies that do the least).
+// The functions that write or take request payloads, declared here so that
+// the request writers and readers call them by name without the headers of
+// the folders that own them: roles (perm/perm_send.cc), company mapping
+// (compnr/compnr.cc), audit columns (audit/auditcols.cc), row data sets
+// (request/rds_store.cc), dictionary descriptions (request/request_dd_info.cc)
+// and SQL agent replies (src/sql/agent/net_agent_client.cc).
 #pragma once
 
 #include <cstdint>
