@@ -13,9 +13,11 @@
 #include "dbc/dict/dd.h"
 #include "dbc/setread/sql_calls.h"
 
-struct QPCStatement {
-  std::string text;
-};
+// The handle type of the sql_* calls. The library defines its own
+// QPCStatement, with an out-of-line destructor; this one has no members, so
+// that no destructor or constructor of its is ever emitted to meet the
+// library's at link time.
+struct QPCStatement {};
 
 namespace molvane::test {
 
@@ -48,6 +50,7 @@ struct Expr {
 };
 
 struct Statement : QPCStatement {
+  std::string text;
   const DD_TABLE *table = nullptr;
   std::vector<const DD_COLUMN *> items;
   std::vector<char *> vars;

@@ -7,6 +7,10 @@
 #include <molvane/platform.h>
 
 namespace molvane::test {
+// tests/support/log_capture.h defines another LogCapture of this namespace
+// (out of line); the inline namespace gives this one names of its own, so
+// that the linker never takes the members of one for the other.
+inline namespace text_log {
 
 class LogCapture {
  public:
@@ -35,4 +39,5 @@ class LogCapture {
   log_hook_fn previous_;
 };
 
+}  // namespace text_log
 }  // namespace molvane::test
