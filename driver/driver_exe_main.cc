@@ -92,5 +92,8 @@ int main(int argc, char **argv) {
       if (!WriteAll(1, buf.data(), got)) return 1;
     }
     if (!alive) return 1;
+    // The client now decodes the rows it got; the next ones are read
+    // meanwhile instead of after its next fetch arrives.
+    conn.agent().ReadAhead();
   }
 }

@@ -43,6 +43,11 @@ void SqlAgent::Isolate() {
   for (auto &entry : statements_) entry.second->Isolate();
 }
 
+void SqlAgent::ReadAhead() {
+  auto it = statements_.find(fetched_);
+  if (it != statements_.end() && it->second->state() == kExecuted) it->second->ReadAhead();
+}
+
 int SqlAgent::StateOf(std::uint32_t id) const {
   auto it = statements_.find(id);
   return it == statements_.end() ? -1 : it->second->state();
@@ -288,6 +293,7 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
     case SQLNWTPacketFetch: {
       int rows = packet.GetBs4();
       if (s.state() != kExecuted) throw StateError("24000", "Fetch on a statement that is not executed");
+      fetched_ = id;
       try {
         s.Fetch(rows, reply);
       } catch (...) {

@@ -81,6 +81,9 @@ class SqlAgent {
   // The connection is about to write or end a transaction: open results
   // keep their rest in memory (AgentStatement::Isolate).
   void Isolate();
+  // Between requests: the statement fetched last encodes its next row set
+  // while the client works on the one it got (AgentStatement::ReadAhead).
+  void ReadAhead();
 
   // For tests: the statement's state, -1 when the agent holds no such id.
   int StateOf(std::uint32_t id) const;
@@ -119,6 +122,7 @@ class SqlAgent {
   std::unique_ptr<Batch> held_;                      // waiting for dictionaries
   std::vector<Frame> parked_;                        // waiting for a lock, innermost first
   AgentReply parked_reply_;                          // ... and what it answered so far
+  std::uint32_t fetched_ = 0;                        // the statement fetched last
   std::set<std::pair<std::string, int>> asked_;      // tables asked for by the held batch
   std::set<std::pair<std::string, int>> delivered_;  // test mode: dictionaries sent on request
 };

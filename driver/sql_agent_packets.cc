@@ -152,6 +152,12 @@ void EncodedRows::Clear() {
   offsets_.clear();
 }
 
+void EncodedRows::DropLast() {
+  if (offsets_.empty()) return;
+  rows_.Truncate(offsets_.back());
+  offsets_.pop_back();
+}
+
 void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns) {
   if (rows_.Length() > kMaxRowSetBytes) throw SQLException(sqlstate::kOutOfMemory, sqlerr::kOutOfMemory);
   offsets_.push_back(rows_.Length());

@@ -52,6 +52,8 @@ class EncodedRows {
   // `columns` element by element. Throws a data exception for a value the
   // declared type cannot carry.
   void Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns);
+  // Drops the last row appended, also one an Append left half written.
+  void DropLast();
   void Clear();
   std::size_t count() const { return offsets_.size(); }
   // Rows [first, first + n) as bytes.

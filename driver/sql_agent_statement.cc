@@ -78,6 +78,8 @@ void AgentStatement::Unprepare() {
 void AgentStatement::Break() {
   Finish();
   pending_.reset();
+  ahead_error_.reset();
+  ahead_ = 0;
   rows_.Clear();
   next_ = 0;
   if (state_ == kExecuted) state_ = kAttached;
@@ -171,9 +173,42 @@ void AgentStatement::EncodeUpTo(std::size_t n) {
   if (!HasRow()) Finish();
 }
 
+void AgentStatement::ReadAhead() {
+  if (!HasRow() || ahead_error_) return;
+  Armed armed(db_, host_, deadline_);
+  try {
+    while (Encoded() < ahead_ && HasRow()) {
+      std::size_t before = rows_.count();
+      try {
+        rows_.Append(stmt_, tr_->columns);
+      } catch (...) {
+        // The row stays current: the fetch that reaches it meets the fault.
+        if (rows_.count() > before) rows_.DropLast();
+        return;
+      }
+      ++produced_;
+      Step();
+    }
+  } catch (const SQLException &e) {
+    ahead_error_ = std::make_unique<SQLException>(e);
+  }
+  if (!HasRow()) Finish();
+}
+
+void AgentStatement::ThrowAheadError(std::size_t rows) {
+  // The failed step followed the last row encoded: a fetch or skip that
+  // takes every one of them would have stepped there.
+  if (!ahead_error_ || Encoded() > rows) return;
+  SQLException e = *ahead_error_;
+  ahead_error_.reset();
+  throw e;
+}
+
 void AgentStatement::Fetch(int rows, AgentReply *reply) {
   std::size_t want = static_cast<std::size_t>(std::clamp(rows, 1, kMaxRowsPerFetch));
+  ahead_ = want;
   if (stmt_ != nullptr) EncodeUpTo(want);
+  ThrowAheadError(want);
   std::size_t k = std::min(want, Encoded());
   std::size_t first = next_;
   next_ += k;
@@ -192,11 +227,12 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
   reply->Packet(header, p, length);
   // The set that empties the result carries the end with it, which saves
   // the client the exchange that would only learn of it.
-  if (stmt_ == nullptr && next_ >= rows_.count() && !pending_) reply->EndOfSet(id_);
+  if (stmt_ == nullptr && next_ >= rows_.count() && !pending_ && !ahead_error_) reply->EndOfSet(id_);
 }
 
 int AgentStatement::Skip(int n) {
   std::size_t want = static_cast<std::size_t>(std::max(n, 0));
+  ThrowAheadError(want);
   std::size_t k = std::min(want, Encoded());
   next_ += k;
   if (stmt_ != nullptr && k < want) {
@@ -208,6 +244,7 @@ int AgentStatement::Skip(int n) {
 }
 
 void AgentStatement::Isolate() {
+  if (ahead_error_) pending_ = std::move(ahead_error_);
   if (stmt_ == nullptr) return;
   try {
     EncodeUpTo(static_cast<std::size_t>(-1));

@@ -61,6 +61,10 @@ class AgentStatement {
   // Reads the rest of an open result into memory and ends its SQLite
   // statement (the connection is about to write).
   void Isolate();
+  // Encodes the rows the next fetch of the last fetch's size will take, while
+  // the client is busy with the rows sent. A fault met on the way is reported
+  // by the fetch or skip that would have met it without reading ahead.
+  void ReadAhead();
 
  private:
   // Binds the statement parameters that SQLite reads (Translation::binds).
@@ -75,6 +79,8 @@ class AgentStatement {
   std::size_t Encoded();
   // Reads and encodes rows of the open result until n wait to be sent.
   void EncodeUpTo(std::size_t n);
+  // Throws the fault kept by ReadAhead when taking `rows` rows reaches it.
+  void ThrowAheadError(std::size_t rows);
   // Ends the open result (the SQLite statement stays prepared).
   void Finish();
   // Ends the result and drops the SQLite statement.
@@ -96,6 +102,9 @@ class AgentStatement {
   EncodedRows rows_;                       // rows read and encoded, not all sent yet
   std::size_t next_ = 0;                   // the first row of rows_ not yet sent
   std::unique_ptr<SQLException> pending_;  // met by Isolate after the kept rows
+  std::size_t ahead_ = 0;                  // rows the last fetch asked for
+  // A step that failed while reading ahead, after the rows encoded.
+  std::unique_ptr<SQLException> ahead_error_;
   QdTableRef dml_table_;
 };
 

@@ -240,6 +240,55 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   for (unsigned long s : {id, tid, did, bid}) client->Destroy(s);
 }
 
+// A row whose value fails (emp 5 divides by zero) ends the result at the
+// set that reaches it, whatever the rows per fetch, however far the driver
+// reads ahead: the rows of the sets before it arrive, then the error.
+TEST_P(SqlAgentE2E, AFailingRowEndsTheResultAtTheSetThatReachesIt) {
+  for (int emp = 1; emp <= 7; ++emp) Insert(emp, "al");
+  SQLNetAgentClient *client = SQLNetAgentClient::Instance();
+  SQLDatabaseInstance instance("exemp010", 1);
+  // SELECT emp, emp / (emp - 5) FROM exemp010
+  SQLTokenString d(20);
+  d.AppendToken(SQLNWTRSProject);
+  d.AppendBs2(2);
+  d.AppendToken(SQLNWTVEColRef);
+  d.AppendBs2(0);
+  d.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  d.AppendToken(SQLNWTVEDivide);
+  d.AppendToken(SQLNWTVEColRef);
+  d.AppendBs2(0);
+  d.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  d.AppendToken(SQLNWTVESubtract);
+  d.AppendToken(SQLNWTVEColRef);
+  d.AppendBs2(0);
+  d.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  d.AppendToken(SQLNWTVEIntegerConst);
+  d.AppendBs4(5);
+  Table(d);
+  unsigned long id = client->Prepare(d);
+  client->Attach(id, trans_, &instance);
+  SQLColumnDescriptor real("", SQL_REAL, 0, 1);
+  SQLColumnDescriptor const *descs[2] = {schema_->GetColumnDescriptor(Column("emp")), &real};
+  SQLValueStore stores[2];
+  SQLValueStore *sp[2] = {&stores[0], &stores[1]};
+  client->BindOutput(id, 2, sp, descs);
+  for (int size : {1, 2, 3, 4, 6}) {
+    client->SetBufferSize(id, size);
+    client->Exec(id);
+    int rows = 0;
+    try {
+      while (client->Fetch(id)) EXPECT_EQ(stores[0].GetInteger(), ++rows);
+      ADD_FAILURE() << "division by zero not reported";
+    } catch (SQLException const &e) {
+      EXPECT_STREQ(e.GetSQLState(), "22012");
+    }
+    // The set holding row 4 steps on to row 5.
+    EXPECT_EQ(rows, size * (3 / size)) << size << " rows per fetch";
+    EXPECT_EQ(client->GetState(id), 2);
+  }
+  client->Destroy(id);
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, SqlAgentE2E,
                          testing::Values(Form{"child", false}, Form{"library", false}, Form{"child", true}),
                          [](const testing::TestParamInfo<Form> &info) {
