@@ -524,8 +524,8 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
   EXPECT_EQ(Sorted(Query("SELECT code FROM exdep010 WHERE budget NOT IN (" + values + ")")), (Rows{"A", "C"}));
   if (std::string(GetParam()) != "one") return;
   // Lists of 33,000 items, beyond a 16-bit count, where a description has
-  // no nested form: a select list, ORDER BY, GROUP BY, set functions and a
-  // row value run here over what the driver delivers, to the last row.
+  // no nested form: a select list (also of a subquery), ORDER BY, GROUP BY,
+  // set functions and a row value run here over what the driver delivers.
   int const items = 33000;
   auto numbers = [&](int from) {
     std::string text = std::to_string(from);
@@ -545,6 +545,9 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
              {"A|" + row("10", "10"), "B|" + row("20", "20"), "C|" + row("30", "30")});
   std::string const rowValue = "{" + chain("budget", ", ", "budget", items) + "} = {" + chain("20", ", ", "20", items) + "}";
   expectRows("SELECT code FROM exdep010 WHERE " + rowValue, {"B"});
+  expectRows("SELECT code FROM exdep010 d WHERE EXISTS (SELECT " + chain("budget", ", ", "budget", items) +
+                 " FROM exdep010 x WHERE x.budget = d.budget + 10) ORDER BY code",
+             {"A", "B"});
   // An UPDATE runs in the driver as a whole: such a condition, or as many
   // SET items, are refused.
   for (auto const &[text, message] :
