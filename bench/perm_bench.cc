@@ -32,7 +32,8 @@ void LoadRoles(int count) {
   root = (fs::temp_directory_path() / ("perm_bench" + std::to_string(::getpid()))).string();
   std::string list;
   for (int i = 0; i < count; ++i) {
-    std::string name = "r" + std::to_string(i);
+    std::string name = "r";
+    name += std::to_string(i);
     fs::create_directories(root + "/lib/roles/db/r");
     std::ofstream out(root + "/lib/roles/db/r/" + name);
     out << name << "\n";

@@ -104,8 +104,8 @@ struct Direct {
       std::string sql = reinterpret_cast<char const *>(sqlite3_column_text(schema, 1));
       if (table.empty()) table = reinterpret_cast<char const *>(sqlite3_column_text(schema, 0));
       // The same table under the name t.
-      for (std::size_t at; (at = sql.find("\"" + table + "\"")) != std::string::npos;)
-        sql.replace(at, table.size() + 2, "t");
+      const std::string quoted = '"' + table + '"';
+      for (std::size_t at; (at = sql.find(quoted)) != std::string::npos;) sql.replace(at, quoted.size(), 1, 't');
       sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
     }
     sqlite3_finalize(schema);

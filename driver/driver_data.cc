@@ -21,7 +21,6 @@ constexpr std::uint32_t kLocked = 107;
 constexpr std::uint32_t kNoRecord = 111;
 constexpr std::uint32_t kChanged = 201;
 constexpr std::uint32_t kNoParent = 606;
-constexpr std::size_t kHeader = 12;  // sequence number, action kind, action flags
 
 // Buffered action kinds.
 enum : std::uint32_t {

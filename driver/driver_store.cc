@@ -41,8 +41,9 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
   const char *file = path.empty() ? ":memory:" : path.c_str();
   // A new database file is the driver user's alone, whatever the umask
   // (SQLite would create it 0644 less the umask); its WAL and shared-memory
-  // files take the same mode. An existing file keeps its own.
-  if (!path.empty()) {
+  // files take the same mode. An existing file keeps its own. ":memory:"
+  // names no file.
+  if (!path.empty() && path != ":memory:") {
     int fd = ::open(file, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
   }

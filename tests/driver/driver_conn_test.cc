@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 namespace {
 
 using molvane::driver::DriverConnection;
+using molvane::driver::DriverStore;
 
 std::vector<std::uint8_t> Request(int code, const std::function<void(ZDB_REQUEST &)> &fill) {
   dbc_request_prepare(code);
@@ -206,6 +208,15 @@ struct BadRequest {
   const char *what;
   std::vector<std::uint8_t> bytes;
 };
+
+TEST(DriverStoreMemory, AMemoryDatabaseLeavesNoFileBehind) {
+  std::filesystem::remove(":memory:");
+  DriverStore store;
+  store.SetPath(":memory:");
+  std::string error;
+  ASSERT_NE(store.OpenSession("t1", &error), nullptr) << error;
+  EXPECT_FALSE(std::filesystem::exists(":memory:"));
+}
 
 TEST(DriverConnBad, MalformedRequestsEndTheConnection) {
   std::vector<std::uint8_t> long_name = {ATT_SESSION};

@@ -46,7 +46,11 @@ const DD_KEY *key_or_fail(const DD_TABLE *table, int index_nr) {
 
 void append_placeholders(std::string &text, int first, std::size_t count) {
   std::string list;
-  for (std::size_t i = 0; i < count; ++i) list += ":" + std::to_string(first + i) + ", ";
+  for (std::size_t i = 0; i < count; ++i) {
+    list += ':';
+    list += std::to_string(first + i);
+    list += ", ";
+  }
   if (list.size() >= 2) list.resize(list.size() - 2);
   text += list;
 }

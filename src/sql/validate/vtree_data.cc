@@ -129,7 +129,10 @@ std::string SQLVTreeData::SelectTargetLine(int i) const {
   char const *name;
   bool derived;
   GetSelectTarget(i, &name, &derived);
-  std::string line = "[" + std::to_string(i) + "] " + (name ? name : "<NULL>");
+  std::string line = "[";
+  line += std::to_string(i);
+  line += "] ";
+  line += name ? name : "<NULL>";
   if (derived) line += " (derived)";
   return line;
 }
