@@ -37,6 +37,7 @@
 #include "sql/common/row_field.h"
 #include "sql/common/value_store.h"
 #include "sqlite_functions.h"
+#include "bench_env.h"
 
 namespace {
 
@@ -60,15 +61,7 @@ struct Client {
   sqlite3 *anchor = nullptr;
 
   Client() {
-    char dir[] = "/tmp/molvane-bench-XXXXXX";
-    root = mkdtemp(dir);
-    std::filesystem::copy(std::string(MOLVANE_SOURCE_DIR) + "/tests/fixtures/zuv/dict", root + "/dict",
-                          std::filesystem::copy_options::recursive);
-    std::filesystem::create_directories(root + "/lib");
-    std::ofstream(root + "/lib/ipc_info")
-        << "msqlite child " << MOLVANE_BINARY_DIR << "/driver/molvane-driver ${ZUV}/bench.db\n";
-    std::ofstream(root + "/lib/tabledef1") << "*::msqlite\n";
-    setenv("ZUV_LOG", root.c_str(), 1);
+    root = molvane::bench::MakeRoot(molvane::bench::ChildDriver());
     set_zuv(root.c_str());
     zdb_init_api("sql_driver_query_bench", nullptr, 0, 0);
     zdb_logon("bench");
