@@ -2,7 +2,11 @@
 // under /tmp with the fixture dictionary and every table on one driver.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "dbc/dict/dd.h"
 
 namespace molvane::bench {
 
@@ -22,5 +26,12 @@ std::string MakeRoot(const std::string &ipc_info);
 
 // Writes `text` to the file at `path`.
 void WriteFile(const std::string &path, const std::string &text);
+
+// Creates `name` in company 1 through session `trans` and inserts `count`
+// rows, committed: row i (from 1) is the image as `fill(i, table, image)`
+// leaves it, the image starting as the table's default row. The inserts
+// are flushed every 10,000 rows.
+void FillTable(int trans, const char *name, int count,
+               const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill);
 
 }  // namespace molvane::bench

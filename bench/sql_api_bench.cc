@@ -101,35 +101,10 @@ struct Client {
     zdb_logoff();
     std::filesystem::remove_all(root);
   }
-  // Creates `name` in company 1 and inserts `count` rows, committed: row i
-  // (from 1) is the image as `fill(i, table, image)` leaves it, the image
-  // starting as the table's default row.
-  template <class Fill>
-  void FillTable(const char *name, int count, Fill fill) {
-    unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
-    ZDB_CURSOR *cursor = nullptr;
-    zdb_open(&cursor, name, 1, host_row, 0, trans);
-    ZDB_INTERNAL_CURSOR *ic = nullptr;
-    zdb_get_internal_cursor(&ic, cursor, 1);
-    DD_TABLE *table = ddtable(name);
-    std::uint32_t argument = 0;
-    zdb_do_exec_table(ic, table_action_word(create_table), &argument);
-    std::vector<unsigned char> image(table->dlock_offset, 0);
-    fill_default_row(table, image.data());
-    for (int i = 1; i <= count; ++i) {
-      fill(i, table, image);
-      std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
-      record[3] = RDS_ACT_INSERT;
-      record.insert(record.end(), image.begin(), image.end());
-      zdb_do_exec_row(ic, record.data(), 0, 0);
-    }
-    flush_updates(ic->tsession->session);
-    zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
-  }
   // Departments D001..D<kJoinRows>, department i with the budget
   // 7i mod kJoinRows + 1, the number of an employee.
   void FillJoinTables() {
-    FillTable("exdep010", kJoinRows, [](int i, DD_TABLE *table, std::vector<unsigned char> &image) {
+    molvane::bench::FillTable(trans, "exdep010", kJoinRows, [](int i, DD_TABLE *table, std::vector<unsigned char> &image) {
       fill_default_row(table, image.data());
       char code[16];
       std::snprintf(code, sizeof code, "D%03d", i);
@@ -145,7 +120,7 @@ struct Client {
   }
   // The rows, committed: emp 1..kRows, a name, a salary.
   void Fill() {
-    FillTable("exemp010", kRows, [](int i, DD_TABLE *, std::vector<unsigned char> &image) {
+    molvane::bench::FillTable(trans, "exemp010", kRows, [](int i, DD_TABLE *, std::vector<unsigned char> &image) {
       DD_COLUMN *emp = ddcolumn("exemp010.emp");
       DD_COLUMN *name = ddcolumn("exemp010.name");
       for (int b = 0; b < 4; ++b) image[emp->offset + b] = static_cast<unsigned char>(i >> (24 - 8 * b));

@@ -107,16 +107,7 @@ struct Client {
   // make(i, set), and commits them.
   template <typename Make>
   void Fill(const char *name, int n, Make make) {
-    unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
-    ZDB_CURSOR *cursor = nullptr;
-    zdb_open(&cursor, name, 1, host_row, 0, trans);
-    ZDB_INTERNAL_CURSOR *ic = nullptr;
-    zdb_get_internal_cursor(&ic, cursor, 1);
-    DD_TABLE *table = ddtable(name);
-    std::uint32_t argument = 0;
-    zdb_do_exec_table(ic, table_action_word(create_table), &argument);
-    std::vector<unsigned char> image(table->dlock_offset, 0);
-    for (int i = 1; i <= n; ++i) {
+    molvane::bench::FillTable(trans, name, n, [&](int i, DD_TABLE *table, std::vector<unsigned char> &image) {
       fill_default_row(table, image.data());
       make(i, [&](const char *column, const SQLValueStore &v) {
         DD_COLUMN *c = ddcolumn((std::string(name) + "." + column).c_str());
@@ -125,14 +116,7 @@ struct Client {
         copyValueStoreToRowBuffer(c->type, c->length, 1, &v, 0, ' ', &out, &length);
         std::memcpy(image.data() + c->offset, out, static_cast<std::size_t>(length));
       });
-      std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
-      record[3] = RDS_ACT_INSERT;
-      record.insert(record.end(), image.begin(), image.end());
-      zdb_do_exec_row(ic, record.data(), 0, 0);
-      if (i % 10000 == 0) flush_updates(ic->tsession->session);
-    }
-    flush_updates(ic->tsession->session);
-    zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
+    });
   }
 };
 
