@@ -22,6 +22,7 @@
 #include <molvane/zdb_cursor.h>
 
 #include "dbc/dict/dd.h"
+#include "bench_env.h"
 
 namespace {
 
@@ -34,15 +35,7 @@ struct Client {
   unsigned char row[DD_MAX_ROW_LENGTH] = {};
 
   Client() {
-    char dir[] = "/tmp/molvane-bench-XXXXXX";
-    root = mkdtemp(dir);
-    std::filesystem::copy(std::string(MOLVANE_SOURCE_DIR) + "/tests/fixtures/zuv/dict", root + "/dict",
-                          std::filesystem::copy_options::recursive);
-    std::filesystem::create_directories(root + "/lib");
-    Write("lib/ipc_info", "msqlite library " + std::string(MOLVANE_BINARY_DIR) +
-                              "/driver/libmolvane_driver.so ${ZUV}/bench.db\n");
-    Write("lib/tabledef1", "*::msqlite\n");
-    setenv("ZUV_LOG", root.c_str(), 1);
+    root = molvane::bench::MakeRoot(molvane::bench::InProcessDriver());
     set_zuv(root.c_str());
     zdb_init_api("refs_bench", nullptr, 0, 0);
     zdb_logon("bench");
@@ -60,11 +53,6 @@ struct Client {
   ~Client() {
     zdb_logoff();
     if (!getenv("KEEP_BENCH_ROOT")) std::filesystem::remove_all(root);
-  }
-  void Write(const std::string &name, const std::string &text) {
-    std::FILE *f = std::fopen((root + "/" + name).c_str(), "w");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
   }
   ZDB_CURSOR *Open(const char *table) {
     ZDB_CURSOR *cursor = nullptr;

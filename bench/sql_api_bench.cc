@@ -34,6 +34,7 @@
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/actions/zdb_exec.h"
 #include "dbc/session/zdb_trans.h"
+#include "bench_env.h"
 
 namespace {
 
@@ -78,15 +79,7 @@ struct Client {
   int literal = 1;
 
   Client() {
-    char dir[] = "/tmp/molvane-bench-XXXXXX";
-    root = mkdtemp(dir);
-    std::filesystem::copy(std::string(MOLVANE_SOURCE_DIR) + "/tests/fixtures/zuv/dict", root + "/dict",
-                          std::filesystem::copy_options::recursive);
-    std::filesystem::create_directories(root + "/lib");
-    Write("lib/ipc_info", "msqlite library " + std::string(MOLVANE_BINARY_DIR) +
-                              "/driver/libmolvane_driver.so ${ZUV}/bench.db\n");
-    Write("lib/tabledef1", "*::msqlite\n");
-    setenv("ZUV_LOG", root.c_str(), 1);
+    root = molvane::bench::MakeRoot(molvane::bench::InProcessDriver());
     set_zuv(root.c_str());
     zdb_init_api("sql_api_bench", nullptr, 0, 0);
     zdb_logon("bench");
@@ -108,38 +101,16 @@ struct Client {
     zdb_logoff();
     std::filesystem::remove_all(root);
   }
-  void Write(const std::string &name, const std::string &text) {
-    std::FILE *f = std::fopen((root + "/" + name).c_str(), "w");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-  }
   // Departments D001..D<kJoinRows>, department i with the budget
   // 7i mod kJoinRows + 1, the number of an employee.
   void FillJoinTables() {
-    for (const char *name : {"exdep010"}) {
-      unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
-      ZDB_CURSOR *cursor = nullptr;
-      zdb_open(&cursor, name, 1, host_row, 0, trans);
-      ZDB_INTERNAL_CURSOR *ic = nullptr;
-      zdb_get_internal_cursor(&ic, cursor, 1);
-      DD_TABLE *table = ddtable(name);
-      std::uint32_t argument = 0;
-      zdb_do_exec_table(ic, table_action_word(create_table), &argument);
-      std::vector<unsigned char> image(table->dlock_offset, 0);
-      for (int i = 1; i <= kJoinRows; ++i) {
-        fill_default_row(table, image.data());
-        char code[16];
-        std::snprintf(code, sizeof code, "D%03d", i);
-        PutText(image, "exdep010.code", code);
-        double_in(7 * i % kJoinRows + 1, image.data() + ddcolumn("exdep010.budget")->offset);
-        std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
-        record[3] = RDS_ACT_INSERT;
-        record.insert(record.end(), image.begin(), image.end());
-        zdb_do_exec_row(ic, record.data(), 0, 0);
-      }
-      flush_updates(ic->tsession->session);
-      zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
-    }
+    molvane::bench::FillTable(trans, "exdep010", kJoinRows, [](int i, DD_TABLE *table, std::vector<unsigned char> &image) {
+      fill_default_row(table, image.data());
+      char code[16];
+      std::snprintf(code, sizeof code, "D%03d", i);
+      PutText(image, "exdep010.code", code);
+      double_in(7 * i % kJoinRows + 1, image.data() + ddcolumn("exdep010.budget")->offset);
+    });
   }
   static void PutText(std::vector<unsigned char> &image, const char *column, const char *text) {
     DD_COLUMN *c = ddcolumn(column);
@@ -149,29 +120,13 @@ struct Client {
   }
   // The rows, committed: emp 1..kRows, a name, a salary.
   void Fill() {
-    unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
-    ZDB_CURSOR *cursor = nullptr;
-    zdb_open(&cursor, "exemp010", 1, host_row, 0, trans);
-    ZDB_INTERNAL_CURSOR *ic = nullptr;
-    zdb_get_internal_cursor(&ic, cursor, 1);
-    DD_TABLE *table = ddtable("exemp010");
-    std::uint32_t argument = 0;
-    zdb_do_exec_table(ic, table_action_word(create_table), &argument);
-    std::vector<unsigned char> image(table->dlock_offset, 0);
-    fill_default_row(table, image.data());
-    DD_COLUMN *emp = ddcolumn("exemp010.emp");
-    DD_COLUMN *name = ddcolumn("exemp010.name");
-    for (int i = 1; i <= kRows; ++i) {
+    molvane::bench::FillTable(trans, "exemp010", kRows, [](int i, DD_TABLE *, std::vector<unsigned char> &image) {
+      DD_COLUMN *emp = ddcolumn("exemp010.emp");
+      DD_COLUMN *name = ddcolumn("exemp010.name");
       for (int b = 0; b < 4; ++b) image[emp->offset + b] = static_cast<unsigned char>(i >> (24 - 8 * b));
       std::string n = "name " + std::to_string(i);
       std::copy(n.begin(), n.end(), image.begin() + name->offset);
-      std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
-      record[3] = RDS_ACT_INSERT;
-      record.insert(record.end(), image.begin(), image.end());
-      zdb_do_exec_row(ic, record.data(), 0, 0);
-    }
-    flush_updates(ic->tsession->session);
-    zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
+    });
   }
   // Whether the text prepares (its data is parked in the statement cache).
   bool Prepares(const std::string &text) {

@@ -37,6 +37,7 @@
 #include "sql/common/row_field.h"
 #include "sql/common/value_store.h"
 #include "sqlite_functions.h"
+#include "bench_env.h"
 
 namespace {
 
@@ -60,15 +61,7 @@ struct Client {
   sqlite3 *anchor = nullptr;
 
   Client() {
-    char dir[] = "/tmp/molvane-bench-XXXXXX";
-    root = mkdtemp(dir);
-    std::filesystem::copy(std::string(MOLVANE_SOURCE_DIR) + "/tests/fixtures/zuv/dict", root + "/dict",
-                          std::filesystem::copy_options::recursive);
-    std::filesystem::create_directories(root + "/lib");
-    std::ofstream(root + "/lib/ipc_info")
-        << "msqlite child " << MOLVANE_BINARY_DIR << "/driver/molvane-driver ${ZUV}/bench.db\n";
-    std::ofstream(root + "/lib/tabledef1") << "*::msqlite\n";
-    setenv("ZUV_LOG", root.c_str(), 1);
+    root = molvane::bench::MakeRoot(molvane::bench::ChildDriver());
     set_zuv(root.c_str());
     zdb_init_api("sql_driver_query_bench", nullptr, 0, 0);
     zdb_logon("bench");
@@ -114,16 +107,7 @@ struct Client {
   // make(i, set), and commits them.
   template <typename Make>
   void Fill(const char *name, int n, Make make) {
-    unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
-    ZDB_CURSOR *cursor = nullptr;
-    zdb_open(&cursor, name, 1, host_row, 0, trans);
-    ZDB_INTERNAL_CURSOR *ic = nullptr;
-    zdb_get_internal_cursor(&ic, cursor, 1);
-    DD_TABLE *table = ddtable(name);
-    std::uint32_t argument = 0;
-    zdb_do_exec_table(ic, table_action_word(create_table), &argument);
-    std::vector<unsigned char> image(table->dlock_offset, 0);
-    for (int i = 1; i <= n; ++i) {
+    molvane::bench::FillTable(trans, name, n, [&](int i, DD_TABLE *table, std::vector<unsigned char> &image) {
       fill_default_row(table, image.data());
       make(i, [&](const char *column, const SQLValueStore &v) {
         DD_COLUMN *c = ddcolumn((std::string(name) + "." + column).c_str());
@@ -132,14 +116,7 @@ struct Client {
         copyValueStoreToRowBuffer(c->type, c->length, 1, &v, 0, ' ', &out, &length);
         std::memcpy(image.data() + c->offset, out, static_cast<std::size_t>(length));
       });
-      std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
-      record[3] = RDS_ACT_INSERT;
-      record.insert(record.end(), image.begin(), image.end());
-      zdb_do_exec_row(ic, record.data(), 0, 0);
-      if (i % 10000 == 0) flush_updates(ic->tsession->session);
-    }
-    flush_updates(ic->tsession->session);
-    zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
+    });
   }
 };
 

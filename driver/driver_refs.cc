@@ -216,30 +216,42 @@ std::uint32_t RefWork::Free(const Target &t, const std::uint8_t *row) const {
   return plane_.LockedByOther(session_->id(), t.lock_key, t.rows->KeyOf(row)) ? kLocked : 0;
 }
 
+std::uint32_t RefWork::ParentOf(const Target &t, const DdReferenceDesc &ref, const std::uint8_t *row,
+                                const std::uint8_t *other_row, ParentRow *found, bool *skip) {
+  *skip = true;
+  found->parts = Parts(*t.desc, ColumnOf(ref.column));
+  if (found->parts.empty()) return 0;
+  found->value = Pack(*t.desc, found->parts, row);
+  if (other_row != nullptr && Pack(*t.desc, found->parts, other_row) == found->value) return 0;
+  if (CheckMode(ref.mode) == kCheckIfFilled && !Filled(*t.desc, found->parts, found->value)) return 0;
+  *skip = false;
+  Target &parent = found->parent;
+  if (!Open(TableOf(ref.ref_column), (ref.mode & kPhysical) ? t.physical : t.logical, &parent))
+    return ZE_NO_DD;
+  std::vector<std::size_t> parent_parts = Parts(*parent.desc, ColumnOf(ref.ref_column));
+  if (parent_parts.empty())
+    return Fail(kNoParentTable, "Parent table not found for reference " + ref.column);
+  found->image.assign(parent.rows->image_length(), 0);
+  Unpack(*parent.desc, parent_parts, found->image.data(), found->value);
+  return Free(parent, found->image.data());
+}
+
 std::uint32_t RefWork::CheckParents(const Target &t, const std::uint8_t *old_row,
                                     const std::uint8_t *new_row, std::uint32_t flags,
                                     const std::string &ignored) {
   for (const DdReferenceDesc &ref : t.desc->references) {
     if (!TakesPart(ref.mode, flags) || SameName(ref.column, ignored) || CheckMode(ref.mode) == kNoCheck)
       continue;
-    std::vector<std::size_t> parts = Parts(*t.desc, ColumnOf(ref.column));
-    if (parts.empty()) continue;
-    std::string value = Pack(*t.desc, parts, new_row);
-    if (old_row != nullptr && Pack(*t.desc, parts, old_row) == value) continue;
-    if (CheckMode(ref.mode) == kCheckIfFilled && !Filled(*t.desc, parts, value)) continue;
-    Target parent;
-    if (!Open(TableOf(ref.ref_column), (ref.mode & kPhysical) ? t.physical : t.logical, &parent))
-      return ZE_NO_DD;
-    std::vector<std::size_t> parent_parts = Parts(*parent.desc, ColumnOf(ref.ref_column));
-    if (parent_parts.empty())
-      return Fail(kNoParentTable, "Parent table not found for reference " + ref.column);
-    std::vector<std::uint8_t> image(parent.rows->image_length(), 0);
-    Unpack(*parent.desc, parent_parts, image.data(), value);
-    if (std::uint32_t rc = Free(parent, image.data())) return rc;
-    std::uint32_t rc = static_cast<std::uint32_t>(parent.rows->Find(parent.rows->KeyOf(image.data()), nullptr, nullptr));
+    ParentRow found;
+    bool skip = false;
+    if (std::uint32_t rc = ParentOf(t, ref, new_row, old_row, &found, &skip)) return rc;
+    if (skip) continue;
+    Target &parent = found.parent;
+    std::uint32_t rc =
+        static_cast<std::uint32_t>(parent.rows->Find(parent.rows->KeyOf(found.image.data()), nullptr, nullptr));
     if (rc == kNoRecord)
       return Fail(kNoParent, "Reference does not exist: " + ref.column + "->" + ref.ref_column + " [" +
-                                 KeyText(*t.desc, parts, value) + "]");
+                                 KeyText(*t.desc, found.parts, found.value) + "]");
     if (rc != 0) return rc;
   }
   return 0;
@@ -252,20 +264,12 @@ std::uint32_t RefWork::Count(const Target &t, const std::uint8_t *row, int step,
     if ((!deletes && !updates) || !TakesPart(ref.mode, flags) || SameName(ref.column, ignored) ||
         CheckMode(ref.mode) == kNoCheck)
       continue;
-    std::vector<std::size_t> parts = Parts(*t.desc, ColumnOf(ref.column));
-    if (parts.empty()) continue;
-    std::string value = Pack(*t.desc, parts, row);
-    if (other_row != nullptr && Pack(*t.desc, parts, other_row) == value) continue;
-    if (CheckMode(ref.mode) == kCheckIfFilled && !Filled(*t.desc, parts, value)) continue;
-    Target parent;
-    if (!Open(TableOf(ref.ref_column), (ref.mode & kPhysical) ? t.physical : t.logical, &parent))
-      return ZE_NO_DD;
-    std::vector<std::size_t> parent_parts = Parts(*parent.desc, ColumnOf(ref.ref_column));
-    if (parent_parts.empty())
-      return Fail(kNoParentTable, "Parent table not found for reference " + ref.column);
-    std::vector<std::uint8_t> stored(parent.rows->image_length(), 0);
-    Unpack(*parent.desc, parent_parts, stored.data(), value);
-    if (std::uint32_t rc = Free(parent, stored.data())) return rc;
+    ParentRow found;
+    bool skip = false;
+    if (std::uint32_t rc = ParentOf(t, ref, row, other_row, &found, &skip)) return rc;
+    if (skip) continue;
+    Target &parent = found.parent;
+    std::vector<std::uint8_t> &stored = found.image;
     sqlite3_int64 rowid = 0;
     std::uint32_t rc = static_cast<std::uint32_t>(
         parent.rows->Find(parent.rows->KeyOf(stored.data()), &stored, &rowid));
@@ -273,7 +277,7 @@ std::uint32_t RefWork::Count(const Target &t, const std::uint8_t *row, int step,
     if (rc == kNoRecord && step < 0) continue;
     if (rc == kNoRecord)
       return Fail(kNoParent, "Reference does not exist: " + ref.column + "->" + ref.ref_column + " [" +
-                                 KeyText(*t.desc, parts, value) + "]");
+                                 KeyText(*t.desc, found.parts, found.value) + "]");
     if (rc != 0) return rc;
     for (auto [name, counted] : {std::make_pair("Refcntd", deletes), std::make_pair("Refcntu", updates)}) {
       if (!counted) continue;

@@ -77,6 +77,20 @@ class RefWork {
 
  private:
   struct Children;
+  // The parent row one reference of `row` names: the reference's key parts
+  // in the child, the key value, the parent table and a parent image that
+  // holds the key.
+  struct ParentRow {
+    std::vector<std::size_t> parts;
+    std::string value;
+    Target parent;
+    std::vector<std::uint8_t> image;
+  };
+  // Fills *found for `ref` and checks the parent row is free. Returns 0 with
+  // *skip set when the reference needs no parent: no key column, the key as
+  // in `other_row` (when given), or an empty key where only filled keys count.
+  std::uint32_t ParentOf(const Target &t, const DdReferenceDesc &ref, const std::uint8_t *row,
+                         const std::uint8_t *other_row, ParentRow *found, bool *skip);
   std::uint32_t CheckParents(const Target &t, const std::uint8_t *old_row,
                              const std::uint8_t *new_row, std::uint32_t flags,
                              const std::string &ignored);

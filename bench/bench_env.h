@@ -1,0 +1,37 @@
+// The environment root the driver benchmarks run in: a fresh directory
+// under /tmp with the fixture dictionary and every table on one driver.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dbc/dict/dd.h"
+
+namespace molvane::bench {
+
+// The lib/ipc_info line of the reference driver loaded in process, and of
+// the driver run as a child process; both keep their rows in bench.db of
+// the root.
+std::string InProcessDriver();
+std::string ChildDriver();
+// The driver program built beside the benchmarks.
+std::string DriverProgram();
+
+// Makes the root: the fixture dictionary in dict, lib/ipc_info holding
+// `ipc_info`, lib/tabledef1 placing every table on that driver, and ZUV_LOG
+// naming the root. Returns the root's path; the caller points the library
+// at it with set_zuv.
+std::string MakeRoot(const std::string &ipc_info);
+
+// Writes `text` to the file at `path`.
+void WriteFile(const std::string &path, const std::string &text);
+
+// Creates `name` in company 1 through session `trans` and inserts `count`
+// rows, committed: row i (from 1) is the image as `fill(i, table, image)`
+// leaves it, the image starting as the table's default row. The inserts
+// are flushed every 10,000 rows.
+void FillTable(int trans, const char *name, int count,
+               const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill);
+
+}  // namespace molvane::bench
