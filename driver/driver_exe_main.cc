@@ -34,9 +34,13 @@ bool WriteAll(int fd, const unsigned char *p, std::size_t n) {
 
 const char kUsage[] =
     "usage: molvane-driver [OPTION...] [DATABASE]\n"
+    "       molvane-driver --listen=PATH|tcp:PORT DATABASE [OPTION...]\n"
     "The reference driver of molvane over SQLite. The library starts it as a child\n"
     "process (lib/ipc_info under the environment root says how) and speaks the\n"
-    "driver protocol with it over descriptors 0 and 1; it is not run by hand.\n"
+    "driver protocol with it over descriptors 0 and 1. With --listen it runs as a\n"
+    "server that many hosts share, on a Unix socket at PATH or on port PORT of\n"
+    "127.0.0.1 (hosts reach it with a unix or tcp line in lib/ipc_info); SIGTERM\n"
+    "stops it.\n"
     "DATABASE is the SQLite file (default: the one the client names, else in memory).\n"
     "A table is created in it on its first use.\n"
     "  --sessions=N            sessions allowed per connection (32)\n"
@@ -44,6 +48,7 @@ const char kUsage[] =
     "  --tss-mode=1|2          the TSS mode reported (the process's own)\n"
     "  --idle-limit=N          the idle limit reported (3)\n"
     "  --audit-list            a commit reply lists the tables the transaction changed\n"
+    "  --max-pages=N           the file grows to at most N SQLite pages (then 701)\n"
     "  --sql-agent-forget-dds  the SQL agent asks for every dictionary (tests)\n"
     "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
     "  --help                  this text\n"

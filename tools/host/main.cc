@@ -41,9 +41,9 @@ int Help() {
       "  init [PROGRAM] | logon USER | logoff | user | msg | echo TEXT\n"
       "  start NAME | stop ID | timeout ID SECONDS | action row|table|db N\n"
       "  table create|drop|clear|count TABLE COMPNR\n"
-      "  insert|update|delete|read TABLE COMPNR COLUMN=VALUE...\n"
+      "  insert|update|delete|read|lockread TABLE COMPNR COLUMN=VALUE...\n"
       "  flush | commit | abort | detail\n"
-      "  sql prepare|bind|exec|fetch|run|save|retry|break|close|timeout ...\n"
+      "  sql prepare|bind|exec|fetch|run|save|retry|break|close|timeout|rows ...\n"
       "See docs/molvane-host.md for every command.\n",
       stdout);
   return 0;
