@@ -11,6 +11,7 @@
 #include "dbc/zdb_errors.h"
 #include "driver_refs.h"
 #include "driver_rows.h"
+#include "platform/big_endian.h"
 #include "platform/log.h"
 
 namespace molvane::driver {
@@ -63,22 +64,14 @@ std::vector<std::uint8_t> ImageOf(const DdTableDesc &desc, const std::vector<Rds
   return image;
 }
 
-std::int32_t GetI32(const std::uint8_t *p) {
-  return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]);
-}
-void PutI32(std::uint8_t *p, std::int32_t value) {
-  auto v = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-
 // Applies a coded counter change (2 x change, or 2 x value + 1 to set) to a
 // stored 32-bit counter.
 void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
-  std::int32_t code = GetI32(coded);
+  std::int32_t code = LoadBig32(coded);
   if (code & 1)
-    PutI32(stored, (code - 1) / 2);
+    StoreBig32(stored, (code - 1) / 2);
   else
-    PutI32(stored, GetI32(stored) + code / 2);
+    StoreBig32(stored, LoadBig32(stored) + code / 2);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "dbc/zdb_errors.h"
 #include "driver_data.h"
+#include "platform/big_endian.h"
 
 namespace molvane::driver {
 
@@ -110,14 +111,6 @@ bool Filled(const DdTableDesc &desc, const std::vector<std::size_t> &parts, cons
   return true;
 }
 
-std::int32_t GetI32(const std::uint8_t *p) {
-  return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]);
-}
-void PutI32(std::uint8_t *p, std::int32_t value) {
-  auto v = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-
 // The packed values as text, "a, b", for the error texts.
 std::string KeyText(const DdTableDesc &desc, const std::vector<std::size_t> &parts,
                     const std::string &bytes) {
@@ -133,7 +126,7 @@ std::string KeyText(const DdTableDesc &desc, const std::vector<std::size_t> &par
     switch (c.type) {
       case 1: case 11: std::snprintf(buf, sizeof buf, "%u", v[0]); break;
       case 2: std::snprintf(buf, sizeof buf, "%d", static_cast<std::int16_t>((v[0] << 8) | v[1])); break;
-      case 3: case 7: case 8: case 9: case 10: case 12: std::snprintf(buf, sizeof buf, "%d", GetI32(v)); break;
+      case 3: case 7: case 8: case 9: case 10: case 12: std::snprintf(buf, sizeof buf, "%d", LoadBig32(v)); break;
       case 4: std::snprintf(buf, sizeof buf, "%g", float_out(v)); break;
       case 5: std::snprintf(buf, sizeof buf, "%g", double_out(v)); break;
       case 6: case 14: {
@@ -284,7 +277,7 @@ std::uint32_t RefWork::Count(const Target &t, const std::uint8_t *row, int step,
       int column = CounterColumn(*parent.desc, name);
       if (column < 0) return Fail(kNoCounters, "No reference counter(s) in table " + parent.desc->name);
       std::uint8_t *p = stored.data() + parent.desc->columns[column].offset;
-      PutI32(p, GetI32(p) + step);
+      StoreBig32(p, LoadBig32(p) + step);
     }
     if ((rc = static_cast<std::uint32_t>(parent.rows->Replace(rowid, stored.data()))) != 0) return rc;
     Changed(parent);
@@ -443,7 +436,7 @@ std::uint32_t RefWork::Cascade(const Target &t, const std::uint8_t *old_row, con
   std::uint32_t rc = static_cast<std::uint32_t>(t.rows->Find(t.rows->KeyOf(new_row), &stored, &rowid));
   if (rc != 0) return rc;
   std::uint8_t *p = stored.data() + t.desc->columns[column].offset;
-  PutI32(p, GetI32(p) - emptied_counted);
+  StoreBig32(p, LoadBig32(p) - emptied_counted);
   return static_cast<std::uint32_t>(t.rows->Replace(rowid, stored.data()));
 }
 
@@ -503,7 +496,7 @@ std::uint32_t RefWork::Referenced(const Target &t, const std::uint8_t *row, std:
   if (!ctx_.references || argument < 3 || argument > 8) return 0;
   const bool deleting = argument % 2 == 1;
   int counter = CounterColumn(*t.desc, deleting ? "Refcntd" : "Refcntu");
-  if (counter >= 0 && GetI32(row + t.desc->columns[counter].offset) > 0)
+  if (counter >= 0 && LoadBig32(row + t.desc->columns[counter].offset) > 0)
     return Fail(kStillReferenced, "counted references");
   if (argument == 5 || argument == 6) return 0;
   for (const DdReferenceDesc &by : t.desc->referenced_by) {
@@ -522,7 +515,7 @@ std::uint32_t RefWork::LostParent(const Target &t, const std::uint8_t *row) {
   for (const char *name : {"Refcntd", "Refcntu"}) {
     int column = CounterColumn(*t.desc, name);
     if (column < 0) continue;
-    std::int32_t code = GetI32(row + t.desc->columns[column].offset);
+    std::int32_t code = LoadBig32(row + t.desc->columns[column].offset);
     if (code < 0 && code % 2 == 0) down = true;
     else if (code != 0) other = true;
   }

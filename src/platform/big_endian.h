@@ -8,3 +8,10 @@ inline std::uint32_t LoadBigU32(const unsigned char *p) {
 }
 inline std::int32_t LoadBig32(const unsigned char *p) { return static_cast<std::int32_t>(LoadBigU32(p)); }
 inline std::int16_t LoadBig16(const unsigned char *p) { return static_cast<std::int16_t>((p[0] << 8) | p[1]); }
+inline void StoreBig32(unsigned char *p, std::int32_t value) {
+  auto v = static_cast<std::uint32_t>(value);
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
