@@ -28,10 +28,10 @@ run_logged() {
 
 step "build and install into $prefix"
 run_logged "$work/configure.log" cmake -S "$src" -B "$work/build" -G Ninja -DMOLVANE_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE=-O0 -DCMAKE_CXX_FLAGS_RELEASE=-O0 \
-  -DCMAKE_INSTALL_PREFIX="$prefix"
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE=-O0 -DCMAKE_CXX_FLAGS_RELEASE=-O0
 run_logged "$work/build.log" cmake --build "$work/build" -j "$jobs"
-run_logged "$work/install.log" cmake --install "$work/build"
+# Into a prefix other than the configured one, as the README shows.
+run_logged "$work/install.log" cmake --install "$work/build" --prefix "$prefix"
 libdir=$(dirname "$(find "$prefix" -name 'libmolvane.so' | head -1)")
 [ -f "$libdir/pkgconfig/molvane.pc" ] || { echo "no molvane.pc under $libdir" >&2; exit 1; }
 for f in "$prefix/bin/molvane-host" "$prefix/bin/molvane-driver" "$libdir/libmolvane_driver.so" \
