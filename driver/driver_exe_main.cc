@@ -15,6 +15,7 @@
 #include "driver_claim.h"
 #include "driver_conn.h"
 #include "driver_server.h"
+#include "ipc/ipc_transport.h"
 #include "platform/log.h"
 
 namespace {
@@ -79,6 +80,7 @@ int main(int argc, char **argv) {
   std::vector<unsigned char> buf(1 << 16);
   std::uint32_t requests = 0;
   for (;;) {
+    molvane::ipc::ipc_await_input(0);
     ssize_t n = read(0, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n == 0 ? 0 : 1;

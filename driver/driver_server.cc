@@ -30,6 +30,7 @@
 #include "driver_claim.h"
 #include "driver_conn.h"
 #include "driver_options.h"
+#include "ipc/ipc_transport.h"
 #include "platform/log.h"
 
 namespace molvane::driver {
@@ -234,7 +235,8 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
       waiting = waiting || c->conn->waiting_for_lock();
     }
     timespec round{0, kWaitRoundMs * 1000000L};
-    int ready = ppoll(fds.data(), fds.size(), waiting ? &round : nullptr, &during_poll);
+    int ready = molvane::ipc::ipc_await_input(fds.data(), fds.size(), &during_poll);
+    if (ready == 0) ready = ppoll(fds.data(), fds.size(), waiting ? &round : nullptr, &during_poll);
     if (ready < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
     if (g_stop) break;
     if (ready > 0 && (fds[0].revents & POLLIN)) {

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/env.h"
@@ -336,7 +338,40 @@ ssize_t ipc_send_all(int fd, const void *bytes, size_t count) {
   return static_cast<ssize_t>(count);
 }
 
+namespace {
+
+// How long a reader watches for input before it sleeps: long enough for a
+// driver's answer to a keyed read, short enough that a long wait costs
+// little processor time beside it.
+constexpr auto kAwaitWatch = std::chrono::microseconds(50);
+
+bool WatchingPays() {
+  static const bool pays = [] {
+    cpu_set_t cpus;
+    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1;
+  }();
+  return pays;
+}
+
+}  // namespace
+
+int ipc_await_input(struct pollfd *fds, size_t count, const sigset_t *sigmask) {
+  if (!WatchingPays()) return 0;
+  const struct timespec now = {0, 0};
+  const auto deadline = std::chrono::steady_clock::now() + kAwaitWatch;
+  for (;;) {
+    int ready = ppoll(fds, count, &now, sigmask);
+    if (ready != 0 || std::chrono::steady_clock::now() >= deadline) return ready;
+  }
+}
+
+bool ipc_await_input(int fd) {
+  struct pollfd p = {fd, POLLIN, 0};
+  return ipc_await_input(&p, 1, nullptr) > 0;
+}
+
 ssize_t ipc_recv_some(int fd, void *buf, size_t size) {
+  ipc_await_input(fd);
   for (;;) {
     ssize_t n = recv(fd, buf, size, 0);
     if (n < 0 && errno == ENOTSOCK) n = read(fd, buf, size);

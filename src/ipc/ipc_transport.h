@@ -5,6 +5,8 @@
 // Failures return -1 with errno set and write one log line.
 #pragma once
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/types.h>
 #include <sys/un.h>
 
@@ -54,7 +56,22 @@ bool ipc_try_reap_child(pid_t pid, const char *name);
 ssize_t ipc_send_all(int fd, const void *bytes, size_t count);
 
 // Reads what is there (socket or pipe), up to `size` bytes, waiting for at
-// least one; 0 at the end of the connection, -1 with errno on failure.
+// least one; 0 at the end of the connection, -1 with errno on failure. It
+// waits as ipc_await_input does before it sleeps.
 ssize_t ipc_recv_some(int fd, void *buf, size_t size);
+
+// Watches `fd` for input (or its end) for a few tens of microseconds
+// without giving up the processor, and says whether it came. A reader
+// calls it before a blocking read: a sleeping reader costs each exchange
+// two scheduler wake-ups, about ten times the exchange itself, while a
+// driver's answer to a short request comes well within the watch. On a
+// single processor it returns false at once, as watching would only keep
+// the peer from running.
+bool ipc_await_input(int fd);
+
+// The same watch over a set of descriptors with ppoll(2) and `sigmask`:
+// the number of ready descriptors, 0 when none became ready in time, -1
+// with errno (EINTR included) on failure.
+int ipc_await_input(struct pollfd *fds, size_t count, const sigset_t *sigmask);
 
 }  // namespace molvane::ipc
