@@ -154,6 +154,17 @@ std::string Collated(const std::string &sql, const SQLColumnDescriptor &d) {
   return d.GetType() == SQL_STRING ? "CAST(" + sql + " AS TEXT) COLLATE mvtss" : sql;
 }
 
+// A key of ORDER BY or GROUP BY. SQLite reads an integer literal there
+// (parenthesised or signed too) as the number of a result column, so a
+// constant key of the statement, e.g. the column `79 AS c` sorted on, is
+// made an expression; it then orders nothing, as it should.
+std::string Key(const std::string &sql, const SQLColumnDescriptor &d) {
+  std::size_t first = sql.find_first_not_of("(+-");
+  bool integer = first != std::string::npos && first > 0 && sql.back() == ')' &&
+                 sql.find_first_not_of("0123456789", first) == sql.size() - 1 && first < sql.size() - 1;
+  return integer ? "CAST(" + sql + " AS INTEGER)" : Collated(sql, d);
+}
+
 std::string Join(const std::vector<std::string> &parts, const char *sep) {
   std::string s;
   for (std::size_t i = 0; i < parts.size(); ++i) s += (i ? sep : "") + parts[i];
@@ -429,7 +440,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
           Refuse("sort column " + std::to_string(s.column) + " of a row of " + std::to_string(b.row.size()));
         const ColSql &c = b.row[static_cast<std::size_t>(s.column)];
         for (const std::string &e : c.elems)
-          keys.push_back(Collated(e, c.desc) + (s.descending ? " DESC NULLS FIRST" : " ASC NULLS LAST"));
+          keys.push_back(Key(e, c.desc) + (s.descending ? " DESC NULLS FIRST" : " ASC NULLS LAST"));
       }
       // A sort keeps the order of its input among equal keys.
       keys.insert(keys.end(), b.order.begin(), b.order.end());
@@ -442,7 +453,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
       Scoped scope(this, &b.row);
       for (int g : rs.group_columns) {
         const ColSql &c = Resolve(0, g);
-        for (const std::string &e : c.elems) b.group.push_back(Collated(e, c.desc));
+        for (const std::string &e : c.elems) b.group.push_back(Key(e, c.desc));
       }
       Row row;
       for (const QdGroupSpec &spec : rs.group_specs) {

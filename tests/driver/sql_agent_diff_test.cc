@@ -336,6 +336,13 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                         SQLRowSource *p = Project(t, {Col(t, E), Col(t, N), Col(t, S)});
                         return Sort(p, {{2, dir}, {1, 1 - dir}, {0, 0}});
                       }});
+    // A constant key must not be read as a column number.
+    corpus.push_back({"SELECT k, -k, emp ORDER BY 1 dir, 2, emp; GROUP BY k" + tag, true, [=, this] {
+                        SQLRowSource *t = Leaf(company);
+                        SQLRowSource *p = Project(t, {Int(k), Int(-1 - k), Col(t, E)});
+                        if (dir == 1) return Sort(p, {{0, 1}, {1, 0}, {2, 0}});
+                        return Group(p, {0, 1}, {SQLRSGroupSpec::Column(1), SQLRSGroupSpec::CountStar()});
+                      }});
     corpus.push_back(
         {"SELECT dept, COUNT(*), SUM(emp), AVG(salary), MIN(name), MAX(hired), COUNT(salary) GROUP BY dept "
          "ORDER BY 1" +
