@@ -299,6 +299,23 @@ TEST_P(SqlApiE2E, JoinsGiveTheSameRowsShippedOrRunHere) {
   EXPECT_EQ(Query("SELECT d.code, COUNT(*) :n FROM exemp010 e LEFT JOIN exdep010 d ON d.status = 77 "
                   "GROUP BY d.code"),
             (Rows{"-|4"}));
+  // 100 / (budget - 30) divides by zero for C, which no employee's row
+  // reaches: nothing computes it before the join or filter drops C.
+  for (const char *text :
+       {"SELECT d.code, 100 / (d.budget - 30) :q FROM exdep010 d WHERE EXISTS "
+        "(SELECT emp FROM exemp010 x WHERE x.dept = d.code) ORDER BY 1",
+        "SELECT d.code, 100 / (d.budget - 30) :q FROM exdep010 d WHERE d.code IN (SELECT dept FROM exemp010) "
+        "ORDER BY 1"})
+    EXPECT_EQ(Query(text), (Rows{"A|-5", "B|-10"})) << text;
+  for (const char *text : {"SELECT d.code, 100 / (d.budget - 30) :q FROM exemp010 e, exdep010 d "
+                           "WHERE e.dept = d.code ORDER BY 1",
+                           "SELECT d.code, 100 / (d.budget - 30) :q FROM exdep010 d INNER JOIN exemp010 e "
+                           "ON e.dept = d.code ORDER BY 1",
+                           "SELECT d.code, 100 / (d.budget - 30) :q FROM exdep010 d LEFT JOIN exemp010 e "
+                           "ON e.dept = d.code WHERE e.emp > 0 ORDER BY 1",
+                           "SELECT d.code, 100 / (d.budget - 30) :q FROM exemp010 e RIGHT JOIN exdep010 d "
+                           "ON e.dept = d.code WHERE e.salary > 0 ORDER BY 1"})
+    EXPECT_EQ(Query(text), (Rows{"A|-5", "A|-5", "B|-10", "B|-10"})) << text;
 }
 
 TEST_P(SqlApiE2E, GroupsAndUnions) {

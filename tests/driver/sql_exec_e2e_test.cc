@@ -307,10 +307,11 @@ TEST_P(SqlExecE2E, SelectStatementsOverJoinsAgreeWithSqlite) {
   EXPECT_STREQ(message, "_compnr join predicate used in a FULL OUTER join");
 }
 
-// A projection over a join that runs here: an expression over one side
-// goes down to that side's table leaf, so the driver computes it, and the
-// rows are those SQLite gives.
-TEST_P(SqlExecE2E, ProjectionExpressionOverOneSideOfALocalJoinIsComputedByTheDriver) {
+// A projection over a join that runs here: an expression over a side that
+// the join keeps whole goes down to that side's table leaf, so the driver
+// computes it; over a side whose rows the join may drop it is computed
+// here. The rows are those SQLite gives.
+TEST_P(SqlExecE2E, ProjectionExpressionOverAKeptSideOfALocalJoinIsComputedByTheDriver) {
   SQLSchemaPtr emp = SQLSchemaMgr::GetSchema("exemp010");
   SQLSchemaPtr dep = SQLSchemaMgr::GetSchema("exdep010");
   int const nl = emp->GetNumCols();
@@ -340,7 +341,7 @@ TEST_P(SqlExecE2E, ProjectionExpressionOverOneSideOfALocalJoinIsComputedByTheDri
     ASSERT_NE(top, nullptr);
     ASSERT_NE(dynamic_cast<SQLRSJoin *>(top->GetChild()), nullptr);
     // The product arrives from the departments' leaf as a column.
-    EXPECT_TRUE(top->GetExpression(1)->IsColumnRef());
+    EXPECT_EQ(top->GetExpression(1)->IsColumnRef(), type == SQL_JOIN_RIGHT || type == SQL_JOIN_FULL);
     EXPECT_EQ(Run(tree.get(), 0, 1), Sqlite(sql, "d.budget * 2.5"));
   }
 }

@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "platform/clock.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/value_store.h"
+#include "sql/exec/sc_column_ref.h"
 #include "sql/exec/visitors.h"
 
 namespace {
@@ -223,4 +225,27 @@ SQLRowSource *SQLRowSource::CreateUnion(SQLRowSource *, bool) { return nullptr; 
 void SQLRSEndUnaryVisit(SQLVisitor &visitor, SQLRowSource *node) {
   visitor.Scope()->PopRowSource();
   visitor.Scope()->PushRowSource(node);
+}
+
+void SQLRSOfferColumnsOnly(SQLRSSCValueExprRefPtrList *expressions, SQLRowSource *child) {
+  int const n = child->GetNumCols();
+  std::vector<int> columns;
+  std::vector<bool> offered(static_cast<size_t>(n), false);
+  auto offer = [&](int c) {
+    if (c >= 0 && c < n && !offered[static_cast<size_t>(c)]) {
+      offered[static_cast<size_t>(c)] = true;
+      columns.push_back(c);
+    }
+  };
+  bool computed = false;
+  for (bool more = expressions->First(); more; more = expressions->Next()) {
+    SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
+    pSQLRSSCColumnRefList refs;
+    e->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+    for (bool ref = refs.First(); ref; ref = refs.Next()) offer(refs.GetCurrent()->GetColumnId());
+    computed = computed || !e->IsColumnRef();
+  }
+  if (!computed) return;
+  *expressions = SQLRSSCValueExprRefPtrList();
+  for (int c : columns) expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, c, child->GetColumnDescriptor(c))));
 }

@@ -192,3 +192,12 @@ class SQLRowSource : public SQLExecTree {
 // Ends the traversal of a node with one child: the child leaves the
 // visitor's row-source scope and the node takes its place.
 void SQLRSEndUnaryVisit(SQLVisitor &visitor, SQLRowSource *node);
+
+// Replaces every computed expression of a PushProject offer by the plain
+// columns of `child` it reads. A node that drops rows after its child
+// delivers them (a filter, the condition of a join) offers its child only
+// columns: an expression the child computed would be computed for rows
+// that are dropped, and one that fails there (a division by zero, an
+// overflow) would fail the statement although no row of its result
+// computes it. The projection above computes it from the columns instead.
+void SQLRSOfferColumnsOnly(SQLRSSCValueExprRefPtrList *expressions, SQLRowSource *child);

@@ -177,6 +177,7 @@ SQLRowSource *SQLRSFilter::PushGroup(intList *groupingColumns, List<SQLRSGroupSp
 SQLRowSource *SQLRSFilter::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   std::unique_ptr<SQLRSFilter> self(this);
   int n = child_->GetNumCols();
+  if (condition_) SQLRSOfferColumnsOnly(expressions, child_.get());
   std::vector<bool> needed(static_cast<size_t>(n), false);
   std::vector<bool> present(static_cast<size_t>(n), false);
   std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};

@@ -358,17 +358,25 @@ int SQLRSJoin::ProjectionTarget(SQLRSSCValueExpr *e) {
   if (!e->CanCopy() || HasOuterRefs(e)) return -1;
   int const nl = nL();
   std::vector<int> columns = LevelColumns(e);
+  // A side computes only what every one of its rows reaches the result
+  // with: the rows of an inner join's side, and those of the side an outer
+  // join sets NULL, may be dropped, and an expression computed for one
+  // of them (a division by zero, an overflow) would fail the statement
+  // although no row of its result computes it.
+  auto preserved = [this](int side) {
+    return type_ == SQL_JOIN_FULL || (side == 0 && type_ == SQL_JOIN_LEFT) ||
+           (side == 1 && type_ == SQL_JOIN_RIGHT);
+  };
   if (columns.empty()) {
-    // A constant is computed by a side that is never set NULL.
-    if (type_ == SQL_JOIN_FULL) return -1;
+    // A constant is computed by a side that is kept whole and never set NULL.
+    if (type_ == SQL_JOIN_FULL || type_ == SQL_JOIN_INNER) return -1;
     return type_ == SQL_JOIN_RIGHT ? 1 : 0;
   }
   int side = columns.front() < nl ? 0 : 1;
   for (int c : columns)
     if ((c < nl ? 0 : 1) != side || c < 0 || c >= nl + nR()) return -1;
-  bool nullable = type_ == SQL_JOIN_FULL || (side == 1 && type_ == SQL_JOIN_LEFT) ||
-                  (side == 0 && type_ == SQL_JOIN_RIGHT);
-  if (!nullable) return side;
+  if (!preserved(side)) return -1;
+  if (type_ != SQL_JOIN_FULL) return side;
   // The join sets this side's columns NULL for a row without partner; a
   // value computed by the side becomes NULL then too, which is right only
   // when the expression is NULL over NULL columns.
@@ -853,6 +861,7 @@ SQLRowSource *SQLRSConstLeftOuterJoin::PushGroup(intList *, List<SQLRSGroupSpec>
 
 SQLRowSource *SQLRSConstLeftOuterJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   std::unique_ptr<SQLRSConstLeftOuterJoin> self(this);
+  if (condition_) SQLRSOfferColumnsOnly(expressions, child_.get());
   std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
   auto plainPosition = [&](int column) {
     int i = 0;

@@ -323,18 +323,22 @@ std::vector<int> ExprColumns(SQLRSSCValueExpr *e) {
 
 TEST(Join, ProjectionExpressionsGoToTheSideThatCanComputeThem) {
   std::vector<ProjectionCase> const cases = {
-      {"left only", SQL_JOIN_INNER, [] { return Plus(Col(1), One()); }, 0, {1}, {}, {0}},
-      {"right only, renumbered", SQL_JOIN_INNER, [] { return Plus(Col(2), Col(3)); }, 1, {0, 1}, {0}, {}},
-      {"both sides stay", SQL_JOIN_INNER, [] { return Plus(Col(0), Col(3)); }, -1, {}, {0}, {1}},
-      {"divide copies", SQL_JOIN_INNER, [] { return new SQLRSSCDivide(Col(0), Col(1)); }, 0, {0, 1}, {}, {0}},
-      {"concatenate copies", SQL_JOIN_INNER, [] { return new SQLRSSCConcatenate(Col(2), Col(2)); }, 1, {0, 0}, {0}, {}},
-      {"no copy: stays", SQL_JOIN_INNER, [] { return new SQLRSSCSubstr(Col(0), One(), nullptr); }, -1, {}, {0}, {0}},
-      {"inner side of LEFT, NULL over NULL", SQL_JOIN_LEFT, [] { return Plus(Col(3), One()); }, 1, {1}, {0}, {}},
+      // Only a side whose every row reaches the result computes: a row an
+      // inner join or an outer join's NULL side drops could fail there.
+      {"left of LEFT", SQL_JOIN_LEFT, [] { return Plus(Col(1), One()); }, 0, {1}, {}, {0}},
+      {"right of RIGHT, renumbered", SQL_JOIN_RIGHT, [] { return Plus(Col(2), Col(3)); }, 1, {0, 1}, {0}, {}},
+      {"INNER: stays", SQL_JOIN_INNER, [] { return Plus(Col(1), One()); }, -1, {}, {1}, {0}},
+      {"both sides stay", SQL_JOIN_LEFT, [] { return Plus(Col(0), Col(3)); }, -1, {}, {0}, {1}},
+      {"divide copies", SQL_JOIN_LEFT, [] { return new SQLRSSCDivide(Col(0), Col(1)); }, 0, {0, 1}, {}, {0}},
+      {"concatenate copies", SQL_JOIN_RIGHT, [] { return new SQLRSSCConcatenate(Col(2), Col(2)); }, 1, {0, 0}, {0}, {}},
+      {"no copy: stays", SQL_JOIN_LEFT, [] { return new SQLRSSCSubstr(Col(0), One(), nullptr); }, -1, {}, {0}, {0}},
+      {"NULL side of LEFT: stays", SQL_JOIN_LEFT, [] { return Plus(Col(3), One()); }, -1, {}, {0}, {1}},
       {"constant, LEFT: outer side", SQL_JOIN_LEFT, [] { return One(); }, 0, {}, {}, {0}},
       {"constant, RIGHT: outer side", SQL_JOIN_RIGHT, [] { return One(); }, 1, {}, {0}, {}},
+      {"constant, INNER: stays", SQL_JOIN_INNER, [] { return One(); }, -1, {}, {0}, {0}},
       {"constant, FULL: stays", SQL_JOIN_FULL, [] { return One(); }, -1, {}, {0}, {0}},
       // An array column set NULL keeps its elements: the cast is not NULL.
-      {"inner side of LEFT, not NULL over NULL: stays", SQL_JOIN_LEFT,
+      {"right of FULL, not NULL over NULL: stays", SQL_JOIN_FULL,
        [] { return new SQLRSSCReinterpretCast(new SQLRSSCColumnRef(0, 3, &kArrayColumn), SQL_RAW); }, -1, {}, {0}, {1}},
       {"left of FULL, NULL over NULL", SQL_JOIN_FULL, [] { return Plus(Col(0), One()); }, 0, {0}, {}, {0}},
   };
