@@ -345,11 +345,12 @@ T *Connective(int line, SQLVTSCSearchCond *a, SQLVTSCSearchCond *b) {
 // A two-operand arithmetic or concatenation operator. A left operand of
 // that family continues its chain, so that a + b - c ... is one level deep
 // however long: every pass walks such a chain along its left operands in a
-// loop (SQLVTSCDyadicOperator). A right operand nests a level.
+// loop (SQLVTSCDyadicOperator). A right operand nests a level. The depth
+// is checked once it is set: Push would count the left operand a level.
 template <class T>
 T *Dyadic(int line, SQLVTSCValueExpr *a, SQLVTSCValueExpr *b) {
-  int const chained = dynamic_cast<SQLVTSCDyadicOperator *>(a) != nullptr ? 0 : 1;
-  int const depth = std::max(P().objects.DepthOf(a) + chained, P().objects.DepthOf(b) + 1);
+  int const leftLevel = dynamic_cast<SQLVTSCDyadicOperator *>(a) != nullptr ? 0 : 1;
+  int const depth = std::max(P().objects.DepthOf(a) + leftLevel, P().objects.DepthOf(b) + 1);
   auto left = Pop(a);
   auto right = Pop(b);
   auto op = std::make_unique<T>(left.get(), right.get());

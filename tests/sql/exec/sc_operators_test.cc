@@ -148,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
         OP("null mod 0", new SQLRSSCModulo(o.Null(SQL_INTEGER), o.Int(0)), "NULL"),
         OP("1 mod null", new SQLRSSCModulo(o.Int(1), o.Null(SQL_INTEGER)), "NULL"),
         // Chains: left to right, a NULL or an error below ends them.
-        OP("(2*3-1)/2", new SQLRSSCDivide(new SQLRSSCSubtract(new SQLRSSCMultiply(o.Int(2), o.Int(3)), o.Int(1)), o.Int(2)),
+        OP("(2*3-1)/2",
+           new SQLRSSCDivide(new SQLRSSCSubtract(new SQLRSSCMultiply(o.Int(2), o.Int(3)), o.Int(1)), o.Int(2)),
            "REAL:2.5"),
         OP("date+days-date", new SQLRSSCSubtract(new SQLRSSCAdd(o.Date(40), o.Days(60)), o.Date(30)), "DAYS:70"),
         OP("null+1-(1/0)",
