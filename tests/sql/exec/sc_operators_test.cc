@@ -341,7 +341,7 @@ TEST(Operators, DescribeThemselvesInPrefixOrder) {
   Operands o;
   std::unique_ptr<SQLRSSCValueExpr> trim(
       new SQLRSSCTrim(SQL_TRIM_LEADING, nullptr, new SQLRSSCSubstr(o.Str("ab"), o.Int(1), nullptr)));
-  std::unique_ptr<SQLRSSCValueExpr> mod(new SQLRSSCModulo(o.Int(7), o.Int(2)));
+  std::unique_ptr<SQLRSSCValueExpr> mod(new SQLRSSCModulo(new SQLRSSCAdd(o.Int(7), o.Int(1)), o.Int(2)));
   SQLTokenString ts;
   trim->createTokenString(&ts, 0, nullptr);
   mod->createTokenString(&ts, 0, nullptr);
@@ -358,8 +358,11 @@ TEST(Operators, DescribeThemselvesInPrefixOrder) {
   EXPECT_EQ(ts.GetBs4(), 1);
   EXPECT_EQ(ts.GetToken(), SQLNWTNull);
   EXPECT_EQ(ts.GetToken(), SQLNWTVEModulo);
+  EXPECT_EQ(ts.GetToken(), SQLNWTVEAdd);
   EXPECT_EQ(ts.GetToken(), SQLNWTVEIntegerConst);
   EXPECT_EQ(ts.GetBs4(), 7);
+  EXPECT_EQ(ts.GetToken(), SQLNWTVEIntegerConst);
+  EXPECT_EQ(ts.GetBs4(), 1);
   EXPECT_EQ(ts.GetToken(), SQLNWTVEIntegerConst);
   EXPECT_EQ(ts.GetBs4(), 2);
   EXPECT_TRUE(ts.AtEnd());
