@@ -20,10 +20,8 @@ SQLType SQLRSSCSubtractResultType(SQLType left, SQLType right) {
 
 // ---- + ----
 
-SQLColumnDescriptor SQLRSSCAdd::GetColumnDescriptor() const {
-  return SQLColumnDescriptor("", SQLRSSCAddResultType(left_->GetColumnDescriptor().GetType(),
-                                                      right_->GetColumnDescriptor().GetType()),
-                             0, 1);
+SQLColumnDescriptor SQLRSSCAdd::Describe(SQLColumnDescriptor const &l, SQLColumnDescriptor const &r) const {
+  return SQLColumnDescriptor("", SQLRSSCAddResultType(l.GetType(), r.GetType()), 0, 1);
 }
 bool SQLRSSCAdd::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
   return other == this || other->IsSameAdd(this);
@@ -32,14 +30,14 @@ bool SQLRSSCAdd::IsSameAdd(SQLRSSCAdd const *other) const { return SameOperands(
 void SQLRSSCAdd::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Add(l, r); }
 void SQLRSSCAdd::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCAdd(this); }
 SQLNWToken SQLRSSCAdd::Token() const { return SQLNWTVEAdd; }
-SQLRSSCValueExpr *SQLRSSCAdd::Copy() const { return CopyAs<SQLRSSCAdd>(); }
+SQLRSSCDyadic *SQLRSSCAdd::NewLike(SQLRSSCValueExprPtr &&l, SQLRSSCValueExprPtr &&r) const {
+  return new SQLRSSCAdd(l.release(), r.release());
+}
 
 // ---- - ----
 
-SQLColumnDescriptor SQLRSSCSubtract::GetColumnDescriptor() const {
-  return SQLColumnDescriptor("", SQLRSSCSubtractResultType(left_->GetColumnDescriptor().GetType(),
-                                                           right_->GetColumnDescriptor().GetType()),
-                             0, 1);
+SQLColumnDescriptor SQLRSSCSubtract::Describe(SQLColumnDescriptor const &l, SQLColumnDescriptor const &r) const {
+  return SQLColumnDescriptor("", SQLRSSCSubtractResultType(l.GetType(), r.GetType()), 0, 1);
 }
 bool SQLRSSCSubtract::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
   return other == this || other->IsSameSubtract(this);
@@ -48,15 +46,14 @@ bool SQLRSSCSubtract::IsSameSubtract(SQLRSSCSubtract const *other) const { retur
 void SQLRSSCSubtract::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Subtract(l, r); }
 void SQLRSSCSubtract::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCSubtract(this); }
 SQLNWToken SQLRSSCSubtract::Token() const { return SQLNWTVESubtract; }
-SQLRSSCValueExpr *SQLRSSCSubtract::Copy() const {
-  return CopyAs<SQLRSSCSubtract>();
+SQLRSSCDyadic *SQLRSSCSubtract::NewLike(SQLRSSCValueExprPtr &&l, SQLRSSCValueExprPtr &&r) const {
+  return new SQLRSSCSubtract(l.release(), r.release());
 }
 
 // ---- * ----
 
-SQLColumnDescriptor SQLRSSCMultiply::GetColumnDescriptor() const {
-  SQLType l = left_->GetColumnDescriptor().GetType();
-  return SQLColumnDescriptor("", l == SQL_INTEGER ? right_->GetColumnDescriptor().GetType() : l, 0, 1);
+SQLColumnDescriptor SQLRSSCMultiply::Describe(SQLColumnDescriptor const &l, SQLColumnDescriptor const &r) const {
+  return SQLColumnDescriptor("", l.GetType() == SQL_INTEGER ? r.GetType() : l.GetType(), 0, 1);
 }
 bool SQLRSSCMultiply::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
   return other == this || other->IsSameMultiply(this);
@@ -65,13 +62,15 @@ bool SQLRSSCMultiply::IsSameMultiply(SQLRSSCMultiply const *other) const { retur
 void SQLRSSCMultiply::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Multiply(l, r); }
 void SQLRSSCMultiply::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCMultiply(this); }
 SQLNWToken SQLRSSCMultiply::Token() const { return SQLNWTVEMultiply; }
-SQLRSSCValueExpr *SQLRSSCMultiply::Copy() const {
-  return CopyAs<SQLRSSCMultiply>();
+SQLRSSCDyadic *SQLRSSCMultiply::NewLike(SQLRSSCValueExprPtr &&l, SQLRSSCValueExprPtr &&r) const {
+  return new SQLRSSCMultiply(l.release(), r.release());
 }
 
 // ---- / ----
 
-SQLColumnDescriptor SQLRSSCDivide::GetColumnDescriptor() const { return SQLColumnDescriptor("", SQL_REAL, 0, 1); }
+SQLColumnDescriptor SQLRSSCDivide::Describe(SQLColumnDescriptor const &, SQLColumnDescriptor const &) const {
+  return SQLColumnDescriptor("", SQL_REAL, 0, 1);
+}
 bool SQLRSSCDivide::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
   return other == this || other->IsSameDivide(this);
 }
@@ -79,11 +78,13 @@ bool SQLRSSCDivide::IsSameDivide(SQLRSSCDivide const *other) const { return Same
 void SQLRSSCDivide::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Divide(l, r); }
 void SQLRSSCDivide::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCDivide(this); }
 SQLNWToken SQLRSSCDivide::Token() const { return SQLNWTVEDivide; }
-SQLRSSCValueExpr *SQLRSSCDivide::Copy() const { return CopyAs<SQLRSSCDivide>(); }
+SQLRSSCDyadic *SQLRSSCDivide::NewLike(SQLRSSCValueExprPtr &&l, SQLRSSCValueExprPtr &&r) const {
+  return new SQLRSSCDivide(l.release(), r.release());
+}
 
 // ---- MOD ----
 
-SQLColumnDescriptor SQLRSSCModulo::GetColumnDescriptor() const {
+SQLColumnDescriptor SQLRSSCModulo::Describe(SQLColumnDescriptor const &, SQLColumnDescriptor const &) const {
   return SQLColumnDescriptor("", SQL_INTEGER, 0, 1);
 }
 bool SQLRSSCModulo::IsSameValueExpr(SQLRSSCValueExpr const *other) const {
@@ -93,4 +94,6 @@ bool SQLRSSCModulo::IsSameModulo(SQLRSSCModulo const *other) const { return Same
 void SQLRSSCModulo::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Modulo(l, r); }
 void SQLRSSCModulo::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCModulo(this); }
 SQLNWToken SQLRSSCModulo::Token() const { return SQLNWTVEModulo; }
-SQLRSSCValueExpr *SQLRSSCModulo::Copy() const { return CopyAs<SQLRSSCModulo>(); }
+SQLRSSCDyadic *SQLRSSCModulo::NewLike(SQLRSSCValueExprPtr &&l, SQLRSSCValueExprPtr &&r) const {
+  return new SQLRSSCModulo(l.release(), r.release());
+}

@@ -10,13 +10,13 @@
 class SQLRSSCAdd : public SQLRSSCDyadic {
  public:
   using SQLRSSCDyadic::SQLRSSCDyadic;
-  SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameAdd(SQLRSSCAdd const *other) const override;
-  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;
+  SQLColumnDescriptor Describe(SQLColumnDescriptor const &left, SQLColumnDescriptor const &right) const override;
+  SQLRSSCDyadic *NewLike(SQLRSSCValueExprPtr &&left, SQLRSSCValueExprPtr &&right) const override;
   void VisitSelf(SQLVisitor &visitor) override;
   SQLNWToken Token() const override;
   char const *LogWord() const override { return "Add("; }
@@ -26,13 +26,13 @@ class SQLRSSCAdd : public SQLRSSCDyadic {
 class SQLRSSCSubtract : public SQLRSSCDyadic {
  public:
   using SQLRSSCDyadic::SQLRSSCDyadic;
-  SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameSubtract(SQLRSSCSubtract const *other) const override;
-  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;
+  SQLColumnDescriptor Describe(SQLColumnDescriptor const &left, SQLColumnDescriptor const &right) const override;
+  SQLRSSCDyadic *NewLike(SQLRSSCValueExprPtr &&left, SQLRSSCValueExprPtr &&right) const override;
   void VisitSelf(SQLVisitor &visitor) override;
   SQLNWToken Token() const override;
   char const *LogWord() const override { return "Subtract("; }
@@ -42,13 +42,13 @@ class SQLRSSCSubtract : public SQLRSSCDyadic {
 class SQLRSSCMultiply : public SQLRSSCDyadic {
  public:
   using SQLRSSCDyadic::SQLRSSCDyadic;
-  SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameMultiply(SQLRSSCMultiply const *other) const override;
-  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;
+  SQLColumnDescriptor Describe(SQLColumnDescriptor const &left, SQLColumnDescriptor const &right) const override;
+  SQLRSSCDyadic *NewLike(SQLRSSCValueExprPtr &&left, SQLRSSCValueExprPtr &&right) const override;
   void VisitSelf(SQLVisitor &visitor) override;
   SQLNWToken Token() const override;
   char const *LogWord() const override { return "Multiply("; }
@@ -58,13 +58,13 @@ class SQLRSSCMultiply : public SQLRSSCDyadic {
 class SQLRSSCDivide : public SQLRSSCDyadic {
  public:
   using SQLRSSCDyadic::SQLRSSCDyadic;
-  SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameDivide(SQLRSSCDivide const *other) const override;
-  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;
+  SQLColumnDescriptor Describe(SQLColumnDescriptor const &left, SQLColumnDescriptor const &right) const override;
+  SQLRSSCDyadic *NewLike(SQLRSSCValueExprPtr &&left, SQLRSSCValueExprPtr &&right) const override;
   void VisitSelf(SQLVisitor &visitor) override;
   SQLNWToken Token() const override;
   char const *LogWord() const override { return "Divide("; }
@@ -74,13 +74,13 @@ class SQLRSSCDivide : public SQLRSSCDyadic {
 class SQLRSSCModulo : public SQLRSSCDyadic {
  public:
   using SQLRSSCDyadic::SQLRSSCDyadic;
-  SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameModulo(SQLRSSCModulo const *other) const override;
-  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;
+  SQLColumnDescriptor Describe(SQLColumnDescriptor const &left, SQLColumnDescriptor const &right) const override;
+  SQLRSSCDyadic *NewLike(SQLRSSCValueExprPtr &&left, SQLRSSCValueExprPtr &&right) const override;
   void VisitSelf(SQLVisitor &visitor) override;
   SQLNWToken Token() const override;
   char const *LogWord() const override { return "Modulo("; }

@@ -10,8 +10,7 @@ constexpr int kIndexOutsideArray = 308;  // "SQL: Index outside dimensions of ar
 
 }  // namespace
 
-SQLColumnDescriptor SQLRSSCIndexing::GetColumnDescriptor() const {
-  SQLColumnDescriptor array = left_->GetColumnDescriptor();
+SQLColumnDescriptor SQLRSSCIndexing::Describe(SQLColumnDescriptor const &array, SQLColumnDescriptor const &) const {
   return SQLColumnDescriptor("", array.GetType(), array.GetLength(), 1);
 }
 
@@ -45,11 +44,6 @@ bool SQLRSSCIndexing::IsSameIndexing(SQLRSSCIndexing const *other) const { retur
 
 void SQLRSSCIndexing::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCIndexing(this); }
 
-SQLRSSCValueExpr *SQLRSSCIndexing::Copy() const {
-  SQLRSSCValueExprPtr l(left_->Copy());
-  SQLRSSCValueExprPtr r(right_->Copy());
-  auto *copy = new SQLRSSCIndexing(l.get(), r.get());
-  (void)l.release();
-  (void)r.release();
-  return copy;
+SQLRSSCDyadic *SQLRSSCIndexing::NewLike(SQLRSSCValueExprPtr &&array, SQLRSSCValueExprPtr &&index) const {
+  return new SQLRSSCIndexing(array.release(), index.release());
 }

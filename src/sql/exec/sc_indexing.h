@@ -9,8 +9,6 @@ class SQLRSSCIndexing : public SQLRSSCDyadic {
   // Takes ownership of both: left is the array, right the index.
   using SQLRSSCDyadic::SQLRSSCDyadic;
 
-  // The array's element type and length, depth 1.
-  SQLColumnDescriptor GetColumnDescriptor() const override;
   // The index's answer when it is TRUE; else TRUE only for an array column
   // of the examined level that lies in the intervals.
   SQLTruthValue NullValueOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
@@ -19,10 +17,12 @@ class SQLRSSCIndexing : public SQLRSSCDyadic {
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameIndexing(SQLRSSCIndexing const *other) const override;
   bool IsIndexing() const override { return true; }
-  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *, SQLValueStore const *) override {}
+  // The array's element type and length, depth 1.
+  SQLColumnDescriptor Describe(SQLColumnDescriptor const &array, SQLColumnDescriptor const &) const override;
+  SQLRSSCDyadic *NewLike(SQLRSSCValueExprPtr &&array, SQLRSSCValueExprPtr &&index) const override;
   void VisitSelf(SQLVisitor &visitor) override;
   SQLNWToken Token() const override { return SQLNWTVEIndexing; }
   char const *LogWord() const override { return "Indexing("; }

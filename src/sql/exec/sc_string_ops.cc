@@ -16,8 +16,7 @@ unsigned long SQLRSSCTssCharLength(unsigned char const *p, unsigned long n) {
 
 // ---- concatenation ----
 
-SQLColumnDescriptor SQLRSSCConcatenate::GetColumnDescriptor() const {
-  SQLColumnDescriptor l = left_->GetColumnDescriptor(), r = right_->GetColumnDescriptor();
+SQLColumnDescriptor SQLRSSCConcatenate::Describe(SQLColumnDescriptor const &l, SQLColumnDescriptor const &r) const {
   return SQLColumnDescriptor("", l.GetType(), l.GetLength() + r.GetLength(), 1);
 }
 
@@ -31,7 +30,9 @@ bool SQLRSSCConcatenate::IsSameConcatenate(SQLRSSCConcatenate const *other) cons
 
 void SQLRSSCConcatenate::Operate(SQLValueStore const *l, SQLValueStore const *r) { store_.Concatenate(l, r); }
 
-SQLRSSCValueExpr *SQLRSSCConcatenate::Copy() const { return CopyAs<SQLRSSCConcatenate>(); }
+SQLRSSCDyadic *SQLRSSCConcatenate::NewLike(SQLRSSCValueExprPtr &&l, SQLRSSCValueExprPtr &&r) const {
+  return new SQLRSSCConcatenate(l.release(), r.release());
+}
 void SQLRSSCConcatenate::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCConcatenate(this); }
 
 // ---- substring ----

@@ -9,14 +9,14 @@
 class SQLRSSCConcatenate : public SQLRSSCDyadic {
  public:
   using SQLRSSCDyadic::SQLRSSCDyadic;
-  // The left operand's type; the length is the sum of the operands'.
-  SQLColumnDescriptor GetColumnDescriptor() const override;
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override;
   bool IsSameConcatenate(SQLRSSCConcatenate const *other) const override;
-  SQLRSSCValueExpr *Copy() const override;
 
  protected:
   void Operate(SQLValueStore const *left, SQLValueStore const *right) override;
+  // The left operand's type; the length is the sum of the operands'.
+  SQLColumnDescriptor Describe(SQLColumnDescriptor const &left, SQLColumnDescriptor const &right) const override;
+  SQLRSSCDyadic *NewLike(SQLRSSCValueExprPtr &&left, SQLRSSCValueExprPtr &&right) const override;
   void VisitSelf(SQLVisitor &visitor) override;
   SQLNWToken Token() const override { return SQLNWTVEConcatenate; }
   char const *LogWord() const override { return "Concatenate("; }

@@ -110,7 +110,8 @@ bool Ansi() { return (P().mode & parsemode::kAnsi) != 0; }
 // A tree deeper than this cannot be built: the passes over a statement's
 // tree (validation, types, execution, logging, deletion, and the driver's
 // reading of what is shipped) recurse once per level, and a level costs up
-// to a few kilobytes of the machine stack.
+// to a few kilobytes of the machine stack. Chains of AND, OR and the
+// two-operand operators count as one level: the passes loop over them.
 void CheckDepth(int line) {
   if (P().objects.TopDepth() > SQLParseState::kMaxTreeDepth) {
     Fail(syntaxstate::kTreeTooDeep,
@@ -339,6 +340,27 @@ T *Connective(int line, SQLVTSCSearchCond *a, SQLVTSCSearchCond *b) {
   T *connective = Make<T>(line, Pop(a), Pop(b));
   P().objects.SetTopDepth(depth);
   return connective;
+}
+
+// A two-operand arithmetic or concatenation operator. A left operand of
+// that family continues its chain, so that a + b - c ... is one level deep
+// however long: every pass walks such a chain along its left operands in a
+// loop (SQLVTSCDyadicOperator). A right operand nests a level. The depth
+// is checked once it is set: Push would count the left operand a level.
+template <class T>
+T *Dyadic(int line, SQLVTSCValueExpr *a, SQLVTSCValueExpr *b) {
+  int const leftLevel = dynamic_cast<SQLVTSCDyadicOperator *>(a) != nullptr ? 0 : 1;
+  int const depth = std::max(P().objects.DepthOf(a) + leftLevel, P().objects.DepthOf(b) + 1);
+  auto left = Pop(a);
+  auto right = Pop(b);
+  auto op = std::make_unique<T>(left.get(), right.get());
+  (void)left.release();
+  (void)right.release();
+  op->SetLineNumber(line);
+  T *pushed = P().objects.Push(op.release());
+  P().objects.SetTopDepth(depth);
+  CheckDepth(sql_yyGetLineNumber());
+  return pushed;
 }
 
 // A comparison-like predicate, negated when asked.
@@ -1176,13 +1198,13 @@ comparison_operator
 /* ---- value expressions ---- */
 
 value_expression
-  : value_expression "+" value_expression { $$ = Make<SQLVTSCAdd>(@1, Pop($1), Pop($3)); }
-  | value_expression "-" value_expression { $$ = Make<SQLVTSCSubtract>(@1, Pop($1), Pop($3)); }
-  | value_expression "*" value_expression { $$ = Make<SQLVTSCMultiply>(@1, Pop($1), Pop($3)); }
-  | value_expression "/" value_expression { $$ = Make<SQLVTSCDivide>(@1, Pop($1), Pop($3)); }
-  | value_expression "\\" value_expression { $$ = Make<SQLVTSCModulo>(@1, Pop($1), Pop($3)); }
-  | value_expression "&" value_expression { $$ = Make<SQLVTSCConcatenate>(@1, Pop($1), Pop($3)); }
-  | value_expression "||" value_expression { $$ = Make<SQLVTSCConcatenate>(@1, Pop($1), Pop($3)); }
+  : value_expression "+" value_expression { $$ = Dyadic<SQLVTSCAdd>(@1, $1, $3); }
+  | value_expression "-" value_expression { $$ = Dyadic<SQLVTSCSubtract>(@1, $1, $3); }
+  | value_expression "*" value_expression { $$ = Dyadic<SQLVTSCMultiply>(@1, $1, $3); }
+  | value_expression "/" value_expression { $$ = Dyadic<SQLVTSCDivide>(@1, $1, $3); }
+  | value_expression "\\" value_expression { $$ = Dyadic<SQLVTSCModulo>(@1, $1, $3); }
+  | value_expression "&" value_expression { $$ = Dyadic<SQLVTSCConcatenate>(@1, $1, $3); }
+  | value_expression "||" value_expression { $$ = Dyadic<SQLVTSCConcatenate>(@1, $1, $3); }
   | "(" value_expression ")" { $$ = $2; }
   | "(" subquery ")" { $$ = Make<SQLVTSCScalarSubquery>(@1, Pop($2)); }
   | CAST "(" host_variable_ref AS cast_type ")"

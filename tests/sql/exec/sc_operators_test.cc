@@ -146,7 +146,17 @@ INSTANTIATE_TEST_SUITE_P(
         // A NULL left operand ends the evaluation: the division never runs.
         OP("null-(1/0)", new SQLRSSCSubtract(o.Null(SQL_REAL), new SQLRSSCDivide(o.Int(1), o.Int(0))), "NULL"),
         OP("null mod 0", new SQLRSSCModulo(o.Null(SQL_INTEGER), o.Int(0)), "NULL"),
-        OP("1 mod null", new SQLRSSCModulo(o.Int(1), o.Null(SQL_INTEGER)), "NULL")));
+        OP("1 mod null", new SQLRSSCModulo(o.Int(1), o.Null(SQL_INTEGER)), "NULL"),
+        // Chains: left to right, a NULL or an error below ends them.
+        OP("(2*3-1)/2",
+           new SQLRSSCDivide(new SQLRSSCSubtract(new SQLRSSCMultiply(o.Int(2), o.Int(3)), o.Int(1)), o.Int(2)),
+           "REAL:2.5"),
+        OP("date+days-date", new SQLRSSCSubtract(new SQLRSSCAdd(o.Date(40), o.Days(60)), o.Date(30)), "DAYS:70"),
+        OP("null+1-(1/0)",
+           new SQLRSSCSubtract(new SQLRSSCAdd(o.Null(SQL_INTEGER), o.Int(1)), new SQLRSSCDivide(o.Int(1), o.Int(0))),
+           "NULL"),
+        OP("max+1+null", new SQLRSSCAdd(new SQLRSSCAdd(o.Int(2147483647), o.Int(1)), o.Null(SQL_INTEGER)),
+           "!22003/205")));
 
 INSTANTIATE_TEST_SUITE_P(
     Strings, Operator,
@@ -155,6 +165,9 @@ INSTANTIATE_TEST_SUITE_P(
         OP("raw||raw", new SQLRSSCConcatenate(o.Raw("a"), o.Raw("b")), "RAW:'ab'"),
         OP("null||x", new SQLRSSCConcatenate(o.Null(SQL_STRING), o.Str("x")), "NULL"),
         OP("x||null", new SQLRSSCConcatenate(o.Str("x"), o.Null(SQL_STRING)), "NULL"),
+        OP("a||b||c", new SQLRSSCConcatenate(new SQLRSSCConcatenate(o.Str("a"), o.Str("b")), o.Str("c")), "STR:'abc'"),
+        OP("a||null||c", new SQLRSSCConcatenate(new SQLRSSCConcatenate(o.Str("a"), o.Null(SQL_STRING)), o.Str("c")),
+           "NULL"),
         OP("substr 0 for 2", new SQLRSSCSubstr(o.Str("abc"), o.Int(0), o.Int(2)), "STR:'a'"),
         OP("substr 2", new SQLRSSCSubstr(o.Str("abc"), o.Int(2), nullptr), "STR:'bc'"),
         OP("substr 4", new SQLRSSCSubstr(o.Str("abc"), o.Int(4), nullptr), "STR:''"),
@@ -191,7 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
                     OP("[0]", new SQLRSSCIndexing(o.IntArray({7, 8, 9}), o.Int(0)), "!QP999/308"),
                     OP("[4]", new SQLRSSCIndexing(o.IntArray({7, 8, 9}), o.Int(4)), "!QP999/308"),
                     OP("[null]", new SQLRSSCIndexing(o.IntArray({7, 8, 9}), o.Null(SQL_INTEGER)), "NULL"),
-                    OP("null element", new SQLRSSCIndexing(o.IntArray({7, -1, 9}), o.Int(2)), "NULL")));
+                    OP("null element", new SQLRSSCIndexing(o.IntArray({7, -1, 9}), o.Int(2)), "NULL"),
+                    OP("[2]+1", new SQLRSSCAdd(new SQLRSSCIndexing(o.IntArray({7, 8, 9}), o.Int(2)), o.Int(1)),
+                       "INT:9")));
 
 #undef OP
 
@@ -289,11 +304,44 @@ TEST(Operators, NullifiedColumnsMakeTheResultNull) {
   }
 }
 
+// A chain of any length costs no stack: every operation loops over it.
+TEST(Operators, LongChainsRunWithoutRecursion) {
+  Operands o;
+  auto chain = [&o](int terms, long first) {  // 0 + first - 2 + 2 - 2 ... = first
+    SQLRSSCValueExprPtr e(o.Int(0));
+    for (int i = 1; i < terms; ++i) {
+      SQLRSSCValueExpr *right = o.Int(i == 1 ? first : 2);
+      e.reset(i % 2 ? static_cast<SQLRSSCValueExpr *>(new SQLRSSCAdd(e.release(), right))
+                    : new SQLRSSCSubtract(e.release(), right));
+    }
+    return e;
+  };
+  int const terms = 200000;
+  SQLRSSCValueExprPtr e = chain(terms, 2);
+  SQLRSSCValueExprPtr copy(e->Copy());
+  SQLRSSCValueExprPtr other = chain(terms, 3);
+  EXPECT_TRUE(e->IsSameValueExpr(copy.get()));
+  EXPECT_FALSE(e->IsSameValueExpr(other.get()));
+  EXPECT_TRUE(e->CanCopy());
+  EXPECT_TRUE(e->IsConstant());
+  EXPECT_EQ(e->GetColumnDescriptor().GetType(), SQL_INTEGER);
+  List<Interval<int>> ranges;
+  EXPECT_EQ(e->NullValueOnNullifiedCols(0, &ranges), TV_FALSE);
+  double first = -1, second = -1;
+  e->Cost(&first, &second);
+  EXPECT_EQ(first, 0);
+  EXPECT_GE(second, terms - 1);
+  e->Optimize();
+  e->Reset();
+  EXPECT_EQ(Evaluated(e.release()), "INT:2");
+  EXPECT_EQ(Evaluated(other.release()), "INT:3");
+}
+
 TEST(Operators, DescribeThemselvesInPrefixOrder) {
   Operands o;
   std::unique_ptr<SQLRSSCValueExpr> trim(
       new SQLRSSCTrim(SQL_TRIM_LEADING, nullptr, new SQLRSSCSubstr(o.Str("ab"), o.Int(1), nullptr)));
-  std::unique_ptr<SQLRSSCValueExpr> mod(new SQLRSSCModulo(o.Int(7), o.Int(2)));
+  std::unique_ptr<SQLRSSCValueExpr> mod(new SQLRSSCModulo(new SQLRSSCAdd(o.Int(7), o.Int(1)), o.Int(2)));
   SQLTokenString ts;
   trim->createTokenString(&ts, 0, nullptr);
   mod->createTokenString(&ts, 0, nullptr);
@@ -310,8 +358,11 @@ TEST(Operators, DescribeThemselvesInPrefixOrder) {
   EXPECT_EQ(ts.GetBs4(), 1);
   EXPECT_EQ(ts.GetToken(), SQLNWTNull);
   EXPECT_EQ(ts.GetToken(), SQLNWTVEModulo);
+  EXPECT_EQ(ts.GetToken(), SQLNWTVEAdd);
   EXPECT_EQ(ts.GetToken(), SQLNWTVEIntegerConst);
   EXPECT_EQ(ts.GetBs4(), 7);
+  EXPECT_EQ(ts.GetToken(), SQLNWTVEIntegerConst);
+  EXPECT_EQ(ts.GetBs4(), 1);
   EXPECT_EQ(ts.GetToken(), SQLNWTVEIntegerConst);
   EXPECT_EQ(ts.GetBs4(), 2);
   EXPECT_TRUE(ts.AtEnd());

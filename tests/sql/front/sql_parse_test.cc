@@ -158,18 +158,21 @@ TEST_F(ParseEntry, NodesCarryTheLinesOfTheirConstructs) {
 }
 
 TEST_F(ParseEntry, LongExpressionsAndDeepNesting) {
-  // A chain nearly as deep as a tree may grow: the left-associative
-  // operators keep the parser's stack flat.
+  // A chain of two-operand operators, of mixed kinds, is one level deep
+  // however long (the left-associative operators also keep the parser's
+  // stack flat): a million terms of "+" or "&" are read, and deleted.
   int const depth = SQLParseState::kMaxTreeDepth;
   std::string terms = "1";
-  for (int i = 1; i < depth - 20; ++i) terms += (i % 3 == 0) ? " * 2" : " + emp";
+  for (int i = 1; i < 3 * depth; ++i) terms += (i % 3 == 0) ? " * 2 - emp / 3" : " + emp";
   EXPECT_NO_THROW(Parse("SELECT " + terms + " FROM exemp010"));
-  // Deeper chains are refused at the line they grow too deep on, before
-  // any later error: a million terms of "+" or "&".
+  EXPECT_NO_THROW(Parse("SELECT name" + Repeat(" & 'a'", 999999) + " FROM exemp010"));
   std::string const tooDeep = "Statement exceeds maximum expression depth: " + std::to_string(depth);
-  ExpectError("SELECT 1\n" + Repeat(" + emp", depth) + " FROM exemp010", 0, "42I59", tooDeep, 2);
-  ExpectError("SELECT 1" + Repeat(" + 1", 999999) + " FROM FROM exemp010", 0, "42I59", tooDeep, 1);
-  ExpectError("SELECT name" + Repeat(" & 'a'", 999999) + " FROM exemp010", 0, "42I59", tooDeep, 1);
+  ExpectError("SELECT 1" + Repeat(" + 1", 999999) + " FROM FROM exemp010", 0, "42I00", "Unexpected token 'FROM'", 1);
+  // Operands nested on the right count a level each, also inside a chain:
+  // line 2 reaches the limit exactly, line 3 goes past it and is refused.
+  ExpectError("SELECT 1 + emp" + Repeat(" - (2 + emp", depth - 3) + "\n" + Repeat(")", depth - 3) + " + emp\n" +
+                  Repeat(" * (3", depth) + Repeat(")", depth) + " FROM exemp010",
+              0, "42I59", tooDeep, 3);
   // Chains of AND and OR, however long, are one level each.
   EXPECT_NO_THROW(Parse("SELECT emp FROM exemp010 WHERE emp = 1" + Repeat(" OR emp = 2 AND emp <> 3", 2 * depth)));
   EXPECT_NO_THROW(Parse("SELECT emp FROM exemp010 WHERE emp = 1" + Repeat(" AND (emp = 2 OR emp <> 3)", 2 * depth)));

@@ -110,6 +110,52 @@ TEST(VtOperators, AmbiguousDateSumIsComputedAsRealAndReinterpreted) {
   EXPECT_NE(rs, nullptr);
 }
 
+// Inside a chain too: its lower part is reinterpreted where the parent's
+// row leaves it ambiguous, and the rest stays as it was.
+TEST(VtOperators, AmbiguousPartOfAChainIsReinterpreted) {
+  SQLColumnDescriptor daysCol("y", SQL_INTERVAL_DAYS, 4, 1);
+  auto *inner = new SQLVTSCAdd(Int(1), Int(2));
+  auto *sum = new SQLVTSCAdd(inner, Col(daysCol));
+  std::unique_ptr<SQLVTSCValueExpr> result(sum->Cast(SQL_DATE, false));
+  EXPECT_EQ(result.get(), sum);
+  auto *rc = dynamic_cast<SQLVTSCReinterpretCast *>(sum->GetLeft());
+  ASSERT_NE(rc, nullptr);
+  EXPECT_EQ(rc->GetOperand(), inner);
+  EXPECT_EQ(rc->GetTargetType(), SQL_DATE);
+  EXPECT_TRUE(sum->GetRight()->IsColumnRef());
+}
+
+// A chain of any length costs no stack: every pass loops over it.
+TEST(VtOperators, LongChainsRunWithoutRecursion) {
+  auto chain = [](int terms, long first) {
+    std::unique_ptr<SQLVTSCValueExpr> e(Col(intCol));
+    for (int i = 1; i < terms; ++i) {
+      SQLVTSCValueExpr *right = i == 1 ? Int(first) : Col(intCol, 1);
+      e.reset(i % 2 ? static_cast<SQLVTSCValueExpr *>(new SQLVTSCAdd(e.release(), right))
+                    : new SQLVTSCMultiply(e.release(), right));
+    }
+    return e;
+  };
+  int const terms = 200000;
+  std::unique_ptr<SQLVTSCValueExpr> e = chain(terms, 1);
+  SQLTypeSet integer;
+  integer.Insert(SQL_INTEGER);
+  EXPECT_EQ(e->GetPossibleTypeSet(), integer);
+  EXPECT_EQ(e->Cast(SQL_INTEGER, false), e.get());
+  e->ValidateTypes();
+  e->ValidateArrayUsage();
+  e->Log();
+  SQLColumnIdMappingList mappings;
+  mappings.Append(SQLColumnIdMapping(0, 0, 4));
+  e->MapColumnIds(0, &mappings);
+  std::unique_ptr<SQLVTSCValueExpr> copy(e->Copy());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_TRUE(e->IsSameValueExpr2(copy.get()));
+  EXPECT_FALSE(e->IsSameValueExpr2(chain(terms, 2).get()));
+  std::unique_ptr<SQLRSSCValueExpr> rs(e->CreateRS());
+  EXPECT_EQ(rs->GetColumnDescriptor().GetType(), SQL_INTEGER);
+}
+
 TEST(VtOperators, ArraysIdentityAndCopies) {
   std::unique_ptr<SQLVTSCValueExpr> withArray(new SQLVTSCAdd(Col(intCol), Col(arrayCol)));
   ExpectError([&] { withArray->ValidateArrayUsage(); }, "42I50", "Invalid use of array value in expression");
