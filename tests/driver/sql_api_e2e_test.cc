@@ -570,13 +570,15 @@ TEST_P(SqlApiE2E, MillionTermStatementsRunOrFailCleanly) {
   expectRows("SELECT code FROM exdep010 d WHERE EXISTS (SELECT " + chain("budget", ", ", "budget", items) +
                  " FROM exdep010 x WHERE x.budget = d.budget + 10) ORDER BY code",
              {"A", "B"});
-  // An UPDATE runs in the driver as a whole: such a condition, or as many
-  // SET items, are refused.
+  // An UPDATE or DELETE runs in the driver as a whole: such a condition,
+  // as many SET items, or a condition too deep to ship are refused.
   for (auto const &[text, message] :
        {std::pair<std::string, std::string>{"UPDATE exdep010 SET name = 'Z' WHERE " + rowValue,
                                             "QP060: Search condition holds a list of more than 32767 items"},
         {"UPDATE exdep010 SET " + chain("name = 'Z'", ", ", "name = 'Z'", items) + " WHERE code = 'B'",
-         "QP060: UPDATE of more than 32767 SET items"}}) {
+         "QP060: UPDATE of more than 32767 SET items"},
+        {"UPDATE exdep010 SET name = 'Z' WHERE budget = " + chain("1", " + ", "1", 65) + " - 45",
+         "QP060: Search condition holds more than 64 arithmetic operators"}}) {
     g_host.lastError.clear();
     QPCStatement *h = sql_parse(text.c_str(), static_cast<unsigned long>(trans_), 0);
     EXPECT_TRUE(h == nullptr || sql_exec(h, 1) != 0);

@@ -55,6 +55,12 @@ void SQLETNetRequest::CheckCondition(SQLRSSCSearchCond *condition, char const *m
   condition->AcceptVisit(onInstance);
   if (!onInstance.Fits())
     throw SQLException("QP060", 0, SQLString("Search condition holds a list of more than 32767 items"));
+  if (onInstance.TooManyOperators())
+    throw SQLException("QP060", 0,
+                       SQLString(("Search condition holds more than " +
+                                  std::to_string(SQLOperatesOnThisDBInstanceVisitor::kMaxOperators) +
+                                  " arithmetic operators")
+                                     .c_str()));
   if (!onInstance.GetResult()) throw SQLException("QP060", 0, SQLString(message));
   SQLGetParametersVisitor parameters;
   condition->AcceptVisit(parameters);

@@ -89,6 +89,8 @@ class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
   // FALSE when some list or column number of the tree is beyond the counts
   // of a query description (whatever the instances).
   bool Fits() const { return fits_; }
+  // TRUE when the tree holds more binary operators than kMaxOperators.
+  bool TooManyOperators() const { return operators_ > kMaxOperators; }
 
   // Binary operators one shipped tree may hold: every one may nest the
   // description a level deeper, and a driver refuses descriptions nested
