@@ -91,7 +91,7 @@ std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::
     parked_reply_ = std::move(reply);
     throw;
   }
-  return reply.bytes();
+  return reply.Take();
 }
 
 std::vector<std::uint8_t> SqlAgent::Resume() {
@@ -112,7 +112,7 @@ std::vector<std::uint8_t> SqlAgent::Resume() {
     }
     if (frames[i].kept && done) asked_.clear();
   }
-  return reply.bytes();
+  return reply.Take();
 }
 
 bool SqlAgent::Run(Batch batch, AgentReply *reply) {
