@@ -209,6 +209,44 @@ constexpr std::size_t kScalarItem = 9;    // the largest item of a number
 
 }  // namespace
 
+inline void EncodedRows::PutValue(Kind kind, sqlite3_value *v) {
+  switch (kind) {
+    case kInt32: {
+      sqlite3_int64 x = sqlite3_value_int64(v);
+      if (x < std::numeric_limits<std::int32_t>::min() || x > std::numeric_limits<std::int32_t>::max())
+        throw SQLExDENumericValueOutOfRange();
+      size_ = static_cast<std::size_t>(PutItem(Room(kScalarItem), SQLNWTbs4, static_cast<std::uint32_t>(x), 4) -
+                                       buf_.get());
+      return;
+    }
+    case kReal: {
+      double d = sqlite3_value_double(v);
+      std::uint64_t bits;
+      std::memcpy(&bits, &d, sizeof bits);
+      size_ = static_cast<std::size_t>(PutItem(Room(kScalarItem), SQLNWTdouble, bits, 8) - buf_.get());
+      return;
+    }
+    case kInt64:
+      size_ = static_cast<std::size_t>(
+          PutItem(Room(kScalarItem), SQLNWTbs8, static_cast<std::uint64_t>(sqlite3_value_int64(v)), 8) - buf_.get());
+      return;
+    case kBytes: {
+      const void *bytes = sqlite3_value_blob(v);
+      int count = sqlite3_value_bytes(v);
+      if (count < 0 || count > SQLTokenString::kMaxMemory) {  // more than a memory item carries
+        log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+                 "A value of %d bytes exceeds the %d bytes of a token-string item", count, SQLTokenString::kMaxMemory);
+        throw SQLExDEStringDataRightTruncation();
+      }
+      std::uint8_t *q = PutItem(Room(kMemoryHeader + static_cast<std::size_t>(count)), SQLNWTmemory,
+                                static_cast<std::uint64_t>(count), 2);
+      if (count > 0) std::memcpy(q, bytes, static_cast<std::size_t>(count));
+      size_ = static_cast<std::size_t>(q - buf_.get()) + static_cast<std::size_t>(count);
+      return;
+    }
+  }
+}
+
 void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns) {
   if (size_ > static_cast<std::size_t>(kMaxRowSetBytes))
     throw SQLException(sqlstate::kOutOfMemory, sqlerr::kOutOfMemory);
@@ -226,7 +264,15 @@ void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescript
     int sc = 0;
     for (std::size_t i = 0; i < n; ++i) {
       const Column col = plan_[i];
-      // A column is NULL when all its elements are.
+      const int shift = static_cast<int>(3 - i % 4) * 2;
+      if (col.depth == 1) {
+        sqlite3_value *v = sqlite3_column_value(stmt, sc++);
+        bool value = sqlite3_value_type(v) != SQLITE_NULL;
+        buf_[codes_at + i / 4] |= static_cast<std::uint8_t>((value ? 2 : 1) << shift);
+        if (value) PutValue(col.kind, v);
+        continue;
+      }
+      // An array column is NULL when all its elements are.
       values_.resize(static_cast<std::size_t>(col.depth));
       bool value = false;
       for (int e = 0; e < col.depth; ++e) {
@@ -235,48 +281,9 @@ void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescript
         value = value || sqlite3_value_type(v) != SQLITE_NULL;
       }
       sc += col.depth;
-      buf_[codes_at + i / 4] |= static_cast<std::uint8_t>((value ? 2 : 1) << ((3 - i % 4) * 2));
+      buf_[codes_at + i / 4] |= static_cast<std::uint8_t>((value ? 2 : 1) << shift);
       if (!value) continue;
-      for (int e = 0; e < col.depth; ++e) {
-        sqlite3_value *v = values_[static_cast<std::size_t>(e)];
-        switch (col.kind) {
-          case kInt32: {
-            sqlite3_int64 x = sqlite3_value_int64(v);
-            if (x < std::numeric_limits<std::int32_t>::min() || x > std::numeric_limits<std::int32_t>::max())
-              throw SQLExDENumericValueOutOfRange();
-            size_ = static_cast<std::size_t>(
-                PutItem(Room(kScalarItem), SQLNWTbs4, static_cast<std::uint32_t>(x), 4) - buf_.get());
-            break;
-          }
-          case kReal: {
-            double d = sqlite3_value_double(v);
-            std::uint64_t bits;
-            std::memcpy(&bits, &d, sizeof bits);
-            size_ = static_cast<std::size_t>(PutItem(Room(kScalarItem), SQLNWTdouble, bits, 8) - buf_.get());
-            break;
-          }
-          case kInt64:
-            size_ = static_cast<std::size_t>(
-                PutItem(Room(kScalarItem), SQLNWTbs8, static_cast<std::uint64_t>(sqlite3_value_int64(v)), 8) -
-                buf_.get());
-            break;
-          case kBytes: {
-            const void *bytes = sqlite3_value_blob(v);
-            int count = sqlite3_value_bytes(v);
-            if (count < 0 || count > SQLTokenString::kMaxMemory) {  // more than a memory item carries
-              log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
-                       "A value of %d bytes exceeds the %d bytes of a token-string item", count,
-                       SQLTokenString::kMaxMemory);
-              throw SQLExDEStringDataRightTruncation();
-            }
-            std::uint8_t *q = PutItem(Room(kMemoryHeader + static_cast<std::size_t>(count)), SQLNWTmemory,
-                                      static_cast<std::uint64_t>(count), 2);
-            if (count > 0) std::memcpy(q, bytes, static_cast<std::size_t>(count));
-            size_ = static_cast<std::size_t>(q - buf_.get()) + static_cast<std::size_t>(count);
-            break;
-          }
-        }
-      }
+      for (int e = 0; e < col.depth; ++e) PutValue(col.kind, values_[static_cast<std::size_t>(e)]);
     }
   } catch (...) {
     size_ = start;  // never half a row

@@ -83,6 +83,8 @@ class EncodedRows {
     return buf_.get() + size_;
   }
   void Grow(std::size_t n);
+  // Writes one element of a column of that kind.
+  void PutValue(Kind kind, sqlite3_value *v);
 
   std::unique_ptr<std::uint8_t[]> buf_;
   std::size_t size_ = 0;  // bytes written
