@@ -64,8 +64,8 @@ sqlite3 *SqlAgent::SessionDb(std::uint32_t session) {
   return db;
 }
 
-std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::size_t n) {
-  AgentReply reply;
+std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::size_t n, std::size_t front) {
+  AgentReply reply(front);
   // A new batch while one waits for dictionaries: the client gave up on
   // the kept one.
   if (held_ != nullptr) {

@@ -25,6 +25,10 @@ enum AgentState : int { kNotCreated = 0, kPrepared = 1, kAttached = 2, kExecuted
 // The replies of one SQL_MESSAGE exchange.
 class AgentReply {
  public:
+  AgentReply() = default;
+  // A reply whose buffer starts with `front` zero bytes, for a header the
+  // caller writes there once the replies are known.
+  explicit AgentReply(std::size_t front) : bytes_(front, 0) {}
   void Packet(const SQLTokenString &packet);
   // A packet made of a header and raw bytes that follow it.
   void Packet(const SQLTokenString &header, const std::uint8_t *tail, std::size_t n);
