@@ -105,7 +105,11 @@ bool DriverConnection::Process() {
     }
     lock_waiting_ = wait_over_ = false;
     start += in.consumed();
-    output_.insert(output_.end(), reply.begin(), reply.end());
+    if (output_.empty()) {
+      output_.swap(reply);  // nothing queued: the reply becomes the queue without a copy
+    } else {
+      output_.insert(output_.end(), reply.begin(), reply.end());
+    }
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;

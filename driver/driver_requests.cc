@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <molvane/zdb.h>
 
 #include "dbc/request/request_codes.h"
@@ -177,11 +179,18 @@ void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
 
 void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
   std::string packets = in.Bytes(in.U32(), DBC_MAX_SQL_PACKETS);
-  // A batch parked for a lock wait is this same request, read again.
+  // A batch parked for a lock wait is this same request, read again. The
+  // agent leaves room in front of its replies for their length, so that
+  // they become the reply without a copy.
+  constexpr std::size_t kLength = 4;
   std::vector<std::uint8_t> reply =
-      agent_.parked() ? agent_.Resume()
-                      : agent_.HandleBatch(reinterpret_cast<const std::uint8_t *>(packets.data()), packets.size());
-  out.U32(static_cast<std::uint32_t>(reply.size())).Bytes(reply.data(), reply.size());
+      agent_.parked()
+          ? agent_.Resume()
+          : agent_.HandleBatch(reinterpret_cast<const std::uint8_t *>(packets.data()), packets.size(), kLength);
+  std::vector<std::uint8_t> length;
+  WireWriter(length).U32(static_cast<std::uint32_t>(reply.size() - kLength));
+  std::copy(length.begin(), length.end(), reply.begin());
+  out.Adopt(std::move(reply));
 }
 
 void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {

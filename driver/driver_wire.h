@@ -71,6 +71,14 @@ class WireWriter {
     out_.insert(out_.end(), b, b + n);
     return *this;
   }
+  // Appends bytes, taking the vector over when nothing was written yet.
+  WireWriter &Adopt(std::vector<std::uint8_t> &&bytes) {
+    if (out_.empty())
+      out_.swap(bytes);
+    else
+      out_.insert(out_.end(), bytes.begin(), bytes.end());
+    return *this;
+  }
   // The reply bytes written so far.
   const std::vector<std::uint8_t> &written() const { return out_; }
 

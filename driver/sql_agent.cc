@@ -64,8 +64,8 @@ sqlite3 *SqlAgent::SessionDb(std::uint32_t session) {
   return db;
 }
 
-std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::size_t n) {
-  AgentReply reply;
+std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::size_t n, std::size_t front) {
+  AgentReply reply(front);
   // A new batch while one waits for dictionaries: the client gave up on
   // the kept one.
   if (held_ != nullptr) {
@@ -91,7 +91,7 @@ std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::
     parked_reply_ = std::move(reply);
     throw;
   }
-  return reply.bytes();
+  return reply.Take();
 }
 
 std::vector<std::uint8_t> SqlAgent::Resume() {
@@ -112,7 +112,7 @@ std::vector<std::uint8_t> SqlAgent::Resume() {
     }
     if (frames[i].kept && done) asked_.clear();
   }
-  return reply.bytes();
+  return reply.Take();
 }
 
 bool SqlAgent::Run(Batch batch, AgentReply *reply) {

@@ -68,10 +68,12 @@ class SqlAgent {
  public:
   SqlAgent(AgentContext ctx, bool forget_dictionaries) : ctx_(std::move(ctx)), forget_(forget_dictionaries) {}
 
-  // Handles the packets of one request; returns the reply buffer. Throws
+  // Handles the packets of one request; returns the reply buffer, which
+  // starts with `front` zero bytes for the caller's header. Throws
   // LockWait when the batch was parked.
-  std::vector<std::uint8_t> HandleBatch(const std::uint8_t *bytes, std::size_t n);
-  // A parked batch; Resume goes on with it (and may park it again).
+  std::vector<std::uint8_t> HandleBatch(const std::uint8_t *bytes, std::size_t n, std::size_t front = 0);
+  // A parked batch; Resume goes on with it (and may park it again). Its
+  // reply starts with the front bytes of the HandleBatch that parked it.
   bool parked() const { return !parked_.empty(); }
   std::vector<std::uint8_t> Resume();
   // A dictionary arrived (DD_INFO_TABLE) for a table in a physical company.

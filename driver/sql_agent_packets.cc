@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/errtext.h"
+#include "platform/log.h"
 #include "sql/agent/nw_token.h"
 #include "sql/common/sql_state.h"
 
@@ -148,88 +149,159 @@ void ReadNetWorkValue(const SQLTokenString &ts, SQLValueStore *vs, int nesting) 
 }
 
 void EncodedRows::Clear() {
-  rows_.Reset();
+  size_ = 0;
   offsets_.clear();
 }
 
 void EncodedRows::DropLast() {
   if (offsets_.empty()) return;
-  rows_.Truncate(offsets_.back());
+  size_ = offsets_.back();
   offsets_.pop_back();
 }
 
-void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns) {
-  if (rows_.Length() > kMaxRowSetBytes) throw SQLException(sqlstate::kOutOfMemory, sqlerr::kOutOfMemory);
-  offsets_.push_back(rows_.Length());
-  std::size_t n = columns.size();
-  codes_.assign((n + 3) / 4, 0);
-  // The row's values, taken once: reading them needs no lock of the
-  // connection, unlike every sqlite3_column_* call.
-  int count = sqlite3_column_count(stmt);
-  values_.resize(static_cast<std::size_t>(count));
-  for (int c = 0; c < count; ++c) values_[static_cast<std::size_t>(c)] = sqlite3_column_value(stmt, c);
+void EncodedRows::Grow(std::size_t n) {
+  std::size_t cap = std::max<std::size_t>(cap_ + cap_ / 2, 1 << 16);
+  while (cap - size_ < n) cap *= 2;
+  auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(cap);
+  if (size_ > 0) std::memcpy(grown.get(), buf_.get(), size_);
+  buf_ = std::move(grown);
+  cap_ = cap;
+}
+
+void EncodedRows::Plan(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns) {
+  plan_.clear();
   int elements = 0;
-  for (const SQLColumnDescriptor &c : columns) elements += c.GetDepth() < 1 ? 1 : c.GetDepth();
-  if (elements != count)
-    throw SQLException("QP999", 215, SQLString("result columns differ from their description"));
-  // First the codes: a column is NULL when all its elements are.
-  int sc = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    int depth = columns[i].GetDepth() < 1 ? 1 : columns[i].GetDepth();
-    bool value = false;
-    for (int e = 0; e < depth; ++e)
-      value = value || sqlite3_value_type(values_[static_cast<std::size_t>(sc + e)]) != SQLITE_NULL;
-    sc += depth;
-    codes_[i / 4] |= static_cast<unsigned char>((value ? 2 : 1) << ((3 - i % 4) * 2));
+  for (const SQLColumnDescriptor &c : columns) {
+    Column col{kBytes, c.GetDepth() < 1 ? 1 : c.GetDepth()};
+    switch (c.GetType()) {
+      case SQL_INTEGER:
+      case SQL_DATE:
+      case SQL_INTERVAL_DAYS: col.kind = kInt32; break;
+      case SQL_REAL: col.kind = kReal; break;
+      case SQL_TIMESTAMP:
+      case SQL_INTERVAL_SECONDS: col.kind = kInt64; break;
+      default: break;  // STRING, RAW
+    }
+    elements += col.depth;
+    plan_.push_back(col);
   }
-  rows_.AppendMemory(codes_.data(), static_cast<int>(codes_.size()));
-  sc = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    int depth = columns[i].GetDepth() < 1 ? 1 : columns[i].GetDepth();
-    bool value = ((codes_[i / 4] >> ((3 - i % 4) * 2)) & 3) == 2;
-    for (int e = 0; e < depth; ++e, ++sc) {
-      if (!value) continue;
-      switch (columns[i].GetType()) {
-        case SQL_INTEGER:
-        case SQL_DATE:
-        case SQL_INTERVAL_DAYS: {
-          sqlite3_int64 v = sqlite3_value_int64(values_[static_cast<std::size_t>(sc)]);
-          if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
-            throw SQLExDENumericValueOutOfRange();
-          rows_.AppendBs4(static_cast<std::int32_t>(v));
-          break;
-        }
-        case SQL_REAL:
-          rows_.AppendDouble(sqlite3_value_double(values_[static_cast<std::size_t>(sc)]));
-          break;
-        case SQL_TIMESTAMP:
-        case SQL_INTERVAL_SECONDS:
-          rows_.AppendBs8(sqlite3_value_int64(values_[static_cast<std::size_t>(sc)]));
-          break;
-        default: {  // STRING, RAW
-          const void *p = sqlite3_value_blob(values_[static_cast<std::size_t>(sc)]);
-          int bytes = sqlite3_value_bytes(values_[static_cast<std::size_t>(sc)]);
-          rows_.AppendMemory(p != nullptr ? p : "", bytes);  // more than a memory item carries: "22001"
-          break;
-        }
+  if (elements != sqlite3_column_count(stmt))
+    throw SQLException("QP999", 215, SQLString("result columns differ from their description"));
+  planned_for_ = &columns;
+  planned_stmt_ = stmt;
+}
+
+namespace {
+
+// Token-string items written in place (token_string.h gives the layout).
+inline std::uint8_t *PutLE(std::uint8_t *p, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i, v >>= 8) p[i] = static_cast<std::uint8_t>(v);
+  return p + bytes;
+}
+
+inline std::uint8_t *PutItem(std::uint8_t *p, SQLNWTokenType tag, std::uint64_t v, int bytes) {
+  *p = static_cast<std::uint8_t>(tag);
+  return PutLE(p + 1, v, bytes);
+}
+
+constexpr std::size_t kMemoryHeader = 3;  // tag and 16-bit count
+constexpr std::size_t kScalarItem = 9;    // the largest item of a number
+
+}  // namespace
+
+inline void EncodedRows::PutValue(Kind kind, sqlite3_value *v) {
+  switch (kind) {
+    case kInt32: {
+      sqlite3_int64 x = sqlite3_value_int64(v);
+      if (x < std::numeric_limits<std::int32_t>::min() || x > std::numeric_limits<std::int32_t>::max())
+        throw SQLExDENumericValueOutOfRange();
+      size_ = static_cast<std::size_t>(PutItem(Room(kScalarItem), SQLNWTbs4, static_cast<std::uint32_t>(x), 4) -
+                                       buf_.get());
+      return;
+    }
+    case kReal: {
+      double d = sqlite3_value_double(v);
+      std::uint64_t bits;
+      std::memcpy(&bits, &d, sizeof bits);
+      size_ = static_cast<std::size_t>(PutItem(Room(kScalarItem), SQLNWTdouble, bits, 8) - buf_.get());
+      return;
+    }
+    case kInt64:
+      size_ = static_cast<std::size_t>(
+          PutItem(Room(kScalarItem), SQLNWTbs8, static_cast<std::uint64_t>(sqlite3_value_int64(v)), 8) - buf_.get());
+      return;
+    case kBytes: {
+      const void *bytes = sqlite3_value_blob(v);
+      int count = sqlite3_value_bytes(v);
+      if (count < 0 || count > SQLTokenString::kMaxMemory) {  // more than a memory item carries
+        log_mesg(__FILE__, __LINE__, "SQL", LOG_ERROR,
+                 "A value of %d bytes exceeds the %d bytes of a token-string item", count, SQLTokenString::kMaxMemory);
+        throw SQLExDEStringDataRightTruncation();
       }
+      std::uint8_t *q = PutItem(Room(kMemoryHeader + static_cast<std::size_t>(count)), SQLNWTmemory,
+                                static_cast<std::uint64_t>(count), 2);
+      if (count > 0) std::memcpy(q, bytes, static_cast<std::size_t>(count));
+      size_ = static_cast<std::size_t>(q - buf_.get()) + static_cast<std::size_t>(count);
+      return;
     }
   }
 }
 
+void EncodedRows::Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns) {
+  if (size_ > static_cast<std::size_t>(kMaxRowSetBytes))
+    throw SQLException(sqlstate::kOutOfMemory, sqlerr::kOutOfMemory);
+  if (planned_for_ != &columns || planned_stmt_ != stmt || plan_.size() != columns.size()) Plan(stmt, columns);
+  const std::size_t start = size_;
+  const std::size_t n = plan_.size();
+  const std::size_t code_bytes = (n + 3) / 4;
+  // The codes item first, its bytes filled in as the columns are read.
+  std::uint8_t *p = Room(kMemoryHeader + code_bytes);
+  p = PutItem(p, SQLNWTmemory, code_bytes, 2);
+  std::memset(p, 0, code_bytes);
+  size_ += kMemoryHeader + code_bytes;
+  const std::size_t codes_at = start + kMemoryHeader;
+  try {
+    int sc = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Column col = plan_[i];
+      const int shift = static_cast<int>(3 - i % 4) * 2;
+      if (col.depth == 1) {
+        sqlite3_value *v = sqlite3_column_value(stmt, sc++);
+        bool value = sqlite3_value_type(v) != SQLITE_NULL;
+        buf_[codes_at + i / 4] |= static_cast<std::uint8_t>((value ? 2 : 1) << shift);
+        if (value) PutValue(col.kind, v);
+        continue;
+      }
+      // An array column is NULL when all its elements are.
+      values_.resize(static_cast<std::size_t>(col.depth));
+      bool value = false;
+      for (int e = 0; e < col.depth; ++e) {
+        sqlite3_value *v = sqlite3_column_value(stmt, sc + e);
+        values_[static_cast<std::size_t>(e)] = v;
+        value = value || sqlite3_value_type(v) != SQLITE_NULL;
+      }
+      sc += col.depth;
+      buf_[codes_at + i / 4] |= static_cast<std::uint8_t>((value ? 2 : 1) << shift);
+      if (!value) continue;
+      for (int e = 0; e < col.depth; ++e) PutValue(col.kind, values_[static_cast<std::size_t>(e)]);
+    }
+  } catch (...) {
+    size_ = start;  // never half a row
+    throw;
+  }
+  offsets_.push_back(start);
+}
+
 std::size_t EncodedRows::RowLength(std::size_t i) const {
-  int end = i + 1 < offsets_.size() ? offsets_[i + 1] : rows_.Length();
-  return static_cast<std::size_t>(end - offsets_[i]);
+  std::size_t end = i + 1 < offsets_.size() ? offsets_[i + 1] : size_;
+  return end - offsets_[i];
 }
 
 const std::uint8_t *EncodedRows::RowBytes(std::size_t first, std::size_t n, std::size_t *length) const {
-  const unsigned char *p;
-  int total;
-  rows_.GetString(p, total);
   std::size_t end = first + n;
-  int stop = end < offsets_.size() ? offsets_[end] : total;
-  *length = static_cast<std::size_t>(stop - offsets_[first]);
-  return p + offsets_[first];
+  std::size_t stop = end < offsets_.size() ? offsets_[end] : size_;
+  *length = stop - offsets_[first];
+  return buf_.get() + offsets_[first];
 }
 
 }  // namespace molvane::driver

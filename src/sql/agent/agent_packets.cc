@@ -1,5 +1,8 @@
 #include "sql/agent/agent_packets.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "platform/log.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/sql_abort.h"
@@ -78,10 +81,11 @@ namespace {
 
 SQLNetWorkRowSetRowExtractor::SQLNetWorkRowSetRowExtractor(
     int nrColumns, SQLValueStore **stores, SQLColumnDescriptor const *const *descriptors)
-    : nrColumns_(nrColumns), stores_(stores), descriptors_(descriptors) {
+    : nrColumns_(nrColumns), stores_(stores) {
   for (int i = 0; i < nrColumns_; ++i) {
-    int depth = descriptors_[i]->GetDepth();
+    int depth = descriptors[i]->GetDepth();
     if (depth > 1) stores_[i]->SetDimension(depth);
+    columns_.push_back({descriptors[i]->GetType(), depth});
   }
 }
 
@@ -89,36 +93,87 @@ void SQLNetWorkRowSetRowExtractor::DefineRowSet(SQLTokenString const &packet) {
   unsigned char const *bytes;
   int length;
   packet.GetString(bytes, length);
-  auto set = std::make_unique<SQLTokenString>(bytes, length);
-  set->GetToken();
-  set->GetBs4();  // statement id
-  int rows = set->GetBs4();
+  DefineRowSet(std::make_unique<SQLTokenString>(bytes, length));
+}
+
+void SQLNetWorkRowSetRowExtractor::DefineRowSet(std::unique_ptr<SQLTokenString> packet) {
+  EmptyRowSet();
+  packet->SetReadOffset(0);
+  packet->GetToken();
+  packet->GetBs4();  // statement id
+  int rows = packet->GetBs4();
   if (rows < 0) BadRowSet("negative row count");
-  set_ = std::move(set);
+  unsigned char const *bytes;
+  int length;
+  packet->GetString(bytes, length);
+  at_ = bytes + packet->GetReadOffset();
+  end_ = bytes + length;
+  set_ = std::move(packet);
   nrRows_ = rows;
   delivered_ = 0;
 }
 
 void SQLNetWorkRowSetRowExtractor::EmptyRowSet() {
   set_.reset();
+  at_ = end_ = nullptr;
   nrRows_ = 0;
   delivered_ = 0;
 }
 
+unsigned char const *SQLNetWorkRowSetRowExtractor::Item(int tag, int size) {
+  if (end_ - at_ < size) BadRowSet("truncated value");
+  if (*at_ != tag) BadRowSet("value of another kind than its column");
+  unsigned char const *payload = at_ + 1;
+  at_ += size;
+  return payload;
+}
+
+unsigned char const *SQLNetWorkRowSetRowExtractor::Memory(int *n) {
+  unsigned char const *header = Item(SQLNWTmemory, 3);
+  auto count = static_cast<std::int16_t>(header[0] | header[1] << 8);
+  if (count < 0) BadRowSet("negative value length");
+  if (end_ - at_ < count) BadRowSet("truncated value");
+  at_ += count;
+  *n = count;
+  return header + 2;
+}
+
+namespace {
+
+std::uint64_t LittleEndian(unsigned char const *p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+}  // namespace
+
 void SQLNetWorkRowSetRowExtractor::DecodeValue(SQLValueStore *vs, SQLType type) {
   switch (type) {
-    case SQL_INTEGER: vs->SetInteger(set_->GetBs4()); return;
-    case SQL_DATE: vs->SetDate(set_->GetBs4()); return;
-    case SQL_INTERVAL_DAYS: vs->SetIntervalDays(set_->GetBs4()); return;
-    case SQL_REAL: vs->SetReal(set_->GetDouble()); return;
-    case SQL_TIMESTAMP: vs->SetTimestamp(set_->GetBs8()); return;
-    case SQL_INTERVAL_SECONDS: vs->SetIntervalSeconds(set_->GetBs8()); return;
+    case SQL_INTEGER:
+      vs->SetInteger(static_cast<std::int32_t>(LittleEndian(Item(SQLNWTbs4, 5), 4)));
+      return;
+    case SQL_DATE: vs->SetDate(static_cast<std::int32_t>(LittleEndian(Item(SQLNWTbs4, 5), 4))); return;
+    case SQL_INTERVAL_DAYS:
+      vs->SetIntervalDays(static_cast<std::int32_t>(LittleEndian(Item(SQLNWTbs4, 5), 4)));
+      return;
+    case SQL_REAL: {
+      std::uint64_t bits = LittleEndian(Item(SQLNWTdouble, 9), 8);
+      double d;
+      std::memcpy(&d, &bits, sizeof d);
+      vs->SetReal(d);
+      return;
+    }
+    case SQL_TIMESTAMP:
+      vs->SetTimestamp(static_cast<std::int64_t>(LittleEndian(Item(SQLNWTbs8, 9), 8)));
+      return;
+    case SQL_INTERVAL_SECONDS:
+      vs->SetIntervalSeconds(static_cast<std::int64_t>(LittleEndian(Item(SQLNWTbs8, 9), 8)));
+      return;
     case SQL_STRING:
     case SQL_RAW: {
-      unsigned char const *bytes;
-      std::int16_t n;
-      set_->GetMemory(bytes, n);
-      if (n < 0) BadRowSet("negative value length");
+      int n;
+      unsigned char const *bytes = Memory(&n);
       if (type == SQL_STRING) vs->SetString(bytes, static_cast<unsigned long>(n));
       else vs->SetRaw(bytes, static_cast<unsigned long>(n));
       return;
@@ -130,23 +185,21 @@ void SQLNetWorkRowSetRowExtractor::DecodeValue(SQLValueStore *vs, SQLType type) 
 
 bool SQLNetWorkRowSetRowExtractor::Fetch() {
   if (!set_ || delivered_ >= nrRows_) return false;
-  unsigned char const *codes;
-  std::int16_t nCodes;
-  set_->GetMemory(codes, nCodes);
+  int nCodes;
+  unsigned char const *codes = Memory(&nCodes);
   if (nCodes < (nrColumns_ + 3) / 4) BadRowSet("row codes shorter than the columns");
   // The codes point into set_, which is not changed while the row is read.
   for (int i = 0; i < nrColumns_; ++i) {
     int code = (codes[i / 4] >> ((3 - i % 4) * 2)) & 3;
     if (code != 1 && code != 2) continue;
     SQLValueStore *vs = stores_[i];
-    SQLType type = descriptors_[i]->GetType();
-    int depth = descriptors_[i]->GetDepth();
-    for (int e = 0; e < depth; ++e) {
-      SQLValueStore *element = depth > 1 ? vs->GetElement(e) : vs;
+    Column const column = columns_[static_cast<std::size_t>(i)];
+    for (int e = 0; e < column.depth; ++e) {
+      SQLValueStore *element = column.depth > 1 ? vs->GetElement(e) : vs;
       if (code != 1) {
-        DecodeValue(element, type);
-      } else if (element->GetType() != type) {
-        SQLSetTypedNull(element, type);  // a NULL in the first row still has the column's type
+        DecodeValue(element, column.type);
+      } else if (element->GetType() != column.type) {
+        SQLSetTypedNull(element, column.type);  // a NULL in the first row still has the column's type
       } else {
         element->SetNull();
       }

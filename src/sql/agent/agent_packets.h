@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "sql/agent/token_string.h"
 
@@ -47,8 +48,12 @@ void SQLAppendNetWorkValue(SQLTokenString &ts, SQLValueStore const *value);
 // column keeps its value. An array column's code applies to every element.
 // Malformed sets (too few code bytes, truncated values, a negative row
 // count) raise SQLExUnknownNetWorkToken.
+//
+// The rows are read in place from the set's packet, item by item, with
+// each column's type and depth taken once from its descriptor.
 class SQLNetWorkRowSetRowExtractor {
  public:
+  // REQUIRES: the descriptors do not change while the extractor lives.
   SQLNetWorkRowSetRowExtractor(int nrColumns, SQLValueStore **stores,
                                SQLColumnDescriptor const *const *descriptors);
   SQLNetWorkRowSetRowExtractor(SQLNetWorkRowSetRowExtractor const &) = delete;
@@ -56,6 +61,8 @@ class SQLNetWorkRowSetRowExtractor {
 
   // Takes a copy of a result-set packet (from its first token).
   void DefineRowSet(SQLTokenString const &packet);
+  // Takes the packet itself over.
+  void DefineRowSet(std::unique_ptr<SQLTokenString> packet);
   void EmptyRowSet();
   // TRUE with the next row in the stores; FALSE when the set is used up.
   bool Fetch();
@@ -64,12 +71,23 @@ class SQLNetWorkRowSetRowExtractor {
   int RowsLeft() const { return set_ ? nrRows_ - delivered_ : 0; }
 
  private:
+  struct Column {
+    SQLType type;
+    int depth;
+  };
+  // The payload of the item of `tag` and `size` bytes (tag included) at the
+  // read position, which moves past it.
+  unsigned char const *Item(int tag, int size);
+  // The bytes of the memory item at the read position, and their count.
+  unsigned char const *Memory(int *n);
   void DecodeValue(SQLValueStore *vs, SQLType type);
 
   int nrColumns_;
-  SQLValueStore **stores_;                         // not owned
-  SQLColumnDescriptor const *const *descriptors_;  // not owned
-  std::unique_ptr<SQLTokenString> set_;            // the current row set
+  SQLValueStore **stores_;  // not owned
+  std::vector<Column> columns_;
+  std::unique_ptr<SQLTokenString> set_;  // the current row set
+  unsigned char const *at_ = nullptr;    // the next item of set_
+  unsigned char const *end_ = nullptr;   // the end of set_
   int nrRows_ = 0;
   int delivered_ = 0;
 };

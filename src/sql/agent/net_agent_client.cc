@@ -160,8 +160,12 @@ SQLNetAgentClient::SQLNetAgentClient() {
 SQLNetAgentClient::~SQLNetAgentClient() = default;
 
 SQLNetAgentClientStatementData *SQLNetAgentClient::Find(unsigned long id) {
+  // A fetch loop asks for the same statement row after row.
+  if (last_ != nullptr && last_->id == id) return last_;
   auto it = statements_.find(id);
-  return it == statements_.end() ? nullptr : it->second.get();
+  if (it == statements_.end()) return nullptr;
+  last_ = it->second.get();
+  return last_;
 }
 
 SQLNetAgentClientStatementData &SQLNetAgentClient::Lookup(unsigned long id) {
@@ -439,7 +443,7 @@ SQLNetAgentClient::Status SQLNetAgentClient::HandleReturnPacket(
     case SQLNWTResultSet:
       if (!sd.extractor)
         SQLAbort(__FILE__, __LINE__, "Result set for statement %lu without output", sd.id);
-      sd.extractor->DefineRowSet(*packet);
+      sd.extractor->DefineRowSet(std::move(packet));
       sd.state = 3;
       settle.done = true;
       return RowAvailable;
@@ -600,6 +604,7 @@ void SQLNetAgentClient::Destroy(unsigned long id) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
   if (sd.state != 0 || sd.unknown) QueueTemplate(destroyPacket_, id, sd.packetBuffer);
   if (g_batchSession == sd.session) g_batchSession = nullptr;
+  if (last_ == &sd) last_ = nullptr;
   statements_.erase(id);
 }
 

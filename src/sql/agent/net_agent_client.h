@@ -148,6 +148,7 @@ class SQLNetAgentClient {
   SQLTokenString destroyPacket_{20};
   int templateIdOffset_ = 0;
   std::unordered_map<unsigned long, std::unique_ptr<SQLNetAgentClientStatementData>> statements_;
+  SQLNetAgentClientStatementData *last_ = nullptr;  // the statement Find gave last, while it lives
 };
 
 // Called by the database client (C linkage names): every SQL_MESSAGE reply;

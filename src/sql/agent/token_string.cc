@@ -94,7 +94,7 @@ SQLTokenString::SQLTokenString(int capacity)
 SQLTokenString::SQLTokenString(unsigned char const *bytes, int n) {
   if (n < 0) MALFORMED("Invalid token string length %d", n);
   capacity_ = n > 0 ? n : kDefaultCapacity;
-  buffer_ = std::make_unique<unsigned char[]>(static_cast<size_t>(capacity_));
+  buffer_ = std::make_unique_for_overwrite<unsigned char[]>(static_cast<size_t>(capacity_));
   if (n > 0) std::memcpy(buffer_.get(), bytes, static_cast<size_t>(n));
   length_ = n;
 }
@@ -109,7 +109,7 @@ void SQLTokenString::IncreaseBuffer(int s) {
     grown = std::floor(std::pow(1.3, 1.0 + 1.0 / ((grown + 10.0) * 0.01)) * grown);
   }
   int fresh = grown > INT_MAX ? INT_MAX : static_cast<int>(grown);
-  auto buffer = std::make_unique<unsigned char[]>(static_cast<size_t>(fresh));
+  auto buffer = std::make_unique_for_overwrite<unsigned char[]>(static_cast<size_t>(fresh));
   if (length_ > 0) std::memcpy(buffer.get(), buffer_.get(), static_cast<size_t>(length_));
   buffer_ = std::move(buffer);
   capacity_ = fresh;

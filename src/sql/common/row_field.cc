@@ -32,14 +32,21 @@ std::vector<unsigned char> &Buffer() {
   return buffer;
 }
 
-// Room for n bytes at pos; the bytes before stay.
-unsigned char *Reserve(std::int64_t pos, std::int64_t n) {
+// Grows the buffer to hold n bytes at pos.
+[[gnu::noinline]] unsigned char *Grow(std::int64_t pos, std::int64_t n) {
   std::vector<unsigned char> &buffer = Buffer();
   std::int64_t end = pos + n;
   if (end > std::numeric_limits<int>::max())
     SQLAbort(__FILE__, __LINE__, "Row field of %lld bytes at offset %lld too large",
              static_cast<long long>(n), static_cast<long long>(pos));
-  if (static_cast<std::size_t>(end) > buffer.size()) buffer.resize(static_cast<std::size_t>(end));
+  buffer.resize(static_cast<std::size_t>(end));
+  return buffer.data() + pos;
+}
+
+// Room for n bytes at pos; the bytes before stay.
+inline unsigned char *Reserve(std::int64_t pos, std::int64_t n) {
+  std::vector<unsigned char> &buffer = Buffer();
+  if (static_cast<std::uint64_t>(pos + n) > buffer.size()) return Grow(pos, n);
   return buffer.data() + pos;
 }
 
@@ -86,10 +93,9 @@ std::string Describe(SQLValueStore const *v) {
   }
 }
 
-// Refuses an integer outside [low, high] of a field of `width` bytes.
-void CheckRange(SQLValueStore const *v, std::int64_t n, std::int64_t low, std::int64_t high, int width,
-                unsigned char code) {
-  if (n >= low && n <= high) return;
+// Raises the data exception of an integer outside [low, high].
+[[noreturn, gnu::cold, gnu::noinline]] void RangeError(SQLValueStore const *v, std::int64_t low, std::int64_t high,
+                                                      int width, unsigned char code) {
   std::string why = Describe(v) + " does not fit the " + std::to_string(width) + "-byte field of type " +
                     std::to_string(code);
   if (v->GetType() == SQL_TIMESTAMP)
@@ -97,6 +103,12 @@ void CheckRange(SQLValueStore const *v, std::int64_t n, std::int64_t low, std::i
   else
     why += ", which holds " + std::to_string(low) + " to " + std::to_string(high);
   Raise(sqlstate::kNumericValueOutOfRange, why);
+}
+
+// Refuses an integer outside [low, high] of a field of `width` bytes.
+inline void CheckRange(SQLValueStore const *v, std::int64_t n, std::int64_t low, std::int64_t high, int width,
+                       unsigned char code) {
+  if (n < low || n > high) RangeError(v, low, high, width, code);
 }
 
 SQLValueStore const &NullValue() {
@@ -110,7 +122,7 @@ SQLValueStore const &NullValue() {
 
 // The integer of a numeric value, 64 bits wide; a REAL is truncated toward
 // zero, and one beyond 64 bits is out of range.
-std::int64_t IntegerOf(SQLValueStore const *v) {
+[[gnu::noinline]] std::int64_t IntegerOfOther(SQLValueStore const *v) {
   switch (v->GetType()) {
     case SQL_INTEGER:
     case SQL_DATE:
@@ -128,6 +140,10 @@ std::int64_t IntegerOf(SQLValueStore const *v) {
     default:
       SQLAbort(__FILE__, __LINE__, "Unexpected type %d", v->GetType());
   }
+}
+
+inline std::int64_t IntegerOf(SQLValueStore const *v) {
+  return v->GetType() == SQL_INTEGER ? v->GetInteger() : IntegerOfOther(v);
 }
 
 double DoubleOf(SQLValueStore const *v) {
@@ -242,6 +258,37 @@ int ConvertOne(unsigned char code, int length, SQLValueStore const *v, std::int6
 
 }  // namespace
 
+namespace {
+
+// The elements of an array field at offset; returns their converted length.
+[[gnu::noinline]] int ConvertArray(unsigned char code, int length, int depth, SQLValueStore const *value,
+                                   int offset, char pad) {
+  // The element stores of an array value; a NULL value fills every element
+  // with the null form, and elements beyond the value's dimension too.
+  int dimension = 0;
+  if (value->GetType() == SQL_ARRAY) {
+    dimension = value->GetDimension();
+    for (int k = depth; k < dimension; ++k)
+      if (!value->GetElement(k)->IsNull())
+        Raise(sqlstate::kStringDataRightTruncation, "an array of " + std::to_string(dimension) +
+                                                        " elements is longer than the field of " +
+                                                        std::to_string(depth));
+  } else if (!value->IsNull()) {
+    SQLAbort(__FILE__, __LINE__, "Unexpected type %d", value->GetType());
+  }
+  Reserve(offset, static_cast<std::int64_t>(length) * depth);
+  std::int64_t pos = offset;
+  for (int k = 0; k < depth; ++k) {
+    SQLValueStore const *element = k < dimension ? value->GetElement(k) : &NullValue();
+    int n = ConvertOne(code, length, element, pos, pad);
+    pos += n;
+    if (pos - offset > std::numeric_limits<int>::max()) SQLAbort(__FILE__, __LINE__, "Array field too large");
+  }
+  return static_cast<int>(pos - offset);
+}
+
+}  // namespace
+
 void copyValueStoreToRowBuffer(unsigned char code, int length, int depth,
                                SQLValueStore const *value, int offset, char pad,
                                unsigned char const **out, int *outLength) {
@@ -252,29 +299,7 @@ void copyValueStoreToRowBuffer(unsigned char code, int length, int depth,
   if (depth == 1) {
     converted = ConvertOne(code, length, value, offset, pad);
   } else if (depth > 1) {
-    // The element stores of an array value; a NULL value fills every element
-    // with the null form, and elements beyond the value's dimension too.
-    int dimension = 0;
-    if (value->GetType() == SQL_ARRAY) {
-      dimension = value->GetDimension();
-      for (int k = depth; k < dimension; ++k)
-        if (!value->GetElement(k)->IsNull())
-          Raise(sqlstate::kStringDataRightTruncation, "an array of " + std::to_string(dimension) +
-                                                          " elements is longer than the field of " +
-                                                          std::to_string(depth));
-    } else if (!value->IsNull()) {
-      SQLAbort(__FILE__, __LINE__, "Unexpected type %d", value->GetType());
-    }
-    Reserve(offset, static_cast<std::int64_t>(length) * depth);
-    std::int64_t pos = offset;
-    for (int k = 0; k < depth; ++k) {
-      SQLValueStore const *element = k < dimension ? value->GetElement(k) : &NullValue();
-      int n = ConvertOne(code, length, element, pos, pad);
-      pos += n;
-      if (pos - offset > std::numeric_limits<int>::max())
-        SQLAbort(__FILE__, __LINE__, "Array field too large");
-    }
-    converted = static_cast<int>(pos - offset);
+    converted = ConvertArray(code, length, depth, value, offset, pad);
   }
   *outLength = converted;
   *out = Buffer().data();

@@ -26,6 +26,10 @@ std::unordered_set<QPCStatement const *> *Registry() {
   return registry;
 }
 
+// The handle QPCCheckHandle found live last, until it is destroyed: a
+// fetch loop checks the same handle row after row.
+QPCStatement const *g_checked = nullptr;
+
 }  // namespace
 
 QPCStatement::QPCStatement() = default;
@@ -38,6 +42,7 @@ QPCStatement *QPCCreateHandle() {
 }
 
 void QPCDestroyHandle(QPCStatement *handle) {
+  if (g_checked == handle) g_checked = nullptr;
   Registry()->erase(handle);
   handle->magic = QPCStatement::kDead;
   delete handle;
@@ -52,7 +57,9 @@ void QPCReportError(int line, std::string const &text) {
 }
 
 bool QPCCheckHandle(QPCStatement const *handle) {
+  if (handle != nullptr && handle == g_checked && handle->magic == QPCStatement::kLive) return true;
   if (handle != nullptr && Registry()->count(handle) != 0 && handle->magic == QPCStatement::kLive) {
+    g_checked = handle;
     return true;
   }
   zdb_errno = SQL_ERR_INVALID_HANDLE;

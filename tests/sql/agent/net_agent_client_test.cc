@@ -587,6 +587,32 @@ INSTANTIATE_TEST_SUITE_P(
                    p.AppendBs4(1);  // the string value is missing
                    return Packets().Add(p).Get();
                  }},
+        BadReply{"ValueOfAnotherKindThanItsColumn",
+                 [](unsigned long id) {
+                   SQLTokenString p(20);
+                   p.AppendToken(SQLNWTResultSet);
+                   p.AppendBs4(static_cast<std::int32_t>(id));
+                   p.AppendBs4(1);
+                   unsigned char codes = 0xA0;
+                   p.AppendMemory(&codes, 1);
+                   p.AppendDouble(1.0);  // the INTEGER column gets a double
+                   p.AppendMemory("b", 1);
+                   return Packets().Add(p).Get();
+                 }},
+        BadReply{"StringLongerThanTheSet",
+                 [](unsigned long id) {
+                   SQLTokenString p(20);
+                   p.AppendToken(SQLNWTResultSet);
+                   p.AppendBs4(static_cast<std::int32_t>(id));
+                   p.AppendBs4(1);
+                   unsigned char codes = 0xA0;
+                   p.AppendMemory(&codes, 1);
+                   p.AppendBs4(1);
+                   p.AppendMemory("abc", 3);
+                   Bytes b = Packets().Add(p).Get();
+                   b[b.size() - 5] = 0x40;  // the string's count says 64 bytes
+                   return b;
+                 }},
         BadReply{"RowsProcessedForAQuery",
                  [](unsigned long id) {
                    SQLTokenString p(20);
