@@ -535,6 +535,16 @@ struct BadReply {
 
 Bytes Raw(std::initializer_list<unsigned char> b) { return Bytes(b); }
 
+// Starts a result set of the statement holding one row of a string and an
+// integer column (codes 0xA0); the values are still to be appended.
+void StartOneRowSet(SQLTokenString *p, unsigned long id) {
+  p->AppendToken(SQLNWTResultSet);
+  p->AppendBs4(static_cast<std::int32_t>(id));
+  p->AppendBs4(1);
+  unsigned char codes = 0xA0;
+  p->AppendMemory(&codes, 1);
+}
+
 class MalformedReply : public AgentClientTest, public ::testing::WithParamInterface<BadReply> {};
 
 TEST_P(MalformedReply, IsAProtocolError) {
@@ -579,22 +589,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadReply{"RowShorterThanItsCodes",
                  [](unsigned long id) {
                    SQLTokenString p(20);
-                   p.AppendToken(SQLNWTResultSet);
-                   p.AppendBs4(static_cast<std::int32_t>(id));
-                   p.AppendBs4(1);
-                   unsigned char codes = 0xA0;
-                   p.AppendMemory(&codes, 1);
+                   StartOneRowSet(&p, id);
                    p.AppendBs4(1);  // the string value is missing
                    return Packets().Add(p).Get();
                  }},
         BadReply{"ValueOfAnotherKindThanItsColumn",
                  [](unsigned long id) {
                    SQLTokenString p(20);
-                   p.AppendToken(SQLNWTResultSet);
-                   p.AppendBs4(static_cast<std::int32_t>(id));
-                   p.AppendBs4(1);
-                   unsigned char codes = 0xA0;
-                   p.AppendMemory(&codes, 1);
+                   StartOneRowSet(&p, id);
                    p.AppendDouble(1.0);  // the INTEGER column gets a double
                    p.AppendMemory("b", 1);
                    return Packets().Add(p).Get();
@@ -602,11 +604,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadReply{"StringLongerThanTheSet",
                  [](unsigned long id) {
                    SQLTokenString p(20);
-                   p.AppendToken(SQLNWTResultSet);
-                   p.AppendBs4(static_cast<std::int32_t>(id));
-                   p.AppendBs4(1);
-                   unsigned char codes = 0xA0;
-                   p.AppendMemory(&codes, 1);
+                   StartOneRowSet(&p, id);
                    p.AppendBs4(1);
                    p.AppendMemory("abc", 3);
                    Bytes b = Packets().Add(p).Get();
