@@ -1,5 +1,6 @@
 #include "sql/common/sql_logger.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -83,7 +84,7 @@ int SQLLoggerInitLogFlags() {
 
 void SQLLogger::BeginOutput() {
   if (atLineStart_) {
-    SQL_log("%*s", indent_ * 3, "");
+    SQL_log("%*s", std::min(indent_, kMaxIndent) * 3, "");
     atLineStart_ = false;
   }
 }

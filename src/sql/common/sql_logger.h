@@ -4,7 +4,9 @@
 //   SQLLogger *log = SQLLogger::Instance();
 //   if (log->LogFlagIsSet(SQLLogger::Eval::Rs)) *log << "[" << id << "] Fetch" << endl;
 // Output goes to standard error; after an end of line the next output is
-// indented by three blanks per indentation level.
+// indented by three blanks per indentation level, up to kMaxIndent levels:
+// a trace of a deep tree (a chain of 10,000 additions nests as deep) then
+// grows with its nodes rather than with their square.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +49,9 @@ class SQLLogger {
   void DecIndent() { if (indent_ > 0) --indent_; }  // never below 0
   void ResetIndent() { indent_ = 0; }
   int GetIndent() const { return indent_; }
+  // The deepest indentation written; deeper levels are counted but written
+  // as this one.
+  static constexpr int kMaxIndent = 32;
   SQLLogOutputFormat OutputFormat() const { return format_; }
 
   void Log(SQLString const &s);

@@ -87,6 +87,16 @@ TEST(SQLLogger, IndentsAfterEachEndOfLine) {
   });
   EXPECT_EQ("a\n   b\n      c\n   d\ne\nf\n", out);
   EXPECT_EQ(0, SQLLogger::Instance()->GetIndent());
+  // Past the deepest indentation lines stay at it, and the levels still count.
+  std::string deep = Capture([](SQLLogger &log) {
+    log << "f";
+    for (int i = 0; i < SQLLogger::kMaxIndent + 10; ++i) log << incind;
+    log << endl << "g";
+    for (int i = 0; i < 10; ++i) log << decind;
+    log << endl << "h" << resetind << endl;
+  });
+  std::string const blanks(3 * SQLLogger::kMaxIndent, ' ');
+  EXPECT_EQ("f\n" + blanks + "g\n" + blanks + "h\n", deep);
 }
 
 }  // namespace
