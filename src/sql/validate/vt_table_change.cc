@@ -276,7 +276,9 @@ SQLExecTree *SQLVTUpdate::CreateET() {
     for (bool more = setClauses_->First(); more; more = setClauses_->Next()) {
       SQLVTSetClause *clause = setClauses_->GetCurrent();
       columns->Append(clause->GetColumnId());
-      values->Append(clause->GetValue()->CreateRS());
+      std::unique_ptr<SQLRSSCValueExpr> value(clause->GetValue()->CreateRS());
+      values->Append(value.get());  // the list owns it once it holds it
+      (void)value.release();
     }
   } catch (...) {
     for (bool more = values->First(); more; more = values->Next()) delete values->GetCurrent();
