@@ -10,9 +10,7 @@
 #include <memory>
 #include <string_view>
 
-#include <molvane/datetime.h>
-
-#include "platform/big_endian.h"
+#include "dbc/perm/perm_cell.h"
 
 namespace molvane::driver {
 
@@ -256,41 +254,7 @@ PermRowValue PermImageRow(const DdTableDesc &desc, const std::uint8_t *image) {
       wanted.remove_prefix(table.size() + 1);
     for (const DdColumnDesc &c : desc.columns) {
       if (c.name != wanted) continue;
-      const std::uint8_t *p = image + c.offset;
-      switch (c.type) {
-        case 1: case 11:
-          cell->kind = YY_INTEGER;
-          cell->ival = p[0];
-          break;
-        case 2:
-          cell->kind = YY_INTEGER;
-          cell->ival = LoadBig16(p);
-          break;
-        case 3: case 7: case 8: case 9: case 10: case 12:
-          cell->kind = YY_INTEGER;
-          cell->ival = LoadBig32(p);
-          break;
-        case 4:
-          cell->kind = YY_REAL;
-          cell->rval = float_out(p);
-          break;
-        case 5:
-          cell->kind = YY_REAL;
-          cell->rval = double_out(p);
-          break;
-        case 6: case 14: {
-          std::size_t length = c.depth > 1 ? c.length / c.depth : c.length;
-          text->assign(reinterpret_cast<const char *>(p), length);
-          std::size_t end = text->find_last_not_of(' ');
-          text->resize(end == std::string::npos ? 0 : end + 1);
-          cell->kind = YY_STRING;
-          cell->sval = text->data();
-          cell->slen = text->size();
-          break;
-        }
-        default:
-          break;  // raw and combined columns give a condition no value
-      }
+      perm_column_cell(c.type, c.length, c.depth, image + c.offset, cell, text.get());
       return;
     }
   };

@@ -13,9 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include <molvane/datetime.h>
-
 #include "dbc/dict/dd.h"
+#include "dbc/perm/perm_cell.h"
 #include "dbc/perm/perm_roles.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/session/zdb_trans.h"
@@ -40,56 +39,10 @@ struct ConditionContext {
 };
 ConditionContext *g_context = nullptr;
 
-int32_t Get32(const unsigned char *p) {
-  return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-                              (uint32_t{p[2]} << 8) | uint32_t{p[3]});
-}
-
 // Fills a cell with the first element of a column's value in the row.
 void ColumnValue(const DD_COLUMN *column, const unsigned char *row, YY_VALUE *cell,
                  std::string *text) {
-  const unsigned char *p = row + column->offset;
-  switch (column->type) {
-    case DDT_BYTE:
-    case DDT_ENUM:
-      cell->kind = YY_INTEGER;
-      cell->ival = p[0];
-      break;
-    case DDT_SHORT:
-      cell->kind = YY_INTEGER;
-      cell->ival = static_cast<int16_t>((p[0] << 8) | p[1]);
-      break;
-    case DDT_LONG:
-    case DDT_DATE:
-    case DDT_TIME:
-    case DDT_LONG_U:
-    case DDT_LONG_V:
-    case DDT_SET:
-      cell->kind = YY_INTEGER;
-      cell->ival = Get32(p);
-      break;
-    case DDT_FLOAT:
-      cell->kind = YY_REAL;
-      cell->rval = float_out(p);
-      break;
-    case DDT_DOUBLE:
-      cell->kind = YY_REAL;
-      cell->rval = double_out(p);
-      break;
-    case DDT_STRING:
-    case DDT_MBSTRING: {
-      size_t len = column->depth > 1 ? column->length / column->depth : column->length;
-      text->assign(reinterpret_cast<const char *>(p), len);
-      size_t end = text->find_last_not_of(' ');
-      text->resize(end == std::string::npos ? 0 : end + 1);
-      cell->kind = YY_STRING;
-      cell->sval = text->data();
-      cell->slen = text->size();
-      break;
-    }
-    default:
-      break;  // combined columns have no value of their own
-  }
+  perm_column_cell(column->type, column->length, column->depth, row + column->offset, cell, text);
 }
 
 void GetColumn(const char *name, YY_VALUE *cell) {
