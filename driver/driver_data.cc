@@ -18,10 +18,6 @@ namespace molvane::driver {
 
 namespace {
 
-constexpr std::uint32_t kLocked = 107;
-constexpr std::uint32_t kNoRecord = 111;
-constexpr std::uint32_t kChanged = 201;
-constexpr std::uint32_t kNoParent = 606;
 
 // Buffered action kinds.
 enum : std::uint32_t {

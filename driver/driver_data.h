@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "dbc/zdb_errors.h"
 #include "driver_dd.h"
 #include "driver_rows.h"
 #include "driver_store.h"
@@ -28,6 +29,17 @@
 #include "rds_decode.h"
 
 namespace molvane::driver {
+
+// The answers of the data work (and the reference work it does), in the
+// width of the reply's status word.
+inline constexpr std::uint32_t kLocked = ZE_LOCKED;
+inline constexpr std::uint32_t kNoRecord = ZE_NO_RECORD;
+inline constexpr std::uint32_t kChanged = ZE_CHANGED;
+inline constexpr std::uint32_t kNoTable = ZE_NO_TABLE;
+inline constexpr std::uint32_t kStillReferenced = ZE_REF_STILL_REFERENCED;
+inline constexpr std::uint32_t kNoParent = ZE_REF_NO_PARENT;
+inline constexpr std::uint32_t kNoParentTable = ZE_REF_NO_PARENT_TABLE;
+inline constexpr std::uint32_t kNoCounters = ZE_REF_NO_COUNTERS;
 
 // One table of an EXE_UPDATE request.
 struct UpdateTable {

@@ -16,13 +16,6 @@ namespace molvane::driver {
 
 namespace {
 
-constexpr std::uint32_t kNoRecord = 111;
-constexpr std::uint32_t kLocked = 107;
-constexpr std::uint32_t kNoTable = 506;
-constexpr std::uint32_t kStillReferenced = 605;
-constexpr std::uint32_t kNoParent = 606;
-constexpr std::uint32_t kNoParentTable = 607;
-constexpr std::uint32_t kNoCounters = 608;
 // A cascade that reaches further than this is taken for a loop.
 constexpr int kMaxDepth = 256;
 

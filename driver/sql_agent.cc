@@ -1,5 +1,6 @@
 #include "sql_agent.h"
 
+#include "dbc/zdb_errors.h"
 #include "platform/log.h"
 #include "query_desc_reader.h"
 #include "sql/agent/nw_token.h"
@@ -9,9 +10,6 @@ namespace molvane::driver {
 namespace {
 
 constexpr std::int32_t kLanguageLevel = 1;
-constexpr int kInvalidSession = 518;
-constexpr int kNoDictionary = 513;
-constexpr int kLocked = 107;
 // Statements one connection may hold at once.
 constexpr std::size_t kMaxStatements = 4096;
 
@@ -232,7 +230,7 @@ void SqlAgent::Prepare(std::uint32_t id, const SQLTokenString &packet,
   for (const QdTableRef &t : desc.tables) {
     if (Table(t.name, t.compnr) != nullptr) continue;
     if (asked_.count({t.name, t.compnr}) != 0)
-      throw SQLException("42S02", kNoDictionary, SQLString(("Tname '" + t.name + "' not found").c_str()));
+      throw SQLException("42S02", ZE_NO_DD, SQLString(("Tname '" + t.name + "' not found").c_str()));
     missing->emplace_back(t.name, ctx_.logical(t.name, t.compnr));
   }
   if (!missing->empty()) {
@@ -257,7 +255,7 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       auto session = static_cast<std::uint32_t>(packet.GetBs4());
       if (s.state() == kExecuted) s.Break();
       if (SessionDb(session) == nullptr)
-        throw SQLException("QP999", kInvalidSession,
+        throw SQLException("QP999", ZE_INVALID_SESSION,
                            SQLString(("No session " + std::to_string(session)).c_str()));
       s.Attach(session);
       return;
@@ -278,10 +276,10 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       sqlite3 *db = SessionDb(s.session());
       if (db == nullptr) {
         s.Close();
-        throw SQLException("QP999", kInvalidSession, SQLString("The statement's session has ended"));
+        throw SQLException("QP999", ZE_INVALID_SESSION, SQLString("The statement's session has ended"));
       }
       if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
-        throw SQLExZDBError(kLocked);
+        throw SQLExZDBError(ZE_LOCKED);
       if (!s.query()) Isolate();
       if (!s.query() && ctx_.begin && !ctx_.begin(s.session()))
         throw StateError("QP999", std::string("The session's transaction did not start: ") +

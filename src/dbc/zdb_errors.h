@@ -5,6 +5,8 @@
 inline constexpr int ZE_DUPLICATE_VALUE = 100;
 inline constexpr int ZE_ILLEGAL_ARGUMENT = 102;
 inline constexpr int ZE_LOCKED = 107;  // a row, a table or the database held by another session
+inline constexpr int ZE_NO_RECORD = 111;      // no row with the key, or no further row
+inline constexpr int ZE_CHANGED = 201;        // the row changed since it was read
 inline constexpr int ZE_NOT_LOCKED = 206;     // no delayed-lock entry for the id
 inline constexpr int ZE_NO_PERMISSION = 208;
 inline constexpr int ZE_ILLEGAL_STATE = 215;
@@ -31,6 +33,16 @@ inline constexpr int ZE_INVALID_SESSION = 518;
 inline constexpr int ZE_ILLEGAL_COMPNR = 519;
 inline constexpr int ZE_BUFFERED_UPDATE = 520;
 inline constexpr int ZE_NO_RESOURCE = 525;
+inline constexpr int ZE_NO_TABLE = 506;
+// The references: a check, counter or cascade refused.
+inline constexpr int ZE_REF_UNMAPPABLE = 600;
+inline constexpr int ZE_REF_LOCKED = 601;
+inline constexpr int ZE_REF_UNDEFINED = 602;
+inline constexpr int ZE_REF_STILL_REFERENCED = 605;
+inline constexpr int ZE_REF_NO_PARENT = 606;
+inline constexpr int ZE_REF_NO_PARENT_TABLE = 607;
+inline constexpr int ZE_REF_NO_COUNTERS = 608;
+inline constexpr int ZE_REF_COUNTER_UPDATE = 609;
 inline constexpr int ZE_DOMAIN_TEXT = 606;  // a buffered update's extra text joins the message
 // A driver's storage failed; its message names the cause and the file.
 inline constexpr int ZE_STORAGE_FULL = 701;      // the disk, or the file's size limit, is full

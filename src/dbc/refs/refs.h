@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "dbc/zdb_errors.h"
+
 struct DD_COLUMN;
 struct DD_REF;
 struct DD_TABLE;
@@ -20,16 +22,6 @@ struct ZDB_CURSOR;
 struct ZDB_INTERNAL_CURSOR;
 struct ZDB_REF_ENTRY;
 
-// Error numbers of the references.
-inline constexpr int ZE_REF_UNMAPPABLE = 600;
-inline constexpr int ZE_REF_LOCKED = 601;
-inline constexpr int ZE_REF_UNDEFINED = 602;
-inline constexpr int ZE_REF_STILL_REFERENCED = 605;
-inline constexpr int ZE_REF_NO_PARENT = 606;
-inline constexpr int ZE_REF_NO_PARENT_TABLE = 607;
-inline constexpr int ZE_REF_NO_COUNTERS = 608;
-inline constexpr int ZE_REF_COUNTER_UPDATE = 609;
-inline constexpr int ZE_NO_TABLE = 506;
 
 // Library switch (zdb_disable_references): true once references are off.
 bool dbc_references_disabled();
