@@ -7,6 +7,7 @@
 #include "driver_conn.h"
 #include "platform/log.h"
 #include "sql/common/row_field.h"
+#include "sqlite_functions.h"
 #include "text/tss.h"
 
 namespace molvane::driver {
@@ -150,7 +151,8 @@ std::string SqliteTableName(const std::string &table, int physical) {
   return table + suffix;
 }
 
-std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical) {
+std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical, int mode) {
+  if (mode == 0) mode = CollationMode();
   std::string table = SqliteTableName(desc.name, physical);
   std::string create = "CREATE TABLE IF NOT EXISTS " + Quote(table) + " (";
   bool first = true;
@@ -164,40 +166,134 @@ std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical) 
   create += ")";
   std::vector<std::string> statements{create};
   for (const DdKeyDesc &k : desc.keys) {
-    std::string columns;
-    for (std::uint16_t p : k.columns)
-      for (const std::string &element : ElementNames(desc.columns[p]))
-        columns += (columns.empty() ? "" : ", ") + Quote(element);
-    if (columns.empty()) continue;
-    bool unique = k.index_nr == 1 || k.duplicates == 0;
-    statements.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX IF NOT EXISTS " +
-                         Quote(table + "_i" + std::to_string(k.index_nr)) + " ON " + Quote(table) +
-                         " (" + columns + ")");
-    // A key with a text column gets a second index in the order the SQL
-    // agent compares texts by (blank-padded TSS order, collation mvtss), so
-    // that SQLite's planner can use it for equalities, ranges, joins and
-    // sorts; the index above keeps the byte-exact uniqueness of the record
-    // protocol. The collation's order follows the TSS mode of the process:
-    // the index of the other mode is dropped, never used in the wrong order.
-    std::string collated;
+    // The key's index orders its text columns as the SQL agent of a mode
+    // compares texts (blank-padded TSS order), so that SQLite's planner can
+    // use it for equalities, ranges, joins and sorts. Mode 1 is the order of
+    // the stored bytes, refined by bytes where a NUL ends a text
+    // (sqlite_functions.h), so that one index serves both the record
+    // protocol's byte-exact keys (and their uniqueness) and the agent of
+    // mode 1. Mode 2 orders otherwise: a host of mode 2 adds an index of its
+    // own, which every writer then keeps in order as well.
+    std::string columns[3];
     bool text = false;
     for (std::uint16_t p : k.columns) {
       bool is_text = SQLTypeOfColumnType(desc.columns[p].type) == SQL_STRING;
       text = text || is_text;
       for (const std::string &element : ElementNames(desc.columns[p]))
-        collated += (collated.empty() ? "" : ", ") +
-                    (is_text ? "CAST(" + Quote(element) + " AS TEXT) COLLATE mvtss" : Quote(element));
+        for (int m : {1, 2})
+          columns[m] += (columns[m].empty() ? "" : ", ") +
+                        (is_text ? "CAST(" + Quote(element) + " AS TEXT) COLLATE " + CollationName(m)
+                                 : Quote(element));
     }
-    if (!text) continue;
-    int mode = TssGetMode() == TSS_MODE_UTFT ? 2 : 1;
-    auto name = [&](int m) {
-      return Quote(table + "_c" + std::to_string(m) + "_" + std::to_string(k.index_nr));
-    };
-    statements.push_back("DROP INDEX IF EXISTS " + name(3 - mode));
-    statements.push_back("CREATE INDEX IF NOT EXISTS " + name(mode) + " ON " + Quote(table) + " (" +
-                         collated + ")");
+    if (columns[1].empty()) continue;
+    bool unique = k.index_nr == 1 || k.duplicates == 0;
+    statements.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX IF NOT EXISTS " +
+                         Quote(table + "_i" + std::to_string(k.index_nr)) + " ON " + Quote(table) + " (" +
+                         columns[1] + ")");
+    if (text && mode == TSS_MODE_UTFT)
+      statements.push_back("CREATE INDEX IF NOT EXISTS " +
+                           Quote(table + "_c2_" + std::to_string(k.index_nr)) + " ON " + Quote(table) +
+                           " (" + columns[2] + ")");
   }
   return statements;
+}
+
+namespace {
+
+// The text SQLite keeps in sqlite_master for a CREATE ... IF NOT EXISTS.
+std::string StoredText(std::string sql) {
+  static const std::string kIfNotExists = "IF NOT EXISTS ";
+  if (std::size_t at = sql.find(kIfNotExists); at != std::string::npos) sql.erase(at, kIfNotExists.size());
+  return sql;
+}
+
+// The indexes of a table that must go before `statements` create them
+// anew: one of the same name made otherwise (by an older driver: the key
+// index in byte order, a collated index in the order of the process that
+// wrote it), and the mode-1 collated index of older files, which the key's
+// own index now is.
+std::vector<std::string> StaleIndexes(sqlite3 *db, const std::string &table,
+                                      const std::vector<std::string> &statements) {
+  std::map<std::string, std::string> wanted;
+  for (const std::string &sql : statements) {
+    static const std::string kIndex = "INDEX IF NOT EXISTS \"";
+    std::size_t at = sql.find(kIndex);
+    if (at == std::string::npos) continue;
+    std::size_t from = at + kIndex.size();
+    wanted[sql.substr(from, sql.find('"', from) - from)] = StoredText(sql);
+  }
+  std::vector<std::string> stale;
+  sqlite3_stmt *stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1",
+                         -1, &stmt, nullptr) != SQLITE_OK)
+    return stale;
+  sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    const char *name = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+    const char *sql = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1));
+    if (name == nullptr || sql == nullptr) continue;
+    auto it = wanted.find(name);
+    if (it != wanted.end() ? it->second != sql : std::string(name).rfind(table + "_c1_", 0) == 0)
+      stale.push_back(name);
+  }
+  sqlite3_finalize(stmt);
+  return stale;
+}
+
+// Runs the statements that make a table and its indexes as `desc` wants
+// them, dropping stale indexes first. Each statement may be repeated (a
+// failed run is simply run again, as a server does after a lock wait), and
+// an index made after a drop holds every row there is then. False with the
+// error text when SQLite refuses; sqlite3_errcode tells why.
+bool MakeTable(sqlite3 *db, const DdTableDesc &desc, int physical, std::string *error) {
+  std::vector<std::string> statements = TableStatements(desc, physical);
+  std::vector<std::string> stale = StaleIndexes(db, SqliteTableName(desc.name, physical), statements);
+  for (std::size_t i = 0; i < stale.size(); ++i)
+    statements.insert(statements.begin() + 1 + static_cast<long>(i), "DROP INDEX IF EXISTS " + Quote(stale[i]));
+  for (const std::string &sql : statements) {
+    char *message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+      *error = message != nullptr ? message : "SQLite error";
+      sqlite3_free(message);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PrepareDatabaseFile(sqlite3 *db, int mode, std::string *error) {
+  std::vector<std::string> legacy;
+  sqlite3_stmt *stmt = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT name FROM sqlite_master WHERE type = 'index' AND "
+                         "(sql LIKE '%COLLATE mvtss)%' OR sql LIKE '%COLLATE mvtss,%')",
+                         -1, &stmt, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  while (sqlite3_step(stmt) == SQLITE_ROW)
+    legacy.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+  sqlite3_finalize(stmt);
+  int served = 0;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW)
+    served = sqlite3_column_int(stmt, 0);
+  sqlite3_finalize(stmt);
+  const int bit = mode == TSS_MODE_UTFT ? kServesMode2 : kServesMode1;
+  if (legacy.empty() && (served & bit) != 0) return true;
+  std::string sql = "BEGIN IMMEDIATE;";
+  for (const std::string &name : legacy) sql += "DROP INDEX IF EXISTS " + Quote(name) + ";";
+  sql += "PRAGMA user_version = " + std::to_string(served | bit) + ";COMMIT";
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    *error = message != nullptr ? message : "SQLite error";
+    sqlite3_free(message);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  }
+  return true;
 }
 
 const DdTableDesc *DdCatalog::Find(const std::string &table, int physical) const {
@@ -210,14 +306,7 @@ bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *er
     *error = "table " + desc.name + " without columns";
     return false;
   }
-  for (const std::string &sql : TableStatements(desc, physical)) {
-    char *message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-      *error = message != nullptr ? message : "SQLite error";
-      sqlite3_free(message);
-      return false;
-    }
-  }
+  if (!MakeTable(db, desc, physical, error)) return false;
   std::string name = desc.name;
   tables_[{name, physical}] = std::move(desc);
   return true;
@@ -226,11 +315,10 @@ bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *er
 void DdCatalog::Recreate(sqlite3 *db, const std::string &table, int physical) const {
   const DdTableDesc *desc = Find(table, physical);
   if (desc == nullptr) return;
-  for (const std::string &sql : TableStatements(*desc, physical)) {
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d not created again: %s",
-               table.c_str(), physical, sqlite3_errmsg(db));
-  }
+  std::string error;
+  if (!MakeTable(db, *desc, physical, &error))
+    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d not created again: %s", table.c_str(),
+             physical, error.c_str());
 }
 
 void WriteDdList(WireWriter &out, const std::vector<std::pair<std::string, std::uint16_t>> &tables) {

@@ -66,8 +66,23 @@ DdTableDesc ReadTableDesc(WireReader &in);
 
 // The SQLite table name of a table in a physical company.
 std::string SqliteTableName(const std::string &table, int physical);
-// The statements that create the table and its indexes (IF NOT EXISTS).
-std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical);
+// The statements that create the table and its indexes (IF NOT EXISTS):
+// each key's index (text columns in the order of mode 1), and for `mode` 2
+// (0: the driver's, CollationMode) a second index of each key with a text
+// column, "<table><compnr>_c2_<index>", in the order of mode 2.
+std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical, int mode = 0);
+
+// The bits of a database file's user_version that say which TSS modes'
+// hosts it serves.
+inline constexpr int kServesMode1 = 1;
+inline constexpr int kServesMode2 = 2;
+
+// Readies a database file for a driver of `mode`: drops the collated indexes
+// of older drivers, whose order was that of the process that wrote them
+// (each table's are made again in a named order at its first use), and
+// records the mode in the file's user_version. False with the error text
+// when SQLite refuses (the file is then used as it is).
+bool PrepareDatabaseFile(sqlite3 *db, int mode, std::string *error);
 
 // The dictionaries of one connection, by table name and physical company.
 class DdCatalog {

@@ -7,16 +7,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "driver_check.h"
 #include "driver_claim.h"
 #include "driver_conn.h"
 #include "driver_server.h"
 #include "ipc/ipc_transport.h"
 #include "platform/log.h"
+#include "text/tss.h"
 
 namespace {
 
@@ -46,13 +49,18 @@ const char kUsage[] =
     "A table is created in it on its first use.\n"
     "  --sessions=N            sessions allowed per connection (32)\n"
     "  --sql-protocol=N        the SQL protocol reported (6)\n"
-    "  --tss-mode=1|2          the TSS mode reported (the process's own)\n"
+    "  --tss-mode=1|2          the TSS mode the driver collates texts in and reports\n"
+    "                          (default: TSS_MODE of its environment, else 1)\n"
     "  --idle-limit=N          the idle limit reported (3)\n"
     "  --audit-list            a commit reply lists the tables the transaction changed\n"
     "  --max-pages=N           the file grows to at most N SQLite pages (then 701)\n"
     "  --sql-agent-forget-dds  the SQL agent asks for every dictionary (tests)\n"
     "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
     "  --help                  this text\n"
+    "       molvane-driver --check DATABASE\n"
+    "Runs SQLite's integrity check on DATABASE with the driver's collations (which\n"
+    "a plain SQLite shell lacks) and prints the TSS modes the file serves; ends with\n"
+    "0 when the file is sound, 1 when the check finds a fault, 2 when it cannot run.\n"
     "driver/README.md describes the driver.\n";
 
 }  // namespace
@@ -64,8 +72,18 @@ int main(int argc, char **argv) {
       return 0;
     }
   }
-  log_set_progname("molvane-driver", nullptr);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (args.size() == 2 && args[0] == "--check") return molvane::driver::CheckDatabase(args[1], stdout, stderr);
+  log_set_progname("molvane-driver", nullptr);
+  // The mode set here is the one every text comparison of the process uses,
+  // the collations of its SQL and the mode reported to clients alike.
+  static const std::string kTssMode = "--tss-mode=";
+  for (const std::string &arg : args) {
+    if (arg == kTssMode + "1" || arg == kTssMode + "2") {
+      setenv("TSS_MODE", arg.c_str() + kTssMode.size(), 1);
+      TssReloadSettings();
+    }
+  }
   static const std::string kListen = "--listen=";
   for (auto it = args.begin(); it != args.end(); ++it) {
     if (it->rfind(kListen, 0) != 0) continue;

@@ -8,6 +8,9 @@
 #include <molvane/datetime.h>
 
 #include "driver_store.h"
+#include "sql/common/row_field.h"
+#include "sqlite_functions.h"
+#include "text/tss.h"
 
 namespace molvane::driver {
 
@@ -84,6 +87,14 @@ void ReadElement(sqlite3_stmt *stmt, int index, Kind kind, std::uint8_t *p, std:
       break;
     }
   }
+}
+
+// A condition on one element: a text compares in the order of its key's
+// index (driver_dd.h), where values of one length are equal exactly when
+// their bytes are, so that the index serves the search.
+std::string EqualsParameter(const DdColumnDesc &c, const std::string &element) {
+  if (SQLTypeOfColumnType(c.type) != SQL_STRING) return element + " = ?";
+  return "CAST(" + element + " AS TEXT) COLLATE " + CollationName(TSS_MODE_CLASSIC) + " = CAST(? AS TEXT)";
 }
 
 }  // namespace
@@ -216,7 +227,7 @@ int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sq
       std::size_t first = 0;  // the column's first SQLite element
       for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
       for (int e = 0; e < Elements(desc_.columns[p]); ++e)
-        where += (where.empty() ? "" : " AND ") + elements_[first + e] + " = ?";
+        where += (where.empty() ? "" : " AND ") + EqualsParameter(desc_.columns[p], elements_[first + e]);
     }
     return "SELECT rowid" + names + " FROM " + table_ + " WHERE " + where;
   });
@@ -306,7 +317,7 @@ int TableRows::Matching(const std::vector<std::size_t> &columns, const std::uint
       std::size_t first = 0;
       for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
       for (int e = 0; e < Elements(desc_.columns[p]); ++e)
-        where += (where.empty() ? " WHERE " : " AND ") + elements_[first + e] + " = ?";
+        where += (where.empty() ? " WHERE " : " AND ") + EqualsParameter(desc_.columns[p], elements_[first + e]);
     }
     return "SELECT rowid" + names + " FROM " + table_ + where;
   });

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include "dbc/zdb_errors.h"
+#include "driver_dd.h"
+#include "platform/log.h"
 #include "sqlite_functions.h"
 
 namespace molvane::driver {
@@ -72,6 +74,18 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
   if (max_pages != 0 && !Exec(("PRAGMA max_page_count=" + std::to_string(max_pages)).c_str())) {
     *error = sqlite3_errmsg(db_);
     return false;
+  }
+  // A file an older driver wrote loses its collated indexes (each table's
+  // are made again at its first use) and records the mode it serves. This
+  // never waits for another session's write: it is tried again at the next
+  // session's open, and each table is made right at its first use anyway.
+  if (!path.empty() && path != ":memory:") {
+    std::string why;
+    sqlite3_busy_timeout(db_, 0);
+    if (!PrepareDatabaseFile(db_, CollationMode(), &why))
+      log_mesg(__FILE__, __LINE__, "driver", 0, "database '%s' not readied for TSS mode %d: %s", file,
+               CollationMode(), why.c_str());
+    sqlite3_busy_timeout(db_, busy_ms);
   }
   return true;
 }

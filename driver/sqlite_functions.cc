@@ -1,6 +1,7 @@
 #include "sqlite_functions.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include <molvane/datetime.h>
@@ -49,6 +50,29 @@ void ResultFromStore(sqlite3_context *ctx, const SQLValueStore *vs) {
 
 int Collate(void *, int la, const void *a, int lb, const void *b) {
   return TssStringNNCmpWithPadding(static_cast<const char *>(a), static_cast<const char *>(b), la, lb);
+}
+
+// Texts that the TSS order finds equal only because a NUL ended them are
+// ordered by their bytes (the shorter padded with blanks), so that an order
+// finds two stored key values equal exactly when their bytes are: a unique
+// index in it refuses what a byte-exact one would, and no other.
+int ByBytes(const unsigned char *a, int la, const unsigned char *b, int lb) {
+  const int n = la < lb ? la : lb;
+  if (int c = n > 0 ? std::memcmp(a, b, static_cast<std::size_t>(n)) : 0; c != 0) return c < 0 ? -1 : 1;
+  const unsigned char *rest = la > lb ? a : b;
+  for (int i = n; i < (la > lb ? la : lb); ++i)
+    if (rest[i] != ' ') return (rest[i] < ' ') == (la > lb) ? -1 : 1;
+  return 0;
+}
+
+template <int kMode>
+int CollateIn(void *, int la, const void *a, int lb, const void *b) {
+  const auto *x = static_cast<const char *>(a);
+  const auto *y = static_cast<const char *>(b);
+  int order = kMode == TSS_MODE_CLASSIC ? TssClassicPaddedOrder(x, y, la, lb) : tss_padded_fast::kUndecided;
+  if (order == tss_padded_fast::kUndecided) order = TssPaddedCompareInMode(kMode, x, y, la, lb);
+  if (order != 0) return order;
+  return ByBytes(static_cast<const unsigned char *>(a), la, static_cast<const unsigned char *>(b), lb);
 }
 
 template <class F>
@@ -222,8 +246,16 @@ void TextFinal(sqlite3_context *ctx) {
 
 }  // namespace
 
+int CollationMode() { return TssGetMode() == TSS_MODE_UTFT ? TSS_MODE_UTFT : TSS_MODE_CLASSIC; }
+
+const char *CollationName(int mode) { return mode == TSS_MODE_UTFT ? "mvtss2" : "mvtss1"; }
+
 bool InstallTssCollation(sqlite3 *db) {
-  return sqlite3_create_collation_v2(db, "mvtss", SQLITE_UTF8, nullptr, Collate, nullptr) == SQLITE_OK;
+  return sqlite3_create_collation_v2(db, "mvtss1", SQLITE_UTF8, nullptr, CollateIn<TSS_MODE_CLASSIC>,
+                                     nullptr) == SQLITE_OK &&
+         sqlite3_create_collation_v2(db, "mvtss2", SQLITE_UTF8, nullptr, CollateIn<TSS_MODE_UTFT>, nullptr) ==
+             SQLITE_OK &&
+         sqlite3_create_collation_v2(db, "mvtss", SQLITE_UTF8, nullptr, Collate, nullptr) == SQLITE_OK;
 }
 
 bool SqlFunctionHost::Install(sqlite3 *db) {

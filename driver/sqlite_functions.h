@@ -2,7 +2,11 @@
 // descriptions keep the library's semantics, and the progress handler that
 // enforces a statement's time-out:
 //
-//   collation mvtss          TSS order, the shorter string filled with blanks
+//   collations mvtss1, mvtss2  TSS order of mode 1 (classic) and 2 (UTF-T),
+//                            the shorter string filled with blanks; texts
+//                            equal in it only up to a NUL by their bytes
+//   collation mvtss          the same in the process's mode, which indexes
+//                            of older files were made in (until rebuilt)
 //   mv_x(id, elem, args...)  value of scalar island id (element elem of an
 //                            array result, -1 for a scalar)
 //   mv_c(id, args...)        truth of condition island id: 1, 0 or NULL
@@ -29,8 +33,15 @@ namespace molvane::driver {
 
 class SqlIsland;
 
-// Registers the collation mvtss alone: every connection that writes a table
-// with a collated key index needs it. False when SQLite refuses.
+// The TSS mode the driver collates in: the process's (which --tss-mode of the
+// driver executable sets), the mode it reports to its clients.
+int CollationMode();
+// The collation of a mode: "mvtss1" or "mvtss2".
+const char *CollationName(int mode);
+
+// Registers the collations alone, both modes whatever the process's, so that
+// every connection keeps every collated index of a file in order, whichever
+// host wrote it. False when SQLite refuses.
 bool InstallTssCollation(sqlite3 *db);
 
 class SqlFunctionHost {

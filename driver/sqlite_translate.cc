@@ -151,7 +151,7 @@ void CheckArithmetic(int token, const SQLColumnDescriptor &l, const SQLColumnDes
 
 // A string that SQLite itself compares: as text under the TSS collation.
 std::string Collated(const std::string &sql, const SQLColumnDescriptor &d) {
-  return d.GetType() == SQL_STRING ? "CAST(" + sql + " AS TEXT) COLLATE mvtss" : sql;
+  return d.GetType() == SQL_STRING ? "CAST(" + sql + " AS TEXT) COLLATE " + CollationName(CollationMode()) : sql;
 }
 
 // A key of ORDER BY or GROUP BY. SQLite reads an integer literal there
@@ -876,7 +876,7 @@ std::string Translator::Cond(const QdCond &c) {
 
 // Comparisons, BETWEEN, IN lists and IS NULL of scalar operands in SQLite's
 // own operators, whose three-valued results are the library's; texts
-// compare under mvtss. Null when an operand is an array.
+// compare under the driver's collation. Null when an operand is an array.
 std::optional<std::string> Translator::NativeCond(const QdCond &c) {
   std::vector<ColSql> x;
   for (const auto &e : c.exprs) {

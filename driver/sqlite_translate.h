@@ -8,7 +8,8 @@
 // ...). Expressions other than plain column references, and conditions
 // other than AND, OR, NOT, EXISTS and IN (subquery), become scalar islands
 // (sql_island.h) evaluated by the library's own expression classes; strings
-// that SQLite itself orders, groups or merges carry the collation mvtss;
+// that SQLite itself orders, groups or merges carry the collation of the
+// driver's TSS mode (mvtss1 or mvtss2, sqlite_functions.h);
 // orderings put NULLs last ascending and first descending; set functions
 // are the agent's aggregates (sqlite_functions.h). Operand types are
 // checked before any library object is built, so a description the

@@ -97,6 +97,10 @@ int TssStringNCmp(const char *a, const char *b, long n, int flag);
 
 // TssStringNNCmpWithPadding for every mode and every case.
 int TssPaddedCompareGeneral(const char *a, const char *b, long la, long lb);
+// The same comparison in the given mode (1 or 2) whatever the process's mode,
+// for orders that are named after their mode (a database file shared by
+// hosts of both modes keeps an index in each).
+int TssPaddedCompareInMode(int mode, const char *a, const char *b, long la, long lb);
 
 // Compares two TSS strings character by character as if the shorter were
 // padded with blanks: -1, 0 or 1. Classic mode: byte order. UTF-T mode: the

@@ -244,10 +244,14 @@ int TssStringNCmp(const char *a, const char *b, long n, int flag) {
 }
 
 int TssPaddedCompareGeneral(const char *a, const char *b, long la, long lb) {
+  return TssPaddedCompareInMode(TssGetMode(), a, b, la, lb);
+}
+
+int TssPaddedCompareInMode(int mode, const char *a, const char *b, long la, long lb) {
   const size_t na = Extent(a, la), nb = Extent(b, lb);
   const size_t p = Mismatch(U(a), U(b), std::min(na, nb));
   if (p == na && p == nb) return 0;
-  if (TssGetMode() == TSS_MODE_UTFT) {
+  if (mode == TSS_MODE_UTFT) {
     // Trailing blanks are padding, whatever precedes them: `9B 01 8F 20`
     // reads as the three characters of `9B 01 8F` and a blank, never as one
     // 4-byte character, so that texts equal after padding compare equal and

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "driver_options.h"
 #include "sqlite_functions.h"
 #include "support/test_env.h"
+#include "text/tss.h"
 
 namespace {
 
@@ -112,53 +114,110 @@ TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
   desc.columns = {
       {"code", 6, 0, 6, 0, 1, {0, 0}}, {"scores", 6, 6, 2, 1, 3, {5, 0}}, {"price", 4, 12, 4, 0, 1, {5, 2}}};
   desc.keys = {{1, 0, 0, {0}}, {2, 1, 0, {1, 0}}, {3, 0, 0, {2}}};
-  std::vector<std::string> sql = TableStatements(desc, 7);
-  // A key with a text column also gets an index in the collated order of
-  // the process's TSS mode (1 here), the other mode's dropped.
-  ASSERT_EQ(sql.size(), 8u);
+  std::vector<std::string> sql = TableStatements(desc, 7, 1);
+  // A key's index orders its texts as mode 1 compares them; mode 2 adds an
+  // index of its own to each key with a text column.
+  ASSERT_EQ(sql.size(), 4u);
   EXPECT_EQ(sql[0],
             "CREATE TABLE IF NOT EXISTS \"exemp010007\" (\"code\" BLOB, \"scores_1\" INTEGER, "
             "\"scores_2\" INTEGER, \"scores_3\" INTEGER, \"price\" REAL)");
-  EXPECT_EQ(sql[1], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i1\" ON \"exemp010007\" (\"code\")");
-  EXPECT_EQ(sql[2], "DROP INDEX IF EXISTS \"exemp010007_c2_1\"");
-  EXPECT_EQ(sql[3],
-            "CREATE INDEX IF NOT EXISTS \"exemp010007_c1_1\" ON \"exemp010007\" "
-            "(CAST(\"code\" AS TEXT) COLLATE mvtss)");
-  EXPECT_EQ(sql[4],
+  EXPECT_EQ(sql[1], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i1\" ON \"exemp010007\" "
+                    "(CAST(\"code\" AS TEXT) COLLATE mvtss1)");
+  EXPECT_EQ(sql[2],
             "CREATE INDEX IF NOT EXISTS \"exemp010007_i2\" ON \"exemp010007\" "
-            "(\"scores_1\", \"scores_2\", \"scores_3\", \"code\")");
-  EXPECT_EQ(sql[6],
-            "CREATE INDEX IF NOT EXISTS \"exemp010007_c1_2\" ON \"exemp010007\" "
-            "(\"scores_1\", \"scores_2\", \"scores_3\", CAST(\"code\" AS TEXT) COLLATE mvtss)");
-  EXPECT_EQ(sql[7], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i3\" ON \"exemp010007\" (\"price\")");
-  // A file made before the collated indexes gets them when the dictionary
-  // arrives; its rows stay.
+            "(\"scores_1\", \"scores_2\", \"scores_3\", CAST(\"code\" AS TEXT) COLLATE mvtss1)");
+  EXPECT_EQ(sql[3], "CREATE UNIQUE INDEX IF NOT EXISTS \"exemp010007_i3\" ON \"exemp010007\" (\"price\")");
+  std::vector<std::string> utft = TableStatements(desc, 7, 2);
+  ASSERT_EQ(utft.size(), 6u);
+  EXPECT_EQ(utft[2], "CREATE INDEX IF NOT EXISTS \"exemp010007_c2_1\" ON \"exemp010007\" "
+                     "(CAST(\"code\" AS TEXT) COLLATE mvtss2)");
+  EXPECT_EQ(utft[4],
+            "CREATE INDEX IF NOT EXISTS \"exemp010007_c2_2\" ON \"exemp010007\" "
+            "(\"scores_1\", \"scores_2\", \"scores_3\", CAST(\"code\" AS TEXT) COLLATE mvtss2)");
+  // A file an older driver wrote (byte-order key indexes, collated indexes
+  // in the order of the process that wrote them) gets the named orders: on
+  // its first open the old collated indexes go, and when the dictionary
+  // arrives the key indexes are made again. Its rows stay and are found
+  // through the new index.
   sqlite3 *db = nullptr;
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
   ASSERT_TRUE(InstallTssCollation(db));
-  for (std::size_t i : {0u, 1u, 4u, 7u})
-    ASSERT_EQ(sqlite3_exec(db, sql[i].c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "INSERT INTO exemp010007 VALUES (CAST('ab    ' AS BLOB), 1, 2, 3, 4.5)", nullptr,
-                         nullptr, nullptr),
-            SQLITE_OK);
-  DdCatalog catalog;
+  for (const char *old : {
+           "CREATE TABLE exemp010007 (code BLOB, scores_1 INTEGER, scores_2 INTEGER, scores_3 INTEGER, price REAL)",
+           "CREATE UNIQUE INDEX exemp010007_i1 ON exemp010007 (code)",
+           "CREATE INDEX exemp010007_c1_1 ON exemp010007 (CAST(code AS TEXT) COLLATE mvtss)",
+           "CREATE INDEX exemp010007_c2_2 ON exemp010007 (scores_1, scores_2, scores_3, CAST(code AS TEXT) COLLATE mvtss)",
+           "INSERT INTO exemp010007 VALUES (CAST('ab    ' AS BLOB), 1, 2, 3, 4.5)"})
+    ASSERT_EQ(sqlite3_exec(db, old, nullptr, nullptr, nullptr), SQLITE_OK) << old;
   std::string error;
+  ASSERT_TRUE(PrepareDatabaseFile(db, 2, &error)) << error;
+  ASSERT_TRUE(PrepareDatabaseFile(db, 1, &error)) << error;
+  DdCatalog catalog;
   ASSERT_TRUE(catalog.Add(db, desc, 7, &error)) << error;
-  sqlite3_stmt *stmt = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(
-                db,
-                "SELECT count(*) FROM pragma_index_list('exemp010007') WHERE name LIKE '%_c1_%' "
-                "UNION ALL SELECT count(*) FROM exemp010007 WHERE CAST(code AS TEXT) COLLATE mvtss = 'ab'",
-                -1, &stmt, nullptr),
-            SQLITE_OK);
-  std::vector<int> counts;
-  while (sqlite3_step(stmt) == SQLITE_ROW) counts.push_back(sqlite3_column_int(stmt, 0));
-  sqlite3_finalize(stmt);
+  auto query = [db](const char *text) {
+    sqlite3_stmt *stmt = nullptr;
+    std::string result;
+    EXPECT_EQ(sqlite3_prepare_v2(db, text, -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+      for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+        result += std::string(reinterpret_cast<const char *>(sqlite3_column_text(stmt, i))) + ";";
+    sqlite3_finalize(stmt);
+    return result;
+  };
+  EXPECT_EQ(query("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name"),
+            "exemp010007_i1;exemp010007_i2;exemp010007_i3;");
+  EXPECT_EQ(query("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%mvtss1)' AND name = 'exemp010007_i1'"), "1;");
+  EXPECT_EQ(query("PRAGMA user_version"), std::to_string(kServesMode1 | kServesMode2) + ";");
+  EXPECT_EQ(query("SELECT count(*) FROM exemp010007 WHERE CAST(code AS TEXT) COLLATE mvtss1 = 'ab'"), "1;");
+  EXPECT_NE(query("EXPLAIN QUERY PLAN SELECT * FROM exemp010007 WHERE CAST(code AS TEXT) COLLATE mvtss1 = 'ab'")
+                .find("USING INDEX exemp010007_i1"),
+            std::string::npos);
+  EXPECT_EQ(query("PRAGMA integrity_check"), "ok;");
   sqlite3_close(db);
-  EXPECT_EQ(counts, (std::vector<int>{2, 1}));
   // Names are quoted, so a quote in a column name stays inside it.
   desc.columns[0].name = "co\"de";
   EXPECT_NE(TableStatements(desc, 7)[0].find("\"co\"\"de\" BLOB"), std::string::npos);
+}
+
+// Both named orders are there on every connection, whatever the process's
+// mode, and order alike in every process: a file shared by hosts of both
+// modes keeps each index in its own order whoever writes.
+TEST(DriverDictionary, NamedOrdersHoldWhateverTheProcessMode) {
+  struct Case {
+    const char *a, *b;  // SQL blob or text literals
+    int mode1, mode2;   // sign of a against b
+  };
+  const Case cases[] = {
+      {"'ab'", "'ab   '", 0, 0},                // blank padding
+      {"x'6162'", "x'616201'", 1, 1},          // a control character sorts below the blank
+      {"'B'", "'a'", -1, 1},                   // byte order, ICU's root order
+      {"x'61620078'", "x'61620079'", -1, -1},  // equal up to a NUL: by bytes
+      {"x'616200'", "'ab'", -1, -1},           // a NUL below the blank of the padding
+  };
+  for (const char *process : {"1", "2"}) {
+    setenv("TSS_MODE", process, 1);
+    TssReloadSettings();
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    ASSERT_TRUE(InstallTssCollation(db));
+    for (const Case &c : cases) {
+      for (int mode : {1, 2}) {
+        std::string sql = "SELECT CASE WHEN CAST(" + std::string(c.a) + " AS TEXT) COLLATE mvtss" +
+                          std::to_string(mode) + " < CAST(" + c.b + " AS TEXT) THEN -1 WHEN CAST(" + c.a +
+                          " AS TEXT) COLLATE mvtss" + std::to_string(mode) + " = CAST(" + c.b +
+                          " AS TEXT) THEN 0 ELSE 1 END";
+        sqlite3_stmt *stmt = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sql;
+        ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(stmt, 0), mode == 1 ? c.mode1 : c.mode2)
+            << "process mode " << process << ": " << sql;
+        sqlite3_finalize(stmt);
+      }
+    }
+    sqlite3_close(db);
+  }
+  setenv("TSS_MODE", "1", 1);
+  TssReloadSettings();
 }
 
 TEST(DriverOptions, ArgumentsSetWhatTheDriverReports) {

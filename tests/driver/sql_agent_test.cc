@@ -938,7 +938,7 @@ TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
   EXPECT_NE(plan(keyed).find("USING INDEX tbltst01010_i1 (id=?)"), std::string::npos) << plan(keyed);
   P range;
   range.tok(SQLNWTRSFilter).tok(SQLNWTSCBetween).b2(1).col(0).str_const("a").str_const("m").table("tbldep01");
-  EXPECT_NE(plan(range).find("SEARCH t1 USING INDEX tbldep01010_c1_1 (<expr>>? AND <expr><?)"),
+  EXPECT_NE(plan(range).find("SEARCH t1 USING INDEX tbldep01010_i1 (<expr>>? AND <expr><?)"),
             std::string::npos)
       << plan(range);
   P join;
@@ -950,7 +950,7 @@ TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
       .col(4)
       .table()
       .table("tbldep01");
-  EXPECT_NE(plan(join).find("SEARCH t2 USING INDEX tbldep01010_c1_1 (<expr>=?)"), std::string::npos)
+  EXPECT_NE(plan(join).find("SEARCH t2 USING INDEX tbldep01010_i1 (<expr>=?)"), std::string::npos)
       << plan(join);
   P left;
   left.tok(SQLNWTRSJoin)
@@ -961,11 +961,11 @@ TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
       .col(4)
       .table()
       .table("tbldep01");
-  EXPECT_NE(plan(left).find("SEARCH t2 USING INDEX tbldep01010_c1_1 (<expr>=?)"), std::string::npos)
+  EXPECT_NE(plan(left).find("SEARCH t2 USING INDEX tbldep01010_i1 (<expr>=?)"), std::string::npos)
       << plan(left);
   P sorted;
   sorted.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).table("tbldep01");
-  EXPECT_EQ(plan(sorted), "SCAN t1 USING INDEX tbldep01010_c1_1; ");
+  EXPECT_EQ(plan(sorted), "SCAN t1 USING INDEX tbldep01010_i1; ");
 }
 
 }  // namespace

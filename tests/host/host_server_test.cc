@@ -460,6 +460,124 @@ TEST_P(HostServer, HotRowIncrementsAndInsertsOfManyHostsEqualWhatWasCommitted) {
   EXPECT_EQ(setup->Do("table count exemp010 1"), "exemp010001: " + std::to_string(kHot + inserted.size()) + " rows");
 }
 
+// Hosts of TSS modes 1 and 2, each with its own child driver on one file.
+class HostChildDrivers : public molvane::test::HostEnv {
+ protected:
+  void SetUp() override {
+    HostEnv::SetUp();
+    setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+    setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+    root_.WriteFile("lib/ipc_info", "msqlite child " + Driver() + " ${ZUV}/main.db\n");
+  }
+  void TearDown() override {
+    setenv("TSS_MODE", "1", 1);
+  }
+  static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
+  // A logged-on molvane-host of the mode with a transaction started.
+  std::unique_ptr<Process> Host(const char *mode) {
+    setenv("TSS_MODE", mode, 1);
+    auto host = std::make_unique<Process>(std::vector<std::string>{
+        std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(), "--script", "-"});
+    setenv("TSS_MODE", "1", 1);
+    EXPECT_EQ(host->Do("logon demo"), "logged on as demo");
+    EXPECT_EQ(host->Do("start t"), "transaction t id 1");
+    return host;
+  }
+  // The single value a query gives (the line before "(1 row)").
+  static std::string Value(Process &host, const std::string &query) {
+    EXPECT_EQ(host.Do("sql prepare q " + query), "prepared q: select");
+    EXPECT_EQ(host.Do("sql exec q 1"), "executed q");
+    host.Send("sql fetch q");
+    std::string last, line;
+    while (!(line = host.Line()).empty() && line[0] != '(') last = line;
+    EXPECT_EQ(line, "(1 row)") << query;
+    EXPECT_EQ(host.Do("sql close q"), "closed q");
+    return last.substr(0, last.find_last_not_of(' ') + 1);
+  }
+  // Row i: a unique code, and a unique name in mixed case.
+  static std::string Row(int i) {
+    return "code=C" + std::to_string(1000 + i) + " name=" + Name(i) + " budget=1";
+  }
+  static std::string Name(int i) { return (i % 2 == 0 ? "a" : "B") + std::to_string(1000 + i * 7 % 120); }
+};
+
+// Mode 1 and mode 2 order texts differently ("B..." before "a..." in bytes,
+// "a..." before "B..." by letters' weights). Host A of mode 1 inserts rows
+// while host B of mode 2 has queried the table on its own driver: every
+// row is found by equality (a join of the table with itself over its
+// collated key of names) from both hosts, and the integrity check finds the file
+// sound with both modes served.
+TEST_F(HostChildDrivers, HostsOfBothModesFindEveryRowByEquality) {
+  auto a = Host("1");
+  ASSERT_EQ(a->Do("table create exdep010 1"), "exdep010001: create_table");
+  for (int i = 0; i < 60; ++i)
+    ASSERT_EQ(a->Do("insert exdep010 1 " + Row(i)), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  const std::string pairs = "SELECT count(*) :n FROM exdep010 x, exdep010 y WHERE x.name = y.name";
+  auto b = Host("2");
+  EXPECT_EQ(Value(*b, pairs), "60");
+  for (int i = 60; i < 120; ++i) {
+    ASSERT_EQ(a->Do("insert exdep010 1 " + Row(i)), "buffered insert on exdep010001");
+    if (i % 20 == 0) {
+      ASSERT_EQ(b->Do("insert exdep010 1 code=Z" + std::to_string(i) + " name=z" + Name(i)),
+                "buffered insert on exdep010001");
+    }
+  }
+  ASSERT_EQ(a->Do("commit"), "committed");
+  ASSERT_EQ(b->Do("commit"), "committed");
+  for (Process *host : {a.get(), b.get()}) {
+    EXPECT_EQ(Value(*host, pairs), "123");
+    EXPECT_EQ(Value(*host, "SELECT count(*) :n FROM exdep010 WHERE name = '" + Name(77) + "'"), "1");
+    EXPECT_EQ(Value(*host, "SELECT count(*) :n FROM exdep010 WHERE name = 'z" + Name(100) + "'"), "1");
+  }
+  EXPECT_EQ(a->Do("logoff"), "logged off");
+  EXPECT_EQ(b->Do("logoff"), "logged off");
+  a.reset();
+  b.reset();
+  // The file checks sound where a plain SQLite shell could not read it.
+  std::string out;
+  std::FILE *p = popen((Driver() + " --check " + root_.path() + "/main.db").c_str(), "r");
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  EXPECT_EQ(pclose(p), 0) << out;
+  EXPECT_EQ(out, "TSS modes served: 1 2\nok\n");
+  p = popen((Driver() + " --check " + root_.path() + "/none.db 2>&1").c_str(), "r");
+  out.clear();
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  EXPECT_EQ(WEXITSTATUS(pclose(p)), 2) << out;
+  EXPECT_NE(out.find("cannot open"), std::string::npos) << out;
+}
+
+// A server started with --tss-mode=2 from an environment of mode 1 serves
+// hosts of mode 2 and compares their texts in mode 2 (in bytes "A2" and
+// "B4" sort below "a"; by letters' weights nothing does), and the file
+// records the mode it serves.
+TEST_F(HostChildDrivers, ServerCollatesInTheModeItIsGiven) {
+  const std::string sock = root_.path() + "/run.sock";
+  root_.WriteFile("lib/ipc_info", "msqlite unix run.sock\n");
+  Process server({Driver(), "--listen=" + sock, root_.path() + "/main.db", "--tss-mode=2"});
+  for (int i = 0; i < 500 && !Connects(sock); ++i) usleep(10000);
+  ASSERT_TRUE(Connects(sock));
+  auto host = Host("2");
+  ASSERT_EQ(host->Do("table create exdep010 1"), "exdep010001: create_table");
+  int n = 0;
+  for (const char *name : {"b1", "A2", "a3", "B4"})
+    ASSERT_EQ(host->Do("insert exdep010 1 code=C" + std::to_string(++n) + " name=" + name),
+              "buffered insert on exdep010001");
+  ASSERT_EQ(host->Do("commit"), "committed");
+  EXPECT_EQ(Value(*host, "SELECT count(*) :n FROM exdep010 WHERE name < 'a'"), "0");
+  EXPECT_EQ(Value(*host, "SELECT min(name) :n FROM exdep010"), "\"a3\"");
+  EXPECT_EQ(host->Do("logoff"), "logged off");
+  host.reset();
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  std::string out;
+  std::FILE *p = popen((Driver() + " --check " + root_.path() + "/main.db").c_str(), "r");
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  EXPECT_EQ(pclose(p), 0) << out;
+  EXPECT_EQ(out, "TSS modes served: 2\nok\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, HostServer, testing::Bool(),
                          [](const testing::TestParamInfo<bool> &info) {
                            return std::string(info.param ? "Tcp" : "Unix");
