@@ -71,8 +71,9 @@ Client &client() {
 }
 
 // SQLite on its own: the table the driver made for exemp010 (its columns
-// and its indexes, copied from the driver's database), a prepared insert and
-// a keyed select.
+// and an index over each key's columns, as a user would write them by hand:
+// in SQLite's own byte order, no collated index), a prepared insert and a
+// keyed select.
 struct Direct {
   sqlite3 *db = nullptr;
   std::string path = "/tmp/molvane-bench-direct.db";
@@ -91,9 +92,18 @@ struct Direct {
     while (sqlite3_step(schema) == SQLITE_ROW) {
       std::string sql = reinterpret_cast<char const *>(sqlite3_column_text(schema, 1));
       if (table.empty()) table = reinterpret_cast<char const *>(sqlite3_column_text(schema, 0));
-      // The same table under the name t.
+      // The same table under the name t; a key's text column in byte order.
       const std::string quoted = '"' + table + '"';
       for (std::size_t at; (at = sql.find(quoted)) != std::string::npos;) sql.replace(at, quoted.size(), 1, 't');
+      for (std::size_t at; (at = sql.find("CAST(")) != std::string::npos;) {
+        const std::size_t as = sql.find(" AS TEXT) COLLATE ", at);
+        const std::size_t end = as == std::string::npos ? as : sql.find_first_of(",)", as + 18);
+        if (end == std::string::npos) break;
+        sql = sql.substr(0, at) + sql.substr(at + 5, as - at - 5) + sql.substr(end);
+      }
+      if (sql.find("COLLATE") != std::string::npos || sql.find("_c1_") != std::string::npos ||
+          sql.find("_c2_") != std::string::npos)
+        continue;
       sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
     }
     sqlite3_finalize(schema);
