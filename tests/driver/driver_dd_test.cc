@@ -173,6 +173,11 @@ TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
                 .find("USING INDEX exemp010007_i1"),
             std::string::npos);
   EXPECT_EQ(query("PRAGMA integrity_check"), "ok;");
+  // Indexes made as the dictionary wants them stay when it arrives again.
+  const std::string schema = query("PRAGMA schema_version");
+  DdCatalog again;
+  ASSERT_TRUE(again.Add(db, desc, 7, &error)) << error;
+  EXPECT_EQ(query("PRAGMA schema_version"), schema);
   sqlite3_close(db);
   // Names are quoted, so a quote in a column name stays inside it.
   desc.columns[0].name = "co\"de";
