@@ -65,6 +65,9 @@ int main(int argc, char **argv) {
     }
   }
   log_set_progname("molvane-driver", nullptr);
+  // A driver runs briefly between waits for requests: with short turns it
+  // answers as soon as a request comes, also on a processor that is busy.
+  molvane::ipc::ipc_prefer_short_turns();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   static const std::string kListen = "--listen=";
   for (auto it = args.begin(); it != args.end(); ++it) {
