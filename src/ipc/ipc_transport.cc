@@ -402,10 +402,10 @@ bool Crowded() {
 
 // What one thread's watches have found, to decide whether the next pays.
 struct Watcher {
-  Clock::time_point next_check;
-  bool crowded = false;
-  int misses = 0;
-  unsigned skipped = 0;
+  Clock::time_point next_check;  // when to look at the machine's load again
+  bool crowded = false;          // more tasks ready to run than processors
+  int misses = 0;                // watches in a row that saw no input come
+  unsigned skipped = 0;          // waits without a watch since the misses
 };
 thread_local Watcher watcher;
 
