@@ -1,7 +1,13 @@
 #include "bench_env.h"
 
+#include <benchmark/benchmark.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -65,6 +71,30 @@ void FillTable(int trans, const char *name, int count,
   }
   flush_updates(ic->tsession->session);
   zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
+}
+
+BusyProcesses::BusyProcesses() {
+  const char *n = std::getenv("MOLVANE_BENCH_BUSY");
+  const int count = n != nullptr ? std::atoi(n) : 0;
+  const pid_t parent = getpid();
+  for (int i = 0; i < count; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(0);
+      for (volatile unsigned long spins = 0;; spins = spins + 1) {
+      }
+    }
+    if (pid > 0) pids_.push_back(pid);
+  }
+  if (count > 0) benchmark::AddCustomContext("busy_processes", std::to_string(pids_.size()));
+}
+
+BusyProcesses::~BusyProcesses() {
+  for (pid_t pid : pids_) kill(pid, SIGKILL);
+  for (pid_t pid : pids_)
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 
 }  // namespace molvane::bench

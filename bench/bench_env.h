@@ -2,6 +2,8 @@
 // under /tmp with the fixture dictionary and every table on one driver.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,5 +35,20 @@ void WriteFile(const std::string &path, const std::string &text);
 // are flushed every 10,000 rows.
 void FillTable(int trans, const char *name, int count,
                const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill);
+
+// Processes that keep processors busy while the object lives, the load a
+// server meets on a shared machine: MOLVANE_BENCH_BUSY=N starts N of them
+// (none when unset) and names the count in the benchmark's context. They
+// end with the object, or with the benchmark should it die first.
+class BusyProcesses {
+ public:
+  BusyProcesses();
+  ~BusyProcesses();
+  BusyProcesses(const BusyProcesses &) = delete;
+  BusyProcesses &operator=(const BusyProcesses &) = delete;
+
+ private:
+  std::vector<pid_t> pids_;
+};
 
 }  // namespace molvane::bench

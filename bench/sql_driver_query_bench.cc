@@ -11,7 +11,9 @@
 // anchor's, a figure that the machine's other load moves less than `ratio`.
 //
 // The employees table holds 100,000 rows; MOLVANE_BENCH_ROWS=1000000 (or
-// any count) sets another size.
+// any count) sets another size. MOLVANE_BENCH_BUSY=N runs N processes that
+// keep a processor busy beside the benchmark for the whole run (e.g. twice
+// as many as the machine has processors), as on a loaded server.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -46,6 +48,8 @@
 namespace {
 
 constexpr int kDepartments = 1000;
+
+const molvane::bench::BusyProcesses busy;
 
 char *Variable(char *name, unsigned char *, char **, int *const, unsigned long) { return name; }
 void Put(char *, unsigned char *data, unsigned char, int, int *) { benchmark::DoNotOptimize(data); }

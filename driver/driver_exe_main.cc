@@ -75,6 +75,9 @@ int main(int argc, char **argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.size() == 2 && args[0] == "--check") return molvane::driver::CheckDatabase(args[1], stdout, stderr);
   log_set_progname("molvane-driver", nullptr);
+  // A driver runs briefly between waits for requests: with short turns it
+  // answers as soon as a request comes, also on a processor that is busy.
+  molvane::ipc::ipc_prefer_short_turns();
   // The mode set here is the one every text comparison of the process uses,
   // the collations of its SQL and the mode reported to clients alike.
   static const std::string kTssMode = "--tss-mode=";

@@ -10,12 +10,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/env.h"
@@ -338,12 +342,38 @@ ssize_t ipc_send_all(int fd, const void *bytes, size_t count) {
   return static_cast<ssize_t>(count);
 }
 
+int ipc_runnable_tasks(const char *loadavg) {
+  // "0.52 0.58 0.59 3/467 12345": the fourth field is running/total.
+  const char *p = loadavg;
+  for (int field = 0; field < 3; ++field) {
+    p = std::strchr(p, ' ');
+    if (p == nullptr) return -1;
+    ++p;
+  }
+  if (*p < '0' || *p > '9') return -1;
+  char *end = nullptr;
+  long running = std::strtol(p, &end, 10);
+  return *end == '/' && running <= INT_MAX ? static_cast<int>(running) : -1;
+}
+
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // How long a reader watches for input before it sleeps: long enough for a
 // driver's answer to a keyed read, short enough that a long wait costs
 // little processor time beside it.
 constexpr auto kAwaitWatch = std::chrono::microseconds(50);
+// A gap this long between two looks at the descriptors means the watcher
+// lost its processor to another task meanwhile: one look takes about a
+// microsecond.
+constexpr auto kLostProcessor = std::chrono::microseconds(20);
+// How long a finding that the machine is crowded (or not) holds.
+constexpr auto kCrowdCheck = std::chrono::milliseconds(10);
+// After this many watches in a row that saw nothing come, only every
+// kProbeEvery-th wait watches, until one sees input again.
+constexpr int kMissesToPause = 4;
+constexpr unsigned kProbeEvery = 16;
 
 bool WatchingPays() {
   static const bool pays = [] {
@@ -353,16 +383,97 @@ bool WatchingPays() {
   return pays;
 }
 
+// Whether more tasks are ready to run than the machine has processors. A
+// watcher then keeps one of them from running, often its own peer, and
+// loses its processor in the middle of a watch: the input it waits for
+// comes while it waits for its turn, milliseconds later, where a sleeper
+// would have been woken at once. False when the count cannot be read.
+bool Crowded() {
+  static const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+  int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[128];
+  ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  return ipc_runnable_tasks(text) > processors;
+}
+
+// What one thread's watches have found, to decide whether the next pays.
+struct Watcher {
+  Clock::time_point next_check;  // when to look at the machine's load again
+  bool crowded = false;          // more tasks ready to run than processors
+  int misses = 0;                // watches in a row that saw no input come
+  unsigned skipped = 0;          // waits without a watch since the misses
+};
+thread_local Watcher watcher;
+
 }  // namespace
 
 int ipc_await_input(struct pollfd *fds, size_t count, const sigset_t *sigmask) {
-  if (!WatchingPays()) return 0;
+  // One look whatever the watch does, so that input already there is
+  // always reported.
   const struct timespec now = {0, 0};
-  const auto deadline = std::chrono::steady_clock::now() + kAwaitWatch;
-  for (;;) {
-    int ready = ppoll(fds, count, &now, sigmask);
-    if (ready != 0 || std::chrono::steady_clock::now() >= deadline) return ready;
+  int ready = ppoll(fds, count, &now, sigmask);
+  if (ready != 0 || !WatchingPays()) return ready;
+  Watcher &w = watcher;
+  const auto start = Clock::now();
+  if (start >= w.next_check) {
+    w.crowded = Crowded();
+    w.next_check = start + kCrowdCheck;
   }
+  if (w.crowded) return 0;
+  if (w.misses >= kMissesToPause && ++w.skipped % kProbeEvery != 0) return 0;
+  const auto deadline = start + kAwaitWatch;
+  auto last = start;
+  for (;;) {
+    ready = ppoll(fds, count, &now, sigmask);
+    if (ready != 0) {
+      if (ready > 0) w.misses = 0;
+      return ready;
+    }
+    const auto t = Clock::now();
+    if (t - last > kLostProcessor) {
+      w.crowded = true;
+      w.next_check = t + kCrowdCheck;
+      return 0;
+    }
+    if (t >= deadline) {
+      ++w.misses;
+      return 0;
+    }
+    last = t;
+  }
+}
+
+namespace {
+
+// The kernel's struct sched_attr (sched_setattr(2)), which the C library
+// does not declare.
+struct SchedAttr {
+  std::uint32_t size;
+  std::uint32_t sched_policy;
+  std::uint64_t sched_flags;
+  std::int32_t sched_nice;
+  std::uint32_t sched_priority;
+  std::uint64_t sched_runtime;
+  std::uint64_t sched_deadline;
+  std::uint64_t sched_period;
+  std::uint32_t sched_util_min;
+  std::uint32_t sched_util_max;
+};
+
+}  // namespace
+
+bool ipc_prefer_short_turns() {
+  SchedAttr attr;
+  std::memset(&attr, 0, sizeof attr);
+  if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0 || attr.sched_policy != SCHED_OTHER) return false;
+  attr.size = sizeof attr;
+  attr.sched_flags = 0;
+  attr.sched_runtime = 100000;  // ns: the shortest turn the scheduler grants
+  return syscall(SYS_sched_setattr, 0, &attr, 0) == 0;
 }
 
 bool ipc_await_input(int fd) {

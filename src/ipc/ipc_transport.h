@@ -64,14 +64,32 @@ ssize_t ipc_recv_some(int fd, void *buf, size_t size);
 // without giving up the processor, and says whether it came. A reader
 // calls it before a blocking read: a sleeping reader costs each exchange
 // two scheduler wake-ups, about ten times the exchange itself, while a
-// driver's answer to a short request comes well within the watch. On a
-// single processor it returns false at once, as watching would only keep
-// the peer from running.
+// driver's answer to a short request comes well within the watch. It
+// watches only while that pays: not on a single processor, not while more
+// tasks are ready to run than the machine has processors (a watcher would
+// then keep another task, often its peer, from running and lose its own
+// turn), and only now and then after several watches in a row saw nothing.
+// Otherwise it only looks whether input is there already.
 bool ipc_await_input(int fd);
 
 // The same watch over a set of descriptors with ppoll(2) and `sigmask`:
-// the number of ready descriptors, 0 when none became ready in time, -1
-// with errno (EINTR included) on failure.
+// the number of ready descriptors, 0 when none became ready in time (or
+// the watch did not pay), -1 with errno (EINTR included) on failure.
 int ipc_await_input(struct pollfd *fds, size_t count, const sigset_t *sigmask);
+
+// Asks the scheduler to give the calling thread short turns on a processor
+// (100 µs where a turn is otherwise a few milliseconds), for a process that
+// runs briefly between waits for input, as a driver does: on a busy
+// processor such a thread is then let on as soon as its input comes,
+// rather than after the running task's turn. Its share of processor time
+// stays the same. False when the thread does not run under the normal
+// policy or the request is refused; kernels before Linux 6.12 take it and
+// ignore it.
+bool ipc_prefer_short_turns();
+
+// The number of tasks ready to run that the text of /proc/loadavg names
+// (the first half of its fourth field, "running/total"), -1 when the text
+// has no such field.
+int ipc_runnable_tasks(const char *loadavg);
 
 }  // namespace molvane::ipc

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <random>
 
+#include "ipc/ipc_transport.h"
 #include "ipc_test_util.h"
 
 using ipc_test::CloseBoth;
@@ -299,6 +301,45 @@ TEST(FdStreams, WriteToPipeWithoutReaderFailsWithoutSigpipe) {
   sigpending(&pending);
   EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
   CloseBoth(s);
+}
+
+// The wait before a blocking read reports input that is there and a peer's
+// end, whether or not it watches on this machine, and keeps no descriptor.
+TEST(FdStreams, AwaitInputReportsInputAndTheEndAndKeepsNothingOpen) {
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  int fds_before = OpenDescriptors();
+  for (int i = 0; i < 100; ++i) EXPECT_FALSE(molvane::ipc::ipc_await_input(p[0])) << "nothing written yet";
+  ASSERT_EQ(write(p[1], "x", 1), 1);
+  EXPECT_TRUE(molvane::ipc::ipc_await_input(p[0]));
+  char got[2];
+  EXPECT_EQ(molvane::ipc::ipc_recv_some(p[0], got, sizeof got), 1);
+  struct pollfd both[2] = {{p[0], POLLIN, 0}, {p[1], POLLOUT, 0}};
+  EXPECT_EQ(molvane::ipc::ipc_await_input(both, 2, nullptr), 1) << "the pipe has room";
+  EXPECT_EQ(both[1].revents, POLLOUT);
+  EXPECT_EQ(OpenDescriptors(), fds_before);
+  close(p[1]);
+  EXPECT_TRUE(molvane::ipc::ipc_await_input(p[0])) << "the writer's end is input";
+  EXPECT_EQ(molvane::ipc::ipc_recv_some(p[0], got, sizeof got), 0);
+  close(p[0]);
+}
+
+TEST(FdStreams, RunnableTasksComeFromTheFourthFieldOfLoadavg) {
+  using molvane::ipc::ipc_runnable_tasks;
+  EXPECT_EQ(ipc_runnable_tasks("0.52 0.58 0.59 3/467 12345\n"), 3);
+  EXPECT_EQ(ipc_runnable_tasks("38.94 22.37 9.57 41/285 16102"), 41);
+  EXPECT_EQ(ipc_runnable_tasks(""), -1);
+  EXPECT_EQ(ipc_runnable_tasks("0.52 0.58 0.59"), -1);
+  EXPECT_EQ(ipc_runnable_tasks("0.52 0.58 0.59 "), -1);
+  EXPECT_EQ(ipc_runnable_tasks("0.52 0.58 0.59 -3/467"), -1);
+  EXPECT_EQ(ipc_runnable_tasks("0.52 0.58 0.59 3 467"), -1) << "a count without its total is no such field";
+  EXPECT_EQ(ipc_runnable_tasks("0.52 0.58 0.59 99999999999/467"), -1);
+  char text[128] = {};
+  int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_GT(read(fd, text, sizeof text - 1), 0);
+  close(fd);
+  EXPECT_GE(ipc_runnable_tasks(text), 1) << "this test is running: " << text;
 }
 
 TEST(FdStreams, SocketPeerEndFiresDisconnectOnRead) {
