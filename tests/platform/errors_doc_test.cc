@@ -6,6 +6,7 @@
 #include <fstream>
 #include <cctype>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -142,7 +143,7 @@ bool AppearsInSources(const std::string &state) {
 }
 
 // The error numbers that the sources name: "ZE_x = n" and "DD_ERR_x = n"
-// constants anywhere, the native numbers of sql_state.h ("k... = n" in its
+// constants anywhere (and the public ZE_x of zdb_errors.h), the native numbers of sql_state.h ("k... = n" in its
 // sqlerr namespace) and the API's SQL_ERR_x numbers. Each with its name.
 std::map<std::string, int> NamedErrorNumbers() {
   std::map<std::string, int> named;
@@ -165,6 +166,11 @@ std::map<std::string, int> NamedErrorNumbers() {
   size_t ns = states.find("namespace sqlerr");
   if (ns != std::string::npos) scan(states.substr(ns), {"k"});
   scan(ReadFile(kSource / "include/molvane/sql.h"), {"SQL_ERR_"});
+  // The public header names them as "#define ZE_x n".
+  std::string published = ReadFile(kSource / "include/molvane/zdb_errors.h");
+  std::regex define(R"(#define (ZE_\w+) +(\d+))");
+  for (std::sregex_iterator it(published.begin(), published.end(), define), end; it != end; ++it)
+    named[(*it)[1]] = std::stoi((*it)[2]);
   return named;
 }
 

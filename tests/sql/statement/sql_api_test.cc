@@ -259,7 +259,10 @@ TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
   ASSERT_EQ(sql_bind_input(h, "i", SQL_TYPE_INTEGER, 4, &v), 0);
   // One sql_sel_bind binds both items of the name: no variable is asked for.
   ASSERT_EQ(sql_sel_bind(h, "k", const_cast<char *>("mine")), 0);
-  ASSERT_EQ(sql_sel_bind(h, "nothing", const_cast<char *>("mine")), 0);
+  // A name no item has is refused with the names there are.
+  EXPECT_EQ(sql_sel_bind(h, "nothing", const_cast<char *>("mine")), -1);
+  EXPECT_EQ(Error(h), "301 SQLState HYL02: Unknown select item 'nothing' (the items are named k, k) (301)");
+  EXPECT_STREQ(get_zdb_msg(), "SQLState HYL02: Unknown select item 'nothing' (the items are named k, k) (301)");
   EXPECT_EQ(sql_exec(h, 1), 0) << Error(h);
   EXPECT_TRUE(g_host.created.empty());
   ASSERT_EQ(sql_fetch(h), 0);
