@@ -42,7 +42,8 @@ TEST(HostScript, FailedCommandsShowTheErrorAndTheExitStatus) {
   std::string out = RunHost(root, "logoff\nlogon a\nlogon b\nstop 256\nbogus\n", &status);
   EXPECT_EQ(out,
             "error 508 (not logged on): Not logged on to a database; run logon first\n"
-            "logged on as a\nerror 502 (already logged on): Already logged on\n"
+            "logged on as a\nerror 502 (already logged on): zdb_logon was already called in this process: a "
+            "process logs on once, even after zdb_logoff; start a new process to log on again\n"
             "error 518 (invalid session): Invalid session code specified\n"
             "unknown command: bogus\n");
   EXPECT_NE(status, 0);

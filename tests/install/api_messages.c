@@ -134,6 +134,11 @@ static void sql(int trans) {
          "only constants and host variables may be assigned in SET");
   expect("INSERT", sql_parse("INSERT INTO mybok010 VALUES (3, 'Emma', 1.5)", trans, 0) == NULL,
          SQL_ERR_PARSE, "INSERT is not supported");
+  stmt = sql_parse("SELECT code FROM exdep010", trans, 0);
+  if (stmt != NULL) sql_sel_bind(stmt, "exdep010.code", title);
+  expect("SELECT of a table that no driver serves", stmt == NULL || sql_exec(stmt, 1) != 0,
+         ZE_NO_DRIVER, "No driver for exdep010001: no line of the table definitions");
+  if (stmt != NULL) sql_close(stmt);
   expect("invalid handle", sql_exec((QPCStatement *)&trans, 1) != 0, SQL_ERR_INVALID_HANDLE,
          "Invalid Sql id");
 }
