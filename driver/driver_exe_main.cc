@@ -82,7 +82,9 @@ int main(int argc, char **argv) {
     for (const std::string &arg : args)
       if (arg.rfind(kListen, 0) != 0) checked.push_back(arg);
     molvane::driver::DriverFaults::Take(checked);
+    al_disable_log_mesg();  // the refusal below says it, not an "ignored" warning
     const auto refused = molvane::driver::DriverOptions::FromArgs(checked).refused;
+    al_enable_log_mesg();
     if (!refused.empty()) {
       std::fprintf(stderr, "molvane-driver: unknown or malformed option '%s'\n%s", refused[0].c_str(),
                    kUsage);

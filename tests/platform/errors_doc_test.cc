@@ -6,7 +6,6 @@
 #include <fstream>
 #include <cctype>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -167,10 +166,14 @@ std::map<std::string, int> NamedErrorNumbers() {
   if (ns != std::string::npos) scan(states.substr(ns), {"k"});
   scan(ReadFile(kSource / "include/molvane/sql.h"), {"SQL_ERR_"});
   // The public header names them as "#define ZE_x n".
-  std::string published = ReadFile(kSource / "include/molvane/zdb_errors.h");
-  std::regex define(R"(#define (ZE_\w+) +(\d+))");
-  for (std::sregex_iterator it(published.begin(), published.end(), define), end; it != end; ++it)
-    named[(*it)[1]] = std::stoi((*it)[2]);
+  std::istringstream published(ReadFile(kSource / "include/molvane/zdb_errors.h"));
+  std::string word, name;
+  int number = 0;
+  while (published >> word) {
+    if (word == "#define" && published >> name && name.rfind("ZE_", 0) == 0 && published >> number)
+      named[name] = number;
+    published.clear();
+  }
   return named;
 }
 

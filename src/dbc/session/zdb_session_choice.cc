@@ -118,9 +118,9 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
   unsigned long mark = 0;
   auto remember = [&] {
     if (first_error == 0) first_error = zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER;
-    std::string cause = std::string("driver ") + zdb_server_name(server) + ": " +
-                        (log_error_count() > mark ? log_last_error()
-                                                  : zdberrorstr(zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER));
+    const char *why = log_error_count() > mark ? log_last_error()
+                                               : zdberrorstr(zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER);
+    std::string cause = std::string("driver ") + zdb_server_name(server) + ": " + why;
     if (alternatives == 1) first_cause = cause;
     else last_cause = std::move(cause);
   };

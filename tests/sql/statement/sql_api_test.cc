@@ -131,9 +131,13 @@ TEST_F(SqlApi, ParseFailuresReturnNullWithTheErrorNumber) {
   EXPECT_EQ(zdb_errno, 302);
   ASSERT_EQ(g_host.errors.size(), 1U);
   EXPECT_EQ(g_host.errors[0], std::make_pair(3, std::string("SQLState 42000: Syntax error (error 302)")));
+  EXPECT_STREQ(get_zdb_msg(), "SQLState 42000: Syntax error (error 302)");
+  reset_zdb_msg();
+  // Without the callback the text is still the call's message.
   EXPECT_EQ(sql_parse("bad", 1, SQL_PARSE_NO_ERROR_CALLBACK), nullptr);
   EXPECT_EQ(zdb_errno, 302);
   EXPECT_EQ(g_host.errors.size(), 1U);
+  EXPECT_STREQ(get_zdb_msg(), "SQLState 42000: Syntax error (error 302)");
   // A record with native number 0 still fails with a number.
   EXPECT_EQ(sql_parse(nullptr, 1, 0), nullptr);
   EXPECT_EQ(zdb_errno, SQL_ERR_STATEMENT);
