@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string>
 
-#include <molvane/zdb.h>
 #include <molvane/datetime.h>
 #include <molvane/dd.h>
+#include <molvane/zdb.h>
 
 #include "dbc/dict/dd.h"
 #include "dbc/cursor/zdb_cursor.h"

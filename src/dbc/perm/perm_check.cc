@@ -13,8 +13,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include <molvane/zdb.h>
-
 #include "dbc/dict/dd.h"
 #include "dbc/perm/perm_cell.h"
 #include "dbc/perm/perm_roles.h"
@@ -412,8 +410,8 @@ int perm_action_allowed(const DD_TABLE *table, int logical, int physical, int ac
   }
   if (physical_ok && logical_ok) return 0;
   zdb_errno = ZE_NO_PERMISSION;
-  const char *name = row != nullptr ? zdb_row_action(action) : zdb_table_action(action);
   if (DebugWord() & ZDB_DEBUG_REQUESTS) {
+    const char *name = row != nullptr ? zdb_row_action(action) : zdb_table_action(action);
     std::fprintf(stderr, "<-> PERM_READ no permission for (%s%03d) action %s\n", table->name,
                  logical, name != nullptr ? name : "?");
   }
