@@ -62,7 +62,10 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       options.max_pages = static_cast<std::uint32_t>(v);
     else
       ok = false;
-    if (!ok) log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());
+    if (!ok) {
+      log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());
+      options.refused.push_back(arg);
+    }
   }
   return options;
 }

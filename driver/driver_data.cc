@@ -24,6 +24,15 @@ enum : std::uint32_t {
   kInsert = 1, kDelete = 2, kUpdateOld = 3, kUpdateNew = 4, kRefcount = 5,
   kDeleteWhole = 6, kUpdateWhole = 7, kRefresh = 8, kClearWhole = 9, kDropWhole = 10,
 };
+// The name of a buffered action kind, for the failure text the host reads.
+const char *KindName(std::uint32_t kind) {
+  static const char *const kNames[] = {"",           "insert",      "delete",
+                                       "update (old image)", "update", "reference count",
+                                       "delete (whole)", "update (whole)", "refresh",
+                                       "clear table", "drop table"};
+  return kind < sizeof kNames / sizeof kNames[0] && kind != 0 ? kNames[kind] : "unknown action";
+}
+
 // Host flags that let an error count as success.
 constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
 
@@ -233,7 +242,8 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
       missing.missing = refs.missing();
       return missing;
     }
-    std::string extra = "action " + std::to_string(kind) + " of row " + std::to_string(row.ordinal);
+    std::string extra = std::string(KindName(kind)) + " (action " + std::to_string(kind) + ") of row " +
+                        std::to_string(row.ordinal);
     // A reference error carries its text; a counter change of a parent that
     // is not there carries none (the client words its own).
     if (!refs.detail().empty()) extra = refs.detail();

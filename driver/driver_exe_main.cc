@@ -17,9 +17,12 @@
 #include "driver_claim.h"
 #include "driver_conn.h"
 #include "driver_server.h"
+#include "driver_options.h"
 #include "ipc/ipc_transport.h"
 #include "platform/log.h"
 #include "text/tss.h"
+
+#include <molvane/version.h>
 
 namespace {
 
@@ -56,6 +59,7 @@ const char kUsage[] =
     "  --max-pages=N           the file grows to at most N SQLite pages (then 701)\n"
     "  --sql-agent-forget-dds  the SQL agent asks for every dictionary (tests)\n"
     "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
+    "  --version               the version of molvane\n"
     "  --help                  this text\n"
     "       molvane-driver --check DATABASE\n"
     "Runs SQLite's integrity check on DATABASE with the driver's collations (which\n"
@@ -69,6 +73,10 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("molvane-driver (%s)\n", get_molvane_version());
       return 0;
     }
   }
@@ -88,6 +96,22 @@ int main(int argc, char **argv) {
     }
   }
   static const std::string kListen = "--listen=";
+  // A misspelt option would otherwise turn a server into a child driver
+  // waiting on standard input: every option must be known.
+  {
+    std::vector<std::string> checked;
+    for (const std::string &arg : args)
+      if (arg.rfind(kListen, 0) != 0) checked.push_back(arg);
+    molvane::driver::DriverFaults::Take(checked);
+    al_disable_log_mesg();  // the refusal below says it, not an "ignored" warning
+    const auto refused = molvane::driver::DriverOptions::FromArgs(checked).refused;
+    al_enable_log_mesg();
+    if (!refused.empty()) {
+      std::fprintf(stderr, "molvane-driver: unknown or malformed option '%s'\n%s", refused[0].c_str(),
+                   kUsage);
+      return 2;
+    }
+  }
   for (auto it = args.begin(); it != args.end(); ++it) {
     if (it->rfind(kListen, 0) != 0) continue;
     std::string listen = it->substr(kListen.size());

@@ -27,8 +27,11 @@ struct DriverOptions {
   // refused as a full disk. 0: no cap.
   std::uint32_t max_pages = 0;
 
-  // Parses the arguments; an unknown or malformed option is logged and
-  // ignored.
+  // The options that were unknown or malformed, as given.
+  std::vector<std::string> refused;
+
+  // Parses the arguments; an unknown or malformed option is logged, kept in
+  // `refused` and otherwise ignored (the executable refuses to start).
   static DriverOptions FromArgs(const std::vector<std::string> &args);
 };
 

@@ -5,8 +5,9 @@
  * One round of a handle: sql_parse, then any number of (sql_bind_input /
  * sql_sel_bind, sql_exec, sql_fetch until -1 or sql_break), then sql_close.
  * A failing call returns -1 (or null) and leaves its error number in
- * zdb_errno and on the handle (sql_get_error), and hands its text
- * ("SQLState <state>: <message>") to the error callback. */
+ * zdb_errno and on the handle (sql_get_error); its text ("SQLState <state>:
+ * <message> (<number>)") is the message of the call (get_zdb_msg) and goes
+ * to the error callback (callback 1) when one is installed. */
 #ifndef MOLVANE_SQL_H
 #define MOLVANE_SQL_H
 
@@ -109,7 +110,12 @@ MOLVANE_API int sql_bind_input(QPCStatement *handle, const char *name, int type,
                                void *value);
 MOLVANE_API int sql_wh_bind(QPCStatement *handle, const char *name, int type, int length,
                             void *value);
-/* Every select item of that name is delivered to `variable`. */
+/* Every select item of that name is delivered to `variable`. An item is
+ * named by the host variable written after it (COUNT(*) :n), else by its
+ * alias (AS n), else, for a column, by the full name "table.column" of its
+ * table (not the alias of the table): "exdep010.code", never "code". A
+ * name no item has is refused: -1 with 301 (HYL02), and the message lists
+ * the names the items have. */
 MOLVANE_API int sql_sel_bind(QPCStatement *handle, const char *name, char *variable);
 /* Executes for a company number (0 to 999). */
 MOLVANE_API int sql_exec(QPCStatement *handle, short compnr);

@@ -12,8 +12,13 @@
  *   6. zdb_close, sql_close, zdb_stop_session, zdb_logoff
  * Every call comes from one thread. A failing call returns -1 (0 for
  * zdb_start_session, null for the calls that return a pointer) and leaves
- * its number in zdb_errno (zdberrorstr gives its text, docs/errors.md says
- * what to do) and any detail in get_zdb_msg. */
+ * its number in zdb_errno (named in <molvane/zdb_errors.h>; zdberrorstr
+ * gives its text, docs/errors.md says what to do) and its cause in words in
+ * get_zdb_msg.
+ *
+ * A lost driver connection (the driver process died, a driver server went
+ * away) ends the host process: the library logs "Detected server
+ * disconnection" and calls exit(1). A host cannot install another handler. */
 #ifndef MOLVANE_ZDB_H
 #define MOLVANE_ZDB_H
 
@@ -68,14 +73,20 @@ MOLVANE_API int zdb_get_zdb_errno(void);
 MOLVANE_API int zdb_init_api(const char *progname, const char *log_arg,
                              int link_shm, int locale_arg);
 /* One logon per process; a second one, even after zdb_logoff, fails with
- * 502. Authenticates nobody: `user` is only a name (the user record comes
+ * 502 (get_zdb_msg says so): a program that logs on again starts a new
+ * process. Authenticates nobody: `user` is only a name (the user record comes
  * from ZUV_USER or the login name). Without an environment root the logon
  * succeeds with a warning in get_zdb_msg and the log. 0 or -1. */
 MOLVANE_API int zdb_logon(const char *user);
 MOLVANE_API int zdb_logoff(void);
 
-/* Transactions ("sessions"): ids 1 to 255; 0 on failure. */
+/* Transactions ("sessions"): ids 1 to 255; 0 on failure (525 when all
+ * are in use). */
 MOLVANE_API int zdb_start_session(const char *name);
+/* Gives the id back. It neither commits nor aborts: changes not yet
+ * committed stay in the driver sessions, and the next transaction that gets
+ * the same id from zdb_start_session inherits them (its commit commits
+ * them). Commit or abort with zdb_exec_db before stopping. */
 MOLVANE_API int zdb_stop_session(int id);
 MOLVANE_API int zdb_set_default_query_timeout(int id, int seconds);
 

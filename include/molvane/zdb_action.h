@@ -7,8 +7,17 @@
  * table in one company; a transaction action on a transaction id.
  *
  * Every call returns 0 on success and -1 on failure with the error number in
- * zdb_errno. A failed buffered update reports its own error (the details stay
- * available through zdb_get_detail_error). */
+ * zdb_errno (named in <molvane/zdb_errors.h>) and its cause in get_zdb_msg.
+ * A failed buffered update reports its own error (the details stay
+ * available through zdb_get_detail_error).
+ *
+ * A loop over the rows ends with an error number, not a flag:
+ *   if (zdb_exec_row(c, db_first, 0, 0xFFFF) == 0)
+ *     do { ... } while (zdb_exec_row(c, db_next, 0, 0xFFFF) == 0);
+ *   if (zdb_errno != ZE_END_OF_FILE && zdb_errno != ZE_NO_RECORD) ...error...
+ * db_next past the last row fails with ZE_END_OF_FILE (110); db_first on a
+ * table (company) without rows, and a key read that finds none, with
+ * ZE_NO_RECORD (111). */
 #ifndef MOLVANE_ZDB_ACTION_H
 #define MOLVANE_ZDB_ACTION_H
 

@@ -10,20 +10,50 @@ MOLVANE_EXTERN_C_BEGIN
 
 typedef struct ZDB_CURSOR ZDB_CURSOR;
 
+/* The type codes of a bound variable (ZDB_HOST_BIND.type); they are the
+ * dictionary's column type codes (DDT_* of <molvane/dd.h>).
+ *
+ * Which variable binds to which column: an integer variable (byte, short,
+ * long) to any integer column (byte, short, long, and the date, time, long
+ * variants and set columns, which are 32-bit integers; enumerations are
+ * bytes), narrowing to the low bytes and widening with the variable's sign;
+ * a float or double variable to a float or double column (rounded to the
+ * column's digits); a string variable only to a string column, a multibyte
+ * string variable only to a multibyte string column, a raw variable only to
+ * a raw column. Any other pair, and a combined column, is refused with 504
+ * and the reason in get_zdb_msg.
+ *
+ * Byte order: the variables hold native values in the host's byte order
+ * (an int32_t for ZDB_BIND_LONG, a double for ZDB_BIND_DOUBLE); the library
+ * converts them to and from the row's stored order. Strings are
+ * blank-padded and not NUL-ended: `length` bytes, the rest of a longer
+ * column filled with blanks (raw bytes with 0). */
+enum ZDB_BIND_TYPE {
+  ZDB_BIND_BYTE = 1,      /* unsigned char */
+  ZDB_BIND_SHORT = 2,     /* int16_t */
+  ZDB_BIND_LONG = 3,      /* int32_t; also for date (7), time (8) and set (12) columns */
+  ZDB_BIND_FLOAT = 4,     /* float */
+  ZDB_BIND_DOUBLE = 5,    /* double */
+  ZDB_BIND_STRING = 6,    /* char[length], blank-padded */
+  ZDB_BIND_MBSTRING = 14, /* multibyte text, char[length], blank-padded */
+  ZDB_BIND_RAW = 15       /* unsigned char[length] */
+};
+
 /* One bound program variable, as the host describes it to zdb_open. */
 typedef struct ZDB_HOST_BIND {
   void *address;         /* the variable; a null address is refused (503) */
-  unsigned short length; /* size of a string variable (one element) */
+  unsigned short length; /* size of a string or raw variable (one element) */
   unsigned short depth;  /* number of array elements of the variable */
-  char column[18];       /* tttttttt.cccccccc */
-  unsigned short type;   /* the column type code of the variable (1 to 15) */
+  char column[18];       /* the column's full name, "tttttttt.cccccccc" */
+  unsigned short type;   /* the variable's type: enum ZDB_BIND_TYPE */
 } ZDB_HOST_BIND;
 
 /* Opens a cursor on a table in transaction trans_id. With count > 0, binds
  * points to count ZDB_HOST_BIND records; with count 0 it is the host's row
  * buffer. 0 and *cursor set, or -1 with zdb_errno: 215 no table name, 513 no
  * dictionary, 518 bad transaction, 501 memory, 503 null variable address,
- * 504 unknown column or a type pair that cannot be converted. */
+ * 504 unknown column or a type pair that cannot be converted; get_zdb_msg
+ * names the bind (from 1), its column and the reason. */
 MOLVANE_API int zdb_open(ZDB_CURSOR **cursor, const char *table, int compnr, void *binds,
                          int count, int trans_id);
 /* Closes the cursor and its internal cursors; the handle is gone. 0 or -1. */

@@ -77,13 +77,6 @@ void Append(const char *keyword, int flags, const char *format, va_list args) {
 
 }  // namespace
 
-void set_zdb_msg(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  Append("domain_check", 0, format, args);
-  va_end(args);
-}
-
 void set_zdb_msg_logged(const char *keyword, int flags, const char *format, ...) {
   va_list args;
   va_start(args, format);

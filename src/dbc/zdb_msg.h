@@ -2,13 +2,14 @@
 #pragma once
 
 // Appends the formatted text (at most 6,156 bytes) to the message text and
-// logs it under the keyword "domain_check".
-void set_zdb_msg(const char *format, ...) __attribute__((format(printf, 1, 2)));
-// The same, logged under `keyword` with the log flags `flags` (LOG_WARNING
-// for a warning); a null keyword logs nothing, for a text whose log line the
+// logs it under `keyword` with the log flags `flags` (LOG_WARNING for a
+// warning); a null keyword logs nothing, for a text whose log line the
 // caller writes itself.
 void set_zdb_msg_logged(const char *keyword, int flags, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+// The same as an error logged under the name of the calling function, so
+// that the log says which function raised the message.
+#define set_zdb_msg(...) set_zdb_msg_logged(__func__, 0, __VA_ARGS__)
 
 // Appends a text to the message text without logging it (the caller has).
 void add_zdb_msg(const char *text);

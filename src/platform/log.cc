@@ -41,6 +41,8 @@ struct LogState {
   int block_flags = 0;
   std::string block_text;
   std::string refused;  // the last log file refused as a link or special file
+  unsigned long errors = 0;  // error messages written
+  std::string last_error;    // the text of the last one
 };
 
 LogState &State() {
@@ -118,6 +120,10 @@ void Emit(const char *file, int line, const char *keyword, int flags, std::strin
   if (st.disabled != 0 || st.in_hook) return;
   int saved_errno = errno;
   while (!text.empty() && text.back() == '\n') text.pop_back();
+  if ((flags & (LOG_WARNING | LOG_INFO)) == 0) {
+    ++st.errors;
+    st.last_error = text;
+  }
 
   char stamp[64];
   time_t now = ::time(nullptr);
@@ -185,6 +191,10 @@ void log_mesg(const char *file, int line, const char *keyword, int flags, const 
   va_end(ap);
   errno = saved_errno;
 }
+
+unsigned long log_error_count(void) { return State().errors; }
+
+const char *log_last_error(void) { return State().last_error.c_str(); }
 
 void log_start_mesg(const char *file, int line, const char *keyword, int flags) {
   LogState &st = State();

@@ -29,6 +29,12 @@ enum {
 void log_mesg(const char *file, int line, const char *keyword, int flags, const char *format, ...)
     __attribute__((format(printf, 5, 6)));
 
+// The number of error messages written so far, and the text of the last
+// one ("" before any): a caller that fails because of what a lower layer
+// logged hands that cause on to the host.
+unsigned long log_error_count(void);
+const char *log_last_error(void);
+
 // Opens a framed multi-part message: log_printf adds text to it and
 // log_stop_mesg writes it out as one block. A block opened while another
 // is open closes the earlier one first.

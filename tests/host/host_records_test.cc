@@ -37,7 +37,7 @@ TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
             "buffered insert on exdep010002\n"
             "error 520 (buffered update failed): Error during buffered updates; the update of "
             "exdep010002 failed with error 100 (duplicate key)\n"
-            "update failed with error 100 (duplicate key) on exdep010002: action 1 of row 1\n"
+            "update failed with error 100 (duplicate key) on exdep010002: insert (action 1) of row 1\n"
             "aborted\n"
             "exdep010002: 1 rows\nlogged off\n");
   EXPECT_EQ(status, 0);

@@ -42,7 +42,8 @@ TEST(HostScript, FailedCommandsShowTheErrorAndTheExitStatus) {
   std::string out = RunHost(root, "logoff\nlogon a\nlogon b\nstop 256\nbogus\n", &status);
   EXPECT_EQ(out,
             "error 508 (not logged on): Not logged on to a database; run logon first\n"
-            "logged on as a\nerror 502 (already logged on): Already logged on\n"
+            "logged on as a\nerror 502 (already logged on): zdb_logon was already called in this process: a "
+            "process logs on once, even after zdb_logoff; start a new process to log on again\n"
             "error 518 (invalid session): Invalid session code specified\n"
             "unknown command: bogus\n");
   EXPECT_NE(status, 0);
@@ -89,8 +90,18 @@ TEST(HostScript, HelpAndAMissingScriptSayWhatToDo) {
     pclose(p);
     return out;
   };
-  EXPECT_NE(run("/tools/molvane-host --help").find("See docs/molvane-host.md"), std::string::npos);
+  std::string help = run("/tools/molvane-host --help");
+  EXPECT_NE(help.find("See docs/molvane-host.md"), std::string::npos);
+  for (const char *option : {"--zuv DIR", "--script FILE|-", "--version", "--help"})
+    EXPECT_NE(help.find(std::string("\n  ") + option), std::string::npos) << option << " in\n" << help;
   EXPECT_NE(run("/driver/molvane-driver --help").find("--sessions=N"), std::string::npos);
+  EXPECT_NE(run("/driver/molvane-driver --version").find("molvane-driver (molvane "), std::string::npos);
+  // A misspelt option stops the driver with the usage instead of leaving a
+  // child driver waiting on standard input.
+  std::string typo = run("/driver/molvane-driver --lisen=/nonexistent/x.sock 2>&1; echo \"status $?\"");
+  EXPECT_NE(typo.find("unknown or malformed option '--lisen=/nonexistent/x.sock'\nusage: molvane-driver"),
+            std::string::npos) << typo;
+  EXPECT_NE(typo.find("status 2\n"), std::string::npos) << typo;
   EXPECT_NE(run("/tools/molvane-host --script /nonexistent/s.txt")
                 .find("cannot open /nonexistent/s.txt: No such file or directory"),
             std::string::npos);

@@ -238,7 +238,7 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(a->Do("flush"), "flushed");
-  EXPECT_EQ(b->Do(update), "error 107 (record locked): Record is locked; SQLState QP999: Record is locked (error 107)");
+  EXPECT_EQ(b->Do(update), "error 107 (record locked): SQLState QP999: Record is locked (error 107)");
   ASSERT_TRUE(b->Send(update));
   usleep(200000);  // b's UPDATE is most likely waiting by now
   EXPECT_EQ(a->Do("commit"), "committed");

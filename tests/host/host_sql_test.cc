@@ -26,11 +26,11 @@ TEST_F(HostSql, FailuresShowTheErrorWithItsSqlState) {
   EXPECT_EQ(out,
             "error 508 (not logged on): Not logged on to a database; run logon first\n"
             "logged on as demo\ntransaction t id 1\n"
-            "error 302 (SQL statement error): SQL: Statement error; SQLState 42I00: Unexpected "
+            "error 302 (SQL statement error): SQLState 42I00: Unexpected "
             "token 'FROM' (error 302)\n"
-            "error 302 (SQL statement error): SQL: Statement error; SQLState 42I04: Unknown table "
+            "error 302 (SQL statement error): SQLState 42I04: Unknown table "
             "'nosuch' (error 302)\n"
-            "error 302 (SQL statement error): SQL: Statement error; SQLState 42I82: ANSI syntax "
+            "error 302 (SQL statement error): SQLState 42I82: ANSI syntax "
             "for LIKE predicate requires parse mode 'ansi'. (error 302)\n"
             "prepared q: select\n"
             "logged off\n");
@@ -98,7 +98,7 @@ TEST_F(HostSql, QueriesChangesAndRetryPoints) {
             "exemp010.emp  exdep010.name\n------------  -------------\n2             \"Beta\"\n"
             "3             \"Beta\"\n(2 rows)\n"
             "prepared u: update\nbound :n\n2 rows updated\n0 rows updated\n"
-            "error 302 (SQL statement error): SQL: Statement error; SQLState 42I66: Table "
+            "error 302 (SQL statement error): SQLState 42I66: Table "
             "'exemp010' has a parent table that needs to be updated on delete (error 302)\n"
             "tttxt010001: create_table\nbuffered insert on tttxt010001\n"
             "buffered insert on tttxt010001\ncommitted\n1 row deleted\n"

@@ -5,7 +5,8 @@
 # as C99 and as C++11, libmolvane.so exports exactly the names the headers
 # declare, molvane-host runs from the prefix, and examples/quickstart.c
 # builds against the prefix with pkg-config and with find_package and runs
-# against the installed reference driver.
+# against the installed reference driver, twice in a row; api_messages.c
+# reads the causes of failing calls through the installed API alone.
 #   install_test.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 src=$1 work=$2
@@ -34,13 +35,19 @@ run_logged "$work/build.log" cmake --build "$work/build" -j "$jobs"
 run_logged "$work/install.log" cmake --install "$work/build" --prefix "$prefix"
 libdir=$(dirname "$(find "$prefix" -name 'libmolvane.so' | head -1)")
 [ -f "$libdir/pkgconfig/molvane.pc" ] || { echo "no molvane.pc under $libdir" >&2; exit 1; }
-for f in "$prefix/bin/molvane-host" "$prefix/bin/molvane-driver" "$libdir/libmolvane_driver.so" \
+for f in "$prefix/bin/molvane-host" "$prefix/bin/molvane-driver" "$libdir/molvane/libmolvane_driver.so" \
          "$libdir/cmake/molvane/molvaneConfig.cmake"; do
   [ -e "$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 soname=$(objdump -p "$libdir/libmolvane.so" | awk '$1 == "SONAME" {print $2}')
 [ "$soname" = libmolvane.so.0 ] || { echo "soname $soname" >&2; exit 1; }
 "$prefix/bin/molvane-host" --version
+"$prefix/bin/molvane-driver" --version
+[ ! -e "$libdir/libmolvane_driver.so" ] || { echo "libmolvane_driver.so in the public libdir" >&2; exit 1; }
+# The driver library is a plug-in: it exports its entry points and nothing else.
+driver_exports=$(nm -D --defined-only "$libdir/molvane/libmolvane_driver.so" | awk '{print $3}' | sort | tr '\n' ' ')
+[ "$driver_exports" = "dir_fd_read dir_fd_write driver_init driver_main_loop " ] ||
+  { echo "libmolvane_driver.so exports: $driver_exports" >&2; exit 1; }
 
 step "each header alone as C99 and C++11"
 cd "$work"
@@ -73,6 +80,10 @@ flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs molvane)
 cc -std=c99 -Wall -Wextra -Werror "$src/examples/quickstart.c" $flags -o quickstart-pc
 LD_LIBRARY_PATH="$libdir" "$here/run_quickstart.sh" "$work/quickstart-pc" \
   "$prefix/bin/molvane-driver" "$work/run-pc"
+
+step "the messages of failing calls, against the installed headers"
+cc -std=c99 -Wall -Wextra -Werror "$here/api_messages.c" $flags -Wl,-rpath,"$libdir" -o api-messages
+"$here/run_api_messages.sh" "$work/api-messages" "$prefix/bin/molvane-driver" "$work/run-messages" > /dev/null
 
 step "examples with find_package"
 run_logged "$work/examples-configure.log" cmake -S "$src/examples" -B "$work/examples" -G Ninja \

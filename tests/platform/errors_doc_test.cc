@@ -142,7 +142,7 @@ bool AppearsInSources(const std::string &state) {
 }
 
 // The error numbers that the sources name: "ZE_x = n" and "DD_ERR_x = n"
-// constants anywhere, the native numbers of sql_state.h ("k... = n" in its
+// constants anywhere (and the public ZE_x of zdb_errors.h), the native numbers of sql_state.h ("k... = n" in its
 // sqlerr namespace) and the API's SQL_ERR_x numbers. Each with its name.
 std::map<std::string, int> NamedErrorNumbers() {
   std::map<std::string, int> named;
@@ -165,6 +165,15 @@ std::map<std::string, int> NamedErrorNumbers() {
   size_t ns = states.find("namespace sqlerr");
   if (ns != std::string::npos) scan(states.substr(ns), {"k"});
   scan(ReadFile(kSource / "include/molvane/sql.h"), {"SQL_ERR_"});
+  // The public header names them as "#define ZE_x n".
+  std::istringstream published(ReadFile(kSource / "include/molvane/zdb_errors.h"));
+  std::string word, name;
+  int number = 0;
+  while (published >> word) {
+    if (word == "#define" && published >> name && name.rfind("ZE_", 0) == 0 && published >> number)
+      named[name] = number;
+    published.clear();
+  }
   return named;
 }
 

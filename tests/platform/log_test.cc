@@ -85,6 +85,16 @@ TEST(Log, HookSeesEveryMessageAndBlocksButNothingWhileDisabled) {
   EXPECT_EQ("block", g_seen[1].keyword);
   EXPECT_EQ("a=1 b=x", g_seen[1].text);
   EXPECT_EQ(Hook, log_set_log_hook(nullptr));
+  // Only errors that were written count, for the callers that pass a
+  // logged cause on to the host.
+  unsigned long errors = log_error_count();
+  log_mesg(__FILE__, __LINE__, "three", 0, "the cause %d", 3);
+  log_mesg(__FILE__, __LINE__, "four", LOG_WARNING, "a warning");
+  al_disable_log_mesg();
+  log_mesg(__FILE__, __LINE__, "five", 0, "silent");
+  al_enable_log_mesg();
+  EXPECT_EQ(errors + 1, log_error_count());
+  EXPECT_STREQ("the cause 3", log_last_error());
   // The second argument names the log file.
   EXPECT_NE(std::string::npos, root.ReadFile("log/other.log").find("a=1 b=x"));
 }

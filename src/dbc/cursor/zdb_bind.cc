@@ -8,15 +8,18 @@
 // float column takes a double variable after rounding to the domain's
 // precision, and the other way round. An array binds element by element up
 // to the smaller of the two depths.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include <molvane/datetime.h>
 #include <molvane/dd.h>
+#include <molvane/zdb.h>
 
 #include "dbc/dict/dd.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/log.h"
 #include "platform/numbers.h"
@@ -140,34 +143,57 @@ void element_to_var(const ZDB_BIND &b, const unsigned char *row, unsigned char *
   }
 }
 
-int refuse_column(const char *column, const char *why) {
-  log_mesg(__FILE__, __LINE__, "Invalid dd column", 0, "Invalid column '%s'%s", column, why);
+// Refuses bind `index` (from 0) with 504; the message names the bind, the
+// column and the reason, for the host and the log.
+int refuse_column(int index, const char *column, const char *why) {
   zdb_error(ZE_BAD_COLUMN);
+  reset_zdb_msg();
+  set_zdb_msg_logged("zdb_open", 0, "Invalid column '%s' in bind %d: %s", column, index + 1, why);
   return -1;
+}
+
+// The name of a type code, for messages.
+const char *type_name(int type) {
+  static const char *const kNames[] = {"none",  "byte", "short", "long", "float", "double",
+                                       "string", "date", "time", "long", "long", "enum",
+                                       "set",   "combined", "multibyte string", "raw"};
+  return type >= 0 && type <= DDT_RAW ? kNames[type] : "unknown";
 }
 
 }  // namespace
 
-int zdb_make_bind(const DD_TABLE *table, const ZDB_HOST_BIND &desc, ZDB_BIND *bind) {
-  if (desc.address == nullptr) {
-    zdb_error(ZE_NULL_VARIABLE);
-    return -1;
-  }
+int zdb_make_bind(const DD_TABLE *table, const ZDB_HOST_BIND &desc, int index, ZDB_BIND *bind) {
   char name[sizeof desc.column + 1];
   std::memcpy(name, desc.column, sizeof desc.column);
   name[sizeof desc.column] = '\0';
+  if (desc.address == nullptr) {
+    zdb_error(ZE_NULL_VARIABLE);
+    reset_zdb_msg();
+    set_zdb_msg_logged("zdb_open", 0, "Bind %d (column '%s') has no variable address", index + 1,
+                       name);
+    return -1;
+  }
+  if (std::strchr(name, '.') == nullptr) {
+    return refuse_column(index, name, "a bind names its column in full, \"table.column\"");
+  }
   const DD_COLUMN *column = dd_column_or_throw(name);
-  if (column == nullptr) return refuse_column(name, "");
+  if (column == nullptr) return refuse_column(index, name, "no such column in the dictionary");
   // A column of another table would land at that table's offsets.
   if (std::strncmp(column->name, table->name, 8) != 0 || column->name[8] != '.')
-    return refuse_column(name, " (not a column of the table)");
+    return refuse_column(index, name, "not a column of the cursor's table");
   int column_type = map_type(column->type);
   int host_type = map_type(desc.type);
-  if (column_type == 0 || column->type == DDT_COMBINED) return refuse_column(name, " (combined)");
+  if (column_type == 0 || column->type == DDT_COMBINED)
+    return refuse_column(index, name, "a combined column cannot be bound; bind its parts");
   bool pair_ok = column_type == host_type || (is_integer(column_type) && is_integer(host_type)) ||
                  (is_float(column_type) && is_float(host_type));
-  if (!pair_ok || desc.type == 0 || desc.type > DDT_RAW)
-    return refuse_column(name, " (variable type does not fit)");
+  if (!pair_ok || desc.type == 0 || desc.type > DDT_RAW) {
+    char why[160];
+    std::snprintf(why, sizeof why,
+                  "a variable of type %d (%s) does not fit a column of type %d (%s)", desc.type,
+                  type_name(desc.type), column->type, type_name(column->type));
+    return refuse_column(index, name, why);
+  }
 
   int column_depth = column->depth == 0 ? 1 : column->depth;
   int host_depth = desc.depth == 0 ? 1 : desc.depth;
@@ -185,7 +211,8 @@ int zdb_make_bind(const DD_TABLE *table, const ZDB_HOST_BIND &desc, ZDB_BIND *bi
     bind->precision[0] = column->domain->digits_before;
     bind->precision[1] = column->domain->digits_after;
   }
-  if (is_string(column_type) && desc.length == 0) return refuse_column(name, " (length 0)");
+  if (is_string(column_type) && desc.length == 0)
+    return refuse_column(index, name, "a string or raw variable needs its length");
   return 0;
 }
 

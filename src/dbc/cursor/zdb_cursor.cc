@@ -23,7 +23,7 @@ extern "C" int zdb_errno;
 
 // Made by zdb_bind.cc: one bind from a host descriptor. 0, or -1 with 503 or
 // 504.
-int zdb_make_bind(const DD_TABLE *table, const ZDB_HOST_BIND &desc, ZDB_BIND *bind);
+int zdb_make_bind(const DD_TABLE *table, const ZDB_HOST_BIND &desc, int index, ZDB_BIND *bind);
 
 namespace {
 
@@ -102,7 +102,7 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
     }
     const auto *descs = static_cast<const ZDB_HOST_BIND *>(binds);
     for (int i = 0; i < count; ++i) {
-      if (zdb_make_bind(table, descs[i], &made[i]) != 0) return -1;
+      if (zdb_make_bind(table, descs[i], i, &made[i]) != 0) return -1;
       if (made[i].row_offset == compnr_offset(table)) cursor->company_bind = &made[i];
     }
     cursor->binds = made.release();

@@ -7,6 +7,10 @@
 
 #include "dbc/dict/dd.h"
 #include "dbc/domain/domain_check.h"
+
+#include <molvane/zdb.h>
+
+#include "dbc/zdb_msg.h"
 #include "platform/big_endian.h"
 #include "platform/log.h"
 #include "platform/yy_expr.h"
@@ -256,7 +260,11 @@ int zdb_dd_check_column_result(const DD_COLUMN *column, const unsigned char *row
 
 const char *zdb_domain_check(const DD_TABLE *table, const unsigned char *row) {
   const DD_COLUMN *failing = FirstFailure(table, row);
-  return failing != nullptr ? failing->name : nullptr;
+  if (failing == nullptr) return nullptr;
+  // The host reads why through get_zdb_msg; nothing is logged.
+  reset_zdb_msg();
+  add_zdb_msg(zdb_dd_check_text());
+  return failing->name;
 }
 
 int zdb_dd_check(const DD_TABLE *table, const unsigned char *row) {

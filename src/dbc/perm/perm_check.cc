@@ -17,6 +17,7 @@
 #include "dbc/perm/perm_cell.h"
 #include "dbc/perm/perm_roles.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/session/zdb_trans.h"
 #include "molvane/zdb.h"
 #include "platform/log.h"
@@ -414,5 +415,14 @@ int perm_action_allowed(const DD_TABLE *table, int logical, int physical, int ac
     std::fprintf(stderr, "<-> PERM_READ no permission for (%s%03d) action %s\n", table->name,
                  logical, name != nullptr ? name : "?");
   }
+  const char *words = action == PERM_ACTION_INSERT   ? "an insert"
+                      : action == PERM_ACTION_UPDATE ? "an update"
+                      : action == PERM_ACTION_DELETE ? "a delete"
+                      : zdb_table_action(action) != nullptr ? zdb_table_action(action)
+                                                            : "the action";
+  reset_zdb_msg();
+  set_zdb_msg_logged(nullptr, 0, "No permission for %s on %.8s%03d: the roles of the user (db_roles) "
+                     "do not allow it%s",
+                     words, table->name, logical, row != nullptr ? " for this row" : "");
   return -1;
 }

@@ -13,6 +13,7 @@
 #include "dbc/perm/perm_roles.h"
 #include "dbc/perm/roles_file.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "molvane/zdb.h"
 #include "platform/log.h"
 #include "platform/user.h"
@@ -264,6 +265,9 @@ int zdb_load_roles() {
     zdb_errno = ZE_NO_PERMISSION;
     log_mesg(__FILE__, __LINE__, "Load DB roles", 0,
              "Error: There are no roles specified in your userfile\n");
+    reset_zdb_msg();
+    set_zdb_msg_logged(nullptr, 0, "No roles: the user's settings give no db_roles, and the user "
+                       "is no super user (user_type S)");
     return -1;
   }
   return LoadList(user_info.db_roles, 0) ? 0 : -1;

@@ -101,6 +101,10 @@ int zdb_init_api(const char *progname, const char *log_arg, int link, int locale
 static int zdb_logon_unguarded(const char *user) {
   if (g_state.logged_on) {
     zdb_errno = ZE_ALREADY_LOGGED_ON;
+    reset_zdb_msg();
+    set_zdb_msg_logged("zdb_logon", 0,
+                       "zdb_logon was already called in this process: a process logs on once, "
+                       "even after zdb_logoff; start a new process to log on again");
     return -1;
   }
   if ((dd_state() & (DD_STATE_LOCAL | DD_STATE_GLOBAL)) == 0) {

@@ -9,11 +9,15 @@
 // sibling record (a second connection to the same driver).
 #include <cstdio>
 #include <new>
+#include <string>
+
+#include <molvane/zdb.h>
 
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/session/zdb_attach.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/blat.h"
@@ -105,11 +109,25 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
   server->number = ++g_server_numbers;
   server->spec_list = group;
   int first_error = 0;
-  auto remember = [&first_error] {
+  // Why the first and the last alternative failed, for the host: the error
+  // the attempt logged (driver not found, a malformed driver map line), else
+  // the text of its error number.
+  std::string first_cause;
+  std::string last_cause;
+  int alternatives = 0;
+  unsigned long mark = 0;
+  auto remember = [&] {
     if (first_error == 0) first_error = zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER;
+    const char *why = log_error_count() > mark ? log_last_error()
+                                               : zdberrorstr(zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER);
+    std::string cause = std::string("driver ") + zdb_server_name(server) + ": " + why;
+    if (alternatives == 1) first_cause = cause;
+    else last_cause = std::move(cause);
   };
   for (DRIVER_SPEC *spec = group; spec != nullptr; spec = spec->next_alt) {
     server->spec = spec;
+    ++alternatives;
+    mark = log_error_count();
     if (zdb_server_is_audit(server)) {
       // An audit driver is attached at its first request.
       server->sessions_allowed = ZDB_AUDIT_SESSIONS;
@@ -132,6 +150,14 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
     zdb_errno = error;
   }
   zdb_errno = first_error != 0 ? first_error : ZE_NO_DRIVER;
+  if (zdb_errno == ZE_NO_DRIVER && !first_cause.empty()) {
+    reset_zdb_msg();
+    set_zdb_msg_logged(nullptr, 0, "No driver could be attached: %s", first_cause.c_str());
+    if (!last_cause.empty()) {
+      add_zdb_msg(alternatives > 2 ? "; the last of its alternatives, " : "; its alternative, ");
+      add_zdb_msg(last_cause.c_str());
+    }
+  }
   return nullptr;
 }
 

@@ -110,7 +110,7 @@ static int zdb_start_session_unguarded(const char *name) {
     while (id <= ZDB_MAX_TRANS && state.id_in_use[id]) ++id;
     if (id > ZDB_MAX_TRANS) {
       zdb_error(ZE_NO_RESOURCE);
-      set_zdb_msg("Maximum number of ZDB sessions (%d) reached", ZDB_MAX_TRANS);
+      set_zdb_msg_logged("zdb_start_session", 0, "Maximum number of ZDB sessions (%d) reached", ZDB_MAX_TRANS);
       return 0;
     }
     trans = find_record(id);

@@ -18,6 +18,7 @@
 
 #include "dbc/audit/auditcols.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include <molvane/zdb.h>
 #include "dbc/tabledef/tabledef_parse.h"
 #include "ipc/fname.h"
@@ -110,7 +111,8 @@ TD_FILE *LocalFile() {
     int error = errno;
     ThrowIfNoMemory(error);
     std::string name = std::string(get_zuv()) + "/lib/tabledef" + get_release();
-    log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d", name.c_str(), error);
+    log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d (%s)", name.c_str(), error,
+             std::strerror(error));
     return nullptr;
   }
   TD_FILE &file = state.files.emplace_back();
@@ -137,7 +139,8 @@ TD_FILE *IncludedFile(SERVER_REC *server) {
   if (stream == nullptr) {
     const int error = errno;
     ThrowIfNoMemory(error);
-    log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d", name.c_str(), error);
+    log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d (%s)", name.c_str(), error,
+             std::strerror(error));
     server->type |= kServerIncludeFailed;
     return nullptr;
   }
@@ -212,9 +215,16 @@ const TD_ENTRY *FindEntry(TD_FILE *file, const char *table, int compnr, size_t f
   }
 }
 
-void LogCouldNotRead(const char *table, int compnr) {
-  log_mesg(__FILE__, __LINE__, "tabledef", 0, "could not read tabledef for t%s%03d", table, compnr);
+// Logs the failure and gives the host its cause: the last error logged
+// since `mark` (the open error of the file, a malformed line), when any.
+void LogCouldNotRead(const char *table, int compnr, unsigned long mark) {
+  std::string cause = log_error_count() > mark ? log_last_error() : "";
+  log_mesg(__FILE__, __LINE__, "tabledef", 0, "could not read tabledef for %s%03d", table, compnr);
   zdb_errno = ZE_NO_DRIVER;
+  reset_zdb_msg();
+  set_zdb_msg_logged(nullptr, 0, "No driver for %s%03d: the table definitions could not be read%s%s",
+                     table, compnr, cause.empty() ? "" : " (", cause.empty() ? "" : cause.c_str());
+  if (!cause.empty()) add_zdb_msg(")");
 }
 
 // Adds a group to the result; false (and the log line) beyond the limit.
@@ -337,12 +347,13 @@ int client_get_tabledef(const char *table, int compnr, TABLEDEF *result) {
   State &state = TheState();
   result->nr_server = 0;
   DRIVER_SPEC *list = nullptr;
+  unsigned long mark = log_error_count();
   if (state.specified) {
     list = state.specified_list;
   } else {
     TD_FILE *file = LocalFile();
     if (file == nullptr) {
-      LogCouldNotRead(table, compnr);
+      LogCouldNotRead(table, compnr, mark);
       return -1;
     }
     const TD_ENTRY *entry = FindEntry(file, table, compnr);
@@ -350,7 +361,7 @@ int client_get_tabledef(const char *table, int compnr, TABLEDEF *result) {
   }
   if (!AddDriverList(result, list, table, compnr)) {
     result->nr_server = 0;
-    LogCouldNotRead(table, compnr);
+    LogCouldNotRead(table, compnr, mark);
     return -1;
   }
 
@@ -381,6 +392,11 @@ int client_get_tabledef(const char *table, int compnr, TABLEDEF *result) {
     log_mesg(__FILE__, __LINE__, "server_spec", 0, "no server defined for '%s%03d', cannot start driver",
              table, compnr);
     zdb_errno = ZE_NO_DRIVER;
+    reset_zdb_msg();
+    set_zdb_msg_logged(nullptr, 0,
+                       "No driver for %s%03d: no line of the table definitions (lib/tabledef%s) "
+                       "names a driver for it",
+                       table, compnr, get_release());
     return -1;
   }
   return 0;

@@ -1,14 +1,30 @@
 #include "sql/common/database_instance.h"
 
+#include <molvane/zdb.h>
+
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/zdb_errors.h"
 #include "sql/common/sql_exception.h"
 
-SQLDatabaseInstance::SQLDatabaseInstance(char const *tableName, int companyNumber)
-    : serverSpec_(tableName != nullptr ? read_driver_for_table(tableName, companyNumber) : nullptr),
-      supportsFiltersInJoins_(true) {
-  if (serverSpec_ == nullptr) throw SQLExZDBError(ZE_NO_DRIVER);
+namespace {
+
+// The drivers of a table in a company; without any, error 505 with the
+// cause the lookup gave (get_zdb_msg) as its text, so that the statement's
+// diagnostic says why.
+DRIVER_SPEC *DriversOf(char const *tableName, int companyNumber) {
+  if (tableName == nullptr) throw SQLExZDBError(ZE_NO_DRIVER);
+  reset_zdb_msg();
+  DRIVER_SPEC *spec = read_driver_for_table(tableName, companyNumber);
+  if (spec != nullptr) return spec;
+  char const *cause = get_zdb_msg();
+  if (cause == nullptr || *cause == '\0') throw SQLExZDBError(ZE_NO_DRIVER);
+  throw SQLException(SQLExZDBError::StateForError(ZE_NO_DRIVER), ZE_NO_DRIVER, SQLString(cause));
 }
+
+}  // namespace
+
+SQLDatabaseInstance::SQLDatabaseInstance(char const *tableName, int companyNumber)
+    : serverSpec_(DriversOf(tableName, companyNumber)), supportsFiltersInJoins_(true) {}
 
 std::unique_ptr<SQLDatabaseInstance> SQLDatabaseInstance::Copy() const {
   return std::unique_ptr<SQLDatabaseInstance>(new SQLDatabaseInstance(serverSpec_, supportsFiltersInJoins_));

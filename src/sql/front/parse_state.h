@@ -44,6 +44,12 @@ class SQLParseState {
   SQLParseObjectStack objects;
   SQLVTNode *root = nullptr;  // the statement node, on the object stack
 
+  // Tokens read so far, and the column whose SET value is being read (from
+  // its "=" to the next "," or WHERE; empty outside): a syntax error there
+  // says what a SET value may be.
+  int tokens = 0;
+  std::string setColumn;
+
   int subqueryLevel = 1;
   // Per level: a set function, a set function other than COUNT.
   std::array<bool, kMaxSubqueryLevel + 2> setFunction{};

@@ -34,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <strings.h>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -573,7 +574,8 @@ set_clause_list
   ;
 
 set_clause
-  : column_name "=" update_source { $$ = Make<SQLVTSetClause>(@1, Pop($1), Pop($3)); }
+  : column_name "=" { P().setColumn = $1->GetText(); } update_source
+      { $$ = Make<SQLVTSetClause>(@1, Pop($1), Pop($4)); }
   ;
 
 /* Only constants and host variables may be assigned. */
@@ -1453,6 +1455,8 @@ timestamp_literal
 int sql_yylex(SQL_YYSTYPE *value, int *line) {
   int token = sql_yylex();
   *line = sql_yyGetLineNumber();
+  ++P().tokens;
+  if (token == sqltoken::kComma || token == sqltoken::kWhere) P().setColumn.clear();
   switch (token) {
     case sqltoken::kSelect:
     case sqltoken::kCase:
@@ -1479,8 +1483,39 @@ int sql_yylex(SQL_YYSTYPE *value, int *line) {
   return token;
 }
 
+namespace {
+
+// The statements the dialect leaves to the record API, by their first word.
+bool IsRecordApiStatement(char const *word) {
+  for (char const *own : {"INSERT", "CREATE", "DROP", "ALTER"}) {
+    if (strcasecmp(word, own) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void sql_yyerror(const char *) {
   char const *token = sql_yyGetToken();
+  if (*token && P().tokens == 1 && IsRecordApiStatement(token)) {
+    throw SQLExSyntaxError(syntaxstate::kUnexpectedToken,
+                           SQLString(token) +
+                               SQLString(" is not supported: SQL here only reads (SELECT), updates "
+                                         "(UPDATE) and deletes (DELETE) rows; use the record API "
+                                         "(zdb_exec_row, zdb_exec_table) to insert rows and to "
+                                         "create, drop or alter tables"),
+                           sql_yyGetLineNumber());
+  }
+  if (!P().setColumn.empty()) {
+    throw SQLExSyntaxError(
+        *token ? syntaxstate::kUnexpectedToken : syntaxstate::kUnexpectedEnd,
+        SQLString(*token ? "Unexpected token '" : "Unexpected end of statement") + SQLString(token) +
+            SQLString(*token ? "'" : "") + SQLString(" in the value of column '") +
+            SQLString(P().setColumn.c_str()) +
+            SQLString("': only constants and host variables may be assigned in SET; compute "
+                      "the value in the host and bind it to a host variable (SET col = :value)"),
+        sql_yyGetLineNumber());
+  }
   if (*token) {
     throw SQLExSyntaxError(syntaxstate::kUnexpectedToken,
                            SQLString("Unexpected token '") + SQLString(token) + SQLString("'"),

@@ -6,6 +6,7 @@
 
 #include <molvane/zdb.h>
 
+#include "dbc/zdb_msg.h"
 #include "platform/blat.h"
 #include "platform/errtext.h"
 #include "sql/common/sql_abort.h"
@@ -49,6 +50,10 @@ void QPCDestroyHandle(QPCStatement *handle) {
 }
 
 void QPCReportError(int line, std::string const &text) {
+  // The text is also the message of the failing call, so that a host
+  // without an error callback reads it through get_zdb_msg.
+  reset_zdb_msg();
+  add_zdb_msg(text.c_str());
   char buffer[kMessageBuffer];
   std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
   std::memcpy(buffer, text.data(), n);
@@ -88,7 +93,12 @@ void QPCExceptionError(QPCStatement *handle, SQLException const &e, bool callbac
     handle->errorText.clear();
     return;
   }
-  if (callback) QPCReportError(0, handle->errorText);
+  if (callback) {
+    QPCReportError(0, handle->errorText);
+  } else {
+    reset_zdb_msg();
+    add_zdb_msg(handle->errorText.c_str());
+  }
 }
 
 void QPCDiagError(QPCStatement *handle, bool callback) {
@@ -121,7 +131,12 @@ void QPCDiagError(QPCStatement *handle, bool callback) {
     handle->errorText.clear();
     return;
   }
-  if (callback) QPCReportError(line, handle->errorText);
+  if (callback) {
+    QPCReportError(line, handle->errorText);
+  } else {
+    reset_zdb_msg();
+    add_zdb_msg(handle->errorText.c_str());
+  }
 }
 
 // The binary trace is best effort: a trace that finds no memory is skipped,

@@ -112,7 +112,8 @@ int QPCGuarded(QPCStatement *handle, Body body) {
   return -1;
 }
 
-// Calls the error callback with a text; texts longer than 1023 bytes are cut.
+// Makes a text the message of the failing call (get_zdb_msg) and calls the
+// error callback with it; callback texts longer than 1023 bytes are cut.
 void QPCReportError(int line, std::string const &text);
 
 // SQL-class trace records of the binary trace, when that class is traced.

@@ -230,15 +230,35 @@ extern "C" int sql_wh_bind(QPCStatement *h, const char *name, int type, int leng
   return sql_bind_input(h, name, type, length, value);
 }
 
+// A name no item has is refused at once: otherwise the item would be asked
+// for by its own name at sql_exec, far from the misspelt call.
 extern "C" int sql_sel_bind(QPCStatement *h, const char *name, char *variable) {
   if (!QPCCheckHandle(h)) return -1;
-  for (QPCParameter &item : h->selectItems) {
-    if (name != nullptr && item.name == name) {
-      item.bound = 1;
-      item.variable = variable;
+  return QPCGuarded(h, [&] {
+    bool found = false;
+    for (QPCParameter &item : h->selectItems) {
+      if (name != nullptr && item.name == name) {
+        item.bound = 1;
+        item.variable = variable;
+        found = true;
+      }
     }
-  }
-  return 0;
+    if (found) return 0;
+    SQLString text = SQLString("Unknown select item '") + SQLString(name != nullptr ? name : "") +
+                     SQLString("'");
+    if (h->selectItems.empty()) {
+      text = text + SQLString(": the statement has no select items");
+    } else {
+      text = text + SQLString(" (the items are named");
+      char const *separator = " ";
+      for (QPCParameter const &item : h->selectItems) {
+        text = text + SQLString(separator) + SQLString(item.name.c_str());
+        separator = ", ";
+      }
+      text = text + SQLString(")");
+    }
+    throw SQLException("HYL02", SQL_ERR_STATEMENT, text);
+  });
 }
 
 extern "C" int sql_get_error(QPCStatement *h, std::int32_t *error, const char **text) {

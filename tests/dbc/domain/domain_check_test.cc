@@ -16,6 +16,7 @@
 #include <molvane/datetime.h>
 
 #include "dbc/dict/dd.h"
+#include <molvane/zdb.h>
 #include "dbc/domain/domain_check.h"
 #include "dbc/dd_test_env.h"
 #include "dbc/log_capture.h"
@@ -304,6 +305,7 @@ TEST_F(RowCheck, OneBadArrayElementFailsTheColumn) {
   EXPECT_EQ(failing, &columns_[3]);
   EXPECT_STREQ(zdb_dd_check_text(), "exdom010.tags not according to CONV:u (value 'Yy')");
   EXPECT_STREQ(zdb_domain_check(&table_, row_.data()), "exdom010.tags");
+  EXPECT_STREQ(get_zdb_msg(), "exdom010.tags not according to CONV:u (value 'Yy')");
 }
 
 // Columns whose domain restricts nothing are not read, yet a passing row or

@@ -317,8 +317,10 @@ TEST(ZdbMessage, CollectsAndResets) {
   testing::internal::CaptureStderr();
   set_zdb_msg("one %d;", 1);
   set_zdb_msg("two");
-  testing::internal::GetCapturedStderr();
+  std::string log = testing::internal::GetCapturedStderr();
   EXPECT_STREQ(get_zdb_msg(), "one 1;two");
+  // Logged under the function that raised the text.
+  EXPECT_NE(log.find("] TestBody ("), std::string::npos) << log;
   reset_zdb_msg();
   EXPECT_STREQ(get_zdb_msg(), "");
 }

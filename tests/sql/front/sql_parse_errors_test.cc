@@ -33,6 +33,21 @@ ErrorCase const kErrors[] = {
     {"SELECT emp FROM exemp010 WHERE emp = 1 = 2", 0, "42I00", "Unexpected token '='", 1},
     {"SELECT emp FROM exemp010 WHERE emp REFERS TO exdep010 ON", 0, "42I00", "Unexpected token 'ON'", 1},
     {"SELECT emp FROM exemp010\nWHERE", 0, "42I46", "Unexpected end of statement", 2},
+    // A SET value that computes, and the statements left to the record API,
+    // say what is allowed instead.
+    {"UPDATE exemp010 SET emp = emp + 1", 0, "42I00",
+     "Unexpected token 'emp' in the value of column 'emp': only constants and host variables may be "
+     "assigned in SET; compute the value in the host and bind it to a host variable (SET col = :value)", 1},
+    {"UPDATE exemp010 SET name = 'a', emp = :p\n * 2 WHERE emp = 1 + 1", 0, "42I00",
+     "Unexpected token '*' in the value of column 'emp': only constants and host variables may be "
+     "assigned in SET; compute the value in the host and bind it to a host variable (SET col = :value)", 2},
+    {"UPDATE exemp010 SET emp = 1 WHERE emp = emp + 1 +", 0, "42I46", "Unexpected end of statement", 1},
+    {"insert INTO exemp010 VALUES (1)", 0, "42I00",
+     "insert is not supported: SQL here only reads (SELECT), updates (UPDATE) and deletes (DELETE) rows; "
+     "use the record API (zdb_exec_row, zdb_exec_table) to insert rows and to create, drop or alter tables", 1},
+    {"DROP TABLE exemp010", 0, "42I00",
+     "DROP is not supported: SQL here only reads (SELECT), updates (UPDATE) and deletes (DELETE) rows; "
+     "use the record API (zdb_exec_row, zdb_exec_table) to insert rows and to create, drop or alter tables", 1},
     {"", 0, "42I46", "Unexpected end of statement", 1},
     // FROM clause.
     {"SELECT emp FROM exemp010,\n exemp010", 0, "42I01", "Duplicate table name or alias name 'exemp010'", 2},

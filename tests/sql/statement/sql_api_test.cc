@@ -131,9 +131,13 @@ TEST_F(SqlApi, ParseFailuresReturnNullWithTheErrorNumber) {
   EXPECT_EQ(zdb_errno, 302);
   ASSERT_EQ(g_host.errors.size(), 1U);
   EXPECT_EQ(g_host.errors[0], std::make_pair(3, std::string("SQLState 42000: Syntax error (error 302)")));
+  EXPECT_STREQ(get_zdb_msg(), "SQLState 42000: Syntax error (error 302)");
+  reset_zdb_msg();
+  // Without the callback the text is still the call's message.
   EXPECT_EQ(sql_parse("bad", 1, SQL_PARSE_NO_ERROR_CALLBACK), nullptr);
   EXPECT_EQ(zdb_errno, 302);
   EXPECT_EQ(g_host.errors.size(), 1U);
+  EXPECT_STREQ(get_zdb_msg(), "SQLState 42000: Syntax error (error 302)");
   // A record with native number 0 still fails with a number.
   EXPECT_EQ(sql_parse(nullptr, 1, 0), nullptr);
   EXPECT_EQ(zdb_errno, SQL_ERR_STATEMENT);
@@ -259,7 +263,10 @@ TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
   ASSERT_EQ(sql_bind_input(h, "i", SQL_TYPE_INTEGER, 4, &v), 0);
   // One sql_sel_bind binds both items of the name: no variable is asked for.
   ASSERT_EQ(sql_sel_bind(h, "k", const_cast<char *>("mine")), 0);
-  ASSERT_EQ(sql_sel_bind(h, "nothing", const_cast<char *>("mine")), 0);
+  // A name no item has is refused with the names there are.
+  EXPECT_EQ(sql_sel_bind(h, "nothing", const_cast<char *>("mine")), -1);
+  EXPECT_EQ(Error(h), "301 SQLState HYL02: Unknown select item 'nothing' (the items are named k, k) (301)");
+  EXPECT_STREQ(get_zdb_msg(), "SQLState HYL02: Unknown select item 'nothing' (the items are named k, k) (301)");
   EXPECT_EQ(sql_exec(h, 1), 0) << Error(h);
   EXPECT_TRUE(g_host.created.empty());
   ASSERT_EQ(sql_fetch(h), 0);

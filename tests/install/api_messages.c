@@ -1,0 +1,199 @@
+/* api_messages: every failure a host meets says why through the exported
+ * calls alone. Built against the installed headers and library, with no
+ * error callback and no log hook, it provokes failures of the record and
+ * SQL APIs and checks that each leaves its number in zdb_errno and the
+ * words of its cause in get_zdb_msg().
+ *
+ *   api_messages ROOT super|clerk
+ *
+ * ROOT is the environment root that run_api_messages.sh lays out (the table
+ * mybok010 of docs/first-table.md). "clerk" runs as a user whose roles only
+ * read mybok010. Prints one line per check and ends with status 1 when one
+ * failed. */
+#include <stdio.h>
+#include <string.h>
+
+#include <molvane/dd.h>
+#include <molvane/platform.h>
+#include <molvane/sql.h>
+#include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
+#include <molvane/zdb_cursor.h>
+#include <molvane/zdb_domain.h>
+#include <molvane/zdb_errors.h>
+
+static int failures;
+
+/* Checks that the last call failed (`failed` non-zero) with `number` and
+ * that its message holds `words`. */
+static void expect(const char *what, int failed, int number, const char *words) {
+  const char *msg = get_zdb_msg();
+  if (msg == NULL) msg = "";
+  if (failed && zdb_errno == number && strstr(msg, words) != NULL) {
+    printf("ok   %s: %d %s\n", what, zdb_errno, msg);
+    return;
+  }
+  printf("FAIL %s: %s, error %d (expected %d), message \"%s\" (expected to hold \"%s\")\n", what,
+         failed ? "failed" : "succeeded", zdb_errno, number, msg, words);
+  ++failures;
+}
+
+static int32_t id;
+static char title[30];
+static double price;
+
+static void bind(ZDB_HOST_BIND *b, void *address, unsigned short length, const char *column,
+                 unsigned short type) {
+  memset(b, 0, sizeof *b);
+  b->address = address;
+  b->length = length;
+  b->depth = 1;
+  strncpy(b->column, column, sizeof b->column);
+  b->type = type;
+}
+
+static void set_title(const char *text) {
+  size_t n = strlen(text);
+  memset(title, ' ', sizeof title);
+  memcpy(title, text, n < sizeof title ? n : sizeof title);
+}
+
+/* zdb_open refuses binds with the bind, its column and the reason. */
+static ZDB_CURSOR *open_books(int trans) {
+  ZDB_HOST_BIND binds[3];
+  ZDB_CURSOR *cursor = NULL;
+  bind(&binds[0], &id, sizeof id, "mybok010.id", ZDB_BIND_LONG);
+  bind(&binds[1], title, sizeof title, "mybok010.titel", ZDB_BIND_STRING);
+  bind(&binds[2], &price, sizeof price, "mybok010.price", ZDB_BIND_DOUBLE);
+  expect("bind of a misspelt column", zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0,
+         ZE_BAD_COLUMN, "Invalid column 'mybok010.titel' in bind 2: no such column in the dictionary");
+  bind(&binds[1], title, sizeof title, "title", ZDB_BIND_STRING);
+  expect("bind of a bare column name", zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0,
+         ZE_BAD_COLUMN, "Invalid column 'title' in bind 2: a bind names its column in full");
+  bind(&binds[1], &price, sizeof price, "mybok010.title", ZDB_BIND_DOUBLE);
+  expect("bind of a type that does not fit", zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0,
+         ZE_BAD_COLUMN,
+         "Invalid column 'mybok010.title' in bind 2: a variable of type 5 (double) does not fit a "
+         "column of type 6 (string)");
+  bind(&binds[1], title, sizeof title, "mybok010.title", ZDB_BIND_STRING);
+  binds[2].address = NULL;
+  expect("bind without a variable", zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0,
+         ZE_NULL_VARIABLE, "Bind 3 (column 'mybok010.price') has no variable address");
+  binds[2].address = &price;
+  if (zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0) {
+    expect("open", 0, 0, "");
+    return NULL;
+  }
+  return cursor;
+}
+
+/* Rows, the end of a read loop, and the domain check's text. */
+static void records(ZDB_CURSOR *cursor, int trans) {
+  int rows = 0;
+  const char *failing;
+  unsigned char row[64];
+  if (zdb_exec_table(cursor, create_table, NULL, 0xFFFF) != 0) expect("create_table", 0, 0, "");
+  for (id = 1; id <= 2; ++id) {
+    set_title(id == 1 ? "Dubliners" : "Ulysses");
+    price = 10.0 + id;
+    if (zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0) expect("insert", 0, 0, "");
+  }
+  if (zdb_exec_db(commit_trans, trans) != 0) expect("commit", 0, 0, "");
+  if (zdb_exec_row(cursor, db_first, 0, 0xFFFF) == 0)
+    do ++rows; while (zdb_exec_row(cursor, db_next, 0, 0xFFFF) == 0);
+  expect("db_next past the last row", rows == 2, ZE_END_OF_FILE, "");
+  id = 99;
+  expect("read of a key no row has", zdb_exec_row(cursor, db_eq, 0, 0xFFFF) != 0, ZE_NO_RECORD,
+         "No record found in mybok010001 (db_eq on index 1, key id = 99)");
+  id = 1;
+  expect("duplicate key", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0, ZE_DUPLICATE_VALUE, "");
+  price = -1;
+  zdb_bind_to_buf(cursor, row);
+  failing = zdb_domain_check(ddtable("mybok010"), row);
+  expect("domain check", failing != NULL && strcmp(failing, "mybok010.price") == 0, zdb_errno,
+         "mybok010.price not according to RANG (value -1.000000)");
+  zdb_exec_db(abort_trans, trans);
+}
+
+/* SQL failures without an error callback. */
+static void sql(int trans) {
+  QPCStatement *stmt;
+  expect("SELECT of an unknown column", sql_parse("SELECT nosuch FROM mybok010", trans, 0) == NULL,
+         SQL_ERR_PARSE, "Unknown column 'nosuch'");
+  stmt = sql_parse("SELECT title, price FROM mybok010", trans, 0);
+  if (stmt == NULL) {
+    expect("SELECT", 0, 0, "");
+    return;
+  }
+  expect("sql_sel_bind of a name no item has", sql_sel_bind(stmt, "title", title) != 0,
+         SQL_ERR_STATEMENT,
+         "Unknown select item 'title' (the items are named mybok010.title, mybok010.price)");
+  sql_close(stmt);
+  expect("UPDATE of a computed value",
+         sql_parse("UPDATE mybok010 SET price = price + 1", trans, 0) == NULL, SQL_ERR_PARSE,
+         "only constants and host variables may be assigned in SET");
+  expect("INSERT", sql_parse("INSERT INTO mybok010 VALUES (3, 'Emma', 1.5)", trans, 0) == NULL,
+         SQL_ERR_PARSE, "INSERT is not supported");
+  stmt = sql_parse("SELECT code FROM exdep010", trans, 0);
+  if (stmt != NULL) sql_sel_bind(stmt, "exdep010.code", title);
+  expect("SELECT of a table that no driver serves", stmt == NULL || sql_exec(stmt, 1) != 0,
+         ZE_NO_DRIVER, "No driver for exdep010001: no line of the table definitions");
+  if (stmt != NULL) sql_close(stmt);
+  expect("invalid handle", sql_exec((QPCStatement *)&trans, 1) != 0, SQL_ERR_INVALID_HANDLE,
+         "Invalid Sql id");
+}
+
+/* No driver for a table: no line of lib/tabledef1, or a driver that cannot
+ * be started (both of its alternatives). */
+static void drivers(int trans) {
+  ZDB_CURSOR *cursor = NULL;
+  unsigned char row[6144];
+  if (zdb_open(&cursor, "exdep010", 1, row, 0, trans) != 0) expect("open exdep010", 0, 0, "");
+  expect("table that no driver serves", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
+         ZE_NO_DRIVER, "No driver for exdep010001: no line of the table definitions");
+  zdb_close(cursor);
+  if (zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0) expect("open exemp010", 0, 0, "");
+  expect("driver that cannot be started", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
+         ZE_NO_DRIVER, "No driver could be attached: driver msqlnone: ");
+  expect("driver that cannot be started (its alternative)", 1, ZE_NO_DRIVER,
+         "; its alternative, driver msqlgone: ");
+  zdb_close(cursor);
+}
+
+int main(int argc, char **argv) {
+  int trans;
+  ZDB_CURSOR *cursor;
+  int clerk = argc == 3 && strcmp(argv[2], "clerk") == 0;
+  if (argc != 3) {
+    fprintf(stderr, "usage: api_messages ROOT super|clerk\n");
+    return 2;
+  }
+  if (set_zuv(argv[1]) != 0 || zdb_init_api("api_messages", NULL, 0, 0) != 0) {
+    fprintf(stderr, "start-up failed: %d\n", zdb_errno);
+    return 1;
+  }
+  if (zdb_logon(clerk ? "clerk" : "me") != 0 || (trans = zdb_start_session("messages")) == 0) {
+    fprintf(stderr, "logon failed: %d %s\n", zdb_errno, get_zdb_msg() ? get_zdb_msg() : "");
+    return 1;
+  }
+  cursor = open_books(trans);
+  if (cursor == NULL) return 1;
+  if (clerk) {
+    id = 3;
+    expect("insert that the roles refuse", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0,
+           ZE_NO_PERMISSION,
+           "No permission for an insert on mybok010001: the roles of the user (db_roles) do not "
+           "allow it");
+  } else {
+    records(cursor, trans);
+    sql(trans);
+    drivers(trans);
+  }
+  zdb_close(cursor);
+  zdb_exec_db(abort_trans, trans);
+  zdb_stop_session(trans);
+  zdb_logoff();
+  expect("second logon", zdb_logon("me") != 0, ZE_ALREADY_LOGGED_ON,
+         "a process logs on once, even after zdb_logoff");
+  return failures == 0 ? 0 : 1;
+}

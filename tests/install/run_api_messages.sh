@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Lays out the environment root of docs/first-table.md (the table mybok010
+# of one's own, beside the fixture dictionary) and runs api_messages in it,
+# as a super user and as a user whose roles only read mybok010.
+#   run_api_messages.sh API_MESSAGES DRIVER WORKDIR
+set -euo pipefail
+program=$1 driver=$2 work=$3
+fixtures="$(cd "$(dirname "$0")/../fixtures" && pwd)"
+
+rm -rf "$work"
+mkdir -p "$work/root/lib/user" "$work/root/lib/roles/db/c"
+cp -r "$fixtures/zuv/dict" "$work/root/dict"
+cat > "$work/root/dict/dmy.pd" <<'DUMP'
+D myid
+:NAME myid
+:TYPE l
+:DIGV 9
+D myprice
+:NAME myprice
+:TYPE d
+:DIGV 7
+:DIGA 2
+:RANG >= 0
+D mytitle
+:NAME mytitle
+:TYPE s
+:CLEN 30
+DUMP
+cat > "$work/root/dict/dmybok010" <<'DUMP'
+:VERS 1
+F id
+:NAME mybok010.id
+:DOMA myid
+:FILL 1
+F price
+:NAME mybok010.price
+:DOMA myprice
+F title
+:NAME mybok010.title
+:DOMA mytitle
+I 1
+:INDX 1
+:ASCD 0
+:DUPL 0
+:KEYF mybok010.id
+:KEYL mybok010.id
+DUMP
+# Neither msqlnone's nor msqlgone's program exists.
+cat > "$work/root/lib/ipc_info" <<EOF2
+msqlite child $driver \${ZUV}/books.db
+msqlnone child $work/no-such-driver
+msqlgone child $work/no-driver-either
+EOF2
+printf 'mybok::msqlite\nexemp::msqlnone|msqlgone\n' > "$work/root/lib/tabledef1"
+printf 'user_type: S\n' > "$work/root/lib/user/ume"
+printf 'user_type: U\ndb_roles: clerk\n' > "$work/root/lib/user/uclerk"
+printf 'clerk\nmybok010:*:R\n' > "$work/root/lib/roles/db/c/clerk"
+
+for user in me clerk; do
+  mode=$([ $user = me ] && echo super || echo clerk)
+  if ! (cd "$work" && env -u ZUV -u F_ZRDD ZUV_USER=$user "$program" "$work/root" $mode) \
+       > "$work/out-$user.txt" 2> "$work/err-$user.txt"; then
+    cat "$work/out-$user.txt" "$work/err-$user.txt"
+    echo "api_messages failed as $user" >&2
+    exit 1
+  fi
+  cat "$work/out-$user.txt"
+done
