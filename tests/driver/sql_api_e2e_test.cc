@@ -491,6 +491,10 @@ TEST_P(SqlApiChanges, DeleteAndUpdateCountTheirRows) {
   EXPECT_EQ(Query("SELECT emp, salary FROM exemp010 WHERE dept = 'B' ORDER BY emp"),
             (Rows{"2|1000", "3|1000"}));
   EXPECT_EQ(Change("UPDATE exemp010 SET name = 'Nobody' WHERE emp = 99"), -SQL_ERR_NO_ROWS);
+  // A RAW column set from a raw value.
+  EXPECT_EQ(Change("UPDATE exemp010 SET photo = x'00ff7f80' WHERE emp = 2"), 1);
+  EXPECT_EQ(Query("SELECT emp, photo FROM exemp010 WHERE emp IN (1, 2, 3) ORDER BY emp"),
+            (Rows{"1|0aff0102", "2|00ff7f80", "3|41000000"}));
   EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 4"), 1);
   EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 4"), -SQL_ERR_NO_ROWS);
   EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exemp010"), (Rows{"3"}));
