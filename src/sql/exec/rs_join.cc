@@ -16,6 +16,7 @@
 #include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
 #include "sql/exec/visitor.h"
+#include "sql/exec/visitors.h"
 
 namespace {
 
@@ -166,6 +167,13 @@ struct ProjectionSide {
     return -1;
   }
 };
+
+// TRUE when the driver of `instance` can evaluate the whole condition.
+bool RunsOn(SQLRSSCSearchCond *condition, SQLDatabaseInstance *instance) {
+  SQLOperatesOnThisDBInstanceVisitor visitor(instance);
+  condition->AcceptVisit(visitor);
+  return visitor.GetResult();
+}
 
 [[noreturn]] void Unexpected(char const *cls, char const *operation) {
   SQLAbort(__FILE__, __LINE__, "Unexpected message %s::%s", cls, operation);
@@ -494,6 +502,11 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
             leftInstance->MaxTablesJoined() >= lt + rt && type_ != SQL_JOIN_FULL &&
             !(type_ == SQL_JOIN_LEFT && rt > 1) && !(type_ == SQL_JOIN_RIGHT && lt > 1);
   if (ok && condition_ && (type_ == SQL_JOIN_LEFT || type_ == SQL_JOIN_RIGHT)) ok = condition_->IsEqSearchCondition(nL());
+  // The condition travels into the driver's query: a subquery over a table
+  // of another driver (or anything else that driver cannot evaluate) keeps
+  // the join here, where the condition goes to the inner side's leaf and
+  // what that leaf cannot take stays in a filter.
+  if (ok && condition_) ok = RunsOn(condition_.get(), leftInstance.get());
   bool const filtersInJoins = ok && leftInstance->SupportsFiltersInJoins();
   // Without filters in the driver's join, a filter of the outer side (or of
   // either side of an INNER join) goes above the joined leaf. One on the
@@ -898,6 +911,7 @@ SQLRowSource *SQLRSConstLeftOuterJoin::CombineJoin(SQLDatabaseInstance **instanc
   // Without filters in the driver's join, a filter of the child would have
   // to act before the NULL row is made: the join then stays here.
   if (!childCombinable || !childInstance || tables + 1 > childInstance->MaxTablesJoined() ||
+      (condition_ && !RunsOn(condition_.get(), childInstance.get())) ||
       (!childInstance->SupportsFiltersInJoins() && !LeafForJoinWithoutFilters(child_.get(), false)))
     return self.release();
   std::unique_ptr<SQLRowSource> child(child_.release());

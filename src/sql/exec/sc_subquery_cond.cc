@@ -164,7 +164,9 @@ void SQLRSSCInSubquery::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQL
 
 SQLTruthValueSet SQLRSSCInSubquery::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {
   if (rowSource_->RejectsAllOnNullifiedCols(level + 1, intervals)) return SQLRSSCTruthSet(TV_FALSE);
-  if (value_->NullValueOnNullifiedCols(level, intervals) == TV_TRUE) return SQLRSSCTruthSet(TV_UNKNOWN);
+  // NULL IN a subquery is UNKNOWN when it yields rows, but FALSE when it
+  // yields none: NOT IN is then TRUE, and an outer join under it must stay.
+  if (value_->NullValueOnNullifiedCols(level, intervals) == TV_TRUE) return SQLRSSCTruthSet(TV_FALSE, TV_UNKNOWN);
   return SQLRSSCTruthSet(TV_FALSE, TV_UNKNOWN, TV_TRUE);
 }
 

@@ -439,6 +439,10 @@ TEST(NullifiedColumns, ConditionsThatCannotBeTrueRejectTheRow) {
       {new SQLRSSCLike(x.Str("a"), x.Str("a"), nullptr, true), set({TV_TRUE, TV_FALSE})},
       {new SQLRSSCNot(new SQLRSSCIsNull(nulled())), set({TV_FALSE})},
       {new SQLRSSCExists(new VectorRowSource({SQL_INTEGER}, {})), set({TV_TRUE, TV_FALSE})},
+      // NULL IN a subquery without rows is FALSE, so NOT IN can be TRUE.
+      {new SQLRSSCInSubquery(nulled(), new VectorRowSource({SQL_INTEGER}, {})), set({TV_FALSE, TV_UNKNOWN})},
+      {new SQLRSSCNot(new SQLRSSCInSubquery(nulled(), new VectorRowSource({SQL_INTEGER}, {}))),
+       set({TV_TRUE, TV_UNKNOWN})},
   };
   int i = 0;
   for (auto const &c : cases) {
