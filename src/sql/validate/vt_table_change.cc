@@ -273,11 +273,7 @@ SQLExecTree *SQLVTUpdate::CreateET() {
   auto columns = std::make_unique<intList>();
   // The list holds the SET expressions as plain pointers: they are freed
   // with it until the request has taken them over.
-  auto freeValues = [](pSQLRSSCValueExprList *list) {
-    for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
-    delete list;
-  };
-  std::unique_ptr<pSQLRSSCValueExprList, decltype(freeValues)> values(new pSQLRSSCValueExprList, freeValues);
+  SQLETNetUpdate::ValueListPtr values(new pSQLRSSCValueExprList);
   for (bool more = setClauses_->First(); more; more = setClauses_->Next()) {
     SQLVTSetClause *clause = setClauses_->GetCurrent();
     columns->Append(clause->GetColumnId());
