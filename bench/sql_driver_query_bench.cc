@@ -4,16 +4,21 @@
 // join of employees and departments on dept = code, a full scan at the
 // default rows per fetch and at 1,000 rows per fetch, an ORDER BY a column
 // without an index, a GROUP BY counting and one summing, and a three-table
-// outer join. `ratio` is
+// outer join. Joins that run in the library (a RIGHT join over a FULL join
+// under an IN subquery, a FULL join over a LEFT join grouped, and a UNION ALL
+// of three branches, two of them outer joins) multiply rows on a status of
+// three values: they run only on small tables (MOLVANE_BENCH_ROWS=400
+// MOLVANE_BENCH_DEPARTMENTS=32). `ratio` is
 // the API's time over its anchor's; the full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
 // `cpu_ratio` sets the CPU time of host and driver together against the
 // anchor's, a figure that the machine's other load moves less than `ratio`.
 //
-// The employees table holds 100,000 rows; MOLVANE_BENCH_ROWS=1000000 (or
-// any count) sets another size. MOLVANE_BENCH_BUSY=N runs N processes that
-// keep a processor busy beside the benchmark for the whole run (e.g. twice
-// as many as the machine has processors), as on a loaded server.
+// The employees table holds 100,000 rows and the departments table 1,000;
+// MOLVANE_BENCH_ROWS=1000000 and MOLVANE_BENCH_DEPARTMENTS (or any counts)
+// set other sizes. MOLVANE_BENCH_BUSY=N runs N processes that keep a
+// processor busy beside the benchmark for the whole run (e.g. twice as many
+// as the machine has processors), as on a loaded server.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -47,13 +52,22 @@
 
 namespace {
 
-constexpr int kDepartments = 1000;
 
 const molvane::bench::BusyProcesses busy;
 
 char *Variable(char *name, unsigned char *, char **, int *const, unsigned long) { return name; }
 void Put(char *, unsigned char *data, unsigned char, int, int *) { benchmark::DoNotOptimize(data); }
-int Quiet(int, char *) { return 0; }
+std::string g_last_error;  // the API's last error text
+int Quiet(int, char *text) {
+  g_last_error = text != nullptr ? text : "";
+  return 0;
+}
+
+// Departments: 1,000, or MOLVANE_BENCH_DEPARTMENTS.
+int DepartmentCount() {
+  const char *n = std::getenv("MOLVANE_BENCH_DEPARTMENTS");
+  return n != nullptr && std::atoi(n) > 0 ? std::atoi(n) : 1000;
+}
 
 int RowCount() {
   const char *n = std::getenv("MOLVANE_BENCH_ROWS");
@@ -66,6 +80,7 @@ struct Client {
   std::string root;
   int trans = 0;
   int rows = RowCount();
+  int departments = DepartmentCount();
   sqlite3 *anchor = nullptr;
 
   Client() {
@@ -78,19 +93,30 @@ struct Client {
     sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(Quiet));
     sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(Variable));
     sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(Put));
-    Fill("exdep010", kDepartments, [](int i, auto set) {
+    Fill("exdep010", departments, [](int i, auto set) {
       set("code", Text(Code(i)));
       set("name", Text("Department " + std::to_string(i)));
+      SQLValueStore v;
+      v.SetInteger(1 + i % 3);
+      set("status", v);
     });
-    Fill("exemp010", rows, [](int i, auto set) {
+    int const n = departments;
+    Fill("exemp010", rows, [n](int i, auto set) {
       SQLValueStore v;
       v.SetInteger(i);
       set("emp", v);
       set("name", Text("name " + std::to_string(i * 7919 % 100003)));
-      set("dept", Text(Code(i % kDepartments)));
-      set("dcas", Text(Code(i % (2 * kDepartments))));  // half of them name no department
+      set("dept", Text(Code(i % n)));
+      set("dcas", Text(Code(i % (2 * n))));  // half of them name no department
+      if (i % 3 != 0) set("dnul", Text(Code(i % 7)));
       v.SetReal((i * 37 % 10007) * 1.5);
       set("salary", v);
+      v.SetInteger(1 + i % 3);
+      set("status", v);
+      v.SetInteger(i % 3);
+      set("flags", v);
+      v.SetInteger(738000 + i % 1000);
+      set("hired", v);
     });
     sqlite3_open_v2((root + "/bench.db").c_str(), &anchor, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                     nullptr);
@@ -180,13 +206,20 @@ double Seconds(std::chrono::steady_clock::time_point start) {
 // Runs the statement through the API (rows per fetch set when given) and
 // the anchor's SQL on the driver's file, both to their last row.
 void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_sql, int per_fetch = 0,
-              bool memory = false) {
+              bool memory = false, int most_rows = 0) {
   Client &c = client();
+  if (most_rows > 0 && c.rows > most_rows) {
+    state.SkipWithError("too many rows for this statement: run it with MOLVANE_BENCH_ROWS=400");
+    return;
+  }
   QPCStatement *h = sql_parse(molvane, static_cast<unsigned long>(c.trans), 0);
   sqlite3_stmt *anchor = nullptr;
   sqlite3_prepare_v2(c.anchor, anchor_sql, -1, &anchor, nullptr);
   if (h == nullptr || anchor == nullptr || (per_fetch > 0 && sql_set_rds_full(h, per_fetch) != 0)) {
-    state.SkipWithError("the statement does not prepare");
+    std::string why = h == nullptr ? "the statement does not prepare: " + g_last_error
+                      : anchor == nullptr ? std::string("the anchor does not prepare: ") + sqlite3_errmsg(c.anchor)
+                                          : std::string("the rows per fetch are refused");
+    state.SkipWithError(why.c_str());
     sqlite3_finalize(anchor);
     if (h != nullptr) sql_close(h);
     return;
@@ -341,5 +374,54 @@ void BM_ThreeTableOuterJoin(benchmark::State &state) {
            1000);
 }
 BENCHMARK(BM_ThreeTableOuterJoin)->Unit(benchmark::kMillisecond);
+
+// A RIGHT join whose inner side is a FULL join, under an IN subquery, with
+// a correlated scalar subquery in the select list.
+void BM_RightJoinOverFullJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT (SELECT MIN(d4.code) FROM exdep010 d4 WHERE (d4.status = e2.status AND "
+           "(d4.code & d4.name) != ('Gus' & d4.code))) :c1, e3.hired "
+           "FROM ((exdep010 d1 FULL OUTER JOIN exemp010 e2 ON d1.code = e2.dcas) "
+           "RIGHT JOIN exemp010 e3 ON e2.status = e3.status) "
+           "WHERE (e2.status / 2) IN (SELECT e5.salary FROM exemp010 e5) AND e3._compnr = 1 ORDER BY 1 ASC, 2 ASC",
+           "SELECT (SELECT MIN(d4.code) FROM exdep010001 d4 WHERE d4.status = e2.status AND "
+           "(d4.code || d4.name) != ('Gus' || d4.code)) AS c1, e3.hired "
+           "FROM (exdep010001 d1 FULL JOIN exemp010001 e2 ON d1.code = e2.dcas) "
+           "RIGHT JOIN exemp010001 e3 ON e2.status = e3.status "
+           "WHERE (e2.status / 2.0) IN (SELECT e5.salary FROM exemp010001 e5) ORDER BY 1, 2",
+           1000, false, 2000);
+}
+BENCHMARK(BM_RightJoinOverFullJoin)->Unit(benchmark::kMillisecond);
+
+// A FULL join over a LEFT self-join, filtered by an IN subquery and grouped.
+void BM_FullJoinOverLeftJoinGrouped(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, MIN(e3.dnul) :c2, COUNT(*) :c3 FROM ((exemp010 e1 LEFT OUTER JOIN exemp010 e2 "
+           "ON e1.name = e2.name) FULL JOIN exemp010 e3 ON e1.status = e3.status) "
+           "WHERE (e2.dept IN (SELECT e4.dcas FROM exemp010 e4) AND e2.flags <> 2) GROUP BY e1.emp "
+           "ORDER BY 3 DESC, e1.emp DESC, 2 ASC",
+           "SELECT e1.emp, MIN(e3.dnul), COUNT(*) FROM (exemp010001 e1 LEFT JOIN exemp010001 e2 "
+           "ON e1.name = e2.name) FULL JOIN exemp010001 e3 ON e1.status = e3.status "
+           "WHERE e2.dept IN (SELECT e4.dcas FROM exemp010001 e4) AND e2.flags <> 2 GROUP BY e1.emp "
+           "ORDER BY 3 DESC, 1 DESC, 2",
+           1000, false, 2000);
+}
+BENCHMARK(BM_FullJoinOverLeftJoinGrouped)->Unit(benchmark::kMillisecond);
+
+// Three branches: an outer join over a FULL join under an IN subquery, a
+// RIGHT join, and a plain scan.
+void BM_UnionAllOfOuterJoins(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, d1.name FROM ((exemp010 e1 FULL JOIN exdep010 d1 ON e1.dept = d1.code) "
+           "LEFT JOIN exemp010 e2 ON e2.emp = e1.emp) WHERE e1.status IN (SELECT d5.status FROM exdep010 d5) "
+           "UNION ALL SELECT e3.emp, d3.name FROM (exdep010 d3 RIGHT JOIN exemp010 e3 ON e3.dcas = d3.code) "
+           "UNION ALL SELECT e4.emp, e4.name FROM exemp010 e4",
+           "SELECT e1.emp, d1.name FROM (exemp010001 e1 FULL JOIN exdep010001 d1 ON e1.dept = d1.code) "
+           "LEFT JOIN exemp010001 e2 ON e2.emp = e1.emp WHERE e1.status IN (SELECT d5.status FROM exdep010001 d5) "
+           "UNION ALL SELECT e3.emp, d3.name FROM exemp010001 e3 LEFT JOIN exdep010001 d3 ON e3.dcas = d3.code "
+           "UNION ALL SELECT e4.emp, e4.name FROM exemp010001 e4",
+           1000, false, 2000);
+}
+BENCHMARK(BM_UnionAllOfOuterJoins)->Unit(benchmark::kMillisecond);
 
 }  // namespace

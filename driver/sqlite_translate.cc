@@ -517,7 +517,10 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
 Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   Block l = Select(*rs.inputs[0]), r = Select(*rs.inputs[1]);
   bool outer_right = rs.join_type >= 2;  // RIGHT or FULL: both sides' rows must stay as they are
-  if (!l.plain() || (outer_right && !l.where.empty())) l = Wrap(l, entry);
+  // A RIGHT join's left operand becomes the right operand of a LEFT join:
+  // it must be one FROM item.
+  if (!l.plain() || (outer_right && !l.where.empty()) || (rs.join_type == 2 && !l.single))
+    l = Wrap(l, entry);
   if (!r.plain() || !r.single || (outer_right && !r.where.empty())) r = Wrap(r, entry);
   Row both = l.row;
   both.insert(both.end(), r.row.begin(), r.row.end());
@@ -526,9 +529,15 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
     Scoped s(this, &both);
     on.push_back(Cond(*rs.cond));
   }
-  static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " RIGHT JOIN ", " FULL JOIN "};
+  // A RIGHT join is written as a LEFT join with its operands swapped: the
+  // system's SQLite drops rows of some statements with RIGHT JOIN (a
+  // compound with a RIGHT JOIN arm loses the other arm's WHERE, a grouping
+  // over collated keys loses the NULL-extended groups). The row keeps its
+  // order, since its columns are named by their tables' aliases.
+  bool swap = rs.join_type == 2;
+  static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " LEFT JOIN ", " FULL JOIN "};
   Block j;
-  j.from = l.from + kJoins[rs.join_type] + r.from + " ON " +
+  j.from = (swap ? r.from : l.from) + kJoins[rs.join_type] + (swap ? l.from : r.from) + " ON " +
            (on.empty() ? "1" : Logical(on, 0, on.size(), " AND "));
   j.where = l.where;
   j.row = std::move(both);

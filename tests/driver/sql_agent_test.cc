@@ -578,6 +578,39 @@ TEST_F(SqlAgentTest, JoinsAndNullOrdering) {
   }
 }
 
+// RIGHT joins reach SQLite as LEFT joins with their operands swapped: the
+// system's SQLite loses rows of RIGHT JOIN in a compound and under a
+// grouping on collated keys.
+TEST_F(SqlAgentTest, RightJoinsAreWrittenAsLeftJoins) {
+  auto sql = [&](const P &desc) {
+    QueryDesc qd = ReadQueryDesc(desc.ts);
+    SqlFunctionHost host;
+    return TranslateDesc(qd, [this](const std::string &t, int c) { return catalog_.Find(t, c); }, &host)->sql;
+  };
+  // SELECT id FROM t WHERE price > 5 UNION ALL SELECT b.id FROM t a RIGHT JOIN t b ON a.id = b.id, sorted
+  P compound;
+  compound.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).tok(SQLNWTRSUnion).b2(1);
+  compound.tok(SQLNWTRSProject).b2(1).col(0).tok(SQLNWTRSFilter).tok(SQLNWTSCGreaterThan).b2(1).col(2).int_const(5);
+  compound.table();
+  compound.tok(SQLNWTRSProject).b2(1).col(4).tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeRight);
+  compound.tok(SQLNWTSCEquals).b2(1).col(0).col(4).table().table();
+  EXPECT_EQ(sql(compound).find("RIGHT JOIN"), std::string::npos) << sql(compound);
+  Run(130, compound);
+  std::vector<SQLColumnDescriptor> one = {SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+  EXPECT_EQ(FetchAll(130, one, 10), (std::vector<std::string>{"1|", "2|", "2|", "3|"}));
+  // SELECT b.name, MAX(a.id) FROM t a RIGHT JOIN t b ON a.name = b.name AND a.id > 1 GROUP BY b.name
+  P grouped;
+  grouped.tok(SQLNWTRSGroup).b2(1).b2(5).b2(2).tok(SQLNWTColumnId).b2(5).tok(SQLNWTMax).col(0);
+  grouped.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeRight).tok(SQLNWTSCAnd).b2(2);
+  grouped.tok(SQLNWTSCEquals).b2(1).col(1).col(5).tok(SQLNWTSCGreaterThan).b2(1).col(0).int_const(1);
+  grouped.table().table();
+  EXPECT_EQ(sql(grouped).find("RIGHT JOIN"), std::string::npos) << sql(grouped);
+  Run(131, grouped);
+  std::vector<SQLColumnDescriptor> g = {SQLColumnDescriptor("", SQL_STRING, 6, 1),
+                                        SQLColumnDescriptor("", SQL_INTEGER, 4, 1)};
+  EXPECT_EQ(FetchAll(131, g, 10), (std::vector<std::string>{"'ab    '|3|", "'ann   '|2|", "'bob   '|NULL|"}));
+}
+
 // UNION removes rows equal under the blank-padded comparison; UNION ALL
 // keeps them; an INTEGER column united with a REAL one gives REAL.
 TEST_F(SqlAgentTest, UnionsMergeByTheLibrarysEquality) {

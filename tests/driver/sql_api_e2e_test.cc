@@ -316,6 +316,47 @@ TEST_P(SqlApiE2E, JoinsGiveTheSameRowsShippedOrRunHere) {
                            "SELECT d.code, 100 / (d.budget - 30) :q FROM exemp010 e RIGHT JOIN exdep010 d "
                            "ON e.dept = d.code WHERE e.salary > 0 ORDER BY 1"})
     EXPECT_EQ(Query(text), (Rows{"A|-5", "A|-5", "B|-10", "B|-10"})) << text;
+  // A condition over a NULL-extended row that can still be TRUE keeps the
+  // outer join outer: NULL NOT IN an empty subquery is TRUE, an EXISTS of
+  // a COUNT(*) always finds its row, and a COUNT(*) of nothing is 0.
+  // Against a subquery with rows NULL NOT IN is UNKNOWN.
+  for (const char *where :
+       {"d2.status NOT IN (SELECT d3.status FROM exdep010 d3 WHERE d3.status = 77)",
+        "EXISTS (SELECT COUNT(*) FROM exdep010 d3 WHERE d3.code = d2.code)",
+        "(SELECT COUNT(*) FROM exdep010 d3 WHERE d3.code = d2.code) = 0"}) {
+    std::string text = std::string("SELECT e1.emp FROM exemp010 e1 LEFT JOIN exdep010 d2 ON e1.drst = d2.code "
+                                   "AND d2.status = 77 WHERE ") +
+                       where + " ORDER BY 1";
+    EXPECT_EQ(Query(text), (Rows{"1", "2", "3", "4"})) << text;
+  }
+  EXPECT_EQ(Query("SELECT e1.emp FROM exemp010 e1 LEFT JOIN exdep010 d2 ON e1.drst = d2.code AND d2.status = 77 "
+                  "WHERE d2.status NOT IN (SELECT d3.status FROM exdep010 d3)"),
+            (Rows{}));
+  // An ON condition with a subquery over the other driver's table (in the
+  // layout with two drivers) keeps the join here; within one driver it is
+  // shipped with the join.
+  EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exemp010 e1 INNER JOIN exemp010 e2 ON e1.emp = e2.emp "
+                  "AND EXISTS (SELECT d3.code FROM exdep010 d3)"),
+            (Rows{"4"}));
+  EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exdep010 d1 INNER JOIN exdep010 d2 ON d1.code = d2.code "
+                  "AND EXISTS (SELECT e3.emp FROM exemp010 e3)"),
+            (Rows{"3"}));
+  EXPECT_EQ(Query("SELECT e1.emp, e2.emp FROM exemp010 e1 LEFT JOIN exemp010 e2 ON e1.emp = e2.emp "
+                  "AND e2.dept IN (SELECT d3.code FROM exdep010 d3 WHERE d3.budget > 15) ORDER BY 1"),
+            (Rows{"1|0", "2|2", "3|3", "4|0"}));
+  EXPECT_EQ(Sorted(Query("SELECT d1.code, d2.code FROM exdep010 d1 RIGHT JOIN exdep010 d2 ON d1.code = d2.code "
+                         "AND d1.code IN (SELECT e3.dept FROM exemp010 e3 WHERE e3.salary > 250)")),
+            (Rows{"-|C", "A|A", "B|B"}));
+  // RIGHT joins in a compound and under a grouping.
+  EXPECT_EQ(Query("SELECT e1.emp FROM exemp010 e1 WHERE e1.salary > 250 UNION ALL SELECT e3.emp "
+                  "FROM exemp010 e2 RIGHT JOIN exemp010 e3 ON e2.emp = e3.emp ORDER BY 1"),
+            (Rows{"1", "2", "3", "3", "4", "4"}));
+  EXPECT_EQ(Query("SELECT d.code, MAX(e.salary) :m, COUNT(*) :n FROM exemp010 e RIGHT JOIN exdep010 d "
+                  "ON e.dept = d.code GROUP BY d.code"),
+            (Rows{"A|400|2", "B|300|2", "C|0|1"}));
+  EXPECT_EQ(Query("SELECT d.name, d.status, MAX(e.emp) :m FROM exemp010 e RIGHT JOIN exdep010 d "
+                  "ON e.dnul = d.code GROUP BY d.name, d.status"),
+            (Rows{"Alpha|1|1", "Beta|1|3", "Gamma|1|0"}));
 }
 
 TEST_P(SqlApiE2E, GroupsAndUnions) {
@@ -491,6 +532,10 @@ TEST_P(SqlApiChanges, DeleteAndUpdateCountTheirRows) {
   EXPECT_EQ(Query("SELECT emp, salary FROM exemp010 WHERE dept = 'B' ORDER BY emp"),
             (Rows{"2|1000", "3|1000"}));
   EXPECT_EQ(Change("UPDATE exemp010 SET name = 'Nobody' WHERE emp = 99"), -SQL_ERR_NO_ROWS);
+  // A RAW column set from a raw value.
+  EXPECT_EQ(Change("UPDATE exemp010 SET photo = x'00ff7f80' WHERE emp = 2"), 1);
+  EXPECT_EQ(Query("SELECT emp, photo FROM exemp010 WHERE emp IN (1, 2, 3) ORDER BY emp"),
+            (Rows{"1|0aff0102", "2|00ff7f80", "3|41000000"}));
   EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 4"), 1);
   EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 4"), -SQL_ERR_NO_ROWS);
   EXPECT_EQ(Query("SELECT COUNT(*) :n FROM exemp010"), (Rows{"3"}));

@@ -370,6 +370,14 @@ TEST_P(SqlExecE2E, UpdateAndDeleteByTheAgent) {
   values->Append(new SQLRSSCIntegerConst(99));
   SQLETNetUpdate update("exdep010", kCompany, columns, values, codeIs("B"));
   EXPECT_EQ(run(&update), 1);
+  // A text column set from raw bytes holds those bytes.
+  int const nameId = dep->GetColumnId("name");
+  auto *nameColumn = new intList;
+  nameColumn->Append(nameId);
+  auto *raw = new pSQLRSSCValueExprList;
+  raw->Append(new SQLRSSCRawConst(reinterpret_cast<unsigned char const *>("Zeta"), 4));
+  SQLETNetUpdate rename("exdep010", kCompany, nameColumn, raw, codeIs("C"));
+  EXPECT_EQ(run(&rename), 1);
   SQLETNetDelete del("exdep010", kCompany, codeIs("A"));
   EXPECT_EQ(run(&del), 1);
   EXPECT_EQ(run(&del), 0);
@@ -380,11 +388,19 @@ TEST_P(SqlExecE2E, UpdateAndDeleteByTheAgent) {
   leaf->Attach(static_cast<unsigned long>(trans_));
   leaf->Exec();
   std::vector<double> budgets;
-  while (leaf->Fetch()) budgets.push_back(leaf->GetValueStoreAddr(budgetId)->GetReal());
+  std::vector<std::string> names;
+  while (leaf->Fetch()) {
+    budgets.push_back(leaf->GetValueStoreAddr(budgetId)->GetReal());
+    SQLValueStore const *name = leaf->GetValueStoreAddr(nameId);
+    std::string text(name->GetString(), name->GetLength());
+    names.push_back(text.substr(0, text.find_last_not_of(' ') + 1));
+  }
   leaf->Break();
   leaf->Close();
   std::sort(budgets.begin(), budgets.end());
   EXPECT_EQ(budgets, (std::vector<double>{30.0, 99.0}));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Zeta", "unnamed"}));
 }
 
 // text_content() through the text reader: the lines of the text in the

@@ -116,4 +116,40 @@ TEST(SqlRoundSweep, EachAllocationOfACloseLeaksNothing) {
   EXPECT_GT(out.tries, 0);
 }
 
+// The first execution of an UPDATE builds its request to the driver;
+// memory that runs out while it does frees the SET values and the
+// condition. Each try updates through a text of its own, so that no cached
+// request spares the build.
+TEST(SqlRoundSweep, EachAllocationOfAFirstUpdateFailsWith501AndLeaksNothing) {
+  ScratchDir root;
+  UseDriverWithRows(root);
+  int trans = 0;
+  int version = 0;
+  QPCStatement *h = nullptr;
+  auto parse = [&] {
+    std::string text = "UPDATE exemp010 SET name = 'N" + std::to_string(++version) + "', salary = :s WHERE emp = 2";
+    h = sql_parse(text.c_str(), static_cast<unsigned long>(trans), 0);
+    double salary = 250;
+    return h != nullptr && sql_bind_input(h, ":s", SQL_TYPE_REAL, 8, &salary) == 0 ? 0 : -1;
+  };
+  SweepCalls calls;
+  calls.setup = [&] {
+    molvane::test::InstallQuietHostCallbacks();
+    if (zdb_init_api("test_faults", nullptr, 0, 0) != 0 || zdb_logon("ann") != 0) return -1;
+    trans = zdb_start_session("sql");
+    return trans > 0 ? parse() : -1;
+  };
+  calls.step = [&] {
+    if (sql_exec(h, 1) != 0) return zdb_errno != 0 ? zdb_errno : -1;
+    return sql_row_count(h) == 1 ? 0 : kWrong;
+  };
+  calls.undo = [&] {
+    if (sql_close(h) != 0 || parse() != 0) std::abort();
+  };
+  const SweepOutcome out = SweepAllocations(calls, root.path() + "/update.log");
+  ReportSweep("update", out);
+  EXPECT_EQ(out.faults, "");
+  EXPECT_GT(out.tries, 0);
+}
+
 }  // namespace

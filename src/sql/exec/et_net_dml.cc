@@ -119,8 +119,14 @@ void SQLETNetRequest::Log() {
 // ---------------------------------------------------------------- DELETE
 
 SQLETNetDelete::SQLETNetDelete(char const *tableName, int companyNumber, SQLRSSCSearchCond *condition)
+    : SQLETNetDelete(std::unique_ptr<SQLRSSCSearchCond>(condition), tableName, companyNumber) {}
+
+// The argument is the caller's parameter: a failure of the base's own
+// allocations frees it with the parameter.
+SQLETNetDelete::SQLETNetDelete(std::unique_ptr<SQLRSSCSearchCond> condition, char const *tableName,
+                               int companyNumber)
     : SQLETNetRequest("SQLETNetDelete", tableName, companyNumber) {
-  std::unique_ptr<SQLRSSCSearchCond> owned(condition);
+  std::unique_ptr<SQLRSSCSearchCond> owned(std::move(condition));
   schema_ = SQLSchemaMgr::GetSchema(tableName);
   request_.AppendToken(SQLNWTETDelete);
   WriteTable(tableName, companyNumber);
@@ -130,13 +136,29 @@ SQLETNetDelete::SQLETNetDelete(char const *tableName, int companyNumber, SQLRSSC
 
 // ---------------------------------------------------------------- UPDATE
 
+void SQLETNetUpdate::ValueListDeleter::operator()(pSQLRSSCValueExprList *list) const {
+  for (bool more = list->First(); more; more = list->Next()) delete list->GetCurrent();
+  delete list;
+}
+
 SQLETNetUpdate::SQLETNetUpdate(char const *tableName, int companyNumber, intList *columns,
                                pSQLRSSCValueExprList *values, SQLRSSCSearchCond *condition)
+    : SQLETNetUpdate(std::unique_ptr<intList>(columns), ValueListPtr(values),
+                     std::unique_ptr<SQLRSSCSearchCond>(condition), tableName, companyNumber) {}
+
+// The arguments are the caller's parameters: a failure of the base's own
+// allocations frees them with the parameters.
+SQLETNetUpdate::SQLETNetUpdate(std::unique_ptr<intList> columns, ValueListPtr values,
+                               std::unique_ptr<SQLRSSCSearchCond> condition, char const *tableName, int companyNumber)
     : SQLETNetRequest("SQLETNetUpdate", tableName, companyNumber) {
-  std::unique_ptr<SQLRSSCSearchCond> owned(condition);
-  std::unique_ptr<intList> columnList(columns);
-  std::unique_ptr<pSQLRSSCValueExprList> valueList(values);
-  for (bool more = valueList->First(); more; more = valueList->Next()) values_.emplace_back(valueList->GetCurrent());
+  std::unique_ptr<SQLRSSCSearchCond> owned(std::move(condition));
+  std::unique_ptr<intList> columnList(std::move(columns));
+  ValueListPtr valueList(std::move(values));
+  // Each expression leaves the list once values_ holds it.
+  for (bool more = valueList->First(); more; more = valueList->Next()) {
+    values_.emplace_back(valueList->GetCurrent());
+    valueList->SetCurrent(nullptr);
+  }
   for (bool more = columnList->First(); more; more = columnList->Next()) columns_.push_back(columnList->GetCurrent());
   if (columns_.size() != values_.size() || columns_.empty())
     SQLAbort(__FILE__, __LINE__, "UPDATE of %zu columns with %zu values", columns_.size(), values_.size());

@@ -73,6 +73,9 @@ void SQLRSGroup::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCCol
 }
 
 bool SQLRSGroup::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) {
+  // Without grouping columns there is one group even for no input rows
+  // (COUNT(*) of nothing is 0): a row always comes out.
+  if (!groupingColumns_ || groupingColumns_->NrElements() == 0) return false;
   return child_->RejectsAllOnNullifiedCols(level, columns);
 }
 

@@ -16,8 +16,12 @@
 #include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
 #include "sql/exec/visitor.h"
+#include "sql/exec/visitors.h"
 
 namespace {
+
+// Rows of a buffered join's inner side held in memory at least.
+constexpr int kBufferedJoinRowsInMemory = 4096;
 
 std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCSearchCond *condition) {
   pSQLRSSCColumnRefList refs;
@@ -167,6 +171,13 @@ struct ProjectionSide {
   }
 };
 
+// TRUE when the driver of `instance` can evaluate the whole condition.
+bool RunsOn(SQLRSSCSearchCond *condition, SQLDatabaseInstance *instance) {
+  SQLOperatesOnThisDBInstanceVisitor visitor(instance);
+  condition->AcceptVisit(visitor);
+  return visitor.GetResult();
+}
+
 [[noreturn]] void Unexpected(char const *cls, char const *operation) {
   SQLAbort(__FILE__, __LINE__, "Unexpected message %s::%s", cls, operation);
 }
@@ -239,13 +250,18 @@ void SQLRSJoin::PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondP
 void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
   left_.reset(left_.release()->OptimizeTree(hints, nullptr));
   right_.reset(right_.release()->OptimizeTree(hints, nullptr));
-  if (type_ == SQL_JOIN_FULL || !condition_) return;
-  if (type_ != SQL_JOIN_INNER && JoinsTables(Inner())) {
-    // Run once per outer row, the inner side would repeat its own join each
-    // time: it is read once instead, and the condition stays here.
+  if (type_ == SQL_JOIN_FULL) return;
+  // (A join that was handed parameterised conditions before it was
+  // optimised keeps running its inner side per outer row.)
+  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner())) && parameterColumns_.NrElements() == 0) {
+    // The inner side is read once and the condition stays here (hashed by
+    // its equal columns): run once per outer row, an outer join's inner
+    // side would cost a driver's query per row, and a side that joins
+    // tables would repeat its own join each time.
     buffered_ = true;
     return;
   }
+  if (!condition_) return;
   int const nl = nL();
   intList columns;
   pSQLParameterList parameters;
@@ -283,7 +299,7 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
   int const nl = nL();
   int const off = OuterOffset();
   int const nP = Outer()->GetNumCols();
-  std::vector<SQLRSSCSearchCondPtr> outerList, innerList, rest;
+  std::vector<SQLRSSCSearchCondPtr> outerList, innerList, bothList, rest;
   std::vector<bool> isParameter(static_cast<size_t>(nl), false);
   if (type_ == SQL_JOIN_INNER)
     for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
@@ -298,6 +314,15 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
       outerList.push_back(std::move(c));
     } else if (type_ != SQL_JOIN_INNER) {
       rest.push_back(std::move(c));
+    } else if (buffered_) {
+      // The inner side is read once, not per outer row: a conjunct over
+      // both sides joins the condition (and its equal columns the hash).
+      if (std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) { return r->GetColumnId() >= nl; })) {
+        ShiftRefs(c.get(), -nl);
+        innerList.push_back(std::move(c));
+      } else {
+        bothList.push_back(std::move(c));
+      }
     } else {
       bool anyLeft = false;
       for (SQLRSSCColumnRef *r : refs) {
@@ -316,6 +341,10 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
   }
   PushInto(&OuterSlot(), SQLRSSCConjunction(std::move(outerList)));
   PushInto(&right_, SQLRSSCConjunction(std::move(innerList)));
+  if (!bothList.empty()) {
+    if (condition_) bothList.push_back(std::move(condition_));
+    condition_ = SQLRSSCConjunction(std::move(bothList));
+  }
   *residual = SQLRSSCConjunction(std::move(rest)).release();
   return self.release();
 }
@@ -494,6 +523,10 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
             leftInstance->MaxTablesJoined() >= lt + rt && type_ != SQL_JOIN_FULL &&
             !(type_ == SQL_JOIN_LEFT && rt > 1) && !(type_ == SQL_JOIN_RIGHT && lt > 1);
   if (ok && condition_ && (type_ == SQL_JOIN_LEFT || type_ == SQL_JOIN_RIGHT)) ok = condition_->IsEqSearchCondition(nL());
+  // The condition travels into the driver's query: a subquery over a table
+  // of another driver (or anything else that driver cannot evaluate) keeps
+  // the join here, and the library evaluates what the driver cannot.
+  if (ok && condition_) ok = RunsOn(condition_.get(), leftInstance.get());
   bool const filtersInJoins = ok && leftInstance->SupportsFiltersInJoins();
   // Without filters in the driver's join, a filter of the outer side (or of
   // either side of an INNER join) goes above the joined leaf. One on the
@@ -576,7 +609,14 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
       bufferRow_.push_back(&status_);
       bufferDescriptors_.push_back(&statusDescriptor_);
     }
-    buffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(bufferRow_.size()), bufferDescriptors_.data(), -1);
+    // Each outer row reads the buffered rows of its hash in no particular
+    // order: a small inner side stays in memory whole, however few rows
+    // the cache setting gives other buffers (a spilled row costs a read of
+    // the spill file per visit).
+    int const columns = static_cast<int>(bufferRow_.size());
+    buffer_ = std::make_unique<SQLVSBuffer>(columns, bufferDescriptors_.data(), -1);
+    if (buffer_->GetCacheSize() < kBufferedJoinRowsInMemory)
+      buffer_ = std::make_unique<SQLVSBuffer>(columns, bufferDescriptors_.data(), kBufferedJoinRowsInMemory);
   }
   int from = 0, to = 0;
   switch (type_) {
@@ -898,6 +938,7 @@ SQLRowSource *SQLRSConstLeftOuterJoin::CombineJoin(SQLDatabaseInstance **instanc
   // Without filters in the driver's join, a filter of the child would have
   // to act before the NULL row is made: the join then stays here.
   if (!childCombinable || !childInstance || tables + 1 > childInstance->MaxTablesJoined() ||
+      (condition_ && !RunsOn(condition_.get(), childInstance.get())) ||
       (!childInstance->SupportsFiltersInJoins() && !LeafForJoinWithoutFilters(child_.get(), false)))
     return self.release();
   std::unique_ptr<SQLRowSource> child(child_.release());

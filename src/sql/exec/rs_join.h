@@ -2,19 +2,20 @@
 //
 // SQLRSJoin joins two row sources (INNER, LEFT, RIGHT or FULL OUTER) by a
 // nested loop. Its columns are the left side's followed by the right side's.
-// For INNER, LEFT and RIGHT joins the optimiser turns the outer side's
-// columns in the join condition into parameters and pushes the condition as
-// a filter into the inner side, which is executed again for every outer row
-// with the parameters bound to that row's values: the inner side's work
-// becomes a parameterised query that a driver can answer with an index. The
-// FULL join reads its right side once into a buffer with a "status" column
-// that records whether a buffered row found a partner, evaluates the
-// condition itself, and hands out the unmatched right rows at the end.
-// A LEFT or RIGHT join whose inner side joins tables itself (here, or in a
-// driver's query) does the same with its inner side (read once, not once
-// per outer row), without the status. A buffered join whose condition requires columns of the two
-// sides to be equal keeps a hash of the buffered rows by those columns and
-// examines, per outer row, only the rows of the same hash.
+// For an INNER join the optimiser turns the outer side's columns in the join
+// condition into parameters and pushes the condition as a filter into the
+// inner side, which is executed again for every outer row with the
+// parameters bound to that row's values: the inner side's work becomes a
+// parameterised query that a driver can answer with an index. The FULL join
+// reads its right side once into a buffer with a "status" column that
+// records whether a buffered row found a partner, evaluates the condition
+// itself, and hands out the unmatched right rows at the end. LEFT and RIGHT
+// joins, and an INNER join whose inner side joins tables itself (here, or in
+// a driver's query), do the same with their inner side (read once, not a
+// driver's query per outer row), without the status. A buffered join whose
+// condition requires columns of the two sides to be equal keeps a hash of
+// the buffered rows by those columns and examines, per outer row, only the
+// rows of the same hash.
 //
 // SQLRSConstLeftOuterJoin returns the rows of its child that satisfy its
 // condition, or exactly one all-NULL row when none does (the outer join of

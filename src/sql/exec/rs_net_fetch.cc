@@ -7,6 +7,7 @@
 #include "sql/agent/net_agent_client.h"
 #include "sql/agent/nw_token.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_hints.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
@@ -40,6 +41,18 @@ SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e, size_t n) {
   auto *ref = static_cast<SQLRSSCColumnRef *>(e);
   bool const own = ref->GetRelScopeLevel() == 0 && ref->GetColumnId() >= 0 && static_cast<size_t>(ref->GetColumnId()) < n;
   return own ? ref : nullptr;
+}
+
+// A join's condition becomes part of this driver's query: one that names a
+// table of another driver (a subquery) would make this driver answer for a
+// table it does not hold. CombineJoin keeps such joins in the library, so
+// this only stops a statement that would otherwise get wrong rows.
+void RequireShippable(SQLRSSCSearchCond *condition, SQLDatabaseInstance *instance) {
+  SQLOperatesOnThisDBInstanceVisitor visitor(instance);
+  condition->AcceptVisit(visitor);
+  if (visitor.GetResult()) return;
+  SQL_log("SQLRSNetFetch: a join condition cannot be shipped with its join\n");
+  throw SQLException("HY000", 0, SQLString("A join condition cannot be shipped with its join"));
 }
 
 SQLColumnDescriptor Nameless(SQLType type, unsigned long length, int depth) {
@@ -360,6 +373,7 @@ SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRS
   part.AppendToken(SQLNWTRSJoin);
   part.AppendJoinType(type);
   if (cond) {
+    RequireShippable(cond.get(), instance_.get());
     AddParametersOf(cond.get());
     cond->createTokenString(&part, 0, &outerParams_);
   } else {
@@ -379,6 +393,7 @@ SQLRSFetch *SQLRSNetFetch::CreateConstLeftOuterJoin(SQLRSSCSearchCond *condition
   SQLTokenString part(20);
   part.AppendToken(SQLNWTRSConstLeftOuterJoin);
   if (cond) {
+    RequireShippable(cond.get(), instance_.get());
     AddParametersOf(cond.get());
     cond->createTokenString(&part, 0, &outerParams_);
   } else {

@@ -3,6 +3,7 @@
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/row_source.h"
+#include "sql/exec/sort_key.h"
 #include "sql/exec/visitors.h"
 
 namespace {
@@ -130,10 +131,84 @@ void SQLRSSCInSubquery::Prepare(SQLRSPrepareContext *context) {
   valueStore_ = value_->Prepare(context);
   rowSource_->Prepare(context);
   columnStore_ = rowSource_->GetValueStoreAddr(0);
+  holdable_ = !IsVariable();
+  held_ = false;
+}
+
+void SQLRSSCInSubquery::Reset() {
+  value_->Reset();
+  held_ = false;
+  heldValues_.clear();
+  heldHash_.clear();
+}
+
+namespace {
+
+// Types whose equal values share SQLHashKeyValue's hash also across the
+// two: INTEGER and REAL compare as numbers, and hash as doubles.
+bool HashableTogether(SQLType a, SQLType b) {
+  auto number = [](SQLType t) { return t == SQL_INTEGER || t == SQL_REAL; };
+  return a == b ? a != SQL_ARRAY : number(a) && number(b);
+}
+
+}  // namespace
+
+bool SQLRSSCInSubquery::Hold() {
+  heldValues_.clear();
+  heldHash_.clear();
+  heldRows_ = heldNull_ = false;
+  hashed_ = true;
+  {
+    rowSource_->Exec();
+    BreakOnExit breaker(rowSource_.get());
+    while (rowSource_->Fetch()) {
+      heldRows_ = true;
+      if (columnStore_->IsNull()) {
+        heldNull_ = true;
+        continue;
+      }
+      if (heldValues_.size() >= kMaxHeld) {
+        // Too many to hold: the subquery runs per row instead.
+        holdable_ = false;
+        heldValues_.clear();
+        heldHash_.clear();
+        return false;
+      }
+      if (heldValues_.empty()) heldType_ = columnStore_->GetType();
+      if (!HashableTogether(heldType_, columnStore_->GetType())) hashed_ = false;
+      heldValues_.emplace_back();
+      heldValues_.back().Copy(columnStore_);
+      if (hashed_)
+        heldHash_[SQLHashKeyValue(columnStore_)].push_back(static_cast<std::uint32_t>(heldValues_.size() - 1));
+    }
+  }
+  if (!hashed_) heldHash_.clear();
+  held_ = true;
+  return true;
+}
+
+SQLTruthValue SQLRSSCInSubquery::EvaluateHeld() {
+  if (!heldRows_) return TV_FALSE;
+  if (valueStore_->IsNull()) return TV_UNKNOWN;
+  SQLTruthValue result = heldNull_ ? TV_UNKNOWN : TV_FALSE;
+  if (hashed_ && HashableTogether(heldType_, valueStore_->GetType())) {
+    // Only values of the same hash can be equal; the others are FALSE.
+    auto found = heldHash_.find(SQLHashKeyValue(valueStore_));
+    if (found == heldHash_.end()) return result;
+    for (std::uint32_t i : found->second)
+      if (SQLValueStore::Compare(valueStore_, &heldValues_[i], SQL_COMP_EQ) == TV_TRUE) return TV_TRUE;
+    return result;
+  }
+  for (SQLValueStore const &v : heldValues_) {
+    result = TVOr(result, SQLValueStore::Compare(valueStore_, &v, SQL_COMP_EQ));
+    if (result == TV_TRUE) break;
+  }
+  return result;
 }
 
 SQLTruthValue SQLRSSCInSubquery::Evaluate() {
   value_->Evaluate();
+  if (holdable_ && (held_ || Hold())) return EvaluateHeld();
   rowSource_->Exec();
   BreakOnExit breaker(rowSource_.get());
   if (!rowSource_->Fetch()) return TV_FALSE;
@@ -164,7 +239,9 @@ void SQLRSSCInSubquery::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQL
 
 SQLTruthValueSet SQLRSSCInSubquery::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {
   if (rowSource_->RejectsAllOnNullifiedCols(level + 1, intervals)) return SQLRSSCTruthSet(TV_FALSE);
-  if (value_->NullValueOnNullifiedCols(level, intervals) == TV_TRUE) return SQLRSSCTruthSet(TV_UNKNOWN);
+  // NULL IN a subquery is UNKNOWN when it yields rows, but FALSE when it
+  // yields none: NOT IN is then TRUE, and an outer join under it must stay.
+  if (value_->NullValueOnNullifiedCols(level, intervals) == TV_TRUE) return SQLRSSCTruthSet(TV_FALSE, TV_UNKNOWN);
   return SQLRSSCTruthSet(TV_FALSE, TV_UNKNOWN, TV_TRUE);
 }
 

@@ -271,26 +271,17 @@ SQLExecTree *SQLVTUpdate::CreateET() {
   int physical = table->GetPhysicalCompnr();
   bool allowed = SQLRolesMgr::ReadSetEqualsUpdateSet(table->GetName(), logical, physical);
   auto columns = std::make_unique<intList>();
-  auto values = std::make_unique<pSQLRSSCValueExprList>();
-  try {
-    for (bool more = setClauses_->First(); more; more = setClauses_->Next()) {
-      SQLVTSetClause *clause = setClauses_->GetCurrent();
-      columns->Append(clause->GetColumnId());
-      std::unique_ptr<SQLRSSCValueExpr> value(clause->GetValue()->CreateRS());
-      values->Append(value.get());  // the list owns it once it holds it
-      (void)value.release();
-    }
-  } catch (...) {
-    for (bool more = values->First(); more; more = values->Next()) delete values->GetCurrent();
-    throw;
+  // The list holds the SET expressions as plain pointers: they are freed
+  // with it until the request has taken them over.
+  SQLETNetUpdate::ValueListPtr values(new pSQLRSSCValueExprList);
+  for (bool more = setClauses_->First(); more; more = setClauses_->Next()) {
+    SQLVTSetClause *clause = setClauses_->GetCurrent();
+    columns->Append(clause->GetColumnId());
+    std::unique_ptr<SQLRSSCValueExpr> value(clause->GetValue()->CreateRS());
+    values->Append(value.get());  // the list owns it once it holds it
+    (void)value.release();
   }
-  std::unique_ptr<SQLRSSCSearchCond> condition;
-  try {
-    condition.reset(CreateConditionET(allowed, logical));
-  } catch (...) {
-    for (bool more = values->First(); more; more = values->Next()) delete values->GetCurrent();
-    throw;
-  }
+  std::unique_ptr<SQLRSSCSearchCond> condition(CreateConditionET(allowed, logical));
   // The request takes the lists and the condition over, also when it throws
   // (a condition the driver cannot evaluate): they are released to it only
   // once its storage is allocated.

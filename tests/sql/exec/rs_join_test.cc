@@ -79,7 +79,10 @@ TEST(Join, EveryTypeAsBuilt) {
   }
 }
 
-TEST(Join, EveryTypeWithTheInnerSideParameterisedByTheOptimiser) {
+// An INNER join's condition goes into its inner side, which runs once per
+// outer row with the outer columns as parameters; an outer join reads its
+// inner side once per execution and keeps the condition.
+TEST(Join, EveryTypeWithTheInnerSideParameterisedOrReadOnceByTheOptimiser) {
   for (auto const &c : kCases) {
     auto *left = new Absorbing({SQL_INTEGER}, IntRows(c.left));
     auto *right = new Absorbing({SQL_INTEGER}, IntRows(c.right));
@@ -87,7 +90,10 @@ TEST(Join, EveryTypeWithTheInnerSideParameterisedByTheOptimiser) {
     std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(c.type, left, right, OnEqual()))->OptimizeRS());
     auto *join = dynamic_cast<SQLRSJoin *>(tree.get());
     ASSERT_NE(join, nullptr);
-    if (c.type != SQL_JOIN_FULL) {
+    if (c.type != SQL_JOIN_INNER) {
+      EXPECT_NE(join->GetCondition(), nullptr);
+      EXPECT_EQ(c.type == SQL_JOIN_RIGHT ? join->GetLeft() : join->GetRight(), inner);
+    } else {
       // The condition went into a filter over the inner side, reading the
       // outer column through a parameter.
       EXPECT_EQ(join->GetCondition(), nullptr);
@@ -97,12 +103,29 @@ TEST(Join, EveryTypeWithTheInnerSideParameterisedByTheOptimiser) {
       EXPECT_EQ(Columns(filter->GetCondition()), std::vector<int>{0});
     }
     EXPECT_EQ(Pairs(tree.get()), c.expected) << "type " << c.type;
-    // The inner side runs once per outer row.
-    if (c.type != SQL_JOIN_FULL) {
-      size_t outerRows = (c.type == SQL_JOIN_RIGHT ? c.right : c.left).size();
-      EXPECT_EQ(static_cast<size_t>(inner->execCalls), 2 * outerRows);
-    }
+    // Two executions: the inner side of INNER runs once per outer row, any
+    // other once per execution.
+    size_t outerRows = c.left.size();
+    EXPECT_EQ(static_cast<size_t>(inner->execCalls), c.type == SQL_JOIN_INNER ? 2 * outerRows : 2u)
+        << "type " << c.type;
   }
+}
+
+// An INNER join whose inner side joins tables itself reads that side once
+// per execution; a WHERE conjunct over both sides joins its condition.
+TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
+  // SELECT * FROM l, (a JOIN b ON a.0 = b.0) WHERE l.0 = a.0
+  auto *left = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3}));
+  auto *a = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4}));
+  auto *b = new Absorbing({SQL_INTEGER}, IntRows({3, 2}));
+  auto *inner = new SQLRSJoin(SQL_JOIN_INNER, a, b, OnEqual());
+  auto *filter = new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, left, inner, nullptr), OnEqual());
+  std::unique_ptr<SQLRowSource> tree(filter->OptimizeRS());
+  auto *join = dynamic_cast<SQLRSJoin *>(tree.get());
+  ASSERT_NE(join, nullptr);
+  EXPECT_NE(join->GetCondition(), nullptr);
+  EXPECT_EQ(Pairs(tree.get()), (std::vector<Pair>{{2, 2}, {3, 3}}));
+  EXPECT_EQ(a->execCalls, 2);
 }
 
 // One INTEGER array column of depth 2 per row.

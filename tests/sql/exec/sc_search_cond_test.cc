@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -381,8 +382,39 @@ TEST(InSubquery, NullsAndEmptySubqueries) {
     in.Prepare(&context);
     EXPECT_EQ(in.Evaluate(), c.expected) << c.value;
     EXPECT_EQ(in.Evaluate(), c.expected) << c.value;
+    // Uncorrelated: run once, its values held until Reset.
+    EXPECT_EQ(rows->execCalls, 1);
+    EXPECT_EQ(rows->breakCalls, 1);
+    in.Reset();
+    EXPECT_EQ(in.Evaluate(), c.expected) << c.value;
     EXPECT_EQ(rows->execCalls, 2);
-    EXPECT_EQ(rows->breakCalls, 2);
+  }
+}
+
+// Held values are found as the comparison finds them: an INTEGER equals a
+// REAL of its value, and texts are equal without their trailing blanks.
+TEST(InSubquery, HeldValuesMatchAsTheComparisonDoes) {
+  struct Case {
+    std::vector<SQLType> types;
+    std::vector<Row> rows;
+    std::function<SQLRSSCValueExpr *(Exprs &)> value;
+    SQLTruthValue expected;
+  } const cases[] = {
+      {{SQL_INTEGER}, {{Cell::Int(3)}, {Cell::Int(4)}}, [](Exprs &) { return new SQLRSSCRealConst(4.0); }, TV_TRUE},
+      {{SQL_INTEGER}, {{Cell::Int(3)}, {Cell::Null()}}, [](Exprs &) { return new SQLRSSCRealConst(3.5); }, TV_UNKNOWN},
+      {{SQL_INTEGER}, {{Cell::Int(3)}, {Cell::Int(4)}}, [](Exprs &x) { return x.Int(5); }, TV_FALSE},
+      {{SQL_STRING}, {{Cell::Text("ab   ")}, {Cell::Text("c")}}, [](Exprs &x) { return x.Str("ab"); }, TV_TRUE},
+      {{SQL_STRING}, {{Cell::Text("ab")}}, [](Exprs &x) { return x.Str("abc"); }, TV_FALSE},
+  };
+  int i = 0;
+  for (auto const &c : cases) {
+    Exprs x;
+    SQLRSSCInSubquery in(c.value(x), new VectorRowSource(c.types, c.rows));
+    SQLRSPrepareContext context;
+    in.Prepare(&context);
+    EXPECT_EQ(in.Evaluate(), c.expected) << "case " << i;
+    EXPECT_EQ(in.Evaluate(), c.expected) << "case " << i;
+    ++i;
   }
 }
 
@@ -439,6 +471,10 @@ TEST(NullifiedColumns, ConditionsThatCannotBeTrueRejectTheRow) {
       {new SQLRSSCLike(x.Str("a"), x.Str("a"), nullptr, true), set({TV_TRUE, TV_FALSE})},
       {new SQLRSSCNot(new SQLRSSCIsNull(nulled())), set({TV_FALSE})},
       {new SQLRSSCExists(new VectorRowSource({SQL_INTEGER}, {})), set({TV_TRUE, TV_FALSE})},
+      // NULL IN a subquery without rows is FALSE, so NOT IN can be TRUE.
+      {new SQLRSSCInSubquery(nulled(), new VectorRowSource({SQL_INTEGER}, {})), set({TV_FALSE, TV_UNKNOWN})},
+      {new SQLRSSCNot(new SQLRSSCInSubquery(nulled(), new VectorRowSource({SQL_INTEGER}, {}))),
+       set({TV_TRUE, TV_UNKNOWN})},
   };
   int i = 0;
   for (auto const &c : cases) {
