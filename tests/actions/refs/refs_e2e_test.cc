@@ -514,6 +514,84 @@ TEST_P(RefsSharedE2E, ChildrenOfEveryCompanyOfASharedParent) {
   EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "D|0|0"}));
 }
 
+// A parent key whose value is empty or all blanks: the error names the
+// reference and an empty key.
+TEST_P(RefsE2E, AReferenceErrorWithABlankKeyNamesAnEmptyKey) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "", "A", "A", ""), db_insert_51), 0);
+  EXPECT_NE(Commit(), 0);
+  EXPECT_EQ(Detail(), kNoParent);
+  // With the employees on a driver of their own the departments' driver
+  // refuses the counter change, which names no reference.
+  if (!GetParam()) {
+    EXPECT_NE(ErrorText().find("exemp010.dept->exdep010.code []"), std::string::npos) << ErrorText();
+  }
+  ASSERT_EQ(Abort(), 0);
+  EXPECT_EQ(Emps(), std::vector<std::string>{});
+}
+
+// The employees' cascading reference to their department counts on delete
+// ("0cr"): a department's key change takes its children to the new key,
+// and the department's delete counter still equals its children.
+class RefsCountedCascadeE2E : public RefsE2E {
+ protected:
+  void Environment() override {
+    const std::string dict = root_.path() + "/dict/";
+    for (auto [file, from, to] : {std::make_tuple("dexemp010", ":REFM 0cc", ":REFM 0cr"),
+                                  std::make_tuple("dexdep010", "exemp010.dcas    0cc", "exemp010.dcas    0cr")}) {
+      std::string text = ReadFile(dict + file);
+      ASSERT_NE(text.find(from), std::string::npos) << file;
+      text.replace(text.find(from), std::strlen(from), to);
+      root_.WriteFile(std::string("dict/") + file, text);
+    }
+  }
+};
+
+TEST_P(RefsCountedCascadeE2E, AKeyChangeThroughTheCascadeKeepsTheCounterEqualToTheChildren) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Act("exemp010", Employee(2, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|2|2", "B|0|0", "C|2|0", "D|0|0"}));
+  ASSERT_EQ(Change("exdep010", Row("exdep010", {{"code", "C"}}), db_update,
+                   [&] { SetText("exdep010.code", "F"); }),
+            0)
+      << get_zdb_msg();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|B|F|", "2|A|B|F|"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|2|2", "B|0|0", "D|0|0", "F|2|0"}));
+  // Deleting a child lowers the new key's counter.
+  ASSERT_EQ(Change("exemp010", Employee(1, "", "", "", ""), db_delete, [] {}), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "D|0|0", "F|1|0"}));
+}
+
+// Departments are restricted by rows of a table (exnon010) that is in the
+// database but whose dictionary cannot be had: whether a department is
+// still referenced is then an error, never "not referenced".
+class RefsUnknownChildE2E : public RefsE2E {
+ protected:
+  void Environment() override {
+    const std::string file = root_.path() + "/dict/dexdep010";
+    std::string text = ReadFile(file);
+    const std::string by = "R referenced by\n";
+    text.insert(text.find(by) + by.size(), ":REFC exnon010.dept    0tt\n");
+    root_.WriteFile("dict/dexdep010", text);
+  }
+};
+
+TEST_P(RefsUnknownChildE2E, StillReferencedWithoutTheChildsDictionaryIsAnError) {
+  SqliteExec(root_.path() + "/data/main.db",
+             "CREATE TABLE exnon010005 (dept BLOB); INSERT INTO exnon010005 VALUES (CAST('A     ' AS BLOB))");
+  ZDB_CURSOR *cursor = Open("exdep010");
+  for (int argument : {3, 4, 7, 8}) {
+    SCOPED_TRACE(argument);
+    Load(Row("exdep010", {{"code", "A"}}));
+    const char *text = nullptr;
+    EXPECT_EQ(zdb_get_refcount(cursor, kCompany, &text, argument), -1) << zdb_errno;
+    EXPECT_NE(zdb_errno, 0);
+  }
+  zdb_close(cursor);
+}
+
 std::string LayoutName(const testing::TestParamInfo<bool> &info) {
   return info.param ? "ChildrenOnTheirOwnDriver" : "OneDriver";
 }
@@ -522,6 +600,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RefsOffE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsSitesE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsListedE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsSharedE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsCountedCascadeE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsUnknownChildE2E, testing::Bool(), LayoutName);
 
 }  // namespace
 }  // namespace molvane::test
