@@ -529,6 +529,49 @@ TEST_P(RefsE2E, AReferenceErrorWithABlankKeyNamesAnEmptyKey) {
   EXPECT_EQ(Emps(), std::vector<std::string>{});
 }
 
+// A buffered update that tolerates a changed row (ZDB_FLAG_CHANGED_OK) and
+// changes no counted reference stays buffered with its tolerance: the row
+// another transaction changed since the delayed read is passed over at the
+// commit, not refused, and keeps the other's change.
+TEST_P(RefsE2E, ABufferedUpdateThatToleratesAChangedRowKeepsItsTolerance) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  ZDB_CURSOR *cursor = Open("exemp010");
+  Load(Employee(1, "", "", "", ""));
+  ASSERT_EQ(zdb_exec_row(cursor, db_eq_delayed, 0, kCompany), 0) << zdb_errno;
+  const std::vector<unsigned char> mine(row_, row_ + sizeof row_);
+  int other = zdb_start_session("other");
+  ZDB_CURSOR *changer = Open("exemp010", other);
+  ASSERT_EQ(zdb_exec_row(changer, db_eq_locked, 0, kCompany), 0) << zdb_errno;
+  SetText("exemp010.drst", "D");
+  ASSERT_EQ(zdb_exec_row(changer, db_update_51, 0, kCompany), 0) << zdb_errno;
+  ASSERT_EQ(zdb_exec_db(commit_trans, other), 0) << zdb_errno;
+  zdb_close(changer);
+  Load(mine);
+  SetText("exemp010.name", "Mine");
+  EXPECT_EQ(zdb_exec_row(cursor, db_update_51, ZDB_FLAG_CHANGED_OK, kCompany), 0) << zdb_errno;
+  zdb_close(cursor);
+  EXPECT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|D|C|"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "C|0|0", "D|0|0"}));
+}
+
+// A department changed in the transaction that also added a child counted
+// in it: the counter change goes first, and the department ends with both
+// its new name and its count.
+TEST_P(RefsE2E, ARowActionOnAParentWithAPendingCounterChange) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Change("exdep010", Row("exdep010", {{"code", "A"}}), db_update_51,
+                   [&] { SetText("exdep010.name", "Renamed"); }),
+            0)
+      << ErrorText();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "C|0|0", "D|0|0"}));
+  EXPECT_EQ(SqliteRows(root_.path() + "/data/main.db",
+                       "SELECT CAST(name AS TEXT) FROM exdep010005 WHERE CAST(code AS TEXT) LIKE 'A %'"),
+            std::vector<std::string>{"Renamed"});
+}
+
 // The employees' cascading reference to their department counts on delete
 // ("0cr"): a department's key change takes its children to the new key,
 // and the department's delete counter still equals its children.
