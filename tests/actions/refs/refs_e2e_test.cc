@@ -572,6 +572,73 @@ TEST_P(RefsE2E, ARowActionOnAParentWithAPendingCounterChange) {
             std::vector<std::string>{"Renamed"});
 }
 
+// Two counted references of one child that share a column: a child's pair
+// (cx, cy) cascades with its parent's key and counts on delete, its pair
+// (cy, cz) counts both ways. A parent's key change that the cascade carries
+// into cy moves the counters of the second reference once, and those of the
+// first not at all (they move with the parent row).
+class RefsOverlapE2E : public RefsE2E {
+ protected:
+  std::string TableDefs() const override {
+    return (GetParam() ? "exchi:*:msqltwo\n" : "") + RefsE2E::TableDefs();
+  }
+  void Environment() override {
+    auto field = [](std::string name) {
+      name.resize(17, ' ');
+      return name;
+    };
+    root_.WriteFile("dict/dexpar010",
+                    ":VERS 2\nF Refcntd\n:NAME expar010.Refcntd\n:DOMA excount\n"
+                    "F Refcntu\n:NAME expar010.Refcntu\n:DOMA excount\n"
+                    "F k1\n:NAME expar010.k1\n:DOMA excode\nF k2\n:NAME expar010.k2\n:DOMA excode\n"
+                    "F kk\n:NAME expar010.kk\n:COMB " + field("expar010.k1") + field("expar010.k2") +
+                        "\nI 1\n:INDX 1\n:ASCD 0\n:DUPL 0\n:KEYF " + field("expar010.kk") +
+                        "\nR referenced by\n:REFC " + field("exchi010.r1") + "0cr\n:REFC " + field("exchi010.r2") +
+                        "0rr\n:END\n");
+    root_.WriteFile("dict/dexchi010",
+                    ":VERS 2\nF cx\n:NAME exchi010.cx\n:DOMA excode\nF cy\n:NAME exchi010.cy\n:DOMA excode\n"
+                    "F cz\n:NAME exchi010.cz\n:DOMA excode\nF id\n:NAME exchi010.id\n:DOMA excount\n"
+                    "F r1\n:NAME exchi010.r1\n:COMB " + field("exchi010.cx") + field("exchi010.cy") +
+                        "\n:REFR expar010.kk\n:REFM 0cr\nF r2\n:NAME exchi010.r2\n:COMB " + field("exchi010.cy") +
+                        field("exchi010.cz") + "\n:REFR expar010.kk\n:REFM 0rr\nI 1\n:INDX 1\n:ASCD 0\n:DUPL 0\n:KEYF " +
+                        field("exchi010.id") + "\n:END\n");
+  }
+  void SetUp() override {
+    RefsE2E::SetUp();
+    Create("expar010", {kCompany});
+    Create("exchi010", {kCompany});
+    Seed("expar010", kCompany,
+         {{{"k1", "A"}, {"k2", "B"}}, {{"k1", "B"}, {"k2", "C"}}, {{"k1", "D"}, {"k2", "C"}}});
+  }
+  int Child(int id, const char *x, const char *y, const char *z) {
+    std::vector<unsigned char> row = Row("exchi010", {{"cx", x}, {"cy", y}, {"cz", z}});
+    const DD_COLUMN *c = ddcolumn("exchi010.id");
+    for (int i = 0; i < 4; ++i) row[c->offset + i] = static_cast<unsigned char>(id >> (24 - 8 * i));
+    return Act("exchi010", row, db_insert_51);
+  }
+  std::vector<std::string> Parents() const {
+    return SqliteRows(root_.path() + "/data/main.db",
+                      "SELECT CAST(k1 AS TEXT), CAST(k2 AS TEXT), Refcntd, Refcntu FROM expar010005 ORDER BY k1, k2");
+  }
+  std::vector<std::string> Children() const {
+    return SqliteRows(root_.path() + (GetParam() ? "/data/two.db" : "/data/main.db"),
+                      "SELECT id, CAST(cx AS TEXT), CAST(cy AS TEXT), CAST(cz AS TEXT) FROM exchi010005 ORDER BY id");
+  }
+};
+
+TEST_P(RefsOverlapE2E, ACascadeThroughASharedColumnMovesEachCounterOnce) {
+  ASSERT_EQ(Child(1, "A", "B", "C"), 0) << ErrorText();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Parents(), (std::vector<std::string>{"A|B|1|0", "B|C|1|1", "D|C|0|0"}));
+  ASSERT_EQ(Change("expar010", Row("expar010", {{"k1", "A"}, {"k2", "B"}}), db_update,
+                   [&] { SetText("expar010.k2", "D"); }),
+            0)
+      << ErrorText();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Children(), (std::vector<std::string>{"1|A|D|C"}));
+  EXPECT_EQ(Parents(), (std::vector<std::string>{"A|D|1|0", "B|C|0|0", "D|C|1|1"}));
+}
+
 // The employees' cascading reference to their department counts on delete
 // ("0cr"): a department's key change takes its children to the new key,
 // and the department's delete counter still equals its children.
@@ -645,6 +712,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RefsListedE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsSharedE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsCountedCascadeE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsUnknownChildE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsOverlapE2E, testing::Bool(), LayoutName);
 
 }  // namespace
 }  // namespace molvane::test
