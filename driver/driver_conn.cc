@@ -37,7 +37,7 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args,
       data_(own_ != nullptr ? own_->data : shared->data),
       tables_(own_ != nullptr ? own_->tables : shared->tables),
       agent_(AgentContext{
-                 [this](const std::string &table, int physical) { return tables_.Find(table, physical); },
+                 [this](const std::string &table, int physical) { return tables_.Find(table, physical, this); },
                  [this](const std::string &table, int physical) { return LogicalCompnr(table, physical); },
                  [this](std::uint32_t id) -> sqlite3 * {
                    DriverSession *s = SessionFor(id);
@@ -70,6 +70,7 @@ DriverConnection::~DriverConnection() {
     RestoreTables(id);
     store_.CloseSession(id);
   }
+  tables_.Forget(this);
 }
 
 void DriverConnection::Feed(const void *bytes, std::size_t count) {

@@ -82,11 +82,13 @@ void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
 }  // namespace
 
 TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int physical) {
-  auto key = std::make_tuple(session->id(), desc.name, physical, &desc);
-  auto it = rows_.find(key);
-  if (it == rows_.end())
-    it = rows_.emplace(key, std::make_unique<TableRows>(session->db(), desc, physical)).first;
-  return *it->second;
+  auto key = std::make_tuple(session->id(), desc.name, physical);
+  std::unique_ptr<TableRows> &rows = rows_[key];
+  // Rows made from a description that was replaced since hold its columns,
+  // key and statements: they go with it.
+  if (rows == nullptr || rows->desc().generation != desc.generation)
+    rows = std::make_unique<TableRows>(session->db(), desc, physical);
+  return *rows;
 }
 
 bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
@@ -127,7 +129,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     auto fail = [&](std::uint32_t error, std::string extra) {
       return Failure{error, t.name, t.compnr, std::move(extra), {}};
     };
-    const DdTableDesc *desc = ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr));
+    const DdTableDesc *desc = ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr), ctx.holder);
     if (desc == nullptr) return fail(ZE_NO_DD, "no dictionary");
     Part part{&t, desc, UpdateColumns(*desc), {}, {}, {}, false};
     std::string error;
@@ -277,7 +279,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   }
   std::vector<std::pair<std::string, std::uint16_t>> missing;
   for (const UpdateTable &t : tables) {
-    if (ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr)) != nullptr) continue;
+    if (ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr), ctx.holder) != nullptr) continue;
     auto entry = std::make_pair(t.name, t.compnr);
     if (std::find(missing.begin(), missing.end(), entry) == missing.end()) missing.push_back(entry);
   }
@@ -331,7 +333,7 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
                      std::uint32_t arg, const std::string &key, const DataContext &ctx,
                      WireWriter &out) {
   int physical = ctx.physical(table_name, compnr);
-  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical);
+  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical, ctx.holder);
   if (desc == nullptr) {
     out.U16(0).U32(ZE_NO_DD);
     WriteDdList(out, {{table_name, static_cast<std::uint16_t>(compnr)}});
@@ -379,7 +381,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
                                      int compnr, std::uint32_t action, std::uint32_t *argument,
                                      const DataContext &ctx) {
   int physical = ctx.physical(table_name, compnr);
-  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical);
+  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical, ctx.holder);
   if (desc == nullptr) return ZE_NO_DD;
   TableRows &table = Rows(session, *desc, physical);
   std::string table_key = TableKey(table_name, physical);

@@ -51,6 +51,8 @@ struct UpdateTable {
 // What the data plane needs of its connection.
 struct DataContext {
   const DdCatalog *catalog = nullptr;
+  // The connection whose own dictionaries the request's tables need.
+  const void *holder = nullptr;
   std::function<int(const std::string &table, int logical)> physical;
   // The logical companies that map to a physical one (none when unmapped).
   std::function<std::vector<int>(const std::string &table, int physical)> logicals;
@@ -105,8 +107,9 @@ class DataPlane {
   bool LockedByOther(std::uint32_t session, const std::string &table_key,
                      const std::string &row_key) const;
 
-  using RowsKey = std::tuple<std::uint32_t, std::string, int, const DdTableDesc *>;
-  std::map<RowsKey, std::unique_ptr<TableRows>> rows_;          // by session, table, company
+  using RowsKey = std::tuple<std::uint32_t, std::string, int>;
+  // By session, table, company; rebuilt when the description changed.
+  std::map<RowsKey, std::unique_ptr<TableRows>> rows_;
   std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
   std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
   std::map<std::string, std::uint32_t> table_locks_;         // table key -> session

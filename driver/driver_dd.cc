@@ -1,7 +1,10 @@
 #include "driver_dd.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <sstream>
 
 #include "dbc/zdb_errors.h"
 #include "driver_conn.h"
@@ -296,29 +299,308 @@ bool PrepareDatabaseFile(sqlite3 *db, int mode, std::string *error) {
   return true;
 }
 
-const DdTableDesc *DdCatalog::Find(const std::string &table, int physical) const {
-  auto it = tables_.find({table, physical});
-  return it == tables_.end() ? nullptr : &it->second;
+namespace {
+
+// Names are kept whole in a layout line: a backslash and a line end are
+// escaped, so that the text of two layouts is equal only when they are.
+std::string EscapeName(const std::string &name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
 }
 
-bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error) {
+struct LayoutColumn {
+  std::string name;   // as escaped in the layout
+  std::string shape;  // offset, length, type and depth
+};
+
+struct LayoutKey {
+  std::string number;
+  std::string shape;  // duplicates and column positions
+};
+
+// The columns and keys of a layout text (DdLayout's lines).
+void ParseLayout(const std::string &layout, std::vector<LayoutColumn> *columns,
+                 std::vector<LayoutKey> *keys) {
+  std::istringstream in(layout);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() < 2) continue;
+    std::string rest = line.substr(2);
+    if (line[0] == 'c') {
+      // "c OFFSET LENGTH TYPE DEPTH NAME"
+      std::size_t cut = 0;
+      for (int field = 0; field < 4 && cut != std::string::npos; ++field) cut = rest.find(' ', cut + (field > 0));
+      if (cut == std::string::npos) continue;
+      columns->push_back({rest.substr(cut + 1), rest.substr(0, cut)});
+    } else if (line[0] == 'k') {
+      std::size_t cut = rest.find(' ');
+      keys->push_back({rest.substr(0, cut), cut == std::string::npos ? "" : rest.substr(cut + 1)});
+    }
+  }
+}
+
+std::string ShapeText(const std::string &shape) {
+  unsigned offset = 0, length = 0, type = 0, depth = 0;
+  if (std::sscanf(shape.c_str(), "%u %u %u %u", &offset, &length, &type, &depth) != 4) return shape;
+  return "offset " + std::to_string(offset) + ", length " + std::to_string(length) + ", type " +
+         std::to_string(type) + (depth > 1 ? ", depth " + std::to_string(depth) : "");
+}
+
+std::string KeyText(const std::string &shape, const std::vector<LayoutColumn> &columns) {
+  std::istringstream in(shape);
+  unsigned duplicates = 0;
+  in >> duplicates;
+  std::string text = "(";
+  std::size_t p = 0;
+  bool first = true;
+  while (in >> p) {
+    text += first ? "" : ", ";
+    first = false;
+    text += p < columns.size() ? columns[p].name : "?";
+  }
+  return text + (duplicates != 0 ? ") with duplicates" : ")");
+}
+
+const char kMine[] = "this host's dictionary";
+const char kTheirs[] = "the database's table";
+
+std::string Placed(const std::vector<LayoutColumn> &columns, std::size_t i) {
+  return i == 0 ? " first" : " after " + columns[i - 1].name;
+}
+
+bool Named(const std::vector<LayoutColumn> &columns, const std::string &name) {
+  return std::any_of(columns.begin(), columns.end(), [&](const LayoutColumn &c) { return c.name == name; });
+}
+
+std::atomic<std::uint64_t> g_generations{0};
+
+// The layout recorded beside the table in the database: true with *layout
+// when there is one.
+bool RecordedLayout(sqlite3 *db, const std::string &table, std::string *layout) {
+  sqlite3_stmt *stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT layout FROM molvane_table_layout WHERE name = ?1", -1, &stmt,
+                         nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return false;  // no table of layouts yet
+  }
+  sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  bool found = sqlite3_step(stmt) == SQLITE_ROW;
+  if (found) {
+    const unsigned char *text = sqlite3_column_text(stmt, 0);
+    *layout = text != nullptr ? reinterpret_cast<const char *>(text) : "";
+  }
+  sqlite3_finalize(stmt);
+  return found;
+}
+
+// The SQLite column names of a table already in the database (made by a
+// driver that recorded no layout); empty when the table is not there.
+std::vector<std::string> StoredColumns(sqlite3 *db, const std::string &table) {
+  std::vector<std::string> names;
+  sqlite3_stmt *stmt = nullptr;
+  std::string sql = "PRAGMA table_info(" + Quote(table) + ")";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK)
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      const unsigned char *name = sqlite3_column_text(stmt, 1);
+      names.push_back(name != nullptr ? reinterpret_cast<const char *>(name) : "");
+    }
+  sqlite3_finalize(stmt);
+  return names;
+}
+
+// A layout of SQLite column names only, for DdLayoutDifference.
+std::string NamesLayout(const std::vector<std::string> &names) {
+  std::string layout;
+  for (const std::string &n : names) layout += "c 0 0 0 0 " + EscapeName(n) + "\n";
+  return layout;
+}
+
+// A text as an SQL literal.
+std::string SqlText(const std::string &text) {
+  std::string q = "'";
+  for (char c : text) {
+    q += c;
+    if (c == '\'') q += '\'';
+  }
+  return q + "'";
+}
+
+bool Exec(sqlite3 *db, const std::string &sql, std::string *error) {
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  *error = message != nullptr ? message : "SQLite error";
+  sqlite3_free(message);
+  return false;
+}
+
+std::string TrimmedName(const std::string &name) {
+  std::string t = name;
+  while (!t.empty() && t.back() == ' ') t.pop_back();
+  return t;
+}
+
+}  // namespace
+
+std::string DdLayout(const DdTableDesc &desc) {
+  std::string layout;
+  for (const DdColumnDesc &c : desc.columns)
+    layout += "c " + std::to_string(c.offset) + " " + std::to_string(c.length) + " " +
+              std::to_string(c.type) + " " + std::to_string(c.depth) + " " + EscapeName(c.name) + "\n";
+  for (const DdKeyDesc &k : desc.keys) {
+    layout += "k " + std::to_string(k.index_nr) + " " + std::to_string(k.duplicates);
+    for (std::uint16_t p : k.columns) layout += " " + std::to_string(p);
+    layout += "\n";
+  }
+  return layout;
+}
+
+std::string DdLayoutDifference(const std::string &mine, const std::string &theirs) {
+  if (mine == theirs) return "";
+  std::vector<LayoutColumn> mc, tc;
+  std::vector<LayoutKey> mk, tk;
+  ParseLayout(mine, &mc, &mk);
+  ParseLayout(theirs, &tc, &tk);
+  std::size_t n = std::min(mc.size(), tc.size());
+  for (std::size_t i = 0; i <= n; ++i) {
+    bool m_end = i == mc.size(), t_end = i == tc.size();
+    if (m_end && t_end) break;
+    if (!m_end && !t_end && mc[i].name == tc[i].name) {
+      if (mc[i].shape != tc[i].shape)
+        return "column " + mc[i].name + " has " + ShapeText(mc[i].shape) + " in " + kMine + ", " +
+               ShapeText(tc[i].shape) + " in " + kTheirs;
+      continue;
+    }
+    if (!m_end && (t_end || !Named(tc, mc[i].name)))
+      return std::string(kMine) + " has column " + mc[i].name + Placed(mc, i) + "; " + kTheirs + " has none";
+    if (!t_end && (m_end || !Named(mc, tc[i].name)))
+      return std::string(kTheirs) + " has column " + tc[i].name + Placed(tc, i) + "; " + kMine + " has none";
+    return std::string(kMine) + " has column " + mc[i].name + Placed(mc, i) + "; " + kTheirs + " has " +
+           tc[i].name + " there";
+  }
+  for (const LayoutKey &k : mk) {
+    auto other = std::find_if(tk.begin(), tk.end(), [&](const LayoutKey &t) { return t.number == k.number; });
+    if (other == tk.end())
+      return std::string(kMine) + " has key " + k.number + " " + KeyText(k.shape, mc) + "; " + kTheirs +
+             " has none";
+    if (other->shape != k.shape)
+      return "key " + k.number + " is " + KeyText(k.shape, mc) + " in " + kMine + ", " +
+             KeyText(other->shape, tc) + " in " + kTheirs;
+  }
+  for (const LayoutKey &k : tk)
+    if (std::none_of(mk.begin(), mk.end(), [&](const LayoutKey &m) { return m.number == k.number; }))
+      return std::string(kTheirs) + " has key " + k.number + " " + KeyText(k.shape, tc) + "; " + kMine +
+             " has none";
+  return "the layouts differ";
+}
+
+const DdTableDesc *DdCatalog::Find(const std::string &table, int physical, const void *holder) const {
+  auto it = tables_.find({table, physical});
+  if (it == tables_.end()) return nullptr;
+  if (holder != nullptr && it->second.holders.count(holder) == 0) return nullptr;
+  return &it->second.desc;
+}
+
+void DdCatalog::Forget(const void *holder) {
+  for (auto &[key, entry] : tables_) entry.holders.erase(holder);
+}
+
+bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error,
+                    const void *holder, bool *refused) {
+  if (refused != nullptr) *refused = false;
   if (desc.columns.empty()) {
     *error = "table " + desc.name + " without columns";
     return false;
   }
+  const std::string table = SqliteTableName(desc.name, physical);
+  const std::string layout = DdLayout(desc);
+  auto refuse = [&](const std::string &difference) {
+    *error = TrimmedName(desc.name) + ": " + difference + "; ALTER_TABLE is not supported";
+    if (refused != nullptr) *refused = true;
+    return false;
+  };
+  // What another connection sent, and what the database holds, decide the
+  // layout; a description is checked against both before anything changes.
+  auto kept = tables_.find({desc.name, physical});
+  if (kept != tables_.end() && kept->second.layout != layout)
+    return refuse(DdLayoutDifference(layout, kept->second.layout));
+  std::string recorded;
+  bool has_record = RecordedLayout(db, table, &recorded);
+  if (has_record && recorded != layout) return refuse(DdLayoutDifference(layout, recorded));
+  if (!has_record) {
+    // A table made before layouts were recorded: its columns must be the
+    // description's.
+    std::vector<std::string> stored = StoredColumns(db, table);
+    std::vector<std::string> wanted;
+    for (const DdColumnDesc &c : desc.columns)
+      for (const std::string &element : ElementNames(c)) wanted.push_back(element);
+    if (!stored.empty() && stored != wanted)
+      return refuse(DdLayoutDifference(NamesLayout(wanted), NamesLayout(stored)));
+  }
   if (!MakeTable(db, desc, physical, error)) return false;
-  std::string name = desc.name;
-  tables_[{name, physical}] = std::move(desc);
+  if (!has_record) {
+    if (!Exec(db,
+              "CREATE TABLE IF NOT EXISTS molvane_table_layout (name TEXT PRIMARY KEY, layout TEXT NOT NULL)",
+              error))
+      return false;
+    sqlite3_stmt *stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO molvane_table_layout VALUES (?1, ?2)", -1, &stmt,
+                                nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(stmt, 2, layout.c_str(), -1, SQLITE_TRANSIENT);
+      rc = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_OK) {
+      *error = sqlite3_errmsg(db);
+      return false;
+    }
+    // Another driver on the file may have recorded its layout first.
+    if (RecordedLayout(db, table, &recorded) && recorded != layout)
+      return refuse(DdLayoutDifference(layout, recorded));
+  }
+  if (kept == tables_.end()) {
+    desc.generation = ++g_generations;
+    Entry &entry = tables_[{desc.name, physical}];
+    entry.desc = std::move(desc);
+    entry.layout = layout;
+    if (holder != nullptr) entry.holders.insert(holder);
+    return true;
+  }
+  Entry &entry = kept->second;
+  if (holder != nullptr) entry.holders.insert(holder);
+  desc.generation = entry.desc.generation;
+  if (!(desc == entry.desc)) {
+    // Objects built from the kept description see the new generation and
+    // are rebuilt; none keeps a reference into it.
+    desc.generation = ++g_generations;
+    entry.desc = std::move(desc);
+  }
   return true;
 }
 
 void DdCatalog::Recreate(sqlite3 *db, const std::string &table, int physical) const {
-  const DdTableDesc *desc = Find(table, physical);
-  if (desc == nullptr) return;
+  auto it = tables_.find({table, physical});
+  if (it == tables_.end()) return;
   std::string error;
-  if (!MakeTable(db, *desc, physical, &error))
+  if (!MakeTable(db, it->second.desc, physical, &error)) {
     log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d not created again: %s", table.c_str(),
              physical, error.c_str());
+    return;
+  }
+  const std::string record[] = {
+      "CREATE TABLE IF NOT EXISTS molvane_table_layout (name TEXT PRIMARY KEY, layout TEXT NOT NULL)",
+      "INSERT OR IGNORE INTO molvane_table_layout VALUES (" + SqlText(SqliteTableName(table, physical)) + ", " +
+          SqlText(it->second.layout) + ")"};
+  for (const std::string &sql : record)
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+      log_mesg(__FILE__, __LINE__, "driver", 0, "layout of table %s company %03d not recorded: %s",
+               table.c_str(), physical, sqlite3_errmsg(db));
 }
 
 void WriteDdList(WireWriter &out, const std::vector<std::pair<std::string, std::uint16_t>> &tables) {
@@ -344,7 +626,18 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
   // A table created inside a write transaction goes if the transaction is
   // rolled back; its dictionary stays, so the table is created again then.
   bool in_write = session->active();
-  if (!tables_.Add(session->db(), std::move(desc), physical, &error)) {
+  bool refused = false;
+  if (!tables_.Add(session->db(), std::move(desc), physical, &error, this, &refused)) {
+    if (refused) {
+      // Rows of another layout would be read and written at the wrong
+      // offsets: the table is not served to this client. The client asks
+      // why (EXE_SYSTEM 9) and shows the text.
+      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d refused: %s", name.c_str(),
+               physical, error.c_str());
+      refusal_ = error;
+      out.U32(ZE_ILLEGAL_STATE);
+      return;
+    }
     // Creating a table is a write: a server connection waits for another
     // session's write transaction and repeats the request (its statements
     // are all "IF NOT EXISTS"); after the wait it is a lock error.
@@ -373,7 +666,7 @@ void DriverConnection::RestoreTables(std::uint32_t id) {
 }
 
 bool DriverConnection::HasDictionary(const std::string &table, int logical) const {
-  return tables_.Find(table, PhysicalCompnr(table, logical)) != nullptr;
+  return tables_.Find(table, PhysicalCompnr(table, logical), this) != nullptr;
 }
 
 }  // namespace molvane::driver

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,7 @@ struct DdColumnDesc {
   std::uint8_t flags;
   std::uint8_t depth;
   std::uint8_t domain[2];
+  bool operator==(const DdColumnDesc &) const = default;
 };
 
 struct DdKeyDesc {
@@ -35,12 +37,14 @@ struct DdKeyDesc {
   std::uint8_t duplicates;  // 1 when the index allows duplicate keys
   std::uint8_t a_digit;
   std::vector<std::uint16_t> columns;  // positions in the column list
+  bool operator==(const DdKeyDesc &) const = default;
 };
 
 struct DdReferenceDesc {
   std::string column;      // referencing column (tttttttt.cccccccc)
   std::string ref_column;  // referenced column; empty for a referenced-by entry
   std::uint16_t mode;
+  bool operator==(const DdReferenceDesc &) const = default;
 };
 
 // One table's description as DD_INFO_TABLE carries it.
@@ -54,6 +58,11 @@ struct DdTableDesc {
   std::vector<std::uint16_t> groups;  // the group-list words
   std::vector<DdReferenceDesc> referenced_by;
   std::vector<DdReferenceDesc> references;
+  // Set by the catalog that keeps the description: a number no other
+  // description of the process had, so that an object built from a
+  // description can tell that it was replaced.
+  std::uint64_t generation = 0;
+  bool operator==(const DdTableDesc &) const = default;
 };
 
 // Bytes of one element of a number column of the dictionary's type byte;
@@ -84,19 +93,46 @@ inline constexpr int kServesMode2 = 2;
 // when SQLite refuses (the file is then used as it is).
 bool PrepareDatabaseFile(sqlite3 *db, int mode, std::string *error);
 
-// The dictionaries of one connection, by table name and physical company.
+// The storage layout of a description as one text: its columns (name,
+// offset, length, type, depth) and keys (number, duplicates, columns).
+// Two descriptions store rows alike exactly when their layouts are equal.
+std::string DdLayout(const DdTableDesc &desc);
+// What tells layout `mine` (of this host's dictionary) from `theirs` (the
+// table's in the database), as "this host's dictionary has column floor
+// after code; the database's table has none"; empty when they are equal.
+std::string DdLayoutDifference(const std::string &mine, const std::string &theirs);
+
+// The dictionaries of a driver's connections, by table name and physical
+// company. A table has one layout: the one recorded beside it in the
+// database file (table "molvane_table_layout") when a driver first created
+// or checked it. A description is never changed once kept; one that
+// replaces it gets a new generation.
 class DdCatalog {
  public:
-  const DdTableDesc *Find(const std::string &table, int physical) const;
-  // Creates the table in the database and keeps the description. False with
-  // an error text when SQLite refuses a statement.
-  bool Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error);
+  // The description kept for the table; with a holder, only when that
+  // holder sent it (each connection of a server sends its own).
+  const DdTableDesc *Find(const std::string &table, int physical, const void *holder = nullptr) const;
+  // Keeps the description for `holder` and creates its table in the
+  // database. A description whose layout differs from the table's in the
+  // database or from the one kept is refused before anything changes: false
+  // with *refused set and an error naming the table and the difference. A
+  // description of the same layout that differs otherwise replaces the one
+  // kept. False with an error text when SQLite refuses a statement.
+  bool Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error,
+           const void *holder = nullptr, bool *refused = nullptr);
+  // The holder is gone: it no longer holds what it sent.
+  void Forget(const void *holder);
   // Creates a kept table and its indexes again where they are missing: the
   // write transaction they were created in was rolled back.
   void Recreate(sqlite3 *db, const std::string &table, int physical) const;
 
  private:
-  std::map<std::pair<std::string, int>, DdTableDesc> tables_;
+  struct Entry {
+    DdTableDesc desc;
+    std::string layout;
+    std::set<const void *> holders;
+  };
+  std::map<std::pair<std::string, int>, Entry> tables_;
 };
 
 // A dictionary list of a 513 reply: a count, then per entry the 8-byte name

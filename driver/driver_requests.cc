@@ -219,6 +219,7 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
 DataContext DriverConnection::DataCtx() const {
   DataContext ctx;
   ctx.catalog = &tables_;
+  ctx.holder = this;
   ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
   ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
   ctx.references = references_;

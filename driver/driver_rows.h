@@ -78,7 +78,7 @@ class TableRows {
   int Step(sqlite3_stmt *stmt);
 
   sqlite3 *db_;
-  const DdTableDesc &desc_;
+  const DdTableDesc desc_;  // a copy: the catalog may replace its own
   int physical_;
   std::string table_;                      // quoted SQLite table name
   std::vector<std::string> elements_;      // quoted SQLite column names, in order

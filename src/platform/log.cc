@@ -4,6 +4,7 @@
 // per message: the environment root may change between messages, and a
 // process that logs rarely holds no descriptor.
 #include "platform/log.h"
+#include "platform/log_destination.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -33,6 +34,7 @@ struct LogState {
   int disabled = 0;  // 1 while suppressed; -1 keeps the log off for good
   log_hook_fn hook = nullptr;
   bool in_hook = false;
+  bool hook_only = false;  // no file, no standard error: the hook alone
   // The open message block of log_start_mesg.
   bool block_open = false;
   std::string block_file;
@@ -137,13 +139,13 @@ void Emit(const char *file, int line, const char *keyword, int flags, std::strin
                     std::to_string(::getpid()) + "] " + (keyword != nullptr ? keyword : "") +
                     " (" + base + ":" + std::to_string(line) + "): " + text + "\n";
 
-  std::string path = LogPath();
+  std::string path = st.hook_only ? std::string() : LogPath();
   bool refused = false;
   int fd = path.empty() ? -1 : OpenLog(path, &refused);
   if (fd >= 0) {
     WriteAll(fd, out);
     ::close(fd);
-  } else {
+  } else if (!st.hook_only) {
     WriteAll(2, out);
   }
   // A refused file is warned about once (until another one is refused);
@@ -270,6 +272,8 @@ void al_enable_log_mesg(void) {
   LogState &st = State();
   if (st.disabled != -1) st.disabled = 0;
 }
+
+void log_set_hook_only(int on) { State().hook_only = on != 0; }
 
 MOLVANE_API log_hook_fn log_set_log_hook(log_hook_fn hook) {
   LogState &st = State();

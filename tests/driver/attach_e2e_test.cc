@@ -266,9 +266,11 @@ TEST_F(AttachEndToEnd, DictionariesTheDriverAsksForBecomeItsTables) {
     sqlite3_finalize(stmt);
     return result;
   };
-  // Company 150 is stored in company 100.
+  // Company 150 is stored in company 100; the table's layout is recorded
+  // beside it.
   EXPECT_EQ(query("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
-            "exdep010100 ;");
+            "exdep010100 ;molvane_table_layout ;");
+  EXPECT_EQ(query("SELECT name, substr(layout, 1, 17) FROM molvane_table_layout"), "exdep010100 c 0 4 3 1 Refcntd ;");
   EXPECT_EQ(query("SELECT name, \"unique\" FROM pragma_index_list('exdep010100') ORDER BY name"),
             "exdep010100_i1 1 ;exdep010100_i2 0 ;");
   EXPECT_EQ(query("SELECT sql FROM sqlite_master WHERE name = 'exdep010100_i1'"),

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,106 @@ TEST(DriverDictionary, NamedOrdersHoldWhateverTheProcessMode) {
   }
   setenv("TSS_MODE", "1", 1);
   TssReloadSettings();
+}
+
+// A table has one layout: a description that differs from the one the
+// database recorded (in another catalog: another driver on the file), or
+// from the one held, is refused with the table and the difference, and
+// changes nothing; one of the same layout that differs otherwise replaces
+// the held one under a new generation.
+TEST(DriverDictionary, AnotherLayoutIsRefusedWithTheDifference) {
+  DdTableDesc base;
+  base.name = "exdep010";
+  base.columns = {{"code", 6, 0, 6, 0, 1, {0, 0}}, {"name", 20, 6, 6, 0, 1, {0, 0}}, {"budget", 8, 26, 5, 0, 1, {0, 0}}};
+  base.keys = {{1, 0, 0, {0}}, {2, 1, 0, {1}}};
+  struct Case {
+    const char *what;
+    std::function<void(DdTableDesc &)> change;
+    const char *difference;
+  };
+  const Case cases[] = {
+      {"a column more", [](DdTableDesc &d) {
+         d.columns.insert(d.columns.begin() + 1, {"floor", 2, 6, 2, 0, 1, {0, 0}});
+         for (std::size_t i = 2; i < d.columns.size(); ++i) d.columns[i].offset += 2;
+         for (DdKeyDesc &k : d.keys) k.columns[0] = k.columns[0] == 0 ? 0 : k.columns[0] + 1;
+       },
+       "this host's dictionary has column floor after code; the database's table has none"},
+      {"a column less", [](DdTableDesc &d) { d.columns.pop_back(); },
+       "the database's table has column budget after name; this host's dictionary has none"},
+      {"a first column renamed", [](DdTableDesc &d) { d.columns[0].name = "kode"; },
+       "this host's dictionary has column kode first; the database's table has none"},
+      {"a longer column", [](DdTableDesc &d) { d.columns[1].length = 30; },
+       "column name has offset 6, length 30, type 6 in this host's dictionary, offset 6, length 20, "
+       "type 6 in the database's table"},
+      {"an array", [](DdTableDesc &d) { d.columns[0].depth = 6; },
+       "column code has offset 0, length 6, type 6, depth 6 in this host's dictionary, offset 0, "
+       "length 6, type 6 in the database's table"},
+      {"another key", [](DdTableDesc &d) { d.keys[1].columns = {1, 0}; },
+       "key 2 is (name, code) with duplicates in this host's dictionary, (name) with duplicates in the "
+       "database's table"},
+      {"a key more", [](DdTableDesc &d) { d.keys.push_back({3, 0, 0, {2}}); },
+       "this host's dictionary has key 3 (budget); the database's table has none"},
+      {"a key less", [](DdTableDesc &d) { d.keys.pop_back(); },
+       "the database's table has key 2 (name) with duplicates; this host's dictionary has none"},
+  };
+  molvane::test::ScratchDir dir;
+  const std::string path = dir.path() + "/layout.db";
+  sqlite3 *first = nullptr, *second = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &first), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(path.c_str(), &second), SQLITE_OK);
+  ASSERT_TRUE(InstallTssCollation(first));
+  ASSERT_TRUE(InstallTssCollation(second));
+  DdCatalog held, other;
+  std::string error;
+  int holder = 0;
+  ASSERT_TRUE(held.Add(first, base, 1, &error, &holder)) << error;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    DdTableDesc changed = base;
+    c.change(changed);
+    const std::string want = std::string("exdep010: ") + c.difference + "; ALTER_TABLE is not supported";
+    bool refused = false;
+    EXPECT_FALSE(other.Add(second, changed, 1, &error, &holder, &refused));
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(error, want);
+    EXPECT_EQ(other.Find("exdep010", 1), nullptr);
+    refused = false;
+    EXPECT_FALSE(held.Add(first, changed, 1, &error, nullptr, &refused));
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(error, want);
+    EXPECT_EQ(DdLayout(*held.Find("exdep010", 1)), DdLayout(base));
+  }
+  // The same layout from another catalog is taken; a holder finds only
+  // what it sent.
+  int second_holder = 0;
+  EXPECT_EQ(held.Find("exdep010", 1, &second_holder), nullptr);
+  ASSERT_TRUE(held.Add(first, base, 1, &error, &second_holder)) << error;
+  const std::uint64_t generation = held.Find("exdep010", 1)->generation;
+  EXPECT_NE(held.Find("exdep010", 1, &second_holder), nullptr);
+  EXPECT_EQ(held.Find("exdep010", 1)->generation, generation) << "the same description replaces nothing";
+  DdTableDesc referenced = base;
+  referenced.referenced_by.push_back({"exemp010.dept", "", 1});
+  ASSERT_TRUE(held.Add(first, referenced, 1, &error)) << error;
+  EXPECT_NE(held.Find("exdep010", 1)->generation, generation);
+  EXPECT_EQ(held.Find("exdep010", 1)->referenced_by.size(), 1u);
+  held.Forget(&second_holder);
+  EXPECT_EQ(held.Find("exdep010", 1, &second_holder), nullptr);
+  EXPECT_NE(held.Find("exdep010", 1, &holder), nullptr);
+  ASSERT_TRUE(other.Add(second, base, 1, &error)) << error;
+  // A table made before layouts were recorded is checked by its columns.
+  ASSERT_EQ(sqlite3_exec(first, "CREATE TABLE \"exold010001\" (\"code\" BLOB, \"name\" BLOB)", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  DdTableDesc old = base;
+  old.name = "exold010";
+  bool refused = false;
+  EXPECT_FALSE(other.Add(second, old, 1, &error, nullptr, &refused));
+  EXPECT_EQ(error, "exold010: this host's dictionary has column budget after name; the database's table has "
+                   "none; ALTER_TABLE is not supported");
+  old.columns.pop_back();
+  old.keys.pop_back();
+  EXPECT_TRUE(other.Add(second, old, 1, &error)) << error;
+  sqlite3_close(first);
+  sqlite3_close(second);
 }
 
 TEST(DriverOptions, ArgumentsSetWhatTheDriverReports) {

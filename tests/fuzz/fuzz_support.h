@@ -13,8 +13,8 @@ namespace molvane::fuzz {
 std::string FixturePath(const std::string &relative);
 
 // A scratch environment root, created on the first call and removed at exit;
-// ZUV and ZUV_LOG point into it. The log file is /dev/null: a fuzzer
-// reaches every refusal millions of times.
+// ZUV and ZUV_LOG point into it. Log messages are formatted and dropped:
+// a fuzzer reaches every refusal millions of times.
 const std::string &ScratchRoot();
 
 // Copies a fixture file or folder below the scratch root.

@@ -37,6 +37,15 @@ class HostEnv : public testing::Test {
     root_.WriteFile("script.txt", script);
     return Run(root_.path() + "/script.txt", status);
   }
+  // A dictionary folder "<name>" beside "dict" whose exdep010 is the
+  // fixtures' next version (dexdep010.new: a column floor after code), for
+  // a host that sets F_ZRDD to it.
+  std::string NewDictionary(const std::string &name = "dict-new") {
+    const std::string folder = root_.path() + "/" + name;
+    std::filesystem::copy(FixturePath("zuv/dict"), folder, std::filesystem::copy_options::recursive);
+    std::filesystem::rename(folder + "/dexdep010.new", folder + "/dexdep010");
+    return folder;
+  }
   ScratchDir root_;
 };
 

@@ -4,13 +4,21 @@
 // details; the README demo script runs to its end.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "host_env.h"
 
 namespace {
 
-class HostRecords : public molvane::test::HostEnv {};
+class HostRecords : public molvane::test::HostEnv {
+ protected:
+  static std::string ReadText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+};
 
 TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
   int status = 0;
@@ -41,6 +49,53 @@ TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
             "aborted\n"
             "exdep010002: 1 rows\nlogged off\n");
   EXPECT_EQ(status, 0);
+}
+
+// Hosts whose child drivers share one file: a host whose dictionary has
+// another layout of a table than the file's is refused at the table's first
+// use with the difference, and never reads a row through its own offsets.
+TEST_F(HostRecords, AHostWithAnotherLayoutOfATableIsRefusedWithTheDifference) {
+  int status = 0;
+  std::string out = RunText("logon demo\nstart t\ninsert exdep010 1 code=OLD1 name=first\ncommit\nlogoff\n", &status);
+  ASSERT_EQ(out, "logged on as demo\ntransaction t id 1\nbuffered insert on exdep010001\ncommitted\nlogged off\n");
+  const std::string refused =
+      "error 215 (illegal state): exdep010: this host's dictionary has column floor after code; the "
+      "database's table has none; ALTER_TABLE is not supported\n";
+  setenv("F_ZRDD", NewDictionary().c_str(), 1);
+  out = RunText("logon demo\nstart t\n! read exdep010 1 code=OLD1\ninsert exdep010 1 code=NEW floor=3\n"
+                "! commit\nabort\n! table count exdep010 1\n",
+                &status);
+  unsetenv("F_ZRDD");
+  EXPECT_EQ(out, "logged on as demo\ntransaction t id 1\n" + refused + "buffered insert on exdep010001\n" +
+                     refused + "aborted\n" + refused);
+  out = RunText("logon demo\nstart t\nread exdep010 1 code=OLD1\ntable count exdep010 1\n", &status);
+  EXPECT_EQ(out, "logged on as demo\ntransaction t id 1\nexdep010001: Refcntd=0 Refcntu=0 budget=2500.75 "
+                 "code=\"OLD1\" name=\"first\" opened=2021-07-29 status=1\nexdep010001: 1 rows\n");
+  EXPECT_EQ(status, 0);
+}
+
+// A dump that is there but does not load is 512 with the loader's file and
+// line, never 513 "no dump": a domain without its type line, and a table
+// dump cut inside its trailing "R" section (whole lines, so only its
+// missing end line shows the cut).
+TEST_F(HostRecords, DamagedDumpsSaySoWithFileAndLine) {
+  const std::string dict = root_.path() + "/dict/";
+  const std::string domains = ReadText(dict + "dex.pd");
+  std::string no_type = domains;
+  no_type.erase(no_type.find(":TYPE f\n"), 8);
+  root_.WriteFile("dict/dex.pd", no_type);
+  int status = 0;
+  std::string out = RunText("logon demo\nstart t\n! read exemp010 1 emp=1\n", &status);
+  EXPECT_NE(out.find("error 512 (dictionary corrupt): Dictionary dump " + dict +
+                     "dex.pd, line 21: domain exprice has no type line (:TYPE)"),
+            std::string::npos)
+      << out;
+  root_.WriteFile("dict/dex.pd", domains);
+  const std::string dump = ReadText(dict + "dexdep010");
+  root_.WriteFile("dict/dexdep010", dump.substr(0, dump.find(":REFC exemp010.dnul")));
+  out = RunText("logon demo\nstart t\n! read exdep010 1 code=A\n", &status);
+  EXPECT_EQ(out, "logged on as demo\ntransaction t id 1\nerror 512 (dictionary corrupt): Dictionary dump " +
+                     dict + "dexdep010, line 45: the dump (version 2) has no end line ':END': it is cut short\n");
 }
 
 TEST_F(HostRecords, BadArgumentsAreRefused) {

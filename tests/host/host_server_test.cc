@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -39,6 +41,7 @@
 #include <molvane/zdb_refs.h>
 
 #include "dbc/dict/dd.h"
+#include "dbc/zdb_errors.h"
 #include "host_env.h"
 
 namespace {
@@ -335,6 +338,116 @@ TEST_P(HostServer, ClientThatNeverReadsIsHeldBackAndLaterAnsweredInFull) {
   EXPECT_EQ(got.substr(2, 15), "msqlite SQLite ");
   close(fd);
   EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+}
+
+const char kOtherLayout[] =
+    "error 215 (illegal state): exdep010: this host's dictionary has column floor after code; the "
+    "database's table has none; ALTER_TABLE is not supported";
+
+// A host whose dictionary has another layout of a table than the served
+// file is refused at the table's first use, with the difference, for reads
+// and writes alike; it never sees a row through its own offsets, and the
+// hosts of the file's layout go on.
+TEST_P(HostServer, AHostWithAnotherLayoutOfATableIsRefusedWithTheDifference) {
+  auto a = Host();
+  const std::string folder = NewDictionary();
+  setenv("F_ZRDD", folder.c_str(), 1);
+  auto b = Host();
+  setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+  EXPECT_EQ(b->Do("read exdep010 1 code=SALES"), kOtherLayout);
+  EXPECT_EQ(b->Do("insert exdep010 1 code=NEW floor=3"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), kOtherLayout);
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  // A query gets no row, then the error.
+  EXPECT_EQ(b->Do("sql run 1 SELECT code, floor FROM exdep010"), "exdep010.code  exdep010.floor");
+  EXPECT_EQ(b->Line(), "-------------  --------------");
+  EXPECT_EQ(b->Line(), "(0 rows)");
+  const std::string sql = b->Line();
+  EXPECT_NE(sql.find("ALTER_TABLE is not supported"), std::string::npos) << sql;
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(a->Do("read exdep010 1 code=NEW").rfind("error 111 ", 0), 0u);
+  EXPECT_EQ(a->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("table count exdep010 1"), "exdep010001: 2 rows");
+}
+
+// A client that sends a second description of a table with another key
+// layout (the key column as an array) after a keyed read made the table's
+// rows: the description is refused, the connection's later read is served
+// in the layout it held, and another host's work goes on meanwhile.
+TEST_P(HostServer, ASecondDescriptionOfAnotherLayoutFromOneClientChangesNothing) {
+  auto a = Host();
+  std::ifstream file(molvane::test::FixturePath("../fuzz/crashes/driver_requests/second-dictionary-of-another-layout"),
+                     std::ios::binary);
+  const std::string requests((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // ATT_SESSION (6 bytes), then two descriptions (226 bytes each) and two
+  // keyed reads (27 and 28 bytes), each with its session id after its code.
+  ASSERT_EQ(requests.size(), 6u + 2 * 226 + 27 + 28);
+  int fd = -1;
+  if (GetParam()) {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(static_cast<std::uint16_t>(std::atoi(listen_.c_str() + 4)));
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&in), sizeof in), 0);
+  } else {
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un un{};
+    un.sun_family = AF_UNIX;
+    std::strncpy(un.sun_path, listen_.c_str(), sizeof un.sun_path - 1);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&un), sizeof un), 0);
+  }
+  // The session first: the server numbers the sessions of all its clients.
+  ASSERT_EQ(send(fd, requests.data(), 6, MSG_NOSIGNAL), 6);
+  std::string session(8, '\0');
+  for (std::size_t have = 0; have < 8;) {
+    pollfd p{fd, POLLIN, 0};
+    ssize_t n = poll(&p, 1, 3000) == 1 ? read(fd, session.data() + have, 8 - have) : 0;
+    ASSERT_GT(n, 0);
+    have += static_cast<std::size_t>(n);
+  }
+  std::string rest = requests.substr(6);
+  for (std::size_t at : {0u, 226u, 226u + 27, 2 * 226u + 27}) rest.replace(at + 1, 4, session.substr(0, 4));
+  ASSERT_EQ(send(fd, rest.data(), rest.size(), MSG_NOSIGNAL), static_cast<ssize_t>(rest.size()));
+  // Replies: ATT_SESSION (id, retval), DD_INFO_TABLE (retval), EXE_ROW_CNTR
+  // (row length, row, retval) twice each.
+  std::string got = session;
+  char buf[4096];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    ssize_t n = poll(&p, 1, 3000) == 1 ? read(fd, buf, sizeof buf) : 0;
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+    if (got.find("SALES ") != std::string::npos && got.size() >= got.find("SALES ") + 35) break;
+  }
+  std::size_t at = 0;
+  auto u32 = [&](int bytes = 4) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i, ++at)
+      v = v << 8 | (at < got.size() ? static_cast<unsigned char>(got[at]) : 0xFF);
+    return v;
+  };
+  auto row = [&](std::string *image) {
+    std::size_t n = u32(2);
+    *image = got.substr(std::min(at, got.size()), n);
+    at += n;
+    return u32();
+  };
+  std::string first, second;
+  u32();
+  u32();  // 519 while the connection sent no company mapping
+  EXPECT_EQ(u32(), 0u) << "the first description is the table's";
+  EXPECT_EQ(row(&first), static_cast<std::uint32_t>(ZE_ILLEGAL_ARGUMENT)) << "a key of 5 bytes";
+  EXPECT_EQ(u32(), static_cast<std::uint32_t>(ZE_ILLEGAL_STATE)) << "the second description";
+  EXPECT_EQ(row(&second), 0u);
+  EXPECT_EQ(second.size(), 47u) << "the row in the layout the connection holds";
+  EXPECT_EQ(second.substr(16, 6), "SALES ");
+  EXPECT_EQ(at, got.size());
+  close(fd);
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=4.00 "), std::string::npos);
 }
 
 // A dictionary that arrives inside a write transaction has its table

@@ -11,6 +11,7 @@
 #include "platform/env.h"
 #include "platform/errtext.h"
 #include "platform/log.h"
+#include "platform/log_destination.h"
 #include "support/test_env.h"
 
 namespace {
@@ -84,7 +85,18 @@ TEST(Log, HookSeesEveryMessageAndBlocksButNothingWhileDisabled) {
   EXPECT_EQ('I', g_seen[1].level);
   EXPECT_EQ("block", g_seen[1].keyword);
   EXPECT_EQ("a=1 b=x", g_seen[1].text);
+  // Hook only: the hook sees the message, neither the file nor standard
+  // error does; without a hook it is dropped.
+  log_set_hook_only(1);
+  testing::internal::CaptureStderr();
+  log_mesg(__FILE__, __LINE__, "three", 0, "hook alone");
   EXPECT_EQ(Hook, log_set_log_hook(nullptr));
+  log_mesg(__FILE__, __LINE__, "four", 0, "nowhere");
+  std::string err = testing::internal::GetCapturedStderr();
+  log_set_hook_only(0);
+  EXPECT_EQ("", err);
+  ASSERT_EQ(3u, g_seen.size());
+  EXPECT_EQ("hook alone", g_seen[2].text);
   // Only errors that were written count, for the callers that pass a
   // logged cause on to the host.
   unsigned long errors = log_error_count();
@@ -96,7 +108,10 @@ TEST(Log, HookSeesEveryMessageAndBlocksButNothingWhileDisabled) {
   EXPECT_EQ(errors + 1, log_error_count());
   EXPECT_STREQ("the cause 3", log_last_error());
   // The second argument names the log file.
-  EXPECT_NE(std::string::npos, root.ReadFile("log/other.log").find("a=1 b=x"));
+  std::string file = root.ReadFile("log/other.log");
+  EXPECT_NE(std::string::npos, file.find("a=1 b=x"));
+  EXPECT_EQ(std::string::npos, file.find("hook alone"));
+  EXPECT_EQ(std::string::npos, file.find("nowhere"));
 }
 
 // The log folder and file keep to their owner and group whatever the

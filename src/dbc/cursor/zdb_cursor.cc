@@ -67,7 +67,14 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
     log_mesg(__FILE__, __LINE__, "No table-name", 0, "No table-name specified");
     return -1;
   }
+  zdb_errno = 0;
   const DD_TABLE *table = dd_table_or_throw(table_name);
+  if (table == nullptr && zdb_errno == ZE_DD_CORRUPT) {
+    // The dump is there but does not load: the loader's "Dictionary dump
+    // <file>, line <n>: <what>" is in the message text already.
+    log_mesg(__FILE__, __LINE__, "DD", 0, "Dictionary of %s damaged", table_name);
+    return -1;
+  }
   if (table == nullptr) {
     zdb_error(ZE_NO_DD);
     log_mesg(__FILE__, __LINE__, "No DD", 0, "No DD found for %s", table_name);

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -65,6 +66,7 @@ class TableParser {
   bool CheckOrder(size_t first);
   bool Split();
   bool Header();
+  bool EndLine();
   bool Columns(const std::vector<const Section *> &fs);
   bool Column(const Section &s, int &running);
   DD_DOMAIN *ColumnDomain(const std::string &name);
@@ -124,6 +126,43 @@ bool TableParser::Header() {
       return Fail(kKeyword, DD_ERR_CORRUPT, "table %s: header text longer than 13 characters\n", t_->name);
     if (!v.empty()) std::memcpy(target, v.data(), v.size());
   }
+  return true;
+}
+
+// A dump of format version 2 or later (":VERS 2" in its header) ends with
+// the line ":END": a dump cut anywhere lacks it. The end line is taken off
+// before the sections are read. An older dump without it still loads, with
+// a warning, since a cut between its lines would not show.
+bool TableParser::EndLine() {
+  int version = 0;
+  for (std::string_view line : header_)
+    if (line[0] == ':' && Keyword(line) == "VERS") version = std::atoi(std::string(Value(line)).c_str());
+  auto is_end = [](std::string_view line) { return line[0] == ':' && Keyword(line) == "END"; };
+  // Split keeps every non-empty line in order: the dump's last one is the
+  // last kept, unless it is a section line.
+  std::string_view last;
+  for (auto it = dump_.lines.rbegin(); it != dump_.lines.rend() && last.empty(); ++it) last = *it;
+  std::vector<std::string_view> &tail = sections_.empty() ? header_ : sections_.back().lines;
+  const bool ended = !tail.empty() && tail.back().data() == last.data() && is_end(last);
+  if (ended) tail.pop_back();
+  std::vector<const std::vector<std::string_view> *> all{&header_};
+  for (const Section &section : sections_) all.push_back(&section.lines);
+  for (const std::vector<std::string_view> *lines : all)
+    for (std::string_view line : *lines)
+      if (is_end(line)) {
+        at_ = line;
+        return Fail(kKeyword, DD_ERR_CORRUPT, "end line ':END' before the end of the dump");
+      }
+  if (ended) return true;
+  if (version >= 2) {
+    at_ = last;
+    return Fail(kKeyword, DD_ERR_CORRUPT, "the dump (version %d) has no end line ':END': it is cut short",
+                version);
+  }
+  log_mesg(__FILE__, __LINE__, kKeyword, LOG_WARNING,
+           "Dictionary dump %s has no end line ':END' (format version %d): a cut between its lines would "
+           "not show",
+           dump_.physical_name.c_str(), version);
   return true;
 }
 
@@ -564,7 +603,7 @@ bool TableParser::CheckOrder(size_t first) {
 
 bool TableParser::Parse() {
   Split();
-  if (!Header()) return false;
+  if (!Header() || !EndLine()) return false;
   size_t s = 0;
   while (s < sections_.size() && sections_[s].letter == 'D') ++s;
   if (s == sections_.size() || sections_[s].letter != 'F') {

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <molvane/zdb.h>
+
 #include "dbc/dict/dd.h"
 #include "dbc/request/request_block.h"
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/session/zdb_attach.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/log.h"
@@ -56,6 +59,10 @@ int zdb_send_dd_to_server(ZDB_SESSION *session, std::uint32_t count,
       req.dd_info.compnr = static_cast<std::uint16_t>(compnr);
       if (zdb_commu(session->server) != 0) {
         log_mesg(__FILE__, __LINE__, "Sending DD", 0, "Sending DD '%s' failed\n", name);
+        // A driver refuses a dictionary whose layout differs from the
+        // database's table; it names the difference when asked.
+        if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE)
+          zdb_note_driver_refusal(session->server);
         restore_mode(saved_mode);
         return -1;
       }

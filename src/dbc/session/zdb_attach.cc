@@ -117,6 +117,8 @@ bool driver_spec_message(const ZDB_SERVER *server, std::string *message) {
 
 }  // namespace
 
+void zdb_note_driver_refusal(ZDB_SERVER *server) { note_session_refusal(server); }
+
 const char *zdb_server_name(const ZDB_SERVER *server) {
   return server->spec != nullptr && server->spec->server->name != nullptr ? server->spec->server->name
                                                                           : "";

@@ -514,6 +514,194 @@ TEST_P(RefsSharedE2E, ChildrenOfEveryCompanyOfASharedParent) {
   EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "D|0|0"}));
 }
 
+// A parent key whose value is empty or all blanks: the error names the
+// reference and an empty key.
+TEST_P(RefsE2E, AReferenceErrorWithABlankKeyNamesAnEmptyKey) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "", "A", "A", ""), db_insert_51), 0);
+  EXPECT_NE(Commit(), 0);
+  EXPECT_EQ(Detail(), kNoParent);
+  // With the employees on a driver of their own the departments' driver
+  // refuses the counter change, which names no reference.
+  if (!GetParam()) {
+    EXPECT_NE(ErrorText().find("exemp010.dept->exdep010.code []"), std::string::npos) << ErrorText();
+  }
+  ASSERT_EQ(Abort(), 0);
+  EXPECT_EQ(Emps(), std::vector<std::string>{});
+}
+
+// A buffered update that tolerates a changed row (ZDB_FLAG_CHANGED_OK) and
+// changes no counted reference stays buffered with its tolerance: the row
+// another transaction changed since the delayed read is passed over at the
+// commit, not refused, and keeps the other's change.
+TEST_P(RefsE2E, ABufferedUpdateThatToleratesAChangedRowKeepsItsTolerance) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  ZDB_CURSOR *cursor = Open("exemp010");
+  Load(Employee(1, "", "", "", ""));
+  ASSERT_EQ(zdb_exec_row(cursor, db_eq_delayed, 0, kCompany), 0) << zdb_errno;
+  const std::vector<unsigned char> mine(row_, row_ + sizeof row_);
+  int other = zdb_start_session("other");
+  ZDB_CURSOR *changer = Open("exemp010", other);
+  ASSERT_EQ(zdb_exec_row(changer, db_eq_locked, 0, kCompany), 0) << zdb_errno;
+  SetText("exemp010.drst", "D");
+  ASSERT_EQ(zdb_exec_row(changer, db_update_51, 0, kCompany), 0) << zdb_errno;
+  ASSERT_EQ(zdb_exec_db(commit_trans, other), 0) << zdb_errno;
+  zdb_close(changer);
+  Load(mine);
+  SetText("exemp010.name", "Mine");
+  EXPECT_EQ(zdb_exec_row(cursor, db_update_51, ZDB_FLAG_CHANGED_OK, kCompany), 0) << zdb_errno;
+  zdb_close(cursor);
+  EXPECT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|D|C|"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "C|0|0", "D|0|0"}));
+}
+
+// A department changed in the transaction that also added a child counted
+// in it: the counter change goes first, and the department ends with both
+// its new name and its count.
+TEST_P(RefsE2E, ARowActionOnAParentWithAPendingCounterChange) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Change("exdep010", Row("exdep010", {{"code", "A"}}), db_update_51,
+                   [&] { SetText("exdep010.name", "Renamed"); }),
+            0)
+      << ErrorText();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "C|0|0", "D|0|0"}));
+  EXPECT_EQ(SqliteRows(root_.path() + "/data/main.db",
+                       "SELECT CAST(name AS TEXT) FROM exdep010005 WHERE CAST(code AS TEXT) LIKE 'A %'"),
+            std::vector<std::string>{"Renamed"});
+}
+
+// Two counted references of one child that share a column: a child's pair
+// (cx, cy) cascades with its parent's key and counts on delete, its pair
+// (cy, cz) counts both ways. A parent's key change that the cascade carries
+// into cy moves the counters of the second reference once, and those of the
+// first not at all (they move with the parent row).
+class RefsOverlapE2E : public RefsE2E {
+ protected:
+  std::string TableDefs() const override {
+    return (GetParam() ? "exchi:*:msqltwo\n" : "") + RefsE2E::TableDefs();
+  }
+  void Environment() override {
+    auto field = [](std::string name) {
+      name.resize(17, ' ');
+      return name;
+    };
+    root_.WriteFile("dict/dexpar010",
+                    ":VERS 2\nF Refcntd\n:NAME expar010.Refcntd\n:DOMA excount\n"
+                    "F Refcntu\n:NAME expar010.Refcntu\n:DOMA excount\n"
+                    "F k1\n:NAME expar010.k1\n:DOMA excode\nF k2\n:NAME expar010.k2\n:DOMA excode\n"
+                    "F kk\n:NAME expar010.kk\n:COMB " + field("expar010.k1") + field("expar010.k2") +
+                        "\nI 1\n:INDX 1\n:ASCD 0\n:DUPL 0\n:KEYF " + field("expar010.kk") +
+                        "\nR referenced by\n:REFC " + field("exchi010.r1") + "0cr\n:REFC " + field("exchi010.r2") +
+                        "0rr\n:END\n");
+    root_.WriteFile("dict/dexchi010",
+                    ":VERS 2\nF cx\n:NAME exchi010.cx\n:DOMA excode\nF cy\n:NAME exchi010.cy\n:DOMA excode\n"
+                    "F cz\n:NAME exchi010.cz\n:DOMA excode\nF id\n:NAME exchi010.id\n:DOMA excount\n"
+                    "F r1\n:NAME exchi010.r1\n:COMB " + field("exchi010.cx") + field("exchi010.cy") +
+                        "\n:REFR expar010.kk\n:REFM 0cr\nF r2\n:NAME exchi010.r2\n:COMB " + field("exchi010.cy") +
+                        field("exchi010.cz") + "\n:REFR expar010.kk\n:REFM 0rr\nI 1\n:INDX 1\n:ASCD 0\n:DUPL 0\n:KEYF " +
+                        field("exchi010.id") + "\n:END\n");
+  }
+  void SetUp() override {
+    RefsE2E::SetUp();
+    Create("expar010", {kCompany});
+    Create("exchi010", {kCompany});
+    Seed("expar010", kCompany,
+         {{{"k1", "A"}, {"k2", "B"}}, {{"k1", "B"}, {"k2", "C"}}, {{"k1", "D"}, {"k2", "C"}}});
+  }
+  int Child(int id, const char *x, const char *y, const char *z) {
+    std::vector<unsigned char> row = Row("exchi010", {{"cx", x}, {"cy", y}, {"cz", z}});
+    const DD_COLUMN *c = ddcolumn("exchi010.id");
+    for (int i = 0; i < 4; ++i) row[c->offset + i] = static_cast<unsigned char>(id >> (24 - 8 * i));
+    return Act("exchi010", row, db_insert_51);
+  }
+  std::vector<std::string> Parents() const {
+    return SqliteRows(root_.path() + "/data/main.db",
+                      "SELECT CAST(k1 AS TEXT), CAST(k2 AS TEXT), Refcntd, Refcntu FROM expar010005 ORDER BY k1, k2");
+  }
+  std::vector<std::string> Children() const {
+    return SqliteRows(root_.path() + (GetParam() ? "/data/two.db" : "/data/main.db"),
+                      "SELECT id, CAST(cx AS TEXT), CAST(cy AS TEXT), CAST(cz AS TEXT) FROM exchi010005 ORDER BY id");
+  }
+};
+
+TEST_P(RefsOverlapE2E, ACascadeThroughASharedColumnMovesEachCounterOnce) {
+  ASSERT_EQ(Child(1, "A", "B", "C"), 0) << ErrorText();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Parents(), (std::vector<std::string>{"A|B|1|0", "B|C|1|1", "D|C|0|0"}));
+  ASSERT_EQ(Change("expar010", Row("expar010", {{"k1", "A"}, {"k2", "B"}}), db_update,
+                   [&] { SetText("expar010.k2", "D"); }),
+            0)
+      << ErrorText();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Children(), (std::vector<std::string>{"1|A|D|C"}));
+  EXPECT_EQ(Parents(), (std::vector<std::string>{"A|D|1|0", "B|C|0|0", "D|C|1|1"}));
+}
+
+// The employees' cascading reference to their department counts on delete
+// ("0cr"): a department's key change takes its children to the new key,
+// and the department's delete counter still equals its children.
+class RefsCountedCascadeE2E : public RefsE2E {
+ protected:
+  void Environment() override {
+    const std::string dict = root_.path() + "/dict/";
+    for (auto [file, from, to] : {std::make_tuple("dexemp010", ":REFM 0cc", ":REFM 0cr"),
+                                  std::make_tuple("dexdep010", "exemp010.dcas    0cc", "exemp010.dcas    0cr")}) {
+      std::string text = ReadFile(dict + file);
+      ASSERT_NE(text.find(from), std::string::npos) << file;
+      text.replace(text.find(from), std::strlen(from), to);
+      root_.WriteFile(std::string("dict/") + file, text);
+    }
+  }
+};
+
+TEST_P(RefsCountedCascadeE2E, AKeyChangeThroughTheCascadeKeepsTheCounterEqualToTheChildren) {
+  ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Act("exemp010", Employee(2, "A", "B", "C", ""), db_insert_51), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|2|2", "B|0|0", "C|2|0", "D|0|0"}));
+  ASSERT_EQ(Change("exdep010", Row("exdep010", {{"code", "C"}}), db_update,
+                   [&] { SetText("exdep010.code", "F"); }),
+            0)
+      << get_zdb_msg();
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|B|F|", "2|A|B|F|"}));
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|2|2", "B|0|0", "D|0|0", "F|2|0"}));
+  // Deleting a child lowers the new key's counter.
+  ASSERT_EQ(Change("exemp010", Employee(1, "", "", "", ""), db_delete, [] {}), 0);
+  ASSERT_EQ(Commit(), 0) << ErrorText();
+  EXPECT_EQ(Depts(), (std::vector<std::string>{"A|1|1", "B|0|0", "D|0|0", "F|1|0"}));
+}
+
+// Departments are restricted by rows of a table (exnon010) that is in the
+// database but whose dictionary cannot be had: whether a department is
+// still referenced is then an error, never "not referenced".
+class RefsUnknownChildE2E : public RefsE2E {
+ protected:
+  void Environment() override {
+    const std::string file = root_.path() + "/dict/dexdep010";
+    std::string text = ReadFile(file);
+    const std::string by = "R referenced by\n";
+    text.insert(text.find(by) + by.size(), ":REFC exnon010.dept    0tt\n");
+    root_.WriteFile("dict/dexdep010", text);
+  }
+};
+
+TEST_P(RefsUnknownChildE2E, StillReferencedWithoutTheChildsDictionaryIsAnError) {
+  SqliteExec(root_.path() + "/data/main.db",
+             "CREATE TABLE exnon010005 (dept BLOB); INSERT INTO exnon010005 VALUES (CAST('A     ' AS BLOB))");
+  ZDB_CURSOR *cursor = Open("exdep010");
+  for (int argument : {3, 4, 7, 8}) {
+    SCOPED_TRACE(argument);
+    Load(Row("exdep010", {{"code", "A"}}));
+    const char *text = nullptr;
+    EXPECT_EQ(zdb_get_refcount(cursor, kCompany, &text, argument), -1) << zdb_errno;
+    EXPECT_NE(zdb_errno, 0);
+  }
+  zdb_close(cursor);
+}
+
 std::string LayoutName(const testing::TestParamInfo<bool> &info) {
   return info.param ? "ChildrenOnTheirOwnDriver" : "OneDriver";
 }
@@ -522,6 +710,9 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RefsOffE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsSitesE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsListedE2E, testing::Bool(), LayoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, RefsSharedE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsCountedCascadeE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsUnknownChildE2E, testing::Bool(), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, RefsOverlapE2E, testing::Bool(), LayoutName);
 
 }  // namespace
 }  // namespace molvane::test

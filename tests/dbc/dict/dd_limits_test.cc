@@ -11,10 +11,12 @@
 #include "dbc/dict/dd.h"
 #include "dd_dump_writer.h"
 #include "dbc/dd_test_env.h"
+#include "dbc/log_capture.h"
 #include "molvane/zdb.h"
 
 namespace {
 
+using molvane::test::LogCapture;
 using molvane::test::DumpWriter;
 using molvane::test::FixturePath;
 using molvane::test::ScratchDir;
@@ -150,17 +152,17 @@ TEST_F(DdLimits, BrokenDumpsFailCleanlyAndLeaveNothing) {
   }
 }
 
-// The department dump cut short at every byte up to its first referencing
-// column: each cut fails with 512 and names the file and a line, never loads
-// a partial table. (Cuts among the referencing and compared columns leave a
-// dump that reads as complete.)
+// The department dump cut short at every byte, also among its trailing
+// referencing and compared columns (its header says it ends with ":END"):
+// each cut fails with 512 and names the file and a line, never loads a
+// partial table. The same dump without the end line and its version still
+// loads, with a warning; an end line before the end fails.
 TEST_F(DdLimits, CutDumpNeverLoads) {
   for (const char *file : {"dex.pd"})
     std::filesystem::copy_file(FixturePath(std::string("zuv/dict/") + file), root_.path() + "/dict/" + file);
   std::ifstream in(FixturePath("zuv/dict/dexdep010"), std::ios::binary);
   const std::string dump((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t whole = dump.find('\n', dump.find(":REFC")) + 1;
-  for (size_t size = 0; size < whole; ++size) {
+  for (size_t size = 0; size < dump.size(); ++size) {
     root_.WriteFile("dict/dexdep010", dump.substr(0, size));
     zdb_errno = 0;
     reset_zdb_msg();
@@ -168,8 +170,17 @@ TEST_F(DdLimits, CutDumpNeverLoads) {
     EXPECT_EQ(zdb_errno, 512) << "cut at " << size;
     EXPECT_NE(std::string(get_zdb_msg()).find("dexdep010, line "), std::string::npos) << size;
   }
-  root_.WriteFile("dict/dexdep010", dump);
+  const size_t end = dump.find(":END");
+  ASSERT_NE(end, std::string::npos);
+  root_.WriteFile("dict/dexdep010", dump.substr(0, end) + ":END\n:REFC exemp010.dcas    0cc\n");
+  EXPECT_EQ(ddtable("exdep010"), nullptr);
+  EXPECT_NE(std::string(get_zdb_msg()).find("end line ':END' before the end"), std::string::npos);
+  std::string old_format = dump.substr(0, end);
+  old_format.replace(old_format.find(":VERS 2"), 7, ":VERS 1");
+  root_.WriteFile("dict/dexdep010", old_format);
+  LogCapture log;
   EXPECT_NE(ddtable("exdep010"), nullptr) << zdb_errno;
+  EXPECT_TRUE(log.Contains("dexdep010 has no end line ':END' (format version 1)"));
 }
 
 // Key parts and members belong to the table itself; another table's column
