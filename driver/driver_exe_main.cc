@@ -51,6 +51,8 @@ const char kUsage[] =
     "  --audit-list            a commit reply lists the tables the transaction changed\n"
     "  --max-pages=N           the file grows to at most N SQLite pages (then 701)\n"
     "  --sql-agent-forget-dds  the SQL agent asks for every dictionary (tests)\n"
+    "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
+    "  --help                  this text\n"
     "Server options (with --listen):\n"
     "  --serve-group=GROUP     a Unix socket serves the members of GROUP too (the\n"
     "                          socket becomes 0660 of GROUP); without it only the\n"
@@ -58,10 +60,9 @@ const char kUsage[] =
     "  --secret-file=FILE      a TCP server takes its token from FILE (others may\n"
     "                          not read it); without it the server writes a new\n"
     "                          token into DATABASE.secret (0600) at each start.\n"
-    "                          Every TCP connection presents the token first: whoever\n"
-    "                          holds it is a super user of the database\n"
-    "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
-    "  --help                  this text\n"
+    "                          Every TCP connection presents the token first (hosts\n"
+    "                          name the file on their tcp line in lib/ipc_info);\n"
+    "                          whoever holds it is a super user of the database\n"
     "driver/README.md describes the driver.\n";
 
 }  // namespace

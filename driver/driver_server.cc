@@ -8,7 +8,9 @@
 // connection's limit (a client that asks without reading): the kernel's
 // socket buffers then stop the client, and the server's memory for it
 // stays bounded. A client that goes away takes its sessions with it:
-// their transactions are rolled back and their locks released.
+// their transactions are rolled back and their locks released. Each new
+// connection is admitted first (driver_peer.h): a peer the database file
+// would not let in is refused before any request is read.
 #include "driver_server.h"
 
 #include <arpa/inet.h>

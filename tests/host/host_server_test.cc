@@ -482,7 +482,8 @@ TEST_P(HostServer, HotRowIncrementsAndInsertsOfManyHostsEqualWhatWasCommitted) {
 
 // The server widens nobody's access. Its Unix socket is 0600 even under
 // umask 000, and a peer of another uid that reaches it anyway (a socket
-// made world-writable) is refused at its attach with the reason. Its TCP
+// made world-writable) is refused at its attach with the reason, unless
+// the server serves a group the peer is a member of. Its TCP
 // port serves only connections that present the token of its 0600 secret
 // file: a request without it is refused before it is read, and a host
 // without it or with another token gets error 505 and the reason.
@@ -510,6 +511,20 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
               std::string::npos)
         << line;
     EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+    // With --serve-group the socket is 0660 of that group, whose members
+    // are served.
+    const group *nogroup = getgrgid(65534);
+    ASSERT_NE(nogroup, nullptr);
+    EXPECT_EQ(server_->Stop(SIGTERM), 0);
+    mode_t umask_before = umask(0);
+    server_ = std::make_unique<Process>(std::vector<std::string>{
+        Driver(), "--listen=" + listen_, root_.path() + "/main.db", std::string("--serve-group=") + nogroup->gr_name});
+    umask(umask_before);
+    for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
+    ASSERT_EQ(stat(listen_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(Host(65534)->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
     return;
   }
   ASSERT_EQ(stat((root_.path() + "/main.db.secret").c_str(), &st), 0);
