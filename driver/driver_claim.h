@@ -9,6 +9,11 @@
 //   in the log when one of them serves another host process, whose row
 //   locks it does not see (tools and tests read a file that a host is
 //   working on; hosts that share a database reach one server).
+// The lock file is found beside the file that a symbolic link leads to, and
+// the drivers also lock a byte of the database file itself (far beyond what
+// SQLite locks), so that every name of one file, hard links included, meets
+// the same claim. A link or any other file that is not a regular file in
+// the lock file's place is refused, never followed.
 // The locks are open-file-description locks: they belong to the open lock
 // file, go with the process when it ends, and are not lost when SQLite
 // closes its own descriptors of the database.
@@ -21,8 +26,11 @@
 // opens the path again.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace molvane::driver {
 
@@ -40,6 +48,11 @@ class DatabaseClaim {
   static std::unique_ptr<DatabaseClaim> TakeForServer(const std::string &database,
                                                       const std::string &reached_as,
                                                       std::string *error);
+  // The claim of a server on its socket path, taken before the path is
+  // probed or replaced: "<path>.lock", held for the server's life, so that
+  // two servers starting on one path cannot remove each other's socket.
+  // Null with the reason when another server holds it.
+  static std::unique_ptr<DatabaseClaim> TakeForSocket(const std::string &socket_path, std::string *error);
   // The host process a child or in-process driver claims for: the parent
   // for the driver executable, this process (the default) for the library.
   static void SetHost(long pid);
@@ -48,6 +61,8 @@ class DatabaseClaim {
   DatabaseClaim(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_;
   std::string path_;  // of the lock file
+  bool file_claimed_ = false;       // the database file itself is claimed too
+  std::pair<dev_t, ino_t> file_{};  // ... the file's device and inode
 };
 
 }  // namespace molvane::driver

@@ -8,7 +8,9 @@
 // connection's limit (a client that asks without reading): the kernel's
 // socket buffers then stop the client, and the server's memory for it
 // stays bounded. A client that goes away takes its sessions with it:
-// their transactions are rolled back and their locks released.
+// their transactions are rolled back and their locks released. Each new
+// connection is admitted first (driver_peer.h): a peer the database file
+// would not let in is refused before any request is read.
 #include "driver_server.h"
 
 #include <arpa/inet.h>
@@ -30,6 +32,7 @@
 #include "driver_claim.h"
 #include "driver_conn.h"
 #include "driver_options.h"
+#include "driver_peer.h"
 #include "ipc/ipc_transport.h"
 #include "platform/log.h"
 
@@ -48,6 +51,7 @@ constexpr std::size_t kChunk = 1 << 16;  // bytes read or written at a time
 struct Client {
   int fd = -1;
   std::unique_ptr<DriverConnection> conn;
+  PeerGate gate;  // served once admitted
   std::vector<unsigned char> pending;  // reply bytes not yet sent
   std::size_t sent = 0;
   bool gone = false;
@@ -91,7 +95,9 @@ bool ParseEndpoint(const std::string &listen, Endpoint *ep, std::string *error) 
   return true;
 }
 
-int OpenUnix(const Endpoint &ep, std::string *error) {
+// Listens on the socket path, which the caller has claimed. The socket file
+// is made 0600 whatever the umask; `policy` then sets its final mode.
+int OpenUnix(const Endpoint &ep, const PeerPolicy &policy, std::string *error) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, ep.path.c_str(), ep.path.size() + 1);
@@ -115,8 +121,13 @@ int OpenUnix(const Endpoint &ep, std::string *error) {
     }
     unlink(ep.path.c_str());
   }
-  if (bind(fd, sa, sizeof addr) != 0 || listen(fd, kBacklog) != 0) {
-    *error = "cannot listen on '" + ep.path + "': " + std::strerror(errno);
+  mode_t umask_before = umask(0177);
+  bool bound = bind(fd, sa, sizeof addr) == 0;
+  umask(umask_before);
+  bool secured = bound && policy.SecureSocket(ep.path, error);
+  if (!secured || listen(fd, kBacklog) != 0) {
+    if (!bound || secured) *error = "cannot listen on '" + ep.path + "': " + std::strerror(errno);
+    if (bound) unlink(ep.path.c_str());
     close(fd);
     return -1;
   }
@@ -143,12 +154,15 @@ int OpenTcp(const Endpoint &ep, std::string *error) {
   return fd;
 }
 
-// Reads what the client sent and answers it. False when the client is gone.
-bool ReadFrom(Client &c, unsigned char *buf) {
+// Reads what the client sent and answers it. False when the client is gone
+// (or refused at its admission).
+bool ReadFrom(Client &c, const PeerPolicy &policy, unsigned char *buf) {
   for (int i = 0; i < 16; ++i) {
     ssize_t n = recv(c.fd, buf, kChunk, 0);
     if (n > 0) {
-      c.conn->Feed(buf, static_cast<std::size_t>(n));
+      std::size_t used = c.gate.Take(c.fd, policy, buf, static_cast<std::size_t>(n));
+      if (c.gate.refused()) return false;
+      c.conn->Feed(buf + used, static_cast<std::size_t>(n) - used);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -183,7 +197,11 @@ bool HasOutput(const Client &c) { return c.sent < c.pending.size() || c.conn->ha
 
 }  // namespace
 
-int RunDriverServer(const std::string &listen, const std::vector<std::string> &args) {
+int RunDriverServer(const std::string &listen, const std::vector<std::string> &server_args) {
+  // The access options are the server's own; the connections never see them.
+  std::vector<std::string> args = server_args;
+  PeerPolicy policy;
+  policy.TakeOptions(args);
   DriverOptions options = DriverOptions::FromArgs(args);
   Endpoint ep;
   std::string error;
@@ -197,8 +215,14 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
     return fail("a driver server needs a database file: molvane-driver --listen=" + listen + " DATABASE");
   auto claim = DatabaseClaim::TakeForServer(options.database, ep.text, &error);
   if (claim == nullptr) return fail(error);
-  int lfd = ep.tcp ? OpenTcp(ep, &error) : OpenUnix(ep, &error);
-  if (lfd < 0) return fail(error);
+  std::unique_ptr<DatabaseClaim> socket_claim;
+  if (!ep.tcp && (socket_claim = DatabaseClaim::TakeForSocket(ep.path, &error)) == nullptr) return fail(error);
+  if (!policy.Setup(options.database, ep.tcp, ep.text, &error)) return fail(error);
+  int lfd = ep.tcp ? OpenTcp(ep, &error) : OpenUnix(ep, policy, &error);
+  if (lfd < 0) {
+    policy.Cleanup();
+    return fail(error);
+  }
 
   DriverShared shared;
   shared.store.SetPath(options.database);
@@ -224,6 +248,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
   log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "serving '%s' on %s", options.database.c_str(),
            ep.text.c_str());
   std::vector<std::unique_ptr<Client>> clients;
+  int status = 0;
   std::vector<pollfd> fds;
   std::vector<unsigned char> buf(kChunk);
   while (!g_stop) {
@@ -237,7 +262,10 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
     timespec round{0, kWaitRoundMs * 1000000L};
     int ready = molvane::ipc::ipc_await_input(fds.data(), fds.size(), &during_poll);
     if (ready == 0) ready = ppoll(fds.data(), fds.size(), waiting ? &round : nullptr, &during_poll);
-    if (ready < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
+    if (ready < 0 && errno != EINTR) {
+      status = fail(std::string("poll: ") + std::strerror(errno));
+      break;
+    }
     if (g_stop) break;
     if (ready > 0 && (fds[0].revents & POLLIN)) {
       for (int i = 0; i < kBacklog; ++i) {
@@ -245,6 +273,10 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
         if (fd < 0) break;
         auto c = std::make_unique<Client>();
         c->fd = fd;
+        if (!c->gate.Admit(fd, policy)) {
+          close(fd);
+          continue;
+        }
         c->conn = std::make_unique<DriverConnection>(args, shared);
         clients.push_back(std::move(c));
       }
@@ -254,7 +286,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
       if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       // A client whose requests are not taken now and that hung up cannot
       // read what it asked for.
-      c.gone = (fds[i].events & POLLIN) ? !ReadFrom(c, buf.data()) : true;
+      c.gone = (fds[i].events & POLLIN) ? !ReadFrom(c, policy, buf.data()) : true;
     }
     // Requests that wait for a write lock are tried again: a transaction
     // may have ended in this round.
@@ -283,8 +315,9 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
   clients.clear();
   close(lfd);
   if (!ep.tcp) unlink(ep.path.c_str());
+  policy.Cleanup();
   log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "server on %s stopped", ep.text.c_str());
-  return 0;
+  return status;
 }
 
 }  // namespace molvane::driver

@@ -71,6 +71,12 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
     *error = StorageText(db_);
     return false;
   }
+  // A commit is on the disk when it is answered, whatever SQLite's build
+  // default: in WAL mode NORMAL would lose the last commits at a power cut.
+  if (!Exec("PRAGMA synchronous=FULL")) {
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
   if (max_pages != 0 && !Exec(("PRAGMA max_page_count=" + std::to_string(max_pages)).c_str())) {
     *error = sqlite3_errmsg(db_);
     return false;

@@ -2,7 +2,9 @@
 // the connection in the form the table names.
 #include "ipc/attach.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -20,6 +22,9 @@
 
 namespace molvane::ipc {
 namespace {
+
+// Why the last attachment to a driver server was refused ("" when it was not).
+std::string g_refusal;
 
 // Logs the formatted reason, sets errno to `err` and returns -1.
 __attribute__((format(printf, 2, 3))) int Fail(int err, const char *format, ...) {
@@ -103,24 +108,66 @@ int OpenLibrary(const std::string &driver, const IpcInfoEntry &entry, IPC_CONNEC
   return 0;
 }
 
+// A path of lib/ipc_info: a relative one is taken below the environment
+// root. False without a root.
+bool BelowRoot(const std::string &target, std::string *path) {
+  *path = target;
+  if (!target.empty() && target[0] == '/') return true;
+  const char *root = get_zuv();
+  if (root == nullptr || *root == '\0') return false;
+  *path = std::string(root) + "/" + target;
+  return true;
+}
+
+// The token a TCP server wants, from the secret file of the driver's line:
+// the file's text without its trailing blanks and newlines. A line without
+// a file presents an empty token, which the server refuses with its reason.
+int ReadToken(const std::string &driver, const IpcInfoEntry &entry, std::string *token) {
+  token->clear();
+  if (entry.args.empty()) return 0;
+  std::string path;
+  if (!BelowRoot(entry.args[0], &path))
+    return Fail(ENOENT, "driver %s: relative secret file %s without an environment root", driver.c_str(),
+                entry.args[0].c_str());
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  char text[1026];
+  ssize_t n = fd >= 0 ? read(fd, text, sizeof text) : -1;
+  int e = errno;
+  if (fd >= 0) close(fd);
+  if (n < 0)
+    return Fail(e, "driver %s: cannot read the secret file %s: %s", driver.c_str(), path.c_str(), std::strerror(e));
+  token->assign(text, static_cast<size_t>(n));
+  while (!token->empty() && std::strchr(" \t\r\n", token->back()) != nullptr) token->pop_back();
+  return 0;
+}
+
+// The server's answer to the new connection; refused or silent, the
+// connection is closed and the reason kept for ipc_attach_refusal.
+int Admit(const std::string &driver, const std::string *token, IPC_CONNECT *conn) {
+  std::string reason;
+  if (ipc_server_admission(conn->fd, token, &reason) == 0) return 0;
+  int e = errno;
+  g_refusal = reason.empty() ? std::strerror(e) : reason;
+  return Fail(e, "driver %s: %s", driver.c_str(), g_refusal.c_str());
+}
+
 int OpenServer(const std::string &driver, const IpcInfoEntry &entry, IPC_CONNECT *conn) {
   if (entry.form == IpcForm::kTcp) {
     IpcTcpAddr addr;
     if (ipc_parse_tcp_target(entry.target, &addr) != 0) {
       return Fail(EINVAL, "driver %s: bad port \"%s\"", driver.c_str(), entry.target.c_str());
     }
-    return ipc_connect_tcp(addr, &conn->fd);
+    std::string token;
+    if (ReadToken(driver, entry, &token) != 0 || ipc_connect_tcp(addr, &conn->fd) != 0) return -1;
+    return Admit(driver, &token, conn);
   }
-  std::string path = entry.target;
-  if (path[0] != '/') {
-    const char *root = get_zuv();
-    if (root == nullptr || *root == '\0') {
-      return Fail(ENOENT, "driver %s: relative socket path %s without an environment root",
-                  driver.c_str(), path.c_str());
-    }
-    path = std::string(root) + "/" + path;
+  std::string path;
+  if (!BelowRoot(entry.target, &path)) {
+    return Fail(ENOENT, "driver %s: relative socket path %s without an environment root",
+                driver.c_str(), entry.target.c_str());
   }
-  return ipc_connect_unix(path, &conn->fd);
+  if (ipc_connect_unix(path, &conn->fd) != 0) return -1;
+  return Admit(driver, nullptr, conn);
 }
 
 }  // namespace
@@ -129,6 +176,7 @@ int OpenServer(const std::string &driver, const IpcInfoEntry &entry, IPC_CONNECT
 using namespace molvane::ipc;
 
 int attach_process(const char *name, STREAM **streams, int mode, int reserved1, int reserved2) {
+  g_refusal.clear();
   if (name == nullptr || *name == '\0' || streams == nullptr) {
     return Fail(EINVAL, "attach_process: no driver name or no stream pair");
   }
@@ -172,6 +220,8 @@ int attach_process(const char *name, STREAM **streams, int mode, int reserved1, 
   if (rc != 0) return -1;  // conn releases whatever was opened
   return ipc_make_streams(std::move(conn), full, host, streams);
 }
+
+const char *ipc_attach_refusal(void) { return g_refusal.c_str(); }
 
 int ipc_open_fd_streams(int in_fd, int out_fd, const char *name, STREAM **streams) {
   auto conn = std::make_unique<IPC_CONNECT>();

@@ -50,6 +50,13 @@ enum { IPC_HOST_SEP = '!' };
 // entry points), or the error of the driver's own start.
 int attach_process(const char *name, STREAM **streams, int mode, int reserved1, int reserved2);
 
+// Why the last attach_process was refused by a driver server, or did not
+// get its answer within the attach time limit (ZUV_ATTACH_TIMEOUT seconds,
+// default 30): the server's reason, e.g. "the driver server on '...'
+// serves only uid 1000 ...". "" when the last attachment failed otherwise
+// or succeeded.
+const char *ipc_attach_refusal(void);
+
 // Streams over descriptors that are already connected to a peer: a
 // driver's own end of its connection (descriptors 0 and 1 of a child
 // driver, or a socket accepted by a driver server). in_fd and out_fd may be

@@ -143,9 +143,14 @@ bool ParseLine(const std::vector<std::string> &words, bool resolve, IpcInfoEntry
     err->text = "more than " + std::to_string(kIpcInfoMaxArgs) + " arguments";
     return false;
   }
-  bool server = entry->form == IpcForm::kUnix || entry->form == IpcForm::kTcp;
-  if (server && words.size() > 3) {
-    err->text = "a server line takes no arguments";
+  // A tcp line may name the file of the server's token; a unix line takes
+  // nothing more.
+  if (entry->form == IpcForm::kUnix && words.size() > 3) {
+    err->text = "a unix line takes no arguments";
+    return false;
+  }
+  if (entry->form == IpcForm::kTcp && words.size() > 4) {
+    err->text = "a tcp line takes one argument, the server's secret file";
     return false;
   }
   if (!Expand(words[2], resolve, &entry->target, err)) return false;

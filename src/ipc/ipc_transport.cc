@@ -19,6 +19,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,17 +42,29 @@ void SleepMillis(int ms) {
   }
 }
 
-// connect() that survives EINTR: the attempt goes on in the kernel, so wait
-// for it to finish and take its result.
+// connect() that survives EINTR (the attempt goes on in the kernel, so wait
+// for it to finish and take its result) and gives up at the attach time
+// limit: a server whose backlog is full, which does not accept, makes the
+// connect fail with ETIMEDOUT instead of blocking on.
 int ConnectFd(int fd, const struct sockaddr *sa, socklen_t len) {
-  if (connect(fd, sa, len) == 0) return 0;
+  const int limit_ms = ipc_attach_limit_ms();
+  struct timeval limit = {limit_ms / 1000, (limit_ms % 1000) * 1000};
+  const struct timeval none = {0, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  int rc = connect(fd, sa, len);
+  int e = errno;
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
+  errno = (rc != 0 && (e == EAGAIN || e == EINPROGRESS)) ? ETIMEDOUT : e;
+  if (rc == 0) return 0;
   if (errno != EINTR) return -1;
   struct pollfd p = {fd, POLLOUT, 0};
-  int rc;
   do {
-    rc = poll(&p, 1, -1);
+    rc = poll(&p, 1, limit_ms);
   } while (rc < 0 && errno == EINTR);
-  if (rc < 0) return -1;
+  if (rc <= 0) {
+    if (rc == 0) errno = ETIMEDOUT;
+    return -1;
+  }
   int err = 0;
   socklen_t elen = sizeof err;
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &elen) != 0) return -1;
@@ -139,6 +152,58 @@ int ipc_parse_tcp_target(const std::string &target, IpcTcpAddr *addr) {
   }
   *addr = a;
   return 0;
+}
+
+int ipc_attach_limit_ms() {
+  const char *text = getvar("ZUV_ATTACH_TIMEOUT");
+  char *end = nullptr;
+  double seconds = text != nullptr && *text != '\0' ? std::strtod(text, &end) : 0;
+  if (end == nullptr || *end != '\0' || !(seconds > 0) || seconds > 3600) return 30000;
+  return static_cast<int>(seconds * 1000 + 0.5) > 0 ? static_cast<int>(seconds * 1000 + 0.5) : 1;
+}
+
+int ipc_server_admission(int fd, const std::string *token, std::string *reason) {
+  reason->clear();
+  if (token != nullptr) {
+    std::string line = *token + "\n";
+    if (ipc_send_all(fd, line.data(), line.size()) < 0) return -1;
+  }
+  // The answer line is read byte by byte: what follows it belongs to the
+  // requests' replies.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ipc_attach_limit_ms());
+  std::string line;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    struct pollfd p = {fd, POLLIN, 0};
+    int rc = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return -1;
+    if (rc == 0) {
+      char text[128];
+      std::snprintf(text, sizeof text, "the driver server did not answer within %g s (ZUV_ATTACH_TIMEOUT)",
+                    ipc_attach_limit_ms() / 1000.0);
+      *reason = text;
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    char c;
+    ssize_t n = recv(fd, &c, 1, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0 || line.size() >= kIpcAdmissionMax) {
+      *reason = "the driver server closed the connection before it answered the attachment";
+      errno = ECONNRESET;
+      return -1;
+    }
+    if (c != '\n') {
+      line.push_back(c);
+      continue;
+    }
+    if (line == "ok") return 0;
+    static const std::string kRefused = "refused: ";
+    *reason = line.rfind(kRefused, 0) == 0 ? line.substr(kRefused.size()) : "unexpected answer \"" + line + "\"";
+    errno = EACCES;
+    return -1;
+  }
 }
 
 int ipc_connect_unix(const std::string &path, int *fd) {

@@ -30,9 +30,26 @@ struct IpcTcpAddr {
 // address only. 0, or -1 with errno EINVAL (no log line).
 int ipc_parse_tcp_target(const std::string &target, IpcTcpAddr *addr);
 
-// Connects to a server; on success *fd is the connected socket.
+// Connects to a server; on success *fd is the connected socket. A connect
+// that the server does not take within the attach time limit fails with
+// ETIMEDOUT.
 int ipc_connect_unix(const std::string &path, int *fd);
 int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd);
+
+// How long attaching to a driver server may take: ZUV_ATTACH_TIMEOUT
+// seconds (a software-environment variable), 30 when unset or invalid.
+int ipc_attach_limit_ms();
+
+// Longest answer line of a server's admission.
+constexpr size_t kIpcAdmissionMax = 4096;
+
+// The admission of a new connection to a driver server. A TCP client first
+// sends its token line (`token`; null for a Unix socket, which sends
+// nothing). The server then answers one line: "ok" when it serves the
+// connection, else "refused: " and why. Waits at most the attach time
+// limit. 0 when served; else -1 with errno EACCES (refused), ETIMEDOUT (no
+// answer in time) or ECONNRESET (closed), and the reason in *reason.
+int ipc_server_admission(int fd, const std::string *token, std::string *reason);
 
 // Starts `exe` with `argv` (argv[0] included) over a new socket pair: the
 // child finds its end of the connection on descriptors 0 and 1, keeps the

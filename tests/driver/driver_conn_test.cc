@@ -13,6 +13,7 @@
 #include <molvane/zdb.h>
 
 #include <molvane/platform.h>
+#include <sqlite3.h>
 
 #include "dbc/compnr/compnr.h"
 #include "dbc/dict/dd.h"
@@ -216,6 +217,24 @@ TEST(DriverStoreMemory, AMemoryDatabaseLeavesNoFileBehind) {
   std::string error;
   ASSERT_NE(store.OpenSession("t1", &error), nullptr) << error;
   EXPECT_FALSE(std::filesystem::exists(":memory:"));
+}
+
+// A commit is answered only once it is on the disk, whatever SQLite's
+// build default is.
+TEST(DriverStoreFile, EverySessionSyncsItsCommitsFully) {
+  molvane::test::ScratchDir dir;
+  DriverStore store;
+  store.SetPath(dir.path() + "/sync.db");
+  std::string error;
+  for (const char *name : {"t1", "t2"}) {
+    molvane::driver::DriverSession *session = store.OpenSession(name, &error);
+    ASSERT_NE(session, nullptr) << error;
+    sqlite3_stmt *stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(session->db(), "PRAGMA synchronous", -1, &stmt, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(stmt, 0), 2) << name;  // FULL
+    sqlite3_finalize(stmt);
+  }
 }
 
 TEST(DriverConnBad, MalformedRequestsEndTheConnection) {

@@ -14,7 +14,9 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,13 +65,15 @@ int Reap(pid_t pid, int ms) {
 
 // A process started with its standard input and output on pipes; the
 // arguments are execv's.
+// A process run as `user` (0: as this process) drops to it first.
 class Process {
  public:
-  explicit Process(const std::vector<std::string> &argv) {
+  explicit Process(const std::vector<std::string> &argv, uid_t user = 0) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
     pid_ = fork();
     if (pid_ == 0) {
+      if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
       dup2(in[0], 0);
       dup2(out[1], 1);
       std::vector<char *> args;
@@ -165,6 +169,14 @@ int FreePort() {
   return ntohs(in.sin_port);
 }
 
+// The server's answer line to a new connection ("" when none came).
+std::string Admission(int fd) {
+  std::string line;
+  char c = 0;
+  for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 5000) == 1 && read(fd, &c, 1) == 1 && c != '\n';) line.push_back(c);
+  return line;
+}
+
 // The server listens on a Unix socket below the root, or on a loopback port.
 class HostServer : public molvane::test::HostEnv, public testing::WithParamInterface<bool> {
  protected:
@@ -177,9 +189,14 @@ class HostServer : public molvane::test::HostEnv, public testing::WithParamInter
     const bool tcp = GetParam();
     const int port = tcp ? FreePort() : 0;
     listen_ = tcp ? "tcp:" + std::to_string(port) : root_.path() + "/run.sock";
-    root_.WriteFile("lib/ipc_info", tcp ? "msqlite tcp " + std::to_string(port) + "\n" : "msqlite unix run.sock\n");
+    // A TCP host presents the token of the file the server writes.
+    root_.WriteFile("lib/ipc_info", tcp ? "msqlite tcp " + std::to_string(port) + " main.db.secret\n"
+                                        : "msqlite unix run.sock\n");
+    // The server's files keep their modes whatever the umask.
+    mode_t umask_before = umask(0);
     server_ = std::make_unique<Process>(
         std::vector<std::string>{Driver(), "--listen=" + listen_, root_.path() + "/main.db"});
+    umask(umask_before);
     for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
     ASSERT_TRUE(Connects(listen_)) << "the server did not listen";
     auto setup = Host();
@@ -193,14 +210,16 @@ class HostServer : public molvane::test::HostEnv, public testing::WithParamInter
     if (server_ != nullptr) {
       EXPECT_EQ(server_->Stop(SIGTERM), 0);
     }
-    EXPECT_FALSE(std::filesystem::exists(root_.path() + "/run.sock"));
-    EXPECT_FALSE(std::filesystem::exists(root_.path() + "/main.db.lock"));
+    for (const char *left : {"/run.sock", "/run.sock.lock", "/main.db.lock", "/main.db.secret"})
+      EXPECT_FALSE(std::filesystem::exists(root_.path() + left)) << left;
   }
   static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
   // A logged-on molvane-host with a transaction started.
-  std::unique_ptr<Process> Host() {
-    auto host = std::make_unique<Process>(std::vector<std::string>{
-        std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(), "--script", "-"});
+  std::unique_ptr<Process> Host(uid_t user = 0) {
+    auto host = std::make_unique<Process>(
+        std::vector<std::string>{std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(),
+                                 "--script", "-"},
+        user);
     EXPECT_EQ(host->Do("logon demo"), "logged on as demo");
     EXPECT_EQ(host->Do("start t"), "transaction t id 1");
     return host;
@@ -302,6 +321,7 @@ TEST_P(HostServer, ClientThatNeverReadsIsHeldBackAndLaterAnsweredInFull) {
   un.sun_family = AF_UNIX;
   std::strncpy(un.sun_path, listen_.c_str(), sizeof un.sun_path - 1);
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&un), sizeof un), 0);
+  ASSERT_EQ(Admission(fd), "ok");
   // EXE_SYSTEM 9 with information code 1: the driver's version text.
   const char request[] = {7, 0, 0, 0, 9, 0, 4, 0, 0, 0, 1};
   std::string batch;
@@ -689,6 +709,156 @@ TEST_F(HostChildDrivers, ServerCollatesInTheModeItIsGiven) {
   while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
   EXPECT_EQ(pclose(p), 0) << out;
   EXPECT_EQ(out, "TSS modes served: 2\nok\n");
+// The server widens nobody's access. Its Unix socket is 0600 even under
+// umask 000, and a peer of another uid that reaches it anyway (a socket
+// made world-writable) is refused at its attach with the reason, unless
+// the server serves a group the peer is a member of. Its TCP
+// port serves only connections that present the token of its 0600 secret
+// file: a request without it is refused before it is read, and a host
+// without it or with another token gets error 505 and the reason.
+TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
+  struct stat st {};
+  const std::string refused = "error 505 (";
+  if (!GetParam()) {
+    ASSERT_EQ(stat(listen_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    if (geteuid() != 0) GTEST_SKIP() << "running a host as another uid needs root";
+    // Everything but the database is opened to the other uid, so that
+    // only the server stands in its way.
+    chmod(root_.path().c_str(), 0755);
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("main.db", 0) == 0 || name.rfind("run.sock", 0) == 0) continue;
+      chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0644);
+    }
+    chmod(listen_.c_str(), 0666);
+    auto other = Host(65534);
+    std::string line = other->Do("read exdep010 1 code=SALES");
+    EXPECT_EQ(line.rfind(refused, 0), 0u) << line;
+    EXPECT_NE(line.find("the driver server on '" + listen_ +
+                        "' serves only uid 0 (the owner of its database file) and root; uid 65534 is refused"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+    // With --serve-group the socket is 0660 of that group, whose members
+    // are served.
+    const group *nogroup = getgrgid(65534);
+    ASSERT_NE(nogroup, nullptr);
+    EXPECT_EQ(server_->Stop(SIGTERM), 0);
+    mode_t umask_before = umask(0);
+    server_ = std::make_unique<Process>(std::vector<std::string>{
+        Driver(), "--listen=" + listen_, root_.path() + "/main.db", std::string("--serve-group=") + nogroup->gr_name});
+    umask(umask_before);
+    for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
+    ASSERT_EQ(stat(listen_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(Host(65534)->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+    return;
+  }
+  ASSERT_EQ(stat((root_.path() + "/main.db.secret").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A raw request without the token: the answer is the refusal, then the end.
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in in{};
+  in.sin_family = AF_INET;
+  in.sin_port = htons(static_cast<std::uint16_t>(std::atoi(listen_.c_str() + 4)));
+  in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&in), sizeof in), 0);
+  const char request[] = {7, 0, 0, 0, 9, 0, 4, 0, 0, 0, 1};  // EXE_SYSTEM 9: the version text
+  ASSERT_EQ(send(fd, request, sizeof request, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof request));
+  EXPECT_EQ(Admission(fd), "refused: the driver server on " + listen_ +
+                               " wants its token before any request: name its secret file after the port in "
+                               "lib/ipc_info");
+  char rest;
+  EXPECT_EQ(read(fd, &rest, 1), 0);
+  close(fd);
+  const std::string port = listen_.substr(4);
+  const struct {
+    std::string ipc_info;
+    std::string reason;
+  } cases[] = {
+      {"msqlite tcp " + port + "\n", "the driver server on " + listen_ +
+                                         " serves only connections that present its token: name its secret file "
+                                         "after the port in lib/ipc_info"},
+      {"msqlite tcp " + port + " wrong.secret\n",
+       "the token presented to the driver server on " + listen_ + " is not its token"},
+  };
+  root_.WriteFile("wrong.secret", "0123456789abcdef0123456789abcdef\n");
+  for (const auto &c : cases) {
+    root_.WriteFile("lib/ipc_info", c.ipc_info);
+    std::string line = Host()->Do("read exdep010 1 code=SALES");
+    EXPECT_EQ(line.rfind(refused, 0), 0u) << line;
+    EXPECT_NE(line.find(c.reason), std::string::npos) << line;
+  }
+  root_.WriteFile("lib/ipc_info", "msqlite tcp " + port + " main.db.secret\n");
+  EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+}
+
+// The claim belongs to the file, not to one of its names: a child driver
+// or a second server on a symbolic or hard link to the served file is
+// refused like one on the file. A symbolic link in the place of a lock file
+// is refused and left alone, never written through.
+TEST_P(HostServer, ClaimHoldsForEveryNameOfTheFileAndFollowsNoLink) {
+  const std::string root = root_.path();
+  ASSERT_EQ(symlink((root + "/main.db").c_str(), (root + "/soft.db").c_str()), 0);
+  ASSERT_EQ(link((root + "/main.db").c_str(), (root + "/hard.db").c_str()), 0);
+  root_.WriteFile("precious", "keep me");
+  ASSERT_EQ(symlink((root + "/precious").c_str(), (root + "/other.db.lock").c_str()), 0);
+  const struct {
+    const char *database;
+    std::string refusal;
+  } cases[] = {
+      {"soft.db", "error 215 (illegal state): database '" + root +
+                      "/soft.db' is served by the driver server 'molvane-driver --listen=" + listen_ +
+                      "'; reach it with a unix or tcp line in lib/ipc_info"},
+      {"hard.db", "error 215 (illegal state): database '" + root +
+                      "/hard.db' is served by a driver server under another name of the file (a hard link); "
+                      "reach that server with a unix or tcp line in lib/ipc_info"},
+      {"other.db", "error 215 (illegal state): the lock file '" + root +
+                       "/other.db.lock' is a symbolic link; remove it"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.database);
+    root_.WriteFile("lib/ipc_info", "msqlite child " + Driver() + " ${ZUV}/" + c.database + "\n");
+    EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES"), c.refusal);
+    Process second({Driver(), "--listen=" + root + "/second.sock", root + "/" + c.database});
+    EXPECT_EQ(second.Stop(0), 1);
+  }
+  EXPECT_EQ(root_.ReadFile("precious"), "keep me");
+  EXPECT_TRUE(std::filesystem::is_symlink(root + "/other.db.lock"));
+}
+
+// A server claims its socket path before it probes it: while another
+// server holds the path's claim (it is starting), a socket file there is
+// left alone and the second server does not start; once the claim is free,
+// a socket left by a server that ended is replaced.
+TEST_P(HostServer, StartingServerLeavesTheSocketOfAnotherAlone) {
+  const std::string path = root_.path() + "/two.sock";
+  int stale = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un un{};
+  un.sun_family = AF_UNIX;
+  std::strncpy(un.sun_path, path.c_str(), sizeof un.sun_path - 1);
+  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr *>(&un), sizeof un), 0);
+  close(stale);  // a socket file nobody answers on
+  int starting = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  ASSERT_EQ(write(starting, "1", 1), 1);
+  ASSERT_EQ(fcntl(starting, F_OFD_SETLK, &fl), 0);
+  const std::vector<std::string> argv = {Driver(), "--listen=" + path, root_.path() + "/two.db"};
+  EXPECT_EQ(Process(argv).Stop(0), 1);
+  EXPECT_TRUE(std::filesystem::exists(path));
+  close(starting);
+  {
+    Process second(argv);
+    for (int i = 0; i < 500 && !Connects(path); ++i) usleep(10000);
+    EXPECT_TRUE(Connects(path));
+    EXPECT_EQ(second.Stop(SIGTERM), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, HostServer, testing::Bool(),

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -85,6 +88,51 @@ TEST_P(AttachFailure, FailsCleanlyWithErrno) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, AttachFailure, ::testing::ValuesIn(kCases),
                          [](const auto &info) { return std::string(info.param.title); });
+
+// A server that does not answer the admission, answers it with a refusal
+// or closes the connection: the attachment fails within the attach time
+// limit with the reason, leaving nothing open.
+TEST(AttachServerAnswer, SilenceRefusalAndCloseFailWithTheirReason) {
+  const struct {
+    const char *answer;  // null: the connection is never accepted
+    int expected_errno;
+    const char *reason;
+  } cases[] = {
+      {nullptr, ETIMEDOUT, "the driver server did not answer within 0.3 s (ZUV_ATTACH_TIMEOUT)"},
+      {"refused: the driver server serves only uid 7\n", EACCES, "the driver server serves only uid 7"},
+      {"", ECONNRESET, "the driver server closed the connection before it answered the attachment"},
+  };
+  setenv("ZUV_ATTACH_TIMEOUT", "0.3", 1);
+  for (const auto &c : cases) {
+    ipc_test::ScratchRoot root;
+    root.WriteIpcInfo("echo unix quiet.sock\n");
+    const std::string path = root.path() + "/quiet.sock";
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un sa = {};
+    sa.sun_family = AF_UNIX;
+    std::strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    pid_t answerer = -1;
+    if (c.answer != nullptr && (answerer = fork()) == 0) {
+      int conn = accept(listener, nullptr, nullptr);
+      (void)!write(conn, c.answer, std::strlen(c.answer));
+      _exit(0);
+    }
+    int fds_before = ipc_test::OpenDescriptors();
+    ipc_test::LogCatcher log;
+    STREAM *s[2] = {nullptr, nullptr};
+    errno = 0;
+    EXPECT_EQ(attach_process("echo", s, IPC_MODE_PAIR, 0, 0), -1);
+    EXPECT_EQ(errno, c.expected_errno) << std::strerror(errno);
+    EXPECT_STREQ(ipc_attach_refusal(), c.reason);
+    EXPECT_EQ(s[0], nullptr);
+    EXPECT_EQ(ipc_test::OpenDescriptors(), fds_before);
+    if (answerer > 0) waitpid(answerer, nullptr, 0);
+    close(listener);
+  }
+  unsetenv("ZUV_ATTACH_TIMEOUT");
+}
 
 TEST(AttachArguments, BadCallsAreRefused) {
   ipc_test::ScratchRoot root;

@@ -150,6 +150,8 @@ int zdb_attach_server(ZDB_SERVER *server) {
     if (tracing()) std::fprintf(stderr, "Client %s failed to connect %d\n", name, error);
     // Memory that ran out says nothing of the driver.
     zdb_error(error == ENOMEM ? ZE_MEMORY : ZE_NO_DRIVER);
+    // A driver server that refused the connection said why.
+    if (*ipc_attach_refusal() != '\0') set_zdb_msg("%s", ipc_attach_refusal());
     return -1;
   }
   server->in = streams[0];

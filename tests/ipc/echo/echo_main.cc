@@ -3,7 +3,8 @@
 // started by attach_process does. With "--listen unix:PATH" or
 // "--listen tcp:PORT" it is a running server: it prints "ready <port>" on
 // standard output once it listens (PORT 0 picks a free port), serves each
-// connection in a process of its own, and ends when its standard input
+// connection in a process of its own after answering its admission as a
+// driver server does, and ends when its standard input
 // reaches its end (so it never outlives the test that started it).
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -86,6 +87,14 @@ int Listen(const std::string &where, int *port) {
   return -1;
 }
 
+// The admission of a driver server: a TCP client's token line is read
+// (any token will do here), then the connection is answered "ok".
+bool Admit(int c, bool tcp) {
+  for (char ch = 0; tcp && ch != '\n';)
+    if (read(c, &ch, 1) != 1) return false;
+  return WriteAll(c, "ok\n");
+}
+
 int RunServer(const std::string &where, const std::vector<std::string> &argv) {
   int port = 0;
   int s = Listen(where, &port);
@@ -109,7 +118,7 @@ int RunServer(const std::string &where, const std::vector<std::string> &argv) {
     pid_t pid = fork();
     if (pid == 0) {
       close(s);
-      _exit(Serve(c, c, argv));
+      _exit(Admit(c, where.rfind("tcp:", 0) == 0) ? Serve(c, c, argv) : 4);
     }
     close(c);
   }

@@ -1,0 +1,72 @@
+// Who a driver server serves. A server must not widen who reaches its
+// database: whoever is served may do what the client says it may, so only
+// peers the database file itself lets in are served.
+// - On a Unix socket the kernel names the peer (SO_PEERCRED): the owner of
+//   the database file and root are served, and with --serve-group=GROUP the
+//   members of that group too. The socket file is 0600 (0660 and of that
+//   group with the option) whatever the umask.
+// - On a loopback TCP port anyone on the machine may connect, so every
+//   connection first presents a secret token: a line that holds the token
+//   and nothing else. The server makes a new random token at each start in
+//   "<database>.secret" (mode 0600), or takes it from --secret-file=FILE.
+// Every accepted connection is answered one line before any request: "ok"
+// when it is served, else "refused: " and the reason, and then it is
+// closed. The client waits for that line when it attaches.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace molvane::driver {
+
+struct PeerPolicy {
+  bool tcp = false;         // connections present the token first
+  uid_t owner = 0;          // the database file's owner
+  bool group_set = false;   // --serve-group was given
+  gid_t group = 0;          // ... and names this group
+  std::string token;        // the token a TCP connection presents
+  std::string secret_path;  // the token file the server made ("" when given)
+  std::string listen;       // how the server is reached, for the messages
+  std::string group_name;   // --serve-group's value, when given
+  std::string secret_file;  // --secret-file's value, when given
+  bool group_given = false;
+  bool secret_given = false;
+
+  // Takes the server's access options (--serve-group=GROUP,
+  // --secret-file=FILE) out of the driver arguments.
+  void TakeOptions(std::vector<std::string> &args);
+  // Sets up the policy for the database file: a TCP server reads its token
+  // or makes one. False with the reason when an option or the token file
+  // is not usable.
+  bool Setup(const std::string &database, bool tcp, const std::string &listen, std::string *error);
+  // Removes the token file the server made.
+  void Cleanup() const;
+  // The socket file's mode and group once it is bound: 0600, or 0660 and
+  // the group of --serve-group. False with the reason when not set.
+  bool SecureSocket(const std::string &path, std::string *error) const;
+};
+
+// The admission of one accepted connection.
+class PeerGate {
+ public:
+  // Checks a new connection: a Unix peer is served or refused at once
+  // (answered "ok" or refused), a TCP peer is asked for its token. False
+  // when the peer is refused: the caller closes the connection.
+  bool Admit(int fd, const PeerPolicy &policy);
+  // Passes the bytes a connection sent through the gate: while the token
+  // is awaited they are taken as its line. The count of leading bytes
+  // taken; the rest are requests. Once refused(), the connection ends.
+  std::size_t Take(int fd, const PeerPolicy &policy, const unsigned char *bytes, std::size_t count);
+  bool refused() const { return state_ == State::kRefused; }
+
+ private:
+  enum class State { kToken, kOpen, kRefused };
+  void Refuse(int fd, const std::string &reason);
+  State state_ = State::kOpen;
+  std::string line_;  // the token line so far
+};
+
+}  // namespace molvane::driver
