@@ -256,12 +256,15 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
   // A table created inside a write transaction goes if the transaction is
   // rolled back; its dictionary stays, so the table is created again then.
   bool in_write = session->active();
-  if (!tables_.Add(session->db(), std::move(desc), physical, &error)) {
-    // Creating a table is a write: a server connection waits for another
-    // session's write transaction and repeats the request (its statements
-    // are all "IF NOT EXISTS"); after the wait it is a lock error.
-    if ((sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY) {
-      if (keeps_lock_waits_ && !wait_over_) throw LockWait{};
+  auto busy = [session] { return (sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY; };
+  bool added = tables_.Add(session->db(), desc, physical, &error);
+  // Creating a table is a write: a server connection waits for another
+  // session's write transaction in the write queue and repeats it (its
+  // statements are all "IF NOT EXISTS"); after the wait it is a lock error.
+  if (!added && busy() && monitor_ != nullptr && !in_write)
+    added = AwaitWriteTurn(session, [&] { return tables_.Add(session->db(), desc, physical, &error); }, busy);
+  if (!added) {
+    if (busy()) {
       out.U32(ZE_LOCKED);
       return;
     }

@@ -266,7 +266,8 @@ SqlIsland *SqlFunctionHost::Find(int id) const {
 void SqlFunctionHost::Arm(sqlite3 *db, long deadline) {
   deadline_ = deadline;
   error_.reset();
-  sqlite3_progress_handler(db, deadline > 0 ? 1000 : 0, deadline > 0 ? Progress : nullptr, this);
+  const bool watch = deadline > 0 || pulse_;
+  sqlite3_progress_handler(db, watch ? 1000 : 0, watch ? Progress : nullptr, this);
 }
 
 void SqlFunctionHost::Disarm(sqlite3 *db) {
@@ -276,6 +277,7 @@ void SqlFunctionHost::Disarm(sqlite3 *db) {
 
 int SqlFunctionHost::Progress(void *p) {
   auto *host = static_cast<SqlFunctionHost *>(p);
+  if (host->pulse_ && host->pulse_()) return 1;
   HAL_CLOCK now;
   if (host->deadline_ == 0 || HAL_getclock(&now) < 0 || static_cast<long>(now.seconds) < host->deadline_)
     return 0;
