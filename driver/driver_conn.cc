@@ -19,6 +19,9 @@ namespace {
 // How long a server connection's write waits for another session's write
 // transaction: the busy time of the other forms.
 constexpr std::chrono::milliseconds kLockWaitTime{2000};
+// How long a server's write waits in the write queue in all, however
+// often the queue moves.
+constexpr std::chrono::milliseconds kQueueTime{20000};
 
 }  // namespace
 
@@ -159,11 +162,11 @@ DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
 }
 
 bool DriverConnection::BeginWrite(DriverSession *session) {
-  if (session->active()) return true;
-  bool begun = monitor_ != nullptr ? AwaitWriteTurn(
-                                         session, [session] { return session->Begin(); },
-                                         [session] { return session->busy(); })
-                                   : session->Begin();
+  // A session that holds the write transaction never queues for it.
+  bool begun = monitor_ == nullptr || session->active()
+                   ? session->Begin()
+                   : AwaitWriteTurn(
+                         session, [session] { return session->Begin(); }, [session] { return session->busy(); });
   if (!begun && session->busy())
     log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
              session->id());
@@ -185,19 +188,31 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
                                       const std::function<bool()> &busy) {
   // The queue is first come, first served: a request that arrives while
   // others wait goes behind them even when the file happens to be free.
-  const auto deadline = std::chrono::steady_clock::now() + kLockWaitTime;
+  // It waits while the queue moves, for kLockWaitTime after the last move
+  // and kQueueTime in all.
+  const auto start = std::chrono::steady_clock::now();
+  auto deadline = start + kLockWaitTime;
   const std::uint64_t ticket = monitor_->Park(session->id(), deadline);
+  std::uint64_t turns = monitor_->turns();
   bool parked = false;
   bool done = false;
   for (;;) {
     if (monitor_->First(ticket)) {
       done = attempt();
+      if (done) monitor_->Began();
       if (done || !busy()) break;
     }
     if (cancelled_ && cancelled_()) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    if (monitor_->turns() != turns) {
+      turns = monitor_->turns();
+      deadline = std::min(now + kLockWaitTime, start + kQueueTime);
+      monitor_->Extend(ticket, deadline);
+    }
+    if (now >= deadline) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
-               session->id(), static_cast<long long>(kLockWaitTime.count()), monitor_->Position(ticket));
+               session->id(), static_cast<long long>((now - start) / std::chrono::milliseconds(1)),
+               monitor_->Position(ticket));
       break;
     }
     if (!parked && on_state_) on_state_(RequestState::kParked);

@@ -49,6 +49,11 @@ void DriverMonitor::Leave(std::uint64_t ticket) {
   if (head) WriteEnded();  // the next one may try now
 }
 
+void DriverMonitor::Extend(std::uint64_t ticket, Clock::time_point deadline) {
+  auto it = std::find_if(parked_.begin(), parked_.end(), [&](const Parked &p) { return p.ticket == ticket; });
+  if (it != parked_.end()) it->deadline = deadline;
+}
+
 void DriverMonitor::Sleep(Clock::time_point until) {
   std::uint64_t seen;
   {

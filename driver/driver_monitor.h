@@ -13,7 +13,9 @@
 // it is parked: it joins a first-come queue with its deadline and its
 // thread sleeps without the monitor until the transaction ends. Only the
 // request at the head of the queue tries to begin, so a write that arrives
-// while others wait goes behind them.
+// while others wait goes behind them. Its deadline moves on each time the
+// queue moves: a request is refused when one transaction held the file
+// for the whole wait, not because many short ones were ahead of it.
 #pragma once
 
 #include <chrono>
@@ -45,6 +47,12 @@ class DriverMonitor {
   std::size_t parked() const { return parked_.size(); }
   // The request leaves the queue (it began, or its wait is over).
   void Leave(std::uint64_t ticket);
+  // The head of the queue began its write transaction: the queue moved.
+  void Began() { ++turns_; }
+  // How often the queue moved so far: a request waits as long as it moves.
+  std::uint64_t turns() const { return turns_; }
+  // A parked request's new deadline.
+  void Extend(std::uint64_t ticket, Clock::time_point deadline);
   // Releases the monitor and sleeps until a write transaction may have
   // ended (WriteEnded) or `until`, then takes the monitor again.
   void Sleep(Clock::time_point until);
@@ -66,6 +74,7 @@ class DriverMonitor {
   std::condition_variable written_;  // a write transaction may have ended
   std::uint64_t writes_ = 0;
   std::uint64_t next_ticket_ = 1;
+  std::uint64_t turns_ = 0;    // under the monitor
   std::deque<Parked> parked_;  // under the monitor
 };
 

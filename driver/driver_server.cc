@@ -187,6 +187,8 @@ struct Channel {
   std::size_t buffered = 0;             // conn's pending bytes as counted in the total (worker)
 };
 
+bool SendLocked(Channel &ch);
+
 // What the loop and the workers share.
 struct Server {
   const std::vector<std::string> &args;
@@ -220,7 +222,7 @@ void Work(Server &server, Channel &ch) {
   std::vector<unsigned char> in, out;
   bool input_seen_ended = false;
   for (;;) {
-    bool input_ended = false;
+    bool input_ended = false, inbox_was_full = false;
     {
       std::unique_lock<std::mutex> lock(ch.mu);
       ch.cv.wait(lock, [&] {
@@ -229,10 +231,14 @@ void Work(Server &server, Channel &ch) {
         return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
       });
       if (ch.cancel) break;
+      // The loop reads no more while the inbox is full: it is told when
+      // there is room again.
+      inbox_was_full = ch.inbox.size() >= kChunk;
       in.swap(ch.inbox);
       ch.inbox.clear();
       input_ended = input_seen_ended = ch.input_ended;
     }
+    if (inbox_was_full) server.Wake();
     ch.state = RequestState::kReceived;
     bool alive = true, answered = false, held = false;
     std::size_t pending = 0;
@@ -280,6 +286,7 @@ void Work(Server &server, Channel &ch) {
       server.monitor.WriteEnded();
     }
     ch.state = answered ? RequestState::kAnswered : RequestState::kIdle;
+    bool loop_needed = false;
     {
       std::lock_guard<std::mutex> lock(ch.mu);
       if (ch.outbox.empty()) {
@@ -296,8 +303,12 @@ void Work(Server &server, Channel &ch) {
       } else if (pending > 0 && !ch.waiting_since) {
         ch.waiting_since = Clock::now();
       }
+      // The reply leaves from here when the socket takes it: the loop is
+      // woken only for what is left (or a client gone), which saves each
+      // exchange a thread switch.
+      loop_needed = !SendLocked(ch) || ch.sent < ch.outbox.size();
     }
-    server.Wake();
+    if (loop_needed) server.Wake();
     // After a half close every whole request is answered; the rest of an
     // incomplete one never comes.
     if (!alive || (input_ended && !held)) break;
@@ -315,14 +326,15 @@ void Work(Server &server, Channel &ch) {
   server.Wake();
 }
 
-// Reads what the client sent into its channel's inbox. False when the
-// client is gone.
+// Reads what the client sent into its channel's inbox, which holds at
+// most kChunk bytes. False when the client is gone.
 bool ReadFrom(Channel &ch) {
   std::lock_guard<std::mutex> lock(ch.mu);
   const std::size_t at = ch.inbox.size();
-  ch.inbox.resize(at + kChunk);
+  if (at >= kChunk) return true;
+  ch.inbox.resize(kChunk);
   for (;;) {
-    ssize_t n = recv(ch.fd, ch.inbox.data() + at, kChunk, 0);
+    ssize_t n = recv(ch.fd, ch.inbox.data() + at, kChunk - at, 0);
     if (n < 0 && errno == EINTR) continue;
     ch.inbox.resize(at + static_cast<std::size_t>(n > 0 ? n : 0));
     if (n == 0) ch.input_ended = true;  // a half close, or the end: see the caller
@@ -333,12 +345,11 @@ bool ReadFrom(Channel &ch) {
   return true;
 }
 
-// Sends queued replies as far as the socket takes them. False when the
-// client is gone.
-bool WriteTo(Channel &ch) {
-  std::lock_guard<std::mutex> lock(ch.mu);
+// Sends queued replies as far as the socket takes them, with the
+// channel's mutex held. False when the client is gone.
+bool SendLocked(Channel &ch) {
   const bool was_full = ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit;
-  while (ch.sent < ch.outbox.size()) {
+  while (ch.fd >= 0 && ch.sent < ch.outbox.size()) {
     ssize_t n = send(ch.fd, ch.outbox.data() + ch.sent, ch.outbox.size() - ch.sent, MSG_NOSIGNAL);
     if (n > 0) {
       ch.sent += static_cast<std::size_t>(n);
@@ -359,15 +370,20 @@ bool WriteTo(Channel &ch) {
   return true;
 }
 
+bool WriteTo(Channel &ch) {
+  std::lock_guard<std::mutex> lock(ch.mu);
+  return SendLocked(ch);
+}
+
 // Takes the client's connection away: its fd is closed, its worker
 // stops what it runs (a statement is interrupted, a parked request gives
 // up) and ends the connection.
 void Drop(Server &server, Channel &ch) {
-  if (ch.fd >= 0) close(ch.fd);
-  ch.fd = -1;
-  ch.cancel = true;
   {
     std::lock_guard<std::mutex> lock(ch.mu);
+    if (ch.fd >= 0) close(ch.fd);
+    ch.fd = -1;
+    ch.cancel = true;
     ch.cv.notify_one();
   }
   server.monitor.WriteEnded();
@@ -516,7 +532,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
       short events = 0;
       {
         std::lock_guard<std::mutex> lock(c->mu);
-        if (!c->input_ended && c->inbox.empty()) events |= POLLIN;
+        if (!c->input_ended && c->inbox.size() < kChunk) events |= POLLIN;
         if (c->sent < c->outbox.size()) events |= POLLOUT;
       }
       fds.push_back(pollfd{c->fd, events, 0});
