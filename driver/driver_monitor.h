@@ -6,7 +6,7 @@
 // dictionaries, and the library code the driver runs) is used under one
 // mutex, the monitor. The monitor is handed on in the order threads asked
 // for it, and long work (a query stepping in SQLite) offers it to waiting
-// threads every thousand steps (Yield), so a long query holds up no other
+// threads every hundred steps (Yield), so a long query holds up no other
 // host's keyed read or commit.
 //
 // A request that needs the write transaction while another session holds

@@ -3,7 +3,7 @@
 // connection has a worker thread that carries out its requests, holding
 // the shared monitor (DriverMonitor) while it runs. So a long query of one
 // host holds up no other host: its statement lets waiting threads go first
-// every thousand SQLite steps, and a write that waits for another
+// every hundred SQLite steps, and a write that waits for another
 // session's write transaction is parked in the monitor's first-come queue
 // while its thread sleeps.
 //

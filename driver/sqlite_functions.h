@@ -50,7 +50,7 @@ class SqlFunctionHost {
   // seconds, 0 for none. Armed on the connection while it runs.
   void Arm(sqlite3 *db, long deadline);
   void Disarm(sqlite3 *db);
-  // Called every thousand SQLite steps of an armed statement, deadline or
+  // Called every hundred SQLite steps of an armed statement, deadline or
   // not (a driver server lets other threads go first in it); true stops
   // the statement (its host went away).
   void SetPulse(std::function<bool()> pulse) { pulse_ = std::move(pulse); }
