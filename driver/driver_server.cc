@@ -1,7 +1,8 @@
 // The driver server's event loop. One thread polls the listening socket
-// and every client connection and only moves bytes; each client
-// connection has a worker thread that carries out its requests, holding
-// the shared monitor (DriverMonitor) while it runs. So a long query of one
+// and every client connection and moves bytes; each client connection has
+// a worker thread that carries out its requests, holding the shared
+// monitor (DriverMonitor) while it runs, and sends their replies as far as
+// the socket takes them. So a long query of one
 // host holds up no other host: its statement lets waiting threads go first
 // every hundred SQLite steps, and a write that waits for another
 // session's write transaction is parked in the monitor's first-come queue
