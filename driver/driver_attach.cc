@@ -60,6 +60,10 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       ok = options.audit_list = true;
     else if (name == "max-pages" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)))
       options.max_pages = static_cast<std::uint32_t>(v);
+    else if (name == "max-connections" && (ok = ParseNumber(text, 1000000, &v)) && v > 0)
+      options.max_connections = static_cast<std::uint32_t>(v);
+    else if (name == "max-buffered-mib" && (ok = ParseNumber(text, 1u << 20, &v)) && v > 0)
+      options.max_buffered = static_cast<std::size_t>(v) << 20;
     else
       ok = false;
     if (!ok) {
@@ -139,6 +143,7 @@ void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
     return;
   }
   sessions_.insert(session->id());
+  had_session_ = true;
   out.U32(session->id()).U32(CompnrRetval());
 }
 

@@ -4,6 +4,7 @@
 // changes nothing.
 #include "driver_conn.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dbc/request/request_codes.h"
@@ -18,6 +19,9 @@ namespace {
 // How long a server connection's write waits for another session's write
 // transaction: the busy time of the other forms.
 constexpr std::chrono::milliseconds kLockWaitTime{2000};
+// How long a server's write waits in the write queue in all, however
+// often the queue moves.
+constexpr std::chrono::milliseconds kQueueTime{20000};
 
 }  // namespace
 
@@ -26,7 +30,7 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args)
 
 DriverConnection::DriverConnection(const std::vector<std::string> &args, DriverShared &shared)
     : DriverConnection(args, nullptr, &shared) {
-  keeps_lock_waits_ = true;
+  monitor_ = shared.monitor;
 }
 
 DriverConnection::DriverConnection(const std::vector<std::string> &args,
@@ -47,8 +51,8 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args,
                    return data_.LockedForOthers(session, table, physical);
                  },
                  [this](std::uint32_t id) {
-                   // A statement waits as a record write does (LockWait
-                   // parks its batch); a file still busy is a lock error.
+                   // A statement waits as a record write does; a file
+                   // still busy is a lock error.
                    DriverSession *s = SessionFor(id);
                    if (s == nullptr) return false;
                    if (BeginWrite(s)) return true;
@@ -82,21 +86,16 @@ bool DriverConnection::Process() {
   std::size_t start = 0;
   held_ = false;
   while (!ended_ && start < input_.size()) {
-    if (keeps_lock_waits_ && output_.size() - out_pos_ >= kReplyLimit) {
+    if (monitor_ != nullptr && output_.size() - out_pos_ >= kReplyLimit) {
       held_ = true;
       break;
     }
     WireReader in(input_.data() + start, input_.size() - start);
     std::vector<std::uint8_t> reply;
     WireWriter out(reply);
-    wait_over_ = lock_waiting_ && std::chrono::steady_clock::now() - wait_start_ >= kLockWaitTime;
     try {
       Handle(in, out);
     } catch (const NeedMore &) {
-      break;
-    } catch (const LockWait &) {
-      if (!lock_waiting_) wait_start_ = std::chrono::steady_clock::now();
-      lock_waiting_ = true;
       break;
     } catch (const Malformed &e) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "malformed request %d: %s", input_[start],
@@ -104,7 +103,7 @@ bool DriverConnection::Process() {
       ended_ = true;
       break;
     }
-    lock_waiting_ = wait_over_ = false;
+    ++handled_;
     start += in.consumed();
     if (output_.empty()) {
       output_.swap(reply);  // nothing queued: the reply becomes the queue without a copy
@@ -164,12 +163,68 @@ DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
 }
 
 bool DriverConnection::BeginWrite(DriverSession *session) {
-  if (session->Begin()) return true;
-  if (session->busy() && keeps_lock_waits_ && !wait_over_) throw LockWait{};
-  if (session->busy())
+  // A session that holds the write transaction never queues for it.
+  bool begun = monitor_ == nullptr || session->active()
+                   ? session->Begin()
+                   : AwaitWriteTurn(
+                         session, [session] { return session->Begin(); }, [session] { return session->busy(); });
+  if (!begun && session->busy())
     log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
              session->id());
-  return false;
+  return begun;
+}
+
+void DriverConnection::Serve(std::function<bool()> cancelled, std::function<void(RequestState)> on_state) {
+  cancelled_ = std::move(cancelled);
+  on_state_ = std::move(on_state);
+  // A statement stepping gives the monitor to waiting threads now and
+  // then, and ends once its host has gone.
+  agent_.SetPulse([this] {
+    monitor_->Yield();
+    return cancelled_();
+  });
+}
+
+bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
+                                      const std::function<bool()> &busy) {
+  // The queue is first come, first served: a request that arrives while
+  // others wait goes behind them even when the file happens to be free.
+  // It waits while the queue moves, for kLockWaitTime after the last move
+  // and kQueueTime in all.
+  const auto start = std::chrono::steady_clock::now();
+  auto deadline = start + kLockWaitTime;
+  const std::uint64_t ticket = monitor_->Park(session->id(), deadline);
+  std::uint64_t turns = monitor_->turns();
+  bool parked = false;
+  bool done = false;
+  for (;;) {
+    if (monitor_->First(ticket)) {
+      done = attempt();
+      if (done) monitor_->Began();
+      if (done || !busy()) break;
+    }
+    if (cancelled_ && cancelled_()) break;
+    const auto now = std::chrono::steady_clock::now();
+    if (monitor_->turns() != turns) {
+      turns = monitor_->turns();
+      deadline = std::min(now + kLockWaitTime, start + kQueueTime);
+      monitor_->Extend(ticket, deadline);
+    }
+    if (now >= deadline) {
+      log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
+               session->id(), static_cast<long long>((now - start) / std::chrono::milliseconds(1)),
+               monitor_->Position(ticket));
+      break;
+    }
+    if (!parked && on_state_) on_state_(RequestState::kParked);
+    parked = true;
+    // Transactions end at a request's end, which wakes the queue; the
+    // short bound covers a writer that ends otherwise.
+    monitor_->Sleep(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)));
+  }
+  monitor_->Leave(ticket);
+  if (parked && on_state_) on_state_(RequestState::kRunning);
+  return done;
 }
 
 }  // namespace molvane::driver

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -21,6 +22,7 @@
 #include "auditcols_payload.h"
 #include "driver_data.h"
 #include "driver_dd.h"
+#include "driver_monitor.h"
 #include "driver_options.h"
 #include "driver_store.h"
 #include "perm_payload.h"
@@ -34,17 +36,30 @@ struct DriverShared {
   DriverStore store;  // the database file and every session on it
   DataPlane data;     // rows, locks and kept batches
   DdCatalog tables;   // the dictionaries of DD_INFO_TABLE
+  // A driver server's threads use all of the above under this monitor, and
+  // its write queue orders the waits for the write transaction. Null in a
+  // child or in-process driver (one thread).
+  DriverMonitor *monitor = nullptr;
 };
+
+// A request's life in a driver server (driver/README.md draws it): its
+// bytes arrive until it is whole (received), it waits for the monitor and
+// runs; a write that meets another session's write transaction is parked
+// in the monitor's queue (its place and deadline kept) and its thread
+// sleeps, then runs on where it stopped, or answers 107 when its wait is
+// over; its reply is queued for the loop to send (answered).
+enum class RequestState { kIdle, kReceived, kRunning, kParked, kAnswered };
 
 class DriverConnection {
  public:
   // `args` are the driver's arguments (argv[1..]); the first names the
   // database file. The connection keeps its own database state.
   explicit DriverConnection(const std::vector<std::string> &args);
-  // A connection of a driver server over the process's shared state. A
-  // write that meets another session's write transaction waits without
-  // blocking the process: Process leaves the request for a later call
-  // (waiting_for_lock) for up to two seconds, then answers 107.
+  // A connection of a driver server over the process's shared state, run
+  // by a worker thread that holds the shared monitor while it calls in. A
+  // write that meets another session's write transaction is parked in the
+  // monitor's queue (the thread sleeps without the monitor) for up to two
+  // seconds, then answers 107.
   DriverConnection(const std::vector<std::string> &args, DriverShared &shared);
   ~DriverConnection();
   DriverConnection(const DriverConnection &) = delete;
@@ -62,13 +77,18 @@ class DriverConnection {
   bool has_reply() const { return out_pos_ < output_.size(); }
   // Requests received are held back until the client reads its replies.
   bool held() const { return held_; }
-  // The connection takes more request bytes: none while requests are held
-  // or a request waits for a lock.
-  bool wants_input() const { return !held_ && !lock_waiting_; }
   static constexpr std::size_t kReplyLimit = 1 << 20;
   bool ended() const { return ended_; }
-  // A request waits for another session's write transaction to end.
-  bool waiting_for_lock() const { return lock_waiting_; }
+  // Request bytes received and not yet handled (an incomplete request).
+  std::size_t pending_input() const { return input_.size(); }
+  // Requests handled so far.
+  std::uint64_t handled() const { return handled_; }
+  // A session was ever opened on the connection (it logged on).
+  bool had_session() const { return had_session_; }
+  // A server connection's worker: `cancelled` says the host went away or
+  // the server stops (a running statement then ends, a parked request
+  // gives up); `on_state` hears a request park and run on.
+  void Serve(std::function<bool()> cancelled, std::function<void(RequestState)> on_state);
   // The SQL agent of the connection (SQL_MESSAGE).
   SqlAgent &agent() { return agent_; }
   // What the client sent of the user's permissions and audit columns.
@@ -103,9 +123,15 @@ class DriverConnection {
   void RestoreTables(std::uint32_t id);
   // Opens the session's write transaction before a request changes
   // anything. False (the request answers 107) when another session's write
-  // transaction held the file for the whole wait; throws LockWait while a
-  // server connection may still wait.
+  // transaction held the file for the whole wait.
   bool BeginWrite(DriverSession *session);
+  // In a server: parks the request in the monitor's write queue until it
+  // is first and `attempt` (which begins a write) succeeds or fails with
+  // `busy` false (another reason than another session's write
+  // transaction), or the wait is over or cancelled. The result of the last
+  // attempt, false when none was made.
+  bool AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
+                      const std::function<bool()> &busy);
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;
@@ -124,10 +150,11 @@ class DriverConnection {
   DataPlane &data_;
   DdCatalog &tables_;
   std::set<std::uint32_t> sessions_;   // the sessions this connection opened
-  bool keeps_lock_waits_ = false;      // a server connection
-  bool lock_waiting_ = false;          // a request waits for the write lock
-  bool wait_over_ = false;             // ... and has waited long enough
-  std::chrono::steady_clock::time_point wait_start_;
+  DriverMonitor *monitor_ = nullptr;   // a server connection's
+  std::function<bool()> cancelled_;
+  std::function<void(RequestState)> on_state_;
+  std::uint64_t handled_ = 0;
+  bool had_session_ = false;
   // What the data plane needs of this connection.
   DataContext DataCtx() const;
 

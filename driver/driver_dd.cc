@@ -626,8 +626,16 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
   // A table created inside a write transaction goes if the transaction is
   // rolled back; its dictionary stays, so the table is created again then.
   bool in_write = session->active();
+  auto busy = [session] { return (sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY; };
   bool refused = false;
-  if (!tables_.Add(session->db(), std::move(desc), physical, &error, this, &refused)) {
+  bool added = tables_.Add(session->db(), desc, physical, &error, this, &refused);
+  // Creating a table is a write: a server connection waits for another
+  // session's write transaction in the write queue and repeats it (its
+  // statements are all "IF NOT EXISTS"); after the wait it is a lock error.
+  if (!added && !refused && busy() && monitor_ != nullptr && !in_write)
+    added = AwaitWriteTurn(
+        session, [&] { return tables_.Add(session->db(), desc, physical, &error, this, &refused); }, busy);
+  if (!added) {
     if (refused) {
       // Rows of another layout would be read and written at the wrong
       // offsets: the table is not served to this client. The client asks
@@ -638,11 +646,7 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
       out.U32(ZE_ILLEGAL_STATE);
       return;
     }
-    // Creating a table is a write: a server connection waits for another
-    // session's write transaction and repeats the request (its statements
-    // are all "IF NOT EXISTS"); after the wait it is a lock error.
-    if ((sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY) {
-      if (keeps_lock_waits_ && !wait_over_) throw LockWait{};
+    if (busy()) {
       out.U32(ZE_LOCKED);
       return;
     }

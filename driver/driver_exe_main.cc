@@ -57,6 +57,8 @@ const char kUsage[] =
     "  --idle-limit=N          the idle limit reported (3)\n"
     "  --audit-list            a commit reply lists the tables the transaction changed\n"
     "  --max-pages=N           the file grows to at most N SQLite pages (then 701)\n"
+    "  --max-connections=N     a server's connections at once (1000)\n"
+    "  --max-buffered-mib=N    request bytes a server holds for all connections (256 MiB)\n"
     "  --sql-agent-forget-dds  the SQL agent asks for every dictionary (tests)\n"
     "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
     "  --version               the version of molvane\n"

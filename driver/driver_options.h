@@ -5,6 +5,7 @@
 // another protocol or TSS mode.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -26,6 +27,12 @@ struct DriverOptions {
   // max_page_count on every session's connection); a write beyond is
   // refused as a full disk. 0: no cap.
   std::uint32_t max_pages = 0;
+  // A driver server's bounds: --max-connections=N client connections at
+  // once (more are closed as they arrive), and --max-buffered-mib=N MiB of
+  // request bytes held for all connections together (a connection whose
+  // request would pass it is ended).
+  std::uint32_t max_connections = 1000;
+  std::size_t max_buffered = std::size_t{256} << 20;
 
   // The options that were unknown or malformed, as given.
   std::vector<std::string> refused;

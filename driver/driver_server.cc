@@ -1,16 +1,27 @@
-// The driver server's event loop: one thread polls the listening socket
-// and every client connection. Each client is a DriverConnection over the
-// shared state; a request that must wait for another session's write
-// transaction stays in its connection's input and is tried again on every
-// round (rounds are then a few milliseconds apart) until it can go on or
-// its wait is over; the connection's further requests are not read
-// meanwhile. Nor are they while a client's unsent replies exceed the
-// connection's limit (a client that asks without reading): the kernel's
-// socket buffers then stop the client, and the server's memory for it
-// stays bounded. A client that goes away takes its sessions with it:
-// their transactions are rolled back and their locks released. Each new
-// connection is admitted first (driver_peer.h): a peer the database file
-// would not let in is refused before any request is read.
+// The driver server's event loop. One thread polls the listening socket
+// and every client connection and moves bytes; each client connection has
+// a worker thread that carries out its requests, holding the shared
+// monitor (DriverMonitor) while it runs, and sends their replies as far as
+// the socket takes them. So a long query of one
+// host holds up no other host: its statement lets waiting threads go first
+// every hundred SQLite steps, and a write that waits for another
+// session's write transaction is parked in the monitor's first-come queue
+// while its thread sleeps.
+//
+// What a client can make the server hold is bounded: 64 KiB of request
+// bytes before its first session, the protocol's bound for one request
+// after it, a total over all connections (--max-buffered-mib), 1 MiB of
+// unsent replies before its further requests wait, a number of
+// connections (--max-connections), and 10 seconds for a connection that
+// has sent no complete request. A connection that passes a bound, or
+// whose work runs out of memory, is ended with a logged reason; the
+// process goes on. A client that goes away takes its sessions with it:
+// its running statement is interrupted, its transactions are rolled back
+// and its locks released. A client that only ends its sending side (a
+// half close) has the requests it sent answered first.
+//
+// Each new connection is admitted first (driver_peer.h): a peer the
+// database file would not let in is refused before any request is read.
 #include "driver_server.h"
 
 #include <arpa/inet.h>
@@ -18,19 +29,32 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "driver_claim.h"
 #include "driver_conn.h"
+#include "driver_monitor.h"
 #include "driver_options.h"
 #include "driver_peer.h"
 #include "ipc/ipc_transport.h"
@@ -44,18 +68,18 @@ volatile sig_atomic_t g_stop = 0;
 
 void OnStop(int) { g_stop = 1; }
 
-constexpr int kBacklog = 64;
-constexpr int kWaitRoundMs = 2;          // rounds while a request waits for a lock
-constexpr std::size_t kChunk = 1 << 16;  // bytes read or written at a time
+using Clock = std::chrono::steady_clock;
 
-struct Client {
-  int fd = -1;
-  std::unique_ptr<DriverConnection> conn;
-  PeerGate gate;  // served once admitted
-  std::vector<unsigned char> pending;  // reply bytes not yet sent
-  std::size_t sent = 0;
-  bool gone = false;
-};
+constexpr int kBacklog = 64;
+constexpr std::size_t kChunk = 1 << 16;  // bytes read or written at a time
+// Request bytes a connection may have sent before its first session.
+constexpr std::size_t kBeforeSession = 64 << 10;
+// How long a connection may go without sending a complete request: from
+// its start, and while a request of it is incomplete.
+constexpr auto kRequestTime = std::chrono::seconds(10);
+// How long the loop leaves the listening socket alone when no descriptor
+// is left to accept with.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 
 // Where the server listens.
 struct Endpoint {
@@ -154,46 +178,320 @@ int OpenTcp(const Endpoint &ep, std::string *error) {
   return fd;
 }
 
-// Reads what the client sent and answers it. False when the client is gone
-// (or refused at its admission).
-bool ReadFrom(Client &c, const PeerPolicy &policy, unsigned char *buf) {
-  for (int i = 0; i < 16; ++i) {
-    ssize_t n = recv(c.fd, buf, kChunk, 0);
+// One client connection as the loop and its worker share it. The worker
+// alone uses `conn`, holding the monitor; the loop alone uses `fd`; what
+// passes between them is under `mu`.
+struct Channel {
+  int fd = -1;
+  std::unique_ptr<DriverConnection> conn;
+  std::thread worker;
+  std::mutex mu;
+  std::condition_variable cv;           // the worker has something to do
+  std::vector<unsigned char> inbox;     // bytes read, not yet given to conn
+  std::vector<unsigned char> outbox;    // replies not yet sent
+  std::size_t sent = 0;                 // ... of which sent
+  bool input_ended = false;             // the client ended its sending side
+  bool held = false;                    // requests wait for the replies to be read
+  bool finished = false;                // the worker is done, conn is gone
+  std::optional<Clock::time_point> waiting_since = Clock::now();  // no complete request since
+  std::atomic<bool> cancel{false};      // the client is gone or the server stops
+  std::atomic<RequestState> state{RequestState::kIdle};
+  std::size_t buffered = 0;             // conn's pending bytes as counted in the total (worker)
+  PeerGate gate;                        // the admission (loop)
+};
+
+bool SendLocked(Channel &ch);
+
+// What the loop and the workers share.
+struct Server {
+  const std::vector<std::string> &args;
+  DriverShared &shared;
+  DriverMonitor &monitor;
+  std::size_t max_buffered;
+  std::atomic<std::size_t> buffered{0};  // request bytes held for all connections
+  int wake_fd = -1;                      // an eventfd: a worker has replies or is done
+  const PeerPolicy *policy = nullptr;    // who is served
+
+  void Wake() const {
+    std::uint64_t one = 1;
+    (void)!write(wake_fd, &one, sizeof one);
+  }
+  // The loop's log lines: the log is the library's, used under the monitor.
+  void Log(int level, const std::string &text) {
+    MonitorGuard guard(&monitor);
+    log_mesg(__FILE__, __LINE__, "driver", level, "%s", text.c_str());
+  }
+};
+
+// Carries out one connection's requests as their bytes arrive, until the
+// connection ends (a malformed request, a bound passed, the client gone
+// or its input ended and answered) or the server stops. The connection is
+// made and ended here, under the monitor: its end rolls back its sessions.
+void Work(Server &server, Channel &ch) {
+  {
+    MonitorGuard guard(&server.monitor);
+    ch.conn = std::make_unique<DriverConnection>(server.args, server.shared);
+    ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.state = s; });
+  }
+  std::vector<unsigned char> in, out;
+  bool input_seen_ended = false;
+  for (;;) {
+    bool input_ended = false, inbox_was_full = false;
+    {
+      std::unique_lock<std::mutex> lock(ch.mu);
+      ch.cv.wait(lock, [&] {
+        if (ch.cancel) return true;
+        if (ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit) return false;
+        return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
+      });
+      if (ch.cancel) break;
+      // The loop reads no more while the inbox is full: it is told when
+      // there is room again.
+      inbox_was_full = ch.inbox.size() >= kChunk;
+      in.swap(ch.inbox);
+      ch.inbox.clear();
+      input_ended = input_seen_ended = ch.input_ended;
+    }
+    if (inbox_was_full) server.Wake();
+    ch.state = RequestState::kReceived;
+    bool alive = true, answered = false, held = false;
+    std::size_t pending = 0;
+    std::string reason;
+    {
+      MonitorGuard guard(&server.monitor);
+      ch.state = RequestState::kRunning;
+      try {
+        DriverConnection &conn = *ch.conn;
+        conn.Feed(in.data(), in.size());
+        in.clear();
+        const std::uint64_t before = conn.handled();
+        alive = conn.Process();
+        answered = conn.handled() != before;
+        held = conn.held();
+        pending = conn.pending_input();
+        if (alive && !conn.had_session() && pending > kBeforeSession) {
+          reason = "sent more than 64 KiB before its first session";
+          alive = false;
+        }
+        const std::size_t total = server.buffered += pending - ch.buffered;
+        const bool grew = pending > ch.buffered;
+        ch.buffered = pending;
+        if (alive && grew && total > server.max_buffered) {
+          reason = "its request would take the requests held for all connections past " +
+                   std::to_string(server.max_buffered >> 20) + " MiB";
+          alive = false;
+        }
+        while (conn.has_reply()) {
+          std::size_t at = out.size();
+          out.resize(at + kChunk);
+          out.resize(at + conn.TakeReply(out.data() + at, kChunk));
+        }
+      } catch (const std::bad_alloc &) {
+        reason = "ran out of memory";
+        alive = false;
+      } catch (const std::exception &e) {
+        reason = std::string("failed: ") + e.what();
+        alive = false;
+      }
+      if (!reason.empty())
+        log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: it %s", reason.c_str());
+      // A commit or abort may have ended a write transaction that parked
+      // requests wait for.
+      server.monitor.WriteEnded();
+    }
+    ch.state = answered ? RequestState::kAnswered : RequestState::kIdle;
+    bool loop_needed = false;
+    {
+      std::lock_guard<std::mutex> lock(ch.mu);
+      if (ch.outbox.empty()) {
+        ch.outbox.swap(out);
+        ch.sent = 0;
+      } else {
+        ch.outbox.insert(ch.outbox.end(), out.begin(), out.end());
+      }
+      out.clear();
+      ch.held = held;
+      if (answered) {
+        ch.waiting_since.reset();
+        if (pending > 0) ch.waiting_since = Clock::now();
+      } else if (pending > 0 && !ch.waiting_since) {
+        ch.waiting_since = Clock::now();
+      }
+      // The reply leaves from here when the socket takes it: the loop is
+      // woken only for what is left (or a client gone), which saves each
+      // exchange a thread switch.
+      loop_needed = !SendLocked(ch) || ch.sent < ch.outbox.size();
+    }
+    if (loop_needed) server.Wake();
+    // After a half close every whole request is answered; the rest of an
+    // incomplete one never comes.
+    if (!alive || (input_ended && !held)) break;
+  }
+  {
+    MonitorGuard guard(&server.monitor);
+    ch.conn.reset();  // rolls back its sessions, releases their locks
+    server.buffered -= ch.buffered;
+    server.monitor.WriteEnded();
+  }
+  {
+    std::lock_guard<std::mutex> lock(ch.mu);
+    ch.finished = true;
+  }
+  server.Wake();
+}
+
+// Reads what the client sent into its channel's inbox, which holds at
+// most kChunk bytes, past the admission's token line. False when the
+// client is gone or refused.
+bool ReadFrom(Server &server, Channel &ch) {
+  std::size_t room;
+  {
+    std::lock_guard<std::mutex> lock(ch.mu);
+    if (ch.inbox.size() >= kChunk) return true;
+    room = kChunk - ch.inbox.size();  // only the loop adds to the inbox
+  }
+  unsigned char buf[kChunk];
+  ssize_t n;
+  do n = recv(ch.fd, buf, room, 0);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+  std::size_t used = 0;
+  if (n > 0) {
+    MonitorGuard guard(&server.monitor);  // the gate logs a refusal
+    used = ch.gate.Take(ch.fd, *server.policy, buf, static_cast<std::size_t>(n));
+    if (ch.gate.refused()) return false;
+  }
+  std::lock_guard<std::mutex> lock(ch.mu);
+  ch.inbox.insert(ch.inbox.end(), buf + used, buf + n);
+  if (n == 0) ch.input_ended = true;  // a half close, or the end: see the caller
+  ch.cv.notify_one();
+  return true;
+}
+
+// Sends queued replies as far as the socket takes them, with the
+// channel's mutex held. False when the client is gone.
+bool SendLocked(Channel &ch) {
+  const bool was_full = ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit;
+  while (ch.fd >= 0 && ch.sent < ch.outbox.size()) {
+    ssize_t n = send(ch.fd, ch.outbox.data() + ch.sent, ch.outbox.size() - ch.sent, MSG_NOSIGNAL);
     if (n > 0) {
-      std::size_t used = c.gate.Take(c.fd, policy, buf, static_cast<std::size_t>(n));
-      if (c.gate.refused()) return false;
-      c.conn->Feed(buf + used, static_cast<std::size_t>(n) - used);
+      ch.sent += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    return false;  // end of the connection or an error
+    return false;
   }
-  return c.conn->Process();
+  if (ch.sent == ch.outbox.size()) {
+    ch.outbox.clear();
+    ch.sent = 0;
+  } else if (ch.sent >= kChunk && 2 * ch.sent >= ch.outbox.size()) {
+    ch.outbox.erase(ch.outbox.begin(), ch.outbox.begin() + static_cast<std::ptrdiff_t>(ch.sent));
+    ch.sent = 0;
+  }
+  if (was_full && ch.outbox.size() - ch.sent < DriverConnection::kReplyLimit) ch.cv.notify_one();
+  return true;
 }
 
-// Sends queued replies as far as the socket takes them. False when the
-// client is gone.
-bool WriteTo(Client &c) {
-  for (;;) {
-    if (c.sent == c.pending.size()) {
-      c.pending.clear();
-      c.sent = 0;
-      if (!c.conn->has_reply()) return true;
-      c.pending.resize(kChunk);
-      c.pending.resize(c.conn->TakeReply(c.pending.data(), c.pending.size()));
-    }
-    ssize_t n = send(c.fd, c.pending.data() + c.sent, c.pending.size() - c.sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      c.sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-  }
+bool WriteTo(Channel &ch) {
+  std::lock_guard<std::mutex> lock(ch.mu);
+  return SendLocked(ch);
 }
 
-bool HasOutput(const Client &c) { return c.sent < c.pending.size() || c.conn->has_reply(); }
+// Takes the client's connection away: its fd is closed, its worker
+// stops what it runs (a statement is interrupted, a parked request gives
+// up) and ends the connection.
+void Drop(Server &server, Channel &ch) {
+  {
+    std::lock_guard<std::mutex> lock(ch.mu);
+    if (ch.fd >= 0) close(ch.fd);
+    ch.fd = -1;
+    ch.cancel = true;
+    ch.cv.notify_one();
+  }
+  server.monitor.WriteEnded();
+}
+
+// Accepts the connections waiting on the listening socket. Every check of
+// a new connection (its number here) is made in Admit before a worker
+// serves it. False when no descriptor was left to accept with.
+class Acceptor {
+ public:
+  Acceptor(Server &server, int lfd, std::uint32_t max_connections)
+      : server_(server), lfd_(lfd), max_(max_connections), spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
+  ~Acceptor() {
+    if (spare_ >= 0) close(spare_);
+  }
+  Acceptor(const Acceptor &) = delete;
+  Acceptor &operator=(const Acceptor &) = delete;
+
+  bool Accept(std::list<std::unique_ptr<Channel>> &channels) {
+    for (int i = 0; i < kBacklog; ++i) {
+      int fd = accept4(lfd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0 && (errno == EMFILE || errno == ENFILE)) return Refuse();
+      if (fd < 0) return true;
+      out_of_fds_ = false;
+      if (!Admit(fd, channels.size())) {
+        close(fd);
+        continue;
+      }
+      auto ch = std::make_unique<Channel>();
+      ch->fd = fd;
+      bool admitted;
+      {
+        MonitorGuard guard(&server_.monitor);  // the gate logs a refusal
+        admitted = ch->gate.Admit(fd, *server_.policy);
+      }
+      if (!admitted) {
+        close(fd);
+        continue;
+      }
+      Channel &c = *ch;
+      try {
+        ch->worker = std::thread(Work, std::ref(server_), std::ref(c));
+      } catch (const std::system_error &e) {
+        server_.Log(0, std::string("connection refused: no thread to serve it: ") + e.what());
+        close(fd);
+        continue;
+      }
+      channels.push_back(std::move(ch));
+    }
+    return true;
+  }
+
+ private:
+  // Whether a new connection is served.
+  bool Admit(int, std::size_t count) {
+    if (count < max_) {
+      at_max_ = false;
+      return true;
+    }
+    if (!at_max_) server_.Log(0, "connections refused: " + std::to_string(max_) + " connections are served");
+    at_max_ = true;
+    return false;
+  }
+  // No descriptor is left: the spare one takes the waiting connection and
+  // closes it, so that its client sees the end at once and the listening
+  // socket stops being ready. False when even that failed.
+  bool Refuse() {
+    if (!out_of_fds_)
+      server_.Log(0, std::string("connections refused: ") + std::strerror(errno));
+    out_of_fds_ = true;
+    if (spare_ < 0) return false;
+    close(spare_);
+    int fd = accept4(lfd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) close(fd);
+    spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    return fd >= 0 && spare_ >= 0;
+  }
+
+  Server &server_;
+  int lfd_;
+  std::size_t max_;
+  int spare_;
+  bool out_of_fds_ = false;  // logged once until a connection is accepted again
+  bool at_max_ = false;
+};
 
 }  // namespace
 
@@ -223,14 +521,27 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &s
     policy.Cleanup();
     return fail(error);
   }
+  int wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_fd < 0) {
+    close(lfd);
+    if (!ep.tcp) unlink(ep.path.c_str());
+    policy.Cleanup();
+    return fail(std::string("eventfd: ") + std::strerror(errno));
+  }
 
+  DriverMonitor monitor;
   DriverShared shared;
+  shared.monitor = &monitor;
   shared.store.SetPath(options.database);
-  shared.store.SetBusyTime(0);  // waits are kept by the connections
+  shared.store.SetBusyTime(0);  // waits are kept in the monitor's write queue
   shared.store.HoldClaim(std::move(claim));
+  Server server{args, shared, monitor, options.max_buffered};
+  server.wake_fd = wake_fd;
+  server.policy = &policy;
 
-  // SIGTERM and SIGINT are taken only inside ppoll, so a stop is never
-  // missed between the check and the wait.
+  // SIGTERM and SIGINT are taken only inside the loop's ppoll, so a stop
+  // is never missed between the check and the wait; the workers, started
+  // with them blocked, never take them.
   struct sigaction stop {};
   stop.sa_handler = OnStop;
   sigemptyset(&stop.sa_mask);
@@ -247,72 +558,104 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &s
 
   log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "serving '%s' on %s", options.database.c_str(),
            ep.text.c_str());
-  std::vector<std::unique_ptr<Client>> clients;
-  int status = 0;
+  std::list<std::unique_ptr<Channel>> channels;
   std::vector<pollfd> fds;
-  std::vector<unsigned char> buf(kChunk);
+  std::vector<Channel *> polled;
+  Acceptor acceptor(server, lfd, options.max_connections);
+  Clock::time_point accept_again{}, next_tick = Clock::now();
+  int status = 0;
   while (!g_stop) {
-    bool waiting = false;
-    fds.assign(1, pollfd{lfd, POLLIN, 0});
-    for (const auto &c : clients) {
-      short events = static_cast<short>((c->conn->wants_input() ? POLLIN : 0) | (HasOutput(*c) ? POLLOUT : 0));
+    const Clock::time_point now = Clock::now();
+    fds.clear();
+    polled.clear();
+    fds.push_back(pollfd{wake_fd, POLLIN, 0});
+    const bool accepting = now >= accept_again;
+    fds.push_back(pollfd{accepting ? lfd : -1, POLLIN, 0});
+    for (auto &c : channels) {
+      if (c->fd < 0) continue;
+      short events = 0;
+      {
+        std::lock_guard<std::mutex> lock(c->mu);
+        if (!c->input_ended && c->inbox.size() < kChunk) events |= POLLIN;
+        if (c->sent < c->outbox.size()) events |= POLLOUT;
+      }
       fds.push_back(pollfd{c->fd, events, 0});
-      waiting = waiting || c->conn->waiting_for_lock();
+      polled.push_back(c.get());
     }
-    timespec round{0, kWaitRoundMs * 1000000L};
+    // The loop wakes at least once a second for the time limits and the
+    // store's upkeep.
+    Clock::time_point until = next_tick;
+    if (!accepting) until = std::min(until, accept_again);
+    auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
+    if (wait < 0) wait = 0;
+    timespec timeout{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
     int ready = molvane::ipc::ipc_await_input(fds.data(), fds.size(), &during_poll);
-    if (ready == 0) ready = ppoll(fds.data(), fds.size(), waiting ? &round : nullptr, &during_poll);
+    if (ready == 0) ready = ppoll(fds.data(), fds.size(), &timeout, &during_poll);
     if (ready < 0 && errno != EINTR) {
-      status = fail(std::string("poll: ") + std::strerror(errno));
+      server.Log(LOG_ERROR, std::string("poll: ") + std::strerror(errno));
+      status = 1;
       break;
     }
     if (g_stop) break;
     if (ready > 0 && (fds[0].revents & POLLIN)) {
-      for (int i = 0; i < kBacklog; ++i) {
-        int fd = accept4(lfd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) break;
-        auto c = std::make_unique<Client>();
-        c->fd = fd;
-        if (!c->gate.Admit(fd, policy)) {
-          close(fd);
-          continue;
-        }
-        c->conn = std::make_unique<DriverConnection>(args, shared);
-        clients.push_back(std::move(c));
+      std::uint64_t count;
+      (void)!read(wake_fd, &count, sizeof count);
+    }
+    if (ready > 0 && accepting && (fds[1].revents & POLLIN) && !acceptor.Accept(channels))
+      accept_again = Clock::now() + kAcceptPause;
+    for (std::size_t i = 0; ready > 0 && i < polled.size(); ++i) {
+      Channel &c = *polled[i];
+      const short revents = fds[i + 2].revents;
+      if (revents == 0) continue;
+      // POLLHUP: the client is gone both ways (a killed host), not just
+      // done sending; nobody reads what it asked for.
+      bool gone = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      if (!gone && (revents & POLLIN)) gone = !ReadFrom(server, c);
+      if (!gone && (revents & POLLOUT)) gone = !WriteTo(c);
+      if (gone) Drop(server, c);
+    }
+    const Clock::time_point after = Clock::now();
+    for (auto it = channels.begin(); it != channels.end();) {
+      Channel &c = **it;
+      bool finished, drained, flush, late = false;
+      {
+        std::lock_guard<std::mutex> lock(c.mu);
+        finished = c.finished;
+        drained = c.sent == c.outbox.size();
+        flush = c.input_ended;  // a half-closed client still reads its answers
+        const RequestState s = c.state;
+        late = c.waiting_since && after - *c.waiting_since >= kRequestTime &&
+               (s == RequestState::kIdle || s == RequestState::kAnswered);
       }
-    }
-    for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) {
-      Client &c = *clients[i - 1];
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      // A client whose requests are not taken now and that hung up cannot
-      // read what it asked for.
-      c.gone = (fds[i].events & POLLIN) ? !ReadFrom(c, policy, buf.data()) : true;
-    }
-    // Requests that wait for a write lock are tried again: a transaction
-    // may have ended in this round.
-    for (auto &c : clients)
-      if (!c->gone && c->conn->waiting_for_lock()) c->gone = !c->conn->Process();
-    // Requests held back while a client's replies piled up go on as it
-    // reads them. Held requests always leave replies to send, so that the
-    // client's next read wakes the loop; each turn here answers requests
-    // or leaves replies unsent.
-    for (auto &c : clients) {
-      if (!c->gone && !WriteTo(*c)) c->gone = true;
-      while (!c->gone && c->conn->held()) {
-        c->gone = !c->conn->Process() || !WriteTo(*c);
-        if (HasOutput(*c)) break;
+      // Replies a worker queued since the poll leave at once.
+      if (c.fd >= 0 && !drained && !WriteTo(c)) Drop(server, c);
+      if (late && c.fd >= 0) {
+        server.Log(0, "connection ended: it sent no complete request within 10 seconds");
+        Drop(server, c);
       }
-    }
-    for (auto it = clients.begin(); it != clients.end();) {
-      if (!(*it)->gone) {
-        ++it;
+      if (finished && !drained && c.fd >= 0) {
+        std::lock_guard<std::mutex> lock(c.mu);
+        drained = c.sent == c.outbox.size();
+      }
+      if (finished && (drained || !flush || c.fd < 0)) {
+        c.worker.join();
+        if (c.fd >= 0) close(c.fd);
+        it = channels.erase(it);
         continue;
       }
-      close((*it)->fd);
-      it = clients.erase(it);  // rolls back its sessions, releases their locks
+      ++it;
+    }
+    if (after >= next_tick) {
+      MonitorGuard guard(&monitor);
+      shared.store.OnIdleTick(after);
+      next_tick = after + std::chrono::seconds(1);
     }
   }
-  clients.clear();
+  // Every worker stops what it runs and rolls back what is open.
+  for (auto &c : channels) Drop(server, *c);
+  for (auto &c : channels) c->worker.join();
+  channels.clear();
+  close(wake_fd);
   close(lfd);
   if (!ep.tcp) unlink(ep.path.c_str());
   policy.Cleanup();

@@ -49,7 +49,8 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
     int fd = ::open(file, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
   }
-  // One thread uses a connection: SQLite's per-call locking is not needed.
+  // One thread at a time uses a connection (in a server, under its monitor):
+  // SQLite's per-call locking is not needed.
   int rc = sqlite3_open_v2(file, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
   if (rc != SQLITE_OK) {

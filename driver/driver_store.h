@@ -11,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -27,11 +28,10 @@ std::uint32_t StorageError(int sqlite_code);
 // SQLite's message of a connection's last error, with the database file
 // named: "database or disk is full (file /path/main.db)".
 std::string StorageText(sqlite3 *db);
-// Thrown by a write that meets another session's write transaction when
-// the connection keeps lock waits (a driver server): the request stays in
-// the input and is handled again later. Handlers take the write
-// transaction before anything they change; the SQL agent keeps what it
-// has handled of a batch and goes on from the statement that waits.
+// May be thrown by the SQL agent's `begin` for a write that must wait: the
+// agent keeps what it has handled of a batch and goes on from the
+// statement that waits (Resume). A driver server waits in the request's
+// own thread instead (DriverMonitor), so it throws none.
 struct LockWait {};
 
 class DriverSession {
@@ -100,6 +100,10 @@ class DriverStore {
   std::size_t count() const { return sessions_.size(); }
   // Ends a session, rolling back its open transaction. False when unknown.
   bool CloseSession(std::uint32_t id);
+  // A driver server's loop calls this about once a second, holding the
+  // shared monitor, whatever its clients do: upkeep that no request
+  // triggers (a transaction idle too long, a checkpoint) belongs here.
+  void OnIdleTick(std::chrono::steady_clock::time_point) {}
 
  private:
   std::string path_;

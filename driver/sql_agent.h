@@ -86,6 +86,10 @@ class SqlAgent {
   // Between requests: the statement fetched last encodes its next row set
   // while the client works on the one it got (AgentStatement::ReadAhead).
   void ReadAhead();
+  // Called as a statement steps (SqlFunctionHost::SetPulse): a driver
+  // server lets other threads go first, and stops the statement of a
+  // host that went away.
+  void SetPulse(std::function<bool()> pulse) { host_.SetPulse(std::move(pulse)); }
 
   // For tests: the statement's state, -1 when the agent holds no such id.
   int StateOf(std::uint32_t id) const;

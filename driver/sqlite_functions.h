@@ -27,6 +27,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include <functional>
+
 #include "sql/common/sql_exception.h"
 
 namespace molvane::driver {
@@ -59,6 +61,10 @@ class SqlFunctionHost {
   // seconds, 0 for none. Armed on the connection while it runs.
   void Arm(sqlite3 *db, long deadline);
   void Disarm(sqlite3 *db);
+  // Called every hundred SQLite steps of an armed statement, deadline or
+  // not (a driver server lets other threads go first in it); true stops
+  // the statement (its host went away).
+  void SetPulse(std::function<bool()> pulse) { pulse_ = std::move(pulse); }
 
   void SetError(const SQLException &e);
   // The error a function or the progress handler kept, if any (cleared).
@@ -70,6 +76,7 @@ class SqlFunctionHost {
   std::unordered_map<int, SqlIsland *> islands_;
   int next_id_ = 1;
   long deadline_ = 0;
+  std::function<bool()> pulse_;
   std::unique_ptr<SQLException> error_;
 };
 

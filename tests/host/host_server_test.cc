@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,6 +24,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -37,9 +39,11 @@
 #include <molvane/datetime.h>
 #include <molvane/dd.h>
 #include <molvane/platform.h>
+#include <molvane/sql.h>
 #include <molvane/zdb.h>
 #include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
+#include <molvane/zdb_detail.h>
 #include <molvane/zdb_refs.h>
 
 #include "dbc/dict/dd.h"
@@ -118,6 +122,12 @@ class Process {
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
+  pid_t pid() const { return pid_; }
+  // The process has written something not read yet.
+  bool HasOutput() {
+    pollfd p{out_, POLLIN, 0};
+    return !buffered_.empty() || poll(&p, 1, 0) == 1;
+  }
   // Signals the process (0: none) and gives its exit status.
   int Stop(int signal) {
     if (signal != 0) kill(pid_, signal);
@@ -175,6 +185,70 @@ std::string Admission(int fd) {
   char c = 0;
   for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 5000) == 1 && read(fd, &c, 1) == 1 && c != '\n';) line.push_back(c);
   return line;
+}
+
+// A non-blocking connection to the server at `where` (as Connects); -1
+// when none.
+int Dial(const std::string &where) {
+  sockaddr_un un{};
+  sockaddr_in in{};
+  sockaddr *addr = reinterpret_cast<sockaddr *>(&un);
+  socklen_t size = sizeof un;
+  if (where.rfind("tcp:", 0) == 0) {
+    in.sin_family = AF_INET;
+    in.sin_port = htons(static_cast<std::uint16_t>(std::atoi(where.c_str() + 4)));
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr = reinterpret_cast<sockaddr *>(&in);
+    size = sizeof in;
+  } else {
+    un.sun_family = AF_UNIX;
+    std::strncpy(un.sun_path, where.c_str(), sizeof un.sun_path - 1);
+  }
+  int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, addr, size) != 0) {
+    close(fd);
+    return -1;
+  }
+  if (fd >= 0) fcntl(fd, F_SETFL, O_NONBLOCK);
+  return fd;
+}
+
+// EXE_SYSTEM 9 with information code 1: the driver's version text.
+const char kVersionRequest[] = {7, 0, 0, 0, 9, 0, 4, 0, 0, 0, 1};
+
+// Reads what the server sends on `fd` until it ends the connection or
+// sends nothing for `ms`.
+std::string ReadAll(int fd, int ms) {
+  std::string got;
+  char buf[1 << 16];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    ssize_t n = poll(&p, 1, ms) == 1 ? read(fd, buf, sizeof buf) : 0;
+    if (n <= 0) return got;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+// The CPU time a process has used, in milliseconds.
+long CpuMs(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::atol(field.c_str());
+    if (i == 15) stime = std::atol(field.c_str());
+  }
+  return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+// The resident memory of a process, in KiB.
+long RssKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
 }
 
 // The server listens on a Unix socket below the root, or on a loopback port.
@@ -468,6 +542,127 @@ TEST_P(HostServer, ASecondDescriptionOfAnotherLayoutFromOneClientChangesNothing)
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
   EXPECT_EQ(a->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=4.00 "), std::string::npos);
+}
+
+// Connections that never log on and announce a 64 MiB request are ended
+// once they have sent 64 KiB: the server stays small and serves a host.
+TEST_P(HostServer, UnfinishedLargeRequestsAreEndedAndTheServerStaysSmall) {
+  const char head[] = {10, 4, 0, 0, 0};  // SQL_MESSAGE of 64 MiB
+  const std::string zeros(1 << 20, '\0');
+  std::vector<int> fds;
+  for (int i = 0; i < 8; ++i) {
+    int fd = Dial(listen_);
+    ASSERT_GE(fd, 0);
+    fds.push_back(fd);
+    std::size_t sent = 0;
+    bool ended = send(fd, head, sizeof head, MSG_NOSIGNAL) != sizeof head;
+    while (!ended && sent < (60u << 20)) {
+      ssize_t n = send(fd, zeros.data(), zeros.size(), MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno == EAGAIN) {
+        pollfd p{fd, POLLOUT, 0};
+        ended = poll(&p, 1, 2000) != 1;
+      } else {
+        ended = true;  // the server ended the connection
+      }
+    }
+    EXPECT_LT(sent, 8u << 20) << "connection " << i;
+  }
+  EXPECT_LT(RssKiB(server_->pid()), 100 * 1024);
+  auto a = Host();
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  for (int fd : fds) close(fd);
+}
+
+// With its descriptors used up the server does not spin on the listening
+// socket, and a new host is refused at once instead of waiting; once
+// descriptors are free again hosts are served.
+TEST_P(HostServer, OutOfDescriptorsTheServerRefusesNewHostsWithoutSpinning) {
+  const std::string limit = "prlimit --pid " + std::to_string(server_->pid()) + " --nofile=32:32";
+  ASSERT_EQ(std::system(limit.c_str()), 0);
+  // Each connection asks something, so that none is ended as idle.
+  std::vector<int> fds;
+  for (int i = 0; i < 40; ++i) {
+    int fd = Dial(listen_);
+    if (fd < 0) continue;
+    fds.push_back(fd);
+    EXPECT_EQ(send(fd, kVersionRequest, sizeof kVersionRequest, MSG_NOSIGNAL),
+              static_cast<ssize_t>(sizeof kVersionRequest));
+  }
+  usleep(500000);
+  const long before = CpuMs(server_->pid());
+  usleep(3000000);
+  EXPECT_LT(CpuMs(server_->pid()) - before, 600) << "ms of CPU in 3 s with no descriptor left";
+  auto late = std::make_unique<Process>(std::vector<std::string>{
+      std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(), "--script", "-"});
+  EXPECT_EQ(late->Do("logon demo"), "logged on as demo");
+  std::string refused = late->Do("read exdep010 1 code=SALES");
+  EXPECT_EQ(refused.rfind("error ", 0), 0u) << "'" << refused << "': the host waits";
+  for (int fd : fds) close(fd);
+  std::string row;
+  for (int i = 0; i < 50 && row.rfind(kSales, 0) != 0; ++i) {
+    auto a = Host();
+    row = a->Do("read exdep010 1 code=SALES");
+    if (row.rfind(kSales, 0) != 0) usleep(100000);
+  }
+  EXPECT_EQ(row.rfind(kSales, 0), 0u);
+}
+
+// Requests that arrive with the end of the client's input (a half close)
+// are answered before the server ends the connection.
+TEST_P(HostServer, RequestsOfAHalfClosedClientAreAnswered) {
+  int fd = Dial(listen_);
+  ASSERT_GE(fd, 0);
+  std::string three;
+  for (int i = 0; i < 3; ++i) three.append(kVersionRequest, sizeof kVersionRequest);
+  ASSERT_EQ(send(fd, three.data(), three.size(), MSG_NOSIGNAL), static_cast<ssize_t>(three.size()));
+  ASSERT_EQ(shutdown(fd, SHUT_WR), 0);
+  std::string got = ReadAll(fd, 5000);  // up to the server's end of the connection
+  close(fd);
+  ASSERT_GE(got.size(), 2u);
+  const std::size_t one = 2 + (static_cast<unsigned char>(got[0]) << 8 | static_cast<unsigned char>(got[1])) + 4;
+  EXPECT_EQ(got.size(), 3 * one);
+  EXPECT_EQ(got.substr(2, 15), "msqlite SQLite ");
+}
+
+// One host's long query holds up no other host: another attaches, reads a
+// row by its key and commits while it runs. A host that is killed takes
+// its query with it (over a Unix socket, where the server sees the host
+// gone); SIGTERM ends a running query and the server at once.
+TEST_P(HostServer, LongQueryOfOneHostHoldsUpNoOtherAndEndsWithItsHost) {
+  auto setup = Host();
+  for (int i = 0; i < 300; ++i)
+    ASSERT_EQ(setup->Do("insert exdep010 1 code=Q" + std::to_string(i) + " budget=" + std::to_string(i)),
+              "buffered insert on exdep010001");
+  ASSERT_EQ(setup->Do("commit"), "committed");
+  auto a = Host();
+  // 27 million rows through an arithmetic condition.
+  ASSERT_TRUE(a->Send("sql run 1 SELECT COUNT(*) :n FROM exdep010 x, exdep010 y, exdep010 z "
+                      "WHERE x.budget + y.budget + z.budget < 0"));
+  usleep(1000000);
+  const auto start = std::chrono::steady_clock::now();
+  auto b = Host();
+  EXPECT_EQ(b->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(a->HasOutput()) << "the query ended too soon to show anything";
+  a->Kill();
+  if (GetParam()) {
+    // Over TCP the end of the killed host's connection looks like a half
+    // close: its query goes on until SIGTERM stops the server.
+    const auto stop = std::chrono::steady_clock::now();
+    EXPECT_EQ(server_->Stop(SIGTERM), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(3));
+    server_.reset();
+    return;
+  }
+  usleep(1500000);
+  const long cpu = CpuMs(server_->pid());
+  usleep(2000000);
+  EXPECT_LT(CpuMs(server_->pid()) - cpu, 100) << "ms of CPU in 2 s: the killed host's query still runs";
+  EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
 }
 
 // A dictionary that arrives inside a write transaction has its table
@@ -859,6 +1054,102 @@ TEST_P(HostServer, StartingServerLeavesTheSocketOfAnotherAlone) {
   }
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
+}
+
+// Hosts in forked processes add 1 to one hot row: a read, an update with
+// the old image checked at the commit, the commit. Each reports its
+// commits and its failures with their error (201 when another host's
+// commit came first).
+int HotRowHost(int rounds, int report) {
+  int trans = 0;
+  ZDB_CURSOR *cursor = nullptr;
+  static unsigned char row[DD_MAX_ROW_LENGTH];
+  zdb_disable_references();
+  if (zdb_init_api("hot", nullptr, 0, 0) != 0 || zdb_logon("ann") != 0 ||
+      (trans = zdb_start_session("hot")) <= 0 || zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0)
+    return 1;
+  const DD_TABLE *table = ddtable("exemp010");
+  const DD_COLUMN *salary = ddcolumn("exemp010.salary");
+  for (int r = 0; r < rounds; ++r) {
+    SetEmp(table, row, 1);
+    bool ok = zdb_exec_row(cursor, db_eq_delayed, 0, 1) == 0;
+    if (ok) {
+      float_in(float_out(row + salary->offset) + 1, row + salary->offset);
+      ok = zdb_exec_row(cursor, db_update_51, 0, 1) == 0;
+    }
+    if (ok && zdb_exec_db(commit_trans, trans) == 0) {
+      dprintf(report, "inc 0\n");
+      continue;
+    }
+    // A failed batch (520) names the error of the update that failed.
+    int error = zdb_errno;
+    char name[9] = {};
+    int compnr = 0;
+    const char *extra = nullptr;
+    if (error == 520) error = zdb_get_detail_error(name, &compnr, &extra, trans);
+    dprintf(report, "fail %d\n", error);
+    zdb_exec_db(abort_trans, trans);
+  }
+  return zdb_logoff() == 0 ? 0 : 2;
+}
+
+// Writes wait for the write transaction first come, first served: with 64
+// hosts on one hot row, under 1% of the commits end in 107, and the row
+// holds every committed increment.
+TEST_P(HostServer, SixtyFourHostsOnOneHotRowAreServedInTurn) {
+  constexpr int kMany = 64;
+  constexpr int kTurns = 8;
+  auto setup = Host();
+  EXPECT_EQ(setup->Do("table create exemp010 1"), "exemp010001: create_table");
+  EXPECT_EQ(setup->Do("insert exdep010 1 code=D"), "buffered insert on exdep010001");
+  EXPECT_EQ(setup->Do("insert exemp010 1 emp=1 salary=0 dept=D dcas=D dnul=D drst=D"),
+            "buffered insert on exemp010001");
+  EXPECT_EQ(setup->Do("commit"), "committed");
+  std::vector<pid_t> pids;
+  std::vector<int> reports;
+  for (int i = 0; i < kMany; ++i) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      std::exit(HotRowHost(kTurns, fds[1]));
+    }
+    close(fds[1]);
+    pids.push_back(pid);
+    reports.push_back(fds[0]);
+  }
+  std::string text;
+  for (int fd : reports) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  for (pid_t pid : pids) EXPECT_EQ(Reap(pid, 120000), 0) << "a host failed or hung";
+  int committed = 0, locked = 0, conflicts = 0, other = 0, other_error = 0;
+  std::istringstream lines(text);
+  for (std::string what; lines >> what;) {
+    int error = 0;
+    lines >> error;
+    if (what == "inc") {
+      ++committed;
+    } else if (error == 107) {
+      ++locked;
+    } else if (error == 201) {
+      ++conflicts;
+    } else {
+      ++other;
+      other_error = error;
+    }
+  }
+  EXPECT_EQ(committed + locked + conflicts + other, kMany * kTurns);
+  EXPECT_EQ(other, 0) << "error " << other_error;
+  EXPECT_GT(committed, 0);
+  EXPECT_LT(locked * 100, kMany * kTurns) << locked << " of " << kMany * kTurns << " commits ended in 107";
+  std::string row = setup->Do("read exemp010 1 emp=1");
+  EXPECT_NE(row.find(" salary=" + std::to_string(committed) + " "), std::string::npos)
+      << row << " after " << committed << " committed increments";
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, HostServer, testing::Bool(),
