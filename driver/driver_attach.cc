@@ -60,6 +60,10 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       ok = options.audit_list = true;
     else if (name == "max-pages" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)))
       options.max_pages = static_cast<std::uint32_t>(v);
+    else if (name == "idle-transaction-limit" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)) && v > 0)
+      options.idle_transaction_limit = static_cast<int>(v);
+    else if (name == "open-result-limit" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)) && v > 0)
+      options.open_result_limit = static_cast<int>(v);
     else
       ok = false;
     if (!ok) log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());

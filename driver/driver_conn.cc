@@ -90,7 +90,9 @@ bool DriverConnection::Process() {
     WireWriter out(reply);
     wait_over_ = lock_waiting_ && std::chrono::steady_clock::now() - wait_start_ >= kLockWaitTime;
     try {
+      store_.RequestStarts(sessions_, std::chrono::steady_clock::now());
       Handle(in, out);
+      store_.RequestEnded(sessions_);
     } catch (const NeedMore &) {
       break;
     } catch (const LockWait &) {

@@ -26,6 +26,12 @@ struct DriverOptions {
   // max_page_count on every session's connection); a write beyond is
   // refused as a full disk. 0: no cap.
   std::uint32_t max_pages = 0;
+  // --idle-transaction-limit=SECONDS (a driver server): a write
+  // transaction whose client sent no request for longer is rolled back.
+  int idle_transaction_limit = 60;
+  // --open-result-limit=SECONDS (a driver server): an SQL result open for
+  // longer reads its rest into a temporary file and releases its snapshot.
+  int open_result_limit = 30;
 
   // Parses the arguments; an unknown or malformed option is logged and
   // ignored.

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,7 @@ void OnStop(int) { g_stop = 1; }
 
 constexpr int kBacklog = 64;
 constexpr int kWaitRoundMs = 2;          // rounds while a request waits for a lock
+constexpr int kTickMs = 200;             // the periodic work (DataPlane::OnIdleTick) at most this often
 constexpr std::size_t kChunk = 1 << 16;  // bytes read or written at a time
 
 struct Client {
@@ -204,6 +206,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
   shared.store.SetPath(options.database);
   shared.store.SetBusyTime(0);  // waits are kept by the connections
   shared.store.HoldClaim(std::move(claim));
+  shared.store.SetIdleTransactionLimit(std::chrono::seconds(options.idle_transaction_limit));
 
   // SIGTERM and SIGINT are taken only inside ppoll, so a stop is never
   // missed between the check and the wait.
@@ -226,6 +229,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
   std::vector<std::unique_ptr<Client>> clients;
   std::vector<pollfd> fds;
   std::vector<unsigned char> buf(kChunk);
+  auto last_tick = std::chrono::steady_clock::now();
   while (!g_stop) {
     bool waiting = false;
     fds.assign(1, pollfd{lfd, POLLIN, 0});
@@ -234,9 +238,9 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
       fds.push_back(pollfd{c->fd, events, 0});
       waiting = waiting || c->conn->waiting_for_lock();
     }
-    timespec round{0, kWaitRoundMs * 1000000L};
+    timespec round{0, kWaitRoundMs * 1000000L}, tick{0, kTickMs * 1000000L};
     int ready = molvane::ipc::ipc_await_input(fds.data(), fds.size(), &during_poll);
-    if (ready == 0) ready = ppoll(fds.data(), fds.size(), waiting ? &round : nullptr, &during_poll);
+    if (ready == 0) ready = ppoll(fds.data(), fds.size(), waiting ? &round : &tick, &during_poll);
     if (ready < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
     if (g_stop) break;
     if (ready > 0 && (fds[0].revents & POLLIN)) {
@@ -270,6 +274,14 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &a
         c->gone = !c->conn->Process() || !WriteTo(*c);
         if (HasOutput(*c)) break;
       }
+    }
+    // Idle write transactions end and old results leave their snapshots.
+    auto now = std::chrono::steady_clock::now();
+    if (now - last_tick >= std::chrono::milliseconds(kTickMs)) {
+      last_tick = now;
+      auto opened_before = now - std::chrono::seconds(options.open_result_limit);
+      for (auto &c : clients) c->conn->agent().SpillOpenResults(opened_before);
+      shared.data.OnIdleTick(shared.store, now);
     }
     for (auto it = clients.begin(); it != clients.end();) {
       if (!(*it)->gone) {
