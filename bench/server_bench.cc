@@ -1,15 +1,24 @@
-// Committed increments per second by 1, 4 and 16 host processes through
-// one driver server (molvane-driver --listen on a Unix socket). Each host
-// process logs on, then commits kPerHost increments of the salary of one of
-// kRows rows: a locked read, a delayed-lock read, the update, the commit;
-// a refused lock or commit is aborted and tried again. The anchor: as many
-// processes committing as many increments of the same rows of one SQLite
-// file (WAL, BEGIN IMMEDIATE, UPDATE, COMMIT, SQLite's busy wait). `ratio`
-// is molvane's wall time divided by SQLite's for the same increments.
+// Committed increments per second by 1, 4, 16 and 64 host processes
+// through one driver server (molvane-driver --listen on a Unix socket). Each
+// host process logs on, then commits kPerHost increments of the salary of
+// one of kRows rows: a locked read, a delayed-lock read, the update, the
+// commit; a refused lock or commit is aborted and tried again. The anchor:
+// as many processes committing as many increments of the same rows of one
+// SQLite file (WAL, BEGIN IMMEDIATE, UPDATE, COMMIT, SQLite's busy wait).
+// `ratio` is molvane's wall time divided by SQLite's for the same
+// increments; `refused` is the share of molvane's commits (of rows read
+// with a lock) refused as locked (107, or 520 carrying it) after the wait
+// for the write transaction, `conflicts` the locked reads refused per
+// increment, `sqlite_refused` the share of the anchor's transactions that
+// its busy wait gave up on. The second benchmark runs the same increments
+// while one more process repeats a long query (a join of kQueryTables
+// copies of the rows through an arithmetic condition) through the same
+// server, and its anchor on the SQLite file.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -25,12 +34,14 @@
 
 #include <molvane/datetime.h>
 #include <molvane/platform.h>
+#include <molvane/sql.h>
 #include <molvane/zdb.h>
 #include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
 
 #include "dbc/dict/dd.h"
+#include "dbc/zdb_errors.h"
 #include "bench_env.h"
 
 namespace {
@@ -38,6 +49,46 @@ namespace {
 constexpr int kRows = 8;
 constexpr int kPerHost = 50;
 constexpr int kTriesPerIncrement = 200;  // bounds every retry loop
+constexpr int kMaxHosts = 64;
+constexpr int kQueryTables = 6;          // the long query joins this many copies
+
+// Counters the forked processes write, one slot each, in memory shared with
+// the benchmark process.
+struct Shared {
+  int tries[kMaxHosts + 1];
+  int refused[kMaxHosts + 1];
+  int conflicts[kMaxHosts + 1];  // locked reads refused (another host holds the row)
+  int queries;
+  volatile int stop;  // the long query's loop ends
+};
+Shared *g_shared = nullptr;
+
+Shared *MapShared() {
+  void *p = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : static_cast<Shared *>(p);
+}
+
+// The long query, as molvane's SQL and as SQLite's on the anchor file.
+std::string LongQuery(bool anchor) {
+  std::string sql = anchor ? "SELECT COUNT(*) FROM " : "SELECT COUNT(*) :n FROM ";
+  std::string where;
+  for (int i = 0; i < kQueryTables; ++i) {
+    std::string t(1, 't');
+    t += std::to_string(i);
+    if (i > 0) {
+      sql += ", ";
+      where += " + ";
+    }
+    sql += anchor ? "t " : "exemp010 ";
+    sql += t;
+    where += t;
+    where += anchor ? ".v" : ".salary";
+  }
+  sql += " WHERE ";
+  sql += where;
+  sql += " * 2 > -1";
+  return sql;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -85,9 +136,12 @@ int MolvaneHost(int index) {
   for (int tries = 0; done < kPerHost && tries < kPerHost * kTriesPerIncrement; ++tries) {
     SetEmp(table, row, 1 + (index + done) % kRows);
     bool ok = zdb_exec_row(cursor, db_eq_locked, 0, 1) == 0 && zdb_exec_row(cursor, db_eq_delayed, 0, 1) == 0;
+    if (!ok) ++g_shared->conflicts[index];
     if (ok) {
       float_in(float_out(row + salary->offset) + 1, row + salary->offset);
+      ++g_shared->tries[index];
       ok = zdb_exec_row(cursor, db_update_51, 0, 1) == 0 && zdb_exec_db(commit_trans, trans) == 0;
+      if (!ok && (zdb_errno == ZE_LOCKED || zdb_errno == ZE_BUFFERED_UPDATE)) ++g_shared->refused[index];
     }
     if (ok) {
       ++done;
@@ -96,8 +150,57 @@ int MolvaneHost(int index) {
       usleep(200);
     }
   }
+  if (done < kPerHost) std::fprintf(stderr, "host %d: %d increments, last error %d\n", index, done, zdb_errno);
   zdb_logoff();
   return done == kPerHost ? 0 : 2;
+}
+
+// The long query through the server, again and again until told to stop.
+char *Variable(char *name, unsigned char *, char **, int *const, unsigned long) { return name; }
+void Put(char *, unsigned char *data, unsigned char, int, int *) { benchmark::DoNotOptimize(data); }
+int Quiet(int, char *) { return 0; }
+
+int MolvaneQuery() {
+  zdb_disable_references();
+  if (zdb_init_api("server_bench", nullptr, 0, 0) != 0 || zdb_logon("bench") != 0) return 1;
+  int trans = zdb_start_session("query");
+  sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(Quiet));
+  sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(Variable));
+  sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(Put));
+  QPCStatement *h = sql_parse(LongQuery(false).c_str(), static_cast<unsigned long>(trans), 0);
+  if (h == nullptr) {
+    std::fprintf(stderr, "the long query does not prepare: error %d\n", zdb_errno);
+    return 2;
+  }
+  while (!g_shared->stop) {
+    if (sql_exec(h, 1) != 0) {
+      std::fprintf(stderr, "the long query failed: error %d\n", zdb_errno);
+      return 3;
+    }
+    while (sql_fetch(h) == 0) {}
+    ++g_shared->queries;
+  }
+  sql_close(h);
+  zdb_logoff();
+  return 0;
+}
+
+int SqliteQuery(const std::string &file) {
+  sqlite3 *db = nullptr;
+  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) return 1;
+  sqlite3_stmt *query = nullptr;
+  if (sqlite3_prepare_v2(db, LongQuery(true).c_str(), -1, &query, nullptr) != SQLITE_OK) {
+    std::fprintf(stderr, "the anchor's long query does not prepare: %s\n", sqlite3_errmsg(db));
+    return 2;
+  }
+  while (!g_shared->stop) {
+    while (sqlite3_step(query) == SQLITE_ROW) {}
+    sqlite3_reset(query);
+    ++g_shared->queries;
+  }
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  return 0;
 }
 
 // One process's increments on the SQLite file.
@@ -109,7 +212,11 @@ int SqliteHost(const std::string &file, int index) {
   sqlite3_prepare_v2(db, "UPDATE t SET v = v + 1 WHERE k = ?", -1, &update, nullptr);
   int done = 0;
   for (int tries = 0; done < kPerHost && tries < kPerHost * kTriesPerIncrement; ++tries) {
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) continue;
+    ++g_shared->tries[index];
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      ++g_shared->refused[index];
+      continue;
+    }
     sqlite3_bind_int(update, 1, 1 + (index + done) % kRows);
     bool ok = sqlite3_step(update) == SQLITE_DONE;
     sqlite3_reset(update);
@@ -179,29 +286,83 @@ struct Setup {
   sqlite3 *anchor_ = nullptr;
 };
 
-void BM_CommittedIncrements(benchmark::State &state) {
+// The increments of `hosts` processes on the server and on the anchor
+// file, with the long query beside them when `query` is set.
+void RunIncrements(benchmark::State &state, bool query) {
   const int hosts = static_cast<int>(state.range(0));
   Setup setup;
+  g_shared = MapShared();
+  if (g_shared == nullptr) {
+    state.SkipWithError("no shared memory");
+    return;
+  }
   double molvane = 0, anchor = 0;
+  long tries[2] = {0, 0}, refused[2] = {0, 0}, conflicts = 0;
+  int queries[2] = {0, 0};
+  // Runs the increments with the query process beside them (its result
+  // added to the increments' failure), the counters of the run into slot.
+  auto run = [&](int slot, const std::function<int(int)> &host, const std::function<int()> &beside) {
+    std::memset(g_shared, 0, sizeof(Shared));
+    pid_t side = -1;
+    if (query) {
+      std::fflush(nullptr);
+      side = fork();
+      if (side == 0) _exit(beside());
+      usleep(200000);  // the query runs before the hosts start
+    }
+    double seconds = RunProcesses(hosts, host);
+    g_shared->stop = 1;
+    int status = 0;
+    if (side > 0 && (waitpid(side, &status, 0) != side || !WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
+      std::fprintf(stderr, "the query process ended with status %d\n", status);
+      seconds = -1;
+    }
+    for (int i = 0; i < hosts; ++i) {
+      tries[slot] += g_shared->tries[i];
+      refused[slot] += g_shared->refused[i];
+      conflicts += g_shared->conflicts[i];
+    }
+    queries[slot] += g_shared->queries;
+    return seconds;
+  };
   for (auto _ : state) {
-    double m = RunProcesses(hosts, MolvaneHost);
-    double a = RunProcesses(hosts, [&](int i) { return SqliteHost(setup.Anchor(), i); });
+    double m = run(0, MolvaneHost, MolvaneQuery);
+    double a = run(1, [&](int i) { return SqliteHost(setup.Anchor(), i); },
+                   [&] { return SqliteQuery(setup.Anchor()); });
     if (m < 0 || a < 0) {
-      state.SkipWithError("a host process failed");
+      state.SkipWithError(m < 0 ? "a molvane host or query process failed" : "an anchor process failed");
       break;
     }
     state.SetIterationTime(m);
     molvane += m;
     anchor += a;
   }
+  munmap(g_shared, sizeof(Shared));
+  g_shared = nullptr;
   const double increments = static_cast<double>(hosts) * kPerHost * static_cast<double>(state.iterations());
   state.SetItemsProcessed(static_cast<std::int64_t>(increments));
   if (molvane > 0 && anchor > 0) {
     state.counters["increments/s"] = increments / molvane;
     state.counters["sqlite/s"] = increments / anchor;
     state.counters["ratio"] = molvane / anchor;
+    auto share = [](long part, long whole) { return whole > 0 ? static_cast<double>(part) / static_cast<double>(whole) : 0; };
+    state.counters["refused"] = share(refused[0], tries[0]);
+    state.counters["sqlite_refused"] = share(refused[1], tries[1]);
+    state.counters["conflicts"] = static_cast<double>(conflicts) / increments;
+    if (query) {
+      state.counters["queries"] = queries[0];
+      state.counters["sqlite_queries"] = queries[1];
+    }
   }
 }
-BENCHMARK(BM_CommittedIncrements)->Arg(1)->Arg(4)->Arg(16)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_CommittedIncrements(benchmark::State &state) { RunIncrements(state, false); }
+BENCHMARK(BM_CommittedIncrements)
+    ->Arg(1)->Arg(4)->Arg(16)->Arg(64)
+    ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_CommittedIncrementsBesideLongQuery(benchmark::State &state) { RunIncrements(state, true); }
+BENCHMARK(BM_CommittedIncrementsBesideLongQuery)
+    ->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

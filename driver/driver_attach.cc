@@ -64,6 +64,10 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       options.max_connections = static_cast<std::uint32_t>(v);
     else if (name == "max-buffered-mib" && (ok = ParseNumber(text, 1u << 20, &v)) && v > 0)
       options.max_buffered = static_cast<std::size_t>(v) << 20;
+    else if (name == "idle-transaction-limit" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)) && v > 0)
+      options.idle_transaction_limit = static_cast<int>(v);
+    else if (name == "open-result-limit" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)) && v > 0)
+      options.open_result_limit = static_cast<int>(v);
     else
       ok = false;
     if (!ok) {

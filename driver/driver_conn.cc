@@ -94,7 +94,9 @@ bool DriverConnection::Process() {
     std::vector<std::uint8_t> reply;
     WireWriter out(reply);
     try {
+      store_.RequestStarts(sessions_, std::chrono::steady_clock::now());
       Handle(in, out);
+      store_.RequestEnded(sessions_);
     } catch (const NeedMore &) {
       break;
     } catch (const Malformed &e) {

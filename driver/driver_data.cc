@@ -106,8 +106,11 @@ bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_ke
                               const std::string &row_key) const {
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
-  auto r = row_locks_.find(table_key + '\0' + row_key);
-  return r != row_locks_.end() && r->second != session;
+  std::string key = table_key + '\0' + row_key;
+  auto r = row_locks_.find(key);
+  if (r != row_locks_.end() && r->second != session) return true;
+  auto c = changed_keys_.find(key);
+  return c != changed_keys_.end() && c->second != session;
 }
 
 DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
@@ -161,8 +164,9 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     std::vector<std::uint8_t> image = ImageOf(*desc, part.specs, row.bytes, table.image_length());
     std::string key = table.KeyOf(image.data());
     std::uint32_t rc = 0;
-    if (kind != kInsert && kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew &&
-        kind != kUpdateWhole && LockedByOther(session->id(), table_key, key))
+    // A table lock keeps inserts out too; an update is checked by its old key.
+    if (kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew && kind != kUpdateWhole &&
+        LockedByOther(session->id(), table_key, key))
       rc = kLocked;
     std::vector<std::uint8_t> stored;
     sqlite3_int64 rowid = 0;
@@ -172,6 +176,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           rc = refs.Before(target, nullptr, image.data(), flags);
           if (rc == 0) rc = table.Insert(image.data());
           if (rc == 0) rc = refs.After(target, nullptr, image.data(), flags, false);
+          if (rc == 0) batch_keys_.push_back(table_key + '\0' + key);
           break;
         case kDelete:
         case kDeleteWhole:
@@ -181,6 +186,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           if (rc == 0) rc = refs.Before(target, stored.data(), nullptr, flags);
           if (rc == 0) rc = table.Delete(rowid);
           if (rc == 0) rc = refs.After(target, stored.data(), nullptr, flags, kind == kDeleteWhole);
+          if (rc == 0) batch_keys_.push_back(table_key + '\0' + key);
           break;
         case kUpdateOld:
           old_image = image;
@@ -203,6 +209,10 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           if (rc == 0) rc = refs.Before(target, stored.data(), image.data(), flags);
           if (rc == 0) rc = table.Replace(rowid, image.data());
           if (rc == 0) rc = refs.After(target, stored.data(), image.data(), flags, kind == kUpdateWhole);
+          if (rc == 0) {
+            batch_keys_.push_back(table_key + '\0' + old_key);
+            batch_keys_.push_back(table_key + '\0' + key);
+          }
           break;
         }
         case kRefcount: {
@@ -307,7 +317,11 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
+  batch_keys_.clear();
   Failure failure = Apply(session, tables, ctx, reached);
+  if (failure.error == 0)
+    for (std::string &key : batch_keys_) changed_keys_[std::move(key)] = session->id();
+  batch_keys_.clear();
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
   if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
@@ -347,7 +361,15 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
     return;
   }
   std::vector<std::uint8_t> image;
-  int rc = table.Find(key, &image, nullptr);
+  sqlite3_int64 rowid = 0;
+  int rc = table.Find(key, &image, &rowid);
+  // The committed image of a row another transaction changed is about to
+  // go: it cannot be locked.
+  if (rc == 0 && lock && ctx.store != nullptr &&
+      ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), rowid)) {
+    out.U16(0).U32(kLocked);
+    return;
+  }
   if (rc != 0 || image.size() > DBC_MAX_ROW) {
     if (rc == 215) log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", table_key.c_str(), table.error().c_str());
     out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
@@ -398,10 +420,12 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
     case nr_rows: rc = table.Count(argument); break;
     case clr_ref_cnt: rc = table.ZeroColumns(ColumnsNamed(*desc, {"Refcntd", "Refcntu"})); break;
     case lock_table:
-      // A table another session holds rows of cannot be locked.
+      // A table another session holds or changed rows of cannot be locked.
       for (const auto &[row, owner] : row_locks_)
         if (owner != session->id() && row.compare(0, table_key.size() + 1, table_key + '\0') == 0)
           return kLocked;
+      if (ctx.store != nullptr && ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), 0))
+        return kLocked;
       table_locks_[table_key] = session->id();
       break;
     default:
@@ -418,6 +442,12 @@ void DataPlane::EndTransaction(std::uint32_t session_id) {
     it = it->second == session_id ? row_locks_.erase(it) : std::next(it);
   for (auto it = table_locks_.begin(); it != table_locks_.end();)
     it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
+  for (auto it = changed_keys_.begin(); it != changed_keys_.end();)
+    it = it->second == session_id ? changed_keys_.erase(it) : std::next(it);
+}
+
+void DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {
+  for (std::uint32_t id : store.OnIdleTick(now)) EndTransaction(id);
 }
 
 void DataPlane::ForgetSession(std::uint32_t session_id) {

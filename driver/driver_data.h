@@ -9,9 +9,14 @@
 // and the reply names the error, the table, the company and a text. A batch on
 // a table the connection holds no dictionary for is kept and answered with
 // 513; the repeat that carries no tables applies it. A lock held by another
-// session is refused at once with 107, never waited on.
+// session is refused at once with 107, never waited on. Every row a
+// session's transaction changed is locked for the other sessions until it
+// ends: by its keys when a batch changed it, by its rowid whatever changed
+// it (DriverSession::Changed), so that no locked read is granted on an
+// image that another transaction is about to replace.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -56,6 +61,9 @@ struct DataContext {
   std::function<int(const std::string &table, int logical)> physical;
   // The logical companies that map to a physical one (none when unmapped).
   std::function<std::vector<int>(const std::string &table, int physical)> logicals;
+  // The sessions of the database, whose open transactions lock the rows
+  // they changed (null: no other sessions).
+  const DriverStore *store = nullptr;
   // False when the client attached with references switched off.
   bool references = true;
   // False when the user's roles forbid reading this row image of the table
@@ -85,6 +93,9 @@ class DataPlane {
   bool HasKept(std::uint32_t session_id) const { return kept_.count(session_id) != 0; }
   // The session's transaction ended: its locks go.
   void EndTransaction(std::uint32_t session_id);
+  // The periodic work of a driver server (DriverStore::OnIdleTick); the
+  // locks of the transactions it rolls back go.
+  void OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now);
   // The session is gone: its locks, its kept batch and its prepared
   // statements go (before its connection is closed).
   void ForgetSession(std::uint32_t session_id);
@@ -113,6 +124,12 @@ class DataPlane {
   std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
   std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
   std::map<std::string, std::uint32_t> table_locks_;         // table key -> session
+  // Keys of rows that sessions' transactions changed (table key + row key),
+  // refused to other sessions' locked reads and writes. An SQL DELETE or
+  // UPDATE does not look at them: it waits for the write transaction that
+  // holds them instead.
+  std::map<std::string, std::uint32_t> changed_keys_;
+  std::vector<std::string> batch_keys_;  // changed keys of the batch being applied, kept when it succeeds
 };
 
 }  // namespace molvane::driver

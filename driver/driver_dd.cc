@@ -651,8 +651,9 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
       return;
     }
     log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical,
-             error.c_str());
-    out.U32(ZE_ILLEGAL_STATE);
+             StorageText(session->db()).c_str());
+    std::uint32_t storage = StorageError(sqlite3_errcode(session->db()));
+    out.U32(storage != 0 ? storage : ZE_ILLEGAL_STATE);
     return;
   }
   if (in_write) created_in_write_[id].emplace_back(name, physical);

@@ -33,6 +33,12 @@ struct DriverOptions {
   // request would pass it is ended).
   std::uint32_t max_connections = 1000;
   std::size_t max_buffered = std::size_t{256} << 20;
+  // --idle-transaction-limit=SECONDS (a driver server): a write
+  // transaction whose client sent no request for longer is rolled back.
+  int idle_transaction_limit = 60;
+  // --open-result-limit=SECONDS (a driver server): an SQL result open for
+  // longer reads its rest into a temporary file and releases its snapshot.
+  int open_result_limit = 30;
 
   // The options that were unknown or malformed, as given.
   std::vector<std::string> refused;

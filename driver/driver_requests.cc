@@ -70,7 +70,7 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
   bool changes = action == create_table || action == clear_table || action == drop_table ||
                  action == clr_ref_cnt;
   if (changes && !BeginWrite(session)) {
-    out.U32(argument).U32(ZE_LOCKED);
+    out.U32(argument).U32(session->Failure(ZE_LOCKED));
     return;
   }
   std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
@@ -220,6 +220,7 @@ DataContext DriverConnection::DataCtx() const {
   DataContext ctx;
   ctx.catalog = &tables_;
   ctx.holder = this;
+  ctx.store = &store_;
   ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
   ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
   ctx.references = references_;

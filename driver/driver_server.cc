@@ -69,6 +69,7 @@ volatile sig_atomic_t g_stop = 0;
 void OnStop(int) { g_stop = 1; }
 
 using Clock = std::chrono::steady_clock;
+constexpr auto kTick = std::chrono::milliseconds(200);  // the periodic upkeep at most this often
 
 constexpr int kBacklog = 64;
 constexpr std::size_t kChunk = 1 << 16;  // bytes read or written at a time
@@ -538,6 +539,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &s
   Server server{args, shared, monitor, options.max_buffered};
   server.wake_fd = wake_fd;
   server.policy = &policy;
+  shared.store.SetIdleTransactionLimit(std::chrono::seconds(options.idle_transaction_limit));
 
   // SIGTERM and SIGINT are taken only inside the loop's ppoll, so a stop
   // is never missed between the check and the wait; the workers, started
@@ -582,7 +584,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &s
       fds.push_back(pollfd{c->fd, events, 0});
       polled.push_back(c.get());
     }
-    // The loop wakes at least once a second for the time limits and the
+    // The loop wakes at least every kTick for the time limits and the
     // store's upkeep.
     Clock::time_point until = next_tick;
     if (!accepting) until = std::min(until, accept_again);
@@ -646,9 +648,13 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &s
       ++it;
     }
     if (after >= next_tick) {
+      // Idle write transactions end and old results leave their snapshots.
       MonitorGuard guard(&monitor);
-      shared.store.OnIdleTick(after);
-      next_tick = after + std::chrono::seconds(1);
+      const Clock::time_point opened_before = after - std::chrono::seconds(options.open_result_limit);
+      for (auto &c : channels)
+        if (c->conn != nullptr) c->conn->agent().SpillOpenResults(opened_before);
+      shared.data.OnIdleTick(shared.store, after);
+      next_tick = after + kTick;
     }
   }
   // Every worker stops what it runs and rolls back what is open.

@@ -15,7 +15,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "driver_claim.h"
 
@@ -55,10 +59,27 @@ class DriverSession {
   // fallback.
   std::uint32_t Failure(std::uint32_t fallback) const;
   // SQLite rolled the open transaction back by itself (a full disk or an
-  // I/O error can): the commit that ends it fails with that error instead
-  // of reporting the lost work as committed; an abort just ends it.
-  void TransactionLost(std::uint32_t error) { lost_ = error; }
+  // I/O error can), or the driver did: every commit fails with that error
+  // instead of reporting the lost work as committed, until an abort ends
+  // the transaction. When the driver ended it (the reason says why), every
+  // write is refused with the error as well.
+  void TransactionLost(std::uint32_t error, std::string reason = {});
+  std::uint32_t lost() const { return lost_; }
+  const std::string &lost_reason() const { return lost_reason_; }
   bool active() const { return db_ != nullptr && !sqlite3_get_autocommit(db_); }
+  // Brackets one request of the session's client: a transaction that was
+  // open before and is not after, without a commit or abort, was rolled
+  // back behind the client's back and is marked lost with the storage
+  // error of the connection (or 215).
+  void RequestStarts(std::chrono::steady_clock::time_point now);
+  void RequestEnded();
+  // When the session's client last sent a request.
+  std::chrono::steady_clock::time_point last_request() const { return last_request_; }
+  // True when the session's open transaction changed the row `rowid` of
+  // the SQLite table (any row of it when rowid is 0); what SQLite reports
+  // of every insert, update and delete on the connection, whoever made it
+  // (a batch, a table action, the SQL agent).
+  bool Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const;
   // The last Begin failed because another connection was writing.
   bool busy() const { return busy_; }
 
@@ -69,7 +90,21 @@ class DriverSession {
 
  private:
   bool Exec(const char *sql);
+  static void OnChange(void *self, int op, const char *database, const char *table, sqlite3_int64 rowid);
   std::uint32_t lost_ = 0;     // error that ended the transaction behind the client's back
+  std::string lost_reason_;    // why, when the driver ended it
+  bool in_request_transaction_ = false;  // a transaction was open when the request began
+  bool ended_by_client_ = false;         // the request committed or aborted
+  std::chrono::steady_clock::time_point last_request_ = std::chrono::steady_clock::now();
+  // The rows the open transaction changed, per SQLite table; past
+  // kMaxChangedRows of a table the whole table counts as changed, so that
+  // a transaction's bookkeeping stays bounded.
+  struct TableChanges {
+    bool all = false;
+    std::unordered_set<sqlite3_int64> rows;
+  };
+  static constexpr std::size_t kMaxChangedRows = 100000;
+  std::map<std::string, TableChanges, std::less<>> changed_;
   std::uint32_t failure_ = 0;  // that error, once a commit reported it
   std::uint32_t id_;
   std::string name_;
@@ -100,10 +135,30 @@ class DriverStore {
   std::size_t count() const { return sessions_.size(); }
   // Ends a session, rolling back its open transaction. False when unknown.
   bool CloseSession(std::uint32_t id);
-  // A driver server's loop calls this about once a second, holding the
-  // shared monitor, whatever its clients do: upkeep that no request
-  // triggers (a transaction idle too long, a checkpoint) belongs here.
-  void OnIdleTick(std::chrono::steady_clock::time_point) {}
+  // Bracket one request of a connection for each of its sessions
+  // (DriverSession::RequestStarts, RequestEnded).
+  void RequestStarts(const std::set<std::uint32_t> &ids, std::chrono::steady_clock::time_point now);
+  void RequestEnded(const std::set<std::uint32_t> &ids);
+  // True when a session other than `session` changed the row (or, with
+  // rowid 0, any row) of the SQLite table in its open transaction.
+  bool ChangedByOther(std::uint32_t session, const std::string &sqlite_table, sqlite3_int64 rowid) const;
+
+  // Settings of the periodic work of a driver server (OnIdleTick).
+  void SetIdleTransactionLimit(std::chrono::seconds limit) { idle_limit_ = limit; }
+  // Periodic work of a driver server, between requests: a write
+  // transaction whose client sent nothing for longer than the idle limit
+  // is rolled back (its session refuses further work with 510 until the
+  // client aborts), and a WAL that grew beyond kWalTruncateBytes is
+  // checkpointed and truncated while no session reads or writes. Returns
+  // the sessions rolled back, whose locks the caller releases.
+  std::vector<std::uint32_t> OnIdleTick(std::chrono::steady_clock::time_point now);
+  // True when some session holds a transaction or a statement that is
+  // stepping (a snapshot of the file that a checkpoint must not pass).
+  bool HasReader() const;
+  // Checkpoints the WAL into the database file and truncates it; false
+  // when a reader or writer prevented it.
+  bool TruncateWal();
+  static constexpr std::int64_t kWalTruncateBytes = 4 << 20;
 
  private:
   std::string path_;
@@ -112,6 +167,7 @@ class DriverStore {
   std::uint32_t max_pages_ = 0;
   std::uint32_t last_failure_ = 0;
   std::uint32_t next_id_ = 1;
+  std::chrono::seconds idle_limit_{60};
   std::map<std::uint32_t, std::unique_ptr<DriverSession>> sessions_;
 };
 

@@ -37,6 +37,11 @@ void SqlAgent::SessionClosed(std::uint32_t session) {
   }
 }
 
+void SqlAgent::SpillOpenResults(std::chrono::steady_clock::time_point time) {
+  for (auto &entry : statements_)
+    if (entry.second->OpenSince(time)) entry.second->Spill();
+}
+
 void SqlAgent::Isolate() {
   for (auto &entry : statements_) entry.second->Isolate();
 }

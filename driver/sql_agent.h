@@ -29,6 +29,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -83,6 +84,9 @@ class SqlAgent {
   // The connection is about to write or end a transaction: open results
   // keep their rest in memory (AgentStatement::Isolate).
   void Isolate();
+  // Open results executed before `time` move their rest to temporary files
+  // (AgentStatement::Spill), so that no snapshot is held for long.
+  void SpillOpenResults(std::chrono::steady_clock::time_point time);
   // Between requests: the statement fetched last encodes its next row set
   // while the client works on the one it got (AgentStatement::ReadAhead).
   void ReadAhead();

@@ -153,6 +153,13 @@ void EncodedRows::Clear() {
   offsets_.clear();
 }
 
+void EncodedRows::AppendEncoded(const std::uint8_t *row, std::size_t n) {
+  std::uint8_t *p = Room(n);
+  if (n > 0) std::memcpy(p, row, n);
+  offsets_.push_back(size_);
+  size_ += n;
+}
+
 void EncodedRows::DropLast() {
   if (offsets_.empty()) return;
   size_ = offsets_.back();

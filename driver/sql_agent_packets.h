@@ -63,6 +63,8 @@ class EncodedRows {
   // `columns` element by element. Throws a data exception for a value the
   // declared type cannot carry; the row is then not appended.
   void Append(sqlite3_stmt *stmt, const std::vector<SQLColumnDescriptor> &columns);
+  // Appends a row encoded before (RowBytes of one row).
+  void AppendEncoded(const std::uint8_t *row, std::size_t n);
   // Drops the last row appended.
   void DropLast();
   void Clear();

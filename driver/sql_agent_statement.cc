@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/big_endian.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "sql/agent/nw_token.h"
@@ -12,6 +13,8 @@ namespace molvane::driver {
 namespace {
 
 constexpr int kMaxRowsPerFetch = 100000;
+// Rows encoded at a time while a result moves to its spill file.
+constexpr std::size_t kSpillChunk = 256;
 
 // A SQLite failure as the library's exception: the error a function kept,
 // else a general error carrying SQLite's text.
@@ -82,6 +85,8 @@ void AgentStatement::Break() {
   ahead_ = 0;
   rows_.Clear();
   next_ = 0;
+  spill_.reset();
+  spilled_ = 0;
   if (state_ == kExecuted) state_ = kAttached;
 }
 
@@ -145,6 +150,7 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
     prepared_db_ = db;
   }
   stmt_ = prepared_;
+  executed_at_ = std::chrono::steady_clock::now();
   BindVariables(stmt_);
   Step();
   if (query_) {
@@ -208,6 +214,7 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
   std::size_t want = static_cast<std::size_t>(std::clamp(rows, 1, kMaxRowsPerFetch));
   ahead_ = want;
   if (stmt_ != nullptr) EncodeUpTo(want);
+  else if (spilled_ != 0) Refill(want);
   ThrowAheadError(want);
   std::size_t k = std::min(want, Encoded());
   std::size_t first = next_;
@@ -227,7 +234,8 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
   reply->Packet(header, p, length);
   // The set that empties the result carries the end with it, which saves
   // the client the exchange that would only learn of it.
-  if (stmt_ == nullptr && next_ >= rows_.count() && !pending_ && !ahead_error_) reply->EndOfSet(id_);
+  if (stmt_ == nullptr && spilled_ == 0 && next_ >= rows_.count() && !pending_ && !ahead_error_)
+    reply->EndOfSet(id_);
 }
 
 int AgentStatement::Skip(int n) {
@@ -235,6 +243,12 @@ int AgentStatement::Skip(int n) {
   ThrowAheadError(want);
   std::size_t k = std::min(want, Encoded());
   next_ += k;
+  while (k < want && spilled_ != 0) {
+    Refill(std::min(want - k, kSpillChunk));
+    std::size_t taken = std::min(want - k, Encoded());
+    next_ += taken;
+    k += taken;
+  }
   if (stmt_ != nullptr && k < want) {
     Armed armed(db_, host_, deadline_);
     for (; k < want && HasRow(); ++k, ++produced_) Step();
@@ -253,6 +267,72 @@ void AgentStatement::Isolate() {
     pending_ = std::make_unique<SQLException>(e);
   }
   Finish();
+}
+
+void AgentStatement::Spill() {
+  if (ahead_error_) pending_ = std::move(ahead_error_);
+  if (stmt_ == nullptr) return;
+  std::unique_ptr<std::FILE, FileCloser> file(std::tmpfile());
+  if (!file) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: no temporary file for an open result; kept in memory");
+    return Isolate();
+  }
+  // Each row as its length (4 bytes, big-endian) and its encoded bytes.
+  EncodedRows chunk;
+  std::size_t written = 0;
+  bool write_failed = false;
+  auto write_chunk = [&] {
+    for (std::size_t i = 0; i < chunk.count() && !write_failed; ++i) {
+      std::size_t n = 0;
+      const std::uint8_t *row = chunk.RowBytes(i, 1, &n);
+      std::uint8_t length[4];
+      StoreBig32(length, static_cast<std::int32_t>(n));
+      write_failed = std::fwrite(length, 1, 4, file.get()) != 4 || std::fwrite(row, 1, n, file.get()) != n;
+      if (!write_failed) ++written;
+    }
+    chunk.Clear();
+  };
+  try {
+    Armed armed(db_, host_, deadline_);
+    while (HasRow() && !write_failed) {
+      chunk.Append(stmt_, tr_->columns);
+      ++produced_;
+      Step();
+      if (chunk.count() == kSpillChunk) write_chunk();
+    }
+  } catch (const SQLException &e) {
+    // The rows read so far stay; the fetch after them reports the error.
+    pending_ = std::make_unique<SQLException>(e);
+  }
+  write_chunk();
+  if (write_failed) {
+    std::string text = "SQLite: the temporary file of an open result could not be written";
+    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: %s", text.c_str());
+    pending_ = std::make_unique<SQLException>("QP999", 215, SQLString(text.c_str()));
+  }
+  Finish();
+  if (written == 0 || std::fflush(file.get()) != 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return;
+  spill_ = std::move(file);
+  spilled_ = written;
+}
+
+void AgentStatement::Refill(std::size_t n) {
+  std::vector<std::uint8_t> row;
+  while (spilled_ != 0 && Encoded() < n) {
+    std::uint8_t length[4];
+    if (std::fread(length, 1, 4, spill_.get()) != 4) break;
+    row.resize(LoadBigU32(length));
+    if (std::fread(row.data(), 1, row.size(), spill_.get()) != row.size()) break;
+    rows_.AppendEncoded(row.data(), row.size());
+    --spilled_;
+  }
+  if (spilled_ != 0 && Encoded() < n) {
+    // The file gave back less than was written: the rest is lost, which the
+    // fetch after the rows read back reports.
+    spilled_ = 0;
+    pending_ = std::make_unique<SQLException>("QP999", 215, SQLString("SQLite: the temporary file of an open result could not be read"));
+  }
+  if (spilled_ == 0) spill_.reset();
 }
 
 }  // namespace molvane::driver

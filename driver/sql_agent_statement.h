@@ -4,12 +4,16 @@
 // statement stepped as the client fetches, so the driver holds one row set
 // at a time; before the connection writes, Isolate keeps the rest of the
 // result in memory, so that what a fetch returns never depends on what the
-// session wrote after the query ran.
+// session wrote after the query ran. A result left open for long moves its
+// rest to a temporary file instead (Spill): its SQLite statement then no
+// longer holds a snapshot that keeps the WAL from being reused.
 #pragma once
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "sql_agent_packets.h"
@@ -61,6 +65,16 @@ class AgentStatement {
   // Reads the rest of an open result into memory and ends its SQLite
   // statement (the connection is about to write).
   void Isolate();
+  // True while the result executed before `time` still steps its SQLite
+  // statement.
+  bool OpenSince(std::chrono::steady_clock::time_point time) const {
+    return stmt_ != nullptr && executed_at_ < time;
+  }
+  // Reads the rest of an open result into a temporary file and ends its
+  // SQLite statement; later fetches and skips read the file. Memory stays
+  // at one chunk of rows; a file that cannot be made keeps the rest in
+  // memory (Isolate).
+  void Spill();
   // Encodes the rows the next fetch of the last fetch's size will take, while
   // the client is busy with the rows sent. A fault met on the way is reported
   // by the fetch or skip that would have met it without reading ahead.
@@ -79,6 +93,8 @@ class AgentStatement {
   std::size_t Encoded();
   // Reads and encodes rows of the open result until n wait to be sent.
   void EncodeUpTo(std::size_t n);
+  // Reads rows back from the spill file until n wait to be sent.
+  void Refill(std::size_t n);
   // Throws the fault kept by ReadAhead when taking `rows` rows reaches it.
   void ThrowAheadError(std::size_t rows);
   // Ends the open result (the SQLite statement stays prepared).
@@ -106,6 +122,12 @@ class AgentStatement {
   // A step that failed while reading ahead, after the rows encoded.
   std::unique_ptr<SQLException> ahead_error_;
   QdTableRef dml_table_;
+  std::chrono::steady_clock::time_point executed_at_;  // of the open result
+  struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> spill_;  // the rest of a spilled result
+  std::size_t spilled_ = 0;                       // rows in spill_ not read back yet
 };
 
 }  // namespace molvane::driver

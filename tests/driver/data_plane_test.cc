@@ -5,6 +5,7 @@
 // refuse another, and committed rows survive a killed driver.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -200,6 +201,33 @@ TEST_P(DataPlane, ClearAndDropActOnTheTable) {
   EXPECT_TRUE(Read(2, Row(1, "")).empty());
 }
 
+// A table action in which SQLite ends the whole transaction (a trigger that
+// rolls back stands for a full disk or an I/O error doing so) loses the
+// transaction: its commit fails, again until the abort, instead of
+// acknowledging the rest without the batch flushed before.
+TEST_P(DataPlane, TransactionEndedBySqliteInATableActionIsLost) {
+  ASSERT_EQ(Put(2, RDS_ACT_INSERT, Row(1, "b")), 0);
+  ASSERT_EQ(Commit(1), 0);
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open((root_.path() + "/main.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER lose BEFORE DELETE ON exemp010002 BEGIN SELECT RAISE(ROLLBACK, 'lost'); END",
+                         nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "first")), 0);
+  ASSERT_EQ(flush_updates(Session(1)), 0) << zdb_errno;
+  std::uint32_t argument = 0;
+  EXPECT_NE(zdb_do_exec_table(Cursor(2), table_action_word(clear_table), &argument), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(2, "second")), 0);
+  EXPECT_NE(Commit(1), 0);
+  EXPECT_NE(zdb_do_exec_db(Session(1), db_action_word(commit_trans)), 0);
+  ASSERT_EQ(zdb_do_exec_db(Session(1), db_action_word(abort_trans)), 0) << zdb_errno;
+  EXPECT_TRUE(Read(1, Row(1, "")).empty());
+  EXPECT_TRUE(Read(1, Row(2, "")).empty());
+  EXPECT_EQ(Read(2, Row(1, "")), Row(1, "b"));
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "again")), 0);
+  EXPECT_EQ(Commit(1), 0) << zdb_errno;
+}
+
 TEST_P(DataPlane, BatchAnswered513IsAppliedWhenTheRepeatArrives) {
   // No table action has sent exdep010's dictionary: the first EXE_UPDATE is
   // answered 513, the client sends the dictionary and repeats with no
@@ -304,6 +332,10 @@ TEST_P(DataPlaneFull, FullFileIsReportedAndLosesNothingCommitted) {
   EXPECT_NE(std::string(get_zdb_msg()).find("main.db"), std::string::npos) << get_zdb_msg();
   ASSERT_EQ(zdb_do_exec_db(Session(1), db_action_word(abort_trans)), 0) << zdb_errno;
   for (int e = 1; e < full_at; ++e) ASSERT_EQ(Read(1, Row(e, "")), Row(e, kName)) << e;
+  // A dictionary whose table does not fit either is refused as full.
+  std::uint32_t argument = 0;
+  EXPECT_NE(zdb_do_exec_table(Cursor(3), table_action_word(create_table), &argument), 0);
+  EXPECT_EQ(zdb_errno, ZE_STORAGE_FULL);
 
   // A batch that fits, then one that does not, in one transaction: the
   // commit either keeps the first or fails; it never loses it silently.

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -235,6 +237,67 @@ TEST(DriverStoreFile, EverySessionSyncsItsCommitsFully) {
     EXPECT_EQ(sqlite3_column_int(stmt, 0), 2) << name;  // FULL
     sqlite3_finalize(stmt);
   }
+}
+
+// A transaction that SQLite ended behind the client's back during a request
+// (as a full disk or an I/O error can), or that the driver rolled back for
+// sitting idle, is lost: its commit fails, again and again, until the
+// client aborts; only then does the session work again. The rows a
+// session's open transaction changed are known to the other sessions.
+TEST(DriverStoreTransactions, LostTransactionRefusesCommitUntilAbortedAndChangedRowsAreKnown) {
+  molvane::test::ScratchDir dir;
+  DriverStore store;
+  store.SetPath(dir.path() + "/main.db");
+  store.SetIdleTransactionLimit(std::chrono::seconds(5));
+  std::string error;
+  auto *a = store.OpenSession("a", &error);
+  auto *b = store.OpenSession("b", &error);
+  ASSERT_TRUE(a != nullptr && b != nullptr) << error;
+  ASSERT_EQ(sqlite3_exec(a->db(), "CREATE TABLE t(x)", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto now = std::chrono::steady_clock::now();
+
+  const std::set<std::uint32_t> ids{a->id()};
+  ASSERT_TRUE(a->Begin());
+  ASSERT_EQ(sqlite3_exec(a->db(), "INSERT INTO t VALUES (1), (2)", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_TRUE(store.ChangedByOther(b->id(), "t", 2));
+  EXPECT_TRUE(store.ChangedByOther(b->id(), "t", 0));
+  EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 3));
+  EXPECT_FALSE(store.ChangedByOther(a->id(), "t", 2));
+  store.RequestStarts(ids, now);
+  ASSERT_EQ(sqlite3_exec(a->db(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  store.RequestEnded(ids);
+  EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 2));
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_FALSE(a->Commit());
+    EXPECT_EQ(a->Failure(0), static_cast<std::uint32_t>(ZE_ILLEGAL_STATE));
+  }
+  EXPECT_TRUE(a->Abort());
+  ASSERT_TRUE(a->Begin());
+  EXPECT_TRUE(a->Commit());
+
+  // A commit or abort inside the request is the client's own end.
+  store.RequestStarts(ids, now);
+  ASSERT_TRUE(a->Begin());
+  EXPECT_TRUE(a->Commit());
+  store.RequestEnded(ids);
+  EXPECT_EQ(a->lost(), 0u);
+
+  // Idle: the write transaction of a client silent for longer than the
+  // limit ends, and takes no more work until the abort.
+  store.RequestStarts(ids, now);
+  ASSERT_TRUE(a->Begin());
+  store.RequestEnded(ids);
+  EXPECT_TRUE(store.OnIdleTick(now + std::chrono::seconds(4)).empty());
+  EXPECT_EQ(store.OnIdleTick(now + std::chrono::seconds(6)), std::vector<std::uint32_t>{a->id()});
+  EXPECT_FALSE(a->active());
+  EXPECT_NE(a->lost_reason().find("idle"), std::string::npos) << a->lost_reason();
+  EXPECT_FALSE(a->Begin());
+  EXPECT_EQ(a->Failure(0), static_cast<std::uint32_t>(ZE_COMMUNICATION));
+  EXPECT_FALSE(a->Commit());
+  EXPECT_EQ(a->Failure(0), static_cast<std::uint32_t>(ZE_COMMUNICATION));
+  EXPECT_TRUE(a->Abort());
+  EXPECT_TRUE(a->Begin());
+  EXPECT_TRUE(a->Commit());
 }
 
 TEST(DriverConnBad, MalformedRequestsEndTheConnection) {

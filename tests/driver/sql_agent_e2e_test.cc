@@ -15,6 +15,7 @@
 
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
 
 #include "dbc/actions/action_codes.h"
@@ -195,6 +196,7 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   EXPECT_EQ(client->GetState(did), 2);
 
   // Another transaction's lock on the table refuses the DELETE at once.
+  // It takes the lock only once the DELETE's transaction has ended.
   int other = zdb_start_session("other");
   ASSERT_GT(other, 0);
   ZDB_CURSOR *locker = nullptr;
@@ -202,6 +204,10 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   ZDB_INTERNAL_CURSOR *lic = nullptr;
   ASSERT_EQ(zdb_get_internal_cursor(&lic, locker, 1), 0);
   std::uint32_t argument = 0;
+  // Not while this transaction's deletes of its rows are open.
+  EXPECT_NE(zdb_do_exec_table(lic, table_action_word(lock_table), &argument), 0);
+  EXPECT_EQ(zdb_errno, 107);
+  ASSERT_EQ(zdb_exec_db(commit_trans, trans_), 0) << zdb_errno;
   ASSERT_EQ(zdb_do_exec_table(lic, table_action_word(lock_table), &argument), 0) << zdb_errno;
   try {
     client->Exec(did);

@@ -30,6 +30,7 @@
 #include <molvane/zdb_cursor.h>
 #include <molvane/zdb_refs.h>
 
+#include "dbc/dict/dd.h"
 #include "dbc/session/zdb_attach.h"
 #include "support/test_env.h"
 
@@ -549,6 +550,33 @@ TEST_P(SqlApiChanges, DeleteAndUpdateCountTheirRows) {
   EXPECT_EQ(sql_parse("UPDATE exemp010 SET emp = 9 WHERE emp = 7", static_cast<unsigned long>(trans_), 0), nullptr);
   EXPECT_EQ(zdb_errno, SQL_ERR_PARSE);
   EXPECT_NE(g_host.lastError.find("42I67"), std::string::npos) << g_host.lastError;
+}
+
+// The driver's check before an SQL UPDATE or DELETE: a row that another
+// transaction holds locked (a locked read of the record API) refuses both
+// with 107; the transaction holding the lock changes it.
+TEST_P(SqlApiChanges, UpdateAndDeleteOfARowAnotherTransactionLockedAre107) {
+  int other = zdb_start_session("other");
+  ASSERT_GT(other, 0);
+  static unsigned char row[DD_MAX_ROW_LENGTH];
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 1, row, 0, other), 0) << zdb_errno;
+  fill_default_row(ddtable("exemp010"), row);
+  const DD_COLUMN *emp = ddcolumn("exemp010.emp");
+  row[emp->offset + emp->length - 1] = 1;
+  ASSERT_EQ(zdb_exec_row(cursor, db_eq_locked, 0, 1), 0) << zdb_errno;
+  EXPECT_EQ(Change("UPDATE exemp010 SET salary = 5 WHERE emp = 1"), -107);
+  EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 1"), -107);
+  for (const char *text : {"UPDATE exemp010 SET salary = 5 WHERE emp = 1", "DELETE FROM exemp010 WHERE emp = 1"}) {
+    QPCStatement *h = sql_parse(text, static_cast<unsigned long>(other), 0);
+    ASSERT_NE(h, nullptr) << g_host.lastError;
+    EXPECT_EQ(sql_exec(h, 1), 0) << text << ": " << zdb_errno << " " << g_host.lastError;
+    EXPECT_EQ(sql_row_count(h), 1);
+    sql_close(h);
+  }
+  ASSERT_EQ(zdb_exec_db(commit_trans, other), 0) << zdb_errno;
+  EXPECT_EQ(Change("DELETE FROM exemp010 WHERE emp = 1"), -SQL_ERR_NO_ROWS);
+  EXPECT_EQ(Change("UPDATE exemp010 SET salary = 5 WHERE emp = 2"), 1);
 }
 
 // A million terms: a chain of "+", AND or OR is one level deep and is

@@ -288,6 +288,15 @@ class HostServer : public molvane::test::HostEnv, public testing::WithParamInter
       EXPECT_FALSE(std::filesystem::exists(root_.path() + left)) << left;
   }
   static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
+  // Starts the server again with more options.
+  void Restart(const std::vector<std::string> &options) {
+    ASSERT_EQ(server_->Stop(SIGTERM), 0);
+    std::vector<std::string> argv{Driver(), "--listen=" + listen_, root_.path() + "/main.db"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    server_ = std::make_unique<Process>(argv);
+    for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
+    ASSERT_TRUE(Connects(listen_)) << "the server did not listen";
+  }
   // A logged-on molvane-host with a transaction started.
   std::unique_ptr<Process> Host(uid_t user = 0) {
     auto host = std::make_unique<Process>(
@@ -341,6 +350,94 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   EXPECT_EQ(b->Line(), "1 row updated");
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=7.00 "), std::string::npos);
+}
+
+// The driver's own check before an SQL UPDATE: another host's record lock
+// on the table refuses it at once; the host's own lock does not.
+TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
+  const char locked[] = "error 107 (record locked): Record is locked; SQLState QP999: Record is locked (error 107)";
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
+  EXPECT_EQ(a->Do("insert exemp010 1 emp=1 dept=SALES dcas=SALES dnul=SALES drst=SALES"),
+            "buffered insert on exemp010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("lockread exemp010 1 emp=1").rfind("exemp010001: ", 0), 0u);
+  EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), locked);
+  EXPECT_EQ(a->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), "1 row updated");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(b->Do("read exemp010 1 emp=1").find(" salary=7"), std::string::npos);
+}
+
+// Every row a transaction changed is locked until it ends: another host's
+// locked read of it is refused, while its read without a lock sees the
+// committed row. A table lock keeps the other hosts' inserts out too.
+TEST_P(HostServer, ChangedRowsAndLockedTablesRefuseOtherHosts) {
+  auto a = Host(), b = Host();
+  EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
+  EXPECT_EQ(b->Do("flush"), "flushed");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+  EXPECT_EQ(a->Do("table lock exdep010 1").rfind("error 107 (record locked)", 0), 0u);
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("lockread exdep010 1 code=SALES").find("budget=5.00 "), std::string::npos);
+  EXPECT_EQ(a->Do("commit"), "committed");
+
+  EXPECT_EQ(a->Do("table lock exdep010 1"), "exdep010001: lock_table");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), kLocked);
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  EXPECT_EQ(a->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+}
+
+// A host that holds the write transaction and sends nothing loses it after
+// the idle limit: the other hosts write again, and its own commit fails
+// with 510 until it aborts.
+TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
+  Restart({"--idle-transaction-limit=1"});
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  usleep(2500000);
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("commit").rfind("error 510", 0), 0u);
+  EXPECT_EQ(a->Do("abort"), "aborted");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+}
+
+// A result left open keeps no snapshot for long: it moves its rest to a
+// temporary file, so that another host's commits reuse the WAL instead of
+// growing it, and the rest still arrives.
+TEST_P(HostServer, OpenResultDoesNotLetTheWalGrow) {
+  Restart({"--open-result-limit=1"});
+  auto a = Host();
+  for (int i = 0; i < 20; ++i)
+    ASSERT_EQ(a->Do("insert exdep010 1 code=D" + std::to_string(i)), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("sql prepare q SELECT code FROM exdep010"), "prepared q: select");
+  EXPECT_EQ(a->Do("sql rows q 1"), "rows per fetch q 1");
+  EXPECT_EQ(a->Do("sql exec q 1"), "executed q");
+  ASSERT_TRUE(a->Send("sql fetch q 1"));
+  std::string line;
+  while (!(line = a->Line()).empty() && line[0] != '(') {}
+  EXPECT_EQ(line, "(1 row)");
+  usleep(1500000);
+  std::string script = "logon demo\nstart w\n";
+  for (int i = 0; i < 2000; ++i)
+    script += "update exdep010 1 code=SALES budget=" + std::to_string(i % 100) + "\ncommit\n";
+  int status = 0;
+  std::string out = RunText(script, &status);
+  EXPECT_EQ(status, 0) << out.substr(0, 2000);
+  auto wal = std::filesystem::file_size(root_.path() + "/main.db-wal");
+  EXPECT_LT(wal, 16u << 20);
+  ASSERT_TRUE(a->Send("sql fetch q"));
+  while (!(line = a->Line()).empty() && line[0] != '(') {}
+  EXPECT_EQ(line, "(20 rows)");
 }
 
 TEST_P(HostServer, DelayedLockConflictBetweenHostsIs201) {

@@ -11,7 +11,7 @@
 //   user                    the user record
 //   msg                     the message text of the last call
 //   echo TEXT               prints the text
-//   table create|drop|clear|count TABLE COMPNR
+//   table create|drop|clear|count|lock TABLE COMPNR
 //   insert|update|delete|read|lockread TABLE COMPNR COLUMN=VALUE...
 //   flush | commit | abort  on the transaction started last
 //   sql prepare|bind|exec|fetch|run|save|retry|break|close|timeout|rows ...

@@ -114,7 +114,8 @@ bool RecordCommands::Table(const std::vector<std::string> &w, int trans) {
   long compnr = 0;
   if (w.size() != 4 || !ToInt(w[3], &compnr)) return Usage(w[0]);
   static const std::map<std::string, int> kActions = {
-      {"create", create_table}, {"drop", drop_table}, {"clear", clear_table}, {"count", nr_rows}};
+      {"create", create_table}, {"drop", drop_table}, {"clear", clear_table}, {"count", nr_rows},
+      {"lock", lock_table}};
   auto action = kActions.find(w[1]);
   if (action == kActions.end()) return Usage(w[0]);
   ZDB_CURSOR *cursor = Cursor(w[2], trans);

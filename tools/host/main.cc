@@ -45,7 +45,7 @@ int Help() {
       "Commands:\n"
       "  init [PROGRAM] | logon USER | logoff | user | msg | echo TEXT\n"
       "  start NAME | stop ID | timeout ID SECONDS | action row|table|db N\n"
-      "  table create|drop|clear|count TABLE COMPNR\n"
+      "  table create|drop|clear|count|lock TABLE COMPNR\n"
       "  insert|update|delete|read|lockread TABLE COMPNR COLUMN=VALUE...\n"
       "  flush | commit | abort | detail\n"
       "  sql prepare|bind|exec|fetch|run|save|retry|break|close|timeout|rows ...\n"
