@@ -82,8 +82,7 @@ BusyProcesses::BusyProcesses() {
     if (pid == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(0);
-      for (volatile unsigned long spins = 0;; spins = spins + 1) {
-      }
+      for (;;) __asm__ __volatile__("" ::: "memory");  // keeps a processor busy
     }
     if (pid > 0) pids_.push_back(pid);
   }

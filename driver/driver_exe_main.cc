@@ -16,6 +16,7 @@
 #include "driver_check.h"
 #include "driver_claim.h"
 #include "driver_conn.h"
+#include "driver_peer.h"
 #include "driver_server.h"
 #include "driver_options.h"
 #include "ipc/ipc_transport.h"
@@ -116,9 +117,13 @@ int main(int argc, char **argv) {
   // waiting on standard input: every option must be known.
   {
     std::vector<std::string> checked;
-    for (const std::string &arg : args)
+    bool server = false;
+    for (const std::string &arg : args) {
       if (arg.rfind(kListen, 0) != 0) checked.push_back(arg);
+      else server = true;
+    }
     molvane::driver::DriverFaults::Take(checked);
+    if (server) molvane::driver::PeerPolicy().TakeOptions(checked);  // a server's access options
     al_disable_log_mesg();  // the refusal below says it, not an "ignored" warning
     const auto refused = molvane::driver::DriverOptions::FromArgs(checked).refused;
     al_enable_log_mesg();

@@ -166,7 +166,7 @@ TEST(DriverDictionary, ArraysGiveAColumnPerElementAndKeysTheirIndexes) {
     return result;
   };
   EXPECT_EQ(query("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name"),
-            "exemp010007_i1;exemp010007_i2;exemp010007_i3;");
+            "exemp010007_i1;exemp010007_i2;exemp010007_i3;sqlite_autoindex_molvane_table_layout_1;");
   EXPECT_EQ(query("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%mvtss1)' AND name = 'exemp010007_i1'"), "1;");
   EXPECT_EQ(query("PRAGMA user_version"), std::to_string(kServesMode1 | kServesMode2) + ";");
   EXPECT_EQ(query("SELECT count(*) FROM exemp010007 WHERE CAST(code AS TEXT) COLLATE mvtss1 = 'ab'"), "1;");

@@ -187,9 +187,10 @@ std::string Admission(int fd) {
   return line;
 }
 
-// A non-blocking connection to the server at `where` (as Connects); -1
-// when none.
-int Dial(const std::string &where) {
+// A non-blocking connection to the server at `where` (as Connects), past
+// its admission: over TCP the token of `secret` goes first, and the
+// server's "ok" is read unless `admitted` is false. -1 when none.
+int Dial(const std::string &where, const std::string &secret, bool admitted = true) {
   sockaddr_un un{};
   sockaddr_in in{};
   sockaddr *addr = reinterpret_cast<sockaddr *>(&un);
@@ -209,7 +210,19 @@ int Dial(const std::string &where) {
     close(fd);
     return -1;
   }
-  if (fd >= 0) fcntl(fd, F_SETFL, O_NONBLOCK);
+  if (fd < 0) return -1;
+  if (where.rfind("tcp:", 0) == 0) {
+    std::ifstream file(secret);
+    std::string token;
+    std::getline(file, token);
+    token += '\n';
+    (void)!send(fd, token.data(), token.size(), MSG_NOSIGNAL);
+  }
+  if (admitted && Admission(fd) != "ok") {
+    close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, O_NONBLOCK);
   return fd;
 }
 
@@ -355,7 +368,7 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
 // The driver's own check before an SQL UPDATE: another host's record lock
 // on the table refuses it at once; the host's own lock does not.
 TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
-  const char locked[] = "error 107 (record locked): Record is locked; SQLState QP999: Record is locked (error 107)";
+  const char locked[] = "error 107 (record locked): SQLState QP999: Record is locked (error 107)";
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
   EXPECT_EQ(a->Do("insert exemp010 1 emp=1 dept=SALES dcas=SALES dnul=SALES drst=SALES"),
@@ -574,21 +587,8 @@ TEST_P(HostServer, ASecondDescriptionOfAnotherLayoutFromOneClientChangesNothing)
   // ATT_SESSION (6 bytes), then two descriptions (226 bytes each) and two
   // keyed reads (27 and 28 bytes), each with its session id after its code.
   ASSERT_EQ(requests.size(), 6u + 2 * 226 + 27 + 28);
-  int fd = -1;
-  if (GetParam()) {
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_port = htons(static_cast<std::uint16_t>(std::atoi(listen_.c_str() + 4)));
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&in), sizeof in), 0);
-  } else {
-    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un un{};
-    un.sun_family = AF_UNIX;
-    std::strncpy(un.sun_path, listen_.c_str(), sizeof un.sun_path - 1);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&un), sizeof un), 0);
-  }
+  int fd = Dial(listen_, root_.path() + "/main.db.secret");
+  ASSERT_GE(fd, 0);
   // The session first: the server numbers the sessions of all its clients.
   ASSERT_EQ(send(fd, requests.data(), 6, MSG_NOSIGNAL), 6);
   std::string session(8, '\0');
@@ -648,7 +648,7 @@ TEST_P(HostServer, UnfinishedLargeRequestsAreEndedAndTheServerStaysSmall) {
   const std::string zeros(1 << 20, '\0');
   std::vector<int> fds;
   for (int i = 0; i < 8; ++i) {
-    int fd = Dial(listen_);
+    int fd = Dial(listen_, root_.path() + "/main.db.secret");
     ASSERT_GE(fd, 0);
     fds.push_back(fd);
     std::size_t sent = 0;
@@ -681,7 +681,7 @@ TEST_P(HostServer, OutOfDescriptorsTheServerRefusesNewHostsWithoutSpinning) {
   // Each connection asks something, so that none is ended as idle.
   std::vector<int> fds;
   for (int i = 0; i < 40; ++i) {
-    int fd = Dial(listen_);
+    int fd = Dial(listen_, root_.path() + "/main.db.secret", false);
     if (fd < 0) continue;
     fds.push_back(fd);
     EXPECT_EQ(send(fd, kVersionRequest, sizeof kVersionRequest, MSG_NOSIGNAL),
@@ -709,7 +709,7 @@ TEST_P(HostServer, OutOfDescriptorsTheServerRefusesNewHostsWithoutSpinning) {
 // Requests that arrive with the end of the client's input (a half close)
 // are answered before the server ends the connection.
 TEST_P(HostServer, RequestsOfAHalfClosedClientAreAnswered) {
-  int fd = Dial(listen_);
+  int fd = Dial(listen_, root_.path() + "/main.db.secret");
   ASSERT_GE(fd, 0);
   std::string three;
   for (int i = 0; i < 3; ++i) three.append(kVersionRequest, sizeof kVersionRequest);
@@ -1001,6 +1001,8 @@ TEST_F(HostChildDrivers, ServerCollatesInTheModeItIsGiven) {
   while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
   EXPECT_EQ(pclose(p), 0) << out;
   EXPECT_EQ(out, "TSS modes served: 2\nok\n");
+}
+
 // The server widens nobody's access. Its Unix socket is 0600 even under
 // umask 000, and a peer of another uid that reaches it anyway (a socket
 // made world-writable) is refused at its attach with the reason, unless

@@ -43,6 +43,15 @@ SQLAgentCarrier const kDbcCarrier = {DbcGetServer,    flush_updates,      zdb_sq
 
 SQLAgentCarrier const *g_carrier = &kDbcCarrier;
 SQLNetAgentClient *g_instance = nullptr;
+
+// The failure of an exchange with a driver as the statement's error: the
+// cause the client learned (e.g. the driver's reason for refusing a
+// dictionary, in get_zdb_msg) is its text, else the error's own.
+[[noreturn]] void ThrowExchangeError(int error) {
+  char const *cause = get_zdb_msg();
+  if (cause == nullptr || *cause == '\0') throw SQLExZDBError(error);
+  throw SQLException(SQLExZDBError::StateForError(error), error, SQLString(cause));
+}
 // The session of the batch last made ready to send: requests for data
 // dictionaries are answered through it.
 ZDB_SESSION *g_batchSession = nullptr;
@@ -211,6 +220,7 @@ void SQLNetAgentClient::FlushPacketBuffer(SQLPacketBuffer *buffer) {
   unsigned char const *bytes;
   int length;
   buffer->GetString(bytes, length);
+  reset_zdb_msg();
   const int rc = g_carrier->commuPackets(buffer->GetZDBServer(),
                                          reinterpret_cast<char const *>(bytes),
                                          static_cast<std::uint32_t>(length));
@@ -226,7 +236,7 @@ void SQLNetAgentClient::FlushPacketBuffer(SQLPacketBuffer *buffer) {
     queued.templateQueued = false;
     if (rc < 0) MarkUnknown(queued);
   }
-  if (rc < 0) throw SQLExZDBError(zdb_errno);
+  if (rc < 0) ThrowExchangeError(zdb_errno);
 }
 
 bool SQLNetAgentClient::QueueTemplate(SQLTokenString &packet, unsigned long id,
