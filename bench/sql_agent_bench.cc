@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "driver_dd.h"
+#include "store/driver_dd.h"
 #include "sql/agent/agent_packets.h"
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/value_store.h"
-#include "sql_agent.h"
+#include "sql/sql_agent.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "driver_check.h"
-#include "driver_claim.h"
-#include "driver_conn.h"
-#include "driver_peer.h"
-#include "driver_server.h"
-#include "driver_options.h"
+#include "store/driver_check.h"
+#include "server/driver_claim.h"
+#include "protocol/driver_conn.h"
+#include "server/driver_peer.h"
+#include "server/driver_server.h"
+#include "protocol/driver_options.h"
 #include "ipc/ipc_transport.h"
 #include "platform/log.h"
 #include "text/tss.h"

@@ -21,7 +21,7 @@
 #include "dbc/dict/dd.h"
 #include "dbc/request/request_block.h"
 #include "dbc/zdb_errors.h"
-#include "driver_conn.h"
+#include "protocol/driver_conn.h"
 #include "support/test_env.h"
 #include "text/tss.h"
 

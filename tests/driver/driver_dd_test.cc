@@ -12,11 +12,11 @@
 
 #include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
-#include "driver_compnr.h"
-#include "driver_conn.h"
-#include "driver_dd.h"
-#include "driver_options.h"
-#include "sqlite_functions.h"
+#include "protocol/driver_compnr.h"
+#include "protocol/driver_conn.h"
+#include "store/driver_dd.h"
+#include "protocol/driver_options.h"
+#include "sql/sqlite_functions.h"
 #include "support/test_env.h"
 #include "text/tss.h"
 

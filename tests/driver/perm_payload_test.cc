@@ -5,16 +5,16 @@
 
 #include <string>
 
-#include "auditcols_payload.h"
+#include "protocol/auditcols_payload.h"
 #include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "molvane/zdb.h"
-#include "driver_conn.h"
+#include "protocol/driver_conn.h"
 #include "dbc/audit/auditcols.h"
 #include "dbc/perm/perm_roles.h"
 #include "dbc/roles_test_env.h"
 #include "ipc/stream.h"
-#include "perm_payload.h"
+#include "protocol/perm_payload.h"
 
 namespace {
 

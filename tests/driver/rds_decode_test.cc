@@ -11,7 +11,7 @@
 
 #include "dbc/dict/dd.h"
 #include "dbc/request/rds.h"
-#include "rds_decode.h"
+#include "store/rds_decode.h"
 #include "support/test_env.h"
 
 namespace {

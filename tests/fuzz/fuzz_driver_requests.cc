@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver_conn.h"
+#include "protocol/driver_conn.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "driver_dd.h"
-#include "driver_wire.h"
+#include "store/driver_dd.h"
+#include "protocol/driver_wire.h"
 #include "fuzz_support.h"
 #include "sql/common/sql_exception.h"
-#include "sql_agent.h"
+#include "sql/sql_agent.h"
 
 namespace drv = molvane::driver;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "rds_decode.h"
+#include "store/rds_decode.h"
 
 namespace drv = molvane::driver;
 

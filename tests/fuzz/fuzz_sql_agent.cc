@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "driver_dd.h"
+#include "store/driver_dd.h"
 #include "fuzz_support.h"
-#include "sql_agent.h"
+#include "sql/sql_agent.h"
 
 namespace {
 

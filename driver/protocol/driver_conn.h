@@ -1,0 +1,184 @@
+// One client connection of the reference driver. Request bytes are fed in
+// as they arrive; Process answers every complete request, in order, and
+// queues the replies. A request that breaks the protocol ends the
+// connection (the client then sees it close), never the process.
+//
+// The connections of one process may share their database, row and table
+// locks and dictionaries (DriverShared): a driver server serves many hosts
+// over one set of them. Each connection owns the sessions it opened; they
+// end with it, their transactions rolled back and their locks released.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "protocol/auditcols_payload.h"
+#include "store/driver_data.h"
+#include "store/driver_dd.h"
+#include "server/driver_monitor.h"
+#include "protocol/driver_options.h"
+#include "store/driver_store.h"
+#include "protocol/perm_payload.h"
+#include "protocol/driver_wire.h"
+#include "sql/sql_agent.h"
+
+namespace molvane::driver {
+
+// What the connections of one driver process share.
+struct DriverShared {
+  DriverStore store;  // the database file and every session on it
+  DataPlane data;     // rows, locks and kept batches
+  DdCatalog tables;   // the dictionaries of DD_INFO_TABLE
+  // A driver server's threads use all of the above under this monitor, and
+  // its write queue orders the waits for the write transaction. Null in a
+  // child or in-process driver (one thread).
+  DriverMonitor *monitor = nullptr;
+};
+
+// A request's life in a driver server (driver/README.md draws it): its
+// bytes arrive until it is whole (received), it waits for the monitor and
+// runs; a write that meets another session's write transaction is parked
+// in the monitor's queue (its place and deadline kept) and its thread
+// sleeps, then runs on where it stopped, or answers 107 when its wait is
+// over; its reply is queued for the loop to send (answered).
+enum class RequestState { kIdle, kReceived, kRunning, kParked, kAnswered };
+
+class DriverConnection {
+ public:
+  // `args` are the driver's arguments (argv[1..]); the first names the
+  // database file. The connection keeps its own database state.
+  explicit DriverConnection(const std::vector<std::string> &args);
+  // A connection of a driver server over the process's shared state, run
+  // by a worker thread that holds the shared monitor while it calls in. A
+  // write that meets another session's write transaction is parked in the
+  // monitor's queue (the thread sleeps without the monitor) for up to two
+  // seconds, then answers 107.
+  DriverConnection(const std::vector<std::string> &args, DriverShared &shared);
+  ~DriverConnection();
+  DriverConnection(const DriverConnection &) = delete;
+  DriverConnection &operator=(const DriverConnection &) = delete;
+
+  void Feed(const void *bytes, std::size_t count);
+  // Answers the complete requests received. False once the connection has
+  // ended (a malformed request). A server connection stops while its unsent
+  // replies reach kReplyLimit bytes (held): the rest waits for a later call
+  // after the client has read, so that a client that sends without reading
+  // cannot grow the queue without bound.
+  bool Process();
+  // Moves up to `size` queued reply bytes out; the count moved.
+  std::size_t TakeReply(void *buf, std::size_t size);
+  bool has_reply() const { return out_pos_ < output_.size(); }
+  // Requests received are held back until the client reads its replies.
+  bool held() const { return held_; }
+  static constexpr std::size_t kReplyLimit = 1 << 20;
+  bool ended() const { return ended_; }
+  // Request bytes received and not yet handled (an incomplete request).
+  std::size_t pending_input() const { return input_.size(); }
+  // Requests handled so far.
+  std::uint64_t handled() const { return handled_; }
+  // A session was ever opened on the connection (it logged on).
+  bool had_session() const { return had_session_; }
+  // A server connection's worker: `cancelled` says the host went away or
+  // the server stops (a running statement then ends, a parked request
+  // gives up); `on_state` hears a request park and run on.
+  void Serve(std::function<bool()> cancelled, std::function<void(RequestState)> on_state);
+  // The SQL agent of the connection (SQL_MESSAGE).
+  SqlAgent &agent() { return agent_; }
+  // What the client sent of the user's permissions and audit columns.
+  const PermSet &permissions() const { return permissions_; }
+  const AuditColsSet &auditcols() const { return auditcols_; }
+
+ private:
+  DriverConnection(const std::vector<std::string> &args, std::unique_ptr<DriverShared> own,
+                   DriverShared *shared);
+  // Handles one request at the start of `in`; writes its reply.
+  void Handle(WireReader &in, WireWriter &out);
+  void AttServer(WireReader &in, WireWriter &out);
+  void AttSession(WireReader &in, WireWriter &out);
+  void DetSession(WireReader &in, WireWriter &out);
+  void TblCntr(WireReader &in, WireWriter &out);
+  void DbCntr(WireReader &in, WireWriter &out);
+  void ExeSession(WireReader &in, WireWriter &out);
+  void ExeSystem(WireReader &in, WireWriter &out);
+  void DdInfoTable(WireReader &in, WireWriter &out);
+  void Permission(WireReader &in, WireWriter &out);
+  void SqlMessage(WireReader &in, WireWriter &out);
+  void ExeUpdate(WireReader &in, WireWriter &out);
+  void RowCntr(WireReader &in, WireWriter &out);
+  void SendCompnr(WireReader &in, WireWriter &out);
+  void AuditCols(WireReader &in, WireWriter &out);
+  void AlterTable(WireReader &in, WireWriter &out);
+
+  // The session of an id that this connection opened, else null.
+  DriverSession *SessionFor(std::uint32_t id);
+  // After the session's transaction ended: the tables whose dictionaries
+  // arrived inside it are created again where its rollback removed them.
+  void RestoreTables(std::uint32_t id);
+  // Opens the session's write transaction before a request changes
+  // anything. False (the request answers 107) when another session's write
+  // transaction held the file for the whole wait.
+  bool BeginWrite(DriverSession *session);
+  // In a server: parks the request in the monitor's write queue until it
+  // is first and `attempt` (which begins a write) succeeds or fails with
+  // `busy` false (another reason than another session's write
+  // transaction), or the wait is over or cancelled. The result of the last
+  // attempt, false when none was made.
+  bool AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
+                      const std::function<bool()> &busy);
+  // 519 while the driver holds no company mapping for the client's
+  // environment, else 0.
+  std::uint32_t CompnrRetval() const;
+  // The physical company of a table's logical company under that mapping.
+  int PhysicalCompnr(const std::string &table, int logical) const;
+  // A logical company that maps to the physical one (itself when it does).
+  int LogicalCompnr(const std::string &table, int physical) const;
+  // Every logical company that maps to the physical one.
+  std::vector<int> LogicalCompnrs(const std::string &table, int physical) const;
+  // True when the connection holds the table's dictionary for the company.
+  bool HasDictionary(const std::string &table, int logical) const;
+
+  DriverOptions options_;
+  std::unique_ptr<DriverShared> own_;  // the state of a connection of its own
+  DriverStore &store_;
+  DataPlane &data_;
+  DdCatalog &tables_;
+  std::set<std::uint32_t> sessions_;   // the sessions this connection opened
+  DriverMonitor *monitor_ = nullptr;   // a server connection's
+  std::function<bool()> cancelled_;
+  std::function<void(RequestState)> on_state_;
+  std::uint64_t handled_ = 0;
+  bool had_session_ = false;
+  // What the data plane needs of this connection.
+  DataContext DataCtx() const;
+
+  // The audit list of a commit reply: the tables and companies each
+  // session's open transaction changed, with the number of batches.
+  void NoteChanged(std::uint32_t session, const std::vector<UpdateTable> &tables);
+  void WriteAuditList(std::uint32_t session, WireWriter &out);
+  std::map<std::uint32_t, std::vector<std::pair<UpdateTable, std::uint16_t>>> changed_;
+  std::map<std::uint32_t, std::vector<UpdateTable>> waiting_;  // batches not applied yet
+  // Tables created inside each session's write transaction.
+  std::map<std::uint32_t, std::vector<std::pair<std::string, int>>> created_in_write_;
+
+  std::string driver_name_;
+  std::string refusal_;      // why the last session was refused (EXE_SYSTEM 9)
+  std::string compnr_env_;
+  bool references_ = true;   // false: the client attached with "NO REFS"
+  PermSet permissions_;      // the client's PERMISSION payload
+  AuditColsSet auditcols_;   // the client's AUDITCOLS payload
+  SqlAgent agent_;           // after everything its context reads
+  std::vector<std::uint8_t> input_;
+  std::vector<std::uint8_t> output_;
+  std::size_t out_pos_ = 0;
+  bool held_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace molvane::driver

@@ -1,0 +1,672 @@
+// The driver server's event loop. One thread polls the listening socket
+// and every client connection and moves bytes; each client connection has
+// a worker thread that carries out its requests, holding the shared
+// monitor (DriverMonitor) while it runs, and sends their replies as far as
+// the socket takes them. So a long query of one
+// host holds up no other host: its statement lets waiting threads go first
+// every hundred SQLite steps, and a write that waits for another
+// session's write transaction is parked in the monitor's first-come queue
+// while its thread sleeps.
+//
+// What a client can make the server hold is bounded: 64 KiB of request
+// bytes before its first session, the protocol's bound for one request
+// after it, a total over all connections (--max-buffered-mib), 1 MiB of
+// unsent replies before its further requests wait, a number of
+// connections (--max-connections), and 10 seconds for a connection that
+// has sent no complete request. A connection that passes a bound, or
+// whose work runs out of memory, is ended with a logged reason; the
+// process goes on. A client that goes away takes its sessions with it:
+// its running statement is interrupted, its transactions are rolled back
+// and its locks released. A client that only ends its sending side (a
+// half close) has the requests it sent answered first.
+//
+// Each new connection is admitted first (driver_peer.h): a peer the
+// database file would not let in is refused before any request is read.
+#include "server/driver_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "server/driver_claim.h"
+#include "protocol/driver_conn.h"
+#include "server/driver_monitor.h"
+#include "protocol/driver_options.h"
+#include "server/driver_peer.h"
+#include "ipc/ipc_transport.h"
+#include "platform/log.h"
+
+namespace molvane::driver {
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnStop(int) { g_stop = 1; }
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kTick = std::chrono::milliseconds(200);  // the periodic upkeep at most this often
+
+constexpr int kBacklog = 64;
+constexpr std::size_t kChunk = 1 << 16;  // bytes read or written at a time
+// Request bytes a connection may have sent before its first session.
+constexpr std::size_t kBeforeSession = 64 << 10;
+// How long a connection may go without sending a complete request: from
+// its start, and while a request of it is incomplete.
+constexpr auto kRequestTime = std::chrono::seconds(10);
+// How long the loop leaves the listening socket alone when no descriptor
+// is left to accept with.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+
+// Where the server listens.
+struct Endpoint {
+  bool tcp = false;
+  std::string path;  // the socket path (absolute)
+  int port = 0;
+  std::string text;  // as a driver names it: the path, or "tcp:PORT"
+};
+
+bool ParseEndpoint(const std::string &listen, Endpoint *ep, std::string *error) {
+  if (listen.rfind("tcp:", 0) == 0) {
+    char *end = nullptr;
+    long port = std::strtol(listen.c_str() + 4, &end, 10);
+    if (listen.size() == 4 || *end != '\0' || port < 1 || port > 65535) {
+      *error = "'" + listen + "' is not a TCP port (tcp:1 to tcp:65535)";
+      return false;
+    }
+    ep->tcp = true;
+    ep->port = static_cast<int>(port);
+    ep->text = "tcp:" + std::to_string(port);
+    return true;
+  }
+  ep->path = listen;
+  if (!listen.empty() && listen[0] != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
+      *error = std::string("cannot resolve the socket path: ") + std::strerror(errno);
+      return false;
+    }
+    ep->path = std::string(cwd) + "/" + listen;
+  }
+  if (listen.empty() || ep->path.size() >= sizeof(sockaddr_un{}.sun_path)) {
+    *error = "the socket path '" + listen + "' is empty or longer than 107 bytes";
+    return false;
+  }
+  ep->text = ep->path;
+  return true;
+}
+
+// Listens on the socket path, which the caller has claimed. The socket file
+// is made 0600 whatever the umask; `policy` then sets its final mode.
+int OpenUnix(const Endpoint &ep, const PeerPolicy &policy, std::string *error) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, ep.path.c_str(), ep.path.size() + 1);
+  auto *sa = reinterpret_cast<sockaddr *>(&addr);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  // A socket file left by a server that ended without cleaning up is
+  // replaced; one that a live server answers on is not.
+  struct stat st {};
+  if (lstat(ep.path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool live = probe >= 0 && connect(probe, sa, sizeof addr) == 0;
+    if (probe >= 0) close(probe);
+    if (live) {
+      *error = "a server already listens on '" + ep.path + "'";
+      close(fd);
+      return -1;
+    }
+    unlink(ep.path.c_str());
+  }
+  mode_t umask_before = umask(0177);
+  bool bound = bind(fd, sa, sizeof addr) == 0;
+  umask(umask_before);
+  bool secured = bound && policy.SecureSocket(ep.path, error);
+  if (!secured || listen(fd, kBacklog) != 0) {
+    if (!bound || secured) *error = "cannot listen on '" + ep.path + "': " + std::strerror(errno);
+    if (bound) unlink(ep.path.c_str());
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int OpenTcp(const Endpoint &ep, std::string *error) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(ep.port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never reachable from another machine
+  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, kBacklog) != 0) {
+    *error = "cannot listen on 127.0.0.1:" + std::to_string(ep.port) + ": " + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// One client connection as the loop and its worker share it. The worker
+// alone uses `conn`, holding the monitor; the loop alone uses `fd`; what
+// passes between them is under `mu`.
+struct Channel {
+  int fd = -1;
+  std::unique_ptr<DriverConnection> conn;
+  std::thread worker;
+  std::mutex mu;
+  std::condition_variable cv;           // the worker has something to do
+  std::vector<unsigned char> inbox;     // bytes read, not yet given to conn
+  std::vector<unsigned char> outbox;    // replies not yet sent
+  std::size_t sent = 0;                 // ... of which sent
+  bool input_ended = false;             // the client ended its sending side
+  bool held = false;                    // requests wait for the replies to be read
+  bool finished = false;                // the worker is done, conn is gone
+  std::optional<Clock::time_point> waiting_since = Clock::now();  // no complete request since
+  std::atomic<bool> cancel{false};      // the client is gone or the server stops
+  std::atomic<RequestState> state{RequestState::kIdle};
+  std::size_t buffered = 0;             // conn's pending bytes as counted in the total (worker)
+  PeerGate gate;                        // the admission (loop)
+};
+
+bool SendLocked(Channel &ch);
+
+// What the loop and the workers share.
+struct Server {
+  const std::vector<std::string> &args;
+  DriverShared &shared;
+  DriverMonitor &monitor;
+  std::size_t max_buffered;
+  std::atomic<std::size_t> buffered{0};  // request bytes held for all connections
+  int wake_fd = -1;                      // an eventfd: a worker has replies or is done
+  const PeerPolicy *policy = nullptr;    // who is served
+
+  void Wake() const {
+    std::uint64_t one = 1;
+    (void)!write(wake_fd, &one, sizeof one);
+  }
+  // The loop's log lines: the log is the library's, used under the monitor.
+  void Log(int level, const std::string &text) {
+    MonitorGuard guard(&monitor);
+    log_mesg(__FILE__, __LINE__, "driver", level, "%s", text.c_str());
+  }
+};
+
+// Carries out one connection's requests as their bytes arrive, until the
+// connection ends (a malformed request, a bound passed, the client gone
+// or its input ended and answered) or the server stops. The connection is
+// made and ended here, under the monitor: its end rolls back its sessions.
+void Work(Server &server, Channel &ch) {
+  {
+    MonitorGuard guard(&server.monitor);
+    ch.conn = std::make_unique<DriverConnection>(server.args, server.shared);
+    ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.state = s; });
+  }
+  std::vector<unsigned char> in, out;
+  bool input_seen_ended = false;
+  for (;;) {
+    bool input_ended = false, inbox_was_full = false;
+    {
+      std::unique_lock<std::mutex> lock(ch.mu);
+      ch.cv.wait(lock, [&] {
+        if (ch.cancel) return true;
+        if (ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit) return false;
+        return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
+      });
+      if (ch.cancel) break;
+      // The loop reads no more while the inbox is full: it is told when
+      // there is room again.
+      inbox_was_full = ch.inbox.size() >= kChunk;
+      in.swap(ch.inbox);
+      ch.inbox.clear();
+      input_ended = input_seen_ended = ch.input_ended;
+    }
+    if (inbox_was_full) server.Wake();
+    ch.state = RequestState::kReceived;
+    bool alive = true, answered = false, held = false;
+    std::size_t pending = 0;
+    std::string reason;
+    {
+      MonitorGuard guard(&server.monitor);
+      ch.state = RequestState::kRunning;
+      try {
+        DriverConnection &conn = *ch.conn;
+        conn.Feed(in.data(), in.size());
+        in.clear();
+        const std::uint64_t before = conn.handled();
+        alive = conn.Process();
+        answered = conn.handled() != before;
+        held = conn.held();
+        pending = conn.pending_input();
+        if (alive && !conn.had_session() && pending > kBeforeSession) {
+          reason = "sent more than 64 KiB before its first session";
+          alive = false;
+        }
+        const std::size_t total = server.buffered += pending - ch.buffered;
+        const bool grew = pending > ch.buffered;
+        ch.buffered = pending;
+        if (alive && grew && total > server.max_buffered) {
+          reason = "its request would take the requests held for all connections past " +
+                   std::to_string(server.max_buffered >> 20) + " MiB";
+          alive = false;
+        }
+        while (conn.has_reply()) {
+          std::size_t at = out.size();
+          out.resize(at + kChunk);
+          out.resize(at + conn.TakeReply(out.data() + at, kChunk));
+        }
+      } catch (const std::bad_alloc &) {
+        reason = "ran out of memory";
+        alive = false;
+      } catch (const std::exception &e) {
+        reason = std::string("failed: ") + e.what();
+        alive = false;
+      }
+      if (!reason.empty())
+        log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: it %s", reason.c_str());
+      // A commit or abort may have ended a write transaction that parked
+      // requests wait for.
+      server.monitor.WriteEnded();
+    }
+    ch.state = answered ? RequestState::kAnswered : RequestState::kIdle;
+    bool loop_needed = false;
+    {
+      std::lock_guard<std::mutex> lock(ch.mu);
+      if (ch.outbox.empty()) {
+        ch.outbox.swap(out);
+        ch.sent = 0;
+      } else {
+        ch.outbox.insert(ch.outbox.end(), out.begin(), out.end());
+      }
+      out.clear();
+      ch.held = held;
+      if (answered) {
+        ch.waiting_since.reset();
+        if (pending > 0) ch.waiting_since = Clock::now();
+      } else if (pending > 0 && !ch.waiting_since) {
+        ch.waiting_since = Clock::now();
+      }
+      // The reply leaves from here when the socket takes it: the loop is
+      // woken only for what is left (or a client gone), which saves each
+      // exchange a thread switch.
+      loop_needed = !SendLocked(ch) || ch.sent < ch.outbox.size();
+    }
+    if (loop_needed) server.Wake();
+    // After a half close every whole request is answered; the rest of an
+    // incomplete one never comes.
+    if (!alive || (input_ended && !held)) break;
+  }
+  {
+    MonitorGuard guard(&server.monitor);
+    ch.conn.reset();  // rolls back its sessions, releases their locks
+    server.buffered -= ch.buffered;
+    server.monitor.WriteEnded();
+  }
+  {
+    std::lock_guard<std::mutex> lock(ch.mu);
+    ch.finished = true;
+  }
+  server.Wake();
+}
+
+// Reads what the client sent into its channel's inbox, which holds at
+// most kChunk bytes, past the admission's token line. False when the
+// client is gone or refused.
+bool ReadFrom(Server &server, Channel &ch) {
+  std::size_t room;
+  {
+    std::lock_guard<std::mutex> lock(ch.mu);
+    if (ch.inbox.size() >= kChunk) return true;
+    room = kChunk - ch.inbox.size();  // only the loop adds to the inbox
+  }
+  unsigned char buf[kChunk];
+  ssize_t n;
+  do n = recv(ch.fd, buf, room, 0);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+  std::size_t used = 0;
+  if (n > 0) {
+    MonitorGuard guard(&server.monitor);  // the gate logs a refusal
+    used = ch.gate.Take(ch.fd, *server.policy, buf, static_cast<std::size_t>(n));
+    if (ch.gate.refused()) return false;
+  }
+  std::lock_guard<std::mutex> lock(ch.mu);
+  ch.inbox.insert(ch.inbox.end(), buf + used, buf + n);
+  if (n == 0) ch.input_ended = true;  // a half close, or the end: see the caller
+  ch.cv.notify_one();
+  return true;
+}
+
+// Sends queued replies as far as the socket takes them, with the
+// channel's mutex held. False when the client is gone.
+bool SendLocked(Channel &ch) {
+  const bool was_full = ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit;
+  while (ch.fd >= 0 && ch.sent < ch.outbox.size()) {
+    ssize_t n = send(ch.fd, ch.outbox.data() + ch.sent, ch.outbox.size() - ch.sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      ch.sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    return false;
+  }
+  if (ch.sent == ch.outbox.size()) {
+    ch.outbox.clear();
+    ch.sent = 0;
+  } else if (ch.sent >= kChunk && 2 * ch.sent >= ch.outbox.size()) {
+    ch.outbox.erase(ch.outbox.begin(), ch.outbox.begin() + static_cast<std::ptrdiff_t>(ch.sent));
+    ch.sent = 0;
+  }
+  if (was_full && ch.outbox.size() - ch.sent < DriverConnection::kReplyLimit) ch.cv.notify_one();
+  return true;
+}
+
+bool WriteTo(Channel &ch) {
+  std::lock_guard<std::mutex> lock(ch.mu);
+  return SendLocked(ch);
+}
+
+// Takes the client's connection away: its fd is closed, its worker
+// stops what it runs (a statement is interrupted, a parked request gives
+// up) and ends the connection.
+void Drop(Server &server, Channel &ch) {
+  {
+    std::lock_guard<std::mutex> lock(ch.mu);
+    if (ch.fd >= 0) close(ch.fd);
+    ch.fd = -1;
+    ch.cancel = true;
+    ch.cv.notify_one();
+  }
+  server.monitor.WriteEnded();
+}
+
+// Accepts the connections waiting on the listening socket. Every check of
+// a new connection (its number here) is made in Admit before a worker
+// serves it. False when no descriptor was left to accept with.
+class Acceptor {
+ public:
+  Acceptor(Server &server, int lfd, std::uint32_t max_connections)
+      : server_(server), lfd_(lfd), max_(max_connections), spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
+  ~Acceptor() {
+    if (spare_ >= 0) close(spare_);
+  }
+  Acceptor(const Acceptor &) = delete;
+  Acceptor &operator=(const Acceptor &) = delete;
+
+  bool Accept(std::list<std::unique_ptr<Channel>> &channels) {
+    for (int i = 0; i < kBacklog; ++i) {
+      int fd = accept4(lfd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0 && (errno == EMFILE || errno == ENFILE)) return Refuse();
+      if (fd < 0) return true;
+      out_of_fds_ = false;
+      if (!Admit(fd, channels.size())) {
+        close(fd);
+        continue;
+      }
+      auto ch = std::make_unique<Channel>();
+      ch->fd = fd;
+      bool admitted;
+      {
+        MonitorGuard guard(&server_.monitor);  // the gate logs a refusal
+        admitted = ch->gate.Admit(fd, *server_.policy);
+      }
+      if (!admitted) {
+        close(fd);
+        continue;
+      }
+      Channel &c = *ch;
+      try {
+        ch->worker = std::thread(Work, std::ref(server_), std::ref(c));
+      } catch (const std::system_error &e) {
+        server_.Log(0, std::string("connection refused: no thread to serve it: ") + e.what());
+        close(fd);
+        continue;
+      }
+      channels.push_back(std::move(ch));
+    }
+    return true;
+  }
+
+ private:
+  // Whether a new connection is served.
+  bool Admit(int, std::size_t count) {
+    if (count < max_) {
+      at_max_ = false;
+      return true;
+    }
+    if (!at_max_) server_.Log(0, "connections refused: " + std::to_string(max_) + " connections are served");
+    at_max_ = true;
+    return false;
+  }
+  // No descriptor is left: the spare one takes the waiting connection and
+  // closes it, so that its client sees the end at once and the listening
+  // socket stops being ready. False when even that failed.
+  bool Refuse() {
+    if (!out_of_fds_)
+      server_.Log(0, std::string("connections refused: ") + std::strerror(errno));
+    out_of_fds_ = true;
+    if (spare_ < 0) return false;
+    close(spare_);
+    int fd = accept4(lfd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) close(fd);
+    spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    return fd >= 0 && spare_ >= 0;
+  }
+
+  Server &server_;
+  int lfd_;
+  std::size_t max_;
+  int spare_;
+  bool out_of_fds_ = false;  // logged once until a connection is accepted again
+  bool at_max_ = false;
+};
+
+}  // namespace
+
+int RunDriverServer(const std::string &listen, const std::vector<std::string> &server_args) {
+  // The access options are the server's own; the connections never see them.
+  std::vector<std::string> args = server_args;
+  PeerPolicy policy;
+  policy.TakeOptions(args);
+  DriverOptions options = DriverOptions::FromArgs(args);
+  Endpoint ep;
+  std::string error;
+  auto fail = [&](const std::string &text) {
+    std::fprintf(stderr, "molvane-driver: %s\n", text.c_str());
+    log_mesg(__FILE__, __LINE__, "driver", LOG_ERROR, "%s", text.c_str());
+    return 1;
+  };
+  if (!ParseEndpoint(listen, &ep, &error)) return fail(error);
+  if (options.database.empty() || options.database == ":memory:")
+    return fail("a driver server needs a database file: molvane-driver --listen=" + listen + " DATABASE");
+  auto claim = DatabaseClaim::TakeForServer(options.database, ep.text, &error);
+  if (claim == nullptr) return fail(error);
+  std::unique_ptr<DatabaseClaim> socket_claim;
+  if (!ep.tcp && (socket_claim = DatabaseClaim::TakeForSocket(ep.path, &error)) == nullptr) return fail(error);
+  if (!policy.Setup(options.database, ep.tcp, ep.text, &error)) return fail(error);
+  int lfd = ep.tcp ? OpenTcp(ep, &error) : OpenUnix(ep, policy, &error);
+  if (lfd < 0) {
+    policy.Cleanup();
+    return fail(error);
+  }
+  int wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_fd < 0) {
+    close(lfd);
+    if (!ep.tcp) unlink(ep.path.c_str());
+    policy.Cleanup();
+    return fail(std::string("eventfd: ") + std::strerror(errno));
+  }
+
+  DriverMonitor monitor;
+  DriverShared shared;
+  shared.monitor = &monitor;
+  shared.store.SetPath(options.database);
+  shared.store.SetBusyTime(0);  // waits are kept in the monitor's write queue
+  shared.store.HoldClaim(std::move(claim));
+  Server server{args, shared, monitor, options.max_buffered};
+  server.wake_fd = wake_fd;
+  server.policy = &policy;
+  shared.store.SetIdleTransactionLimit(std::chrono::seconds(options.idle_transaction_limit));
+
+  // SIGTERM and SIGINT are taken only inside the loop's ppoll, so a stop
+  // is never missed between the check and the wait; the workers, started
+  // with them blocked, never take them.
+  struct sigaction stop {};
+  stop.sa_handler = OnStop;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  sigset_t blocked, during_poll;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  sigaddset(&blocked, SIGINT);
+  sigprocmask(SIG_BLOCK, &blocked, &during_poll);
+  sigdelset(&during_poll, SIGTERM);
+  sigdelset(&during_poll, SIGINT);
+
+  log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "serving '%s' on %s", options.database.c_str(),
+           ep.text.c_str());
+  std::list<std::unique_ptr<Channel>> channels;
+  std::vector<pollfd> fds;
+  std::vector<Channel *> polled;
+  Acceptor acceptor(server, lfd, options.max_connections);
+  Clock::time_point accept_again{}, next_tick = Clock::now();
+  int status = 0;
+  while (!g_stop) {
+    const Clock::time_point now = Clock::now();
+    fds.clear();
+    polled.clear();
+    fds.push_back(pollfd{wake_fd, POLLIN, 0});
+    const bool accepting = now >= accept_again;
+    fds.push_back(pollfd{accepting ? lfd : -1, POLLIN, 0});
+    for (auto &c : channels) {
+      if (c->fd < 0) continue;
+      short events = 0;
+      {
+        std::lock_guard<std::mutex> lock(c->mu);
+        if (!c->input_ended && c->inbox.size() < kChunk) events |= POLLIN;
+        if (c->sent < c->outbox.size()) events |= POLLOUT;
+      }
+      fds.push_back(pollfd{c->fd, events, 0});
+      polled.push_back(c.get());
+    }
+    // The loop wakes at least every kTick for the time limits and the
+    // store's upkeep.
+    Clock::time_point until = next_tick;
+    if (!accepting) until = std::min(until, accept_again);
+    auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
+    if (wait < 0) wait = 0;
+    timespec timeout{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
+    int ready = molvane::ipc::ipc_await_input(fds.data(), fds.size(), &during_poll);
+    if (ready == 0) ready = ppoll(fds.data(), fds.size(), &timeout, &during_poll);
+    if (ready < 0 && errno != EINTR) {
+      server.Log(LOG_ERROR, std::string("poll: ") + std::strerror(errno));
+      status = 1;
+      break;
+    }
+    if (g_stop) break;
+    if (ready > 0 && (fds[0].revents & POLLIN)) {
+      std::uint64_t count;
+      (void)!read(wake_fd, &count, sizeof count);
+    }
+    if (ready > 0 && accepting && (fds[1].revents & POLLIN) && !acceptor.Accept(channels))
+      accept_again = Clock::now() + kAcceptPause;
+    for (std::size_t i = 0; ready > 0 && i < polled.size(); ++i) {
+      Channel &c = *polled[i];
+      const short revents = fds[i + 2].revents;
+      if (revents == 0) continue;
+      // POLLHUP: the client is gone both ways (a killed host), not just
+      // done sending; nobody reads what it asked for.
+      bool gone = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      if (!gone && (revents & POLLIN)) gone = !ReadFrom(server, c);
+      if (!gone && (revents & POLLOUT)) gone = !WriteTo(c);
+      if (gone) Drop(server, c);
+    }
+    const Clock::time_point after = Clock::now();
+    for (auto it = channels.begin(); it != channels.end();) {
+      Channel &c = **it;
+      bool finished, drained, flush, late = false;
+      {
+        std::lock_guard<std::mutex> lock(c.mu);
+        finished = c.finished;
+        drained = c.sent == c.outbox.size();
+        flush = c.input_ended;  // a half-closed client still reads its answers
+        const RequestState s = c.state;
+        late = c.waiting_since && after - *c.waiting_since >= kRequestTime &&
+               (s == RequestState::kIdle || s == RequestState::kAnswered);
+      }
+      // Replies a worker queued since the poll leave at once.
+      if (c.fd >= 0 && !drained && !WriteTo(c)) Drop(server, c);
+      if (late && c.fd >= 0) {
+        server.Log(0, "connection ended: it sent no complete request within 10 seconds");
+        Drop(server, c);
+      }
+      if (finished && !drained && c.fd >= 0) {
+        std::lock_guard<std::mutex> lock(c.mu);
+        drained = c.sent == c.outbox.size();
+      }
+      if (finished && (drained || !flush || c.fd < 0)) {
+        c.worker.join();
+        if (c.fd >= 0) close(c.fd);
+        it = channels.erase(it);
+        continue;
+      }
+      ++it;
+    }
+    if (after >= next_tick) {
+      // Idle write transactions end and old results leave their snapshots.
+      MonitorGuard guard(&monitor);
+      const Clock::time_point opened_before = after - std::chrono::seconds(options.open_result_limit);
+      for (auto &c : channels)
+        if (c->conn != nullptr) c->conn->agent().SpillOpenResults(opened_before);
+      shared.data.OnIdleTick(shared.store, after);
+      next_tick = after + kTick;
+    }
+  }
+  // Every worker stops what it runs and rolls back what is open.
+  for (auto &c : channels) Drop(server, *c);
+  for (auto &c : channels) c->worker.join();
+  channels.clear();
+  close(wake_fd);
+  close(lfd);
+  if (!ep.tcp) unlink(ep.path.c_str());
+  policy.Cleanup();
+  log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "server on %s stopped", ep.text.c_str());
+  return status;
+}
+
+}  // namespace molvane::driver

@@ -1,0 +1,140 @@
+// The SQL agent of one driver connection: it takes the packet buffer of
+// every SQL_MESSAGE request and answers with one reply buffer.
+//
+// Batch rules. Packets are handled in buffer order. Prepare, Attach,
+// BindParams, SetMaxRows, SetTimeOut, Break, Close and Destroy answer
+// nothing when they succeed; a DELETE/UPDATE Exec answers the rows it
+// processed, a Fetch one result set or the end of the set (again and again
+// after the end), a SkipRows the rows it skipped. The first error of a
+// statement in a batch answers one diagnostic record with the state the
+// statement is left in, and that statement's remaining packets in the
+// batch are passed over. A packet for an id the agent does not hold is
+// answered with the state "not created". Ids are the client's: a live id
+// is never prepared twice.
+//
+// Missing dictionaries. A Prepare naming a table whose dictionary the
+// connection does not hold answers the request for dictionaries and keeps
+// the rest of the batch, from that Prepare on, until the client has sent
+// the dictionaries and the packet to go on; the kept packets are then
+// handled and answered in the reply to that packet. A table still missing
+// then is an error of its statement. In the test mode that forgets
+// dictionaries, a table counts as held only once its dictionary arrived
+// while the agent was waiting for it.
+//
+// Lock waits. When the transaction of a DELETE or UPDATE cannot start yet
+// (`begin` throws LockWait), the batch is parked: the packets handled so
+// far and their replies are kept, and Resume goes on from the Exec that
+// waits, so that no packet is handled twice.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "store/driver_dd.h"
+#include "store/driver_store.h"
+#include "sql/sql_agent_packets.h"
+#include "sql/sql_agent_statement.h"
+#include "sql/sqlite_functions.h"
+
+namespace molvane::driver {
+
+// What the agent needs of its connection.
+struct AgentContext {
+  // The dictionary of a table in a physical company, null when not held.
+  std::function<const DdTableDesc *(const std::string &table, int physical)> table;
+  // A logical company number that maps to the physical one, for the
+  // request for dictionaries.
+  std::function<int(const std::string &table, int physical)> logical;
+  // The SQLite connection of a driver session, null when there is none.
+  std::function<sqlite3 *(std::uint32_t session)> session_db;
+  // True when another session holds locks on the table (null: no locks).
+  std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
+  // Opens the session's transaction when none is open, so that the
+  // changes of a DELETE or UPDATE wait for its commit; false when the
+  // database refused (null: every statement commits itself). May throw
+  // LockWait: the batch is parked.
+  std::function<bool(std::uint32_t session)> begin;
+};
+
+class SqlAgent {
+ public:
+  SqlAgent(AgentContext ctx, bool forget_dictionaries) : ctx_(std::move(ctx)), forget_(forget_dictionaries) {}
+
+  // Handles the packets of one request; returns the reply buffer, which
+  // starts with `front` zero bytes for the caller's header. Throws
+  // LockWait when the batch was parked.
+  std::vector<std::uint8_t> HandleBatch(const std::uint8_t *bytes, std::size_t n, std::size_t front = 0);
+  // A parked batch; Resume goes on with it (and may park it again). Its
+  // reply starts with the front bytes of the HandleBatch that parked it.
+  bool parked() const { return !parked_.empty(); }
+  std::vector<std::uint8_t> Resume();
+  // A dictionary arrived (DD_INFO_TABLE) for a table in a physical company.
+  void DictionaryArrived(const std::string &table, int physical);
+  // A driver session ended: statements attached to it are closed.
+  void SessionClosed(std::uint32_t session);
+  // The connection is about to write or end a transaction: open results
+  // keep their rest in memory (AgentStatement::Isolate).
+  void Isolate();
+  // Open results executed before `time` move their rest to temporary files
+  // (AgentStatement::Spill), so that no snapshot is held for long.
+  void SpillOpenResults(std::chrono::steady_clock::time_point time);
+  // Between requests: the statement fetched last encodes its next row set
+  // while the client works on the one it got (AgentStatement::ReadAhead).
+  void ReadAhead();
+  // Called as a statement steps (SqlFunctionHost::SetPulse): a driver
+  // server lets other threads go first, and stops the statement of a
+  // host that went away.
+  void SetPulse(std::function<bool()> pulse) { host_.SetPulse(std::move(pulse)); }
+
+  // For tests: the statement's state, -1 when the agent holds no such id.
+  int StateOf(std::uint32_t id) const;
+  bool holding() const { return held_ != nullptr; }
+
+ private:
+  struct Batch {
+    std::vector<std::uint8_t> bytes;  // the packets still to handle
+    std::set<std::uint32_t> failed;   // statements whose packets are passed over
+  };
+  // A parked batch's packets still to handle, from the Exec that waits;
+  // `kept`: a batch kept for dictionaries that a packet resumed (the outer
+  // batch's rest follows in the next frame).
+  struct Frame {
+    Batch batch;
+    bool kept = false;
+  };
+  // Handles packets from the start of batch; false when it stopped to wait
+  // for dictionaries (the rest is kept). On LockWait it adds its rest to
+  // the parked frames.
+  bool Run(Batch batch, AgentReply *reply);
+  // One packet; false to stop the batch (dictionaries asked for).
+  bool Handle(const SQLTokenString &packet, Batch &batch, std::size_t packet_start, AgentReply *reply);
+  void StatementPacket(std::uint32_t id, int op, const SQLTokenString &packet, AgentReply *reply);
+  // Prepares a statement, or fills `missing` and prepares nothing.
+  void Prepare(std::uint32_t id, const SQLTokenString &packet,
+               std::vector<std::pair<std::string, int>> *missing);
+  const DdTableDesc *Table(const std::string &table, int physical) const;
+  sqlite3 *SessionDb(std::uint32_t session);
+
+  AgentContext ctx_;
+  bool forget_;
+  SqlFunctionHost host_;
+  std::map<std::uint32_t, std::unique_ptr<AgentStatement>> statements_;
+  std::set<std::uint32_t> installed_;                // sessions with the functions installed
+  std::unique_ptr<Batch> held_;                      // waiting for dictionaries
+  std::vector<Frame> parked_;                        // waiting for a lock, innermost first
+  AgentReply parked_reply_;                          // ... and what it answered so far
+  std::uint32_t fetched_ = 0;                        // the statement fetched last
+  std::set<std::pair<std::string, int>> asked_;      // tables asked for by the held batch
+  std::set<std::pair<std::string, int>> delivered_;  // test mode: dictionaries sent on request
+};
+
+}  // namespace molvane::driver

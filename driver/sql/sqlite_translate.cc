@@ -1,0 +1,998 @@
+// Translation of a typed description into SQLite SQL. One recursive pass
+// both types and translates: a row source returns its SELECT text and the
+// descriptors of its result columns; its parent reads that SELECT as a
+// derived table under a fresh alias, through which expressions name the
+// columns (the scope stack gives enclosing rows to correlated subqueries).
+#include "sql/sqlite_translate.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include <molvane/dd.h>
+
+#include "sql/agent/nw_token.h"
+#include "sql/common/row_field.h"
+#include "sql/common/sql_exception.h"
+#include "sql/exec/sc_arith.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_comparison.h"
+#include "sql/exec/sc_const.h"
+#include "sql/exec/sc_indexing.h"
+#include "sql/exec/sc_like.h"
+#include "sql/exec/sc_reinterpret_cast.h"
+#include "sql/exec/sc_simple_case.h"
+#include "sql/exec/sc_string_ops.h"
+#include "sql/query_desc_reader.h"
+
+namespace molvane::driver {
+
+Translation::~Translation() {
+  if (host != nullptr)
+    for (int id : island_ids) host->Unregister(id);
+}
+
+std::vector<const DdColumnDesc *> OrdinaryColumns(const DdTableDesc &desc) {
+  std::vector<const DdColumnDesc *> out;
+  for (const DdColumnDesc &c : desc.columns) {
+    if (c.type == DDT_COMBINED || (c.flags & DDF_INDEX) != 0) continue;
+    if (c.name == "Refcntu" || c.name == "Refcntd" || c.name == "_compnr" || c.name == "_dlock") continue;
+    if (SQLTypeOfColumnType(c.type) == SQL_UNDEFINED) continue;
+    out.push_back(&c);
+  }
+  return out;
+}
+
+namespace {
+
+using Descs = std::vector<SQLColumnDescriptor>;
+using ExprPtr = std::unique_ptr<SQLRSSCValueExpr>;
+using CondPtr = std::unique_ptr<SQLRSSCSearchCond>;
+
+// One column of a row as SQL: one text per element, and its descriptor.
+struct ColSql {
+  std::vector<std::string> elems;
+  SQLColumnDescriptor desc;
+};
+using Row = std::vector<ColSql>;
+
+[[noreturn]] void Refuse(const std::string &what) {
+  throw SQLException("42T00", 302, SQLString(what.c_str()));
+}
+
+std::string Quote(const std::string &id) {
+  std::string q = "\"";
+  for (char c : id) {
+    q += c;
+    if (c == '"') q += '"';
+  }
+  return q + "\"";
+}
+
+int DepthOf(const SQLColumnDescriptor &d) { return d.GetDepth() < 1 ? 1 : d.GetDepth(); }
+
+std::vector<std::string> OutNames(std::size_t i, int depth) {
+  if (depth <= 1) return {"c" + std::to_string(i)};
+  std::vector<std::string> names;
+  for (int e = 1; e <= depth; ++e) names.push_back("c" + std::to_string(i) + "_" + std::to_string(e));
+  return names;
+}
+
+Row RowOf(const std::string &alias, const Descs &descs) {
+  Row row;
+  for (std::size_t i = 0; i < descs.size(); ++i) {
+    ColSql c{{}, descs[i]};
+    for (const std::string &n : OutNames(i, DepthOf(descs[i]))) c.elems.push_back(alias + "." + n);
+    row.push_back(std::move(c));
+  }
+  return row;
+}
+
+bool IsNumber(SQLType t) { return t == SQL_INTEGER || t == SQL_REAL; }
+std::string TypeText(const SQLColumnDescriptor &d) {
+  return std::to_string(static_cast<int>(d.GetType())) +
+         (DepthOf(d) > 1 ? "[" + std::to_string(DepthOf(d)) + "]" : "");
+}
+
+// The pairs SQLValueStore::Compare accepts.
+void CheckComparable(const SQLColumnDescriptor &a, const SQLColumnDescriptor &b, const char *what) {
+  bool ok = (DepthOf(a) > 1) == (DepthOf(b) > 1) &&
+            (a.GetType() == b.GetType() || (IsNumber(a.GetType()) && IsNumber(b.GetType())));
+  if (!ok) Refuse(std::string(what) + " of types " + TypeText(a) + " and " + TypeText(b));
+}
+
+void CheckScalar(const SQLColumnDescriptor &d, std::initializer_list<SQLType> types, const char *what) {
+  bool ok = DepthOf(d) == 1;
+  if (ok) {
+    ok = false;
+    for (SQLType t : types) ok = ok || d.GetType() == t;
+  }
+  if (!ok) Refuse(std::string(what) + " of type " + TypeText(d));
+}
+
+// The operand pairs that SQLValueStore's arithmetic accepts.
+void CheckArithmetic(int token, const SQLColumnDescriptor &l, const SQLColumnDescriptor &r) {
+  SQLType a = l.GetType(), b = r.GetType();
+  bool ok = DepthOf(l) == 1 && DepthOf(r) == 1;
+  auto is = [&](SQLType x, SQLType y) { return a == x && b == y; };
+  bool numbers = IsNumber(a) && IsNumber(b);
+  switch (token) {
+    case SQLNWTVEAdd:
+      ok = ok && (numbers || is(SQL_REAL, SQL_DATE) || is(SQL_REAL, SQL_INTERVAL_DAYS) ||
+                  is(SQL_DATE, SQL_INTEGER) || is(SQL_DATE, SQL_INTERVAL_DAYS) ||
+                  is(SQL_TIMESTAMP, SQL_INTERVAL_SECONDS) || is(SQL_TIMESTAMP, SQL_INTEGER) ||
+                  is(SQL_INTERVAL_DAYS, SQL_DATE) || is(SQL_INTERVAL_DAYS, SQL_INTERVAL_DAYS) ||
+                  is(SQL_INTERVAL_SECONDS, SQL_TIMESTAMP) || is(SQL_INTERVAL_SECONDS, SQL_INTERVAL_SECONDS));
+      break;
+    case SQLNWTVESubtract:
+      ok = ok && (numbers || is(SQL_DATE, SQL_DATE) || is(SQL_DATE, SQL_INTERVAL_DAYS) ||
+                  is(SQL_INTERVAL_DAYS, SQL_INTERVAL_DAYS) || is(SQL_TIMESTAMP, SQL_TIMESTAMP) ||
+                  is(SQL_TIMESTAMP, SQL_INTERVAL_SECONDS) || is(SQL_INTERVAL_SECONDS, SQL_INTERVAL_SECONDS));
+      break;
+    case SQLNWTVEMultiply:
+      ok = ok && (numbers || is(SQL_INTEGER, SQL_INTERVAL_DAYS) || is(SQL_INTERVAL_DAYS, SQL_INTEGER) ||
+                  is(SQL_INTEGER, SQL_INTERVAL_SECONDS) || is(SQL_INTERVAL_SECONDS, SQL_INTEGER));
+      break;
+    case SQLNWTVEDivide:
+      ok = ok && numbers;
+      break;
+    case SQLNWTVEModulo:
+      ok = ok && is(SQL_INTEGER, SQL_INTEGER);
+      break;
+    case SQLNWTVEConcatenate:
+      ok = ok && a == b && (a == SQL_STRING || a == SQL_RAW);
+      break;
+    default:
+      ok = false;
+  }
+  if (!ok) Refuse("operator " + std::to_string(token) + " on types " + TypeText(l) + " and " + TypeText(r));
+}
+
+// A string that SQLite itself compares: as text under the TSS collation.
+std::string Collated(const std::string &sql, const SQLColumnDescriptor &d) {
+  return d.GetType() == SQL_STRING ? "CAST(" + sql + " AS TEXT) COLLATE " + CollationName(CollationMode()) : sql;
+}
+
+// A key of ORDER BY or GROUP BY. SQLite reads an integer literal there
+// (parenthesised or signed too) as the number of a result column, so a
+// constant key of the statement, e.g. the column `79 AS c` sorted on, is
+// made an expression; it then orders nothing, as it should.
+std::string Key(const std::string &sql, const SQLColumnDescriptor &d) {
+  std::size_t first = sql.find_first_not_of("(+-");
+  bool integer = first != std::string::npos && first > 0 && sql.back() == ')' &&
+                 sql.find_first_not_of("0123456789", first) == sql.size() - 1 && first < sql.size() - 1;
+  return integer ? "CAST(" + sql + " AS INTEGER)" : Collated(sql, d);
+}
+
+std::string Join(const std::vector<std::string> &parts, const char *sep) {
+  std::string s;
+  for (std::size_t i = 0; i < parts.size(); ++i) s += (i ? sep : "") + parts[i];
+  return s;
+}
+
+// Hex text of bytes, for blob literals.
+std::string Hex(const unsigned char *p, unsigned long n) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string h;
+  h.reserve(2 * n);
+  for (unsigned long i = 0; i < n; ++i) {
+    h += kDigits[p[i] >> 4];
+    h += kDigits[p[i] & 15];
+  }
+  return h;
+}
+
+// A conjunction or disjunction of any length as SQL whose nesting stays
+// shallow: SQLite parses a chain of AND/OR into a tree as deep as the
+// chain, so long lists are grouped sixteen to a level.
+std::string Logical(const std::vector<std::string> &parts, std::size_t lo, std::size_t hi, const char *op) {
+  constexpr std::size_t kFan = 16;
+  if (hi - lo == 1) return parts[lo];
+  std::vector<std::string> groups;
+  if (hi - lo <= kFan) {
+    groups.assign(parts.begin() + static_cast<std::ptrdiff_t>(lo),
+                  parts.begin() + static_cast<std::ptrdiff_t>(hi));
+  } else {
+    std::size_t step = kFan;
+    while ((hi - lo + step - 1) / step > kFan) step *= kFan;
+    for (std::size_t i = lo; i < hi; i += step)
+      groups.push_back(Logical(parts, i, std::min(hi, i + step), op));
+  }
+  return "(" + Join(groups, op) + ")";
+}
+
+// One query block under construction: a SELECT whose parts are still
+// open, so that a filter, projection, sort or grouping over it, and the
+// inputs of a join, merge into one SELECT instead of nesting a derived
+// table per operator (SQLite's parser takes only a few nesting levels,
+// and its planner sees through a flat block best). A block that cannot
+// take an operator is wrapped: it becomes a common table expression of the
+// statement when it reads no enclosing row, else a derived table.
+struct Block {
+  std::string from;                // FROM clause
+  std::vector<std::string> where;  // conjuncts
+  Row row;                         // output columns as SQL over the FROM aliases
+  std::vector<std::string> group;  // GROUP BY keys
+  std::vector<std::string> order;  // ORDER BY keys
+  std::string compound;            // a whole UNION; the parts above are unused
+  bool grouped = false;
+  bool computed = false;    // row holds expressions other than stored columns
+  bool single = false;      // from is one item (a stored table or a wrapped block)
+  bool correlated = false;  // reads a row of an enclosing query
+  bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
+};
+
+class Translator {
+ public:
+  Translator(const TableLookup &tables, SqlFunctionHost *host, Translation *out)
+      : tables_(tables), host_(host), out_(out) {}
+
+  // The SQL of a query description, result columns named c0, c1, ...
+  std::string Query(const QdRowSource &rs, Descs *descs) {
+    Block b = Select(rs);
+    descs->clear();
+    for (const ColSql &c : b.row) descs->push_back(c.desc);
+    return With() + Render(b);
+  }
+  std::string Dml(const QdDml &dml);
+
+ private:
+  struct Scoped {
+    Scoped(Translator *t, const Row *row) : t_(t) { t_->scopes_.push_back(row); }
+    ~Scoped() { t_->scopes_.pop_back(); }
+    Translator *t_;
+  };
+
+  std::string Alias() { return "t" + std::to_string(++aliases_); }
+  std::string With() const { return ctes_.empty() ? "" : "WITH " + Join(ctes_, ", ") + " "; }
+  const DdTableDesc &Table(const std::string &name, int compnr) {
+    const DdTableDesc *d = tables_(name, compnr);
+    if (d == nullptr)
+      throw SQLException(
+          "42S02", 513,
+          SQLString(("Table " + name + " company " + std::to_string(compnr) + " not held").c_str()));
+    return *d;
+  }
+  const ColSql &Resolve(int level, int column) {
+    int index = static_cast<int>(scopes_.size()) - 1 + level;
+    if (index < 0 || level > 0)
+      Refuse("column reference to level " + std::to_string(level) + " outside the description");
+    const Row &row = *scopes_[static_cast<std::size_t>(index)];
+    if (column < 0 || column >= static_cast<int>(row.size()))
+      Refuse("column " + std::to_string(column) + " of a row of " + std::to_string(row.size()));
+    min_ref_ = std::min(min_ref_, index);
+    return row[static_cast<std::size_t>(column)];
+  }
+  int Register(std::unique_ptr<SqlIsland> island) {
+    int id = host_->Register(island.get());
+    out_->island_ids.push_back(id);
+    out_->islands.push_back(std::move(island));
+    return id;
+  }
+  SQLParameter *StatementParam(const QdExpr &e) {
+    auto &slot = out_->params[e.param_id];
+    if (!slot) {
+      slot = std::make_unique<SQLParameter>();
+      slot->SetType(e.type, static_cast<unsigned long>(e.length), e.depth);
+      slot->SetNumericTypeOpen(false);
+      slot->SetNull();
+    } else if (slot->GetType() != e.type || slot->GetDepth() != e.depth) {
+      Refuse("parameter " + std::to_string(e.param_id) + " declared with two types");
+    }
+    return slot.get();
+  }
+  // The SQLite variable that carries a statement parameter.
+  std::string Variable(SQLParameter *p) {
+    for (std::size_t i = 0; i < out_->binds.size(); ++i)
+      if (out_->binds[i] == p) return "?" + std::to_string(i + 1);
+    out_->binds.push_back(p);
+    return "?" + std::to_string(out_->binds.size());
+  }
+
+  Block Select(const QdRowSource &rs);
+  Block SelectNode(const QdRowSource &rs, std::size_t entry);
+  Block JoinNode(const QdRowSource &rs, std::size_t entry);
+  Block UnionNode(const QdRowSource &rs, std::size_t entry);
+  // The block as the FROM item of a new block (see Block).
+  Block Wrap(const Block &b, std::size_t entry);
+  std::string Render(const Block &b, const std::vector<std::string> *items = nullptr) const;
+  // FROM and what follows it.
+  static std::string Tail(const Block &b);
+  // Each element of the row named c<i> or c<i>_<e>.
+  static std::vector<std::string> NamedItems(const Row &row, bool collate);
+  std::string Cte(const std::string &sql) {
+    std::string name = "q" + std::to_string(ctes_.size() + 1);
+    ctes_.push_back(name + " AS (" + sql + ")");
+    return name;
+  }
+
+  ColSql Expr(const QdExpr &e);
+  std::optional<ColSql> Native(const QdExpr &e);
+  ExprPtr Lib(const QdExpr &e, SqlIsland &island, std::vector<std::string> &args);
+  ExprPtr Leaf(const ColSql &c, SqlIsland &island, std::vector<std::string> &args) {
+    SQLParameter *p = island.AddLeaf(c.desc);
+    args.insert(args.end(), c.elems.begin(), c.elems.end());
+    return std::make_unique<SQLRSSCParameterRef>(p);
+  }
+  std::string Cond(const QdCond &c);
+  std::optional<std::string> NativeCond(const QdCond &c);
+  std::string IslandCond(const QdCond &c);
+  CondPtr LibCond(const QdCond &c, SqlIsland &island, std::vector<std::string> &args);
+  pSQLRSSCValueExprList *MakeList(std::vector<ExprPtr> &exprs, std::size_t from, std::size_t n) {
+    auto *list = new pSQLRSSCValueExprList();
+    for (std::size_t i = from; i < from + n; ++i) list->Append(exprs[i].release());
+    return list;
+  }
+  ColSql ScalarSubquery(const QdRowSource &rs);
+  ColSql TextContent(const QdExpr &e);
+
+  const TableLookup &tables_;
+  SqlFunctionHost *host_;
+  Translation *out_;
+  std::vector<const Row *> scopes_;
+  std::vector<std::string> ctes_;
+  int aliases_ = 0;
+  int min_ref_ = INT_MAX;  // lowest scope read since the current row source began
+};
+
+std::vector<std::string> Translator::NamedItems(const Row &row, bool collate) {
+  std::vector<std::string> items;
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    std::vector<std::string> names = OutNames(i, DepthOf(row[i].desc));
+    for (std::size_t e = 0; e < names.size(); ++e)
+      items.push_back((collate ? Collated(row[i].elems[e], row[i].desc) : row[i].elems[e]) + " AS " +
+                      names[e]);
+  }
+  return items;
+}
+
+std::string Translator::Render(const Block &b, const std::vector<std::string> *items) const {
+  if (!b.compound.empty()) return b.compound;
+  std::vector<std::string> named;
+  if (items == nullptr) {
+    named = NamedItems(b.row, false);
+    items = &named;
+  }
+  return "SELECT " + Join(*items, ", ") + Tail(b);
+}
+
+std::string Translator::Tail(const Block &b) {
+  std::string sql = " FROM " + b.from;
+  if (!b.where.empty()) sql += " WHERE " + Logical(b.where, 0, b.where.size(), " AND ");
+  if (!b.group.empty()) sql += " GROUP BY " + Join(b.group, ", ");
+  if (!b.order.empty()) sql += " ORDER BY " + Join(b.order, ", ");
+  return sql;
+}
+
+Block Translator::Wrap(const Block &b, std::size_t entry) {
+  Block w;
+  std::string alias = Alias();
+  std::string sql = Render(b);
+  w.correlated = b.correlated || min_ref_ < static_cast<int>(entry);
+  w.from = (w.correlated ? "(" + sql + ")" : Cte(sql)) + " AS " + alias;
+  w.single = true;
+  Descs descs;
+  for (const ColSql &c : b.row) descs.push_back(c.desc);
+  w.row = RowOf(alias, descs);
+  return w;
+}
+
+Block Translator::Select(const QdRowSource &rs) {
+  std::size_t entry = scopes_.size();
+  int saved = min_ref_;
+  min_ref_ = INT_MAX;
+  Block b = SelectNode(rs, entry);
+  b.correlated = b.correlated || min_ref_ < static_cast<int>(entry);
+  min_ref_ = std::min(saved, min_ref_);
+  return b;
+}
+
+Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
+  if (rs.token == SQLNWTRSTable) {
+    const DdTableDesc &table = Table(rs.table, rs.compnr);
+    Block b;
+    std::string alias = Alias();
+    for (const DdColumnDesc *c : OrdinaryColumns(table)) {
+      int depth = c->depth > 1 ? c->depth : 1;
+      ColSql col{{},
+                 SQLColumnDescriptor(c->name.c_str(), SQLTypeOfColumnType(c->type),
+                                     static_cast<unsigned long>(c->length / depth), depth)};
+      for (int e = 0; e < depth; ++e)
+        col.elems.push_back(alias + "." +
+                            Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
+      b.row.push_back(std::move(col));
+    }
+    if (b.row.empty()) Refuse("table " + rs.table + " without columns");
+    b.from = Quote(SqliteTableName(rs.table, rs.compnr)) + " AS " + alias;
+    b.single = true;
+    return b;
+  }
+  if (rs.token == SQLNWTRSJoin) return JoinNode(rs, entry);
+  if (rs.token == SQLNWTRSUnion) return UnionNode(rs, entry);
+
+  Block b = Select(*rs.inputs[0]);
+  switch (rs.token) {
+    case SQLNWTRSFilter: {
+      if (!b.compound.empty() || b.grouped || b.computed) b = Wrap(b, entry);
+      Scoped scope(this, &b.row);
+      b.where.push_back(Cond(*rs.cond));
+      return b;
+    }
+    case SQLNWTRSProject: {
+      bool refs = true;
+      for (const auto &e : rs.exprs) refs = refs && e->token == SQLNWTVEColRef && e->level == 0;
+      if (!b.compound.empty() || ((b.grouped || b.computed) && !refs)) b = Wrap(b, entry);
+      Row row;
+      {
+        Scoped scope(this, &b.row);
+        for (const auto &e : rs.exprs) row.push_back(Expr(*e));
+      }
+      b.row = std::move(row);
+      b.computed = b.computed || !refs;
+      return b;
+    }
+    case SQLNWTRSSort: {
+      if (!b.compound.empty()) b = Wrap(b, entry);
+      std::vector<std::string> keys;
+      for (const QdSortSpec &s : rs.sort) {
+        if (s.column < 0 || s.column >= static_cast<int>(b.row.size()))
+          Refuse("sort column " + std::to_string(s.column) + " of a row of " + std::to_string(b.row.size()));
+        const ColSql &c = b.row[static_cast<std::size_t>(s.column)];
+        for (const std::string &e : c.elems)
+          keys.push_back(Key(e, c.desc) + (s.descending ? " DESC NULLS FIRST" : " ASC NULLS LAST"));
+      }
+      // A sort keeps the order of its input among equal keys.
+      keys.insert(keys.end(), b.order.begin(), b.order.end());
+      b.order = std::move(keys);
+      return b;
+    }
+    case SQLNWTRSGroup: {
+      b.order.clear();  // a grouping's order is its own
+      if (!b.plain()) b = Wrap(b, entry);
+      Scoped scope(this, &b.row);
+      for (int g : rs.group_columns) {
+        const ColSql &c = Resolve(0, g);
+        for (const std::string &e : c.elems) b.group.push_back(Key(e, c.desc));
+      }
+      Row row;
+      for (const QdGroupSpec &spec : rs.group_specs) {
+        if (spec.token == SQLNWTColumnId) {
+          const ColSql &c = Resolve(0, spec.column);
+          row.push_back(ColSql{
+              c.elems, SQLColumnDescriptor("", c.desc.GetType(), c.desc.GetLength(), c.desc.GetDepth())});
+          continue;
+        }
+        if (spec.token == SQLNWTCountStar) {
+          row.push_back(ColSql{{"count(*)"}, SQLColumnDescriptor("", SQL_INTEGER, 0, 1)});
+          continue;
+        }
+        ColSql arg = Expr(*spec.arg);
+        if (DepthOf(arg.desc) > 1) Refuse("set function over an array");
+        std::string type = std::to_string(static_cast<int>(arg.desc.GetType()));
+        switch (spec.token) {
+          case SQLNWTCount:
+            row.push_back(
+                ColSql{{"count(" + arg.elems[0] + ")"}, SQLColumnDescriptor("", SQL_INTEGER, 0, 1)});
+            break;
+          case SQLNWTAvg:
+            CheckScalar(arg.desc, {SQL_INTEGER, SQL_REAL}, "AVG");
+            row.push_back(ColSql{{"mv_avg(" + type + ", " + arg.elems[0] + ")"},
+                                 SQLColumnDescriptor("", SQL_REAL, 0, 1)});
+            break;
+          case SQLNWTSum:
+            CheckArithmetic(SQLNWTVEAdd, arg.desc, arg.desc);
+            [[fallthrough]];
+          default: {
+            const char *fn = spec.token == SQLNWTMin   ? "mv_min("
+                             : spec.token == SQLNWTMax ? "mv_max("
+                                                       : "mv_sum(";
+            row.push_back(ColSql{{fn + type + ", " + arg.elems[0] + ")"},
+                                 SQLColumnDescriptor("", arg.desc.GetType(), arg.desc.GetLength(), 1)});
+          }
+        }
+      }
+      b.row = std::move(row);
+      b.grouped = true;
+      return b;
+    }
+    case SQLNWTRSConstLeftOuterJoin: {
+      if (!b.plain() || !b.single) b = Wrap(b, entry);
+      std::vector<std::string> on = b.where;
+      {
+        Scoped scope(this, &b.row);
+        on.push_back(Cond(*rs.cond));
+      }
+      b.from =
+          "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Logical(on, 0, on.size(), " AND ");
+      b.where.clear();
+      b.single = false;
+      return b;
+    }
+    default:  // prepare and hints change nothing of the rows
+      return b;
+  }
+}
+
+Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
+  Block l = Select(*rs.inputs[0]), r = Select(*rs.inputs[1]);
+  bool outer_right = rs.join_type >= 2;  // RIGHT or FULL: both sides' rows must stay as they are
+  // A RIGHT join's left operand becomes the right operand of a LEFT join:
+  // it must be one FROM item.
+  if (!l.plain() || (outer_right && !l.where.empty()) || (rs.join_type == 2 && !l.single))
+    l = Wrap(l, entry);
+  if (!r.plain() || !r.single || (outer_right && !r.where.empty())) r = Wrap(r, entry);
+  Row both = l.row;
+  both.insert(both.end(), r.row.begin(), r.row.end());
+  std::vector<std::string> on = r.where;
+  if (rs.cond) {
+    Scoped s(this, &both);
+    on.push_back(Cond(*rs.cond));
+  }
+  // A RIGHT join is written as a LEFT join with its operands swapped: the
+  // system's SQLite drops rows of some statements with RIGHT JOIN (a
+  // compound with a RIGHT JOIN arm loses the other arm's WHERE, a grouping
+  // over collated keys loses the NULL-extended groups). The row keeps its
+  // order, since its columns are named by their tables' aliases.
+  bool swap = rs.join_type == 2;
+  static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " LEFT JOIN ", " FULL JOIN "};
+  Block j;
+  j.from = (swap ? r.from : l.from) + kJoins[rs.join_type] + (swap ? l.from : r.from) + " ON " +
+           (on.empty() ? "1" : Logical(on, 0, on.size(), " AND "));
+  j.where = l.where;
+  j.row = std::move(both);
+  j.correlated = l.correlated || r.correlated;
+  return j;
+}
+
+Block Translator::UnionNode(const QdRowSource &rs, std::size_t entry) {
+  Block l = Select(*rs.inputs[0]), r = Select(*rs.inputs[1]);
+  if (l.row.size() != r.row.size())
+    Refuse("union of " + std::to_string(l.row.size()) + " and " + std::to_string(r.row.size()) + " columns");
+  if (!l.compound.empty() || !l.order.empty()) l = Wrap(l, entry);
+  if (!r.compound.empty() || !r.order.empty()) r = Wrap(r, entry);
+  Block u;
+  for (std::size_t i = 0; i < l.row.size(); ++i) {
+    const SQLColumnDescriptor &ld = l.row[i].desc, &rd = r.row[i].desc;
+    CheckComparable(ld, rd, "union");
+    if (DepthOf(ld) != DepthOf(rd)) Refuse("union of arrays of different lengths");
+    SQLType t = ld.GetType() == rd.GetType() || (ld.GetType() == SQL_INTEGER && rd.GetType() == SQL_REAL)
+                    ? rd.GetType()
+                    : ld.GetType();
+    u.row.push_back(
+        ColSql{{}, SQLColumnDescriptor("", t, std::max(ld.GetLength(), rd.GetLength()), ld.GetDepth())});
+  }
+  // Texts are merged in the library's order, so that UNION drops what it
+  // counts as duplicates.
+  std::vector<std::string> litems = NamedItems(l.row, true), ritems = NamedItems(r.row, true);
+  u.compound = Render(l, &litems) + (rs.union_all ? " UNION ALL " : " UNION ") + Render(r, &ritems);
+  u.correlated = l.correlated || r.correlated;
+  return u;
+}
+
+ColSql Translator::ScalarSubquery(const QdRowSource &rs) {
+  Block b = Select(rs);
+  if (b.row.empty() || DepthOf(b.row[0].desc) > 1) Refuse("scalar subquery of an array or of no column");
+  SQLColumnDescriptor d("", b.row[0].desc.GetType(), b.row[0].desc.GetLength(), 1);
+  // NULL without rows, the value of one row, a cardinality violation for more.
+  const char *pick = "(SELECT CASE WHEN mv_card(count(*)) IS NULL THEN max(";
+  if (b.plain() && b.correlated) return ColSql{{pick + b.row[0].elems[0] + ") END" + Tail(b) + ")"}, d};
+  std::string alias = Alias();
+  std::string sub = b.correlated ? Render(b) : "SELECT * FROM " + Cte(Render(b));
+  return ColSql{{pick + alias + ".c0) END FROM (" + sub + " LIMIT 2) AS " + alias + ")"}, d};
+}
+
+// The text reader's query: the lines of the text in the language, in
+// ascending sequence, joined, the end of the last line stripped; NULL
+// without lines (or for a NULL number or language).
+ColSql Translator::TextContent(const QdExpr &e) {
+  ColSql number = Expr(*e.args[0]), language = Expr(*e.args[1]);
+  CheckScalar(number.desc, {SQL_INTEGER}, "text number");
+  CheckScalar(language.desc, {SQL_STRING}, "text language");
+  const DdTableDesc &table = Table(kTextTable, e.compnr);
+  auto column = [&](const char *name) {
+    for (const DdColumnDesc *c : OrdinaryColumns(table))
+      if (c->name == name && c->depth <= 1) return Quote(c->name);
+    Refuse(std::string("text table without column ") + name);
+  };
+  std::string alias = Alias();
+  return ColSql{{"(SELECT mv_text(" + alias + ".t) FROM (SELECT " + column("text") + " AS t FROM " +
+                 Quote(SqliteTableName(kTextTable, e.compnr)) + " WHERE " + column("ctxt") + " = " +
+                 number.elems[0] + " AND substr(CAST(" + column("clan") + " AS BLOB), 1, 1) = substr(CAST(" +
+                 language.elems[0] + " AS BLOB), 1, 1) ORDER BY " + column("seqe") + ") AS " + alias + ")"},
+                SQLColumnDescriptor("", SQL_STRING, 0, 1)};
+}
+
+ColSql Translator::Expr(const QdExpr &e) {
+  if (std::optional<ColSql> native = Native(e)) return *native;
+  auto island = std::make_unique<SqlIsland>();
+  std::vector<std::string> args;
+  island->SetValue(Lib(e, *island, args).release());
+  SQLColumnDescriptor d = island->descriptor();
+  if (d.GetType() == SQL_UNDEFINED) Refuse("expression without a type");
+  int id = Register(std::move(island));
+  std::string tail = args.empty() ? "" : ", " + Join(args, ", ");
+  ColSql c{{}, d};
+  int depth = DepthOf(d);
+  for (int k = 0; k < depth; ++k)
+    c.elems.push_back("mv_x(" + std::to_string(id) + ", " + std::to_string(depth > 1 ? k : -1) + tail + ")");
+  return c;
+}
+
+// Values that SQLite holds exactly as the library does: columns, results
+// of subqueries, constants and scalar parameters. Texts are SQLite TEXT
+// (or stored BLOBs, cast where they are compared), numbers and dates
+// INTEGER or REAL. Null when the expression needs the library.
+std::optional<ColSql> Translator::Native(const QdExpr &e) {
+  switch (e.token) {
+    case SQLNWTVEColRef:
+      return Resolve(e.level, e.column);
+    case SQLNWTVETextContent:
+      return TextContent(e);
+    case SQLNWTVEScalarSubquery:
+      return ScalarSubquery(*e.subquery);
+    case SQLNWTVEParameterRef:
+    case SQLNWTVEStringConst:
+    case SQLNWTVERawConst:
+    case SQLNWTVEIntegerConst:
+    case SQLNWTVEDateConst:
+    case SQLNWTVERealConst:
+    case SQLNWTVETimeStampConst:
+      break;
+    default:
+      return std::nullopt;
+  }
+  SqlIsland scratch;
+  std::vector<std::string> none;
+  SQLColumnDescriptor d = Lib(e, scratch, none)->GetColumnDescriptor();
+  const SQLValueStore &v = e.constant;
+  switch (e.token) {
+    case SQLNWTVEParameterRef:
+      if (e.depth > 1) return std::nullopt;
+      return ColSql{{Variable(StatementParam(e))}, d};
+    case SQLNWTVEStringConst:
+      return ColSql{{v.GetLength() == 0 ? "''" : "CAST(X'" + Hex(v.GetBytes(), v.GetLength()) + "' AS TEXT)"},
+                    d};
+    case SQLNWTVERawConst:
+      return ColSql{{"X'" + Hex(v.GetBytes(), v.GetLength()) + "'"}, d};
+    case SQLNWTVEIntegerConst:
+    case SQLNWTVEDateConst:
+      return ColSql{{"(" + std::to_string(v.GetInteger()) + ")"}, d};
+    case SQLNWTVETimeStampConst:
+      return ColSql{{"(" + std::to_string(v.GetTimestamp()) + ")"}, d};
+    default: {  // REAL
+      double x = v.GetReal();
+      if (!std::isfinite(x)) return std::nullopt;
+      char text[40];
+      std::snprintf(text, sizeof text, "%.17e", x);
+      return ColSql{{"(" + std::string(text) + ")"}, d};
+    }
+  }
+}
+
+ExprPtr Translator::Lib(const QdExpr &e, SqlIsland &island, std::vector<std::string> &args) {
+  auto sub = [&](std::size_t i) { return Lib(*e.args[i], island, args); };
+  auto optional = [&](std::size_t i) { return e.args[i] ? Lib(*e.args[i], island, args) : ExprPtr(); };
+  switch (e.token) {
+    case SQLNWTVEColRef:
+      return Leaf(Resolve(e.level, e.column), island, args);
+    case SQLNWTVEScalarSubquery:
+      return Leaf(ScalarSubquery(*e.subquery), island, args);
+    case SQLNWTVEParameterRef:
+      return std::make_unique<SQLRSSCParameterRef>(StatementParam(e));
+    case SQLNWTVEStringConst:
+      return std::make_unique<SQLRSSCStringConst>(e.constant.GetBytes(), e.constant.GetLength());
+    case SQLNWTVERawConst:
+      return std::make_unique<SQLRSSCRawConst>(e.constant.GetBytes(), e.constant.GetLength());
+    case SQLNWTVEIntegerConst:
+      return std::make_unique<SQLRSSCIntegerConst>(e.constant.GetInteger());
+    case SQLNWTVEDateConst:
+      return std::make_unique<SQLRSSCDateConst>(e.constant.GetDate());
+    case SQLNWTVERealConst:
+      return std::make_unique<SQLRSSCRealConst>(e.constant.GetReal());
+    case SQLNWTVETimeStampConst:
+      return std::make_unique<SQLRSSCTimestampConst>(e.constant.GetTimestamp());
+    case SQLNWTVEAdd:
+    case SQLNWTVESubtract:
+    case SQLNWTVEMultiply:
+    case SQLNWTVEDivide:
+    case SQLNWTVEModulo:
+    case SQLNWTVEConcatenate: {
+      ExprPtr l = sub(0), r = sub(1);
+      CheckArithmetic(e.token, l->GetColumnDescriptor(), r->GetColumnDescriptor());
+      SQLRSSCValueExpr *a = l.release(), *b = r.release();
+      switch (e.token) {
+        case SQLNWTVEAdd:
+          return ExprPtr(new SQLRSSCAdd(a, b));
+        case SQLNWTVESubtract:
+          return ExprPtr(new SQLRSSCSubtract(a, b));
+        case SQLNWTVEMultiply:
+          return ExprPtr(new SQLRSSCMultiply(a, b));
+        case SQLNWTVEDivide:
+          return ExprPtr(new SQLRSSCDivide(a, b));
+        case SQLNWTVEModulo:
+          return ExprPtr(new SQLRSSCModulo(a, b));
+        default:
+          return ExprPtr(new SQLRSSCConcatenate(a, b));
+      }
+    }
+    case SQLNWTVEIndexing: {
+      ExprPtr l = sub(0), r = sub(1);
+      if (DepthOf(l->GetColumnDescriptor()) <= 1) Refuse("indexing of a value that is not an array");
+      CheckScalar(r->GetColumnDescriptor(), {SQL_INTEGER}, "array index");
+      return ExprPtr(new SQLRSSCIndexing(l.release(), r.release()));
+    }
+    case SQLNWTVESubstr: {
+      ExprPtr s = sub(0), start = sub(1), length = optional(2);
+      CheckScalar(s->GetColumnDescriptor(), {SQL_STRING, SQL_RAW}, "SUBSTRING");
+      CheckScalar(start->GetColumnDescriptor(), {SQL_INTEGER}, "SUBSTRING start");
+      if (length) CheckScalar(length->GetColumnDescriptor(), {SQL_INTEGER}, "SUBSTRING length");
+      return ExprPtr(new SQLRSSCSubstr(s.release(), start.release(), length.release()));
+    }
+    case SQLNWTVETrim: {
+      ExprPtr ch = optional(0), s = sub(1);
+      if (ch) CheckScalar(ch->GetColumnDescriptor(), {SQL_STRING}, "TRIM character");
+      CheckScalar(s->GetColumnDescriptor(), {SQL_STRING}, "TRIM");
+      return ExprPtr(new SQLRSSCTrim(static_cast<SQLTrimSpec>(e.trim), ch.release(), s.release()));
+    }
+    case SQLNWTVEReinterpretCast: {
+      ExprPtr x = sub(0);
+      CheckScalar(x->GetColumnDescriptor(), {SQL_INTEGER, SQL_REAL}, "CAST");
+      if (e.type != SQL_DATE && e.type != SQL_TIMESTAMP && e.type != SQL_INTERVAL_DAYS &&
+          e.type != SQL_INTERVAL_SECONDS)
+        Refuse("CAST to type " + std::to_string(static_cast<int>(e.type)));
+      return ExprPtr(new SQLRSSCReinterpretCast(x.release(), e.type));
+    }
+    case SQLNWTVESimpleCase: {
+      ExprPtr operand = sub(0);
+      std::size_t n = (e.args.size() - 2) / 2;
+      std::vector<std::pair<ExprPtr, ExprPtr>> whens;
+      for (std::size_t i = 0; i < n; ++i) {
+        ExprPtr w = sub(1 + 2 * i), t = optional(2 + 2 * i);
+        CheckComparable(operand->GetColumnDescriptor(), w->GetColumnDescriptor(), "CASE operand and WHEN");
+        whens.emplace_back(std::move(w), std::move(t));
+      }
+      ExprPtr otherwise = optional(e.args.size() - 1);
+      // Every result must share one type (INTEGER counting as REAL).
+      const SQLRSSCValueExpr *first = nullptr;
+      auto check = [&](const SQLRSSCValueExpr *x) {
+        if (x == nullptr) return;
+        if (first == nullptr)
+          first = x;
+        else
+          CheckComparable(first->GetColumnDescriptor(), x->GetColumnDescriptor(), "CASE results");
+      };
+      for (auto &w : whens) check(w.second.get());
+      check(otherwise.get());
+      auto *list = new List<SQLRSSCSimpleCase::WhenClause *>();
+      for (auto &w : whens)
+        list->Append(new SQLRSSCSimpleCase::WhenClause(w.first.release(), w.second.release()));
+      return ExprPtr(new SQLRSSCSimpleCase(operand.release(), list, otherwise.release()));
+    }
+    case SQLNWTVETextContent:
+      return Leaf(TextContent(e), island, args);
+    default:
+      Refuse("expression token " + std::to_string(e.token));
+  }
+}
+
+CondPtr Translator::LibCond(const QdCond &c, SqlIsland &island, std::vector<std::string> &args) {
+  std::vector<ExprPtr> x;
+  for (const auto &e : c.exprs) x.push_back(e ? Lib(*e, island, args) : ExprPtr());
+  auto desc = [&](std::size_t i) { return x[i]->GetColumnDescriptor(); };
+  std::size_t n = static_cast<std::size_t>(c.n);
+  switch (c.token) {
+    case SQLNWTSCEquals:
+    case SQLNWTSCNotEquals:
+    case SQLNWTSCLessThan:
+    case SQLNWTSCLessThanOrEquals:
+    case SQLNWTSCGreaterThan:
+    case SQLNWTSCGreaterThanOrEquals: {
+      for (std::size_t i = 0; i < n; ++i) CheckComparable(desc(i), desc(n + i), "comparison");
+      static const std::pair<int, SQLRSSCCompOperator> kOps[] = {
+          {SQLNWTSCEquals, SQLRSSC_EQUAL},
+          {SQLNWTSCNotEquals, SQLRSSC_NOT_EQUAL},
+          {SQLNWTSCLessThan, SQLRSSC_LESS_THAN},
+          {SQLNWTSCLessThanOrEquals, SQLRSSC_LESS_THAN_OR_EQUAL},
+          {SQLNWTSCGreaterThan, SQLRSSC_GREATER_THAN},
+          {SQLNWTSCGreaterThanOrEquals, SQLRSSC_GREATER_THAN_OR_EQUAL}};
+      SQLRSSCCompOperator op = SQLRSSC_EQUAL;
+      for (const auto &o : kOps)
+        if (o.first == c.token) op = o.second;
+      pSQLRSSCValueExprList *l = MakeList(x, 0, n);
+      pSQLRSSCValueExprList *r = MakeList(x, n, n);
+      return CondPtr(new SQLRSSCComparison(l, op, r));
+    }
+    case SQLNWTSCBetween: {
+      for (std::size_t i = 0; i < n; ++i) {
+        CheckComparable(desc(i), desc(n + i), "BETWEEN");
+        CheckComparable(desc(i), desc(2 * n + i), "BETWEEN");
+      }
+      pSQLRSSCValueExprList *v = MakeList(x, 0, n);
+      pSQLRSSCValueExprList *lo = MakeList(x, n, n);
+      pSQLRSSCValueExprList *hi = MakeList(x, 2 * n, n);
+      return CondPtr(new SQLRSSCBetween(v, lo, hi));
+    }
+    case SQLNWTSCInSet: {
+      for (std::size_t i = 1; i < x.size(); ++i) CheckComparable(desc(0), desc(i), "IN");
+      SQLRSSCValueExpr *v = x[0].release();
+      pSQLRSSCValueExprList *set = MakeList(x, 1, x.size() - 1);
+      return CondPtr(new SQLRSSCInSet(v, set));
+    }
+    case SQLNWTSCLikeAnsi:
+    case SQLNWTSCLikeRegexp: {
+      for (std::size_t i = 0; i < x.size(); ++i)
+        if (x[i]) CheckScalar(desc(i), {SQL_STRING}, "LIKE");
+      SQLRSSCValueExpr *escape = x.size() > 2 ? x[2].release() : nullptr;
+      SQLRSSCValueExpr *v = x[0].release(), *p = x[1].release();
+      return CondPtr(new SQLRSSCLike(v, p, escape, c.token == SQLNWTSCLikeAnsi));
+    }
+    case SQLNWTSCIsNull:
+      return CondPtr(new SQLRSSCIsNull(x[0].release()));
+    default:
+      Refuse("condition token " + std::to_string(c.token));
+  }
+}
+
+std::string Translator::Cond(const QdCond &c) {
+  switch (c.token) {
+    case SQLNWTSCAnd:
+    case SQLNWTSCOr: {
+      std::vector<std::string> parts;
+      for (const auto &x : c.conds) parts.push_back(Cond(*x));
+      return Logical(parts, 0, parts.size(), c.token == SQLNWTSCAnd ? " AND " : " OR ");
+    }
+    case SQLNWTSCNot:
+      return "(NOT " + Cond(*c.conds[0]) + ")";
+    case SQLNWTSCExists: {
+      Block b = Select(*c.subquery);
+      if (!b.correlated) return "EXISTS (SELECT 1 FROM " + Cte(Render(b)) + ")";
+      std::vector<std::string> one{"1"};
+      return "EXISTS (" + Render(b, b.plain() ? &one : nullptr) + ")";
+    }
+    case SQLNWTSCInSubquery: {
+      // SQLite's IN has the library's rule: no row gives FALSE; a NULL
+      // value with rows UNKNOWN; else TRUE on an equal row, UNKNOWN when a
+      // row is NULL, FALSE otherwise. The subquery runs once (or once per
+      // enclosing row when it reads that row).
+      ColSql v = Expr(*c.exprs[0]);
+      Block b = Select(*c.subquery);
+      if (b.row.empty() || DepthOf(v.desc) > 1 || DepthOf(b.row[0].desc) > 1)
+        Refuse("IN subquery over arrays");
+      CheckComparable(v.desc, b.row[0].desc, "IN subquery");
+      bool text = v.desc.GetType() == SQL_STRING;
+      if (!b.compound.empty()) b = Wrap(b, scopes_.size());
+      const std::string &item = b.row[0].elems[0];
+      std::vector<std::string> items{(text ? "CAST(" + item + " AS TEXT)" : item) + " AS c0"};
+      std::string sub = Render(b, &items);
+      return "(" + Collated(v.elems[0], v.desc) + " IN " + (b.correlated ? "(" + sub + ")" : Cte(sub)) + ")";
+    }
+    case SQLNWTSCEquals:
+    case SQLNWTSCNotEquals:
+    case SQLNWTSCLessThan:
+    case SQLNWTSCLessThanOrEquals:
+    case SQLNWTSCGreaterThan:
+    case SQLNWTSCGreaterThanOrEquals:
+    case SQLNWTSCBetween:
+    case SQLNWTSCInSet:
+    case SQLNWTSCIsNull:
+      if (std::optional<std::string> native = NativeCond(c)) return *native;
+      return IslandCond(c);
+    default:
+      return IslandCond(c);
+  }
+}
+
+// Comparisons, BETWEEN, IN lists and IS NULL of scalar operands in SQLite's
+// own operators, whose three-valued results are the library's; texts
+// compare under the driver's collation. Null when an operand is an array.
+std::optional<std::string> Translator::NativeCond(const QdCond &c) {
+  std::vector<ColSql> x;
+  for (const auto &e : c.exprs) {
+    x.push_back(Expr(*e));
+    if (DepthOf(x.back().desc) > 1) return std::nullopt;
+  }
+  auto sql = [&](std::size_t i) {
+    return x[i].desc.GetType() == SQL_STRING ? Collated(x[i].elems[0], x[i].desc) : x[i].elems[0];
+  };
+  auto row = [&](std::size_t from, std::size_t n) {
+    std::vector<std::string> parts;
+    for (std::size_t i = from; i < from + n; ++i) parts.push_back(sql(i));
+    return n == 1 ? parts[0] : "(" + Join(parts, ", ") + ")";
+  };
+  std::size_t n = static_cast<std::size_t>(c.n);
+  switch (c.token) {
+    case SQLNWTSCIsNull:
+      return "(" + x[0].elems[0] + " IS NULL)";
+    case SQLNWTSCInSet: {
+      for (std::size_t i = 1; i < x.size(); ++i) CheckComparable(x[0].desc, x[i].desc, "IN");
+      std::vector<std::string> set;
+      for (std::size_t i = 1; i < x.size(); ++i)
+        set.push_back(x[i].desc.GetType() == SQL_STRING ? "CAST(" + x[i].elems[0] + " AS TEXT)"
+                                                        : x[i].elems[0]);
+      return "(" + sql(0) + " IN (" + Join(set, ", ") + "))";
+    }
+    case SQLNWTSCBetween:
+      for (std::size_t i = 0; i < n; ++i) {
+        CheckComparable(x[i].desc, x[n + i].desc, "BETWEEN");
+        CheckComparable(x[i].desc, x[2 * n + i].desc, "BETWEEN");
+      }
+      if (n == 1) return "(" + sql(0) + " BETWEEN " + sql(1) + " AND " + sql(2) + ")";
+      return "(" + row(0, n) + " >= " + row(n, n) + " AND " + row(0, n) + " <= " + row(2 * n, n) + ")";
+    default: {
+      for (std::size_t i = 0; i < n; ++i) CheckComparable(x[i].desc, x[n + i].desc, "comparison");
+      static const std::pair<int, const char *> kOps[] = {
+          {SQLNWTSCEquals, " = "},      {SQLNWTSCNotEquals, " <> "},
+          {SQLNWTSCLessThan, " < "},    {SQLNWTSCLessThanOrEquals, " <= "},
+          {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
+      const char *op = " = ";
+      for (const auto &o : kOps)
+        if (o.first == c.token) op = o.second;
+      return "(" + row(0, n) + op + row(n, n) + ")";
+    }
+  }
+}
+
+std::string Translator::IslandCond(const QdCond &c) {
+  auto island = std::make_unique<SqlIsland>();
+  std::vector<std::string> args;
+  island->SetCond(LibCond(c, *island, args).release());
+  int id = Register(std::move(island));
+  return "mv_c(" + std::to_string(id) + (args.empty() ? "" : ", " + Join(args, ", ")) + ")";
+}
+
+std::string Translator::Dml(const QdDml &dml) {
+  const DdTableDesc &table = Table(dml.table, dml.compnr);
+  std::string name = Quote(SqliteTableName(dml.table, dml.compnr));
+  std::vector<const DdColumnDesc *> columns = OrdinaryColumns(table);
+  Row row;
+  for (const DdColumnDesc *c : columns) {
+    int depth = c->depth > 1 ? c->depth : 1;
+    ColSql col{{},
+               SQLColumnDescriptor(c->name.c_str(), SQLTypeOfColumnType(c->type),
+                                   static_cast<unsigned long>(c->length / depth), depth)};
+    for (int e = 0; e < depth; ++e)
+      col.elems.push_back(name + "." + Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
+    row.push_back(std::move(col));
+  }
+  Scoped scope(this, &row);
+  std::string where = dml.cond ? " WHERE " + Cond(*dml.cond) : "";
+  if (dml.token == SQLNWTETDelete) return With() + "DELETE FROM " + name + where;
+  std::vector<std::string> sets;
+  for (const QdSetItem &item : dml.sets) {
+    if (item.column >= static_cast<int>(columns.size()))
+      Refuse("SET of column " + std::to_string(item.column));
+    const DdColumnDesc &c = *columns[static_cast<std::size_t>(item.column)];
+    const ColSql &target = row[static_cast<std::size_t>(item.column)];
+    ColSql value = Expr(*item.value);
+    SQLType vt = value.desc.GetType(), ct = target.desc.GetType();
+    bool text = vt == SQL_STRING || vt == SQL_RAW, ctext = ct == SQL_STRING || ct == SQL_RAW;
+    if (text != ctext || value.elems.size() != target.elems.size())
+      Refuse("SET of column " + c.name + " of type " + TypeText(target.desc) + " to type " +
+             TypeText(value.desc));
+    int depth = DepthOf(target.desc);
+    for (int e = 0; e < depth; ++e)
+      sets.push_back(Quote(depth == 1 ? c.name : c.name + "_" + std::to_string(e + 1)) + " = mv_st(" +
+                     std::to_string(c.type) + ", " + std::to_string(c.length / depth) + ", " +
+                     std::to_string(static_cast<int>(vt)) + ", " + value.elems[static_cast<std::size_t>(e)] +
+                     ")");
+  }
+  return With() + "UPDATE " + name + " SET " + Join(sets, ", ") + where;
+}
+
+}  // namespace
+
+std::unique_ptr<Translation> TranslateDesc(const QueryDesc &desc, const TableLookup &tables,
+                                           SqlFunctionHost *host) {
+  auto out = std::make_unique<Translation>();
+  out->host = host;
+  Translator t(tables, host, out.get());
+  if (desc.dml) {
+    out->sql = t.Dml(*desc.dml);
+  } else {
+    out->sql = t.Query(*desc.query, &out->columns);
+  }
+  return out;
+}
+
+}  // namespace molvane::driver

@@ -1,0 +1,460 @@
+#include "store/driver_data.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <molvane/zdb.h>
+
+#include "dbc/request/request_codes.h"
+#include "dbc/zdb_errors.h"
+#include "refs/driver_refs.h"
+#include "store/driver_rows.h"
+#include "platform/big_endian.h"
+#include "platform/log.h"
+
+namespace molvane::driver {
+
+namespace {
+
+
+// Buffered action kinds.
+enum : std::uint32_t {
+  kInsert = 1, kDelete = 2, kUpdateOld = 3, kUpdateNew = 4, kRefcount = 5,
+  kDeleteWhole = 6, kUpdateWhole = 7, kRefresh = 8, kClearWhole = 9, kDropWhole = 10,
+};
+// The name of a buffered action kind, for the failure text the host reads.
+const char *KindName(std::uint32_t kind) {
+  static const char *const kNames[] = {"",           "insert",      "delete",
+                                       "update (old image)", "update", "reference count",
+                                       "delete (whole)", "update (whole)", "refresh",
+                                       "clear table", "drop table"};
+  return kind < sizeof kNames / sizeof kNames[0] && kind != 0 ? kNames[kind] : "unknown action";
+}
+
+// Host flags that let an error count as success.
+constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
+
+std::uint32_t U32At(const std::vector<std::uint8_t> &b, std::size_t at) {
+  return (std::uint32_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+}
+
+std::string TableKey(const std::string &table, int physical) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%03d", physical);
+  return table + buf;
+}
+
+// The decoding layout of a table's update rows: the header, then every
+// stored column in row-offset order.
+std::vector<RdsColumnSpec> UpdateColumns(const DdTableDesc &desc) {
+  std::vector<RdsColumnSpec> specs(3);
+  for (const DdColumnDesc &c : desc.columns) specs.push_back(RdsSpecFor(c.type, c.length, c.depth));
+  RdsLayout(specs);
+  return specs;
+}
+
+// The row image of an update row.
+std::vector<std::uint8_t> ImageOf(const DdTableDesc &desc, const std::vector<RdsColumnSpec> &specs,
+                                  const std::vector<std::uint8_t> &row, std::size_t length) {
+  std::vector<std::uint8_t> image(length, 0);
+  for (std::size_t i = 0; i < desc.columns.size(); ++i) {
+    const DdColumnDesc &c = desc.columns[i];
+    const RdsColumnSpec &s = specs[3 + i];
+    std::size_t n = std::size_t{s.size} * s.count;
+    if (n == c.length && std::size_t{c.offset} + n <= length && s.offset + n <= row.size())
+      std::memcpy(image.data() + c.offset, row.data() + s.offset, n);
+  }
+  return image;
+}
+
+// Applies a coded counter change (2 x change, or 2 x value + 1 to set) to a
+// stored 32-bit counter.
+void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
+  std::int32_t code = LoadBig32(coded);
+  if (code & 1)
+    StoreBig32(stored, (code - 1) / 2);
+  else
+    StoreBig32(stored, LoadBig32(stored) + code / 2);
+}
+
+}  // namespace
+
+TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int physical) {
+  auto key = std::make_tuple(session->id(), desc.name, physical);
+  std::unique_ptr<TableRows> &rows = rows_[key];
+  // Rows made from a description that was replaced since hold its columns,
+  // key and statements: they go with it.
+  if (rows == nullptr || rows->desc().generation != desc.generation)
+    rows = std::make_unique<TableRows>(session->db(), desc, physical);
+  return *rows;
+}
+
+bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
+  std::string table_key = TableKey(table, physical);
+  auto t = table_locks_.find(table_key);
+  if (t != table_locks_.end() && t->second != session) return true;
+  std::string prefix = table_key + '\0';
+  for (auto it = row_locks_.lower_bound(prefix);
+       it != row_locks_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+    if (it->second != session) return true;
+  return false;
+}
+
+bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
+                              const std::string &row_key) const {
+  auto t = table_locks_.find(table_key);
+  if (t != table_locks_.end() && t->second != session) return true;
+  std::string key = table_key + '\0' + row_key;
+  auto r = row_locks_.find(key);
+  if (r != row_locks_.end() && r->second != session) return true;
+  auto c = changed_keys_.find(key);
+  return c != changed_keys_.end() && c->second != session;
+}
+
+DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
+                                    const DataContext &ctx, std::vector<UpdateTable> *reached) {
+  RefWork refs(*this, session, ctx);
+  struct Part {
+    const UpdateTable *t;
+    const DdTableDesc *desc;
+    std::vector<RdsColumnSpec> specs;
+    std::vector<RdsRow> rows;
+    RefWork::Target target;
+    std::vector<std::uint8_t> old_image;
+    bool have_old = false;
+  };
+  std::vector<Part> parts;
+  parts.reserve(tables.size());
+  std::vector<std::pair<std::uint32_t, std::pair<std::size_t, std::size_t>>> order;
+  for (const UpdateTable &t : tables) {
+    auto fail = [&](std::uint32_t error, std::string extra) {
+      return Failure{error, t.name, t.compnr, std::move(extra), {}};
+    };
+    const DdTableDesc *desc = ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr), ctx.holder);
+    if (desc == nullptr) return fail(ZE_NO_DD, "no dictionary");
+    Part part{&t, desc, UpdateColumns(*desc), {}, {}, {}, false};
+    std::string error;
+    if (!DecodeRds(part.specs, t.rds, &part.rows, &error))
+      return fail(ZE_ILLEGAL_ARGUMENT, "row data set: " + error);
+    refs.Open(t.name, t.compnr, &part.target);
+    for (std::size_t r = 0; r < part.rows.size(); ++r)
+      order.push_back({U32At(part.rows[r].bytes, 0), {parts.size(), r}});
+    parts.push_back(std::move(part));
+  }
+  // The records of all tables in the order the client made them: a row may
+  // need a parent inserted just before it in another table of the batch.
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto &a, const auto &b) { return a.first < b.first; });
+  for (const auto &[sequence, at] : order) {
+    Part &part = parts[at.first];
+    const UpdateTable &t = *part.t;
+    const DdTableDesc *desc = part.desc;
+    const RdsRow &row = part.rows[at.second];
+    const RefWork::Target &target = part.target;
+    TableRows &table = *target.rows;
+    const std::string &table_key = target.lock_key;
+    std::vector<std::uint8_t> &old_image = part.old_image;
+    bool &have_old = part.have_old;
+    auto fail = [&](std::uint32_t error, std::string extra) {
+      return Failure{error, t.name, t.compnr, std::move(extra), {}};
+    };
+    std::uint32_t kind = U32At(row.bytes, 4), flags = U32At(row.bytes, 8);
+    std::vector<std::uint8_t> image = ImageOf(*desc, part.specs, row.bytes, table.image_length());
+    std::string key = table.KeyOf(image.data());
+    std::uint32_t rc = 0;
+    // A table lock keeps inserts out too; an update is checked by its old key.
+    if (kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew && kind != kUpdateWhole &&
+        LockedByOther(session->id(), table_key, key))
+      rc = kLocked;
+    std::vector<std::uint8_t> stored;
+    sqlite3_int64 rowid = 0;
+    if (rc == 0) {
+      switch (kind) {
+        case kInsert:
+          rc = refs.Before(target, nullptr, image.data(), flags);
+          if (rc == 0) rc = table.Insert(image.data());
+          if (rc == 0) rc = refs.After(target, nullptr, image.data(), flags, false);
+          if (rc == 0) batch_keys_.push_back(table_key + '\0' + key);
+          break;
+        case kDelete:
+        case kDeleteWhole:
+          rc = table.Find(key, &stored, &rowid);
+          // A whole delete carries the delayed-lock image too.
+          if (rc == 0 && stored != image) rc = kChanged;
+          if (rc == 0) rc = refs.Before(target, stored.data(), nullptr, flags);
+          if (rc == 0) rc = table.Delete(rowid);
+          if (rc == 0) rc = refs.After(target, stored.data(), nullptr, flags, kind == kDeleteWhole);
+          if (rc == 0) batch_keys_.push_back(table_key + '\0' + key);
+          break;
+        case kUpdateOld:
+          old_image = image;
+          have_old = true;
+          continue;
+        case kUpdateNew:
+        case kUpdateWhole: {
+          if (!have_old) {
+            rc = ZE_ILLEGAL_ARGUMENT;
+            break;
+          }
+          have_old = false;
+          std::string old_key = table.KeyOf(old_image.data());
+          if (LockedByOther(session->id(), table_key, old_key)) {
+            rc = kLocked;
+            break;
+          }
+          rc = table.Find(old_key, &stored, &rowid);
+          if (rc == 0 && stored != old_image) rc = kChanged;
+          if (rc == 0) rc = refs.Before(target, stored.data(), image.data(), flags);
+          if (rc == 0) rc = table.Replace(rowid, image.data());
+          if (rc == 0) rc = refs.After(target, stored.data(), image.data(), flags, kind == kUpdateWhole);
+          if (rc == 0) {
+            batch_keys_.push_back(table_key + '\0' + old_key);
+            batch_keys_.push_back(table_key + '\0' + key);
+          }
+          break;
+        }
+        case kRefcount: {
+          rc = table.Find(key, &stored, &rowid);
+          if (rc == kNoRecord) {
+            rc = refs.LostParent(target, image.data());
+            break;
+          }
+          if (rc != 0) break;
+          for (std::size_t p : ColumnsNamed(*desc, {"Refcntd", "Refcntu"})) {
+            const DdColumnDesc &c = desc->columns[p];
+            if (c.length == 4) ApplyCounter(stored.data() + c.offset, image.data() + c.offset);
+          }
+          rc = table.Replace(rowid, stored.data());
+          break;
+        }
+        case kRefresh:
+          break;
+        // The whole table, with the reference work of each of its rows.
+        case kClearWhole:
+          rc = refs.WholeTable(target, flags);
+          if (rc == 0) rc = table.Clear();
+          break;
+        case kDropWhole:
+          rc = refs.WholeTable(target, flags);
+          if (rc == 0) rc = table.Drop();
+          break;
+        default:
+          rc = ZE_ILLEGAL_ARGUMENT;
+          break;
+      }
+    }
+    if (rc == 0) continue;
+    if ((rc == 100 && (flags & kIgnoreDuplicate)) || (rc == kNoRecord && (flags & kIgnoreNoRecord)) ||
+        (rc == kChanged && (flags & kIgnoreChanged)))
+      continue;
+    if (rc == ZE_NO_DD && !refs.missing().empty()) {
+      Failure missing = fail(rc, "");
+      missing.missing = refs.missing();
+      return missing;
+    }
+    std::string extra = std::string(KindName(kind)) + " (action " + std::to_string(kind) + ") of row " +
+                        std::to_string(row.ordinal);
+    // A reference error carries its text; a counter change of a parent that
+    // is not there carries none (the client words its own).
+    if (!refs.detail().empty()) extra = refs.detail();
+    else if (rc == kNoParent) extra.clear();
+    if ((rc == 215 || zdb_storage_error(static_cast<int>(rc))) && !table.error().empty())
+      extra += ": " + table.error();
+    return fail(rc, extra);
+  }
+  if (reached != nullptr) {
+    for (const auto &[name, compnr] : refs.changed()) {
+      UpdateTable t;
+      t.name = name.substr(0, 8);
+      t.name.resize(8, ' ');
+      t.compnr = compnr;
+      reached->push_back(std::move(t));
+    }
+  }
+  return Failure{};
+}
+
+void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
+                       const DataContext &ctx, WireWriter &out, std::vector<UpdateTable> *reached) {
+  if (tables.empty() && session != nullptr) {
+    auto kept = kept_.find(session->id());
+    if (kept == kept_.end()) {
+      out.U32(0);
+      return;
+    }
+    tables = std::move(kept->second);
+    kept_.erase(kept);
+  }
+  std::vector<std::pair<std::string, std::uint16_t>> missing;
+  for (const UpdateTable &t : tables) {
+    if (ctx.catalog->Find(t.name, ctx.physical(t.name, t.compnr), ctx.holder) != nullptr) continue;
+    auto entry = std::make_pair(t.name, t.compnr);
+    if (std::find(missing.begin(), missing.end(), entry) == missing.end()) missing.push_back(entry);
+  }
+  if (!missing.empty()) {
+    if (session != nullptr) kept_[session->id()] = std::move(tables);
+    out.U32(ZE_NO_DD);
+    WriteDdList(out, missing);
+    return;
+  }
+  if (tables.empty()) {
+    out.U32(0);
+    return;
+  }
+  if (session == nullptr) {
+    out.U32(ZE_INVALID_SESSION);
+    return;
+  }
+  if (!session->active() && !session->Begin()) {
+    out.U32(session->Failure(ZE_ILLEGAL_STATE));
+    return;
+  }
+  sqlite3 *db = session->db();
+  if (sqlite3_exec(db, "SAVEPOINT batch", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "savepoint: %s", sqlite3_errmsg(db));
+    out.U32(ZE_ILLEGAL_STATE);
+    return;
+  }
+  batch_keys_.clear();
+  Failure failure = Apply(session, tables, ctx, reached);
+  if (failure.error == 0)
+    for (std::string &key : batch_keys_) changed_keys_[std::move(key)] = session->id();
+  batch_keys_.clear();
+  if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
+  if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
+  sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
+  if (failure.error == 0) {
+    out.U32(0);
+    return;
+  }
+  if (!failure.missing.empty()) {
+    // The reference work reached tables without their dictionaries: the
+    // batch waits for them, as a batch on such a table does.
+    kept_[session->id()] = std::move(tables);
+    out.U32(ZE_NO_DD);
+    WriteDdList(out, failure.missing);
+    return;
+  }
+  std::string name = failure.table.substr(0, 8);
+  name.resize(8, ' ');
+  out.U32(ZE_BUFFERED_UPDATE).U32(failure.error).Bytes(name.data(), 8).U16(failure.compnr);
+  out.U32(static_cast<std::uint32_t>(failure.extra.size())).Bytes(failure.extra.data(), failure.extra.size());
+}
+
+void DataPlane::Read(DriverSession *session, const std::string &table_name, int compnr,
+                     std::uint32_t arg, const std::string &key, const DataContext &ctx,
+                     WireWriter &out) {
+  int physical = ctx.physical(table_name, compnr);
+  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical, ctx.holder);
+  if (desc == nullptr) {
+    out.U16(0).U32(ZE_NO_DD);
+    WriteDdList(out, {{table_name, static_cast<std::uint16_t>(compnr)}});
+    return;
+  }
+  TableRows &table = Rows(session, *desc, physical);
+  std::string table_key = TableKey(table_name, physical);
+  bool lock = arg == 1;
+  if (lock && LockedByOther(session->id(), table_key, key)) {
+    out.U16(0).U32(kLocked);
+    return;
+  }
+  std::vector<std::uint8_t> image;
+  sqlite3_int64 rowid = 0;
+  int rc = table.Find(key, &image, &rowid);
+  // The committed image of a row another transaction changed is about to
+  // go: it cannot be locked.
+  if (rc == 0 && lock && ctx.store != nullptr &&
+      ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), rowid)) {
+    out.U16(0).U32(kLocked);
+    return;
+  }
+  if (rc != 0 || image.size() > DBC_MAX_ROW) {
+    if (rc == 215) log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", table_key.c_str(), table.error().c_str());
+    out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
+    return;
+  }
+  if (ctx.readable && !ctx.readable(*desc, compnr, image.data())) {
+    out.U16(0).U32(ZE_NO_PERMISSION);
+    return;
+  }
+  if (arg >= 3 && arg <= 8) {
+    // The reference questions of a parent row: is it referenced?
+    RefWork refs(*this, session, ctx);
+    RefWork::Target target;
+    refs.Open(table_name, compnr, &target);
+    std::uint32_t answer = refs.Referenced(target, image.data(), arg);
+    if (answer == ZE_NO_DD && !refs.missing().empty()) {
+      out.U16(0).U32(ZE_NO_DD);
+      WriteDdList(out, refs.missing());
+      return;
+    }
+    if (answer != 0) {
+      out.U16(0).U32(answer);
+      return;
+    }
+  }
+  if (lock) row_locks_[table_key + '\0' + key] = session->id();
+  out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);
+}
+
+std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &table_name,
+                                     int compnr, std::uint32_t action, std::uint32_t *argument,
+                                     const DataContext &ctx) {
+  int physical = ctx.physical(table_name, compnr);
+  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical, ctx.holder);
+  if (desc == nullptr) return ZE_NO_DD;
+  TableRows &table = Rows(session, *desc, physical);
+  std::string table_key = TableKey(table_name, physical);
+  int code = static_cast<int>(action & 0xFF);
+  bool changes = code == create_table || code == clear_table || code == drop_table || code == clr_ref_cnt;
+  if ((changes || code == lock_table) && LockedByOther(session->id(), table_key, std::string(1, '\x01')))
+    return kLocked;
+  if (changes && !session->active() && !session->Begin()) return ZE_ILLEGAL_STATE;
+  int rc = 0;
+  switch (code) {
+    case create_table: rc = table.Create(); break;
+    case clear_table: rc = table.Clear(); break;
+    case drop_table: rc = table.Drop(); break;
+    case nr_rows: rc = table.Count(argument); break;
+    case clr_ref_cnt: rc = table.ZeroColumns(ColumnsNamed(*desc, {"Refcntd", "Refcntu"})); break;
+    case lock_table:
+      // A table another session holds or changed rows of cannot be locked.
+      for (const auto &[row, owner] : row_locks_)
+        if (owner != session->id() && row.compare(0, table_key.size() + 1, table_key + '\0') == 0)
+          return kLocked;
+      if (ctx.store != nullptr && ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), 0))
+        return kLocked;
+      table_locks_[table_key] = session->id();
+      break;
+    default:
+      break;  // index and import actions: nothing to do over SQLite
+  }
+  if (rc == 215)
+    log_mesg(__FILE__, __LINE__, "driver", 0, "table action %d on %s: %s", code, table_key.c_str(),
+             table.error().c_str());
+  return static_cast<std::uint32_t>(rc);
+}
+
+void DataPlane::EndTransaction(std::uint32_t session_id) {
+  for (auto it = row_locks_.begin(); it != row_locks_.end();)
+    it = it->second == session_id ? row_locks_.erase(it) : std::next(it);
+  for (auto it = table_locks_.begin(); it != table_locks_.end();)
+    it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
+  for (auto it = changed_keys_.begin(); it != changed_keys_.end();)
+    it = it->second == session_id ? changed_keys_.erase(it) : std::next(it);
+}
+
+void DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {
+  for (std::uint32_t id : store.OnIdleTick(now)) EndTransaction(id);
+}
+
+void DataPlane::ForgetSession(std::uint32_t session_id) {
+  EndTransaction(session_id);
+  kept_.erase(session_id);
+  for (auto it = rows_.begin(); it != rows_.end();)
+    it = std::get<0>(it->first) == session_id ? rows_.erase(it) : std::next(it);
+}
+
+}  // namespace molvane::driver

@@ -1,0 +1,135 @@
+// The reference driver's data plane: buffered updates (EXE_UPDATE), keyed
+// reads (EXE_ROW_CNTR), table actions (EXE_TBL_CNTR) and the row and table
+// locks that live until a session's transaction ends.
+//
+// A batch of buffered updates is applied inside a savepoint of the session's
+// transaction, its records in the order the client made them across its
+// tables, each with the reference work the client left to the driver
+// (driver_refs.h): the first action that fails rolls the whole batch back
+// and the reply names the error, the table, the company and a text. A batch on
+// a table the connection holds no dictionary for is kept and answered with
+// 513; the repeat that carries no tables applies it. A lock held by another
+// session is refused at once with 107, never waited on. Every row a
+// session's transaction changed is locked for the other sessions until it
+// ends: by its keys when a batch changed it, by its rowid whatever changed
+// it (DriverSession::Changed), so that no locked read is granted on an
+// image that another transaction is about to replace.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <tuple>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dbc/zdb_errors.h"
+#include "store/driver_dd.h"
+#include "store/driver_rows.h"
+#include "store/driver_store.h"
+#include "protocol/driver_wire.h"
+#include "store/rds_decode.h"
+
+namespace molvane::driver {
+
+// The answers of the data work (and the reference work it does), in the
+// width of the reply's status word.
+inline constexpr std::uint32_t kLocked = ZE_LOCKED;
+inline constexpr std::uint32_t kNoRecord = ZE_NO_RECORD;
+inline constexpr std::uint32_t kChanged = ZE_CHANGED;
+inline constexpr std::uint32_t kNoTable = ZE_NO_TABLE;
+inline constexpr std::uint32_t kStillReferenced = ZE_REF_STILL_REFERENCED;
+inline constexpr std::uint32_t kNoParent = ZE_REF_NO_PARENT;
+inline constexpr std::uint32_t kNoParentTable = ZE_REF_NO_PARENT_TABLE;
+inline constexpr std::uint32_t kNoCounters = ZE_REF_NO_COUNTERS;
+
+// One table of an EXE_UPDATE request.
+struct UpdateTable {
+  std::string name;  // 8 characters as sent
+  std::uint16_t compnr = 0;
+  RdsStream rds;
+};
+
+// What the data plane needs of its connection.
+struct DataContext {
+  const DdCatalog *catalog = nullptr;
+  // The connection whose own dictionaries the request's tables need.
+  const void *holder = nullptr;
+  std::function<int(const std::string &table, int logical)> physical;
+  // The logical companies that map to a physical one (none when unmapped).
+  std::function<std::vector<int>(const std::string &table, int physical)> logicals;
+  // The sessions of the database, whose open transactions lock the rows
+  // they changed (null: no other sessions).
+  const DriverStore *store = nullptr;
+  // False when the client attached with references switched off.
+  bool references = true;
+  // False when the user's roles forbid reading this row image of the table
+  // in the logical company; unset means every row may be read.
+  std::function<bool(const DdTableDesc &desc, int logical, const std::uint8_t *image)> readable;
+};
+
+class DataPlane {
+ public:
+  // Applies (or keeps) the batch of a session; writes the whole reply.
+  // When applied, `reached` (if given) gets the tables that the batch's
+  // reference work changed, names padded to 8 characters.
+  void Update(DriverSession *session, std::vector<UpdateTable> tables, const DataContext &ctx,
+              WireWriter &out, std::vector<UpdateTable> *reached = nullptr);
+  // A keyed read on index 1; arg 1 locks the row for the session. Writes
+  // the reply (row, retval). A row the roles forbid is answered 208, before
+  // it is locked.
+  void Read(DriverSession *session, const std::string &table, int compnr, std::uint32_t arg,
+            const std::string &key, const DataContext &ctx, WireWriter &out);
+  // A table action; 0 or an error number, *argument answered.
+  std::uint32_t TableAction(DriverSession *session, const std::string &table, int compnr,
+                            std::uint32_t action, std::uint32_t *argument, const DataContext &ctx);
+  // True when another session holds the table locked or any row of it:
+  // a DELETE or UPDATE of the SQL agent is then refused, not waited on.
+  bool LockedForOthers(std::uint32_t session, const std::string &table, int physical) const;
+  // True when a batch of the session waits for its dictionaries.
+  bool HasKept(std::uint32_t session_id) const { return kept_.count(session_id) != 0; }
+  // The session's transaction ended: its locks go.
+  void EndTransaction(std::uint32_t session_id);
+  // The periodic work of a driver server (DriverStore::OnIdleTick); the
+  // locks of the transactions it rolls back go.
+  void OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now);
+  // The session is gone: its locks, its kept batch and its prepared
+  // statements go (before its connection is closed).
+  void ForgetSession(std::uint32_t session_id);
+
+ private:
+  friend class RefWork;  // reads rows and locks of the session's transaction
+  struct Failure {
+    std::uint32_t error = 0;
+    std::string table;
+    std::uint16_t compnr = 0;
+    std::string extra;
+    std::vector<std::pair<std::string, std::uint16_t>> missing;  // with ZE_NO_DD
+  };
+  Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
+                const DataContext &ctx, std::vector<UpdateTable> *reached);
+  // The rows of a table on a session's connection, with their prepared
+  // statements kept for the life of the session.
+  TableRows &Rows(DriverSession *session, const DdTableDesc &desc, int physical);
+  // True when another session holds the row or its table.
+  bool LockedByOther(std::uint32_t session, const std::string &table_key,
+                     const std::string &row_key) const;
+
+  using RowsKey = std::tuple<std::uint32_t, std::string, int>;
+  // By session, table, company; rebuilt when the description changed.
+  std::map<RowsKey, std::unique_ptr<TableRows>> rows_;
+  std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
+  std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
+  std::map<std::string, std::uint32_t> table_locks_;         // table key -> session
+  // Keys of rows that sessions' transactions changed (table key + row key),
+  // refused to other sessions' locked reads and writes. An SQL DELETE or
+  // UPDATE does not look at them: it waits for the write transaction that
+  // holds them instead.
+  std::map<std::string, std::uint32_t> changed_keys_;
+  std::vector<std::string> batch_keys_;  // changed keys of the batch being applied, kept when it succeeds
+};
+
+}  // namespace molvane::driver

@@ -1,0 +1,271 @@
+#include "store/driver_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+
+#include "dbc/zdb_errors.h"
+#include "store/driver_dd.h"
+#include "platform/log.h"
+#include "sql/sqlite_functions.h"
+
+namespace molvane::driver {
+
+std::uint32_t StorageError(int sqlite_code) {
+  switch (sqlite_code & 0xFF) {
+    case SQLITE_FULL: return ZE_STORAGE_FULL;
+    case SQLITE_READONLY: return ZE_STORAGE_READONLY;
+    case SQLITE_IOERR: return ZE_STORAGE_IO;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return ZE_STORAGE_CORRUPT;
+    default: return 0;
+  }
+}
+
+std::string StorageText(sqlite3 *db) {
+  const char *file = sqlite3_db_filename(db, "main");
+  return std::string(sqlite3_errmsg(db)) + " (file " + (file != nullptr && *file ? file : ":memory:") + ")";
+}
+
+std::uint32_t DriverSession::Failure(std::uint32_t fallback) const {
+  if (failure_ != 0) return failure_;
+  std::uint32_t storage = db_ != nullptr ? StorageError(sqlite3_errcode(db_)) : 0;
+  return storage != 0 ? storage : fallback;
+}
+
+DriverSession::~DriverSession() {
+  if (db_ != nullptr) {
+    if (active()) Exec("ROLLBACK");
+    sqlite3_close(db_);
+  }
+}
+
+bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::string *error) {
+  const char *file = path.empty() ? ":memory:" : path.c_str();
+  // A new database file is the driver user's alone, whatever the umask
+  // (SQLite would create it 0644 less the umask); its WAL and shared-memory
+  // files take the same mode. An existing file keeps its own. ":memory:"
+  // names no file.
+  if (!path.empty() && path != ":memory:") {
+    int fd = ::open(file, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+  }
+  // One thread at a time uses a connection (in a server, under its monitor):
+  // SQLite's per-call locking is not needed.
+  int rc = sqlite3_open_v2(file, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    failure_ = StorageError(rc);
+    *error = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return false;
+  }
+  // Another session's write transaction is waited for a short time, never forever.
+  sqlite3_busy_timeout(db_, busy_ms);
+  // Collated key indexes are kept up to date on every write.
+  if (!InstallTssCollation(db_)) {
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
+  if (!path.empty() && !Exec("PRAGMA journal_mode=WAL")) {
+    failure_ = StorageError(sqlite3_errcode(db_));
+    *error = StorageText(db_);
+    return false;
+  }
+  // A commit is on the disk when it is answered, whatever SQLite's build
+  // default: in WAL mode NORMAL would lose the last commits at a power cut.
+  if (!Exec("PRAGMA synchronous=FULL")) {
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
+  // A WAL that grew while a reader held an old snapshot is cut back to
+  // this size once a checkpoint resets it.
+  if (!path.empty() && !Exec("PRAGMA journal_size_limit=4194304")) {
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
+  sqlite3_update_hook(db_, &DriverSession::OnChange, this);
+  if (max_pages != 0 && !Exec(("PRAGMA max_page_count=" + std::to_string(max_pages)).c_str())) {
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
+  // A file an older driver wrote loses its collated indexes (each table's
+  // are made again at its first use) and records the mode it serves. This
+  // never waits for another session's write: it is tried again at the next
+  // session's open, and each table is made right at its first use anyway.
+  if (!path.empty() && path != ":memory:") {
+    std::string why;
+    sqlite3_busy_timeout(db_, 0);
+    if (!PrepareDatabaseFile(db_, CollationMode(), &why))
+      log_mesg(__FILE__, __LINE__, "driver", 0, "database '%s' not readied for TSS mode %d: %s", file,
+               CollationMode(), why.c_str());
+    sqlite3_busy_timeout(db_, busy_ms);
+  }
+  return true;
+}
+
+bool DriverSession::Exec(const char *sql) {
+  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void DriverSession::OnChange(void *self, int, const char *, const char *table, sqlite3_int64 rowid) {
+  auto &changed = static_cast<DriverSession *>(self)->changed_;
+  auto it = changed.find(std::string_view(table));
+  if (it == changed.end()) it = changed.emplace(table, TableChanges{}).first;
+  TableChanges &t = it->second;
+  if (t.all) return;
+  t.rows.insert(rowid);
+  if (t.rows.size() > kMaxChangedRows) {
+    t.all = true;
+    t.rows = {};
+  }
+}
+
+bool DriverSession::Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const {
+  if (!active()) return false;
+  auto it = changed_.find(sqlite_table);
+  if (it == changed_.end()) return false;
+  return rowid == 0 || it->second.all || it->second.rows.count(rowid) != 0;
+}
+
+void DriverSession::TransactionLost(std::uint32_t error, std::string reason) {
+  lost_ = error;
+  lost_reason_ = std::move(reason);
+}
+
+void DriverSession::RequestStarts(std::chrono::steady_clock::time_point now) {
+  last_request_ = now;
+  in_request_transaction_ = active();
+  ended_by_client_ = false;
+}
+
+void DriverSession::RequestEnded() {
+  if (!in_request_transaction_ || active() || ended_by_client_ || lost_ != 0) return;
+  std::uint32_t error = StorageError(sqlite3_errcode(db_));
+  lost_ = error != 0 ? error : ZE_ILLEGAL_STATE;
+  std::string cause = error != 0 ? " (" + StorageText(db_) + ")" : "";
+  log_mesg(__FILE__, __LINE__, "driver", 0,
+           "session %u: SQLite rolled the transaction back%s; commit refused until abort", id_, cause.c_str());
+}
+
+bool DriverSession::Begin() {
+  busy_ = false;
+  failure_ = 0;
+  // A transaction the driver rolled back takes no more work until the
+  // client has aborted it.
+  if (!lost_reason_.empty()) {
+    failure_ = lost_;
+    return false;
+  }
+  if (active()) return true;
+  changed_.clear();
+  if (Exec("BEGIN IMMEDIATE")) return true;
+  busy_ = (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY;
+  return false;
+}
+
+bool DriverSession::Commit() {
+  ended_by_client_ = true;
+  failure_ = lost_;
+  if (failure_ != 0) {
+    // Work after the loss may have begun a new transaction: it goes too.
+    if (active()) Exec("ROLLBACK");
+    return false;
+  }
+  return !active() || Exec("COMMIT");
+}
+
+bool DriverSession::Abort() {
+  ended_by_client_ = true;
+  failure_ = lost_ = 0;
+  lost_reason_.clear();
+  return !active() || Exec("ROLLBACK");
+}
+
+DriverSession *DriverStore::OpenSession(const std::string &name, std::string *error) {
+  if (!path_.empty() && path_ != ":memory:" && claim_ == nullptr) {
+    claim_ = DatabaseClaim::Take(path_, error);
+    if (claim_ == nullptr) return nullptr;
+  }
+  auto session = std::make_unique<DriverSession>(next_id_, name);
+  if (!session->Open(path_, busy_ms_, max_pages_, error)) {
+    last_failure_ = session->Failure(0);
+    return nullptr;
+  }
+  DriverSession *raw = session.get();
+  sessions_[next_id_++] = std::move(session);
+  return raw;
+}
+
+DriverSession *DriverStore::Find(std::uint32_t id) {
+  auto it = sessions_.find(id);
+  return it == sessions_.end() ? nullptr : it->second.get();
+}
+
+bool DriverStore::CloseSession(std::uint32_t id) { return sessions_.erase(id) != 0; }
+
+void DriverStore::RequestStarts(const std::set<std::uint32_t> &ids,
+                                std::chrono::steady_clock::time_point now) {
+  for (std::uint32_t id : ids)
+    if (DriverSession *s = Find(id)) s->RequestStarts(now);
+}
+
+void DriverStore::RequestEnded(const std::set<std::uint32_t> &ids) {
+  for (std::uint32_t id : ids)
+    if (DriverSession *s = Find(id)) s->RequestEnded();
+}
+
+bool DriverStore::ChangedByOther(std::uint32_t session, const std::string &sqlite_table,
+                                 sqlite3_int64 rowid) const {
+  for (const auto &[id, s] : sessions_)
+    if (id != session && s->Changed(sqlite_table, rowid)) return true;
+  return false;
+}
+
+bool DriverStore::HasReader() const {
+  for (const auto &[id, s] : sessions_) {
+    sqlite3 *db = s->db();
+    if (db == nullptr) continue;
+    if (s->active()) return true;
+    for (sqlite3_stmt *st = sqlite3_next_stmt(db, nullptr); st != nullptr; st = sqlite3_next_stmt(db, st))
+      if (sqlite3_stmt_busy(st)) return true;
+  }
+  return false;
+}
+
+bool DriverStore::TruncateWal() {
+  for (const auto &[id, s] : sessions_) {
+    if (s->db() == nullptr) continue;
+    int rc = sqlite3_wal_checkpoint_v2(s->db(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    return rc == SQLITE_OK;
+  }
+  return false;
+}
+
+std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::time_point now) {
+  std::vector<std::uint32_t> ended;
+  for (auto &[id, s] : sessions_) {
+    if (!s->active() || now - s->last_request() <= idle_limit_) continue;
+    std::string reason = "the transaction of session " + std::to_string(id) + " (" + s->name() +
+                         ") held the database idle for more than " + std::to_string(idle_limit_.count()) +
+                         " s and was rolled back";
+    log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
+    s->Abort();
+    s->TransactionLost(ZE_COMMUNICATION, std::move(reason));
+    ended.push_back(id);
+  }
+  // A WAL that grew while readers held old snapshots goes back to nothing
+  // once none is left (SQLite's own checkpoints then only reuse it).
+  struct stat st {};
+  if (path_.empty() || path_ == ":memory:" || stat((path_ + "-wal").c_str(), &st) != 0 ||
+      st.st_size <= kWalTruncateBytes || HasReader())
+    return ended;
+  if (!TruncateWal())
+    log_mesg(__FILE__, __LINE__, "driver", 0, "WAL checkpoint of '%s' did not finish", path_.c_str());
+  return ended;
+}
+
+}  // namespace molvane::driver

@@ -1,0 +1,174 @@
+// The driver's SQLite storage: one database file per driver, one SQLite
+// connection per driver session, so that each session's transaction is a
+// transaction of its own connection (WAL mode lets them run side by side).
+//
+// A session reads outside any SQLite transaction (each read sees what is
+// committed) and opens its write transaction with its first write, so that
+// readers never hold a snapshot that a later write would have to upgrade.
+// SQLite keeps one writer per file: a write that meets another session's
+// write transaction waits for it (see busy()).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "server/driver_claim.h"
+
+namespace molvane::driver {
+
+// The error number of a storage failure that SQLite reports (a full disk or
+// size limit 701, a read-only file 702, an I/O error 703, a damaged file or
+// no database 704), else 0: the caller keeps its own number.
+std::uint32_t StorageError(int sqlite_code);
+// SQLite's message of a connection's last error, with the database file
+// named: "database or disk is full (file /path/main.db)".
+std::string StorageText(sqlite3 *db);
+// May be thrown by the SQL agent's `begin` for a write that must wait: the
+// agent keeps what it has handled of a batch and goes on from the
+// statement that waits (Resume). A driver server waits in the request's
+// own thread instead (DriverMonitor), so it throws none.
+struct LockWait {};
+
+class DriverSession {
+ public:
+  DriverSession(std::uint32_t id, std::string name) : id_(id), name_(std::move(name)) {}
+  ~DriverSession();
+  DriverSession(const DriverSession &) = delete;
+  DriverSession &operator=(const DriverSession &) = delete;
+
+  // Opens the session's connection to the database file, capped at
+  // max_pages pages when not 0. False with an error text on failure.
+  bool Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::string *error);
+  // Opens the session's write transaction unless one is open; true on
+  // success. False with busy() when another connection's write transaction
+  // held the file for the whole busy time.
+  bool Begin();
+  // Commit and abort of the open transaction; true when none is open.
+  bool Commit();
+  bool Abort();
+  // After a failing Begin, Commit or Abort: the storage error number, or
+  // fallback.
+  std::uint32_t Failure(std::uint32_t fallback) const;
+  // SQLite rolled the open transaction back by itself (a full disk or an
+  // I/O error can), or the driver did: every commit fails with that error
+  // instead of reporting the lost work as committed, until an abort ends
+  // the transaction. When the driver ended it (the reason says why), every
+  // write is refused with the error as well.
+  void TransactionLost(std::uint32_t error, std::string reason = {});
+  std::uint32_t lost() const { return lost_; }
+  const std::string &lost_reason() const { return lost_reason_; }
+  bool active() const { return db_ != nullptr && !sqlite3_get_autocommit(db_); }
+  // Brackets one request of the session's client: a transaction that was
+  // open before and is not after, without a commit or abort, was rolled
+  // back behind the client's back and is marked lost with the storage
+  // error of the connection (or 215).
+  void RequestStarts(std::chrono::steady_clock::time_point now);
+  void RequestEnded();
+  // When the session's client last sent a request.
+  std::chrono::steady_clock::time_point last_request() const { return last_request_; }
+  // True when the session's open transaction changed the row `rowid` of
+  // the SQLite table (any row of it when rowid is 0); what SQLite reports
+  // of every insert, update and delete on the connection, whoever made it
+  // (a batch, a table action, the SQL agent).
+  bool Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const;
+  // The last Begin failed because another connection was writing.
+  bool busy() const { return busy_; }
+
+  std::uint32_t id() const { return id_; }
+  const std::string &name() const { return name_; }
+  void Rename(std::string name) { name_ = std::move(name); }
+  sqlite3 *db() { return db_; }
+
+ private:
+  bool Exec(const char *sql);
+  static void OnChange(void *self, int op, const char *database, const char *table, sqlite3_int64 rowid);
+  std::uint32_t lost_ = 0;     // error that ended the transaction behind the client's back
+  std::string lost_reason_;    // why, when the driver ended it
+  bool in_request_transaction_ = false;  // a transaction was open when the request began
+  bool ended_by_client_ = false;         // the request committed or aborted
+  std::chrono::steady_clock::time_point last_request_ = std::chrono::steady_clock::now();
+  // The rows the open transaction changed, per SQLite table; past
+  // kMaxChangedRows of a table the whole table counts as changed, so that
+  // a transaction's bookkeeping stays bounded.
+  struct TableChanges {
+    bool all = false;
+    std::unordered_set<sqlite3_int64> rows;
+  };
+  static constexpr std::size_t kMaxChangedRows = 100000;
+  std::map<std::string, TableChanges, std::less<>> changed_;
+  std::uint32_t failure_ = 0;  // that error, once a commit reported it
+  std::uint32_t id_;
+  std::string name_;
+  sqlite3 *db_ = nullptr;
+  bool busy_ = false;
+};
+
+class DriverStore {
+ public:
+  // The database file; ":memory:" until one is named.
+  void SetPath(std::string path) { path_ = std::move(path); }
+  bool has_path() const { return !path_.empty(); }
+  const std::string &path() const { return path_; }
+  // How long a write waits for another connection's write transaction
+  // before it is refused (2 seconds; 0 in a driver server, whose waits are
+  // kept by the connection instead of blocking the process).
+  void SetBusyTime(int ms) { busy_ms_ = ms; }
+  // The claim a driver server took on the file before it listened.
+  void HoldClaim(std::unique_ptr<DatabaseClaim> claim) { claim_ = std::move(claim); }
+  // The cap of the file in pages for the sessions opened after; 0 none.
+  void SetMaxPages(std::uint32_t pages) { max_pages_ = pages; }
+
+  // A new session with the next id; null with an error text on failure,
+  // and last_failure() the storage error number (0 for another cause).
+  DriverSession *OpenSession(const std::string &name, std::string *error);
+  std::uint32_t last_failure() const { return last_failure_; }
+  DriverSession *Find(std::uint32_t id);
+  std::size_t count() const { return sessions_.size(); }
+  // Ends a session, rolling back its open transaction. False when unknown.
+  bool CloseSession(std::uint32_t id);
+  // Bracket one request of a connection for each of its sessions
+  // (DriverSession::RequestStarts, RequestEnded).
+  void RequestStarts(const std::set<std::uint32_t> &ids, std::chrono::steady_clock::time_point now);
+  void RequestEnded(const std::set<std::uint32_t> &ids);
+  // True when a session other than `session` changed the row (or, with
+  // rowid 0, any row) of the SQLite table in its open transaction.
+  bool ChangedByOther(std::uint32_t session, const std::string &sqlite_table, sqlite3_int64 rowid) const;
+
+  // Settings of the periodic work of a driver server (OnIdleTick).
+  void SetIdleTransactionLimit(std::chrono::seconds limit) { idle_limit_ = limit; }
+  // Periodic work of a driver server, between requests: a write
+  // transaction whose client sent nothing for longer than the idle limit
+  // is rolled back (its session refuses further work with 510 until the
+  // client aborts), and a WAL that grew beyond kWalTruncateBytes is
+  // checkpointed and truncated while no session reads or writes. Returns
+  // the sessions rolled back, whose locks the caller releases.
+  std::vector<std::uint32_t> OnIdleTick(std::chrono::steady_clock::time_point now);
+  // True when some session holds a transaction or a statement that is
+  // stepping (a snapshot of the file that a checkpoint must not pass).
+  bool HasReader() const;
+  // Checkpoints the WAL into the database file and truncates it; false
+  // when a reader or writer prevented it.
+  bool TruncateWal();
+  static constexpr std::int64_t kWalTruncateBytes = 4 << 20;
+
+ private:
+  std::string path_;
+  int busy_ms_ = 2000;
+  std::unique_ptr<DatabaseClaim> claim_;  // taken with the first session on a file
+  std::uint32_t max_pages_ = 0;
+  std::uint32_t last_failure_ = 0;
+  std::uint32_t next_id_ = 1;
+  std::chrono::seconds idle_limit_{60};
+  std::map<std::uint32_t, std::unique_ptr<DriverSession>> sessions_;
+};
+
+}  // namespace molvane::driver
