@@ -25,6 +25,7 @@
 #include "sql/exec/sc_simple_case.h"
 #include "sql/exec/sc_string_ops.h"
 #include "sql/query_desc_reader.h"
+#include "sql/sqlite_quote.h"
 
 namespace molvane::driver {
 
@@ -61,14 +62,6 @@ using Row = std::vector<ColSql>;
   throw SQLException("42T00", 302, SQLString(what.c_str()));
 }
 
-std::string Quote(const std::string &id) {
-  std::string q = "\"";
-  for (char c : id) {
-    q += c;
-    if (c == '"') q += '"';
-  }
-  return q + "\"";
-}
 
 int DepthOf(const SQLColumnDescriptor &d) { return d.GetDepth() < 1 ? 1 : d.GetDepth(); }
 

@@ -11,6 +11,7 @@
 #include "platform/log.h"
 #include "sql/common/row_field.h"
 #include "sql/sqlite_functions.h"
+#include "sql/sqlite_quote.h"
 #include "text/tss.h"
 
 namespace molvane::driver {
@@ -44,14 +45,6 @@ std::string Name(WireReader &in, const char *what) {
   return name;
 }
 
-std::string Quote(const std::string &identifier) {
-  std::string q = "\"";
-  for (char c : identifier) {
-    q += c;
-    if (c == '"') q += '"';
-  }
-  return q + "\"";
-}
 
 const char *SqliteType(int type) {
   switch (type) {
@@ -420,15 +413,6 @@ std::string NamesLayout(const std::vector<std::string> &names) {
   return layout;
 }
 
-// A text as an SQL literal.
-std::string SqlText(const std::string &text) {
-  std::string q = "'";
-  for (char c : text) {
-    q += c;
-    if (c == '\'') q += '\'';
-  }
-  return q + "'";
-}
 
 bool Exec(sqlite3 *db, const std::string &sql, std::string *error) {
   char *message = nullptr;

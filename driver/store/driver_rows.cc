@@ -10,20 +10,13 @@
 #include "store/driver_store.h"
 #include "sql/common/row_field.h"
 #include "sql/sqlite_functions.h"
+#include "sql/sqlite_quote.h"
 #include "text/tss.h"
 
 namespace molvane::driver {
 
 namespace {
 
-std::string Quote(const std::string &identifier) {
-  std::string q = "\"";
-  for (char c : identifier) {
-    q += c;
-    if (c == '"') q += '"';
-  }
-  return q + "\"";
-}
 
 // How the elements of a column are kept.
 enum class Kind { kByte, kShort, kLong, kFloat, kDouble, kBytes };

@@ -27,6 +27,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -776,6 +777,38 @@ TEST_P(HostServer, TableOfADictionaryThatArrivedInAnAbortedTransactionStays) {
   EXPECT_EQ(b->Do("read exdep010 1 code=HR"), none + "exdep010001 (db_eq on index 1, key code = HR)");
 }
 
+// Runs `count` hosts in forked processes, host i as body(i, report) with a
+// pipe to report on, and returns what they reported once each has ended;
+// each must end with status 0 within `ms`.
+std::string RunForkedHosts(int count, const std::function<int(int, int)> &body, int ms) {
+  std::vector<pid_t> pids;
+  std::vector<int> reports;
+  for (int i = 0; i < count; ++i) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+      ADD_FAILURE() << "pipe: " << std::strerror(errno);
+      break;
+    }
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      std::exit(body(i, fds[1]));
+    }
+    close(fds[1]);
+    pids.push_back(pid);
+    reports.push_back(fds[0]);
+  }
+  std::string text;
+  for (int fd : reports) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  for (pid_t pid : pids) EXPECT_EQ(Reap(pid, ms), 0) << "a host failed or hung";
+  return text;
+}
+
 // Hosts in forked processes take locked reads of three hot rows and add 1
 // to their salary, insert rows of their own, and abort every fourth
 // transaction; conflicts are retried. Each reports what it committed and
@@ -838,28 +871,7 @@ TEST_P(HostServer, HotRowIncrementsAndInsertsOfManyHostsEqualWhatWasCommitted) {
               "buffered insert on exemp010001");
   EXPECT_EQ(setup->Do("commit"), "committed");
 
-  std::vector<pid_t> pids;
-  std::vector<int> reports;
-  for (int i = 0; i < kHosts; ++i) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      std::exit(LoadHost(i, fds[1]));
-    }
-    close(fds[1]);
-    pids.push_back(pid);
-    reports.push_back(fds[0]);
-  }
-  std::string text;
-  for (int fd : reports) {
-    char buf[4096];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-  }
-  for (pid_t pid : pids) EXPECT_EQ(Reap(pid, 60000), 0) << "a host failed or hung";
+  const std::string text = RunForkedHosts(kHosts, LoadHost, 60000);
 
   std::map<int, int> increments;
   std::set<int> inserted, gone;
@@ -1204,28 +1216,8 @@ TEST_P(HostServer, SixtyFourHostsOnOneHotRowAreServedInTurn) {
   EXPECT_EQ(setup->Do("insert exemp010 1 emp=1 salary=0 dept=D dcas=D dnul=D drst=D"),
             "buffered insert on exemp010001");
   EXPECT_EQ(setup->Do("commit"), "committed");
-  std::vector<pid_t> pids;
-  std::vector<int> reports;
-  for (int i = 0; i < kMany; ++i) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      std::exit(HotRowHost(kTurns, fds[1]));
-    }
-    close(fds[1]);
-    pids.push_back(pid);
-    reports.push_back(fds[0]);
-  }
-  std::string text;
-  for (int fd : reports) {
-    char buf[4096];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-  }
-  for (pid_t pid : pids) EXPECT_EQ(Reap(pid, 120000), 0) << "a host failed or hung";
+  const std::string text =
+      RunForkedHosts(kMany, [](int, int report) { return HotRowHost(kTurns, report); }, 120000);
   int committed = 0, locked = 0, conflicts = 0, other = 0, other_error = 0;
   std::istringstream lines(text);
   for (std::string what; lines >> what;) {
