@@ -75,14 +75,16 @@ struct ClaimedFile {
 };
 std::map<std::pair<dev_t, ino_t>, ClaimedFile> g_files;
 
-bool LockClaimByte(int fd, short type) {
+bool SetLock(int fd, short type, off_t start, off_t length) {
   struct flock fl {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
-  fl.l_start = kFileClaimByte;
-  fl.l_len = 1;
+  fl.l_start = start;
+  fl.l_len = length;
   return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
+
+bool LockClaimByte(int fd, short type) { return SetLock(fd, type, kFileClaimByte, 1); }
 
 // Claims the database file: 0 with its key, -1 when the file cannot be
 // opened (the driver then fails on it anyway), -2 when the lock is refused.
@@ -104,15 +106,6 @@ int ClaimFile(const std::string &database, bool server, std::pair<dev_t, ino_t> 
 void ReleaseFile(const std::pair<dev_t, ino_t> &key) {
   auto it = g_files.find(key);
   if (it != g_files.end() && --it->second.claims == 0) LockClaimByte(it->second.fd, F_UNLCK);
-}
-
-bool SetLock(int fd, short type, off_t start, off_t length) {
-  struct flock fl {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = start;
-  fl.l_len = length;
-  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 
 // The first lock of another open lock file that overlaps the range, or

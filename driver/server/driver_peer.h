@@ -61,6 +61,8 @@ class PeerGate {
   // taken; the rest are requests. Once refused(), the connection ends.
   std::size_t Take(int fd, const PeerPolicy &policy, const unsigned char *bytes, std::size_t count);
   bool refused() const { return state_ == State::kRefused; }
+  // True while the connection's token line is awaited.
+  bool awaiting() const { return state_ == State::kToken; }
 
  private:
   enum class State { kToken, kOpen, kRefused };

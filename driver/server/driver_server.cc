@@ -357,7 +357,7 @@ bool ReadFrom(Server &server, Channel &ch) {
   while (n < 0 && errno == EINTR);
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
   std::size_t used = 0;
-  if (n > 0) {
+  if (n > 0 && ch.gate.awaiting()) {
     MonitorGuard guard(&server.monitor);  // the gate logs a refusal
     used = ch.gate.Take(ch.fd, *server.policy, buf, static_cast<std::size_t>(n));
     if (ch.gate.refused()) return false;

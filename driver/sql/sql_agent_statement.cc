@@ -305,13 +305,19 @@ void AgentStatement::Spill() {
     pending_ = std::make_unique<SQLException>(e);
   }
   write_chunk();
+  // The rows leave SQLite with Finish: a spill file that cannot hold them
+  // all (a write, or its flush to a full disk, failed) ends the result with
+  // an error, never as if it were complete.
+  const bool readable =
+      written != 0 && std::fflush(file.get()) == 0 && std::fseek(file.get(), 0, SEEK_SET) == 0;
+  if (written != 0 && !readable) write_failed = true;
   if (write_failed) {
     std::string text = "SQLite: the temporary file of an open result could not be written";
     log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: %s", text.c_str());
     pending_ = std::make_unique<SQLException>("QP999", 215, SQLString(text.c_str()));
   }
   Finish();
-  if (written == 0 || std::fflush(file.get()) != 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return;
+  if (!readable) return;
   spill_ = std::move(file);
   spilled_ = written;
 }

@@ -258,6 +258,10 @@ bool InstallTssCollation(sqlite3 *db) {
          sqlite3_create_collation_v2(db, "mvtss", SQLITE_UTF8, nullptr, Collate, nullptr) == SQLITE_OK;
 }
 
+std::string CollatedText(const std::string &sql, int mode) {
+  return "CAST(" + sql + " AS TEXT) COLLATE " + CollationName(mode);
+}
+
 bool SqlFunctionHost::Install(sqlite3 *db) {
   const int flags = SQLITE_UTF8;
   const int pure = SQLITE_UTF8 | SQLITE_DETERMINISTIC;

@@ -22,6 +22,8 @@
 // back with TakeError.
 #pragma once
 
+#include <string>
+
 #include <sqlite3.h>
 
 #include <memory>
@@ -40,6 +42,10 @@ class SqlIsland;
 int CollationMode();
 // The collation of a mode: "mvtss1" or "mvtss2".
 const char *CollationName(int mode);
+
+// `sql` compared as text in the order of `mode`: the expression the key
+// indexes are built on, so a condition written with it can use them.
+std::string CollatedText(const std::string &sql, int mode);
 
 // Registers the collations alone, both modes whatever the process's, so that
 // every connection keeps every collated index of a file in order, whichever

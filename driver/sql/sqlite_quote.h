@@ -1,22 +1,19 @@
-// Names and texts written into SQLite SQL: an identifier in double quotes
-// and a text literal in single quotes, the quote doubled inside, so that no
-// table, column or value a client sends can end them early.
+// Names written into SQLite SQL: an identifier in double quotes, a quote
+// inside doubled, so that no table or column name a client sends can end
+// it early.
 #pragma once
 
 #include <string>
 
 namespace molvane::driver {
 
-inline std::string QuotedWith(const std::string &text, char quote) {
-  std::string q(1, quote);
-  for (char c : text) {
+inline std::string Quote(const std::string &identifier) {
+  std::string q = "\"";
+  for (char c : identifier) {
     q += c;
-    if (c == quote) q += quote;
+    if (c == '"') q += '"';
   }
-  return q + quote;
+  return q + "\"";
 }
-
-inline std::string Quote(const std::string &identifier) { return QuotedWith(identifier, '"'); }
-inline std::string SqlText(const std::string &text) { return QuotedWith(text, '\''); }
 
 }  // namespace molvane::driver

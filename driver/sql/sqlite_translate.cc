@@ -144,7 +144,7 @@ void CheckArithmetic(int token, const SQLColumnDescriptor &l, const SQLColumnDes
 
 // A string that SQLite itself compares: as text under the TSS collation.
 std::string Collated(const std::string &sql, const SQLColumnDescriptor &d) {
-  return d.GetType() == SQL_STRING ? "CAST(" + sql + " AS TEXT) COLLATE " + CollationName(CollationMode()) : sql;
+  return d.GetType() == SQL_STRING ? CollatedText(sql, CollationMode()) : sql;
 }
 
 // A key of ORDER BY or GROUP BY. SQLite reads an integer literal there

@@ -16,12 +16,7 @@ int CheckDatabase(const std::string &path, std::FILE *out, std::FILE *err) {
     sqlite3_close(db);
     return 2;
   }
-  sqlite3_stmt *stmt = nullptr;
-  int served = -1;
-  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr) == SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW)
-    served = sqlite3_column_int(stmt, 0);
-  sqlite3_finalize(stmt);
+  const int served = ServedModes(db);
   if (served < 0) {
     std::fprintf(err, "molvane-driver: cannot read '%s': %s\n", path.c_str(), sqlite3_errmsg(db));
     sqlite3_close(db);
@@ -30,6 +25,7 @@ int CheckDatabase(const std::string &path, std::FILE *out, std::FILE *err) {
   std::fprintf(out, "TSS modes served:%s%s%s\n", (served & kServesMode1) != 0 ? " 1" : "",
                (served & kServesMode2) != 0 ? " 2" : "", (served & (kServesMode1 | kServesMode2)) == 0 ? " none" : "");
   int status = 2;
+  sqlite3_stmt *stmt = nullptr;
   if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK) {
     status = 0;
     int rc;

@@ -177,9 +177,7 @@ std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical, 
       text = text || is_text;
       for (const std::string &element : ElementNames(desc.columns[p]))
         for (int m : {1, 2})
-          columns[m] += (columns[m].empty() ? "" : ", ") +
-                        (is_text ? "CAST(" + Quote(element) + " AS TEXT) COLLATE " + CollationName(m)
-                                 : Quote(element));
+          columns[m] += (columns[m].empty() ? "" : ", ") + (is_text ? CollatedText(Quote(element), m) : Quote(element));
     }
     if (columns[1].empty()) continue;
     bool unique = k.index_nr == 1 || k.duplicates == 0;
@@ -236,6 +234,15 @@ std::vector<std::string> StaleIndexes(sqlite3 *db, const std::string &table,
   return stale;
 }
 
+// Runs `sql`; false with SQLite's message in *error when it fails.
+bool Exec(sqlite3 *db, const std::string &sql, std::string *error) {
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  *error = message != nullptr ? message : "SQLite error";
+  sqlite3_free(message);
+  return false;
+}
+
 // Runs the statements that make a table and its indexes as `desc` wants
 // them, dropping stale indexes first. Each statement may be repeated (a
 // failed run is simply run again, as a server does after a lock wait), and
@@ -246,18 +253,40 @@ bool MakeTable(sqlite3 *db, const DdTableDesc &desc, int physical, std::string *
   std::vector<std::string> stale = StaleIndexes(db, SqliteTableName(desc.name, physical), statements);
   for (std::size_t i = 0; i < stale.size(); ++i)
     statements.insert(statements.begin() + 1 + static_cast<long>(i), "DROP INDEX IF EXISTS " + Quote(stale[i]));
-  for (const std::string &sql : statements) {
-    char *message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-      *error = message != nullptr ? message : "SQLite error";
-      sqlite3_free(message);
-      return false;
-    }
-  }
+  for (const std::string &sql : statements)
+    if (!Exec(db, sql, error)) return false;
   return true;
 }
 
+// Records the layout of an SQLite table beside it, unless one is there.
+bool RecordLayout(sqlite3 *db, const std::string &table, const std::string &layout, std::string *error) {
+  if (!Exec(db, "CREATE TABLE IF NOT EXISTS molvane_table_layout (name TEXT PRIMARY KEY, layout TEXT NOT NULL)",
+            error))
+    return false;
+  sqlite3_stmt *stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO molvane_table_layout VALUES (?1, ?2)", -1, &stmt, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt, 2, layout.c_str(), -1, SQLITE_TRANSIENT);
+    rc = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+  }
+  sqlite3_finalize(stmt);
+  if (rc == SQLITE_OK) return true;
+  *error = sqlite3_errmsg(db);
+  return false;
+}
+
 }  // namespace
+
+int ServedModes(sqlite3 *db) {
+  sqlite3_stmt *stmt = nullptr;
+  int served = -1;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW)
+    served = sqlite3_column_int(stmt, 0);
+  sqlite3_finalize(stmt);
+  return served;
+}
 
 bool PrepareDatabaseFile(sqlite3 *db, int mode, std::string *error) {
   std::vector<std::string> legacy;
@@ -272,24 +301,15 @@ bool PrepareDatabaseFile(sqlite3 *db, int mode, std::string *error) {
   while (sqlite3_step(stmt) == SQLITE_ROW)
     legacy.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
   sqlite3_finalize(stmt);
-  int served = 0;
-  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr) == SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW)
-    served = sqlite3_column_int(stmt, 0);
-  sqlite3_finalize(stmt);
+  const int served = std::max(ServedModes(db), 0);
   const int bit = mode == TSS_MODE_UTFT ? kServesMode2 : kServesMode1;
   if (legacy.empty() && (served & bit) != 0) return true;
   std::string sql = "BEGIN IMMEDIATE;";
   for (const std::string &name : legacy) sql += "DROP INDEX IF EXISTS " + Quote(name) + ";";
   sql += "PRAGMA user_version = " + std::to_string(served | bit) + ";COMMIT";
-  char *message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    *error = message != nullptr ? message : "SQLite error";
-    sqlite3_free(message);
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return false;
-  }
-  return true;
+  if (Exec(db, sql, error)) return true;
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
 }
 
 namespace {
@@ -414,14 +434,6 @@ std::string NamesLayout(const std::vector<std::string> &names) {
 }
 
 
-bool Exec(sqlite3 *db, const std::string &sql, std::string *error) {
-  char *message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
-  *error = message != nullptr ? message : "SQLite error";
-  sqlite3_free(message);
-  return false;
-}
-
 std::string TrimmedName(const std::string &name) {
   std::string t = name;
   while (!t.empty() && t.back() == ' ') t.pop_back();
@@ -527,23 +539,7 @@ bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *er
   }
   if (!MakeTable(db, desc, physical, error)) return false;
   if (!has_record) {
-    if (!Exec(db,
-              "CREATE TABLE IF NOT EXISTS molvane_table_layout (name TEXT PRIMARY KEY, layout TEXT NOT NULL)",
-              error))
-      return false;
-    sqlite3_stmt *stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO molvane_table_layout VALUES (?1, ?2)", -1, &stmt,
-                                nullptr);
-    if (rc == SQLITE_OK) {
-      sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(stmt, 2, layout.c_str(), -1, SQLITE_TRANSIENT);
-      rc = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
-    }
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_OK) {
-      *error = sqlite3_errmsg(db);
-      return false;
-    }
+    if (!RecordLayout(db, table, layout, error)) return false;
     // Another driver on the file may have recorded its layout first.
     if (RecordedLayout(db, table, &recorded) && recorded != layout)
       return refuse(DdLayoutDifference(layout, recorded));
@@ -577,14 +573,9 @@ void DdCatalog::Recreate(sqlite3 *db, const std::string &table, int physical) co
              physical, error.c_str());
     return;
   }
-  const std::string record[] = {
-      "CREATE TABLE IF NOT EXISTS molvane_table_layout (name TEXT PRIMARY KEY, layout TEXT NOT NULL)",
-      "INSERT OR IGNORE INTO molvane_table_layout VALUES (" + SqlText(SqliteTableName(table, physical)) + ", " +
-          SqlText(it->second.layout) + ")"};
-  for (const std::string &sql : record)
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-      log_mesg(__FILE__, __LINE__, "driver", 0, "layout of table %s company %03d not recorded: %s",
-               table.c_str(), physical, sqlite3_errmsg(db));
+  if (!RecordLayout(db, SqliteTableName(table, physical), it->second.layout, &error))
+    log_mesg(__FILE__, __LINE__, "driver", 0, "layout of table %s company %03d not recorded: %s", table.c_str(),
+             physical, error.c_str());
 }
 
 void WriteDdList(WireWriter &out, const std::vector<std::pair<std::string, std::uint16_t>> &tables) {

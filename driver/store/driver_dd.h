@@ -86,6 +86,10 @@ std::vector<std::string> TableStatements(const DdTableDesc &desc, int physical, 
 inline constexpr int kServesMode1 = 1;
 inline constexpr int kServesMode2 = 2;
 
+// The modes a database file records that it serves (kServesMode1|2 bits);
+// -1 when the file cannot be read.
+int ServedModes(sqlite3 *db);
+
 // Readies a database file for a driver of `mode`: drops the collated indexes
 // of older drivers, whose order was that of the process that wrote them
 // (each table's are made again in a named order at its first use), and

@@ -87,7 +87,7 @@ void ReadElement(sqlite3_stmt *stmt, int index, Kind kind, std::uint8_t *p, std:
 // their bytes are, so that the index serves the search.
 std::string EqualsParameter(const DdColumnDesc &c, const std::string &element) {
   if (SQLTypeOfColumnType(c.type) != SQL_STRING) return element + " = ?";
-  return "CAST(" + element + " AS TEXT) COLLATE " + CollationName(TSS_MODE_CLASSIC) + " = CAST(? AS TEXT)";
+  return CollatedText(element, TSS_MODE_CLASSIC) + " = CAST(? AS TEXT)";
 }
 
 }  // namespace

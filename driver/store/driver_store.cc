@@ -83,7 +83,8 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
   }
   // A WAL that grew while a reader held an old snapshot is cut back to
   // this size once a checkpoint resets it.
-  if (!path.empty() && !Exec("PRAGMA journal_size_limit=4194304")) {
+  if (!path.empty() &&
+      !Exec(("PRAGMA journal_size_limit=" + std::to_string(DriverStore::kWalTruncateBytes)).c_str())) {
     *error = sqlite3_errmsg(db_);
     return false;
   }

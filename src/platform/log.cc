@@ -127,35 +127,38 @@ void Emit(const char *file, int line, const char *keyword, int flags, std::strin
     st.last_error = text;
   }
 
-  char stamp[64];
-  time_t now = ::time(nullptr);
-  struct tm local;
-  ::localtime_r(&now, &local);
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S %z", &local);
-
-  const char *base = file != nullptr ? std::strrchr(file, '/') : nullptr;
-  base = base != nullptr ? base + 1 : (file != nullptr ? file : "?");
-  std::string out = std::string(stamp) + " " + LevelLetter(flags) + " " + log_get_progname() + "[" +
-                    std::to_string(::getpid()) + "] " + (keyword != nullptr ? keyword : "") +
-                    " (" + base + ":" + std::to_string(line) + "): " + text + "\n";
-
-  std::string path = st.hook_only ? std::string() : LogPath();
-  bool refused = false;
-  int fd = path.empty() ? -1 : OpenLog(path, &refused);
-  if (fd >= 0) {
-    WriteAll(fd, out);
-    ::close(fd);
-  } else if (!st.hook_only) {
-    WriteAll(2, out);
-  }
-  // A refused file is warned about once (until another one is refused);
-  // the messages go to standard error and the host's hook instead.
+  // With the hook alone, nothing is formatted for a file.
   std::string warning;
-  if (refused && st.refused != path) {
-    st.refused = path;
-    warning = "log file " + path + " is a symbolic link or not a regular file: not written";
-    WriteAll(2, std::string(stamp) + " W " + log_get_progname() + "[" + std::to_string(::getpid()) +
-                    "] log: " + warning + "\n");
+  if (!st.hook_only) {
+    char stamp[64];
+    time_t now = ::time(nullptr);
+    struct tm local;
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S %z", &local);
+
+    const char *base = file != nullptr ? std::strrchr(file, '/') : nullptr;
+    base = base != nullptr ? base + 1 : (file != nullptr ? file : "?");
+    std::string out = std::string(stamp) + " " + LevelLetter(flags) + " " + log_get_progname() + "[" +
+                      std::to_string(::getpid()) + "] " + (keyword != nullptr ? keyword : "") +
+                      " (" + base + ":" + std::to_string(line) + "): " + text + "\n";
+
+    std::string path = LogPath();
+    bool refused = false;
+    int fd = path.empty() ? -1 : OpenLog(path, &refused);
+    if (fd >= 0) {
+      WriteAll(fd, out);
+      ::close(fd);
+    } else {
+      WriteAll(2, out);
+    }
+    // A refused file is warned about once (until another one is refused);
+    // the messages go to standard error and the host's hook instead.
+    if (refused && st.refused != path) {
+      st.refused = path;
+      warning = "log file " + path + " is a symbolic link or not a regular file: not written";
+      WriteAll(2, std::string(stamp) + " W " + log_get_progname() + "[" + std::to_string(::getpid()) +
+                      "] log: " + warning + "\n");
+    }
   }
 
   if (st.hook != nullptr) {

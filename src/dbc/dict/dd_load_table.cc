@@ -11,7 +11,6 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -136,7 +135,7 @@ bool TableParser::Header() {
 bool TableParser::EndLine() {
   int version = 0;
   for (std::string_view line : header_)
-    if (line[0] == ':' && Keyword(line) == "VERS") version = std::atoi(std::string(Value(line)).c_str());
+    if (line[0] == ':' && Keyword(line) == "VERS") version = LeadingInt(Value(line));
   auto is_end = [](std::string_view line) { return line[0] == ':' && Keyword(line) == "END"; };
   // Split keeps every non-empty line in order: the dump's last one is the
   // last kept, unless it is a section line.

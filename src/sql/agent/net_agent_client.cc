@@ -43,15 +43,6 @@ SQLAgentCarrier const kDbcCarrier = {DbcGetServer,    flush_updates,      zdb_sq
 
 SQLAgentCarrier const *g_carrier = &kDbcCarrier;
 SQLNetAgentClient *g_instance = nullptr;
-
-// The failure of an exchange with a driver as the statement's error: the
-// cause the client learned (e.g. the driver's reason for refusing a
-// dictionary, in get_zdb_msg) is its text, else the error's own.
-[[noreturn]] void ThrowExchangeError(int error) {
-  char const *cause = get_zdb_msg();
-  if (cause == nullptr || *cause == '\0') throw SQLExZDBError(error);
-  throw SQLException(SQLExZDBError::StateForError(error), error, SQLString(cause));
-}
 // The session of the batch last made ready to send: requests for data
 // dictionaries are answered through it.
 ZDB_SESSION *g_batchSession = nullptr;
@@ -236,7 +227,7 @@ void SQLNetAgentClient::FlushPacketBuffer(SQLPacketBuffer *buffer) {
     queued.templateQueued = false;
     if (rc < 0) MarkUnknown(queued);
   }
-  if (rc < 0) ThrowExchangeError(zdb_errno);
+  if (rc < 0) SQLExZDBError::ThrowWithCause(zdb_errno);  // e.g. a driver's reason for refusing a dictionary
 }
 
 bool SQLNetAgentClient::QueueTemplate(SQLTokenString &packet, unsigned long id,

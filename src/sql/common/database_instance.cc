@@ -16,9 +16,7 @@ DRIVER_SPEC *DriversOf(char const *tableName, int companyNumber) {
   reset_zdb_msg();
   DRIVER_SPEC *spec = read_driver_for_table(tableName, companyNumber);
   if (spec != nullptr) return spec;
-  char const *cause = get_zdb_msg();
-  if (cause == nullptr || *cause == '\0') throw SQLExZDBError(ZE_NO_DRIVER);
-  throw SQLException(SQLExZDBError::StateForError(ZE_NO_DRIVER), ZE_NO_DRIVER, SQLString(cause));
+  SQLExZDBError::ThrowWithCause(ZE_NO_DRIVER);
 }
 
 }  // namespace

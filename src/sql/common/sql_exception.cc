@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "molvane/zdb.h"
 #include "sql/common/sql_state.h"
 
 SQLException::SQLException(char const *state) : SQLException(state, sqlerr::kDefault) {}
@@ -39,6 +40,12 @@ char const *SQLExZDBError::StateForError(int error) {
 }
 
 SQLExZDBError::SQLExZDBError(int error) : SQLException(StateForError(error), error) {}
+
+void SQLExZDBError::ThrowWithCause(int error) {
+  char const *cause = get_zdb_msg();
+  if (cause == nullptr || *cause == '\0') throw SQLExZDBError(error);
+  throw SQLException(StateForError(error), error, SQLString(cause));
+}
 
 SQLExCardinalityViolation::SQLExCardinalityViolation()
     : SQLException(sqlstate::kCardinalityViolation, sqlerr::kCardinality) {}

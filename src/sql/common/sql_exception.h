@@ -39,6 +39,10 @@ class SQLExZDBError : public SQLException {
   explicit SQLExZDBError(int error);
   // The SQLSTATE that SQLExZDBError uses for a database error number.
   static char const *StateForError(int error);
+  // Throws `error` with the cause the database client learned of it (its
+  // message, get_zdb_msg) as the text, or with the error's own text when
+  // it has none.
+  [[noreturn]] static void ThrowWithCause(int error);
 };
 
 class SQLExCardinalityViolation : public SQLException {

@@ -156,13 +156,12 @@ bool HashableTogether(SQLType a, SQLType b) {
 bool SQLRSSCInSubquery::Hold() {
   heldValues_.clear();
   heldHash_.clear();
-  heldRows_ = heldNull_ = false;
+  heldNull_ = false;
   hashed_ = true;
   {
     rowSource_->Exec();
     BreakOnExit breaker(rowSource_.get());
     while (rowSource_->Fetch()) {
-      heldRows_ = true;
       if (columnStore_->IsNull()) {
         heldNull_ = true;
         continue;
@@ -188,7 +187,7 @@ bool SQLRSSCInSubquery::Hold() {
 }
 
 SQLTruthValue SQLRSSCInSubquery::EvaluateHeld() {
-  if (!heldRows_) return TV_FALSE;
+  if (!heldNull_ && heldValues_.empty()) return TV_FALSE;  // the subquery gave no row
   if (valueStore_->IsNull()) return TV_UNKNOWN;
   SQLTruthValue result = heldNull_ ? TV_UNKNOWN : TV_FALSE;
   if (hashed_ && HashableTogether(heldType_, valueStore_->GetType())) {

@@ -87,7 +87,6 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   // ---- an uncorrelated subquery's values, held until Reset ----
   bool holdable_ = false;  // uncorrelated, and not found too large
   bool held_ = false;
-  bool heldRows_ = false;  // the subquery gave rows
   bool heldNull_ = false;  // one of them was NULL
   bool hashed_ = false;    // heldHash_ finds every value equal to a scalar of heldType_
   SQLType heldType_ = SQL_INTEGER;

@@ -49,11 +49,15 @@ void QPCDestroyHandle(QPCStatement *handle) {
   delete handle;
 }
 
-void QPCReportError(int line, std::string const &text) {
-  // The text is also the message of the failing call, so that a host
-  // without an error callback reads it through get_zdb_msg.
+// The text of a failing call's error is its message too, so that a host
+// without an error callback reads it through get_zdb_msg.
+static void QPCSetCallMessage(std::string const &text) {
   reset_zdb_msg();
   add_zdb_msg(text.c_str());
+}
+
+void QPCReportError(int line, std::string const &text) {
+  QPCSetCallMessage(text);
   char buffer[kMessageBuffer];
   std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
   std::memcpy(buffer, text.data(), n);
@@ -96,8 +100,7 @@ void QPCExceptionError(QPCStatement *handle, SQLException const &e, bool callbac
   if (callback) {
     QPCReportError(0, handle->errorText);
   } else {
-    reset_zdb_msg();
-    add_zdb_msg(handle->errorText.c_str());
+    QPCSetCallMessage(handle->errorText);
   }
 }
 
@@ -134,8 +137,7 @@ void QPCDiagError(QPCStatement *handle, bool callback) {
   if (callback) {
     QPCReportError(line, handle->errorText);
   } else {
-    reset_zdb_msg();
-    add_zdb_msg(handle->errorText.c_str());
+    QPCSetCallMessage(handle->errorText);
   }
 }
 

@@ -179,8 +179,10 @@ SQLExecTree *SQLVTDelete::CreateET() {
   int logical = table->GetLogicalCompnr();
   int physical = table->GetPhysicalCompnr();
   bool allowed = SQLRolesMgr::ReadSetEqualsDeleteSet(table->GetName(), logical, physical);
-  SQLRSSCSearchCond *condition = CreateConditionET(allowed, logical);
-  return new SQLETNetDelete(table->GetName(), physical, condition);
+  std::unique_ptr<SQLRSSCSearchCond> condition(CreateConditionET(allowed, logical));
+  // Released only once the request's memory is had (the allocation comes
+  // before its arguments): a failed allocation deletes the condition here.
+  return new SQLETNetDelete(table->GetName(), physical, condition.release());
 }
 
 void SQLVTUpdate::Log() const {
