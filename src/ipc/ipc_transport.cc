@@ -430,9 +430,11 @@ using Clock = std::chrono::steady_clock;
 // little processor time beside it.
 constexpr auto kAwaitWatch = std::chrono::microseconds(50);
 // A gap this long between two looks at the descriptors means the watcher
-// lost its processor to another task meanwhile: one look takes about a
-// microsecond.
-constexpr auto kLostProcessor = std::chrono::microseconds(20);
+// lost its processor to another task meanwhile. One look takes about a
+// microsecond, but interrupts and a virtual machine's exits to its host
+// make gaps of 20-100 µs on an idle machine, several a second; a task that
+// takes the processor away keeps it for a turn of 0.75 ms or more.
+constexpr auto kLostProcessor = std::chrono::microseconds(200);
 // How long a finding that the machine is crowded (or not) holds.
 constexpr auto kCrowdCheck = std::chrono::milliseconds(10);
 // After this many watches in a row that saw nothing come, only every
