@@ -80,6 +80,20 @@ void dbc_request_prepare(int code) {
   g_request.code = code;
 }
 
+DbcRequestCopy::DbcRequestCopy() {
+  if ((g_request.code & 0xFF) == ALTER_TABLE) whole_ = std::make_unique<ZDB_REQUEST>(g_request);
+  else std::memcpy(head_, static_cast<const void *>(&g_request), kHead);
+}
+
+void DbcRequestCopy::Restore() const {
+  if (whole_ != nullptr) {
+    g_request = *whole_;
+    return;
+  }
+  std::memcpy(static_cast<void *>(&g_request), head_, kHead);
+  g_request.dd_list = ZDB_DD_LIST{};
+}
+
 char *dbc_sql_packet_buffer(std::size_t size) {
   if (size > g_sql_buf_size || !g_sql_buf) {
     g_sql_buf.reset();

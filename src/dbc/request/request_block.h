@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "dbc/request/request_codes.h"
 #include "ipc/stream.h"
@@ -123,6 +124,23 @@ unsigned char *dbc_recv_buf();
 // Clears the block for a new request of the given code: every group that
 // request writes or reads (a row request leaves the others as they are).
 void dbc_request_prepare(int code);
+
+// A copy of the request block as a request goes out, put back to send the
+// request again (after the driver asked for dictionaries first). Only the
+// alter request's copy holds its row and dictionary entries (kilobytes):
+// the other requests neither write nor read them.
+class DbcRequestCopy {
+ public:
+  DbcRequestCopy();
+  DbcRequestCopy(const DbcRequestCopy &) = delete;
+  DbcRequestCopy &operator=(const DbcRequestCopy &) = delete;
+  void Restore() const;
+
+ private:
+  static constexpr std::size_t kHead = offsetof(ZDB_REQUEST, alter);
+  unsigned char head_[kHead];
+  std::unique_ptr<ZDB_REQUEST> whole_;  // an alter request's
+};
 
 // Grows the SQL packet buffer to at least `size` bytes (freed and allocated
 // anew, never copied). Null when memory runs out.

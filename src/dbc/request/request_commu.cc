@@ -130,7 +130,8 @@ int zdb_commu(ZDB_SERVER *server) {
     if (error == ZE_MEMORY) zdb_errno = error;
     return -1;
   }
-  ChkpntStop(&timer, checkpoint_file(), "DBC request type %2d: retval = %d", slot, req->retval);
+  if (timer.started)
+    ChkpntStop(&timer, checkpoint_file(), "DBC request type %2d: retval = %d", slot, req->retval);
 
   if (tracing()) std::fprintf(stderr, "<- %s retval %d\n", dbc_request_name(slot), req->retval);
   zdb_errno = req->retval;
@@ -140,7 +141,7 @@ int zdb_commu(ZDB_SERVER *server) {
 int zdb_commu_dd(ZDB_SESSION *session, int compnr_override) {
   // The dictionaries go out through the same request block: keep the
   // request and put it back before every repeat.
-  auto saved = std::make_unique<ZDB_REQUEST>(dbc_request());
+  const DbcRequestCopy saved;
   for (int repeat = 0;; ++repeat) {
     int rc = zdb_commu(session->server);
     ZDB_REQUEST &req = dbc_request();
@@ -159,7 +160,7 @@ int zdb_commu_dd(ZDB_SESSION *session, int compnr_override) {
     std::uint32_t count = req.dd_list.count;
     std::copy_n(req.dd_list.entries, count * DD_LIST_ENTRY_SIZE, list);
     if (zdb_send_dd_to_server(session, count, list, compnr_override) != 0) return -1;
-    dbc_request() = *saved;
+    saved.Restore();
     if ((dbc_request().code & 0xFF) == EXE_UPDATE) dbc_request().update.count = 0;
   }
 }
