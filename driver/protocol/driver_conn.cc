@@ -91,27 +91,29 @@ bool DriverConnection::Process() {
       break;
     }
     WireReader in(input_.data() + start, input_.size() - start);
-    std::vector<std::uint8_t> reply;
-    WireWriter out(reply);
+    // The reply goes straight behind the queued ones; a request that does
+    // not finish takes its part back.
+    const std::size_t queued = output_.size();
+    WireWriter out(output_);
     try {
-      store_.RequestStarts(sessions_, std::chrono::steady_clock::now());
+      store_.RequestStarts(sessions_, CoarseNow());
       Handle(in, out);
       store_.RequestEnded(sessions_);
     } catch (const NeedMore &) {
+      output_.resize(queued);
       break;
     } catch (const Malformed &e) {
+      output_.resize(queued);
       log_mesg(__FILE__, __LINE__, "driver", 0, "malformed request %d: %s", input_[start],
                e.what());
       ended_ = true;
       break;
+    } catch (...) {
+      output_.resize(queued);
+      throw;
     }
     ++handled_;
     start += in.consumed();
-    if (output_.empty()) {
-      output_.swap(reply);  // nothing queued: the reply becomes the queue without a copy
-    } else {
-      output_.insert(output_.end(), reply.begin(), reply.end());
-    }
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;

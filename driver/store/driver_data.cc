@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include <molvane/zdb.h>
 
@@ -82,8 +84,9 @@ void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
 }  // namespace
 
 TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int physical) {
-  auto key = std::make_tuple(session->id(), desc.name, physical);
-  std::unique_ptr<TableRows> &rows = rows_[key];
+  auto found = rows_.find(std::make_tuple(session->id(), std::string_view(desc.name), physical));
+  if (found == rows_.end()) found = rows_.emplace(RowsKey(session->id(), desc.name, physical), nullptr).first;
+  std::unique_ptr<TableRows> &rows = found->second;
   // Rows made from a description that was replaced since hold its columns,
   // key and statements: they go with it.
   if (rows == nullptr || rows->desc().generation != desc.generation)
@@ -92,6 +95,7 @@ TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int 
 }
 
 bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
+  if (!OthersHold(session)) return false;
   std::string table_key = TableKey(table, physical);
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
@@ -104,6 +108,7 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
 
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
+  if (!OthersHold(session)) return false;
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
   std::string key = table_key + '\0' + row_key;
@@ -320,7 +325,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   batch_keys_.clear();
   Failure failure = Apply(session, tables, ctx, reached);
   if (failure.error == 0)
-    for (std::string &key : batch_keys_) changed_keys_[std::move(key)] = session->id();
+    for (std::string &key : batch_keys_) Hold(changed_keys_, std::move(key), session->id());
   batch_keys_.clear();
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
   if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
@@ -354,8 +359,9 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
     return;
   }
   TableRows &table = Rows(session, *desc, physical);
-  std::string table_key = TableKey(table_name, physical);
   bool lock = arg == 1;
+  // The lock table's name of the table: wanted for a lock only.
+  const std::string table_key = lock ? TableKey(table_name, physical) : std::string();
   if (lock && LockedByOther(session->id(), table_key, key)) {
     out.U16(0).U32(kLocked);
     return;
@@ -371,7 +377,9 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
     return;
   }
   if (rc != 0 || image.size() > DBC_MAX_ROW) {
-    if (rc == 215) log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", table_key.c_str(), table.error().c_str());
+    if (rc == 215)
+      log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", TableKey(table_name, physical).c_str(),
+               table.error().c_str());
     out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
     return;
   }
@@ -395,7 +403,7 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
       return;
     }
   }
-  if (lock) row_locks_[table_key + '\0' + key] = session->id();
+  if (lock) Hold(row_locks_, table_key + '\0' + key, session->id());
   out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);
 }
 
@@ -426,7 +434,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
           return kLocked;
       if (ctx.store != nullptr && ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), 0))
         return kLocked;
-      table_locks_[table_key] = session->id();
+      Hold(table_locks_, table_key, session->id());
       break;
     default:
       break;  // index and import actions: nothing to do over SQLite
@@ -444,6 +452,7 @@ void DataPlane::EndTransaction(std::uint32_t session_id) {
     it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
   for (auto it = changed_keys_.begin(); it != changed_keys_.end();)
     it = it->second == session_id ? changed_keys_.erase(it) : std::next(it);
+  holders_.erase(session_id);
 }
 
 void DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {

@@ -120,7 +120,7 @@ class DataPlane {
 
   using RowsKey = std::tuple<std::uint32_t, std::string, int>;
   // By session, table, company; rebuilt when the description changed.
-  std::map<RowsKey, std::unique_ptr<TableRows>> rows_;
+  std::map<RowsKey, std::unique_ptr<TableRows>, std::less<>> rows_;
   std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
   std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
   std::map<std::string, std::uint32_t> table_locks_;         // table key -> session
@@ -130,6 +130,16 @@ class DataPlane {
   // holds them instead.
   std::map<std::string, std::uint32_t> changed_keys_;
   std::vector<std::string> batch_keys_;  // changed keys of the batch being applied, kept when it succeeds
+  // The sessions with an entry in row_locks_, table_locks_ or changed_keys_:
+  // while none but the asking session has one, nothing is locked for it.
+  std::set<std::uint32_t> holders_;
+  void Hold(std::map<std::string, std::uint32_t> &locks, std::string key, std::uint32_t session) {
+    locks[std::move(key)] = session;
+    holders_.insert(session);
+  }
+  bool OthersHold(std::uint32_t session) const {
+    return holders_.size() > 1 || (holders_.size() == 1 && *holders_.begin() != session);
+  }
 };
 
 }  // namespace molvane::driver

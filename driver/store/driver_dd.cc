@@ -449,7 +449,7 @@ std::string DdLayout(const DdTableDesc &desc) {
               std::to_string(c.type) + " " + std::to_string(c.depth) + " " + EscapeName(c.name) + "\n";
   for (const DdKeyDesc &k : desc.keys) {
     layout += "k " + std::to_string(k.index_nr) + " " + std::to_string(k.duplicates);
-    for (std::uint16_t p : k.columns) layout += " " + std::to_string(p);
+    for (std::uint16_t p : k.columns) (layout += ' ') += std::to_string(p);
     layout += "\n";
   }
   return layout;

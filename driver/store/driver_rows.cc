@@ -19,7 +19,7 @@ namespace {
 
 
 // How the elements of a column are kept.
-enum class Kind { kByte, kShort, kLong, kFloat, kDouble, kBytes };
+enum class Kind : std::uint8_t { kByte, kShort, kLong, kFloat, kDouble, kBytes };
 
 Kind KindOf(std::uint8_t type) {
   switch (type) {
@@ -110,10 +110,19 @@ TableRows::TableRows(sqlite3 *db, const DdTableDesc &desc, int physical)
       for (int e = 1; e <= c.depth; ++e) elements_.push_back(Quote(c.name + "_" + std::to_string(e)));
     }
   }
+  auto elements_of = [](const DdColumnDesc &c, std::size_t at, std::vector<Element> *out) {
+    const auto size = static_cast<std::uint32_t>(ElementSize(c));
+    for (int e = 0; e < Elements(c); ++e)
+      out->push_back({static_cast<std::uint8_t>(KindOf(c.type)), static_cast<std::uint32_t>(at + e * size), size});
+  };
+  for (const DdColumnDesc &c : desc.columns) elements_of(c, c.offset, &image_elements_);
   for (const DdKeyDesc &k : desc.keys) {
     if (k.index_nr != 1) continue;
     key_columns_.assign(k.columns.begin(), k.columns.end());
-    for (std::size_t p : key_columns_) key_length_ += desc.columns[p].length;
+    for (std::size_t p : key_columns_) {
+      elements_of(desc.columns[p], key_length_, &key_elements_);
+      key_length_ += desc.columns[p].length;
+    }
   }
 }
 
@@ -150,35 +159,23 @@ sqlite3_stmt *TableRows::PrepareNew(sqlite3_stmt **slot, const std::string &sql)
   return *slot;
 }
 
-void TableRows::BindImage(sqlite3_stmt *stmt, const std::uint8_t *image, int first) {
+void TableRows::BindElements(sqlite3_stmt *stmt, const std::vector<Element> &elements,
+                             const std::uint8_t *bytes, int first) {
   int index = first;
-  for (const DdColumnDesc &c : desc_.columns) {
-    Kind kind = KindOf(c.type);
-    std::size_t size = ElementSize(c);
-    for (int e = 0; e < Elements(c); ++e)
-      BindElement(stmt, index++, kind, image + c.offset + e * size, size);
-  }
+  for (const Element &e : elements) BindElement(stmt, index++, Kind{e.kind}, bytes + e.offset, e.size);
+}
+
+void TableRows::BindImage(sqlite3_stmt *stmt, const std::uint8_t *image, int first) {
+  BindElements(stmt, image_elements_, image, first);
 }
 
 void TableRows::BindKey(sqlite3_stmt *stmt, const std::string &key, int first) {
-  int index = first;
-  std::size_t at = 0;
-  const auto *bytes = reinterpret_cast<const std::uint8_t *>(key.data());
-  for (std::size_t p : key_columns_) {
-    const DdColumnDesc &c = desc_.columns[p];
-    Kind kind = KindOf(c.type);
-    std::size_t size = ElementSize(c);
-    for (int e = 0; e < Elements(c); ++e, at += size) BindElement(stmt, index++, kind, bytes + at, size);
-  }
+  BindElements(stmt, key_elements_, reinterpret_cast<const std::uint8_t *>(key.data()), first);
 }
 
 void TableRows::ReadImage(sqlite3_stmt *stmt, int first, std::uint8_t *image) {
   int index = first;
-  for (const DdColumnDesc &c : desc_.columns) {
-    Kind kind = KindOf(c.type);
-    std::size_t size = ElementSize(c);
-    for (int e = 0; e < Elements(c); ++e) ReadElement(stmt, index++, kind, image + c.offset + e * size, size);
-  }
+  for (const Element &e : image_elements_) ReadElement(stmt, index++, Kind{e.kind}, image + e.offset, e.size);
 }
 
 int TableRows::Step(sqlite3_stmt *stmt) {

@@ -77,12 +77,24 @@ class TableRows {
   void ReadImage(sqlite3_stmt *stmt, int first, std::uint8_t *image);
   int Step(sqlite3_stmt *stmt);
 
+  // One SQLite column of a row image (an element of an image column): how
+  // its value is kept, and where its bytes are in the image or the key.
+  struct Element {
+    std::uint8_t kind;
+    std::uint32_t offset;
+    std::uint32_t size;
+  };
+  void BindElements(sqlite3_stmt *stmt, const std::vector<Element> &elements, const std::uint8_t *bytes,
+                    int first);
+
   sqlite3 *db_;
   const DdTableDesc desc_;  // a copy: the catalog may replace its own
   int physical_;
   std::string table_;                      // quoted SQLite table name
   std::vector<std::string> elements_;      // quoted SQLite column names, in order
   std::vector<std::size_t> key_columns_;   // positions in desc_.columns
+  std::vector<Element> image_elements_;    // every element, in column order
+  std::vector<Element> key_elements_;      // the primary key's, offsets in the key
   std::size_t image_length_ = 0;
   std::size_t key_length_ = 0;
   std::string error_;

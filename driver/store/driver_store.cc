@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string_view>
@@ -135,6 +136,13 @@ bool DriverSession::Changed(const std::string &sqlite_table, sqlite3_int64 rowid
 void DriverSession::TransactionLost(std::uint32_t error, std::string reason) {
   lost_ = error;
   lost_reason_ = std::move(reason);
+}
+
+std::chrono::steady_clock::time_point CoarseNow() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return std::chrono::steady_clock::time_point(std::chrono::seconds(now.tv_sec) +
+                                               std::chrono::nanoseconds(now.tv_nsec));
 }
 
 void DriverSession::RequestStarts(std::chrono::steady_clock::time_point now) {

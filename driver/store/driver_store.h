@@ -38,6 +38,10 @@ std::string StorageText(sqlite3 *db);
 // own thread instead (DriverMonitor), so it throws none.
 struct LockWait {};
 
+// The time for idle limits: the monotonic clock at its coarse resolution
+// (a few milliseconds), read in a fraction of the time of a precise one.
+std::chrono::steady_clock::time_point CoarseNow();
+
 class DriverSession {
  public:
   DriverSession(std::uint32_t id, std::string name) : id_(id), name_(std::move(name)) {}
