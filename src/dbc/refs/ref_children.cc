@@ -25,8 +25,6 @@ extern "C" int zdb_errno;
 
 namespace {
 
-constexpr int kEndOfFile = 110;
-constexpr int kNoRecord = 111;
 constexpr int kDebugRefs = 8;
 
 const DD_TABLE *table_of(const ZDB_INTERNAL_CURSOR *ic) { return ic->tsession->key->table; }
@@ -78,7 +76,7 @@ int work_on_rows(QPCStatement *statement, ZDB_INTERNAL_CURSOR *child, unsigned c
   int count = 0;
   for (;;) {
     if (dbc_sql().fetch(statement) != 0) {
-      if (zdb_errno == kEndOfFile || zdb_errno == kNoRecord || zdb_errno == 0) {
+      if (zdb_errno == ZE_END_OF_FILE || zdb_errno == ZE_NO_RECORD || zdb_errno == 0) {
         zdb_errno = 0;
         return count;
       }

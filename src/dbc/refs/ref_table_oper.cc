@@ -31,8 +31,6 @@ extern "C" int zdb_errno;
 
 namespace {
 
-constexpr int kEndOfFile = 110;
-constexpr int kNoRecord = 111;
 constexpr int kCounted = 1, kCascade = 2, kNullify = 3, kRestricted = 4;
 constexpr std::uint32_t kSkipReferences = 0x400;
 constexpr std::uint32_t kServerDoesAll = 0x380000;
@@ -83,7 +81,7 @@ int delete_rows(ZDB_INTERNAL_CURSOR *ic, bool commits, bool *empty) {
   *empty = false;
   int deleted = 0;
   int rc = zdb_exec_row_internal(ic, db_first_locked, 0);
-  if (rc != 0 && (zdb_errno == kEndOfFile || zdb_errno == kNoRecord)) {
+  if (rc != 0 && (zdb_errno == ZE_END_OF_FILE || zdb_errno == ZE_NO_RECORD)) {
     *empty = true;
     zdb_errno = 0;
     return 0;
@@ -97,7 +95,7 @@ int delete_rows(ZDB_INTERNAL_CURSOR *ic, bool commits, bool *empty) {
     }
     rc = zdb_exec_row_internal(ic, db_next_locked, 0);
   }
-  if (zdb_errno == kEndOfFile || zdb_errno == kNoRecord) {
+  if (zdb_errno == ZE_END_OF_FILE || zdb_errno == ZE_NO_RECORD) {
     zdb_errno = 0;
     return 0;
   }
@@ -341,7 +339,7 @@ int zdbchkres_Execute(ZDBCHKRES *object, const char **text) {
       return -1;
     }
     if (perm == PERM_NEEDS_ROW && read_with_argument(ic, row, 0) != 0) {
-      if (zdb_errno != kNoRecord) return -1;
+      if (zdb_errno != ZE_NO_RECORD) return -1;
       zdb_errno = 0;
     }
   }

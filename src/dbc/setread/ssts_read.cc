@@ -27,9 +27,6 @@ extern "C" int zdb_errno;
 namespace {
 
 constexpr const char *kSource = "\\db\\lib\\dbc\\C_SSTS";
-constexpr int kLocked = 107;
-constexpr int kEndOfFile = 110;
-constexpr int kNoRecord = 111;
 constexpr int kNoCurrent = 112;
 constexpr std::uint32_t kRepeats = 10;
 constexpr int kDefaultRows = 3;
@@ -129,7 +126,7 @@ SSTS_SET *ssts_select_set(unsigned char *row, int action, ZDB_INTERNAL_CURSOR *i
     std::uint32_t way = kind.next ? SSTS_DIR_FORWARD : SSTS_DIR_BACKWARD;
     if (last.index == company->index_nr && (info.direction & way) &&
         (last.state & SSTS_EXECUTED) && last.repeat != 0 && last.rows_left >= 1 &&
-        last.error != static_cast<std::uint32_t>(kLocked)) {
+        last.error != static_cast<std::uint32_t>(ZE_LOCKED)) {
       info.direction |= SSTS_DIR_CONTINUED;
       return &last;
     }
@@ -167,7 +164,7 @@ int ssts_fetch(SSTS_SET &set) {
     set.state |= SSTS_FETCHED;
     return 0;
   }
-  if (zdb_errno == 0) zdb_errno = kNoRecord;
+  if (zdb_errno == 0) zdb_errno = ZE_NO_RECORD;
   set.error = static_cast<std::uint32_t>(zdb_errno);
   return 1;
 }
@@ -227,7 +224,7 @@ int ssts_read(unsigned char *row, int action, ZDB_INTERNAL_CURSOR *icursor) {
     // A locked read locks each row by its primary key; a row that went
     // meanwhile is passed over.
     if (place_physic_lock(icursor, row) == 0) break;
-    if (zdb_errno == kNoRecord) continue;
+    if (zdb_errno == ZE_NO_RECORD) continue;
     int error = zdb_errno;
     ssts_break(*set);
     zdb_errno = error;
@@ -255,8 +252,8 @@ int ssts_call(int mode, unsigned char *row, int action, ZDB_INTERNAL_CURSOR *icu
   if (mode == SSTS_READ) {
     if (ssts_read(row, action, icursor) != 0) {
       result = 1;
-      if (zdb_errno == kNoRecord) {
-        if (is_first(action)) zdb_errno = kEndOfFile;
+      if (zdb_errno == ZE_NO_RECORD) {
+        if (is_first(action)) zdb_errno = ZE_END_OF_FILE;
         else if (is_current(action)) zdb_errno = kNoCurrent;
       }
     }

@@ -232,9 +232,7 @@ SQLRowSource *SQLRSFilter::CombineJoin(SQLDatabaseInstance **instance, int *tabl
     // The condition travels into the combined leaf: all of it must be
     // evaluable by the same driver, or the join stays here and the filter
     // with it.
-    SQLOperatesOnThisDBInstanceVisitor visitor(joined.get());
-    condition_->AcceptVisit(visitor);
-    if (!visitor.GetResult()) {
+    if (!SQLOperatesOnThisDBInstanceVisitor::Holds(condition_.get(), joined.get())) {
       joined.reset();
       *combinable = false;
     }

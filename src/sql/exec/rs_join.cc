@@ -171,13 +171,6 @@ struct ProjectionSide {
   }
 };
 
-// TRUE when the driver of `instance` can evaluate the whole condition.
-bool RunsOn(SQLRSSCSearchCond *condition, SQLDatabaseInstance *instance) {
-  SQLOperatesOnThisDBInstanceVisitor visitor(instance);
-  condition->AcceptVisit(visitor);
-  return visitor.GetResult();
-}
-
 [[noreturn]] void Unexpected(char const *cls, char const *operation) {
   SQLAbort(__FILE__, __LINE__, "Unexpected message %s::%s", cls, operation);
 }
@@ -526,7 +519,7 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   // The condition travels into the driver's query: a subquery over a table
   // of another driver (or anything else that driver cannot evaluate) keeps
   // the join here, and the library evaluates what the driver cannot.
-  if (ok && condition_) ok = RunsOn(condition_.get(), leftInstance.get());
+  if (ok && condition_) ok = SQLOperatesOnThisDBInstanceVisitor::Holds(condition_.get(), leftInstance.get());
   bool const filtersInJoins = ok && leftInstance->SupportsFiltersInJoins();
   // Without filters in the driver's join, a filter of the outer side (or of
   // either side of an INNER join) goes above the joined leaf. One on the
@@ -938,7 +931,7 @@ SQLRowSource *SQLRSConstLeftOuterJoin::CombineJoin(SQLDatabaseInstance **instanc
   // Without filters in the driver's join, a filter of the child would have
   // to act before the NULL row is made: the join then stays here.
   if (!childCombinable || !childInstance || tables + 1 > childInstance->MaxTablesJoined() ||
-      (condition_ && !RunsOn(condition_.get(), childInstance.get())) ||
+      (condition_ && !SQLOperatesOnThisDBInstanceVisitor::Holds(condition_.get(), childInstance.get())) ||
       (!childInstance->SupportsFiltersInJoins() && !LeafForJoinWithoutFilters(child_.get(), false)))
     return self.release();
   std::unique_ptr<SQLRowSource> child(child_.release());

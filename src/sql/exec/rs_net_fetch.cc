@@ -48,9 +48,7 @@ SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e, size_t n) {
 // table it does not hold. CombineJoin keeps such joins in the library, so
 // this only stops a statement that would otherwise get wrong rows.
 void RequireShippable(SQLRSSCSearchCond *condition, SQLDatabaseInstance *instance) {
-  SQLOperatesOnThisDBInstanceVisitor visitor(instance);
-  condition->AcceptVisit(visitor);
-  if (visitor.GetResult()) return;
+  if (SQLOperatesOnThisDBInstanceVisitor::Holds(condition, instance)) return;
   SQL_log("SQLRSNetFetch: a join condition cannot be shipped with its join\n");
   throw SQLException("HY000", 0, SQLString("A join condition cannot be shipped with its join"));
 }
@@ -120,9 +118,7 @@ void SQLRSNetFetch::AddParametersOf(SQLRSSCValueExpr *expression) {
 }
 
 bool SQLRSNetFetch::Ships(SQLRSSCValueExpr *expression) {
-  SQLOperatesOnThisDBInstanceVisitor visitor(instance_.get());
-  expression->AcceptVisit(visitor);
-  return visitor.GetResult();
+  return SQLOperatesOnThisDBInstanceVisitor::Holds(expression, instance_.get());
 }
 
 SQLColumnDescriptor const *SQLRSNetFetch::Own(SQLColumnDescriptor const &d) {
@@ -183,11 +179,8 @@ SQLRowSource *SQLRSNetFetch::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSea
   *residual = nullptr;
   std::vector<SQLRSSCSearchCondPtr> conjuncts = SQLRSSCTakeConjuncts(condition);
   std::vector<SQLRSSCSearchCondPtr> shipped, rest;
-  for (SQLRSSCSearchCondPtr &c : conjuncts) {
-    SQLOperatesOnThisDBInstanceVisitor visitor(instance_.get());
-    c->AcceptVisit(visitor);
-    (visitor.GetResult() ? shipped : rest).push_back(std::move(c));
-  }
+  for (SQLRSSCSearchCondPtr &c : conjuncts)
+    (SQLOperatesOnThisDBInstanceVisitor::Holds(c.get(), instance_.get()) ? shipped : rest).push_back(std::move(c));
   if (!shipped.empty()) {
     SQLTokenString part(20);
     part.AppendToken(SQLNWTRSFilter);

@@ -71,6 +71,14 @@ class SQLRSSetBufferSizeVisitor : public SQLVisitor {
 class SQLOperatesOnThisDBInstanceVisitor : public SQLVisitor {
  public:
   explicit SQLOperatesOnThisDBInstanceVisitor(SQLDatabaseInstance *instance) : instance_(instance) {}
+  // TRUE when the driver of `instance` can evaluate the whole of `node` (a
+  // condition, an expression or a tree).
+  template <class Node>
+  static bool Holds(Node *node, SQLDatabaseInstance *instance) {
+    SQLOperatesOnThisDBInstanceVisitor visitor(instance);
+    node->AcceptVisit(visitor);
+    return visitor.GetResult();
+  }
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
   void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
   void VisitSQLRSSCAdd(SQLRSSCAdd *) override { Operator(); }
