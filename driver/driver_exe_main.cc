@@ -6,11 +6,13 @@
 // (driver_server.h).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/driver_check.h"
@@ -103,46 +105,40 @@ int main(int argc, char **argv) {
   // A driver runs briefly between waits for requests: with short turns it
   // answers as soon as a request comes, also on a processor that is busy.
   molvane::ipc::ipc_prefer_short_turns();
+  // Every option is parsed once, here: a misspelt one would otherwise turn
+  // a server into a child driver waiting on standard input, so every option
+  // must be known. The first "--listen=" makes a server (a second one is
+  // refused as unknown).
+  static const std::string kListen = "--listen=";
+  std::string listen;
+  auto listen_arg = std::find_if(args.begin(), args.end(),
+                                 [](const std::string &arg) { return arg.rfind(kListen, 0) == 0; });
+  const bool server = listen_arg != args.end();
+  if (server) {
+    listen = listen_arg->substr(kListen.size());
+    args.erase(listen_arg);
+  }
+  const auto faults = molvane::driver::DriverFaults::Take(args);
+  molvane::driver::PeerPolicy policy;
+  if (server) policy.TakeOptions(args);  // a server's access options
+  al_disable_log_mesg();  // the refusal below says it, not an "ignored" warning
+  const molvane::driver::DriverOptions options = molvane::driver::DriverOptions::FromArgs(args);
+  al_enable_log_mesg();
+  if (!options.refused.empty()) {
+    std::fprintf(stderr, "molvane-driver: unknown or malformed option '%s'\n%s", options.refused[0].c_str(),
+                 kUsage);
+    return 2;
+  }
   // The mode set here is the one every text comparison of the process uses,
   // the collations of its SQL and the mode reported to clients alike.
-  static const std::string kTssMode = "--tss-mode=";
-  for (const std::string &arg : args) {
-    if (arg == kTssMode + "1" || arg == kTssMode + "2") {
-      setenv("TSS_MODE", arg.c_str() + kTssMode.size(), 1);
-      TssReloadSettings();
-    }
+  if (options.tss_mode != 0) {
+    setenv("TSS_MODE", std::to_string(options.tss_mode).c_str(), 1);
+    TssReloadSettings();
   }
-  static const std::string kListen = "--listen=";
-  // A misspelt option would otherwise turn a server into a child driver
-  // waiting on standard input: every option must be known.
-  {
-    std::vector<std::string> checked;
-    bool server = false;
-    for (const std::string &arg : args) {
-      if (arg.rfind(kListen, 0) != 0) checked.push_back(arg);
-      else server = true;
-    }
-    molvane::driver::DriverFaults::Take(checked);
-    if (server) molvane::driver::PeerPolicy().TakeOptions(checked);  // a server's access options
-    al_disable_log_mesg();  // the refusal below says it, not an "ignored" warning
-    const auto refused = molvane::driver::DriverOptions::FromArgs(checked).refused;
-    al_enable_log_mesg();
-    if (!refused.empty()) {
-      std::fprintf(stderr, "molvane-driver: unknown or malformed option '%s'\n%s", refused[0].c_str(),
-                   kUsage);
-      return 2;
-    }
-  }
-  for (auto it = args.begin(); it != args.end(); ++it) {
-    if (it->rfind(kListen, 0) != 0) continue;
-    std::string listen = it->substr(kListen.size());
-    args.erase(it);
-    return molvane::driver::RunDriverServer(listen, args);
-  }
+  if (server) return molvane::driver::RunDriverServer(listen, options, std::move(policy));
   // A child driver shares its database file with its host's other drivers.
   molvane::driver::DatabaseClaim::SetHost(static_cast<long>(getppid()));
-  const auto faults = molvane::driver::DriverFaults::Take(args);
-  molvane::driver::DriverConnection conn(args);
+  molvane::driver::DriverConnection conn(options, nullptr);
   std::vector<unsigned char> buf(1 << 16);
   std::uint32_t requests = 0;
   for (;;) {

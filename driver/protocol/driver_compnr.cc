@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "dbc/zdb_errors.h"
-#include "protocol/driver_conn.h"
 
 namespace molvane::driver {
 
@@ -90,12 +89,5 @@ void KeepCompnrMap(CompnrMap map) {
 }
 
 void ForgetCompnrMaps() { Maps().clear(); }
-
-void DriverConnection::SendCompnr(WireReader &in, WireWriter &out) {
-  CompnrMap map = ReadCompnrMap(in);
-  compnr_env_ = map.env;
-  KeepCompnrMap(std::move(map));
-  out.U32(0);
-}
 
 }  // namespace molvane::driver

@@ -1,16 +1,28 @@
-// Framing of the reference driver: requests are parsed from the bytes
-// received so far; a request still incomplete waits for more bytes, and a
-// handler acts only after all of its fields were read, so a partial request
-// changes nothing.
+// One client connection of the reference driver: requests are parsed from
+// the bytes received so far; a request still incomplete waits for more
+// bytes, and a handler acts only after all of its fields were read, so a
+// partial request changes nothing. The handlers follow, grouped by request
+// family; the data plane (store/driver_data.*), the dictionaries
+// (store/driver_dd.*) and the SQL agent (sql/sql_agent.*) do the work.
 #include "protocol/driver_conn.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <ctime>
+
+#include <molvane/zdb.h>
 
 #include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
-#include "sql/common/sql_exception.h"
+#include "protocol/driver_compnr.h"
+#include "platform/blat.h"
 #include "platform/log.h"
+#include "sql/common/sql_exception.h"
+#include "text/tss.h"
 
 namespace molvane::driver {
 
@@ -23,19 +35,35 @@ constexpr std::chrono::milliseconds kLockWaitTime{2000};
 // often the queue moves.
 constexpr std::chrono::milliseconds kQueueTime{20000};
 
-}  // namespace
+// The answer to a request this form of the driver does not serve.
+constexpr std::uint32_t kNotServed = ZE_ILLEGAL_STATE;
 
-DriverConnection::DriverConnection(const std::vector<std::string> &args)
-    : DriverConnection(args, std::make_unique<DriverShared>(), nullptr) {}
+constexpr std::size_t kMaxText = 4096;
+constexpr std::size_t kMaxName = 255;
 
-DriverConnection::DriverConnection(const std::vector<std::string> &args, DriverShared &shared)
-    : DriverConnection(args, nullptr, &shared) {
-  monitor_ = shared.monitor;
+// A table of the new dictionary is named with its first letter in upper
+// case; the mapping names the table as the dictionary does.
+std::string MappedName(const std::string &table) {
+  std::string name = table;
+  if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+  return name;
 }
 
-DriverConnection::DriverConnection(const std::vector<std::string> &args,
-                                   std::unique_ptr<DriverShared> own, DriverShared *shared)
-    : options_(DriverOptions::FromArgs(args)),
+}  // namespace
+
+// ---- The connection: construction, framing, dispatch ----
+
+DriverConnection::DriverConnection(const std::vector<std::string> &args)
+    : DriverConnection(DriverOptions::FromArgs(args), nullptr) {}
+
+DriverConnection::DriverConnection(const DriverOptions &options, DriverShared *shared)
+    : DriverConnection(options, shared == nullptr ? std::make_unique<DriverShared>() : nullptr, shared) {
+  if (shared != nullptr) monitor_ = shared->monitor;
+}
+
+DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr<DriverShared> own,
+                                   DriverShared *shared)
+    : options_(options),
       own_(std::move(own)),
       store_(own_ != nullptr ? own_->store : shared->store),
       data_(own_ != nullptr ? own_->data : shared->data),
@@ -166,6 +194,30 @@ DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
   return sessions_.count(id) != 0 ? store_.Find(id) : nullptr;
 }
 
+DataContext DriverConnection::DataCtx() const {
+  DataContext ctx;
+  ctx.catalog = &tables_;
+  ctx.holder = this;
+  ctx.store = &store_;
+  ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
+  ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
+  ctx.references = references_;
+  // A conditional read grant is decided by the row: in the logical company
+  // and, when it maps elsewhere, in the physical one too.
+  if (!permissions_.roles.empty())
+    ctx.readable = [this](const DdTableDesc &desc, int logical, const std::uint8_t *image) {
+      PermRowValue row = PermImageRow(desc, image);
+      const char *table = desc.name.c_str();
+      if (PermCheck(permissions_, table, logical, PermAccess::kRead, &row) != 0) return false;
+      int physical = PhysicalCompnr(desc.name, logical);
+      return physical == logical ||
+             PermCheck(permissions_, table, physical, PermAccess::kRead, &row) == 0;
+    };
+  return ctx;
+}
+
+// ---- The write transaction and the server's write queue ----
+
 bool DriverConnection::BeginWrite(DriverSession *session) {
   // A session that holds the write transaction never queues for it.
   bool begun = monitor_ == nullptr || session->active()
@@ -197,7 +249,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   // and kQueueTime in all.
   const auto start = std::chrono::steady_clock::now();
   auto deadline = start + kLockWaitTime;
-  const std::uint64_t ticket = monitor_->Park(session->id(), deadline);
+  const std::uint64_t ticket = monitor_->Park();
   std::uint64_t turns = monitor_->turns();
   bool parked = false;
   bool done = false;
@@ -212,7 +264,6 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     if (monitor_->turns() != turns) {
       turns = monitor_->turns();
       deadline = std::min(now + kLockWaitTime, start + kQueueTime);
-      monitor_->Extend(ticket, deadline);
     }
     if (now >= deadline) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
@@ -229,6 +280,459 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   monitor_->Leave(ticket);
   if (parked && on_state_) on_state_(RequestState::kRunning);
   return done;
+}
+
+// ---- Attaching, sessions and company mappings (ATT_SERVER, ATT_SESSION,
+// DET_SESSION, SEND_COMPNR) ----
+
+std::uint32_t DriverConnection::CompnrRetval() const {
+  return FindCompnrMap(compnr_env_) == nullptr ? ZE_ILLEGAL_COMPNR : 0;
+}
+
+int DriverConnection::PhysicalCompnr(const std::string &table, int logical) const {
+  const CompnrMap *map = FindCompnrMap(compnr_env_);
+  return map == nullptr ? logical : map->Physical(MappedName(table), logical);
+}
+
+std::vector<int> DriverConnection::LogicalCompnrs(const std::string &table, int physical) const {
+  const CompnrMap *map = FindCompnrMap(compnr_env_);
+  return map == nullptr ? std::vector<int>{} : map->Logicals(MappedName(table), physical);
+}
+
+int DriverConnection::LogicalCompnr(const std::string &table, int physical) const {
+  if (PhysicalCompnr(table, physical) == physical) return physical;
+  for (int logical = 0; logical <= 999; ++logical)
+    if (PhysicalCompnr(table, logical) == physical) return logical;
+  return physical;
+}
+
+void DriverConnection::AttServer(WireReader &in, WireWriter &out) {
+  in.U32();  // driver number
+  in.U16();  // file format
+  in.U16();
+  in.U32();  // the client's SQL protocol
+  in.Text(ZDB_USER_NAME_MAX);
+  std::string env = in.Text(kMaxText);
+  std::string server_text = in.Text(kMaxText);
+  // References switched off in the client: the driver does no reference work.
+  references_ = server_text != ZDB_NO_REFS;
+  if (!references_) server_text = in.Text(kMaxText);
+  compnr_env_ = env;
+  int mode = options_.tss_mode != 0 ? options_.tss_mode : TssGetMode();
+  std::uint32_t level = mode == 2 ? ZDB_LEVEL_UTFT : 0;
+  out.U32(options_.sessions).U32(static_cast<std::uint32_t>(getpid())).U32(level);
+  out.U32(options_.sql_protocol).U8(options_.idle_limit).U32(CompnrRetval());
+}
+
+void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
+  std::string name = in.Text(kMaxName);
+  if (sessions_.size() >= options_.sessions) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "session '%s' refused: %u sessions in use",
+             name.c_str(), options_.sessions);
+    out.U32(0).U32(ZE_NO_RESOURCE);
+    return;
+  }
+  std::string error;
+  DriverSession *session = store_.OpenSession(name, &error);
+  if (session == nullptr) {
+    log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
+             store_.path().c_str(), error.c_str());
+    refusal_ = error;
+    out.U32(0).U32(store_.last_failure() != 0 ? store_.last_failure() : ZE_ILLEGAL_STATE);
+    return;
+  }
+  sessions_.insert(session->id());
+  had_session_ = true;
+  out.U32(session->id()).U32(CompnrRetval());
+}
+
+void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  in.U8();
+  if (sessions_.erase(id) == 0) {
+    out.U32(ZE_INVALID_SESSION);
+    return;
+  }
+  data_.ForgetSession(id);
+  agent_.SessionClosed(id);
+  if (DriverSession *session = store_.Find(id)) session->Abort();
+  RestoreTables(id);
+  out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
+}
+
+void DriverConnection::SendCompnr(WireReader &in, WireWriter &out) {
+  CompnrMap map = ReadCompnrMap(in);
+  compnr_env_ = map.env;
+  KeepCompnrMap(std::move(map));
+  out.U32(0);
+}
+
+// ---- Transactions, session and system commands (EXE_DB_CNTR, EXE_SESSION,
+// EXE_SYSTEM) ----
+
+void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  std::uint32_t action = in.U32() & 0xFF;
+  for (int i = 0; i < 3; ++i) in.U32();
+  DriverSession *session = SessionFor(id);
+  std::uint32_t retval = 0;
+  if (session == nullptr) {
+    retval = ZE_INVALID_SESSION;
+  } else {
+    bool ok = true;
+    switch (action) {
+      // The SQLite transaction begins with the session's first write.
+      case start_transaction: break;
+      case commit_trans: ok = session->Commit(); break;
+      case abort_trans: ok = session->Abort(); break;
+      case set_readonly: case ERROR_prepare_commit: case trans_not_active: case db_flush:
+      case audit_commit_table_action: case audit_abort_table_action: break;
+      default: retval = ZE_ILLEGAL_ARGUMENT; break;
+    }
+    // A transaction that ends, committed or not, gives back its locks.
+    if (action == commit_trans || action == abort_trans) {
+      data_.EndTransaction(id);
+      RestoreTables(id);
+    }
+    if (!ok) {
+      log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
+               StorageText(session->db()).c_str());
+      retval = session->Failure(kNotServed);
+    }
+  }
+  out.U32(retval);
+  // A commit reply carries the audit values: the audit list when the driver
+  // keeps one, else none.
+  bool commit = action == commit_trans || action == audit_commit_table_action;
+  if (commit && options_.audit_list && retval == 0)
+    WriteAuditList(id, out);
+  else if (commit)
+    out.U32(0xFFFFFFFFu);
+  if (action == commit_trans || action == abort_trans) changed_.erase(id);
+}
+
+void DriverConnection::ExeSession(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  std::uint32_t command = in.U32();
+  std::string message = in.Bytes(in.U16(), 0xFFFF);
+  DriverSession *session = SessionFor(id);
+  std::uint32_t retval = 0;
+  if (session == nullptr)
+    retval = ZE_INVALID_SESSION;
+  else if (command == SESS_RENAME)
+    session->Rename(message);
+  else
+    retval = ZE_ILLEGAL_ARGUMENT;
+  out.U16(0).U32(retval);
+}
+
+void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
+  std::uint32_t command = in.U32();
+  std::string message = in.Bytes(in.U16(), 0xFFFF);
+  std::string answer;
+  std::uint32_t retval = 0;
+  switch (command) {
+    case SYS_TRACE_CONTROL:
+      // The client's trace settings: trace the same classes into its file.
+      if (blat_apply_settings(message.data(), static_cast<int>(message.size())) != 0)
+        retval = ZE_ILLEGAL_ARGUMENT;
+      break;
+    case SYS_CLIENT_HELLO:
+      break;
+    case SYS_DRIVER_SPEC: {
+      // One length byte, the driver name, then its arguments separated by
+      // the byte 1; the first argument names the database file when the
+      // driver's own arguments did not.
+      if (message.empty()) break;
+      std::size_t name_len = static_cast<unsigned char>(message[0]);
+      if (name_len + 1 > message.size()) {
+        retval = ZE_ILLEGAL_ARGUMENT;
+        break;
+      }
+      driver_name_ = message.substr(1, name_len);
+      std::string args = message.substr(1 + name_len);
+      std::string first = args.substr(0, args.find('\x01'));
+      if (!store_.has_path() && !first.empty()) store_.SetPath(first);
+      break;
+    }
+    case SYS_SYSTEM_INFO:
+      if (message.size() == 4 &&
+          WireReader(reinterpret_cast<const std::uint8_t *>(message.data()), 4).U32() == SYS_INFO_REFUSAL)
+        answer = refusal_.substr(0, 0xFFFF);
+      else
+        answer = std::string("msqlite SQLite ") + sqlite3_libversion();
+      break;
+    default:
+      retval = ZE_ILLEGAL_ARGUMENT;
+      break;
+  }
+  out.U16(static_cast<std::uint16_t>(answer.size())).Bytes(answer.data(), answer.size());
+  out.U32(retval);
+}
+
+// ---- Dictionaries (DD_INFO_TABLE) ----
+
+void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  DdTableDesc desc = ReadTableDesc(in);
+  DriverSession *session = SessionFor(id);
+  if (session == nullptr) {
+    out.U32(ZE_INVALID_SESSION);
+    return;
+  }
+  int physical = PhysicalCompnr(desc.name, desc.compnr);
+  std::string name = desc.name;
+  std::string error;
+  // A table created inside a write transaction goes if the transaction is
+  // rolled back; its dictionary stays, so the table is created again then.
+  bool in_write = session->active();
+  auto busy = [session] { return (sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY; };
+  bool refused = false;
+  bool added = tables_.Add(session->db(), desc, physical, &error, this, &refused);
+  // Creating a table is a write: a server connection waits for another
+  // session's write transaction in the write queue and repeats it (its
+  // statements are all "IF NOT EXISTS"); after the wait it is a lock error.
+  if (!added && !refused && busy() && monitor_ != nullptr && !in_write)
+    added = AwaitWriteTurn(
+        session, [&] { return tables_.Add(session->db(), desc, physical, &error, this, &refused); }, busy);
+  if (!added) {
+    if (refused) {
+      // Rows of another layout would be read and written at the wrong
+      // offsets: the table is not served to this client. The client asks
+      // why (EXE_SYSTEM 9) and shows the text.
+      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d refused: %s", name.c_str(),
+               physical, error.c_str());
+      refusal_ = error;
+      out.U32(ZE_ILLEGAL_STATE);
+      return;
+    }
+    if (busy()) {
+      out.U32(ZE_LOCKED);
+      return;
+    }
+    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical,
+             StorageText(session->db()).c_str());
+    std::uint32_t storage = StorageError(sqlite3_errcode(session->db()));
+    out.U32(storage != 0 ? storage : ZE_ILLEGAL_STATE);
+    return;
+  }
+  if (in_write) created_in_write_[id].emplace_back(name, physical);
+  agent_.DictionaryArrived(name, physical);
+  out.U32(0);
+}
+
+void DriverConnection::RestoreTables(std::uint32_t id) {
+  auto it = created_in_write_.find(id);
+  if (it == created_in_write_.end()) return;
+  DriverSession *session = store_.Find(id);
+  if (session != nullptr && !session->active())
+    for (const auto &[name, physical] : it->second) tables_.Recreate(session->db(), name, physical);
+  created_in_write_.erase(it);
+}
+
+bool DriverConnection::HasDictionary(const std::string &table, int logical) const {
+  return tables_.Find(table, PhysicalCompnr(table, logical), this) != nullptr;
+}
+
+// ---- Tables and rows (EXE_TBL_CNTR, EXE_ROW_CNTR, EXE_UPDATE) and the audit
+// list of a commit ----
+
+void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  std::string table = in.Text(kMaxName);
+  std::uint16_t compnr = in.U16();
+  std::uint32_t word = in.U32();
+  int action = static_cast<int>(word & 0xFF);
+  std::uint32_t argument = in.U32();
+  in.U32();
+  bool guarded = action == create_table || action == clear_table || action == drop_table ||
+                 action == lock_table || action == alter_table;
+  if (guarded && PermCheck(permissions_, table.c_str(), compnr, PermAccess::kTableAction, nullptr)) {
+    out.U32(argument).U32(kNoPermission);
+    return;
+  }
+  if (!HasDictionary(table, compnr)) {
+    out.U32(argument).U32(ZE_NO_DD);
+    WriteDdList(out, {{table, compnr}});
+    return;
+  }
+  DriverSession *session = SessionFor(id);
+  if (session == nullptr) {
+    out.U32(argument).U32(ZE_INVALID_SESSION);
+    return;
+  }
+  // A table action that writes takes the write transaction before it
+  // changes anything (a wait repeats the request).
+  bool changes = action == create_table || action == clear_table || action == drop_table ||
+                 action == clr_ref_cnt;
+  if (changes && !BeginWrite(session)) {
+    out.U32(argument).U32(session->Failure(ZE_LOCKED));
+    return;
+  }
+  std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
+  out.U32(argument).U32(retval);
+}
+
+void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  std::string table = in.Text(kMaxName);
+  std::uint16_t compnr = in.U16();
+  std::uint32_t arg = in.U32();
+  std::string key = in.Bytes(in.U16(), DBC_MAX_ROW);
+  if (PermCheck(permissions_, table.c_str(), compnr, PermAccess::kRead, nullptr)) {
+    out.U16(0).U32(kNoPermission);
+    return;
+  }
+  if (!HasDictionary(table, compnr)) {
+    out.U16(0).U32(ZE_NO_DD);
+    WriteDdList(out, {{table, compnr}});
+    return;
+  }
+  DriverSession *session = SessionFor(id);
+  if (session == nullptr) {
+    out.U16(0).U32(ZE_INVALID_SESSION);
+    return;
+  }
+  data_.Read(session, table, compnr, arg, key, DataCtx(), out);
+}
+
+void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
+  std::uint32_t id = in.U32();
+  std::uint16_t count = in.U16();
+  std::vector<UpdateTable> tables;
+  std::size_t total = 0;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    UpdateTable t;
+    t.name = in.Bytes(8, 8);
+    t.compnr = in.U16();
+    t.rds = ReadRdsStream(in, DBC_MAX_SQL_PACKETS);
+    total += t.rds.data.size();
+    if (total > DBC_MAX_SQL_PACKETS) throw Malformed("row data sets too long");
+    tables.push_back(std::move(t));
+  }
+  // The client checks each action against the roles; a table in which the
+  // roles allow no change at all is refused here too.
+  for (const UpdateTable &t : tables) {
+    if (PermCheck(permissions_, t.name.c_str(), t.compnr, PermAccess::kUpdate, nullptr) == 0) continue;
+    out.U32(ZE_BUFFERED_UPDATE).U32(kNoPermission).Bytes(t.name.data(), 8).U16(t.compnr).U32(0);
+    return;
+  }
+  // A batch that will be applied takes the write transaction first, so that
+  // a wait for another session's changes nothing.
+  DriverSession *session = SessionFor(id);
+  bool applies = tables.empty() ? data_.HasKept(id)
+                                : std::all_of(tables.begin(), tables.end(), [this](const UpdateTable &t) {
+                                    return HasDictionary(t.name, t.compnr);
+                                  });
+  if (session != nullptr && applies && !BeginWrite(session)) {
+    static const std::string kBusy = "another session's write transaction held the database";
+    std::string name = tables.empty() ? std::string(8, ' ') : tables.front().name;
+    std::uint16_t compnr = tables.empty() ? 0 : tables.front().compnr;
+    out.U32(ZE_BUFFERED_UPDATE).U32(ZE_LOCKED).Bytes(name.data(), 8).U16(compnr);
+    out.U32(static_cast<std::uint32_t>(kBusy.size())).Bytes(kBusy.data(), kBusy.size());
+    return;
+  }
+  if (!options_.audit_list) return data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
+  // A batch kept for missing dictionaries is applied by the repeat without
+  // tables.
+  std::vector<UpdateTable> noted = tables;
+  if (noted.empty()) noted = std::move(waiting_[id]);
+  waiting_.erase(id);
+  std::size_t before = out.written().size();
+  std::vector<UpdateTable> reached;
+  data_.Update(SessionFor(id), std::move(tables), DataCtx(), out, &reached);
+  // Only a batch that was applied counts for the audit list.
+  const std::vector<std::uint8_t> &reply = out.written();
+  bool applied = reply.size() == before + 4 &&
+                 std::all_of(reply.begin() + static_cast<long>(before), reply.end(),
+                             [](std::uint8_t b) { return b == 0; });
+  if (applied) {
+    // The tables that the batch's reference work changed count as the
+    // batch's own.
+    for (UpdateTable &t : reached) {
+      auto same = [&t](const UpdateTable &n) { return n.name == t.name && n.compnr == t.compnr; };
+      if (std::none_of(noted.begin(), noted.end(), same)) noted.push_back(std::move(t));
+    }
+    NoteChanged(id, noted);
+  } else {
+    waiting_[id] = std::move(noted);
+  }
+}
+
+void DriverConnection::NoteChanged(std::uint32_t session, const std::vector<UpdateTable> &tables) {
+  auto &list = changed_[session];
+  for (const UpdateTable &t : tables) {
+    auto same = [&t](const auto &entry) {
+      return entry.first.name == t.name && entry.first.compnr == t.compnr;
+    };
+    auto it = std::find_if(list.begin(), list.end(), same);
+    if (it != list.end()) {
+      ++it->second;
+      continue;
+    }
+    UpdateTable key;
+    key.name = t.name;
+    key.compnr = t.compnr;
+    list.emplace_back(std::move(key), 1);
+  }
+}
+
+void DriverConnection::WriteAuditList(std::uint32_t session, WireWriter &out) {
+  auto it = changed_.find(session);
+  if (it == changed_.end() || it->second.empty()) {
+    out.U32(0xFFFFFFFFu);
+    return;
+  }
+  static std::uint32_t commits = 0;
+  out.U32(session).U32(++commits).U32(static_cast<std::uint32_t>(std::time(nullptr)));
+  for (const auto &[table, batches] : it->second) {
+    std::string name = table.name.substr(0, table.name.find(' '));
+    out.Bytes(name.data(), name.size()).U8(0).U16(table.compnr).U16(batches).U32(0);
+  }
+  out.U8(0);
+  changed_.erase(it);
+}
+
+// ---- Payloads kept for the client (PERMISSION, AUDITCOLS), ALTER_TABLE ----
+
+void DriverConnection::Permission(WireReader &in, WireWriter &out) {
+  in.Take([this](const std::uint8_t *data, std::size_t size, std::size_t *used, std::string *error) {
+    return ParsePermissionPayload(data, size, used, &permissions_, error);
+  });
+  out.U32(0);
+}
+
+void DriverConnection::AuditCols(WireReader &in, WireWriter &out) {
+  in.Take([this](const std::uint8_t *data, std::size_t size, std::size_t *used, std::string *error) {
+    return ParseAuditColsPayload(data, size, used, &auditcols_, error);
+  });
+  out.U32(0);
+}
+
+void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {
+  in.Text(kMaxName);
+  in.U32();
+  in.U32();
+  in.U32();
+  in.Bytes(in.U32(), DBC_MAX_ROW);
+  out.U32(kNotServed).U32(0);
+  for (std::size_t i = 0; i < 2 * DD_LIST_ENTRY_SIZE; ++i) out.U8(0);
+  out.U32(0);
+}
+
+// ---- The SQL agent (SQL_MESSAGE) ----
+
+void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
+  std::string packets = in.Bytes(in.U32(), DBC_MAX_SQL_PACKETS);
+  // The agent leaves room in front of its replies for their length, so
+  // that they become the reply without a copy.
+  constexpr std::size_t kLength = 4;
+  std::vector<std::uint8_t> reply =
+      agent_.HandleBatch(reinterpret_cast<const std::uint8_t *>(packets.data()), packets.size(), kLength);
+  std::vector<std::uint8_t> length;
+  WireWriter(length).U32(static_cast<std::uint32_t>(reply.size() - kLength));
+  std::copy(length.begin(), length.end(), reply.begin());
+  out.Adopt(std::move(reply));
 }
 
 }  // namespace molvane::driver

@@ -55,12 +55,13 @@ class DriverConnection {
   // `args` are the driver's arguments (argv[1..]); the first names the
   // database file. The connection keeps its own database state.
   explicit DriverConnection(const std::vector<std::string> &args);
-  // A connection of a driver server over the process's shared state, run
-  // by a worker thread that holds the shared monitor while it calls in. A
+  // With the arguments parsed: over the process's shared state, or with
+  // its own when `shared` is null. A driver server's connection is run by
+  // a worker thread that holds the shared monitor while it calls in; a
   // write that meets another session's write transaction is parked in the
   // monitor's queue (the thread sleeps without the monitor) for up to two
   // seconds, then answers 107.
-  DriverConnection(const std::vector<std::string> &args, DriverShared &shared);
+  DriverConnection(const DriverOptions &options, DriverShared *shared);
   ~DriverConnection();
   DriverConnection(const DriverConnection &) = delete;
   DriverConnection &operator=(const DriverConnection &) = delete;
@@ -96,8 +97,7 @@ class DriverConnection {
   const AuditColsSet &auditcols() const { return auditcols_; }
 
  private:
-  DriverConnection(const std::vector<std::string> &args, std::unique_ptr<DriverShared> own,
-                   DriverShared *shared);
+  DriverConnection(const DriverOptions &options, std::unique_ptr<DriverShared> own, DriverShared *shared);
   // Handles one request at the start of `in`; writes its reply.
   void Handle(WireReader &in, WireWriter &out);
   void AttServer(WireReader &in, WireWriter &out);

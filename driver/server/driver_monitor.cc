@@ -27,31 +27,25 @@ void DriverMonitor::Yield() {
   Lock();
 }
 
-std::uint64_t DriverMonitor::Park(std::uint32_t session, Clock::time_point deadline) {
-  parked_.push_back(Parked{next_ticket_, session, deadline});
+std::uint64_t DriverMonitor::Park() {
+  parked_.push_back(next_ticket_);
   return next_ticket_++;
 }
 
 bool DriverMonitor::First(std::uint64_t ticket) const {
-  return !parked_.empty() && parked_.front().ticket == ticket;
+  return !parked_.empty() && parked_.front() == ticket;
 }
 
 std::size_t DriverMonitor::Position(std::uint64_t ticket) const {
-  auto it = std::find_if(parked_.begin(), parked_.end(), [&](const Parked &p) { return p.ticket == ticket; });
-  return static_cast<std::size_t>(it - parked_.begin());
+  return static_cast<std::size_t>(std::find(parked_.begin(), parked_.end(), ticket) - parked_.begin());
 }
 
 void DriverMonitor::Leave(std::uint64_t ticket) {
-  auto it = std::find_if(parked_.begin(), parked_.end(), [&](const Parked &p) { return p.ticket == ticket; });
+  auto it = std::find(parked_.begin(), parked_.end(), ticket);
   if (it == parked_.end()) return;
   const bool head = it == parked_.begin();
   parked_.erase(it);
   if (head) WriteEnded();  // the next one may try now
-}
-
-void DriverMonitor::Extend(std::uint64_t ticket, Clock::time_point deadline) {
-  auto it = std::find_if(parked_.begin(), parked_.end(), [&](const Parked &p) { return p.ticket == ticket; });
-  if (it != parked_.end()) it->deadline = deadline;
 }
 
 void DriverMonitor::Sleep(Clock::time_point until) {

@@ -38,21 +38,18 @@ class DriverMonitor {
   void Yield();
 
   // A request parked for the write transaction: its place in the queue
-  // (a ticket) and the time its wait ends. Called with the monitor held.
-  std::uint64_t Park(std::uint32_t session, Clock::time_point deadline);
+  // (a ticket). Called with the monitor held.
+  std::uint64_t Park();
   // The ticket is at the head of the queue: its request may try to begin.
   bool First(std::uint64_t ticket) const;
   // How many parked requests are ahead of the ticket.
   std::size_t Position(std::uint64_t ticket) const;
-  std::size_t parked() const { return parked_.size(); }
   // The request leaves the queue (it began, or its wait is over).
   void Leave(std::uint64_t ticket);
   // The head of the queue began its write transaction: the queue moved.
   void Began() { ++turns_; }
   // How often the queue moved so far: a request waits as long as it moves.
   std::uint64_t turns() const { return turns_; }
-  // A parked request's new deadline.
-  void Extend(std::uint64_t ticket, Clock::time_point deadline);
   // Releases the monitor and sleeps until a write transaction may have
   // ended (WriteEnded) or `until`, then takes the monitor again.
   void Sleep(Clock::time_point until);
@@ -62,11 +59,6 @@ class DriverMonitor {
   void WriteEnded();
 
  private:
-  struct Parked {
-    std::uint64_t ticket;
-    std::uint32_t session;
-    Clock::time_point deadline;
-  };
   std::mutex mu_;
   std::condition_variable turn_;     // the monitor changed hands
   std::uint64_t next_ = 0;           // the next thread's number
@@ -75,7 +67,7 @@ class DriverMonitor {
   std::uint64_t writes_ = 0;
   std::uint64_t next_ticket_ = 1;
   std::uint64_t turns_ = 0;    // under the monitor
-  std::deque<Parked> parked_;  // under the monitor
+  std::deque<std::uint64_t> parked_;  // the tickets in their order (under the monitor)
 };
 
 // Holds the monitor for a scope; does nothing without one (a child or

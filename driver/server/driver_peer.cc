@@ -149,7 +149,7 @@ bool PeerServed(int fd, const PeerPolicy &policy, std::string *reason) {
     return false;
   }
   if (cred.uid == 0 || cred.uid == policy.owner) return true;
-  if (policy.group_set) {
+  if (policy.group_given) {
     if (cred.gid == policy.group) return true;
     gid_t groups[256];
     socklen_t groups_size = sizeof groups;
@@ -159,7 +159,7 @@ bool PeerServed(int fd, const PeerPolicy &policy, std::string *reason) {
   }
   *reason = "the driver server on '" + policy.listen + "' serves only uid " + std::to_string(policy.owner) +
             " (the owner of its database file)" +
-            (policy.group_set ? ", members of group " + std::to_string(policy.group) : std::string()) +
+            (policy.group_given ? ", members of group " + std::to_string(policy.group) : std::string()) +
             " and root; uid " + std::to_string(cred.uid) + " is refused";
   return false;
 }
@@ -186,7 +186,6 @@ bool PeerPolicy::Setup(const std::string &database, bool tcp_form, const std::st
       *error = "--serve-group: no group '" + group_name + "'";
       return false;
     }
-    group_set = true;
   }
   if (secret_given && !tcp) {
     *error = "--secret-file is for a TCP server; a Unix socket server checks its peers' user ids";
@@ -203,8 +202,8 @@ void PeerPolicy::Cleanup() const {
 }
 
 bool PeerPolicy::SecureSocket(const std::string &path, std::string *error) const {
-  if ((group_set && chown(path.c_str(), static_cast<uid_t>(-1), group) != 0) ||
-      chmod(path.c_str(), group_set ? 0660 : 0600) != 0) {
+  if ((group_given && chown(path.c_str(), static_cast<uid_t>(-1), group) != 0) ||
+      chmod(path.c_str(), group_given ? 0660 : 0600) != 0) {
     *error = "cannot set the mode of the socket '" + path + "': " + std::strerror(errno);
     return false;
   }

@@ -25,14 +25,13 @@ namespace molvane::driver {
 struct PeerPolicy {
   bool tcp = false;         // connections present the token first
   uid_t owner = 0;          // the database file's owner
-  bool group_set = false;   // --serve-group was given
-  gid_t group = 0;          // ... and names this group
+  bool group_given = false; // --serve-group was given
+  gid_t group = 0;          // ... and names this group (after Setup)
   std::string token;        // the token a TCP connection presents
   std::string secret_path;  // the token file the server made ("" when given)
   std::string listen;       // how the server is reached, for the messages
   std::string group_name;   // --serve-group's value, when given
   std::string secret_file;  // --secret-file's value, when given
-  bool group_given = false;
   bool secret_given = false;
 
   // Takes the server's access options (--serve-group=GROUP,

@@ -205,7 +205,7 @@ bool SendLocked(Channel &ch);
 
 // What the loop and the workers share.
 struct Server {
-  const std::vector<std::string> &args;
+  const DriverOptions &options;
   DriverShared &shared;
   DriverMonitor &monitor;
   std::size_t max_buffered;
@@ -231,7 +231,7 @@ struct Server {
 void Work(Server &server, Channel &ch) {
   {
     MonitorGuard guard(&server.monitor);
-    ch.conn = std::make_unique<DriverConnection>(server.args, server.shared);
+    ch.conn = std::make_unique<DriverConnection>(server.options, &server.shared);
     ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.state = s; });
   }
   std::vector<unsigned char> in, out;
@@ -496,12 +496,7 @@ class Acceptor {
 
 }  // namespace
 
-int RunDriverServer(const std::string &listen, const std::vector<std::string> &server_args) {
-  // The access options are the server's own; the connections never see them.
-  std::vector<std::string> args = server_args;
-  PeerPolicy policy;
-  policy.TakeOptions(args);
-  DriverOptions options = DriverOptions::FromArgs(args);
+int RunDriverServer(const std::string &listen, const DriverOptions &options, PeerPolicy policy) {
   Endpoint ep;
   std::string error;
   auto fail = [&](const std::string &text) {
@@ -536,7 +531,7 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &s
   shared.store.SetPath(options.database);
   shared.store.SetBusyTime(0);  // waits are kept in the monitor's write queue
   shared.store.HoldClaim(std::move(claim));
-  Server server{args, shared, monitor, options.max_buffered};
+  Server server{options, shared, monitor, options.max_buffered};
   server.wake_fd = wake_fd;
   server.policy = &policy;
   shared.store.SetIdleTransactionLimit(std::chrono::seconds(options.idle_transaction_limit));
@@ -629,15 +624,11 @@ int RunDriverServer(const std::string &listen, const std::vector<std::string> &s
         late = c.waiting_since && after - *c.waiting_since >= kRequestTime &&
                (s == RequestState::kIdle || s == RequestState::kAnswered);
       }
-      // Replies a worker queued since the poll leave at once.
-      if (c.fd >= 0 && !drained && !WriteTo(c)) Drop(server, c);
+      // Replies a worker could not send wait for POLLOUT: the worker woke
+      // the loop, and the next poll asks for it.
       if (late && c.fd >= 0) {
         server.Log(0, "connection ended: it sent no complete request within 10 seconds");
         Drop(server, c);
-      }
-      if (finished && !drained && c.fd >= 0) {
-        std::lock_guard<std::mutex> lock(c.mu);
-        drained = c.sent == c.outbox.size();
       }
       if (finished && (drained || !flush || c.fd < 0)) {
         c.worker.join();

@@ -5,14 +5,17 @@
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "protocol/driver_options.h"
+#include "server/driver_peer.h"
 
 namespace molvane::driver {
 
-// Serves `args` (the driver arguments: the database file and options) on
-// `listen`: a socket path, or "tcp:PORT" for the loopback port. Runs until
-// SIGTERM or SIGINT, then rolls back every open transaction and ends; the
-// exit status (0, or 1 when the server could not start).
-int RunDriverServer(const std::string &listen, const std::vector<std::string> &args);
+// Serves the database file of `options` on `listen`: a socket path, or
+// "tcp:PORT" for the loopback port, to whom `policy` (its access options
+// taken) admits. Runs until SIGTERM or SIGINT, then rolls back every open
+// transaction and ends; the exit status (0, or 1 when the server could not
+// start).
+int RunDriverServer(const std::string &listen, const DriverOptions &options, PeerPolicy policy);
 
 }  // namespace molvane::driver

@@ -88,33 +88,7 @@ std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::
   }
   Batch batch;
   batch.bytes.assign(bytes, bytes + n);
-  try {
-    Run(std::move(batch), &reply);
-  } catch (const LockWait &) {
-    parked_reply_ = std::move(reply);
-    throw;
-  }
-  return reply.Take();
-}
-
-std::vector<std::uint8_t> SqlAgent::Resume() {
-  AgentReply reply = std::move(parked_reply_);
-  std::vector<Frame> frames = std::move(parked_);
-  parked_reply_ = AgentReply();
-  parked_.clear();
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    bool done = false;
-    try {
-      done = Run(std::move(frames[i].batch), &reply);
-    } catch (const LockWait &) {
-      // Run parked this frame's rest last; the frames after it follow.
-      parked_.back().kept = frames[i].kept;
-      for (std::size_t j = i + 1; j < frames.size(); ++j) parked_.push_back(std::move(frames[j]));
-      parked_reply_ = std::move(reply);
-      throw;
-    }
-    if (frames[i].kept && done) asked_.clear();
-  }
+  Run(std::move(batch), &reply);
   return reply.Take();
 }
 
@@ -141,26 +115,7 @@ bool SqlAgent::Run(Batch batch, AgentReply *reply) {
       return true;
     }
     SQLTokenString packet(batch.bytes.data() + body, length);
-    const std::size_t nested = parked_.size();
-    bool go_on = true;
-    try {
-      go_on = Handle(packet, batch, static_cast<std::size_t>(start), reply);
-    } catch (const LockWait &) {
-      // The Exec of this packet waits and goes on from its start; or this
-      // packet resumed a kept batch that parked itself, and this batch
-      // goes on after the packet once that one is done.
-      std::size_t from = static_cast<std::size_t>(start);
-      if (parked_.size() > nested) {
-        parked_.back().kept = true;
-        from = static_cast<std::size_t>(body + length);
-      }
-      Frame rest;
-      rest.batch.bytes.assign(batch.bytes.begin() + static_cast<std::ptrdiff_t>(from), batch.bytes.end());
-      rest.batch.failed = batch.failed;
-      parked_.push_back(std::move(rest));
-      throw;
-    }
-    if (!go_on) return false;
+    if (!Handle(packet, batch, static_cast<std::size_t>(start), reply)) return false;
     in.SetReadOffset(body + length);
   }
   return true;

@@ -21,10 +21,11 @@
 // dictionaries, a table counts as held only once its dictionary arrived
 // while the agent was waiting for it.
 //
-// Lock waits. When the transaction of a DELETE or UPDATE cannot start yet
-// (`begin` throws LockWait), the batch is parked: the packets handled so
-// far and their replies are kept, and Resume goes on from the Exec that
-// waits, so that no packet is handled twice.
+// Lock waits. The transaction of a DELETE or UPDATE is opened by `begin`,
+// which waits for another session's write transaction where it stands (in
+// a server, the request's thread sleeps in the write queue), so that no
+// packet is handled twice; a wait that ends without the transaction is
+// that statement's error.
 #pragma once
 
 #include <sqlite3.h>
@@ -60,8 +61,8 @@ struct AgentContext {
   std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
   // Opens the session's transaction when none is open, so that the
   // changes of a DELETE or UPDATE wait for its commit; false when the
-  // database refused (null: every statement commits itself). May throw
-  // LockWait: the batch is parked.
+  // database refused (null: every statement commits itself). May wait
+  // for another session's write transaction, or throw the lock error.
   std::function<bool(std::uint32_t session)> begin;
 };
 
@@ -70,13 +71,8 @@ class SqlAgent {
   SqlAgent(AgentContext ctx, bool forget_dictionaries) : ctx_(std::move(ctx)), forget_(forget_dictionaries) {}
 
   // Handles the packets of one request; returns the reply buffer, which
-  // starts with `front` zero bytes for the caller's header. Throws
-  // LockWait when the batch was parked.
+  // starts with `front` zero bytes for the caller's header.
   std::vector<std::uint8_t> HandleBatch(const std::uint8_t *bytes, std::size_t n, std::size_t front = 0);
-  // A parked batch; Resume goes on with it (and may park it again). Its
-  // reply starts with the front bytes of the HandleBatch that parked it.
-  bool parked() const { return !parked_.empty(); }
-  std::vector<std::uint8_t> Resume();
   // A dictionary arrived (DD_INFO_TABLE) for a table in a physical company.
   void DictionaryArrived(const std::string &table, int physical);
   // A driver session ended: statements attached to it are closed.
@@ -104,16 +100,8 @@ class SqlAgent {
     std::vector<std::uint8_t> bytes;  // the packets still to handle
     std::set<std::uint32_t> failed;   // statements whose packets are passed over
   };
-  // A parked batch's packets still to handle, from the Exec that waits;
-  // `kept`: a batch kept for dictionaries that a packet resumed (the outer
-  // batch's rest follows in the next frame).
-  struct Frame {
-    Batch batch;
-    bool kept = false;
-  };
   // Handles packets from the start of batch; false when it stopped to wait
-  // for dictionaries (the rest is kept). On LockWait it adds its rest to
-  // the parked frames.
+  // for dictionaries (the rest is kept).
   bool Run(Batch batch, AgentReply *reply);
   // One packet; false to stop the batch (dictionaries asked for).
   bool Handle(const SQLTokenString &packet, Batch &batch, std::size_t packet_start, AgentReply *reply);
@@ -130,8 +118,6 @@ class SqlAgent {
   std::map<std::uint32_t, std::unique_ptr<AgentStatement>> statements_;
   std::set<std::uint32_t> installed_;                // sessions with the functions installed
   std::unique_ptr<Batch> held_;                      // waiting for dictionaries
-  std::vector<Frame> parked_;                        // waiting for a lock, innermost first
-  AgentReply parked_reply_;                          // ... and what it answered so far
   std::uint32_t fetched_ = 0;                        // the statement fetched last
   std::set<std::pair<std::string, int>> asked_;      // tables asked for by the held batch
   std::set<std::pair<std::string, int>> delivered_;  // test mode: dictionaries sent on request

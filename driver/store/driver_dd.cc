@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "dbc/zdb_errors.h"
-#include "protocol/driver_conn.h"
 #include "platform/log.h"
 #include "sql/common/row_field.h"
 #include "sql/sqlite_functions.h"
@@ -585,68 +584,6 @@ void WriteDdList(WireWriter &out, const std::vector<std::pair<std::string, std::
     padded.resize(8, ' ');
     out.Bytes(padded.data(), padded.size()).U16(compnr);
   }
-}
-
-void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
-  std::uint32_t id = in.U32();
-  DdTableDesc desc = ReadTableDesc(in);
-  DriverSession *session = SessionFor(id);
-  if (session == nullptr) {
-    out.U32(ZE_INVALID_SESSION);
-    return;
-  }
-  int physical = PhysicalCompnr(desc.name, desc.compnr);
-  std::string name = desc.name;
-  std::string error;
-  // A table created inside a write transaction goes if the transaction is
-  // rolled back; its dictionary stays, so the table is created again then.
-  bool in_write = session->active();
-  auto busy = [session] { return (sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY; };
-  bool refused = false;
-  bool added = tables_.Add(session->db(), desc, physical, &error, this, &refused);
-  // Creating a table is a write: a server connection waits for another
-  // session's write transaction in the write queue and repeats it (its
-  // statements are all "IF NOT EXISTS"); after the wait it is a lock error.
-  if (!added && !refused && busy() && monitor_ != nullptr && !in_write)
-    added = AwaitWriteTurn(
-        session, [&] { return tables_.Add(session->db(), desc, physical, &error, this, &refused); }, busy);
-  if (!added) {
-    if (refused) {
-      // Rows of another layout would be read and written at the wrong
-      // offsets: the table is not served to this client. The client asks
-      // why (EXE_SYSTEM 9) and shows the text.
-      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d refused: %s", name.c_str(),
-               physical, error.c_str());
-      refusal_ = error;
-      out.U32(ZE_ILLEGAL_STATE);
-      return;
-    }
-    if (busy()) {
-      out.U32(ZE_LOCKED);
-      return;
-    }
-    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical,
-             StorageText(session->db()).c_str());
-    std::uint32_t storage = StorageError(sqlite3_errcode(session->db()));
-    out.U32(storage != 0 ? storage : ZE_ILLEGAL_STATE);
-    return;
-  }
-  if (in_write) created_in_write_[id].emplace_back(name, physical);
-  agent_.DictionaryArrived(name, physical);
-  out.U32(0);
-}
-
-void DriverConnection::RestoreTables(std::uint32_t id) {
-  auto it = created_in_write_.find(id);
-  if (it == created_in_write_.end()) return;
-  DriverSession *session = store_.Find(id);
-  if (session != nullptr && !session->active())
-    for (const auto &[name, physical] : it->second) tables_.Recreate(session->db(), name, physical);
-  created_in_write_.erase(it);
-}
-
-bool DriverConnection::HasDictionary(const std::string &table, int logical) const {
-  return tables_.Find(table, PhysicalCompnr(table, logical), this) != nullptr;
 }
 
 }  // namespace molvane::driver

@@ -94,18 +94,6 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
     *error = sqlite3_errmsg(db_);
     return false;
   }
-  // A file an older driver wrote loses its collated indexes (each table's
-  // are made again at its first use) and records the mode it serves. This
-  // never waits for another session's write: it is tried again at the next
-  // session's open, and each table is made right at its first use anyway.
-  if (!path.empty() && path != ":memory:") {
-    std::string why;
-    sqlite3_busy_timeout(db_, 0);
-    if (!PrepareDatabaseFile(db_, CollationMode(), &why))
-      log_mesg(__FILE__, __LINE__, "driver", 0, "database '%s' not readied for TSS mode %d: %s", file,
-               CollationMode(), why.c_str());
-    sqlite3_busy_timeout(db_, busy_ms);
-  }
   return true;
 }
 
@@ -153,6 +141,7 @@ void DriverSession::RequestStarts(std::chrono::steady_clock::time_point now) {
 
 void DriverSession::RequestEnded() {
   if (!in_request_transaction_ || active() || ended_by_client_ || lost_ != 0) return;
+  changed_.clear();
   std::uint32_t error = StorageError(sqlite3_errcode(db_));
   lost_ = error != 0 ? error : ZE_ILLEGAL_STATE;
   std::string cause = error != 0 ? " (" + StorageText(db_) + ")" : "";
@@ -182,16 +171,21 @@ bool DriverSession::Commit() {
   if (failure_ != 0) {
     // Work after the loss may have begun a new transaction: it goes too.
     if (active()) Exec("ROLLBACK");
+    changed_.clear();
     return false;
   }
-  return !active() || Exec("COMMIT");
+  const bool ok = !active() || Exec("COMMIT");
+  if (!active()) changed_.clear();
+  return ok;
 }
 
 bool DriverSession::Abort() {
   ended_by_client_ = true;
   failure_ = lost_ = 0;
   lost_reason_.clear();
-  return !active() || Exec("ROLLBACK");
+  const bool ok = !active() || Exec("ROLLBACK");
+  if (!active()) changed_.clear();
+  return ok;
 }
 
 DriverSession *DriverStore::OpenSession(const std::string &name, std::string *error) {
@@ -206,6 +200,20 @@ DriverSession *DriverStore::OpenSession(const std::string &name, std::string *er
   }
   DriverSession *raw = session.get();
   sessions_[next_id_++] = std::move(session);
+  // A file an older driver wrote loses its collated indexes (each table's
+  // are made again at its first use) and records the mode it serves, once
+  // per file. This never waits for another session's write: it is tried
+  // again at the next session's open, and each table is made right at its
+  // first use anyway.
+  if (!prepared_ && !path_.empty() && path_ != ":memory:") {
+    std::string why;
+    sqlite3_busy_timeout(raw->db(), 0);
+    prepared_ = PrepareDatabaseFile(raw->db(), CollationMode(), &why);
+    if (!prepared_)
+      log_mesg(__FILE__, __LINE__, "driver", 0, "database '%s' not readied for TSS mode %d: %s", path_.c_str(),
+               CollationMode(), why.c_str());
+    sqlite3_busy_timeout(raw->db(), busy_ms_);
+  }
   return raw;
 }
 

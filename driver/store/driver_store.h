@@ -32,11 +32,6 @@ std::uint32_t StorageError(int sqlite_code);
 // SQLite's message of a connection's last error, with the database file
 // named: "database or disk is full (file /path/main.db)".
 std::string StorageText(sqlite3 *db);
-// May be thrown by the SQL agent's `begin` for a write that must wait: the
-// agent keeps what it has handled of a batch and goes on from the
-// statement that waits (Resume). A driver server waits in the request's
-// own thread instead (DriverMonitor), so it throws none.
-struct LockWait {};
 
 // The time for idle limits: the monotonic clock at its coarse resolution
 // (a few milliseconds), read in a fraction of the time of a precise one.
@@ -119,7 +114,10 @@ class DriverSession {
 class DriverStore {
  public:
   // The database file; ":memory:" until one is named.
-  void SetPath(std::string path) { path_ = std::move(path); }
+  void SetPath(std::string path) {
+    path_ = std::move(path);
+    prepared_ = false;
+  }
   bool has_path() const { return !path_.empty(); }
   const std::string &path() const { return path_; }
   // How long a write waits for another connection's write transaction
@@ -171,6 +169,7 @@ class DriverStore {
   std::uint32_t max_pages_ = 0;
   std::uint32_t last_failure_ = 0;
   std::uint32_t next_id_ = 1;
+  bool prepared_ = false;  // the file was readied for the driver's mode (PrepareDatabaseFile)
   std::chrono::seconds idle_limit_{60};
   std::map<std::uint32_t, std::unique_ptr<DriverSession>> sessions_;
 };

@@ -159,7 +159,8 @@ int ipc_attach_limit_ms() {
   char *end = nullptr;
   double seconds = text != nullptr && *text != '\0' ? std::strtod(text, &end) : 0;
   if (end == nullptr || *end != '\0' || !(seconds > 0) || seconds > 3600) return 30000;
-  return static_cast<int>(seconds * 1000 + 0.5) > 0 ? static_cast<int>(seconds * 1000 + 0.5) : 1;
+  const int ms = static_cast<int>(seconds * 1000 + 0.5);
+  return ms > 0 ? ms : 1;
 }
 
 int ipc_server_admission(int fd, const std::string *token, std::string *reason) {
@@ -170,7 +171,8 @@ int ipc_server_admission(int fd, const std::string *token, std::string *reason) 
   }
   // The answer line is read byte by byte: what follows it belongs to the
   // requests' replies.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ipc_attach_limit_ms());
+  const int limit_ms = ipc_attach_limit_ms();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   std::string line;
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -181,7 +183,7 @@ int ipc_server_admission(int fd, const std::string *token, std::string *reason) 
     if (rc == 0) {
       char text[128];
       std::snprintf(text, sizeof text, "the driver server did not answer within %g s (ZUV_ATTACH_TIMEOUT)",
-                    ipc_attach_limit_ms() / 1000.0);
+                    limit_ms / 1000.0);
       *reason = text;
       errno = ETIMEDOUT;
       return -1;

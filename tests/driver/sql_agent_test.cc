@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dbc/zdb_errors.h"
 #include "store/driver_dd.h"
 #include "sql/query_desc_reader.h"
 #include "sql/sqlite_translate.h"
@@ -20,6 +21,7 @@
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/column_descriptor.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/value_store.h"
 #include "sql/sql_agent.h"
 
@@ -138,9 +140,12 @@ class SqlAgentTest : public testing::Test {
                      [](const std::string &, int c) { return c; },
                      [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }, nullptr,
                      [this](std::uint32_t) {
-                       if (lock_waits_ == 0) return true;
-                       --lock_waits_;
-                       throw LockWait{};
+                       // The session's wait for the write transaction
+                       // happens here; it may end without it.
+                       ++begins_;
+                       if (lock_failures_ == 0) return true;
+                       --lock_failures_;
+                       throw SQLExZDBError(ZE_LOCKED);
                      }};
     agent_ = std::make_unique<SqlAgent>(ctx, forget);
   }
@@ -226,7 +231,8 @@ class SqlAgentTest : public testing::Test {
             SQLColumnDescriptor("price", SQL_REAL, 8, 1), SQLColumnDescriptor("scores", SQL_INTEGER, 2, 3)};
   }
 
-  int lock_waits_ = 0;  // the next writes that must wait for a lock
+  int begins_ = 0;         // the writes that asked for the write transaction
+  int lock_failures_ = 0;  // the next ones whose wait ends without it
   sqlite3 *db_ = nullptr;
   DdCatalog catalog_;
   std::unique_ptr<SqlAgent> agent_;
@@ -503,10 +509,12 @@ TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
                                       "3|'ab    '|-1.000000|[7,8,9]|"}));
 }
 
-// An UPDATE whose transaction must wait parks its batch: what came before
-// it is handled once, and the batch goes on from the UPDATE when resumed,
-// also inside a batch that was kept for dictionaries.
-TEST_F(SqlAgentTest, WriteThatWaitsParksTheBatchAndGoesOnFromIt) {
+// A DELETE or UPDATE waits for its write transaction where it stands:
+// what came before it in the batch is handled once, the batch goes on
+// after it, also inside a batch kept for dictionaries, and a wait that
+// ends without the transaction is that statement's lock error (QP999,
+// 107) while the rest of the batch is still handled.
+TEST_F(SqlAgentTest, WriteWaitsForItsTransactionWhereItStands) {
   P update;  // UPDATE tbltst01 SET price = price * 2 WHERE id >= 2
   update.tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(2);
   update.tok(SQLNWTVEMultiply).col(2).tok(SQLNWTVERealConst).dbl(2.0);
@@ -521,32 +529,35 @@ TEST_F(SqlAgentTest, WriteThatWaitsParksTheBatchAndGoesOnFromIt) {
   prep_u.stmt(71, SQLNWTPacketPrepare).ts.AppendTokenString(update.ts);
   att_u.stmt(71, SQLNWTPacketAttach).b4(kSession);
   exec_u.stmt(71, SQLNWTPacketExec);
-  lock_waits_ = 2;
-  std::vector<std::uint8_t> b = Buffer({&prep_q, &att_q, &exec_q, &fetch_q, &prep_u, &att_u, &exec_u});
-  EXPECT_THROW(agent_->HandleBatch(b.data(), b.size()), LockWait);
-  EXPECT_TRUE(agent_->parked());
-  EXPECT_THROW(agent_->Resume(), LockWait);
-  std::vector<Reply> r = Split(agent_->Resume());
-  EXPECT_FALSE(agent_->parked());
-  ASSERT_EQ(r.size(), 2u);
+  lock_failures_ = 1;
+  std::vector<Reply> r = Send({&prep_q, &att_q, &exec_q, &fetch_q, &prep_u, &att_u, &exec_u, &fetch_q});
+  ASSERT_EQ(r.size(), 3u);
   EXPECT_EQ(r[0].token, SQLNWTResultSet);
-  ASSERT_EQ(r[1].token, SQLNWTNrRowsProcessed);
-  r[1].packet->GetBs4();
-  EXPECT_EQ(r[1].packet->GetBs4(), 2);
+  ASSERT_EQ(r[1].token, SQLNWTDiagRec);
+  Diag diag = ReadDiag(r[1]);
+  EXPECT_EQ(diag.id, 71);
+  EXPECT_EQ(diag.sqlstate, "QP999");
+  EXPECT_EQ(r[2].token, SQLNWTResultSet);  // the query's next row after the refused UPDATE
+  EXPECT_EQ(begins_, 1);
+  r = Send({&exec_u});
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTNrRowsProcessed);
+  r[0].packet->GetBs4();
+  EXPECT_EQ(r[0].packet->GetBs4(), 2);
+  EXPECT_EQ(begins_, 2);
 
   Open(true);  // the agent forgets dictionaries until they are sent
+  begins_ = 0;
   ASSERT_EQ(Run(72, update).at(0).token, SQLNWTMissingDDs);
   agent_->DictionaryArrived("tbltst01", 10);
   P resume, again;
   resume.tok(SQLNWTPacketForDriver).tok(SQLNWTHandlePendingPackets);
   again.stmt(72, SQLNWTPacketExec);
-  lock_waits_ = 1;
-  b = Buffer({&resume, &again});
-  EXPECT_THROW(agent_->HandleBatch(b.data(), b.size()), LockWait);
-  r = Split(agent_->Resume());
+  r = Send({&resume, &again});
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[0].token, SQLNWTNrRowsProcessed);
   EXPECT_EQ(r[1].token, SQLNWTNrRowsProcessed);  // the kept batch, then the rest of the outer one
+  EXPECT_EQ(begins_, 2);
   EXPECT_FALSE(agent_->holding());
 }
 
