@@ -29,6 +29,12 @@ static int failed(const char *call) {
   return 1;
 }
 
+/* Says what went otherwise than the database promises and returns 1. */
+static int unexpected(const char *what) {
+  fprintf(stderr, "unexpected: %s\n", what);
+  return 1;
+}
+
 /* The log hook: every message of the library, as it is written. */
 static void on_log(char level, const char *keyword, const char *text, const char *file,
                    int line) {
@@ -214,10 +220,13 @@ int main(int argc, char **argv) {
    *    transaction, and zdb_get_detail_error names the table and the update's
    *    own error. */
   set_text(code, sizeof code, "SALES");
-  if (zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0 && zdb_errno == ZE_DUPLICATE_VALUE)
-    printf("insert refused: error %d (%s)\n", zdb_errno, zdberrorstr(zdb_errno));
+  if (zdb_exec_row(cursor, db_insert, 0, 0xFFFF) == 0) return unexpected("a second SALES was inserted");
+  if (zdb_errno != ZE_DUPLICATE_VALUE) return failed("second SALES");
+  printf("insert refused: error %d (%s)\n", zdb_errno, zdberrorstr(zdb_errno));
   if (zdb_exec_row(cursor, db_insert_51, 0, 0xFFFF) != 0) return failed("buffered insert");
-  if (zdb_exec_db(commit_trans, trans) != 0 && zdb_errno == ZE_BUFFERED_UPDATE) {
+  if (zdb_exec_db(commit_trans, trans) == 0) return unexpected("the buffered duplicate was committed");
+  if (zdb_errno != ZE_BUFFERED_UPDATE) return failed("commit of the buffered duplicate");
+  {
     char table[9];
     int compnr = 0;
     const char *extra = NULL;

@@ -12,7 +12,7 @@ namespace molvane::host {
 bool PrintError(std::FILE *out, int err);
 
 // The same with a note after the text ("...: Not logged on to a database;
-// run logon first").
+// run logon first"), unless the note is the message itself.
 bool PrintError(std::FILE *out, int err, const char *note);
 
 }  // namespace molvane::host

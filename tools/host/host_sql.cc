@@ -136,9 +136,6 @@ bool SqlCommands::Fail(QPCStatement *handle) {
       handle_text != nullptr && *handle_text != '\0')
     text = handle_text;
   if (err == 0) err = number;
-  // The library makes the SQL text the call's message: it is said once.
-  const char *msg = get_zdb_msg();
-  if (msg != nullptr && text == msg) return PrintError(out_, err);
   return PrintError(out_, err, text.empty() ? nullptr : text.c_str());
 }
 

@@ -85,20 +85,6 @@ int system_command(ZDB_SERVER *server, std::uint32_t command, const void *msg, s
   return zdb_commu(server);
 }
 
-// A driver that refused a session with 215 says why when asked (a driver
-// server serves the database file, the file cannot be opened): the reason
-// goes to the message text, and zdb_errno stays 215.
-void note_session_refusal(ZDB_SERVER *server) {
-  const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
-                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
-                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
-                                 static_cast<unsigned char>(SYS_INFO_REFUSAL)};
-  const ZDB_REQUEST &req = dbc_request();
-  if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
-    set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
-  zdb_errno = ZE_ILLEGAL_STATE;
-}
-
 // The message of EXE_SYSTEM 6: the length of the driver name in one byte,
 // the name, then the argument text.
 bool driver_spec_message(const ZDB_SERVER *server, std::string *message) {
@@ -117,7 +103,17 @@ bool driver_spec_message(const ZDB_SERVER *server, std::string *message) {
 
 }  // namespace
 
-void zdb_note_driver_refusal(ZDB_SERVER *server) { note_session_refusal(server); }
+void zdb_note_driver_refusal(ZDB_SERVER *server) {
+  const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL)};
+  const ZDB_REQUEST &req = dbc_request();
+  if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
+    set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
+  zdb_errno = ZE_ILLEGAL_STATE;
+}
+
 
 const char *zdb_server_name(const ZDB_SERVER *server) {
   return server->spec != nullptr && server->spec->server->name != nullptr ? server->spec->server->name
@@ -276,7 +272,7 @@ int zdb_attach_session(ZDB_SESSION *session) {
     if (tracing())
       std::fprintf(stderr, "<- ATT_SESSION on server %p failed, error %d\n",
                    static_cast<void *>(server), zdb_errno);
-    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE) note_session_refusal(server);
+    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE) zdb_note_driver_refusal(server);
     return -1;
   }
   int retval = req.retval;
