@@ -607,9 +607,8 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     // the cache setting gives other buffers (a spilled row costs a read of
     // the spill file per visit).
     int const columns = static_cast<int>(bufferRow_.size());
-    buffer_ = std::make_unique<SQLVSBuffer>(columns, bufferDescriptors_.data(), -1);
-    if (buffer_->GetCacheSize() < kBufferedJoinRowsInMemory)
-      buffer_ = std::make_unique<SQLVSBuffer>(columns, bufferDescriptors_.data(), kBufferedJoinRowsInMemory);
+    buffer_ = std::make_unique<SQLVSBuffer>(
+        columns, bufferDescriptors_.data(), std::max(SQLVSBuffer::SettingCacheRows(), kBufferedJoinRowsInMemory));
   }
   int from = 0, to = 0;
   switch (type_) {

@@ -125,10 +125,7 @@ std::uint64_t GetLittle(unsigned char const *p, int n) {
 
 SQLVSBuffer::SQLVSBuffer(int numCols, SQLColumnDescriptor const *const *descriptors, int cacheRows)
     : numCols_(numCols), descriptors_(descriptors, descriptors + numCols) {
-  if (cacheRows == -1) {
-    int setting = dbc_settings().qelt_sql_cacherows;
-    cacheRows = setting >= 2 ? setting : kDefaultCacheRows;
-  }
+  if (cacheRows == -1) cacheRows = SettingCacheRows();
   cacheSize_ = cacheRows < 2 ? 2 : cacheRows;
   buckets_.assign(static_cast<size_t>(cacheSize_), nullptr);
 
@@ -144,6 +141,11 @@ SQLVSBuffer::SQLVSBuffer(int numCols, SQLColumnDescriptor const *const *descript
 }
 
 SQLVSBuffer::~SQLVSBuffer() = default;
+
+int SQLVSBuffer::SettingCacheRows() {
+  int setting = dbc_settings().qelt_sql_cacherows;
+  return setting >= 2 ? setting : kDefaultCacheRows;
+}
 
 char const *SQLVSBuffer::SpillFilePath() const { return file_ ? file_->Path().c_str() : ""; }
 

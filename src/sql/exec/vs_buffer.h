@@ -36,6 +36,8 @@ class SQLVSBuffer {
   // values with SQLExDEStringDataLengthMismatch.
   SQLVSBuffer(int numCols, SQLColumnDescriptor const *const *descriptors, int cacheRows);
   ~SQLVSBuffer();
+  // The rows in memory that a cacheRows of -1 gives.
+  static int SettingCacheRows();
   SQLVSBuffer(SQLVSBuffer const &) = delete;
   SQLVSBuffer &operator=(SQLVSBuffer const &) = delete;
 
