@@ -98,10 +98,13 @@ int rds_encode_row(RDS *rds, const unsigned char *row, unsigned char *out) {
 
 int rds_put_seq(RDS *rds, const unsigned char *row) {
   if (rds == nullptr || !(rds->flags & RDS_ENCODED) || (rds->flags & RDS_INDEX)) return -1;
-  std::vector<unsigned char> out(rds->stored_size);
+  // One set of buffers for every row: a buffered row costs no allocation.
+  static thread_local std::vector<unsigned char> out, work;
+  static thread_local std::vector<std::uint8_t> prev;
+  out.resize(rds->stored_size);
   // The work row and the previous states change only when the row is stored.
-  std::vector<unsigned char> work(rds->work_row, rds->work_row + rds->row_length);
-  std::vector<std::uint8_t> prev(rds->column_count);
+  work.assign(rds->work_row, rds->work_row + rds->row_length);
+  prev.resize(rds->column_count);
   for (int i = 0; i < rds->column_count; ++i) prev[i] = rds->columns[i].prev_state;
   int n = rds_encode_row(rds, row, out.data());
   if (rds_write_data(rds, rds->data_length, out.data(), n) != 0) {
