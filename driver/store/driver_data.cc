@@ -95,7 +95,7 @@ TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int 
 }
 
 bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
-  if (!OthersHold(session)) return false;
+  if (!AnyHeld()) return false;
   std::string table_key = TableKey(table, physical);
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
@@ -108,7 +108,7 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
 
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
-  if (!OthersHold(session)) return false;
+  if (!AnyHeld()) return false;
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
   std::string key = table_key + '\0' + row_key;
@@ -325,7 +325,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   batch_keys_.clear();
   Failure failure = Apply(session, tables, ctx, reached);
   if (failure.error == 0)
-    for (std::string &key : batch_keys_) Hold(changed_keys_, std::move(key), session->id());
+    for (std::string &key : batch_keys_) changed_keys_[std::move(key)] = session->id();
   batch_keys_.clear();
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
   if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
@@ -403,7 +403,7 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
       return;
     }
   }
-  if (lock) Hold(row_locks_, table_key + '\0' + key, session->id());
+  if (lock) row_locks_[table_key + '\0' + key] = session->id();
   out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);
 }
 
@@ -434,7 +434,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
           return kLocked;
       if (ctx.store != nullptr && ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), 0))
         return kLocked;
-      Hold(table_locks_, table_key, session->id());
+      table_locks_[table_key] = session->id();
       break;
     default:
       break;  // index and import actions: nothing to do over SQLite
@@ -452,7 +452,6 @@ void DataPlane::EndTransaction(std::uint32_t session_id) {
     it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
   for (auto it = changed_keys_.begin(); it != changed_keys_.end();)
     it = it->second == session_id ? changed_keys_.erase(it) : std::next(it);
-  holders_.erase(session_id);
 }
 
 void DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {

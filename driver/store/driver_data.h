@@ -130,16 +130,9 @@ class DataPlane {
   // holds them instead.
   std::map<std::string, std::uint32_t> changed_keys_;
   std::vector<std::string> batch_keys_;  // changed keys of the batch being applied, kept when it succeeds
-  // The sessions with an entry in row_locks_, table_locks_ or changed_keys_:
-  // while none but the asking session has one, nothing is locked for it.
-  std::set<std::uint32_t> holders_;
-  void Hold(std::map<std::string, std::uint32_t> &locks, std::string key, std::uint32_t session) {
-    locks[std::move(key)] = session;
-    holders_.insert(session);
-  }
-  bool OthersHold(std::uint32_t session) const {
-    return holders_.size() > 1 || (holders_.size() == 1 && *holders_.begin() != session);
-  }
+  // Whether any session holds a lock or changed a row: while none does,
+  // nothing is looked up for a read or a batch.
+  bool AnyHeld() const { return !row_locks_.empty() || !table_locks_.empty() || !changed_keys_.empty(); }
 };
 
 }  // namespace molvane::driver
