@@ -188,6 +188,13 @@ void DriverConnection::Handle(WireReader &in, WireWriter &out) {
   }
 }
 
+bool DriverConnection::writing() {
+  return std::any_of(sessions_.begin(), sessions_.end(), [this](std::uint32_t id) {
+    DriverSession *s = store_.Find(id);
+    return s != nullptr && s->active();
+  });
+}
+
 DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
   return sessions_.count(id) != 0 ? store_.Find(id) : nullptr;
 }
@@ -271,9 +278,11 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     }
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
-    // Transactions end at a request's end, which wakes the queue; the
-    // short bound covers a writer that ends otherwise.
-    monitor_->Sleep(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)));
+    // The head is woken when a write transaction ends (the short bound
+    // covers one that ends unseen), the others when they become the head;
+    // each looks at its deadline again when the queue moved.
+    const bool head = monitor_->First(ticket);
+    monitor_->Sleep(ticket, head ? std::min(deadline, now + std::chrono::milliseconds(20)) : deadline);
   }
   monitor_->Leave(ticket);
   if (parked && on_state_) on_state_(RequestState::kRunning);

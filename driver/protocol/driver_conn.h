@@ -86,6 +86,8 @@ class DriverConnection {
   std::uint64_t handled() const { return handled_; }
   // A session was ever opened on the connection (it logged on).
   bool had_session() const { return had_session_; }
+  // A session of the connection holds the database's write transaction.
+  bool writing();
   // A server connection's worker: `cancelled` says the host went away or
   // the server stops (a running statement then ends, a parked request
   // gives up); `on_state` hears a request park and run on.

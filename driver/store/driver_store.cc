@@ -42,7 +42,8 @@ DriverSession::~DriverSession() {
   }
 }
 
-bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::string *error) {
+bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::uint64_t *ended,
+                         std::string *error) {
   const char *file = path.empty() ? ":memory:" : path.c_str();
   // A new database file is the driver user's alone, whatever the umask
   // (SQLite would create it 0644 less the umask); its WAL and shared-memory
@@ -89,6 +90,9 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
     return false;
   }
   sqlite3_update_hook(db_, &DriverSession::OnChange, this);
+  ended_ = ended;
+  sqlite3_commit_hook(db_, &DriverSession::OnCommit, this);
+  sqlite3_rollback_hook(db_, &DriverSession::OnRollback, this);
   if (max_pages != 0 && !Exec(("PRAGMA max_page_count=" + std::to_string(max_pages)).c_str())) {
     *error = sqlite3_errmsg(db_);
     return false;
@@ -111,6 +115,15 @@ void DriverSession::OnChange(void *self, int, const char *, const char *table, s
     t.all = true;
     t.rows = {};
   }
+}
+
+int DriverSession::OnCommit(void *self) {
+  if (std::uint64_t *ended = static_cast<DriverSession *>(self)->ended_) ++*ended;
+  return 0;  // the commit goes on
+}
+
+void DriverSession::OnRollback(void *self) {
+  if (std::uint64_t *ended = static_cast<DriverSession *>(self)->ended_) ++*ended;
 }
 
 bool DriverSession::Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const {
@@ -186,7 +199,7 @@ DriverSession *DriverStore::OpenSession(const std::string &name, std::string *er
     if (claim_ == nullptr) return nullptr;
   }
   auto session = std::make_unique<DriverSession>(next_id_, name);
-  if (!session->Open(path_, busy_ms_, max_pages_, error)) {
+  if (!session->Open(path_, busy_ms_, max_pages_, &transactions_ended_, error)) {
     last_failure_ = session->Failure(0);
     return nullptr;
   }
