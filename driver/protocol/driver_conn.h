@@ -92,6 +92,11 @@ class DriverConnection {
   // the server stops (a running statement then ends, a parked request
   // gives up); `on_state` hears a request park and run on.
   void Serve(std::function<bool()> cancelled, std::function<void(RequestState)> on_state);
+  // The driver server rolled back these sessions' transactions between
+  // requests (the idle limit): those of this connection are treated as on
+  // any rollback (the tables whose dictionaries arrived inside it are made
+  // again, the audit list goes).
+  void RolledBack(const std::vector<std::uint32_t> &ids);
   // The SQL agent of the connection (SQL_MESSAGE).
   SqlAgent &agent() { return agent_; }
   // What the client sent of the user's permissions and audit columns.

@@ -648,7 +648,10 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       for (auto &c : channels)
         if (c->conn != nullptr) c->conn->agent().SpillOpenResults(opened_before);
       const std::uint64_t ended = shared.store.transactions_ended();
-      shared.data.OnIdleTick(shared.store, after);
+      const std::vector<std::uint32_t> rolled_back = shared.data.OnIdleTick(shared.store, after);
+      if (!rolled_back.empty())
+        for (auto &c : channels)
+          if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
       if (shared.store.transactions_ended() != ended) monitor.WriteEnded();
       next_tick = after + kTick;
     }

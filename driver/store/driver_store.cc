@@ -105,7 +105,9 @@ bool DriverSession::Exec(const char *sql) {
 }
 
 void DriverSession::OnChange(void *self, int, const char *, const char *table, sqlite3_int64 rowid) {
-  auto &changed = static_cast<DriverSession *>(self)->changed_;
+  auto *session = static_cast<DriverSession *>(self);
+  if (session->watching_ && session->watched_.size() < kMaxChangedRows) session->watched_.emplace_back(table, rowid);
+  auto &changed = session->changed_;
   auto it = changed.find(std::string_view(table));
   if (it == changed.end()) it = changed.emplace(table, TableChanges{}).first;
   TableChanges &t = it->second;
@@ -115,6 +117,16 @@ void DriverSession::OnChange(void *self, int, const char *, const char *table, s
     t.all = true;
     t.rows = {};
   }
+}
+
+void DriverSession::WatchChanges() {
+  watching_ = true;
+  watched_.clear();
+}
+
+std::vector<std::pair<std::string, sqlite3_int64>> DriverSession::TakeWatched() {
+  watching_ = false;
+  return std::move(watched_);
 }
 
 int DriverSession::OnCommit(void *self) {
@@ -271,9 +283,9 @@ std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::ti
   std::vector<std::uint32_t> ended;
   for (auto &[id, s] : sessions_) {
     if (!s->active() || now - s->last_request() <= idle_limit_) continue;
-    std::string reason = "the transaction of session " + std::to_string(id) + " (" + s->name() +
-                         ") held the database idle for more than " + std::to_string(idle_limit_.count()) +
-                         " s and was rolled back";
+    std::string reason = "the driver server rolled back the transaction of session " + std::to_string(id) +
+                         " (" + s->name() + "): no request for more than " +
+                         std::to_string(idle_limit_.count()) + " s while it held the database";
     log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
     s->Abort();
     s->TransactionLost(ZE_COMMUNICATION, std::move(reason));

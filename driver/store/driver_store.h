@@ -80,6 +80,11 @@ class DriverSession {
   bool Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const;
   // The last Begin failed because another connection was writing.
   bool busy() const { return busy_; }
+  // The rows changed from here on (SQLite table, rowid) are listed too,
+  // up to kMaxChangedRows of them, until TakeWatched returns them: a
+  // statement whose new keys must be locked.
+  void WatchChanges();
+  std::vector<std::pair<std::string, sqlite3_int64>> TakeWatched();
 
   std::uint32_t id() const { return id_; }
   const std::string &name() const { return name_; }
@@ -106,6 +111,8 @@ class DriverSession {
   };
   static constexpr std::size_t kMaxChangedRows = 100000;
   std::map<std::string, TableChanges, std::less<>> changed_;
+  bool watching_ = false;
+  std::vector<std::pair<std::string, sqlite3_int64>> watched_;  // changed while watching
   std::uint32_t failure_ = 0;  // that error, once a commit reported it
   std::uint32_t id_;
   std::string name_;

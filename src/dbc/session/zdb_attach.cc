@@ -88,7 +88,7 @@ int system_command(ZDB_SERVER *server, std::uint32_t command, const void *msg, s
 // A driver that refused a session with 215 says why when asked (a driver
 // server serves the database file, the file cannot be opened): the reason
 // goes to the message text, and zdb_errno stays 215.
-void note_session_refusal(ZDB_SERVER *server) {
+void note_driver_reason(ZDB_SERVER *server, int error) {
   const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
                                  static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
                                  static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
@@ -96,8 +96,10 @@ void note_session_refusal(ZDB_SERVER *server) {
   const ZDB_REQUEST &req = dbc_request();
   if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
     set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
-  zdb_errno = ZE_ILLEGAL_STATE;
+  zdb_errno = error;
 }
+
+void note_session_refusal(ZDB_SERVER *server) { note_driver_reason(server, ZE_ILLEGAL_STATE); }
 
 // The message of EXE_SYSTEM 6: the length of the driver name in one byte,
 // the name, then the argument text.
@@ -118,6 +120,8 @@ bool driver_spec_message(const ZDB_SERVER *server, std::string *message) {
 }  // namespace
 
 void zdb_note_driver_refusal(ZDB_SERVER *server) { note_session_refusal(server); }
+
+void zdb_note_driver_reason(ZDB_SERVER *server, int error) { note_driver_reason(server, error); }
 
 const char *zdb_server_name(const ZDB_SERVER *server) {
   return server->spec != nullptr && server->spec->server->name != nullptr ? server->spec->server->name

@@ -95,6 +95,9 @@ bool zdb_server_is_audit(const ZDB_SERVER *server);
 // driver server, a table's dictionary has another layout than the
 // database's table): the reason goes to the message text, zdb_errno stays 215.
 void zdb_note_driver_refusal(ZDB_SERVER *server);
+// The same for another error the driver answered (510: a driver server
+// rolled back the transaction); zdb_errno stays `error`.
+void zdb_note_driver_reason(ZDB_SERVER *server, int error);
 
 // Writes the driver/session tree to standard error under a title.
 void zdb_dump_server_tree(const char *title);
