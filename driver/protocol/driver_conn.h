@@ -45,9 +45,10 @@ struct DriverShared {
 // A request's life in a driver server (driver/README.md draws it): its
 // bytes arrive until it is whole (received), it waits for the monitor and
 // runs; a write that meets another session's write transaction is parked
-// in the monitor's queue (its place and deadline kept) and its thread
-// sleeps, then runs on where it stopped, or answers 107 when its wait is
-// over; its reply is queued for the loop to send (answered).
+// in the monitor's queue (its place kept there, its deadline by its
+// thread) and its thread sleeps until it is first and a transaction ends,
+// then runs on where it stopped, or answers 107 when its wait is over; its
+// reply is queued for the loop to send (answered).
 enum class RequestState { kIdle, kReceived, kRunning, kParked, kAnswered };
 
 class DriverConnection {

@@ -420,6 +420,10 @@ TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
   usleep(2500000);
   EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
+  const std::string flush = a->Do("flush");
+  EXPECT_EQ(flush.rfind("error 520", 0), 0u) << flush;
+  EXPECT_NE(flush.find("no request for more than 1 s"), std::string::npos) << flush;
   const std::string commit = a->Do("commit");
   EXPECT_EQ(commit.rfind("error 510", 0), 0u) << commit;
   EXPECT_NE(commit.find("the driver server rolled back the transaction of session "), std::string::npos) << commit;
