@@ -80,12 +80,20 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                  },
                  [this](std::uint32_t id) {
                    // A statement waits as a record write does; a file
-                   // still busy is a lock error.
+                   // still busy is a lock error. The rows it changes are
+                   // watched for their new keys.
                    DriverSession *s = SessionFor(id);
                    if (s == nullptr) return false;
-                   if (BeginWrite(s)) return true;
+                   if (BeginWrite(s)) {
+                     s->WatchChanges();
+                     return true;
+                   }
                    if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
                    return false;
+                 },
+                 [this](std::uint32_t id, const std::string &table, int physical) {
+                   if (DriverSession *s = SessionFor(id))
+                     data_.LockChangedRows(s, table, physical, s->TakeWatched(), DataCtx());
                  }},
              options_.agent_forget_dds) {
   if (!options_.database.empty() && !store_.has_path()) store_.SetPath(options_.database);
@@ -190,6 +198,13 @@ void DriverConnection::Handle(WireReader &in, WireWriter &out) {
   }
 }
 
+bool DriverConnection::writing() {
+  return std::any_of(sessions_.begin(), sessions_.end(), [this](std::uint32_t id) {
+    DriverSession *s = store_.Find(id);
+    return s != nullptr && s->active();
+  });
+}
+
 DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
   return sessions_.count(id) != 0 ? store_.Find(id) : nullptr;
 }
@@ -216,6 +231,15 @@ DataContext DriverConnection::DataCtx() const {
   return ctx;
 }
 
+void DriverConnection::RolledBack(const std::vector<std::uint32_t> &ids) {
+  for (std::uint32_t id : ids) {
+    if (sessions_.count(id) == 0) continue;
+    RestoreTables(id);
+    changed_.erase(id);
+    waiting_.erase(id);
+  }
+}
+
 // ---- The write transaction and the server's write queue ----
 
 bool DriverConnection::BeginWrite(DriverSession *session) {
@@ -227,6 +251,8 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
   if (!begun && session->busy())
     log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
              session->id());
+  // The client asks why (EXE_SYSTEM 9) when the driver ended the transaction.
+  if (!begun && !session->lost_reason().empty()) refusal_ = session->lost_reason();
   return begun;
 }
 
@@ -273,9 +299,11 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     }
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
-    // Transactions end at a request's end, which wakes the queue; the
-    // short bound covers a writer that ends otherwise.
-    monitor_->Sleep(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)));
+    // The head is woken when a write transaction ends (the short bound
+    // covers one that ends unseen), the others when they become the head;
+    // each looks at its deadline again when the queue moved.
+    const bool head = monitor_->First(ticket);
+    monitor_->Sleep(ticket, head ? std::min(deadline, now + std::chrono::milliseconds(20)) : deadline);
   }
   monitor_->Leave(ticket);
   if (parked && on_state_) on_state_(RequestState::kRunning);
@@ -397,6 +425,7 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
     if (!ok) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
                StorageText(session->db()).c_str());
+      if (!session->lost_reason().empty()) refusal_ = session->lost_reason();
       retval = session->Failure(kNotServed);
     }
   }
@@ -625,11 +654,18 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
                                     return HasDictionary(t.name, t.compnr);
                                   });
   if (session != nullptr && applies && !BeginWrite(session)) {
-    static const std::string kBusy = "another session's write transaction held the database";
+    // Another session's write transaction, or this one ended by the driver
+    // (510 with its reason), or a storage error.
+    std::string text = "another session's write transaction held the database";
+    std::uint32_t error = ZE_LOCKED;
+    if (!session->busy()) {
+      error = session->Failure(ZE_LOCKED);
+      text = !session->lost_reason().empty() ? session->lost_reason() : StorageText(session->db());
+    }
     std::string name = tables.empty() ? std::string(8, ' ') : tables.front().name;
     std::uint16_t compnr = tables.empty() ? 0 : tables.front().compnr;
-    out.U32(ZE_BUFFERED_UPDATE).U32(ZE_LOCKED).Bytes(name.data(), 8).U16(compnr);
-    out.U32(static_cast<std::uint32_t>(kBusy.size())).Bytes(kBusy.data(), kBusy.size());
+    out.U32(ZE_BUFFERED_UPDATE).U32(error).Bytes(name.data(), 8).U16(compnr);
+    out.U32(static_cast<std::uint32_t>(text.size())).Bytes(text.data(), text.size());
     return;
   }
   if (!options_.audit_list) return data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);

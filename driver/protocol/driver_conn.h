@@ -45,9 +45,10 @@ struct DriverShared {
 // A request's life in a driver server (driver/README.md draws it): its
 // bytes arrive until it is whole (received), it waits for the monitor and
 // runs; a write that meets another session's write transaction is parked
-// in the monitor's queue (its place and deadline kept) and its thread
-// sleeps, then runs on where it stopped, or answers 107 when its wait is
-// over; its reply is queued for the loop to send (answered).
+// in the monitor's queue (its place kept there, its deadline by its
+// thread) and its thread sleeps until it is first and a transaction ends,
+// then runs on where it stopped, or answers 107 when its wait is over; its
+// reply is queued for the loop to send (answered).
 enum class RequestState { kIdle, kReceived, kRunning, kParked, kAnswered };
 
 class DriverConnection {
@@ -86,10 +87,17 @@ class DriverConnection {
   std::uint64_t handled() const { return handled_; }
   // A session was ever opened on the connection (it logged on).
   bool had_session() const { return had_session_; }
+  // A session of the connection holds the database's write transaction.
+  bool writing();
   // A server connection's worker: `cancelled` says the host went away or
   // the server stops (a running statement then ends, a parked request
   // gives up); `on_state` hears a request park and run on.
   void Serve(std::function<bool()> cancelled, std::function<void(RequestState)> on_state);
+  // The driver server rolled back these sessions' transactions between
+  // requests (the idle limit): those of this connection are treated as on
+  // any rollback (the tables whose dictionaries arrived inside it are made
+  // again, the audit list goes).
+  void RolledBack(const std::vector<std::uint32_t> &ids);
   // The SQL agent of the connection (SQL_MESSAGE).
   SqlAgent &agent() { return agent_; }
   // What the client sent of the user's permissions and audit columns.

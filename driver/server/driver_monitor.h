@@ -5,23 +5,26 @@
 // share (the sessions' store, row and table locks, kept batches,
 // dictionaries, and the library code the driver runs) is used under one
 // mutex, the monitor. The monitor is handed on in the order threads asked
-// for it, and long work (a query stepping in SQLite) offers it to waiting
-// threads every hundred steps (Yield), so a long query holds up no other
-// host's keyed read or commit.
+// for it, each waiting thread woken alone when its turn comes, and long
+// work (a query stepping in SQLite) offers it to waiting threads every
+// hundred steps (Yield), so a long query holds up no other host's keyed
+// read or commit.
 //
 // A request that needs the write transaction while another session holds
-// it is parked: it joins a first-come queue with its deadline and its
-// thread sleeps without the monitor until the transaction ends. Only the
-// request at the head of the queue tries to begin, so a write that arrives
-// while others wait goes behind them. Its deadline moves on each time the
-// queue moves: a request is refused when one transaction held the file
-// for the whole wait, not because many short ones were ahead of it.
+// it is parked: it joins a first-come queue and its thread sleeps without
+// the monitor. Only the request at the head of the queue tries to begin,
+// so a write that arrives while others wait goes behind them, and only the
+// head is woken when a write transaction ends; the next one is woken when
+// the head leaves. The caller keeps the deadline: a request is refused
+// when one transaction held the file for the whole wait, not because many
+// short ones were ahead of it.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <mutex>
 
 namespace molvane::driver {
@@ -30,12 +33,17 @@ class DriverMonitor {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // The monitor, in the order asked for.
-  void Lock();
+  // The monitor, in the order asked for. An `urgent` thread (one whose
+  // connection holds the write transaction) goes before the others: every
+  // other writer waits for that transaction to end, so it is never kept
+  // behind reads.
+  void Lock(bool urgent = false);
   void Unlock();
   // Called with the monitor held inside long work: threads that wait for
   // it go first, then the caller has it again.
   void Yield();
+  // How many threads wait for the monitor.
+  std::size_t waiting() const;
 
   // A request parked for the write transaction: its place in the queue
   // (a ticket). Called with the monitor held.
@@ -44,38 +52,59 @@ class DriverMonitor {
   bool First(std::uint64_t ticket) const;
   // How many parked requests are ahead of the ticket.
   std::size_t Position(std::uint64_t ticket) const;
-  // The request leaves the queue (it began, or its wait is over).
+  // The request leaves the queue (it began, or its wait is over); the next
+  // one, now the head, is woken to try.
   void Leave(std::uint64_t ticket);
   // The head of the queue began its write transaction: the queue moved.
   void Began() { ++turns_; }
   // How often the queue moved so far: a request waits as long as it moves.
   std::uint64_t turns() const { return turns_; }
-  // Releases the monitor and sleeps until a write transaction may have
-  // ended (WriteEnded) or `until`, then takes the monitor again.
-  void Sleep(Clock::time_point until);
-  // A write transaction may have ended, or a parked request's connection
-  // is being ended: parked requests look again. Called with the monitor
-  // held, or by the loop to wake a request whose host went away.
+  // Releases the monitor and sleeps until the parked request is woken
+  // (WriteEnded while it is the head, Leave of the head before it, WakeAll)
+  // or `until`, then takes the monitor again, before the threads that do
+  // not write when it was woken. A wake that came since the request last
+  // slept counts, so none is lost between its try and its sleep.
+  void Sleep(std::uint64_t ticket, Clock::time_point until);
+  // A write transaction ended: the head of the queue tries to begin.
+  // Called with the monitor held.
   void WriteEnded();
+  // Every parked request looks again: a connection is being ended (its
+  // request gives up) or the server stops. Called with or without the
+  // monitor.
+  void WakeAll();
 
  private:
-  std::mutex mu_;
-  std::condition_variable turn_;     // the monitor changed hands
-  std::uint64_t next_ = 0;           // the next thread's number
-  std::uint64_t serving_ = 0;        // the number of the thread that holds it
-  std::condition_variable written_;  // a write transaction may have ended
-  std::uint64_t writes_ = 0;
+  struct Waiter {  // a thread waiting for the monitor
+    std::condition_variable cv;
+    bool go = false;      // the monitor was handed to it
+    bool urgent = false;  // it goes before the others
+  };
+  struct Parked {
+    std::uint64_t ticket;
+    std::condition_variable cv;
+    std::uint64_t wakes = 0;  // how often it was woken
+    std::uint64_t seen = 0;   // ... of which it has seen
+  };
+  // With mu_ held: takes the monitor, waiting for its turn; hands it on.
+  void Acquire(std::unique_lock<std::mutex> &lock, bool urgent);
+  void Release();
+  void Wake(Parked &parked);
+  std::list<Parked>::iterator FindParked(std::uint64_t ticket);
+
+  mutable std::mutex mu_;
+  bool held_ = false;             // a thread holds the monitor
+  std::deque<Waiter *> waiting_;  // threads waiting for it, in order
   std::uint64_t next_ticket_ = 1;
-  std::uint64_t turns_ = 0;    // under the monitor
-  std::deque<std::uint64_t> parked_;  // the tickets in their order (under the monitor)
+  std::uint64_t turns_ = 0;     // under the monitor
+  std::list<Parked> parked_;    // the parked requests in their order
 };
 
 // Holds the monitor for a scope; does nothing without one (a child or
 // in-process driver has a single thread).
 class MonitorGuard {
  public:
-  explicit MonitorGuard(DriverMonitor *monitor) : monitor_(monitor) {
-    if (monitor_ != nullptr) monitor_->Lock();
+  explicit MonitorGuard(DriverMonitor *monitor, bool urgent = false) : monitor_(monitor) {
+    if (monitor_ != nullptr) monitor_->Lock(urgent);
   }
   ~MonitorGuard() {
     if (monitor_ != nullptr) monitor_->Unlock();

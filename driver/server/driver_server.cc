@@ -197,6 +197,7 @@ struct Channel {
   std::optional<Clock::time_point> waiting_since = Clock::now();  // no complete request since
   std::atomic<bool> cancel{false};      // the client is gone or the server stops
   std::atomic<RequestState> state{RequestState::kIdle};
+  std::atomic<bool> writing{false};     // conn holds the write transaction (its next turn is urgent)
   std::size_t buffered = 0;             // conn's pending bytes as counted in the total (worker)
   PeerGate gate;                        // the admission (loop)
 };
@@ -259,8 +260,9 @@ void Work(Server &server, Channel &ch) {
     std::size_t pending = 0;
     std::string reason;
     {
-      MonitorGuard guard(&server.monitor);
+      MonitorGuard guard(&server.monitor, ch.writing);
       ch.state = RequestState::kRunning;
+      const std::uint64_t ended = server.shared.store.transactions_ended();
       try {
         DriverConnection &conn = *ch.conn;
         conn.Feed(in.data(), in.size());
@@ -270,6 +272,7 @@ void Work(Server &server, Channel &ch) {
         answered = conn.handled() != before;
         held = conn.held();
         pending = conn.pending_input();
+        ch.writing = conn.writing();
         if (alive && !conn.had_session() && pending > kBeforeSession) {
           reason = "sent more than 64 KiB before its first session";
           alive = false;
@@ -296,9 +299,9 @@ void Work(Server &server, Channel &ch) {
       }
       if (!reason.empty())
         log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: it %s", reason.c_str());
-      // A commit or abort may have ended a write transaction that parked
-      // requests wait for.
-      server.monitor.WriteEnded();
+      // A transaction that ended (a commit, an abort, a rollback) may
+      // have been the write transaction the head of the queue waits for.
+      if (server.shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
     }
     ch.state = answered ? RequestState::kAnswered : RequestState::kIdle;
     bool loop_needed = false;
@@ -410,7 +413,7 @@ void Drop(Server &server, Channel &ch) {
     ch.cancel = true;
     ch.cv.notify_one();
   }
-  server.monitor.WriteEnded();
+  server.monitor.WakeAll();  // a parked request of the connection gives up
 }
 
 // Accepts the connections waiting on the listening socket. Every check of
@@ -644,7 +647,12 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       const Clock::time_point opened_before = after - std::chrono::seconds(options.open_result_limit);
       for (auto &c : channels)
         if (c->conn != nullptr) c->conn->agent().SpillOpenResults(opened_before);
-      shared.data.OnIdleTick(shared.store, after);
+      const std::uint64_t ended = shared.store.transactions_ended();
+      const std::vector<std::uint32_t> rolled_back = shared.data.OnIdleTick(shared.store, after);
+      if (!rolled_back.empty())
+        for (auto &c : channels)
+          if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
+      if (shared.store.transactions_ended() != ended) monitor.WriteEnded();
       next_tick = after + kTick;
     }
   }

@@ -244,11 +244,19 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       if (!s.query() && ctx_.begin && !ctx_.begin(s.session()))
         throw StateError("QP999", std::string("The session's transaction did not start: ") +
                                       sqlite3_errmsg(db));
-      // In a server the wait for the write transaction lets other sessions
-      // run: one of them may have locked what the statement changes.
-      if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
-        throw SQLExZDBError(ZE_LOCKED);
-      int rows = s.Exec(db, &host_);
+      int rows = 0;
+      try {
+        // In a server the wait for the write transaction lets other
+        // sessions run: one of them may have locked what the statement
+        // changes.
+        if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
+          throw SQLExZDBError(ZE_LOCKED);
+        rows = s.Exec(db, &host_);
+      } catch (...) {
+        if (!s.query() && ctx_.changed) ctx_.changed(s.session(), s.dml_table().name, s.dml_table().compnr);
+        throw;
+      }
+      if (!s.query() && ctx_.changed) ctx_.changed(s.session(), s.dml_table().name, s.dml_table().compnr);
       if (!s.query()) reply->RowsProcessed(id, rows);
       return;
     }

@@ -64,6 +64,9 @@ struct AgentContext {
   // database refused (null: every statement commits itself). May wait
   // for another session's write transaction, or throw the lock error.
   std::function<bool(std::uint32_t session)> begin;
+  // After a DELETE or UPDATE ran (or failed), begun by `begin`: the rows it
+  // changed in the table of a physical company (null: nothing to note).
+  std::function<void(std::uint32_t session, const std::string &table, int physical)> changed;
 };
 
 class SqlAgent {

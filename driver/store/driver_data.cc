@@ -454,8 +454,25 @@ void DataPlane::EndTransaction(std::uint32_t session_id) {
     it = it->second == session_id ? changed_keys_.erase(it) : std::next(it);
 }
 
-void DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {
-  for (std::uint32_t id : store.OnIdleTick(now)) EndTransaction(id);
+void DataPlane::LockChangedRows(DriverSession *session, const std::string &table, int physical,
+                                const std::vector<std::pair<std::string, sqlite3_int64>> &watched,
+                                const DataContext &ctx) {
+  const DdTableDesc *desc = ctx.catalog->Find(table, physical, ctx.holder);
+  if (desc == nullptr || watched.empty()) return;
+  TableRows &rows = Rows(session, *desc, physical);
+  if (!rows.has_key()) return;
+  const std::string sqlite_table = SqliteTableName(desc->name, physical);
+  const std::string prefix = TableKey(table, physical) + '\0';
+  std::vector<std::uint8_t> image;
+  for (const auto &[name, rowid] : watched)
+    if (name == sqlite_table && rows.FindRowid(rowid, &image) == 0)
+      changed_keys_[prefix + rows.KeyOf(image.data())] = session->id();
+}
+
+std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {
+  std::vector<std::uint32_t> ended = store.OnIdleTick(now);
+  for (std::uint32_t id : ended) EndTransaction(id);
+  return ended;
 }
 
 void DataPlane::ForgetSession(std::uint32_t session_id) {

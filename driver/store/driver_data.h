@@ -11,9 +11,9 @@
 // 513; the repeat that carries no tables applies it. A lock held by another
 // session is refused at once with 107, never waited on. Every row a
 // session's transaction changed is locked for the other sessions until it
-// ends: by its keys when a batch changed it, by its rowid whatever changed
-// it (DriverSession::Changed), so that no locked read is granted on an
-// image that another transaction is about to replace.
+// ends: by its keys when a batch or an SQL UPDATE changed it, by its rowid
+// whatever changed it (DriverSession::Changed), so that no locked read is
+// granted on an image that another transaction is about to replace.
 #pragma once
 
 #include <chrono>
@@ -89,13 +89,19 @@ class DataPlane {
   // True when another session holds the table locked or any row of it:
   // a DELETE or UPDATE of the SQL agent is then refused, not waited on.
   bool LockedForOthers(std::uint32_t session, const std::string &table, int physical) const;
+  // A statement of the session (an SQL UPDATE or DELETE) changed the rows
+  // `watched` (DriverSession::TakeWatched): those of the table still there
+  // are locked for the other sessions under their new keys until the
+  // transaction ends (their old keys are locked by rowid).
+  void LockChangedRows(DriverSession *session, const std::string &table, int physical,
+                       const std::vector<std::pair<std::string, sqlite3_int64>> &watched, const DataContext &ctx);
   // True when a batch of the session waits for its dictionaries.
   bool HasKept(std::uint32_t session_id) const { return kept_.count(session_id) != 0; }
   // The session's transaction ended: its locks go.
   void EndTransaction(std::uint32_t session_id);
   // The periodic work of a driver server (DriverStore::OnIdleTick); the
-  // locks of the transactions it rolls back go.
-  void OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now);
+  // locks of the transactions it rolls back go. The sessions rolled back.
+  std::vector<std::uint32_t> OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now);
   // The session is gone: its locks, its kept batch and its prepared
   // statements go (before its connection is closed).
   void ForgetSession(std::uint32_t session_id);

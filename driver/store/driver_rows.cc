@@ -127,7 +127,7 @@ TableRows::TableRows(sqlite3 *db, const DdTableDesc &desc, int physical)
 }
 
 TableRows::~TableRows() {
-  for (sqlite3_stmt *stmt : {insert_, find_, replace_, delete_, count_}) sqlite3_finalize(stmt);
+  for (sqlite3_stmt *stmt : {insert_, find_, find_rowid_, replace_, delete_, count_}) sqlite3_finalize(stmt);
   for (auto &[columns, stmt] : matching_) sqlite3_finalize(stmt);
 }
 
@@ -242,6 +242,30 @@ int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sq
   return 0;
 }
 
+int TableRows::FindRowid(sqlite3_int64 rowid, std::vector<std::uint8_t> *image) {
+  sqlite3_stmt *stmt = Prepare(&find_rowid_, [this] {
+    std::string names;
+    for (const std::string &e : elements_) names += ", " + e;
+    return "SELECT rowid" + names + " FROM " + table_ + " WHERE rowid = ?";
+  });
+  if (stmt == nullptr) return 215;
+  sqlite3_bind_int64(stmt, 1, rowid);
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_DONE) {
+    sqlite3_reset(stmt);
+    return 111;
+  }
+  if (rc != SQLITE_ROW) {
+    int number = Fail();
+    sqlite3_reset(stmt);
+    return number;
+  }
+  image->assign(image_length_, 0);
+  ReadImage(stmt, 1, image->data());
+  sqlite3_reset(stmt);
+  return 0;
+}
+
 int TableRows::Replace(sqlite3_int64 rowid, const std::uint8_t *image) {
   sqlite3_stmt *stmt = Prepare(&replace_, [this] {
     std::string sets;
@@ -279,7 +303,7 @@ int TableRows::Clear() {
 
 int TableRows::Drop() {
   // The kept statements name the table: they go with it.
-  for (sqlite3_stmt **stmt : {&insert_, &find_, &replace_, &delete_, &count_}) {
+  for (sqlite3_stmt **stmt : {&insert_, &find_, &find_rowid_, &replace_, &delete_, &count_}) {
     sqlite3_finalize(*stmt);
     *stmt = nullptr;
   }

@@ -36,6 +36,9 @@ class TableRows {
   // 215 SQLite refused (error() tells why).
   int Insert(const std::uint8_t *image);
   int Find(const std::string &key, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid);
+  // The image of the row `rowid` as the connection sees it (its own
+  // transaction's changes included).
+  int FindRowid(sqlite3_int64 rowid, std::vector<std::uint8_t> *image);
   int Replace(sqlite3_int64 rowid, const std::uint8_t *image);
   int Delete(sqlite3_int64 rowid);
   int Count(std::uint32_t *count);
@@ -100,6 +103,7 @@ class TableRows {
   std::string error_;
   sqlite3_stmt *insert_ = nullptr;
   sqlite3_stmt *find_ = nullptr;
+  sqlite3_stmt *find_rowid_ = nullptr;
   sqlite3_stmt *replace_ = nullptr;
   sqlite3_stmt *delete_ = nullptr;
   sqlite3_stmt *count_ = nullptr;

@@ -43,7 +43,8 @@ DriverSession::~DriverSession() {
   }
 }
 
-bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::string *error) {
+bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::uint64_t *ended,
+                         std::string *error) {
   const char *file = path.empty() ? ":memory:" : path.c_str();
   // A new database file is the driver user's alone, whatever the umask
   // (SQLite would create it 0644 less the umask); its WAL and shared-memory
@@ -90,6 +91,9 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
     return false;
   }
   sqlite3_update_hook(db_, &DriverSession::OnChange, this);
+  ended_ = ended;
+  sqlite3_commit_hook(db_, &DriverSession::OnCommit, this);
+  sqlite3_rollback_hook(db_, &DriverSession::OnRollback, this);
   if (max_pages != 0 && !Exec(("PRAGMA max_page_count=" + std::to_string(max_pages)).c_str())) {
     *error = sqlite3_errmsg(db_);
     return false;
@@ -102,7 +106,9 @@ bool DriverSession::Exec(const char *sql) {
 }
 
 void DriverSession::OnChange(void *self, int, const char *, const char *table, sqlite3_int64 rowid) {
-  auto &changed = static_cast<DriverSession *>(self)->changed_;
+  auto *session = static_cast<DriverSession *>(self);
+  if (session->watching_ && session->watched_.size() < kMaxChangedRows) session->watched_.emplace_back(table, rowid);
+  auto &changed = session->changed_;
   auto it = changed.find(std::string_view(table));
   if (it == changed.end()) it = changed.emplace(table, TableChanges{}).first;
   TableChanges &t = it->second;
@@ -112,6 +118,25 @@ void DriverSession::OnChange(void *self, int, const char *, const char *table, s
     t.all = true;
     t.rows = {};
   }
+}
+
+void DriverSession::WatchChanges() {
+  watching_ = true;
+  watched_.clear();
+}
+
+std::vector<std::pair<std::string, sqlite3_int64>> DriverSession::TakeWatched() {
+  watching_ = false;
+  return std::move(watched_);
+}
+
+int DriverSession::OnCommit(void *self) {
+  if (std::uint64_t *ended = static_cast<DriverSession *>(self)->ended_) ++*ended;
+  return 0;  // the commit goes on
+}
+
+void DriverSession::OnRollback(void *self) {
+  if (std::uint64_t *ended = static_cast<DriverSession *>(self)->ended_) ++*ended;
 }
 
 bool DriverSession::Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const {
@@ -194,7 +219,7 @@ DriverSession *DriverStore::OpenSession(const std::string &name, std::string *er
     if (claim_ == nullptr) return nullptr;
   }
   auto session = std::make_unique<DriverSession>(next_id_, name);
-  if (!session->Open(path_, busy_ms_, max_pages_, error)) {
+  if (!session->Open(path_, busy_ms_, max_pages_, &transactions_ended_, error)) {
     last_failure_ = session->Failure(0);
     return nullptr;
   }
@@ -266,9 +291,9 @@ std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::ti
   std::vector<std::uint32_t> ended;
   for (auto &[id, s] : sessions_) {
     if (!s->active() || now - s->last_request() <= idle_limit_) continue;
-    std::string reason = "the transaction of session " + std::to_string(id) + " (" + s->name() +
-                         ") held the database idle for more than " + std::to_string(idle_limit_.count()) +
-                         " s and was rolled back";
+    std::string reason = "the driver server rolled back the transaction of session " + std::to_string(id) +
+                         " (" + s->name() + "): no request for more than " +
+                         std::to_string(idle_limit_.count()) + " s while it held the database";
     log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
     s->Abort();
     s->TransactionLost(ZE_COMMUNICATION, std::move(reason));

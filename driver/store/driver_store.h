@@ -46,7 +46,10 @@ class DriverSession {
 
   // Opens the session's connection to the database file, capped at
   // max_pages pages when not 0. False with an error text on failure.
-  bool Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::string *error);
+  // `*ended` counts every transaction of the connection that ends, whoever
+  // ends it (a commit, a rollback, SQLite's own rollback).
+  bool Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::uint64_t *ended,
+            std::string *error);
   // Opens the session's write transaction unless one is open; true on
   // success. False with busy() when another connection's write transaction
   // held the file for the whole busy time.
@@ -81,6 +84,11 @@ class DriverSession {
   bool Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const;
   // The last Begin failed because another connection was writing.
   bool busy() const { return busy_; }
+  // The rows changed from here on (SQLite table, rowid) are listed too,
+  // up to kMaxChangedRows of them, until TakeWatched returns them: a
+  // statement whose new keys must be locked.
+  void WatchChanges();
+  std::vector<std::pair<std::string, sqlite3_int64>> TakeWatched();
 
   std::uint32_t id() const { return id_; }
   const std::string &name() const { return name_; }
@@ -90,6 +98,9 @@ class DriverSession {
  private:
   bool Exec(const char *sql);
   static void OnChange(void *self, int op, const char *database, const char *table, sqlite3_int64 rowid);
+  static int OnCommit(void *self);
+  static void OnRollback(void *self);
+  std::uint64_t *ended_ = nullptr;  // the store's count of ended transactions
   std::uint32_t lost_ = 0;     // error that ended the transaction behind the client's back
   std::string lost_reason_;    // why, when the driver ended it
   bool in_request_transaction_ = false;  // a transaction was open when the request began
@@ -104,6 +115,8 @@ class DriverSession {
   };
   static constexpr std::size_t kMaxChangedRows = 100000;
   std::map<std::string, TableChanges, std::less<>> changed_;
+  bool watching_ = false;
+  std::vector<std::pair<std::string, sqlite3_int64>> watched_;  // changed while watching
   std::uint32_t failure_ = 0;  // that error, once a commit reported it
   std::uint32_t id_;
   std::string name_;
@@ -144,6 +157,10 @@ class DriverStore {
   // True when a session other than `session` changed the row (or, with
   // rowid 0, any row) of the SQLite table in its open transaction.
   bool ChangedByOther(std::uint32_t session, const std::string &sqlite_table, sqlite3_int64 rowid) const;
+  // How many transactions of the sessions have ended so far (committed or
+  // rolled back, by the client, the driver or SQLite): a change means that
+  // a write transaction waited for may be over.
+  std::uint64_t transactions_ended() const { return transactions_ended_; }
 
   // Settings of the periodic work of a driver server (OnIdleTick).
   void SetIdleTransactionLimit(std::chrono::seconds limit) { idle_limit_ = limit; }
@@ -170,6 +187,7 @@ class DriverStore {
   std::uint32_t last_failure_ = 0;
   std::uint32_t next_id_ = 1;
   bool prepared_ = false;  // the file was readied for the driver's mode (PrepareDatabaseFile)
+  std::uint64_t transactions_ended_ = 0;
   std::chrono::seconds idle_limit_{60};
   std::map<std::uint32_t, std::unique_ptr<DriverSession>> sessions_;
 };

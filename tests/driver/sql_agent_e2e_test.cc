@@ -218,6 +218,42 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   ASSERT_EQ(zdb_do_exec_db(lic->tsession->session, db_action_word(abort_trans)), 0);
   EXPECT_EQ(client->Exec(did), 0) << "the lock is gone with its transaction";
 
+  // An UPDATE that changes the primary key (the library's own SQL refuses
+  // that, a client of the protocol may send it) locks the row for the
+  // other sessions under its old and its new key until its transaction
+  // ends: UPDATE exemp010 SET emp = 9 WHERE emp = 1
+  SQLTokenString upd(20);
+  upd.AppendToken(SQLNWTETUpdate);
+  upd.AppendMemory("exemp010", 8);
+  upd.AppendBs2(1);
+  upd.AppendBs2(1);
+  upd.AppendBs4(Column("emp"));
+  upd.AppendToken(SQLNWTVEIntegerConst);
+  upd.AppendBs4(9);
+  upd.AppendToken(SQLNWTSCEquals);
+  upd.AppendBs2(1);
+  upd.AppendToken(SQLNWTVEColRef);
+  upd.AppendBs2(0);
+  upd.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  upd.AppendToken(SQLNWTVEIntegerConst);
+  upd.AppendBs4(1);
+  unsigned long uid = client->Prepare(upd);
+  client->Attach(uid, trans_, &instance);
+  EXPECT_EQ(client->Exec(uid), 1);
+  auto locked_read = [&](int emp) {
+    fill_default_row(table_, row_);
+    DD_COLUMN *e = ddcolumn("exemp010.emp");
+    row_[e->offset + e->length - 1] = static_cast<unsigned char>(emp);
+    return zdb_exec_row(locker, db_eq_locked, 0, 1) == 0 ? 0 : zdb_errno;
+  };
+  EXPECT_EQ(locked_read(1), 107);
+  EXPECT_EQ(locked_read(9), 107);
+  ASSERT_EQ(zdb_exec_db(abort_trans, trans_), 0) << zdb_errno;
+  EXPECT_EQ(locked_read(9), 111);
+  EXPECT_EQ(locked_read(1), 0);
+  ASSERT_EQ(zdb_exec_db(abort_trans, other), 0) << zdb_errno;
+  client->Destroy(uid);
+
   // A data error reaches the client as the agent's exception.
   SQLTokenString bad(20);
   bad.AppendToken(SQLNWTRSProject);

@@ -146,6 +146,9 @@ class SqlAgentTest : public testing::Test {
                        if (lock_failures_ == 0) return true;
                        --lock_failures_;
                        throw SQLExZDBError(ZE_LOCKED);
+                     },
+                     [this](std::uint32_t, const std::string &table, int physical) {
+                       noted_.push_back(table + "/" + std::to_string(physical));
                      }};
     agent_ = std::make_unique<SqlAgent>(ctx, forget);
   }
@@ -233,6 +236,7 @@ class SqlAgentTest : public testing::Test {
 
   int begins_ = 0;         // the writes that asked for the write transaction
   int lock_failures_ = 0;  // the next ones whose wait ends without it
+  std::vector<std::string> noted_;  // the tables whose changed rows were noted, after each write
   sqlite3 *db_ = nullptr;
   DdCatalog catalog_;
   std::unique_ptr<SqlAgent> agent_;
@@ -545,6 +549,7 @@ TEST_F(SqlAgentTest, WriteWaitsForItsTransactionWhereItStands) {
   r[0].packet->GetBs4();
   EXPECT_EQ(r[0].packet->GetBs4(), 2);
   EXPECT_EQ(begins_, 2);
+  EXPECT_EQ(noted_, std::vector<std::string>{"tbltst01/10"});  // the UPDATE that ran, not the refused one
 
   Open(true);  // the agent forgets dictionaries until they are sent
   begins_ = 0;

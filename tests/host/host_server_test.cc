@@ -408,17 +408,28 @@ TEST_P(HostServer, ChangedRowsAndLockedTablesRefuseOtherHosts) {
 
 // A host that holds the write transaction and sends nothing loses it after
 // the idle limit: the other hosts write again, and its own commit fails
-// with 510 until it aborts.
+// with 510 and the server's reason until it aborts. A table made inside
+// the transaction is there again, as after any rollback.
 TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
+  const std::string none = "error 111 (no record found): No record found in exemp010001 (db_eq on index 1, key emp = 1)";
   Restart({"--idle-transaction-limit=1"});
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
   EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(a->Do("read exemp010 1 emp=1"), none);  // its table is made inside the transaction
   usleep(2500000);
   EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(b->Do("commit"), "committed");
-  EXPECT_EQ(a->Do("commit").rfind("error 510", 0), 0u);
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
+  const std::string flush = a->Do("flush");
+  EXPECT_EQ(flush.rfind("error 520", 0), 0u) << flush;
+  EXPECT_NE(flush.find("no request for more than 1 s"), std::string::npos) << flush;
+  const std::string commit = a->Do("commit");
+  EXPECT_EQ(commit.rfind("error 510", 0), 0u) << commit;
+  EXPECT_NE(commit.find("the driver server rolled back the transaction of session "), std::string::npos) << commit;
+  EXPECT_NE(commit.find("no request for more than 1 s"), std::string::npos) << commit;
   EXPECT_EQ(a->Do("abort"), "aborted");
+  EXPECT_EQ(a->Do("read exemp010 1 emp=1"), none);
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
   EXPECT_EQ(a->Do("commit"), "committed");

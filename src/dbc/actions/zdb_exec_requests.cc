@@ -116,6 +116,12 @@ int zdb_do_exec_db(ZDB_SESSION *session, std::uint32_t action) {
                          session->server_session_id);
   if (send_db_cntr(session, action) != 0) {
     if (tracing()) std::fprintf(stderr, "<- EXE_DB_CNTR failed errno %d\n", zdb_errno);
+    // The driver that answered 510 itself (its connection stands) ended the
+    // transaction, as a driver server does with an idle one: it says why.
+    if (zdb_errno == ZE_COMMUNICATION && zdb_server_attached(server)) {
+      zdb_note_driver_reason(server, ZE_COMMUNICATION);
+      return -1;
+    }
     // The reply has no text: the message names the driver, whose log names the file.
     if (zdb_storage_error(zdb_errno)) {
       const SERVER_REC *rec = server->spec != nullptr ? server->spec->server : nullptr;

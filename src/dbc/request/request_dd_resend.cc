@@ -62,7 +62,7 @@ int zdb_send_dd_to_server(ZDB_SESSION *session, std::uint32_t count,
         // A driver refuses a dictionary whose layout differs from the
         // database's table; it names the difference when asked.
         if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE)
-          zdb_note_driver_refusal(session->server);
+          zdb_note_driver_reason(session->server, ZE_ILLEGAL_STATE);
         restore_mode(saved_mode);
         return -1;
       }

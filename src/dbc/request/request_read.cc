@@ -209,9 +209,11 @@ int read_exe_update(ZDB_REQUEST *req, STREAM *in) {
   if (extra_len > 0) {
     trans->detail_extra = std::move(extra);
     trans->has_detail_extra = true;
-    // A domain text, or a storage failure that names its cause and file,
-    // is the message of the call.
-    if (error == static_cast<std::uint32_t>(ZE_DOMAIN_TEXT) || zdb_storage_error(static_cast<int>(error)))
+    // A domain text, a storage failure that names its cause and file, or
+    // the reason of a transaction the driver ended (510) is the message of
+    // the call.
+    if (error == static_cast<std::uint32_t>(ZE_DOMAIN_TEXT) || zdb_storage_error(static_cast<int>(error)) ||
+        error == static_cast<std::uint32_t>(ZE_COMMUNICATION))
       set_zdb_msg("%s", trans->detail_extra.c_str());
   }
   return 0;

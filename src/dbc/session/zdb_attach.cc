@@ -103,7 +103,7 @@ bool driver_spec_message(const ZDB_SERVER *server, std::string *message) {
 
 }  // namespace
 
-void zdb_note_driver_refusal(ZDB_SERVER *server) {
+void zdb_note_driver_reason(ZDB_SERVER *server, int error) {
   const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
                                  static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
                                  static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
@@ -111,9 +111,8 @@ void zdb_note_driver_refusal(ZDB_SERVER *server) {
   const ZDB_REQUEST &req = dbc_request();
   if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
     set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
-  zdb_errno = ZE_ILLEGAL_STATE;
+  zdb_errno = error;
 }
-
 
 const char *zdb_server_name(const ZDB_SERVER *server) {
   return server->spec != nullptr && server->spec->server->name != nullptr ? server->spec->server->name
@@ -272,7 +271,7 @@ int zdb_attach_session(ZDB_SESSION *session) {
     if (tracing())
       std::fprintf(stderr, "<- ATT_SESSION on server %p failed, error %d\n",
                    static_cast<void *>(server), zdb_errno);
-    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE) zdb_note_driver_refusal(server);
+    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE) zdb_note_driver_reason(server, ZE_ILLEGAL_STATE);
     return -1;
   }
   int retval = req.retval;

@@ -91,10 +91,11 @@ const char *zdb_server_name(const ZDB_SERVER *server);
 const char *zdb_server_args(const ZDB_SERVER *server);
 unsigned zdb_server_type(const ZDB_SERVER *server);
 bool zdb_server_is_audit(const ZDB_SERVER *server);
-// A driver that answered 215 says why when asked (the file is served by a
-// driver server, a table's dictionary has another layout than the
-// database's table): the reason goes to the message text, zdb_errno stays 215.
-void zdb_note_driver_refusal(ZDB_SERVER *server);
+// A driver that answered an error says why when asked: a 215 (the file is
+// served by a driver server, a table's dictionary has another layout than
+// the database's table), a 510 (a driver server rolled back the
+// transaction). The reason goes to the message text; zdb_errno is `error`.
+void zdb_note_driver_reason(ZDB_SERVER *server, int error);
 
 // Writes the driver/session tree to standard error under a title.
 void zdb_dump_server_tree(const char *title);
