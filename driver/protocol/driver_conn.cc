@@ -13,6 +13,8 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <string>
 
 #include <molvane/zdb.h>
 
@@ -47,6 +49,35 @@ std::string MappedName(const std::string &table) {
   std::string name = table;
   if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
   return name;
+}
+
+// Malformed requests are logged at most this many times a minute in the
+// whole process: a peer that connects again and again only to send what is
+// not a request must not fill the log.
+constexpr int kMalformedLogsPerMinute = 10;
+
+// Whether this malformed request is logged; *left_out receives, with the
+// first one logged in a new minute, how many the minute before left out.
+bool MalformedLogged(std::uint64_t *left_out) {
+  static std::mutex mu;
+  static std::chrono::steady_clock::time_point minute;
+  static int logged = 0;
+  static std::uint64_t skipped = 0;
+  std::lock_guard<std::mutex> lock(mu);
+  const auto now = std::chrono::steady_clock::now();
+  *left_out = 0;
+  if (logged == 0 || now - minute >= std::chrono::minutes(1)) {
+    minute = now;
+    logged = 0;
+    *left_out = skipped;
+    skipped = 0;
+  }
+  if (logged == kMalformedLogsPerMinute) {
+    ++skipped;
+    return false;
+  }
+  ++logged;
+  return true;
 }
 
 }  // namespace
@@ -140,8 +171,13 @@ bool DriverConnection::Process() {
       break;
     } catch (const Malformed &e) {
       output_.resize(queued);
-      log_mesg(__FILE__, __LINE__, "driver", 0, "malformed request %d: %s", input_[start],
-               e.what());
+      std::uint64_t left_out = 0;
+      if (MalformedLogged(&left_out))
+        log_mesg(__FILE__, __LINE__, "driver", 0, "malformed request %d: %s%s", input_[start], e.what(),
+                 left_out == 0 ? ""
+                               : (" (" + std::to_string(left_out) +
+                                  " more malformed requests were not logged in the minute before)")
+                                     .c_str());
       ended_ = true;
       break;
     } catch (...) {

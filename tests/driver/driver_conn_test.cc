@@ -405,6 +405,22 @@ TEST(DriverConnBad, MalformedRequestsEndTheConnection) {
     EXPECT_TRUE(conn.ended());
     EXPECT_FALSE(conn.has_reply());
   }
+  // A peer that connects again and again to send garbage is logged a few
+  // times a minute, not once a connection.
+  static int logged = 0;
+  log_hook_fn previous = log_set_log_hook([](char, const char *, const char *text, const char *, int) {
+    if (std::strstr(text, "malformed request") != nullptr) ++logged;
+  });
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 200; ++i) {
+    DriverConnection conn({});
+    const std::uint8_t garbage[] = {255, 1, 2, 3};
+    conn.Feed(garbage, sizeof garbage);
+    EXPECT_FALSE(conn.Process());
+  }
+  testing::internal::GetCapturedStderr();
+  log_set_log_hook(previous);
+  EXPECT_LE(logged, 10);
 }
 
 }  // namespace
