@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include <molvane/zdb.h>
 
@@ -84,9 +83,7 @@ void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
 }  // namespace
 
 TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int physical) {
-  auto found = rows_.find(std::make_tuple(session->id(), std::string_view(desc.name), physical));
-  if (found == rows_.end()) found = rows_.emplace(RowsKey(session->id(), desc.name, physical), nullptr).first;
-  std::unique_ptr<TableRows> &rows = found->second;
+  std::unique_ptr<TableRows> &rows = rows_[RowsKey(session->id(), desc.name, physical)];
   // Rows made from a description that was replaced since hold its columns,
   // key and statements: they go with it.
   if (rows == nullptr || rows->desc().generation != desc.generation)

@@ -126,7 +126,7 @@ class DataPlane {
 
   using RowsKey = std::tuple<std::uint32_t, std::string, int>;
   // By session, table, company; rebuilt when the description changed.
-  std::map<RowsKey, std::unique_ptr<TableRows>, std::less<>> rows_;
+  std::map<RowsKey, std::unique_ptr<TableRows>> rows_;
   std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
   std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
   std::map<std::string, std::uint32_t> table_locks_;         // table key -> session
