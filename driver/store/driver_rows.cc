@@ -208,21 +208,24 @@ int TableRows::Insert(const std::uint8_t *image) {
   return Step(stmt);
 }
 
-int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid) {
-  if (!has_key() || key.size() != key_length_) return 102;
-  sqlite3_stmt *stmt = Prepare(&find_, [this] {
-    std::string names, where;
-    for (const std::string &e : elements_) names += ", " + e;
-    for (std::size_t p : key_columns_) {
-      std::size_t first = 0;  // the column's first SQLite element
-      for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
-      for (int e = 0; e < Elements(desc_.columns[p]); ++e)
-        where += (where.empty() ? "" : " AND ") + EqualsParameter(desc_.columns[p], elements_[first + e]);
-    }
-    return "SELECT rowid" + names + " FROM " + table_ + " WHERE " + where;
-  });
-  if (stmt == nullptr) return 215;
-  BindKey(stmt, key, 1);
+std::string TableRows::SelectRows(const std::string &condition) const {
+  std::string names;
+  for (const std::string &e : elements_) names += ", " + e;
+  return "SELECT rowid" + names + " FROM " + table_ + condition;
+}
+
+std::string TableRows::EqualsParameters(const std::vector<std::size_t> &columns) const {
+  std::string where;
+  for (std::size_t p : columns) {
+    std::size_t first = 0;  // the column's first SQLite element
+    for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
+    for (int e = 0; e < Elements(desc_.columns[p]); ++e)
+      where += (where.empty() ? "" : " AND ") + EqualsParameter(desc_.columns[p], elements_[first + e]);
+  }
+  return where;
+}
+
+int TableRows::StepOne(sqlite3_stmt *stmt, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid) {
   int rc = sqlite3_step(stmt);
   if (rc == SQLITE_DONE) {
     sqlite3_reset(stmt);
@@ -242,28 +245,19 @@ int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sq
   return 0;
 }
 
+int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid) {
+  if (!has_key() || key.size() != key_length_) return 102;
+  sqlite3_stmt *stmt = Prepare(&find_, [this] { return SelectRows(" WHERE " + EqualsParameters(key_columns_)); });
+  if (stmt == nullptr) return 215;
+  BindKey(stmt, key, 1);
+  return StepOne(stmt, image, rowid);
+}
+
 int TableRows::FindRowid(sqlite3_int64 rowid, std::vector<std::uint8_t> *image) {
-  sqlite3_stmt *stmt = Prepare(&find_rowid_, [this] {
-    std::string names;
-    for (const std::string &e : elements_) names += ", " + e;
-    return "SELECT rowid" + names + " FROM " + table_ + " WHERE rowid = ?";
-  });
+  sqlite3_stmt *stmt = Prepare(&find_rowid_, [this] { return SelectRows(" WHERE rowid = ?"); });
   if (stmt == nullptr) return 215;
   sqlite3_bind_int64(stmt, 1, rowid);
-  int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_DONE) {
-    sqlite3_reset(stmt);
-    return 111;
-  }
-  if (rc != SQLITE_ROW) {
-    int number = Fail();
-    sqlite3_reset(stmt);
-    return number;
-  }
-  image->assign(image_length_, 0);
-  ReadImage(stmt, 1, image->data());
-  sqlite3_reset(stmt);
-  return 0;
+  return StepOne(stmt, image, nullptr);
 }
 
 int TableRows::Replace(sqlite3_int64 rowid, const std::uint8_t *image) {
@@ -325,15 +319,7 @@ int TableRows::Matching(const std::vector<std::size_t> &columns, const std::uint
                         std::size_t limit, std::vector<Found> *rows) {
   sqlite3_stmt *&slot = matching_[columns];
   sqlite3_stmt *stmt = Prepare(&slot, [&] {
-    std::string names, where;
-    for (const std::string &e : elements_) names += ", " + e;
-    for (std::size_t p : columns) {
-      std::size_t first = 0;
-      for (std::size_t q = 0; q < p; ++q) first += Elements(desc_.columns[q]);
-      for (int e = 0; e < Elements(desc_.columns[p]); ++e)
-        where += (where.empty() ? " WHERE " : " AND ") + EqualsParameter(desc_.columns[p], elements_[first + e]);
-    }
-    return "SELECT rowid" + names + " FROM " + table_ + where;
+    return SelectRows(columns.empty() ? std::string() : " WHERE " + EqualsParameters(columns));
   });
   if (stmt == nullptr) {
     matching_.erase(columns);

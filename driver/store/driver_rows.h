@@ -78,6 +78,14 @@ class TableRows {
   void BindImage(sqlite3_stmt *stmt, const std::uint8_t *image, int first);
   void BindKey(sqlite3_stmt *stmt, const std::string &key, int first);
   void ReadImage(sqlite3_stmt *stmt, int first, std::uint8_t *image);
+  // "SELECT rowid, <every element> FROM <table>", with `condition` after it.
+  std::string SelectRows(const std::string &condition) const;
+  // A condition "a = ? AND b = ? ..." on every element of `columns`.
+  std::string EqualsParameters(const std::vector<std::size_t> &columns) const;
+  // Steps a bound statement that selects at most one row (SelectRows): 0
+  // with its rowid and image (either may be null), 111 without a row, or
+  // the error; the statement is reset.
+  int StepOne(sqlite3_stmt *stmt, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid);
   int Step(sqlite3_stmt *stmt);
 
   // One SQLite column of a row image (an element of an image column): how
