@@ -144,25 +144,34 @@ class Process {
   std::string buffered_;
 };
 
+// The address of `where`: a socket path or, for "tcp:PORT", the loopback
+// port.
+struct Address {
+  sockaddr_storage storage{};
+  socklen_t size = 0;
+  explicit Address(const std::string &where) {
+    if (where.rfind("tcp:", 0) == 0) {
+      auto *in = reinterpret_cast<sockaddr_in *>(&storage);
+      in->sin_family = AF_INET;
+      in->sin_port = htons(static_cast<std::uint16_t>(std::atoi(where.c_str() + 4)));
+      in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      size = sizeof *in;
+    } else {
+      auto *un = reinterpret_cast<sockaddr_un *>(&storage);
+      un->sun_family = AF_UNIX;
+      std::strncpy(un->sun_path, where.c_str(), sizeof un->sun_path - 1);
+      size = sizeof *un;
+    }
+  }
+  sockaddr *get() { return reinterpret_cast<sockaddr *>(&storage); }
+};
+
 // True when a server accepts connections on the socket path or, for
 // "tcp:PORT", on the loopback port.
 bool Connects(const std::string &where) {
-  sockaddr_un un{};
-  sockaddr_in in{};
-  sockaddr *addr = reinterpret_cast<sockaddr *>(&un);
-  socklen_t size = sizeof un;
-  if (where.rfind("tcp:", 0) == 0) {
-    in.sin_family = AF_INET;
-    in.sin_port = htons(static_cast<std::uint16_t>(std::atoi(where.c_str() + 4)));
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr = reinterpret_cast<sockaddr *>(&in);
-    size = sizeof in;
-  } else {
-    un.sun_family = AF_UNIX;
-    std::strncpy(un.sun_path, where.c_str(), sizeof un.sun_path - 1);
-  }
-  int fd = socket(addr->sa_family, SOCK_STREAM, 0);
-  bool ok = connect(fd, addr, size) == 0;
+  Address addr(where);
+  int fd = socket(addr.get()->sa_family, SOCK_STREAM, 0);
+  bool ok = connect(fd, addr.get(), addr.size) == 0;
   close(fd);
   return ok;
 }
@@ -192,22 +201,9 @@ std::string Admission(int fd) {
 // its admission: over TCP the token of `secret` goes first, and the
 // server's "ok" is read unless `admitted` is false. -1 when none.
 int Dial(const std::string &where, const std::string &secret, bool admitted = true) {
-  sockaddr_un un{};
-  sockaddr_in in{};
-  sockaddr *addr = reinterpret_cast<sockaddr *>(&un);
-  socklen_t size = sizeof un;
-  if (where.rfind("tcp:", 0) == 0) {
-    in.sin_family = AF_INET;
-    in.sin_port = htons(static_cast<std::uint16_t>(std::atoi(where.c_str() + 4)));
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr = reinterpret_cast<sockaddr *>(&in);
-    size = sizeof in;
-  } else {
-    un.sun_family = AF_UNIX;
-    std::strncpy(un.sun_path, where.c_str(), sizeof un.sun_path - 1);
-  }
-  int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0 && connect(fd, addr, size) != 0) {
+  Address addr(where);
+  int fd = socket(addr.get()->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, addr.get(), addr.size) != 0) {
     close(fd);
     return -1;
   }
@@ -513,10 +509,8 @@ TEST_P(HostServer, KilledHostLeavesNoLocksNorRowsAndTheServerGoesOn) {
 TEST_P(HostServer, ClientThatNeverReadsIsHeldBackAndLaterAnsweredInFull) {
   if (GetParam()) GTEST_SKIP() << "shown over a Unix socket, whose buffers do not grow";
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  sockaddr_un un{};
-  un.sun_family = AF_UNIX;
-  std::strncpy(un.sun_path, listen_.c_str(), sizeof un.sun_path - 1);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&un), sizeof un), 0);
+  Address addr(listen_);
+  ASSERT_EQ(connect(fd, addr.get(), addr.size), 0);
   ASSERT_EQ(Admission(fd), "ok");
   // EXE_SYSTEM 9 with information code 1: the driver's version text.
   const char request[] = {7, 0, 0, 0, 9, 0, 4, 0, 0, 0, 1};
@@ -1153,10 +1147,8 @@ TEST_P(HostServer, ClaimHoldsForEveryNameOfTheFileAndFollowsNoLink) {
 TEST_P(HostServer, StartingServerLeavesTheSocketOfAnotherAlone) {
   const std::string path = root_.path() + "/two.sock";
   int stale = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un un{};
-  un.sun_family = AF_UNIX;
-  std::strncpy(un.sun_path, path.c_str(), sizeof un.sun_path - 1);
-  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr *>(&un), sizeof un), 0);
+  Address addr(path);
+  ASSERT_EQ(bind(stale, addr.get(), addr.size), 0);
   close(stale);  // a socket file nobody answers on
   int starting = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   struct flock fl {};
