@@ -444,7 +444,7 @@ std::uint32_t RefWork::Before(const Target &t, const std::uint8_t *old_row, cons
   if (!deleting && t.rows->KeyOf(old_row) == t.rows->KeyOf(new_row)) return 0;
   // The row stays locked for the session while its children are looked up.
   if (std::uint32_t rc = Free(t, old_row)) return rc;
-  plane_.row_locks_[t.lock_key + '\0' + t.rows->KeyOf(old_row)] = session_->id();
+  plane_.Hold(plane_.row_locks_, t.lock_key + '\0' + t.rows->KeyOf(old_row), session_->id());
   return CheckChildren(t, old_row, deleting, flags, {});
 }
 

@@ -37,9 +37,6 @@ const char *KindName(std::uint32_t kind) {
 // Host flags that let an error count as success.
 constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
 
-std::uint32_t U32At(const std::vector<std::uint8_t> &b, std::size_t at) {
-  return (std::uint32_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
-}
 
 std::string TableKey(const std::string &table, int physical) {
   char buf[16];
@@ -56,18 +53,19 @@ std::vector<RdsColumnSpec> UpdateColumns(const DdTableDesc &desc) {
   return specs;
 }
 
-// The row image of an update row.
-std::vector<std::uint8_t> ImageOf(const DdTableDesc &desc, const std::vector<RdsColumnSpec> &specs,
-                                  const std::vector<std::uint8_t> &row, std::size_t length) {
-  std::vector<std::uint8_t> image(length, 0);
+// The row image of update row `row` (row_length bytes), into *image (its
+// room kept from row to row).
+void ImageOf(const DdTableDesc &desc, const std::vector<RdsColumnSpec> &specs, const std::uint8_t *row,
+             std::size_t row_length, std::size_t length, std::vector<std::uint8_t> *out) {
+  std::vector<std::uint8_t> &image = *out;
+  image.assign(length, 0);
   for (std::size_t i = 0; i < desc.columns.size(); ++i) {
     const DdColumnDesc &c = desc.columns[i];
     const RdsColumnSpec &s = specs[3 + i];
     std::size_t n = std::size_t{s.size} * s.count;
-    if (n == c.length && std::size_t{c.offset} + n <= length && s.offset + n <= row.size())
-      std::memcpy(image.data() + c.offset, row.data() + s.offset, n);
+    if (n == c.length && std::size_t{c.offset} + n <= length && s.offset + n <= row_length)
+      std::memcpy(image.data() + c.offset, row + s.offset, n);
   }
-  return image;
 }
 
 // Applies a coded counter change (2 x change, or 2 x value + 1 to set) to a
@@ -91,8 +89,22 @@ TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int 
   return *rows;
 }
 
+template <class Holdings>
+void DataPlane::Hold(Holdings &in, std::string key, std::uint32_t session) {
+  auto [it, made] = in.try_emplace(std::move(key), session);
+  if (!made) {
+    if (it->second == session) return;
+    if (auto was = held_.find(it->second); was != held_.end() && --was->second == 0) held_.erase(was);
+    it->second = session;
+  }
+  ++held_[session];
+}
+
+// RefWork locks rows too.
+template void DataPlane::Hold(std::map<std::string, std::uint32_t> &, std::string, std::uint32_t);
+
 bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
-  if (!AnyHeld()) return false;
+  if (!HeldByOthers(session)) return false;
   std::string table_key = TableKey(table, physical);
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
@@ -105,7 +117,7 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
 
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
-  if (!AnyHeld()) return false;
+  if (!HeldByOthers(session)) return false;
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
   std::string key = table_key + '\0' + row_key;
@@ -122,7 +134,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     const UpdateTable *t;
     const DdTableDesc *desc;
     std::vector<RdsColumnSpec> specs;
-    std::vector<RdsRow> rows;
+    RdsRows rows;
     RefWork::Target target;
     std::vector<std::uint8_t> old_image;
     bool have_old = false;
@@ -141,19 +153,20 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     if (!DecodeRds(part.specs, t.rds, &part.rows, &error))
       return fail(ZE_ILLEGAL_ARGUMENT, "row data set: " + error);
     refs.Open(t.name, t.compnr, &part.target);
-    for (std::size_t r = 0; r < part.rows.size(); ++r)
-      order.push_back({U32At(part.rows[r].bytes, 0), {parts.size(), r}});
+    for (std::size_t r = 0; r < part.rows.count; ++r)
+      order.push_back({LoadBigU32(part.rows.row(r)), {parts.size(), r}});
     parts.push_back(std::move(part));
   }
   // The records of all tables in the order the client made them: a row may
   // need a parent inserted just before it in another table of the batch.
   std::stable_sort(order.begin(), order.end(),
                    [](const auto &a, const auto &b) { return a.first < b.first; });
+  std::vector<std::uint8_t> image;
   for (const auto &[sequence, at] : order) {
     Part &part = parts[at.first];
     const UpdateTable &t = *part.t;
     const DdTableDesc *desc = part.desc;
-    const RdsRow &row = part.rows[at.second];
+    const std::uint8_t *row = part.rows.row(at.second);
     const RefWork::Target &target = part.target;
     TableRows &table = *target.rows;
     const std::string &table_key = target.lock_key;
@@ -162,8 +175,8 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     auto fail = [&](std::uint32_t error, std::string extra) {
       return Failure{error, t.name, t.compnr, std::move(extra), {}};
     };
-    std::uint32_t kind = U32At(row.bytes, 4), flags = U32At(row.bytes, 8);
-    std::vector<std::uint8_t> image = ImageOf(*desc, part.specs, row.bytes, table.image_length());
+    std::uint32_t kind = LoadBigU32(row + 4), flags = LoadBigU32(row + 8);
+    ImageOf(*desc, part.specs, row, part.rows.row_length, table.image_length(), &image);
     std::string key = table.KeyOf(image.data());
     std::uint32_t rc = 0;
     // A table lock keeps inserts out too; an update is checked by its old key.
@@ -257,7 +270,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
       return missing;
     }
     std::string extra = std::string(KindName(kind)) + " (action " + std::to_string(kind) + ") of row " +
-                        std::to_string(row.ordinal);
+                        std::to_string(at.second + 1);
     // A reference error carries its text; a counter change of a parent that
     // is not there carries none (the client words its own).
     if (!refs.detail().empty()) extra = refs.detail();
@@ -322,7 +335,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   batch_keys_.clear();
   Failure failure = Apply(session, tables, ctx, reached);
   if (failure.error == 0)
-    for (std::string &key : batch_keys_) changed_keys_[std::move(key)] = session->id();
+    for (std::string &key : batch_keys_) Hold(changed_keys_, std::move(key), session->id());
   batch_keys_.clear();
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
   if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
@@ -400,7 +413,7 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
       return;
     }
   }
-  if (lock) row_locks_[table_key + '\0' + key] = session->id();
+  if (lock) Hold(row_locks_, table_key + '\0' + key, session->id());
   out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);
 }
 
@@ -431,7 +444,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
           return kLocked;
       if (ctx.store != nullptr && ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), 0))
         return kLocked;
-      table_locks_[table_key] = session->id();
+      Hold(table_locks_, table_key, session->id());
       break;
     default:
       break;  // index and import actions: nothing to do over SQLite
@@ -443,12 +456,14 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
 }
 
 void DataPlane::EndTransaction(std::uint32_t session_id) {
+  if (held_.count(session_id) == 0) return;
   for (auto it = row_locks_.begin(); it != row_locks_.end();)
     it = it->second == session_id ? row_locks_.erase(it) : std::next(it);
   for (auto it = table_locks_.begin(); it != table_locks_.end();)
     it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
   for (auto it = changed_keys_.begin(); it != changed_keys_.end();)
     it = it->second == session_id ? changed_keys_.erase(it) : std::next(it);
+  held_.erase(session_id);
 }
 
 void DataPlane::LockChangedRows(DriverSession *session, const std::string &table, int physical,
@@ -463,7 +478,7 @@ void DataPlane::LockChangedRows(DriverSession *session, const std::string &table
   std::vector<std::uint8_t> image;
   for (const auto &[name, rowid] : watched)
     if (name == sqlite_table && rows.FindRowid(rowid, &image) == 0)
-      changed_keys_[prefix + rows.KeyOf(image.data())] = session->id();
+      Hold(changed_keys_, prefix + rows.KeyOf(image.data()), session->id());
 }
 
 std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {

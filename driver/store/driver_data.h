@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <tuple>
+#include <unordered_map>
 #include <set>
 #include <string>
 #include <vector>
@@ -128,17 +129,26 @@ class DataPlane {
   // By session, table, company; rebuilt when the description changed.
   std::map<RowsKey, std::unique_ptr<TableRows>> rows_;
   std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
-  std::map<std::string, std::uint32_t> row_locks_;           // table key + row key -> session
-  std::map<std::string, std::uint32_t> table_locks_;         // table key -> session
+  // Every entry of the three tables below is made by Hold and taken away
+  // only by EndTransaction, which keeps the count of each session's.
+  template <class Holdings>
+  void Hold(Holdings &in, std::string key, std::uint32_t session);
+  // Whether a session other than `session` holds a lock or changed a row:
+  // while none does, nothing is looked up for the session's reads and
+  // batches (a session's own inserts in a long transaction among them).
+  bool HeldByOthers(std::uint32_t session) const {
+    return held_.size() > 1 || (held_.size() == 1 && held_.begin()->first != session);
+  }
+
+  std::map<std::string, std::uint32_t> row_locks_;    // table key + row key -> session
+  std::map<std::string, std::uint32_t> table_locks_;  // table key -> session
   // Keys of rows that sessions' transactions changed (table key + row key),
   // refused to other sessions' locked reads and writes. An SQL DELETE or
   // UPDATE does not look at them: it waits for the write transaction that
   // holds them instead.
-  std::map<std::string, std::uint32_t> changed_keys_;
+  std::unordered_map<std::string, std::uint32_t> changed_keys_;
+  std::map<std::uint32_t, std::size_t> held_;  // session -> its entries in the three tables
   std::vector<std::string> batch_keys_;  // changed keys of the batch being applied, kept when it succeeds
-  // Whether any session holds a lock or changed a row: while none does,
-  // nothing is looked up for a read or a batch.
-  bool AnyHeld() const { return !row_locks_.empty() || !table_locks_.empty() || !changed_keys_.empty(); }
 };
 
 }  // namespace molvane::driver

@@ -6,8 +6,6 @@ namespace molvane::driver {
 
 namespace {
 
-constexpr std::uint8_t kStateBits = kRdsValue | kRdsClear | kRdsNull | kRdsUnref;
-
 // Dictionary type bytes that decide a column's kind.
 enum : std::uint8_t {
   kTypeByte = 1, kTypeShort = 2, kTypeFloat = 4, kTypeDouble = 5, kTypeString = 6,
@@ -92,19 +90,20 @@ RdsStream ReadRdsStream(WireReader &in, std::size_t limit) {
   return s;
 }
 
-bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &stream,
-               std::vector<RdsRow> *rows, std::string *error) {
-  rows->clear();
+bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &stream, RdsRows *rows,
+               std::string *error) {
   std::size_t row_length = 0;
   for (const auto &c : columns)
     row_length = std::max<std::size_t>(row_length, c.offset + std::size_t{c.size} * c.count);
-  RdsRow current;
-  current.bytes.assign(row_length, 0);
-  current.states.assign(columns.size(), kRdsValue);
+  rows->row_length = row_length;
+  rows->count = 0;
+  rows->bytes.clear();
+  std::vector<std::uint8_t> current(row_length, 0);
   Cursor in(stream.data);
   // Every row takes at least 7 bytes, which bounds what a lying count can cost.
   if (stream.row_count > stream.data.size() / 7 + 1)
     return Fail(error, 0, "row count beyond the data");
+  rows->bytes.reserve(row_length * stream.row_count);
   for (std::uint32_t r = 1; r <= stream.row_count; ++r) {
     std::uint32_t ordinal;
     if (!in.U32(&ordinal)) return Fail(error, r, "no ordinal");
@@ -118,8 +117,6 @@ bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &strea
       const std::uint8_t *at;
       if (!in.Take(1, &at)) return Fail(error, r, "no flag byte");
       std::uint8_t f = *at;
-      current.states[i - 1] =
-          (f & kStateBits) ? f : static_cast<std::uint8_t>(current.states[i - 1] | f);
       if (f & kRdsValue) {
         std::size_t bytes = std::size_t{c.size} * c.count, n = bytes;
         bool trimmed = c.code == kRdsLongString || c.code == kRdsLongRaw;
@@ -130,7 +127,7 @@ bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &strea
           n = length;
         }
         if (!in.Take(n, &at)) return Fail(error, r, "value cut off");
-        std::uint8_t *target = current.bytes.data() + c.offset;
+        std::uint8_t *target = current.data() + c.offset;
         std::memcpy(target, at, n);
         std::memset(target + n, c.code == kRdsLongString ? ' ' : 0, bytes - n);
       }
@@ -141,8 +138,8 @@ bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &strea
       }
     }
     if (!ended) return Fail(error, r, "column number out of order");
-    current.ordinal = ordinal;
-    rows->push_back(current);
+    rows->bytes.insert(rows->bytes.end(), current.begin(), current.end());
+    ++rows->count;
   }
   if (in.left() != 0) return Fail(error, stream.row_count, "bytes behind the last row");
   return true;

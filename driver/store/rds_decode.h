@@ -61,14 +61,18 @@ struct RdsStream {
 // Reads the stream at `in`; Malformed when the data length exceeds `limit`.
 RdsStream ReadRdsStream(WireReader &in, std::size_t limit);
 
-struct RdsRow {
-  std::uint32_t ordinal = 0;
-  std::vector<std::uint8_t> bytes;   // the whole row, row length bytes
-  std::vector<std::uint8_t> states;  // per column
+// The decoded rows of a stream, one after another in one buffer; row i
+// has ordinal i + 1.
+struct RdsRows {
+  std::size_t row_length = 0;
+  std::size_t count = 0;
+  std::vector<std::uint8_t> bytes;  // count rows of row_length bytes
+
+  const std::uint8_t *row(std::size_t i) const { return bytes.data() + i * row_length; }
 };
 
 // Decodes every row. False with a reason when the stream is malformed.
-bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &stream,
-               std::vector<RdsRow> *rows, std::string *error);
+bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &stream, RdsRows *rows,
+               std::string *error);
 
 }  // namespace molvane::driver

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   drv::WireReader in(data + used, size - used);
   try {
     const drv::RdsStream stream = drv::ReadRdsStream(in, 1 << 20);
-    std::vector<drv::RdsRow> rows;
+    drv::RdsRows rows;
     std::string error;
     drv::DecodeRds(specs, stream, &rows, &error);
   } catch (drv::Malformed const &) {
