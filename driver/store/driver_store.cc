@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "dbc/zdb_errors.h"
@@ -111,13 +112,35 @@ void DriverSession::OnChange(void *self, int, const char *, const char *table, s
   auto &changed = session->changed_;
   auto it = changed.find(std::string_view(table));
   if (it == changed.end()) it = changed.emplace(table, TableChanges{}).first;
-  TableChanges &t = it->second;
-  if (t.all) return;
-  t.rows.insert(rowid);
-  if (t.rows.size() > kMaxChangedRows) {
-    t.all = true;
-    t.rows = {};
+  it->second.Add(rowid);
+}
+
+void DriverSession::TableChanges::Add(sqlite3_int64 rowid) {
+  if (all_) return;
+  if (!rows_.empty() && rowid <= rows_.back()) {
+    if (rowid == rows_.back()) return;
+    sorted_ = false;
   }
+  rows_.push_back(rowid);
+  if (rows_.size() <= kMaxChangedRows) return;
+  Sort();
+  if (rows_.size() <= kMaxChangedRows) return;
+  all_ = true;
+  rows_ = {};
+  sorted_ = true;
+}
+
+bool DriverSession::TableChanges::Has(sqlite3_int64 rowid) const {
+  if (all_) return true;
+  Sort();
+  return std::binary_search(rows_.begin(), rows_.end(), rowid);
+}
+
+void DriverSession::TableChanges::Sort() const {
+  if (sorted_) return;
+  std::sort(rows_.begin(), rows_.end());
+  rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
+  sorted_ = true;
 }
 
 void DriverSession::WatchChanges() {
@@ -143,7 +166,7 @@ bool DriverSession::Changed(const std::string &sqlite_table, sqlite3_int64 rowid
   if (!active()) return false;
   auto it = changed_.find(sqlite_table);
   if (it == changed_.end()) return false;
-  return rowid == 0 || it->second.all || it->second.rows.count(rowid) != 0;
+  return rowid == 0 || it->second.Has(rowid);
 }
 
 void DriverSession::TransactionLost(std::uint32_t error, std::string reason) {

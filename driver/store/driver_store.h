@@ -17,7 +17,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -109,9 +108,19 @@ class DriverSession {
   // The rows the open transaction changed, per SQLite table; past
   // kMaxChangedRows of a table the whole table counts as changed, so that
   // a transaction's bookkeeping stays bounded.
-  struct TableChanges {
-    bool all = false;
-    std::unordered_set<sqlite3_int64> rows;
+  class TableChanges {
+   public:
+    bool all() const { return all_; }
+    // Inserts come in rowid order: those are appended, and only a rowid
+    // below the last leaves the list to be sorted at the next look.
+    void Add(sqlite3_int64 rowid);
+    bool Has(sqlite3_int64 rowid) const;
+
+   private:
+    void Sort() const;
+    bool all_ = false;
+    mutable bool sorted_ = true;
+    mutable std::vector<sqlite3_int64> rows_;  // unique once sorted
   };
   static constexpr std::size_t kMaxChangedRows = 100000;
   std::map<std::string, TableChanges, std::less<>> changed_;

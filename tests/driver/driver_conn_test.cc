@@ -266,6 +266,12 @@ TEST(DriverStoreTransactions, LostTransactionRefusesCommitUntilAbortedAndChanged
   EXPECT_TRUE(store.ChangedByOther(b->id(), "t", 0));
   EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 3));
   EXPECT_FALSE(store.ChangedByOther(a->id(), "t", 2));
+  // Rows changed out of rowid order, and again, are known as well.
+  ASSERT_EQ(sqlite3_exec(a->db(), "INSERT INTO t(rowid, x) VALUES (10, 0), (5, 0); UPDATE t SET x = 1 WHERE rowid = 2",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  for (int rowid : {1, 2, 5, 10}) EXPECT_TRUE(store.ChangedByOther(b->id(), "t", rowid)) << rowid;
+  EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 7));
   store.RequestStarts(ids, now);
   ASSERT_EQ(sqlite3_exec(a->db(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
   store.RequestEnded(ids);
