@@ -58,9 +58,11 @@ struct Client {
     zdb_logoff();
     if (!getenv("KEEP_BENCH_ROOT")) std::filesystem::remove_all(root);
   }
-  void SetKey(int emp) {
-    DD_COLUMN *c = ddcolumn("exemp010.emp");
-    for (int i = 0; i < 4; ++i) image[c->offset + i] = static_cast<unsigned char>(emp >> (24 - 8 * i));
+  // Sets the key of a row image (by default the client's own).
+  void SetKey(int emp, unsigned char *row = nullptr) {
+    static DD_COLUMN *const c = ddcolumn("exemp010.emp");
+    if (row == nullptr) row = image.data();
+    for (int i = 0; i < 4; ++i) row[c->offset + i] = static_cast<unsigned char>(emp >> (24 - 8 * i));
   }
   ZDB_SESSION *session() { return ic->tsession->session; }
 };
@@ -187,16 +189,17 @@ DirectInserts &direct() {
 // time over SQLite's, `speed` its inverse (the share of SQLite's speed).
 void BM_Inserts(benchmark::State &state) {
   Client &c = client();
+  // The action record (header and row image) is filled in place, as a host
+  // fills its row buffer: only the key changes from row to row.
   std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
   record[3] = RDS_ACT_INSERT;
+  record.insert(record.end(), c.image.begin(), c.image.end());
   double own = 0, anchor = 0;
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kBatch; ++i) {
-      c.SetKey(c.next++);
-      std::vector<unsigned char> r = record;
-      r.insert(r.end(), c.image.begin(), c.image.end());
-      zdb_do_exec_row(c.ic, r.data(), 0, 0);
+      c.SetKey(c.next++, record.data() + ZDB_ACTION_HEADER);
+      zdb_do_exec_row(c.ic, record.data(), 0, 0);
     }
     if (flush_updates(c.session()) != 0 ||
         zdb_do_exec_db(c.session(), db_action_word(commit_trans)) != 0)

@@ -115,7 +115,9 @@ RDS *update_set(ZDB_UPDATE_HOLDER *holder, const DD_TABLE *table) {
 int append_action(RDS *rds, const DD_TABLE *table, ZDB_TRANS *trans, const unsigned char *record) {
   const UpdateLayout *layout = layout_of(table, nullptr, nullptr);
   if (layout == nullptr) return -1;
-  std::vector<unsigned char> row(rds->row_length, 0);
+  // One row's room, kept for the next action of the thread.
+  thread_local std::vector<unsigned char> row;
+  row.assign(static_cast<std::size_t>(rds->row_length), 0);
   put_u32(row.data(), trans->update_seq++);
   std::memcpy(row.data() + 4, record, ZDB_ACTION_HEADER);
   const unsigned char *image = record + ZDB_ACTION_HEADER;
