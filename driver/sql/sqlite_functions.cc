@@ -69,7 +69,12 @@ template <int kMode>
 int CollateIn(void *, int la, const void *a, int lb, const void *b) {
   const auto *x = static_cast<const char *>(a);
   const auto *y = static_cast<const char *>(b);
-  int order = kMode == TSS_MODE_CLASSIC ? TssClassicPaddedOrder(x, y, la, lb) : tss_padded_fast::kUndecided;
+  int order = tss_padded_fast::kUndecided;
+  if (kMode == TSS_MODE_CLASSIC) {
+    order = TssClassicPaddedOrder(x, y, la, lb);
+    // Texts of one length that it finds equal hold the same bytes.
+    if (order == 0 && la == lb) return 0;
+  }
   if (order == tss_padded_fast::kUndecided) order = TssPaddedCompareInMode(kMode, x, y, la, lb);
   if (order != 0) return order;
   return ByBytes(static_cast<const unsigned char *>(a), la, static_cast<const unsigned char *>(b), lb);

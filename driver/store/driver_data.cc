@@ -159,8 +159,9 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
   }
   // The records of all tables in the order the client made them: a row may
   // need a parent inserted just before it in another table of the batch.
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto &a, const auto &b) { return a.first < b.first; });
+  auto by_sequence = [](const auto &a, const auto &b) { return a.first < b.first; };
+  if (!std::is_sorted(order.begin(), order.end(), by_sequence))
+    std::stable_sort(order.begin(), order.end(), by_sequence);
   std::vector<std::uint8_t> image;
   for (const auto &[sequence, at] : order) {
     Part &part = parts[at.first];

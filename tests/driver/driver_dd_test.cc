@@ -199,6 +199,8 @@ TEST(DriverDictionary, NamedOrdersHoldWhateverTheProcessMode) {
       {"'B'", "'a'", -1, 1},                   // byte order, ICU's root order
       {"x'61620078'", "x'61620079'", -1, -1},  // equal up to a NUL: by bytes
       {"x'616200'", "'ab'", -1, -1},           // a NUL below the blank of the padding
+      {"'ab'", "x'6162007a'", 1, 1},           // the longer text goes on after a NUL: by bytes
+      {"'ab c'", "'ab c'", 0, 0},              // the same bytes
   };
   for (const char *process : {"1", "2"}) {
     setenv("TSS_MODE", process, 1);
