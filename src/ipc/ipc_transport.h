@@ -86,7 +86,8 @@ ssize_t ipc_recv_some(int fd, void *buf, size_t size);
 // tasks are ready to run than the machine has processors (a watcher would
 // then keep another task, often its peer, from running and lose its own
 // turn), and only now and then after several watches in a row saw nothing.
-// Otherwise it only looks whether input is there already.
+// Otherwise it returns false at once, without a look: the reader's own
+// blocking wait finds input that is there already.
 bool ipc_await_input(int fd);
 
 // The same watch over a set of descriptors with ppoll(2) and `sigmask`:
