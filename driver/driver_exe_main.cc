@@ -102,9 +102,6 @@ int main(int argc, char **argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.size() == 2 && args[0] == "--check") return molvane::driver::CheckDatabase(args[1], stdout, stderr);
   log_set_progname("molvane-driver", nullptr);
-  // A driver runs briefly between waits for requests: with short turns it
-  // answers as soon as a request comes, also on a processor that is busy.
-  molvane::ipc::ipc_prefer_short_turns();
   // Every option is parsed once, here: a misspelt one would otherwise turn
   // a server into a child driver waiting on standard input, so every option
   // must be known. The first "--listen=" makes a server (a second one is

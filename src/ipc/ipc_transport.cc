@@ -10,7 +10,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -514,35 +513,6 @@ int ipc_await_input(struct pollfd *fds, size_t count, const sigset_t *sigmask) {
     }
     last = t;
   }
-}
-
-namespace {
-
-// The kernel's struct sched_attr (sched_setattr(2)), which the C library
-// does not declare.
-struct SchedAttr {
-  std::uint32_t size;
-  std::uint32_t sched_policy;
-  std::uint64_t sched_flags;
-  std::int32_t sched_nice;
-  std::uint32_t sched_priority;
-  std::uint64_t sched_runtime;
-  std::uint64_t sched_deadline;
-  std::uint64_t sched_period;
-  std::uint32_t sched_util_min;
-  std::uint32_t sched_util_max;
-};
-
-}  // namespace
-
-bool ipc_prefer_short_turns() {
-  SchedAttr attr;
-  std::memset(&attr, 0, sizeof attr);
-  if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0 || attr.sched_policy != SCHED_OTHER) return false;
-  attr.size = sizeof attr;
-  attr.sched_flags = 0;
-  attr.sched_runtime = 100000;  // ns: the shortest turn the scheduler grants
-  return syscall(SYS_sched_setattr, 0, &attr, 0) == 0;
 }
 
 bool ipc_await_input(int fd) {

@@ -95,16 +95,6 @@ bool ipc_await_input(int fd);
 // the watch did not pay), -1 with errno (EINTR included) on failure.
 int ipc_await_input(struct pollfd *fds, size_t count, const sigset_t *sigmask);
 
-// Asks the scheduler to give the calling thread short turns on a processor
-// (100 µs where a turn is otherwise a few milliseconds), for a process that
-// runs briefly between waits for input, as a driver does: on a busy
-// processor such a thread is then let on as soon as its input comes,
-// rather than after the running task's turn. Its share of processor time
-// stays the same. False when the thread does not run under the normal
-// policy or the request is refused; kernels before Linux 6.12 take it and
-// ignore it.
-bool ipc_prefer_short_turns();
-
 // The number of tasks ready to run that the text of /proc/loadavg names
 // (the first half of its fourth field, "running/total"), -1 when the text
 // has no such field.
