@@ -368,7 +368,8 @@ TEST_P(SqlExecE2E, UpdateAndDeleteByTheAgent) {
   columns->Append(budgetId);
   auto *values = new pSQLRSSCValueExprList;
   values->Append(new SQLRSSCIntegerConst(99));
-  SQLETNetUpdate update("exdep010", kCompany, columns, values, codeIs("B"));
+  SQLETNetUpdate update("exdep010", kCompany, std::unique_ptr<intList>(columns), SQLETNetUpdate::ValueListPtr(values),
+                        std::unique_ptr<SQLRSSCSearchCond>(codeIs("B")));
   EXPECT_EQ(run(&update), 1);
   // A text column set from raw bytes holds those bytes.
   int const nameId = dep->GetColumnId("name");
@@ -376,9 +377,10 @@ TEST_P(SqlExecE2E, UpdateAndDeleteByTheAgent) {
   nameColumn->Append(nameId);
   auto *raw = new pSQLRSSCValueExprList;
   raw->Append(new SQLRSSCRawConst(reinterpret_cast<unsigned char const *>("Zeta"), 4));
-  SQLETNetUpdate rename("exdep010", kCompany, nameColumn, raw, codeIs("C"));
+  SQLETNetUpdate rename("exdep010", kCompany, std::unique_ptr<intList>(nameColumn), SQLETNetUpdate::ValueListPtr(raw),
+                        std::unique_ptr<SQLRSSCSearchCond>(codeIs("C")));
   EXPECT_EQ(run(&rename), 1);
-  SQLETNetDelete del("exdep010", kCompany, codeIs("A"));
+  SQLETNetDelete del("exdep010", kCompany, std::unique_ptr<SQLRSSCSearchCond>(codeIs("A")));
   EXPECT_EQ(run(&del), 1);
   EXPECT_EQ(run(&del), 0);
 

@@ -118,20 +118,17 @@ void SQLETNetRequest::Log() {
 
 // ---------------------------------------------------------------- DELETE
 
-SQLETNetDelete::SQLETNetDelete(char const *tableName, int companyNumber, SQLRSSCSearchCond *condition)
-    : SQLETNetDelete(std::unique_ptr<SQLRSSCSearchCond>(condition), tableName, companyNumber) {}
-
-// The argument is the caller's parameter: a failure of the base's own
-// allocations frees it with the parameter.
-SQLETNetDelete::SQLETNetDelete(std::unique_ptr<SQLRSSCSearchCond> condition, char const *tableName,
-                               int companyNumber)
+// The arguments are parameters, owned from before the base's own
+// allocations: a failure of those frees them with the parameters.
+SQLETNetDelete::SQLETNetDelete(char const *tableName, int companyNumber,
+                               std::unique_ptr<SQLRSSCSearchCond> condition)
     : SQLETNetRequest("SQLETNetDelete", tableName, companyNumber) {
-  std::unique_ptr<SQLRSSCSearchCond> owned(std::move(condition));
   schema_ = SQLSchemaMgr::GetSchema(tableName);
   request_.AppendToken(SQLNWTETDelete);
   WriteTable(tableName, companyNumber);
-  if (owned) CheckCondition(owned.get(), "Search condition and delete are handled by different database drivers");
-  WriteCondition(owned.release());
+  if (condition)
+    CheckCondition(condition.get(), "Search condition and delete are handled by different database drivers");
+  WriteCondition(condition.release());
 }
 
 // ---------------------------------------------------------------- UPDATE
@@ -141,25 +138,17 @@ void SQLETNetUpdate::ValueListDeleter::operator()(pSQLRSSCValueExprList *list) c
   delete list;
 }
 
-SQLETNetUpdate::SQLETNetUpdate(char const *tableName, int companyNumber, intList *columns,
-                               pSQLRSSCValueExprList *values, SQLRSSCSearchCond *condition)
-    : SQLETNetUpdate(std::unique_ptr<intList>(columns), ValueListPtr(values),
-                     std::unique_ptr<SQLRSSCSearchCond>(condition), tableName, companyNumber) {}
-
-// The arguments are the caller's parameters: a failure of the base's own
-// allocations frees them with the parameters.
-SQLETNetUpdate::SQLETNetUpdate(std::unique_ptr<intList> columns, ValueListPtr values,
-                               std::unique_ptr<SQLRSSCSearchCond> condition, char const *tableName, int companyNumber)
+// The arguments are parameters, owned from before the base's own
+// allocations: a failure of those frees them with the parameters.
+SQLETNetUpdate::SQLETNetUpdate(char const *tableName, int companyNumber, std::unique_ptr<intList> columns,
+                               ValueListPtr values, std::unique_ptr<SQLRSSCSearchCond> condition)
     : SQLETNetRequest("SQLETNetUpdate", tableName, companyNumber) {
-  std::unique_ptr<SQLRSSCSearchCond> owned(std::move(condition));
-  std::unique_ptr<intList> columnList(std::move(columns));
-  ValueListPtr valueList(std::move(values));
   // Each expression leaves the list once values_ holds it.
-  for (bool more = valueList->First(); more; more = valueList->Next()) {
-    values_.emplace_back(valueList->GetCurrent());
-    valueList->SetCurrent(nullptr);
+  for (bool more = values->First(); more; more = values->Next()) {
+    values_.emplace_back(values->GetCurrent());
+    values->SetCurrent(nullptr);
   }
-  for (bool more = columnList->First(); more; more = columnList->Next()) columns_.push_back(columnList->GetCurrent());
+  for (bool more = columns->First(); more; more = columns->Next()) columns_.push_back(columns->GetCurrent());
   if (columns_.size() != values_.size() || columns_.empty())
     SQLAbort(__FILE__, __LINE__, "UPDATE of %zu columns with %zu values", columns_.size(), values_.size());
   // The request counts its SET items in 16 bits, and an UPDATE runs in the
@@ -167,7 +156,8 @@ SQLETNetUpdate::SQLETNetUpdate(std::unique_ptr<intList> columns, ValueListPtr va
   if (columns_.size() > static_cast<size_t>(SQLTokenString::kMaxListCount))
     throw SQLException("QP060", 0, SQLString("UPDATE of more than 32767 SET items"));
 
-  if (owned) CheckCondition(owned.get(), "Search condition and update are handled by different database drivers");
+  if (condition)
+    CheckCondition(condition.get(), "Search condition and update are handled by different database drivers");
   for (auto &v : values_) AddParametersOf(v.get());
   schema_ = SQLSchemaMgr::GetSchema(tableName);
   request_.AppendToken(SQLNWTETUpdate);
@@ -177,7 +167,7 @@ SQLETNetUpdate::SQLETNetUpdate(std::unique_ptr<intList> columns, ValueListPtr va
     request_.AppendBs4(columns_[i]);
     values_[i]->createTokenString(&request_, 0, &fetchParams_);
   }
-  WriteCondition(owned.release());
+  WriteCondition(condition.release());
 }
 
 SQLETNetUpdate::~SQLETNetUpdate() = default;

@@ -90,29 +90,23 @@ class SQLETNetRequest : public SQLExecTree {
 
 class SQLETNetDelete : public SQLETNetRequest {
  public:
-  // Takes ownership of the condition (may be null), also when it throws;
-  // it is deleted once written into the request.
-  SQLETNetDelete(char const *tableName, int companyNumber, SQLRSSCSearchCond *condition);
-
- private:
-  // Holds the condition from before the request's own allocations.
-  SQLETNetDelete(std::unique_ptr<SQLRSSCSearchCond> condition, char const *tableName, int companyNumber);
+  // The condition (may be null) is deleted once written into the request.
+  SQLETNetDelete(char const *tableName, int companyNumber, std::unique_ptr<SQLRSSCSearchCond> condition);
 };
 
 class SQLETNetUpdate : public SQLETNetRequest {
  public:
-  // Takes ownership of all three (the list with its expressions), also when
-  // it throws; the i-th column number and the i-th expression form one SET
-  // item (at least one).
-  SQLETNetUpdate(char const *tableName, int companyNumber, intList *columns, pSQLRSSCValueExprList *values,
-                 SQLRSSCSearchCond *condition);
-  ~SQLETNetUpdate() override;
-
   // Deletes a list of SET expressions with the expressions it holds.
   struct ValueListDeleter {
     void operator()(pSQLRSSCValueExprList *list) const;
   };
   using ValueListPtr = std::unique_ptr<pSQLRSSCValueExprList, ValueListDeleter>;
+
+  // The i-th column number and the i-th expression form one SET item (at
+  // least one).
+  SQLETNetUpdate(char const *tableName, int companyNumber, std::unique_ptr<intList> columns, ValueListPtr values,
+                 std::unique_ptr<SQLRSSCSearchCond> condition);
+  ~SQLETNetUpdate() override;
 
  protected:
   // Evaluates each new value and checks it against its column's domain.
@@ -120,10 +114,6 @@ class SQLETNetUpdate : public SQLETNetRequest {
   void PrepareValues(SQLRSPrepareContext *context) override;
 
  private:
-  // Holds the arguments from before the request's own allocations.
-  SQLETNetUpdate(std::unique_ptr<intList> columns, ValueListPtr values, std::unique_ptr<SQLRSSCSearchCond> condition,
-                 char const *tableName, int companyNumber);
-
   std::vector<int> columns_;
   std::vector<std::unique_ptr<SQLRSSCValueExpr>> values_;
   std::vector<SQLValueStore const *> valueStores_;  // from Prepare

@@ -182,7 +182,7 @@ SQLExecTree *SQLVTDelete::CreateET() {
   std::unique_ptr<SQLRSSCSearchCond> condition(CreateConditionET(allowed, logical));
   // Released only once the request's memory is had (the allocation comes
   // before its arguments): a failed allocation deletes the condition here.
-  return new SQLETNetDelete(table->GetName(), physical, condition.release());
+  return new SQLETNetDelete(table->GetName(), physical, std::move(condition));
 }
 
 void SQLVTUpdate::Log() const {
@@ -284,8 +284,7 @@ SQLExecTree *SQLVTUpdate::CreateET() {
     (void)value.release();
   }
   std::unique_ptr<SQLRSSCSearchCond> condition(CreateConditionET(allowed, logical));
-  // The request takes the lists and the condition over, also when it throws
-  // (a condition the driver cannot evaluate): they are released to it only
-  // once its storage is allocated.
-  return new SQLETNetUpdate(table->GetName(), physical, columns.release(), values.release(), condition.release());
+  // The request takes the lists and the condition over; when it throws (a
+  // condition the driver cannot evaluate) they are freed with it.
+  return new SQLETNetUpdate(table->GetName(), physical, std::move(columns), std::move(values), std::move(condition));
 }

@@ -50,7 +50,9 @@ class NetDmlTest : public testing::Test {
     auto *values = new pSQLRSSCValueExprList;
     values->Append(value);
     values->Append(new SQLRSSCParameterRef(&param_));
-    return std::make_unique<SQLETNetUpdate>("exdep010", kCompany, columns, values, CodeIsParam());
+    return std::make_unique<SQLETNetUpdate>("exdep010", kCompany, std::unique_ptr<intList>(columns),
+                                            SQLETNetUpdate::ValueListPtr(values),
+                                            std::unique_ptr<SQLRSSCSearchCond>(CodeIsParam()));
   }
   ByteString ParamBytes() const {
     return Cat({Tok(SQLNWTVEParameterRef), B4(static_cast<std::int64_t>(param_.GetId())), Tok(SQLNWTTypeString), B4(6),
@@ -84,7 +86,7 @@ TEST_F(NetDmlTest, DeleteWithoutConditionIsTheTableAndNull) {
 
 TEST_F(NetDmlTest, DeleteShipsItsConditionAndReturnsTheCount) {
   // The request is written before any value is bound, as a statement does.
-  SQLETNetDelete del("exdep010", kCompany, CodeIsParam());
+  SQLETNetDelete del("exdep010", kCompany, std::unique_ptr<SQLRSSCSearchCond>(CodeIsParam()));
   param_.BindString(reinterpret_cast<unsigned char const *>("A"), 1);
   EXPECT_EQ(BytesOf(del.GetRequest()),
             Cat({Tok(SQLNWTETDelete), Mem("exdep010"), B2(kCompany), CodeIsParamBytes()}));
@@ -143,9 +145,10 @@ TEST_F(NetDmlTest, ConditionOnAnotherDriverIsRefused) {
         columns->Append(budget_);
         auto *values = new pSQLRSSCValueExprList;
         values->Append(new SQLRSSCIntegerConst(1));
-        SQLETNetUpdate u("exdep010", kCompany, columns, values, foreign());
+        SQLETNetUpdate u("exdep010", kCompany, std::unique_ptr<intList>(columns), SQLETNetUpdate::ValueListPtr(values),
+                         std::unique_ptr<SQLRSSCSearchCond>(foreign()));
       } else {
-        SQLETNetDelete d("exdep010", kCompany, foreign());
+        SQLETNetDelete d("exdep010", kCompany, std::unique_ptr<SQLRSSCSearchCond>(foreign()));
       }
       FAIL() << "not refused";
     } catch (SQLException const &e) {
