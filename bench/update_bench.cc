@@ -3,6 +3,8 @@
 // work done directly on SQLite in this process, on a table of the same
 // columns and indexes, growing alike. Both report `ratio`: molvane's time
 // divided by SQLite's for the same rows in the same iteration.
+// MOLVANE_BENCH_BUSY=N runs N processes that keep a processor busy beside
+// the benchmark for the whole run, as on a loaded server.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -27,6 +29,8 @@
 #include "bench_env.h"
 
 namespace {
+
+const molvane::bench::BusyProcesses busy;
 
 constexpr int kBatch = 1000;
 
