@@ -103,7 +103,10 @@ bool DecodeRds(const std::vector<RdsColumnSpec> &columns, const RdsStream &strea
   // Every row takes at least 7 bytes, which bounds what a lying count can cost.
   if (stream.row_count > stream.data.size() / 7 + 1)
     return Fail(error, 0, "row count beyond the data");
-  rows->bytes.reserve(row_length * stream.row_count);
+  // Room for the rows the count announces, up to a bound: a count that the
+  // data does not bear out costs no more than that.
+  constexpr std::size_t kReservedBytes = std::size_t{16} << 20;
+  rows->bytes.reserve(std::min<std::size_t>(std::size_t{stream.row_count} * row_length, kReservedBytes));
   for (std::uint32_t r = 1; r <= stream.row_count; ++r) {
     std::uint32_t ordinal;
     if (!in.U32(&ordinal)) return Fail(error, r, "no ordinal");
