@@ -73,6 +73,22 @@ void FillTable(int trans, const char *name, int count,
   zdb_do_exec_db(ic->tsession->session, db_action_word(commit_trans));
 }
 
+void TakeColumnValues(sqlite3_stmt *stmt) {
+  for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+    switch (sqlite3_column_type(stmt, i)) {
+      case SQLITE_INTEGER:
+        benchmark::DoNotOptimize(sqlite3_column_int64(stmt, i));
+        break;
+      case SQLITE_FLOAT:
+        benchmark::DoNotOptimize(sqlite3_column_double(stmt, i));
+        break;
+      default:
+        benchmark::DoNotOptimize(sqlite3_column_blob(stmt, i));
+        benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, i));
+    }
+  }
+}
+
 BusyProcesses::BusyProcesses() {
   const char *n = std::getenv("MOLVANE_BENCH_BUSY");
   const int count = n != nullptr ? std::atoi(n) : 0;

@@ -2,6 +2,7 @@
 // under /tmp with the fixture dictionary and every table on one driver.
 #pragma once
 
+#include <sqlite3.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -35,6 +36,11 @@ void WriteFile(const std::string &path, const std::string &text);
 // are flushed every 10,000 rows.
 void FillTable(int trans, const char *name, int count,
                const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill);
+
+// Takes the value of every column of the row `stmt` stands on, each as
+// what it is stored as: what a caller that wants the row must do, and so
+// what the anchors of reads do.
+void TakeColumnValues(sqlite3_stmt *stmt);
 
 // Processes that keep processors busy while the object lives, the load a
 // server meets on a shared machine: MOLVANE_BENCH_BUSY=N starts N of them

@@ -244,20 +244,7 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
     start = std::chrono::steady_clock::now();
     sqlite3_reset(anchor);
     while (sqlite3_step(anchor) == SQLITE_ROW) {
-      // Each value read as what it is stored as, as a host would.
-      for (int i = 0; i < sqlite3_column_count(anchor); ++i) {
-        switch (sqlite3_column_type(anchor, i)) {
-          case SQLITE_INTEGER:
-            benchmark::DoNotOptimize(sqlite3_column_int64(anchor, i));
-            break;
-          case SQLITE_FLOAT:
-            benchmark::DoNotOptimize(sqlite3_column_double(anchor, i));
-            break;
-          default:
-            benchmark::DoNotOptimize(sqlite3_column_blob(anchor, i));
-            benchmark::DoNotOptimize(sqlite3_column_bytes(anchor, i));
-        }
-      }
+      molvane::bench::TakeColumnValues(anchor);  // as a host would
       ++anchor_rows;
     }
     base += Seconds(start);

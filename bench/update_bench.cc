@@ -236,7 +236,6 @@ void BM_KeyedReads(benchmark::State &state) {
   }
   sqlite3_stmt *select = nullptr;
   sqlite3_prepare_v2(direct().Db(), "SELECT * FROM t WHERE emp = ?", -1, &select, nullptr);
-  const int columns = sqlite3_column_count(select);
   std::vector<unsigned char> key(DD_MAX_ROW_LENGTH);
   DD_KEY *k = key_desc(c.table, 1);
   int emp = 0;
@@ -247,16 +246,7 @@ void BM_KeyedReads(benchmark::State &state) {
     sqlite3_reset(select);
     sqlite3_bind_int(select, 1, key_value);
     if (sqlite3_step(select) != SQLITE_ROW) return false;
-    for (int i = 0; values && i < columns; ++i) {
-      switch (sqlite3_column_type(select, i)) {
-        case SQLITE_INTEGER: benchmark::DoNotOptimize(sqlite3_column_int64(select, i)); break;
-        case SQLITE_FLOAT: benchmark::DoNotOptimize(sqlite3_column_double(select, i)); break;
-        default:
-          benchmark::DoNotOptimize(sqlite3_column_blob(select, i));
-          benchmark::DoNotOptimize(sqlite3_column_bytes(select, i));
-          break;
-      }
-    }
+    if (values) molvane::bench::TakeColumnValues(select);
     return true;
   };
   for (auto _ : state) {
