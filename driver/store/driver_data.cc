@@ -19,7 +19,6 @@ namespace molvane::driver {
 
 namespace {
 
-
 // Buffered action kinds.
 enum : std::uint32_t {
   kInsert = 1, kDelete = 2, kUpdateOld = 3, kUpdateNew = 4, kRefcount = 5,
@@ -36,7 +35,6 @@ const char *KindName(std::uint32_t kind) {
 
 // Host flags that let an error count as success.
 constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
-
 
 std::string TableKey(const std::string &table, int physical) {
   char buf[16];

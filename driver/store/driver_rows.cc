@@ -17,7 +17,6 @@ namespace molvane::driver {
 
 namespace {
 
-
 // How the elements of a column are kept.
 enum class Kind : std::uint8_t { kByte, kShort, kLong, kFloat, kDouble, kBytes };
 

@@ -104,6 +104,20 @@ class SqlAgentE2E : public testing::TestWithParam<Form> {
     d.AppendToken(SQLNWTNoIndexHints);
   }
   int Column(const char *name) { return schema_->GetColumnId(name); }
+  // A reference to a column of the table.
+  void ColRef(SQLTokenString &d, const char *name) {
+    d.AppendToken(SQLNWTVEColRef);
+    d.AppendBs2(0);
+    d.AppendBs2(static_cast<std::int16_t>(Column(name)));
+  }
+  // The condition "emp <op> value".
+  void EmpCompared(SQLTokenString &d, SQLNWToken op, int value) {
+    d.AppendToken(op);
+    d.AppendBs2(1);
+    ColRef(d, "emp");
+    d.AppendToken(SQLNWTVEIntegerConst);
+    d.AppendBs4(value);
+  }
 
   ScratchDir root_;
   DD_TABLE *table_ = nullptr;
@@ -126,17 +140,11 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   d.AppendToken(SQLNWTDescending);
   d.AppendToken(SQLNWTRSProject);
   d.AppendBs2(2);
-  for (const char *c : {"emp", "name"}) {
-    d.AppendToken(SQLNWTVEColRef);
-    d.AppendBs2(0);
-    d.AppendBs2(static_cast<std::int16_t>(Column(c)));
-  }
+  for (const char *c : {"emp", "name"}) ColRef(d, c);
   d.AppendToken(SQLNWTRSFilter);
   d.AppendToken(SQLNWTSCEquals);
   d.AppendBs2(1);
-  d.AppendToken(SQLNWTVEColRef);
-  d.AppendBs2(0);
-  d.AppendBs2(static_cast<std::int16_t>(Column("name")));
+  ColRef(d, "name");
   d.AppendToken(SQLNWTVEStringConst);
   d.AppendMemory("al", 2);
   Table(d);
@@ -183,13 +191,7 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   del.AppendToken(SQLNWTETDelete);
   del.AppendMemory("exemp010", 8);
   del.AppendBs2(1);
-  del.AppendToken(SQLNWTSCGreaterThan);
-  del.AppendBs2(1);
-  del.AppendToken(SQLNWTVEColRef);
-  del.AppendBs2(0);
-  del.AppendBs2(static_cast<std::int16_t>(Column("emp")));
-  del.AppendToken(SQLNWTVEIntegerConst);
-  del.AppendBs4(1);
+  EmpCompared(del, SQLNWTSCGreaterThan, 1);
   unsigned long did = client->Prepare(del);
   client->Attach(did, trans_, &instance);
   EXPECT_EQ(client->Exec(did), 2);
@@ -230,13 +232,7 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   upd.AppendBs4(Column("emp"));
   upd.AppendToken(SQLNWTVEIntegerConst);
   upd.AppendBs4(9);
-  upd.AppendToken(SQLNWTSCEquals);
-  upd.AppendBs2(1);
-  upd.AppendToken(SQLNWTVEColRef);
-  upd.AppendBs2(0);
-  upd.AppendBs2(static_cast<std::int16_t>(Column("emp")));
-  upd.AppendToken(SQLNWTVEIntegerConst);
-  upd.AppendBs4(1);
+  EmpCompared(upd, SQLNWTSCEquals, 1);
   unsigned long uid = client->Prepare(upd);
   client->Attach(uid, trans_, &instance);
   EXPECT_EQ(client->Exec(uid), 1);
@@ -259,9 +255,7 @@ TEST_P(SqlAgentE2E, QueriesSeeFlushedRowsAndDeleteCountsThem) {
   bad.AppendToken(SQLNWTRSProject);
   bad.AppendBs2(1);
   bad.AppendToken(SQLNWTVEDivide);
-  bad.AppendToken(SQLNWTVEColRef);
-  bad.AppendBs2(0);
-  bad.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  ColRef(bad, "emp");
   bad.AppendToken(SQLNWTVEIntegerConst);
   bad.AppendBs4(0);
   Table(bad);
@@ -293,17 +287,11 @@ TEST_P(SqlAgentE2E, AFailingRowEndsTheResultAtTheSetThatReachesIt) {
   SQLTokenString d(20);
   d.AppendToken(SQLNWTRSProject);
   d.AppendBs2(2);
-  d.AppendToken(SQLNWTVEColRef);
-  d.AppendBs2(0);
-  d.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  ColRef(d, "emp");
   d.AppendToken(SQLNWTVEDivide);
-  d.AppendToken(SQLNWTVEColRef);
-  d.AppendBs2(0);
-  d.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  ColRef(d, "emp");
   d.AppendToken(SQLNWTVESubtract);
-  d.AppendToken(SQLNWTVEColRef);
-  d.AppendBs2(0);
-  d.AppendBs2(static_cast<std::int16_t>(Column("emp")));
+  ColRef(d, "emp");
   d.AppendToken(SQLNWTVEIntegerConst);
   d.AppendBs4(5);
   Table(d);
