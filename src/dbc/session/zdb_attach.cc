@@ -271,7 +271,8 @@ int zdb_attach_session(ZDB_SESSION *session) {
     if (tracing())
       std::fprintf(stderr, "<- ATT_SESSION on server %p failed, error %d\n",
                    static_cast<void *>(server), zdb_errno);
-    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE) zdb_note_driver_reason(server, ZE_ILLEGAL_STATE);
+    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE)
+      zdb_note_driver_reason(server, ZE_ILLEGAL_STATE);
     return -1;
   }
   int retval = req.retval;
