@@ -101,6 +101,46 @@ void DataPlane::Hold(Holdings &in, std::string key, std::uint32_t session) {
 // RefWork locks rows too.
 template void DataPlane::Hold(std::map<std::string, std::uint32_t> &, std::string, std::uint32_t);
 
+void DataPlane::ChangedKeys::Append(const std::string &table_key, const std::string &row_key) {
+  const auto length = static_cast<std::uint32_t>(table_key.size() + 1 + row_key.size());
+  char bytes[sizeof length];
+  std::memcpy(bytes, &length, sizeof length);
+  log.append(bytes, sizeof bytes).append(table_key).append(1, '\0').append(row_key);
+}
+
+void DataPlane::ChangedKeys::Truncate(std::size_t size) {
+  if (indexed > size) {
+    set.clear();
+    indexed = 0;
+  }
+  log.resize(size);
+}
+
+bool DataPlane::ChangedKeys::Holds(const std::string &key) {
+  while (indexed < log.size()) {
+    std::uint32_t length = 0;
+    std::memcpy(&length, log.data() + indexed, sizeof length);
+    set.emplace(log, indexed + sizeof length, length);
+    indexed += sizeof length + length;
+  }
+  return set.count(key) != 0;
+}
+
+void DataPlane::ChangedKeys::Clear() {
+  // The room of a large transaction's keys is not kept for the next.
+  constexpr std::size_t kKeptRoom = std::size_t{1} << 20;
+  if (log.capacity() > kKeptRoom) {
+    log = std::string();
+    set = std::unordered_set<std::string>();
+  }
+  Truncate(0);
+}
+
+void DataPlane::NoteChanged(std::uint32_t session, const std::string &table_key, const std::string &row_key) {
+  changed_keys_[session].Append(table_key, row_key);
+  ++held_[session];
+}
+
 bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
   if (!HeldByOthers(session)) return false;
   std::string table_key = TableKey(table, physical);
@@ -121,12 +161,14 @@ bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_ke
   std::string key = table_key + '\0' + row_key;
   auto r = row_locks_.find(key);
   if (r != row_locks_.end() && r->second != session) return true;
-  auto c = changed_keys_.find(key);
-  return c != changed_keys_.end() && c->second != session;
+  for (auto &[owner, changes] : changed_keys_)
+    if (owner != session && changes.Holds(key)) return true;
+  return false;
 }
 
 DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
-                                    const DataContext &ctx, std::vector<UpdateTable> *reached) {
+                                    const DataContext &ctx, ChangedKeys &changes,
+                                    std::vector<UpdateTable> *reached) {
   RefWork refs(*this, session, ctx);
   struct Part {
     const UpdateTable *t;
@@ -190,7 +232,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           rc = refs.Before(target, nullptr, image.data(), flags);
           if (rc == 0) rc = table.Insert(image.data());
           if (rc == 0) rc = refs.After(target, nullptr, image.data(), flags, false);
-          if (rc == 0) batch_keys_.push_back(table_key + '\0' + key);
+          if (rc == 0) changes.Append(table_key, key);
           break;
         case kDelete:
         case kDeleteWhole:
@@ -200,7 +242,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           if (rc == 0) rc = refs.Before(target, stored.data(), nullptr, flags);
           if (rc == 0) rc = table.Delete(rowid);
           if (rc == 0) rc = refs.After(target, stored.data(), nullptr, flags, kind == kDeleteWhole);
-          if (rc == 0) batch_keys_.push_back(table_key + '\0' + key);
+          if (rc == 0) changes.Append(table_key, key);
           break;
         case kUpdateOld:
           old_image = image;
@@ -224,8 +266,8 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           if (rc == 0) rc = table.Replace(rowid, image.data());
           if (rc == 0) rc = refs.After(target, stored.data(), image.data(), flags, kind == kUpdateWhole);
           if (rc == 0) {
-            batch_keys_.push_back(table_key + '\0' + old_key);
-            batch_keys_.push_back(table_key + '\0' + key);
+            changes.Append(table_key, old_key);
+            changes.Append(table_key, key);
           }
           break;
         }
@@ -331,11 +373,12 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
-  batch_keys_.clear();
-  Failure failure = Apply(session, tables, ctx, reached);
-  if (failure.error == 0)
-    for (std::string &key : batch_keys_) Hold(changed_keys_, std::move(key), session->id());
-  batch_keys_.clear();
+  // The keys the batch changed are kept only when it succeeds.
+  ChangedKeys &changes = changed_keys_[session->id()];
+  const std::size_t mark = changes.log.size();
+  Failure failure = Apply(session, tables, ctx, changes, reached);
+  if (failure.error != 0) changes.Truncate(mark);
+  else if (changes.log.size() != mark) ++held_[session->id()];
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
   if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
@@ -460,8 +503,7 @@ void DataPlane::EndTransaction(std::uint32_t session_id) {
     it = it->second == session_id ? row_locks_.erase(it) : std::next(it);
   for (auto it = table_locks_.begin(); it != table_locks_.end();)
     it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
-  for (auto it = changed_keys_.begin(); it != changed_keys_.end();)
-    it = it->second == session_id ? changed_keys_.erase(it) : std::next(it);
+  if (auto changes = changed_keys_.find(session_id); changes != changed_keys_.end()) changes->second.Clear();
   held_.erase(session_id);
 }
 
@@ -473,11 +515,11 @@ void DataPlane::LockChangedRows(DriverSession *session, const std::string &table
   TableRows &rows = Rows(session, *desc, physical);
   if (!rows.has_key()) return;
   const std::string sqlite_table = SqliteTableName(desc->name, physical);
-  const std::string prefix = TableKey(table, physical) + '\0';
+  const std::string table_key = TableKey(table, physical);
   std::vector<std::uint8_t> image;
   for (const auto &[name, rowid] : watched)
     if (name == sqlite_table && rows.FindRowid(rowid, &image) == 0)
-      Hold(changed_keys_, prefix + rows.KeyOf(image.data()), session->id());
+      NoteChanged(session->id(), table_key, rows.KeyOf(image.data()));
 }
 
 std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {
@@ -488,6 +530,7 @@ std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono
 
 void DataPlane::ForgetSession(std::uint32_t session_id) {
   EndTransaction(session_id);
+  changed_keys_.erase(session_id);
   kept_.erase(session_id);
   for (auto it = rows_.begin(); it != rows_.end();)
     it = std::get<0>(it->first) == session_id ? rows_.erase(it) : std::next(it);

@@ -23,6 +23,7 @@
 #include <memory>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <set>
 #include <string>
 #include <vector>
@@ -116,8 +117,10 @@ class DataPlane {
     std::string extra;
     std::vector<std::pair<std::string, std::uint16_t>> missing;  // with ZE_NO_DD
   };
-  Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
-                const DataContext &ctx, std::vector<UpdateTable> *reached);
+  struct ChangedKeys;
+  // Applies the records; the keys of the rows they change go into `changes`.
+  Failure Apply(DriverSession *session, const std::vector<UpdateTable> &tables, const DataContext &ctx,
+                ChangedKeys &changes, std::vector<UpdateTable> *reached);
   // The rows of a table on a session's connection, with their prepared
   // statements kept for the life of the session.
   TableRows &Rows(DriverSession *session, const DdTableDesc &desc, int physical);
@@ -129,8 +132,8 @@ class DataPlane {
   // By session, table, company; rebuilt when the description changed.
   std::map<RowsKey, std::unique_ptr<TableRows>> rows_;
   std::map<std::uint32_t, std::vector<UpdateTable>> kept_;   // batches waiting for dictionaries
-  // Every entry of the three tables below is made by Hold and taken away
-  // only by EndTransaction, which keeps the count of each session's.
+  // Every lock below is made by Hold and every changed key by NoteChanged
+  // or a batch; only EndTransaction takes them away, and held_ counts them.
   template <class Holdings>
   void Hold(Holdings &in, std::string key, std::uint32_t session);
   // Whether a session other than `session` holds a lock or changed a row:
@@ -142,13 +145,29 @@ class DataPlane {
 
   std::map<std::string, std::uint32_t> row_locks_;    // table key + row key -> session
   std::map<std::string, std::uint32_t> table_locks_;  // table key -> session
-  // Keys of rows that sessions' transactions changed (table key + row key),
-  // refused to other sessions' locked reads and writes. An SQL DELETE or
+  // The keys of the rows a session's transaction changed (table key, NUL,
+  // row key), refused to other sessions' locked reads and writes. They are
+  // appended to a log as the batches change rows; the set another session
+  // looks them up in is made from the log only when one asks, since most
+  // transactions end before any other session does. An SQL DELETE or
   // UPDATE does not look at them: it waits for the write transaction that
   // holds them instead.
-  std::unordered_map<std::string, std::uint32_t> changed_keys_;
-  std::map<std::uint32_t, std::size_t> held_;  // session -> its entries in the three tables
-  std::vector<std::string> batch_keys_;  // changed keys of the batch being applied, kept when it succeeds
+  struct ChangedKeys {
+    std::string log;  // each key: its length (4 bytes), then its bytes
+    std::unordered_set<std::string> set;  // the keys of log[0, indexed)
+    std::size_t indexed = 0;
+    void Append(const std::string &table_key, const std::string &row_key);
+    // Drops the keys appended after the log had `size` bytes.
+    void Truncate(std::size_t size);
+    bool Holds(const std::string &key);
+    // Empties the log; a large room goes with it.
+    void Clear();
+  };
+  void NoteChanged(std::uint32_t session, const std::string &table_key, const std::string &row_key);
+  // By session; an entry (and its room) lasts as long as the session. The
+  // sets are made while looking, hence mutable.
+  mutable std::unordered_map<std::uint32_t, ChangedKeys> changed_keys_;
+  std::map<std::uint32_t, std::size_t> held_;  // session -> its locks and changed keys
 };
 
 }  // namespace molvane::driver

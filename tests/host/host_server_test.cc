@@ -392,6 +392,25 @@ TEST_P(HostServer, ChangedRowsAndLockedTablesRefuseOtherHosts) {
   EXPECT_NE(a->Do("lockread exdep010 1 code=SALES").find("budget=5.00 "), std::string::npos);
   EXPECT_EQ(a->Do("commit"), "committed");
 
+  // Rows changed after the other host first asked are locked too; those of
+  // a batch that failed are not.
+  const char no_it[] = "error 111 (no record found): No record found in exdep010001 (db_eq(locked) on "
+                       "index 1, key code = IT)";
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("flush"), "flushed");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=HR").rfind("error 107 (record locked)", 0), 0u);
+  EXPECT_EQ(b->Do("insert exdep010 1 code=FIN"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("flush"), "flushed");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=FIN").rfind("error 107 (record locked)", 0), 0u);
+  EXPECT_EQ(b->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("flush"), "error 520 (buffered update failed): Error during buffered updates; the update "
+                            "of exdep010001 failed with error 100 (duplicate key)");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=IT"), no_it);
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  EXPECT_NE(a->Do("lockread exdep010 1 code=SALES").find("budget=5.00 "), std::string::npos);
+  EXPECT_EQ(a->Do("commit"), "committed");
+
   EXPECT_EQ(a->Do("table lock exdep010 1"), "exdep010001: lock_table");
   EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(b->Do("commit"), kLocked);
