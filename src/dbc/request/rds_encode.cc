@@ -8,7 +8,6 @@
 // item's flag byte gets bit 16; a row with no item is the three bytes
 // 0x00 0x01 0x30. The first row after a reset carries every column, so a
 // reader needs no state beyond the row it decoded last.
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -50,18 +49,46 @@ int bad_row(RDS *rds, const char *what) {
 
 }  // namespace
 
-int rds_encode_row(RDS *rds, const unsigned char *row, unsigned char *out) {
+namespace {
+
+// Whether n bytes at a and b are equal; the common small widths without a
+// call.
+bool same_bytes(const unsigned char *a, const unsigned char *b, int n) {
+  switch (n) {
+    case 1: return a[0] == b[0];
+    case 2: return a[0] == b[0] && a[1] == b[1];
+    case 4: {
+      std::uint32_t x, y;
+      std::memcpy(&x, a, 4);
+      std::memcpy(&y, b, 4);
+      return x == y;
+    }
+    case 8: {
+      std::uint64_t x, y;
+      std::memcpy(&x, a, 8);
+      std::memcpy(&y, b, 8);
+      return x == y;
+    }
+    default: return std::memcmp(a, b, static_cast<std::size_t>(n)) == 0;
+  }
+}
+
+// Encodes `row` against the row put before into `out` and notes in
+// *changed the columns it carries, leaving the set as it was: a row that
+// cannot be stored changes nothing.
+int encode_row(const RDS *rds, const unsigned char *row, unsigned char *out, std::vector<int> *changed) {
   const bool first = rds->row_count == 0;
+  changed->clear();
   put_u32(out, static_cast<std::uint32_t>(rds->row_count + 1));
   int pos = 4, last_flag = -1;
   for (int i = 0; i < rds->column_count; ++i) {
-    RDS_COLUMN &c = rds->columns[i];
+    const RDS_COLUMN &c = rds->columns[i];
     std::uint8_t state = c.state & ~RDS_ST_LAST;
     int bytes = c.size * c.count;
     const unsigned char *value = row + c.offset;
     if (state & RDS_ST_VALUE) {
       if (!first && (c.prev_state & kStateBits) == RDS_ST_VALUE &&
-          std::memcmp(value, rds->work_row + c.offset, bytes) == 0)
+          same_bytes(value, rds->work_row + c.offset, bytes))
         continue;
       put_u16(out + pos, i + 1);
       last_flag = pos + 2;
@@ -76,14 +103,13 @@ int rds_encode_row(RDS *rds, const unsigned char *row, unsigned char *out) {
         std::memcpy(out + pos, value, bytes);
         pos += bytes;
       }
-      std::memcpy(rds->work_row + c.offset, value, bytes);
-      c.prev_state = state;
+      changed->push_back(i);
     } else if (first || c.prev_state != state) {
       put_u16(out + pos, i + 1);
       last_flag = pos + 2;
       out[pos + 2] = state;
       pos += 3;
-      c.prev_state = state;
+      changed->push_back(i);
     }
   }
   if (last_flag < 0) {
@@ -96,22 +122,34 @@ int rds_encode_row(RDS *rds, const unsigned char *row, unsigned char *out) {
   return pos;
 }
 
+// Makes `row` the row put before, for the columns encode_row noted.
+void keep_row(RDS *rds, const unsigned char *row, const std::vector<int> &changed) {
+  for (int i : changed) {
+    RDS_COLUMN &c = rds->columns[i];
+    c.prev_state = c.state & ~RDS_ST_LAST;
+    if (c.prev_state & RDS_ST_VALUE) std::memcpy(rds->work_row + c.offset, row + c.offset, c.size * c.count);
+  }
+}
+
+// The columns of the row being encoded, kept for the thread's next row.
+thread_local std::vector<int> changed_columns;
+
+}  // namespace
+
+int rds_encode_row(RDS *rds, const unsigned char *row, unsigned char *out) {
+  int n = encode_row(rds, row, out, &changed_columns);
+  keep_row(rds, row, changed_columns);
+  return n;
+}
+
 int rds_put_seq(RDS *rds, const unsigned char *row) {
   if (rds == nullptr || !(rds->flags & RDS_ENCODED) || (rds->flags & RDS_INDEX)) return -1;
-  // One set of buffers for every row: a buffered row costs no allocation.
-  static thread_local std::vector<unsigned char> out, work;
-  static thread_local std::vector<std::uint8_t> prev;
+  // One buffer for every row: a buffered row costs no allocation.
+  static thread_local std::vector<unsigned char> out;
   out.resize(rds->stored_size);
-  // The work row and the previous states change only when the row is stored.
-  work.assign(rds->work_row, rds->work_row + rds->row_length);
-  prev.resize(rds->column_count);
-  for (int i = 0; i < rds->column_count; ++i) prev[i] = rds->columns[i].prev_state;
-  int n = rds_encode_row(rds, row, out.data());
-  if (rds_write_data(rds, rds->data_length, out.data(), n) != 0) {
-    std::copy(work.begin(), work.end(), rds->work_row);
-    for (int i = 0; i < rds->column_count; ++i) rds->columns[i].prev_state = prev[i];
-    return -1;
-  }
+  int n = encode_row(rds, row, out.data(), &changed_columns);
+  if (rds_write_data(rds, rds->data_length, out.data(), n) != 0) return -1;
+  keep_row(rds, row, changed_columns);
   ++rds->row_count;
   return 0;
 }
