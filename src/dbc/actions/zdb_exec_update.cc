@@ -87,10 +87,7 @@ const DD_TABLE *table_of(ZDB_TABLE_SESSION *ts) { return ts->key->table; }
 
 // Opens the update row data set of a holder on first use.
 RDS *update_set(ZDB_UPDATE_HOLDER *holder, const DD_TABLE *table) {
-  if (holder->rds[kUpdates] != nullptr) {
-    layout_of(table, nullptr, nullptr);
-    return holder->rds[kUpdates];
-  }
+  if (holder->rds[kUpdates] != nullptr) return holder->rds[kUpdates];
   RDS_COLUMN_MAP *map = nullptr;
   int count = 0;
   RDS *rds = rds_open_update_actions(table, &map, &count);
