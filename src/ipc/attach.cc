@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,7 +81,8 @@ std::vector<std::string> DriverArgv(const std::string &driver, const IpcInfoEntr
 int OpenChild(const std::string &driver, const IpcInfoEntry &entry, IPC_CONNECT *conn) {
   std::string exe;
   if (ResolveBelow(entry.target, ipc_bin_dir(), "executable", driver, &exe) != 0) return -1;
-  return ipc_spawn_child(exe, DriverArgv(driver, entry), &conn->fd, &conn->pid);
+  conn->sockets = false;
+  return ipc_spawn_child(exe, DriverArgv(driver, entry), &conn->fd, &conn->out_fd, &conn->pid);
 }
 
 int OpenLibrary(const std::string &driver, const IpcInfoEntry &entry, IPC_CONNECT *conn) {
@@ -234,6 +236,9 @@ int ipc_open_fd_streams(int in_fd, int out_fd, const char *name, STREAM **stream
     return Fail(EBADF, "ipc_open_fd_streams: bad descriptors %d, %d or no stream pair", in_fd,
                 out_fd);
   }
+  struct stat in{}, out{};
+  conn->sockets = fstat(in_fd, &in) == 0 && S_ISSOCK(in.st_mode) && fstat(out_fd, &out) == 0 &&
+                  S_ISSOCK(out.st_mode);
   std::string label = conn->driver;
   return ipc_make_streams(std::move(conn), label, "", streams);
 }

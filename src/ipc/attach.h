@@ -2,12 +2,12 @@
 // a pair of connection streams (input, output); ipc_control adjusts them;
 // ipc_remote_info and GetHostName answer the host questions of driver
 // specifications. How each driver is reached comes from "lib/ipc_info"
-// under the environment root (docs/ipc_info.md): a child process over a
-// socket pair (the default), an in-process driver library (driver_entry.h),
+// under the environment root (docs/ipc_info.md): a child process over two
+// pipes (the default), an in-process driver library (driver_entry.h),
 // or a server already running on a Unix socket or a loopback TCP port.
 //
 // A connection lives until both of its streams are closed with sclose;
-// closing the output stream alone tells a driver behind a socket that no
+// closing the output stream alone tells a driver behind a pipe or socket that no
 // more requests come (it sees the end of its input). Closing the last
 // stream releases every descriptor, ends an in-process driver's connection
 // and waits for a child process, so nothing is left behind.

@@ -1,8 +1,9 @@
 // Stream operations of process connections. Each stream of a connection
 // holds one "side" record that shares the connection; the connection is
-// released with the last side. Over a socket, closing the output side
-// shuts down the sending direction so that the driver sees the end of its
-// input while replies can still be read. In-process, bytes go to and come
+// released with the last side. Closing the output side ends the sending
+// direction only (the request pipe is closed, a socket shut down for
+// writing), so that the driver sees the end of its input while replies can
+// still be read. In-process, bytes go to and come
 // from the driver library's entry points, and a read that finds no reply
 // runs the processing entry once more over unprocessed request bytes, so
 // that a reply is never missed because a caller skipped it.
@@ -28,12 +29,13 @@ struct Side {
 IPC_CONNECT &ConnOf(void *ctx) { return *static_cast<Side *>(ctx)->conn; }
 
 long SocketRead(void *ctx, void *buf, size_t n) {
-  return static_cast<long>(ipc_recv_some(ConnOf(ctx).fd, buf, n));
+  IPC_CONNECT &c = ConnOf(ctx);
+  return static_cast<long>(ipc_recv_some(c.fd, buf, n, c.sockets));
 }
 
 long SocketWrite(void *ctx, const void *buf, size_t n) {
   IPC_CONNECT &c = ConnOf(ctx);
-  return static_cast<long>(ipc_send_all(c.out_fd >= 0 ? c.out_fd : c.fd, buf, n));
+  return static_cast<long>(ipc_send_all(c.out_fd >= 0 ? c.out_fd : c.fd, buf, n, c.sockets));
 }
 
 // Closing the output side while the input side stays open ends the sending

@@ -19,8 +19,9 @@ namespace molvane::ipc {
 struct IPC_CONNECT {
   IpcForm form = IpcForm::kChild;
   std::string driver;                     // driver name, for log lines
-  int fd = -1;                            // socket (child and server forms); read side
+  int fd = -1;                            // read side: a pipe (child form) or a socket
   int out_fd = -1;                        // written descriptor when it is not fd
+  bool sockets = true;                    // fd and out_fd are sockets, not pipes
   pid_t pid = -1;                         // child process, or -1
   const IpcDriverLibrary *lib = nullptr;  // in-process form
   int lib_conn = -1;                      // the driver's connection number

@@ -11,7 +11,7 @@
 namespace molvane::ipc {
 
 enum class IpcForm {
-  kChild,    // fork and exec of an executable over a socket pair
+  kChild,    // fork and exec of an executable over two pipes
   kLibrary,  // in-process driver library (dlopen)
   kUnix,     // running server on a Unix socket
   kTcp,      // running server on a TCP port of the loopback address

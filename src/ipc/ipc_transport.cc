@@ -265,7 +265,23 @@ int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd) {
   return 0;
 }
 
-int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv, int *fd,
+namespace {
+
+// Moves a descriptor the child is to find at 0 or 1 off those numbers: dup2
+// onto the same number would keep close-on-exec and the child would lose
+// it. False (errno set) when no descriptor is left.
+bool MoveAboveStandard(int *fd) {
+  if (*fd >= 3) return true;
+  int moved = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
+  if (moved < 0) return false;
+  close(*fd);
+  *fd = moved;
+  return true;
+}
+
+}  // namespace
+
+int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv, int *in_fd, int *out_fd,
                     pid_t *pid) {
   if (access(exe.c_str(), X_OK) != 0) {
     int e = errno;
@@ -274,27 +290,24 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
     errno = e;
     return -1;
   }
-  int sv[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+  // requests[1] -> child's 0; child's 1 -> replies[0].
+  int requests[2] = {-1, -1}, replies[2] = {-1, -1};
+  auto close_all = [&] {
     int e = errno;
-    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "socketpair failed: %s",
-             std::strerror(e));
+    for (int fd : {requests[0], requests[1], replies[0], replies[1]})
+      if (fd >= 0) close(fd);
+    errno = e;
+  };
+  if (pipe2(requests, O_CLOEXEC) != 0 || pipe2(replies, O_CLOEXEC) != 0) {
+    int e = errno;
+    close_all();
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "pipe failed: %s", std::strerror(e));
     errno = e;
     return -1;
   }
-  // The child's end must not be descriptor 0 or 1 itself: dup2 onto the same
-  // number would keep close-on-exec and the child would lose it.
-  if (sv[1] < 3) {
-    int moved = fcntl(sv[1], F_DUPFD_CLOEXEC, 3);
-    if (moved < 0) {
-      int e = errno;
-      close(sv[0]);
-      close(sv[1]);
-      errno = e;
-      return -1;
-    }
-    close(sv[1]);
-    sv[1] = moved;
+  if (!MoveAboveStandard(&requests[0]) || !MoveAboveStandard(&replies[1])) {
+    close_all();
+    return -1;
   }
 
   std::vector<std::string> args = argv;
@@ -306,8 +319,8 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attr);
-  posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
-  posix_spawn_file_actions_adddup2(&actions, sv[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, requests[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, replies[1], 1);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -321,15 +334,18 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   int rc = posix_spawn(&child, exe.c_str(), &actions, &attr, arg_list.data(), env_list.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  close(sv[1]);
+  close(requests[0]);
+  close(replies[1]);
+  requests[0] = replies[1] = -1;
   if (rc != 0) {
-    close(sv[0]);
+    close_all();
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot start driver %s: %s",
              exe.c_str(), std::strerror(rc));
     errno = rc;
     return -1;
   }
-  *fd = sv[0];
+  *in_fd = replies[0];
+  *out_fd = requests[1];
   *pid = child;
   return 0;
 }
@@ -388,10 +404,9 @@ static ssize_t WriteHoldingSigpipe(int fd, const void *bytes, size_t count) {
   return n;
 }
 
-ssize_t ipc_send_all(int fd, const void *bytes, size_t count) {
+ssize_t ipc_send_all(int fd, const void *bytes, size_t count, bool socket) {
   const char *p = static_cast<const char *>(bytes);
   size_t left = count;
-  bool socket = true;
   while (left > 0) {
     ssize_t n = socket ? send(fd, p, left, MSG_NOSIGNAL) : WriteHoldingSigpipe(fd, p, left);
     if (n < 0) {
@@ -520,10 +535,10 @@ bool ipc_await_input(int fd) {
   return ipc_await_input(&p, 1, nullptr) > 0;
 }
 
-ssize_t ipc_recv_some(int fd, void *buf, size_t size) {
+ssize_t ipc_recv_some(int fd, void *buf, size_t size, bool socket) {
   ipc_await_input(fd);
   for (;;) {
-    ssize_t n = recv(fd, buf, size, 0);
+    ssize_t n = socket ? recv(fd, buf, size, 0) : read(fd, buf, size);
     if (n < 0 && errno == ENOTSOCK) n = read(fd, buf, size);
     if (n >= 0 || errno != EINTR) return n;
   }
