@@ -389,9 +389,14 @@ static ssize_t WriteHoldingSigpipe(int fd, const void *bytes, size_t count) {
   sigset_t pipe_only, old_mask, pending;
   sigemptyset(&pipe_only);
   sigaddset(&pipe_only, SIGPIPE);
-  sigpending(&pending);
-  bool was_pending = sigismember(&pending, SIGPIPE) == 1;
   pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask);
+  // Only a SIGPIPE the thread held back already can be pending: one it did
+  // not hold back would have been taken. That one is left for the host.
+  bool was_pending = false;
+  if (sigismember(&old_mask, SIGPIPE) == 1) {
+    sigpending(&pending);
+    was_pending = sigismember(&pending, SIGPIPE) == 1;
+  }
   ssize_t n = write(fd, bytes, count);
   int e = errno;
   if (n < 0 && e == EPIPE && !was_pending) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -300,6 +301,21 @@ TEST(FdStreams, WriteToPipeWithoutReaderFailsWithoutSigpipe) {
   sigset_t pending;
   sigpending(&pending);
   EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+  // A host that holds SIGPIPE back keeps a SIGPIPE of its own, and gets
+  // none from the streams.
+  sigset_t pipe_only, old_mask;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask), 0);
+  for (bool own : {false, true}) {
+    if (own) pthread_kill(pthread_self(), SIGPIPE);
+    EXPECT_FALSE(ipc_test::SendFrame(s[1], "lost"));
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), own ? 1 : 0) << (own ? "the host's own" : "one of the streams");
+  }
+  struct timespec zero = {0, 0};
+  EXPECT_EQ(sigtimedwait(&pipe_only, nullptr, &zero), SIGPIPE);
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   CloseBoth(s);
 }
 
