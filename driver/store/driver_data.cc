@@ -161,8 +161,12 @@ bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_ke
   std::string key = table_key + '\0' + row_key;
   auto r = row_locks_.find(key);
   if (r != row_locks_.end() && r->second != session) return true;
-  for (auto &[owner, changes] : changed_keys_)
-    if (owner != session && changes.Holds(key)) return true;
+  // Only the sessions that hold something can have changed a row.
+  for (const auto &[owner, count] : held_) {
+    if (owner == session) continue;
+    auto changes = changed_keys_.find(owner);
+    if (changes != changed_keys_.end() && changes->second.Holds(key)) return true;
+  }
   return false;
 }
 
