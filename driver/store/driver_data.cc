@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <molvane/zdb.h>
 
@@ -101,11 +102,30 @@ void DataPlane::Hold(Holdings &in, std::string key, std::uint32_t session) {
 // RefWork locks rows too.
 template void DataPlane::Hold(std::map<std::string, std::uint32_t> &, std::string, std::uint32_t);
 
-void DataPlane::ChangedKeys::Append(const std::string &table_key, const std::string &row_key) {
-  const auto length = static_cast<std::uint32_t>(table_key.size() + 1 + row_key.size());
+namespace {
+
+// Appends one key of a changed-key log: its length, then its parts.
+void AppendKey(std::string &log, std::string_view table_key, std::string_view row_key, bool separated) {
+  const auto length = static_cast<std::uint32_t>(table_key.size() + (separated ? 1 : 0) + row_key.size());
   char bytes[sizeof length];
   std::memcpy(bytes, &length, sizeof length);
-  log.append(bytes, sizeof bytes).append(table_key).append(1, '\0').append(row_key);
+  log.append(bytes, sizeof bytes).append(table_key);
+  if (separated) log.push_back('\0');
+  log.append(row_key);
+}
+
+}  // namespace
+
+void DataPlane::ChangedKeys::Append(const std::string &table_key, const std::string &row_key) {
+  if (last != std::string::npos) {
+    const std::size_t at = last + sizeof(std::uint32_t), length = log.size() - at;
+    if (length == table_key.size() + 1 + row_key.size() && log.compare(at, table_key.size(), table_key) == 0 &&
+        log[at + table_key.size()] == '\0' &&
+        log.compare(at + table_key.size() + 1, row_key.size(), row_key) == 0)
+      return;
+  }
+  last = log.size();
+  AppendKey(log, table_key, row_key, true);
 }
 
 void DataPlane::ChangedKeys::Truncate(std::size_t size) {
@@ -113,6 +133,7 @@ void DataPlane::ChangedKeys::Truncate(std::size_t size) {
     set.clear();
     indexed = 0;
   }
+  if (last != std::string::npos && last >= size) last = std::string::npos;
   log.resize(size);
 }
 
@@ -126,18 +147,43 @@ bool DataPlane::ChangedKeys::Holds(const std::string &key) {
   return set.count(key) != 0;
 }
 
+void DataPlane::ChangedKeys::Compact() {
+  if (log.size() < compact_at) return;
+  // The distinct keys, seen in place in the log.
+  std::unordered_set<std::string_view> keys;
+  std::size_t distinct = 0;
+  for (std::size_t at = 0; at < log.size();) {
+    std::uint32_t length = 0;
+    std::memcpy(&length, log.data() + at, sizeof length);
+    if (keys.emplace(log.data() + at + sizeof length, length).second) distinct += sizeof length + length;
+    at += sizeof length + length;
+  }
+  if (distinct * 2 <= log.size()) {
+    std::string compacted;
+    compacted.reserve(distinct);
+    for (std::string_view key : keys) AppendKey(compacted, key, {}, false);
+    log.swap(compacted);
+    set.clear();
+    indexed = 0;
+    last = std::string::npos;
+  }
+  compact_at = std::max(kCompactFrom, 2 * log.size());
+}
+
 void DataPlane::ChangedKeys::Clear() {
   // The room of a large transaction's keys is not kept for the next.
-  constexpr std::size_t kKeptRoom = std::size_t{1} << 20;
-  if (log.capacity() > kKeptRoom) {
+  if (log.capacity() > kCompactFrom) {
     log = std::string();
     set = std::unordered_set<std::string>();
   }
   Truncate(0);
+  compact_at = kCompactFrom;
 }
 
 void DataPlane::NoteChanged(std::uint32_t session, const std::string &table_key, const std::string &row_key) {
-  changed_keys_[session].Append(table_key, row_key);
+  ChangedKeys &changes = changed_keys_[session];
+  changes.Compact();
+  changes.Append(table_key, row_key);
   ++held_[session];
 }
 
@@ -379,6 +425,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   }
   // The keys the batch changed are kept only when it succeeds.
   ChangedKeys &changes = changed_keys_[session->id()];
+  changes.Compact();
   const std::size_t mark = changes.log.size();
   Failure failure = Apply(session, tables, ctx, changes, reached);
   if (failure.error != 0) changes.Truncate(mark);

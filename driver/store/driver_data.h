@@ -156,10 +156,18 @@ class DataPlane {
     std::string log;  // each key: its length (4 bytes), then its bytes
     std::unordered_set<std::string> set;  // the keys of log[0, indexed)
     std::size_t indexed = 0;
+    std::size_t last = std::string::npos;  // where the last key appended starts
+    std::size_t compact_at = kCompactFrom;
+    static constexpr std::size_t kCompactFrom = std::size_t{1} << 20;
+    // Appends a key, unless it is the one appended last.
     void Append(const std::string &table_key, const std::string &row_key);
     // Drops the keys appended after the log had `size` bytes.
     void Truncate(std::size_t size);
     bool Holds(const std::string &key);
+    // Between batches: a log grown large with keys changed again and again
+    // (a transaction updating a few rows many times) is written anew with
+    // each key once.
+    void Compact();
     // Empties the log; a large room goes with it.
     void Clear();
   };

@@ -189,6 +189,35 @@ TEST_P(DataPlane, AbortLeavesNothingAndReleasesLocks) {
   EXPECT_EQ(Read(1, Row(1, ""), 1, cursor), Row(1, "kept"));
 }
 
+// A transaction that changes the same rows over and over (here two rows,
+// past the point where the driver writes its log of changed keys anew with
+// each key once) keeps every row it changed locked for another session,
+// and those it changes afterwards too.
+TEST_P(DataPlane, RowsChangedOverAndOverStayLockedForOthers) {
+  for (int round = 1; round <= 14000; ++round) {
+    for (int emp : {1, 2}) ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(emp, "again")), 0);
+    for (int emp : {1, 2}) ASSERT_EQ(Put(1, RDS_ACT_DELETE, Row(emp, "again")), 0);
+    if (round % 2000 == 0) {
+      ASSERT_EQ(flush_updates(Session(1)), 0) << zdb_errno;
+    }
+  }
+  ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(4, "kept")), 0);
+  ASSERT_EQ(flush_updates(Session(1)), 0) << zdb_errno;
+
+  int other = zdb_start_session("other");
+  ASSERT_GT(other, 0);
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 1, row_, 0, other), 0);
+  for (int emp : {1, 2, 4}) {
+    EXPECT_TRUE(Read(1, Row(emp, ""), 1, cursor).empty()) << emp;
+    EXPECT_EQ(zdb_errno, 107) << emp;
+  }
+  EXPECT_TRUE(Read(1, Row(3, ""), 1, cursor).empty());
+  EXPECT_EQ(zdb_errno, 111) << "a row never changed is not locked";
+  ASSERT_EQ(Commit(1), 0) << zdb_errno;
+  EXPECT_EQ(Read(1, Row(4, ""), 1, cursor), Row(4, "kept"));
+}
+
 TEST_P(DataPlane, ClearAndDropActOnTheTable) {
   ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "a")), 0);
   ASSERT_EQ(Put(2, RDS_ACT_INSERT, Row(1, "b")), 0);
