@@ -399,7 +399,10 @@ static ssize_t WriteHoldingSigpipe(int fd, const void *bytes, size_t count) {
   }
   ssize_t n = write(fd, bytes, count);
   int e = errno;
-  if (n < 0 && e == EPIPE && !was_pending) {
+  // A reader that goes while the write waits for room leaves it stored in
+  // part, and that raises SIGPIPE too.
+  const bool short_write = n < 0 ? e == EPIPE : static_cast<size_t>(n) < count;
+  if (short_write && !was_pending) {
     struct timespec zero = {0, 0};
     while (sigtimedwait(&pipe_only, nullptr, &zero) < 0 && errno == EINTR) {
     }

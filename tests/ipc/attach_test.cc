@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "ipc/ipc_transport.h"
 #include "ipc_test_util.h"
@@ -345,6 +347,30 @@ TEST(FdStreams, AwaitInputNeverReportsWhatIsNotThereAndKeepsNothingOpen) {
   close(p[1]);
   EXPECT_EQ(molvane::ipc::ipc_recv_some(p[0], got, sizeof got), 0) << "the writer's end is the end";
   close(p[0]);
+}
+
+// A reader that goes while a write waits for room leaves that write
+// stored in part, which raises SIGPIPE as well: it must not reach the host.
+TEST(FdStreams, WriteCutShortByTheReaderGoingRaisesNoSigpipe) {
+  ASSERT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL);
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  const int room = fcntl(p[1], F_GETPIPE_SZ);
+  ASSERT_GT(room, 0);
+  std::thread reader([&] {
+    // Gone once the pipe is full and the write waits.
+    for (int queued = 0; ioctl(p[0], FIONREAD, &queued) == 0 && queued < room;) usleep(1000);
+    close(p[0]);
+  });
+  const std::string bytes(static_cast<size_t>(room) * 3, 'x');
+  errno = 0;
+  EXPECT_EQ(molvane::ipc::ipc_send_all(p[1], bytes.data(), bytes.size(), false), -1);
+  EXPECT_EQ(errno, EPIPE);
+  reader.join();
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+  close(p[1]);
 }
 
 TEST(FdStreams, RunnableTasksComeFromTheFourthFieldOfLoadavg) {
