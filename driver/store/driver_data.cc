@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -104,28 +105,28 @@ template void DataPlane::Hold(std::map<std::string, std::uint32_t> &, std::strin
 
 namespace {
 
-// Appends one key of a changed-key log: its length, then its parts.
-void AppendKey(std::string &log, std::string_view table_key, std::string_view row_key, bool separated) {
-  const auto length = static_cast<std::uint32_t>(table_key.size() + (separated ? 1 : 0) + row_key.size());
+// Appends one key to a changed-key log: its length, then its parts.
+void AppendKey(std::string &log, std::initializer_list<std::string_view> parts) {
+  std::uint32_t length = 0;
+  for (std::string_view part : parts) length += static_cast<std::uint32_t>(part.size());
   char bytes[sizeof length];
   std::memcpy(bytes, &length, sizeof length);
-  log.append(bytes, sizeof bytes).append(table_key);
-  if (separated) log.push_back('\0');
-  log.append(row_key);
+  log.append(bytes, sizeof bytes);
+  for (std::string_view part : parts) log.append(part);
 }
 
 }  // namespace
 
 void DataPlane::ChangedKeys::Append(const std::string &table_key, const std::string &row_key) {
   if (last != std::string::npos) {
-    const std::size_t at = last + sizeof(std::uint32_t), length = log.size() - at;
-    if (length == table_key.size() + 1 + row_key.size() && log.compare(at, table_key.size(), table_key) == 0 &&
-        log[at + table_key.size()] == '\0' &&
-        log.compare(at + table_key.size() + 1, row_key.size(), row_key) == 0)
+    // The key appended last runs from after its length to the log's end.
+    const std::string_view previous = std::string_view(log).substr(last + sizeof(std::uint32_t));
+    if (previous.size() == table_key.size() + 1 + row_key.size() && previous.starts_with(table_key) &&
+        previous[table_key.size()] == '\0' && previous.ends_with(row_key))
       return;
   }
   last = log.size();
-  AppendKey(log, table_key, row_key, true);
+  AppendKey(log, {table_key, std::string_view("\0", 1), row_key});
 }
 
 void DataPlane::ChangedKeys::Truncate(std::size_t size) {
@@ -161,7 +162,7 @@ void DataPlane::ChangedKeys::Compact() {
   if (distinct * 2 <= log.size()) {
     std::string compacted;
     compacted.reserve(distinct);
-    for (std::string_view key : keys) AppendKey(compacted, key, {}, false);
+    for (std::string_view key : keys) AppendKey(compacted, {key});
     log.swap(compacted);
     set.clear();
     indexed = 0;
