@@ -1,7 +1,8 @@
 // molvane-driver: the reference driver as a child process. It reads
 // requests from descriptor 0 and writes replies to descriptor 1 (the
-// client's pipes, or both ends of one socket), and ends at the end of its input or after a
-// request that breaks the protocol (or at an injected fault, driver_options.h).
+// client's pipes, or both ends of one socket), and ends at the end of its
+// input or after a request that breaks the protocol (or at an injected
+// fault, driver_options.h).
 // With "--listen=PATH" or "--listen=tcp:PORT" it is a driver server instead
 // (driver_server.h).
 #include <unistd.h>

@@ -110,7 +110,6 @@ class DriverSession {
   // a transaction's bookkeeping stays bounded.
   class TableChanges {
    public:
-    bool all() const { return all_; }
     // Inserts come in rowid order: those are appended, and only a rowid
     // below the last leaves the list to be sorted at the next look.
     void Add(sqlite3_int64 rowid);

@@ -7,8 +7,8 @@
 // or a server already running on a Unix socket or a loopback TCP port.
 //
 // A connection lives until both of its streams are closed with sclose;
-// closing the output stream alone tells a driver behind a pipe or socket that no
-// more requests come (it sees the end of its input). Closing the last
+// closing the output stream alone tells a driver behind a pipe or socket
+// that no more requests come (it sees the end of its input). Closing the last
 // stream releases every descriptor, ends an in-process driver's connection
 // and waits for a child process, so nothing is left behind.
 // SIGPIPE is never raised in the host by these streams.

@@ -3,10 +3,10 @@
 // released with the last side. Closing the output side ends the sending
 // direction only (the request pipe is closed, a socket shut down for
 // writing), so that the driver sees the end of its input while replies can
-// still be read. In-process, bytes go to and come
-// from the driver library's entry points, and a read that finds no reply
-// runs the processing entry once more over unprocessed request bytes, so
-// that a reply is never missed because a caller skipped it.
+// still be read. In-process, bytes go to and come from the driver
+// library's entry points, and a read that finds no reply runs the
+// processing entry once more over unprocessed request bytes, so that a
+// reply is never missed because a caller skipped it.
 #include <sys/socket.h>
 #include <unistd.h>
 
