@@ -141,9 +141,8 @@ void set_rdscol_state(RDS_COLUMN *column, std::uint8_t state);
 void prepare_rds_col_state(RDS *rds);
 
 // ---- encoded rows (rds_encode.cc) ----
-// The encoding of one row against the previous one into `out` (at least
-// stored_size bytes); the bytes written. Updates the previous-row state.
-int rds_encode_row(RDS *rds, const unsigned char *row, unsigned char *out);
+// Appends a row, encoded against the row put before; 0, or -1 with the set
+// as it was.
 int rds_put_seq(RDS *rds, const unsigned char *row);
 // 0 a row (copied into buffer when given), 1 no more rows, -1 error.
 int rds_get_seq(RDS *rds, unsigned char *buffer);

@@ -131,25 +131,17 @@ void keep_row(RDS *rds, const unsigned char *row, const std::vector<int> &change
   }
 }
 
-// The columns of the row being encoded, kept for the thread's next row.
-thread_local std::vector<int> changed_columns;
-
 }  // namespace
-
-int rds_encode_row(RDS *rds, const unsigned char *row, unsigned char *out) {
-  int n = encode_row(rds, row, out, &changed_columns);
-  keep_row(rds, row, changed_columns);
-  return n;
-}
 
 int rds_put_seq(RDS *rds, const unsigned char *row) {
   if (rds == nullptr || !(rds->flags & RDS_ENCODED) || (rds->flags & RDS_INDEX)) return -1;
-  // One buffer for every row: a buffered row costs no allocation.
+  // One room for every row: a buffered row costs no allocation.
   static thread_local std::vector<unsigned char> out;
+  static thread_local std::vector<int> changed;
   out.resize(rds->stored_size);
-  int n = encode_row(rds, row, out.data(), &changed_columns);
+  int n = encode_row(rds, row, out.data(), &changed);
   if (rds_write_data(rds, rds->data_length, out.data(), n) != 0) return -1;
-  keep_row(rds, row, changed_columns);
+  keep_row(rds, row, changed);
   ++rds->row_count;
   return 0;
 }
