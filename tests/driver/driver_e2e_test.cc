@@ -3,8 +3,11 @@
 // transaction on it and exchanges requests, then logs off.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -158,16 +161,41 @@ TEST_P(DriverEndToEnd, LogonTransactionAndRequests) {
             std::string::npos);
 }
 
+// The scheduler's turn length of a process, in nanoseconds (0 when the
+// kernel does not report one).
+long SliceOf(pid_t pid) {
+  std::ifstream sched("/proc/" + std::to_string(pid) + "/sched");
+  std::string line;
+  while (std::getline(sched, line))
+    if (line.rfind("se.slice", 0) == 0) return std::atol(line.c_str() + line.find(':') + 1);
+  return 0;
+}
+
 // A driver that goes away leaves a communication error, never a success.
+// A child driver, before it goes, runs at its host's nice value in short
+// turns where the kernel gives a task turns of its own.
 TEST_P(DriverEndToEnd, LostDriverIsACommunicationError) {
+  const bool child = std::string(GetParam()) == "child";
+  const int nice = getpriority(PRIO_PROCESS, 0) + 1;
+  if (child) {
+    ASSERT_EQ(setpriority(PRIO_PROCESS, 0, nice), 0);  // this thread only, inherited
+  }
   ZDB_SERVER *server = Attach();
   ASSERT_NE(server, nullptr);
   ASSERT_EQ(Send(server, SEND_COMPNR, nullptr), 0);
   ASSERT_EQ(Send(server, ATT_SERVER,
                  [](ZDB_REQUEST &r) { r.att_server.compnr_env = compnrGetEnv(); }),
             0);
-  if (std::string(GetParam()) == "child") {
-    kill(static_cast<pid_t>(dbc_request().att_server.pid), SIGKILL);
+  if (child) {
+    const auto pid = static_cast<pid_t>(dbc_request().att_server.pid);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(pid)), nice);
+    utsname u{};
+    int major = 0, minor = 0;
+    if (uname(&u) == 0 && std::sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
+        (major > 6 || (major == 6 && minor >= 12))) {
+      EXPECT_EQ(SliceOf(pid), 100'000);
+    }
+    kill(pid, SIGKILL);
   } else {
     // An in-process driver ends its connection after a malformed request.
     static const unsigned char bad = 0xEE;
