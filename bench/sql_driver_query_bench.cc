@@ -13,6 +13,11 @@
 // driver's peak resident memory during the scan (`driver_peak_mb`).
 // `cpu_ratio` sets the CPU time of host and driver together against the
 // anchor's, a figure that the machine's other load moves less than `ratio`.
+// `median_ratio` sets the median time of one query against the anchor's
+// median: beside busy processes the host and its driver, taking turns on a
+// processor, mostly answer at once and now and then wait milliseconds
+// while the others get their share of that processor back; `ratio` counts
+// those waits, `median_ratio` what a query mostly takes.
 //
 // The employees table holds 100,000 rows and the departments table 1,000;
 // MOLVANE_BENCH_ROWS=1000000 and MOLVANE_BENCH_DEPARTMENTS (or any counts)
@@ -204,6 +209,13 @@ double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The middle one of `times`, which it reorders.
+double Median(std::vector<float> &times) {
+  auto middle = times.begin() + static_cast<std::ptrdiff_t>(times.size() / 2);
+  std::nth_element(times.begin(), middle, times.end());
+  return *middle;
+}
+
 // Runs the statement through the API (rows per fetch set when given) and
 // the anchor's SQL on the driver's file, both to their last row.
 void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_sql, int per_fetch = 0,
@@ -230,6 +242,7 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
   double own = 0, base = 0, own_cpu = 0, base_cpu = 0;
   double const driver_cpu = driver != 0 ? ProcessCpu(driver) : 0;
   long rows = 0, anchor_rows = 0, iteration = 0, sampled = 0;
+  std::vector<float> own_times, base_times;  // of each iteration, for the medians
   for (auto _ : state) {
     // The thread's CPU time is a system call that, on a busy machine, costs
     // the loop its share of a processor: it is read around both sides of
@@ -244,7 +257,8 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
       break;
     }
     while (sql_fetch(h) == 0) ++rows;
-    own += Seconds(start);
+    own_times.push_back(static_cast<float>(Seconds(start)));
+    own += own_times.back();
     double read = sample ? ThreadCpu() : 0;
     start = std::chrono::steady_clock::now();
     sqlite3_reset(anchor);
@@ -252,7 +266,8 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
       molvane::bench::TakeColumnValues(anchor);  // as a host would
       ++anchor_rows;
     }
-    base += Seconds(start);
+    base_times.push_back(static_cast<float>(Seconds(start)));
+    base += base_times.back();
     if (!sample) continue;
     own_cpu += read - cpu;
     base_cpu += ThreadCpu() - read;
@@ -267,6 +282,7 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
   state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
   state.counters["anchor_ms"] = 1e3 * base / static_cast<double>(state.iterations());
   state.counters["ratio"] = own / base;
+  if (!own_times.empty()) state.counters["median_ratio"] = Median(own_times) / Median(base_times);
   // CPU time of the host and the driver together over the anchor's: what the
   // query costs whatever else the machine runs meanwhile.
   if (driver != 0) state.counters["cpu_ratio"] = own_cpu / base_cpu;
