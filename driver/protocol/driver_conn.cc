@@ -786,7 +786,7 @@ void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {
   in.U32();
   in.U32();
   in.U32();
-  in.Bytes(in.U32(), DBC_MAX_ROW);
+  in.View(in.U32(), DBC_MAX_ROW);
   out.U32(kNotServed).U32(0);
   for (std::size_t i = 0; i < 2 * DD_LIST_ENTRY_SIZE; ++i) out.U8(0);
   out.U32(0);
@@ -795,15 +795,13 @@ void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {
 // ---- The SQL agent (SQL_MESSAGE) ----
 
 void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
-  std::string packets = in.Bytes(in.U32(), DBC_MAX_SQL_PACKETS);
+  const std::uint32_t n = in.U32();
+  const std::uint8_t *packets = in.View(n, DBC_MAX_SQL_PACKETS);
   // The agent leaves room in front of its replies for their length, so
   // that they become the reply without a copy.
   constexpr std::size_t kLength = 4;
-  std::vector<std::uint8_t> reply =
-      agent_.HandleBatch(reinterpret_cast<const std::uint8_t *>(packets.data()), packets.size(), kLength);
-  std::vector<std::uint8_t> length;
-  WireWriter(length).U32(static_cast<std::uint32_t>(reply.size() - kLength));
-  std::copy(length.begin(), length.end(), reply.begin());
+  std::vector<std::uint8_t> reply = agent_.HandleBatch(packets, n, kLength);
+  WireWriter(reply).U32At(0, static_cast<std::uint32_t>(reply.size() - kLength));
   out.Adopt(std::move(reply));
 }
 

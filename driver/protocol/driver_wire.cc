@@ -26,13 +26,17 @@ std::uint32_t WireReader::U32() {
 }
 
 std::string WireReader::Bytes(std::size_t count, std::size_t limit) {
+  return std::string(reinterpret_cast<const char *>(View(count, limit)), count);
+}
+
+const std::uint8_t *WireReader::View(std::size_t count, std::size_t limit) {
   if (count > limit)
     throw Malformed("field of " + std::to_string(count) + " bytes exceeds " +
                     std::to_string(limit));
   Need(count);
-  std::string s(reinterpret_cast<const char *>(data_ + pos_), count);
+  const std::uint8_t *at = data_ + pos_;
   pos_ += count;
-  return s;
+  return at;
 }
 
 void WireReader::Skip(std::size_t count) {

@@ -28,6 +28,9 @@ class WireReader {
   std::uint32_t U32();
   // `count` bytes; Malformed when count exceeds `limit`.
   std::string Bytes(std::size_t count, std::size_t limit);
+  // The same bytes where they lie, without a copy: valid as long as the
+  // buffer read from.
+  const std::uint8_t *View(std::size_t count, std::size_t limit);
   void Skip(std::size_t count);
   // A NUL-terminated text of at most `max` characters.
   std::string Text(std::size_t max);
@@ -66,6 +69,12 @@ class WireWriter {
   WireWriter &U8(std::uint8_t v) { out_.push_back(v); return *this; }
   WireWriter &U16(std::uint16_t v) { return U8(v >> 8).U8(v & 0xFF); }
   WireWriter &U32(std::uint32_t v) { return U16(v >> 16).U16(v & 0xFFFF); }
+  // Overwrites the four bytes at `offset` (written before, or room left for
+  // a length learnt later) with v as U32 writes it.
+  WireWriter &U32At(std::size_t offset, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out_.at(offset + i) = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    return *this;
+  }
   WireWriter &Bytes(const void *p, std::size_t n) {
     const auto *b = static_cast<const std::uint8_t *>(p);
     out_.insert(out_.end(), b, b + n);

@@ -25,8 +25,15 @@ void AppendBytes(std::vector<std::uint8_t> &out, const SQLTokenString &ts) {
   out.insert(out.end(), p, p + n);
 }
 
+// Token strings kept for building packets, emptied at each use: replies
+// are built one at a time (a server builds them under its monitor).
 SQLTokenString &Scratch() {
   static SQLTokenString ts(64);
+  ts.Reset();
+  return ts;
+}
+SQLTokenString &LengthScratch() {
+  static SQLTokenString ts(8);
   ts.Reset();
   return ts;
 }
@@ -36,7 +43,7 @@ SQLTokenString &Scratch() {
 void AgentReply::Packet(const SQLTokenString &packet) { Packet(packet, nullptr, 0); }
 
 void AgentReply::Packet(const SQLTokenString &header, const std::uint8_t *tail, std::size_t n) {
-  SQLTokenString length(8);
+  SQLTokenString &length = LengthScratch();
   length.AppendBs4(static_cast<std::int32_t>(header.Length() + static_cast<int>(n)));
   AppendBytes(bytes_, length);
   AppendBytes(bytes_, header);
@@ -75,6 +82,14 @@ void AgentReply::EndOfSet(std::uint32_t id) {
   p.AppendToken(SQLNWTEndOfSet);
   p.AppendBs4(static_cast<std::int32_t>(id));
   Packet(p);
+}
+
+void AgentReply::ResultSet(std::uint32_t id, std::int32_t count, const std::uint8_t *rows, std::size_t n) {
+  SQLTokenString &p = Scratch();
+  p.AppendToken(SQLNWTResultSet);
+  p.AppendBs4(static_cast<std::int32_t>(id));
+  p.AppendBs4(count);
+  Packet(p, rows, n);
 }
 
 void AgentReply::RowsProcessed(std::uint32_t id, std::int32_t rows) {

@@ -28,13 +28,16 @@ class AgentReply {
   AgentReply() = default;
   // A reply whose buffer starts with `front` zero bytes, for a header the
   // caller writes there once the replies are known.
-  explicit AgentReply(std::size_t front) : bytes_(front, 0) {}
+  explicit AgentReply(std::size_t front) : bytes_(front, 0) { bytes_.reserve(front + kFirstRoom); }
   void Packet(const SQLTokenString &packet);
   // A packet made of a header and raw bytes that follow it.
   void Packet(const SQLTokenString &header, const std::uint8_t *tail, std::size_t n);
   void LanguageLevel(std::int32_t level);
   void DiagRec(std::uint32_t id, int state, const SQLException &e);
   void EndOfSet(std::uint32_t id);
+  // `count` rows of statement `id`: their `n` encoded bytes follow the
+  // set's header.
+  void ResultSet(std::uint32_t id, std::int32_t count, const std::uint8_t *rows, std::size_t n);
   void RowsProcessed(std::uint32_t id, std::int32_t rows);
   void MissingDDs(const std::vector<std::pair<std::string, int>> &tables);
   const std::vector<std::uint8_t> &bytes() const { return bytes_; }
@@ -42,6 +45,9 @@ class AgentReply {
   std::vector<std::uint8_t> Take() { return std::move(bytes_); }
 
  private:
+  // Room made at once for the replies to most requests (a keyed row, a
+  // row count), which then take a single allocation.
+  static constexpr std::size_t kFirstRoom = 256;
   std::vector<std::uint8_t> bytes_;
 };
 

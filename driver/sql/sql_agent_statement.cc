@@ -225,13 +225,9 @@ void AgentStatement::Fetch(int rows, AgentReply *reply) {
     throw e;
   }
   if (k == 0) return reply->EndOfSet(id_);
-  SQLTokenString header(20);
-  header.AppendToken(SQLNWTResultSet);
-  header.AppendBs4(static_cast<std::int32_t>(id_));
-  header.AppendBs4(static_cast<std::int32_t>(k));
   std::size_t length = 0;
   const std::uint8_t *p = rows_.RowBytes(first, k, &length);
-  reply->Packet(header, p, length);
+  reply->ResultSet(id_, static_cast<std::int32_t>(k), p, length);
   // The set that empties the result carries the end with it, which saves
   // the client the exchange that would only learn of it.
   if (stmt_ == nullptr && spilled_ == 0 && next_ >= rows_.count() && !pending_ && !ahead_error_)
