@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -162,7 +163,7 @@ TEST_P(DriverEndToEnd, LogonTransactionAndRequests) {
 }
 
 // The scheduler's turn length of a process, in nanoseconds (0 when the
-// kernel does not report one).
+// kernel does not report one: it shows it only when built for debugging).
 long SliceOf(pid_t pid) {
   std::ifstream sched("/proc/" + std::to_string(pid) + "/sched");
   std::string line;
@@ -176,7 +177,7 @@ long SliceOf(pid_t pid) {
 // turns where the kernel gives a task turns of its own.
 TEST_P(DriverEndToEnd, LostDriverIsACommunicationError) {
   const bool child = std::string(GetParam()) == "child";
-  const int nice = getpriority(PRIO_PROCESS, 0) + 1;
+  const int nice = std::min(getpriority(PRIO_PROCESS, 0) + 1, 19);
   if (child) {
     ASSERT_EQ(setpriority(PRIO_PROCESS, 0, nice), 0);  // this thread only, inherited
   }
@@ -191,9 +192,10 @@ TEST_P(DriverEndToEnd, LostDriverIsACommunicationError) {
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(pid)), nice);
     utsname u{};
     int major = 0, minor = 0;
-    if (uname(&u) == 0 && std::sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
+    const long slice = SliceOf(pid);
+    if (slice != 0 && uname(&u) == 0 && std::sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
         (major > 6 || (major == 6 && minor >= 12))) {
-      EXPECT_EQ(SliceOf(pid), 100'000);
+      EXPECT_EQ(slice, 100'000);
     }
     kill(pid, SIGKILL);
   } else {
