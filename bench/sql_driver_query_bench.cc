@@ -257,8 +257,9 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
       break;
     }
     while (sql_fetch(h) == 0) ++rows;
-    own_times.push_back(static_cast<float>(Seconds(start)));
-    own += own_times.back();
+    const double own_time = Seconds(start);
+    own += own_time;
+    own_times.push_back(static_cast<float>(own_time));
     double read = sample ? ThreadCpu() : 0;
     start = std::chrono::steady_clock::now();
     sqlite3_reset(anchor);
@@ -266,8 +267,9 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
       molvane::bench::TakeColumnValues(anchor);  // as a host would
       ++anchor_rows;
     }
-    base_times.push_back(static_cast<float>(Seconds(start)));
-    base += base_times.back();
+    const double base_time = Seconds(start);
+    base += base_time;
+    base_times.push_back(static_cast<float>(base_time));
     if (!sample) continue;
     own_cpu += read - cpu;
     base_cpu += ThreadCpu() - read;
