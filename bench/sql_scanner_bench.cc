@@ -21,7 +21,7 @@ std::string long_statement(int columns) {
     if (i) text += ",\n  ";
     text += "t.col" + std::to_string(i) + " & 'text " + std::to_string(i) + "'";
   }
-  text += "\nFROM ttadv100 t, ttadv200 u | the tables\nWHERE t._compnr = :comp";
+  text += "\nFROM exemp010 t, exdep010 u | the tables\nWHERE t._compnr = :comp";
   for (int i = 0; i < columns; ++i) {
     text += "\n  AND (u.amount" + std::to_string(i) + " >= 12.5 OR u.qty <> " +
             std::to_string(i) + ") AND u.name LIKE :name" + std::to_string(i);

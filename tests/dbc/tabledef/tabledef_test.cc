@@ -68,10 +68,10 @@ TEST(TableDefinitionSyntax, LinesSplitIntoFieldsAndForeignLinesAreSkipped) {
   LineFields f;
   EXPECT_EQ(LineKind::kSkip, SplitLine("# comment", &f));
   EXPECT_EQ(LineKind::kSkip, SplitLine("   ", &f));
-  EXPECT_EQ(LineKind::kSkip, SplitLine("{other}tdsls:100:oracle", &f));
-  EXPECT_EQ(LineKind::kMalformed, SplitLine("tdsls:100", &f));
-  ASSERT_EQ(LineKind::kEntry, SplitLine("{batch, qelt}tdsls:100:ora(a:b)|x:hostq(p)", &f));
-  EXPECT_EQ("tdsls", f.patterns);
+  EXPECT_EQ(LineKind::kSkip, SplitLine("{other}exemp:100:msqlite", &f));
+  EXPECT_EQ(LineKind::kMalformed, SplitLine("exemp:100", &f));
+  ASSERT_EQ(LineKind::kEntry, SplitLine("{batch, qelt}exemp:100:ora(a:b)|x:hostq(p)", &f));
+  EXPECT_EQ("exemp", f.patterns);
   EXPECT_EQ("100", f.companies);
   EXPECT_EQ("ora(a:b)|x", f.drivers);
   EXPECT_EQ("hostq(p)", f.audit);

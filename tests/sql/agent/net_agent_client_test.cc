@@ -301,7 +301,7 @@ TEST_F(AgentClientTest, MissingDictionariesAreDeliveredBeforeTheRestIsRead) {
   SQLTokenString dd(20);
   dd.AppendToken(SQLNWTMissingDDs);
   dd.AppendBs2(2);
-  dd.AppendMemory("ttadv100", 8);
+  dd.AppendMemory("exdep010", 8);
   dd.AppendBs2(0x0102);
   dd.AppendMemory("abc", 3);  // shorter names are padded
   dd.AppendBs2(-1);
@@ -315,7 +315,7 @@ TEST_F(AgentClientTest, MissingDictionariesAreDeliveredBeforeTheRestIsRead) {
   ASSERT_EQ(client_->Fetch(id), 1);
   EXPECT_EQ(a_.GetInteger(), 3);
   ASSERT_EQ(peer_.ddRequests.size(), 1u);
-  EXPECT_EQ(peer_.ddRequests[0], (Bytes{'t', 't', 'a', 'd', 'v', '1', '0', '0', 1, 2,
+  EXPECT_EQ(peer_.ddRequests[0], (Bytes{'e', 'x', 'd', 'e', 'p', '0', '1', '0', 1, 2,
                                         'a', 'b', 'c', 0, 0, 0, 0, 0, 0xFF, 0xFF}));
   SQLTokenString pending(20);
   pending.AppendToken(SQLNWTPacketForDriver);

@@ -404,7 +404,7 @@ std::string Trace(SQLTokenString const &ts) {
 }
 
 TEST(TokenString, TraceOfAQueryDescription) {
-  // Filter (column 1 = 'ab') over table ttadv100 in company 0.
+  // Filter (column 1 = 'ab') over table exdep010 in company 0.
   SQLTokenString ts(20);
   ts.AppendToken(SQLNWTRSFilter);
   ts.AppendToken(SQLNWTSCEquals);
@@ -414,14 +414,14 @@ TEST(TokenString, TraceOfAQueryDescription) {
   ts.AppendToken(SQLNWTVEStringConst);
   ts.AppendMemory("ab", 2);
   ts.AppendToken(SQLNWTRSTable);
-  ts.AppendMemory("ttadv100", 8);
+  ts.AppendMemory("exdep010", 8);
   ts.AppendBs4(-1);
   ts.AppendBs8(-5);
   ts.AppendDouble(0.5);
   EXPECT_EQ(
       "SQLNWTtoken SQLNWTRSFilter SQLNWTtoken SQLNWTSCEquals SQLNWTtoken SQLNWTVEColRef "
       "SQLNWTbs1 0 SQLNWTbs2 1 SQLNWTtoken SQLNWTVEStringConst SQLNWTmemory 2 97 98 "
-      "SQLNWTtoken SQLNWTRSTable SQLNWTmemory 8 116 116 97 100 118 49 48 48 SQLNWTbs4 -1 "
+      "SQLNWTtoken SQLNWTRSTable SQLNWTmemory 8 101 120 100 101 112 48 49 48 SQLNWTbs4 -1 "
       "SQLNWTbs8 -5 SQLNWTdouble 0.500000 \n",
       Trace(ts));
 

@@ -57,10 +57,10 @@ TEST(Hash, EfficiencyCountsLookupsAndHits) {
 TEST(Hash, SQLStringKeys) {
   Hash<SQLString, int> h(100, SQLStringHash, SQLStringEqual);
   EXPECT_EQ(383, h.BucketCount());
-  h.Insert(SQLString("tdsls400"), 1);
-  h.Insert(SQLString("tccom100"), 2);
-  EXPECT_EQ(2, h.Lookup(SQLString("tccom100")));
-  EXPECT_THROW(h.Lookup(SQLString("tccom10")), HashExNotExists);
+  h.Insert(SQLString("exdep010"), 1);
+  h.Insert(SQLString("exemp010"), 2);
+  EXPECT_EQ(2, h.Lookup(SQLString("exemp010")));
+  EXPECT_THROW(h.Lookup(SQLString("exemp01")), HashExNotExists);
 }
 
 // Random inserts and deletes against a reference multimap, iterating the

@@ -102,12 +102,12 @@ TEST_P(ScannerGolden, ProducesTheTokenStreamOfEachMode) {
 
 GoldenCase const kGolden[] = {
     {"Select",
-     "SELECT a, t.b, t._compnr FROM ttadv100 t WHERE _compnr = 1 AND b <> 'x' ORDER BY a DESC",
+     "SELECT a, t.b, t._compnr FROM exemp010 t WHERE _compnr = 1 AND b <> 'x' ORDER BY a DESC",
      "SELECT identifier(a) , qualified-name(t.b) , qualified-company-column(t._compnr) FROM "
-     "identifier(ttadv100) identifier(t) WHERE company-column(_compnr) = integer-literal(1) AND "
+     "identifier(exemp010) identifier(t) WHERE company-column(_compnr) = integer-literal(1) AND "
      "identifier(b) <> string-literal('x') ORDER BY identifier(a) DESC",
      "SELECT identifier(a) , qualified-name(t.b) , qualified-name(t._compnr) FROM "
-     "identifier(ttadv100) identifier(t) WHERE identifier(_compnr) = integer-literal(1) AND "
+     "identifier(exemp010) identifier(t) WHERE identifier(_compnr) = integer-literal(1) AND "
      "identifier(b) <> string-literal('x') ORDER BY identifier(a) DESC"},
     {"CompanyColumnWords",
      "company_nr t.company_nr t$._compnr \"_compnr\" \"company_nr\" _compnr$ T._COMPNR.x",
