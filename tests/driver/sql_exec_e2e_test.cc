@@ -34,6 +34,7 @@
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/et_net_dml.h"
 #include "sql/exec/rs_fetch.h"
+#include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_join.h"
 #include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/rs_project.h"
@@ -161,23 +162,33 @@ class SqlExecE2E : public testing::TestWithParam<char const *> {
     std::sort(rows.begin(), rows.end());
     return rows;
   }
-  // The same join by SQLite on the driver's database.
-  std::vector<Pair> Sqlite(char const *joinType, char const *budget = "d.budget") {
+  // The same join by SQLite on the driver's database, over the employees
+  // and departments or the given queries of them.
+  std::vector<Pair> Sqlite(char const *joinType, char const *budget = "d.budget",
+                           std::string const &employees = "exemp010001",
+                           std::string const &departments = "exdep010001") {
+    std::string sql = std::string("SELECT e.emp, ") + budget + " FROM " + employees + " e " + joinType + " JOIN " +
+                      departments + " d ON e.dept = d.code";
+    std::vector<Pair> rows;
+    for (std::vector<std::optional<double>> const &row : SqliteRows(sql))
+      rows.emplace_back(row[0] ? std::optional<int>(static_cast<int>(*row[0])) : std::nullopt, row[1]);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  // The numeric rows SQLite gives for a query on the driver's database, sorted.
+  std::vector<std::vector<std::optional<double>>> SqliteRows(std::string const &sql) {
     sqlite3 *db = nullptr;
     EXPECT_EQ(sqlite3_open_v2((root_.path() + "/main.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
               SQLITE_OK);
-    std::string sql = std::string("SELECT e.emp, ") + budget + " FROM exemp010001 e " + joinType +
-                      " JOIN exdep010001 d ON e.dept = d.code";
     sqlite3_stmt *stmt = nullptr;
-    std::vector<Pair> rows;
+    std::vector<std::vector<std::optional<double>>> rows;
     EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-
     while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-      rows.emplace_back(sqlite3_column_type(stmt, 0) == SQLITE_NULL ? std::nullopt
-                                                                    : std::optional<int>(sqlite3_column_int(stmt, 0)),
-                        sqlite3_column_type(stmt, 1) == SQLITE_NULL
-                            ? std::nullopt
-                            : std::optional<double>(sqlite3_column_double(stmt, 1)));
+      rows.emplace_back();
+      for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+        rows.back().push_back(sqlite3_column_type(stmt, i) == SQLITE_NULL
+                                  ? std::nullopt
+                                  : std::optional<double>(sqlite3_column_double(stmt, i)));
     }
     sqlite3_finalize(stmt);
     sqlite3_close(db);
@@ -202,30 +213,106 @@ TEST_P(SqlExecE2E, EveryJoinTypeShippedAndLocalAgreesWithSqlite) {
     char const *sql;
   } const cases[] = {{SQL_JOIN_INNER, "INNER"}, {SQL_JOIN_LEFT, "LEFT"}, {SQL_JOIN_RIGHT, "RIGHT"},
                      {SQL_JOIN_FULL, "FULL"}};
+  // Each side filtered or not: a filter of a side that an outer join keeps
+  // whole keeps its rows out; one of the side it sets NULL acts before the
+  // NULL row is made.
+  struct Filter {
+    bool employees;  // else the departments
+    char const *sql;
+  } const filters[] = {{true, "(SELECT * FROM exemp010001 WHERE emp > 1)"},
+                       {false, "(SELECT * FROM exdep010001 WHERE budget > 15)"}};
   for (Case const &c : cases) {
-    std::vector<Pair> expected = Sqlite(c.sql);
-    ASSERT_FALSE(expected.empty()) << c.sql;
-    for (bool local : {false, true}) {
-      SCOPED_TRACE(std::string(c.sql) + (local ? " local" : " shipped"));
-      SQLRowSource *left = SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr);
-      SQLRowSource *right = SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr);
-      if (local) {
-        // A projection cannot join at the driver: the join runs here.
-        auto *all = new pSQLRSSCValueExprList;
-        for (int i = 0; i < nl; ++i) all->Append(new SQLRSSCColumnRef(0, i, left->GetColumnDescriptor(i)));
-        left = new SQLRSProject(left, all);
+    for (Filter const *f : {static_cast<Filter const *>(nullptr), &filters[0], &filters[1]}) {
+      std::vector<Pair> expected = f == nullptr ? Sqlite(c.sql)
+                                   : f->employees ? Sqlite(c.sql, "d.budget", f->sql)
+                                                  : Sqlite(c.sql, "d.budget", "exemp010001", f->sql);
+      ASSERT_FALSE(expected.empty()) << c.sql;
+      for (bool local : {false, true}) {
+        SCOPED_TRACE(std::string(c.sql) + (local ? " local" : " shipped") + (f ? std::string(" over ") + f->sql : ""));
+        SQLRowSource *left = SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr);
+        SQLRowSource *right = SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr);
+        if (local) {
+          // A projection cannot join at the driver: the join runs here.
+          auto *all = new pSQLRSSCValueExprList;
+          for (int i = 0; i < nl; ++i) all->Append(new SQLRSSCColumnRef(0, i, left->GetColumnDescriptor(i)));
+          left = new SQLRSProject(left, all);
+        }
+        if (f != nullptr && f->employees) {
+          auto *l = new pSQLRSSCValueExprList;
+          l->Append(new SQLRSSCColumnRef(0, empId, emp->GetColumnDescriptor(empId)));
+          auto *r = new pSQLRSSCValueExprList;
+          r->Append(new SQLRSSCIntegerConst(1));
+          left = new SQLRSFilter(left, new SQLRSSCComparison(l, SQLRSSC_GREATER_THAN, r));
+        } else if (f != nullptr) {
+          auto *l = new pSQLRSSCValueExprList;
+          l->Append(new SQLRSSCColumnRef(0, budgetId, dep->GetColumnDescriptor(budgetId)));
+          auto *r = new pSQLRSSCValueExprList;
+          r->Append(new SQLRSSCRealConst(15));
+          right = new SQLRSFilter(right, new SQLRSSCComparison(l, SQLRSSC_GREATER_THAN, r));
+        }
+        auto *l = new pSQLRSSCValueExprList;
+        l->Append(new SQLRSSCColumnRef(0, deptId, emp->GetColumnDescriptor(deptId)));
+        auto *r = new pSQLRSSCValueExprList;
+        r->Append(new SQLRSSCColumnRef(0, nl + codeId, dep->GetColumnDescriptor(codeId)));
+        auto *join = new SQLRSJoin(c.type, left, right, new SQLRSSCComparison(l, SQLRSSC_EQUAL, r));
+        std::unique_ptr<SQLRowSource> tree(join->OptimizeRS());
+        bool shipped = dynamic_cast<SQLRSNetFetch *>(tree.get()) != nullptr;
+        EXPECT_EQ(shipped, !local && c.type != SQL_JOIN_FULL);
+        EXPECT_EQ(Run(tree.get(), empId, nl + budgetId), expected);
       }
-      auto *l = new pSQLRSSCValueExprList;
-      l->Append(new SQLRSSCColumnRef(0, deptId, emp->GetColumnDescriptor(deptId)));
-      auto *r = new pSQLRSSCValueExprList;
-      r->Append(new SQLRSSCColumnRef(0, nl + codeId, dep->GetColumnDescriptor(codeId)));
-      auto *join = new SQLRSJoin(c.type, left, right, new SQLRSSCComparison(l, SQLRSSC_EQUAL, r));
-      std::unique_ptr<SQLRowSource> tree(join->OptimizeRS());
-      bool shipped = dynamic_cast<SQLRSNetFetch *>(tree.get()) != nullptr;
-      EXPECT_EQ(shipped, !local && c.type != SQL_JOIN_FULL);
-      EXPECT_EQ(Run(tree.get(), empId, nl + budgetId), expected);
     }
   }
+}
+
+// Two RIGHT joins in a row over the tables of one driver are one query of
+// that driver: (employees RIGHT JOIN departments) RIGHT JOIN employees, its
+// inner side a join of its own, gives SQLite's rows.
+TEST_P(SqlExecE2E, RightJoinsInARowAreOneQueryOfTheDriver) {
+  SQLSchemaPtr emp = SQLSchemaMgr::GetSchema("exemp010");
+  SQLSchemaPtr dep = SQLSchemaMgr::GetSchema("exdep010");
+  int const ne = emp->GetNumCols(), nd = dep->GetNumCols();
+  int const empId = emp->GetColumnId("emp"), deptId = emp->GetColumnId("dept");
+  int const codeId = dep->GetColumnId("code"), budgetId = dep->GetColumnId("budget");
+  auto equal = [](SQLRSSCValueExpr *a, SQLRSSCValueExpr *b) {
+    auto *l = new pSQLRSSCValueExprList;
+    l->Append(a);
+    auto *r = new pSQLRSSCValueExprList;
+    r->Append(b);
+    return new SQLRSSCComparison(l, SQLRSSC_EQUAL, r);
+  };
+  auto *first = new SQLRSJoin(SQL_JOIN_RIGHT, SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr),
+                              SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr),
+                              equal(new SQLRSSCColumnRef(0, deptId, emp->GetColumnDescriptor(deptId)),
+                                    new SQLRSSCColumnRef(0, ne + codeId, dep->GetColumnDescriptor(codeId))));
+  auto *second = new SQLRSJoin(SQL_JOIN_RIGHT, first, SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr),
+                               equal(new SQLRSSCColumnRef(0, ne + codeId, dep->GetColumnDescriptor(codeId)),
+                                     new SQLRSSCColumnRef(0, ne + nd + deptId, emp->GetColumnDescriptor(deptId))));
+  std::unique_ptr<SQLRowSource> tree(second->OptimizeRS());
+  ASSERT_NE(dynamic_cast<SQLRSNetFetch *>(tree.get()), nullptr);
+  std::vector<std::vector<std::optional<double>>> expected =
+      SqliteRows("SELECT e.emp, d.budget, e3.emp FROM exemp010001 e RIGHT JOIN exdep010001 d ON e.dept = d.code "
+                 "RIGHT JOIN exemp010001 e3 ON d.code = e3.dept");
+  ASSERT_EQ(expected.size(), 6u);
+  SQLRSPrepareContext context;
+  tree->Prepare(&context);
+  tree->Attach(static_cast<unsigned long>(trans_));
+  for (int run = 0; run < 2; ++run) {  // executed again, the one query gives the same rows
+    tree->Exec();
+    std::vector<std::vector<std::optional<double>>> rows;
+    while (tree->Fetch()) {
+      rows.emplace_back();
+      for (int c : {empId, ne + budgetId, ne + nd + empId}) {
+        SQLValueStore const *v = tree->GetValueStoreAddr(c);
+        rows.back().push_back(v->IsNull()                      ? std::nullopt
+                              : v->GetType() == SQL_REAL ? std::optional<double>(v->GetReal())
+                                                         : std::optional<double>(v->GetInteger()));
+      }
+    }
+    tree->Break();
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, expected) << "run " << run;
+  }
+  tree->Close();
 }
 
 // The join trees that FROM clauses resolve into, run against the driver:

@@ -512,9 +512,13 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   std::unique_ptr<SQLDatabaseInstance> rightInstance(ri);
   left_.reset(left_.release()->CombineJoin(&li, &lt, filters, &lc));
   std::unique_ptr<SQLDatabaseInstance> leftInstance(li);
+  // A RIGHT join whose inner (left) side joins tables itself, as in two
+  // RIGHT joins in a row, is shipped to a driver that takes conditions
+  // inside its joins: it writes that side as one operand of its own.
   bool ok = lc && rc && leftInstance && rightInstance && leftInstance->IsCompatible(rightInstance.get()) &&
             leftInstance->MaxTablesJoined() >= lt + rt && type_ != SQL_JOIN_FULL &&
-            !(type_ == SQL_JOIN_LEFT && rt > 1) && !(type_ == SQL_JOIN_RIGHT && lt > 1);
+            !(type_ == SQL_JOIN_LEFT && rt > 1) &&
+            !(type_ == SQL_JOIN_RIGHT && lt > 1 && !leftInstance->SupportsFiltersInJoins());
   if (ok && condition_ && (type_ == SQL_JOIN_LEFT || type_ == SQL_JOIN_RIGHT)) ok = condition_->IsEqSearchCondition(nL());
   // The condition travels into the driver's query: a subquery over a table
   // of another driver (or anything else that driver cannot evaluate) keeps
