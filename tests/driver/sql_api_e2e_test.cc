@@ -416,6 +416,11 @@ TEST_P(SqlApiE2E, Subqueries) {
             (Rows{"A|4"}));
   EXPECT_EQ(Query("SELECT emp FROM exemp010 WHERE salary = (SELECT MAX(salary) FROM exemp010)"),
             (Rows{"4"}));
+  // Against rows that are all NULL (an outer join's NULL side) NOT IN is
+  // UNKNOWN, never TRUE.
+  EXPECT_EQ(Query("SELECT code FROM exdep010 WHERE code NOT IN "
+                  "(SELECT d.code FROM exemp010 e LEFT JOIN exdep010 d ON d.status = 77)"),
+            (Rows{}));
 }
 
 // A result fetched row by row keeps the rows it had when the session

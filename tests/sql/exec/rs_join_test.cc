@@ -112,20 +112,36 @@ TEST(Join, EveryTypeWithTheInnerSideParameterisedOrReadOnceByTheOptimiser) {
 }
 
 // An INNER join whose inner side joins tables itself reads that side once
-// per execution; a WHERE conjunct over both sides joins its condition.
+// per execution; a WHERE conjunct over both sides joins its condition, and
+// one over the inner side alone goes into that side, renumbered to it.
 TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
-  // SELECT * FROM l, (a JOIN b ON a.0 = b.0) WHERE l.0 = a.0
-  auto *left = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3}));
-  auto *a = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4}));
-  auto *b = new Absorbing({SQL_INTEGER}, IntRows({3, 2}));
-  auto *inner = new SQLRSJoin(SQL_JOIN_INNER, a, b, OnEqual());
-  auto *filter = new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, left, inner, nullptr), OnEqual());
-  std::unique_ptr<SQLRowSource> tree(filter->OptimizeRS());
-  auto *join = dynamic_cast<SQLRSJoin *>(tree.get());
-  ASSERT_NE(join, nullptr);
-  EXPECT_NE(join->GetCondition(), nullptr);
-  EXPECT_EQ(Pairs(tree.get()), (std::vector<Pair>{{2, 2}, {3, 3}}));
-  EXPECT_EQ(a->execCalls, 2);
+  // SELECT l.0, a.0 FROM l JOIN (a JOIN b ON a.0 = b.0) [ON ...] WHERE ...;
+  // the join's columns are l.0, a.0, b.0.
+  struct Case {
+    char const *name;
+    std::function<SQLRSSCSearchCond *()> on, where;
+    std::vector<Pair> expected;
+  } const cases[] = {
+      {"WHERE l = a", nullptr, [] { return OnEqual(); }, {{2, 2}, {3, 3}}},
+      {"ON l = a WHERE l <= b", [] { return OnEqual(); },
+       [] { return new SQLRSSCComparison(Items(Col(0)), SQLRSSC_LESS_THAN_OR_EQUAL, Items(Col(2))); },
+       {{2, 2}, {3, 3}}},
+      {"ON l = a WHERE b >= 3", [] { return OnEqual(); }, [] { return Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3); },
+       {{3, 3}}},
+  };
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto *left = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3}));
+    auto *a = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4}));
+    auto *b = new Absorbing({SQL_INTEGER}, IntRows({3, 2}));
+    auto *inner = new SQLRSJoin(SQL_JOIN_INNER, a, b, OnEqual());
+    auto *join = new SQLRSJoin(SQL_JOIN_INNER, left, inner, c.on ? c.on() : nullptr);
+    std::unique_ptr<SQLRowSource> tree((new SQLRSFilter(join, c.where()))->OptimizeRS());
+    ASSERT_EQ(tree.get(), join);
+    EXPECT_NE(join->GetCondition(), nullptr);
+    EXPECT_EQ(Pairs(tree.get()), c.expected);
+    EXPECT_EQ(a->execCalls, 2);
+  }
 }
 
 // One INTEGER array column of depth 2 per row.

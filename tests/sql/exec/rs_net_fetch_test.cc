@@ -350,6 +350,14 @@ TEST_F(NetFetchTest, ConstLeftOuterJoinIsShippedWithItsCondition) {
   auto *shipped = dynamic_cast<SQLRSNetFetch *>(tree.get());
   ASSERT_NE(shipped, nullptr);
   EXPECT_EQ(BytesOf(shipped->GetDescription()), Cat({Tok(SQLNWTRSConstLeftOuterJoin), EqBytes(0, emp, 4), Table()}));
+
+  // An ON condition that reads a text of another driver keeps the join
+  // here, as it keeps an INNER join: the leaf takes the part it can run.
+  auto other = Leaf();
+  auto *foreign = new SQLRSSCAnd(Eq(Ref(other.get(), emp), new SQLRSSCIntegerConst(4)),
+                                 Eq(ForeignText(), new SQLRSSCStringConst(reinterpret_cast<unsigned char const *>("x"), 1)));
+  std::unique_ptr<SQLRowSource> kept((new SQLRSConstLeftOuterJoin(other.release(), foreign))->OptimizeRS());
+  ASSERT_NE(dynamic_cast<SQLRSConstLeftOuterJoin *>(kept.get()), nullptr);
 }
 
 // Local joins inside a shipped subquery describe themselves with their

@@ -373,6 +373,10 @@ TEST(InSubquery, NullsAndEmptySubqueries) {
       {1, {{Cell::Int(2)}, {Cell::Null()}}, TV_UNKNOWN},
       {1, {{Cell::Null()}, {Cell::Int(1)}}, TV_TRUE},
       {1, {{Cell::Int(2)}, {Cell::Int(3)}}, TV_FALSE},
+      // Rows that are all NULL are rows: UNKNOWN, so NOT IN is not TRUE.
+      {1, {{Cell::Null()}}, TV_UNKNOWN},
+      {1, {{Cell::Null()}, {Cell::Null()}}, TV_UNKNOWN},
+      {-1, {{Cell::Null()}}, TV_UNKNOWN},
   };
   for (auto const &c : cases) {
     Exprs x;
