@@ -387,6 +387,27 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                             ") c2 b ON a.dept = b.dept AND b.emp < k + 40 ORDER BY b.emp dir, a.emp" + tag,
                         true, [=] { return build(true); }, [=] { return build(false); }});
     }
+    // Two RIGHT joins in a row, the last over a filtered side: one query,
+    // whose inner join is an operand of its own.
+    corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM c1 a RIGHT JOIN c2 b ON a.dept = b.dept RIGHT JOIN "
+                      "(SELECT * FROM c1 WHERE emp > k / 2) c ON b.name = c.name" +
+                          tag,
+                      false, [=, this] {
+                        SQLRowSource *a = Leaf(1);
+                        SQLRowSource *b = Leaf(2);
+                        SQLRowSource *c = Leaf(1);
+                        auto *ab = new SQLRSJoin(
+                            SQL_JOIN_RIGHT, a, b,
+                            Cmp(SQLRSSC_EQUAL, Col(a, D), new SQLRSSCColumnRef(0, W + D, b->GetColumnDescriptor(D))));
+                        auto *cs = new SQLRSFilter(c, Cmp(SQLRSSC_GREATER_THAN, Col(c, E), Int(k / 2)));
+                        auto *abc = new SQLRSJoin(
+                            SQL_JOIN_RIGHT, ab, cs,
+                            Cmp(SQLRSSC_EQUAL, new SQLRSSCColumnRef(0, W + N, b->GetColumnDescriptor(N)),
+                                new SQLRSSCColumnRef(0, 2 * W + N, c->GetColumnDescriptor(N))));
+                        return Project(abc, {new SQLRSSCColumnRef(0, E, a->GetColumnDescriptor(E)),
+                                             new SQLRSSCColumnRef(0, W + E, b->GetColumnDescriptor(E)),
+                                             new SQLRSSCColumnRef(0, 2 * W + E, c->GetColumnDescriptor(E))});
+                      }});
     for (bool all : {false, true}) {
       auto build = [=, this](bool dedup) -> SQLRowSource * {
         SQLRowSource *a = Leaf(1);
