@@ -117,7 +117,7 @@ void AppendKey(std::string &log, std::initializer_list<std::string_view> parts) 
 
 }  // namespace
 
-void DataPlane::ChangedKeys::Append(const std::string &table_key, const std::string &row_key) {
+void DataPlane::ChangedKeys::Append(const std::string &table_key, const std::string &row_key, bool fresh) {
   if (last != std::string::npos) {
     // The key appended last runs from after its length to the log's end.
     const std::string_view previous = std::string_view(log).substr(last + sizeof(std::uint32_t));
@@ -127,6 +127,7 @@ void DataPlane::ChangedKeys::Append(const std::string &table_key, const std::str
   }
   last = log.size();
   AppendKey(log, {table_key, std::string_view("\0", 1), row_key});
+  if (!fresh) repeatable += log.size() - last;
 }
 
 void DataPlane::ChangedKeys::Truncate(std::size_t size) {
@@ -135,6 +136,7 @@ void DataPlane::ChangedKeys::Truncate(std::size_t size) {
     indexed = 0;
   }
   if (last != std::string::npos && last >= size) last = std::string::npos;
+  repeatable = std::min(repeatable, size);
   log.resize(size);
 }
 
@@ -150,6 +152,14 @@ bool DataPlane::ChangedKeys::Holds(const std::string &key) {
 
 void DataPlane::ChangedKeys::Compact() {
   if (log.size() < compact_at) return;
+  // A key is logged again only after a change or delete of it was logged,
+  // and an insert of a key follows its delete, so that the log holds at
+  // most twice the bytes of such appends more than its distinct keys. The
+  // log is written anew when that would halve it.
+  if (repeatable * 4 < log.size()) {
+    compact_at = 2 * log.size();
+    return;
+  }
   // The distinct keys, seen in place in the log.
   std::unordered_set<std::string_view> keys;
   std::size_t distinct = 0;
@@ -167,6 +177,7 @@ void DataPlane::ChangedKeys::Compact() {
     set.clear();
     indexed = 0;
     last = std::string::npos;
+    repeatable = 0;
   }
   compact_at = std::max(kCompactFrom, 2 * log.size());
 }
@@ -283,7 +294,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           rc = refs.Before(target, nullptr, image.data(), flags);
           if (rc == 0) rc = table.Insert(image.data());
           if (rc == 0) rc = refs.After(target, nullptr, image.data(), flags, false);
-          if (rc == 0) changes.Append(table_key, key);
+          if (rc == 0) changes.Append(table_key, key, true);
           break;
         case kDelete:
         case kDeleteWhole:

@@ -158,15 +158,19 @@ class DataPlane {
     std::size_t indexed = 0;
     std::size_t last = std::string::npos;  // where the last key appended starts
     std::size_t compact_at = kCompactFrom;
+    std::size_t repeatable = 0;  // bytes appended of keys that may be in the log already
     static constexpr std::size_t kCompactFrom = std::size_t{1} << 20;
-    // Appends a key, unless it is the one appended last.
-    void Append(const std::string &table_key, const std::string &row_key);
+    // Appends a key, unless it is the one appended last. A `fresh` key
+    // (a row just inserted) was not in the log unless another key of the
+    // log was deleted or changed first.
+    void Append(const std::string &table_key, const std::string &row_key, bool fresh = false);
     // Drops the keys appended after the log had `size` bytes.
     void Truncate(std::size_t size);
     bool Holds(const std::string &key);
     // Between batches: a log grown large with keys changed again and again
     // (a transaction updating a few rows many times) is written anew with
-    // each key once.
+    // each key once. A log of fresh keys (an insert-only transaction) has
+    // nothing to compact and is not looked through.
     void Compact();
     // Empties the log; a large room goes with it.
     void Clear();
