@@ -5,11 +5,13 @@
 // fault, driver_options.h).
 // With "--listen=PATH" or "--listen=tcp:PORT" it is a driver server instead
 // (driver_server.h).
+#include <poll.h>
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -71,6 +73,28 @@ bool WriteAll(int fd, const unsigned char *p, std::size_t n) {
   return true;
 }
 
+// Whether the host's end of the replies is gone (a host that died or
+// closed its pipe): nobody reads what a running statement would answer.
+// Looked at every 100 ms at most, from the pulse of a stepping statement.
+class HostWatch {
+ public:
+  bool Gone() {
+    if (gone_ || (++pulses_ & 15) != 0) return gone_;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return false;
+    next_ = now + std::chrono::milliseconds(100);
+    pollfd p{1, 0, 0};
+    gone_ = poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    return gone_;
+  }
+  bool gone() const { return gone_; }
+
+ private:
+  unsigned pulses_ = 0;
+  std::chrono::steady_clock::time_point next_{};
+  bool gone_ = false;
+};
+
 const char kUsage[] =
     "usage: molvane-driver [OPTION...] [DATABASE]\n"
     "       molvane-driver --listen=PATH|tcp:PORT DATABASE [OPTION...]\n"
@@ -89,7 +113,9 @@ const char kUsage[] =
     "  --idle-limit=N          the idle limit reported (3)\n"
     "  --audit-list            a commit reply lists the tables the transaction changed\n"
     "  --max-pages=N           the file grows to at most N SQLite pages (then 701)\n"
-    "  --max-connections=N     a server's connections at once (1000)\n"
+    "  --max-connections=N     a server's admitted connections at once (1000); TCP\n"
+    "                          connections not admitted yet (no token sent) have\n"
+    "                          a budget of their own: N/8, 8 to 64, 2 s each\n"
     "  --max-buffered-mib=N    request bytes a server holds for all connections (256 MiB)\n"
     "  --idle-transaction-limit=SECONDS   with --listen: a write transaction whose\n"
     "                          client sent nothing for longer is rolled back (60)\n"
@@ -103,8 +129,8 @@ const char kUsage[] =
     "  --serve-group=GROUP     a Unix socket serves the members of GROUP too (the\n"
     "                          socket becomes 0660 of GROUP); without it only the\n"
     "                          owner of the database file and root are served\n"
-    "  --secret-file=FILE      a TCP server takes its token from FILE (others may\n"
-    "                          not read it); without it the server writes a new\n"
+    "  --secret-file=FILE      a TCP server takes its token from FILE (a regular\n"
+    "                          file others may not read); without it the server writes a new\n"
     "                          token into DATABASE.secret (0600) at each start.\n"
     "                          Every TCP connection presents the token first (hosts\n"
     "                          name the file on their tcp line in lib/ipc_info);\n"
@@ -166,6 +192,10 @@ int main(int argc, char **argv) {
   // A child driver shares its database file with its host's other drivers.
   molvane::driver::DatabaseClaim::SetHost(static_cast<long>(getppid()));
   molvane::driver::DriverConnection conn(options, nullptr);
+  // A statement of a host that is gone is interrupted, and the driver ends
+  // (its transaction rolled back) instead of running it to its end.
+  HostWatch host;
+  conn.agent().SetPulse([&host] { return host.Gone(); });
   std::vector<unsigned char> buf(1 << 16);
   std::uint32_t requests = 0;
   for (;;) {
@@ -175,6 +205,7 @@ int main(int argc, char **argv) {
     if (n <= 0) return n == 0 ? 0 : 1;
     conn.Feed(buf.data(), static_cast<std::size_t>(n));
     bool alive = conn.Process();
+    if (host.gone()) return 1;
     if (conn.has_reply() && ++requests == faults.die_at_request) {
       log_mesg(__FILE__, __LINE__, "driver", 0x80, "dies at request %u as asked", requests);
       if (faults.cut_reply) {

@@ -21,6 +21,7 @@
 #include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "protocol/driver_compnr.h"
+#include "protocol/driver_log.h"
 #include "platform/blat.h"
 #include "platform/log.h"
 #include "sql/common/sql_exception.h"
@@ -49,35 +50,6 @@ std::string MappedName(const std::string &table) {
   std::string name = table;
   if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
   return name;
-}
-
-// Malformed requests are logged at most this many times a minute in the
-// whole process: a peer that connects again and again only to send what is
-// not a request must not fill the log.
-constexpr int kMalformedLogsPerMinute = 10;
-
-// Whether this malformed request is logged; *left_out receives, with the
-// first one logged in a new minute, how many the minute before left out.
-bool MalformedLogged(std::uint64_t *left_out) {
-  static std::mutex mu;
-  static std::chrono::steady_clock::time_point minute;
-  static int logged = 0;
-  static std::uint64_t skipped = 0;
-  std::lock_guard<std::mutex> lock(mu);
-  const auto now = std::chrono::steady_clock::now();
-  *left_out = 0;
-  if (logged == 0 || now - minute >= std::chrono::minutes(1)) {
-    minute = now;
-    logged = 0;
-    *left_out = skipped;
-    skipped = 0;
-  }
-  if (logged == kMalformedLogsPerMinute) {
-    ++skipped;
-    return false;
-  }
-  ++logged;
-  return true;
 }
 
 }  // namespace
@@ -171,13 +143,7 @@ bool DriverConnection::Process() {
       break;
     } catch (const Malformed &e) {
       output_.resize(queued);
-      std::uint64_t left_out = 0;
-      if (MalformedLogged(&left_out))
-        log_mesg(__FILE__, __LINE__, "driver", 0, "malformed request %d: %s%s", input_[start], e.what(),
-                 left_out == 0 ? ""
-                               : (" (" + std::to_string(left_out) +
-                                  " more malformed requests were not logged in the minute before)")
-                                     .c_str());
+      LogFromPeer(__FILE__, __LINE__, 0, "malformed request %d: %s", input_[start], e.what());
       ended_ = true;
       break;
     } catch (...) {
@@ -391,7 +357,7 @@ void DriverConnection::AttServer(WireReader &in, WireWriter &out) {
 void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
   std::string name = in.Text(kMaxName);
   if (sessions_.size() >= options_.sessions) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "session '%s' refused: %u sessions in use",
+    LogFromPeer(__FILE__, __LINE__, 0, "session '%s' refused: %u sessions in use",
              name.c_str(), options_.sessions);
     out.U32(0).U32(ZE_NO_RESOURCE);
     return;
@@ -499,7 +465,11 @@ void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
   switch (command) {
     case SYS_TRACE_CONTROL:
       // The client's trace settings: trace the same classes into its file.
-      if (blat_apply_settings(message.data(), static_cast<int>(message.size())) != 0)
+      // A server's tracer is the process's, and the file is opened as the
+      // server's user: no client chooses where every host's trace goes.
+      if (monitor_ != nullptr)
+        retval = ZE_ILLEGAL_ARGUMENT;
+      else if (blat_apply_settings(message.data(), static_cast<int>(message.size())) != 0)
         retval = ZE_ILLEGAL_ARGUMENT;
       break;
     case SYS_CLIENT_HELLO:

@@ -59,9 +59,11 @@ bool GroupId(const std::string &name, gid_t *gid) {
   return true;
 }
 
-// A token from a file: its text without trailing blanks and newlines.
+// A token from a file: its text without trailing blanks and newlines. The
+// file is opened without blocking, so that a FIFO or a device named by
+// mistake is refused at once instead of holding the server at its start.
 bool ReadToken(const std::string &path, std::string *token, std::string *error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     *error = "cannot open the secret file '" + path + "': " + std::strerror(errno);
     return false;
@@ -69,9 +71,18 @@ bool ReadToken(const std::string &path, std::string *token, std::string *error) 
   struct stat st {};
   char text[kMaxToken + 2];
   ssize_t n = -1;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IRWXO) == 0)
-    n = pread(fd, text, sizeof text, 0);
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && (st.st_mode & S_IRWXO) == 0) n = pread(fd, text, sizeof text, 0);
   close(fd);
+  if (!regular) {
+    const char *kind = S_ISFIFO(st.st_mode)  ? "a FIFO"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                       : S_ISDIR(st.st_mode)  ? "a folder"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                    : "not a regular file";
+    *error = "the secret file '" + path + "' is " + kind + "; it must be a regular file";
+    return false;
+  }
   if (n < 0) {
     *error = "the secret file '" + path + "' must be a regular file that others cannot read (chmod o-rwx)";
     return false;
@@ -220,9 +231,13 @@ bool PeerGate::Admit(int fd, const PeerPolicy &policy) {
     Refuse(fd, reason);
     return false;
   }
+  state_ = State::kChecked;
+  return true;
+}
+
+void PeerGate::Open(int fd) {
   state_ = State::kOpen;
   Answer(fd, "ok");
-  return true;
 }
 
 std::size_t PeerGate::Take(int fd, const PeerPolicy &policy, const unsigned char *bytes, std::size_t count) {
@@ -243,10 +258,8 @@ std::size_t PeerGate::Take(int fd, const PeerPolicy &policy, const unsigned char
                    kNameTheFile);
   else if (!SameToken(line_, policy.token))
     Refuse(fd, "the token presented to the driver server on " + policy.listen + " is not its token");
-  else {
-    state_ = State::kOpen;
-    Answer(fd, "ok");
-  }
+  else
+    state_ = State::kChecked;
   line_.clear();
   line_.shrink_to_fit();
   return used;

@@ -48,24 +48,31 @@ struct PeerPolicy {
   bool SecureSocket(const std::string &path, std::string *error) const;
 };
 
-// The admission of one accepted connection.
+// The admission of one accepted connection: it shows who it is (a Unix
+// peer's credentials, a TCP peer's token line), then the server answers
+// "ok" (Open) once it has room for it, or refuses it with the reason.
 class PeerGate {
  public:
-  // Checks a new connection: a Unix peer is served or refused at once
-  // (answered "ok" or refused), a TCP peer is asked for its token. False
-  // when the peer is refused: the caller closes the connection.
+  // Checks a new connection: a Unix peer is checked or refused at once, a
+  // TCP peer is asked for its token. False when the peer is refused: the
+  // caller closes the connection.
   bool Admit(int fd, const PeerPolicy &policy);
   // Passes the bytes a connection sent through the gate: while the token
   // is awaited they are taken as its line. The count of leading bytes
   // taken; the rest are requests. Once refused(), the connection ends.
   std::size_t Take(int fd, const PeerPolicy &policy, const unsigned char *bytes, std::size_t count);
+  // The peer has shown who it is and may be served: answers "ok".
+  void Open(int fd);
+  // Answers "refused: " and the reason (logged once per distinct reason).
+  void Refuse(int fd, const std::string &reason);
   bool refused() const { return state_ == State::kRefused; }
   // True while the connection's token line is awaited.
   bool awaiting() const { return state_ == State::kToken; }
+  // True once the peer has shown who it is, before it is answered.
+  bool checked() const { return state_ == State::kChecked; }
 
  private:
-  enum class State { kToken, kOpen, kRefused };
-  void Refuse(int fd, const std::string &reason);
+  enum class State { kToken, kChecked, kOpen, kRefused };
   State state_ = State::kOpen;
   std::string line_;  // the token line so far
 };

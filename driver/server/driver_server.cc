@@ -12,20 +12,24 @@
 // bytes before its first session, the protocol's bound for one request
 // after it, a total over all connections (--max-buffered-mib), 1 MiB of
 // unsent replies before its further requests wait, a number of
-// connections (--max-connections), and 10 seconds for a connection that
-// has sent no complete request. A connection that passes a bound, or
+// connections (--max-connections), of TCP connections that have not shown
+// their token yet (a budget of their own, 2 seconds each), and 10 seconds
+// for a connection that has sent no complete request while it has nothing
+// left to read. A connection that passes a bound, or
 // whose work runs out of memory, is ended with a logged reason; the
 // process goes on. A client that goes away takes its sessions with it:
 // its running statement is interrupted, its transactions are rolled back
 // and its locks released. A client that only ends its sending side (a
 // half close) has the requests it sent answered first.
 //
-// Each new connection is admitted first (driver_peer.h): a peer the
-// database file would not let in is refused before any request is read.
+// Each new connection is admitted first (driver_peer.h, Acceptor): a peer
+// the database file would not let in is refused before any request is
+// read, and it has no worker thread until it is admitted.
 #include "server/driver_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -54,6 +58,7 @@
 
 #include "server/driver_claim.h"
 #include "protocol/driver_conn.h"
+#include "protocol/driver_log.h"
 #include "server/driver_monitor.h"
 #include "protocol/driver_options.h"
 #include "server/driver_peer.h"
@@ -78,6 +83,15 @@ constexpr std::size_t kBeforeSession = 64 << 10;
 // How long a connection may go without sending a complete request: from
 // its start, and while a request of it is incomplete.
 constexpr auto kRequestTime = std::chrono::seconds(10);
+// Memory freed is given back to the system (malloc_trim) after a
+// connection that held this many request or reply bytes at once ends, and
+// after this many connections ended: the allocator keeps what it freed
+// otherwise, and a burst of large requests or of connections would leave
+// the server large for good.
+constexpr std::size_t kTrimAfterBytes = 4 << 20;
+constexpr std::size_t kTrimAfterConnections = 64;
+// How long a TCP connection may take to show its token.
+constexpr auto kTokenTime = std::chrono::seconds(2);
 // How long the loop leaves the listening socket alone when no descriptor
 // is left to accept with.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
@@ -191,14 +205,17 @@ struct Channel {
   std::vector<unsigned char> inbox;     // bytes read, not yet given to conn
   std::vector<unsigned char> outbox;    // replies not yet sent
   std::size_t sent = 0;                 // ... of which sent
+  Clock::time_point drained_at{};       // when the last unsent reply left
   bool input_ended = false;             // the client ended its sending side
   bool held = false;                    // requests wait for the replies to be read
   bool finished = false;                // the worker is done, conn is gone
+  const Clock::time_point accepted = Clock::now();
   std::optional<Clock::time_point> waiting_since = Clock::now();  // no complete request since
   std::atomic<bool> cancel{false};      // the client is gone or the server stops
   std::atomic<RequestState> state{RequestState::kIdle};
   std::atomic<bool> writing{false};     // conn holds the write transaction (its next turn is urgent)
   std::size_t buffered = 0;             // conn's pending bytes as counted in the total (worker)
+  std::size_t peak = 0;                 // the most request or reply bytes held at once (worker)
   PeerGate gate;                        // the admission (loop)
 };
 
@@ -267,6 +284,7 @@ void Work(Server &server, Channel &ch) {
         DriverConnection &conn = *ch.conn;
         conn.Feed(in.data(), in.size());
         in.clear();
+        ch.peak = std::max(ch.peak, conn.pending_input());
         const std::uint64_t before = conn.handled();
         alive = conn.Process();
         answered = conn.handled() != before;
@@ -274,7 +292,7 @@ void Work(Server &server, Channel &ch) {
         pending = conn.pending_input();
         ch.writing = conn.writing();
         if (alive && !conn.had_session() && pending > kBeforeSession) {
-          reason = "sent more than 64 KiB before its first session";
+          reason = "it sent more than 64 KiB before its first session";
           alive = false;
         }
         const std::size_t total = server.buffered += pending - ch.buffered;
@@ -290,15 +308,16 @@ void Work(Server &server, Channel &ch) {
           out.resize(at + kChunk);
           out.resize(at + conn.TakeReply(out.data() + at, kChunk));
         }
+        ch.peak = std::max(ch.peak, out.size());
       } catch (const std::bad_alloc &) {
-        reason = "ran out of memory";
+        reason = "its work ran out of memory";
         alive = false;
       } catch (const std::exception &e) {
-        reason = std::string("failed: ") + e.what();
+        reason = std::string("its work failed: ") + e.what();
         alive = false;
       }
       if (!reason.empty())
-        log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: it %s", reason.c_str());
+        LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
       // A transaction that ended (a commit, an abort, a rollback) may
       // have been the write transaction the head of the queue waits for.
       if (server.shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
@@ -360,6 +379,7 @@ bool ReadFrom(Server &server, Channel &ch) {
   while (n < 0 && errno == EINTR);
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
   std::size_t used = 0;
+  if (n == 0 && ch.gate.awaiting()) return false;  // gone before it showed its token
   if (n > 0 && ch.gate.awaiting()) {
     MonitorGuard guard(&server.monitor);  // the gate logs a refusal
     used = ch.gate.Take(ch.fd, *server.policy, buf, static_cast<std::size_t>(n));
@@ -387,6 +407,7 @@ bool SendLocked(Channel &ch) {
     return false;
   }
   if (ch.sent == ch.outbox.size()) {
+    if (!ch.outbox.empty()) ch.drained_at = Clock::now();
     ch.outbox.clear();
     ch.sent = 0;
   } else if (ch.sent >= kChunk && 2 * ch.sent >= ch.outbox.size()) {
@@ -416,45 +437,61 @@ void Drop(Server &server, Channel &ch) {
   server.monitor.WakeAll();  // a parked request of the connection gives up
 }
 
-// Accepts the connections waiting on the listening socket. Every check of
-// a new connection (its number here) is made in Admit before a worker
-// serves it. False when no descriptor was left to accept with.
+// Accepts the connections waiting on the listening socket and admits
+// them. A connection counts against --max-connections, and has a worker
+// thread, only once it is admitted: a Unix peer at once, a TCP peer when
+// its token line has come. TCP connections that have not shown their token
+// yet have a small budget of their own (an eighth of --max-connections,
+// 8 to 64) and kTokenTime to show it; when the budget is full the oldest of
+// them is closed for the new one, so that a crowd of silent connections
+// cannot keep a token holder out. Every refusal is answered "refused: "
+// with the reason.
 class Acceptor {
  public:
   Acceptor(Server &server, int lfd, std::uint32_t max_connections)
-      : server_(server), lfd_(lfd), max_(max_connections), spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
+      : server_(server),
+        lfd_(lfd),
+        max_(max_connections),
+        unadmitted_max_(std::clamp<std::size_t>(max_connections / 8, 8, 64)),
+        spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
   ~Acceptor() {
     if (spare_ >= 0) close(spare_);
   }
   Acceptor(const Acceptor &) = delete;
   Acceptor &operator=(const Acceptor &) = delete;
 
+  // False when no descriptor was left to accept with.
   bool Accept(std::list<std::unique_ptr<Channel>> &channels) {
+    std::size_t admitted = 0, unadmitted = 0;
+    Count(channels, &admitted, &unadmitted);
     for (int i = 0; i < kBacklog; ++i) {
       int fd = accept4(lfd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0 && (errno == EMFILE || errno == ENFILE)) return Refuse();
       if (fd < 0) return true;
       out_of_fds_ = false;
-      if (!Admit(fd, channels.size())) {
-        close(fd);
-        continue;
-      }
       auto ch = std::make_unique<Channel>();
       ch->fd = fd;
-      bool admitted;
+      bool checked;
       {
         MonitorGuard guard(&server_.monitor);  // the gate logs a refusal
-        admitted = ch->gate.Admit(fd, *server_.policy);
+        checked = ch->gate.Admit(fd, *server_.policy);
+        if (checked && admitted >= max_) {
+          ch->gate.Refuse(fd, Full());
+          checked = false;
+        }
       }
-      if (!admitted) {
+      if (!checked) {
         close(fd);
         continue;
       }
-      Channel &c = *ch;
-      try {
-        ch->worker = std::thread(Work, std::ref(server_), std::ref(c));
-      } catch (const std::system_error &e) {
-        server_.Log(0, std::string("connection refused: no thread to serve it: ") + e.what());
+      if (ch->gate.awaiting()) {
+        if (unadmitted >= unadmitted_max_)
+          CloseOldestUnadmitted(channels);
+        else
+          ++unadmitted;
+      } else if (Serve(*ch, admitted)) {
+        ++admitted;
+      } else {
         close(fd);
         continue;
       }
@@ -463,16 +500,75 @@ class Acceptor {
     return true;
   }
 
- private:
-  // Whether a new connection is served.
-  bool Admit(int, std::size_t count) {
-    if (count < max_) {
-      at_max_ = false;
-      return true;
-    }
-    if (!at_max_) server_.Log(0, "connections refused: " + std::to_string(max_) + " connections are served");
-    at_max_ = true;
+  // A connection that has shown its token: served when there is room
+  // (answered "ok", its worker started), else refused. False when it is
+  // not served: the caller drops it.
+  bool Admit(Channel &ch, const std::list<std::unique_ptr<Channel>> &channels) {
+    std::size_t admitted = 0, unadmitted = 0;
+    Count(channels, &admitted, &unadmitted);
+    if (admitted < max_) return Serve(ch, admitted);
+    MonitorGuard guard(&server_.monitor);
+    ch.gate.Refuse(ch.fd, Full());
     return false;
+  }
+
+  // Closes the connections that did not show their token in time.
+  void EndLate(std::list<std::unique_ptr<Channel>> &channels, Clock::time_point now) {
+    for (auto &c : channels)
+      if (c->fd >= 0 && c->gate.awaiting() && now - c->accepted >= kTokenTime)
+        RefuseAndDrop(*c, Named() + " waited " +
+                              std::to_string(kTokenTime.count()) + " s for the token of the connection");
+  }
+
+ private:
+  static void Count(const std::list<std::unique_ptr<Channel>> &channels, std::size_t *admitted,
+                    std::size_t *unadmitted) {
+    for (const auto &c : channels) {
+      if (c->worker.joinable())
+        ++*admitted;
+      else if (c->fd >= 0 && c->gate.awaiting())
+        ++*unadmitted;
+    }
+  }
+  // How the messages name the server: as the refusals of driver_peer.cc do.
+  std::string Named() const {
+    const PeerPolicy &policy = *server_.policy;
+    return "the driver server on " + (policy.tcp ? policy.listen : "'" + policy.listen + "'");
+  }
+  std::string Full() const {
+    return Named() + " serves " + std::to_string(max_) +
+           " connections at once (--max-connections); try again later";
+  }
+  // Answers "ok" and starts the worker of an admitted connection.
+  bool Serve(Channel &ch, std::size_t admitted) {
+    if (admitted >= max_) return false;
+    ch.gate.Open(ch.fd);
+    {
+      std::lock_guard<std::mutex> lock(ch.mu);
+      ch.waiting_since = Clock::now();  // the time for its first request starts
+    }
+    try {
+      ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
+    } catch (const std::system_error &e) {
+      server_.Log(0, std::string("connection refused: no thread to serve it: ") + e.what());
+      return false;
+    }
+    return true;
+  }
+  void CloseOldestUnadmitted(std::list<std::unique_ptr<Channel>> &channels) {
+    for (auto &c : channels)
+      if (c->fd >= 0 && c->gate.awaiting()) {
+        RefuseAndDrop(*c, Named() + " closed the connection: " +
+                              std::to_string(unadmitted_max_) + " newer connections wait to show their token");
+        return;
+      }
+  }
+  void RefuseAndDrop(Channel &ch, const std::string &reason) {
+    {
+      MonitorGuard guard(&server_.monitor);
+      ch.gate.Refuse(ch.fd, reason);
+    }
+    Drop(server_, ch);
   }
   // No descriptor is left: the spare one takes the waiting connection and
   // closes it, so that its client sees the end at once and the listening
@@ -492,9 +588,9 @@ class Acceptor {
   Server &server_;
   int lfd_;
   std::size_t max_;
+  std::size_t unadmitted_max_;  // connections that have not shown their token yet
   int spare_;
   bool out_of_fds_ = false;  // logged once until a connection is accepted again
-  bool at_max_ = false;
 };
 
 }  // namespace
@@ -563,6 +659,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
   std::vector<Channel *> polled;
   Acceptor acceptor(server, lfd, options.max_connections);
   Clock::time_point accept_again{}, next_tick = Clock::now();
+  std::size_t ended_since_trim = 0;
   int status = 0;
   while (!g_stop) {
     const Clock::time_point now = Clock::now();
@@ -611,35 +708,58 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       // done sending; nobody reads what it asked for.
       bool gone = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
       if (!gone && (revents & POLLIN)) gone = !ReadFrom(server, c);
+      if (!gone && c.gate.checked()) gone = !acceptor.Admit(c, channels);
       if (!gone && (revents & POLLOUT)) gone = !WriteTo(c);
       if (gone) Drop(server, c);
     }
     const Clock::time_point after = Clock::now();
+    acceptor.EndLate(channels, after);
+    bool trim = false;
     for (auto it = channels.begin(); it != channels.end();) {
       Channel &c = **it;
+      if (!c.worker.joinable()) {  // not admitted
+        if (c.fd < 0) {
+          it = channels.erase(it);
+          continue;
+        }
+        ++it;
+        continue;
+      }
       bool finished, drained, flush, late = false;
       {
         std::lock_guard<std::mutex> lock(c.mu);
         finished = c.finished;
         drained = c.sent == c.outbox.size();
         flush = c.input_ended;  // a half-closed client still reads its answers
+        // The time runs only while the connection waits for the client to
+        // send, not while its whole requests wait for it to read.
         const RequestState s = c.state;
-        late = c.waiting_since && after - *c.waiting_since >= kRequestTime &&
+        late = c.waiting_since && drained && !c.held &&
+               after - std::max(*c.waiting_since, c.drained_at) >= kRequestTime &&
                (s == RequestState::kIdle || s == RequestState::kAnswered);
       }
       // Replies a worker could not send wait for POLLOUT: the worker woke
       // the loop, and the next poll asks for it.
       if (late && c.fd >= 0) {
-        server.Log(0, "connection ended: it sent no complete request within 10 seconds");
+        {
+          MonitorGuard guard(&monitor);
+          LogFromPeer(__FILE__, __LINE__, 0, "connection ended: it sent no complete request within %d seconds",
+                      static_cast<int>(kRequestTime.count()));
+        }
         Drop(server, c);
       }
       if (finished && (drained || !flush || c.fd < 0)) {
         c.worker.join();
+        if (c.peak >= kTrimAfterBytes || ++ended_since_trim >= kTrimAfterConnections) trim = true;
         if (c.fd >= 0) close(c.fd);
         it = channels.erase(it);
         continue;
       }
       ++it;
+    }
+    if (trim) {
+      malloc_trim(0);
+      ended_since_trim = 0;
     }
     if (after >= next_tick) {
       // Idle write transactions end and old results leave their snapshots.
@@ -658,7 +778,8 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
   }
   // Every worker stops what it runs and rolls back what is open.
   for (auto &c : channels) Drop(server, *c);
-  for (auto &c : channels) c->worker.join();
+  for (auto &c : channels)
+    if (c->worker.joinable()) c->worker.join();
   channels.clear();
   close(wake_fd);
   close(lfd);

@@ -2,6 +2,7 @@
 
 #include "dbc/zdb_errors.h"
 #include "platform/log.h"
+#include "protocol/driver_log.h"
 #include "sql/query_desc_reader.h"
 #include "sql/agent/nw_token.h"
 
@@ -80,8 +81,7 @@ std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::
     } catch (const SQLException &) {
     }
     if (!resume) {
-      log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING,
-               "SQL agent: batch waiting for dictionaries dropped");
+      LogFromPeer(__FILE__, __LINE__, LOG_WARNING, "SQL agent: batch waiting for dictionaries dropped");
       held_.reset();
       asked_.clear();
     }
@@ -94,8 +94,7 @@ std::vector<std::uint8_t> SqlAgent::HandleBatch(const std::uint8_t *bytes, std::
 
 bool SqlAgent::Run(Batch batch, AgentReply *reply) {
   if (batch.bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet buffer of %zu bytes refused",
-             batch.bytes.size());
+    LogFromPeer(__FILE__, __LINE__, 0, "SQL agent: packet buffer of %zu bytes refused", batch.bytes.size());
     return true;
   }
   SQLTokenString in(batch.bytes.data(), static_cast<int>(batch.bytes.size()));
@@ -105,13 +104,13 @@ bool SqlAgent::Run(Batch batch, AgentReply *reply) {
     try {
       length = in.GetBs4();
     } catch (const SQLException &) {
-      log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet length unreadable at %d", start);
+      LogFromPeer(__FILE__, __LINE__, 0, "SQL agent: packet length unreadable at %d", start);
       return true;
     }
     int body = in.GetReadOffset();
     if (length < 3 || length > in.Length() - body) {
-      log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet of %d bytes at %d beyond the buffer",
-               length, body);
+      LogFromPeer(__FILE__, __LINE__, 0, "SQL agent: packet of %d bytes at %d beyond the buffer", length,
+                  body);
       return true;
     }
     SQLTokenString packet(batch.bytes.data() + body, length);
@@ -140,12 +139,12 @@ bool SqlAgent::Handle(const SQLTokenString &packet, Batch &batch, std::size_t pa
           asked_.clear();
         }
       } else {
-        log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: driver packet %d passed over", op);
+        LogFromPeer(__FILE__, __LINE__, 0, "SQL agent: driver packet %d passed over", op);
       }
       return true;
     }
     if (kind != SQLNWTPacketForStmt) {
-      log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet kind %d passed over", kind);
+      LogFromPeer(__FILE__, __LINE__, 0, "SQL agent: packet kind %d passed over", kind);
       return true;
     }
     id = static_cast<std::uint32_t>(packet.GetBs4());
@@ -167,7 +166,7 @@ bool SqlAgent::Handle(const SQLTokenString &packet, Batch &batch, std::size_t pa
     StatementPacket(id, op, packet, reply);
   } catch (const SQLException &e) {
     if (id == 0 && op == 0) {
-      log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: packet without a statement id passed over");
+      LogFromPeer(__FILE__, __LINE__, 0, "SQL agent: packet without a statement id passed over");
       return true;
     }
     int state = StateOf(id);

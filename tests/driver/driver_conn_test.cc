@@ -412,10 +412,12 @@ TEST(DriverConnBad, MalformedRequestsEndTheConnection) {
     EXPECT_FALSE(conn.has_reply());
   }
   // A peer that connects again and again to send garbage is logged a few
-  // times a minute, not once a connection.
-  static int logged = 0;
+  // times a minute, not once a connection: a malformed request, and an SQL
+  // message whose packets the agent passes over, alike.
+  static int logged = 0, agent_logged = 0;
   log_hook_fn previous = log_set_log_hook([](char, const char *, const char *text, const char *, int) {
     if (std::strstr(text, "malformed request") != nullptr) ++logged;
+    if (std::strstr(text, "SQL agent: ") != nullptr) ++agent_logged;
   });
   testing::internal::CaptureStderr();
   for (int i = 0; i < 200; ++i) {
@@ -423,10 +425,16 @@ TEST(DriverConnBad, MalformedRequestsEndTheConnection) {
     const std::uint8_t garbage[] = {255, 1, 2, 3};
     conn.Feed(garbage, sizeof garbage);
     EXPECT_FALSE(conn.Process());
+    DriverConnection agent({});
+    const std::uint8_t packets[] = {SQL_MESSAGE, 0, 0, 0, 2, 0x7F, 0x7F};
+    agent.Feed(packets, sizeof packets);
+    EXPECT_TRUE(agent.Process());
   }
   testing::internal::GetCapturedStderr();
   log_set_log_hook(previous);
   EXPECT_LE(logged, 10);
+  EXPECT_GE(agent_logged, 1);
+  EXPECT_LE(agent_logged, 10);
 }
 
 }  // namespace
