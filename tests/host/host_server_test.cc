@@ -421,6 +421,33 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
 
 // The driver's own check before an SQL UPDATE: another host's record lock
 // on the table refuses it at once; the host's own lock does not.
+// A write parked behind other hosts' write transactions waits as long as
+// the queue moves, also past the 10 s in which a request must arrive: ten
+// hosts ahead of it, each holding the file for 1.2 s, and it is answered.
+TEST_P(HostServer, WriteThatWaitsLongInAMovingQueueIsAnswered) {
+  constexpr int kAhead = 10;
+  std::vector<std::unique_ptr<Process>> hosts;  // the last waits behind the others
+  for (int i = 0; i <= kAhead; ++i) {
+    hosts.push_back(Host());
+    ASSERT_EQ(hosts.back()->Do("insert exdep010 1 code=Q" + std::to_string(i)), "buffered insert on exdep010001");
+  }
+  ASSERT_EQ(hosts[0]->Do("flush"), "flushed");
+  for (int i = 1; i <= kAhead; ++i) {
+    ASSERT_TRUE(hosts[i]->Send("flush"));
+    usleep(50000);  // queued in this order
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kAhead; ++i) {
+    usleep(1200000);
+    ASSERT_EQ(hosts[i]->Do("commit"), "committed") << i;
+    const std::string flushed = hosts[i + 1]->Line();
+    ASSERT_EQ(flushed, "flushed") << i + 1;
+  }
+  EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(hosts[kAhead]->Do("commit"), "committed");
+  EXPECT_EQ(hosts[kAhead]->Do("table count exdep010 1"), "exdep010001: " + std::to_string(kAhead + 2) + " rows");
+}
+
 TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
   const char locked[] = "error 107 (record locked): SQLState QP999: Record is locked (error 107)";
   auto a = Host(), b = Host();
