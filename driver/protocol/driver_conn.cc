@@ -95,8 +95,14 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    return false;
                  },
                  [this](std::uint32_t id, const std::string &table, int physical) {
+                   data_.StatementEnded(id);
                    if (DriverSession *s = SessionFor(id))
                      data_.LockChangedRows(s, table, physical, s->TakeWatched(), DataCtx());
+                 },
+                 [this](std::uint32_t id, const std::string &table, int physical) {
+                   // While the statement steps, other threads run: none
+                   // may lock a row of the table that it is yet to change.
+                   data_.StatementStarts(id, table, physical);
                  }},
              options_.agent_forget_dds) {
   if (!options_.database.empty() && !store_.has_path()) store_.SetPath(options_.database);
@@ -200,8 +206,9 @@ void DriverConnection::Handle(WireReader &in, WireWriter &out) {
   }
 }
 
-bool DriverConnection::writing() {
+bool DriverConnection::urgent() {
   return std::any_of(sessions_.begin(), sessions_.end(), [this](std::uint32_t id) {
+    if (data_.Holds(id)) return true;
     DriverSession *s = store_.Find(id);
     return s != nullptr && s->active();
   });
@@ -250,12 +257,28 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
                    ? session->Begin()
                    : AwaitWriteTurn(
                          session, [session] { return session->Begin(); }, [session] { return session->busy(); });
+  if (begun && !unmade_.empty()) MakeUnmade(session, false);
   if (!begun && session->busy())
     log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
              session->id());
   // The client asks why (EXE_SYSTEM 9) when the driver ended the transaction.
   if (!begun && !session->lost_reason().empty()) refusal_ = session->lost_reason();
   return begun;
+}
+
+bool DriverConnection::MakeUnmade(DriverSession *session, bool wait) {
+  const bool in_write = session->active();
+  auto make = [&] {
+    for (auto it = unmade_.begin(); it != unmade_.end();) {
+      if (!tables_.Recreate(session->db(), it->first, it->second)) return false;
+      if (in_write) created_in_write_[session->id()].push_back(*it);
+      it = unmade_.erase(it);
+    }
+    return true;
+  };
+  auto busy = [session] { return (sqlite3_errcode(session->db()) & 0xFF) == SQLITE_BUSY; };
+  if (make() || in_write || !wait || !busy() || monitor_ == nullptr) return unmade_.empty();
+  return AwaitWriteTurn(session, make, busy);
 }
 
 void DriverConnection::Serve(std::function<bool()> cancelled, std::function<void(RequestState)> on_state) {
@@ -277,7 +300,8 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   // and kQueueTime in all.
   const auto start = std::chrono::steady_clock::now();
   auto deadline = start + kLockWaitTime;
-  const std::uint64_t ticket = monitor_->Park();
+  const ParkedTicket parked_ticket(*monitor_);
+  const std::uint64_t ticket = parked_ticket.get();
   std::uint64_t turns = monitor_->turns();
   bool parked = false;
   bool done = false;
@@ -307,7 +331,6 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     const bool head = monitor_->First(ticket);
     monitor_->Sleep(ticket, head ? std::min(deadline, now + std::chrono::milliseconds(20)) : deadline);
   }
-  monitor_->Leave(ticket);
   if (parked && on_state_) on_state_(RequestState::kRunning);
   return done;
 }
@@ -425,8 +448,13 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
       RestoreTables(id);
     }
     if (!ok) {
-      log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u: %s", action,
-               StorageText(session->db()).c_str());
+      // A transaction rolled back before (by the driver, or by SQLite)
+      // says so; SQLite itself has no error to tell by then.
+      std::string why = !session->lost_reason().empty() ? session->lost_reason()
+                        : session->lost() != 0
+                            ? "the transaction was rolled back before, with error " + std::to_string(session->lost())
+                            : StorageText(session->db());
+      log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u refused: %s", action, why.c_str());
       if (!session->lost_reason().empty()) refusal_ = session->lost_reason();
       retval = session->Failure(kNotServed);
     }
@@ -527,9 +555,14 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
   // Creating a table is a write: a server connection waits for another
   // session's write transaction in the write queue and repeats it (its
   // statements are all "IF NOT EXISTS"); after the wait it is a lock error.
-  if (!added && !refused && busy() && monitor_ != nullptr && !in_write)
-    added = AwaitWriteTurn(
-        session, [&] { return tables_.Add(session->db(), desc, physical, &error, this, &refused); }, busy);
+  // In a server, the table that another session's write transaction holds
+  // the file against is kept without being made: another session may be
+  // creating it, and a read of it answers at once that it holds no row
+  // (TableRows). The connection's next write makes it (MakeUnmade).
+  if (!added && !refused && busy() && monitor_ != nullptr && !in_write) {
+    added = tables_.Add(session->db(), desc, physical, &error, this, &refused, false);
+    if (added) unmade_.emplace(name, physical);
+  }
   if (!added) {
     if (refused) {
       // Rows of another layout would be read and written at the wrong
@@ -605,6 +638,11 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     return;
   }
   std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
+  // A table kept unmade holds no row yet as the connection sees it.
+  if (retval != 0 && action == nr_rows && unmade_.count({table, PhysicalCompnr(table, compnr)}) != 0) {
+    argument = 0;
+    retval = 0;
+  }
   out.U32(argument).U32(retval);
 }
 
@@ -668,8 +706,11 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
       error = session->Failure(ZE_LOCKED);
       text = !session->lost_reason().empty() ? session->lost_reason() : StorageText(session->db());
     }
-    std::string name = tables.empty() ? std::string(8, ' ') : tables.front().name;
-    std::uint16_t compnr = tables.empty() ? 0 : tables.front().compnr;
+    // The repeat of a batch kept for its dictionaries names the kept
+    // batch's first table.
+    const UpdateTable *first = tables.empty() ? data_.FirstKept(id) : &tables.front();
+    std::string name = first != nullptr ? first->name : std::string(8, ' ');
+    std::uint16_t compnr = first != nullptr ? first->compnr : 0;
     out.U32(ZE_BUFFERED_UPDATE).U32(error).Bytes(name.data(), 8).U16(compnr);
     out.U32(static_cast<std::uint32_t>(text.size())).Bytes(text.data(), text.size());
     return;
@@ -767,6 +808,15 @@ void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {
 void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
   const std::uint32_t n = in.U32();
   const std::uint8_t *packets = in.View(n, DBC_MAX_SQL_PACKETS);
+  // SQLite knows no table that is not made: a statement waits for the
+  // tables kept unmade as a write would (in the write transaction of a
+  // session that holds one).
+  if (!unmade_.empty()) {
+    DriverSession *maker = nullptr;
+    for (std::uint32_t id : sessions_)
+      if (DriverSession *s = store_.Find(id); s != nullptr && (maker == nullptr || s->active())) maker = s;
+    if (maker != nullptr) MakeUnmade(maker, true);
+  }
   // The agent leaves room in front of its replies for their length, so
   // that they become the reply without a copy.
   constexpr std::size_t kLength = 4;

@@ -87,8 +87,11 @@ class DriverConnection {
   std::uint64_t handled() const { return handled_; }
   // A session was ever opened on the connection (it logged on).
   bool had_session() const { return had_session_; }
-  // A session of the connection holds the database's write transaction.
-  bool writing();
+  // A session of the connection holds the database's write transaction,
+  // or row or table locks, or rows changed, that other sessions wait for:
+  // the connection's next request goes before plain ones
+  // (DriverMonitor::Lock).
+  bool urgent();
   // A server connection's worker: `cancelled` says the host went away or
   // the server stops (a running statement then ends, a parked request
   // gives up); `on_state` hears a request park and run on.
@@ -174,6 +177,15 @@ class DriverConnection {
   std::map<std::uint32_t, std::vector<UpdateTable>> waiting_;  // batches not applied yet
   // Tables created inside each session's write transaction.
   std::map<std::uint32_t, std::vector<std::pair<std::string, int>>> created_in_write_;
+  // Tables whose dictionaries arrived while another session's write
+  // transaction held the file: kept without being made, so that a read of
+  // one (which another session may be creating) answers at once that it
+  // holds no row. The connection's next write makes them first.
+  std::set<std::pair<std::string, int>> unmade_;
+  // Makes the unmade tables in the session's write transaction, or, with
+  // `wait`, outside one after a wait in the write queue. False when
+  // another session's write transaction held the file for the whole wait.
+  bool MakeUnmade(DriverSession *session, bool wait);
 
   std::string driver_name_;
   std::string refusal_;      // why the last session was refused (EXE_SYSTEM 9)

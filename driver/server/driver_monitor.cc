@@ -7,15 +7,23 @@ namespace molvane::driver {
 void DriverMonitor::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
   if (!held_ && waiting_.empty()) {
     held_ = true;
+    holder_urgent_ = urgent;
     return;
   }
   Waiter me;
   me.urgent = urgent;
-  // An urgent thread goes behind the urgent ones already waiting.
+  // An urgent thread goes behind the urgent ones already waiting and the
+  // ones passed often enough; it passes the rest.
   auto at = waiting_.end();
-  if (urgent) at = std::find_if(waiting_.begin(), waiting_.end(), [](const Waiter *w) { return !w->urgent; });
+  if (urgent) {
+    auto last = std::find_if(waiting_.rbegin(), waiting_.rend(),
+                             [](const Waiter *w) { return w->urgent || w->passed >= kMaxPassed; });
+    at = last.base();
+    for (auto it = at; it != waiting_.end(); ++it) ++(*it)->passed;
+  }
   waiting_.insert(at, &me);
   me.cv.wait(lock, [&] { return me.go; });
+  holder_urgent_ = urgent;
 }
 
 void DriverMonitor::Release() {
@@ -44,8 +52,9 @@ void DriverMonitor::Unlock() {
 void DriverMonitor::Yield() {
   std::unique_lock<std::mutex> lock(mu_);
   if (waiting_.empty()) return;
+  const bool urgent = holder_urgent_;
   Release();
-  Acquire(lock, false);
+  Acquire(lock, urgent);
 }
 
 std::size_t DriverMonitor::waiting() const {
@@ -95,16 +104,17 @@ void DriverMonitor::Leave(std::uint64_t ticket) {
 void DriverMonitor::Sleep(std::uint64_t ticket, Clock::time_point until) {
   std::unique_lock<std::mutex> lock(mu_);
   auto it = FindParked(ticket);
+  const bool urgent = holder_urgent_;
   Release();
   if (it != parked_.end()) {
     Parked &me = *it;  // stays in the list until its own Leave
     me.cv.wait_until(lock, until, [&] { return me.wakes != me.seen; });
     const bool woken = me.wakes != me.seen;
     me.seen = me.wakes;
-    Acquire(lock, woken);
+    Acquire(lock, woken || urgent);
     return;
   }
-  Acquire(lock, false);
+  Acquire(lock, urgent);
 }
 
 void DriverMonitor::WriteEnded() {

@@ -34,19 +34,24 @@ class DriverMonitor {
   using Clock = std::chrono::steady_clock;
 
   // The monitor, in the order asked for. An `urgent` thread (one whose
-  // connection holds the write transaction) goes before the others: every
-  // other writer waits for that transaction to end, so it is never kept
-  // behind reads.
+  // connection holds the write transaction, row or table locks, or rows
+  // changed, that others wait for) goes before the others, behind the
+  // urgent ones already waiting, so that what others wait for is not
+  // kept behind their refused tries. It passes no thread that urgent
+  // ones have passed kMaxPassed times already: a connection that holds
+  // something for long does not starve the others.
   void Lock(bool urgent = false);
   void Unlock();
   // Called with the monitor held inside long work: threads that wait for
-  // it go first, then the caller has it again.
+  // it go first, then the caller has it again, as urgent as it took it.
   void Yield();
+  static constexpr int kMaxPassed = 8;
   // How many threads wait for the monitor.
   std::size_t waiting() const;
 
   // A request parked for the write transaction: its place in the queue
-  // (a ticket). Called with the monitor held.
+  // (a ticket). Called with the monitor held. Ticket below leaves the
+  // queue for its holder.
   std::uint64_t Park();
   // The ticket is at the head of the queue: its request may try to begin.
   bool First(std::uint64_t ticket) const;
@@ -78,6 +83,7 @@ class DriverMonitor {
     std::condition_variable cv;
     bool go = false;      // the monitor was handed to it
     bool urgent = false;  // it goes before the others
+    int passed = 0;       // urgent threads that went before it
   };
   struct Parked {
     std::uint64_t ticket;
@@ -93,10 +99,27 @@ class DriverMonitor {
 
   mutable std::mutex mu_;
   bool held_ = false;             // a thread holds the monitor
+  bool holder_urgent_ = false;    // ... which took it as urgent
   std::deque<Waiter *> waiting_;  // threads waiting for it, in order
   std::uint64_t next_ticket_ = 1;
   std::uint64_t turns_ = 0;     // under the monitor
   std::list<Parked> parked_;    // the parked requests in their order
+};
+
+// A request's place in the write queue for a scope: Park, and Leave on
+// every way out, an exception's included, so that no ticket is left at the
+// head of the queue to hold up every later write.
+class ParkedTicket {
+ public:
+  explicit ParkedTicket(DriverMonitor &monitor) : monitor_(monitor), ticket_(monitor.Park()) {}
+  ~ParkedTicket() { monitor_.Leave(ticket_); }
+  ParkedTicket(const ParkedTicket &) = delete;
+  ParkedTicket &operator=(const ParkedTicket &) = delete;
+  std::uint64_t get() const { return ticket_; }
+
+ private:
+  DriverMonitor &monitor_;
+  std::uint64_t ticket_;
 };
 
 // Holds the monitor for a scope; does nothing without one (a child or

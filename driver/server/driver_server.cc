@@ -213,7 +213,7 @@ struct Channel {
   std::optional<Clock::time_point> waiting_since = Clock::now();  // no complete request since
   std::atomic<bool> cancel{false};      // the client is gone or the server stops
   std::atomic<RequestState> state{RequestState::kIdle};
-  std::atomic<bool> writing{false};     // conn holds the write transaction (its next turn is urgent)
+  std::atomic<bool> urgent{false};      // conn holds what others wait for (its next turn is urgent)
   std::size_t buffered = 0;             // conn's pending bytes as counted in the total (worker)
   std::size_t peak = 0;                 // the most request or reply bytes held at once (worker)
   PeerGate gate;                        // the admission (loop)
@@ -277,7 +277,7 @@ void Work(Server &server, Channel &ch) {
     std::size_t pending = 0;
     std::string reason;
     {
-      MonitorGuard guard(&server.monitor, ch.writing);
+      MonitorGuard guard(&server.monitor, ch.urgent);
       ch.state = RequestState::kRunning;
       const std::uint64_t ended = server.shared.store.transactions_ended();
       try {
@@ -290,7 +290,7 @@ void Work(Server &server, Channel &ch) {
         answered = conn.handled() != before;
         held = conn.held();
         pending = conn.pending_input();
-        ch.writing = conn.writing();
+        ch.urgent = conn.urgent();
         if (alive && !conn.had_session() && pending > kBeforeSession) {
           reason = "it sent more than 64 KiB before its first session";
           alive = false;

@@ -244,6 +244,7 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
         throw StateError("QP999", std::string("The session's transaction did not start: ") +
                                       sqlite3_errmsg(db));
       int rows = 0;
+      if (!s.query() && ctx_.changing) ctx_.changing(s.session(), s.dml_table().name, s.dml_table().compnr);
       try {
         // In a server the wait for the write transaction lets other
         // sessions run: one of them may have locked what the statement

@@ -67,6 +67,10 @@ struct AgentContext {
   // After a DELETE or UPDATE ran (or failed), begun by `begin`: the rows it
   // changed in the table of a physical company (null: nothing to note).
   std::function<void(std::uint32_t session, const std::string &table, int physical)> changed;
+  // A DELETE or UPDATE begun by `begin` starts to run on the table of a
+  // physical company; `changed` follows when it has run or failed (null:
+  // nothing to note).
+  std::function<void(std::uint32_t session, const std::string &table, int physical)> changing;
 };
 
 class SqlAgent {

@@ -199,9 +199,25 @@ void DataPlane::NoteChanged(std::uint32_t session, const std::string &table_key,
   ++held_[session];
 }
 
+void DataPlane::StatementStarts(std::uint32_t session, const std::string &table, int physical) {
+  changing_[TableKey(table, physical)] = session;
+}
+
+void DataPlane::StatementEnded(std::uint32_t session) {
+  for (auto it = changing_.begin(); it != changing_.end();)
+    it = it->second == session ? changing_.erase(it) : std::next(it);
+}
+
+bool DataPlane::ChangingForOther(std::uint32_t session, const std::string &table_key) const {
+  if (changing_.empty()) return false;
+  auto c = changing_.find(table_key);
+  return c != changing_.end() && c->second != session;
+}
+
 bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table, int physical) const {
-  if (!HeldByOthers(session)) return false;
   std::string table_key = TableKey(table, physical);
+  if (ChangingForOther(session, table_key)) return true;
+  if (!HeldByOthers(session)) return false;
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
   std::string prefix = table_key + '\0';
@@ -213,6 +229,7 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
 
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
+  if (ChangingForOther(session, table_key)) return true;
   if (!HeldByOthers(session)) return false;
   auto t = table_locks_.find(table_key);
   if (t != table_locks_.end() && t->second != session) return true;
@@ -435,11 +452,18 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
-  // The keys the batch changed are kept only when it succeeds.
+  // The keys and rowids the batch changed are kept only when it succeeds.
   ChangedKeys &changes = changed_keys_[session->id()];
   changes.Compact();
   const std::size_t mark = changes.log.size();
+  struct BatchRows {
+    DriverSession *session;
+    bool kept = false;
+    ~BatchRows() { session->BatchEnded(kept); }
+  } batch_rows{session};
+  session->BatchStarts();
   Failure failure = Apply(session, tables, ctx, changes, reached);
+  batch_rows.kept = failure.error == 0;
   if (failure.error != 0) changes.Truncate(mark);
   else if (changes.log.size() != mark) ++held_[session->id()];
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
@@ -592,6 +616,7 @@ std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono
 }
 
 void DataPlane::ForgetSession(std::uint32_t session_id) {
+  StatementEnded(session_id);
   EndTransaction(session_id);
   changed_keys_.erase(session_id);
   kept_.erase(session_id);

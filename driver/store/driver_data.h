@@ -97,8 +97,21 @@ class DataPlane {
   // transaction ends (their old keys are locked by rowid).
   void LockChangedRows(DriverSession *session, const std::string &table, int physical,
                        const std::vector<std::pair<std::string, sqlite3_int64>> &watched, const DataContext &ctx);
+  // An SQL UPDATE or DELETE of the session starts on the table: until
+  // StatementEnded, other sessions' locked reads, writes and table locks
+  // of the table are refused, since the statement may yet change any of
+  // its rows (its thread lets other threads run while it steps).
+  void StatementStarts(std::uint32_t session, const std::string &table, int physical);
+  void StatementEnded(std::uint32_t session);
+  // True when the session holds locks or changed keys.
+  bool Holds(std::uint32_t session) const { return held_.count(session) != 0; }
   // True when a batch of the session waits for its dictionaries.
   bool HasKept(std::uint32_t session_id) const { return kept_.count(session_id) != 0; }
+  // The first table of that batch, null when none waits.
+  const UpdateTable *FirstKept(std::uint32_t session_id) const {
+    auto it = kept_.find(session_id);
+    return it == kept_.end() || it->second.empty() ? nullptr : &it->second.front();
+  }
   // The session's transaction ended: its locks go.
   void EndTransaction(std::uint32_t session_id);
   // The periodic work of a driver server (DriverStore::OnIdleTick); the
@@ -124,6 +137,8 @@ class DataPlane {
   // The rows of a table on a session's connection, with their prepared
   // statements kept for the life of the session.
   TableRows &Rows(DriverSession *session, const DdTableDesc &desc, int physical);
+  // True when another session's SQL UPDATE or DELETE runs on the table.
+  bool ChangingForOther(std::uint32_t session, const std::string &table_key) const;
   // True when another session holds the row or its table.
   bool LockedByOther(std::uint32_t session, const std::string &table_key,
                      const std::string &row_key) const;
@@ -143,6 +158,7 @@ class DataPlane {
     return held_.size() > 1 || (held_.size() == 1 && held_.begin()->first != session);
   }
 
+  std::map<std::string, std::uint32_t> changing_;     // table key -> session whose statement changes it
   std::map<std::string, std::uint32_t> row_locks_;    // table key + row key -> session
   std::map<std::string, std::uint32_t> table_locks_;  // table key -> session
   // The keys of the rows a session's transaction changed (table key, NUL,

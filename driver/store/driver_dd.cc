@@ -505,7 +505,7 @@ void DdCatalog::Forget(const void *holder) {
 }
 
 bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error,
-                    const void *holder, bool *refused) {
+                    const void *holder, bool *refused, bool make) {
   if (refused != nullptr) *refused = false;
   if (desc.columns.empty()) {
     *error = "table " + desc.name + " without columns";
@@ -536,8 +536,8 @@ bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *er
     if (!stored.empty() && stored != wanted)
       return refuse(DdLayoutDifference(NamesLayout(wanted), NamesLayout(stored)));
   }
-  if (!MakeTable(db, desc, physical, error)) return false;
-  if (!has_record) {
+  if (make && !MakeTable(db, desc, physical, error)) return false;
+  if (make && !has_record) {
     if (!RecordLayout(db, table, layout, error)) return false;
     // Another driver on the file may have recorded its layout first.
     if (RecordedLayout(db, table, &recorded) && recorded != layout)
@@ -563,18 +563,23 @@ bool DdCatalog::Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *er
   return true;
 }
 
-void DdCatalog::Recreate(sqlite3 *db, const std::string &table, int physical) const {
+bool DdCatalog::Recreate(sqlite3 *db, const std::string &table, int physical) const {
   auto it = tables_.find({table, physical});
-  if (it == tables_.end()) return;
+  if (it == tables_.end()) return true;
   std::string error;
   if (!MakeTable(db, it->second.desc, physical, &error)) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d not created again: %s", table.c_str(),
-             physical, error.c_str());
-    return;
+    // Another session's write transaction is the caller's to wait for.
+    if ((sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY)
+      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d not created: %s", table.c_str(),
+               physical, error.c_str());
+    return false;
   }
-  if (!RecordLayout(db, SqliteTableName(table, physical), it->second.layout, &error))
+  if (!RecordLayout(db, SqliteTableName(table, physical), it->second.layout, &error)) {
     log_mesg(__FILE__, __LINE__, "driver", 0, "layout of table %s company %03d not recorded: %s", table.c_str(),
              physical, error.c_str());
+    return false;
+  }
+  return true;
 }
 
 void WriteDdList(WireWriter &out, const std::vector<std::pair<std::string, std::uint16_t>> &tables) {

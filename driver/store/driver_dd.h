@@ -121,14 +121,17 @@ class DdCatalog {
   // database or from the one kept is refused before anything changes: false
   // with *refused set and an error naming the table and the difference. A
   // description of the same layout that differs otherwise replaces the one
-  // kept. False with an error text when SQLite refuses a statement.
+  // kept. False with an error text when SQLite refuses a statement. With
+  // `make` false the description is checked and kept, and the database is
+  // not written (Recreate makes the table later).
   bool Add(sqlite3 *db, DdTableDesc desc, int physical, std::string *error,
-           const void *holder = nullptr, bool *refused = nullptr);
+           const void *holder = nullptr, bool *refused = nullptr, bool make = true);
   // The holder is gone: it no longer holds what it sent.
   void Forget(const void *holder);
   // Creates a kept table and its indexes again where they are missing: the
-  // write transaction they were created in was rolled back.
-  void Recreate(sqlite3 *db, const std::string &table, int physical) const;
+  // write transaction they were created in was rolled back, or they were
+  // kept without being made. False (logged) when SQLite refused.
+  bool Recreate(sqlite3 *db, const std::string &table, int physical) const;
 
  private:
   struct Entry {

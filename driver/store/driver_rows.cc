@@ -247,7 +247,7 @@ int TableRows::StepOne(sqlite3_stmt *stmt, std::vector<std::uint8_t> *image, sql
 int TableRows::Find(const std::string &key, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid) {
   if (!has_key() || key.size() != key_length_) return 102;
   sqlite3_stmt *stmt = Prepare(&find_, [this] { return SelectRows(" WHERE " + EqualsParameters(key_columns_)); });
-  if (stmt == nullptr) return 215;
+  if (stmt == nullptr) return Missing() ? 111 : 215;
   BindKey(stmt, key, 1);
   return StepOne(stmt, image, rowid);
 }
@@ -322,7 +322,7 @@ int TableRows::Matching(const std::vector<std::size_t> &columns, const std::uint
   });
   if (stmt == nullptr) {
     matching_.erase(columns);
-    return error_.rfind("no such table", 0) == 0 ? 506 : 215;
+    return Missing() ? 506 : 215;
   }
   int index = 1;
   for (std::size_t p : columns) {

@@ -33,7 +33,8 @@ class TableRows {
   bool has_key() const { return !key_columns_.empty(); }
 
   // Each returns 0 or an error number: 100 a duplicate key, 111 no row,
-  // 215 SQLite refused (error() tells why).
+  // 215 SQLite refused (error() tells why). A table not in the database
+  // holds no row for Find; error() then starts "no such table".
   int Insert(const std::uint8_t *image);
   int Find(const std::string &key, std::vector<std::uint8_t> *image, sqlite3_int64 *rowid);
   // The image of the row `rowid` as the connection sees it (its own
@@ -74,6 +75,9 @@ class TableRows {
     return PrepareNew(slot, make());
   }
   sqlite3_stmt *PrepareNew(sqlite3_stmt **slot, const std::string &sql);
+  // After a statement failed to prepare: the table is not in the database
+  // as the connection sees it (one kept unmade, driver_conn.h, or dropped).
+  bool Missing() const { return error_.rfind("no such table", 0) == 0; }
   int Fail(int number = 215);
   void BindImage(sqlite3_stmt *stmt, const std::uint8_t *image, int first);
   void BindKey(sqlite3_stmt *stmt, const std::string &key, int first);

@@ -109,7 +109,7 @@ bool DriverSession::Exec(const char *sql) {
 void DriverSession::OnChange(void *self, int, const char *, const char *table, sqlite3_int64 rowid) {
   auto *session = static_cast<DriverSession *>(self);
   if (session->watching_ && session->watched_.size() < kMaxChangedRows) session->watched_.emplace_back(table, rowid);
-  auto &changed = session->changed_;
+  auto &changed = session->in_batch_ ? session->batch_ : session->changed_;
   auto it = changed.find(std::string_view(table));
   if (it == changed.end()) it = changed.emplace(table, TableChanges{}).first;
   it->second.Add(rowid);
@@ -134,6 +134,32 @@ bool DriverSession::TableChanges::Has(sqlite3_int64 rowid) const {
   if (all_) return true;
   Sort();
   return std::binary_search(rows_.begin(), rows_.end(), rowid);
+}
+
+void DriverSession::TableChanges::Merge(const TableChanges &other) {
+  if (other.all_) {
+    all_ = true;
+    rows_ = {};
+    sorted_ = true;
+    return;
+  }
+  for (sqlite3_int64 rowid : other.rows_) Add(rowid);
+}
+
+void DriverSession::BatchStarts() {
+  batch_.clear();
+  in_batch_ = true;
+}
+
+void DriverSession::BatchEnded(bool kept) {
+  in_batch_ = false;
+  if (kept)
+    for (const auto &[table, rows] : batch_) {
+      auto it = changed_.find(table);
+      if (it == changed_.end()) it = changed_.emplace(table, TableChanges{}).first;
+      it->second.Merge(rows);
+    }
+  batch_.clear();
 }
 
 void DriverSession::TableChanges::Sort() const {
@@ -164,9 +190,11 @@ void DriverSession::OnRollback(void *self) {
 
 bool DriverSession::Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const {
   if (!active()) return false;
-  auto it = changed_.find(sqlite_table);
-  if (it == changed_.end()) return false;
-  return rowid == 0 || it->second.Has(rowid);
+  for (const Changes *changes : {&changed_, &batch_}) {
+    auto it = changes->find(sqlite_table);
+    if (it != changes->end() && (rowid == 0 || it->second.Has(rowid))) return true;
+  }
+  return false;
 }
 
 void DriverSession::TransactionLost(std::uint32_t error, std::string reason) {

@@ -81,6 +81,12 @@ class DriverSession {
   // of every insert, update and delete on the connection, whoever made it
   // (a batch, a table action, the SQL agent).
   bool Changed(const std::string &sqlite_table, sqlite3_int64 rowid) const;
+  // The rows changed from here on are a batch's, which may be rolled back
+  // to its savepoint: BatchEnded(true) adds them to the transaction's,
+  // BatchEnded(false) forgets them, so that a failed batch leaves no row
+  // locked for other sessions.
+  void BatchStarts();
+  void BatchEnded(bool kept);
   // The last Begin failed because another connection was writing.
   bool busy() const { return busy_; }
   // The rows changed from here on (SQLite table, rowid) are listed too,
@@ -114,6 +120,8 @@ class DriverSession {
     // below the last leaves the list to be sorted at the next look.
     void Add(sqlite3_int64 rowid);
     bool Has(sqlite3_int64 rowid) const;
+    // Adds the rows of another list.
+    void Merge(const TableChanges &other);
 
    private:
     void Sort() const;
@@ -122,7 +130,10 @@ class DriverSession {
     mutable std::vector<sqlite3_int64> rows_;  // unique once sorted
   };
   static constexpr std::size_t kMaxChangedRows = 100000;
-  std::map<std::string, TableChanges, std::less<>> changed_;
+  using Changes = std::map<std::string, TableChanges, std::less<>>;
+  Changes changed_;
+  Changes batch_;          // changed by the batch running, while in_batch_
+  bool in_batch_ = false;
   bool watching_ = false;
   std::vector<std::pair<std::string, sqlite3_int64>> watched_;  // changed while watching
   std::uint32_t failure_ = 0;  // that error, once a commit reported it

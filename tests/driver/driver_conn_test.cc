@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -386,6 +387,128 @@ TEST(DriverMonitorQueue, HandsOnInOrderWriterFirstAndWakesTheQueueHeadAlone) {
   m.Leave(second);
   m.Unlock();
   for (std::thread &t : threads) t.join();
+}
+
+// A thread keeps the urgency it took the monitor with when it yields, and
+// an urgent thread passes no waiting thread more than kMaxPassed times.
+TEST(DriverMonitorQueue, YieldKeepsUrgencyAndUrgentThreadsPassEachWaiterABoundedNumberOfTimes) {
+  using molvane::driver::DriverMonitor;
+  DriverMonitor m;
+  std::vector<int> order;  // under the monitor
+  std::vector<std::thread> threads;
+  auto start = [&](int n, bool urgent, const std::function<void()> &work) {
+    const std::size_t waiting = m.waiting();
+    threads.emplace_back([&, n, urgent, work] {
+      m.Lock(urgent);
+      order.push_back(n);
+      if (work) work();
+      m.Unlock();
+    });
+    while (m.waiting() == waiting) std::this_thread::yield();
+  };
+  // 1 takes it urgent and yields while 2 and 3 wait: 2 goes first, then
+  // 1 again (10) before 3.
+  m.Lock();
+  start(1, true, [&] {
+    while (m.waiting() < 2) std::this_thread::yield();
+    m.Yield();
+    order.push_back(10);
+  });
+  m.Unlock();
+  start(2, false, nullptr);
+  start(3, false, nullptr);
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 10, 3}));
+
+  order.clear();
+  threads.clear();
+  m.Lock();
+  start(0, false, nullptr);
+  for (int n = 1; n <= DriverMonitor::kMaxPassed + 1; ++n) start(n, true, nullptr);
+  m.Unlock();
+  for (std::thread &t : threads) t.join();
+  std::vector<int> expected;
+  for (int n = 1; n <= DriverMonitor::kMaxPassed; ++n) expected.push_back(n);
+  expected.push_back(0);
+  expected.push_back(DriverMonitor::kMaxPassed + 1);
+  EXPECT_EQ(order, expected);
+}
+
+// One request of a server connection: fed and processed under the
+// monitor, as a worker does; the reader's result.
+int ServerExchange(DriverConnection &conn, molvane::driver::DriverMonitor &monitor, int code,
+                   const std::function<void(ZDB_REQUEST &)> &fill) {
+  std::vector<std::uint8_t> bytes = Request(code, fill);
+  monitor.Lock();
+  conn.Feed(bytes.data(), bytes.size());
+  try {
+    conn.Process();
+  } catch (...) {
+    monitor.Unlock();
+    throw;
+  }
+  monitor.Unlock();
+  std::vector<std::uint8_t> reply(1 << 16);
+  std::size_t n = conn.TakeReply(reply.data(), reply.size());
+  STREAM *in = stream_open_bytes(reply.data(), n, "r");
+  int rc = client_get_commu_funcs()[code](&dbc_request(), in);
+  sclose(in);
+  return rc;
+}
+
+// A request parked for the write transaction leaves the write queue on
+// every way out: one that an exception ends (injected where the request
+// asks whether its host went away) holds up no later write.
+TEST(DriverServerQueue, ARequestEndedByAnExceptionLeavesNoTicketInTheWriteQueue) {
+  using molvane::driver::DriverMonitor;
+  using molvane::driver::DriverOptions;
+  using molvane::driver::DriverShared;
+  set_zuv(molvane::test::FixturePath("zuv").c_str());
+  init_local_dd();
+  molvane::test::ScratchDir dir;
+  DriverMonitor monitor;
+  DriverShared shared;
+  shared.monitor = &monitor;
+  shared.store.SetPath(dir.path() + "/main.db");
+  shared.store.SetBusyTime(0);
+  DriverOptions options;
+  options.database = dir.path() + "/main.db";
+  DriverConnection holder(options, &shared), thrower(options, &shared), later(options, &shared);
+  thrower.Serve([]() -> bool { throw std::runtime_error("injected"); }, nullptr);
+  later.Serve([] { return false; }, nullptr);
+  auto session = [&](DriverConnection &conn) {
+    EXPECT_EQ(ServerExchange(conn, monitor, ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t"; }), 0);
+    return dbc_request().session_id;
+  };
+  auto dictionary = [&](DriverConnection &conn, std::uint32_t sid) {
+    EXPECT_EQ(ServerExchange(conn, monitor, DD_INFO_TABLE, [&](ZDB_REQUEST &r) {
+                r.session_id = sid;
+                r.dd_info.table = ddtable("exdep010");
+                r.dd_info.compnr = 1;
+              }), 0);
+    EXPECT_EQ(dbc_request().retval, 0);
+  };
+  auto create = [&](DriverConnection &conn, std::uint32_t sid) {
+    return ServerExchange(conn, monitor, EXE_TBL_CNTR, [&](ZDB_REQUEST &r) {
+      r.session_id = sid;
+      std::strcpy(r.tbl_cntr.table, "exdep010");
+      r.tbl_cntr.compnr = 1;
+      r.tbl_cntr.action = create_table;
+    });
+  };
+  const std::uint32_t held = session(holder), thrown = session(thrower), last = session(later);
+  ASSERT_TRUE(shared.store.Find(held)->Begin());  // the write transaction the others wait for
+  dictionary(thrower, thrown);
+  EXPECT_THROW(create(thrower, thrown), std::runtime_error);
+  monitor.Lock();
+  ASSERT_TRUE(shared.store.Find(held)->Commit());
+  monitor.WriteEnded();
+  monitor.Unlock();
+  dictionary(later, last);
+  const auto start = std::chrono::steady_clock::now();
+  create(later, last);
+  EXPECT_EQ(dbc_request().retval, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(DriverConnBad, MalformedRequestsEndTheConnection) {

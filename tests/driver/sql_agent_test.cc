@@ -149,7 +149,8 @@ class SqlAgentTest : public testing::Test {
                      },
                      [this](std::uint32_t, const std::string &table, int physical) {
                        noted_.push_back(table + "/" + std::to_string(physical));
-                     }};
+                     },
+                     nullptr};
     agent_ = std::make_unique<SqlAgent>(ctx, forget);
   }
   void Exec(const char *sql) {
