@@ -486,7 +486,7 @@ class Acceptor {
       }
       if (ch->gate.awaiting()) {
         if (unadmitted >= unadmitted_max_)
-          CloseOldestUnadmitted(channels);
+          MakeRoom(channels, &admitted);
         else
           ++unadmitted;
       } else if (Serve(*ch, admitted)) {
@@ -555,13 +555,26 @@ class Acceptor {
     }
     return true;
   }
-  void CloseOldestUnadmitted(std::list<std::unique_ptr<Channel>> &channels) {
-    for (auto &c : channels)
-      if (c->fd >= 0 && c->gate.awaiting()) {
-        RefuseAndDrop(*c, Named() + " closed the connection: " +
-                              std::to_string(unadmitted_max_) + " newer connections wait to show their token");
-        return;
+  // The budget of unadmitted connections is full: the oldest of them
+  // leaves it. Its token may have come since the loop last read (a host
+  // sends it at once): then it is admitted or refused by it; a connection
+  // that sent no whole token line is closed for the new one.
+  void MakeRoom(std::list<std::unique_ptr<Channel>> &channels, std::size_t *admitted) {
+    for (auto &c : channels) {
+      if (c->fd < 0 || !c->gate.awaiting()) continue;
+      if (!ReadFrom(server_, *c)) {
+        Drop(server_, *c);
+      } else if (c->gate.checked()) {
+        if (Admit(*c, channels))
+          ++*admitted;
+        else
+          Drop(server_, *c);
+      } else {
+        RefuseAndDrop(*c, Named() + " closed the connection: " + std::to_string(unadmitted_max_) +
+                              " newer connections wait to show their token");
       }
+      return;
+    }
   }
   void RefuseAndDrop(Channel &ch, const std::string &reason) {
     {
