@@ -5,6 +5,7 @@
 // columns (the scope stack gives enclosing rows to correlated subqueries).
 #include "sql/sqlite_translate.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,7 @@
 #include "sql/exec/sc_string_ops.h"
 #include "sql/query_desc_reader.h"
 #include "sql/sqlite_quote.h"
+#include "text/tss.h"
 
 namespace molvane::driver {
 
@@ -208,6 +210,7 @@ struct Block {
   Row row;                         // output columns as SQL over the FROM aliases
   std::vector<std::string> group;  // GROUP BY keys
   std::vector<std::string> order;  // ORDER BY keys
+  std::vector<std::string> read;   // column elements of the row that `where` reads
   std::string compound;            // a whole UNION; the parts above are unused
   bool grouped = false;
   bool computed = false;    // row holds expressions other than stored columns
@@ -236,6 +239,15 @@ class Translator {
     ~Scoped() { t_->scopes_.pop_back(); }
     Translator *t_;
   };
+  // While it lives, the column elements resolved in the innermost scope
+  // (also from subqueries within) are appended to `out`.
+  struct Reading {
+    Reading(Translator *t, std::vector<std::string> *out) : t_(t) {
+      t_->readers_.emplace_back(t_->scopes_.size() - 1, out);
+    }
+    ~Reading() { t_->readers_.pop_back(); }
+    Translator *t_;
+  };
 
   std::string Alias() { return "t" + std::to_string(++aliases_); }
   std::string With() const { return ctes_.empty() ? "" : "WITH " + Join(ctes_, ", ") + " "; }
@@ -255,7 +267,10 @@ class Translator {
     if (column < 0 || column >= static_cast<int>(row.size()))
       Refuse("column " + std::to_string(column) + " of a row of " + std::to_string(row.size()));
     min_ref_ = std::min(min_ref_, index);
-    return row[static_cast<std::size_t>(column)];
+    const ColSql &c = row[static_cast<std::size_t>(column)];
+    for (const auto &[scope, out] : readers_)
+      if (scope == static_cast<std::size_t>(index)) out->insert(out->end(), c.elems.begin(), c.elems.end());
+    return c;
   }
   int Register(std::unique_ptr<SqlIsland> island) {
     int id = host_->Register(island.get());
@@ -294,6 +309,17 @@ class Translator {
   static std::string Tail(const Block &b);
   // Each element of the row named c<i> or c<i>_<e>.
   static std::vector<std::string> NamedItems(const Row &row, bool collate);
+  // A GROUP BY key that no index is to serve, for SQLite to sort by. A
+  // stored text column of mode 1 is grouped by its bytes: every value of
+  // the column fills its width, and two texts of one width are equal in
+  // the mode's order exactly when their bytes are (sqlite_functions.h), so
+  // the groups are the same and no comparison calls the collation. Any
+  // other key is written as an expression (+key).
+  std::string SortedKey(const std::string &sql, const SQLColumnDescriptor &d) const {
+    bool bytes = d.GetType() == SQL_STRING && CollationMode() == TSS_MODE_CLASSIC &&
+                 std::find(stored_.begin(), stored_.end(), sql) != stored_.end();
+    return bytes ? sql : "+" + Key(sql, d);
+  }
   std::string Cte(const std::string &sql) {
     std::string name = "q" + std::to_string(ctes_.size() + 1);
     ctes_.push_back(name + " AS (" + sql + ")");
@@ -324,6 +350,8 @@ class Translator {
   SqlFunctionHost *host_;
   Translation *out_;
   std::vector<const Row *> scopes_;
+  std::vector<std::string> stored_;  // the stored columns read, each as its table's alias names it
+  std::vector<std::pair<std::size_t, std::vector<std::string> *>> readers_;  // see Reading
   std::vector<std::string> ctes_;
   int aliases_ = 0;
   int min_ref_ = INT_MAX;  // lowest scope read since the current row source began
@@ -394,6 +422,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
       for (int e = 0; e < depth; ++e)
         col.elems.push_back(alias + "." +
                             Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
+      stored_.insert(stored_.end(), col.elems.begin(), col.elems.end());
       b.row.push_back(std::move(col));
     }
     if (b.row.empty()) Refuse("table " + rs.table + " without columns");
@@ -409,6 +438,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
     case SQLNWTRSFilter: {
       if (!b.compound.empty() || b.grouped || b.computed) b = Wrap(b, entry);
       Scoped scope(this, &b.row);
+      Reading reading(this, &b.read);
       b.where.push_back(Cond(*rs.cond));
       return b;
     }
@@ -444,10 +474,17 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
       b.order.clear();  // a grouping's order is its own
       if (!b.plain()) b = Wrap(b, entry);
       Scoped scope(this, &b.row);
+      std::vector<std::string> keys, sorted;
       for (int g : rs.group_columns) {
         const ColSql &c = Resolve(0, g);
-        for (const std::string &e : c.elems) b.group.push_back(Key(e, c.desc));
+        keys.insert(keys.end(), c.elems.begin(), c.elems.end());
+        for (const std::string &e : c.elems) {
+          b.group.push_back(Key(e, c.desc));
+          sorted.push_back(SortedKey(e, c.desc));
+        }
       }
+      std::vector<std::string> read = b.read;  // what the grouped query reads of the row
+      Reading reading(this, &read);
       Row row;
       for (const QdGroupSpec &spec : rs.group_specs) {
         if (spec.token == SQLNWTColumnId) {
@@ -485,6 +522,16 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
           }
         }
       }
+      // SQLite groups by walking an index of the keys where one serves, and
+      // reads the rows in the index's order: a page read per row once the
+      // table outgrows the cache. The walk stands where the query reads
+      // nothing but the keys (a COUNT of them); otherwise the keys are
+      // written so that no index serves them, and SQLite scans the table
+      // and sorts.
+      bool covered = b.single && std::all_of(read.begin(), read.end(), [&](const std::string &e) {
+                       return std::find(keys.begin(), keys.end(), e) != keys.end();
+                     });
+      if (!covered) b.group = std::move(sorted);
       b.row = std::move(row);
       b.grouped = true;
       return b;

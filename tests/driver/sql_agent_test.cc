@@ -957,7 +957,8 @@ TEST_F(SqlAgentTest, EndedSessionClosesItsStatements) {
 // What SQLite's planner makes of translated descriptions: equalities and
 // ranges on key columns, integer or text, search their index; a join on a
 // text key searches the collated index of the inner table; a sort by a
-// text key reads that index in order.
+// text key reads that index in order; a grouping by a text key walks its
+// index only where the query reads the key alone, and else sorts.
 TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
   ASSERT_TRUE(InstallTssCollation(db_));
   DdTableDesc dep;
@@ -1016,6 +1017,23 @@ TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
   P sorted;
   sorted.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).table("tbldep01");
   EXPECT_EQ(plan(sorted), "SCAN t1 USING INDEX tbldep01010_i1; ");
+  struct Grouping {
+    const char *name;
+    bool filtered;       // WHERE title = 'x'
+    bool readsTitle;     // MIN(title) beside COUNT(*)
+    bool walksTheIndex;  // else scans and sorts
+  } const groupings[] = {{"COUNT of the keys", false, false, true},
+                         {"MIN of another column", false, true, false},
+                         {"WHERE on another column", true, false, false}};
+  for (const Grouping &g : groupings) {
+    P grouped;
+    grouped.tok(SQLNWTRSGroup).b2(1).b2(0).b2(g.readsTitle ? 3 : 2).tok(SQLNWTColumnId).b2(0).tok(SQLNWTCountStar);
+    if (g.readsTitle) grouped.tok(SQLNWTMin).col(1);
+    if (g.filtered) grouped.tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).col(1).str_const("x");
+    grouped.table("tbldep01");
+    std::string text = plan(grouped);
+    EXPECT_EQ(text.find("TEMP B-TREE") == std::string::npos, g.walksTheIndex) << g.name << ": " << text;
+  }
 }
 
 }  // namespace
