@@ -443,8 +443,8 @@ void Drop(Server &server, Channel &ch) {
 // its token line has come. TCP connections that have not shown their token
 // yet have a small budget of their own (an eighth of --max-connections,
 // 8 to 64) and kTokenTime to show it; when the budget is full the oldest of
-// them is closed for the new one, so that a crowd of silent connections
-// cannot keep a token holder out. Every refusal is answered "refused: "
+// them leaves it (MakeRoom), so that a crowd of silent connections cannot
+// keep a token holder out. Every refusal is answered "refused: "
 // with the reason.
 class Acceptor {
  public:
