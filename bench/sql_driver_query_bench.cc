@@ -326,20 +326,30 @@ BENCHMARK(BM_OrderByUnindexed)->Unit(benchmark::kMillisecond);
 // The form of a question that SQLite answers fastest on the driver's file:
 // each form (those that do not prepare left out) run to its end three
 // times, alternately, and the one of the least total time kept; its
-// position in `forms` goes to *chosen.
+// position in `forms` goes to *chosen. A form more than twice as slow as
+// the fastest in the first round is not run again: at a million rows a
+// walk of an index that does not hold the query takes seconds a round.
 std::string FastestForm(const std::vector<std::string> &forms, int *chosen) {
   std::vector<sqlite3_stmt *> stmts(forms.size(), nullptr);
   std::vector<double> times(forms.size(), 0);
   for (std::size_t i = 0; i < forms.size(); ++i)
     sqlite3_prepare_v2(client().anchor, forms[i].c_str(), -1, &stmts[i], nullptr);
-  for (int round = 0; round < 3; ++round)
+  for (int round = 0; round < 3; ++round) {
+    double fastest = 0;
     for (std::size_t i = 0; i < forms.size(); ++i) {
       if (stmts[i] == nullptr) continue;
       auto start = std::chrono::steady_clock::now();
       while (sqlite3_step(stmts[i]) == SQLITE_ROW) benchmark::DoNotOptimize(sqlite3_column_double(stmts[i], 1));
       sqlite3_reset(stmts[i]);
       times[i] += Seconds(start);
+      if (fastest == 0 || times[i] < fastest) fastest = times[i];
     }
+    for (std::size_t i = 0; round == 0 && i < forms.size(); ++i)
+      if (stmts[i] != nullptr && times[i] > 2 * fastest) {
+        sqlite3_finalize(stmts[i]);
+        stmts[i] = nullptr;
+      }
+  }
   std::size_t best = forms.size();
   for (std::size_t i = 0; i < forms.size(); ++i) {
     if (stmts[i] != nullptr && (best == forms.size() || times[i] < times[best])) best = i;
