@@ -557,6 +557,28 @@ TEST_P(SqlApiChanges, DeleteAndUpdateCountTheirRows) {
   EXPECT_NE(g_host.lastError.find("42I67"), std::string::npos) << g_host.lastError;
 }
 
+// What a statement holds or keeps of its subqueries' answers belongs to one
+// execution: executed again after a change, it answers from the changed
+// rows (over two drivers the subqueries run here).
+TEST_P(SqlApiChanges, SubqueryAnswersLastOneExecution) {
+  QPCStatement *correlated = Parse("SELECT d.code FROM exdep010 d WHERE EXISTS (SELECT emp FROM exemp010 e "
+                                   "WHERE e.dept = d.code AND e.salary < 150) ORDER BY 1");
+  QPCStatement *uncorrelated =
+      Parse("SELECT d.code FROM exdep010 d WHERE d.code NOT IN (SELECT dept FROM exemp010) ORDER BY 1");
+  ASSERT_NE(correlated, nullptr);
+  ASSERT_NE(uncorrelated, nullptr);
+  auto run = [this](QPCStatement *h) {
+    EXPECT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+    return Fetch(h);
+  };
+  EXPECT_EQ(run(correlated), (Rows{"A"}));
+  EXPECT_EQ(run(uncorrelated), (Rows{"C"}));
+  EXPECT_EQ(Change("UPDATE exemp010 SET salary = 120 WHERE emp = 2"), 1);
+  EXPECT_EQ(Change("UPDATE exemp010 SET dept = 'C' WHERE emp = 4"), 1);
+  EXPECT_EQ(run(correlated), (Rows{"A", "B"}));
+  EXPECT_EQ(run(uncorrelated), (Rows{}));
+}
+
 // The driver's check before an SQL UPDATE or DELETE: a row that another
 // transaction holds locked (a locked read of the record API) refuses both
 // with 107; the transaction holding the lock changes it.

@@ -44,13 +44,31 @@ class SQLRSColumnRefScope {
   std::vector<SQLRowSource *> rowSources_;
 };
 
+// Counts the executions of a prepared tree. The root row source owns it
+// and moves it on at every Exec: an answer that holds for one execution
+// (a subquery that reads nothing of the rows around it) is kept while the
+// count stays, whatever is broken off and started again inside the tree.
+class SQLRSExecutions {
+ public:
+  unsigned long Current() const { return count_; }
+  void Next() { ++count_; }
+
+ private:
+  unsigned long count_ = 1;
+};
+
 // The object handed down the tree by Prepare.
 class SQLRSPrepareContext {
  public:
   SQLRSColumnRefScope *Scope() { return &scope_; }
+  // The executions of the tree being prepared; null outside a root row
+  // source's Prepare (nothing then holds longer than until its Reset).
+  SQLRSExecutions *Executions() const { return executions_; }
+  void SetExecutions(SQLRSExecutions *executions) { executions_ = executions; }
 
  private:
   SQLRSColumnRefScope scope_;
+  SQLRSExecutions *executions_ = nullptr;  // the root's
 };
 
 // Makes the current row of a row source the innermost level of the scope

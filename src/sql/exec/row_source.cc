@@ -9,6 +9,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/value_store.h"
+#include "sql/exec/column_ref_scope.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/visitors.h"
 
@@ -56,6 +57,20 @@ SQLRowSource *SQLRowSource::OptimizeRS() {
 
 void SQLRowSource::Prepare(SQLRSPrepareContext *context) {
   if (TraceStart()) Trace() << "SQLRowSource::Prepare()" << endl;
+  // The root hands its count down for the time of its Prepare only: an
+  // expression prepared with the same context outside this tree must not
+  // take this tree's executions for its own.
+  struct RootExecutions {
+    SQLRSPrepareContext *context = nullptr;
+    ~RootExecutions() {
+      if (context) context->SetExecutions(nullptr);
+    }
+  } root;
+  if (context->Executions() == nullptr) {
+    if (executions_ == nullptr) executions_ = std::make_unique<SQLRSExecutions>();
+    context->SetExecutions(executions_.get());
+    root.context = context;
+  }
   try {
     DoPrepare(context);
   } catch (...) {
@@ -102,6 +117,7 @@ void SQLRowSource::SetBufferSize(int rows) {
 
 int SQLRowSource::Exec() {
   if (TraceStart()) Trace() << "SQLRowSource::Exec()" << endl;
+  if (executions_) executions_->Next();
   try {
     DoExec();
   } catch (...) {

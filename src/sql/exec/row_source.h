@@ -36,6 +36,8 @@
 // members that Exec and Break reset, so a cached tree can run again.
 #pragma once
 
+#include <memory>
+
 #include "sql/common/sql_containers.h"
 #include "sql/common/sql_type.h"
 #include "sql/exec/exec_tree.h"
@@ -44,6 +46,7 @@ class SQLDatabaseInstance;
 class SQLHints;
 class SQLRSFetch;
 class SQLRSGroupSpec;
+class SQLRSExecutions;
 class SQLRSNetFetchParams;
 class SQLRSFetchParameters;
 class SQLColumnRef2QDBColumnIdMap;
@@ -64,6 +67,9 @@ class SQLRowSource : public SQLExecTree {
 
   // ---- SQLExecTree, the same for every row source ----
   SQLExecTree *Optimize() override;
+  // The row source prepared first with a context is the root of its tree:
+  // it owns the count of the tree's executions (SQLRSExecutions), which
+  // every Exec of the root moves on.
   void Prepare(SQLRSPrepareContext *context) override;
   // Attaches every table leaf and text-content expression of the tree; when
   // that fails, detaches the whole tree again and rethrows.
@@ -187,6 +193,7 @@ class SQLRowSource : public SQLExecTree {
   long deadline_;    // seconds since 1970 UTC; 0: none
   int rowsFetched_;  // hook calls of Fetch since the last Exec
   int id_;           // from the process-wide counter, 1 for the first
+  std::unique_ptr<SQLRSExecutions> executions_;  // the root's only
 };
 
 // Ends the traversal of a node with one child: the child leaves the

@@ -6,6 +6,8 @@
 // from database sessions by the attach and detach visitors.
 #pragma once
 
+#include <vector>
+
 #include "sql/exec/row_source.h"
 
 struct SQLIndexHints;
@@ -27,4 +29,12 @@ class SQLRSFetch : public SQLRowSource {
   // (IsVariable), or to no row at all (IsConstant).
   virtual bool IsVariable(int level) = 0;
   virtual bool IsConstant(int level) = 0;
+  // After Prepare: appends the stores of the values from outside `level`
+  // that the leaf reads (rows around it, parameters); FALSE when it cannot
+  // tell them. By default only a leaf that reads nothing from outside
+  // answers TRUE.
+  virtual bool OuterValueStores(int level, std::vector<SQLValueStore const *> *stores) {
+    (void)stores;
+    return IsConstant(level);
+  }
 };

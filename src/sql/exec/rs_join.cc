@@ -55,6 +55,49 @@ bool JoinsTables(SQLRowSource *side) {
   return dynamic_cast<SQLRSJoin *>(side) != nullptr || dynamic_cast<SQLRSConstLeftOuterJoin *>(side) != nullptr;
 }
 
+// Calls `each` with every conjunct of the enclosing conditions.
+template <class Each>
+void ForEachEnclosingConjunct(List<SQLRSSCSearchCond const *> *filters, Each each) {
+  if (filters == nullptr) return;
+  std::vector<SQLRSSCSearchCond *> pending;
+  for (bool more = filters->First(); more; more = filters->Next())
+    pending.push_back(const_cast<SQLRSSCSearchCond *>(filters->GetCurrent()));
+  while (!pending.empty()) {
+    SQLRSSCSearchCond *c = pending.back();
+    pending.pop_back();
+    if (auto *conjunction = dynamic_cast<SQLRSSCAnd *>(c)) {
+      for (int i = 0; i < conjunction->NrOperands(); ++i) pending.push_back(conjunction->GetOperand(i));
+      continue;
+    }
+    each(c);
+  }
+}
+
+// TRUE when a conjunct of the enclosing conditions reads columns in
+// [from, to) and no others, and the driver of `instance` cannot evaluate
+// it (any conjunct when `instance` is null). Pushed down, such a conjunct
+// acts on the rows of one side before the join.
+bool SideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, SQLDatabaseInstance const *instance) {
+  bool found = false;
+  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
+    if (found) return;
+    std::vector<int> columns;
+    for (SQLRSSCColumnRef *ref : LevelRefs(c)) columns.push_back(ref->GetColumnId());
+    if (columns.empty() || !std::all_of(columns.begin(), columns.end(), [&](int col) { return col >= from && col < to; }))
+      return;
+    found = instance == nullptr ||
+            !SQLOperatesOnThisDBInstanceVisitor::Holds(c, const_cast<SQLDatabaseInstance *>(instance));
+  });
+  return found;
+}
+
+// The driver that serves every table of a side, or null.
+SQLDatabaseInstance const *SideInstance(SQLRowSource *side) {
+  SQLGetDBInstanceVisitor visitor;
+  side->AcceptVisit(visitor);
+  return visitor.GetResult();
+}
+
 // Takes the filter off a side; its references move by `shift`.
 SQLRSSCSearchCondPtr PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shift) {
   SQLRSSCSearchCond *pulled = nullptr;
@@ -218,7 +261,7 @@ SQLRowSource *SQLRSJoin::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond co
   if (combinable) return combined->OptimizeTree(hints, nullptr);
   // A join that cannot be combined stays itself.
   std::unique_ptr<SQLRSJoin> self(this);
-  OptimizeJoin(hints);
+  OptimizeJoin(hints, filters);
   return self.release();
 }
 
@@ -240,13 +283,23 @@ void SQLRSJoin::PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondP
   if (kept != nullptr) side->reset(new SQLRSFilter(side->release(), kept.release()));
 }
 
-void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
-  left_.reset(left_.release()->OptimizeTree(hints, nullptr));
+void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  // The left side numbers its columns as this join does: it sees the
+  // enclosing conditions, as in CombineJoin.
+  left_.reset(left_.release()->OptimizeTree(hints, filters));
   right_.reset(right_.release()->OptimizeTree(hints, nullptr));
   if (type_ == SQL_JOIN_FULL) return;
+  // An INNER join's inner side that an enclosing conjunct of its own will
+  // filter here (its driver cannot), or at all when the outer side joins
+  // tables (many outer rows), is read and filtered once, not once per
+  // outer row.
+  int const nl = nL();
+  bool const filteredInner =
+      type_ == SQL_JOIN_INNER &&
+      SideConjunct(filters, nl, nl + nR(), JoinsTables(Outer()) ? nullptr : SideInstance(Inner()));
   // (A join that was handed parameterised conditions before it was
   // optimised keeps running its inner side per outer row.)
-  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner())) && parameterColumns_.NrElements() == 0) {
+  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner) && parameterColumns_.NrElements() == 0) {
     // The inner side is read once and the condition stays here (hashed by
     // its equal columns): run once per outer row, an outer join's inner
     // side would cost a driver's query per row, and a side that joins
@@ -255,7 +308,6 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints) {
     return;
   }
   if (!condition_) return;
-  int const nl = nL();
   intList columns;
   pSQLParameterList parameters;
   for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) {
@@ -524,6 +576,18 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   // of another driver (or anything else that driver cannot evaluate) keeps
   // the join here, and the library evaluates what the driver cannot.
   if (ok && condition_) ok = SQLOperatesOnThisDBInstanceVisitor::Holds(condition_.get(), leftInstance.get());
+  // An enclosing conjunct that reads one side's columns only and that the
+  // driver cannot evaluate acts on that side's rows before the join when the
+  // join stays here (where the join lets it down: either side of an INNER
+  // join, the preserved side of an outer join); joined in the driver, it
+  // would be evaluated for every joined row instead.
+  if (ok && filters != nullptr) {
+    bool const toLeft = type_ == SQL_JOIN_INNER || type_ == SQL_JOIN_LEFT;
+    bool const toRight = type_ == SQL_JOIN_INNER || type_ == SQL_JOIN_RIGHT;
+    if ((toLeft && SideConjunct(filters, 0, nl, leftInstance.get())) ||
+        (toRight && SideConjunct(filters, nl, nl + nr, leftInstance.get())))
+      ok = false;
+  }
   bool const filtersInJoins = ok && leftInstance->SupportsFiltersInJoins();
   // Without filters in the driver's join, a filter of the outer side (or of
   // either side of an INNER join) goes above the joined leaf. One on the
@@ -664,23 +728,35 @@ void SQLRSJoin::DoSetMaxRows(int limit) {
 }
 
 void SQLRSJoin::DoExec() {
+  state_ = 1;
+  if (buffered_ && type_ == SQL_JOIN_INNER) {
+    // No inner row, no joined row: the outer side is not read at all.
+    if (FillBuffer() == 0) {
+      state_ = 0;
+      return;
+    }
+    Outer()->Exec();
+    return;
+  }
   Outer()->Exec();
   if (buffered_) FillBuffer();
-  state_ = 1;
 }
 
-void SQLRSJoin::FillBuffer() {
+size_t SQLRSJoin::FillBuffer() {
   Inner()->Exec();
   buffer_->Empty();
   hash_.clear();
   candidates_ = nullptr;
   status_.SetInteger(0);
+  size_t rows = 0;
   while (Inner()->Fetch() != 0) {
     SQLVSBufferId id = buffer_->Write(bufferRow_.data());
+    ++rows;
     std::uint64_t h = 0;
     if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(id);
   }
   Inner()->Break();
+  return rows;
 }
 
 bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {

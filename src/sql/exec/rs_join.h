@@ -11,8 +11,10 @@
 // records whether a buffered row found a partner, evaluates the condition
 // itself, and hands out the unmatched right rows at the end. LEFT and RIGHT
 // joins, and an INNER join whose inner side joins tables itself (here, or in
-// a driver's query), do the same with their inner side (read once, not a
-// driver's query per outer row), without the status. A buffered join whose
+// a driver's query) or that an enclosing condition of its own filters here,
+// do the same with their inner side (read once, not a driver's query per
+// outer row), without the status; such an INNER join reads that side first,
+// and its outer side not at all when no inner row is left. A buffered join whose
 // condition requires columns of the two sides to be equal keeps a hash of
 // the buffered rows by those columns and examines, per outer row, only the
 // rows of the same hash.
@@ -22,7 +24,10 @@
 // a constant row with a table).
 //
 // When both sides can be one query of one driver, the join is handed to a
-// table leaf (CombineJoin, CreateJoin) and leaves the tree.
+// table leaf (CombineJoin, CreateJoin) and leaves the tree, unless an
+// enclosing condition that the join would let down to one side holds what
+// that driver cannot evaluate: the join then stays here, so that the
+// condition acts on that side's rows, not on every joined row.
 #pragma once
 
 #include <cstdint>
@@ -100,7 +105,9 @@ class SQLRSJoin : public SQLRowSource {
   int OuterOffset() { return OuterIsRight() ? nL() : 0; }
   // A parameter for a join column, typed after its descriptor.
   SQLParameter *NewParameter(int joinColumn);
-  void OptimizeJoin(SQLHints *hints);
+  // Optimises the sides and chooses how the inner side runs; `filters`:
+  // the enclosing conditions (see OptimizeTree).
+  void OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters);
   // Pushes a condition into a side; a residual becomes a filter over it.
   static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition);
   int FetchNested();
@@ -108,8 +115,8 @@ class SQLRSJoin : public SQLRowSource {
   int FetchBuffered();
   // The first column and the column count of the inner side.
   int InnerOffset() { return OuterIsRight() ? 0 : nL(); }
-  // Reads the inner side into the buffer and the hash.
-  void FillBuffer();
+  // Reads the inner side into the buffer and the hash; the rows read.
+  size_t FillBuffer();
   // Starts the buffered rows that may match the current outer row; the
   // next of them, or null.
   void StartCandidates();

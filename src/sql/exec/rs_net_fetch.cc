@@ -162,6 +162,18 @@ bool SQLRSNetFetch::IsConstant(int level) {
   return outerParams_.IsConstant(level);
 }
 
+bool SQLRSNetFetch::OuterValueStores(int level, std::vector<SQLValueStore const *> *stores) {
+  for (bool more = parameters_.First(); more; more = parameters_.Next())
+    stores->push_back(parameters_.GetCurrent()->GetValueStore());
+  for (int i = 0; i < outerParams_.Count(); ++i) {
+    SQLOuterCRef2Param *p = outerParams_.Get(i);
+    if (!p->IsVariable(level)) continue;
+    if (p->GetValueStoreAddr() == nullptr) return false;
+    stores->push_back(p->GetValueStoreAddr());
+  }
+  return true;
+}
+
 // ---- the optimiser's messages ----
 
 void SQLRSNetFetch::PushHints(SQLHints *hints) {

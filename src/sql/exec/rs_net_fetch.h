@@ -49,6 +49,9 @@ class SQLRSNetFetch : public SQLRSFetch {
   void DetachFromSession() override;
   bool IsVariable(int level) override;
   bool IsConstant(int level) override;
+  // The statement parameters and the outer values that the description's
+  // parameters carry.
+  bool OuterValueStores(int level, std::vector<SQLValueStore const *> *stores) override;
 
   // ---- queries over the subtree: a leaf holds no expressions of the tree ----
   void GetColumnRefs(int, SQLRSSCColumnRefType, pSQLRSSCColumnRefList *) override {}

@@ -13,6 +13,8 @@ class SQLRSSCColumnRef : public SQLRSSCValueExpr {
   int GetColumnId() const { return columnId_; }
   void SetColumnId(int columnId) { columnId_ = columnId; }
   int GetRelScopeLevel() const { return level_; }
+  // The store the reference reads, null before Prepare.
+  SQLValueStore const *GetValueStore() const { return store_; }
 
   void Cost(double *first, double *second) override;
   void AcceptVisit(SQLVisitor &visitor) override;

@@ -51,22 +51,18 @@ void SQLRSSCScalarSubquery::Optimize() {
 
 SQLValueStore const *SQLRSSCScalarSubquery::Prepare(SQLRSPrepareContext *context) {
   rowSource_->Prepare(context);
-  evaluateOnce_ = !IsVariable();
+  answers_.Prepare(context, rowSource_.get());
+  held_.Prepare(context, rowSource_.get(), answers_.Enabled());
   return &store_;
 }
 
-void SQLRSSCScalarSubquery::Evaluate() {
-  if (evaluateOnce_ && state_ != kNotEvaluated) {
-    if (state_ == kTooManyRows) throw SQLExCardinalityViolation();
-    return;
-  }
+bool SQLRSSCScalarSubquery::Run() {
   rowSource_->Exec();
   if (rowSource_->Fetch()) {
     store_.Copy(rowSource_->GetValueStoreAddr(0));
     if (rowSource_->Fetch()) {
-      state_ = kTooManyRows;
       rowSource_->Break();
-      throw SQLExCardinalityViolation();
+      return true;
     }
   } else {
     int depth = rowSource_->GetColumnDescriptor(0)->GetDepth();
@@ -77,8 +73,33 @@ void SQLRSSCScalarSubquery::Evaluate() {
       for (int i = 0; i < depth; ++i) store_.GetElement(i)->SetNull();
     }
   }
-  state_ = kValueHeld;
   rowSource_->Break();
+  return false;
+}
+
+void SQLRSSCScalarSubquery::Evaluate() {
+  if (held_.Held()) {
+    if (tooManyRows_) throw SQLExCardinalityViolation();
+    return;
+  }
+  if (answers_.Enabled()) {
+    if (Answer const *kept = answers_.Find()) {
+      if (kept->tooManyRows) throw SQLExCardinalityViolation();
+      store_.Copy(&kept->value);
+      return;
+    }
+  }
+  bool const tooMany = Run();
+  if (held_.Holdable()) {
+    tooManyRows_ = tooMany;
+    held_.Take();
+  } else if (answers_.Enabled()) {
+    Answer answer;
+    answer.tooManyRows = tooMany;
+    if (!tooMany) answer.value.Copy(&store_);
+    answers_.Keep(std::move(answer), 1);
+  }
+  if (tooMany) throw SQLExCardinalityViolation();
 }
 
 void SQLRSSCScalarSubquery::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

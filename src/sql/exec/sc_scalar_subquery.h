@@ -2,12 +2,15 @@
 //
 // No row gives NULL (every element NULL for an array), two rows raise
 // SQLExCardinalityViolation ("21000"). A subquery that reads no row of an
-// enclosing query runs once and holds its value until Reset.
+// enclosing query runs once and holds its value (see SQLRSHeldAnswer); a
+// correlated one keeps its values by the outer values it reads (see
+// SQLRSAnswersByOuterValues).
 #pragma once
 
 #include <memory>
 
 #include "sql/exec/sc_value_expr.h"
+#include "sql/exec/subquery_answers.h"
 
 class SQLRowSource;
 
@@ -26,7 +29,7 @@ class SQLRSSCScalarSubquery : public SQLRSSCValueExpr {
   void Optimize() override;
   SQLValueStore const *Prepare(SQLRSPrepareContext *context) override;
   void Evaluate() override;
-  void Reset() override { state_ = kNotEvaluated; }
+  void Reset() override { held_.Reset(); }
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override { return other == this; }
   bool IsSameScalarSubquery(SQLRSSCScalarSubquery const *other) const override { return other == this; }
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
@@ -37,12 +40,19 @@ class SQLRSSCScalarSubquery : public SQLRSSCValueExpr {
   char const *ClassName() const override { return "SQLRSSCScalarSubquery"; }
 
  private:
-  enum State { kNotEvaluated = 0, kValueHeld = 1, kTooManyRows = 2 };
+  // One run's answer: the value, or too many rows.
+  struct Answer {
+    SQLValueStore value;
+    bool tooManyRows = false;
+  };
   // TRUE when the subquery reads a row of the query that holds it.
   bool IsVariable();
+  // Runs the subquery into store_; TRUE when it gave more than one row.
+  bool Run();
 
   std::unique_ptr<SQLRowSource> rowSource_;
   SQLValueStore store_;
-  bool evaluateOnce_ = false;
-  State state_ = kNotEvaluated;
+  SQLRSHeldAnswer held_;  // store_ (or tooManyRows_) holds the answer while held_.Held()
+  bool tooManyRows_ = false;
+  SQLRSAnswersByOuterValues<Answer> answers_;
 };

@@ -51,21 +51,25 @@ bool SQLRSSCExists::IsVariable() {
 
 void SQLRSSCExists::Prepare(SQLRSPrepareContext *context) {
   rowSource_->Prepare(context);
-  evaluateOnce_ = !IsVariable();
-  held_ = false;
+  answers_.Prepare(context, rowSource_.get());
+  held_.Prepare(context, rowSource_.get(), answers_.Enabled());
 }
 
 SQLTruthValue SQLRSSCExists::Evaluate() {
-  if (evaluateOnce_ && held_) return result_;
+  if (held_.Held()) return result_;
+  if (answers_.Enabled())
+    if (SQLTruthValue const *kept = answers_.Find()) return *kept;
   SQLTruthValue result;
   {
     rowSource_->Exec();
     BreakOnExit breaker(rowSource_.get());
     result = rowSource_->Fetch() ? TV_TRUE : TV_FALSE;
   }
-  if (evaluateOnce_) {
+  if (held_.Holdable()) {
     result_ = result;
-    held_ = true;
+    held_.Take();
+  } else if (answers_.Enabled()) {
+    answers_.Keep(result, 1);
   }
   return result;
 }
@@ -131,15 +135,16 @@ void SQLRSSCInSubquery::Prepare(SQLRSPrepareContext *context) {
   valueStore_ = value_->Prepare(context);
   rowSource_->Prepare(context);
   columnStore_ = rowSource_->GetValueStoreAddr(0);
-  holdable_ = !IsVariable();
-  held_ = false;
+  answers_.Prepare(context, rowSource_.get());
+  held_.Prepare(context, rowSource_.get(), answers_.Enabled());
+  tooLarge_ = false;
+  heldValues_ = Values();
 }
 
 void SQLRSSCInSubquery::Reset() {
   value_->Reset();
-  held_ = false;
-  heldValues_.clear();
-  heldHash_.clear();
+  held_.Reset();
+  if (!held_.Held()) heldValues_ = Values();
 }
 
 namespace {
@@ -153,52 +158,45 @@ bool HashableTogether(SQLType a, SQLType b) {
 
 }  // namespace
 
-bool SQLRSSCInSubquery::Hold() {
-  heldValues_.clear();
-  heldHash_.clear();
-  heldNull_ = false;
-  hashed_ = true;
+bool SQLRSSCInSubquery::Hold(Values *into) {
+  *into = Values();
   {
     rowSource_->Exec();
     BreakOnExit breaker(rowSource_.get());
     while (rowSource_->Fetch()) {
       if (columnStore_->IsNull()) {
-        heldNull_ = true;
+        into->null = true;
         continue;
       }
-      if (heldValues_.size() >= kMaxHeld) {
-        // Too many to hold: the subquery runs per row instead.
-        holdable_ = false;
-        heldValues_.clear();
-        heldHash_.clear();
+      if (into->values.size() >= kMaxHeld) {
+        *into = Values();
         return false;
       }
-      if (heldValues_.empty()) heldType_ = columnStore_->GetType();
-      if (!HashableTogether(heldType_, columnStore_->GetType())) hashed_ = false;
-      heldValues_.emplace_back();
-      heldValues_.back().Copy(columnStore_);
-      if (hashed_)
-        heldHash_[SQLHashKeyValue(columnStore_)].push_back(static_cast<std::uint32_t>(heldValues_.size() - 1));
+      if (into->values.empty()) into->type = columnStore_->GetType();
+      if (!HashableTogether(into->type, columnStore_->GetType())) into->hashed = false;
+      into->values.emplace_back();
+      into->values.back().Copy(columnStore_);
+      if (into->hashed)
+        into->hash[SQLHashKeyValue(columnStore_)].push_back(static_cast<std::uint32_t>(into->values.size() - 1));
     }
   }
-  if (!hashed_) heldHash_.clear();
-  held_ = true;
+  if (!into->hashed) into->hash.clear();
   return true;
 }
 
-SQLTruthValue SQLRSSCInSubquery::EvaluateHeld() {
-  if (!heldNull_ && heldValues_.empty()) return TV_FALSE;  // the subquery gave no row
+SQLTruthValue SQLRSSCInSubquery::EvaluateHeld(Values const &held) {
+  if (!held.null && held.values.empty()) return TV_FALSE;  // the subquery gave no row
   if (valueStore_->IsNull()) return TV_UNKNOWN;
-  SQLTruthValue result = heldNull_ ? TV_UNKNOWN : TV_FALSE;
-  if (hashed_ && HashableTogether(heldType_, valueStore_->GetType())) {
+  SQLTruthValue result = held.null ? TV_UNKNOWN : TV_FALSE;
+  if (held.hashed && HashableTogether(held.type, valueStore_->GetType())) {
     // Only values of the same hash can be equal; the others are FALSE.
-    auto found = heldHash_.find(SQLHashKeyValue(valueStore_));
-    if (found == heldHash_.end()) return result;
+    auto found = held.hash.find(SQLHashKeyValue(valueStore_));
+    if (found == held.hash.end()) return result;
     for (std::uint32_t i : found->second)
-      if (SQLValueStore::Compare(valueStore_, &heldValues_[i], SQL_COMP_EQ) == TV_TRUE) return TV_TRUE;
+      if (SQLValueStore::Compare(valueStore_, &held.values[i], SQL_COMP_EQ) == TV_TRUE) return TV_TRUE;
     return result;
   }
-  for (SQLValueStore const &v : heldValues_) {
+  for (SQLValueStore const &v : held.values) {
     result = TVOr(result, SQLValueStore::Compare(valueStore_, &v, SQL_COMP_EQ));
     if (result == TV_TRUE) break;
   }
@@ -207,7 +205,24 @@ SQLTruthValue SQLRSSCInSubquery::EvaluateHeld() {
 
 SQLTruthValue SQLRSSCInSubquery::Evaluate() {
   value_->Evaluate();
-  if (holdable_ && (held_ || Hold())) return EvaluateHeld();
+  if (held_.Holdable() && !tooLarge_) {
+    if (held_.Held()) return EvaluateHeld(heldValues_);
+    if (Hold(&heldValues_)) {
+      held_.Take();
+      return EvaluateHeld(heldValues_);
+    }
+    tooLarge_ = true;  // too many to hold: the subquery runs per row instead
+  } else if (answers_.Enabled()) {
+    if (Values const *kept = answers_.Find()) return EvaluateHeld(*kept);
+    Values values;
+    if (Hold(&values)) {
+      SQLTruthValue result = EvaluateHeld(values);
+      size_t const weight = values.values.size() + 1;
+      answers_.Keep(std::move(values), weight);
+      return result;
+    }
+    answers_.Disable();
+  }
   rowSource_->Exec();
   BreakOnExit breaker(rowSource_.get());
   if (!rowSource_->Fetch()) return TV_FALSE;

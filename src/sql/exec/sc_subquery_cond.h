@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "sql/exec/sc_search_cond.h"
+#include "sql/exec/subquery_answers.h"
 
 class SQLRowSource;
 
 // EXISTS (subquery): TRUE when the subquery yields a row. An uncorrelated
-// subquery runs once and its answer is held until Reset.
+// subquery runs once and its answer is held (see SQLRSHeldAnswer); a
+// correlated one keeps its answers by outer values (see
+// SQLRSAnswersByOuterValues).
 class SQLRSSCExists : public SQLRSSCSearchCond {
  public:
   explicit SQLRSSCExists(SQLRowSource *rowSource);  // taken over
@@ -20,7 +23,7 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
-  void Reset() override { held_ = false; }
+  void Reset() override { held_.Reset(); }
   // (100, 1) when correlated, else (1, 1).
   void Cost(double *first, double *second) override;
   void AcceptVisit(SQLVisitor &visitor) override;
@@ -38,17 +41,19 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
   bool IsVariable();
 
   std::unique_ptr<SQLRowSource> rowSource_;
-  bool evaluateOnce_ = false;
-  bool held_ = false;             // result_ holds the answer
+  SQLRSHeldAnswer held_;  // result_ holds the answer while held_.Held()
   SQLTruthValue result_ = TV_FALSE;
+  SQLRSAnswersByOuterValues<SQLTruthValue> answers_;
 };
 
 // value IN (subquery): compares the value with column 0 of every row until
 // one is equal. No row gives FALSE (also for a NULL value); a NULL value
-// with rows gives UNKNOWN. A correlated subquery runs at every Evaluate; an
-// uncorrelated one runs once and its values are held (hashed by value when
-// they are of one kind) until Reset, up to kMaxHeld values, beyond which it
-// runs at every Evaluate too.
+// with rows gives UNKNOWN. An uncorrelated subquery runs once and its
+// values are held (hashed by value when they are of one kind; see
+// SQLRSHeldAnswer for how long), up to kMaxHeld values, beyond which it
+// runs at every Evaluate. A correlated one keeps its values by the outer
+// values it reads (see SQLRSAnswersByOuterValues), or runs at every
+// Evaluate when it cannot.
 class SQLRSSCInSubquery : public SQLRSSCSearchCond {
  public:
   // Takes both over.
@@ -57,8 +62,8 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
-  // Resets the value (a scalar subquery in it runs afresh) and lets go of
-  // the held values.
+  // Resets the value (a scalar subquery in it runs afresh) and the held
+  // values (SQLRSHeldAnswer::Reset).
   void Reset() override;
   void Cost(double *first, double *second) override;
   void AcceptVisit(SQLVisitor &visitor) override;
@@ -75,21 +80,28 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
  private:
   static constexpr size_t kMaxHeld = 1 << 20;
 
+  // The values of one run of the subquery.
+  struct Values {
+    bool null = false;    // one of them was NULL
+    bool hashed = true;   // hash finds every value equal to a scalar of type
+    SQLType type = SQL_INTEGER;
+    std::vector<SQLValueStore> values;  // the non-NULL values
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> hash;
+  };
+
   bool IsVariable();
-  // Runs the subquery and holds its values; FALSE when there are too many.
-  bool Hold();
-  SQLTruthValue EvaluateHeld();
+  // Runs the subquery into `into`; FALSE when there are more than kMaxHeld.
+  bool Hold(Values *into);
+  SQLTruthValue EvaluateHeld(Values const &values);
 
   SQLRSSCValueExprPtr value_;
   std::unique_ptr<SQLRowSource> rowSource_;
   SQLValueStore const *valueStore_ = nullptr;
   SQLValueStore const *columnStore_ = nullptr;  // the row source's column 0
-  // ---- an uncorrelated subquery's values, held until Reset ----
-  bool holdable_ = false;  // uncorrelated, and not found too large
-  bool held_ = false;
-  bool heldNull_ = false;  // one of them was NULL
-  bool hashed_ = false;    // heldHash_ finds every value equal to a scalar of heldType_
-  SQLType heldType_ = SQL_INTEGER;
-  std::vector<SQLValueStore> heldValues_;  // the non-NULL values
-  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> heldHash_;
+  // ---- an uncorrelated subquery's values ----
+  SQLRSHeldAnswer held_;
+  bool tooLarge_ = false;  // found too large to hold
+  Values heldValues_;
+  // ---- a correlated subquery's values ----
+  SQLRSAnswersByOuterValues<Values> answers_;
 };

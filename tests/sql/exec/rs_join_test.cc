@@ -14,7 +14,9 @@
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/sc_arith.h"
 #include "sql/exec/sc_reinterpret_cast.h"
+#include "sql/exec/sc_scalar_subquery.h"
 #include "sql/exec/sc_string_ops.h"
+#include "sql/exec/sc_subquery_cond.h"
 
 namespace {
 
@@ -141,6 +143,76 @@ TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
     EXPECT_NE(join->GetCondition(), nullptr);
     EXPECT_EQ(Pairs(tree.get()), c.expected);
     EXPECT_EQ(a->execCalls, 2);
+  }
+}
+
+// SELECT * FROM l, r WHERE l.0 = r.0 AND <a condition on r + 0 * l holding
+// a subquery over s>: the condition reads both sides, so that the inner
+// side r runs once per outer row under a filter that is broken off and
+// started again each time. An uncorrelated subquery runs once per
+// execution; a correlated one once per distinct value of the outer column
+// it reads, in every execution.
+TEST(Join, ASubqueryOnTheInnerSideRunsOncePerExecutionOrOuterValue) {
+  auto sub = [](std::vector<int> rows) { return new Absorbing({SQL_INTEGER}, IntRows(rows)); };
+  auto outerRef = [] { return new SQLRSSCColumnRef(-1, 1, &kIntColumn); };  // r.0 from inside the subquery
+  auto r0 = [] {  // r.0 + 0 * l.0 in the join's row
+    return new SQLRSSCAdd(new SQLRSSCColumnRef(0, 1, &kIntColumn),
+                          new SQLRSSCMultiply(new SQLRSSCIntegerConst(0), new SQLRSSCColumnRef(0, 0, &kIntColumn)));
+  };
+  struct Case {
+    char const *name;
+    std::function<SQLRSSCSearchCond *(Absorbing **)> condition;
+    int runsPerExecution;
+    bool all;  // every pair qualifies (else those of 3 and 4)
+  } const cases[] = {
+      {"r.0 + 0 * l.0 IN (SELECT s.0 FROM s)",
+       [&](Absorbing **s) { return new SQLRSSCInSubquery(r0(), *s = sub({3, 4, 9})); }, 1, false},
+      {"r.0 + 0 * l.0 = 0 OR NOT EXISTS (SELECT * FROM s WHERE s.0 = 7)",
+       [&](Absorbing **s) {
+         auto *none = new SQLRSSCNot(
+             new SQLRSSCExists(new SQLRSFilter(*s = sub({3, 4, 9}), Cmp(0, SQLRSSC_EQUAL, 7))));
+         return new SQLRSSCOr(new SQLRSSCComparison(Items(r0()), SQLRSSC_EQUAL, Items(new SQLRSSCIntegerConst(0))),
+                              none);
+       }, 1, true},
+      {"r.0 + 0 * l.0 < (SELECT s.0 FROM s WHERE s.0 = 9)",
+       [&](Absorbing **s) {
+         auto *one = new SQLRSFilter(*s = sub({3, 4, 9}), Cmp(0, SQLRSSC_EQUAL, 9));
+         return new SQLRSSCComparison(Items(r0()), SQLRSSC_LESS_THAN, Items(new SQLRSSCScalarSubquery(one)));
+       }, 1, true},
+      // The condition is evaluated for the inner values 2, 3, 3, 3, 4 that
+      // meet an outer row: three distinct.
+      {"r.0 + 0 * l.0 IN (SELECT s.0 FROM s WHERE s.0 >= r.0)",
+       [&](Absorbing **s) {
+         auto *rows = new SQLRSFilter(*s = sub({3, 4, 9}),
+                                      new SQLRSSCComparison(Items(Col(0)), SQLRSSC_GREATER_THAN_OR_EQUAL, Items(outerRef())));
+         return new SQLRSSCInSubquery(r0(), rows);
+       }, 3, false},
+      {"EXISTS (SELECT * FROM s WHERE s.0 = r.0 + 0 * l.0)",
+       [&](Absorbing **s) {
+         auto *both = new SQLRSSCAdd(outerRef(), new SQLRSSCMultiply(new SQLRSSCIntegerConst(0),
+                                                                    new SQLRSSCColumnRef(-1, 0, &kIntColumn)));
+         return new SQLRSSCExists(
+             new SQLRSFilter(*s = sub({3, 4, 9}), new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(both))));
+       }, 3, false},
+      {"r.0 + 0 * l.0 = (SELECT s.0 FROM s WHERE s.0 = r.0)",
+       [&](Absorbing **s) {
+         auto *one = new SQLRSFilter(*s = sub({3, 4, 9}),
+                                     new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(outerRef())));
+         return new SQLRSSCComparison(Items(r0()), SQLRSSC_EQUAL, Items(new SQLRSSCScalarSubquery(one)));
+       }, 3, false},
+  };
+  for (auto const &c : cases) {
+    auto *left = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3, 3, 3, 4}));
+    auto *right = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4}));
+    Absorbing *s = nullptr;
+    SQLRSSCSearchCond *condition = c.condition(&s);
+    std::unique_ptr<SQLRowSource> tree(
+        (new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, left, right, OnEqual()), condition))->OptimizeRS());
+    std::vector<Pair> expected = {{3, 3}, {3, 3}, {3, 3}, {4, 4}};
+    if (c.all) expected.insert(expected.begin(), {2, 2});
+    EXPECT_EQ(Pairs(tree.get()), expected) << c.name;
+    EXPECT_EQ(right->execCalls, 12) << c.name;  // per outer row, in both executions
+    EXPECT_EQ(s->execCalls, 2 * c.runsPerExecution) << c.name;
   }
 }
 
@@ -428,6 +500,11 @@ class TableLeaf : public StrictRowSource<SQLRSFetch> {
     *condition = nullptr;
     return this;
   }
+  // Ships nothing.
+  SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) override {
+    *residual = condition;
+    return this;
+  }
   SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tables, List<SQLRSSCSearchCond const *> *,
                             bool *combinable) override {
     *instance = instance_->Copy().release();
@@ -462,7 +539,10 @@ class TableLeaf : public StrictRowSource<SQLRSFetch> {
   int DoFetch() override { return rows_->Fetch(); }
   int DoSkipRows(int) override { return -1; }
   void DoBreak() override { rows_->Break(); }
-  void DoAcceptVisit(SQLVisitor &) override {}
+  void DoAcceptVisit(SQLVisitor &visitor) override {
+    visitor.VisitSQLRSFetch(this);
+    visitor.Scope()->PushRowSource(this);
+  }
 
  private:
   std::unique_ptr<SQLRowSource> rows_;
@@ -535,6 +615,53 @@ TEST_F(JoinWithoutFiltersInJoins, FiltersComeOffTheSidesAndGoAboveTheJoinedLeaf)
       EXPECT_EQ(Conjuncts(filter->GetCondition()), c.filtersAbove);
     }
     EXPECT_EQ(Pairs(tree.get()), Pairs(local.get())) << "type " << c.type;
+  }
+}
+
+// SELECT * FROM l <join> r ON l.0 = r.0 WHERE [NOT] x.0 IN (SELECT s.0 FROM
+// s WHERE s.0 = x.0), x being l or r, with l and r on one driver and s where
+// that driver cannot read it. Where the join lets the condition down (either
+// side of an INNER join, the preserved side of an outer join), it acts on
+// that side's rows before a join that stays here: evaluated once per row of
+// the side, not per joined row. An INNER join whose inner side it filters
+// reads that side once, and the outer side not at all when none is left.
+TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsBeforeTheJoin) {
+  instance_->SetSupportsFiltersInJoins(true);
+  struct Case {
+    SQLJoinType type;
+    int side;                      // the side the condition reads
+    std::vector<int> subqueryRows;
+    int evaluations;               // per execution
+    std::vector<Pair> expected;
+    int outerReads;                // executions of l in two executions of the statement
+    bool negated = false;
+  } const cases[] = {
+      {SQL_JOIN_LEFT, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}, {3, N}}, 2},
+      {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}}, 2},
+      {SQL_JOIN_INNER, 1, {2, 3}, 6, {{2, 2}, {2, 2}, {2, 2}}, 2},
+      {SQL_JOIN_INNER, 1, {}, 6, {}, 0},
+      // IN cannot be TRUE on the NULL row of the LEFT join, which thus
+      // joins as INNER.
+      {SQL_JOIN_LEFT, 1, {2, 3}, 6, {{2, 2}, {2, 2}, {2, 2}}, 2},
+      // NOT IN is TRUE there: below the LEFT join it would keep l's rows
+      // that it rejects, so it stays above, over the joined leaf.
+      {SQL_JOIN_LEFT, 1, {2, 3}, 8, {{1, 1}, {1, 1}, {1, 1}, {3, N}, {4, N}}, 2, true},
+  };
+  for (auto const &c : cases) {
+    auto *l = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 3, 4}));
+    auto *r = new VectorRowSource({SQL_INTEGER}, IntRows({1, 1, 1, 2, 2, 2}));
+    auto *s = new VectorRowSource({SQL_INTEGER}, IntRows(c.subqueryRows));
+    auto *sub = new SQLRSFilter(new TableLeaf(s, instance_.get()),
+                                new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL,
+                                                      Items(new SQLRSSCColumnRef(-1, c.side, &kIntColumn))));
+    SQLRSSCSearchCond *in = new SQLRSSCInSubquery(Col(c.side), sub);
+    if (c.negated) in = new SQLRSSCNot(in);
+    auto *join = new SQLRSJoin(c.type, new TableLeaf(l, instance_.get()), new TableLeaf(r, instance_.get()), OnEqual());
+    std::unique_ptr<SQLRowSource> tree((new SQLRSFilter(join, in))->OptimizeRS());
+    std::string name = "type " + std::to_string(c.type) + " side " + std::to_string(c.side) + (c.negated ? " NOT" : "");
+    EXPECT_EQ(Pairs(tree.get()), c.expected) << name;
+    EXPECT_EQ(s->execCalls, 2 * c.evaluations) << name;
+    EXPECT_EQ(l->execCalls, c.outerReads) << name;
   }
 }
 
