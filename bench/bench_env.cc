@@ -50,12 +50,12 @@ void WriteFile(const std::string &path, const std::string &text) {
 }
 
 void FillTable(int trans, const char *name, int count,
-               const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill) {
+               const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill, int compnr) {
   unsigned char host_row[DD_MAX_ROW_LENGTH] = {};
   ZDB_CURSOR *cursor = nullptr;
-  zdb_open(&cursor, name, 1, host_row, 0, trans);
+  zdb_open(&cursor, name, compnr, host_row, 0, trans);
   ZDB_INTERNAL_CURSOR *ic = nullptr;
-  zdb_get_internal_cursor(&ic, cursor, 1);
+  zdb_get_internal_cursor(&ic, cursor, compnr);
   DD_TABLE *table = ddtable(name);
   std::uint32_t argument = 0;
   zdb_do_exec_table(ic, table_action_word(create_table), &argument);

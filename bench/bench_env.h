@@ -30,12 +30,12 @@ std::string MakeRoot(const std::string &ipc_info);
 // Writes `text` to the file at `path`.
 void WriteFile(const std::string &path, const std::string &text);
 
-// Creates `name` in company 1 through session `trans` and inserts `count`
-// rows, committed: row i (from 1) is the image as `fill(i, table, image)`
-// leaves it, the image starting as the table's default row. The inserts
-// are flushed every 10,000 rows.
+// Creates `name` in company `compnr` through session `trans` and inserts
+// `count` rows, committed: row i (from 1) is the image as
+// `fill(i, table, image)` leaves it, the image starting as the table's
+// default row. The inserts are flushed every 10,000 rows.
 void FillTable(int trans, const char *name, int count,
-               const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill);
+               const std::function<void(int, DD_TABLE *, std::vector<unsigned char> &)> &fill, int compnr = 1);
 
 // Takes the value of every column of the row `stmt` stands on, each as
 // what it is stored as: what a caller that wants the row must do, and so

@@ -9,7 +9,12 @@
 // of three branches, two of them outer joins) multiply rows on a status of
 // three values: they run only on small tables (MOLVANE_BENCH_ROWS=400
 // MOLVANE_BENCH_DEPARTMENTS=32). `ratio` is
-// the API's time over its anchor's; the full scans also report the
+// the API's time over its anchor's. The departments of company 2 (the same
+// rows) sit on a second driver: the statements over both drivers (a held
+// subquery under a join here, a one-table condition before a join, a
+// correlated subquery over the other driver, and two RIGHT joins in a row)
+// read them there, and their anchors read that driver's file attached as
+// "two"; they too run only on the small tables. The full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
 // `cpu_ratio` sets the CPU time of host and driver together against the
 // anchor's, a figure that the machine's other load moves less than `ratio`.
@@ -90,7 +95,9 @@ struct Client {
   sqlite3 *anchor = nullptr;
 
   Client() {
-    root = molvane::bench::MakeRoot(molvane::bench::ChildDriver());
+    root = molvane::bench::MakeRoot(molvane::bench::ChildDriver() + "msqlite2 child " +
+                                    molvane::bench::DriverProgram() + " ${ZUV}/two.db\n");
+    molvane::bench::WriteFile(root + "/lib/tabledef1", "exdep010:2:msqlite2\n*::msqlite\n");
     set_zuv(root.c_str());
     zdb_init_api("sql_driver_query_bench", nullptr, 0, 0);
     zdb_logon("bench");
@@ -99,13 +106,15 @@ struct Client {
     sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(Quiet));
     sql_init_func(SQL_FUNC_CRT_EXTVAR, reinterpret_cast<sql_func>(Variable));
     sql_init_func(SQL_FUNC_PUT_EXTVAR, reinterpret_cast<sql_func>(Put));
-    Fill("exdep010", departments, [](int i, auto set) {
-      set("code", Text(Code(i)));
-      set("name", Text("Department " + std::to_string(i)));
-      SQLValueStore v;
-      v.SetInteger(1 + i % 3);
-      set("status", v);
-    });
+    for (int compnr : {1, 2}) {
+      Fill("exdep010", departments, [](int i, auto set) {
+        set("code", Text(Code(i)));
+        set("name", Text("Department " + std::to_string(i)));
+        SQLValueStore v;
+        v.SetInteger(1 + i % 3);
+        set("status", v);
+      }, compnr);
+    }
     int const n = departments;
     Fill("exemp010", rows, [n](int i, auto set) {
       SQLValueStore v;
@@ -127,6 +136,7 @@ struct Client {
     sqlite3_open_v2((root + "/bench.db").c_str(), &anchor, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                     nullptr);
     molvane::driver::InstallTssCollation(anchor);
+    sqlite3_exec(anchor, ("ATTACH DATABASE '" + root + "/two.db' AS two").c_str(), nullptr, nullptr, nullptr);
   }
   ~Client() {
     sqlite3_close(anchor);
@@ -143,10 +153,10 @@ struct Client {
     v.SetString(s.c_str());
     return v;
   }
-  // Inserts n default rows of the table in company 1, each changed by
+  // Inserts n default rows of the table in the company, each changed by
   // make(i, set), and commits them.
   template <typename Make>
-  void Fill(const char *name, int n, Make make) {
+  void Fill(const char *name, int n, Make make, int compnr = 1) {
     molvane::bench::FillTable(trans, name, n, [&](int i, DD_TABLE *table, std::vector<unsigned char> &image) {
       fill_default_row(table, image.data());
       make(i, [&](const char *column, const SQLValueStore &v) {
@@ -156,7 +166,7 @@ struct Client {
         copyValueStoreToRowBuffer(c->type, c->length, 1, &v, 0, ' ', &out, &length);
         std::memcpy(image.data() + c->offset, out, static_cast<std::size_t>(length));
       });
-    });
+    }, compnr);
   }
 };
 
@@ -165,16 +175,20 @@ Client &client() {
   return c;
 }
 
-// The driver child process of this benchmark, 0 when none is found.
+// The driver child process of company 1's tables (the first started), 0
+// when none is found.
 pid_t DriverPid() {
+  pid_t first = 0;
   for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
     std::ifstream stat(entry.path() / "stat");
     std::string pid, comm, state;
     long ppid = 0;
-    if (stat >> pid >> comm >> state >> ppid && ppid == getpid() && comm == "(molvane-driver)")
-      return static_cast<pid_t>(std::atol(pid.c_str()));
+    if (stat >> pid >> comm >> state >> ppid && ppid == getpid() && comm == "(molvane-driver)") {
+      pid_t const found = static_cast<pid_t>(std::atol(pid.c_str()));
+      if (first == 0 || found < first) first = found;
+    }
   }
-  return 0;
+  return first;
 }
 
 // Resets the peak resident size the kernel keeps for the process.
@@ -280,7 +294,11 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
   own_cpu /= static_cast<double>(std::max(sampled, 1L));
   base_cpu /= static_cast<double>(std::max(sampled, 1L));
   if (driver != 0) own_cpu += (ProcessCpu(driver) - driver_cpu) / static_cast<double>(std::max(iteration, 1L));
-  if (rows != anchor_rows) state.SkipWithError("the API and SQLite gave different row counts");
+  if (rows != anchor_rows) {
+    std::string const why = "the API and SQLite gave different row counts: " + std::to_string(rows) + " and " +
+                            std::to_string(anchor_rows);
+    state.SkipWithError(why.c_str());
+  }
   state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
   state.counters["anchor_ms"] = 1e3 * base / static_cast<double>(state.iterations());
   state.counters["ratio"] = own / base;
@@ -450,5 +468,92 @@ void BM_UnionAllOfOuterJoins(benchmark::State &state) {
            1000, false, 2000);
 }
 BENCHMARK(BM_UnionAllOfOuterJoins)->Unit(benchmark::kMillisecond);
+
+// ---- statements over both drivers: the departments of company 2 sit on
+// the second one ----
+
+// An uncorrelated NOT IN on the departments' side of a join here: held
+// once per execution, not once per employee.
+void BM_HeldSubqueryUnderLocalJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d3.name FROM exemp010 e2, exdep010 d3 WHERE e2.status = d3.status AND d3.budget NOT IN "
+           "(SELECT e5.salary FROM exemp010 e5 WHERE (e5.flags * 0) IN (SELECT e7.emp FROM exemp010 e7 "
+           "WHERE (e5.salary - 1000) != e5.salary)) AND d3._compnr = 2",
+           "SELECT d3.name FROM exemp010001 e2, two.exdep010002 d3 WHERE e2.status = d3.status AND d3.budget NOT IN "
+           "(SELECT e5.salary FROM exemp010001 e5 WHERE (e5.flags * 0) IN (SELECT e7.emp FROM exemp010001 e7 "
+           "WHERE (e5.salary - 1000) != e5.salary))",
+           1000, false, 2000);
+}
+BENCHMARK(BM_HeldSubqueryUnderLocalJoin)->Unit(benchmark::kMillisecond);
+
+// A condition on the preserved side of a LEFT self-join that holds a
+// subquery over the other driver: applied to e1's rows before the join.
+void BM_OuterSideConditionBeforeLeftJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d3.opened, (e1.emp \\ 2) :c3, e1.flags FROM ((exemp010 e1 LEFT OUTER JOIN exemp010 e2 "
+           "ON e1.status = e2.status) INNER JOIN exdep010 d3 ON e1.drst = d3.code) WHERE e1.dnul IN "
+           "(SELECT d4.name FROM exdep010 d4 WHERE d4.name IS NULL AND d4._compnr = 2) AND e1._compnr = 1 "
+           "AND d3._compnr = 2",
+           "SELECT d3.opened, e1.emp / 2, e1.flags FROM (exemp010001 e1 LEFT JOIN exemp010001 e2 "
+           "ON e1.status = e2.status) JOIN two.exdep010002 d3 ON e1.drst = d3.code WHERE e1.dnul IN "
+           "(SELECT d4.name FROM two.exdep010002 d4 WHERE d4.name IS NULL)",
+           1000, false, 2000);
+}
+BENCHMARK(BM_OuterSideConditionBeforeLeftJoin)->Unit(benchmark::kMillisecond);
+
+// A correlated scalar subquery over the other driver on the last table of
+// a three-table join: applied to e3's rows, which it all rejects. (The
+// driver's file holds codes as BLOBs, which SQLite orders after every
+// text: the anchor compares with a BLOB.)
+void BM_OneTableConditionAfterThreeTableJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e3.emp FROM exemp010 e1, exemp010 e2, exemp010 e3 WHERE e1.status = e2.status "
+           "AND e2.emp = e3.emp AND NOT ((SELECT MIN(d4.code) FROM exdep010 d4 WHERE d4.status = e3.status "
+           "AND d4._compnr = 2) <= 'D11')",
+           "SELECT e1.emp, e3.emp FROM exemp010001 e1, exemp010001 e2, exemp010001 e3 WHERE e1.status = e2.status "
+           "AND e2.emp = e3.emp AND NOT ((SELECT MIN(d4.code) FROM two.exdep010002 d4 WHERE d4.status = e3.status) "
+           "<= CAST('D11' AS BLOB))",
+           1000, false, 2000);
+}
+BENCHMARK(BM_OneTableConditionAfterThreeTableJoin)->Unit(benchmark::kMillisecond);
+
+// A correlated IN over the other driver's departments, over a self-join:
+// asked once per department an employee names, not once per joined row.
+void BM_CorrelatedInOverOtherDriver(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.status = e2.status AND e1.salary IN "
+           "(SELECT d3.budget FROM exdep010 d3 WHERE d3._compnr = 2 AND (e1.dept & e1.dept) IN "
+           "(SELECT e4.dept FROM exemp010 e4 WHERE e4.flags = 1))",
+           "SELECT e1.emp, e2.emp FROM exemp010001 e1, exemp010001 e2 WHERE e1.status = e2.status AND e1.salary IN "
+           "(SELECT d3.budget FROM two.exdep010002 d3 WHERE (e1.dept || e1.dept) IN "
+           "(SELECT e4.dept FROM exemp010001 e4 WHERE e4.flags = 1))",
+           1000, false, 2000);
+}
+BENCHMARK(BM_CorrelatedInOverOtherDriver)->Unit(benchmark::kMillisecond);
+
+// An EXISTS over the employees whose nested EXISTS over the other driver's
+// departments reads the outermost department's budget.
+void BM_NestedExistsOverOtherDriver(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d1.code FROM exdep010 d1 WHERE d1._compnr = 2 AND EXISTS (SELECT e2.emp FROM exemp010 e2 "
+           "WHERE e2.status = d1.status AND EXISTS (SELECT d3.code FROM exdep010 d3 WHERE d3._compnr = 2 "
+           "AND d3.code = e2.dept AND d1.budget IS NULL))",
+           "SELECT d1.code FROM two.exdep010002 d1 WHERE EXISTS (SELECT e2.emp FROM exemp010001 e2 "
+           "WHERE e2.status = d1.status AND EXISTS (SELECT d3.code FROM two.exdep010002 d3 "
+           "WHERE d3.code = e2.dept AND d1.budget IS NULL))",
+           1000, false, 2000);
+}
+BENCHMARK(BM_NestedExistsOverOtherDriver)->Unit(benchmark::kMillisecond);
+
+// Two RIGHT joins in a row over one driver's tables.
+void BM_TwoRightJoinsInARow(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e2.emp, e3.emp FROM ((exemp010 e1 RIGHT OUTER JOIN exemp010 e2 ON e1.emp = e2.emp) "
+           "RIGHT OUTER JOIN exemp010 e3 ON e2.emp = e3.emp) WHERE e3.emp < 20",
+           "SELECT e1.emp, e2.emp, e3.emp FROM (exemp010001 e1 RIGHT JOIN exemp010001 e2 ON e1.emp = e2.emp) "
+           "RIGHT JOIN exemp010001 e3 ON e2.emp = e3.emp WHERE e3.emp < 20",
+           1000, false, 2000);
+}
+BENCHMARK(BM_TwoRightJoinsInARow)->Unit(benchmark::kMillisecond);
 
 }  // namespace
