@@ -141,7 +141,7 @@ bool DriverConnection::Process() {
     const std::size_t queued = output_.size();
     WireWriter out(output_);
     try {
-      store_.RequestStarts(sessions_, CoarseNow());
+      store_.RequestStarts(sessions_);
       Handle(in, out);
       store_.RequestEnded(sessions_);
     } catch (const NeedMore &) {

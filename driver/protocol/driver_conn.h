@@ -92,6 +92,8 @@ class DriverConnection {
   // the connection's next request goes before plain ones
   // (DriverMonitor::Lock).
   bool urgent();
+  // The sessions this connection opened.
+  const std::set<std::uint32_t> &sessions() const { return sessions_; }
   // A server connection's worker: `cancelled` says the host went away or
   // the server stops (a running statement then ends, a parked request
   // gives up); `on_state` hears a request park and run on.

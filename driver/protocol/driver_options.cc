@@ -56,6 +56,8 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       options.idle_transaction_limit = static_cast<int>(v);
     else if (name == "open-result-limit" && (ok = ParseNumber(text, 0x7FFFFFFF, &v)) && v > 0)
       options.open_result_limit = static_cast<int>(v);
+    else if (name == "wal-spill-mib" && (ok = ParseNumber(text, 1u << 20, &v)) && v > 0)
+      options.wal_spill = static_cast<std::int64_t>(v) << 20;
     else
       ok = false;
     if (!ok) {

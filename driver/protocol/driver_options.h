@@ -39,6 +39,10 @@ struct DriverOptions {
   // --open-result-limit=SECONDS (a driver server): an SQL result open for
   // longer reads its rest into a temporary file and releases its snapshot.
   int open_result_limit = 30;
+  // --wal-spill-mib=N (a driver server): while the WAL is larger than N
+  // MiB, every open SQL result moves its rest to a temporary file, however
+  // young, so that the WAL can be reused.
+  std::int64_t wal_spill = std::int64_t{64} << 20;
 
   // The options that were unknown or malformed, as given.
   std::vector<std::string> refused;

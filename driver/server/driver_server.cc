@@ -49,6 +49,7 @@
 #include <cstring>
 #include <exception>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -194,8 +195,9 @@ int OpenTcp(const Endpoint &ep, std::string *error) {
 }
 
 // One client connection as the loop and its worker share it. The worker
-// alone uses `conn`, holding the monitor; the loop alone uses `fd`; what
-// passes between them is under `mu`.
+// alone uses `conn`, holding the monitor (the upkeep only between its
+// requests, see Upkeep); the loop alone uses `fd`; what passes between
+// them is under `mu`.
 struct Channel {
   int fd = -1;
   std::unique_ptr<DriverConnection> conn;
@@ -214,10 +216,20 @@ struct Channel {
   std::atomic<bool> cancel{false};      // the client is gone or the server stops
   std::atomic<RequestState> state{RequestState::kIdle};
   std::atomic<bool> urgent{false};      // conn holds what others wait for (its next turn is urgent)
-  std::size_t buffered = 0;             // conn's pending bytes as counted in the total (worker)
+  std::size_t buffered = 0;             // conn's pending bytes and open results as counted in the total (worker)
   std::size_t peak = 0;                 // the most request or reply bytes held at once (worker)
   PeerGate gate;                        // the admission (loop)
+  // Between requests (state kIdle or kAnswered, nothing in the inbox):
+  Clock::time_point answered_at;        // the last answer was queued (drained_at: sent)
+  bool spill_due = false;               // the worker is to spill its old results
 };
+
+// True while a request of the channel is received, running or parked:
+// its worker may be inside a statement. With ch.mu held.
+bool InRequest(const Channel &ch) {
+  const RequestState s = ch.state;
+  return !ch.inbox.empty() || (s != RequestState::kIdle && s != RequestState::kAnswered);
+}
 
 bool SendLocked(Channel &ch);
 
@@ -227,10 +239,15 @@ struct Server {
   DriverShared &shared;
   DriverMonitor &monitor;
   std::size_t max_buffered;
-  std::atomic<std::size_t> buffered{0};  // request bytes held for all connections
+  std::atomic<std::size_t> buffered{0};  // request bytes and open results held for all connections
+  std::atomic<bool> wal_full{false};     // the WAL is past --wal-spill-mib: every open result spills
   int wake_fd = -1;                      // an eventfd: a worker has replies or is done
   const PeerPolicy *policy = nullptr;    // who is served
 
+  // Open results opened before this time move their rest to a file.
+  Clock::time_point SpillBefore(Clock::time_point now) const {
+    return wal_full ? Clock::time_point::max() : now - std::chrono::seconds(options.open_result_limit);
+  }
   void Wake() const {
     std::uint64_t one = 1;
     (void)!write(wake_fd, &one, sizeof one);
@@ -251,28 +268,72 @@ void Work(Server &server, Channel &ch) {
     MonitorGuard guard(&server.monitor);
     ch.conn = std::make_unique<DriverConnection>(server.options, &server.shared);
     ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.state = s; });
+    // Open results keep in memory only what the requests of all
+    // connections leave of --max-buffered-mib.
+    ch.conn->agent().SetMemoryRoom([&server] {
+      const std::size_t used = server.buffered;
+      return used < server.max_buffered ? server.max_buffered - used : 0;
+    });
   }
+  // The connection's share of --max-buffered-mib: its pending request bytes
+  // and the memory of its open results. False when it grew past the total.
+  auto account = [&server, &ch](DriverConnection &conn) {
+    const std::size_t mine = conn.pending_input() + conn.agent().ResultBytes();
+    const std::size_t total = server.buffered += mine - ch.buffered;
+    const bool grew = mine > ch.buffered;
+    ch.buffered = mine;
+    return !grew || total <= server.max_buffered;
+  };
   std::vector<unsigned char> in, out;
   bool input_seen_ended = false;
   for (;;) {
-    bool input_ended = false, inbox_was_full = false;
+    bool input_ended = false, inbox_was_full = false, spill_only = false;
+    RequestState before_spill = RequestState::kIdle;
     {
       std::unique_lock<std::mutex> lock(ch.mu);
-      ch.cv.wait(lock, [&] {
-        if (ch.cancel) return true;
+      auto has_request = [&] {
         if (ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit) return false;
         return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
-      });
+      };
+      ch.cv.wait(lock, [&] { return ch.cancel || ch.spill_due || has_request(); });
       if (ch.cancel) break;
-      // The loop reads no more while the inbox is full: it is told when
-      // there is room again.
-      inbox_was_full = ch.inbox.size() >= kChunk;
-      in.swap(ch.inbox);
-      ch.inbox.clear();
-      input_ended = input_seen_ended = ch.input_ended;
+      ch.spill_due = false;
+      spill_only = !has_request();
+      if (spill_only) {
+        // The tick asked for a spill between requests: the connection
+        // counts as busy while its worker steps its statements.
+        before_spill = ch.state;
+        ch.state = RequestState::kRunning;
+      } else {
+        // The loop reads no more while the inbox is full: it is told when
+        // there is room again.
+        inbox_was_full = ch.inbox.size() >= kChunk;
+        in.swap(ch.inbox);
+        ch.inbox.clear();
+        input_ended = input_seen_ended = ch.input_ended;
+        ch.state = RequestState::kReceived;
+      }
+    }
+    if (spill_only) {
+      bool fits = true;
+      {
+        MonitorGuard guard(&server.monitor, ch.urgent);
+        try {
+          ch.conn->agent().SpillOpenResults(server.SpillBefore(Clock::now()));
+          fits = account(*ch.conn);
+        } catch (const std::bad_alloc &) {
+          fits = false;
+        }
+        if (!fits) log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: its open results ran out of memory");
+      }
+      {
+        std::lock_guard<std::mutex> lock(ch.mu);
+        ch.state = before_spill;
+      }
+      if (!fits) break;
+      continue;
     }
     if (inbox_was_full) server.Wake();
-    ch.state = RequestState::kReceived;
     bool alive = true, answered = false, held = false;
     std::size_t pending = 0;
     std::string reason;
@@ -282,11 +343,15 @@ void Work(Server &server, Channel &ch) {
       const std::uint64_t ended = server.shared.store.transactions_ended();
       try {
         DriverConnection &conn = *ch.conn;
+        // Results of the connection that are due to spill do so now and
+        // after its requests: no other thread touches them.
+        conn.agent().SpillOpenResults(server.SpillBefore(Clock::now()));
         conn.Feed(in.data(), in.size());
         in.clear();
         ch.peak = std::max(ch.peak, conn.pending_input());
         const std::uint64_t before = conn.handled();
         alive = conn.Process();
+        conn.agent().SpillOpenResults(server.SpillBefore(Clock::now()));
         answered = conn.handled() != before;
         held = conn.held();
         pending = conn.pending_input();
@@ -295,11 +360,8 @@ void Work(Server &server, Channel &ch) {
           reason = "it sent more than 64 KiB before its first session";
           alive = false;
         }
-        const std::size_t total = server.buffered += pending - ch.buffered;
-        const bool grew = pending > ch.buffered;
-        ch.buffered = pending;
-        if (alive && grew && total > server.max_buffered) {
-          reason = "its request would take the requests held for all connections past " +
+        if (!account(conn) && alive) {
+          reason = "its requests and open results would take the memory held for all connections past " +
                    std::to_string(server.max_buffered >> 20) + " MiB";
           alive = false;
         }
@@ -322,10 +384,13 @@ void Work(Server &server, Channel &ch) {
       // have been the write transaction the head of the queue waits for.
       if (server.shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
     }
-    ch.state = answered ? RequestState::kAnswered : RequestState::kIdle;
     bool loop_needed = false;
     {
       std::lock_guard<std::mutex> lock(ch.mu);
+      // Set with the reply queued: the tick sees either the request or its
+      // answer waiting.
+      ch.state = answered ? RequestState::kAnswered : RequestState::kIdle;
+      if (answered) ch.answered_at = Clock::now();
       if (ch.outbox.empty()) {
         ch.outbox.swap(out);
         ch.sent = 0;
@@ -435,6 +500,36 @@ void Drop(Server &server, Channel &ch) {
     ch.cv.notify_one();
   }
   server.monitor.WakeAll();  // a parked request of the connection gives up
+}
+
+// The periodic upkeep, which acts on a connection only between its
+// requests (its worker may be inside a statement otherwise): idle write
+// transactions end, and the workers of connections whose results are due
+// to leave their snapshots (open too long, or the WAL too large) are woken
+// to spill them; a worker inside a request spills its own at its end.
+void Upkeep(Server &server, std::list<std::unique_ptr<Channel>> &channels, Clock::time_point now) {
+  MonitorGuard guard(&server.monitor);
+  DriverShared &shared = server.shared;
+  server.wal_full = shared.store.WalBytes() > server.options.wal_spill;
+  const Clock::time_point spill_before = server.SpillBefore(now);
+  std::map<std::uint32_t, ClientQuiet> quiet;  // the sessions of connections between requests
+  for (auto &c : channels) {
+    std::lock_guard<std::mutex> lock(c->mu);
+    if (c->conn == nullptr || c->finished || InRequest(*c)) continue;
+    const bool unread = c->sent < c->outbox.size();
+    const ClientQuiet client{unread ? c->answered_at : c->drained_at, unread};
+    for (std::uint32_t id : c->conn->sessions()) quiet.emplace(id, client);
+    if (c->conn->agent().HasOpenResult(spill_before)) {
+      c->spill_due = true;
+      c->cv.notify_one();
+    }
+  }
+  const std::uint64_t ended = shared.store.transactions_ended();
+  const std::vector<std::uint32_t> rolled_back = shared.data.OnIdleTick(shared.store, now, quiet);
+  if (!rolled_back.empty())
+    for (auto &c : channels)
+      if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
+  if (shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
 }
 
 // Accepts the connections waiting on the listening socket and admits
@@ -775,17 +870,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       ended_since_trim = 0;
     }
     if (after >= next_tick) {
-      // Idle write transactions end and old results leave their snapshots.
-      MonitorGuard guard(&monitor);
-      const Clock::time_point opened_before = after - std::chrono::seconds(options.open_result_limit);
-      for (auto &c : channels)
-        if (c->conn != nullptr) c->conn->agent().SpillOpenResults(opened_before);
-      const std::uint64_t ended = shared.store.transactions_ended();
-      const std::vector<std::uint32_t> rolled_back = shared.data.OnIdleTick(shared.store, after);
-      if (!rolled_back.empty())
-        for (auto &c : channels)
-          if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
-      if (shared.store.transactions_ended() != ended) monitor.WriteEnded();
+      Upkeep(server, channels, after);
       next_tick = after + kTick;
     }
   }

@@ -38,13 +38,25 @@ void SqlAgent::SessionClosed(std::uint32_t session) {
   }
 }
 
+bool SqlAgent::HasOpenResult(std::chrono::steady_clock::time_point time) const {
+  for (const auto &entry : statements_)
+    if (entry.second->OpenSince(time)) return true;
+  return false;
+}
+
 void SqlAgent::SpillOpenResults(std::chrono::steady_clock::time_point time) {
   for (auto &entry : statements_)
-    if (entry.second->OpenSince(time)) entry.second->Spill();
+    if (entry.second->OpenSince(time)) entry.second->Spill(MemoryRoom());
 }
 
 void SqlAgent::Isolate() {
-  for (auto &entry : statements_) entry.second->Isolate();
+  for (auto &entry : statements_) entry.second->Spill(MemoryRoom());
+}
+
+std::size_t SqlAgent::ResultBytes() const {
+  std::size_t bytes = 0;
+  for (const auto &entry : statements_) bytes += entry.second->HeldBytes();
+  return bytes;
 }
 
 void SqlAgent::ReadAhead() {

@@ -85,11 +85,19 @@ class SqlAgent {
   // A driver session ended: statements attached to it are closed.
   void SessionClosed(std::uint32_t session);
   // The connection is about to write or end a transaction: open results
-  // keep their rest in memory (AgentStatement::Isolate).
+  // move their rest to temporary files (AgentStatement::Spill).
   void Isolate();
-  // Open results executed before `time` move their rest to temporary files
-  // (AgentStatement::Spill), so that no snapshot is held for long.
+  // True when a result opened before `time` is still open.
+  bool HasOpenResult(std::chrono::steady_clock::time_point time) const;
+  // Open results opened before `time` move their rest to temporary files
+  // (AgentStatement::Spill), so that no snapshot is held for long. Only the
+  // thread that runs the connection's requests calls it, between them.
   void SpillOpenResults(std::chrono::steady_clock::time_point time);
+  // The memory the open results hold (AgentStatement::HeldBytes).
+  std::size_t ResultBytes() const;
+  // How many bytes more open results may keep in memory when no temporary
+  // file takes their rest (null: no bound).
+  void SetMemoryRoom(std::function<std::size_t()> room) { memory_room_ = std::move(room); }
   // Between requests: the statement fetched last encodes its next row set
   // while the client works on the one it got (AgentStatement::ReadAhead).
   void ReadAhead();
@@ -121,7 +129,10 @@ class SqlAgent {
 
   AgentContext ctx_;
   bool forget_;
+  std::size_t MemoryRoom() const { return memory_room_ ? memory_room_() : static_cast<std::size_t>(-1); }
+
   SqlFunctionHost host_;
+  std::function<std::size_t()> memory_room_;
   std::map<std::uint32_t, std::unique_ptr<AgentStatement>> statements_;
   std::set<std::uint32_t> installed_;                // sessions with the functions installed
   std::unique_ptr<Batch> held_;                      // waiting for dictionaries

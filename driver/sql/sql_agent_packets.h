@@ -75,6 +75,8 @@ class EncodedRows {
   void DropLast();
   void Clear();
   std::size_t count() const { return offsets_.size(); }
+  // The memory the rows take, with the room kept for more.
+  std::size_t bytes() const { return cap_ + offsets_.capacity() * sizeof(std::size_t); }
   // Rows [first, first + n) as bytes.
   const std::uint8_t *RowBytes(std::size_t first, std::size_t n, std::size_t *length) const;
   std::size_t RowLength(std::size_t i) const;

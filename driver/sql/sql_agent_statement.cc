@@ -1,6 +1,12 @@
 #include "sql/sql_agent_statement.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/big_endian.h"
@@ -23,6 +29,28 @@ SQLException Failure(sqlite3 *db, SqlFunctionHost *host) {
   std::string text = std::string("SQLite: ") + sqlite3_errmsg(db);
   log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: %s", text.c_str());
   return SQLException("QP999", 215, SQLString(text.c_str()));
+}
+
+// The folder of spill files: TMPDIR when it names one, else /tmp.
+std::string TempFolder() {
+  const char *dir = std::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+// A new file in `folder` that no name leads to (it goes with its last
+// descriptor), for reading and writing; null when none can be made.
+std::FILE *OpenUnnamedFile(const std::string &folder) {
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string path = folder + "/molvane-result-XXXXXX";
+    fd = mkostemp(path.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(path.c_str());
+  }
+  if (fd < 0) return nullptr;
+  std::FILE *file = fdopen(fd, "w+b");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 }  // namespace
@@ -150,10 +178,12 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
     prepared_db_ = db;
   }
   stmt_ = prepared_;
-  executed_at_ = std::chrono::steady_clock::now();
   BindVariables(stmt_);
   Step();
   if (query_) {
+    // Open from here: the first step may have run long, and it is no
+    // open result yet while it runs.
+    executed_at_ = std::chrono::steady_clock::now();
     state_ = kExecuted;
     return 0;
   }
@@ -253,11 +283,22 @@ int AgentStatement::Skip(int n) {
   return static_cast<int>(k);
 }
 
-void AgentStatement::Isolate() {
-  if (ahead_error_) pending_ = std::move(ahead_error_);
-  if (stmt_ == nullptr) return;
+void AgentStatement::KeepInMemory(std::size_t room) {
+  const std::size_t start = rows_.bytes();
   try {
-    EncodeUpTo(static_cast<std::size_t>(-1));
+    Armed armed(db_, host_, deadline_);
+    while (HasRow()) {
+      if (rows_.bytes() - start > room) {
+        pending_ = std::make_unique<SQLException>(
+            "QP501", 501,
+            SQLString("the rest of an open result does not fit into the memory the driver allows for open "
+                      "results, and no temporary file could hold it"));
+        break;
+      }
+      rows_.Append(stmt_, tr_->columns);
+      ++produced_;
+      Step();
+    }
   } catch (const SQLException &e) {
     // The rows read so far stay; the fetch after them reports the error.
     pending_ = std::make_unique<SQLException>(e);
@@ -265,13 +306,15 @@ void AgentStatement::Isolate() {
   Finish();
 }
 
-void AgentStatement::Spill() {
+void AgentStatement::Spill(std::size_t memory_room) {
   if (ahead_error_) pending_ = std::move(ahead_error_);
   if (stmt_ == nullptr) return;
-  std::unique_ptr<std::FILE, FileCloser> file(std::tmpfile());
+  const std::string folder = TempFolder();
+  std::unique_ptr<std::FILE, FileCloser> file(OpenUnnamedFile(folder));
   if (!file) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: no temporary file for an open result; kept in memory");
-    return Isolate();
+    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: no temporary file in %s for an open result (%s); kept in memory",
+             folder.c_str(), std::strerror(errno));
+    return KeepInMemory(memory_room);
   }
   // Each row as its length (4 bytes, big-endian) and its encoded bytes.
   EncodedRows chunk;

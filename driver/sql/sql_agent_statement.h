@@ -2,11 +2,12 @@
 // the client's state machine knows it (prepared, attached, executed), its
 // parameters and limits, and its result. A query's result is a SQLite
 // statement stepped as the client fetches, so the driver holds one row set
-// at a time; before the connection writes, Isolate keeps the rest of the
-// result in memory, so that what a fetch returns never depends on what the
-// session wrote after the query ran. A result left open for long moves its
-// rest to a temporary file instead (Spill): its SQLite statement then no
-// longer holds a snapshot that keeps the WAL from being reused.
+// at a time. Before the connection writes, and when a result was left open
+// for long, its rest moves to an unlinked temporary file (Spill): what a
+// fetch returns then never depends on what the session wrote after the
+// query ran, and its SQLite statement no longer holds a snapshot that keeps
+// the WAL from being reused. Only the thread that runs the statement's
+// requests spills it: a spill steps the statement as a fetch does.
 #pragma once
 
 #include <sqlite3.h>
@@ -62,19 +63,20 @@ class AgentStatement {
   void Release(sqlite3 *db) {
     if (db != nullptr && db == prepared_db_) Unprepare();
   }
-  // Reads the rest of an open result into memory and ends its SQLite
-  // statement (the connection is about to write).
-  void Isolate();
-  // True while the result executed before `time` still steps its SQLite
-  // statement.
+  // True while the query whose first step returned before `time` still
+  // steps its SQLite statement. A DELETE or UPDATE is never open: it runs
+  // to its end inside its Exec.
   bool OpenSince(std::chrono::steady_clock::time_point time) const {
-    return stmt_ != nullptr && executed_at_ < time;
+    return query_ && stmt_ != nullptr && executed_at_ < time;
   }
-  // Reads the rest of an open result into a temporary file and ends its
-  // SQLite statement; later fetches and skips read the file. Memory stays
-  // at one chunk of rows; a file that cannot be made keeps the rest in
-  // memory (Isolate).
-  void Spill();
+  // Reads the rest of an open result into a temporary file (in TMPDIR,
+  // else /tmp) and ends its SQLite statement; later fetches and skips read
+  // the file. Memory stays at one chunk of rows. When no file can be made,
+  // the rest is kept in memory up to `memory_room` more bytes; a result
+  // that does not fit ends with an error after the rows kept.
+  void Spill(std::size_t memory_room);
+  // The memory the result holds: rows read and encoded, not all sent yet.
+  std::size_t HeldBytes() const { return state_ == kExecuted ? rows_.bytes() : 0; }
   // Encodes the rows the next fetch of the last fetch's size will take, while
   // the client is busy with the rows sent. A fault met on the way is reported
   // by the fetch or skip that would have met it without reading ahead.
@@ -95,6 +97,8 @@ class AgentStatement {
   void EncodeUpTo(std::size_t n);
   // Reads rows back from the spill file until n wait to be sent.
   void Refill(std::size_t n);
+  // Spill without a file: the rest into rows_, up to `room` more bytes.
+  void KeepInMemory(std::size_t room);
   // Throws the fault kept by ReadAhead when taking `rows` rows reaches it.
   void ThrowAheadError(std::size_t rows);
   // Ends the open result (the SQLite statement stays prepared).
@@ -117,12 +121,12 @@ class AgentStatement {
   std::size_t produced_ = 0;               // rows taken from stmt_
   EncodedRows rows_;                       // rows read and encoded, not all sent yet
   std::size_t next_ = 0;                   // the first row of rows_ not yet sent
-  std::unique_ptr<SQLException> pending_;  // met by Isolate after the kept rows
+  std::unique_ptr<SQLException> pending_;  // met by Spill after the kept rows
   std::size_t ahead_ = 0;                  // rows the last fetch asked for
   // A step that failed while reading ahead, after the rows encoded.
   std::unique_ptr<SQLException> ahead_error_;
   QdTableRef dml_table_;
-  std::chrono::steady_clock::time_point executed_at_;  // of the open result
+  std::chrono::steady_clock::time_point executed_at_;  // the open result's first step returned
   struct FileCloser {
     void operator()(std::FILE *f) const { std::fclose(f); }
   };

@@ -609,8 +609,9 @@ void DataPlane::LockChangedRows(DriverSession *session, const std::string &table
       NoteChanged(session->id(), table_key, rows.KeyOf(image.data()));
 }
 
-std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now) {
-  std::vector<std::uint32_t> ended = store.OnIdleTick(now);
+std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now,
+                                                 const std::map<std::uint32_t, ClientQuiet> &quiet) {
+  std::vector<std::uint32_t> ended = store.OnIdleTick(now, quiet);
   for (std::uint32_t id : ended) EndTransaction(id);
   return ended;
 }

@@ -116,7 +116,8 @@ class DataPlane {
   void EndTransaction(std::uint32_t session_id);
   // The periodic work of a driver server (DriverStore::OnIdleTick); the
   // locks of the transactions it rolls back go. The sessions rolled back.
-  std::vector<std::uint32_t> OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now);
+  std::vector<std::uint32_t> OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now,
+                                        const std::map<std::uint32_t, ClientQuiet> &quiet);
   // The session is gone: its locks, its kept batch and its prepared
   // statements go (before its connection is closed).
   void ForgetSession(std::uint32_t session_id);

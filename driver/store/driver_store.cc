@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -202,15 +201,7 @@ void DriverSession::TransactionLost(std::uint32_t error, std::string reason) {
   lost_reason_ = std::move(reason);
 }
 
-std::chrono::steady_clock::time_point CoarseNow() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return std::chrono::steady_clock::time_point(std::chrono::seconds(now.tv_sec) +
-                                               std::chrono::nanoseconds(now.tv_nsec));
-}
-
-void DriverSession::RequestStarts(std::chrono::steady_clock::time_point now) {
-  last_request_ = now;
+void DriverSession::RequestStarts() {
   in_request_transaction_ = active();
   ended_by_client_ = false;
 }
@@ -300,10 +291,9 @@ DriverSession *DriverStore::Find(std::uint32_t id) {
 
 bool DriverStore::CloseSession(std::uint32_t id) { return sessions_.erase(id) != 0; }
 
-void DriverStore::RequestStarts(const std::set<std::uint32_t> &ids,
-                                std::chrono::steady_clock::time_point now) {
+void DriverStore::RequestStarts(const std::set<std::uint32_t> &ids) {
   for (std::uint32_t id : ids)
-    if (DriverSession *s = Find(id)) s->RequestStarts(now);
+    if (DriverSession *s = Find(id)) s->RequestStarts();
 }
 
 void DriverStore::RequestEnded(const std::set<std::uint32_t> &ids) {
@@ -329,34 +319,41 @@ bool DriverStore::HasReader() const {
   return false;
 }
 
-bool DriverStore::TruncateWal() {
-  for (const auto &[id, s] : sessions_) {
-    if (s->db() == nullptr) continue;
-    int rc = sqlite3_wal_checkpoint_v2(s->db(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    return rc == SQLITE_OK;
-  }
-  return false;
+bool DriverStore::TruncateWal(std::uint32_t session) {
+  DriverSession *s = Find(session);
+  if (s == nullptr || s->db() == nullptr) return false;
+  return sqlite3_wal_checkpoint_v2(s->db(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) == SQLITE_OK;
 }
 
-std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::time_point now) {
+std::int64_t DriverStore::WalBytes() const {
+  struct stat st {};
+  if (path_.empty() || path_ == ":memory:" || stat((path_ + "-wal").c_str(), &st) != 0) return 0;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::time_point now,
+                                                   const std::map<std::uint32_t, ClientQuiet> &quiet) {
   std::vector<std::uint32_t> ended;
-  for (auto &[id, s] : sessions_) {
-    if (!s->active() || now - s->last_request() <= idle_limit_) continue;
+  for (const auto &[id, client] : quiet) {
+    DriverSession *s = Find(id);
+    const auto limit = client.unread ? kUnreadLimitFactor * idle_limit_ : idle_limit_;
+    if (s == nullptr || !s->active() || now - client.since <= limit) continue;
     std::string reason = "the driver server rolled back the transaction of session " + std::to_string(id) +
-                         " (" + s->name() + "): no request for more than " +
-                         std::to_string(idle_limit_.count()) + " s while it held the database";
+                         " (" + s->name() + "): " +
+                         (client.unread ? "its last answer unread" : "no request") + " for more than " +
+                         std::to_string(limit.count()) + " s while it held the database";
     log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
     s->Abort();
     s->TransactionLost(ZE_COMMUNICATION, std::move(reason));
     ended.push_back(id);
   }
   // A WAL that grew while readers held old snapshots goes back to nothing
-  // once none is left (SQLite's own checkpoints then only reuse it).
-  struct stat st {};
-  if (path_.empty() || path_ == ":memory:" || stat((path_ + "-wal").c_str(), &st) != 0 ||
-      st.st_size <= kWalTruncateBytes || HasReader())
-    return ended;
-  if (!TruncateWal())
+  // once none is left (SQLite's own checkpoints then only reuse it). A
+  // session whose connection is inside a request may be stepping.
+  const bool all_quiet = std::all_of(sessions_.begin(), sessions_.end(),
+                                     [&](const auto &entry) { return quiet.count(entry.first) != 0; });
+  if (sessions_.empty() || !all_quiet || WalBytes() <= kWalTruncateBytes || HasReader()) return ended;
+  if (!TruncateWal(sessions_.begin()->first))
     log_mesg(__FILE__, __LINE__, "driver", 0, "WAL checkpoint of '%s' did not finish", path_.c_str());
   return ended;
 }

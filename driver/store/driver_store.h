@@ -32,9 +32,14 @@ std::uint32_t StorageError(int sqlite_code);
 // named: "database or disk is full (file /path/main.db)".
 std::string StorageText(sqlite3 *db);
 
-// The time for idle limits: the monotonic clock at its coarse resolution
-// (a few milliseconds), read in a fraction of the time of a precise one.
-std::chrono::steady_clock::time_point CoarseNow();
+// What a driver server knows of a session's client while none of its
+// requests is received, running or parked: since when it has been quiet
+// (its last answer was sent, or the request ended when the answer is not
+// read yet), and whether that answer is still unread.
+struct ClientQuiet {
+  std::chrono::steady_clock::time_point since;
+  bool unread = false;
+};
 
 class DriverSession {
  public:
@@ -72,10 +77,8 @@ class DriverSession {
   // open before and is not after, without a commit or abort, was rolled
   // back behind the client's back and is marked lost with the storage
   // error of the connection (or 215).
-  void RequestStarts(std::chrono::steady_clock::time_point now);
+  void RequestStarts();
   void RequestEnded();
-  // When the session's client last sent a request.
-  std::chrono::steady_clock::time_point last_request() const { return last_request_; }
   // True when the session's open transaction changed the row `rowid` of
   // the SQLite table (any row of it when rowid is 0); what SQLite reports
   // of every insert, update and delete on the connection, whoever made it
@@ -110,7 +113,6 @@ class DriverSession {
   std::string lost_reason_;    // why, when the driver ended it
   bool in_request_transaction_ = false;  // a transaction was open when the request began
   bool ended_by_client_ = false;         // the request committed or aborted
-  std::chrono::steady_clock::time_point last_request_ = std::chrono::steady_clock::now();
   // The rows the open transaction changed, per SQLite table; past
   // kMaxChangedRows of a table the whole table counts as changed, so that
   // a transaction's bookkeeping stays bounded.
@@ -171,7 +173,7 @@ class DriverStore {
   bool CloseSession(std::uint32_t id);
   // Bracket one request of a connection for each of its sessions
   // (DriverSession::RequestStarts, RequestEnded).
-  void RequestStarts(const std::set<std::uint32_t> &ids, std::chrono::steady_clock::time_point now);
+  void RequestStarts(const std::set<std::uint32_t> &ids);
   void RequestEnded(const std::set<std::uint32_t> &ids);
   // True when a session other than `session` changed the row (or, with
   // rowid 0, any row) of the SQLite table in its open transaction.
@@ -183,20 +185,28 @@ class DriverStore {
 
   // Settings of the periodic work of a driver server (OnIdleTick).
   void SetIdleTransactionLimit(std::chrono::seconds limit) { idle_limit_ = limit; }
-  // Periodic work of a driver server, between requests: a write
-  // transaction whose client sent nothing for longer than the idle limit
+  // Periodic work of a driver server. It acts only on the sessions in
+  // `quiet`, those whose connection has no request received, running or
+  // parked (the others belong to a thread that may be inside a statement).
+  // A write transaction of a session quiet for longer than the idle limit
   // is rolled back (its session refuses further work with 510 until the
-  // client aborts), and a WAL that grew beyond kWalTruncateBytes is
-  // checkpointed and truncated while no session reads or writes. Returns
-  // the sessions rolled back, whose locks the caller releases.
-  std::vector<std::uint32_t> OnIdleTick(std::chrono::steady_clock::time_point now);
+  // client aborts); one whose client has not read its last answer, after
+  // kUnreadLimitFactor times the limit. A WAL that grew beyond
+  // kWalTruncateBytes is checkpointed and truncated while every session is
+  // quiet and none reads or writes. Returns the sessions rolled back, whose
+  // locks the caller releases.
+  std::vector<std::uint32_t> OnIdleTick(std::chrono::steady_clock::time_point now,
+                                        const std::map<std::uint32_t, ClientQuiet> &quiet);
   // True when some session holds a transaction or a statement that is
   // stepping (a snapshot of the file that a checkpoint must not pass).
   bool HasReader() const;
-  // Checkpoints the WAL into the database file and truncates it; false
-  // when a reader or writer prevented it.
-  bool TruncateWal();
+  // Checkpoints the WAL into the database file and truncates it, through
+  // the connection of `session`; false when a reader or writer prevented it.
+  bool TruncateWal(std::uint32_t session);
+  // The size of the database's WAL file in bytes (0 when there is none).
+  std::int64_t WalBytes() const;
   static constexpr std::int64_t kWalTruncateBytes = 4 << 20;
+  static constexpr int kUnreadLimitFactor = 10;
 
  private:
   std::string path_;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,7 @@ namespace {
 
 using molvane::driver::DriverConnection;
 using molvane::driver::DriverStore;
+using molvane::driver::ClientQuiet;
 
 std::vector<std::uint8_t> Request(int code, const std::function<void(ZDB_REQUEST &)> &fill) {
   dbc_request_prepare(code);
@@ -273,7 +275,7 @@ TEST(DriverStoreTransactions, LostTransactionRefusesCommitUntilAbortedAndChanged
             SQLITE_OK);
   for (int rowid : {1, 2, 5, 10}) EXPECT_TRUE(store.ChangedByOther(b->id(), "t", rowid)) << rowid;
   EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 7));
-  store.RequestStarts(ids, now);
+  store.RequestStarts(ids);
   ASSERT_EQ(sqlite3_exec(a->db(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
   store.RequestEnded(ids);
   EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 2));
@@ -286,19 +288,26 @@ TEST(DriverStoreTransactions, LostTransactionRefusesCommitUntilAbortedAndChanged
   EXPECT_TRUE(a->Commit());
 
   // A commit or abort inside the request is the client's own end.
-  store.RequestStarts(ids, now);
+  store.RequestStarts(ids);
   ASSERT_TRUE(a->Begin());
   EXPECT_TRUE(a->Commit());
   store.RequestEnded(ids);
   EXPECT_EQ(a->lost(), 0u);
 
-  // Idle: the write transaction of a client silent for longer than the
-  // limit ends, and takes no more work until the abort.
-  store.RequestStarts(ids, now);
+  // Idle: the write transaction of a client quiet for longer than the
+  // limit ends, and takes no more work until the abort. A session the
+  // server does not name as quiet (its request runs) is never touched, and
+  // one whose client has not read its answer has ten times the limit.
+  store.RequestStarts(ids);
   ASSERT_TRUE(a->Begin());
   store.RequestEnded(ids);
-  EXPECT_TRUE(store.OnIdleTick(now + std::chrono::seconds(4)).empty());
-  EXPECT_EQ(store.OnIdleTick(now + std::chrono::seconds(6)), std::vector<std::uint32_t>{a->id()});
+  const std::map<std::uint32_t, ClientQuiet> quiet{{a->id(), {now, false}}, {b->id(), {now, false}}};
+  const std::map<std::uint32_t, ClientQuiet> unread{{a->id(), {now, true}}};
+  EXPECT_TRUE(store.OnIdleTick(now + std::chrono::seconds(4), quiet).empty());
+  EXPECT_TRUE(store.OnIdleTick(now + std::chrono::seconds(600), {}).empty());
+  EXPECT_TRUE(store.OnIdleTick(now + std::chrono::seconds(49), unread).empty());
+  EXPECT_TRUE(a->active());
+  EXPECT_EQ(store.OnIdleTick(now + std::chrono::seconds(6), quiet), std::vector<std::uint32_t>{a->id()});
   EXPECT_FALSE(a->active());
   EXPECT_NE(a->lost_reason().find("no request for more than 5 s"), std::string::npos) << a->lost_reason();
   EXPECT_FALSE(a->Begin());

@@ -22,6 +22,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <chrono>
@@ -35,6 +37,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <molvane/datetime.h>
@@ -374,6 +377,26 @@ class HostServer : public molvane::test::HostEnv, public testing::WithParamInter
     EXPECT_EQ(host->Do("start t"), "transaction t id 1");
     return host;
   }
+  // Rows Q0 to Q<rows - 1> of exdep010 with budgets 0 to rows - 1, beside
+  // SALES (budget 1), committed.
+  void Fill(int rows) {
+    std::string script = "logon demo\nstart t\n";
+    for (int i = 0; i < rows; ++i)
+      script += "insert exdep010 1 code=Q" + std::to_string(i) + " budget=" + std::to_string(i) + "\n";
+    int status = 0;
+    const std::string out = RunText(script + "commit\n", &status);
+    ASSERT_EQ(status, 0) << out.substr(0, 2000);
+  }
+  // Reads a host's result up to its closing line ("(K rows)"), which it
+  // returns; the row lines go to `rows` (after the column names and rule).
+  static std::string Result(Process &host, std::vector<std::string> *rows = nullptr, std::size_t *bytes = nullptr) {
+    std::string line;
+    for (int i = 0; !(line = host.Line()).empty() && line[0] != '('; ++i) {
+      if (rows != nullptr && i >= 2) rows->push_back(line);
+      if (bytes != nullptr) *bytes += line.size() + 1;
+    }
+    return line;
+  }
   std::unique_ptr<Process> server_;
   std::string listen_;  // the server's --listen value
 };
@@ -547,34 +570,159 @@ TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
   EXPECT_EQ(a->Do("commit"), "committed");
 }
 
-// A result left open keeps no snapshot for long: it moves its rest to a
-// temporary file, so that another host's commits reuse the WAL instead of
-// growing it, and the rest still arrives.
+// A result left open keeps no snapshot for long: once it has been open for
+// longer than the open-result limit, or the WAL has grown past
+// --wal-spill-mib, it moves its rest to a temporary file, so that another
+// host's commits reuse the WAL instead of growing it; its rows stay those
+// its Exec saw. A WAL that a reader let grow (a reader under neither
+// bound) is cut back once the reader has ended.
 TEST_P(HostServer, OpenResultDoesNotLetTheWalGrow) {
-  Restart({"--open-result-limit=1"});
+  constexpr std::uintmax_t kWalCut = 4 << 20;  // what a WAL is cut back to at most
+  const std::string wal = root_.path() + "/main.db-wal";
+  const std::string query = "SELECT code, budget FROM exdep010";
+  struct Case {
+    std::vector<std::string> options;
+    bool spills;
+  };
+  const Case cases[] = {{{"--open-result-limit=1"}, true},
+                        {{"--wal-spill-mib=1"}, true},
+                        {{"--wal-spill-mib=1000"}, false}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options[0]);
+    Restart(c.options);
+    auto a = Host();
+    if (&c == cases) {
+      for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(a->Do("insert exdep010 1 code=D" + std::to_string(i) + " budget=7"), "buffered insert on exdep010001");
+      ASSERT_EQ(a->Do("commit"), "committed");
+    }
+    std::vector<std::string> before, after;
+    ASSERT_TRUE(a->Send("sql run 1 " + query));
+    EXPECT_EQ(Result(*a, &before), "(21 rows)");
+    EXPECT_EQ(a->Do("sql prepare q " + query), "prepared q: select");
+    EXPECT_EQ(a->Do("sql rows q 1"), "rows per fetch q 1");
+    EXPECT_EQ(a->Do("sql exec q 1"), "executed q");
+    ASSERT_TRUE(a->Send("sql fetch q 1"));
+    EXPECT_EQ(Result(*a, &after), "(1 row)");
+    usleep(1500000);
+    std::string script = "logon demo\nstart w\n";
+    for (int i = 0; i < 2000; ++i)
+      script += "update exdep010 1 code=D5 budget=" + std::to_string(i % 100) + "\ncommit\n";
+    // The WAL's size as another host commits.
+    std::atomic<bool> writing{true};
+    std::uintmax_t largest = 0;
+    std::thread watch([&] {
+      for (std::error_code error; writing; usleep(10000)) {
+        const std::uintmax_t size = std::filesystem::file_size(wal, error);
+        if (!error) largest = std::max(largest, size);
+      }
+    });
+    int status = 0;
+    std::string out = RunText(script, &status);
+    writing = false;
+    watch.join();
+    EXPECT_EQ(status, 0) << out.substr(0, 2000);
+    if (c.spills)
+      EXPECT_LT(largest, 8u << 20);
+    else
+      EXPECT_GT(largest, kWalCut);
+    ASSERT_TRUE(a->Send("sql fetch q"));
+    EXPECT_EQ(Result(*a, &after), "(20 rows)");
+    EXPECT_EQ(after, before) << "the rows of the open result are not those its Exec saw";
+    std::uintmax_t size = 0;
+    for (int i = 0; i < 100 && (size = std::filesystem::file_size(wal)) > kWalCut; ++i)
+      usleep(50000);
+    EXPECT_LE(size, kWalCut) << "the WAL was not cut back";
+  }
+}
+
+// Statements that run for seconds, longer than the server's open-result
+// and idle limits, answer exactly, inside a write transaction too: the
+// server's upkeep waits for the end of a request before it spills a result
+// or counts the client idle, and the commit after them goes through.
+TEST_P(HostServer, StatementsLongerThanTheServersLimitsAnswerExactly) {
+  constexpr int kRows = 130;  // some 2.2 million triples: seconds of work
+  Restart({"--open-result-limit=1", "--idle-transaction-limit=1"});
+  Fill(kRows);
+  // The budgets: SALES 1, Q<i> i, and NEW (inserted inside the
+  // transaction) 2.
+  std::vector<int> budgets{1, 2};
+  for (int i = 0; i < kRows; ++i) budgets.push_back(i);
+  auto triples = [&](int sum) {
+    int n = 0;
+    for (int x : budgets)
+      for (int y : budgets)
+        for (int z : budgets) n += x + y + z == sum;
+    return n;
+  };
+  const std::string from = " FROM exdep010 x, exdep010 y, exdep010 z WHERE x.budget + y.budget + z.budget = ";
   auto a = Host();
-  for (int i = 0; i < 20; ++i)
-    ASSERT_EQ(a->Do("insert exdep010 1 code=D" + std::to_string(i)), "buffered insert on exdep010001");
-  ASSERT_EQ(a->Do("commit"), "committed");
-  EXPECT_EQ(a->Do("sql prepare q SELECT code FROM exdep010"), "prepared q: select");
-  EXPECT_EQ(a->Do("sql rows q 1"), "rows per fetch q 1");
+  EXPECT_EQ(a->Do("insert exdep010 1 code=NEW budget=2"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  // A count whose only step takes seconds.
+  std::vector<std::string> rows;
+  ASSERT_TRUE(a->Send("sql run 1 SELECT COUNT(*) :n" + from + "30"));
+  EXPECT_EQ(Result(*a, &rows), "(1 row)");
+  EXPECT_EQ(rows, std::vector<std::string>{std::to_string(triples(30))});
+  // A result whose rows come slowly, fetched in requests of seconds.
+  EXPECT_EQ(a->Do("sql prepare q SELECT x.code" + from + "150"), "prepared q: select");
+  EXPECT_EQ(a->Do("sql rows q 2000"), "rows per fetch q 2000");
   EXPECT_EQ(a->Do("sql exec q 1"), "executed q");
-  ASSERT_TRUE(a->Send("sql fetch q 1"));
-  std::string line;
-  while (!(line = a->Line()).empty() && line[0] != '(') {}
-  EXPECT_EQ(line, "(1 row)");
-  usleep(1500000);
-  std::string script = "logon demo\nstart w\n";
-  for (int i = 0; i < 2000; ++i)
-    script += "update exdep010 1 code=SALES budget=" + std::to_string(i % 100) + "\ncommit\n";
-  int status = 0;
-  std::string out = RunText(script, &status);
-  EXPECT_EQ(status, 0) << out.substr(0, 2000);
-  auto wal = std::filesystem::file_size(root_.path() + "/main.db-wal");
-  EXPECT_LT(wal, 16u << 20);
   ASSERT_TRUE(a->Send("sql fetch q"));
-  while (!(line = a->Line()).empty() && line[0] != '(') {}
-  EXPECT_EQ(line, "(20 rows)");
+  EXPECT_EQ(Result(*a), "(" + std::to_string(triples(150)) + " rows)");
+  // An UPDATE whose condition takes seconds.
+  EXPECT_EQ(a->Do("sql run 1 UPDATE exdep010 SET name = 'slow' WHERE (SELECT COUNT(*) FROM exdep010 y, "
+                  "exdep010 z WHERE y.budget + z.budget = exdep010.budget - 1000) = 0"),
+            std::to_string(budgets.size()) + " rows updated");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  auto b = Host();
+  rows.clear();
+  ASSERT_TRUE(b->Send("sql run 1 SELECT COUNT(*) :n FROM exdep010 WHERE name = 'slow'"));
+  EXPECT_EQ(Result(*b, &rows), "(1 row)");
+  EXPECT_EQ(rows, std::vector<std::string>{std::to_string(budgets.size())});
+}
+
+// A session that writes beside its own open results moves their rest to
+// files in the folder TMPDIR names, not into the server's memory: the
+// server stays small, and each result still gives exactly its rows.
+TEST_P(HostServer, WritingBesideOpenResultsKeepsTheirRestOutOfMemory) {
+  constexpr int kRows = 400;  // 160,000 rows in each result
+  const std::string temp = root_.path() + "/spill";
+  std::filesystem::create_directory(temp);
+  setenv("TMPDIR", temp.c_str(), 1);
+  Restart({});
+  unsetenv("TMPDIR");
+  Fill(kRows - 1);
+  const long before = RssKiB(server_->pid());
+  std::vector<std::unique_ptr<Process>> hosts;
+  for (int h = 0; h < 2; ++h) {
+    auto &host = hosts.emplace_back(Host());
+    EXPECT_EQ(host->Do("sql prepare q SELECT x.code, y.code, x.name, y.name FROM exdep010 x, exdep010 y"),
+              "prepared q: select");
+    EXPECT_EQ(host->Do("sql exec q 1"), "executed q");
+    ASSERT_TRUE(host->Send("sql fetch q 1"));
+    EXPECT_EQ(Result(*host), "(1 row)");
+    EXPECT_EQ(host->Do("insert exdep010 1 code=H" + std::to_string(h)), "buffered insert on exdep010001");
+  }
+  // Each write waits for the other's transaction; one at a time.
+  EXPECT_EQ(hosts[0]->Do("flush"), "flushed");
+  const long grown = RssKiB(server_->pid()) - before;
+  std::size_t in_files = 0;
+  for (const auto &fd : std::filesystem::directory_iterator("/proc/" + std::to_string(server_->pid()) + "/fd")) {
+    std::error_code error;
+    in_files += std::filesystem::read_symlink(fd.path(), error).string().rfind(temp + "/", 0) == 0;
+  }
+  EXPECT_EQ(hosts[0]->Do("commit"), "committed");
+  EXPECT_EQ(hosts[1]->Do("flush"), "flushed");
+  EXPECT_EQ(hosts[1]->Do("commit"), "committed");
+  EXPECT_EQ(in_files, 1u) << "spill files in " << temp;
+  std::size_t bytes = 0;
+  for (auto &host : hosts) {
+    ASSERT_TRUE(host->Send("sql fetch q"));
+    EXPECT_EQ(Result(*host, nullptr, &bytes), "(" + std::to_string(kRows * kRows - 1) + " rows)");
+  }
+  // The rows as text take about what they take encoded.
+  EXPECT_LT(grown * 1024, static_cast<long>(bytes / 4)) << "KiB the server grew by for " << bytes << " bytes of rows";
 }
 
 TEST_P(HostServer, DelayedLockConflictBetweenHostsIs201) {
