@@ -91,6 +91,15 @@ constexpr auto kRequestTime = std::chrono::seconds(10);
 // the server large for good.
 constexpr std::size_t kTrimAfterBytes = 4 << 20;
 constexpr std::size_t kTrimAfterConnections = 64;
+// Blocks of this size or more are mapped on their own and unmapped when
+// freed, and a heap gives back free room above this size at its top: a
+// fixed size keeps the allocator from raising both to 32 and 64 MiB after
+// a large block was freed (malloc_trim leaves the top of a thread's heap
+// alone). The workers allocate mostly under the monitor, one at a time,
+// so a few heaps serve them all: each heap keeps some free room of its
+// own, and the allocator's default is eight a processor.
+constexpr int kMapFrom = 1 << 20;
+constexpr int kHeaps = 8;
 // How long a TCP connection may take to show its token.
 constexpr auto kTokenTime = std::chrono::seconds(2);
 // How long the loop leaves the listening socket alone when no descriptor
@@ -732,6 +741,9 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
     return fail(std::string("eventfd: ") + std::strerror(errno));
   }
 
+  mallopt(M_MMAP_THRESHOLD, kMapFrom);
+  mallopt(M_TRIM_THRESHOLD, kMapFrom);
+  mallopt(M_ARENA_MAX, kHeaps);
   DriverMonitor monitor;
   DriverShared shared;
   shared.monitor = &monitor;
