@@ -269,6 +269,13 @@ void PeerGate::Refuse(int fd, const std::string &reason) {
   state_ = State::kRefused;
   LogOnce(reason);
   Answer(fd, "refused: " + reason);
+  DrainInput(fd);
+}
+
+void DrainInput(int fd) {
+  char sink[1024];
+  while (recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
 }
 
 }  // namespace molvane::driver

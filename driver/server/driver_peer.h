@@ -77,4 +77,9 @@ class PeerGate {
   std::string line_;  // the token line so far
 };
 
+// Reads and drops what a connection has sent so far, before it is closed
+// after an answer: a TCP socket closed with unread input is reset, and the
+// reset may take the answer with it.
+void DrainInput(int fd);
+
 }  // namespace molvane::driver

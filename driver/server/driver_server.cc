@@ -644,20 +644,25 @@ class Acceptor {
            " connections at once (--max-connections); try again later";
   }
   // Answers "ok" and starts the worker of an admitted connection.
+  // The worker sends nothing before "ok": it sends under the channel's
+  // mutex, held here until the answer has left.
   bool Serve(Channel &ch, std::size_t admitted) {
     if (admitted >= max_) return false;
-    ch.gate.Open(ch.fd);
+    std::string failed;
     {
       std::lock_guard<std::mutex> lock(ch.mu);
       ch.waiting_since = Clock::now();  // the time for its first request starts
+      try {
+        ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
+        ch.gate.Open(ch.fd);
+      } catch (const std::system_error &e) {
+        failed = e.what();
+      }
     }
-    try {
-      ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
-    } catch (const std::system_error &e) {
-      server_.Log(0, std::string("connection refused: no thread to serve it: ") + e.what());
-      return false;
-    }
-    return true;
+    if (failed.empty()) return true;
+    MonitorGuard guard(&server_.monitor);
+    ch.gate.Refuse(ch.fd, Named() + " has no thread to serve the connection: " + failed);
+    return false;
   }
   // The budget of unadmitted connections is full: the oldest of them
   // leaves it. Its token may have come since the loop last read (a host
@@ -697,7 +702,12 @@ class Acceptor {
     if (spare_ < 0) return false;
     close(spare_);
     int fd = accept4(lfd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) close(fd);
+    if (fd >= 0) {
+      const std::string line = "refused: " + Named() + " has no descriptor left for the connection\n";
+      (void)!send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      DrainInput(fd);
+      close(fd);
+    }
     spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
     return fd >= 0 && spare_ >= 0;
   }

@@ -1005,6 +1005,13 @@ TEST_P(HostServer, OutOfDescriptorsTheServerRefusesNewHostsWithoutSpinning) {
   const long before = CpuMs(server_->pid());
   usleep(3000000);
   EXPECT_LT(CpuMs(server_->pid()) - before, 600) << "ms of CPU in 3 s with no descriptor left";
+  // The connections taken without a descriptor to serve them are told why.
+  int told = 0;
+  for (int fd : fds) {
+    const std::string got = ReadAll(fd, 100);
+    told += got.rfind("refused: ", 0) == 0 && got.find(" has no descriptor left for the connection\n") != std::string::npos;
+  }
+  EXPECT_GT(told, 0);
   auto late = std::make_unique<Process>(std::vector<std::string>{
       std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(), "--script", "-"});
   EXPECT_EQ(late->Do("logon demo"), "logged on as demo");
