@@ -6,7 +6,8 @@
 # declare, molvane-host runs from the prefix, and examples/quickstart.c
 # builds against the prefix with pkg-config and with find_package and runs
 # against the installed reference driver, twice in a row; api_messages.c
-# reads the causes of failing calls through the installed API alone.
+# reads the causes of failing calls through the installed API alone, and
+# docs/first-table.md works as written.
 #   install_test.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 src=$1 work=$2
@@ -84,6 +85,10 @@ LD_LIBRARY_PATH="$libdir" "$here/run_quickstart.sh" "$work/quickstart-pc" \
 step "the messages of failing calls, against the installed headers"
 cc -std=c99 -Wall -Wextra -Werror "$here/api_messages.c" $flags -Wl,-rpath,"$libdir" -o api-messages
 "$here/run_api_messages.sh" "$work/api-messages" "$prefix/bin/molvane-driver" "$work/run-messages" > /dev/null
+
+step "docs/first-table.md as it stands, built with its own command against the prefix"
+PKG_CONFIG_PATH="$libdir/pkgconfig" LD_LIBRARY_PATH="$libdir" "$here/run_first_table.sh" \
+  "$src/docs/first-table.md" "$prefix/bin/molvane-driver" "$work/run-first-table"
 
 step "examples with find_package"
 run_logged "$work/examples-configure.log" cmake -S "$src/examples" -B "$work/examples" -G Ninja \

@@ -27,7 +27,7 @@ D mytitle
 :CLEN 30
 DUMP
 cat > "$work/root/dict/dmybok010" <<'DUMP'
-:VERS 1
+:VERS 2
 F id
 :NAME mybok010.id
 :DOMA myid
@@ -44,6 +44,7 @@ I 1
 :DUPL 0
 :KEYF mybok010.id
 :KEYL mybok010.id
+:END
 DUMP
 # Neither msqlnone's nor msqlgone's program exists.
 cat > "$work/root/lib/ipc_info" <<EOF2
