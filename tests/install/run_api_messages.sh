@@ -65,5 +65,12 @@ for user in me clerk; do
     echo "api_messages failed as $user" >&2
     exit 1
   fi
+  # Without callbacks the library writes nothing on the program's standard
+  # error: the log is a file below the root, the causes are messages.
+  if [ -s "$work/err-$user.txt" ]; then
+    cat "$work/err-$user.txt" >&2
+    echo "api_messages as $user: the library wrote the above on standard error" >&2
+    exit 1
+  fi
   cat "$work/out-$user.txt"
 done

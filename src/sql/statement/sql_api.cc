@@ -12,7 +12,6 @@
 
 #include "dbc/zdb_errors.h"
 #include "platform/blat.h"
-#include "platform/log.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
@@ -97,12 +96,11 @@ bool Describe(QPCStatement *h, bool callback) {
     bool derived = false;
     if (s.GetSelectTarget(i, &name, &derived) != 0) return QPCDiagError(h, callback), false;
     if (name == nullptr) {
-      log_mesg(__FILE__, __LINE__, "sql_parse", 0,
-               "select item %d has no name to deliver it by: write \":name\" after the item "
-               "(for example COUNT(*) :n) or bind it with sql_sel_bind", i + 1);
+      // An item without a name cannot be bound with sql_sel_bind either:
+      // sql_parse gives no handle. The text says how to name it.
       throw SQLException("HYL06", SQL_ERR_PARSE,
                          SQLString("select item ") + SQLString(std::to_string(i + 1).c_str()) +
-                             SQLString(" must be bound explicitly"));
+                             SQLString(" must be bound explicitly; name the item: COUNT(*) :n or COUNT(*) AS n"));
     }
     h->selectItems[i].name = name;
     SQLColumnDescriptor const *descriptor = nullptr;

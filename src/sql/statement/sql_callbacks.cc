@@ -1,32 +1,45 @@
 #include "sql/statement/sql_callbacks.h"
 
-#include <cstdio>
+#include <atomic>
+
+#include "platform/log.h"
 
 namespace {
 
+// A callback the host has not installed: the call goes on with the
+// default's neutral result, and the log says once per process which
+// callback is missing and what that means. Nothing goes to the host's
+// standard error: a failing call's text is its message (get_zdb_msg).
+void NoteMissing(std::atomic<bool> &noted, const char *name, const char *effect) {
+  if (!noted.exchange(true))
+    log_mesg(__FILE__, __LINE__, "sql_init_func", LOG_INFO, "Function %s not defined: %s", name, effect);
+}
+
+std::atomic<bool> g_notedError, g_notedCreate, g_notedGet, g_notedPut, g_notedWhereUsed;
+
 int DefaultError(int, char *) {
-  std::fputs("Function SQL_FUNC_ERROR not defined\n", stderr);
+  NoteMissing(g_notedError, "SQL_FUNC_ERROR", "the texts of SQL errors reach the host through get_zdb_msg only");
   return 0;
 }
 
 char *DefaultCreateExtVar(char *, unsigned char *, char **, int *const, unsigned long) {
-  std::fputs("Function SQL_FUNC_CRT_EXTVAR not defined\n", stderr);
+  NoteMissing(g_notedCreate, "SQL_FUNC_CRT_EXTVAR",
+              "a parameter or select item that the host does not bind has no variable");
   return nullptr;
 }
 
 int DefaultGetExtVar(char *, SqlVal *, unsigned char *, int *) {
-  std::fputs("Function SQL_FUNC_GET_EXTVAR not defined\n", stderr);
+  NoteMissing(g_notedGet, "SQL_FUNC_GET_EXTVAR", "a parameter that the host does not bind has no value");
   return 0;
 }
 
 void DefaultPutExtVar(char *, unsigned char *, unsigned char, int, int *) {
-  std::fputs("Function SQL_FUNC_PUT_EXTVAR not defined\n", stderr);
+  NoteMissing(g_notedPut, "SQL_FUNC_PUT_EXTVAR", "the values of fetched rows are not delivered");
 }
 
 void DefaultWhereUsed(char const *, int) {
-  std::fputs("Function SQL_WHERE_USED not defined\n", stderr);
+  NoteMissing(g_notedWhereUsed, "SQL_WHERE_USED", "the names a statement uses are not reported");
 }
-
 sql_error_func g_error = &DefaultError;
 sql_crt_extvar_func g_createExtVar = &DefaultCreateExtVar;
 sql_get_extvar_func g_getExtVar = &DefaultGetExtVar;

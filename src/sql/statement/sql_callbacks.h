@@ -1,6 +1,7 @@
 // The five host callbacks of the classic SQL API. Each slot starts with a
-// default that prints "Function <name> not defined" to standard error and
-// returns a neutral result; sql_init_func replaces them.
+// default that returns a neutral result and logs "Function <name> not
+// defined" (once per process, never on standard error); sql_init_func
+// replaces them.
 #pragma once
 
 #include <molvane/sql.h>

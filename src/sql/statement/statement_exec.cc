@@ -385,7 +385,7 @@ int SQLStatement::SaveRetryValues() {
   }
   if (retryClauseType_ == SQL_RETRY_NONE) {
     AddRecord(stmtstate::kNoRetryClause,
-              SQLString("SaveRetryValues called on a statement without retry clause"));
+              SQLString("sql_save_rpoint called on a statement without retry clause"));
     return Traced(id_, "SaveRetryValues", -1);
   }
   try {
@@ -429,7 +429,7 @@ int SQLStatement::Retry() {
   StatementTraceCall(id_, SQLLogger::Interface, "Retry()");
   if (retryClauseType_ == SQL_RETRY_NONE) {
     AddRecord(stmtstate::kNoRetryClause,
-              SQLString("Retry called on a statement without retry clause"));
+              SQLString("sql_retry called on a statement without retry clause"));
     return Traced(id_, "Retry", -1);
   }
   if (!CheckState("Retry", kCursorStates)) return Traced(id_, "Retry", -1);

@@ -148,14 +148,14 @@ TEST_F(SqlApi, SelectItemWithoutANameMustBeBoundExplicitly) {
   faketree::Statement q = Query();
   q.columns.push_back(Column{"", SQL_INTEGER, 4, true});
   Statements()["q"] = q;
-  molvane::test::LogCapture log;
   EXPECT_EQ(sql_parse("q", 1, 0), nullptr);
   EXPECT_EQ(zdb_errno, 302);
   ASSERT_EQ(g_host.errors.size(), 1U);
-  EXPECT_EQ(g_host.errors[0].second, "SQLState HYL06: select item 2 must be bound explicitly (302)");
-  // The log says what to write.
-  EXPECT_TRUE(log.Contains("sql_parse", "select item 2 has no name to deliver it by: write \":name\""))
-      << log.Dump();
+  // The text itself says how to name the item: no handle came back to bind it with.
+  const char text[] =
+      "SQLState HYL06: select item 2 must be bound explicitly; name the item: COUNT(*) :n or COUNT(*) AS n (302)";
+  EXPECT_EQ(g_host.errors[0].second, text);
+  EXPECT_STREQ(get_zdb_msg(), text);
 }
 
 TEST_F(SqlApi, ParseModeFollowsTheFlags) {
@@ -459,6 +459,16 @@ TEST_F(SqlApi, RetryThroughTheApi) {
   ASSERT_EQ(sql_break(h), 0);
   EXPECT_EQ(sql_set_timeout(h, 5), 0);
   sql_close(h);
+  // Without a RETRY clause the refusal names the call the host made.
+  Statements()["plain"] = Query(4);
+  h = sql_parse("plain", 1, 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  ASSERT_EQ(sql_fetch(h), 0);
+  EXPECT_EQ(sql_save_rpoint(h), -1);
+  EXPECT_STREQ(get_zdb_msg(), "SQLState HYS03: sql_save_rpoint called on a statement without retry clause");
+  EXPECT_EQ(sql_retry(h), -1);
+  EXPECT_STREQ(get_zdb_msg(), "SQLState HYS03: sql_retry called on a statement without retry clause");
+  sql_close(h);
 }
 
 TEST_F(SqlApi, CallbackSlots) {
@@ -468,9 +478,44 @@ TEST_F(SqlApi, CallbackSlots) {
   sql_func fallback = sql_init_func(SQL_FUNC_ERROR, previous);
   EXPECT_NE(fallback, nullptr);
   EXPECT_NE(fallback, previous);
+  // The defaults write nothing on the host's standard error; the log names
+  // each missing callback once, however often it is called.
+  sql_func defaults[5];
+  const int numbers[5] = {SQL_FUNC_ERROR, SQL_FUNC_CRT_EXTVAR, SQL_FUNC_GET_EXTVAR, SQL_FUNC_PUT_EXTVAR,
+                          SQL_WHERE_USED};
+  for (int i = 0; i < 5; ++i) {
+    sql_func installed = sql_init_func(numbers[i], nullptr);
+    defaults[i] = sql_init_func(numbers[i], installed);
+  }
+  setenv("ZUV_LOG", testing::TempDir().c_str(), 1);  // the log is a file, not standard error
+  molvane::test::LogCapture log;
   testing::internal::CaptureStderr();
-  reinterpret_cast<sql_error_func>(fallback)(0, const_cast<char *>("x"));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Function SQL_FUNC_ERROR not defined\n");
+  for (int round = 0; round < 2; ++round) {
+    char name[] = "v";
+    unsigned char kind = 1;
+    SqlVal value{};
+    int length = 0;
+    EXPECT_EQ(reinterpret_cast<sql_error_func>(defaults[0])(0, name), 0);
+    EXPECT_EQ(reinterpret_cast<sql_crt_extvar_func>(defaults[1])(name, &kind, nullptr, nullptr, 0), nullptr);
+    EXPECT_EQ(reinterpret_cast<sql_get_extvar_func>(defaults[2])(name, &value, &kind, &length), 0);
+    reinterpret_cast<sql_put_extvar_func>(defaults[3])(name, nullptr, 3, 4, nullptr);
+    reinterpret_cast<sql_where_used_func>(defaults[4])(name, 2);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  std::vector<std::string> logged;
+  for (const molvane::test::LoggedMessage &m : log.messages())
+    logged.push_back(std::string(1, m.level) + " " + m.keyword + ": " + m.text);
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "I sql_init_func: Function SQL_FUNC_ERROR not defined: the texts of SQL errors reach the "
+                        "host through get_zdb_msg only",
+                        "I sql_init_func: Function SQL_FUNC_CRT_EXTVAR not defined: a parameter or select item that "
+                        "the host does not bind has no variable",
+                        "I sql_init_func: Function SQL_FUNC_GET_EXTVAR not defined: a parameter that the host does "
+                        "not bind has no value",
+                        "I sql_init_func: Function SQL_FUNC_PUT_EXTVAR not defined: the values of fetched rows are "
+                        "not delivered",
+                        "I sql_init_func: Function SQL_WHERE_USED not defined: the names a statement uses are not "
+                        "reported"}));
 }
 
 TEST_F(SqlApi, ActionNames) {

@@ -279,10 +279,10 @@ TEST_F(RetryPoints, WithoutARetryClauseTheCallsAreRefused) {
   SQLStatement s;
   ASSERT_EQ(s.Prepare("plain", 1, 4), 0);
   EXPECT_EQ(s.Retry(), -1);  // refused before the state
-  EXPECT_EQ(Diag(s), "HYS03 0 Retry called on a statement without retry clause");
+  EXPECT_EQ(Diag(s), "HYS03 0 sql_retry called on a statement without retry clause");
   ASSERT_EQ(s.Exec(1, nullptr), 0);
   EXPECT_EQ(s.SaveRetryValues(), -1);
-  EXPECT_EQ(Diag(s), "HYS03 0 SaveRetryValues called on a statement without retry clause");
+  EXPECT_EQ(Diag(s), "HYS03 0 sql_save_rpoint called on a statement without retry clause");
   EXPECT_EQ(s.RetryClauseType(), SQL_RETRY_NONE);
   EXPECT_EQ(s_.RetryClauseType(), SQL_RETRY_STRICT);
 }
