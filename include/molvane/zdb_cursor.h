@@ -27,7 +27,9 @@ typedef struct ZDB_CURSOR ZDB_CURSOR;
  * (an int32_t for ZDB_BIND_LONG, a double for ZDB_BIND_DOUBLE); the library
  * converts them to and from the row's stored order. Strings are
  * blank-padded and not NUL-ended: `length` bytes, the rest of a longer
- * column filled with blanks (raw bytes with 0). */
+ * column filled with blanks (raw bytes with 0); a variable longer than its
+ * column gets the column's bytes and, after every read, blanks (raw
+ * variables 0) to its own `length`. */
 enum ZDB_BIND_TYPE {
   ZDB_BIND_BYTE = 1,      /* unsigned char */
   ZDB_BIND_SHORT = 2,     /* int16_t */

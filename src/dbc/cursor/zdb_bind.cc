@@ -140,6 +140,10 @@ void element_to_var(const ZDB_BIND &b, const unsigned char *row, unsigned char *
     std::memcpy(var, &v, 4);
   } else {
     std::memcpy(var, row, b.length);
+    // A longer variable is filled to its own length, so that nothing of
+    // its earlier value stays behind the column's text.
+    if (b.length < b.host_element)
+      std::memset(var + b.length, b.column_type == DDT_RAW ? 0 : ' ', b.host_element - b.length);
   }
 }
 

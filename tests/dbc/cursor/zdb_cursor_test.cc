@@ -109,12 +109,24 @@ TEST_F(ZdbCursor, StringBindsCopyTheShorterLength) {
   zdb_bind_to_buf(b, row.data());
   // A shorter variable fills the column with blanks.
   EXPECT_EQ(std::string(reinterpret_cast<char *>(&row[at]), 20), "abcd" + std::string(16, ' '));
-  std::memset(long_name, 0, sizeof long_name);
+  // A longer variable reads the column's text and blanks to its own length:
+  // nothing of its earlier value stays behind.
+  std::memset(long_name, 'X', sizeof long_name);
   zdb_buf_to_bind(a, row.data());
-  EXPECT_EQ(std::string(long_name, 20), "abcd" + std::string(16, ' '));
-  EXPECT_EQ(long_name[20], 0);
+  EXPECT_EQ(std::string(long_name, sizeof long_name), "abcd" + std::string(21, ' '));
   EXPECT_EQ(zdb_close(a), 0);
   EXPECT_EQ(zdb_close(b), 0);
+  // A raw variable longer than its column is filled with 0.
+  unsigned char raw[7];
+  ZDB_HOST_BIND three[] = {Bind(raw, "exemp010.photo", DDT_RAW, sizeof raw)};
+  ASSERT_EQ(zdb_open(&a, "exemp010", 100, three, 1, trans_), 0) << get_zdb_msg();
+  const int photo = Offset("exemp010.photo");
+  std::memcpy(&row[photo], "\x01\x02\x03\x04", 4);
+  std::memset(raw, 0xEE, sizeof raw);
+  zdb_buf_to_bind(a, row.data());
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(raw), sizeof raw),
+            std::string("\x01\x02\x03\x04\0\0\0", 7));
+  EXPECT_EQ(zdb_close(a), 0);
 }
 
 TEST_F(ZdbCursor, FloatColumnTakesADoubleRoundedToItsDomain) {
