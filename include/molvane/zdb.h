@@ -75,8 +75,11 @@ MOLVANE_API int zdb_init_api(const char *progname, const char *log_arg,
 /* One logon per process; a second one, even after zdb_logoff, fails with
  * 502 (get_zdb_msg says so): a program that logs on again starts a new
  * process. Authenticates nobody: `user` is only a name (the user record comes
- * from ZUV_USER or the login name). Without an environment root the logon
- * succeeds with a warning in get_zdb_msg and the log. 0 or -1. */
+ * from ZUV_USER or the login name). Without an environment root, with a
+ * root that is not a folder, and when a line of a settings file names no
+ * known setting or has no colon (the file and line are named; the line is
+ * ignored), the logon succeeds with a warning in get_zdb_msg and the log.
+ * 0 or -1. */
 MOLVANE_API int zdb_logon(const char *user);
 MOLVANE_API int zdb_logoff(void);
 

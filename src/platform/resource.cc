@@ -34,6 +34,7 @@ struct FileEntry {
   std::string cls;  // class before the point, or ""
   std::string name;
   std::string value;
+  int line = 0;     // line number in its file, from 1
 };
 
 struct ParsedFile {
@@ -41,6 +42,7 @@ struct ParsedFile {
   time_t mtime = 0;
   off_t size = 0;
   std::vector<FileEntry> entries;
+  std::vector<std::pair<int, std::string>> malformed;  // line number, text of lines without a name
 };
 
 struct ResState {
@@ -48,6 +50,7 @@ struct ResState {
   std::map<const AL_RESOURCE *, int> rank;  // rank of each row's current value
   std::set<void *> owned;                   // strings this layer allocated
   std::map<std::string, ParsedFile> files;  // by absolute path
+  std::map<std::string, std::set<AL_RESOURCE *>> specified;  // files loaded for given tables
   int refused = 0;
 };
 
@@ -63,18 +66,21 @@ std::string Trim(const std::string &s) {
   return s.substr(b, e - b);
 }
 
-// Splits "class.name: value"; false for comments, blank and bad lines.
-bool ParseLine(const std::string &raw, FileEntry *out) {
+enum class LineKind { kSetting, kComment, kMalformed };
+
+// Splits "class.name: value". A line without a colon or without a name is
+// malformed; blank lines and comments hold nothing.
+LineKind ParseLine(const std::string &raw, FileEntry *out) {
   std::string line = Trim(raw);
-  if (line.empty() || line[0] == '#' || line[0] == '!') return false;
+  if (line.empty() || line[0] == '#' || line[0] == '!') return LineKind::kComment;
   size_t colon = line.find(':');
-  if (colon == std::string::npos) return false;
+  if (colon == std::string::npos) return LineKind::kMalformed;
   std::string key = Trim(line.substr(0, colon));
   out->value = Trim(line.substr(colon + 1));
   size_t dot = key.find('.');
   out->cls = dot == std::string::npos ? "" : key.substr(0, dot);
   out->name = dot == std::string::npos ? key : key.substr(dot + 1);
-  return !out->name.empty();
+  return out->name.empty() ? LineKind::kMalformed : LineKind::kSetting;
 }
 
 bool ClassApplies(const std::string &cls) {
@@ -104,9 +110,14 @@ const ParsedFile &File(const std::string &abs) {
   pf.mtime = st.st_mtime;
   pf.size = st.st_size;
   std::string line;
-  while (std::getline(in, line)) {
+  for (int number = 1; std::getline(in, line); ++number) {
     FileEntry e;
-    if (ParseLine(line, &e)) pf.entries.push_back(std::move(e));
+    e.line = number;
+    switch (ParseLine(line, &e)) {
+      case LineKind::kSetting: pf.entries.push_back(std::move(e)); break;
+      case LineKind::kMalformed: pf.malformed.emplace_back(number, Trim(line)); break;
+      case LineKind::kComment: break;
+    }
   }
   return pf;
 }
@@ -271,6 +282,78 @@ bool al_settings_file_value(const char *name, std::string *value) {
 
 int al_refused_count() { return State().refused; }
 
+namespace {
+
+bool InAnyTable(const std::vector<AL_RESOURCE *> &tables, const std::string &name) {
+  for (AL_RESOURCE *t : tables) {
+    if (FindRow(t, name) != nullptr) return true;
+  }
+  return false;
+}
+
+// A name without a lower-case letter is taken as a variable that getvar
+// reads from the files ("F_ZRDD", "${NAME}" of lib/ipc_info), not as a
+// setting of a table.
+bool IsVariableName(const std::string &name) {
+  for (char c : name) {
+    if (std::islower(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// The lines of one file that no setting takes: lines without a name and
+// names (of a class that applies) that none of `tables` holds.
+void FileProblems(const std::string &abs, const std::vector<AL_RESOURCE *> &tables, bool variables,
+                  std::vector<AlSettingsProblem> *out) {
+  if (abs.empty()) return;
+  const ParsedFile &pf = File(abs);
+  if (!pf.exists) return;
+  std::map<int, std::string> found;  // by line number
+  for (const auto &[line, text] : pf.malformed) {
+    found[line] = "\"" + text + "\" is no setting (a setting is \"name: value\") and is ignored";
+  }
+  for (const FileEntry &e : pf.entries) {
+    if (!ClassApplies(e.cls) || InAnyTable(tables, e.name)) continue;
+    if (variables && IsVariableName(e.name)) continue;
+    found[e.line] = "\"" + e.name + (variables ? "\" is no known setting and is ignored"
+                                                : "\" is no setting this file is read for, and is ignored");
+  }
+  for (auto &[line, text] : found) out->push_back({abs, line, std::move(text)});
+}
+
+}  // namespace
+
+std::vector<AlSettingsProblem> al_settings_problems() {
+  ResState &st = State();
+  std::vector<AlSettingsProblem> problems;
+  std::set<std::string> done;
+  // The files every registered table reads, which getvar reads too.
+  for (const std::string &abs :
+       {AbsolutePath("lib/defaults/all"), ProgramFilePath(), UserFilePath()}) {
+    if (abs.empty() || !done.insert(abs).second) continue;
+    std::vector<AL_RESOURCE *> tables = st.tables;
+    auto it = st.specified.find(abs);
+    if (it != st.specified.end()) tables.insert(tables.end(), it->second.begin(), it->second.end());
+    FileProblems(abs, tables, true, &problems);
+  }
+  for (const auto &[abs, tables] : st.specified) {
+    if (!done.insert(abs).second) continue;
+    FileProblems(abs, std::vector<AL_RESOURCE *>(tables.begin(), tables.end()), false, &problems);
+  }
+  return problems;
+}
+
+bool al_setting_is_default(const char *name) {
+  ResState &st = State();
+  for (AL_RESOURCE *t : st.tables) {
+    const AL_RESOURCE *row = FindRow(t, name);
+    if (row == nullptr) continue;
+    auto it = st.rank.find(row);
+    return it == st.rank.end() || it->second == kDefault;
+  }
+  return false;
+}
+
 extern "C" {
 
 void al_settings_files_changed(void) { State().files.clear(); }
@@ -287,6 +370,7 @@ int al_load_specified_res(const char *path, AL_RESOURCE *table) {
     errno = ENOENT;
     return -1;
   }
+  State().specified[abs].insert(table);
   ApplyFile(table, abs, kSpecified);
   return 0;
 }
@@ -323,7 +407,7 @@ int al_updreses_by_comstring(const char *command, AL_RESOURCE *table) {
     std::string line = nl != nullptr ? std::string(p, nl) : std::string(p);
     p = nl != nullptr ? nl + 1 : p + line.size();
     FileEntry e;
-    if (!ParseLine(line, &e) || !ClassApplies(e.cls)) continue;
+    if (ParseLine(line, &e) != LineKind::kSetting || !ClassApplies(e.cls)) continue;
     for (AL_RESOURCE *t : tables) {
       AL_RESOURCE *row = FindRow(t, e.name);
       if (row != nullptr && Assign(row, e.value.c_str(), kCommand, "a command")) ++applied;

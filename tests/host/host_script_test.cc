@@ -63,18 +63,24 @@ TEST(HostScript, DatabaseCommandsNeedALogonFirst) {
   EXPECT_NE(status, 0);
 }
 
-// A missing environment root is worth a warning before anything fails on it.
+// A missing environment root is worth a warning before anything fails on it:
+// the library's, once, at the logon.
 TEST(HostScript, MissingEnvironmentRootIsWarnedAbout) {
-  std::string cmd = std::string(MOLVANE_BINARY_DIR) +
-                    "/tools/molvane-host --zuv /nonexistent/molvane-root --version 2>&1";
+  std::string cmd = "echo 'logon demo' | " + std::string(MOLVANE_BINARY_DIR) +
+                    "/tools/molvane-host --zuv /nonexistent/molvane-root --script - 2>&1";
   std::FILE *p = popen(cmd.c_str(), "r");
   std::string out;
   char buf[256];
   while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
   pclose(p);
-  EXPECT_NE(out.find("warning: environment root /nonexistent/molvane-root is not a folder"),
-            std::string::npos)
-      << out;
+  const std::string warning =
+      "log W zdb_logon: The environment root /nonexistent/molvane-root (set_zuv or the variable "
+      "ZUV) is not a folder: its settings, driver map and table definitions are not read, and "
+      "dictionaries are looked for in /nonexistent/molvane-root/dict\n";
+  EXPECT_NE(out.find(warning), std::string::npos) << out;
+  EXPECT_EQ(out.find(warning), out.rfind(warning)) << "warned twice:\n" << out;
+  EXPECT_EQ(out.find("molvane-host: warning"), std::string::npos) << "warned twice:\n" << out;
+  EXPECT_NE(out.find("logged on as demo\n"), std::string::npos) << out;
 }
 
 // --help of molvane-host and of the driver prints the usage and ends (the

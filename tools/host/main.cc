@@ -1,14 +1,12 @@
 // molvane-host: a small command-line host of the molvane library.
 //   molvane-host [--zuv DIR] [--version] [--help] [--script FILE | -]
-// --zuv sets the environment root (a warning when it is not a folder); the
-// host installs a log hook that echoes every log message to standard error,
-// as a real host would show them. Standard output is line-buffered and
+// --zuv sets the environment root (the library's logon warns when it is not
+// a folder); the host installs a log hook that echoes every log message to
+// standard error, as a real host would show them. Standard output is line-buffered and
 // flushed before each log line, so that results, errors and log lines come
 // out in the order they happened even when both streams go to one pipe.
 // --script runs the commands of a file ("-": standard input); the command
 // language is described in host_commands.h.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,11 +52,6 @@ int Help() {
   return 0;
 }
 
-bool IsFolder(const char *path) {
-  struct stat st;
-  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -68,11 +61,6 @@ int main(int argc, char **argv) {
   bool version = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--zuv") == 0 && i + 1 < argc) {
-      if (!IsFolder(argv[i + 1]))
-        std::fprintf(stderr,
-                     "molvane-host: warning: environment root %s is not a folder; "
-                     "its dictionary and settings will not be found\n",
-                     argv[i + 1]);
       if (set_zuv(argv[++i]) != 0) {
         std::fprintf(stderr, "molvane-host: bad environment root\n");
         return 2;

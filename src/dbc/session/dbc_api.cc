@@ -1,7 +1,10 @@
 // Start-up, logon and logoff of the database API, and the process-wide
 // state every other call checks.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <molvane/zdb.h>
 
@@ -113,7 +116,10 @@ static int zdb_logon_unguarded(const char *user) {
     set_zdb_msg_logged("zdb_logon", 0, "zdb_init_api was not called: call zdb_init_api before zdb_logon");
     return -1;
   }
-  if (*get_zuv() == '\0') {
+  const char *root = get_zuv();
+  struct stat root_stat;
+  bool warned = false;
+  if (*root == '\0') {
     std::string folder = dd_dump_folder();
     reset_zdb_msg();
     set_zdb_msg_logged("zdb_logon", LOG_WARNING,
@@ -121,6 +127,16 @@ static int zdb_logon_unguarded(const char *user) {
                        "driver map and table definitions are not read, and dictionaries are "
                        "looked for in %s",
                        folder.empty() ? "no folder (F_ZRDD is not set either)" : folder.c_str());
+    warned = true;
+  } else if (::stat(root, &root_stat) != 0 || !S_ISDIR(root_stat.st_mode)) {
+    std::string folder = dd_dump_folder();
+    reset_zdb_msg();
+    set_zdb_msg_logged("zdb_logon", LOG_WARNING,
+                       "The environment root %s (set_zuv or the variable ZUV) is not a folder: "
+                       "its settings, driver map and table definitions are not read, and "
+                       "dictionaries are looked for in %s",
+                       root, folder.c_str());
+    warned = true;
   }
   std::memset(g_state.user, 0, sizeof g_state.user);
   if (user != nullptr) std::strncpy(g_state.user, user, ZDB_USER_NAME_MAX);
@@ -134,6 +150,15 @@ static int zdb_logon_unguarded(const char *user) {
   dbc_set_resource_mutfun("zdb_debug", debug_word_changed);
   dbc_set_resource_mutfun("qelt_sql_trace", dbc_sql_trace_changed);
   dbc_set_resources();
+  // A misspelt name or a line without a colon is ignored by the settings;
+  // the host hears of it here, where every settings table is registered.
+  if (std::string settings = dbc_settings_warning(); !settings.empty()) {
+    if (warned)
+      add_zdb_msg("; ");
+    else
+      reset_zdb_msg();
+    set_zdb_msg_logged("zdb_logon", LOG_WARNING, "%s", settings.c_str());
+  }
   if (audit_read_auditcols() < 0) {
     zdb_errno = ZE_AUDIT_SETUP;
     return -1;

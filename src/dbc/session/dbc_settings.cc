@@ -6,6 +6,8 @@
 
 #include "dbc/zdb_errors.h"
 #include "dbc/session/zdb_trans.h"
+#include "platform/resource_files.h"
+#include "platform/user.h"
 #include "sql/common/sql_logger.h"
 
 namespace {
@@ -72,4 +74,23 @@ long dbc_sql_setting(const char *name) {
   if (std::strcmp(name, "qelt_sql_trace") == 0) return g_settings.qelt_sql_trace;
   if (std::strcmp(name, "tt_sql_trace") == 0) return g_settings.tt_sql_trace;
   return 0;
+}
+
+std::string dbc_settings_warning() {
+  std::vector<AlSettingsProblem> problems = al_settings_problems();
+  std::string text;
+  bool in_user_file = false;
+  const std::string user = al_settings_user();
+  const std::string user_file = "/lib/user/u" + user;
+  for (const AlSettingsProblem &p : problems) {
+    if (!text.empty()) text += "; ";
+    text += "Settings file " + p.file + ", line " + std::to_string(p.line) + ": " + p.text;
+    in_user_file = in_user_file || (!user.empty() && p.file.ends_with(user_file));
+  }
+  // A misspelt user_type leaves the default, the user who may do anything.
+  if (in_user_file && user_info.user_type == 'S' && al_setting_is_default("user_type")) {
+    text += "; no line sets user_type, so user " + user +
+            " is a super user (type S) whom no roles restrict";
+  }
+  return text;
 }

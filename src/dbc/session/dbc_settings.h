@@ -1,6 +1,8 @@
 // The database client's own settings table (DBC_RESOURCES), read at logon.
 #pragma once
 
+#include <string>
+
 #include "platform/resource.h"
 
 // Values of the settings, valid after dbc_set_resources.
@@ -25,6 +27,12 @@ DBC_SETTINGS &dbc_settings();
 // Loads "lib/defaults/db_resource", then the file named by USR_DBC_RES, and
 // registers the table for environment variables and later updates.
 void dbc_set_resources();
+// The warning on the lines of the settings files read so far that no
+// setting takes ("Settings file F, line N: ..."; "; " between lines), or ""
+// when there are none. When the user's own file has such a line and
+// user_type still holds its default S, it says that the user is a super
+// user.
+std::string dbc_settings_warning();
 // Applies settings given as text to this table, else to all tables.
 int dbc_update_resources(const char *command);
 // Attaches a change callback to a setting; -1 with zdb_errno 215 when the

@@ -101,6 +101,93 @@ TEST(ZdbLogonTraps, MissingStartUpAndRootAreNamed) {
       << get_zdb_msg();
 }
 
+// A root that is no folder and a settings line that no setting takes are
+// warned about at the logon, which succeeds: get_zdb_msg and the log name
+// the root, or the file and line; a correct file gives no warning and keeps
+// its meaning. "@" stands for the scratch root.
+struct SettingsWarningCase {
+  const char *name;
+  const char *file;     // relative to the root; null: the root is a missing folder
+  const char *content;
+  const char *warning;  // the whole message after the logon
+  char user_type;       // what the logon leaves in the user record
+};
+
+std::string g_logon_warning;  // the text the logon logged as a warning
+void KeepLogonWarning(char level, const char *keyword, const char *text, const char *, int) {
+  if (level == 'W' && std::string(keyword) == "zdb_logon") g_logon_warning += text;
+}
+
+void PrintTo(const SettingsWarningCase &c, std::ostream *os) { *os << c.name; }
+
+class ZdbLogonWarnings : public testing::TestWithParam<SettingsWarningCase> {};
+
+TEST_P(ZdbLogonWarnings, NameTheRootOrTheFileAndLine) {
+  const SettingsWarningCase &c = GetParam();
+  ScratchDir root;
+  std::string zuv = root.path();
+  if (c.file == nullptr)
+    zuv += "/missing";
+  else
+    root.WriteFile(c.file, c.content);
+  root.WriteFile("lib/roles/db/c/clerk", "clerk\nexdep010:*:R\n");
+  setenv("ZUV_USER", "ann", 1);
+  set_zuv(zuv.c_str());
+  log_set_log_hook(KeepLogonWarning);
+  ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  ASSERT_EQ(zdb_logon("ann"), 0) << get_zdb_msg();
+  log_set_log_hook(nullptr);
+  std::string expected = c.warning;
+  for (std::size_t at; (at = expected.find('@')) != std::string::npos;)
+    expected.replace(at, 1, root.path());
+  EXPECT_EQ(get_zdb_msg() != nullptr ? std::string(get_zdb_msg()) : "", expected);
+  EXPECT_EQ(g_logon_warning, expected);
+  EXPECT_EQ(zdb_user_info_get_user_type(), c.user_type);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZdbLogonWarnings,
+    testing::Values(
+        SettingsWarningCase{"RootIsNoFolder", nullptr, "",
+                            "The environment root @/missing (set_zuv or the variable ZUV) is not a "
+                            "folder: its settings, driver map and table definitions are not read, "
+                            "and dictionaries are looked for in @/missing/dict",
+                            'S'},
+        SettingsWarningCase{"MisspeltUserType", "lib/user/uann", "user_typ: U\n",
+                            "Settings file @/lib/user/uann, line 1: \"user_typ\" is no known "
+                            "setting and is ignored; no line sets user_type, so user ann is a "
+                            "super user (type S) whom no roles restrict",
+                            'S'},
+        SettingsWarningCase{"LineWithoutColon", "lib/user/uann",
+                            "# the clerk\nuser_type U\n\ndb_roles: clerk\n",
+                            "Settings file @/lib/user/uann, line 2: \"user_type U\" is no setting "
+                            "(a setting is \"name: value\") and is ignored; no line sets user_type, "
+                            "so user ann is a super user (type S) whom no roles restrict",
+                            'S'},
+        SettingsWarningCase{"CorrectFileMeansWhatItSays", "lib/user/uann",
+                            "! a clerk\nuser_type: U\n db_roles : clerk\nZUV_ATTACH_TIMEOUT: 9\n"
+                            "*.language: 2\n",
+                            "", 'U'},
+        SettingsWarningCase{"TypedUserIsNotCalledSuper", "lib/user/uann",
+                            "user_type: U\ndb_roles: clerk\nlanguag: 2\n",
+                            "Settings file @/lib/user/uann, line 3: \"languag\" is no known "
+                            "setting and is ignored",
+                            'U'},
+        SettingsWarningCase{"OtherProgramsLinesAreTheirs", "lib/defaults/all",
+                            "other.frobnicate: 1\nrds_full: 3\ntest_dbc.rds_ful: 4\n: 5\n",
+                            "Settings file @/lib/defaults/all, line 3: \"rds_ful\" is no known "
+                            "setting and is ignored; Settings file @/lib/defaults/all, line 4: "
+                            "\": 5\" is no setting (a setting is \"name: value\") and is ignored",
+                            'S'},
+        SettingsWarningCase{"ClientFileTakesTheClientsSettingsOnly", "lib/defaults/db_resource",
+                            "rds_full: 3\nuser_type: U\nF_ZRDD: /x\n",
+                            "Settings file @/lib/defaults/db_resource, line 2: \"user_type\" is no "
+                            "setting this file is read for, and is ignored; Settings file "
+                            "@/lib/defaults/db_resource, line 3: \"F_ZRDD\" is no setting this "
+                            "file is read for, and is ignored",
+                            'S'}),
+    [](const testing::TestParamInfo<SettingsWarningCase> &info) { return info.param.name; });
+
 TEST_F(ZdbLogon, LogoffWithoutLogon) {
   EXPECT_EQ(zdb_logoff(), -1);
   EXPECT_EQ(zdb_errno, ZE_NOT_LOGGED_ON);
