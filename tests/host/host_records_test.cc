@@ -102,12 +102,17 @@ TEST_F(HostRecords, BadArgumentsAreRefused) {
   int status = 0;
   std::string out = RunText(
       "logon demo\nstart t\ntable frobnicate exdep010 1\ninsert exdep010 x\n"
-      "insert exdep010 1 nosuch=1\ninsert exdep010 1 code=MUCHTOOLONG\nread exdep099 1 code=A\n",
+      "insert exdep010 1 nosuch=1\ninsert exdep010 1 code=MUCHTOOLONG\nread exdep010 1 name=saw\n"
+      "lockread exemp010 1 emp=1 name=x\nread exdep099 1 code=A\n",
       &status);
   EXPECT_EQ(out,
             "logged on as demo\ntransaction t id 1\nbad arguments: table\nbad arguments: insert\n"
             "bad value: nosuch=1: exdep010 has no column nosuch\n"
             "bad value for code: MUCHTOOLONG (longer than 6 characters)\n"
+            "bad key: name=saw: name is not a key column; read reads exdep010 by index 1, whose "
+            "key columns are code\n"
+            "bad key: name=x: name is not a key column; lockread reads exemp010 by index 1, whose "
+            "key columns are emp\n"
             "error 513 (table not in dictionary): Table exdep099 not found in data dictionary (no "
             "dump dexdep099 in " + root_.path() + "/dict)\n");
   EXPECT_NE(status, 0);

@@ -35,6 +35,32 @@ std::vector<const DD_COLUMN *> StoredColumns(const DD_TABLE *table) {
   return columns;
 }
 
+// A column's name without its table ("code" of "exdep010.code").
+std::string ShortName(const DD_COLUMN *c) {
+  const char *dot = std::strchr(c->name, '.');
+  return dot != nullptr ? dot + 1 : c->name;
+}
+
+// The columns whose values make the key of index `index_nr`, in key order:
+// a combined part stands for its members. Empty when the table has no such
+// index.
+std::vector<const DD_COLUMN *> KeyColumns(const DD_TABLE *table, int index_nr) {
+  std::vector<const DD_COLUMN *> columns;
+  for (int k = 0; k < table->key_count; ++k) {
+    const DD_KEY &key = table->keys[k];
+    if (key.index_nr != index_nr || key.parts == nullptr) continue;
+    for (DD_COLUMN **part = key.parts; *part != nullptr; ++part) {
+      if ((*part)->type != DDT_COMBINED || (*part)->members == nullptr) {
+        columns.push_back(*part);
+        continue;
+      }
+      for (DD_COLUMN **member = (*part)->members; *member != nullptr; ++member)
+        columns.push_back(*member);
+    }
+  }
+  return columns;
+}
+
 }  // namespace
 
 bool RecordCommands::Usage(const std::string &command) {
@@ -174,12 +200,32 @@ bool RecordCommands::Read(const std::vector<std::string> &w, int trans) {
   if (table == nullptr) return Fail();
   std::vector<unsigned char> row(table->row_length);
   if (!Assign(table, w, 3, true, row.data())) return false;
+  if (!OnlyKeyColumns(table, w, 3)) return false;
   std::memcpy(host_row_, row.data(), row.size());
   // "lockread" locks the row for the transaction until it ends.
   int action = w[0] == "lockread" ? db_eq_locked : db_eq;
   if (zdb_exec_row(cursor, action, 0, static_cast<int>(compnr)) != 0) return Fail();
   std::fprintf(out_, "%s%03ld: ", w[1].c_str(), compnr);
   Print(table, host_row_);
+  return true;
+}
+
+bool RecordCommands::OnlyKeyColumns(const DD_TABLE *table, const std::vector<std::string> &w,
+                                    std::size_t first) {
+  std::vector<const DD_COLUMN *> key = KeyColumns(table, 1);
+  std::string names;
+  for (const DD_COLUMN *c : key) names += (names.empty() ? "" : ", ") + ShortName(c);
+  for (std::size_t i = first; i < w.size(); ++i) {
+    std::string column = w[i].substr(0, w[i].find('='));
+    bool in_key = false;
+    for (const DD_COLUMN *c : key) in_key = in_key || ShortName(c) == column;
+    if (in_key) continue;
+    std::fprintf(out_,
+                 "bad key: %s: %s is not a key column; %s reads %.8s by index 1, whose key "
+                 "columns are %s\n",
+                 w[i].c_str(), column.c_str(), w[0].c_str(), table->name, names.c_str());
+    return false;
+  }
   return true;
 }
 

@@ -46,6 +46,11 @@ class RecordCommands {
   // line naming the column, the value and the reason; nothing is assigned.
   bool Assign(const DD_TABLE *table, const std::vector<std::string> &w, std::size_t first,
               bool defaults, unsigned char *row);
+  // True when every name=value from w[first] on names a key column of
+  // index 1, the index a read looks the row up by; else a line says which
+  // column is not one and names the key columns.
+  bool OnlyKeyColumns(const DD_TABLE *table, const std::vector<std::string> &w,
+                      std::size_t first);
   void Print(const DD_TABLE *table, const unsigned char *row);
   bool Fail();
   bool Usage(const std::string &command);
