@@ -516,6 +516,9 @@ void DriverConnection::ExeSystem(WireReader &in, WireWriter &out) {
       std::string args = message.substr(1 + name_len);
       std::string first = args.substr(0, args.find('\x01'));
       if (!store_.has_path() && !first.empty()) store_.SetPath(first);
+      // The file is claimed now, so that the answer can warn the client
+      // when another host's driver uses it too.
+      store_.ClaimAtAttach(&answer);
       break;
     }
     case SYS_SYSTEM_INFO:

@@ -182,7 +182,9 @@ DatabaseClaim::~DatabaseClaim() {
 
 void DatabaseClaim::SetHost(long pid) { g_host = pid; }
 
-std::unique_ptr<DatabaseClaim> DatabaseClaim::Take(const std::string &database, std::string *error) {
+std::unique_ptr<DatabaseClaim> DatabaseClaim::Take(const std::string &database, std::string *error,
+                                                   std::string *shared) {
+  if (shared != nullptr) shared->clear();
   const std::string path = LockPath(database);
   const off_t host_byte = 1 + static_cast<off_t>(g_host != 0 ? g_host : getpid());
   bool refused = false;
@@ -206,9 +208,13 @@ std::unique_ptr<DatabaseClaim> DatabaseClaim::Take(const std::string &database, 
   }
   struct flock other = Probe(fd, 1, host_byte - 1);
   if (other.l_type == F_UNLCK) other = Probe(fd, host_byte + 1, 0);
-  if (other.l_type != F_UNLCK)
-    log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING, "%s: row locks do not hold between them",
-             OtherHostText(database, other.l_start).c_str());
+  if (other.l_type != F_UNLCK) {
+    const std::string warning = OtherHostText(database, other.l_start) +
+                                ": row locks do not hold between them; hosts that share a database reach one "
+                                "driver server (molvane-driver --listen)";
+    log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING, "%s", warning.c_str());
+    if (shared != nullptr) *shared = warning;
+  }
   return claim;
 }
 

@@ -6,8 +6,8 @@
 //   is reached into it;
 // - a child or in-process driver is refused while a server holds the file;
 //   it shares the file with other child and in-process drivers, and warns
-//   in the log when one of them serves another host process, whose row
-//   locks it does not see (tools and tests read a file that a host is
+//   (in the log, and to its client) when one of them serves another host
+//   process, whose row locks it does not see (tools and tests read a file that a host is
 //   working on; hosts that share a database reach one server).
 // The lock file is found beside the file that a symbolic link leads to, and
 // the drivers also lock a byte of the database file itself (far beyond what
@@ -41,8 +41,11 @@ class DatabaseClaim {
   DatabaseClaim &operator=(const DatabaseClaim &) = delete;
 
   // The claim of a child or in-process driver serving the host process
-  // of SetHost. Null with the reason when a server holds the file.
-  static std::unique_ptr<DatabaseClaim> Take(const std::string &database, std::string *error);
+  // of SetHost. Null with the reason when a server holds the file. When
+  // the driver of another host process uses the file too, *shared says so
+  // (and the log), else it is "".
+  static std::unique_ptr<DatabaseClaim> Take(const std::string &database, std::string *error,
+                                             std::string *shared = nullptr);
   // The claim of a driver server reached as `reached_as` ("unix PATH" or
   // "tcp PORT"). Null with the reason when any other driver holds the file.
   static std::unique_ptr<DatabaseClaim> TakeForServer(const std::string &database,

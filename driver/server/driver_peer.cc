@@ -171,7 +171,12 @@ bool PeerServed(int fd, const PeerPolicy &policy, std::string *reason) {
   *reason = "the driver server on '" + policy.listen + "' serves only uid " + std::to_string(policy.owner) +
             " (the owner of its database file)" +
             (policy.group_given ? ", members of group " + std::to_string(policy.group) : std::string()) +
-            " and root; uid " + std::to_string(cred.uid) + " is refused";
+            " and root; uid " + std::to_string(cred.uid) + " is refused" +
+            (policy.group_given ? "; a member of group " + std::to_string(policy.group) +
+                                      " is served, or start the server with --serve-group=GROUP of a group that "
+                                      "uid " + std::to_string(cred.uid) + " is in"
+                                : "; to serve it too, start the server with --serve-group=GROUP of a group that "
+                                  "uid " + std::to_string(cred.uid) + " is in");
   return false;
 }
 

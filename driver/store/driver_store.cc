@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string_view>
 
 #include "dbc/zdb_errors.h"
@@ -255,8 +256,40 @@ bool DriverSession::Abort() {
   return ok;
 }
 
+namespace {
+
+// The folder of a database file that does not exist (or is no folder),
+// said as such: the lock file beside the database, which is made first,
+// would otherwise be named as what cannot be opened. "" when the folder is
+// there.
+std::string MissingFolder(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return "";
+  const std::string folder = path.substr(0, slash);
+  struct stat st {};
+  const std::string what = "the folder '" + folder + "' of database '" + path + "' ";
+  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? "" : what + "is not a folder";
+  // A folder that cannot be looked at is left to the open, which says why.
+  return errno == ENOENT || errno == ENOTDIR ? what + "does not exist" : "";
+}
+
+}  // namespace
+
+void DriverStore::ClaimAtAttach(std::string *shared) {
+  shared->clear();
+  if (path_.empty() || path_ == ":memory:" || claim_ != nullptr) return;
+  std::string error;
+  claim_ = DatabaseClaim::Take(path_, &error, shared);
+}
+
 DriverSession *DriverStore::OpenSession(const std::string &name, std::string *error) {
+  last_failure_ = 0;
   if (!path_.empty() && path_ != ":memory:" && claim_ == nullptr) {
+    if (std::string missing = MissingFolder(path_); !missing.empty()) {
+      *error = missing;
+      last_failure_ = ZE_NO_DRIVER;
+      return nullptr;
+    }
     claim_ = DatabaseClaim::Take(path_, error);
     if (claim_ == nullptr) return nullptr;
   }

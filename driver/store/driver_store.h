@@ -163,8 +163,14 @@ class DriverStore {
   // The cap of the file in pages for the sessions opened after; 0 none.
   void SetMaxPages(std::uint32_t pages) { max_pages_ = pages; }
 
+  // Claims the database file of a child or in-process driver at its
+  // attachment, before its first session: *shared is the warning of the
+  // claim when another host's driver uses the file too, else "". A claim
+  // refused now is taken (and its refusal told) at the first session.
+  void ClaimAtAttach(std::string *shared);
   // A new session with the next id; null with an error text on failure,
-  // and last_failure() the storage error number (0 for another cause).
+  // and last_failure() the error number (a storage error, 505 for a
+  // database whose folder does not exist, 0 for another cause).
   DriverSession *OpenSession(const std::string &name, std::string *error);
   std::uint32_t last_failure() const { return last_failure_; }
   DriverSession *Find(std::uint32_t id);

@@ -16,9 +16,14 @@
  * gives its text, docs/errors.md says what to do) and its cause in words in
  * get_zdb_msg.
  *
- * A lost driver connection (the driver process died, a driver server went
- * away) ends the host process: the library logs "Detected server
- * disconnection" and calls exit(1). A host cannot install another handler. */
+ * A lost driver connection (the driver process died after it had served, a
+ * driver server went away) ends the host process: the library logs
+ * "Detected server disconnection" and calls exit(1). A host cannot install
+ * another handler. A driver that ends before it has answered its attachment
+ * (a mistyped option on its lib/ipc_info line) is no lost connection: the
+ * call that needed it fails with 505 and get_zdb_msg says how it ended
+ * ("driver msqlite ended at start with exit status 2"), after the driver's
+ * alternatives were tried. */
 #ifndef MOLVANE_ZDB_H
 #define MOLVANE_ZDB_H
 

@@ -31,6 +31,7 @@ enum {
 enum {
   IPC_SET_DISCONNECT = 1,  // argument: stream_disconnect_fn (cast to void *)
   IPC_GET_HOST = 16,       // argument: char buffer of IPC_HOST_SIZE bytes
+  IPC_WAIT_CHILD = 17,     // argument: int, the child's wait status
 };
 
 // Size of a host-name buffer, NUL included.
@@ -70,7 +71,14 @@ int ipc_open_fd_streams(int in_fd, int out_fd, const char *name, STREAM **stream
 // of this stream disconnects (end of data, a failed read or write); null
 // removes it; the handler may end the process but must not close the
 // stream it is given (the failing call still uses it). Operation IPC_GET_HOST copies the connection's host name into
-// the argument buffer ("" when local). 0, or -1 with errno EINVAL for a
+// the argument buffer ("" when local). Operation IPC_WAIT_CHILD is for a
+// connection whose peer has gone: it waits for the child process as long
+// as closing the connection would before a signal, reaps it (a failing
+// status is logged) and stores its wait status (as waitpid gives it) in
+// the int the argument points to; closing the connection then waits for
+// nothing. It fails with ECHILD when the connection has no child left to
+// wait for (an in-process driver, a server, a child reaped already) and
+// ETIMEDOUT when the child goes on. 0, or -1 with errno EINVAL for a
 // stream that is not a process connection, an unknown operation or a null
 // buffer.
 int ipc_control(STREAM *stream, int operation, void *argument);

@@ -139,6 +139,21 @@ IPC_CONNECT::~IPC_CONNECT() {
   errno = e;
 }
 
+int IPC_CONNECT::WaitChild(int *status) {
+  if (pid <= 0) {
+    errno = ECHILD;
+    return -1;
+  }
+  if (!ipc_wait_child(pid, driver.c_str(), status)) {
+    errno = ETIMEDOUT;
+    return -1;
+  }
+  pid = -1;
+  if (*status != -1) return 0;
+  errno = ECHILD;
+  return -1;
+}
+
 int IPC_CONNECT::Process() {
   if (lib == nullptr) return 0;
   if (!lib_live) {

@@ -33,6 +33,10 @@ struct IPC_CONNECT {
   IPC_CONNECT &operator=(const IPC_CONNECT &) = delete;
   ~IPC_CONNECT();
 
+  // Child form: reaps the child once it has ended (see IPC_WAIT_CHILD).
+  // 0 with its wait status, or -1 with errno ECHILD or ETIMEDOUT.
+  int WaitChild(int *status);
+
   // In-process form: runs driver_main_loop over the bytes handed over so
   // far. 0, or -1 (errno EPIPE) when the driver ended or failed.
   int Process();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ipc/attach.h"
+#include "ipc/ipc_connect.h"
 #include "platform/log.h"
 
 namespace {
@@ -29,6 +30,9 @@ int ipc_control(STREAM *stream, int operation, void *argument) {
       // The host name was bounded when the connection was made.
       std::memcpy(argument, stream->host, std::strlen(stream->host) + 1);
       return 0;
+    case IPC_WAIT_CHILD:
+      if (argument == nullptr) break;
+      return static_cast<molvane::ipc::IPC_CONNECT *>(stream->conn)->WaitChild(static_cast<int *>(argument));
     default:
       break;
   }

@@ -87,9 +87,9 @@ void LogExit(pid_t pid, const char *name, int status) {
 }
 
 // Waits up to `ms` for the child; true when it was reaped.
-bool WaitFor(pid_t pid, const char *name, int ms) {
+bool WaitFor(pid_t pid, const char *name, int ms, int *status = nullptr) {
   for (int waited = 0;; waited += kPollMillis) {
-    if (ipc_try_reap_child(pid, name)) return true;
+    if (ipc_try_reap_child(pid, name, status)) return true;
     if (waited >= ms) return false;
     SleepMillis(kPollMillis);
   }
@@ -222,8 +222,13 @@ int ipc_connect_unix(const std::string &path, int *fd) {
   if (s < 0 || ConnectFd(s, reinterpret_cast<struct sockaddr *>(&sa), sizeof sa) != 0) {
     int e = errno;
     if (s >= 0) close(s);
-    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
-             "cannot connect to driver socket %s: %s", path.c_str(), std::strerror(e));
+    // Nothing listens there: most often no server was started, or one was
+    // started on another path.
+    const std::string hint = e == ENOENT || e == ECONNREFUSED
+                                 ? "; does a driver server listen there (molvane-driver --listen=" + path + ")?"
+                                 : "";
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot connect to driver socket %s: %s%s",
+             path.c_str(), std::strerror(e), hint.c_str());
     errno = e;
     return -1;
   }
@@ -252,9 +257,15 @@ int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd) {
   if (s < 0 || ConnectFd(s, reinterpret_cast<struct sockaddr *>(&ss), len) != 0) {
     int e = errno;
     if (s >= 0) close(s);
-    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
-             "cannot connect to driver port %s%u: %s", addr.ipv6 ? "[::1]:" : "127.0.0.1:",
-             static_cast<unsigned>(addr.port), std::strerror(e));
+    const unsigned port = addr.port;
+    if (e == ECONNREFUSED)
+      log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
+               "cannot connect to driver port %s%u: %s; does a driver server listen on that address "
+               "(molvane-driver --listen=tcp:%u)?",
+               addr.ipv6 ? "[::1]:" : "127.0.0.1:", port, std::strerror(e), port);
+    else
+      log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot connect to driver port %s%u: %s",
+               addr.ipv6 ? "[::1]:" : "127.0.0.1:", port, std::strerror(e));
     errno = e;
     return -1;
   }
@@ -350,18 +361,26 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   return 0;
 }
 
-bool ipc_try_reap_child(pid_t pid, const char *name) {
-  int status = 0;
+bool ipc_try_reap_child(pid_t pid, const char *name, int *status) {
+  int how = 0;
   pid_t r;
   do {
-    r = waitpid(pid, &status, WNOHANG);
+    r = waitpid(pid, &how, WNOHANG);
   } while (r < 0 && errno == EINTR);
+  if (status != nullptr) *status = r == pid ? how : -1;
   if (r == pid) {
-    LogExit(pid, name, status);
+    LogExit(pid, name, how);
     return true;
   }
   // ECHILD: reaped elsewhere (or SIGCHLD is ignored); nothing left to wait for.
   return r < 0;
+}
+
+bool ipc_wait_child(pid_t pid, const char *name, int *status) {
+  const int e = errno;
+  const bool ended = pid > 0 && WaitFor(pid, name, kGraceMillis, status);
+  errno = e;
+  return ended;
 }
 
 void ipc_reap_child(pid_t pid, const char *name) {

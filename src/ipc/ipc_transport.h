@@ -68,8 +68,15 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
 void ipc_reap_child(pid_t pid, const char *name);
 
 // Reaps the child when it has already ended; true when it has (or when it
-// is no longer ours to wait for).
-bool ipc_try_reap_child(pid_t pid, const char *name);
+// is no longer ours to wait for). `status`, when given, receives its wait
+// status, or -1 when there was none to take.
+bool ipc_try_reap_child(pid_t pid, const char *name, int *status = nullptr);
+
+// Waits for a child that is ending (its connection reached its end) for as
+// long as ipc_reap_child gives it to end by itself, without a signal; true
+// when it was reaped, its wait status (-1 when not ours to wait for) in
+// *status.
+bool ipc_wait_child(pid_t pid, const char *name, int *status);
 
 // Writes all `count` bytes to a socket or (`socket` false) a pipe, never
 // raising SIGPIPE (a gone peer gives -1 with errno EPIPE). Returns count or

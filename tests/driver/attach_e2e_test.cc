@@ -87,13 +87,19 @@ TEST_F(AttachEndToEnd, DeadFirstAlternativeFallsBackToTheSecond) {
   EXPECT_EQ(zdb_attach_cursor(ic), 0);
 }
 
-// A driver whose session fails is given up (detached and freed) and the
-// next alternative serves.
+// A driver whose session fails, or that ends before it has answered (a
+// mistyped option), is given up (detached and freed) and the next
+// alternative serves; the death handler is not called for it.
 TEST_F(AttachEndToEnd, FailedSessionFallsBackToTheNextAlternative) {
-  ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 400);
-  ASSERT_NE(ic, nullptr) << zdb_errno;
-  EXPECT_STREQ(zdb_server_name(ServerOf(ic)), "msqlite");
-  EXPECT_EQ(zdb_get_nr_drivers(), 1);
+  ZDB_CURSOR *cursor = Open("exdep010");
+  int drivers = 0;
+  for (int compnr : {400, 410}) {  // two groups, a driver record each
+    ZDB_INTERNAL_CURSOR *ic = Chain(cursor, compnr);
+    ASSERT_NE(ic, nullptr) << compnr << ": " << zdb_errno;
+    EXPECT_STREQ(zdb_server_name(ServerOf(ic)), "msqlite");
+    EXPECT_EQ(zdb_get_nr_drivers(), ++drivers);
+  }
+  EXPECT_EQ(g_deaths, 0);
 }
 
 TEST_F(AttachEndToEnd, TwoTablesOfOneGroupShareOneSession) {
@@ -192,6 +198,7 @@ struct Refusal {
   int error;
   const char *keyword;  // the log line of the refusal, or null
   const char *text;
+  const char *message;  // the message text from its start ("ROOT" the root), or null
 };
 
 class AttachRefusal : public AttachEndToEnd, public testing::WithParamInterface<Refusal> {};
@@ -200,20 +207,35 @@ TEST_P(AttachRefusal, DriverIsDetachedAndTheErrorKept) {
   const Refusal &r = GetParam();
   LogCapture log;
   ZDB_CURSOR *cursor = Open("exdep010");
+  reset_zdb_msg();
   EXPECT_EQ(Chain(cursor, r.compnr), nullptr);
   EXPECT_EQ(zdb_errno, r.error);
   EXPECT_EQ(zdb_get_nr_drivers(), 0);
   EXPECT_EQ(cursor->heads, nullptr);
+  // A driver that could not be attached is no lost driver.
+  EXPECT_EQ(g_deaths, 0);
   if (r.keyword != nullptr) {
     EXPECT_TRUE(log.Contains(r.keyword, r.text)) << log.Dump();
+  }
+  if (r.message != nullptr) {
+    std::string message = r.message;
+    for (std::size_t at; (at = message.find("ROOT")) != std::string::npos;) message.replace(at, 4, root_.path());
+    EXPECT_EQ(std::string(get_zdb_msg()), message);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Drivers, AttachRefusal,
-    testing::Values(Refusal{300, ZE_ILLEGAL_STATE, nullptr, nullptr},
-                    Refusal{500, ZE_SQL_PROTOCOL, nullptr, nullptr},
-                    Refusal{600, ZE_TSS_MODE, "TssMode configuration", "Incompatible TssMode for server msqlutft"}));
+    testing::Values(Refusal{300, ZE_NO_DRIVER, nullptr, nullptr, "No driver could be attached: driver msqlbad: the "
+                            "folder 'ROOT/no/such/folder' of database 'ROOT/no/such/folder/bad.db' does not exist"},
+                    Refusal{500, ZE_SQL_PROTOCOL, nullptr, nullptr, nullptr},
+                    Refusal{600, ZE_TSS_MODE, "TssMode configuration", "Incompatible TssMode for server msqlutft",
+                            nullptr},
+                    Refusal{310, ZE_NO_DRIVER, "attach_process", "ended with exit status 2",
+                            "No driver could be attached: driver msqltypo ended at start with exit status 2"},
+                    Refusal{320, ZE_NO_DRIVER, nullptr, nullptr,
+                            "No driver could be attached: driver msqlquits ended at start with exit status 3; "
+                            "its alternative, driver msqlkilled ended at start by signal 9 (Killed)"}));
 
 TEST_F(AttachEndToEnd, TheCompanyMappingFollowsA519Once) {
   dbc_state().debug = ZDB_DEBUG_REQUESTS;

@@ -1396,6 +1396,8 @@ class HostChildDrivers : public molvane::test::HostEnv {
 // collated key of names) from both hosts, and the integrity check finds the file
 // sound with both modes served.
 TEST_F(HostChildDrivers, HostsOfBothModesFindEveryRowByEquality) {
+  const std::string logs = root_.path() + "/log";
+  setenv("ZUV_LOG", logs.c_str(), 1);
   auto a = Host("1");
   ASSERT_EQ(a->Do("table create exdep010 1"), "exdep010001: create_table");
   for (int i = 0; i < 60; ++i)
@@ -1404,6 +1406,16 @@ TEST_F(HostChildDrivers, HostsOfBothModesFindEveryRowByEquality) {
   const std::string pairs = "SELECT count(*) :n FROM exdep010 x, exdep010 y WHERE x.name = y.name";
   auto b = Host("2");
   EXPECT_EQ(Value(*b, pairs), "60");
+  // The second host's driver finds the first host's driver on the file:
+  // the warning reaches that host's own log, not only the driver's.
+  std::ifstream host_log(logs + "/molvane-host.log");
+  const std::string logged((std::istreambuf_iterator<char>(host_log)), std::istreambuf_iterator<char>());
+  const std::string shared = "driver msqlite: database '" + root_.path() +
+                             "/main.db' is in use by the driver of host process " + std::to_string(a->pid()) +
+                             " too: row locks do not hold between them; hosts that share a database reach "
+                             "one driver server (molvane-driver --listen)";
+  EXPECT_NE(logged.find(shared), std::string::npos) << logged;
+  EXPECT_EQ(logged.find(shared), logged.rfind(shared)) << "told once: " << logged;
   for (int i = 60; i < 120; ++i) {
     ASSERT_EQ(a->Do("insert exdep010 1 " + Row(i)), "buffered insert on exdep010001");
     if (i % 20 == 0) {
@@ -1524,7 +1536,8 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
     std::string line = other->Do("read exdep010 1 code=SALES");
     EXPECT_EQ(line.rfind(refused, 0), 0u) << line;
     EXPECT_NE(line.find("the driver server on '" + listen_ +
-                        "' serves only uid 0 (the owner of its database file) and root; uid 65534 is refused"),
+                        "' serves only uid 0 (the owner of its database file) and root; uid 65534 is refused; to "
+                        "serve it too, start the server with --serve-group=GROUP of a group that uid 65534 is in"),
               std::string::npos)
         << line;
     EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
@@ -1571,6 +1584,11 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
                                          "after the port in lib/ipc_info"},
       {"msqlite tcp " + port + " wrong.secret\n",
        "the token presented to the driver server on " + listen_ + " is not its token"},
+      {"msqlite tcp " + port + " missing.secret\n",
+       "No driver could be attached: driver msqlite: cannot read the secret file " + root_.path() +
+           "/missing.secret: No such file or directory"},
+      {"msqlite tcp " + std::to_string(FreePort()) + "\n",
+       ": Connection refused; does a driver server listen on that address (molvane-driver --listen=tcp:"},
   };
   root_.WriteFile("wrong.secret", "0123456789abcdef0123456789abcdef\n");
   for (const auto &c : cases) {

@@ -163,6 +163,27 @@ static void drivers(int trans) {
   zdb_close(cursor);
 }
 
+/* Drivers that cannot serve: one that ends at start (a mistyped option on
+ * its lib/ipc_info line) and one whose database folder does not exist. Each
+ * fails its call with 505 and the reason, and the program goes on. */
+static void starts(int trans) {
+  ZDB_CURSOR *cursor = NULL;
+  unsigned char row[6144];
+  if (zdb_open(&cursor, "mybok010", 2, row, 0, trans) != 0) expect("open mybok010 of company 2", 0, 0, "");
+  expect("driver that ends at start", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0, ZE_NO_DRIVER,
+         "No driver could be attached: driver msqltypo ended at start with exit status 2");
+  zdb_close(cursor);
+  if (zdb_open(&cursor, "mybok010", 3, row, 0, trans) != 0) expect("open mybok010 of company 3", 0, 0, "");
+  expect("database in a missing folder", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0, ZE_NO_DRIVER,
+         "/nodir' of database '");
+  expect("database in a missing folder (the words)", 1, ZE_NO_DRIVER, "does not exist");
+  zdb_close(cursor);
+  if (zdb_open(&cursor, "mybok010", 1, row, 0, trans) != 0 ||
+      zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0)
+    expect("a read after the drivers that failed", 0, 0, "");
+  zdb_close(cursor);
+}
+
 int main(int argc, char **argv) {
   int trans;
   ZDB_CURSOR *cursor;
@@ -191,6 +212,7 @@ int main(int argc, char **argv) {
     records(cursor, trans);
     sql(trans);
     drivers(trans);
+    starts(trans);
   }
   zdb_close(cursor);
   zdb_exec_db(abort_trans, trans);

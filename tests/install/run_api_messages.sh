@@ -46,13 +46,17 @@ I 1
 :KEYL mybok010.id
 :END
 DUMP
-# Neither msqlnone's nor msqlgone's program exists.
+# Neither msqlnone's nor msqlgone's program exists; msqltypo's line has a
+# mistyped option, and msqlnodir's database a folder that does not exist.
 cat > "$work/root/lib/ipc_info" <<EOF2
 msqlite child $driver \${ZUV}/books.db
 msqlnone child $work/no-such-driver
 msqlgone child $work/no-driver-either
+msqltypo child $driver \${ZUV}/books.db --sesions=2
+msqlnodir child $driver \${ZUV}/nodir/books.db
 EOF2
-printf 'mybok::msqlite\nexemp::msqlnone|msqlgone\n' > "$work/root/lib/tabledef1"
+printf 'mybok:002:msqltypo\nmybok:003:msqlnodir\nmybok::msqlite\nexemp::msqlnone|msqlgone\n' \
+  > "$work/root/lib/tabledef1"
 printf 'user_type: S\n' > "$work/root/lib/user/ume"
 printf 'user_type: U\ndb_roles: clerk\n' > "$work/root/lib/user/uclerk"
 printf 'clerk\nmybok010:*:R\n' > "$work/root/lib/roles/db/c/clerk"

@@ -36,6 +36,7 @@ struct FailureCase {
   std::function<std::string(const std::string &root)> ipc_info;
   const char *driver;
   int expected_errno;
+  const char *logged = "";  // words of the log line
 };
 
 const std::string kDriver = IPC_ECHO_DRIVER;
@@ -56,10 +57,12 @@ const FailureCase kCases[] = {
      "echo", ELIBBAD},
     {"LibraryRefusesConnection", [](auto &) { return "echo library " + kLib + " --fail-start\n"; },
      "echo", ENODEV},
-    {"NoUnixServer", [](auto &) { return "echo unix nobody.sock\n"; }, "echo", ENOENT},
+    {"NoUnixServer", [](auto &) { return "echo unix nobody.sock\n"; }, "echo", ENOENT,
+     "/nobody.sock: No such file or directory; does a driver server listen there (molvane-driver "
+     "--listen="},
     {"TcpServerRefuses",
      [](auto &) { return "echo tcp 127.0.0.1:" + std::to_string(ClosedPort()) + "\n"; }, "echo",
-     ECONNREFUSED},
+     ECONNREFUSED, ": Connection refused; does a driver server listen on that address (molvane-driver --listen=tcp:"},
     {"MalformedTableElsewhere",
      [](auto &) { return "echo child " + kDriver + "\nother bogus x\n"; }, "echo", EINVAL},
     {"RemoteHost", [](auto &) { return "echo child " + kDriver + "\n"; }, "far.example.invalid!echo",
@@ -81,7 +84,8 @@ TEST_P(AttachFailure, FailsCleanlyWithErrno) {
   EXPECT_EQ(errno, c.expected_errno) << std::strerror(errno);
   EXPECT_EQ(s[0], nullptr);
   EXPECT_EQ(s[1], nullptr);
-  EXPECT_FALSE(log.lines().empty());
+  ASSERT_FALSE(log.lines().empty());
+  EXPECT_NE(log.lines().back().find(c.logged), std::string::npos) << log.lines().back();
   EXPECT_EQ(ipc_test::OpenDescriptors(), fds_before);
   EXPECT_TRUE(ipc_test::NoChildrenLeft());
 }

@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -232,6 +233,15 @@ TEST(AttachChild, ChildThatEndsAtStartIsADisconnect) {
   EXPECT_FALSE(RoundTrip(s[0], s[1], "hello", &answer));
   EXPECT_GE(disconnects, 1);
   ipc_test::LogCatcher log;
+  // The ended child is reaped once, its wait status told; the streams then
+  // wait for nothing.
+  int status = 0;
+  ASSERT_EQ(ipc_control(s[0], IPC_WAIT_CHILD, &status), 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+  EXPECT_EQ(ipc_control(s[1], IPC_WAIT_CHILD, &status), -1);
+  EXPECT_EQ(errno, ECHILD);
+  EXPECT_EQ(ipc_control(s[1], IPC_WAIT_CHILD, nullptr), -1);
+  EXPECT_EQ(errno, EINVAL);
   CloseBoth(s);
   EXPECT_TRUE(ipc_test::NoChildrenLeft());
   ASSERT_FALSE(log.lines().empty());  // its exit status is logged

@@ -8,9 +8,15 @@
 // answered ATT_SERVER with 519 (it lacks the mapping of this client's
 // environment). A driver refused on the way is detached again; its streams
 // are closed even when the driver does not answer DET_SERVER, so a failed
-// attachment leaves nothing open.
+// attachment leaves nothing open. A driver whose connection ends before the
+// attachment is complete (a mistyped option on its lib/ipc_info line) is a
+// failed attachment too, 505 with its exit status or signal, so that the
+// next alternative is tried and the host goes on; the death handler, which
+// ends the host, is installed only once the driver has served.
 #include "dbc/refs/refs.h"
 #include "dbc/session/zdb_attach.h"
+
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -101,59 +107,49 @@ bool driver_spec_message(const ZDB_SERVER *server, std::string *message) {
   return true;
 }
 
-}  // namespace
+// How the driver being attached ended, when its connection ended before
+// the attachment was complete. Its streams carry start_disconnect until
+// then, the death handler after: a driver that never served is an attach
+// failure, not a lost driver.
+struct StartEnd {
+  bool ended = false;  // the connection reached its end during the attachment
+  bool waited = false; // the child was reaped: status holds its wait status
+  int status = 0;
+};
+StartEnd g_start_end;
 
-void zdb_note_driver_reason(ZDB_SERVER *server, int error) {
-  const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
-                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
-                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
-                                 static_cast<unsigned char>(SYS_INFO_REFUSAL)};
-  const ZDB_REQUEST &req = dbc_request();
-  if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
-    set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
-  zdb_errno = error;
+void start_disconnect(STREAM *stream) {
+  if (g_start_end.ended) return;
+  g_start_end.ended = true;
+  g_start_end.waited = ipc_control(stream, IPC_WAIT_CHILD, &g_start_end.status) == 0;
 }
 
-const char *zdb_server_name(const ZDB_SERVER *server) {
-  return server->spec != nullptr && server->spec->server->name != nullptr ? server->spec->server->name
-                                                                          : "";
+void set_disconnect(ZDB_SERVER *server, stream_disconnect_fn handler) {
+  for (STREAM *stream : {server->in, server->out})
+    if (stream != nullptr) ipc_control(stream, IPC_SET_DISCONNECT, reinterpret_cast<void *>(handler));
 }
 
-const char *zdb_server_args(const ZDB_SERVER *server) {
-  return server->spec != nullptr && server->spec->server->args != nullptr ? server->spec->server->args
-                                                                          : "";
-}
-
-unsigned zdb_server_type(const ZDB_SERVER *server) {
-  return server->spec != nullptr ? server_zdb_type(server->spec) : 0;
-}
-
-bool zdb_server_is_audit(const ZDB_SERVER *server) {
-  return (zdb_server_type(server) & kDriverTypeMask) == ZDB_AUDIT_DRIVER;
-}
-
-void zdb_set_server_death_handler(stream_disconnect_fn handler) {
-  g_death_handler = handler != nullptr ? handler : default_death_handler;
-}
-
-int zdb_attach_server(ZDB_SERVER *server) {
+// A driver whose connection ended before its attachment was complete: its
+// streams are closed and the call fails with 505 and how the driver ended,
+// so that the next alternative is tried and the host goes on.
+int ended_at_start(ZDB_SERVER *server) {
+  zdb_close_server_streams(server);
   const char *name = zdb_server_name(server);
-  errno = 0;
-  STREAM *streams[2] = {};
-  if (attach_process(name, streams, IPC_MODE_PAIR, 0, 0) != 0) {
-    const int error = errno;
-    if (tracing()) std::fprintf(stderr, "Client %s failed to connect %d\n", name, error);
-    // Memory that ran out says nothing of the driver.
-    zdb_error(error == ENOMEM ? ZE_MEMORY : ZE_NO_DRIVER);
-    // A driver server that refused the connection said why.
-    if (*ipc_attach_refusal() != '\0') set_zdb_msg("%s", ipc_attach_refusal());
-    return -1;
-  }
-  server->in = streams[0];
-  server->out = streams[1];
-  ipc_control(server->in, IPC_SET_DISCONNECT, reinterpret_cast<void *>(g_death_handler));
-  ipc_control(server->out, IPC_SET_DISCONNECT, reinterpret_cast<void *>(g_death_handler));
+  const int status = g_start_end.status;
+  if (!g_start_end.waited)
+    set_zdb_msg("driver %s ended at start: its connection closed before the attachment was complete", name);
+  else if (WIFSIGNALED(status))
+    set_zdb_msg("driver %s ended at start by signal %d (%s)", name, WTERMSIG(status), strsignal(WTERMSIG(status)));
+  else
+    set_zdb_msg("driver %s ended at start with exit status %d", name, WEXITSTATUS(status));
+  zdb_errno = ZE_NO_DRIVER;
+  return -1;
+}
 
+// The requests of an attachment, from EXE_SYSTEM 5 on, over the open
+// streams. 0, or -1 with zdb_errno set.
+int attach_steps(ZDB_SERVER *server) {
+  const char *name = zdb_server_name(server);
   if (system_command(server, SYS_CLIENT_HELLO, ZDB_CLIENT_HELLO, sizeof ZDB_CLIENT_HELLO) != 0) {
     abandon(server);
     return -1;
@@ -163,7 +159,14 @@ int zdb_attach_server(ZDB_SERVER *server) {
     abandon(server);
     return -1;
   }
-  system_command(server, SYS_DRIVER_SPEC, spec_message.data(), spec_message.size());
+  // The answer is the driver's warning about its database file, if any:
+  // another host's driver uses it too, so that row locks do not hold
+  // between the two hosts. It goes into this host's log.
+  const ZDB_REQUEST &spec_reply = dbc_request();
+  if (system_command(server, SYS_DRIVER_SPEC, spec_message.data(), spec_message.size()) == 0 &&
+      spec_reply.exe.msglen > 0)
+    log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING, "driver %s: %.*s", name,
+             static_cast<int>(spec_reply.exe.msglen), spec_reply.exe.msg);
 
   std::string server_text = std::string(qpdDDGetEnv()) + " " + name + " " + zdb_server_args(server);
   dbc_request_prepare(ATT_SERVER);
@@ -234,6 +237,66 @@ int zdb_attach_server(ZDB_SERVER *server) {
   return 0;
 }
 
+}  // namespace
+
+void zdb_note_driver_reason(ZDB_SERVER *server, int error) {
+  const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
+                                 static_cast<unsigned char>(SYS_INFO_REFUSAL)};
+  const ZDB_REQUEST &req = dbc_request();
+  if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
+    set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
+  zdb_errno = error;
+}
+
+const char *zdb_server_name(const ZDB_SERVER *server) {
+  return server->spec != nullptr && server->spec->server->name != nullptr ? server->spec->server->name
+                                                                          : "";
+}
+
+const char *zdb_server_args(const ZDB_SERVER *server) {
+  return server->spec != nullptr && server->spec->server->args != nullptr ? server->spec->server->args
+                                                                          : "";
+}
+
+unsigned zdb_server_type(const ZDB_SERVER *server) {
+  return server->spec != nullptr ? server_zdb_type(server->spec) : 0;
+}
+
+bool zdb_server_is_audit(const ZDB_SERVER *server) {
+  return (zdb_server_type(server) & kDriverTypeMask) == ZDB_AUDIT_DRIVER;
+}
+
+void zdb_set_server_death_handler(stream_disconnect_fn handler) {
+  g_death_handler = handler != nullptr ? handler : default_death_handler;
+}
+
+int zdb_attach_server(ZDB_SERVER *server) {
+  const char *name = zdb_server_name(server);
+  errno = 0;
+  STREAM *streams[2] = {};
+  if (attach_process(name, streams, IPC_MODE_PAIR, 0, 0) != 0) {
+    const int error = errno;
+    if (tracing()) std::fprintf(stderr, "Client %s failed to connect %d\n", name, error);
+    // Memory that ran out says nothing of the driver.
+    zdb_error(error == ENOMEM ? ZE_MEMORY : ZE_NO_DRIVER);
+    // A driver server that refused the connection said why.
+    if (*ipc_attach_refusal() != '\0') set_zdb_msg("%s", ipc_attach_refusal());
+    return -1;
+  }
+  server->in = streams[0];
+  server->out = streams[1];
+  g_start_end = StartEnd{};
+  set_disconnect(server, start_disconnect);
+  const int rc = attach_steps(server);
+  // A driver that refused the client (an SQL protocol or TSS mode of its
+  // own) and then went keeps its refusal.
+  if (g_start_end.ended && (rc == 0 || zdb_errno == ZE_COMMUNICATION)) return ended_at_start(server);
+  set_disconnect(server, g_death_handler);
+  return rc;
+}
+
 void zdb_close_server_streams(ZDB_SERVER *server) {
   if (server->out != nullptr) sclose(server->out);
   if (server->in != nullptr) sclose(server->in);
@@ -271,8 +334,10 @@ int zdb_attach_session(ZDB_SESSION *session) {
     if (tracing())
       std::fprintf(stderr, "<- ATT_SESSION on server %p failed, error %d\n",
                    static_cast<void *>(server), zdb_errno);
-    if (req.retval == ZE_ILLEGAL_STATE && zdb_errno == ZE_ILLEGAL_STATE)
-      zdb_note_driver_reason(server, ZE_ILLEGAL_STATE);
+    // A session the driver refused (its file served elsewhere, a database
+    // whose folder does not exist) or could not open: the driver says why.
+    if (req.retval == zdb_errno && req.retval != ZE_NO_RESOURCE)
+      zdb_note_driver_reason(server, req.retval);
     return -1;
   }
   int retval = req.retval;

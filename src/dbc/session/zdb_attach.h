@@ -33,7 +33,10 @@ inline constexpr unsigned ZDB_AUDIT_SESSIONS = 255;
 // Attaches the driver through its specification: the connection, the
 // disconnect handler, EXE_SYSTEM 5 and 6, ATT_SERVER with its checks,
 // PERMISSION, AUDITCOLS and, when the driver lacks the company mapping,
-// SEND_COMPNR. 0, or -1 with zdb_errno set and nothing left open.
+// SEND_COMPNR. 0, or -1 with zdb_errno set and nothing left open. A driver
+// whose connection ends before these are answered (it ended at start) is a
+// failed attachment, 505 with how it ended in the message text; the death
+// handler is given to the streams only once the attachment is complete.
 int zdb_attach_server(ZDB_SERVER *server);
 // Sends DET_SERVER and closes both streams. 0 (also for a driver that is not
 // attached), or -1 with the streams left open.
@@ -69,7 +72,8 @@ ZDB_SESSION *zdb_choose_session(ZDB_TABLE_COMPNR *key, ZDB_TRANS *trans, DRIVER_
 int zdb_sql_get_server(DRIVER_SPEC *group, int trans_id, ZDB_SESSION **session,
                        ZDB_SERVER **server, int attach);
 
-// The function every new driver stream calls when its driver disconnects.
+// The function every attached driver's streams call when the driver
+// disconnects after its attachment.
 // The default logs "Detected server disconnection" and ends the process with
 // status 1; a host (or a test) may replace it. Null restores the default.
 void zdb_set_server_death_handler(stream_disconnect_fn handler);

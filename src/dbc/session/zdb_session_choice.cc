@@ -8,6 +8,7 @@
 // every table of the group; a driver whose sessions are all in use gets a
 // sibling record (a second connection to the same driver).
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -120,7 +121,11 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
     if (first_error == 0) first_error = zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER;
     const char *why = log_error_count() > mark ? log_last_error()
                                                : zdberrorstr(zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER);
-    std::string cause = std::string("driver ") + zdb_server_name(server) + ": " + why;
+    // A cause that names its driver already is not named again.
+    const std::string driver = std::string("driver ") + zdb_server_name(server);
+    const bool named = std::strncmp(why, driver.c_str(), driver.size()) == 0 &&
+                       (why[driver.size()] == ' ' || why[driver.size()] == ':');
+    std::string cause = named ? std::string(why) : driver + ": " + why;
     if (alternatives == 1) first_cause = cause;
     else last_cause = std::move(cause);
   };
