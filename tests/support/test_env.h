@@ -1,6 +1,8 @@
 // Helpers shared by the test suites: fixture paths and scratch environment roots.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace molvane::test {
@@ -25,5 +27,12 @@ class ScratchDir {
  private:
   std::string path_;
 };
+
+// Why a process run as `user` (and the group of that number) could not take
+// part in a test: it cannot enter `folder`, or cannot run `program
+// --version` (typically a folder above the build or the root that others may
+// not enter, such as a clone in a closed home folder). "" when it can. A test
+// that runs a process as another uid asks first and skips with the reason.
+std::string WhyUidCannotRun(uid_t user, const std::string &program, const std::string &folder);
 
 }  // namespace molvane::test
