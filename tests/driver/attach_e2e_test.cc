@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -391,7 +392,7 @@ TEST_F(AttachEndToEnd, ADriverDyingMidSessionReachesTheDeathHandler) {
 }
 
 // Without a handler of the host's, a lost driver ends the process with
-// status 1 and a log line.
+// status 1 and log lines: how the driver ended, then the disconnection.
 TEST_F(AttachEndToEnd, TheDefaultDeathHandlerEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   zdb_set_server_death_handler(nullptr);
@@ -401,10 +402,15 @@ TEST_F(AttachEndToEnd, TheDefaultDeathHandlerEndsTheProcess) {
   ASSERT_EQ(kill(static_cast<pid_t>(server->pid), SIGKILL), 0);
   EXPECT_EXIT(
       {
+        log_set_log_hook([](char level, const char *keyword, const char *text, const char *, int) {
+          std::fprintf(stderr, "%c %s: %s\n", level, keyword, text);
+        });
         char buffer[64];
         zdb_get_db_system_info(1, 42, buffer, sizeof buffer);
       },
-      testing::ExitedWithCode(1), "");
+      testing::ExitedWithCode(1),
+      "W attach_process: driver msqlite \\(pid [0-9]+\\) ended by signal 9\n"
+      "E server_death: Detected server disconnection");
   sclose(server->out);
   sclose(server->in);
   server->in = server->out = nullptr;

@@ -46,7 +46,11 @@ constexpr int kBlatSessions = 1;
 
 bool tracing() { return (dbc_state().debug & ZDB_DEBUG_REQUESTS) != 0; }
 
-void default_death_handler(STREAM *) {
+void default_death_handler(STREAM *stream) {
+  // A child driver is reaped first, so that the log has its exit status
+  // or signal before the host ends.
+  int status = 0;
+  ipc_control(stream, IPC_WAIT_CHILD, &status);
   log_mesg(__FILE__, __LINE__, "server_death", 0, "Detected server disconnection");
   std::exit(1);
 }
