@@ -50,6 +50,10 @@ TEST(TableDefinitionSyntax, PatternsMatchWholeNamesOrPackageAndModule) {
   EXPECT_FALSE(MatchTablePatterns("abxyz400", "abxyz401"));
   EXPECT_TRUE(MatchTablePatterns("qqqqq, abxyz400 ", "abxyz400"));
   EXPECT_TRUE(MatchTablePatterns("*", "anything"));
+  // A lone "*" is every table; a name ending in "*" is no pattern and
+  // matches nothing.
+  EXPECT_FALSE(MatchTablePatterns("abxyz*", "abxyz400"));
+  EXPECT_FALSE(MatchTablePatterns("ab*", "abxyz400"));
 }
 
 TEST(TableDefinitionSyntax, CompanyListsMatchNumbersEverythingOrAll) {
