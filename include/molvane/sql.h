@@ -7,7 +7,10 @@
  * A failing call returns -1 (or null) and leaves its error number in
  * zdb_errno and on the handle (sql_get_error); its text ("SQLState <state>:
  * <message> (<number>)") is the message of the call (get_zdb_msg) and goes
- * to the error callback (callback 1) when one is installed. */
+ * to the error callback (callback 1) when one is installed. Each call starts
+ * with an empty message, as the calls of <molvane/zdb.h> do; sql_get_error,
+ * sql_row_count, sql_action_type, sql_query_with_rpoint, sql_action and
+ * sql_init_func leave it as it is. */
 #ifndef MOLVANE_SQL_H
 #define MOLVANE_SQL_H
 

@@ -16,6 +16,24 @@
  * gives its text, docs/errors.md says what to do) and its cause in words in
  * get_zdb_msg.
  *
+ * Each call of this API and of the SQL API (<molvane/sql.h>) starts with an
+ * empty message, so get_zdb_msg tells the cause of the call just made and
+ * nothing of an earlier one; a successful call leaves it empty, except
+ * zdb_logon without an environment root, which leaves its warning. The
+ * calls that cannot fail (the action names, zdberrorstr, zdberrorname,
+ * zdberror_next, the user record, put_dlock_in_row, get_dlock_from_row,
+ * zdb_disable_references, sql_action, sql_init_func) and those that only
+ * read what earlier calls left (get_zdb_msg, zdb_get_zdb_errno,
+ * zdb_get_detail_error, zdb_get_default_compnr, sql_get_error,
+ * sql_row_count, sql_action_type, sql_query_with_rpoint) leave the message
+ * as it is, so that a host may call them between a failure and its report;
+ * a handle they refuse replaces it.
+ *
+ * A cursor handle is valid from zdb_open to its close by zdb_close or
+ * zdb_logoff. A call given a handle that is not open (null, closed, or never
+ * opened) is refused with 509 and get_zdb_msg says which; the handle is not
+ * read, so a late close (a C++ destructor after zdb_logoff) does no harm.
+ *
  * A lost driver connection (the driver process died after it had served, a
  * driver server went away) ends the host process: the library logs
  * "Detected server disconnection" and calls exit(1). A host cannot install
@@ -86,6 +104,12 @@ MOLVANE_API int zdb_init_api(const char *progname, const char *log_arg,
  * ignored), the logon succeeds with a warning in get_zdb_msg and the log.
  * 0 or -1. */
 MOLVANE_API int zdb_logon(const char *user);
+/* Ends the work of the process: every transaction is ended and what it has
+ * not committed is aborted (also what a transaction stopped with
+ * zdb_stop_session left), every cursor still open is closed (its handle is
+ * refused afterwards with 509, saying the cursor was closed at logoff), and
+ * the drivers are released. A process that ends without zdb_logoff also
+ * loses what it has not committed: its drivers abort it. 0 or -1. */
 MOLVANE_API int zdb_logoff(void);
 
 /* Transactions ("sessions"): ids 1 to 255; 0 on failure (525 when all
@@ -116,7 +140,8 @@ MOLVANE_API char *zdb_user_info_get_package_combination(char *buffer);
 MOLVANE_API char *zdb_user_info_get_timezone(char *buffer);
 MOLVANE_API char *zdb_user_info_get_user_name(char *buffer);
 
-/* Message text collected during the last API call; null before any message. */
+/* Message text collected during the last API call: "" when it left none;
+ * null before the first call. */
 MOLVANE_API const char *get_zdb_msg(void);
 MOLVANE_API void reset_zdb_msg(void);
 

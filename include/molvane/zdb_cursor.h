@@ -1,6 +1,13 @@
 /* Cursors of the record-level database API: a cursor works on one table in a
  * transaction, with a default company number and, optionally, bound program
- * variables that stand for the row. */
+ * variables that stand for the row.
+ *
+ * A cursor handle is valid from zdb_open until zdb_close closes it, or
+ * zdb_logoff, which closes every cursor still open and aborts what is not
+ * committed. Every call that takes a cursor refuses a handle that is not
+ * open, without reading it: -1 (null for zdb_bind_to_buf) with 509, and
+ * get_zdb_msg says whether the cursor was null, closed at logoff, or closed
+ * by zdb_close (or never opened). */
 #ifndef MOLVANE_ZDB_CURSOR_H
 #define MOLVANE_ZDB_CURSOR_H
 
@@ -58,7 +65,8 @@ typedef struct ZDB_HOST_BIND {
  * names the bind (from 1), its column and the reason. */
 MOLVANE_API int zdb_open(ZDB_CURSOR **cursor, const char *table, int compnr, void *binds,
                          int count, int trans_id);
-/* Closes the cursor and its internal cursors; the handle is gone. 0 or -1. */
+/* Closes the cursor and its internal cursors; the handle is gone. 0, or -1
+ * with 509 for a cursor that is not open (one zdb_logoff closed included). */
 MOLVANE_API int zdb_close(ZDB_CURSOR *cursor);
 /* Sets the company number used when an action passes 0xFFFF; -1 for a null
  * cursor or a number outside 0..999 (the old default stays). */
@@ -67,7 +75,8 @@ MOLVANE_API int zdb_get_default_compnr(ZDB_CURSOR *cursor);
 /* Copies the bound variables into the row and returns the row; without
  * binds returns the host's row buffer given to zdb_open. */
 MOLVANE_API unsigned char *zdb_bind_to_buf(ZDB_CURSOR *cursor, unsigned char *row);
-/* Copies the row into the bound variables; 0. */
+/* Copies the row into the bound variables (nothing for a null row); 0, or
+ * -1 with 509 for a cursor that is not open. */
 MOLVANE_API int zdb_buf_to_bind(ZDB_CURSOR *cursor, const unsigned char *row);
 
 MOLVANE_EXTERN_C_END

@@ -28,6 +28,7 @@ char *g_msg = nullptr;
 std::size_t g_len = 0;
 std::size_t g_capacity = 0;  // bytes of text the buffer holds, without the NUL
 bool g_reset = false;  // reset_zdb_msg ran: the text exists even without a buffer
+int g_call_depth = 0;  // exported calls under way, the outermost first
 
 // Makes room for `need` bytes of text; false when memory runs out (the
 // buffer is then as it was).
@@ -94,3 +95,9 @@ const char *get_zdb_msg(void) {
   if (g_msg == nullptr && g_reset) return "";
   return g_msg;
 }
+
+ZdbCallScope::ZdbCallScope() {
+  if (g_call_depth++ == 0) reset_zdb_msg();
+}
+
+ZdbCallScope::~ZdbCallScope() { --g_call_depth; }

@@ -13,3 +13,18 @@ void set_zdb_msg_logged(const char *keyword, int flags, const char *format, ...)
 
 // Appends a text to the message text without logging it (the caller has).
 void add_zdb_msg(const char *text);
+
+// The span of one exported call of the record or SQL API. The outermost
+// span starts with an empty message, so that get_zdb_msg tells the cause of
+// the call the host just made and nothing of an earlier one; a call that the
+// library makes from inside another (a set read's sql_exec inside
+// zdb_exec_row, the commit of a table action) adds to the message of the
+// call that made it. The calls that read what an earlier call left (its
+// message, number, details) open no span.
+class ZdbCallScope {
+ public:
+  ZdbCallScope();
+  ~ZdbCallScope();
+  ZdbCallScope(const ZdbCallScope &) = delete;
+  ZdbCallScope &operator=(const ZdbCallScope &) = delete;
+};

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <molvane/zdb_dlock.h>
 
@@ -323,13 +324,20 @@ TEST_F(RowActions, WritesNeedTheRolesPermission) {
   ASSERT_EQ(zdb_load_roles(), 0) << zdb_errno;
   EXPECT_EQ(Key("A", db_eq_delayed), 0) << zdb_errno;
   SetName("Refused");
-  for (int action : {db_update_delayed, db_delete_delayed, db_insert}) {
+  // No row condition could allow these: the refusals are not the row's.
+  const std::string refused = ": the roles of the user (db_roles) do not allow it";
+  for (auto [action, words] : {std::pair{db_update_delayed, "an update"},
+                               std::pair{db_delete_delayed, "a delete"},
+                               std::pair{db_insert, "an insert"}}) {
     EXPECT_EQ(Act(action), -1) << action;
     EXPECT_EQ(zdb_errno, ZE_NO_PERMISSION) << action;
+    EXPECT_EQ(std::string(get_zdb_msg()), "No permission for " + std::string(words) +
+                                              " on exdep010001" + refused);
   }
   int argument = 0;
   EXPECT_EQ(zdb_exec_table(cursor_, clear_table, &argument, 1), -1);
   EXPECT_EQ(zdb_errno, ZE_NO_PERMISSION);
+  EXPECT_EQ(std::string(get_zdb_msg()), "No permission for clear_table on exdep010001" + refused);
   zdb_unload_roles();
 }
 

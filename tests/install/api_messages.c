@@ -8,8 +8,10 @@
  *
  * ROOT is the environment root that run_api_messages.sh lays out (the table
  * mybok010 of docs/first-table.md). "clerk" runs as a user whose roles only
- * read mybok010. Prints one line per check and ends with status 1 when one
- * failed. */
+ * read mybok010 (and in company 4 insert rows whose id is above 100). Prints
+ * one line per check and ends with status 1 when one failed. Where the text
+ * is what the check is about, the whole message is compared; each call's
+ * message is its own, so a successful call leaves it empty. */
 #include <stdio.h>
 #include <string.h>
 
@@ -35,6 +37,31 @@ static void expect(const char *what, int failed, int number, const char *words) 
   }
   printf("FAIL %s: %s, error %d (expected %d), message \"%s\" (expected to hold \"%s\")\n", what,
          failed ? "failed" : "succeeded", zdb_errno, number, msg, words);
+  ++failures;
+}
+
+/* The same, for a message that must be exactly `text`. */
+static void expect_text(const char *what, int failed, int number, const char *text) {
+  const char *msg = get_zdb_msg();
+  if (msg == NULL) msg = "(null)";
+  if (failed && zdb_errno == number && strcmp(msg, text) == 0) {
+    printf("ok   %s: %d %s\n", what, zdb_errno, msg);
+    return;
+  }
+  printf("FAIL %s: %s, error %d (expected %d), message \"%s\" (expected \"%s\")\n", what,
+         failed ? "failed" : "succeeded", zdb_errno, number, msg, text);
+  ++failures;
+}
+
+/* Checks that the last call succeeded (`ok` non-zero) and left no message. */
+static void expect_clean(const char *what, int ok) {
+  const char *msg = get_zdb_msg();
+  if (ok && msg != NULL && msg[0] == '\0') {
+    printf("ok   %s: no message\n", what);
+    return;
+  }
+  printf("FAIL %s: %s, error %d, message \"%s\" (expected none)\n", what,
+         ok ? "succeeded" : "failed", zdb_errno, msg != NULL ? msg : "(null)");
   ++failures;
 }
 
@@ -80,10 +107,13 @@ static ZDB_CURSOR *open_books(int trans) {
   expect("bind without a variable", zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0,
          ZE_NULL_VARIABLE, "Bind 3 (column 'mybok010.price') has no variable address");
   binds[2].address = &price;
+  expect("table not in the dictionary", zdb_open(&cursor, "mybok999", 1, binds, 3, trans) != 0,
+         ZE_NO_DD, "Table mybok999 not found in data dictionary");
   if (zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0) {
     expect("open", 0, 0, "");
     return NULL;
   }
+  expect_clean("open after failed opens", 1);
   return cursor;
 }
 
@@ -109,9 +139,14 @@ static void records(ZDB_CURSOR *cursor, int trans) {
   expect("duplicate key", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0, ZE_DUPLICATE_VALUE, "");
   price = -1;
   zdb_bind_to_buf(cursor, row);
+  /* The domain check's text is the whole message, after a call that left
+   * one of its own. */
+  id = 99;
+  expect("read before the domain check", zdb_exec_row(cursor, db_eq, 0, 0xFFFF) != 0,
+         ZE_NO_RECORD, "No record found");
   failing = zdb_domain_check(ddtable("mybok010"), row);
-  expect("domain check", failing != NULL && strcmp(failing, "mybok010.price") == 0, zdb_errno,
-         "mybok010.price not according to RANG (value -1.000000)");
+  expect_text("domain check", failing != NULL && strcmp(failing, "mybok010.price") == 0, zdb_errno,
+              "mybok010.price not according to RANG (value -1.000000)");
   zdb_exec_db(abort_trans, trans);
 }
 
@@ -187,6 +222,7 @@ static void starts(int trans) {
 int main(int argc, char **argv) {
   int trans;
   ZDB_CURSOR *cursor;
+  static unsigned char row[64];
   int clerk = argc == 3 && strcmp(argv[2], "clerk") == 0;
   if (argc != 3) {
     fprintf(stderr, "usage: api_messages ROOT super|clerk\n");
@@ -204,20 +240,34 @@ int main(int argc, char **argv) {
   if (cursor == NULL) return 1;
   if (clerk) {
     id = 3;
-    expect("insert that the roles refuse", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0,
-           ZE_NO_PERMISSION,
-           "No permission for an insert on mybok010001: the roles of the user (db_roles) do not "
-           "allow it");
+    expect_text("insert that the roles refuse", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0,
+                ZE_NO_PERMISSION,
+                "No permission for an insert on mybok010001: the roles of the user (db_roles) do "
+                "not allow it");
+    expect_text("insert that a row condition refuses", zdb_exec_row(cursor, db_insert, 0, 4) != 0,
+                ZE_NO_PERMISSION,
+                "No permission for an insert on mybok010004: the roles of the user (db_roles) do "
+                "not allow it for this row");
   } else {
     records(cursor, trans);
     sql(trans);
     drivers(trans);
     starts(trans);
   }
-  zdb_close(cursor);
+  expect_clean("close", zdb_close(cursor) == 0);
+  /* A cursor left open is closed by zdb_logoff; its handle is refused
+   * afterwards, and the program goes on. */
+  if (zdb_open(&cursor, "mybok010", 1, row, 0, trans) != 0) expect("open", 0, 0, "");
   zdb_exec_db(abort_trans, trans);
   zdb_stop_session(trans);
-  zdb_logoff();
+  expect_clean("logoff", zdb_logoff() == 0);
+  expect_text("close after logoff", zdb_close(cursor) != 0, ZE_BAD_CURSOR,
+              "The cursor was closed at logoff: zdb_logoff closes every open cursor, and "
+              "zdb_close cannot use it any more");
+  expect_text("row action after logoff", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
+              ZE_BAD_CURSOR,
+              "The cursor was closed at logoff: zdb_logoff closes every open cursor, and "
+              "zdb_exec_row cannot use it any more");
   expect("second logon", zdb_logon("me") != 0, ZE_ALREADY_LOGGED_ON,
          "a process logs on once, even after zdb_logoff");
   return failures == 0 ? 0 : 1;

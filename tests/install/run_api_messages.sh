@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Lays out the environment root of docs/first-table.md (the table mybok010
 # of one's own, beside the fixture dictionary) and runs api_messages in it,
-# as a super user and as a user whose roles only read mybok010.
+# as a super user and as a user whose roles only read mybok010 (and in
+# company 4 insert rows whose id is above 100).
 #   run_api_messages.sh API_MESSAGES DRIVER WORKDIR
 set -euo pipefail
 program=$1 driver=$2 work=$3
@@ -59,7 +60,8 @@ printf 'mybok:002:msqltypo\nmybok:003:msqlnodir\nmybok::msqlite\nexemp::msqlnone
   > "$work/root/lib/tabledef1"
 printf 'user_type: S\n' > "$work/root/lib/user/ume"
 printf 'user_type: U\ndb_roles: clerk\n' > "$work/root/lib/user/uclerk"
-printf 'clerk\nmybok010:*:R\n' > "$work/root/lib/roles/db/c/clerk"
+# In company 4 a row condition lets the clerk insert some rows.
+printf 'clerk\nmybok010:*:R\nmybok010:004:W:id > 100\n' > "$work/root/lib/roles/db/c/clerk"
 
 for user in me clerk; do
   mode=$([ $user = me ] && echo super || echo clerk)

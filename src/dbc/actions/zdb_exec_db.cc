@@ -237,7 +237,6 @@ void zdb_note_lost_driver(const ZDB_SERVER *server) {
 }
 
 static int zdb_exec_db_unguarded(int action, int trans_id) {
-  reset_zdb_msg();
   if (zdb_start() != 0) return -1;
   ZDB_TRANS *trans = nullptr;
   int found = find_trans(trans_id, &trans);

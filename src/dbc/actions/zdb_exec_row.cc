@@ -343,11 +343,7 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
 }
 
 static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int compnr) {
-  reset_zdb_msg();
-  if (cursor == nullptr) {
-    zdb_error(ZE_BAD_CURSOR);
-    return -1;
-  }
+  if (zdb_check_cursor(cursor, "zdb_exec_row") != 0) return -1;
   int number = compnr & 0xFFFF;
   if (number == kNoCompnr) number = zdb_compnr_from_cursor(cursor) & 0xFFFF;
   if (number == kNoCompnr || number > 999) {
@@ -395,26 +391,37 @@ int row_chain(ZDB_CURSOR *cursor, int compnr, ZDB_INTERNAL_CURSOR **result) {
 }  // namespace
 
 int zdb_check_row_dlocked(ZDB_CURSOR *cursor, const unsigned char *row, int compnr) {
-  ZDB_INTERNAL_CURSOR *icursor = nullptr;
-  if (row == nullptr || row_chain(cursor, compnr, &icursor) != 0) return -1;
-  return isRowDelayedLocked(icursor, row);
+  return zdb_api_call([&] {
+    if (zdb_check_cursor(cursor, "zdb_check_row_dlocked") != 0) return -1;
+    ZDB_INTERNAL_CURSOR *icursor = nullptr;
+    if (row == nullptr || row_chain(cursor, compnr, &icursor) != 0) return -1;
+    return isRowDelayedLocked(icursor, row);
+  });
 }
 
 int zdb_retrieve_dlock_row(ZDB_CURSOR *cursor, const unsigned char *row,
                            const unsigned char **image) {
-  if (image != nullptr) *image = nullptr;
-  ZDB_INTERNAL_CURSOR *icursor = nullptr;
-  if (row == nullptr || image == nullptr || row_chain(cursor, kNoCompnr, &icursor) != 0) return -1;
-  al_disable_log_mesg();
-  DLOCK_ENTRY *entry = get_dlock_row(icursor->tsession, get_dlock_from_row(cursor->table, row));
-  al_enable_log_mesg();
-  if (entry == nullptr) return -1;
-  *image = dlock_entry_image(entry);
-  return 0;
+  return zdb_api_call([&] {
+    if (image != nullptr) *image = nullptr;
+    if (zdb_check_cursor(cursor, "zdb_retrieve_dlock_row") != 0) return -1;
+    ZDB_INTERNAL_CURSOR *icursor = nullptr;
+    if (row == nullptr || image == nullptr || row_chain(cursor, kNoCompnr, &icursor) != 0)
+      return -1;
+    al_disable_log_mesg();
+    DLOCK_ENTRY *entry = get_dlock_row(icursor->tsession, get_dlock_from_row(cursor->table, row));
+    al_enable_log_mesg();
+    if (entry == nullptr) return -1;
+    *image = dlock_entry_image(entry);
+    return 0;
+  });
 }
 
 int zdb_get_phys_compnr(ZDB_CURSOR *cursor, int compnr) {
-  ZDB_INTERNAL_CURSOR *icursor = nullptr;
-  if (cursor == nullptr || row_chain(cursor, compnr, &icursor) != 0) return -1;
-  return icursor->company->physical;
+  return zdb_api_call([&] {
+    ZDB_INTERNAL_CURSOR *icursor = nullptr;
+    if (zdb_check_cursor(cursor, "zdb_get_phys_compnr") != 0 ||
+        row_chain(cursor, compnr, &icursor) != 0)
+      return -1;
+    return icursor->company->physical;
+  });
 }

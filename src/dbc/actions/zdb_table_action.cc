@@ -103,11 +103,7 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
 }
 
 static int zdb_exec_table_unguarded(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
-  reset_zdb_msg();
-  if (cursor == nullptr) {
-    zdb_error(ZE_BAD_CURSOR);
-    return -1;
-  }
+  if (zdb_check_cursor(cursor, "zdb_exec_table") != 0) return -1;
   int number = compnr & 0xFFFF;
   if (number == kNoCompnr) number = zdb_compnr_from_cursor(cursor) & 0xFFFF;
   if (number == kNoCompnr || number > 999) {

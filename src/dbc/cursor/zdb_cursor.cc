@@ -1,6 +1,7 @@
-// Cursors: zdb_open and zdb_close, the default company number, and the
-// exported bind conversions. A cursor owns its binds; its chains of
-// internal cursors per company are opened on first use (zdb_icursor.cc).
+// Cursors: zdb_open and zdb_close, the table of open cursor handles, the
+// default company number, and the exported bind conversions. A cursor owns
+// its binds; its chains of internal cursors per company are opened on first
+// use (zdb_icursor.cc).
 #include "dbc/cursor/zdb_cursor.h"
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_set>
 
 #include <molvane/dd.h>
 #include <molvane/zdb.h>
@@ -32,6 +34,20 @@ constexpr int kDebugOpenClose = 128;
 bool trace_open_close() { return dbc_state().debug >= kDebugOpenClose; }
 
 bool valid_compnr(int compnr) { return compnr >= 0 && compnr <= 999; }
+
+// The cursor handles of the process: those open, and those zdb_logoff
+// closed, so that a call given one of these can say so. A handle is read
+// only while it is open. Never freed, so that a host's cursor closed by a
+// static destructor still finds the table.
+struct CursorHandles {
+  std::unordered_set<const ZDB_CURSOR *> open;
+  std::unordered_set<const ZDB_CURSOR *> closed_at_logoff;
+};
+
+CursorHandles &handles() {
+  static auto *table = new CursorHandles;
+  return *table;
+}
 
 void unlink_cursor(ZDB_CURSOR *cursor) {
   if (cursor->trans == nullptr) return;
@@ -118,6 +134,12 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
     cursor->host_row = binds;
   }
 
+  try {
+    zdb_register_cursor(cursor.get());
+  } catch (const std::bad_alloc &) {
+    delete[] cursor->binds;
+    throw;
+  }
   cursor->next = trans->cursors;
   trans->cursors = cursor.get();
   if (trace_open_close())
@@ -133,11 +155,35 @@ int zdb_open(ZDB_CURSOR **result, const char *table_name, int compnr, void *bind
       [&] { return zdb_open_unguarded(result, table_name, compnr, binds, count, trans_id); });
 }
 
-static int zdb_close_unguarded(ZDB_CURSOR *cursor) {
+void zdb_register_cursor(const ZDB_CURSOR *cursor) {
+  handles().open.insert(cursor);
+  handles().closed_at_logoff.erase(cursor);
+}
+
+void zdb_unregister_cursor(const ZDB_CURSOR *cursor) { handles().open.erase(cursor); }
+
+int zdb_check_cursor(const ZDB_CURSOR *cursor, const char *call) {
+  if (cursor != nullptr && handles().open.count(cursor) != 0) return 0;
+  zdb_error(ZE_BAD_CURSOR);
+  // The refusal is the whole message, also of a call that only reads.
+  reset_zdb_msg();
   if (cursor == nullptr) {
-    zdb_error(ZE_BAD_CURSOR);
-    return -1;
+    set_zdb_msg_logged(call, 0, "No cursor: %s was given a null cursor", call);
+  } else if (handles().closed_at_logoff.count(cursor) != 0) {
+    set_zdb_msg_logged(call, 0,
+                       "The cursor was closed at logoff: zdb_logoff closes every open cursor, "
+                       "and %s cannot use it any more",
+                       call);
+  } else {
+    set_zdb_msg_logged(call, 0,
+                       "Not an open cursor: %s was given a cursor that zdb_close has closed or "
+                       "that zdb_open never returned",
+                       call);
   }
+  return -1;
+}
+
+int zdb_close_cursor(ZDB_CURSOR *cursor, bool at_logoff) {
   if (trace_open_close())
     std::fprintf(stderr, "zdb_close      on %8s             (cursor %08x)\n", cursor->table->name,
                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cursor)));
@@ -147,22 +193,41 @@ static int zdb_close_unguarded(ZDB_CURSOR *cursor) {
     if (zdb_close_internal(head) != 0) return -1;
   }
   unlink_cursor(cursor);
+  zdb_unregister_cursor(cursor);
+  if (at_logoff) {
+    try {
+      handles().closed_at_logoff.insert(cursor);
+    } catch (const std::bad_alloc &) {
+      // Not remembered: a later call calls the handle not open, still
+      // without reading it.
+    }
+  }
   delete[] cursor->binds;
   delete cursor;
   return 0;
 }
 
 int zdb_close(ZDB_CURSOR *cursor) {
-  return zdb_api_call([&] { return zdb_close_unguarded(cursor); });
+  return zdb_api_call([&] {
+    if (zdb_check_cursor(cursor, "zdb_close") != 0) return -1;
+    return zdb_close_cursor(cursor, false);
+  });
 }
 
 int zdb_set_default_compnr(ZDB_CURSOR *cursor, int compnr) {
-  if (cursor == nullptr || !valid_compnr(compnr)) return -1;
-  cursor->default_compnr = static_cast<std::int16_t>(compnr);
-  return 0;
+  return zdb_api_call([&] {
+    if (zdb_check_cursor(cursor, "zdb_set_default_compnr") != 0 || !valid_compnr(compnr)) return -1;
+    cursor->default_compnr = static_cast<std::int16_t>(compnr);
+    return 0;
+  });
 }
 
-int zdb_get_default_compnr(ZDB_CURSOR *cursor) { return zdb_compnr_from_cursor(cursor); }
+// Only reads: the message of the call before stays, unless the cursor is
+// refused.
+int zdb_get_default_compnr(ZDB_CURSOR *cursor) {
+  if (zdb_check_cursor(cursor, "zdb_get_default_compnr") != 0) return -1;
+  return zdb_compnr_from_cursor(cursor);
+}
 
 int zdb_compnr_from_cursor(ZDB_CURSOR *cursor) {
   return cursor != nullptr ? cursor->default_compnr : -1;
@@ -174,20 +239,21 @@ const char *get_table_name_from_maincursor(ZDB_CURSOR *cursor) {
 }
 
 unsigned char *zdb_bind_to_buf(ZDB_CURSOR *cursor, unsigned char *row) {
-  if (cursor == nullptr) {
-    zdb_error(ZE_BAD_CURSOR);
-    return nullptr;
-  }
-  if (cursor->bind_count == 0) return static_cast<unsigned char *>(cursor->host_row);
-  if (row == nullptr) return nullptr;
-  zdb_binds_to_row(cursor->binds, cursor->bind_count, row);
-  return row;
+  return zdb_api_call_or<unsigned char *>(nullptr, [&]() -> unsigned char * {
+    if (zdb_check_cursor(cursor, "zdb_bind_to_buf") != 0) return nullptr;
+    if (cursor->bind_count == 0) return static_cast<unsigned char *>(cursor->host_row);
+    if (row == nullptr) return nullptr;
+    zdb_binds_to_row(cursor->binds, cursor->bind_count, row);
+    return row;
+  });
 }
 
 int zdb_buf_to_bind(ZDB_CURSOR *cursor, const unsigned char *row) {
-  if (cursor == nullptr || row == nullptr) return 0;
-  zdb_row_to_binds(cursor->binds, cursor->bind_count, row);
-  return 0;
+  return zdb_api_call([&] {
+    if (zdb_check_cursor(cursor, "zdb_buf_to_bind") != 0) return -1;
+    if (row != nullptr) zdb_row_to_binds(cursor->binds, cursor->bind_count, row);
+    return 0;
+  });
 }
 
 int get_compnr_from_bind(ZDB_CURSOR *cursor) {

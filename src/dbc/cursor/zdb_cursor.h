@@ -130,6 +130,22 @@ struct ZDB_CURSOR {
   std::int16_t default_compnr = 0;
 };
 
+// Enters a cursor into the table of open handles (zdb_open does; so does a
+// test for a cursor it made itself), and takes it out again. Registering
+// throws std::bad_alloc when memory runs out.
+void zdb_register_cursor(const ZDB_CURSOR *cursor);
+void zdb_unregister_cursor(const ZDB_CURSOR *cursor);
+// The entry check of every call that takes a cursor handle: 0 for a cursor
+// that zdb_open returned and that is still open; else -1 with 509 and a
+// message, naming `call`, that says why (the whole message): a null cursor,
+// one that zdb_logoff closed, or one that is not open. The handle is never
+// read unless open.
+int zdb_check_cursor(const ZDB_CURSOR *cursor, const char *call);
+// Closes an open cursor and its internal cursors; the handle is gone. At
+// logoff the handle is remembered as closed there, so that a later call
+// given it says so. 0 or -1.
+int zdb_close_cursor(ZDB_CURSOR *cursor, bool at_logoff);
+
 // The chain of a company on a cursor, opened on first use. 0 or -1.
 int zdb_get_internal_cursor(ZDB_INTERNAL_CURSOR **result, ZDB_CURSOR *cursor, int compnr);
 // Closes one chain (or moves it to the waiting closes while buffered updates

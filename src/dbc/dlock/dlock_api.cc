@@ -3,10 +3,12 @@
 // store. Also the _dlock field of a row.
 #include <molvane/zdb.h>
 
+#include "dbc/cursor/zdb_cursor.h"
 #include "dbc/dict/dd.h"
 #include "dbc/dlock/dlock.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/session/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/log.h"
 
 namespace {
@@ -28,34 +30,43 @@ ZDB_DLOCK *SessionDlock(ZDB_TABLE_SESSION *tsession) {
 }  // namespace
 
 int zdb_determine_row_cursor(ZDB_INTERNAL_CURSOR **result, ZDB_CURSOR *cursor) {
-  if (result == nullptr || cursor == nullptr) {
-    zdb_error(ZE_BAD_CURSOR);
-    return -1;
-  }
-  int compnr = get_compnr_from_bind(cursor) & 0xFFFF;
-  if (compnr == kNoCompnr) compnr = zdb_compnr_from_cursor(cursor) & 0xFFFF;
-  if (compnr == kNoCompnr) {
-    log_mesg(__FILE__, __LINE__, "No Compnr", 0, "Unknown compnr for dlock on '%s'.",
-             get_table_name_from_maincursor(cursor));
-    zdb_error(ZE_ILLEGAL_COMPNR);
-    return -1;
-  }
-  return zdb_get_internal_cursor(result, cursor, compnr);
+  return zdb_api_call([&] {
+    if (zdb_check_cursor(cursor, "zdb_determine_row_cursor") != 0) return -1;
+    if (result == nullptr) {
+      zdb_error(ZE_BAD_CURSOR);
+      return -1;
+    }
+    int compnr = get_compnr_from_bind(cursor) & 0xFFFF;
+    if (compnr == kNoCompnr) compnr = zdb_compnr_from_cursor(cursor) & 0xFFFF;
+    if (compnr == kNoCompnr) {
+      log_mesg(__FILE__, __LINE__, "No Compnr", 0, "Unknown compnr for dlock on '%s'.",
+               get_table_name_from_maincursor(cursor));
+      zdb_error(ZE_ILLEGAL_COMPNR);
+      return -1;
+    }
+    return zdb_get_internal_cursor(result, cursor, compnr);
+  });
 }
 
 int init_dlock_offset(ZDB_INTERNAL_CURSOR *icursor, int first_id) {
-  ZDB_DLOCK *dlock = CursorDlock(icursor);
-  return dlock != nullptr ? dlock_store_init_offset(dlock, first_id) : -1;
+  return zdb_api_call([&] {
+    ZDB_DLOCK *dlock = CursorDlock(icursor);
+    return dlock != nullptr ? dlock_store_init_offset(dlock, first_id) : -1;
+  });
 }
 
 int put_dlock_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row) {
-  ZDB_DLOCK *dlock = CursorDlock(icursor);
-  return dlock != nullptr ? dlock_store_put(dlock, row) : -1;
+  return zdb_api_call([&] {
+    ZDB_DLOCK *dlock = CursorDlock(icursor);
+    return dlock != nullptr ? dlock_store_put(dlock, row) : -1;
+  });
 }
 
 int put_commit_resistant_dlock_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row) {
-  ZDB_DLOCK *dlock = CursorDlock(icursor);
-  return dlock != nullptr ? dlock_store_put_commit_resistant(dlock, row) : -1;
+  return zdb_api_call([&] {
+    ZDB_DLOCK *dlock = CursorDlock(icursor);
+    return dlock != nullptr ? dlock_store_put_commit_resistant(dlock, row) : -1;
+  });
 }
 
 void put_dlock_in_row(const DD_TABLE *table, unsigned char *row, int id) {

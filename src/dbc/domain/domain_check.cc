@@ -259,10 +259,10 @@ int zdb_dd_check_column_result(const DD_COLUMN *column, const unsigned char *row
 }
 
 const char *zdb_domain_check(const DD_TABLE *table, const unsigned char *row) {
+  ZdbCallScope call;
   const DD_COLUMN *failing = FirstFailure(table, row);
   if (failing == nullptr) return nullptr;
   // The host reads why through get_zdb_msg; nothing is logged.
-  reset_zdb_msg();
   add_zdb_msg(zdb_dd_check_text());
   return failing->name;
 }

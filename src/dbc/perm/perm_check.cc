@@ -144,6 +144,9 @@ struct TableRights {
   // The roles whose first entry has a condition: their level heads in level
   // order, through the first one without a condition.
   std::vector<std::vector<const DB_PERM *>> conditional;
+  // The highest value any line of `conditional` gives: an action that needs
+  // more is refused whatever the row.
+  int conditionalBest = 0;
 };
 
 // One role's level heads for the table, from the first level it names,
@@ -182,8 +185,12 @@ TableRights Compile(const DD_TABLE *table, int compnr) {
       rights.fixedMax = std::max(rights.fixedMax, static_cast<int>(PERM_NONE));
     else if (heads[0]->condition == nullptr)
       rights.fixedMax = std::max(rights.fixedMax, static_cast<int>(heads[0]->value));
-    else
+    else {
+      for (const DB_PERM *head : heads)
+        for (const DB_PERM *e = head; e != nullptr; e = e->next)
+          rights.conditionalBest = std::max(rights.conditionalBest, static_cast<int>(e->value));
       rights.conditional.push_back(std::move(heads));
+    }
   }
   return rights;
 }
@@ -415,6 +422,11 @@ int perm_action_allowed(const DD_TABLE *table, int logical, int physical, int ac
     std::fprintf(stderr, "<-> PERM_READ no permission for (%s%03d) action %s\n", table->name,
                  logical, name != nullptr ? name : "?");
   }
+  // The refusal is the row's only when a row condition could have allowed
+  // the action for another row.
+  int refused = physical_ok ? logical : physical;
+  bool row_decides = row != nullptr && threshold != 0 &&
+                     RightsOf(table, refused).conditionalBest >= threshold;
   const char *words = action == PERM_ACTION_INSERT   ? "an insert"
                       : action == PERM_ACTION_UPDATE ? "an update"
                       : action == PERM_ACTION_DELETE ? "a delete"
@@ -423,6 +435,6 @@ int perm_action_allowed(const DD_TABLE *table, int logical, int physical, int ac
   reset_zdb_msg();
   set_zdb_msg_logged(nullptr, 0, "No permission for %s on %.8s%03d: the roles of the user (db_roles) "
                      "do not allow it%s",
-                     words, table->name, logical, row != nullptr ? " for this row" : "");
+                     words, table->name, logical, row_decides ? " for this row" : "");
   return -1;
 }

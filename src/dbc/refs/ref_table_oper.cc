@@ -25,6 +25,7 @@
 #include "dbc/session/zdb_server.h"
 #include "dbc/actions/zdb_exec.h"
 #include "dbc/session/zdb_trans.h"
+#include "dbc/zdb_guard.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -373,14 +374,17 @@ int zdbchkres_Execute(ZDBCHKRES *object, const char **text) {
 }
 
 int zdb_get_refcount(ZDB_CURSOR *cursor, int compnr, const char **text, int argument) {
-  if (text != nullptr) *text = "";
-  ZDBCHKRES *object = zdbchkres_Construct();
-  if (object == nullptr) {
-    zdb_error(ZE_MEMORY);
-    return -1;
-  }
-  int rc = zdbchkres_Initialize(object, cursor, argument, compnr, 2);
-  if (rc == 0) rc = zdbchkres_Execute(object, text);
-  zdbchkres_Destruct(object);
-  return rc;
+  return zdb_api_call([&] {
+    if (text != nullptr) *text = "";
+    if (zdb_check_cursor(cursor, "zdb_get_refcount") != 0) return -1;
+    ZDBCHKRES *object = zdbchkres_Construct();
+    if (object == nullptr) {
+      zdb_error(ZE_MEMORY);
+      return -1;
+    }
+    int rc = zdbchkres_Initialize(object, cursor, argument, compnr, 2);
+    if (rc == 0) rc = zdbchkres_Execute(object, text);
+    zdbchkres_Destruct(object);
+    return rc;
+  });
 }

@@ -104,7 +104,6 @@ int zdb_init_api(const char *progname, const char *log_arg, int link, int locale
 static int zdb_logon_unguarded(const char *user) {
   if (g_state.logged_on) {
     zdb_errno = ZE_ALREADY_LOGGED_ON;
-    reset_zdb_msg();
     set_zdb_msg_logged("zdb_logon", 0,
                        "zdb_logon was already called in this process: a process logs on once, "
                        "even after zdb_logoff; start a new process to log on again");
@@ -112,7 +111,6 @@ static int zdb_logon_unguarded(const char *user) {
   }
   if ((dd_state() & (DD_STATE_LOCAL | DD_STATE_GLOBAL)) == 0) {
     zdb_errno = ZE_ILLEGAL_STATE;
-    reset_zdb_msg();
     set_zdb_msg_logged("zdb_logon", 0, "zdb_init_api was not called: call zdb_init_api before zdb_logon");
     return -1;
   }
@@ -121,7 +119,6 @@ static int zdb_logon_unguarded(const char *user) {
   bool warned = false;
   if (*root == '\0') {
     std::string folder = dd_dump_folder();
-    reset_zdb_msg();
     set_zdb_msg_logged("zdb_logon", LOG_WARNING,
                        "No environment root is set (set_zuv or the variable ZUV): its settings, "
                        "driver map and table definitions are not read, and dictionaries are "
@@ -187,19 +184,16 @@ int zdb_logon(const char *user) {
 }
 
 unsigned short zdb_get_physical_compnr(const char *table, int compnr) {
-  if (table == nullptr || std::strlen(table) != 8) {
-    zdb_errno = ZE_ILLEGAL_ARGUMENT;
-    return 0xFFFF;
-  }
-  if (compnr < 0 || compnr > 999) {
-    zdb_errno = ZE_ILLEGAL_COMPNR;
-    return 0xFFFF;
-  }
   // Loading the mapping may run out of memory: 0xFFFF with 501 then.
-  unsigned short physical = 0xFFFF;
-  zdb_api_call([&] {
-    physical = static_cast<unsigned short>(compnrLogicToPhysic(compnrGetCompnrData(table), compnr));
-    return 0;
+  return zdb_api_call_or<unsigned short>(0xFFFF, [&]() -> unsigned short {
+    if (table == nullptr || std::strlen(table) != 8) {
+      zdb_errno = ZE_ILLEGAL_ARGUMENT;
+      return 0xFFFF;
+    }
+    if (compnr < 0 || compnr > 999) {
+      zdb_errno = ZE_ILLEGAL_COMPNR;
+      return 0xFFFF;
+    }
+    return static_cast<unsigned short>(compnrLogicToPhysic(compnrGetCompnrData(table), compnr));
   });
-  return physical;
 }

@@ -97,9 +97,11 @@ static int zdb_logoff_unguarded(void) {
       }
       if (release_session(session) != 0) return -1;
     }
+    // The host's handles of these cursors are gone: a later call given one
+    // is refused, saying that the logoff closed it.
     while (ZDB_CURSOR *cursor = trans->cursors) {
-      if (zdb_close(cursor) != 0) return -1;
-      // zdb_close takes the cursor off the list; should it not, the walk
+      if (zdb_close_cursor(cursor, true) != 0) return -1;
+      // The close takes the cursor off the list; should it not, the walk
       // ends here instead of closing the same cursor again.
       if (trans->cursors == cursor) trans->cursors = nullptr;
     }

@@ -84,10 +84,12 @@ int zdb_get_default_query_timeout(int id, int *seconds) {
 }
 
 int zdb_set_default_query_timeout(int id, int seconds) {
-  ZDB_TRANS *trans = zdb_get_trans_by_id(id);
-  if (trans == nullptr) return -1;
-  trans->default_query_timeout = seconds;
-  return 0;
+  return zdb_api_call([&] {
+    ZDB_TRANS *trans = zdb_get_trans_by_id(id);
+    if (trans == nullptr) return -1;
+    trans->default_query_timeout = seconds;
+    return 0;
+  });
 }
 
 static int zdb_start_session_unguarded(const char *name) {

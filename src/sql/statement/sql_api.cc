@@ -11,6 +11,7 @@
 #include <molvane/zdb.h>
 
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "platform/blat.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
@@ -122,6 +123,7 @@ int BindBytes(SQLStatement &s, int index, SQLType parameterType, unsigned char c
 }  // namespace
 
 extern "C" QPCStatement *sql_parse(const char *text, unsigned long session, int flags) {
+  ZdbCallScope call;
   zdb_errno = 0;
   QPCStatement *h = nullptr;
   try {
@@ -162,6 +164,7 @@ extern "C" QPCStatement *sql_parse(const char *text, unsigned long session, int 
 
 extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int length,
                               void *value) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   SQLStatement &s = *h->statement;
   try {
@@ -231,6 +234,7 @@ extern "C" int sql_wh_bind(QPCStatement *h, const char *name, int type, int leng
 // A name no item has is refused at once: otherwise the item would be asked
 // for by its own name at sql_exec, far from the misspelt call.
 extern "C" int sql_sel_bind(QPCStatement *h, const char *name, char *variable) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   return QPCGuarded(h, [&] {
     bool found = false;
@@ -292,6 +296,7 @@ namespace {
 // diagnostics as the handle's error.
 template <class Call>
 int OneCall(QPCStatement *h, Call call) {
+  ZdbCallScope scope;
   if (!QPCCheckHandle(h)) return -1;
   return QPCGuarded(h, [&] {
     if (call(*h->statement) == 0) return 0;

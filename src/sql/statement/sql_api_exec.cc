@@ -13,6 +13,7 @@
 #include <molvane/zdb.h>
 
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "platform/blat.h"
 #include "sql/common/row_field.h"
 #include "sql/common/sql_abort.h"
@@ -115,6 +116,7 @@ int EndOfRows(QPCStatement *h) {
 }  // namespace
 
 extern "C" int sql_exec(QPCStatement *h, short compnr) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   if (h->executed) sql_break(h);
   SQLStatement &s = *h->statement;
@@ -182,6 +184,7 @@ extern "C" int sql_row_count(QPCStatement *h) {
 }
 
 extern "C" int sql_fetch(QPCStatement *h) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
@@ -203,6 +206,7 @@ extern "C" int sql_fetch(QPCStatement *h) {
 }
 
 int sql_skip_rows(QPCStatement *h, int count, int *skipped) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
@@ -223,6 +227,7 @@ int sql_skip_rows(QPCStatement *h, int count, int *skipped) {
 }
 
 extern "C" int sql_break(QPCStatement *h) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
@@ -240,6 +245,7 @@ extern "C" int sql_break(QPCStatement *h) {
 }
 
 extern "C" int sql_retry(QPCStatement *h) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_RETRY);
@@ -256,6 +262,7 @@ extern "C" int sql_retry(QPCStatement *h) {
 }
 
 extern "C" int sql_close(QPCStatement *h) {
+  ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_CLOSE);

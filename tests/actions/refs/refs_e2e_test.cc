@@ -114,6 +114,7 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
     Load(row);
     int rc = zdb_exec_row(cursor, action, 0, company);
     int error = rc == 0 ? 0 : zdb_errno;
+    action_msg_ = get_zdb_msg();  // zdb_close has a message of its own
     zdb_close(cursor);
     return error;
   }
@@ -129,6 +130,7 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
       rc = zdb_exec_row(cursor, action, 0, company);
     }
     int error = rc == 0 ? 0 : zdb_errno;
+    action_msg_ = get_zdb_msg();
     zdb_close(cursor);
     return error;
   }
@@ -140,7 +142,10 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
     std::memset(row_ + c->offset, ' ', c->length);
     std::memcpy(row_ + c->offset, text, std::strlen(text));
   }
-  int Commit() { return zdb_exec_db(commit_trans, trans_) == 0 ? 0 : zdb_errno; }
+  int Commit() {
+    action_msg_.clear();
+    return zdb_exec_db(commit_trans, trans_) == 0 ? 0 : zdb_errno;
+  }
   // The error of the last failed buffered update of the transaction.
   int Detail(std::string *extra = nullptr) const {
     char table[9] = {};
@@ -150,13 +155,15 @@ class RefsE2E : public ActionsTest, public testing::WithParamInterface<bool> {
     if (extra != nullptr) *extra = text != nullptr ? text : "";
     return error;
   }
-  // The message text and the text of the last failed buffered update: the
-  // client reports a reference error in the first, a driver in the second.
+  // The message text (of the last Act or Change, or of the call since) and
+  // the text of the last failed buffered update: the client reports a
+  // reference error in the first, a driver in the second.
   std::string ErrorText() const {
     std::string extra;
     Detail(&extra);
-    return std::string(get_zdb_msg()) + " | " + extra;
+    return action_msg_ + get_zdb_msg() + " | " + extra;
   }
+  std::string action_msg_;  // the message of the last Act or Change
   int Abort() { return zdb_exec_db(abort_trans, trans_) == 0 ? 0 : zdb_errno; }
   // code|Refcntd|Refcntu of every department; emp|dept|drst|dcas|dnul of
   // every employee.
@@ -204,7 +211,7 @@ TEST_P(RefsE2E, CountersRestrictionsCascadesAndNullifies) {
 
   // Deleting C deletes employee 1 (cascade) and empties employee 2's dnul;
   // employee 1's counted department A loses one.
-  ASSERT_EQ(DeleteDept("C"), 0) << get_zdb_msg();
+  ASSERT_EQ(DeleteDept("C"), 0) << action_msg_;
   ASSERT_EQ(Commit(), 0);
   EXPECT_EQ(Emps(), (std::vector<std::string>{"2|C|B|A|", "3|D|D|D|D"}));
   EXPECT_EQ(Depts(), (std::vector<std::string>{"A|0|0", "B|0|0", "D|1|1"}));
@@ -406,7 +413,7 @@ TEST_P(RefsSitesE2E, CascadeReachesAChildCountedOnAnotherDriver) {
   ASSERT_EQ(Commit(), 0) << ErrorText();
   EXPECT_EQ(Sites(), (std::vector<std::string>{"S1|2|2", "S2|1|1"}));
 
-  ASSERT_EQ(DeleteDept("A"), 0) << get_zdb_msg();
+  ASSERT_EQ(DeleteDept("A"), 0) << action_msg_;
   ASSERT_EQ(Commit(), 0) << ErrorText();
   EXPECT_EQ(Assignments(), (std::vector<std::string>{"3|B|S1"}));
   EXPECT_EQ(Sites(), (std::vector<std::string>{"S1|1|1", "S2|0|0"}));
@@ -474,7 +481,7 @@ TEST_P(RefsListedE2E, TheCommitNamesTheTablesACascadeChanged) {
   ASSERT_EQ(Act("exemp010", Employee(1, "A", "B", "C", "D"), db_insert_51), 0);
   ASSERT_EQ(Act("exemp010", Employee(2, "A", "B", "D", "C"), db_insert_51), 0);
   ASSERT_EQ(Commit(), 0) << ErrorText();
-  ASSERT_EQ(DeleteDept("C"), 0) << get_zdb_msg();
+  ASSERT_EQ(DeleteDept("C"), 0) << action_msg_;
   ASSERT_EQ(Commit(), 0) << ErrorText();
   EXPECT_EQ(Emps(), (std::vector<std::string>{"2|A|B|D|"}));
   EXPECT_EQ(Listed(), (std::vector<std::string>{"exdep010|5", "exemp010|5"}));
@@ -507,7 +514,7 @@ TEST_P(RefsSharedE2E, ChildrenOfEveryCompanyOfASharedParent) {
   ASSERT_EQ(Abort(), 0);
   EXPECT_EQ(DeleteDept("B"), kStillReferenced);
   ASSERT_EQ(Abort(), 0);
-  ASSERT_EQ(DeleteDept("C"), 0) << get_zdb_msg();
+  ASSERT_EQ(DeleteDept("C"), 0) << action_msg_;
   ASSERT_EQ(Commit(), 0) << ErrorText();
   EXPECT_EQ(SixEmps(), std::vector<std::string>{});
   EXPECT_EQ(Emps(), (std::vector<std::string>{"1|A|A|D|D"}));

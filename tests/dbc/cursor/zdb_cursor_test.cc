@@ -1,10 +1,13 @@
 // Cursors without drivers: zdb_open with its binds over the fixture
 // dictionary, the conversions between bound variables and the row, the
-// refusals of zdb_open, the default company number.
+// refusals of zdb_open, the default company number, and the refusal of a
+// cursor handle that is not open.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,11 +15,16 @@
 #include <molvane/dd.h>
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
+#include <molvane/zdb_dlock.h>
+#include <molvane/zdb_perm.h>
+#include <molvane/zdb_refs.h>
 
 #include "dbc/dict/dd.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/session/zdb_trans.h"
 #include "support/log_capture.h"
 #include "support/test_env.h"
@@ -237,5 +245,91 @@ TEST_F(ZdbCursor, ChainCannotOpenWithoutADriver) {
   EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
   EXPECT_EQ(zdb_close(cursor), 0);
 }
+
+// Every call that takes a cursor refuses a handle that is not open with 509
+// and says why, without reading it: a null cursor, one that zdb_close
+// closed, and one that zdb_logoff closed. Each refusal is the message of its
+// own call, whatever an earlier call left.
+struct CursorCall {
+  const char *name;
+  std::function<bool(ZDB_CURSOR *)> refused;  // the call's failure result
+};
+
+void PrintTo(const CursorCall &c, std::ostream *os) { *os << c.name; }
+
+class ZdbClosedCursor : public ZdbCursor, public testing::WithParamInterface<CursorCall> {
+ protected:
+  // The call on `cursor` fails with 509 and exactly the message `expected`.
+  void ExpectRefused(ZDB_CURSOR *cursor, const std::string &expected) {
+    set_zdb_msg("An earlier call's text. ");
+    zdb_errno = 0;
+    EXPECT_TRUE(GetParam().refused(cursor));
+    EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
+    EXPECT_EQ(std::string(get_zdb_msg()), expected);
+  }
+};
+
+TEST_P(ZdbClosedCursor, IsRefusedWithTheReason) {
+  const std::string call = GetParam().name;
+  std::vector<unsigned char> host(ddtable("exdep010")->row_length, 0);
+  ZDB_CURSOR *left_open = nullptr;
+  ZDB_CURSOR *closed = nullptr;
+  ASSERT_EQ(zdb_open(&left_open, "exdep010", 100, host.data(), 0, trans_), 0);
+  ASSERT_EQ(zdb_open(&closed, "exdep010", 100, host.data(), 0, trans_), 0);
+  ASSERT_EQ(zdb_close(closed), 0);
+  LogCapture log;
+  ExpectRefused(nullptr, "No cursor: " + call + " was given a null cursor");
+  ExpectRefused(closed, "Not an open cursor: " + call +
+                            " was given a cursor that zdb_close has closed or that zdb_open "
+                            "never returned");
+  ASSERT_EQ(zdb_logoff(), 0);
+  ExpectRefused(left_open, "The cursor was closed at logoff: zdb_logoff closes every open "
+                           "cursor, and " + call + " cannot use it any more");
+}
+
+unsigned char g_row[4096];
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, ZdbClosedCursor,
+    testing::Values(
+        CursorCall{"zdb_close", [](ZDB_CURSOR *c) { return zdb_close(c) == -1; }},
+        CursorCall{"zdb_set_default_compnr",
+                   [](ZDB_CURSOR *c) { return zdb_set_default_compnr(c, 5) == -1; }},
+        CursorCall{"zdb_get_default_compnr",
+                   [](ZDB_CURSOR *c) { return zdb_get_default_compnr(c) == -1; }},
+        CursorCall{"zdb_bind_to_buf",
+                   [](ZDB_CURSOR *c) { return zdb_bind_to_buf(c, g_row) == nullptr; }},
+        CursorCall{"zdb_buf_to_bind", [](ZDB_CURSOR *c) { return zdb_buf_to_bind(c, g_row) == -1; }},
+        CursorCall{"zdb_exec_row",
+                   [](ZDB_CURSOR *c) { return zdb_exec_row(c, db_first, 0, 0xFFFF) == -1; }},
+        CursorCall{"zdb_exec_table",
+                   [](ZDB_CURSOR *c) { return zdb_exec_table(c, nr_rows, nullptr, 0xFFFF) == -1; }},
+        CursorCall{"zdb_check_row_dlocked",
+                   [](ZDB_CURSOR *c) { return zdb_check_row_dlocked(c, g_row, 0xFFFF) == -1; }},
+        CursorCall{"zdb_retrieve_dlock_row",
+                   [](ZDB_CURSOR *c) {
+                     const unsigned char *image = g_row;
+                     return zdb_retrieve_dlock_row(c, g_row, &image) == -1 && image == nullptr;
+                   }},
+        CursorCall{"zdb_get_phys_compnr", [](ZDB_CURSOR *c) { return zdb_get_phys_compnr(c, 1) == -1; }},
+        CursorCall{"zdb_determine_row_cursor",
+                   [](ZDB_CURSOR *c) {
+                     ZDB_INTERNAL_CURSOR *ic = nullptr;
+                     return zdb_determine_row_cursor(&ic, c) == -1 && ic == nullptr;
+                   }},
+        CursorCall{"zdb_permission",
+                   [](ZDB_CURSOR *c) { return zdb_permission(c, 0xFFFF, nullptr, nullptr) == -1; }},
+        CursorCall{"dump_zdb_permission",
+                   [](ZDB_CURSOR *c) {
+                     dump_zdb_permission(c);
+                     return true;
+                   }},
+        CursorCall{"zdb_get_refcount",
+                   [](ZDB_CURSOR *c) {
+                     const char *text = nullptr;
+                     return zdb_get_refcount(c, 0xFFFF, &text, 1) == -1 && text != nullptr &&
+                            text[0] == '\0';
+                   }}),
+    [](const testing::TestParamInfo<CursorCall> &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -267,6 +267,26 @@ TEST_P(PermCompiled, AgreesWithTheWalkOverTheRoles) {
         }
         EXPECT_EQ(perm_action_allowed(table, comp, comp, action, image),
                   highest >= perm_action_threshold(action) ? 0 : -1);
+        if (highest >= perm_action_threshold(action)) continue;
+        // A refusal with a row says "for this row" exactly when another row
+        // (another value of the column the conditions test) is allowed.
+        const std::string msg = get_zdb_msg() != nullptr ? get_zdb_msg() : "";
+        bool other_row_allowed = false;
+        for (int value : {5, 100, 200}) {
+          TestRow other(table);
+          other.Short("comp", value);
+          other_row_allowed = other_row_allowed ||
+                              (image != nullptr &&
+                               perm_action_allowed(table, comp, comp, action, other.data()) == 0);
+        }
+        const char *words = action == PERM_ACTION_INSERT   ? "an insert"
+                            : action == PERM_ACTION_DELETE ? "a delete"
+                            : action == PERM_ACTION_UPDATE ? "an update"
+                                                           : "lock_table";
+        EXPECT_EQ(msg, "No permission for " + std::string(words) + " on tcemp001" +
+                           std::to_string(comp) +
+                           ": the roles of the user (db_roles) do not allow it" +
+                           (other_row_allowed ? " for this row" : ""));
       }
     }
   }

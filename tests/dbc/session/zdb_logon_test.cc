@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
@@ -83,22 +86,59 @@ TEST(ZdbLogonTraps, MissingStartUpAndRootAreNamed) {
   EXPECT_STREQ(get_zdb_msg(), "zdb_init_api was not called: call zdb_init_api before zdb_logon");
 
   ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  EXPECT_STREQ(get_zdb_msg(), "");
   ASSERT_EQ(zdb_logon("ann"), 0);
-  std::string msg = get_zdb_msg();
-  EXPECT_NE(msg.find("No environment root is set"), std::string::npos) << msg;
-  EXPECT_NE(msg.find("looked for in no folder (F_ZRDD is not set either)"), std::string::npos) << msg;
+  // The warning is the whole message: nothing of the failed logon before it.
+  EXPECT_STREQ(get_zdb_msg(),
+               "No environment root is set (set_zuv or the variable ZUV): its settings, driver "
+               "map and table definitions are not read, and dictionaries are looked for in no "
+               "folder (F_ZRDD is not set either)");
   EXPECT_EQ(g_root_warning, 'W');
   log_set_log_hook(nullptr);
 
+  // Each later call has its own message: a failed zdb_open's text is gone
+  // after the next call, whether that one succeeds or fails.
   ScratchDir dict;
   setenv("F_ZRDD", dict.path().c_str(), 1);
+  int trans = zdb_start_session("t");
+  EXPECT_STREQ(get_zdb_msg(), "");
   ZDB_CURSOR *cursor = nullptr;
-  EXPECT_EQ(zdb_open(&cursor, "exdep010", 1, nullptr, 0, zdb_start_session("t")), -1);
+  EXPECT_EQ(zdb_open(&cursor, "exdep010", 1, nullptr, 0, trans), -1);
   EXPECT_EQ(zdb_errno, ZE_NO_DD);
-  EXPECT_NE(std::string(get_zdb_msg()).find("Table exdep010 not found in data dictionary (no dump "
-                                            "dexdep010 in " + dict.path() + ")"),
-            std::string::npos)
+  EXPECT_EQ(std::string(get_zdb_msg()),
+            "Table exdep010 not found in data dictionary (no dump dexdep010 in " + dict.path() + ")");
+  dict.WriteFile("dexbad010", ":VERS 2\nF aa\n:NAME exbad010.aa\n:DOMA zznone\n:END\n");
+  EXPECT_EQ(zdb_open(&cursor, "exbad010", 1, nullptr, 0, trans), -1);
+  EXPECT_EQ(zdb_errno, ZE_DD_CORRUPT);
+  EXPECT_EQ(std::string(get_zdb_msg()).rfind("Dictionary dump " + dict.path() + "/dexbad010, line ", 0),
+            0u)
       << get_zdb_msg();
+  EXPECT_EQ(zdb_stop_session(200), -1);
+  EXPECT_EQ(zdb_errno, ZE_INVALID_SESSION);
+  EXPECT_EQ(std::string(get_zdb_msg()).find("Dictionary dump"), std::string::npos) << get_zdb_msg();
+  std::vector<unsigned char> row(6144);
+  for (const char *file : {"dex.pd", "dexemp010"}) {
+    std::ifstream in(molvane::test::FixturePath("zuv/dict/") + file);
+    dict.WriteFile(file, std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 1, row.data(), 0, trans), 0) << get_zdb_msg();
+  EXPECT_STREQ(get_zdb_msg(), "");
+  EXPECT_EQ(zdb_close(cursor), 0);
+}
+
+// A host that logs on before the start-up, then makes both calls rightly,
+// reads no message of the failed logon.
+TEST(ZdbLogonTraps, RightCallsAfterAFailedLogonLeaveNoMessage) {
+  ScratchDir root;
+  set_zuv(root.path().c_str());
+  EXPECT_EQ(zdb_logon("ann"), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
+  ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
+  EXPECT_STREQ(get_zdb_msg(), "");
+  ASSERT_EQ(zdb_logon("ann"), 0);
+  EXPECT_STREQ(get_zdb_msg(), "");
+  EXPECT_EQ(zdb_logoff(), 0);
+  EXPECT_STREQ(get_zdb_msg(), "");
 }
 
 // A root that is no folder and a settings line that no setting takes are

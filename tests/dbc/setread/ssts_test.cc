@@ -64,6 +64,7 @@ class SetReads : public testing::Test {
     cursor_.heads = &icursor_;
     cursor_.host_row = row_.data();
     cursor_.default_compnr = 1;
+    zdb_register_cursor(&cursor_);
     code_ = ddcolumn("exdep010.code");
     name_ = ddcolumn("exdep010.name");
     // Departments A..G; names in pairs so that index 2 has duplicates.
@@ -77,6 +78,7 @@ class SetReads : public testing::Test {
     }
   }
   void TearDown() override {
+    zdb_unregister_cursor(&cursor_);
     close_all_sql_handle(&icursor_);
     rm_dlock(&tsession_);
     dbc_state().trans_list = nullptr;

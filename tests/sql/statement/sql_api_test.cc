@@ -266,8 +266,14 @@ TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
   // A name no item has is refused with the names there are.
   EXPECT_EQ(sql_sel_bind(h, "nothing", const_cast<char *>("mine")), -1);
   EXPECT_EQ(Error(h), "301 SQLState HYL02: Unknown select item 'nothing' (the items are named k, k) (301)");
+  // Reading the handle's error leaves the message; the next call starts
+  // with none, and its success leaves none.
+  EXPECT_STREQ(get_zdb_msg(), "SQLState HYL02: Unknown select item 'nothing' (the items are named k, k) (301)");
+  EXPECT_EQ(sql_row_count(h), 0);
+  EXPECT_EQ(sql_action_type(h), SQL_ACTION_SELECT);
   EXPECT_STREQ(get_zdb_msg(), "SQLState HYL02: Unknown select item 'nothing' (the items are named k, k) (301)");
   EXPECT_EQ(sql_exec(h, 1), 0) << Error(h);
+  EXPECT_STREQ(get_zdb_msg(), "");
   EXPECT_TRUE(g_host.created.empty());
   ASSERT_EQ(sql_fetch(h), 0);
   EXPECT_EQ(g_host.puts, (std::vector<std::string>{"mine 3 4 00000001 {1}", "mine 3 4 00000001 {1}"}));
