@@ -1,0 +1,283 @@
+// The driver server under test: molvane-driver --listen on a Unix socket
+// under the environment root, or on a loopback port, with the fixture
+// dictionary's exdep010 made and holding SALES (budget 1), and
+// molvane-host processes driven line by line against it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <molvane/platform.h>
+
+#include "host_env.h"
+
+namespace molvane::test {
+
+inline constexpr int kReplyMs = 20000;  // the longest wait for one line of a host
+
+// Waits for a child process for at most `ms`; kills it after that. Its
+// exit status, or -1 when it did not end by itself or was signalled.
+inline int Reap(pid_t pid, int ms) {
+  for (int waited = 0; waited <= ms; waited += 10) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(10000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// A process started with its standard input and output on pipes; the
+// arguments are execv's.
+// A process run as `user` (0: as this process) drops to it first.
+class Process {
+ public:
+  explicit Process(const std::vector<std::string> &argv, uid_t user = 0) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      std::vector<char *> args;
+      for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    in_ = in[1];
+    out_ = out[0];
+  }
+  ~Process() {
+    if (in_ >= 0) close(in_);
+    close(out_);
+    if (pid_ > 0 && !Ended()) Reap(pid_, 10000);
+  }
+  // Writes a line; reads one line back ("" when none came in time, or at
+  // once when the process has ended).
+  std::string Do(const std::string &line) { return Send(line) ? Line() : ""; }
+  // False when the process has ended: the write's SIGPIPE is taken back, so
+  // that a process that could not start fails its test instead of ending it.
+  bool Send(const std::string &line) {
+    std::string text = line + "\n";
+    sigset_t pipe_signal, before;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+    const bool sent = write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!sent && errno == EPIPE) {
+      const timespec now{};
+      sigtimedwait(&pipe_signal, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return sent;
+  }
+  std::string Line() {
+    for (int waited = 0; buffered_.find('\n') == std::string::npos && waited < kReplyMs; waited += 100) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) {
+        if (Ended()) break;  // a child of it may hold its output open
+        continue;
+      }
+      char buf[4096];
+      ssize_t n = read(out_, buf, sizeof buf);
+      if (n <= 0) break;
+      buffered_.append(buf, static_cast<std::size_t>(n));
+    }
+    std::size_t end = buffered_.find('\n');
+    if (end == std::string::npos) return "";
+    std::string line = buffered_.substr(0, end);
+    buffered_.erase(0, end + 1);
+    return line;
+  }
+  void Kill() {
+    if (!Ended()) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  pid_t pid() const { return pid_; }
+  // The process has written something not read yet.
+  bool HasOutput() {
+    pollfd p{out_, POLLIN, 0};
+    return !buffered_.empty() || poll(&p, 1, 0) == 1;
+  }
+  // Signals the process (0: none) and gives its exit status.
+  int Stop(int signal) {
+    if (Ended()) {
+      pid_ = -1;
+      return ended_status_;
+    }
+    if (signal != 0) kill(pid_, signal);
+    int status = Reap(pid_, 10000);
+    pid_ = -1;
+    return status;
+  }
+
+ private:
+  // True once the process has ended; its status (as Reap gives it) is kept.
+  bool Ended() {
+    int status = 0;
+    if (!ended_ && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+      ended_ = true;
+      ended_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return ended_;
+  }
+  bool ended_ = false;
+  int ended_status_ = -1;
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string buffered_;
+};
+
+// The address of `where`: a socket path or, for "tcp:PORT", the loopback
+// port.
+struct Address {
+  sockaddr_storage storage{};
+  socklen_t size = 0;
+  explicit Address(const std::string &where) {
+    if (where.rfind("tcp:", 0) == 0) {
+      auto *in = reinterpret_cast<sockaddr_in *>(&storage);
+      in->sin_family = AF_INET;
+      in->sin_port = htons(static_cast<std::uint16_t>(std::atoi(where.c_str() + 4)));
+      in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      size = sizeof *in;
+    } else {
+      auto *un = reinterpret_cast<sockaddr_un *>(&storage);
+      un->sun_family = AF_UNIX;
+      std::strncpy(un->sun_path, where.c_str(), sizeof un->sun_path - 1);
+      size = sizeof *un;
+    }
+  }
+  sockaddr *get() { return reinterpret_cast<sockaddr *>(&storage); }
+};
+
+// True when a server accepts connections on the socket path or, for
+// "tcp:PORT", on the loopback port.
+inline bool Connects(const std::string &where) {
+  Address addr(where);
+  int fd = socket(addr.get()->sa_family, SOCK_STREAM, 0);
+  bool ok = connect(fd, addr.get(), addr.size) == 0;
+  close(fd);
+  return ok;
+}
+
+// A loopback port that was free a moment ago.
+inline int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in in{};
+  in.sin_family = AF_INET;
+  in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof in;
+  bind(fd, reinterpret_cast<sockaddr *>(&in), size);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&in), &size);
+  close(fd);
+  return ntohs(in.sin_port);
+}
+
+// The server listens on a Unix socket below the root, or on a loopback port.
+class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    HostEnv::SetUp();
+    // The root of this test, also for the hosts forked from this process.
+    setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
+    setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
+    set_zuv(root_.path().c_str());
+    const bool tcp = GetParam();
+    const int port = tcp ? FreePort() : 0;
+    listen_ = tcp ? "tcp:" + std::to_string(port) : root_.path() + "/run.sock";
+    // A TCP host presents the token of the file the server writes.
+    root_.WriteFile("lib/ipc_info", tcp ? "msqlite tcp " + std::to_string(port) + " main.db.secret\n"
+                                        : "msqlite unix run.sock\n");
+    // The server's files keep their modes whatever the umask.
+    mode_t umask_before = umask(0);
+    server_ = std::make_unique<Process>(
+        std::vector<std::string>{Driver(), "--listen=" + listen_, root_.path() + "/main.db"});
+    umask(umask_before);
+    for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
+    ASSERT_TRUE(Connects(listen_)) << "the server did not listen";
+    auto setup = Host();
+    ASSERT_EQ(setup->Do("table create exdep010 1"), "exdep010001: create_table");
+    ASSERT_EQ(setup->Do("insert exdep010 1 code=SALES budget=1"), "buffered insert on exdep010001");
+    ASSERT_EQ(setup->Do("commit"), "committed");
+  }
+  void TearDown() override {
+    // The server stops cleanly on SIGTERM and removes its socket and, the
+    // last driver on the file, the lock file.
+    if (server_ != nullptr) {
+      EXPECT_EQ(server_->Stop(SIGTERM), 0);
+    }
+    for (const char *left : {"/run.sock", "/run.sock.lock", "/main.db.lock", "/main.db.secret"})
+      EXPECT_FALSE(std::filesystem::exists(root_.path() + left)) << left;
+  }
+  static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
+  // Starts the server again with more options.
+  void Restart(const std::vector<std::string> &options) {
+    ASSERT_EQ(server_->Stop(SIGTERM), 0);
+    std::vector<std::string> argv{Driver(), "--listen=" + listen_, root_.path() + "/main.db"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    server_ = std::make_unique<Process>(argv);
+    for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
+    ASSERT_TRUE(Connects(listen_)) << "the server did not listen";
+  }
+  // A logged-on molvane-host with a transaction started.
+  std::unique_ptr<Process> Host(uid_t user = 0) {
+    auto host = std::make_unique<Process>(
+        std::vector<std::string>{std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(),
+                                 "--script", "-"},
+        user);
+    EXPECT_EQ(host->Do("logon demo"), "logged on as demo");
+    EXPECT_EQ(host->Do("start t"), "transaction t id 1");
+    return host;
+  }
+  // Rows Q0 to Q<rows - 1> of exdep010 with budgets 0 to rows - 1, beside
+  // SALES (budget 1), committed.
+  void Fill(int rows) {
+    std::string script = "logon demo\nstart t\n";
+    for (int i = 0; i < rows; ++i)
+      script += "insert exdep010 1 code=Q" + std::to_string(i) + " budget=" + std::to_string(i) + "\n";
+    int status = 0;
+    const std::string out = RunText(script + "commit\n", &status);
+    ASSERT_EQ(status, 0) << out.substr(0, 2000);
+  }
+  // Reads a host's result up to its closing line ("(K rows)"), which it
+  // returns; the row lines go to `rows` (after the column names and rule).
+  static std::string Result(Process &host, std::vector<std::string> *rows = nullptr, std::size_t *bytes = nullptr) {
+    std::string line;
+    for (int i = 0; !(line = host.Line()).empty() && line[0] != '('; ++i) {
+      if (rows != nullptr && i >= 2) rows->push_back(line);
+      if (bytes != nullptr) *bytes += line.size() + 1;
+    }
+    return line;
+  }
+  std::unique_ptr<Process> server_;
+  std::string listen_;  // the server's --listen value
+};
+
+}  // namespace molvane::test
