@@ -335,9 +335,11 @@ TEST_P(HostServer, ChangedRowsAndLockedTablesRefuseOtherHosts) {
 // A host that holds the write transaction and sends nothing loses it after
 // the idle limit: the other hosts write again, and its own commit fails
 // with 510 and the server's reason until it aborts. A table made inside
-// the transaction is there again, as after any rollback.
+// the transaction is there again, as after any rollback. The server's log
+// gives the reason of each refused commit.
 TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
   const std::string none = "error 111 (no record found): No record found in exemp010001 (db_eq on index 1, key emp = 1)";
+  setenv("ZUV_LOG", (root_.path() + "/log").c_str(), 1);
   Restart({"--idle-transaction-limit=1"});
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
@@ -354,6 +356,11 @@ TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
   EXPECT_EQ(commit.rfind("error 510", 0), 0u) << commit;
   EXPECT_NE(commit.find("the driver server rolled back the transaction of session "), std::string::npos) << commit;
   EXPECT_NE(commit.find("no request for more than 1 s"), std::string::npos) << commit;
+  const std::string log = root_.ReadFile("log/molvane-driver.log");
+  EXPECT_NE(log.find("transaction action 1 refused: the driver server rolled back the transaction of session "),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("not an error"), std::string::npos) << log;
   EXPECT_EQ(a->Do("abort"), "aborted");
   EXPECT_EQ(a->Do("read exemp010 1 emp=1"), none);
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
@@ -742,6 +749,7 @@ TEST_P(HostServer, UnfinishedLargeRequestsAreEndedAndTheServerStaysSmall) {
 // the budget of all connections, and the memory back to the system.
 TEST_P(HostServer, UnfinishedRequestsThatEndGiveTheirBytesAndMemoryBack) {
   const std::string secret = root_.path() + "/main.db.secret";
+  setenv("ZUV_LOG", (root_.path() + "/log").c_str(), 1);
   Restart({"--max-buffered-mib=2"});
   for (int i = 0; i < 20; ++i) {
     int fd = DialWithSession(listen_, secret);
@@ -754,8 +762,18 @@ TEST_P(HostServer, UnfinishedRequestsThatEndGiveTheirBytesAndMemoryBack) {
   ASSERT_GE(fd, 0);
   EXPECT_EQ(SendUnfinished(fd, 3u << 19), 3u << 19) << "1.5 MiB of 2 MiB after twenty ended";
   EXPECT_FALSE(EndsWithin(fd, 500)) << "the connection was ended";
+  // Past the budget a connection is ended, and the log says why.
+  int over = DialWithSession(listen_, secret);
+  ASSERT_GE(over, 0);
+  SendUnfinished(over, 1u << 20);
+  EXPECT_TRUE(EndsWithin(over, 5000)) << "a connection past the budget goes on";
+  close(over);
   close(fd);
   EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_NE(root_.ReadFile("log/molvane-driver.log")
+                .find("connection ended: its requests and open results would take the memory held for all "
+                      "connections past 2 MiB"),
+            std::string::npos);
 
   // The memory of four requests of 60 MiB held at once is given back once
   // they end (a sanitizer's quarantine would keep it: it is made small).
