@@ -9,7 +9,11 @@
  *
  * Images are kept per table and company on one transaction's driver session
  * and are released when the transaction ends; a commit-resistant row is kept
- * under its id across commits until an abort. */
+ * under its id across commits until an abort.
+ *
+ * An internal cursor from zdb_determine_row_cursor is valid until the close
+ * of its cursor (zdb_close, or zdb_logoff) frees it; the calls that take one
+ * refuse it afterwards, without reading it, with 509. */
 #ifndef MOLVANE_ZDB_DLOCK_H
 #define MOLVANE_ZDB_DLOCK_H
 

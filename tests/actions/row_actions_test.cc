@@ -89,6 +89,26 @@ TEST_F(RowActions, LockedAndDelayedReadsKeepImagesUnderTheirIdsInTheRow) {
   // The transaction end forgets the images.
   ASSERT_EQ(zdb_exec_db(commit_trans, trans_), 0);
   EXPECT_EQ(zdb_retrieve_dlock_row(cursor_, row_, &image), -1);
+
+  // The host may keep images under the internal cursor of the row's
+  // company, until the cursor's close frees it: then the calls refuse it
+  // without reading it.
+  ZDB_INTERNAL_CURSOR *ic = nullptr;
+  ASSERT_EQ(zdb_determine_row_cursor(&ic, cursor_), 0);
+  EXPECT_GT(put_dlock_row(ic, row_), 0);
+  ASSERT_EQ(zdb_close(cursor_), 0);
+  EXPECT_EQ(put_dlock_row(ic, row_), -1);
+  EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
+  EXPECT_EQ(put_commit_resistant_dlock_row(ic, row_), -1);
+  EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
+  EXPECT_EQ(init_dlock_offset(ic, 5), -1);
+  EXPECT_EQ(zdb_errno, ZE_BAD_CURSOR);
+  EXPECT_EQ(std::string(get_zdb_msg()),
+            "Not an open internal cursor: init_dlock_offset was given one whose cursor was closed "
+            "(by zdb_close or zdb_logoff) or that zdb_determine_row_cursor never returned");
+  EXPECT_EQ(put_dlock_row(nullptr, row_), -1);
+  EXPECT_EQ(std::string(get_zdb_msg()),
+            "No internal cursor: put_dlock_row was given a null internal cursor");
 }
 
 TEST_F(RowActions, UnchangedUpdateSendsNothing) {

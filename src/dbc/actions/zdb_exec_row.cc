@@ -213,7 +213,7 @@ int zdb_exec_row_1(ZDB_INTERNAL_CURSOR *icursor, unsigned char *row, int action,
              (action == db_eq || action == db_eq_locked || action == db_eq_delayed)) {
     result = zdb_exec_read_eq(icursor, action == db_eq_locked ? 1 : 0, row);
     if (result == 0 && action != db_eq) {
-      int id = put_dlock_row(icursor, row);
+      int id = dbc_put_dlock_row(icursor, row);
       if (id < 0) {
         result = -1;
       } else {

@@ -130,6 +130,10 @@ struct ZDB_CURSOR {
   std::int16_t default_compnr = 0;
 };
 
+// The entry check of a call that takes an internal cursor from the host: 0
+// for one that is alive; else -1 with 509 and the message, naming `call`.
+// The handle is never read unless alive.
+int zdb_check_internal_cursor(const ZDB_INTERNAL_CURSOR *icursor, const char *call);
 // Enters a cursor into the table of open handles (zdb_open does; so does a
 // test for a cursor it made itself), and takes it out again. Registering
 // throws std::bad_alloc when memory runs out.

@@ -12,8 +12,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <unordered_set>
 
 #include <molvane/dd.h>
+#include <molvane/zdb.h>
 
 #include "dbc/compnr/compnr.h"
 #include "dbc/dict/dd.h"
@@ -27,6 +29,7 @@
 #include "dbc/zdb_errors.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
+#include "dbc/zdb_msg.h"
 #include "platform/log.h"
 
 extern "C" int zdb_errno;
@@ -36,6 +39,13 @@ namespace {
 constexpr int kDebugOpenClose = 128;
 
 ZDB_TABLE_COMPNR *g_keys = nullptr;  // process-wide, never freed
+
+// The internal cursors alive in the process: the host may hold one (from
+// zdb_determine_row_cursor) after its chain was freed. Never freed itself.
+std::unordered_set<const ZDB_INTERNAL_CURSOR *> &live_internal_cursors() {
+  static auto *live = new std::unordered_set<const ZDB_INTERNAL_CURSOR *>;
+  return *live;
+}
 
 template <typename T>
 bool unlink(T *&head, T *item, T *T::*link) {
@@ -150,6 +160,7 @@ void free_chain(ZDB_INTERNAL_CURSOR *ic) {
     if (ic->tsession != nullptr && !unlink(ic->tsession->open, ic, &ZDB_INTERNAL_CURSOR::next_in_ts))
       unlink(ic->tsession->waiting, ic, &ZDB_INTERNAL_CURSOR::next_in_ts);
     ic->state = 0;
+    live_internal_cursors().erase(ic);
     delete ic;
     ic = next;
   }
@@ -277,6 +288,12 @@ ZDB_INTERNAL_CURSOR *open_internal(ZDB_CURSOR *cursor, int compnr) {
         free_company_chain(company.release(), main);
         return nullptr;
       }
+      try {
+        live_internal_cursors().insert(ic);
+      } catch (...) {
+        delete ic;
+        throw;
+      }
       ic->tsession = ts;
       ic->company = company.get();
       ic->cursor = cursor;
@@ -379,6 +396,22 @@ int zdb_get_internal_cursor(ZDB_INTERNAL_CURSOR **result, ZDB_CURSOR *cursor, in
 }
 
 int zdb_close_internal(ZDB_INTERNAL_CURSOR *icursor) { return close_internal(icursor, false); }
+
+int zdb_check_internal_cursor(const ZDB_INTERNAL_CURSOR *icursor, const char *call) {
+  if (icursor != nullptr && live_internal_cursors().count(icursor) != 0) return 0;
+  zdb_error(ZE_BAD_CURSOR);
+  reset_zdb_msg();
+  if (icursor == nullptr) {
+    set_zdb_msg_logged(call, 0, "No internal cursor: %s was given a null internal cursor", call);
+  } else {
+    set_zdb_msg_logged(call, 0,
+                       "Not an open internal cursor: %s was given one whose cursor was closed "
+                       "(by zdb_close or zdb_logoff) or that zdb_determine_row_cursor never "
+                       "returned",
+                       call);
+  }
+  return -1;
+}
 
 int zdb_cursor_check(ZDB_INTERNAL_CURSOR *icursor) {
   if (icursor == nullptr) {

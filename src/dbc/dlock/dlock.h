@@ -130,6 +130,9 @@ DLOCK_ENTRY *get_dlock_row(ZDB_TABLE_SESSION *tsession, int id);
 DLOCK_ENTRY *get_dlock_row_of(ZDB_TABLE_SESSION *tsession, int id, const unsigned char *row);
 int dlock_update_row(ZDB_INTERNAL_CURSOR *icursor, DLOCK_ENTRY *entry, const unsigned char *row);
 int put_dlock_row_fixed(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row, int id);
+// put_dlock_row for an internal cursor of the library's own, known to be
+// alive (no handle check): the id, or -1.
+int dbc_put_dlock_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row);
 int isRowDelayedLocked(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row);
 void release_dlock(ZDB_TABLE_SESSION *tsession);
 void rm_dlock(ZDB_TABLE_SESSION *tsession);

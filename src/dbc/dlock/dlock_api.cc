@@ -50,6 +50,7 @@ int zdb_determine_row_cursor(ZDB_INTERNAL_CURSOR **result, ZDB_CURSOR *cursor) {
 
 int init_dlock_offset(ZDB_INTERNAL_CURSOR *icursor, int first_id) {
   return zdb_api_call([&] {
+    if (zdb_check_internal_cursor(icursor, "init_dlock_offset") != 0) return -1;
     ZDB_DLOCK *dlock = CursorDlock(icursor);
     return dlock != nullptr ? dlock_store_init_offset(dlock, first_id) : -1;
   });
@@ -57,13 +58,19 @@ int init_dlock_offset(ZDB_INTERNAL_CURSOR *icursor, int first_id) {
 
 int put_dlock_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row) {
   return zdb_api_call([&] {
-    ZDB_DLOCK *dlock = CursorDlock(icursor);
-    return dlock != nullptr ? dlock_store_put(dlock, row) : -1;
+    if (zdb_check_internal_cursor(icursor, "put_dlock_row") != 0) return -1;
+    return dbc_put_dlock_row(icursor, row);
   });
+}
+
+int dbc_put_dlock_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row) {
+  ZDB_DLOCK *dlock = CursorDlock(icursor);
+  return dlock != nullptr ? dlock_store_put(dlock, row) : -1;
 }
 
 int put_commit_resistant_dlock_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *row) {
   return zdb_api_call([&] {
+    if (zdb_check_internal_cursor(icursor, "put_commit_resistant_dlock_row") != 0) return -1;
     ZDB_DLOCK *dlock = CursorDlock(icursor);
     return dlock != nullptr ? dlock_store_put_commit_resistant(dlock, row) : -1;
   });

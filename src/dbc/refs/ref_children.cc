@@ -86,7 +86,7 @@ int work_on_rows(QPCStatement *statement, ZDB_INTERNAL_CURSOR *child, unsigned c
       zdb_error(ZE_REF_STILL_REFERENCED);
       return -1;
     }
-    int id = put_dlock_row(child, row);
+    int id = dbc_put_dlock_row(child, row);
     if (id < 0) return -1;
     put_dlock_in_row(table, row, id);
     int action = db_delete_51;
