@@ -463,6 +463,29 @@ TEST(ZdbMessage, ResetBeforeAnyMessageGivesEmptyText) {
   EXPECT_STREQ(get_zdb_msg(), "after");
 }
 
+// Each call of the host starts with an empty message; a call the library
+// makes inside it (a commit inside a table action) adds to that call's.
+TEST(ZdbMessage, OnlyTheCallOfTheHostStartsEmpty) {
+  testing::internal::CaptureStderr();
+  set_zdb_msg("earlier call;");
+  {
+    ZdbCallScope call;
+    EXPECT_STREQ(get_zdb_msg(), "");
+    set_zdb_msg("outer;");
+    {
+      ZdbCallScope inner;
+      set_zdb_msg("inner;");
+    }
+    EXPECT_STREQ(get_zdb_msg(), "outer;inner;");
+  }
+  EXPECT_STREQ(get_zdb_msg(), "outer;inner;");
+  {
+    ZdbCallScope next;
+    EXPECT_STREQ(get_zdb_msg(), "");
+  }
+  testing::internal::GetCapturedStderr();
+}
+
 TEST(ZdbUserInfo, CopiesIntoTheCallersBuffer) {
   char buf[300];
   EXPECT_EQ(zdb_user_info_get_locale(nullptr), nullptr);
