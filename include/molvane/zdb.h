@@ -19,7 +19,7 @@
  * Each call of this API and of the SQL API (<molvane/sql.h>) starts with an
  * empty message, so get_zdb_msg tells the cause of the call just made and
  * nothing of an earlier one; a successful call leaves it empty, except
- * zdb_logon without an environment root, which leaves its warning. The
+ * zdb_logon, which leaves the warnings it names below. The
  * calls that cannot fail (the action names, zdberrorstr, zdberrorname,
  * zdberror_next, the user record, put_dlock_in_row, get_dlock_from_row,
  * zdb_disable_references, sql_action, sql_init_func) and those that only
