@@ -18,7 +18,6 @@
 #include <molvane/zdb.h>
 #include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
-#include <molvane/zdb_detail.h>
 #include <molvane/zdb_errors.h>
 
 /* Prints why the last call failed and returns 1. */
@@ -214,27 +213,20 @@ int main(int argc, char **argv) {
   printf("after the abort: %.6s %.20s\n", code, name);
 
   /* 8. Errors. A second SALES is refused at once with 100 (duplicate key):
-   *    a failing call returns -1 with its number in zdb_errno, and the
-   *    transaction goes on. The buffered form (db_insert_51) is refused only
-   *    when the commit sends it: the commit fails with 520 and aborts the
-   *    transaction, and zdb_get_detail_error names the table and the update's
-   *    own error. */
+   *    a failing call returns -1 with its number in zdb_errno and its cause
+   *    in get_zdb_msg (the table, index and key), and the transaction goes
+   *    on. The buffered form (db_insert_51) is refused only when the commit
+   *    sends it: the commit fails with 520 and aborts the transaction, and
+   *    its message names the table and the update's own error
+   *    (zdb_get_detail_error gives them one by one). */
   set_text(code, sizeof code, "SALES");
   if (zdb_exec_row(cursor, db_insert, 0, 0xFFFF) == 0) return unexpected("a second SALES was inserted");
   if (zdb_errno != ZE_DUPLICATE_VALUE) return failed("second SALES");
-  printf("insert refused: error %d (%s)\n", zdb_errno, zdberrorstr(zdb_errno));
+  printf("insert refused: error %d (%s): %s\n", zdb_errno, zdberrorstr(zdb_errno), get_zdb_msg());
   if (zdb_exec_row(cursor, db_insert_51, 0, 0xFFFF) != 0) return failed("buffered insert");
   if (zdb_exec_db(commit_trans, trans) == 0) return unexpected("the buffered duplicate was committed");
   if (zdb_errno != ZE_BUFFERED_UPDATE) return failed("commit of the buffered duplicate");
-  {
-    char table[9];
-    int compnr = 0;
-    const char *extra = NULL;
-    int error = zdb_errno;
-    int detail = zdb_get_detail_error(table, &compnr, &extra, trans);
-    printf("commit refused: error %d (%s); the update of %s%03d failed with %d (%s)\n", error,
-           zdberrorstr(error), table, compnr, detail, zdberrorstr(detail));
-  }
+  printf("commit refused: error %d (%s): %s\n", zdb_errno, zdberrorstr(zdb_errno), get_zdb_msg());
 
   /* 9. An SQL query with two parameters. */
   printf("departments from \"A\" with a budget above 1000:\n");

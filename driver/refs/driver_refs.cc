@@ -104,42 +104,6 @@ bool Filled(const DdTableDesc &desc, const std::vector<std::size_t> &parts, cons
   return true;
 }
 
-// The packed values as text, "a, b", for the error texts.
-std::string KeyText(const DdTableDesc &desc, const std::vector<std::size_t> &parts,
-                    const std::string &bytes) {
-  std::string text;
-  std::size_t at = 0;
-  for (std::size_t p : parts) {
-    const DdColumnDesc &c = desc.columns[p];
-    if (at + c.length > bytes.size()) break;
-    const auto *v = reinterpret_cast<const std::uint8_t *>(bytes.data()) + at;
-    at += c.length;
-    if (!text.empty()) text += ", ";
-    char buf[64];
-    switch (c.type) {
-      case 1: case 11: std::snprintf(buf, sizeof buf, "%u", v[0]); break;
-      case 2: std::snprintf(buf, sizeof buf, "%d", static_cast<std::int16_t>((v[0] << 8) | v[1])); break;
-      case 3: case 7: case 8: case 9: case 10: case 12: std::snprintf(buf, sizeof buf, "%d", LoadBig32(v)); break;
-      case 4: std::snprintf(buf, sizeof buf, "%g", float_out(v)); break;
-      case 5: std::snprintf(buf, sizeof buf, "%g", double_out(v)); break;
-      case 6: case 14: {
-        std::size_t n = c.length;
-        while (n > 0 && (v[n - 1] == ' ' || v[n - 1] == 0)) --n;
-        text.append(reinterpret_cast<const char *>(v), n);
-        continue;
-      }
-      default:
-        for (std::size_t i = 0; i < c.length; ++i) {
-          std::snprintf(buf, sizeof buf, "%02x", v[i]);
-          text += buf;
-        }
-        continue;
-    }
-    text += buf;
-  }
-  return text;
-}
-
 // The position of a 4-byte counter column, or -1.
 int CounterColumn(const DdTableDesc &desc, const char *name) {
   for (std::size_t p : ColumnsNamed(desc, {name}))

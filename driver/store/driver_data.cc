@@ -38,6 +38,33 @@ const char *KindName(std::uint32_t kind) {
 // Host flags that let an error count as success.
 constexpr std::uint32_t kIgnoreNoRecord = 0x4, kIgnoreDuplicate = 0x10, kIgnoreChanged = 0x40;
 
+// The text of a duplicate key, as the client words a read that found no
+// row: "Duplicate key code = SALES in exdep010001 (index 1)", naming the
+// first unique index whose key a row other than `own` (the row an update
+// replaces; 0 for an insert) holds already. Empty when none is found.
+std::string DuplicateText(TableRows &table, const std::string &name, int compnr,
+                          const std::uint8_t *image, sqlite3_int64 own) {
+  const DdTableDesc &desc = table.desc();
+  for (const DdKeyDesc &k : desc.keys) {
+    if (k.index_nr != 1 && k.duplicates != 0) continue;
+    std::vector<std::size_t> columns(k.columns.begin(), k.columns.end());
+    std::vector<TableRows::Found> rows;
+    if (columns.empty() || table.Matching(columns, image, 2, &rows) != 0) continue;
+    if (std::none_of(rows.begin(), rows.end(), [own](const TableRows::Found &r) { return r.rowid != own; }))
+      continue;
+    std::string key;
+    for (std::size_t p : columns) {
+      const DdColumnDesc &c = desc.columns[p];
+      key += (key.empty() ? "" : ", ") + c.name + " = " +
+             KeyText(desc, {p}, std::string(reinterpret_cast<const char *>(image) + c.offset, c.length));
+    }
+    char where[32];
+    std::snprintf(where, sizeof where, "%.8s%03d", name.c_str(), compnr);
+    return "Duplicate key " + key + " in " + where + " (index " + std::to_string(k.index_nr) + ")";
+  }
+  return "";
+}
+
 std::string TableKey(const std::string &table, int physical) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%03d", physical);
@@ -395,6 +422,10 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     // is not there carries none (the client words its own).
     if (!refs.detail().empty()) extra = refs.detail();
     else if (rc == kNoParent) extra.clear();
+    if (rc == 100 && refs.detail().empty() && (kind == kInsert || kind == kUpdateNew || kind == kUpdateWhole)) {
+      std::string duplicate = DuplicateText(table, t.name, t.compnr, image.data(), kind == kInsert ? 0 : rowid);
+      if (!duplicate.empty()) extra = std::move(duplicate);
+    }
     if ((rc == 215 || zdb_storage_error(static_cast<int>(rc))) && !table.error().empty())
       extra += ": " + table.error();
     return fail(rc, extra);

@@ -106,6 +106,12 @@ std::string DdLayout(const DdTableDesc &desc);
 // after code; the database's table has none"; empty when they are equal.
 std::string DdLayoutDifference(const std::string &mine, const std::string &theirs);
 
+// Packed column values (each at its column's length, one after the other)
+// as text, "a, b", for the error texts: numbers in decimal, texts without
+// their trailing blanks, other bytes in hex.
+std::string KeyText(const DdTableDesc &desc, const std::vector<std::size_t> &parts,
+                    const std::string &bytes);
+
 // The dictionaries of a driver's connections, by table name and physical
 // company. A table has one layout: the one recorded beside it in the
 // database file (table "molvane_table_layout") when a driver first created

@@ -55,13 +55,29 @@ enum {
   SQL_WHERE_USED = 8       /* sql_where_used_func */
 };
 
-/* Error numbers of the API besides those of the statement layer. */
+/* Error numbers of the SQL calls (docs/errors.md); a call may also fail
+ * with a number of the record API (<molvane/zdb_errors.h>), such as 505 or
+ * 518. */
 enum {
-  SQL_ERR_NO_MORE_ROWS = 110,  /* a later fetch found no more rows */
-  SQL_ERR_NO_ROWS = 111,       /* no row at all (fetch, or UPDATE/DELETE touched none) */
-  SQL_ERR_STATEMENT = 301,     /* the API's own errors and statement-layer failures */
-  SQL_ERR_PARSE = 302,         /* errors while describing a parsed statement */
-  SQL_ERR_INVALID_HANDLE = 314 /* not a live handle */
+  SQL_ERR_NO_MORE_ROWS = 110,      /* a later fetch found no more rows */
+  SQL_ERR_NO_ROWS = 111,           /* no row at all (fetch, or UPDATE/DELETE touched none) */
+  SQL_ERR_STATEMENT = 301,         /* the API's own errors and statement-layer failures */
+  SQL_ERR_PARSE = 302,             /* errors while describing a parsed statement */
+  SQL_ERR_OVERFLOW_FILE = 304,     /* a row set's overflow file could not be made */
+  SQL_ERR_DIVISION_BY_ZERO = 306,  /* 22012 */
+  SQL_ERR_STRING_TRUNCATION = 307, /* 22001: a value longer than its target */
+  SQL_ERR_ARRAY_INDEX = 308,       /* an array element outside the column's dimensions */
+  SQL_ERR_SUBSTRING = 309,         /* 22011 */
+  SQL_ERR_CARDINALITY = 310,       /* 21000: a scalar subquery gave more than one row */
+  SQL_ERR_TEMP_FILE = 311,         /* QP020: the engine's temporary file failed */
+  SQL_ERR_PARAMETER_TYPE = 312,    /* QP010: a value of the wrong type for a parameter */
+  SQL_ERR_TIMEOUT = 313,           /* the statement ran longer than its time-out */
+  SQL_ERR_INVALID_HANDLE = 314,    /* not a live handle */
+  SQL_ERR_LENGTH_MISMATCH = 315,   /* 22026: a raw value shorter than its field */
+  SQL_ERR_ZERO_LENGTH_RAW = 316,   /* QP011: a raw value of length 0 */
+  SQL_ERR_TRIM = 317,              /* 22027: a trim character that is not one character */
+  SQL_ERR_ESCAPE_CHARACTER = 319,  /* 22019: an ESCAPE that is not one character */
+  SQL_ERR_ESCAPE_SEQUENCE = 325    /* 22025: an escape followed by another character */
 };
 
 /* The value that the get-value callback fills: a 32-bit integer, a double,

@@ -57,19 +57,22 @@ typedef struct ZDB_HOST_BIND {
   unsigned short type;   /* the variable's type: enum ZDB_BIND_TYPE */
 } ZDB_HOST_BIND;
 
-/* Opens a cursor on a table in transaction trans_id. With count > 0, binds
- * points to count ZDB_HOST_BIND records; with count 0 it is the host's row
- * buffer. 0 and *cursor set, or -1 with zdb_errno: 215 no table name, 513 no
- * dictionary, 518 bad transaction, 501 memory, 503 null variable address,
- * 504 unknown column or a type pair that cannot be converted; get_zdb_msg
- * names the bind (from 1), its column and the reason. */
+/* Opens a cursor on a table in transaction trans_id. compnr is the default
+ * company of its actions (0 to 999; -1 for none, each action then names its
+ * own). With count > 0, binds points to count ZDB_HOST_BIND records; with
+ * count 0 it is the host's row buffer. 0 and *cursor set, or -1 with
+ * zdb_errno: 215 no table name, 513 no dictionary, 518 bad transaction, 102
+ * a null cursor address or bind list, 519 a company number outside 0..999,
+ * 501 memory, 503 null variable address, 504 unknown column or a type pair
+ * that cannot be converted; get_zdb_msg says why (for 503 and 504 it names
+ * the bind, from 1, its column and the reason). */
 MOLVANE_API int zdb_open(ZDB_CURSOR **cursor, const char *table, int compnr, void *binds,
                          int count, int trans_id);
 /* Closes the cursor and its internal cursors; the handle is gone. 0, or -1
  * with 509 for a cursor that is not open (one zdb_logoff closed included). */
 MOLVANE_API int zdb_close(ZDB_CURSOR *cursor);
 /* Sets the company number used when an action passes 0xFFFF; -1 for a null
- * cursor or a number outside 0..999 (the old default stays). */
+ * cursor (509) or a number outside 0..999 (519; the old default stays). */
 MOLVANE_API int zdb_set_default_compnr(ZDB_CURSOR *cursor, int compnr);
 MOLVANE_API int zdb_get_default_compnr(ZDB_CURSOR *cursor);
 /* Copies the bound variables into the row and returns the row; without

@@ -1,8 +1,8 @@
 /* Error numbers of the record-level database API (zdb_* calls): what a
  * failing call leaves in zdb_errno. zdberrorstr gives a number's text,
  * get_zdb_msg the cause of the last failure in words, docs/errors.md what to
- * do. The SQL calls' own numbers (110, 111, 301, 302, 314) are in
- * <molvane/sql.h>.
+ * do. The SQL calls' own numbers (110, 111, and 301 to 325: SQL_ERR_...)
+ * are in <molvane/sql.h>.
  *
  * Ending a read loop: db_next (and db_prev) past the last row fails with
  * ZE_END_OF_FILE (110); a read of a key that no row has, or db_first on an
@@ -13,12 +13,18 @@
 
 #define ZE_DUPLICATE_VALUE       100 /* an insert or update would repeat a unique key */
 #define ZE_ILLEGAL_ARGUMENT      102 /* a null or out-of-range argument */
+#define ZE_ILLEGAL_KEY           103 /* an index number or key the table does not have */
 #define ZE_LOCKED                107 /* a row, a table or the database held by another session */
 #define ZE_END_OF_FILE           110 /* db_next or db_prev went past the last row */
 #define ZE_NO_RECORD             111 /* no row with the key, or no row at all */
+#define ZE_NO_CURRENT            112 /* an update, delete or db_next without a current row */
 #define ZE_CHANGED               201 /* the row changed since its delayed lock */
-#define ZE_NOT_LOCKED            206 /* no delayed-lock entry for the id */
+#define ZE_IN_TRANSACTION        203 /* the action needs a transaction without pending work */
+#define ZE_OUT_OF_RANGE          205 /* a value outside its column's type or domain */
+#define ZE_NOT_LOCKED            206 /* a write without a lock on the row, or no delayed-lock entry */
 #define ZE_NO_PERMISSION         208 /* the user's roles (db_roles) do not allow the action */
+#define ZE_NOT_UPDATED           213 /* a driver's transaction was started but changed nothing */
+#define ZE_MAPPED_COMPNR         214 /* refused for a company mapped to another physical one */
 #define ZE_ILLEGAL_STATE         215 /* a call out of order, e.g. zdb_logon before zdb_init_api */
 #define ZE_ROLE_SYNTAX           217 /* a role or permission file does not parse */
 #define ZE_AUDIT_SETUP           251 /* the audit driver setup is not correct */

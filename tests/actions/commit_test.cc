@@ -104,8 +104,9 @@ TEST_F(Commits, HostCommitThatFailsLeavesNothingForTheNextCommit) {
   std::string out = RunHost(
       "logon ann\nstart t\ninsert tttxt010 1 clan=h\nflush\ninsert exdep010 1 code=K\n"
       "! commit\ncommit\nread tttxt010 1 clan=h\n");
-  EXPECT_NE(out.find("error 520 (buffered update failed): Error during buffered updates; the "
-                     "update of exdep010001 failed with error 100 (duplicate key)\ncommitted\n"
+  EXPECT_NE(out.find("error 520 (buffered update failed): the update of exdep010001 failed with "
+                     "error 100 (duplicate key): Duplicate key code = K in exdep010001 (index 1)\n"
+                     "committed\n"
                      "error 111 (no record found): No record found in tttxt010001 (db_eq on index 1, "
                      "key ctxt = 0, clan = h, seqe = 0)\n"),
             std::string::npos)

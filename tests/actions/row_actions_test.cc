@@ -145,11 +145,22 @@ TEST_F(RowActions, ClassicWritesNeedALockedCurrentRow) {
     int read;   // 0: no read before
     int write;
     int error;  // 0: success
+    const char *message;
   } cases[] = {
-      {0, db_update, kNoCurrent},       {0, db_delete, kNoCurrent},
-      {db_eq, db_update, ZE_NOT_LOCKED}, {db_eq, db_delete, ZE_NOT_LOCKED},
-      {db_eq_delayed, db_update, ZE_NOT_LOCKED},
-      {db_eq_delayed, db_update_delayed, 0}, {db_eq_locked, db_update, 0},
+      {0, db_update, kNoCurrent,
+       "No current record in exdep010001: db_update needs a current row; read a row first"},
+      {0, db_delete, kNoCurrent,
+       "No current record in exdep010001: db_delete needs a current row; read a row first"},
+      {db_eq, db_update, ZE_NOT_LOCKED,
+       "Record not locked in exdep010001: db_update needs the current row read with a lock "
+       "(db_eq_locked, db_curr_locked, ...) or the table locked (lock_table)"},
+      {db_eq, db_delete, ZE_NOT_LOCKED,
+       "Record not locked in exdep010001: db_delete needs the current row read with a lock "
+       "(db_eq_locked, db_curr_locked, ...) or the table locked (lock_table)"},
+      {db_eq_delayed, db_update, ZE_NOT_LOCKED,
+       "Record not locked in exdep010001: db_update needs the current row read with a lock "
+       "(db_eq_locked, db_curr_locked, ...) or the table locked (lock_table)"},
+      {db_eq_delayed, db_update_delayed, 0, ""}, {db_eq_locked, db_update, 0, ""},
   };
   for (const Case &c : cases) {
     ZDB_CURSOR *cursor = Open("exdep010");
@@ -158,8 +169,10 @@ TEST_F(RowActions, ClassicWritesNeedALockedCurrentRow) {
       ASSERT_EQ(zdb_exec_row(cursor, c.read, 0, 1), 0);
     }
     SetName("Changed");
+    reset_zdb_msg();
     int rc = zdb_exec_row(cursor, c.write, 0, 1);
     EXPECT_EQ(rc == 0 ? 0 : zdb_errno, c.error) << c.read << " then " << c.write;
+    EXPECT_STREQ(get_zdb_msg(), c.message) << c.read << " then " << c.write;
     zdb_close(cursor);
     zdb_exec_db(abort_trans, trans_);
   }
@@ -169,6 +182,8 @@ TEST_F(RowActions, NextAfterDeleteKeepsThePosition) {
   // Without a position a stepping read has nothing to step from.
   EXPECT_EQ(Act(db_next), -1);
   EXPECT_EQ(zdb_errno, kNoCurrent);
+  EXPECT_STREQ(get_zdb_msg(),
+               "No current record in exdep010001: db_next needs a position to step from; read a row first");
   ASSERT_EQ(Key("A", db_eq_locked), 0);
   ASSERT_EQ(Act(db_delete), 0) << zdb_errno;
   // The delete gave up the current record but not the position: a write
@@ -208,11 +223,17 @@ TEST_F(RowActions, HostFlagsMaskTheErrorsTheyName) {
     const char *what;
     int flags;
     int error;  // expected without the flag
+    const char *message;  // of the error, without the flag
   } cases[] = {
-      {"duplicate", ZDB_FLAG_DUPLICATE_OK, ZE_DUPLICATE_VALUE},
+      {"duplicate", ZDB_FLAG_DUPLICATE_OK, ZE_DUPLICATE_VALUE,
+       "Duplicate key code = A in exdep010001 (index 1)"},
       // A delete needs the current row: its 111 is reported as 112.
-      {"gone", ZDB_FLAG_NOT_FOUND_OK, kNoCurrent},
-      {"changed", ZDB_FLAG_CHANGED_OK, kChanged},
+      {"gone", ZDB_FLAG_NOT_FOUND_OK, kNoCurrent,
+       "No current record in exdep010001: the current row of db_delete_delayed is no longer "
+       "there; read a row first"},
+      {"changed", ZDB_FLAG_CHANGED_OK, kChanged,
+       "the update of exdep010001 failed with error 201 (row changed after delayed lock): update "
+       "(action 4) of row 2"},
   };
   Seed("exdep010", 1, {{{"code", "G0"}}, {{"code", "G1"}}, {{"code", "C0"}}, {{"code", "C1"}}});
   for (const Case &c : cases) {
@@ -244,6 +265,7 @@ TEST_F(RowActions, HostFlagsMaskTheErrorsTheyName) {
         rc = Act(what == "gone" ? db_delete_delayed : db_update_delayed, flags);
       }
       EXPECT_EQ(rc == 0 ? 0 : zdb_errno, masked ? 0 : c.error);
+      if (!masked) EXPECT_STREQ(get_zdb_msg(), c.message);
       zdb_exec_db(abort_trans, trans_);
     }
   }
@@ -271,14 +293,22 @@ TEST_F(RowActions, CompanyComesFromTheCallOrTheCursorDefault) {
   LogCapture log;
   EXPECT_EQ(zdb_exec_row(cursor, db_eq, 0, 0xFFFF), -1);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
-  EXPECT_TRUE(log.Contains("No Compnr", "Unknown compnr -1 for db_eq on 'exdep010'.")) << log.Dump();
+  const char kNone[] = "No company number for db_eq on exdep010: the action passed 0xFFFF and the "
+                       "cursor has no default company";
+  EXPECT_STREQ(get_zdb_msg(), kNone);
+  EXPECT_TRUE(log.Contains("No Compnr", kNone)) << log.Dump();
   EXPECT_EQ(zdb_exec_row(cursor, db_eq, 0, 1000), -1);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Illegal company number 1000 for db_eq on exdep010: a company number lies from 0 to 999");
   ASSERT_EQ(zdb_set_default_compnr(cursor, 1), 0);
   EXPECT_EQ(zdb_exec_row(cursor, db_eq, 0, 0xFFFF), 0) << zdb_errno;
   EXPECT_EQ(RowCompnr("exdep010"), 1);
   EXPECT_EQ(zdb_exec_row(cursor, 99, 0, 1), -1);  // not a row action
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_ARGUMENT);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Illegal argument: 99 is no row action a host can ask for (enum ZDB_ROW_ACTION of "
+               "<molvane/zdb.h>)");
 }
 
 TEST_F(RowActions, BindsTakeTheRowAndAFailureLeavesThemAlone) {

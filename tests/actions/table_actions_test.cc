@@ -91,16 +91,22 @@ TEST_F(TableActions, InvalidTransactionIdsAreRefused) {
   for (const Call &c : calls) {
     for (int id : {0, 77, 256}) {
       LogCapture log;
+      reset_zdb_msg();
       EXPECT_EQ(c.run(id), -1) << c.name << " " << id;
       EXPECT_EQ(zdb_errno, ZE_INVALID_SESSION) << c.name;
-      EXPECT_TRUE(log.Contains("Invalid transaction",
-                               "Invalid transaction id " + std::to_string(id) + " specified."))
-          << c.name << log.Dump();
+      const std::string text = "Invalid transaction id " + std::to_string(id) +
+                               " specified: it is not in use (never started, or stopped already); "
+                               "use an id that zdb_start_session returned";
+      EXPECT_EQ(get_zdb_msg(), text) << c.name;
+      EXPECT_TRUE(log.Contains("Invalid transaction", text)) << c.name << log.Dump();
     }
     EXPECT_EQ(c.run(trans_), 0) << c.name << " " << zdb_errno;
   }
   EXPECT_EQ(zdb_exec_db(42, trans_), -1);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_ARGUMENT);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Illegal argument: 42 is no transaction action (enum ZDB_DB_ACTION of <molvane/zdb.h>: "
+               "1 to 9)");
 }
 
 TEST_F(TableActions, DropOnAMappedCompanyIsRefused) {
@@ -127,7 +133,10 @@ TEST_F(TableActions, UnknownCompanyOfATableAction) {
   LogCapture log;
   EXPECT_EQ(zdb_exec_table(cursor, nr_rows, &argument, 0xFFFF), -1);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
-  EXPECT_TRUE(log.Contains("No Compnr", "Unknown compnr for nr_rows on 'exdep010'.")) << log.Dump();
+  const char kNone[] = "No company number for nr_rows on exdep010: the action passed 0xFFFF and the "
+                       "cursor has no default company";
+  EXPECT_STREQ(get_zdb_msg(), kNone);
+  EXPECT_TRUE(log.Contains("No Compnr", kNone)) << log.Dump();
 }
 
 }  // namespace

@@ -43,9 +43,10 @@ TEST_F(HostRecords, RowsOfTwoCompaniesAndAnAbortedChange) {
             "error 111 (no record found): No record found in exdep010001 (db_eq on index 1, key "
             "code = B)\n"
             "buffered insert on exdep010002\n"
-            "error 520 (buffered update failed): Error during buffered updates; the update of "
-            "exdep010002 failed with error 100 (duplicate key)\n"
-            "update failed with error 100 (duplicate key) on exdep010002: insert (action 1) of row 1\n"
+            "error 520 (buffered update failed): the update of exdep010002 failed with error 100 "
+            "(duplicate key): Duplicate key code = A in exdep010002 (index 1)\n"
+            "update failed with error 100 (duplicate key) on exdep010002: Duplicate key code = A in "
+            "exdep010002 (index 1)\n"
             "aborted\n"
             "exdep010002: 1 rows\nlogged off\n");
   EXPECT_EQ(status, 0);

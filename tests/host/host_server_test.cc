@@ -193,8 +193,8 @@ long RssKiB(pid_t pid) {
 }
 
 const char kSales[] = "exdep010001: Refcntd=0 Refcntu=0 budget=";
-const char kLocked[] = "error 520 (buffered update failed): Error during buffered updates; the update "
-                       "of exdep010001 failed with error 107 (record locked)";
+const char kLocked[] = "error 520 (buffered update failed): the update of exdep010001 failed with "
+                       "error 107 (record locked): update (action 4) of row 2";
 
 TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   auto a = Host(), b = Host();
@@ -313,8 +313,9 @@ TEST_P(HostServer, ChangedRowsAndLockedTablesRefuseOtherHosts) {
   EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=6"), "buffered update on exdep010001");
   EXPECT_EQ(b->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
   EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
-  EXPECT_EQ(b->Do("flush"), "error 520 (buffered update failed): Error during buffered updates; the update "
-                            "of exdep010001 failed with error 100 (duplicate key)");
+  EXPECT_EQ(b->Do("flush"), "error 520 (buffered update failed): the update of exdep010001 failed "
+                            "with error 100 (duplicate key): Duplicate key code = HR in exdep010001 "
+                            "(index 1)");
   EXPECT_EQ(a->Do("lockread exdep010 1 code=IT"), no_it);
   // The row the failed batch updated is as it was, and free to lock.
   EXPECT_NE(a->Do("lockread exdep010 1 code=SALES").find("budget=5.00 "), std::string::npos);

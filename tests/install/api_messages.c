@@ -109,6 +109,14 @@ static ZDB_CURSOR *open_books(int trans) {
   binds[2].address = &price;
   expect("table not in the dictionary", zdb_open(&cursor, "mybok999", 1, binds, 3, trans) != 0,
          ZE_NO_DD, "Table mybok999 not found in data dictionary");
+  expect_text("default company outside 0-999",
+              zdb_open(&cursor, "mybok010", 1000, binds, 3, trans) != 0, ZE_ILLEGAL_COMPNR,
+              "Illegal company number 1000 for mybok010: a company number lies from 0 to 999 (-1 "
+              "for none)");
+  expect_text("transaction id not in use", zdb_open(&cursor, "mybok010", 1, binds, 3, 77) != 0,
+              ZE_INVALID_SESSION,
+              "Invalid transaction id 77 specified: it is not in use (never started, or stopped "
+              "already); use an id that zdb_start_session returned");
   if (zdb_open(&cursor, "mybok010", 1, binds, 3, trans) != 0) {
     expect("open", 0, 0, "");
     return NULL;
@@ -135,8 +143,30 @@ static void records(ZDB_CURSOR *cursor, int trans) {
   id = 99;
   expect("read of a key no row has", zdb_exec_row(cursor, db_eq, 0, 0xFFFF) != 0, ZE_NO_RECORD,
          "No record found in mybok010001 (db_eq on index 1, key id = 99)");
+  expect_text("update without a current row", zdb_exec_row(cursor, db_update, 0, 0xFFFF) != 0,
+              ZE_NO_CURRENT,
+              "No current record in mybok010001: db_update needs a current row; read a row first");
   id = 1;
-  expect("duplicate key", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0, ZE_DUPLICATE_VALUE, "");
+  if (zdb_exec_row(cursor, db_eq, 0, 0xFFFF) != 0) expect("read of id 1", 0, 0, "");
+  expect_text("update of a row read without a lock",
+              zdb_exec_row(cursor, db_update, 0, 0xFFFF) != 0, ZE_NOT_LOCKED,
+              "Record not locked in mybok010001: db_update needs the current row read with a lock "
+              "(db_eq_locked, db_curr_locked, ...) or the table locked (lock_table)");
+  expect_text("duplicate key", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0, ZE_DUPLICATE_VALUE,
+              "Duplicate key id = 1 in mybok010001 (index 1)");
+  expect_text("row action that does not exist", zdb_exec_row(cursor, 999, 0, 0xFFFF) != 0,
+              ZE_ILLEGAL_ARGUMENT,
+              "Illegal argument: 999 is no row action a host can ask for (enum ZDB_ROW_ACTION of "
+              "<molvane/zdb.h>)");
+  if (zdb_exec_row(cursor, db_insert_51, 0, 0xFFFF) != 0) expect("buffered insert", 0, 0, "");
+  expect_text("commit of a buffered duplicate", zdb_exec_db(commit_trans, trans) != 0,
+              ZE_BUFFERED_UPDATE,
+              "the update of mybok010001 failed with error 100 (duplicate key): Duplicate key id = "
+              "1 in mybok010001 (index 1)");
+  expect_text("commit of a transaction id not in use", zdb_exec_db(commit_trans, 77) != 0,
+              ZE_INVALID_SESSION,
+              "Invalid transaction id 77 specified: it is not in use (never started, or stopped "
+              "already); use an id that zdb_start_session returned");
   price = -1;
   zdb_bind_to_buf(cursor, row);
   /* The domain check's text is the whole message, after a call that left
@@ -179,6 +209,10 @@ static void sql(int trans) {
   if (stmt != NULL) sql_close(stmt);
   expect("invalid handle", sql_exec((QPCStatement *)&trans, 1) != 0, SQL_ERR_INVALID_HANDLE,
          "Invalid Sql id");
+  expect_text("SELECT in a transaction id not in use",
+              sql_parse("SELECT title FROM mybok010", 9, 0) == NULL, ZE_INVALID_SESSION,
+              "SQLState QP999: Invalid transaction id 9 specified: it is not in use (never "
+              "started, or stopped already); use an id that zdb_start_session returned (518)");
 }
 
 /* No driver for a table: no line of lib/tabledef1, or a driver that cannot
@@ -270,5 +304,9 @@ int main(int argc, char **argv) {
               "zdb_exec_row cannot use it any more");
   expect("second logon", zdb_logon("me") != 0, ZE_ALREADY_LOGGED_ON,
          "a process logs on once, even after zdb_logoff");
+  expect_text("SELECT after logoff", sql_parse("SELECT title FROM mybok010", trans, 0) == NULL,
+              ZE_NOT_LOGGED_ON,
+              "SQLState QP999: Not logged on: call zdb_logon first (after zdb_logoff the process "
+              "stays logged off) (508)");
   return failures == 0 ? 0 : 1;
 }

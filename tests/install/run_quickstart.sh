@@ -14,8 +14,8 @@ echo "*::msqlite" > "$work/root/lib/tabledef1"
 
 expected="read: SALES  Sales                1200.50
 after the abort: HR     People              
-insert refused: error 100 (Duplicate value)
-commit refused: error 520 (Error during buffered updates); the update of exdep010001 failed with 100 (Duplicate value)
+insert refused: error 100 (Duplicate value): Duplicate key code = SALES in exdep010001 (index 1)
+commit refused: error 520 (Error during buffered updates): the update of exdep010001 failed with error 100 (duplicate key): Duplicate key code = SALES in exdep010001 (index 1)
 departments from \"A\" with a budget above 1000:
   exdep010.code=SALES exdep010.name=Sales
 1 row"

@@ -177,6 +177,26 @@ std::map<std::string, int> NamedErrorNumbers() {
   return named;
 }
 
+// The numbers that the public headers name: "#define ZE_x n" in
+// zdb_errors.h and "SQL_ERR_x = n" in sql.h, each with its name.
+std::map<int, std::string> PublicNames() {
+  std::map<int, std::string> names;
+  std::istringstream published(ReadFile(kSource / "include/molvane/zdb_errors.h"));
+  std::string word, name;
+  int number = 0;
+  while (published >> word) {
+    if (word == "#define" && published >> name && name.rfind("ZE_", 0) == 0 && published >> number)
+      names[number] = name;
+    published.clear();
+  }
+  std::istringstream sql(ReadFile(kSource / "include/molvane/sql.h"));
+  while (sql >> word) {
+    if (word.rfind("SQL_ERR_", 0) == 0 && sql >> name && name == "=" && sql >> number) names[number] = word;
+    sql.clear();
+  }
+  return names;
+}
+
 bool Reserved(const std::string &meaning) { return meaning.rfind("Reserved", 0) == 0; }
 
 std::vector<int> TableNumbers() {
@@ -189,8 +209,13 @@ TEST(ErrorsDoc, EveryNumberOfTheTableHasItsTextAndName) {
   const Document &doc = Doc();
   std::vector<int> numbers = TableNumbers();
   ASSERT_GT(numbers.size(), 40u);
+  std::map<int, std::string> published = PublicNames();
+  EXPECT_EQ("ZE_DUPLICATE_VALUE", published[100]);
+  EXPECT_EQ("SQL_ERR_TIMEOUT", published[313]);
   for (int n : numbers) {
     SCOPED_TRACE(n);
+    EXPECT_EQ(1u, published.count(n)) << "a host needs a name for every number: a ZE_ name in "
+                                         "<molvane/zdb_errors.h> or an SQL_ERR_ name in <molvane/sql.h>";
     const char *name = zdberrorname(n);
     ASSERT_NE(nullptr, name) << "every number of the error table needs a name in errnames.cc";
     EXPECT_NE('\0', name[0]);

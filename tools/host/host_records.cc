@@ -69,21 +69,9 @@ bool RecordCommands::Usage(const std::string &command) {
 }
 
 bool RecordCommands::Fail() {
-  int err = zdb_errno;
-  if (err != 520 || trans_ == 0) return PrintError(out_, err);
-  // A failed buffered update: say which update failed and with what, so
-  // that a duplicate key reads as one.
-  char table[9] = {};
-  int compnr = 0;
-  const char *extra = nullptr;
-  int detail = zdb_get_detail_error(table, &compnr, &extra, trans_);
-  zdb_errno = err;
-  if (detail <= 0) return PrintError(out_, err);
-  const char *name = zdberrorname(detail);
-  char buf[160];
-  std::snprintf(buf, sizeof buf, "the update of %.8s%03d failed with error %d (%s)", table, compnr,
-                detail, name != nullptr ? name : zdberrorstr(detail));
-  return PrintError(out_, err, buf);
+  // A failed buffered update (520): the library's message names the table,
+  // the update's own error and the driver's text of it.
+  return PrintError(out_, zdb_errno);
 }
 
 ZDB_CURSOR *RecordCommands::Cursor(const std::string &table, int trans) {
@@ -265,7 +253,6 @@ bool RecordCommands::IsRecordCommand(const std::string &w) {
 
 int RecordCommands::Run(const std::vector<std::string> &w, int trans) {
   const std::string &cmd = w[0];
-  trans_ = trans;
   bool ok;
   if (cmd == "table") ok = Table(w, trans);
   else if (cmd == "insert" || cmd == "update" || cmd == "delete") ok = Change(w, trans);

@@ -58,7 +58,6 @@ class RecordCommands {
   std::FILE *out_;
   std::map<std::pair<std::string, int>, ZDB_CURSOR *> cursors_;  // by table and transaction
   unsigned char host_row_[8192] = {};
-  int trans_ = 0;  // the transaction of the command being run
 };
 
 }  // namespace molvane::host

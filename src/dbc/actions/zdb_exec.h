@@ -75,3 +75,9 @@ int dbcSessionAlterTable(ZDB_SESSION *session, const char *table, int compnr, in
 // NUL), company number and extra text; any output may be null.
 int zdb_get_detail_error_by_trans(ZDB_TRANS *trans, char *table, int *compnr,
                                   const char **extra);
+// A failed buffered update (520) reported as the update's own error, as row
+// and table actions do: zdb_errno becomes that error, and the message the
+// driver's words of the cause when it sent them (a duplicate key names its
+// index and values) in place of the text of the 520. Nothing changes when
+// zdb_errno is not 520 or the transaction has no failed update.
+void zdb_own_update_error(ZDB_TRANS *trans);

@@ -20,6 +20,7 @@
 #include "dbc/session/zdb_attach.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/actions/zdb_exec.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
@@ -40,9 +41,7 @@ bool tracing() { return (dbc_state().debug & ZDB_DEBUG_REQUESTS) != 0; }
 // -1 an id not in use (518, logged).
 int find_trans(int id, ZDB_TRANS **trans) {
   if (zdb_get_trans(id, trans) == 1) {
-    log_mesg(__FILE__, __LINE__, "Invalid transaction", 0, "Invalid transaction id %d specified.",
-             id);
-    zdb_error(ZE_INVALID_SESSION);
+    zdb_invalid_trans(id);
     return -1;
   }
   return *trans != nullptr ? 1 : 0;
@@ -243,6 +242,9 @@ static int zdb_exec_db_unguarded(int action, int trans_id) {
   if (found <= 0) return found;
   if (action < commit_trans || action > db_flush) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg("Illegal argument: %d is no transaction action (enum ZDB_DB_ACTION of "
+                "<molvane/zdb.h>: %d to %d)",
+                action, commit_trans, db_flush);
     return -1;
   }
   return TransactionAction(trans, action).Run();

@@ -265,21 +265,35 @@ void name_missing_row(const DD_TABLE *table, const ZDB_COMPANY *company, int act
                      company->logical, zdb_row_action(action), company->index_nr, key.c_str());
 }
 
+// Says what an action lacked: a current row (an update or delete), or a
+// position to step from (db_next, db_prev).
+void name_missing_current(const DD_TABLE *table, const ZDB_COMPANY *company, int action,
+                          bool position) {
+  set_zdb_msg_logged(nullptr, 0, "No current record in %.8s%03d: %s needs %s; read a row first",
+                     table->name, company->logical, zdb_row_action(action),
+                     position ? "a position to step from" : "a current row");
+}
+
 }  // namespace
 
 int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_t flags) {
   // The complex and read kinds are the driver's own; a host cannot ask for them.
   if (!row_action_known(action) || action > refresh_bfrd) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg_logged(nullptr, 0,
+                       "Illegal argument: %d is no row action a host can ask for (enum "
+                       "ZDB_ROW_ACTION of <molvane/zdb.h>)",
+                       action);
     return -1;
   }
   std::uint32_t word = action < insert_bfrd ? row_action_word(action) : 0;
   if (zdb_start() != 0 || zdb_cursor_check(icursor) != 0) return -1;
   ZDB_COMPANY *company = icursor->company;
   const DD_TABLE *table = table_of(icursor);
-  if (((word & ZDB_AW_NEEDS_CURRENT) && !(company->row_state & ZDB_ROW_CURRENT)) ||
-      ((word & ZDB_AW_NEEDS_POSITION) && !(company->row_state & ZDB_ROW_POSITION))) {
+  const bool no_current = (word & ZDB_AW_NEEDS_CURRENT) && !(company->row_state & ZDB_ROW_CURRENT);
+  if (no_current || ((word & ZDB_AW_NEEDS_POSITION) && !(company->row_state & ZDB_ROW_POSITION))) {
     zdb_error(kNoCurrent);
+    name_missing_current(table, company, action, !no_current);
     return -1;
   }
   unsigned char *row = row_of(icursor);
@@ -296,6 +310,11 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
       if (zdb_exec_row_1(icursor, reread.data(), db_curr_delayed, 0) != 0) return -1;
     } else if (!row_locked && !table_locked) {
       zdb_error(ZE_NOT_LOCKED);
+      set_zdb_msg_logged(nullptr, 0,
+                         "Record not locked in %.8s%03d: %s needs the current row read with a "
+                         "lock (db_eq_locked, db_curr_locked, ...) or the table locked "
+                         "(lock_table)",
+                         table->name, company->logical, zdb_row_action(action));
       if (tracing())
         std::fprintf(stderr, "<-> EXE_ROW_CNTR on cursor %p (%.8s%03d) action %s - error %d\n",
                      static_cast<void *>(icursor), table->name, company->logical,
@@ -347,10 +366,17 @@ static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int
   int number = compnr & 0xFFFF;
   if (number == kNoCompnr) number = zdb_compnr_from_cursor(cursor) & 0xFFFF;
   if (number == kNoCompnr || number > 999) {
-    log_mesg(__FILE__, __LINE__, "No Compnr", 0, "Unknown compnr %d for %s on '%s'.",
-             number == kNoCompnr ? -1 : number, zdb_row_action(action),
-             get_table_name_from_maincursor(cursor));
     zdb_error(ZE_ILLEGAL_COMPNR);
+    if (number == kNoCompnr)
+      set_zdb_msg_logged("No Compnr", 0,
+                         "No company number for %s on %.8s: the action passed 0xFFFF and the "
+                         "cursor has no default company",
+                         zdb_row_action(action), get_table_name_from_maincursor(cursor));
+    else
+      set_zdb_msg_logged("No Compnr", 0,
+                         "Illegal company number %d for %s on %.8s: a company number lies from 0 "
+                         "to 999",
+                         number, zdb_row_action(action), get_table_name_from_maincursor(cursor));
     return -1;
   }
   ZDB_INTERNAL_CURSOR *icursor = nullptr;
@@ -360,11 +386,18 @@ static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int
   trans->has_detail_extra = false;
   int result = zdb_exec_row_internal(icursor, action, static_cast<std::uint32_t>(flags));
   if (result != 0) {
-    if (zdb_errno == ZE_BUFFERED_UPDATE && trans->detail_error != 0)
-      zdb_errno = trans->detail_error;
+    zdb_own_update_error(trans);
     if (zdb_errno == kNoRecord && action < insert_bfrd &&
-        (row_action_word(action) & ZDB_AW_NEEDS_CURRENT))
+        (row_action_word(action) & ZDB_AW_NEEDS_CURRENT)) {
+      // The current row is gone: another session deleted it since it was read.
       zdb_errno = kNoCurrent;
+      reset_zdb_msg();
+      set_zdb_msg_logged(nullptr, 0,
+                         "No current record in %.8s%03d: the current row of %s is no longer "
+                         "there; read a row first",
+                         icursor->tsession->key->table->name, icursor->company->logical,
+                         zdb_row_action(action));
+    }
   }
   put_compnr_in_bind(cursor, number);
   return result;

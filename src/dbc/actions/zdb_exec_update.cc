@@ -26,6 +26,7 @@
 #include "dbc/session/zdb_attach.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/actions/zdb_exec.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
@@ -384,6 +385,15 @@ int zdb_get_detail_error_by_trans(ZDB_TRANS *trans, char *table, int *compnr,
   if (compnr) *compnr = trans->detail_compnr;
   if (extra) *extra = trans->has_detail_extra ? trans->detail_extra.c_str() : nullptr;
   return trans->detail_error;
+}
+
+void zdb_own_update_error(ZDB_TRANS *trans) {
+  if (zdb_errno != ZE_BUFFERED_UPDATE || trans == nullptr || trans->detail_error == 0) return;
+  zdb_errno = trans->detail_error;
+  if (trans->has_detail_extra && zdb_update_text_is_cause(trans->detail_error, trans->detail_extra)) {
+    reset_zdb_msg();
+    add_zdb_msg(trans->detail_extra.c_str());
+  }
 }
 
 int zdb_get_detail_error(char *table, int *compnr, const char **extra, int trans_id) {

@@ -15,6 +15,7 @@
 #include "dbc/actions/zdb_actions.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/actions/zdb_exec.h"
 #include "dbc/session/zdb_trans.h"
 #include "dbc/zdb_guard.h"
@@ -33,13 +34,6 @@ const DD_TABLE *table_of(const ZDB_INTERNAL_CURSOR *ic) { return ic->tsession->k
 bool needs_permission(int action) {
   return action == create_table || action == clear_table || action == drop_table ||
          action == lock_table;
-}
-
-// A failed buffered update reports its own error.
-void own_update_error(ZDB_TRANS *trans) {
-  if (zdb_errno != ZE_BUFFERED_UPDATE) return;
-  int detail = zdb_get_detail_error_by_trans(trans, nullptr, nullptr, nullptr);
-  if (detail > 0) zdb_errno = detail;
 }
 
 int set_order(ZDB_INTERNAL_CURSOR *ic, const int *argument) {
@@ -66,6 +60,9 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
     return -1;
   if (action < create_index || action > upd_statistics) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg("Illegal argument: %d is no table action (enum ZDB_TABLE_ACTION of "
+                "<molvane/zdb.h>: %d to %d)",
+                action, create_index, upd_statistics);
     return -1;
   }
   const DD_TABLE *table = table_of(icursor);
@@ -107,9 +104,17 @@ static int zdb_exec_table_unguarded(ZDB_CURSOR *cursor, int action, int *argumen
   int number = compnr & 0xFFFF;
   if (number == kNoCompnr) number = zdb_compnr_from_cursor(cursor) & 0xFFFF;
   if (number == kNoCompnr || number > 999) {
-    log_mesg(__FILE__, __LINE__, "No Compnr", 0, "Unknown compnr for %s on '%s'.",
-             zdb_table_action(action), get_table_name_from_maincursor(cursor));
     zdb_error(ZE_ILLEGAL_COMPNR);
+    if (number == kNoCompnr)
+      set_zdb_msg_logged("No Compnr", 0,
+                         "No company number for %s on %.8s: the action passed 0xFFFF and the "
+                         "cursor has no default company",
+                         zdb_table_action(action), get_table_name_from_maincursor(cursor));
+    else
+      set_zdb_msg_logged("No Compnr", 0,
+                         "Illegal company number %d for %s on %.8s: a company number lies from 0 "
+                         "to 999",
+                         number, zdb_table_action(action), get_table_name_from_maincursor(cursor));
     return -1;
   }
   ZDB_INTERNAL_CURSOR *icursor = nullptr;
@@ -117,7 +122,7 @@ static int zdb_exec_table_unguarded(ZDB_CURSOR *cursor, int action, int *argumen
   ZDB_TRANS *trans = cursor->trans;
   const int mode = argument != nullptr ? argument[0] : 0;
   int result = zdb_exec_table_internal(icursor, action, argument);
-  if (result != 0) own_update_error(trans);
+  if (result != 0) zdb_own_update_error(trans);
   int error = result != 0 ? zdb_errno : 0;
   auto put_back = [&error] {
     if (error != 0) zdb_errno = error;
@@ -129,7 +134,7 @@ static int zdb_exec_table_unguarded(ZDB_CURSOR *cursor, int action, int *argumen
     put_back();
   } else if (action == clear_table && mode == 0) {
     if (zdb_flush(trans->id) != 0) {
-      own_update_error(trans);
+      zdb_own_update_error(trans);
       result = -1;
     }
     put_back();

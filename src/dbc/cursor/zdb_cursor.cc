@@ -49,6 +49,17 @@ CursorHandles &handles() {
   return *table;
 }
 
+// Refuses a company number outside 0..999 with 519 and a message that
+// names it and the table; `none_allowed` lets -1 (and 0xFFFF) through as
+// "no default company".
+int check_compnr(const char *table, int compnr, bool none_allowed) {
+  if (valid_compnr(compnr) || (none_allowed && (compnr == -1 || compnr == 0xFFFF))) return 0;
+  zdb_error(ZE_ILLEGAL_COMPNR);
+  set_zdb_msg("Illegal company number %d for %.8s: a company number lies from 0 to 999%s", compnr,
+              table, none_allowed ? " (-1 for none)" : "");
+  return -1;
+}
+
 void unlink_cursor(ZDB_CURSOR *cursor) {
   if (cursor->trans == nullptr) return;
   for (ZDB_CURSOR **p = &cursor->trans->cursors; *p != nullptr; p = &(*p)->next) {
@@ -105,8 +116,13 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
   if (trans == nullptr) return -1;
   if (result == nullptr || count < 0 || (count > 0 && binds == nullptr)) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg("zdb_open of %.8s: %s", table->name,
+                result == nullptr ? "no place for the cursor (a null ZDB_CURSOR **)"
+                : count < 0       ? "a negative number of binds"
+                                  : "binds are counted but their address is null");
     return -1;
   }
+  if (check_compnr(table->name, compnr, true) != 0) return -1;
 
   std::unique_ptr<ZDB_CURSOR> cursor(new (std::nothrow) ZDB_CURSOR);
   if (!cursor) {
@@ -216,7 +232,8 @@ int zdb_close(ZDB_CURSOR *cursor) {
 
 int zdb_set_default_compnr(ZDB_CURSOR *cursor, int compnr) {
   return zdb_api_call([&] {
-    if (zdb_check_cursor(cursor, "zdb_set_default_compnr") != 0 || !valid_compnr(compnr)) return -1;
+    if (zdb_check_cursor(cursor, "zdb_set_default_compnr") != 0) return -1;
+    if (check_compnr(cursor->table->name, compnr, false) != 0) return -1;
     cursor->default_compnr = static_cast<std::int16_t>(compnr);
     return 0;
   });

@@ -17,6 +17,7 @@
 #include "dbc/dlock/dlock_index.h"
 #include "dbc/dict/row_print.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/log.h"
 #include "platform/mal.h"
@@ -224,6 +225,11 @@ DLOCK_ENTRY *dlock_store_get(ZDB_DLOCK *dlock, int id) {
   DLOCK_ENTRY *entry = hdr != nullptr && !hdr->reset ? Lookup(hdr, id, true) : nullptr;
   if (entry == nullptr) {
     zdb_error(ZE_NOT_LOCKED);
+    if (dlock != nullptr && dlock->table != nullptr)
+      set_zdb_msg_logged(nullptr, 0,
+                         "Record not locked in %.8s%03d: delayed-lock id %d is not in use (read "
+                         "the row with a lock or a delayed lock in this transaction first)",
+                         dlock->table->name, dlock->compnr, id);
     return nullptr;
   }
   if (Tracing()) {
@@ -241,6 +247,10 @@ DLOCK_ENTRY *dlock_store_get_of(ZDB_DLOCK *dlock, int id, const unsigned char *r
   const DD_KEY *key = dlock->store->key;
   if (key != nullptr && zdb_compare_key_in_row(dlock_entry_image(entry), row, key) != 0) {
     zdb_error(ZE_NOT_LOCKED);
+    set_zdb_msg_logged(nullptr, 0,
+                       "Record not locked in %.8s%03d: delayed-lock id %d holds another row "
+                       "(the key of the row changed since it was read with a lock)",
+                       dlock->table->name, dlock->compnr, id);
     return nullptr;
   }
   return entry;

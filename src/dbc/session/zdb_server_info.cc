@@ -9,6 +9,7 @@
 #include "dbc/session/zdb_attach.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/log.h"
@@ -19,9 +20,11 @@ namespace {
 // fit is refused rather than cut.
 int copy_out(const char *text, std::size_t length, char *buffer, std::size_t size, int code) {
   if (length + 1 > size) {
-    log_mesg(__FILE__, __LINE__, "System info", 0,
-             "information %d of %zu bytes does not fit a buffer of %zu", code, length, size);
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg_logged("System info", 0,
+                       "Illegal argument: information %d of %zu bytes does not fit a buffer of "
+                       "%zu (it needs %zu with its NUL)",
+                       code, length, size, length + 1);
     return -1;
   }
   std::memcpy(buffer, text, length);
@@ -40,6 +43,8 @@ int zdb_get_db_system_info(int position, int code, char *buffer, std::size_t siz
   }
   if (buffer == nullptr || size == 0) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg("Illegal argument: zdb_get_db_system_info needs a buffer (%s)",
+                buffer == nullptr ? "it is null" : "its size is 0");
     return -1;
   }
   if (code == ZDB_INFO_DRIVER_NAME) {

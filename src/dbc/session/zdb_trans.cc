@@ -69,11 +69,25 @@ ZDB_TRANS *zdb_get_trans_by_id(int id) {
       if (trans == nullptr) zdb_error(ZE_MEMORY);
       return trans;
     default:
-      log_mesg(__FILE__, __LINE__, "Invalid transaction", 0,
-               "Invalid transaction id %d specified.", id);
-      zdb_error(ZE_INVALID_SESSION);
+      zdb_invalid_trans(id);
       return nullptr;
   }
+}
+
+void zdb_invalid_trans(int id) {
+  zdb_error(ZE_INVALID_SESSION);
+  set_zdb_msg_logged("Invalid transaction", 0,
+                     "Invalid transaction id %d specified: it is not in use (never started, or "
+                     "stopped already); use an id that zdb_start_session returned",
+                     id);
+}
+
+int zdb_check_trans_id(int id) {
+  if (zdb_start() != 0) return -1;
+  ZDB_TRANS *trans;
+  if (zdb_get_trans(id, &trans) != 1) return 0;
+  zdb_invalid_trans(id);
+  return -1;
 }
 
 int zdb_get_default_query_timeout(int id, int *seconds) {
@@ -152,9 +166,7 @@ int zdb_start_session(const char *name) {
 static int zdb_stop_session_unguarded(int id) {
   ZDB_TRANS *trans;
   if (zdb_get_trans(id, &trans) == 1) {
-    log_mesg(__FILE__, __LINE__, "Invalid transaction", 0, "Invalid transaction id %d specified.",
-             id);
-    zdb_error(ZE_INVALID_SESSION);
+    zdb_invalid_trans(id);
     return -1;
   }
   if (trans != nullptr) dlock_on_transaction_end(trans, 0);

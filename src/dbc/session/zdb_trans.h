@@ -62,12 +62,19 @@ struct DBC_STATE {
 
 DBC_STATE &dbc_state();
 
-// 0 and zdb_errno 0 when logged on; else zdb_errno 508 and -1.
+// 0 and zdb_errno 0 when logged on; else zdb_errno 508, a message that
+// says so, and -1.
 int zdb_start();
 void zdb_error(int number);
 // 1 when the id is not in use; 2 when in use without a record; 0 and the
 // record otherwise.
 int zdb_get_trans(int id, ZDB_TRANS **trans);
+// Refuses a transaction id that is not in use: 518, and a message (logged)
+// that names the id.
+void zdb_invalid_trans(int id);
+// 0 when a call may use the transaction id: logged on (else 508) and the id
+// in use (else 518); the refusal's message says which.
+int zdb_check_trans_id(int id);
 // The record of an id in use (created when missing); null with 518 or 501.
 ZDB_TRANS *zdb_get_trans_by_id(int id);
 int zdb_get_default_query_timeout(int id, int *seconds);

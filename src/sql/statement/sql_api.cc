@@ -10,6 +10,7 @@
 
 #include <molvane/zdb.h>
 
+#include "dbc/session/zdb_trans.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
 #include "platform/blat.h"
@@ -120,7 +121,19 @@ int BindBytes(SQLStatement &s, int index, SQLType parameterType, unsigned char c
   return s.BindString(index, bytes, n);
 }
 
+int ClientSessionCheck(unsigned long session) {
+  return zdb_check_trans_id(session > 0x7FFFFFFFUL ? 0 : static_cast<int>(session));
+}
+
+QPCSessionCheck g_sessionCheck = &ClientSessionCheck;
+
 }  // namespace
+
+QPCSessionCheck QPCSetSessionCheck(QPCSessionCheck check) {
+  QPCSessionCheck previous = g_sessionCheck;
+  g_sessionCheck = check != nullptr ? check : &ClientSessionCheck;
+  return previous;
+}
 
 extern "C" QPCStatement *sql_parse(const char *text, unsigned long session, int flags) {
   ZdbCallScope call;
@@ -140,7 +153,17 @@ extern "C" QPCStatement *sql_parse(const char *text, unsigned long session, int 
   bool callback = (flags & SQL_PARSE_NO_ERROR_CALLBACK) == 0;
   if ((flags & SQL_PARSE_WHERE_USED) != 0) s.SetWhereUsedHandler(&sqlcb::WhereUsedRelay);
   try {
-    if (s.Prepare(text, session, PrepareMode(flags)) != 0) {
+    // A statement of a session that cannot run is refused here, not at its
+    // first sql_exec: before logon (508) or for a transaction id not in use
+    // (518), with the client's message as its text.
+    if (g_sessionCheck(session) != 0) {
+      int refused = zdb_errno;
+      char const *cause = get_zdb_msg();
+      SQLException e(SQLExZDBError::StateForError(refused), refused,
+                     SQLString(cause != nullptr && *cause != '\0' ? cause : zdberrorstr(refused)));
+      QPCExceptionError(h, e, callback, refused);
+      zdb_errno = refused;
+    } else if (s.Prepare(text, session, PrepareMode(flags)) != 0) {
       QPCDiagError(h, callback);
       if (zdb_errno == 0) zdb_errno = SQL_ERR_STATEMENT;
     } else {

@@ -23,6 +23,14 @@ int sql_get_select_target(QPCStatement *handle, int index, const char **name, in
 // prepared data.
 int sql_get_stmt_id(QPCStatement *handle, unsigned long *id, unsigned long *originalId);
 
+// What sql_parse asks of the database client before it parses: 0 when the
+// session (a transaction id) may be used, else -1 with zdb_errno and the
+// message set. The default is the database client's own check
+// (zdb_check_trans_id); a test of the statement layer alone puts one in its
+// place. Null puts the default back; returns the one that was in use.
+using QPCSessionCheck = int (*)(unsigned long session);
+QPCSessionCheck QPCSetSessionCheck(QPCSessionCheck check);
+
 // A database session ends: its statements are closed (their handles stay
 // valid) and the text reader leaves it.
 void SQLOnCloseSession(unsigned long sessionId);

@@ -156,6 +156,8 @@ struct OpenRefusal {
   int trans;  // 0: the test's transaction
   ZDB_HOST_BIND bind;
   int error;
+  int compnr = 100;
+  const char *message = nullptr;  // the whole get_zdb_msg text, when given
 };
 
 class ZdbOpenRefusal : public ZdbCursor, public testing::WithParamInterface<OpenRefusal> {};
@@ -167,8 +169,10 @@ TEST_P(ZdbOpenRefusal, LeavesNoCursor) {
   LogCapture log;
   ZDB_HOST_BIND binds[2] = {Bind(&g_var, "exemp010.emp", DDT_LONG), r.bind};
   ZDB_CURSOR *cursor = reinterpret_cast<ZDB_CURSOR *>(&g_var);
-  EXPECT_EQ(zdb_open(&cursor, r.table, 100, binds, 2, r.trans != 0 ? r.trans : trans_), -1);
+  reset_zdb_msg();
+  EXPECT_EQ(zdb_open(&cursor, r.table, r.compnr, binds, 2, r.trans != 0 ? r.trans : trans_), -1);
   EXPECT_EQ(zdb_errno, r.error);
+  if (r.message != nullptr) EXPECT_STREQ(get_zdb_msg(), r.message);
   EXPECT_EQ(cursor, nullptr);
   EXPECT_EQ(zdb_get_trans_by_id(trans_)->cursors, nullptr);
 }
@@ -178,7 +182,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(OpenRefusal{"", 0, Bind(&g_var, "exemp010.emp", DDT_LONG), ZE_ILLEGAL_STATE},
                     OpenRefusal{"exnone10", 0, Bind(&g_var, "exemp010.emp", DDT_LONG), ZE_NO_DD},
                     OpenRefusal{"exemp010", 77, Bind(&g_var, "exemp010.emp", DDT_LONG),
-                                ZE_INVALID_SESSION},
+                                ZE_INVALID_SESSION, 100,
+                                "Invalid transaction id 77 specified: it is not in use (never "
+                                "started, or stopped already); use an id that zdb_start_session "
+                                "returned"},
+                    OpenRefusal{"exemp010", 0, Bind(&g_var, "exemp010.emp", DDT_LONG),
+                                ZE_ILLEGAL_COMPNR, 1000,
+                                "Illegal company number 1000 for exemp010: a company number lies "
+                                "from 0 to 999 (-1 for none)"},
+                    OpenRefusal{"exemp010", 0, Bind(&g_var, "exemp010.emp", DDT_LONG),
+                                ZE_ILLEGAL_COMPNR, -2,
+                                "Illegal company number -2 for exemp010: a company number lies "
+                                "from 0 to 999 (-1 for none)"},
                     OpenRefusal{"exemp010", 0, Bind(nullptr, "exemp010.emp", DDT_LONG),
                                 ZE_NULL_VARIABLE},
                     OpenRefusal{"exemp010", 0, Bind(&g_var, "exemp010.nosuch", DDT_LONG),
@@ -201,7 +216,10 @@ TEST_F(ZdbCursor, WithoutBindsTheHostRowStandsForTheRow) {
   EXPECT_EQ(get_compnr_from_bind(cursor), 321);
 
   EXPECT_EQ(zdb_get_default_compnr(cursor), 300);
+  reset_zdb_msg();
   EXPECT_EQ(zdb_set_default_compnr(cursor, 1000), -1);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
+  EXPECT_STREQ(get_zdb_msg(), "Illegal company number 1000 for exdep010: a company number lies from 0 to 999");
   EXPECT_EQ(zdb_set_default_compnr(cursor, -1), -1);
   EXPECT_EQ(zdb_get_default_compnr(cursor), 300);
   EXPECT_EQ(zdb_set_default_compnr(cursor, 999), 0);

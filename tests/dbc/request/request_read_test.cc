@@ -123,13 +123,17 @@ TEST(RequestRead, BufferedUpdateFailureDetails) {
   EXPECT_EQ(trans.detail_compnr, 12);
   EXPECT_EQ(trans.detail_extra, "bad 42");
   ASSERT_NE(get_zdb_msg(), nullptr);
-  EXPECT_STREQ(get_zdb_msg(), "bad 42");
+  EXPECT_STREQ(get_zdb_msg(),
+               "the update of tcabc001012 failed with error 606 (reference does not exist): bad 42");
 
-  // Another error number keeps its text out of the message; the next reply
-  // clears the details.
+  // The message names the table, the error and the driver's text, when there
+  // is one; the next reply clears the details.
   reset_zdb_msg();
   RoundTrip(peer, EXE_UPDATE, Bytes().u32(520).u32(100).raw("tcabc001").u16(1).u32(1).raw("x"), fill);
-  EXPECT_STREQ(get_zdb_msg(), "");
+  EXPECT_STREQ(get_zdb_msg(), "the update of tcabc001001 failed with error 100 (duplicate key): x");
+  reset_zdb_msg();
+  RoundTrip(peer, EXE_UPDATE, Bytes().u32(520).u32(107).raw("tcabc001").u16(3).u32(0), fill);
+  EXPECT_STREQ(get_zdb_msg(), "the update of tcabc001003 failed with error 107 (record locked)");
   ASSERT_EQ(RoundTrip(peer, EXE_UPDATE, Bytes().u32(0), fill), 0);
   EXPECT_EQ(trans.detail_error, 0);
   EXPECT_FALSE(trans.has_detail_extra);

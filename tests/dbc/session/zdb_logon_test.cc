@@ -319,7 +319,7 @@ TEST_F(ZdbLogon, StopOfAnInvalidId) {
     EXPECT_EQ(zdb_stop_session(id), -1) << id;
     EXPECT_EQ(zdb_errno, ZE_INVALID_SESSION);
     EXPECT_TRUE(log.Contains("Invalid transaction: Invalid transaction id " +
-                             std::to_string(id) + " specified."));
+                             std::to_string(id) + " specified: it is not in use"));
   }
 }
 

@@ -286,7 +286,10 @@ class ParseAllocationFailure : public testing::TestWithParam<Case> {
     dbc_settings().qelt_sql_stmt_cache_size = -1;
     dbc_settings().qelt_sql_soft_close_delay = -1;
     SQLStatement::SetParseFunction(nullptr);
+    // The parse runs without a logon.
+    QPCSetSessionCheck([](unsigned long) { return 0; });
   }
+  void TearDown() override { QPCSetSessionCheck(nullptr); }
 };
 
 // The allocations to fail of a prepare that makes `count`: every one of the

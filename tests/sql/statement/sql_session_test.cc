@@ -78,4 +78,40 @@ TEST_F(SqlSession, StoppingATransactionClosesItsStatements) {
   EXPECT_EQ(sql_close(kept), 0);
 }
 
+// sql_parse asks the database client whether the session can run a
+// statement at all, and refuses it at once with the client's words.
+TEST_F(SqlSession, ParseRefusesATransactionIdNotInUseAndAStatementBeforeLogon) {
+  QPCSetSessionCheck(nullptr);
+  int id = zdb_start_session("t1");
+  ASSERT_GT(id, 0);
+  QPCStatement *h = sql_parse("q", static_cast<unsigned long>(id), SQL_PARSE_NO_ERROR_CALLBACK);
+  ASSERT_NE(h, nullptr) << zdb_errno;
+  EXPECT_EQ(sql_close(h), 0);
+  struct Case {
+    unsigned long session;
+    bool logged_on;
+    int error;
+    const char *message;
+  } cases[] = {
+      {0, true, 518,
+       "SQLState QP999: Invalid transaction id 0 specified: it is not in use (never started, or "
+       "stopped already); use an id that zdb_start_session returned (518)"},
+      {9, true, 518,
+       "SQLState QP999: Invalid transaction id 9 specified: it is not in use (never started, or "
+       "stopped already); use an id that zdb_start_session returned (518)"},
+      {static_cast<unsigned long>(id), false, 508,
+       "SQLState QP999: Not logged on: call zdb_logon first (after zdb_logoff the process stays "
+       "logged off) (508)"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.session);
+    if (!c.logged_on) zdb_logoff();
+    reset_zdb_msg();
+    EXPECT_EQ(sql_parse("q", c.session, SQL_PARSE_NO_ERROR_CALLBACK), nullptr);
+    EXPECT_EQ(zdb_errno, c.error);
+    EXPECT_STREQ(get_zdb_msg(), c.message);
+  }
+  EXPECT_EQ(Counts().parses, 1);  // the refused ones never reached the parser
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "dbc/session/dbc_settings.h"
 #include "fake_statement_tree.h"
+#include "sql/statement/sql_api_internal.h"
 #include "sql/statement/statement.h"
 
 // Record n of a statement as "STATE native message"; "(none)" past the last.
@@ -46,10 +47,15 @@ inline faketree::Statement Update(int affected) {
 
 class StatementFixture : public testing::Test {
  protected:
+  // The made-up statements run without a logon: every session is taken.
   void SetUp() override {
     faketree::Reset();
     dbc_settings().qelt_sql_stmt_cache_size = -1;
     dbc_settings().qelt_sql_soft_close_delay = -1;
+    QPCSetSessionCheck([](unsigned long) { return 0; });
   }
-  void TearDown() override { SQLStatement::SetParseFunction(nullptr); }
+  void TearDown() override {
+    SQLStatement::SetParseFunction(nullptr);
+    QPCSetSessionCheck(nullptr);
+  }
 };
