@@ -229,11 +229,11 @@ TEST_F(RowActions, HostFlagsMaskTheErrorsTheyName) {
        "Duplicate key code = A in exdep010001 (index 1)"},
       // A delete needs the current row: its 111 is reported as 112.
       {"gone", ZDB_FLAG_NOT_FOUND_OK, kNoCurrent,
-       "No current record in exdep010001: the current row of db_delete_delayed is no longer "
+       "No current record in exdep010001: the current row of db_delete(delayed) is no longer "
        "there; read a row first"},
       {"changed", ZDB_FLAG_CHANGED_OK, kChanged,
        "the update of exdep010001 failed with error 201 (row changed after delayed lock): update "
-       "(action 4) of row 2"},
+       "(whole) (action 7) of row 2"},
   };
   Seed("exdep010", 1, {{{"code", "G0"}}, {{"code", "G1"}}, {{"code", "C0"}}, {{"code", "C1"}}});
   for (const Case &c : cases) {
@@ -265,7 +265,9 @@ TEST_F(RowActions, HostFlagsMaskTheErrorsTheyName) {
         rc = Act(what == "gone" ? db_delete_delayed : db_update_delayed, flags);
       }
       EXPECT_EQ(rc == 0 ? 0 : zdb_errno, masked ? 0 : c.error);
-      if (!masked) EXPECT_STREQ(get_zdb_msg(), c.message);
+      if (!masked) {
+        EXPECT_STREQ(get_zdb_msg(), c.message);
+      }
       zdb_exec_db(abort_trans, trans_);
     }
   }

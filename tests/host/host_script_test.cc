@@ -44,7 +44,8 @@ TEST(HostScript, FailedCommandsShowTheErrorAndTheExitStatus) {
             "error 508 (not logged on): Not logged on to a database; run logon first\n"
             "logged on as a\nerror 502 (already logged on): zdb_logon was already called in this process: a "
             "process logs on once, even after zdb_logoff; start a new process to log on again\n"
-            "error 518 (invalid session): Invalid session code specified\n"
+            "error 518 (invalid session): Invalid transaction id 256 specified: it is not in use (never "
+            "started, or stopped already); use an id that zdb_start_session returned\n"
             "unknown command: bogus\n");
   EXPECT_NE(status, 0);
 }

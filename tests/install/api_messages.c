@@ -266,6 +266,8 @@ int main(int argc, char **argv) {
     fprintf(stderr, "start-up failed: %d\n", zdb_errno);
     return 1;
   }
+  expect_text("SELECT before logon", sql_parse("SELECT title FROM mybok010", 1, 0) == NULL,
+              ZE_NOT_LOGGED_ON, "SQLState QP999: Not logged on: call zdb_logon first (508)");
   if (zdb_logon(clerk ? "clerk" : "me") != 0 || (trans = zdb_start_session("messages")) == 0) {
     fprintf(stderr, "logon failed: %d %s\n", zdb_errno, get_zdb_msg() ? get_zdb_msg() : "");
     return 1;
@@ -304,9 +306,9 @@ int main(int argc, char **argv) {
               "zdb_exec_row cannot use it any more");
   expect("second logon", zdb_logon("me") != 0, ZE_ALREADY_LOGGED_ON,
          "a process logs on once, even after zdb_logoff");
-  expect_text("SELECT after logoff", sql_parse("SELECT title FROM mybok010", trans, 0) == NULL,
-              ZE_NOT_LOGGED_ON,
-              "SQLState QP999: Not logged on: call zdb_logon first (after zdb_logoff the process "
-              "stays logged off) (508)");
+  expect_text("SELECT in a stopped transaction",
+              sql_parse("SELECT title FROM mybok010", trans, 0) == NULL, ZE_INVALID_SESSION,
+              "SQLState QP999: Invalid transaction id 1 specified: it is not in use (never "
+              "started, or stopped already); use an id that zdb_start_session returned (518)");
   return failures == 0 ? 0 : 1;
 }

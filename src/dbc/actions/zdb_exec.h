@@ -75,9 +75,15 @@ int dbcSessionAlterTable(ZDB_SESSION *session, const char *table, int compnr, in
 // NUL), company number and extra text; any output may be null.
 int zdb_get_detail_error_by_trans(ZDB_TRANS *trans, char *table, int *compnr,
                                   const char **extra);
+// The message of a call that fails with 520 (a commit, a flush, an SQL
+// statement that flushed first): "the update of exdep010001 failed with
+// error 100 (duplicate key)" and the driver's text of it, in place of what
+// the message held. Nothing changes when zdb_errno is not 520 or the
+// transaction has no failed update.
+void zdb_name_failed_update(const ZDB_TRANS *trans);
 // A failed buffered update (520) reported as the update's own error, as row
 // and table actions do: zdb_errno becomes that error, and the message the
 // driver's words of the cause when it sent them (a duplicate key names its
-// index and values) in place of the text of the 520. Nothing changes when
-// zdb_errno is not 520 or the transaction has no failed update.
+// index and values), else the text of zdb_name_failed_update. Nothing
+// changes when zdb_errno is not 520 or the transaction has no failed update.
 void zdb_own_update_error(ZDB_TRANS *trans);

@@ -247,7 +247,9 @@ static int zdb_exec_db_unguarded(int action, int trans_id) {
                 action, commit_trans, db_flush);
     return -1;
   }
-  return TransactionAction(trans, action).Run();
+  int result = TransactionAction(trans, action).Run();
+  if (result != 0) zdb_name_failed_update(trans);
+  return result;
 }
 
 int zdb_exec_db(int action, int trans_id) {
@@ -259,7 +261,9 @@ static int zdb_flush_unguarded(int trans_id) {
   ZDB_TRANS *trans = nullptr;
   int found = find_trans(trans_id, &trans);
   if (found <= 0) return found;
-  return flush_updates(trans->sessions) != 0 ? -1 : 0;
+  if (flush_updates(trans->sessions) == 0) return 0;
+  zdb_name_failed_update(trans);
+  return -1;
 }
 
 int zdb_flush(int trans_id) {

@@ -387,13 +387,26 @@ int zdb_get_detail_error_by_trans(ZDB_TRANS *trans, char *table, int *compnr,
   return trans->detail_error;
 }
 
+void zdb_name_failed_update(const ZDB_TRANS *trans) {
+  if (zdb_errno != ZE_BUFFERED_UPDATE || trans == nullptr || trans->detail_error == 0) return;
+  const char *name = zdberrorname(trans->detail_error);
+  reset_zdb_msg();
+  set_zdb_msg_logged(nullptr, 0, "the update of %.8s%03u failed with error %d (%s)%s%s",
+                     trans->detail_table, static_cast<unsigned>(trans->detail_compnr),
+                     trans->detail_error, name != nullptr ? name : zdberrorstr(trans->detail_error),
+                     trans->has_detail_extra ? ": " : "",
+                     trans->has_detail_extra ? trans->detail_extra.c_str() : "");
+}
+
 void zdb_own_update_error(ZDB_TRANS *trans) {
   if (zdb_errno != ZE_BUFFERED_UPDATE || trans == nullptr || trans->detail_error == 0) return;
-  zdb_errno = trans->detail_error;
   if (trans->has_detail_extra && zdb_update_text_is_cause(trans->detail_error, trans->detail_extra)) {
     reset_zdb_msg();
     add_zdb_msg(trans->detail_extra.c_str());
+  } else {
+    zdb_name_failed_update(trans);
   }
+  zdb_errno = trans->detail_error;
 }
 
 int zdb_get_detail_error(char *table, int *compnr, const char **extra, int trans_id) {

@@ -209,15 +209,14 @@ int read_exe_update(ZDB_REQUEST *req, STREAM *in) {
   if (extra_len > 0) {
     trans->detail_extra = std::move(extra);
     trans->has_detail_extra = true;
+    // A domain text, a storage failure that names its cause and file, or
+    // the reason of a transaction the driver ended (510) is the message of
+    // the call. The exported calls that report the failure word the rest
+    // (zdb_name_failed_update, zdb_own_update_error).
+    if (error == static_cast<std::uint32_t>(ZE_DOMAIN_TEXT) || zdb_storage_error(static_cast<int>(error)) ||
+        error == static_cast<std::uint32_t>(ZE_COMMUNICATION))
+      set_zdb_msg("%s", trans->detail_extra.c_str());
   }
-  // The message says which update failed and why, as the detail has it; a
-  // row or table action that reports the update's own error puts the
-  // driver's own words of the cause in its place (zdb_own_update_error).
-  const char *name = zdberrorname(static_cast<int>(error));
-  set_zdb_msg("the update of %.8s%03u failed with error %u (%s)%s%s",
-              trans->detail_table, static_cast<unsigned>(compnr), error,
-              name != nullptr ? name : zdberrorstr(static_cast<int>(error)), extra_len > 0 ? ": " : "",
-              trans->detail_extra.c_str());
   return 0;
 }
 

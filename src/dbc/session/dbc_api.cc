@@ -74,7 +74,7 @@ void zdb_error(int number) { zdb_errno = number; }
 int zdb_start() {
   if (!g_state.logged_on) {
     zdb_errno = ZE_NOT_LOGGED_ON;
-    set_zdb_msg("Not logged on: call zdb_logon first (after zdb_logoff the process stays logged off)");
+    set_zdb_msg("Not logged on: call zdb_logon first");
     return -1;
   }
   zdb_errno = 0;

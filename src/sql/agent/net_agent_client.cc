@@ -31,13 +31,19 @@ int DbcGetServer(DRIVER_SPEC *spec, int transId, ZDB_SESSION **session, ZDB_SERV
 int DbcSendDDs(ZDB_SESSION *session, std::uint32_t n, unsigned char const *entries) {
   return zdb_send_dd_to_server(session, n, entries, -1);
 }
+// A failed buffered update says which one failed, as a commit does.
+int DbcFlushUpdates(ZDB_SESSION *session) {
+  if (flush_updates(session) == 0) return 0;
+  zdb_name_failed_update(session->trans);
+  return -1;
+}
 std::uint32_t DbcServerNumber(ZDB_SERVER const *server) { return server->number; }
 std::uint32_t DbcServerSessionId(ZDB_SESSION const *session) {
   return session->server_session_id;
 }
 ZDB_SERVER *DbcServerOfSession(ZDB_SESSION const *session) { return session->server; }
 
-SQLAgentCarrier const kDbcCarrier = {DbcGetServer,    flush_updates,      zdb_sql_commu_packets,
+SQLAgentCarrier const kDbcCarrier = {DbcGetServer,    DbcFlushUpdates,    zdb_sql_commu_packets,
                                      DbcSendDDs,      DbcServerNumber,    DbcServerSessionId,
                                      DbcServerOfSession};
 
@@ -348,7 +354,7 @@ void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData 
   if (from <= 2) {
     // A closed statement has no session: it must be attached again.
     if (sd.session == nullptr) throw SQLExZDBError(ZE_INVALID_SESSION);
-    if (g_carrier->flushUpdates(sd.session) < 0) throw SQLExZDBError(zdb_errno);
+    if (g_carrier->flushUpdates(sd.session) < 0) SQLExZDBError::ThrowWithCause(zdb_errno);
   }
   if (from == 3) return;
   if (sd.unknown) {

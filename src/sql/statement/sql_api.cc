@@ -155,7 +155,8 @@ extern "C" QPCStatement *sql_parse(const char *text, unsigned long session, int 
   try {
     // A statement of a session that cannot run is refused here, not at its
     // first sql_exec: before logon (508) or for a transaction id not in use
-    // (518), with the client's message as its text.
+    // (518), with the client's words of it alone as its text.
+    reset_zdb_msg();
     if (g_sessionCheck(session) != 0) {
       int refused = zdb_errno;
       char const *cause = get_zdb_msg();

@@ -172,7 +172,9 @@ TEST_P(ZdbOpenRefusal, LeavesNoCursor) {
   reset_zdb_msg();
   EXPECT_EQ(zdb_open(&cursor, r.table, r.compnr, binds, 2, r.trans != 0 ? r.trans : trans_), -1);
   EXPECT_EQ(zdb_errno, r.error);
-  if (r.message != nullptr) EXPECT_STREQ(get_zdb_msg(), r.message);
+  if (r.message != nullptr) {
+    EXPECT_STREQ(get_zdb_msg(), r.message);
+  }
   EXPECT_EQ(cursor, nullptr);
   EXPECT_EQ(zdb_get_trans_by_id(trans_)->cursors, nullptr);
 }

@@ -8,6 +8,7 @@
 
 #include <molvane/zdb.h>
 
+#include "dbc/actions/zdb_exec.h"
 #include "dbc/request/rds.h"
 #include "dbc/request/request_block.h"
 #include "dbc/zdb_errors.h"
@@ -123,16 +124,31 @@ TEST(RequestRead, BufferedUpdateFailureDetails) {
   EXPECT_EQ(trans.detail_compnr, 12);
   EXPECT_EQ(trans.detail_extra, "bad 42");
   ASSERT_NE(get_zdb_msg(), nullptr);
+  EXPECT_STREQ(get_zdb_msg(), "bad 42");
+  // The calls that report the failure say which update it was, or its own
+  // cause (a duplicate key's text names its index and values).
+  zdb_errno = ZE_BUFFERED_UPDATE;
+  zdb_name_failed_update(&trans);
   EXPECT_STREQ(get_zdb_msg(),
                "the update of tcabc001012 failed with error 606 (reference does not exist): bad 42");
+  zdb_own_update_error(&trans);
+  EXPECT_EQ(zdb_errno, 606);
+  EXPECT_STREQ(get_zdb_msg(), "bad 42");
 
-  // The message names the table, the error and the driver's text, when there
-  // is one; the next reply clears the details.
+  // Another error number keeps its text out of the message at the reply;
+  // the next reply clears the details.
   reset_zdb_msg();
   RoundTrip(peer, EXE_UPDATE, Bytes().u32(520).u32(100).raw("tcabc001").u16(1).u32(1).raw("x"), fill);
+  EXPECT_STREQ(get_zdb_msg(), "");
+  zdb_own_update_error(&trans);  // no text of a duplicate key: which update it was
+  EXPECT_EQ(zdb_errno, 100);
   EXPECT_STREQ(get_zdb_msg(), "the update of tcabc001001 failed with error 100 (duplicate key): x");
-  reset_zdb_msg();
+  RoundTrip(peer, EXE_UPDATE,
+            Bytes().u32(520).u32(100).raw("tcabc001").u16(1).u32(19).raw("Duplicate key a = 1"), fill);
+  zdb_own_update_error(&trans);
+  EXPECT_STREQ(get_zdb_msg(), "Duplicate key a = 1");
   RoundTrip(peer, EXE_UPDATE, Bytes().u32(520).u32(107).raw("tcabc001").u16(3).u32(0), fill);
+  zdb_name_failed_update(&trans);
   EXPECT_STREQ(get_zdb_msg(), "the update of tcabc001003 failed with error 107 (record locked)");
   ASSERT_EQ(RoundTrip(peer, EXE_UPDATE, Bytes().u32(0), fill), 0);
   EXPECT_EQ(trans.detail_error, 0);
