@@ -91,9 +91,11 @@ int zdb_check_trans_id(int id) {
 }
 
 int zdb_get_default_query_timeout(int id, int *seconds) {
-  ZDB_TRANS *trans = zdb_get_trans_by_id(id);
-  if (trans == nullptr) return -1;
-  if (seconds != nullptr) *seconds = trans->default_query_timeout;
+  // A statement asks at every execution; an id not in use has no default
+  // and leaves no message behind.
+  ZDB_TRANS *trans = nullptr;
+  if (zdb_get_trans(id, &trans) == 1) return -1;
+  if (seconds != nullptr) *seconds = trans != nullptr ? trans->default_query_timeout : 0;
   return 0;
 }
 

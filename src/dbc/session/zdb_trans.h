@@ -77,6 +77,8 @@ void zdb_invalid_trans(int id);
 int zdb_check_trans_id(int id);
 // The record of an id in use (created when missing); null with 518 or 501.
 ZDB_TRANS *zdb_get_trans_by_id(int id);
+// The default query time-out of a transaction (0 none); -1, silently, for
+// an id not in use.
 int zdb_get_default_query_timeout(int id, int *seconds);
 void zdb_set_profile_callback(void (*callback)(int));
 int zdb_schedule();
