@@ -57,140 +57,21 @@
 namespace {
 
 using molvane::test::Address;
+using molvane::test::Admission;
 using molvane::test::Connects;
+using molvane::test::CpuMs;
+using molvane::test::Dial;
+using molvane::test::DialSilent;
+using molvane::test::DialWithSession;
+using molvane::test::EndsWithin;
 using molvane::test::FreePort;
 using molvane::test::HostServer;
+using molvane::test::kVersionRequest;
 using molvane::test::Process;
+using molvane::test::ReadAll;
 using molvane::test::Reap;
-
-// The server's answer line to a new connection ("" when none came).
-std::string Admission(int fd) {
-  std::string line;
-  char c = 0;
-  for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 5000) == 1 && read(fd, &c, 1) == 1 && c != '\n';) line.push_back(c);
-  return line;
-}
-
-// A non-blocking connection to the server at `where` (as Connects), past
-// its admission: over TCP the token of `secret` goes first, and the
-// server's "ok" is read unless `admitted` is false. -1 when none.
-int Dial(const std::string &where, const std::string &secret, bool admitted = true) {
-  Address addr(where);
-  int fd = socket(addr.get()->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0 && connect(fd, addr.get(), addr.size) != 0) {
-    close(fd);
-    return -1;
-  }
-  if (fd < 0) return -1;
-  if (where.rfind("tcp:", 0) == 0) {
-    std::ifstream file(secret);
-    std::string token;
-    std::getline(file, token);
-    token += '\n';
-    (void)!send(fd, token.data(), token.size(), MSG_NOSIGNAL);
-  }
-  if (admitted && Admission(fd) != "ok") {
-    close(fd);
-    return -1;
-  }
-  fcntl(fd, F_SETFL, O_NONBLOCK);
-  return fd;
-}
-
-// EXE_SYSTEM 9 with information code 1: the driver's version text.
-const char kVersionRequest[] = {7, 0, 0, 0, 9, 0, 4, 0, 0, 0, 1};
-
-// A connection that shows nothing: over TCP it never sends its token.
-int DialSilent(const std::string &where) {
-  Address addr(where);
-  int fd = socket(addr.get()->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0 && connect(fd, addr.get(), addr.size) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// A connection past its admission with a session open (ATT_SESSION), so
-// that it may send requests as large as the protocol allows. -1 when none.
-int DialWithSession(const std::string &where, const std::string &secret) {
-  int fd = Dial(where, secret);
-  const char attach[] = {2, 't', 0};
-  if (fd < 0 || send(fd, attach, sizeof attach, MSG_NOSIGNAL) != sizeof attach) return fd < 0 ? -1 : (close(fd), -1);
-  char reply[8];
-  for (std::size_t have = 0; have < sizeof reply;) {
-    pollfd p{fd, POLLIN, 0};
-    ssize_t n = poll(&p, 1, 5000) == 1 ? read(fd, reply + have, sizeof reply - have) : 0;
-    if (n <= 0) {
-      close(fd);
-      return -1;
-    }
-    have += static_cast<std::size_t>(n);
-  }
-  return fd;
-}
-
-// Sends the head of an SQL_MESSAGE of 64 MiB and `bytes` of its body,
-// never the rest; the count sent before the server ended the connection.
-std::size_t SendUnfinished(int fd, std::size_t bytes) {
-  const char head[] = {10, 4, 0, 0, 0};
-  const std::string zeros(1 << 20, '\0');
-  std::size_t sent = 0;
-  bool ended = send(fd, head, sizeof head, MSG_NOSIGNAL) != sizeof head;
-  while (!ended && sent < bytes) {
-    ssize_t n = send(fd, zeros.data(), std::min(zeros.size(), bytes - sent), MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EAGAIN) {
-      pollfd p{fd, POLLOUT, 0};
-      ended = poll(&p, 1, 2000) != 1;
-    } else {
-      ended = true;  // the server ended the connection
-    }
-  }
-  return sent;
-}
-
-// True when the server ends the connection (or sends anything) within `ms`.
-bool EndsWithin(int fd, int ms) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, ms) == 1;
-}
-
-// Reads what the server sends on `fd` until it ends the connection or
-// sends nothing for `ms`.
-std::string ReadAll(int fd, int ms) {
-  std::string got;
-  char buf[1 << 16];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    ssize_t n = poll(&p, 1, ms) == 1 ? read(fd, buf, sizeof buf) : 0;
-    if (n <= 0) return got;
-    got.append(buf, static_cast<std::size_t>(n));
-  }
-}
-
-// The CPU time a process has used, in milliseconds.
-long CpuMs(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::atol(field.c_str());
-    if (i == 15) stime = std::atol(field.c_str());
-  }
-  return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
-}
-
-// The resident memory of a process, in KiB.
-long RssKiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
+using molvane::test::RssKiB;
+using molvane::test::SendUnfinished;
 
 const char kSales[] = "exdep010001: Refcntd=0 Refcntu=0 budget=";
 // A commit refused for a row another host holds, and which update it was.
