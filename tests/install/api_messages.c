@@ -154,6 +154,19 @@ static void records(ZDB_CURSOR *cursor, int trans) {
               "(db_eq_locked, db_curr_locked, ...) or the table locked (lock_table)");
   expect_text("duplicate key", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0, ZE_DUPLICATE_VALUE,
               "Duplicate key id = 1 in mybok010001 (index 1)");
+  /* The titles are unique too (index 2): the message names the index whose
+   * key another row holds, also for an update that keeps its id. */
+  id = 3;
+  expect_text("duplicate title", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0,
+              ZE_DUPLICATE_VALUE, "Duplicate key title = Dubliners in mybok010001 (index 2)");
+  id = 2;
+  if (zdb_exec_row(cursor, db_eq_locked, 0, 0xFFFF) != 0) expect("locked read of id 2", 0, 0, "");
+  set_title("Dubliners");
+  expect_text("update to a title another row has", zdb_exec_row(cursor, db_update, 0, 0xFFFF) != 0,
+              ZE_DUPLICATE_VALUE, "Duplicate key title = Dubliners in mybok010001 (index 2)");
+  zdb_exec_db(abort_trans, trans);
+  id = 1;
+  if (zdb_exec_row(cursor, db_eq, 0, 0xFFFF) != 0) expect("read of id 1", 0, 0, "");
   expect_text("row action that does not exist", zdb_exec_row(cursor, 999, 0, 0xFFFF) != 0,
               ZE_ILLEGAL_ARGUMENT,
               "Illegal argument: 999 is no row action a host can ask for (enum ZDB_ROW_ACTION of "

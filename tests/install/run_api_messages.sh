@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Lays out the environment root of docs/first-table.md (the table mybok010
-# of one's own, beside the fixture dictionary) and runs api_messages in it,
+# of one's own, beside the fixture dictionary, here with its titles unique
+# as a second index) and runs api_messages in it,
 # as a super user and as a user whose roles only read mybok010 (and in
 # company 4 insert rows whose id is above 100).
 #   run_api_messages.sh API_MESSAGES DRIVER WORKDIR
@@ -45,6 +46,12 @@ I 1
 :DUPL 0
 :KEYF mybok010.id
 :KEYL mybok010.id
+I 2
+:INDX 2
+:ASCD 0
+:DUPL 0
+:KEYF mybok010.title
+:KEYL mybok010.title
 :END
 DUMP
 # Neither msqlnone's nor msqlgone's program exists; msqltypo's line has a
