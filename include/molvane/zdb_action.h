@@ -8,8 +8,11 @@
  *
  * Every call returns 0 on success and -1 on failure with the error number in
  * zdb_errno (named in <molvane/zdb_errors.h>) and its cause in get_zdb_msg.
- * A failed buffered update reports its own error (the details stay
- * available through zdb_get_detail_error).
+ * A failed buffered update reports its own error, and get_zdb_msg its cause
+ * ("Duplicate key code = SALES in exdep010001 (index 1)"); a commit or flush
+ * that fails with 520 names the update in get_zdb_msg ("the update of
+ * exdep010001 failed with error 100 (duplicate key): ..."). The details stay
+ * available through zdb_get_detail_error.
  *
  * A loop over the rows ends with an error number, not a flag:
  *   if (zdb_exec_row(c, db_first, 0, 0xFFFF) == 0)

@@ -189,10 +189,16 @@ unsigned short zdb_get_physical_compnr(const char *table, int compnr) {
   return zdb_api_call_or<unsigned short>(0xFFFF, [&]() -> unsigned short {
     if (table == nullptr || std::strlen(table) != 8) {
       zdb_errno = ZE_ILLEGAL_ARGUMENT;
+      set_zdb_msg("Illegal argument: zdb_get_physical_compnr needs a table name of 8 characters, "
+                  "got %s%s%s",
+                  table == nullptr ? "none" : "'", table == nullptr ? "" : table,
+                  table == nullptr ? "" : "'");
       return 0xFFFF;
     }
     if (compnr < 0 || compnr > 999) {
       zdb_errno = ZE_ILLEGAL_COMPNR;
+      set_zdb_msg("Illegal company number %d for %.8s: a company number lies from 0 to 999", compnr,
+                  table);
       return 0xFFFF;
     }
     return static_cast<unsigned short>(compnrLogicToPhysic(compnrGetCompnrData(table), compnr));

@@ -344,9 +344,14 @@ TEST_F(ZdbLogon, DefaultQueryTimeoutPerTransaction) {
 TEST_F(ZdbLogon, PhysicalCompanyNumberChecksItsArguments) {
   EXPECT_EQ(zdb_get_physical_compnr("tcabc01", 1), 0xFFFF);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_ARGUMENT);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Illegal argument: zdb_get_physical_compnr needs a table name of 8 characters, got "
+               "'tcabc01'");
   EXPECT_EQ(zdb_get_physical_compnr("tcabc001", 1000), 0xFFFF);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_COMPNR);
+  EXPECT_STREQ(get_zdb_msg(), "Illegal company number 1000 for tcabc001: a company number lies from 0 to 999");
   EXPECT_EQ(zdb_get_physical_compnr("tcabc001", -1), 0xFFFF);
+  EXPECT_STREQ(get_zdb_msg(), "Illegal company number -1 for tcabc001: a company number lies from 0 to 999");
 }
 
 // The driver tree is dumped around a schedule round under debug bit 1 and
