@@ -44,6 +44,25 @@ std::vector<Pair> Pairs(SQLRowSource *rs) {
   return out;
 }
 
+// Runs a tree of INTEGER columns twice: the rows of all its columns.
+std::vector<std::vector<std::optional<int>>> Tuples(SQLRowSource *rs) {
+  SQLRSPrepareContext context;
+  rs->Prepare(&context);
+  std::vector<std::vector<std::optional<int>>> out;
+  for (int run = 0; run < 2; ++run) {
+    rs->Exec();
+    std::vector<std::vector<std::optional<int>>> rows;
+    while (rs->Fetch()) {
+      rows.emplace_back();
+      for (int c = 0; c < rs->GetNumCols(); ++c) rows.back().push_back(Value(rs->GetValueStoreAddr(c)));
+    }
+    rs->Break();
+    if (run == 0) out = rows;
+    else EXPECT_EQ(rows, out);
+  }
+  return out;
+}
+
 std::vector<Row> IntRows(std::vector<int> values) {
   std::vector<Row> rows;
   for (int v : values) rows.push_back({Cell::Int(v)});
@@ -625,16 +644,20 @@ TEST_F(JoinWithoutFiltersInJoins, FiltersComeOffTheSidesAndGoAboveTheJoinedLeaf)
 // that side's rows before a join that stays here: evaluated once per row of
 // the side, not per joined row. An INNER join whose inner side it filters
 // reads that side once, and the outer side not at all when none is left.
+// The same over three tables, (l <below> r ON l.0 = r.0) <join> t ON r.0 =
+// t.0: a condition on t acts on t's rows whatever joins l and r; one on l
+// goes below neither side of a FULL join.
 TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsBeforeTheJoin) {
   instance_->SetSupportsFiltersInJoins(true);
   struct Case {
     SQLJoinType type;
-    int side;                      // the side the condition reads
+    int side;                      // the column the condition reads: of l, r or t
     std::vector<int> subqueryRows;
     int evaluations;               // per execution
-    std::vector<Pair> expected;
+    std::vector<std::vector<std::optional<int>>> expected;
     int outerReads;                // executions of l in two executions of the statement
     bool negated = false;
+    std::optional<SQLJoinType> below = std::nullopt;  // set: the join of l and r under a join with t
   } const cases[] = {
       {SQL_JOIN_LEFT, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}, {3, N}}, 2},
       {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}}, 2},
@@ -646,6 +669,15 @@ TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsB
       // NOT IN is TRUE there: below the LEFT join it would keep l's rows
       // that it rejects, so it stays above, over the joined leaf.
       {SQL_JOIN_LEFT, 1, {2, 3}, 8, {{1, 1}, {1, 1}, {1, 1}, {3, N}, {4, N}}, 2, true},
+      // Six joined rows, three of t: the condition on t acts on t's.
+      {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_INNER},
+      {SQL_JOIN_INNER, 2, {}, 3, {}, 0, false, SQL_JOIN_INNER},
+      {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      // t has no row left: the FULL join is not built at all.
+      {SQL_JOIN_INNER, 2, {}, 3, {}, 0, false, SQL_JOIN_FULL},
+      // On l, the condition acts on the FULL join's eight rows: below it,
+      // it would make r's rows of 1 rows without partner.
+      {SQL_JOIN_INNER, 0, {2, 3}, 8, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
   };
   for (auto const &c : cases) {
     auto *l = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 3, 4}));
@@ -656,10 +688,18 @@ TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsB
                                                       Items(new SQLRSSCColumnRef(-1, c.side, &kIntColumn))));
     SQLRSSCSearchCond *in = new SQLRSSCInSubquery(Col(c.side), sub);
     if (c.negated) in = new SQLRSSCNot(in);
-    auto *join = new SQLRSJoin(c.type, new TableLeaf(l, instance_.get()), new TableLeaf(r, instance_.get()), OnEqual());
+    auto *join = new SQLRSJoin(c.below.value_or(c.type), new TableLeaf(l, instance_.get()),
+                               new TableLeaf(r, instance_.get()), OnEqual());
+    if (c.below) {
+      auto *t = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 5}));
+      join = new SQLRSJoin(c.type, join, new TableLeaf(t, instance_.get()),
+                           new SQLRSSCComparison(Items(Col(1)), SQLRSSC_EQUAL, Items(Col(2))));
+    }
     std::unique_ptr<SQLRowSource> tree((new SQLRSFilter(join, in))->OptimizeRS());
-    std::string name = "type " + std::to_string(c.type) + " side " + std::to_string(c.side) + (c.negated ? " NOT" : "");
-    EXPECT_EQ(Pairs(tree.get()), c.expected) << name;
+    std::string name = "type " + std::to_string(c.type) + " side " + std::to_string(c.side) + (c.negated ? " NOT" : "") +
+                       (c.below ? " over " + std::to_string(*c.below) : "") + " rows " +
+                       std::to_string(c.subqueryRows.size());
+    EXPECT_EQ(Tuples(tree.get()), c.expected) << name;
     EXPECT_EQ(s->execCalls, 2 * c.evaluations) << name;
     EXPECT_EQ(l->execCalls, c.outerReads) << name;
   }

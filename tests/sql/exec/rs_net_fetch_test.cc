@@ -1,10 +1,13 @@
 // The table leaf: the query description it writes for every operator it
 // absorbs (checked byte for byte), the merges of joins and unions, outer
-// references as parameters, and its traffic with a scripted agent.
+// references as parameters, and its traffic with a scripted agent, also as
+// a correlated subquery asked per outer value.
 #include "sql/exec/rs_net_fetch.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "agent_peer.h"
@@ -16,6 +19,8 @@
 #include "sql/exec/rs_join.h"
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/rs_union.h"
+#include "sql/exec/sc_scalar_subquery.h"
+#include "sql/exec/sc_subquery_cond.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_const.h"
@@ -29,6 +34,16 @@ namespace {
 using namespace molvane::test;
 
 constexpr int kCompany = 100;
+
+// Rows read here, which take no condition.
+class LocalRows : public VectorRowSource {
+ public:
+  using VectorRowSource::VectorRowSource;
+  SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) override {
+    *residual = condition;
+    return this;
+  }
+};
 
 class NetFetchTest : public testing::Test {
  protected:
@@ -459,6 +474,81 @@ TEST_F(NetFetchTest, RowsComeBackThroughTheAgentWithOuterValuesBound) {
   EXPECT_TRUE(Contains(batch, Cat({Tok(SQLNWTTypeInteger), B4(42)})));
   leaf->Break();
   leaf->Close();
+}
+
+// SELECT o.0 FROM o WHERE <o.0 against (SELECT emp FROM exemp010 WHERE emp =
+// o.0)>, o a source here whose values repeat and exemp010 on a driver:
+// each execution asks the driver once per distinct value of o.0, in the
+// order the values first come, and keeps nothing for the next execution (in
+// another transaction), which sees the table as the driver then answers.
+TEST_F(NetFetchTest, ACorrelatedSubqueryAsksItsDriverOncePerDistinctOuterValueAndExecution) {
+  int const emp = Id("exemp010", "emp");
+  static SQLColumnDescriptor const outerD("o", SQL_INTEGER, 4, 1);
+  struct Case {
+    char const *name;
+    std::function<SQLRSSCSearchCond *(SQLRowSource *sub)> condition;
+  } const cases[] = {
+      {"EXISTS", [](SQLRowSource *sub) { return new SQLRSSCExists(sub); }},
+      {"IN", [](SQLRowSource *sub) { return new SQLRSSCInSubquery(new SQLRSSCColumnRef(0, 0, &outerD), sub); }},
+      {"scalar =",
+       [](SQLRowSource *sub) { return Eq(new SQLRSSCColumnRef(0, 0, &outerD), new SQLRSSCScalarSubquery(sub)); }},
+  };
+  // Per execution: the emp values the table holds, and the rows of o that
+  // find theirs.
+  struct Execution {
+    std::vector<int> held;
+    std::vector<int> expected;
+  } const executions[] = {{{5, 7}, {5, 5, 7}}, {{6}, {6, 6, 6}}};
+  std::vector<int> const distinct = {5, 6, 7};
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto leaf = Leaf();
+    SQLRSSCSearchCond *rest = nullptr;
+    leaf->PushFilter(Eq(Ref(leaf.get(), emp), new SQLRSSCColumnRef(-1, 0, &outerD)), &rest);
+    ASSERT_EQ(rest, nullptr);
+    SQLRSSCValueExprRefPtrList list;
+    list.Append(RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), emp)));
+    leaf->PushProject(&list);
+    SQLRSNetFetch *sub = leaf.get();
+    std::vector<Row> outerRows;
+    for (int v : {5, 6, 6, 5, 7, 6}) outerRows.push_back({Cell::Int(v)});
+    auto *outer = new LocalRows({SQL_INTEGER}, outerRows);
+    std::unique_ptr<SQLRowSource> tree((new SQLRSFilter(outer, c.condition(leaf.release())))->OptimizeRS());
+    SQLRSPrepareContext context;
+    tree->Prepare(&context);
+    unsigned long const id = sub->GetStatementId();
+    std::vector<SQLColumnDescriptor const *> const columns = {sub->GetColumnDescriptor(0)};
+    ByteString const fetch = Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(id)), Tok(SQLNWTPacketFetch)});
+    unsigned long session = 5;
+    for (auto const &e : executions) {
+      tree->Attach(session++);
+      // The driver's answers for 5, 6 and 7 in that order; spare empty
+      // ones would serve a run per outer row.
+      env_.Peer().replies.clear();
+      for (int v : distinct) {
+        std::vector<std::vector<ReplyValue>> rows;
+        if (std::count(e.held.begin(), e.held.end(), v) > 0) rows.push_back({RInt(v)});
+        env_.Peer().replies.push_back(RowSet(id, columns, rows));
+      }
+      for (int spare = 0; spare < 6; ++spare) env_.Peer().replies.push_back(RowSet(id, columns, {}));
+      size_t const before = env_.Peer().sent.size();
+      tree->Exec();
+      std::vector<int> rows;
+      while (tree->Fetch()) rows.push_back(tree->GetValueStoreAddr(0)->GetInteger());
+      tree->Break();
+      EXPECT_EQ(rows, e.expected);
+      std::vector<int> asked;  // the outer value bound in each exchange that fetches
+      for (size_t k = before; k < env_.Peer().sent.size(); ++k) {
+        ByteString const &batch = env_.Peer().sent[k];
+        if (!Contains(batch, fetch)) continue;
+        asked.push_back(0);
+        for (int v : distinct)
+          if (Contains(batch, Cat({Tok(SQLNWTTypeInteger), B4(v)}))) asked.back() = v;
+      }
+      EXPECT_EQ(asked, distinct);
+      tree->Close();
+    }
+  }
 }
 
 }  // namespace
