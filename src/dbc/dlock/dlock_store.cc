@@ -158,6 +158,7 @@ DLOCK_ENTRY *PrepareSlot(ZDB_DLOCK *dlock) {
 int dlock_store_put(ZDB_DLOCK *dlock, const unsigned char *row) {
   if (dlock == nullptr || dlock->table == nullptr || row == nullptr) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg("Illegal argument: a row to keep under a delayed lock is needed, got none");
     return -1;
   }
   if (dlock->store == nullptr || dlock->store->reset || dlock->store->index == nullptr) {
@@ -209,11 +210,15 @@ int dlock_store_put_commit_resistant(ZDB_DLOCK *dlock, const unsigned char *row)
 int dlock_store_init_offset(ZDB_DLOCK *dlock, int first_id) {
   if (first_id < 1) {
     zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg("Illegal argument: delayed-lock ids start at 1, not at %d", first_id);
     return -1;
   }
   DLOCK_HDR *hdr = dlock != nullptr ? dlock->store : nullptr;
   if (hdr == nullptr || (hdr->count > 0 && !hdr->reset)) {
     zdb_error(ZE_ILLEGAL_STATE);
+    set_zdb_msg("The next delayed-lock id can be set only after the table kept rows once and "
+                "while it keeps none (%s)",
+                hdr == nullptr ? "it kept none yet" : "it keeps rows now");
     return -1;
   }
   hdr->start = static_cast<std::uint32_t>(first_id) - 1;

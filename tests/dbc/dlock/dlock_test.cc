@@ -129,8 +129,12 @@ TEST_F(DlockStore, IdsKeepRisingAcrossGenerationsAndOldIdsAreNotFound) {
   EXPECT_EQ(Put(MakeRow("B", 2)), 2);
   dlock_on_transaction_end(&trans_, commit_trans);
   zdb_errno = 0;
+  reset_zdb_msg();
   EXPECT_EQ(Get(1), nullptr);
   EXPECT_EQ(zdb_errno, ZE_NOT_LOCKED);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Record not locked in exdlk010100: delayed-lock id 1 is not in use (read the row "
+               "with a lock or a delayed lock in this transaction first)");
   EXPECT_EQ(dlock_store_find(&dlock_, MakeRow("A", 0).data()), 0);
   EXPECT_EQ(Put(MakeRow("A", 1)), 3);
   EXPECT_EQ(Get(2), nullptr);
@@ -142,15 +146,25 @@ TEST_F(DlockStore, IdsKeepRisingAcrossGenerationsAndOldIdsAreNotFound) {
 
 TEST_F(DlockStore, InitOffsetOnlyBetweenGenerationsAndFromOne) {
   zdb_errno = 0;
+  reset_zdb_msg();
   EXPECT_EQ(dlock_store_init_offset(&dlock_, 1000), -1) << "no store yet";
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
+  EXPECT_STREQ(get_zdb_msg(),
+               "The next delayed-lock id can be set only after the table kept rows once and while "
+               "it keeps none (it kept none yet)");
   Put(MakeRow("A", 1));
+  reset_zdb_msg();
   EXPECT_EQ(dlock_store_init_offset(&dlock_, 1000), -1) << "generation holds entries";
+  EXPECT_STREQ(get_zdb_msg(),
+               "The next delayed-lock id can be set only after the table kept rows once and while "
+               "it keeps none (it keeps rows now)");
   dlock_on_transaction_end(&trans_, commit_trans);
   for (int bad : {0, -1, INT32_MIN}) {
     zdb_errno = 0;
+    reset_zdb_msg();
     EXPECT_EQ(dlock_store_init_offset(&dlock_, bad), -1) << bad;
     EXPECT_EQ(zdb_errno, ZE_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(get_zdb_msg(), "Illegal argument: delayed-lock ids start at 1, not at " + std::to_string(bad));
   }
   EXPECT_EQ(dlock_store_init_offset(&dlock_, 1000), 0);
   EXPECT_EQ(Put(MakeRow("A", 1)), 1000);
