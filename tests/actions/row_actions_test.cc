@@ -359,7 +359,10 @@ TEST_F(RowActions, ChangeOrderStaysInTheClientAndForgetsTheCurrentRecord) {
   EXPECT_EQ(Text("exdep010", "code"), "A");
   index = 9;
   EXPECT_EQ(zdb_exec_table(cursor_, change_order, &index, 1), -1);
-  EXPECT_EQ(zdb_errno, 103);
+  EXPECT_EQ(zdb_errno, ZE_ILLEGAL_KEY);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Illegal key 9 specified for table 'exdep010': change_order takes an index number "
+               "that the table's dictionary defines");
 }
 
 }  // namespace

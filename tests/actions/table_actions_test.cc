@@ -73,7 +73,10 @@ TEST_F(TableActions, NotActiveRefusesBufferedRows) {
   Load(Row("exdep010", {{"code", "C"}}));
   ASSERT_EQ(zdb_exec_row(cursor_, db_insert_51, 0, 1), 0);
   EXPECT_EQ(zdb_exec_db(trans_not_active, trans_), -1);
-  EXPECT_EQ(zdb_errno, 203);
+  EXPECT_EQ(zdb_errno, ZE_IN_TRANSACTION);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Action not allowed within transaction: trans_not_active while buffered updates "
+               "wait; commit or abort first");
   ASSERT_EQ(zdb_exec_db(abort_trans, trans_), 0);
   EXPECT_EQ(zdb_exec_db(trans_not_active, trans_), 0) << zdb_errno;
 }
@@ -113,10 +116,11 @@ TEST_F(TableActions, DropOnAMappedCompanyIsRefused) {
   int argument = 0;
   LogCapture log;
   EXPECT_EQ(zdb_exec_table(cursor_, drop_table, &argument, 150), -1);
-  EXPECT_EQ(zdb_errno, 214);
-  EXPECT_TRUE(log.Contains("compnr", "Unallowed operation (drop_table) for mapped compnr (100 mapped "
-                                     "to 150)"))
-      << log.Dump();
+  EXPECT_EQ(zdb_errno, ZE_MAPPED_COMPNR);
+  const char kMapped[] = "Unallowed operation (drop_table) for mapped compnr (100 mapped to 150): "
+                         "run it on the physical company";
+  EXPECT_STREQ(get_zdb_msg(), kMapped);
+  EXPECT_TRUE(log.Contains("compnr", kMapped)) << log.Dump();
   EXPECT_EQ(zdb_get_phys_compnr(cursor_, 150), 100);
   // Rows of company 150 are the rows of company 100.
   Load(Row("exdep010", {{"code", "M"}}));

@@ -32,8 +32,6 @@ extern "C" int zdb_errno;
 
 namespace {
 
-constexpr int kNotUpdated = 213;
-constexpr int kActionInTransaction = 203;
 
 bool tracing() { return (dbc_state().debug & ZDB_DEBUG_REQUESTS) != 0; }
 
@@ -110,7 +108,9 @@ class TransactionAction {
     } else if (code_ == abort_trans) {
       zdb_drop_updates(trans_);
     } else if (code_ == trans_not_active && zdb_has_pending_updates(trans_)) {
-      zdb_error(kActionInTransaction);
+      zdb_error(ZE_IN_TRANSACTION);
+      set_zdb_msg("Action not allowed within transaction: trans_not_active while buffered "
+                  "updates wait; commit or abort first");
       return -1;
     }
     int audit_code = code_;
@@ -192,7 +192,7 @@ class TransactionAction {
         continue;
       }
       if (zdb_do_exec_db(s, db_action_word(code_)) == 0) continue;
-      if (code_ == trans_not_active && zdb_errno == kNotUpdated) continue;
+      if (code_ == trans_not_active && zdb_errno == ZE_NOT_UPDATED) continue;
       if (code_ == commit_trans) {
         ToAbort();
         continue;

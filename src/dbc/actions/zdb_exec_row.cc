@@ -37,9 +37,7 @@ namespace {
 constexpr int kNoCompnr = 0xFFFF;
 constexpr int kCodeLocked = 107;
 constexpr int kNoRecord = 111;
-constexpr int kNoCurrent = 112;
 constexpr int kChanged = 201;
-constexpr int kOutOfRange = 205;
 constexpr int kLastClassicCode = 30;
 
 bool tracing() { return (dbc_state().debug & ZDB_DEBUG_REQUESTS) != 0; }
@@ -199,7 +197,7 @@ int zdb_exec_row_1(ZDB_INTERNAL_CURSOR *icursor, unsigned char *row, int action,
   ZDB_COMPANY *company = icursor->company;
   std::uint32_t word = action < insert_bfrd ? row_action_word(action) : 0;
   if ((word & ZDB_AW_DOMAIN_CHECK) && !zdb_dd_check(table, row)) {
-    zdb_error(kOutOfRange);
+    zdb_error(ZE_OUT_OF_RANGE);
     return -1;
   }
   int result;
@@ -292,7 +290,7 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
   const DD_TABLE *table = table_of(icursor);
   const bool no_current = (word & ZDB_AW_NEEDS_CURRENT) && !(company->row_state & ZDB_ROW_CURRENT);
   if (no_current || ((word & ZDB_AW_NEEDS_POSITION) && !(company->row_state & ZDB_ROW_POSITION))) {
-    zdb_error(kNoCurrent);
+    zdb_error(ZE_NO_CURRENT);
     name_missing_current(table, company, action, !no_current);
     return -1;
   }
@@ -390,7 +388,7 @@ static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int
     if (zdb_errno == kNoRecord && action < insert_bfrd &&
         (row_action_word(action) & ZDB_AW_NEEDS_CURRENT)) {
       // The current row is gone: another session deleted it since it was read.
-      zdb_errno = kNoCurrent;
+      zdb_errno = ZE_NO_CURRENT;
       reset_zdb_msg();
       set_zdb_msg_logged(nullptr, 0,
                          "No current record in %.8s%03d: the current row of %s is no longer "

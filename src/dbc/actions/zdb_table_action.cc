@@ -26,8 +26,6 @@ extern "C" int zdb_errno;
 namespace {
 
 constexpr int kNoCompnr = 0xFFFF;
-constexpr int kIllegalKey = 103;
-constexpr int kMappedCompnr = 214;
 
 const DD_TABLE *table_of(const ZDB_INTERNAL_CURSOR *ic) { return ic->tsession->key->table; }
 
@@ -41,9 +39,11 @@ int set_order(ZDB_INTERNAL_CURSOR *ic, const int *argument) {
   int index = argument != nullptr ? argument[0] : 0;
   const DD_KEY *key = index > 0 && index < 256 ? key_desc(table, index) : nullptr;
   if (key == nullptr) {
-    log_mesg(__FILE__, __LINE__, "Wrong order", 0, "Illegal key %d specified for table '%s'.",
-             index, table->name);
-    zdb_error(kIllegalKey);
+    zdb_error(ZE_ILLEGAL_KEY);
+    set_zdb_msg_logged("Wrong order", 0,
+                       "Illegal key %d specified for table '%.8s': change_order takes an index "
+                       "number that the table's dictionary defines",
+                       index, table->name);
     return -1;
   }
   ZDB_COMPANY *company = ic->company;
@@ -73,10 +73,11 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
     return -1;
   }
   if (action == drop_table && company->physical != company->logical) {
-    zdb_error(kMappedCompnr);
-    log_mesg(__FILE__, __LINE__, "compnr", 0,
-             "Unallowed operation (%s) for mapped compnr (%03d mapped to %03d)",
-             zdb_table_action(action), company->physical, company->logical);
+    zdb_error(ZE_MAPPED_COMPNR);
+    set_zdb_msg_logged("compnr", 0,
+                       "Unallowed operation (%s) for mapped compnr (%03d mapped to %03d): run it "
+                       "on the physical company",
+                       zdb_table_action(action), company->physical, company->logical);
     return -1;
   }
   int mode = argument != nullptr ? argument[0] : 0;

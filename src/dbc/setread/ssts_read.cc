@@ -27,7 +27,6 @@ extern "C" int zdb_errno;
 namespace {
 
 constexpr const char *kSource = "\\db\\lib\\dbc\\C_SSTS";
-constexpr int kNoCurrent = 112;
 constexpr std::uint32_t kRepeats = 10;
 constexpr int kDefaultRows = 3;
 
@@ -254,7 +253,7 @@ int ssts_call(int mode, unsigned char *row, int action, ZDB_INTERNAL_CURSOR *icu
       result = 1;
       if (zdb_errno == ZE_NO_RECORD) {
         if (is_first(action)) zdb_errno = ZE_END_OF_FILE;
-        else if (is_current(action)) zdb_errno = kNoCurrent;
+        else if (is_current(action)) zdb_errno = ZE_NO_CURRENT;
       }
     }
   } else if (mode == SSTS_CHANGED && (action == db_update || action == db_update_delayed ||
