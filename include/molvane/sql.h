@@ -114,7 +114,9 @@ typedef void (*sql_func)(void);
  * 1, 5, 6, 7 and 8 changes nothing and returns null. */
 MOLVANE_API sql_func sql_init_func(int number, sql_func function);
 
-/* A new handle for a statement text in a session, or null (zdb_errno). */
+/* A new handle for a statement text in a session (a transaction id from
+ * zdb_start_session), or null with zdb_errno and the message: 508 before
+ * zdb_logon, 518 for an id not in use, else the statement's own error. */
 MOLVANE_API QPCStatement *sql_parse(const char *text, unsigned long session, int flags);
 /* Binds a value to the first parameter of that name (":name", or "name").
  * `value` is the address of the value: of an int32_t for type 3, of a
