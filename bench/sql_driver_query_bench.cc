@@ -12,7 +12,8 @@
 // the API's time over its anchor's. The departments of company 2 (the same
 // rows) sit on a second driver: the statements over both drivers (a held
 // subquery under a join here, a one-table condition before a join, a
-// correlated subquery over the other driver, and two RIGHT joins in a row)
+// condition on the last table of a FULL-then-INNER join, a correlated
+// subquery over the other driver, and two RIGHT joins in a row)
 // read them there, and their anchors read that driver's file attached as
 // "two"; they too run only on the small tables. The full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
@@ -516,6 +517,22 @@ void BM_OneTableConditionAfterThreeTableJoin(benchmark::State &state) {
            1000, false, 2000);
 }
 BENCHMARK(BM_OneTableConditionAfterThreeTableJoin)->Unit(benchmark::kMillisecond);
+
+// A FULL self-join on the status under an INNER join with e3 on the
+// department (some 670,000 joined rows), then an IN over the other
+// driver's departments on e3 alone that no row meets: applied to e3's rows
+// first, it leaves the INNER join nothing to join, and the FULL join is not
+// built.
+void BM_LastTableConditionAfterFullThenInnerJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e2.emp, e3.emp FROM ((exemp010 e1 FULL OUTER JOIN exemp010 e2 ON e1.status = e2.status) "
+           "INNER JOIN exemp010 e3 ON e2.dept = e3.dept) WHERE e3.salary IN (SELECT d4.budget FROM exdep010 d4 "
+           "WHERE d4._compnr = 2)",
+           "SELECT e1.emp, e2.emp, e3.emp FROM (exemp010001 e1 FULL JOIN exemp010001 e2 ON e1.status = e2.status) "
+           "JOIN exemp010001 e3 ON e2.dept = e3.dept WHERE e3.salary IN (SELECT d4.budget FROM two.exdep010002 d4)",
+           1000, false, 2000);
+}
+BENCHMARK(BM_LastTableConditionAfterFullThenInnerJoin)->Unit(benchmark::kMillisecond);
 
 // A correlated IN over the other driver's departments, over a self-join:
 // asked once per department an employee names, not once per joined row.
