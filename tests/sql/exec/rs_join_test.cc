@@ -645,8 +645,9 @@ TEST_F(JoinWithoutFiltersInJoins, FiltersComeOffTheSidesAndGoAboveTheJoinedLeaf)
 // the side, not per joined row. An INNER join whose inner side it filters
 // reads that side once, and the outer side not at all when none is left.
 // The same over three tables, (l <below> r ON l.0 = r.0) <join> t ON r.0 =
-// t.0: a condition on t acts on t's rows whatever joins l and r; one on l
-// goes below neither side of a FULL join.
+// t.0: a condition on t acts on t's rows whatever joins l and r, one on l
+// or r on that table's rows through both joins where they let it down, but
+// below neither side of a FULL join.
 TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsBeforeTheJoin) {
   instance_->SetSupportsFiltersInJoins(true);
   struct Case {
@@ -672,6 +673,10 @@ TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsB
       // Six joined rows, three of t: the condition on t acts on t's.
       {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_INNER},
       {SQL_JOIN_INNER, 2, {}, 3, {}, 0, false, SQL_JOIN_INNER},
+      {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_INNER},
+      {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_LEFT},
+      {SQL_JOIN_INNER, 1, {2, 3}, 6, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_LEFT},
+      {SQL_JOIN_LEFT, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_INNER},
       {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
       // t has no row left: the FULL join is not built at all.
       {SQL_JOIN_INNER, 2, {}, 3, {}, 0, false, SQL_JOIN_FULL},
