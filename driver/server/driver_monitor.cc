@@ -1,6 +1,7 @@
 #include "server/driver_monitor.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace molvane::driver {
 
@@ -10,8 +11,13 @@ void DriverMonitor::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
     holder_urgent_ = urgent;
     return;
   }
-  Waiter me;
+  // The waiter outlives the wait: Release may still be waking it when the
+  // thread runs on, and it does so under mu_, which the thread needs before
+  // it can end.
+  thread_local Waiter me;
+  me.state.store(kAsleep, std::memory_order_relaxed);
   me.urgent = urgent;
+  me.passed = 0;
   // An urgent thread goes behind the urgent ones already waiting and the
   // ones passed often enough; it passes the rest.
   auto at = waiting_.end();
@@ -22,8 +28,29 @@ void DriverMonitor::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
     for (auto it = at; it != waiting_.end(); ++it) ++(*it)->passed;
   }
   waiting_.insert(at, &me);
-  me.cv.wait(lock, [&] { return me.go; });
-  holder_urgent_ = urgent;
+  // The thread next in line stays awake: when the monitor comes it runs at
+  // once instead of waiting to be scheduled.
+  if (waiting_.front() == &me) {
+    if (waiting_.size() > 1 && waiting_[1]->state.load(std::memory_order_relaxed) == kNext)
+      waiting_[1]->state.store(kAsleep, std::memory_order_relaxed);
+    me.state.store(kNext, std::memory_order_relaxed);
+  }
+  lock.unlock();
+  me.Wait();
+}
+
+void DriverMonitor::Waiter::Wait() {
+  auto spin_until = Clock::now() + kSpin;
+  for (int n = 1;; ++n) {
+    const int s = state.load(std::memory_order_acquire);
+    if (s == kGo) return;
+    if (s == kNext && (n % 64 != 0 || Clock::now() < spin_until)) {
+      if (n % 16 == 15) std::this_thread::yield();
+      continue;
+    }
+    state.wait(s, std::memory_order_acquire);
+    spin_until = Clock::now() + kSpin;
+  }
 }
 
 void DriverMonitor::Release() {
@@ -32,11 +59,15 @@ void DriverMonitor::Release() {
     return;
   }
   // Handed straight to the next thread: nobody can take it in between.
-  // Notified under mu_, as the waiter's condition lives on its stack.
   Waiter *next = waiting_.front();
   waiting_.pop_front();
-  next->go = true;
-  next->cv.notify_one();
+  holder_urgent_ = next->urgent;
+  next->state.store(kGo, std::memory_order_release);
+  next->state.notify_one();
+  if (!waiting_.empty()) {
+    Waiter *after = waiting_.front();
+    if (after->state.exchange(kNext, std::memory_order_relaxed) == kAsleep) after->state.notify_one();
+  }
 }
 
 void DriverMonitor::Lock(bool urgent) {

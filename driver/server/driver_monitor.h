@@ -5,7 +5,9 @@
 // share (the sessions' store, row and table locks, kept batches,
 // dictionaries, and the library code the driver runs) is used under one
 // mutex, the monitor. The monitor is handed on in the order threads asked
-// for it, each waiting thread woken alone when its turn comes, and long
+// for it, each waiting thread woken alone when its turn comes; the thread
+// next in line is woken a turn early and spins a while, so that the
+// monitor does not sit idle while a sleeping thread is scheduled. Long
 // work (a query stepping in SQLite) offers it to waiting threads every
 // hundred steps (Yield), so a long query holds up no other host's keyed
 // read or commit.
@@ -20,6 +22,7 @@
 // short ones were ahead of it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -80,8 +83,11 @@ class DriverMonitor {
 
  private:
   struct Waiter {  // a thread waiting for the monitor
-    std::condition_variable cv;
-    bool go = false;      // the monitor was handed to it
+    // kGo when the monitor is handed to it: the thread waits on it without
+    // mu_ and runs on without taking mu_ again. kNext while it is first in
+    // line: it spins for a while (kSpin) before it sleeps.
+    std::atomic<int> state{0};
+    void Wait();
     bool urgent = false;  // it goes before the others
     int passed = 0;       // urgent threads that went before it
   };
@@ -91,6 +97,8 @@ class DriverMonitor {
     std::uint64_t wakes = 0;  // how often it was woken
     std::uint64_t seen = 0;   // ... of which it has seen
   };
+  static constexpr int kAsleep = 0, kNext = 1, kGo = 2;
+  static constexpr std::chrono::microseconds kSpin{200};
   // With mu_ held: takes the monitor, waiting for its turn; hands it on.
   void Acquire(std::unique_lock<std::mutex> &lock, bool urgent);
   void Release();

@@ -398,8 +398,9 @@ TEST(DriverMonitorQueue, HandsOnInOrderWriterFirstAndWakesTheQueueHeadAlone) {
   for (std::thread &t : threads) t.join();
 }
 
-// A thread keeps the urgency it took the monitor with when it yields, and
-// an urgent thread passes no waiting thread more than kMaxPassed times.
+// A thread keeps the urgency it took the monitor with when it yields, an
+// urgent thread passes no waiting thread more than kMaxPassed times, and
+// the monitor has one holder at a time however threads come and go.
 TEST(DriverMonitorQueue, YieldKeepsUrgencyAndUrgentThreadsPassEachWaiterABoundedNumberOfTimes) {
   using molvane::driver::DriverMonitor;
   DriverMonitor m;
@@ -441,6 +442,35 @@ TEST(DriverMonitorQueue, YieldKeepsUrgencyAndUrgentThreadsPassEachWaiterABounded
   expected.push_back(0);
   expected.push_back(DriverMonitor::kMaxPassed + 1);
   EXPECT_EQ(order, expected);
+
+  // Many threads, urgent or not, some yielding, some holding it past the
+  // time the thread next in line stays awake: one holder at a time, and
+  // every thread gets its turns.
+  std::atomic<int> inside{0}, overlaps{0};
+  int turns = 0;  // under the monitor
+  auto hold = [&](bool slow) {
+    if (inside.fetch_add(1) != 0) ++overlaps;
+    ++turns;
+    if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    inside.fetch_sub(1);
+  };
+  threads.clear();
+  for (int n = 0; n < 8; ++n)
+    threads.emplace_back([&, n] {
+      for (int i = 0; i < 200; ++i) {
+        m.Lock((n + i) % 3 == 0);
+        hold(i % 50 == n);
+        if (i % 7 == 0) {
+          m.Yield();
+          hold(false);
+        }
+        m.Unlock();
+      }
+    });
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(overlaps, 0);
+  EXPECT_EQ(turns, 8 * (200 + 29));
+  EXPECT_EQ(m.waiting(), 0u);
 }
 
 // One request of a server connection: fed and processed under the
