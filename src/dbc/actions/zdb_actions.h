@@ -34,6 +34,11 @@ inline constexpr std::uint32_t ZDB_AW_UPDATE = 0x40000;
 inline constexpr std::uint32_t ZDB_AW_DELETE = 0x80000;
 inline constexpr std::uint32_t ZDB_AW_NEEDS_POSITION = 0x100000;
 
+// The company an action on the cursor acts in: `compnr`, or the cursor's
+// default company for 0xFFFF. -1 with 519 and a message naming the action
+// when neither gives a company from 0 to 999.
+int zdb_action_compnr(ZDB_CURSOR *cursor, int compnr, const char *action_name);
+
 // The row action on one company's chain; `row` is the row image (the whole
 // row length). 0 or -1.
 int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_t flags);

@@ -359,24 +359,28 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
   return 0;
 }
 
-static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int compnr) {
-  if (zdb_check_cursor(cursor, "zdb_exec_row") != 0) return -1;
+int zdb_action_compnr(ZDB_CURSOR *cursor, int compnr, const char *action_name) {
   int number = compnr & 0xFFFF;
   if (number == kNoCompnr) number = zdb_compnr_from_cursor(cursor) & 0xFFFF;
-  if (number == kNoCompnr || number > 999) {
-    zdb_error(ZE_ILLEGAL_COMPNR);
-    if (number == kNoCompnr)
-      set_zdb_msg_logged("No Compnr", 0,
-                         "No company number for %s on %.8s: the action passed 0xFFFF and the "
-                         "cursor has no default company",
-                         zdb_row_action(action), get_table_name_from_maincursor(cursor));
-    else
-      set_zdb_msg_logged("No Compnr", 0,
-                         "Illegal company number %d for %s on %.8s: a company number lies from 0 "
-                         "to 999",
-                         number, zdb_row_action(action), get_table_name_from_maincursor(cursor));
-    return -1;
-  }
+  if (number != kNoCompnr && number <= 999) return number;
+  zdb_error(ZE_ILLEGAL_COMPNR);
+  if (number == kNoCompnr)
+    set_zdb_msg_logged("No Compnr", 0,
+                       "No company number for %s on %.8s: the action passed 0xFFFF and the "
+                       "cursor has no default company",
+                       action_name, get_table_name_from_maincursor(cursor));
+  else
+    set_zdb_msg_logged("No Compnr", 0,
+                       "Illegal company number %d for %s on %.8s: a company number lies from 0 "
+                       "to 999",
+                       number, action_name, get_table_name_from_maincursor(cursor));
+  return -1;
+}
+
+static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int compnr) {
+  if (zdb_check_cursor(cursor, "zdb_exec_row") != 0) return -1;
+  const int number = zdb_action_compnr(cursor, compnr, zdb_row_action(action));
+  if (number < 0) return -1;
   ZDB_INTERNAL_CURSOR *icursor = nullptr;
   if (zdb_get_internal_cursor(&icursor, cursor, number) != 0) return -1;
   ZDB_TRANS *trans = cursor->trans;

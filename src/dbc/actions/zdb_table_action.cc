@@ -25,8 +25,6 @@ extern "C" int zdb_errno;
 
 namespace {
 
-constexpr int kNoCompnr = 0xFFFF;
-
 const DD_TABLE *table_of(const ZDB_INTERNAL_CURSOR *ic) { return ic->tsession->key->table; }
 
 bool needs_permission(int action) {
@@ -102,22 +100,8 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
 
 static int zdb_exec_table_unguarded(ZDB_CURSOR *cursor, int action, int *argument, int compnr) {
   if (zdb_check_cursor(cursor, "zdb_exec_table") != 0) return -1;
-  int number = compnr & 0xFFFF;
-  if (number == kNoCompnr) number = zdb_compnr_from_cursor(cursor) & 0xFFFF;
-  if (number == kNoCompnr || number > 999) {
-    zdb_error(ZE_ILLEGAL_COMPNR);
-    if (number == kNoCompnr)
-      set_zdb_msg_logged("No Compnr", 0,
-                         "No company number for %s on %.8s: the action passed 0xFFFF and the "
-                         "cursor has no default company",
-                         zdb_table_action(action), get_table_name_from_maincursor(cursor));
-    else
-      set_zdb_msg_logged("No Compnr", 0,
-                         "Illegal company number %d for %s on %.8s: a company number lies from 0 "
-                         "to 999",
-                         number, zdb_table_action(action), get_table_name_from_maincursor(cursor));
-    return -1;
-  }
+  const int number = zdb_action_compnr(cursor, compnr, zdb_table_action(action));
+  if (number < 0) return -1;
   ZDB_INTERNAL_CURSOR *icursor = nullptr;
   if (zdb_get_internal_cursor(&icursor, cursor, number) != 0) return -1;
   ZDB_TRANS *trans = cursor->trans;
