@@ -58,7 +58,7 @@ namespace {
 
 using molvane::test::Address;
 using molvane::test::Admission;
-using molvane::test::Connects;
+using molvane::test::ConnectsOnceStarted;
 using molvane::test::CpuMs;
 using molvane::test::Dial;
 using molvane::test::DialSilent;
@@ -1181,8 +1181,7 @@ TEST_F(HostChildDrivers, ServerCollatesInTheModeItIsGiven) {
   const std::string sock = root_.path() + "/run.sock";
   root_.WriteFile("lib/ipc_info", "msqlite unix run.sock\n");
   Process server({Driver(), "--listen=" + sock, root_.path() + "/main.db", "--tss-mode=2"});
-  for (int i = 0; i < 500 && !Connects(sock); ++i) usleep(10000);
-  ASSERT_TRUE(Connects(sock));
+  ASSERT_TRUE(ConnectsOnceStarted(sock));
   auto host = Host("2");
   ASSERT_EQ(host->Do("table create exdep010 1"), "exdep010001: create_table");
   int n = 0;
@@ -1247,7 +1246,7 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
     server_ = std::make_unique<Process>(std::vector<std::string>{
         Driver(), "--listen=" + listen_, root_.path() + "/main.db", std::string("--serve-group=") + nogroup->gr_name});
     umask(umask_before);
-    for (int i = 0; i < 500 && !Connects(listen_); ++i) usleep(10000);
+    ASSERT_TRUE(ConnectsOnceStarted(listen_));
     ASSERT_EQ(stat(listen_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0660u);
     EXPECT_EQ(st.st_gid, 65534u);
@@ -1382,8 +1381,7 @@ TEST_P(HostServer, StartingServerLeavesTheSocketOfAnotherAlone) {
   close(starting);
   {
     Process second(argv);
-    for (int i = 0; i < 500 && !Connects(path); ++i) usleep(10000);
-    EXPECT_TRUE(Connects(path));
+    EXPECT_TRUE(ConnectsOnceStarted(path));
     EXPECT_EQ(second.Stop(SIGTERM), 0);
   }
   EXPECT_FALSE(std::filesystem::exists(path));
