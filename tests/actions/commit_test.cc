@@ -88,6 +88,7 @@ TEST_F(Commits, FailedFlushAbortsEverySessionWithTheFlushError) {
   EXPECT_EQ(rc_, -1);
   EXPECT_EQ(error_, ZE_BUFFERED_UPDATE);
   EXPECT_EQ(zdb_get_detail_error(nullptr, nullptr, nullptr, trans_), ZE_DUPLICATE_VALUE);
+  EXPECT_EQ(zdb_errno, ZE_BUFFERED_UPDATE);  // reading the detail keeps the number
   EXPECT_EQ(Count(trace, "action (3)abort_trans"), 2) << trace;
   EXPECT_EQ(Count(trace, "action (1)commit_trans"), 0) << trace;
   // The delayed locks ended as an abort.

@@ -410,7 +410,11 @@ void zdb_own_update_error(ZDB_TRANS *trans) {
 }
 
 int zdb_get_detail_error(char *table, int *compnr, const char **extra, int trans_id) {
+  // Reading the detail leaves zdb_errno as the failed call left it, so that
+  // a host may ask for both in either order.
+  const int last = zdb_errno;
   if (zdb_start() != 0) return -1;
+  zdb_errno = last;
   ZDB_TRANS *trans = zdb_get_trans_by_id(trans_id);
   if (trans == nullptr) return -1;
   return zdb_get_detail_error_by_trans(trans, table, compnr, extra);
