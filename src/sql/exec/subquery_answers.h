@@ -66,8 +66,6 @@ class SQLRSHeldAnswer {
   void Take();
   // The condition's Reset: an answer held for the execution stays.
   void Reset();
-  // Lets the answer go, whatever holds it (it could not be kept).
-  void Drop() { held_ = false; }
 
  private:
   SQLRSExecutions const *executions_ = nullptr;  // set: held for the execution
@@ -137,7 +135,6 @@ class SQLRSAnswersByOuterValues {
     order_.push_back(key);
     weight_ += weight;
   }
-  size_t Size() const { return answers_.size(); }
 
  private:
   void Clear() {
