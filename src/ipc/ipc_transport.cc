@@ -258,14 +258,12 @@ int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd) {
     int e = errno;
     if (s >= 0) close(s);
     const unsigned port = addr.port;
-    if (e == ECONNREFUSED)
-      log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
-               "cannot connect to driver port %s%u: %s; does a driver server listen on that address "
-               "(molvane-driver --listen=tcp:%u)?",
-               addr.ipv6 ? "[::1]:" : "127.0.0.1:", port, std::strerror(e), port);
-    else
-      log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot connect to driver port %s%u: %s",
-               addr.ipv6 ? "[::1]:" : "127.0.0.1:", port, std::strerror(e));
+    const std::string hint = e == ECONNREFUSED ? "; does a driver server listen on that address "
+                                                 "(molvane-driver --listen=tcp:" +
+                                                     std::to_string(port) + ")?"
+                                               : "";
+    log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot connect to driver port %s%u: %s%s",
+             addr.ipv6 ? "[::1]:" : "127.0.0.1:", port, std::strerror(e), hint.c_str());
     errno = e;
     return -1;
   }
