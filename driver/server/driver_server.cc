@@ -593,7 +593,7 @@ class Acceptor {
           MakeRoom(channels, &admitted);
         else
           ++unadmitted;
-      } else if (Serve(*ch, admitted)) {
+      } else if (Serve(*ch)) {
         ++admitted;
       } else {
         close(fd);
@@ -610,7 +610,7 @@ class Acceptor {
   bool Admit(Channel &ch, const std::list<std::unique_ptr<Channel>> &channels) {
     std::size_t admitted = 0, unadmitted = 0;
     Count(channels, &admitted, &unadmitted);
-    if (admitted < max_) return Serve(ch, admitted);
+    if (admitted < max_) return Serve(ch);
     MonitorGuard guard(&server_.monitor);
     ch.gate.Refuse(ch.fd, Full());
     return false;
@@ -646,8 +646,8 @@ class Acceptor {
   // Answers "ok" and starts the worker of an admitted connection.
   // The worker sends nothing before "ok": it sends under the channel's
   // mutex, held here until the answer has left.
-  bool Serve(Channel &ch, std::size_t admitted) {
-    if (admitted >= max_) return false;
+  // The callers have counted room for it.
+  bool Serve(Channel &ch) {
     std::string failed;
     {
       std::lock_guard<std::mutex> lock(ch.mu);
