@@ -172,11 +172,9 @@ bool PeerServed(int fd, const PeerPolicy &policy, std::string *reason) {
             " (the owner of its database file)" +
             (policy.group_given ? ", members of group " + std::to_string(policy.group) : std::string()) +
             " and root; uid " + std::to_string(cred.uid) + " is refused" +
-            (policy.group_given ? "; a member of group " + std::to_string(policy.group) +
-                                      " is served, or start the server with --serve-group=GROUP of a group that "
-                                      "uid " + std::to_string(cred.uid) + " is in"
-                                : "; to serve it too, start the server with --serve-group=GROUP of a group that "
-                                  "uid " + std::to_string(cred.uid) + " is in");
+            (policy.group_given ? "; a member of group " + std::to_string(policy.group) + " is served, or"
+                                : std::string("; to serve it too,")) +
+            " start the server with --serve-group=GROUP of a group that uid " + std::to_string(cred.uid) + " is in";
   return false;
 }
 
