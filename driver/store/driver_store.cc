@@ -154,10 +154,12 @@ void DriverSession::BatchStarts() {
 void DriverSession::BatchEnded(bool kept) {
   in_batch_ = false;
   if (kept)
-    for (const auto &[table, rows] : batch_) {
-      auto it = changed_.find(table);
-      if (it == changed_.end()) it = changed_.emplace(table, TableChanges{}).first;
-      it->second.Merge(rows);
+    for (auto &[table, rows] : batch_) {
+      // A table the transaction had not changed before takes the batch's
+      // list as it is.
+      auto [it, added] = changed_.try_emplace(table);
+      if (added) it->second = std::move(rows);
+      else it->second.Merge(rows);
     }
   batch_.clear();
 }
