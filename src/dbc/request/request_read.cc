@@ -209,12 +209,10 @@ int read_exe_update(ZDB_REQUEST *req, STREAM *in) {
   if (extra_len > 0) {
     trans->detail_extra = std::move(extra);
     trans->has_detail_extra = true;
-    // A domain text, a storage failure that names its cause and file, or
-    // the reason of a transaction the driver ended (510) is the message of
-    // the call. The exported calls that report the failure word the rest
-    // (zdb_name_failed_update, zdb_own_update_error).
-    if (error == static_cast<std::uint32_t>(ZE_DOMAIN_TEXT) || zdb_storage_error(static_cast<int>(error)) ||
-        error == static_cast<std::uint32_t>(ZE_COMMUNICATION))
+    // Some texts are the message of the call at once; the exported calls
+    // that report the failure word the rest (zdb_name_failed_update,
+    // zdb_own_update_error).
+    if (zdb_update_text_is_message(static_cast<int>(error)))
       set_zdb_msg("%s", trans->detail_extra.c_str());
   }
   return 0;
