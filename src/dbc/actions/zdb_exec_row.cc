@@ -35,9 +35,6 @@ extern "C" int zdb_errno;
 namespace {
 
 constexpr int kNoCompnr = 0xFFFF;
-constexpr int kCodeLocked = 107;
-constexpr int kNoRecord = 111;
-constexpr int kChanged = 201;
 constexpr int kLastClassicCode = 30;
 
 bool tracing() { return (dbc_state().debug & ZDB_DEBUG_REQUESTS) != 0; }
@@ -109,7 +106,7 @@ void update_state(ZDB_COMPANY *company, int code, int result) {
       break;
     case StateRule::kStepping:
       if (result == 0 || zdb_errno == ZE_NO_PERMISSION) set();
-      else if (zdb_errno != kCodeLocked) clear();
+      else if (zdb_errno != ZE_LOCKED) clear();
       break;
     case StateRule::kDelete:
       // The position stays, so that the next read steps on from the row.
@@ -337,11 +334,11 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
     target = work.data();
   }
   int result = zdb_exec_row_1(icursor, target, action, flags);
-  if (result != 0 && zdb_errno == kNoRecord) name_missing_row(table, company, action, row);
+  if (result != 0 && zdb_errno == ZE_NO_RECORD) name_missing_row(table, company, action, row);
   if (result != 0 && flags != 0) {
     if ((zdb_errno == ZE_DUPLICATE_VALUE && (flags & ZDB_HF_DUPLICATE_OK)) ||
-        (zdb_errno == kNoRecord && (flags & ZDB_HF_NOT_FOUND_OK)) ||
-        (zdb_errno == kChanged && (flags & ZDB_HF_CHANGED_OK))) {
+        (zdb_errno == ZE_NO_RECORD && (flags & ZDB_HF_NOT_FOUND_OK)) ||
+        (zdb_errno == ZE_CHANGED && (flags & ZDB_HF_CHANGED_OK))) {
       result = 0;
       zdb_errno = 0;
     }
@@ -389,7 +386,7 @@ static int zdb_exec_row_unguarded(ZDB_CURSOR *cursor, int action, int flags, int
   int result = zdb_exec_row_internal(icursor, action, static_cast<std::uint32_t>(flags));
   if (result != 0) {
     zdb_own_update_error(trans);
-    if (zdb_errno == kNoRecord && action < insert_bfrd &&
+    if (zdb_errno == ZE_NO_RECORD && action < insert_bfrd &&
         (row_action_word(action) & ZDB_AW_NEEDS_CURRENT)) {
       // The current row is gone: another session deleted it since it was read.
       zdb_errno = ZE_NO_CURRENT;
