@@ -128,7 +128,6 @@ static int zdb_logon_unguarded(const char *user) {
     warned = true;
   } else if (::stat(root, &root_stat) != 0 || !S_ISDIR(root_stat.st_mode)) {
     std::string folder = dd_dump_folder();
-    reset_zdb_msg();
     set_zdb_msg_logged("zdb_logon", LOG_WARNING,
                        "The environment root %s (set_zuv or the variable ZUV) is not a folder: "
                        "its settings, driver map and table definitions are not read, and "
