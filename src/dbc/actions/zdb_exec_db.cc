@@ -32,7 +32,6 @@ extern "C" int zdb_errno;
 
 namespace {
 
-
 bool tracing() { return (dbc_state().debug & ZDB_DEBUG_REQUESTS) != 0; }
 
 // The transaction of a valid id: 1 found, 0 a valid id without a record,
