@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 #include <string>
@@ -40,6 +41,9 @@ struct DriverShared {
   // its write queue orders the waits for the write transaction. Null in a
   // child or in-process driver (one thread).
   DriverMonitor *monitor = nullptr;
+  // Grows whenever a transaction ends or locks, changed keys or a running
+  // statement's hold on a table go: a waiting locked read may look again.
+  std::uint64_t releases() const { return store.transactions_ended() + data.releases(); }
 };
 
 // A request's life in a driver server (driver/README.md draws it): its
@@ -145,6 +149,12 @@ class DriverConnection {
   // attempt, false when none was made.
   bool AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
                       const std::function<bool()> &busy);
+  // In a server: a locked read of a row that another host's session holds
+  // waits among the monitor's lock waiters (`waiting`, left after the read)
+  // until the row is free for it, or --lock-wait-ms passed while the row's
+  // waiters did not move, or the client is gone.
+  void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
+                  std::optional<LockTicket> &waiting);
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;

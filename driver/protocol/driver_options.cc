@@ -58,6 +58,8 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
       options.open_result_limit = static_cast<int>(v);
     else if (name == "wal-spill-mib" && (ok = ParseNumber(text, 1u << 20, &v)) && v > 0)
       options.wal_spill = static_cast<std::int64_t>(v) << 20;
+    else if (name == "lock-wait-ms" && (ok = ParseNumber(text, 60000, &v)))
+      options.lock_wait_ms = static_cast<int>(v);
     else
       ok = false;
     if (!ok) {

@@ -43,6 +43,10 @@ struct DriverOptions {
   // MiB, every open SQL result moves its rest to a temporary file, however
   // young, so that the WAL can be reused.
   std::int64_t wal_spill = std::int64_t{64} << 20;
+  // --lock-wait-ms=N (a driver server): a locked read of a row that another
+  // host's session holds waits up to N ms for it, longer while the row
+  // passes from host to host; 0 refuses it at once.
+  int lock_wait_ms = 500;
 
   // The options that were unknown or malformed, as given.
   std::vector<std::string> refused;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <vector>
 
 namespace molvane::driver {
 
@@ -99,8 +100,8 @@ std::uint64_t DriverMonitor::Park() {
   return next_ticket_++;
 }
 
-std::list<DriverMonitor::Parked>::iterator DriverMonitor::FindParked(std::uint64_t ticket) {
-  return std::find_if(parked_.begin(), parked_.end(), [&](const Parked &p) { return p.ticket == ticket; });
+std::list<DriverMonitor::Parked>::iterator DriverMonitor::Find(std::list<Parked> &list, std::uint64_t ticket) {
+  return std::find_if(list.begin(), list.end(), [&](const Parked &p) { return p.ticket == ticket; });
 }
 
 bool DriverMonitor::First(std::uint64_t ticket) const {
@@ -134,10 +135,15 @@ void DriverMonitor::Leave(std::uint64_t ticket) {
 
 void DriverMonitor::Sleep(std::uint64_t ticket, Clock::time_point until) {
   std::unique_lock<std::mutex> lock(mu_);
-  auto it = FindParked(ticket);
+  SleepIn(lock, parked_, ticket, until);
+}
+
+void DriverMonitor::SleepIn(std::unique_lock<std::mutex> &lock, std::list<Parked> &list, std::uint64_t ticket,
+                            Clock::time_point until) {
+  auto it = Find(list, ticket);
   const bool urgent = holder_urgent_;
   Release();
-  if (it != parked_.end()) {
+  if (it != list.end()) {
     Parked &me = *it;  // stays in the list until its own Leave
     me.cv.wait_until(lock, until, [&] { return me.wakes != me.seen; });
     const bool woken = me.wakes != me.seen;
@@ -156,6 +162,56 @@ void DriverMonitor::WriteEnded() {
 void DriverMonitor::WakeAll() {
   std::lock_guard<std::mutex> lock(mu_);
   for (Parked &p : parked_) Wake(p);
+  for (Parked &p : lock_waiters_) Wake(p);
+}
+
+std::uint64_t DriverMonitor::AwaitLock(std::string row, std::function<bool()> free) {
+  std::lock_guard<std::mutex> lock(mu_);
+  Parked &me = lock_waiters_.emplace_back();
+  me.ticket = next_ticket_;
+  me.row = std::move(row);
+  me.free = std::move(free);
+  return next_ticket_++;
+}
+
+void DriverMonitor::SleepForLock(std::uint64_t ticket, Clock::time_point until) {
+  std::unique_lock<std::mutex> lock(mu_);
+  SleepIn(lock, lock_waiters_, ticket, until);
+}
+
+void DriverMonitor::WakeFirstOf(const std::string &row, std::list<Parked>::iterator from) {
+  auto first = std::find_if(from, lock_waiters_.end(), [&](const Parked &p) { return p.row == row; });
+  if (first != lock_waiters_.end() && first->wakes == first->seen && first->free()) Wake(*first);
+}
+
+void DriverMonitor::LeaveLock(std::uint64_t ticket) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = Find(lock_waiters_, ticket);
+  if (it == lock_waiters_.end()) return;
+  // Only the first waiter of a row is ever woken for it: when it goes, the
+  // next one looks whether the row is free for it now.
+  const bool first = std::none_of(lock_waiters_.begin(), it, [&](const Parked &p) { return p.row == it->row; });
+  const std::string row = first ? std::move(it->row) : std::string();
+  auto next = lock_waiters_.erase(it);
+  if (first) WakeFirstOf(row, next);
+}
+
+std::size_t DriverMonitor::LockPosition(std::uint64_t ticket) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto me = std::find_if(lock_waiters_.begin(), lock_waiters_.end(), [&](const Parked &p) { return p.ticket == ticket; });
+  if (me == lock_waiters_.end()) return 0;
+  return static_cast<std::size_t>(
+      std::count_if(lock_waiters_.begin(), me, [&](const Parked &p) { return p.row == me->row; }));
+}
+
+void DriverMonitor::LocksReleased() {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<const std::string *> rows;  // the rows whose first waiter was looked at
+  for (auto it = lock_waiters_.begin(); it != lock_waiters_.end(); ++it) {
+    if (std::any_of(rows.begin(), rows.end(), [&](const std::string *r) { return *r == it->row; })) continue;
+    rows.push_back(&it->row);
+    if (it->wakes == it->seen && it->free()) Wake(*it);
+  }
 }
 
 }  // namespace molvane::driver

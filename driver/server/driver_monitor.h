@@ -20,6 +20,12 @@
 // the head leaves. The caller keeps the deadline: a request is refused
 // when one transaction held the file for the whole wait, not because many
 // short ones were ahead of it.
+//
+// A locked read of a row that another host's session holds waits the same
+// way among the lock waiters: it sleeps until a lock is released and its
+// row is free (asked with the monitor held), in order of arrival, one
+// waiter of a row woken at a time, so that the hosts that want a hot row
+// take it in turn instead of each trying again and again.
 #pragma once
 
 #include <atomic>
@@ -27,8 +33,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <mutex>
+#include <string>
 
 namespace molvane::driver {
 
@@ -81,6 +89,25 @@ class DriverMonitor {
   // monitor.
   void WakeAll();
 
+  // A request that waits for another session's lock on `row`: its place
+  // among the lock waiters; `free` tells, with the monitor held, whether
+  // the row is free for it now. Called with the monitor held; LockTicket
+  // below leaves for its holder.
+  std::uint64_t AwaitLock(std::string row, std::function<bool()> free);
+  // Releases the monitor and sleeps until LocksReleased (or LeaveLock of
+  // the waiter before it) finds the row free for it, WakeAll, or `until`;
+  // then takes the monitor again, before the threads that hold nothing.
+  void SleepForLock(std::uint64_t ticket, Clock::time_point until);
+  // The waiter leaves (it took the row, or its wait is over); the next
+  // waiter of the row is woken when the row is free for it. With the
+  // monitor held.
+  void LeaveLock(std::uint64_t ticket);
+  // Locks were released: the first waiter of each row is woken when its
+  // row is free. With the monitor held.
+  void LocksReleased();
+  // How many waiters of the same row are ahead of the ticket.
+  std::size_t LockPosition(std::uint64_t ticket) const;
+
  private:
   struct Waiter {  // a thread waiting for the monitor
     // kGo when the monitor is handed to it: the thread waits on it without
@@ -96,6 +123,8 @@ class DriverMonitor {
     std::condition_variable cv;
     std::uint64_t wakes = 0;  // how often it was woken
     std::uint64_t seen = 0;   // ... of which it has seen
+    std::string row;               // a lock waiter's row
+    std::function<bool()> free;    // ... and whether it is free for it
   };
   static constexpr int kAsleep = 0, kNext = 1, kGo = 2;
   static constexpr std::chrono::microseconds kSpin{200};
@@ -103,7 +132,15 @@ class DriverMonitor {
   void Acquire(std::unique_lock<std::mutex> &lock, bool urgent);
   void Release();
   void Wake(Parked &parked);
-  std::list<Parked>::iterator FindParked(std::uint64_t ticket);
+  static std::list<Parked>::iterator Find(std::list<Parked> &list, std::uint64_t ticket);
+  std::list<Parked>::iterator FindParked(std::uint64_t ticket) { return Find(parked_, ticket); }
+  // Releases the monitor, sleeps until the entry is woken or `until`, and
+  // takes the monitor again.
+  void SleepIn(std::unique_lock<std::mutex> &lock, std::list<Parked> &list, std::uint64_t ticket,
+               Clock::time_point until);
+  // With mu_ held: wakes the first lock waiter of `row` after `from` when
+  // the row is free for it.
+  void WakeFirstOf(const std::string &row, std::list<Parked>::iterator from);
 
   mutable std::mutex mu_;
   bool held_ = false;             // a thread holds the monitor
@@ -112,6 +149,23 @@ class DriverMonitor {
   std::uint64_t next_ticket_ = 1;
   std::uint64_t turns_ = 0;     // under the monitor
   std::list<Parked> parked_;    // the parked requests in their order
+  std::list<Parked> lock_waiters_;  // the requests waiting for a row, in their order
+};
+
+// A request's place among the lock waiters for a scope (AwaitLock, and
+// LeaveLock on every way out). Made and ended with the monitor held.
+class LockTicket {
+ public:
+  LockTicket(DriverMonitor &monitor, std::string row, std::function<bool()> free)
+      : monitor_(monitor), ticket_(monitor.AwaitLock(std::move(row), std::move(free))) {}
+  ~LockTicket() { monitor_.LeaveLock(ticket_); }
+  LockTicket(const LockTicket &) = delete;
+  LockTicket &operator=(const LockTicket &) = delete;
+  std::uint64_t get() const { return ticket_; }
+
+ private:
+  DriverMonitor &monitor_;
+  std::uint64_t ticket_;
 };
 
 // A request's place in the write queue for a scope: Park, and Leave on

@@ -350,6 +350,7 @@ void Work(Server &server, Channel &ch) {
       MonitorGuard guard(&server.monitor, ch.urgent);
       ch.state = RequestState::kRunning;
       const std::uint64_t ended = server.shared.store.transactions_ended();
+      const std::uint64_t released = server.shared.releases();
       try {
         DriverConnection &conn = *ch.conn;
         // Results of the connection that are due to spill do so now and
@@ -392,6 +393,7 @@ void Work(Server &server, Channel &ch) {
       // A transaction that ended (a commit, an abort, a rollback) may
       // have been the write transaction the head of the queue waits for.
       if (server.shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
+      if (server.shared.releases() != released) server.monitor.LocksReleased();
     }
     bool loop_needed = false;
     {
@@ -429,6 +431,7 @@ void Work(Server &server, Channel &ch) {
     ch.conn.reset();  // rolls back its sessions, releases their locks
     server.buffered -= ch.buffered;
     server.monitor.WriteEnded();
+    server.monitor.LocksReleased();
   }
   {
     std::lock_guard<std::mutex> lock(ch.mu);
@@ -533,12 +536,13 @@ void Upkeep(Server &server, std::list<std::unique_ptr<Channel>> &channels, Clock
       c->cv.notify_one();
     }
   }
-  const std::uint64_t ended = shared.store.transactions_ended();
+  const std::uint64_t ended = shared.store.transactions_ended(), released = shared.releases();
   const std::vector<std::uint32_t> rolled_back = shared.data.OnIdleTick(shared.store, now, quiet);
   if (!rolled_back.empty())
     for (auto &c : channels)
       if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
   if (shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
+  if (shared.releases() != released) server.monitor.LocksReleased();
 }
 
 // Accepts the connections waiting on the listening socket and admits

@@ -65,11 +65,6 @@ std::string DuplicateText(TableRows &table, const std::string &name, int compnr,
   return "";
 }
 
-std::string TableKey(const std::string &table, int physical) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%03d", physical);
-  return table + buf;
-}
 
 // The decoding layout of a table's update rows: the header, then every
 // stored column in row-offset order.
@@ -106,6 +101,12 @@ void ApplyCounter(std::uint8_t *stored, const std::uint8_t *coded) {
 }
 
 }  // namespace
+
+std::string TableKey(const std::string &table, int physical) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%03d", physical);
+  return table + buf;
+}
 
 TableRows &DataPlane::Rows(DriverSession *session, const DdTableDesc &desc, int physical) {
   std::unique_ptr<TableRows> &rows = rows_[RowsKey(session->id(), desc.name, physical)];
@@ -231,8 +232,14 @@ void DataPlane::StatementStarts(std::uint32_t session, const std::string &table,
 }
 
 void DataPlane::StatementEnded(std::uint32_t session) {
-  for (auto it = changing_.begin(); it != changing_.end();)
-    it = it->second == session ? changing_.erase(it) : std::next(it);
+  for (auto it = changing_.begin(); it != changing_.end();) {
+    if (it->second != session) {
+      ++it;
+      continue;
+    }
+    it = changing_.erase(it);
+    ++releases_;
+  }
 }
 
 bool DataPlane::ChangingForOther(std::uint32_t session, const std::string &table_key) const {
@@ -252,6 +259,19 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
        it != row_locks_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
     if (it->second != session) return true;
   return false;
+}
+
+bool DataPlane::LockRefused(DriverSession *session, const std::string &table_name, int compnr,
+                            const std::string &key, const DataContext &ctx) {
+  const int physical = ctx.physical(table_name, compnr);
+  const std::string table_key = TableKey(table_name, physical);
+  if (LockedByOther(session->id(), table_key, key)) return true;
+  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical, ctx.holder);
+  if (desc == nullptr || ctx.store == nullptr) return false;
+  std::vector<std::uint8_t> image;
+  sqlite3_int64 rowid = 0;
+  return Rows(session, *desc, physical).Find(key, &image, &rowid) == 0 &&
+         ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), rowid);
 }
 
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
@@ -495,8 +515,14 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   session->BatchStarts();
   Failure failure = Apply(session, tables, ctx, changes, reached);
   batch_rows.kept = failure.error == 0;
-  if (failure.error != 0) changes.Truncate(mark);
-  else if (changes.log.size() != mark) ++held_[session->id()];
+  // A failed batch's keys go, and its rowids (BatchEnded): a locked read
+  // that waits for them may take its row.
+  if (failure.error != 0) {
+    changes.Truncate(mark);
+    ++releases_;
+  } else if (changes.log.size() != mark) {
+    ++held_[session->id()];
+  }
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
   if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
@@ -623,6 +649,7 @@ void DataPlane::EndTransaction(std::uint32_t session_id) {
     it = it->second == session_id ? table_locks_.erase(it) : std::next(it);
   if (auto changes = changed_keys_.find(session_id); changes != changed_keys_.end()) changes->second.Clear();
   held_.erase(session_id);
+  ++releases_;
 }
 
 void DataPlane::LockChangedRows(DriverSession *session, const std::string &table, int physical,

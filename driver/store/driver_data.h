@@ -13,7 +13,9 @@
 // session's transaction changed is locked for the other sessions until it
 // ends: by its keys when a batch or an SQL UPDATE changed it, by its rowid
 // whatever changed it (DriverSession::Changed), so that no locked read is
-// granted on an image that another transaction is about to replace.
+// granted on an image that another transaction is about to replace. (A
+// driver server lets a locked read wait for another host's lock before it
+// is refused: DriverConnection::WaitForRow.)
 #pragma once
 
 #include <chrono>
@@ -47,6 +49,10 @@ inline constexpr std::uint32_t kStillReferenced = ZE_REF_STILL_REFERENCED;
 inline constexpr std::uint32_t kNoParent = ZE_REF_NO_PARENT;
 inline constexpr std::uint32_t kNoParentTable = ZE_REF_NO_PARENT_TABLE;
 inline constexpr std::uint32_t kNoCounters = ZE_REF_NO_COUNTERS;
+
+// The name of a table's company in the lock table: the table name, then
+// the physical company in three digits.
+std::string TableKey(const std::string &table, int physical);
 
 // One table of an EXE_UPDATE request.
 struct UpdateTable {
@@ -105,6 +111,17 @@ class DataPlane {
   void StatementEnded(std::uint32_t session);
   // True when the session holds locks or changed keys.
   bool Holds(std::uint32_t session) const { return held_.count(session) != 0; }
+  // True when a locked read of the row by the session would be refused as
+  // locked: another session's lock or change of the row, a lock of its
+  // table, or a statement changing the table.
+  bool LockRefused(DriverSession *session, const std::string &table, int compnr, const std::string &key,
+                   const DataContext &ctx);
+  // The same, by the locks and changed keys alone (no row is looked up):
+  // what another thread may ask for a waiting session, with the monitor.
+  bool LockedByOther(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
+  // How often locks, changed keys or a running statement's hold on a table
+  // went: a waiting locked read may take its row now.
+  std::uint64_t releases() const { return releases_; }
   // True when a batch of the session waits for its dictionaries.
   bool HasKept(std::uint32_t session_id) const { return kept_.count(session_id) != 0; }
   // The first table of that batch, null when none waits.
@@ -140,9 +157,6 @@ class DataPlane {
   TableRows &Rows(DriverSession *session, const DdTableDesc &desc, int physical);
   // True when another session's SQL UPDATE or DELETE runs on the table.
   bool ChangingForOther(std::uint32_t session, const std::string &table_key) const;
-  // True when another session holds the row or its table.
-  bool LockedByOther(std::uint32_t session, const std::string &table_key,
-                     const std::string &row_key) const;
 
   using RowsKey = std::tuple<std::uint32_t, std::string, int>;
   // By session, table, company; rebuilt when the description changed.
@@ -197,6 +211,7 @@ class DataPlane {
   // sets are made while looking, hence mutable.
   mutable std::unordered_map<std::uint32_t, ChangedKeys> changed_keys_;
   std::map<std::uint32_t, std::size_t> held_;  // session -> its locks and changed keys
+  std::uint64_t releases_ = 0;
 };
 
 }  // namespace molvane::driver

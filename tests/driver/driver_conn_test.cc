@@ -396,6 +396,50 @@ TEST(DriverMonitorQueue, HandsOnInOrderWriterFirstAndWakesTheQueueHeadAlone) {
   m.Leave(second);
   m.Unlock();
   for (std::thread &t : threads) t.join();
+
+  // Lock waiters: of the two that wait for row r only the first is woken
+  // when r is free, the second when the first leaves with r still free; the
+  // waiter of row s sleeps until s is free.
+  bool free_r = false, free_s = false;  // under the monitor
+  m.Lock();
+  const std::uint64_t r1 = m.AwaitLock("r", [&] { return free_r; });
+  const std::uint64_t r2 = m.AwaitLock("r", [&] { return free_r; });
+  const std::uint64_t s1 = m.AwaitLock("s", [&] { return free_s; });
+  EXPECT_EQ(m.LockPosition(r2), 1u);
+  EXPECT_EQ(m.LockPosition(s1), 0u);
+  std::atomic<int> rows_woken[3] = {0, 0, 0};
+  threads.clear();
+  for (int i : {0, 1, 2})
+    threads.emplace_back([&m, &rows_woken, i, ticket = i == 0 ? r1 : i == 1 ? r2 : s1] {
+      m.Lock();
+      m.SleepForLock(ticket, DriverMonitor::Clock::now() + std::chrono::seconds(20));
+      rows_woken[i] = 1;
+      m.Unlock();
+    });
+  while (m.waiting() < 3) std::this_thread::yield();
+  m.Unlock();
+  m.Lock();  // all three sleep once this thread has the monitor again
+  free_r = true;
+  m.LocksReleased();
+  m.Unlock();
+  EXPECT_TRUE(wait_for(rows_woken[0]));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(rows_woken[1] + rows_woken[2], 0);
+  m.Lock();
+  m.LeaveLock(r1);
+  m.Unlock();
+  EXPECT_TRUE(wait_for(rows_woken[1]));
+  EXPECT_EQ(rows_woken[2], 0);
+  m.Lock();
+  free_s = true;
+  m.LocksReleased();
+  m.LeaveLock(r2);
+  m.Unlock();
+  EXPECT_TRUE(wait_for(rows_woken[2]));
+  m.Lock();
+  m.LeaveLock(s1);
+  m.Unlock();
+  for (std::thread &t : threads) t.join();
 }
 
 // A thread keeps the urgency it took the monitor with when it yields, an

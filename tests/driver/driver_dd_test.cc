@@ -338,6 +338,11 @@ TEST(DriverOptions, ArgumentsSetWhatTheDriverReports) {
   DriverOptions d = DriverOptions::FromArgs({});
   EXPECT_EQ(d.sessions, 32u);
   EXPECT_EQ(d.sql_protocol, 6u);
+  EXPECT_EQ(d.lock_wait_ms, 500);
+  EXPECT_EQ(DriverOptions::FromArgs({"--lock-wait-ms=0"}).lock_wait_ms, 0);
+  DriverOptions w = DriverOptions::FromArgs({"--lock-wait-ms=60001", "--lock-wait-ms=-1", "--lock-wait-ms"});
+  EXPECT_EQ(w.lock_wait_ms, 500);
+  EXPECT_EQ(w.refused.size(), 3u);
 }
 
 // ATT_SERVER answers 519 until the mapping of the client's environment is

@@ -78,10 +78,22 @@ const char kSales[] = "exdep010001: Refcntd=0 Refcntu=0 budget=";
 const std::string kLocked = "error 520 (buffered update failed): the update of exdep010001 failed "
                             "with error 107 (record locked): ";
 
+// Milliseconds that `action` took.
+long long MsOf(const std::function<void()> &action) {
+  const auto start = std::chrono::steady_clock::now();
+  action();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
 TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
-  EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
+  // A locked read of a row another host holds waits for it (500 ms by
+  // default), then is refused.
+  EXPECT_GE(MsOf([&] {
+              EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
+            }),
+            450);
   EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
   EXPECT_EQ(b->Do("commit"), kLocked + "update (whole) (action 7) of row 2");
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
@@ -106,6 +118,64 @@ TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=3.00 "), std::string::npos);
   EXPECT_NE(a->Do("read exdep010 1 code=IT").find("budget=6.00 "), std::string::npos);
+}
+
+// A locked read of a row another host holds waits for the holder's commit
+// and reads the row as committed; a host that holds a lock itself is
+// refused at once, so no two hosts wait for each other; with
+// --lock-wait-ms=0 every such read is refused at once.
+TEST_P(HostServer, LockedReadWaitsForAnotherHostsCommitUnlessItsHostHoldsALock) {
+  Restart({"--lock-wait-ms=8000"});
+  auto a = Host(), b = Host(), c = Host();
+  EXPECT_EQ(c->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("lockread exdep010 1 code=SALES"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the locked read did not wait for the holder";
+  // Given the row at the commit, not when its wait is over.
+  EXPECT_LT(MsOf([&] {
+              EXPECT_EQ(a->Do("commit"), "committed");
+              EXPECT_NE(b->Line().find("budget=2.00 "), std::string::npos);
+            }),
+            4000);
+  // b holds SALES now; c, holding HR, is refused SALES at once, and b is
+  // refused HR at once: neither waits for the other.
+  EXPECT_EQ(c->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
+  EXPECT_LT(MsOf([&] {
+              EXPECT_EQ(c->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
+              EXPECT_EQ(b->Do("lockread exdep010 1 code=HR").rfind("error 107 (record locked)", 0), 0u);
+            }),
+            4000);
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  // Two hosts wait for b's row in turn: each gets it after the commit of
+  // the one before it, and sees its change.
+  auto d = Host();
+  ASSERT_TRUE(c->Send("lockread exdep010 1 code=SALES"));
+  usleep(100000);
+  ASSERT_TRUE(d->Send("lockread exdep010 1 code=SALES"));
+  usleep(200000);
+  EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=3"), "buffered update on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  for (int waited = 0; waited < 4000 && !c->HasOutput() && !d->HasOutput(); waited += 10) usleep(10000);
+  auto *first = c->HasOutput() ? c.get() : d.get(), *second = first == c.get() ? d.get() : c.get();
+  EXPECT_NE(first->Line().find("budget=3.00 "), std::string::npos);
+  usleep(100000);
+  EXPECT_FALSE(second->HasOutput()) << "both waiting hosts were given the row";
+  EXPECT_EQ(first->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
+  EXPECT_EQ(first->Do("commit"), "committed");
+  EXPECT_NE(second->Line().find("budget=4.00 "), std::string::npos);
+  EXPECT_EQ(second->Do("abort"), "aborted");
+  // Refused at once without a wait.
+  Restart({"--lock-wait-ms=0"});
+  auto e = Host(), f = Host();
+  EXPECT_EQ(e->Do("lockread exdep010 1 code=SALES").rfind("exdep010001: ", 0), 0u);
+  EXPECT_LT(MsOf([&] {
+              EXPECT_EQ(f->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
+            }),
+            4000);
 }
 
 // An SQL UPDATE that meets another host's write transaction waits for it
