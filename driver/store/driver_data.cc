@@ -389,7 +389,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           rc = table.Find(old_key, &stored, &rowid);
           if (rc == 0 && stored != old_image) rc = kChanged;
           if (rc == 0) rc = refs.Before(target, stored.data(), image.data(), flags);
-          if (rc == 0) rc = table.Replace(rowid, image.data());
+          if (rc == 0) rc = table.Replace(rowid, image.data(), stored.data());
           if (rc == 0) rc = refs.After(target, stored.data(), image.data(), flags, kind == kUpdateWhole);
           if (rc == 0) {
             changes.Append(table_key, old_key);

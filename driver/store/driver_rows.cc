@@ -128,6 +128,7 @@ TableRows::TableRows(sqlite3 *db, const DdTableDesc &desc, int physical)
 TableRows::~TableRows() {
   for (sqlite3_stmt *stmt : {insert_, find_, find_rowid_, replace_, delete_, count_}) sqlite3_finalize(stmt);
   for (auto &[columns, stmt] : matching_) sqlite3_finalize(stmt);
+  for (auto &[elements, set] : replace_changed_) sqlite3_finalize(set.stmt);
 }
 
 std::string TableRows::KeyOf(const std::uint8_t *image) const {
@@ -259,7 +260,35 @@ int TableRows::FindRowid(sqlite3_int64 rowid, std::vector<std::uint8_t> *image) 
   return StepOne(stmt, image, nullptr);
 }
 
-int TableRows::Replace(sqlite3_int64 rowid, const std::uint8_t *image) {
+int TableRows::Replace(sqlite3_int64 rowid, const std::uint8_t *image, const std::uint8_t *before) {
+  std::vector<std::size_t> differ;
+  if (before != nullptr)
+    for (std::size_t i = 0; i < image_elements_.size(); ++i) {
+      const Element &e = image_elements_[i];
+      if (std::memcmp(image + e.offset, before + e.offset, e.size) != 0) differ.push_back(i);
+    }
+  // Nothing differs, or every element does: the whole row is written.
+  auto known = replace_changed_.find(differ);
+  const bool partial = !differ.empty() && differ.size() < image_elements_.size() &&
+                       (known != replace_changed_.end() || replace_changed_.size() < kMaxChangedSets);
+  if (partial) {
+    ChangedSet &set = replace_changed_[differ];
+    sqlite3_stmt *stmt = Prepare(&set.stmt, [&] {
+      std::string sets;
+      for (std::size_t i : differ) {
+        sets += (sets.empty() ? "" : ", ") + elements_[i] + " = ?";
+        set.elements.push_back(image_elements_[i]);
+      }
+      return "UPDATE " + table_ + " SET " + sets + " WHERE rowid = ?";
+    });
+    if (stmt == nullptr) {
+      replace_changed_.erase(differ);
+      return 215;
+    }
+    BindElements(stmt, set.elements, image, 1);
+    sqlite3_bind_int64(stmt, static_cast<int>(set.elements.size()) + 1, rowid);
+    return Step(stmt);
+  }
   sqlite3_stmt *stmt = Prepare(&replace_, [this] {
     std::string sets;
     for (const std::string &e : elements_) sets += (sets.empty() ? "" : ", ") + e + " = ?";
@@ -302,6 +331,8 @@ int TableRows::Drop() {
   }
   for (auto &[columns, stmt] : matching_) sqlite3_finalize(stmt);
   matching_.clear();
+  for (auto &[elements, set] : replace_changed_) sqlite3_finalize(set.stmt);
+  replace_changed_.clear();
   return sqlite3_exec(db_, ("DROP TABLE IF EXISTS " + table_).c_str(), nullptr, nullptr, nullptr) ==
                  SQLITE_OK
              ? 0

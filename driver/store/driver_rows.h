@@ -40,7 +40,11 @@ class TableRows {
   // The image of the row `rowid` as the connection sees it (its own
   // transaction's changes included).
   int FindRowid(sqlite3_int64 rowid, std::vector<std::uint8_t> *image);
-  int Replace(sqlite3_int64 rowid, const std::uint8_t *image);
+  // Writes the image over the row `rowid`. Given the row's stored image
+  // `before`, only the columns that differ are written, so that SQLite
+  // keeps every index that holds none of them as it is (a salary changed
+  // writes the table's page alone, not each index's too).
+  int Replace(sqlite3_int64 rowid, const std::uint8_t *image, const std::uint8_t *before = nullptr);
   int Delete(sqlite3_int64 rowid);
   int Count(std::uint32_t *count);
   int Clear();
@@ -120,6 +124,14 @@ class TableRows {
   sqlite3_stmt *delete_ = nullptr;
   sqlite3_stmt *count_ = nullptr;
   std::map<std::vector<std::size_t>, sqlite3_stmt *> matching_;
+  // The UPDATEs of the elements that differed (positions in
+  // image_elements_), at most kMaxChangedSets of them kept.
+  struct ChangedSet {
+    sqlite3_stmt *stmt = nullptr;
+    std::vector<Element> elements;
+  };
+  static constexpr std::size_t kMaxChangedSets = 16;
+  std::map<std::vector<std::size_t>, ChangedSet> replace_changed_;
 };
 
 // The image column list of a table whose name is one of `names` (compared

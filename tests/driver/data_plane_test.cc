@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <molvane/datetime.h>
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
 #include <molvane/zdb_cursor.h>
@@ -166,6 +168,51 @@ TEST_P(DataPlane, UpdatesAndDeletesGoByTheOldImage) {
   // The failed flushes emptied the sets: the next flush sends nothing.
   ASSERT_EQ(Put(1, RDS_ACT_INSERT, Row(1, "dup"), 0x10), 0);
   EXPECT_EQ(flush_updates(Session(1)), 0) << "a duplicate the flags allow counts as success";
+
+  // An update writes the columns that changed, whichever and however many
+  // they are, an array's one element among them, and a changed key moves
+  // the row; each is read back as written.
+  auto set_text = [](Image image, const char *column, const char *text) {
+    DD_COLUMN *c = ddcolumn(column);
+    std::memset(image.data() + c->offset, ' ', c->length);
+    std::memcpy(image.data() + c->offset, text, std::min<std::size_t>(std::strlen(text), c->length));
+    return image;
+  };
+  auto set_salary = [](Image image, double salary) {
+    float_in(salary, image.data() + ddcolumn("exemp010.salary")->offset);
+    return image;
+  };
+  auto set_score = [](Image image, int element, int value) {
+    DD_COLUMN *c = ddcolumn("exemp010.scores");
+    unsigned char *at = image.data() + c->offset + element * (c->length / c->depth);
+    at[c->length / c->depth - 1] = static_cast<unsigned char>(value);
+    return image;
+  };
+  Image stored = Read(1, Row(1, ""));
+  ASSERT_FALSE(stored.empty());
+  const std::vector<std::function<Image(Image)>> changes = {
+      [&](Image i) { return set_text(i, "exemp010.name", "renamed"); },
+      [&](Image i) { return set_salary(i, 1234.25); },
+      [&](Image i) { return set_score(i, 1, 9); },
+      [&](Image i) { return set_text(set_salary(i, 7.5), "exemp010.name", "both"); },
+      [&](Image i) { return set_score(set_text(i, "exemp010.name", "third"), 2, 3); },
+      [&](Image i) { return i; },
+  };
+  for (std::size_t n = 0; n < changes.size(); ++n) {
+    Image next = changes[n](stored);
+    ASSERT_EQ(Put(1, RDS_ACT_UPDATE_OLD, stored), 0);
+    ASSERT_EQ(Put(1, RDS_ACT_UPDATE_NEW, next), 0);
+    ASSERT_EQ(Commit(1), 0) << "change " << n << ": " << zdb_errno;
+    EXPECT_EQ(Read(1, Row(1, "")), next) << "change " << n;
+    stored = next;
+  }
+  Image moved = stored;
+  moved[ddcolumn("exemp010.emp")->offset + ddcolumn("exemp010.emp")->length - 1] = 9;
+  ASSERT_EQ(Put(1, RDS_ACT_UPDATE_OLD, stored), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_UPDATE_NEW, moved), 0);
+  ASSERT_EQ(Commit(1), 0) << zdb_errno;
+  EXPECT_EQ(Read(1, Row(9, "")), moved);
+  EXPECT_TRUE(Read(1, Row(1, "")).empty());
 }
 
 TEST_P(DataPlane, AbortLeavesNothingAndReleasesLocks) {
