@@ -268,6 +268,27 @@ struct Server {
   }
 };
 
+// Before the worker sleeps for the next request (ch.mu held by `lock`):
+// the client of a keyed exchange mostly sends it within a few tens of
+// microseconds of its answer, so the worker watches the socket as a reader
+// does (ipc_await_input, which stops watching where it does not pay) and
+// takes what comes itself, saving the exchange the loop's turn and its own
+// wake-up. The bytes and the end of input are otherwise the loop's.
+void Watch(Channel &ch, std::unique_lock<std::mutex> &lock) {
+  // Only a client that has its answers can be about to ask again.
+  const int fd = ch.fd;
+  if (fd < 0 || ch.input_ended || !ch.inbox.empty() || ch.sent < ch.outbox.size()) return;
+  lock.unlock();
+  const bool came = molvane::ipc::ipc_await_input(fd);
+  lock.lock();
+  if (!came || ch.fd != fd || ch.input_ended || !ch.inbox.empty()) return;
+  unsigned char buf[kChunk];
+  ssize_t n;
+  do n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+  while (n < 0 && errno == EINTR);
+  if (n > 0) ch.inbox.insert(ch.inbox.end(), buf, buf + n);
+}
+
 // Carries out one connection's requests as their bytes arrive, until the
 // connection ends (a malformed request, a bound passed, the client gone
 // or its input ended and answered) or the server stops. The connection is
@@ -304,6 +325,7 @@ void Work(Server &server, Channel &ch) {
         if (ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit) return false;
         return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
       };
+      if (!ch.cancel && !ch.spill_due && !has_request()) Watch(ch, lock);
       ch.cv.wait(lock, [&] { return ch.cancel || ch.spill_due || has_request(); });
       if (ch.cancel) break;
       ch.spill_due = false;
@@ -444,14 +466,28 @@ void Work(Server &server, Channel &ch) {
 // most kChunk bytes, past the admission's token line. False when the
 // client is gone or refused.
 bool ReadFrom(Server &server, Channel &ch) {
+  unsigned char buf[kChunk];
+  ssize_t n;
+  if (!ch.gate.awaiting()) {
+    // An admitted connection's worker may read too (Watch): each read and
+    // its append are one step under the channel's mutex, so that the bytes
+    // keep their order.
+    std::lock_guard<std::mutex> lock(ch.mu);
+    if (ch.inbox.size() >= kChunk) return true;
+    do n = recv(ch.fd, buf, kChunk - ch.inbox.size(), 0);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+    ch.inbox.insert(ch.inbox.end(), buf, buf + n);
+    if (n == 0) ch.input_ended = true;  // a half close, or the end: see the caller
+    ch.cv.notify_one();
+    return true;
+  }
   std::size_t room;
   {
     std::lock_guard<std::mutex> lock(ch.mu);
     if (ch.inbox.size() >= kChunk) return true;
     room = kChunk - ch.inbox.size();  // only the loop adds to the inbox
   }
-  unsigned char buf[kChunk];
-  ssize_t n;
   do n = recv(ch.fd, buf, room, 0);
   while (n < 0 && errno == EINTR);
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
