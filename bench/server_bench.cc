@@ -284,8 +284,10 @@ struct Setup {
   }
   ~Setup() {
     sqlite3_close(anchor_);
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
+    if (server > 0) {
+      kill(server, SIGTERM);
+      waitpid(server, nullptr, 0);
+    }
     std::filesystem::remove_all(root);
   }
   std::string Anchor() const { return root + "/anchor.db"; }

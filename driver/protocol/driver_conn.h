@@ -51,8 +51,10 @@ struct DriverShared {
 // runs; a write that meets another session's write transaction is parked
 // in the monitor's queue (its place kept there, its deadline by its
 // thread) and its thread sleeps until it is first and a transaction ends,
-// then runs on where it stopped, or answers 107 when its wait is over; its
-// reply is queued for the loop to send (answered).
+// then runs on where it stopped, or answers 107 when its wait is over (a
+// locked read of a row another host holds is parked the same way among the
+// lock waiters, WaitForRow); its reply is queued for the loop to send
+// (answered).
 enum class RequestState { kIdle, kReceived, kRunning, kParked, kAnswered };
 
 class DriverConnection {

@@ -9,7 +9,8 @@
 // and the reply names the error, the table, the company and a text. A batch on
 // a table the connection holds no dictionary for is kept and answered with
 // 513; the repeat that carries no tables applies it. A lock held by another
-// session is refused at once with 107, never waited on. Every row a
+// session is refused with 107 (after the wait of a server's locked read,
+// see below), never waited on here. Every row a
 // session's transaction changed is locked for the other sessions until it
 // ends: by its keys when a batch or an SQL UPDATE changed it, by its rowid
 // whatever changed it (DriverSession::Changed), so that no locked read is

@@ -379,6 +379,7 @@ TEST_F(AttachEndToEnd, InProcessDriverAndTheTreeDump) {
 TEST_F(AttachEndToEnd, ADriverDyingMidSessionReachesTheDeathHandler) {
   ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 100);
   ASSERT_NE(ic, nullptr);
+  ASSERT_GT(static_cast<pid_t>(ServerOf(ic)->pid), 0);
   ASSERT_EQ(kill(static_cast<pid_t>(ServerOf(ic)->pid), SIGKILL), 0);
   char buffer[128];
   EXPECT_EQ(zdb_get_db_system_info(1, 42, buffer, sizeof buffer), -1);
@@ -399,6 +400,7 @@ TEST_F(AttachEndToEnd, TheDefaultDeathHandlerEndsTheProcess) {
   ZDB_INTERNAL_CURSOR *ic = Chain(Open("exdep010"), 100);
   ASSERT_NE(ic, nullptr);
   ZDB_SERVER *server = ServerOf(ic);
+  ASSERT_GT(static_cast<pid_t>(server->pid), 0);
   ASSERT_EQ(kill(static_cast<pid_t>(server->pid), SIGKILL), 0);
   EXPECT_EXIT(
       {

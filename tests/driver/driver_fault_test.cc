@@ -209,7 +209,9 @@ TEST_F(DriverFault, TransactionThatLostWorkWithItsDriverCommitsNothingUntilAbort
   ASSERT_EQ(RunInChild([&] {
               if (Logon() != 0 || CreateTable() != 0 || Insert(1) != 0 || Commit() != 0) return 1;
               if (Insert(3) != 0 || Flush() != 0) return 2;
-              kill(static_cast<pid_t>(dbc_state().server_list->pid), SIGKILL);
+              const auto driver = static_cast<pid_t>(dbc_state().server_list->pid);
+              if (driver <= 0) return 5;  // kill() of 0 or -1 would reach other processes
+              kill(driver, SIGKILL);
               usleep(100000);
               if (Read(1) == 0) return 3;  // finds the driver gone
               for (int emp : {5, 6, 7}) {

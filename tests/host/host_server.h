@@ -42,6 +42,7 @@ inline constexpr int kReplyMs = 20000;  // the longest wait for one line of a ho
 // Waits for a child process for at most `ms`; kills it after that. Its
 // exit status, or -1 when it did not end by itself or was signalled.
 inline int Reap(pid_t pid, int ms) {
+  if (pid <= 0) return -1;  // never kill(-1) or wait for any child
   for (int waited = 0; waited <= ms; waited += 10) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -122,8 +123,8 @@ class Process {
     if (!Ended()) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
+      ended_ = true;
     }
-    pid_ = -1;
   }
   pid_t pid() const { return pid_; }
   // The process has written something not read yet.
@@ -132,22 +133,23 @@ class Process {
     return !buffered_.empty() || poll(&p, 1, 0) == 1;
   }
   // Signals the process (0: none) and gives its exit status.
+  // A process that was reaped is never signalled again: its pid may be
+  // another's by then.
   int Stop(int signal) {
-    if (Ended()) {
-      pid_ = -1;
-      return ended_status_;
-    }
+    if (Ended()) return ended_status_;
     if (signal != 0) kill(pid_, signal);
-    int status = Reap(pid_, 10000);
-    pid_ = -1;
-    return status;
+    ended_status_ = Reap(pid_, 10000);
+    ended_ = true;
+    return ended_status_;
   }
 
  private:
-  // True once the process has ended; its status (as Reap gives it) is kept.
+  // True once the process has ended (or never started); its status (as
+  // Reap gives it) is kept.
   bool Ended() {
     int status = 0;
-    if (!ended_ && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (pid_ <= 0) return true;
+    if (!ended_ && waitpid(pid_, &status, WNOHANG) == pid_) {
       ended_ = true;
       ended_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
