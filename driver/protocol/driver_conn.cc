@@ -669,46 +669,48 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
     out.U16(0).U32(ZE_INVALID_SESSION);
     return;
   }
-  // A waiter leaves after its read, so that the next waiter of the row is
-  // not woken while the row is still free.
-  std::optional<LockTicket> waiting;
-  if (arg == 1 && monitor_ != nullptr) WaitForRow(session, table, compnr, key, waiting);
-  data_.Read(session, table, compnr, arg, key, DataCtx(), out);
+  const std::size_t at = out.written().size();
+  if (data_.Read(session, table, compnr, arg, key, DataCtx(), out) == kLocked && arg == 1 && monitor_ != nullptr)
+    WaitForRow(session, table, compnr, key, at, out);
 }
 
 void DriverConnection::WaitForRow(DriverSession *session, const std::string &table, int compnr,
-                                  const std::string &key, std::optional<LockTicket> &waiting) {
+                                  const std::string &key, std::size_t at, WireWriter &out) {
   // A connection that holds what others may wait for does not wait: no
   // circle of waits can close, and a host never waits for its own other
   // session. The others wait for a row another host holds, in order of
   // arrival; the wait is renewed while the row's waiters move, so a read
   // is refused when one transaction held the row for the whole wait, not
   // because many short ones were ahead of it.
-  if (options_.lock_wait_ms <= 0 || urgent() || !data_.LockRefused(session, table, compnr, key, DataCtx()))
-    return;
+  if (options_.lock_wait_ms <= 0 || urgent()) return;
   const std::chrono::milliseconds wait{options_.lock_wait_ms};
   const auto start = std::chrono::steady_clock::now();
   auto deadline = start + wait;
   const std::uint32_t id = session->id();
   std::string table_key = TableKey(table, PhysicalCompnr(table, compnr));
   std::string row = table_key + '\0' + key;
-  waiting.emplace(*monitor_, std::move(row), [this, id, table_key, key] {
+  // The waiter leaves after its last read, so that the next waiter of the
+  // row is not woken before this one has taken it.
+  LockTicket waiting(*monitor_, std::move(row), [this, id, table_key, key] {
     return !data_.LockedByOther(id, table_key, key);
   });
-  std::size_t ahead = monitor_->LockPosition(waiting->get());
+  std::size_t ahead = monitor_->LockPosition(waiting.get());
   bool parked = false;
+  // Each read that is refused again replaces the refusal before it; the
+  // last one stands when the wait is over.
   do {
     if (cancelled_ && cancelled_()) break;
     const auto now = std::chrono::steady_clock::now();
-    if (const std::size_t position = monitor_->LockPosition(waiting->get()); position < ahead) {
+    if (const std::size_t position = monitor_->LockPosition(waiting.get()); position < ahead) {
       ahead = position;
       deadline = std::min(now + wait, start + kQueueTime);
     }
     if (now >= deadline) break;
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
-    monitor_->SleepForLock(waiting->get(), deadline);
-  } while (data_.LockRefused(session, table, compnr, key, DataCtx()));
+    monitor_->SleepForLock(waiting.get(), deadline);
+    out.Truncate(at);
+  } while (data_.Read(session, table, compnr, 1, key, DataCtx(), out) == kLocked);
   if (parked && on_state_) on_state_(RequestState::kRunning);
 }
 

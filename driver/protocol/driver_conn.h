@@ -14,7 +14,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <utility>
 #include <string>
@@ -151,12 +150,13 @@ class DriverConnection {
   // attempt, false when none was made.
   bool AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
                       const std::function<bool()> &busy);
-  // In a server: a locked read of a row that another host's session holds
-  // waits among the monitor's lock waiters (`waiting`, left after the read)
-  // until the row is free for it, or --lock-wait-ms passed while the row's
-  // waiters did not move, or the client is gone.
+  // In a server, after a locked read was refused (its reply written to
+  // `out` from `at`): the read waits among the monitor's lock waiters and
+  // is made again whenever the row may be free for it, until it is not
+  // refused, or --lock-wait-ms passed while the row's waiters did not
+  // move, or the client is gone.
   void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
-                  std::optional<LockTicket> &waiting);
+                  std::size_t at, WireWriter &out);
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;

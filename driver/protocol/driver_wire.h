@@ -5,6 +5,7 @@
 // fields in wire order without checking each one.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -90,6 +91,9 @@ class WireWriter {
   }
   // The reply bytes written so far.
   const std::vector<std::uint8_t> &written() const { return out_; }
+  // Drops what was written past the first `size` bytes: a reply that is
+  // written again.
+  void Truncate(std::size_t size) { out_.resize(std::min(size, out_.size())); }
 
  private:
   std::vector<std::uint8_t> &out_;

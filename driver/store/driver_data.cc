@@ -261,19 +261,6 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
   return false;
 }
 
-bool DataPlane::LockRefused(DriverSession *session, const std::string &table_name, int compnr,
-                            const std::string &key, const DataContext &ctx) {
-  const int physical = ctx.physical(table_name, compnr);
-  const std::string table_key = TableKey(table_name, physical);
-  if (LockedByOther(session->id(), table_key, key)) return true;
-  const DdTableDesc *desc = ctx.catalog->Find(table_name, physical, ctx.holder);
-  if (desc == nullptr || ctx.store == nullptr) return false;
-  std::vector<std::uint8_t> image;
-  sqlite3_int64 rowid = 0;
-  return Rows(session, *desc, physical).Find(key, &image, &rowid) == 0 &&
-         ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), rowid);
-}
-
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
   if (ChangingForOther(session, table_key)) return true;
@@ -544,7 +531,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   out.U32(static_cast<std::uint32_t>(failure.extra.size())).Bytes(failure.extra.data(), failure.extra.size());
 }
 
-void DataPlane::Read(DriverSession *session, const std::string &table_name, int compnr,
+std::uint32_t DataPlane::Read(DriverSession *session, const std::string &table_name, int compnr,
                      std::uint32_t arg, const std::string &key, const DataContext &ctx,
                      WireWriter &out) {
   int physical = ctx.physical(table_name, compnr);
@@ -552,7 +539,7 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
   if (desc == nullptr) {
     out.U16(0).U32(ZE_NO_DD);
     WriteDdList(out, {{table_name, static_cast<std::uint16_t>(compnr)}});
-    return;
+    return ZE_NO_DD;
   }
   TableRows &table = Rows(session, *desc, physical);
   bool lock = arg == 1;
@@ -560,7 +547,7 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
   const std::string table_key = lock ? TableKey(table_name, physical) : std::string();
   if (lock && LockedByOther(session->id(), table_key, key)) {
     out.U16(0).U32(kLocked);
-    return;
+    return kLocked;
   }
   std::vector<std::uint8_t> image;
   sqlite3_int64 rowid = 0;
@@ -570,18 +557,19 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
   if (rc == 0 && lock && ctx.store != nullptr &&
       ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), rowid)) {
     out.U16(0).U32(kLocked);
-    return;
+    return kLocked;
   }
   if (rc != 0 || image.size() > DBC_MAX_ROW) {
     if (rc == 215)
       log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", TableKey(table_name, physical).c_str(),
                table.error().c_str());
-    out.U16(0).U32(rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE);
-    return;
+    const std::uint32_t retval = rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE;
+    out.U16(0).U32(retval);
+    return retval;
   }
   if (ctx.readable && !ctx.readable(*desc, compnr, image.data())) {
     out.U16(0).U32(ZE_NO_PERMISSION);
-    return;
+    return ZE_NO_PERMISSION;
   }
   if (arg >= 3 && arg <= 8) {
     // The reference questions of a parent row: is it referenced?
@@ -592,15 +580,16 @@ void DataPlane::Read(DriverSession *session, const std::string &table_name, int 
     if (answer == ZE_NO_DD && !refs.missing().empty()) {
       out.U16(0).U32(ZE_NO_DD);
       WriteDdList(out, refs.missing());
-      return;
+      return ZE_NO_DD;
     }
     if (answer != 0) {
       out.U16(0).U32(answer);
-      return;
+      return answer;
     }
   }
   if (lock) Hold(row_locks_, table_key + '\0' + key, session->id());
   out.U16(static_cast<std::uint16_t>(image.size())).Bytes(image.data(), image.size()).U32(0);
+  return 0;
 }
 
 std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &table_name,

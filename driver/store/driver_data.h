@@ -88,9 +88,10 @@ class DataPlane {
   void Update(DriverSession *session, std::vector<UpdateTable> tables, const DataContext &ctx,
               WireWriter &out, std::vector<UpdateTable> *reached = nullptr);
   // A keyed read on index 1; arg 1 locks the row for the session. Writes
-  // the reply (row, retval). A row the roles forbid is answered 208, before
-  // it is locked.
-  void Read(DriverSession *session, const std::string &table, int compnr, std::uint32_t arg,
+  // the reply (row, retval) and gives its retval (kLocked: refused as
+  // locked, nothing else written). A row the roles forbid is answered 208,
+  // before it is locked.
+  std::uint32_t Read(DriverSession *session, const std::string &table, int compnr, std::uint32_t arg,
             const std::string &key, const DataContext &ctx, WireWriter &out);
   // A table action; 0 or an error number, *argument answered.
   std::uint32_t TableAction(DriverSession *session, const std::string &table, int compnr,
@@ -112,13 +113,11 @@ class DataPlane {
   void StatementEnded(std::uint32_t session);
   // True when the session holds locks or changed keys.
   bool Holds(std::uint32_t session) const { return held_.count(session) != 0; }
-  // True when a locked read of the row by the session would be refused as
-  // locked: another session's lock or change of the row, a lock of its
-  // table, or a statement changing the table.
-  bool LockRefused(DriverSession *session, const std::string &table, int compnr, const std::string &key,
-                   const DataContext &ctx);
-  // The same, by the locks and changed keys alone (no row is looked up):
-  // what another thread may ask for a waiting session, with the monitor.
+  // True when another session holds the row or its table, or a statement
+  // of another session changes the table: by the locks and changed keys
+  // alone (no row is looked up, so a row changed only by its rowid is not
+  // seen), what another thread may ask for a waiting session, with the
+  // monitor.
   bool LockedByOther(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
   // How often locks, changed keys or a running statement's hold on a table
   // went: a waiting locked read may take its row now.
