@@ -205,8 +205,9 @@ int OpenTcp(const Endpoint &ep, std::string *error) {
 
 // One client connection as the loop and its worker share it. The worker
 // alone uses `conn`, holding the monitor (the upkeep only between its
-// requests, see Upkeep); the loop alone uses `fd`; what passes between
-// them is under `mu`.
+// requests, see Upkeep); the loop alone changes `fd` (Drop), under `mu`,
+// with which the worker sends and watches; what passes between them is
+// under `mu`.
 struct Channel {
   int fd = -1;
   std::unique_ptr<DriverConnection> conn;
