@@ -68,9 +68,10 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                                    DriverShared *shared)
     : options_(options),
       own_(std::move(own)),
-      store_(own_ != nullptr ? own_->store : shared->store),
-      data_(own_ != nullptr ? own_->data : shared->data),
-      tables_(own_ != nullptr ? own_->tables : shared->tables),
+      shared_(own_ != nullptr ? *own_ : *shared),
+      store_(shared_.store),
+      data_(shared_.data),
+      tables_(shared_.tables),
       agent_(AgentContext{
                  [this](const std::string &table, int physical) { return tables_.Find(table, physical, this); },
                  [this](const std::string &table, int physical) { return LogicalCompnr(table, physical); },
@@ -140,6 +141,7 @@ bool DriverConnection::Process() {
     // not finish takes its part back.
     const std::size_t queued = output_.size();
     WireWriter out(output_);
+    const std::uint64_t ended = store_.transactions_ended(), released = shared_.releases();
     try {
       store_.RequestStarts(sessions_);
       Handle(in, out);
@@ -158,6 +160,12 @@ bool DriverConnection::Process() {
     }
     ++handled_;
     start += in.consumed();
+    // What the request released wakes the requests of other connections
+    // that wait for it now, not after the client's further requests: a
+    // transaction that ended may be the one the head of the write queue
+    // waits for, and a lock that went may be a waiting locked read's row.
+    if (monitor_ != nullptr && store_.transactions_ended() != ended) monitor_->WriteEnded();
+    if (monitor_ != nullptr && shared_.releases() != released) monitor_->LocksReleased();
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;

@@ -171,6 +171,7 @@ class DriverConnection {
 
   DriverOptions options_;
   std::unique_ptr<DriverShared> own_;  // the state of a connection of its own
+  DriverShared &shared_;               // own_, or the server's
   DriverStore &store_;
   DataPlane &data_;
   DdCatalog &tables_;

@@ -372,8 +372,6 @@ void Work(Server &server, Channel &ch) {
     {
       MonitorGuard guard(&server.monitor, ch.urgent);
       ch.state = RequestState::kRunning;
-      const std::uint64_t ended = server.shared.store.transactions_ended();
-      const std::uint64_t released = server.shared.releases();
       try {
         DriverConnection &conn = *ch.conn;
         // Results of the connection that are due to spill do so now and
@@ -413,10 +411,6 @@ void Work(Server &server, Channel &ch) {
       }
       if (!reason.empty())
         LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
-      // A transaction that ended (a commit, an abort, a rollback) may
-      // have been the write transaction the head of the queue waits for.
-      if (server.shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
-      if (server.shared.releases() != released) server.monitor.LocksReleased();
     }
     bool loop_needed = false;
     {

@@ -594,6 +594,104 @@ TEST(DriverServerQueue, ARequestEndedByAnExceptionLeavesNoTicketInTheWriteQueue)
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
+// What a request releases wakes the requests of other connections that
+// wait for it at once, not after the further requests its client sent
+// before reading the answer: a locked read waiting for a table lock is
+// answered when the holder's commit is processed, although the holder's
+// next request, already sent, waits out its own wait.
+TEST(DriverServerQueue, WhatARequestReleasesWakesItsWaitersBeforeTheClientsNextRequest) {
+  using molvane::driver::DriverMonitor;
+  using molvane::driver::DriverOptions;
+  using molvane::driver::DriverShared;
+  set_zuv(molvane::test::FixturePath("zuv").c_str());
+  init_local_dd();
+  molvane::test::ScratchDir dir;
+  DriverMonitor monitor;
+  DriverShared shared;
+  shared.monitor = &monitor;
+  shared.store.SetPath(dir.path() + "/main.db");
+  shared.store.SetBusyTime(0);
+  DriverOptions options;
+  options.database = dir.path() + "/main.db";
+  options.lock_wait_ms = 3000;
+  DriverConnection holder(options, &shared), waiter(options, &shared), other(options, &shared);
+  for (DriverConnection *conn : {&holder, &waiter, &other}) conn->Serve([] { return false; }, nullptr);
+  auto session = [&](DriverConnection &conn) {
+    EXPECT_EQ(ServerExchange(conn, monitor, ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t"; }), 0);
+    return dbc_request().session_id;
+  };
+  auto dictionary = [&](DriverConnection &conn, std::uint32_t sid, std::uint16_t compnr) {
+    EXPECT_EQ(ServerExchange(conn, monitor, DD_INFO_TABLE, [&](ZDB_REQUEST &r) {
+                r.session_id = sid;
+                r.dd_info.table = ddtable("exdep010");
+                r.dd_info.compnr = compnr;
+              }), 0);
+    EXPECT_EQ(dbc_request().retval, 0);
+  };
+  auto lock = [&](DriverConnection &conn, std::uint32_t sid, std::uint16_t compnr) {
+    EXPECT_EQ(ServerExchange(conn, monitor, EXE_TBL_CNTR, [&](ZDB_REQUEST &r) {
+                r.session_id = sid;
+                std::strcpy(r.tbl_cntr.table, "exdep010");
+                r.tbl_cntr.compnr = compnr;
+                r.tbl_cntr.action = lock_table;
+                r.tbl_cntr.argument = 1;
+              }), 0);
+    EXPECT_EQ(dbc_request().retval, 0);
+  };
+  std::vector<unsigned char> key(ddcolumn("exdep010.code")->length, ' ');
+  std::memcpy(key.data(), "SALES", 5);
+  auto locked_read = [&](std::uint32_t sid, std::uint16_t compnr) {
+    return Request(EXE_ROW_CNTR, [&](ZDB_REQUEST &r) {
+      r.session_id = sid;
+      std::strcpy(r.row_cntr.table, "exdep010");
+      r.row_cntr.compnr = compnr;
+      r.row_cntr.read_arg = 1;
+      r.row_cntr.row = key.data();
+      r.row_cntr.row_len = static_cast<std::uint16_t>(key.size());
+      r.row_cntr.row_capacity = key.size();
+    });
+  };
+  const std::uint32_t h = session(holder), w = session(waiter), o = session(other);
+  dictionary(holder, h, 1);
+  dictionary(holder, h, 2);
+  dictionary(waiter, w, 1);
+  dictionary(other, o, 2);
+  lock(holder, h, 1);
+  lock(other, o, 2);
+  // The requests are made here: the request block is the process's.
+  const std::vector<std::uint8_t> read = locked_read(w, 1);
+  std::vector<std::uint8_t> pipelined =
+      Request(EXE_DB_CNTR, [&](ZDB_REQUEST &r) {
+        r.session_id = h;
+        r.db_cntr.action = commit_trans;
+      });
+  const std::vector<std::uint8_t> next = locked_read(h, 2);
+  pipelined.insert(pipelined.end(), next.begin(), next.end());
+  using Clock = std::chrono::steady_clock;
+  auto serve = [&](DriverConnection &conn, const std::vector<std::uint8_t> &bytes, Clock::time_point *done) {
+    monitor.Lock();
+    conn.Feed(bytes.data(), bytes.size());
+    conn.Process();
+    monitor.Unlock();
+    *done = Clock::now();
+  };
+  Clock::time_point waiter_done, holder_done;
+  std::thread waiting([&] { serve(waiter, read, &waiter_done); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the read waits for the table lock
+  const Clock::time_point sent = Clock::now();
+  std::thread holding([&] { serve(holder, pipelined, &holder_done); });
+  waiting.join();
+  holding.join();
+  EXPECT_LT(waiter_done - sent, std::chrono::milliseconds(1500)) << "the waiter was woken only by its deadline";
+  EXPECT_GE(holder_done - sent, std::chrono::milliseconds(2500)) << "the holder's own read did not wait";
+  // The waiter was answered that the row is not there, not refused.
+  std::vector<std::uint8_t> reply(256);
+  reply.resize(waiter.TakeReply(reply.data(), reply.size()));
+  ASSERT_GE(reply.size(), 4u);
+  const std::size_t n = reply.size();
+  EXPECT_EQ((reply[n - 4] << 24) | (reply[n - 3] << 16) | (reply[n - 2] << 8) | reply[n - 1], ZE_NO_RECORD);
+}
+
 TEST(DriverConnBad, MalformedRequestsEndTheConnection) {
   std::vector<std::uint8_t> long_name = {ATT_SESSION};
   long_name.insert(long_name.end(), 300, 'a');
