@@ -539,57 +539,65 @@ int ServerExchange(DriverConnection &conn, molvane::driver::DriverMonitor &monit
   return rc;
 }
 
+// Connections of a driver server over one database and one monitor, run
+// as its workers run them (ServerExchange), with the requests the tests
+// below make of them.
+class DriverServerQueue : public testing::Test {
+ protected:
+  using DriverMonitor = molvane::driver::DriverMonitor;
+  void SetUp() override {
+    set_zuv(molvane::test::FixturePath("zuv").c_str());
+    init_local_dd();
+    shared_.monitor = &monitor_;
+    shared_.store.SetPath(dir_.path() + "/main.db");
+    shared_.store.SetBusyTime(0);
+    options_.database = dir_.path() + "/main.db";
+  }
+  std::uint32_t Session(DriverConnection &conn) {
+    EXPECT_EQ(ServerExchange(conn, monitor_, ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t"; }), 0);
+    return dbc_request().session_id;
+  }
+  void Dictionary(DriverConnection &conn, std::uint32_t sid, std::uint16_t compnr = 1) {
+    EXPECT_EQ(ServerExchange(conn, monitor_, DD_INFO_TABLE, [&](ZDB_REQUEST &r) {
+                r.session_id = sid;
+                r.dd_info.table = ddtable("exdep010");
+                r.dd_info.compnr = compnr;
+              }), 0);
+    EXPECT_EQ(dbc_request().retval, 0);
+  }
+  int TableAction(DriverConnection &conn, std::uint32_t sid, int action, std::uint16_t compnr = 1) {
+    return ServerExchange(conn, monitor_, EXE_TBL_CNTR, [&](ZDB_REQUEST &r) {
+      r.session_id = sid;
+      std::strcpy(r.tbl_cntr.table, "exdep010");
+      r.tbl_cntr.compnr = compnr;
+      r.tbl_cntr.action = static_cast<std::uint32_t>(action);
+    });
+  }
+
+  molvane::test::ScratchDir dir_;
+  DriverMonitor monitor_;
+  molvane::driver::DriverShared shared_;
+  molvane::driver::DriverOptions options_;
+};
+
 // A request parked for the write transaction leaves the write queue on
 // every way out: one that an exception ends (injected where the request
 // asks whether its host went away) holds up no later write.
-TEST(DriverServerQueue, ARequestEndedByAnExceptionLeavesNoTicketInTheWriteQueue) {
-  using molvane::driver::DriverMonitor;
-  using molvane::driver::DriverOptions;
-  using molvane::driver::DriverShared;
-  set_zuv(molvane::test::FixturePath("zuv").c_str());
-  init_local_dd();
-  molvane::test::ScratchDir dir;
-  DriverMonitor monitor;
-  DriverShared shared;
-  shared.monitor = &monitor;
-  shared.store.SetPath(dir.path() + "/main.db");
-  shared.store.SetBusyTime(0);
-  DriverOptions options;
-  options.database = dir.path() + "/main.db";
-  DriverConnection holder(options, &shared), thrower(options, &shared), later(options, &shared);
+TEST_F(DriverServerQueue, ARequestEndedByAnExceptionLeavesNoTicketInTheWriteQueue) {
+  DriverConnection holder(options_, &shared_), thrower(options_, &shared_), later(options_, &shared_);
   thrower.Serve([]() -> bool { throw std::runtime_error("injected"); }, nullptr);
   later.Serve([] { return false; }, nullptr);
-  auto session = [&](DriverConnection &conn) {
-    EXPECT_EQ(ServerExchange(conn, monitor, ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t"; }), 0);
-    return dbc_request().session_id;
-  };
-  auto dictionary = [&](DriverConnection &conn, std::uint32_t sid) {
-    EXPECT_EQ(ServerExchange(conn, monitor, DD_INFO_TABLE, [&](ZDB_REQUEST &r) {
-                r.session_id = sid;
-                r.dd_info.table = ddtable("exdep010");
-                r.dd_info.compnr = 1;
-              }), 0);
-    EXPECT_EQ(dbc_request().retval, 0);
-  };
-  auto create = [&](DriverConnection &conn, std::uint32_t sid) {
-    return ServerExchange(conn, monitor, EXE_TBL_CNTR, [&](ZDB_REQUEST &r) {
-      r.session_id = sid;
-      std::strcpy(r.tbl_cntr.table, "exdep010");
-      r.tbl_cntr.compnr = 1;
-      r.tbl_cntr.action = create_table;
-    });
-  };
-  const std::uint32_t held = session(holder), thrown = session(thrower), last = session(later);
-  ASSERT_TRUE(shared.store.Find(held)->Begin());  // the write transaction the others wait for
-  dictionary(thrower, thrown);
-  EXPECT_THROW(create(thrower, thrown), std::runtime_error);
-  monitor.Lock();
-  ASSERT_TRUE(shared.store.Find(held)->Commit());
-  monitor.WriteEnded();
-  monitor.Unlock();
-  dictionary(later, last);
+  const std::uint32_t held = Session(holder), thrown = Session(thrower), last = Session(later);
+  ASSERT_TRUE(shared_.store.Find(held)->Begin());  // the write transaction the others wait for
+  Dictionary(thrower, thrown);
+  EXPECT_THROW(TableAction(thrower, thrown, create_table), std::runtime_error);
+  monitor_.Lock();
+  ASSERT_TRUE(shared_.store.Find(held)->Commit());
+  monitor_.WriteEnded();
+  monitor_.Unlock();
+  Dictionary(later, last);
   const auto start = std::chrono::steady_clock::now();
-  create(later, last);
+  TableAction(later, last, create_table);
   EXPECT_EQ(dbc_request().retval, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
@@ -599,45 +607,10 @@ TEST(DriverServerQueue, ARequestEndedByAnExceptionLeavesNoTicketInTheWriteQueue)
 // before reading the answer: a locked read waiting for a table lock is
 // answered when the holder's commit is processed, although the holder's
 // next request, already sent, waits out its own wait.
-TEST(DriverServerQueue, WhatARequestReleasesWakesItsWaitersBeforeTheClientsNextRequest) {
-  using molvane::driver::DriverMonitor;
-  using molvane::driver::DriverOptions;
-  using molvane::driver::DriverShared;
-  set_zuv(molvane::test::FixturePath("zuv").c_str());
-  init_local_dd();
-  molvane::test::ScratchDir dir;
-  DriverMonitor monitor;
-  DriverShared shared;
-  shared.monitor = &monitor;
-  shared.store.SetPath(dir.path() + "/main.db");
-  shared.store.SetBusyTime(0);
-  DriverOptions options;
-  options.database = dir.path() + "/main.db";
-  options.lock_wait_ms = 3000;
-  DriverConnection holder(options, &shared), waiter(options, &shared), other(options, &shared);
+TEST_F(DriverServerQueue, WhatARequestReleasesWakesItsWaitersBeforeTheClientsNextRequest) {
+  options_.lock_wait_ms = 3000;
+  DriverConnection holder(options_, &shared_), waiter(options_, &shared_), other(options_, &shared_);
   for (DriverConnection *conn : {&holder, &waiter, &other}) conn->Serve([] { return false; }, nullptr);
-  auto session = [&](DriverConnection &conn) {
-    EXPECT_EQ(ServerExchange(conn, monitor, ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t"; }), 0);
-    return dbc_request().session_id;
-  };
-  auto dictionary = [&](DriverConnection &conn, std::uint32_t sid, std::uint16_t compnr) {
-    EXPECT_EQ(ServerExchange(conn, monitor, DD_INFO_TABLE, [&](ZDB_REQUEST &r) {
-                r.session_id = sid;
-                r.dd_info.table = ddtable("exdep010");
-                r.dd_info.compnr = compnr;
-              }), 0);
-    EXPECT_EQ(dbc_request().retval, 0);
-  };
-  auto lock = [&](DriverConnection &conn, std::uint32_t sid, std::uint16_t compnr) {
-    EXPECT_EQ(ServerExchange(conn, monitor, EXE_TBL_CNTR, [&](ZDB_REQUEST &r) {
-                r.session_id = sid;
-                std::strcpy(r.tbl_cntr.table, "exdep010");
-                r.tbl_cntr.compnr = compnr;
-                r.tbl_cntr.action = lock_table;
-                r.tbl_cntr.argument = 1;
-              }), 0);
-    EXPECT_EQ(dbc_request().retval, 0);
-  };
   std::vector<unsigned char> key(ddcolumn("exdep010.code")->length, ' ');
   std::memcpy(key.data(), "SALES", 5);
   auto locked_read = [&](std::uint32_t sid, std::uint16_t compnr) {
@@ -651,28 +624,29 @@ TEST(DriverServerQueue, WhatARequestReleasesWakesItsWaitersBeforeTheClientsNextR
       r.row_cntr.row_capacity = key.size();
     });
   };
-  const std::uint32_t h = session(holder), w = session(waiter), o = session(other);
-  dictionary(holder, h, 1);
-  dictionary(holder, h, 2);
-  dictionary(waiter, w, 1);
-  dictionary(other, o, 2);
-  lock(holder, h, 1);
-  lock(other, o, 2);
+  const std::uint32_t h = Session(holder), w = Session(waiter), o = Session(other);
+  Dictionary(holder, h, 1);
+  Dictionary(holder, h, 2);
+  Dictionary(waiter, w, 1);
+  Dictionary(other, o, 2);
+  EXPECT_EQ(TableAction(holder, h, lock_table, 1), 0);
+  EXPECT_EQ(dbc_request().retval, 0);
+  EXPECT_EQ(TableAction(other, o, lock_table, 2), 0);
+  EXPECT_EQ(dbc_request().retval, 0);
   // The requests are made here: the request block is the process's.
   const std::vector<std::uint8_t> read = locked_read(w, 1);
-  std::vector<std::uint8_t> pipelined =
-      Request(EXE_DB_CNTR, [&](ZDB_REQUEST &r) {
-        r.session_id = h;
-        r.db_cntr.action = commit_trans;
-      });
+  std::vector<std::uint8_t> pipelined = Request(EXE_DB_CNTR, [&](ZDB_REQUEST &r) {
+    r.session_id = h;
+    r.db_cntr.action = commit_trans;
+  });
   const std::vector<std::uint8_t> next = locked_read(h, 2);
   pipelined.insert(pipelined.end(), next.begin(), next.end());
   using Clock = std::chrono::steady_clock;
   auto serve = [&](DriverConnection &conn, const std::vector<std::uint8_t> &bytes, Clock::time_point *done) {
-    monitor.Lock();
+    monitor_.Lock();
     conn.Feed(bytes.data(), bytes.size());
     conn.Process();
-    monitor.Unlock();
+    monitor_.Unlock();
     *done = Clock::now();
   };
   Clock::time_point waiter_done, holder_done;
