@@ -4,6 +4,8 @@
 #include <thread>
 #include <vector>
 
+#include "ipc/ipc_transport.h"
+
 namespace molvane::driver {
 
 void DriverMonitor::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
@@ -41,11 +43,15 @@ void DriverMonitor::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
 }
 
 void DriverMonitor::Waiter::Wait() {
+  // On a crowded machine the thread next in line sleeps like the others:
+  // its spin would keep the holder, or the host the holder waits for, from
+  // running.
+  const bool spin = molvane::ipc::ipc_watch_pays();
   auto spin_until = Clock::now() + kSpin;
   for (int n = 1;; ++n) {
     const int s = state.load(std::memory_order_acquire);
     if (s == kGo) return;
-    if (s == kNext && (n % 64 != 0 || Clock::now() < spin_until)) {
+    if (spin && s == kNext && (n % 64 != 0 || Clock::now() < spin_until)) {
       if (n % 16 == 15) std::this_thread::yield();
       continue;
     }

@@ -6,11 +6,11 @@
 // dictionaries, and the library code the driver runs) is used under one
 // mutex, the monitor. The monitor is handed on in the order threads asked
 // for it, each waiting thread woken alone when its turn comes; the thread
-// next in line is woken a turn early and spins a while, so that the
-// monitor does not sit idle while a sleeping thread is scheduled. Long
-// work (a query stepping in SQLite) offers it to waiting threads every
-// hundred steps (Yield), so a long query holds up no other host's keyed
-// read or commit.
+// next in line is woken a turn early and spins a while (unless the machine
+// is crowded), so that the monitor does not sit idle while a sleeping
+// thread is scheduled. Long work (a query stepping in SQLite) offers it to
+// waiting threads every hundred steps (Yield), so a long query holds up no
+// other host's keyed read or commit.
 //
 // A request that needs the write transaction while another session holds
 // it is parked: it joins a first-come queue and its thread sleeps without

@@ -519,18 +519,24 @@ thread_local Watcher watcher;
 
 }  // namespace
 
+bool ipc_watch_pays() {
+  if (!WatchingPays()) return false;
+  Watcher &w = watcher;
+  const auto now = Clock::now();
+  if (now >= w.next_check) {
+    w.crowded = Crowded();
+    w.next_check = now + kCrowdCheck;
+  }
+  return !w.crowded;
+}
+
 int ipc_await_input(struct pollfd *fds, size_t count, const sigset_t *sigmask) {
   // Without a watch nothing is looked at: the caller's blocking wait that
   // follows finds input that is there already, and a busy machine, where
   // the watch is off, is where a system call more costs most.
-  if (!WatchingPays()) return 0;
+  if (!ipc_watch_pays()) return 0;
   Watcher &w = watcher;
   const auto start = Clock::now();
-  if (start >= w.next_check) {
-    w.crowded = Crowded();
-    w.next_check = start + kCrowdCheck;
-  }
-  if (w.crowded) return 0;
   if (w.misses >= kMissesToPause && ++w.skipped % kProbeEvery != 0) return 0;
   const struct timespec now = {0, 0};
   const auto deadline = start + kAwaitWatch;

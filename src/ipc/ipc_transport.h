@@ -102,6 +102,13 @@ ssize_t ipc_recv_some(int fd, void *buf, size_t size, bool socket = true);
 // blocking wait finds input that is there already.
 bool ipc_await_input(int fd);
 
+// Whether a thread about to wait a moment for another may keep its
+// processor meanwhile (watch, spin) rather than sleep: false on a single
+// processor and while more tasks are ready to run than the machine has
+// processors, where a watcher keeps the very task it waits for from
+// running. The machine's load is looked at once every 10 ms per thread.
+bool ipc_watch_pays();
+
 // The same watch over a set of descriptors with ppoll(2) and `sigmask`:
 // the number of ready descriptors, 0 when none became ready in time (or
 // the watch did not pay), -1 with errno (EINTR included) on failure.
