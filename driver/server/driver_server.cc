@@ -273,8 +273,9 @@ struct Server {
 // the client of a keyed exchange mostly sends it within a few tens of
 // microseconds of its answer, so the worker watches the socket as a reader
 // does (ipc_await_input, which stops watching where it does not pay) and
-// takes what comes itself, saving the exchange the loop's turn and its own
-// wake-up. The bytes and the end of input are otherwise the loop's.
+// takes what comes itself: the exchange waits neither for the loop's read
+// nor for the worker's wake-up (the loop may still wake, to find nothing
+// left). The bytes and the end of input are otherwise the loop's.
 void Watch(Channel &ch, std::unique_lock<std::mutex> &lock) {
   // Only a client that has its answers can be about to ask again.
   const int fd = ch.fd;

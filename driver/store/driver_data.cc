@@ -65,7 +65,6 @@ std::string DuplicateText(TableRows &table, const std::string &name, int compnr,
   return "";
 }
 
-
 // The decoding layout of a table's update rows: the header, then every
 // stored column in row-offset order.
 std::vector<RdsColumnSpec> UpdateColumns(const DdTableDesc &desc) {
