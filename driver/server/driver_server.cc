@@ -769,6 +769,24 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
   if (!ParseEndpoint(listen, &ep, &error)) return fail(error);
   if (options.database.empty() || options.database == ":memory:")
     return fail("a driver server needs a database file: molvane-driver --listen=" + listen + " DATABASE");
+  // SIGTERM and SIGINT are taken only inside the loop's ppoll, so a stop
+  // is never missed between the check and the wait; the workers, started
+  // with them blocked, never take them. They are blocked before the socket
+  // listens: a stop that comes as soon as a client can connect still ends
+  // the server cleanly (its socket and claim removed).
+  struct sigaction stop {};
+  stop.sa_handler = OnStop;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  sigset_t blocked, during_poll;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  sigaddset(&blocked, SIGINT);
+  sigprocmask(SIG_BLOCK, &blocked, &during_poll);
+  sigdelset(&during_poll, SIGTERM);
+  sigdelset(&during_poll, SIGINT);
   auto claim = DatabaseClaim::TakeForServer(options.database, ep.text, &error);
   if (claim == nullptr) return fail(error);
   std::unique_ptr<DatabaseClaim> socket_claim;
@@ -801,22 +819,6 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
   server.policy = &policy;
   shared.store.SetIdleTransactionLimit(std::chrono::seconds(options.idle_transaction_limit));
 
-  // SIGTERM and SIGINT are taken only inside the loop's ppoll, so a stop
-  // is never missed between the check and the wait; the workers, started
-  // with them blocked, never take them.
-  struct sigaction stop {};
-  stop.sa_handler = OnStop;
-  sigemptyset(&stop.sa_mask);
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGINT, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  sigset_t blocked, during_poll;
-  sigemptyset(&blocked);
-  sigaddset(&blocked, SIGTERM);
-  sigaddset(&blocked, SIGINT);
-  sigprocmask(SIG_BLOCK, &blocked, &during_poll);
-  sigdelset(&during_poll, SIGTERM);
-  sigdelset(&during_poll, SIGINT);
 
   log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "serving '%s' on %s", options.database.c_str(),
            ep.text.c_str());
