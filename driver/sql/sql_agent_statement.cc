@@ -135,12 +135,9 @@ void AgentStatement::BindParams(const SQLTokenString &packet) {
 }
 
 void AgentStatement::SetTimeOut(int seconds) {
-  HAL_CLOCK now;
-  if (seconds <= 0 || HAL_getclock(&now) < 0) {
-    deadline_ = 0;
-    return;
-  }
-  deadline_ = static_cast<long>(now.seconds) + seconds;
+  // The limit counts from now, when the statement's packets arrive: it
+  // never stops the statement before the limit is over.
+  deadline_ = seconds <= 0 ? 0 : SqlFunctionHost::DeadlineClock() + 1000000L * seconds;
 }
 
 // Arms the statement's deadline on the connection while it steps.

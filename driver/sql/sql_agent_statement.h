@@ -112,7 +112,7 @@ class AgentStatement {
   int state_ = kPrepared;
   std::uint32_t session_ = 0;
   int max_rows_ = 0;
-  long deadline_ = 0;                 // clock seconds, 0 = none
+  long deadline_ = 0;                 // on SqlFunctionHost::DeadlineClock, 0 = none
   sqlite3_stmt *prepared_ = nullptr;  // the translation prepared on prepared_db_
   sqlite3 *prepared_db_ = nullptr;
   sqlite3_stmt *stmt_ = nullptr;  // prepared_ while a result is open, on its current row

@@ -1,5 +1,6 @@
 #include "sql/sqlite_functions.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -304,6 +305,12 @@ SqlIsland *SqlFunctionHost::Find(int id) const {
   return it == islands_.end() ? nullptr : it->second;
 }
 
+long SqlFunctionHost::DeadlineClock() {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count());
+}
+
 void SqlFunctionHost::Arm(sqlite3 *db, long deadline) {
   deadline_ = deadline;
   error_.reset();
@@ -321,9 +328,7 @@ void SqlFunctionHost::Disarm(sqlite3 *db) {
 int SqlFunctionHost::Progress(void *p) {
   auto *host = static_cast<SqlFunctionHost *>(p);
   if (host->pulse_ && host->pulse_()) return 1;
-  HAL_CLOCK now;
-  if (host->deadline_ == 0 || HAL_getclock(&now) < 0 || static_cast<long>(now.seconds) < host->deadline_)
-    return 0;
+  if (host->deadline_ == 0 || DeadlineClock() < host->deadline_) return 0;
   host->SetError(SQLExZDBError(kQueryTimeOut));
   return 1;
 }

@@ -63,9 +63,13 @@ class SqlFunctionHost {
   void Unregister(int id);
   SqlIsland *Find(int id) const;
 
-  // The time-out of the statement being run: an absolute deadline in clock
-  // seconds, 0 for none. Armed on the connection while it runs.
+  // The time-out of the statement being run: an absolute deadline on
+  // DeadlineClock, 0 for none. Armed on the connection while it runs.
   void Arm(sqlite3 *db, long deadline);
+  // Microseconds of a monotonic clock, the clock of the deadlines: a limit
+  // counted on it is kept to the microsecond, never cut short by the wall
+  // clock's second turning over or being set back.
+  static long DeadlineClock();
   void Disarm(sqlite3 *db);
   // Called every hundred SQLite steps of an armed statement, deadline or
   // not (a driver server lets other threads go first in it); true stops

@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -763,6 +765,42 @@ TEST_P(SqlApiE2E, TimeOutEndsTheFetch) {
   ASSERT_EQ(sql_set_timeout(h, 0), 0);
   ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
   EXPECT_EQ(Fetch(h), (Rows{"1", "2", "3", "4"}));
+}
+
+// A time-out keeps its time in the driver: a query that the driver runs
+// for many seconds, started at points spread over a wall-clock second, is
+// stopped no sooner than its limit after sql_exec and well before it ends.
+TEST_P(SqlApiE2E, TimeOutStopsALongDriverQueryNoSoonerThanItsLimit) {
+  if (std::string(GetParam()) != "one") GTEST_SKIP() << "the query runs in one driver";
+  // 4^13 rows of a cross join through an arithmetic condition.
+  std::string from = "exemp010 t0", sum = "t0.salary";
+  for (int i = 1; i < 13; ++i) {
+    from += ", exemp010 t" + std::to_string(i);
+    sum += " + t" + std::to_string(i) + ".salary";
+  }
+  QPCStatement *h = Parse("SELECT COUNT(*) :n FROM " + from + " WHERE " + sum + " < 0");
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(sql_set_timeout(h, 1), 0);
+  for (int at : {50, 300, 550, 800, 950}) {
+    // Into the wall-clock second at `at` ms.
+    for (;;) {
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      long ms = now.tv_nsec / 1000000;
+      if (ms >= at && ms < at + 20) break;
+      usleep(static_cast<useconds_t>(((at - ms + 1000) % 1000) * 1000 + 500));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+    int end = 0;
+    EXPECT_EQ(Fetch(h, -1, &end), Rows{}) << at;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(end, 313) << at << ": " << g_host.lastError;
+    EXPECT_GE(ms, 1000) << "stopped " << ms << " ms after a start at " << at << " ms of its second";
+    EXPECT_LT(ms, 30000) << at;
+    sql_break(h);
+  }
 }
 
 // The driver processes that are children of this test.
