@@ -422,8 +422,12 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
       missing.missing = refs.missing();
       return missing;
     }
+    // The host's rows are counted: an update's old image and its new one
+    // are one row of the host.
+    std::size_t row_number = 1;
+    for (std::size_t r = 0; r < at.second; ++r) row_number += LoadBigU32(part.rows.row(r) + 4) != kUpdateOld;
     std::string extra = std::string(KindName(kind)) + " (action " + std::to_string(kind) + ") of row " +
-                        std::to_string(at.second + 1);
+                        std::to_string(row_number);
     // A reference error carries its text; a counter change of a parent that
     // is not there carries none (the client words its own).
     if (!refs.detail().empty()) extra = refs.detail();

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <new>
@@ -297,6 +298,34 @@ int ipc_info_lookup(std::string_view name, IpcInfoEntry *out) {
     }
   }
   return ipc_info_parse(text, path.empty() ? "ipc_info" : path.c_str(), name, out);
+}
+
+std::vector<std::string> ipc_info_names() {
+  std::vector<std::string> names;
+  std::string path = ipc_info_path();
+  std::string text;
+  if (path.empty()) return names;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return names;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) != 0 && text.size() < kIpcInfoMaxFile) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::vector<std::string> words;
+    LineError err;
+    if (SplitWords(std::string_view(text).substr(pos, end - pos), &words, &err) && !words.empty() &&
+        std::find(names.begin(), names.end(), words[0]) == names.end())
+      names.push_back(words[0]);
+    pos = end + 1;
+  }
+  return names;
 }
 
 std::string ipc_bin_dir() { return DirFromEnv("ZUV_BIN", "bin"); }

@@ -47,6 +47,10 @@ std::string ipc_info_path();
 // file exists but cannot be read or is malformed.
 int ipc_info_lookup(std::string_view name, IpcInfoEntry *out);
 
+// The names the table gives lines to, in file order, each once ("*" too
+// when a line has it); empty without a table or when it cannot be read.
+std::vector<std::string> ipc_info_names();
+
 // Directory holding driver executables: $ZUV_BIN, else "<root>/bin".
 // "" when neither is known.
 std::string ipc_bin_dir();

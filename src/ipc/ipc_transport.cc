@@ -224,9 +224,12 @@ int ipc_connect_unix(const std::string &path, int *fd) {
     if (s >= 0) close(s);
     // Nothing listens there: most often no server was started, or one was
     // started on another path.
-    const std::string hint = e == ENOENT || e == ECONNREFUSED
-                                 ? "; does a driver server listen there (molvane-driver --listen=" + path + ")?"
-                                 : "";
+    std::string hint;
+    if (e == ENOENT || e == ECONNREFUSED)
+      hint = "; does a driver server listen there (molvane-driver --listen=" + path + ")?";
+    else if (e == EACCES)
+      hint = "; the socket lets in only its owner (mode 0600) unless the server was started with "
+             "--serve-group=GROUP of a group this user is in";
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot connect to driver socket %s: %s%s",
              path.c_str(), std::strerror(e), hint.c_str());
     errno = e;

@@ -233,7 +233,7 @@ TEST_F(RowActions, HostFlagsMaskTheErrorsTheyName) {
        "there; read a row first"},
       {"changed", ZDB_FLAG_CHANGED_OK, kChanged,
        "the update of exdep010001 failed with error 201 (row changed after delayed lock): update "
-       "(whole) (action 7) of row 2"},
+       "(whole) (action 7) of row 1"},
   };
   Seed("exdep010", 1, {{{"code", "G0"}}, {{"code", "G1"}}, {{"code", "C0"}}, {{"code", "C1"}}});
   for (const Case &c : cases) {

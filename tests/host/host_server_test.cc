@@ -90,12 +90,20 @@ TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   // A locked read of a row another host holds waits for it (500 ms by
   // default), then is refused.
-  EXPECT_GE(MsOf([&] {
-              EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
-            }),
-            450);
+  // The refusal names the row, who holds it and the wait it made.
+  std::string refused;
+  EXPECT_GE(MsOf([&] { refused = b->Do("lockread exdep010 1 code=SALES"); }), 450);
+  const std::string waited = "error 107 (record locked): Record is locked: db_eq(locked) of exdep010001, key "
+                             "code = SALES, was refused after waiting ";
+  const std::string holder = " s (the driver server's --lock-wait-ms): a session of another host on driver "
+                             "server msqlite holds the row; try again once that host has ended its transaction";
+  ASSERT_GT(refused.size(), waited.size() + holder.size()) << refused;
+  EXPECT_EQ(refused.substr(0, waited.size()), waited) << refused;
+  EXPECT_EQ(refused.substr(refused.size() - holder.size()), holder) << refused;
+  EXPECT_GE(std::stod(refused.substr(waited.size())), 0.4) << refused;
   EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
-  EXPECT_EQ(b->Do("commit"), kLocked + "update (whole) (action 7) of row 2");
+  // Its one buffered update is row 1 of the transaction.
+  EXPECT_EQ(b->Do("commit"), kLocked + "update (whole) (action 7) of row 1");
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
   // A flushed write holds the database: the other host's write waits for
   // it, then is refused as locked, never as an illegal state.
@@ -1294,12 +1302,20 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
       if (name.rfind("main.db", 0) == 0 || name.rfind("run.sock", 0) == 0) continue;
       chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0644);
     }
-    chmod(listen_.c_str(), 0666);
     const std::string host = std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host";
     const std::string why = molvane::test::WhyUidCannotRun(65534, host, root_.path());
     if (!why.empty()) GTEST_SKIP() << why;
+    // The socket itself keeps the other uid out, and says how to let it in.
+    std::string line = Host(65534)->Do("read exdep010 1 code=SALES");
+    EXPECT_EQ(line.rfind(refused, 0), 0u) << line;
+    EXPECT_NE(line.find("cannot connect to driver socket " + listen_ +
+                        ": Permission denied; the socket lets in only its owner (mode 0600) unless the server "
+                        "was started with --serve-group=GROUP of a group this user is in"),
+              std::string::npos)
+        << line;
+    chmod(listen_.c_str(), 0666);
     auto other = Host(65534);
-    std::string line = other->Do("read exdep010 1 code=SALES");
+    line = other->Do("read exdep010 1 code=SALES");
     EXPECT_EQ(line.rfind(refused, 0), 0u) << line;
     EXPECT_NE(line.find("the driver server on '" + listen_ +
                         "' serves only uid 0 (the owner of its database file) and root; uid 65534 is refused; to "

@@ -8,7 +8,8 @@
  *
  * ROOT is the environment root that run_api_messages.sh lays out (the table
  * mybok010 of docs/first-table.md). "clerk" runs as a user whose roles only
- * read mybok010 (and in company 4 insert rows whose id is above 100). Prints
+ * read mybok010 (and in company 4 insert rows whose id is above 100), and
+ * whose db_roles name a role "gone" that has no file. Prints
  * one line per check and ends with status 1 when one failed. Where the text
  * is what the check is about, the whole message is compared; each call's
  * message is its own, so a successful call leaves it empty. */
@@ -125,6 +126,36 @@ static ZDB_CURSOR *open_books(int trans) {
   return cursor;
 }
 
+/* A row that one transaction of the program read with a lock is refused
+ * to its other transaction, for a locked read and for lock_table, at once
+ * and with the holder named. */
+static void locks(ZDB_CURSOR *cursor, int trans) {
+  ZDB_CURSOR *other_cursor = NULL;
+  ZDB_HOST_BIND b;
+  int other = zdb_start_session("other");
+  bind(&b, &id, sizeof id, "mybok010.id", ZDB_BIND_LONG);
+  if (other == 0 || zdb_open(&other_cursor, "mybok010", 1, &b, 1, other) != 0) {
+    expect("second transaction", 0, 0, "");
+    return;
+  }
+  id = 2;
+  if (zdb_exec_row(cursor, db_eq_locked, 0, 0xFFFF) != 0) expect("locked read of id 2", 0, 0, "");
+  expect_text("locked read of a row another transaction holds",
+              zdb_exec_row(other_cursor, db_eq_locked, 0, 0xFFFF) != 0, ZE_LOCKED,
+              "Record is locked: db_eq(locked) of mybok010001, key id = 2, was refused at once: "
+              "transaction 1 (\"messages\") of this program holds the row (a program's "
+              "transactions do not wait for each other); commit or abort that transaction first");
+  expect_text("lock_table of a table another transaction holds a row of",
+              zdb_exec_table(other_cursor, lock_table, NULL, 0xFFFF) != 0, ZE_LOCKED,
+              "Record is locked: lock_table of mybok010001 was refused at once: transaction 1 "
+              "(\"messages\") of this program holds a row of it or the table (a program's "
+              "transactions do not wait for each other); commit or abort that transaction first");
+  zdb_exec_db(abort_trans, trans);
+  zdb_close(other_cursor);
+  zdb_exec_db(abort_trans, other);
+  zdb_stop_session(other);
+}
+
 /* Rows, the end of a read loop, and the domain check's text. */
 static void records(ZDB_CURSOR *cursor, int trans) {
   int rows = 0;
@@ -165,6 +196,11 @@ static void records(ZDB_CURSOR *cursor, int trans) {
   expect_text("update to a title another row has", zdb_exec_row(cursor, db_update, 0, 0xFFFF) != 0,
               ZE_DUPLICATE_VALUE, "Duplicate key title = Dubliners in mybok010001 (index 2)");
   zdb_exec_db(abort_trans, trans);
+  locks(cursor, trans);
+  expect_text("nr_rows without a place for the count",
+              zdb_exec_table(cursor, nr_rows, NULL, 0xFFFF) != 0, ZE_ILLEGAL_ARGUMENT,
+              "Illegal argument: nr_rows on mybok010 has no place for the count (a null "
+              "argument); pass the address of an int, which receives the number of rows");
   id = 1;
   if (zdb_exec_row(cursor, db_eq, 0, 0xFFFF) != 0) expect("read of id 1", 0, 0, "");
   expect_text("row action that does not exist", zdb_exec_row(cursor, 999, 0, 0xFFFF) != 0,
@@ -237,6 +273,17 @@ static void drivers(int trans) {
   expect("table that no driver serves", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
          ZE_NO_DRIVER, "No driver for exdep010001: no line of the table definitions");
   zdb_close(cursor);
+  /* A driver name that lib/ipc_info does not have and whose name marks no
+   * driver type is taken for a host whose table definitions are included. */
+  if (zdb_open(&cursor, "tttxt010", 1, row, 0, trans) != 0) expect("open tttxt010", 0, 0, "");
+  expect_text("driver name that lib/ipc_info does not have",
+              zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0, ZE_NO_DRIVER,
+              "No driver for tttxt010001: lib/tabledef1 names sqlite, which is no driver of "
+              "lib/ipc_info (it has msqlite, msqlnone, msqlgone, msqltypo, msqlnodir); a name that "
+              "begins with none of audit, oracle, informix, db2, msql, mysql is taken for a host "
+              "whose table definitions are included, and those of sqlite could not be read "
+              "(sqlite!${ZUV}/lib/tabledef1 open error 113 (No route to host))");
+  zdb_close(cursor);
   if (zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0) expect("open exemp010", 0, 0, "");
   expect("driver that cannot be started", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
          ZE_NO_DRIVER, "No driver could be attached: driver msqlnone: ");
@@ -275,14 +322,45 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: api_messages ROOT super|clerk\n");
     return 2;
   }
+  /* Before zdb_init_api the calls that need the dictionary say so, and
+   * nothing is printed. */
+  cursor = NULL;
+  expect_text("zdb_open before zdb_init_api",
+              set_zuv(argv[1]) == 0 && zdb_open(&cursor, "mybok010", 1, row, 0, 1) != 0,
+              ZE_ILLEGAL_STATE,
+              "zdb_init_api was not called: zdb_open needs the data dictionary, which "
+              "zdb_init_api loads; call zdb_init_api first (then zdb_logon)");
+  expect_text("ddtable before zdb_init_api", ddtable("mybok010") == NULL, ZE_ILLEGAL_STATE,
+              "zdb_init_api was not called: ddtable needs the data dictionary, which "
+              "zdb_init_api loads; call zdb_init_api first (then zdb_logon)");
   if (set_zuv(argv[1]) != 0 || zdb_init_api("api_messages", NULL, 0, 0) != 0) {
     fprintf(stderr, "start-up failed: %d\n", zdb_errno);
     return 1;
   }
   expect_text("SELECT before logon", sql_parse("SELECT title FROM mybok010", 1, 0) == NULL,
               ZE_NOT_LOGGED_ON, "SQLState QP999: Not logged on: call zdb_logon first (508)");
-  if (zdb_logon(clerk ? "clerk" : "me") != 0 || (trans = zdb_start_session("messages")) == 0) {
+  expect_text("zdb_open without a table name", zdb_open(&cursor, NULL, 1, row, 0, 1) != 0,
+              ZE_ILLEGAL_STATE,
+              "No table-name specified: zdb_open was given a null table name; pass the name of a "
+              "table of the data dictionary (8 characters, such as \"mybok010\")");
+  if (zdb_logon(clerk ? "clerk" : "me") != 0) {
     fprintf(stderr, "logon failed: %d %s\n", zdb_errno, get_zdb_msg() ? get_zdb_msg() : "");
+    return 1;
+  }
+  if (clerk) {
+    /* A role of db_roles without a file is skipped with a warning. */
+    char warning[1024];
+    snprintf(warning, sizeof warning,
+             "The user's db_roles name a role without a file, which is skipped, so that what only "
+             "it allows is refused (208): role gone (no file %s/lib/roles/db/g/gone: No such file "
+             "or directory)",
+             argv[1]);
+    expect_text("logon with a role without a file", 1, zdb_errno, warning);
+  } else {
+    expect_clean("logon", 1);
+  }
+  if ((trans = zdb_start_session("messages")) == 0) {
+    fprintf(stderr, "start of a transaction failed: %d %s\n", zdb_errno, get_zdb_msg() ? get_zdb_msg() : "");
     return 1;
   }
   cursor = open_books(trans);
@@ -309,6 +387,10 @@ int main(int argc, char **argv) {
   if (zdb_open(&cursor, "mybok010", 1, row, 0, trans) != 0) expect("open", 0, 0, "");
   zdb_exec_db(abort_trans, trans);
   zdb_stop_session(trans);
+  expect_text("row action in a stopped transaction", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
+              ZE_INVALID_SESSION,
+              "Invalid transaction id 1 specified: it is not in use (never started, or stopped "
+              "already); use an id that zdb_start_session returned");
   expect_clean("logoff", zdb_logoff() == 0);
   expect_text("close after logoff", zdb_close(cursor) != 0, ZE_BAD_CURSOR,
               "The cursor was closed at logoff: zdb_logoff closes every open cursor, and "

@@ -63,11 +63,13 @@ msqlgone child $work/no-driver-either
 msqltypo child $driver \${ZUV}/books.db --sesions=2
 msqlnodir child $driver \${ZUV}/nodir/books.db
 EOF2
-printf 'mybok:002:msqltypo\nmybok:003:msqlnodir\nmybok::msqlite\nexemp::msqlnone|msqlgone\n' \
+printf 'mybok:002:msqltypo\nmybok:003:msqlnodir\nmybok::msqlite\nexemp::msqlnone|msqlgone\ntttxt::sqlite\n' \
   > "$work/root/lib/tabledef1"
 printf 'user_type: S\n' > "$work/root/lib/user/ume"
-printf 'user_type: U\ndb_roles: clerk\n' > "$work/root/lib/user/uclerk"
-# In company 4 a row condition lets the clerk insert some rows.
+printf 'user_type: U\ndb_roles: clerk:gone\n' > "$work/root/lib/user/uclerk"
+# In company 4 a row condition lets the clerk insert some rows; the role
+# "gone" of the clerk's db_roles has no file. The driver name "sqlite" of
+# tttxt is in no line of lib/ipc_info.
 printf 'clerk\nmybok010:*:R\nmybok010:004:W:id > 100\n' > "$work/root/lib/roles/db/c/clerk"
 
 for user in me clerk; do

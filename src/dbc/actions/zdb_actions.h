@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include <molvane/zdb_action.h>
 
@@ -79,3 +80,12 @@ bool table_has_counted_ref(const DD_TABLE *table, std::uint32_t flags,
 // The image the table's last buffered action left in its update row data
 // set, as a row image; false when there is none.
 bool zdb_last_update_image(ZDB_INTERNAL_CURSOR *icursor, unsigned char *image);
+
+// Words the refusal of a request as locked (107) for the host, from what
+// the library knows: the action on the table and company of `icursor` (and
+// the key, when the request had one) was refused, who holds it (another
+// transaction of this program on the same driver, or another host's
+// session on a driver server) and how long the request waited
+// (`waited_ms`, measured around it). zdb_errno stays 107.
+void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, const std::string &key,
+                          long waited_ms);

@@ -5,6 +5,7 @@
 // chooses where the action goes: into the row data set as a buffered
 // action, to the driver as an equality read on index 1, or to a set read.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -239,23 +240,32 @@ bool keyed_read(int action) {
   }
 }
 
-// Names the table, company and (for a keyed read) the key values of a read
-// that found no row, in the message text of the call (get_zdb_msg).
-void name_missing_row(const DD_TABLE *table, const ZDB_COMPANY *company, int action,
-                      const unsigned char *row) {
+// The key values of a keyed read on the current index ("id = 99"), or ""
+// for any other action.
+std::string key_values(const DD_TABLE *table, const ZDB_COMPANY *company, int action,
+                       const unsigned char *row) {
   std::string key;
   for (int k = 0; keyed_read(action) && k < table->key_count; ++k) {
     if (table->keys[k].index_nr != company->index_nr) continue;
     std::vector<DD_COLUMN *> columns;
     for (DD_COLUMN **part = table->keys[k].parts; part != nullptr && *part != nullptr; ++part)
       for (DD_COLUMN *c : dbc_columns_of(*part)) columns.push_back(c);
-    key = ", key";
+    key.clear();
     for (DD_COLUMN *c : columns) {
       const char *dot = std::strchr(c->name, '.');
-      key += std::string(key.size() > 5 ? ", " : " ") + (dot != nullptr ? dot + 1 : c->name) +
-             " = " + dbc_key_text({c}, row + c->offset);
+      key += std::string(key.empty() ? "" : ", ") + (dot != nullptr ? dot + 1 : c->name) + " = " +
+             dbc_key_text({c}, row + c->offset);
     }
   }
+  return key;
+}
+
+// Names the table, company and (for a keyed read) the key values of a read
+// that found no row, in the message text of the call (get_zdb_msg).
+void name_missing_row(const DD_TABLE *table, const ZDB_COMPANY *company, int action,
+                      const unsigned char *row) {
+  std::string key = key_values(table, company, action, row);
+  if (!key.empty()) key = ", key " + key;
   set_zdb_msg_logged(nullptr, 0, "No record found in %.8s%03d (%s on index %d%s)", table->name,
                      company->logical, zdb_row_action(action), company->index_nr, key.c_str());
 }
@@ -333,8 +343,14 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
     work.assign(row, row + table->row_length);
     target = work.data();
   }
+  const auto start = std::chrono::steady_clock::now();
   int result = zdb_exec_row_1(icursor, target, action, flags);
   if (result != 0 && zdb_errno == ZE_NO_RECORD) name_missing_row(table, company, action, row);
+  if (result != 0 && zdb_errno == ZE_LOCKED && (word & ZDB_AW_RETURNS_ROW))
+    zdb_name_lock_holder(icursor, zdb_row_action(action), key_values(table, company, action, row),
+                         static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - start)
+                                               .count()));
   if (result != 0 && flags != 0) {
     if ((zdb_errno == ZE_DUPLICATE_VALUE && (flags & ZDB_HF_DUPLICATE_OK)) ||
         (zdb_errno == ZE_NO_RECORD && (flags & ZDB_HF_NOT_FOUND_OK)) ||

@@ -3,6 +3,7 @@
 // a create or drop, the flush of a clear inside the transaction, the commit
 // or abort of a clear that ends it); the internal form checks permission and
 // company mapping, keeps change_order inside the client and sends the rest.
+#include <chrono>
 #include <cstdio>
 
 #include <molvane/zdb.h>
@@ -64,6 +65,13 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
     return -1;
   }
   const DD_TABLE *table = table_of(icursor);
+  if (action == nr_rows && argument == nullptr) {
+    zdb_error(ZE_ILLEGAL_ARGUMENT);
+    set_zdb_msg("Illegal argument: nr_rows on %.8s has no place for the count (a null argument); "
+                "pass the address of an int, which receives the number of rows",
+                table->name);
+    return -1;
+  }
   ZDB_COMPANY *company = icursor->company;
   if (needs_permission(action) && zdb_action_allowed(icursor, action, nullptr) != 0) {
     log_mesg(__FILE__, __LINE__, "check_perm", 0, "Unallowed operation (%s) on '%s'",
@@ -87,7 +95,15 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
   if (action == change_order) return set_order(icursor, argument);
 
   auto word = static_cast<std::uint32_t>(argument != nullptr ? argument[0] : 0);
-  if (zdb_do_exec_table(icursor, table_action_word(action), &word) != 0) return -1;
+  const auto start = std::chrono::steady_clock::now();
+  if (zdb_do_exec_table(icursor, table_action_word(action), &word) != 0) {
+    if (zdb_errno == ZE_LOCKED && action == lock_table)
+      zdb_name_lock_holder(icursor, zdb_table_action(action), "",
+                           static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - start)
+                                                 .count()));
+    return -1;
+  }
   if (argument != nullptr) argument[0] = static_cast<int>(word);
   if (action == clear_table) return mark_table_touched(icursor->tsession, 1);
   if (action == lock_table) {

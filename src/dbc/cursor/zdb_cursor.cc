@@ -92,8 +92,13 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
   if (table_name == nullptr || table_name[0] == '\0') {
     zdb_error(ZE_ILLEGAL_STATE);
     log_mesg(__FILE__, __LINE__, "No table-name", 0, "No table-name specified");
+    set_zdb_msg_logged(nullptr, 0,
+                       "No table-name specified: zdb_open was given %s; pass the name of a table "
+                       "of the data dictionary (8 characters, such as \"mybok010\")",
+                       table_name == nullptr ? "a null table name" : "an empty table name");
     return -1;
   }
+  if (!dd_ready_for("zdb_open")) return -1;
   zdb_errno = 0;
   const DD_TABLE *table = dd_table_or_throw(table_name);
   if (table == nullptr && zdb_errno == ZE_DD_CORRUPT) {

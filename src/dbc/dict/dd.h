@@ -61,6 +61,10 @@ bool dd_new_dumps_in_use();
 // The folder the table dumps are read from (F_ZRDD, else ${ZUV}/dict), for
 // messages; "" when neither is set.
 std::string dd_dump_folder();
+// True once zdb_init_api has loaded the dictionary. Before, false with
+// zdb_errno 215 and a message (the whole message) that names `call` and
+// says that zdb_init_api comes first; the dictionary is not looked at.
+bool dd_ready_for(const char *call);
 
 // ---- names (dd_names.cc) ----
 // 1 when cccccccc of a column name (2 to 8 characters, a letter or "_" first,

@@ -10,6 +10,7 @@
 #include "dbc/dict/dd_load.h"
 #include "dbc/dict/dd_state.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "platform/env.h"
 
 using namespace molvane::dd;
@@ -28,6 +29,17 @@ DD_TABLE *dd_table_or_throw(const char *name) {
     return st.loading_tables.back() == c ? c->table : nullptr;
   }
   return LoadTable(name);
+}
+
+bool dd_ready_for(const char *call) {
+  if ((State().state & (DD_STATE_LOCAL | DD_STATE_GLOBAL)) != 0) return true;
+  zdb_errno = ZE_ILLEGAL_STATE;
+  reset_zdb_msg();
+  set_zdb_msg_logged(call, 0,
+                     "zdb_init_api was not called: %s needs the data dictionary, which "
+                     "zdb_init_api loads; call zdb_init_api first (then zdb_logon)",
+                     call);
+  return false;
 }
 
 std::string dd_dump_folder() {
@@ -76,6 +88,7 @@ DD_COLUMN *dd_column_or_throw(const char *full_name) {
 }
 
 DD_TABLE *ddtable(const char *name) {
+  if (!dd_ready_for("ddtable")) return nullptr;
   try {
     return dd_table_or_throw(name);
   } catch (const std::bad_alloc &) {
@@ -85,6 +98,7 @@ DD_TABLE *ddtable(const char *name) {
 }
 
 DD_COLUMN *ddcolumn(const char *full_name) {
+  if (!dd_ready_for("ddcolumn")) return nullptr;
   try {
     return dd_column_or_throw(full_name);
   } catch (const std::bad_alloc &) {

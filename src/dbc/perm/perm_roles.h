@@ -7,6 +7,8 @@
 // both must grant what is asked.
 #pragma once
 
+#include <string>
+
 #include <cstddef>
 
 #include "dbc/perm/roles_list.h"
@@ -34,6 +36,10 @@ enum : int { PERM_FIRST_FIELD_LEVEL = 1, PERM_LAST_FIELD_LEVEL = 4,
 // its role; a corrupt permission line drops its role (217 left in zdb_errno)
 // and loading goes on. A super user loads nothing.
 int zdb_load_roles();
+// What the last zdb_load_roles skipped because a role's file was missing:
+// each role with the file looked for, as one text for the logon's warning;
+// "" when nothing was skipped.
+std::string zdb_roles_warning();
 // Frees every DB role (for a new logon in the same process, and for tests).
 void zdb_unload_roles();
 

@@ -14,6 +14,7 @@
 #include "dbc/perm/roles_file.h"
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
+#include "molvane/platform.h"
 #include "molvane/zdb.h"
 #include "platform/log.h"
 #include "platform/user.h"
@@ -163,6 +164,9 @@ LineResult TakeLine(roleT *role, const ROLE_LINE &line) {
 
 Outcome LoadRole(const std::string &name, int depth);
 
+// The roles skipped for a missing file, for the logon's warning.
+std::string g_missing;
+
 // Loads each role of a ":"-separated list; false when one failed fatally.
 bool LoadList(const std::string &list, int depth) {
   bool ok = true;
@@ -199,6 +203,10 @@ Outcome LoadRole(const std::string &name, int depth) {
     }
     log_mesg(__FILE__, __LINE__, kLoadKeyword, 0, "Error in opening rolefile '%s'; error %d",
              name.c_str(), error);
+    const char *root = get_zuv();
+    g_missing += std::string(g_missing.empty() ? "" : "; ") + "role " + name + " (no file " +
+                 (*root != '\0' ? std::string(root) + "/" : std::string("${ZUV}/")) + "lib/roles/db/" +
+                 name[0] + "/" + name + ": " + std::strerror(error) + ")";
     return Outcome::kSkipped;
   }
   roleT *role = nullptr;
@@ -256,6 +264,7 @@ int zdb_load_roles() {
   // A logon's rights come from its own role list only: the roles of an
   // earlier logon in this process (perhaps another user's) go first.
   zdb_unload_roles();
+  g_missing.clear();
   if (!rpl_init_role_type(ROLE_TYPE_DB)) {
     zdb_errno = ZE_MEMORY;
     return -1;
@@ -271,6 +280,12 @@ int zdb_load_roles() {
     return -1;
   }
   return LoadList(user_info.db_roles, 0) ? 0 : -1;
+}
+
+std::string zdb_roles_warning() {
+  if (g_missing.empty()) return g_missing;
+  return "The user's db_roles name a role without a file, which is skipped, so that what only it "
+         "allows is refused (208): " + g_missing;
 }
 
 void zdb_unload_roles() { rpl_destroy_roles(ROLE_TYPE_DB, FreeChain); }

@@ -168,6 +168,11 @@ static int zdb_logon_unguarded(const char *user) {
       settings.zdb_max_server_schedule >= 0 ? settings.zdb_max_server_schedule : 3;
   if (settings.dbcinit < 0) settings.dbcinit = 0;
   if (zdb_load_roles() != 0) return -1;
+  if (std::string roles = zdb_roles_warning(); !roles.empty()) {
+    const char *before = get_zdb_msg();
+    if (before != nullptr && before[0] != '\0') add_zdb_msg("; ");
+    set_zdb_msg_logged("zdb_logon", LOG_WARNING, "%s", roles.c_str());
+  }
   // Row conditions the SQL layer cached belong to the previous logon's
   // roles; this logon (perhaps another user's) reads its own.
   SQLRolesMgrExit();

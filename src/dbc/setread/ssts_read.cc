@@ -182,6 +182,11 @@ int ssts_set_rows(int rows) {
 }
 
 int ssts_read(unsigned char *row, int action, ZDB_INTERNAL_CURSOR *icursor) {
+  // A set read runs SQL in the cursor's transaction: a stopped one is
+  // refused here, in the words of a record call.
+  if (const ZDB_TRANS *trans = icursor->tsession->session->trans;
+      trans != nullptr && zdb_check_trans_id(trans->id) != 0)
+    return 1;
   ZDB_COMPANY *company = icursor->company;
   SSTS_INFO &info = company->ssts;
   const DD_TABLE *table = table_of(icursor);

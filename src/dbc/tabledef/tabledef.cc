@@ -7,6 +7,7 @@
 // record. With specify_server, one driver list serves everything.
 #include "dbc/tabledef/tabledef.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include <molvane/zdb.h>
 #include "dbc/tabledef/tabledef_parse.h"
 #include "ipc/fname.h"
+#include "ipc/ipc_info.h"
 #include "ipc/stream.h"
 #include "platform/env.h"
 #include "platform/log.h"
@@ -215,15 +217,38 @@ const TD_ENTRY *FindEntry(TD_FILE *file, const char *table, int compnr, size_t f
   }
 }
 
+// What a name of the table definitions that was taken for a host is: no
+// driver of lib/ipc_info (named with the drivers it has), or one that it
+// has but whose name marks no driver type.
+std::string UnreadHostText(const SERVER_REC *host) {
+  const std::string file = std::string("lib/tabledef") + get_release();
+  std::vector<std::string> names = molvane::ipc::ipc_info_names();
+  std::string text = file + " names " + host->name;
+  if (std::find(names.begin(), names.end(), host->name) == names.end()) {
+    std::string listed;
+    for (const std::string &n : names) listed += (listed.empty() ? "" : ", ") + n;
+    text += ", which is no driver of lib/ipc_info (" +
+            (listed.empty() ? std::string("it has none") : "it has " + listed) + ")";
+  } else {
+    text += ", which lib/ipc_info has, but whose name marks no driver type";
+  }
+  return text + "; a name that begins with none of audit, oracle, informix, db2, msql, mysql is "
+                "taken for a host whose table definitions are included, and those of " +
+         host->name + " could not be read";
+}
+
 // Logs the failure and gives the host its cause: the last error logged
-// since `mark` (the open error of the file, a malformed line), when any.
-void LogCouldNotRead(const char *table, int compnr, unsigned long mark) {
+// since `mark` (the open error of the file, a malformed line), when any;
+// `unread`, when given, is the included host whose file failed.
+void LogCouldNotRead(const char *table, int compnr, unsigned long mark,
+                     const SERVER_REC *unread = nullptr) {
   std::string cause = log_error_count() > mark ? log_last_error() : "";
   log_mesg(__FILE__, __LINE__, "tabledef", 0, "could not read tabledef for %s%03d", table, compnr);
   zdb_errno = ZE_NO_DRIVER;
   reset_zdb_msg();
-  set_zdb_msg_logged(nullptr, 0, "No driver for %s%03d: the table definitions could not be read%s%s",
-                     table, compnr, cause.empty() ? "" : " (", cause.empty() ? "" : cause.c_str());
+  std::string what = unread != nullptr ? UnreadHostText(unread) : "the table definitions could not be read";
+  set_zdb_msg_logged(nullptr, 0, "No driver for %s%03d: %s%s%s", table, compnr, what.c_str(),
+                     cause.empty() ? "" : " (", cause.empty() ? "" : cause.c_str());
   if (!cause.empty()) add_zdb_msg(")");
 }
 
@@ -239,8 +264,10 @@ bool AddGroup(TABLEDEF *result, DRIVER_SPEC *group, const char *table, int compn
 }
 
 // Adds the groups of a driver list, expanding included hosts. False on a
-// failure that makes the whole lookup fail.
-bool AddDriverList(TABLEDEF *result, DRIVER_SPEC *list, const char *table, int compnr) {
+// failure that makes the whole lookup fail; *unread then names the first
+// host of a group none of whose hosts' files could be read.
+bool AddDriverList(TABLEDEF *result, DRIVER_SPEC *list, const char *table, int compnr,
+                   const SERVER_REC **unread = nullptr) {
   for (DRIVER_SPEC *group = list; group != nullptr; group = group->next_group) {
     DRIVER_SPEC *alt = group;
     while (alt != nullptr && (alt->server->type & kDriverTypeMask) == kDriverTypeHost) {
@@ -248,7 +275,10 @@ bool AddDriverList(TABLEDEF *result, DRIVER_SPEC *list, const char *table, int c
       if (included != nullptr) break;
       alt = alt->next_alt;
     }
-    if (alt == nullptr) return false;
+    if (alt == nullptr) {
+      if (unread != nullptr) *unread = group->server;
+      return false;
+    }
     if ((alt->server->type & kDriverTypeMask) != kDriverTypeHost) {
       if (!AddGroup(result, alt, table, compnr)) return false;
       continue;
@@ -359,9 +389,10 @@ int client_get_tabledef(const char *table, int compnr, TABLEDEF *result) {
     const TD_ENTRY *entry = FindEntry(file, table, compnr);
     if (entry != nullptr) list = entry->drivers;
   }
-  if (!AddDriverList(result, list, table, compnr)) {
+  const SERVER_REC *unread = nullptr;
+  if (!AddDriverList(result, list, table, compnr, &unread)) {
     result->nr_server = 0;
-    LogCouldNotRead(table, compnr, mark);
+    LogCouldNotRead(table, compnr, mark, unread);
     return -1;
   }
 

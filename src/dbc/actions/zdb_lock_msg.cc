@@ -1,0 +1,93 @@
+// The message of a request refused as locked (107). The reply carries no
+// text, so the library words it from what it knows: the table, company and
+// key of the request; its own transactions that use the same table on the
+// same driver (a driver refuses a program's other transaction at once);
+// how the driver is reached (a driver server also serves other hosts, and
+// waits for their rows --lock-wait-ms before it refuses); and the time the
+// request took.
+#include <string>
+
+#include "dbc/actions/zdb_actions.h"
+#include "dbc/cursor/zdb_cursor.h"
+#include "dbc/session/zdb_server.h"
+#include "dbc/session/zdb_trans.h"
+#include "dbc/tabledef/tabledef.h"
+#include "dbc/zdb_msg.h"
+#include "dbc/dict/dd.h"
+#include "ipc/ipc_info.h"
+
+namespace {
+
+// True when the table session shows that its transaction may hold a row or
+// the table: it locked, changed or read with a lock there.
+bool may_hold(const ZDB_TABLE_SESSION *ts) {
+  if (ts->flags & (ZDB_TS_LOCKED | ZDB_TS_TOUCHED | ZDB_TS_PENDING)) return true;
+  for (const ZDB_INTERNAL_CURSOR *ic = ts->open; ic != nullptr; ic = ic->next_in_ts)
+    if (ic->company != nullptr && (ic->company->row_state & (ZDB_ROW_LOCKED | ZDB_ROW_TABLE_LOCKED)))
+      return true;
+  return false;
+}
+
+// Another transaction of this program with a session on the same driver
+// that uses the same table and company; one that may hold it first.
+const ZDB_TRANS *own_holder(const ZDB_INTERNAL_CURSOR *icursor) {
+  const ZDB_SESSION *mine = icursor->tsession->session;
+  const ZDB_TRANS *candidate = nullptr;
+  for (const ZDB_TRANS *t = dbc_state().trans_list; t != nullptr; t = t->next) {
+    if (t == mine->trans) continue;
+    for (const ZDB_SESSION *s = t->sessions; s != nullptr; s = s->next_in_trans) {
+      if (s->server != mine->server) continue;
+      for (const ZDB_TABLE_SESSION *ts = s->table_sessions; ts != nullptr; ts = ts->next) {
+        if (ts->key != icursor->tsession->key) continue;
+        if (may_hold(ts)) return t;
+        if (candidate == nullptr) candidate = t;
+      }
+    }
+  }
+  return candidate;
+}
+
+// The name of the driver a session is attached to, and whether it is a
+// driver server (a Unix or TCP socket of lib/ipc_info), which other hosts
+// share.
+const char *driver_name(const ZDB_SERVER *server, bool *shared) {
+  *shared = false;
+  const SERVER_REC *rec = server->spec != nullptr ? server->spec->server : nullptr;
+  if (rec == nullptr || rec->name == nullptr) return "?";
+  molvane::ipc::IpcInfoEntry entry;
+  if (molvane::ipc::ipc_info_lookup(rec->name, &entry) == 0)
+    *shared = entry.form == molvane::ipc::IpcForm::kUnix || entry.form == molvane::ipc::IpcForm::kTcp;
+  return rec->name;
+}
+
+}  // namespace
+
+void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, const std::string &key,
+                          long waited_ms) {
+  const DD_TABLE *table = icursor->tsession->key->table;
+  bool shared = false;
+  const char *driver = driver_name(icursor->tsession->session->server, &shared);
+  const ZDB_TRANS *own = own_holder(icursor);
+  // A driver server does not make a program wait for its own other
+  // transaction: a wait means another host.
+  const bool own_holds = own != nullptr && !(shared && waited_ms >= 50);
+  std::string holder, why;
+  if (own_holds || !shared) {
+    holder = own_holds ? "transaction " + std::to_string(own->id) + " (\"" + own->name + "\") of this program"
+                       : std::string("another transaction of this program");
+    why = " (a program's transactions do not wait for each other)";
+  } else {
+    holder = std::string("a session of another host on driver server ") + driver;
+    if (waited_ms < 50) why = " (the server refuses at once when --lock-wait-ms is 0 or this program holds a lock there)";
+  }
+  std::string wait = "at once";
+  if (waited_ms >= 50)
+    wait = "after waiting " + std::to_string(waited_ms / 1000) + "." + std::to_string(waited_ms % 1000 / 100) +
+           " s (the driver server's --lock-wait-ms)";
+  set_zdb_msg_logged(nullptr, 0, "Record is locked: %s of %.8s%03d%s%s%s was refused %s: %s holds %s%s; %s",
+                     action, table->name, icursor->company->logical, key.empty() ? "" : ", key ",
+                     key.c_str(), key.empty() ? "" : ",", wait.c_str(), holder.c_str(),
+                     key.empty() ? "a row of it or the table" : "the row", why.c_str(),
+                     own_holds || !shared ? "commit or abort that transaction first"
+                                          : "try again once that host has ended its transaction");
+}
