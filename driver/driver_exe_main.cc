@@ -130,7 +130,6 @@ const char kUsage[] =
     "                          holds waits up to N ms for it, longer while the row\n"
     "                          passes from host to host; 0 refuses it at once (500)\n"
     "  --sql-agent-forget-dds  the SQL agent asks for every dictionary (tests)\n"
-    "  --die-at-request=N, --cut-reply   end at request N (fault tests)\n"
     "  --version               the version of molvane\n"
     "  --help                  this text\n"
     "Server options (with --listen):\n"

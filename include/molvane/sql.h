@@ -129,6 +129,8 @@ MOLVANE_API QPCStatement *sql_parse(const char *text, unsigned long session, int
  * The value is copied; the host's variable may change after the call. */
 MOLVANE_API int sql_bind_input(QPCStatement *handle, const char *name, int type, int length,
                                void *value);
+/* The same as sql_bind_input, under its other name: binds a value to the
+ * parameter of that name with the same arguments and results. */
 MOLVANE_API int sql_wh_bind(QPCStatement *handle, const char *name, int type, int length,
                             void *value);
 /* Every select item of that name is delivered to `variable`. An item is
@@ -146,6 +148,10 @@ MOLVANE_API int sql_fetch(QPCStatement *handle);
 /* Rows the last successful sql_exec of an UPDATE or DELETE changed (0 when
  * it touched none and failed with 111; 0 for a select); -1 for a bad handle. */
 MOLVANE_API int sql_row_count(QPCStatement *handle);
+/* Ends the rows of the last sql_exec before its end: the result is given
+ * up (the driver stops it) and the next sql_fetch fails until the next
+ * sql_exec, which runs the statement again with the values bound then.
+ * 0 (also with nothing executed), or -1 for a bad handle. */
 MOLVANE_API int sql_break(QPCStatement *handle);
 MOLVANE_API int sql_close(QPCStatement *handle);
 /* The handle's last error number and text ("" when none). */
@@ -155,6 +161,16 @@ MOLVANE_API const char *sql_action(int code);
 MOLVANE_API int sql_action_type(QPCStatement *handle);
 /* 1 when the statement has a RETRY clause, 0 when not. */
 MOLVANE_API int sql_query_with_rpoint(QPCStatement *handle);
+/* Retry points, for a SELECT with a RETRY clause ("... ORDER BY emp WITH
+ * RETRY", or "WITH RETRY REPEAT LAST ROW"); on any other statement both
+ * fail with -1, 301 and HYS03. sql_save_rpoint, between sql_exec and the
+ * end of the rows, saves the point of the rows fetched so far (after the
+ * last row, also after the end). sql_retry runs the statement again from
+ * the last point saved: the next sql_fetch gives the row after the last row
+ * fetched before the save (with REPEAT LAST ROW, that last row again), and
+ * no row when the point was saved after the end. Called before sql_exec,
+ * they fail with 301 and HY010 ("SaveRetryValues" or "Retry" called out of
+ * sequence). */
 MOLVANE_API int sql_save_rpoint(QPCStatement *handle);
 MOLVANE_API int sql_retry(QPCStatement *handle);
 /* Rows per network fetch of the next executions. */

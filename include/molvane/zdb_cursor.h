@@ -36,7 +36,16 @@ typedef struct ZDB_CURSOR ZDB_CURSOR;
  * blank-padded and not NUL-ended: `length` bytes, the rest of a longer
  * column filled with blanks (raw bytes with 0); a variable longer than its
  * column gets the column's bytes and, after every read, blanks (raw
- * variables 0) to its own `length`. */
+ * variables 0) to its own `length`.
+ *
+ * What an insert or update stores of a variable that does not fit its
+ * column, without an error or a word in get_zdb_msg: a string or raw
+ * variable longer than its column is cut to the column's length (its first
+ * bytes); an integer variable wider than its column keeps only its low
+ * bytes (an int32_t of 70000 on a short column is stored as 4464, of 300 on
+ * a byte column as 44). A host that must not lose such values checks them
+ * against the column (ddcolumn, or zdb_domain_check of <molvane/zdb_domain.h>
+ * for the domain's range) before the action. */
 enum ZDB_BIND_TYPE {
   ZDB_BIND_BYTE = 1,      /* unsigned char */
   ZDB_BIND_SHORT = 2,     /* int16_t */
@@ -61,7 +70,8 @@ typedef struct ZDB_HOST_BIND {
  * company of its actions (0 to 999; -1 for none, each action then names its
  * own). With count > 0, binds points to count ZDB_HOST_BIND records; with
  * count 0 it is the host's row buffer. 0 and *cursor set, or -1 with
- * zdb_errno: 215 no table name, 513 no dictionary, 518 bad transaction, 102
+ * zdb_errno: 215 no table name or a call before zdb_init_api (which loads
+ * the dictionary), 513 no dictionary, 518 bad transaction, 102
  * a null cursor address or bind list, 519 a company number outside 0..999,
  * 501 memory, 503 null variable address, 504 unknown column or a type pair
  * that cannot be converted; get_zdb_msg says why (for 503 and 504 it names

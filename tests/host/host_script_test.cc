@@ -101,7 +101,11 @@ TEST(HostScript, HelpAndAMissingScriptSayWhatToDo) {
   EXPECT_NE(help.find("See docs/molvane-host.md"), std::string::npos);
   for (const char *option : {"--zuv DIR", "--script FILE|-", "--version", "--help"})
     EXPECT_NE(help.find(std::string("\n  ") + option), std::string::npos) << option << " in\n" << help;
-  EXPECT_NE(run("/driver/molvane-driver --help").find("--sessions=N"), std::string::npos);
+  const std::string driver_help = run("/driver/molvane-driver --help");
+  EXPECT_NE(driver_help.find("--sessions=N"), std::string::npos);
+  // The options of the fault tests work but are not offered to users.
+  for (const char *option : {"--die-at-request", "--cut-reply"})
+    EXPECT_EQ(driver_help.find(option), std::string::npos) << option;
   EXPECT_NE(run("/driver/molvane-driver --version").find("molvane-driver (molvane "), std::string::npos);
   // A misspelt option stops the driver with the usage instead of leaving a
   // child driver waiting on standard input.

@@ -279,6 +279,49 @@ TEST(ErrorsDoc, EveryRaisedStateIsDocumented) {
     EXPECT_EQ(1u, doc.states.count(state)) << state << " is raised in the sources but not listed in docs/errors.md";
 }
 
+// The rows of the call-sequence and bind states name the API calls a host
+// writes, not only the statement's own words.
+TEST(ErrorsDoc, SequenceAndBindStatesNameTheApiCalls) {
+  const Document &doc = Doc();
+  ASSERT_EQ(1u, doc.states.count("HY010"));
+  for (const char *pair : {"\"Fetch\" `sql_fetch`", "\"SaveRetryValues\" `sql_save_rpoint`",
+                           "\"Retry\" `sql_retry`", "\"Exec\" `sql_exec`"})
+    EXPECT_NE(doc.states.find("HY010")->second.find(pair), std::string::npos) << pair;
+  ASSERT_EQ(1u, doc.states.count("HYL04"));
+  for (const char *call : {"`sql_bind_input`", "`sql_sel_bind`", "`sql_init_func(SQL_FUNC_CRT_EXTVAR"})
+    EXPECT_NE(doc.states.find("HYL04")->second.find(call), std::string::npos) << call;
+}
+
+// What the pages and headers say of behaviour that changed, and the words
+// they must no longer hold.
+TEST(ErrorsDoc, PagesSayWhatTheLibraryDoes) {
+  struct Claim {
+    const char *file;
+    const char *holds;
+    const char *never;
+  };
+  for (const Claim &c : std::vector<Claim>{
+           {"docs/molvane-host.md", "`--lock-wait-ms=N` (500 ms)", "refused with 107 at once"},
+           {"docs/environment-root.md", "whose file is missing is skipped", "any other user is refused at logon"},
+           {"docs/db-roles-and-audit-columns.md", "A role whose file is missing is skipped", nullptr},
+           {"include/molvane/zdb_cursor.h", "an int32_t of 70000 on a short column is stored as 4464", nullptr},
+           {"include/molvane/sql.h", "sql_save_rpoint, between sql_exec and the\n * end of the rows", nullptr},
+           {"include/molvane/sql.h", "sql_retry runs the statement again", nullptr},
+           {"include/molvane/sql.h", "Ends the rows of the last sql_exec", nullptr},
+           {"include/molvane/sql.h", "The same as sql_bind_input", nullptr},
+           {"README.md", "cmake --install build --prefix", "A plain `cmake -S . -B build` without one of them"},
+           {"README.md", "A plain `cmake -S . -B build` builds the library, the\ndriver and `molvane-host` "
+                         "without the tests",
+            nullptr},
+       }) {
+    const std::string text = ReadFile(kSource / c.file);
+    EXPECT_NE(text.find(c.holds), std::string::npos) << c.file << " should say: " << c.holds;
+    if (c.never != nullptr) {
+      EXPECT_EQ(text.find(c.never), std::string::npos) << c.file << " still says: " << c.never;
+    }
+  }
+}
+
 TEST(ErrorsDoc, EveryDocumentedStateIsRaisedOrReserved) {
   const Document &doc = Doc();
   ASSERT_GT(doc.states.size(), 100u);
