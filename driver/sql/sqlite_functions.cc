@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <molvane/datetime.h>
 #include <molvane/dd.h>
 
 #include "platform/clock.h"
 #include "sql/common/row_field.h"
+#include "sql/common/sql_state.h"
 #include "sql/common/value_store.h"
 #include "sql/sql_island.h"
 #include "text/tss.h"
@@ -204,7 +206,20 @@ void Step(sqlite3_context *ctx, int, sqlite3_value **argv) {
     } else if (F == kMax) {
       if (SQLValueStore::Compare(&a->arg, &a->acc, SQL_COMP_GT) == TV_TRUE) a->acc.Copy(&a->arg);
     } else {
-      a->scratch.Add(&a->arg, &a->acc);  // "22003" when an INTEGER sum leaves 32 bits
+      try {
+        a->scratch.Add(&a->arg, &a->acc);
+      } catch (const SQLExDENumericValueOutOfRange &) {
+        // "22003" when an INTEGER sum leaves 32 bits: the text names the values.
+        auto text = [](const SQLValueStore &v) {
+          return v.GetType() == SQL_INTEGER ? std::to_string(v.GetInteger()) : std::to_string(v.GetReal());
+        };
+        const bool real = a->acc.GetType() == SQL_REAL || a->arg.GetType() == SQL_REAL;
+        throw SQLException(sqlstate::kNumericValueOutOfRange, sqlerr::kNumericOutOfRange,
+                           SQLString(("SUM leaves the " +
+                                      std::string(real ? "REAL range" : "INTEGER range (-2147483648 to 2147483647)") +
+                                      ": " + text(a->acc) + " + " + text(a->arg))
+                                         .c_str()));
+      }
       a->acc.Copy(&a->scratch);
     }
   });

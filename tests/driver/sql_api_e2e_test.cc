@@ -559,6 +559,44 @@ TEST_P(SqlApiChanges, DeleteAndUpdateCountTheirRows) {
   EXPECT_NE(g_host.lastError.find("42I67"), std::string::npos) << g_host.lastError;
 }
 
+// A SUM that leaves 32 bits fails the fetch with 22003, whose text names
+// the values; grouped here (over two drivers), the set function and its
+// column too.
+TEST_P(SqlApiChanges, SumOutOfRangeNamesItsValues) {
+  // Two employees of department A with large numbers.
+  std::vector<unsigned char> row(ddtable("exemp010")->row_length);
+  ZDB_CURSOR *cursor = nullptr;
+  ASSERT_EQ(zdb_open(&cursor, "exemp010", 1, row.data(), 0, trans_), 0) << zdb_errno;
+  const DD_COLUMN *emp = ddcolumn("exemp010.emp"), *name = ddcolumn("exemp010.name");
+  auto put = [&](std::uint32_t number) {
+    for (int i = 0; i < 4; ++i) row[emp->offset + i] = static_cast<unsigned char>(number >> (24 - 8 * i));
+  };
+  put(1);
+  ASSERT_EQ(zdb_exec_row(cursor, db_eq, 0, 1), 0) << zdb_errno;
+  for (std::uint32_t number : {2000000000u, 2000000001u}) {
+    put(number);
+    std::memset(row.data() + name->offset, ' ', static_cast<std::size_t>(name->length));
+    std::memcpy(row.data() + name->offset, number % 2 ? "Odd" : "Even", number % 2 ? 3 : 4);
+    ASSERT_EQ(zdb_exec_row(cursor, db_insert, 0, 1), 0) << zdb_errno << " " << get_zdb_msg();
+  }
+  ASSERT_EQ(zdb_exec_db(commit_trans, trans_), 0) << zdb_errno << " " << get_zdb_msg();
+  zdb_close(cursor);
+  QPCStatement *h = Parse("SELECT SUM(e.emp) :s FROM exemp010 e, exdep010 d "
+                          "WHERE e.dept = d.code AND e.emp > 1000");
+  ASSERT_NE(h, nullptr);
+  g_host.lastError.clear();
+  int end = 0;
+  if (sql_exec(h, 1) == 0) {
+    EXPECT_EQ(Fetch(h, -1, &end), Rows{});
+  }
+  const std::string head = std::string("SQLState 22003: ") +
+                           (std::string(GetParam()) == "two" ? "SUM of column emp leaves" : "SUM leaves") +
+                           " the INTEGER range (-2147483648 to 2147483647): ";
+  EXPECT_TRUE(g_host.lastError == head + "2000000000 + 2000000001 (error 205)" ||
+              g_host.lastError == head + "2000000001 + 2000000000 (error 205)")
+      << g_host.lastError;
+}
+
 // What a statement holds or keeps of its subqueries' answers belongs to one
 // execution: executed again after a change, it answers from the changed
 // rows (over two drivers the subqueries run here).

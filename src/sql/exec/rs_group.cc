@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
+#include "sql/common/sql_state.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/temp_file.h"
 #include "sql/exec/column_ref_scope.h"
@@ -656,26 +659,58 @@ void CountOne(Cell *count) { count->integer = SQLAddInt32(count->integer, 1); }
 }  // namespace
 
 void SQLRSGroup::Accumulate(Cell *row, SQLValueStore const *const *args) {
-  for (size_t i = 0; i < folds_.size(); ++i) {
-    Cell *acc = &row[i];
-    Fold fold = folds_[i];
-    if (fold == Fold::kCountStar) {
-      CountOne(acc);
-      continue;
-    }
-    SQLValueStore const *arg = args[i];
-    if (arg->IsNull()) continue;
-    switch (fold) {
-      case Fold::kCount: CountOne(acc); break;
-      case Fold::kSumAsReal: {
-        double x = AsDouble(arg);
-        acc->real = acc->kind == Cell::kNull ? x : SQLAddReal(x, acc->real);
-        acc->kind = Cell::kReal;
-        break;
+  size_t i = 0;
+  try {
+    for (; i < folds_.size(); ++i) {
+      Cell *acc = &row[i];
+      Fold fold = folds_[i];
+      if (fold == Fold::kCountStar) {
+        CountOne(acc);
+        continue;
       }
-      default: FoldValue(fold, acc, arg); break;
+      SQLValueStore const *arg = args[i];
+      if (arg->IsNull()) continue;
+      switch (fold) {
+        case Fold::kCount: CountOne(acc); break;
+        case Fold::kSumAsReal: {
+          double x = AsDouble(arg);
+          acc->real = acc->kind == Cell::kNull ? x : SQLAddReal(x, acc->real);
+          acc->kind = Cell::kReal;
+          break;
+        }
+        default: FoldValue(fold, acc, arg); break;
+      }
     }
+  } catch (SQLExDENumericValueOutOfRange const &) {
+    RaiseOutOfRange(i, row[i], args[i]);
   }
+}
+
+void SQLRSGroup::RaiseOutOfRange(size_t i, Cell const &acc, SQLValueStore const *arg) {
+  Accumulator const &a = accumulators_[i];
+  char const *column = a.argument ? a.argument->GetColumnDescriptor().GetName() : nullptr;
+  std::string what = a.countStar ? "COUNT(*)"
+                     : std::string(a.function == SQLRSGroupSpec::kCount ? "COUNT" : a.toReal ? "AVG" : "SUM") +
+                           " of " +
+                           (column != nullptr && *column != '\0' ? std::string("column ") + column
+                                                                  : std::string("its argument"));
+  auto text = [](SQLValueStore const *v) {
+    if (v->GetType() == SQL_INTEGER) return std::to_string(v->GetInteger());
+    if (v->GetType() == SQL_REAL) return std::to_string(v->GetReal());
+    return std::string("a value");
+  };
+  std::string sofar = acc.kind == Cell::kInteger ? std::to_string(acc.integer)
+                      : acc.kind == Cell::kReal  ? std::to_string(acc.real)
+                      : acc.kind == Cell::kStore ? text(table_->GetStore(acc.integer))
+                                                 : std::string("nothing");
+  std::string why = a.countStar || a.function == SQLRSGroupSpec::kCount
+                        ? what + " counts more rows than an INTEGER holds (2147483647)"
+                        : what + " leaves the " +
+                              (acc.kind == Cell::kReal || arg->GetType() == SQL_REAL
+                                   ? std::string("REAL range")
+                                   : std::string("INTEGER range (-2147483648 to 2147483647)")) +
+                              ": " + sofar + " + " + text(arg);
+  throw SQLException(sqlstate::kNumericValueOutOfRange, sqlerr::kNumericOutOfRange, SQLString(why.c_str()));
 }
 
 // SUM, MIN and MAX. Numbers stay in the cell: INTEGER plus INTEGER is

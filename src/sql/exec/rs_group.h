@@ -153,6 +153,9 @@ class SQLRSGroup : public SQLRowSource {
   void Accumulate(SQLGroupTable::Cell *row, SQLValueStore const *const *args);
   // SUM, MIN or MAX of a value that is not NULL.
   void FoldValue(Fold fold, SQLGroupTable::Cell *acc, SQLValueStore const *arg);
+  // Raises the "22003" of accumulator i that `arg` took out of range, with
+  // the set function, its column and the values in the text.
+  [[noreturn]] void RaiseOutOfRange(size_t i, SQLGroupTable::Cell const &acc, SQLValueStore const *arg);
   // The accumulators of a group of the table as values.
   void ReadAccumulators(int group, SQLValueStore *values) const;
   // Forgets the groups of the last execution.
