@@ -157,7 +157,8 @@ typedef struct DD_TABLE {
 
 /* The descriptor of an 8-character table name, loaded on first use; null
  * when the dictionary has no such table (zdb_errno 513, or 512 for a broken
- * dump), and null with zdb_errno 501 when memory runs out while it loads:
+ * dump), before zdb_init_api (215, and get_zdb_msg says to call it first),
+ * and null with zdb_errno 501 when memory runs out while it loads:
  * the next call loads it again. */
 MOLVANE_API DD_TABLE *ddtable(const char *name);
 

@@ -4,7 +4,8 @@
  * The order of the calls of a host program (examples/quickstart.c):
  *   1. set_zuv (or the variable ZUV) and log_set_log_hook  <molvane/platform.h>
  *   2. zdb_init_api: reads the user's settings and prepares the dictionary;
- *      zdb_logon refuses to run before it (215, naming zdb_init_api)
+ *      zdb_logon, and zdb_open, ddtable and ddcolumn (which need the
+ *      dictionary), refuse to run before it (215, naming zdb_init_api)
  *   3. sql_init_func for the SQL callbacks                 <molvane/sql.h>
  *   4. zdb_logon, once per process
  *   5. zdb_start_session, then cursors (zdb_open) and SQL statements
