@@ -80,8 +80,9 @@ void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, cons
     holder = std::string("a session of another host on driver server ") + driver;
     if (waited_ms < 50) why = " (the server refuses at once when --lock-wait-ms is 0 or this program holds a lock there)";
   }
+  // Only a driver server waits, and only for another host.
   std::string wait = "at once";
-  if (waited_ms >= 50)
+  if (shared && !own_holds && waited_ms >= 50)
     wait = "after waiting " + std::to_string(waited_ms / 1000) + "." + std::to_string(waited_ms % 1000 / 100) +
            " s (the driver server's --lock-wait-ms)";
   set_zdb_msg_logged(nullptr, 0, "Record is locked: %s of %.8s%03d%s%s%s was refused %s: %s holds %s%s; %s",

@@ -224,7 +224,9 @@ std::string UnreadHostText(const SERVER_REC *host) {
   const std::string file = std::string("lib/tabledef") + get_release();
   std::vector<std::string> names = molvane::ipc::ipc_info_names();
   std::string text = file + " names " + host->name;
-  if (std::find(names.begin(), names.end(), host->name) == names.end()) {
+  // A "*" line of lib/ipc_info has every name.
+  if (std::find(names.begin(), names.end(), host->name) == names.end() &&
+      std::find(names.begin(), names.end(), "*") == names.end()) {
     std::string listed;
     for (const std::string &n : names) listed += (listed.empty() ? "" : ", ") + n;
     text += ", which is no driver of lib/ipc_info (" +

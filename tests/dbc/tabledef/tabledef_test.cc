@@ -201,6 +201,44 @@ TEST(TableDefinitionFile, MissingFileFailsWith505) {
       << msg;
 }
 
+// A driver name whose name marks no driver type is taken for a host whose
+// table definitions are included; when they cannot be read, the message
+// says whether lib/ipc_info has the name, and lists the names it has. The
+// log keeps its lines. One case per process: the file is read once.
+struct UnknownDriverCase {
+  const char *ipc_info;  // null: no file
+  const char *says;      // what the message says of the name
+};
+
+class UnknownDriverName : public ::testing::TestWithParam<UnknownDriverCase> {};
+
+TEST_P(UnknownDriverName, IsNamedWithTheNamesOfIpcInfo) {
+  molvane::test::ScratchDir root;
+  root.WriteFile("lib/tabledef1", "exdep::sqlite\n");
+  if (GetParam().ipc_info != nullptr) root.WriteFile("lib/ipc_info", GetParam().ipc_info);
+  ASSERT_EQ(0, set_zuv(root.path().c_str()));
+  LogCapture log;
+  TABLEDEF result;
+  EXPECT_EQ(-1, client_get_tabledef("exdep010", 1, &result));
+  EXPECT_EQ(505, zdb_errno);
+  EXPECT_EQ(std::string("No driver for exdep010001: lib/tabledef1 names sqlite, ") + GetParam().says +
+                "; a name that begins with none of audit, oracle, informix, db2, msql, mysql is taken for a host "
+                "whose table definitions are included, and those of sqlite could not be read "
+                "(sqlite!${ZUV}/lib/tabledef1 open error 113 (No route to host))",
+            get_zdb_msg() != nullptr ? get_zdb_msg() : "");
+  EXPECT_TRUE(log.Contains("tabledef", "sqlite!${ZUV}/lib/tabledef1 open error 113")) << log.Dump();
+  EXPECT_TRUE(log.Contains("tabledef", "could not read tabledef for exdep010001")) << log.Dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, UnknownDriverName,
+    ::testing::Values(
+        UnknownDriverCase{"msqlite child molvane-driver\nmsqltwo child molvane-driver\n",
+                          "which is no driver of lib/ipc_info (it has msqlite, msqltwo)"},
+        UnknownDriverCase{nullptr, "which is no driver of lib/ipc_info (it has none)"},
+        UnknownDriverCase{"sqlite child molvane-driver\n", "which lib/ipc_info has, but whose name marks no driver type"},
+        UnknownDriverCase{"* child molvane-driver\n", "which lib/ipc_info has, but whose name marks no driver type"}));
+
 TEST(SpecifiedServer, ServesEveryTableAndCannotBeRedefined) {
   molvane::test::ScratchDir root;  // no tabledef file at all
   ASSERT_EQ(0, set_zuv(root.path().c_str()));
