@@ -206,6 +206,7 @@ TEST(TableDefinitionFile, MissingFileFailsWith505) {
 // says whether lib/ipc_info has the name, and lists the names it has. The
 // log keeps its lines. One case per process: the file is read once.
 struct UnknownDriverCase {
+  const char *name;
   const char *ipc_info;  // null: no file
   const char *says;      // what the message says of the name
 };
@@ -233,11 +234,14 @@ TEST_P(UnknownDriverName, IsNamedWithTheNamesOfIpcInfo) {
 INSTANTIATE_TEST_SUITE_P(
     Tables, UnknownDriverName,
     ::testing::Values(
-        UnknownDriverCase{"msqlite child molvane-driver\nmsqltwo child molvane-driver\n",
+        UnknownDriverCase{"OtherNames", "msqlite child molvane-driver\nmsqltwo child molvane-driver\n",
                           "which is no driver of lib/ipc_info (it has msqlite, msqltwo)"},
-        UnknownDriverCase{nullptr, "which is no driver of lib/ipc_info (it has none)"},
-        UnknownDriverCase{"sqlite child molvane-driver\n", "which lib/ipc_info has, but whose name marks no driver type"},
-        UnknownDriverCase{"* child molvane-driver\n", "which lib/ipc_info has, but whose name marks no driver type"}));
+        UnknownDriverCase{"NoIpcInfo", nullptr, "which is no driver of lib/ipc_info (it has none)"},
+        UnknownDriverCase{"ItsName", "sqlite child molvane-driver\n",
+                          "which lib/ipc_info has, but whose name marks no driver type"},
+        UnknownDriverCase{"EveryName", "* child molvane-driver\n",
+                          "which lib/ipc_info has, but whose name marks no driver type"}),
+    [](const ::testing::TestParamInfo<UnknownDriverCase> &info) { return std::string(info.param.name); });
 
 TEST(SpecifiedServer, ServesEveryTableAndCannotBeRedefined) {
   molvane::test::ScratchDir root;  // no tabledef file at all
