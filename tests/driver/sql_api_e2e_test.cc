@@ -807,7 +807,8 @@ TEST_P(SqlApiE2E, TimeOutEndsTheFetch) {
 
 // A time-out keeps its time in the driver: a query that the driver runs
 // for many seconds, started at points spread over a wall-clock second, is
-// stopped no sooner than its limit after sql_exec and well before it ends.
+// stopped no sooner than its limit after sql_exec and well before it ends;
+// also when its first fetch comes in a later second than its sql_exec.
 TEST_P(SqlApiE2E, TimeOutStopsALongDriverQueryNoSoonerThanItsLimit) {
   if (std::string(GetParam()) != "one") GTEST_SKIP() << "the query runs in one driver";
   // 4^13 rows of a cross join through an arithmetic condition.
@@ -818,25 +819,32 @@ TEST_P(SqlApiE2E, TimeOutStopsALongDriverQueryNoSoonerThanItsLimit) {
   }
   QPCStatement *h = Parse("SELECT COUNT(*) :n FROM " + from + " WHERE " + sum + " < 0");
   ASSERT_NE(h, nullptr);
-  ASSERT_EQ(sql_set_timeout(h, 1), 0);
-  for (int at : {50, 300, 550, 800, 950}) {
-    // Into the wall-clock second at `at` ms.
+  struct Case {
+    int limit;     // seconds
+    int at;        // ms into a wall-clock second of sql_exec
+    int fetchAfter;  // ms from sql_exec to the first fetch
+  };
+  for (Case c : {Case{1, 50, 0}, Case{1, 300, 0}, Case{1, 550, 0}, Case{1, 800, 0}, Case{1, 950, 0},
+                 Case{2, 950, 100}}) {
+    ASSERT_EQ(sql_set_timeout(h, c.limit), 0);
     for (;;) {
       timespec now{};
       clock_gettime(CLOCK_REALTIME, &now);
       long ms = now.tv_nsec / 1000000;
-      if (ms >= at && ms < at + 20) break;
-      usleep(static_cast<useconds_t>(((at - ms + 1000) % 1000) * 1000 + 500));
+      if (ms >= c.at && ms < c.at + 20) break;
+      usleep(static_cast<useconds_t>(((c.at - ms + 1000) % 1000) * 1000 + 500));
     }
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(sql_exec(h, 1), 0) << g_host.lastError;
+    if (c.fetchAfter > 0) usleep(static_cast<useconds_t>(c.fetchAfter) * 1000);
     int end = 0;
-    EXPECT_EQ(Fetch(h, -1, &end), Rows{}) << at;
+    EXPECT_EQ(Fetch(h, -1, &end), Rows{}) << c.at;
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(end, 313) << at << ": " << g_host.lastError;
-    EXPECT_GE(ms, 1000) << "stopped " << ms << " ms after a start at " << at << " ms of its second";
-    EXPECT_LT(ms, 30000) << at;
+    EXPECT_EQ(end, 313) << c.at << ": " << g_host.lastError;
+    EXPECT_GE(ms, 1000 * c.limit) << "a limit of " << c.limit << " s stopped the query " << ms
+                                  << " ms after a start at " << c.at << " ms of its second";
+    EXPECT_LT(ms, 30000) << c.at;
     sql_break(h);
   }
 }

@@ -83,11 +83,14 @@ void StartStmtPacket(SQLTokenString &ts, unsigned long id, SQLNWToken op) {
   ts.AppendToken(op);
 }
 
-int SecondsLeft(long deadline) {
+// The seconds a driver may run a statement whose deadline was given in the
+// clock second `given`: counted from a later second, one more, so that the
+// driver never stops it before its whole limit has passed.
+int SecondsLeft(long deadline, long given) {
   if (deadline == 0) return 0;
   HAL_CLOCK now;
   if (HAL_getclock(&now) < 0) return 0;
-  long left = deadline - static_cast<long>(now.seconds);
+  long left = deadline - static_cast<long>(now.seconds) + (static_cast<long>(now.seconds) > given ? 1 : 0);
   return left < 1 ? 1 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
 }
 
@@ -343,6 +346,8 @@ void SQLNetAgentClient::SetTimeOut(unsigned long id, long deadline) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
   sd.timeOut = deadline;
   sd.timeOutSet = true;
+  HAL_CLOCK now;
+  sd.timeOutGiven = HAL_getclock(&now) == 0 ? static_cast<long>(now.seconds) : 0;
 }
 
 void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData &sd,
@@ -379,7 +384,7 @@ void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData 
   if (sd.timeOutSet) {
     SQLTokenString &p = Scratch();
     StartStmtPacket(p, sd.id, SQLNWTPacketSetTimeOut);
-    p.AppendBs4(SecondsLeft(sd.timeOut));
+    p.AppendBs4(SecondsLeft(sd.timeOut, sd.timeOutGiven));
     buffer->AddPacket(p);
   }
   SQLTokenString &exec = Scratch();

@@ -61,6 +61,7 @@ class SQLNetAgentClientStatementData {
   bool timeOutSet = false;
   int maxRows = 0;
   long timeOut = 0;   // deadline in clock seconds, 0 = none
+  long timeOutGiven = 0;  // the clock second in which it was given
   int bufferSize = 0; // rows per fetch, 0 = the default
   std::unique_ptr<SQLNetWorkRowSetRowExtractor> extractor;
   int nrOutput = 0;
