@@ -312,7 +312,12 @@ std::vector<std::string> ipc_info_names() {
   while ((n = read(fd, buf, sizeof buf)) != 0 && text.size() < kIpcInfoMaxFile) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
-    text.append(buf, static_cast<size_t>(n));
+    try {
+      text.append(buf, static_cast<size_t>(n));
+    } catch (const std::bad_alloc &) {
+      close(fd);  // memory that runs out leaves no descriptor behind
+      throw;
+    }
   }
   close(fd);
   for (size_t pos = 0; pos < text.size();) {

@@ -7,9 +7,8 @@
 // both must grant what is asked.
 #pragma once
 
-#include <string>
-
 #include <cstddef>
+#include <string>
 
 #include "dbc/perm/roles_list.h"
 #include "ipc/stream.h"
