@@ -8,6 +8,7 @@
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_key.h"
@@ -84,17 +85,64 @@ SQLRowSource *SQLRSUnion::CombineJoin(SQLDatabaseInstance **instance, int *, Lis
   return this;
 }
 
-// ---- messages a union never receives ----
+SQLRowSource *SQLRSUnion::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *accepted) {
+  *accepted = false;
+  return this;
+}
 
-SQLRowSource *SQLRSUnion::PushFilter(SQLRSSCSearchCond *, SQLRSSCSearchCond **) { Unexpected("PushFilter"); }
+// ---- messages a union never receives ----
+// PullFilter goes only to a join's side that is a table leaf or a filter
+// over one, and nothing sends PullNullify.
+
 SQLRowSource *SQLRSUnion::PullFilter(SQLRSSCSearchCond **) { Unexpected("PullFilter"); }
 SQLRowSource *SQLRSUnion::PullNullify(intList **, SQLRSSCSearchCond **) { Unexpected("PullNullify"); }
-SQLRowSource *SQLRSUnion::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *) { Unexpected("PushGroup"); }
 void SQLRSUnion::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *, unsigned long) {
   Unexpected("createQPsubquery");
 }
 
 // ---- rewrites ----
+
+bool SQLRSUnion::InputsCanTake(SQLRSSCSearchCond const *conjunct) {
+  if (!conjunct->CanCopy()) return false;
+  pSQLRSSCColumnRefList refs;
+  const_cast<SQLRSSCSearchCond *>(conjunct)->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  int const n = GetNumCols();
+  for (bool more = refs.First(); more; more = refs.Next()) {
+    int c = refs.GetCurrent()->GetColumnId();
+    if (c < 0 || c >= n) return false;
+    SQLColumnDescriptor const *d = GetColumnDescriptor(c);
+    for (SQLRowSource *input : {left_.get(), right_.get()}) {
+      SQLColumnDescriptor const *i = input->GetColumnDescriptor(c);
+      if (i->GetType() != d->GetType() || i->GetDepth() != d->GetDepth()) return false;
+      if ((d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) && i->GetLength() != d->GetLength()) return false;
+    }
+  }
+  return true;
+}
+
+void SQLRSUnion::PushInto(std::unique_ptr<SQLRowSource> *input, SQLRSSCSearchCondPtr condition) {
+  SQLRSSCSearchCond *rest = nullptr;
+  input->reset(input->release()->PushFilter(condition.release(), &rest));
+  SQLRSSCSearchCondPtr kept(rest);
+  if (kept != nullptr) input->reset(new SQLRSFilter(input->release(), kept.release()));
+}
+
+SQLRowSource *SQLRSUnion::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  std::unique_ptr<SQLRSUnion> self(this);
+  *residual = nullptr;
+  std::vector<SQLRSSCSearchCondPtr> conjuncts = SQLRSSCTakeConjuncts(condition);
+  std::vector<SQLRSSCSearchCondPtr> down, rest;
+  for (SQLRSSCSearchCondPtr &c : conjuncts) (InputsCanTake(c.get()) ? down : rest).push_back(std::move(c));
+  if (SQLRSSCSearchCondPtr forLeft = SQLRSSCConjunction(std::move(down))) {
+    // Column i of the union is column i of each input: the copy for the
+    // right input reads the same column numbers.
+    SQLRSSCSearchCondPtr forRight(forLeft->Copy());
+    PushInto(&left_, std::move(forLeft));
+    PushInto(&right_, std::move(forRight));
+  }
+  *residual = SQLRSSCConjunction(std::move(rest)).release();
+  return self.release();
+}
 
 void SQLRSUnion::OrderAllColumns(SQLSortSpecList *specifications) {
   int n = left_->GetNumCols();

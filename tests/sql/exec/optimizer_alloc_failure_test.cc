@@ -185,6 +185,22 @@ std::vector<TreeCase> const kTrees = {
                                   Departments(), false),
                    {{0, SQLSortSpec::kAscending}});
      }},
+    // The union stays (its inputs take no filter here): the comparison goes
+    // into each input, the OR stays above it, and HAVING on the grouping
+    // column goes through the group and the filter into the union too.
+    {"GroupedAndFilteredUnionAll",
+     [] {
+       auto *u = new SQLRSUnion(Project(Employees(), {Col(1), Col(2)}), Project(Departments(), {Col(0), Col(1)}), true);
+       SQLRowSource *where = Filter(u, And(Cmp(1, SQLRSSC_GREATER_THAN, 15),
+                                           Or(Cmp(0, SQLRSSC_LESS_THAN, 3), new SQLRSSCIsNull(Col(0)))));
+       auto *columns = new intList;
+       columns->Append(0);
+       auto *specs = new List<SQLRSGroupSpec>;
+       specs->Append(SQLRSGroupSpec::Column(0));
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, RefPtr<SQLRSSCValueExpr>(Col(1))));
+       specs->Append(SQLRSGroupSpec::CountStar());
+       return Filter(new SQLRSGroup(where, columns, specs), Cmp(0, SQLRSSC_GREATER_THAN, 1));
+     }},
     {"NullifiedJoinThatAFilterMakesInner",
      [] {
        auto *columns = new intList;
@@ -297,6 +313,7 @@ TEST(OptimizerAllocationFailure, TheTreesGiveTheirRows) {
   EXPECT_EQ(rowsOf("GroupWithTwoConditionsAndAProjection"), (R{{500, 2}}));
   EXPECT_EQ(rowsOf("SortedUnionWithoutDuplicates"), (R{{1, 4}, {1, 10}, {2, 3}, {2, 20}, {3, 30}, {4, 6}, {n, 5}, {n, 40}}));
   EXPECT_EQ(rowsOf("CorrelatedExistsAndNotIn"), (R{{1, 10}, {2, 20}}));
+  EXPECT_EQ(rowsOf("GroupedAndFilteredUnionAll"), (R{{2, 520, 3}}));
 }
 
 }  // namespace

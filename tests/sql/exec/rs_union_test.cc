@@ -6,7 +6,12 @@
 
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_sort.h"
+#include "sql/exec/sc_arith.h"
+#include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_comparison.h"
+#include "sql/exec/sc_const.h"
 #include "sql/exec/sc_value_expr.h"
 #include "test_row_source.h"
 
@@ -210,11 +215,104 @@ TEST(Union, AttachAndCloseReachTheLeavesOfBothInputs) {
   EXPECT_FALSE(b->session.has_value());
 }
 
+// An input that takes no condition, as a projection does: what the union
+// hands it comes back, and a filter over it applies it.
+template <class Base>
+class Unfiltered : public Base {
+ public:
+  using Base::Base;
+  SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) override {
+    *residual = condition;
+    return this;
+  }
+};
+
+SQLRSSCValueExpr *Column(SQLRowSource *rs, int column) {
+  return new SQLRSSCColumnRef(0, column, rs->GetColumnDescriptor(column));
+}
+
+SQLRSSCSearchCond *Compare(SQLRSSCCompOperator op, SQLRSSCValueExpr *a, SQLRSSCValueExpr *b) {
+  auto *left = new pSQLRSSCValueExprList;
+  left->Append(a);
+  auto *right = new pSQLRSSCValueExprList;
+  right->Append(b);
+  return new SQLRSSCComparison(left, op, right);
+}
+
+// A copyable conjunct goes into both inputs, each of which keeps it in a
+// filter of its own; one that cannot be copied (a NOT) stays above.
+TEST(Union, AFilterGoesIntoEachInputAndWhatCannotBeCopiedStaysAbove) {
+  using Input = Unfiltered<VectorRowSource>;
+  auto rows = [](std::vector<std::vector<int>> values) {
+    std::vector<Row> cells;
+    for (auto const &r : values) cells.push_back({Cell::Int(r[0]), Cell::Int(r[1])});
+    return new Input(std::vector<SQLType>{SQL_INTEGER, SQL_INTEGER}, cells);
+  };
+  for (bool all : {true, false}) {
+    auto *u = new SQLRSUnion(rows({{1, 0}, {5, 0}, {7, 1}, {5, 0}}), rows({{2, 0}, {9, 1}, {5, 0}}), all);
+    auto *above = Compare(SQLRSSC_GREATER_THAN, Column(u, 0), new SQLRSSCIntegerConst(3));
+    auto *excluded = new SQLRSSCNot(Compare(SQLRSSC_EQUAL, Column(u, 1), new SQLRSSCIntegerConst(1)));
+    SQLRSSCSearchCond *rest = nullptr;
+    std::unique_ptr<SQLRowSource> pushed(u->PushFilter(new SQLRSSCAnd(above, excluded), &rest));
+    ASSERT_EQ(pushed.get(), u);
+    ASSERT_NE(rest, nullptr);
+    std::unique_ptr<SQLRSSCSearchCond> kept(rest);
+    EXPECT_EQ(dynamic_cast<SQLRSSCNot *>(rest), rest) << "only the NOT stays above";
+    EXPECT_EQ(RunAll(u), all ? (std::vector<int>{5, 7, 5, 9, 5}) : (std::vector<int>{5, 7, 9}));
+    SQLRSFilter filter(pushed.release(), kept.release());
+    EXPECT_EQ(RunAll(&filter), all ? (std::vector<int>{5, 5, 5}) : (std::vector<int>{5}));
+  }
+}
+
+// Column 0 is INTEGER on the left and REAL on the right, so the union
+// delivers REAL: a * 1000000000 is 4e9 there, but overflows (22003) in the
+// left input. A condition over it stays above; one over the INTEGER
+// column 1 goes down.
+TEST(Union, AFilterOverAColumnTheUnionConvertsStaysAbove) {
+  using Input = Unfiltered<StoreRowSource>;
+  auto value = [](SQLType type, int v) {
+    SQLValueStore s;
+    if (type == SQL_REAL)
+      s.SetReal(v);
+    else
+      s.SetInteger(v);
+    return s;
+  };
+  auto input = [&](SQLType type) {
+    std::vector<std::vector<SQLValueStore>> rows;
+    for (int v : {4, 5}) rows.push_back({value(type, v), value(SQL_INTEGER, v)});
+    return new Input(std::vector<SQLColumnDescriptor>{{"a", type, 0, 1}, {"b", SQL_INTEGER, 0, 1}}, rows);
+  };
+  for (int column : {0, 1}) {
+    auto *u = new SQLRSUnion(input(SQL_INTEGER), input(SQL_REAL), true);
+    SQLRSSCValueExpr *operand = Column(u, column);
+    if (column == 0) operand = new SQLRSSCMultiply(operand, new SQLRSSCIntegerConst(1000000000));
+    SQLRSSCSearchCond *rest = nullptr;
+    std::unique_ptr<SQLRowSource> pushed(
+        u->PushFilter(Compare(SQLRSSC_GREATER_THAN, operand, new SQLRSSCIntegerConst(4)), &rest));
+    EXPECT_EQ(rest != nullptr, column == 0) << column;
+    SQLRSFilter filter(pushed.release(), rest);
+    SQLRSPrepareContext context;
+    filter.Prepare(&context);
+    filter.Exec();
+    std::vector<double> got;
+    while (filter.Fetch()) got.push_back(filter.GetValueStoreAddr(0)->GetReal());
+    EXPECT_EQ(got, column == 0 ? (std::vector<double>{4, 5, 4, 5}) : (std::vector<double>{5, 5})) << column;
+  }
+}
+
+// A grouping over a union stays above it.
+TEST(Union, AGroupingStaysAbove) {
+  SQLRSUnion u(Ints({}), Ints({}), true);
+  bool accepted = true;
+  EXPECT_EQ(u.PushGroup(nullptr, nullptr, &accepted), &u);
+  EXPECT_FALSE(accepted);
+}
+
 TEST(UnionDeathTest, MessagesAUnionNeverReceivesStop) {
   SQLRSUnion u(Ints({}), Ints({}), true);
-  EXPECT_DEATH(u.PushFilter(nullptr, nullptr), "Unexpected message SQLRSUnion::PushFilter");
-  bool ok = false;
-  EXPECT_DEATH(u.PushGroup(nullptr, nullptr, &ok), "Unexpected message SQLRSUnion::PushGroup");
+  EXPECT_DEATH(u.PullFilter(nullptr), "Unexpected message SQLRSUnion::PullFilter");
+  EXPECT_DEATH(u.PullNullify(nullptr, nullptr), "Unexpected message SQLRSUnion::PullNullify");
 }
 
 }  // namespace
