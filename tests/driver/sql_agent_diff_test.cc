@@ -319,13 +319,16 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                                 {Col(b, E), Col(b, D), Col(b, S), Col(b, N)});
       return new SQLRSUnion(l, r, all);
     };
-    auto setFunctions = [](SQLRowSource *u, int e, int s, int n) {
-      return std::vector<SQLRSGroupSpec>{SQLRSGroupSpec::CountStar(),
-                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(u, e))),
-                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Arg(Col(u, s))),
-                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, Arg(Col(u, n))),
-                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(u, s))),
-                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, Arg(Col(u, s)))};
+    // Without AVG each company's driver groups its own rows and a group
+    // here adds the parts up; with AVG the grouping runs here.
+    auto setFunctions = [](SQLRowSource *u, int e, int s, int n, bool avg = true) {
+      std::vector<SQLRSGroupSpec> specs{SQLRSGroupSpec::CountStar(),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(u, e))),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, Arg(Col(u, n))),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(u, s))),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, Arg(Col(u, s)))};
+      if (avg) specs.push_back(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Arg(Col(u, s))));
+      return specs;
     };
     corpus.push_back({"SELECT COUNT(*), SUM(emp), AVG(salary), MIN(name), MAX(salary), COUNT(salary) WHERE "
                       "company_nr IN (1, 2)" + tag,
@@ -354,6 +357,21 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
     corpus.push_back({"SELECT COUNT(*), SUM(emp), ... FROM (c1 UNION ALL c2 WHERE emp > k) x" + tag, false, [=] {
                         SQLRowSource *u = derived();
                         return Group(u, {}, setFunctions(u, 0, 2, 3));
+                      }});
+    corpus.push_back({"SELECT COUNT(*), SUM(emp), MIN(name), MAX(salary), COUNT(salary) FROM (c1 UNION ALL c2 "
+                      "WHERE emp > k) x HAVING COUNT(*) > k" + tag,
+                      false, [=] {
+                        SQLRowSource *u = derived();
+                        SQLRowSource *g = Group(u, {}, setFunctions(u, 0, 2, 3, false));
+                        return new SQLRSFilter(g, Cmp(SQLRSSC_GREATER_THAN, Col(g, 0), Int(k)));
+                      }});
+    corpus.push_back({"SELECT dept, name, COUNT(*), SUM(emp), MIN(name), MAX(salary), COUNT(salary) WHERE company_nr "
+                      "IN (1, 2) GROUP BY dept, name ORDER BY 1 dir, 2" + tag,
+                      true, [=] {
+                        SQLRowSource *u = inList();
+                        std::vector<SQLRSGroupSpec> specs = setFunctions(u, E, S, N, false);
+                        specs.insert(specs.begin(), {SQLRSGroupSpec::Column(D), SQLRSGroupSpec::Column(N)});
+                        return Sort(Group(u, {D, N}, specs), {{0, dir}, {1, 0}});
                       }});
     corpus.push_back({"SELECT x.dept, x.name, COUNT(*), ... FROM (c1 UNION ALL c2 WHERE emp > k) x GROUP BY x.dept, "
                       "x.name HAVING COUNT(*) > 1" + tag,

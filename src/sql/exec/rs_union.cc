@@ -9,6 +9,7 @@
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_filter.h"
+#include "sql/exec/rs_group.h"
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_key.h"
@@ -85,11 +86,6 @@ SQLRowSource *SQLRSUnion::CombineJoin(SQLDatabaseInstance **instance, int *, Lis
   return this;
 }
 
-SQLRowSource *SQLRSUnion::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *accepted) {
-  *accepted = false;
-  return this;
-}
-
 // ---- messages a union never receives ----
 // PullFilter goes only to a join's side that is a table leaf or a filter
 // over one, and nothing sends PullNullify.
@@ -106,9 +102,13 @@ bool SQLRSUnion::InputsCanTake(SQLRSSCSearchCond const *conjunct) {
   if (!conjunct->CanCopy()) return false;
   pSQLRSSCColumnRefList refs;
   const_cast<SQLRSSCSearchCond *>(conjunct)->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  return InputsDeliverAsTheUnion(&refs);
+}
+
+bool SQLRSUnion::InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs) {
   int const n = GetNumCols();
-  for (bool more = refs.First(); more; more = refs.Next()) {
-    int c = refs.GetCurrent()->GetColumnId();
+  for (bool more = refs->First(); more; more = refs->Next()) {
+    int c = refs->GetCurrent()->GetColumnId();
     if (c < 0 || c >= n) return false;
     SQLColumnDescriptor const *d = GetColumnDescriptor(c);
     for (SQLRowSource *input : {left_.get(), right_.get()}) {
@@ -186,6 +186,110 @@ void SQLRSUnion::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchP
   ts->AppendBs2(all_ ? 1 : 0);
   left_->createTokenString(ts, level, params);
   right_->createTokenString(ts, level, params);
+}
+
+bool SQLRSUnion::InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs) {
+  if (!all_) return false;
+  std::vector<int> grouping;
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
+    grouping.push_back(groupingColumns->GetCurrent());
+  pSQLRSSCColumnRefList refs;
+  for (bool more = outputs->First(); more; more = outputs->Next()) {
+    SQLRSGroupSpec const &spec = outputs->GetCurrent();
+    switch (spec.GetKind()) {
+      case SQLRSGroupSpec::kGroupingColumn:
+        if (std::find(grouping.begin(), grouping.end(), spec.GetColumn()) == grouping.end()) return false;
+        break;
+      case SQLRSGroupSpec::kSetFunction:
+        // AVG would need its parts' sums and counts divided above.
+        if (spec.GetFunction() == SQLRSGroupSpec::kAvg || !spec.GetExpression()->CanCopy()) return false;
+        spec.GetExpression()->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+        break;
+      default: break;
+    }
+  }
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next()) {
+    int c = groupingColumns->GetCurrent();
+    if (c < 0 || c >= GetNumCols()) return false;
+    SQLColumnDescriptor const *d = GetColumnDescriptor(c);
+    for (SQLRowSource *input : {left_.get(), right_.get()}) {
+      SQLColumnDescriptor const *i = input->GetColumnDescriptor(c);
+      if (i->GetType() != d->GetType() || i->GetDepth() != d->GetDepth() || i->GetLength() != d->GetLength())
+        return false;
+    }
+  }
+  return InputsDeliverAsTheUnion(&refs);
+}
+
+SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
+  std::unique_ptr<SQLRSUnion> self(this);
+  *accepted = false;
+  if (!InputsCanGroup(groupingColumns, outputs)) return self.release();
+  // Each input groups its own rows by the grouping columns, all of them
+  // first, then one part per set function; a group above adds the parts up.
+  std::vector<int> grouping;
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
+    grouping.push_back(groupingColumns->GetCurrent());
+  auto partColumns = [&grouping] {
+    auto columns = std::make_unique<intList>();
+    for (int c : grouping) columns->Append(c);
+    return columns;
+  };
+  auto partSpecs = [&grouping, outputs] {
+    auto specs = std::make_unique<List<SQLRSGroupSpec>>();
+    for (int c : grouping) specs->Append(SQLRSGroupSpec::Column(c));
+    for (bool more = outputs->First(); more; more = outputs->Next()) {
+      SQLRSGroupSpec const &spec = outputs->GetCurrent();
+      if (spec.GetKind() == SQLRSGroupSpec::kCountStar) specs->Append(SQLRSGroupSpec::CountStar());
+      if (spec.GetKind() == SQLRSGroupSpec::kSetFunction)
+        specs->Append(SQLRSGroupSpec::SetFunction(spec.GetFunction(), RefPtr<SQLRSSCValueExpr>(spec.GetExpression()->Copy())));
+    }
+    return specs;
+  };
+  for (std::unique_ptr<SQLRowSource> *input : {&left_, &right_}) {
+    std::unique_ptr<intList> columns = partColumns();
+    std::unique_ptr<List<SQLRSGroupSpec>> specs = partSpecs();
+    bool taken = false;
+    input->reset(input->release()->PushGroup(columns.get(), specs.get(), &taken));
+    if (taken) {
+      static_cast<void>(columns.release());  // the input owns both lists now
+      static_cast<void>(specs.release());
+    } else if (input == &left_) {
+      // Nothing changed (a left input that groups nothing itself gains
+      // nothing from parts): the grouping stays above.
+      return self.release();
+    } else {
+      input->reset(new SQLRSGroup(input->release(), columns.release(), specs.release()));
+    }
+  }
+  // The union of the parts takes this union's place under the final group.
+  std::unique_ptr<SQLRSUnion> parts(new SQLRSUnion(left_.release(), right_.release(), true));
+  self.reset();
+  int const g = static_cast<int>(grouping.size());
+  auto columns = std::make_unique<intList>();
+  for (int i = 0; i < g; ++i) columns->Append(i);
+  auto specs = std::make_unique<List<SQLRSGroupSpec>>();
+  int part = g;
+  for (bool more = outputs->First(); more; more = outputs->Next()) {
+    SQLRSGroupSpec const &spec = outputs->GetCurrent();
+    if (spec.GetKind() == SQLRSGroupSpec::kGroupingColumn) {
+      int i = static_cast<int>(std::find(grouping.begin(), grouping.end(), spec.GetColumn()) - grouping.begin());
+      specs->Append(SQLRSGroupSpec::Column(i));
+      continue;
+    }
+    // Counts and sums add up, MIN and MAX are those of the parts.
+    int function = spec.GetKind() == SQLRSGroupSpec::kCountStar || spec.GetFunction() == SQLRSGroupSpec::kCount
+                       ? SQLRSGroupSpec::kSum
+                       : spec.GetFunction();
+    specs->Append(SQLRSGroupSpec::SetFunction(
+        function, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, part, parts->GetColumnDescriptor(part)))));
+    ++part;
+  }
+  std::unique_ptr<SQLRowSource> total(new SQLRSGroup(parts.release(), columns.release(), specs.release()));
+  delete groupingColumns;  // taken over
+  delete outputs;
+  *accepted = true;
+  return total.release();
 }
 
 // ---- descriptors and preparation ----

@@ -54,8 +54,16 @@ class SQLRSUnion : public SQLRowSource {
   // Always takes the sort: each input sorts (itself or by a new sort row
   // source over it) and the union merges.
   bool PushSort(SQLSortSpecList *specifications) override;
-  // Refuses: the grouping runs above the union, over the rows of both
-  // inputs.
+  // With ALL, and with set functions COUNT, SUM, MIN and MAX whose
+  // arguments (and grouping columns) each input delivers as the union
+  // does, the grouping is offered to the left input in parts: the grouping
+  // columns, then one part per set function. When it takes them (a table
+  // leaf, or a union below that does the same), the right input groups its
+  // own rows too (itself, or by a group here), and a group over the union
+  // of the parts adds them up (COUNT and SUM add, MIN and MAX of the parts);
+  // that group stands in the tree. Otherwise (AVG among them, a left input
+  // that refuses) it refuses and the grouping runs above the union over
+  // the rows of both inputs.
   SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) override;
   // The union does not narrow: the offer comes back as its whole row.
   SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) override;
@@ -92,6 +100,11 @@ class SQLRSUnion : public SQLRowSource {
   void CreateOutputColumnDescriptors();
   // TRUE when a conjunct can go into both inputs (see PushFilter).
   bool InputsCanTake(SQLRSSCSearchCond const *conjunct);
+  // TRUE when every column read has the union's type and depth (and a text
+  // or raw value its length) in each input.
+  bool InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs);
+  // TRUE when each input can group its own rows for a grouping above.
+  bool InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs);
   // Offers the condition to an input; a filter over it keeps what it leaves.
   static void PushInto(std::unique_ptr<SQLRowSource> *input, SQLRSSCSearchCondPtr condition);
   // TRUE when the held left row goes before the held right row.

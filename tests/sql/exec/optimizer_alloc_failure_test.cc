@@ -75,6 +75,21 @@ class LocalTable : public VectorRowSource {
   }
 };
 
+// A local table that takes a grouping the way a table leaf does (here by a
+// group over itself).
+class GroupingTable : public LocalTable {
+ public:
+  using LocalTable::LocalTable;
+
+  SQLRowSource *PushGroup(intList *columns, List<SQLRSGroupSpec> *specs, bool *accepted) override {
+    std::unique_ptr<GroupingTable> self(this);
+    *accepted = false;
+    SQLRowSource *grouped = new SQLRSGroup(self.release(), columns, specs);
+    *accepted = true;
+    return grouped;
+  }
+};
+
 // A table of `columns` INTEGER columns; N in a row is NULL.
 SQLRowSource *Table(int columns, std::vector<std::vector<int>> const &rows) {
   std::vector<Row> cells;
@@ -90,6 +105,16 @@ SQLRowSource *Table(int columns, std::vector<std::vector<int>> const &rows) {
 SQLRowSource *Departments() { return Table(2, {{1, 10}, {2, 20}, {3, 30}, {N, 40}}); }
 SQLRowSource *Employees() {
   return Table(3, {{1, 1, 100}, {2, 2, 200}, {3, 2, 300}, {4, 1, 400}, {5, N, 500}, {6, 4, 50}});
+}
+// The same employees in a table that takes groupings.
+SQLRowSource *GroupingEmployees() {
+  std::vector<Row> cells;
+  for (auto const &r : std::vector<std::vector<int>>{{1, 1, 100}, {2, 2, 200}, {5, N, 500}, {6, 4, N}}) {
+    Row row;
+    for (int v : r) row.push_back(v == N ? Cell::Null() : Cell::Int(v));
+    cells.push_back(row);
+  }
+  return new GroupingTable(std::vector<SQLType>(3, SQL_INTEGER), cells);
 }
 
 SQLRSSCSearchCond *ColumnsEqual(int a, int b) {
@@ -200,6 +225,19 @@ std::vector<TreeCase> const kTrees = {
        specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, RefPtr<SQLRSSCValueExpr>(Col(1))));
        specs->Append(SQLRSGroupSpec::CountStar());
        return Filter(new SQLRSGroup(where, columns, specs), Cmp(0, SQLRSSC_GREATER_THAN, 1));
+     }},
+    // Each input groups its own rows and a group above adds the parts up.
+    {"GroupedUnionAllInParts",
+     [] {
+       auto *columns = new intList;
+       columns->Append(1);
+       auto *specs = new List<SQLRSGroupSpec>;
+       specs->Append(SQLRSGroupSpec::Column(1));
+       specs->Append(SQLRSGroupSpec::CountStar());
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, RefPtr<SQLRSSCValueExpr>(Col(2))));
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, RefPtr<SQLRSSCValueExpr>(Col(0))));
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, RefPtr<SQLRSSCValueExpr>(Col(2))));
+       return new SQLRSGroup(new SQLRSUnion(GroupingEmployees(), GroupingEmployees(), true), columns, specs);
      }},
     {"NullifiedJoinThatAFilterMakesInner",
      [] {
@@ -314,6 +352,7 @@ TEST(OptimizerAllocationFailure, TheTreesGiveTheirRows) {
   EXPECT_EQ(rowsOf("SortedUnionWithoutDuplicates"), (R{{1, 4}, {1, 10}, {2, 3}, {2, 20}, {3, 30}, {4, 6}, {n, 5}, {n, 40}}));
   EXPECT_EQ(rowsOf("CorrelatedExistsAndNotIn"), (R{{1, 10}, {2, 20}}));
   EXPECT_EQ(rowsOf("GroupedAndFilteredUnionAll"), (R{{2, 520, 3}}));
+  EXPECT_EQ(rowsOf("GroupedUnionAllInParts"), (R{{1, 2, 200, 1, 2}, {2, 2, 400, 2, 2}, {4, 2, n, 6, 0}, {n, 2, 1000, 5, 2}}));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_const.h"
 #include "sql/exec/sc_value_expr.h"
+#include "absorbing_source.h"
 #include "test_row_source.h"
 
 namespace molvane::test {
@@ -301,12 +302,63 @@ TEST(Union, AFilterOverAColumnTheUnionConvertsStaysAbove) {
   }
 }
 
-// A grouping over a union stays above it.
-TEST(Union, AGroupingStaysAbove) {
-  SQLRSUnion u(Ints({}), Ints({}), true);
-  bool accepted = true;
-  EXPECT_EQ(u.PushGroup(nullptr, nullptr, &accepted), &u);
-  EXPECT_FALSE(accepted);
+// GROUP BY column 0 with COUNT(*) and SUM(column 1) over a union whose
+// left input takes its part (its rows stand for the parts it computed:
+// key, count, sum) and whose right input takes none (a group here makes
+// its part): the group above adds the parts up.
+TEST(Union, AGroupingGoesIntoTheInputsInPartsThatAGroupAboveAddsUp) {
+  auto rows = [](std::vector<std::vector<int>> values) {
+    std::vector<Row> cells;
+    for (auto const &r : values) cells.push_back({Cell::Int(r[0]), Cell::Int(r[1]), Cell::Int(r[2])});
+    return new Absorbing(std::vector<SQLType>(3, SQL_INTEGER), cells);
+  };
+  auto grouping = [](int function) {
+    auto columns = std::make_unique<intList>();
+    columns->Append(0);
+    auto specs = std::make_unique<List<SQLRSGroupSpec>>();
+    specs->Append(SQLRSGroupSpec::Column(0));
+    specs->Append(SQLRSGroupSpec::CountStar());
+    specs->Append(SQLRSGroupSpec::SetFunction(function, RefPtr<SQLRSSCValueExpr>(Col(1))));
+    return std::make_pair(std::move(columns), std::move(specs));
+  };
+  Absorbing *left = rows({{1, 2, 30}, {2, 1, 5}});
+  left->acceptGroup = true;
+  auto *u = new SQLRSUnion(left, rows({{1, 10, 0}, {3, 7, 0}, {1, 4, 0}}), true);
+  auto [columns, specs] = grouping(SQLRSGroupSpec::kSum);
+  bool accepted = false;
+  std::unique_ptr<SQLRowSource> top(u->PushGroup(columns.get(), specs.get(), &accepted));
+  ASSERT_TRUE(accepted);
+  static_cast<void>(columns.release());  // taken over
+  static_cast<void>(specs.release());
+  ASSERT_NE(dynamic_cast<SQLRSGroup *>(top.get()), nullptr);
+  ASSERT_NE(left->groupSpecs, nullptr);
+  EXPECT_EQ(left->groupSpecs->NrElements(), 3);
+  SQLRSPrepareContext context;
+  top->Prepare(&context);
+  top->Exec();
+  std::vector<std::vector<int>> got;
+  while (top->Fetch()) {
+    std::vector<int> row;
+    for (int c = 0; c < top->GetNumCols(); ++c) row.push_back(top->GetValueStoreAddr(c)->GetInteger());
+    got.push_back(row);
+  }
+  EXPECT_EQ(got, (std::vector<std::vector<int>>{{1, 4, 44}, {2, 1, 5}, {3, 1, 7}}));
+
+  // AVG, a union without ALL and a left input that takes no part keep the
+  // grouping above the union, and no input was given anything.
+  for (int variant : {0, 1, 2}) {
+    Absorbing *l = rows({});
+    l->acceptGroup = variant != 2;
+    Absorbing *r = rows({});
+    r->acceptGroup = true;
+    SQLRSUnion v(l, r, variant != 1);
+    auto [c, s] = grouping(variant == 0 ? SQLRSGroupSpec::kAvg : SQLRSGroupSpec::kMax);
+    accepted = true;
+    EXPECT_EQ(v.PushGroup(c.get(), s.get(), &accepted), &v) << variant;
+    EXPECT_FALSE(accepted) << variant;
+    EXPECT_EQ(l->groupSpecs, nullptr) << variant;
+    EXPECT_EQ(r->groupSpecs, nullptr) << variant;
+  }
 }
 
 TEST(UnionDeathTest, MessagesAUnionNeverReceivesStop) {
