@@ -453,8 +453,10 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                         auto tc = [&](int c) { return new SQLRSSCColumnRef(0, 4 + c, t->GetColumnDescriptor(c)); };
                         auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(u, 1), tc(D)), Cmp(op, Col(u, 0), tc(E)));
                         auto *j = new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, u, t, nullptr), where);
-                        SQLRowSource *g = Group(j, {1}, {SQLRSGroupSpec::Column(1), SQLRSGroupSpec::CountStar(),
-                                                         SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(tc(E)))});
+                        SQLRowSource *g =
+                            Group(j, {1},
+                                  {SQLRSGroupSpec::Column(1), SQLRSGroupSpec::CountStar(),
+                                   SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(tc(E)))});
                         return Sort(g, {{0, dir}});
                       }});
   };

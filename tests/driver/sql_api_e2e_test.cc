@@ -418,8 +418,19 @@ TEST_P(SqlApiE2E, StatementsOverBothCompanies) {
       {"SELECT d.code :c, x.emp :e FROM exdep010 d INNER JOIN " + both + " ON x.dept = d.code AND x.salary > 90 "
        "WHERE d.company_nr = 1",
        {"A|1", "A|4", "B|2", "B|3"}},
-      {"SELECT d.code :c, COUNT(*) :n FROM exdep010 d, " + both + " WHERE x.dept = d.code AND d.company_nr = 1 GROUP BY d.code",
+      {"SELECT d.code :c, COUNT(*) :n FROM exdep010 d, " + both +
+           " WHERE x.dept = d.code AND d.company_nr = 1 GROUP BY d.code",
        {"A|3", "B|2"}},
+      // Subqueries over both companies, correlated and not.
+      {"SELECT d.code :c FROM exdep010 d WHERE d.company_nr = 1 AND EXISTS (SELECT x.emp FROM " + both +
+           " WHERE x.dept = d.code AND x.salary < 150)",
+       {"A"}},
+      {"SELECT d.code :c, (SELECT MAX(e.emp) FROM exemp010 e WHERE e.company_nr IN (1, 2) AND e.dept = d.code) :m "
+       "FROM exdep010 d WHERE d.company_nr = 1",
+       {"A|7", "B|3", "C|0"}},
+      {"SELECT d.code :c FROM exdep010 d WHERE d.company_nr = 1 AND d.code IN (SELECT e.dept FROM exemp010 e "
+       "WHERE e.company_nr IN (1, 2) AND e.salary < 150)",
+       {"A"}},
   };
   for (const auto &c : cases) EXPECT_EQ(Sorted(Query(c.text, 1, SQL_PARSE_ANSI)), c.rows) << c.text;
   EXPECT_EQ(Query("SELECT x.emp :e FROM " + both + " ORDER BY 1 DESC", 1, SQL_PARSE_ANSI),

@@ -242,7 +242,8 @@ SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpe
       SQLRSGroupSpec const &spec = outputs->GetCurrent();
       if (spec.GetKind() == SQLRSGroupSpec::kCountStar) specs->Append(SQLRSGroupSpec::CountStar());
       if (spec.GetKind() == SQLRSGroupSpec::kSetFunction)
-        specs->Append(SQLRSGroupSpec::SetFunction(spec.GetFunction(), RefPtr<SQLRSSCValueExpr>(spec.GetExpression()->Copy())));
+        specs->Append(SQLRSGroupSpec::SetFunction(spec.GetFunction(),
+                                                  RefPtr<SQLRSSCValueExpr>(spec.GetExpression()->Copy())));
     }
     return specs;
   };

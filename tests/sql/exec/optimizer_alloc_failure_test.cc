@@ -352,7 +352,8 @@ TEST(OptimizerAllocationFailure, TheTreesGiveTheirRows) {
   EXPECT_EQ(rowsOf("SortedUnionWithoutDuplicates"), (R{{1, 4}, {1, 10}, {2, 3}, {2, 20}, {3, 30}, {4, 6}, {n, 5}, {n, 40}}));
   EXPECT_EQ(rowsOf("CorrelatedExistsAndNotIn"), (R{{1, 10}, {2, 20}}));
   EXPECT_EQ(rowsOf("GroupedAndFilteredUnionAll"), (R{{2, 520, 3}}));
-  EXPECT_EQ(rowsOf("GroupedUnionAllInParts"), (R{{1, 2, 200, 1, 2}, {2, 2, 400, 2, 2}, {4, 2, n, 6, 0}, {n, 2, 1000, 5, 2}}));
+  EXPECT_EQ(rowsOf("GroupedUnionAllInParts"),
+            (R{{1, 2, 200, 1, 2}, {2, 2, 400, 2, 2}, {4, 2, n, 6, 0}, {n, 2, 1000, 5, 2}}));
 }
 
 }  // namespace
