@@ -421,6 +421,14 @@ TEST_P(SqlApiE2E, StatementsOverBothCompanies) {
       {"SELECT d.code :c, COUNT(*) :n FROM exdep010 d, " + both +
            " WHERE x.dept = d.code AND d.company_nr = 1 GROUP BY d.code",
        {"A|3", "B|2"}},
+      // A grouping over groups made here (over both companies, or over a
+      // join of tables on two drivers).
+      {"SELECT COUNT(*) :n, MAX(x.c) :m FROM (SELECT dept, COUNT(*) AS c FROM exemp010 WHERE company_nr IN (1, 2) "
+       "GROUP BY dept) x",
+       {"2|3"}},
+      {"SELECT COUNT(*) :n, MIN(x.c) :m FROM (SELECT e.dept, COUNT(*) AS c FROM exemp010 e, exdep010 d "
+       "WHERE e.dept = d.code GROUP BY e.dept) x",
+       {"2|2"}},
       // Subqueries over both companies, correlated and not.
       {"SELECT d.code :c FROM exdep010 d WHERE d.company_nr = 1 AND EXISTS (SELECT x.emp FROM " + both +
            " WHERE x.dept = d.code AND x.salary < 150)",
