@@ -868,7 +868,7 @@ TEST_P(SqlApiE2E, DriverKilledInTheMiddleOfAFetchGivesACleanError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiE2E, testing::Values("one", "two", "split"));
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiChanges, testing::Values("one", "two"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiChanges, testing::Values("one", "two", "split"));
 
 // A user whose role lets them read, change and delete only the employees of
 // department B; the rows were put in by a super user.
@@ -959,6 +959,6 @@ TEST_P(SqlApiRoles, RecordReadsDecideTheConditionsOnTheRow) {
   zdb_close(cursor);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two", "split"));
 
 }  // namespace
