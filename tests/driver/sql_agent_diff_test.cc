@@ -366,12 +366,13 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                         return new SQLRSFilter(g, Cmp(SQLRSSC_GREATER_THAN, Col(g, 0), Int(k)));
                       }});
     corpus.push_back({"SELECT dept, name, COUNT(*), SUM(emp), MIN(name), MAX(salary), COUNT(salary) WHERE company_nr "
-                      "IN (1, 2) GROUP BY dept, name ORDER BY 1 dir, 2" + tag,
+                      "IN (1, 2) GROUP BY dept, name HAVING name <> s ORDER BY 1 dir, 2" + tag,
                       true, [=] {
                         SQLRowSource *u = inList();
                         std::vector<SQLRSGroupSpec> specs = setFunctions(u, E, S, N, false);
                         specs.insert(specs.begin(), {SQLRSGroupSpec::Column(D), SQLRSGroupSpec::Column(N)});
-                        return Sort(Group(u, {D, N}, specs), {{0, dir}, {1, 0}});
+                        SQLRowSource *g = Group(u, {D, N}, specs);
+                        return Sort(new SQLRSFilter(g, Cmp(SQLRSSC_NOT_EQUAL, Col(g, 1), Str(s))), {{0, dir}, {1, 0}});
                       }});
     corpus.push_back({"SELECT x.dept, x.name, COUNT(*), ... FROM (c1 UNION ALL c2 WHERE emp > k) x GROUP BY x.dept, "
                       "x.name HAVING COUNT(*) > 1" + tag,
