@@ -1,6 +1,7 @@
 #include "sql/exec/rs_union.h"
 
 #include <algorithm>
+#include <new>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -10,6 +11,9 @@
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_group.h"
+#include "sql/exec/rs_project.h"
+#include "sql/exec/sc_arith.h"
+#include "sql/exec/sc_const.h"
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_key.h"
@@ -200,11 +204,14 @@ bool SQLRSUnion::InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *
       case SQLRSGroupSpec::kGroupingColumn:
         if (std::find(grouping.begin(), grouping.end(), spec.GetColumn()) == grouping.end()) return false;
         break;
-      case SQLRSGroupSpec::kSetFunction:
-        // AVG would need its parts' sums and counts divided above.
-        if (spec.GetFunction() == SQLRSGroupSpec::kAvg || !spec.GetExpression()->CanCopy()) return false;
+      case SQLRSGroupSpec::kSetFunction: {
+        if (!spec.GetExpression()->CanCopy()) return false;
+        // AVG of numbers only: its parts are a REAL sum and a count.
+        SQLType type = spec.GetExpression()->GetColumnDescriptor().GetType();
+        if (spec.GetFunction() == SQLRSGroupSpec::kAvg && type != SQL_INTEGER && type != SQL_REAL) return false;
         spec.GetExpression()->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
         break;
+      }
       default: break;
     }
   }
@@ -226,7 +233,9 @@ SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpe
   *accepted = false;
   if (!InputsCanGroup(groupingColumns, outputs)) return self.release();
   // Each input groups its own rows by the grouping columns, all of them
-  // first, then one part per set function; a group above adds the parts up.
+  // first, then one part per set function (two for AVG: the SUM of its
+  // argument as a REAL, so that it adds like AVG's own sum, and its COUNT);
+  // a group above adds the parts up.
   std::vector<int> grouping;
   for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
     grouping.push_back(groupingColumns->GetCurrent());
@@ -241,9 +250,18 @@ SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpe
     for (bool more = outputs->First(); more; more = outputs->Next()) {
       SQLRSGroupSpec const &spec = outputs->GetCurrent();
       if (spec.GetKind() == SQLRSGroupSpec::kCountStar) specs->Append(SQLRSGroupSpec::CountStar());
-      if (spec.GetKind() == SQLRSGroupSpec::kSetFunction)
+      if (spec.GetKind() != SQLRSGroupSpec::kSetFunction) continue;
+      if (spec.GetFunction() != SQLRSGroupSpec::kAvg) {
         specs->Append(SQLRSGroupSpec::SetFunction(spec.GetFunction(),
                                                   RefPtr<SQLRSSCValueExpr>(spec.GetExpression()->Copy())));
+        continue;
+      }
+      SQLRSSCValueExprPtr argument(spec.GetExpression()->Copy());
+      SQLRSSCValueExprPtr one(new SQLRSSCRealConst(1.0));
+      RefPtr<SQLRSSCValueExpr> real(new SQLRSSCMultiply(argument.release(), one.release()));
+      specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, real));
+      specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount,
+                                                RefPtr<SQLRSSCValueExpr>(spec.GetExpression()->Copy())));
     }
     return specs;
   };
@@ -270,23 +288,70 @@ SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpe
   auto columns = std::make_unique<intList>();
   for (int i = 0; i < g; ++i) columns->Append(i);
   auto specs = std::make_unique<List<SQLRSGroupSpec>>();
+  auto sumOf = [&specs, &parts](int function, int part) {
+    specs->Append(SQLRSGroupSpec::SetFunction(
+        function, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, part, parts->GetColumnDescriptor(part)))));
+  };
+  std::vector<int> averages;  // per output: the final column of an AVG's sum, or -1
   int part = g;
   for (bool more = outputs->First(); more; more = outputs->Next()) {
     SQLRSGroupSpec const &spec = outputs->GetCurrent();
+    averages.push_back(-1);
     if (spec.GetKind() == SQLRSGroupSpec::kGroupingColumn) {
       int i = static_cast<int>(std::find(grouping.begin(), grouping.end(), spec.GetColumn()) - grouping.begin());
       specs->Append(SQLRSGroupSpec::Column(i));
       continue;
     }
+    if (spec.GetKind() == SQLRSGroupSpec::kSetFunction && spec.GetFunction() == SQLRSGroupSpec::kAvg) {
+      averages.back() = specs->NrElements();
+      sumOf(SQLRSGroupSpec::kSum, part++);
+      sumOf(SQLRSGroupSpec::kSum, part++);
+      continue;
+    }
     // Counts and sums add up, MIN and MAX are those of the parts.
-    int function = spec.GetKind() == SQLRSGroupSpec::kCountStar || spec.GetFunction() == SQLRSGroupSpec::kCount
-                       ? SQLRSGroupSpec::kSum
-                       : spec.GetFunction();
-    specs->Append(SQLRSGroupSpec::SetFunction(
-        function, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, part, parts->GetColumnDescriptor(part)))));
-    ++part;
+    sumOf(spec.GetKind() == SQLRSGroupSpec::kCountStar || spec.GetFunction() == SQLRSGroupSpec::kCount
+              ? SQLRSGroupSpec::kSum
+              : spec.GetFunction(),
+          part++);
   }
   std::unique_ptr<SQLRowSource> total(new SQLRSGroup(parts.release(), columns.release(), specs.release()));
+  if (std::any_of(averages.begin(), averages.end(), [](int a) { return a >= 0; })) {
+    // A projection divides each AVG's sum by its count (a NULL sum, of no
+    // value, gives NULL) and passes the other columns on.
+    auto expressions = std::make_unique<pSQLRSSCValueExprList>();
+    std::vector<SQLRSSCValueExprPtr> owned;
+    owned.reserve(averages.size());
+    auto column = [&total](int c) { return new SQLRSSCColumnRef(0, c, total->GetColumnDescriptor(c)); };
+    int c = 0;
+    for (int average : averages) {
+      if (average < 0) {
+        owned.emplace_back(column(c++));
+        continue;
+      }
+      SQLRSSCValueExprPtr sum(column(c++));
+      SQLRSSCValueExprPtr count(column(c++));
+      owned.emplace_back(new SQLRSSCDivide(sum.release(), count.release()));
+    }
+    // The list does not own its expressions: until the projection takes
+    // them over, they are freed here when memory runs out.
+    void *memory = nullptr;
+    try {
+      for (SQLRSSCValueExprPtr &e : owned) {
+        expressions->Append(e.get());
+        static_cast<void>(e.release());
+      }
+      memory = ::operator new(sizeof(SQLRSProject));
+    } catch (...) {
+      for (bool more = expressions->First(); more; more = expressions->Next()) delete expressions->GetCurrent();
+      throw;
+    }
+    try {
+      total.reset(new (memory) SQLRSProject(total.release(), expressions.release()));
+    } catch (...) {
+      ::operator delete(memory);  // the projection freed what it took
+      throw;
+    }
+  }
   delete groupingColumns;  // taken over
   delete outputs;
   *accepted = true;

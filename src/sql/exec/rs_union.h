@@ -54,16 +54,17 @@ class SQLRSUnion : public SQLRowSource {
   // Always takes the sort: each input sorts (itself or by a new sort row
   // source over it) and the union merges.
   bool PushSort(SQLSortSpecList *specifications) override;
-  // With ALL, and with set functions COUNT, SUM, MIN and MAX whose
-  // arguments (and grouping columns) each input delivers as the union
-  // does, the grouping is offered to the left input in parts: the grouping
-  // columns, then one part per set function. When it takes them (a table
-  // leaf, or a union below that does the same), the right input groups its
-  // own rows too (itself, or by a group here), and a group over the union
-  // of the parts adds them up (COUNT and SUM add, MIN and MAX of the parts);
-  // that group stands in the tree. Otherwise (AVG among them, a left input
-  // that refuses) it refuses and the grouping runs above the union over
-  // the rows of both inputs.
+  // With ALL, and with set functions whose arguments (and grouping
+  // columns) each input delivers as the union does, the grouping is offered
+  // to the left input in parts: the grouping columns, then one part per set
+  // function (AVG: the SUM of its argument as a REAL and its COUNT). When it
+  // takes them (a table leaf, or a union below that does the same), the
+  // right input groups its own rows too (itself, or by a group here), and a
+  // group over the union of the parts adds them up (COUNT and SUM add, MIN
+  // and MAX of the parts); that group stands in the tree, under a projection
+  // that divides each AVG's sum by its count. Otherwise (AVG of what is not
+  // a number, a left input that refuses) it refuses and the grouping runs
+  // above the union over the rows of both inputs.
   SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) override;
   // The union does not narrow: the offer comes back as its whole row.
   SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) override;

@@ -239,6 +239,19 @@ std::vector<TreeCase> const kTrees = {
        specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, RefPtr<SQLRSSCValueExpr>(Col(2))));
        return new SQLRSGroup(new SQLRSUnion(GroupingEmployees(), GroupingEmployees(), true), columns, specs);
      }},
+    // AVG's parts (a REAL sum and a count) are divided by a projection
+    // over the group above; a filter reads the averages.
+    {"AveragedUnionAllInParts",
+     [] {
+       auto *columns = new intList;
+       columns->Append(1);
+       auto *specs = new List<SQLRSGroupSpec>;
+       specs->Append(SQLRSGroupSpec::Column(1));
+       specs->Append(SQLRSGroupSpec::CountStar());
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, RefPtr<SQLRSSCValueExpr>(Col(2))));
+       auto *group = new SQLRSGroup(new SQLRSUnion(GroupingEmployees(), GroupingEmployees(), true), columns, specs);
+       return Project(Filter(group, Cmp(2, SQLRSSC_GREATER_THAN, 150)), {Col(0), Col(1)});
+     }},
     {"NullifiedJoinThatAFilterMakesInner",
      [] {
        auto *columns = new intList;
@@ -352,6 +365,7 @@ TEST(OptimizerAllocationFailure, TheTreesGiveTheirRows) {
   EXPECT_EQ(rowsOf("SortedUnionWithoutDuplicates"), (R{{1, 4}, {1, 10}, {2, 3}, {2, 20}, {3, 30}, {4, 6}, {n, 5}, {n, 40}}));
   EXPECT_EQ(rowsOf("CorrelatedExistsAndNotIn"), (R{{1, 10}, {2, 20}}));
   EXPECT_EQ(rowsOf("GroupedAndFilteredUnionAll"), (R{{2, 520, 3}}));
+  EXPECT_EQ(rowsOf("AveragedUnionAllInParts"), (R{{2, 2}, {n, 2}}));
   EXPECT_EQ(rowsOf("GroupedUnionAllInParts"),
             (R{{1, 2, 200, 1, 2}, {2, 2, 400, 2, 2}, {4, 2, n, 6, 0}, {n, 2, 1000, 5, 2}}));
 }

@@ -344,15 +344,41 @@ TEST(Union, AGroupingGoesIntoTheInputsInPartsThatAGroupAboveAddsUp) {
   }
   EXPECT_EQ(got, (std::vector<std::vector<int>>{{1, 4, 44}, {2, 1, 5}, {3, 1, 7}}));
 
-  // AVG, a union without ALL and a left input that takes no part keep the
-  // grouping above the union, and no input was given anything.
+  // AVG: the parts are a REAL sum and a count, which a projection over
+  // the group divides.
+  left = rows({{1, 30, 2}, {2, 5, 1}});
+  left->acceptGroup = true;
+  u = new SQLRSUnion(left, rows({{1, 10, 0}, {3, 7, 0}, {1, 4, 0}}), true);
+  auto [avgColumns, avgSpecs] = grouping(SQLRSGroupSpec::kAvg);
+  avgSpecs->First();
+  avgSpecs->Next();
+  avgSpecs->DeleteCurrent();  // GROUP BY column 0 with column 0 and AVG(column 1)
+  top.reset(u->PushGroup(avgColumns.get(), avgSpecs.get(), &accepted));
+  ASSERT_TRUE(accepted);
+  static_cast<void>(avgColumns.release());
+  static_cast<void>(avgSpecs.release());
+  ASSERT_EQ(left->groupSpecs->NrElements(), 3);  // column 0, SUM, COUNT
+  SQLRSPrepareContext averaging;
+  top->Prepare(&averaging);
+  top->Exec();
+  std::vector<std::pair<int, double>> averages;
+  while (top->Fetch()) averages.emplace_back(top->GetValueStoreAddr(0)->GetInteger(), top->GetValueStoreAddr(1)->GetReal());
+  EXPECT_EQ(averages, (std::vector<std::pair<int, double>>{{1, 11.0}, {2, 5.0}, {3, 7.0}}));
+
+  // AVG of a text, a union without ALL and a left input that takes no
+  // part keep the grouping above the union, and no input was given
+  // anything.
   for (int variant : {0, 1, 2}) {
     Absorbing *l = rows({});
     l->acceptGroup = variant != 2;
     Absorbing *r = rows({});
     r->acceptGroup = true;
     SQLRSUnion v(l, r, variant != 1);
-    auto [c, s] = grouping(variant == 0 ? SQLRSGroupSpec::kAvg : SQLRSGroupSpec::kMax);
+    auto [c, s] = grouping(SQLRSGroupSpec::kMax);
+    if (variant == 0) {
+      static SQLColumnDescriptor const text("t", SQL_STRING, 8, 1);
+      s->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 1, &text))));
+    }
     accepted = true;
     EXPECT_EQ(v.PushGroup(c.get(), s.get(), &accepted), &v) << variant;
     EXPECT_FALSE(accepted) << variant;
