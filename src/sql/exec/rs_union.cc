@@ -12,10 +12,10 @@
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_project.h"
-#include "sql/exec/sc_arith.h"
-#include "sql/exec/sc_const.h"
 #include "sql/exec/rs_sort.h"
+#include "sql/exec/sc_arith.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_const.h"
 #include "sql/exec/sort_key.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
@@ -24,6 +24,47 @@ namespace {
 
 [[noreturn]] void Unexpected(char const *operation) {
   SQLAbort(__FILE__, __LINE__, "Unexpected message SQLRSUnion::%s", operation);
+}
+
+// A projection over the group that adds up the parts of a grouping: an
+// AVG (averages[i] TRUE) is the group's sum column divided by the count
+// column after it (a NULL sum, of no value, gives NULL); every other
+// output is the group's next column. Takes the group over, also when it
+// throws.
+SQLRowSource *DivideAverages(std::unique_ptr<SQLRowSource> group, std::vector<bool> const &averages) {
+  std::vector<SQLRSSCValueExprPtr> owned;
+  owned.reserve(averages.size());
+  auto column = [&group](int c) { return new SQLRSSCColumnRef(0, c, group->GetColumnDescriptor(c)); };
+  int c = 0;
+  for (bool average : averages) {
+    if (!average) {
+      owned.emplace_back(column(c++));
+      continue;
+    }
+    SQLRSSCValueExprPtr sum(column(c++));
+    SQLRSSCValueExprPtr count(column(c++));
+    owned.emplace_back(new SQLRSSCDivide(sum.release(), count.release()));
+  }
+  // The list does not own its expressions: until the projection takes
+  // them over, they are freed here when memory runs out.
+  auto expressions = std::make_unique<pSQLRSSCValueExprList>();
+  void *memory = nullptr;
+  try {
+    for (SQLRSSCValueExprPtr &e : owned) {
+      expressions->Append(e.get());
+      static_cast<void>(e.release());
+    }
+    memory = ::operator new(sizeof(SQLRSProject));
+  } catch (...) {
+    for (bool more = expressions->First(); more; more = expressions->Next()) delete expressions->GetCurrent();
+    throw;
+  }
+  try {
+    return new (memory) SQLRSProject(group.release(), expressions.release());
+  } catch (...) {
+    ::operator delete(memory);  // the projection freed what it took
+    throw;
+  }
 }
 
 }  // namespace
@@ -292,18 +333,18 @@ SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpe
     specs->Append(SQLRSGroupSpec::SetFunction(
         function, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, part, parts->GetColumnDescriptor(part)))));
   };
-  std::vector<int> averages;  // per output: the final column of an AVG's sum, or -1
+  std::vector<bool> averages;  // per output: an AVG, whose sum and count are divided above
   int part = g;
   for (bool more = outputs->First(); more; more = outputs->Next()) {
     SQLRSGroupSpec const &spec = outputs->GetCurrent();
-    averages.push_back(-1);
+    averages.push_back(false);
     if (spec.GetKind() == SQLRSGroupSpec::kGroupingColumn) {
       int i = static_cast<int>(std::find(grouping.begin(), grouping.end(), spec.GetColumn()) - grouping.begin());
       specs->Append(SQLRSGroupSpec::Column(i));
       continue;
     }
     if (spec.GetKind() == SQLRSGroupSpec::kSetFunction && spec.GetFunction() == SQLRSGroupSpec::kAvg) {
-      averages.back() = specs->NrElements();
+      averages.back() = true;
       sumOf(SQLRSGroupSpec::kSum, part++);
       sumOf(SQLRSGroupSpec::kSum, part++);
       continue;
@@ -315,43 +356,8 @@ SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpe
           part++);
   }
   std::unique_ptr<SQLRowSource> total(new SQLRSGroup(parts.release(), columns.release(), specs.release()));
-  if (std::any_of(averages.begin(), averages.end(), [](int a) { return a >= 0; })) {
-    // A projection divides each AVG's sum by its count (a NULL sum, of no
-    // value, gives NULL) and passes the other columns on.
-    auto expressions = std::make_unique<pSQLRSSCValueExprList>();
-    std::vector<SQLRSSCValueExprPtr> owned;
-    owned.reserve(averages.size());
-    auto column = [&total](int c) { return new SQLRSSCColumnRef(0, c, total->GetColumnDescriptor(c)); };
-    int c = 0;
-    for (int average : averages) {
-      if (average < 0) {
-        owned.emplace_back(column(c++));
-        continue;
-      }
-      SQLRSSCValueExprPtr sum(column(c++));
-      SQLRSSCValueExprPtr count(column(c++));
-      owned.emplace_back(new SQLRSSCDivide(sum.release(), count.release()));
-    }
-    // The list does not own its expressions: until the projection takes
-    // them over, they are freed here when memory runs out.
-    void *memory = nullptr;
-    try {
-      for (SQLRSSCValueExprPtr &e : owned) {
-        expressions->Append(e.get());
-        static_cast<void>(e.release());
-      }
-      memory = ::operator new(sizeof(SQLRSProject));
-    } catch (...) {
-      for (bool more = expressions->First(); more; more = expressions->Next()) delete expressions->GetCurrent();
-      throw;
-    }
-    try {
-      total.reset(new (memory) SQLRSProject(total.release(), expressions.release()));
-    } catch (...) {
-      ::operator delete(memory);  // the projection freed what it took
-      throw;
-    }
-  }
+  if (std::find(averages.begin(), averages.end(), true) != averages.end())
+    total.reset(DivideAverages(std::move(total), averages));
   delete groupingColumns;  // taken over
   delete outputs;
   *accepted = true;
