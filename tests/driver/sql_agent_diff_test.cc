@@ -576,9 +576,8 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                                              new SQLRSSCColumnRef(0, 2 * W + E, c->GetColumnDescriptor(E))});
                       }});
     for (bool all : {false, true}) {
-      // A union that runs here keeps duplicates (the statement's own tree
-      // removes them above it): over two drivers only UNION ALL compares.
-      if (two_ && !all) continue;
+      // Without ALL a union that runs here (over two drivers) removes the
+      // duplicates itself, as the driver's does.
       auto build = [=, this](bool dedup) -> SQLRowSource * {
         SQLRowSource *a = Leaf(1);
         SQLRowSource *b = Leaf(2);
