@@ -1,8 +1,10 @@
 // The classic SQL API end to end: statements prepared, bound, executed and
 // fetched through the sql_* functions against the reference driver, with
 // host callbacks that keep every delivered row as text. The tables live on
-// one driver (joins and subqueries can be shipped as one query) or on two
-// (joins run here); both give the same rows. Also: DELETE and UPDATE with
+// one driver (joins and subqueries can be shipped as one query), on two
+// (joins run here), or with company 2 of both on a driver of its own
+// (statements over both companies unite the drivers' rows here); all give
+// the same rows. Also: DELETE and UPDATE with
 // their counts, retry points, soft close of an idle statement, a time-out, a
 // driver that dies in the middle of a fetch, and a user whose role restricts
 // the employees table.
@@ -386,8 +388,9 @@ TEST_P(SqlApiE2E, GroupsAndUnions) {
 
 // Set functions, groups, filters, joins and orders over the rows of both
 // companies: a company_nr IN list or a UNION ALL derived table of each
-// company's rows (ANSI mode). In the layout "split" each company's rows come from a
-// driver of their own and the union, and all that reads it, runs here.
+// company's rows (ANSI mode). In the layout "split" each company's rows
+// come from a driver of their own and the union, and all that reads it,
+// runs here.
 TEST_P(SqlApiE2E, StatementsOverBothCompanies) {
   const std::string both = "(SELECT emp, dept, salary FROM exemp010 WHERE company_nr = 1 UNION ALL "
                            "SELECT emp, dept, salary FROM exemp010 WHERE company_nr = 2) x";
