@@ -301,6 +301,166 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
   static const SQLRSSCCompOperator kOps[] = {
       SQLRSSC_EQUAL,        SQLRSSC_NOT_EQUAL,          SQLRSSC_LESS_THAN,
       SQLRSSC_GREATER_THAN, SQLRSSC_LESS_THAN_OR_EQUAL, SQLRSSC_GREATER_THAN_OR_EQUAL};
+  // ---- Rows of both companies: a company_nr IN list (the union of each
+  // company's leaf) and UNION ALL derived tables of each company's rows,
+  // under set functions, groups, HAVING, WHERE, ORDER BY and joins with a
+  // table of one company. In the layout "two" the union runs here and the
+  // optimiser pushes what it can into each company's leaf. Drawn without
+  // the generator, so that the other queries keep their values.
+  auto overBothCompanies = [&](int k, SQLRSSCCompOperator op, const char *s, const char *pattern, int dir,
+                               const std::string &tag) {
+    auto inList = [this]() -> SQLRowSource * { return new SQLRSUnion(Leaf(1), Leaf(2), true); };
+    // (emp, dept, salary, name) of company 1, and of company 2 with emp > k.
+    auto derived = [=, this](bool all = true) -> SQLRowSource * {
+      SQLRowSource *a = Leaf(1);
+      SQLRowSource *b = Leaf(2);
+      SQLRowSource *l = Project(a, {Col(a, E), Col(a, D), Col(a, S), Col(a, N)});
+      SQLRowSource *r = Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(k))),
+                                {Col(b, E), Col(b, D), Col(b, S), Col(b, N)});
+      return new SQLRSUnion(l, r, all);
+    };
+    // Without AVG each company's driver groups its own rows and a group
+    // here adds the parts up; with AVG the grouping runs here.
+    auto setFunctions = [](SQLRowSource *u, int e, int s, int n, bool avg = true) {
+      std::vector<SQLRSGroupSpec> specs{SQLRSGroupSpec::CountStar(),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(u, e))),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, Arg(Col(u, n))),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(u, s))),
+                                        SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, Arg(Col(u, s)))};
+      if (avg) specs.push_back(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, Arg(Col(u, s))));
+      return specs;
+    };
+    corpus.push_back({"SELECT COUNT(*), SUM(emp), AVG(salary), MIN(name), MAX(salary), COUNT(salary) WHERE "
+                      "company_nr IN (1, 2)" + tag,
+                      false, [=] {
+                        SQLRowSource *u = inList();
+                        return Group(u, {}, setFunctions(u, E, S, N));
+                      }});
+    corpus.push_back({"SELECT COUNT(*), MAX(emp) WHERE company_nr IN (1, 2) AND emp > 1000 (no rows)" + tag, false,
+                      [=] {
+                        SQLRowSource *u = inList();
+                        return Group(new SQLRSFilter(u, Cmp(SQLRSSC_GREATER_THAN, Col(u, E), Int(1000))), {},
+                                     {SQLRSGroupSpec::CountStar(),
+                                      SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(u, E)))});
+                      }});
+    corpus.push_back({"SELECT dept, COUNT(*), SUM(emp), ... WHERE company_nr IN (1, 2) AND emp op k GROUP BY dept "
+                      "HAVING dept <> 'C' ORDER BY 1 dir" + tag,
+                      true, [=] {
+                        SQLRowSource *u = inList();
+                        auto *where = new SQLRSFilter(u, Cmp(op, Col(u, E), Int(k)));
+                        std::vector<SQLRSGroupSpec> specs = setFunctions(u, E, S, N);
+                        specs.insert(specs.begin(), SQLRSGroupSpec::Column(D));
+                        SQLRowSource *g = Group(where, {D}, specs);
+                        auto *having = new SQLRSFilter(g, Cmp(SQLRSSC_NOT_EQUAL, Col(g, 0), Str("C")));
+                        return Sort(having, {{0, dir}});
+                      }});
+    corpus.push_back({"SELECT COUNT(*), SUM(emp), ... FROM (c1 UNION ALL c2 WHERE emp > k) x" + tag, false, [=] {
+                        SQLRowSource *u = derived();
+                        return Group(u, {}, setFunctions(u, 0, 2, 3));
+                      }});
+    corpus.push_back({"SELECT COUNT(*), SUM(emp), MIN(name), MAX(salary), COUNT(salary) FROM (c1 UNION ALL c2 "
+                      "WHERE emp > k) x HAVING COUNT(*) > k" + tag,
+                      false, [=] {
+                        SQLRowSource *u = derived();
+                        SQLRowSource *g = Group(u, {}, setFunctions(u, 0, 2, 3, false));
+                        return new SQLRSFilter(g, Cmp(SQLRSSC_GREATER_THAN, Col(g, 0), Int(k)));
+                      }});
+    corpus.push_back({"SELECT dept, name, COUNT(*), SUM(emp), MIN(name), MAX(salary), COUNT(salary) WHERE company_nr "
+                      "IN (1, 2) GROUP BY dept, name HAVING name <> s ORDER BY 1 dir, 2" + tag,
+                      true, [=] {
+                        SQLRowSource *u = inList();
+                        std::vector<SQLRSGroupSpec> specs = setFunctions(u, E, S, N, false);
+                        specs.insert(specs.begin(), {SQLRSGroupSpec::Column(D), SQLRSGroupSpec::Column(N)});
+                        SQLRowSource *g = Group(u, {D, N}, specs);
+                        return Sort(new SQLRSFilter(g, Cmp(SQLRSSC_NOT_EQUAL, Col(g, 1), Str(s))), {{0, dir}, {1, 0}});
+                      }});
+    corpus.push_back({"SELECT x.dept, x.name, COUNT(*), ... FROM (c1 UNION ALL c2 WHERE emp > k) x GROUP BY x.dept, "
+                      "x.name HAVING COUNT(*) > 1" + tag,
+                      false, [=] {
+                        SQLRowSource *u = derived();
+                        std::vector<SQLRSGroupSpec> specs = setFunctions(u, 0, 2, 3);
+                        specs.insert(specs.begin(), {SQLRSGroupSpec::Column(1), SQLRSGroupSpec::Column(3)});
+                        SQLRowSource *g = Group(u, {1, 3}, specs);
+                        return new SQLRSFilter(g, Cmp(SQLRSSC_GREATER_THAN, Col(g, 2), Int(1)));
+                      }});
+    // Conjuncts the union copies into each input (comparisons, also over a
+    // computed text) and ones it keeps above (LIKE, NOT).
+    corpus.push_back({"SELECT x.* FROM (c1 UNION ALL c2 WHERE emp > k) x WHERE x.emp <> k AND x.name || x.dept <> s "
+                      "AND (x.name LIKE pattern OR NOT x.salary > 100.0) ORDER BY x.salary dir, x.emp" + tag,
+                      true, [=] {
+                        SQLRowSource *u = derived();
+                        auto *copied = new SQLRSSCAnd(
+                            Cmp(SQLRSSC_NOT_EQUAL, Col(u, 0), Int(k)),
+                            Cmp(SQLRSSC_NOT_EQUAL, new SQLRSSCConcatenate(Col(u, 3), Col(u, 1)), Str(s)));
+                        auto *kept = new SQLRSSCOr(new SQLRSSCLike(Col(u, 3), Str(pattern), nullptr, true),
+                                                   new SQLRSSCNot(Cmp(SQLRSSC_GREATER_THAN, Col(u, 2), Real(100.0))));
+                        return Sort(new SQLRSFilter(u, new SQLRSSCAnd(copied, kept)), {{2, dir}, {0, 0}});
+                      }});
+    corpus.push_back({"SELECT x.emp, x.name FROM (c1 UNION ALL c2 WHERE emp > k) x WHERE x.name op s" + tag, false,
+                      [=] {
+                        SQLRowSource *u = derived();
+                        return Project(new SQLRSFilter(u, Cmp(op, Col(u, 3), Str(s))), {Col(u, 0), Col(u, 3)});
+                      }});
+    corpus.push_back({"SELECT x.emp, x.name FROM (c1 UNION c2 WHERE emp > k) x WHERE x.dept op 'B' AND x.emp < 50" +
+                          tag,
+                      false,
+                      [=] {
+                        SQLRowSource *u = derived(false);
+                        auto *where = new SQLRSFilter(u, new SQLRSSCAnd(Cmp(op, Col(u, 1), Str("B")),
+                                                                      Cmp(SQLRSSC_LESS_THAN, Col(u, 0), Int(50))));
+                        return Project(where, {Col(u, 0), Col(u, 3)});
+                      },
+                      [=] {
+                        // The union without ALL as a grouping over both columns.
+                        SQLRowSource *u = derived(true);
+                        auto *where = new SQLRSFilter(u, new SQLRSSCAnd(Cmp(op, Col(u, 1), Str("B")),
+                                                                      Cmp(SQLRSSC_LESS_THAN, Col(u, 0), Int(50))));
+                        SQLRowSource *p = Project(where, {Col(u, 0), Col(u, 3)});
+                        return Group(p, {0, 1}, {SQLRSGroupSpec::Column(0), SQLRSGroupSpec::Column(1)});
+                      }});
+    // Joins with a table of company 1, on either side, INNER (the ON
+    // condition goes into the union as a parameterised filter when the
+    // union is the inner side) and LEFT. A join over a union is not shipped
+    // even when one driver holds both companies.
+    if (!two_) return;
+    for (SQLJoinType type : {SQL_JOIN_INNER, SQL_JOIN_LEFT}) {
+      for (bool unionLeft : {true, false}) {
+        std::string text = std::string("SELECT x.emp, t.emp FROM ") +
+                           (unionLeft ? "(c1 UNION ALL c2) x " : "c1 t ") +
+                           (type == SQL_JOIN_INNER ? "INNER" : "LEFT") + " JOIN " +
+                           (unionLeft ? "c1 t" : "(c1 UNION ALL c2) x") +
+                           " ON x.dept = t.dept AND x.emp op t.emp - k AND x.salary > 50.0";
+        corpus.push_back({text + tag, false, [=, this] {
+                            SQLRowSource *u = derived();
+                            SQLRowSource *t = Leaf(1);
+                            int const xo = unionLeft ? 0 : W;  // where the union's columns start
+                            int const to = unionLeft ? 4 : 0;
+                            auto x = [&](int c) { return new SQLRSSCColumnRef(0, xo + c, u->GetColumnDescriptor(c)); };
+                            auto tc = [&](int c) { return new SQLRSSCColumnRef(0, to + c, t->GetColumnDescriptor(c)); };
+                            auto *on = new SQLRSSCAnd(
+                                new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, x(1), tc(D)),
+                                               Cmp(op, x(0), new SQLRSSCSubtract(tc(E), Int(k)))),
+                                Cmp(SQLRSSC_GREATER_THAN, x(2), Real(50.0)));
+                            SQLRowSource *j = unionLeft ? new SQLRSJoin(type, u, t, on) : new SQLRSJoin(type, t, u, on);
+                            return Project(j, {x(0), tc(E)});
+                          }});
+      }
+    }
+    corpus.push_back({"SELECT x.dept, COUNT(*), MAX(t.emp) FROM (c1 UNION ALL c2) x, c1 t WHERE x.dept = t.dept AND "
+                      "x.emp op t.emp GROUP BY x.dept ORDER BY 1 dir" + tag,
+                      true, [=, this] {
+                        SQLRowSource *u = derived();
+                        SQLRowSource *t = Leaf(1);
+                        auto tc = [&](int c) { return new SQLRSSCColumnRef(0, 4 + c, t->GetColumnDescriptor(c)); };
+                        auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(u, 1), tc(D)), Cmp(op, Col(u, 0), tc(E)));
+                        auto *j = new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, u, t, nullptr), where);
+                        SQLRowSource *g =
+                            Group(j, {1},
+                                  {SQLRSGroupSpec::Column(1), SQLRSGroupSpec::CountStar(),
+                                   SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(tc(E)))});
+                        return Sort(g, {{0, dir}});
+                      }});
+  };
   for (int round = 0; round < 6; ++round) {
     int company = 1 + pick(2);
     int k = pick(60);
@@ -310,6 +470,7 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
     int dir = pick(2);
     std::string tag = " [c" + std::to_string(company) + " k" + std::to_string(k) + " op" +
                       std::to_string(op) + " '" + s + "' '" + pattern + "' dir" + std::to_string(dir) + "]";
+    overBothCompanies(k, op, s, pattern, dir, tag);
     corpus.push_back({"SELECT * WHERE emp op k" + tag, false, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         return new SQLRSFilter(t, Cmp(op, Col(t, E), Int(k)));
@@ -415,9 +576,8 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                                              new SQLRSSCColumnRef(0, 2 * W + E, c->GetColumnDescriptor(E))});
                       }});
     for (bool all : {false, true}) {
-      // A union that runs here keeps duplicates (the statement's own tree
-      // removes them above it): over two drivers only UNION ALL compares.
-      if (two_ && !all) continue;
+      // Without ALL a union that runs here (over two drivers) removes the
+      // duplicates itself, as the driver's does.
       auto build = [=, this](bool dedup) -> SQLRowSource * {
         SQLRowSource *a = Leaf(1);
         SQLRowSource *b = Leaf(2);

@@ -1,8 +1,10 @@
 // The classic SQL API end to end: statements prepared, bound, executed and
 // fetched through the sql_* functions against the reference driver, with
 // host callbacks that keep every delivered row as text. The tables live on
-// one driver (joins and subqueries can be shipped as one query) or on two
-// (joins run here); both give the same rows. Also: DELETE and UPDATE with
+// one driver (joins and subqueries can be shipped as one query), on two
+// (joins run here), or with company 2 of both on a driver of its own
+// (statements over both companies unite the drivers' rows here); all give
+// the same rows. Also: DELETE and UPDATE with
 // their counts, retry points, soft close of an idle statement, a time-out, a
 // driver that dies in the middle of a fetch, and a user whose role restricts
 // the employees table.
@@ -132,9 +134,12 @@ class SqlApiE2E : public testing::TestWithParam<const char *> {
     root_.WriteFile("lib/ipc_info", "msqlite child " + driver + " ${ZUV}/main.db\n" +
                                         "msqltwo child " + driver + " ${ZUV}/two.db\n");
     // "two": the employees on a driver of their own, so that joins run here.
-    root_.WriteFile("lib/tabledef1", std::string(GetParam()) == "two"
-                                         ? "exemp010:*:msqltwo\n*::msqlite\n"
-                                         : "*::msqlite\n");
+    // "split": company 2 of both tables on a driver of its own, so that a
+    // statement over both companies unites what each driver gives here.
+    std::string const layout = GetParam();
+    root_.WriteFile("lib/tabledef1", layout == "two"     ? "exemp010:*:msqltwo\n*::msqlite\n"
+                                     : layout == "split" ? "exdep010:2:msqltwo\nexemp010:2:msqltwo\n*::msqlite\n"
+                                                         : "*::msqlite\n");
     root_.WriteFile("lib/defaults/all", "qelt_sql_soft_close_delay: 1\n");
     setenv("ZUV_LOG", testing::TempDir().c_str(), 1);
     setenv("F_ZRDD", (root_.path() + "/dict").c_str(), 1);
@@ -194,8 +199,8 @@ class SqlApiE2E : public testing::TestWithParam<const char *> {
 
   // A handle of the test, closed at its end; null (with the error) when
   // the prepare fails.
-  QPCStatement *Parse(const std::string &text) {
-    QPCStatement *h = sql_parse(text.c_str(), static_cast<unsigned long>(trans_), 0);
+  QPCStatement *Parse(const std::string &text, int flags = 0) {
+    QPCStatement *h = sql_parse(text.c_str(), static_cast<unsigned long>(trans_), flags);
     EXPECT_NE(h, nullptr) << text << ": " << zdb_errno << " " << g_host.lastError;
     if (h != nullptr) open_.push_back(h);
     return h;
@@ -221,8 +226,8 @@ class SqlApiE2E : public testing::TestWithParam<const char *> {
     return rows;
   }
   // Every row of a statement executed for company 1.
-  Rows Query(const std::string &text, int compnr = 1) {
-    QPCStatement *h = Parse(text);
+  Rows Query(const std::string &text, int compnr = 1, int flags = 0) {
+    QPCStatement *h = Parse(text, flags);
     if (h == nullptr) return {"prepare failed: " + g_host.lastError};
     if (sql_exec(h, static_cast<short>(compnr)) != 0) {
       Close(h);
@@ -381,6 +386,71 @@ TEST_P(SqlApiE2E, GroupsAndUnions) {
   EXPECT_EQ(Sorted(Query("SELECT dept FROM exemp010 WHERE emp = 1 UNION ALL SELECT TRIM(name) & '-0123456789' :c "
                          "FROM exemp010 WHERE emp = 2")),
             (Rows{"A", "Bob-0123456789"}));
+}
+
+// Set functions, groups, filters, joins and orders over the rows of both
+// companies: a company_nr IN list or a UNION ALL derived table of each
+// company's rows (ANSI mode). In the layout "split" each company's rows
+// come from a driver of their own and the union, and all that reads it,
+// runs here.
+TEST_P(SqlApiE2E, StatementsOverBothCompanies) {
+  const std::string both = "(SELECT emp, dept, salary FROM exemp010 WHERE company_nr = 1 UNION ALL "
+                           "SELECT emp, dept, salary FROM exemp010 WHERE company_nr = 2) x";
+  const struct {
+    std::string text;
+    Rows rows;  // sorted
+  } cases[] = {
+      {"SELECT COUNT(*) :n FROM exemp010 WHERE company_nr IN (1, 2)", {"5"}},
+      {"SELECT MAX(salary) :m FROM exemp010 WHERE company_nr IN (1, 2)", {"400"}},
+      {"SELECT MIN(salary) :m FROM exemp010 WHERE company_nr IN (1, 2)", {"50"}},
+      {"SELECT SUM(salary) :s FROM exemp010 WHERE company_nr IN (1, 2)", {"1050"}},
+      {"SELECT AVG(salary) :a FROM exemp010 WHERE company_nr IN (1, 2)", {"210"}},
+      {"SELECT COUNT(*) :n FROM exemp010 WHERE company_nr IN (1, 2) AND salary > 1000", {"0"}},
+      // A set function other than COUNT over no rows gives no row at all.
+      {"SELECT COUNT(*) :n, MAX(emp) :m FROM exemp010 WHERE company_nr IN (1, 2) AND salary > 1000", {}},
+      {"SELECT dept, COUNT(*) :n, SUM(salary) :s FROM exemp010 WHERE company_nr IN (1, 2) GROUP BY dept",
+       {"A|3|550", "B|2|500"}},
+      {"SELECT dept, MIN(emp) :m FROM exemp010 WHERE company_nr IN (1, 2) GROUP BY dept HAVING dept = 'A'",
+       {"A|1"}},
+      {"SELECT COUNT(*) :n FROM " + both, {"5"}},
+      {"SELECT x.dept :d, COUNT(*) :n, MAX(x.emp) :m, AVG(x.salary) :a FROM " + both + " GROUP BY x.dept",
+       {"A|3|7|183.333", "B|2|3|250"}},
+      {"SELECT x.dept :d, COUNT(*) :n FROM " + both + " GROUP BY x.dept HAVING COUNT(*) > 2", {"A|3"}},
+      {"SELECT x.emp :e FROM " + both + " WHERE x.emp > 3", {"4", "7"}},
+      {"SELECT x.emp :e FROM " + both + " WHERE x.emp > 1 AND x.salary < 250 OR x.dept = 'Z'", {"2", "7"}},
+      {"SELECT x.emp :e, d.name :n FROM " + both + " INNER JOIN exdep010 d ON x.dept = d.code WHERE d.company_nr = 1",
+       {"1|Alpha", "2|Beta", "3|Beta", "4|Alpha", "7|Alpha"}},
+      {"SELECT d.code :c, x.emp :e FROM exdep010 d INNER JOIN " + both + " ON x.dept = d.code AND x.salary > 90 "
+       "WHERE d.company_nr = 1",
+       {"A|1", "A|4", "B|2", "B|3"}},
+      {"SELECT d.code :c, COUNT(*) :n FROM exdep010 d, " + both +
+           " WHERE x.dept = d.code AND d.company_nr = 1 GROUP BY d.code",
+       {"A|3", "B|2"}},
+      // A grouping over groups made here (over both companies, or over a
+      // join of tables on two drivers).
+      {"SELECT COUNT(*) :n, MAX(x.c) :m FROM (SELECT dept, COUNT(*) AS c FROM exemp010 WHERE company_nr IN (1, 2) "
+       "GROUP BY dept) x",
+       {"2|3"}},
+      {"SELECT COUNT(*) :n, MIN(x.c) :m FROM (SELECT e.dept, COUNT(*) AS c FROM exemp010 e, exdep010 d "
+       "WHERE e.dept = d.code GROUP BY e.dept) x",
+       {"2|2"}},
+      // Subqueries over both companies, correlated and not.
+      {"SELECT d.code :c FROM exdep010 d WHERE d.company_nr = 1 AND EXISTS (SELECT x.emp FROM " + both +
+           " WHERE x.dept = d.code AND x.salary < 150)",
+       {"A"}},
+      {"SELECT d.code :c, (SELECT MAX(e.emp) FROM exemp010 e WHERE e.company_nr IN (1, 2) AND e.dept = d.code) :m "
+       "FROM exdep010 d WHERE d.company_nr = 1",
+       {"A|7", "B|3", "C|0"}},
+      {"SELECT d.code :c FROM exdep010 d WHERE d.company_nr = 1 AND d.code IN (SELECT e.dept FROM exemp010 e "
+       "WHERE e.company_nr IN (1, 2) AND e.salary < 150)",
+       {"A"}},
+  };
+  for (const auto &c : cases) EXPECT_EQ(Sorted(Query(c.text, 1, SQL_PARSE_ANSI)), c.rows) << c.text;
+  EXPECT_EQ(Query("SELECT x.emp :e FROM " + both + " ORDER BY 1 DESC", 1, SQL_PARSE_ANSI),
+            (Rows{"7", "4", "3", "2", "1"}));
+  EXPECT_EQ(Query("SELECT emp FROM exemp010 WHERE company_nr IN (1, 2) AND emp > 1 ORDER BY emp DESC", 1,
+                  SQL_PARSE_ANSI),
+            (Rows{"7", "4", "3", "2"}));
 }
 
 // Intervals reach callback 7 as numbers; a value that its field cannot
@@ -884,8 +954,8 @@ TEST_P(SqlApiE2E, DriverKilledInTheMiddleOfAFetchGivesACleanError) {
   open_.clear();
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiE2E, testing::Values("one", "two"));
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiChanges, testing::Values("one", "two"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiE2E, testing::Values("one", "two", "split"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiChanges, testing::Values("one", "two", "split"));
 
 // A user whose role lets them read, change and delete only the employees of
 // department B; the rows were put in by a super user.
@@ -976,6 +1046,6 @@ TEST_P(SqlApiRoles, RecordReadsDecideTheConditionsOnTheRow) {
   zdb_close(cursor);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two", "split"));
 
 }  // namespace

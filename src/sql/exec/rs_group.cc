@@ -109,15 +109,27 @@ void SQLRSGroup::OptimizeNode() {
 
 void SQLRSGroup::PushHints(SQLHints *hints) { child_->PushHints(hints); }
 
+// A grouping over this one's groups (a derived table grouped here, whose
+// projection left the tree) stays above it.
+SQLRowSource *SQLRSGroup::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *accepted) {
+  *accepted = false;
+  return this;
+}
+
+// A group that runs here is never part of a driver's join.
+SQLRowSource *SQLRSGroup::CombineJoin(SQLDatabaseInstance **instance, int *, List<SQLRSSCSearchCond const *> *,
+                                      bool *combinable) {
+  *instance = nullptr;
+  *combinable = false;
+  return this;
+}
+
 // ---- messages a group never receives ----
+// PullFilter goes only to a join's side that is a table leaf or a filter
+// over one, and nothing sends PullNullify.
 
 SQLRowSource *SQLRSGroup::PullFilter(SQLRSSCSearchCond **) { Unexpected("PullFilter"); }
 SQLRowSource *SQLRSGroup::PullNullify(intList **, SQLRSSCSearchCond **) { Unexpected("PullNullify"); }
-SQLRowSource *SQLRSGroup::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *) { Unexpected("PushGroup"); }
-SQLRowSource *SQLRSGroup::CombineJoin(SQLDatabaseInstance **, int *, List<SQLRSSCSearchCond const *> *,
-                                      bool *) {
-  Unexpected("CombineJoin");
-}
 void SQLRSGroup::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *, unsigned long) {
   Unexpected("createQPsubquery");
 }

@@ -1,6 +1,7 @@
 #include "sql/exec/rs_union.h"
 
 #include <algorithm>
+#include <new>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -8,8 +9,13 @@
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/rs_filter.h"
+#include "sql/exec/rs_group.h"
+#include "sql/exec/rs_project.h"
 #include "sql/exec/rs_sort.h"
+#include "sql/exec/sc_arith.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_const.h"
 #include "sql/exec/sort_key.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
@@ -18,6 +24,47 @@ namespace {
 
 [[noreturn]] void Unexpected(char const *operation) {
   SQLAbort(__FILE__, __LINE__, "Unexpected message SQLRSUnion::%s", operation);
+}
+
+// A projection over the group that adds up the parts of a grouping: an
+// AVG (averages[i] TRUE) is the group's sum column divided by the count
+// column after it (a NULL sum, of no value, gives NULL); every other
+// output is the group's next column. Takes the group over, also when it
+// throws.
+SQLRowSource *DivideAverages(std::unique_ptr<SQLRowSource> group, std::vector<bool> const &averages) {
+  std::vector<SQLRSSCValueExprPtr> owned;
+  owned.reserve(averages.size());
+  auto column = [&group](int c) { return new SQLRSSCColumnRef(0, c, group->GetColumnDescriptor(c)); };
+  int c = 0;
+  for (bool average : averages) {
+    if (!average) {
+      owned.emplace_back(column(c++));
+      continue;
+    }
+    SQLRSSCValueExprPtr sum(column(c++));
+    SQLRSSCValueExprPtr count(column(c++));
+    owned.emplace_back(new SQLRSSCDivide(sum.release(), count.release()));
+  }
+  // The list does not own its expressions: until the projection takes
+  // them over, they are freed here when memory runs out.
+  auto expressions = std::make_unique<pSQLRSSCValueExprList>();
+  void *memory = nullptr;
+  try {
+    for (SQLRSSCValueExprPtr &e : owned) {
+      expressions->Append(e.get());
+      static_cast<void>(e.release());
+    }
+    memory = ::operator new(sizeof(SQLRSProject));
+  } catch (...) {
+    for (bool more = expressions->First(); more; more = expressions->Next()) delete expressions->GetCurrent();
+    throw;
+  }
+  try {
+    return new (memory) SQLRSProject(group.release(), expressions.release());
+  } catch (...) {
+    ::operator delete(memory);  // the projection freed what it took
+    throw;
+  }
 }
 
 }  // namespace
@@ -85,16 +132,62 @@ SQLRowSource *SQLRSUnion::CombineJoin(SQLDatabaseInstance **instance, int *, Lis
 }
 
 // ---- messages a union never receives ----
+// PullFilter goes only to a join's side that is a table leaf or a filter
+// over one, and nothing sends PullNullify.
 
-SQLRowSource *SQLRSUnion::PushFilter(SQLRSSCSearchCond *, SQLRSSCSearchCond **) { Unexpected("PushFilter"); }
 SQLRowSource *SQLRSUnion::PullFilter(SQLRSSCSearchCond **) { Unexpected("PullFilter"); }
 SQLRowSource *SQLRSUnion::PullNullify(intList **, SQLRSSCSearchCond **) { Unexpected("PullNullify"); }
-SQLRowSource *SQLRSUnion::PushGroup(intList *, List<SQLRSGroupSpec> *, bool *) { Unexpected("PushGroup"); }
 void SQLRSUnion::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchParameters *, unsigned long) {
   Unexpected("createQPsubquery");
 }
 
 // ---- rewrites ----
+
+bool SQLRSUnion::InputsCanTake(SQLRSSCSearchCond const *conjunct) {
+  if (!conjunct->CanCopy()) return false;
+  pSQLRSSCColumnRefList refs;
+  const_cast<SQLRSSCSearchCond *>(conjunct)->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  return InputsDeliverAsTheUnion(&refs);
+}
+
+bool SQLRSUnion::InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs) {
+  int const n = GetNumCols();
+  for (bool more = refs->First(); more; more = refs->Next()) {
+    int c = refs->GetCurrent()->GetColumnId();
+    if (c < 0 || c >= n) return false;
+    SQLColumnDescriptor const *d = GetColumnDescriptor(c);
+    for (SQLRowSource *input : {left_.get(), right_.get()}) {
+      SQLColumnDescriptor const *i = input->GetColumnDescriptor(c);
+      if (i->GetType() != d->GetType() || i->GetDepth() != d->GetDepth()) return false;
+      if ((d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) && i->GetLength() != d->GetLength()) return false;
+    }
+  }
+  return true;
+}
+
+void SQLRSUnion::PushInto(std::unique_ptr<SQLRowSource> *input, SQLRSSCSearchCondPtr condition) {
+  SQLRSSCSearchCond *rest = nullptr;
+  input->reset(input->release()->PushFilter(condition.release(), &rest));
+  SQLRSSCSearchCondPtr kept(rest);
+  if (kept != nullptr) input->reset(new SQLRSFilter(input->release(), kept.release()));
+}
+
+SQLRowSource *SQLRSUnion::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
+  std::unique_ptr<SQLRSUnion> self(this);
+  *residual = nullptr;
+  std::vector<SQLRSSCSearchCondPtr> conjuncts = SQLRSSCTakeConjuncts(condition);
+  std::vector<SQLRSSCSearchCondPtr> down, rest;
+  for (SQLRSSCSearchCondPtr &c : conjuncts) (InputsCanTake(c.get()) ? down : rest).push_back(std::move(c));
+  if (SQLRSSCSearchCondPtr forLeft = SQLRSSCConjunction(std::move(down))) {
+    // Column i of the union is column i of each input: the copy for the
+    // right input reads the same column numbers.
+    SQLRSSCSearchCondPtr forRight(forLeft->Copy());
+    PushInto(&left_, std::move(forLeft));
+    PushInto(&right_, std::move(forRight));
+  }
+  *residual = SQLRSSCConjunction(std::move(rest)).release();
+  return self.release();
+}
 
 void SQLRSUnion::OrderAllColumns(SQLSortSpecList *specifications) {
   int n = left_->GetNumCols();
@@ -138,6 +231,137 @@ void SQLRSUnion::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchP
   ts->AppendBs2(all_ ? 1 : 0);
   left_->createTokenString(ts, level, params);
   right_->createTokenString(ts, level, params);
+}
+
+bool SQLRSUnion::InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs) {
+  if (!all_) return false;
+  std::vector<int> grouping;
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
+    grouping.push_back(groupingColumns->GetCurrent());
+  pSQLRSSCColumnRefList refs;
+  for (bool more = outputs->First(); more; more = outputs->Next()) {
+    SQLRSGroupSpec const &spec = outputs->GetCurrent();
+    switch (spec.GetKind()) {
+      case SQLRSGroupSpec::kGroupingColumn:
+        if (std::find(grouping.begin(), grouping.end(), spec.GetColumn()) == grouping.end()) return false;
+        break;
+      case SQLRSGroupSpec::kSetFunction: {
+        if (!spec.GetExpression()->CanCopy()) return false;
+        // AVG of numbers only: its parts are a REAL sum and a count.
+        SQLType type = spec.GetExpression()->GetColumnDescriptor().GetType();
+        if (spec.GetFunction() == SQLRSGroupSpec::kAvg && type != SQL_INTEGER && type != SQL_REAL) return false;
+        spec.GetExpression()->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+        break;
+      }
+      default: break;
+    }
+  }
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next()) {
+    int c = groupingColumns->GetCurrent();
+    if (c < 0 || c >= GetNumCols()) return false;
+    SQLColumnDescriptor const *d = GetColumnDescriptor(c);
+    for (SQLRowSource *input : {left_.get(), right_.get()}) {
+      SQLColumnDescriptor const *i = input->GetColumnDescriptor(c);
+      if (i->GetType() != d->GetType() || i->GetDepth() != d->GetDepth() || i->GetLength() != d->GetLength())
+        return false;
+    }
+  }
+  return InputsDeliverAsTheUnion(&refs);
+}
+
+SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
+  std::unique_ptr<SQLRSUnion> self(this);
+  *accepted = false;
+  if (!InputsCanGroup(groupingColumns, outputs)) return self.release();
+  // Each input groups its own rows by the grouping columns, all of them
+  // first, then one part per set function (two for AVG: the SUM of its
+  // argument as a REAL, so that it adds like AVG's own sum, and its COUNT);
+  // a group above adds the parts up.
+  std::vector<int> grouping;
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
+    grouping.push_back(groupingColumns->GetCurrent());
+  auto partColumns = [&grouping] {
+    auto columns = std::make_unique<intList>();
+    for (int c : grouping) columns->Append(c);
+    return columns;
+  };
+  auto partSpecs = [&grouping, outputs] {
+    auto specs = std::make_unique<List<SQLRSGroupSpec>>();
+    for (int c : grouping) specs->Append(SQLRSGroupSpec::Column(c));
+    for (bool more = outputs->First(); more; more = outputs->Next()) {
+      SQLRSGroupSpec const &spec = outputs->GetCurrent();
+      if (spec.GetKind() == SQLRSGroupSpec::kCountStar) specs->Append(SQLRSGroupSpec::CountStar());
+      if (spec.GetKind() != SQLRSGroupSpec::kSetFunction) continue;
+      if (spec.GetFunction() != SQLRSGroupSpec::kAvg) {
+        specs->Append(SQLRSGroupSpec::SetFunction(spec.GetFunction(),
+                                                  RefPtr<SQLRSSCValueExpr>(spec.GetExpression()->Copy())));
+        continue;
+      }
+      SQLRSSCValueExprPtr argument(spec.GetExpression()->Copy());
+      SQLRSSCValueExprPtr one(new SQLRSSCRealConst(1.0));
+      RefPtr<SQLRSSCValueExpr> real(new SQLRSSCMultiply(argument.release(), one.release()));
+      specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, real));
+      specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount,
+                                                RefPtr<SQLRSSCValueExpr>(spec.GetExpression()->Copy())));
+    }
+    return specs;
+  };
+  for (std::unique_ptr<SQLRowSource> *input : {&left_, &right_}) {
+    std::unique_ptr<intList> columns = partColumns();
+    std::unique_ptr<List<SQLRSGroupSpec>> specs = partSpecs();
+    bool taken = false;
+    input->reset(input->release()->PushGroup(columns.get(), specs.get(), &taken));
+    if (taken) {
+      static_cast<void>(columns.release());  // the input owns both lists now
+      static_cast<void>(specs.release());
+    } else if (input == &left_) {
+      // Nothing changed (a left input that groups nothing itself gains
+      // nothing from parts): the grouping stays above.
+      return self.release();
+    } else {
+      input->reset(new SQLRSGroup(input->release(), columns.release(), specs.release()));
+    }
+  }
+  // The union of the parts takes this union's place under the final group.
+  std::unique_ptr<SQLRSUnion> parts(new SQLRSUnion(left_.release(), right_.release(), true));
+  self.reset();
+  int const g = static_cast<int>(grouping.size());
+  auto columns = std::make_unique<intList>();
+  for (int i = 0; i < g; ++i) columns->Append(i);
+  auto specs = std::make_unique<List<SQLRSGroupSpec>>();
+  auto sumOf = [&specs, &parts](int function, int part) {
+    specs->Append(SQLRSGroupSpec::SetFunction(
+        function, RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, part, parts->GetColumnDescriptor(part)))));
+  };
+  std::vector<bool> averages;  // per output: an AVG, whose sum and count are divided above
+  int part = g;
+  for (bool more = outputs->First(); more; more = outputs->Next()) {
+    SQLRSGroupSpec const &spec = outputs->GetCurrent();
+    averages.push_back(false);
+    if (spec.GetKind() == SQLRSGroupSpec::kGroupingColumn) {
+      int i = static_cast<int>(std::find(grouping.begin(), grouping.end(), spec.GetColumn()) - grouping.begin());
+      specs->Append(SQLRSGroupSpec::Column(i));
+      continue;
+    }
+    if (spec.GetKind() == SQLRSGroupSpec::kSetFunction && spec.GetFunction() == SQLRSGroupSpec::kAvg) {
+      averages.back() = true;
+      sumOf(SQLRSGroupSpec::kSum, part++);
+      sumOf(SQLRSGroupSpec::kSum, part++);
+      continue;
+    }
+    // Counts and sums add up, MIN and MAX are those of the parts.
+    sumOf(spec.GetKind() == SQLRSGroupSpec::kCountStar || spec.GetFunction() == SQLRSGroupSpec::kCount
+              ? SQLRSGroupSpec::kSum
+              : spec.GetFunction(),
+          part++);
+  }
+  std::unique_ptr<SQLRowSource> total(new SQLRSGroup(parts.release(), columns.release(), specs.release()));
+  if (std::find(averages.begin(), averages.end(), true) != averages.end())
+    total.reset(DivideAverages(std::move(total), averages));
+  delete groupingColumns;  // taken over
+  delete outputs;
+  *accepted = true;
+  return total.release();
 }
 
 // ---- descriptors and preparation ----

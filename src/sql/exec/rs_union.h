@@ -12,6 +12,9 @@
 // When both inputs are served by compatible database instances, the
 // optimiser hands the whole union to the right input (CreateUnion), whose
 // table leaf ships it to the driver; the union then leaves the tree.
+// Otherwise (the companies of a table on different drivers) it stays:
+// filters go into its inputs where they see the same values there, and a
+// grouping stays above it.
 //
 // Each output column has the left column's type, or REAL when one side is
 // INTEGER and the other REAL; texts and raw values are padded to the longer
@@ -24,6 +27,7 @@
 #include "sql/common/column_descriptor.h"
 #include "sql/common/value_store.h"
 #include "sql/exec/row_source.h"
+#include "sql/exec/sc_search_cond.h"
 #include "sql/exec/sort_spec.h"
 
 class SQLRSUnion : public SQLRowSource {
@@ -38,12 +42,29 @@ class SQLRSUnion : public SQLRowSource {
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
   void OptimizeNode() override;
   void PushHints(SQLHints *hints) override;
+  // A conjunct that can be copied, and that reads only columns each input
+  // delivers as the union does (same type and depth, texts and raw values
+  // of the same length, so that neither conversion nor padding changes
+  // what it sees), goes into each input, where a table leaf may take it;
+  // what an input leaves comes above it as a filter. The other conjuncts
+  // are the residual.
   SQLRowSource *PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) override;
   SQLRowSource *PullFilter(SQLRSSCSearchCond **condition) override;
   SQLRowSource *PullNullify(intList **columns, SQLRSSCSearchCond **condition) override;
   // Always takes the sort: each input sorts (itself or by a new sort row
   // source over it) and the union merges.
   bool PushSort(SQLSortSpecList *specifications) override;
+  // With ALL, and with set functions whose arguments (and grouping
+  // columns) each input delivers as the union does, the grouping is offered
+  // to the left input in parts: the grouping columns, then one part per set
+  // function (AVG: the SUM of its argument as a REAL and its COUNT). When it
+  // takes them (a table leaf, or a union below that does the same), the
+  // right input groups its own rows too (itself, or by a group here), and a
+  // group over the union of the parts adds them up (COUNT and SUM add, MIN
+  // and MAX of the parts); that group stands in the tree, under a projection
+  // that divides each AVG's sum by its count. Otherwise (AVG of what is not
+  // a number, a left input that refuses) it refuses and the grouping runs
+  // above the union over the rows of both inputs.
   SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) override;
   // The union does not narrow: the offer comes back as its whole row.
   SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) override;
@@ -78,6 +99,15 @@ class SQLRSUnion : public SQLRowSource {
   static constexpr int kExhausted = 2;
 
   void CreateOutputColumnDescriptors();
+  // TRUE when a conjunct can go into both inputs (see PushFilter).
+  bool InputsCanTake(SQLRSSCSearchCond const *conjunct);
+  // TRUE when every column read has the union's type and depth (and a text
+  // or raw value its length) in each input.
+  bool InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs);
+  // TRUE when each input can group its own rows for a grouping above.
+  bool InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs);
+  // Offers the condition to an input; a filter over it keeps what it leaves.
+  static void PushInto(std::unique_ptr<SQLRowSource> *input, SQLRSSCSearchCondPtr condition);
   // TRUE when the held left row goes before the held right row.
   bool LeftFirst() const;
   // Appends every column that the order does not name yet, ascending.

@@ -212,6 +212,13 @@ void SQLRSSCComparison::Log() const {
   log << decind << ")";
 }
 
+bool SQLRSSCComparison::CanCopy() const {
+  for (auto const *side : {&left_, &right_})
+    for (auto const &e : *side)
+      if (!e->CanCopy()) return false;
+  return true;
+}
+
 SQLRSSCSearchCond *SQLRSSCComparison::Copy() const {
   auto left = std::make_unique<pSQLRSSCValueExprList>();
   auto right = std::make_unique<pSQLRSSCValueExprList>();

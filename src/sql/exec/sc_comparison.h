@@ -41,6 +41,7 @@ class SQLRSSCComparison : public SQLRSSCSearchCond {
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   void Log() const override;
   SQLRSSCSearchCond *Copy() const override;
+  bool CanCopy() const override;
   bool IsEqSearchCondition(int n) const override;
   void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const override;
 

@@ -256,6 +256,12 @@ SQLRSSCSearchCond *SQLRSSCAnd::Copy() const {
   return new SQLRSSCAnd(std::move(copies));
 }
 
+bool SQLRSSCAnd::CanCopy() const {
+  for (auto const &op : operands_)
+    if (!op->CanCopy()) return false;
+  return true;
+}
+
 bool SQLRSSCAnd::IsEqSearchCondition(int n) const {
   for (auto const &op : operands_)
     if (!op->IsEqSearchCondition(n)) return false;

@@ -64,6 +64,8 @@ class SQLRSSCSearchCond {
   virtual void Log() const = 0;
   // A deep copy; classes without one stop through SQLAbort.
   virtual SQLRSSCSearchCond *Copy() const;
+  // TRUE when Copy answers (for the condition and all it holds).
+  virtual bool CanCopy() const { return false; }
   // TRUE for an equi-join between columns 0 .. n-1 and columns n and up.
   virtual bool IsEqSearchCondition(int n) const;
   // Adds the pairs (a, b) of plain columns of the examined level, a below n
@@ -118,6 +120,7 @@ class SQLRSSCAnd : public SQLRSSCLogical {
   SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
   void CollapseAnd(pSQLRSSCSearchCondList *list) override;
   SQLRSSCSearchCond *Copy() const override;
+  bool CanCopy() const override;
   bool IsEqSearchCondition(int n) const override;
   void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const override;
 

@@ -75,6 +75,21 @@ class LocalTable : public VectorRowSource {
   }
 };
 
+// A local table that takes a grouping the way a table leaf does (here by a
+// group over itself).
+class GroupingTable : public LocalTable {
+ public:
+  using LocalTable::LocalTable;
+
+  SQLRowSource *PushGroup(intList *columns, List<SQLRSGroupSpec> *specs, bool *accepted) override {
+    std::unique_ptr<GroupingTable> self(this);
+    *accepted = false;
+    SQLRowSource *grouped = new SQLRSGroup(self.release(), columns, specs);
+    *accepted = true;
+    return grouped;
+  }
+};
+
 // A table of `columns` INTEGER columns; N in a row is NULL.
 SQLRowSource *Table(int columns, std::vector<std::vector<int>> const &rows) {
   std::vector<Row> cells;
@@ -90,6 +105,16 @@ SQLRowSource *Table(int columns, std::vector<std::vector<int>> const &rows) {
 SQLRowSource *Departments() { return Table(2, {{1, 10}, {2, 20}, {3, 30}, {N, 40}}); }
 SQLRowSource *Employees() {
   return Table(3, {{1, 1, 100}, {2, 2, 200}, {3, 2, 300}, {4, 1, 400}, {5, N, 500}, {6, 4, 50}});
+}
+// The same employees in a table that takes groupings.
+SQLRowSource *GroupingEmployees() {
+  std::vector<Row> cells;
+  for (auto const &r : std::vector<std::vector<int>>{{1, 1, 100}, {2, 2, 200}, {5, N, 500}, {6, 4, N}}) {
+    Row row;
+    for (int v : r) row.push_back(v == N ? Cell::Null() : Cell::Int(v));
+    cells.push_back(row);
+  }
+  return new GroupingTable(std::vector<SQLType>(3, SQL_INTEGER), cells);
 }
 
 SQLRSSCSearchCond *ColumnsEqual(int a, int b) {
@@ -184,6 +209,48 @@ std::vector<TreeCase> const kTrees = {
        return Sort(new SQLRSUnion(Filter(Project(Employees(), {Col(1), Col(0)}), Cmp(1, SQLRSSC_GREATER_THAN, 2)),
                                   Departments(), false),
                    {{0, SQLSortSpec::kAscending}});
+     }},
+    // The union stays (its inputs take no filter here): the comparison goes
+    // into each input, the OR stays above it, and HAVING on the grouping
+    // column goes through the group and the filter into the union too.
+    {"GroupedAndFilteredUnionAll",
+     [] {
+       auto *u = new SQLRSUnion(Project(Employees(), {Col(1), Col(2)}), Project(Departments(), {Col(0), Col(1)}), true);
+       SQLRowSource *where = Filter(u, And(Cmp(1, SQLRSSC_GREATER_THAN, 15),
+                                           Or(Cmp(0, SQLRSSC_LESS_THAN, 3), new SQLRSSCIsNull(Col(0)))));
+       auto *columns = new intList;
+       columns->Append(0);
+       auto *specs = new List<SQLRSGroupSpec>;
+       specs->Append(SQLRSGroupSpec::Column(0));
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, RefPtr<SQLRSSCValueExpr>(Col(1))));
+       specs->Append(SQLRSGroupSpec::CountStar());
+       return Filter(new SQLRSGroup(where, columns, specs), Cmp(0, SQLRSSC_GREATER_THAN, 1));
+     }},
+    // Each input groups its own rows and a group above adds the parts up.
+    {"GroupedUnionAllInParts",
+     [] {
+       auto *columns = new intList;
+       columns->Append(1);
+       auto *specs = new List<SQLRSGroupSpec>;
+       specs->Append(SQLRSGroupSpec::Column(1));
+       specs->Append(SQLRSGroupSpec::CountStar());
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, RefPtr<SQLRSSCValueExpr>(Col(2))));
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, RefPtr<SQLRSSCValueExpr>(Col(0))));
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, RefPtr<SQLRSSCValueExpr>(Col(2))));
+       return new SQLRSGroup(new SQLRSUnion(GroupingEmployees(), GroupingEmployees(), true), columns, specs);
+     }},
+    // AVG's parts (a REAL sum and a count) are divided by a projection
+    // over the group above; a filter reads the averages.
+    {"AveragedUnionAllInParts",
+     [] {
+       auto *columns = new intList;
+       columns->Append(1);
+       auto *specs = new List<SQLRSGroupSpec>;
+       specs->Append(SQLRSGroupSpec::Column(1));
+       specs->Append(SQLRSGroupSpec::CountStar());
+       specs->Append(SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kAvg, RefPtr<SQLRSSCValueExpr>(Col(2))));
+       auto *group = new SQLRSGroup(new SQLRSUnion(GroupingEmployees(), GroupingEmployees(), true), columns, specs);
+       return Project(Filter(group, Cmp(2, SQLRSSC_GREATER_THAN, 150)), {Col(0), Col(1)});
      }},
     {"NullifiedJoinThatAFilterMakesInner",
      [] {
@@ -297,6 +364,10 @@ TEST(OptimizerAllocationFailure, TheTreesGiveTheirRows) {
   EXPECT_EQ(rowsOf("GroupWithTwoConditionsAndAProjection"), (R{{500, 2}}));
   EXPECT_EQ(rowsOf("SortedUnionWithoutDuplicates"), (R{{1, 4}, {1, 10}, {2, 3}, {2, 20}, {3, 30}, {4, 6}, {n, 5}, {n, 40}}));
   EXPECT_EQ(rowsOf("CorrelatedExistsAndNotIn"), (R{{1, 10}, {2, 20}}));
+  EXPECT_EQ(rowsOf("GroupedAndFilteredUnionAll"), (R{{2, 520, 3}}));
+  EXPECT_EQ(rowsOf("AveragedUnionAllInParts"), (R{{2, 2}, {n, 2}}));
+  EXPECT_EQ(rowsOf("GroupedUnionAllInParts"),
+            (R{{1, 2, 200, 1, 2}, {2, 2, 400, 2, 2}, {4, 2, n, 6, 0}, {n, 2, 1000, 5, 2}}));
 }
 
 }  // namespace

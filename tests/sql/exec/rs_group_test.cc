@@ -537,11 +537,25 @@ TEST(Group, AttachReachesTheLeafBelowTheGroup) {
   EXPECT_FALSE(leaf->session.has_value());
 }
 
+// A grouping over groups made here stays above them, and a group is never
+// part of a driver's join.
+TEST(Group, AGroupingAboveAndAJoinAroundAreRefused) {
+  SQLRSGroup group(Source(), Columns({0}), AllFunctions(true));
+  bool accepted = true;
+  EXPECT_EQ(group.PushGroup(nullptr, nullptr, &accepted), &group);
+  EXPECT_FALSE(accepted);
+  SQLDatabaseInstance *instance = nullptr;
+  int tables = 0;
+  bool combinable = true;
+  EXPECT_EQ(group.CombineJoin(&instance, &tables, nullptr, &combinable), &group);
+  EXPECT_FALSE(combinable);
+  EXPECT_EQ(instance, nullptr);
+}
+
 TEST(GroupDeathTest, MessagesAGroupNeverReceivesStop) {
   SQLRSGroup group(Source(), Columns({0}), AllFunctions(true));
-  bool ok = false;
-  EXPECT_DEATH(group.PushGroup(nullptr, nullptr, &ok), "Unexpected message SQLRSGroup::PushGroup");
   EXPECT_DEATH(group.PullFilter(nullptr), "Unexpected message SQLRSGroup::PullFilter");
+  EXPECT_DEATH(group.PullNullify(nullptr, nullptr), "Unexpected message SQLRSGroup::PullNullify");
 }
 
 }  // namespace
