@@ -540,6 +540,45 @@ SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   return self.release();
 }
 
+void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
+  int const nl = nL();
+  int const nr = nR();
+  // TRUE when no enclosing condition can be TRUE with the columns [from,
+  // to) of this join all NULL.
+  auto rejected = [&](int from, int to) {
+    if (enclosing.empty() || from >= to) return false;
+    SQLTruthValueSet possible;
+    possible.Insert(TV_TRUE, TV_FALSE, TV_UNKNOWN);
+    for (Enclosing const &e : enclosing) {
+      List<Interval<int>> columns;
+      columns.Append(Interval<int>(e.offset + from, e.offset + to - 1));
+      possible = possible.And(const_cast<SQLRSSCSearchCond *>(e.condition)->PossibleValuesOnNullifiedCols(0, &columns));
+    }
+    return !possible.Contains(TV_TRUE);
+  };
+  bool const leftRejected = type_ != SQL_JOIN_INNER && type_ != SQL_JOIN_LEFT && rejected(0, nl);
+  bool const rightRejected = type_ != SQL_JOIN_INNER && type_ != SQL_JOIN_RIGHT && rejected(nl, nl + nr);
+  if (type_ == SQL_JOIN_FULL) {
+    // A FULL join's rows without a left partner have a NULL left side.
+    if (leftRejected) type_ = rightRejected ? SQL_JOIN_INNER : SQL_JOIN_LEFT;
+    else if (rightRejected) type_ = SQL_JOIN_RIGHT;
+  } else if (leftRejected || rightRejected) {
+    type_ = SQL_JOIN_INNER;
+  }
+  for (int side = 0; side < 2; ++side) {
+    bool const reached = type_ == SQL_JOIN_INNER || (side == 0 ? type_ == SQL_JOIN_LEFT : type_ == SQL_JOIN_RIGHT);
+    if (!reached) continue;
+    std::vector<Enclosing> below;
+    for (Enclosing const &e : enclosing) below.push_back({e.condition, e.offset + (side == 0 ? 0 : nl)});
+    SQLRowSource *node = side == 0 ? left_.get() : right_.get();
+    while (auto *filter = dynamic_cast<SQLRSFilter *>(node)) {
+      if (filter->GetCondition() != nullptr) below.push_back({filter->GetCondition(), 0});
+      node = filter->GetChild();
+    }
+    if (auto *join = dynamic_cast<SQLRSJoin *>(node)) join->RejectNullRows(below);
+  }
+}
+
 SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                      List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
   std::unique_ptr<SQLRSJoin> self(this);
@@ -548,14 +587,10 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   *combinable = false;
   int const nl = nL();
   int const nr = nR();
-  if (type_ == SQL_JOIN_LEFT && filters != nullptr && filters->NrElements() > 0) {
-    List<Interval<int>> inner;
-    inner.Append(Interval<int>(nl, nl + nr - 1));
-    SQLTruthValueSet possible;
-    possible.Insert(TV_TRUE, TV_FALSE, TV_UNKNOWN);
-    for (bool more = filters->First(); more; more = filters->Next())
-      possible = possible.And(const_cast<SQLRSSCSearchCond *>(filters->GetCurrent())->PossibleValuesOnNullifiedCols(0, &inner));
-    if (!possible.Contains(TV_TRUE)) type_ = SQL_JOIN_INNER;
+  if (filters != nullptr && filters->NrElements() > 0) {
+    std::vector<Enclosing> enclosing;
+    for (bool more = filters->First(); more; more = filters->Next()) enclosing.push_back({filters->GetCurrent(), 0});
+    RejectNullRows(enclosing);
   }
   SQLDatabaseInstance *li = nullptr, *ri = nullptr;
   int lt = 0, rt = 0;

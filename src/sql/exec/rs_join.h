@@ -19,6 +19,11 @@
 // the buffered rows by those columns and examines, per outer row, only the
 // rows of the same hash.
 //
+// An outer join under a condition that rejects the NULL rows of one side
+// is planned as the join it is: LEFT or RIGHT as INNER, FULL as LEFT or
+// RIGHT (RejectNullRows), so that it can be shipped whole or let the
+// condition down to its sides.
+//
 // SQLRSConstLeftOuterJoin returns the rows of its child that satisfy its
 // condition, or exactly one all-NULL row when none does (the outer join of
 // a constant row with a table).
@@ -105,6 +110,20 @@ class SQLRSJoin : public SQLRowSource {
   int OuterOffset() { return OuterIsRight() ? nL() : 0; }
   // A parameter for a join column, typed after its descriptor.
   SQLParameter *NewParameter(int joinColumn);
+  // An enclosing condition and the column of its numbering that is column
+  // 0 of the node it encloses.
+  struct Enclosing {
+    SQLRSSCSearchCond const *condition;
+    int offset;
+  };
+  // Null rejection: an outer join under an enclosing condition that cannot
+  // be TRUE when one side's columns are all NULL drops the rows it would
+  // make NULL there: LEFT or RIGHT becomes INNER, FULL becomes LEFT or
+  // RIGHT (INNER when both sides are rejected). Then the same for the
+  // joins of every side that the enclosing conditions reach (both sides of
+  // INNER, the preserved side of LEFT and RIGHT), with the filters over
+  // them, before anything decides what is shipped and what is joined here.
+  void RejectNullRows(std::vector<Enclosing> const &enclosing);
   // Optimises the sides and chooses how the inner side runs; `filters`:
   // the enclosing conditions (see OptimizeTree).
   void OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters);

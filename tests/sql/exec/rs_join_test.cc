@@ -134,14 +134,17 @@ TEST(Join, EveryTypeWithTheInnerSideParameterisedOrReadOnceByTheOptimiser) {
 
 // An INNER join whose inner side joins tables itself reads that side once
 // per execution; a WHERE conjunct over both sides joins its condition, and
-// one over the inner side alone goes into that side, renumbered to it.
+// one over the inner side alone goes into that side, renumbered to it. A
+// LEFT join there that the WHERE rejects the NULL rows of is INNER.
 TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
-  // SELECT l.0, a.0 FROM l JOIN (a JOIN b ON a.0 = b.0) [ON ...] WHERE ...;
-  // the join's columns are l.0, a.0, b.0.
+  // SELECT l.0, a.0 FROM l JOIN (a <below> b ON a.0 = b.0) [ON ...] WHERE
+  // ...; the join's columns are l.0, a.0, b.0.
   struct Case {
     char const *name;
     std::function<SQLRSSCSearchCond *()> on, where;
     std::vector<Pair> expected;
+    SQLJoinType below = SQL_JOIN_INNER;
+    SQLJoinType planned = SQL_JOIN_INNER;  // the type of the join below once optimised
   } const cases[] = {
       {"WHERE l = a", nullptr, [] { return OnEqual(); }, {{2, 2}, {3, 3}}},
       {"ON l = a WHERE l <= b", [] { return OnEqual(); },
@@ -149,17 +152,23 @@ TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
        {{2, 2}, {3, 3}}},
       {"ON l = a WHERE b >= 3", [] { return OnEqual(); }, [] { return Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3); },
        {{3, 3}}},
+      {"ON l = a WHERE b >= 3, a LEFT JOIN b", [] { return OnEqual(); },
+       [] { return Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3); }, {{3, 3}}, SQL_JOIN_LEFT, SQL_JOIN_INNER},
+      {"ON l = a WHERE b IS NULL OR b >= 3, a LEFT JOIN b", [] { return OnEqual(); },
+       [] { return new SQLRSSCOr(new SQLRSSCIsNull(Col(2)), Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3)); }, {{3, 3}},
+       SQL_JOIN_LEFT, SQL_JOIN_LEFT},
   };
   for (auto const &c : cases) {
     SCOPED_TRACE(c.name);
     auto *left = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3}));
     auto *a = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4}));
     auto *b = new Absorbing({SQL_INTEGER}, IntRows({3, 2}));
-    auto *inner = new SQLRSJoin(SQL_JOIN_INNER, a, b, OnEqual());
+    auto *inner = new SQLRSJoin(c.below, a, b, OnEqual());
     auto *join = new SQLRSJoin(SQL_JOIN_INNER, left, inner, c.on ? c.on() : nullptr);
     std::unique_ptr<SQLRowSource> tree((new SQLRSFilter(join, c.where()))->OptimizeRS());
     ASSERT_EQ(tree.get(), join);
     EXPECT_NE(join->GetCondition(), nullptr);
+    EXPECT_EQ(inner->GetJoinType(), c.planned);
     EXPECT_EQ(Pairs(tree.get()), c.expected);
     EXPECT_EQ(a->execCalls, 2);
   }
@@ -680,9 +689,22 @@ TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsB
       {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
       // t has no row left: the FULL join is not built at all.
       {SQL_JOIN_INNER, 2, {}, 3, {}, 0, false, SQL_JOIN_FULL},
-      // On l, the condition acts on the FULL join's eight rows: below it,
-      // it would make r's rows of 1 rows without partner.
-      {SQL_JOIN_INNER, 0, {2, 3}, 8, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      // On l, the condition rejects the FULL join's rows without a left
+      // partner: it is a LEFT join, and the condition acts on l's rows.
+      {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      // Null rejection: a RIGHT join whose left side the condition rejects
+      // NULL is INNER, a FULL join LEFT or RIGHT, and the condition acts on
+      // the rows of its table. NOT IN is TRUE on a NULL row: the joins stay.
+      {SQL_JOIN_RIGHT, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}}, 2},
+      {SQL_JOIN_FULL, 0, {2, 3}, 8, {{1, 1}, {1, 1}, {1, 1}, {4, N}}, 2, true},
+      {SQL_JOIN_FULL, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}, {3, N}}, 2},
+      {SQL_JOIN_FULL, 1, {2, 3}, 6, {{2, 2}, {2, 2}, {2, 2}}, 2},
+      // Two RIGHT joins in a row, the condition on the first table: both
+      // INNER. A FULL join under a RIGHT join, the condition on its right
+      // table: the RIGHT join INNER, the FULL join RIGHT.
+      {SQL_JOIN_RIGHT, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_RIGHT},
+      {SQL_JOIN_RIGHT, 1, {2, 3}, 6, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      {SQL_JOIN_RIGHT, 1, {}, 6, {}, 2, false, SQL_JOIN_FULL},
   };
   for (auto const &c : cases) {
     auto *l = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 3, 4}));
