@@ -438,15 +438,19 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
         return c;
       };
       for (int t : {0, 1}) {
+        // The last join's condition reads b (the first join's preserved
+        // side) or, in odd rounds, a.
+        int const x = round % 2 == 0 ? 1 : 0;
         corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a RIGHT JOIN c2 b ON a.hired = b.hired) RIGHT JOIN "
-                          "c1 c ON b.hired = c.hired WHERE <on " + std::string(t == 0 ? "a" : "b") + " v" +
-                              std::to_string(variant) + ">" + tag,
+                          "c1 c ON " + std::string(x == 1 ? "b" : "a") + ".hired = c.hired WHERE <on " +
+                              std::string(t == 0 ? "a" : "b") + " v" + std::to_string(variant) + ">" + tag,
                           false, [=, this] {
                             SQLRowSource *a = Leaf(1);
                             SQLRowSource *b = Leaf(2);
                             SQLRowSource *c = Leaf(1);
                             auto *ab = new SQLRSJoin(SQL_JOIN_RIGHT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
-                            auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, H), at(c, 2, H)));
+                            auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c,
+                                                      Cmp(SQLRSSC_EQUAL, at(x == 1 ? b : a, x, H), at(c, 2, H)));
                             return Project(new SQLRSFilter(abc, where(t == 0 ? a : b, t)),
                                            {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
                           }});
