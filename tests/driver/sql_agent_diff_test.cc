@@ -478,6 +478,19 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                             return Project(new SQLRSFilter(abc, where(b, 1)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
                           }});
       }
+      // The INNER join's condition and WHERE read the RIGHT join's preserved
+      // side and the last table: those two are joined first where another
+      // driver holds the last one.
+      corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a RIGHT JOIN c1 b ON a.hired = b.hired) JOIN c2 c ON "
+                        "b.dept = c.dept WHERE <on c v" + std::to_string(variant) + ">" + tag,
+                        false, [=, this] {
+                          SQLRowSource *a = Leaf(1);
+                          SQLRowSource *b = Leaf(1);
+                          SQLRowSource *c = Leaf(2);
+                          auto *ab = new SQLRSJoin(SQL_JOIN_RIGHT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_INNER, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, D), at(c, 2, D)));
+                          return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
+                        }});
       corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM c1 a JOIN (c2 b LEFT JOIN c1 c ON b.hired = c.hired) ON "
                         "a.dept = b.dept WHERE <on c v" + std::to_string(variant) + ">" + tag,
                         false, [=, this] {

@@ -259,9 +259,10 @@ SQLRowSource *SQLRSJoin::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond co
   SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);  // takes this over
   std::unique_ptr<SQLDatabaseInstance> owned(instance);
   if (combinable) return combined->OptimizeTree(hints, nullptr);
-  // A join that cannot be combined stays itself.
-  std::unique_ptr<SQLRSJoin> self(this);
-  OptimizeJoin(hints, filters);
+  // A join that cannot be combined stays a join: this one, or the join
+  // that took its place over it (JoinPreservedSideFirst).
+  std::unique_ptr<SQLRSJoin> self(static_cast<SQLRSJoin *>(combined));
+  self->OptimizeJoin(hints, filters);
   return self.release();
 }
 
@@ -540,6 +541,28 @@ SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   return self.release();
 }
 
+SQLRSJoin *SQLRSJoin::JoinPreservedSideFirst() {
+  auto *below = dynamic_cast<SQLRSJoin *>(left_.get());
+  if (type_ != SQL_JOIN_INNER || below == nullptr || below->type_ != SQL_JOIN_RIGHT || condition_ == nullptr ||
+      parameterColumns_.NrElements() > 0 || below->parameterColumns_.NrElements() > 0)
+    return nullptr;
+  int const na = below->nL();
+  std::vector<SQLRSSCColumnRef *> refs = LevelRefs(condition_.get());
+  if (std::any_of(refs.begin(), refs.end(), [na](SQLRSSCColumnRef *r) { return r->GetColumnId() < na; }))
+    return nullptr;
+  // The driver of C's table, when it can also run the RIGHT join, is
+  // handed all three and orders them itself.
+  SQLDatabaseInstance const *theirs = SideInstance(right_.get());
+  if (theirs != nullptr &&
+      SQLOperatesOnThisDBInstanceVisitor::Holds(left_.get(), const_cast<SQLDatabaseInstance *>(theirs)))
+    return nullptr;
+  ShiftRefs(condition_.get(), -na);
+  auto *top = static_cast<SQLRSJoin *>(left_.release());
+  left_.reset(top->right_.release());
+  top->right_.reset(this);
+  return top;
+}
+
 void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
   int const nl = nL();
   int const nr = nR();
@@ -591,6 +614,10 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
     std::vector<Enclosing> enclosing;
     for (bool more = filters->First(); more; more = filters->Next()) enclosing.push_back({filters->GetCurrent(), 0});
     RejectNullRows(enclosing);
+  }
+  if (SQLRSJoin *top = JoinPreservedSideFirst()) {
+    static_cast<void>(self.release());  // the new top owns this join
+    return top->CombineJoin(instance, tableCount, filters, combinable);
   }
   SQLDatabaseInstance *li = nullptr, *ri = nullptr;
   int lt = 0, rt = 0;

@@ -19,6 +19,10 @@
 // the buffered rows by those columns and examines, per outer row, only the
 // rows of the same hash.
 //
+// An INNER join over a RIGHT join whose condition reads only the RIGHT
+// join's preserved side joins that side first where the tables are not all
+// of one driver (JoinPreservedSideFirst).
+//
 // An outer join under a condition that rejects the NULL rows of one side
 // is planned as the join it is: LEFT or RIGHT as INNER, FULL as LEFT or
 // RIGHT (RejectNullRows), so that it can be shipped whole or let the
@@ -124,6 +128,13 @@ class SQLRSJoin : public SQLRowSource {
   // INNER, the preserved side of LEFT and RIGHT), with the filters over
   // them, before anything decides what is shipped and what is joined here.
   void RejectNullRows(std::vector<Enclosing> const &enclosing);
+  // (A RIGHT JOIN B ON p) INNER JOIN C ON c, with c reading no column of
+  // A, is A RIGHT JOIN (B INNER JOIN C ON c) ON p, with the same columns
+  // in the same order. Where no one driver serves all three (it would
+  // order the join itself), the tables that c joins come together first:
+  // the former RIGHT join becomes the top, this join its right side. The
+  // new top, which owns this join, or null when the rule does not apply.
+  SQLRSJoin *JoinPreservedSideFirst();
   // Optimises the sides and chooses how the inner side runs; `filters`:
   // the enclosing conditions (see OptimizeTree).
   void OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -171,6 +172,42 @@ TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
     EXPECT_EQ(inner->GetJoinType(), c.planned);
     EXPECT_EQ(Pairs(tree.get()), c.expected);
     EXPECT_EQ(a->execCalls, 2);
+  }
+}
+
+// (l RIGHT JOIN r ON l.0 = r.0) INNER JOIN t ON <x>.0 = t.0 over local
+// sources: when x is r, the preserved side of the RIGHT join, r and t are
+// joined first, l RIGHT JOIN (r JOIN t); when x is l, the joins stay. The
+// rows are those of the tree run as built, in the same columns.
+TEST(Join, AnInnerJoinOverARightJoinJoinsItsPreservedSideFirst) {
+  for (int x : {1, 0}) {
+    auto build = [x](Absorbing **t) {
+      auto *l = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 2, 5}));
+      auto *r = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4, 5}));
+      *t = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 3, 6}));
+      auto *lr = new SQLRSJoin(SQL_JOIN_RIGHT, l, r, OnEqual());
+      return new SQLRSJoin(SQL_JOIN_INNER, lr, *t, new SQLRSSCComparison(Items(Col(x)), SQLRSSC_EQUAL, Items(Col(2))));
+    };
+    Absorbing *t = nullptr;
+    std::unique_ptr<SQLRowSource> asBuilt(build(&t));
+    std::unique_ptr<SQLRowSource> tree(build(&t)->OptimizeRS());
+    auto *top = dynamic_cast<SQLRSJoin *>(tree.get());
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->GetJoinType(), x == 1 ? SQL_JOIN_RIGHT : SQL_JOIN_INNER) << x;
+    if (x == 1) {
+      auto *below = dynamic_cast<SQLRSJoin *>(top->GetRight());
+      ASSERT_NE(below, nullptr);
+      EXPECT_EQ(below->GetJoinType(), SQL_JOIN_INNER);
+    }
+    std::vector<std::vector<std::optional<int>>> expected =
+        x == 1 ? std::vector<std::vector<std::optional<int>>>{{2, 2, 2}, {2, 2, 2}, {N, 3, 3}, {N, 3, 3}}
+               : std::vector<std::vector<std::optional<int>>>{{2, 2, 2}, {2, 2, 2}};
+    auto sorted = [](std::vector<std::vector<std::optional<int>>> rows) {
+      std::sort(rows.begin(), rows.end());
+      return rows;
+    };
+    EXPECT_EQ(sorted(Tuples(tree.get())), sorted(expected)) << x;
+    EXPECT_EQ(sorted(Tuples(asBuilt.get())), sorted(expected)) << x;
   }
 }
 
