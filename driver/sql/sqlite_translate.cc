@@ -369,6 +369,11 @@ class Translator {
                  std::find(stored_.begin(), stored_.end(), sql) != stored_.end();
     return bytes ? sql : "+" + Key(sql, d);
   }
+  // A stored text column of mode 1 (see SortedKey).
+  bool StoredText(const ColSql &c) const {
+    return c.desc.GetType() == SQL_STRING && DepthOf(c.desc) == 1 && CollationMode() == TSS_MODE_CLASSIC &&
+           std::find(stored_.begin(), stored_.end(), c.elems[0]) != stored_.end();
+  }
   std::string Cte(const std::string &sql) {
     std::string name = "q" + std::to_string(ctes_.size() + 1);
     ctes_.push_back(name + " AS (" + sql + ")");
@@ -1049,6 +1054,14 @@ std::optional<std::string> Translator::NativeCond(const QdCond &c) {
       const char *op = " = ";
       for (const auto &o : kOps)
         if (o.first == c.token) op = o.second;
+      // Two stored texts of mode 1 of one width are equal exactly when
+      // their bytes are (see SortedKey): the bytes are compared first, so
+      // that SQLite can also join them by an index it makes itself and
+      // calls the collation only for rows of equal bytes; the collated
+      // term still lets it use a key's index.
+      if (c.token == SQLNWTSCEquals && n == 1 && StoredText(x[0]) && StoredText(x[1]) &&
+          x[0].desc.GetLength() == x[1].desc.GetLength())
+        return "(" + x[0].elems[0] + " = " + x[1].elems[0] + " AND " + sql(0) + op + sql(1) + ")";
       return "(" + row(0, n) + op + row(n, n) + ")";
     }
   }
