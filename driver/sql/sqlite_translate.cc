@@ -618,7 +618,9 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   bool const nested = rs.join_type == 2 && !l.single && l.chain && l.plain() && l.where.empty();
   if (!l.plain() || (outer_right && !l.where.empty()) || (rs.join_type == 2 && !l.single && !nested))
     l = Wrap(l, entry);
-  if (!r.plain() || !r.single || (outer_right && !r.where.empty())) r = Wrap(r, entry);
+  // So is the right operand of an INNER join (a JOIN (b LEFT JOIN c)).
+  bool const nested_inner = rs.join_type == 0 && !r.single && r.chain && r.plain() && r.where.empty();
+  if (!r.plain() || (!r.single && !nested_inner) || (outer_right && !r.where.empty())) r = Wrap(r, entry);
   Row both = l.row;
   both.insert(both.end(), r.row.begin(), r.row.end());
   std::vector<std::string> on = r.where;
@@ -648,6 +650,19 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
       if (c >= 0 && static_cast<std::size_t>(c) < l.row.size() && !l.in_head[static_cast<std::size_t>(c)]) flat = false;
     joined = flat ? " LEFT JOIN " + l.head + " ON " + condition + l.tail
                   : " LEFT JOIN (" + l.from + ") ON " + condition;
+  } else if (nested_inner) {
+    // l INNER JOIN (h LEFT JOIN ... ON k) ON c is l INNER JOIN h ON c LEFT
+    // JOIN ... ON k when c reads no column of r but the head's.
+    std::vector<int> read;
+    bool flat = !rs.cond || ReadColumns(*rs.cond, &read);
+    for (int c : read) {
+      auto column = static_cast<std::size_t>(c);
+      if (c >= 0 && column >= l.row.size() && column - l.row.size() < r.row.size() &&
+          !r.in_head[column - l.row.size()])
+        flat = false;
+    }
+    joined = flat ? " INNER JOIN " + r.head + " ON " + condition + r.tail
+                  : " INNER JOIN (" + r.from + ") ON " + condition;
   } else {
     joined = kJoins[rs.join_type] + (swap ? l.from : r.from) + " ON " + condition;
   }

@@ -491,15 +491,19 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                           auto *abc = new SQLRSJoin(SQL_JOIN_INNER, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, D), at(c, 2, D)));
                           return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
                         }});
+      // The INNER join's condition reads b or, in odd rounds, c.
+      int const y = round % 2 == 0 ? 1 : 2;
       corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM c1 a JOIN (c2 b LEFT JOIN c1 c ON b.hired = c.hired) ON "
-                        "a.dept = b.dept WHERE <on c v" + std::to_string(variant) + ">" + tag,
+                        "a.dept = " + std::string(y == 1 ? "b" : "c") + ".dept WHERE <on c v" +
+                            std::to_string(variant) + ">" + tag,
                         false, [=, this] {
                           SQLRowSource *a = Leaf(1);
                           SQLRowSource *b = Leaf(2);
                           SQLRowSource *c = Leaf(1);
                           // The LEFT join numbers its columns from b's.
                           auto *bc = new SQLRSJoin(SQL_JOIN_LEFT, b, c, Cmp(SQLRSSC_EQUAL, Col(b, H), at(c, 1, H)));
-                          auto *abc = new SQLRSJoin(SQL_JOIN_INNER, a, bc, Cmp(SQLRSSC_EQUAL, Col(a, D), at(b, 1, D)));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_INNER, a, bc,
+                                                    Cmp(SQLRSSC_EQUAL, Col(a, D), at(y == 1 ? b : c, y, D)));
                           return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
                         }});
     }
