@@ -541,12 +541,15 @@ SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   return self.release();
 }
 
-SQLRSJoin *SQLRSJoin::JoinPreservedSideFirst() {
+SQLRSJoin *SQLRSJoin::JoinPreservedSideFirst(List<SQLRSSCSearchCond const *> *filters) {
   auto *below = dynamic_cast<SQLRSJoin *>(left_.get());
   if (type_ != SQL_JOIN_INNER || below == nullptr || below->type_ != SQL_JOIN_RIGHT || condition_ == nullptr ||
       parameterColumns_.NrElements() > 0 || below->parameterColumns_.NrElements() > 0)
     return nullptr;
   int const na = below->nL();
+  // An enclosing conjunct on C alone lets this join read C once, filtered
+  // (OptimizeJoin); the join below the RIGHT join would not see it.
+  if (SideConjunct(filters, nL(), nL() + nR(), nullptr)) return nullptr;
   std::vector<SQLRSSCColumnRef *> refs = LevelRefs(condition_.get());
   if (std::any_of(refs.begin(), refs.end(), [na](SQLRSSCColumnRef *r) { return r->GetColumnId() < na; }))
     return nullptr;
@@ -593,6 +596,9 @@ void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
     if (!reached) continue;
     std::vector<Enclosing> below;
     for (Enclosing const &e : enclosing) below.push_back({e.condition, e.offset + (side == 0 ? 0 : nl)});
+    // An INNER join's own condition drops the rows it is not TRUE on, as
+    // an enclosing one does.
+    if (type_ == SQL_JOIN_INNER && condition_ != nullptr) below.push_back({condition_.get(), side == 0 ? 0 : nl});
     SQLRowSource *node = side == 0 ? left_.get() : right_.get();
     while (auto *filter = dynamic_cast<SQLRSFilter *>(node)) {
       if (filter->GetCondition() != nullptr) below.push_back({filter->GetCondition(), 0});
@@ -610,12 +616,13 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   *combinable = false;
   int const nl = nL();
   int const nr = nR();
-  if (filters != nullptr && filters->NrElements() > 0) {
+  {
     std::vector<Enclosing> enclosing;
-    for (bool more = filters->First(); more; more = filters->Next()) enclosing.push_back({filters->GetCurrent(), 0});
+    for (bool more = filters != nullptr && filters->First(); more; more = filters->Next())
+      enclosing.push_back({filters->GetCurrent(), 0});
     RejectNullRows(enclosing);
   }
-  if (SQLRSJoin *top = JoinPreservedSideFirst()) {
+  if (SQLRSJoin *top = JoinPreservedSideFirst(filters)) {
     static_cast<void>(self.release());  // the new top owns this join
     return top->CombineJoin(instance, tableCount, filters, combinable);
   }

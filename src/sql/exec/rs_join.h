@@ -126,15 +126,19 @@ class SQLRSJoin : public SQLRowSource {
   // RIGHT (INNER when both sides are rejected). Then the same for the
   // joins of every side that the enclosing conditions reach (both sides of
   // INNER, the preserved side of LEFT and RIGHT), with the filters over
-  // them, before anything decides what is shipped and what is joined here.
+  // them and an INNER join's own condition, before anything decides what
+  // is shipped and what is joined here.
   void RejectNullRows(std::vector<Enclosing> const &enclosing);
   // (A RIGHT JOIN B ON p) INNER JOIN C ON c, with c reading no column of
   // A, is A RIGHT JOIN (B INNER JOIN C ON c) ON p, with the same columns
   // in the same order. Where no one driver serves all three (it would
   // order the join itself), the tables that c joins come together first:
-  // the former RIGHT join becomes the top, this join its right side. The
-  // new top, which owns this join, or null when the rule does not apply.
-  SQLRSJoin *JoinPreservedSideFirst();
+  // the former RIGHT join becomes the top, this join its right side. Not
+  // when an enclosing conjunct (`filters`) reads C alone: this join reads
+  // C once under it, which the join would not know below the RIGHT join.
+  // The new top, which owns this join, or null when the rule does not
+  // apply.
+  SQLRSJoin *JoinPreservedSideFirst(List<SQLRSSCSearchCond const *> *filters);
   // Optimises the sides and chooses how the inner side runs; `filters`:
   // the enclosing conditions (see OptimizeTree).
   void OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters);

@@ -136,7 +136,7 @@ TEST(Join, EveryTypeWithTheInnerSideParameterisedOrReadOnceByTheOptimiser) {
 // An INNER join whose inner side joins tables itself reads that side once
 // per execution; a WHERE conjunct over both sides joins its condition, and
 // one over the inner side alone goes into that side, renumbered to it. A
-// LEFT join there that the WHERE rejects the NULL rows of is INNER.
+// LEFT join there whose NULL rows the WHERE or the ON rejects is INNER.
 TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
   // SELECT l.0, a.0 FROM l JOIN (a <below> b ON a.0 = b.0) [ON ...] WHERE
   // ...; the join's columns are l.0, a.0, b.0.
@@ -155,6 +155,9 @@ TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
        {{3, 3}}},
       {"ON l = a WHERE b >= 3, a LEFT JOIN b", [] { return OnEqual(); },
        [] { return Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3); }, {{3, 3}}, SQL_JOIN_LEFT, SQL_JOIN_INNER},
+      {"ON l = b WHERE l >= 0, a LEFT JOIN b",
+       [] { return new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(Col(2))); },
+       [] { return Cmp(0, SQLRSSC_GREATER_THAN_OR_EQUAL, 0); }, {{2, 2}, {3, 3}}, SQL_JOIN_LEFT, SQL_JOIN_INNER},
       {"ON l = a WHERE b IS NULL OR b >= 3, a LEFT JOIN b", [] { return OnEqual(); },
        [] { return new SQLRSSCOr(new SQLRSSCIsNull(Col(2)), Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3)); }, {{3, 3}},
        SQL_JOIN_LEFT, SQL_JOIN_LEFT},
@@ -723,7 +726,10 @@ TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsB
       {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_LEFT},
       {SQL_JOIN_INNER, 1, {2, 3}, 6, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_LEFT},
       {SQL_JOIN_LEFT, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_INNER},
-      {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      // The INNER join's condition on r rejects the FULL join's rows
+      // without a right partner: a RIGHT join, which goes to the driver (the
+      // test's leaf runs it as built, l once per row of r).
+      {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 12, false, SQL_JOIN_FULL},
       // t has no row left: the FULL join is not built at all.
       {SQL_JOIN_INNER, 2, {}, 3, {}, 0, false, SQL_JOIN_FULL},
       // On l, the condition rejects the FULL join's rows without a left
