@@ -8,13 +8,15 @@
 // under an IN subquery, a FULL join over a LEFT join grouped, and a UNION ALL
 // of three branches, two of them outer joins) multiply rows on a status of
 // three values: they run only on small tables (MOLVANE_BENCH_ROWS=400
-// MOLVANE_BENCH_DEPARTMENTS=32). `ratio` is
+// MOLVANE_BENCH_DEPARTMENTS=32), and so do outer joins that a WHERE makes
+// inner (two RIGHT joins in a row, a FULL join under a RIGHT join) and a
+// correlated IN whose subquery holds a term of outer columns. `ratio` is
 // the API's time over its anchor's. The departments of company 2 (the same
 // rows) sit on a second driver: the statements over both drivers (a held
 // subquery under a join here, a one-table condition before a join, a
 // condition on the last table of a FULL-then-INNER join, a correlated
-// subquery over the other driver, and two RIGHT joins in a row)
-// read them there, and their anchors read that driver's file attached as
+// subquery over the other driver, two RIGHT joins in a row, and a RIGHT
+// join under an INNER join with the departments) read them there, and their anchors read that driver's file attached as
 // "two"; they too run only on the small tables. The full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
 // `cpu_ratio` sets the CPU time of host and driver together against the
@@ -469,6 +471,79 @@ void BM_UnionAllOfOuterJoins(benchmark::State &state) {
            1000, false, 2000);
 }
 BENCHMARK(BM_UnionAllOfOuterJoins)->Unit(benchmark::kMillisecond);
+
+// ---- generated statements whose outer joins a WHERE makes inner, and a
+// join that a condition of two of its tables should form first ----
+
+// Two RIGHT joins in a row whose WHERE rejects the NULL rows of both left
+// tables: two INNER joins.
+void BM_RightChainMadeInnerByWhere(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e3.dept, e4.emp FROM ((exemp010 e1 RIGHT JOIN exemp010 e3 ON e1.dnul = e3.dept) "
+           "RIGHT JOIN exemp010 e4 ON e3.status = e4.status) WHERE ((e1.dept & e1.name) = 'N2' AND "
+           "e3.emp != (e1.flags \\ -4))",
+           "SELECT e3.dept, e4.emp FROM (exemp010001 e1 RIGHT JOIN exemp010001 e3 ON e1.dnul = e3.dept) "
+           "RIGHT JOIN exemp010001 e4 ON e3.status = e4.status WHERE (e1.dept || e1.name) = 'N2' AND "
+           "e3.emp != (e1.flags % -4)",
+           1000, false, 2000);
+}
+BENCHMARK(BM_RightChainMadeInnerByWhere)->Unit(benchmark::kMillisecond);
+
+// Two RIGHT joins in a row whose WHERE rejects the NULL rows of the middle
+// table only: the last join INNER, the first a RIGHT join shipped as the
+// inner join's operand.
+void BM_RightChainMiddleRejected(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.hired FROM ((exemp010 e1 RIGHT JOIN exemp010 e2 ON e1.status = e2.flags) "
+           "RIGHT JOIN exemp010 e3 ON e2.dept = e3.dnul) WHERE (e2.hired + 1) = DATE '2021-11-06' ORDER BY 1 ASC",
+           "SELECT e1.hired FROM (exemp010001 e1 RIGHT JOIN exemp010001 e2 ON e1.status = e2.flags) "
+           "RIGHT JOIN exemp010001 e3 ON e2.dept = e3.dnul WHERE (e2.hired + 1) = 738100 ORDER BY 1",
+           1000, false, 2000);
+}
+BENCHMARK(BM_RightChainMiddleRejected)->Unit(benchmark::kMillisecond);
+
+// A FULL join under a RIGHT join, the WHERE on the FULL join's right
+// table: the FULL join is a RIGHT join, the RIGHT join INNER.
+void BM_FullJoinMadeRightByWhere(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e2.emp, e3.emp FROM ((exemp010 e1 FULL OUTER JOIN exemp010 e2 ON e1.status = e2.status) "
+           "RIGHT JOIN exemp010 e3 ON e2.hired = e3.hired) WHERE e2.hired = DATE '2021-11-06'",
+           "SELECT e1.emp, e2.emp, e3.emp FROM (exemp010001 e1 FULL JOIN exemp010001 e2 ON e1.status = e2.status) "
+           "RIGHT JOIN exemp010001 e3 ON e2.hired = e3.hired WHERE e2.hired = 738100",
+           1000, false, 2000);
+}
+BENCHMARK(BM_FullJoinMadeRightByWhere)->Unit(benchmark::kMillisecond);
+
+// A correlated IN whose subquery holds a term of outer columns only (an
+// arithmetic the driver computes with the library's functions).
+void BM_CorrelatedInWithOuterTerm(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.status, e2.salary, e2.status, e2.drst FROM (exemp010 e1 LEFT OUTER JOIN exemp010 e2 "
+           "ON (e1.name = e2.name AND NOT (e1.hired IS NULL))) WHERE (e1.emp \\ 100) IN (SELECT e3.status "
+           "FROM exemp010 e3 WHERE ((e2.emp * 3) <= 100 AND e1.drst NOT LIKE 'N2 *')) AND e2._compnr = 1 "
+           "ORDER BY 4 DESC, e2.status",
+           "SELECT e1.status, e2.salary, e2.status, e2.drst FROM exemp010001 e1 JOIN exemp010001 e2 "
+           "ON e1.name = e2.name AND e1.hired IS NOT NULL WHERE (e1.emp % 100) IN (SELECT e3.status "
+           "FROM exemp010001 e3 WHERE e2.emp * 3 <= 100 AND e1.drst NOT LIKE 'N2 %') "
+           "ORDER BY 4 DESC, 3",
+           1000, false, 2000);
+}
+BENCHMARK(BM_CorrelatedInWithOuterTerm)->Unit(benchmark::kMillisecond);
+
+// A RIGHT join under an INNER join with the other driver's departments,
+// the WHERE over the INNER join's two tables holding an IN over that
+// driver: e2 and d3 are best joined first.
+void BM_ConditionOfTwoTablesAfterRightJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e2.emp, d3.code FROM ((exemp010 e1 RIGHT JOIN exemp010 e2 ON e1.status = e2.status) "
+           "INNER JOIN exdep010 d3 ON e2.dept = d3.code) WHERE (d3.status - e2.emp) IN (SELECT d4.status "
+           "FROM exdep010 d4 WHERE d4._compnr = 2 AND d4.name < 'Department 5') AND d3._compnr = 2",
+           "SELECT e1.emp, e2.emp, d3.code FROM (exemp010001 e1 RIGHT JOIN exemp010001 e2 ON e1.status = e2.status) "
+           "JOIN two.exdep010002 d3 ON e2.dept = d3.code WHERE (d3.status - e2.emp) IN (SELECT d4.status "
+           "FROM two.exdep010002 d4 WHERE d4.name < CAST('Department 5' AS BLOB))",
+           1000, false, 2000);
+}
+BENCHMARK(BM_ConditionOfTwoTablesAfterRightJoin)->Unit(benchmark::kMillisecond);
 
 // ---- statements over both drivers: the departments of company 2 sit on
 // the second one ----

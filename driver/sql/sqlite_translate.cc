@@ -216,8 +216,57 @@ struct Block {
   bool computed = false;    // row holds expressions other than stored columns
   bool single = false;      // from is one item (a stored table or a wrapped block)
   bool correlated = false;  // reads a row of an enclosing query
+  // A chain: from is `head` (one item) followed by `tail`, LEFT joins each
+  // of whose ON conditions cannot be TRUE while the items before it are
+  // NULL, so that a row whose head is NULL is NULL throughout. `in_head`
+  // says which columns of the row are the head's.
+  bool chain = false;
+  std::string head, tail;
+  std::vector<bool> in_head;
   bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
 };
+
+// Adds the columns of the row (references of level 0) that an expression
+// or condition reads to `out`; false when it holds a subquery, whose
+// references are not followed.
+bool ReadColumns(const QdExpr &e, std::vector<int> *out) {
+  if (e.subquery) return false;
+  if (e.token == SQLNWTVEColRef && e.level == 0) out->push_back(e.column);
+  for (const auto &a : e.args)
+    if (a && !ReadColumns(*a, out)) return false;
+  return true;
+}
+
+bool ReadColumns(const QdCond &c, std::vector<int> *out) {
+  if (c.subquery) return false;
+  for (const auto &x : c.conds)
+    if (x && !ReadColumns(*x, out)) return false;
+  for (const auto &e : c.exprs)
+    if (e && !ReadColumns(*e, out)) return false;
+  return true;
+}
+
+// TRUE when the condition cannot be TRUE while the columns [from, to) of
+// the row are NULL: a conjunct compares one of them, a scalar, by =, <>,
+// <, <=, > or >= (NULL there gives UNKNOWN, in SQLite as in the library).
+bool RejectsNull(const QdCond &c, const Row &row, std::size_t from, std::size_t to) {
+  if (c.token == SQLNWTSCAnd) {
+    for (const auto &x : c.conds)
+      if (x && RejectsNull(*x, row, from, to)) return true;
+    return false;
+  }
+  static const int kComparisons[] = {SQLNWTSCEquals,   SQLNWTSCNotEquals,  SQLNWTSCLessThan,
+                                     SQLNWTSCLessThanOrEquals, SQLNWTSCGreaterThan, SQLNWTSCGreaterThanOrEquals};
+  if (std::find(std::begin(kComparisons), std::end(kComparisons), c.token) == std::end(kComparisons) || c.n != 1 ||
+      c.exprs.size() != 2)
+    return false;
+  for (const auto &e : c.exprs) {
+    if (!e || e->token != SQLNWTVEColRef || e->level != 0 || e->column < 0) continue;
+    auto column = static_cast<std::size_t>(e->column);
+    if (column >= from && column < to && column < row.size() && DepthOf(row[column].desc) == 1) return true;
+  }
+  return false;
+}
 
 class Translator {
  public:
@@ -319,6 +368,11 @@ class Translator {
     bool bytes = d.GetType() == SQL_STRING && CollationMode() == TSS_MODE_CLASSIC &&
                  std::find(stored_.begin(), stored_.end(), sql) != stored_.end();
     return bytes ? sql : "+" + Key(sql, d);
+  }
+  // A stored text column of mode 1 (see SortedKey).
+  bool StoredText(const ColSql &c) const {
+    return c.desc.GetType() == SQL_STRING && DepthOf(c.desc) == 1 && CollationMode() == TSS_MODE_CLASSIC &&
+           std::find(stored_.begin(), stored_.end(), c.elems[0]) != stored_.end();
   }
   std::string Cte(const std::string &sql) {
     std::string name = "q" + std::to_string(ctes_.size() + 1);
@@ -558,10 +612,15 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   Block l = Select(*rs.inputs[0]), r = Select(*rs.inputs[1]);
   bool outer_right = rs.join_type >= 2;  // RIGHT or FULL: both sides' rows must stay as they are
   // A RIGHT join's left operand becomes the right operand of a LEFT join:
-  // it must be one FROM item.
-  if (!l.plain() || (outer_right && !l.where.empty()) || (rs.join_type == 2 && !l.single))
+  // it must be one FROM item, or a chain of LEFT joins (two RIGHT joins in
+  // a row), which is written in parentheses or continues the join (below)
+  // instead of being materialised whole.
+  bool const nested = rs.join_type == 2 && !l.single && l.chain && l.plain() && l.where.empty();
+  if (!l.plain() || (outer_right && !l.where.empty()) || (rs.join_type == 2 && !l.single && !nested))
     l = Wrap(l, entry);
-  if (!r.plain() || !r.single || (outer_right && !r.where.empty())) r = Wrap(r, entry);
+  // So is the right operand of an INNER join (a JOIN (b LEFT JOIN c)).
+  bool const nested_inner = rs.join_type == 0 && !r.single && r.chain && r.plain() && r.where.empty();
+  if (!r.plain() || (!r.single && !nested_inner) || (outer_right && !r.where.empty())) r = Wrap(r, entry);
   Row both = l.row;
   both.insert(both.end(), r.row.begin(), r.row.end());
   std::vector<std::string> on = r.where;
@@ -569,6 +628,7 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
     Scoped s(this, &both);
     on.push_back(Cond(*rs.cond));
   }
+  std::string const condition = on.empty() ? "1" : Logical(on, 0, on.size(), " AND ");
   // A RIGHT join is written as a LEFT join with its operands swapped: the
   // system's SQLite drops rows of some statements with RIGHT JOIN (a
   // compound with a RIGHT JOIN arm loses the other arm's WHERE, a grouping
@@ -577,11 +637,52 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   bool swap = rs.join_type == 2;
   static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " LEFT JOIN ", " FULL JOIN "};
   Block j;
-  j.from = (swap ? r.from : l.from) + kJoins[rs.join_type] + (swap ? l.from : r.from) + " ON " +
-           (on.empty() ? "1" : Logical(on, 0, on.size(), " AND "));
+  std::string joined;  // what follows the preserved operand
+  if (nested) {
+    // r LEFT JOIN (h LEFT JOIN ... ON k) ON c is r LEFT JOIN h ON c LEFT
+    // JOIN ... ON k when c reads no column of l but the head's: where c
+    // finds no partner, the chain's ON conditions make the rest NULL too.
+    // SQLite plans the flat form as a join of tables; the parenthesised
+    // one it materialises.
+    std::vector<int> read;
+    bool flat = rs.cond && ReadColumns(*rs.cond, &read);
+    for (int c : read)
+      if (c >= 0 && static_cast<std::size_t>(c) < l.row.size() && !l.in_head[static_cast<std::size_t>(c)]) flat = false;
+    joined = flat ? " LEFT JOIN " + l.head + " ON " + condition + l.tail
+                  : " LEFT JOIN (" + l.from + ") ON " + condition;
+  } else if (nested_inner) {
+    // l INNER JOIN (h LEFT JOIN ... ON k) ON c is l INNER JOIN h ON c LEFT
+    // JOIN ... ON k when c reads no column of r but the head's.
+    std::vector<int> read;
+    bool flat = !rs.cond || ReadColumns(*rs.cond, &read);
+    for (int c : read) {
+      auto column = static_cast<std::size_t>(c);
+      if (c >= 0 && column >= l.row.size() && column - l.row.size() < r.row.size() &&
+          !r.in_head[column - l.row.size()])
+        flat = false;
+    }
+    joined = flat ? " INNER JOIN " + r.head + " ON " + condition + r.tail
+                  : " INNER JOIN (" + r.from + ") ON " + condition;
+  } else {
+    joined = kJoins[rs.join_type] + (swap ? l.from : r.from) + " ON " + condition;
+  }
+  const Block &preserved = swap ? r : l;
+  j.from = preserved.from + joined;
   j.where = l.where;
   j.row = std::move(both);
   j.correlated = l.correlated || r.correlated;
+  // The LEFT join continues the preserved operand's chain when its
+  // condition rejects the NULL row of that operand.
+  std::size_t const from = swap ? l.row.size() : 0;
+  if ((rs.join_type == 1 || swap) && (preserved.single || preserved.chain) && rs.cond &&
+      RejectsNull(*rs.cond, j.row, from, from + preserved.row.size())) {
+    j.chain = true;
+    j.head = preserved.single ? preserved.from : preserved.head;
+    j.tail = (preserved.single ? "" : preserved.tail) + joined;
+    j.in_head.assign(j.row.size(), false);
+    for (std::size_t i = 0; i < preserved.row.size(); ++i)
+      j.in_head[from + i] = preserved.single || preserved.in_head[i];
+  }
   return j;
 }
 
@@ -968,6 +1069,14 @@ std::optional<std::string> Translator::NativeCond(const QdCond &c) {
       const char *op = " = ";
       for (const auto &o : kOps)
         if (o.first == c.token) op = o.second;
+      // Two stored texts of mode 1 of one width are equal exactly when
+      // their bytes are (see SortedKey): the bytes are compared first, so
+      // that SQLite can also join them by an index it makes itself and
+      // calls the collation only for rows of equal bytes; the collated
+      // term still lets it use a key's index.
+      if (c.token == SQLNWTSCEquals && n == 1 && StoredText(x[0]) && StoredText(x[1]) &&
+          x[0].desc.GetLength() == x[1].desc.GetLength())
+        return "(" + x[0].elems[0] + " = " + x[1].elems[0] + " AND " + sql(0) + op + sql(1) + ")";
       return "(" + row(0, n) + op + row(n, n) + ")";
     }
   }

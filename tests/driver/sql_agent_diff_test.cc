@@ -575,6 +575,99 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                                              new SQLRSSCColumnRef(0, W + E, b->GetColumnDescriptor(E)),
                                              new SQLRSSCColumnRef(0, 2 * W + E, c->GetColumnDescriptor(E))});
                       }});
+    // ---- WHERE conditions that reject the NULL rows of outer joins ----
+    // Over two RIGHT joins in a row, a FULL join, a FULL join under a
+    // RIGHT join, and an INNER join over a LEFT join (a JOIN (b LEFT JOIN
+    // c)): the condition of the round rejects the NULL rows of a side (the
+    // join then runs as INNER, LEFT or RIGHT) or, in the last variant, lets
+    // them pass.
+    {
+      int const variant = round % 4;
+      // Joined on the date hired (50 values), so that every join has rows
+      // without partner.
+      // The column `column` of table t (0 a, 1 b, 2 c) of a three-table row.
+      auto at = [=](SQLRowSource *leaf, int t, int column) {
+        return new SQLRSSCColumnRef(0, t * W + column, leaf->GetColumnDescriptor(column));
+      };
+      // The round's WHERE over table t: it rejects t's NULL row unless the
+      // variant lets it pass (t.emp IS NULL OR ...).
+      auto where = [=](SQLRowSource *leaf, int t) -> SQLRSSCSearchCond * {
+        SQLRSSCSearchCond *c = Cmp(variant == 1 ? SQLRSSC_LESS_THAN : SQLRSSC_GREATER_THAN, at(leaf, t, E),
+                                   Int(variant == 1 ? k + 40 : k / 2));
+        if (variant == 2) c = new SQLRSSCAnd(c, Cmp(op, at(leaf, t, N), Str(s)));
+        if (variant == 3) c = new SQLRSSCOr(new SQLRSSCIsNull(at(leaf, t, E)), c);
+        return c;
+      };
+      for (int t : {0, 1}) {
+        // The last join's condition reads b (the first join's preserved
+        // side) or, in odd rounds, a.
+        int const x = round % 2 == 0 ? 1 : 0;
+        corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a RIGHT JOIN c2 b ON a.hired = b.hired) RIGHT JOIN "
+                          "c1 c ON " + std::string(x == 1 ? "b" : "a") + ".hired = c.hired WHERE <on " +
+                              std::string(t == 0 ? "a" : "b") + " v" + std::to_string(variant) + ">" + tag,
+                          false, [=, this] {
+                            SQLRowSource *a = Leaf(1);
+                            SQLRowSource *b = Leaf(2);
+                            SQLRowSource *c = Leaf(1);
+                            auto *ab = new SQLRSJoin(SQL_JOIN_RIGHT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
+                            auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c,
+                                                      Cmp(SQLRSSC_EQUAL, at(x == 1 ? b : a, x, H), at(c, 2, H)));
+                            return Project(new SQLRSFilter(abc, where(t == 0 ? a : b, t)),
+                                           {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
+                          }});
+        // FULL joins ship only as the LEFT or RIGHT join the condition makes them.
+        if (variant == 3) continue;
+        corpus.push_back({"SELECT a.emp, b.emp, b.name FROM c1 a FULL JOIN c2 b ON a.hired = b.hired WHERE <on " +
+                              std::string(t == 0 ? "a" : "b") + " v" + std::to_string(variant) + ">" + tag,
+                          false, [=, this] {
+                            SQLRowSource *a = Leaf(1);
+                            SQLRowSource *b = Leaf(2);
+                            auto *ab = new SQLRSJoin(SQL_JOIN_FULL, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
+                            return Project(new SQLRSFilter(ab, where(t == 0 ? a : b, t)),
+                                           {at(a, 0, E), at(b, 1, E), at(b, 1, N)});
+                          }});
+      }
+      if (variant != 3) {
+        corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a FULL JOIN c2 b ON a.hired = b.hired) RIGHT JOIN c1 c "
+                          "ON b.emp = c.emp WHERE <on b v" + std::to_string(variant) + ">" + tag,
+                          false, [=, this] {
+                            SQLRowSource *a = Leaf(1);
+                            SQLRowSource *b = Leaf(2);
+                            SQLRowSource *c = Leaf(1);
+                            auto *ab = new SQLRSJoin(SQL_JOIN_FULL, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
+                            auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, E), at(c, 2, E)));
+                            return Project(new SQLRSFilter(abc, where(b, 1)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
+                          }});
+      }
+      // The INNER join's condition and WHERE read the RIGHT join's preserved
+      // side and the last table: those two are joined first where another
+      // driver holds the last one.
+      corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a RIGHT JOIN c1 b ON a.hired = b.hired) JOIN c2 c ON "
+                        "b.dept = c.dept WHERE <on c v" + std::to_string(variant) + ">" + tag,
+                        false, [=, this] {
+                          SQLRowSource *a = Leaf(1);
+                          SQLRowSource *b = Leaf(1);
+                          SQLRowSource *c = Leaf(2);
+                          auto *ab = new SQLRSJoin(SQL_JOIN_RIGHT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_INNER, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, D), at(c, 2, D)));
+                          return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
+                        }});
+      // The INNER join's condition reads b or, in odd rounds, c.
+      int const y = round % 2 == 0 ? 1 : 2;
+      corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM c1 a JOIN (c2 b LEFT JOIN c1 c ON b.hired = c.hired) ON "
+                        "a.dept = " + std::string(y == 1 ? "b" : "c") + ".dept WHERE <on c v" +
+                            std::to_string(variant) + ">" + tag,
+                        false, [=, this] {
+                          SQLRowSource *a = Leaf(1);
+                          SQLRowSource *b = Leaf(2);
+                          SQLRowSource *c = Leaf(1);
+                          // The LEFT join numbers its columns from b's.
+                          auto *bc = new SQLRSJoin(SQL_JOIN_LEFT, b, c, Cmp(SQLRSSC_EQUAL, Col(b, H), at(c, 1, H)));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_INNER, a, bc,
+                                                    Cmp(SQLRSSC_EQUAL, Col(a, D), at(y == 1 ? b : c, y, D)));
+                          return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
+                        }});
+    }
     for (bool all : {false, true}) {
       // Without ALL a union that runs here (over two drivers) removes the
       // duplicates itself, as the driver's does.

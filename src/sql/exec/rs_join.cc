@@ -259,9 +259,10 @@ SQLRowSource *SQLRSJoin::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond co
   SQLRowSource *combined = CombineJoin(&instance, &tables, filters, &combinable);  // takes this over
   std::unique_ptr<SQLDatabaseInstance> owned(instance);
   if (combinable) return combined->OptimizeTree(hints, nullptr);
-  // A join that cannot be combined stays itself.
-  std::unique_ptr<SQLRSJoin> self(this);
-  OptimizeJoin(hints, filters);
+  // A join that cannot be combined stays a join: this one, or the join
+  // that took its place over it (JoinPreservedSideFirst).
+  std::unique_ptr<SQLRSJoin> self(static_cast<SQLRSJoin *>(combined));
+  self->OptimizeJoin(hints, filters);
   return self.release();
 }
 
@@ -540,6 +541,73 @@ SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   return self.release();
 }
 
+SQLRSJoin *SQLRSJoin::JoinPreservedSideFirst(List<SQLRSSCSearchCond const *> *filters) {
+  auto *below = dynamic_cast<SQLRSJoin *>(left_.get());
+  if (type_ != SQL_JOIN_INNER || below == nullptr || below->type_ != SQL_JOIN_RIGHT || condition_ == nullptr ||
+      parameterColumns_.NrElements() > 0 || below->parameterColumns_.NrElements() > 0)
+    return nullptr;
+  int const na = below->nL();
+  // An enclosing conjunct on C alone lets this join read C once, filtered
+  // (OptimizeJoin); the join below the RIGHT join would not see it.
+  if (SideConjunct(filters, nL(), nL() + nR(), nullptr)) return nullptr;
+  std::vector<SQLRSSCColumnRef *> refs = LevelRefs(condition_.get());
+  if (std::any_of(refs.begin(), refs.end(), [na](SQLRSSCColumnRef *r) { return r->GetColumnId() < na; }))
+    return nullptr;
+  // The driver of C's table, when it can also run the RIGHT join, is
+  // handed all three and orders them itself.
+  SQLDatabaseInstance const *theirs = SideInstance(right_.get());
+  if (theirs != nullptr &&
+      SQLOperatesOnThisDBInstanceVisitor::Holds(left_.get(), const_cast<SQLDatabaseInstance *>(theirs)))
+    return nullptr;
+  ShiftRefs(condition_.get(), -na);
+  auto *top = static_cast<SQLRSJoin *>(left_.release());
+  left_.reset(top->right_.release());
+  top->right_.reset(this);
+  return top;
+}
+
+void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
+  int const nl = nL();
+  int const nr = nR();
+  // TRUE when no enclosing condition can be TRUE with the columns [from,
+  // to) of this join all NULL.
+  auto rejected = [&](int from, int to) {
+    if (enclosing.empty() || from >= to) return false;
+    SQLTruthValueSet possible;
+    possible.Insert(TV_TRUE, TV_FALSE, TV_UNKNOWN);
+    for (Enclosing const &e : enclosing) {
+      List<Interval<int>> columns;
+      columns.Append(Interval<int>(e.offset + from, e.offset + to - 1));
+      possible = possible.And(const_cast<SQLRSSCSearchCond *>(e.condition)->PossibleValuesOnNullifiedCols(0, &columns));
+    }
+    return !possible.Contains(TV_TRUE);
+  };
+  bool const leftRejected = type_ != SQL_JOIN_INNER && type_ != SQL_JOIN_LEFT && rejected(0, nl);
+  bool const rightRejected = type_ != SQL_JOIN_INNER && type_ != SQL_JOIN_RIGHT && rejected(nl, nl + nr);
+  if (type_ == SQL_JOIN_FULL) {
+    // A FULL join's rows without a left partner have a NULL left side.
+    if (leftRejected) type_ = rightRejected ? SQL_JOIN_INNER : SQL_JOIN_LEFT;
+    else if (rightRejected) type_ = SQL_JOIN_RIGHT;
+  } else if (leftRejected || rightRejected) {
+    type_ = SQL_JOIN_INNER;
+  }
+  for (int side = 0; side < 2; ++side) {
+    bool const reached = type_ == SQL_JOIN_INNER || (side == 0 ? type_ == SQL_JOIN_LEFT : type_ == SQL_JOIN_RIGHT);
+    if (!reached) continue;
+    std::vector<Enclosing> below;
+    for (Enclosing const &e : enclosing) below.push_back({e.condition, e.offset + (side == 0 ? 0 : nl)});
+    // An INNER join's own condition drops the rows it is not TRUE on, as
+    // an enclosing one does.
+    if (type_ == SQL_JOIN_INNER && condition_ != nullptr) below.push_back({condition_.get(), side == 0 ? 0 : nl});
+    SQLRowSource *node = side == 0 ? left_.get() : right_.get();
+    while (auto *filter = dynamic_cast<SQLRSFilter *>(node)) {
+      if (filter->GetCondition() != nullptr) below.push_back({filter->GetCondition(), 0});
+      node = filter->GetChild();
+    }
+    if (auto *join = dynamic_cast<SQLRSJoin *>(node)) join->RejectNullRows(below);
+  }
+}
+
 SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                                      List<SQLRSSCSearchCond const *> *filters, bool *combinable) {
   std::unique_ptr<SQLRSJoin> self(this);
@@ -548,14 +616,15 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
   *combinable = false;
   int const nl = nL();
   int const nr = nR();
-  if (type_ == SQL_JOIN_LEFT && filters != nullptr && filters->NrElements() > 0) {
-    List<Interval<int>> inner;
-    inner.Append(Interval<int>(nl, nl + nr - 1));
-    SQLTruthValueSet possible;
-    possible.Insert(TV_TRUE, TV_FALSE, TV_UNKNOWN);
-    for (bool more = filters->First(); more; more = filters->Next())
-      possible = possible.And(const_cast<SQLRSSCSearchCond *>(filters->GetCurrent())->PossibleValuesOnNullifiedCols(0, &inner));
-    if (!possible.Contains(TV_TRUE)) type_ = SQL_JOIN_INNER;
+  {
+    std::vector<Enclosing> enclosing;
+    for (bool more = filters != nullptr && filters->First(); more; more = filters->Next())
+      enclosing.push_back({filters->GetCurrent(), 0});
+    RejectNullRows(enclosing);
+  }
+  if (SQLRSJoin *top = JoinPreservedSideFirst(filters)) {
+    static_cast<void>(self.release());  // the new top owns this join
+    return top->CombineJoin(instance, tableCount, filters, combinable);
   }
   SQLDatabaseInstance *li = nullptr, *ri = nullptr;
   int lt = 0, rt = 0;

@@ -19,6 +19,15 @@
 // the buffered rows by those columns and examines, per outer row, only the
 // rows of the same hash.
 //
+// An INNER join over a RIGHT join whose condition reads only the RIGHT
+// join's preserved side joins that side first where the tables are not all
+// of one driver (JoinPreservedSideFirst).
+//
+// An outer join under a condition that rejects the NULL rows of one side
+// is planned as the join it is: LEFT or RIGHT as INNER, FULL as LEFT or
+// RIGHT (RejectNullRows), so that it can be shipped whole or let the
+// condition down to its sides.
+//
 // SQLRSConstLeftOuterJoin returns the rows of its child that satisfy its
 // condition, or exactly one all-NULL row when none does (the outer join of
 // a constant row with a table).
@@ -105,6 +114,31 @@ class SQLRSJoin : public SQLRowSource {
   int OuterOffset() { return OuterIsRight() ? nL() : 0; }
   // A parameter for a join column, typed after its descriptor.
   SQLParameter *NewParameter(int joinColumn);
+  // An enclosing condition and the column of its numbering that is column
+  // 0 of the node it encloses.
+  struct Enclosing {
+    SQLRSSCSearchCond const *condition;
+    int offset;
+  };
+  // Null rejection: an outer join under an enclosing condition that cannot
+  // be TRUE when one side's columns are all NULL drops the rows it would
+  // make NULL there: LEFT or RIGHT becomes INNER, FULL becomes LEFT or
+  // RIGHT (INNER when both sides are rejected). Then the same for the
+  // joins of every side that the enclosing conditions reach (both sides of
+  // INNER, the preserved side of LEFT and RIGHT), with the filters over
+  // them and an INNER join's own condition, before anything decides what
+  // is shipped and what is joined here.
+  void RejectNullRows(std::vector<Enclosing> const &enclosing);
+  // (A RIGHT JOIN B ON p) INNER JOIN C ON c, with c reading no column of
+  // A, is A RIGHT JOIN (B INNER JOIN C ON c) ON p, with the same columns
+  // in the same order. Where no one driver serves all three (it would
+  // order the join itself), the tables that c joins come together first:
+  // the former RIGHT join becomes the top, this join its right side. Not
+  // when an enclosing conjunct (`filters`) reads C alone: this join reads
+  // C once under it, which the join would not know below the RIGHT join.
+  // The new top, which owns this join, or null when the rule does not
+  // apply.
+  SQLRSJoin *JoinPreservedSideFirst(List<SQLRSSCSearchCond const *> *filters);
   // Optimises the sides and chooses how the inner side runs; `filters`:
   // the enclosing conditions (see OptimizeTree).
   void OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -134,14 +135,17 @@ TEST(Join, EveryTypeWithTheInnerSideParameterisedOrReadOnceByTheOptimiser) {
 
 // An INNER join whose inner side joins tables itself reads that side once
 // per execution; a WHERE conjunct over both sides joins its condition, and
-// one over the inner side alone goes into that side, renumbered to it.
+// one over the inner side alone goes into that side, renumbered to it. A
+// LEFT join there whose NULL rows the WHERE or the ON rejects is INNER.
 TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
-  // SELECT l.0, a.0 FROM l JOIN (a JOIN b ON a.0 = b.0) [ON ...] WHERE ...;
-  // the join's columns are l.0, a.0, b.0.
+  // SELECT l.0, a.0 FROM l JOIN (a <below> b ON a.0 = b.0) [ON ...] WHERE
+  // ...; the join's columns are l.0, a.0, b.0.
   struct Case {
     char const *name;
     std::function<SQLRSSCSearchCond *()> on, where;
     std::vector<Pair> expected;
+    SQLJoinType below = SQL_JOIN_INNER;
+    SQLJoinType planned = SQL_JOIN_INNER;  // the type of the join below once optimised
   } const cases[] = {
       {"WHERE l = a", nullptr, [] { return OnEqual(); }, {{2, 2}, {3, 3}}},
       {"ON l = a WHERE l <= b", [] { return OnEqual(); },
@@ -149,19 +153,64 @@ TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
        {{2, 2}, {3, 3}}},
       {"ON l = a WHERE b >= 3", [] { return OnEqual(); }, [] { return Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3); },
        {{3, 3}}},
+      {"ON l = a WHERE b >= 3, a LEFT JOIN b", [] { return OnEqual(); },
+       [] { return Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3); }, {{3, 3}}, SQL_JOIN_LEFT, SQL_JOIN_INNER},
+      {"ON l = b WHERE l >= 0, a LEFT JOIN b",
+       [] { return new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(Col(2))); },
+       [] { return Cmp(0, SQLRSSC_GREATER_THAN_OR_EQUAL, 0); }, {{2, 2}, {3, 3}}, SQL_JOIN_LEFT, SQL_JOIN_INNER},
+      {"ON l = a WHERE b IS NULL OR b >= 3, a LEFT JOIN b", [] { return OnEqual(); },
+       [] { return new SQLRSSCOr(new SQLRSSCIsNull(Col(2)), Cmp(2, SQLRSSC_GREATER_THAN_OR_EQUAL, 3)); }, {{3, 3}},
+       SQL_JOIN_LEFT, SQL_JOIN_LEFT},
   };
   for (auto const &c : cases) {
     SCOPED_TRACE(c.name);
     auto *left = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3}));
     auto *a = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4}));
     auto *b = new Absorbing({SQL_INTEGER}, IntRows({3, 2}));
-    auto *inner = new SQLRSJoin(SQL_JOIN_INNER, a, b, OnEqual());
+    auto *inner = new SQLRSJoin(c.below, a, b, OnEqual());
     auto *join = new SQLRSJoin(SQL_JOIN_INNER, left, inner, c.on ? c.on() : nullptr);
     std::unique_ptr<SQLRowSource> tree((new SQLRSFilter(join, c.where()))->OptimizeRS());
     ASSERT_EQ(tree.get(), join);
     EXPECT_NE(join->GetCondition(), nullptr);
+    EXPECT_EQ(inner->GetJoinType(), c.planned);
     EXPECT_EQ(Pairs(tree.get()), c.expected);
     EXPECT_EQ(a->execCalls, 2);
+  }
+}
+
+// (l RIGHT JOIN r ON l.0 = r.0) INNER JOIN t ON <x>.0 = t.0 over local
+// sources: when x is r, the preserved side of the RIGHT join, r and t are
+// joined first, l RIGHT JOIN (r JOIN t); when x is l, the joins stay. The
+// rows are those of the tree run as built, in the same columns.
+TEST(Join, AnInnerJoinOverARightJoinJoinsItsPreservedSideFirst) {
+  for (int x : {1, 0}) {
+    auto build = [x](Absorbing **t) {
+      auto *l = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 2, 5}));
+      auto *r = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4, 5}));
+      *t = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 3, 6}));
+      auto *lr = new SQLRSJoin(SQL_JOIN_RIGHT, l, r, OnEqual());
+      return new SQLRSJoin(SQL_JOIN_INNER, lr, *t, new SQLRSSCComparison(Items(Col(x)), SQLRSSC_EQUAL, Items(Col(2))));
+    };
+    Absorbing *t = nullptr;
+    std::unique_ptr<SQLRowSource> asBuilt(build(&t));
+    std::unique_ptr<SQLRowSource> tree(build(&t)->OptimizeRS());
+    auto *top = dynamic_cast<SQLRSJoin *>(tree.get());
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->GetJoinType(), x == 1 ? SQL_JOIN_RIGHT : SQL_JOIN_INNER) << x;
+    if (x == 1) {
+      auto *below = dynamic_cast<SQLRSJoin *>(top->GetRight());
+      ASSERT_NE(below, nullptr);
+      EXPECT_EQ(below->GetJoinType(), SQL_JOIN_INNER);
+    }
+    std::vector<std::vector<std::optional<int>>> expected =
+        x == 1 ? std::vector<std::vector<std::optional<int>>>{{2, 2, 2}, {2, 2, 2}, {N, 3, 3}, {N, 3, 3}}
+               : std::vector<std::vector<std::optional<int>>>{{2, 2, 2}, {2, 2, 2}};
+    auto sorted = [](std::vector<std::vector<std::optional<int>>> rows) {
+      std::sort(rows.begin(), rows.end());
+      return rows;
+    };
+    EXPECT_EQ(sorted(Tuples(tree.get())), sorted(expected)) << x;
+    EXPECT_EQ(sorted(Tuples(asBuilt.get())), sorted(expected)) << x;
   }
 }
 
@@ -677,12 +726,28 @@ TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsB
       {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_LEFT},
       {SQL_JOIN_INNER, 1, {2, 3}, 6, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_LEFT},
       {SQL_JOIN_LEFT, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_INNER},
-      {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      // The INNER join's condition on r rejects the FULL join's rows
+      // without a right partner: a RIGHT join, which goes to the driver (the
+      // test's leaf runs it as built, l once per row of r).
+      {SQL_JOIN_INNER, 2, {2, 3}, 3, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 12, false, SQL_JOIN_FULL},
       // t has no row left: the FULL join is not built at all.
       {SQL_JOIN_INNER, 2, {}, 3, {}, 0, false, SQL_JOIN_FULL},
-      // On l, the condition acts on the FULL join's eight rows: below it,
-      // it would make r's rows of 1 rows without partner.
-      {SQL_JOIN_INNER, 0, {2, 3}, 8, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      // On l, the condition rejects the FULL join's rows without a left
+      // partner: it is a LEFT join, and the condition acts on l's rows.
+      {SQL_JOIN_INNER, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      // Null rejection: a RIGHT join whose left side the condition rejects
+      // NULL is INNER, a FULL join LEFT or RIGHT, and the condition acts on
+      // the rows of its table. NOT IN is TRUE on a NULL row: the joins stay.
+      {SQL_JOIN_RIGHT, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}}, 2},
+      {SQL_JOIN_FULL, 0, {2, 3}, 8, {{1, 1}, {1, 1}, {1, 1}, {4, N}}, 2, true},
+      {SQL_JOIN_FULL, 0, {2, 3}, 4, {{2, 2}, {2, 2}, {2, 2}, {3, N}}, 2},
+      {SQL_JOIN_FULL, 1, {2, 3}, 6, {{2, 2}, {2, 2}, {2, 2}}, 2},
+      // Two RIGHT joins in a row, the condition on the first table: both
+      // INNER. A FULL join under a RIGHT join, the condition on its right
+      // table: the RIGHT join INNER, the FULL join RIGHT.
+      {SQL_JOIN_RIGHT, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_RIGHT},
+      {SQL_JOIN_RIGHT, 1, {2, 3}, 6, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
+      {SQL_JOIN_RIGHT, 1, {}, 6, {}, 2, false, SQL_JOIN_FULL},
   };
   for (auto const &c : cases) {
     auto *l = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 3, 4}));
