@@ -297,8 +297,16 @@ void SQLRSFilter::DoPrepare(SQLRSPrepareContext *context) {
   if (condition_) condition_->Prepare(context);
 }
 
+void SQLRSFilter::DoExec() {
+  childRuns_ = false;
+  if (condition_ && condition_->TrueForNoRow()) return;
+  childRuns_ = true;  // also when Exec fails part way: Break ends what it began
+  child_->Exec();
+}
+
 int SQLRSFilter::DoFetch() {
   SQLLogger &log = *SQLLogger::Instance();
+  if (!childRuns_) return 0;
   for (;;) {
     int r = child_->Fetch();
     if (r == 0) return 0;
@@ -308,7 +316,8 @@ int SQLRSFilter::DoFetch() {
 }
 
 void SQLRSFilter::DoBreak() {
-  child_->Break();
+  if (childRuns_) child_->Break();
+  childRuns_ = false;
   if (condition_) condition_->Reset();
 }
 

@@ -74,6 +74,8 @@ SQLTruthValue SQLRSSCExists::Evaluate() {
   return result;
 }
 
+bool SQLRSSCExists::TrueForNoRow() { return held_.Holdable() && Evaluate() == TV_FALSE; }
+
 void SQLRSSCExists::Cost(double *first, double *second) {
   *first = IsVariable() ? 100 : 1;
   *second = 1;
@@ -201,6 +203,18 @@ SQLTruthValue SQLRSSCInSubquery::EvaluateHeld(Values const &held) {
     if (result == TV_TRUE) break;
   }
   return result;
+}
+
+bool SQLRSSCInSubquery::TrueForNoRow() {
+  if (!held_.Holdable() || tooLarge_) return false;
+  if (!held_.Held()) {
+    if (!Hold(&heldValues_)) {
+      tooLarge_ = true;
+      return false;
+    }
+    held_.Take();
+  }
+  return heldValues_.values.empty();
 }
 
 SQLTruthValue SQLRSSCInSubquery::Evaluate() {

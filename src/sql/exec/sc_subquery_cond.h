@@ -23,6 +23,8 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
+  // An uncorrelated subquery that yields no row.
+  bool TrueForNoRow() override;
   void Reset() override { held_.Reset(); }
   // (100, 1) when correlated, else (1, 1).
   void Cost(double *first, double *second) override;
@@ -62,6 +64,9 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
+  // An uncorrelated subquery whose held values hold no non-NULL one: the
+  // condition is then FALSE or UNKNOWN whatever the value.
+  bool TrueForNoRow() override;
   // Resets the value (a scalar subquery in it runs afresh) and the held
   // values (SQLRSHeldAnswer::Reset).
   void Reset() override;
