@@ -37,4 +37,11 @@ class SQLRSFetch : public SQLRowSource {
     (void)stores;
     return IsConstant(level);
   }
+  // Before Prepare: the leaf keeps the rows it reads in an execution of its
+  // tree and gives them again at every further Exec of that execution
+  // (held_rows.h). FALSE, and nothing changes, when it reads outer values
+  // or parameters, which may change between its Execs.
+  virtual bool HoldRows() { return false; }
+  // Its rows of the current execution were too many to keep.
+  virtual bool HeldRowsOverflowed() const { return false; }
 };

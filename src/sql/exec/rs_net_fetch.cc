@@ -174,6 +174,11 @@ bool SQLRSNetFetch::OuterValueStores(int level, std::vector<SQLValueStore const 
   return true;
 }
 
+bool SQLRSNetFetch::HoldRows() {
+  holdRows_ = parameters_.NrElements() == 0 && outerParams_.Count() == 0;
+  return holdRows_;
+}
+
 // ---- the optimiser's messages ----
 
 void SQLRSNetFetch::PushHints(SQLHints *hints) {
@@ -474,21 +479,54 @@ void SQLRSNetFetch::DoPrepare(SQLRSPrepareContext *context) {
   }
   Agent().BindOutput(statement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
   if (bufferSize_ != 0) Agent().SetBufferSize(statement_, static_cast<int>(bufferSize_));
+  held_.Prepare(holdRows_ ? context->Executions() : nullptr, storeAddrs_);
+  replaying_ = false;
 }
 
-void SQLRSNetFetch::DoSetMaxRows(int limit) { Agent().SetMaxRows(statement_, limit); }
+void SQLRSNetFetch::DoSetMaxRows(int limit) {
+  // Held rows are all the rows: the row source's own count keeps the limit.
+  if (!holdRows_) Agent().SetMaxRows(statement_, limit);
+}
 
 void SQLRSNetFetch::DoExec() {
+  replaying_ = false;
+  if (held_.Enabled() && !held_.Overflowed()) {
+    if (!held_.Held()) {
+      // The first Exec of the execution reads every row at once.
+      Agent().BindParams(statement_, &parameters_);
+      outerParams_.Bind(statement_);
+      Agent().Exec(statement_);
+      held_.Begin();
+      bool kept = true;
+      while (kept && Agent().Fetch(statement_) != 0) kept = held_.Add();
+      Agent().Break(statement_);
+      if (kept) held_.Finish();
+    }
+    if (held_.Held()) {
+      held_.Rewind();
+      replaying_ = true;
+      return;
+    }
+  }
   Agent().BindParams(statement_, &parameters_);
   outerParams_.Bind(statement_);
   Agent().Exec(statement_);
 }
 
-int SQLRSNetFetch::DoFetch() { return Agent().Fetch(statement_); }
+int SQLRSNetFetch::DoFetch() {
+  if (replaying_) return held_.Next() ? 1 : 0;
+  return Agent().Fetch(statement_);
+}
 
-int SQLRSNetFetch::DoSkipRows(int n) { return Agent().SkipRows(statement_, n); }
+int SQLRSNetFetch::DoSkipRows(int n) { return replaying_ ? -1 : Agent().SkipRows(statement_, n); }
 
-void SQLRSNetFetch::DoBreak() { Agent().Break(statement_); }
+void SQLRSNetFetch::DoBreak() {
+  if (replaying_) {
+    replaying_ = false;
+    return;
+  }
+  Agent().Break(statement_);
+}
 
 void SQLRSNetFetch::DoLog() {
   SQLLogger &log = *SQLLogger::Instance();

@@ -25,6 +25,7 @@
 #include "sql/common/database_instance.h"
 #include "sql/common/sql_schema.h"
 #include "sql/common/value_store.h"
+#include "sql/exec/held_rows.h"
 #include "sql/exec/net_fetch_params.h"
 #include "sql/exec/rs_fetch.h"
 
@@ -52,6 +53,8 @@ class SQLRSNetFetch : public SQLRSFetch {
   // The statement parameters and the outer values that the description's
   // parameters carry.
   bool OuterValueStores(int level, std::vector<SQLValueStore const *> *stores) override;
+  bool HoldRows() override;
+  bool HeldRowsOverflowed() const override { return held_.Overflowed(); }
 
   // ---- queries over the subtree: a leaf holds no expressions of the tree ----
   void GetColumnRefs(int, SQLRSSCColumnRefType, pSQLRSSCColumnRefList *) override {}
@@ -136,4 +139,7 @@ class SQLRSNetFetch : public SQLRSFetch {
   unsigned long bufferSize_ = 0;  // 0: not given
   unsigned long statement_ = 0;   // 0: not prepared
   bool holdsJoin_ = false;        // CreateJoin made the description a join
+  bool holdRows_ = false;         // HoldRows was asked
+  SQLRSHeldRows held_;
+  bool replaying_ = false;        // this Exec's rows come from held_
 };

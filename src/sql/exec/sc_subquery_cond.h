@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sql/exec/local_subquery.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/exec/subquery_answers.h"
 
@@ -15,10 +16,12 @@ class SQLRowSource;
 // EXISTS (subquery): TRUE when the subquery yields a row. An uncorrelated
 // subquery runs once and its answer is held (see SQLRSHeldAnswer); a
 // correlated one keeps its answers by outer values (see
-// SQLRSAnswersByOuterValues).
+// SQLRSAnswersByOuterValues), and with many of them answers here from a
+// second tree of the subquery (`local`, may be null; see
+// SQLRSLocalSubquery).
 class SQLRSSCExists : public SQLRSSCSearchCond {
  public:
-  explicit SQLRSSCExists(SQLRowSource *rowSource);  // taken over
+  explicit SQLRSSCExists(SQLRowSource *rowSource, SQLRowSource *local = nullptr);  // both taken over
   ~SQLRSSCExists() override;
 
   void Prepare(SQLRSPrepareContext *context) override;
@@ -43,6 +46,7 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
   bool IsVariable();
 
   std::unique_ptr<SQLRowSource> rowSource_;
+  SQLRSLocalSubquery local_;
   SQLRSHeldAnswer held_;  // result_ holds the answer while held_.Held()
   SQLTruthValue result_ = TV_FALSE;
   SQLRSAnswersByOuterValues<SQLTruthValue> answers_;
@@ -54,12 +58,14 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
 // values are held (hashed by value when they are of one kind; see
 // SQLRSHeldAnswer for how long), up to kMaxHeld values, beyond which it
 // runs at every Evaluate. A correlated one keeps its values by the outer
-// values it reads (see SQLRSAnswersByOuterValues), or runs at every
-// Evaluate when it cannot.
+// values it reads (see SQLRSAnswersByOuterValues), and with many of them
+// takes them from a second tree of the subquery that answers here
+// (`local`, may be null; see SQLRSLocalSubquery); it runs at every
+// Evaluate when it cannot keep them.
 class SQLRSSCInSubquery : public SQLRSSCSearchCond {
  public:
-  // Takes both over.
-  SQLRSSCInSubquery(SQLRSSCValueExpr *value, SQLRowSource *rowSource);
+  // Takes all three over.
+  SQLRSSCInSubquery(SQLRSSCValueExpr *value, SQLRowSource *rowSource, SQLRowSource *local = nullptr);
   ~SQLRSSCInSubquery() override;
 
   void Prepare(SQLRSPrepareContext *context) override;
@@ -95,12 +101,14 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   };
 
   bool IsVariable();
-  // Runs the subquery into `into`; FALSE when there are more than kMaxHeld.
-  bool Hold(Values *into);
+  // Runs the subquery (its tree `rs`) into `into`; FALSE when there are
+  // more than kMaxHeld.
+  bool Hold(Values *into, SQLRowSource *rs);
   SQLTruthValue EvaluateHeld(Values const &values);
 
   SQLRSSCValueExprPtr value_;
   std::unique_ptr<SQLRowSource> rowSource_;
+  SQLRSLocalSubquery local_;
   SQLValueStore const *valueStore_ = nullptr;
   SQLValueStore const *columnStore_ = nullptr;  // the row source's column 0
   // ---- an uncorrelated subquery's values ----
