@@ -601,4 +601,18 @@ void BM_InOverOtherDriverKeyedByOneColumn(benchmark::State &state) {
 }
 BENCHMARK(BM_InOverOtherDriverKeyedByOneColumn)->Unit(benchmark::kMillisecond);
 
+// An uncorrelated IN over the other driver's departments whose values are
+// one status (repeated): the value goes to the employees' driver as a list,
+// which reads only the employees of that status (a third). It runs at every
+// size.
+void BM_ShortInListFromOtherDriver(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e1.name FROM exemp010 e1 WHERE e1.status IN (SELECT d2.status FROM exdep010 d2 "
+           "WHERE d2._compnr = 2 AND d2.status = 1)",
+           "SELECT e1.emp, e1.name FROM exemp010001 e1 WHERE e1.status IN (SELECT d2.status FROM two.exdep010002 d2 "
+           "WHERE d2.status = 1)",
+           1000);
+}
+BENCHMARK(BM_ShortInListFromOtherDriver)->Unit(benchmark::kMillisecond);
+
 }  // namespace

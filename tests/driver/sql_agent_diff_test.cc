@@ -662,9 +662,11 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
 // tree answers in an execution (SQLRSLocalSubquery::kMissesBeforeLocal):
 // the optimised tree's conditions carry the second tree of their subquery,
 // which over two drivers then answers here from the held rows of company
-// 2. Its rows must be those of the tree run as built, with NULL outer
-// values, NULLs and no rows from the subquery, in both polarities of IN.
-TEST_P(SqlAgentDiff, CorrelatedSubqueriesAnsweredHereEqualLocal) {
+// 2; and uncorrelated INs over company 2 on a table of company 1, whose
+// few values go to company 1's driver as a list. Their rows must be those
+// of the tree run as built, with NULL outer values, NULLs and no rows from
+// the subquery, in both polarities of IN.
+TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
   const int E = Id("emp"), N = Id("name"), D = Id("dept"), S = Id("salary");
   const int W = schema_->GetNumCols();
   // CASE t.dept WHEN 'A' THEN t.column WHEN 'B' THEN t.column END (NULL
@@ -722,6 +724,34 @@ TEST_P(SqlAgentDiff, CorrelatedSubqueriesAnsweredHereEqualLocal) {
                           tag,
                       false, [=] { return full(true); }, [=] { return full(false); }});
   }
+  // Uncorrelated: a few padded names and NULLs (a list), more salaries
+  // than a list holds, and REAL values against an INTEGER column.
+  auto names = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(2);
+    SQLRowSource *sub =
+        Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(50))), {someOf(b, D, N, 0, "A", "B")});
+    auto *where = new SQLRSSCAnd(new SQLRSSCInSubquery(Col(a, N), sub), Cmp(SQLRSSC_GREATER_THAN, Col(a, E), Int(3)));
+    return Project(new SQLRSFilter(a, where), {Col(a, E), Col(a, N)});
+  };
+  corpus.push_back({"SELECT emp, name FROM c1 a WHERE name IN (SELECT CASE dept WHEN 'A' THEN name WHEN 'B' THEN "
+                    "name END FROM c2 WHERE emp > 50) AND emp > 3",
+                    false, names, names});
+  auto salaries = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(2);
+    return Project(new SQLRSFilter(a, new SQLRSSCInSubquery(Col(a, S), Project(b, {Col(b, S)}))), {Col(a, E)});
+  };
+  corpus.push_back({"SELECT emp FROM c1 a WHERE salary IN (SELECT salary FROM c2)", false, salaries, salaries});
+  auto reals = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(2);
+    SQLRowSource *sub = Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(55))),
+                                {new SQLRSSCDivide(Col(b, S), Real(12.5))});
+    return Project(new SQLRSFilter(a, new SQLRSSCInSubquery(Col(a, E), sub)), {Col(a, E)});
+  };
+  corpus.push_back({"SELECT emp FROM c1 a WHERE emp IN (SELECT salary / 12.5 FROM c2 WHERE emp > 55)", false, reals,
+                    reals});
   for (Query &q : corpus) {
     Rows answered, local;
     try {

@@ -226,6 +226,13 @@ bool SQLRSSCInSubquery::TrueForNoRow() {
   return heldValues_.values.empty();
 }
 
+SQLColumnDescriptor const *SQLRSSCInSubquery::GetSubqueryColumn() const { return rowSource_->GetColumnDescriptor(0); }
+
+std::vector<SQLValueStore> const *SQLRSSCInSubquery::HeldValues() const {
+  if (!held_.Holdable() || tooLarge_ || !held_.Held()) return nullptr;
+  return &heldValues_.values;
+}
+
 SQLTruthValue SQLRSSCInSubquery::Evaluate() {
   value_->Evaluate();
   if (held_.Holdable() && !tooLarge_) {

@@ -73,6 +73,14 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   // An uncorrelated subquery whose held values hold no non-NULL one: the
   // condition is then FALSE or UNKNOWN whatever the value.
   bool TrueForNoRow() override;
+  // For a table leaf that asks its driver for the rows whose value is in a
+  // short list of the subquery's values (SQLRSFetch::TakeListOf): the
+  // value, the subquery's column, and after TrueForNoRow in an execution
+  // the non-NULL values of an uncorrelated subquery held for it (null when
+  // none are held).
+  SQLRSSCValueExpr *GetValue() const { return value_.get(); }
+  SQLColumnDescriptor const *GetSubqueryColumn() const;
+  std::vector<SQLValueStore> const *HeldValues() const;
   // Resets the value (a scalar subquery in it runs afresh) and the held
   // values (SQLRSHeldAnswer::Reset).
   void Reset() override;
