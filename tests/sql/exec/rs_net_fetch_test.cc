@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "agent_peer.h"
 #include "test_row_source.h"
 #include "sql/common/sql_hints.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/rs_filter.h"
+#include "sql/exec/held_rows.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_join.h"
 #include "sql/exec/rs_project.h"
@@ -625,6 +627,50 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerE
       tree->Close();
     }
   }
+}
+
+// The rows a leaf holds for an execution: handed out again from the first
+// at every Rewind, forgotten at the next execution, and not kept at all
+// beyond kMaxRows rows or kMaxWeight bytes, which marks that execution only.
+TEST(HeldRows, KeepsOneExecutionsRowsWithinTheirBounds) {
+  SQLRSExecutions executions;
+  SQLValueStore a, b;
+  SQLRSHeldRows held;
+  held.Prepare(&executions, {&a, &b});
+  auto add = [&](int n, size_t textLength) {
+    held.Begin();
+    for (int i = 0; i < n; ++i) {
+      a.SetInteger(i);
+      if (i % 2 == 0) b.SetNull();
+      else b.SetString(std::string(textLength, 'x').c_str());
+      if (!held.Add()) return false;
+    }
+    held.Finish();
+    return true;
+  };
+  ASSERT_TRUE(add(3, 4));
+  EXPECT_TRUE(held.Held());
+  for (int pass = 0; pass < 2; ++pass) {
+    held.Rewind();
+    std::vector<int> got;
+    while (held.Next()) {
+      got.push_back(a.GetInteger());
+      EXPECT_EQ(b.IsNull(), got.back() % 2 == 0);
+    }
+    EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
+  }
+  executions.Next();
+  EXPECT_FALSE(held.Held());
+  EXPECT_FALSE(held.Overflowed());
+  EXPECT_FALSE(add(static_cast<int>(SQLRSHeldRows::kMaxRows) + 1, 1));
+  EXPECT_FALSE(held.Held());
+  EXPECT_TRUE(held.Overflowed());
+  executions.Next();
+  EXPECT_FALSE(held.Overflowed());
+  EXPECT_TRUE(add(static_cast<int>(SQLRSHeldRows::kMaxRows), 1));
+  executions.Next();
+  EXPECT_FALSE(add(4 * static_cast<int>(SQLRSHeldRows::kMaxWeight / 100000), 100000));  // half are NULL
+  EXPECT_TRUE(held.Overflowed());
 }
 
 }  // namespace
