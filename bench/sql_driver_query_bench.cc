@@ -648,4 +648,46 @@ void BM_TwoRightJoinsInARow(benchmark::State &state) {
 }
 BENCHMARK(BM_TwoRightJoinsInARow)->Unit(benchmark::kMillisecond);
 
+// ---- correlated subqueries over the other driver with many distinct
+// outer values (small tables only): answered here from the rows of the
+// other driver's table, read once per execution ----
+
+// A FULL join whose ON holds an EXISTS over the other driver's departments
+// keyed by a department and an employee's salary: 32 x 400 distinct pairs.
+void BM_ExistsOverOtherDriverInFullJoinOn(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d1.code, e2.emp FROM (exdep010 d1 FULL OUTER JOIN exemp010 e2 ON EXISTS (SELECT d3.code "
+           "FROM exdep010 d3 WHERE d3._compnr = 2 AND d3.code = d1.code AND d3.budget < e2.salary))",
+           "SELECT d1.code, e2.emp FROM exdep010001 d1 FULL JOIN exemp010001 e2 ON EXISTS (SELECT d3.code "
+           "FROM two.exdep010002 d3 WHERE d3.code = d1.code AND d3.budget < e2.salary)",
+           1000, false, 2000);
+}
+BENCHMARK(BM_ExistsOverOtherDriverInFullJoinOn)->Unit(benchmark::kMillisecond);
+
+// An IN over the other driver's departments keyed by one column, the
+// employee's salary: 400 distinct values.
+void BM_InOverOtherDriverKeyedByOneColumn(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp FROM exemp010 e1 WHERE e1.status IN (SELECT d2.status FROM exdep010 d2 "
+           "WHERE d2._compnr = 2 AND d2.budget < e1.salary)",
+           "SELECT e1.emp FROM exemp010001 e1 WHERE e1.status IN (SELECT d2.status FROM two.exdep010002 d2 "
+           "WHERE d2.budget < e1.salary)",
+           1000, false, 2000);
+}
+BENCHMARK(BM_InOverOtherDriverKeyedByOneColumn)->Unit(benchmark::kMillisecond);
+
+// An uncorrelated IN over the other driver's departments whose values are
+// one status (repeated): the value goes to the employees' driver as a list,
+// which reads only the employees of that status (a third). It runs at every
+// size.
+void BM_ShortInListFromOtherDriver(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e1.name FROM exemp010 e1 WHERE e1.status IN (SELECT d2.status FROM exdep010 d2 "
+           "WHERE d2._compnr = 2 AND d2.status = 1)",
+           "SELECT e1.emp, e1.name FROM exemp010001 e1 WHERE e1.status IN (SELECT d2.status FROM two.exdep010002 d2 "
+           "WHERE d2.status = 1)",
+           1000);
+}
+BENCHMARK(BM_ShortInListFromOtherDriver)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -911,6 +911,116 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
   }
 }
 
+// Correlated subqueries with more distinct outer values than the shipped
+// tree answers in an execution (SQLRSLocalSubquery::kMissesBeforeLocal):
+// the optimised tree's conditions carry the second tree of their subquery,
+// which over two drivers then answers here from the held rows of company
+// 2; and uncorrelated INs over company 2 on a table of company 1, whose
+// few values go to company 1's driver as a list. Their rows must be those
+// of the tree run as built, with NULL outer values, NULLs and no rows from
+// the subquery, in both polarities of IN.
+TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
+  const int E = Id("emp"), N = Id("name"), D = Id("dept"), S = Id("salary");
+  const int W = schema_->GetNumCols();
+  // CASE t.dept WHEN 'A' THEN t.column WHEN 'B' THEN t.column END (NULL
+  // for the other departments), of the row at the level.
+  auto someOf = [](SQLRowSource *t, int dept, int column, int level, char const *first, char const *second) {
+    auto *clauses = new List<SQLRSSCSimpleCase::WhenClause *>;
+    clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str(first), Col(t, column, level)));
+    if (second != nullptr) clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str(second), Col(t, column, level)));
+    return new SQLRSSCSimpleCase(Col(t, dept, level), clauses, nullptr);
+  };
+  std::vector<Query> corpus;
+  for (int bound : {30, 40, 50}) {
+    std::string const tag = " [" + std::to_string(bound) + "]";
+    // SELECT CASE b.dept WHEN 'C' THEN b.salary END FROM c2 b WHERE b.emp - a.emp > bound
+    auto salaries = [=, this](SQLRowSource *a, int limit) {
+      SQLRowSource *b = Leaf(2);
+      auto *later = Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCSubtract(Col(b, E), Col(a, E, -1)), Int(limit));
+      return Project(new SQLRSFilter(b, later), {someOf(b, D, S, 0, "C", nullptr)});
+    };
+    auto notIn = [=, this](bool second) -> SQLRowSource * {
+      SQLRowSource *a = Leaf(1);
+      auto *in = new SQLRSSCInSubquery(someOf(a, D, S, 0, "A", "B"), salaries(a, bound),
+                                       second ? salaries(a, bound) : nullptr);
+      return Project(new SQLRSFilter(a, new SQLRSSCNot(in)), {Col(a, E)});
+    };
+    corpus.push_back({"SELECT emp FROM c1 a WHERE NOT (CASE dept WHEN 'A' THEN salary WHEN 'B' THEN salary END IN "
+                      "(SELECT CASE dept WHEN 'C' THEN salary END FROM c2 b WHERE b.emp - a.emp > bound))" + tag,
+                      false, [=] { return notIn(true); }, [=] { return notIn(false); }});
+    auto in = [=, this](bool second) -> SQLRowSource * {
+      SQLRowSource *a = Leaf(1);
+      auto *in = new SQLRSSCInSubquery(Col(a, S), salaries(a, bound - 30), second ? salaries(a, bound - 30) : nullptr);
+      return Project(new SQLRSFilter(a, in), {Col(a, E), Col(a, S)});
+    };
+    corpus.push_back({"SELECT emp, salary FROM c1 a WHERE salary IN (SELECT CASE dept WHEN 'C' THEN salary END "
+                      "FROM c2 b WHERE b.emp - a.emp > bound - 30)" + tag,
+                      false, [=] { return in(true); }, [=] { return in(false); }});
+    // SELECT * FROM c2 b WHERE b.name = CASE a.dept WHEN 'A' THEN a.name WHEN 'B' THEN a.name END
+    //   AND b.salary > x.salary - bound, in the ON of c1 a FULL JOIN c1 x.
+    auto named = [=, this](SQLRowSource *a, SQLRowSource *x) {
+      SQLRowSource *b = Leaf(2);
+      auto *salary = new SQLRSSCColumnRef(-1, W + S, x->GetColumnDescriptor(S));
+      return new SQLRSFilter(
+          b, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(b, N), someOf(a, D, N, -1, "A", "B")),
+                            Cmp(SQLRSSC_GREATER_THAN, Col(b, S), new SQLRSSCSubtract(salary, Int(bound)))));
+    };
+    auto full = [=, this](bool second) -> SQLRowSource * {
+      SQLRowSource *a = Leaf(1);
+      SQLRowSource *x = Leaf(1);
+      auto *on = new SQLRSSCExists(named(a, x), second ? named(a, x) : nullptr);
+      return Project(new SQLRSJoin(SQL_JOIN_FULL, a, x, on),
+                     {Col(a, E), new SQLRSSCColumnRef(0, W + E, x->GetColumnDescriptor(E))});
+    };
+    corpus.push_back({"SELECT a.emp, x.emp FROM c1 a FULL JOIN c1 x ON EXISTS (SELECT * FROM c2 b WHERE b.name = "
+                      "CASE a.dept WHEN 'A' THEN a.name WHEN 'B' THEN a.name END AND b.salary > x.salary - bound)" +
+                          tag,
+                      false, [=] { return full(true); }, [=] { return full(false); }});
+  }
+  // Uncorrelated: a few padded names and NULLs (a list), more salaries
+  // than a list holds, and REAL values against an INTEGER column.
+  auto names = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(2);
+    SQLRowSource *sub =
+        Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(50))), {someOf(b, D, N, 0, "A", "B")});
+    auto *where = new SQLRSSCAnd(new SQLRSSCInSubquery(Col(a, N), sub), Cmp(SQLRSSC_GREATER_THAN, Col(a, E), Int(3)));
+    return Project(new SQLRSFilter(a, where), {Col(a, E), Col(a, N)});
+  };
+  corpus.push_back({"SELECT emp, name FROM c1 a WHERE name IN (SELECT CASE dept WHEN 'A' THEN name WHEN 'B' THEN "
+                    "name END FROM c2 WHERE emp > 50) AND emp > 3",
+                    false, names, names});
+  auto salaries = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(2);
+    return Project(new SQLRSFilter(a, new SQLRSSCInSubquery(Col(a, S), Project(b, {Col(b, S)}))), {Col(a, E)});
+  };
+  corpus.push_back({"SELECT emp FROM c1 a WHERE salary IN (SELECT salary FROM c2)", false, salaries, salaries});
+  auto reals = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(2);
+    SQLRowSource *sub = Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(55))),
+                                {new SQLRSSCDivide(Col(b, S), Real(12.5))});
+    return Project(new SQLRSFilter(a, new SQLRSSCInSubquery(Col(a, E), sub)), {Col(a, E)});
+  };
+  corpus.push_back({"SELECT emp FROM c1 a WHERE emp IN (SELECT salary / 12.5 FROM c2 WHERE emp > 55)", false, reals,
+                    reals});
+  for (Query &q : corpus) {
+    Rows answered, local;
+    try {
+      answered = Run(q.build(), true);
+      local = Run(q.local(), false);
+    } catch (const SQLException &e) {
+      ADD_FAILURE() << q.text << ": " << e.GetSQLState() << " " << e.GetMessageText()->GetString();
+      continue;
+    }
+    std::sort(answered.begin(), answered.end());
+    std::sort(local.begin(), local.end());
+    EXPECT_EQ(answered, local) << q.text;
+    EXPECT_FALSE(local.empty()) << q.text;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(TssModesAndLayouts, SqlAgentDiff,
                          testing::Combine(testing::Values("1", "2"), testing::Values("one", "two")),
                          [](testing::TestParamInfo<SqlAgentDiff::ParamType> const &info) {

@@ -11,6 +11,7 @@
 #include "sql/exec/row_source.h"
 
 struct SQLIndexHints;
+class SQLRSSCInSubquery;
 
 class SQLRSFetch : public SQLRowSource {
  public:
@@ -37,4 +38,16 @@ class SQLRSFetch : public SQLRowSource {
     (void)stores;
     return IsConstant(level);
   }
+  // Before Prepare: the leaf keeps the rows it reads in an execution of its
+  // tree and gives them again at every further Exec of that execution
+  // (held_rows.h). FALSE, and nothing changes, when it reads outer values
+  // or parameters, which may change between its Execs.
+  virtual bool HoldRows() { return false; }
+  // Its rows of the current execution were too many to keep.
+  virtual bool HeldRowsOverflowed() const { return false; }
+  // Before Prepare: the filter right above applies `in` (a value of the
+  // leaf's row IN a subquery) to the leaf's rows. A leaf that can asks its
+  // driver, when the subquery is uncorrelated and its values few, for only
+  // the rows whose value is among them; the filter still applies `in`.
+  virtual void TakeListOf(SQLRSSCInSubquery *in) { (void)in; }
 };

@@ -12,6 +12,7 @@
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_subquery_cond.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
 
@@ -292,13 +293,34 @@ void SQLRSFilter::createQPsubquery(SQLColumnRef2QDBColumnIdMap *, SQLRSFetchPara
 // ---- execution ----
 
 void SQLRSFilter::DoPrepare(SQLRSPrepareContext *context) {
+  // A table leaf may ask its driver for the rows of a short list of an
+  // uncorrelated IN's values (the first IN conjunct).
+  if (auto *leaf = dynamic_cast<SQLRSFetch *>(child_.get()); leaf != nullptr && condition_) {
+    auto *conjunction = dynamic_cast<SQLRSSCAnd *>(condition_.get());
+    int const n = conjunction != nullptr ? conjunction->NrOperands() : 1;
+    for (int i = 0; i < n; ++i) {
+      SQLRSSCSearchCond *c = conjunction != nullptr ? conjunction->GetOperand(i) : condition_.get();
+      if (auto *in = dynamic_cast<SQLRSSCInSubquery *>(c)) {
+        leaf->TakeListOf(in);
+        break;
+      }
+    }
+  }
   child_->Prepare(context);
   SQLRSScopedRow row(context->Scope(), child_.get());
   if (condition_) condition_->Prepare(context);
 }
 
+void SQLRSFilter::DoExec() {
+  childRuns_ = false;
+  if (condition_ && condition_->TrueForNoRow()) return;
+  childRuns_ = true;  // also when Exec fails part way: Break ends what it began
+  child_->Exec();
+}
+
 int SQLRSFilter::DoFetch() {
   SQLLogger &log = *SQLLogger::Instance();
+  if (!childRuns_) return 0;
   for (;;) {
     int r = child_->Fetch();
     if (r == 0) return 0;
@@ -308,7 +330,8 @@ int SQLRSFilter::DoFetch() {
 }
 
 void SQLRSFilter::DoBreak() {
-  child_->Break();
+  if (childRuns_) child_->Break();
+  childRuns_ = false;
   if (condition_) condition_->Reset();
 }
 

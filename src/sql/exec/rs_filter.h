@@ -63,7 +63,10 @@ class SQLRSFilter : public SQLRowSource {
   SQLValueStore const *DoGetValueStoreAddr(int column) override { return child_->GetValueStoreAddr(column); }
   // The child is never limited: rejected rows do not count.
   void DoSetMaxRows(int) override {}
-  void DoExec() override { child_->Exec(); }
+  // The child is not executed when the condition is TRUE for no row of
+  // this execution (TrueForNoRow): an empty uncorrelated subquery spares
+  // reading the table.
+  void DoExec() override;
   int DoFetch() override;
   // Skipped rows are tested like fetched ones: skip by fetching.
   int DoSkipRows(int) override { return -1; }
@@ -78,4 +81,5 @@ class SQLRSFilter : public SQLRowSource {
 
   std::unique_ptr<SQLRowSource> child_;
   std::unique_ptr<SQLRSSCSearchCond> condition_;  // null only after a failed PushFilter
+  bool childRuns_ = false;  // the child was executed in this execution
 };

@@ -800,6 +800,7 @@ void SQLRSJoin::DoExec() {
   state_ = 1;
   if (buffered_ && type_ == SQL_JOIN_INNER) {
     // No inner row, no joined row: the outer side is not read at all.
+    filled_ = true;
     if (FillBuffer() == 0) {
       state_ = 0;
       return;
@@ -808,7 +809,13 @@ void SQLRSJoin::DoExec() {
     return;
   }
   Outer()->Exec();
-  if (buffered_) FillBuffer();
+  // A LEFT or RIGHT join reads its inner side at the first outer row: none,
+  // and it is not read at all. FULL hands out the inner rows in any case.
+  filled_ = false;
+  if (buffered_ && type_ == SQL_JOIN_FULL) {
+    FillBuffer();
+    filled_ = true;
+  }
 }
 
 size_t SQLRSJoin::FillBuffer() {
@@ -923,6 +930,10 @@ int SQLRSJoin::FetchBuffered() {
         state_ = 0;
         buffer_->Iterate();
         continue;
+      }
+      if (!filled_) {
+        FillBuffer();
+        filled_ = true;
       }
       if (full) CopyOwn(0, nl);
       state_ = 2;

@@ -12,8 +12,8 @@
 // itself, and hands out the unmatched right rows at the end. LEFT and RIGHT
 // joins, and an INNER join whose inner side joins tables itself (here, or in
 // a driver's query) or that an enclosing condition of its own filters here,
-// do the same with their inner side (read once, not a driver's query per
-// outer row), without the status; such an INNER join reads that side first,
+// do the same with their inner side (read once, at the first outer row, not
+// a driver's query per outer row), without the status; such an INNER join reads that side first,
 // and its outer side not at all when no inner row is left. A buffered join whose
 // condition requires columns of the two sides to be equal keeps a hash of
 // the buffered rows by those columns and examines, per outer row, only the
@@ -182,6 +182,7 @@ class SQLRSJoin : public SQLRowSource {
   std::vector<std::pair<int, int>> keys_;
   std::vector<SQLValueStore const *> outerKeys_, innerKeys_;
   // ---- one execution of a buffered join ----
+  bool filled_ = false;  // the inner side is in the buffer
   std::unordered_map<std::uint64_t, std::vector<SQLVSBufferId>> hash_;  // buffered rows by key hash
   std::vector<SQLVSBufferId> const *candidates_ = nullptr;  // null: every buffered row
   size_t nextCandidate_ = 0;

@@ -1,7 +1,9 @@
 #include "sql/exec/rs_net_fetch.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/blat.h"
 #include "sql/agent/net_agent_client.h"
@@ -16,6 +18,8 @@
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_search_cond.h"
+#include "sql/exec/sc_subquery_cond.h"
+#include "sql/exec/subquery_answers.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
 #include "sql/validate/index_hints.h"
@@ -89,11 +93,14 @@ SQLRSNetFetch::SQLRSNetFetch(char const *tableName, int companyNumber, SQLIndexH
 
 SQLRSNetFetch::~SQLRSNetFetch() {
   SQLNetAgentClient *client = SQLNetAgentClient::Existing();
-  if (statement_ == 0 || client == nullptr) return;  // no client: its statements are gone
-  try {
-    client->Destroy(statement_);
-  } catch (...) {
-    // The client may already have forgotten the statement (its server went).
+  if (client == nullptr) return;  // no client: its statements are gone
+  for (unsigned long id : {statement_, listStatement_}) {
+    if (id == 0) continue;
+    try {
+      client->Destroy(id);
+    } catch (...) {
+      // The client may already have forgotten the statement (its server went).
+    }
   }
 }
 
@@ -138,9 +145,15 @@ void SQLRSNetFetch::TakeOver(SQLRSNetFetch *other) {
 
 // ---- SQLRSFetch ----
 
-void SQLRSNetFetch::SetBufferSize(int rows) { Agent().SetBufferSize(statement_, rows); }
+void SQLRSNetFetch::SetBufferSize(int rows) {
+  Agent().SetBufferSize(statement_, rows);
+  if (listStatement_ != 0) Agent().SetBufferSize(listStatement_, rows);
+}
 
-void SQLRSNetFetch::SetCursorTimeOut(long deadline) { Agent().SetTimeOut(statement_, deadline); }
+void SQLRSNetFetch::SetCursorTimeOut(long deadline) {
+  Agent().SetTimeOut(statement_, deadline);
+  if (listStatement_ != 0) Agent().SetTimeOut(listStatement_, deadline);
+}
 
 bool SQLRSNetFetch::OperatesOnThisDBInstance(SQLDatabaseInstance *instance) {
   return instance_->IsCompatible(instance);
@@ -149,10 +162,12 @@ bool SQLRSNetFetch::OperatesOnThisDBInstance(SQLDatabaseInstance *instance) {
 void SQLRSNetFetch::AttachToSession(unsigned long sessionId) {
   if (blat_get_state(kTraceStateNetFetch)) blat_sql_netFetchId(statement_);
   Agent().Attach(statement_, static_cast<int>(sessionId), instance_.get());
+  if (listStatement_ != 0) Agent().Attach(listStatement_, static_cast<int>(sessionId), instance_.get());
 }
 
 void SQLRSNetFetch::DetachFromSession() {
   if (statement_ != 0) Agent().Close(statement_);
+  if (listStatement_ != 0) Agent().Close(listStatement_);
 }
 
 bool SQLRSNetFetch::IsVariable(int level) { return outerParams_.IsVariable(level); }
@@ -170,6 +185,58 @@ bool SQLRSNetFetch::OuterValueStores(int level, std::vector<SQLValueStore const 
     if (!p->IsVariable(level)) continue;
     if (p->GetValueStoreAddr() == nullptr) return false;
     stores->push_back(p->GetValueStoreAddr());
+  }
+  return true;
+}
+
+bool SQLRSNetFetch::HoldRows() {
+  holdRows_ = parameters_.NrElements() == 0 && outerParams_.Count() == 0;
+  return holdRows_;
+}
+
+void SQLRSNetFetch::TakeListOf(SQLRSSCInSubquery *in) {
+  if (listed_ != nullptr || sorted_ || holdRows_) return;
+  SQLRSSCValueExpr *value = in->GetValue();
+  pSQLRSSCColumnRefList outer;
+  value->GetColumnRefs(0, SQL_CREF_OUTER, &outer);
+  SQLGetParametersVisitor parameters;
+  value->AcceptVisit(parameters);
+  SQLColumnDescriptor const *column = in->GetSubqueryColumn();
+  if (outer.NrElements() > 0 || parameters.NrElements() > 0 || !Ships(value) || column->GetDepth() != 1) return;
+  SQLTokenString &list = listDescription_;  // written once: listed_ is set below
+  list.AppendToken(SQLNWTRSFilter);
+  list.AppendToken(SQLNWTSCInSet);
+  value->createTokenString(&list, 0, &outerParams_);
+  list.AppendBs2(static_cast<std::int16_t>(kListLength));
+  listParams_.clear();
+  for (size_t i = 0; i < kListLength; ++i) {
+    listParams_.push_back(std::make_unique<SQLParameter>());
+    listParams_.back()->SetType(column->GetType(), column->GetLength(), 1);
+    SQLRSSCParameterRef(listParams_.back().get()).createTokenString(&list, 0, &outerParams_);
+  }
+  list.AppendTokenString(description_);
+  listed_ = in;
+}
+
+bool SQLRSNetFetch::BindList() {
+  std::vector<SQLValueStore> const *values = listed_->HeldValues();
+  if (values == nullptr || values->empty()) return false;
+  SQLType const type = listParams_[0]->GetType();
+  std::vector<SQLValueStore const *> distinct;
+  std::vector<std::string> images;
+  for (SQLValueStore const &v : *values) {
+    if (v.GetType() != type) return false;
+    std::string image;
+    SQLRSAppendKeyImage(&v, &image);
+    if (std::find(images.begin(), images.end(), image) != images.end()) continue;
+    if (distinct.size() == kListLength) return false;
+    images.push_back(std::move(image));
+    distinct.push_back(&v);
+  }
+  // Unused places repeat the last value: the list is the same.
+  for (size_t i = 0; i < kListLength; ++i) {
+    listParams_[i]->BindVS(distinct[std::min(i, distinct.size() - 1)]);
+    Agent().BindParam(listStatement_, listParams_[i].get());
   }
   return true;
 }
@@ -236,6 +303,7 @@ bool SQLRSNetFetch::PushSort(SQLSortSpecList *specifications) {
     part.AppendToken(spec.IsDescending() ? SQLNWTDescending : SQLNWTAscending);
   }
   Prepend(part);
+  sorted_ = true;
   delete specifications;
   return true;
 }
@@ -474,21 +542,64 @@ void SQLRSNetFetch::DoPrepare(SQLRSPrepareContext *context) {
   }
   Agent().BindOutput(statement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
   if (bufferSize_ != 0) Agent().SetBufferSize(statement_, static_cast<int>(bufferSize_));
+  held_.Prepare(holdRows_ ? context->Executions() : nullptr, storeAddrs_);
+  replaying_ = false;
+  if (listed_ != nullptr) {
+    listStatement_ = Agent().Prepare(listDescription_);
+    Agent().BindOutput(listStatement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
+    if (bufferSize_ != 0) Agent().SetBufferSize(listStatement_, static_cast<int>(bufferSize_));
+  }
+  current_ = statement_;
 }
 
-void SQLRSNetFetch::DoSetMaxRows(int limit) { Agent().SetMaxRows(statement_, limit); }
+void SQLRSNetFetch::DoSetMaxRows(int limit) {
+  // Held rows are all the rows: the row source's own count keeps the limit.
+  if (!holdRows_) Agent().SetMaxRows(statement_, limit);
+  if (listStatement_ != 0) Agent().SetMaxRows(listStatement_, limit);
+}
 
 void SQLRSNetFetch::DoExec() {
-  Agent().BindParams(statement_, &parameters_);
-  outerParams_.Bind(statement_);
-  Agent().Exec(statement_);
+  replaying_ = false;
+  if (held_.Enabled() && !held_.Overflowed()) {
+    if (!held_.Held()) {
+      // The first Exec of the execution reads every row at once.
+      Agent().BindParams(statement_, &parameters_);
+      outerParams_.Bind(statement_);
+      Agent().Exec(statement_);
+      held_.Begin();
+      bool kept = true;
+      while (kept && Agent().Fetch(statement_) != 0) kept = held_.Add();
+      Agent().Break(statement_);
+      if (kept) held_.Finish();
+    }
+    if (held_.Held()) {
+      held_.Rewind();
+      replaying_ = true;
+      return;
+    }
+  }
+  // The filter above answered its IN before this Exec (TrueForNoRow): a
+  // short list of its values goes to the driver with the description.
+  current_ = listed_ != nullptr && BindList() ? listStatement_ : statement_;
+  Agent().BindParams(current_, &parameters_);
+  outerParams_.Bind(current_);
+  Agent().Exec(current_);
 }
 
-int SQLRSNetFetch::DoFetch() { return Agent().Fetch(statement_); }
+int SQLRSNetFetch::DoFetch() {
+  if (replaying_) return held_.Next() ? 1 : 0;
+  return Agent().Fetch(current_);
+}
 
-int SQLRSNetFetch::DoSkipRows(int n) { return Agent().SkipRows(statement_, n); }
+int SQLRSNetFetch::DoSkipRows(int n) { return replaying_ ? -1 : Agent().SkipRows(current_, n); }
 
-void SQLRSNetFetch::DoBreak() { Agent().Break(statement_); }
+void SQLRSNetFetch::DoBreak() {
+  if (replaying_) {
+    replaying_ = false;
+    return;
+  }
+  Agent().Break(current_);
+}
 
 void SQLRSNetFetch::DoLog() {
   SQLLogger &log = *SQLLogger::Instance();

@@ -25,6 +25,7 @@
 #include "sql/common/database_instance.h"
 #include "sql/common/sql_schema.h"
 #include "sql/common/value_store.h"
+#include "sql/exec/held_rows.h"
 #include "sql/exec/net_fetch_params.h"
 #include "sql/exec/rs_fetch.h"
 
@@ -52,6 +53,15 @@ class SQLRSNetFetch : public SQLRSFetch {
   // The statement parameters and the outer values that the description's
   // parameters carry.
   bool OuterValueStores(int level, std::vector<SQLValueStore const *> *stores) override;
+  bool HoldRows() override;
+  bool HeldRowsOverflowed() const override { return held_.Overflowed(); }
+  // A value of the row that the driver evaluates, read from no outer row
+  // and no parameter, of a leaf that has not sorted: the leaf prepares a
+  // second statement, its description under a filter "value IN (up to
+  // kListLength parameters)", and runs it when the subquery's held values
+  // are that few, one type, non-NULL (repeated ones count once).
+  void TakeListOf(SQLRSSCInSubquery *in) override;
+  static constexpr size_t kListLength = 16;
 
   // ---- queries over the subtree: a leaf holds no expressions of the tree ----
   void GetColumnRefs(int, SQLRSSCColumnRefType, pSQLRSSCColumnRefList *) override {}
@@ -136,4 +146,17 @@ class SQLRSNetFetch : public SQLRSFetch {
   unsigned long bufferSize_ = 0;  // 0: not given
   unsigned long statement_ = 0;   // 0: not prepared
   bool holdsJoin_ = false;        // CreateJoin made the description a join
+  bool sorted_ = false;           // PushSort took a sort
+  bool holdRows_ = false;         // HoldRows was asked
+  // ---- the rows of a short list (TakeListOf) ----
+  SQLRSSCInSubquery *listed_ = nullptr;  // the filter's above, null: none
+  std::vector<std::unique_ptr<SQLParameter>> listParams_;
+  SQLTokenString listDescription_{20};
+  unsigned long listStatement_ = 0;  // 0: not prepared
+  unsigned long current_ = 0;        // the statement of this Exec
+  // Binds the list of the held values to the second statement; FALSE when
+  // they are not a short list of one type.
+  bool BindList();
+  SQLRSHeldRows held_;
+  bool replaying_ = false;        // this Exec's rows come from held_
 };

@@ -91,7 +91,11 @@ void SQLRSSCColumnRef::Log() const {
   *SQLLogger::Instance() << "ColumnRef(" << level_ << "," << columnId_ << ")";
 }
 
-SQLRSSCValueExpr *SQLRSSCColumnRef::Copy() const { return new SQLRSSCColumnRef(level_, columnId_, &descriptor_); }
+SQLRSSCValueExpr *SQLRSSCColumnRef::Copy() const {
+  auto *copy = new SQLRSSCColumnRef(level_, columnId_, &descriptor_);
+  copy->keptHere_ = keptHere_;
+  return copy;
+}
 
 // ---- parameter references ----
 

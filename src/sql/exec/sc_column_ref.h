@@ -13,6 +13,11 @@ class SQLRSSCColumnRef : public SQLRSSCValueExpr {
   int GetColumnId() const { return columnId_; }
   void SetColumnId(int columnId) { columnId_ = columnId; }
   int GetRelScopeLevel() const { return level_; }
+  // A reference that must be evaluated here, never shipped in a driver's
+  // query: an outer value of a subquery's tree that answers here (see
+  // local_subquery.h). Copies keep the mark.
+  void KeepHere() { keptHere_ = true; }
+  bool KeptHere() const { return keptHere_; }
   // The store the reference reads, null before Prepare.
   SQLValueStore const *GetValueStore() const { return store_; }
 
@@ -42,6 +47,7 @@ class SQLRSSCColumnRef : public SQLRSSCValueExpr {
   int columnId_;
   SQLColumnDescriptor descriptor_;    // a copy
   SQLValueStore const *store_ = nullptr;  // the row source's, from Prepare
+  bool keptHere_ = false;
 };
 
 // A statement parameter; Evaluate copies its current value, so that a new

@@ -233,6 +233,12 @@ SQLTruthValue SQLRSSCAnd::Evaluate() {
   return result;
 }
 
+bool SQLRSSCAnd::TrueForNoRow() {
+  for (auto &op : operands_)
+    if (op->TrueForNoRow()) return true;
+  return false;
+}
+
 SQLTruthValueSet SQLRSSCAnd::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {
   if (operands_.empty()) return SQLRSSCTruthSet(TV_TRUE);
   SQLTruthValueSet set = operands_[0]->PossibleValuesOnNullifiedCols(level, intervals);

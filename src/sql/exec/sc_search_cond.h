@@ -72,6 +72,12 @@ class SQLRSSCSearchCond {
   // and b from n on, that a TRUE result needs to hold equal values (by the
   // value layer's "="); by default none.
   virtual void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const;
+  // After Prepare, before the rows of an execution are read: TRUE when the
+  // condition is TRUE for no row at all in this execution, so that a filter
+  // need not read its child. Only what holds for the whole execution
+  // decides (an uncorrelated subquery, whose answer this runs and holds);
+  // by default FALSE.
+  virtual bool TrueForNoRow() { return false; }
 
  protected:
   virtual char const *ClassName() const = 0;
@@ -117,6 +123,8 @@ class SQLRSSCAnd : public SQLRSSCLogical {
   explicit SQLRSSCAnd(std::vector<SQLRSSCSearchCondPtr> operands) : SQLRSSCLogical(std::move(operands)) {}
   // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE.
   SQLTruthValue Evaluate() override;
+  // TRUE when one operand is TRUE for no row.
+  bool TrueForNoRow() override;
   SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
   void CollapseAnd(pSQLRSSCSearchCondList *list) override;
   SQLRSSCSearchCond *Copy() const override;

@@ -39,7 +39,7 @@ class BreakOnExit {
 
 // ---- EXISTS ----
 
-SQLRSSCExists::SQLRSSCExists(SQLRowSource *rowSource) : rowSource_(rowSource) {}
+SQLRSSCExists::SQLRSSCExists(SQLRowSource *rowSource, SQLRowSource *local) : rowSource_(rowSource), local_(local) {}
 
 SQLRSSCExists::~SQLRSSCExists() = default;
 
@@ -51,6 +51,7 @@ bool SQLRSSCExists::IsVariable() {
 
 void SQLRSSCExists::Prepare(SQLRSPrepareContext *context) {
   rowSource_->Prepare(context);
+  local_.Prepare(context);
   answers_.Prepare(context, rowSource_.get());
   held_.Prepare(context, rowSource_.get(), answers_.Enabled());
 }
@@ -60,11 +61,13 @@ SQLTruthValue SQLRSSCExists::Evaluate() {
   if (answers_.Enabled())
     if (SQLTruthValue const *kept = answers_.Find()) return *kept;
   SQLTruthValue result;
+  SQLRowSource *rs = held_.Holdable() ? rowSource_.get() : local_.Pick(rowSource_.get());
   {
-    rowSource_->Exec();
-    BreakOnExit breaker(rowSource_.get());
-    result = rowSource_->Fetch() ? TV_TRUE : TV_FALSE;
+    rs->Exec();
+    BreakOnExit breaker(rs);
+    result = rs->Fetch() ? TV_TRUE : TV_FALSE;
   }
+  local_.Ran(rs);
   if (held_.Holdable()) {
     result_ = result;
     held_.Take();
@@ -74,6 +77,8 @@ SQLTruthValue SQLRSSCExists::Evaluate() {
   return result;
 }
 
+bool SQLRSSCExists::TrueForNoRow() { return held_.Holdable() && Evaluate() == TV_FALSE; }
+
 void SQLRSSCExists::Cost(double *first, double *second) {
   *first = IsVariable() ? 100 : 1;
   *second = 1;
@@ -81,11 +86,13 @@ void SQLRSSCExists::Cost(double *first, double *second) {
 
 void SQLRSSCExists::AcceptVisit(SQLVisitor &visitor) {
   VisitSubquery(rowSource_.get(), visitor);
+  local_.AcceptVisit(visitor);
   visitor.VisitSQLRSSCExists(this);
 }
 
 void SQLRSSCExists::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
   rowSource_->GetColumnRefs(level + 1, type, refs);
+  local_.GetColumnRefs(level + 1, type, refs);
 }
 
 SQLTruthValueSet SQLRSSCExists::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {
@@ -97,6 +104,7 @@ SQLRSSCSearchCond *SQLRSSCExists::Optimize() {
   SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
+  local_.Optimize();
   return self.release();
 }
 
@@ -107,6 +115,7 @@ void SQLRSSCExists::createTokenString(SQLTokenString *ts, int level, SQLRSNetFet
 
 void SQLRSSCExists::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
   rowSource_->CRefs2ParameterRefs(level + 1, columns, parameters);
+  local_.CRefs2ParameterRefs(level + 1, columns, parameters);
 }
 
 void SQLRSSCExists::Log() const {
@@ -119,8 +128,8 @@ void SQLRSSCExists::Log() const {
 
 // ---- IN (subquery) ----
 
-SQLRSSCInSubquery::SQLRSSCInSubquery(SQLRSSCValueExpr *value, SQLRowSource *rowSource)
-    : value_(value), rowSource_(rowSource) {}
+SQLRSSCInSubquery::SQLRSSCInSubquery(SQLRSSCValueExpr *value, SQLRowSource *rowSource, SQLRowSource *local)
+    : value_(value), rowSource_(rowSource), local_(local) {}
 
 SQLRSSCInSubquery::~SQLRSSCInSubquery() = default;
 
@@ -135,6 +144,7 @@ void SQLRSSCInSubquery::Prepare(SQLRSPrepareContext *context) {
   valueStore_ = value_->Prepare(context);
   rowSource_->Prepare(context);
   columnStore_ = rowSource_->GetValueStoreAddr(0);
+  local_.Prepare(context);
   answers_.Prepare(context, rowSource_.get());
   held_.Prepare(context, rowSource_.get(), answers_.Enabled());
   tooLarge_ = false;
@@ -158,13 +168,14 @@ bool HashableTogether(SQLType a, SQLType b) {
 
 }  // namespace
 
-bool SQLRSSCInSubquery::Hold(Values *into) {
+bool SQLRSSCInSubquery::Hold(Values *into, SQLRowSource *rs) {
   *into = Values();
+  SQLValueStore const *columnStore = rs->GetValueStoreAddr(0);
   {
-    rowSource_->Exec();
-    BreakOnExit breaker(rowSource_.get());
-    while (rowSource_->Fetch()) {
-      if (columnStore_->IsNull()) {
+    rs->Exec();
+    BreakOnExit breaker(rs);
+    while (rs->Fetch()) {
+      if (columnStore->IsNull()) {
         into->null = true;
         continue;
       }
@@ -172,12 +183,12 @@ bool SQLRSSCInSubquery::Hold(Values *into) {
         *into = Values();
         return false;
       }
-      if (into->values.empty()) into->type = columnStore_->GetType();
-      if (!HashableTogether(into->type, columnStore_->GetType())) into->hashed = false;
+      if (into->values.empty()) into->type = columnStore->GetType();
+      if (!HashableTogether(into->type, columnStore->GetType())) into->hashed = false;
       into->values.emplace_back();
-      into->values.back().Copy(columnStore_);
+      into->values.back().Copy(columnStore);
       if (into->hashed)
-        into->hash[SQLHashKeyValue(columnStore_)].push_back(static_cast<std::uint32_t>(into->values.size() - 1));
+        into->hash[SQLHashKeyValue(columnStore)].push_back(static_cast<std::uint32_t>(into->values.size() - 1));
     }
   }
   if (!into->hashed) into->hash.clear();
@@ -203,11 +214,30 @@ SQLTruthValue SQLRSSCInSubquery::EvaluateHeld(Values const &held) {
   return result;
 }
 
+bool SQLRSSCInSubquery::TrueForNoRow() {
+  if (!held_.Holdable() || tooLarge_) return false;
+  if (!held_.Held()) {
+    if (!Hold(&heldValues_, rowSource_.get())) {
+      tooLarge_ = true;
+      return false;
+    }
+    held_.Take();
+  }
+  return heldValues_.values.empty();
+}
+
+SQLColumnDescriptor const *SQLRSSCInSubquery::GetSubqueryColumn() const { return rowSource_->GetColumnDescriptor(0); }
+
+std::vector<SQLValueStore> const *SQLRSSCInSubquery::HeldValues() const {
+  if (!held_.Holdable() || tooLarge_ || !held_.Held()) return nullptr;
+  return &heldValues_.values;
+}
+
 SQLTruthValue SQLRSSCInSubquery::Evaluate() {
   value_->Evaluate();
   if (held_.Holdable() && !tooLarge_) {
     if (held_.Held()) return EvaluateHeld(heldValues_);
-    if (Hold(&heldValues_)) {
+    if (Hold(&heldValues_, rowSource_.get())) {
       held_.Take();
       return EvaluateHeld(heldValues_);
     }
@@ -215,7 +245,10 @@ SQLTruthValue SQLRSSCInSubquery::Evaluate() {
   } else if (answers_.Enabled()) {
     if (Values const *kept = answers_.Find()) return EvaluateHeld(*kept);
     Values values;
-    if (Hold(&values)) {
+    SQLRowSource *rs = local_.Pick(rowSource_.get());
+    bool const held = Hold(&values, rs);
+    local_.Ran(rs);
+    if (held) {
       SQLTruthValue result = EvaluateHeld(values);
       size_t const weight = values.values.size() + 1;
       answers_.Keep(std::move(values), weight);
@@ -243,12 +276,14 @@ void SQLRSSCInSubquery::Cost(double *first, double *second) {
 void SQLRSSCInSubquery::AcceptVisit(SQLVisitor &visitor) {
   value_->AcceptVisit(visitor);
   VisitSubquery(rowSource_.get(), visitor);
+  local_.AcceptVisit(visitor);
   visitor.VisitSQLRSSCInSubquery(this);
 }
 
 void SQLRSSCInSubquery::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
   value_->GetColumnRefs(level, type, refs);
   rowSource_->GetColumnRefs(level + 1, type, refs);
+  local_.GetColumnRefs(level + 1, type, refs);
 }
 
 SQLTruthValueSet SQLRSSCInSubquery::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {
@@ -264,6 +299,7 @@ SQLRSSCSearchCond *SQLRSSCInSubquery::Optimize() {
   value_->Optimize();
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
+  local_.Optimize();
   return self.release();
 }
 
@@ -276,6 +312,7 @@ void SQLRSSCInSubquery::createTokenString(SQLTokenString *ts, int level, SQLRSNe
 void SQLRSSCInSubquery::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
   SQLRSSCReplaceCRefs(&value_, level, columns, parameters);
   rowSource_->CRefs2ParameterRefs(level + 1, columns, parameters);
+  local_.CRefs2ParameterRefs(level + 1, columns, parameters);
 }
 
 void SQLRSSCInSubquery::Log() const {

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sql/exec/local_subquery.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/exec/subquery_answers.h"
 
@@ -15,14 +16,18 @@ class SQLRowSource;
 // EXISTS (subquery): TRUE when the subquery yields a row. An uncorrelated
 // subquery runs once and its answer is held (see SQLRSHeldAnswer); a
 // correlated one keeps its answers by outer values (see
-// SQLRSAnswersByOuterValues).
+// SQLRSAnswersByOuterValues), and with many of them answers here from a
+// second tree of the subquery (`local`, may be null; see
+// SQLRSLocalSubquery).
 class SQLRSSCExists : public SQLRSSCSearchCond {
  public:
-  explicit SQLRSSCExists(SQLRowSource *rowSource);  // taken over
+  explicit SQLRSSCExists(SQLRowSource *rowSource, SQLRowSource *local = nullptr);  // both taken over
   ~SQLRSSCExists() override;
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
+  // An uncorrelated subquery that yields no row.
+  bool TrueForNoRow() override;
   void Reset() override { held_.Reset(); }
   // (100, 1) when correlated, else (1, 1).
   void Cost(double *first, double *second) override;
@@ -41,6 +46,7 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
   bool IsVariable();
 
   std::unique_ptr<SQLRowSource> rowSource_;
+  SQLRSLocalSubquery local_;
   SQLRSHeldAnswer held_;  // result_ holds the answer while held_.Held()
   SQLTruthValue result_ = TV_FALSE;
   SQLRSAnswersByOuterValues<SQLTruthValue> answers_;
@@ -52,16 +58,29 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
 // values are held (hashed by value when they are of one kind; see
 // SQLRSHeldAnswer for how long), up to kMaxHeld values, beyond which it
 // runs at every Evaluate. A correlated one keeps its values by the outer
-// values it reads (see SQLRSAnswersByOuterValues), or runs at every
-// Evaluate when it cannot.
+// values it reads (see SQLRSAnswersByOuterValues), and with many of them
+// takes them from a second tree of the subquery that answers here
+// (`local`, may be null; see SQLRSLocalSubquery); it runs at every
+// Evaluate when it cannot keep them.
 class SQLRSSCInSubquery : public SQLRSSCSearchCond {
  public:
-  // Takes both over.
-  SQLRSSCInSubquery(SQLRSSCValueExpr *value, SQLRowSource *rowSource);
+  // Takes all three over.
+  SQLRSSCInSubquery(SQLRSSCValueExpr *value, SQLRowSource *rowSource, SQLRowSource *local = nullptr);
   ~SQLRSSCInSubquery() override;
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
+  // An uncorrelated subquery whose held values hold no non-NULL one: the
+  // condition is then FALSE or UNKNOWN whatever the value.
+  bool TrueForNoRow() override;
+  // For a table leaf that asks its driver for the rows whose value is in a
+  // short list of the subquery's values (SQLRSFetch::TakeListOf): the
+  // value, the subquery's column, and after TrueForNoRow in an execution
+  // the non-NULL values of an uncorrelated subquery held for it (null when
+  // none are held).
+  SQLRSSCValueExpr *GetValue() const { return value_.get(); }
+  SQLColumnDescriptor const *GetSubqueryColumn() const;
+  std::vector<SQLValueStore> const *HeldValues() const;
   // Resets the value (a scalar subquery in it runs afresh) and the held
   // values (SQLRSHeldAnswer::Reset).
   void Reset() override;
@@ -90,12 +109,14 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   };
 
   bool IsVariable();
-  // Runs the subquery into `into`; FALSE when there are more than kMaxHeld.
-  bool Hold(Values *into);
+  // Runs the subquery (its tree `rs`) into `into`; FALSE when there are
+  // more than kMaxHeld.
+  bool Hold(Values *into, SQLRowSource *rs);
   SQLTruthValue EvaluateHeld(Values const &values);
 
   SQLRSSCValueExprPtr value_;
   std::unique_ptr<SQLRowSource> rowSource_;
+  SQLRSLocalSubquery local_;
   SQLValueStore const *valueStore_ = nullptr;
   SQLValueStore const *columnStore_ = nullptr;  // the row source's column 0
   // ---- an uncorrelated subquery's values ----

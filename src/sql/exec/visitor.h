@@ -83,6 +83,10 @@ class SQLVisitor {
   // whether a scalar subquery keeps the traversal out of its tree (FALSE).
   virtual bool VisitSimpleCaseMembers() { return true; }
   virtual bool VisitScopeLevel_0_Only() { return false; }
+  // Whether a subquery condition also visits the second tree of its
+  // subquery that answers here (local_subquery.h): only the walks that
+  // attach, detach and set up every table leaf (default FALSE).
+  virtual bool VisitLocalSubqueries() { return false; }
 
   virtual void VisitSQLRowSource(SQLRowSource *) {}
   virtual void VisitSQLRSFetch(SQLRSFetch *) {}

@@ -89,4 +89,7 @@ void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCComparison(SQLRSSCCompariso
 
 void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCBetween(SQLRSSCBetween *c) { Count(c->Degree()); }
 
-void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) { Count(ref->GetColumnId()); }
+void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) {
+  if (ref->KeptHere()) result_ = false;
+  Count(ref->GetColumnId());
+}

@@ -18,6 +18,7 @@ class SQLParameter;
 class SQLAttachVisitor : public SQLVisitor {
  public:
   explicit SQLAttachVisitor(unsigned long sessionId) : sessionId_(sessionId) {}
+  bool VisitLocalSubqueries() override { return true; }
   void VisitSQLRowSource(SQLRowSource *rs) override;
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
   void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
@@ -32,6 +33,7 @@ class SQLAttachVisitor : public SQLVisitor {
 // detached.
 class SQLDetachVisitor : public SQLVisitor {
  public:
+  bool VisitLocalSubqueries() override { return true; }
   void VisitSQLRowSource(SQLRowSource *rs) override;
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
   void VisitSQLRSSCTextContent(SQLRSSCTextContent *e) override;
@@ -45,6 +47,7 @@ class SQLDetachVisitor : public SQLVisitor {
 class SQLSetTimeOutVisitor : public SQLVisitor {
  public:
   explicit SQLSetTimeOutVisitor(long deadline) : deadline_(deadline) {}
+  bool VisitLocalSubqueries() override { return true; }
   void VisitSQLRowSource(SQLRowSource *rs) override;
   void VisitSQLRSFetch(SQLRSFetch *leaf) override;
 

@@ -187,7 +187,14 @@ void SQLVTSCLike::ValidateArrayUsage() const {
 
 // ---- EXISTS ----
 
-SQLRSSCSearchCond *SQLVTSCExists::CreateRS() { return new SQLRSSCExists(subquery_->CreateRS()); }
+// The second tree of the subquery answers here when the first, shipped
+// with its outer values, would cost an exchange per value (see
+// SQLRSLocalSubquery).
+SQLRSSCSearchCond *SQLVTSCExists::CreateRS() {
+  std::unique_ptr<SQLRowSource> rows(subquery_->CreateRS());
+  std::unique_ptr<SQLRowSource> local(subquery_->CreateRS());
+  return new SQLRSSCExists(rows.release(), local.release());
+}
 
 void SQLVTSCExists::Log() const {
   LogLabel("Exists(subquery: ");
@@ -210,7 +217,8 @@ void SQLVTSCExists::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeDat
 SQLRSSCSearchCond *SQLVTSCInSubquery::CreateRS() {
   std::unique_ptr<SQLRSSCValueExpr> operand(operand_->CreateRS());
   std::unique_ptr<SQLRowSource> rows(subquery_->CreateRS());
-  return new SQLRSSCInSubquery(operand.release(), rows.release());
+  std::unique_ptr<SQLRowSource> local(subquery_->CreateRS());
+  return new SQLRSSCInSubquery(operand.release(), rows.release(), local.release());
 }
 
 void SQLVTSCInSubquery::Log() const {

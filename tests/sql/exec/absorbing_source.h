@@ -16,6 +16,7 @@
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_const.h"
 #include "sql/exec/sort_spec.h"
+#include "sql/exec/visitor.h"
 #include "test_row_source.h"
 
 namespace molvane::test {
@@ -62,8 +63,11 @@ class Absorbing : public VectorRowSource {
  public:
   using VectorRowSource::VectorRowSource;
 
-  // PushFilter: takes the conjuncts that read only columns in `shippable`.
+  // PushFilter: takes the conjuncts that read only columns in `shippable`,
+  // but none that holds a subquery when `refuseSubqueries` (a leaf and a
+  // subquery over another driver).
   std::vector<int> shippable;
+  bool refuseSubqueries = false;
   std::vector<std::unique_ptr<SQLRSSCSearchCond>> taken;
   int enclosingSeen = -1;  // length of the conditions list at OptimizeTree
   SQLRSSCSearchCond const *enclosingHead = nullptr;
@@ -98,6 +102,7 @@ class Absorbing : public VectorRowSource {
       SQLRSSCSearchCond *c = conjuncts.GetCurrent();
       bool ok = true;
       for (int col : Columns(c)) ok = ok && std::find(shippable.begin(), shippable.end(), col) != shippable.end();
+      if (refuseSubqueries && HoldsSubquery(c)) ok = false;
       if (ok)
         taken.emplace_back(c);
       else
@@ -168,6 +173,16 @@ class Absorbing : public VectorRowSource {
     for (bool more = list->First(); more; more = list->Next()) offered.push_back(list->GetCurrent());
     if (leafProject) layout = out;
     return this;
+  }
+  static bool HoldsSubquery(SQLRSSCSearchCond *c) {
+    struct Finder : SQLVisitor {
+      bool found = false;
+      void VisitSQLRSSCExists(SQLRSSCExists *) override { found = true; }
+      void VisitSQLRSSCInSubquery(SQLRSSCInSubquery *) override { found = true; }
+      void VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *) override { found = true; }
+    } finder;
+    c->AcceptVisit(finder);
+    return finder.found;
   }
   std::vector<int> projected;  // column of each plain column reference offered, -1 else
   std::vector<RefPtr<SQLRSSCValueExpr>> offered;  // what the leaf delivers after the last offer

@@ -284,6 +284,61 @@ TEST(Join, ASubqueryOnTheInnerSideRunsOncePerExecutionOrOuterValue) {
   }
 }
 
+// SELECT * FROM (l WHERE <a condition holding an uncorrelated subquery
+// over s>) LEFT JOIN r ON l.0 = r.0: the subquery is answered before l is
+// read, and when that answer leaves no l row TRUE (an empty IN, one of
+// NULLs only, a false EXISTS), neither l nor the join's inner side r is
+// read; a FULL join still reads r. NULL outer values keep IN's
+// three-valued logic.
+TEST(Join, AnUncorrelatedSubqueryThatNoRowMeetsSparesReadingTheTables) {
+  auto in = [](std::vector<Row> rows, Absorbing **s) {
+    return new SQLRSSCInSubquery(Col(0), *s = new Absorbing({SQL_INTEGER}, std::move(rows)));
+  };
+  auto exists = [](int value, Absorbing **s) {
+    return new SQLRSSCExists(new SQLRSFilter(*s = new Absorbing({SQL_INTEGER}, IntRows({3, 7})),
+                                             Cmp(0, SQLRSSC_EQUAL, value)));
+  };
+  std::vector<Row> const none, nulls = {{Cell::Null()}}, two = {{Cell::Null()}, {Cell::Int(2)}};
+  struct Case {
+    char const *name;
+    SQLJoinType type;
+    std::function<SQLRSSCSearchCond *(Absorbing **)> condition;
+    std::vector<Pair> expected;
+    bool readsL, readsR;
+  } const cases[] = {
+      {"l.0 IN (empty)", SQL_JOIN_LEFT, [&](Absorbing **s) { return in(none, s); }, {}, false, false},
+      {"l.0 IN (NULL)", SQL_JOIN_LEFT, [&](Absorbing **s) { return in(nulls, s); }, {}, false, false},
+      {"l.0 IN (NULL, 2)", SQL_JOIN_LEFT, [&](Absorbing **s) { return in(two, s); }, {{2, 2}}, true, true},
+      {"NOT l.0 IN (empty)", SQL_JOIN_LEFT, [&](Absorbing **s) { return new SQLRSSCNot(in(none, s)); },
+       {{1, N}, {2, 2}, {N, N}}, true, true},
+      {"l.0 >= 1 AND l.0 IN (empty)", SQL_JOIN_LEFT,
+       [&](Absorbing **s) { return new SQLRSSCAnd(Cmp(0, SQLRSSC_GREATER_THAN_OR_EQUAL, 1), in(none, s)); }, {},
+       false, false},
+      {"l.0 = 1 OR l.0 IN (empty)", SQL_JOIN_LEFT,
+       [&](Absorbing **s) { return new SQLRSSCOr(Cmp(0, SQLRSSC_EQUAL, 1), in(none, s)); }, {{1, N}}, true, true},
+      {"EXISTS (SELECT * FROM s WHERE s.0 = 5)", SQL_JOIN_LEFT, [&](Absorbing **s) { return exists(5, s); }, {},
+       false, false},
+      {"EXISTS (SELECT * FROM s WHERE s.0 = 7)", SQL_JOIN_LEFT, [&](Absorbing **s) { return exists(7, s); },
+       {{1, N}, {2, 2}, {N, N}}, true, true},
+      {"FULL, l.0 IN (empty)", SQL_JOIN_FULL, [&](Absorbing **s) { return in(none, s); }, {{N, 2}, {N, 3}}, false,
+       true},
+  };
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto *l = new Absorbing({SQL_INTEGER}, {{Cell::Int(1)}, {Cell::Int(2)}, {Cell::Null()}});
+    auto *r = new Absorbing({SQL_INTEGER}, IntRows({2, 3}));
+    l->refuseSubqueries = true;
+    Absorbing *s = nullptr;
+    SQLRSSCSearchCond *condition = c.condition(&s);
+    std::unique_ptr<SQLRowSource> tree(
+        (new SQLRSJoin(c.type, new SQLRSFilter(l, condition), r, OnEqual()))->OptimizeRS());
+    EXPECT_EQ(Pairs(tree.get()), c.expected);
+    EXPECT_EQ(l->execCalls, c.readsL ? 2 : 0);
+    EXPECT_EQ(r->execCalls, c.readsR ? 2 : 0);
+    EXPECT_EQ(s->execCalls, 2);  // once per execution
+  }
+}
+
 // One INTEGER array column of depth 2 per row.
 class ArraySource : public StrictRowSource<SQLRowSource> {
  public:

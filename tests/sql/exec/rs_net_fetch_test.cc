@@ -9,14 +9,17 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "agent_peer.h"
 #include "test_row_source.h"
 #include "sql/common/sql_hints.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/rs_filter.h"
+#include "sql/exec/held_rows.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_join.h"
+#include "sql/exec/rs_project.h"
 #include "sql/exec/rs_sort.h"
 #include "sql/exec/rs_union.h"
 #include "sql/exec/sc_scalar_subquery.h"
@@ -549,6 +552,125 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryAsksItsDriverOncePerDistinctOuterValueAn
       tree->Close();
     }
   }
+}
+
+// The same with a second tree of the subquery that answers here
+// (SQLRSLocalSubquery), o holding 20 distinct values: each execution asks
+// the shipped statement for the first 16 of them, then reads the second
+// tree's table once, with o.0 kept out of its statement, and answers the
+// other 4 from the rows its leaf holds.
+TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerExecution) {
+  int const emp = Id("exemp010", "emp");
+  static SQLColumnDescriptor const outerD("o", SQL_INTEGER, 4, 1);
+  // SELECT emp FROM exemp010 WHERE emp = o.0, as built.
+  auto subquery = [emp](SQLRSNetFetch **leaf) {
+    SQLRSNetFetch *l = Leaf().release();
+    *leaf = l;
+    auto *filter = new SQLRSFilter(l, Eq(Ref(l, emp), new SQLRSSCColumnRef(-1, 0, &outerD)));
+    auto *list = new pSQLRSSCValueExprList;
+    list->Append(Ref(l, emp));
+    return new SQLRSProject(filter, list);
+  };
+  struct Case {
+    char const *name;
+    std::function<SQLRSSCSearchCond *(SQLRowSource *, SQLRowSource *)> condition;
+  } const cases[] = {
+      {"EXISTS", [](SQLRowSource *sub, SQLRowSource *local) { return new SQLRSSCExists(sub, local); }},
+      {"IN",
+       [](SQLRowSource *sub, SQLRowSource *local) {
+         return new SQLRSSCInSubquery(new SQLRSSCColumnRef(0, 0, &outerD), sub, local);
+       }},
+  };
+  std::vector<int> const held = {3, 18};  // the emp values the table holds
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    SQLRSNetFetch *shipped = nullptr, *local = nullptr;
+    SQLRowSource *sub = subquery(&shipped);
+    SQLRowSource *second = subquery(&local);
+    std::vector<Row> outerRows;
+    for (int v = 1; v <= 20; ++v) outerRows.push_back({Cell::Int(v)});
+    auto *outer = new LocalRows({SQL_INTEGER}, outerRows);
+    std::unique_ptr<SQLRowSource> tree((new SQLRSFilter(outer, c.condition(sub, second)))->OptimizeRS());
+    SQLRSPrepareContext context;
+    tree->Prepare(&context);
+    // The second tree's statement reads no outer value.
+    EXPECT_FALSE(local->IsVariable(1));
+    ASSERT_EQ(local->GetNumCols(), 1);
+    std::vector<SQLColumnDescriptor const *> const columns = {shipped->GetColumnDescriptor(0)};
+    std::vector<SQLColumnDescriptor const *> const localColumns = {local->GetColumnDescriptor(0)};
+    auto fetches = [](unsigned long id) {
+      return Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(id)), Tok(SQLNWTPacketFetch)});
+    };
+    for (unsigned long session : {5, 6}) {
+      tree->Attach(session);
+      env_.Peer().replies.clear();
+      for (int v = 1; v <= SQLRSLocalSubquery::kMissesBeforeLocal; ++v) {
+        std::vector<std::vector<ReplyValue>> rows;
+        if (std::count(held.begin(), held.end(), v) > 0) rows.push_back({RInt(v)});
+        env_.Peer().replies.push_back(RowSet(shipped->GetStatementId(), columns, rows));
+      }
+      env_.Peer().replies.push_back(
+          RowSet(local->GetStatementId(), localColumns, {{RInt(held[0])}, {RInt(held[1])}}));
+      size_t const before = env_.Peer().sent.size();
+      tree->Exec();
+      std::vector<int> rows;
+      while (tree->Fetch()) rows.push_back(tree->GetValueStoreAddr(0)->GetInteger());
+      tree->Break();
+      EXPECT_EQ(rows, held);
+      int shippedAsked = 0, localAsked = 0;
+      for (size_t k = before; k < env_.Peer().sent.size(); ++k) {
+        if (Contains(env_.Peer().sent[k], fetches(shipped->GetStatementId()))) ++shippedAsked;
+        if (Contains(env_.Peer().sent[k], fetches(local->GetStatementId()))) ++localAsked;
+      }
+      EXPECT_EQ(shippedAsked, SQLRSLocalSubquery::kMissesBeforeLocal);
+      EXPECT_EQ(localAsked, 1);
+      tree->Close();
+    }
+  }
+}
+
+// The rows a leaf holds for an execution: handed out again from the first
+// at every Rewind, forgotten at the next execution, and not kept at all
+// beyond kMaxRows rows or kMaxWeight bytes, which marks that execution only.
+TEST(HeldRows, KeepsOneExecutionsRowsWithinTheirBounds) {
+  SQLRSExecutions executions;
+  SQLValueStore a, b;
+  SQLRSHeldRows held;
+  held.Prepare(&executions, {&a, &b});
+  auto add = [&](int n, size_t textLength) {
+    held.Begin();
+    for (int i = 0; i < n; ++i) {
+      a.SetInteger(i);
+      if (i % 2 == 0) b.SetNull();
+      else b.SetString(std::string(textLength, 'x').c_str());
+      if (!held.Add()) return false;
+    }
+    held.Finish();
+    return true;
+  };
+  ASSERT_TRUE(add(3, 4));
+  EXPECT_TRUE(held.Held());
+  for (int pass = 0; pass < 2; ++pass) {
+    held.Rewind();
+    std::vector<int> got;
+    while (held.Next()) {
+      got.push_back(a.GetInteger());
+      EXPECT_EQ(b.IsNull(), got.back() % 2 == 0);
+    }
+    EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
+  }
+  executions.Next();
+  EXPECT_FALSE(held.Held());
+  EXPECT_FALSE(held.Overflowed());
+  EXPECT_FALSE(add(static_cast<int>(SQLRSHeldRows::kMaxRows) + 1, 1));
+  EXPECT_FALSE(held.Held());
+  EXPECT_TRUE(held.Overflowed());
+  executions.Next();
+  EXPECT_FALSE(held.Overflowed());
+  EXPECT_TRUE(add(static_cast<int>(SQLRSHeldRows::kMaxRows), 1));
+  executions.Next();
+  EXPECT_FALSE(add(4 * static_cast<int>(SQLRSHeldRows::kMaxWeight / 100000), 100000));  // half are NULL
+  EXPECT_TRUE(held.Overflowed());
 }
 
 }  // namespace
