@@ -88,6 +88,7 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    // watched for their new keys.
                    DriverSession *s = SessionFor(id);
                    if (s == nullptr) return false;
+                   statement_joins_ = s->active();
                    if (BeginWrite(s)) {
                      s->WatchChanges();
                      return true;
@@ -95,15 +96,19 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
                    return false;
                  },
-                 [this](std::uint32_t id, const std::string &table, int physical) {
+                 [this](std::uint32_t id, const std::string &table, int physical, const SQLException *failure) {
                    data_.StatementEnded(id);
-                   if (DriverSession *s = SessionFor(id))
-                     data_.LockChangedRows(s, table, physical, s->TakeWatched(), DataCtx());
+                   if (DriverSession *s = SessionFor(id)) StatementEnded(s, table, physical, failure);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical) {
                    // While the statement steps, other threads run: none
                    // may lock a row of the table that it is yet to change.
                    data_.StatementStarts(id, table, physical);
+                   if (DriverSession *s = SessionFor(id)) s->StatementStarts();
+                 },
+                 [this](std::uint32_t id) {
+                   if (DriverSession *s = SessionFor(id); s != nullptr && Refused(s))
+                     throw SQLException("QP999", static_cast<int>(s->lost()), SQLString(s->lost_reason().c_str()));
                  }},
              options_.agent_forget_dds) {
   if (!options_.database.empty() && !store_.has_path()) store_.SetPath(options_.database);
@@ -145,7 +150,7 @@ bool DriverConnection::Process() {
     try {
       store_.RequestStarts(sessions_);
       Handle(in, out);
-      store_.RequestEnded(sessions_);
+      for (std::uint32_t id : store_.RequestEnded(sessions_)) TransactionLost(id);
     } catch (const NeedMore &) {
       output_.resize(queued);
       break;
@@ -226,6 +231,12 @@ DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
   return sessions_.count(id) != 0 ? store_.Find(id) : nullptr;
 }
 
+bool DriverConnection::Refused(DriverSession *session) {
+  if (session->lost_reason().empty()) return false;
+  refusal_ = session->lost_reason();  // the client asks why (EXE_SYSTEM 9)
+  return true;
+}
+
 DataContext DriverConnection::DataCtx() const {
   DataContext ctx;
   ctx.catalog = &tables_;
@@ -248,6 +259,37 @@ DataContext DriverConnection::DataCtx() const {
   return ctx;
 }
 
+void DriverConnection::StatementEnded(DriverSession *session, const std::string &table, int physical,
+                                      const SQLException *failure) {
+  auto watched = session->TakeWatched();
+  session->StatementEnded(failure == nullptr);
+  if (failure == nullptr) {
+    data_.LockChangedRows(session, table, physical, watched, DataCtx());
+    return;
+  }
+  // A failed statement frees what it reached: its rows leave the changed
+  // rows (StatementEnded) and no key of them is locked. A statement that
+  // SQLite rolled back with the transaction it joined (an interrupt, a
+  // time-out, an I/O error) lost the transaction's earlier work: the
+  // session takes no more work until its client aborts, and what the
+  // transaction held goes now.
+  if (session->active() || !statement_joins_ || session->lost() != 0) return;
+  const SQLString *text = failure->GetMessageText();
+  const std::string cause = std::to_string(failure->GetZDBError()) + " (" +
+                            (text->Length() > 0 ? text->GetString() : zdberrorstr(failure->GetZDBError())) + ")";
+  std::string reason = "SQLite rolled back the transaction of session " + std::to_string(session->id()) + " (" +
+                       session->name() + ") when its SQL statement failed with error " + cause +
+                       "; abort it and do its work again";
+  log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
+  session->TransactionLost(ZE_COMMUNICATION, std::move(reason));
+  TransactionLost(session->id());
+}
+
+void DriverConnection::TransactionLost(std::uint32_t id) {
+  data_.EndTransaction(id);
+  RolledBack({id});
+}
+
 void DriverConnection::RolledBack(const std::vector<std::uint32_t> &ids) {
   for (std::uint32_t id : ids) {
     if (sessions_.count(id) == 0) continue;
@@ -260,11 +302,24 @@ void DriverConnection::RolledBack(const std::vector<std::uint32_t> &ids) {
 // ---- The write transaction and the server's write queue ----
 
 bool DriverConnection::BeginWrite(DriverSession *session) {
-  // A session that holds the write transaction never queues for it.
-  bool begun = monitor_ == nullptr || session->active()
-                   ? session->Begin()
-                   : AwaitWriteTurn(
-                         session, [session] { return session->Begin(); }, [session] { return session->busy(); });
+  // A session that holds the write transaction never queues for it, nor
+  // does one that takes no more work.
+  bool begun;
+  if (monitor_ == nullptr || session->active() || Refused(session)) {
+    begun = session->Begin();
+  } else {
+    bool tried = false;
+    begun = AwaitWriteTurn(
+        session,
+        [session, &tried] {
+          tried = true;
+          return session->Begin();
+        },
+        [session] { return session->busy(); });
+    // A wait that ran out before the request was first in the queue met
+    // other sessions' writes all the same.
+    if (!tried) session->WaitRanOut();
+  }
   if (begun && !unmade_.empty()) MakeUnmade(session, false);
   if (!begun && session->busy())
     log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
@@ -589,9 +644,13 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
       out.U32(ZE_LOCKED);
       return;
     }
-    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical,
-             StorageText(session->db()).c_str());
+    // A description the catalog refuses before SQLite sees it (a table
+    // without columns) says so itself; SQLite's text would be "not an
+    // error". The client asks why (EXE_SYSTEM 9).
     std::uint32_t storage = StorageError(sqlite3_errcode(session->db()));
+    const std::string why = storage != 0 || error.empty() ? StorageText(session->db()) : error;
+    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical, why.c_str());
+    refusal_ = why;
     out.U32(storage != 0 ? storage : ZE_ILLEGAL_STATE);
     return;
   }
@@ -640,6 +699,10 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     out.U32(argument).U32(ZE_INVALID_SESSION);
     return;
   }
+  if (Refused(session)) {
+    out.U32(argument).U32(session->lost());
+    return;
+  }
   // A table action that writes takes the write transaction before it
   // changes anything (a wait repeats the request).
   bool changes = action == create_table || action == clear_table || action == drop_table ||
@@ -675,6 +738,10 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
   DriverSession *session = SessionFor(id);
   if (session == nullptr) {
     out.U16(0).U32(ZE_INVALID_SESSION);
+    return;
+  }
+  if (Refused(session)) {
+    out.U16(0).U32(session->lost());
     return;
   }
   const std::size_t at = out.written().size();

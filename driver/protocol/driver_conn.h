@@ -136,6 +136,20 @@ class DriverConnection {
 
   // The session of an id that this connection opened, else null.
   DriverSession *SessionFor(std::uint32_t id);
+  // An SQL UPDATE or DELETE of the session ran (`failure` null) or failed:
+  // its changed rows are locked, or freed; a failure that took the
+  // transaction it joined with it marks the transaction lost.
+  void StatementEnded(DriverSession *session, const std::string &table, int physical,
+                      const SQLException *failure);
+  bool statement_joins_ = false;  // the statement running joined an open transaction
+  // True when the session takes no more work until its client aborts (its
+  // transaction was lost): the request is refused with the loss's error,
+  // and the reason is kept for the client to ask (EXE_SYSTEM 9).
+  bool Refused(DriverSession *session);
+  // SQLite rolled back the session's transaction (it is marked lost): its
+  // locks and changed keys go at once, so that no other session waits for
+  // them, and it is treated as on any rollback (RolledBack).
+  void TransactionLost(std::uint32_t id);
   // After the session's transaction ended: the tables whose dictionaries
   // arrived inside it are created again where its rollback removed them.
   void RestoreTables(std::uint32_t id);

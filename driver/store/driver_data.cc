@@ -510,7 +510,15 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     ++held_[session->id()];
   }
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
-  if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
+  // A transaction SQLite rolled back with the batch holds nothing more,
+  // and takes no more work.
+  if (failure.error != 0 && !session->active()) {
+    EndTransaction(session->id());
+    session->TransactionLost(failure.error, "SQLite rolled back the transaction of session " +
+                                                std::to_string(session->id()) + " (" + session->name() +
+                                                ") when its update failed: " + failure.extra +
+                                                "; abort it and do its work again");
+  }
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
   if (failure.error == 0) {
     out.U32(0);

@@ -147,10 +147,10 @@ class SqlAgentTest : public testing::Test {
                        --lock_failures_;
                        throw SQLExZDBError(ZE_LOCKED);
                      },
-                     [this](std::uint32_t, const std::string &table, int physical) {
+                     [this](std::uint32_t, const std::string &table, int physical, const SQLException *) {
                        noted_.push_back(table + "/" + std::to_string(physical));
                      },
-                     nullptr};
+                     nullptr, nullptr};
     agent_ = std::make_unique<SqlAgent>(ctx, forget);
   }
   void Exec(const char *sql) {
