@@ -991,6 +991,62 @@ TEST_P(HostServer, TraceSettingsOfAClientAreRefused) {
   EXPECT_FALSE(std::filesystem::exists(root_.path() + "/chosen.trace"));
 }
 
+// A connection the server ends for one of its bounds is told why in a last
+// line, and the host writes the reason into its log before its
+// disconnection handling: a host whose request stops half way (a proxy
+// between it and the server passes on only its first byte) hears after
+// 10 s that it sent no complete request in time.
+TEST_P(HostServer, ConnectionEndedForABoundTellsTheHostWhy) {
+  const std::string logs = root_.path() + "/log";
+  setenv("ZUV_LOG", logs.c_str(), 1);
+  const std::string proxy_path = root_.path() + "/proxy.sock";
+  int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Address proxy_address(proxy_path);
+  ASSERT_EQ(bind(listener, proxy_address.get(), proxy_address.size), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  root_.WriteFile("lib/ipc_info", "msqlite unix proxy.sock\n");
+  std::atomic<bool> hold{false};
+  std::thread proxy([&] {
+    const int host = accept(listener, nullptr, nullptr);
+    const int server = Dial(listen_, root_.path() + "/main.db.secret");
+    if (host < 0 || server < 0 || send(host, "ok\n", 3, MSG_NOSIGNAL) != 3) return;
+    fcntl(server, F_SETFL, 0);
+    bool held = false;
+    for (;;) {
+      pollfd p[2] = {{host, POLLIN, 0}, {server, POLLIN, 0}};
+      if (poll(p, 2, 30000) <= 0) break;
+      char buf[1 << 16];
+      if (p[1].revents != 0) {
+        const ssize_t n = read(server, buf, sizeof buf);
+        if (n <= 0 || send(host, buf, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+      }
+      if (p[0].revents != 0) {
+        const ssize_t n = read(host, buf, sizeof buf);
+        if (n <= 0) break;
+        // Once held, the server gets the first byte of the host's request.
+        const ssize_t passed = !hold ? n : held ? 0 : 1;
+        held = held || hold;
+        if (passed > 0 && send(server, buf, static_cast<std::size_t>(passed), MSG_NOSIGNAL) != passed) break;
+      }
+    }
+    close(server);
+    close(host);
+  });
+  auto a = Host();
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  hold = true;
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES"), "");
+  proxy.join();
+  close(listener);
+  std::ifstream host_log(logs + "/molvane-host.log");
+  const std::string logged((std::istreambuf_iterator<char>(host_log)), std::istreambuf_iterator<char>());
+  const std::string why = "driver msqlite: the driver server on " +
+                          (GetParam() ? listen_ : "'" + listen_ + "'") +
+                          " ended the connection: it sent no complete request within 10 seconds";
+  EXPECT_NE(logged.find(why), std::string::npos) << logged;
+  EXPECT_LT(logged.find(why), logged.find("Detected server disconnection")) << logged;
+}
+
 // One host's long query holds up no other host: another attaches, reads a
 // row by its key and commits while it runs. A host that is killed takes
 // its query with it (over a Unix socket, where the server sees the host
