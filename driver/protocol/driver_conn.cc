@@ -25,6 +25,7 @@
 #include "platform/blat.h"
 #include "platform/log.h"
 #include "sql/common/sql_exception.h"
+#include "sql/sqlite_quote.h"
 #include "text/tss.h"
 
 namespace molvane::driver {
@@ -473,6 +474,7 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   agent_.SessionClosed(id);
   if (DriverSession *session = store_.Find(id)) session->Abort();
   RestoreTables(id);
+  shadowed_.erase(id);
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
@@ -657,6 +659,40 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
   if (in_write) created_in_write_[id].emplace_back(name, physical);
   agent_.DictionaryArrived(name, physical);
   out.U32(0);
+}
+
+void DriverConnection::ShadowUnmade() {
+  static const std::string kSchema = "molvane_unmade";
+  for (std::uint32_t id : sessions_) {
+    DriverSession *session = store_.Find(id);
+    if (session == nullptr || session->db() == nullptr) continue;
+    sqlite3 *db = session->db();
+    auto exec = [db](const std::string &sql) {
+      if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+      log_mesg(__FILE__, __LINE__, "driver", 0, "%s: %s", sql.c_str(), sqlite3_errmsg(db));
+      return false;
+    };
+    auto it = shadowed_.find(id);
+    if (it == shadowed_.end()) {
+      // SQLite attaches no database inside a transaction: a session that
+      // holds one made the tables there.
+      if (session->active() || !exec("ATTACH ':memory:' AS " + kSchema)) continue;
+      it = shadowed_.emplace(id, std::set<std::pair<std::string, int>>{}).first;
+    }
+    for (const auto &[name, physical] : unmade_) {
+      const DdTableDesc *desc = tables_.Find(name, physical, this);
+      if (desc == nullptr || it->second.count({name, physical}) != 0) continue;
+      const std::string table = SqliteTableName(name, physical);
+      std::string create = TableStatements(*desc, physical).front();
+      create.insert(create.find(Quote(table)), kSchema + ".");
+      bool made = exec(create);
+      for (const char *action : {"INSERT", "UPDATE"})
+        made = made && exec("CREATE TRIGGER IF NOT EXISTS " + kSchema + "." + Quote(table + "_" + action) + " BEFORE " +
+                            action + " ON " + Quote(table) + " BEGIN SELECT RAISE(ABORT, 'table " + table +
+                            " is not made yet'); END");
+      if (made) it->second.insert({name, physical});
+    }
+  }
 }
 
 void DriverConnection::RestoreTables(std::uint32_t id) {
@@ -928,14 +964,17 @@ void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {
 void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
   const std::uint32_t n = in.U32();
   const std::uint8_t *packets = in.View(n, DBC_MAX_SQL_PACKETS);
-  // SQLite knows no table that is not made: a statement waits for the
-  // tables kept unmade as a write would (in the write transaction of a
-  // session that holds one).
+  // SQLite knows no table that is not made: the tables kept unmade are
+  // made now when the file is free (in the write transaction of a session
+  // that holds one), else the statements find them empty at once, as the
+  // keyed reads do (ShadowUnmade); an UPDATE or DELETE makes them in its
+  // own write transaction.
   if (!unmade_.empty()) {
     DriverSession *maker = nullptr;
     for (std::uint32_t id : sessions_)
       if (DriverSession *s = store_.Find(id); s != nullptr && (maker == nullptr || s->active())) maker = s;
-    if (maker != nullptr) MakeUnmade(maker, true);
+    if (maker != nullptr) MakeUnmade(maker, false);
+    ShadowUnmade();
   }
   // The agent leaves room in front of its replies for their length, so
   // that they become the reply without a copy.

@@ -215,6 +215,14 @@ class DriverConnection {
   // `wait`, outside one after a wait in the write queue. False when
   // another session's write transaction held the file for the whole wait.
   bool MakeUnmade(DriverSession *session, bool wait);
+  // SQL finds an unmade table empty, at once, as the keyed reads do: each
+  // session's SQLite connection attaches an in-memory database that holds
+  // an empty table of each unmade one. SQLite looks a name up in the
+  // database file before an attached database, so the table's own rows
+  // are read as soon as it is there; a trigger refuses every insert or
+  // update of the empty one, so that no row is ever written there.
+  void ShadowUnmade();
+  std::map<std::uint32_t, std::set<std::pair<std::string, int>>> shadowed_;  // by session
 
   std::string driver_name_;
   std::string refusal_;      // why the last session was refused (EXE_SYSTEM 9)

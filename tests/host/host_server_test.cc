@@ -1136,8 +1136,18 @@ TEST_P(HostServer, TableMadeInsideAnotherHostsTransactionIsReadAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(b->Do("read exemp010 1 emp=1"), none + "1)");
   EXPECT_EQ(b->Do("table count exemp010 1"), "exemp010001: 0 rows");
+  // So do SQL queries, also beside a table that has rows.
+  const std::string query = "sql run 1 SELECT e.emp, d.code FROM exemp010 e, exdep010 d WHERE e.dept = d.code";
+  ASSERT_TRUE(b->Send(query));
+  EXPECT_EQ(Result(*b), "(0 rows)");
+  ASSERT_TRUE(b->Send("sql run 1 SELECT COUNT(*) :n FROM exemp010"));
+  std::vector<std::string> count;
+  EXPECT_EQ(Result(*b, &count), "(1 row)");
+  EXPECT_EQ(count, std::vector<std::string>{"0"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_EQ(a->Do("commit"), "committed");
+  ASSERT_TRUE(b->Send(query));
+  EXPECT_EQ(Result(*b), "(1 row)");
   EXPECT_EQ(b->Do("read exemp010 1 emp=1").rfind("exemp010001: ", 0), 0u);
   EXPECT_EQ(b->Do("insert exemp010 1 emp=2 dept=D dcas=D dnul=D drst=D"), "buffered insert on exemp010001");
   EXPECT_EQ(b->Do("commit"), "committed");
