@@ -83,6 +83,10 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                  [this](std::uint32_t session, const std::string &table, int physical) {
                    return data_.LockedForOthers(session, table, physical);
                  },
+                 [this](std::uint32_t id, const std::string &table, int physical,
+                        const std::vector<sqlite3_int64> &rowids, bool wait) {
+                   return RowsFree(id, table, physical, rowids, wait);
+                 },
                  [this](std::uint32_t id) {
                    // A statement waits as a record write does; a file
                    // still busy is a lock error. The rows it changes are
@@ -823,6 +827,31 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
     out.Truncate(at);
   } while (data_.Read(session, table, compnr, 1, key, DataCtx(), out) == kLocked);
   if (parked && on_state_) on_state_(RequestState::kRunning);
+}
+
+bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int physical,
+                                const std::vector<sqlite3_int64> &rowids, bool wait) {
+  DriverSession *session = SessionFor(id);
+  if (session == nullptr) return false;
+  const std::string table_key = TableKey(table, physical);
+  const int logical = LogicalCompnr(table, physical);
+  // A table lock (or another session's statement running on the table)
+  // holds every row, also where the statement would change none: it is
+  // waited for under a key that no row has.
+  std::vector<std::string> keys{std::string(1, '\x01')};
+  for (std::string &key : data_.KeysOfRows(session, table, physical, rowids, DataCtx())) keys.push_back(std::move(key));
+  for (const std::string &key : keys) {
+    if (!data_.LockedByOther(id, table_key, key)) continue;
+    if (!wait || monitor_ == nullptr) return false;
+    // The row is taken as a locked read takes it, waiting as that does; a
+    // row still held after the wait refuses the statement.
+    std::vector<std::uint8_t> reply;
+    WireWriter out(reply);
+    if (data_.Read(session, table, logical, 1, key, DataCtx(), out) == kLocked)
+      WaitForRow(session, table, logical, key, 0, out);
+    if (data_.LockedByOther(id, table_key, key)) return false;
+  }
+  return true;
 }
 
 void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {

@@ -171,6 +171,12 @@ class DriverConnection {
   // move, or the client is gone.
   void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                   std::size_t at, WireWriter &out);
+  // Before an SQL DELETE or UPDATE of the session that another session's
+  // locks on the table may hold up: true when no other session holds one
+  // of the rows `rowids` it would change; with `wait`, each one held is
+  // taken with a locked read that waits for it (WaitForRow) first.
+  bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids,
+                bool wait);
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;

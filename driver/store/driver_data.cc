@@ -663,6 +663,19 @@ void DataPlane::LockChangedRows(DriverSession *session, const std::string &table
       NoteChanged(session->id(), table_key, rows.KeyOf(image.data()));
 }
 
+std::vector<std::string> DataPlane::KeysOfRows(DriverSession *session, const std::string &table, int physical,
+                                               const std::vector<sqlite3_int64> &rowids, const DataContext &ctx) {
+  std::vector<std::string> keys;
+  const DdTableDesc *desc = ctx.catalog->Find(table, physical, ctx.holder);
+  if (desc == nullptr) return keys;
+  TableRows &rows = Rows(session, *desc, physical);
+  if (!rows.has_key()) return keys;
+  std::vector<std::uint8_t> image;
+  for (sqlite3_int64 rowid : rowids)
+    if (rows.FindRowid(rowid, &image) == 0) keys.push_back(rows.KeyOf(image.data()));
+  return keys;
+}
+
 std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now,
                                                  const std::map<std::uint32_t, ClientQuiet> &quiet) {
   std::vector<std::uint32_t> ended = store.OnIdleTick(now, quiet);

@@ -195,8 +195,6 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=7.00 "), std::string::npos);
 }
 
-// The driver's own check before an SQL UPDATE: another host's record lock
-// on the table refuses it at once; the host's own lock does not.
 // A write parked behind other hosts' write transactions waits as long as
 // the queue moves, also past the 10 s in which a request must arrive:
 // thirteen hosts ahead of it, each holding the file for 0.9 s (well inside
@@ -265,18 +263,34 @@ TEST_P(HostServer, RefusedWritesAndDictionariesSayWhy) {
   EXPECT_EQ(log.find("not an error"), std::string::npos) << log;
 }
 
+// An SQL UPDATE and another host's record lock on its table: the UPDATE
+// is held up only by the rows it changes that the other host holds, and
+// waits for them as a locked read does.
 TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
   const char locked[] = "error 107 (record locked): SQLState QP999: Record is locked (error 107)";
+  Restart({"--lock-wait-ms=2000"});
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
-  EXPECT_EQ(a->Do("insert exemp010 1 emp=1 dept=SALES dcas=SALES dnul=SALES drst=SALES"),
-            "buffered insert on exemp010001");
+  for (const char *emp : {"1", "2"})
+    EXPECT_EQ(a->Do(std::string("insert exemp010 1 emp=") + emp + " dept=SALES dcas=SALES dnul=SALES drst=SALES"),
+              "buffered insert on exemp010001");
   EXPECT_EQ(a->Do("commit"), "committed");
   EXPECT_EQ(a->Do("lockread exemp010 1 emp=1").rfind("exemp010001: ", 0), 0u);
-  EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), locked);
+  // Another row of the table is changed at once; the held one is waited
+  // for as a locked read waits, then refused.
+  EXPECT_LT(MsOf([&] { EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 5 WHERE emp = 2"), "1 row updated"); }),
+            1500);
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_GE(MsOf([&] { EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), locked); }), 1500);
   EXPECT_EQ(a->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), "1 row updated");
+  // Given the row at the holder's commit, the waiting UPDATE goes on.
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 9 WHERE emp >= 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the holder";
   EXPECT_EQ(a->Do("commit"), "committed");
-  EXPECT_NE(b->Do("read exemp010 1 emp=1").find(" salary=7"), std::string::npos);
+  EXPECT_EQ(b->Line(), "2 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exemp010 1 emp=1").find(" salary=9"), std::string::npos);
 }
 
 // A failed SQL UPDATE frees what it reached: the rows it changed before
