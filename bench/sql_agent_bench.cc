@@ -62,7 +62,8 @@ struct Fixture {
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     AgentContext ctx{[this](const std::string &t, int c) { return catalog.Find(t, c); },
                      [](const std::string &, int c) { return c; },
-                     [this](std::uint32_t s) { return s == kSession ? db : nullptr; }, nullptr, nullptr, nullptr, nullptr};
+                     [this](std::uint32_t s) { return s == kSession ? db : nullptr; }, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr};
     agent = std::make_unique<SqlAgent>(ctx, false);
   }
 };

@@ -25,6 +25,7 @@
 #include "platform/blat.h"
 #include "platform/log.h"
 #include "sql/common/sql_exception.h"
+#include "sql/sqlite_quote.h"
 #include "text/tss.h"
 
 namespace molvane::driver {
@@ -82,12 +83,17 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                  [this](std::uint32_t session, const std::string &table, int physical) {
                    return data_.LockedForOthers(session, table, physical);
                  },
+                 [this](std::uint32_t id, const std::string &table, int physical,
+                        const std::vector<sqlite3_int64> &rowids, bool wait) {
+                   return RowsFree(id, table, physical, rowids, wait);
+                 },
                  [this](std::uint32_t id) {
                    // A statement waits as a record write does; a file
                    // still busy is a lock error. The rows it changes are
                    // watched for their new keys.
                    DriverSession *s = SessionFor(id);
                    if (s == nullptr) return false;
+                   statement_joins_ = s->active();
                    if (BeginWrite(s)) {
                      s->WatchChanges();
                      return true;
@@ -95,15 +101,19 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
                    return false;
                  },
-                 [this](std::uint32_t id, const std::string &table, int physical) {
+                 [this](std::uint32_t id, const std::string &table, int physical, const SQLException *failure) {
                    data_.StatementEnded(id);
-                   if (DriverSession *s = SessionFor(id))
-                     data_.LockChangedRows(s, table, physical, s->TakeWatched(), DataCtx());
+                   if (DriverSession *s = SessionFor(id)) StatementEnded(s, table, physical, failure);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical) {
                    // While the statement steps, other threads run: none
                    // may lock a row of the table that it is yet to change.
                    data_.StatementStarts(id, table, physical);
+                   if (DriverSession *s = SessionFor(id)) s->StatementStarts();
+                 },
+                 [this](std::uint32_t id) {
+                   if (DriverSession *s = SessionFor(id); s != nullptr && Refused(s))
+                     throw SQLException("QP999", static_cast<int>(s->lost()), SQLString(s->lost_reason().c_str()));
                  }},
              options_.agent_forget_dds) {
   if (!options_.database.empty() && !store_.has_path()) store_.SetPath(options_.database);
@@ -145,7 +155,7 @@ bool DriverConnection::Process() {
     try {
       store_.RequestStarts(sessions_);
       Handle(in, out);
-      store_.RequestEnded(sessions_);
+      for (std::uint32_t id : store_.RequestEnded(sessions_)) TransactionLost(id);
     } catch (const NeedMore &) {
       output_.resize(queued);
       break;
@@ -226,6 +236,12 @@ DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
   return sessions_.count(id) != 0 ? store_.Find(id) : nullptr;
 }
 
+bool DriverConnection::Refused(DriverSession *session) {
+  if (session->lost_reason().empty()) return false;
+  refusal_ = session->lost_reason();  // the client asks why (EXE_SYSTEM 9)
+  return true;
+}
+
 DataContext DriverConnection::DataCtx() const {
   DataContext ctx;
   ctx.catalog = &tables_;
@@ -248,6 +264,37 @@ DataContext DriverConnection::DataCtx() const {
   return ctx;
 }
 
+void DriverConnection::StatementEnded(DriverSession *session, const std::string &table, int physical,
+                                      const SQLException *failure) {
+  auto watched = session->TakeWatched();
+  session->StatementEnded(failure == nullptr);
+  if (failure == nullptr) {
+    data_.LockChangedRows(session, table, physical, watched, DataCtx());
+    return;
+  }
+  // A failed statement frees what it reached: its rows leave the changed
+  // rows (StatementEnded) and no key of them is locked. A statement that
+  // SQLite rolled back with the transaction it joined (an interrupt, a
+  // time-out, an I/O error) lost the transaction's earlier work: the
+  // session takes no more work until its client aborts, and what the
+  // transaction held goes now.
+  if (session->active() || !statement_joins_ || session->lost() != 0) return;
+  const SQLString *text = failure->GetMessageText();
+  const std::string cause = std::to_string(failure->GetZDBError()) + " (" +
+                            (text->Length() > 0 ? text->GetString() : zdberrorstr(failure->GetZDBError())) + ")";
+  std::string reason = "SQLite rolled back the transaction of session " + std::to_string(session->id()) + " (" +
+                       session->name() + ") when its SQL statement failed with error " + cause +
+                       "; abort it and do its work again";
+  log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
+  session->TransactionLost(ZE_COMMUNICATION, std::move(reason));
+  TransactionLost(session->id());
+}
+
+void DriverConnection::TransactionLost(std::uint32_t id) {
+  data_.EndTransaction(id);
+  RolledBack({id});
+}
+
 void DriverConnection::RolledBack(const std::vector<std::uint32_t> &ids) {
   for (std::uint32_t id : ids) {
     if (sessions_.count(id) == 0) continue;
@@ -260,11 +307,24 @@ void DriverConnection::RolledBack(const std::vector<std::uint32_t> &ids) {
 // ---- The write transaction and the server's write queue ----
 
 bool DriverConnection::BeginWrite(DriverSession *session) {
-  // A session that holds the write transaction never queues for it.
-  bool begun = monitor_ == nullptr || session->active()
-                   ? session->Begin()
-                   : AwaitWriteTurn(
-                         session, [session] { return session->Begin(); }, [session] { return session->busy(); });
+  // A session that holds the write transaction never queues for it, nor
+  // does one that takes no more work.
+  bool begun;
+  if (monitor_ == nullptr || session->active() || Refused(session)) {
+    begun = session->Begin();
+  } else {
+    bool tried = false;
+    begun = AwaitWriteTurn(
+        session,
+        [session, &tried] {
+          tried = true;
+          return session->Begin();
+        },
+        [session] { return session->busy(); });
+    // A wait that ran out before the request was first in the queue met
+    // other sessions' writes all the same.
+    if (!tried) session->WaitRanOut();
+  }
   if (begun && !unmade_.empty()) MakeUnmade(session, false);
   if (!begun && session->busy())
     log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
@@ -418,6 +478,7 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   agent_.SessionClosed(id);
   if (DriverSession *session = store_.Find(id)) session->Abort();
   RestoreTables(id);
+  shadowed_.erase(id);
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
@@ -589,15 +650,53 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
       out.U32(ZE_LOCKED);
       return;
     }
-    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical,
-             StorageText(session->db()).c_str());
+    // A description the catalog refuses before SQLite sees it (a table
+    // without columns) says so itself; SQLite's text would be "not an
+    // error". The client asks why (EXE_SYSTEM 9).
     std::uint32_t storage = StorageError(sqlite3_errcode(session->db()));
+    const std::string why = storage != 0 || error.empty() ? StorageText(session->db()) : error;
+    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical, why.c_str());
+    refusal_ = why;
     out.U32(storage != 0 ? storage : ZE_ILLEGAL_STATE);
     return;
   }
   if (in_write) created_in_write_[id].emplace_back(name, physical);
   agent_.DictionaryArrived(name, physical);
   out.U32(0);
+}
+
+void DriverConnection::ShadowUnmade() {
+  static const std::string kSchema = "molvane_unmade";
+  for (std::uint32_t id : sessions_) {
+    DriverSession *session = store_.Find(id);
+    if (session == nullptr || session->db() == nullptr) continue;
+    sqlite3 *db = session->db();
+    auto exec = [db](const std::string &sql) {
+      if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+      log_mesg(__FILE__, __LINE__, "driver", 0, "%s: %s", sql.c_str(), sqlite3_errmsg(db));
+      return false;
+    };
+    auto it = shadowed_.find(id);
+    if (it == shadowed_.end()) {
+      // SQLite attaches no database inside a transaction: a session that
+      // holds one made the tables there.
+      if (session->active() || !exec("ATTACH ':memory:' AS " + kSchema)) continue;
+      it = shadowed_.emplace(id, std::set<std::pair<std::string, int>>{}).first;
+    }
+    for (const auto &[name, physical] : unmade_) {
+      const DdTableDesc *desc = tables_.Find(name, physical, this);
+      if (desc == nullptr || it->second.count({name, physical}) != 0) continue;
+      const std::string table = SqliteTableName(name, physical);
+      std::string create = TableStatements(*desc, physical).front();
+      create.insert(create.find(Quote(table)), kSchema + ".");
+      bool made = exec(create);
+      for (const char *action : {"INSERT", "UPDATE"})
+        made = made && exec("CREATE TRIGGER IF NOT EXISTS " + kSchema + "." + Quote(table + "_" + action) + " BEFORE " +
+                            action + " ON " + Quote(table) + " BEGIN SELECT RAISE(ABORT, 'table " + table +
+                            " is not made yet'); END");
+      if (made) it->second.insert({name, physical});
+    }
+  }
 }
 
 void DriverConnection::RestoreTables(std::uint32_t id) {
@@ -640,6 +739,10 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     out.U32(argument).U32(ZE_INVALID_SESSION);
     return;
   }
+  if (Refused(session)) {
+    out.U32(argument).U32(session->lost());
+    return;
+  }
   // A table action that writes takes the write transaction before it
   // changes anything (a wait repeats the request).
   bool changes = action == create_table || action == clear_table || action == drop_table ||
@@ -675,6 +778,10 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
   DriverSession *session = SessionFor(id);
   if (session == nullptr) {
     out.U16(0).U32(ZE_INVALID_SESSION);
+    return;
+  }
+  if (Refused(session)) {
+    out.U16(0).U32(session->lost());
     return;
   }
   const std::size_t at = out.written().size();
@@ -720,6 +827,31 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
     out.Truncate(at);
   } while (data_.Read(session, table, compnr, 1, key, DataCtx(), out) == kLocked);
   if (parked && on_state_) on_state_(RequestState::kRunning);
+}
+
+bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int physical,
+                                const std::vector<sqlite3_int64> &rowids, bool wait) {
+  DriverSession *session = SessionFor(id);
+  if (session == nullptr) return false;
+  const std::string table_key = TableKey(table, physical);
+  const int logical = LogicalCompnr(table, physical);
+  // A table lock (or another session's statement running on the table)
+  // holds every row, also where the statement would change none: it is
+  // waited for under a key that no row has.
+  std::vector<std::string> keys{std::string(1, '\x01')};
+  for (std::string &key : data_.KeysOfRows(session, table, physical, rowids, DataCtx())) keys.push_back(std::move(key));
+  for (const std::string &key : keys) {
+    if (!data_.LockedByOther(id, table_key, key)) continue;
+    if (!wait || monitor_ == nullptr) return false;
+    // The row is taken as a locked read takes it, waiting as that does; a
+    // row still held after the wait refuses the statement.
+    std::vector<std::uint8_t> reply;
+    WireWriter out(reply);
+    if (data_.Read(session, table, logical, 1, key, DataCtx(), out) == kLocked)
+      WaitForRow(session, table, logical, key, 0, out);
+    if (data_.LockedByOther(id, table_key, key)) return false;
+  }
+  return true;
 }
 
 void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
@@ -861,14 +993,17 @@ void DriverConnection::AlterTable(WireReader &in, WireWriter &out) {
 void DriverConnection::SqlMessage(WireReader &in, WireWriter &out) {
   const std::uint32_t n = in.U32();
   const std::uint8_t *packets = in.View(n, DBC_MAX_SQL_PACKETS);
-  // SQLite knows no table that is not made: a statement waits for the
-  // tables kept unmade as a write would (in the write transaction of a
-  // session that holds one).
+  // SQLite knows no table that is not made: the tables kept unmade are
+  // made now when the file is free (in the write transaction of a session
+  // that holds one), else the statements find them empty at once, as the
+  // keyed reads do (ShadowUnmade); an UPDATE or DELETE makes them in its
+  // own write transaction.
   if (!unmade_.empty()) {
     DriverSession *maker = nullptr;
     for (std::uint32_t id : sessions_)
       if (DriverSession *s = store_.Find(id); s != nullptr && (maker == nullptr || s->active())) maker = s;
-    if (maker != nullptr) MakeUnmade(maker, true);
+    if (maker != nullptr) MakeUnmade(maker, false);
+    ShadowUnmade();
   }
   // The agent leaves room in front of its replies for their length, so
   // that they become the reply without a copy.

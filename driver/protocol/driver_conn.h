@@ -136,6 +136,20 @@ class DriverConnection {
 
   // The session of an id that this connection opened, else null.
   DriverSession *SessionFor(std::uint32_t id);
+  // An SQL UPDATE or DELETE of the session ran (`failure` null) or failed:
+  // its changed rows are locked, or freed; a failure that took the
+  // transaction it joined with it marks the transaction lost.
+  void StatementEnded(DriverSession *session, const std::string &table, int physical,
+                      const SQLException *failure);
+  bool statement_joins_ = false;  // the statement running joined an open transaction
+  // True when the session takes no more work until its client aborts (its
+  // transaction was lost): the request is refused with the loss's error,
+  // and the reason is kept for the client to ask (EXE_SYSTEM 9).
+  bool Refused(DriverSession *session);
+  // SQLite rolled back the session's transaction (it is marked lost): its
+  // locks and changed keys go at once, so that no other session waits for
+  // them, and it is treated as on any rollback (RolledBack).
+  void TransactionLost(std::uint32_t id);
   // After the session's transaction ended: the tables whose dictionaries
   // arrived inside it are created again where its rollback removed them.
   void RestoreTables(std::uint32_t id);
@@ -157,6 +171,12 @@ class DriverConnection {
   // move, or the client is gone.
   void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                   std::size_t at, WireWriter &out);
+  // Before an SQL DELETE or UPDATE of the session that another session's
+  // locks on the table may hold up: true when no other session holds one
+  // of the rows `rowids` it would change; with `wait`, each one held is
+  // taken with a locked read that waits for it (WaitForRow) first.
+  bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids,
+                bool wait);
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;
@@ -201,6 +221,14 @@ class DriverConnection {
   // `wait`, outside one after a wait in the write queue. False when
   // another session's write transaction held the file for the whole wait.
   bool MakeUnmade(DriverSession *session, bool wait);
+  // SQL finds an unmade table empty, at once, as the keyed reads do: each
+  // session's SQLite connection attaches an in-memory database that holds
+  // an empty table of each unmade one. SQLite looks a name up in the
+  // database file before an attached database, so the table's own rows
+  // are read as soon as it is there; a trigger refuses every insert or
+  // update of the empty one, so that no row is ever written there.
+  void ShadowUnmade();
+  std::map<std::uint32_t, std::set<std::pair<std::string, int>>> shadowed_;  // by session
 
   std::string driver_name_;
   std::string refusal_;      // why the last session was refused (EXE_SYSTEM 9)

@@ -16,8 +16,9 @@
 // their token yet (a budget of their own, 2 seconds each), and 10 seconds
 // for a connection that has sent no complete request while it has nothing
 // left to read. A connection that passes a bound, or
-// whose work runs out of memory, is ended with a logged reason; the
-// process goes on. A client that goes away takes its sessions with it:
+// whose work runs out of memory, is ended with a logged reason, which its
+// client reads in a last line ("ended: ...", SayEnded); the process goes
+// on. A client that goes away takes its sessions with it:
 // its running statement is interrupted, its transactions are rolled back
 // and its locks released. A client that only ends its sending side (a
 // half close) has the requests it sent answered first.
@@ -269,6 +270,20 @@ struct Server {
   }
 };
 
+// Before the server ends a connection for one of its bounds it tells the
+// client why, as the admission's "refused: " line does: the line
+// "ended: <the server> ended the connection: <reason>" goes behind the
+// replies queued, and once it has left the sending side is shut, so that
+// the client reads the line and then the end of the data. With ch.mu held.
+void SayEnded(const Server &server, Channel &ch, const std::string &reason) {
+  if (ch.fd < 0) return;
+  const PeerPolicy &policy = *server.policy;
+  const std::string line = "ended: the driver server on " + (policy.tcp ? policy.listen : "'" + policy.listen + "'") +
+                           " ended the connection: " + reason + "\n";
+  ch.outbox.insert(ch.outbox.end(), line.begin(), line.end());
+  if (SendLocked(ch) && ch.sent == ch.outbox.size()) shutdown(ch.fd, SHUT_WR);
+}
+
 // Before the worker sleeps for the next request (ch.mu held by `lock`):
 // the client of a keyed exchange mostly sends it within a few tens of
 // microseconds of its answer, so the worker watches the socket as a reader
@@ -362,6 +377,7 @@ void Work(Server &server, Channel &ch) {
       {
         std::lock_guard<std::mutex> lock(ch.mu);
         ch.state = before_spill;
+        if (!fits) SayEnded(server, ch, "its open results ran out of memory");
       }
       if (!fits) break;
       continue;
@@ -434,6 +450,7 @@ void Work(Server &server, Channel &ch) {
       } else if (pending > 0 && !ch.waiting_since) {
         ch.waiting_since = Clock::now();
       }
+      if (!reason.empty()) SayEnded(server, ch, reason);
       // The reply leaves from here when the socket takes it: the loop is
       // woken only for what is left (or a client gone), which saves each
       // exchange a thread switch.
@@ -909,10 +926,15 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       // Replies a worker could not send wait for POLLOUT: the worker woke
       // the loop, and the next poll asks for it.
       if (late && c.fd >= 0) {
+        const std::string reason =
+            "it sent no complete request within " + std::to_string(kRequestTime.count()) + " seconds";
         {
           MonitorGuard guard(&monitor);
-          LogFromPeer(__FILE__, __LINE__, 0, "connection ended: it sent no complete request within %d seconds",
-                      static_cast<int>(kRequestTime.count()));
+          LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
+        }
+        {
+          std::lock_guard<std::mutex> lock(c.mu);
+          SayEnded(server, c, reason);
         }
         Drop(server, c);
       }

@@ -249,26 +249,39 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
         s.Close();
         throw SQLException("QP999", ZE_INVALID_SESSION, SQLString("The statement's session has ended"));
       }
-      if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
-        throw SQLExZDBError(ZE_LOCKED);
+      if (ctx_.usable) ctx_.usable(s.session());
+      const QdTableRef &dml = s.dml_table();
+      // A DELETE or UPDATE is refused only for the rows it would change that
+      // another session holds, after it waited for them (before it takes
+      // the write transaction) as a locked read does.
+      auto held = [&](bool wait) {
+        if (s.query() || !ctx_.locked || !ctx_.locked(s.session(), dml.name, dml.compnr)) return false;
+        std::vector<sqlite3_int64> rowids;
+        return !ctx_.rows_free || !s.RowsToChange(db, &host_, &rowids) ||
+               !ctx_.rows_free(s.session(), dml.name, dml.compnr, rowids, wait);
+      };
+      if (held(true)) throw SQLExZDBError(ZE_LOCKED);
       if (!s.query()) Isolate();
       if (!s.query() && ctx_.begin && !ctx_.begin(s.session()))
         throw StateError("QP999", std::string("The session's transaction did not start: ") +
                                       sqlite3_errmsg(db));
       int rows = 0;
-      if (!s.query() && ctx_.changing) ctx_.changing(s.session(), s.dml_table().name, s.dml_table().compnr);
+      if (!s.query() && ctx_.changing) ctx_.changing(s.session(), dml.name, dml.compnr);
       try {
         // In a server the wait for the write transaction lets other
         // sessions run: one of them may have locked what the statement
         // changes.
-        if (!s.query() && ctx_.locked && ctx_.locked(s.session(), s.dml_table().name, s.dml_table().compnr))
-          throw SQLExZDBError(ZE_LOCKED);
+        if (held(false)) throw SQLExZDBError(ZE_LOCKED);
         rows = s.Exec(db, &host_);
+      } catch (const SQLException &e) {
+        if (!s.query() && ctx_.changed) ctx_.changed(s.session(), dml.name, dml.compnr, &e);
+        throw;
       } catch (...) {
-        if (!s.query() && ctx_.changed) ctx_.changed(s.session(), s.dml_table().name, s.dml_table().compnr);
+        const SQLException memory("QP501", 501);
+        if (!s.query() && ctx_.changed) ctx_.changed(s.session(), dml.name, dml.compnr, &memory);
         throw;
       }
-      if (!s.query() && ctx_.changed) ctx_.changed(s.session(), s.dml_table().name, s.dml_table().compnr);
+      if (!s.query() && ctx_.changed) ctx_.changed(s.session(), dml.name, dml.compnr, nullptr);
       if (!s.query()) reply->RowsProcessed(id, rows);
       return;
     }

@@ -59,18 +59,33 @@ struct AgentContext {
   std::function<sqlite3 *(std::uint32_t session)> session_db;
   // True when another session holds locks on the table (null: no locks).
   std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
+  // While `locked`: true when another session holds none of the rows
+  // `rowids` of the table that a DELETE or UPDATE would change, after a
+  // wait (with `wait`) for those it holds as a locked read waits for its
+  // row (null: the statement is refused).
+  std::function<bool(std::uint32_t session, const std::string &table, int physical,
+                     const std::vector<sqlite3_int64> &rowids, bool wait)>
+      rows_free;
   // Opens the session's transaction when none is open, so that the
   // changes of a DELETE or UPDATE wait for its commit; false when the
   // database refused (null: every statement commits itself). May wait
   // for another session's write transaction, or throw the lock error.
   std::function<bool(std::uint32_t session)> begin;
-  // After a DELETE or UPDATE ran (or failed), begun by `begin`: the rows it
-  // changed in the table of a physical company (null: nothing to note).
-  std::function<void(std::uint32_t session, const std::string &table, int physical)> changed;
+  // After a DELETE or UPDATE begun by `begin` ran (`failure` null): the
+  // rows it changed in the table of a physical company are the
+  // transaction's; after it failed, they are rolled back to where it
+  // started (or SQLite rolled back the whole transaction) and freed (null:
+  // nothing to note).
+  std::function<void(std::uint32_t session, const std::string &table, int physical,
+                     const SQLException *failure)>
+      changed;
   // A DELETE or UPDATE begun by `begin` starts to run on the table of a
   // physical company; `changed` follows when it has run or failed (null:
   // nothing to note).
   std::function<void(std::uint32_t session, const std::string &table, int physical)> changing;
+  // Throws the error of a session that takes no more work (its transaction
+  // was lost) before a statement of it runs (null: every session works).
+  std::function<void(std::uint32_t session)> usable;
 };
 
 class SqlAgent {

@@ -188,6 +188,27 @@ int AgentStatement::Exec(sqlite3 *db, SqlFunctionHost *host) {
   return sqlite3_changes(db);
 }
 
+bool AgentStatement::RowsToChange(sqlite3 *db, SqlFunctionHost *host, std::vector<sqlite3_int64> *rowids) {
+  Armed armed(db, host, deadline_);
+  sqlite3_stmt *stmt = nullptr;
+  if (sqlite3_prepare_v2(db, tr_->rows.c_str(), static_cast<int>(tr_->rows.size()), &stmt, nullptr) != SQLITE_OK) {
+    SQLException e = Failure(db, host);
+    sqlite3_finalize(stmt);
+    throw e;
+  }
+  BindVariables(stmt);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW && rowids->size() < kMaxRows)
+    rowids->push_back(sqlite3_column_int64(stmt, 0));
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    SQLException e = Failure(db, host);
+    sqlite3_finalize(stmt);
+    throw e;
+  }
+  sqlite3_finalize(stmt);
+  return rc == SQLITE_DONE;
+}
+
 std::size_t AgentStatement::Encoded() {
   if (next_ >= rows_.count()) {  // everything sent: the buffer starts again
     rows_.Clear();

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "sql/sql_agent_packets.h"
 #include "sql/sqlite_translate.h"
@@ -55,6 +56,11 @@ class AgentStatement {
   // first row and becomes executed; DELETE/UPDATE returns the rows changed.
   // Throws the library's SQLException on failure.
   int Exec(sqlite3 *db, SqlFunctionHost *host);
+  // A DELETE or UPDATE: the rowids of the rows it would change now, found
+  // as Exec would find them; false (with some of them) past kMaxRows rows.
+  // Throws as Exec does.
+  bool RowsToChange(sqlite3 *db, SqlFunctionHost *host, std::vector<sqlite3_int64> *rowids);
+  static constexpr std::size_t kMaxRows = 10000;
   // Writes the reply of a fetch of up to `rows` rows.
   void Fetch(int rows, AgentReply *reply);
   // Skips up to n rows; the count skipped.

@@ -1106,6 +1106,7 @@ std::string Translator::Dml(const QdDml &dml) {
   }
   Scoped scope(this, &row);
   std::string where = dml.cond ? " WHERE " + Cond(*dml.cond) : "";
+  out_->rows = With() + "SELECT " + name + ".rowid FROM " + name + where;
   if (dml.token == SQLNWTETDelete) return With() + "DELETE FROM " + name + where;
   std::vector<std::string> sets;
   for (const QdSetItem &item : dml.sets) {

@@ -41,6 +41,9 @@ struct Translation {
   ~Translation();
 
   std::string sql;
+  // A DELETE or UPDATE: the query of the rowids of the rows it would
+  // change now, with the same variables.
+  std::string rows;
   std::vector<SQLColumnDescriptor> columns;  // result columns (queries)
   // Statement parameters by id, typed as the description declares them.
   std::map<std::int32_t, std::unique_ptr<SQLParameter>> params;

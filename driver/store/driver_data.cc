@@ -514,7 +514,15 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
     ++held_[session->id()];
   }
   if (failure.error != 0) sqlite3_exec(db, "ROLLBACK TO batch", nullptr, nullptr, nullptr);
-  if (failure.error != 0 && !session->active()) session->TransactionLost(failure.error);
+  // A transaction SQLite rolled back with the batch holds nothing more,
+  // and takes no more work.
+  if (failure.error != 0 && !session->active()) {
+    EndTransaction(session->id());
+    session->TransactionLost(failure.error, "SQLite rolled back the transaction of session " +
+                                                std::to_string(session->id()) + " (" + session->name() +
+                                                ") when its update failed: " + failure.extra +
+                                                "; abort it and do its work again");
+  }
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
   if (failure.error == 0) {
     out.U32(0);
@@ -657,6 +665,19 @@ void DataPlane::LockChangedRows(DriverSession *session, const std::string &table
   for (const auto &[name, rowid] : watched)
     if (name == sqlite_table && rows.FindRowid(rowid, &image) == 0)
       NoteChanged(session->id(), table_key, rows.KeyOf(image.data()));
+}
+
+std::vector<std::string> DataPlane::KeysOfRows(DriverSession *session, const std::string &table, int physical,
+                                               const std::vector<sqlite3_int64> &rowids, const DataContext &ctx) {
+  std::vector<std::string> keys;
+  const DdTableDesc *desc = ctx.catalog->Find(table, physical, ctx.holder);
+  if (desc == nullptr) return keys;
+  TableRows &rows = Rows(session, *desc, physical);
+  if (!rows.has_key()) return keys;
+  std::vector<std::uint8_t> image;
+  for (sqlite3_int64 rowid : rowids)
+    if (rows.FindRowid(rowid, &image) == 0) keys.push_back(rows.KeyOf(image.data()));
+  return keys;
 }
 
 std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now,

@@ -105,6 +105,10 @@ class DataPlane {
   // transaction ends (their old keys are locked by rowid).
   void LockChangedRows(DriverSession *session, const std::string &table, int physical,
                        const std::vector<std::pair<std::string, sqlite3_int64>> &watched, const DataContext &ctx);
+  // The keys of the rows of a table by their rowids (those not found are
+  // left out).
+  std::vector<std::string> KeysOfRows(DriverSession *session, const std::string &table, int physical,
+                                      const std::vector<sqlite3_int64> &rowids, const DataContext &ctx);
   // An SQL UPDATE or DELETE of the session starts on the table: until
   // StatementEnded, other sessions' locked reads, writes and table locks
   // of the table are refused, since the statement may yet change any of

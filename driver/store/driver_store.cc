@@ -164,6 +164,20 @@ void DriverSession::BatchEnded(bool kept) {
   batch_.clear();
 }
 
+void DriverSession::StatementStarts() {
+  BatchStarts();
+  if (!Exec("SAVEPOINT statement"))
+    log_mesg(__FILE__, __LINE__, "driver", 0, "savepoint: %s", sqlite3_errmsg(db_));
+}
+
+void DriverSession::StatementEnded(bool kept) {
+  // A statement SQLite rolled back with its whole transaction left no
+  // savepoint behind.
+  if (!kept && active()) Exec("ROLLBACK TO statement");
+  if (active()) Exec("RELEASE statement");
+  BatchEnded(kept);
+}
+
 void DriverSession::TableChanges::Sort() const {
   if (sorted_) return;
   std::sort(rows_.begin(), rows_.end());
@@ -202,6 +216,7 @@ bool DriverSession::Changed(const std::string &sqlite_table, sqlite3_int64 rowid
 void DriverSession::TransactionLost(std::uint32_t error, std::string reason) {
   lost_ = error;
   lost_reason_ = std::move(reason);
+  if (!active()) changed_.clear();
 }
 
 void DriverSession::RequestStarts() {
@@ -209,14 +224,15 @@ void DriverSession::RequestStarts() {
   ended_by_client_ = false;
 }
 
-void DriverSession::RequestEnded() {
-  if (!in_request_transaction_ || active() || ended_by_client_ || lost_ != 0) return;
-  changed_.clear();
-  std::uint32_t error = StorageError(sqlite3_errcode(db_));
-  lost_ = error != 0 ? error : ZE_ILLEGAL_STATE;
-  std::string cause = error != 0 ? " (" + StorageText(db_) + ")" : "";
-  log_mesg(__FILE__, __LINE__, "driver", 0,
-           "session %u: SQLite rolled the transaction back%s; commit refused until abort", id_, cause.c_str());
+bool DriverSession::RequestEnded() {
+  if (!in_request_transaction_ || active() || ended_by_client_ || lost_ != 0) return false;
+  const std::uint32_t error = StorageError(sqlite3_errcode(db_));
+  std::string reason = "SQLite rolled back the transaction of session " + std::to_string(id_) + " (" + name_ +
+                       ")" + (error != 0 ? ": " + StorageText(db_) : std::string()) +
+                       "; abort it and do its work again";
+  log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
+  TransactionLost(error != 0 ? error : ZE_COMMUNICATION, std::move(reason));
+  return true;
 }
 
 bool DriverSession::Begin() {
@@ -331,9 +347,11 @@ void DriverStore::RequestStarts(const std::set<std::uint32_t> &ids) {
     if (DriverSession *s = Find(id)) s->RequestStarts();
 }
 
-void DriverStore::RequestEnded(const std::set<std::uint32_t> &ids) {
+std::vector<std::uint32_t> DriverStore::RequestEnded(const std::set<std::uint32_t> &ids) {
+  std::vector<std::uint32_t> lost;
   for (std::uint32_t id : ids)
-    if (DriverSession *s = Find(id)) s->RequestEnded();
+    if (DriverSession *s = Find(id); s != nullptr && s->RequestEnded()) lost.push_back(id);
+  return lost;
 }
 
 bool DriverStore::ChangedByOther(std::uint32_t session, const std::string &sqlite_table,

@@ -64,11 +64,12 @@ class DriverSession {
   // After a failing Begin, Commit or Abort: the storage error number, or
   // fallback.
   std::uint32_t Failure(std::uint32_t fallback) const;
-  // SQLite rolled the open transaction back by itself (a full disk or an
-  // I/O error can), or the driver did: every commit fails with that error
-  // instead of reporting the lost work as committed, until an abort ends
-  // the transaction. When the driver ended it (the reason says why), every
-  // write is refused with the error as well.
+  // SQLite rolled the open transaction back by itself (a full disk, an I/O
+  // error or an interrupted statement can), or the driver did: the rows it
+  // changed are forgotten, and every commit fails with that error instead
+  // of reporting the lost work as committed, until an abort ends the
+  // transaction. With a reason (which says why) every further request of
+  // the session is refused with the error as well.
   void TransactionLost(std::uint32_t error, std::string reason = {});
   std::uint32_t lost() const { return lost_; }
   const std::string &lost_reason() const { return lost_reason_; }
@@ -76,9 +77,10 @@ class DriverSession {
   // Brackets one request of the session's client: a transaction that was
   // open before and is not after, without a commit or abort, was rolled
   // back behind the client's back and is marked lost with the storage
-  // error of the connection (or 215).
+  // error of the connection (or 510) and a reason; RequestEnded is then
+  // true, so that the caller frees what the transaction held.
   void RequestStarts();
-  void RequestEnded();
+  bool RequestEnded();
   // True when the session's open transaction changed the row `rowid` of
   // the SQLite table (any row of it when rowid is 0); what SQLite reports
   // of every insert, update and delete on the connection, whoever made it
@@ -90,8 +92,21 @@ class DriverSession {
   // locked for other sessions.
   void BatchStarts();
   void BatchEnded(bool kept);
+  // An SQL UPDATE or DELETE runs under a savepoint of its own, its rows
+  // counted as a batch's: StatementEnded(false) rolls it back to the
+  // savepoint and forgets them, so that a failed statement leaves no row
+  // locked for other sessions.
+  void StatementStarts();
+  void StatementEnded(bool kept);
   // The last Begin failed because another connection was writing.
   bool busy() const { return busy_; }
+  // A wait for the write transaction ran out before Begin was tried (other
+  // sessions' writes were ahead of it): busy() as after a Begin that met
+  // another connection's write.
+  void WaitRanOut() {
+    busy_ = true;
+    failure_ = 0;
+  }
   // The rows changed from here on (SQLite table, rowid) are listed too,
   // up to kMaxChangedRows of them, until TakeWatched returns them: a
   // statement whose new keys must be locked.
@@ -178,9 +193,10 @@ class DriverStore {
   // Ends a session, rolling back its open transaction. False when unknown.
   bool CloseSession(std::uint32_t id);
   // Bracket one request of a connection for each of its sessions
-  // (DriverSession::RequestStarts, RequestEnded).
+  // (DriverSession::RequestStarts, RequestEnded); RequestEnded gives the
+  // sessions whose transaction SQLite rolled back.
   void RequestStarts(const std::set<std::uint32_t> &ids);
-  void RequestEnded(const std::set<std::uint32_t> &ids);
+  std::vector<std::uint32_t> RequestEnded(const std::set<std::uint32_t> &ids);
   // True when a session other than `session` changed the row (or, with
   // rowid 0, any row) of the SQLite table in its open transaction.
   bool ChangedByOther(std::uint32_t session, const std::string &sqlite_table, sqlite3_int64 rowid) const;

@@ -7,12 +7,15 @@
 // library's entry points, and a read that finds no reply runs the
 // processing entry once more over unprocessed request bytes, so that a
 // reply is never missed because a caller skipped it.
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "ipc/ipc_connect.h"
 #include "ipc/ipc_transport.h"
@@ -28,9 +31,35 @@ struct Side {
 
 IPC_CONNECT &ConnOf(void *ctx) { return *static_cast<Side *>(ctx)->conn; }
 
+// Before a driver server ends a connection for one of its bounds it
+// sends this line with the reason (as it answers "refused: " at the
+// admission), then the end of the data.
+constexpr std::string_view kEndedLine = "ended: ";
+// How long a read that ends with such a line waits for the end of the data.
+constexpr int kEndedWaitMs = 2000;
+
+// The `got` bytes just read from a server end with its "ended: " line and
+// the data ends there: the reason goes into the log, before the caller
+// meets the end of the data (and the disconnection handling), and the line
+// is taken out, so that it is never read as a reply. The bytes left.
+long TakeEndedLine(IPC_CONNECT &c, const char *buf, long got) {
+  if (got <= 0 || buf[got - 1] != '\n') return got;
+  const std::string_view data(buf, static_cast<std::size_t>(got - 1));
+  const std::size_t at = data.rfind(kEndedLine);
+  if (at == std::string_view::npos || data.find('\n', at) != std::string_view::npos) return got;
+  pollfd p{c.fd, POLLIN, 0};
+  char next;
+  if (poll(&p, 1, kEndedWaitMs) != 1 || recv(c.fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) != 0) return got;
+  const std::string reason(data.substr(at + kEndedLine.size()));
+  log_mesg(__FILE__, __LINE__, "server_death", 0, "driver %s: %s", c.driver.c_str(), reason.c_str());
+  return static_cast<long>(at);
+}
+
 long SocketRead(void *ctx, void *buf, size_t n) {
   IPC_CONNECT &c = ConnOf(ctx);
-  return static_cast<long>(ipc_recv_some(c.fd, buf, n, c.sockets));
+  const long got = static_cast<long>(ipc_recv_some(c.fd, buf, n, c.sockets));
+  if (c.form != IpcForm::kUnix && c.form != IpcForm::kTcp) return got;
+  return TakeEndedLine(c, static_cast<const char *>(buf), got);
 }
 
 long SocketWrite(void *ctx, const void *buf, size_t n) {

@@ -196,6 +196,8 @@ TEST_P(DataPlane, UpdatesAndDeletesGoByTheOldImage) {
       [&](Image i) { return set_score(i, 1, 9); },
       [&](Image i) { return set_text(set_salary(i, 7.5), "exemp010.name", "both"); },
       [&](Image i) { return set_score(set_text(i, "exemp010.name", "third"), 2, 3); },
+      // The image's first column (dcas) with a later one.
+      [&](Image i) { return set_salary(set_text(i, "exemp010.dcas", "FIRST"), 99.5); },
       [&](Image i) { return i; },
   };
   for (std::size_t n = 0; n < changes.size(); ++n) {
@@ -213,6 +215,14 @@ TEST_P(DataPlane, UpdatesAndDeletesGoByTheOldImage) {
   ASSERT_EQ(Commit(1), 0) << zdb_errno;
   EXPECT_EQ(Read(1, Row(9, "")), moved);
   EXPECT_TRUE(Read(1, Row(1, "")).empty());
+  // A key moved together with a column of no key.
+  Image keyed = set_text(moved, "exemp010.name", "keyed");
+  keyed[ddcolumn("exemp010.emp")->offset + ddcolumn("exemp010.emp")->length - 1] = 8;
+  ASSERT_EQ(Put(1, RDS_ACT_UPDATE_OLD, moved), 0);
+  ASSERT_EQ(Put(1, RDS_ACT_UPDATE_NEW, keyed), 0);
+  ASSERT_EQ(Commit(1), 0) << zdb_errno;
+  EXPECT_EQ(Read(1, Row(8, "")), keyed);
+  EXPECT_TRUE(Read(1, Row(9, "")).empty());
 }
 
 TEST_P(DataPlane, AbortLeavesNothingAndReleasesLocks) {

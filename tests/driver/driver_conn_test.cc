@@ -277,11 +277,13 @@ TEST(DriverStoreTransactions, LostTransactionRefusesCommitUntilAbortedAndChanged
   EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 7));
   store.RequestStarts(ids);
   ASSERT_EQ(sqlite3_exec(a->db(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
-  store.RequestEnded(ids);
+  EXPECT_EQ(store.RequestEnded(ids), std::vector<std::uint32_t>{a->id()});
   EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 2));
+  EXPECT_NE(a->lost_reason().find("SQLite rolled back the transaction of session"), std::string::npos);
+  EXPECT_FALSE(a->Begin());
   for (int i = 0; i < 2; ++i) {
     EXPECT_FALSE(a->Commit());
-    EXPECT_EQ(a->Failure(0), static_cast<std::uint32_t>(ZE_ILLEGAL_STATE));
+    EXPECT_EQ(a->Failure(0), static_cast<std::uint32_t>(ZE_COMMUNICATION));
   }
   EXPECT_TRUE(a->Abort());
   ASSERT_TRUE(a->Begin());

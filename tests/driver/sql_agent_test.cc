@@ -138,7 +138,7 @@ class SqlAgentTest : public testing::Test {
         "(2, CAST('ann   ' AS BLOB), 10.0, 4, 5, 6), (3, CAST('ab    ' AS BLOB), -1.0, 7, 8, 9)");
     AgentContext ctx{[this](const std::string &t, int c) { return catalog_.Find(t, c); },
                      [](const std::string &, int c) { return c; },
-                     [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }, nullptr,
+                     [this](std::uint32_t s) { return s == kSession ? db_ : nullptr; }, nullptr, nullptr,
                      [this](std::uint32_t) {
                        // The session's wait for the write transaction
                        // happens here; it may end without it.
@@ -147,10 +147,10 @@ class SqlAgentTest : public testing::Test {
                        --lock_failures_;
                        throw SQLExZDBError(ZE_LOCKED);
                      },
-                     [this](std::uint32_t, const std::string &table, int physical) {
+                     [this](std::uint32_t, const std::string &table, int physical, const SQLException *) {
                        noted_.push_back(table + "/" + std::to_string(physical));
                      },
-                     nullptr};
+                     nullptr, nullptr};
     agent_ = std::make_unique<SqlAgent>(ctx, forget);
   }
   void Exec(const char *sql) {

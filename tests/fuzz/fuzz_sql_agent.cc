@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   {
     AgentContext ctx{[](const std::string &t, int c) { return table->catalog.Find(t, c); },
                      [](const std::string &, int c) { return c; },
-                     [](std::uint32_t s) { return s == 7 ? table->db : nullptr; }, nullptr, nullptr, nullptr, nullptr};
+                     [](std::uint32_t s) { return s == 7 ? table->db : nullptr; }, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr};
     SqlAgent agent(ctx, size > 0 && (data[0] & 1) != 0);
     agent.HandleBatch(data, size);
     // The resume packet: bs4 6, token 3 (for the driver), token 28.

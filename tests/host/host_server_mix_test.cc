@@ -1,7 +1,10 @@
 // Hosts that mix, at random, long queries (also over a row of their own
 // write transaction), slow fetches of open results with a write beside
 // them, increments of counter rows by long SQL UPDATEs or records after a
-// read with or without a lock, commits and kills against a server whose
+// read with or without a lock, SQL UPDATEs that fail (a cardinality
+// violation after they reached a counter row, a time-out that takes their
+// transaction with it) beside an increment, commits and kills against a
+// server whose
 // limits are all 1 s: the server lives, every count it answers is exact,
 // nothing is refused but for another host's lock or write or the host's
 // own stillness, a locked row never changes under its reader, and each
@@ -149,7 +152,7 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
       return true;
     };
     while (std::chrono::steady_clock::now() < until) {
-      const int op = pick(10), e = 1 + pick(kCounters), below = 1 + pick(kRows / 4);
+      const int op = pick(11), e = 1 + pick(kCounters), below = 1 + pick(kRows / 4);
       bool answered = true;
       const std::string emp = "exemp010 1 emp=" + std::to_string(e);
       if (op < 3) {  // a long count, half of them inside a write transaction
@@ -216,6 +219,49 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
             note("changed meanwhile");
         } else if (answered) {
           refused(locked ? "lock" : "read");
+        }
+        answered = answered && Ask(*host, "abort", &lines);
+      } else if (op < 10) {  // a statement that fails, and the increment by a record
+        const bool timed = pick(2) == 0;
+        answered = Ask(*host, "lockread " + emp, &lines);
+        const std::size_t at = lines.empty() ? std::string::npos : lines[0].find(" salary=");
+        if (answered && at != std::string::npos) {
+          const std::string next = std::to_string(std::atol(lines[0].c_str() + at + 8) + 1);
+          bool lost = false;
+          if (!timed) {
+            // It fails with 310 once it reached the row, or before: its
+            // transaction goes on, and the row is as it was.
+            answered = Ask(*host, "sql run 1 UPDATE exemp010 SET salary = 1000000 WHERE emp = " + std::to_string(e) +
+                                      " OR salary = (SELECT salary FROM exemp010 WHERE salary >= 0)",
+                           &lines);
+            if (answered && (lines.size() != 1 || lines[0].rfind("error 310 ", 0) != 0))
+              refused("failing update");
+            else if (answered)
+              note("failed as meant");
+            answered = answered && Ask(*host, "update " + emp + " salary=" + next, &lines);
+          } else {
+            // The increment flushed, then a statement that its time-out
+            // may interrupt (SQLite then rolls the transaction back): a
+            // commit after that is refused.
+            answered = Ask(*host, "update " + emp + " salary=" + next, &lines) && Ask(*host, "flush", &lines);
+            if (answered && lines == std::vector<std::string>{"flushed"}) {
+              answered = Ask(*host, "sql prepare u UPDATE exdep010 SET budget = 1 WHERE code = 'SALES'" +
+                                        slow_where(kRows),
+                             &lines) &&
+                         Ask(*host, "sql timeout u 1", &lines) && Ask(*host, "sql exec u 1", &lines);
+              lost = answered && lines.size() == 1 && lines[0].rfind("error 313 ", 0) == 0;
+              if (lost) note("timed out");
+              if (answered && !lost && lines != std::vector<std::string>{"1 row updated"}) refused("timed update");
+              answered = answered && Ask(*host, "sql close u", &lines);
+            }
+          }
+          if (answered && (lines.empty() || lines.back().rfind("error ", 0) != 0)) {
+            answered = commit(e, true);
+            if (lost && lines == std::vector<std::string>{"committed"})
+              fault("a transaction that SQLite rolled back at its statement's time-out was committed");
+          }
+        } else if (answered) {
+          refused("lock");
         }
         answered = answered && Ask(*host, "abort", &lines);
       } else {  // a long statement, and the host killed in its middle

@@ -203,8 +203,6 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=7.00 "), std::string::npos);
 }
 
-// The driver's own check before an SQL UPDATE: another host's record lock
-// on the table refuses it at once; the host's own lock does not.
 // A write parked behind other hosts' write transactions waits as long as
 // the queue moves, also past the 10 s in which a request must arrive:
 // thirteen hosts ahead of it, each holding the file for 0.9 s (well inside
@@ -234,18 +232,140 @@ TEST_P(HostServer, WriteThatWaitsLongInAMovingQueueIsAnswered) {
   EXPECT_EQ(hosts[kAhead]->Do("table count exdep010 1"), "exdep010001: " + std::to_string(kAhead + 2) + " rows");
 }
 
+// Parked writes whose wait runs out while others are still ahead of them
+// are refused as writes that met another host's write transaction, with
+// that text; a dictionary without columns is refused with a text that
+// says so, and so is it logged.
+TEST_P(HostServer, RefusedWritesAndDictionariesSayWhy) {
+  setenv("ZUV_LOG", (root_.path() + "/log").c_str(), 1);
+  Restart({});
+  auto a = Host();
+  EXPECT_EQ(a->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  std::vector<std::unique_ptr<Process>> writers;
+  for (int i = 0; i < 6; ++i) {
+    writers.push_back(Host());
+    ASSERT_EQ(writers.back()->Do("insert exdep010 1 code=Q" + std::to_string(i)), "buffered insert on exdep010001");
+  }
+  for (auto &w : writers) ASSERT_TRUE(w->Send("flush"));
+  for (auto &w : writers) EXPECT_EQ(w->Line(), kLocked + "another session's write transaction held the database");
+  EXPECT_EQ(a->Do("commit"), "committed");
+
+  int fd = Dial(listen_, root_.path() + "/main.db.secret");
+  ASSERT_GE(fd, 0);
+  auto ask = [fd](const std::string &request) {
+    EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    return ReadAll(fd, 1000);
+  };
+  const std::string session = ask(std::string({2, 't', 0}));
+  ASSERT_EQ(session.size(), 8u);
+  std::string dd = std::string(1, 8) + session.substr(0, 4) + std::string("exnul010", 9);
+  for (int field = 0; field < 8; ++field) dd += std::string({0, static_cast<char>(field == 4)});
+  EXPECT_EQ(ask(dd), std::string({0, 0, 0, static_cast<char>(ZE_ILLEGAL_STATE)}));
+  const std::string why = "table exnul010 without columns";
+  EXPECT_EQ(ask(std::string({7, 0, 0, 0, 9, 0, 4, 0, 0, 0, 105})),
+            std::string({0, static_cast<char>(why.size())}) + why + std::string(4, '\0'));
+  close(fd);
+  const std::string log = root_.ReadFile("log/molvane-driver.log");
+  EXPECT_NE(log.find("table exnul010 company 001: " + why), std::string::npos) << log;
+  EXPECT_EQ(log.find("not an error"), std::string::npos) << log;
+}
+
+// An SQL UPDATE and another host's record lock on its table: the UPDATE
+// is held up only by the rows it changes that the other host holds, and
+// waits for them as a locked read does.
 TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
   const char locked[] = "error 107 (record locked): SQLState QP999: Record is locked (error 107)";
+  Restart({"--lock-wait-ms=2000"});
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
-  EXPECT_EQ(a->Do("insert exemp010 1 emp=1 dept=SALES dcas=SALES dnul=SALES drst=SALES"),
-            "buffered insert on exemp010001");
+  for (const char *emp : {"1", "2"})
+    EXPECT_EQ(a->Do(std::string("insert exemp010 1 emp=") + emp + " dept=SALES dcas=SALES dnul=SALES drst=SALES"),
+              "buffered insert on exemp010001");
   EXPECT_EQ(a->Do("commit"), "committed");
   EXPECT_EQ(a->Do("lockread exemp010 1 emp=1").rfind("exemp010001: ", 0), 0u);
-  EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), locked);
+  // Another row of the table is changed at once; the held one is waited
+  // for as a locked read waits, then refused.
+  EXPECT_LT(MsOf([&] { EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 5 WHERE emp = 2"), "1 row updated"); }),
+            1500);
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_GE(MsOf([&] { EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), locked); }), 1500);
   EXPECT_EQ(a->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), "1 row updated");
+  // Given the row at the holder's commit, the waiting UPDATE goes on.
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 9 WHERE emp >= 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the holder";
   EXPECT_EQ(a->Do("commit"), "committed");
-  EXPECT_NE(b->Do("read exemp010 1 emp=1").find(" salary=7"), std::string::npos);
+  EXPECT_EQ(b->Line(), "2 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exemp010 1 emp=1").find(" salary=9"), std::string::npos);
+}
+
+// A failed SQL UPDATE frees what it reached: the rows it changed before
+// it failed are neither changed nor locked for other hosts, and its
+// transaction goes on. A statement whose time-out made SQLite roll back the
+// transaction it joined loses that transaction: another host's wait for
+// its rows ends at once, and every later request of it (a flush, a row
+// action, SQL, the commit) is refused with 510 and the reason until the
+// host aborts.
+TEST_P(HostServer, FailedStatementFreesWhatItReachedAndALostTransactionIsRefused) {
+  Restart({"--lock-wait-ms=8000"});
+  auto a = Host(), b = Host();
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR budget=5"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=FIN budget=3"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("update exdep010 1 code=FIN budget=6"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  // SALES (the first row) is changed before the scalar subquery, first
+  // asked for the next row, gives more than one row.
+  const std::string failed = a->Do("sql run 1 UPDATE exdep010 SET budget = 9 WHERE code = 'SALES' OR "
+                                   "budget = (SELECT budget FROM exdep010 WHERE budget > 0)");
+  EXPECT_EQ(failed.rfind("error 310 ", 0), 0u) << failed;
+  EXPECT_LT(MsOf([&] {
+              EXPECT_NE(b->Do("lockread exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+              EXPECT_NE(b->Do("lockread exdep010 1 code=HR").find("budget=5.00 "), std::string::npos);
+            }),
+            4000);
+  EXPECT_EQ(b->Do("lockread exdep010 1 code=FIN").rfind("error 107 (record locked)", 0), 0u);
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(b->Do("read exdep010 1 code=FIN").find("budget=6.00 "), std::string::npos);
+
+  // A transaction lost to its statement's time-out.
+  Fill(300);
+  EXPECT_EQ(a->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("lockread exdep010 1 code=IT"));
+  EXPECT_EQ(a->Do("sql prepare u UPDATE exdep010 SET budget = 7 WHERE NOT EXISTS (SELECT x.code FROM exdep010 x, "
+                  "exdep010 y, exdep010 z WHERE x.budget + y.budget + z.budget < 0)"),
+            "prepared u: update");
+  EXPECT_EQ(a->Do("sql timeout u 1"), "timeout u 1");
+  const auto start = std::chrono::steady_clock::now();
+  const std::string timed_out = a->Do("sql exec u 1");
+  EXPECT_EQ(timed_out.rfind("error 313 ", 0), 0u) << timed_out;
+  EXPECT_EQ(b->Line(), "error 111 (no record found): No record found in exdep010001 (db_eq(locked) on index 1, key "
+                       "code = IT)");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+  const std::string reason = "SQLite rolled back the transaction of session ";
+  const std::string cause = "when its SQL statement failed with error 313 (Query time out error); abort it and do "
+                            "its work again";
+  EXPECT_EQ(a->Do("insert exdep010 1 code=LEGAL"), "buffered insert on exdep010001");
+  for (const std::string &command : {std::string("flush"), std::string("read exdep010 1 code=SALES"),
+                                     std::string("sql run 1 SELECT code FROM exdep010 WHERE code = 'SALES'"),
+                                     std::string("sql run 1 UPDATE exdep010 SET budget = 2 WHERE code = 'SALES'"),
+                                     std::string("commit")}) {
+    // A query prints its (empty) result before its error.
+    std::string refused = a->Do(command);
+    for (int line = 0; line < 3 && refused.rfind("error ", 0) != 0; ++line) refused = a->Line();
+    EXPECT_NE(refused.find("error 510"), std::string::npos) << command << ": " << refused;
+    EXPECT_NE(refused.find(reason), std::string::npos) << command << ": " << refused;
+    EXPECT_NE(refused.find(cause), std::string::npos) << command << ": " << refused;
+  }
+  EXPECT_EQ(a->Do("abort"), "aborted");
+  EXPECT_EQ(a->Do("read exdep010 1 code=IT"), "error 111 (no record found): No record found in exdep010001 "
+                                              "(db_eq on index 1, key code = IT)");
+  EXPECT_EQ(a->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
 }
 
 // Every row a transaction changed is locked until it ends: another host's
@@ -311,7 +431,11 @@ TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
   usleep(2500000);
   EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(b->Do("commit"), "committed");
-  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
+  // Every request of it is refused with the reason, its reads too.
+  const std::string update = a->Do("update exdep010 1 code=SALES budget=5");
+  EXPECT_EQ(update.rfind("error 510", 0), 0u) << update;
+  EXPECT_NE(update.find("no request for more than 1 s"), std::string::npos) << update;
+  EXPECT_EQ(a->Do("insert exdep010 1 code=FIN"), "buffered insert on exdep010001");
   const std::string flush = a->Do("flush");
   EXPECT_EQ(flush.rfind("error 520", 0), 0u) << flush;
   EXPECT_NE(flush.find("no request for more than 1 s"), std::string::npos) << flush;
@@ -889,6 +1013,62 @@ TEST_P(HostServer, TraceSettingsOfAClientAreRefused) {
   EXPECT_FALSE(std::filesystem::exists(root_.path() + "/chosen.trace"));
 }
 
+// A connection the server ends for one of its bounds is told why in a last
+// line, and the host writes the reason into its log before its
+// disconnection handling: a host whose request stops half way (a proxy
+// between it and the server passes on only its first byte) hears after
+// 10 s that it sent no complete request in time.
+TEST_P(HostServer, ConnectionEndedForABoundTellsTheHostWhy) {
+  const std::string logs = root_.path() + "/log";
+  setenv("ZUV_LOG", logs.c_str(), 1);
+  const std::string proxy_path = root_.path() + "/proxy.sock";
+  int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Address proxy_address(proxy_path);
+  ASSERT_EQ(bind(listener, proxy_address.get(), proxy_address.size), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  root_.WriteFile("lib/ipc_info", "msqlite unix proxy.sock\n");
+  std::atomic<bool> hold{false};
+  std::thread proxy([&] {
+    const int host = accept(listener, nullptr, nullptr);
+    const int server = Dial(listen_, root_.path() + "/main.db.secret");
+    if (host < 0 || server < 0 || send(host, "ok\n", 3, MSG_NOSIGNAL) != 3) return;
+    fcntl(server, F_SETFL, 0);
+    bool held = false;
+    for (;;) {
+      pollfd p[2] = {{host, POLLIN, 0}, {server, POLLIN, 0}};
+      if (poll(p, 2, 30000) <= 0) break;
+      char buf[1 << 16];
+      if (p[1].revents != 0) {
+        const ssize_t n = read(server, buf, sizeof buf);
+        if (n <= 0 || send(host, buf, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+      }
+      if (p[0].revents != 0) {
+        const ssize_t n = read(host, buf, sizeof buf);
+        if (n <= 0) break;
+        // Once held, the server gets the first byte of the host's request.
+        const ssize_t passed = !hold ? n : held ? 0 : 1;
+        held = held || hold;
+        if (passed > 0 && send(server, buf, static_cast<std::size_t>(passed), MSG_NOSIGNAL) != passed) break;
+      }
+    }
+    close(server);
+    close(host);
+  });
+  auto a = Host();
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  hold = true;
+  EXPECT_EQ(a->Do("read exdep010 1 code=SALES"), "");
+  proxy.join();
+  close(listener);
+  std::ifstream host_log(logs + "/molvane-host.log");
+  const std::string logged((std::istreambuf_iterator<char>(host_log)), std::istreambuf_iterator<char>());
+  const std::string why = "driver msqlite: the driver server on " +
+                          (GetParam() ? listen_ : "'" + listen_ + "'") +
+                          " ended the connection: it sent no complete request within 10 seconds";
+  EXPECT_NE(logged.find(why), std::string::npos) << logged;
+  EXPECT_LT(logged.find(why), logged.find("Detected server disconnection")) << logged;
+}
+
 // One host's long query holds up no other host: another attaches, reads a
 // row by its key and commits while it runs. A host that is killed takes
 // its query with it (over a Unix socket, where the server sees the host
@@ -978,8 +1158,18 @@ TEST_P(HostServer, TableMadeInsideAnotherHostsTransactionIsReadAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(b->Do("read exemp010 1 emp=1"), none + "1)");
   EXPECT_EQ(b->Do("table count exemp010 1"), "exemp010001: 0 rows");
+  // So do SQL queries, also beside a table that has rows.
+  const std::string query = "sql run 1 SELECT e.emp, d.code FROM exemp010 e, exdep010 d WHERE e.dept = d.code";
+  ASSERT_TRUE(b->Send(query));
+  EXPECT_EQ(Result(*b), "(0 rows)");
+  ASSERT_TRUE(b->Send("sql run 1 SELECT COUNT(*) :n FROM exemp010"));
+  std::vector<std::string> count;
+  EXPECT_EQ(Result(*b, &count), "(1 row)");
+  EXPECT_EQ(count, std::vector<std::string>{"0"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_EQ(a->Do("commit"), "committed");
+  ASSERT_TRUE(b->Send(query));
+  EXPECT_EQ(Result(*b), "(1 row)");
   EXPECT_EQ(b->Do("read exemp010 1 emp=1").rfind("exemp010001: ", 0), 0u);
   EXPECT_EQ(b->Do("insert exemp010 1 emp=2 dept=D dcas=D dnul=D drst=D"), "buffered insert on exemp010001");
   EXPECT_EQ(b->Do("commit"), "committed");

@@ -20,6 +20,7 @@
 #include "dbc/request/request_block.h"
 #include "dbc/request/request_wire.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/session/zdb_attach.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
 #include "ipc/attach.h"
@@ -145,6 +146,13 @@ int zdb_commu_dd(ZDB_SESSION *session, int compnr_override) {
   for (int repeat = 0;; ++repeat) {
     int rc = zdb_commu(session->server);
     ZDB_REQUEST &req = dbc_request();
+    // A driver that answered 510 itself (its connection stands) ended the
+    // session's transaction, or SQLite rolled it back: the driver says why.
+    if (rc != 0 && req.retval == ZE_COMMUNICATION && zdb_errno == ZE_COMMUNICATION &&
+        zdb_server_attached(session->server)) {
+      zdb_note_driver_reason(session->server, ZE_COMMUNICATION);
+      return -1;
+    }
     // Only a reply read whole asks for dictionaries: a reader that failed
     // after the retval leaves its own error in zdb_errno, and the stream is
     // out of step, so nothing is repeated.
