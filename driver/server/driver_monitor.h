@@ -28,6 +28,7 @@
 // take it in turn instead of each trying again and again.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -39,6 +40,38 @@
 #include <string>
 
 namespace molvane::driver {
+
+// The one waiting policy of a server's waits, for the write transaction
+// and for a row alike: a wait is over (the request answers 107) when one
+// holder has kept what it waits for for `bound` of it, whoever else comes
+// and goes meanwhile; the bound starts again only when what it waits for
+// changes hands, and no wait lasts longer than kMaxWait in all.
+class WaitBound {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kMaxWait{20000};
+  // `holder` names who holds what the request waits for as it starts to
+  // wait (a session, or a count of the hands it went through).
+  WaitBound(std::chrono::milliseconds bound, std::uint64_t holder)
+      : bound_(bound), holder_(holder), start_(Clock::now()), deadline_(start_ + bound) {}
+  // What the request waits for is held by `holder` at `now`: false when
+  // the wait is over.
+  bool Goes(std::uint64_t holder, Clock::time_point now) {
+    if (holder != holder_) {
+      holder_ = holder;
+      deadline_ = std::min(now + bound_, start_ + kMaxWait);
+    }
+    return now < deadline_;
+  }
+  Clock::time_point start() const { return start_; }
+  Clock::time_point deadline() const { return deadline_; }
+
+ private:
+  std::chrono::milliseconds bound_;
+  std::uint64_t holder_;
+  Clock::time_point start_;
+  Clock::time_point deadline_;
+};
 
 class DriverMonitor {
  public:

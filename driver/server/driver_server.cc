@@ -229,6 +229,7 @@ struct Channel {
   std::size_t buffered = 0;             // conn's pending bytes and open results as counted in the total (worker)
   std::size_t peak = 0;                 // the most request or reply bytes held at once (worker)
   PeerGate gate;                        // the admission (loop)
+  std::uint64_t host = 0;               // the client process (PeerProcess), 0 unknown
   // Between requests (state kIdle or kAnswered, nothing in the inbox):
   Clock::time_point answered_at;        // the last answer was queued (drained_at: sent)
   bool spill_due = false;               // the worker is to spill its old results
@@ -242,6 +243,20 @@ bool InRequest(const Channel &ch) {
 }
 
 bool SendLocked(Channel &ch);
+
+// The client process at the other end of a Unix socket (the kernel names
+// it), which both connections of a host that reaches the server under two
+// driver names share; 0 over TCP, where nothing tells.
+std::uint64_t PeerProcess(int fd) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  sockaddr_storage addr{};
+  socklen_t addr_size = sizeof addr;
+  if (getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &addr_size) != 0 || addr.ss_family != AF_UNIX)
+    return 0;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || cred.pid <= 0) return 0;
+  return static_cast<std::uint64_t>(cred.pid);
+}
 
 // What the loop and the workers share.
 struct Server {
@@ -300,6 +315,7 @@ void Work(Server &server, Channel &ch) {
     MonitorGuard guard(&server.monitor);
     ch.conn = std::make_unique<DriverConnection>(server.options, &server.shared);
     ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.state = s; });
+    ch.conn->SetHost(ch.host);
     // Open results keep in memory only what the requests of all
     // connections leave of --max-buffered-mib.
     ch.conn->agent().SetMemoryRoom([&server] {
@@ -387,7 +403,7 @@ void Work(Server &server, Channel &ch) {
         answered = conn.handled() != before;
         held = conn.held();
         pending = conn.pending_input();
-        ch.urgent = conn.urgent();
+        ch.urgent = conn.HoldsForOthers();
         if (alive && !conn.had_session() && pending > kBeforeSession) {
           reason = "it sent more than 64 KiB before its first session";
           alive = false;
@@ -688,6 +704,7 @@ class Acceptor {
     {
       std::lock_guard<std::mutex> lock(ch.mu);
       ch.waiting_since = Clock::now();  // the time for its first request starts
+      ch.host = PeerProcess(ch.fd);
       try {
         ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
         ch.gate.Open(ch.fd);

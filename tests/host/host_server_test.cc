@@ -178,6 +178,98 @@ TEST_P(HostServer, LockedReadWaitsForAnotherHostsCommitUnlessItsHostHoldsALock) 
             4000);
 }
 
+// A wait ends when its holder has kept what it waits for for the bound,
+// whoever else leaves the line meanwhile: behind a holder that never lets
+// go (stopped), hosts that ask 0.1 s apart are each refused one bound after
+// they asked (--lock-wait-ms for a row, 2 s for the write transaction),
+// not their place in the line times it.
+TEST_P(HostServer, WaitersBehindAStoppedHolderAreEachRefusedAfterOneBound) {
+  Restart({"--lock-wait-ms=1000"});
+  struct Case {
+    const char *hold;   // what the holder does before it stops
+    const char *ask;    // what each waiter asks
+    const char *refused;
+  } cases[] = {{"lockread exdep010 1 code=SALES", "lockread exdep010 1 code=SALES", "error 107 (record locked)"},
+               {"flush", "flush", "error 520 (buffered update failed)"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.ask);
+    constexpr int kWaiters = 6;
+    auto holder = Host();
+    std::vector<std::unique_ptr<Process>> waiters;
+    for (int i = 0; i < kWaiters; ++i) {
+      waiters.push_back(Host());
+      if (std::string(c.ask) == "flush") {
+        ASSERT_EQ(waiters.back()->Do("insert exdep010 1 code=W" + std::to_string(i)), "buffered insert on exdep010001");
+      }
+    }
+    if (std::string(c.hold) == "flush") {
+      ASSERT_EQ(holder->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+    }
+    ASSERT_NE(holder->Do(c.hold).rfind("error", 0), 0u);
+    kill(holder->pid(), SIGSTOP);
+    std::vector<std::chrono::steady_clock::time_point> asked;
+    for (auto &w : waiters) {
+      asked.push_back(std::chrono::steady_clock::now());
+      ASSERT_TRUE(w->Send(c.ask));
+      usleep(100000);
+    }
+    for (int i = 0; i < kWaiters; ++i) {
+      const std::string answer = waiters[i]->Line();
+      const auto waited = std::chrono::steady_clock::now() - asked[i];
+      EXPECT_EQ(answer.rfind(c.refused, 0), 0u) << i << ": " << answer;
+      EXPECT_LT(waited, std::chrono::milliseconds(3800)) << "waiter " << i << " waited for those ahead of it";
+    }
+    kill(holder->pid(), SIGCONT);
+    EXPECT_EQ(holder->Do("abort"), "aborted");
+  }
+}
+
+// A host that reaches the server under two driver names (two connections)
+// is one host to the waits: while it holds a row on one connection, its
+// other connection waits for no row and for no write transaction of its
+// own, so two such hosts that ask for each other's rows are refused at
+// once instead of both waiting the whole bound.
+TEST_P(HostServer, AHostOnTwoConnectionsIsOneHostToTheWaits) {
+  if (GetParam()) GTEST_SKIP() << "over TCP the server cannot tell which connections are one host's";
+  root_.WriteFile("lib/ipc_info", "msqlite unix run.sock\nmsqlite2 unix run.sock\n");
+  root_.WriteFile("lib/tabledef1", "exdep010:002:msqlite2\n*::msqlite\n");
+  Restart({"--lock-wait-ms=8000"});
+  auto x = Host(), y = Host();
+  ASSERT_EQ(x->Do("table create exdep010 2"), "exdep010002: create_table");
+  ASSERT_EQ(x->Do("commit"), "committed");
+  ASSERT_EQ(x->Do("insert exdep010 1 code=C0001"), "buffered insert on exdep010001");
+  ASSERT_EQ(x->Do("commit"), "committed");
+  ASSERT_EQ(x->Do("insert exdep010 2 code=C0001"), "buffered insert on exdep010002");
+  ASSERT_EQ(x->Do("commit"), "committed");
+  EXPECT_EQ(x->Do("lockread exdep010 1 code=C0001").rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(y->Do("lockread exdep010 2 code=C0001").rfind("exdep010002: ", 0), 0u);
+  EXPECT_LT(MsOf([&] {
+              EXPECT_EQ(x->Do("lockread exdep010 2 code=C0001").rfind("error 107 (record locked)", 0), 0u);
+              EXPECT_EQ(y->Do("lockread exdep010 1 code=C0001").rfind("error 107 (record locked)", 0), 0u);
+            }),
+            4000);
+  EXPECT_EQ(y->Do("abort"), "aborted");
+  // x's write on its first connection holds the file: its write on the
+  // second would wait for itself.
+  EXPECT_EQ(x->Do("update exdep010 1 code=C0001 budget=2"), "buffered update on exdep010001");
+  EXPECT_EQ(x->Do("flush"), "flushed");
+  EXPECT_EQ(x->Do("update exdep010 2 code=C0001 budget=3"), "buffered update on exdep010002");
+  EXPECT_LT(MsOf([&] {
+              const std::string flush = x->Do("flush");
+              EXPECT_EQ(flush.rfind("error 520", 0), 0u) << flush;
+            }),
+            1500);
+  EXPECT_EQ(x->Do("abort"), "aborted");
+  // A host that holds nothing still waits for another's row.
+  EXPECT_EQ(y->Do("lockread exdep010 2 code=C0001").rfind("exdep010002: ", 0), 0u);
+  ASSERT_TRUE(x->Send("lockread exdep010 2 code=C0001"));
+  usleep(300000);
+  EXPECT_FALSE(x->HasOutput()) << "a host that holds nothing did not wait";
+  EXPECT_EQ(y->Do("commit"), "committed");
+  EXPECT_EQ(x->Line().rfind("exdep010002: ", 0), 0u);
+  EXPECT_EQ(x->Do("commit"), "committed");
+}
+
 // An SQL UPDATE that meets another host's write transaction waits for it
 // as a record write does: refused as locked when the transaction outlasts
 // the wait, carried out when it ends within it.
