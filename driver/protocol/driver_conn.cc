@@ -706,6 +706,13 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
     out.U16(0).U32(ZE_INVALID_SESSION);
     return;
   }
+  // A session whose locks the server released for its idleness takes no
+  // lock before its client has aborted: it says why (EXE_SYSTEM 9).
+  if (arg == 1 && !session->lost_reason().empty()) {
+    refusal_ = session->lost_reason();
+    out.U16(0).U32(session->lost());
+    return;
+  }
   const std::size_t at = out.written().size();
   if (data_.Read(session, table, compnr, arg, key, DataCtx(), out) == kLocked && arg == 1 && monitor_ != nullptr)
     WaitForRow(session, table, compnr, key, at, out);

@@ -235,11 +235,19 @@ struct Channel {
   bool spill_due = false;               // the worker is to spill its old results
 };
 
-// True while a request of the channel is received, running or parked:
-// its worker may be inside a statement. With ch.mu held.
+// True while the channel's unsent replies reach the reply limit: its
+// worker takes no further request before the client has read some.
+bool RepliesUnread(const Channel &ch) { return ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit; }
+
+// True while a request of the channel is received, running or parked, or
+// its worker is about to take one: the worker may be inside a statement.
+// Requests that only wait for their client to read the answers before
+// them leave the connection quiet (the idle limit runs, its open results
+// spill). With ch.mu held.
 bool InRequest(const Channel &ch) {
   const RequestState s = ch.state;
-  return !ch.inbox.empty() || (s != RequestState::kIdle && s != RequestState::kAnswered);
+  if (s != RequestState::kIdle && s != RequestState::kAnswered) return true;
+  return !RepliesUnread(ch) && (!ch.inbox.empty() || ch.held);
 }
 
 bool SendLocked(Channel &ch);
@@ -340,7 +348,7 @@ void Work(Server &server, Channel &ch) {
     {
       std::unique_lock<std::mutex> lock(ch.mu);
       auto has_request = [&] {
-        if (ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit) return false;
+        if (RepliesUnread(ch)) return false;
         return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
       };
       if (!ch.cancel && !ch.spill_due && !has_request()) Watch(ch, lock);

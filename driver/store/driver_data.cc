@@ -663,7 +663,7 @@ void DataPlane::LockChangedRows(DriverSession *session, const std::string &table
 
 std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now,
                                                  const std::map<std::uint32_t, ClientQuiet> &quiet) {
-  std::vector<std::uint32_t> ended = store.OnIdleTick(now, quiet);
+  std::vector<std::uint32_t> ended = store.OnIdleTick(now, quiet, [this](std::uint32_t id) { return Holds(id); });
   for (std::uint32_t id : ended) EndTransaction(id);
   return ended;
 }

@@ -20,7 +20,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -28,7 +30,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <molvane/platform.h>
@@ -346,6 +350,104 @@ inline long RssKiB(pid_t pid) {
     if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
   return -1;
 }
+
+// One host's connection to the server passed through this process, as a
+// client that may stop reading: it listens on the socket `path` for the
+// host and connects it to the server at `where` (over TCP with the token
+// of `secret`); what either side sends goes on to the other until
+// StopReading. From then on the server's answers are left unread, and
+// `requests` are sent again and again in the host's name until the server
+// takes no more (its requests wait behind its unread answers).
+class Proxy {
+ public:
+  Proxy(const std::string &path, const std::string &where, const std::string &secret) {
+    Address addr(path);
+    listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (bind(listen_, addr.get(), addr.size) != 0 || listen(listen_, 1) != 0) std::abort();
+    thread_ = std::thread([this, where, secret] { Run(where, secret); });
+  }
+  ~Proxy() {
+    stop_ = true;
+    thread_.join();
+    for (int fd : {listen_, host_, server_})
+      if (fd >= 0) close(fd);
+  }
+  Proxy(const Proxy &) = delete;
+  Proxy &operator=(const Proxy &) = delete;
+  // Returns once the server takes no more of the requests (2 s without
+  // room), or after 64 MiB of them; the bytes sent.
+  std::size_t StopReading(const std::string &requests) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      requests_ = requests;
+      stopping_ = true;
+    }
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [this] { return stopped_; });
+    return flooded_;
+  }
+
+ private:
+  // Sends all of `bytes` to `fd`, waiting up to 2 s at a time for room.
+  static bool SendAll(int fd, const char *bytes, std::size_t n) {
+    while (n > 0) {
+      ssize_t sent = send(fd, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent > 0) {
+        bytes += sent;
+        n -= static_cast<std::size_t>(sent);
+        continue;
+      }
+      pollfd p{fd, POLLOUT, 0};
+      if ((sent < 0 && errno != EAGAIN) || poll(&p, 1, 2000) != 1) return false;
+    }
+    return true;
+  }
+  void Run(const std::string &where, const std::string &secret) {
+    for (pollfd p{listen_, POLLIN, 0}; !stop_ && host_ < 0;)
+      if (poll(&p, 1, 100) == 1) host_ = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (host_ < 0) return;
+    server_ = Dial(where, secret, false);
+    if (server_ < 0) return;
+    char buf[1 << 16];
+    bool reading = true;
+    while (!stop_) {
+      bool stopping;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        stopping = stopping_ && !stopped_;
+      }
+      if (stopping) {
+        reading = false;
+        while (flooded_ < (64u << 20) && SendAll(server_, requests_.data(), requests_.size()))
+          flooded_ += requests_.size();
+        std::lock_guard<std::mutex> lock(mu_);
+        stopped_ = true;
+        cv_.notify_all();
+      }
+      pollfd p[2] = {{host_, POLLIN, 0}, {server_, static_cast<short>(reading ? POLLIN : 0), 0}};
+      if (poll(p, 2, 100) <= 0) continue;
+      if (p[0].revents & POLLIN) {
+        ssize_t n = read(host_, buf, sizeof buf);
+        if (n <= 0 || !SendAll(server_, buf, static_cast<std::size_t>(n))) break;
+      }
+      if (reading && (p[1].revents & POLLIN)) {
+        ssize_t n = read(server_, buf, sizeof buf);
+        if (n <= 0 || !SendAll(host_, buf, static_cast<std::size_t>(n))) break;
+      }
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    stopped_ = true;
+    cv_.notify_all();
+  }
+  int listen_ = -1, host_ = -1, server_ = -1;
+  std::atomic<bool> stop_{false};
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::string requests_;
+  bool stopping_ = false, stopped_ = false;
+  std::size_t flooded_ = 0;
+  std::thread thread_;
+};
 
 // The server listens on a Unix socket below the root, or on a loopback port.
 class HostServer : public HostEnv, public testing::WithParamInterface<bool> {

@@ -68,6 +68,7 @@ using molvane::test::FreePort;
 using molvane::test::HostServer;
 using molvane::test::kVersionRequest;
 using molvane::test::Process;
+using molvane::test::Proxy;
 using molvane::test::ReadAll;
 using molvane::test::Reap;
 using molvane::test::RssKiB;
@@ -413,6 +414,26 @@ TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=4"), "buffered update on exdep010001");
   EXPECT_EQ(a->Do("commit"), "committed");
+
+  // A session that holds a row lock without a write is held to the same
+  // limit: a holder that stops (SIGSTOP) keeps the row no longer, and its
+  // next locked read and its commit are refused with the reason until it
+  // aborts.
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  kill(a->pid(), SIGSTOP);
+  usleep(2500000);
+  EXPECT_NE(b->Do("lockread exdep010 1 code=SALES").find("budget=4.00 "), std::string::npos);
+  kill(a->pid(), SIGCONT);
+  const std::string lockread = a->Do("lockread exdep010 1 code=HR");
+  EXPECT_EQ(lockread.rfind("error 510", 0), 0u) << lockread;
+  const std::string refused = a->Do("commit");
+  EXPECT_EQ(refused.rfind("error 510", 0), 0u) << refused;
+  EXPECT_NE(refused.find("no request for more than 1 s while it held row or table locks"), std::string::npos)
+      << refused;
+  EXPECT_EQ(a->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(a->Do("commit"), "committed");
 }
 
 // A result left open keeps no snapshot for long: once it has been open for
@@ -676,6 +697,65 @@ TEST_P(HostServer, ClientThatNeverReadsIsHeldBackAndLaterAnsweredInFull) {
     close(c.fd);
   }
   EXPECT_EQ(a->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+}
+
+// A client that stops reading its answers and goes on sending requests
+// holds nobody up: once its unread answers reach the server's bound, its
+// whole requests wait for it to read and it counts as quiet. Its write
+// transaction is rolled back after ten times the idle limit (as any whose
+// last answer is unread) and its open result spills as others' do, so
+// another host writes again and the WAL stays bounded.
+TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
+  if (GetParam()) GTEST_SKIP() << "shown over a Unix socket, whose buffers do not grow";
+  Restart({"--idle-transaction-limit=1", "--wal-spill-mib=1"});
+  const std::string wal = root_.path() + "/main.db-wal";
+  std::string versions;
+  for (int i = 0; i < 4096; ++i) versions.append(kVersionRequest, sizeof kVersionRequest);
+  root_.WriteFile("lib/ipc_info", "msqlite unix proxy.sock\n");
+  Proxy proxy(root_.path() + "/proxy.sock", listen_, "");
+  auto a = Host();
+  for (int i = 0; i < 20; ++i)
+    ASSERT_EQ(a->Do("insert exdep010 1 code=D" + std::to_string(i) + " budget=7"), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("sql prepare q SELECT code, budget FROM exdep010"), "prepared q: select");
+  EXPECT_EQ(a->Do("sql rows q 1"), "rows per fetch q 1");
+  EXPECT_EQ(a->Do("sql exec q 1"), "executed q");
+  ASSERT_TRUE(a->Send("sql fetch q 1"));
+  EXPECT_EQ(Result(*a), "(1 row)");
+  EXPECT_EQ(a->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_GT(proxy.StopReading(versions), versions.size());
+  root_.WriteFile("lib/ipc_info", "msqlite unix run.sock\n");
+  auto b = Host();
+  std::string commit;
+  const auto start = std::chrono::steady_clock::now();
+  while (commit != "committed" && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+    ASSERT_EQ(b->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
+    commit = b->Do("commit");
+    if (commit != "committed") {
+      EXPECT_EQ(commit.rfind(kLocked, 0), 0u) << commit;
+      EXPECT_EQ(b->Do("abort"), "aborted");
+      usleep(500000);
+    }
+  }
+  EXPECT_EQ(commit, "committed") << "the write transaction of a client that stopped reading was never rolled back";
+  std::string script = "logon demo\nstart w\n";
+  for (int i = 0; i < 2000; ++i) script += "update exdep010 1 code=D5 budget=" + std::to_string(i % 100) + "\ncommit\n";
+  std::atomic<bool> writing{true};
+  std::uintmax_t largest = 0;
+  std::thread watch([&] {
+    for (std::error_code error; writing; usleep(10000)) {
+      const std::uintmax_t size = std::filesystem::file_size(wal, error);
+      if (!error) largest = std::max(largest, size);
+    }
+  });
+  int status = 0;
+  const std::string out = RunText(script, &status);
+  writing = false;
+  watch.join();
+  EXPECT_EQ(status, 0) << out.substr(0, 2000);
+  EXPECT_LT(largest, 8u << 20) << "the open result of a client that stopped reading did not spill";
+  a->Kill();
 }
 
 const char kOtherLayout[] =
