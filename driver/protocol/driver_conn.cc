@@ -170,7 +170,7 @@ bool DriverConnection::Process() {
     // transaction that ended may be the one the head of the write queue
     // waits for, and a lock that went may be a waiting locked read's row.
     if (monitor_ != nullptr && store_.transactions_ended() != ended) monitor_->WriteEnded();
-    if (monitor_ != nullptr && shared_.releases() != released) monitor_->LocksReleased();
+    if (monitor_ != nullptr && shared_.releases() != released) monitor_->LocksReleased(sessions_);
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;
@@ -447,6 +447,8 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   agent_.SessionClosed(id);
   if (DriverSession *session = store_.Find(id)) session->Abort();
   RestoreTables(id);
+  // The session is no longer the connection's: its waiters are woken here.
+  if (monitor_ != nullptr) monitor_->LocksReleased(std::vector<std::uint32_t>{id});
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
@@ -734,7 +736,7 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
   // The waiter leaves after its last read, so that the next waiter of the
   // row is not woken before this one has taken it.
   LockTicket waiting(*monitor_, std::move(row), [this, id, table_key, key] {
-    return !data_.LockedByOther(id, table_key, key);
+    return data_.HolderOf(id, table_key, key);
   });
   bool parked = false;
   // Each read that is refused again replaces the refusal before it; the

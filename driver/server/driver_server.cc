@@ -470,10 +470,11 @@ void Work(Server &server, Channel &ch) {
   }
   {
     MonitorGuard guard(&server.monitor);
+    const std::vector<std::uint32_t> sessions(ch.conn->sessions().begin(), ch.conn->sessions().end());
     ch.conn.reset();  // rolls back its sessions, releases their locks
     server.buffered -= ch.buffered;
     server.monitor.WriteEnded();
-    server.monitor.LocksReleased();
+    server.monitor.LocksReleased(sessions);
   }
   {
     std::lock_guard<std::mutex> lock(ch.mu);
@@ -598,7 +599,7 @@ void Upkeep(Server &server, std::list<std::unique_ptr<Channel>> &channels, Clock
     for (auto &c : channels)
       if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
   if (shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
-  if (shared.releases() != released) server.monitor.LocksReleased();
+  if (shared.releases() != released) server.monitor.LocksReleased(rolled_back);
 }
 
 // Accepts the connections waiting on the listening socket and admits
