@@ -1011,6 +1011,21 @@ TEST_P(HostServer, CapsRefuseWithTheirReasonAndASilentCrowdKeepsNoTokenHolderOut
               "refused: the driver server on " + listen_ + " waited 2 s for the token of the connection");
     for (int fd : silent) close(fd);
   }
+  // A token holder that connects just before a crowd that fills the budget
+  // is the oldest when room is made: its token, sent at once, is read
+  // then, and it is served.
+  for (int round = 0; round < 3; ++round) {
+    const int early = Dial(listen_, root_.path() + "/main.db.secret", false);
+    ASSERT_GE(early, 0);
+    std::vector<int> silent;
+    for (int i = 0; i < 60; ++i) silent.push_back(DialSilent(listen_));
+    EXPECT_EQ(Admission(early), "ok") << "round " << round;
+    ASSERT_EQ(send(early, kVersionRequest, sizeof kVersionRequest, MSG_NOSIGNAL),
+              static_cast<ssize_t>(sizeof kVersionRequest));
+    EXPECT_EQ(ReadAll(early, 1000).find("msqlite SQLite "), 2u) << "round " << round;
+    close(early);
+    for (int fd : silent) close(fd);
+  }
 }
 
 // Requests that arrive with the end of the client's input (a half close)
