@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <fstream>
@@ -375,16 +376,13 @@ class Proxy {
   Proxy(const Proxy &) = delete;
   Proxy &operator=(const Proxy &) = delete;
   // Returns once the server takes no more of the requests (2 s without
-  // room), or after 64 MiB of them; the bytes sent.
+  // room), or after 64 MiB of them; the bytes sent (0 when no host came
+  // within a minute).
   std::size_t StopReading(const std::string &requests) {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      requests_ = requests;
-      stopping_ = true;
-    }
     std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [this] { return stopped_; });
-    return flooded_;
+    requests_ = requests;
+    stopping_ = true;
+    return cv_.wait_for(lock, std::chrono::seconds(60), [this] { return stopped_; }) ? flooded_ : 0;
   }
 
  private:
