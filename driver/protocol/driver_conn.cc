@@ -90,6 +90,12 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                      return true;
                    }
                    if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
+                   // A transaction the server ended (the idle limit) takes
+                   // no statement before its client aborts.
+                   if (!s->lost_reason().empty()) {
+                     refusal_ = s->lost_reason();
+                     throw SQLExZDBError(static_cast<int>(s->lost()));
+                   }
                    return false;
                  },
                  [this](std::uint32_t id, const std::string &table, int physical) {

@@ -464,8 +464,10 @@ class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
                                         : "msqlite unix run.sock\n");
     // The server's files keep their modes whatever the umask.
     mode_t umask_before = umask(0);
-    server_ = std::make_unique<Process>(
-        std::vector<std::string>{Driver(), "--listen=" + listen_, root_.path() + "/main.db"});
+    std::vector<std::string> argv{Driver(), "--listen=" + listen_, root_.path() + "/main.db"};
+    const std::vector<std::string> extra = ExtraOptions();
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    server_ = std::make_unique<Process>(argv);
     umask(umask_before);
     ASSERT_TRUE(ConnectsOnceStarted(listen_)) << "the server did not listen";
     auto setup = Host();
@@ -483,10 +485,23 @@ class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
       EXPECT_FALSE(std::filesystem::exists(root_.path() + left)) << left;
   }
   static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
+  // Options every server of the tests is started with, before a test's
+  // own (which win): MOLVANE_TEST_SERVER_OPTIONS, separated by blanks, e.g.
+  // every limit at 1 s.
+  static std::vector<std::string> ExtraOptions() {
+    std::vector<std::string> options;
+    std::istringstream words(std::getenv("MOLVANE_TEST_SERVER_OPTIONS") != nullptr
+                                 ? std::getenv("MOLVANE_TEST_SERVER_OPTIONS")
+                                 : "");
+    for (std::string word; words >> word;) options.push_back(word);
+    return options;
+  }
   // Starts the server again with more options.
   void Restart(const std::vector<std::string> &options) {
     ASSERT_EQ(server_->Stop(SIGTERM), 0);
     std::vector<std::string> argv{Driver(), "--listen=" + listen_, root_.path() + "/main.db"};
+    const std::vector<std::string> extra = ExtraOptions();
+    argv.insert(argv.end(), extra.begin(), extra.end());
     argv.insert(argv.end(), options.begin(), options.end());
     server_ = std::make_unique<Process>(argv);
     ASSERT_TRUE(ConnectsOnceStarted(listen_)) << "the server did not listen";
