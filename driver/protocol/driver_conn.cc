@@ -35,9 +35,6 @@ namespace {
 // How long a server connection's write waits for another session's write
 // transaction: the busy time of the other forms.
 constexpr std::chrono::milliseconds kLockWaitTime{2000};
-// How long a server's write waits in the write queue in all, however
-// often the queue moves.
-constexpr std::chrono::milliseconds kQueueTime{20000};
 
 // The answer to a request this form of the driver does not serve.
 constexpr std::uint32_t kNotServed = ZE_ILLEGAL_STATE;
@@ -131,6 +128,14 @@ DriverConnection::~DriverConnection() {
     store_.CloseSession(id);
   }
   tables_.Forget(this);
+  if (host_ != 0) {
+    auto [first, last] = shared_.hosts.equal_range(host_);
+    for (auto it = first; it != last; ++it)
+      if (it->second == this) {
+        shared_.hosts.erase(it);
+        break;
+      }
+  }
 }
 
 void DriverConnection::Feed(const void *bytes, std::size_t count) {
@@ -175,7 +180,7 @@ bool DriverConnection::Process() {
     // transaction that ended may be the one the head of the write queue
     // waits for, and a lock that went may be a waiting locked read's row.
     if (monitor_ != nullptr && store_.transactions_ended() != ended) monitor_->WriteEnded();
-    if (monitor_ != nullptr && shared_.releases() != released) monitor_->LocksReleased();
+    if (monitor_ != nullptr && shared_.releases() != released) monitor_->LocksReleased(sessions_);
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;
@@ -224,11 +229,37 @@ void DriverConnection::Handle(WireReader &in, WireWriter &out) {
   }
 }
 
-bool DriverConnection::urgent() {
+bool DriverConnection::HoldsForOthers() const {
   return std::any_of(sessions_.begin(), sessions_.end(), [this](std::uint32_t id) {
     if (data_.Holds(id)) return true;
     DriverSession *s = store_.Find(id);
     return s != nullptr && s->active();
+  });
+}
+
+void DriverConnection::SetHost(std::uint64_t host) {
+  host_ = host;
+  if (host != 0) shared_.hosts.emplace(host, this);
+}
+
+bool DriverConnection::HostHolds() const {
+  if (HoldsForOthers()) return true;
+  if (host_ == 0) return false;
+  auto [first, last] = shared_.hosts.equal_range(host_);
+  return std::any_of(first, last, [this](const auto &entry) {
+    return entry.second != this && entry.second->HoldsForOthers();
+  });
+}
+
+bool DriverConnection::HostWrites() const {
+  if (host_ == 0) return false;
+  auto [first, last] = shared_.hosts.equal_range(host_);
+  return std::any_of(first, last, [this](const auto &entry) {
+    const DriverConnection *other = entry.second;
+    return other != this && std::any_of(other->sessions_.begin(), other->sessions_.end(), [other](std::uint32_t id) {
+             const DriverSession *s = other->store_.Find(id);
+             return s != nullptr && s->active();
+           });
   });
 }
 
@@ -362,15 +393,16 @@ void DriverConnection::Serve(std::function<bool()> cancelled, std::function<void
 
 bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
                                       const std::function<bool()> &busy) {
+  // A write whose host holds the write transaction on another connection
+  // would wait for its own host: it tries once.
+  if (HostWrites()) return attempt();
   // The queue is first come, first served: a request that arrives while
   // others wait goes behind them even when the file happens to be free.
-  // It waits while the queue moves, for kLockWaitTime after the last move
-  // and kQueueTime in all.
-  const auto start = std::chrono::steady_clock::now();
-  auto deadline = start + kLockWaitTime;
+  // Each turn of the queue hands the write transaction on: the wait is
+  // over when one transaction held it for kLockWaitTime (WaitBound).
+  WaitBound bound(kLockWaitTime, monitor_->turns());
   const ParkedTicket parked_ticket(*monitor_);
   const std::uint64_t ticket = parked_ticket.get();
-  std::uint64_t turns = monitor_->turns();
   bool parked = false;
   bool done = false;
   for (;;) {
@@ -381,13 +413,9 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     }
     if (cancelled_ && cancelled_()) break;
     const auto now = std::chrono::steady_clock::now();
-    if (monitor_->turns() != turns) {
-      turns = monitor_->turns();
-      deadline = std::min(now + kLockWaitTime, start + kQueueTime);
-    }
-    if (now >= deadline) {
+    if (!bound.Goes(monitor_->turns(), now)) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
-               session->id(), static_cast<long long>((now - start) / std::chrono::milliseconds(1)),
+               session->id(), static_cast<long long>((now - bound.start()) / std::chrono::milliseconds(1)),
                monitor_->Position(ticket));
       break;
     }
@@ -397,6 +425,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     // covers one that ends unseen), the others when they become the head;
     // each looks at its deadline again when the queue moved.
     const bool head = monitor_->First(ticket);
+    const auto deadline = bound.deadline();
     monitor_->Sleep(ticket, head ? std::min(deadline, now + std::chrono::milliseconds(20)) : deadline);
   }
   if (parked && on_state_) on_state_(RequestState::kRunning);
@@ -479,6 +508,8 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   if (DriverSession *session = store_.Find(id)) session->Abort();
   RestoreTables(id);
   shadowed_.erase(id);
+  // The session is no longer the connection's: its waiters are woken here.
+  if (monitor_ != nullptr) monitor_->LocksReleased(std::vector<std::uint32_t>{id});
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
@@ -791,39 +822,31 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
 
 void DriverConnection::WaitForRow(DriverSession *session, const std::string &table, int compnr,
                                   const std::string &key, std::size_t at, WireWriter &out) {
-  // A connection that holds what others may wait for does not wait: no
-  // circle of waits can close, and a host never waits for its own other
-  // session. The others wait for a row another host holds, in order of
-  // arrival; the wait is renewed while the row's waiters move, so a read
-  // is refused when one transaction held the row for the whole wait, not
-  // because many short ones were ahead of it.
-  if (options_.lock_wait_ms <= 0 || urgent()) return;
-  const std::chrono::milliseconds wait{options_.lock_wait_ms};
-  const auto start = std::chrono::steady_clock::now();
-  auto deadline = start + wait;
+  // A host that holds what others may wait for does not wait (HostHolds):
+  // no circle of waits can close. The others wait for a row another host
+  // holds, in order of arrival, under the one waiting policy (WaitBound):
+  // a read is refused when one holder kept the row for the whole wait,
+  // whoever else took it before or left the queue meanwhile.
+  if (options_.lock_wait_ms <= 0 || HostHolds()) return;
   const std::uint32_t id = session->id();
   std::string table_key = TableKey(table, PhysicalCompnr(table, compnr));
+  auto holder = [this, id, &table_key, &key] { return data_.HolderOf(id, table_key, key); };
+  WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), holder());
   std::string row = table_key + '\0' + key;
   // The waiter leaves after its last read, so that the next waiter of the
   // row is not woken before this one has taken it.
   LockTicket waiting(*monitor_, std::move(row), [this, id, table_key, key] {
-    return !data_.LockedByOther(id, table_key, key);
+    return data_.HolderOf(id, table_key, key);
   });
-  std::size_t ahead = monitor_->LockPosition(waiting.get());
   bool parked = false;
   // Each read that is refused again replaces the refusal before it; the
   // last one stands when the wait is over.
   do {
     if (cancelled_ && cancelled_()) break;
-    const auto now = std::chrono::steady_clock::now();
-    if (const std::size_t position = monitor_->LockPosition(waiting.get()); position < ahead) {
-      ahead = position;
-      deadline = std::min(now + wait, start + kQueueTime);
-    }
-    if (now >= deadline) break;
+    if (!bound.Goes(holder(), std::chrono::steady_clock::now())) break;
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
-    monitor_->SleepForLock(waiting.get(), deadline);
+    monitor_->SleepForLock(waiting.get(), bound.deadline());
     out.Truncate(at);
   } while (data_.Read(session, table, compnr, 1, key, DataCtx(), out) == kLocked);
   if (parked && on_state_) on_state_(RequestState::kRunning);

@@ -31,6 +31,8 @@
 
 namespace molvane::driver {
 
+class DriverConnection;
+
 // What the connections of one driver process share.
 struct DriverShared {
   DriverStore store;  // the database file and every session on it
@@ -43,6 +45,8 @@ struct DriverShared {
   // Grows whenever a transaction ends or locks, changed keys or a running
   // statement's hold on a table go: a waiting locked read may look again.
   std::uint64_t releases() const { return store.transactions_ended() + data.releases(); }
+  // A driver server's connections by their host (DriverConnection::SetHost).
+  std::multimap<std::uint64_t, const DriverConnection *> hosts;
 };
 
 // A request's life in a driver server (driver/README.md draws it): its
@@ -93,10 +97,15 @@ class DriverConnection {
   // A session was ever opened on the connection (it logged on).
   bool had_session() const { return had_session_; }
   // A session of the connection holds the database's write transaction,
-  // or row or table locks, or rows changed, that other sessions wait for:
-  // the connection's next request goes before plain ones
-  // (DriverMonitor::Lock).
-  bool urgent();
+  // or row or table locks, or rows changed, that other sessions may wait
+  // for: the connection's next request goes before plain ones
+  // (DriverMonitor::Lock), and its host waits for no one (HostHolds).
+  bool HoldsForOthers() const;
+  // The client process the connection serves, as the server knows it (on
+  // a Unix socket the peer's process id); 0 when unknown, and then the
+  // connection is a host of its own. A host that reaches one server over
+  // two connections (two driver names) is one host to the waits.
+  void SetHost(std::uint64_t host);
   // The sessions this connection opened.
   const std::set<std::uint32_t> &sessions() const { return sessions_; }
   // A server connection's worker: `cancelled` says the host went away or
@@ -177,6 +186,13 @@ class DriverConnection {
   // taken with a locked read that waits for it (WaitForRow) first.
   bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids,
                 bool wait);
+  // This connection's host holds what others may wait for, on this
+  // connection or another of its own (HoldsForOthers): a wait of it could
+  // close a circle of waits, so it is refused at once.
+  bool HostHolds() const;
+  // Another connection of this host holds the write transaction: a write
+  // of it would wait for its own host.
+  bool HostWrites() const;
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;
@@ -201,6 +217,7 @@ class DriverConnection {
   std::function<void(RequestState)> on_state_;
   std::uint64_t handled_ = 0;
   bool had_session_ = false;
+  std::uint64_t host_ = 0;             // SetHost's, 0 unknown
   // What the data plane needs of this connection.
   DataContext DataCtx() const;
 

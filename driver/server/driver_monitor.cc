@@ -141,19 +141,17 @@ void DriverMonitor::Leave(std::uint64_t ticket) {
 
 void DriverMonitor::Sleep(std::uint64_t ticket, Clock::time_point until) {
   std::unique_lock<std::mutex> lock(mu_);
-  SleepIn(lock, parked_, ticket, until);
+  auto it = FindParked(ticket);
+  SleepIn(lock, it != parked_.end() ? &*it : nullptr, until);
 }
 
-void DriverMonitor::SleepIn(std::unique_lock<std::mutex> &lock, std::list<Parked> &list, std::uint64_t ticket,
-                            Clock::time_point until) {
-  auto it = Find(list, ticket);
+void DriverMonitor::SleepIn(std::unique_lock<std::mutex> &lock, Parked *me, Clock::time_point until) {
   const bool urgent = holder_urgent_;
   Release();
-  if (it != list.end()) {
-    Parked &me = *it;  // stays in the list until its own Leave
-    me.cv.wait_until(lock, until, [&] { return me.wakes != me.seen; });
-    const bool woken = me.wakes != me.seen;
-    me.seen = me.wakes;
+  if (me != nullptr) {  // it stays where it is until its own Leave
+    me->cv.wait_until(lock, until, [&] { return me->wakes != me->seen; });
+    const bool woken = me->wakes != me->seen;
+    me->seen = me->wakes;
     Acquire(lock, woken || urgent);
     return;
   }
@@ -168,56 +166,97 @@ void DriverMonitor::WriteEnded() {
 void DriverMonitor::WakeAll() {
   std::lock_guard<std::mutex> lock(mu_);
   for (Parked &p : parked_) Wake(p);
-  for (Parked &p : lock_waiters_) Wake(p);
+  for (auto &[ticket, p] : row_waiters_) Wake(p);
 }
 
-std::uint64_t DriverMonitor::AwaitLock(std::string row, std::function<bool()> free) {
+std::uint64_t DriverMonitor::AwaitLock(std::string row, std::function<std::uint64_t()> holder) {
   std::lock_guard<std::mutex> lock(mu_);
-  Parked &me = lock_waiters_.emplace_back();
-  me.ticket = next_ticket_;
+  const std::uint64_t ticket = next_ticket_++;
+  Parked &me = row_waiters_[ticket];
+  me.ticket = ticket;
+  me.holder = std::move(holder);
+  RowLine &line = rows_[row];
+  me.in_line = line.waiters.insert(line.waiters.end(), &me);
   me.row = std::move(row);
-  me.free = std::move(free);
-  return next_ticket_++;
+  return ticket;
 }
 
 void DriverMonitor::SleepForLock(std::uint64_t ticket, Clock::time_point until) {
   std::unique_lock<std::mutex> lock(mu_);
-  SleepIn(lock, lock_waiters_, ticket, until);
+  auto it = row_waiters_.find(ticket);
+  if (it == row_waiters_.end()) return SleepIn(lock, nullptr, until);
+  // The first waiter of a row files its line under the row's holder, whose
+  // release then looks at it.
+  Parked &me = it->second;
+  RowLine &line = rows_[me.row];
+  if (line.waiters.front() == &me) {
+    const std::uint64_t holder = me.holder();
+    File(me.row, line, holder != 0 ? holder : kUnknown);
+  }
+  SleepIn(lock, &me, until);
 }
 
-void DriverMonitor::WakeFirstOf(const std::string &row, std::list<Parked>::iterator from) {
-  auto first = std::find_if(from, lock_waiters_.end(), [&](const Parked &p) { return p.row == row; });
-  if (first != lock_waiters_.end() && first->wakes == first->seen && first->free()) Wake(*first);
+void DriverMonitor::File(const std::string &row, RowLine &line, std::uint64_t holder) {
+  if (line.holder == holder) return;
+  if (line.holder != kNone) {
+    auto held = rows_held_by_.find(line.holder);
+    if (held != rows_held_by_.end()) {
+      held->second.erase(row);
+      if (held->second.empty()) rows_held_by_.erase(held);
+    }
+  }
+  line.holder = holder;
+  if (holder != kNone) rows_held_by_[holder].insert(row);
+}
+
+void DriverMonitor::LookAt(const std::string &row, RowLine &line) {
+  Parked &first = *line.waiters.front();
+  if (first.wakes != first.seen) return;  // woken already: it looks itself
+  const std::uint64_t holder = first.holder();
+  if (holder == 0) {
+    File(row, line, kNone);
+    Wake(first);
+  } else {
+    File(row, line, holder);
+  }
 }
 
 void DriverMonitor::LeaveLock(std::uint64_t ticket) {
   std::lock_guard<std::mutex> lock(mu_);
-  auto it = Find(lock_waiters_, ticket);
-  if (it == lock_waiters_.end()) return;
+  auto it = row_waiters_.find(ticket);
+  if (it == row_waiters_.end()) return;
+  Parked &me = it->second;
+  auto at = rows_.find(me.row);
+  RowLine &line = at->second;
   // Only the first waiter of a row is ever woken for it: when it goes, the
   // next one looks whether the row is free for it now.
-  const bool first = std::none_of(lock_waiters_.begin(), it, [&](const Parked &p) { return p.row == it->row; });
-  const std::string row = first ? std::move(it->row) : std::string();
-  auto next = lock_waiters_.erase(it);
-  if (first) WakeFirstOf(row, next);
-}
-
-std::size_t DriverMonitor::LockPosition(std::uint64_t ticket) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto me = std::find_if(lock_waiters_.begin(), lock_waiters_.end(), [&](const Parked &p) { return p.ticket == ticket; });
-  if (me == lock_waiters_.end()) return 0;
-  return static_cast<std::size_t>(
-      std::count_if(lock_waiters_.begin(), me, [&](const Parked &p) { return p.row == me->row; }));
-}
-
-void DriverMonitor::LocksReleased() {
-  std::lock_guard<std::mutex> lock(mu_);
-  std::vector<const std::string *> rows;  // the rows whose first waiter was looked at
-  for (auto it = lock_waiters_.begin(); it != lock_waiters_.end(); ++it) {
-    if (std::any_of(rows.begin(), rows.end(), [&](const std::string *r) { return *r == it->row; })) continue;
-    rows.push_back(&it->row);
-    if (it->wakes == it->seen && it->free()) Wake(*it);
+  const bool first = line.waiters.front() == &me;
+  line.waiters.erase(me.in_line);
+  if (line.waiters.empty()) {
+    File(at->first, line, kNone);
+    rows_.erase(at);
+  } else if (first) {
+    LookAt(at->first, line);
   }
+  row_waiters_.erase(it);
+}
+
+void DriverMonitor::LocksReleased(const std::vector<std::uint32_t> &sessions) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<std::string> rows;  // the lines to look at: filed under these sessions, or unknown
+  for (std::uint64_t holder : sessions) {
+    auto held = rows_held_by_.find(holder);
+    if (held != rows_held_by_.end()) rows.insert(rows.end(), held->second.begin(), held->second.end());
+  }
+  if (auto unknown = rows_held_by_.find(kUnknown); unknown != rows_held_by_.end())
+    rows.insert(rows.end(), unknown->second.begin(), unknown->second.end());
+  for (const std::string &row : rows)
+    if (auto line = rows_.find(row); line != rows_.end()) LookAt(row, line->second);
+}
+
+std::size_t DriverMonitor::rows_waited() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return rows_.size();
 }
 
 }  // namespace molvane::driver

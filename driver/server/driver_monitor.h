@@ -22,12 +22,16 @@
 // short ones were ahead of it.
 //
 // A locked read of a row that another host's session holds waits the same
-// way among the lock waiters: it sleeps until a lock is released and its
-// row is free (asked with the monitor held), in order of arrival, one
-// waiter of a row woken at a time, so that the hosts that want a hot row
-// take it in turn instead of each trying again and again.
+// way among the row waiters: it sleeps until its row is free (asked with
+// the monitor held), in order of arrival, one waiter of a row woken at a
+// time, so that the hosts that want a hot row take it in turn instead of
+// each trying again and again. The waiters are kept by row, and each
+// row's line under the session that holds the row: a release looks only
+// at the rows of the sessions that released, so that it costs what it
+// frees, not what others wait for.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -37,8 +41,43 @@
 #include <list>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace molvane::driver {
+
+// The one waiting policy of a server's waits, for the write transaction
+// and for a row alike: a wait is over (the request answers 107) when one
+// holder has kept what it waits for for `bound` of it, whoever else comes
+// and goes meanwhile; the bound starts again only when what it waits for
+// changes hands, and no wait lasts longer than kMaxWait in all.
+class WaitBound {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kMaxWait{20000};
+  // `holder` names who holds what the request waits for as it starts to
+  // wait (a session, or a count of the hands it went through).
+  WaitBound(std::chrono::milliseconds bound, std::uint64_t holder)
+      : bound_(bound), holder_(holder), start_(Clock::now()), deadline_(start_ + bound) {}
+  // What the request waits for is held by `holder` at `now`: false when
+  // the wait is over.
+  bool Goes(std::uint64_t holder, Clock::time_point now) {
+    if (holder != holder_) {
+      holder_ = holder;
+      deadline_ = std::min(now + bound_, start_ + kMaxWait);
+    }
+    return now < deadline_;
+  }
+  Clock::time_point start() const { return start_; }
+  Clock::time_point deadline() const { return deadline_; }
+
+ private:
+  std::chrono::milliseconds bound_;
+  std::uint64_t holder_;
+  Clock::time_point start_;
+  Clock::time_point deadline_;
+};
 
 class DriverMonitor {
  public:
@@ -90,23 +129,28 @@ class DriverMonitor {
   void WakeAll();
 
   // A request that waits for another session's lock on `row`: its place
-  // among the lock waiters; `free` tells, with the monitor held, whether
-  // the row is free for it now. Called with the monitor held; LockTicket
-  // below leaves for its holder.
-  std::uint64_t AwaitLock(std::string row, std::function<bool()> free);
-  // Releases the monitor and sleeps until LocksReleased (or LeaveLock of
-  // the waiter before it) finds the row free for it, WakeAll, or `until`;
-  // then takes the monitor again, before the threads that hold nothing.
+  // among the row waiters; `holder` tells, with the monitor held, which
+  // session holds the row against it now (0: the row is free for it).
+  // Called with the monitor held; LockTicket below leaves for its holder.
+  std::uint64_t AwaitLock(std::string row, std::function<std::uint64_t()> holder);
+  // Releases the monitor and sleeps until a release of the row's holder
+  // (LocksReleased, or LeaveLock of the waiter before it) finds the row
+  // free for it, WakeAll, or `until`; then takes the monitor again, before
+  // the threads that hold nothing. With the monitor held.
   void SleepForLock(std::uint64_t ticket, Clock::time_point until);
   // The waiter leaves (it took the row, or its wait is over); the next
   // waiter of the row is woken when the row is free for it. With the
   // monitor held.
   void LeaveLock(std::uint64_t ticket);
-  // Locks were released: the first waiter of each row is woken when its
-  // row is free. With the monitor held.
-  void LocksReleased();
-  // How many waiters of the same row are ahead of the ticket.
-  std::size_t LockPosition(std::uint64_t ticket) const;
+  // The sessions released locks: the first waiter of each row they held is
+  // woken when its row is free. With the monitor held.
+  void LocksReleased(const std::vector<std::uint32_t> &sessions);
+  template <class Sessions>
+  void LocksReleased(const Sessions &sessions) {
+    LocksReleased(std::vector<std::uint32_t>(sessions.begin(), sessions.end()));
+  }
+  // How many rows are waited for.
+  std::size_t rows_waited() const;
 
  private:
   struct Waiter {  // a thread waiting for the monitor
@@ -123,9 +167,18 @@ class DriverMonitor {
     std::condition_variable cv;
     std::uint64_t wakes = 0;  // how often it was woken
     std::uint64_t seen = 0;   // ... of which it has seen
-    std::string row;               // a lock waiter's row
-    std::function<bool()> free;    // ... and whether it is free for it
+    std::string row;                         // a row waiter's row
+    std::function<std::uint64_t()> holder;   // ... and who holds it against it
+    std::list<Parked *>::iterator in_line;   // ... and its place in the row's line
   };
+  // The waiters of one row in their order, and the session whose release
+  // the row's line waits for (kUnknown: any release).
+  struct RowLine {
+    std::list<Parked *> waiters;
+    std::uint64_t holder = kNone;
+  };
+  static constexpr std::uint64_t kNone = ~std::uint64_t{0};  // filed under no session
+  static constexpr std::uint64_t kUnknown = 0;
   static constexpr int kAsleep = 0, kNext = 1, kGo = 2;
   static constexpr std::chrono::microseconds kSpin{200};
   // With mu_ held: takes the monitor, waiting for its turn; hands it on.
@@ -134,13 +187,14 @@ class DriverMonitor {
   void Wake(Parked &parked);
   static std::list<Parked>::iterator Find(std::list<Parked> &list, std::uint64_t ticket);
   std::list<Parked>::iterator FindParked(std::uint64_t ticket) { return Find(parked_, ticket); }
-  // Releases the monitor, sleeps until the entry is woken or `until`, and
-  // takes the monitor again.
-  void SleepIn(std::unique_lock<std::mutex> &lock, std::list<Parked> &list, std::uint64_t ticket,
-               Clock::time_point until);
-  // With mu_ held: wakes the first lock waiter of `row` after `from` when
-  // the row is free for it.
-  void WakeFirstOf(const std::string &row, std::list<Parked>::iterator from);
+  // Releases the monitor, sleeps until the entry (if any) is woken or
+  // `until`, and takes the monitor again.
+  void SleepIn(std::unique_lock<std::mutex> &lock, Parked *me, Clock::time_point until);
+  // With mu_ held: the first waiter of the row is woken when the row is
+  // free for it, else the line is filed under the row's holder.
+  void LookAt(const std::string &row, RowLine &line);
+  // Files the line of `row` under `holder` (kNone: under none).
+  void File(const std::string &row, RowLine &line, std::uint64_t holder);
 
   mutable std::mutex mu_;
   bool held_ = false;             // a thread holds the monitor
@@ -149,15 +203,18 @@ class DriverMonitor {
   std::uint64_t next_ticket_ = 1;
   std::uint64_t turns_ = 0;     // under the monitor
   std::list<Parked> parked_;    // the parked requests in their order
-  std::list<Parked> lock_waiters_;  // the requests waiting for a row, in their order
+  std::unordered_map<std::uint64_t, Parked> row_waiters_;  // the requests waiting for a row, by ticket
+  std::unordered_map<std::string, RowLine> rows_;          // ... in their order by row
+  // The rows whose lines wait for a session's release, by session.
+  std::unordered_map<std::uint64_t, std::unordered_set<std::string>> rows_held_by_;
 };
 
 // A request's place among the lock waiters for a scope (AwaitLock, and
 // LeaveLock on every way out). Made and ended with the monitor held.
 class LockTicket {
  public:
-  LockTicket(DriverMonitor &monitor, std::string row, std::function<bool()> free)
-      : monitor_(monitor), ticket_(monitor.AwaitLock(std::move(row), std::move(free))) {}
+  LockTicket(DriverMonitor &monitor, std::string row, std::function<std::uint64_t()> holder)
+      : monitor_(monitor), ticket_(monitor.AwaitLock(std::move(row), std::move(holder))) {}
   ~LockTicket() { monitor_.LeaveLock(ticket_); }
   LockTicket(const LockTicket &) = delete;
   LockTicket &operator=(const LockTicket &) = delete;

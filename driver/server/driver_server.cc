@@ -230,19 +230,42 @@ struct Channel {
   std::size_t buffered = 0;             // conn's pending bytes and open results as counted in the total (worker)
   std::size_t peak = 0;                 // the most request or reply bytes held at once (worker)
   PeerGate gate;                        // the admission (loop)
+  std::uint64_t host = 0;               // the client process (PeerProcess), 0 unknown
   // Between requests (state kIdle or kAnswered, nothing in the inbox):
   Clock::time_point answered_at;        // the last answer was queued (drained_at: sent)
   bool spill_due = false;               // the worker is to spill its old results
 };
 
-// True while a request of the channel is received, running or parked:
-// its worker may be inside a statement. With ch.mu held.
+// True while the channel's unsent replies reach the reply limit: its
+// worker takes no further request before the client has read some.
+bool RepliesUnread(const Channel &ch) { return ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit; }
+
+// True while a request of the channel is received, running or parked, or
+// its worker is about to take one: the worker may be inside a statement.
+// Requests that only wait for their client to read the answers before
+// them leave the connection quiet (the idle limit runs, its open results
+// spill). With ch.mu held.
 bool InRequest(const Channel &ch) {
   const RequestState s = ch.state;
-  return !ch.inbox.empty() || (s != RequestState::kIdle && s != RequestState::kAnswered);
+  if (s != RequestState::kIdle && s != RequestState::kAnswered) return true;
+  return !RepliesUnread(ch) && (!ch.inbox.empty() || ch.held);
 }
 
 bool SendLocked(Channel &ch);
+
+// The client process at the other end of a Unix socket (the kernel names
+// it), which both connections of a host that reaches the server under two
+// driver names share; 0 over TCP, where nothing tells.
+std::uint64_t PeerProcess(int fd) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  sockaddr_storage addr{};
+  socklen_t addr_size = sizeof addr;
+  if (getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &addr_size) != 0 || addr.ss_family != AF_UNIX)
+    return 0;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || cred.pid <= 0) return 0;
+  return static_cast<std::uint64_t>(cred.pid);
+}
 
 // What the loop and the workers share.
 struct Server {
@@ -315,6 +338,7 @@ void Work(Server &server, Channel &ch) {
     MonitorGuard guard(&server.monitor);
     ch.conn = std::make_unique<DriverConnection>(server.options, &server.shared);
     ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.state = s; });
+    ch.conn->SetHost(ch.host);
     // Open results keep in memory only what the requests of all
     // connections leave of --max-buffered-mib.
     ch.conn->agent().SetMemoryRoom([&server] {
@@ -339,7 +363,7 @@ void Work(Server &server, Channel &ch) {
     {
       std::unique_lock<std::mutex> lock(ch.mu);
       auto has_request = [&] {
-        if (ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit) return false;
+        if (RepliesUnread(ch)) return false;
         return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
       };
       if (!ch.cancel && !ch.spill_due && !has_request()) Watch(ch, lock);
@@ -403,7 +427,7 @@ void Work(Server &server, Channel &ch) {
         answered = conn.handled() != before;
         held = conn.held();
         pending = conn.pending_input();
-        ch.urgent = conn.urgent();
+        ch.urgent = conn.HoldsForOthers();
         if (alive && !conn.had_session() && pending > kBeforeSession) {
           reason = "it sent more than 64 KiB before its first session";
           alive = false;
@@ -463,10 +487,11 @@ void Work(Server &server, Channel &ch) {
   }
   {
     MonitorGuard guard(&server.monitor);
+    const std::vector<std::uint32_t> sessions(ch.conn->sessions().begin(), ch.conn->sessions().end());
     ch.conn.reset();  // rolls back its sessions, releases their locks
     server.buffered -= ch.buffered;
     server.monitor.WriteEnded();
-    server.monitor.LocksReleased();
+    server.monitor.LocksReleased(sessions);
   }
   {
     std::lock_guard<std::mutex> lock(ch.mu);
@@ -591,7 +616,7 @@ void Upkeep(Server &server, std::list<std::unique_ptr<Channel>> &channels, Clock
     for (auto &c : channels)
       if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
   if (shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
-  if (shared.releases() != released) server.monitor.LocksReleased();
+  if (shared.releases() != released) server.monitor.LocksReleased(rolled_back);
 }
 
 // Accepts the connections waiting on the listening socket and admits
@@ -705,6 +730,7 @@ class Acceptor {
     {
       std::lock_guard<std::mutex> lock(ch.mu);
       ch.waiting_since = Clock::now();  // the time for its first request starts
+      ch.host = PeerProcess(ch.fd);
       try {
         ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
         ch.gate.Open(ch.fd);

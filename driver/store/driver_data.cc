@@ -262,20 +262,26 @@ bool DataPlane::LockedForOthers(std::uint32_t session, const std::string &table,
 
 bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_key,
                               const std::string &row_key) const {
-  if (ChangingForOther(session, table_key)) return true;
-  if (!HeldByOthers(session)) return false;
+  return HolderOf(session, table_key, row_key) != 0;
+}
+
+std::uint32_t DataPlane::HolderOf(std::uint32_t session, const std::string &table_key,
+                                  const std::string &row_key) const {
+  if (!changing_.empty())
+    if (auto c = changing_.find(table_key); c != changing_.end() && c->second != session) return c->second;
+  if (!HeldByOthers(session)) return 0;
   auto t = table_locks_.find(table_key);
-  if (t != table_locks_.end() && t->second != session) return true;
+  if (t != table_locks_.end() && t->second != session) return t->second;
   std::string key = table_key + '\0' + row_key;
   auto r = row_locks_.find(key);
-  if (r != row_locks_.end() && r->second != session) return true;
+  if (r != row_locks_.end() && r->second != session) return r->second;
   // Only the sessions that hold something can have changed a row.
   for (const auto &[owner, count] : held_) {
     if (owner == session) continue;
     auto changes = changed_keys_.find(owner);
-    if (changes != changed_keys_.end() && changes->second.Holds(key)) return true;
+    if (changes != changed_keys_.end() && changes->second.Holds(key)) return owner;
   }
-  return false;
+  return 0;
 }
 
 DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
@@ -682,7 +688,7 @@ std::vector<std::string> DataPlane::KeysOfRows(DriverSession *session, const std
 
 std::vector<std::uint32_t> DataPlane::OnIdleTick(DriverStore &store, std::chrono::steady_clock::time_point now,
                                                  const std::map<std::uint32_t, ClientQuiet> &quiet) {
-  std::vector<std::uint32_t> ended = store.OnIdleTick(now, quiet);
+  std::vector<std::uint32_t> ended = store.OnIdleTick(now, quiet, [this](std::uint32_t id) { return Holds(id); });
   for (std::uint32_t id : ended) EndTransaction(id);
   return ended;
 }

@@ -123,6 +123,9 @@ class DataPlane {
   // seen), what another thread may ask for a waiting session, with the
   // monitor.
   bool LockedByOther(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
+  // The session that holds the row so for `session`, 0 when none does: a
+  // waiting read's wait starts again when its row changes hands.
+  std::uint32_t HolderOf(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
   // How often locks, changed keys or a running statement's hold on a table
   // went: a waiting locked read may take its row now.
   std::uint64_t releases() const { return releases_; }

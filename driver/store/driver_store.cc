@@ -385,16 +385,20 @@ std::int64_t DriverStore::WalBytes() const {
 }
 
 std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::time_point now,
-                                                   const std::map<std::uint32_t, ClientQuiet> &quiet) {
+                                                   const std::map<std::uint32_t, ClientQuiet> &quiet,
+                                                   const std::function<bool(std::uint32_t)> &holds_locks) {
   std::vector<std::uint32_t> ended;
   for (const auto &[id, client] : quiet) {
     DriverSession *s = Find(id);
     const auto limit = client.unread ? kUnreadLimitFactor * idle_limit_ : idle_limit_;
-    if (s == nullptr || !s->active() || now - client.since <= limit) continue;
+    if (s == nullptr || now - client.since <= limit) continue;
+    const bool writes = s->active();
+    if (!writes && !(holds_locks && holds_locks(id))) continue;
     std::string reason = "the driver server rolled back the transaction of session " + std::to_string(id) +
                          " (" + s->name() + "): " +
                          (client.unread ? "its last answer unread" : "no request") + " for more than " +
-                         std::to_string(limit.count()) + " s while it held the database";
+                         std::to_string(limit.count()) + " s while it held " +
+                         (writes ? "the database" : "row or table locks");
     log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
     s->Abort();
     s->TransactionLost(ZE_COMMUNICATION, std::move(reason));

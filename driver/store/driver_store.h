@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -212,13 +213,16 @@ class DriverStore {
   // parked (the others belong to a thread that may be inside a statement).
   // A write transaction of a session quiet for longer than the idle limit
   // is rolled back (its session refuses further work with 510 until the
-  // client aborts); one whose client has not read its last answer, after
-  // kUnreadLimitFactor times the limit. A WAL that grew beyond
+  // client aborts), and so is a transaction that holds row or table locks
+  // without a write (`holds_locks`): the caller releases them; one whose
+  // client has not read its last answer, after kUnreadLimitFactor times
+  // the limit. A WAL that grew beyond
   // kWalTruncateBytes is checkpointed and truncated while every session is
   // quiet and none reads or writes. Returns the sessions rolled back, whose
   // locks the caller releases.
   std::vector<std::uint32_t> OnIdleTick(std::chrono::steady_clock::time_point now,
-                                        const std::map<std::uint32_t, ClientQuiet> &quiet);
+                                        const std::map<std::uint32_t, ClientQuiet> &quiet,
+                                        const std::function<bool(std::uint32_t)> &holds_locks = {});
   // True when some session holds a transaction or a statement that is
   // stepping (a snapshot of the file that a checkpoint must not pass).
   bool HasReader() const;

@@ -399,16 +399,23 @@ TEST(DriverMonitorQueue, HandsOnInOrderWriterFirstAndWakesTheQueueHeadAlone) {
   m.Unlock();
   for (std::thread &t : threads) t.join();
 
-  // Lock waiters: of the two that wait for row r only the first is woken
-  // when r is free, the second when the first leaves with r still free; the
-  // waiter of row s sleeps until s is free.
-  bool free_r = false, free_s = false;  // under the monitor
+  // Row waiters: of the two that wait for row r only the first is woken
+  // when r's holder (session 7) releases it, the second when the first
+  // leaves with r still free; the waiter of row s sleeps until s's holder
+  // (session 8) releases it. A release looks only at the rows its
+  // sessions held: 1,000 waiters of rows held by session 9 cost nothing.
+  std::uint64_t holder_r = 7, holder_s = 8;  // under the monitor
+  int looked = 0;  // how often a waiter's holder was asked, under the monitor
   m.Lock();
-  const std::uint64_t r1 = m.AwaitLock("r", [&] { return free_r; });
-  const std::uint64_t r2 = m.AwaitLock("r", [&] { return free_r; });
-  const std::uint64_t s1 = m.AwaitLock("s", [&] { return free_s; });
-  EXPECT_EQ(m.LockPosition(r2), 1u);
-  EXPECT_EQ(m.LockPosition(s1), 0u);
+  const std::uint64_t r1 = m.AwaitLock("r", [&] { return ++looked, holder_r; });
+  const std::uint64_t r2 = m.AwaitLock("r", [&] { return ++looked, holder_r; });
+  const std::uint64_t s1 = m.AwaitLock("s", [&] { return ++looked, holder_s; });
+  EXPECT_EQ(m.rows_waited(), 2u);
+  std::vector<std::uint64_t> crowd;
+  for (int i = 0; i < 1000; ++i) {
+    crowd.push_back(m.AwaitLock("c" + std::to_string(i), [&] { return ++looked, std::uint64_t{9}; }));
+    m.SleepForLock(crowd.back(), DriverMonitor::Clock::now());  // files its row under session 9
+  }
   std::atomic<int> rows_woken[3] = {0, 0, 0};
   threads.clear();
   for (int i : {0, 1, 2})
@@ -421,8 +428,10 @@ TEST(DriverMonitorQueue, HandsOnInOrderWriterFirstAndWakesTheQueueHeadAlone) {
   while (m.waiting() < 3) std::this_thread::yield();
   m.Unlock();
   m.Lock();  // all three sleep once this thread has the monitor again
-  free_r = true;
-  m.LocksReleased();
+  holder_r = 0;
+  looked = 0;
+  m.LocksReleased(std::vector<std::uint32_t>{7});
+  EXPECT_EQ(looked, 1) << "the release looked at rows its session did not hold";
   m.Unlock();
   EXPECT_TRUE(wait_for(rows_woken[0]));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -433,13 +442,20 @@ TEST(DriverMonitorQueue, HandsOnInOrderWriterFirstAndWakesTheQueueHeadAlone) {
   EXPECT_TRUE(wait_for(rows_woken[1]));
   EXPECT_EQ(rows_woken[2], 0);
   m.Lock();
-  free_s = true;
-  m.LocksReleased();
+  holder_s = 0;
+  m.LocksReleased(std::vector<std::uint32_t>{7});  // not s's holder: s sleeps on
+  m.Unlock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(rows_woken[2], 0);
+  m.Lock();
+  m.LocksReleased(std::vector<std::uint32_t>{8});
   m.LeaveLock(r2);
   m.Unlock();
   EXPECT_TRUE(wait_for(rows_woken[2]));
   m.Lock();
   m.LeaveLock(s1);
+  for (std::uint64_t c : crowd) m.LeaveLock(c);
+  EXPECT_EQ(m.rows_waited(), 0u);
   m.Unlock();
   for (std::thread &t : threads) t.join();
 }

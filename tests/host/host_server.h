@@ -20,7 +20,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -28,7 +31,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <molvane/platform.h>
@@ -347,6 +352,101 @@ inline long RssKiB(pid_t pid) {
   return -1;
 }
 
+// One host's connection to the server passed through this process, as a
+// client that may stop reading: it listens on the socket `path` for the
+// host and connects it to the server at `where` (over TCP with the token
+// of `secret`); what either side sends goes on to the other until
+// StopReading. From then on the server's answers are left unread, and
+// `requests` are sent again and again in the host's name until the server
+// takes no more (its requests wait behind its unread answers).
+class Proxy {
+ public:
+  Proxy(const std::string &path, const std::string &where, const std::string &secret) {
+    Address addr(path);
+    listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (bind(listen_, addr.get(), addr.size) != 0 || listen(listen_, 1) != 0) std::abort();
+    thread_ = std::thread([this, where, secret] { Run(where, secret); });
+  }
+  ~Proxy() {
+    stop_ = true;
+    thread_.join();
+    for (int fd : {listen_, host_, server_})
+      if (fd >= 0) close(fd);
+  }
+  Proxy(const Proxy &) = delete;
+  Proxy &operator=(const Proxy &) = delete;
+  // Returns once the server takes no more of the requests (2 s without
+  // room), or after 64 MiB of them; the bytes sent (0 when no host came
+  // within a minute).
+  std::size_t StopReading(const std::string &requests) {
+    std::unique_lock<std::mutex> lock(mu_);
+    requests_ = requests;
+    stopping_ = true;
+    return cv_.wait_for(lock, std::chrono::seconds(60), [this] { return stopped_; }) ? flooded_ : 0;
+  }
+
+ private:
+  // Sends all of `bytes` to `fd`, waiting up to 2 s at a time for room.
+  static bool SendAll(int fd, const char *bytes, std::size_t n) {
+    while (n > 0) {
+      ssize_t sent = send(fd, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent > 0) {
+        bytes += sent;
+        n -= static_cast<std::size_t>(sent);
+        continue;
+      }
+      pollfd p{fd, POLLOUT, 0};
+      if ((sent < 0 && errno != EAGAIN) || poll(&p, 1, 2000) != 1) return false;
+    }
+    return true;
+  }
+  void Run(const std::string &where, const std::string &secret) {
+    for (pollfd p{listen_, POLLIN, 0}; !stop_ && host_ < 0;)
+      if (poll(&p, 1, 100) == 1) host_ = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (host_ < 0) return;
+    server_ = Dial(where, secret, false);
+    if (server_ < 0) return;
+    char buf[1 << 16];
+    bool reading = true;
+    while (!stop_) {
+      bool stopping;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        stopping = stopping_ && !stopped_;
+      }
+      if (stopping) {
+        reading = false;
+        while (flooded_ < (64u << 20) && SendAll(server_, requests_.data(), requests_.size()))
+          flooded_ += requests_.size();
+        std::lock_guard<std::mutex> lock(mu_);
+        stopped_ = true;
+        cv_.notify_all();
+      }
+      pollfd p[2] = {{host_, POLLIN, 0}, {server_, static_cast<short>(reading ? POLLIN : 0), 0}};
+      if (poll(p, 2, 100) <= 0) continue;
+      if (p[0].revents & POLLIN) {
+        ssize_t n = read(host_, buf, sizeof buf);
+        if (n <= 0 || !SendAll(server_, buf, static_cast<std::size_t>(n))) break;
+      }
+      if (reading && (p[1].revents & POLLIN)) {
+        ssize_t n = read(server_, buf, sizeof buf);
+        if (n <= 0 || !SendAll(host_, buf, static_cast<std::size_t>(n))) break;
+      }
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    stopped_ = true;
+    cv_.notify_all();
+  }
+  int listen_ = -1, host_ = -1, server_ = -1;
+  std::atomic<bool> stop_{false};
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::string requests_;
+  bool stopping_ = false, stopped_ = false;
+  std::size_t flooded_ = 0;
+  std::thread thread_;
+};
+
 // The server listens on a Unix socket below the root, or on a loopback port.
 class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
  protected:
@@ -364,8 +464,10 @@ class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
                                         : "msqlite unix run.sock\n");
     // The server's files keep their modes whatever the umask.
     mode_t umask_before = umask(0);
-    server_ = std::make_unique<Process>(
-        std::vector<std::string>{Driver(), "--listen=" + listen_, root_.path() + "/main.db"});
+    std::vector<std::string> argv{Driver(), "--listen=" + listen_, root_.path() + "/main.db"};
+    const std::vector<std::string> extra = ExtraOptions();
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    server_ = std::make_unique<Process>(argv);
     umask(umask_before);
     ASSERT_TRUE(ConnectsOnceStarted(listen_)) << "the server did not listen";
     auto setup = Host();
@@ -383,10 +485,23 @@ class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
       EXPECT_FALSE(std::filesystem::exists(root_.path() + left)) << left;
   }
   static std::string Driver() { return std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver"; }
+  // Options every server of the tests is started with, before a test's
+  // own (which win): MOLVANE_TEST_SERVER_OPTIONS, separated by blanks, e.g.
+  // every limit at 1 s.
+  static std::vector<std::string> ExtraOptions() {
+    std::vector<std::string> options;
+    std::istringstream words(std::getenv("MOLVANE_TEST_SERVER_OPTIONS") != nullptr
+                                 ? std::getenv("MOLVANE_TEST_SERVER_OPTIONS")
+                                 : "");
+    for (std::string word; words >> word;) options.push_back(word);
+    return options;
+  }
   // Starts the server again with more options.
   void Restart(const std::vector<std::string> &options) {
     ASSERT_EQ(server_->Stop(SIGTERM), 0);
     std::vector<std::string> argv{Driver(), "--listen=" + listen_, root_.path() + "/main.db"};
+    const std::vector<std::string> extra = ExtraOptions();
+    argv.insert(argv.end(), extra.begin(), extra.end());
     argv.insert(argv.end(), options.begin(), options.end());
     server_ = std::make_unique<Process>(argv);
     ASSERT_TRUE(ConnectsOnceStarted(listen_)) << "the server did not listen";

@@ -1,9 +1,11 @@
 // Hosts that mix, at random, long queries (also over a row of their own
 // write transaction), slow fetches of open results with a write beside
 // them, increments of counter rows by long SQL UPDATEs or records after a
-// read with or without a lock, SQL UPDATEs that fail (a cardinality
+// read with or without a lock (the host sometimes stopped, SIGSTOP, past
+// the idle limit in between), SQL UPDATEs that fail (a cardinality
 // violation after they reached a counter row, a time-out that takes their
-// transaction with it) beside an increment, commits and kills against a
+// transaction with it) beside an increment, commits and kills, beside a
+// client that sends requests and stops reading the answers, against a
 // server whose
 // limits are all 1 s: the server lives, every count it answers is exact,
 // nothing is refused but for another host's lock or write or the host's
@@ -11,6 +13,9 @@
 // counter holds what its commits acknowledged. The seed is printed with
 // every failure; MOLVANE_TEST_SEED runs one again.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,7 +37,9 @@
 
 namespace {
 
+using molvane::test::DialWithSession;
 using molvane::test::HostServer;
+using molvane::test::kVersionRequest;
 using molvane::test::Process;
 
 constexpr int kRows = 110;     // Q0..Q109, budgets 0..109, beside SALES (1)
@@ -205,7 +212,14 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
         const std::size_t at = lines.empty() ? std::string::npos : lines[0].find(" salary=");
         if (answered && at != std::string::npos) {
           const long salary = std::atol(lines[0].c_str() + at + 8);
-          if (pick(2) == 0) usleep(static_cast<useconds_t>(pick(1300)) * 1000);
+          const int pause = pick(4);
+          if (pause == 0) usleep(static_cast<useconds_t>(pick(1300)) * 1000);
+          if (pause == 1) {  // a holder that stops, as under a debugger: others wait for it, not for ever
+            note("stopped");
+            kill(host->pid(), SIGSTOP);
+            usleep(static_cast<useconds_t>(pick(2500)) * 1000);
+            kill(host->pid(), SIGCONT);
+          }
           answered = sql ? Ask(*host, "sql run 1 UPDATE exemp010 SET salary = " + std::to_string(salary + 1) +
                                           " WHERE emp = " + std::to_string(e) +
                                           (locked ? "" : " AND salary = " + std::to_string(salary)) + slow_where(below),
@@ -279,9 +293,28 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
       }
     }
   };
+  // A client that sends requests and never reads the answers, for as long
+  // as the mix runs.
+  std::thread stalled([&] {
+    const int fd = DialWithSession(listen_, root_.path() + "/main.db.secret");
+    std::string requests;
+    for (int i = 0; i < 4096; ++i) requests.append(kVersionRequest, sizeof kVersionRequest);
+    for (std::size_t sent = 0; fd >= 0 && sent < (32u << 20) && std::chrono::steady_clock::now() < until;) {
+      const ssize_t n = send(fd, requests.data(), requests.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 100);
+    }
+    while (std::chrono::steady_clock::now() < until) usleep(100000);
+    if (fd >= 0) close(fd);
+  });
   std::vector<std::thread> threads;
   for (int i = 0; i < kMixHosts; ++i) threads.emplace_back(host_loop, i);
   for (std::thread &t : threads) t.join();
+  stalled.join();
 
   std::ostringstream outcomes;
   outcomes << "seed " << seed << " (MOLVANE_TEST_SEED runs it again);";
