@@ -261,42 +261,51 @@ std::string ipc_info_path() {
   return root + "/lib/ipc_info";
 }
 
-int ipc_info_lookup(std::string_view name, IpcInfoEntry *out) {
-  std::string path = ipc_info_path();
-  std::string text;
-  if (!path.empty()) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno != ENOENT) {
-      int e = errno;
-      log_mesg(__FILE__, __LINE__, "ipc_info", LOG_ERROR, "cannot open %s: errno %d",
-               path.c_str(), e);
+namespace {
+
+// Reads lib/ipc_info whole into `text` (left empty when the file does not
+// exist). -1 with errno for a file that cannot be read or is larger than
+// kIpcInfoMaxFile; `log` says whether that is worth a log line.
+int ReadIpcInfo(const std::string &path, std::string *text, bool log) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return 0;
+    int e = errno;
+    if (log) log_mesg(__FILE__, __LINE__, "ipc_info", LOG_ERROR, "cannot open %s: errno %d", path.c_str(), e);
+    errno = e;
+    return -1;
+  }
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || text->size() + static_cast<size_t>(n) > kIpcInfoMaxFile) {
+      int e = n < 0 ? errno : EFBIG;
+      close(fd);
+      if (log)
+        log_mesg(__FILE__, __LINE__, "ipc_info", LOG_ERROR, "cannot read %s: %s", path.c_str(),
+                 e == EFBIG ? "file too large" : "read error");
       errno = e;
       return -1;
     }
-    if (fd >= 0) {
-      char buf[4096];
-      for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || text.size() + static_cast<size_t>(n) > kIpcInfoMaxFile) {
-          int e = n < 0 ? errno : EFBIG;
-          close(fd);
-          log_mesg(__FILE__, __LINE__, "ipc_info", LOG_ERROR, "cannot read %s: %s", path.c_str(),
-                   e == EFBIG ? "file too large" : "read error");
-          errno = e;
-          return -1;
-        }
-        if (n == 0) break;
-        try {
-          text.append(buf, static_cast<size_t>(n));
-        } catch (const std::bad_alloc &) {
-          close(fd);  // memory that runs out leaves no descriptor behind
-          throw;
-        }
-      }
-      close(fd);
+    if (n == 0) break;
+    try {
+      text->append(buf, static_cast<size_t>(n));
+    } catch (const std::bad_alloc &) {
+      close(fd);  // memory that runs out leaves no descriptor behind
+      throw;
     }
   }
+  close(fd);
+  return 0;
+}
+
+}  // namespace
+
+int ipc_info_lookup(std::string_view name, IpcInfoEntry *out) {
+  std::string path = ipc_info_path();
+  std::string text;
+  if (!path.empty() && ReadIpcInfo(path, &text, true) < 0) return -1;
   return ipc_info_parse(text, path.empty() ? "ipc_info" : path.c_str(), name, out);
 }
 
@@ -304,22 +313,7 @@ std::vector<std::string> ipc_info_names() {
   std::vector<std::string> names;
   std::string path = ipc_info_path();
   std::string text;
-  if (path.empty()) return names;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return names;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) != 0 && text.size() < kIpcInfoMaxFile) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    try {
-      text.append(buf, static_cast<size_t>(n));
-    } catch (const std::bad_alloc &) {
-      close(fd);  // memory that runs out leaves no descriptor behind
-      throw;
-    }
-  }
-  close(fd);
+  if (path.empty() || ReadIpcInfo(path, &text, false) < 0) return names;
   for (size_t pos = 0; pos < text.size();) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
