@@ -8,7 +8,7 @@
 
 namespace molvane::driver {
 
-void DriverMonitor::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
+void MonitorHandOff::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
   if (!held_ && waiting_.empty()) {
     held_ = true;
     holder_urgent_ = urgent;
@@ -42,7 +42,7 @@ void DriverMonitor::Acquire(std::unique_lock<std::mutex> &lock, bool urgent) {
   me.Wait();
 }
 
-void DriverMonitor::Waiter::Wait() {
+void MonitorHandOff::Waiter::Wait() {
   // On a crowded machine the thread next in line sleeps like the others:
   // its spin would keep the holder, or the host the holder waits for, from
   // running.
@@ -60,7 +60,7 @@ void DriverMonitor::Waiter::Wait() {
   }
 }
 
-void DriverMonitor::Release() {
+void MonitorHandOff::Release() {
   if (waiting_.empty()) {
     held_ = false;
     return;
@@ -77,17 +77,17 @@ void DriverMonitor::Release() {
   }
 }
 
-void DriverMonitor::Lock(bool urgent) {
+void MonitorHandOff::Lock(bool urgent) {
   std::unique_lock<std::mutex> lock(mu_);
   Acquire(lock, urgent);
 }
 
-void DriverMonitor::Unlock() {
+void MonitorHandOff::Unlock() {
   std::lock_guard<std::mutex> lock(mu_);
   Release();
 }
 
-void DriverMonitor::Yield() {
+void MonitorHandOff::Yield() {
   std::unique_lock<std::mutex> lock(mu_);
   if (waiting_.empty()) return;
   const bool urgent = holder_urgent_;
@@ -95,60 +95,20 @@ void DriverMonitor::Yield() {
   Acquire(lock, urgent);
 }
 
-std::size_t DriverMonitor::waiting() const {
+std::size_t MonitorHandOff::waiting() const {
   std::lock_guard<std::mutex> lock(mu_);
   return waiting_.size();
 }
 
-std::uint64_t DriverMonitor::Park() {
-  std::lock_guard<std::mutex> lock(mu_);
-  parked_.emplace_back().ticket = next_ticket_;
-  return next_ticket_++;
+void MonitorHandOff::Wake(Sleeper &sleeper) {
+  ++sleeper.wakes;
+  sleeper.cv.notify_one();
 }
 
-std::list<DriverMonitor::Parked>::iterator DriverMonitor::Find(std::list<Parked> &list, std::uint64_t ticket) {
-  return std::find_if(list.begin(), list.end(), [&](const Parked &p) { return p.ticket == ticket; });
-}
-
-bool DriverMonitor::First(std::uint64_t ticket) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return !parked_.empty() && parked_.front().ticket == ticket;
-}
-
-std::size_t DriverMonitor::Position(std::uint64_t ticket) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  std::size_t ahead = 0;
-  for (const Parked &p : parked_) {
-    if (p.ticket == ticket) break;
-    ++ahead;
-  }
-  return ahead;
-}
-
-void DriverMonitor::Wake(Parked &parked) {
-  ++parked.wakes;
-  parked.cv.notify_one();
-}
-
-void DriverMonitor::Leave(std::uint64_t ticket) {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto it = FindParked(ticket);
-  if (it == parked_.end()) return;
-  const bool head = it == parked_.begin();
-  parked_.erase(it);
-  if (head && !parked_.empty()) Wake(parked_.front());  // the next one may try now
-}
-
-void DriverMonitor::Sleep(std::uint64_t ticket, Clock::time_point until) {
-  std::unique_lock<std::mutex> lock(mu_);
-  auto it = FindParked(ticket);
-  SleepIn(lock, it != parked_.end() ? &*it : nullptr, until);
-}
-
-void DriverMonitor::SleepIn(std::unique_lock<std::mutex> &lock, Parked *me, Clock::time_point until) {
+void MonitorHandOff::SleepWithout(std::unique_lock<std::mutex> &lock, Sleeper *me, Clock::time_point until) {
   const bool urgent = holder_urgent_;
   Release();
-  if (me != nullptr) {  // it stays where it is until its own Leave
+  if (me != nullptr) {  // it stays where it is until its own leave
     me->cv.wait_until(lock, until, [&] { return me->wakes != me->seen; });
     const bool woken = me->wakes != me->seen;
     me->seen = me->wakes;
@@ -158,22 +118,68 @@ void DriverMonitor::SleepIn(std::unique_lock<std::mutex> &lock, Parked *me, Cloc
   Acquire(lock, urgent);
 }
 
-void DriverMonitor::WriteEnded() {
+// ---- The write queue ----
+
+std::uint64_t WriteQueue::Park() {
+  std::lock_guard<std::mutex> lock(mu_);
+  parked_.emplace_back().ticket = next_ticket_;
+  return next_ticket_++;
+}
+
+std::list<WriteQueue::Parked>::iterator WriteQueue::Find(std::uint64_t ticket) {
+  return std::find_if(parked_.begin(), parked_.end(), [&](const Parked &p) { return p.ticket == ticket; });
+}
+
+std::list<WriteQueue::Parked>::const_iterator WriteQueue::Find(std::uint64_t ticket) const {
+  return std::find_if(parked_.begin(), parked_.end(), [&](const Parked &p) { return p.ticket == ticket; });
+}
+
+bool WriteQueue::First(std::uint64_t ticket) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return !parked_.empty() && parked_.front().ticket == ticket;
+}
+
+std::size_t WriteQueue::Position(std::uint64_t ticket) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return static_cast<std::size_t>(std::distance(parked_.begin(), Find(ticket)));
+}
+
+void WriteQueue::Leave(std::uint64_t ticket) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = Find(ticket);
+  if (it == parked_.end()) return;
+  const bool head = it == parked_.begin();
+  parked_.erase(it);
+  if (head && !parked_.empty()) Wake(parked_.front());  // the next one may try now
+}
+
+void WriteQueue::Sleep(std::uint64_t ticket, Clock::time_point until) {
+  std::unique_lock<std::mutex> lock(mu_);
+  auto it = Find(ticket);
+  SleepWithout(lock, it != parked_.end() ? &*it : nullptr, until);
+}
+
+void WriteQueue::WriteEnded() {
   std::lock_guard<std::mutex> lock(mu_);
   if (!parked_.empty()) Wake(parked_.front());
 }
 
-void DriverMonitor::WakeAll() {
+void WriteQueue::WakeParked() {
   std::lock_guard<std::mutex> lock(mu_);
   for (Parked &p : parked_) Wake(p);
-  for (auto &[ticket, p] : row_waiters_) Wake(p);
 }
 
-std::uint64_t DriverMonitor::AwaitLock(std::string row, std::function<std::uint64_t()> holder) {
+// ---- The row waiters ----
+
+void RowWaiters::WakeRowWaiters() {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (auto &[ticket, w] : waiting_) Wake(w);
+}
+
+std::uint64_t RowWaiters::AwaitLock(std::string row, std::function<std::uint64_t()> holder) {
   std::lock_guard<std::mutex> lock(mu_);
   const std::uint64_t ticket = next_ticket_++;
-  Parked &me = row_waiters_[ticket];
-  me.ticket = ticket;
+  Waiting &me = waiting_[ticket];
   me.holder = std::move(holder);
   RowLine &line = rows_[row];
   me.in_line = line.waiters.insert(line.waiters.end(), &me);
@@ -181,22 +187,22 @@ std::uint64_t DriverMonitor::AwaitLock(std::string row, std::function<std::uint6
   return ticket;
 }
 
-void DriverMonitor::SleepForLock(std::uint64_t ticket, Clock::time_point until) {
+void RowWaiters::SleepForLock(std::uint64_t ticket, Clock::time_point until) {
   std::unique_lock<std::mutex> lock(mu_);
-  auto it = row_waiters_.find(ticket);
-  if (it == row_waiters_.end()) return SleepIn(lock, nullptr, until);
+  auto it = waiting_.find(ticket);
+  if (it == waiting_.end()) return SleepWithout(lock, nullptr, until);
   // The first waiter of a row files its line under the row's holder, whose
   // release then looks at it.
-  Parked &me = it->second;
+  Waiting &me = it->second;
   RowLine &line = rows_[me.row];
   if (line.waiters.front() == &me) {
     const std::uint64_t holder = me.holder();
     File(me.row, line, holder != 0 ? holder : kUnknown);
   }
-  SleepIn(lock, &me, until);
+  SleepWithout(lock, &me, until);
 }
 
-void DriverMonitor::File(const std::string &row, RowLine &line, std::uint64_t holder) {
+void RowWaiters::File(const std::string &row, RowLine &line, std::uint64_t holder) {
   if (line.holder == holder) return;
   if (line.holder != kNone) {
     auto held = rows_held_by_.find(line.holder);
@@ -209,8 +215,8 @@ void DriverMonitor::File(const std::string &row, RowLine &line, std::uint64_t ho
   if (holder != kNone) rows_held_by_[holder].insert(row);
 }
 
-void DriverMonitor::LookAt(const std::string &row, RowLine &line) {
-  Parked &first = *line.waiters.front();
+void RowWaiters::LookAt(const std::string &row, RowLine &line) {
+  Waiting &first = *line.waiters.front();
   if (first.wakes != first.seen) return;  // woken already: it looks itself
   const std::uint64_t holder = first.holder();
   if (holder == 0) {
@@ -221,11 +227,11 @@ void DriverMonitor::LookAt(const std::string &row, RowLine &line) {
   }
 }
 
-void DriverMonitor::LeaveLock(std::uint64_t ticket) {
+void RowWaiters::LeaveLock(std::uint64_t ticket) {
   std::lock_guard<std::mutex> lock(mu_);
-  auto it = row_waiters_.find(ticket);
-  if (it == row_waiters_.end()) return;
-  Parked &me = it->second;
+  auto it = waiting_.find(ticket);
+  if (it == waiting_.end()) return;
+  Waiting &me = it->second;
   auto at = rows_.find(me.row);
   RowLine &line = at->second;
   // Only the first waiter of a row is ever woken for it: when it goes, the
@@ -238,10 +244,10 @@ void DriverMonitor::LeaveLock(std::uint64_t ticket) {
   } else if (first) {
     LookAt(at->first, line);
   }
-  row_waiters_.erase(it);
+  waiting_.erase(it);
 }
 
-void DriverMonitor::LocksReleased(const std::vector<std::uint32_t> &sessions) {
+void RowWaiters::LocksReleased(const std::vector<std::uint32_t> &sessions) {
   std::lock_guard<std::mutex> lock(mu_);
   std::vector<std::string> rows;  // the lines to look at: filed under these sessions, or unknown
   for (std::uint64_t holder : sessions) {
@@ -254,7 +260,7 @@ void DriverMonitor::LocksReleased(const std::vector<std::uint32_t> &sessions) {
     if (auto line = rows_.find(row); line != rows_.end()) LookAt(row, line->second);
 }
 
-std::size_t DriverMonitor::rows_waited() const {
+std::size_t RowWaiters::rows_waited() const {
   std::lock_guard<std::mutex> lock(mu_);
   return rows_.size();
 }

@@ -1,4 +1,7 @@
-// How the threads of a driver server share what its connections share.
+// How the threads of a driver server share what its connections share:
+// the monitor, in three pieces over one waiting policy (WaitBound): the
+// hand-off of the one mutex (MonitorHandOff), the write queue (WriteQueue)
+// and the row waiters (RowWaiters).
 //
 // Each client connection of a server has a worker thread that carries out
 // its requests; the poll loop only moves bytes. Everything the connections
@@ -79,13 +82,16 @@ class WaitBound {
   Clock::time_point deadline_;
 };
 
-class DriverMonitor {
+// The hand-off: the monitor, one mutex handed on in the order asked for,
+// and the sleep of a request that waits without it (in the write queue or
+// among the row waiters).
+class MonitorHandOff {
  public:
   using Clock = std::chrono::steady_clock;
 
   // The monitor, in the order asked for. An `urgent` thread (one whose
-  // connection holds the write transaction, row or table locks, or rows
-  // changed, that others wait for) goes before the others, behind the
+  // connection holds what others may wait for: the write transaction, row
+  // or table locks, or rows changed) goes before the others, behind the
   // urgent ones already waiting, so that what others wait for is not
   // kept behind their refused tries. It passes no thread that urgent
   // ones have passed kMaxPassed times already: a connection that holds
@@ -99,58 +105,21 @@ class DriverMonitor {
   // How many threads wait for the monitor.
   std::size_t waiting() const;
 
-  // A request parked for the write transaction: its place in the queue
-  // (a ticket). Called with the monitor held. Ticket below leaves the
-  // queue for its holder.
-  std::uint64_t Park();
-  // The ticket is at the head of the queue: its request may try to begin.
-  bool First(std::uint64_t ticket) const;
-  // How many parked requests are ahead of the ticket.
-  std::size_t Position(std::uint64_t ticket) const;
-  // The request leaves the queue (it began, or its wait is over); the next
-  // one, now the head, is woken to try.
-  void Leave(std::uint64_t ticket);
-  // The head of the queue began its write transaction: the queue moved.
-  void Began() { ++turns_; }
-  // How often the queue moved so far: a request waits as long as it moves.
-  std::uint64_t turns() const { return turns_; }
-  // Releases the monitor and sleeps until the parked request is woken
-  // (WriteEnded while it is the head, Leave of the head before it, WakeAll)
-  // or `until`, then takes the monitor again, before the threads that do
-  // not write when it was woken. A wake that came since the request last
-  // slept counts, so none is lost between its try and its sleep.
-  void Sleep(std::uint64_t ticket, Clock::time_point until);
-  // A write transaction ended: the head of the queue tries to begin.
-  // Called with the monitor held.
-  void WriteEnded();
-  // Every parked request looks again: a connection is being ended (its
-  // request gives up) or the server stops. Called with or without the
-  // monitor.
-  void WakeAll();
-
-  // A request that waits for another session's lock on `row`: its place
-  // among the row waiters; `holder` tells, with the monitor held, which
-  // session holds the row against it now (0: the row is free for it).
-  // Called with the monitor held; LockTicket below leaves for its holder.
-  std::uint64_t AwaitLock(std::string row, std::function<std::uint64_t()> holder);
-  // Releases the monitor and sleeps until a release of the row's holder
-  // (LocksReleased, or LeaveLock of the waiter before it) finds the row
-  // free for it, WakeAll, or `until`; then takes the monitor again, before
-  // the threads that hold nothing. With the monitor held.
-  void SleepForLock(std::uint64_t ticket, Clock::time_point until);
-  // The waiter leaves (it took the row, or its wait is over); the next
-  // waiter of the row is woken when the row is free for it. With the
-  // monitor held.
-  void LeaveLock(std::uint64_t ticket);
-  // The sessions released locks: the first waiter of each row they held is
-  // woken when its row is free. With the monitor held.
-  void LocksReleased(const std::vector<std::uint32_t> &sessions);
-  template <class Sessions>
-  void LocksReleased(const Sessions &sessions) {
-    LocksReleased(std::vector<std::uint32_t>(sessions.begin(), sessions.end()));
-  }
-  // How many rows are waited for.
-  std::size_t rows_waited() const;
+ protected:
+  // A request that sleeps without the monitor until it is woken.
+  struct Sleeper {
+    std::condition_variable cv;
+    std::uint64_t wakes = 0;  // how often it was woken
+    std::uint64_t seen = 0;   // ... of which it has seen
+  };
+  // With mu_ held: the sleeper looks again (a wake that comes before it
+  // sleeps counts, so none is lost between its try and its sleep).
+  static void Wake(Sleeper &sleeper);
+  // With mu_ held by `lock` and the monitor held: releases the monitor,
+  // sleeps until `me` (if any) is woken or `until`, and takes the monitor
+  // again, before the threads that hold nothing when it was woken.
+  void SleepWithout(std::unique_lock<std::mutex> &lock, Sleeper *me, Clock::time_point until);
+  mutable std::mutex mu_;
 
  private:
   struct Waiter {  // a thread waiting for the monitor
@@ -162,54 +131,133 @@ class DriverMonitor {
     bool urgent = false;  // it goes before the others
     int passed = 0;       // urgent threads that went before it
   };
-  struct Parked {
-    std::uint64_t ticket;
-    std::condition_variable cv;
-    std::uint64_t wakes = 0;  // how often it was woken
-    std::uint64_t seen = 0;   // ... of which it has seen
-    std::string row;                         // a row waiter's row
-    std::function<std::uint64_t()> holder;   // ... and who holds it against it
-    std::list<Parked *>::iterator in_line;   // ... and its place in the row's line
-  };
-  // The waiters of one row in their order, and the session whose release
-  // the row's line waits for (kUnknown: any release).
-  struct RowLine {
-    std::list<Parked *> waiters;
-    std::uint64_t holder = kNone;
-  };
-  static constexpr std::uint64_t kNone = ~std::uint64_t{0};  // filed under no session
-  static constexpr std::uint64_t kUnknown = 0;
   static constexpr int kAsleep = 0, kNext = 1, kGo = 2;
   static constexpr std::chrono::microseconds kSpin{200};
   // With mu_ held: takes the monitor, waiting for its turn; hands it on.
   void Acquire(std::unique_lock<std::mutex> &lock, bool urgent);
   void Release();
-  void Wake(Parked &parked);
-  static std::list<Parked>::iterator Find(std::list<Parked> &list, std::uint64_t ticket);
-  std::list<Parked>::iterator FindParked(std::uint64_t ticket) { return Find(parked_, ticket); }
-  // Releases the monitor, sleeps until the entry (if any) is woken or
-  // `until`, and takes the monitor again.
-  void SleepIn(std::unique_lock<std::mutex> &lock, Parked *me, Clock::time_point until);
+
+  bool held_ = false;             // a thread holds the monitor
+  bool holder_urgent_ = false;    // ... which took it as urgent
+  std::deque<Waiter *> waiting_;  // threads waiting for it, in order
+};
+
+// The write queue: the requests parked for the write transaction, first
+// come, first served. Called with the monitor held.
+class WriteQueue : protected virtual MonitorHandOff {
+ public:
+  // A request parked for the write transaction: its place in the queue
+  // (a ticket). ParkedTicket below leaves the queue for its holder.
+  std::uint64_t Park();
+  // The ticket is at the head of the queue: its request may try to begin.
+  bool First(std::uint64_t ticket) const;
+  // How many parked requests are ahead of the ticket.
+  std::size_t Position(std::uint64_t ticket) const;
+  // The request leaves the queue (it began, or its wait is over); the next
+  // one, now the head, is woken to try.
+  void Leave(std::uint64_t ticket);
+  // The head of the queue began its write transaction: the write
+  // transaction changed hands.
+  void Began() { ++turns_; }
+  // How often the write transaction changed hands so far (WaitBound).
+  std::uint64_t turns() const { return turns_; }
+  // Releases the monitor and sleeps until the parked request is woken
+  // (WriteEnded while it is the head, Leave of the head before it, WakeAll)
+  // or `until`, then takes the monitor again, before the threads that do
+  // not write when it was woken.
+  void Sleep(std::uint64_t ticket, Clock::time_point until);
+  // A write transaction ended: the head of the queue tries to begin.
+  void WriteEnded();
+
+ protected:
+  // Every parked request looks again.
+  void WakeParked();
+
+ private:
+  struct Parked : Sleeper {
+    std::uint64_t ticket = 0;
+  };
+  std::list<Parked>::iterator Find(std::uint64_t ticket);
+  std::list<Parked>::const_iterator Find(std::uint64_t ticket) const;
+
+  std::uint64_t next_ticket_ = 1;
+  std::uint64_t turns_ = 0;   // under the monitor
+  std::list<Parked> parked_;  // the parked requests in their order
+};
+
+// The row waiters: the locked reads that wait for a row another session
+// holds, in order of arrival by row, each row's line filed under the
+// session that holds the row. Called with the monitor held.
+class RowWaiters : protected virtual MonitorHandOff {
+ public:
+  // A request that waits for another session's lock on `row`: its place
+  // among the row waiters; `holder` tells, with the monitor held, which
+  // session holds the row against it now (0: the row is free for it).
+  // LockTicket below leaves for its holder.
+  std::uint64_t AwaitLock(std::string row, std::function<std::uint64_t()> holder);
+  // Releases the monitor and sleeps until a release of the row's holder
+  // (LocksReleased, or LeaveLock of the waiter before it) finds the row
+  // free for it, WakeAll, or `until`; then takes the monitor again, before
+  // the threads that hold nothing.
+  void SleepForLock(std::uint64_t ticket, Clock::time_point until);
+  // The waiter leaves (it took the row, or its wait is over); the next
+  // waiter of the row is woken when the row is free for it.
+  void LeaveLock(std::uint64_t ticket);
+  // The sessions released locks: the first waiter of each row they held is
+  // woken when its row is free.
+  void LocksReleased(const std::vector<std::uint32_t> &sessions);
+  template <class Sessions>
+  void LocksReleased(const Sessions &sessions) {
+    LocksReleased(std::vector<std::uint32_t>(sessions.begin(), sessions.end()));
+  }
+  // How many rows are waited for.
+  std::size_t rows_waited() const;
+
+ protected:
+  // Every row waiter looks again.
+  void WakeRowWaiters();
+
+ private:
+  struct Waiting : Sleeper {
+    std::string row;                         // the row it waits for
+    std::function<std::uint64_t()> holder;   // ... who holds it against it
+    std::list<Waiting *>::iterator in_line;  // ... and its place in the row's line
+  };
+  // The waiters of one row in their order, and the session whose release
+  // the row's line waits for (kUnknown: any release).
+  struct RowLine {
+    std::list<Waiting *> waiters;
+    std::uint64_t holder = kNone;
+  };
+  static constexpr std::uint64_t kNone = ~std::uint64_t{0};  // filed under no session
+  static constexpr std::uint64_t kUnknown = 0;
   // With mu_ held: the first waiter of the row is woken when the row is
   // free for it, else the line is filed under the row's holder.
   void LookAt(const std::string &row, RowLine &line);
   // Files the line of `row` under `holder` (kNone: under none).
   void File(const std::string &row, RowLine &line, std::uint64_t holder);
 
-  mutable std::mutex mu_;
-  bool held_ = false;             // a thread holds the monitor
-  bool holder_urgent_ = false;    // ... which took it as urgent
-  std::deque<Waiter *> waiting_;  // threads waiting for it, in order
   std::uint64_t next_ticket_ = 1;
-  std::uint64_t turns_ = 0;     // under the monitor
-  std::list<Parked> parked_;    // the parked requests in their order
-  std::unordered_map<std::uint64_t, Parked> row_waiters_;  // the requests waiting for a row, by ticket
-  std::unordered_map<std::string, RowLine> rows_;          // ... in their order by row
+  std::unordered_map<std::uint64_t, Waiting> waiting_;  // the requests waiting for a row, by ticket
+  std::unordered_map<std::string, RowLine> rows_;       // ... in their order by row
   // The rows whose lines wait for a session's release, by session.
   std::unordered_map<std::uint64_t, std::unordered_set<std::string>> rows_held_by_;
 };
 
-// A request's place among the lock waiters for a scope (AwaitLock, and
+// The monitor of a driver server: the hand-off, the write queue and the
+// row waiters over it.
+class DriverMonitor : public virtual MonitorHandOff, public WriteQueue, public RowWaiters {
+ public:
+  // Every parked request and row waiter looks again: a connection is being
+  // ended (its request gives up) or the server stops. Called with or
+  // without the monitor.
+  void WakeAll() {
+    WakeParked();
+    WakeRowWaiters();
+  }
+};
+
+// A request's place among the row waiters for a scope (AwaitLock, and
 // LeaveLock on every way out). Made and ended with the monitor held.
 class LockTicket {
  public:

@@ -14,7 +14,7 @@
 // table leaf ships it to the driver; the union then leaves the tree.
 // Otherwise (the companies of a table on different drivers) it stays:
 // filters go into its inputs where they see the same values there, and a
-// grouping stays above it.
+// grouping goes into them in parts that a group above adds up (PushGroup).
 //
 // Each output column has the left column's type, or REAL when one side is
 // INTEGER and the other REAL; texts and raw values are padded to the longer
