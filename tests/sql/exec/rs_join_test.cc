@@ -802,7 +802,9 @@ TEST_F(JoinWithoutFiltersInJoins, AConditionOnOneSideThatTheDriverCannotRunActsB
       // table: the RIGHT join INNER, the FULL join RIGHT.
       {SQL_JOIN_RIGHT, 0, {2, 3}, 4, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_RIGHT},
       {SQL_JOIN_RIGHT, 1, {2, 3}, 6, {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 2, false, SQL_JOIN_FULL},
-      {SQL_JOIN_RIGHT, 1, {}, 6, {}, 2, false, SQL_JOIN_FULL},
+      // No row of r is left: the RIGHT join that l became the inner side of
+      // never reads l.
+      {SQL_JOIN_RIGHT, 1, {}, 6, {}, 0, false, SQL_JOIN_FULL},
   };
   for (auto const &c : cases) {
     auto *l = new VectorRowSource({SQL_INTEGER}, IntRows({1, 2, 3, 4}));
