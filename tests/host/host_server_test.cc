@@ -392,6 +392,14 @@ TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
   EXPECT_EQ(b->Line(), "2 rows updated");
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exemp010 1 emp=1").find(" salary=9"), std::string::npos);
+  // A table lock holds every row, also those an UPDATE changes none of.
+  EXPECT_EQ(a->Do("table lock exemp010 1"), "exemp010001: lock_table");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 3 WHERE emp = 7"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the table lock";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "0 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
 }
 
 // A failed SQL UPDATE frees what it reached: the rows it changed before
