@@ -64,6 +64,11 @@ inline int Reap(pid_t pid, int ms) {
 class Process {
  public:
   explicit Process(const std::vector<std::string> &argv, uid_t user = 0) {
+    // The child of a threaded test may not allocate before execv: another
+    // thread may have held the allocator's lock at the fork.
+    std::vector<char *> args;
+    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
     pid_ = fork();
@@ -71,9 +76,6 @@ class Process {
       if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
       dup2(in[0], 0);
       dup2(out[1], 1);
-      std::vector<char *> args;
-      for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-      args.push_back(nullptr);
       execv(args[0], args.data());
       _exit(127);
     }
