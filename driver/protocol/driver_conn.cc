@@ -53,6 +53,12 @@ std::string MappedName(const std::string &table) {
 
 // ---- The connection: construction, framing, dispatch ----
 
+void DriverShared::WakeWaiters(const Released &before, const std::vector<std::uint32_t> &sessions) const {
+  if (monitor == nullptr) return;
+  if (store.transactions_ended() != before.transactions) monitor->WriteEnded();
+  if (releases() != before.holds) monitor->LocksReleased(sessions);
+}
+
 DriverConnection::DriverConnection(const std::vector<std::string> &args)
     : DriverConnection(DriverOptions::FromArgs(args), nullptr) {}
 
@@ -152,7 +158,7 @@ bool DriverConnection::Process() {
     // not finish takes its part back.
     const std::size_t queued = output_.size();
     WireWriter out(output_);
-    const std::uint64_t ended = store_.transactions_ended(), released = shared_.releases();
+    const DriverShared::Released released = shared_.released();
     try {
       store_.RequestStarts(sessions_);
       Handle(in, out);
@@ -175,8 +181,11 @@ bool DriverConnection::Process() {
     // that wait for it now, not after the client's further requests: a
     // transaction that ended may be the one the head of the write queue
     // waits for, and a lock that went may be a waiting locked read's row.
-    if (monitor_ != nullptr && store_.transactions_ended() != ended) monitor_->WriteEnded();
-    if (monitor_ != nullptr && shared_.releases() != released) monitor_->LocksReleased(sessions_);
+    if (monitor_ != nullptr) {
+      detached_.insert(detached_.end(), sessions_.begin(), sessions_.end());
+      shared_.WakeWaiters(released, detached_);
+      detached_.clear();
+    }
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;
@@ -453,8 +462,7 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   agent_.SessionClosed(id);
   if (DriverSession *session = store_.Find(id)) session->Abort();
   RestoreTables(id);
-  // The session is no longer the connection's: its waiters are woken here.
-  if (monitor_ != nullptr) monitor_->LocksReleased(std::vector<std::uint32_t>{id});
+  if (monitor_ != nullptr) detached_.push_back(id);  // its waiters are woken after the request (Process)
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
