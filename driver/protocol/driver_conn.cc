@@ -736,34 +736,40 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
 
 void DriverConnection::WaitForRow(DriverSession *session, const std::string &table, int compnr,
                                   const std::string &key, std::size_t at, WireWriter &out) {
+  // Each read that is refused again replaces the refusal before it; the
+  // last one stands when the wait is over.
+  AwaitRow(session->id(), TableKey(table, PhysicalCompnr(table, compnr)), key, [&] {
+    out.Truncate(at);
+    return data_.Read(session, table, compnr, 1, key, DataCtx(), out) != kLocked;
+  });
+}
+
+bool DriverConnection::AwaitRow(std::uint32_t id, const std::string &table_key, const std::string &key,
+                                const std::function<bool()> &take) {
   // A host that holds what others may wait for does not wait (HostHolds):
   // no circle of waits can close. The others wait for a row another host
   // holds, in order of arrival, under the one waiting policy (WaitBound):
-  // a read is refused when one holder kept the row for the whole wait,
-  // whoever else took it before or left the queue meanwhile.
-  if (options_.lock_wait_ms <= 0 || HostHolds()) return;
-  const std::uint32_t id = session->id();
-  std::string table_key = TableKey(table, PhysicalCompnr(table, compnr));
+  // a wait is over when one holder kept the row for the whole of it,
+  // whoever else took it before or left the line meanwhile.
+  if (monitor_ == nullptr || options_.lock_wait_ms <= 0 || HostHolds()) return false;
   auto holder = [this, id, &table_key, &key] { return data_.HolderOf(id, table_key, key); };
   WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), holder());
-  std::string row = table_key + '\0' + key;
-  // The waiter leaves after its last read, so that the next waiter of the
+  // The waiter leaves after its last try, so that the next waiter of the
   // row is not woken before this one has taken it.
-  LockTicket waiting(*monitor_, std::move(row), [this, id, table_key, key] {
+  LockTicket waiting(*monitor_, table_key + '\0' + key, [this, id, table_key, key] {
     return data_.HolderOf(id, table_key, key);
   });
-  bool parked = false;
-  // Each read that is refused again replaces the refusal before it; the
-  // last one stands when the wait is over.
-  do {
+  bool parked = false, taken = false;
+  while (!taken) {
     if (cancelled_ && cancelled_()) break;
     if (!bound.Goes(holder(), std::chrono::steady_clock::now())) break;
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
     monitor_->SleepForLock(waiting.get(), bound.deadline());
-    out.Truncate(at);
-  } while (data_.Read(session, table, compnr, 1, key, DataCtx(), out) == kLocked);
+    taken = take();
+  }
   if (parked && on_state_) on_state_(RequestState::kRunning);
+  return taken;
 }
 
 void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {

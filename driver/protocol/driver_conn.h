@@ -176,6 +176,15 @@ class DriverConnection {
   // move, or the client is gone.
   void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                   std::size_t at, WireWriter &out);
+  // In a server: the session `id` waits for the row (TableKey, row key)
+  // that another session holds, among the row waiters under the one
+  // waiting policy, and calls `take` whenever the row may be free for it,
+  // until `take` succeeds (true), or the wait is over or cancelled, or its
+  // host holds what others may wait for (HostHolds: no wait at all), all
+  // false. The entry point of every wait for a row (a locked read, an SQL
+  // statement's row).
+  bool AwaitRow(std::uint32_t id, const std::string &table_key, const std::string &key,
+                const std::function<bool()> &take);
   // This connection's host holds what others may wait for, on this
   // connection or another of its own (HoldsForOthers): a wait of it could
   // close a circle of waits, so it is refused at once.
