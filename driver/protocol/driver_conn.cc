@@ -54,6 +54,12 @@ std::string MappedName(const std::string &table) {
 
 // ---- The connection: construction, framing, dispatch ----
 
+void DriverShared::WakeWaiters(const Released &before, const std::vector<std::uint32_t> &sessions) const {
+  if (monitor == nullptr) return;
+  if (store.transactions_ended() != before.transactions) monitor->WriteEnded();
+  if (releases() != before.holds) monitor->LocksReleased(sessions);
+}
+
 DriverConnection::DriverConnection(const std::vector<std::string> &args)
     : DriverConnection(DriverOptions::FromArgs(args), nullptr) {}
 
@@ -156,7 +162,7 @@ bool DriverConnection::Process() {
     // not finish takes its part back.
     const std::size_t queued = output_.size();
     WireWriter out(output_);
-    const std::uint64_t ended = store_.transactions_ended(), released = shared_.releases();
+    const DriverShared::Released released = shared_.released();
     try {
       store_.RequestStarts(sessions_);
       Handle(in, out);
@@ -179,8 +185,11 @@ bool DriverConnection::Process() {
     // that wait for it now, not after the client's further requests: a
     // transaction that ended may be the one the head of the write queue
     // waits for, and a lock that went may be a waiting locked read's row.
-    if (monitor_ != nullptr && store_.transactions_ended() != ended) monitor_->WriteEnded();
-    if (monitor_ != nullptr && shared_.releases() != released) monitor_->LocksReleased(sessions_);
+    if (monitor_ != nullptr) {
+      detached_.insert(detached_.end(), sessions_.begin(), sessions_.end());
+      shared_.WakeWaiters(released, detached_);
+      detached_.clear();
+    }
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;
@@ -508,8 +517,7 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
   if (DriverSession *session = store_.Find(id)) session->Abort();
   RestoreTables(id);
   shadowed_.erase(id);
-  // The session is no longer the connection's: its waiters are woken here.
-  if (monitor_ != nullptr) monitor_->LocksReleased(std::vector<std::uint32_t>{id});
+  if (monitor_ != nullptr) detached_.push_back(id);  // its waiters are woken after the request (Process)
   out.U32(store_.CloseSession(id) ? 0 : ZE_INVALID_SESSION);
 }
 
@@ -822,34 +830,40 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
 
 void DriverConnection::WaitForRow(DriverSession *session, const std::string &table, int compnr,
                                   const std::string &key, std::size_t at, WireWriter &out) {
+  // Each read that is refused again replaces the refusal before it; the
+  // last one stands when the wait is over.
+  AwaitRow(session->id(), TableKey(table, PhysicalCompnr(table, compnr)), key, [&] {
+    out.Truncate(at);
+    return data_.Read(session, table, compnr, 1, key, DataCtx(), out) != kLocked;
+  });
+}
+
+bool DriverConnection::AwaitRow(std::uint32_t id, const std::string &table_key, const std::string &key,
+                                const std::function<bool()> &take) {
   // A host that holds what others may wait for does not wait (HostHolds):
   // no circle of waits can close. The others wait for a row another host
   // holds, in order of arrival, under the one waiting policy (WaitBound):
-  // a read is refused when one holder kept the row for the whole wait,
-  // whoever else took it before or left the queue meanwhile.
-  if (options_.lock_wait_ms <= 0 || HostHolds()) return;
-  const std::uint32_t id = session->id();
-  std::string table_key = TableKey(table, PhysicalCompnr(table, compnr));
+  // a wait is over when one holder kept the row for the whole of it,
+  // whoever else took it before or left the line meanwhile.
+  if (monitor_ == nullptr || options_.lock_wait_ms <= 0 || HostHolds()) return false;
   auto holder = [this, id, &table_key, &key] { return data_.HolderOf(id, table_key, key); };
   WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), holder());
-  std::string row = table_key + '\0' + key;
-  // The waiter leaves after its last read, so that the next waiter of the
+  // The waiter leaves after its last try, so that the next waiter of the
   // row is not woken before this one has taken it.
-  LockTicket waiting(*monitor_, std::move(row), [this, id, table_key, key] {
+  LockTicket waiting(*monitor_, table_key + '\0' + key, [this, id, table_key, key] {
     return data_.HolderOf(id, table_key, key);
   });
-  bool parked = false;
-  // Each read that is refused again replaces the refusal before it; the
-  // last one stands when the wait is over.
-  do {
+  bool parked = false, taken = false;
+  while (!taken) {
     if (cancelled_ && cancelled_()) break;
     if (!bound.Goes(holder(), std::chrono::steady_clock::now())) break;
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
     monitor_->SleepForLock(waiting.get(), bound.deadline());
-    out.Truncate(at);
-  } while (data_.Read(session, table, compnr, 1, key, DataCtx(), out) == kLocked);
+    taken = take();
+  }
   if (parked && on_state_) on_state_(RequestState::kRunning);
+  return taken;
 }
 
 bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int physical,

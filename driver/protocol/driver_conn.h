@@ -45,6 +45,16 @@ struct DriverShared {
   // Grows whenever a transaction ends or locks, changed keys or a running
   // statement's hold on a table go: a waiting locked read may look again.
   std::uint64_t releases() const { return store.transactions_ended() + data.releases(); }
+  // What was released so far, taken before a request or the upkeep runs.
+  struct Released {
+    std::uint64_t transactions = 0;  // transactions ended
+    std::uint64_t holds = 0;         // ... and locks, changed keys and statements' holds gone
+  };
+  Released released() const { return {store.transactions_ended(), releases()}; }
+  // The one wake after a release (with the monitor held): since `before`,
+  // a transaction ended, so the head of the write queue tries to begin,
+  // and `sessions` released holds, so their rows' first waiters look again.
+  void WakeWaiters(const Released &before, const std::vector<std::uint32_t> &sessions) const;
   // A driver server's connections by their host (DriverConnection::SetHost).
   std::multimap<std::uint64_t, const DriverConnection *> hosts;
 };
@@ -186,6 +196,15 @@ class DriverConnection {
   // taken with a locked read that waits for it (WaitForRow) first.
   bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids,
                 bool wait);
+  // In a server: the session `id` waits for the row (TableKey, row key)
+  // that another session holds, among the row waiters under the one
+  // waiting policy, and calls `take` whenever the row may be free for it,
+  // until `take` succeeds (true), or the wait is over or cancelled, or its
+  // host holds what others may wait for (HostHolds: no wait at all), all
+  // false. The entry point of every wait for a row (a locked read, an SQL
+  // statement's row).
+  bool AwaitRow(std::uint32_t id, const std::string &table_key, const std::string &key,
+                const std::function<bool()> &take);
   // This connection's host holds what others may wait for, on this
   // connection or another of its own (HoldsForOthers): a wait of it could
   // close a circle of waits, so it is refused at once.
@@ -217,6 +236,7 @@ class DriverConnection {
   std::function<void(RequestState)> on_state_;
   std::uint64_t handled_ = 0;
   bool had_session_ = false;
+  std::vector<std::uint32_t> detached_;  // sessions closed by the request being handled
   std::uint64_t host_ = 0;             // SetHost's, 0 unknown
   // What the data plane needs of this connection.
   DataContext DataCtx() const;

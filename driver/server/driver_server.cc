@@ -488,10 +488,10 @@ void Work(Server &server, Channel &ch) {
   {
     MonitorGuard guard(&server.monitor);
     const std::vector<std::uint32_t> sessions(ch.conn->sessions().begin(), ch.conn->sessions().end());
+    const DriverShared::Released released = server.shared.released();
     ch.conn.reset();  // rolls back its sessions, releases their locks
     server.buffered -= ch.buffered;
-    server.monitor.WriteEnded();
-    server.monitor.LocksReleased(sessions);
+    server.shared.WakeWaiters(released, sessions);
   }
   {
     std::lock_guard<std::mutex> lock(ch.mu);
@@ -610,13 +610,12 @@ void Upkeep(Server &server, std::list<std::unique_ptr<Channel>> &channels, Clock
       c->cv.notify_one();
     }
   }
-  const std::uint64_t ended = shared.store.transactions_ended(), released = shared.releases();
+  const DriverShared::Released released = shared.released();
   const std::vector<std::uint32_t> rolled_back = shared.data.OnIdleTick(shared.store, now, quiet);
   if (!rolled_back.empty())
     for (auto &c : channels)
       if (c->conn != nullptr) c->conn->RolledBack(rolled_back);
-  if (shared.store.transactions_ended() != ended) server.monitor.WriteEnded();
-  if (shared.releases() != released) server.monitor.LocksReleased(rolled_back);
+  shared.WakeWaiters(released, rolled_back);
 }
 
 // Accepts the connections waiting on the listening socket and admits
