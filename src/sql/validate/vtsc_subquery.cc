@@ -30,7 +30,7 @@ SQLVTSCValueExpr *SQLVTSCScalarSubquery::Cast(SQLType type, bool) {
 // values, would cost an exchange per value (see SQLRSLocalSubquery).
 SQLRSSCValueExpr *SQLVTSCScalarSubquery::CreateRS() {
   std::unique_ptr<SQLRowSource> rows(query_->CreateRS());
-  std::unique_ptr<SQLRowSource> local(query_->CreateRS());
+  std::unique_ptr<SQLRowSource> local(SQLVTCreateLocalRS(query_.get()));
   return new SQLRSSCScalarSubquery(rows.release(), local.release());
 }
 
