@@ -972,6 +972,22 @@ TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
       return Project(new SQLRSJoin(SQL_JOIN_FULL, a, x, on),
                      {Col(a, E), new SQLRSSCColumnRef(0, W + E, x->GetColumnDescriptor(E))});
     };
+    // SELECT emp, (SELECT MAX(salary) FROM c2 b WHERE b.emp - a.emp > bound
+    //   AND b.name = CASE a.dept WHEN 'A' THEN a.name WHEN 'C' THEN a.name END) FROM c1 a
+    auto scalar = [=, this](bool second) -> SQLRowSource * {
+      SQLRowSource *a = Leaf(1);
+      auto most = [=, this] {
+        SQLRowSource *b = Leaf(2);
+        auto *where = new SQLRSSCAnd(
+            Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCSubtract(Col(b, E), Col(a, E, -1)), Int(bound - 30)),
+            Cmp(SQLRSSC_EQUAL, Col(b, N), someOf(a, D, N, -1, "A", "C")));
+        return Group(new SQLRSFilter(b, where), {}, {SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMax, Arg(Col(b, S)))});
+      };
+      return Project(a, {Col(a, E), new SQLRSSCScalarSubquery(most(), second ? most() : nullptr)});
+    };
+    corpus.push_back({"SELECT emp, (SELECT MAX(salary) FROM c2 b WHERE b.emp - a.emp > bound - 30 AND b.name = "
+                      "CASE a.dept WHEN 'A' THEN a.name WHEN 'C' THEN a.name END) FROM c1 a" + tag,
+                      false, [=] { return scalar(true); }, [=] { return scalar(false); }});
     corpus.push_back({"SELECT a.emp, x.emp FROM c1 a FULL JOIN c1 x ON EXISTS (SELECT * FROM c2 b WHERE b.name = "
                       "CASE a.dept WHEN 'A' THEN a.name WHEN 'B' THEN a.name END AND b.salary > x.salary - bound)" +
                           tag,

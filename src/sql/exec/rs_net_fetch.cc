@@ -195,7 +195,7 @@ bool SQLRSNetFetch::HoldRows() {
 }
 
 void SQLRSNetFetch::TakeListOf(SQLRSSCInSubquery *in) {
-  if (listed_ != nullptr || sorted_ || holdRows_) return;
+  if (listed_ != nullptr || sorted_ || hinted_ || holdRows_) return;
   SQLRSSCValueExpr *value = in->GetValue();
   pSQLRSSCColumnRefList outer;
   value->GetColumnRefs(0, SQL_CREF_OUTER, &outer);
@@ -251,6 +251,7 @@ void SQLRSNetFetch::PushHints(SQLHints *hints) {
   SQLRSAppendHintItems(&part, *hints);
   part.AppendToken(SQLNWTTerminator);
   Prepend(part);
+  hinted_ = true;
 }
 
 SQLRowSource *SQLRSNetFetch::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {

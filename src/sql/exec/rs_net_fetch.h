@@ -56,7 +56,8 @@ class SQLRSNetFetch : public SQLRSFetch {
   bool HoldRows() override;
   bool HeldRowsOverflowed() const override { return held_.Overflowed(); }
   // A value of the row that the driver evaluates, read from no outer row
-  // and no parameter, of a leaf that has not sorted: the leaf prepares a
+  // and no parameter, of a leaf that has taken no sort and no hints (the
+  // list's filter goes in front of the description): the leaf prepares a
   // second statement, its description under a filter "value IN (up to
   // kListLength parameters)", and runs it when the subquery's held values
   // are that few, one type, non-NULL (repeated ones count once).
@@ -147,6 +148,7 @@ class SQLRSNetFetch : public SQLRSFetch {
   unsigned long statement_ = 0;   // 0: not prepared
   bool holdsJoin_ = false;        // CreateJoin made the description a join
   bool sorted_ = false;           // PushSort took a sort
+  bool hinted_ = false;           // PushHints put hints in front
   bool holdRows_ = false;         // HoldRows was asked
   // ---- the rows of a short list (TakeListOf) ----
   SQLRSSCInSubquery *listed_ = nullptr;  // the filter's above, null: none

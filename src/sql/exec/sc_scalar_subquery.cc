@@ -7,7 +7,8 @@
 #include "sql/exec/row_source.h"
 #include "sql/exec/visitors.h"
 
-SQLRSSCScalarSubquery::SQLRSSCScalarSubquery(SQLRowSource *rowSource) : rowSource_(rowSource) {}
+SQLRSSCScalarSubquery::SQLRSSCScalarSubquery(SQLRowSource *rowSource, SQLRowSource *local)
+    : rowSource_(rowSource), local_(local) {}
 
 SQLRSSCScalarSubquery::~SQLRSSCScalarSubquery() = default;
 
@@ -28,12 +29,14 @@ void SQLRSSCScalarSubquery::AcceptVisit(SQLVisitor &visitor) {
     rowSource_->AcceptVisit(visitor);
     visitor.DecLevel();
     visitor.Scope()->PopRowSource();
+    local_.AcceptVisit(visitor);
   }
   visitor.VisitSQLRSSCScalarSubquery(this);
 }
 
 void SQLRSSCScalarSubquery::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
   rowSource_->GetColumnRefs(level + 1, type, refs);
+  local_.GetColumnRefs(level + 1, type, refs);
 }
 
 SQLColumnDescriptor SQLRSSCScalarSubquery::GetColumnDescriptor() const {
@@ -47,25 +50,27 @@ SQLTruthValue SQLRSSCScalarSubquery::NullValueOnNullifiedCols(int level, List<In
 void SQLRSSCScalarSubquery::Optimize() {
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
+  local_.Optimize();
 }
 
 SQLValueStore const *SQLRSSCScalarSubquery::Prepare(SQLRSPrepareContext *context) {
   rowSource_->Prepare(context);
+  local_.Prepare(context);
   answers_.Prepare(context, rowSource_.get());
   held_.Prepare(context, rowSource_.get(), answers_.Enabled());
   return &store_;
 }
 
-bool SQLRSSCScalarSubquery::Run() {
-  rowSource_->Exec();
-  if (rowSource_->Fetch()) {
-    store_.Copy(rowSource_->GetValueStoreAddr(0));
-    if (rowSource_->Fetch()) {
-      rowSource_->Break();
+bool SQLRSSCScalarSubquery::Run(SQLRowSource *rs) {
+  rs->Exec();
+  if (rs->Fetch()) {
+    store_.Copy(rs->GetValueStoreAddr(0));
+    if (rs->Fetch()) {
+      rs->Break();
       return true;
     }
   } else {
-    int depth = rowSource_->GetColumnDescriptor(0)->GetDepth();
+    int depth = rs->GetColumnDescriptor(0)->GetDepth();
     if (depth <= 1) {
       store_.SetNull();
     } else {
@@ -73,7 +78,7 @@ bool SQLRSSCScalarSubquery::Run() {
       for (int i = 0; i < depth; ++i) store_.GetElement(i)->SetNull();
     }
   }
-  rowSource_->Break();
+  rs->Break();
   return false;
 }
 
@@ -89,7 +94,9 @@ void SQLRSSCScalarSubquery::Evaluate() {
       return;
     }
   }
-  bool const tooMany = Run();
+  SQLRowSource *rs = held_.Holdable() ? rowSource_.get() : local_.Pick(rowSource_.get());
+  bool const tooMany = Run(rs);
+  local_.Ran(rs);
   if (held_.Holdable()) {
     tooManyRows_ = tooMany;
     held_.Take();
@@ -110,6 +117,7 @@ void SQLRSSCScalarSubquery::createTokenString(SQLTokenString *ts, int level, SQL
 SQLRSSCValueExpr *SQLRSSCScalarSubquery::CRefs2ParameterRefs(int level, intList *columns,
                                                              pSQLParameterList *parameters) {
   rowSource_->CRefs2ParameterRefs(level + 1, columns, parameters);
+  local_.CRefs2ParameterRefs(level + 1, columns, parameters);
   return this;
 }
 

@@ -4,11 +4,14 @@
 // SQLExCardinalityViolation ("21000"). A subquery that reads no row of an
 // enclosing query runs once and holds its value (see SQLRSHeldAnswer); a
 // correlated one keeps its values by the outer values it reads (see
-// SQLRSAnswersByOuterValues).
+// SQLRSAnswersByOuterValues), and with many of them answers here from a
+// second tree of the subquery (`local`, may be null; see
+// SQLRSLocalSubquery).
 #pragma once
 
 #include <memory>
 
+#include "sql/exec/local_subquery.h"
 #include "sql/exec/sc_value_expr.h"
 #include "sql/exec/subquery_answers.h"
 
@@ -16,7 +19,7 @@ class SQLRowSource;
 
 class SQLRSSCScalarSubquery : public SQLRSSCValueExpr {
  public:
-  explicit SQLRSSCScalarSubquery(SQLRowSource *rowSource);  // taken over
+  explicit SQLRSSCScalarSubquery(SQLRowSource *rowSource, SQLRowSource *local = nullptr);  // both taken over
   ~SQLRSSCScalarSubquery() override;
 
   SQLRowSource *GetRowSource() const { return rowSource_.get(); }
@@ -47,10 +50,12 @@ class SQLRSSCScalarSubquery : public SQLRSSCValueExpr {
   };
   // TRUE when the subquery reads a row of the query that holds it.
   bool IsVariable();
-  // Runs the subquery into store_; TRUE when it gave more than one row.
-  bool Run();
+  // Runs the subquery (its tree `rs`) into store_; TRUE when it gave more
+  // than one row.
+  bool Run(SQLRowSource *rs);
 
   std::unique_ptr<SQLRowSource> rowSource_;
+  SQLRSLocalSubquery local_;
   SQLValueStore store_;
   SQLRSHeldAnswer held_;  // store_ (or tooManyRows_) holds the answer while held_.Held()
   bool tooManyRows_ = false;

@@ -192,7 +192,7 @@ void SQLVTSCLike::ValidateArrayUsage() const {
 // SQLRSLocalSubquery).
 SQLRSSCSearchCond *SQLVTSCExists::CreateRS() {
   std::unique_ptr<SQLRowSource> rows(subquery_->CreateRS());
-  std::unique_ptr<SQLRowSource> local(subquery_->CreateRS());
+  std::unique_ptr<SQLRowSource> local(SQLVTCreateLocalRS(subquery_.get()));
   return new SQLRSSCExists(rows.release(), local.release());
 }
 
@@ -217,7 +217,7 @@ void SQLVTSCExists::MapColumnNamesToIds(SQLVTScope *scope, SQLVTreeData *treeDat
 SQLRSSCSearchCond *SQLVTSCInSubquery::CreateRS() {
   std::unique_ptr<SQLRSSCValueExpr> operand(operand_->CreateRS());
   std::unique_ptr<SQLRowSource> rows(subquery_->CreateRS());
-  std::unique_ptr<SQLRowSource> local(subquery_->CreateRS());
+  std::unique_ptr<SQLRowSource> local(SQLVTCreateLocalRS(subquery_.get()));
   return new SQLRSSCInSubquery(operand.release(), rows.release(), local.release());
 }
 

@@ -1,11 +1,13 @@
 #include "sql/validate/vtsc_subquery.h"
 
+#include <memory>
 #include <string>
 
 #include "sql/common/column_descriptor.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_util.h"
+#include "sql/exec/row_source.h"
 #include "sql/exec/sc_scalar_subquery.h"
 #include "sql/validate/vt_node.h"
 #include "sql/validate/vt_scope.h"
@@ -24,7 +26,13 @@ SQLVTSCValueExpr *SQLVTSCScalarSubquery::Cast(SQLType type, bool) {
   return this;
 }
 
-SQLRSSCValueExpr *SQLVTSCScalarSubquery::CreateRS() { return new SQLRSSCScalarSubquery(query_->CreateRS()); }
+// The second tree answers here when the first, shipped with its outer
+// values, would cost an exchange per value (see SQLRSLocalSubquery).
+SQLRSSCValueExpr *SQLVTSCScalarSubquery::CreateRS() {
+  std::unique_ptr<SQLRowSource> rows(query_->CreateRS());
+  std::unique_ptr<SQLRowSource> local(SQLVTCreateLocalRS(query_.get()));
+  return new SQLRSSCScalarSubquery(rows.release(), local.release());
+}
 
 void SQLVTSCScalarSubquery::GetPossibleTypes(SQLTypeSet *types) {
   types->Insert(query_->GetColumnDescriptor(0)->GetType());

@@ -4,6 +4,8 @@
 
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_string.h"
+#include "sql/exec/row_source.h"
+#include "sql/validate/vt_node.h"
 #include "sql/common/sql_util.h"
 
 void SQLVTThrow(char const *state, std::string const &message, int line) {
@@ -49,4 +51,19 @@ void SQLVTCastOperand(std::unique_ptr<SQLVTSCValueExpr> *operand, SQLType type, 
 
 bool SQLVTSameOperand(SQLVTSCValueExpr const *a, SQLVTSCValueExpr const *b) {
   return a == b || (a != nullptr && b != nullptr && a->IsSameValueExpr2(b));
+}
+
+namespace {
+
+thread_local int g_localTrees = 0;  // second trees being made on this thread
+
+}  // namespace
+
+SQLRowSource *SQLVTCreateLocalRS(SQLVTNode *subquery) {
+  if (g_localTrees > 0) return nullptr;
+  struct Making {
+    Making() { ++g_localTrees; }
+    ~Making() { --g_localTrees; }
+  } making;
+  return subquery->CreateRS();
 }

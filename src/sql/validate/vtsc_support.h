@@ -35,3 +35,12 @@ void SQLVTResolveOperand(std::unique_ptr<SQLVTSCValueExpr> *operand, SQLVTScope 
 void SQLVTCastOperand(std::unique_ptr<SQLVTSCValueExpr> *operand, SQLType type, bool tolerant);
 // TRUE when both are the same object or the same expression.
 bool SQLVTSameOperand(SQLVTSCValueExpr const *a, SQLVTSCValueExpr const *b);
+
+class SQLRowSource;
+class SQLVTNode;
+
+// The second tree of a subquery that may answer here (SQLRSLocalSubquery):
+// the subquery's tree once more, but null inside another second tree, whose
+// subqueries get none (each level of nesting would otherwise double the
+// trees).
+SQLRowSource *SQLVTCreateLocalRS(SQLVTNode *subquery);

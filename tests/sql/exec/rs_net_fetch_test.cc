@@ -558,7 +558,9 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryAsksItsDriverOncePerDistinctOuterValueAn
 // (SQLRSLocalSubquery), o holding 20 distinct values: each execution asks
 // the shipped statement for the first 16 of them, then reads the second
 // tree's table once, with o.0 kept out of its statement, and answers the
-// other 4 from the rows its leaf holds.
+// other 4 from the rows its leaf holds. A table of more rows than a leaf
+// holds is read twice for the 17th value (to hold it, then to answer), and
+// the shipped statement answers the last 3.
 TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerExecution) {
   int const emp = Id("exemp010", "emp");
   static SQLColumnDescriptor const outerD("o", SQL_INTEGER, 4, 1);
@@ -574,14 +576,19 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerE
   struct Case {
     char const *name;
     std::function<SQLRSSCSearchCond *(SQLRowSource *, SQLRowSource *)> condition;
+    bool large;  // the table holds more rows than a leaf holds
   } const cases[] = {
-      {"EXISTS", [](SQLRowSource *sub, SQLRowSource *local) { return new SQLRSSCExists(sub, local); }},
+      {"EXISTS", [](SQLRowSource *sub, SQLRowSource *local) { return new SQLRSSCExists(sub, local); }, false},
       {"IN",
        [](SQLRowSource *sub, SQLRowSource *local) {
          return new SQLRSSCInSubquery(new SQLRSSCColumnRef(0, 0, &outerD), sub, local);
-       }},
+       },
+       false},
+      {"EXISTS over a large table",
+       [](SQLRowSource *sub, SQLRowSource *local) { return new SQLRSSCExists(sub, local); }, true},
   };
-  std::vector<int> const held = {3, 18};  // the emp values the table holds
+  std::vector<int> const held = {3, 18};  // the emp values among 1 .. 20 that the table holds
+  int const misses = SQLRSLocalSubquery::kMissesBeforeLocal;
   for (auto const &c : cases) {
     SCOPED_TRACE(c.name);
     SQLRSNetFetch *shipped = nullptr, *local = nullptr;
@@ -598,19 +605,25 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerE
     ASSERT_EQ(local->GetNumCols(), 1);
     std::vector<SQLColumnDescriptor const *> const columns = {shipped->GetColumnDescriptor(0)};
     std::vector<SQLColumnDescriptor const *> const localColumns = {local->GetColumnDescriptor(0)};
+    std::vector<std::vector<ReplyValue>> table = {{RInt(held[0])}, {RInt(held[1])}};
+    for (size_t i = 0; c.large && i < SQLRSHeldRows::kMaxRows; ++i) table.push_back({RInt(1000 + static_cast<int>(i))});
+    auto shippedAnswer = [&](int v) {
+      std::vector<std::vector<ReplyValue>> rows;
+      if (std::count(held.begin(), held.end(), v) > 0) rows.push_back({RInt(v)});
+      return RowSet(shipped->GetStatementId(), columns, rows);
+    };
     auto fetches = [](unsigned long id) {
       return Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(id)), Tok(SQLNWTPacketFetch)});
     };
     for (unsigned long session : {5, 6}) {
       tree->Attach(session);
       env_.Peer().replies.clear();
-      for (int v = 1; v <= SQLRSLocalSubquery::kMissesBeforeLocal; ++v) {
-        std::vector<std::vector<ReplyValue>> rows;
-        if (std::count(held.begin(), held.end(), v) > 0) rows.push_back({RInt(v)});
-        env_.Peer().replies.push_back(RowSet(shipped->GetStatementId(), columns, rows));
+      for (int v = 1; v <= misses; ++v) env_.Peer().replies.push_back(shippedAnswer(v));
+      env_.Peer().replies.push_back(RowSet(local->GetStatementId(), localColumns, table));
+      if (c.large) {
+        env_.Peer().replies.push_back(RowSet(local->GetStatementId(), localColumns, table));
+        for (int v = misses + 2; v <= 20; ++v) env_.Peer().replies.push_back(shippedAnswer(v));
       }
-      env_.Peer().replies.push_back(
-          RowSet(local->GetStatementId(), localColumns, {{RInt(held[0])}, {RInt(held[1])}}));
       size_t const before = env_.Peer().sent.size();
       tree->Exec();
       std::vector<int> rows;
@@ -622,8 +635,8 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerE
         if (Contains(env_.Peer().sent[k], fetches(shipped->GetStatementId()))) ++shippedAsked;
         if (Contains(env_.Peer().sent[k], fetches(local->GetStatementId()))) ++localAsked;
       }
-      EXPECT_EQ(shippedAsked, SQLRSLocalSubquery::kMissesBeforeLocal);
-      EXPECT_EQ(localAsked, 1);
+      EXPECT_EQ(shippedAsked, c.large ? 20 - 1 : misses);
+      EXPECT_EQ(localAsked, c.large ? 2 : 1);
       tree->Close();
     }
   }
