@@ -528,6 +528,29 @@ class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
     const std::string out = RunText(script + "commit\n", &status);
     ASSERT_EQ(status, 0) << out.substr(0, 2000);
   }
+  // Another host commits 4,000 updates of row D5 of exdep010 (each writes
+  // a page of about 4 KiB to the WAL: some 16 MiB without a spill, twice
+  // the bound kept with one); the largest size the WAL `wal` reached
+  // meanwhile.
+  std::uintmax_t LargestWalWhileCommitting(const std::string &wal) {
+    std::string script = "logon demo\nstart w\n";
+    for (int i = 0; i < 4000; ++i)
+      script += "update exdep010 1 code=D5 budget=" + std::to_string(i % 100) + "\ncommit\n";
+    std::atomic<bool> writing{true};
+    std::uintmax_t largest = 0;
+    std::thread watch([&] {
+      for (std::error_code error; writing; usleep(10000)) {
+        const std::uintmax_t size = std::filesystem::file_size(wal, error);
+        if (!error) largest = std::max(largest, size);
+      }
+    });
+    int status = 0;
+    const std::string out = RunText(script, &status);
+    writing = false;
+    watch.join();
+    EXPECT_EQ(status, 0) << out.substr(0, 2000);
+    return largest;
+  }
   // Reads a host's result up to its closing line ("(K rows)"), which it
   // returns; the row lines go to `rows` (after the column names and rule).
   static std::string Result(Process &host, std::vector<std::string> *rows = nullptr, std::size_t *bytes = nullptr) {
