@@ -204,6 +204,111 @@ int OpenTcp(const Endpoint &ep, std::string *error) {
   return fd;
 }
 
+// The request state of one client connection, which its worker, the loop
+// and the upkeep ask about, all under the channel's mutex (`state` is
+// also set by the worker alone while it holds the monitor: an atomic).
+//
+//   idle/answered --(bytes or the end of input in the inbox, or held
+//     requests, and fewer than kReplyLimit reply bytes unread: HasRequest)
+//     --> received (TakeRequest) --> running <--> parked --> answered (a
+//     reply queued) or idle (none): Finish
+//   idle/answered --(the upkeep asks for a spill: spill_due)--> running
+//     --> back as it was (StartSpill, EndSpill)
+//
+// The connection is in a request (InRequest: its worker may be inside a
+// statement) from received to answered, and while a request waits for
+// its worker; requests that only wait for the client to read the replies
+// before them (held back) leave it quiet, so that its idle clock runs and
+// its open results spill.
+struct ChannelRequests {
+  std::atomic<RequestState> state{RequestState::kIdle};
+  std::vector<unsigned char> inbox;     // bytes read, not yet given to conn
+  bool input_ended = false;             // the client ended its sending side
+  bool end_taken = false;               // ... and the worker has taken that end (worker)
+  bool held = false;                    // conn holds whole requests back until replies are read
+  std::optional<Clock::time_point> waiting_since = Clock::now();  // no complete request since
+  // Between requests (state kIdle or kAnswered, nothing in the inbox):
+  Clock::time_point answered_at;        // the last answer was queued (drained_at: sent)
+  bool spill_due = false;               // the worker is to spill its old results
+
+  // True while `unread` reply bytes reach the reply limit: the worker
+  // takes no further request before the client has read some.
+  static bool HeldBack(std::size_t unread) { return unread >= DriverConnection::kReplyLimit; }
+  // No request is received, running or parked (the state is idle or answered).
+  bool Between() const {
+    const RequestState s = state;
+    return s == RequestState::kIdle || s == RequestState::kAnswered;
+  }
+  // The worker has a request to take (or the end of input to act on).
+  bool HasRequest(std::size_t unread) const {
+    if (HeldBack(unread)) return false;
+    return !inbox.empty() || held || (input_ended && !end_taken);
+  }
+  // The worker has something to do: a request, or a spill between requests.
+  bool Wanted(std::size_t unread) const { return spill_due || HasRequest(unread); }
+  // A request is received, running or parked, or its worker is about to
+  // take one.
+  bool InRequest(std::size_t unread) const {
+    if (!Between()) return true;
+    return !HeldBack(unread) && (!inbox.empty() || held);
+  }
+  // Room left in the inbox, which holds at most kChunk bytes.
+  std::size_t Room() const { return inbox.size() >= kChunk ? 0 : kChunk - inbox.size(); }
+  // The client has sent no complete request for `limit` while it has read
+  // every reply (drained at `drained_at`) and nothing is in a request.
+  bool SilentFor(Clock::duration limit, Clock::time_point now, std::size_t unread,
+                 Clock::time_point drained_at) const {
+    return waiting_since && unread == 0 && !held && now - std::max(*waiting_since, drained_at) >= limit &&
+           Between();
+  }
+  // Since when the client of a connection between requests has been quiet
+  // for the idle limit: since its last answer was queued while it has
+  // replies unread, else since it read the last of them.
+  ClientQuiet Quiet(std::size_t unread, Clock::time_point drained_at) const {
+    return ClientQuiet{unread > 0 ? answered_at : drained_at, unread > 0};
+  }
+
+  // Bytes the client sent; `end`: it ended its sending side.
+  void Arrived(const unsigned char *bytes, std::size_t n, bool end) {
+    inbox.insert(inbox.end(), bytes, bytes + n);
+    if (end) input_ended = true;
+  }
+  // The worker takes what is in the inbox into `in` (received). True when
+  // the client's input has ended with it.
+  bool TakeRequest(std::vector<unsigned char> *in) {
+    spill_due = false;
+    in->swap(inbox);
+    inbox.clear();
+    end_taken = input_ended;
+    state = RequestState::kReceived;
+    return input_ended;
+  }
+  // The worker spills between requests: the connection counts as in a
+  // request while it steps its statements. Returns the state to go back to.
+  RequestState StartSpill() {
+    spill_due = false;
+    const RequestState before = state;
+    state = RequestState::kRunning;
+    return before;
+  }
+  void EndSpill(RequestState before) { state = before; }
+  // The request is done, set with its reply queued (the upkeep sees either
+  // the request or its answer waiting): `answered` when it answered
+  // something, `held_back` when conn holds whole requests until replies are
+  // read, `pending` its bytes of an incomplete request.
+  void Finish(bool answered, bool held_back, std::size_t pending) {
+    state = answered ? RequestState::kAnswered : RequestState::kIdle;
+    if (answered) answered_at = Clock::now();
+    held = held_back;
+    if (answered) {
+      waiting_since.reset();
+      if (pending > 0) waiting_since = Clock::now();
+    } else if (pending > 0 && !waiting_since) {
+      waiting_since = Clock::now();
+    }
+  }
+};
+
 // One client connection as the loop and its worker share it. The worker
 // alone uses `conn`, holding the monitor (the upkeep only between its
 // requests, see Upkeep); the loop alone changes `fd` (Drop), under `mu`,
@@ -215,41 +320,22 @@ struct Channel {
   std::thread worker;
   std::mutex mu;
   std::condition_variable cv;           // the worker has something to do
-  std::vector<unsigned char> inbox;     // bytes read, not yet given to conn
+  ChannelRequests requests;             // the request state, under mu
   std::vector<unsigned char> outbox;    // replies not yet sent
   std::size_t sent = 0;                 // ... of which sent
   Clock::time_point drained_at{};       // when the last unsent reply left
-  bool input_ended = false;             // the client ended its sending side
-  bool held = false;                    // requests wait for the replies to be read
   bool finished = false;                // the worker is done, conn is gone
   const Clock::time_point accepted = Clock::now();
-  std::optional<Clock::time_point> waiting_since = Clock::now();  // no complete request since
   std::atomic<bool> cancel{false};      // the client is gone or the server stops
-  std::atomic<RequestState> state{RequestState::kIdle};
   std::atomic<bool> urgent{false};      // conn holds what others wait for (its next turn is urgent)
   std::size_t buffered = 0;             // conn's pending bytes and open results as counted in the total (worker)
   std::size_t peak = 0;                 // the most request or reply bytes held at once (worker)
   PeerGate gate;                        // the admission (loop)
   std::uint64_t host = 0;               // the client process (PeerProcess), 0 unknown
-  // Between requests (state kIdle or kAnswered, nothing in the inbox):
-  Clock::time_point answered_at;        // the last answer was queued (drained_at: sent)
-  bool spill_due = false;               // the worker is to spill its old results
+
+  // Reply bytes the client has not read yet. With mu held.
+  std::size_t Unread() const { return outbox.size() - sent; }
 };
-
-// True while the channel's unsent replies reach the reply limit: its
-// worker takes no further request before the client has read some.
-bool RepliesUnread(const Channel &ch) { return ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit; }
-
-// True while a request of the channel is received, running or parked, or
-// its worker is about to take one: the worker may be inside a statement.
-// Requests that only wait for their client to read the answers before
-// them leave the connection quiet (the idle limit runs, its open results
-// spill). With ch.mu held.
-bool InRequest(const Channel &ch) {
-  const RequestState s = ch.state;
-  if (s != RequestState::kIdle && s != RequestState::kAnswered) return true;
-  return !RepliesUnread(ch) && (!ch.inbox.empty() || ch.held);
-}
 
 bool SendLocked(Channel &ch);
 
@@ -317,16 +403,127 @@ void SayEnded(const Server &server, Channel &ch, const std::string &reason) {
 void Watch(Channel &ch, std::unique_lock<std::mutex> &lock) {
   // Only a client that has its answers can be about to ask again.
   const int fd = ch.fd;
-  if (fd < 0 || ch.input_ended || !ch.inbox.empty() || ch.sent < ch.outbox.size()) return;
+  ChannelRequests &requests = ch.requests;
+  if (fd < 0 || requests.input_ended || !requests.inbox.empty() || ch.Unread() > 0) return;
   lock.unlock();
   const bool came = molvane::ipc::ipc_await_input(fd);
   lock.lock();
-  if (!came || ch.fd != fd || ch.input_ended || !ch.inbox.empty()) return;
+  if (!came || ch.fd != fd || requests.input_ended || !requests.inbox.empty()) return;
   unsigned char buf[kChunk];
   ssize_t n;
   do n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
   while (n < 0 && errno == EINTR);
-  if (n > 0) ch.inbox.insert(ch.inbox.end(), buf, buf + n);
+  if (n > 0) requests.Arrived(buf, static_cast<std::size_t>(n), false);
+}
+
+// The connection's share of --max-buffered-mib: its pending request bytes
+// and the memory of its open results. False when it grew past the total.
+// By the worker, under the monitor.
+bool Account(Server &server, Channel &ch, DriverConnection &conn) {
+  const std::size_t mine = conn.pending_input() + conn.agent().ResultBytes();
+  const std::size_t total = server.buffered += mine - ch.buffered;
+  const bool grew = mine > ch.buffered;
+  ch.buffered = mine;
+  return !grew || total <= server.max_buffered;
+}
+
+// The upkeep asked for a spill between requests: the worker spills the
+// connection's old open results, the connection in a request meanwhile.
+// False when the connection ends (its results ran out of memory).
+bool SpillBetweenRequests(Server &server, Channel &ch, RequestState before) {
+  bool fits = true;
+  {
+    MonitorGuard guard(&server.monitor, ch.urgent);
+    try {
+      ch.conn->agent().SpillOpenResults(server.SpillBefore(Clock::now()));
+      fits = Account(server, ch, *ch.conn);
+    } catch (const std::bad_alloc &) {
+      fits = false;
+    }
+    if (!fits) log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: its open results ran out of memory");
+  }
+  std::lock_guard<std::mutex> lock(ch.mu);
+  ch.requests.EndSpill(before);
+  if (!fits) SayEnded(server, ch, "its open results ran out of memory");
+  return fits;
+}
+
+// Carries out the requests whose bytes the worker took (`in`), from
+// received to answered or idle, and queues their replies (through `out`,
+// which keeps its room between requests). False when the connection ends:
+// it failed, passed a bound, or its input ended (`input_ended`) and every
+// whole request of it is answered.
+bool RunRequests(Server &server, Channel &ch, std::vector<unsigned char> &in, std::vector<unsigned char> &out,
+                 bool input_ended) {
+  bool alive = true, answered = false, held = false;
+  std::size_t pending = 0;
+  std::string reason;
+  {
+    MonitorGuard guard(&server.monitor, ch.urgent);
+    ch.requests.state = RequestState::kRunning;
+    try {
+      DriverConnection &conn = *ch.conn;
+      // Results of the connection that are due to spill do so now and
+      // after its requests: no other thread touches them.
+      conn.agent().SpillOpenResults(server.SpillBefore(Clock::now()));
+      conn.Feed(in.data(), in.size());
+      in.clear();
+      ch.peak = std::max(ch.peak, conn.pending_input());
+      const std::uint64_t before = conn.handled();
+      alive = conn.Process();
+      conn.agent().SpillOpenResults(server.SpillBefore(Clock::now()));
+      answered = conn.handled() != before;
+      held = conn.held();
+      pending = conn.pending_input();
+      ch.urgent = conn.HoldsForOthers();
+      if (alive && !conn.had_session() && pending > kBeforeSession) {
+        reason = "it sent more than 64 KiB before its first session";
+        alive = false;
+      }
+      if (!Account(server, ch, conn) && alive) {
+        reason = "its requests and open results would take the memory held for all connections past " +
+                 std::to_string(server.max_buffered >> 20) + " MiB";
+        alive = false;
+      }
+      while (conn.has_reply()) {
+        std::size_t at = out.size();
+        out.resize(at + kChunk);
+        out.resize(at + conn.TakeReply(out.data() + at, kChunk));
+      }
+      ch.peak = std::max(ch.peak, out.size());
+    } catch (const std::bad_alloc &) {
+      reason = "its work ran out of memory";
+      alive = false;
+    } catch (const std::exception &e) {
+      reason = std::string("its work failed: ") + e.what();
+      alive = false;
+    }
+    if (!reason.empty())
+      LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
+  }
+  bool loop_needed = false;
+  {
+    std::lock_guard<std::mutex> lock(ch.mu);
+    // Set with the reply queued: the tick sees either the request or its
+    // answer waiting.
+    ch.requests.Finish(answered, held, pending);
+    if (ch.outbox.empty()) {
+      ch.outbox.swap(out);
+      ch.sent = 0;
+    } else {
+      ch.outbox.insert(ch.outbox.end(), out.begin(), out.end());
+    }
+    out.clear();
+    if (!reason.empty()) SayEnded(server, ch, reason);
+    // The reply leaves from here when the socket takes it: the loop is
+    // woken only for what is left (or a client gone), which saves each
+    // exchange a thread switch.
+    loop_needed = !SendLocked(ch) || ch.sent < ch.outbox.size();
+  }
+  if (loop_needed) server.Wake();
+  // After a half close every whole request is answered; the rest of an
+  // incomplete one never comes.
+  return alive && !(input_ended && !held);
 }
 
 // Carries out one connection's requests as their bytes arrive, until the
@@ -337,7 +534,7 @@ void Work(Server &server, Channel &ch) {
   {
     MonitorGuard guard(&server.monitor);
     ch.conn = std::make_unique<DriverConnection>(server.options, &server.shared);
-    ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.state = s; });
+    ch.conn->Serve([&ch] { return ch.cancel.load(); }, [&ch](RequestState s) { ch.requests.state = s; });
     ch.conn->SetHost(ch.host);
     // Open results keep in memory only what the requests of all
     // connections leave of --max-buffered-mib.
@@ -346,144 +543,30 @@ void Work(Server &server, Channel &ch) {
       return used < server.max_buffered ? server.max_buffered - used : 0;
     });
   }
-  // The connection's share of --max-buffered-mib: its pending request bytes
-  // and the memory of its open results. False when it grew past the total.
-  auto account = [&server, &ch](DriverConnection &conn) {
-    const std::size_t mine = conn.pending_input() + conn.agent().ResultBytes();
-    const std::size_t total = server.buffered += mine - ch.buffered;
-    const bool grew = mine > ch.buffered;
-    ch.buffered = mine;
-    return !grew || total <= server.max_buffered;
-  };
   std::vector<unsigned char> in, out;
-  bool input_seen_ended = false;
   for (;;) {
-    bool input_ended = false, inbox_was_full = false, spill_only = false;
+    bool request = false, input_ended = false;
     RequestState before_spill = RequestState::kIdle;
     {
       std::unique_lock<std::mutex> lock(ch.mu);
-      auto has_request = [&] {
-        if (RepliesUnread(ch)) return false;
-        return !ch.inbox.empty() || ch.held || (ch.input_ended && !input_seen_ended);
-      };
-      if (!ch.cancel && !ch.spill_due && !has_request()) Watch(ch, lock);
-      ch.cv.wait(lock, [&] { return ch.cancel || ch.spill_due || has_request(); });
+      ChannelRequests &requests = ch.requests;
+      if (!ch.cancel && !requests.Wanted(ch.Unread())) Watch(ch, lock);
+      ch.cv.wait(lock, [&] { return ch.cancel || requests.Wanted(ch.Unread()); });
       if (ch.cancel) break;
-      ch.spill_due = false;
-      spill_only = !has_request();
-      if (spill_only) {
-        // The tick asked for a spill between requests: the connection
-        // counts as busy while its worker steps its statements.
-        before_spill = ch.state;
-        ch.state = RequestState::kRunning;
-      } else {
-        // The loop reads no more while the inbox is full: it is told when
-        // there is room again.
-        inbox_was_full = ch.inbox.size() >= kChunk;
-        in.swap(ch.inbox);
-        ch.inbox.clear();
-        input_ended = input_seen_ended = ch.input_ended;
-        ch.state = RequestState::kReceived;
-      }
+      request = requests.HasRequest(ch.Unread());
+      if (request)
+        input_ended = requests.TakeRequest(&in);
+      else
+        before_spill = requests.StartSpill();
     }
-    if (spill_only) {
-      bool fits = true;
-      {
-        MonitorGuard guard(&server.monitor, ch.urgent);
-        try {
-          ch.conn->agent().SpillOpenResults(server.SpillBefore(Clock::now()));
-          fits = account(*ch.conn);
-        } catch (const std::bad_alloc &) {
-          fits = false;
-        }
-        if (!fits) log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: its open results ran out of memory");
-      }
-      {
-        std::lock_guard<std::mutex> lock(ch.mu);
-        ch.state = before_spill;
-        if (!fits) SayEnded(server, ch, "its open results ran out of memory");
-      }
-      if (!fits) break;
+    if (!request) {
+      if (!SpillBetweenRequests(server, ch, before_spill)) break;
       continue;
     }
-    if (inbox_was_full) server.Wake();
-    bool alive = true, answered = false, held = false;
-    std::size_t pending = 0;
-    std::string reason;
-    {
-      MonitorGuard guard(&server.monitor, ch.urgent);
-      ch.state = RequestState::kRunning;
-      try {
-        DriverConnection &conn = *ch.conn;
-        // Results of the connection that are due to spill do so now and
-        // after its requests: no other thread touches them.
-        conn.agent().SpillOpenResults(server.SpillBefore(Clock::now()));
-        conn.Feed(in.data(), in.size());
-        in.clear();
-        ch.peak = std::max(ch.peak, conn.pending_input());
-        const std::uint64_t before = conn.handled();
-        alive = conn.Process();
-        conn.agent().SpillOpenResults(server.SpillBefore(Clock::now()));
-        answered = conn.handled() != before;
-        held = conn.held();
-        pending = conn.pending_input();
-        ch.urgent = conn.HoldsForOthers();
-        if (alive && !conn.had_session() && pending > kBeforeSession) {
-          reason = "it sent more than 64 KiB before its first session";
-          alive = false;
-        }
-        if (!account(conn) && alive) {
-          reason = "its requests and open results would take the memory held for all connections past " +
-                   std::to_string(server.max_buffered >> 20) + " MiB";
-          alive = false;
-        }
-        while (conn.has_reply()) {
-          std::size_t at = out.size();
-          out.resize(at + kChunk);
-          out.resize(at + conn.TakeReply(out.data() + at, kChunk));
-        }
-        ch.peak = std::max(ch.peak, out.size());
-      } catch (const std::bad_alloc &) {
-        reason = "its work ran out of memory";
-        alive = false;
-      } catch (const std::exception &e) {
-        reason = std::string("its work failed: ") + e.what();
-        alive = false;
-      }
-      if (!reason.empty())
-        LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
-    }
-    bool loop_needed = false;
-    {
-      std::lock_guard<std::mutex> lock(ch.mu);
-      // Set with the reply queued: the tick sees either the request or its
-      // answer waiting.
-      ch.state = answered ? RequestState::kAnswered : RequestState::kIdle;
-      if (answered) ch.answered_at = Clock::now();
-      if (ch.outbox.empty()) {
-        ch.outbox.swap(out);
-        ch.sent = 0;
-      } else {
-        ch.outbox.insert(ch.outbox.end(), out.begin(), out.end());
-      }
-      out.clear();
-      ch.held = held;
-      if (answered) {
-        ch.waiting_since.reset();
-        if (pending > 0) ch.waiting_since = Clock::now();
-      } else if (pending > 0 && !ch.waiting_since) {
-        ch.waiting_since = Clock::now();
-      }
-      if (!reason.empty()) SayEnded(server, ch, reason);
-      // The reply leaves from here when the socket takes it: the loop is
-      // woken only for what is left (or a client gone), which saves each
-      // exchange a thread switch.
-      loop_needed = !SendLocked(ch) || ch.sent < ch.outbox.size();
-    }
-    if (loop_needed) server.Wake();
-    // After a half close every whole request is answered; the rest of an
-    // incomplete one never comes.
-    if (!alive || (input_ended && !held)) break;
+    // The loop reads no more while the inbox is full: it is told when
+    // there is room again.
+    if (in.size() >= kChunk) server.Wake();
+    if (!RunRequests(server, ch, in, out, input_ended)) break;
   }
   {
     MonitorGuard guard(&server.monitor);
@@ -511,20 +594,20 @@ bool ReadFrom(Server &server, Channel &ch) {
     // its append are one step under the channel's mutex, so that the bytes
     // keep their order.
     std::lock_guard<std::mutex> lock(ch.mu);
-    if (ch.inbox.size() >= kChunk) return true;
-    do n = recv(ch.fd, buf, kChunk - ch.inbox.size(), 0);
+    const std::size_t room = ch.requests.Room();
+    if (room == 0) return true;
+    do n = recv(ch.fd, buf, room, 0);
     while (n < 0 && errno == EINTR);
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
-    ch.inbox.insert(ch.inbox.end(), buf, buf + n);
-    if (n == 0) ch.input_ended = true;  // a half close, or the end: see the caller
+    ch.requests.Arrived(buf, static_cast<std::size_t>(n), n == 0);  // a half close, or the end: see the caller
     ch.cv.notify_one();
     return true;
   }
   std::size_t room;
   {
     std::lock_guard<std::mutex> lock(ch.mu);
-    if (ch.inbox.size() >= kChunk) return true;
-    room = kChunk - ch.inbox.size();  // only the loop adds to the inbox
+    room = ch.requests.Room();  // only the loop adds to the inbox
+    if (room == 0) return true;
   }
   do n = recv(ch.fd, buf, room, 0);
   while (n < 0 && errno == EINTR);
@@ -537,8 +620,7 @@ bool ReadFrom(Server &server, Channel &ch) {
     if (ch.gate.refused()) return false;
   }
   std::lock_guard<std::mutex> lock(ch.mu);
-  ch.inbox.insert(ch.inbox.end(), buf + used, buf + n);
-  if (n == 0) ch.input_ended = true;  // a half close, or the end: see the caller
+  ch.requests.Arrived(buf + used, static_cast<std::size_t>(n) - used, n == 0);  // a half close, or the end
   ch.cv.notify_one();
   return true;
 }
@@ -546,7 +628,7 @@ bool ReadFrom(Server &server, Channel &ch) {
 // Sends queued replies as far as the socket takes them, with the
 // channel's mutex held. False when the client is gone.
 bool SendLocked(Channel &ch) {
-  const bool was_full = ch.outbox.size() - ch.sent >= DriverConnection::kReplyLimit;
+  const bool was_full = ChannelRequests::HeldBack(ch.Unread());
   while (ch.fd >= 0 && ch.sent < ch.outbox.size()) {
     ssize_t n = send(ch.fd, ch.outbox.data() + ch.sent, ch.outbox.size() - ch.sent, MSG_NOSIGNAL);
     if (n > 0) {
@@ -565,7 +647,7 @@ bool SendLocked(Channel &ch) {
     ch.outbox.erase(ch.outbox.begin(), ch.outbox.begin() + static_cast<std::ptrdiff_t>(ch.sent));
     ch.sent = 0;
   }
-  if (was_full && ch.outbox.size() - ch.sent < DriverConnection::kReplyLimit) ch.cv.notify_one();
+  if (was_full && !ChannelRequests::HeldBack(ch.Unread())) ch.cv.notify_one();
   return true;
 }
 
@@ -601,12 +683,11 @@ void Upkeep(Server &server, std::list<std::unique_ptr<Channel>> &channels, Clock
   std::map<std::uint32_t, ClientQuiet> quiet;  // the sessions of connections between requests
   for (auto &c : channels) {
     std::lock_guard<std::mutex> lock(c->mu);
-    if (c->conn == nullptr || c->finished || InRequest(*c)) continue;
-    const bool unread = c->sent < c->outbox.size();
-    const ClientQuiet client{unread ? c->answered_at : c->drained_at, unread};
+    if (c->conn == nullptr || c->finished || c->requests.InRequest(c->Unread())) continue;
+    const ClientQuiet client = c->requests.Quiet(c->Unread(), c->drained_at);
     for (std::uint32_t id : c->conn->sessions()) quiet.emplace(id, client);
     if (c->conn->agent().HasOpenResult(spill_before)) {
-      c->spill_due = true;
+      c->requests.spill_due = true;
       c->cv.notify_one();
     }
   }
@@ -728,7 +809,7 @@ class Acceptor {
     std::string failed;
     {
       std::lock_guard<std::mutex> lock(ch.mu);
-      ch.waiting_since = Clock::now();  // the time for its first request starts
+      ch.requests.waiting_since = Clock::now();  // the time for its first request starts
       ch.host = PeerProcess(ch.fd);
       try {
         ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
@@ -883,7 +964,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       short events = 0;
       {
         std::lock_guard<std::mutex> lock(c->mu);
-        if (!c->input_ended && c->inbox.size() < kChunk) events |= POLLIN;
+        if (!c->requests.input_ended && c->requests.Room() > 0) events |= POLLIN;
         if (c->sent < c->outbox.size()) events |= POLLOUT;
       }
       fds.push_back(pollfd{c->fd, events, 0});
@@ -940,13 +1021,10 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
         std::lock_guard<std::mutex> lock(c.mu);
         finished = c.finished;
         drained = c.sent == c.outbox.size();
-        flush = c.input_ended;  // a half-closed client still reads its answers
+        flush = c.requests.input_ended;  // a half-closed client still reads its answers
         // The time runs only while the connection waits for the client to
         // send, not while its whole requests wait for it to read.
-        const RequestState s = c.state;
-        late = c.waiting_since && drained && !c.held &&
-               after - std::max(*c.waiting_since, c.drained_at) >= kRequestTime &&
-               (s == RequestState::kIdle || s == RequestState::kAnswered);
+        late = c.requests.SilentFor(kRequestTime, after, c.Unread(), c.drained_at);
       }
       // Replies a worker could not send wait for POLLOUT: the worker woke
       // the loop, and the next poll asks for it.
