@@ -185,11 +185,11 @@ bool DriverConnection::Process() {
     // that wait for it now, not after the client's further requests: a
     // transaction that ended may be the one the head of the write queue
     // waits for, and a lock that went may be a waiting locked read's row.
-    if (monitor_ != nullptr) {
+    if (monitor_ != nullptr && shared_.releases() != released.holds) {
       detached_.insert(detached_.end(), sessions_.begin(), sessions_.end());
       shared_.WakeWaiters(released, detached_);
-      detached_.clear();
     }
+    detached_.clear();
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(start));
   return !ended_;
@@ -322,9 +322,7 @@ void DriverConnection::StatementEnded(DriverSession *session, const std::string 
   const SQLString *text = failure->GetMessageText();
   const std::string cause = std::to_string(failure->GetZDBError()) + " (" +
                             (text->Length() > 0 ? text->GetString() : zdberrorstr(failure->GetZDBError())) + ")";
-  std::string reason = "SQLite rolled back the transaction of session " + std::to_string(session->id()) + " (" +
-                       session->name() + ") when its SQL statement failed with error " + cause +
-                       "; abort it and do its work again";
+  std::string reason = session->RolledBackReason(" when its SQL statement failed with error " + cause);
   log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
   session->TransactionLost(ZE_COMMUNICATION, std::move(reason));
   TransactionLost(session->id());
@@ -370,7 +368,7 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
     log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
              session->id());
   // The client asks why (EXE_SYSTEM 9) when the driver ended the transaction.
-  if (!begun && !session->lost_reason().empty()) refusal_ = session->lost_reason();
+  if (!begun) Refused(session);
   return begun;
 }
 
@@ -563,7 +561,7 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
                             ? "the transaction was rolled back before, with error " + std::to_string(session->lost())
                             : StorageText(session->db());
       log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u refused: %s", action, why.c_str());
-      if (!session->lost_reason().empty()) refusal_ = session->lost_reason();
+      Refused(session);
       retval = session->Failure(kNotServed);
     }
   }
@@ -850,9 +848,7 @@ bool DriverConnection::AwaitRow(std::uint32_t id, const std::string &table_key, 
   WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), holder());
   // The waiter leaves after its last try, so that the next waiter of the
   // row is not woken before this one has taken it.
-  LockTicket waiting(*monitor_, table_key + '\0' + key, [this, id, table_key, key] {
-    return data_.HolderOf(id, table_key, key);
-  });
+  LockTicket waiting(*monitor_, table_key + '\0' + key, holder);
   bool parked = false, taken = false;
   while (!taken) {
     if (cancelled_ && cancelled_()) break;
@@ -884,8 +880,11 @@ bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int 
     // row still held after the wait refuses the statement.
     std::vector<std::uint8_t> reply;
     WireWriter out(reply);
-    if (data_.Read(session, table, logical, 1, key, DataCtx(), out) == kLocked)
-      WaitForRow(session, table, logical, key, 0, out);
+    auto take = [&] {
+      out.Truncate(0);
+      return data_.Read(session, table, logical, 1, key, DataCtx(), out) != kLocked;
+    };
+    if (!take()) AwaitRow(id, table_key, key, take);
     if (data_.LockedByOther(id, table_key, key)) return false;
   }
   return true;

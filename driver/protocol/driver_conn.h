@@ -193,7 +193,7 @@ class DriverConnection {
   // Before an SQL DELETE or UPDATE of the session that another session's
   // locks on the table may hold up: true when no other session holds one
   // of the rows `rowids` it would change; with `wait`, each one held is
-  // taken with a locked read that waits for it (WaitForRow) first.
+  // taken with a locked read that waits for it (AwaitRow) first.
   bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids,
                 bool wait);
   // In a server: the session `id` waits for the row (TableKey, row key)

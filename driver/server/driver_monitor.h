@@ -206,10 +206,6 @@ class RowWaiters : protected virtual MonitorHandOff {
   // The sessions released locks: the first waiter of each row they held is
   // woken when its row is free.
   void LocksReleased(const std::vector<std::uint32_t> &sessions);
-  template <class Sessions>
-  void LocksReleased(const Sessions &sessions) {
-    LocksReleased(std::vector<std::uint32_t>(sessions.begin(), sessions.end()));
-  }
   // How many rows are waited for.
   std::size_t rows_waited() const;
 

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "platform/big_endian.h"
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "sql/agent/nw_token.h"
 

@@ -9,7 +9,6 @@
 #include <molvane/datetime.h>
 #include <molvane/dd.h>
 
-#include "platform/clock.h"
 #include "sql/common/row_field.h"
 #include "sql/common/sql_state.h"
 #include "sql/common/value_store.h"

@@ -524,10 +524,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   // and takes no more work.
   if (failure.error != 0 && !session->active()) {
     EndTransaction(session->id());
-    session->TransactionLost(failure.error, "SQLite rolled back the transaction of session " +
-                                                std::to_string(session->id()) + " (" + session->name() +
-                                                ") when its update failed: " + failure.extra +
-                                                "; abort it and do its work again");
+    session->TransactionLost(failure.error, session->RolledBackReason(" when its update failed: " + failure.extra));
   }
   sqlite3_exec(db, "RELEASE batch", nullptr, nullptr, nullptr);
   if (failure.error == 0) {

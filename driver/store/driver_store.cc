@@ -227,9 +227,7 @@ void DriverSession::RequestStarts() {
 bool DriverSession::RequestEnded() {
   if (!in_request_transaction_ || active() || ended_by_client_ || lost_ != 0) return false;
   const std::uint32_t error = StorageError(sqlite3_errcode(db_));
-  std::string reason = "SQLite rolled back the transaction of session " + std::to_string(id_) + " (" + name_ +
-                       ")" + (error != 0 ? ": " + StorageText(db_) : std::string()) +
-                       "; abort it and do its work again";
+  std::string reason = RolledBackReason(error != 0 ? ": " + StorageText(db_) : std::string());
   log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
   TransactionLost(error != 0 ? error : ZE_COMMUNICATION, std::move(reason));
   return true;

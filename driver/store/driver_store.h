@@ -116,6 +116,11 @@ class DriverSession {
 
   std::uint32_t id() const { return id_; }
   const std::string &name() const { return name_; }
+  // The reason of a transaction SQLite rolled back, `how` saying when.
+  std::string RolledBackReason(const std::string &how) const {
+    return "SQLite rolled back the transaction of session " + std::to_string(id_) + " (" + name_ + ")" + how +
+           "; abort it and do its work again";
+  }
   void Rename(std::string name) { name_ = std::move(name); }
   sqlite3 *db() { return db_; }
 

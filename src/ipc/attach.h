@@ -83,6 +83,10 @@ int ipc_open_fd_streams(int in_fd, int out_fd, const char *name, STREAM **stream
 // buffer.
 int ipc_control(STREAM *stream, int operation, void *argument);
 
+// True when `stream` is a connection to a driver server (a Unix or TCP
+// socket of lib/ipc_info), which other hosts share.
+bool ipc_stream_to_server(const STREAM *stream);
+
 // Calls the processing entry of an in-process driver connection (the
 // request round trip does this after flushing a request); 0 for any other
 // connection. -1 when the driver failed or ended the connection.

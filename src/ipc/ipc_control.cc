@@ -14,6 +14,12 @@ bool IsConnection(const STREAM *stream) {
 
 }  // namespace
 
+bool ipc_stream_to_server(const STREAM *stream) {
+  if (!IsConnection(stream)) return false;
+  const auto form = static_cast<const molvane::ipc::IPC_CONNECT *>(stream->conn)->form;
+  return form == molvane::ipc::IpcForm::kUnix || form == molvane::ipc::IpcForm::kTcp;
+}
+
 int ipc_control(STREAM *stream, int operation, void *argument) {
   if (!IsConnection(stream)) {
     log_mesg(__FILE__, __LINE__, "ipc_control", LOG_ERROR,

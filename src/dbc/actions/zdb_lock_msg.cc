@@ -14,7 +14,7 @@
 #include "dbc/tabledef/tabledef.h"
 #include "dbc/zdb_msg.h"
 #include "dbc/dict/dd.h"
-#include "ipc/ipc_info.h"
+#include "ipc/attach.h"
 
 namespace {
 
@@ -51,13 +51,9 @@ const ZDB_TRANS *own_holder(const ZDB_INTERNAL_CURSOR *icursor) {
 // driver server (a Unix or TCP socket of lib/ipc_info), which other hosts
 // share.
 const char *driver_name(const ZDB_SERVER *server, bool *shared) {
-  *shared = false;
+  *shared = ipc_stream_to_server(server->in);
   const SERVER_REC *rec = server->spec != nullptr ? server->spec->server : nullptr;
-  if (rec == nullptr || rec->name == nullptr) return "?";
-  molvane::ipc::IpcInfoEntry entry;
-  if (molvane::ipc::ipc_info_lookup(rec->name, &entry) == 0)
-    *shared = entry.form == molvane::ipc::IpcForm::kUnix || entry.form == molvane::ipc::IpcForm::kTcp;
-  return rec->name;
+  return rec == nullptr || rec->name == nullptr ? "?" : rec->name;
 }
 
 }  // namespace
