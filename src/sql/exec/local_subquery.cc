@@ -9,14 +9,6 @@
 
 namespace {
 
-// Walks a subquery's tree one level below the condition that holds it.
-void VisitBelow(SQLRowSource *tree, SQLVisitor &visitor) {
-  visitor.IncLevel();
-  tree->AcceptVisit(visitor);
-  visitor.DecLevel();
-  visitor.Scope()->PopRowSource();
-}
-
 // Marks the references to rows outside the subquery to be kept here.
 class KeepOuterRefsHere : public SQLVisitor {
  public:
@@ -43,17 +35,17 @@ SQLRSLocalSubquery::~SQLRSLocalSubquery() = default;
 void SQLRSLocalSubquery::Optimize() {
   if (!tree_) return;
   SQLIsVariableVisitor variable;
-  VisitBelow(tree_.get(), variable);
+  SQLRSVisitSubquery(tree_.get(), variable);
   if (!variable.GetResult()) {
     tree_.reset();
     return;
   }
   KeepOuterRefsHere keep;
-  VisitBelow(tree_.get(), keep);
+  SQLRSVisitSubquery(tree_.get(), keep);
   tree_.reset(tree_.release()->OptimizeRS());
   leaves_.clear();
   LeafCollector collector(&leaves_);
-  VisitBelow(tree_.get(), collector);
+  SQLRSVisitSubquery(tree_.get(), collector);
   bool holds = !leaves_.empty();
   for (SQLRSFetch *leaf : leaves_) holds = leaf->HoldRows() && holds;
   if (!holds) {
@@ -77,7 +69,7 @@ void SQLRSLocalSubquery::Prepare(SQLRSPrepareContext *context) {
 }
 
 void SQLRSLocalSubquery::AcceptVisit(SQLVisitor &visitor) {
-  if (tree_ && visitor.VisitLocalSubqueries()) VisitBelow(tree_.get(), visitor);
+  if (tree_ && visitor.VisitLocalSubqueries()) SQLRSVisitSubquery(tree_.get(), visitor);
 }
 
 SQLRowSource *SQLRSLocalSubquery::Pick(SQLRowSource *shipped) {

@@ -150,18 +150,21 @@ bool SQLRSUnion::InputsCanTake(SQLRSSCSearchCond const *conjunct) {
   return InputsDeliverAsTheUnion(&refs);
 }
 
-bool SQLRSUnion::InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs) {
-  int const n = GetNumCols();
-  for (bool more = refs->First(); more; more = refs->Next()) {
-    int c = refs->GetCurrent()->GetColumnId();
-    if (c < 0 || c >= n) return false;
-    SQLColumnDescriptor const *d = GetColumnDescriptor(c);
-    for (SQLRowSource *input : {left_.get(), right_.get()}) {
-      SQLColumnDescriptor const *i = input->GetColumnDescriptor(c);
-      if (i->GetType() != d->GetType() || i->GetDepth() != d->GetDepth()) return false;
-      if ((d->GetType() == SQL_STRING || d->GetType() == SQL_RAW) && i->GetLength() != d->GetLength()) return false;
-    }
+bool SQLRSUnion::InputsDeliverColumn(int c, bool anyLength) {
+  if (c < 0 || c >= GetNumCols()) return false;
+  SQLColumnDescriptor const *d = GetColumnDescriptor(c);
+  bool const length = anyLength || d->GetType() == SQL_STRING || d->GetType() == SQL_RAW;
+  for (SQLRowSource *input : {left_.get(), right_.get()}) {
+    SQLColumnDescriptor const *i = input->GetColumnDescriptor(c);
+    if (i->GetType() != d->GetType() || i->GetDepth() != d->GetDepth()) return false;
+    if (length && i->GetLength() != d->GetLength()) return false;
   }
+  return true;
+}
+
+bool SQLRSUnion::InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs) {
+  for (bool more = refs->First(); more; more = refs->Next())
+    if (!InputsDeliverColumn(refs->GetCurrent()->GetColumnId(), false)) return false;
   return true;
 }
 
@@ -233,11 +236,8 @@ void SQLRSUnion::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchP
   right_->createTokenString(ts, level, params);
 }
 
-bool SQLRSUnion::InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs) {
+bool SQLRSUnion::InputsCanGroup(std::vector<int> const &grouping, List<SQLRSGroupSpec> *outputs) {
   if (!all_) return false;
-  std::vector<int> grouping;
-  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
-    grouping.push_back(groupingColumns->GetCurrent());
   pSQLRSSCColumnRefList refs;
   for (bool more = outputs->First(); more; more = outputs->Next()) {
     SQLRSGroupSpec const &spec = outputs->GetCurrent();
@@ -256,30 +256,22 @@ bool SQLRSUnion::InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *
       default: break;
     }
   }
-  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next()) {
-    int c = groupingColumns->GetCurrent();
-    if (c < 0 || c >= GetNumCols()) return false;
-    SQLColumnDescriptor const *d = GetColumnDescriptor(c);
-    for (SQLRowSource *input : {left_.get(), right_.get()}) {
-      SQLColumnDescriptor const *i = input->GetColumnDescriptor(c);
-      if (i->GetType() != d->GetType() || i->GetDepth() != d->GetDepth() || i->GetLength() != d->GetLength())
-        return false;
-    }
-  }
+  for (int c : grouping)
+    if (!InputsDeliverColumn(c, true)) return false;
   return InputsDeliverAsTheUnion(&refs);
 }
 
 SQLRowSource *SQLRSUnion::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
   std::unique_ptr<SQLRSUnion> self(this);
   *accepted = false;
-  if (!InputsCanGroup(groupingColumns, outputs)) return self.release();
+  std::vector<int> grouping;
+  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
+    grouping.push_back(groupingColumns->GetCurrent());
+  if (!InputsCanGroup(grouping, outputs)) return self.release();
   // Each input groups its own rows by the grouping columns, all of them
   // first, then one part per set function (two for AVG: the SUM of its
   // argument as a REAL, so that it adds like AVG's own sum, and its COUNT);
   // a group above adds the parts up.
-  std::vector<int> grouping;
-  for (bool more = groupingColumns->First(); more; more = groupingColumns->Next())
-    grouping.push_back(groupingColumns->GetCurrent());
   auto partColumns = [&grouping] {
     auto columns = std::make_unique<intList>();
     for (int c : grouping) columns->Append(c);

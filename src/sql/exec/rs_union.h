@@ -101,11 +101,15 @@ class SQLRSUnion : public SQLRowSource {
   void CreateOutputColumnDescriptors();
   // TRUE when a conjunct can go into both inputs (see PushFilter).
   bool InputsCanTake(SQLRSSCSearchCond const *conjunct);
+  // TRUE when column c has the union's type and depth in each input, and
+  // its length when `anyLength` or when it is a text or raw value.
+  bool InputsDeliverColumn(int c, bool anyLength);
   // TRUE when every column read has the union's type and depth (and a text
   // or raw value its length) in each input.
   bool InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs);
-  // TRUE when each input can group its own rows for a grouping above.
-  bool InputsCanGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs);
+  // TRUE when each input can group its own rows by `grouping` for a
+  // grouping above.
+  bool InputsCanGroup(std::vector<int> const &grouping, List<SQLRSGroupSpec> *outputs);
   // Offers the condition to an input; a filter over it keeps what it leaves.
   static void PushInto(std::unique_ptr<SQLRowSource> *input, SQLRSSCSearchCondPtr condition);
   // TRUE when the held left row goes before the held right row.

@@ -25,10 +25,7 @@ void SQLRSSCScalarSubquery::Cost(double *first, double *second) {
 
 void SQLRSSCScalarSubquery::AcceptVisit(SQLVisitor &visitor) {
   if (!visitor.VisitScopeLevel_0_Only()) {
-    visitor.IncLevel();
-    rowSource_->AcceptVisit(visitor);
-    visitor.DecLevel();
-    visitor.Scope()->PopRowSource();
+    SQLRSVisitSubquery(rowSource_.get(), visitor);
     local_.AcceptVisit(visitor);
   }
   visitor.VisitSQLRSSCScalarSubquery(this);

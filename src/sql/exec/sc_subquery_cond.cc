@@ -8,14 +8,6 @@
 
 namespace {
 
-// Visits a subquery's tree one level deeper, then takes it off the scope.
-void VisitSubquery(SQLRowSource *rowSource, SQLVisitor &visitor) {
-  visitor.IncLevel();
-  rowSource->AcceptVisit(visitor);
-  visitor.DecLevel();
-  visitor.Scope()->PopRowSource();
-}
-
 // Runs the row source's Break also when the evaluation fails, so that no
 // result stays open.
 class BreakOnExit {
@@ -85,7 +77,7 @@ void SQLRSSCExists::Cost(double *first, double *second) {
 }
 
 void SQLRSSCExists::AcceptVisit(SQLVisitor &visitor) {
-  VisitSubquery(rowSource_.get(), visitor);
+  SQLRSVisitSubquery(rowSource_.get(), visitor);
   local_.AcceptVisit(visitor);
   visitor.VisitSQLRSSCExists(this);
 }
@@ -214,16 +206,21 @@ SQLTruthValue SQLRSSCInSubquery::EvaluateHeld(Values const &held) {
   return result;
 }
 
-bool SQLRSSCInSubquery::TrueForNoRow() {
-  if (!held_.Holdable() || tooLarge_) return false;
+SQLRSSCInSubquery::Values const *SQLRSSCInSubquery::HoldForExecution() {
+  if (!held_.Holdable() || tooLarge_) return nullptr;
   if (!held_.Held()) {
     if (!Hold(&heldValues_, rowSource_.get())) {
-      tooLarge_ = true;
-      return false;
+      tooLarge_ = true;  // too many to hold: the subquery runs per row instead
+      return nullptr;
     }
     held_.Take();
   }
-  return heldValues_.values.empty();
+  return &heldValues_;
+}
+
+bool SQLRSSCInSubquery::TrueForNoRow() {
+  Values const *held = HoldForExecution();
+  return held != nullptr && held->values.empty();
 }
 
 SQLColumnDescriptor const *SQLRSSCInSubquery::GetSubqueryColumn() const { return rowSource_->GetColumnDescriptor(0); }
@@ -235,14 +232,9 @@ std::vector<SQLValueStore> const *SQLRSSCInSubquery::HeldValues() const {
 
 SQLTruthValue SQLRSSCInSubquery::Evaluate() {
   value_->Evaluate();
-  if (held_.Holdable() && !tooLarge_) {
-    if (held_.Held()) return EvaluateHeld(heldValues_);
-    if (Hold(&heldValues_, rowSource_.get())) {
-      held_.Take();
-      return EvaluateHeld(heldValues_);
-    }
-    tooLarge_ = true;  // too many to hold: the subquery runs per row instead
-  } else if (answers_.Enabled()) {
+  bool const holding = held_.Holdable() && !tooLarge_;
+  if (Values const *held = HoldForExecution()) return EvaluateHeld(*held);
+  if (!holding && answers_.Enabled()) {
     if (Values const *kept = answers_.Find()) return EvaluateHeld(*kept);
     Values values;
     SQLRowSource *rs = local_.Pick(rowSource_.get());
@@ -275,7 +267,7 @@ void SQLRSSCInSubquery::Cost(double *first, double *second) {
 
 void SQLRSSCInSubquery::AcceptVisit(SQLVisitor &visitor) {
   value_->AcceptVisit(visitor);
-  VisitSubquery(rowSource_.get(), visitor);
+  SQLRSVisitSubquery(rowSource_.get(), visitor);
   local_.AcceptVisit(visitor);
   visitor.VisitSQLRSSCInSubquery(this);
 }

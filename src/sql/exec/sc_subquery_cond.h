@@ -112,6 +112,9 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   // Runs the subquery (its tree `rs`) into `into`; FALSE when there are
   // more than kMaxHeld.
   bool Hold(Values *into, SQLRowSource *rs);
+  // The uncorrelated subquery's values of this execution, held at the
+  // first call; null when it is not holdable or has too many (tooLarge_).
+  Values const *HoldForExecution();
   SQLTruthValue EvaluateHeld(Values const &values);
 
   SQLRSSCValueExprPtr value_;

@@ -14,14 +14,6 @@
 
 namespace {
 
-// Walks a subquery's tree one level below the condition that holds it.
-void VisitBelow(SQLRowSource *subquery, SQLVisitor &visitor) {
-  visitor.IncLevel();
-  subquery->AcceptVisit(visitor);
-  visitor.DecLevel();
-  visitor.Scope()->PopRowSource();
-}
-
 // Collects the stores of the outer rows a subquery reads (see
 // SQLRSOuterValueStores).
 class OuterStoresVisitor : public SQLVisitor {
@@ -57,16 +49,16 @@ void AppendWord(T word, std::string *key) {
 
 SQLRSSubqueryReads SQLRSWhatSubqueryReads(SQLRowSource *subquery) {
   SQLIsVariableVisitor variable;
-  VisitBelow(subquery, variable);
+  SQLRSVisitSubquery(subquery, variable);
   if (variable.GetResult()) return SQLRSSubqueryReads::kOuterRows;
   SQLIsConstantVisitor constant;
-  VisitBelow(subquery, constant);
+  SQLRSVisitSubquery(subquery, constant);
   return constant.GetResult() ? SQLRSSubqueryReads::kNothing : SQLRSSubqueryReads::kParameters;
 }
 
 bool SQLRSOuterValueStores(SQLRowSource *subquery, std::vector<SQLValueStore const *> *stores) {
   OuterStoresVisitor visitor(stores);
-  VisitBelow(subquery, visitor);
+  SQLRSVisitSubquery(subquery, visitor);
   return visitor.Complete();
 }
 

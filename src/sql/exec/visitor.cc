@@ -3,6 +3,14 @@
 #include <cstddef>
 
 #include "sql/common/sql_abort.h"
+#include "sql/exec/row_source.h"
+
+void SQLRSVisitSubquery(SQLRowSource *tree, SQLVisitor &visitor) {
+  visitor.IncLevel();
+  tree->AcceptVisit(visitor);
+  visitor.DecLevel();
+  visitor.Scope()->PopRowSource();
+}
 
 int SQLRowSourceScope::PushRowSource(SQLRowSource *rowSource) {
   int before = Count();

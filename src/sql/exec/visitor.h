@@ -147,3 +147,7 @@ class SQLVisitor {
   int level_ = 0;
   SQLRowSourceScope scope_;
 };
+
+// Walks a subquery's tree one level below the condition that holds it,
+// then takes the tree off the scope.
+void SQLRSVisitSubquery(SQLRowSource *tree, SQLVisitor &visitor);
