@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "server/driver_monitor.h"
+#include "locks/driver_monitor.h"
 
 namespace {
 

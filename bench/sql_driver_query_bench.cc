@@ -61,7 +61,7 @@
 #include "dbc/session/zdb_trans.h"
 #include "sql/common/row_field.h"
 #include "sql/common/value_store.h"
-#include "sql/sqlite_functions.h"
+#include "sqlite/sqlite_functions.h"
 #include "bench_env.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "store/driver_check.h"
-#include "server/driver_claim.h"
+#include "locks/driver_claim.h"
 #include "protocol/driver_conn.h"
 #include "server/driver_peer.h"
 #include "server/driver_server.h"

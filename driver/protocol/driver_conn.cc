@@ -21,11 +21,11 @@
 #include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
 #include "protocol/driver_compnr.h"
-#include "protocol/driver_log.h"
+#include "common/driver_log.h"
 #include "platform/blat.h"
 #include "platform/log.h"
 #include "sql/common/sql_exception.h"
-#include "sql/sqlite_quote.h"
+#include "sqlite/sqlite_quote.h"
 #include "text/tss.h"
 
 namespace molvane::driver {

@@ -22,11 +22,11 @@
 #include "protocol/auditcols_payload.h"
 #include "store/driver_data.h"
 #include "store/driver_dd.h"
-#include "server/driver_monitor.h"
+#include "locks/driver_monitor.h"
 #include "protocol/driver_options.h"
 #include "store/driver_store.h"
 #include "protocol/perm_payload.h"
-#include "protocol/driver_wire.h"
+#include "common/driver_wire.h"
 #include "sql/sql_agent.h"
 
 namespace molvane::driver {

@@ -58,10 +58,10 @@
 #include <system_error>
 #include <thread>
 
-#include "server/driver_claim.h"
+#include "locks/driver_claim.h"
 #include "protocol/driver_conn.h"
-#include "protocol/driver_log.h"
-#include "server/driver_monitor.h"
+#include "common/driver_log.h"
+#include "locks/driver_monitor.h"
 #include "protocol/driver_options.h"
 #include "server/driver_peer.h"
 #include "ipc/ipc_transport.h"

@@ -44,7 +44,7 @@
 #include "store/driver_store.h"
 #include "sql/sql_agent_packets.h"
 #include "sql/sql_agent_statement.h"
-#include "sql/sqlite_functions.h"
+#include "sqlite/sqlite_functions.h"
 
 namespace molvane::driver {
 

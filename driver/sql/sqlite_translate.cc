@@ -26,7 +26,7 @@
 #include "sql/exec/sc_simple_case.h"
 #include "sql/exec/sc_string_ops.h"
 #include "sql/query_desc_reader.h"
-#include "sql/sqlite_quote.h"
+#include "sqlite/sqlite_quote.h"
 #include "text/tss.h"
 
 namespace molvane::driver {

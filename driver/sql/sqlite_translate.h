@@ -27,8 +27,8 @@
 #include "sql/query_desc.h"
 #include "sql/common/column_descriptor.h"
 #include "sql/common/sql_parameter.h"
-#include "sql/sql_island.h"
-#include "sql/sqlite_functions.h"
+#include "sqlite/sql_island.h"
+#include "sqlite/sqlite_functions.h"
 
 namespace molvane::driver {
 

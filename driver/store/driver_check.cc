@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include "store/driver_dd.h"
-#include "sql/sqlite_functions.h"
+#include "sqlite/sqlite_functions.h"
 
 namespace molvane::driver {
 

@@ -12,7 +12,7 @@
 
 #include "dbc/request/request_codes.h"
 #include "dbc/zdb_errors.h"
-#include "refs/driver_refs.h"
+#include "store/driver_refs.h"
 #include "store/driver_rows.h"
 #include "platform/big_endian.h"
 #include "platform/log.h"

@@ -35,7 +35,7 @@
 #include "store/driver_dd.h"
 #include "store/driver_rows.h"
 #include "store/driver_store.h"
-#include "protocol/driver_wire.h"
+#include "common/driver_wire.h"
 #include "store/rds_decode.h"
 
 namespace molvane::driver {

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/driver_wire.h"
+#include "common/driver_wire.h"
 
 namespace molvane::driver {
 

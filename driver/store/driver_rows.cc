@@ -9,8 +9,8 @@
 
 #include "store/driver_store.h"
 #include "sql/common/row_field.h"
-#include "sql/sqlite_functions.h"
-#include "sql/sqlite_quote.h"
+#include "sqlite/sqlite_functions.h"
+#include "sqlite/sqlite_quote.h"
 #include "text/tss.h"
 
 namespace molvane::driver {

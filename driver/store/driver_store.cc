@@ -11,7 +11,7 @@
 #include "dbc/zdb_errors.h"
 #include "store/driver_dd.h"
 #include "platform/log.h"
-#include "sql/sqlite_functions.h"
+#include "sqlite/sqlite_functions.h"
 
 namespace molvane::driver {
 

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "server/driver_claim.h"
+#include "locks/driver_claim.h"
 
 namespace molvane::driver {
 

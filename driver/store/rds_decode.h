@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/driver_wire.h"
+#include "common/driver_wire.h"
 
 namespace molvane::driver {
 

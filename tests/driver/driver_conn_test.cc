@@ -26,7 +26,7 @@
 #include "dbc/request/request_block.h"
 #include "dbc/zdb_errors.h"
 #include "protocol/driver_conn.h"
-#include "server/driver_monitor.h"
+#include "locks/driver_monitor.h"
 #include "support/test_env.h"
 #include "text/tss.h"
 

@@ -16,7 +16,7 @@
 #include "protocol/driver_conn.h"
 #include "store/driver_dd.h"
 #include "protocol/driver_options.h"
-#include "sql/sqlite_functions.h"
+#include "sqlite/sqlite_functions.h"
 #include "support/test_env.h"
 #include "text/tss.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "store/driver_dd.h"
-#include "protocol/driver_wire.h"
+#include "common/driver_wire.h"
 #include "fuzz_support.h"
 #include "sql/common/sql_exception.h"
 #include "sql/sql_agent.h"

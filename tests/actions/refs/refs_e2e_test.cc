@@ -23,7 +23,7 @@
 #include "actions/actions_env.h"
 #include "dbc/refs/refs.h"
 #include "dbc/session/zdb_trans.h"
-#include "sql/sqlite_functions.h"
+#include "sqlite/sqlite_functions.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/exec/text_reader.h"
 

@@ -1,4 +1,4 @@
-#include "sql/sqlite_functions.h"
+#include "sqlite/sqlite_functions.h"
 
 #include <chrono>
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include "sql/common/row_field.h"
 #include "sql/common/sql_state.h"
 #include "sql/common/value_store.h"
-#include "sql/sql_island.h"
+#include "sqlite/sql_island.h"
 #include "text/tss.h"
 
 namespace molvane::driver {

@@ -1,5 +1,5 @@
 // The limit on log lines of a peer's making (driver_log.h).
-#include "protocol/driver_log.h"
+#include "common/driver_log.h"
 
 #include <chrono>
 #include <cstdarg>

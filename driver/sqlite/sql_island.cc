@@ -1,4 +1,4 @@
-#include "sql/sql_island.h"
+#include "sqlite/sql_island.h"
 
 #include "sql/exec/column_ref_scope.h"
 

@@ -3,7 +3,7 @@
 // driver a read lock on byte 0. Byte 1 + pid is the byte of a host
 // process: its drivers hold read locks on it, so that a driver finds the
 // drivers of other hosts on the file.
-#include "server/driver_claim.h"
+#include "locks/driver_claim.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,4 +1,4 @@
-#include "protocol/driver_wire.h"
+#include "common/driver_wire.h"
 
 #include <cstring>
 

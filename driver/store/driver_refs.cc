@@ -1,4 +1,4 @@
-#include "refs/driver_refs.h"
+#include "store/driver_refs.h"
 
 #include <strings.h>
 

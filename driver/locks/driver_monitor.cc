@@ -1,4 +1,4 @@
-#include "server/driver_monitor.h"
+#include "locks/driver_monitor.h"
 
 #include <algorithm>
 #include <thread>
