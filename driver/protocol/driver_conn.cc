@@ -66,6 +66,7 @@ DriverConnection::DriverConnection(const std::vector<std::string> &args)
 DriverConnection::DriverConnection(const DriverOptions &options, DriverShared *shared)
     : DriverConnection(options, shared == nullptr ? std::make_unique<DriverShared>() : nullptr, shared) {
   if (shared != nullptr) monitor_ = shared->monitor;
+  party_ = shared_.NewConnectionParty();
 }
 
 DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr<DriverShared> own,
@@ -87,25 +88,38 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    return data_.LockedForOthers(session, table, physical);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical,
-                        const std::vector<sqlite3_int64> &rowids, bool wait) {
-                   return RowsFree(id, table, physical, rowids, wait);
-                 },
+                        const std::vector<sqlite3_int64> &rowids) { return RowsFree(id, table, physical, rowids); },
                  [this](std::uint32_t id) {
                    // A statement waits as a record write does; a file
                    // still busy is a lock error. The rows it changes are
-                   // watched for their new keys.
+                   // watched for their new keys. A statement that does not
+                   // run gives back the rows it took.
                    DriverSession *s = SessionFor(id);
                    if (s == nullptr) return false;
                    statement_joins_ = s->active();
+                   lock_refusal_.clear();
                    if (BeginWrite(s)) {
                      s->WatchChanges();
                      return true;
                    }
-                   if (s->busy()) throw SQLExZDBError(ZE_LOCKED);
+                   GiveBackStatementRows(id);
+                   if (s->busy())
+                     throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED,
+                                        SQLString(("Record is locked: the SQL statement's wait for the write "
+                                                   "transaction was refused: " +
+                                                   (lock_refusal_.empty()
+                                                        ? std::string("another session's write transaction held "
+                                                                      "the database")
+                                                        : lock_refusal_))
+                                                      .c_str()));
                    return false;
                  },
                  [this](std::uint32_t id, const std::string &table, int physical, const SQLException *failure) {
                    data_.StatementEnded(id);
+                   if (failure != nullptr)
+                     GiveBackStatementRows(id);
+                   else
+                     statement_rows_.clear();
                    if (DriverSession *s = SessionFor(id)) StatementEnded(s, table, physical, failure);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical) {
@@ -127,6 +141,7 @@ DriverConnection::~DriverConnection() {
   // The sessions end with the connection: statements first, then locks and
   // kept batches, then the SQLite connection, which rolls back.
   for (std::uint32_t id : sessions_) {
+    shared_.parties.erase(id);
     agent_.SessionClosed(id);
     data_.ForgetSession(id);
     if (DriverSession *session = store_.Find(id)) session->Abort();
@@ -134,14 +149,6 @@ DriverConnection::~DriverConnection() {
     store_.CloseSession(id);
   }
   tables_.Forget(this);
-  if (host_ != 0) {
-    auto [first, last] = shared_.hosts.equal_range(host_);
-    for (auto it = first; it != last; ++it)
-      if (it->second == this) {
-        shared_.hosts.erase(it);
-        break;
-      }
-  }
 }
 
 void DriverConnection::Feed(const void *bytes, std::size_t count) {
@@ -248,28 +255,8 @@ bool DriverConnection::HoldsForOthers() const {
 
 void DriverConnection::SetHost(std::uint64_t host) {
   host_ = host;
-  if (host != 0) shared_.hosts.emplace(host, this);
-}
-
-bool DriverConnection::HostHolds() const {
-  if (HoldsForOthers()) return true;
-  if (host_ == 0) return false;
-  auto [first, last] = shared_.hosts.equal_range(host_);
-  return std::any_of(first, last, [this](const auto &entry) {
-    return entry.second != this && entry.second->HoldsForOthers();
-  });
-}
-
-bool DriverConnection::HostWrites() const {
-  if (host_ == 0) return false;
-  auto [first, last] = shared_.hosts.equal_range(host_);
-  return std::any_of(first, last, [this](const auto &entry) {
-    const DriverConnection *other = entry.second;
-    return other != this && std::any_of(other->sessions_.begin(), other->sessions_.end(), [other](std::uint32_t id) {
-             const DriverSession *s = other->store_.Find(id);
-             return s != nullptr && s->active();
-           });
-  });
+  if (host != 0) party_ = host;
+  for (std::uint32_t id : sessions_) shared_.parties[id] = party_;
 }
 
 DriverSession *DriverConnection::SessionFor(std::uint32_t id) {
@@ -400,15 +387,24 @@ void DriverConnection::Serve(std::function<bool()> cancelled, std::function<void
 
 bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
                                       const std::function<bool()> &busy) {
-  // A write whose host holds the write transaction on another connection
-  // would wait for its own host: it tries once.
-  if (HostWrites()) return attempt();
+  // The write waits for the session that holds the write transaction: a
+  // wait that would close a circle (its holder waits for this host, or is
+  // this host on another connection) is refused at once.
+  const std::uint32_t id = session->id();
+  lock_refusal_.clear();
+  auto writer = [this, id] { return store_.Writer(id); };
+  std::uint32_t checked = writer();
+  if (checked != 0 && ClosesCircle(id, checked, "the write transaction")) return false;
   // The queue is first come, first served: a request that arrives while
   // others wait goes behind them even when the file happens to be free.
   // Each turn of the queue hands the write transaction on: the wait is
   // over when one transaction held it for kLockWaitTime (WaitBound).
   WaitBound bound(kLockWaitTime, monitor_->turns());
   const ParkedTicket parked_ticket(*monitor_);
+  const WaitEntry entry(shared_.waits, id, [writer] {
+    const std::uint32_t w = writer();
+    return w != 0 ? std::vector<std::uint32_t>{w} : std::vector<std::uint32_t>{};
+  });
   const std::uint64_t ticket = parked_ticket.get();
   bool parked = false;
   bool done = false;
@@ -419,6 +415,12 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
       if (done || !busy()) break;
     }
     if (cancelled_ && cancelled_()) break;
+    // The write transaction went to another session: the wait for it
+    // begins anew, and is checked anew.
+    if (const std::uint32_t w = writer(); w != 0 && w != checked) {
+      checked = w;
+      if (ClosesCircle(id, w, "the write transaction")) break;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (!bound.Goes(monitor_->turns(), now)) {
       log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
@@ -499,6 +501,7 @@ void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
     return;
   }
   sessions_.insert(session->id());
+  shared_.parties[session->id()] = party_;
   had_session_ = true;
   out.U32(session->id()).U32(CompnrRetval());
 }
@@ -510,6 +513,7 @@ void DriverConnection::DetSession(WireReader &in, WireWriter &out) {
     out.U32(ZE_INVALID_SESSION);
     return;
   }
+  shared_.parties.erase(id);
   data_.ForgetSession(id);
   agent_.SessionClosed(id);
   if (DriverSession *session = store_.Find(id)) session->Abort();
@@ -830,29 +834,72 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
                                   const std::string &key, std::size_t at, WireWriter &out) {
   // Each read that is refused again replaces the refusal before it; the
   // last one stands when the wait is over.
-  AwaitRow(session->id(), TableKey(table, PhysicalCompnr(table, compnr)), key, [&] {
+  const RowRef row = data_.FindRow(session, table, compnr, key, DataCtx());
+  AwaitRow(session, row, [&] {
     out.Truncate(at);
     return data_.Read(session, table, compnr, 1, key, DataCtx(), out) != kLocked;
   });
 }
 
-bool DriverConnection::AwaitRow(std::uint32_t id, const std::string &table_key, const std::string &key,
-                                const std::function<bool()> &take) {
-  // A host that holds what others may wait for does not wait (HostHolds):
-  // no circle of waits can close. The others wait for a row another host
-  // holds, in order of arrival, under the one waiting policy (WaitBound):
-  // a wait is over when one holder kept the row for the whole of it,
-  // whoever else took it before or left the line meanwhile.
-  if (monitor_ == nullptr || options_.lock_wait_ms <= 0 || HostHolds()) return false;
-  auto holder = [this, id, &table_key, &key] { return data_.HolderOf(id, table_key, key); };
-  WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), holder());
+std::string DriverConnection::SessionText(std::uint32_t session) const {
+  std::string text = "session " + std::to_string(session);
+  if (const DriverSession *s = store_.Find(session); s != nullptr && !s->name().empty())
+    text += " (\"" + s->name() + "\")";
+  const std::uint64_t party = shared_.PartyOf(session);
+  if (party == party_) return text + " of this host on another of its connections";
+  if (party < DriverShared::kConnectionParty) return text + " of process " + std::to_string(party);
+  return text + " of another host";
+}
+
+bool DriverConnection::ClosesCircle(std::uint32_t session, std::uint32_t holder, const std::string &what) {
+  const std::vector<std::uint32_t> circle = shared_.waits.Circle(session, {holder});
+  if (circle.empty()) return false;
+  if (shared_.PartyOf(holder) == party_) {
+    // The host holds it itself, on another connection of this server
+    // (reached under another driver name): it would wait for itself.
+    lock_refusal_ = SessionText(holder) + " holds " + what +
+                    ": a host's transactions through two driver names of one driver server do not wait for "
+                    "each other; use one driver name for the tables of one transaction";
+  } else {
+    lock_refusal_ = "it would have waited in a circle: " + SessionText(circle.front()) + " holds " + what;
+    for (std::size_t i = 1; i < circle.size(); ++i)
+      lock_refusal_ += (i == 1 ? " and waits for " : ", which waits for ") + SessionText(circle[i]);
+    lock_refusal_ += circle.size() == 1 ? " and waits for this host" : ", which waits for this host";
+  }
+  log_mesg(__FILE__, __LINE__, "driver", 0, "session %u refused at once: %s", session, lock_refusal_.c_str());
+  refusal_ = lock_refusal_;
+  return true;
+}
+
+bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take) {
+  // The wait is for the row's holder, in order of arrival, under the one
+  // waiting policy (WaitBound): it is over when one holder kept the row
+  // for the whole of it, whoever else took it before or left the line
+  // meanwhile. A wait that would close a circle is refused at once, when
+  // it begins or when the row goes to a holder that waits for this host.
+  const std::uint32_t id = session->id();
+  lock_refusal_.clear();
+  auto holder = [this, id, &row] { return data_.HolderOf(id, row, &store_); };
+  std::uint32_t checked = holder();
+  if (monitor_ == nullptr || options_.lock_wait_ms <= 0) return false;
+  if (checked != 0 && ClosesCircle(id, checked, "the row")) return false;
+  WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), checked);
   // The waiter leaves after its last try, so that the next waiter of the
   // row is not woken before this one has taken it.
-  LockTicket waiting(*monitor_, table_key + '\0' + key, holder);
+  LockTicket waiting(*monitor_, row.table_key + '\0' + row.key, [holder]() -> std::uint64_t { return holder(); });
+  const WaitEntry entry(shared_.waits, id, [holder] {
+    const std::uint32_t h = holder();
+    return h != 0 ? std::vector<std::uint32_t>{h} : std::vector<std::uint32_t>{};
+  });
   bool parked = false, taken = false;
   while (!taken) {
     if (cancelled_ && cancelled_()) break;
-    if (!bound.Goes(holder(), std::chrono::steady_clock::now())) break;
+    const std::uint32_t now_held = holder();
+    if (now_held != 0 && now_held != checked) {
+      checked = now_held;
+      if (ClosesCircle(id, now_held, "the row")) break;
+    }
+    if (!bound.Goes(now_held, std::chrono::steady_clock::now())) break;
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
     monitor_->SleepForLock(waiting.get(), bound.deadline());
@@ -862,30 +909,72 @@ bool DriverConnection::AwaitRow(std::uint32_t id, const std::string &table_key, 
   return taken;
 }
 
+void DriverConnection::GiveBackStatementRows(std::uint32_t id) {
+  for (const auto &[table_key, key] : statement_rows_) data_.Unlock(id, table_key, key);
+  statement_rows_.clear();
+}
+
 bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int physical,
-                                const std::vector<sqlite3_int64> &rowids, bool wait) {
+                                const std::vector<sqlite3_int64> &rowids) {
   DriverSession *session = SessionFor(id);
   if (session == nullptr) return false;
   const std::string table_key = TableKey(table, physical);
   const int logical = LogicalCompnr(table, physical);
+  const DataContext ctx = DataCtx();
   // A table lock (or another session's statement running on the table)
   // holds every row, also where the statement would change none: it is
   // waited for under a key that no row has.
-  std::vector<std::string> keys{std::string(1, '\x01')};
-  for (std::string &key : data_.KeysOfRows(session, table, physical, rowids, DataCtx())) keys.push_back(std::move(key));
-  for (const std::string &key : keys) {
-    if (!data_.LockedByOther(id, table_key, key)) continue;
-    if (!wait || monitor_ == nullptr) return false;
-    // The row is taken as a locked read takes it, waiting as that does; a
-    // row still held after the wait refuses the statement.
-    std::vector<std::uint8_t> reply;
-    WireWriter out(reply);
-    auto take = [&] {
-      out.Truncate(0);
-      return data_.Read(session, table, logical, 1, key, DataCtx(), out) != kLocked;
-    };
-    if (!take()) AwaitRow(id, table_key, key, take);
-    if (data_.LockedByOther(id, table_key, key)) return false;
+  std::vector<RowRef> rows{RowRef{table_key, std::string(1, '\x01'), {}, 0, {}}};
+  for (std::string &key : data_.KeysOfRows(session, table, physical, rowids, ctx))
+    rows.push_back(data_.FindRow(session, table, logical, key, ctx));
+  // Each row another session holds is taken as a locked read takes it,
+  // waiting as that does, one after another; after a wait every row is
+  // looked at again, since others ran meanwhile.
+  for (bool waited = true; waited;) {
+    waited = false;
+    for (const RowRef &row : rows) {
+      const std::uint32_t holder = data_.HolderOf(id, row, &store_);
+      if (holder == 0) continue;
+      const bool had = data_.LocksRow(id, table_key, row.key);
+      std::vector<std::uint8_t> reply;
+      WireWriter out(reply);
+      auto take = [&] {
+        out.Truncate(0);
+        return data_.Read(session, table, logical, 1, row.key, ctx, out) != kLocked;
+      };
+      const auto start = std::chrono::steady_clock::now();
+      const bool taken = take() || AwaitRow(session, row, take);
+      if (taken) {
+        if (!had && data_.LocksRow(id, table_key, row.key)) statement_rows_.emplace_back(table_key, row.key);
+        waited = true;
+        continue;
+      }
+      // Refused: what the statement took goes back, and the error names
+      // the row, its holder and the wait.
+      GiveBackStatementRows(id);
+      const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start).count();
+      char where[32];
+      std::snprintf(where, sizeof where, "%.8s%03d", table.c_str(), logical);
+      std::string what = row.key_text.empty() ? std::string(where) + " (a lock of the table, or another session's "
+                                                                   "SQL statement running on it)"
+                                              : std::string(where) + ", key " + row.key_text + ",";
+      std::string text = "Record is locked: the SQL statement's row of " + what + " was refused ";
+      const std::uint32_t now_held = data_.HolderOf(id, row, &store_);
+      if (!lock_refusal_.empty()) {
+        text += "at once: " + lock_refusal_;
+      } else {
+        char secs[32];
+        std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
+        text += monitor_ == nullptr || options_.lock_wait_ms <= 0
+                    ? std::string("at once (the driver's --lock-wait-ms is 0)")
+                    : "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
+        if (now_held != 0) text += ": " + SessionText(now_held) + " holds it";
+        text += "; try again once that transaction has ended";
+        refusal_ = text;
+      }
+      throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED, SQLString(text.c_str()));
+    }
   }
   return true;
 }
@@ -921,7 +1010,8 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   if (session != nullptr && applies && !BeginWrite(session)) {
     // Another session's write transaction, or this one ended by the driver
     // (510 with its reason), or a storage error.
-    std::string text = "another session's write transaction held the database";
+    std::string text = lock_refusal_.empty() ? "another session's write transaction held the database"
+                                             : "refused at once: " + lock_refusal_;
     std::uint32_t error = ZE_LOCKED;
     if (!session->busy()) {
       error = session->Failure(ZE_LOCKED);

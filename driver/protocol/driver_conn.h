@@ -15,14 +15,16 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <utility>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "protocol/auditcols_payload.h"
 #include "store/driver_data.h"
 #include "store/driver_dd.h"
 #include "locks/driver_monitor.h"
+#include "locks/driver_waits.h"
 #include "protocol/driver_options.h"
 #include "store/driver_store.h"
 #include "protocol/perm_payload.h"
@@ -55,8 +57,21 @@ struct DriverShared {
   // a transaction ended, so the head of the write queue tries to begin,
   // and `sessions` released holds, so their rows' first waiters look again.
   void WakeWaiters(const Released &before, const std::vector<std::uint32_t> &sessions) const;
-  // A driver server's connections by their host (DriverConnection::SetHost).
-  std::multimap<std::uint64_t, const DriverConnection *> hosts;
+  // The party of each session to the waits: its connection's host where
+  // the server knows it (DriverConnection::SetHost), else its connection.
+  std::unordered_map<std::uint32_t, std::uint64_t> parties;
+  std::uint64_t PartyOf(std::uint32_t session) const {
+    auto it = parties.find(session);
+    return it != parties.end() ? it->second : kSessionParty | session;
+  }
+  // A connection's own party, for a host the server does not know.
+  std::uint64_t NewConnectionParty() { return kConnectionParty | ++connections; }
+  static constexpr std::uint64_t kConnectionParty = std::uint64_t{1} << 62;
+  static constexpr std::uint64_t kSessionParty = std::uint64_t{1} << 63;
+  std::uint64_t connections = 0;  // made so far
+  // Who waits for whom, by the sessions' parties: a wait that would close
+  // a circle is refused at once.
+  WaitsFor waits{[this](std::uint32_t session) { return PartyOf(session); }};
 };
 
 // A request's life in a driver server (driver/README.md draws it): its
@@ -109,12 +124,13 @@ class DriverConnection {
   // A session of the connection holds the database's write transaction,
   // or row or table locks, or rows changed, that other sessions may wait
   // for: the connection's next request goes before plain ones
-  // (DriverMonitor::Lock), and its host waits for no one (HostHolds).
+  // (DriverMonitor::Lock).
   bool HoldsForOthers() const;
   // The client process the connection serves, as the server knows it (on
   // a Unix socket the peer's process id); 0 when unknown, and then the
   // connection is a host of its own. A host that reaches one server over
-  // two connections (two driver names) is one host to the waits.
+  // two connections (two driver names) is one host to the waits: neither
+  // connection waits for what the other holds (WaitsFor).
   void SetHost(std::uint64_t host);
   // The sessions this connection opened.
   const std::set<std::uint32_t> &sessions() const { return sessions_; }
@@ -184,34 +200,37 @@ class DriverConnection {
   bool AwaitWriteTurn(DriverSession *session, const std::function<bool()> &attempt,
                       const std::function<bool()> &busy);
   // In a server, after a locked read was refused (its reply written to
-  // `out` from `at`): the read waits among the monitor's lock waiters and
-  // is made again whenever the row may be free for it, until it is not
-  // refused, or --lock-wait-ms passed while the row's waiters did not
-  // move, or the client is gone.
+  // `out` from `at`): the read waits for the row (AwaitRow) and is made
+  // again whenever the row may be free for it.
   void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                   std::size_t at, WireWriter &out);
   // Before an SQL DELETE or UPDATE of the session that another session's
   // locks on the table may hold up: true when no other session holds one
-  // of the rows `rowids` it would change; with `wait`, each one held is
-  // taken with a locked read that waits for it (AwaitRow) first.
-  bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids,
-                bool wait);
-  // In a server: the session `id` waits for the row (TableKey, row key)
-  // that another session holds, among the row waiters under the one
-  // waiting policy, and calls `take` whenever the row may be free for it,
-  // until `take` succeeds (true), or the wait is over or cancelled, or its
-  // host holds what others may wait for (HostHolds: no wait at all), all
-  // false. The entry point of every wait for a row (a locked read, an SQL
-  // statement's row).
-  bool AwaitRow(std::uint32_t id, const std::string &table_key, const std::string &key,
-                const std::function<bool()> &take);
-  // This connection's host holds what others may wait for, on this
-  // connection or another of its own (HoldsForOthers): a wait of it could
-  // close a circle of waits, so it is refused at once.
-  bool HostHolds() const;
-  // Another connection of this host holds the write transaction: a write
-  // of it would wait for its own host.
-  bool HostWrites() const;
+  // of the rows `rowids` it would change, after each one held was taken,
+  // one after another, with a locked read that waits for it (AwaitRow).
+  // On a refusal the rows it took go back (GiveBackStatementRows) and it
+  // throws the lock error with the wait's text.
+  bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids);
+  // The row locks that the running SQL statement took while it waited for
+  // its rows: kept when it ran, given back when it failed or was refused.
+  std::vector<std::pair<std::string, std::string>> statement_rows_;  // (table key, row key)
+  void GiveBackStatementRows(std::uint32_t id);
+  // In a server: the session waits for the row that another session holds,
+  // among the row waiters under the one waiting policy, and calls `take`
+  // whenever the row may be free for it, until `take` succeeds (true), or
+  // the wait is over or cancelled, or it would close a circle of waits
+  // (WaitsFor: refused at once), all false with the reason in
+  // lock_refusal_. The entry point of every wait for a row (a locked read,
+  // an SQL statement's row).
+  bool AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take);
+  // True when a wait of `session` for `holder` (who holds `what`) would
+  // close a circle of waits: the reason goes into lock_refusal_.
+  bool ClosesCircle(std::uint32_t session, std::uint32_t holder, const std::string &what);
+  // "session 4 ("t") of process 1234", as a refusal names a holder.
+  std::string SessionText(std::uint32_t session) const;
+  // Why the last wait of the connection was refused, for the client
+  // (EXE_SYSTEM 9, code 105) and an SQL statement's text.
+  std::string lock_refusal_;
   // 519 while the driver holds no company mapping for the client's
   // environment, else 0.
   std::uint32_t CompnrRetval() const;
@@ -238,6 +257,7 @@ class DriverConnection {
   bool had_session_ = false;
   std::vector<std::uint32_t> detached_;  // sessions closed by the request being handled
   std::uint64_t host_ = 0;             // SetHost's, 0 unknown
+  std::uint64_t party_ = 0;            // its sessions' party to the waits (DriverShared::parties)
   // What the data plane needs of this connection.
   DataContext DataCtx() const;
 

@@ -251,16 +251,18 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       }
       if (ctx_.usable) ctx_.usable(s.session());
       const QdTableRef &dml = s.dml_table();
-      // A DELETE or UPDATE is refused only for the rows it would change that
-      // another session holds, after it waited for them (before it takes
-      // the write transaction) as a locked read does.
-      auto held = [&](bool wait) {
+      // A DELETE or UPDATE waits for the rows it would change that another
+      // session holds, as a locked read does, before it takes the write
+      // transaction, and again once it has it: in a server the wait for the
+      // write transaction lets other sessions run, and one of them may have
+      // locked what the statement changes meanwhile.
+      auto held = [&] {
         if (s.query() || !ctx_.locked || !ctx_.locked(s.session(), dml.name, dml.compnr)) return false;
         std::vector<sqlite3_int64> rowids;
         return !ctx_.rows_free || !s.RowsToChange(db, &host_, &rowids) ||
-               !ctx_.rows_free(s.session(), dml.name, dml.compnr, rowids, wait);
+               !ctx_.rows_free(s.session(), dml.name, dml.compnr, rowids);
       };
-      if (held(true)) throw SQLExZDBError(ZE_LOCKED);
+      if (held()) throw SQLExZDBError(ZE_LOCKED);
       if (!s.query()) Isolate();
       if (!s.query() && ctx_.begin && !ctx_.begin(s.session()))
         throw StateError("QP999", std::string("The session's transaction did not start: ") +
@@ -268,10 +270,7 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       int rows = 0;
       if (!s.query() && ctx_.changing) ctx_.changing(s.session(), dml.name, dml.compnr);
       try {
-        // In a server the wait for the write transaction lets other
-        // sessions run: one of them may have locked what the statement
-        // changes.
-        if (held(false)) throw SQLExZDBError(ZE_LOCKED);
+        if (held()) throw SQLExZDBError(ZE_LOCKED);
         rows = s.Exec(db, &host_);
       } catch (const SQLException &e) {
         if (!s.query() && ctx_.changed) ctx_.changed(s.session(), dml.name, dml.compnr, &e);

@@ -60,11 +60,12 @@ struct AgentContext {
   // True when another session holds locks on the table (null: no locks).
   std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
   // While `locked`: true when another session holds none of the rows
-  // `rowids` of the table that a DELETE or UPDATE would change, after a
-  // wait (with `wait`) for those it holds as a locked read waits for its
-  // row (null: the statement is refused).
+  // `rowids` of the table that a DELETE or UPDATE would change, after it
+  // waited for each one held as a locked read waits for its row; throws
+  // the lock error when a wait is refused (null: the statement is
+  // refused).
   std::function<bool(std::uint32_t session, const std::string &table, int physical,
-                     const std::vector<sqlite3_int64> &rowids, bool wait)>
+                     const std::vector<sqlite3_int64> &rowids)>
       rows_free;
   // Opens the session's transaction when none is open, so that the
   // changes of a DELETE or UPDATE wait for its commit; false when the

@@ -284,6 +284,46 @@ std::uint32_t DataPlane::HolderOf(std::uint32_t session, const std::string &tabl
   return 0;
 }
 
+std::uint32_t DataPlane::HolderOf(std::uint32_t session, const RowRef &row, const DriverStore *store) const {
+  if (std::uint32_t holder = HolderOf(session, row.table_key, row.key); holder != 0) return holder;
+  return store != nullptr && row.rowid != 0 ? store->ChangerOf(session, row.sqlite_table, row.rowid) : 0;
+}
+
+RowRef DataPlane::FindRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
+                          const DataContext &ctx) {
+  const int physical = ctx.physical(table, compnr);
+  RowRef row{TableKey(table, physical), key, {}, 0, {}};
+  const DdTableDesc *desc = ctx.catalog->Find(table, physical, ctx.holder);
+  if (desc == nullptr) return row;
+  row.sqlite_table = SqliteTableName(desc->name, physical);
+  TableRows &rows = Rows(session, *desc, physical);
+  if (rows.has_key()) {
+    std::vector<std::uint8_t> image;
+    if (rows.Find(key, &image, &row.rowid) != 0) row.rowid = 0;
+    std::size_t at = 0;
+    for (std::size_t p : rows.key_columns()) {
+      const DdColumnDesc &c = desc->columns[p];
+      if (at + c.length > key.size()) break;
+      row.key_text += (row.key_text.empty() ? "" : ", ") + c.name + " = " + KeyText(*desc, {p}, key.substr(at, c.length));
+      at += c.length;
+    }
+  }
+  return row;
+}
+
+bool DataPlane::LocksRow(std::uint32_t session, const std::string &table_key, const std::string &row_key) const {
+  auto r = row_locks_.find(table_key + '\0' + row_key);
+  return r != row_locks_.end() && r->second == session;
+}
+
+void DataPlane::Unlock(std::uint32_t session, const std::string &table_key, const std::string &row_key) {
+  auto r = row_locks_.find(table_key + '\0' + row_key);
+  if (r == row_locks_.end() || r->second != session) return;
+  row_locks_.erase(r);
+  if (auto held = held_.find(session); held != held_.end() && --held->second == 0) held_.erase(held);
+  ++releases_;
+}
+
 DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<UpdateTable> &tables,
                                     const DataContext &ctx, ChangedKeys &changes,
                                     std::vector<UpdateTable> *reached) {
@@ -567,9 +607,10 @@ std::uint32_t DataPlane::Read(DriverSession *session, const std::string &table_n
   sqlite3_int64 rowid = 0;
   int rc = table.Find(key, &image, &rowid);
   // The committed image of a row another transaction changed is about to
-  // go: it cannot be locked.
-  if (rc == 0 && lock && ctx.store != nullptr &&
-      ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), rowid)) {
+  // go: it cannot be locked (the row's holder, as a waiter asks it).
+  if (rc == 0 && lock &&
+      HolderOf(session->id(), RowRef{table_key, key, SqliteTableName(desc->name, physical), rowid, {}}, ctx.store) !=
+          0) {
     out.U16(0).U32(kLocked);
     return kLocked;
   }
@@ -631,7 +672,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
       for (const auto &[row, owner] : row_locks_)
         if (owner != session->id() && row.compare(0, table_key.size() + 1, table_key + '\0') == 0)
           return kLocked;
-      if (ctx.store != nullptr && ctx.store->ChangedByOther(session->id(), SqliteTableName(desc->name, physical), 0))
+      if (ctx.store != nullptr && ctx.store->ChangerOf(session->id(), SqliteTableName(desc->name, physical), 0) != 0)
         return kLocked;
       Hold(table_locks_, table_key, session->id());
       break;

@@ -55,6 +55,17 @@ inline constexpr std::uint32_t kNoCounters = ZE_REF_NO_COUNTERS;
 // the physical company in three digits.
 std::string TableKey(const std::string &table, int physical);
 
+// A row as the locks know it: by its key in the lock table, and by the
+// rowid it had when it was found (0: not found), which the sessions that
+// changed it in their open transactions know it by.
+struct RowRef {
+  std::string table_key;     // TableKey
+  std::string key;           // the row's key (index 1)
+  std::string sqlite_table;  // SqliteTableName
+  sqlite3_int64 rowid = 0;
+  std::string key_text;      // "code = SALES", for messages
+};
+
 // One table of an EXE_UPDATE request.
 struct UpdateTable {
   std::string name;  // 8 characters as sent
@@ -97,7 +108,7 @@ class DataPlane {
   std::uint32_t TableAction(DriverSession *session, const std::string &table, int compnr,
                             std::uint32_t action, std::uint32_t *argument, const DataContext &ctx);
   // True when another session holds the table locked or any row of it:
-  // a DELETE or UPDATE of the SQL agent is then refused, not waited on.
+  // a DELETE or UPDATE of the SQL agent then looks for the rows it needs.
   bool LockedForOthers(std::uint32_t session, const std::string &table, int physical) const;
   // A statement of the session (an SQL UPDATE or DELETE) changed the rows
   // `watched` (DriverSession::TakeWatched): those of the table still there
@@ -126,6 +137,21 @@ class DataPlane {
   // The session that holds the row so for `session`, 0 when none does: a
   // waiting read's wait starts again when its row changes hands.
   std::uint32_t HolderOf(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
+  // The one answer to who holds a row against `session`, for a locked read
+  // and for a wait alike: a lock of the row or its table, a running
+  // statement on the table, a changed key, or a change of its rowid in
+  // another session's open transaction (`store`, when given: an SQL DELETE
+  // or UPDATE changes rows by rowid). 0 when none does. Looks nothing up in
+  // SQLite, so any thread may ask it with the monitor held.
+  std::uint32_t HolderOf(std::uint32_t session, const RowRef &row, const DriverStore *store) const;
+  // The row of a table by its key as `session` finds it (RowRef).
+  RowRef FindRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
+                 const DataContext &ctx);
+  // True when the session holds the row's lock itself.
+  bool LocksRow(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
+  // Gives back the session's lock of the row, taken for a statement that
+  // then did not run (no change of the row is undone).
+  void Unlock(std::uint32_t session, const std::string &table_key, const std::string &row_key);
   // How often locks, changed keys or a running statement's hold on a table
   // went: a waiting locked read may take its row now.
   std::uint64_t releases() const { return releases_; }

@@ -31,6 +31,8 @@ class TableRows {
   std::size_t key_length() const { return key_length_; }
   std::string KeyOf(const std::uint8_t *image) const;
   bool has_key() const { return !key_columns_.empty(); }
+  // The positions in desc() of the columns of index 1, in KeyOf's order.
+  const std::vector<std::size_t> &key_columns() const { return key_columns_; }
 
   // Each returns 0 or an error number: 100 a duplicate key, 111 no row,
   // 215 SQLite refused (error() tells why). A table not in the database

@@ -352,11 +352,17 @@ std::vector<std::uint32_t> DriverStore::RequestEnded(const std::set<std::uint32_
   return lost;
 }
 
-bool DriverStore::ChangedByOther(std::uint32_t session, const std::string &sqlite_table,
-                                 sqlite3_int64 rowid) const {
+std::uint32_t DriverStore::ChangerOf(std::uint32_t session, const std::string &sqlite_table,
+                                     sqlite3_int64 rowid) const {
   for (const auto &[id, s] : sessions_)
-    if (id != session && s->Changed(sqlite_table, rowid)) return true;
-  return false;
+    if (id != session && s->Changed(sqlite_table, rowid)) return id;
+  return 0;
+}
+
+std::uint32_t DriverStore::Writer(std::uint32_t session) const {
+  for (const auto &[id, s] : sessions_)
+    if (id != session && s->active()) return id;
+  return 0;
 }
 
 bool DriverStore::HasReader() const {

@@ -203,9 +203,13 @@ class DriverStore {
   // sessions whose transaction SQLite rolled back.
   void RequestStarts(const std::set<std::uint32_t> &ids);
   std::vector<std::uint32_t> RequestEnded(const std::set<std::uint32_t> &ids);
-  // True when a session other than `session` changed the row (or, with
-  // rowid 0, any row) of the SQLite table in its open transaction.
-  bool ChangedByOther(std::uint32_t session, const std::string &sqlite_table, sqlite3_int64 rowid) const;
+  // The session other than `session` that changed the row (or, with
+  // rowid 0, any row) of the SQLite table in its open transaction; 0 when
+  // none did.
+  std::uint32_t ChangerOf(std::uint32_t session, const std::string &sqlite_table, sqlite3_int64 rowid) const;
+  // The session other than `session` whose write transaction is open; 0
+  // when none is.
+  std::uint32_t Writer(std::uint32_t session) const;
   // How many transactions of the sessions have ended so far (committed or
   // rolled back, by the client, the driver or SQLite): a change means that
   // a write transaction waited for may be over.

@@ -265,20 +265,20 @@ TEST(DriverStoreTransactions, LostTransactionRefusesCommitUntilAbortedAndChanged
   const std::set<std::uint32_t> ids{a->id()};
   ASSERT_TRUE(a->Begin());
   ASSERT_EQ(sqlite3_exec(a->db(), "INSERT INTO t VALUES (1), (2)", nullptr, nullptr, nullptr), SQLITE_OK);
-  EXPECT_TRUE(store.ChangedByOther(b->id(), "t", 2));
-  EXPECT_TRUE(store.ChangedByOther(b->id(), "t", 0));
-  EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 3));
-  EXPECT_FALSE(store.ChangedByOther(a->id(), "t", 2));
+  EXPECT_EQ(store.ChangerOf(b->id(), "t", 2), a->id());
+  EXPECT_EQ(store.ChangerOf(b->id(), "t", 0), a->id());
+  EXPECT_EQ(store.ChangerOf(b->id(), "t", 3), 0u);
+  EXPECT_EQ(store.ChangerOf(a->id(), "t", 2), 0u);
   // Rows changed out of rowid order, and again, are known as well.
   ASSERT_EQ(sqlite3_exec(a->db(), "INSERT INTO t(rowid, x) VALUES (10, 0), (5, 0); UPDATE t SET x = 1 WHERE rowid = 2",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
-  for (int rowid : {1, 2, 5, 10}) EXPECT_TRUE(store.ChangedByOther(b->id(), "t", rowid)) << rowid;
-  EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 7));
+  for (int rowid : {1, 2, 5, 10}) EXPECT_EQ(store.ChangerOf(b->id(), "t", rowid), a->id()) << rowid;
+  EXPECT_EQ(store.ChangerOf(b->id(), "t", 7), 0u);
   store.RequestStarts(ids);
   ASSERT_EQ(sqlite3_exec(a->db(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_EQ(store.RequestEnded(ids), std::vector<std::uint32_t>{a->id()});
-  EXPECT_FALSE(store.ChangedByOther(b->id(), "t", 2));
+  EXPECT_EQ(store.ChangerOf(b->id(), "t", 2), 0u);
   EXPECT_NE(a->lost_reason().find("SQLite rolled back the transaction of session"), std::string::npos);
   EXPECT_FALSE(a->Begin());
   for (int i = 0; i < 2; ++i) {

@@ -86,10 +86,11 @@ TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
 }
 
 // A locked read of a row another host holds waits for the holder's commit
-// and reads the row as committed; a host that holds a lock itself is
-// refused at once, so no two hosts wait for each other; with
-// --lock-wait-ms=0 every such read is refused at once.
-TEST_P(HostServer, LockedReadWaitsForAnotherHostsCommitUnlessItsHostHoldsALock) {
+// and reads the row as committed, also while its host holds rows itself;
+// only the wait that would close a circle of waits is refused, at once,
+// and the host it would have waited for is given its row when the refused
+// one ends; with --lock-wait-ms=0 every such read is refused at once.
+TEST_P(HostServer, LockedReadWaitsForAnotherHostsCommitUnlessItWouldCloseACircle) {
   Restart({"--lock-wait-ms=8000"});
   auto a = Host(), b = Host(), c = Host();
   EXPECT_EQ(c->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
@@ -106,15 +107,21 @@ TEST_P(HostServer, LockedReadWaitsForAnotherHostsCommitUnlessItsHostHoldsALock) 
               EXPECT_NE(b->Line().find("budget=2.00 "), std::string::npos);
             }),
             4000);
-  // b holds SALES now; c, holding HR, is refused SALES at once, and b is
-  // refused HR at once: neither waits for the other.
+  // b holds SALES now; c, holding HR, waits for SALES all the same (no
+  // circle), and b, asking for HR, would close the circle: b is refused at
+  // once, and c is given SALES when b ends.
   EXPECT_EQ(c->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
-  EXPECT_LT(MsOf([&] {
-              EXPECT_EQ(c->Do("lockread exdep010 1 code=SALES").rfind("error 107 (record locked)", 0), 0u);
-              EXPECT_EQ(b->Do("lockread exdep010 1 code=HR").rfind("error 107 (record locked)", 0), 0u);
-            }),
-            4000);
+  ASSERT_TRUE(c->Send("lockread exdep010 1 code=SALES"));
+  usleep(300000);
+  EXPECT_FALSE(c->HasOutput()) << "a host that holds a row did not wait for another's";
+  const std::string circle = b->Do("lockread exdep010 1 code=HR");
+  EXPECT_EQ(circle.rfind("error 107 (record locked)", 0), 0u) << circle;
+  EXPECT_NE(circle.find(" was refused at once: "), std::string::npos) << circle;
+  EXPECT_FALSE(c->HasOutput()) << "the host whose wait closed no circle was refused";
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  EXPECT_NE(c->Line().find("budget=2.00 "), std::string::npos);
   EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_NE(b->Do("lockread exdep010 1 code=SALES").find("budget=2.00 "), std::string::npos);
   // Two hosts wait for b's row in turn: each gets it after the commit of
   // the one before it, and sees its change.
   auto d = Host();
@@ -190,10 +197,11 @@ TEST_P(HostServer, WaitersBehindAStoppedHolderAreEachRefusedAfterOneBound) {
 }
 
 // A host that reaches the server under two driver names (two connections)
-// is one host to the waits: while it holds a row on one connection, its
-// other connection waits for no row and for no write transaction of its
-// own, so two such hosts that ask for each other's rows are refused at
-// once instead of both waiting the whole bound.
+// is one host to the waits: what one connection waits for closes a circle
+// through what the other holds, so of two such hosts that ask for each
+// other's rows the second is refused at once and the first is given its
+// row; a write that would wait for the host's own write transaction on its
+// other connection is refused at once, and says why.
 TEST_P(HostServer, AHostOnTwoConnectionsIsOneHostToTheWaits) {
   if (GetParam()) GTEST_SKIP() << "over TCP the server cannot tell which connections are one host's";
   root_.WriteFile("lib/ipc_info", "msqlite unix run.sock\nmsqlite2 unix run.sock\n");
@@ -208,22 +216,28 @@ TEST_P(HostServer, AHostOnTwoConnectionsIsOneHostToTheWaits) {
   ASSERT_EQ(x->Do("commit"), "committed");
   EXPECT_EQ(x->Do("lockread exdep010 1 code=C0001").rfind("exdep010001: ", 0), 0u);
   EXPECT_EQ(y->Do("lockread exdep010 2 code=C0001").rfind("exdep010002: ", 0), 0u);
-  EXPECT_LT(MsOf([&] {
-              EXPECT_EQ(x->Do("lockread exdep010 2 code=C0001").rfind("error 107 (record locked)", 0), 0u);
-              EXPECT_EQ(y->Do("lockread exdep010 1 code=C0001").rfind("error 107 (record locked)", 0), 0u);
-            }),
-            4000);
+  // x, holding a row on its first connection, waits on its second for y's
+  // row; y's wait for x's row would close the circle and is refused at once.
+  ASSERT_TRUE(x->Send("lockread exdep010 2 code=C0001"));
+  usleep(300000);
+  EXPECT_FALSE(x->HasOutput()) << "a host that holds a row did not wait for another's";
+  const std::string circle = y->Do("lockread exdep010 1 code=C0001");
+  EXPECT_EQ(circle.rfind("error 107 (record locked)", 0), 0u) << circle;
+  EXPECT_NE(circle.find(" was refused at once: "), std::string::npos) << circle;
   EXPECT_EQ(y->Do("abort"), "aborted");
+  EXPECT_EQ(x->Line().rfind("exdep010002: ", 0), 0u);
+  EXPECT_EQ(x->Do("abort"), "aborted");
   // x's write on its first connection holds the file: its write on the
-  // second would wait for itself.
+  // second would wait for itself, and is refused at once, saying why.
   EXPECT_EQ(x->Do("update exdep010 1 code=C0001 budget=2"), "buffered update on exdep010001");
   EXPECT_EQ(x->Do("flush"), "flushed");
   EXPECT_EQ(x->Do("update exdep010 2 code=C0001 budget=3"), "buffered update on exdep010002");
-  EXPECT_LT(MsOf([&] {
-              const std::string flush = x->Do("flush");
-              EXPECT_EQ(flush.rfind("error 520", 0), 0u) << flush;
-            }),
-            1500);
+  const std::string flush = x->Do("flush");
+  EXPECT_EQ(flush.rfind("error 520", 0), 0u) << flush;
+  EXPECT_NE(flush.find("of this host on another of its connections holds the write transaction: a host's transactions "
+                       "through two driver names of one driver server do not wait for each other"),
+            std::string::npos)
+      << flush;
   EXPECT_EQ(x->Do("abort"), "aborted");
   // A host that holds nothing still waits for another's row.
   EXPECT_EQ(y->Do("lockread exdep010 2 code=C0001").rfind("exdep010002: ", 0), 0u);
@@ -235,6 +249,61 @@ TEST_P(HostServer, AHostOnTwoConnectionsIsOneHostToTheWaits) {
   EXPECT_EQ(x->Do("commit"), "committed");
 }
 
+// Hosts that each hold a row and ask for the next one's: the wait that
+// would close the circle is refused at once, whichever host and wait
+// (a locked read, or a write for the write transaction) closes it, while
+// the others wait; once the refused one ends, they are given what they
+// asked for in turn, each at the commit of the one it waited for.
+TEST_P(HostServer, CircleOfWaitsIsRefusedToTheOneThatClosesIt) {
+  Restart({"--lock-wait-ms=8000"});
+  auto a = Host(), b = Host(), c = Host();
+  for (const char *code : {"HR", "FIN"}) ASSERT_EQ(a->Do(std::string("insert exdep010 1 code=") + code), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  struct Case {
+    int hosts;         // in the circle: a, b and (with 3) c
+    bool write_closes;  // the last closes it with a write, not a locked read
+  } cases[] = {{2, false}, {3, false}, {3, true}};
+  const char *rows[] = {"SALES", "HR", "FIN"};
+  int budget = 1;
+  for (const Case &k : cases) {
+    SCOPED_TRACE(std::to_string(k.hosts) + (k.write_closes ? " hosts, a write closes" : " hosts"));
+    ++budget;
+    Process *hosts[] = {a.get(), b.get(), c.get()};
+    // The first host flushes a change of its row: it holds the write
+    // transaction, which the last one's write waits for.
+    for (int i = 0; i < k.hosts; ++i)
+      ASSERT_NE(hosts[i]->Do(std::string("lockread exdep010 1 code=") + rows[i]).rfind("exdep010001: ", 0), std::string::npos);
+    ASSERT_EQ(a->Do("update exdep010 1 code=SALES budget=" + std::to_string(budget)), "buffered update on exdep010001");
+    ASSERT_EQ(a->Do("flush"), "flushed");
+    for (int i = 0; i + 1 < k.hosts; ++i) {
+      ASSERT_TRUE(hosts[i]->Send(std::string("lockread exdep010 1 code=") + rows[i + 1]));
+      usleep(300000);
+      EXPECT_FALSE(hosts[i]->HasOutput()) << i << " did not wait";
+    }
+    Process *last = hosts[k.hosts - 1];
+    std::string refused;
+    if (k.write_closes) {
+      ASSERT_EQ(last->Do(std::string("update exdep010 1 code=") + rows[k.hosts - 1] + " budget=5"),
+                "buffered update on exdep010001");
+      refused = last->Do("flush");
+      EXPECT_EQ(refused.rfind("error 520", 0), 0u) << refused;
+      EXPECT_NE(refused.find("refused at once: it would have waited in a circle: session "), std::string::npos) << refused;
+    } else {
+      refused = last->Do("lockread exdep010 1 code=SALES");
+      EXPECT_EQ(refused.rfind("error 107 (record locked)", 0), 0u) << refused;
+      EXPECT_NE(refused.find(" was refused at once: "), std::string::npos) << refused;
+    }
+    for (int i = 0; i + 1 < k.hosts; ++i) EXPECT_FALSE(hosts[i]->HasOutput()) << i << " was answered";
+    EXPECT_EQ(last->Do("abort"), "aborted");
+    // The others get their rows from the last one back to the first.
+    for (int i = k.hosts - 2; i >= 0; --i) {
+      EXPECT_EQ(hosts[i]->Line().rfind("exdep010001: ", 0), 0u) << i;
+      EXPECT_EQ(hosts[i]->Do("commit"), "committed") << i;
+    }
+  }
+  EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=4.00 "), std::string::npos);
+}
+
 // An SQL UPDATE that meets another host's write transaction waits for it
 // as a record write does: refused as locked when the transaction outlasts
 // the wait, carried out when it ends within it.
@@ -243,7 +312,12 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(a->Do("flush"), "flushed");
-  EXPECT_EQ(b->Do(update), "error 107 (record locked): SQLState QP999: Record is locked (error 107)");
+  const std::string refused = b->Do(update);
+  EXPECT_EQ(refused.rfind("error 107 (record locked): ", 0), 0u) << refused;
+  EXPECT_NE(refused.find("the SQL statement's wait for the write transaction was refused: another session's write "
+                         "transaction held the database"),
+            std::string::npos)
+      << refused;
   ASSERT_TRUE(b->Send(update));
   usleep(200000);  // b's UPDATE is most likely waiting by now
   EXPECT_EQ(a->Do("commit"), "committed");
@@ -322,9 +396,11 @@ TEST_P(HostServer, RefusedWritesAndDictionariesSayWhy) {
 
 // An SQL UPDATE and another host's record lock on its table: the UPDATE
 // is held up only by the rows it changes that the other host holds, and
-// waits for them as a locked read does.
+// waits for them one after another as a locked read does; refused, it
+// names the row and its holder, and gives back the rows it took.
 TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
-  const char locked[] = "error 107 (record locked): SQLState QP999: Record is locked (error 107)";
+  const std::string locked = "error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's row of "
+                             "exemp010001, key emp = 1, was refused after waiting ";
   Restart({"--lock-wait-ms=2000"});
   auto a = Host(), b = Host();
   EXPECT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
@@ -338,7 +414,9 @@ TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
   EXPECT_LT(MsOf([&] { EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 5 WHERE emp = 2"), "1 row updated"); }),
             1500);
   EXPECT_EQ(b->Do("commit"), "committed");
-  EXPECT_GE(MsOf([&] { EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), locked); }), 1500);
+  const std::string refused = b->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1");
+  EXPECT_EQ(refused.rfind(locked, 0), 0u) << refused;
+  EXPECT_NE(refused.find(" s (the driver server's --lock-wait-ms): session "), std::string::npos) << refused;
   EXPECT_EQ(a->Do("sql run 1 UPDATE exemp010 SET salary = 7 WHERE emp = 1"), "1 row updated");
   // Given the row at the holder's commit, the waiting UPDATE goes on.
   ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 9 WHERE emp >= 1"));
@@ -348,6 +426,33 @@ TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
   EXPECT_EQ(b->Line(), "2 rows updated");
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exemp010 1 emp=1").find(" salary=9"), std::string::npos);
+  // Over two rows that two other hosts hold, the UPDATE waits for each in
+  // turn; refused for the second, it gives the first back at once.
+  auto c = Host();
+  EXPECT_EQ(a->Do("lockread exemp010 1 emp=1").rfind("exemp010001: ", 0), 0u);
+  EXPECT_EQ(c->Do("lockread exemp010 1 emp=2").rfind("exemp010001: ", 0), 0u);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 11 WHERE emp >= 1"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for its second row";
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "2 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("lockread exemp010 1 emp=1").rfind("exemp010001: ", 0), 0u);
+  EXPECT_EQ(c->Do("lockread exemp010 1 emp=2").rfind("exemp010001: ", 0), 0u);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 13 WHERE emp >= 1"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  const std::string second = b->Line();
+  EXPECT_NE(second.find("exemp010001, key emp = 2, was refused after waiting"), std::string::npos) << second;
+  // Nothing of the refused UPDATE stays held: emp 1 is free for another
+  // host at once, and its own retry waits only for emp 2.
+  EXPECT_NE(a->Do("lockread exemp010 1 emp=1").find(" salary=11"), std::string::npos);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 13 WHERE emp >= 1"), "2 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
   // A table lock holds every row, also those an UPDATE changes none of.
   EXPECT_EQ(a->Do("table lock exemp010 1"), "exemp010001: lock_table");
   ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 3 WHERE emp = 7"));
