@@ -2,7 +2,7 @@
 
 #include "dbc/zdb_errors.h"
 #include "platform/log.h"
-#include "protocol/driver_log.h"
+#include "log/driver_log.h"
 #include "sql/query_desc_reader.h"
 #include "sql/agent/nw_token.h"
 
