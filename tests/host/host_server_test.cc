@@ -753,6 +753,37 @@ TEST_P(HostServer, ConnectionEndedForABoundTellsTheHostWhy) {
                           " ended the connection: it sent no complete request within 10 seconds";
   EXPECT_NE(logged.find(why), std::string::npos) << logged;
   EXPECT_LT(logged.find(why), logged.find("Detected server disconnection")) << logged;
+
+  // Between its requests: the rest of a host's open result, which no file
+  // can hold (TMPDIR names no folder), takes the memory held for all
+  // connections; the server ends the connection, and the host reads why
+  // before it reports the loss at its next request.
+  const std::string later_logs = root_.path() + "/log2";
+  setenv("ZUV_LOG", later_logs.c_str(), 1);
+  setenv("TMPDIR", (root_.path() + "/no-such-folder").c_str(), 1);
+  Restart({"--max-buffered-mib=1", "--open-result-limit=1"});
+  unsetenv("TMPDIR");
+  root_.WriteFile("lib/ipc_info", GetParam() ? "msqlite tcp " + listen_.substr(4) + " main.db.secret\n"
+                                             : "msqlite unix run.sock\n");
+  Fill(299);  // 90,000 rows of some 40 bytes in the result
+  auto b = Host();
+  EXPECT_EQ(b->Do("sql prepare q SELECT x.code, y.code, x.name, y.name FROM exdep010 x, exdep010 y"),
+            "prepared q: select");
+  EXPECT_EQ(b->Do("sql exec q 1"), "executed q");
+  ASSERT_TRUE(b->Send("sql fetch q 1"));
+  EXPECT_EQ(Result(*b), "(1 row)");
+  const std::string ended = "connection ended: its open results ran out of memory";
+  for (int i = 0; i < 6000 && root_.ReadFile("log2/molvane-driver.log").find(ended) == std::string::npos; ++i)
+    usleep(10000);
+  ASSERT_NE(root_.ReadFile("log2/molvane-driver.log").find(ended), std::string::npos);
+  EXPECT_TRUE(b->Send("sql fetch q"));
+  EXPECT_EQ(b->Stop(0), 1);
+  const std::string host_logged = root_.ReadFile("log2/molvane-host.log");
+  const std::string reason = "driver msqlite: the driver server on " +
+                             (GetParam() ? listen_ : "'" + listen_ + "'") +
+                             " ended the connection: its open results ran out of memory\n";
+  EXPECT_NE(host_logged.find(reason), std::string::npos) << host_logged;
+  EXPECT_LT(host_logged.find(reason), host_logged.find("Detected server disconnection")) << host_logged;
 }
 
 // One host's long query holds up no other host: another attaches, reads a
