@@ -177,6 +177,43 @@ TEST_P(HostServer, StatementsLongerThanTheServersLimitsAnswerExactly) {
   EXPECT_EQ(rows, std::vector<std::string>{std::to_string(budgets.size())});
 }
 
+// A failed SQL UPDATE leaves nothing of its own in the transaction it
+// joined: after the commit, the row it changed before it failed reads as
+// it was, beside what the transaction changed before it. An UPDATE that
+// times out as the first write of its transaction took no earlier work
+// with it: the transaction goes on, and an insert and the commit after it
+// go through.
+TEST_P(HostServer, FailedStatementsLeaveTheirTransactionWhole) {
+  auto a = Host(), b = Host();
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR budget=5"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=FIN budget=3"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("update exdep010 1 code=FIN budget=6"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  // SALES (the first row) is changed before the scalar subquery, first
+  // asked for the next row, gives more than one row.
+  const std::string failed = a->Do("sql run 1 UPDATE exdep010 SET budget = 9 WHERE code = 'SALES' OR "
+                                   "budget = (SELECT budget FROM exdep010 WHERE budget > 0)");
+  EXPECT_EQ(failed.rfind("error 310 ", 0), 0u) << failed;
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+  EXPECT_NE(b->Do("read exdep010 1 code=FIN").find("budget=6.00 "), std::string::npos);
+  EXPECT_NE(b->Do("read exdep010 1 code=HR").find("budget=5.00 "), std::string::npos);
+  EXPECT_EQ(b->Do("commit"), "committed");
+
+  Fill(300);
+  EXPECT_EQ(a->Do("sql prepare u UPDATE exdep010 SET budget = 7 WHERE NOT EXISTS (SELECT x.code FROM exdep010 x, "
+                  "exdep010 y, exdep010 z WHERE x.budget + y.budget + z.budget < 0)"),
+            "prepared u: update");
+  EXPECT_EQ(a->Do("sql timeout u 1"), "timeout u 1");
+  const std::string timed_out = a->Do("sql exec u 1");
+  EXPECT_EQ(timed_out.rfind("error 313 ", 0), 0u) << timed_out;
+  EXPECT_EQ(a->Do("insert exdep010 1 code=IT budget=4"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(b->Do("read exdep010 1 code=IT").find("budget=4.00 "), std::string::npos);
+  EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+}
+
 // A session that writes beside its own open results moves their rest to
 // files in the folder TMPDIR names, not into the server's memory: the
 // server stays small, and each result still gives exactly its rows.
@@ -336,6 +373,7 @@ TEST_P(HostServer, ClientThatNeverReadsIsHeldBackAndLaterAnsweredInFull) {
 // another host writes again and the WAL stays bounded.
 TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
   if (GetParam()) GTEST_SKIP() << "shown over a Unix socket, whose buffers do not grow";
+  setenv("ZUV_LOG", (root_.path() + "/log").c_str(), 1);
   Restart({"--idle-transaction-limit=1", "--wal-spill-mib=1"});
   const std::string wal = root_.path() + "/main.db-wal";
   std::string versions;
@@ -371,12 +409,17 @@ TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
   EXPECT_EQ(c->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(c->Do("flush"), "flushed");
   EXPECT_GT(c_proxy->StopReading(versions), versions.size());
+  // The server took no more of its requests for 2 s, twice the idle limit:
+  // it still holds the write transaction, which the next commit waits for
+  // (2 s) in vain.
   auto b = Host();
   std::string commit;
   const auto start = std::chrono::steady_clock::now();
-  while (commit != "committed" && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+  for (int round = 0; commit != "committed" && std::chrono::steady_clock::now() - start < std::chrono::seconds(30);
+       ++round) {
     ASSERT_EQ(b->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
     commit = b->Do("commit");
+    if (round == 0) EXPECT_NE(commit, "committed") << "rolled back after the idle limit, not ten times it";
     if (commit != "committed") {
       EXPECT_EQ(commit.rfind(kLocked, 0), 0u) << commit;
       EXPECT_EQ(b->Do("abort"), "aborted");
@@ -385,6 +428,9 @@ TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
   }
   EXPECT_EQ(commit, "committed") << "the write transaction of a client that stopped reading was never rolled back";
   EXPECT_EQ(b->Do("read exdep010 1 code=HR").rfind("error 111", 0), 0u);
+  const std::string log = root_.ReadFile("log/molvane-driver.log");
+  EXPECT_NE(log.find(" (t): its last answer unread for more than 10 s while it held the database"), std::string::npos)
+      << log;
   a->Kill();
   c->Kill();
 }
