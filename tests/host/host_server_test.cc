@@ -542,6 +542,8 @@ TEST_P(HostServer, UnfinishedLargeRequestsAreEndedAndTheServerStaysSmall) {
     ASSERT_GE(fd, 0);
     fds.push_back(fd);
     EXPECT_LT(SendUnfinished(fd, 60u << 20), 8u << 20) << "connection " << i;
+    const std::string got = ReadAll(fd, 5000);
+    EXPECT_EQ(got, EndedLine("it sent more than 64 KiB before its first session")) << "connection " << i;
   }
   EXPECT_LT(RssKiB(server_->pid()), 100 * 1024);
   auto a = Host();
@@ -571,6 +573,8 @@ TEST_P(HostServer, UnfinishedRequestsThatEndGiveTheirBytesAndMemoryBack) {
   ASSERT_GE(over, 0);
   SendUnfinished(over, 1u << 20);
   EXPECT_TRUE(EndsWithin(over, 5000)) << "a connection past the budget goes on";
+  EXPECT_EQ(ReadAll(over, 5000), EndedLine("its requests and open results would take the memory held for all "
+                                           "connections past 2 MiB"));
   close(over);
   close(fd);
   EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
@@ -706,20 +710,45 @@ TEST_P(HostServer, CapsRefuseWithTheirReasonAndASilentCrowdKeepsNoTokenHolderOut
 }
 
 // Requests that arrive with the end of the client's input (a half close)
-// are answered before the server ends the connection.
+// are answered before the server ends the connection: a few, and as many as
+// give more than the 1 MiB of answers the server holds for a client before
+// it reads no more of its requests.
 TEST_P(HostServer, RequestsOfAHalfClosedClientAreAnswered) {
-  int fd = Dial(listen_, root_.path() + "/main.db.secret");
-  ASSERT_GE(fd, 0);
-  std::string three;
-  for (int i = 0; i < 3; ++i) three.append(kVersionRequest, sizeof kVersionRequest);
-  ASSERT_EQ(send(fd, three.data(), three.size(), MSG_NOSIGNAL), static_cast<ssize_t>(three.size()));
-  ASSERT_EQ(shutdown(fd, SHUT_WR), 0);
-  std::string got = ReadAll(fd, 5000);  // up to the server's end of the connection
-  close(fd);
-  ASSERT_GE(got.size(), 2u);
-  const std::size_t one = 2 + (static_cast<unsigned char>(got[0]) << 8 | static_cast<unsigned char>(got[1])) + 4;
-  EXPECT_EQ(got.size(), 3 * one);
-  EXPECT_EQ(got.substr(2, 15), "msqlite SQLite ");
+  for (const std::size_t count : {std::size_t{3}, std::size_t{40000}}) {
+    SCOPED_TRACE(count);
+    int fd = Dial(listen_, root_.path() + "/main.db.secret");
+    ASSERT_GE(fd, 0);
+    std::string requests;
+    for (std::size_t i = 0; i < count; ++i) requests.append(kVersionRequest, sizeof kVersionRequest);
+    // The requests the server does not read yet wait in the sockets'
+    // buffers.
+    for (std::size_t sent = 0; sent < requests.size();) {
+      const ssize_t n = send(fd, requests.data() + sent, requests.size() - sent, MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      pollfd p{fd, POLLOUT, 0};
+      ASSERT_TRUE(n < 0 && errno == EAGAIN && poll(&p, 1, 20000) == 1) << sent << " of " << requests.size();
+    }
+    ASSERT_EQ(shutdown(fd, SHUT_WR), 0);
+    // Read slowly, up to the server's end of the connection: the worker is
+    // done with the last request long before its answers have left.
+    std::string got;
+    char buf[4096];
+    for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 5000) == 1;) {
+      const ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+      usleep(200);
+    }
+    close(fd);
+    ASSERT_GE(got.size(), 2u);
+    const std::size_t one = 2 + (static_cast<unsigned char>(got[0]) << 8 | static_cast<unsigned char>(got[1])) + 4;
+    EXPECT_EQ(got.size(), count * one);
+    EXPECT_GT(count * one, count > 3 ? std::size_t{1} << 20 : 0);
+    EXPECT_EQ(got.substr(2, 15), "msqlite SQLite ");
+  }
 }
 
 // A server takes no client's trace settings: the tracer is the process's,
