@@ -1,4 +1,5 @@
-// The limit on log lines of a peer's making (driver_log.h).
+// The driver's log lines: escaped, and those of a peer's making limited
+// (driver_log.h).
 #include "common/driver_log.h"
 
 #include <chrono>
@@ -21,7 +22,93 @@ struct Minute {
   std::uint64_t skipped = 0;
 };
 
+// The length of the well-formed UTF-8 character of two to four bytes at
+// `p` (the shortest form, no surrogate, at most U+10FFFF), 0 when there is
+// none; its code point in *code.
+std::size_t Utf8Length(const unsigned char *p, std::size_t room, std::uint32_t *code) {
+  const unsigned char lead = p[0];
+  std::size_t length;
+  std::uint32_t min;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, min = 0x80, *code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, min = 0x800, *code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, min = 0x10000, *code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (room < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    *code = (*code << 6) | (p[i] & 0x3F);
+  }
+  if (*code < min || *code > 0x10FFFF || (*code >= 0xD800 && *code <= 0xDFFF)) return 0;
+  return length;
+}
+
+void AppendHex(std::string &out, unsigned char byte) {
+  static const char kDigits[] = "0123456789abcdef";
+  out += "\\x";
+  out += kDigits[byte >> 4];
+  out += kDigits[byte & 0xF];
+}
+
+std::string Format(const char *format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n < 0) return format;
+  std::string text(static_cast<std::size_t>(n), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
 }  // namespace
+
+std::string LogEscaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+  for (std::size_t at = 0; at < text.size();) {
+    const unsigned char byte = p[at];
+    if (byte >= 0x80) {
+      std::uint32_t code = 0;
+      const std::size_t length = Utf8Length(p + at, text.size() - at, &code);
+      if (length == 0 || code <= 0x9F) {  // no character, or a control character of U+0080 to U+009F
+        const std::size_t bytes = length == 0 ? 1 : length;
+        for (std::size_t i = 0; i < bytes; ++i) AppendHex(out, p[at + i]);
+        at += bytes;
+      } else {
+        out.append(text.substr(at, length));
+        at += length;
+      }
+      continue;
+    }
+    ++at;
+    switch (byte) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F)
+          AppendHex(out, byte);
+        else
+          out += static_cast<char>(byte);
+    }
+  }
+  return out;
+}
+
+void DriverLog(const char *file, int line, int flags, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = Format(format, args);
+  va_end(args);
+  log_mesg(file, line, "driver", flags, "%s", LogEscaped(text).c_str());
+}
 
 void LogFromPeer(const char *file, int line, int flags, const char *format, ...) {
   static std::mutex mu;
@@ -43,16 +130,15 @@ void LogFromPeer(const char *file, int line, int flags, const char *format, ...)
     }
     ++m.logged;
   }
-  char text[2048];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  const std::string text = LogEscaped(Format(format, args));
   va_end(args);
   if (left_out == 0)
-    log_mesg(file, line, "driver", flags, "%s", text);
+    log_mesg(file, line, "driver", flags, "%s", text.c_str());
   else
-    log_mesg(file, line, "driver", flags, "%s (%llu more such lines were not logged in the minute before)", text,
-             static_cast<unsigned long long>(left_out));
+    log_mesg(file, line, "driver", flags, "%s (%llu more such lines were not logged in the minute before)",
+             text.c_str(), static_cast<unsigned long long>(left_out));
 }
 
 }  // namespace molvane::driver

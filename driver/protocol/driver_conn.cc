@@ -310,7 +310,7 @@ void DriverConnection::StatementEnded(DriverSession *session, const std::string 
   const std::string cause = std::to_string(failure->GetZDBError()) + " (" +
                             (text->Length() > 0 ? text->GetString() : zdberrorstr(failure->GetZDBError())) + ")";
   std::string reason = session->RolledBackReason(" when its SQL statement failed with error " + cause);
-  log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
+  DriverLog(__FILE__, __LINE__, 0, "%s", reason.c_str());
   session->TransactionLost(ZE_COMMUNICATION, std::move(reason));
   TransactionLost(session->id());
 }
@@ -494,8 +494,8 @@ void DriverConnection::AttSession(WireReader &in, WireWriter &out) {
   std::string error;
   DriverSession *session = store_.OpenSession(name, &error);
   if (session == nullptr) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "cannot open database '%s': %s",
-             store_.path().c_str(), error.c_str());
+    DriverLog(__FILE__, __LINE__, 0, "cannot open database '%s': %s",
+              store_.path().c_str(), error.c_str());
     refusal_ = error;
     out.U32(0).U32(store_.last_failure() != 0 ? store_.last_failure() : ZE_ILLEGAL_STATE);
     return;
@@ -564,7 +564,7 @@ void DriverConnection::DbCntr(WireReader &in, WireWriter &out) {
                         : session->lost() != 0
                             ? "the transaction was rolled back before, with error " + std::to_string(session->lost())
                             : StorageText(session->db());
-      log_mesg(__FILE__, __LINE__, "driver", 0, "transaction action %u refused: %s", action, why.c_str());
+      DriverLog(__FILE__, __LINE__, 0, "transaction action %u refused: %s", action, why.c_str());
       Refused(session);
       retval = session->Failure(kNotServed);
     }
@@ -681,8 +681,8 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
       // Rows of another layout would be read and written at the wrong
       // offsets: the table is not served to this client. The client asks
       // why (EXE_SYSTEM 9) and shows the text.
-      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d refused: %s", name.c_str(),
-               physical, error.c_str());
+      DriverLog(__FILE__, __LINE__, 0, "table %s company %03d refused: %s", name.c_str(),
+                physical, error.c_str());
       refusal_ = error;
       out.U32(ZE_ILLEGAL_STATE);
       return;
@@ -696,7 +696,7 @@ void DriverConnection::DdInfoTable(WireReader &in, WireWriter &out) {
     // error". The client asks why (EXE_SYSTEM 9).
     std::uint32_t storage = StorageError(sqlite3_errcode(session->db()));
     const std::string why = storage != 0 || error.empty() ? StorageText(session->db()) : error;
-    log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d: %s", name.c_str(), physical, why.c_str());
+    DriverLog(__FILE__, __LINE__, 0, "table %s company %03d: %s", name.c_str(), physical, why.c_str());
     refusal_ = why;
     out.U32(storage != 0 ? storage : ZE_ILLEGAL_STATE);
     return;
@@ -714,7 +714,7 @@ void DriverConnection::ShadowUnmade() {
     sqlite3 *db = session->db();
     auto exec = [db](const std::string &sql) {
       if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-      log_mesg(__FILE__, __LINE__, "driver", 0, "%s: %s", sql.c_str(), sqlite3_errmsg(db));
+      DriverLog(__FILE__, __LINE__, 0, "%s: %s", sql.c_str(), sqlite3_errmsg(db));
       return false;
     };
     auto it = shadowed_.find(id);

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "platform/log.h"
+#include "common/driver_log.h"
 
 namespace molvane::driver {
 
@@ -63,7 +63,7 @@ DriverOptions DriverOptions::FromArgs(const std::vector<std::string> &args) {
     else
       ok = false;
     if (!ok) {
-      log_mesg(__FILE__, __LINE__, "driver", 0x80, "option '%s' ignored", arg.c_str());
+      DriverLog(__FILE__, __LINE__, 0x80, "option '%s' ignored", arg.c_str());
       options.refused.push_back(arg);
     }
   }

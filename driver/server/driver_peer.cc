@@ -13,6 +13,7 @@
 #include <cstring>
 #include <set>
 
+#include "common/driver_log.h"
 #include "platform/log.h"
 
 namespace molvane::driver {
@@ -149,7 +150,7 @@ void Answer(int fd, const std::string &line) {
 void LogOnce(const std::string &reason) {
   static std::set<std::string> logged;
   if (logged.size() >= kMaxLogged || !logged.insert(reason).second) return;
-  log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING, "connection refused: %s", reason.c_str());
+  DriverLog(__FILE__, __LINE__, LOG_WARNING, "connection refused: %s", reason.c_str());
 }
 
 bool PeerServed(int fd, const PeerPolicy &policy, std::string *reason) {

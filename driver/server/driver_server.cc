@@ -375,7 +375,7 @@ struct Server {
   // The loop's log lines: the log is the library's, used under the monitor.
   void Log(int level, const std::string &text) {
     MonitorGuard guard(&monitor);
-    log_mesg(__FILE__, __LINE__, "driver", level, "%s", text.c_str());
+    DriverLog(__FILE__, __LINE__, level, "%s", text.c_str());
   }
 };
 
@@ -440,7 +440,7 @@ bool SpillBetweenRequests(Server &server, Channel &ch, RequestState before) {
     } catch (const std::bad_alloc &) {
       fits = false;
     }
-    if (!fits) log_mesg(__FILE__, __LINE__, "driver", 0, "connection ended: its open results ran out of memory");
+    if (!fits) DriverLog(__FILE__, __LINE__, 0, "connection ended: its open results ran out of memory");
   }
   std::lock_guard<std::mutex> lock(ch.mu);
   ch.requests.EndSpill(before);
@@ -886,7 +886,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
   std::string error;
   auto fail = [&](const std::string &text) {
     std::fprintf(stderr, "molvane-driver: %s\n", text.c_str());
-    log_mesg(__FILE__, __LINE__, "driver", LOG_ERROR, "%s", text.c_str());
+    DriverLog(__FILE__, __LINE__, LOG_ERROR, "%s", text.c_str());
     return 1;
   };
   if (!ParseEndpoint(listen, &ep, &error)) return fail(error);
@@ -943,8 +943,8 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
   shared.store.SetIdleTransactionLimit(std::chrono::seconds(options.idle_transaction_limit));
 
 
-  log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "serving '%s' on %s", options.database.c_str(),
-           ep.text.c_str());
+  DriverLog(__FILE__, __LINE__, LOG_INFO, "serving '%s' on %s", options.database.c_str(),
+            ep.text.c_str());
   std::list<std::unique_ptr<Channel>> channels;
   std::vector<pollfd> fds;
   std::vector<Channel *> polled;
@@ -1068,7 +1068,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
   close(lfd);
   if (!ep.tcp) unlink(ep.path.c_str());
   policy.Cleanup();
-  log_mesg(__FILE__, __LINE__, "driver", LOG_INFO, "server on %s stopped", ep.text.c_str());
+  DriverLog(__FILE__, __LINE__, LOG_INFO, "server on %s stopped", ep.text.c_str());
   return status;
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/big_endian.h"
-#include "platform/log.h"
+#include "common/driver_log.h"
 #include "sql/agent/nw_token.h"
 
 namespace molvane::driver {
@@ -26,7 +26,7 @@ constexpr std::size_t kSpillChunk = 256;
 SQLException Failure(sqlite3 *db, SqlFunctionHost *host) {
   if (auto kept = host->TakeError()) return *kept;
   std::string text = std::string("SQLite: ") + sqlite3_errmsg(db);
-  log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: %s", text.c_str());
+  DriverLog(__FILE__, __LINE__, 0, "SQL agent: %s", text.c_str());
   return SQLException("QP999", 215, SQLString(text.c_str()));
 }
 
@@ -329,8 +329,8 @@ void AgentStatement::Spill(std::size_t memory_room) {
   const std::string folder = TempFolder();
   std::unique_ptr<std::FILE, FileCloser> file(OpenUnnamedFile(folder));
   if (!file) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: no temporary file in %s for an open result (%s); kept in memory",
-             folder.c_str(), std::strerror(errno));
+    DriverLog(__FILE__, __LINE__, 0, "SQL agent: no temporary file in %s for an open result (%s); kept in memory",
+              folder.c_str(), std::strerror(errno));
     return KeepInMemory(memory_room);
   }
   // Each row as its length (4 bytes, big-endian) and its encoded bytes.
@@ -369,7 +369,7 @@ void AgentStatement::Spill(std::size_t memory_room) {
   if (written != 0 && !readable) write_failed = true;
   if (write_failed) {
     std::string text = "SQLite: the temporary file of an open result could not be written";
-    log_mesg(__FILE__, __LINE__, "driver", 0, "SQL agent: %s", text.c_str());
+    DriverLog(__FILE__, __LINE__, 0, "SQL agent: %s", text.c_str());
     pending_ = std::make_unique<SQLException>("QP999", 215, SQLString(text.c_str()));
   }
   Finish();

@@ -15,7 +15,7 @@
 #include "store/driver_refs.h"
 #include "store/driver_rows.h"
 #include "platform/big_endian.h"
-#include "platform/log.h"
+#include "common/driver_log.h"
 
 namespace molvane::driver {
 
@@ -535,7 +535,7 @@ void DataPlane::Update(DriverSession *session, std::vector<UpdateTable> tables,
   }
   sqlite3 *db = session->db();
   if (sqlite3_exec(db, "SAVEPOINT batch", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "savepoint: %s", sqlite3_errmsg(db));
+    DriverLog(__FILE__, __LINE__, 0, "savepoint: %s", sqlite3_errmsg(db));
     out.U32(ZE_ILLEGAL_STATE);
     return;
   }
@@ -616,8 +616,8 @@ std::uint32_t DataPlane::Read(DriverSession *session, const std::string &table_n
   }
   if (rc != 0 || image.size() > DBC_MAX_ROW) {
     if (rc == 215)
-      log_mesg(__FILE__, __LINE__, "driver", 0, "read %s: %s", TableKey(table_name, physical).c_str(),
-               table.error().c_str());
+      DriverLog(__FILE__, __LINE__, 0, "read %s: %s", TableKey(table_name, physical).c_str(),
+                table.error().c_str());
     const std::uint32_t retval = rc != 0 ? static_cast<std::uint32_t>(rc) : ZE_ILLEGAL_STATE;
     out.U16(0).U32(retval);
     return retval;
@@ -680,8 +680,8 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
       break;  // index and import actions: nothing to do over SQLite
   }
   if (rc == 215)
-    log_mesg(__FILE__, __LINE__, "driver", 0, "table action %d on %s: %s", code, table_key.c_str(),
-             table.error().c_str());
+    DriverLog(__FILE__, __LINE__, 0, "table action %d on %s: %s", code, table_key.c_str(),
+              table.error().c_str());
   return static_cast<std::uint32_t>(rc);
 }
 

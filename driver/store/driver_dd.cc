@@ -10,7 +10,7 @@
 
 #include "dbc/zdb_errors.h"
 #include "platform/big_endian.h"
-#include "platform/log.h"
+#include "common/driver_log.h"
 #include "sql/common/row_field.h"
 #include "sqlite/sqlite_functions.h"
 #include "sqlite/sqlite_quote.h"
@@ -573,13 +573,13 @@ bool DdCatalog::Recreate(sqlite3 *db, const std::string &table, int physical) co
   if (!MakeTable(db, it->second.desc, physical, &error)) {
     // Another session's write transaction is the caller's to wait for.
     if ((sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY)
-      log_mesg(__FILE__, __LINE__, "driver", 0, "table %s company %03d not created: %s", table.c_str(),
-               physical, error.c_str());
+      DriverLog(__FILE__, __LINE__, 0, "table %s company %03d not created: %s", table.c_str(),
+                physical, error.c_str());
     return false;
   }
   if (!RecordLayout(db, SqliteTableName(table, physical), it->second.layout, &error)) {
-    log_mesg(__FILE__, __LINE__, "driver", 0, "layout of table %s company %03d not recorded: %s", table.c_str(),
-             physical, error.c_str());
+    DriverLog(__FILE__, __LINE__, 0, "layout of table %s company %03d not recorded: %s", table.c_str(),
+              physical, error.c_str());
     return false;
   }
   return true;

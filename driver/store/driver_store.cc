@@ -12,6 +12,7 @@
 #include "store/driver_dd.h"
 #include "platform/log.h"
 #include "sqlite/sqlite_functions.h"
+#include "common/driver_log.h"
 
 namespace molvane::driver {
 
@@ -167,7 +168,7 @@ void DriverSession::BatchEnded(bool kept) {
 void DriverSession::StatementStarts() {
   BatchStarts();
   if (!Exec("SAVEPOINT statement"))
-    log_mesg(__FILE__, __LINE__, "driver", 0, "savepoint: %s", sqlite3_errmsg(db_));
+    DriverLog(__FILE__, __LINE__, 0, "savepoint: %s", sqlite3_errmsg(db_));
 }
 
 void DriverSession::StatementEnded(bool kept) {
@@ -228,7 +229,7 @@ bool DriverSession::RequestEnded() {
   if (!in_request_transaction_ || active() || ended_by_client_ || lost_ != 0) return false;
   const std::uint32_t error = StorageError(sqlite3_errcode(db_));
   std::string reason = RolledBackReason(error != 0 ? ": " + StorageText(db_) : std::string());
-  log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
+  DriverLog(__FILE__, __LINE__, 0, "%s", reason.c_str());
   TransactionLost(error != 0 ? error : ZE_COMMUNICATION, std::move(reason));
   return true;
 }
@@ -326,8 +327,8 @@ DriverSession *DriverStore::OpenSession(const std::string &name, std::string *er
     sqlite3_busy_timeout(raw->db(), 0);
     prepared_ = PrepareDatabaseFile(raw->db(), CollationMode(), &why);
     if (!prepared_)
-      log_mesg(__FILE__, __LINE__, "driver", 0, "database '%s' not readied for TSS mode %d: %s", path_.c_str(),
-               CollationMode(), why.c_str());
+      DriverLog(__FILE__, __LINE__, 0, "database '%s' not readied for TSS mode %d: %s", path_.c_str(),
+                CollationMode(), why.c_str());
     sqlite3_busy_timeout(raw->db(), busy_ms_);
   }
   return raw;
@@ -403,7 +404,7 @@ std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::ti
                          (client.unread ? "its last answer unread" : "no request") + " for more than " +
                          std::to_string(limit.count()) + " s while it held " +
                          (writes ? "the database" : "row or table locks");
-    log_mesg(__FILE__, __LINE__, "driver", 0, "%s", reason.c_str());
+    DriverLog(__FILE__, __LINE__, 0, "%s", reason.c_str());
     s->Abort();
     s->TransactionLost(ZE_COMMUNICATION, std::move(reason));
     ended.push_back(id);
@@ -415,7 +416,7 @@ std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::ti
                                      [&](const auto &entry) { return quiet.count(entry.first) != 0; });
   if (sessions_.empty() || !all_quiet || WalBytes() <= kWalTruncateBytes || HasReader()) return ended;
   if (!TruncateWal(sessions_.begin()->first))
-    log_mesg(__FILE__, __LINE__, "driver", 0, "WAL checkpoint of '%s' did not finish", path_.c_str());
+    DriverLog(__FILE__, __LINE__, 0, "WAL checkpoint of '%s' did not finish", path_.c_str());
   return ended;
 }
 

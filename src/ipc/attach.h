@@ -87,6 +87,11 @@ int ipc_control(STREAM *stream, int operation, void *argument);
 // socket of lib/ipc_info), which other hosts share.
 bool ipc_stream_to_server(const STREAM *stream);
 
+// Why the driver server of `stream` ended its connection, as its last line
+// said ("the driver server on ... ended the connection: ..."); "" when it
+// said nothing so (or `stream` is no connection to a server).
+const char *ipc_ended_reason(const STREAM *stream);
+
 // Calls the processing entry of an in-process driver connection (the
 // request round trip does this after flushing a request); 0 for any other
 // connection. -1 when the driver failed or ended the connection.

@@ -38,21 +38,58 @@ constexpr std::string_view kEndedLine = "ended: ";
 // How long a read that ends with such a line waits for the end of the data.
 constexpr int kEndedWaitMs = 2000;
 
+// Notes and logs the reason of the server's "ended: " line (the line
+// without its end).
+void NoteEnded(IPC_CONNECT &c, std::string_view line) {
+  c.ended_reason = std::string(line.substr(kEndedLine.size()));
+  log_mesg(__FILE__, __LINE__, "server_death", 0, "driver %s: %s", c.driver.c_str(), c.ended_reason.c_str());
+}
+
+// Where the server's "ended: " line begins in `data`, which holds what is
+// left of the connection's bytes up to their end: the line must end the
+// data with its newline. npos when it is not there.
+std::size_t EndedLineAt(std::string_view data) {
+  if (data.empty() || data.back() != '\n') return std::string_view::npos;
+  data.remove_suffix(1);
+  const std::size_t at = data.rfind(kEndedLine);
+  if (at == std::string_view::npos || data.find('\n', at) != std::string_view::npos) return std::string_view::npos;
+  return at;
+}
+
 // The `got` bytes just read from a server end with its "ended: " line and
 // the data ends there: the reason goes into the log, before the caller
 // meets the end of the data (and the disconnection handling), and the line
 // is taken out, so that it is never read as a reply. The bytes left.
 long TakeEndedLine(IPC_CONNECT &c, const char *buf, long got) {
-  if (got <= 0 || buf[got - 1] != '\n') return got;
-  const std::string_view data(buf, static_cast<std::size_t>(got - 1));
-  const std::size_t at = data.rfind(kEndedLine);
-  if (at == std::string_view::npos || data.find('\n', at) != std::string_view::npos) return got;
+  if (got <= 0) return got;
+  const std::string_view data(buf, static_cast<std::size_t>(got));
+  const std::size_t at = EndedLineAt(data);
+  if (at == std::string_view::npos) return got;
   pollfd p{c.fd, POLLIN, 0};
   char next;
   if (poll(&p, 1, kEndedWaitMs) != 1 || recv(c.fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) != 0) return got;
-  const std::string reason(data.substr(at + kEndedLine.size()));
-  log_mesg(__FILE__, __LINE__, "server_death", 0, "driver %s: %s", c.driver.c_str(), reason.c_str());
+  NoteEnded(c, data.substr(at, data.size() - at - 1));
   return static_cast<long>(at);
+}
+
+// A request could not be sent: a server that ended the connection between
+// requests has sent its "ended: " line, which is read now, before the
+// caller reports the loss. Only what the connection still holds is read
+// (the server has closed its end); answers the host never asked for are
+// dropped with it.
+void ReadEndedLine(IPC_CONNECT &c) {
+  if (!c.ended_reason.empty() || c.fd < 0) return;
+  std::string left;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    left.append(buf, static_cast<std::size_t>(n));
+    if (left.size() > (std::size_t{1} << 20)) left.erase(0, left.size() - 4096);  // the line is short
+  }
+  const std::size_t at = EndedLineAt(left);
+  if (at != std::string::npos) NoteEnded(c, std::string_view(left).substr(at, left.size() - at - 1));
 }
 
 long SocketRead(void *ctx, void *buf, size_t n) {
@@ -64,7 +101,13 @@ long SocketRead(void *ctx, void *buf, size_t n) {
 
 long SocketWrite(void *ctx, const void *buf, size_t n) {
   IPC_CONNECT &c = ConnOf(ctx);
-  return static_cast<long>(ipc_send_all(c.out_fd >= 0 ? c.out_fd : c.fd, buf, n, c.sockets));
+  const long put = static_cast<long>(ipc_send_all(c.out_fd >= 0 ? c.out_fd : c.fd, buf, n, c.sockets));
+  if (put < 0 && (c.form == IpcForm::kUnix || c.form == IpcForm::kTcp)) {
+    const int error = errno;
+    ReadEndedLine(c);
+    errno = error;
+  }
+  return put;
 }
 
 // Closing the output side while the input side stays open ends the sending

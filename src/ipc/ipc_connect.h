@@ -27,6 +27,9 @@ struct IPC_CONNECT {
   int lib_conn = -1;                      // the driver's connection number
   bool lib_live = false;                  // lib_conn is still open in the driver
   bool lib_pending = false;               // request bytes not yet processed
+  // Why a driver server ended the connection, from its last line ("ended:
+  // "): "" until that line was read.
+  std::string ended_reason;
 
   IPC_CONNECT() = default;
   IPC_CONNECT(const IPC_CONNECT &) = delete;

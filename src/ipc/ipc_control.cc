@@ -20,6 +20,11 @@ bool ipc_stream_to_server(const STREAM *stream) {
   return form == molvane::ipc::IpcForm::kUnix || form == molvane::ipc::IpcForm::kTcp;
 }
 
+const char *ipc_ended_reason(const STREAM *stream) {
+  if (!IsConnection(stream)) return "";
+  return static_cast<const molvane::ipc::IPC_CONNECT *>(stream->conn)->ended_reason.c_str();
+}
+
 int ipc_control(STREAM *stream, int operation, void *argument) {
   if (!IsConnection(stream)) {
     log_mesg(__FILE__, __LINE__, "ipc_control", LOG_ERROR,

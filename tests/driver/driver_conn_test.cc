@@ -213,6 +213,66 @@ TEST_F(DriverConn, DictionaryDescriptionIsReadInStep) {
   ASSERT_EQ(Exchange(DET_SERVER, nullptr), 0);
 }
 
+// Names a peer chose reach the log escaped, each line as one line: a column
+// name with a newline in a dictionary of another layout, and a session name
+// with control bytes refused beyond the sessions allowed.
+TEST_F(DriverConn, PeerBytesReachTheLogEscapedOnOneLine) {
+  set_zuv(molvane::test::FixturePath("zuv").c_str());
+  init_local_dd();
+  static std::vector<std::string> lines;
+  lines.clear();
+  log_hook_fn previous = log_set_log_hook([](char, const char *, const char *text, const char *, int) {
+    lines.emplace_back(text);
+  });
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(Exchange(SEND_COMPNR, nullptr), 0);
+  ASSERT_EQ(Exchange(ATT_SESSION, [](ZDB_REQUEST &r) { r.att_session.trans_name = "t1"; }), 0);
+  const std::uint32_t sid = dbc_request().session_id;
+  DD_TABLE *table = ddtable("exdep010");
+  ASSERT_NE(table, nullptr);
+  auto send_dictionary = [&] {
+    Exchange(DD_INFO_TABLE, [&](ZDB_REQUEST &r) {
+      r.session_id = sid;
+      r.dd_info.table = table;
+      r.dd_info.compnr = 1;
+    });
+    return dbc_request().retval;
+  };
+  ASSERT_EQ(send_dictionary(), 0u);
+  DD_COLUMN &column = table->columns[0];
+  const std::string kept = column.name;
+  std::snprintf(column.name, sizeof column.name, "%s", "x\nE forged\x1b[2J\\");
+  EXPECT_EQ(send_dictionary(), static_cast<std::uint32_t>(ZE_ILLEGAL_STATE));
+  std::snprintf(column.name, sizeof column.name, "%s", kept.c_str());
+
+  DriverConnection crowded(std::vector<std::string>{dir_.path() + "/other.db", "--sessions=1"});
+  for (const char *name : {"t1", "s\r\n\t\x7f\xc2\x9b\xff\xc3\xa9"}) {
+    const std::vector<std::uint8_t> bytes =
+        Request(ATT_SESSION, [name](ZDB_REQUEST &r) { r.att_session.trans_name = name; });
+    crowded.Feed(bytes.data(), bytes.size());
+    EXPECT_TRUE(crowded.Process());
+  }
+  testing::internal::GetCapturedStderr();
+  log_set_log_hook(previous);
+
+  auto line_with = [](const std::string &part) {
+    for (const std::string &line : lines)
+      if (line.find(part) != std::string::npos) return line;
+    return std::string();
+  };
+  // The difference names the column as the layout keeps it (its newline as
+  // "\n"), and the log escapes that text whole.
+  const std::string layout = line_with("has column x\\\\nE forged\\x1b[2J\\\\\\\\ first");
+  std::string all;
+  for (const std::string &line : lines) all += line + "\n";
+  EXPECT_NE(layout.find("table exdep010 company 001 refused: "), std::string::npos) << all;
+  // A control character of U+0080 to U+009F and a byte that is no UTF-8
+  // are escaped; a letter of UTF-8 stays as it is.
+  EXPECT_NE(line_with("session 's\\r\\n\\t\\x7f\\xc2\\x9b\\xff\xc3\xa9' refused: 1 sessions in use"), "");
+  for (const std::string &line : lines)
+    for (unsigned char c : line) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << line;
+}
+
 struct BadRequest {
   const char *what;
   std::vector<std::uint8_t> bytes;

@@ -561,6 +561,11 @@ class HostServer : public HostEnv, public testing::WithParamInterface<bool> {
     }
     return line;
   }
+  // The last line the server sends on a connection it ends for `reason`.
+  std::string EndedLine(const std::string &reason) const {
+    return "ended: the driver server on " + (GetParam() ? listen_ : "'" + listen_ + "'") +
+           " ended the connection: " + reason + "\n";
+  }
   std::unique_ptr<Process> server_;
   std::string listen_;  // the server's --listen value
 };

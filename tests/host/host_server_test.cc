@@ -177,6 +177,43 @@ TEST_P(HostServer, StatementsLongerThanTheServersLimitsAnswerExactly) {
   EXPECT_EQ(rows, std::vector<std::string>{std::to_string(budgets.size())});
 }
 
+// A failed SQL UPDATE leaves nothing of its own in the transaction it
+// joined: after the commit, the row it changed before it failed reads as
+// it was, beside what the transaction changed before it. An UPDATE that
+// times out as the first write of its transaction took no earlier work
+// with it: the transaction goes on, and an insert and the commit after it
+// go through.
+TEST_P(HostServer, FailedStatementsLeaveTheirTransactionWhole) {
+  auto a = Host(), b = Host();
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR budget=5"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=FIN budget=3"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("update exdep010 1 code=FIN budget=6"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  // SALES (the first row) is changed before the scalar subquery, first
+  // asked for the next row, gives more than one row.
+  const std::string failed = a->Do("sql run 1 UPDATE exdep010 SET budget = 9 WHERE code = 'SALES' OR "
+                                   "budget = (SELECT budget FROM exdep010 WHERE budget > 0)");
+  EXPECT_EQ(failed.rfind("error 310 ", 0), 0u) << failed;
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+  EXPECT_NE(b->Do("read exdep010 1 code=FIN").find("budget=6.00 "), std::string::npos);
+  EXPECT_NE(b->Do("read exdep010 1 code=HR").find("budget=5.00 "), std::string::npos);
+  EXPECT_EQ(b->Do("commit"), "committed");
+
+  Fill(300);
+  EXPECT_EQ(a->Do("sql prepare u UPDATE exdep010 SET budget = 7 WHERE NOT EXISTS (SELECT x.code FROM exdep010 x, "
+                  "exdep010 y, exdep010 z WHERE x.budget + y.budget + z.budget < 0)"),
+            "prepared u: update");
+  EXPECT_EQ(a->Do("sql timeout u 1"), "timeout u 1");
+  const std::string timed_out = a->Do("sql exec u 1");
+  EXPECT_EQ(timed_out.rfind("error 313 ", 0), 0u) << timed_out;
+  EXPECT_EQ(a->Do("insert exdep010 1 code=IT budget=4"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(b->Do("read exdep010 1 code=IT").find("budget=4.00 "), std::string::npos);
+  EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+}
+
 // A session that writes beside its own open results moves their rest to
 // files in the folder TMPDIR names, not into the server's memory: the
 // server stays small, and each result still gives exactly its rows.
@@ -336,6 +373,7 @@ TEST_P(HostServer, ClientThatNeverReadsIsHeldBackAndLaterAnsweredInFull) {
 // another host writes again and the WAL stays bounded.
 TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
   if (GetParam()) GTEST_SKIP() << "shown over a Unix socket, whose buffers do not grow";
+  setenv("ZUV_LOG", (root_.path() + "/log").c_str(), 1);
   Restart({"--idle-transaction-limit=1", "--wal-spill-mib=1"});
   const std::string wal = root_.path() + "/main.db-wal";
   std::string versions;
@@ -371,12 +409,17 @@ TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
   EXPECT_EQ(c->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
   EXPECT_EQ(c->Do("flush"), "flushed");
   EXPECT_GT(c_proxy->StopReading(versions), versions.size());
+  // The server took no more of its requests for 2 s, twice the idle limit:
+  // it still holds the write transaction, which the next commit waits for
+  // (2 s) in vain.
   auto b = Host();
   std::string commit;
   const auto start = std::chrono::steady_clock::now();
-  while (commit != "committed" && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+  for (int round = 0; commit != "committed" && std::chrono::steady_clock::now() - start < std::chrono::seconds(30);
+       ++round) {
     ASSERT_EQ(b->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
     commit = b->Do("commit");
+    if (round == 0) EXPECT_NE(commit, "committed") << "rolled back after the idle limit, not ten times it";
     if (commit != "committed") {
       EXPECT_EQ(commit.rfind(kLocked, 0), 0u) << commit;
       EXPECT_EQ(b->Do("abort"), "aborted");
@@ -385,6 +428,9 @@ TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
   }
   EXPECT_EQ(commit, "committed") << "the write transaction of a client that stopped reading was never rolled back";
   EXPECT_EQ(b->Do("read exdep010 1 code=HR").rfind("error 111", 0), 0u);
+  const std::string log = root_.ReadFile("log/molvane-driver.log");
+  EXPECT_NE(log.find(" (t): its last answer unread for more than 10 s while it held the database"), std::string::npos)
+      << log;
   a->Kill();
   c->Kill();
 }
@@ -496,6 +542,8 @@ TEST_P(HostServer, UnfinishedLargeRequestsAreEndedAndTheServerStaysSmall) {
     ASSERT_GE(fd, 0);
     fds.push_back(fd);
     EXPECT_LT(SendUnfinished(fd, 60u << 20), 8u << 20) << "connection " << i;
+    const std::string got = ReadAll(fd, 5000);
+    EXPECT_EQ(got, EndedLine("it sent more than 64 KiB before its first session")) << "connection " << i;
   }
   EXPECT_LT(RssKiB(server_->pid()), 100 * 1024);
   auto a = Host();
@@ -525,6 +573,8 @@ TEST_P(HostServer, UnfinishedRequestsThatEndGiveTheirBytesAndMemoryBack) {
   ASSERT_GE(over, 0);
   SendUnfinished(over, 1u << 20);
   EXPECT_TRUE(EndsWithin(over, 5000)) << "a connection past the budget goes on";
+  EXPECT_EQ(ReadAll(over, 5000), EndedLine("its requests and open results would take the memory held for all "
+                                           "connections past 2 MiB"));
   close(over);
   close(fd);
   EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
@@ -660,20 +710,45 @@ TEST_P(HostServer, CapsRefuseWithTheirReasonAndASilentCrowdKeepsNoTokenHolderOut
 }
 
 // Requests that arrive with the end of the client's input (a half close)
-// are answered before the server ends the connection.
+// are answered before the server ends the connection: a few, and as many as
+// give more than the 1 MiB of answers the server holds for a client before
+// it reads no more of its requests.
 TEST_P(HostServer, RequestsOfAHalfClosedClientAreAnswered) {
-  int fd = Dial(listen_, root_.path() + "/main.db.secret");
-  ASSERT_GE(fd, 0);
-  std::string three;
-  for (int i = 0; i < 3; ++i) three.append(kVersionRequest, sizeof kVersionRequest);
-  ASSERT_EQ(send(fd, three.data(), three.size(), MSG_NOSIGNAL), static_cast<ssize_t>(three.size()));
-  ASSERT_EQ(shutdown(fd, SHUT_WR), 0);
-  std::string got = ReadAll(fd, 5000);  // up to the server's end of the connection
-  close(fd);
-  ASSERT_GE(got.size(), 2u);
-  const std::size_t one = 2 + (static_cast<unsigned char>(got[0]) << 8 | static_cast<unsigned char>(got[1])) + 4;
-  EXPECT_EQ(got.size(), 3 * one);
-  EXPECT_EQ(got.substr(2, 15), "msqlite SQLite ");
+  for (const std::size_t count : {std::size_t{3}, std::size_t{40000}}) {
+    SCOPED_TRACE(count);
+    int fd = Dial(listen_, root_.path() + "/main.db.secret");
+    ASSERT_GE(fd, 0);
+    std::string requests;
+    for (std::size_t i = 0; i < count; ++i) requests.append(kVersionRequest, sizeof kVersionRequest);
+    // The requests the server does not read yet wait in the sockets'
+    // buffers.
+    for (std::size_t sent = 0; sent < requests.size();) {
+      const ssize_t n = send(fd, requests.data() + sent, requests.size() - sent, MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      pollfd p{fd, POLLOUT, 0};
+      ASSERT_TRUE(n < 0 && errno == EAGAIN && poll(&p, 1, 20000) == 1) << sent << " of " << requests.size();
+    }
+    ASSERT_EQ(shutdown(fd, SHUT_WR), 0);
+    // Read slowly, up to the server's end of the connection: the worker is
+    // done with the last request long before its answers have left.
+    std::string got;
+    char buf[4096];
+    for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 5000) == 1;) {
+      const ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+      usleep(200);
+    }
+    close(fd);
+    ASSERT_GE(got.size(), 2u);
+    const std::size_t one = 2 + (static_cast<unsigned char>(got[0]) << 8 | static_cast<unsigned char>(got[1])) + 4;
+    EXPECT_EQ(got.size(), count * one);
+    EXPECT_GT(count * one, count > 3 ? std::size_t{1} << 20 : 0);
+    EXPECT_EQ(got.substr(2, 15), "msqlite SQLite ");
+  }
 }
 
 // A server takes no client's trace settings: the tracer is the process's,
@@ -753,6 +828,37 @@ TEST_P(HostServer, ConnectionEndedForABoundTellsTheHostWhy) {
                           " ended the connection: it sent no complete request within 10 seconds";
   EXPECT_NE(logged.find(why), std::string::npos) << logged;
   EXPECT_LT(logged.find(why), logged.find("Detected server disconnection")) << logged;
+
+  // Between its requests: the rest of a host's open result, which no file
+  // can hold (TMPDIR names no folder), takes the memory held for all
+  // connections; the server ends the connection, and the host reads why
+  // before it reports the loss at its next request.
+  const std::string later_logs = root_.path() + "/log2";
+  setenv("ZUV_LOG", later_logs.c_str(), 1);
+  setenv("TMPDIR", (root_.path() + "/no-such-folder").c_str(), 1);
+  Restart({"--max-buffered-mib=1", "--open-result-limit=1"});
+  unsetenv("TMPDIR");
+  root_.WriteFile("lib/ipc_info", GetParam() ? "msqlite tcp " + listen_.substr(4) + " main.db.secret\n"
+                                             : "msqlite unix run.sock\n");
+  Fill(299);  // 90,000 rows of some 40 bytes in the result
+  auto b = Host();
+  EXPECT_EQ(b->Do("sql prepare q SELECT x.code, y.code, x.name, y.name FROM exdep010 x, exdep010 y"),
+            "prepared q: select");
+  EXPECT_EQ(b->Do("sql exec q 1"), "executed q");
+  ASSERT_TRUE(b->Send("sql fetch q 1"));
+  EXPECT_EQ(Result(*b), "(1 row)");
+  const std::string ended = "connection ended: its open results ran out of memory";
+  for (int i = 0; i < 6000 && root_.ReadFile("log2/molvane-driver.log").find(ended) == std::string::npos; ++i)
+    usleep(10000);
+  ASSERT_NE(root_.ReadFile("log2/molvane-driver.log").find(ended), std::string::npos);
+  EXPECT_TRUE(b->Send("sql fetch q"));
+  EXPECT_EQ(b->Stop(0), 1);
+  const std::string host_logged = root_.ReadFile("log2/molvane-host.log");
+  const std::string reason = "driver msqlite: the driver server on " +
+                             (GetParam() ? listen_ : "'" + listen_ + "'") +
+                             " ended the connection: its open results ran out of memory\n";
+  EXPECT_NE(host_logged.find(reason), std::string::npos) << host_logged;
+  EXPECT_LT(host_logged.find(reason), host_logged.find("Detected server disconnection")) << host_logged;
 }
 
 // One host's long query holds up no other host: another attaches, reads a

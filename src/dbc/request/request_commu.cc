@@ -20,6 +20,7 @@
 #include "dbc/request/request_block.h"
 #include "dbc/request/request_wire.h"
 #include "dbc/zdb_errors.h"
+#include "dbc/zdb_msg.h"
 #include "dbc/session/zdb_attach.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
@@ -46,11 +47,19 @@ int fail_step() {
   return -1;
 }
 
+// A driver server that ended the connection said why in its last line
+// (the stream logged it): the message text of the call says it too.
+void note_ended(const ZDB_SERVER *server) {
+  const char *reason = ipc_ended_reason(server->in);
+  if (*reason != '\0') add_zdb_msg(reason);
+}
+
 // A failed step that leaves the driver's streams out of step: a request half
 // sent, or a reply cut short or refused before its end. The streams are
 // closed rather than read on: every later request to the driver fails with
 // the communication error instead of taking leftovers for a reply.
 int fail_and_close(ZDB_SERVER *server, int slot) {
+  note_ended(server);
   log_mesg(__FILE__, __LINE__, "Request", 0,
            "%s: driver streams out of step, connection to the driver closed",
            dbc_request_name(slot));
@@ -74,6 +83,7 @@ int call_step(int (*step)(ZDB_REQUEST *, STREAM *), ZDB_REQUEST *req, STREAM *st
 // A failed step: the streams are closed when one of them is in error.
 int fail_and_close_on_stream_error(ZDB_SERVER *server, int slot) {
   if (stream_error(server->in) || stream_error(server->out)) return fail_and_close(server, slot);
+  note_ended(server);
   return fail_step();
 }
 
