@@ -419,7 +419,9 @@ TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
        ++round) {
     ASSERT_EQ(b->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
     commit = b->Do("commit");
-    if (round == 0) EXPECT_NE(commit, "committed") << "rolled back after the idle limit, not ten times it";
+    if (round == 0) {
+      EXPECT_NE(commit, "committed") << "rolled back after the idle limit, not ten times it";
+    }
     if (commit != "committed") {
       EXPECT_EQ(commit.rfind(kLocked, 0), 0u) << commit;
       EXPECT_EQ(b->Do("abort"), "aborted");
