@@ -26,6 +26,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <cstdlib>
@@ -113,6 +114,8 @@ class Process {
       pollfd p{out_, POLLIN, 0};
       if (poll(&p, 1, 100) <= 0) {
         if (Ended()) break;  // a child of it may hold its output open
+        // Work that goes on (on a loaded machine, slowly) is waited for.
+        if (waited % 1000 == 900 && progressing_ && progressing_()) waited = -100;
         continue;
       }
       char buf[4096];
@@ -126,6 +129,9 @@ class Process {
     buffered_.erase(0, end + 1);
     return line;
   }
+  // From now on Line waits as long as `progressing` says, once a second,
+  // that the work the line waits for goes on.
+  void WaitWhile(std::function<bool()> progressing) { progressing_ = std::move(progressing); }
   void Kill() {
     if (!Ended()) {
       kill(pid_, SIGKILL);
@@ -168,6 +174,7 @@ class Process {
   int in_ = -1;
   int out_ = -1;
   std::string buffered_;
+  std::function<bool()> progressing_;
 };
 
 // The address of `where`: a socket path or, for "tcp:PORT", the loopback
@@ -344,6 +351,18 @@ inline long CpuMs(pid_t pid) {
     if (i == 15) stime = std::atol(field.c_str());
   }
   return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+// True on each call after which the processes `pids` have used more CPU
+// time than before it: they are at work.
+inline std::function<bool()> CpuProgress(std::vector<pid_t> pids) {
+  return [pids = std::move(pids), used = -1L]() mutable {
+    long now = 0;
+    for (pid_t pid : pids) now += CpuMs(pid);
+    const bool more = now > used;
+    used = now;
+    return more;
+  };
 }
 
 // The resident memory of a process, in KiB.

@@ -38,6 +38,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +63,7 @@ using molvane::test::Address;
 using molvane::test::Admission;
 using molvane::test::ConnectsOnceStarted;
 using molvane::test::CpuMs;
+using molvane::test::CpuProgress;
 using molvane::test::Dial;
 using molvane::test::DialSilent;
 using molvane::test::DialWithSession;
@@ -152,6 +154,9 @@ TEST_P(HostServer, StatementsLongerThanTheServersLimitsAnswerExactly) {
   };
   const std::string from = " FROM exdep010 x, exdep010 y, exdep010 z WHERE x.budget + y.budget + z.budget = ";
   auto a = Host();
+  // The answers take as long as the server's work: on a loaded machine,
+  // far longer than on an idle one.
+  a->WaitWhile(CpuProgress({server_->pid(), a->pid()}));
   EXPECT_EQ(a->Do("insert exdep010 1 code=NEW budget=2"), "buffered insert on exdep010001");
   EXPECT_EQ(a->Do("flush"), "flushed");
   // A count whose only step takes seconds.
@@ -212,6 +217,26 @@ TEST_P(HostServer, FailedStatementsLeaveTheirTransactionWhole) {
   EXPECT_EQ(a->Do("commit"), "committed");
   EXPECT_NE(b->Do("read exdep010 1 code=IT").find("budget=4.00 "), std::string::npos);
   EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+}
+
+// A 107 after a wait on a driver server names another host as the holder,
+// also while the program has another transaction on the same table (which
+// the server never makes it wait for), and says how long it waited.
+TEST_P(HostServer, RefusalAfterAWaitNamesAnotherHostBesideTheProgramsOwnTransaction) {
+  Restart({"--lock-wait-ms=500"});
+  auto a = Host(), b = Host();
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(b->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(b->Do("start u"), "transaction u id 2");
+  const std::string refused = b->Do("lockread exdep010 1 code=SALES");
+  const std::regex whole(
+      "error 107 \\(record locked\\): Record is locked: db_eq\\(locked\\) of exdep010001, key code = SALES, was "
+      "refused after waiting [0-9]+\\.[0-9] s \\(the driver server's --lock-wait-ms\\): a session of another host "
+      "on driver server msqlite holds the row; try again once that host has ended its transaction");
+  EXPECT_TRUE(std::regex_match(refused, whole)) << refused;
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(b->Do("commit"), "committed");
 }
 
 // A session that writes beside its own open results moves their rest to
