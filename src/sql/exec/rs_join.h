@@ -62,6 +62,9 @@ class SQLRSJoin : public SQLRowSource {
 
   void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
   bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
+  // INNER: either side yields no row; LEFT and RIGHT: the preserved side;
+  // FULL: both.
+  bool YieldsNoRow() override;
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
   void OptimizeNode() override;

@@ -27,6 +27,7 @@ class SQLRSProject : public SQLRowSource {
 
   void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
   bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
+  bool YieldsNoRow() override { return child_->YieldsNoRow(); }
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
   void OptimizeNode() override;
