@@ -599,7 +599,7 @@ SQLRSJoin *SQLRSJoin::JoinPreservedSideFirst(List<SQLRSSCSearchCond const *> *fi
   return top;
 }
 
-void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
+void SQLRSJoin::MakeOuterJoinsInner(std::vector<Enclosing> const &enclosing) {
   int const nl = nL();
   int const nr = nR();
   // TRUE when no enclosing condition can be TRUE with the columns [from,
@@ -637,7 +637,7 @@ void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
       if (filter->GetCondition() != nullptr) below.push_back({filter->GetCondition(), 0});
       node = filter->GetChild();
     }
-    if (auto *join = dynamic_cast<SQLRSJoin *>(node)) join->RejectNullRows(below);
+    if (auto *join = dynamic_cast<SQLRSJoin *>(node)) join->MakeOuterJoinsInner(below);
   }
 }
 
@@ -653,7 +653,7 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
     std::vector<Enclosing> enclosing;
     for (bool more = filters != nullptr && filters->First(); more; more = filters->Next())
       enclosing.push_back({filters->GetCurrent(), 0});
-    RejectNullRows(enclosing);
+    MakeOuterJoinsInner(enclosing);
   }
   if (SQLRSJoin *top = JoinPreservedSideFirst(filters)) {
     static_cast<void>(self.release());  // the new top owns this join
