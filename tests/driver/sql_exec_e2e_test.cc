@@ -196,6 +196,19 @@ class SqlExecE2E : public testing::TestWithParam<char const *> {
     return rows;
   }
 
+  // Every column of the employees' leaf, emp as emp * 1: a projection that
+  // computes a value cannot join at the driver, so the join runs here.
+  static SQLRowSource *ComputingProjection(SQLRowSource *leaf) {
+    int const empId = SQLSchemaMgr::GetSchema("exemp010")->GetColumnId("emp");
+    auto *all = new pSQLRSSCValueExprList;
+    for (int i = 0; i < leaf->GetNumCols(); ++i) {
+      auto *column = new SQLRSSCColumnRef(0, i, leaf->GetColumnDescriptor(i));
+      all->Append(i == empId ? static_cast<SQLRSSCValueExpr *>(new SQLRSSCMultiply(column, new SQLRSSCIntegerConst(1)))
+                             : column);
+    }
+    return new SQLRSProject(leaf, all);
+  }
+
   ScratchDir root_;
   int trans_ = 0;
   std::vector<ZDB_CURSOR *> cursors_;
@@ -232,10 +245,7 @@ TEST_P(SqlExecE2E, EveryJoinTypeShippedAndLocalAgreesWithSqlite) {
         SQLRowSource *left = SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr);
         SQLRowSource *right = SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr);
         if (local) {
-          // A projection cannot join at the driver: the join runs here.
-          auto *all = new pSQLRSSCValueExprList;
-          for (int i = 0; i < nl; ++i) all->Append(new SQLRSSCColumnRef(0, i, left->GetColumnDescriptor(i)));
-          left = new SQLRSProject(left, all);
+          left = ComputingProjection(left);
         }
         if (f != nullptr && f->employees) {
           auto *l = new pSQLRSSCValueExprList;
@@ -346,6 +356,69 @@ TEST_P(SqlExecE2E, FromClauseJoinTreesAgreeWithSqlite) {
             (std::vector<Pair>{{1, std::nullopt}, {2, std::nullopt}, {3, std::nullopt}, {4, std::nullopt}}));
 }
 
+// A join tree is planned alike in both parse modes: two RIGHT joins in a
+// row, and the INNER joins a condition on the first table makes of them,
+// are one query of the driver, also in the ANSI mode, whose tables on a
+// side a join could fill with NULLs carry their company number in a
+// projection. Both give SQLite's rows.
+TEST_P(SqlExecE2E, AnsiAndClassicJoinTreesOfAStatementAreAlike) {
+  user_info.user_type = 'S';  // no role conditions
+  SQLSchemaPtr emp = SQLSchemaMgr::GetSchema("exemp010");
+  int const flagsId = emp->GetColumnId("flags"), empId = emp->GetColumnId("emp");
+  char const *const text =
+      "SELECT * FROM ((exemp010 e1 RIGHT JOIN exemp010 e2 ON e1.emp = e2.emp) RIGHT JOIN exemp010 e3 "
+      "ON e1.dept = e3.dept)";
+  for (bool where : {true, false}) {
+    std::vector<std::vector<std::optional<double>>> results[2];
+    for (int ansi = 0; ansi < 2; ++ansi) {
+      SCOPED_TRACE(std::string(ansi ? "ANSI" : "classic") + (where ? ", WHERE e1.flags < 1000" : ""));
+      SQLVTreeData treeData;
+      std::unique_ptr<SQLVTNode> statement(SQLParse(text, ansi ? 0x10 : 0, &treeData));
+      SQLVTScope scope;
+      std::unique_ptr<SQLVTNode> from =
+          molvane::test::ResolveFromClause(statement.get(), &treeData, &scope, ansi ? 1 | 16 : 1);
+      treeData.SimplifyTableCompnrSets();
+      treeData.GetDefaultCompnrParameter()->BindInteger(kCompany);
+      auto *rs = static_cast<SQLRowSource *>(from->CreateET());
+      int const n1 = rs->GetNumCols() / 3;  // e1's columns, the company number among them in the ANSI mode
+      if (where)
+        rs = new SQLRSFilter(rs, new SQLRSSCComparison(
+                                     [&] {
+                                       auto *l = new pSQLRSSCValueExprList;
+                                       l->Append(new SQLRSSCColumnRef(0, flagsId, emp->GetColumnDescriptor(flagsId)));
+                                       return l;
+                                     }(),
+                                     SQLRSSC_LESS_THAN,
+                                     [] {
+                                       auto *l = new pSQLRSSCValueExprList;
+                                       l->Append(new SQLRSSCIntegerConst(1000));
+                                       return l;
+                                     }()));
+      std::unique_ptr<SQLRowSource> tree(rs->OptimizeRS());
+      EXPECT_NE(dynamic_cast<SQLRSNetFetch *>(tree.get()), nullptr);
+      SQLRSPrepareContext context;
+      tree->Prepare(&context);
+      tree->Attach(static_cast<unsigned long>(trans_));
+      tree->Exec();
+      while (tree->Fetch()) {
+        results[ansi].emplace_back();
+        for (int c : {empId, tree->GetNumCols() - n1 + empId}) {
+          SQLValueStore const *v = tree->GetValueStoreAddr(c);
+          results[ansi].back().push_back(v->IsNull() ? std::nullopt : std::optional<double>(v->GetInteger()));
+        }
+      }
+      tree->Break();
+      tree->Close();
+      std::sort(results[ansi].begin(), results[ansi].end());
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0],
+              SqliteRows(std::string("SELECT e1.emp, e3.emp FROM (exemp010001 e1 RIGHT JOIN exemp010001 e2 ON e1.emp = "
+                                     "e2.emp) RIGHT JOIN exemp010001 e3 ON e1.dept = e3.dept") +
+                         (where ? " WHERE e1.flags < 1000" : "")));
+  }
+}
+
 // Whole SELECT statements prepared and executed by SQLStatement: the FROM
 // clause's join tree under the statement nodes, in both parse modes.
 TEST_P(SqlExecE2E, SelectStatementsOverJoinsAgreeWithSqlite) {
@@ -409,10 +482,7 @@ TEST_P(SqlExecE2E, ProjectionExpressionOverAKeptSideOfALocalJoinIsComputedByTheD
     SCOPED_TRACE(sql);
     SQLRowSource *left = SQLRSFetch::CreateRSFetch("exemp010", kCompany, nullptr);
     SQLRowSource *right = SQLRSFetch::CreateRSFetch("exdep010", kCompany, nullptr);
-    // A projection cannot join at the driver: the join runs here.
-    auto *all = new pSQLRSSCValueExprList;
-    for (int i = 0; i < nl; ++i) all->Append(new SQLRSSCColumnRef(0, i, left->GetColumnDescriptor(i)));
-    left = new SQLRSProject(left, all);
+    left = ComputingProjection(left);
     auto *l = new pSQLRSSCValueExprList;
     l->Append(new SQLRSSCColumnRef(0, deptId, emp->GetColumnDescriptor(deptId)));
     auto *r = new pSQLRSSCValueExprList;

@@ -103,6 +103,14 @@ class SQLRowSource : public SQLExecTree {
   // VisitSQLRowSource(this), then DoAcceptVisit.
   void AcceptVisit(SQLVisitor &visitor);
 
+  // After Prepare, at the start of an execution and before it (and before
+  // a join binds its inner side's parameters): TRUE when the row source
+  // yields no row in this execution, known without reading a table (a
+  // filter whose condition leaves no row, see
+  // SQLRSSCSearchCond::LeavesNoRow), so that what would read it is spared.
+  // By default FALSE.
+  virtual bool YieldsNoRow() { return false; }
+
   // ---- queries and rewrites over the expressions of a subtree ----
   virtual void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) = 0;
   virtual bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) = 0;

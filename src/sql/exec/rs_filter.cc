@@ -66,6 +66,11 @@ bool SQLRSFilter::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *colu
   return child_->RejectsAllOnNullifiedCols(level, columns);
 }
 
+bool SQLRSFilter::YieldsNoRow() {
+  if (condition_ && condition_->LeavesNoRow()) return true;
+  return child_->YieldsNoRow();
+}
+
 void SQLRSFilter::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
   child_->CRefs2ParameterRefs(level, columns, parameters);
   if (condition_) condition_->CRefs2ParameterRefs(level, columns, parameters);
@@ -313,7 +318,7 @@ void SQLRSFilter::DoPrepare(SQLRSPrepareContext *context) {
 
 void SQLRSFilter::DoExec() {
   childRuns_ = false;
-  if (condition_ && condition_->TrueForNoRow()) return;
+  if (YieldsNoRow()) return;
   childRuns_ = true;  // also when Exec fails part way: Break ends what it began
   child_->Exec();
 }

@@ -23,6 +23,9 @@ class SQLRSFilter : public SQLRowSource {
   // TRUE when the condition cannot be TRUE with the columns NULL, else the
   // child's answer.
   bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
+  // The condition leaves no row (SQLRSSCSearchCond::LeavesNoRow), or the
+  // child yields none.
+  bool YieldsNoRow() override;
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
   void OptimizeNode() override;
@@ -63,9 +66,10 @@ class SQLRSFilter : public SQLRowSource {
   SQLValueStore const *DoGetValueStoreAddr(int column) override { return child_->GetValueStoreAddr(column); }
   // The child is never limited: rejected rows do not count.
   void DoSetMaxRows(int) override {}
-  // The child is not executed when the condition is TRUE for no row of
-  // this execution (TrueForNoRow): an empty uncorrelated subquery spares
-  // reading the table.
+  // The child is not executed when it yields no row for the filter
+  // (YieldsNoRow): a condition that no row of this execution meets (an
+  // empty uncorrelated subquery, a false comparison of constants and
+  // uncorrelated subqueries) spares reading the table.
   void DoExec() override;
   int DoFetch() override;
   // Skipped rows are tested like fetched ones: skip by fetching.

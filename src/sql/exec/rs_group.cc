@@ -75,6 +75,10 @@ void SQLRSGroup::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCCol
   child_->GetColumnRefs(level, type, refs);
 }
 
+bool SQLRSGroup::YieldsNoRow() {
+  return groupingColumns_->NrElements() > 0 && child_->YieldsNoRow();
+}
+
 bool SQLRSGroup::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) {
   // Without grouping columns there is one group even for no input rows
   // (COUNT(*) of nothing is 0): a row always comes out.

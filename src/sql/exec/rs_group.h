@@ -79,6 +79,9 @@ class SQLRSGroup : public SQLRowSource {
 
   void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
   bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
+  // A grouping by columns has no group without rows; one without grouping
+  // columns always gives its row.
+  bool YieldsNoRow() override;
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
   void OptimizeNode() override;

@@ -91,6 +91,25 @@ bool SideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, SQ
   return found;
 }
 
+// TRUE when a conjunct of the enclosing conditions reads columns in [from,
+// to) and no others, and holds a correlated subquery (the dear work of a
+// row: first cost figure 100 or more).
+bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to) {
+  bool found = false;
+  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
+    if (found) return;
+    std::vector<SQLRSSCColumnRef *> refs = LevelRefs(c);
+    if (refs.empty() || !std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) {
+          return r->GetColumnId() >= from && r->GetColumnId() < to;
+        }))
+      return;
+    double first = 0, second = 0;
+    c->Cost(&first, &second);
+    found = first >= 100;
+  });
+  return found;
+}
+
 // The driver that serves every table of a side, or null.
 SQLDatabaseInstance const *SideInstance(SQLRowSource *side) {
   SQLGetDBInstanceVisitor visitor;
@@ -244,6 +263,15 @@ bool SQLRSJoin::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *column
   }
 }
 
+bool SQLRSJoin::YieldsNoRow() {
+  switch (type_) {
+    case SQL_JOIN_INNER: return left_->YieldsNoRow() || right_->YieldsNoRow();
+    case SQL_JOIN_LEFT: return left_->YieldsNoRow();
+    case SQL_JOIN_RIGHT: return right_->YieldsNoRow();
+    default: return left_->YieldsNoRow() && right_->YieldsNoRow();
+  }
+}
+
 void SQLRSJoin::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
   left_->CRefs2ParameterRefs(level, columns, parameters);
   right_->CRefs2ParameterRefs(level, columns, parameters);
@@ -298,9 +326,14 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   bool const filteredInner =
       type_ == SQL_JOIN_INNER &&
       SideConjunct(filters, nl, nl + nR(), JoinsTables(Outer()) ? nullptr : SideInstance(Inner()));
+  // An INNER join whose outer rows meet a dear condition (a correlated
+  // subquery) of their own reads its inner side first, once: when no inner
+  // row is left, the outer side and its dear condition are not read at all.
+  bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl);
   // (A join that was handed parameterised conditions before it was
   // optimised keeps running its inner side per outer row.)
-  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner) && parameterColumns_.NrElements() == 0) {
+  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner || dearOuter) &&
+      parameterColumns_.NrElements() == 0) {
     // The inner side is read once and the condition stays here (hashed by
     // its equal columns): run once per outer row, an outer join's inner
     // side would cost a driver's query per row, and a side that joins
@@ -566,7 +599,7 @@ SQLRSJoin *SQLRSJoin::JoinPreservedSideFirst(List<SQLRSSCSearchCond const *> *fi
   return top;
 }
 
-void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
+void SQLRSJoin::MakeOuterJoinsInner(std::vector<Enclosing> const &enclosing) {
   int const nl = nL();
   int const nr = nR();
   // TRUE when no enclosing condition can be TRUE with the columns [from,
@@ -604,7 +637,7 @@ void SQLRSJoin::RejectNullRows(std::vector<Enclosing> const &enclosing) {
       if (filter->GetCondition() != nullptr) below.push_back({filter->GetCondition(), 0});
       node = filter->GetChild();
     }
-    if (auto *join = dynamic_cast<SQLRSJoin *>(node)) join->RejectNullRows(below);
+    if (auto *join = dynamic_cast<SQLRSJoin *>(node)) join->MakeOuterJoinsInner(below);
   }
 }
 
@@ -620,7 +653,7 @@ SQLRowSource *SQLRSJoin::CombineJoin(SQLDatabaseInstance **instance, int *tableC
     std::vector<Enclosing> enclosing;
     for (bool more = filters != nullptr && filters->First(); more; more = filters->Next())
       enclosing.push_back({filters->GetCurrent(), 0});
-    RejectNullRows(enclosing);
+    MakeOuterJoinsInner(enclosing);
   }
   if (SQLRSJoin *top = JoinPreservedSideFirst(filters)) {
     static_cast<void>(self.release());  // the new top owns this join
@@ -798,6 +831,13 @@ void SQLRSJoin::DoSetMaxRows(int limit) {
 
 void SQLRSJoin::DoExec() {
   state_ = 1;
+  // An INNER join of a side that yields nothing reads neither side: the
+  // other side's work (a condition holding a subquery, per row) is spared.
+  if (type_ == SQL_JOIN_INNER && (Inner()->YieldsNoRow() || Outer()->YieldsNoRow())) {
+    state_ = 0;
+    filled_ = true;
+    return;
+  }
   if (buffered_ && type_ == SQL_JOIN_INNER) {
     // No inner row, no joined row: the outer side is not read at all.
     filled_ = true;

@@ -25,7 +25,7 @@
 //
 // An outer join under a condition that rejects the NULL rows of one side
 // is planned as the join it is: LEFT or RIGHT as INNER, FULL as LEFT or
-// RIGHT (RejectNullRows), so that it can be shipped whole or let the
+// RIGHT (MakeOuterJoinsInner), so that it can be shipped whole or let the
 // condition down to its sides.
 //
 // SQLRSConstLeftOuterJoin returns the rows of its child that satisfy its
@@ -62,6 +62,9 @@ class SQLRSJoin : public SQLRowSource {
 
   void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
   bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
+  // INNER: either side yields no row; LEFT and RIGHT: the preserved side;
+  // FULL: both.
+  bool YieldsNoRow() override;
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
   void OptimizeNode() override;
@@ -128,7 +131,7 @@ class SQLRSJoin : public SQLRowSource {
   // INNER, the preserved side of LEFT and RIGHT), with the filters over
   // them and an INNER join's own condition, before anything decides what
   // is shipped and what is joined here.
-  void RejectNullRows(std::vector<Enclosing> const &enclosing);
+  void MakeOuterJoinsInner(std::vector<Enclosing> const &enclosing);
   // (A RIGHT JOIN B ON p) INNER JOIN C ON c, with c reading no column of
   // A, is A RIGHT JOIN (B INNER JOIN C ON c) ON p, with the same columns
   // in the same order. Where no one driver serves all three (it would

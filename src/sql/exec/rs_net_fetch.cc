@@ -579,7 +579,7 @@ void SQLRSNetFetch::DoExec() {
       return;
     }
   }
-  // The filter above answered its IN before this Exec (TrueForNoRow): a
+  // The filter above answered its IN before this Exec (LeavesNoRow): a
   // short list of its values goes to the driver with the description.
   current_ = listed_ != nullptr && BindList() ? listStatement_ : statement_;
   Agent().BindParams(current_, &parameters_);

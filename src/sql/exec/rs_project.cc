@@ -7,6 +7,7 @@
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
+#include "sql/common/database_instance.h"
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/column_ref_scope.h"
@@ -202,11 +203,36 @@ SQLRowSource *SQLRSProject::PushProject(SQLRSSCValueExprRefPtrList *expressions)
 
 bool SQLRSProject::RowSetIsPrepared() { return child_->RowSetIsPrepared(); }
 
-SQLRowSource *SQLRSProject::CombineJoin(SQLDatabaseInstance **instance, int *, List<SQLRSSCSearchCond const *> *,
-                                        bool *combinable) {
+SQLRowSource *SQLRSProject::CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
+                                        List<SQLRSSCSearchCond const *> *, bool *combinable) {
+  std::unique_ptr<SQLRSProject> self(this);
   *instance = nullptr;
   *combinable = false;
-  return this;
+  for (auto &e : expressions_)
+    if (AsPlainColumn(e.Get()) == nullptr && !e->IsConstant()) return self.release();
+  // The enclosing conditions read this projection's output: not handed on.
+  SQLDatabaseInstance *below = nullptr;
+  int tables = 0;
+  bool childCombinable = false;
+  child_.reset(child_.release()->CombineJoin(&below, &tables, nullptr, &childCombinable));
+  std::unique_ptr<SQLDatabaseInstance> owned(below);
+  if (!childCombinable) return self.release();
+  int const formerColumns = child_->GetNumCols();
+  SQLRSSCValueExprRefPtrList offer;
+  for (auto &e : expressions_) offer.Append(e);
+  child_.reset(child_.release()->PushProject(&offer));
+  bool same = offer.NrElements() == static_cast<int>(expressions_.size());
+  size_t j = 0;
+  for (bool more = offer.First(); more && same; more = offer.Next(), ++j)
+    same = expressions_[j]->IsSameValueExpr(offer.GetCurrent().Get());
+  if (!same) {
+    Rename(&offer, formerColumns);
+    return self.release();
+  }
+  *instance = owned.release();
+  *tableCount = tables;
+  *combinable = true;
+  return child_.release();  // the projection leaves the tree
 }
 
 void SQLRSProject::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) {

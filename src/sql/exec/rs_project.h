@@ -27,6 +27,7 @@ class SQLRSProject : public SQLRowSource {
 
   void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
   bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
+  bool YieldsNoRow() override { return child_->YieldsNoRow(); }
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
   void OptimizeNode() override;
@@ -41,6 +42,10 @@ class SQLRSProject : public SQLRowSource {
   // Keeps its own output: answers one reference per own column.
   SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) override;
   bool RowSetIsPrepared() override;
+  // A projection of columns and constants (the ANSI mode's company number
+  // of a table) over a child that a driver's join can take goes into the
+  // child, which then joins in its place; any other projection keeps the
+  // join here.
   SQLRowSource *CombineJoin(SQLDatabaseInstance **instance, int *tableCount,
                             List<SQLRSSCSearchCond const *> *filters, bool *combinable) override;
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;

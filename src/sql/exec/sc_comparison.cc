@@ -5,6 +5,7 @@
 
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/visitor.h"
@@ -294,6 +295,38 @@ SQLTruthValue SQLRSSCBetween::Evaluate() {
   SQLTruthValue lower = Bound(low_, lowStores_, SQL_COMP_GE);
   if (lower == TV_FALSE) return TV_FALSE;
   return TVAnd(lower, Bound(high_, highStores_, SQL_COMP_LE));
+}
+
+namespace {
+
+// TRUE when the value layer orders values of the two types among each
+// other: the same scalar type, or two numbers.
+bool OrderedTogether(SQLType a, SQLType b) {
+  auto number = [](SQLType t) { return t == SQL_INTEGER || t == SQL_REAL; };
+  return a == b ? a != SQL_ARRAY : number(a) && number(b);
+}
+
+}  // namespace
+
+bool SQLRSSCBetween::LeavesNoRow() {
+  if (value_.size() != 1 || !low_[0]->IsConstant() || !high_[0]->IsConstant())
+    return SQLRSSCSearchCond::LeavesNoRow();
+  try {
+    low_[0]->Evaluate();
+    high_[0]->Evaluate();
+  } catch (SQLException const &) {
+    return false;  // the rows fail as they come
+  }
+  SQLValueStore const *low = lowStores_[0];
+  SQLValueStore const *high = highStores_[0];
+  // A NULL bound makes every row's answer UNKNOWN or FALSE.
+  if (low->IsNull() || high->IsNull()) return true;
+  SQLType const type = value_[0]->GetColumnDescriptor().GetType();
+  if (!OrderedTogether(type, low->GetType()) || !OrderedTogether(type, high->GetType()) ||
+      !OrderedTogether(low->GetType(), high->GetType()))
+    return SQLRSSCSearchCond::LeavesNoRow();
+  // No value is at or above low and at or below high when low > high.
+  return SQLValueStore::Compare(low, high, SQL_COMP_GT) == TV_TRUE;
 }
 
 void SQLRSSCBetween::Reset() {

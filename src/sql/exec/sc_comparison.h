@@ -65,6 +65,10 @@ class SQLRSSCBetween : public SQLRSSCSearchCond {
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
+  // Also TRUE when the bounds of a single value read no row and no
+  // parameter and hold no value between them: a NULL bound, or a low bound
+  // above the high one (x BETWEEN 3 AND 2), of the value's kind.
+  bool LeavesNoRow() override;
   void Reset() override;
   void Cost(double *first, double *second) override;
   void AcceptVisit(SQLVisitor &visitor) override;

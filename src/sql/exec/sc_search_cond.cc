@@ -4,8 +4,10 @@
 
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/visitor.h"
+#include "sql/exec/visitors.h"
 
 // ---- the base ----
 
@@ -27,6 +29,26 @@ SQLRSSCSearchCond *SQLRSSCSearchCond::Copy() const {
 }
 
 bool SQLRSSCSearchCond::IsEqSearchCondition(int) const { return false; }
+
+bool SQLRSSCSearchCond::FixedForExecution() {
+  if (fixed_ < 0) {
+    SQLIsConstantVisitor visitor;
+    AcceptVisit(visitor);
+    fixed_ = visitor.GetResult() ? 1 : 0;
+  }
+  return fixed_ == 1;
+}
+
+bool SQLRSSCSearchCond::LeavesNoRow() {
+  if (!FixedForExecution()) return false;
+  try {
+    return Evaluate() != TV_TRUE;
+  } catch (SQLException const &) {
+    // Evaluated here, the condition would fail the statement even when no
+    // row reaches it; the first row that does fails it instead.
+    return false;
+  }
+}
 void SQLRSSCSearchCond::GetEqualColumns(int, std::vector<std::pair<int, int>> *) const {}
 
 // ---- helpers ----
@@ -233,9 +255,9 @@ SQLTruthValue SQLRSSCAnd::Evaluate() {
   return result;
 }
 
-bool SQLRSSCAnd::TrueForNoRow() {
+bool SQLRSSCAnd::LeavesNoRow() {
   for (auto &op : operands_)
-    if (op->TrueForNoRow()) return true;
+    if (op->LeavesNoRow()) return true;
   return false;
 }
 
@@ -296,6 +318,12 @@ SQLTruthValue SQLRSSCOr::Evaluate() {
     if (result == TV_TRUE) break;
   }
   return result;
+}
+
+bool SQLRSSCOr::LeavesNoRow() {
+  for (auto &op : operands_)
+    if (!op->LeavesNoRow()) return false;
+  return true;
 }
 
 SQLTruthValueSet SQLRSSCOr::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {

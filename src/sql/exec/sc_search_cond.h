@@ -73,14 +73,24 @@ class SQLRSSCSearchCond {
   // value layer's "="); by default none.
   virtual void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const;
   // After Prepare, before the rows of an execution are read: TRUE when the
-  // condition is TRUE for no row at all in this execution, so that a filter
-  // need not read its child. Only what holds for the whole execution
-  // decides (an uncorrelated subquery, whose answer this runs and holds);
-  // by default FALSE.
-  virtual bool TrueForNoRow() { return false; }
+  // condition is TRUE for no row at all in this execution, so that nothing
+  // under it need be read. Only what holds for the whole execution decides:
+  // by default a condition that reads no row and no parameter (constants,
+  // uncorrelated subqueries, whose answers this runs and holds) is
+  // evaluated once; any other answers FALSE. A failure of that evaluation
+  // answers FALSE too: the rows then meet it, and fail, as they come.
+  virtual bool LeavesNoRow();
+
+ protected:
+  // TRUE when the condition reads no column of any row and no parameter:
+  // its value is the same for every row of an execution.
+  bool FixedForExecution();
 
  protected:
   virtual char const *ClassName() const = 0;
+
+ private:
+  signed char fixed_ = -1;  // FixedForExecution: -1 not yet known
 };
 
 // What AND and OR share: an ordered list of operands.
@@ -124,7 +134,7 @@ class SQLRSSCAnd : public SQLRSSCLogical {
   // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE.
   SQLTruthValue Evaluate() override;
   // TRUE when one operand is TRUE for no row.
-  bool TrueForNoRow() override;
+  bool LeavesNoRow() override;
   SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
   void CollapseAnd(pSQLRSSCSearchCondList *list) override;
   SQLRSSCSearchCond *Copy() const override;
@@ -146,6 +156,8 @@ class SQLRSSCOr : public SQLRSSCLogical {
   explicit SQLRSSCOr(pSQLRSSCSearchCondList *list);
   // FALSE from FALSE, stopping at the first TRUE; an empty OR is FALSE.
   SQLTruthValue Evaluate() override;
+  // TRUE when every operand is TRUE for no row.
+  bool LeavesNoRow() override;
   SQLTruthValueSet PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) override;
 
  protected:

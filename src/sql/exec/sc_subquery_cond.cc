@@ -69,7 +69,7 @@ SQLTruthValue SQLRSSCExists::Evaluate() {
   return result;
 }
 
-bool SQLRSSCExists::TrueForNoRow() { return held_.Holdable() && Evaluate() == TV_FALSE; }
+bool SQLRSSCExists::LeavesNoRow() { return held_.Holdable() && Evaluate() == TV_FALSE; }
 
 void SQLRSSCExists::Cost(double *first, double *second) {
   *first = IsVariable() ? 100 : 1;
@@ -218,7 +218,7 @@ SQLRSSCInSubquery::Values const *SQLRSSCInSubquery::HoldForExecution() {
   return &heldValues_;
 }
 
-bool SQLRSSCInSubquery::TrueForNoRow() {
+bool SQLRSSCInSubquery::LeavesNoRow() {
   Values const *held = HoldForExecution();
   return held != nullptr && held->values.empty();
 }

@@ -27,7 +27,7 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
   // An uncorrelated subquery that yields no row.
-  bool TrueForNoRow() override;
+  bool LeavesNoRow() override;
   void Reset() override { held_.Reset(); }
   // (100, 1) when correlated, else (1, 1).
   void Cost(double *first, double *second) override;
@@ -72,10 +72,10 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   SQLTruthValue Evaluate() override;
   // An uncorrelated subquery whose held values hold no non-NULL one: the
   // condition is then FALSE or UNKNOWN whatever the value.
-  bool TrueForNoRow() override;
+  bool LeavesNoRow() override;
   // For a table leaf that asks its driver for the rows whose value is in a
   // short list of the subquery's values (SQLRSFetch::TakeListOf): the
-  // value, the subquery's column, and after TrueForNoRow in an execution
+  // value, the subquery's column, and after LeavesNoRow in an execution
   // the non-NULL values of an uncorrelated subquery held for it (null when
   // none are held).
   SQLRSSCValueExpr *GetValue() const { return value_.get(); }

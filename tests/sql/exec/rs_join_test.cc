@@ -339,6 +339,65 @@ TEST(Join, AnUncorrelatedSubqueryThatNoRowMeetsSparesReadingTheTables) {
   }
 }
 
+// SELECT * FROM l JOIN r ON l.0 = r.0 WHERE NOT EXISTS (SELECT * FROM s
+// WHERE s.0 = l.0) AND <cheap>: the correlated subquery is the dear part
+// of l's rows. A cheap conjunct that leaves no row stops the work before
+// it: one that no row can meet (inverted BETWEEN bounds, a false
+// comparison of an uncorrelated subquery) reads neither table, one on r
+// that no r row meets reads r once and not l, one on l runs before the
+// subquery on each row. The subquery runs once per distinct l value that
+// reaches it, in each of the two executions.
+TEST(Join, ACheapConditionThatLeavesNoRowSparesTheDearSubquery) {
+  struct Case {
+    char const *name;
+    std::function<SQLRSSCSearchCond *(Absorbing **)> cheap;
+    std::vector<Pair> expected;
+    int readsL, readsR, dearRuns;
+  } const cases[] = {
+      {"r.0 BETWEEN 3 AND 2",
+       [](Absorbing **) {
+         return new SQLRSSCBetween(Items(Col(1)), Items(new SQLRSSCIntegerConst(3)),
+                                   Items(new SQLRSSCIntegerConst(2)));
+       },
+       {}, 0, 0, 0},
+      {"(SELECT t.0 FROM t WHERE t.0 = 7) > 1000",
+       [](Absorbing **t) {
+         auto *one = new SQLRSFilter(*t = new Absorbing({SQL_INTEGER}, IntRows({3, 7})), Cmp(0, SQLRSSC_EQUAL, 7));
+         return new SQLRSSCComparison(Items(new SQLRSSCScalarSubquery(one)), SQLRSSC_GREATER_THAN,
+                                      Items(new SQLRSSCIntegerConst(1000)));
+       },
+       {}, 0, 0, 0},
+      {"r.0 < 0", [](Absorbing **) { return Cmp(1, SQLRSSC_LESS_THAN, 0); }, {}, 0, 2, 0},
+      {"l.0 > 100", [](Absorbing **) { return Cmp(0, SQLRSSC_GREATER_THAN, 100); }, {}, 2, 2, 0},
+      {"r.0 BETWEEN 3 AND 4",
+       [](Absorbing **) {
+         return new SQLRSSCBetween(Items(Col(1)), Items(new SQLRSSCIntegerConst(3)),
+                                   Items(new SQLRSSCIntegerConst(4)));
+       },
+       {{3, 3}}, 2, 2, 6},
+  };
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto *l = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3}));
+    auto *r = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 4}));
+    auto *s = new Absorbing({SQL_INTEGER}, IntRows({9}));
+    l->refuseSubqueries = r->refuseSubqueries = true;
+    Absorbing *t = nullptr;
+    auto *dear = new SQLRSSCNot(new SQLRSSCExists(new SQLRSFilter(
+        s, new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(new SQLRSSCColumnRef(-1, 0, &kIntColumn))))));
+    auto *where = new SQLRSSCAnd(dear, c.cheap(&t));
+    std::unique_ptr<SQLRowSource> tree(
+        (new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, l, r, OnEqual()), where))->OptimizeRS());
+    EXPECT_EQ(Pairs(tree.get()), c.expected);
+    EXPECT_EQ(l->execCalls, c.readsL);
+    EXPECT_EQ(r->execCalls, c.readsR);
+    EXPECT_EQ(s->execCalls, c.dearRuns);
+    if (t != nullptr) {
+      EXPECT_EQ(t->execCalls, 2);  // once per execution
+    }
+  }
+}
+
 // One INTEGER array column of depth 2 per row.
 class ArraySource : public StrictRowSource<SQLRowSource> {
  public:
