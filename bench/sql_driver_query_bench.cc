@@ -662,6 +662,18 @@ void BM_InnerJoinAcrossDrivers(benchmark::State &state) {
 }
 BENCHMARK(BM_InnerJoinAcrossDrivers)->Unit(benchmark::kMillisecond);
 
+// The same join under a grouping by department with set functions: the
+// grouping runs here over the joined rows. It runs at every size.
+void BM_GroupedInnerJoinAcrossDrivers(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d2.name, COUNT(*) :n, SUM(e1.salary) :s, MAX(e1.emp) :m FROM exemp010 e1 INNER JOIN exdep010 d2 "
+           "ON e1.dept = d2.code WHERE e1._compnr = 1 AND d2._compnr = 2 GROUP BY d2.name",
+           "SELECT d2.name, COUNT(*), SUM(e1.salary), MAX(e1.emp) FROM exemp010001 e1 JOIN two.exdep010002 d2 "
+           "ON e1.dept = d2.code GROUP BY d2.name",
+           1000);
+}
+BENCHMARK(BM_GroupedInnerJoinAcrossDrivers)->Unit(benchmark::kMillisecond);
+
 // ---- correlated subqueries over the other driver with many distinct
 // outer values (small tables only): answered here from the rows of the
 // other driver's table, read once per execution ----
