@@ -50,10 +50,10 @@ class SQLRSFetch : public SQLRowSource {
   // driver, when the subquery is uncorrelated and its values few, for only
   // the rows whose value is among them; the filter still applies `in`.
   virtual void TakeListOf(SQLRSSCInSubquery *in) { (void)in; }
-  // Before Prepare: a join here that asks this leaf for the rows of given
-  // values of its column `column` (key lists of kKeyListLength values, typed
-  // as `type`: the join's own column they come from). FALSE, and nothing
-  // changes, when the leaf cannot take them.
+  // Before Prepare: readies the leaf for a join here that asks it for the
+  // rows of given values of its column `column` (key lists of up to
+  // kKeyListLength values, typed as `type`, the join's column they come
+  // from). FALSE, and nothing changes, when the leaf cannot take them.
   static constexpr size_t kKeyListLength = 256;
   virtual bool TakeKeyList(int column, SQLColumnDescriptor const *type) {
     (void)column, (void)type;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_set>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -861,18 +862,12 @@ void SQLRSJoin::DoSetMaxRows(int limit) {
 
 void SQLRSJoin::DoExec() {
   state_ = 1;
-  if (buffered_ && type_ == SQL_JOIN_INNER) {
+  batches_ = outerDone_ = heldOuter_ = false;
+  batchRows_ = batchNext_ = 0;
+  if (buffered_ && type_ == SQL_JOIN_INNER && !acrossDrivers_) {
     // No inner row, no joined row: the outer side is not read at all.
     filled_ = true;
-    batches_ = outerDone_ = false;
-    batchRows_ = batchNext_ = 0;
-    EmptyBuffer();
-    size_t rows = 0;
-    if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
-    // Across drivers, an inner side beyond the bounds of held rows is
-    // asked for the key values of each batch of outer rows instead.
-    batches_ = !ReadInner(keyLeaf_ != nullptr, &rows);
-    if (!batches_ && rows == 0) {
+    if (FillBuffer() == 0) {
       state_ = 0;
       return;
     }
@@ -880,8 +875,9 @@ void SQLRSJoin::DoExec() {
     return;
   }
   Outer()->Exec();
-  // A LEFT or RIGHT join reads its inner side at the first outer row: none,
-  // and it is not read at all. FULL hands out the inner rows in any case.
+  // A LEFT or RIGHT join, and an INNER join across drivers, reads its inner
+  // side at the first outer row: none, and it is not read at all. FULL
+  // hands out the inner rows in any case.
   filled_ = false;
   if (buffered_ && type_ == SQL_JOIN_FULL) {
     FillBuffer();
@@ -934,6 +930,19 @@ bool SQLRSJoin::NextOuterRow() {
   int const no = Outer()->GetNumCols();
   if (!batches_) {
     if (Outer()->Fetch() == 0) return false;
+    if (acrossDrivers_ && !filled_) {
+      filled_ = true;
+      EmptyBuffer();
+      size_t rows = 0;
+      if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
+      // An inner side beyond the bounds of held rows is asked for the key
+      // values of each batch of outer rows instead, this row the first.
+      if (!ReadInner(keyLeaf_ != nullptr, &rows)) {
+        batches_ = heldOuter_ = true;
+        return NextOuterRow();
+      }
+      if (rows == 0) return false;  // no outer row finds a partner
+    }
     if (type_ == SQL_JOIN_FULL || acrossDrivers_) CopyOwn(outerOff, outerOff + no);
     return true;
   }
@@ -953,7 +962,9 @@ bool SQLRSJoin::NextBatch() {
   if (outerDone_) return false;
   if (batch_.size() < kBatchRows * no) batch_.resize(kBatchRows * no);
   while (batchRows_ < kBatchRows) {
-    if (Outer()->Fetch() == 0) {
+    if (heldOuter_) {
+      heldOuter_ = false;  // the outer side's current row comes first
+    } else if (Outer()->Fetch() == 0) {
       outerDone_ = true;
       break;
     }
@@ -964,14 +975,14 @@ bool SQLRSJoin::NextBatch() {
   if (batchRows_ == 0) return false;
   // The distinct key values of the batch, without NULLs (no row equals them).
   std::vector<SQLValueStore const *> keys;
-  std::unordered_map<std::string, bool> seen;
+  std::unordered_set<std::string> seen;
   std::string image;
   for (size_t r = 0; r < batchRows_; ++r) {
     SQLValueStore const *v = &batch_[r * no + static_cast<size_t>(keyOuter_ - outerOff)];
     if (v->IsNull() || v->GetType() == SQL_ARRAY) continue;
     image.clear();
     SQLRSAppendKeyImage(v, &image);
-    if (seen.emplace(image, true).second) keys.push_back(v);
+    if (seen.insert(image).second) keys.push_back(v);
   }
   EmptyBuffer();
   size_t rows = 0;

@@ -14,7 +14,7 @@
 // joins, and an INNER join whose inner side joins tables itself (here, or in
 // a driver's query) or that an enclosing condition of its own filters here,
 // do the same with their inner side (read once, at the first outer row, not
-// a driver's query per outer row), without the status; such an INNER join reads that side first,
+// a driver's query per outer row), without the flags; such an INNER join reads that side first,
 // and its outer side not at all when no inner row is left. A buffered join whose
 // condition requires columns of the two sides to be equal keeps a hash of
 // the buffered rows by those columns and examines, per outer row, only the
@@ -22,10 +22,11 @@
 //
 // An INNER join whose inner side is a table of another driver, on a
 // condition that requires columns of the two sides equal, is buffered too,
-// instead of asking that driver once per outer row: a small inner side (the
-// bounds of a leaf's held rows) is read once; a larger one is asked per
-// batch of outer rows for the rows of their distinct key values (an IN list
-// per exchange). The outer rows keep their order in both.
+// instead of asking that driver once per outer row: at the first outer row,
+// a small inner side (the bounds of a leaf's held rows) is read once; a
+// larger one is asked per batch of outer rows for the rows of their distinct
+// key values (an IN list per exchange). The outer rows keep their order in
+// both.
 //
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
@@ -160,7 +161,7 @@ class SQLRSJoin : public SQLRowSource {
   // Pushes a condition into a side; a residual becomes a filter over it.
   static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition);
   int FetchNested();
-  // FULL joins, and LEFT and RIGHT joins that buffer their inner side.
+  // FULL joins, and the other joins that buffer their inner side.
   int FetchBuffered();
   // The first column and the column count of the inner side.
   int InnerOffset() { return OuterIsRight() ? 0 : nL(); }
@@ -227,6 +228,7 @@ class SQLRSJoin : public SQLRowSource {
   std::uint32_t candidate_ = 0;  // the index in ids_ of the row NextCandidate gave
   bool batches_ = false;    // across drivers: the inner side is read per batch of outer rows
   bool outerDone_ = false;  // batches: the outer side has given its last row
+  bool heldOuter_ = false;  // batches: the outer side's current row is the next batch's first
   std::vector<SQLValueStore> batch_;  // batches: the outer rows, row after row
   size_t batchRows_ = 0, batchNext_ = 0;
   // The buffered inner rows.
