@@ -42,6 +42,7 @@
 #include "sql/common/sql_schema.h"
 #include "sql/common/value_store.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/held_rows.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_join.h"
@@ -1035,6 +1036,76 @@ TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
     EXPECT_EQ(answered, local) << q.text;
     EXPECT_FALSE(local.empty()) << q.text;
   }
+}
+
+// INNER joins of company 1 with company 2, which in the layout "two" reads
+// company 2 once, or (the most rows read whole lowered to none) per batch of
+// company 1's key values: the rows of the tree run as built, in the order
+// asked, with NULL keys (the CASE), padded names, repeated keys, a join
+// condition from the WHERE and one of two equal columns.
+TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
+  const int E = Id("emp"), N = Id("name"), D = Id("dept"), S = Id("salary"), H = Id("hired");
+  const int W = schema_->GetNumCols();
+  auto second = [W](SQLRowSource *b, int column) {
+    return new SQLRSSCColumnRef(0, W + column, b->GetColumnDescriptor(column));
+  };
+  std::vector<Query> corpus;
+  // SELECT a.emp, a.n, b.emp FROM (SELECT emp, CASE dept WHEN 'A' THEN name
+  // WHEN 'B' THEN name END n FROM c1) a JOIN c2 b ON a.n = b.name ORDER BY
+  // a.emp DESC, b.emp
+  corpus.push_back({"SELECT a.emp, a.n, b.emp FROM (SELECT emp, CASE dept ... END n FROM c1) a JOIN c2 b ON a.n = "
+                    "b.name ORDER BY 1 DESC, 3",
+                    true, [=, this] {
+                      SQLRowSource *t = Leaf(1);
+                      auto *clauses = new List<SQLRSSCSimpleCase::WhenClause *>;
+                      clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("A"), Col(t, N)));
+                      clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("B"), Col(t, N)));
+                      SQLRowSource *a = Project(t, {Col(t, E), new SQLRSSCSimpleCase(Col(t, D), clauses, nullptr)});
+                      SQLRowSource *b = Leaf(2);
+                      auto *on = Cmp(SQLRSSC_EQUAL, Col(a, 1), new SQLRSSCColumnRef(0, 2 + N, b->GetColumnDescriptor(N)));
+                      SQLRowSource *j = new SQLRSJoin(SQL_JOIN_INNER, a, b, on);
+                      return Sort(Project(j, {Col(a, 0), Col(a, 1), new SQLRSSCColumnRef(0, 2 + E, b->GetColumnDescriptor(E))}),
+                                  {{0, 1}, {2, 0}});
+                    }});
+  // SELECT a.emp, b.emp FROM c1 a, c2 b WHERE a.dept = b.dept AND a.salary < b.salary ORDER BY 1, 2
+  corpus.push_back({"SELECT a.emp, b.emp FROM c1 a, c2 b WHERE a.dept = b.dept AND a.salary < b.salary ORDER BY 1, 2",
+                    true, [=, this] {
+                      SQLRowSource *a = Leaf(1);
+                      SQLRowSource *b = Leaf(2);
+                      auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(a, D), second(b, D)),
+                                                   Cmp(SQLRSSC_LESS_THAN, Col(a, S), second(b, S)));
+                      auto *j = new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, a, b, nullptr), where);
+                      return Sort(Project(j, {Col(a, E), second(b, E)}), {{0, 0}, {1, 0}});
+                    }});
+  // SELECT a.emp, b.emp, b.name FROM c1 a JOIN c2 b ON a.dept = b.dept AND a.hired = b.hired
+  corpus.push_back({"SELECT a.emp, b.emp, b.name FROM c1 a JOIN c2 b ON a.dept = b.dept AND a.hired = b.hired", false,
+                    [=, this] {
+                      SQLRowSource *a = Leaf(1);
+                      SQLRowSource *b = Leaf(2);
+                      auto *on = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(a, D), second(b, D)),
+                                                Cmp(SQLRSSC_EQUAL, second(b, H), Col(a, H)));
+                      return Project(new SQLRSJoin(SQL_JOIN_INNER, a, b, on), {Col(a, E), second(b, E), second(b, N)});
+                    }});
+  for (size_t whole : {SQLRSHeldRows::kMaxRows, size_t{0}}) {
+    SQLRSJoin::SetInnerRowsReadWhole(whole);
+    for (Query &q : corpus) {
+      Rows joined, local;
+      try {
+        joined = Run(q.build(), true);
+        local = Run(q.build(), false);
+      } catch (const SQLException &e) {
+        ADD_FAILURE() << q.text << ": " << e.GetSQLState() << " " << e.GetMessageText()->GetString();
+        continue;
+      }
+      if (!q.ordered) {
+        std::sort(joined.begin(), joined.end());
+        std::sort(local.begin(), local.end());
+      }
+      EXPECT_EQ(joined, local) << q.text << " (rows read whole: " << whole << ")";
+      EXPECT_FALSE(local.empty()) << q.text;
+    }
+  }
+  SQLRSJoin::SetInnerRowsReadWhole(SQLRSHeldRows::kMaxRows);
 }
 
 INSTANTIATE_TEST_SUITE_P(TssModesAndLayouts, SqlAgentDiff,

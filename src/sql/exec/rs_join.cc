@@ -1,6 +1,8 @@
 #include "sql/exec/rs_join.h"
 
 #include <algorithm>
+#include <string>
+#include <unordered_set>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -9,12 +11,14 @@
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/held_rows.h"
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
+#include "sql/exec/subquery_answers.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
 
@@ -22,6 +26,9 @@ namespace {
 
 // Rows of a buffered join's inner side held in memory at least.
 constexpr int kBufferedJoinRowsInMemory = 4096;
+
+// See SQLRSJoin::SetInnerRowsReadWhole.
+size_t g_innerRowsReadWhole = SQLRSHeldRows::kMaxRows;
 
 std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCSearchCond *condition) {
   pSQLRSSCColumnRefList refs;
@@ -115,6 +122,41 @@ SQLDatabaseInstance const *SideInstance(SQLRowSource *side) {
   SQLGetDBInstanceVisitor visitor;
   side->AcceptVisit(visitor);
   return visitor.GetResult();
+}
+
+// TRUE when the inner side's tables sit on one driver that does not serve
+// every table of the outer side.
+bool InnerOnAnotherDriver(SQLRowSource *outer, SQLRowSource *inner) {
+  SQLDatabaseInstance const *theirs = SideInstance(inner);
+  SQLDatabaseInstance const *ours = SideInstance(outer);
+  return theirs != nullptr &&
+         (ours == nullptr || !const_cast<SQLDatabaseInstance *>(ours)->IsCompatible(const_cast<SQLDatabaseInstance *>(theirs)));
+}
+
+// TRUE when the join's condition or an enclosing conjunct requires a
+// column of the left side (below `nl`) and one of the right side equal.
+bool JoinsOnEqualColumns(SQLRSSCSearchCond const *condition, List<SQLRSSCSearchCond const *> *filters, int nl, int n) {
+  std::vector<std::pair<int, int>> equal;
+  if (condition != nullptr) condition->GetEqualColumns(nl, &equal);
+  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) { c->GetEqualColumns(nl, &equal); });
+  return std::any_of(equal.begin(), equal.end(), [n](std::pair<int, int> const &p) { return p.second < n; });
+}
+
+// The table leaf of a side that is one (or a filter over one), else null.
+SQLRSFetch *SideLeaf(SQLRowSource *side) {
+  if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
+  return dynamic_cast<SQLRSFetch *>(side);
+}
+
+// Bytes a held value weighs against the bounds of held rows.
+size_t HeldWeight(SQLValueStore const *v) {
+  size_t weight = sizeof(SQLValueStore);
+  if (v->GetType() == SQL_ARRAY) {
+    for (int i = 0; i < v->GetDimension(); ++i) weight += HeldWeight(v->GetElement(i));
+  } else if (!v->IsNull() && (v->GetType() == SQL_STRING || v->GetType() == SQL_RAW)) {
+    weight += v->GetLength();
+  }
+  return weight;
 }
 
 // Takes the filter off a side; its references move by `shift`.
@@ -332,13 +374,20 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl);
   // (A join that was handed parameterised conditions before it was
   // optimised keeps running its inner side per outer row.)
-  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner || dearOuter) &&
+  // An INNER join with a table of another driver on equal columns reads
+  // it once, or per batch of outer rows, not once per outer row (unless its
+  // outer side's dear condition asks for the inner side first).
+  bool const acrossDrivers = type_ == SQL_JOIN_INNER && !filteredInner && !dearOuter && !JoinsTables(Inner()) &&
+                             InnerOnAnotherDriver(Outer(), Inner()) &&
+                             JoinsOnEqualColumns(condition_.get(), filters, nl, nl + nR());
+  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner || dearOuter || acrossDrivers) &&
       parameterColumns_.NrElements() == 0) {
     // The inner side is read once and the condition stays here (hashed by
     // its equal columns): run once per outer row, an outer join's inner
     // side would cost a driver's query per row, and a side that joins
     // tables would repeat its own join each time.
     buffered_ = true;
+    acrossDrivers_ = acrossDrivers;
     return;
   }
   if (!condition_) return;
@@ -742,12 +791,30 @@ SQLValueStore const *SQLRSJoin::DoGetValueStoreAddr(int column) {
   bool leftColumn = column < nl;
   bool inner = OuterIsRight() ? leftColumn : !leftColumn;
   bool own = type_ == SQL_JOIN_FULL || (type_ == SQL_JOIN_LEFT && !leftColumn) ||
-             (type_ == SQL_JOIN_RIGHT && leftColumn) || (buffered_ && inner);
+             (type_ == SQL_JOIN_RIGHT && leftColumn) || (buffered_ && inner) || acrossDrivers_;
   if (own) return &own_[static_cast<size_t>(column - ownOffset_)];
   return leftColumn ? left_->GetValueStoreAddr(column) : right_->GetValueStoreAddr(column - nl);
 }
 
+void SQLRSJoin::TakeKeyList() {
+  if (keyLeaf_ != nullptr || !condition_) return;
+  SQLRSFetch *leaf = SideLeaf(Inner());
+  if (leaf == nullptr) return;
+  std::vector<std::pair<int, int>> equal;
+  int const nl = nL();
+  condition_->GetEqualColumns(nl, &equal);
+  for (auto [l, r] : equal) {
+    if (r - nl >= leaf->GetNumCols()) continue;
+    if (leaf->TakeKeyList(r - nl, left_->GetColumnDescriptor(l))) {
+      keyLeaf_ = leaf;
+      keyOuter_ = l;
+      return;
+    }
+  }
+}
+
 void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
+  if (acrossDrivers_) TakeKeyList();
   left_->Prepare(context);
   right_->Prepare(context);
   int const nl = nL();
@@ -767,11 +834,6 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
       bufferRow_.push_back(Inner()->GetValueStoreAddr(i));
       bufferDescriptors_.push_back(Inner()->GetColumnDescriptor(i));
     }
-    if (type_ == SQL_JOIN_FULL) {
-      status_.SetInteger(0);
-      bufferRow_.push_back(&status_);
-      bufferDescriptors_.push_back(&statusDescriptor_);
-    }
     // Each outer row reads the buffered rows of its hash in no particular
     // order: a small inner side stays in memory whole, however few rows
     // the cache setting gives other buffers (a spilled row costs a read of
@@ -786,7 +848,8 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     case SQL_JOIN_RIGHT: from = 0, to = nl; break;
     case SQL_JOIN_FULL: from = 0, to = nl + nr; break;
     default:
-      if (buffered_) from = innerOff, to = innerOff + ni;
+      if (acrossDrivers_) from = 0, to = nl + nr;
+      else if (buffered_) from = innerOff, to = innerOff + ni;
       break;
   }
   ownOffset_ = from;
@@ -805,7 +868,7 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     std::vector<SQLValueStore const *> stores;
     for (int c = 0; c < nl + nr; ++c) {
       bool inner = c >= innerOff && c < innerOff + ni;
-      if (buffered_ && inner)
+      if ((buffered_ && inner) || acrossDrivers_)
         stores.push_back(&own_[static_cast<size_t>(c - ownOffset_)]);
       else
         stores.push_back(c < nl ? left_->GetValueStoreAddr(c) : right_->GetValueStoreAddr(c - nl));
@@ -818,7 +881,8 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
       for (auto [l, r] : equal) {
         int outer = OuterIsRight() ? r : l, inner = OuterIsRight() ? l : r;
         keys_.emplace_back(outer, inner);
-        outerKeys_.push_back(Outer()->GetValueStoreAddr(outer - OuterOffset()));
+        outerKeys_.push_back(acrossDrivers_ ? &own_[static_cast<size_t>(outer - ownOffset_)]
+                                            : Outer()->GetValueStoreAddr(outer - OuterOffset()));
         innerKeys_.push_back(Inner()->GetValueStoreAddr(inner - innerOff));
       }
     }
@@ -831,6 +895,8 @@ void SQLRSJoin::DoSetMaxRows(int limit) {
 
 void SQLRSJoin::DoExec() {
   state_ = 1;
+  batches_ = outerDone_ = heldOuter_ = false;
+  batchRows_ = batchNext_ = 0;
   // An INNER join of a side that yields nothing reads neither side: the
   // other side's work (a condition holding a subquery, per row) is spared.
   if (type_ == SQL_JOIN_INNER && (Inner()->YieldsNoRow() || Outer()->YieldsNoRow())) {
@@ -838,7 +904,7 @@ void SQLRSJoin::DoExec() {
     filled_ = true;
     return;
   }
-  if (buffered_ && type_ == SQL_JOIN_INNER) {
+  if (buffered_ && type_ == SQL_JOIN_INNER && !acrossDrivers_) {
     // No inner row, no joined row: the outer side is not read at all.
     filled_ = true;
     if (FillBuffer() == 0) {
@@ -849,8 +915,9 @@ void SQLRSJoin::DoExec() {
     return;
   }
   Outer()->Exec();
-  // A LEFT or RIGHT join reads its inner side at the first outer row: none,
-  // and it is not read at all. FULL hands out the inner rows in any case.
+  // A LEFT or RIGHT join, and an INNER join across drivers, reads its inner
+  // side at the first outer row: none, and it is not read at all. FULL
+  // hands out the inner rows in any case.
   filled_ = false;
   if (buffered_ && type_ == SQL_JOIN_FULL) {
     FillBuffer();
@@ -858,21 +925,115 @@ void SQLRSJoin::DoExec() {
   }
 }
 
-size_t SQLRSJoin::FillBuffer() {
-  Inner()->Exec();
-  buffer_->Empty();
+void SQLRSJoin::EmptyBuffer() {
+  if (buffer_) buffer_->Empty();
+  ids_.clear();
+  matched_.clear();
   hash_.clear();
   candidates_ = nullptr;
-  status_.SetInteger(0);
+}
+
+void SQLRSJoin::SetInnerRowsReadWhole(size_t rows) { g_innerRowsReadWhole = rows; }
+
+size_t SQLRSJoin::FillBuffer() {
+  EmptyBuffer();
   size_t rows = 0;
+  ReadInner(false, &rows);
+  return rows;
+}
+
+bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
+  Inner()->Exec();
+  size_t weight = 0;
   while (Inner()->Fetch() != 0) {
-    SQLVSBufferId id = buffer_->Write(bufferRow_.data());
-    ++rows;
+    if (bounded) {
+      for (SQLValueStore const *v : bufferRow_) weight += HeldWeight(v);
+      if (*rows + 1 > g_innerRowsReadWhole || weight > SQLRSHeldRows::kMaxWeight) {
+        Inner()->Break();
+        EmptyBuffer();
+        *rows = 0;
+        return false;
+      }
+    }
+    ids_.push_back(buffer_->Write(bufferRow_.data()));
+    if (type_ == SQL_JOIN_FULL) matched_.push_back(false);
+    ++*rows;
     std::uint64_t h = 0;
-    if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(id);
+    if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(static_cast<std::uint32_t>(ids_.size() - 1));
   }
   Inner()->Break();
-  return rows;
+  return true;
+}
+
+bool SQLRSJoin::NextOuterRow() {
+  int const outerOff = OuterOffset();
+  int const no = Outer()->GetNumCols();
+  if (!batches_) {
+    if (Outer()->Fetch() == 0) return false;
+    if (acrossDrivers_ && !filled_) {
+      filled_ = true;
+      EmptyBuffer();
+      size_t rows = 0;
+      if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
+      // An inner side beyond the bounds of held rows is asked for the key
+      // values of each batch of outer rows instead, this row the first.
+      if (!ReadInner(keyLeaf_ != nullptr, &rows)) {
+        batches_ = heldOuter_ = true;
+        return NextOuterRow();
+      }
+      if (rows == 0) return false;  // no outer row finds a partner
+    }
+    if (type_ == SQL_JOIN_FULL || acrossDrivers_) CopyOwn(outerOff, outerOff + no);
+    return true;
+  }
+  if (batchNext_ == batchRows_ && !NextBatch()) return false;
+  SQLValueStore const *row = &batch_[batchNext_++ * static_cast<size_t>(no)];
+  for (int c = 0; c < no; ++c) own_[static_cast<size_t>(outerOff + c - ownOffset_)].Copy(&row[c]);
+  return true;
+}
+
+bool SQLRSJoin::NextBatch() {
+  // Outer rows per batch: each batch costs an exchange per kKeyListLength
+  // distinct key values among them.
+  constexpr size_t kBatchRows = 4 * SQLRSFetch::kKeyListLength;
+  int const outerOff = OuterOffset();
+  size_t const no = static_cast<size_t>(Outer()->GetNumCols());
+  batchRows_ = batchNext_ = 0;
+  if (outerDone_) return false;
+  if (batch_.size() < kBatchRows * no) batch_.resize(kBatchRows * no);
+  while (batchRows_ < kBatchRows) {
+    if (heldOuter_) {
+      heldOuter_ = false;  // the outer side's current row comes first
+    } else if (Outer()->Fetch() == 0) {
+      outerDone_ = true;
+      break;
+    }
+    for (size_t c = 0; c < no; ++c)
+      batch_[batchRows_ * no + c].Copy(copyFrom_[static_cast<size_t>(outerOff - ownOffset_) + c]);
+    ++batchRows_;
+  }
+  if (batchRows_ == 0) return false;
+  // The distinct key values of the batch, without NULLs (no row equals them).
+  std::vector<SQLValueStore const *> keys;
+  std::unordered_set<std::string> seen;
+  std::string image;
+  for (size_t r = 0; r < batchRows_; ++r) {
+    SQLValueStore const *v = &batch_[r * no + static_cast<size_t>(keyOuter_ - outerOff)];
+    if (v->IsNull() || v->GetType() == SQL_ARRAY) continue;
+    image.clear();
+    SQLRSAppendKeyImage(v, &image);
+    if (seen.insert(image).second) keys.push_back(v);
+  }
+  EmptyBuffer();
+  size_t rows = 0;
+  for (size_t from = 0; from < keys.size(); from += SQLRSFetch::kKeyListLength) {
+    size_t const to = std::min(keys.size(), from + SQLRSFetch::kKeyListLength);
+    keyLeaf_->SetKeyList(std::vector<SQLValueStore const *>(keys.begin() + static_cast<std::ptrdiff_t>(from),
+                                                            keys.begin() + static_cast<std::ptrdiff_t>(to)));
+    ReadInner(false, &rows);
+  }
+  keyLeaf_->SetKeyList({});
+  return true;
 }
 
 bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {
@@ -892,16 +1053,22 @@ void SQLRSJoin::StartCandidates() {
     buffer_->Iterate();
     return;
   }
-  static std::vector<SQLVSBufferId> const kNone;
+  static std::vector<std::uint32_t> const kNone;
   std::uint64_t h = 0;
   auto found = KeyHash(outerKeys_, &h) ? hash_.find(h) : hash_.end();
   candidates_ = found == hash_.end() ? &kNone : &found->second;
 }
 
-SQLValueStore *SQLRSJoin::NextCandidate() {
-  if (candidates_ == nullptr) return buffer_->NextRowForUpdate();
+SQLValueStore const *SQLRSJoin::NextCandidate() {
+  if (candidates_ == nullptr) {
+    // Every buffered row in the order read: a walk of the buffer.
+    SQLValueStore const *row = buffer_->NextRowForRead();
+    if (row != nullptr) candidate_ = static_cast<std::uint32_t>(nextCandidate_++);
+    return row;
+  }
   if (nextCandidate_ >= candidates_->size()) return nullptr;
-  return buffer_->GetForUpdate((*candidates_)[nextCandidate_++]);
+  candidate_ = (*candidates_)[nextCandidate_++];
+  return buffer_->GetForRead(ids_[candidate_]);
 }
 
 void SQLRSJoin::SetOwnNull(int from, int to) {
@@ -956,9 +1123,12 @@ int SQLRSJoin::FetchBuffered() {
   for (;;) {
     if (state_ == 0) {
       if (!full) return 0;
-      // The right rows that no left row matched, beside a NULL left side.
-      while (SQLValueStore const *row = buffer_->NextRowForRead()) {
-        if (row[nr].GetInteger() != 0) continue;
+      // The right rows that no left row matched, beside a NULL left side:
+      // the matched ones are not read again.
+      while (nextCandidate_ < ids_.size()) {
+        size_t const i = nextCandidate_++;
+        if (matched_[i]) continue;
+        SQLValueStore const *row = buffer_->GetForRead(ids_[i]);
         for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
         SetOwnNull(0, nl);
         return 1;
@@ -966,23 +1136,22 @@ int SQLRSJoin::FetchBuffered() {
       return 0;
     }
     if (state_ == 1) {
-      if (Outer()->Fetch() == 0) {
+      if (!NextOuterRow()) {
         state_ = 0;
-        buffer_->Iterate();
+        nextCandidate_ = 0;
         continue;
       }
       if (!filled_) {
         FillBuffer();
         filled_ = true;
       }
-      if (full) CopyOwn(0, nl);
       state_ = 2;
       StartCandidates();
     }
-    while (SQLValueStore *row = NextCandidate()) {
+    while (SQLValueStore const *row = NextCandidate()) {
       for (int c = 0; c < ni; ++c) own_[static_cast<size_t>(innerOff + c - ownOffset_)].Copy(&row[c]);
       if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
-      if (full) row[nr].SetInteger(1);
+      if (full) matched_[candidate_] = true;
       state_ = 3;
       return 1;
     }
@@ -998,9 +1167,7 @@ int SQLRSJoin::FetchBuffered() {
 void SQLRSJoin::DoBreak() {
   Outer()->Break();
   if (!buffered_ && (state_ == 2 || state_ == 3)) Inner()->Break();
-  if (buffer_) buffer_->Empty();
-  hash_.clear();
-  candidates_ = nullptr;
+  EmptyBuffer();
   if (condition_) condition_->Reset();
 }
 

@@ -7,17 +7,26 @@
 // inner side, which is executed again for every outer row with the
 // parameters bound to that row's values: the inner side's work becomes a
 // parameterised query that a driver can answer with an index. The FULL join
-// reads its right side once into a buffer with a "status" column that
-// records whether a buffered row found a partner, evaluates the condition
-// itself, and hands out the unmatched right rows at the end. LEFT and RIGHT
+// reads its right side once into a buffer, keeps beside it in memory a flag
+// per buffered row that records whether the row found a partner (so that a
+// buffer that spilled is only read again, never written), evaluates the
+// condition itself, and hands out the unmatched right rows at the end. LEFT and RIGHT
 // joins, and an INNER join whose inner side joins tables itself (here, or in
 // a driver's query) or that an enclosing condition of its own filters here,
 // do the same with their inner side (read once, at the first outer row, not
-// a driver's query per outer row), without the status; such an INNER join reads that side first,
+// a driver's query per outer row), without the flags; such an INNER join reads that side first,
 // and its outer side not at all when no inner row is left. A buffered join whose
 // condition requires columns of the two sides to be equal keeps a hash of
 // the buffered rows by those columns and examines, per outer row, only the
 // rows of the same hash.
+//
+// An INNER join whose inner side is a table of another driver, on a
+// condition that requires columns of the two sides equal, is buffered too,
+// instead of asking that driver once per outer row: at the first outer row,
+// a small inner side (the bounds of a leaf's held rows) is read once; a
+// larger one is asked per batch of outer rows for the rows of their distinct
+// key values (an IN list per exchange). The outer rows keep their order in
+// both.
 //
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
@@ -52,6 +61,7 @@
 #include "sql/exec/vs_buffer.h"
 
 class SQLParameter;
+class SQLRSFetch;
 
 class SQLRSJoin : public SQLRowSource {
  public:
@@ -83,6 +93,12 @@ class SQLRSJoin : public SQLRowSource {
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   void createQPsubquery(SQLColumnRef2QDBColumnIdMap *map, SQLRSFetchParameters *params,
                         unsigned long id) override;
+
+  // The most rows of another driver's table that a join across drivers
+  // reads whole (by default the bound of a leaf's held rows); beyond them it
+  // asks per batch of outer rows. Tests lower it to run batches over small
+  // tables.
+  static void SetInnerRowsReadWhole(size_t rows);
 
   SQLJoinType GetJoinType() const { return type_; }
   SQLRSSCSearchCond *GetCondition() const { return condition_.get(); }
@@ -148,16 +164,32 @@ class SQLRSJoin : public SQLRowSource {
   // Pushes a condition into a side; a residual becomes a filter over it.
   static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition);
   int FetchNested();
-  // FULL joins, and LEFT and RIGHT joins that buffer their inner side.
+  // FULL joins, and the other joins that buffer their inner side.
   int FetchBuffered();
   // The first column and the column count of the inner side.
   int InnerOffset() { return OuterIsRight() ? 0 : nL(); }
-  // Reads the inner side into the buffer and the hash; the rows read.
+  // Reads the inner side into the buffer and the hash (emptied first); the
+  // rows read.
   size_t FillBuffer();
+  // Adds the inner side's rows to the buffer and the hash. With `bounded`,
+  // FALSE when they go beyond the bounds of held rows: the inner side is
+  // then broken off and the buffer emptied.
+  bool ReadInner(bool bounded, size_t *rows);
+  // The next outer row into the own stores (FULL, and joins across drivers)
+  // or the outer side's; FALSE after the last.
+  bool NextOuterRow();
+  // Joins across drivers, in batches: reads the next batch of outer rows and
+  // the inner rows of their key values; FALSE when no outer row is left.
+  bool NextBatch();
+  // Before the inner side is prepared: a join across drivers finds the leaf
+  // that takes its key lists.
+  void TakeKeyList();
   // Starts the buffered rows that may match the current outer row; the
   // next of them, or null.
   void StartCandidates();
-  SQLValueStore *NextCandidate();
+  SQLValueStore const *NextCandidate();
+  // Drops the buffered rows, their hash and their flags.
+  void EmptyBuffer();
   // The hash of the key columns of a row (stores by join column offset);
   // FALSE when a key is NULL, which no row equals.
   bool KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const;
@@ -180,21 +212,32 @@ class SQLRSJoin : public SQLRowSource {
   intList parameterColumns_;          // join column of each parameter
   std::vector<SQLValueStore const *> parameterSources_;
   bool buffered_ = false;  // the inner side is read once into buffer_ (always for FULL)
+  // INNER, the inner side a table of another driver: buffered, own stores for
+  // every column, and the inner rows read whole or per batch of outer rows.
+  bool acrossDrivers_ = false;
+  SQLRSFetch *keyLeaf_ = nullptr;  // the inner leaf that takes key lists, null: none
+  int keyOuter_ = -1;               // the outer join column whose values the lists carry
   // Buffered: the (outer, inner) join columns that the condition requires
   // equal, and the stores of the outer and the inner key columns.
   std::vector<std::pair<int, int>> keys_;
   std::vector<SQLValueStore const *> outerKeys_, innerKeys_;
   // ---- one execution of a buffered join ----
   bool filled_ = false;  // the inner side is in the buffer
-  std::unordered_map<std::uint64_t, std::vector<SQLVSBufferId>> hash_;  // buffered rows by key hash
-  std::vector<SQLVSBufferId> const *candidates_ = nullptr;  // null: every buffered row
+  std::vector<SQLVSBufferId> ids_;  // the buffered rows in the order read
+  std::vector<bool> matched_;       // FULL: per buffered row, whether it found a partner
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> hash_;  // buffered rows (indexes of ids_) by key hash
+  std::vector<std::uint32_t> const *candidates_ = nullptr;  // null: every buffered row
   size_t nextCandidate_ = 0;
-  // The buffered inner rows (FULL: the right rows with their status).
+  std::uint32_t candidate_ = 0;  // the index in ids_ of the row NextCandidate gave
+  bool batches_ = false;    // across drivers: the inner side is read per batch of outer rows
+  bool outerDone_ = false;  // batches: the outer side has given its last row
+  bool heldOuter_ = false;  // batches: the outer side's current row is the next batch's first
+  std::vector<SQLValueStore> batch_;  // batches: the outer rows, row after row
+  size_t batchRows_ = 0, batchNext_ = 0;
+  // The buffered inner rows.
   std::unique_ptr<SQLVSBuffer> buffer_;
   std::vector<SQLValueStore const *> bufferRow_;
   std::vector<SQLColumnDescriptor const *> bufferDescriptors_;
-  SQLValueStore status_;
-  SQLColumnDescriptor statusDescriptor_{"status", SQL_INTEGER, 4, 1};
 };
 
 class SQLRSConstLeftOuterJoin : public SQLRowSource {

@@ -94,7 +94,7 @@ SQLRSNetFetch::SQLRSNetFetch(char const *tableName, int companyNumber, SQLIndexH
 SQLRSNetFetch::~SQLRSNetFetch() {
   SQLNetAgentClient *client = SQLNetAgentClient::Existing();
   if (client == nullptr) return;  // no client: its statements are gone
-  for (unsigned long id : {statement_, listStatement_}) {
+  for (unsigned long id : {statement_, listStatement_, keyStatement_}) {
     if (id == 0) continue;
     try {
       client->Destroy(id);
@@ -148,11 +148,13 @@ void SQLRSNetFetch::TakeOver(SQLRSNetFetch *other) {
 void SQLRSNetFetch::SetBufferSize(int rows) {
   Agent().SetBufferSize(statement_, rows);
   if (listStatement_ != 0) Agent().SetBufferSize(listStatement_, rows);
+  if (keyStatement_ != 0) Agent().SetBufferSize(keyStatement_, rows);
 }
 
 void SQLRSNetFetch::SetCursorTimeOut(long deadline) {
   Agent().SetTimeOut(statement_, deadline);
   if (listStatement_ != 0) Agent().SetTimeOut(listStatement_, deadline);
+  if (keyStatement_ != 0) Agent().SetTimeOut(keyStatement_, deadline);
 }
 
 bool SQLRSNetFetch::OperatesOnThisDBInstance(SQLDatabaseInstance *instance) {
@@ -163,11 +165,13 @@ void SQLRSNetFetch::AttachToSession(unsigned long sessionId) {
   if (blat_get_state(kTraceStateNetFetch)) blat_sql_netFetchId(statement_);
   Agent().Attach(statement_, static_cast<int>(sessionId), instance_.get());
   if (listStatement_ != 0) Agent().Attach(listStatement_, static_cast<int>(sessionId), instance_.get());
+  if (keyStatement_ != 0) Agent().Attach(keyStatement_, static_cast<int>(sessionId), instance_.get());
 }
 
 void SQLRSNetFetch::DetachFromSession() {
   if (statement_ != 0) Agent().Close(statement_);
   if (listStatement_ != 0) Agent().Close(listStatement_);
+  if (keyStatement_ != 0) Agent().Close(keyStatement_);
 }
 
 bool SQLRSNetFetch::IsVariable(int level) { return outerParams_.IsVariable(level); }
@@ -190,12 +194,12 @@ bool SQLRSNetFetch::OuterValueStores(int level, std::vector<SQLValueStore const 
 }
 
 bool SQLRSNetFetch::HoldRows() {
-  holdRows_ = parameters_.NrElements() == 0 && outerParams_.Count() == 0;
+  holdRows_ = parameters_.NrElements() == 0 && outerParams_.Count() == 0 && keyParams_.empty();
   return holdRows_;
 }
 
 void SQLRSNetFetch::TakeListOf(SQLRSSCInSubquery *in) {
-  if (listed_ != nullptr || sorted_ || hinted_ || holdRows_) return;
+  if (listed_ != nullptr || sorted_ || hinted_ || holdRows_ || !keyParams_.empty()) return;
   SQLRSSCValueExpr *value = in->GetValue();
   pSQLRSSCColumnRefList outer;
   value->GetColumnRefs(0, SQL_CREF_OUTER, &outer);
@@ -216,6 +220,25 @@ void SQLRSNetFetch::TakeListOf(SQLRSSCInSubquery *in) {
   }
   list.AppendTokenString(description_);
   listed_ = in;
+}
+
+bool SQLRSNetFetch::TakeKeyList(int column, SQLColumnDescriptor const *type) {
+  if (!keyParams_.empty() || listed_ != nullptr || sorted_ || hinted_ || holdRows_ || statement_ != 0 ||
+      column < 0 || column >= static_cast<int>(descriptors_.size()) ||
+      descriptors_[static_cast<size_t>(column)]->GetDepth() > 1 || type->GetDepth() > 1)
+    return false;
+  SQLTokenString &list = keyDescription_;  // written once: keyParams_ is filled below
+  list.AppendToken(SQLNWTRSFilter);
+  list.AppendToken(SQLNWTSCInSet);
+  SQLRSSCColumnRef(0, column, descriptors_[static_cast<size_t>(column)]).createTokenString(&list, 0, &outerParams_);
+  list.AppendBs2(static_cast<std::int16_t>(kKeyListLength));
+  for (size_t i = 0; i < kKeyListLength; ++i) {
+    keyParams_.push_back(std::make_unique<SQLParameter>());
+    keyParams_.back()->SetType(type->GetType(), type->GetLength(), 1);
+    SQLRSSCParameterRef(keyParams_.back().get()).createTokenString(&list, 0, &outerParams_);
+  }
+  list.AppendTokenString(description_);
+  return true;
 }
 
 bool SQLRSNetFetch::BindList() {
@@ -545,6 +568,11 @@ void SQLRSNetFetch::DoPrepare(SQLRSPrepareContext *context) {
   if (bufferSize_ != 0) Agent().SetBufferSize(statement_, static_cast<int>(bufferSize_));
   held_.Prepare(holdRows_ ? context->Executions() : nullptr, storeAddrs_);
   replaying_ = false;
+  if (!keyParams_.empty()) {
+    keyStatement_ = Agent().Prepare(keyDescription_);
+    Agent().BindOutput(keyStatement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
+    if (bufferSize_ != 0) Agent().SetBufferSize(keyStatement_, static_cast<int>(bufferSize_));
+  }
   if (listed_ != nullptr) {
     listStatement_ = Agent().Prepare(listDescription_);
     Agent().BindOutput(listStatement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
@@ -557,6 +585,7 @@ void SQLRSNetFetch::DoSetMaxRows(int limit) {
   // Held rows are all the rows: the row source's own count keeps the limit.
   if (!holdRows_) Agent().SetMaxRows(statement_, limit);
   if (listStatement_ != 0) Agent().SetMaxRows(listStatement_, limit);
+  if (keyStatement_ != 0) Agent().SetMaxRows(keyStatement_, limit);
 }
 
 void SQLRSNetFetch::DoExec() {
@@ -582,6 +611,14 @@ void SQLRSNetFetch::DoExec() {
   // The filter above answered its IN before this Exec (LeavesNoRow): a
   // short list of its values goes to the driver with the description.
   current_ = listed_ != nullptr && BindList() ? listStatement_ : statement_;
+  if (!keyList_.empty()) {
+    // Unused places repeat the last value: the list is the same.
+    for (size_t i = 0; i < kKeyListLength; ++i) {
+      keyParams_[i]->BindVS(keyList_[std::min(i, keyList_.size() - 1)]);
+      Agent().BindParam(keyStatement_, keyParams_[i].get());
+    }
+    current_ = keyStatement_;
+  }
   Agent().BindParams(current_, &parameters_);
   outerParams_.Bind(current_);
   Agent().Exec(current_);

@@ -63,6 +63,11 @@ class SQLRSNetFetch : public SQLRSFetch {
   // are that few, one type, non-NULL (repeated ones count once).
   void TakeListOf(SQLRSSCInSubquery *in) override;
   static constexpr size_t kListLength = 16;
+  // A leaf that has taken no sort, no hints and no short list prepares a
+  // second statement, its description under a filter "column IN (key
+  // list)", and runs it while a list is set.
+  bool TakeKeyList(int column, SQLColumnDescriptor const *type) override;
+  void SetKeyList(std::vector<SQLValueStore const *> values) override { keyList_ = std::move(values); }
 
   // ---- queries over the subtree: a leaf holds no expressions of the tree ----
   void GetColumnRefs(int, SQLRSSCColumnRefType, pSQLRSSCColumnRefList *) override {}
@@ -99,6 +104,8 @@ class SQLRSNetFetch : public SQLRSFetch {
   SQLTokenString const &GetDescription() const { return description_; }
   // The agent statement, 0 before Prepare.
   unsigned long GetStatementId() const { return statement_; }
+  // The statement of the key lists, 0 without one or before Prepare.
+  unsigned long GetKeyStatementId() const { return keyStatement_; }
   // Statement parameters the description refers to, each once.
   pconstSQLParameterList const &GetParameters() const { return parameters_; }
   // TRUE when the description joins tables (the driver evaluates a join).
@@ -159,6 +166,11 @@ class SQLRSNetFetch : public SQLRSFetch {
   // Binds the list of the held values to the second statement; FALSE when
   // they are not a short list of one type.
   bool BindList();
+  // ---- the rows of a join's key list (TakeKeyList) ----
+  std::vector<std::unique_ptr<SQLParameter>> keyParams_;  // none: no key list taken
+  SQLTokenString keyDescription_{20};
+  unsigned long keyStatement_ = 0;  // 0: not prepared
+  std::vector<SQLValueStore const *> keyList_;  // the values of the next Execs, empty: none
   SQLRSHeldRows held_;
   bool replaying_ = false;        // this Exec's rows come from held_
 };

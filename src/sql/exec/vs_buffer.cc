@@ -31,6 +31,7 @@
 // a row of another shape is refused ("22026") when written.
 #include "sql/exec/vs_buffer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -61,6 +62,7 @@ namespace {
 constexpr int kDefaultCacheRows = 71;
 constexpr long kHeaderSize = 12;
 constexpr long kMaxRecordField = 0x7FFFFFFF;  // header words are 32-bit
+constexpr long kBlockSize = 64 * 1024;         // bytes of the spill file held in memory
 
 long ElementWidth(SQLColumnDescriptor const *d) {
   switch (d->GetType()) {
@@ -157,6 +159,11 @@ void SQLVSBuffer::Empty() {
   file_.reset();
   io_.clear();
   io_.shrink_to_fit();
+  readBlock_.clear();
+  readBlock_.shrink_to_fit();
+  writeBlock_.clear();
+  writeBlock_.shrink_to_fit();
+  readStart_ = readValid_ = writeStart_ = writeLength_ = fileSize_ = 0;
   fileEnd_ = 0;
   iterationPosition_ = 0;
 }
@@ -512,11 +519,84 @@ SQLTempFile *SQLVSBuffer::File() {
   return file_.get();
 }
 
+void SQLVSBuffer::WriteBlockOut() {
+  if (writeLength_ == 0) return;
+  SQLTempFile *file = File();
+  file->Seek(writeStart_, SEEK_SET);
+  file->Write(writeBlock_.data(), static_cast<unsigned>(writeLength_));
+  fileSize_ = std::max(fileSize_, writeStart_ + writeLength_);
+  writeLength_ = 0;
+}
+
+void SQLVSBuffer::FlushSpillFile() {
+  WriteBlockOut();
+  if (file_) file_->Seek(0, SEEK_CUR);  // positioning writes the stream's own buffer out
+}
+
+void SQLVSBuffer::LoadBlock(long position) {
+  // The file must hold what the write block has for these bytes.
+  if (writeLength_ > 0 && writeStart_ < position + kBlockSize && position < writeStart_ + writeLength_)
+    WriteBlockOut();
+  if (readBlock_.empty()) readBlock_.resize(static_cast<size_t>(kBlockSize));
+  readStart_ = position;
+  readValid_ = std::min(kBlockSize, std::max(0L, fileSize_ - position));
+  if (readValid_ == 0) return;
+  SQLTempFile *file = File();
+  file->Seek(position, SEEK_SET);
+  file->Read(readBlock_.data(), static_cast<unsigned>(readValid_));
+}
+
+void SQLVSBuffer::FileRead(long position, unsigned char *data, long n) {
+  if (writeLength_ > 0 && position >= writeStart_ && position + n <= writeStart_ + writeLength_) {
+    std::memcpy(data, writeBlock_.data() + (position - writeStart_), static_cast<size_t>(n));
+    return;
+  }
+  if (n > kBlockSize) {
+    // Larger than a block: straight from the file.
+    WriteBlockOut();
+    SQLTempFile *file = File();
+    file->Seek(position, SEEK_SET);
+    file->Read(data, static_cast<unsigned>(n));
+    return;
+  }
+  if (position < readStart_ || position + n > readStart_ + readValid_) {
+    LoadBlock(position);
+    if (n > readValid_) CorruptRecord(File()->Path().c_str(), position);
+  }
+  std::memcpy(data, readBlock_.data() + (position - readStart_), static_cast<size_t>(n));
+}
+
+void SQLVSBuffer::FileWrite(long position, unsigned char const *data, long n) {
+  File();  // made when the first row leaves the cache
+  // The read block keeps the current bytes.
+  long const from = std::max(position, readStart_);
+  long const to = std::min(position + n, readStart_ + readValid_);
+  if (from < to)
+    std::memcpy(readBlock_.data() + (from - readStart_), data + (from - position), static_cast<size_t>(to - from));
+  if (n > kBlockSize) {
+    WriteBlockOut();
+    SQLTempFile *file = File();
+    file->Seek(position, SEEK_SET);
+    file->Write(data, static_cast<unsigned>(n));
+    fileSize_ = std::max(fileSize_, position + n);
+    return;
+  }
+  // The write block takes bytes within or right after what it holds; any
+  // others write it out and start it anew at their position.
+  if (writeLength_ == 0 || position < writeStart_ || position > writeStart_ + writeLength_ ||
+      position + n > writeStart_ + kBlockSize) {
+    WriteBlockOut();
+    if (writeBlock_.empty()) writeBlock_.resize(static_cast<size_t>(kBlockSize));
+    writeStart_ = position;
+  }
+  std::memcpy(writeBlock_.data() + (position - writeStart_), data, static_cast<size_t>(n));
+  writeLength_ = std::max(writeLength_, position + n - writeStart_);
+}
+
 SQLVSBuffer::Header SQLVSBuffer::ReadHeader(long position) {
   unsigned char h[kHeaderSize];
   SQLTempFile *file = File();
-  file->Seek(position, SEEK_SET);
-  file->Read(h, sizeof h);
+  FileRead(position, h, kHeaderSize);
   Header header{static_cast<long>(GetLittle(h, 4)), static_cast<int>(GetLittle(h + 4, 4)),
                 static_cast<long>(GetLittle(h + 8, 4))};
   if (header.kind < 1 || header.kind > 3 || header.size > kMaxRecordField ||
@@ -531,18 +611,15 @@ void SQLVSBuffer::WriteRecord(long position, Header const &header, long bodyByte
   PutLittle(h, static_cast<std::uint64_t>(header.size), 4);
   PutLittle(h + 4, static_cast<std::uint64_t>(header.kind), 4);
   PutLittle(h + 8, static_cast<std::uint64_t>(header.next), 4);
-  SQLTempFile *file = File();
-  file->Seek(position, SEEK_SET);
-  file->Write(h, sizeof h);
-  if (bodyBytes > 0) file->Write(io_.data(), static_cast<unsigned>(bodyBytes));
+  FileWrite(position, h, kHeaderSize);
+  if (bodyBytes > 0) FileWrite(position + kHeaderSize, io_.data(), bodyBytes);
 }
 
 void SQLVSBuffer::WriteOut(SQLVSCacheRow *row) {
   long r = Encode(row->values.get());
   SQLTempFile *file = File();
   if (fixedSize_) {
-    file->Seek(row->position, SEEK_SET);
-    file->Write(io_.data(), static_cast<unsigned>(r));
+    FileWrite(row->position, io_.data(), r);
   } else {
     long target = row->position;
     int kind = 1;
@@ -581,20 +658,21 @@ void SQLVSBuffer::ReadIn(SQLVSCacheRow *row) {
   long bodySize;
   if (fixedSize_) {
     if (static_cast<long>(io_.size()) < recordSize_) io_.resize(static_cast<size_t>(recordSize_));
-    file->Seek(row->position, SEEK_SET);
-    file->Read(io_.data(), static_cast<unsigned>(recordSize_));
+    FileRead(row->position, io_.data(), recordSize_);
     bodySize = recordSize_;
   } else {
     Header h = ReadHeader(row->position);
     if (h.kind == 2) CorruptRecord(file->Path().c_str(), row->position);
     row->slotSize = h.size;
+    long body = row->position + kHeaderSize;
     if (h.kind == 3) {
+      body = h.next + kHeaderSize;
       h = ReadHeader(h.next);
       if (h.kind != 2) CorruptRecord(file->Path().c_str(), row->position);
     }
     bodySize = h.size;
     if (static_cast<long>(io_.size()) < bodySize) io_.resize(static_cast<size_t>(bodySize));
-    if (bodySize > 0) file->Read(io_.data(), static_cast<unsigned>(bodySize));
+    if (bodySize > 0) FileRead(body, io_.data(), bodySize);
   }
   Decode(io_.data(), bodySize, row->values.get());
   row->onFile = true;

@@ -12,7 +12,11 @@
 // record has the same size and sits at its row's position; otherwise each
 // record carries a 12-byte header, and a row that outgrows its slot after an
 // update moves to the end of the file behind a forwarding stub. The layout
-// is described in full in vs_buffer.cc.
+// is described in full in vs_buffer.cc. The file is read through one block
+// of it held in memory and written through another, so that rows that come
+// back or leave the cache in the order of their positions (a walk of the
+// rows, the rows written first leaving first) cost a system call per block,
+// not a seek and a transfer per row.
 #pragma once
 
 #include <memory>
@@ -65,6 +69,8 @@ class SQLVSBuffer {
   // Bytes of a fixed-size record.
   long GetRecordSize() const { return recordSize_; }
   bool HasSpillFile() const { return file_ != nullptr; }
+  // The spill file then holds every row that has left the cache.
+  void FlushSpillFile();
   // The spill file's path, empty while there is none.
   char const *SpillFilePath() const;
 
@@ -104,6 +110,13 @@ class SQLVSBuffer {
   Header ReadHeader(long position);
   void WriteRecord(long position, Header const &header, long bodyBytes);
   SQLTempFile *File();
+  // Bytes of the spill file through the block: n bytes at a position.
+  void FileRead(long position, unsigned char *data, long n);
+  void FileWrite(long position, unsigned char const *data, long n);
+  // The read block then holds the bytes from `position` on.
+  void LoadBlock(long position);
+  // Writes the bytes that the write block holds to the spill file.
+  void WriteBlockOut();
 
   int numCols_;
   std::vector<SQLColumnDescriptor const *> descriptors_;  // not owned
@@ -119,4 +132,12 @@ class SQLVSBuffer {
   std::vector<std::unique_ptr<SQLVSCacheRow>> rows_;  // every cache row made
   std::vector<SQLVSCacheRow *> free_;                 // made, holding no row
   std::unique_ptr<SQLTempFile> file_;                 // null until a row spills
+  // The read block: the spill file's current bytes from readStart_ on, as
+  // many as readValid_ (every write to them goes into it too). The write
+  // block: writeLength_ bytes for the file from writeStart_ on, not yet
+  // written to it.
+  std::vector<unsigned char> readBlock_, writeBlock_;
+  long readStart_ = 0, readValid_ = 0;
+  long writeStart_ = 0, writeLength_ = 0;
+  long fileSize_ = 0;  // bytes written to the file
 };

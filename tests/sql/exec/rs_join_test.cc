@@ -101,6 +101,25 @@ TEST(Join, EveryTypeAsBuilt) {
   }
 }
 
+// A FULL join on a condition without equal columns walks its buffered right
+// side once per left row; 5,000 right rows spill beyond the rows the buffer
+// holds in memory. Every walk sees every row, and the flags of the rows that
+// found a partner hold to the end, in both executions: the unmatched right
+// rows come last, in their order, each once.
+TEST(Join, FullJoinWalksASpilledRightSideAgainWithItsFlags) {
+  std::vector<int> right;
+  for (int v = 0; v < 5000; ++v) right.push_back(v);
+  // left.0 * 1200 = right.0
+  auto *on = new SQLRSSCComparison(Items(new SQLRSSCMultiply(Col(0), new SQLRSSCIntegerConst(1200))), SQLRSSC_EQUAL,
+                                   Items(Col(1)));
+  SQLRSJoin join(SQL_JOIN_FULL, new VectorRowSource({SQL_INTEGER}, IntRows({4, 1, 7, 4})),
+                 new VectorRowSource({SQL_INTEGER}, IntRows(right)), on);
+  std::vector<Pair> expected = {{4, 4800}, {1, 1200}, {7, N}, {4, 4800}};
+  for (int v : right)
+    if (v != 1200 && v != 4800) expected.emplace_back(N, v);
+  EXPECT_EQ(Pairs(&join), expected);
+}
+
 // An INNER join's condition goes into its inner side, which runs once per
 // outer row with the outer columns as parameters; an outer join reads its
 // inner side once per execution and keeps the condition.

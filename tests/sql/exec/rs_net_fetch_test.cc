@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "absorbing_source.h"
 #include "agent_peer.h"
 #include "test_row_source.h"
 #include "sql/common/sql_hints.h"
@@ -637,6 +638,80 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerE
       }
       EXPECT_EQ(shippedAsked, c.large ? 20 - 1 : misses);
       EXPECT_EQ(localAsked, c.large ? 2 : 1);
+      tree->Close();
+    }
+  }
+}
+
+// o INNER JOIN exemp010 ON o.0 = emp, o a source here and exemp010 on a
+// driver: the driver is asked once for the whole table while it holds no
+// more rows than a leaf holds, and beyond that once for the distinct values
+// of o.0 that are not NULL (an IN list), never once per outer row, and not
+// at all when o has no row. Both give the rows in o's order, each with its
+// partners, in every execution.
+TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKeys) {
+  int const emp = Id("exemp010", "emp");
+  struct Case {
+    char const *name;
+    bool large;  // the table holds more rows than a leaf holds
+    std::vector<int> outer;  // o.0, -1 for NULL
+    std::vector<int> expected;
+  } const cases[] = {{"small", false, {5, -1, 6, 5, 7}, {5, 6, 6, 5}},
+                     {"large", true, {5, -1, 6, 5, 7}, {5, 5, 7, 7}},
+                     {"no outer row", false, {}, {}}};
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto leaf = Leaf();
+    SQLRSSCValueExprRefPtrList list;
+    list.Append(RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), emp)));
+    leaf->PushProject(&list);
+    SQLRSNetFetch *inner = leaf.get();
+    std::vector<Row> outerRows;
+    for (int v : c.outer) outerRows.push_back({v < 0 ? Cell::Null() : Cell::Int(v)});
+    auto *outer = new Absorbing({SQL_INTEGER}, outerRows);
+    auto *on = Eq(new SQLRSSCColumnRef(0, 0, outer->GetColumnDescriptor(0)),
+                  new SQLRSSCColumnRef(0, 1, inner->GetColumnDescriptor(0)));
+    std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(SQL_JOIN_INNER, outer, leaf.release(), on))->OptimizeRS());
+    SQLRSPrepareContext context;
+    tree->Prepare(&context);
+    ASSERT_NE(inner->GetKeyStatementId(), 0u);
+    std::vector<SQLColumnDescriptor const *> const columns = {inner->GetColumnDescriptor(0)};
+    std::vector<std::vector<ReplyValue>> table;
+    if (c.large)
+      for (size_t i = 0; i <= SQLRSHeldRows::kMaxRows; ++i) table.push_back({RInt(1000 + static_cast<int>(i))});
+    else
+      table = {{RInt(5)}, {RInt(6)}, {RInt(6)}, {RInt(9)}};
+    auto fetches = [](unsigned long id) {
+      return Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(id)), Tok(SQLNWTPacketFetch)});
+    };
+    for (unsigned long session : {5, 6}) {
+      tree->Attach(session);
+      env_.Peer().replies.clear();
+      env_.Peer().replies.push_back(RowSet(inner->GetStatementId(), columns, table));
+      if (c.large)
+        env_.Peer().replies.push_back(RowSet(inner->GetKeyStatementId(), columns, {{RInt(5)}, {RInt(7)}, {RInt(7)}}));
+      size_t const before = env_.Peer().sent.size();
+      tree->Exec();
+      std::vector<int> rows;
+      while (tree->Fetch()) {
+        EXPECT_EQ(tree->GetValueStoreAddr(0)->GetInteger(), tree->GetValueStoreAddr(1)->GetInteger());
+        rows.push_back(tree->GetValueStoreAddr(0)->GetInteger());
+      }
+      tree->Break();
+      EXPECT_EQ(rows, c.expected);
+      int plainAsked = 0, keysAsked = 0;
+      ByteString keys;
+      for (size_t k = before; k < env_.Peer().sent.size(); ++k) {
+        if (Contains(env_.Peer().sent[k], fetches(inner->GetStatementId()))) ++plainAsked;
+        if (Contains(env_.Peer().sent[k], fetches(inner->GetKeyStatementId()))) {
+          ++keysAsked;
+          keys = env_.Peer().sent[k];
+        }
+      }
+      EXPECT_EQ(plainAsked, c.outer.empty() ? 0 : 1);
+      EXPECT_EQ(keysAsked, c.large ? 1 : 0);
+      for (int v : {5, 6, 7})
+        EXPECT_EQ(Contains(keys, Cat({Tok(SQLNWTTypeInteger), B4(v)})), c.large) << v;
       tree->Close();
     }
   }

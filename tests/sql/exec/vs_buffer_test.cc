@@ -135,9 +135,10 @@ TEST(VSBuffer, SpilledFixedRecordHasTheStoredLayout) {
   EXPECT_FALSE(buffer.HasSpillFile());
   buffer.Write(row.data());  // evicts the first row
   ASSERT_TRUE(buffer.HasSpillFile());
-  // Reading the first row back brings the written record to the disk.
+  // The first row's record is in the file once the block is written out.
   EXPECT_EQ(buffer.GetForRead(first)[8].IsNull(), true);
   EXPECT_EQ(buffer.GetForRead(first)[0].GetInteger(), 0x01020304);
+  buffer.FlushSpillFile();
   std::vector<unsigned char> bytes = FileBytes(buffer.SpillFilePath());
   ASSERT_GE(bytes.size(), static_cast<size_t>(buffer.GetRecordSize()));
   unsigned char real[8];
@@ -167,7 +168,8 @@ TEST(VSBuffer, SpilledArrayCarriesTheNullBitmapOfItsElements) {
   buffer.Write(&p);
   buffer.Write(&p);
   ASSERT_TRUE(buffer.HasSpillFile());
-  EXPECT_TRUE(buffer.GetForRead(first)->GetElement(1)->IsNull());  // also flushes the file
+  EXPECT_TRUE(buffer.GetForRead(first)->GetElement(1)->IsNull());
+  buffer.FlushSpillFile();
   std::vector<unsigned char> bytes = FileBytes(buffer.SpillFilePath());
   std::vector<unsigned char> expected = {0x00, 0x02, 0, 0, 0, 7, 0, 0, 0, 9, 0, 0, 0, 0};
   ASSERT_GE(bytes.size(), expected.size());
@@ -187,7 +189,8 @@ TEST_P(VSBufferRoundTrip, RowsComeBackUnchanged) {
            SQLColumnDescriptor("s", SQL_STRING, variable ? 0 : 6, 1),
            SQLColumnDescriptor("w", SQL_RAW, variable ? 0 : 4, 1), SQLColumnDescriptor("a", SQL_INTEGER, 4, 3)});
   std::mt19937 random(7);
-  std::vector<std::vector<SQLValueStore>> rows(300, std::vector<SQLValueStore>(9));
+  // Rows enough for a spill file of several blocks.
+  std::vector<std::vector<SQLValueStore>> rows(3000, std::vector<SQLValueStore>(9));
   for (auto &r : rows) {
     r[0].SetInteger(static_cast<int>(random()));
     r[1].SetReal(std::ldexp(static_cast<double>(random()), -7) - 1e6);
@@ -221,13 +224,43 @@ TEST_P(VSBufferRoundTrip, RowsComeBackUnchanged) {
     SQLValueStore const *got = buffer.GetForRead(ids[i]);
     for (int c = 0; c < 9; ++c) ASSERT_TRUE(Same(got[c], rows[i][c])) << "row " << i << " col " << c;
   }
-  buffer.Iterate();
-  for (size_t i = 0; i < rows.size(); ++i) {
-    SQLValueStore const *got = buffer.NextRowForRead();
-    ASSERT_NE(got, nullptr);
-    for (int c = 0; c < 9; ++c) ASSERT_TRUE(Same(got[c], rows[i][c])) << "row " << i << " col " << c;
+  auto walk = [&] {
+    buffer.Iterate();
+    for (size_t i = 0; i < rows.size(); ++i) {
+      SQLValueStore const *got = buffer.NextRowForRead();
+      ASSERT_NE(got, nullptr);
+      for (int c = 0; c < 9; ++c) ASSERT_TRUE(Same(got[c], rows[i][c])) << "row " << i << " col " << c;
+    }
+    EXPECT_EQ(buffer.NextRowForRead(), nullptr);
+  };
+  walk();
+  // Some rows change between walks (a longer text moves a variable record):
+  // each walk, and each read by id, gives every row as last changed.
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = static_cast<size_t>(round); i < rows.size(); i += 7) {
+      SQLValueStore *got = buffer.GetForUpdate(ids[i]);
+      rows[i][0].SetInteger(static_cast<int>(i) * 3 + round);
+      got[0].SetInteger(static_cast<int>(i) * 3 + round);
+      if (variable) {
+        std::string s(45 + static_cast<size_t>(round) * 10, static_cast<char>('k' + round));
+        rows[i][6].SetString(s.c_str());
+        got[6].SetString(s.c_str());
+      }
+      // The neighbours push the changed row out of the cache; the row
+      // changed before it, out of the cache and the file's blocks alike,
+      // comes back changed.
+      for (size_t k = i + 1; k < std::min(i + 4, rows.size()); ++k) buffer.GetForRead(ids[k]);
+      if (i < 7) continue;
+      SQLValueStore const *before = buffer.GetForRead(ids[i - 7]);
+      for (int c = 0; c < 9; ++c) ASSERT_TRUE(Same(before[c], rows[i - 7][c])) << "row " << i - 7 << " col " << c;
+    }
+    walk();
+    walk();
+    for (size_t i : order) {
+      SQLValueStore const *got = buffer.GetForRead(ids[i]);
+      for (int c = 0; c < 9; ++c) ASSERT_TRUE(Same(got[c], rows[i][c])) << "row " << i << " col " << c;
+    }
   }
-  EXPECT_EQ(buffer.NextRowForRead(), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, VSBufferRoundTrip, testing::Values(false, true));
