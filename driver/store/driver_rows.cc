@@ -333,10 +333,12 @@ int TableRows::Drop() {
   matching_.clear();
   for (auto &[elements, set] : replace_changed_) sqlite3_finalize(set.stmt);
   replace_changed_.clear();
-  return sqlite3_exec(db_, ("DROP TABLE IF EXISTS " + table_).c_str(), nullptr, nullptr, nullptr) ==
-                 SQLITE_OK
-             ? 0
-             : Fail();
+  if (sqlite3_exec(db_, ("DROP TABLE IF EXISTS " + table_).c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+    return Fail();
+  // A table is made at its first use in a company, so one never made reads
+  // as empty; a dropped one is made anew at once and reads the same, for
+  // every session and host on the file.
+  return Create();
 }
 
 int TableRows::Create() {

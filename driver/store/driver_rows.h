@@ -51,6 +51,8 @@ class TableRows {
   int Count(std::uint32_t *count);
   int Clear();
   int Create();
+  // Drops the table with its rows and indexes and makes it anew, empty:
+  // a dropped table reads as one never made.
   int Drop();
   // Sets the named 32-bit columns of every row to 0.
   int ZeroColumns(const std::vector<std::size_t> &columns);

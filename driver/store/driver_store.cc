@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "dbc/zdb_errors.h"
@@ -290,6 +293,22 @@ std::string MissingFolder(const std::string &path) {
   return errno == ENOENT || errno == ENOTDIR ? what + "does not exist" : "";
 }
 
+// The folder of a database file that the driver may not write in, said as
+// such: the driver makes "<database>.lock" there (and SQLite its WAL and
+// shared-memory files), for reads as much as for writes. "" when the folder
+// is writable, or cannot be looked at (the open then says why).
+std::string ReadOnlyFolder(const std::string &path) {
+  char resolved[PATH_MAX];
+  // The lock file goes beside the file a symbolic link leads to.
+  const std::string file = realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+  const std::size_t slash = file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0 || (errno != EROFS && errno != EACCES))
+    return "";
+  return "the folder '" + folder + "' of database '" + path + "' is not writable (" + std::strerror(errno) +
+         "): the driver needs a writable folder for " + file + ".lock, also for reads";
+}
+
 }  // namespace
 
 void DriverStore::ClaimAtAttach(std::string *shared) {
@@ -305,6 +324,11 @@ DriverSession *DriverStore::OpenSession(const std::string &name, std::string *er
     if (std::string missing = MissingFolder(path_); !missing.empty()) {
       *error = missing;
       last_failure_ = ZE_NO_DRIVER;
+      return nullptr;
+    }
+    if (std::string read_only = ReadOnlyFolder(path_); !read_only.empty()) {
+      *error = read_only;
+      last_failure_ = ZE_STORAGE_READONLY;
       return nullptr;
     }
     claim_ = DatabaseClaim::Take(path_, error);

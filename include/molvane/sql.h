@@ -133,12 +133,20 @@ MOLVANE_API int sql_bind_input(QPCStatement *handle, const char *name, int type,
  * parameter of that name with the same arguments and results. */
 MOLVANE_API int sql_wh_bind(QPCStatement *handle, const char *name, int type, int length,
                             void *value);
-/* Every select item of that name is delivered to `variable`. An item is
- * named by the host variable written after it (COUNT(*) :n), else by its
- * alias (AS n), else, for a column, by the full name "table.column" of its
- * table (not the alias of the table): "exdep010.code", never "code". A
- * name no item has is refused: -1 with 301 (HYL02), and the message lists
- * the names the items have. */
+/* Every select item of that name is delivered to `variable`: at each
+ * sql_fetch the library calls callback 7 (the sql_put_extvar_func installed
+ * with sql_init_func(SQL_FUNC_PUT_EXTVAR, ...)) with `variable` and the
+ * item's field bytes, and the callback stores them; the library never
+ * writes through `variable` itself. Without callback 7 installed its
+ * default stores nothing: sql_exec and sql_fetch succeed and the variables
+ * keep what they held (the log says once "Function SQL_FUNC_PUT_EXTVAR not
+ * defined"). An item is named by the host variable written after it
+ * (COUNT(*) :n), else by its alias (AS n), else, for a column, by the full
+ * name "table.column" of its table (not the alias of the table):
+ * "exdep010.code", never "code". A null variable is refused: -1 with 301
+ * (HY009), "Null variable for select item '<name>': ...". A name no item
+ * has is refused: -1 with 301 (HYL02), and the message lists the names the
+ * items have. */
 MOLVANE_API int sql_sel_bind(QPCStatement *handle, const char *name, char *variable);
 /* Executes for a company number (0 to 999). */
 MOLVANE_API int sql_exec(QPCStatement *handle, short compnr);

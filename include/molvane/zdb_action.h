@@ -50,7 +50,9 @@ MOLVANE_API int zdb_exec_row(struct ZDB_CURSOR *cursor, int action, int flags, i
  * company `compnr` (0xFFFF: the cursor's default). `argument` points to the
  * argument words: the index number of change_order, the mode word of
  * clear_table and drop_table; nr_rows leaves the row count in the first word.
- * It may be null for actions that take no argument. */
+ * It may be null for actions that take no argument. With the reference
+ * driver a dropped table reads as a table never made in that company: as
+ * an empty table, which the driver makes anew at once. */
 MOLVANE_API int zdb_exec_table(struct ZDB_CURSOR *cursor, int action, int *argument, int compnr);
 
 /* Runs transaction action `action` (enum ZDB_DB_ACTION) on transaction

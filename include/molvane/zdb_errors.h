@@ -36,7 +36,9 @@
 #define ZE_NULL_VARIABLE         503 /* a bind of zdb_open without a variable address */
 #define ZE_BAD_COLUMN            504 /* a bind on an unknown column, or a type that does not fit */
 #define ZE_NO_DRIVER             505 /* no driver serves the table, or none could be started */
-#define ZE_NO_TABLE              506 /* the driver has no such table (create_table makes it) */
+#define ZE_NO_TABLE              506 /* the driver has no such table (create_table makes it);
+                                      * the reference driver makes a table at its first use and
+                                      * again at drop_table, so it reads as empty, never 506 */
 #define ZE_NOT_LOGGED_ON         508 /* a call before zdb_logon */
 #define ZE_BAD_CURSOR            509 /* a null or closed cursor */
 #define ZE_COMMUNICATION         510 /* a request or reply was cut short or broke the protocol */

@@ -4,16 +4,18 @@
  * SQL APIs and checks that each leaves its number in zdb_errno and the
  * words of its cause in get_zdb_msg().
  *
- *   api_messages ROOT super|clerk
+ *   api_messages ROOT super|clerk|causes
  *
  * ROOT is the environment root that run_api_messages.sh lays out (the table
  * mybok010 of docs/first-table.md). "clerk" runs as a user whose roles only
  * read mybok010 (and in company 4 insert rows whose id is above 100), and
- * whose db_roles name a role "gone" that has no file. Prints
+ * whose db_roles name a role "gone" that has no file. "causes" runs in a
+ * root whose drivers cannot serve (sql_causes). Prints
  * one line per check and ends with status 1 when one failed. Where the text
  * is what the check is about, the whole message is compared; each call's
  * message is its own, so a successful call leaves it empty. */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <molvane/dd.h>
@@ -313,13 +315,120 @@ static void starts(int trans) {
   zdb_close(cursor);
 }
 
+/* SQL says what the record API says: a record read of the table in the
+ * company fails first with `number` (and the message `words` when not
+ * null); then a SELECT of the same table and company fails with the same
+ * number, and its text is the record API's message in the SQL form. */
+static void same_cause(const char *what, const char *table, int compnr, const char *select,
+                       const char *item, int number, const char *words, int trans) {
+  char record[2048];
+  char sql_text[2200];
+  char label[200];
+  ZDB_CURSOR *cursor = NULL;
+  unsigned char row[6144];
+  QPCStatement *stmt;
+  int failed;
+  if (zdb_open(&cursor, table, compnr, row, 0, trans) != 0) {
+    expect(what, 0, 0, "");
+    return;
+  }
+  failed = zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0;
+  if (words != NULL)
+    expect_text(what, failed, number, words);
+  else
+    expect(what, failed, number, "");
+  snprintf(record, sizeof record, "%s", get_zdb_msg() != NULL ? get_zdb_msg() : "");
+  zdb_close(cursor);
+  snprintf(sql_text, sizeof sql_text, "SQLState QP999: %s (error %d)", record, number);
+  snprintf(label, sizeof label, "%s, through SQL", what);
+  stmt = sql_parse(select, trans, 0);
+  if (stmt == NULL || sql_sel_bind(stmt, item, title) != 0)
+    expect(label, 0, 0, "");
+  else
+    expect_text(label, sql_exec(stmt, (short)compnr) != 0, number, sql_text);
+  if (stmt != NULL) sql_close(stmt);
+}
+
+/* The causes that the SQL calls carry: drivers that cannot be attached, a
+ * read-only database folder, a damaged dictionary dump; a dropped table
+ * reads as one never made; sql_sel_bind refuses a null variable. */
+static void sql_causes(const char *root, int trans) {
+  char text[2048];
+  QPCStatement *stmt;
+  ZDB_CURSOR *cursor = NULL;
+  unsigned char row[64];
+  int count = -1;
+  const char *books = "SELECT title FROM mybok010";
+  same_cause("driver whose program does not exist", "exemp010", 1, "SELECT emp FROM exemp010",
+             "exemp010.emp", ZE_NO_DRIVER, NULL, trans);
+  same_cause("database in a missing folder", "mybok010", 3, books, "mybok010.title", ZE_NO_DRIVER,
+             NULL, trans);
+  snprintf(text, sizeof text,
+           "No driver could be attached: driver msqlnosrv: cannot connect to driver socket "
+           "%s/run.sock: No such file or directory; does a driver server listen there "
+           "(molvane-driver --listen=%s/run.sock)?",
+           root, root);
+  same_cause("driver server that does not run", "mybok010", 5, books, "mybok010.title",
+             ZE_NO_DRIVER, text, trans);
+  if (getenv("API_MESSAGES_NO_READ_ONLY") == NULL) {
+    snprintf(text, sizeof text,
+             "the folder '%s/ro' of database '%s/ro/books.db' is not writable (%s): the driver "
+             "needs a writable folder for %s/ro/books.db.lock, also for reads",
+             root, root, getenv("API_MESSAGES_READ_ONLY_CAUSE"), root);
+    same_cause("database in a read-only folder", "mybok010", 6, books, "mybok010.title",
+               ZE_STORAGE_READONLY, text, trans);
+  } else {
+    printf("skip database in a read-only folder: no read-only folder could be made\n");
+  }
+  /* A damaged dump: the record API's 512 with the dump's file and line,
+   * and the same through SQL. */
+  expect("damaged dictionary dump", zdb_open(&cursor, "mybad010", 1, row, 0, trans) != 0,
+         ZE_DD_CORRUPT, "Dictionary dump ");
+  snprintf(text, sizeof text, "SQLState QP999: %s (error %d)", get_zdb_msg(), ZE_DD_CORRUPT);
+  expect_text("damaged dictionary dump, through SQL",
+              sql_parse("SELECT id FROM mybad010", trans, 0) == NULL, ZE_DD_CORRUPT, text);
+  /* A dropped table reads as one never made: no rows, no error. */
+  if (zdb_open(&cursor, "mybok010", 7, row, 0, trans) != 0) expect("open company 7", 0, 0, "");
+  id = 1;
+  set_title("Persuasion");
+  if (zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0 || zdb_exec_db(commit_trans, trans) != 0)
+    expect("insert in company 7", 0, 0, "");
+  expect_clean("drop_table",
+               zdb_exec_table(cursor, drop_table, NULL, 0xFFFF) == 0 &&
+                   zdb_exec_db(commit_trans, trans) == 0);
+  expect_clean("nr_rows of a dropped table",
+               zdb_exec_table(cursor, nr_rows, &count, 0xFFFF) == 0 && count == 0);
+  count = -1;
+  expect_clean("nr_rows of a company never made",
+               zdb_exec_table(cursor, nr_rows, &count, 8) == 0 && count == 0);
+  zdb_close(cursor);
+  stmt = sql_parse(books, trans, 0);
+  if (stmt == NULL || sql_sel_bind(stmt, "mybok010.title", title) != 0) {
+    expect("SELECT of a dropped table", 0, 0, "");
+  } else {
+    expect_clean("SELECT of a dropped table", sql_exec(stmt, 7) == 0);
+    expect_text("fetch from a dropped table", sql_fetch(stmt) != 0, SQL_ERR_NO_ROWS, "");
+    expect_clean("SELECT of a company never made", sql_exec(stmt, 8) == 0);
+    expect_text("fetch from a company never made", sql_fetch(stmt) != 0, SQL_ERR_NO_ROWS, "");
+    snprintf(text, sizeof text,
+             "SQLState HY009: Null variable for select item 'mybok010.title': sql_sel_bind takes "
+             "the variable that callback 7 (SQL_FUNC_PUT_EXTVAR) receives with the item's "
+             "values (301)");
+    expect_text("sql_sel_bind of a null variable", sql_sel_bind(stmt, "mybok010.title", NULL) != 0,
+                SQL_ERR_STATEMENT, text);
+  }
+  if (stmt != NULL) sql_close(stmt);
+  zdb_exec_db(abort_trans, trans);
+}
+
 int main(int argc, char **argv) {
   int trans;
   ZDB_CURSOR *cursor;
   static unsigned char row[64];
   int clerk = argc == 3 && strcmp(argv[2], "clerk") == 0;
+  int causes = argc == 3 && strcmp(argv[2], "causes") == 0;
   if (argc != 3) {
-    fprintf(stderr, "usage: api_messages ROOT super|clerk\n");
+    fprintf(stderr, "usage: api_messages ROOT super|clerk|causes\n");
     return 2;
   }
   /* Before zdb_init_api the calls that need the dictionary say so, and
@@ -365,7 +474,9 @@ int main(int argc, char **argv) {
   }
   cursor = open_books(trans);
   if (cursor == NULL) return 1;
-  if (clerk) {
+  if (causes) {
+    sql_causes(argv[1], trans);
+  } else if (clerk) {
     id = 3;
     expect_text("insert that the roles refuse", zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0,
                 ZE_NO_PERMISSION,

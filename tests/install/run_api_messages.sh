@@ -4,11 +4,14 @@
 # as a second index) and runs api_messages in it,
 # as a super user and as a user whose roles only read mybok010 (and in
 # company 4 insert rows whose id is above 100).
+# Then it runs api_messages once more in a copy of that root with drivers
+# that cannot serve (below), for the causes the SQL calls carry.
 #   run_api_messages.sh API_MESSAGES DRIVER WORKDIR
 set -euo pipefail
 program=$1 driver=$2 work=$3
 fixtures="$(cd "$(dirname "$0")/../fixtures" && pwd)"
 
+[ -d "$work" ] && chmod -R u+w "$work"  # the read-only folder of the last run
 rm -rf "$work"
 mkdir -p "$work/root/lib/user" "$work/root/lib/roles/db/c"
 cp -r "$fixtures/zuv/dict" "$work/root/dict"
@@ -97,3 +100,43 @@ for user in me clerk; do
   fi
   cat "$work/out-$user.txt"
 done
+
+# The causes the SQL calls carry, in a copy of the root: a driver server
+# that does not run (company 5), a database in a read-only folder (company
+# 6), a damaged dictionary dump (mybad010, cut short before its end line).
+# Companies 7 and 8 are served by msqlite. Without a way to make a
+# read-only folder (as root, without a mount namespace of one's own) its
+# check is skipped.
+causes="$work/causes"
+cp -r "$work/root" "$causes"
+cat >> "$causes/lib/ipc_info" <<EOF2
+msqlnosrv unix run.sock
+msqlro child $driver \${ZUV}/ro/books.db
+EOF2
+{ printf 'mybok:005:msqlnosrv\nmybok:006:msqlro\n'; cat "$work/root/lib/tabledef1"; } > "$causes/lib/tabledef1"
+printf ':VERS 2\nF id\n:NAME mybad010.id\n:DOMA myid\n' > "$causes/dict/dmybad010"
+mkdir -p "$causes/ro"
+: > "$causes/ro/books.db"
+runner=()
+if [ "$(id -u)" != 0 ]; then
+  chmod 555 "$causes/ro"
+  export API_MESSAGES_READ_ONLY_CAUSE="Permission denied"
+elif unshare -rm true 2>/dev/null; then
+  # A mount namespace of its own, in which the folder is mounted read-only.
+  runner=(unshare -rm sh -c 'mount --bind -o ro "$0" "$0" && exec "$@"' "$causes/ro")
+  export API_MESSAGES_READ_ONLY_CAUSE="Read-only file system"
+else
+  export API_MESSAGES_NO_READ_ONLY=1
+fi
+if ! (cd "$work" && env -u ZUV -u F_ZRDD ZUV_USER=me "${runner[@]}" "$program" "$causes" causes) \
+     > "$work/out-causes.txt" 2> "$work/err-causes.txt"; then
+  cat "$work/out-causes.txt" "$work/err-causes.txt"
+  echo "api_messages failed in the root of causes" >&2
+  exit 1
+fi
+if [ -s "$work/err-causes.txt" ]; then
+  cat "$work/err-causes.txt" >&2
+  echo "api_messages in the root of causes: the library wrote the above on standard error" >&2
+  exit 1
+fi
+cat "$work/out-causes.txt"

@@ -130,6 +130,14 @@ void MarkUnknown(SQLNetAgentClientStatementData &sd) noexcept {
   if (sd.extractor) sd.extractor->EmptyRowSet();
 }
 
+// The rest of an open result that a failed exchange took with it: the
+// execution cannot go on, and the error says so.
+SQLExZDBError LostResult() {
+  return SQLExZDBError(ZE_BAD_CURSOR,
+                       SQLString("The rest of the rows was lost when an exchange with the driver failed "
+                                 "(the error of that call says why); execute the statement again"));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- instance
@@ -279,8 +287,11 @@ void SQLNetAgentClient::Attach(unsigned long id, int transId, DRIVER_SPEC *serve
   if (sd == nullptr) SQLAbort(__FILE__, __LINE__, "Unexpected SQLId: %d", static_cast<int>(id));
   ZDB_SESSION *session = nullptr;
   ZDB_SERVER *server = nullptr;
+  // A driver that cannot be attached says why (its message): the statement
+  // carries the cause, as the record API's call does.
+  reset_zdb_msg();
   if (g_carrier->getServer(serverSpec, transId, &session, &server) < 0)
-    throw SQLExZDBError(zdb_errno);
+    SQLExZDBError::ThrowWithCause(zdb_errno);
   sd->session = session;
   std::uint32_t number = g_carrier->serverNumber(server);
   if ((sd->state != 0 || sd->unknown) && sd->serverNumber != number) {
@@ -519,7 +530,7 @@ int SQLNetAgentClient::Fetch(unsigned long id) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
   // The rest of the result went with a failed exchange: starting it again
   // would repeat the rows already delivered.
-  if (sd.resultLost) throw SQLExZDBError(ZE_BAD_CURSOR);
+  if (sd.resultLost) throw LostResult();
   if (sd.extractor && sd.extractor->Fetch()) return 1;
   bool sent = false;
   for (;;) {
@@ -551,7 +562,7 @@ int SQLNetAgentClient::Fetch(unsigned long id) {
 
 int SQLNetAgentClient::SkipRows(unsigned long id, int n) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
-  if (sd.resultLost) throw SQLExZDBError(ZE_BAD_CURSOR);
+  if (sd.resultLost) throw LostResult();
   if (n <= 0) return 0;
   int k = sd.extractor ? sd.extractor->SkipRows(n) : 0;
   if (k == n) return n;

@@ -41,10 +41,13 @@ char const *SQLExZDBError::StateForError(int error) {
 
 SQLExZDBError::SQLExZDBError(int error) : SQLException(StateForError(error), error) {}
 
+SQLExZDBError::SQLExZDBError(int error, SQLString message)
+    : SQLException(StateForError(error), error, std::move(message)) {}
+
 void SQLExZDBError::ThrowWithCause(int error) {
   char const *cause = get_zdb_msg();
   if (cause == nullptr || *cause == '\0') throw SQLExZDBError(error);
-  throw SQLException(StateForError(error), error, SQLString(cause));
+  throw SQLExZDBError(error, SQLString(cause));
 }
 
 SQLExCardinalityViolation::SQLExCardinalityViolation()

@@ -37,6 +37,8 @@ class SQLException {
 class SQLExZDBError : public SQLException {
  public:
   explicit SQLExZDBError(int error);
+  // The same, with the words of its cause as the message.
+  SQLExZDBError(int error, SQLString message);
   // The SQLSTATE that SQLExZDBError uses for a database error number.
   static char const *StateForError(int error);
   // Throws `error` with the cause the database client learned of it (its

@@ -8,12 +8,16 @@
 // and keeps the ids of those members that are ordinary columns.
 #include "sql/common/sql_schema.h"
 
+#include <cstddef>
 #include <cstring>
 #include <unordered_map>
 
 #include "dbc/dict/dd.h"
+#include "dbc/zdb_errors.h"
+#include "molvane/zdb.h"
 #include "sql/common/row_field.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 
 namespace {
@@ -45,8 +49,25 @@ SQLType SQLTypeFromDDType(int ddType) {
 }
 
 SQLSchema::SQLSchema(char const *tableName) {
+  // A dump that is there but does not load is no unknown table: the
+  // statement fails with the loader's 512 and its words (the dump's file,
+  // line and what is wrong), as zdb_open does.
+  // The loader adds its words to the message of the call: only those are
+  // the cause.
+  char const *before = get_zdb_msg();
+  std::size_t const mark = before != nullptr ? std::strlen(before) : 0;
+  int const error = zdb_errno;
+  zdb_errno = 0;
   DD_TABLE *table = tableName != nullptr ? dd_table_or_throw(tableName) : nullptr;
+  if (table == nullptr && zdb_errno == ZE_DD_CORRUPT) {
+    char const *message = get_zdb_msg();
+    char const *cause = message != nullptr && std::strlen(message) > mark ? message + mark : "";
+    while (*cause == '\n') ++cause;
+    if (*cause == '\0') throw SQLExZDBError(ZE_DD_CORRUPT);
+    throw SQLExZDBError(ZE_DD_CORRUPT, SQLString(cause));
+  }
   if (table == nullptr) throw SQLSchemaExNotExists(tableName);
+  zdb_errno = error;
 
   std::vector<DD_COLUMN *> byOffset(static_cast<size_t>(table->column_count) + 1);
   sort_columns_by_offset(table, byOffset.data());

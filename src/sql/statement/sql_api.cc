@@ -21,6 +21,7 @@
 #include "sql/statement/sql_api_internal.h"
 #include "sql/statement/sql_callbacks.h"
 #include "sql/statement/statement.h"
+#include "sql/statement/statement_trace.h"
 
 namespace {
 
@@ -261,6 +262,14 @@ extern "C" int sql_sel_bind(QPCStatement *h, const char *name, char *variable) {
   ZdbCallScope call;
   if (!QPCCheckHandle(h)) return -1;
   return QPCGuarded(h, [&] {
+    // Callback 7 stores each value through the variable: a null one would
+    // reach it at every fetch.
+    if (variable == nullptr) {
+      throw SQLException(stmtstate::kNullPointer, SQL_ERR_STATEMENT,
+                         SQLString("Null variable for select item '") + SQLString(name != nullptr ? name : "") +
+                             SQLString("': sql_sel_bind takes the variable that callback 7 (SQL_FUNC_PUT_EXTVAR) "
+                                       "receives with the item's values"));
+    }
     bool found = false;
     for (QPCParameter &item : h->selectItems) {
       if (name != nullptr && item.name == name) {

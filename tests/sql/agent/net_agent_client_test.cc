@@ -677,6 +677,9 @@ TEST_P(AgentClientLostExchangeTest, NextExecutionDestroysAndPreparesTheStatement
         ADD_FAILURE() << "a fetch went on with a lost result";
       } catch (SQLExZDBError const &e) {
         EXPECT_EQ(e.GetZDBError(), ZE_BAD_CURSOR);
+        EXPECT_STREQ(e.GetMessageText()->GetString(),
+                     "The rest of the rows was lost when an exchange with the driver failed (the error of "
+                     "that call says why); execute the statement again");
       }
       EXPECT_EQ(peer_.sent.size(), sent);
       break;
