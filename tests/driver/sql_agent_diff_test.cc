@@ -285,6 +285,7 @@ struct Query {
   bool ordered;
   std::function<SQLRowSource *()> build;
   std::function<SQLRowSource *()> local;  // the local tree when it differs
+  bool joinsHere = false;  // one driver holding both companies may leave a join here
 };
 
 TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
@@ -668,6 +669,54 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                                                     Cmp(SQLRSSC_EQUAL, Col(a, D), at(y == 1 ? b : c, y, D)));
                           return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
                         }});
+      // A RIGHT join over a LEFT join whose ON reads only the LEFT join's
+      // right table, against a constant.
+      corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a LEFT JOIN c2 b ON a.hired = b.hired) RIGHT JOIN c1 c "
+                        "ON b.dept = 'B' WHERE <on c v" + std::to_string(variant) + ">" + tag,
+                        false, [=, this] {
+                          SQLRowSource *a = Leaf(1);
+                          SQLRowSource *b = Leaf(2);
+                          SQLRowSource *c = Leaf(1);
+                          auto *ab = new SQLRSJoin(SQL_JOIN_LEFT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, D), Str("B")));
+                          return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
+                        }});
+      corpus.back().joinsHere = true;
+      // a JOIN (b LEFT JOIN c) with a wider than b (b delivers three
+      // columns) under a WHERE on a late column of a only.
+      corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM c1 a JOIN ((SELECT emp, dept, hired FROM c2) b LEFT JOIN c1 c "
+                        "ON b.hired = c.hired) ON a.dept = b.dept WHERE a.salary op k * 3.0" + tag,
+                        false, [=, this] {
+                          SQLRowSource *a = Leaf(1);
+                          SQLRowSource *t = Leaf(2);
+                          SQLRowSource *b = Project(t, {Col(t, E), Col(t, D), Col(t, H)});
+                          SQLRowSource *c = Leaf(1);
+                          auto bCol = [&](int column) { return new SQLRSSCColumnRef(0, W + column, b->GetColumnDescriptor(column)); };
+                          auto cCol = [&](int column) {
+                            return new SQLRSSCColumnRef(0, W + 3 + column, c->GetColumnDescriptor(column));
+                          };
+                          auto *bc = new SQLRSJoin(SQL_JOIN_LEFT, b, c,
+                                                   Cmp(SQLRSSC_EQUAL, Col(b, 2), new SQLRSSCColumnRef(0, 3 + H, c->GetColumnDescriptor(H))));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_INNER, a, bc, Cmp(SQLRSSC_EQUAL, Col(a, D), bCol(1)));
+                          return Project(new SQLRSFilter(abc, Cmp(op, Col(a, S), Real(k * 3.0))),
+                                         {Col(a, E), bCol(0), cCol(E)});
+                        }});
+      // Three RIGHT joins in a row whose last ON reads the middle table.
+      corpus.push_back({"SELECT a.emp, b.emp, c.emp, d.emp FROM ((c1 a RIGHT JOIN c2 b ON a.hired = b.hired) RIGHT "
+                        "JOIN c1 c ON b.dept = c.dept) RIGHT JOIN c2 d ON b.hired = d.hired WHERE <on b v" +
+                            std::to_string(variant) + ">" + tag,
+                        false, [=, this] {
+                          SQLRowSource *a = Leaf(1);
+                          SQLRowSource *b = Leaf(2);
+                          SQLRowSource *c = Leaf(1);
+                          SQLRowSource *d = Leaf(2);
+                          auto *ab = new SQLRSJoin(SQL_JOIN_RIGHT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, D), at(c, 2, D)));
+                          auto *abcd =
+                              new SQLRSJoin(SQL_JOIN_RIGHT, abc, d, Cmp(SQLRSSC_EQUAL, at(b, 1, H), at(d, 3, H)));
+                          return Project(new SQLRSFilter(abcd, where(b, 1)),
+                                         {at(a, 0, E), at(b, 1, E), at(c, 2, E), at(d, 3, E)});
+                        }});
     }
     for (bool all : {false, true}) {
       // Without ALL a union that runs here (over two drivers) removes the
@@ -891,7 +940,7 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
       std::sort(pushed.begin(), pushed.end());
       std::sort(local.begin(), local.end());
     }
-    if (shipped_whole_ != shipped_before + 1) local_parts += "\n  " + q.text;
+    if (shipped_whole_ != shipped_before + 1 && !q.joinsHere) local_parts += "\n  " + q.text;
     shipped_before = shipped_whole_;
     if (pushed != local) {
       ++failures;
@@ -906,9 +955,10 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
   }
   EXPECT_EQ(failures, 0) << "of " << corpus.size() << " queries";
   // Every query of the corpus is one the agent runs whole when one driver
-  // holds both companies.
+  // holds both companies, but for the outer joins whose condition is no
+  // equality of their two sides.
   if (!two_) {
-    EXPECT_EQ(shipped_whole_, static_cast<int>(corpus.size())) << "not shipped whole:" << local_parts;
+    EXPECT_EQ(local_parts, "") << "not shipped whole";
   }
 }
 

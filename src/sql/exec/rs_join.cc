@@ -372,6 +372,18 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   // subquery) of their own reads its inner side first, once: when no inner
   // row is left, the outer side and its dear condition are not read at all.
   bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl);
+  // An INNER join whose outer side joins tables (its rows may be many times
+  // a table's) and whose inner side is one table that the outer side's
+  // driver does not serve reads that table once, hashed by the condition's
+  // equal columns, instead of asking its driver again for every joined row.
+  bool smallerInner = false;
+  if (type_ == SQL_JOIN_INNER && condition_ && JoinsTables(Outer()) && !JoinsTables(Inner())) {
+    std::vector<std::pair<int, int>> equal;
+    condition_->GetEqualColumns(nl, &equal);
+    SQLDatabaseInstance const *inner = SideInstance(Inner());
+    SQLDatabaseInstance const *outer = SideInstance(Outer());
+    smallerInner = !equal.empty() && (inner == nullptr || outer == nullptr || !inner->IsCompatible(outer));
+  }
   // (A join that was handed parameterised conditions before it was
   // optimised keeps running its inner side per outer row.)
   // An INNER join with a table of another driver on equal columns reads
@@ -380,7 +392,7 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   bool const acrossDrivers = type_ == SQL_JOIN_INNER && !filteredInner && !dearOuter && !JoinsTables(Inner()) &&
                              InnerOnAnotherDriver(Outer(), Inner()) &&
                              JoinsOnEqualColumns(condition_.get(), filters, nl, nl + nR());
-  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner || dearOuter || acrossDrivers) &&
+  if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner || dearOuter || acrossDrivers || smallerInner) &&
       parameterColumns_.NrElements() == 0) {
     // The inner side is read once and the condition stays here (hashed by
     // its equal columns): run once per outer row, an outer join's inner

@@ -197,6 +197,29 @@ TEST(Join, AnInnerJoinOverALocalJoinReadsItOncePerExecution) {
   }
 }
 
+// (a JOIN b ON a.0 = b.0) JOIN t ON a.0 <op> t.0: the outer side joins
+// tables, the inner side is one table. With an equality t is read once per
+// execution and hashed; otherwise it is asked once per joined row, with a.0
+// as a parameter.
+TEST(Join, AnInnerJoinOfAJoinAndOneTableReadsTheTableOnceWhenItCanHashIt) {
+  for (SQLRSSCCompOperator op : {SQLRSSC_EQUAL, SQLRSSC_LESS_THAN}) {
+    SCOPED_TRACE(op);
+    auto *a = new Absorbing({SQL_INTEGER}, IntRows({1, 2, 3, 3}));
+    auto *b = new Absorbing({SQL_INTEGER}, IntRows({2, 3, 3, 4}));
+    auto *t = new Absorbing({SQL_INTEGER}, IntRows({3, 4}));
+    auto *ab = new SQLRSJoin(SQL_JOIN_INNER, a, b, OnEqual());
+    std::unique_ptr<SQLRowSource> tree(
+        (new SQLRSJoin(SQL_JOIN_INNER, ab, t, new SQLRSSCComparison(Items(Col(0)), op, Items(Col(2)))))->OptimizeRS());
+    // a and b join in (2, 2) and four times (3, 3).
+    std::vector<std::vector<std::optional<int>>> expected =
+        op == SQLRSSC_EQUAL ? std::vector<std::vector<std::optional<int>>>(4, {3, 3, 3})
+                            : std::vector<std::vector<std::optional<int>>>{
+                                  {2, 2, 3}, {2, 2, 4}, {3, 3, 4}, {3, 3, 4}, {3, 3, 4}, {3, 3, 4}};
+    EXPECT_EQ(Tuples(tree.get()), expected);
+    EXPECT_EQ(t->execCalls, op == SQLRSSC_EQUAL ? 2 : 10);  // two executions
+  }
+}
+
 // (l RIGHT JOIN r ON l.0 = r.0) INNER JOIN t ON <x>.0 = t.0 over local
 // sources: when x is r, the preserved side of the RIGHT join, r and t are
 // joined first, l RIGHT JOIN (r JOIN t); when x is l, the joins stay. The
