@@ -101,7 +101,9 @@ typedef char *(*sql_crt_extvar_func)(char *name, unsigned char *kind, char **rec
 typedef int (*sql_get_extvar_func)(char *var, SqlVal *value, unsigned char *type, int *length);
 /* 7: a fetched column (field bytes, type code, length, {depth, 0, 0}), or
  * for a select-star table its record pointer, type 0, the lock kind (0 not
- * for update, 1, or 2 with an inclusive RETRY clause) and null dims. */
+ * for update, 1, or 2 with an inclusive RETRY clause) and null dims. The
+ * host's callback stores the value through `var`; the default, when none
+ * is installed, stores nothing. */
 typedef void (*sql_put_extvar_func)(char *var, unsigned char *data, unsigned char type,
                                     int length, int *dims);
 /* 8: a table name (kind 2) or "table.column" (kind 3) the statement uses. */
@@ -150,8 +152,9 @@ MOLVANE_API int sql_wh_bind(QPCStatement *handle, const char *name, int type, in
 MOLVANE_API int sql_sel_bind(QPCStatement *handle, const char *name, char *variable);
 /* Executes for a company number (0 to 999). */
 MOLVANE_API int sql_exec(QPCStatement *handle, short compnr);
-/* Delivers the next row through the put-value callback; -1 with 111 (no
- * row at all) or 110 (no more rows) at the end. */
+/* Delivers the next row through the put-value callback: callback 7 gets
+ * each select item's value with the item's variable (sql_sel_bind); -1
+ * with 111 (no row at all) or 110 (no more rows) at the end. */
 MOLVANE_API int sql_fetch(QPCStatement *handle);
 /* Rows the last successful sql_exec of an UPDATE or DELETE changed (0 when
  * it touched none and failed with 111; 0 for a select); -1 for a bad handle. */

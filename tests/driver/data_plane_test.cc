@@ -285,6 +285,13 @@ TEST_P(DataPlane, ClearAndDropActOnTheTable) {
   EXPECT_EQ(Read(2, Row(1, "")), Row(1, "b"));
   ASSERT_EQ(zdb_do_exec_table(Cursor(2), table_action_word(drop_table), &argument), 0);
   EXPECT_TRUE(Read(2, Row(1, "")).empty());
+  // A dropped table reads as one never made: empty, counted, written again.
+  std::uint32_t count = 7;
+  ASSERT_EQ(zdb_do_exec_table(Cursor(2), table_action_word(nr_rows), &count), 0) << zdb_errno;
+  EXPECT_EQ(count, 0u);
+  ASSERT_EQ(Put(2, RDS_ACT_INSERT, Row(1, "again")), 0);
+  ASSERT_EQ(Commit(2), 0) << zdb_errno;
+  EXPECT_EQ(Read(2, Row(1, "")), Row(1, "again"));
 }
 
 // A table action in which SQLite ends the whole transaction (a trigger that
