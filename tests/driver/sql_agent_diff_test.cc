@@ -498,6 +498,21 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                 new SQLRSSCSubstr(Col(t, N), Int(2), Int(2)),
                 new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, Col(t, N)), new SQLRSSCIndexing(Col(t, SC), Int(2))});
          }});
+    // Integer and date arithmetic compared, on the NULL side of a LEFT
+    // join whose WHERE rejects the NULL row; and a day beyond the calendar.
+    corpus.push_back({"SELECT a.emp, b.emp FROM t a LEFT JOIN t b ON a.dept = b.dept WHERE b.hired + CAST(k AS "
+                      "DAYS) op DATE 730030 AND b.emp * k - a.emp op 40" + tag,
+                      false, [=, this] {
+                        SQLRowSource *a = Leaf(company);
+                        SQLRowSource *b = Leaf(company);
+                        auto bc = [&](int c) { return new SQLRSSCColumnRef(0, W + c, b->GetColumnDescriptor(c)); };
+                        auto *days = new SQLRSSCReinterpretCast(Int(k), SQL_INTERVAL_DAYS);
+                        auto *where = new SQLRSSCAnd(
+                            Cmp(op, new SQLRSSCAdd(bc(H), days), new SQLRSSCDateConst(730030)),
+                            Cmp(op, new SQLRSSCSubtract(new SQLRSSCMultiply(bc(E), Int(k)), Col(a, E)), Int(40)));
+                        auto *j = new SQLRSJoin(SQL_JOIN_LEFT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, D), bc(D)));
+                        return Project(new SQLRSFilter(j, where), {Col(a, E), bc(E)});
+                      }});
     corpus.push_back({"SELECT emp, name, salary ORDER BY salary dir, name, emp" + tag, true, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         SQLRowSource *p = Project(t, {Col(t, E), Col(t, N), Col(t, S)});
