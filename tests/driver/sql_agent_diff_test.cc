@@ -42,6 +42,8 @@
 #include "sql/common/sql_schema.h"
 #include "sql/common/value_store.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/et_net_dml.h"
+#include "sql/exec/local_subquery.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_join.h"
@@ -1049,6 +1051,51 @@ TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
     std::sort(local.begin(), local.end());
     EXPECT_EQ(answered, local) << q.text;
     EXPECT_FALSE(local.empty()) << q.text;
+  }
+}
+
+// One open cursor of a correlated EXISTS over company 2's driver, with an
+// UPDATE of company 2 in the same transaction between two of its fetches:
+// the rows fetched after the UPDATE see it, whether it fell before the
+// subquery was answered here from held rows (kMissesBeforeLocal distinct
+// outer values) or after. Company 1's emps 1 .. 25 have a partner emp + 40
+// in company 2 whose salary is above a floor, until the UPDATE sets every
+// salary there to the floor.
+TEST_P(SqlAgentDiff, WritesOfTheTransactionReachAnOpenCursorsSubqueries) {
+  if (!two_) GTEST_SKIP() << "one driver runs the whole statement";
+  const int E = Id("emp"), S = Id("salary");
+  auto partner = [=, this](SQLRowSource *a, double floor) {
+    SQLRowSource *b = Leaf(2);
+    auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, new SQLRSSCSubtract(Col(b, E), Col(a, E, -1)), Int(40)),
+                                 Cmp(SQLRSSC_GREATER_THAN, Col(b, S), Real(floor)));
+    return new SQLRSFilter(b, where);
+  };
+  for (int before : {2, SQLRSLocalSubquery::kMissesBeforeLocal + 4}) {
+    double const floor = -1.0 - before;  // below the salaries the last UPDATE set
+    SQLRowSource *a = Leaf(1);
+    auto *exists = new SQLRSSCExists(partner(a, floor), partner(a, floor));
+    std::unique_ptr<SQLRowSource> rs(Project(new SQLRSFilter(a, exists), {Col(a, E)})->OptimizeRS());
+    SQLRSPrepareContext context;
+    rs->Prepare(&context);
+    rs->Attach(static_cast<unsigned long>(trans_));
+    rs->Exec();
+    int rows = 0;
+    while (rows < before && rs->Fetch()) ++rows;
+    ASSERT_EQ(rows, before);
+    auto *columns = new intList;
+    columns->Append(S);
+    auto *values = new pSQLRSSCValueExprList;
+    values->Append(Real(floor));
+    SQLETNetUpdate update("exemp010", 2, std::unique_ptr<intList>(columns), SQLETNetUpdate::ValueListPtr(values),
+                          nullptr);
+    SQLRSPrepareContext updateContext;
+    update.Prepare(&updateContext);
+    update.Attach(static_cast<unsigned long>(trans_));
+    EXPECT_EQ(update.Exec(), 25);
+    while (rs->Fetch()) ++rows;
+    EXPECT_EQ(rows, before) << "rows after the UPDATE at " << before;
+    rs->Close();
+    update.Close();
   }
 }
 
