@@ -229,12 +229,14 @@ class SqlAgentDiff : public testing::TestWithParam<std::tuple<const char *, cons
     }
   }
 
-  Rows Run(SQLRowSource *tree, bool optimise) {
+  // The rows of the tree, at most `limit` of them when it is not 0.
+  Rows Run(SQLRowSource *tree, bool optimise, int limit = 0) {
     std::unique_ptr<SQLRowSource> rs(optimise ? tree->OptimizeRS() : tree);
     if (optimise && dynamic_cast<SQLRSNetFetch *>(rs.get()) != nullptr) ++shipped_whole_;
     SQLRSPrepareContext context;
     rs->Prepare(&context);
     rs->Attach(static_cast<unsigned long>(trans_));
+    if (limit > 0) rs->SetMaxRows(limit);
     rs->Exec();
     Rows rows;
     while (rs->Fetch()) {
@@ -286,6 +288,7 @@ struct Query {
   bool ordered;
   std::function<SQLRowSource *()> build;
   std::function<SQLRowSource *()> local;  // the local tree when it differs
+  int limit = 0;                          // the most rows fetched, 0: all
 };
 
 TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
@@ -1038,19 +1041,69 @@ TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
   };
   corpus.push_back({"SELECT emp FROM c1 a WHERE emp IN (SELECT salary / 12.5 FROM c2 WHERE emp > 55)", false, reals,
                     reals});
+  // More distinct values than a short list holds, in both polarities; the
+  // local tree filters a projection, which asks its driver for no list.
+  for (bool negated : {false, true}) {
+    auto many = [=, this](bool listed) {
+      SQLRowSource *a = Leaf(1);
+      if (!listed) a = Project(a, {Col(a, E)});
+      SQLRowSource *b = Leaf(2);
+      SQLRowSource *sub = Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(43))),
+                                  {new SQLRSSCSubtract(Col(b, E), Int(40))});
+      int const emp = listed ? E : 0;
+      SQLRSSCSearchCond *in = new SQLRSSCInSubquery(Col(a, emp), sub);
+      if (negated) in = new SQLRSSCNot(in);
+      return Project(new SQLRSFilter(a, in), {Col(a, emp)});
+    };
+    corpus.push_back({std::string("SELECT emp FROM c1 a WHERE emp ") + (negated ? "NOT " : "") +
+                          "IN (SELECT emp - 40 FROM c2 WHERE emp > 43)",
+                      false, [=] { return many(true); }, [=] { return many(false); }});
+  }
+  // EXISTS over c2 whose subquery holds an EXISTS correlated with its own
+  // table: SELECT emp FROM c1 a WHERE EXISTS (SELECT * FROM c2 b WHERE
+  // b.emp - a.emp > 25 AND EXISTS (SELECT * FROM c2 x WHERE x.emp = b.emp
+  // - 1 AND x.dept = b.dept)); ORDER BY emp, and the first 12 rows of it.
+  auto nested = [=, this](bool second, bool sorted) -> SQLRowSource * {
+    SQLRowSource *a = Leaf(1);
+    auto sub = [=, this] {
+      SQLRowSource *b = Leaf(2);
+      auto inner = [=, this] {
+        SQLRowSource *x = Leaf(2);
+        return new SQLRSFilter(
+            x, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(x, E), new SQLRSSCSubtract(Col(b, E, -1), Int(1))),
+                              Cmp(SQLRSSC_EQUAL, Col(x, D), Col(b, D, -1))));
+      };
+      auto *where = new SQLRSSCAnd(
+          Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCSubtract(Col(b, E), Col(a, E, -1)), Int(25)),
+          new SQLRSSCExists(inner(), second ? inner() : nullptr));
+      return new SQLRSFilter(b, where);
+    };
+    SQLRowSource *p = Project(new SQLRSFilter(a, new SQLRSSCExists(sub(), second ? sub() : nullptr)), {Col(a, E)});
+    return sorted ? Sort(p, {{0, 0}}) : p;
+  };
+  corpus.push_back({"SELECT emp FROM c1 a WHERE EXISTS (... EXISTS over c2 correlated with b)", false,
+                    [=] { return nested(true, false); }, [=] { return nested(false, false); }});
+  corpus.push_back({"SELECT emp FROM c1 a WHERE EXISTS (... EXISTS over c2 correlated with b) ORDER BY emp, 12 rows",
+                    true, [=] { return nested(true, true); }, [=] { return nested(false, true); }});
+  corpus.back().limit = 12;
   for (Query &q : corpus) {
     Rows answered, local;
     try {
-      answered = Run(q.build(), true);
-      local = Run(q.local(), false);
+      answered = Run(q.build(), true, q.limit);
+      local = Run(q.local(), false, q.limit);
     } catch (const SQLException &e) {
       ADD_FAILURE() << q.text << ": " << e.GetSQLState() << " " << e.GetMessageText()->GetString();
       continue;
     }
-    std::sort(answered.begin(), answered.end());
-    std::sort(local.begin(), local.end());
+    if (!q.ordered) {
+      std::sort(answered.begin(), answered.end());
+      std::sort(local.begin(), local.end());
+    }
     EXPECT_EQ(answered, local) << q.text;
     EXPECT_FALSE(local.empty()) << q.text;
+    if (q.limit > 0) {
+      EXPECT_EQ(local.size(), static_cast<size_t>(q.limit)) << q.text;
+    }
   }
 }
 
