@@ -1107,6 +1107,52 @@ TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
   }
 }
 
+// Equal texts in stored columns of different widths (name and dept): in
+// one row, and joined across rows, shipped as local.
+TEST_P(SqlAgentDiff, TextsOfDifferentWidthsCompareEqualAsLocal) {
+  const int E = Id("emp"), N = Id("name"), D = Id("dept");
+  const int W = schema_->GetNumCols();
+  ASSERT_NE(schema_->GetColumnDescriptor(N)->GetLength(), schema_->GetColumnDescriptor(D)->GetLength());
+  struct Added {
+    int emp;
+    const char *name, *dept;
+  } const added[] = {{101, "AB", "C"}, {102, "B", "AB"}, {103, "AB", "AB"}, {104, "C ", "C"}};
+  for (Added const &r : added) {
+    std::vector<unsigned char> image(table_->dlock_offset, 0);
+    fill_default_row(table_, image.data());
+    SQLValueStore v;
+    v.SetInteger(r.emp);
+    Set(image, "emp", v);
+    v.SetString(r.name);
+    Set(image, "name", v);
+    v.SetString(r.dept);
+    Set(image, "dept", v);
+    std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+    record[3] = RDS_ACT_INSERT;
+    record.insert(record.end(), image.begin(), image.end());
+    ASSERT_EQ(zdb_do_exec_row(Cursor(1), record.data(), 0, 0), 0) << zdb_errno;
+  }
+  auto sameRow = [=, this] {
+    SQLRowSource *t = Leaf(1);
+    return Project(new SQLRSFilter(t, Cmp(SQLRSSC_EQUAL, Col(t, N), Col(t, D))), {Col(t, E)});
+  };
+  auto joined = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(1);
+    auto *on = Cmp(SQLRSSC_EQUAL, Col(a, N), new SQLRSSCColumnRef(0, W + D, b->GetColumnDescriptor(D)));
+    return Project(new SQLRSJoin(SQL_JOIN_INNER, a, b, on),
+                   {Col(a, E), new SQLRSSCColumnRef(0, W + E, b->GetColumnDescriptor(E))});
+  };
+  for (auto const &[text, build] : {std::make_pair("WHERE name = dept", std::function<SQLRowSource *()>(sameRow)),
+                                    std::make_pair("a JOIN b ON a.name = b.dept", std::function<SQLRowSource *()>(joined))}) {
+    Rows pushed = Run(build(), true), local = Run(build(), false);
+    std::sort(pushed.begin(), pushed.end());
+    std::sort(local.begin(), local.end());
+    EXPECT_EQ(pushed, local) << text;
+    EXPECT_FALSE(local.empty()) << text;
+  }
+}
+
 // One open cursor of a correlated EXISTS over company 2's driver, with an
 // UPDATE of company 2 in the same transaction between two of its fetches:
 // the rows fetched after the UPDATE see it, whether it fell before the
