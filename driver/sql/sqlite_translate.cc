@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
+#include <molvane/datetime.h>
 #include <molvane/dd.h>
 
 #include "sql/agent/nw_token.h"
@@ -390,6 +392,9 @@ class Translator {
   }
   std::string Cond(const QdCond &c);
   std::optional<std::string> NativeCond(const QdCond &c);
+  std::optional<std::string> PlainComparison(const QdCond &c);
+  bool PlainShape(const QdExpr &e, SQLType *type);
+  void PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks);
   std::string IslandCond(const QdCond &c);
   CondPtr LibCond(const QdCond &c, SqlIsland &island, std::vector<std::string> &args);
   pSQLRSSCValueExprList *MakeList(std::vector<ExprPtr> &exprs, std::size_t from, std::size_t n) {
@@ -1014,6 +1019,8 @@ std::string Translator::Cond(const QdCond &c) {
     case SQLNWTSCLessThanOrEquals:
     case SQLNWTSCGreaterThan:
     case SQLNWTSCGreaterThanOrEquals:
+      if (std::optional<std::string> plain = PlainComparison(c)) return *plain;
+      [[fallthrough]];
     case SQLNWTSCBetween:
     case SQLNWTSCInSet:
     case SQLNWTSCIsNull:
@@ -1080,6 +1087,166 @@ std::optional<std::string> Translator::NativeCond(const QdCond &c) {
       return "(" + row(0, n) + op + row(n, n) + ")";
     }
   }
+}
+
+namespace {
+
+// The range of a 32-bit integer result of the library's arithmetic, which
+// refuses a result outside it ("22003", or a date after 31 December 9999
+// or before the calendar's first day).
+std::pair<long long, long long> RangeOf(SQLType t) {
+  if (t == SQL_DATE) return {0, AL_LAST_DAY_NUMBER};
+  return {INT32_MIN, INT32_MAX};
+}
+
+// The type of the library's +, - or * over two 32-bit integer types
+// (INTEGER, DATE, INTERVAL DAYS), SQL_UNDEFINED for another pair.
+SQLType PlainResult(int token, SQLType a, SQLType b) {
+  auto is = [&](SQLType x, SQLType y) { return a == x && b == y; };
+  constexpr SQLType I = SQL_INTEGER, D = SQL_DATE, V = SQL_INTERVAL_DAYS;
+  switch (token) {
+    case SQLNWTVEAdd:
+      if (is(I, I)) return I;
+      if (is(D, I) || is(D, V) || is(V, D)) return D;
+      if (is(V, V)) return V;
+      break;
+    case SQLNWTVESubtract:
+      if (is(I, I)) return I;
+      if (is(D, D) || is(V, V)) return V;
+      if (is(D, V)) return D;
+      break;
+    case SQLNWTVEMultiply:
+      if (is(I, I)) return I;
+      if (is(I, V) || is(V, I)) return V;
+      break;
+    default:
+      break;
+  }
+  return SQL_UNDEFINED;
+}
+
+}  // namespace
+
+// A term that SQLite's integer arithmetic computes as the library does: +,
+// - and * over INTEGER, DATE and INTERVAL DAYS columns, constants and
+// parameters. Its type, or FALSE for any other term.
+bool Translator::PlainShape(const QdExpr &e, SQLType *type) {
+  switch (e.token) {
+    case SQLNWTVEColRef: {
+      const ColSql &c = Resolve(e.level, e.column);
+      *type = DepthOf(c.desc) == 1 ? c.desc.GetType() : SQL_UNDEFINED;
+      break;
+    }
+    case SQLNWTVEIntegerConst:
+      *type = SQL_INTEGER;
+      break;
+    case SQLNWTVEDateConst:
+      *type = SQL_DATE;
+      break;
+    case SQLNWTVEParameterRef:
+      *type = e.depth > 1 ? SQL_UNDEFINED : e.type;
+      break;
+    case SQLNWTVEReinterpretCast: {
+      // An integer taken as a date or a number of days keeps its value.
+      SQLType a = SQL_UNDEFINED;
+      if (e.args.size() != 1 || !e.args[0] || !PlainShape(*e.args[0], &a) || a != SQL_INTEGER) return false;
+      *type = e.type == SQL_DATE || e.type == SQL_INTERVAL_DAYS ? e.type : SQL_UNDEFINED;
+      break;
+    }
+    case SQLNWTVEAdd:
+    case SQLNWTVESubtract:
+    case SQLNWTVEMultiply: {
+      SQLType a = SQL_UNDEFINED, b = SQL_UNDEFINED;
+      if (e.args.size() != 2 || !e.args[0] || !e.args[1] || !PlainShape(*e.args[0], &a) ||
+          !PlainShape(*e.args[1], &b))
+        return false;
+      *type = PlainResult(e.token, a, b);
+      return *type != SQL_UNDEFINED;
+    }
+    default:
+      return false;
+  }
+  return *type == SQL_INTEGER || *type == SQL_DATE || *type == SQL_INTERVAL_DAYS;
+}
+
+// The SQL of a term that PlainShape accepts, and for each of its results
+// the check that it lies in its type's range. SQLite computes in 64 bits:
+// exact for results of 32-bit operands, and a result out of range fails
+// its check.
+void Translator::PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks) {
+  if (e.token == SQLNWTVEReinterpretCast) {
+    PlainTerm(*e.args[0], sql, checks);
+    // A date beyond the calendar's last day is refused; a number of days
+    // that fits in 32 bits is not.
+    if (e.type == SQL_DATE) checks->push_back("(" + *sql + " <= " + std::to_string(AL_LAST_DAY_NUMBER) + ")");
+    return;
+  }
+  if (e.token != SQLNWTVEAdd && e.token != SQLNWTVESubtract && e.token != SQLNWTVEMultiply) {
+    *sql = Native(e)->elems[0];
+    return;
+  }
+  std::string a, b;
+  PlainTerm(*e.args[0], &a, checks);
+  PlainTerm(*e.args[1], &b, checks);
+  SQLType ta = SQL_UNDEFINED, tb = SQL_UNDEFINED;
+  PlainShape(*e.args[0], &ta);
+  PlainShape(*e.args[1], &tb);
+  const char *op = e.token == SQLNWTVEAdd ? " + " : e.token == SQLNWTVESubtract ? " - " : " * ";
+  *sql = "(" + a + op + b + ")";
+  auto [lo, hi] = RangeOf(PlainResult(e.token, ta, tb));
+  checks->push_back("(" + *sql + " BETWEEN " + std::to_string(lo) + " AND " + std::to_string(hi) + ")");
+}
+
+// A scalar comparison of which a side is integer arithmetic (PlainShape),
+// in SQLite's own operators, so that its planner sees which table the term
+// reads and that it rejects a NULL row (an outer join under it joins as an
+// inner one): a comparison through a function tells it neither. A row on
+// which some result of the arithmetic leaves its range is handed to the
+// library's term, which refuses it as it does here; on the other rows the
+// two agree, NULLs included. Null for any other comparison.
+std::optional<std::string> Translator::PlainComparison(const QdCond &c) {
+  if (c.n != 1 || c.exprs.size() != 2 || !c.exprs[0] || !c.exprs[1]) return std::nullopt;
+  bool arithmetic = false;
+  SQLType types[2] = {SQL_UNDEFINED, SQL_UNDEFINED};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const QdExpr &e = *c.exprs[i];
+    bool const computed = e.token == SQLNWTVEAdd || e.token == SQLNWTVESubtract ||
+                          e.token == SQLNWTVEMultiply || e.token == SQLNWTVEReinterpretCast;
+    if (!PlainShape(e, &types[i])) {
+      if (computed) return std::nullopt;
+      types[i] = SQL_UNDEFINED;  // another operand: native (below) or not at all
+    }
+    arithmetic = arithmetic || computed;
+  }
+  if (!arithmetic) return std::nullopt;
+  std::string sides[2];
+  std::vector<std::string> checks;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const QdExpr &e = *c.exprs[i];
+    if (types[i] != SQL_UNDEFINED) {
+      PlainTerm(e, &sides[i], &checks);
+      continue;
+    }
+    // A REAL constant, column or parameter: SQLite compares it with an
+    // integer as a number, as the library does.
+    if (e.token != SQLNWTVEColRef && e.token != SQLNWTVERealConst && e.token != SQLNWTVEParameterRef)
+      return std::nullopt;
+    std::optional<ColSql> x = Native(e);
+    if (!x || DepthOf(x->desc) > 1 || x->desc.GetType() != SQL_REAL) return std::nullopt;
+    types[i] = SQL_REAL;
+    sides[i] = x->elems[0];
+  }
+  bool const numbers = IsNumber(types[0]) && IsNumber(types[1]);
+  if (types[0] != types[1] && !numbers) return std::nullopt;  // the library's term refuses it
+  static const std::pair<int, const char *> kOps[] = {
+      {SQLNWTSCEquals, " = "},      {SQLNWTSCNotEquals, " <> "},
+      {SQLNWTSCLessThan, " < "},    {SQLNWTSCLessThanOrEquals, " <= "},
+      {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
+  const char *op = " = ";
+  for (const auto &o : kOps)
+    if (o.first == c.token) op = o.second;
+  return "((" + Logical(checks, 0, checks.size(), " AND ") + " IS NOT 0 OR " + IslandCond(c) + ") AND (" +
+         sides[0] + op + sides[1] + "))";
 }
 
 std::string Translator::IslandCond(const QdCond &c) {

@@ -42,7 +42,9 @@
 #include "sql/common/sql_schema.h"
 #include "sql/common/value_store.h"
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/et_net_dml.h"
 #include "sql/exec/held_rows.h"
+#include "sql/exec/local_subquery.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_join.h"
@@ -228,12 +230,14 @@ class SqlAgentDiff : public testing::TestWithParam<std::tuple<const char *, cons
     }
   }
 
-  Rows Run(SQLRowSource *tree, bool optimise) {
+  // The rows of the tree, at most `limit` of them when it is not 0.
+  Rows Run(SQLRowSource *tree, bool optimise, int limit = 0) {
     std::unique_ptr<SQLRowSource> rs(optimise ? tree->OptimizeRS() : tree);
     if (optimise && dynamic_cast<SQLRSNetFetch *>(rs.get()) != nullptr) ++shipped_whole_;
     SQLRSPrepareContext context;
     rs->Prepare(&context);
     rs->Attach(static_cast<unsigned long>(trans_));
+    if (limit > 0) rs->SetMaxRows(limit);
     rs->Exec();
     Rows rows;
     while (rs->Fetch()) {
@@ -286,6 +290,7 @@ struct Query {
   std::function<SQLRowSource *()> build;
   std::function<SQLRowSource *()> local;  // the local tree when it differs
   bool joinsHere = false;  // one driver holding both companies may leave a join here
+  int limit = 0;            // the most rows fetched, 0: all
 };
 
 TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
@@ -500,6 +505,21 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                 new SQLRSSCSubstr(Col(t, N), Int(2), Int(2)),
                 new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, Col(t, N)), new SQLRSSCIndexing(Col(t, SC), Int(2))});
          }});
+    // Integer and date arithmetic compared, on the NULL side of a LEFT
+    // join whose WHERE rejects the NULL row; and a day beyond the calendar.
+    corpus.push_back({"SELECT a.emp, b.emp FROM t a LEFT JOIN t b ON a.dept = b.dept WHERE b.hired + CAST(k AS "
+                      "DAYS) op DATE 730030 AND b.emp * k - a.emp op 40" + tag,
+                      false, [=, this] {
+                        SQLRowSource *a = Leaf(company);
+                        SQLRowSource *b = Leaf(company);
+                        auto bc = [&](int c) { return new SQLRSSCColumnRef(0, W + c, b->GetColumnDescriptor(c)); };
+                        auto *days = new SQLRSSCReinterpretCast(Int(k), SQL_INTERVAL_DAYS);
+                        auto *where = new SQLRSSCAnd(
+                            Cmp(op, new SQLRSSCAdd(bc(H), days), new SQLRSSCDateConst(730030)),
+                            Cmp(op, new SQLRSSCSubtract(new SQLRSSCMultiply(bc(E), Int(k)), Col(a, E)), Int(40)));
+                        auto *j = new SQLRSJoin(SQL_JOIN_LEFT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, D), bc(D)));
+                        return Project(new SQLRSFilter(j, where), {Col(a, E), bc(E)});
+                      }});
     corpus.push_back({"SELECT emp, name, salary ORDER BY salary dir, name, emp" + tag, true, [=, this] {
                         SQLRowSource *t = Leaf(company);
                         SQLRowSource *p = Project(t, {Col(t, E), Col(t, N), Col(t, S)});
@@ -1072,19 +1092,160 @@ TEST_P(SqlAgentDiff, SubqueriesAnsweredHereOrAsAListEqualLocal) {
   };
   corpus.push_back({"SELECT emp FROM c1 a WHERE emp IN (SELECT salary / 12.5 FROM c2 WHERE emp > 55)", false, reals,
                     reals});
+  // More distinct values than a short list holds, in both polarities; the
+  // local tree filters a projection, which asks its driver for no list.
+  for (bool negated : {false, true}) {
+    auto many = [=, this](bool listed) {
+      SQLRowSource *a = Leaf(1);
+      if (!listed) a = Project(a, {Col(a, E)});
+      SQLRowSource *b = Leaf(2);
+      SQLRowSource *sub = Project(new SQLRSFilter(b, Cmp(SQLRSSC_GREATER_THAN, Col(b, E), Int(43))),
+                                  {new SQLRSSCSubtract(Col(b, E), Int(40))});
+      int const emp = listed ? E : 0;
+      SQLRSSCSearchCond *in = new SQLRSSCInSubquery(Col(a, emp), sub);
+      if (negated) in = new SQLRSSCNot(in);
+      return Project(new SQLRSFilter(a, in), {Col(a, emp)});
+    };
+    corpus.push_back({std::string("SELECT emp FROM c1 a WHERE emp ") + (negated ? "NOT " : "") +
+                          "IN (SELECT emp - 40 FROM c2 WHERE emp > 43)",
+                      false, [=] { return many(true); }, [=] { return many(false); }});
+  }
+  // EXISTS over c2 whose subquery holds an EXISTS correlated with its own
+  // table: SELECT emp FROM c1 a WHERE EXISTS (SELECT * FROM c2 b WHERE
+  // b.emp - a.emp > 25 AND EXISTS (SELECT * FROM c2 x WHERE x.emp = b.emp
+  // - 1 AND x.dept = b.dept)); ORDER BY emp, and the first 12 rows of it.
+  auto nested = [=, this](bool second, bool sorted) -> SQLRowSource * {
+    SQLRowSource *a = Leaf(1);
+    auto sub = [=, this] {
+      SQLRowSource *b = Leaf(2);
+      auto inner = [=, this] {
+        SQLRowSource *x = Leaf(2);
+        return new SQLRSFilter(
+            x, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(x, E), new SQLRSSCSubtract(Col(b, E, -1), Int(1))),
+                              Cmp(SQLRSSC_EQUAL, Col(x, D), Col(b, D, -1))));
+      };
+      auto *where = new SQLRSSCAnd(
+          Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCSubtract(Col(b, E), Col(a, E, -1)), Int(25)),
+          new SQLRSSCExists(inner(), second ? inner() : nullptr));
+      return new SQLRSFilter(b, where);
+    };
+    SQLRowSource *p = Project(new SQLRSFilter(a, new SQLRSSCExists(sub(), second ? sub() : nullptr)), {Col(a, E)});
+    return sorted ? Sort(p, {{0, 0}}) : p;
+  };
+  corpus.push_back({"SELECT emp FROM c1 a WHERE EXISTS (... EXISTS over c2 correlated with b)", false,
+                    [=] { return nested(true, false); }, [=] { return nested(false, false); }});
+  corpus.push_back({"SELECT emp FROM c1 a WHERE EXISTS (... EXISTS over c2 correlated with b) ORDER BY emp, 12 rows",
+                    true, [=] { return nested(true, true); }, [=] { return nested(false, true); }});
+  corpus.back().limit = 12;
   for (Query &q : corpus) {
     Rows answered, local;
     try {
-      answered = Run(q.build(), true);
-      local = Run(q.local(), false);
+      answered = Run(q.build(), true, q.limit);
+      local = Run(q.local(), false, q.limit);
     } catch (const SQLException &e) {
       ADD_FAILURE() << q.text << ": " << e.GetSQLState() << " " << e.GetMessageText()->GetString();
       continue;
     }
-    std::sort(answered.begin(), answered.end());
-    std::sort(local.begin(), local.end());
+    if (!q.ordered) {
+      std::sort(answered.begin(), answered.end());
+      std::sort(local.begin(), local.end());
+    }
     EXPECT_EQ(answered, local) << q.text;
     EXPECT_FALSE(local.empty()) << q.text;
+    if (q.limit > 0) {
+      EXPECT_EQ(local.size(), static_cast<size_t>(q.limit)) << q.text;
+    }
+  }
+}
+
+// Equal texts in stored columns of different widths (name and dept): in
+// one row, and joined across rows, shipped as local.
+TEST_P(SqlAgentDiff, TextsOfDifferentWidthsCompareEqualAsLocal) {
+  const int E = Id("emp"), N = Id("name"), D = Id("dept");
+  const int W = schema_->GetNumCols();
+  ASSERT_NE(schema_->GetColumnDescriptor(N)->GetLength(), schema_->GetColumnDescriptor(D)->GetLength());
+  struct Added {
+    int emp;
+    const char *name, *dept;
+  } const added[] = {{101, "AB", "C"}, {102, "B", "AB"}, {103, "AB", "AB"}, {104, "C ", "C"}};
+  for (Added const &r : added) {
+    std::vector<unsigned char> image(table_->dlock_offset, 0);
+    fill_default_row(table_, image.data());
+    SQLValueStore v;
+    v.SetInteger(r.emp);
+    Set(image, "emp", v);
+    v.SetString(r.name);
+    Set(image, "name", v);
+    v.SetString(r.dept);
+    Set(image, "dept", v);
+    std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
+    record[3] = RDS_ACT_INSERT;
+    record.insert(record.end(), image.begin(), image.end());
+    ASSERT_EQ(zdb_do_exec_row(Cursor(1), record.data(), 0, 0), 0) << zdb_errno;
+  }
+  auto sameRow = [=, this] {
+    SQLRowSource *t = Leaf(1);
+    return Project(new SQLRSFilter(t, Cmp(SQLRSSC_EQUAL, Col(t, N), Col(t, D))), {Col(t, E)});
+  };
+  auto joined = [=, this] {
+    SQLRowSource *a = Leaf(1);
+    SQLRowSource *b = Leaf(1);
+    auto *on = Cmp(SQLRSSC_EQUAL, Col(a, N), new SQLRSSCColumnRef(0, W + D, b->GetColumnDescriptor(D)));
+    return Project(new SQLRSJoin(SQL_JOIN_INNER, a, b, on),
+                   {Col(a, E), new SQLRSSCColumnRef(0, W + E, b->GetColumnDescriptor(E))});
+  };
+  for (auto const &[text, build] : {std::make_pair("WHERE name = dept", std::function<SQLRowSource *()>(sameRow)),
+                                    std::make_pair("a JOIN b ON a.name = b.dept", std::function<SQLRowSource *()>(joined))}) {
+    Rows pushed = Run(build(), true), local = Run(build(), false);
+    std::sort(pushed.begin(), pushed.end());
+    std::sort(local.begin(), local.end());
+    EXPECT_EQ(pushed, local) << text;
+    EXPECT_FALSE(local.empty()) << text;
+  }
+}
+
+// One open cursor of a correlated EXISTS over company 2's driver, with an
+// UPDATE of company 2 in the same transaction between two of its fetches:
+// the rows fetched after the UPDATE see it, whether it fell before the
+// subquery was answered here from held rows (kMissesBeforeLocal distinct
+// outer values) or after. Company 1's emps 1 .. 25 have a partner emp + 40
+// in company 2 whose salary is above a floor, until the UPDATE sets every
+// salary there to the floor.
+TEST_P(SqlAgentDiff, WritesOfTheTransactionReachAnOpenCursorsSubqueries) {
+  if (!two_) GTEST_SKIP() << "one driver runs the whole statement";
+  const int E = Id("emp"), S = Id("salary");
+  auto partner = [=, this](SQLRowSource *a, double floor) {
+    SQLRowSource *b = Leaf(2);
+    auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, new SQLRSSCSubtract(Col(b, E), Col(a, E, -1)), Int(40)),
+                                 Cmp(SQLRSSC_GREATER_THAN, Col(b, S), Real(floor)));
+    return new SQLRSFilter(b, where);
+  };
+  for (int before : {2, SQLRSLocalSubquery::kMissesBeforeLocal + 4}) {
+    double const floor = -1.0 - before;  // below the salaries the last UPDATE set
+    SQLRowSource *a = Leaf(1);
+    auto *exists = new SQLRSSCExists(partner(a, floor), partner(a, floor));
+    std::unique_ptr<SQLRowSource> rs(Project(new SQLRSFilter(a, exists), {Col(a, E)})->OptimizeRS());
+    SQLRSPrepareContext context;
+    rs->Prepare(&context);
+    rs->Attach(static_cast<unsigned long>(trans_));
+    rs->Exec();
+    int rows = 0;
+    while (rows < before && rs->Fetch()) ++rows;
+    ASSERT_EQ(rows, before);
+    auto *columns = new intList;
+    columns->Append(S);
+    auto *values = new pSQLRSSCValueExprList;
+    values->Append(Real(floor));
+    SQLETNetUpdate update("exemp010", 2, std::unique_ptr<intList>(columns), SQLETNetUpdate::ValueListPtr(values),
+                          nullptr);
+    SQLRSPrepareContext updateContext;
+    update.Prepare(&updateContext);
+    update.Attach(static_cast<unsigned long>(trans_));
+    EXPECT_EQ(update.Exec(), 25);
+    while (rs->Fetch()) ++rows;
+    EXPECT_EQ(rows, before) << "rows after the UPDATE at " << before;
+    rs->Close();
+    update.Close();
   }
 }
 

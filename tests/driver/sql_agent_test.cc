@@ -377,6 +377,22 @@ TEST_F(SqlAgentTest, DataErrorsAnswerTheLibrarysStates) {
       {"32-bit overflow",
        [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEMultiply).col(0).int_const(2000000000).table(); },
        "22003"},
+      // Compared in SQLite's own arithmetic, a result out of range still
+      // refuses the row.
+      {"32-bit overflow in a comparison",
+       [](P &p) {
+         p.tok(SQLNWTRSFilter).tok(SQLNWTSCGreaterThan).b2(1).tok(SQLNWTVEMultiply).col(0).int_const(2000000000);
+         p.int_const(0).table();
+       },
+       "22003"},
+      {"day beyond the calendar in a comparison",
+       [](P &p) {
+         p.tok(SQLNWTRSFilter).tok(SQLNWTSCGreaterThan).b2(1).tok(SQLNWTVEAdd);
+         p.tok(SQLNWTVEReinterpretCast).tok(SQLNWTTypeDate).col(0);
+         p.tok(SQLNWTVEReinterpretCast).tok(SQLNWTTypeIntervalDays).int_const(3652058);
+         p.tok(SQLNWTVEDateConst).b4(0).table();
+       },
+       "22008"},
       {"scalar subquery of three rows",
        [](P &p) { p.tok(SQLNWTRSProject).b2(1).tok(SQLNWTVEScalarSubquery).table().table(); }, "21000"},
       {"negative substring length",
@@ -1014,6 +1030,13 @@ TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
       .table("tbldep01");
   EXPECT_NE(plan(left).find("SEARCH t2 USING INDEX tbldep01010_i1 (<expr>=?)"), std::string::npos)
       << plan(left);
+  // A WHERE on the NULL side of a LEFT join in integer arithmetic: SQLite
+  // sees that it rejects the NULL row and reads the filtered table first.
+  P arithmetic;
+  arithmetic.tok(SQLNWTRSFilter).tok(SQLNWTSCEquals).b2(1).tok(SQLNWTVEAdd).col(4).int_const(1).int_const(3);
+  arithmetic.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeLeft).tok(SQLNWTSCEquals).b2(1).col(1).col(5).table().table();
+  std::string const driven = plan(arithmetic);
+  EXPECT_EQ(driven.rfind("SCAN t2", 0), 0u) << driven;
   P sorted;
   sorted.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).table("tbldep01");
   EXPECT_EQ(plan(sorted), "SCAN t1 USING INDEX tbldep01010_i1; ");

@@ -31,6 +31,7 @@
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/log.h"
+#include "sql/common/table_writes.h"
 
 namespace {
 
@@ -261,6 +262,7 @@ int zdb_do_exec_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *record,
   if (rds == nullptr) return -1;
   if (move_counter_of_key(holder, table, trans, record + ZDB_ACTION_HEADER) != 0) return -1;
   if (append_action(rds, table, trans, record) != 0) return -1;
+  SQLTableWrites::Note(table->name, sizeof table->name - 1);  // kept rows of the table are stale
   if ((flags & ZDB_FLUSH_MASK) || force || always_flush()) return flush_updates(ts->session);
   return 0;
 }

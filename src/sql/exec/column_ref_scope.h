@@ -2,6 +2,7 @@
 // store that holds its column in the current row of its row source.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -50,11 +51,24 @@ class SQLRSColumnRefScope {
 // count stays, whatever is broken off and started again inside the tree.
 class SQLRSExecutions {
  public:
+  // What the tree may keep in memory of its subqueries' answers and its
+  // leaves' held rows, all together (subquery_answers.h, held_rows.h).
+  static constexpr size_t kMaxKept = size_t{64} << 20;
+
   unsigned long Current() const { return count_; }
   void Next() { ++count_; }
+  // Reserves bytes of the bound; FALSE, and nothing reserved, beyond it.
+  bool Reserve(size_t bytes) {
+    if (bytes > kMaxKept - kept_) return false;
+    kept_ += bytes;
+    return true;
+  }
+  void Release(size_t bytes) { kept_ -= bytes < kept_ ? bytes : kept_; }
+  size_t Free() const { return kMaxKept - kept_; }
 
  private:
   unsigned long count_ = 1;
+  size_t kept_ = 0;
 };
 
 // The object handed down the tree by Prepare.

@@ -13,6 +13,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_parameter.h"
+#include "sql/common/table_writes.h"
 #include "sql/exec/sc_search_cond.h"
 #include "sql/exec/sc_value_expr.h"
 #include "sql/exec/visitors.h"
@@ -74,6 +75,7 @@ void SQLETNetRequest::AddParametersOf(SQLRSSCValueExpr *expression) {
 }
 
 void SQLETNetRequest::WriteTable(char const *tableName, int companyNumber) {
+  table_ = tableName;
   request_.AppendMemory(tableName, static_cast<std::int16_t>(std::strlen(tableName)));
   request_.AppendBs2(static_cast<std::int16_t>(companyNumber));
 }
@@ -101,6 +103,7 @@ void SQLETNetRequest::SetTimeOut(long deadline) { Agent().SetTimeOut(statement_,
 int SQLETNetRequest::Exec() {
   CheckValues();
   Agent().BindParams(statement_, &parameters_);
+  SQLTableWrites::Note(table_.data(), table_.size());  // kept rows of the table are stale
   return Agent().Exec(statement_);
 }
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "sql/agent/token_string.h"
@@ -77,6 +78,7 @@ class SQLETNetRequest : public SQLExecTree {
   virtual void PrepareValues(SQLRSPrepareContext *) {}
 
   char const *className_;
+  std::string table_;  // the table written
   SQLSchemaPtr schema_;
   SQLTokenString request_{20};
   pconstSQLParameterList parameters_;  // not owned

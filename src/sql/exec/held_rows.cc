@@ -1,23 +1,9 @@
 #include "sql/exec/held_rows.h"
 
 #include "sql/exec/column_ref_scope.h"
+#include "sql/exec/subquery_answers.h"
 
-namespace {
-
-// What a value weighs in memory.
-size_t Weight(SQLValueStore const *v) {
-  size_t weight = sizeof(SQLValueStore);
-  if (v->GetType() == SQL_ARRAY) {
-    for (int i = 0; i < v->GetDimension(); ++i) weight += Weight(v->GetElement(i));
-    return weight;
-  }
-  if (!v->IsNull() && (v->GetType() == SQL_STRING || v->GetType() == SQL_RAW)) weight += v->GetLength();
-  return weight;
-}
-
-}  // namespace
-
-void SQLRSHeldRows::Prepare(SQLRSExecutions const *executions, std::vector<SQLValueStore *> const &stores) {
+void SQLRSHeldRows::Prepare(SQLRSExecutions *executions, std::vector<SQLValueStore *> const &stores) {
   executions_ = executions;
   stores_ = stores;
   rows_.clear();
@@ -25,18 +11,23 @@ void SQLRSHeldRows::Prepare(SQLRSExecutions const *executions, std::vector<SQLVa
   next_ = 0;
   heldAt_ = 0;
   overflowedAt_ = 0;
+  watch_.Clear();
 }
 
-bool SQLRSHeldRows::Held() const { return executions_ != nullptr && heldAt_ == executions_->Current(); }
+bool SQLRSHeldRows::Held() {
+  if (executions_ == nullptr || heldAt_ != executions_->Current()) return false;
+  if (!watch_.Written()) return true;
+  Drop();  // the transaction changed the table since the rows were read
+  return false;
+}
 
 bool SQLRSHeldRows::Overflowed() const {
   return executions_ != nullptr && overflowedAt_ == executions_->Current();
 }
 
 void SQLRSHeldRows::Begin() {
-  rows_.clear();
-  weight_ = 0;
-  heldAt_ = 0;
+  Drop();
+  watch_.Mark();
 }
 
 bool SQLRSHeldRows::Add() {
@@ -45,23 +36,30 @@ bool SQLRSHeldRows::Add() {
     Overflow();
     return false;
   }
-  for (SQLValueStore const *v : stores_) {
-    weight_ += Weight(v);
-    rows_.emplace_back();
-    rows_.back().Copy(v);
-  }
-  if (weight_ > kMaxWeight) {
+  size_t weight = 0;
+  for (SQLValueStore const *v : stores_) weight += SQLRSValueWeight(v);
+  if (!executions_->Reserve(weight)) {
     Overflow();
     return false;
+  }
+  weight_ += weight;
+  for (SQLValueStore const *v : stores_) {
+    rows_.emplace_back();
+    rows_.back().Copy(v);
   }
   return true;
 }
 
-void SQLRSHeldRows::Overflow() {
-  overflowedAt_ = executions_->Current();
+void SQLRSHeldRows::Drop() {
+  executions_->Release(weight_);
   std::vector<SQLValueStore>().swap(rows_);
   weight_ = 0;
   heldAt_ = 0;
+}
+
+void SQLRSHeldRows::Overflow() {
+  overflowedAt_ = executions_->Current();
+  Drop();
 }
 
 void SQLRSHeldRows::Finish() { heldAt_ = executions_->Current(); }

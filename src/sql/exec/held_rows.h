@@ -4,16 +4,19 @@
 // gives the same rows at every Exec within one execution of the tree. A
 // leaf of a subquery that answers here (local_subquery.h) runs once per
 // outer row: SQLRSHeldRows keeps its rows at the first Exec of an
-// execution, at most kMaxRows rows weighing kMaxWeight bytes together, so
-// that the further Execs of that execution cost no exchange with the
-// driver. Rows beyond the bounds are not kept: the leaf then reads the
-// driver at every Exec of that execution, and Overflowed says so.
+// execution, at most kMaxRows rows within the bound the statement's kept
+// answers and held rows share (SQLRSExecutions::kMaxKept), so that the
+// further Execs of that execution cost no exchange with the driver. Rows
+// beyond the bounds are not kept: the leaf then reads the driver at every
+// Exec of that execution, and Overflowed says so. A write of this process
+// to a table the leaf reads drops the rows: the next Exec reads them anew.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <vector>
 
+#include "sql/common/table_writes.h"
 #include "sql/common/value_store.h"
 
 class SQLRSExecutions;
@@ -21,14 +24,15 @@ class SQLRSExecutions;
 class SQLRSHeldRows {
  public:
   static constexpr size_t kMaxRows = 4096;
-  static constexpr size_t kMaxWeight = size_t{1} << 20;
 
   // At the leaf's Prepare: the tree's count of executions (null: nothing is
   // kept) and the leaf's output stores, which Next fills.
-  void Prepare(SQLRSExecutions const *executions, std::vector<SQLValueStore *> const &stores);
+  void Prepare(SQLRSExecutions *executions, std::vector<SQLValueStore *> const &stores);
+  // The tables the rows come from (see SQLTableWriteWatch).
+  SQLTableWriteWatch *Watch() { return &watch_; }
   bool Enabled() const { return executions_ != nullptr; }
-  // The rows of the current execution are kept.
-  bool Held() const;
+  // The rows of the current execution are kept (and no write dropped them).
+  bool Held();
   // The rows of the current execution were found beyond the bounds.
   bool Overflowed() const;
   // Starts keeping the rows of the current execution.
@@ -46,8 +50,11 @@ class SQLRSHeldRows {
  private:
   // Forgets the rows (and their memory) and marks the execution.
   void Overflow();
+  // Forgets the rows and gives their memory back.
+  void Drop();
 
-  SQLRSExecutions const *executions_ = nullptr;
+  SQLRSExecutions *executions_ = nullptr;
+  SQLTableWriteWatch watch_;
   std::vector<SQLValueStore *> stores_;
   std::vector<SQLValueStore> rows_;  // row after row, a value per store
   size_t weight_ = 0;

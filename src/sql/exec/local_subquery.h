@@ -3,7 +3,7 @@
 //
 // A correlated subquery over a driver's table goes to the driver with its
 // outer values as parameters: each distinct outer value costs an exchange
-// (SQLRSAnswersByOuterValues spares only the repeated ones). The second
+// (SQLRSSubqueryAnswers spares only the repeated ones). The second
 // tree, made from the same validated subquery, answers here instead: its
 // references to outer rows are kept here (SQLRSSCColumnRef::KeepHere), so
 // that the optimiser ships only what reads no outer row, and every table
@@ -61,6 +61,9 @@ class SQLRSLocalSubquery {
   // After the tree that Pick gave has run: a local one whose rows were too
   // many to hold gives way to the shipped tree for the execution.
   void Ran(SQLRowSource const *ran);
+  // What the tree holds was dropped (a write to its tables): the next
+  // answers are asked of the driver again before the tree holds anew.
+  void Restart() { misses_ = 0; }
 
  private:
   std::unique_ptr<SQLRowSource> tree_;

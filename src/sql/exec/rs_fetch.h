@@ -12,6 +12,7 @@
 
 struct SQLIndexHints;
 class SQLRSSCInSubquery;
+class SQLTableWriteWatch;
 
 class SQLRSFetch : public SQLRowSource {
  public:
@@ -43,6 +44,8 @@ class SQLRSFetch : public SQLRowSource {
   // (held_rows.h). FALSE, and nothing changes, when it reads outer values
   // or parameters, which may change between its Execs.
   virtual bool HoldRows() { return false; }
+  // Adds the tables the leaf reads to the watch (subquery_answers.h).
+  virtual void WatchWrites(SQLTableWriteWatch *watch) { (void)watch; }
   // Its rows of the current execution were too many to keep.
   virtual bool HeldRowsOverflowed() const { return false; }
   // Before Prepare: the filter right above applies `in` (a value of the

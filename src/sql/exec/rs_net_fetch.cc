@@ -71,6 +71,7 @@ SQLRSNetFetch::SQLRSNetFetch(char const *tableName, int companyNumber, SQLIndexH
     : instance_(std::make_unique<SQLDatabaseInstance>(tableName, companyNumber)) {
   SQLSchemaPtr schema = SQLSchemaMgr::GetSchema(tableName);
   schemas_.push_back(schema);
+  tables_.emplace_back(tableName);
   for (int i = 0; i < schema->GetNumCols(); ++i) descriptors_.push_back(schema->GetColumnDescriptor(i));
 
   description_.AppendToken(SQLNWTRSTable);
@@ -135,6 +136,7 @@ SQLColumnDescriptor const *SQLRSNetFetch::Own(SQLColumnDescriptor const &d) {
 
 void SQLRSNetFetch::TakeOver(SQLRSNetFetch *other) {
   for (SQLSchemaPtr const &s : other->schemas_) schemas_.push_back(s);
+  tables_.insert(tables_.end(), other->tables_.begin(), other->tables_.end());
   for (bool more = other->parameters_.First(); more; more = other->parameters_.Next())
     parameters_.Append(other->parameters_.GetCurrent());
   // The other description's outer references must be bound too.
@@ -196,6 +198,10 @@ bool SQLRSNetFetch::OuterValueStores(int level, std::vector<SQLValueStore const 
 bool SQLRSNetFetch::HoldRows() {
   holdRows_ = parameters_.NrElements() == 0 && outerParams_.Count() == 0 && keyParams_.empty();
   return holdRows_;
+}
+
+void SQLRSNetFetch::WatchWrites(SQLTableWriteWatch *watch) {
+  for (std::string const &table : tables_) watch->Add(table.data(), table.size());
 }
 
 void SQLRSNetFetch::TakeListOf(SQLRSSCInSubquery *in) {
@@ -567,6 +573,7 @@ void SQLRSNetFetch::DoPrepare(SQLRSPrepareContext *context) {
   Agent().BindOutput(statement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
   if (bufferSize_ != 0) Agent().SetBufferSize(statement_, static_cast<int>(bufferSize_));
   held_.Prepare(holdRows_ ? context->Executions() : nullptr, storeAddrs_);
+  WatchWrites(held_.Watch());
   replaying_ = false;
   if (!keyParams_.empty()) {
     keyStatement_ = Agent().Prepare(keyDescription_);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "sql/agent/token_string.h"
@@ -54,6 +55,7 @@ class SQLRSNetFetch : public SQLRSFetch {
   // parameters carry.
   bool OuterValueStores(int level, std::vector<SQLValueStore const *> *stores) override;
   bool HoldRows() override;
+  void WatchWrites(SQLTableWriteWatch *watch) override;
   bool HeldRowsOverflowed() const override { return held_.Overflowed(); }
   // A value of the row that the driver evaluates, read from no outer row
   // and no parameter, of a leaf that has taken no sort and no hints (the
@@ -147,6 +149,7 @@ class SQLRSNetFetch : public SQLRSFetch {
   std::vector<SQLColumnDescriptor const *> descriptors_;           // the output row
   std::vector<std::unique_ptr<SQLColumnDescriptor>> ownDescriptors_;
   std::vector<SQLSchemaPtr> schemas_;  // keep the tables' descriptors alive
+  std::vector<std::string> tables_;    // the names of the tables read
   pconstSQLParameterList parameters_;  // not owned
   SQLRSNetFetchParams outerParams_;
   std::unique_ptr<SQLDatabaseInstance> instance_;

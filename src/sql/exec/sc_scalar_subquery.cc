@@ -8,7 +8,7 @@
 #include "sql/exec/visitors.h"
 
 SQLRSSCScalarSubquery::SQLRSSCScalarSubquery(SQLRowSource *rowSource, SQLRowSource *local)
-    : rowSource_(rowSource), local_(local) {}
+    : rowSource_(rowSource), answers_(local) {}
 
 SQLRSSCScalarSubquery::~SQLRSSCScalarSubquery() = default;
 
@@ -26,14 +26,14 @@ void SQLRSSCScalarSubquery::Cost(double *first, double *second) {
 void SQLRSSCScalarSubquery::AcceptVisit(SQLVisitor &visitor) {
   if (!visitor.VisitScopeLevel_0_Only()) {
     SQLRSVisitSubquery(rowSource_.get(), visitor);
-    local_.AcceptVisit(visitor);
+    answers_.Local().AcceptVisit(visitor);
   }
   visitor.VisitSQLRSSCScalarSubquery(this);
 }
 
 void SQLRSSCScalarSubquery::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
   rowSource_->GetColumnRefs(level + 1, type, refs);
-  local_.GetColumnRefs(level + 1, type, refs);
+  answers_.Local().GetColumnRefs(level + 1, type, refs);
 }
 
 SQLColumnDescriptor SQLRSSCScalarSubquery::GetColumnDescriptor() const {
@@ -47,14 +47,12 @@ SQLTruthValue SQLRSSCScalarSubquery::NullValueOnNullifiedCols(int level, List<In
 void SQLRSSCScalarSubquery::Optimize() {
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
-  local_.Optimize();
+  answers_.Local().Optimize();
 }
 
 SQLValueStore const *SQLRSSCScalarSubquery::Prepare(SQLRSPrepareContext *context) {
   rowSource_->Prepare(context);
-  local_.Prepare(context);
   answers_.Prepare(context, rowSource_.get());
-  held_.Prepare(context, rowSource_.get(), answers_.Enabled());
   return &store_;
 }
 
@@ -80,29 +78,18 @@ bool SQLRSSCScalarSubquery::Run(SQLRowSource *rs) {
 }
 
 void SQLRSSCScalarSubquery::Evaluate() {
-  if (held_.Held()) {
-    if (tooManyRows_) throw SQLExCardinalityViolation();
+  if (Answer const *kept = answers_.Find()) {
+    if (kept->tooManyRows) throw SQLExCardinalityViolation();
+    store_.Copy(&kept->value);
     return;
   }
-  if (answers_.Enabled()) {
-    if (Answer const *kept = answers_.Find()) {
-      if (kept->tooManyRows) throw SQLExCardinalityViolation();
-      store_.Copy(&kept->value);
-      return;
-    }
-  }
-  SQLRowSource *rs = held_.Holdable() ? rowSource_.get() : local_.Pick(rowSource_.get());
-  bool const tooMany = Run(rs);
-  local_.Ran(rs);
-  if (held_.Holdable()) {
-    tooManyRows_ = tooMany;
-    held_.Take();
-  } else if (answers_.Enabled()) {
-    Answer answer;
-    answer.tooManyRows = tooMany;
-    if (!tooMany) answer.value.Copy(&store_);
-    answers_.Keep(std::move(answer), 1);
-  }
+  SQLRowSource *rs = answers_.Pick(rowSource_.get());
+  Answer answer;
+  answer.tooManyRows = Run(rs);
+  if (!answer.tooManyRows) answer.value.Copy(&store_);
+  bool const tooMany = answer.tooManyRows;
+  size_t const bytes = SQLRSValueWeight(&answer.value);
+  answers_.Keep(rs, std::move(answer), bytes);
   if (tooMany) throw SQLExCardinalityViolation();
 }
 
@@ -114,7 +101,7 @@ void SQLRSSCScalarSubquery::createTokenString(SQLTokenString *ts, int level, SQL
 SQLRSSCValueExpr *SQLRSSCScalarSubquery::CRefs2ParameterRefs(int level, intList *columns,
                                                              pSQLParameterList *parameters) {
   rowSource_->CRefs2ParameterRefs(level + 1, columns, parameters);
-  local_.CRefs2ParameterRefs(level + 1, columns, parameters);
+  answers_.Local().CRefs2ParameterRefs(level + 1, columns, parameters);
   return this;
 }
 

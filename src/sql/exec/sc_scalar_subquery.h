@@ -1,12 +1,11 @@
 // SQLRSSCScalarSubquery: the first column of the one row of a subquery.
 //
 // No row gives NULL (every element NULL for an array), two rows raise
-// SQLExCardinalityViolation ("21000"). A subquery that reads no row of an
-// enclosing query runs once and holds its value (see SQLRSHeldAnswer); a
-// correlated one keeps its values by the outer values it reads (see
-// SQLRSAnswersByOuterValues), and with many of them answers here from a
-// second tree of the subquery (`local`, may be null; see
-// SQLRSLocalSubquery).
+// SQLExCardinalityViolation ("21000"). Its answers are kept as
+// SQLRSSubqueryAnswers tells: an uncorrelated subquery runs once per
+// execution, a correlated one once per outer value, and with many of them
+// answers here from a second tree of the subquery (`local`, may be null;
+// see SQLRSLocalSubquery).
 #pragma once
 
 #include <memory>
@@ -32,7 +31,7 @@ class SQLRSSCScalarSubquery : public SQLRSSCValueExpr {
   void Optimize() override;
   SQLValueStore const *Prepare(SQLRSPrepareContext *context) override;
   void Evaluate() override;
-  void Reset() override { held_.Reset(); }
+  void Reset() override { answers_.Reset(); }
   bool IsSameValueExpr(SQLRSSCValueExpr const *other) const override { return other == this; }
   bool IsSameScalarSubquery(SQLRSSCScalarSubquery const *other) const override { return other == this; }
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
@@ -55,9 +54,6 @@ class SQLRSSCScalarSubquery : public SQLRSSCValueExpr {
   bool Run(SQLRowSource *rs);
 
   std::unique_ptr<SQLRowSource> rowSource_;
-  SQLRSLocalSubquery local_;
   SQLValueStore store_;
-  SQLRSHeldAnswer held_;  // store_ (or tooManyRows_) holds the answer while held_.Held()
-  bool tooManyRows_ = false;
-  SQLRSAnswersByOuterValues<Answer> answers_;
+  SQLRSSubqueryAnswers<Answer> answers_;
 };

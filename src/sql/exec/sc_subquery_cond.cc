@@ -31,7 +31,8 @@ class BreakOnExit {
 
 // ---- EXISTS ----
 
-SQLRSSCExists::SQLRSSCExists(SQLRowSource *rowSource, SQLRowSource *local) : rowSource_(rowSource), local_(local) {}
+SQLRSSCExists::SQLRSSCExists(SQLRowSource *rowSource, SQLRowSource *local)
+    : rowSource_(rowSource), answers_(local) {}
 
 SQLRSSCExists::~SQLRSSCExists() = default;
 
@@ -43,33 +44,23 @@ bool SQLRSSCExists::IsVariable() {
 
 void SQLRSSCExists::Prepare(SQLRSPrepareContext *context) {
   rowSource_->Prepare(context);
-  local_.Prepare(context);
   answers_.Prepare(context, rowSource_.get());
-  held_.Prepare(context, rowSource_.get(), answers_.Enabled());
 }
 
 SQLTruthValue SQLRSSCExists::Evaluate() {
-  if (held_.Held()) return result_;
-  if (answers_.Enabled())
-    if (SQLTruthValue const *kept = answers_.Find()) return *kept;
+  if (SQLTruthValue const *kept = answers_.Find()) return *kept;
   SQLTruthValue result;
-  SQLRowSource *rs = held_.Holdable() ? rowSource_.get() : local_.Pick(rowSource_.get());
+  SQLRowSource *rs = answers_.Pick(rowSource_.get());
   {
     rs->Exec();
     BreakOnExit breaker(rs);
     result = rs->Fetch() ? TV_TRUE : TV_FALSE;
   }
-  local_.Ran(rs);
-  if (held_.Holdable()) {
-    result_ = result;
-    held_.Take();
-  } else if (answers_.Enabled()) {
-    answers_.Keep(result, 1);
-  }
+  answers_.Keep(rs, result, sizeof result);
   return result;
 }
 
-bool SQLRSSCExists::LeavesNoRow() { return held_.Holdable() && Evaluate() == TV_FALSE; }
+bool SQLRSSCExists::LeavesNoRow() { return answers_.Holdable() && Evaluate() == TV_FALSE; }
 
 void SQLRSSCExists::Cost(double *first, double *second) {
   *first = IsVariable() ? 100 : 1;
@@ -78,13 +69,13 @@ void SQLRSSCExists::Cost(double *first, double *second) {
 
 void SQLRSSCExists::AcceptVisit(SQLVisitor &visitor) {
   SQLRSVisitSubquery(rowSource_.get(), visitor);
-  local_.AcceptVisit(visitor);
+  answers_.Local().AcceptVisit(visitor);
   visitor.VisitSQLRSSCExists(this);
 }
 
 void SQLRSSCExists::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
   rowSource_->GetColumnRefs(level + 1, type, refs);
-  local_.GetColumnRefs(level + 1, type, refs);
+  answers_.Local().GetColumnRefs(level + 1, type, refs);
 }
 
 SQLTruthValueSet SQLRSSCExists::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {
@@ -96,7 +87,7 @@ SQLRSSCSearchCond *SQLRSSCExists::Optimize() {
   SQLRSSCSearchCondPtr self(this);  // freed when an operand throws
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
-  local_.Optimize();
+  answers_.Local().Optimize();
   return self.release();
 }
 
@@ -107,7 +98,7 @@ void SQLRSSCExists::createTokenString(SQLTokenString *ts, int level, SQLRSNetFet
 
 void SQLRSSCExists::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
   rowSource_->CRefs2ParameterRefs(level + 1, columns, parameters);
-  local_.CRefs2ParameterRefs(level + 1, columns, parameters);
+  answers_.Local().CRefs2ParameterRefs(level + 1, columns, parameters);
 }
 
 void SQLRSSCExists::Log() const {
@@ -121,7 +112,7 @@ void SQLRSSCExists::Log() const {
 // ---- IN (subquery) ----
 
 SQLRSSCInSubquery::SQLRSSCInSubquery(SQLRSSCValueExpr *value, SQLRowSource *rowSource, SQLRowSource *local)
-    : value_(value), rowSource_(rowSource), local_(local) {}
+    : value_(value), rowSource_(rowSource), answers_(local) {}
 
 SQLRSSCInSubquery::~SQLRSSCInSubquery() = default;
 
@@ -136,17 +127,12 @@ void SQLRSSCInSubquery::Prepare(SQLRSPrepareContext *context) {
   valueStore_ = value_->Prepare(context);
   rowSource_->Prepare(context);
   columnStore_ = rowSource_->GetValueStoreAddr(0);
-  local_.Prepare(context);
   answers_.Prepare(context, rowSource_.get());
-  held_.Prepare(context, rowSource_.get(), answers_.Enabled());
-  tooLarge_ = false;
-  heldValues_ = Values();
 }
 
 void SQLRSSCInSubquery::Reset() {
   value_->Reset();
-  held_.Reset();
-  if (!held_.Held()) heldValues_ = Values();
+  answers_.Reset();
 }
 
 namespace {
@@ -160,8 +146,10 @@ bool HashableTogether(SQLType a, SQLType b) {
 
 }  // namespace
 
-bool SQLRSSCInSubquery::Hold(Values *into, SQLRowSource *rs) {
+bool SQLRSSCInSubquery::Hold(Values *into, size_t *bytes, SQLRowSource *rs) {
   *into = Values();
+  *bytes = sizeof(Values);
+  size_t const room = answers_.Room();
   SQLValueStore const *columnStore = rs->GetValueStoreAddr(0);
   {
     rs->Exec();
@@ -171,7 +159,9 @@ bool SQLRSSCInSubquery::Hold(Values *into, SQLRowSource *rs) {
         into->null = true;
         continue;
       }
-      if (into->values.size() >= kMaxHeld) {
+      // The value, its place in the hash and the hash's node.
+      *bytes += SQLRSValueWeight(columnStore) + sizeof(std::uint32_t) + 4 * sizeof(void *);
+      if (*bytes > room) {
         *into = Values();
         return false;
       }
@@ -207,15 +197,16 @@ SQLTruthValue SQLRSSCInSubquery::EvaluateHeld(Values const &held) {
 }
 
 SQLRSSCInSubquery::Values const *SQLRSSCInSubquery::HoldForExecution() {
-  if (!held_.Holdable() || tooLarge_) return nullptr;
-  if (!held_.Held()) {
-    if (!Hold(&heldValues_, rowSource_.get())) {
-      tooLarge_ = true;  // too many to hold: the subquery runs per row instead
-      return nullptr;
-    }
-    held_.Take();
+  if (!answers_.Holdable() || answers_.GaveUp()) return nullptr;
+  if (Values const *held = answers_.Find()) return held;
+  Values values;
+  size_t bytes = 0;
+  if (!Hold(&values, &bytes, rowSource_.get())) {
+    answers_.GiveUp();  // too many to hold: the subquery runs per row instead
+    return nullptr;
   }
-  return &heldValues_;
+  answers_.Keep(rowSource_.get(), std::move(values), bytes);
+  return answers_.Held();
 }
 
 bool SQLRSSCInSubquery::LeavesNoRow() {
@@ -226,27 +217,26 @@ bool SQLRSSCInSubquery::LeavesNoRow() {
 SQLColumnDescriptor const *SQLRSSCInSubquery::GetSubqueryColumn() const { return rowSource_->GetColumnDescriptor(0); }
 
 std::vector<SQLValueStore> const *SQLRSSCInSubquery::HeldValues() const {
-  if (!held_.Holdable() || tooLarge_ || !held_.Held()) return nullptr;
-  return &heldValues_.values;
+  Values const *held = answers_.Held();
+  return held != nullptr ? &held->values : nullptr;
 }
 
 SQLTruthValue SQLRSSCInSubquery::Evaluate() {
   value_->Evaluate();
-  bool const holding = held_.Holdable() && !tooLarge_;
-  if (Values const *held = HoldForExecution()) return EvaluateHeld(*held);
-  if (!holding && answers_.Enabled()) {
+  if (answers_.Holdable()) {
+    if (Values const *held = HoldForExecution()) return EvaluateHeld(*held);
+  } else if (answers_.Keyed() && !answers_.GaveUp()) {
     if (Values const *kept = answers_.Find()) return EvaluateHeld(*kept);
     Values values;
-    SQLRowSource *rs = local_.Pick(rowSource_.get());
-    bool const held = Hold(&values, rs);
-    local_.Ran(rs);
-    if (held) {
+    size_t bytes = 0;
+    SQLRowSource *rs = answers_.Pick(rowSource_.get());
+    if (Hold(&values, &bytes, rs)) {
       SQLTruthValue result = EvaluateHeld(values);
-      size_t const weight = values.values.size() + 1;
-      answers_.Keep(std::move(values), weight);
+      answers_.Keep(rs, std::move(values), bytes);
       return result;
     }
-    answers_.Disable();
+    answers_.Local().Ran(rs);
+    answers_.GiveUp();  // too many to keep: the subquery runs per row instead
   }
   rowSource_->Exec();
   BreakOnExit breaker(rowSource_.get());
@@ -268,14 +258,14 @@ void SQLRSSCInSubquery::Cost(double *first, double *second) {
 void SQLRSSCInSubquery::AcceptVisit(SQLVisitor &visitor) {
   value_->AcceptVisit(visitor);
   SQLRSVisitSubquery(rowSource_.get(), visitor);
-  local_.AcceptVisit(visitor);
+  answers_.Local().AcceptVisit(visitor);
   visitor.VisitSQLRSSCInSubquery(this);
 }
 
 void SQLRSSCInSubquery::GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) {
   value_->GetColumnRefs(level, type, refs);
   rowSource_->GetColumnRefs(level + 1, type, refs);
-  local_.GetColumnRefs(level + 1, type, refs);
+  answers_.Local().GetColumnRefs(level + 1, type, refs);
 }
 
 SQLTruthValueSet SQLRSSCInSubquery::PossibleValuesOnNullifiedCols(int level, List<Interval<int>> *intervals) {
@@ -291,7 +281,7 @@ SQLRSSCSearchCond *SQLRSSCInSubquery::Optimize() {
   value_->Optimize();
   SQLRowSource *optimized = rowSource_.release()->OptimizeRS();
   rowSource_.reset(optimized);
-  local_.Optimize();
+  answers_.Local().Optimize();
   return self.release();
 }
 
@@ -304,7 +294,7 @@ void SQLRSSCInSubquery::createTokenString(SQLTokenString *ts, int level, SQLRSNe
 void SQLRSSCInSubquery::CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) {
   SQLRSSCReplaceCRefs(&value_, level, columns, parameters);
   rowSource_->CRefs2ParameterRefs(level + 1, columns, parameters);
-  local_.CRefs2ParameterRefs(level + 1, columns, parameters);
+  answers_.Local().CRefs2ParameterRefs(level + 1, columns, parameters);
 }
 
 void SQLRSSCInSubquery::Log() const {

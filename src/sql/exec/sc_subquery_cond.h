@@ -13,12 +13,11 @@
 
 class SQLRowSource;
 
-// EXISTS (subquery): TRUE when the subquery yields a row. An uncorrelated
-// subquery runs once and its answer is held (see SQLRSHeldAnswer); a
-// correlated one keeps its answers by outer values (see
-// SQLRSAnswersByOuterValues), and with many of them answers here from a
-// second tree of the subquery (`local`, may be null; see
-// SQLRSLocalSubquery).
+// EXISTS (subquery): TRUE when the subquery yields a row. Its answers are
+// kept as SQLRSSubqueryAnswers tells: an uncorrelated subquery runs once
+// per execution, a correlated one once per outer value, and with many of
+// them answers here from a second tree of the subquery (`local`, may be
+// null; see SQLRSLocalSubquery).
 class SQLRSSCExists : public SQLRSSCSearchCond {
  public:
   explicit SQLRSSCExists(SQLRowSource *rowSource, SQLRowSource *local = nullptr);  // both taken over
@@ -28,7 +27,7 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
   SQLTruthValue Evaluate() override;
   // An uncorrelated subquery that yields no row.
   bool LeavesNoRow() override;
-  void Reset() override { held_.Reset(); }
+  void Reset() override { answers_.Reset(); }
   // (100, 1) when correlated, else (1, 1).
   void Cost(double *first, double *second) override;
   void AcceptVisit(SQLVisitor &visitor) override;
@@ -46,22 +45,18 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
   bool IsVariable();
 
   std::unique_ptr<SQLRowSource> rowSource_;
-  SQLRSLocalSubquery local_;
-  SQLRSHeldAnswer held_;  // result_ holds the answer while held_.Held()
-  SQLTruthValue result_ = TV_FALSE;
-  SQLRSAnswersByOuterValues<SQLTruthValue> answers_;
+  SQLRSSubqueryAnswers<SQLTruthValue> answers_;
 };
 
 // value IN (subquery): compares the value with column 0 of every row until
 // one is equal. No row gives FALSE (also for a NULL value); a NULL value
-// with rows gives UNKNOWN. An uncorrelated subquery runs once and its
-// values are held (hashed by value when they are of one kind; see
-// SQLRSHeldAnswer for how long), up to kMaxHeld values, beyond which it
-// runs at every Evaluate. A correlated one keeps its values by the outer
-// values it reads (see SQLRSAnswersByOuterValues), and with many of them
-// takes them from a second tree of the subquery that answers here
-// (`local`, may be null; see SQLRSLocalSubquery); it runs at every
-// Evaluate when it cannot keep them.
+// with rows gives UNKNOWN. Its values are kept as SQLRSSubqueryAnswers
+// tells (hashed by value when they are of one kind): an uncorrelated
+// subquery runs once per execution, a correlated one once per outer value,
+// and with many of them takes its values from a second tree of the
+// subquery that answers here (`local`, may be null; see
+// SQLRSLocalSubquery). Values beyond the statement's bound are not kept:
+// the subquery then runs at every Evaluate of the execution.
 class SQLRSSCInSubquery : public SQLRSSCSearchCond {
  public:
   // Takes all three over.
@@ -82,7 +77,7 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   SQLColumnDescriptor const *GetSubqueryColumn() const;
   std::vector<SQLValueStore> const *HeldValues() const;
   // Resets the value (a scalar subquery in it runs afresh) and the held
-  // values (SQLRSHeldAnswer::Reset).
+  // values (SQLRSSubqueryAnswers::Reset).
   void Reset() override;
   void Cost(double *first, double *second) override;
   void AcceptVisit(SQLVisitor &visitor) override;
@@ -97,8 +92,6 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   char const *ClassName() const override { return "SQLRSSCInSubquery"; }
 
  private:
-  static constexpr size_t kMaxHeld = 1 << 20;
-
   // The values of one run of the subquery.
   struct Values {
     bool null = false;    // one of them was NULL
@@ -109,23 +102,17 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   };
 
   bool IsVariable();
-  // Runs the subquery (its tree `rs`) into `into`; FALSE when there are
-  // more than kMaxHeld.
-  bool Hold(Values *into, SQLRowSource *rs);
+  // Runs the subquery (its tree `rs`) into `into`, weighing `bytes`;
+  // FALSE when they weigh more than the answers have room for.
+  bool Hold(Values *into, size_t *bytes, SQLRowSource *rs);
   // The uncorrelated subquery's values of this execution, held at the
-  // first call; null when it is not holdable or has too many (tooLarge_).
+  // first call; null when it is not holdable or has too many.
   Values const *HoldForExecution();
   SQLTruthValue EvaluateHeld(Values const &values);
 
   SQLRSSCValueExprPtr value_;
   std::unique_ptr<SQLRowSource> rowSource_;
-  SQLRSLocalSubquery local_;
   SQLValueStore const *valueStore_ = nullptr;
   SQLValueStore const *columnStore_ = nullptr;  // the row source's column 0
-  // ---- an uncorrelated subquery's values ----
-  SQLRSHeldAnswer held_;
-  bool tooLarge_ = false;  // found too large to hold
-  Values heldValues_;
-  // ---- a correlated subquery's values ----
-  SQLRSAnswersByOuterValues<Values> answers_;
+  SQLRSSubqueryAnswers<Values> answers_;
 };

@@ -88,26 +88,32 @@ void SQLRSAppendKeyImage(SQLValueStore const *value, std::string *key) {
   }
 }
 
-// ---- SQLRSHeldAnswer ----
-
-void SQLRSHeldAnswer::Prepare(SQLRSPrepareContext *context, SQLRowSource *subquery, bool keyed) {
-  SQLRSSubqueryReads reads = SQLRSWhatSubqueryReads(subquery);
-  holdable_ = reads == SQLRSSubqueryReads::kNothing || (reads == SQLRSSubqueryReads::kParameters && !keyed);
-  executions_ = reads == SQLRSSubqueryReads::kNothing ? context->Executions() : nullptr;
-  held_ = false;
+size_t SQLRSValueWeight(SQLValueStore const *value) {
+  size_t weight = sizeof(SQLValueStore);
+  if (value->GetType() == SQL_ARRAY) {
+    for (int i = 0; i < value->GetDimension(); ++i) weight += SQLRSValueWeight(value->GetElement(i));
+    return weight;
+  }
+  if (!value->IsNull() && (value->GetType() == SQL_STRING || value->GetType() == SQL_RAW)) weight += value->GetLength();
+  return weight;
 }
 
-bool SQLRSHeldAnswer::Held() const {
-  return held_ && (executions_ == nullptr || takenAt_ == executions_->Current());
-}
+namespace {
 
-void SQLRSHeldAnswer::Take() {
-  held_ = true;
-  if (executions_ != nullptr) takenAt_ = executions_->Current();
-}
+class WriteWatcher : public SQLVisitor {
+ public:
+  explicit WriteWatcher(SQLTableWriteWatch *watch) : watch_(watch) {}
+  void VisitSQLRSFetch(SQLRSFetch *leaf) override { leaf->WatchWrites(watch_); }
 
-void SQLRSHeldAnswer::Reset() {
-  if (executions_ == nullptr) held_ = false;
+ private:
+  SQLTableWriteWatch *watch_;
+};
+
+}  // namespace
+
+void SQLRSWatchSubqueryWrites(SQLRowSource *subquery, SQLTableWriteWatch *watch) {
+  WriteWatcher watcher(watch);
+  SQLRSVisitSubquery(subquery, watcher);
 }
 
 // ---- SQLRSOuterKey ----

@@ -17,6 +17,7 @@
 #include "sql/common/sql_hints.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/rs_filter.h"
+#include "sql/common/table_writes.h"
 #include "sql/exec/held_rows.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_join.h"
@@ -718,13 +719,15 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
 }
 
 // The rows a leaf holds for an execution: handed out again from the first
-// at every Rewind, forgotten at the next execution, and not kept at all
-// beyond kMaxRows rows or kMaxWeight bytes, which marks that execution only.
+// at every Rewind, forgotten at the next execution or after a write to
+// their table, and not kept at all beyond kMaxRows rows or beyond the room
+// the statement's bound has left, which marks that execution only.
 TEST(HeldRows, KeepsOneExecutionsRowsWithinTheirBounds) {
   SQLRSExecutions executions;
   SQLValueStore a, b;
   SQLRSHeldRows held;
   held.Prepare(&executions, {&a, &b});
+  held.Watch()->Add("tsthld01", 8);
   auto add = [&](int n, size_t textLength) {
     held.Begin();
     for (int i = 0; i < n; ++i) {
@@ -747,6 +750,13 @@ TEST(HeldRows, KeepsOneExecutionsRowsWithinTheirBounds) {
     }
     EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
   }
+  SQLTableWrites::Note("tsthld02", 8);  // another table
+  EXPECT_TRUE(held.Held());
+  SQLTableWrites::Note("tsthld01", 8);
+  EXPECT_FALSE(held.Held());
+  EXPECT_EQ(executions.Free(), SQLRSExecutions::kMaxKept);  // the rows' memory is given back
+  ASSERT_TRUE(add(3, 4));
+  EXPECT_TRUE(held.Held());
   executions.Next();
   EXPECT_FALSE(held.Held());
   EXPECT_FALSE(held.Overflowed());
@@ -757,7 +767,11 @@ TEST(HeldRows, KeepsOneExecutionsRowsWithinTheirBounds) {
   EXPECT_FALSE(held.Overflowed());
   EXPECT_TRUE(add(static_cast<int>(SQLRSHeldRows::kMaxRows), 1));
   executions.Next();
-  EXPECT_FALSE(add(4 * static_cast<int>(SQLRSHeldRows::kMaxWeight / 100000), 100000));  // half are NULL
+  // The other holders of the statement left room for 30 of these rows.
+  ASSERT_TRUE(executions.Reserve(executions.Free() - 30 * (2 * sizeof(SQLValueStore) + 100000)));
+  EXPECT_TRUE(add(40, 100000));  // half are NULL
+  executions.Next();
+  EXPECT_FALSE(add(80, 100000));
   EXPECT_TRUE(held.Overflowed());
 }
 
