@@ -30,6 +30,10 @@ constexpr int kBufferedJoinRowsInMemory = 4096;
 // See SQLRSJoin::SetInnerRowsReadWhole.
 size_t g_innerRowsReadWhole = SQLRSHeldRows::kMaxRows;
 
+// The most bytes of values an INNER join across drivers reads whole; a larger
+// inner side is read per batch of outer key values.
+constexpr size_t kInnerBytesReadWhole = size_t{1} << 20;
+
 std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCSearchCond *condition) {
   pSQLRSSCColumnRefList refs;
   condition->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
@@ -960,7 +964,7 @@ bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
   while (Inner()->Fetch() != 0) {
     if (bounded) {
       for (SQLValueStore const *v : bufferRow_) weight += HeldWeight(v);
-      if (*rows + 1 > g_innerRowsReadWhole || weight > SQLRSHeldRows::kMaxWeight) {
+      if (*rows + 1 > g_innerRowsReadWhole || weight > kInnerBytesReadWhole) {
         Inner()->Break();
         EmptyBuffer();
         *rows = 0;
