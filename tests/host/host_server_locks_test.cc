@@ -334,6 +334,21 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   EXPECT_EQ(b->Line(), "1 row updated");
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=7.00 "), std::string::npos);
+  // A row another host locked while the UPDATE waited for the write
+  // transaction is waited for too, once it has the transaction.
+  auto c = Host();
+  EXPECT_EQ(a->Do("insert exdep010 1 code=FIN"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET budget = 8 WHERE code = 'SALES'"));
+  usleep(200000);
+  EXPECT_EQ(c->Do("lockread exdep010 1 code=SALES").find("budget=7.00 ") != std::string::npos, true);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  usleep(200000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the row locked meanwhile";
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=8.00 "), std::string::npos);
 }
 
 // A write parked behind other hosts' write transactions waits as long as
