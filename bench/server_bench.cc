@@ -13,7 +13,13 @@
 // its busy wait gave up on. The second benchmark runs the same increments
 // while one more process repeats a long query (a join of kQueryTables
 // copies of the rows through an arithmetic condition) through the same
-// server, and its anchor on the SQLite file.
+// server, and its anchor on the SQLite file. The third runs 4 record
+// writers (each transaction locks one row, or two in random order, updates
+// them and commits) beside 2 hosts whose SQL UPDATEs change two random rows
+// each, on kMixRows rows for kMixSeconds: commits and refusals per second
+// of each kind; its anchor is the same mix on the SQLite file (one UPDATE
+// per row in a BEGIN IMMEDIATE transaction), and `ratio` its commits per
+// second over molvane's.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -67,6 +73,12 @@ struct Shared {
   int queries;
   volatile int stop;  // the long query's loop ends
 };
+
+// The mix of record writers and SQL DML.
+constexpr int kMixRows = 40;
+constexpr int kMixWriters = 4;
+constexpr int kMixSql = 2;
+constexpr double kMixSeconds = 4;
 Shared *g_shared = nullptr;
 
 Shared *MapShared() {
@@ -242,7 +254,7 @@ struct Setup {
   std::string root;
   pid_t server = -1;
 
-  Setup() {
+  explicit Setup(int rows = kRows) {
     root = molvane::bench::MakeRoot("msqlite unix run.sock\n");
     setenv("F_ZRDD", (root + "/dict").c_str(), 1);
     set_zuv(root.c_str());
@@ -254,7 +266,7 @@ struct Setup {
       _exit(127);
     }
     for (int i = 0; i < 500 && !std::filesystem::exists(root + "/run.sock"); ++i) usleep(10000);
-    RunProcesses(1, [](int) {
+    RunProcesses(1, [rows](int) {
       static unsigned char row[DD_MAX_ROW_LENGTH];
       ZDB_CURSOR *cursor = nullptr;
       zdb_disable_references();
@@ -263,7 +275,7 @@ struct Setup {
       int trans = zdb_start_session("bench");
       zdb_open(&cursor, "exemp010", 1, row, 0, trans);
       zdb_exec_table(cursor, create_table, nullptr, 1);
-      for (int emp = 1; emp <= kRows; ++emp) {
+      for (int emp = 1; emp <= rows; ++emp) {
         SetEmp(ddtable("exemp010"), row, emp);
         zdb_exec_row(cursor, db_insert_51, 0, 1);
       }
@@ -276,7 +288,7 @@ struct Setup {
     std::string sql =
         "PRAGMA journal_mode=WAL; CREATE TABLE t(k INTEGER PRIMARY KEY, v INTEGER);"
         "WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < " +
-        std::to_string(kRows) + ") INSERT INTO t SELECT k, 0 FROM n";
+        std::to_string(rows) + ") INSERT INTO t SELECT k, 0 FROM n";
     sqlite3_exec(anchor, sql.c_str(), nullptr, nullptr, nullptr);
     // Kept open, as the server keeps its connections: the anchor's
     // processes do not checkpoint and remove the log as the last to close.
@@ -363,6 +375,149 @@ void RunIncrements(benchmark::State &state, bool query) {
     }
   }
 }
+
+// One process of the mix through the server: a record writer (index below
+// kMixWriters) or an SQL host, until stopped. tries counts its commits,
+// refused its transactions refused as locked.
+int MolvaneMixHost(int index) {
+  static unsigned char row[DD_MAX_ROW_LENGTH];
+  int trans = 0;
+  ZDB_CURSOR *cursor = nullptr;
+  zdb_disable_references();
+  if (zdb_init_api("server_bench", nullptr, 0, 0) != 0 || zdb_logon("bench") != 0 ||
+      (trans = zdb_start_session("bench")) <= 0 || zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0)
+    return 1;
+  sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(Quiet));
+  const DD_TABLE *table = ddtable("exemp010");
+  const DD_COLUMN *salary = ddcolumn("exemp010.salary");
+  unsigned seed = static_cast<unsigned>(index) * 7919u + 1;
+  auto any_row = [&seed] { return 1 + static_cast<int>(rand_r(&seed) % kMixRows); };
+  while (!g_shared->stop) {
+    bool ok = true;
+    const int first = any_row();
+    int second = rand_r(&seed) % 2 == 0 ? 0 : any_row();
+    if (second == first) second = 0;
+    if (index < kMixWriters) {
+      for (int emp : {first, second}) {
+        if (emp == 0 || !ok) continue;
+        SetEmp(table, row, emp);
+        ok = zdb_exec_row(cursor, db_eq_locked, 0, 1) == 0 && zdb_exec_row(cursor, db_eq_delayed, 0, 1) == 0;
+        if (ok) {
+          float_in(float_out(row + salary->offset) + 1, row + salary->offset);
+          ok = zdb_exec_row(cursor, db_update_51, 0, 1) == 0;
+        }
+      }
+      ok = ok && zdb_exec_db(commit_trans, trans) == 0;
+    } else {
+      const int other = second != 0 ? second : (first % kMixRows) + 1;
+      // SQL sets constants only: the statement writes a new salary.
+      const std::string sql = "UPDATE exemp010 SET salary = " + std::to_string(rand_r(&seed) % 1000) +
+                              " WHERE emp IN (" + std::to_string(first) + ", " + std::to_string(other) + ")";
+      QPCStatement *h = sql_parse(sql.c_str(), static_cast<unsigned long>(trans), 0);
+      ok = h != nullptr && sql_exec(h, 1) == 0;
+      if (h != nullptr) sql_close(h);
+      ok = ok && zdb_exec_db(commit_trans, trans) == 0;
+    }
+    if (ok) {
+      ++g_shared->tries[index];
+    } else {
+      if (zdb_errno == ZE_LOCKED || zdb_errno == ZE_BUFFERED_UPDATE) ++g_shared->refused[index];
+      zdb_exec_db(abort_trans, trans);
+    }
+  }
+  zdb_logoff();
+  return 0;
+}
+
+// The same mix on the SQLite file.
+int SqliteMixHost(const std::string &file, int index) {
+  sqlite3 *db = nullptr;
+  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) return 1;
+  sqlite3_busy_timeout(db, 2000);
+  unsigned seed = static_cast<unsigned>(index) * 7919u + 1;
+  auto any_row = [&seed] { return 1 + static_cast<int>(rand_r(&seed) % kMixRows); };
+  while (!g_shared->stop) {
+    const int first = any_row();
+    int second = rand_r(&seed) % 2 == 0 ? 0 : any_row();
+    if (index >= kMixWriters && second == 0) second = (first % kMixRows) + 1;
+    bool ok = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    const std::string sql = "UPDATE t SET v = v + 1 WHERE k IN (" + std::to_string(first) + ", " +
+                            std::to_string(second) + ")";
+    ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (ok) {
+      ++g_shared->tries[index];
+    } else {
+      ++g_shared->refused[index];
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  }
+  sqlite3_close(db);
+  return 0;
+}
+
+void BM_RecordWritersBesideSqlDml(benchmark::State &state) {
+  Setup setup(kMixRows);
+  g_shared = MapShared();
+  if (g_shared == nullptr) {
+    state.SkipWithError("no shared memory");
+    return;
+  }
+  // Runs the mix for kMixSeconds: the commits and refusals of the record
+  // writers and of the SQL hosts.
+  struct Counts {
+    double record_commits = 0, record_refused = 0, sql_commits = 0, sql_refused = 0, seconds = 0;
+  };
+  auto run = [&](const std::function<int(int)> &host, Counts &counts) {
+    std::memset(g_shared, 0, sizeof(Shared));
+    std::fflush(nullptr);
+    std::vector<pid_t> pids;
+    const auto start = Clock::now();
+    for (int i = 0; i < kMixWriters + kMixSql; ++i) {
+      pid_t pid = fork();
+      if (pid == 0) _exit(host(i));
+      pids.push_back(pid);
+    }
+    usleep(static_cast<useconds_t>(kMixSeconds * 1e6));
+    g_shared->stop = 1;
+    bool ok = true;
+    for (pid_t pid : pids) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    counts.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    for (int i = 0; i < kMixWriters + kMixSql; ++i) {
+      (i < kMixWriters ? counts.record_commits : counts.sql_commits) += g_shared->tries[i];
+      (i < kMixWriters ? counts.record_refused : counts.sql_refused) += g_shared->refused[i];
+    }
+    return ok;
+  };
+  Counts molvane, anchor;
+  for (auto _ : state) {
+    const bool m = run(MolvaneMixHost, molvane);
+    const bool a = run([&](int i) { return SqliteMixHost(setup.Anchor(), i); }, anchor);
+    if (!m || !a) {
+      state.SkipWithError(!m ? "a molvane host failed" : "an anchor process failed");
+      break;
+    }
+    state.SetIterationTime(kMixSeconds);
+  }
+  munmap(g_shared, sizeof(Shared));
+  g_shared = nullptr;
+  auto share = [](double part, double commits) { return part + commits > 0 ? part / (part + commits) : 0; };
+  const double commits = molvane.record_commits + molvane.sql_commits;
+  const double anchor_commits = anchor.record_commits + anchor.sql_commits;
+  if (molvane.seconds > 0 && anchor.seconds > 0 && commits > 0) {
+    state.counters["record_commits/s"] = molvane.record_commits / molvane.seconds;
+    state.counters["sql_commits/s"] = molvane.sql_commits / molvane.seconds;
+    state.counters["record_refused"] = share(molvane.record_refused, molvane.record_commits);
+    state.counters["sql_refused"] = share(molvane.sql_refused, molvane.sql_commits);
+    state.counters["sqlite_commits/s"] = anchor_commits / anchor.seconds;
+    state.counters["ratio"] = (anchor_commits / anchor.seconds) / (commits / molvane.seconds);
+  }
+}
+BENCHMARK(BM_RecordWritersBesideSqlDml)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_CommittedIncrements(benchmark::State &state) { RunIncrements(state, false); }
 BENCHMARK(BM_CommittedIncrements)

@@ -54,7 +54,9 @@ namespace molvane::driver {
 // and for a row alike: a wait is over (the request answers 107) when one
 // holder has kept what it waits for for `bound` of it, whoever else comes
 // and goes meanwhile; the bound starts again only when what it waits for
-// changes hands, and no wait lasts longer than kMaxWait in all.
+// changes hands, and no wait lasts longer in all than kMaxWait or the
+// bound, whichever is longer (a bound set above kMaxWait holds: the first
+// holder is waited for that long, and its successors in what is left).
 class WaitBound {
  public:
   using Clock = std::chrono::steady_clock;
@@ -68,7 +70,7 @@ class WaitBound {
   bool Goes(std::uint64_t holder, Clock::time_point now) {
     if (holder != holder_) {
       holder_ = holder;
-      deadline_ = std::min(now + bound_, start_ + kMaxWait);
+      deadline_ = std::min(now + bound_, start_ + std::max(kMaxWait, bound_));
     }
     return now < deadline_;
   }

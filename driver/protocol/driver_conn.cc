@@ -277,6 +277,7 @@ DataContext DriverConnection::DataCtx() const {
   ctx.physical = [this](const std::string &table, int logical) { return PhysicalCompnr(table, logical); };
   ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
   ctx.references = references_;
+  ctx.session_text = [this](std::uint32_t session) { return SessionText(session); };
   // A conditional read grant is decided by the row: in the logical company
   // and, when it maps elsewhere, in the physical one too.
   if (!permissions_.roles.empty())
@@ -835,10 +836,16 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
   // Each read that is refused again replaces the refusal before it; the
   // last one stands when the wait is over.
   const RowRef row = data_.FindRow(session, table, compnr, key, DataCtx());
-  AwaitRow(session, row, [&] {
-    out.Truncate(at);
-    return data_.Read(session, table, compnr, 1, key, DataCtx(), out) != kLocked;
-  });
+  if (AwaitRow(session, row, [&] {
+        out.Truncate(at);
+        return data_.Read(session, table, compnr, 1, key, DataCtx(), out) != kLocked;
+      }))
+    return;
+  // The client asks who held the row (EXE_SYSTEM 9, code 105): the circle
+  // (ClosesCircle noted it), or the holder as the wait ended.
+  if (!lock_refusal_.empty()) return;
+  const std::uint32_t holder = data_.HolderOf(session->id(), row, &store_);
+  refusal_ = holder != 0 ? SessionText(holder) + " holds the row" : std::string();
 }
 
 std::string DriverConnection::SessionText(std::uint32_t session) const {
@@ -846,6 +853,7 @@ std::string DriverConnection::SessionText(std::uint32_t session) const {
   if (const DriverSession *s = store_.Find(session); s != nullptr && !s->name().empty())
     text += " (\"" + s->name() + "\")";
   const std::uint64_t party = shared_.PartyOf(session);
+  if (sessions_.count(session) != 0) return text + " of this host";
   if (party == party_) return text + " of this host on another of its connections";
   if (party < DriverShared::kConnectionParty) return text + " of process " + std::to_string(party);
   return text + " of another host";
@@ -854,7 +862,10 @@ std::string DriverConnection::SessionText(std::uint32_t session) const {
 bool DriverConnection::ClosesCircle(std::uint32_t session, std::uint32_t holder, const std::string &what) {
   const std::vector<std::uint32_t> circle = shared_.waits.Circle(session, {holder});
   if (circle.empty()) return false;
-  if (shared_.PartyOf(holder) == party_) {
+  if (sessions_.count(holder) != 0) {
+    // Another transaction of the program on this connection.
+    lock_refusal_ = SessionText(holder) + " holds " + what + ": a program's transactions do not wait for each other";
+  } else if (shared_.PartyOf(holder) == party_) {
     // The host holds it itself, on another connection of this server
     // (reached under another driver name): it would wait for itself.
     lock_refusal_ = SessionText(holder) + " holds " + what +

@@ -65,6 +65,20 @@ std::string DuplicateText(TableRows &table, const std::string &name, int compnr,
   return "";
 }
 
+// A row's key (TableRows::KeyOf) as the texts name it: "code = SALES".
+std::string KeyDescription(const TableRows &rows, const std::string &key) {
+  const DdTableDesc &desc = rows.desc();
+  std::string text;
+  std::size_t at = 0;
+  for (std::size_t p : rows.key_columns()) {
+    const DdColumnDesc &c = desc.columns[p];
+    if (at + c.length > key.size()) break;
+    text += (text.empty() ? "" : ", ") + c.name + " = " + KeyText(desc, {p}, key.substr(at, c.length));
+    at += c.length;
+  }
+  return text;
+}
+
 // The decoding layout of a table's update rows: the header, then every
 // stored column in row-offset order.
 std::vector<RdsColumnSpec> UpdateColumns(const DdTableDesc &desc) {
@@ -300,13 +314,7 @@ RowRef DataPlane::FindRow(DriverSession *session, const std::string &table, int 
   if (rows.has_key()) {
     std::vector<std::uint8_t> image;
     if (rows.Find(key, &image, &row.rowid) != 0) row.rowid = 0;
-    std::size_t at = 0;
-    for (std::size_t p : rows.key_columns()) {
-      const DdColumnDesc &c = desc->columns[p];
-      if (at + c.length > key.size()) break;
-      row.key_text += (row.key_text.empty() ? "" : ", ") + c.name + " = " + KeyText(*desc, {p}, key.substr(at, c.length));
-      at += c.length;
-    }
+    row.key_text = KeyDescription(rows, key);
   }
   return row;
 }
@@ -378,10 +386,13 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     ImageOf(*desc, part.specs, row, part.rows.row_length, table.image_length(), &image);
     std::string key = table.KeyOf(image.data());
     std::uint32_t rc = 0;
+    std::string locked_key;  // the key of the row refused as locked
     // A table lock keeps inserts out too; an update is checked by its old key.
     if (kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew && kind != kUpdateWhole &&
-        LockedByOther(session->id(), table_key, key))
+        LockedByOther(session->id(), table_key, key)) {
       rc = kLocked;
+      locked_key = key;
+    }
     std::vector<std::uint8_t> stored;
     sqlite3_int64 rowid = 0;
     if (rc == 0) {
@@ -416,6 +427,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           std::string old_key = table.KeyOf(old_image.data());
           if (LockedByOther(session->id(), table_key, old_key)) {
             rc = kLocked;
+            locked_key = old_key;
             break;
           }
           rc = table.Find(old_key, &stored, &rowid);
@@ -484,6 +496,14 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     }
     if ((rc == 215 || zdb_storage_error(static_cast<int>(rc))) && !table.error().empty())
       extra += ": " + table.error();
+    // A row another session holds: which row, and who holds it.
+    if (rc == kLocked && refs.detail().empty() && !locked_key.empty()) {
+      const std::uint32_t holder = HolderOf(session->id(), table_key, locked_key);
+      const std::string row = KeyDescription(table, locked_key);
+      if (holder != 0)
+        extra += ": " + (row.empty() ? std::string("the row") : "the row " + row) + " is held by " +
+                 (ctx.session_text ? ctx.session_text(holder) : "session " + std::to_string(holder));
+    }
     return fail(rc, extra);
   }
   if (reached != nullptr) {

@@ -86,6 +86,9 @@ struct DataContext {
   const DriverStore *store = nullptr;
   // False when the client attached with references switched off.
   bool references = true;
+  // How a refusal names the session that holds a row ("session 4 ("t") of
+  // process 1234"); unset: by its number.
+  std::function<std::string(std::uint32_t session)> session_text;
   // False when the user's roles forbid reading this row image of the table
   // in the logical company; unset means every row may be read.
   std::function<bool(const DdTableDesc &desc, int logical, const std::uint8_t *image)> readable;

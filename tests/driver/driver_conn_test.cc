@@ -27,6 +27,7 @@
 #include "dbc/zdb_errors.h"
 #include "protocol/driver_conn.h"
 #include "locks/driver_monitor.h"
+#include "locks/driver_waits.h"
 #include "support/test_env.h"
 #include "text/tss.h"
 
@@ -402,6 +403,76 @@ TEST(DriverStoreTransactions, EveryEndOfATransactionIsCounted) {
   EXPECT_EQ(store.transactions_ended(), ++ended);
   EXPECT_TRUE(a->Abort());
   EXPECT_EQ(store.transactions_ended(), ended);  // nothing was open
+}
+
+// The waiting policy on a clock of its own: the bound starts again when
+// what is waited for changes hands, and no wait outlasts the longer of
+// 20 s and the bound (a bound set above 20 s holds for its first holder
+// and its successors alike).
+TEST(DriverMonitorQueue, WaitBoundRenewsAtEachHolderWithinTheLongerOfTwentySecondsAndTheBound) {
+  using molvane::driver::WaitBound;
+  using std::chrono::milliseconds;
+  struct Step {
+    long long at_ms;
+    std::uint64_t holder;
+    bool goes;
+  };
+  struct Case {
+    long long bound_ms;
+    std::vector<Step> steps;
+  } cases[] = {
+      {500, {{400, 1, true}, {600, 1, false}}},
+      {500, {{400, 2, true}, {850, 2, true}, {950, 2, false}}},
+      // Renewed again and again, the wait still ends 20 s after it began.
+      {500, {{19800, 3, true}, {19990, 3, true}, {20000, 3, false}}},
+      {30000, {{25000, 1, true}, {25000, 2, true}, {29999, 2, true}, {30000, 2, false}}},
+      {30000, {{10000, 2, true}, {29999, 2, true}, {30000, 2, false}}},
+  };
+  for (const Case &c : cases) {
+    WaitBound bound(milliseconds(c.bound_ms), 1);
+    for (const Step &s : c.steps)
+      EXPECT_EQ(bound.Goes(s.holder, bound.start() + milliseconds(s.at_ms)), s.goes)
+          << "bound " << c.bound_ms << " ms, at " << s.at_ms << " ms, holder " << s.holder;
+  }
+}
+
+// Who waits for whom: a wait closes a circle exactly when the sessions it
+// would wait for lead, through the waits under way as they stand, back to
+// its own host; the sessions of one host count as one, and a wait that
+// ends leaves the relation.
+TEST(DriverMonitorQueue, WaitsForFindsTheCircleAWaitWouldClose) {
+  using molvane::driver::WaitsFor;
+  // Sessions 1-4 are hosts of their own; 5 is a session of 1's host.
+  const std::map<std::uint32_t, WaitsFor::Party> host{{1, 100}, {2, 200}, {3, 300}, {4, 400}, {5, 100}};
+  WaitsFor waits([&host](std::uint32_t s) { return host.at(s); });
+  std::map<std::uint32_t, std::vector<std::uint32_t>> blocked_by;  // what each wait waits for now
+  auto wait = [&](std::uint32_t s) { return waits.Begin(s, [&blocked_by, s] { return blocked_by[s]; }); };
+  blocked_by[1] = {2};
+  const auto w1 = wait(1);
+  blocked_by[2] = {3};
+  const auto w2 = wait(2);
+  struct Case {
+    std::uint32_t session;
+    std::vector<std::uint32_t> blockers;
+    std::vector<std::uint32_t> circle;
+  } cases[] = {
+      {3, {1}, {1, 2}},     // three hosts
+      {2, {1}, {1}},        // two hosts
+      {4, {1}, {}},         // no way back to 4
+      {3, {4, 1}, {1, 2}},  // one of its blockers leads back
+      {5, {1}, {1}},        // its own host on another connection
+      {3, {5}, {5, 2}},     // through the host of 5, whose other session waits
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(waits.Circle(c.session, c.blockers), c.circle) << "session " << c.session;
+  // The holders change: the circle is read as it stands.
+  blocked_by[2] = {4};
+  EXPECT_EQ(waits.Circle(3, {1}), std::vector<std::uint32_t>{});
+  EXPECT_EQ(waits.Circle(4, {1}), (std::vector<std::uint32_t>{1, 2}));
+  waits.End(w2);
+  EXPECT_EQ(waits.Circle(4, {1}), std::vector<std::uint32_t>{});
+  waits.End(w1);
+  EXPECT_EQ(waits.size(), 0u);
 }
 
 // The monitor is handed on in the order asked for, a writer's thread

@@ -47,20 +47,30 @@ TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   // A locked read of a row another host holds waits for it (500 ms by
   // default), then is refused.
-  // The refusal names the row, who holds it and the wait it made.
+  // The refusal names the row, who holds it (the server's session, and
+  // over a Unix socket its host's process) and the wait it made.
   std::string refused;
   EXPECT_GE(MsOf([&] { refused = b->Do("lockread exdep010 1 code=SALES"); }), 450);
   const std::string waited = "error 107 (record locked): Record is locked: db_eq(locked) of exdep010001, key "
                              "code = SALES, was refused after waiting ";
-  const std::string holder = " s (the driver server's --lock-wait-ms): a session of another host on driver "
-                             "server msqlite holds the row; try again once that host has ended its transaction";
+  const std::string who = std::string(" (\"t\") of ") +
+                          (GetParam() ? std::string("another host") : "process " + std::to_string(a->pid()));
+  const std::string holder = who + " holds the row; try again once that host has ended its transaction";
+  EXPECT_NE(refused.find(" s (the driver server's --lock-wait-ms): on driver server msqlite, session "),
+            std::string::npos)
+      << refused;
   ASSERT_GT(refused.size(), waited.size() + holder.size()) << refused;
   EXPECT_EQ(refused.substr(0, waited.size()), waited) << refused;
   EXPECT_EQ(refused.substr(refused.size() - holder.size()), holder) << refused;
   EXPECT_GE(std::stod(refused.substr(waited.size())), 0.4) << refused;
   EXPECT_EQ(b->Do("update exdep010 1 code=SALES budget=5"), "buffered update on exdep010001");
-  // Its one buffered update is row 1 of the transaction.
-  EXPECT_EQ(b->Do("commit"), kLocked + "update (whole) (action 7) of row 1");
+  // Its one buffered update is row 1 of the transaction; the row's holder
+  // is named.
+  const std::string commit = b->Do("commit");
+  EXPECT_EQ(commit.rfind(kLocked + "update (whole) (action 7) of row 1: the row code = SALES is held by session ", 0),
+            0u)
+      << commit;
+  EXPECT_EQ(commit.substr(commit.size() - who.size()), who) << commit;
   EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
   // A flushed write holds the database: the other host's write waits for
   // it, then is refused as locked, never as an illegal state.
@@ -324,6 +334,21 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   EXPECT_EQ(b->Line(), "1 row updated");
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=7.00 "), std::string::npos);
+  // A row another host locked while the UPDATE waited for the write
+  // transaction is waited for too, once it has the transaction.
+  auto c = Host();
+  EXPECT_EQ(a->Do("insert exdep010 1 code=FIN"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET budget = 8 WHERE code = 'SALES'"));
+  usleep(200000);
+  EXPECT_EQ(c->Do("lockread exdep010 1 code=SALES").find("budget=7.00 ") != std::string::npos, true);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  usleep(200000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the row locked meanwhile";
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=8.00 "), std::string::npos);
 }
 
 // A write parked behind other hosts' write transactions waits as long as
@@ -574,7 +599,9 @@ TEST_P(HostServer, ChangedRowsAndLockedTablesRefuseOtherHosts) {
 
   EXPECT_EQ(a->Do("table lock exdep010 1"), "exdep010001: lock_table");
   EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
-  EXPECT_EQ(b->Do("commit"), kLocked + "insert (action 1) of row 1");
+  const std::string commit = b->Do("commit");
+  EXPECT_EQ(commit.rfind(kLocked + "insert (action 1) of row 1: the row code = HR is held by session ", 0), 0u)
+      << commit;
   EXPECT_EQ(b->Do("abort"), "aborted");
   EXPECT_EQ(a->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
   EXPECT_EQ(a->Do("commit"), "committed");

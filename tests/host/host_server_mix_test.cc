@@ -4,7 +4,10 @@
 // read with or without a lock (the host sometimes stopped, SIGSTOP, past
 // the idle limit in between), SQL UPDATEs that fail (a cardinality
 // violation after they reached a counter row, a time-out that takes their
-// transaction with it) beside an increment, commits and kills, beside a
+// transaction with it) beside an increment, record transactions that lock
+// two counter rows in random order and increment both, SQL UPDATEs over
+// two counter rows (which wait for each, or are refused for a circle of
+// waits), commits and kills, beside a
 // client that sends requests and stops reading the answers, against a
 // server whose
 // limits are all 1 s: the server lives, every count it answers is exact,
@@ -136,19 +139,20 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
         fault(what + " refused: " + (lines.empty() ? "" : lines.back()));
     };
     std::unique_ptr<Process> host = Host();
-    // Commits the transaction that made counter `e` one larger; false when
-    // no answer came. A row its session holds locked has not changed
-    // since it was read: its update is never refused as changed (201).
-    auto commit = [&](int e, bool locked) {
+    // Commits the transaction that made the counters `es` one larger each;
+    // false when no answer came. A row its session holds locked has not
+    // changed since it was read: its update is never refused as changed
+    // (201).
+    auto commit = [&](const std::vector<int> &es, bool locked) {
       if (!Ask(*host, "commit", &lines)) {
         std::lock_guard<std::mutex> lock(mu);
-        ++unsure[e];
+        for (int e : es) ++unsure[e];
         return false;
       }
       const bool ok = lines == std::vector<std::string>{"committed"};
       if (ok) {
         std::lock_guard<std::mutex> lock(mu);
-        ++acked[e];
+        for (int e : es) ++acked[e];
       }
       if (ok)
         note("committed");
@@ -159,7 +163,8 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
       return true;
     };
     while (std::chrono::steady_clock::now() < until) {
-      const int op = pick(11), e = 1 + pick(kCounters), below = 1 + pick(kRows / 4);
+      const int op = pick(13), e = 1 + pick(kCounters), below = 1 + pick(kRows / 4);
+      const int other = 1 + (e + pick(kCounters - 1)) % kCounters;  // a second counter, not e
       bool answered = true;
       const std::string emp = "exemp010 1 emp=" + std::to_string(e);
       if (op < 3) {  // a long count, half of them inside a write transaction
@@ -226,7 +231,7 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
                                &lines)
                          : Ask(*host, "update " + emp + " salary=" + std::to_string(salary + 1), &lines);
           if (answered && lines.size() == 1 && lines[0] == (sql ? "1 row updated" : "buffered update on exemp010001"))
-            answered = commit(e, locked);
+            answered = commit({e}, locked);
           else if (answered && !(sql && !locked && lines == std::vector<std::string>{"0 rows updated"}))
             refused(sql ? "update" : "record update");
           else if (answered)
@@ -270,7 +275,7 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
             }
           }
           if (answered && (lines.empty() || lines.back().rfind("error ", 0) != 0)) {
-            answered = commit(e, true);
+            answered = commit({e}, true);
             if (lost && lines == std::vector<std::string>{"committed"})
               fault("a transaction that SQLite rolled back at its statement's time-out was committed");
           }
@@ -278,6 +283,32 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
           refused("lock");
         }
         answered = answered && Ask(*host, "abort", &lines);
+      } else if (op == 11) {  // two counters locked in random order, both incremented by records
+        std::vector<int> es{e, other}, salaries;
+        for (std::size_t i = 0; answered && salaries.size() == i && i < 2; ++i) {
+          answered = Ask(*host, "lockread exemp010 1 emp=" + std::to_string(es[i]), &lines);
+          const std::size_t at = lines.empty() ? std::string::npos : lines[0].find(" salary=");
+          if (answered && at != std::string::npos)
+            salaries.push_back(static_cast<int>(std::atol(lines[0].c_str() + at + 8)));
+          else if (answered)
+            refused(i == 0 ? "lock" : "second lock");
+        }
+        for (std::size_t i = 0; answered && salaries.size() == 2 && i < 2; ++i) {
+          answered = Ask(*host, "update exemp010 1 emp=" + std::to_string(es[i]) +
+                                    " salary=" + std::to_string(salaries[i] + 1), &lines);
+          if (answered && lines != std::vector<std::string>{"buffered update on exemp010001"}) salaries.clear();
+        }
+        if (answered && salaries.size() == 2) answered = commit(es, true);
+        answered = answered && Ask(*host, "abort", &lines);
+      } else if (op == 12) {  // an SQL UPDATE over two counter rows that changes no counter
+        answered = Ask(*host, "sql run 1 UPDATE exemp010 SET name = 'mix' WHERE emp IN (" + std::to_string(e) +
+                                  ", " + std::to_string(other) + ")",
+                       &lines);
+        if (answered && lines == std::vector<std::string>{"2 rows updated"})
+          note("two rows updated");
+        else if (answered)
+          refused("two-row update");
+        answered = answered && Ask(*host, pick(2) == 0 ? "commit" : "abort", &lines);
       } else {  // a long statement, and the host killed in its middle
         host->Send(pick(2) == 0 ? "sql run 1 SELECT COUNT(*) :n" + from(below) + "7"
                                 : "sql run 1 UPDATE exemp010 SET salary = 1000000 WHERE emp = " +

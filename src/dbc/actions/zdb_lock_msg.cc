@@ -3,12 +3,14 @@
 // key of the request; its own transactions that use the same table on the
 // same driver (a driver refuses a program's other transaction at once);
 // how the driver is reached (a driver server also serves other hosts, and
-// waits for their rows --lock-wait-ms before it refuses); and the time the
-// request took.
+// waits for their rows --lock-wait-ms before it refuses, and says who held
+// the row when asked); and the time the request took.
 #include <string>
 
 #include "dbc/actions/zdb_actions.h"
 #include "dbc/cursor/zdb_cursor.h"
+#include "dbc/session/zdb_attach.h"
+#include "dbc/zdb_guard.h"
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
 #include "dbc/tabledef/tabledef.h"
@@ -64,10 +66,32 @@ void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, cons
   bool shared = false;
   const char *driver = driver_name(icursor->tsession->session->server, &shared);
   const ZDB_TRANS *own = own_holder(icursor);
-  // A driver server does not make a program wait for its own other
-  // transaction: a wait means another host.
-  const bool own_holds = own != nullptr && !(shared && waited_ms >= 50);
+  // A driver server names the holder (a session of this host, or of
+  // another: its process) or the circle of waits the wait would have
+  // closed; without its word, a wait means another host.
+  const int error = zdb_errno;  // asking changes it
+  const std::string reason = shared ? zdb_driver_reason(icursor->tsession->session->server) : std::string();
+  zdb_errno = error;
+  const bool own_holds = own != nullptr && (reason.empty() ? !(shared && waited_ms >= 50)
+                                                           : reason.find(" of this host") != std::string::npos &&
+                                                                 reason.find("circle") == std::string::npos);
   std::string holder, why;
+  if (!own_holds && !reason.empty()) {
+    const bool circle = reason.rfind("it would have waited", 0) == 0;
+    holder = std::string("on driver server ") + driver + ", " + reason;
+    set_zdb_msg_logged(nullptr, 0, "Record is locked: %s of %.8s%03d%s%s%s was refused %s: %s; %s", action,
+                       table->name, icursor->company->logical, key.empty() ? "" : ", key ", key.c_str(),
+                       key.empty() ? "" : ",",
+                       waited_ms >= 50 ? ("after waiting " + std::to_string(waited_ms / 1000) + "." +
+                                          std::to_string(waited_ms % 1000 / 100) +
+                                          " s (the driver server's --lock-wait-ms)")
+                                             .c_str()
+                                       : "at once",
+                       holder.c_str(),
+                       circle ? "end this transaction and do its work again"
+                              : "try again once that host has ended its transaction");
+    return;
+  }
   if (own_holds || !shared) {
     holder = own_holds ? "transaction " + std::to_string(own->id) + " (\"" + own->name + "\") of this program"
                        : std::string("another transaction of this program");

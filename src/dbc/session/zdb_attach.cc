@@ -243,14 +243,19 @@ int attach_steps(ZDB_SERVER *server) {
 
 }  // namespace
 
-void zdb_note_driver_reason(ZDB_SERVER *server, int error) {
+std::string zdb_driver_reason(ZDB_SERVER *server) {
   const unsigned char code[4] = {static_cast<unsigned char>(SYS_INFO_REFUSAL >> 24),
                                  static_cast<unsigned char>(SYS_INFO_REFUSAL >> 16),
                                  static_cast<unsigned char>(SYS_INFO_REFUSAL >> 8),
                                  static_cast<unsigned char>(SYS_INFO_REFUSAL)};
   const ZDB_REQUEST &req = dbc_request();
-  if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) == 0 && req.exe.msglen > 0)
-    set_zdb_msg("%.*s", static_cast<int>(req.exe.msglen), req.exe.msg);
+  if (system_command(server, SYS_SYSTEM_INFO, code, sizeof code) != 0 || req.exe.msglen <= 0) return {};
+  return std::string(req.exe.msg, static_cast<std::size_t>(req.exe.msglen));
+}
+
+void zdb_note_driver_reason(ZDB_SERVER *server, int error) {
+  const std::string reason = zdb_driver_reason(server);
+  if (!reason.empty()) set_zdb_msg("%s", reason.c_str());
   zdb_errno = error;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "ipc/stream.h"
 
@@ -100,6 +101,10 @@ bool zdb_server_is_audit(const ZDB_SERVER *server);
 // the database's table), a 510 (a driver server rolled back the
 // transaction). The reason goes to the message text; zdb_errno is `error`.
 void zdb_note_driver_reason(ZDB_SERVER *server, int error);
+// The driver's reason for the last request it refused so (empty when it
+// gives none); a driver server names who held a row a locked read was
+// refused for, or the circle of waits its wait would have closed.
+std::string zdb_driver_reason(ZDB_SERVER *server);
 
 // Writes the driver/session tree to standard error under a title.
 void zdb_dump_server_tree(const char *title);
