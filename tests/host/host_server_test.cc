@@ -38,7 +38,6 @@
 #include <memory>
 #include <set>
 #include <sstream>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,7 +98,9 @@ TEST_P(HostServer, OpenResultDoesNotLetTheWalGrow) {
   };
   const Case cases[] = {{{"--open-result-limit=1"}, true},
                         {{"--wal-spill-mib=1"}, true},
-                        {{"--wal-spill-mib=1000"}, false}};
+                        // Kept open as long as the commits take, however
+                        // long that is on a loaded machine.
+                        {{"--wal-spill-mib=1000", "--open-result-limit=100000"}, false}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.options[0]);
     Restart(c.options);
@@ -229,11 +230,17 @@ TEST_P(HostServer, RefusalAfterAWaitNamesAnotherHostBesideTheProgramsOwnTransact
   EXPECT_EQ(b->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   EXPECT_EQ(b->Do("start u"), "transaction u id 2");
   const std::string refused = b->Do("lockread exdep010 1 code=SALES");
-  const std::regex whole(
-      "error 107 \\(record locked\\): Record is locked: db_eq\\(locked\\) of exdep010001, key code = SALES, was "
-      "refused after waiting [0-9]+\\.[0-9] s \\(the driver server's --lock-wait-ms\\): a session of another host "
-      "on driver server msqlite holds the row; try again once that host has ended its transaction");
-  EXPECT_TRUE(std::regex_match(refused, whole)) << refused;
+  // The whole text; the time waited in tenths of a second.
+  const std::string head = "error 107 (record locked): Record is locked: db_eq(locked) of exdep010001, key code = "
+                           "SALES, was refused after waiting ";
+  const std::string tail = " s (the driver server's --lock-wait-ms): a session of another host on driver server "
+                           "msqlite holds the row; try again once that host has ended its transaction";
+  const bool framed = refused.size() > head.size() + tail.size() && refused.rfind(head, 0) == 0 &&
+                      refused.compare(refused.size() - tail.size(), tail.size(), tail) == 0;
+  const std::string waited = framed ? refused.substr(head.size(), refused.size() - head.size() - tail.size()) : "";
+  EXPECT_TRUE(framed && waited.size() >= 3 && waited[waited.size() - 2] == '.' &&
+              waited.find_first_not_of("0123456789.") == std::string::npos)
+      << refused;
   EXPECT_EQ(a->Do("commit"), "committed");
   EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   EXPECT_EQ(b->Do("commit"), "committed");
@@ -444,7 +451,9 @@ TEST_P(HostServer, ClientThatStopsReadingIsQuietForTheLimits) {
        ++round) {
     ASSERT_EQ(b->Do("insert exdep010 1 code=IT"), "buffered insert on exdep010001");
     commit = b->Do("commit");
-    if (round == 0) EXPECT_NE(commit, "committed") << "rolled back after the idle limit, not ten times it";
+    if (round == 0) {
+      EXPECT_NE(commit, "committed") << "rolled back after the idle limit, not ten times it";
+    }
     if (commit != "committed") {
       EXPECT_EQ(commit.rfind(kLocked, 0), 0u) << commit;
       EXPECT_EQ(b->Do("abort"), "aborted");
