@@ -356,31 +356,43 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
 // sixteen hosts ahead of it, each holding the file for about 0.9 s (well
 // inside the 2 s a write waits after the queue last moved), and it is
 // answered. On a loaded machine passing the turn on takes longer: each
-// holder then sleeps the less, so that its hold stays near 0.9 s.
+// holder then sleeps the less, so that its hold stays near 0.9 s; and the
+// hosts ahead are taken in whatever order they reached the queue.
 TEST_P(HostServer, WriteThatWaitsLongInAMovingQueueIsAnswered) {
   constexpr int kAhead = 16;
   constexpr auto kHold = std::chrono::milliseconds(900);
+  using Clock = std::chrono::steady_clock;
   std::vector<std::unique_ptr<Process>> hosts;  // the last waits behind the others
   for (int i = 0; i <= kAhead; ++i) {
     hosts.push_back(Host());
     ASSERT_EQ(hosts.back()->Do("insert exdep010 1 code=Q" + std::to_string(i)), "buffered insert on exdep010001");
   }
   ASSERT_EQ(hosts[0]->Do("flush"), "flushed");
-  for (int i = 1; i <= kAhead; ++i) {
-    ASSERT_TRUE(hosts[i]->Send("flush"));
-    usleep(50000);  // queued in this order
-  }
-  const auto start = std::chrono::steady_clock::now();
-  auto turn = std::chrono::steady_clock::duration::zero();  // the last commit and the next one's answer
-  for (int i = 0; i < kAhead; ++i) {
+  const auto queued = Clock::now();
+  for (int i = 1; i < kAhead; ++i) ASSERT_TRUE(hosts[i]->Send("flush"));
+  usleep(500000);  // the last behind the others
+  ASSERT_TRUE(hosts[kAhead]->Send("flush"));
+  const auto start = Clock::now();
+  auto turn = start - queued;  // the first holder's hold so far; then the last commit and the next one's answer
+  std::vector<bool> waiting(kAhead + 1, true);
+  waiting[0] = false;
+  for (int holder = 0, n = 0; n < kAhead; ++n) {
     if (turn < kHold) std::this_thread::sleep_for(kHold - turn);
-    const auto passed = std::chrono::steady_clock::now();
-    ASSERT_EQ(hosts[i]->Do("commit"), "committed") << i;
-    const std::string flushed = hosts[i + 1]->Line();
-    ASSERT_EQ(flushed, "flushed") << i + 1;
-    turn = std::chrono::steady_clock::now() - passed;
+    const auto passed = Clock::now();
+    ASSERT_EQ(hosts[holder]->Do("commit"), "committed") << holder;
+    holder = -1;
+    for (int waited = 0; holder < 0 && waited < molvane::test::kReplyMs; waited += 5) {
+      for (int i = 1; i <= kAhead && holder < 0; ++i)
+        if (waiting[i] && hosts[i]->HasOutput()) holder = i;
+      if (holder < 0) usleep(5000);
+    }
+    ASSERT_GE(holder, 0) << "no write went on after commit " << n;
+    waiting[holder] = false;
+    ASSERT_EQ(hosts[holder]->Line(), "flushed") << holder;
+    EXPECT_TRUE(holder != kAhead || n == kAhead - 1) << "the last write went ahead of others";
+    turn = Clock::now() - passed;
   }
-  EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_GT(Clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(hosts[kAhead]->Do("commit"), "committed");
   EXPECT_EQ(hosts[kAhead]->Do("table count exdep010 1"), "exdep010001: " + std::to_string(kAhead + 2) + " rows");
 }

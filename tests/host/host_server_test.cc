@@ -98,7 +98,9 @@ TEST_P(HostServer, OpenResultDoesNotLetTheWalGrow) {
   };
   const Case cases[] = {{{"--open-result-limit=1"}, true},
                         {{"--wal-spill-mib=1"}, true},
-                        {{"--wal-spill-mib=1000"}, false}};
+                        // Kept open as long as the commits take, however
+                        // long that is on a loaded machine.
+                        {{"--wal-spill-mib=1000", "--open-result-limit=100000"}, false}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.options[0]);
     Restart(c.options);
@@ -228,19 +230,17 @@ TEST_P(HostServer, RefusalAfterAWaitNamesAnotherHostBesideTheProgramsOwnTransact
   EXPECT_EQ(b->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   EXPECT_EQ(b->Do("start u"), "transaction u id 2");
   const std::string refused = b->Do("lockread exdep010 1 code=SALES");
-  const std::string head =
-      "error 107 (record locked): Record is locked: db_eq(locked) of exdep010001, key code = SALES, was refused after "
-      "waiting ";
-  const std::string tail =
-      " s (the driver server's --lock-wait-ms): a session of another host on driver server msqlite holds the row; "
-      "try again once that host has ended its transaction";
-  ASSERT_GT(refused.size(), head.size() + tail.size()) << refused;
-  EXPECT_EQ(refused.substr(0, head.size()), head) << refused;
-  EXPECT_EQ(refused.substr(refused.size() - tail.size()), tail) << refused;
-  const std::string waited = refused.substr(head.size(), refused.size() - head.size() - tail.size());
-  EXPECT_TRUE(waited.size() >= 3 && waited[waited.size() - 2] == '.' &&
+  // The whole text; the time waited in tenths of a second.
+  const std::string head = "error 107 (record locked): Record is locked: db_eq(locked) of exdep010001, key code = "
+                           "SALES, was refused after waiting ";
+  const std::string tail = " s (the driver server's --lock-wait-ms): a session of another host on driver server "
+                           "msqlite holds the row; try again once that host has ended its transaction";
+  const bool framed = refused.size() > head.size() + tail.size() && refused.rfind(head, 0) == 0 &&
+                      refused.compare(refused.size() - tail.size(), tail.size(), tail) == 0;
+  const std::string waited = framed ? refused.substr(head.size(), refused.size() - head.size() - tail.size()) : "";
+  EXPECT_TRUE(framed && waited.size() >= 3 && waited[waited.size() - 2] == '.' &&
               waited.find_first_not_of("0123456789.") == std::string::npos)
-      << "the wait in seconds with one decimal: " << waited;
+      << refused;
   EXPECT_EQ(a->Do("commit"), "committed");
   EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   EXPECT_EQ(b->Do("commit"), "committed");

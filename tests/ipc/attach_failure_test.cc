@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "ipc/attach.h"
 #include "ipc_test_util.h"
@@ -136,6 +137,50 @@ TEST(AttachServerAnswer, SilenceRefusalAndCloseFailWithTheirReason) {
     close(listener);
   }
   unsetenv("ZUV_ATTACH_TIMEOUT");
+}
+
+// A server that ended the connection between two requests said why in its
+// last line: a request that cannot be sent reads that line before the
+// loss is reported, so that the log and the disconnection handler have the
+// reason; over a Unix socket the write fails first.
+std::string g_reason_at_loss;
+void NoteLoss(STREAM *stream) { g_reason_at_loss = ipc_ended_reason(stream); }
+
+TEST(AttachServerAnswer, ConnectionEndedBetweenRequestsIsReportedWithTheServersReason) {
+  ipc_test::ScratchRoot root;
+  root.WriteIpcInfo("echo unix ending.sock\n");
+  const std::string path = root.path() + "/ending.sock";
+  int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_un sa = {};
+  sa.sun_family = AF_UNIX;
+  std::strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  const char reason[] = "the driver server on 'x.sock' ended the connection: its open results ran out of memory";
+  pid_t server = fork();
+  if (server == 0) {
+    int conn = accept(listener, nullptr, nullptr);
+    const std::string lines = std::string("ok\nended: ") + reason + "\n";
+    (void)!write(conn, lines.data(), lines.size());
+    shutdown(conn, SHUT_WR);
+    _exit(0);  // the connection closes with the process
+  }
+  STREAM *s[2] = {nullptr, nullptr};
+  ASSERT_EQ(attach_process("echo", s, IPC_MODE_PAIR, 0, 0), 0);
+  ASSERT_EQ(ipc_control(s[1], IPC_SET_DISCONNECT, reinterpret_cast<void *>(NoteLoss)), 0);
+  waitpid(server, nullptr, 0);
+  close(listener);
+  EXPECT_STREQ(ipc_ended_reason(s[0]), "");
+  ipc_test::LogCatcher log;
+  g_reason_at_loss.clear();
+  const char request[] = {7, 0, 0, 0, 9};
+  swrite_blok(request, sizeof request, s[1]);
+  EXPECT_NE(sflush(s[1]), 0);
+  EXPECT_EQ(g_reason_at_loss, reason);
+  EXPECT_STREQ(ipc_ended_reason(s[1]), reason);
+  ASSERT_FALSE(log.lines().empty());
+  EXPECT_NE(log.lines().front().find(std::string("driver echo: ") + reason), std::string::npos) << log.lines().front();
+  ipc_test::CloseBoth(s);
 }
 
 TEST(AttachArguments, BadCallsAreRefused) {
