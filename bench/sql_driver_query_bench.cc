@@ -721,6 +721,17 @@ void BM_ExistsOverOtherDriverInFullJoinOn(benchmark::State &state) {
 }
 BENCHMARK(BM_ExistsOverOtherDriverInFullJoinOn)->Unit(benchmark::kMillisecond);
 
+// The same EXISTS in the ON of a LEFT join.
+void BM_ExistsOverOtherDriverInLeftJoinOn(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d1.code, e2.emp FROM (exdep010 d1 LEFT OUTER JOIN exemp010 e2 ON EXISTS (SELECT d3.code "
+           "FROM exdep010 d3 WHERE d3._compnr = 2 AND d3.code = d1.code AND d3.budget < e2.salary))",
+           "SELECT d1.code, e2.emp FROM exdep010001 d1 LEFT JOIN exemp010001 e2 ON EXISTS (SELECT d3.code "
+           "FROM two.exdep010002 d3 WHERE d3.code = d1.code AND d3.budget < e2.salary)",
+           1000, false, 2000);
+}
+BENCHMARK(BM_ExistsOverOtherDriverInLeftJoinOn)->Unit(benchmark::kMillisecond);
+
 // An IN over the other driver's departments keyed by one column, the
 // employee's salary: 400 distinct values.
 void BM_InOverOtherDriverKeyedByOneColumn(benchmark::State &state) {
