@@ -265,7 +265,10 @@ bool SQLRSJoin::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *column
 
 bool SQLRSJoin::YieldsNoRow() {
   switch (type_) {
-    case SQL_JOIN_INNER: return left_->YieldsNoRow() || right_->YieldsNoRow();
+    // An inner side that reads this join's parameters is asked only once
+    // they are bound, at each outer row.
+    case SQL_JOIN_INNER:
+      return Outer()->YieldsNoRow() || (parameterList_.NrElements() == 0 && Inner()->YieldsNoRow());
     case SQL_JOIN_LEFT: return left_->YieldsNoRow();
     case SQL_JOIN_RIGHT: return right_->YieldsNoRow();
     default: return left_->YieldsNoRow() && right_->YieldsNoRow();
@@ -845,7 +848,7 @@ void SQLRSJoin::DoExec() {
   state_ = 1;
   // An INNER join of a side that yields nothing reads neither side: the
   // other side's work (a condition holding a subquery, per row) is spared.
-  if (type_ == SQL_JOIN_INNER && (Inner()->YieldsNoRow() || Outer()->YieldsNoRow())) {
+  if (type_ == SQL_JOIN_INNER && YieldsNoRow()) {
     state_ = 0;
     filled_ = true;
     return;
