@@ -330,9 +330,11 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
       type_ == SQL_JOIN_INNER &&
       SideConjunct(filters, nl, nl + nR(), JoinsTables(Outer()) ? nullptr : SideInstance(Inner()));
   // An INNER join whose outer rows meet a dear condition (a correlated
-  // subquery) of their own reads its inner side first, once: when no inner
-  // row is left, the outer side and its dear condition are not read at all.
-  bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl);
+  // subquery) of their own, and whose inner rows a cheap one, reads its
+  // inner side first, once: when no inner row is left, the outer side and
+  // its dear condition are not read at all.
+  bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl) &&
+                         SideConjunct(filters, nl, nl + nR(), nullptr);
   // An INNER join whose outer side joins tables (its rows may be many times
   // a table's) and whose inner side is one table that the outer side's
   // driver does not serve reads that table once, hashed by the condition's
