@@ -15,10 +15,15 @@
 // rows) sit on a second driver: the statements over both drivers (a held
 // subquery under a join here, a one-table condition before a join, a
 // condition on the last table of a FULL-then-INNER join, a correlated
-// subquery over the other driver, two RIGHT joins in a row, and a RIGHT
-// join under an INNER join with the departments) read them there, and their anchors read that driver's file attached as
-// "two"; they too run only on the small tables, except an INNER join of the
-// employees with those departments. The full scans also report the
+// subquery over the other driver, two RIGHT joins in a row, a RIGHT join
+// under an INNER join with the departments, a LEFT self-join under an
+// INNER join with them, and a correlated NOT EXISTS over them beside a
+// join side that no row meets) read them there, and their anchors read
+// that driver's file attached as "two"; they too run only on the small
+// tables, but for the last one, a false comparison of a scalar subquery
+// over them under a self-join, and an INNER join (plain or grouped) of the
+// employees with those departments. Two RIGHT joins in a row that a WHERE
+// makes inner also run in the ANSI mode. The full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
 // `cpu_ratio` sets the CPU time of host and driver together against the
 // anchor's, a figure that the machine's other load moves less than `ratio`.
@@ -237,13 +242,13 @@ double Median(std::vector<float> &times) {
 // Runs the statement through the API (rows per fetch set when given) and
 // the anchor's SQL on the driver's file, both to their last row.
 void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_sql, int per_fetch = 0,
-              bool memory = false, int most_rows = 0) {
+              bool memory = false, int most_rows = 0, int parse_flags = 0) {
   Client &c = client();
   if (most_rows > 0 && c.rows > most_rows) {
     state.SkipWithError("too many rows for this statement: run it with MOLVANE_BENCH_ROWS=400");
     return;
   }
-  QPCStatement *h = sql_parse(molvane, static_cast<unsigned long>(c.trans), 0);
+  QPCStatement *h = sql_parse(molvane, static_cast<unsigned long>(c.trans), parse_flags);
   sqlite3_stmt *anchor = nullptr;
   sqlite3_prepare_v2(c.anchor, anchor_sql, -1, &anchor, nullptr);
   if (h == nullptr || anchor == nullptr || (per_fetch > 0 && sql_set_rds_full(h, per_fetch) != 0)) {
@@ -674,6 +679,58 @@ void BM_GroupedInnerJoinAcrossDrivers(benchmark::State &state) {
 }
 BENCHMARK(BM_GroupedInnerJoinAcrossDrivers)->Unit(benchmark::kMillisecond);
 
+// Two RIGHT joins in a row that a WHERE on the first table makes inner, in
+// the ANSI mode: one query of the driver, as in the classic mode.
+void BM_AnsiRightChainMadeInnerByWhere(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.status, e3.status FROM ((exemp010 e1 RIGHT JOIN exemp010 e2 ON e1.status = e2.status) "
+           "RIGHT JOIN exemp010 e3 ON (e1.dept = e3.dept AND e3.emp < -1000)) WHERE e1.flags < 1000",
+           "SELECT e1.status, e3.status FROM (exemp010001 e1 RIGHT JOIN exemp010001 e2 ON e1.status = e2.status) "
+           "RIGHT JOIN exemp010001 e3 ON e1.dept = e3.dept AND e3.emp < -1000 WHERE e1.flags < 1000",
+           1000, false, 2000, SQL_PARSE_ANSI);
+}
+BENCHMARK(BM_AnsiRightChainMadeInnerByWhere)->Unit(benchmark::kMillisecond);
+
+// A LEFT self-join (made INNER by the WHERE) under an INNER join with the
+// other driver's departments: the departments are read once, not once per
+// row of the self-join.
+void BM_LeftJoinThenInnerJoinAcrossDrivers(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e2.emp, d3.code FROM ((exemp010 e1 LEFT JOIN exemp010 e2 ON e1.flags = e2.status) "
+           "INNER JOIN exdep010 d3 ON e1.hired = d3.opened) WHERE (e2.emp / 7) != 0.5 AND d3._compnr = 2",
+           "SELECT e1.emp, e2.emp, d3.code FROM (exemp010001 e1 LEFT JOIN exemp010001 e2 ON e1.flags = e2.status) "
+           "JOIN two.exdep010002 d3 ON e1.hired = d3.opened WHERE (e2.emp / 7) != 0.5",
+           1000, false, 2000);
+}
+BENCHMARK(BM_LeftJoinThenInnerJoinAcrossDrivers)->Unit(benchmark::kMillisecond);
+
+// A false comparison of an uncorrelated scalar subquery over the other
+// driver under a self-join: answered once, it leaves the join unread.
+void BM_FalseScalarOverOtherDriverUnderJoin(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.status = e2.status AND "
+           "(SELECT MAX(d3.budget) FROM exdep010 d3 WHERE d3._compnr = 2) > 1000000",
+           "SELECT e1.emp, e2.emp FROM exemp010001 e1, exemp010001 e2 WHERE e1.status = e2.status AND "
+           "(SELECT MAX(d3.budget) FROM two.exdep010002 d3) > 1000000",
+           1000);
+}
+BENCHMARK(BM_FalseScalarOverOtherDriverUnderJoin)->Unit(benchmark::kMillisecond);
+
+// A correlated NOT EXISTS over the other driver on the employees, joined
+// to departments whose condition no row meets: the departments are read
+// first, and the subquery runs for no employee.
+void BM_DearNotExistsAfterEmptyJoinSide(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, d2.code FROM exemp010 e1, exdep010 d2 WHERE e1.dept = d2.code AND d2.budget BETWEEN 3 "
+           "AND 2 AND NOT EXISTS (SELECT d4.code FROM exdep010 d4 WHERE d4._compnr = 2 AND d4.code = e1.dcas AND "
+           "d4.budget < e1.salary)",
+           "SELECT e1.emp, d2.code FROM exemp010001 e1, exdep010001 d2 WHERE e1.dept = d2.code AND d2.budget BETWEEN 3 "
+           "AND 2 AND NOT EXISTS (SELECT d4.code FROM two.exdep010002 d4 WHERE d4.code = e1.dcas AND "
+           "d4.budget < e1.salary)",
+           1000);
+}
+BENCHMARK(BM_DearNotExistsAfterEmptyJoinSide)->Unit(benchmark::kMillisecond);
+
 // ---- correlated subqueries over the other driver with many distinct
 // outer values (small tables only): answered here from the rows of the
 // other driver's table, read once per execution ----
@@ -691,6 +748,17 @@ void BM_ExistsOverOtherDriverInFullJoinOn(benchmark::State &state) {
            1000, false, 10000);
 }
 BENCHMARK(BM_ExistsOverOtherDriverInFullJoinOn)->Unit(benchmark::kMillisecond);
+
+// The same EXISTS in the ON of a LEFT join.
+void BM_ExistsOverOtherDriverInLeftJoinOn(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d1.code, e2.emp FROM (exdep010 d1 LEFT OUTER JOIN exemp010 e2 ON EXISTS (SELECT d3.code "
+           "FROM exdep010 d3 WHERE d3._compnr = 2 AND d3.code = d1.code AND d3.budget < e2.salary))",
+           "SELECT d1.code, e2.emp FROM exdep010001 d1 LEFT JOIN exemp010001 e2 ON EXISTS (SELECT d3.code "
+           "FROM two.exdep010002 d3 WHERE d3.code = d1.code AND d3.budget < e2.salary)",
+           1000, false, 2000);
+}
+BENCHMARK(BM_ExistsOverOtherDriverInLeftJoinOn)->Unit(benchmark::kMillisecond);
 
 // An IN over the other driver's departments keyed by one column, the
 // employee's salary: 400 distinct values.

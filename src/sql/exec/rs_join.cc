@@ -311,7 +311,10 @@ bool SQLRSJoin::RejectsAllOnNullifiedCols(int level, List<Interval<int>> *column
 
 bool SQLRSJoin::YieldsNoRow() {
   switch (type_) {
-    case SQL_JOIN_INNER: return left_->YieldsNoRow() || right_->YieldsNoRow();
+    // An inner side that reads this join's parameters is asked only once
+    // they are bound, at each outer row.
+    case SQL_JOIN_INNER:
+      return Outer()->YieldsNoRow() || (parameterList_.NrElements() == 0 && Inner()->YieldsNoRow());
     case SQL_JOIN_LEFT: return left_->YieldsNoRow();
     case SQL_JOIN_RIGHT: return right_->YieldsNoRow();
     default: return left_->YieldsNoRow() && right_->YieldsNoRow();
@@ -373,9 +376,11 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
       type_ == SQL_JOIN_INNER &&
       SideConjunct(filters, nl, nl + nR(), JoinsTables(Outer()) ? nullptr : SideInstance(Inner()));
   // An INNER join whose outer rows meet a dear condition (a correlated
-  // subquery) of their own reads its inner side first, once: when no inner
-  // row is left, the outer side and its dear condition are not read at all.
-  bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl);
+  // subquery) of their own, and whose inner rows a cheap one, reads its
+  // inner side first, once: when no inner row is left, the outer side and
+  // its dear condition are not read at all.
+  bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl) &&
+                         SideConjunct(filters, nl, nl + nR(), nullptr);
   // An INNER join whose outer side joins tables (its rows may be many times
   // a table's) and whose inner side is one table that the outer side's
   // driver does not serve reads that table once, hashed by the condition's
@@ -915,7 +920,7 @@ void SQLRSJoin::DoExec() {
   batchRows_ = batchNext_ = 0;
   // An INNER join of a side that yields nothing reads neither side: the
   // other side's work (a condition holding a subquery, per row) is spared.
-  if (type_ == SQL_JOIN_INNER && (Inner()->YieldsNoRow() || Outer()->YieldsNoRow())) {
+  if (type_ == SQL_JOIN_INNER && YieldsNoRow()) {
     state_ = 0;
     filled_ = true;
     return;

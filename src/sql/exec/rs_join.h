@@ -72,8 +72,8 @@ class SQLRSJoin : public SQLRowSource {
 
   void GetColumnRefs(int level, SQLRSSCColumnRefType type, pSQLRSSCColumnRefList *refs) override;
   bool RejectsAllOnNullifiedCols(int level, List<Interval<int>> *columns) override;
-  // INNER: either side yields no row; LEFT and RIGHT: the preserved side;
-  // FULL: both.
+  // INNER: either side yields no row (the inner side when it reads no
+  // parameter of the join); LEFT and RIGHT: the preserved side; FULL: both.
   bool YieldsNoRow() override;
   void CRefs2ParameterRefs(int level, intList *columns, pSQLParameterList *parameters) override;
   SQLRowSource *OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) override;
