@@ -18,7 +18,7 @@
 // subquery over the other driver, two RIGHT joins in a row, and a RIGHT
 // join under an INNER join with the departments) read them there, and their anchors read that driver's file attached as
 // "two"; they too run only on the small tables, except an INNER join of the
-// employees with those departments. The full scans also report the
+// employees with those departments, alone and under a grouping. The full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
 // `cpu_ratio` sets the CPU time of host and driver together against the
 // anchor's, a figure that the machine's other load moves less than `ratio`.
