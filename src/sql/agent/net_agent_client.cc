@@ -370,6 +370,8 @@ void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData 
   if (from <= 2) {
     // A closed statement has no session: it must be attached again.
     if (sd.session == nullptr) throw SQLExZDBError(ZE_INVALID_SESSION);
+    // Only the flush's own words are its cause (a failed update names itself).
+    reset_zdb_msg();
     if (g_carrier->flushUpdates(sd.session) < 0) SQLExZDBError::ThrowWithCause(zdb_errno);
   }
   if (from == 3) return;

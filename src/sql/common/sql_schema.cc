@@ -51,9 +51,8 @@ SQLType SQLTypeFromDDType(int ddType) {
 SQLSchema::SQLSchema(char const *tableName) {
   // A dump that is there but does not load is no unknown table: the
   // statement fails with the loader's 512 and its words (the dump's file,
-  // line and what is wrong), as zdb_open does.
-  // The loader adds its words to the message of the call: only those are
-  // the cause.
+  // line and what is wrong), as zdb_open does. The loader adds them to the
+  // message of the call; only what it added is the cause.
   char const *before = get_zdb_msg();
   std::size_t const mark = before != nullptr ? std::strlen(before) : 0;
   int const error = zdb_errno;
