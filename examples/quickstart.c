@@ -133,6 +133,7 @@ static int query(int trans, const char *from, double minimum) {
 int main(int argc, char **argv) {
   ZDB_HOST_BIND binds[3];
   ZDB_CURSOR *cursor = NULL;
+  char user[16];
   int trans;
 
   if (argc != 2) {
@@ -148,7 +149,9 @@ int main(int argc, char **argv) {
   sql_init_func(SQL_FUNC_CRT_EXTVAR, (sql_func)create_variable);
   sql_init_func(SQL_FUNC_GET_EXTVAR, (sql_func)get_value);
   sql_init_func(SQL_FUNC_PUT_EXTVAR, (sql_func)put_value);
-  if (zdb_logon("quickstart") != 0) return failed("zdb_logon");
+  /* The settings that count are those of the user zdb_init_api found
+   *    (ZUV_USER, else the login name): the program logs on under that name. */
+  if (zdb_logon(zdb_user_info_get_user_name(user)) != 0) return failed("zdb_logon");
 
   /* 2. A transaction, and a cursor on exdep010 in company 1 bound to the
    *    program variables code, name and budget. */
