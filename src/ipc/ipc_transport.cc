@@ -317,22 +317,24 @@ int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd) {
 
 namespace {
 
-// Moves a descriptor the child is to find at 0 or 1 off those numbers: dup2
-// onto the same number would keep close-on-exec and the child would lose
-// it. False (errno set) when no descriptor is left.
-bool MoveAboveStandard(int *fd) {
-  if (*fd >= 3) return true;
-  int moved = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
+// Moves a descriptor the child is to find at a number up to `lowest` above
+// that number: dup2 onto the same number would keep close-on-exec and the
+// child would lose it. False (errno set) when no descriptor is left.
+bool MoveAbove(int *fd, int lowest) {
+  if (*fd > lowest) return true;
+  int moved = fcntl(*fd, F_DUPFD_CLOEXEC, lowest + 1);
   if (moved < 0) return false;
   close(*fd);
   *fd = moved;
   return true;
 }
 
+bool MoveAboveStandard(int *fd) { return MoveAbove(fd, 2); }
+
 }  // namespace
 
 int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv, int *in_fd, int *out_fd,
-                    pid_t *pid) {
+                    pid_t *pid, int *reason_fd) {
   if (access(exe.c_str(), X_OK) != 0) {
     int e = errno;
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
@@ -340,22 +342,25 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
     errno = e;
     return -1;
   }
-  // requests[1] -> child's 0; child's 1 -> replies[0].
-  int requests[2] = {-1, -1}, replies[2] = {-1, -1};
+  // requests[1] -> child's 0; child's 1 -> replies[0]; child's
+  // kIpcReasonFd -> reasons[0].
+  int requests[2] = {-1, -1}, replies[2] = {-1, -1}, reasons[2] = {-1, -1};
   auto close_all = [&] {
     int e = errno;
-    for (int fd : {requests[0], requests[1], replies[0], replies[1]})
+    for (int fd : {requests[0], requests[1], replies[0], replies[1], reasons[0], reasons[1]})
       if (fd >= 0) close(fd);
     errno = e;
   };
-  if (pipe2(requests, O_CLOEXEC) != 0 || pipe2(replies, O_CLOEXEC) != 0) {
+  if (pipe2(requests, O_CLOEXEC) != 0 || pipe2(replies, O_CLOEXEC) != 0 ||
+      (reason_fd != nullptr && pipe2(reasons, O_CLOEXEC | O_NONBLOCK) != 0)) {
     int e = errno;
     close_all();
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "pipe failed: %s", std::strerror(e));
     errno = e;
     return -1;
   }
-  if (!MoveAboveStandard(&requests[0]) || !MoveAboveStandard(&replies[1])) {
+  if (!MoveAboveStandard(&requests[0]) || !MoveAboveStandard(&replies[1]) ||
+      (reasons[1] >= 0 && !MoveAbove(&reasons[1], kIpcReasonFd))) {
     close_all();
     return -1;
   }
@@ -363,6 +368,7 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   std::vector<std::string> args = argv;
   std::vector<char *> arg_list = PointerList(args);
   std::vector<std::string> env = ChildEnvironment();
+  if (reasons[1] >= 0) env.push_back(std::string(kIpcReasonVariable) + "=" + std::to_string(kIpcReasonFd));
   std::vector<char *> env_list = PointerList(env);
 
   posix_spawn_file_actions_t actions;
@@ -371,6 +377,7 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   posix_spawnattr_init(&attr);
   posix_spawn_file_actions_adddup2(&actions, requests[0], 0);
   posix_spawn_file_actions_adddup2(&actions, replies[1], 1);
+  if (reasons[1] >= 0) posix_spawn_file_actions_adddup2(&actions, reasons[1], kIpcReasonFd);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -386,7 +393,8 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   posix_spawnattr_destroy(&attr);
   close(requests[0]);
   close(replies[1]);
-  requests[0] = replies[1] = -1;
+  if (reasons[1] >= 0) close(reasons[1]);
+  requests[0] = replies[1] = reasons[1] = -1;
   if (rc != 0) {
     close_all();
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot start driver %s: %s",
@@ -397,7 +405,21 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   *in_fd = replies[0];
   *out_fd = requests[1];
   *pid = child;
+  if (reason_fd != nullptr) *reason_fd = reasons[0];
   return 0;
+}
+
+std::string ipc_read_reason(int fd) {
+  std::string text;
+  char buf[256];
+  while (fd >= 0 && text.size() < kIpcReasonMax) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  text = text.substr(0, text.find('\n'));
+  return text.substr(0, kIpcReasonMax);
 }
 
 bool ipc_try_reap_child(pid_t pid, const char *name, int *status) {
