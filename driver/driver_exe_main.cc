@@ -5,6 +5,7 @@
 // fault, driver_options.h).
 // With "--listen=PATH" or "--listen=tcp:PORT" it is a driver server instead
 // (driver_server.h).
+#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/syscall.h>
@@ -148,6 +149,18 @@ const char kUsage[] =
     "0 when the file is sound, 1 when the check finds a fault, 2 when it cannot run.\n"
     "driver/README.md describes the driver.\n";
 
+// The descriptor on which the host of a child driver reads why it did not
+// start (ipc_spawn_child), or -1. The variable is removed, so that nothing
+// the driver starts takes it for its own.
+int TakeReasonDescriptor() {
+  const char *text = std::getenv(molvane::ipc::kIpcReasonVariable);
+  if (text == nullptr) return -1;
+  const int fd = std::to_string(molvane::ipc::kIpcReasonFd) == text ? molvane::ipc::kIpcReasonFd : -1;
+  unsetenv(molvane::ipc::kIpcReasonVariable);
+  if (fd < 0 || fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return -1;
+  return fd;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -183,11 +196,18 @@ int main(int argc, char **argv) {
   al_disable_log_mesg();  // the refusal below says it, not an "ignored" warning
   const molvane::driver::DriverOptions options = molvane::driver::DriverOptions::FromArgs(args);
   al_enable_log_mesg();
+  // A child driver's host gave it a descriptor for why it refuses to start,
+  // which the host puts in its message: the host's standard error is the
+  // program's own. Run by hand, the line goes to standard error.
+  const int reason_fd = TakeReasonDescriptor();
   if (!options.refused.empty()) {
-    std::fprintf(stderr, "molvane-driver: unknown or malformed option '%s'\n%s", options.refused[0].c_str(),
-                 kUsage);
+    const std::string line = "molvane-driver: unknown or malformed option '" + options.refused[0] +
+                             "' (molvane-driver --help lists the options)\n";
+    const auto *bytes = reinterpret_cast<const unsigned char *>(line.data());
+    if (reason_fd < 0 || !WriteAll(reason_fd, bytes, line.size())) std::fputs(line.c_str(), stderr);
     return 2;
   }
+  if (reason_fd >= 0) close(reason_fd);
   // The mode set here is the one every text comparison of the process uses,
   // the collations of its SQL and the mode reported to clients alike.
   if (options.tss_mode != 0) {

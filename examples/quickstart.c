@@ -133,6 +133,7 @@ static int query(int trans, const char *from, double minimum) {
 int main(int argc, char **argv) {
   ZDB_HOST_BIND binds[3];
   ZDB_CURSOR *cursor = NULL;
+  char user[16];
   int trans;
 
   if (argc != 2) {
@@ -148,7 +149,9 @@ int main(int argc, char **argv) {
   sql_init_func(SQL_FUNC_CRT_EXTVAR, (sql_func)create_variable);
   sql_init_func(SQL_FUNC_GET_EXTVAR, (sql_func)get_value);
   sql_init_func(SQL_FUNC_PUT_EXTVAR, (sql_func)put_value);
-  if (zdb_logon("quickstart") != 0) return failed("zdb_logon");
+  /* The settings that count are those of the user zdb_init_api found
+   *    (ZUV_USER, else the login name): the program logs on under that name. */
+  if (zdb_logon(zdb_user_info_get_user_name(user)) != 0) return failed("zdb_logon");
 
   /* 2. A transaction, and a cursor on exdep010 in company 1 bound to the
    *    program variables code, name and budget. */
@@ -172,12 +175,12 @@ int main(int argc, char **argv) {
   if (zdb_open(&cursor, "exdep010", 1, binds, 3, trans) != 0) return failed("zdb_open");
 
   /* 3. Start from no rows in company 1, so that the program can run again:
-   *    read the first row locked and delete it, until there is none. A read
-   *    that finds no row fails with ZE_NO_RECORD (111), a db_next past the
-   *    last row with ZE_END_OF_FILE (110): both end a loop over the rows. */
+   *    read the first row locked and delete it, until there is none. A
+   *    db_first that finds no row, like a db_next past the last row, fails
+   *    with ZE_END_OF_FILE (110): it ends a loop over the rows. */
   while (zdb_exec_row(cursor, db_first_locked, 0, 0xFFFF) == 0)
     if (zdb_exec_row(cursor, db_delete, 0, 0xFFFF) != 0) return failed("delete");
-  if (zdb_errno != ZE_NO_RECORD && zdb_errno != ZE_END_OF_FILE) return failed("read first");
+  if (zdb_errno != ZE_END_OF_FILE) return failed("read first");
   if (zdb_exec_db(commit_trans, trans) != 0) return failed("commit");
 
   /* 4. Insert two rows and commit. Each action reaches the driver at once;

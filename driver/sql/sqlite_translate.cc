@@ -576,7 +576,11 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
             const char *fn = spec.token == SQLNWTMin   ? "mv_min("
                              : spec.token == SQLNWTMax ? "mv_max("
                                                        : "mv_sum(";
-            row.push_back(ColSql{{fn + type + ", " + arg.elems[0] + ")"},
+            // A SUM names its column should it leave its range.
+            const char *name = arg.desc.GetName();
+            const std::string column =
+                spec.token == SQLNWTSum ? ", '" + std::string(name != nullptr ? name : "") + "'" : std::string();
+            row.push_back(ColSql{{fn + type + ", " + arg.elems[0] + column + ")"},
                                  SQLColumnDescriptor("", arg.desc.GetType(), arg.desc.GetLength(), 1)});
           }
         }

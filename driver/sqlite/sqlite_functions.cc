@@ -184,7 +184,7 @@ Accumulator *AccumulatorOf(sqlite3_context *ctx, bool create) {
 }
 
 template <Function F>
-void Step(sqlite3_context *ctx, int, sqlite3_value **argv) {
+void Step(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
   Guard(ctx, [&] {
     Accumulator *a = AccumulatorOf(ctx, true);
     if (a == nullptr) return sqlite3_result_error_nomem(ctx);
@@ -213,8 +213,13 @@ void Step(sqlite3_context *ctx, int, sqlite3_value **argv) {
           return v.GetType() == SQL_INTEGER ? std::to_string(v.GetInteger()) : std::to_string(v.GetReal());
         };
         const bool real = a->acc.GetType() == SQL_REAL || a->arg.GetType() == SQL_REAL;
+        // The third argument names the summed column ("" for an expression).
+        const auto *name = argc > 2 ? sqlite3_value_text(argv[2]) : nullptr;
+        const std::string what = name != nullptr && *name != '\0'
+                                     ? "column " + std::string(reinterpret_cast<const char *>(name))
+                                     : "its argument";
         throw SQLException(sqlstate::kNumericValueOutOfRange, sqlerr::kNumericOutOfRange,
-                           SQLString(("SUM leaves the " +
+                           SQLString(("SUM of " + what + " leaves the " +
                                       std::string(real ? "REAL range" : "INTEGER range (-2147483648 to 2147483647)") +
                                       ": " + text(a->acc) + " + " + text(a->arg))
                                          .c_str()));
@@ -305,7 +310,7 @@ bool SqlFunctionHost::Install(sqlite3 *db) {
                                     nullptr) == SQLITE_OK &&
          sqlite3_create_function_v2(db, "mv_max", 2, flags, this, nullptr, Step<kMax>, Final<kMax>,
                                     nullptr) == SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_sum", 2, flags, this, nullptr, Step<kSum>, Final<kSum>,
+         sqlite3_create_function_v2(db, "mv_sum", 3, flags, this, nullptr, Step<kSum>, Final<kSum>,
                                     nullptr) == SQLITE_OK &&
          sqlite3_create_function_v2(db, "mv_avg", 2, flags, this, nullptr, Step<kAvg>, Final<kAvg>,
                                     nullptr) == SQLITE_OK &&

@@ -13,8 +13,9 @@
 //   mv_card(n)               NULL for n <= 1, else a cardinality violation
 //   mv_st(code, length, type, v)  v (of SQL type `type`) in the stored form
 //                            of a column of dictionary type `code`
-//   mv_min, mv_max, mv_sum, mv_avg (type, x)  the set functions of the
-//                            library's group row source
+//   mv_min, mv_max, mv_avg (type, x), mv_sum (type, x, column)  the set
+//                            functions of the library's group row source
+//                            (column: the name a SUM overflow names, or '')
 //   mv_text(line)            the lines of a text joined, the end stripped
 //
 // A function that meets a data error keeps the library's SQLException in

@@ -98,11 +98,15 @@ MOLVANE_API int zdb_init_api(const char *progname, const char *log_arg,
                              int link_shm, int locale_arg);
 /* One logon per process; a second one, even after zdb_logoff, fails with
  * 502 (get_zdb_msg says so): a program that logs on again starts a new
- * process. Authenticates nobody: `user` is only a name (the user record comes
- * from ZUV_USER or the login name). Without an environment root, with a
- * root that is not a folder, and when a line of a settings file names no
- * known setting or has no colon (the file and line are named; the line is
- * ignored), the logon succeeds with a warning in get_zdb_msg and the log.
+ * process. Authenticates nobody: `user` is only a name. The user record and
+ * the settings that count (user type, db_roles, ...) are those of the user
+ * that zdb_init_api found, ZUV_USER or else the login name, read from
+ * lib/user/u<that name>, whatever name `user` is. Without an environment
+ * root, with a root that is not a folder, when a line of a settings file
+ * names no known setting or has no colon (the file and line are named; the
+ * line is ignored), when `user` is another name than the one whose settings
+ * count, and when that user has no settings file, the logon succeeds with a
+ * warning in get_zdb_msg and the log that names the file read.
  * 0 or -1. */
 MOLVANE_API int zdb_logon(const char *user);
 /* Ends the work of the process: every transaction is ended and what it has

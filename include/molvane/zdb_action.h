@@ -17,10 +17,10 @@
  * A loop over the rows ends with an error number, not a flag:
  *   if (zdb_exec_row(c, db_first, 0, 0xFFFF) == 0)
  *     do { ... } while (zdb_exec_row(c, db_next, 0, 0xFFFF) == 0);
- *   if (zdb_errno != ZE_END_OF_FILE && zdb_errno != ZE_NO_RECORD) ...error...
- * db_next past the last row fails with ZE_END_OF_FILE (110); db_first on a
- * table (company) without rows, and a key read that finds none, with
- * ZE_NO_RECORD (111). */
+ *   if (zdb_errno != ZE_END_OF_FILE) ...error...
+ * db_first on a table (company) without rows and db_next past the last row
+ * fail with ZE_END_OF_FILE (110), get_zdb_msg() naming the table and which;
+ * a keyed read that finds no row fails with ZE_NO_RECORD (111). */
 #ifndef MOLVANE_ZDB_ACTION_H
 #define MOLVANE_ZDB_ACTION_H
 

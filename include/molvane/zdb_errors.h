@@ -4,10 +4,11 @@
  * do. The SQL calls' own numbers (110, 111, and 301 to 325: SQL_ERR_...)
  * are in <molvane/sql.h>.
  *
- * Ending a read loop: db_next (and db_prev) past the last row fails with
- * ZE_END_OF_FILE (110); a read of a key that no row has, or db_first on an
- * empty table, fails with ZE_NO_RECORD (111). A loop over db_next stops at
- * 110 (or 111 for the first read), any other number is an error. */
+ * Ending a read loop: db_first or db_last on a table (company) without rows,
+ * and db_next or db_prev past the last row, fail with ZE_END_OF_FILE (110);
+ * a keyed read (db_eq, db_ge, ...) that finds no row fails with
+ * ZE_NO_RECORD (111). A loop over db_first and db_next stops at 110, any
+ * other number is an error. */
 #ifndef MOLVANE_ZDB_ERRORS_H
 #define MOLVANE_ZDB_ERRORS_H
 
@@ -15,8 +16,8 @@
 #define ZE_ILLEGAL_ARGUMENT      102 /* a null or out-of-range argument */
 #define ZE_ILLEGAL_KEY           103 /* an index number or key the table does not have */
 #define ZE_LOCKED                107 /* a row, a table or the database held by another session */
-#define ZE_END_OF_FILE           110 /* db_next or db_prev went past the last row */
-#define ZE_NO_RECORD             111 /* no row with the key, or no row at all */
+#define ZE_END_OF_FILE           110 /* db_first on no rows, db_next or db_prev past the end */
+#define ZE_NO_RECORD             111 /* no row with the key of a keyed read */
 #define ZE_NO_CURRENT            112 /* an update, delete or db_next without a current row */
 #define ZE_CHANGED               201 /* the row changed since its delayed lock */
 #define ZE_IN_TRANSACTION        203 /* the action needs a transaction without pending work */

@@ -82,7 +82,8 @@ int OpenChild(const std::string &driver, const IpcInfoEntry &entry, IPC_CONNECT 
   std::string exe;
   if (ResolveBelow(entry.target, ipc_bin_dir(), "executable", driver, &exe) != 0) return -1;
   conn->sockets = false;
-  return ipc_spawn_child(exe, DriverArgv(driver, entry), &conn->fd, &conn->out_fd, &conn->pid);
+  return ipc_spawn_child(exe, DriverArgv(driver, entry), &conn->fd, &conn->out_fd, &conn->pid,
+                         &conn->reason_fd);
 }
 
 int OpenLibrary(const std::string &driver, const IpcInfoEntry &entry, IPC_CONNECT *conn) {

@@ -32,10 +32,14 @@ enum {
   IPC_SET_DISCONNECT = 1,  // argument: stream_disconnect_fn (cast to void *)
   IPC_GET_HOST = 16,       // argument: char buffer of IPC_HOST_SIZE bytes
   IPC_WAIT_CHILD = 17,     // argument: int, the child's wait status
+  IPC_GET_REASON = 18,     // argument: char buffer of IPC_REASON_SIZE bytes
 };
 
 // Size of a host-name buffer, NUL included.
 enum { IPC_HOST_SIZE = 256 };
+
+// Size of a start-up reason buffer, NUL included.
+enum { IPC_REASON_SIZE = 401 };
 
 // The host part of a driver name "host!driver" is separated by this byte.
 enum { IPC_HOST_SEP = '!' };
@@ -78,7 +82,10 @@ int ipc_open_fd_streams(int in_fd, int out_fd, const char *name, STREAM **stream
 // the int the argument points to; closing the connection then waits for
 // nothing. It fails with ECHILD when the connection has no child left to
 // wait for (an in-process driver, a server, a child reaped already) and
-// ETIMEDOUT when the child goes on. 0, or -1 with errno EINVAL for a
+// ETIMEDOUT when the child goes on. Operation IPC_GET_REASON copies the
+// line in which a child driver that ended at start said why (a refused
+// option), which it writes there instead of on the host's standard error,
+// into the argument buffer ("" when it said nothing). 0, or -1 with errno EINVAL for a
 // stream that is not a process connection, an unknown operation or a null
 // buffer.
 int ipc_control(STREAM *stream, int operation, void *argument);

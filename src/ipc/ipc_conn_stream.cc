@@ -199,6 +199,7 @@ IPC_CONNECT::~IPC_CONNECT() {
   int e = errno;
   if (fd >= 0) close(fd);
   if (out_fd >= 0) close(out_fd);
+  if (reason_fd >= 0) close(reason_fd);
   if (pid > 0) ipc_reap_child(pid, driver.c_str());
   if (lib != nullptr && lib_live) {
     lib->write(lib_conn, nullptr, 0);

@@ -23,6 +23,7 @@ struct IPC_CONNECT {
   int out_fd = -1;                        // written descriptor when it is not fd
   bool sockets = true;                    // fd and out_fd are sockets, not pipes
   pid_t pid = -1;                         // child process, or -1
+  int reason_fd = -1;                     // child's start-up reason (ipc_spawn_child), or -1
   const IpcDriverLibrary *lib = nullptr;  // in-process form
   int lib_conn = -1;                      // the driver's connection number
   bool lib_live = false;                  // lib_conn is still open in the driver

@@ -1,10 +1,14 @@
 // Controls of a process connection's streams.
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "ipc/attach.h"
 #include "ipc/ipc_connect.h"
+#include "ipc/ipc_transport.h"
 #include "platform/log.h"
+
+static_assert(molvane::ipc::kIpcReasonMax < IPC_REASON_SIZE, "a reason and its NUL fit the buffer");
 
 namespace {
 
@@ -44,6 +48,13 @@ int ipc_control(STREAM *stream, int operation, void *argument) {
     case IPC_WAIT_CHILD:
       if (argument == nullptr) break;
       return static_cast<molvane::ipc::IPC_CONNECT *>(stream->conn)->WaitChild(static_cast<int *>(argument));
+    case IPC_GET_REASON: {
+      if (argument == nullptr) break;
+      const std::string reason =
+          molvane::ipc::ipc_read_reason(static_cast<molvane::ipc::IPC_CONNECT *>(stream->conn)->reason_fd);
+      std::memcpy(argument, reason.c_str(), reason.size() + 1);
+      return 0;
+    }
     default:
       break;
   }

@@ -10,10 +10,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -33,10 +35,12 @@ namespace {
 // How long a closed child may take to end on its own, then after SIGTERM.
 constexpr int kGraceMillis = 3000;
 constexpr int kTermMillis = 1000;
-constexpr int kPollMillis = 5;
+// Without a process descriptor: the longest sleep between two looks at a
+// child that is ending.
+constexpr auto kLongestLook = std::chrono::microseconds(5000);
 
-void SleepMillis(int ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+void SleepMicros(std::chrono::microseconds us) {
+  struct timespec ts = {static_cast<time_t>(us.count() / 1000000), static_cast<long>(us.count() % 1000000) * 1000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
 }
@@ -86,13 +90,47 @@ void LogExit(pid_t pid, const char *name, int status) {
   }
 }
 
-// Waits up to `ms` for the child; true when it was reaped.
+// A descriptor that becomes readable when process `pid` ends, or -1 where
+// the kernel has none (before Linux 5.3, or a pid that is not there).
+int OpenPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// Waits up to `ms` for the child; true when it was reaped. The wait is on
+// the process itself: it returns as the child ends, not at the next look.
+// Without a process descriptor the child is looked at after waits that
+// start at 50 µs and double up to 5 ms, so a quick exit is still seen soon.
 bool WaitFor(pid_t pid, const char *name, int ms, int *status = nullptr) {
-  for (int waited = 0;; waited += kPollMillis) {
-    if (ipc_try_reap_child(pid, name, status)) return true;
-    if (waited >= ms) return false;
-    SleepMillis(kPollMillis);
+  if (ipc_try_reap_child(pid, name, status)) return true;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  const int pidfd = OpenPidFd(pid);
+  auto step = std::chrono::microseconds(50);
+  bool reaped = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    if (pidfd >= 0) {
+      struct pollfd p = {pidfd, POLLIN, 0};
+      poll(&p, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    } else {
+      SleepMicros(std::min(step, left));
+      step = std::min(step * 2, kLongestLook);
+    }
+    // After an interruption, or a poll that ended early, look again.
+    if (ipc_try_reap_child(pid, name, status)) {
+      reaped = true;
+      break;
+    }
   }
+  if (pidfd >= 0) close(pidfd);
+  return reaped;
 }
 
 // Environment of a child: the host's, with ZUV set to the environment root
@@ -279,22 +317,24 @@ int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd) {
 
 namespace {
 
-// Moves a descriptor the child is to find at 0 or 1 off those numbers: dup2
-// onto the same number would keep close-on-exec and the child would lose
-// it. False (errno set) when no descriptor is left.
-bool MoveAboveStandard(int *fd) {
-  if (*fd >= 3) return true;
-  int moved = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
+// Moves a descriptor the child is to find at a number up to `lowest` above
+// that number: dup2 onto the same number would keep close-on-exec and the
+// child would lose it. False (errno set) when no descriptor is left.
+bool MoveAbove(int *fd, int lowest) {
+  if (*fd > lowest) return true;
+  int moved = fcntl(*fd, F_DUPFD_CLOEXEC, lowest + 1);
   if (moved < 0) return false;
   close(*fd);
   *fd = moved;
   return true;
 }
 
+bool MoveAboveStandard(int *fd) { return MoveAbove(fd, 2); }
+
 }  // namespace
 
 int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv, int *in_fd, int *out_fd,
-                    pid_t *pid) {
+                    pid_t *pid, int *reason_fd) {
   if (access(exe.c_str(), X_OK) != 0) {
     int e = errno;
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR,
@@ -302,22 +342,25 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
     errno = e;
     return -1;
   }
-  // requests[1] -> child's 0; child's 1 -> replies[0].
-  int requests[2] = {-1, -1}, replies[2] = {-1, -1};
+  // requests[1] -> child's 0; child's 1 -> replies[0]; child's
+  // kIpcReasonFd -> reasons[0].
+  int requests[2] = {-1, -1}, replies[2] = {-1, -1}, reasons[2] = {-1, -1};
   auto close_all = [&] {
     int e = errno;
-    for (int fd : {requests[0], requests[1], replies[0], replies[1]})
+    for (int fd : {requests[0], requests[1], replies[0], replies[1], reasons[0], reasons[1]})
       if (fd >= 0) close(fd);
     errno = e;
   };
-  if (pipe2(requests, O_CLOEXEC) != 0 || pipe2(replies, O_CLOEXEC) != 0) {
+  if (pipe2(requests, O_CLOEXEC) != 0 || pipe2(replies, O_CLOEXEC) != 0 ||
+      (reason_fd != nullptr && pipe2(reasons, O_CLOEXEC | O_NONBLOCK) != 0)) {
     int e = errno;
     close_all();
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "pipe failed: %s", std::strerror(e));
     errno = e;
     return -1;
   }
-  if (!MoveAboveStandard(&requests[0]) || !MoveAboveStandard(&replies[1])) {
+  if (!MoveAboveStandard(&requests[0]) || !MoveAboveStandard(&replies[1]) ||
+      (reasons[1] >= 0 && !MoveAbove(&reasons[1], kIpcReasonFd))) {
     close_all();
     return -1;
   }
@@ -325,6 +368,7 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   std::vector<std::string> args = argv;
   std::vector<char *> arg_list = PointerList(args);
   std::vector<std::string> env = ChildEnvironment();
+  if (reasons[1] >= 0) env.push_back(std::string(kIpcReasonVariable) + "=" + std::to_string(kIpcReasonFd));
   std::vector<char *> env_list = PointerList(env);
 
   posix_spawn_file_actions_t actions;
@@ -333,6 +377,7 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   posix_spawnattr_init(&attr);
   posix_spawn_file_actions_adddup2(&actions, requests[0], 0);
   posix_spawn_file_actions_adddup2(&actions, replies[1], 1);
+  if (reasons[1] >= 0) posix_spawn_file_actions_adddup2(&actions, reasons[1], kIpcReasonFd);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -348,7 +393,8 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   posix_spawnattr_destroy(&attr);
   close(requests[0]);
   close(replies[1]);
-  requests[0] = replies[1] = -1;
+  if (reasons[1] >= 0) close(reasons[1]);
+  requests[0] = replies[1] = reasons[1] = -1;
   if (rc != 0) {
     close_all();
     log_mesg(__FILE__, __LINE__, "attach_process", LOG_ERROR, "cannot start driver %s: %s",
@@ -359,7 +405,21 @@ int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv
   *in_fd = replies[0];
   *out_fd = requests[1];
   *pid = child;
+  if (reason_fd != nullptr) *reason_fd = reasons[0];
   return 0;
+}
+
+std::string ipc_read_reason(int fd) {
+  std::string text;
+  char buf[256];
+  while (fd >= 0 && text.size() < kIpcReasonMax) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  text = text.substr(0, text.find('\n'));
+  return text.substr(0, kIpcReasonMax);
 }
 
 bool ipc_try_reap_child(pid_t pid, const char *name, int *status) {

@@ -59,8 +59,24 @@ int ipc_server_admission(int fd, const std::string *token, std::string *reason);
 // *in_fd is the host's end for the replies, *out_fd its end for the
 // requests and *pid the child; the caller must pass the pid to
 // ipc_reap_child.
+//
+// With `reason_fd`, the child also finds descriptor kIpcReasonFd, named by
+// the variable kIpcReasonVariable, on which a driver that refuses to start
+// writes its reason in one line instead of on the host's standard error;
+// *reason_fd is the host's end of it (non-blocking), to be closed by the
+// caller.
 int ipc_spawn_child(const std::string &exe, const std::vector<std::string> &argv, int *in_fd, int *out_fd,
-                    pid_t *pid);
+                    pid_t *pid, int *reason_fd = nullptr);
+
+// The descriptor and the variable of a child driver's start-up reason.
+inline constexpr int kIpcReasonFd = 3;
+inline constexpr char kIpcReasonVariable[] = "ZUV_START_REASON_FD";
+// The longest reason kept.
+inline constexpr std::size_t kIpcReasonMax = 400;
+
+// The first line that an ended child wrote on its reason descriptor `fd`
+// (what is there, without waiting); "" when none.
+std::string ipc_read_reason(int fd);
 
 // Waits for a child whose connection has been closed, so that no zombie is
 // left: it is given a short while to end by itself, then SIGTERM, then

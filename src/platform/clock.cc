@@ -20,6 +20,13 @@ void al_msleep(int milliseconds) {
   }
 }
 
+int64_t al_steady_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t ms = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return ms != 0 ? ms : 1;
+}
+
 int HAL_getclock(HAL_CLOCK *clock) {
   if (clock == nullptr) return -1;
   timespec now{};

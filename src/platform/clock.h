@@ -17,6 +17,10 @@ int64_t al_time(int64_t *out);
 // resuming after signals until the time has passed.
 void al_msleep(int milliseconds);
 
+// Milliseconds of a steady clock, which no change of the wall clock moves:
+// what deadlines within the process are counted in. Never 0.
+int64_t al_steady_ms();
+
 // Fills the clock record from the wall clock; 0, or -1 when the clock
 // cannot be read (the record is then zero).
 int HAL_getclock(HAL_CLOCK *clock);

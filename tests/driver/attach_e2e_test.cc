@@ -233,7 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{600, ZE_TSS_MODE, "TssMode configuration", "Incompatible TssMode for server msqlutft",
                             nullptr},
                     Refusal{310, ZE_NO_DRIVER, "attach_process", "ended with exit status 2",
-                            "No driver could be attached: driver msqltypo ended at start with exit status 2"},
+                            "No driver could be attached: driver msqltypo ended at start with exit status 2: "
+                            "molvane-driver: unknown or malformed option '--sesions=2' (molvane-driver --help "
+                            "lists the options)"},
                     Refusal{320, ZE_NO_DRIVER, nullptr, nullptr,
                             "No driver could be attached: driver msqlquits ended at start with exit status 3; "
                             "its alternative, driver msqlkilled ended at start by signal 9 (Killed)"}));

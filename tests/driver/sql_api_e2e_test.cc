@@ -659,9 +659,9 @@ TEST_P(SqlApiChanges, SumOutOfRangeNamesItsValues) {
   if (sql_exec(h, 1) == 0) {
     EXPECT_EQ(Fetch(h, -1, &end), Rows{});
   }
-  const std::string head = std::string("SQLState 22003: ") +
-                           (std::string(GetParam()) == "two" ? "SUM of column emp leaves" : "SUM leaves") +
-                           " the INTEGER range (-2147483648 to 2147483647): ";
+  // One driver or the library over two: the sum names its column alike.
+  const std::string head = "SQLState 22003: SUM of column emp leaves the INTEGER range (-2147483648 to "
+                           "2147483647): ";
   EXPECT_TRUE(g_host.lastError == head + "2000000000 + 2000000001 (error 205)" ||
               g_host.lastError == head + "2000000001 + 2000000000 (error 205)")
       << g_host.lastError;

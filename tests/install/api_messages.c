@@ -4,13 +4,14 @@
  * SQL APIs and checks that each leaves its number in zdb_errno and the
  * words of its cause in get_zdb_msg().
  *
- *   api_messages ROOT super|clerk|causes
+ *   api_messages ROOT super|clerk|causes|named
  *
  * ROOT is the environment root that run_api_messages.sh lays out (the table
  * mybok010 of docs/first-table.md). "clerk" runs as a user whose roles only
  * read mybok010 (and in company 4 insert rows whose id is above 100), and
  * whose db_roles name a role "gone" that has no file. "causes" runs in a
- * root whose drivers cannot serve (sql_causes). Prints
+ * root whose drivers cannot serve (sql_causes); "named" logs on as "nc"
+ * while ZUV_USER is "me". Prints
  * one line per check and ends with status 1 when one failed. Where the text
  * is what the check is about, the whole message is compared; each call's
  * message is its own, so a successful call leaves it empty. */
@@ -283,8 +284,8 @@ static void drivers(int trans) {
               "No driver for tttxt010001: lib/tabledef1 names sqlite, which is no driver of "
               "lib/ipc_info (it has msqlite, msqlnone, msqlgone, msqltypo, msqlnodir); a name that "
               "begins with none of audit, oracle, informix, db2, msql, mysql is taken for a host "
-              "whose table definitions are included, and those of sqlite could not be read "
-              "(sqlite!${ZUV}/lib/tabledef1 open error 113 (No route to host))");
+              "whose table definitions are included, and those of sqlite could not be read: sqlite "
+              "is no name of this machine, and the files of other hosts are not read");
   zdb_close(cursor);
   if (zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0) expect("open exemp010", 0, 0, "");
   expect("driver that cannot be started", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
@@ -421,14 +422,81 @@ static void sql_causes(const char *root, int trans) {
   zdb_exec_db(abort_trans, trans);
 }
 
+/* Names as given, and the end of the rows said in words: a name that is
+ * no table name is refused as such; db_first and db_last on a company
+ * without rows end with 110 like db_next past the last row, each naming
+ * the table and what ran out. */
+static void ends(int trans) {
+  ZDB_CURSOR *cursor = NULL;
+  ZDB_HOST_BIND binds[3];
+  unsigned char row[6144];
+  expect_text("table name of nine characters", zdb_open(&cursor, "exdep0100", 1, row, 0, trans) != 0,
+              ZE_NO_DD,
+              "Table exdep0100 not found in data dictionary: a table name has 8 characters (such as "
+              "\"mybok010\"), this one 9");
+  expect_text("table name with a point", zdb_open(&cursor, "ab.de123", 1, row, 0, trans) != 0, ZE_NO_DD,
+              "Table ab.de123 not found in data dictionary: a table name has only letters, digits and "
+              "\"_\" (such as \"mybok010\")");
+  bind(&binds[0], &id, sizeof id, "mybok010.id", ZDB_BIND_LONG);
+  bind(&binds[1], title, sizeof title, "mybok010.title", ZDB_BIND_STRING);
+  bind(&binds[2], &price, sizeof price, "mybok010.price", ZDB_BIND_DOUBLE);
+  if (zdb_open(&cursor, "mybok010", 5, binds, 3, trans) != 0 ||
+      zdb_exec_table(cursor, create_table, NULL, 0xFFFF) != 0) {
+    expect("open and create mybok010 of company 5", 0, 0, "");
+    return;
+  }
+  expect_text("db_first on a company without rows", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0,
+              ZE_END_OF_FILE,
+              "End of file reached in mybok010005 (db_first on index 1): the table has no rows in this "
+              "company");
+  expect_text("db_last on a company without rows", zdb_exec_row(cursor, db_last, 0, 0xFFFF) != 0,
+              ZE_END_OF_FILE,
+              "End of file reached in mybok010005 (db_last on index 1): the table has no rows in this "
+              "company");
+  id = 7;
+  price = 7.5;
+  set_title("Persuasion");
+  if (zdb_exec_row(cursor, db_insert, 0, 0xFFFF) != 0 || zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0)
+    expect("insert and read of id 7", 0, 0, "");
+  expect_text("db_next past the last row (its words)", zdb_exec_row(cursor, db_next, 0, 0xFFFF) != 0,
+              ZE_END_OF_FILE,
+              "End of file reached in mybok010005 (db_next on index 1): no row after the current one");
+  zdb_exec_db(abort_trans, trans);
+  zdb_close(cursor);
+  /* A child driver that refuses an option of its lib/ipc_info line says
+   * which to its host, in one line, not on the program's standard error. */
+  if (zdb_open(&cursor, "mybok010", 2, row, 0, trans) != 0) expect("open mybok010 of company 2", 0, 0, "");
+  expect_text("driver with an unknown option", zdb_exec_row(cursor, db_first, 0, 0xFFFF) != 0, ZE_NO_DRIVER,
+              "No driver could be attached: driver msqltypo ended at start with exit status 2: "
+              "molvane-driver: unknown or malformed option '--sesions=2' (molvane-driver --help lists "
+              "the options)");
+  zdb_close(cursor);
+}
+
+/* A logon that names another user than the one whose settings count
+ * (ZUV_USER me) says so, naming both files; the logon goes on as me. */
+static int named_logon(const char *root) {
+  char warning[2048];
+  snprintf(warning, sizeof warning,
+           "zdb_logon names user nc, but the settings are those of user me (ZUV_USER, else the login "
+           "name, when zdb_init_api ran): read from %s/lib/user/ume (type S, a super user whom no roles "
+           "restrict); %s/lib/user/unc is not read; set ZUV_USER=nc before zdb_init_api for the "
+           "settings of nc",
+           root, root);
+  expect_text("logon that names another user", zdb_logon("nc") == 0, zdb_errno, warning);
+  expect_clean("logoff after the named logon", zdb_logoff() == 0);
+  return failures == 0 ? 0 : 1;
+}
+
 int main(int argc, char **argv) {
   int trans;
   ZDB_CURSOR *cursor;
   static unsigned char row[64];
   int clerk = argc == 3 && strcmp(argv[2], "clerk") == 0;
   int causes = argc == 3 && strcmp(argv[2], "causes") == 0;
+  int named = argc == 3 && strcmp(argv[2], "named") == 0;
   if (argc != 3) {
-    fprintf(stderr, "usage: api_messages ROOT super|clerk|causes\n");
+    fprintf(stderr, "usage: api_messages ROOT super|clerk|causes|named\n");
     return 2;
   }
   /* Before zdb_init_api the calls that need the dictionary say so, and
@@ -452,6 +520,7 @@ int main(int argc, char **argv) {
               ZE_ILLEGAL_STATE,
               "No table-name specified: zdb_open was given a null table name; pass the name of a "
               "table of the data dictionary (8 characters, such as \"mybok010\")");
+  if (named) return named_logon(argv[1]);
   if (zdb_logon(clerk ? "clerk" : "me") != 0) {
     fprintf(stderr, "logon failed: %d %s\n", zdb_errno, get_zdb_msg() ? get_zdb_msg() : "");
     return 1;
@@ -491,6 +560,7 @@ int main(int argc, char **argv) {
     sql(trans);
     drivers(trans);
     starts(trans);
+    ends(trans);
   }
   expect_clean("close", zdb_close(cursor) == 0);
   /* A cursor left open is closed by zdb_logoff; its handle is refused

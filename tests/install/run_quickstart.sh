@@ -7,8 +7,9 @@ quickstart=$1 driver=$2 work=$3
 fixtures="$(cd "$(dirname "$0")/../fixtures" && pwd)"
 
 rm -rf "$work"
-mkdir -p "$work/root/lib"
+mkdir -p "$work/root/lib/user"
 cp -r "$fixtures/zuv/dict" "$work/root/dict"
+printf 'user_type: S\n' > "$work/root/lib/user/uexample"
 echo "msqlite child $driver \${ZUV}/example.db" > "$work/root/lib/ipc_info"
 echo "*::msqlite" > "$work/root/lib/tabledef1"
 
@@ -25,6 +26,12 @@ for run in 1 2; do
   if ! (cd "$work" && env -u ZUV -u F_ZRDD ZUV_USER=example "$quickstart" "$work/root") > "$out" 2> "$work/err$run.txt"; then
     cat "$out" "$work/err$run.txt"
     echo "quickstart failed (run $run)" >&2
+    exit 1
+  fi
+  # The program logs on as the user whose settings it has: no warning.
+  if grep -q 'zdb_logon' "$work/err$run.txt"; then
+    cat "$work/err$run.txt" >&2
+    echo "quickstart's logon warned (run $run)" >&2
     exit 1
   fi
   if [ "$(cat "$out")" != "$expected" ]; then

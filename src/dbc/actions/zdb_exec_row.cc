@@ -270,6 +270,29 @@ void name_missing_row(const DD_TABLE *table, const ZDB_COMPANY *company, int act
                      company->logical, zdb_row_action(action), company->index_nr, key.c_str());
 }
 
+// Names the table, company and index of a read that ran out of rows:
+// db_first or db_last on a table (company) without rows, db_next or
+// db_prev past the last or the first row.
+void name_end_of_rows(const DD_TABLE *table, const ZDB_COMPANY *company, int action) {
+  const char *where = "no row further on";
+  switch (action) {
+    case db_first: case db_first_locked: case db_first_delayed: case db_first_51:
+    case db_last: case db_last_locked: case db_last_delayed: case db_last_51:
+      where = "the table has no rows in this company";
+      break;
+    case db_next: case db_next_locked: case db_next_delayed: case db_next_51:
+      where = "no row after the current one";
+      break;
+    case db_prev: case db_prev_locked: case db_prev_delayed: case db_prev_51:
+      where = "no row before the current one";
+      break;
+    default:
+      break;
+  }
+  set_zdb_msg_logged(nullptr, 0, "End of file reached in %.8s%03d (%s on index %d): %s", table->name,
+                     company->logical, zdb_row_action(action), company->index_nr, where);
+}
+
 // Says what an action lacked: a current row (an update or delete), or a
 // position to step from (db_next, db_prev).
 void name_missing_current(const DD_TABLE *table, const ZDB_COMPANY *company, int action,
@@ -346,6 +369,7 @@ int zdb_exec_row_internal(ZDB_INTERNAL_CURSOR *icursor, int action, std::uint32_
   const auto start = std::chrono::steady_clock::now();
   int result = zdb_exec_row_1(icursor, target, action, flags);
   if (result != 0 && zdb_errno == ZE_NO_RECORD) name_missing_row(table, company, action, row);
+  if (result != 0 && zdb_errno == ZE_END_OF_FILE) name_end_of_rows(table, company, action);
   if (result != 0 && zdb_errno == ZE_LOCKED && (word & ZDB_AW_RETURNS_ROW))
     zdb_name_lock_holder(icursor, zdb_row_action(action), key_values(table, company, action, row),
                          static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(

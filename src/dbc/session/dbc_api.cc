@@ -155,6 +155,16 @@ static int zdb_logon_unguarded(const char *user) {
     else
       reset_zdb_msg();
     set_zdb_msg_logged("zdb_logon", LOG_WARNING, "%s", settings.c_str());
+    warned = true;
+  }
+  // The user record is the one zdb_init_api read: a logon that names
+  // another user, or a user without a settings file, hears which counts.
+  if (std::string user_warning = dbc_logon_user_warning(user); !user_warning.empty()) {
+    if (warned)
+      add_zdb_msg("; ");
+    else
+      reset_zdb_msg();
+    set_zdb_msg_logged("zdb_logon", LOG_WARNING, "%s", user_warning.c_str());
   }
   if (audit_read_auditcols() < 0) {
     zdb_errno = ZE_AUDIT_SETUP;

@@ -1,11 +1,15 @@
 // The settings table of the database client (DBC_RESOURCES).
 #include "dbc/session/dbc_settings.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "dbc/zdb_errors.h"
 #include "dbc/session/zdb_trans.h"
+#include "platform/env.h"
 #include "platform/resource_files.h"
 #include "platform/user.h"
 #include "sql/common/sql_logger.h"
@@ -92,5 +96,46 @@ std::string dbc_settings_warning() {
     text += "; no line sets user_type, so user " + user +
             " is a super user (type S) whom no roles restrict";
   }
+  return text;
+}
+
+namespace {
+
+bool IsFile(const std::string &path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// What the user type in effect means, for a warning.
+std::string UserTypeWords() {
+  if (user_info.user_type == 'S') return "type S, a super user whom no roles restrict";
+  return std::string("type ") + user_info.user_type;
+}
+
+}  // namespace
+
+std::string dbc_logon_user_warning(const char *logon_user) {
+  const char *root = get_zuv();
+  const std::string user = al_settings_user();
+  struct stat root_stat;
+  if (root == nullptr || root[0] == '\0' || user.empty() || ::stat(root, &root_stat) != 0 ||
+      !S_ISDIR(root_stat.st_mode))
+    return "";
+  const std::string folder = std::string(root) + "/lib/user/u";
+  const std::string file = folder + user;
+  const bool found = IsFile(file);
+  std::string named = logon_user != nullptr ? std::string(logon_user).substr(0, USER_NAME_LEN) : "";
+  if (named.empty() || named == user) {
+    if (found) return "";
+    return "No settings file " + file + " for user " + user + ": the defaults apply (" + UserTypeWords() +
+           ")";
+  }
+  std::string text = "zdb_logon names user " + named + ", but the settings are those of user " + user +
+                     " (ZUV_USER, else the login name, when zdb_init_api ran): ";
+  text += found ? "read from " + file + " (" + UserTypeWords() + ")"
+                : "no file " + file + ", so the defaults apply (" + UserTypeWords() + ")";
+  const std::string other = folder + named;
+  if (IsFile(other)) text += "; " + other + " is not read";
+  text += "; set ZUV_USER=" + named + " before zdb_init_api for the settings of " + named;
   return text;
 }

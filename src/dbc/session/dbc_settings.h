@@ -33,6 +33,16 @@ void dbc_set_resources();
 // user_type still holds its default S, it says that the user is a super
 // user.
 std::string dbc_settings_warning();
+
+// The warning of a logon whose user settings are not those it names: the
+// user record and its settings file "lib/user/u<user>" are those of the
+// user that zdb_init_api found (ZUV_USER, else the login name), whatever
+// name zdb_logon is given. Names the file read and, when the logon names
+// another user, that user's file, which is not read; when the logon's
+// user has no file, says that the defaults apply. "" when the logon names
+// the user of the settings and their file is there, or without an
+// environment root (the logon warns of that already).
+std::string dbc_logon_user_warning(const char *logon_user);
 // Applies settings given as text to this table, else to all tables.
 int dbc_update_resources(const char *command);
 // Attaches a change callback to a setting; -1 with zdb_errno 215 when the

@@ -119,6 +119,7 @@ struct StartEnd {
   bool ended = false;  // the connection reached its end during the attachment
   bool waited = false; // the child was reaped: status holds its wait status
   int status = 0;
+  char reason[IPC_REASON_SIZE] = "";  // what the driver said of why it ended
 };
 StartEnd g_start_end;
 
@@ -126,6 +127,7 @@ void start_disconnect(STREAM *stream) {
   if (g_start_end.ended) return;
   g_start_end.ended = true;
   g_start_end.waited = ipc_control(stream, IPC_WAIT_CHILD, &g_start_end.status) == 0;
+  if (g_start_end.waited) ipc_control(stream, IPC_GET_REASON, g_start_end.reason);
 }
 
 void set_disconnect(ZDB_SERVER *server, stream_disconnect_fn handler) {
@@ -140,12 +142,17 @@ int ended_at_start(ZDB_SERVER *server) {
   zdb_close_server_streams(server);
   const char *name = zdb_server_name(server);
   const int status = g_start_end.status;
+  // A driver that refused to start says why in a line of its own.
+  const std::string why = g_start_end.waited && g_start_end.reason[0] != '\0'
+                              ? std::string(": ") + g_start_end.reason
+                              : std::string();
   if (!g_start_end.waited)
     set_zdb_msg("driver %s ended at start: its connection closed before the attachment was complete", name);
   else if (WIFSIGNALED(status))
-    set_zdb_msg("driver %s ended at start by signal %d (%s)", name, WTERMSIG(status), strsignal(WTERMSIG(status)));
+    set_zdb_msg("driver %s ended at start by signal %d (%s)%s", name, WTERMSIG(status), strsignal(WTERMSIG(status)),
+                why.c_str());
   else
-    set_zdb_msg("driver %s ended at start with exit status %d", name, WEXITSTATUS(status));
+    set_zdb_msg("driver %s ended at start with exit status %d%s", name, WEXITSTATUS(status), why.c_str());
   zdb_errno = ZE_NO_DRIVER;
   return -1;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include <molvane/zdb.h>
 
@@ -123,8 +124,9 @@ ZDB_SESSION *get_new_zdb_server_and_session(DRIVER_SPEC *group, ZDB_TRANS *trans
                                                : zdberrorstr(zdb_errno != 0 ? zdb_errno : ZE_NO_DRIVER);
     // A cause that names its driver already is not named again.
     const std::string driver = std::string("driver ") + zdb_server_name(server);
-    const bool named = std::strncmp(why, driver.c_str(), driver.size()) == 0 &&
-                       (why[driver.size()] == ' ' || why[driver.size()] == ':');
+    const std::string_view text(why);
+    const bool named = text.starts_with(driver) && text.size() > driver.size() &&
+                       (text[driver.size()] == ' ' || text[driver.size()] == ':');
     std::string cause = named ? std::string(why) : driver + ": " + why;
     if (alternatives == 1) first_cause = cause;
     else last_cause = std::move(cause);

@@ -144,6 +144,8 @@ TD_FILE *IncludedFile(SERVER_REC *server) {
     log_mesg(__FILE__, __LINE__, "tabledef", 0, "%s open error %d (%s)", name.c_str(), error,
              std::strerror(error));
     server->type |= kServerIncludeFailed;
+    // The files of another host are never read here (no remote file service).
+    if (error == EHOSTUNREACH) server->type |= kServerIncludeElsewhere;
     return nullptr;
   }
   TD_FILE &file = TheState().files.emplace_back();
@@ -234,9 +236,12 @@ std::string UnreadHostText(const SERVER_REC *host) {
   } else {
     text += ", which lib/ipc_info has, but whose name marks no driver type";
   }
-  return text + "; a name that begins with none of audit, oracle, informix, db2, msql, mysql is "
-                "taken for a host whose table definitions are included, and those of " +
-         host->name + " could not be read";
+  text += "; a name that begins with none of audit, oracle, informix, db2, msql, mysql is "
+          "taken for a host whose table definitions are included, and those of " +
+          std::string(host->name) + " could not be read";
+  if (host->type & kServerIncludeElsewhere)
+    text += ": " + std::string(host->name) + " is no name of this machine, and the files of other hosts are not read";
+  return text;
 }
 
 // Logs the failure and gives the host its cause: the last error logged
@@ -244,7 +249,10 @@ std::string UnreadHostText(const SERVER_REC *host) {
 // `unread`, when given, is the included host whose file failed.
 void LogCouldNotRead(const char *table, int compnr, unsigned long mark,
                      const SERVER_REC *unread = nullptr) {
-  std::string cause = log_error_count() > mark ? log_last_error() : "";
+  // The open error of another host's file says only that it is another
+  // host, which the text of the unread host says in words.
+  const bool elsewhere = unread != nullptr && (unread->type & kServerIncludeElsewhere);
+  std::string cause = log_error_count() > mark && !elsewhere ? log_last_error() : "";
   log_mesg(__FILE__, __LINE__, "tabledef", 0, "could not read tabledef for %s%03d", table, compnr);
   zdb_errno = ZE_NO_DRIVER;
   reset_zdb_msg();

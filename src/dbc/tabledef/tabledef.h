@@ -22,6 +22,7 @@ constexpr uint32_t kDriverTypeHost = 040;  // a host whose own table definitions
 constexpr uint32_t kServerRemote = 0x40;          // the name carries a host: host!driver
 constexpr uint32_t kServerReadDriver = 0x200;     // the element ended in "+"
 constexpr uint32_t kServerIncludeFailed = 0x400;  // an included file could not be opened
+constexpr uint32_t kServerIncludeElsewhere = 0x800;  // ... being on a host that is not this machine
 
 // Most driver groups (copies) a table may have in one company.
 constexpr int kMaxDriverGroups = 10;

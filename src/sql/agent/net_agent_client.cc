@@ -83,14 +83,13 @@ void StartStmtPacket(SQLTokenString &ts, unsigned long id, SQLNWToken op) {
   ts.AppendToken(op);
 }
 
-// The seconds a driver may run a statement whose deadline was given in the
-// clock second `given`: counted from a later second, one more, so that the
-// driver never stops it before its whole limit has passed.
-int SecondsLeft(long deadline, long given) {
+// The seconds a driver may run a statement whose deadline is at the
+// steady-clock millisecond `deadline`: what is left, rounded up, so that the
+// driver, which counts from when it receives them, never stops it before
+// its whole limit has passed.
+int SecondsLeft(long deadline) {
   if (deadline == 0) return 0;
-  HAL_CLOCK now;
-  if (HAL_getclock(&now) < 0) return 0;
-  long left = deadline - static_cast<long>(now.seconds) + (static_cast<long>(now.seconds) > given ? 1 : 0);
+  const long left = (deadline - static_cast<long>(al_steady_ms()) + 999) / 1000;
   return left < 1 ? 1 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
 }
 
@@ -357,8 +356,6 @@ void SQLNetAgentClient::SetTimeOut(unsigned long id, long deadline) {
   SQLNetAgentClientStatementData &sd = Lookup(id);
   sd.timeOut = deadline;
   sd.timeOutSet = true;
-  HAL_CLOCK now;
-  sd.timeOutGiven = HAL_getclock(&now) == 0 ? static_cast<long>(now.seconds) : 0;
 }
 
 void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData &sd,
@@ -397,7 +394,7 @@ void SQLNetAgentClient::PrepareToFlushExecPacket(SQLNetAgentClientStatementData 
   if (sd.timeOutSet) {
     SQLTokenString &p = Scratch();
     StartStmtPacket(p, sd.id, SQLNWTPacketSetTimeOut);
-    p.AppendBs4(SecondsLeft(sd.timeOut, sd.timeOutGiven));
+    p.AppendBs4(SecondsLeft(sd.timeOut));
     buffer->AddPacket(p);
   }
   SQLTokenString &exec = Scratch();

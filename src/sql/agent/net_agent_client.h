@@ -60,8 +60,7 @@ class SQLNetAgentClientStatementData {
   bool maxRowsSet = false;
   bool timeOutSet = false;
   int maxRows = 0;
-  long timeOut = 0;   // deadline in clock seconds, 0 = none
-  long timeOutGiven = 0;  // the clock second in which it was given
+  long timeOut = 0;   // deadline in steady-clock milliseconds (al_steady_ms), 0 = none
   int bufferSize = 0; // rows per fetch, 0 = the default
   std::unique_ptr<SQLNetWorkRowSetRowExtractor> extractor;
   int nrOutput = 0;

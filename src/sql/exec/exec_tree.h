@@ -36,7 +36,8 @@ class SQLExecTree {
   virtual SQLValueStore const *GetValueStoreAddr(int column) = 0;
   // At most `limit` rows per execution (a query only).
   virtual void SetMaxRows(int limit) = 0;
-  // Absolute deadline in seconds since 1970 (UTC); 0 for none.
+  // Absolute deadline in milliseconds of the steady clock (al_steady_ms);
+  // 0 for none.
   virtual void SetTimeOut(long deadline) = 0;
   // Rows per fetch that the table leaves ask of their drivers.
   virtual void SetBufferSize(int rows) = 0;

@@ -132,8 +132,7 @@ int SQLRowSource::Exec() {
 
 void SQLRowSource::CheckDeadline() {
   if (deadline_ == 0) return;
-  HAL_CLOCK now;
-  if (HAL_getclock(&now) < 0 || now.seconds <= deadline_) return;
+  if (al_steady_ms() <= deadline_) return;
   if (TraceStart()) Trace() << "Reached TimeOut value" << ": no row" << endl;
   throw SQLExZDBError(kQueryTimeOutError);
 }

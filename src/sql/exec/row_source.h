@@ -198,7 +198,7 @@ class SQLRowSource : public SQLExecTree {
 
   int state_;        // kConstructed .. kExecuted
   int maxRows_;      // -1: no limit
-  long deadline_;    // seconds since 1970 UTC; 0: none
+  long deadline_;    // al_steady_ms() at which the time-out passes; 0: none
   int rowsFetched_;  // hook calls of Fetch since the last Exec
   int id_;           // from the process-wide counter, 1 for the first
   std::unique_ptr<SQLRSExecutions> executions_;  // the root's only

@@ -192,9 +192,10 @@ void SQLStatement::SetDeadline() {
     }
   }
   if (seconds < 0) return;
-  long deadline = 0;
-  HAL_CLOCK clock{};
-  if (seconds != 0 && HAL_getclock(&clock) == 0) deadline = static_cast<long>(clock.seconds) + seconds;
+  // On the steady clock, to the millisecond: the library's own check stops
+  // the statement when its whole time-out has passed, not at the turn of a
+  // later wall-clock second.
+  const long deadline = seconds != 0 ? static_cast<long>(al_steady_ms()) + seconds * 1000L : 0;
   execTree_->SetTimeOut(deadline);
 }
 

@@ -130,6 +130,8 @@ TEST(ZdbLogonTraps, MissingStartUpAndRootAreNamed) {
 // reads no message of the failed logon.
 TEST(ZdbLogonTraps, RightCallsAfterAFailedLogonLeaveNoMessage) {
   ScratchDir root;
+  root.WriteFile("lib/user/uann", "user_type: S\n");
+  setenv("ZUV_USER", "ann", 1);
   set_zuv(root.path().c_str());
   EXPECT_EQ(zdb_logon("ann"), -1);
   EXPECT_EQ(zdb_errno, ZE_ILLEGAL_STATE);
@@ -151,11 +153,14 @@ struct SettingsWarningCase {
   const char *content;
   const char *warning;  // the whole message after the logon
   char user_type;       // what the logon leaves in the user record
+  const char *logon = "ann";  // the name zdb_logon is given (ZUV_USER is ann)
 };
 
 std::string g_logon_warning;  // the text the logon logged as a warning
 void KeepLogonWarning(char level, const char *keyword, const char *text, const char *, int) {
-  if (level == 'W' && std::string(keyword) == "zdb_logon") g_logon_warning += text;
+  if (level != 'W' || std::string(keyword) != "zdb_logon") return;
+  if (!g_logon_warning.empty()) g_logon_warning += "; ";  // as the message joins them
+  g_logon_warning += text;
 }
 
 void PrintTo(const SettingsWarningCase &c, std::ostream *os) { *os << c.name; }
@@ -175,7 +180,7 @@ TEST_P(ZdbLogonWarnings, NameTheRootOrTheFileAndLine) {
   set_zuv(zuv.c_str());
   log_set_log_hook(KeepLogonWarning);
   ASSERT_EQ(zdb_init_api("test_dbc", nullptr, 0, 0), 0);
-  ASSERT_EQ(zdb_logon("ann"), 0) << get_zdb_msg();
+  ASSERT_EQ(zdb_logon(c.logon), 0) << get_zdb_msg();
   log_set_log_hook(nullptr);
   std::string expected = c.warning;
   for (std::size_t at; (at = expected.find('@')) != std::string::npos;)
@@ -217,15 +222,35 @@ INSTANTIATE_TEST_SUITE_P(
                             "other.frobnicate: 1\nrds_full: 3\ntest_dbc.rds_ful: 4\n: 5\n",
                             "Settings file @/lib/defaults/all, line 3: \"rds_ful\" is no known "
                             "setting and is ignored; Settings file @/lib/defaults/all, line 4: "
-                            "\": 5\" is no setting (a setting is \"name: value\") and is ignored",
+                            "\": 5\" is no setting (a setting is \"name: value\") and is ignored; "
+                            "No settings file @/lib/user/uann for user ann: the defaults apply "
+                            "(type S, a super user whom no roles restrict)",
                             'S'},
         SettingsWarningCase{"ClientFileTakesTheClientsSettingsOnly", "lib/defaults/db_resource",
                             "rds_full: 3\nuser_type: U\nF_ZRDD: /x\n",
                             "Settings file @/lib/defaults/db_resource, line 2: \"user_type\" is no "
                             "setting this file is read for, and is ignored; Settings file "
                             "@/lib/defaults/db_resource, line 3: \"F_ZRDD\" is no setting this "
-                            "file is read for, and is ignored",
-                            'S'}),
+                            "file is read for, and is ignored; No settings file @/lib/user/uann for "
+                            "user ann: the defaults apply (type S, a super user whom no roles "
+                            "restrict)",
+                            'S'},
+        // The user record is the one zdb_init_api read (ZUV_USER ann): a
+        // logon that names another user is told, with the files.
+        SettingsWarningCase{"LogonNamesAnotherUser", "lib/user/unc", "user_type: U\ndb_roles: clerk\n",
+                            "zdb_logon names user nc, but the settings are those of user ann "
+                            "(ZUV_USER, else the login name, when zdb_init_api ran): no file "
+                            "@/lib/user/uann, so the defaults apply (type S, a super user whom no "
+                            "roles restrict); @/lib/user/unc is not read; set ZUV_USER=nc before "
+                            "zdb_init_api for the settings of nc",
+                            'S', "nc"},
+        SettingsWarningCase{"LogonNamesAnotherUserOfTheSameFirstEight", "lib/user/uann",
+                            "user_type: U\ndb_roles: clerk\n",
+                            "zdb_logon names user annalise, but the settings are those of user ann "
+                            "(ZUV_USER, else the login name, when zdb_init_api ran): read from "
+                            "@/lib/user/uann (type U); set ZUV_USER=annalise before zdb_init_api "
+                            "for the settings of annalise",
+                            'U', "annalisette"}),
     [](const testing::TestParamInfo<SettingsWarningCase> &info) { return info.param.name; });
 
 TEST_F(ZdbLogon, LogoffWithoutLogon) {

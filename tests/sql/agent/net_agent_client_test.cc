@@ -402,14 +402,12 @@ TEST_F(AgentClientTest, AttachToAnotherServerDestroysTheOldStatement) {
 // default to the rds_full setting.
 TEST_F(AgentClientTest, TimeOutSendsTheSecondsLeft) {
   struct Case {
-    long offset;  // deadline relative to now
+    long offset;  // deadline relative to now, in milliseconds
     int low, high;
-  } const cases[] = {{30, 29, 30}, {-100, 1, 1}};
+  } const cases[] = {{30000, 29, 30}, {1500, 1, 2}, {-100000, 1, 1}};
   for (Case const &c : cases) {
     unsigned long id = NewQuery(0);
-    HAL_CLOCK now;
-    ASSERT_EQ(HAL_getclock(&now), 0);
-    client_->SetTimeOut(id, static_cast<long>(now.seconds) + c.offset);
+    client_->SetTimeOut(id, static_cast<long>(al_steady_ms()) + c.offset);
     peer_.replies.push_back(EndOfSet(id));
     EXPECT_EQ(client_->Fetch(id), 0);
     SQLTokenString const sent(peer_.sent.back().data(), static_cast<int>(peer_.sent.back().size()));

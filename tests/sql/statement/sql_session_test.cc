@@ -6,14 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
-#include <ctime>
 
 #include "dbc/zdb_errors.h"
 #include "dbc/zdb_msg.h"
 #include "fake_statement_tree.h"
+#include "platform/clock.h"
 #include "sql/statement/sql_api_internal.h"
 #include "statement_test_util.h"
 #include "support/test_env.h"
@@ -47,17 +46,11 @@ TEST_F(SqlSession, TransactionDefaultTimeOutAppliesWithoutAStatementTimeOut) {
   ASSERT_EQ(zdb_set_default_query_timeout(id, 20), 0);
   SQLStatement s;
   ASSERT_EQ(s.Prepare("q", static_cast<unsigned long>(id), 4), 0);
-  // The deadline comes from the real-time clock; time() reads a coarser
-  // copy of it that can lag a tick behind, so the test reads the same clock.
-  auto now = [] {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count());
-  };
-  long before = now();
+  // The deadline is a millisecond of the steady clock.
+  long before = static_cast<long>(al_steady_ms());
   ASSERT_EQ(s.Exec(1, nullptr), 0);
-  EXPECT_GE(Counts().lastDeadline, before + 20);
-  EXPECT_LE(Counts().lastDeadline, now() + 20);
+  EXPECT_GE(Counts().lastDeadline, before + 20000);
+  EXPECT_LE(Counts().lastDeadline, static_cast<long>(al_steady_ms()) + 20000);
   ASSERT_EQ(s.Break(), 0);
   ASSERT_EQ(s.SetTimeOut(0), 0);  // the statement's own wins, 0 for none
   ASSERT_EQ(s.Exec(1, nullptr), 0);
