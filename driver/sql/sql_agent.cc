@@ -268,9 +268,12 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
         throw StateError("QP999", std::string("The session's transaction did not start: ") +
                                       sqlite3_errmsg(db));
       int rows = 0;
-      if (!s.query() && ctx_.changing) ctx_.changing(s.session(), dml.name, dml.compnr);
       try {
+        // The statement holds its table only once it has every row it
+        // needs: while it waits, other sessions' reads of the table's other
+        // rows do not wait for it.
         if (held()) throw SQLExZDBError(ZE_LOCKED);
+        if (!s.query() && ctx_.changing) ctx_.changing(s.session(), dml.name, dml.compnr);
         rows = s.Exec(db, &host_);
       } catch (const SQLException &e) {
         if (!s.query() && ctx_.changed) ctx_.changed(s.session(), dml.name, dml.compnr, &e);

@@ -176,9 +176,9 @@ void DriverSession::StatementStarts() {
 
 void DriverSession::StatementEnded(bool kept) {
   // A statement SQLite rolled back with its whole transaction left no
-  // savepoint behind.
-  if (!kept && active()) Exec("ROLLBACK TO statement");
-  if (active()) Exec("RELEASE statement");
+  // savepoint behind, nor did one refused before it started.
+  if (in_batch_ && !kept && active()) Exec("ROLLBACK TO statement");
+  if (in_batch_ && active()) Exec("RELEASE statement");
   BatchEnded(kept);
 }
 

@@ -495,6 +495,19 @@ TEST_P(HostServer, SqlUpdateOfARowLockedByAnotherHostIs107) {
   EXPECT_EQ(c->Do("commit"), "committed");
   EXPECT_EQ(b->Do("sql run 1 UPDATE exemp010 SET salary = 13 WHERE emp >= 1"), "2 rows updated");
   EXPECT_EQ(b->Do("commit"), "committed");
+  // A row an SQL DELETE removed is held by its session until it ends (the
+  // row's holder by its rowid): a locked read waits for it and then finds
+  // no row.
+  EXPECT_EQ(b->Do("table create tttxt010 1"), "tttxt010001: create_table");
+  EXPECT_EQ(b->Do("insert tttxt010 1 ctxt=2 clan=E seqe=1 text=Gone"), "buffered insert on tttxt010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("sql run 1 DELETE FROM tttxt010 WHERE ctxt = 2"), "1 row deleted");
+  ASSERT_TRUE(a->Send("lockread tttxt010 1 ctxt=2 clan=E seqe=1"));
+  usleep(300000);
+  EXPECT_FALSE(a->HasOutput()) << "the locked read did not wait for the DELETE's transaction";
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(a->Line().rfind("error 111 (no record found)", 0), 0u);
+  EXPECT_EQ(a->Do("abort"), "aborted");
   // A table lock holds every row, also those an UPDATE changes none of.
   EXPECT_EQ(a->Do("table lock exemp010 1"), "exemp010001: lock_table");
   ASSERT_TRUE(b->Send("sql run 1 UPDATE exemp010 SET salary = 3 WHERE emp = 7"));
