@@ -5,9 +5,11 @@
 //
 // Row sources become nested SELECTs whose result columns are named c0, c1,
 // ... (an array column gives one SQLite column per element, c3_1, c3_2,
-// ...). Expressions other than plain column references, and conditions
-// other than AND, OR, NOT, EXISTS and IN (subquery), become scalar islands
-// (sql_island.h) evaluated by the library's own expression classes; strings
+// ...). Expressions other than plain column references and constants
+// become scalar islands (sql_island.h) evaluated by the library's own
+// expression classes, except in a comparison of integer or date
+// arithmetic, which SQLite computes as the library does; scalar
+// comparisons, BETWEEN, IN lists and IS NULL are SQLite's own; strings
 // that SQLite itself orders, groups or merges carry the collation of the
 // driver's TSS mode (mvtss1 or mvtss2, sqlite_functions.h);
 // orderings put NULLs last ascending and first descending; set functions

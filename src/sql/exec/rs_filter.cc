@@ -18,15 +18,6 @@
 
 namespace {
 
-// The column references of level 0 in a condition.
-std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCSearchCond *condition) {
-  pSQLRSSCColumnRefList refs;
-  condition->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
-  std::vector<SQLRSSCColumnRef *> out;
-  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent());
-  return out;
-}
-
 // Puts the condition at the head of the enclosing conditions for the time
 // it lives (a local list stands in when none is given).
 class EnclosingCondition {
@@ -133,7 +124,8 @@ bool SQLRSFilter::PushSort(SQLSortSpecList *specifications) { return child_->Pus
 SQLRowSource *SQLRSFilter::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
   std::unique_ptr<SQLRSFilter> self(this);
   *accepted = false;
-  std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
+  std::vector<SQLRSSCColumnRef *> refs =
+      condition_ ? SQLRSSCLevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
   int n = child_->GetNumCols();
   std::vector<int> map(static_cast<size_t>(n), -1);  // child column -> output position
   auto inRange = [n](int c) { return c >= 0 && c < n; };
@@ -186,7 +178,8 @@ SQLRowSource *SQLRSFilter::PushProject(SQLRSSCValueExprRefPtrList *expressions) 
   if (condition_) SQLRSOfferColumnsOnly(expressions, child_.get());
   std::vector<bool> needed(static_cast<size_t>(n), false);
   std::vector<bool> present(static_cast<size_t>(n), false);
-  std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
+  std::vector<SQLRSSCColumnRef *> refs =
+      condition_ ? SQLRSSCLevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
   for (SQLRSSCColumnRef *ref : refs)
     if (ref->GetColumnId() >= 0 && ref->GetColumnId() < n) needed[static_cast<size_t>(ref->GetColumnId())] = true;
   for (bool more = expressions->First(); more; more = expressions->Next()) {
@@ -354,4 +347,12 @@ void SQLRSFilter::DoAcceptVisit(SQLVisitor &visitor) {
   if (condition_) condition_->AcceptVisit(visitor);
   visitor.VisitSQLRSFilter(this);
   SQLRSEndUnaryVisit(visitor, this);
+}
+
+void SQLRSPushFilterInto(std::unique_ptr<SQLRowSource> *slot, SQLRSSCSearchCondPtr condition) {
+  if (condition == nullptr) return;
+  SQLRSSCSearchCond *rest = nullptr;
+  slot->reset(slot->release()->PushFilter(condition.release(), &rest));
+  SQLRSSCSearchCondPtr kept(rest);
+  if (kept != nullptr) slot->reset(new SQLRSFilter(slot->release(), kept.release()));
 }

@@ -87,3 +87,7 @@ class SQLRSFilter : public SQLRowSource {
   std::unique_ptr<SQLRSSCSearchCond> condition_;  // null only after a failed PushFilter
   bool childRuns_ = false;  // the child was executed in this execution
 };
+
+// Offers the condition (null: none) to the row source in the slot; a filter
+// over it keeps what the row source leaves.
+void SQLRSPushFilterInto(std::unique_ptr<SQLRowSource> *slot, SQLRSSCSearchCondPtr condition);

@@ -34,16 +34,8 @@ size_t g_innerRowsReadWhole = SQLRSHeldRows::kMaxRows;
 // inner side is read per batch of outer key values.
 constexpr size_t kInnerBytesReadWhole = size_t{1} << 20;
 
-std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCSearchCond *condition) {
-  pSQLRSSCColumnRefList refs;
-  condition->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
-  std::vector<SQLRSSCColumnRef *> out;
-  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent());
-  return out;
-}
-
 void ShiftRefs(SQLRSSCSearchCond *condition, int delta) {
-  for (SQLRSSCColumnRef *ref : LevelRefs(condition)) ref->SetColumnId(ref->GetColumnId() + delta);
+  for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(condition)) ref->SetColumnId(ref->GetColumnId() + delta);
 }
 
 // A driver whose queries cannot carry conditions inside a join can still
@@ -93,7 +85,7 @@ bool SideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, SQ
   ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
     if (found) return;
     std::vector<int> columns;
-    for (SQLRSSCColumnRef *ref : LevelRefs(c)) columns.push_back(ref->GetColumnId());
+    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(c)) columns.push_back(ref->GetColumnId());
     if (columns.empty() || !std::all_of(columns.begin(), columns.end(), [&](int col) { return col >= from && col < to; }))
       return;
     found = instance == nullptr ||
@@ -109,7 +101,7 @@ bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to
   bool found = false;
   ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
     if (found) return;
-    std::vector<SQLRSSCColumnRef *> refs = LevelRefs(c);
+    std::vector<SQLRSSCColumnRef *> refs = SQLRSSCLevelRefs(c);
     if (refs.empty() || !std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) {
           return r->GetColumnId() >= from && r->GetColumnId() < to;
         }))
@@ -353,14 +345,6 @@ SQLParameter *SQLRSJoin::NewParameter(int joinColumn) {
   return p;
 }
 
-void SQLRSJoin::PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition) {
-  if (condition == nullptr) return;
-  SQLRSSCSearchCond *rest = nullptr;
-  side->reset(side->release()->PushFilter(condition.release(), &rest));
-  SQLRSSCSearchCondPtr kept(rest);
-  if (kept != nullptr) side->reset(new SQLRSFilter(side->release(), kept.release()));
-}
-
 void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
   // The left side numbers its columns as this join does: it sees the
   // enclosing conditions, as in CombineJoin.
@@ -414,7 +398,7 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   if (!condition_) return;
   intList columns;
   pSQLParameterList parameters;
-  for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) {
+  for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(condition_.get())) {
     int c = ref->GetColumnId();
     bool outer = OuterIsRight() ? c >= nl : c < nl;
     if (!outer) continue;
@@ -423,7 +407,7 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   }
   if (columns.NrElements() > 0) condition_->CRefs2ParameterRefs(0, &columns, &parameters);
   if (!OuterIsRight()) ShiftRefs(condition_.get(), -nl);
-  PushInto(&InnerSlot(), std::move(condition_));
+  SQLRSPushFilterInto(&InnerSlot(), std::move(condition_));
 }
 
 void SQLRSJoin::OptimizeNode() {
@@ -454,7 +438,7 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
     for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
       if (parameterColumns_.GetCurrent() < nl) isParameter[static_cast<size_t>(parameterColumns_.GetCurrent())] = true;
   for (SQLRSSCSearchCondPtr &c : conjuncts) {
-    std::vector<SQLRSSCColumnRef *> refs = LevelRefs(c.get());
+    std::vector<SQLRSSCColumnRef *> refs = SQLRSSCLevelRefs(c.get());
     bool withinOuter = std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) {
       return r->GetColumnId() >= off && r->GetColumnId() < off + nP;
     });
@@ -488,8 +472,8 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
       innerList.push_back(std::move(c));
     }
   }
-  PushInto(&OuterSlot(), SQLRSSCConjunction(std::move(outerList)));
-  PushInto(&right_, SQLRSSCConjunction(std::move(innerList)));
+  SQLRSPushFilterInto(&OuterSlot(), SQLRSSCConjunction(std::move(outerList)));
+  SQLRSPushFilterInto(&right_, SQLRSSCConjunction(std::move(innerList)));
   if (!bothList.empty()) {
     if (condition_) bothList.push_back(std::move(condition_));
     condition_ = SQLRSSCConjunction(std::move(bothList));
@@ -593,7 +577,7 @@ SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
     for (int c : LevelColumns(e.Get())) need(c);
   }
   if (condition_)
-    for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) need(ref->GetColumnId());
+    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(condition_.get())) need(ref->GetColumnId());
   for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next()) need(parameterColumns_.GetCurrent());
   // Each side is offered its columns in ascending order, then the
   // expressions that it computes.
@@ -638,7 +622,7 @@ SQLRowSource *SQLRSJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
     return p;
   };
   if (condition_)
-    for (SQLRSSCColumnRef *ref : LevelRefs(condition_.get())) ref->SetColumnId(moved(ref->GetColumnId()));
+    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(condition_.get())) ref->SetColumnId(moved(ref->GetColumnId()));
   for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
     parameterColumns_.SetCurrent(moved(parameterColumns_.GetCurrent()));
   return self.release();
@@ -653,7 +637,7 @@ SQLRSJoin *SQLRSJoin::JoinPreservedSideFirst(List<SQLRSSCSearchCond const *> *fi
   // An enclosing conjunct on C alone lets this join read C once, filtered
   // (OptimizeJoin); the join below the RIGHT join would not see it.
   if (SideConjunct(filters, nL(), nL() + nR(), nullptr)) return nullptr;
-  std::vector<SQLRSSCColumnRef *> refs = LevelRefs(condition_.get());
+  std::vector<SQLRSSCColumnRef *> refs = SQLRSSCLevelRefs(condition_.get());
   if (std::any_of(refs.begin(), refs.end(), [na](SQLRSSCColumnRef *r) { return r->GetColumnId() < na; }))
     return nullptr;
   // The driver of C's table, when it can also run the RIGHT join, is
@@ -1282,7 +1266,8 @@ SQLRowSource *SQLRSConstLeftOuterJoin::PushGroup(intList *, List<SQLRSGroupSpec>
 SQLRowSource *SQLRSConstLeftOuterJoin::PushProject(SQLRSSCValueExprRefPtrList *expressions) {
   std::unique_ptr<SQLRSConstLeftOuterJoin> self(this);
   if (condition_) SQLRSOfferColumnsOnly(expressions, child_.get());
-  std::vector<SQLRSSCColumnRef *> refs = condition_ ? LevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
+  std::vector<SQLRSSCColumnRef *> refs =
+      condition_ ? SQLRSSCLevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
   auto plainPosition = [&](int column) {
     int i = 0;
     for (bool more = expressions->First(); more; more = expressions->Next(), ++i) {

@@ -161,8 +161,6 @@ class SQLRSJoin : public SQLRowSource {
   // Optimises the sides and chooses how the inner side runs; `filters`:
   // the enclosing conditions (see OptimizeTree).
   void OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters);
-  // Pushes a condition into a side; a residual becomes a filter over it.
-  static void PushInto(std::unique_ptr<SQLRowSource> *side, SQLRSSCSearchCondPtr condition);
   int FetchNested();
   // FULL joins, and the other joins that buffer their inner side.
   int FetchBuffered();

@@ -28,14 +28,6 @@ SQLRSSCColumnRef *AsPlainColumn(SQLRSSCValueExpr *e) {
   return ref->GetRelScopeLevel() == 0 ? ref : nullptr;
 }
 
-std::vector<SQLRSSCColumnRef *> LevelRefs(SQLRSSCValueExpr *e) {
-  pSQLRSSCColumnRefList refs;
-  e->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
-  std::vector<SQLRSSCColumnRef *> out;
-  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent());
-  return out;
-}
-
 }  // namespace
 
 SQLRSProject::SQLRSProject(SQLRowSource *child, pSQLRSSCValueExprList *expressions) : child_(child) {
@@ -116,7 +108,7 @@ void SQLRSProject::Rename(SQLRSSCValueExprRefPtrList *offer, int formerColumns) 
   std::vector<bool> renamable(count, true);
   std::vector<int> whole(count, -1);
   for (size_t j = 0; j < count; ++j) {
-    for (SQLRSSCColumnRef *ref : LevelRefs(expressions_[j].Get())) {
+    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(expressions_[j].Get())) {
       int c = ref->GetColumnId();
       if (c < 0 || c >= formerColumns || position[static_cast<size_t>(c)] == -1) renamable[j] = false;
     }
@@ -132,7 +124,7 @@ void SQLRSProject::Rename(SQLRSSCValueExprRefPtrList *offer, int formerColumns) 
   for (size_t j = 0; j < count; ++j) {
     if (renamable[j]) {
       if (!renamed.insert(expressions_[j].Get()).second) continue;
-      for (SQLRSSCColumnRef *ref : LevelRefs(expressions_[j].Get()))
+      for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(expressions_[j].Get()))
         ref->SetColumnId(position[static_cast<size_t>(ref->GetColumnId())]);
     } else {
       int p = whole[j];

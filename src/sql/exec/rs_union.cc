@@ -168,13 +168,6 @@ bool SQLRSUnion::InputsDeliverAsTheUnion(pSQLRSSCColumnRefList *refs) {
   return true;
 }
 
-void SQLRSUnion::PushInto(std::unique_ptr<SQLRowSource> *input, SQLRSSCSearchCondPtr condition) {
-  SQLRSSCSearchCond *rest = nullptr;
-  input->reset(input->release()->PushFilter(condition.release(), &rest));
-  SQLRSSCSearchCondPtr kept(rest);
-  if (kept != nullptr) input->reset(new SQLRSFilter(input->release(), kept.release()));
-}
-
 SQLRowSource *SQLRSUnion::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchCond **residual) {
   std::unique_ptr<SQLRSUnion> self(this);
   *residual = nullptr;
@@ -185,8 +178,8 @@ SQLRowSource *SQLRSUnion::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearch
     // Column i of the union is column i of each input: the copy for the
     // right input reads the same column numbers.
     SQLRSSCSearchCondPtr forRight(forLeft->Copy());
-    PushInto(&left_, std::move(forLeft));
-    PushInto(&right_, std::move(forRight));
+    SQLRSPushFilterInto(&left_, std::move(forLeft));
+    SQLRSPushFilterInto(&right_, std::move(forRight));
   }
   *residual = SQLRSSCConjunction(std::move(rest)).release();
   return self.release();

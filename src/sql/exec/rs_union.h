@@ -110,8 +110,6 @@ class SQLRSUnion : public SQLRowSource {
   // TRUE when each input can group its own rows by `grouping` for a
   // grouping above.
   bool InputsCanGroup(std::vector<int> const &grouping, List<SQLRSGroupSpec> *outputs);
-  // Offers the condition to an input; a filter over it keeps what it leaves.
-  static void PushInto(std::unique_ptr<SQLRowSource> *input, SQLRSSCSearchCondPtr condition);
   // TRUE when the held left row goes before the held right row.
   bool LeftFirst() const;
   // Appends every column that the order does not name yet, ascending.

@@ -2,6 +2,8 @@
 // the current row of some row source, and a statement parameter.
 #pragma once
 
+#include <vector>
+
 #include "sql/exec/sc_value_expr.h"
 
 // A column of a row source's current row. It has no store of its own: the
@@ -49,6 +51,18 @@ class SQLRSSCColumnRef : public SQLRSSCValueExpr {
   SQLValueStore const *store_ = nullptr;  // the row source's, from Prepare
   bool keptHere_ = false;
 };
+
+// The column references of level 0 (the row of the row source that holds
+// the tree) in a condition or an expression, in the order GetColumnRefs
+// finds them.
+template <class Tree>
+std::vector<SQLRSSCColumnRef *> SQLRSSCLevelRefs(Tree *tree) {
+  pSQLRSSCColumnRefList refs;
+  tree->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+  std::vector<SQLRSSCColumnRef *> out;
+  for (bool more = refs.First(); more; more = refs.Next()) out.push_back(refs.GetCurrent());
+  return out;
+}
 
 // A statement parameter; Evaluate copies its current value, so that a new
 // binding between executions is seen.
