@@ -301,6 +301,8 @@ inline int DialWithSession(const std::string &where, const std::string &secret) 
 
 // Sends the head of an SQL_MESSAGE of 64 MiB and `bytes` of its body,
 // never the rest; the count sent before the server ended the connection.
+// A server that takes the bytes slowly (on a loaded machine) is waited
+// for: only a minute without room gives up.
 inline std::size_t SendUnfinished(int fd, std::size_t bytes) {
   const char head[] = {10, 4, 0, 0, 0};
   const std::string zeros(1 << 20, '\0');
@@ -311,8 +313,10 @@ inline std::size_t SendUnfinished(int fd, std::size_t bytes) {
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EAGAIN) {
-      pollfd p{fd, POLLOUT, 0};
-      ended = poll(&p, 1, 2000) != 1;
+      // The server sends nothing on such a connection before it ends it
+      // (its last line, then the end of the data).
+      pollfd p{fd, POLLOUT | POLLIN, 0};
+      ended = poll(&p, 1, 60000) != 1 || (p.revents & POLLOUT) == 0;
     } else {
       ended = true;  // the server ended the connection
     }

@@ -981,7 +981,8 @@ TEST_P(HostServer, TableMadeInsideAnotherHostsTransactionIsReadAtOnce) {
   EXPECT_EQ(a->Do("read exemp010 1 emp=1"), none + "1)");  // its table is made inside the transaction
   EXPECT_EQ(a->Do("insert exemp010 1 emp=1 dept=D dcas=D dnul=D drst=D"), "buffered insert on exemp010001");
   EXPECT_EQ(a->Do("flush"), "flushed");
-  const auto start = std::chrono::steady_clock::now();
+  // At once: a read that waited for a's write transaction (never ended
+  // meanwhile) would be refused after its bound.
   EXPECT_EQ(b->Do("read exemp010 1 emp=1"), none + "1)");
   EXPECT_EQ(b->Do("table count exemp010 1"), "exemp010001: 0 rows");
   // So do SQL queries, also beside a table that has rows.
@@ -992,7 +993,6 @@ TEST_P(HostServer, TableMadeInsideAnotherHostsTransactionIsReadAtOnce) {
   std::vector<std::string> count;
   EXPECT_EQ(Result(*b, &count), "(1 row)");
   EXPECT_EQ(count, std::vector<std::string>{"0"});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_EQ(a->Do("commit"), "committed");
   ASSERT_TRUE(b->Send(query));
   EXPECT_EQ(Result(*b), "(1 row)");
