@@ -220,8 +220,8 @@ TEST_P(HostServer, FailedStatementsLeaveTheirTransactionWhole) {
   EXPECT_NE(b->Do("read exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
 }
 
-// A 107 after a wait on a driver server names another host as the holder,
-// also while the program has another transaction on the same table (which
+// A 107 after a wait on a driver server names the other host's session as
+// the holder, also while the program has another transaction on the same table (which
 // the server never makes it wait for), and says how long it waited.
 TEST_P(HostServer, RefusalAfterAWaitNamesAnotherHostBesideTheProgramsOwnTransaction) {
   Restart({"--lock-wait-ms=500"});
@@ -233,8 +233,11 @@ TEST_P(HostServer, RefusalAfterAWaitNamesAnotherHostBesideTheProgramsOwnTransact
   // The whole text; the time waited in tenths of a second.
   const std::string head = "error 107 (record locked): Record is locked: db_eq(locked) of exdep010001, key code = "
                            "SALES, was refused after waiting ";
-  const std::string tail = " s (the driver server's --lock-wait-ms): a session of another host on driver server "
-                           "msqlite holds the row; try again once that host has ended its transaction";
+  // Over a Unix socket the server knows the holder's process; over TCP only
+  // that it is another host.
+  const std::string holder = GetParam() ? "another host" : "process " + std::to_string(a->pid());
+  const std::string tail = " s (the driver server's --lock-wait-ms): on driver server msqlite, session 1 (\"t\") of " +
+                           holder + " holds the row; try again once that host has ended its transaction";
   const bool framed = refused.size() > head.size() + tail.size() && refused.rfind(head, 0) == 0 &&
                       refused.compare(refused.size() - tail.size(), tail.size(), tail) == 0;
   const std::string waited = framed ? refused.substr(head.size(), refused.size() - head.size() - tail.size()) : "";
