@@ -11,6 +11,7 @@
 
 #include "platform/big_endian.h"
 #include "common/driver_log.h"
+#include "store/driver_store.h"
 #include "sql/agent/nw_token.h"
 
 namespace molvane::driver {
@@ -22,9 +23,15 @@ constexpr int kMaxRowsPerFetch = 100000;
 constexpr std::size_t kSpillChunk = 256;
 
 // A SQLite failure as the library's exception: the error a function kept,
-// else a general error carrying SQLite's text.
+// else a storage failure (full, read-only, I/O, damaged) with the number and
+// words the record API gives it, else a general error carrying SQLite's text.
 SQLException Failure(sqlite3 *db, SqlFunctionHost *host) {
   if (auto kept = host->TakeError()) return *kept;
+  if (std::uint32_t storage = StorageError(sqlite3_extended_errcode(db)); storage != 0) {
+    std::string text = StorageText(db);
+    DriverLog(__FILE__, __LINE__, 0, "SQL agent: %s", text.c_str());
+    return SQLExZDBError(static_cast<int>(storage), SQLString(text.c_str()));
+  }
   std::string text = std::string("SQLite: ") + sqlite3_errmsg(db);
   DriverLog(__FILE__, __LINE__, 0, "SQL agent: %s", text.c_str());
   return SQLException("QP999", 215, SQLString(text.c_str()));

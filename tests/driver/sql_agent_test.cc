@@ -94,10 +94,12 @@ std::vector<Reply> Split(const std::vector<std::uint8_t> &bytes) {
   return out;
 }
 
-// A diagnostic record's id, state token and SQLSTATE.
+// A diagnostic record's id, state token, SQLSTATE, native error and text.
 struct Diag {
   int id, state;
   std::string sqlstate;
+  int error = 0;
+  std::string message;
 };
 Diag ReadDiag(const Reply &r) {
   SQLTokenString &p = *r.packet;
@@ -109,6 +111,9 @@ Diag ReadDiag(const Reply &r) {
   std::int16_t n;
   p.GetMemory(b, n);
   d.sqlstate.assign(reinterpret_cast<const char *>(b), static_cast<std::size_t>(n));
+  d.error = p.GetBs4();
+  p.GetMemory(b, n);
+  d.message.assign(reinterpret_cast<const char *>(b), static_cast<std::size_t>(n));
   return d;
 }
 
@@ -530,6 +535,29 @@ TEST_F(SqlAgentTest, DeleteAndUpdateAnswerTheRowsProcessed) {
                                       "3|'ab    '|-1.000000|[7,8,9]|"}));
 }
 
+// A database that cannot be written answers a write as the record API does:
+// 702 with SQLite's words and the file, not a general error with SQLite's
+// text; the session reads on.
+TEST_F(SqlAgentTest, StorageFailuresAnswerTheRecordApisNumberAndWords) {
+  Exec("PRAGMA query_only = 1");
+  P update;  // UPDATE tbltst01 SET price = price * 2 WHERE id >= 2
+  update.tok(SQLNWTETUpdate).mem("tbltst01").b2(10).b2(1).b4(2);
+  update.tok(SQLNWTVEMultiply).col(2).tok(SQLNWTVERealConst).dbl(2.0);
+  update.tok(SQLNWTSCGreaterThanOrEquals).b2(1).col(0).int_const(2);
+  std::vector<Reply> r = Run(63, update);
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].token, SQLNWTDiagRec);
+  Diag diag = ReadDiag(r[0]);
+  EXPECT_EQ(diag.sqlstate, "QP999");
+  EXPECT_EQ(diag.error, ZE_STORAGE_READONLY);
+  EXPECT_EQ(diag.message, "attempt to write a readonly database (file :memory:)");
+
+  P d;
+  d.table();
+  Run(64, d);
+  EXPECT_EQ(FetchAll(64, TableCols()).size(), 3u);
+}
+
 // A DELETE or UPDATE waits for its write transaction where it stands:
 // what came before it in the batch is handled once, the batch goes on
 // after it, also inside a batch kept for dictionaries, and a wait that
@@ -859,10 +887,9 @@ TEST_F(SqlAgentTest, TimeOutStopsTheQuery) {
   std::vector<Reply> r = Send({&prepare, &attach, &timeout, &exec});
   ASSERT_EQ(r.size(), 1u);
   ASSERT_EQ(r[0].token, SQLNWTDiagRec);
-  SQLTokenString &p = *r[0].packet;
   Diag diag = ReadDiag(r[0]);
   EXPECT_EQ(diag.state, SQLNWTStmtAttached);
-  EXPECT_EQ(p.GetBs4(), 313);
+  EXPECT_EQ(diag.error, 313);
 }
 
 // Whatever bytes arrive, the agent answers (or passes over) and never
