@@ -137,17 +137,24 @@ void SetEmp(const DD_TABLE *table, unsigned char *row, int emp) {
   for (int i = 0; i < 4; ++i) row[e->offset + e->length - 1 - i] = static_cast<unsigned char>(emp >> (8 * i));
 }
 
+// A host process's start: logon, a transaction and exemp010 of company 1
+// over `row`; null when any step fails. The rows refer to no department:
+// the benchmarks measure writes, so their hosts write with references off.
+ZDB_CURSOR *LogOnAndOpen(unsigned char *row, int *trans) {
+  ZDB_CURSOR *cursor = nullptr;
+  zdb_disable_references();
+  if (zdb_init_api("server_bench", nullptr, 0, 0) != 0 || zdb_logon("bench") != 0 ||
+      (*trans = zdb_start_session("bench")) <= 0 || zdb_open(&cursor, "exemp010", 1, row, 0, *trans) != 0)
+    return nullptr;
+  return cursor;
+}
+
 // One host process's increments through the server.
 int MolvaneHost(int index) {
   static unsigned char row[DD_MAX_ROW_LENGTH];
   int trans = 0;
-  ZDB_CURSOR *cursor = nullptr;
-  // The rows refer to no department: the benchmark measures increments, so
-  // its hosts write with references off.
-  zdb_disable_references();
-  if (zdb_init_api("server_bench", nullptr, 0, 0) != 0 || zdb_logon("bench") != 0 ||
-      (trans = zdb_start_session("bench")) <= 0 || zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0)
-    return 1;
+  ZDB_CURSOR *cursor = LogOnAndOpen(row, &trans);
+  if (cursor == nullptr) return 1;
   const DD_TABLE *table = ddtable("exemp010");
   const DD_COLUMN *salary = ddcolumn("exemp010.salary");
   int done = 0;
@@ -382,11 +389,8 @@ void RunIncrements(benchmark::State &state, bool query) {
 int MolvaneMixHost(int index) {
   static unsigned char row[DD_MAX_ROW_LENGTH];
   int trans = 0;
-  ZDB_CURSOR *cursor = nullptr;
-  zdb_disable_references();
-  if (zdb_init_api("server_bench", nullptr, 0, 0) != 0 || zdb_logon("bench") != 0 ||
-      (trans = zdb_start_session("bench")) <= 0 || zdb_open(&cursor, "exemp010", 1, row, 0, trans) != 0)
-    return 1;
+  ZDB_CURSOR *cursor = LogOnAndOpen(row, &trans);
+  if (cursor == nullptr) return 1;
   sql_init_func(SQL_FUNC_ERROR, reinterpret_cast<sql_func>(Quiet));
   const DD_TABLE *table = ddtable("exemp010");
   const DD_COLUMN *salary = ddcolumn("exemp010.salary");

@@ -16,6 +16,7 @@
 #include <map>
 #include <utility>
 
+#include "common/driver_log.h"
 #include "platform/log.h"
 
 namespace molvane::driver {
@@ -212,7 +213,7 @@ std::unique_ptr<DatabaseClaim> DatabaseClaim::Take(const std::string &database, 
     const std::string warning = OtherHostText(database, other.l_start) +
                                 ": row locks do not hold between them; hosts that share a database reach one "
                                 "driver server (molvane-driver --listen)";
-    log_mesg(__FILE__, __LINE__, "driver", LOG_WARNING, "%s", warning.c_str());
+    DriverLog(__FILE__, __LINE__, LOG_WARNING, "%s", warning.c_str());
     if (shared != nullptr) *shared = warning;
   }
   return claim;

@@ -353,7 +353,7 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
   }
   if (begun && !unmade_.empty()) MakeUnmade(session, false);
   if (!begun && session->busy())
-    log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: another session's write transaction held the database",
+    DriverLog(__FILE__, __LINE__, 0, "session %u: another session's write transaction held the database",
              session->id());
   // The client asks why (EXE_SYSTEM 9) when the driver ended the transaction.
   if (!begun) Refused(session);
@@ -424,7 +424,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     }
     const auto now = std::chrono::steady_clock::now();
     if (!bound.Goes(monitor_->turns(), now)) {
-      log_mesg(__FILE__, __LINE__, "driver", 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
+      DriverLog(__FILE__, __LINE__, 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
                session->id(), static_cast<long long>((now - bound.start()) / std::chrono::milliseconds(1)),
                monitor_->Position(ticket));
       break;
@@ -877,7 +877,7 @@ bool DriverConnection::ClosesCircle(std::uint32_t session, std::uint32_t holder,
       lock_refusal_ += (i == 1 ? " and waits for " : ", which waits for ") + SessionText(circle[i]);
     lock_refusal_ += circle.size() == 1 ? " and waits for this host" : ", which waits for this host";
   }
-  log_mesg(__FILE__, __LINE__, "driver", 0, "session %u refused at once: %s", session, lock_refusal_.c_str());
+  DriverLog(__FILE__, __LINE__, 0, "session %u refused at once: %s", session, lock_refusal_.c_str());
   refusal_ = lock_refusal_;
   return true;
 }

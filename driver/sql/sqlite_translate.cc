@@ -51,6 +51,17 @@ std::vector<const DdColumnDesc *> OrdinaryColumns(const DdTableDesc &desc) {
 
 namespace {
 
+// SQLite's operator, spaced, for a comparison token ("=" for any other).
+const char *ComparisonOperator(int token) {
+  static const std::pair<int, const char *> kOps[] = {
+      {SQLNWTSCEquals, " = "},      {SQLNWTSCNotEquals, " <> "},
+      {SQLNWTSCLessThan, " < "},    {SQLNWTSCLessThanOrEquals, " <= "},
+      {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
+  for (const auto &o : kOps)
+    if (o.first == token) return o.second;
+  return " = ";
+}
+
 using Descs = std::vector<SQLColumnDescriptor>;
 using ExprPtr = std::unique_ptr<SQLRSSCValueExpr>;
 using CondPtr = std::unique_ptr<SQLRSSCSearchCond>;
@@ -1073,13 +1084,7 @@ std::optional<std::string> Translator::NativeCond(const QdCond &c) {
       return "(" + row(0, n) + " >= " + row(n, n) + " AND " + row(0, n) + " <= " + row(2 * n, n) + ")";
     default: {
       for (std::size_t i = 0; i < n; ++i) CheckComparable(x[i].desc, x[n + i].desc, "comparison");
-      static const std::pair<int, const char *> kOps[] = {
-          {SQLNWTSCEquals, " = "},      {SQLNWTSCNotEquals, " <> "},
-          {SQLNWTSCLessThan, " < "},    {SQLNWTSCLessThanOrEquals, " <= "},
-          {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
-      const char *op = " = ";
-      for (const auto &o : kOps)
-        if (o.first == c.token) op = o.second;
+      const char *op = ComparisonOperator(c.token);
       // Two stored texts of mode 1 of one width are equal exactly when
       // their bytes are (see SortedKey): the bytes are compared first, so
       // that SQLite can also join them by an index it makes itself and
@@ -1242,13 +1247,7 @@ std::optional<std::string> Translator::PlainComparison(const QdCond &c) {
   }
   bool const numbers = IsNumber(types[0]) && IsNumber(types[1]);
   if (types[0] != types[1] && !numbers) return std::nullopt;  // the library's term refuses it
-  static const std::pair<int, const char *> kOps[] = {
-      {SQLNWTSCEquals, " = "},      {SQLNWTSCNotEquals, " <> "},
-      {SQLNWTSCLessThan, " < "},    {SQLNWTSCLessThanOrEquals, " <= "},
-      {SQLNWTSCGreaterThan, " > "}, {SQLNWTSCGreaterThanOrEquals, " >= "}};
-  const char *op = " = ";
-  for (const auto &o : kOps)
-    if (o.first == c.token) op = o.second;
+  const char *op = ComparisonOperator(c.token);
   return "((" + Logical(checks, 0, checks.size(), " AND ") + " IS NOT 0 OR " + IslandCond(c) + ") AND (" +
          sides[0] + op + sides[1] + "))";
 }

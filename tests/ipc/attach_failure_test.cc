@@ -18,6 +18,19 @@
 
 namespace {
 
+// A Unix socket listening at `path`; -1 when it cannot be made.
+int ListenOn(const std::string &path) {
+  int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_un sa = {};
+  sa.sun_family = AF_UNIX;
+  std::strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(listener, 4) != 0) {
+    if (listener >= 0) close(listener);
+    return -1;
+  }
+  return listener;
+}
+
 // A loopback port with nobody listening on it.
 int ClosedPort() {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -112,12 +125,8 @@ TEST(AttachServerAnswer, SilenceRefusalAndCloseFailWithTheirReason) {
     ipc_test::ScratchRoot root;
     root.WriteIpcInfo("echo unix quiet.sock\n");
     const std::string path = root.path() + "/quiet.sock";
-    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_un sa = {};
-    sa.sun_family = AF_UNIX;
-    std::strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
+    int listener = ListenOn(path);
+    ASSERT_GE(listener, 0);
     pid_t answerer = -1;
     if (c.answer != nullptr && (answerer = fork()) == 0) {
       int conn = accept(listener, nullptr, nullptr);
@@ -150,12 +159,8 @@ TEST(AttachServerAnswer, ConnectionEndedBetweenRequestsIsReportedWithTheServersR
   ipc_test::ScratchRoot root;
   root.WriteIpcInfo("echo unix ending.sock\n");
   const std::string path = root.path() + "/ending.sock";
-  int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_un sa = {};
-  sa.sun_family = AF_UNIX;
-  std::strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
+  int listener = ListenOn(path);
+  ASSERT_GE(listener, 0);
   const char reason[] = "the driver server on 'x.sock' ended the connection: its open results ran out of memory";
   pid_t server = fork();
   if (server == 0) {

@@ -81,16 +81,19 @@ SQLRowSource *SQLRSProject::OptimizeTree(SQLHints *hints, List<SQLRSSCSearchCond
   child_.reset(child_.release()->OptimizeTree(hints, nullptr));
   int formerColumns = child_->GetNumCols();
   SQLRSSCValueExprRefPtrList offer;
-  for (auto &e : expressions_) offer.Append(e);
-  child_.reset(child_.release()->PushProject(&offer));
-
-  bool same = offer.NrElements() == static_cast<int>(expressions_.size());
-  size_t j = 0;
-  for (bool more = offer.First(); more && same; more = offer.Next(), ++j)
-    same = expressions_[j]->IsSameValueExpr(offer.GetCurrent().Get());
-  if (same) return child_.release();  // the projection leaves the tree
+  if (OfferToChild(&offer)) return child_.release();  // the projection leaves the tree
   Rename(&offer, formerColumns);
   return self.release();
+}
+
+bool SQLRSProject::OfferToChild(SQLRSSCValueExprRefPtrList *offer) {
+  for (auto &e : expressions_) offer->Append(e);
+  child_.reset(child_.release()->PushProject(offer));
+  if (offer->NrElements() != static_cast<int>(expressions_.size())) return false;
+  size_t j = 0;
+  for (bool more = offer->First(); more; more = offer->Next(), ++j)
+    if (!expressions_[j]->IsSameValueExpr(offer->GetCurrent().Get())) return false;
+  return true;
 }
 
 void SQLRSProject::Rename(SQLRSSCValueExprRefPtrList *offer, int formerColumns) {
@@ -211,13 +214,7 @@ SQLRowSource *SQLRSProject::CombineJoin(SQLDatabaseInstance **instance, int *tab
   if (!childCombinable) return self.release();
   int const formerColumns = child_->GetNumCols();
   SQLRSSCValueExprRefPtrList offer;
-  for (auto &e : expressions_) offer.Append(e);
-  child_.reset(child_.release()->PushProject(&offer));
-  bool same = offer.NrElements() == static_cast<int>(expressions_.size());
-  size_t j = 0;
-  for (bool more = offer.First(); more && same; more = offer.Next(), ++j)
-    same = expressions_[j]->IsSameValueExpr(offer.GetCurrent().Get());
-  if (!same) {
+  if (!OfferToChild(&offer)) {
     Rename(&offer, formerColumns);
     return self.release();
   }

@@ -70,6 +70,9 @@ class SQLRSProject : public SQLRowSource {
   void DoAcceptVisit(SQLVisitor &visitor) override;
 
  private:
+  // Offers the expressions to the child (PushProject); TRUE when the child
+  // now yields exactly them, else `offer` holds what it yields.
+  bool OfferToChild(SQLRSSCValueExprRefPtrList *offer);
   // Rewrites the expressions over the child's layout after PushProject.
   void Rename(SQLRSSCValueExprRefPtrList *offer, int formerColumns);
 
