@@ -453,7 +453,9 @@ TEST_P(DataPlaneFull, FullFileIsReportedAndLosesNothingCommitted) {
   EXPECT_EQ(Read(1, Row(full_at - 1, "")), Row(full_at - 1, kName));
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, DataPlane, testing::Values("child", "library"));
-INSTANTIATE_TEST_SUITE_P(Forms, DataPlaneFull, testing::Values("child"));
+INSTANTIATE_TEST_SUITE_P(Forms, DataPlane, testing::Values("child", "library"),
+                         [](const auto &info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Forms, DataPlaneFull, testing::Values("child"),
+                         [](const auto &info) { return std::string(info.param); });
 
 }  // namespace

@@ -215,6 +215,7 @@ TEST_P(DriverEndToEnd, LostDriverIsACommunicationError) {
   server->in = server->out = nullptr;
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, DriverEndToEnd, testing::Values("child", "library"));
+INSTANTIATE_TEST_SUITE_P(Forms, DriverEndToEnd, testing::Values("child", "library"),
+                         [](const auto &info) { return std::string(info.param); });
 
 }  // namespace

@@ -954,8 +954,10 @@ TEST_P(SqlApiE2E, DriverKilledInTheMiddleOfAFetchGivesACleanError) {
   open_.clear();
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiE2E, testing::Values("one", "two", "split"));
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiChanges, testing::Values("one", "two", "split"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiE2E, testing::Values("one", "two", "split"),
+                         [](const auto &info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiChanges, testing::Values("one", "two", "split"),
+                         [](const auto &info) { return std::string(info.param); });
 
 // A user whose role lets them read, change and delete only the employees of
 // department B; the rows were put in by a super user.
@@ -1046,6 +1048,7 @@ TEST_P(SqlApiRoles, RecordReadsDecideTheConditionsOnTheRow) {
   zdb_close(cursor);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two", "split"));
+INSTANTIATE_TEST_SUITE_P(Drivers, SqlApiRoles, testing::Values("one", "two", "split"),
+                         [](const auto &info) { return std::string(info.param); });
 
 }  // namespace
