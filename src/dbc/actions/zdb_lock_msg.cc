@@ -75,19 +75,18 @@ void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, cons
   const bool own_holds = own != nullptr && (reason.empty() ? !(shared && waited_ms >= 50)
                                                            : reason.find(" of this host") != std::string::npos &&
                                                                  reason.find("circle") == std::string::npos);
+  // Only a driver server waits, and only for another host.
+  std::string wait = "at once";
+  if (shared && !own_holds && waited_ms >= 50)
+    wait = "after waiting " + std::to_string(waited_ms / 1000) + "." + std::to_string(waited_ms % 1000 / 100) +
+           " s (the driver server's --lock-wait-ms)";
   std::string holder, why;
   if (!own_holds && !reason.empty()) {
     const bool circle = reason.rfind("it would have waited", 0) == 0;
     holder = std::string("on driver server ") + driver + ", " + reason;
     set_zdb_msg_logged(nullptr, 0, "Record is locked: %s of %.8s%03d%s%s%s was refused %s: %s; %s", action,
                        table->name, icursor->company->logical, key.empty() ? "" : ", key ", key.c_str(),
-                       key.empty() ? "" : ",",
-                       waited_ms >= 50 ? ("after waiting " + std::to_string(waited_ms / 1000) + "." +
-                                          std::to_string(waited_ms % 1000 / 100) +
-                                          " s (the driver server's --lock-wait-ms)")
-                                             .c_str()
-                                       : "at once",
-                       holder.c_str(),
+                       key.empty() ? "" : ",", wait.c_str(), holder.c_str(),
                        circle ? "end this transaction and do its work again"
                               : "try again once that host has ended its transaction");
     return;
@@ -100,11 +99,6 @@ void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, cons
     holder = std::string("a session of another host on driver server ") + driver;
     if (waited_ms < 50) why = " (the server refuses at once when --lock-wait-ms is 0 or this program holds a lock there)";
   }
-  // Only a driver server waits, and only for another host.
-  std::string wait = "at once";
-  if (shared && !own_holds && waited_ms >= 50)
-    wait = "after waiting " + std::to_string(waited_ms / 1000) + "." + std::to_string(waited_ms % 1000 / 100) +
-           " s (the driver server's --lock-wait-ms)";
   set_zdb_msg_logged(nullptr, 0, "Record is locked: %s of %.8s%03d%s%s%s was refused %s: %s holds %s%s; %s",
                      action, table->name, icursor->company->logical, key.empty() ? "" : ", key ",
                      key.c_str(), key.empty() ? "" : ",", wait.c_str(), holder.c_str(),
