@@ -147,25 +147,22 @@ static int zdb_logon_unguarded(const char *user) {
   dbc_set_resource_mutfun("zdb_debug", debug_word_changed);
   dbc_set_resource_mutfun("qelt_sql_trace", dbc_sql_trace_changed);
   dbc_set_resources();
+  // A warning after one already given joins it in the message text.
+  auto warn = [&warned](const std::string &text) {
+    if (text.empty()) return;
+    if (warned)
+      add_zdb_msg("; ");
+    else
+      reset_zdb_msg();
+    set_zdb_msg_logged("zdb_logon", LOG_WARNING, "%s", text.c_str());
+    warned = true;
+  };
   // A misspelt name or a line without a colon is ignored by the settings;
   // the host hears of it here, where every settings table is registered.
-  if (std::string settings = dbc_settings_warning(); !settings.empty()) {
-    if (warned)
-      add_zdb_msg("; ");
-    else
-      reset_zdb_msg();
-    set_zdb_msg_logged("zdb_logon", LOG_WARNING, "%s", settings.c_str());
-    warned = true;
-  }
+  warn(dbc_settings_warning());
   // The user record is the one zdb_init_api read: a logon that names
   // another user, or a user without a settings file, hears which counts.
-  if (std::string user_warning = dbc_logon_user_warning(user); !user_warning.empty()) {
-    if (warned)
-      add_zdb_msg("; ");
-    else
-      reset_zdb_msg();
-    set_zdb_msg_logged("zdb_logon", LOG_WARNING, "%s", user_warning.c_str());
-  }
+  warn(dbc_logon_user_warning(user));
   if (audit_read_auditcols() < 0) {
     zdb_errno = ZE_AUDIT_SETUP;
     return -1;
