@@ -254,7 +254,6 @@ bool DriverConnection::HoldsForOthers() const {
 }
 
 void DriverConnection::SetHost(std::uint64_t host) {
-  host_ = host;
   if (host != 0) party_ = host;
   for (std::uint32_t id : sessions_) shared_.parties[id] = party_;
 }

@@ -256,7 +256,6 @@ class DriverConnection {
   std::uint64_t handled_ = 0;
   bool had_session_ = false;
   std::vector<std::uint32_t> detached_;  // sessions closed by the request being handled
-  std::uint64_t host_ = 0;             // SetHost's, 0 unknown
   std::uint64_t party_ = 0;            // its sessions' party to the waits (DriverShared::parties)
   // What the data plane needs of this connection.
   DataContext DataCtx() const;

@@ -405,7 +405,7 @@ class Translator {
   std::optional<std::string> NativeCond(const QdCond &c);
   std::optional<std::string> PlainComparison(const QdCond &c);
   bool PlainShape(const QdExpr &e, SQLType *type);
-  void PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks);
+  SQLType PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks);
   std::string IslandCond(const QdCond &c);
   CondPtr LibCond(const QdCond &c, SqlIsland &island, std::vector<std::string> &args);
   pSQLRSSCValueExprList *MakeList(std::vector<ExprPtr> &exprs, std::size_t from, std::size_t n) {
@@ -1179,31 +1179,32 @@ bool Translator::PlainShape(const QdExpr &e, SQLType *type) {
 }
 
 // The SQL of a term that PlainShape accepts, and for each of its results
-// the check that it lies in its type's range. SQLite computes in 64 bits:
-// exact for results of 32-bit operands, and a result out of range fails
-// its check.
-void Translator::PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks) {
+// the check that it lies in its type's range; its type as PlainShape
+// gives it. SQLite computes in 64 bits: exact for results of 32-bit
+// operands, and a result out of range fails its check.
+SQLType Translator::PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks) {
   if (e.token == SQLNWTVEReinterpretCast) {
     PlainTerm(*e.args[0], sql, checks);
     // A date beyond the calendar's last day is refused; a number of days
     // that fits in 32 bits is not.
     if (e.type == SQL_DATE) checks->push_back("(" + *sql + " <= " + std::to_string(AL_LAST_DAY_NUMBER) + ")");
-    return;
+    return e.type;
   }
   if (e.token != SQLNWTVEAdd && e.token != SQLNWTVESubtract && e.token != SQLNWTVEMultiply) {
     *sql = Native(e)->elems[0];
-    return;
+    SQLType type = SQL_UNDEFINED;
+    PlainShape(e, &type);
+    return type;
   }
   std::string a, b;
-  PlainTerm(*e.args[0], &a, checks);
-  PlainTerm(*e.args[1], &b, checks);
-  SQLType ta = SQL_UNDEFINED, tb = SQL_UNDEFINED;
-  PlainShape(*e.args[0], &ta);
-  PlainShape(*e.args[1], &tb);
+  const SQLType ta = PlainTerm(*e.args[0], &a, checks);
+  const SQLType tb = PlainTerm(*e.args[1], &b, checks);
+  const SQLType type = PlainResult(e.token, ta, tb);
   const char *op = e.token == SQLNWTVEAdd ? " + " : e.token == SQLNWTVESubtract ? " - " : " * ";
   *sql = "(" + a + op + b + ")";
-  auto [lo, hi] = RangeOf(PlainResult(e.token, ta, tb));
+  auto [lo, hi] = RangeOf(type);
   checks->push_back("(" + *sql + " BETWEEN " + std::to_string(lo) + " AND " + std::to_string(hi) + ")");
+  return type;
 }
 
 // A scalar comparison of which a side is integer arithmetic (PlainShape),

@@ -627,10 +627,10 @@ std::uint32_t DataPlane::Read(DriverSession *session, const std::string &table_n
   sqlite3_int64 rowid = 0;
   int rc = table.Find(key, &image, &rowid);
   // The committed image of a row another transaction changed is about to
-  // go: it cannot be locked (the row's holder, as a waiter asks it).
-  if (rc == 0 && lock &&
-      HolderOf(session->id(), RowRef{table_key, key, SqliteTableName(desc->name, physical), rowid, {}}, ctx.store) !=
-          0) {
+  // go: it cannot be locked. With the locks looked at above, this is the
+  // rest of what HolderOf answers a waiter for the row.
+  if (rc == 0 && lock && rowid != 0 && ctx.store != nullptr &&
+      ctx.store->ChangerOf(session->id(), SqliteTableName(desc->name, physical), rowid) != 0) {
     out.U16(0).U32(kLocked);
     return kLocked;
   }
