@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "text/tss_char.h"
 
 namespace molvane::driver {
 
@@ -21,31 +22,6 @@ struct Minute {
   int logged = 0;
   std::uint64_t skipped = 0;
 };
-
-// The length of the well-formed UTF-8 character of two to four bytes at
-// `p` (the shortest form, no surrogate, at most U+10FFFF), 0 when there is
-// none; its code point in *code.
-std::size_t Utf8Length(const unsigned char *p, std::size_t room, std::uint32_t *code) {
-  const unsigned char lead = p[0];
-  std::size_t length;
-  std::uint32_t min;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80, *code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800, *code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000, *code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (room < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    *code = (*code << 6) | (p[i] & 0x3F);
-  }
-  if (*code < min || *code > 0x10FFFF || (*code >= 0xD800 && *code <= 0xDFFF)) return 0;
-  return length;
-}
 
 void AppendHex(std::string &out, unsigned char byte) {
   static const char kDigits[] = "0123456789abcdef";
@@ -74,10 +50,10 @@ std::string LogEscaped(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     const unsigned char byte = p[at];
     if (byte >= 0x80) {
-      std::uint32_t code = 0;
-      const std::size_t length = Utf8Length(p + at, text.size() - at, &code);
-      if (length == 0 || code <= 0x9F) {  // no character, or a control character of U+0080 to U+009F
-        const std::size_t bytes = length == 0 ? 1 : length;
+      std::size_t length = 0;
+      const std::int32_t code = Utf8DecodeChar(p + at, text.size() - at, length);
+      if (code <= 0x9F) {  // no character (-1), or a control character of U+0080 to U+009F
+        const std::size_t bytes = code < 0 ? 1 : length;
         for (std::size_t i = 0; i < bytes; ++i) AppendHex(out, p[at + i]);
         at += bytes;
       } else {

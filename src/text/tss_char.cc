@@ -45,10 +45,10 @@ bool PutUtf8(uint32_t cp, char *out, size_t out_size, size_t &pos) {
   return true;
 }
 
-// Reads one UTF-8 sequence of at most avail bytes; the code point, or -1 for
-// a malformed, overlong or cut-short sequence, a surrogate or a value above
-// U+10FFFF. len receives the bytes consumed.
-int32_t GetUtf8(const unsigned char *p, size_t avail, size_t &len) {
+
+}  // namespace
+
+int32_t Utf8DecodeChar(const unsigned char *p, size_t avail, size_t &len) {
   const unsigned char b0 = p[0];
   uint32_t cp;
   uint32_t min;
@@ -72,8 +72,6 @@ int32_t GetUtf8(const unsigned char *p, size_t avail, size_t &len) {
   if (cp < min || cp > 0x10FFFF || IsSurrogate(cp)) return -1;
   return static_cast<int32_t>(cp);
 }
-
-}  // namespace
 
 int32_t TssCharToCodePoint(TssChar ch) {
   if (ch.len == 1) return static_cast<int32_t>(ch.wide);
@@ -164,7 +162,7 @@ long Utf8ToTss(const char *utf8, long len, char *out, size_t out_size) {
   size_t pos = 0;
   for (size_t i = 0; i < avail;) {
     size_t used = 0;
-    const int32_t cp = GetUtf8(U(utf8) + i, avail - i, used);
+    const int32_t cp = Utf8DecodeChar(U(utf8) + i, avail - i, used);
     if (cp <= 0) {
       out[pos] = 0;
       return TSS_CONV_UNCONVERTIBLE;

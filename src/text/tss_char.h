@@ -36,6 +36,11 @@ inline TssChar TssDecodeChar(const unsigned char *p, size_t avail) {
 // 4-byte form of U+0000).
 int32_t TssCharToCodePoint(TssChar ch);
 
+// Reads one UTF-8 sequence of at most avail bytes (avail >= 1): its code
+// point, or -1 for a malformed, overlong or cut-short sequence, a surrogate
+// or a value above U+10FFFF. len receives the bytes it takes.
+int32_t Utf8DecodeChar(const unsigned char *p, size_t avail, size_t &len);
+
 // Writes the 4-byte UTF-T form of a code point (0x1 to 0x10FFFF).
 void TssEncodeUtfT(uint32_t code_point, unsigned char out[4]);
 
