@@ -77,27 +77,9 @@ void ForEachEnclosingConjunct(List<SQLRSSCSearchCond const *> *filters, Each eac
 }
 
 // TRUE when a conjunct of the enclosing conditions reads columns in
-// [from, to) and no others, and the driver of `instance` cannot evaluate
-// it (any conjunct when `instance` is null). Pushed down, such a conjunct
-// acts on the rows of one side before the join.
-bool SideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, SQLDatabaseInstance const *instance) {
-  bool found = false;
-  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
-    if (found) return;
-    std::vector<int> columns;
-    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(c)) columns.push_back(ref->GetColumnId());
-    if (columns.empty() || !std::all_of(columns.begin(), columns.end(), [&](int col) { return col >= from && col < to; }))
-      return;
-    found = instance == nullptr ||
-            !SQLOperatesOnThisDBInstanceVisitor::Holds(c, const_cast<SQLDatabaseInstance *>(instance));
-  });
-  return found;
-}
-
-// TRUE when a conjunct of the enclosing conditions reads columns in [from,
-// to) and no others, and holds a correlated subquery (the dear work of a
-// row: first cost figure 100 or more).
-bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to) {
+// [from, to) and no others, and `holds` for it.
+template <class Holds>
+bool AnySideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, Holds holds) {
   bool found = false;
   ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
     if (found) return;
@@ -106,11 +88,31 @@ bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to
           return r->GetColumnId() >= from && r->GetColumnId() < to;
         }))
       return;
-    double first = 0, second = 0;
-    c->Cost(&first, &second);
-    found = first >= 100;
+    found = holds(c);
   });
   return found;
+}
+
+// TRUE when a conjunct of the enclosing conditions reads columns in
+// [from, to) and no others, and the driver of `instance` cannot evaluate
+// it (any conjunct when `instance` is null). Pushed down, such a conjunct
+// acts on the rows of one side before the join.
+bool SideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, SQLDatabaseInstance const *instance) {
+  return AnySideConjunct(filters, from, to, [instance](SQLRSSCSearchCond *c) {
+    return instance == nullptr ||
+           !SQLOperatesOnThisDBInstanceVisitor::Holds(c, const_cast<SQLDatabaseInstance *>(instance));
+  });
+}
+
+// TRUE when a conjunct of the enclosing conditions reads columns in [from,
+// to) and no others, and holds a correlated subquery (the dear work of a
+// row: first cost figure 100 or more).
+bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to) {
+  return AnySideConjunct(filters, from, to, [](SQLRSSCSearchCond *c) {
+    double first = 0, second = 0;
+    c->Cost(&first, &second);
+    return first >= 100;
+  });
 }
 
 // The driver that serves every table of a side, or null.
