@@ -77,27 +77,9 @@ void ForEachEnclosingConjunct(List<SQLRSSCSearchCond const *> *filters, Each eac
 }
 
 // TRUE when a conjunct of the enclosing conditions reads columns in
-// [from, to) and no others, and the driver of `instance` cannot evaluate
-// it (any conjunct when `instance` is null). Pushed down, such a conjunct
-// acts on the rows of one side before the join.
-bool SideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, SQLDatabaseInstance const *instance) {
-  bool found = false;
-  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
-    if (found) return;
-    std::vector<int> columns;
-    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(c)) columns.push_back(ref->GetColumnId());
-    if (columns.empty() || !std::all_of(columns.begin(), columns.end(), [&](int col) { return col >= from && col < to; }))
-      return;
-    found = instance == nullptr ||
-            !SQLOperatesOnThisDBInstanceVisitor::Holds(c, const_cast<SQLDatabaseInstance *>(instance));
-  });
-  return found;
-}
-
-// TRUE when a conjunct of the enclosing conditions reads columns in [from,
-// to) and no others, and holds a correlated subquery (the dear work of a
-// row: first cost figure 100 or more).
-bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to) {
+// [from, to) and no others, and `holds` for it.
+template <class Holds>
+bool AnySideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, Holds holds) {
   bool found = false;
   ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) {
     if (found) return;
@@ -106,11 +88,31 @@ bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to
           return r->GetColumnId() >= from && r->GetColumnId() < to;
         }))
       return;
-    double first = 0, second = 0;
-    c->Cost(&first, &second);
-    found = first >= 100;
+    found = holds(c);
   });
   return found;
+}
+
+// TRUE when a conjunct of the enclosing conditions reads columns in
+// [from, to) and no others, and the driver of `instance` cannot evaluate
+// it (any conjunct when `instance` is null). Pushed down, such a conjunct
+// acts on the rows of one side before the join.
+bool SideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to, SQLDatabaseInstance const *instance) {
+  return AnySideConjunct(filters, from, to, [instance](SQLRSSCSearchCond *c) {
+    return instance == nullptr ||
+           !SQLOperatesOnThisDBInstanceVisitor::Holds(c, const_cast<SQLDatabaseInstance *>(instance));
+  });
+}
+
+// TRUE when a conjunct of the enclosing conditions reads columns in [from,
+// to) and no others, and holds a correlated subquery (the dear work of a
+// row: first cost figure 100 or more).
+bool DearSideConjunct(List<SQLRSSCSearchCond const *> *filters, int from, int to) {
+  return AnySideConjunct(filters, from, to, [](SQLRSSCSearchCond *c) {
+    double first = 0, second = 0;
+    c->Cost(&first, &second);
+    return first >= 100;
+  });
 }
 
 // The driver that serves every table of a side, or null.
@@ -118,15 +120,6 @@ SQLDatabaseInstance const *SideInstance(SQLRowSource *side) {
   SQLGetDBInstanceVisitor visitor;
   side->AcceptVisit(visitor);
   return visitor.GetResult();
-}
-
-// TRUE when the inner side's tables sit on one driver that does not serve
-// every table of the outer side.
-bool InnerOnAnotherDriver(SQLRowSource *outer, SQLRowSource *inner) {
-  SQLDatabaseInstance const *theirs = SideInstance(inner);
-  SQLDatabaseInstance const *ours = SideInstance(outer);
-  return theirs != nullptr &&
-         (ours == nullptr || !const_cast<SQLDatabaseInstance *>(ours)->IsCompatible(const_cast<SQLDatabaseInstance *>(theirs)));
 }
 
 // TRUE when the join's condition or an enclosing conjunct requires a
@@ -365,25 +358,31 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   // its dear condition are not read at all.
   bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl) &&
                          SideConjunct(filters, nl, nl + nR(), nullptr);
+  // INNER: the driver of the inner side's tables (null: none serves them
+  // all), and whether the outer side's driver does not serve them.
+  SQLDatabaseInstance const *innerInstance = nullptr;
+  bool innerElsewhere = false;
+  if (type_ == SQL_JOIN_INNER && !JoinsTables(Inner())) {
+    innerInstance = SideInstance(Inner());
+    SQLDatabaseInstance const *outerInstance = SideInstance(Outer());
+    innerElsewhere = outerInstance == nullptr || !outerInstance->IsCompatible(innerInstance);
+  }
   // An INNER join whose outer side joins tables (its rows may be many times
   // a table's) and whose inner side is one table that the outer side's
   // driver does not serve reads that table once, hashed by the condition's
   // equal columns, instead of asking its driver again for every joined row.
   bool smallerInner = false;
-  if (type_ == SQL_JOIN_INNER && condition_ && JoinsTables(Outer()) && !JoinsTables(Inner())) {
+  if (innerElsewhere && condition_ && JoinsTables(Outer())) {
     std::vector<std::pair<int, int>> equal;
     condition_->GetEqualColumns(nl, &equal);
-    SQLDatabaseInstance const *inner = SideInstance(Inner());
-    SQLDatabaseInstance const *outer = SideInstance(Outer());
-    smallerInner = !equal.empty() && (inner == nullptr || outer == nullptr || !inner->IsCompatible(outer));
+    smallerInner = !equal.empty();
   }
   // (A join that was handed parameterised conditions before it was
   // optimised keeps running its inner side per outer row.)
   // An INNER join with a table of another driver on equal columns reads
   // it once, or per batch of outer rows, not once per outer row (unless its
   // outer side's dear condition asks for the inner side first).
-  bool const acrossDrivers = type_ == SQL_JOIN_INNER && !filteredInner && !dearOuter && !JoinsTables(Inner()) &&
-                             InnerOnAnotherDriver(Outer(), Inner()) &&
+  bool const acrossDrivers = innerElsewhere && innerInstance != nullptr && !filteredInner && !dearOuter &&
                              JoinsOnEqualColumns(condition_.get(), filters, nl, nl + nR());
   if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner || dearOuter || acrossDrivers || smallerInner) &&
       parameterColumns_.NrElements() == 0) {
