@@ -137,17 +137,6 @@ SQLRSFetch *SideLeaf(SQLRowSource *side) {
   return dynamic_cast<SQLRSFetch *>(side);
 }
 
-// Bytes a held value weighs against the bounds of held rows.
-size_t HeldWeight(SQLValueStore const *v) {
-  size_t weight = sizeof(SQLValueStore);
-  if (v->GetType() == SQL_ARRAY) {
-    for (int i = 0; i < v->GetDimension(); ++i) weight += HeldWeight(v->GetElement(i));
-  } else if (!v->IsNull() && (v->GetType() == SQL_STRING || v->GetType() == SQL_RAW)) {
-    weight += v->GetLength();
-  }
-  return weight;
-}
-
 // Takes the filter off a side; its references move by `shift`.
 SQLRSSCSearchCondPtr PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shift) {
   SQLRSSCSearchCond *pulled = nullptr;
@@ -951,7 +940,7 @@ bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
   size_t weight = 0;
   while (Inner()->Fetch() != 0) {
     if (bounded) {
-      for (SQLValueStore const *v : bufferRow_) weight += HeldWeight(v);
+      for (SQLValueStore const *v : bufferRow_) weight += SQLRSValueWeight(v);
       if (*rows + 1 > g_innerRowsReadWhole || weight > kInnerBytesReadWhole) {
         Inner()->Break();
         EmptyBuffer();
