@@ -49,6 +49,13 @@ class SQLParseState {
   // says what a SET value may be.
   int tokens = 0;
   std::string setColumn;
+  // The code of the token read last, and the text of the token before it
+  // when that was an identifier (else empty): a syntax error names the
+  // dialect's own forms for the words of other dialects (LIMIT, FOR UPDATE
+  // at the end), also where such a word was taken for an alias.
+  int token = 0;
+  std::string word;        // the last token's text when it was an identifier
+  std::string wordBefore;  // the same of the token before it
 
   int subqueryLevel = 1;
   // Per level: a set function, a set function other than COUNT.

@@ -1455,7 +1455,15 @@ timestamp_literal
 int sql_yylex(SQL_YYSTYPE *value, int *line) {
   int token = sql_yylex();
   *line = sql_yyGetLineNumber();
-  ++P().tokens;
+  SQLParseState &s = P();
+  ++s.tokens;
+  s.token = token;
+  s.wordBefore.swap(s.word);
+  if (token == sqltoken::kIdentifier) {
+    s.word.assign(::sql_yylval.text);
+  } else {
+    s.word.clear();
+  }
   if (token == sqltoken::kComma || token == sqltoken::kWhere) P().setColumn.clear();
   switch (token) {
     case sqltoken::kSelect:
@@ -1493,10 +1501,42 @@ bool IsRecordApiStatement(char const *word) {
   return false;
 }
 
+// What the dialect offers for a word of other dialects at a syntax error
+// (`token` the token the parser could not take), or "" for any other
+// token. LIMIT after a table is taken for the table's alias, so the error
+// comes at the token after it.
+std::string OtherDialectForm(char const *token) {
+  SQLParseState const &s = P();
+  static constexpr char kLimit[] =
+      ": this SQL has no LIMIT; a SELECT limits its rows with AS SET WITH n ROWS after its ORDER BY "
+      "(SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host variable), or "
+      "the host stops fetching and calls sql_break";
+  if (s.token == sqltoken::kIdentifier && strcasecmp(token, "LIMIT") == 0) {
+    return std::string("Unexpected token '") + token + "'" + kLimit;
+  }
+  if (strcasecmp(s.wordBefore.c_str(), "LIMIT") == 0) {
+    return std::string("Unexpected token '") + token + "' after " + s.wordBefore + kLimit;
+  }
+  if (s.token == sqltoken::kFor) {
+    return std::string("Unexpected token '") + token +
+           "': FOR UPDATE stands right after SELECT (SELECT FOR UPDATE emp, name FROM exemp010 "
+           "...: every table of the query is read for update) or after a table of the FROM "
+           "clause (FROM exemp010 e FOR UPDATE, exdep010 d), not at the end of the statement";
+  }
+  return std::string();
+}
+
 }  // namespace
 
 void sql_yyerror(const char *) {
   char const *token = sql_yyGetToken();
+  if (*token) {
+    std::string form = OtherDialectForm(token);
+    if (!form.empty()) {
+      throw SQLExSyntaxError(syntaxstate::kUnexpectedToken, SQLString(form.c_str()),
+                             sql_yyGetLineNumber());
+    }
+  }
   if (*token && P().tokens == 1 && IsRecordApiStatement(token)) {
     throw SQLExSyntaxError(syntaxstate::kUnexpectedToken,
                            SQLString(token) +

@@ -49,6 +49,36 @@ ErrorCase const kErrors[] = {
      "DROP is not supported: SQL here only reads (SELECT), updates (UPDATE) and deletes (DELETE) rows; "
      "use the record API (zdb_exec_row, zdb_exec_table) to insert rows and to create, drop or alter tables", 1},
     {"", 0, "42I46", "Unexpected end of statement", 1},
+    // The words of other dialects get this one's forms: LIMIT where it
+    // stands, or after a table that took it for its alias, and FOR UPDATE
+    // at the end, in a SELECT or a SET value.
+    {"SELECT emp FROM exemp010 ORDER BY emp\n limit 5", 0, "42I00",
+     "Unexpected token 'limit': this SQL has no LIMIT; a SELECT limits its rows with AS SET WITH n ROWS after "
+     "its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host variable), or "
+     "the host stops fetching and calls sql_break", 2},
+    {"SELECT emp FROM exemp010 WHERE emp > 3 LIMIT :n", 0, "42I00",
+     "Unexpected token 'LIMIT': this SQL has no LIMIT; a SELECT limits its rows with AS SET WITH n ROWS after "
+     "its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host variable), or "
+     "the host stops fetching and calls sql_break", 1},
+    {"SELECT emp FROM exemp010 LIMIT :n", kAnsi, "42I00",
+     "Unexpected token ':n' after LIMIT: this SQL has no LIMIT; a SELECT limits its rows with AS SET WITH n "
+     "ROWS after its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host "
+     "variable), or the host stops fetching and calls sql_break", 1},
+    {"SELECT emp FROM exemp010 WHERE emp = 1\nFOR UPDATE", 0, "42I00",
+     "Unexpected token 'FOR': FOR UPDATE stands right after SELECT (SELECT FOR UPDATE emp, name FROM exemp010 "
+     "...: every table of the query is read for update) or after a table of the FROM clause (FROM exemp010 e "
+     "FOR UPDATE, exdep010 d), not at the end of the statement", 2},
+    {"SELECT emp FROM exemp010 ORDER BY emp for update", 0, "42I00",
+     "Unexpected token 'for': FOR UPDATE stands right after SELECT (SELECT FOR UPDATE emp, name FROM exemp010 "
+     "...: every table of the query is read for update) or after a table of the FROM clause (FROM exemp010 e "
+     "FOR UPDATE, exdep010 d), not at the end of the statement", 1},
+    {"UPDATE exemp010 SET name = 'a' LIMIT 1", 0, "42I00",
+     "Unexpected token 'LIMIT': this SQL has no LIMIT; a SELECT limits its rows with AS SET WITH n ROWS after "
+     "its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host variable), or "
+     "the host stops fetching and calls sql_break", 1},
+    // A table whose alias is "limit" is read as such; only the token after
+    // it that fails names the LIMIT.
+    {"SELECT limit.emp FROM exemp010 limit WHERE limit.emp = 1 ;", 0, "42I00", "Unexpected token ';'", 1},
     // FROM clause.
     {"SELECT emp FROM exemp010,\n exemp010", 0, "42I01", "Duplicate table name or alias name 'exemp010'", 2},
     {"SELECT emp FROM exemp010 a, exdep010 a", 0, "42I01", "Duplicate table name or alias name 'a'", 1},
