@@ -96,6 +96,8 @@ const char *get_zdb_msg(void) {
   return g_msg;
 }
 
+bool zdb_msg_in_host_call() { return g_call_depth == 1; }
+
 ZdbCallScope::ZdbCallScope() {
   if (g_call_depth++ == 0) reset_zdb_msg();
 }

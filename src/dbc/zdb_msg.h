@@ -21,6 +21,12 @@ void add_zdb_msg(const char *text);
 // zdb_exec_row, the commit of a table action) adds to the message of the
 // call that made it. The calls that read what an earlier call left (its
 // message, number, details) open no span.
+// True inside an exported call that the host made, false inside one that
+// the library makes from inside another (and outside any call): what only
+// informs the host (the end of an SQL fetch loop) is said to the host's own
+// calls, never added to the message of a call that goes on or succeeds.
+bool zdb_msg_in_host_call();
+
 class ZdbCallScope {
  public:
   ZdbCallScope();

@@ -1,5 +1,8 @@
 #include "sql/statement/qpc_statement.h"
 
+#include <array>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -12,7 +15,6 @@
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
-#include "sql/common/sql_util.h"
 #include "sql/statement/sql_callbacks.h"
 #include "sql/statement/statement.h"
 
@@ -31,6 +33,34 @@ std::unordered_set<QPCStatement const *> *Registry() {
 // fetch loop checks the same handle row after row.
 QPCStatement const *g_checked = nullptr;
 
+// The addresses of the handles sql_close destroyed last, so that a call
+// with one of them can say that it was closed. A new handle at one of
+// these addresses takes it out again.
+std::array<QPCStatement const *, 64> g_closed{};
+std::size_t g_nextClosed = 0;
+
+bool WasClosed(QPCStatement const *handle) {
+  for (QPCStatement const *closed : g_closed) {
+    if (closed == handle) return true;
+  }
+  return false;
+}
+
+void ForgetClosed(QPCStatement const *handle) {
+  for (QPCStatement const *&closed : g_closed) {
+    if (closed == handle) closed = nullptr;
+  }
+}
+
+// The handle as a C host prints a pointer ("%p"): "0x" and its value in
+// hexadecimal, most significant digit first.
+std::string HandleText(QPCStatement const *handle) {
+  if (handle == nullptr) return "null";
+  char text[2 + 2 * sizeof(std::uintptr_t) + 1];
+  std::snprintf(text, sizeof text, "0x%" PRIxPTR, reinterpret_cast<std::uintptr_t>(handle));
+  return text;
+}
+
 }  // namespace
 
 QPCStatement::QPCStatement() = default;
@@ -39,6 +69,7 @@ QPCStatement::~QPCStatement() = default;
 QPCStatement *QPCCreateHandle() {
   auto handle = std::make_unique<QPCStatement>();
   Registry()->insert(handle.get());
+  ForgetClosed(handle.get());
   return handle.release();
 }
 
@@ -47,6 +78,8 @@ void QPCDestroyHandle(QPCStatement *handle) {
   Registry()->erase(handle);
   handle->magic = QPCStatement::kDead;
   delete handle;
+  g_closed[g_nextClosed] = handle;
+  g_nextClosed = (g_nextClosed + 1) % g_closed.size();
 }
 
 // The text of a failing call's error is its message too, so that a host
@@ -65,7 +98,7 @@ void QPCReportError(int line, std::string const &text) {
   sqlcb::Error()(line, buffer);
 }
 
-bool QPCCheckHandle(QPCStatement const *handle) {
+bool QPCCheckHandle(QPCStatement const *handle, char const *call) {
   if (handle != nullptr && handle == g_checked && handle->magic == QPCStatement::kLive) return true;
   if (handle != nullptr && Registry()->count(handle) != 0 && handle->magic == QPCStatement::kLive) {
     g_checked = handle;
@@ -73,7 +106,18 @@ bool QPCCheckHandle(QPCStatement const *handle) {
   }
   zdb_errno = SQL_ERR_INVALID_HANDLE;
   try {
-    QPCReportError(0, std::string("SQLState HYL00: Invalid Sql id: ") + ptr_to_ascii(handle));
+    std::string text = std::string("SQLState HYL00: Invalid Sql id: ") + HandleText(handle) + ": " +
+                       call;
+    if (handle == nullptr) {
+      text += " was given a null handle; pass a handle that sql_parse returned";
+    } else if (WasClosed(handle)) {
+      text += " was given a handle that sql_close closed; a closed handle cannot be used any more "
+              "(sql_parse the statement again for a new one)";
+    } else {
+      text += " was given a handle that is not open: sql_parse never returned it, or sql_close "
+              "closed it";
+    }
+    QPCReportError(0, text);
   } catch (std::bad_alloc const &) {
   }
   return false;
@@ -84,6 +128,34 @@ void QPCSetError(QPCStatement *handle, int number) {
   handle->hasErrorText = false;
   handle->errorNumber = number;
   zdb_errno = number;
+}
+
+void QPCEndOfRows(QPCStatement *handle, int number) {
+  QPCSetError(handle, number);
+  try {
+    // A statement is named by its text, cut where a long one would bury
+    // what the message says.
+    constexpr std::size_t kShown = 200;
+    char const *statement = handle->statement->GetText();
+    std::string shown = statement != nullptr ? statement : "";
+    if (shown.size() > kShown) shown = shown.substr(0, kShown) + " ...";
+    std::string text;
+    if (number == SQL_ERR_NO_MORE_ROWS) {
+      text = "End of file reached: no row after the last one fetched";
+    } else if (handle->action == SQL_ACTION_UPDATE) {
+      text = "No record found: the UPDATE changed no row";
+    } else if (handle->action == SQL_ACTION_DELETE) {
+      text = "No record found: the DELETE deleted no row";
+    } else {
+      text = "No record found: the SELECT gave no row";
+    }
+    handle->errorText = text + " (" + shown + ")";
+    handle->hasErrorText = true;
+  } catch (std::bad_alloc const &) {
+    handle->errorText.clear();
+    return;
+  }
+  if (zdb_msg_in_host_call()) QPCSetCallMessage(handle->errorText);
 }
 
 void QPCExceptionError(QPCStatement *handle, SQLException const &e, bool callback, int number) {

@@ -80,13 +80,23 @@ QPCStatement *QPCCreateHandle();
 void QPCDestroyHandle(QPCStatement *handle);
 
 // TRUE for a live handle. Otherwise zdb_errno becomes 314 and the error
-// callback receives "SQLState HYL00: Invalid Sql id: <pointer>"; the pointer
-// is never read.
-bool QPCCheckHandle(QPCStatement const *handle);
+// callback receives "SQLState HYL00: Invalid Sql id: <pointer>: <call> was
+// given ...", with the pointer as the host prints one ("0x55d0c0a0b2c0", or
+// "null") and why it is refused: null, closed by sql_close, or not open; the
+// pointer is never read. `call` is the exported call's name.
+bool QPCCheckHandle(QPCStatement const *handle, char const *call);
 
 // The three ways a failure becomes the handle's error.
 // The number alone: no text.
 void QPCSetError(QPCStatement *handle, int number);
+// The end of the rows, 111 (no row at all: the first fetch, or an UPDATE or
+// DELETE that changed none) or 110 (no more rows): no error for the error
+// callback, but a text in the record API's words for the handle and, in a
+// call of the host's own, the message of the call, which names the
+// statement ("No record found: the SELECT gave no row (SELECT ...)"). The
+// library's own reads through the API (set reads, reference checks) end
+// their loops without touching the message of the call that made them.
+void QPCEndOfRows(QPCStatement *handle, int number);
 // An exception: its number (or `number` when not 0), and the text
 // "SQLState <state>: <message> (<number>)", given to the error callback when
 // asked.

@@ -190,7 +190,7 @@ extern "C" QPCStatement *sql_parse(const char *text, unsigned long session, int 
 extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int length,
                               void *value) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   SQLStatement &s = *h->statement;
   try {
     // A parameter is named as in the text (":1") or without its colon
@@ -260,7 +260,7 @@ extern "C" int sql_wh_bind(QPCStatement *h, const char *name, int type, int leng
 // for by its own name at sql_exec, far from the misspelt call.
 extern "C" int sql_sel_bind(QPCStatement *h, const char *name, char *variable) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   return QPCGuarded(h, [&] {
     // Callback 7 stores each value through the variable: a null one would
     // reach it at every fetch.
@@ -297,7 +297,7 @@ extern "C" int sql_sel_bind(QPCStatement *h, const char *name, char *variable) {
 }
 
 extern "C" int sql_get_error(QPCStatement *h, std::int32_t *error, const char **text) {
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   if (error != nullptr) *error = h->errorNumber;
   if (text != nullptr) *text = h->hasErrorText ? h->errorText.c_str() : "";
   return 0;
@@ -314,23 +314,23 @@ extern "C" const char *sql_action(int code) {
 }
 
 extern "C" int sql_action_type(QPCStatement *h) {
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   return h->action;
 }
 
 extern "C" int sql_query_with_rpoint(QPCStatement *h) {
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   return h->statement->RetryClauseType() != SQL_RETRY_NONE ? 1 : 0;
 }
 
 namespace {
 
 // A handle check, one statement call, and on failure the statement's
-// diagnostics as the handle's error.
+// diagnostics as the handle's error. `name` is the exported call's.
 template <class Call>
-int OneCall(QPCStatement *h, Call call) {
+int OneCall(char const *name, QPCStatement *h, Call call) {
   ZdbCallScope scope;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, name)) return -1;
   return QPCGuarded(h, [&] {
     if (call(*h->statement) == 0) return 0;
     QPCDiagError(h, true);
@@ -341,45 +341,45 @@ int OneCall(QPCStatement *h, Call call) {
 }  // namespace
 
 extern "C" int sql_save_rpoint(QPCStatement *h) {
-  return OneCall(h, [](SQLStatement &s) { return s.SaveRetryValues(); });
+  return OneCall(__func__, h, [](SQLStatement &s) { return s.SaveRetryValues(); });
 }
 
 extern "C" int sql_set_rds_full(QPCStatement *h, int rows) {
-  return OneCall(h, [rows](SQLStatement &s) { return s.SetBufferSize(rows); });
+  return OneCall(__func__, h, [rows](SQLStatement &s) { return s.SetBufferSize(rows); });
 }
 
 extern "C" int sql_set_timeout(QPCStatement *h, int seconds) {
-  return OneCall(h, [seconds](SQLStatement &s) { return s.SetTimeOut(seconds); });
+  return OneCall(__func__, h, [seconds](SQLStatement &s) { return s.SetTimeOut(seconds); });
 }
 
 int sql_get_num_parameters(QPCStatement *h) {
   int count = 0;
-  return OneCall(h, [&count](SQLStatement &s) { return s.NumParameters(&count); }) == 0 ? count : -1;
+  return OneCall(__func__, h, [&count](SQLStatement &s) { return s.NumParameters(&count); }) == 0 ? count : -1;
 }
 
 int sql_get_parameter_name(QPCStatement *h, int index, const char **name) {
-  return OneCall(h, [=](SQLStatement &s) { return s.GetParameterDesc(index, name, nullptr); });
+  return OneCall(__func__, h, [=](SQLStatement &s) { return s.GetParameterDesc(index, name, nullptr); });
 }
 
 int sql_get_num_resultcols(QPCStatement *h) {
   int count = 0;
-  return OneCall(h, [&count](SQLStatement &s) { return s.NumResultCols(&count); }) == 0 ? count : -1;
+  return OneCall(__func__, h, [&count](SQLStatement &s) { return s.NumResultCols(&count); }) == 0 ? count : -1;
 }
 
 const char *sql_get_statement_text(QPCStatement *h) {
-  if (!QPCCheckHandle(h)) return nullptr;
+  if (!QPCCheckHandle(h, __func__)) return nullptr;
   return h->statement->GetText();
 }
 
 int sql_get_select_target(QPCStatement *h, int index, const char **name, int *derived) {
   bool isDerived = false;
-  int rc = OneCall(h, [&](SQLStatement &s) { return s.GetSelectTarget(index, name, &isDerived); });
+  int rc = OneCall(__func__, h, [&](SQLStatement &s) { return s.GetSelectTarget(index, name, &isDerived); });
   if (rc == 0 && derived != nullptr) *derived = isDerived ? 1 : 0;
   return rc;
 }
 
 int sql_get_stmt_id(QPCStatement *h, unsigned long *id, unsigned long *originalId) {
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   if (id != nullptr) *id = h->statement->GetId();
   if (originalId != nullptr) *originalId = h->statement->GetOriginalId();
   return 0;

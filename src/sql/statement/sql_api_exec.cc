@@ -109,7 +109,7 @@ int DeliverRow(QPCStatement *h) {
 
 // The end of the rows: 111 when none was delivered since the exec, else 110.
 int EndOfRows(QPCStatement *h) {
-  QPCSetError(h, h->firstFetch ? SQL_ERR_NO_ROWS : SQL_ERR_NO_MORE_ROWS);
+  QPCEndOfRows(h, h->firstFetch ? SQL_ERR_NO_ROWS : SQL_ERR_NO_MORE_ROWS);
   return -1;
 }
 
@@ -117,7 +117,7 @@ int EndOfRows(QPCStatement *h) {
 
 extern "C" int sql_exec(QPCStatement *h, short compnr) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   if (h->executed) sql_break(h);
   SQLStatement &s = *h->statement;
   unsigned long id = s.GetId();
@@ -162,7 +162,7 @@ extern "C" int sql_exec(QPCStatement *h, short compnr) {
         return 0;
       }
       if (rc == 100) {
-        QPCSetError(h, SQL_ERR_NO_ROWS);
+        QPCEndOfRows(h, SQL_ERR_NO_ROWS);
         return -1;
       }
       QPCDiagError(h, true);
@@ -179,13 +179,13 @@ extern "C" int sql_exec(QPCStatement *h, short compnr) {
 }
 
 extern "C" int sql_row_count(QPCStatement *h) {
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   return h->rowCount;
 }
 
 extern "C" int sql_fetch(QPCStatement *h) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_FETCH);
@@ -207,7 +207,7 @@ extern "C" int sql_fetch(QPCStatement *h) {
 
 int sql_skip_rows(QPCStatement *h, int count, int *skipped) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_FETCH);
@@ -228,7 +228,7 @@ int sql_skip_rows(QPCStatement *h, int count, int *skipped) {
 
 extern "C" int sql_break(QPCStatement *h) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   zdb_errno = 0;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_BREAK);
@@ -246,7 +246,7 @@ extern "C" int sql_break(QPCStatement *h) {
 
 extern "C" int sql_retry(QPCStatement *h) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_RETRY);
   int result = QPCGuarded(h, [h] {
@@ -263,7 +263,7 @@ extern "C" int sql_retry(QPCStatement *h) {
 
 extern "C" int sql_close(QPCStatement *h) {
   ZdbCallScope call;
-  if (!QPCCheckHandle(h)) return -1;
+  if (!QPCCheckHandle(h, __func__)) return -1;
   unsigned long id = h->statement->GetId();
   SQLApiBlatStart(id, BLAT_SQL_CLOSE);
   QPCDestroyHandle(h);

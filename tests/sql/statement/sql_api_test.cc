@@ -100,21 +100,44 @@ class SqlApi : public StatementFixture {
   }
 };
 
+// The text names the handle as the host prints a pointer, the call, and
+// whether the handle is null, was closed, or is not open at all.
 TEST_F(SqlApi, HandlesThatAreNotLiveAreRefusedUnread) {
   Statements()["q"] = Query();
   QPCStatement *closed = sql_parse("q", 1, 0);
   ASSERT_NE(closed, nullptr);
   ASSERT_EQ(sql_close(closed), 0);
   int made_up = 0x1A2B3C4D;  // even a live handle's magic word is not enough
-  QPCStatement *handles[] = {nullptr, closed, reinterpret_cast<QPCStatement *>(&made_up)};
-  for (QPCStatement *h : handles) {
+  auto printed = [](void const *p) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%p", p);
+    return std::string(text);
+  };
+  struct {
+    QPCStatement *handle;
+    std::string text;
+  } cases[] = {
+      {nullptr,
+       "SQLState HYL00: Invalid Sql id: null: sql_exec was given a null handle; pass a handle that "
+       "sql_parse returned"},
+      {closed, "SQLState HYL00: Invalid Sql id: " + printed(closed) +
+                   ": sql_exec was given a handle that sql_close closed; a closed handle cannot be "
+                   "used any more (sql_parse the statement again for a new one)"},
+      {reinterpret_cast<QPCStatement *>(&made_up),
+       "SQLState HYL00: Invalid Sql id: " + printed(&made_up) +
+           ": sql_exec was given a handle that is not open: sql_parse never returned it, or "
+           "sql_close closed it"},
+  };
+  for (auto const &c : cases) {
+    QPCStatement *h = c.handle;
     g_host.errors.clear();
     zdb_errno = 0;
     EXPECT_EQ(sql_exec(h, 1), -1);
     EXPECT_EQ(zdb_errno, SQL_ERR_INVALID_HANDLE);
     ASSERT_EQ(g_host.errors.size(), 1U);
     EXPECT_EQ(g_host.errors[0].first, 0);
-    EXPECT_EQ(g_host.errors[0].second.rfind("SQLState HYL00: Invalid Sql id: ", 0), 0U);
+    EXPECT_EQ(g_host.errors[0].second, c.text);
+    EXPECT_STREQ(get_zdb_msg(), c.text.c_str());
     EXPECT_EQ(sql_fetch(h), -1);
     EXPECT_EQ(sql_close(h), -1);
     EXPECT_EQ(sql_action_type(h), -1);
@@ -365,14 +388,28 @@ TEST_F(SqlApi, FetchDeliversFieldsAndEndsWith111Or110) {
   EXPECT_EQ(g_host.puts[1], "mine 6 5 2020202020 {1}");
   EXPECT_EQ(sql_fetch(h), -1);
   EXPECT_EQ(zdb_errno, SQL_ERR_NO_MORE_ROWS);
-  EXPECT_EQ(Error(h), "110 ");
+  // The end of the rows is said in the record API's words, to the handle
+  // and the message of the call, never to the error callback.
+  EXPECT_EQ(Error(h), "110 End of file reached: no row after the last one fetched (q)");
+  EXPECT_STREQ(get_zdb_msg(), "End of file reached: no row after the last one fetched (q)");
   sql_close(h);
 
   h = sql_parse("empty", 1, 0);
   ASSERT_EQ(sql_exec(h, 1), 0);
   EXPECT_EQ(sql_fetch(h), -1);
   EXPECT_EQ(zdb_errno, SQL_ERR_NO_ROWS);
+  EXPECT_STREQ(get_zdb_msg(), "No record found: the SELECT gave no row (empty)");
   sql_close(h);
+
+  // A long statement is named by its first 200 characters.
+  std::string const text = "SELECT " + std::string(300, 'x');
+  Statements()[text] = Query(0);
+  h = sql_parse(text.c_str(), 1, 0);
+  ASSERT_EQ(sql_exec(h, 1), 0);
+  EXPECT_EQ(sql_fetch(h), -1);
+  EXPECT_EQ(Error(h), "111 No record found: the SELECT gave no row (" + text.substr(0, 200) + " ...)");
+  sql_close(h);
+  EXPECT_TRUE(g_host.errors.empty());
 }
 
 TEST_F(SqlApi, SkipRowsCountsAsTheFirstFetch) {
@@ -384,13 +421,16 @@ TEST_F(SqlApi, SkipRowsCountsAsTheFirstFetch) {
   EXPECT_EQ(skipped, 2);
   EXPECT_EQ(sql_skip_rows(h, 5, &skipped), -1);
   EXPECT_EQ(zdb_errno, SQL_ERR_NO_MORE_ROWS);
+  EXPECT_STREQ(get_zdb_msg(), "End of file reached: no row after the last one fetched (q)");
   EXPECT_TRUE(g_host.puts.empty());
   sql_close(h);
 }
 
-TEST_F(SqlApi, UpdateThatTouchesNoRowFailsWith111AndNoText) {
+TEST_F(SqlApi, UpdateOrDeleteThatTouchesNoRowFailsWith111AndSaysSo) {
   Statements()["u"] = Update(0);
   Statements()["u"].params = {Param{"v", SQL_INTEGER}};
+  Statements()["d"] = Update(0);
+  Statements()["d"].type = SQL_STMT_DELETE;
   QPCStatement *h = sql_parse("u", 1, 0);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(sql_action_type(h), SQL_ACTION_UPDATE);
@@ -398,9 +438,16 @@ TEST_F(SqlApi, UpdateThatTouchesNoRowFailsWith111AndNoText) {
   ASSERT_EQ(sql_bind_input(h, "v", SQL_TYPE_INTEGER, 4, &v), 0);
   EXPECT_EQ(sql_exec(h, 1), -1);
   EXPECT_EQ(zdb_errno, SQL_ERR_NO_ROWS);
-  EXPECT_EQ(Error(h), "111 ");
+  EXPECT_EQ(Error(h), "111 No record found: the UPDATE changed no row (u)");
+  EXPECT_STREQ(get_zdb_msg(), "No record found: the UPDATE changed no row (u)");
   EXPECT_TRUE(g_host.errors.empty());
   EXPECT_EQ(sql_row_count(h), 0);
+  sql_close(h);
+  h = sql_parse("d", 1, 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(sql_exec(h, 1), -1);
+  EXPECT_EQ(Error(h), "111 No record found: the DELETE deleted no row (d)");
+  EXPECT_TRUE(g_host.errors.empty());
   sql_close(h);
 }
 
