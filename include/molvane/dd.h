@@ -157,13 +157,21 @@ typedef struct DD_TABLE {
 
 /* The descriptor of an 8-character table name, loaded on first use; null
  * when the dictionary has no such table (zdb_errno 513, or 512 for a broken
- * dump), before zdb_init_api (215, and get_zdb_msg says to call it first),
- * and null with zdb_errno 501 when memory runs out while it loads:
- * the next call loads it again. */
+ * dump), for a null name (215), before zdb_init_api (215, and get_zdb_msg
+ * says to call it first), and null with zdb_errno 501 when memory runs out
+ * while it loads: the next call loads it again. Like the calls of
+ * <molvane/zdb.h> it starts with an empty message, and a failure leaves its
+ * cause there: "Table mybok999 not found in data dictionary (no dump
+ * dmybok999 in /srv/books/dict)", or for a name that is no table name why
+ * not (its length, or a character that no table name has). */
 MOLVANE_API DD_TABLE *ddtable(const char *name);
 
 /* The descriptor of a column named tttttttt.cccccccc, or null; loads the
- * table as ddtable does, with the same errors. */
+ * table as ddtable does, with the same errors and messages. A name that is
+ * not of that form, or a column the table does not have, fails with 504
+ * and a message that says so and names the table's columns: "Invalid
+ * column 'mybok010.titel': mybok010 has no column titel (its columns: id,
+ * price, title)". */
 MOLVANE_API DD_COLUMN *ddcolumn(const char *full_name);
 
 /* Dictionary mode: 1 current dumps, 3 ".new" dumps, 4 also load the tables

@@ -35,7 +35,7 @@
 #define ZE_MEMORY                501 /* memory ran out */
 #define ZE_ALREADY_LOGGED_ON     502 /* a second zdb_logon in the process, even after zdb_logoff */
 #define ZE_NULL_VARIABLE         503 /* a bind of zdb_open without a variable address */
-#define ZE_BAD_COLUMN            504 /* a bind on an unknown column, or a type that does not fit */
+#define ZE_BAD_COLUMN            504 /* a bind on an unknown column, or a type that does not fit; ddcolumn of a column the dictionary lacks */
 #define ZE_NO_DRIVER             505 /* no driver serves the table, or none could be started */
 #define ZE_NO_TABLE              506 /* the driver has no such table (create_table makes it);
                                       * the reference driver makes a table at its first use and

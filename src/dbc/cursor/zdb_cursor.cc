@@ -111,26 +111,7 @@ static int zdb_open_unguarded(ZDB_CURSOR **result, const char *table_name, int c
     zdb_error(ZE_NO_DD);
     log_mesg(__FILE__, __LINE__, "No DD", 0, "No DD found for %s", table_name);
     reset_zdb_msg();
-    // A name that is no table name at all is named as given and said why,
-    // not looked for as the dump of its first eight characters.
-    if (!dd_table_name_ok(table_name)) {
-      const std::size_t length = std::strlen(table_name);
-      if (length != 8)
-        set_zdb_msg_logged(nullptr, 0,
-                           "Table %s not found in data dictionary: a table name has 8 characters "
-                           "(such as \"mybok010\"), this one %zu",
-                           table_name, length);
-      else
-        set_zdb_msg_logged(nullptr, 0,
-                           "Table %s not found in data dictionary: a table name has only letters, "
-                           "digits and \"_\" (such as \"mybok010\")",
-                           table_name);
-      return -1;
-    }
-    std::string folder = dd_dump_folder();
-    set_zdb_msg_logged(nullptr, 0, "Table %s not found in data dictionary (no dump d%s in %s)",
-                       table_name, table_name,
-                       folder.empty() ? "any folder: neither ZUV nor F_ZRDD is set" : folder.c_str());
+    dd_name_missing_table(table_name);
     return -1;
   }
   ZDB_TRANS *trans = zdb_get_trans_by_id(trans_id);

@@ -65,6 +65,11 @@ std::string dd_dump_folder();
 // zdb_errno 215 and a message (the whole message) that names `call` and
 // says that zdb_init_api comes first; the dictionary is not looked at.
 bool dd_ready_for(const char *call);
+// Sets zdb_errno 513 and adds to the message why the dictionary has no table
+// of that name: a name that is no table name (its length, or a character
+// other than a letter, a digit or "_"), or the dump looked for and the folder
+// it was looked for in. REQUIRES: name is not null.
+void dd_name_missing_table(const char *name);
 
 // ---- names (dd_names.cc) ----
 // 1 when cccccccc of a column name (2 to 8 characters, a letter or "_" first,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <molvane/zdb.h>
 
@@ -87,22 +88,128 @@ DD_COLUMN *dd_column_or_throw(const char *full_name) {
   return ddcolumn_by_ddtable(dd_table_or_throw(table_name), full_name + 9);
 }
 
+void dd_name_missing_table(const char *name) {
+  zdb_errno = ZE_NO_DD;
+  // A name that is no table name at all is named as given and said why,
+  // not looked for as the dump of its first eight characters.
+  if (!dd_table_name_ok(name)) {
+    const std::size_t length = std::strlen(name);
+    if (length != 8)
+      set_zdb_msg_logged(nullptr, 0,
+                         "Table %s not found in data dictionary: a table name has 8 characters "
+                         "(such as \"mybok010\"), this one %zu",
+                         name, length);
+    else
+      set_zdb_msg_logged(nullptr, 0,
+                         "Table %s not found in data dictionary: a table name has only letters, "
+                         "digits and \"_\" (such as \"mybok010\")",
+                         name);
+    return;
+  }
+  std::string folder = dd_dump_folder();
+  set_zdb_msg_logged(nullptr, 0, "Table %s not found in data dictionary (no dump d%s in %s)", name,
+                     name, folder.empty() ? "any folder: neither ZUV nor F_ZRDD is set" : folder.c_str());
+}
+
+namespace {
+
+// The table of an exported lookup, or null with zdb_errno and the message
+// of the call: 513 naming the table (and the folder looked in), 512 with
+// the loader's words for a dump that does not load. Throws std::bad_alloc.
+DD_TABLE *TableOrMessage(const char *name) {
+  const int before = zdb_errno;
+  zdb_errno = 0;
+  DD_TABLE *table = dd_table_or_throw(name);
+  if (table != nullptr) {
+    zdb_errno = before;
+  } else if (zdb_errno != DD_ERR_CORRUPT) {
+    dd_name_missing_table(name);
+  }
+  return table;
+}
+
+// The names of a table's columns but the system columns ("_index1", ...),
+// at most `most` of them, for a message that says which columns there are.
+std::string ColumnNames(const DD_TABLE *table, int most) {
+  std::string names;
+  int listed = 0;
+  for (int i = 0; i < table->column_count; ++i) {
+    const char *column = table->columns[i].name + 9;
+    if (column[0] == '_') continue;
+    if (listed++ == most) return names + ", ...";
+    names += std::string(names.empty() ? "" : ", ") + column;
+  }
+  return names;
+}
+
+void NoMemoryFor(const char *call, const char *name) {
+  zdb_errno = ZE_MEMORY;
+  set_zdb_msg_logged(nullptr, 0, "Memory ran out while %s loaded the dictionary of %.8s; try again",
+                     call, name);
+}
+
+}  // namespace
+
 DD_TABLE *ddtable(const char *name) {
+  ZdbCallScope call;
   if (!dd_ready_for("ddtable")) return nullptr;
+  if (name == nullptr) {
+    zdb_errno = ZE_ILLEGAL_STATE;
+    set_zdb_msg_logged(nullptr, 0,
+                       "No table-name specified: ddtable was given a null table name; pass the name "
+                       "of a table of the data dictionary (8 characters, such as \"mybok010\")");
+    return nullptr;
+  }
   try {
-    return dd_table_or_throw(name);
+    return TableOrMessage(name);
   } catch (const std::bad_alloc &) {
-    zdb_errno = ZE_MEMORY;
+    NoMemoryFor("ddtable", name);
     return nullptr;
   }
 }
 
 DD_COLUMN *ddcolumn(const char *full_name) {
+  ZdbCallScope call;
   if (!dd_ready_for("ddcolumn")) return nullptr;
+  if (full_name == nullptr) {
+    zdb_errno = ZE_ILLEGAL_STATE;
+    set_zdb_msg_logged(nullptr, 0,
+                       "No column name specified: ddcolumn was given a null column name; pass a "
+                       "column's full name (such as \"mybok010.title\")");
+    return nullptr;
+  }
+  const size_t length = strnlen(full_name, 18);
+  if (length <= 8 || full_name[8] != '.') {
+    zdb_errno = ZE_BAD_COLUMN;
+    set_zdb_msg_logged(nullptr, 0,
+                       "Invalid column '%s': ddcolumn takes a column's full name, its table's 8 "
+                       "characters, a point and the column (such as \"mybok010.title\")",
+                       full_name);
+    return nullptr;
+  }
+  if (!check_syntax_column_name(full_name + 9)) {
+    zdb_errno = ZE_BAD_COLUMN;
+    set_zdb_msg_logged(nullptr, 0,
+                       "Invalid column '%s': a column name has 2 to 8 characters, a letter or \"_\" "
+                       "first, then letters, digits, points or \"_\"",
+                       full_name);
+    return nullptr;
+  }
+  char table_name[9];
+  std::memcpy(table_name, full_name, 8);
+  table_name[8] = '\0';
   try {
-    return dd_column_or_throw(full_name);
+    const DD_TABLE *table = TableOrMessage(table_name);
+    if (table == nullptr) return nullptr;
+    DD_COLUMN *column = ddcolumn_by_ddtable(table, full_name + 9);
+    if (column == nullptr) {
+      zdb_errno = ZE_BAD_COLUMN;
+      set_zdb_msg_logged(nullptr, 0, "Invalid column '%s': %s has no column %s (its columns: %s)",
+                         full_name, table_name, full_name + 9, ColumnNames(table, 40).c_str());
+    }
+    return column;
   } catch (const std::bad_alloc &) {
-    zdb_errno = ZE_MEMORY;
+    NoMemoryFor("ddcolumn", table_name);
     return nullptr;
   }
 }

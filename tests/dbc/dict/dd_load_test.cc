@@ -169,12 +169,28 @@ TEST(DdLoad, ParentTableHeaderAndComparedColumns) {
   EXPECT_EQ(t->groups, nullptr);
 }
 
-TEST(DdLoad, MissingTableSets513) {
+// The exported lookups say what they did not find, each call with a
+// message of its own; one that finds leaves the number it found.
+TEST(DdLoad, MissingTableOrColumnIsNamedInTheMessage) {
   UseFixtureDictionary();
+  const std::string missing = "Table exnon010 not found in data dictionary (no dump dexnon010 in " +
+                              molvane::test::FixturePath("zuv/dict") + ")";
   zdb_errno = 0;
   EXPECT_EQ(ddtable("exnon010"), nullptr);
   EXPECT_EQ(zdb_errno, 513);
+  EXPECT_EQ(get_zdb_msg(), missing);
+  zdb_errno = 0;
   EXPECT_EQ(ddcolumn("exnon010.code"), nullptr);
+  EXPECT_EQ(zdb_errno, 513);
+  EXPECT_EQ(get_zdb_msg(), missing);
+  EXPECT_EQ(ddcolumn("exdep010.cod"), nullptr);
+  EXPECT_EQ(zdb_errno, 504);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Invalid column 'exdep010.cod': exdep010 has no column cod (its columns: Refcntd, "
+               "Refcntu, budget, code, name, opened, status)");
+  EXPECT_NE(ddcolumn("exdep010.code"), nullptr);
+  EXPECT_EQ(zdb_errno, 504);
+  EXPECT_STREQ(get_zdb_msg(), "");
 }
 
 TEST(DdLoad, AuditAndTextTables) {

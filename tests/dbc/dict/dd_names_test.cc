@@ -1,6 +1,10 @@
 // Name checks that touch no file.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include <molvane/zdb.h>
+
 #include "dbc/dict/dd.h"
 
 namespace {
@@ -26,12 +30,22 @@ TEST(DdNames, BadTableNamesNeverReachTheLoader) {
   EXPECT_EQ(ddtable(nullptr), nullptr);
 }
 
+// Refused with 504 and a message that says what a column name is.
 TEST(DdNames, BadColumnNamesAreRefused) {
   init_local_dd();
   for (const char *name : {"exemp010", "exemp010.", "exemp010.c", "exemp010.abcdefghi", "exemp010_emp",
-                           "exemp010.9ab", "short.ab"})
+                           "exemp010.9ab", "short.ab"}) {
+    zdb_errno = 0;
     EXPECT_EQ(ddcolumn(name), nullptr) << name;
+    EXPECT_EQ(zdb_errno, 504) << name;
+    EXPECT_EQ(std::string(get_zdb_msg()).rfind(std::string("Invalid column '") + name + "': ", 0), 0u)
+        << get_zdb_msg();
+  }
   EXPECT_EQ(ddcolumn(nullptr), nullptr);
+  EXPECT_EQ(zdb_errno, 215);
+  EXPECT_STREQ(get_zdb_msg(),
+               "No column name specified: ddcolumn was given a null column name; pass a column's full "
+               "name (such as \"mybok010.title\")");
 }
 
 TEST(DdNames, TableNameOfAColumn) {
