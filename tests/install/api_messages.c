@@ -261,10 +261,82 @@ static void sql(int trans) {
   if (stmt != NULL) sql_close(stmt);
   expect("invalid handle", sql_exec((QPCStatement *)&trans, 1) != 0, SQL_ERR_INVALID_HANDLE,
          "Invalid Sql id");
+  /* A closed handle is named as the program prints it, and said closed. */
+  stmt = sql_parse("SELECT title FROM mybok010", trans, 0);
+  if (stmt == NULL || sql_close(stmt) != 0) {
+    expect("SELECT to close", 0, 0, "");
+  } else {
+    char text[512];
+    snprintf(text, sizeof text,
+             "SQLState HYL00: Invalid Sql id: %p: sql_fetch was given a handle that sql_close "
+             "closed; a closed handle cannot be used any more (sql_parse the statement again for "
+             "a new one)",
+             (void *)stmt);
+    expect_text("fetch on a closed handle", sql_fetch(stmt) != 0, SQL_ERR_INVALID_HANDLE, text);
+  }
+  /* The words of other dialects get this one's forms. */
+  expect("LIMIT", sql_parse("SELECT title FROM mybok010 ORDER BY title LIMIT 1", trans, 0) == NULL,
+         SQL_ERR_PARSE,
+         "SQLState 42I00: Unexpected token 'LIMIT': this SQL has no LIMIT; a SELECT limits its rows "
+         "with AS SET WITH n ROWS after its ORDER BY");
+  expect("LIMIT taken for an alias", sql_parse("SELECT title FROM mybok010 LIMIT 1", trans, 0) == NULL,
+         SQL_ERR_PARSE, "SQLState 42I00: Unexpected token '1' after LIMIT: this SQL has no LIMIT;");
+  expect("FOR UPDATE at the end",
+         sql_parse("SELECT title FROM mybok010 WHERE id = 1 FOR UPDATE", trans, 0) == NULL,
+         SQL_ERR_PARSE,
+         "SQLState 42I00: Unexpected token 'FOR': FOR UPDATE stands right after SELECT (SELECT FOR "
+         "UPDATE emp, name FROM exemp010 ...: every table of the query is read for update) or after "
+         "a table of the FROM clause (FROM exemp010 e FOR UPDATE, exdep010 d), not at the end of the "
+         "statement");
+  /* The end of the rows says what ended, naming the statement. */
+  stmt = sql_parse("SELECT title FROM mybok010 ORDER BY title", trans, 0);
+  if (stmt == NULL || sql_sel_bind(stmt, "mybok010.title", title) != 0 || sql_exec(stmt, 1) != 0 ||
+      sql_fetch(stmt) != 0 || sql_fetch(stmt) != 0) {
+    expect("SELECT of two rows", 0, 0, "");
+  } else {
+    expect_text("fetch past the last row", sql_fetch(stmt) != 0, SQL_ERR_NO_MORE_ROWS,
+                "End of file reached: no row after the last one fetched (SELECT title FROM "
+                "mybok010 ORDER BY title)");
+  }
+  if (stmt != NULL) sql_close(stmt);
+  stmt = sql_parse("UPDATE mybok010 SET price = 1 WHERE id = 99", trans, 0);
+  expect_text("UPDATE that changes no row", stmt == NULL || sql_exec(stmt, 1) != 0, SQL_ERR_NO_ROWS,
+              "No record found: the UPDATE changed no row (UPDATE mybok010 SET price = 1 WHERE id "
+              "= 99)");
+  if (stmt != NULL) sql_close(stmt);
+  zdb_exec_db(abort_trans, trans);
   expect_text("SELECT in a transaction id not in use",
               sql_parse("SELECT title FROM mybok010", 9, 0) == NULL, ZE_INVALID_SESSION,
               "SQLState QP999: Invalid transaction id 9 specified: it is not in use (never "
               "started, or stopped already); use an id that zdb_start_session returned (518)");
+}
+
+/* The dictionary's lookups say what they did not find, and a lookup that
+ * finds leaves no message. */
+static void dictionary(const char *root) {
+  char text[1024];
+  snprintf(text, sizeof text,
+           "Table mybok999 not found in data dictionary (no dump dmybok999 in %s/dict)", root);
+  expect_text("ddtable of a table not in the dictionary", ddtable("mybok999") == NULL, ZE_NO_DD,
+              text);
+  expect_text("ddtable of a name of nine characters", ddtable("mybok0100") == NULL, ZE_NO_DD,
+              "Table mybok0100 not found in data dictionary: a table name has 8 characters (such "
+              "as \"mybok010\"), this one 9");
+  expect_text("ddtable of a null name", ddtable(NULL) == NULL, ZE_ILLEGAL_STATE,
+              "No table-name specified: ddtable was given a null table name; pass the name of a "
+              "table of the data dictionary (8 characters, such as \"mybok010\")");
+  expect_text("ddcolumn of a column the table does not have", ddcolumn("mybok010.titel") == NULL,
+              ZE_BAD_COLUMN,
+              "Invalid column 'mybok010.titel': mybok010 has no column titel (its columns: id, "
+              "price, title)");
+  expect_text("ddcolumn of a name without its table", ddcolumn("title") == NULL, ZE_BAD_COLUMN,
+              "Invalid column 'title': ddcolumn takes a column's full name, its table's 8 "
+              "characters, a point and the column (such as \"mybok010.title\")");
+  snprintf(text, sizeof text,
+           "Table mybok999 not found in data dictionary (no dump dmybok999 in %s/dict)", root);
+  expect_text("ddcolumn of a table not in the dictionary", ddcolumn("mybok999.title") == NULL,
+              ZE_NO_DD, text);
+  expect_clean("ddcolumn that finds its column", ddcolumn("mybok010.title") != NULL);
 }
 
 /* No driver for a table: no line of lib/tabledef1, or a driver that cannot
@@ -386,6 +458,11 @@ static void sql_causes(const char *root, int trans) {
   expect("damaged dictionary dump", zdb_open(&cursor, "mybad010", 1, row, 0, trans) != 0,
          ZE_DD_CORRUPT, "Dictionary dump ");
   snprintf(text, sizeof text, "SQLState QP999: %s (error %d)", get_zdb_msg(), ZE_DD_CORRUPT);
+  {
+    char dump[2048];
+    snprintf(dump, sizeof dump, "%s", get_zdb_msg());
+    expect_text("ddtable of a damaged dump", ddtable("mybad010") == NULL, ZE_DD_CORRUPT, dump);
+  }
   expect_text("damaged dictionary dump, through SQL",
               sql_parse("SELECT id FROM mybad010", trans, 0) == NULL, ZE_DD_CORRUPT, text);
   /* A dropped table reads as one never made: no rows, no error. */
@@ -408,9 +485,11 @@ static void sql_causes(const char *root, int trans) {
     expect("SELECT of a dropped table", 0, 0, "");
   } else {
     expect_clean("SELECT of a dropped table", sql_exec(stmt, 7) == 0);
-    expect_text("fetch from a dropped table", sql_fetch(stmt) != 0, SQL_ERR_NO_ROWS, "");
+    expect_text("fetch from a dropped table", sql_fetch(stmt) != 0, SQL_ERR_NO_ROWS,
+                "No record found: the SELECT gave no row (SELECT title FROM mybok010)");
     expect_clean("SELECT of a company never made", sql_exec(stmt, 8) == 0);
-    expect_text("fetch from a company never made", sql_fetch(stmt) != 0, SQL_ERR_NO_ROWS, "");
+    expect_text("fetch from a company never made", sql_fetch(stmt) != 0, SQL_ERR_NO_ROWS,
+                "No record found: the SELECT gave no row (SELECT title FROM mybok010)");
     snprintf(text, sizeof text,
              "SQLState HY009: Null variable for select item 'mybok010.title': sql_sel_bind takes "
              "the variable that callback 7 (SQL_FUNC_PUT_EXTVAR) receives with the item's "
@@ -557,6 +636,7 @@ int main(int argc, char **argv) {
                 "not allow it for this row");
   } else {
     records(cursor, trans);
+    dictionary(argv[1]);
     sql(trans);
     drivers(trans);
     starts(trans);
