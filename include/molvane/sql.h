@@ -7,7 +7,12 @@
  * A failing call returns -1 (or null) and leaves its error number in
  * zdb_errno and on the handle (sql_get_error); its text ("SQLState <state>:
  * <message> (<number>)") is the message of the call (get_zdb_msg) and goes
- * to the error callback (callback 1) when one is installed. Each call starts
+ * to the error callback (callback 1) when one is installed. The end of the
+ * rows (110, 111) is no error: callback 1 is not called, and the text, in
+ * the record API's words, names the statement ("No record found: the SELECT
+ * gave no row (SELECT ...)"). A handle that is not live fails with 314, its
+ * text naming the handle as "%p" prints it and why it was refused (null,
+ * closed by sql_close, not open). Each call starts
  * with an empty message, as the calls of <molvane/zdb.h> do; sql_get_error,
  * sql_row_count, sql_action_type, sql_query_with_rpoint, sql_action and
  * sql_init_func leave it as it is. */
@@ -102,8 +107,12 @@ typedef int (*sql_get_extvar_func)(char *var, SqlVal *value, unsigned char *type
 /* 7: a fetched column (field bytes, type code, length, {depth, 0, 0}), or
  * for a select-star table its record pointer, type 0, the lock kind (0 not
  * for update, 1, or 2 with an inclusive RETRY clause) and null dims. The
- * host's callback stores the value through `var`; the default, when none
- * is installed, stores nothing. */
+ * field bytes are no C value: types 3, 7 and 8 come as 4 bytes, the most
+ * significant first on every machine (copied into an int32_t on x86, 1
+ * reads as 16777216), type 5 as a double's 8 bytes, least significant
+ * first, and a string blank-padded without a NUL (docs/first-table.md
+ * decodes them). The host's callback stores the value through `var`; the
+ * default, when none is installed, stores nothing. */
 typedef void (*sql_put_extvar_func)(char *var, unsigned char *data, unsigned char type,
                                     int length, int *dims);
 /* 8: a table name (kind 2) or "table.column" (kind 3) the statement uses. */

@@ -3,7 +3,9 @@
 # page's sh blocks run in page order, and a block whose preceding line names
 # a file ("`root/dict/dmy.pd`:") is written to that file when it comes. What
 # the last sh block prints must be the block after "It prints:", with
-# nothing on standard error and neither error nor warning in the log.
+# nothing on standard error and neither error nor warning in the log. The
+# page's SELECT must deliver an INTEGER item, so that its callback 7 is
+# proven to decode the big-endian field bytes.
 # The page's driver path is replaced by DRIVER. With PROGRAM, the page's
 # build line (the one that starts with "cc ") takes PROGRAM instead: the
 # page's C block built beside the library under test (tests/CMakeLists.txt).
@@ -46,6 +48,11 @@ done
 grep -q '/where/molvane/is/bin/molvane-driver' "$work"/steps/*.sh ||
   { echo "$page no longer names the driver /where/molvane/is/bin/molvane-driver" >&2; exit 1; }
 grep -q '^cc ' "$work"/steps/*.sh || { echo "$page has no build line starting with \"cc \"" >&2; exit 1; }
+# The SELECT delivers an INTEGER item (the id) through callback 7, whose
+# field bytes the page's callback must put together, and prints it.
+c_step=$(grep -lx first_table.c "$work"/steps/*.path)
+grep -q 'sql_sel_bind(stmt, "mybok010.id"' "${c_step%.path}.file" ||
+  { echo "$page no longer delivers the INTEGER item mybok010.id through callback 7" >&2; exit 1; }
 
 out="" err=""
 cd "$work"
