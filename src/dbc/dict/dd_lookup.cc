@@ -107,22 +107,31 @@ void dd_name_missing_table(const char *name) {
     return;
   }
   std::string folder = dd_dump_folder();
+  const char *where = folder.empty() ? "any folder: neither ZUV nor F_ZRDD is set" : folder.c_str();
+  if ((State().state & DD_MODE_NEW) != 0) {
+    set_zdb_msg_logged(nullptr, 0,
+                       "Table %s not found in data dictionary (no dump d%s.new in %s; the dictionary "
+                       "mode (init_dd_mode 3) reads the .new dumps)",
+                       name, name, where);
+    return;
+  }
   set_zdb_msg_logged(nullptr, 0, "Table %s not found in data dictionary (no dump d%s in %s)", name,
-                     name, folder.empty() ? "any folder: neither ZUV nor F_ZRDD is set" : folder.c_str());
+                     name, where);
 }
 
 namespace {
 
 // The table of an exported lookup, or null with zdb_errno and the message
-// of the call: 513 naming the table (and the folder looked in), 512 with
-// the loader's words for a dump that does not load. Throws std::bad_alloc.
+// of the call: 513 naming the table (and the folder looked in) for a table
+// the dictionary lacks, else the loader's number (512 with its words for a
+// dump that does not load, 501). Throws std::bad_alloc.
 DD_TABLE *TableOrMessage(const char *name) {
   const int before = zdb_errno;
   zdb_errno = 0;
   DD_TABLE *table = dd_table_or_throw(name);
   if (table != nullptr) {
     zdb_errno = before;
-  } else if (zdb_errno != DD_ERR_CORRUPT) {
+  } else if (zdb_errno == 0 || zdb_errno == DD_ERR_NO_DD) {
     dd_name_missing_table(name);
   }
   return table;

@@ -49,6 +49,10 @@ TEST(DdMode, NewModeWithoutNewDumpFindsNothing) {
   zdb_errno = 0;
   EXPECT_EQ(ddtable("exemp010"), nullptr);
   EXPECT_EQ(zdb_errno, 513);
+  // The current dump is there: the message names the one looked for.
+  EXPECT_EQ(get_zdb_msg(), "Table exemp010 not found in data dictionary (no dump dexemp010.new in " +
+                               molvane::test::FixturePath("zuv/dict") +
+                               "; the dictionary mode (init_dd_mode 3) reads the .new dumps)");
   init_dd_mode(1);
   EXPECT_NE(ddtable("exemp010"), nullptr);
 }
