@@ -119,6 +119,7 @@ bool QPCCheckHandle(QPCStatement const *handle, char const *call) {
     }
     QPCReportError(0, text);
   } catch (std::bad_alloc const &) {
+    zdb_errno = SQL_ERR_INVALID_HANDLE;  // not the new-handler's 501
   }
   return false;
 }
@@ -152,7 +153,9 @@ void QPCEndOfRows(QPCStatement *handle, int number) {
     handle->errorText = text + " (" + shown + ")";
     handle->hasErrorText = true;
   } catch (std::bad_alloc const &) {
-    handle->errorText.clear();
+    // The end stays the end without its text; the new-handler's 501 is
+    // no failure of the fetch.
+    QPCSetError(handle, number);
     return;
   }
   if (zdb_msg_in_host_call()) QPCSetCallMessage(handle->errorText);
