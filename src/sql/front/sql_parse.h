@@ -13,7 +13,9 @@ class SQLVTreeData;
 // its own alive. Not reentrant: one parse at a time.
 SQLVTNode *SQLParse(const char *text, int parseMode, SQLVTreeData *treeData);
 
-// The parser's error routine; message is not used. Throws 42I00 "Unexpected
-// token '<token>'" when a token is at hand, else 42I46 "Unexpected end of
-// statement", at the scanner's line.
+// The parser's error routine (sql_syntax_error.cc); message is not used.
+// Throws 42I00 "Unexpected token '<token>'" when a token is at hand, else
+// 42I46 "Unexpected end of statement", at the scanner's line; the text goes
+// on with what to write instead for a statement left to the record API, a
+// SET value that computes, LIMIT and a FOR UPDATE after the query.
 [[noreturn]] void sql_yyerror(const char *message);
