@@ -76,10 +76,10 @@ QPCStatement *QPCCreateHandle() {
 void QPCDestroyHandle(QPCStatement *handle) {
   if (g_checked == handle) g_checked = nullptr;
   Registry()->erase(handle);
-  handle->magic = QPCStatement::kDead;
-  delete handle;
   g_closed[g_nextClosed] = handle;
   g_nextClosed = (g_nextClosed + 1) % g_closed.size();
+  handle->magic = QPCStatement::kDead;
+  delete handle;
 }
 
 // The text of a failing call's error is its message too, so that a host
