@@ -49,10 +49,10 @@ class SQLParseState {
   // says what a SET value may be.
   int tokens = 0;
   std::string setColumn;
-  // The code of the token read last, and the text of the token before it
-  // when that was an identifier (else empty): a syntax error names the
-  // dialect's own forms for the words of other dialects (LIMIT, FOR UPDATE
-  // at the end), also where such a word was taken for an alias.
+  // The code of the token read last and the texts of the last two tokens
+  // (each empty unless the token was an identifier): a syntax error names
+  // the dialect's own forms for the words of other dialects (LIMIT, FOR
+  // UPDATE at the end), also where such a word was taken for an alias.
   int token = 0;
   std::string word;        // the last token's text when it was an identifier
   std::string wordBefore;  // the same of the token before it

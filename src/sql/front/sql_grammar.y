@@ -1463,7 +1463,7 @@ int sql_yylex(SQL_YYSTYPE *value, int *line) {
   } else {
     s.word.clear();
   }
-  if (token == sqltoken::kComma || token == sqltoken::kWhere) P().setColumn.clear();
+  if (token == sqltoken::kComma || token == sqltoken::kWhere) s.setColumn.clear();
   switch (token) {
     case sqltoken::kSelect:
     case sqltoken::kCase:
