@@ -213,8 +213,10 @@ TEST_P(AttachRefusal, DriverIsDetachedAndTheErrorKept) {
   EXPECT_EQ(zdb_errno, r.error);
   EXPECT_EQ(zdb_get_nr_drivers(), 0);
   EXPECT_EQ(cursor->heads, nullptr);
-  // A driver that could not be attached is no lost driver.
+  // A driver that could not be attached is no lost driver, nor are its
+  // streams out of step: the refusal is the one word of it.
   EXPECT_EQ(g_deaths, 0);
+  EXPECT_FALSE(log.Contains("Request", "out of step")) << log.Dump();
   if (r.keyword != nullptr) {
     EXPECT_TRUE(log.Contains(r.keyword, r.text)) << log.Dump();
   }
