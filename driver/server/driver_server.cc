@@ -73,7 +73,7 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 
-void OnStop(int) { g_stop = 1; }
+void OnStop(int signal) { g_stop = signal; }
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kTick = std::chrono::milliseconds(200);  // the periodic upkeep at most this often
@@ -1059,10 +1059,27 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       next_tick = after + kTick;
     }
   }
-  // Every worker stops what it runs and rolls back what is open.
-  for (auto &c : channels) Drop(server, *c);
+  // Every worker stops what it runs and rolls back what is open; then each
+  // served host is told why its connection ends, behind the replies
+  // queued for it (the "ended: " line its library shows).
+  for (auto &c : channels) {
+    std::lock_guard<std::mutex> lock(c->mu);
+    c->cancel = true;
+    c->cv.notify_one();
+  }
+  monitor.WakeAll();
   for (auto &c : channels)
     if (c->worker.joinable()) c->worker.join();
+  const std::string reason = status != 0 ? "its poll failed, and it stopped"
+                             : g_stop == SIGINT ? "it was stopped (SIGINT)"
+                                                : "it was stopped (SIGTERM)";
+  for (auto &c : channels) {
+    std::lock_guard<std::mutex> lock(c->mu);
+    if (c->fd < 0) continue;
+    if (!c->gate.awaiting()) SayEnded(server, *c, reason);
+    close(c->fd);
+    c->fd = -1;
+  }
   channels.clear();
   close(wake_fd);
   close(lfd);

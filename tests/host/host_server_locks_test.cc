@@ -288,6 +288,36 @@ TEST_P(HostServer, AHostOnTwoConnectionsIsOneHostToTheWaits) {
   EXPECT_EQ(x->Do("commit"), "committed");
 }
 
+// A server stopped by SIGTERM tells its hosts why their connections end:
+// one that holds a row, and one that waits for it, each log the server's
+// reason before the loss of the driver.
+TEST_P(HostServer, StoppedServerTellsItsHostsWhy) {
+  const std::string logs = root_.path() + "/log";
+  setenv("ZUV_LOG", logs.c_str(), 1);
+  Restart({"--lock-wait-ms=8000"});
+  auto a = Host();
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  setenv("ZUV_LOG", (logs + "/b").c_str(), 1);
+  auto b = Host();
+  ASSERT_TRUE(b->Send("lockread exdep010 1 code=SALES"));
+  usleep(300000);
+  EXPECT_EQ(server_->Stop(SIGTERM), 0);
+  for (Process *host : {a.get(), b.get()}) {
+    // A host whose next request finds the connection ended logs why and
+    // ends, as the library's default does.
+    for (int i = 0; i < 3 && host->Send("read exdep010 1 code=SALES") && !host->Line().empty(); ++i) {
+    }
+    EXPECT_EQ(host->Stop(SIGKILL), 1);
+  }
+  const std::string why = "driver msqlite: the driver server on " + (GetParam() ? listen_ : "'" + listen_ + "'") +
+                          " ended the connection: it was stopped (SIGTERM)\n";
+  for (const std::string &log : {logs + "/molvane-host.log", logs + "/b/molvane-host.log"}) {
+    const std::string logged = root_.ReadFile(log.substr(root_.path().size() + 1));
+    EXPECT_NE(logged.find(why), std::string::npos) << log << ":\n" << logged;
+    EXPECT_LT(logged.find(why), logged.find("Detected server disconnection")) << logged;
+  }
+}
+
 // Hosts that each hold a row and ask for the next one's: the wait that
 // would close the circle is refused at once, whichever host and wait
 // (a locked read, or a write for the write transaction) closes it, while
