@@ -148,9 +148,9 @@ class Process {
   // Signals the process (0: none) and gives its exit status.
   // A process that was reaped is never signalled again: its pid may be
   // another's by then. A server under the sanitizers that held much
-  // memory takes seconds to end (its leak check reads all of it), many
-  // times that beside a load of five processes a processor: it is given a
-  // minute.
+  // memory takes seconds to end, and beside a load of five processes a
+  // processor twelve (StatementsLongerThanTheServersLimitsAnswerExactly):
+  // it is given a minute.
   int Stop(int signal) {
     if (Ended()) return ended_status_;
     if (signal != 0) kill(pid_, signal);
