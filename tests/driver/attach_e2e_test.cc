@@ -125,6 +125,14 @@ TEST_F(AttachEndToEnd, AServerThatWasStoppedSaysSoInTheMessage) {
     _exit(127);
   }
   ASSERT_GT(server, 0);
+  // A test that fails before the stop leaves no server behind.
+  struct Reaper {
+    pid_t pid;
+    bool reaped = false;
+    ~Reaper() {
+      if (!reaped && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
+  } reaper{server};
   for (int i = 0; i < 3000 && !std::filesystem::exists(socket); ++i) usleep(10000);
   ZDB_CURSOR *cursor = Open("exdep010");
   ZDB_INTERNAL_CURSOR *ic = Chain(cursor, 950);
@@ -132,6 +140,7 @@ TEST_F(AttachEndToEnd, AServerThatWasStoppedSaysSoInTheMessage) {
   ASSERT_EQ(kill(server, SIGTERM), 0);
   int status = -1;
   ASSERT_EQ(waitpid(server, &status, 0), server);
+  reaper.reaped = true;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_NE(zdb_exec_table(cursor, create_table, nullptr, 950), 0);
   const std::string why = "the driver server on '" + socket + "' ended the connection: it was stopped (SIGTERM)";
