@@ -1004,9 +1004,12 @@ bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int 
       } else {
         char secs[32];
         std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
-        text += monitor_ == nullptr           ? std::string("at once")
-                : options_.lock_wait_ms <= 0 ? std::string("at once (the driver server's --lock-wait-ms is 0)")
-                                             : "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
+        if (monitor_ == nullptr)
+          text += "at once";
+        else if (options_.lock_wait_ms <= 0)
+          text += "at once (the driver server's --lock-wait-ms is 0)";
+        else
+          text += "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
         if (now_held != 0) text += ": " + SessionText(now_held) + " holds it";
         text += "; try again once that transaction has ended";
         refusal_ = text;
