@@ -96,6 +96,12 @@ class HostWatch {
   bool gone_ = false;
 };
 
+// What a user who ran the driver by hand without what it needs is shown.
+const char kSynopsis[] =
+    "usage: molvane-driver [OPTION...] [DATABASE]\n"
+    "       molvane-driver --listen=PATH|tcp:PORT DATABASE [OPTION...]\n"
+    "       molvane-driver --check DATABASE\n";
+
 const char kUsage[] =
     "usage: molvane-driver [OPTION...] [DATABASE]\n"
     "       molvane-driver --listen=PATH|tcp:PORT DATABASE [OPTION...]\n"
@@ -176,6 +182,21 @@ int main(int argc, char **argv) {
   }
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.size() == 2 && args[0] == "--check") return molvane::driver::CheckDatabase(args[1], stdout, stderr);
+  // A child driver's host gave it a descriptor for why it refuses to start,
+  // which the host puts in its message: the host's standard error is the
+  // program's own. Run by hand, the refusal goes to standard error with
+  // the synopsis.
+  const int reason_fd = TakeReasonDescriptor();
+  // A host may start its driver without arguments (its database then comes
+  // with the driver specification); run by hand without any, the driver
+  // would wait for requests on the terminal.
+  if (args.empty() && reason_fd < 0) {
+    std::fputs("molvane-driver: no arguments: a host starts this driver as its child (lib/ipc_info), or it "
+               "serves hosts with --listen (molvane-driver --help describes the options)\n",
+               stderr);
+    std::fputs(kSynopsis, stderr);
+    return 2;
+  }
   log_set_progname("molvane-driver", nullptr);
   // Every option is parsed once, here: a misspelt one would otherwise turn
   // a server into a child driver waiting on standard input, so every option
@@ -196,15 +217,14 @@ int main(int argc, char **argv) {
   al_disable_log_mesg();  // the refusal below says it, not an "ignored" warning
   const molvane::driver::DriverOptions options = molvane::driver::DriverOptions::FromArgs(args);
   al_enable_log_mesg();
-  // A child driver's host gave it a descriptor for why it refuses to start,
-  // which the host puts in its message: the host's standard error is the
-  // program's own. Run by hand, the line goes to standard error.
-  const int reason_fd = TakeReasonDescriptor();
   if (!options.refused.empty()) {
     const std::string line = "molvane-driver: unknown or malformed option '" + options.refused[0] +
                              "' (molvane-driver --help lists the options)\n";
     const auto *bytes = reinterpret_cast<const unsigned char *>(line.data());
-    if (reason_fd < 0 || !WriteAll(reason_fd, bytes, line.size())) std::fputs(line.c_str(), stderr);
+    if (reason_fd < 0 || !WriteAll(reason_fd, bytes, line.size())) {
+      std::fputs(line.c_str(), stderr);
+      if (reason_fd < 0) std::fputs(kSynopsis, stderr);
+    }
     return 2;
   }
   if (reason_fd >= 0) close(reason_fd);

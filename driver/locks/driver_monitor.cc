@@ -260,9 +260,4 @@ void RowWaiters::LocksReleased(const std::vector<std::uint32_t> &sessions) {
     if (auto line = rows_.find(row); line != rows_.end()) LookAt(row, line->second);
 }
 
-std::size_t RowWaiters::rows_waited() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return rows_.size();
-}
-
 }  // namespace molvane::driver

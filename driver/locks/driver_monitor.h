@@ -208,8 +208,6 @@ class RowWaiters : protected virtual MonitorHandOff {
   // The sessions released locks: the first waiter of each row they held is
   // woken when its row is free.
   void LocksReleased(const std::vector<std::uint32_t> &sessions);
-  // How many rows are waited for.
-  std::size_t rows_waited() const;
 
  protected:
   // Every row waiter looks again.
@@ -234,6 +232,8 @@ class RowWaiters : protected virtual MonitorHandOff {
   void LookAt(const std::string &row, RowLine &line);
   // Files the line of `row` under `holder` (kNone: under none).
   void File(const std::string &row, RowLine &line, std::uint64_t holder);
+
+  friend struct RowWaitersPeer;  // the tests' look at the lines kept
 
   std::uint64_t next_ticket_ = 1;
   std::unordered_map<std::uint64_t, Waiting> waiting_;  // the requests waiting for a row, by ticket

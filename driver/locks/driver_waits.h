@@ -36,8 +36,6 @@ class WaitsFor {
   // that waits for its host; empty when it closes none. A blocker of its
   // own host is a circle of its own.
   std::vector<std::uint32_t> Circle(std::uint32_t session, const std::vector<std::uint32_t> &blockers) const;
-  // How many waits are under way.
-  std::size_t size() const { return waits_.size(); }
 
  private:
   struct Wait {

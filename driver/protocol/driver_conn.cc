@@ -104,14 +104,11 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    }
                    GiveBackStatementRows(id);
                    if (s->busy())
-                     throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED,
-                                        SQLString(("Record is locked: the SQL statement's wait for the write "
-                                                   "transaction was refused: " +
-                                                   (lock_refusal_.empty()
-                                                        ? std::string("another session's write transaction held "
-                                                                      "the database")
-                                                        : lock_refusal_))
-                                                      .c_str()));
+                     throw SQLException(
+                       SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED,
+                       SQLString(("Record is locked: the SQL statement's wait for the write transaction was " +
+                                  std::string(lock_refusal_.empty() ? "refused: " : "") + WriteRefusal())
+                                     .c_str()));
                    return false;
                  },
                  [this](std::uint32_t id, const std::string &table, int physical, const SQLException *failure) {
@@ -335,7 +332,11 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
   // A session that holds the write transaction never queues for it, nor
   // does one that takes no more work.
   bool begun;
-  if (monitor_ == nullptr || session->active() || Refused(session)) {
+  write_holder_ = 0;
+  lock_refusal_.clear();
+  if (monitor_ == nullptr && !session->active() && !Refused(session) && OwnWriteHolds(session)) {
+    begun = false;
+  } else if (monitor_ == nullptr || session->active() || Refused(session)) {
     begun = session->Begin();
   } else {
     bool tried = false;
@@ -357,6 +358,22 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
   // The client asks why (EXE_SYSTEM 9) when the driver ended the transaction.
   if (!begun) Refused(session);
   return begun;
+}
+
+bool DriverConnection::OwnWriteHolds(DriverSession *session) {
+  const std::uint32_t writer = store_.Writer(session->id());
+  if (writer == 0 || sessions_.count(writer) == 0 || !ClosesCircle(session->id(), writer, "the write transaction"))
+    return false;
+  write_holder_ = writer;
+  session->WaitRanOut();
+  return true;
+}
+
+std::string DriverConnection::WriteRefusal() const {
+  if (!lock_refusal_.empty()) return "refused at once: " + lock_refusal_;
+  std::string text = "another session's write transaction held the database";
+  if (write_holder_ != 0) text += ": " + SessionText(write_holder_) + " holds it";
+  return text;
 }
 
 bool DriverConnection::MakeUnmade(DriverSession *session, bool wait) {
@@ -423,6 +440,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     }
     const auto now = std::chrono::steady_clock::now();
     if (!bound.Goes(monitor_->turns(), now)) {
+      write_holder_ = writer() != 0 ? writer() : checked;
       DriverLog(__FILE__, __LINE__, 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
                session->id(), static_cast<long long>((now - bound.start()) / std::chrono::milliseconds(1)),
                monitor_->Position(ticket));
@@ -848,9 +866,11 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
 }
 
 std::string DriverConnection::SessionText(std::uint32_t session) const {
+  // The name is the peer's: escaped as the log writes it, so that another
+  // host's bytes reach no message text raw.
   std::string text = "session " + std::to_string(session);
   if (const DriverSession *s = store_.Find(session); s != nullptr && !s->name().empty())
-    text += " (\"" + s->name() + "\")";
+    text += " (\"" + LogEscaped(s->name()) + "\")";
   const std::uint64_t party = shared_.PartyOf(session);
   if (sessions_.count(session) != 0) return text + " of this host";
   if (party == party_) return text + " of this host on another of its connections";
@@ -973,12 +993,23 @@ bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int 
       const std::uint32_t now_held = data_.HolderOf(id, row, &store_);
       if (!lock_refusal_.empty()) {
         text += "at once: " + lock_refusal_;
+      } else if (now_held != 0 && sessions_.count(now_held) != 0) {
+        // Another transaction of the program (a child or in-process
+        // driver serves no other): nothing could end it while this one
+        // waited.
+        text += "at once: " + SessionText(now_held) +
+                " holds it: a program's transactions do not wait for each other; commit or abort that "
+                "transaction first";
+        refusal_ = text;
       } else {
         char secs[32];
         std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
-        text += monitor_ == nullptr || options_.lock_wait_ms <= 0
-                    ? std::string("at once (the driver's --lock-wait-ms is 0)")
-                    : "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
+        if (monitor_ == nullptr)
+          text += "at once";
+        else if (options_.lock_wait_ms <= 0)
+          text += "at once (the driver server's --lock-wait-ms is 0)";
+        else
+          text += "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
         if (now_held != 0) text += ": " + SessionText(now_held) + " holds it";
         text += "; try again once that transaction has ended";
         refusal_ = text;
@@ -1020,8 +1051,7 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   if (session != nullptr && applies && !BeginWrite(session)) {
     // Another session's write transaction, or this one ended by the driver
     // (510 with its reason), or a storage error.
-    std::string text = lock_refusal_.empty() ? "another session's write transaction held the database"
-                                             : "refused at once: " + lock_refusal_;
+    std::string text = WriteRefusal();
     std::uint32_t error = ZE_LOCKED;
     if (!session->busy()) {
       error = session->Failure(ZE_LOCKED);

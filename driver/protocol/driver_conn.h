@@ -192,6 +192,17 @@ class DriverConnection {
   // anything. False (the request answers 107) when another session's write
   // transaction held the file for the whole wait.
   bool BeginWrite(DriverSession *session);
+  // A child or in-process driver serves one program: a write transaction
+  // of another of its sessions cannot end while this one waits, so the
+  // write is refused at once (true), with the reason in lock_refusal_.
+  bool OwnWriteHolds(DriverSession *session);
+  // The session whose write transaction held the database when the last
+  // wait for it was refused (0: none known).
+  std::uint32_t write_holder_ = 0;
+  // Why the last BeginWrite was refused for another session's write
+  // transaction: "refused at once: " and the circle or the program's own
+  // transaction, else the holder when one is known.
+  std::string WriteRefusal() const;
   // In a server: parks the request in the monitor's write queue until it
   // is first and `attempt` (which begins a write) succeeds or fails with
   // `busy` false (another reason than another session's write

@@ -35,6 +35,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -73,7 +74,7 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 
-void OnStop(int) { g_stop = 1; }
+void OnStop(int signal) { g_stop = signal; }
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kTick = std::chrono::milliseconds(200);  // the periodic upkeep at most this often
@@ -106,6 +107,10 @@ constexpr auto kTokenTime = std::chrono::seconds(2);
 // How long the loop leaves the listening socket alone when no descriptor
 // is left to accept with.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// Descriptors kept free for the work of the connections served (their
+// sessions' SQLite files, spill files, the log): a new connection that
+// would leave fewer below the process's limit is refused.
+constexpr int kFdHeadroom = 16;
 
 // Where the server listens.
 struct Endpoint {
@@ -730,6 +735,10 @@ class Acceptor {
       int fd = accept4(lfd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0 && (errno == EMFILE || errno == ENFILE)) return Refuse();
       if (fd < 0) return true;
+      if (!LeavesHeadroom(fd)) {
+        RefuseCrowded(fd);
+        continue;
+      }
       out_of_fds_ = false;
       auto ch = std::make_unique<Channel>();
       ch->fd = fd;
@@ -851,6 +860,32 @@ class Acceptor {
     }
     Drop(server_, ch);
   }
+  // Whether the descriptor just accepted leaves kFdHeadroom of them below
+  // the process's limit. Descriptors are handed out lowest first, so every
+  // one below it is in use: one among the last kFdHeadroom leaves fewer.
+  // (Descriptors freed below it since leave room this does not see; the
+  // limit itself is then met, below.)
+  static bool LeavesHeadroom(int fd) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+    return static_cast<rlim_t>(fd) + kFdHeadroom < limit.rlim_cur;
+  }
+  // A connection that would leave too few descriptors for the work of
+  // those served is told so and closed. Logged once until a connection is
+  // served again.
+  void RefuseCrowded(int fd) {
+    if (!out_of_fds_)
+      server_.Log(0, "connections refused: fewer than " + std::to_string(kFdHeadroom) +
+                         " descriptors would be left below the limit of open files for the work of those served");
+    out_of_fds_ = true;
+    SayNoDescriptor(fd);
+  }
+  void SayNoDescriptor(int fd) {
+    const std::string line = "refused: " + Named() + " has no descriptor left for the connection\n";
+    (void)!send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    DrainInput(fd);
+    close(fd);
+  }
   // No descriptor is left: the spare one takes the waiting connection and
   // closes it, so that its client sees the end at once and the listening
   // socket stops being ready. False when even that failed.
@@ -861,12 +896,7 @@ class Acceptor {
     if (spare_ < 0) return false;
     close(spare_);
     int fd = accept4(lfd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) {
-      const std::string line = "refused: " + Named() + " has no descriptor left for the connection\n";
-      (void)!send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      DrainInput(fd);
-      close(fd);
-    }
+    if (fd >= 0) SayNoDescriptor(fd);
     spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
     return fd >= 0 && spare_ >= 0;
   }
@@ -1059,10 +1089,27 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
       next_tick = after + kTick;
     }
   }
-  // Every worker stops what it runs and rolls back what is open.
-  for (auto &c : channels) Drop(server, *c);
+  // Every worker stops what it runs and rolls back what is open; then each
+  // served host is told why its connection ends, behind the replies
+  // queued for it (the "ended: " line its library shows).
+  for (auto &c : channels) {
+    std::lock_guard<std::mutex> lock(c->mu);
+    c->cancel = true;
+    c->cv.notify_one();
+  }
+  monitor.WakeAll();
   for (auto &c : channels)
     if (c->worker.joinable()) c->worker.join();
+  const std::string reason = status != 0 ? "its poll failed, and it stopped"
+                             : g_stop == SIGINT ? "it was stopped (SIGINT)"
+                                                : "it was stopped (SIGTERM)";
+  for (auto &c : channels) {
+    std::lock_guard<std::mutex> lock(c->mu);
+    if (c->fd < 0) continue;
+    if (!c->gate.awaiting()) SayEnded(server, *c, reason);
+    close(c->fd);
+    c->fd = -1;
+  }
   channels.clear();
   close(wake_fd);
   close(lfd);

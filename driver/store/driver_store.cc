@@ -424,7 +424,7 @@ std::vector<std::uint32_t> DriverStore::OnIdleTick(std::chrono::steady_clock::ti
     const bool writes = s->active();
     if (!writes && !(holds_locks && holds_locks(id))) continue;
     std::string reason = "the driver server rolled back the transaction of session " + std::to_string(id) +
-                         " (" + s->name() + "): " +
+                         " (" + LogEscaped(s->name()) + "): " +
                          (client.unread ? "its last answer unread" : "no request") + " for more than " +
                          std::to_string(limit.count()) + " s while it held " +
                          (writes ? "the database" : "row or table locks");

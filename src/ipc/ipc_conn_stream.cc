@@ -65,9 +65,14 @@ long TakeEndedLine(IPC_CONNECT &c, const char *buf, long got) {
   const std::string_view data(buf, static_cast<std::size_t>(got));
   const std::size_t at = EndedLineAt(data);
   if (at == std::string_view::npos) return got;
+  // The end of the data, or the connection reset: a request the host sent
+  // meanwhile reached a server that had ended the connection, which closed
+  // it with that request unread.
   pollfd p{c.fd, POLLIN, 0};
   char next;
-  if (poll(&p, 1, kEndedWaitMs) != 1 || recv(c.fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) != 0) return got;
+  if (poll(&p, 1, kEndedWaitMs) != 1) return got;
+  const ssize_t more = recv(c.fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (more != 0 && !(more < 0 && errno == ECONNRESET)) return got;
   NoteEnded(c, data.substr(at, data.size() - at - 1));
   return static_cast<long>(at);
 }

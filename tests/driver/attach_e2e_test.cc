@@ -3,7 +3,10 @@
 // the drivers named in the fixture's lib/ipc_info refuse or accept the
 // client as their options say.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -14,6 +17,7 @@
 
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
+#include <molvane/zdb_action.h>
 #include <molvane/zdb_cursor.h>
 
 #include "dbc/dict/dd.h"
@@ -101,6 +105,46 @@ TEST_F(AttachEndToEnd, FailedSessionFallsBackToTheNextAlternative) {
     EXPECT_EQ(zdb_get_nr_drivers(), ++drivers);
   }
   EXPECT_EQ(g_deaths, 0);
+}
+
+// A driver server stopped by SIGTERM says why it ended the connection:
+// the host's next request fails with the lost driver's error, and its
+// message, and the disconnection handler's stream, give the server's
+// reason.
+TEST_F(AttachEndToEnd, AServerThatWasStoppedSaysSoInTheMessage) {
+  std::filesystem::create_directories(root_.path() + "/run");
+  const std::string socket = root_.path() + "/run/drivers.sock";
+  const std::string driver = std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver";
+  const std::string listen = "--listen=" + socket, database = root_.path() + "/data/served.db";
+  const pid_t server = fork();
+  if (server == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    execl(driver.c_str(), driver.c_str(), listen.c_str(), database.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(server, 0);
+  // A test that fails before the stop leaves no server behind.
+  struct Reaper {
+    pid_t pid;
+    bool reaped = false;
+    ~Reaper() {
+      if (!reaped && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
+  } reaper{server};
+  for (int i = 0; i < 3000 && !std::filesystem::exists(socket); ++i) usleep(10000);
+  ZDB_CURSOR *cursor = Open("exdep010");
+  ZDB_INTERNAL_CURSOR *ic = Chain(cursor, 950);
+  ASSERT_NE(ic, nullptr) << zdb_errno << ": " << get_zdb_msg();
+  ASSERT_EQ(kill(server, SIGTERM), 0);
+  int status = -1;
+  ASSERT_EQ(waitpid(server, &status, 0), server);
+  reaper.reaped = true;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(zdb_exec_table(cursor, create_table, nullptr, 950), 0);
+  const std::string why = "the driver server on '" + socket + "' ended the connection: it was stopped (SIGTERM)";
+  EXPECT_NE(std::string(get_zdb_msg()).find(why), std::string::npos) << get_zdb_msg();
 }
 
 TEST_F(AttachEndToEnd, TwoTablesOfOneGroupShareOneSession) {
@@ -213,8 +257,10 @@ TEST_P(AttachRefusal, DriverIsDetachedAndTheErrorKept) {
   EXPECT_EQ(zdb_errno, r.error);
   EXPECT_EQ(zdb_get_nr_drivers(), 0);
   EXPECT_EQ(cursor->heads, nullptr);
-  // A driver that could not be attached is no lost driver.
+  // A driver that could not be attached is no lost driver, nor are its
+  // streams out of step: the refusal is the one word of it.
   EXPECT_EQ(g_deaths, 0);
+  EXPECT_FALSE(log.Contains("Request", "out of step")) << log.Dump();
   if (r.keyword != nullptr) {
     EXPECT_TRUE(log.Contains(r.keyword, r.text)) << log.Dump();
   }

@@ -119,6 +119,35 @@ TEST_F(HostRecords, BadArgumentsAreRefused) {
   EXPECT_NE(status, 0);
 }
 
+// A child driver serves one program: what another of its transactions
+// holds (a row, the write transaction) cannot be freed while the program
+// waits, so a record write and an SQL UPDATE are refused at once, and the
+// text names that transaction as the cause.
+TEST_F(HostRecords, TheProgramsOwnOtherTransactionIsNamedAndRefusesAtOnce) {
+  int status = 0;
+  const std::string out = RunText(
+      "logon demo\nstart t\ntable create exdep010 1\ninsert exdep010 1 code=SALES\ninsert exdep010 1 code=HR\n"
+      "commit\nlockread exdep010 1 code=SALES\nstart u\n"
+      "! sql run 1 UPDATE exdep010 SET budget = 7 WHERE code = 'SALES'\nabort\n"
+      "start v\nupdate exdep010 1 code=HR budget=2\nflush\nstart w\n"
+      "! sql run 1 UPDATE exdep010 SET budget = 7 WHERE code = 'NONE'\n"
+      "insert exdep010 1 code=FIN\n! flush\n",
+      &status);
+  const std::string at_once = ": a program's transactions do not wait for each other";
+  for (const std::string &refusal :
+       {"error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's row of exdep010001, key "
+        "code = SALES, was refused at once: session 1 (\"t\") of this host holds it" + at_once +
+            "; commit or abort that transaction first (error 107)\n",
+        "error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's wait for the write "
+        "transaction was refused at once: session 3 (\"v\") of this host holds the write transaction" + at_once +
+            " (error 107)\n",
+        "error 520 (buffered update failed): the update of exdep010001 failed with error 107 (record locked): "
+        "refused at once: session 3 (\"v\") of this host holds the write transaction" + at_once + "\n"})
+    EXPECT_NE(out.find(refusal), std::string::npos) << out;
+  EXPECT_EQ(out.find("--lock-wait-ms"), std::string::npos) << out;
+  EXPECT_EQ(status, 0) << out;
+}
+
 // A value that does not convert exactly to its column is refused with the
 // column, the value and the reason, and nothing reaches the table.
 TEST_F(HostRecords, ValuesThatDoNotFitTheirColumnAreRefusedAndNothingIsStored) {

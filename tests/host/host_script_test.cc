@@ -107,12 +107,21 @@ TEST(HostScript, HelpAndAMissingScriptSayWhatToDo) {
   for (const char *option : {"--die-at-request", "--cut-reply"})
     EXPECT_EQ(driver_help.find(option), std::string::npos) << option;
   EXPECT_NE(run("/driver/molvane-driver --version").find("molvane-driver (molvane "), std::string::npos);
-  // A misspelt option stops the driver with one line naming it instead of
-  // leaving a child driver waiting on standard input.
+  // A misspelt option stops the driver with one line naming it and the
+  // synopsis instead of leaving a child driver waiting on standard input;
+  // so does a driver run by hand without arguments, whatever its input.
+  const std::string synopsis =
+      "usage: molvane-driver [OPTION...] [DATABASE]\n"
+      "       molvane-driver --listen=PATH|tcp:PORT DATABASE [OPTION...]\n"
+      "       molvane-driver --check DATABASE\n";
   std::string typo = run("/driver/molvane-driver --lisen=/nonexistent/x.sock 2>&1; echo \"status $?\"");
   EXPECT_EQ(typo,
             "molvane-driver: unknown or malformed option '--lisen=/nonexistent/x.sock' (molvane-driver --help "
-            "lists the options)\nstatus 2\n");
+            "lists the options)\n" + synopsis + "status 2\n");
+  std::string bare = run("/driver/molvane-driver < /dev/null 2>&1; echo \"status $?\"");
+  EXPECT_EQ(bare,
+            "molvane-driver: no arguments: a host starts this driver as its child (lib/ipc_info), or it serves "
+            "hosts with --listen (molvane-driver --help describes the options)\n" + synopsis + "status 2\n");
   EXPECT_NE(run("/tools/molvane-host --script /nonexistent/s.txt")
                 .find("cannot open /nonexistent/s.txt: No such file or directory"),
             std::string::npos);

@@ -147,11 +147,14 @@ class Process {
   }
   // Signals the process (0: none) and gives its exit status.
   // A process that was reaped is never signalled again: its pid may be
-  // another's by then.
+  // another's by then. A server under the sanitizers that held much
+  // memory takes seconds to end, and beside a load of five processes a
+  // processor twelve (StatementsLongerThanTheServersLimitsAnswerExactly):
+  // it is given a minute.
   int Stop(int signal) {
     if (Ended()) return ended_status_;
     if (signal != 0) kill(pid_, signal);
-    ended_status_ = Reap(pid_, 10000);
+    ended_status_ = Reap(pid_, 60000);
     ended_ = true;
     return ended_status_;
   }

@@ -35,6 +35,10 @@ const char kSales[] = "exdep010001: Refcntd=0 Refcntu=0 budget=";
 const std::string kLocked = "error 520 (buffered update failed): the update of exdep010001 failed "
                             "with error 107 (record locked): ";
 
+bool EndsWith(const std::string &text, const std::string &tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 // Milliseconds that `action` took.
 long long MsOf(const std::function<void()> &action) {
   const auto start = std::chrono::steady_clock::now();
@@ -75,8 +79,13 @@ TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   // A flushed write holds the database: the other host's write waits for
   // it, then is refused as locked, never as an illegal state.
   EXPECT_EQ(a->Do("flush"), "flushed");
+  // The refusal names the write transaction's holder as a row's refusal
+  // does.
   EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
-  EXPECT_EQ(b->Do("commit"), kLocked + "another session's write transaction held the database");
+  const std::string queued = b->Do("commit");
+  const std::string held = kLocked + "another session's write transaction held the database: session ";
+  EXPECT_EQ(queued.rfind(held, 0), 0u) << queued;
+  EXPECT_TRUE(EndsWith(queued, who + " holds it")) << queued;
   EXPECT_EQ(a->Do("commit"), "committed");
   // The commit released the lock.
   EXPECT_NE(b->Do("lockread exdep010 1 code=SALES").find("budget=2.00 "), std::string::npos);
@@ -93,6 +102,26 @@ TEST_P(HostServer, LockedReadOfOneHostRefusesTheOtherUntilItsCommit) {
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=3.00 "), std::string::npos);
   EXPECT_NE(a->Do("read exdep010 1 code=IT").find("budget=6.00 "), std::string::npos);
+  // Another host's transaction name reaches the texts escaped as the log
+  // writes it (control bytes and bytes that are no UTF-8 as \xHH), in a
+  // row's refusal and in the write transaction's alike.
+  auto named = std::make_unique<Process>(std::vector<std::string>{
+      std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(), "--script", "-"});
+  EXPECT_EQ(named->Do("logon demo"), "logged on as demo");
+  const std::string raw = "x\x1b[2J\xff";
+  EXPECT_EQ(named->Do("start " + raw), "transaction " + raw + " id 1");
+  EXPECT_EQ(named->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  EXPECT_EQ(named->Do("update exdep010 1 code=IT budget=7"), "buffered update on exdep010001");
+  EXPECT_EQ(named->Do("flush"), "flushed");
+  const std::string escaped = " (\"x\\x1b[2J\\xff\") of ";
+  const std::string row = b->Do("lockread exdep010 1 code=SALES");
+  EXPECT_NE(row.find(escaped), std::string::npos) << row;
+  EXPECT_EQ(b->Do("insert exdep010 1 code=HR"), "buffered insert on exdep010001");
+  const std::string write = b->Do("commit");
+  EXPECT_NE(write.find(escaped), std::string::npos) << write;
+  for (const std::string &text : {row, write})
+    EXPECT_EQ(text.find_first_of("\x1b\xff"), std::string::npos) << text;
+  EXPECT_EQ(named->Do("abort"), "aborted");
 }
 
 // A locked read of a row another host holds waits for the holder's commit
@@ -259,6 +288,36 @@ TEST_P(HostServer, AHostOnTwoConnectionsIsOneHostToTheWaits) {
   EXPECT_EQ(x->Do("commit"), "committed");
 }
 
+// A server stopped by SIGTERM tells its hosts why their connections end:
+// one that holds a row, and one that waits for it, each log the server's
+// reason before the loss of the driver.
+TEST_P(HostServer, StoppedServerTellsItsHostsWhy) {
+  const std::string logs = root_.path() + "/log";
+  setenv("ZUV_LOG", logs.c_str(), 1);
+  Restart({"--lock-wait-ms=8000"});
+  auto a = Host();
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  setenv("ZUV_LOG", (logs + "/b").c_str(), 1);
+  auto b = Host();
+  ASSERT_TRUE(b->Send("lockread exdep010 1 code=SALES"));
+  usleep(300000);
+  EXPECT_EQ(server_->Stop(SIGTERM), 0);
+  for (Process *host : {a.get(), b.get()}) {
+    // A host whose next request finds the connection ended logs why and
+    // ends, as the library's default does.
+    for (int i = 0; i < 3 && host->Send("read exdep010 1 code=SALES") && !host->Line().empty(); ++i) {
+    }
+    EXPECT_EQ(host->Stop(SIGKILL), 1);
+  }
+  const std::string why = "driver msqlite: the driver server on " + (GetParam() ? listen_ : "'" + listen_ + "'") +
+                          " ended the connection: it was stopped (SIGTERM)\n";
+  for (const std::string &log : {logs + "/molvane-host.log", logs + "/b/molvane-host.log"}) {
+    const std::string logged = root_.ReadFile(log.substr(root_.path().size() + 1));
+    EXPECT_NE(logged.find(why), std::string::npos) << log << ":\n" << logged;
+    EXPECT_LT(logged.find(why), logged.find("Detected server disconnection")) << logged;
+  }
+}
+
 // Hosts that each hold a row and ask for the next one's: the wait that
 // would close the circle is refused at once, whichever host and wait
 // (a locked read, or a write for the write transaction) closes it, while
@@ -291,17 +350,28 @@ TEST_P(HostServer, CircleOfWaitsIsRefusedToTheOneThatClosesIt) {
       EXPECT_FALSE(hosts[i]->HasOutput()) << i << " did not wait";
     }
     Process *last = hosts[k.hosts - 1];
+    // The server is held up while the closing request reaches it, as on a
+    // busy machine: the refusal is at once however long the request took.
+    auto slowly = [&](const std::string &request) {
+      kill(server_->pid(), SIGSTOP);
+      const bool sent = last->Send(request);
+      usleep(300000);
+      kill(server_->pid(), SIGCONT);
+      return sent ? last->Line() : std::string();
+    };
     std::string refused;
     if (k.write_closes) {
       ASSERT_EQ(last->Do(std::string("update exdep010 1 code=") + rows[k.hosts - 1] + " budget=5"),
                 "buffered update on exdep010001");
-      refused = last->Do("flush");
+      refused = slowly("flush");
       EXPECT_EQ(refused.rfind("error 520", 0), 0u) << refused;
       EXPECT_NE(refused.find("refused at once: it would have waited in a circle: session "), std::string::npos) << refused;
     } else {
-      refused = last->Do("lockread exdep010 1 code=SALES");
+      refused = slowly("lockread exdep010 1 code=SALES");
       EXPECT_EQ(refused.rfind("error 107 (record locked)", 0), 0u) << refused;
-      EXPECT_NE(refused.find(" was refused at once: "), std::string::npos) << refused;
+      EXPECT_NE(refused.find(" was refused at once: on driver server msqlite, it would have waited in a circle: "),
+                std::string::npos)
+          << refused;
     }
     for (int i = 0; i + 1 < k.hosts; ++i) EXPECT_FALSE(hosts[i]->HasOutput()) << i << " was answered";
     EXPECT_EQ(last->Do("abort"), "aborted");
@@ -325,9 +395,11 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   const std::string refused = b->Do(update);
   EXPECT_EQ(refused.rfind("error 107 (record locked): ", 0), 0u) << refused;
   EXPECT_NE(refused.find("the SQL statement's wait for the write transaction was refused: another session's write "
-                         "transaction held the database"),
+                         "transaction held the database: session "),
             std::string::npos)
       << refused;
+  const std::string holder = GetParam() ? "another host" : "process " + std::to_string(a->pid());
+  EXPECT_TRUE(EndsWith(refused, " (\"t\") of " + holder + " holds it (error 107)")) << refused;
   ASSERT_TRUE(b->Send(update));
   usleep(200000);  // b's UPDATE is most likely waiting by now
   EXPECT_EQ(a->Do("commit"), "committed");
@@ -413,7 +485,13 @@ TEST_P(HostServer, RefusedWritesAndDictionariesSayWhy) {
     ASSERT_EQ(writers.back()->Do("insert exdep010 1 code=Q" + std::to_string(i)), "buffered insert on exdep010001");
   }
   for (auto &w : writers) ASSERT_TRUE(w->Send("flush"));
-  for (auto &w : writers) EXPECT_EQ(w->Line(), kLocked + "another session's write transaction held the database");
+  const std::string holder = GetParam() ? "another host" : "process " + std::to_string(a->pid());
+  for (auto &w : writers) {
+    const std::string refused = w->Line();
+    EXPECT_EQ(refused.rfind(kLocked + "another session's write transaction held the database: session ", 0), 0u)
+        << refused;
+    EXPECT_TRUE(EndsWith(refused, " (\"t\") of " + holder + " holds it")) << refused;
+  }
   EXPECT_EQ(a->Do("commit"), "committed");
 
   int fd = Dial(listen_, root_.path() + "/main.db.secret");

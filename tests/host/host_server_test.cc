@@ -640,10 +640,14 @@ TEST_P(HostServer, UnfinishedRequestsThatEndGiveTheirBytesAndMemoryBack) {
   EXPECT_LT(rss, 100 * 1024) << "KiB after the requests ended";
 }
 
-// With its descriptors used up the server does not spin on the listening
-// socket, and a new host is refused at once instead of waiting; once
-// descriptors are free again hosts are served.
+// With its descriptors near their limit the server refuses new hosts at
+// once, without spinning on the listening socket, and keeps the
+// descriptors that the work of the hosts it serves needs: a host served
+// before opens another session. Once descriptors are free again new hosts
+// are served.
 TEST_P(HostServer, OutOfDescriptorsTheServerRefusesNewHostsWithoutSpinning) {
+  auto served = Host();
+  EXPECT_EQ(served->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   const std::string limit = "prlimit --pid " + std::to_string(server_->pid()) + " --nofile=32:32";
   ASSERT_EQ(std::system(limit.c_str()), 0);
   // Each connection asks something, so that none is ended as idle; one
@@ -671,6 +675,8 @@ TEST_P(HostServer, OutOfDescriptorsTheServerRefusesNewHostsWithoutSpinning) {
   EXPECT_EQ(late->Do("logon demo"), "logged on as demo");
   std::string refused = late->Do("read exdep010 1 code=SALES");
   EXPECT_EQ(refused.rfind("error ", 0), 0u) << "'" << refused << "': the host waits";
+  EXPECT_EQ(served->Do("start u"), "transaction u id 2");
+  EXPECT_EQ(served->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
   for (int fd : fds) close(fd);
   std::string row;
   for (int i = 0; i < 50 && row.rfind(kSales, 0) != 0; ++i) {

@@ -75,14 +75,18 @@ void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, cons
   const bool own_holds = own != nullptr && (reason.empty() ? !(shared && waited_ms >= 50)
                                                            : reason.find(" of this host") != std::string::npos &&
                                                                  reason.find("circle") == std::string::npos);
-  // Only a driver server waits, and only for another host.
+  // Only a driver server waits, and only for another host; a wait that
+  // would have closed a circle, or waited for this host itself, was refused
+  // at once however long the request took (on a busy machine, or when the
+  // circle closed while the request waited).
+  const bool circle = reason.rfind("it would have waited", 0) == 0;
+  const bool refused_at_once = circle || reason.find("do not wait for each other") != std::string::npos;
   std::string wait = "at once";
-  if (shared && !own_holds && waited_ms >= 50)
+  if (shared && !own_holds && !refused_at_once && waited_ms >= 50)
     wait = "after waiting " + std::to_string(waited_ms / 1000) + "." + std::to_string(waited_ms % 1000 / 100) +
            " s (the driver server's --lock-wait-ms)";
   std::string holder, why;
   if (!own_holds && !reason.empty()) {
-    const bool circle = reason.rfind("it would have waited", 0) == 0;
     holder = std::string("on driver server ") + driver + ", " + reason;
     set_zdb_msg_logged(nullptr, 0, "Record is locked: %s of %.8s%03d%s%s%s was refused %s: %s; %s", action,
                        table->name, icursor->company->logical, key.empty() ? "" : ", key ", key.c_str(),

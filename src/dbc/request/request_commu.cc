@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -60,9 +61,15 @@ void note_ended(const ZDB_SERVER *server) {
 // the communication error instead of taking leftovers for a reply.
 int fail_and_close(ZDB_SERVER *server, int slot) {
   note_ended(server);
-  log_mesg(__FILE__, __LINE__, "Request", 0,
-           "%s: driver streams out of step, connection to the driver closed",
-           dbc_request_name(slot));
+  // A driver whose connection ended (its replies at their end, its
+  // requests refused by a closed peer) is gone, not out of step: its
+  // disconnection handler says so, and a driver that ended at start, why.
+  const STREAM *in = server->in, *out = server->out;
+  const bool gone = (in != nullptr && (in->disconnect_reported || in->eof)) ||
+                    (out != nullptr && out->error && (out->err_no == EPIPE || out->err_no == ECONNRESET));
+  if (!gone)
+    log_mesg(__FILE__, __LINE__, "Request", 0, "%s: driver streams out of step, connection to the driver closed",
+             dbc_request_name(slot));
   zdb_note_lost_driver(server);
   zdb_close_server_streams(server);
   zdb_errno = ZE_COMMUNICATION;
