@@ -980,7 +980,7 @@ bool DriverConnection::AwaitTable(DriverSession *session, const std::string &tab
     return data_.HolderOf(id, table_key, std::string(1, '\x01')) == holder ? std::string("the table")
                                                                            : std::string("rows of the table");
   };
-  auto free = [&] { return holders().empty(); };
+  auto free = [&] { return data_.TableHolders(id, table_key, sqlite_table, &store_, 1).empty(); };
   // A child or in-process driver refuses at once (DataPlane::TableAction).
   if (monitor_ == nullptr || free()) {
     if (monitor_ != nullptr && action != lock_table) *took = data_.LockTable(id, table_key);

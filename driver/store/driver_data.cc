@@ -320,7 +320,8 @@ RowRef DataPlane::FindRow(DriverSession *session, const std::string &table, int 
 }
 
 std::vector<std::uint32_t> DataPlane::TableHolders(std::uint32_t session, const std::string &table_key,
-                                                   const std::string &sqlite_table, const DriverStore *store) const {
+                                                   const std::string &sqlite_table, const DriverStore *store,
+                                                   std::size_t most) const {
   std::vector<std::uint32_t> holders;
   auto add = [&](std::uint32_t holder) {
     if (holder == 0 || holder == session) return;
@@ -331,13 +332,15 @@ std::vector<std::uint32_t> DataPlane::TableHolders(std::uint32_t session, const 
   if (HeldByOthers(session)) {
     if (auto t = table_locks_.find(table_key); t != table_locks_.end()) add(t->second);
     const std::string prefix = table_key + '\0';
-    for (auto it = row_locks_.lower_bound(prefix);
-         it != row_locks_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+    for (auto it = row_locks_.lower_bound(prefix); holders.size() < most && it != row_locks_.end() &&
+                                                   it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it)
       add(it->second);
   }
   // Rows changed in an open transaction are its keys and rowids alike;
   // their rowids name every such row, whatever changed it.
-  if (store != nullptr && !sqlite_table.empty()) add(store->ChangerOf(session, sqlite_table, 0));
+  if (holders.size() < most && store != nullptr && !sqlite_table.empty())
+    add(store->ChangerOf(session, sqlite_table, 0));
   return holders;
 }
 
@@ -355,7 +358,7 @@ std::vector<DataPlane::WholeTable> DataPlane::HeldWholeTables(DriverSession *ses
     const int physical = ctx.physical(t.name, t.compnr);
     const DdTableDesc *desc = ctx.catalog->Find(t.name, physical, ctx.holder);
     if (desc == nullptr || (desc->referenced_by.empty() && desc->references.empty())) continue;
-    if (TableHolders(session->id(), TableKey(t.name, physical), SqliteTableName(desc->name, physical), ctx.store)
+    if (TableHolders(session->id(), TableKey(t.name, physical), SqliteTableName(desc->name, physical), ctx.store, 1)
             .empty())
       continue;
     RdsRows rows;
@@ -749,7 +752,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
   // session's rows or table lock hold it (TableHolders); the other actions
   // are held up by a lock of the table or a statement running on it.
   const bool whole = code == clear_table || code == drop_table || code == lock_table;
-  if (whole ? !TableHolders(session->id(), table_key, SqliteTableName(desc->name, physical), ctx.store).empty()
+  if (whole ? !TableHolders(session->id(), table_key, SqliteTableName(desc->name, physical), ctx.store, 1).empty()
             : changes && LockedByOther(session->id(), table_key, std::string(1, '\x01')))
     return kLocked;
   if (changes && !session->active() && !session->Begin()) return ZE_ILLEGAL_STATE;

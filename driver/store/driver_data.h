@@ -154,10 +154,12 @@ class DataPlane {
   // clear or drop, which change or keep out every row of it: a lock of the
   // table or of any of its rows, a statement running on it, or a change of
   // any of its rows in another session's open transaction (`store`, when
-  // given). In ascending order, each once; empty when the table is free.
-  // Looks nothing up in SQLite, so any thread may ask it with the monitor.
+  // given). In ascending order, each once; empty when the table is free;
+  // at most `most` of them (1: whether the table is free). Looks nothing
+  // up in SQLite, so any thread may ask it with the monitor.
   std::vector<std::uint32_t> TableHolders(std::uint32_t session, const std::string &table_key,
-                                          const std::string &sqlite_table, const DriverStore *store) const;
+                                          const std::string &sqlite_table, const DriverStore *store,
+                                          std::size_t most = ~std::size_t{0}) const;
   // The tables (name and company as sent) that a batch of the session
   // clears or drops whole (kinds 9 and 10, which the client sends for a
   // table with references) and that another session holds now

@@ -3,10 +3,12 @@
 // from the others until its commit, a waiter is answered when the row is
 // free or refused after its bound (never longer for others ahead of it,
 // never when its own host holds what it would wait for), SQL UPDATE and
-// DELETE wait only for the rows they change, a failed statement frees
-// what it reached, a transaction SQLite rolled back is refused with its
-// reason, and the idle limit ends a still transaction and its locks. The
-// suite is instantiated in host_server_test.cc.
+// DELETE wait only for the rows they change, a table lock, clear or drop
+// waits for the holders of the table's rows, a host killed while it waits
+// frees its locks at once, a failed statement frees what it reached, a
+// transaction SQLite rolled back is refused with its reason, and the idle
+// limit ends a still transaction and its locks. The suite is instantiated
+// in host_server_test.cc.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
