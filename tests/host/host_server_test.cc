@@ -1475,18 +1475,29 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
   root_.WriteFile("lib/ipc_info", "msqlite tcp " + port + " main.db.secret\n");
   EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
 
-  // A part of the token is not the token.
+  // A part of the token is not the token; after the token and a tab the
+  // client may name its process ("pid=N"), and nothing else.
   std::ifstream secret(root_.path() + "/main.db.secret");
   std::string token;
   std::getline(secret, token);
   ASSERT_EQ(token.size(), 64u);
-  for (const std::string &part : {token.substr(0, 32), token.substr(0, 1), token.substr(1)}) {
+  const std::string not_its = "refused: the token presented to the driver server on " + listen_ + " is not its token";
+  const std::string malformed = "refused: the token line presented to the driver server on " + listen_ +
+                                " is malformed: after its token and a tab comes pid= and the client's process id";
+  const struct {
+    std::string line;
+    std::string answer;
+  } lines[] = {{token.substr(0, 32), not_its},         {token.substr(0, 1), not_its},
+               {token.substr(1), not_its},             {token.substr(1) + "\tpid=4711", not_its},
+               {token + "\tpid=4711", "ok"},           {token + "\tpid=", malformed},
+               {token + "\tpid=0", malformed},         {token + "\tpid=47x1", malformed},
+               {token + "\tpid=99999999999", malformed}, {token + "\tuid=4711", malformed}};
+  for (const auto &l : lines) {
     const int raw = DialSilent(listen_);
     ASSERT_GE(raw, 0);
-    const std::string line = part + "\n";
+    const std::string line = l.line + "\n";
     ASSERT_EQ(send(raw, line.data(), line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(line.size()));
-    EXPECT_EQ(Admission(raw), "refused: the token presented to the driver server on " + listen_ + " is not its token")
-        << part.size() << " characters";
+    EXPECT_EQ(Admission(raw), l.answer) << l.line.size() << " characters: " << l.line.substr(l.line.find('\t') + 1);
     close(raw);
   }
 
