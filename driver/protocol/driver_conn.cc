@@ -802,15 +802,37 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     out.U32(argument).U32(session->lost());
     return;
   }
+  // A lock, clear or drop of the table waits for the sessions that hold
+  // it or rows of it; a clear or drop then holds the table while it waits
+  // for the write transaction, and gives it back when it does not run.
+  bool took = false;
+  lock_refusal_.clear();
+  if ((action == lock_table || action == clear_table || action == drop_table) &&
+      !AwaitTable(session, table, compnr, action, &took)) {
+    out.U32(argument).U32(ZE_LOCKED);
+    return;
+  }
+  auto give_back = [&] {
+    if (took) data_.UnlockTable(id, TableKey(table, PhysicalCompnr(table, compnr)));
+  };
   // A table action that writes takes the write transaction before it
   // changes anything (a wait repeats the request).
   bool changes = action == create_table || action == clear_table || action == drop_table ||
                  action == clr_ref_cnt;
   if (changes && !BeginWrite(session)) {
-    out.U32(argument).U32(session->Failure(ZE_LOCKED));
+    give_back();
+    const std::uint32_t failure = session->Failure(ZE_LOCKED);
+    // The client asks who held the write transaction (EXE_SYSTEM 9, code
+    // 105): the circle (ClosesCircle noted it), or its holder now.
+    if (failure == ZE_LOCKED && lock_refusal_.empty()) {
+      const std::uint32_t writer = store_.Writer(id);
+      refusal_ = writer != 0 ? SessionText(writer) + " holds the write transaction" : std::string();
+    }
+    out.U32(argument).U32(failure);
     return;
   }
   std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
+  if (retval != 0) give_back();
   // A table kept unmade holds no row yet as the connection sees it.
   if (retval != 0 && action == nr_rows && unmade_.count({table, PhysicalCompnr(table, compnr)}) != 0) {
     argument = 0;
@@ -874,24 +896,28 @@ std::string DriverConnection::SessionText(std::uint32_t session) const {
   const std::uint64_t party = shared_.PartyOf(session);
   if (sessions_.count(session) != 0) return text + " of this host";
   if (party == party_) return text + " of this host on another of its connections";
-  if (party < DriverShared::kConnectionParty) return text + " of process " + std::to_string(party);
+  if (party < DriverShared::kClaimedParty) return text + " of process " + std::to_string(party);
   return text + " of another host";
 }
 
-bool DriverConnection::ClosesCircle(std::uint32_t session, std::uint32_t holder, const std::string &what) {
-  const std::vector<std::uint32_t> circle = shared_.waits.Circle(session, {holder});
+bool DriverConnection::ClosesCircle(std::uint32_t session, const std::vector<std::uint32_t> &holders,
+                                    const HeldText &what) {
+  const std::vector<std::uint32_t> circle = shared_.waits.Circle(session, holders);
   if (circle.empty()) return false;
+  // The holder through which the wait would close the circle.
+  const std::uint32_t holder = circle.front();
   if (sessions_.count(holder) != 0) {
     // Another transaction of the program on this connection.
-    lock_refusal_ = SessionText(holder) + " holds " + what + ": a program's transactions do not wait for each other";
+    lock_refusal_ =
+        SessionText(holder) + " holds " + what(holder) + ": a program's transactions do not wait for each other";
   } else if (shared_.PartyOf(holder) == party_) {
     // The host holds it itself, on another connection of this server
     // (reached under another driver name): it would wait for itself.
-    lock_refusal_ = SessionText(holder) + " holds " + what +
+    lock_refusal_ = SessionText(holder) + " holds " + what(holder) +
                     ": a host's transactions through two driver names of one driver server do not wait for "
                     "each other; use one driver name for the tables of one transaction";
   } else {
-    lock_refusal_ = "it would have waited in a circle: " + SessionText(circle.front()) + " holds " + what;
+    lock_refusal_ = "it would have waited in a circle: " + SessionText(holder) + " holds " + what(holder);
     for (std::size_t i = 1; i < circle.size(); ++i)
       lock_refusal_ += (i == 1 ? " and waits for " : ", which waits for ") + SessionText(circle[i]);
     lock_refusal_ += circle.size() == 1 ? " and waits for this host" : ", which waits for this host";
@@ -902,34 +928,51 @@ bool DriverConnection::ClosesCircle(std::uint32_t session, std::uint32_t holder,
 }
 
 bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take) {
-  // The wait is for the row's holder, in order of arrival, under the one
-  // waiting policy (WaitBound): it is over when one holder kept the row
-  // for the whole of it, whoever else took it before or left the line
-  // meanwhile. A wait that would close a circle is refused at once, when
-  // it begins or when the row goes to a holder that waits for this host.
+  const std::uint32_t id = session->id();
+  return AwaitHolders(
+      session, row.table_key + '\0' + row.key,
+      [this, id, &row] {
+        const std::uint32_t h = data_.HolderOf(id, row, &store_);
+        return h != 0 ? std::vector<std::uint32_t>{h} : std::vector<std::uint32_t>{};
+      },
+      [](std::uint32_t) { return std::string("the row"); }, take);
+}
+
+bool DriverConnection::AwaitHolders(DriverSession *session, const std::string &line, const Holders &holders,
+                                    const HeldText &what, const std::function<bool()> &take) {
+  // The wait is for the holders, in order of arrival, under the one
+  // waiting policy (WaitBound): it is over when one holder kept what it
+  // waits for for the whole of it, whoever else took it before or left
+  // the line meanwhile. A wait that would close a circle is refused at
+  // once, when it begins or whenever its holders change.
   const std::uint32_t id = session->id();
   lock_refusal_.clear();
-  auto holder = [this, id, &row] { return data_.HolderOf(id, row, &store_); };
-  std::uint32_t checked = holder();
+  std::vector<std::uint32_t> checked = holders();
   if (monitor_ == nullptr || options_.lock_wait_ms <= 0) return false;
-  if (checked != 0 && ClosesCircle(id, checked, "the row")) return false;
-  WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), checked);
+  if (!checked.empty() && ClosesCircle(id, checked, what)) return false;
+  // The holder the bound runs for: the one waited for first, as long as
+  // it holds on.
+  std::uint32_t bound_holder = checked.empty() ? 0 : checked.front();
+  WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), bound_holder);
   // The waiter leaves after its last try, so that the next waiter of the
-  // row is not woken before this one has taken it.
-  LockTicket waiting(*monitor_, row.table_key + '\0' + row.key, [holder]() -> std::uint64_t { return holder(); });
-  const WaitEntry entry(shared_.waits, id, [holder] {
-    const std::uint32_t h = holder();
-    return h != 0 ? std::vector<std::uint32_t>{h} : std::vector<std::uint32_t>{};
+  // line is not woken before this one has taken what it waited for. Its
+  // line is filed under one holder, whose release looks at it again.
+  LockTicket waiting(*monitor_, line, [holders]() -> std::uint64_t {
+    const std::vector<std::uint32_t> h = holders();
+    return h.empty() ? 0 : h.front();
   });
+  const WaitEntry entry(shared_.waits, id, holders);
   bool parked = false, taken = false;
   while (!taken) {
     if (cancelled_ && cancelled_()) break;
-    const std::uint32_t now_held = holder();
-    if (now_held != 0 && now_held != checked) {
+    const std::vector<std::uint32_t> now_held = holders();
+    if (!now_held.empty() && now_held != checked) {
       checked = now_held;
-      if (ClosesCircle(id, now_held, "the row")) break;
+      if (ClosesCircle(id, now_held, what)) break;
     }
-    if (!bound.Goes(now_held, std::chrono::steady_clock::now())) break;
+    if (std::find(now_held.begin(), now_held.end(), bound_holder) == now_held.end())
+      bound_holder = now_held.empty() ? 0 : now_held.front();
+    if (!bound.Goes(bound_holder, std::chrono::steady_clock::now())) break;
     if (!parked && on_state_) on_state_(RequestState::kParked);
     parked = true;
     monitor_->SleepForLock(waiting.get(), bound.deadline());
@@ -937,6 +980,43 @@ bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const
   }
   if (parked && on_state_) on_state_(RequestState::kRunning);
   return taken;
+}
+
+bool DriverConnection::AwaitTable(DriverSession *session, const std::string &table, int compnr, int action,
+                                  bool *took) {
+  *took = false;
+  const std::uint32_t id = session->id();
+  const int physical = PhysicalCompnr(table, compnr);
+  const DdTableDesc *desc = tables_.Find(table, physical, this);
+  if (desc == nullptr) return true;  // the action answers for it
+  const std::string table_key = TableKey(table, physical);
+  const std::string sqlite_table = SqliteTableName(desc->name, physical);
+  const Holders holders = [this, id, &table_key, &sqlite_table] {
+    return data_.TableHolders(id, table_key, sqlite_table, &store_);
+  };
+  // A lock of the table, or a statement running on it, holds the table;
+  // otherwise the holder holds rows of it.
+  const HeldText what = [this, id, &table_key](std::uint32_t holder) {
+    return data_.HolderOf(id, table_key, std::string(1, '\x01')) == holder ? std::string("the table")
+                                                                           : std::string("rows of the table");
+  };
+  auto free = [&] { return data_.TableHolders(id, table_key, sqlite_table, &store_, 1).empty(); };
+  // A child or in-process driver refuses at once (DataPlane::TableAction).
+  if (monitor_ == nullptr || free()) {
+    if (monitor_ != nullptr && action != lock_table) *took = data_.LockTable(id, table_key);
+    return true;
+  }
+  if (!AwaitHolders(session, table_key, holders, what, free)) {
+    // The client asks who held the table (EXE_SYSTEM 9, code 105): the
+    // circle (ClosesCircle noted it), or the holder as the wait ended.
+    if (lock_refusal_.empty()) {
+      const std::vector<std::uint32_t> now_held = holders();
+      refusal_ = now_held.empty() ? std::string() : SessionText(now_held.front()) + " holds " + what(now_held.front());
+    }
+    return false;
+  }
+  if (action != lock_table) *took = data_.LockTable(id, table_key);
+  return true;
 }
 
 void DriverConnection::GiveBackStatementRows(std::uint32_t id) {
@@ -1048,7 +1128,42 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
                                 : std::all_of(tables.begin(), tables.end(), [this](const UpdateTable &t) {
                                     return HasDictionary(t.name, t.compnr);
                                   });
+  // A batch that clears or drops a table whole (with its reference work)
+  // waits for the sessions that hold rows of the table first, as a table
+  // action does, and holds the table while it waits for the write
+  // transaction; it gives back what it took when it is not applied.
+  std::vector<std::string> took_tables;  // table keys
+  auto give_back = [&] {
+    for (const std::string &key : took_tables) data_.UnlockTable(id, key);
+  };
+  if (session != nullptr && applies && monitor_ != nullptr && !Refused(session)) {
+    lock_refusal_.clear();
+    for (const DataPlane::WholeTable &whole : data_.HeldWholeTables(session, tables, DataCtx())) {
+      const std::string &name = whole.name;
+      const std::uint16_t compnr = whole.compnr;
+      bool took = false;
+      const auto start = std::chrono::steady_clock::now();
+      if (AwaitTable(session, name, compnr, clear_table, &took)) {
+        if (took) took_tables.push_back(TableKey(name, PhysicalCompnr(name, compnr)));
+        continue;
+      }
+      give_back();
+      const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start).count();
+      char secs[32];
+      std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
+      std::string text = whole.action + ": the table was refused " +
+                         (lock_refusal_.empty() ? "after waiting " + std::string(secs) +
+                                                      " s (the driver server's --lock-wait-ms)"
+                                                : std::string("at once"));
+      text += refusal_.empty() ? std::string() : ": " + refusal_;
+      out.U32(ZE_BUFFERED_UPDATE).U32(ZE_LOCKED).Bytes(name.data(), 8).U16(compnr);
+      out.U32(static_cast<std::uint32_t>(text.size())).Bytes(text.data(), text.size());
+      return;
+    }
+  }
   if (session != nullptr && applies && !BeginWrite(session)) {
+    give_back();
     // Another session's write transaction, or this one ended by the driver
     // (510 with its reason), or a storage error.
     std::string text = WriteRefusal();
@@ -1066,20 +1181,28 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
     out.U32(static_cast<std::uint32_t>(text.size())).Bytes(text.data(), text.size());
     return;
   }
-  if (!options_.audit_list) return data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
+  const std::size_t reply_at = out.written().size();
+  // Only a batch that was applied (its reply a bare 0) keeps what it took.
+  auto applied_now = [&] {
+    const std::vector<std::uint8_t> &reply = out.written();
+    return reply.size() == reply_at + 4 && std::all_of(reply.begin() + static_cast<long>(reply_at), reply.end(),
+                                                       [](std::uint8_t b) { return b == 0; });
+  };
+  if (!options_.audit_list) {
+    data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
+    if (!took_tables.empty() && !applied_now()) give_back();
+    return;
+  }
   // A batch kept for missing dictionaries is applied by the repeat without
   // tables.
   std::vector<UpdateTable> noted = tables;
   if (noted.empty()) noted = std::move(waiting_[id]);
   waiting_.erase(id);
-  std::size_t before = out.written().size();
   std::vector<UpdateTable> reached;
   data_.Update(SessionFor(id), std::move(tables), DataCtx(), out, &reached);
   // Only a batch that was applied counts for the audit list.
-  const std::vector<std::uint8_t> &reply = out.written();
-  bool applied = reply.size() == before + 4 &&
-                 std::all_of(reply.begin() + static_cast<long>(before), reply.end(),
-                             [](std::uint8_t b) { return b == 0; });
+  const bool applied = applied_now();
+  if (!applied) give_back();
   if (applied) {
     // The tables that the batch's reference work changed count as the
     // batch's own.

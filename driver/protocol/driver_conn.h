@@ -67,6 +67,9 @@ struct DriverShared {
   // A connection's own party, for a host the server does not know.
   std::uint64_t NewConnectionParty() { return kConnectionParty | ++connections; }
   static constexpr std::uint64_t kConnectionParty = std::uint64_t{1} << 62;
+  // The party of a TCP client's process as the client named it: one host
+  // to the waits, named as another host in texts (no kernel vouches for it).
+  static constexpr std::uint64_t kClaimedParty = std::uint64_t{1} << 61;
   static constexpr std::uint64_t kSessionParty = std::uint64_t{1} << 63;
   std::uint64_t connections = 0;  // made so far
   // Who waits for whom, by the sessions' parties: a wait that would close
@@ -234,9 +237,32 @@ class DriverConnection {
   // lock_refusal_. The entry point of every wait for a row (a locked read,
   // an SQL statement's row).
   bool AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take);
-  // True when a wait of `session` for `holder` (who holds `what`) would
+  // The sessions a wait waits for now (none: what it waits for is free).
+  using Holders = std::function<std::vector<std::uint32_t>()>;
+  // What a holder holds, as a refusal names it ("the row").
+  using HeldText = std::function<std::string(std::uint32_t holder)>;
+  // The one wait of a server behind AwaitRow and AwaitTable: the session
+  // waits in the row waiters' line `line` for what `holders` hold, under
+  // the one waiting policy (the bound runs for one holder) and the circle
+  // check (over every holder), calling `take` whenever it may be free,
+  // until `take` succeeds (true), or the wait is over, cancelled or would
+  // close a circle (false; the circle in lock_refusal_).
+  bool AwaitHolders(DriverSession *session, const std::string &line, const Holders &holders, const HeldText &what,
+                    const std::function<bool()> &take);
+  // Before a lock, clear or drop of a table: true when no other session
+  // holds the table or a row of it (DataPlane::TableHolders), after a wait
+  // for them in a server; false, with the holder named for the client
+  // (refusal_), when the wait was refused. A clear or drop then takes the
+  // table for its session (*took: it did not hold it before), so that no
+  // row of it goes to another session while it waits for the write
+  // transaction.
+  bool AwaitTable(DriverSession *session, const std::string &table, int compnr, int action, bool *took);
+  // True when a wait of `session` for `holders` (who hold `what`) would
   // close a circle of waits: the reason goes into lock_refusal_.
-  bool ClosesCircle(std::uint32_t session, std::uint32_t holder, const std::string &what);
+  bool ClosesCircle(std::uint32_t session, const std::vector<std::uint32_t> &holders, const HeldText &what);
+  bool ClosesCircle(std::uint32_t session, std::uint32_t holder, const std::string &what) {
+    return ClosesCircle(session, std::vector<std::uint32_t>{holder}, [&what](std::uint32_t) { return what; });
+  }
   // "session 4 ("t") of process 1234", as a refusal names a holder.
   std::string SessionText(std::uint32_t session) const;
   // Why the last wait of the connection was refused, for the client

@@ -249,7 +249,7 @@ std::size_t PeerGate::Take(int fd, const PeerPolicy &policy, const unsigned char
   // A token is printable text: a request sent without one is refused at
   // its first byte instead of being waited on as a token.
   std::size_t used = 0;
-  while (used < count && bytes[used] != '\n' && Printable(bytes[used])) ++used;
+  while (used < count && bytes[used] != '\n' && (Printable(bytes[used]) || bytes[used] == '\t')) ++used;
   line_.append(reinterpret_cast<const char *>(bytes), used);
   if (line_.size() > kMaxToken || (used < count && bytes[used] != '\n')) {
     Refuse(fd, "the driver server on " + policy.listen + " wants its token before any request: " + kNameTheFile);
@@ -257,6 +257,24 @@ std::size_t PeerGate::Take(int fd, const PeerPolicy &policy, const unsigned char
   }
   if (used == count) return used;
   ++used;  // the newline
+  // The client's process id after a tab (a token holds no tab).
+  if (const std::size_t tab = line_.find('\t'); tab != std::string::npos) {
+    const std::string said = line_.substr(tab + 1);
+    std::uint64_t pid = 0;
+    bool digits = said.size() > 4 && said.size() <= 4 + 10 && said.compare(0, 4, "pid=") == 0;
+    for (std::size_t i = 4; digits && i < said.size(); ++i) {
+      digits = said[i] >= '0' && said[i] <= '9';
+      pid = pid * 10 + static_cast<std::uint64_t>(said[i] - '0');
+    }
+    // A line that says something else is no token line.
+    process_ = digits && pid > 0 && pid < (std::uint64_t{1} << 32) ? pid : 0;
+    if (process_ == 0) {
+      Refuse(fd, "the token line presented to the driver server on " + policy.listen +
+                     " is malformed: after its token and a tab comes pid= and the client's process id");
+      return count;
+    }
+    line_.resize(tab);
+  }
   if (line_.empty())
     Refuse(fd, "the driver server on " + policy.listen + " serves only connections that present its token: " +
                    kNameTheFile);

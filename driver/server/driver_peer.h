@@ -6,8 +6,10 @@
 //   members of that group too. The socket file is 0600 (0660 and of that
 //   group with the option) whatever the umask.
 // - On a loopback TCP port anyone on the machine may connect, so every
-//   connection first presents a secret token: a line that holds the token
-//   and nothing else. The server makes a new random token at each start in
+//   connection first presents a secret token: a line that holds the token,
+//   and after a tab the client's process id ("pid=N"), which makes the
+//   connections of one process one host to the waits, as the kernel's
+//   word does on a Unix socket (a line without it is taken too). The server makes a new random token at each start in
 //   "<database>.secret" (mode 0600), or takes it from --secret-file=FILE.
 // Every accepted connection is answered one line before any request: "ok"
 // when it is served, else "refused: " and the reason, and then it is
@@ -17,6 +19,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -70,11 +73,15 @@ class PeerGate {
   bool awaiting() const { return state_ == State::kToken; }
   // True once the peer has shown who it is, before it is answered.
   bool checked() const { return state_ == State::kChecked; }
+  // The process a TCP peer said it is (its token line's "pid="), 0 when it
+  // said none: the client's word, as everything a token holder says is.
+  std::uint64_t process() const { return process_; }
 
  private:
   enum class State { kToken, kChecked, kOpen, kRefused };
   State state_ = State::kOpen;
   std::string line_;  // the token line so far
+  std::uint64_t process_ = 0;
 };
 
 // Reads and drops what a connection has sent so far, before it is closed

@@ -588,6 +588,20 @@ void Work(Server &server, Channel &ch) {
   server.Wake();
 }
 
+// The end of a TCP client's input is a half close or the end of a client
+// that is gone (it died, or closed its socket): the socket looks the same
+// either way until something is sent to it. So one byte of urgent data
+// goes out: a client that still reads never meets it in its stream (it is
+// out of band, and read past), while the system of a client that is gone
+// answers it with a reset, which the loop sees at once as the hang-up of
+// a Unix socket (POLLHUP, POLLERR): a request of a host that died, parked
+// or running, gives up at once and its locks go. A Unix socket says so
+// itself. With the channel's mutex held.
+void AskWhetherGone(Channel &ch) {
+  const char probe = 0;
+  if (ch.fd >= 0) (void)!send(ch.fd, &probe, 1, MSG_OOB | MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
 // Reads what the client sent into its channel's inbox, which holds at
 // most kChunk bytes, past the admission's token line. False when the
 // client is gone or refused.
@@ -605,6 +619,7 @@ bool ReadFrom(Server &server, Channel &ch) {
     while (n < 0 && errno == EINTR);
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
     ch.requests.Arrived(buf, static_cast<std::size_t>(n), n == 0);  // a half close, or the end: see the caller
+    if (n == 0 && server.policy->tcp) AskWhetherGone(ch);
     ch.cv.notify_one();
     return true;
   }
@@ -819,7 +834,9 @@ class Acceptor {
     {
       std::lock_guard<std::mutex> lock(ch.mu);
       ch.requests.waiting_since = Clock::now();  // the time for its first request starts
-      ch.host = PeerProcess(ch.fd);
+      // Over TCP the client says which process it is (its token line).
+      ch.host = server_.policy->tcp ? (ch.gate.process() != 0 ? DriverShared::kClaimedParty | ch.gate.process() : 0)
+                                    : PeerProcess(ch.fd);
       try {
         ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
         ch.gate.Open(ch.fd);

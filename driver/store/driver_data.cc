@@ -319,6 +319,77 @@ RowRef DataPlane::FindRow(DriverSession *session, const std::string &table, int 
   return row;
 }
 
+std::vector<std::uint32_t> DataPlane::TableHolders(std::uint32_t session, const std::string &table_key,
+                                                   const std::string &sqlite_table, const DriverStore *store,
+                                                   std::size_t most) const {
+  std::vector<std::uint32_t> holders;
+  auto add = [&](std::uint32_t holder) {
+    if (holder == 0 || holder == session) return;
+    auto at = std::lower_bound(holders.begin(), holders.end(), holder);
+    if (at == holders.end() || *at != holder) holders.insert(at, holder);
+  };
+  if (auto c = changing_.find(table_key); c != changing_.end()) add(c->second);
+  if (HeldByOthers(session)) {
+    if (auto t = table_locks_.find(table_key); t != table_locks_.end()) add(t->second);
+    const std::string prefix = table_key + '\0';
+    for (auto it = row_locks_.lower_bound(prefix); holders.size() < most && it != row_locks_.end() &&
+                                                   it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it)
+      add(it->second);
+  }
+  // Rows changed in an open transaction are its keys and rowids alike;
+  // their rowids name every such row, whatever changed it.
+  if (holders.size() < most && store != nullptr && !sqlite_table.empty())
+    add(store->ChangerOf(session, sqlite_table, 0));
+  return holders;
+}
+
+std::vector<DataPlane::WholeTable> DataPlane::HeldWholeTables(DriverSession *session,
+                                                              const std::vector<UpdateTable> &tables,
+                                                              const DataContext &ctx) const {
+  std::vector<WholeTable> held;
+  const std::vector<UpdateTable> *batch = &tables;
+  if (tables.empty()) {
+    auto kept = kept_.find(session->id());
+    if (kept == kept_.end()) return held;
+    batch = &kept->second;
+  }
+  for (const UpdateTable &t : *batch) {
+    const int physical = ctx.physical(t.name, t.compnr);
+    const DdTableDesc *desc = ctx.catalog->Find(t.name, physical, ctx.holder);
+    if (desc == nullptr || (desc->referenced_by.empty() && desc->references.empty())) continue;
+    if (TableHolders(session->id(), TableKey(t.name, physical), SqliteTableName(desc->name, physical), ctx.store, 1)
+            .empty())
+      continue;
+    RdsRows rows;
+    std::string error;
+    if (!DecodeRds(UpdateColumns(*desc), t.rds, &rows, &error)) continue;  // the batch answers for it
+    for (std::size_t r = 0; r < rows.count; ++r) {
+      const std::uint32_t kind = LoadBigU32(rows.row(r) + 4);
+      if (kind != kClearWhole && kind != kDropWhole) continue;
+      // One wait a table: the tables of a batch are each sent once.
+      held.push_back({t.name, t.compnr, std::string(KindName(kind)) + " (action " + std::to_string(kind) + ")"});
+      break;
+    }
+  }
+  return held;
+}
+
+bool DataPlane::LockTable(std::uint32_t session, const std::string &table_key) {
+  auto t = table_locks_.find(table_key);
+  if (t != table_locks_.end() && t->second == session) return false;
+  Hold(table_locks_, table_key, session);
+  return true;
+}
+
+void DataPlane::UnlockTable(std::uint32_t session, const std::string &table_key) {
+  auto t = table_locks_.find(table_key);
+  if (t == table_locks_.end() || t->second != session) return;
+  table_locks_.erase(t);
+  if (auto held = held_.find(session); held != held_.end() && --held->second == 0) held_.erase(held);
+  ++releases_;
+}
+
 bool DataPlane::LocksRow(std::uint32_t session, const std::string &table_key, const std::string &row_key) const {
   auto r = row_locks_.find(table_key + '\0' + row_key);
   return r != row_locks_.end() && r->second == session;
@@ -677,7 +748,12 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
   std::string table_key = TableKey(table_name, physical);
   int code = static_cast<int>(action & 0xFF);
   bool changes = code == create_table || code == clear_table || code == drop_table || code == clr_ref_cnt;
-  if ((changes || code == lock_table) && LockedByOther(session->id(), table_key, std::string(1, '\x01')))
+  // A lock, clear or drop of the table reaches every row of it: another
+  // session's rows or table lock hold it (TableHolders); the other actions
+  // are held up by a lock of the table or a statement running on it.
+  const bool whole = code == clear_table || code == drop_table || code == lock_table;
+  if (whole ? !TableHolders(session->id(), table_key, SqliteTableName(desc->name, physical), ctx.store, 1).empty()
+            : changes && LockedByOther(session->id(), table_key, std::string(1, '\x01')))
     return kLocked;
   if (changes && !session->active() && !session->Begin()) return ZE_ILLEGAL_STATE;
   int rc = 0;
@@ -688,13 +764,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
     case nr_rows: rc = table.Count(argument); break;
     case clr_ref_cnt: rc = table.ZeroColumns(ColumnsNamed(*desc, {"Refcntd", "Refcntu"})); break;
     case lock_table:
-      // A table another session holds or changed rows of cannot be locked.
-      for (const auto &[row, owner] : row_locks_)
-        if (owner != session->id() && row.compare(0, table_key.size() + 1, table_key + '\0') == 0)
-          return kLocked;
-      if (ctx.store != nullptr && ctx.store->ChangerOf(session->id(), SqliteTableName(desc->name, physical), 0) != 0)
-        return kLocked;
-      Hold(table_locks_, table_key, session->id());
+      LockTable(session->id(), table_key);
       break;
     default:
       break;  // index and import actions: nothing to do over SQLite

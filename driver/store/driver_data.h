@@ -150,6 +150,36 @@ class DataPlane {
   // The row of a table by its key as `session` finds it (RowRef).
   RowRef FindRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                  const DataContext &ctx);
+  // The sessions that hold a table against `session`, for a table lock,
+  // clear or drop, which change or keep out every row of it: a lock of the
+  // table or of any of its rows, a statement running on it, or a change of
+  // any of its rows in another session's open transaction (`store`, when
+  // given). In ascending order, each once; empty when the table is free;
+  // at most `most` of them (1: whether the table is free). Looks nothing
+  // up in SQLite, so any thread may ask it with the monitor.
+  std::vector<std::uint32_t> TableHolders(std::uint32_t session, const std::string &table_key,
+                                          const std::string &sqlite_table, const DriverStore *store,
+                                          std::size_t most = ~std::size_t{0}) const;
+  // The tables (name and company as sent) that a batch of the session
+  // clears or drops whole (kinds 9 and 10, which the client sends for a
+  // table with references) and that another session holds now
+  // (TableHolders): such a batch waits for them as a table action does.
+  // The repeat of a batch kept for its dictionaries (no tables) looks at
+  // the kept one. Only a table with references is decoded to look.
+  struct WholeTable {
+    std::string name;  // as sent
+    std::uint16_t compnr = 0;
+    std::string action;  // "clear table (action 9)", as a batch's failure names it
+  };
+  std::vector<WholeTable> HeldWholeTables(DriverSession *session, const std::vector<UpdateTable> &tables,
+                                          const DataContext &ctx) const;
+  // Takes a lock of the table for the session (a clear or drop takes it
+  // before it queues for the write transaction, so that no other session
+  // takes a row of it meanwhile). False when the session held it already.
+  bool LockTable(std::uint32_t session, const std::string &table_key);
+  // Gives back the session's lock of the table, taken for an action that
+  // then did not run.
+  void UnlockTable(std::uint32_t session, const std::string &table_key);
   // True when the session holds the row's lock itself.
   bool LocksRow(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
   // Gives back the session's lock of the row, taken for a statement that

@@ -203,7 +203,9 @@ int ipc_attach_limit_ms() {
 int ipc_server_admission(int fd, const std::string *token, std::string *reason) {
   reason->clear();
   if (token != nullptr) {
-    std::string line = *token + "\n";
+    // The process id after a tab: the server takes the connections of one
+    // process for one host, as it does over a Unix socket.
+    std::string line = *token + (token->empty() ? "" : "\tpid=" + std::to_string(getpid())) + "\n";
     if (ipc_send_all(fd, line.data(), line.size()) < 0) return -1;
   }
   // The answer line is read byte by byte: what follows it belongs to the

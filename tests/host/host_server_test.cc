@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <arpa/inet.h>
 #include <poll.h>
 #include <signal.h>
@@ -53,6 +54,7 @@
 #include <molvane/zdb_refs.h>
 
 #include "dbc/dict/dd.h"
+#include "dbc/session/zdb_attach.h"
 #include "dbc/zdb_errors.h"
 #include "host_server.h"
 
@@ -817,6 +819,79 @@ TEST_P(HostServer, TraceSettingsOfAClientAreRefused) {
   EXPECT_FALSE(std::filesystem::exists(root_.path() + "/chosen.trace"));
 }
 
+int g_lost = 0;
+void CountLoss(STREAM *) { ++g_lost; }
+
+// A program whose disconnection handler lets it go on finds why a driver
+// server ended its connection between two requests in the message text of
+// the call that failed (get_zdb_msg), also where its request could not be
+// sent: a proxy between the program and the server ends the connection as
+// the server does at a bound (the last line, then the end; over TCP a
+// reset, as from a server that closes with input unread, so that the
+// program's send fails there too).
+TEST_P(HostServer, AConnectionEndedBetweenRequestsSaysWhyInTheMessageOfTheFailedCall) {
+  const std::string reason = "the driver server on " + listen_ + " ended the connection: the test's reason";
+  const bool tcp = GetParam();
+  int listener = socket(tcp ? AF_INET : AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  const std::string proxy_path = root_.path() + "/proxy.sock";
+  Address at(tcp ? "tcp:0" : proxy_path);
+  ASSERT_EQ(bind(listener, at.get(), at.size), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  sockaddr_in bound{};
+  socklen_t size = sizeof bound;
+  getsockname(listener, reinterpret_cast<sockaddr *>(&bound), &size);
+  root_.WriteFile("lib/ipc_info", tcp ? "msqlite tcp " + std::to_string(ntohs(bound.sin_port)) + " main.db.secret\n"
+                                      : "msqlite unix proxy.sock\n");
+  std::atomic<bool> end{false};
+  std::thread proxy([&] {
+    pollfd l{listener, POLLIN, 0};
+    if (poll(&l, 1, 20000) != 1) return;
+    int host = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    int server = molvane::test::DialSilent(listen_);  // the host's own token line goes through
+    char buf[1 << 16];
+    for (bool open = host >= 0 && server >= 0; open && !end;) {
+      pollfd p[2] = {{host, POLLIN, 0}, {server, POLLIN, 0}};
+      if (poll(p, 2, 20) <= 0) continue;
+      for (int i = 0; i < 2 && open; ++i) {
+        if ((p[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+        const ssize_t n = read(p[i].fd, buf, sizeof buf);
+        open = n > 0 && write(p[1 - i].fd, buf, static_cast<std::size_t>(n)) == n;
+      }
+    }
+    const std::string line = "ended: " + reason + "\n";
+    const int one = 1;  // the line leaves before the reset, which would drop it
+    if (tcp) setsockopt(host, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    (void)!write(host, line.data(), line.size());
+    if (tcp) {
+      const linger reset{1, 0};
+      setsockopt(host, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    } else {
+      shutdown(host, SHUT_WR);
+    }
+    close(host);
+    close(server);
+  });
+  ASSERT_EQ(zdb_init_api("ended", nullptr, 0, 0), 0);
+  ASSERT_EQ(zdb_logon("demo"), 0);
+  zdb_set_server_death_handler(CountLoss);
+  const int trans = zdb_start_session("t");
+  ZDB_CURSOR *cursor = nullptr;
+  static unsigned char row[DD_MAX_ROW_LENGTH];
+  ASSERT_EQ(zdb_open(&cursor, "exdep010", 1, row, 0, trans), 0) << get_zdb_msg();
+  int count = 0;
+  ASSERT_EQ(zdb_exec_table(cursor, nr_rows, &count, 1), 0) << get_zdb_msg();
+  EXPECT_EQ(count, 1);
+  end = true;
+  proxy.join();
+  close(listener);
+  EXPECT_NE(zdb_exec_table(cursor, nr_rows, &count, 1), 0);
+  EXPECT_NE(zdb_errno, 0);
+  EXPECT_EQ(g_lost, 1);
+  EXPECT_NE(std::string(get_zdb_msg()).find(reason), std::string::npos) << get_zdb_msg();
+  zdb_logoff();
+}
+
 // A connection the server ends for one of its bounds is told why in a last
 // line, and the host writes the reason into its log before its
 // disconnection handling: a host whose request stops half way (a proxy
@@ -906,8 +981,8 @@ TEST_P(HostServer, ConnectionEndedForABoundTellsTheHostWhy) {
 
 // One host's long query holds up no other host: another attaches, reads a
 // row by its key and commits while it runs. A host that is killed takes
-// its query with it (over a Unix socket, where the server sees the host
-// gone); SIGTERM ends a running query and the server at once.
+// its query with it, over TCP as over a Unix socket; SIGTERM ends a
+// running query and the server at once.
 TEST_P(HostServer, LongQueryOfOneHostHoldsUpNoOtherAndEndsWithItsHost) {
   auto setup = Host();
   for (int i = 0; i < 300; ++i)
@@ -927,20 +1002,19 @@ TEST_P(HostServer, LongQueryOfOneHostHoldsUpNoOtherAndEndsWithItsHost) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(a->HasOutput()) << "the query ended too soon to show anything";
   a->Kill();
-  if (GetParam()) {
-    // Over TCP the end of the killed host's connection looks like a half
-    // close: its query goes on until SIGTERM stops the server.
-    const auto stop = std::chrono::steady_clock::now();
-    EXPECT_EQ(server_->Stop(SIGTERM), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(3));
-    server_.reset();
-    return;
-  }
   usleep(1500000);
   const long cpu = CpuMs(server_->pid());
   usleep(2000000);
   EXPECT_LT(CpuMs(server_->pid()) - cpu, 100) << "ms of CPU in 2 s: the killed host's query still runs";
   EXPECT_EQ(b->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  // SIGTERM ends a running query and the server at once.
+  ASSERT_TRUE(b->Send("sql run 1 SELECT COUNT(*) :n FROM exdep010 x, exdep010 y, exdep010 z "
+                      "WHERE x.budget + y.budget + z.budget < 0"));
+  usleep(1000000);
+  const auto stop = std::chrono::steady_clock::now();
+  EXPECT_EQ(server_->Stop(SIGTERM), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(3));
+  server_.reset();
 }
 
 // A lock promised is kept while another host's SQL UPDATE runs for
@@ -1407,18 +1481,29 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
   root_.WriteFile("lib/ipc_info", "msqlite tcp " + port + " main.db.secret\n");
   EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
 
-  // A part of the token is not the token.
+  // A part of the token is not the token; after the token and a tab the
+  // client may name its process ("pid=N"), and nothing else.
   std::ifstream secret(root_.path() + "/main.db.secret");
   std::string token;
   std::getline(secret, token);
   ASSERT_EQ(token.size(), 64u);
-  for (const std::string &part : {token.substr(0, 32), token.substr(0, 1), token.substr(1)}) {
+  const std::string not_its = "refused: the token presented to the driver server on " + listen_ + " is not its token";
+  const std::string malformed = "refused: the token line presented to the driver server on " + listen_ +
+                                " is malformed: after its token and a tab comes pid= and the client's process id";
+  const struct {
+    std::string line;
+    std::string answer;
+  } lines[] = {{token.substr(0, 32), not_its},         {token.substr(0, 1), not_its},
+               {token.substr(1), not_its},             {token.substr(1) + "\tpid=4711", not_its},
+               {token + "\tpid=4711", "ok"},           {token + "\tpid=", malformed},
+               {token + "\tpid=0", malformed},         {token + "\tpid=47x1", malformed},
+               {token + "\tpid=99999999999", malformed}, {token + "\tuid=4711", malformed}};
+  for (const auto &l : lines) {
     const int raw = DialSilent(listen_);
     ASSERT_GE(raw, 0);
-    const std::string line = part + "\n";
+    const std::string line = l.line + "\n";
     ASSERT_EQ(send(raw, line.data(), line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(line.size()));
-    EXPECT_EQ(Admission(raw), "refused: the token presented to the driver server on " + listen_ + " is not its token")
-        << part.size() << " characters";
+    EXPECT_EQ(Admission(raw), l.answer) << l.line.size() << " characters: " << l.line.substr(l.line.find('\t') + 1);
     close(raw);
   }
 

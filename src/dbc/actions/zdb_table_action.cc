@@ -97,7 +97,7 @@ int zdb_exec_table_internal(ZDB_INTERNAL_CURSOR *icursor, int action, int *argum
   auto word = static_cast<std::uint32_t>(argument != nullptr ? argument[0] : 0);
   const auto start = std::chrono::steady_clock::now();
   if (zdb_do_exec_table(icursor, table_action_word(action), &word) != 0) {
-    if (zdb_errno == ZE_LOCKED && action == lock_table)
+    if (zdb_errno == ZE_LOCKED)
       zdb_name_lock_holder(icursor, zdb_table_action(action), "",
                            static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                  std::chrono::steady_clock::now() - start)
