@@ -351,6 +351,69 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=8.00 "), std::string::npos);
 }
 
+// An SQL UPDATE takes its rows before it waits for the write transaction,
+// and nothing it reached stays held when it ends: a host that locks one of
+// its rows while it waits is given the row and writes before it, with no
+// circle and no refusal (the UPDATE takes the row again after that host's
+// commit); a row it waited for that then matched no more is free once it
+// answers; a statement that began its transaction's write and failed after
+// a wait gives back both the row and the write transaction at once.
+TEST_P(HostServer, SqlUpdateTakesItsRowsFirstAndKeepsNothingItDoesNotChange) {
+  Restart({"--lock-wait-ms=8000"});
+  auto a = Host(), b = Host(), c = Host();
+  ASSERT_EQ(a->Do("insert exdep010 1 code=HR budget=1"), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  // b's UPDATE waits behind a's write transaction holding SALES; c locks
+  // SALES meanwhile, changes it and commits, waiting for the write
+  // transaction behind b; b's UPDATE then changes c's change.
+  EXPECT_EQ(a->Do("insert exdep010 1 code=FIN"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET budget = 9 WHERE code = 'SALES'"));
+  usleep(300000);
+  EXPECT_NE(c->Do("lockread exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+  EXPECT_EQ(c->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
+  ASSERT_TRUE(c->Send("commit"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(c->Line(), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=9.00 "), std::string::npos);
+
+  // A row waited for that no longer matches is skipped and given back.
+  EXPECT_NE(a->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'x' WHERE budget = 1 OR code = 'FIN'"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(a->Do("update exdep010 1 code=HR budget=5"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_LT(MsOf([&] { EXPECT_NE(c->Do("lockread exdep010 1 code=HR").find("budget=5.00 "), std::string::npos); }),
+            4000);
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("commit"), "committed");
+
+  // The transaction's first write fails after the UPDATE waited for its
+  // row (a duplicate key): the row and the write transaction are free at
+  // once, and its transaction goes on.
+  EXPECT_NE(a->Do("lockread exdep010 1 code=SALES").find("budget=9.00 "), std::string::npos);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET code = 'HR' WHERE code = 'SALES'"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  const std::string failed = b->Line();
+  EXPECT_EQ(failed.rfind("error ", 0), 0u) << failed;
+  EXPECT_LT(MsOf([&] {
+              EXPECT_NE(c->Do("lockread exdep010 1 code=SALES").find("budget=9.00 "), std::string::npos);
+              EXPECT_EQ(c->Do("update exdep010 1 code=SALES budget=3"), "buffered update on exdep010001");
+              EXPECT_EQ(c->Do("flush"), "flushed");
+            }),
+            1500);
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("insert exdep010 1 code=LEGAL"), "buffered insert on exdep010001");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=3.00 "), std::string::npos);
+}
+
 // A write parked behind other hosts' write transactions waits as long as
 // the queue moves, also past the 10 s in which a request must arrive:
 // sixteen hosts ahead of it, each holding the file for about 0.9 s (well
