@@ -401,8 +401,9 @@ TEST_P(HostServer, SqlUpdateTakesItsRowsFirstAndKeepsNothingItDoesNotChange) {
   EXPECT_EQ(a->Do("commit"), "committed");
   EXPECT_NE(a->Do("lockread exdep010 1 code=SALES").find("budget=9.00 "), std::string::npos);
   ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'z' WHERE code = 'SALES' OR "
-                      "budget = (SELECT budget FROM exdep010 WHERE budget > 100)"));
+                      "budget = (SELECT budget FROM exdep010 WHERE code >= 'BIG' AND code < 'BIH')"));
   usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for SALES";
   EXPECT_EQ(a->Do("insert exdep010 1 code=BIG2 budget=300"), "buffered insert on exdep010001");
   EXPECT_EQ(a->Do("commit"), "committed");
   const std::string failed = b->Line();
