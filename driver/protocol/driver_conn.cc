@@ -939,7 +939,8 @@ bool DriverConnection::ClosesCircle(std::uint32_t session, std::uint32_t holder,
   return true;
 }
 
-bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take) {
+bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take,
+                                bool statement) {
   // The wait is for the row's holder, in order of arrival, under the one
   // waiting policy (WaitBound): it is over when one holder kept the row
   // for the whole of it, whoever else took it before or left the line
@@ -950,7 +951,7 @@ bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const
   auto holder = [this, id, &row] { return data_.HolderOf(id, row, &store_); };
   std::uint32_t checked = holder();
   if (monitor_ == nullptr || options_.lock_wait_ms <= 0) return false;
-  if (checked != 0 && QueuedStatementGaveRow(id, checked, row)) {
+  if (checked != 0 && !statement && QueuedStatementGaveRow(id, checked, row)) {
     if (take()) return true;
     checked = holder();
   }
@@ -969,7 +970,7 @@ bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const
     std::uint32_t now_held = holder();
     if (now_held != 0 && now_held != checked) {
       checked = now_held;
-      if (QueuedStatementGaveRow(id, now_held, row)) {
+      if (!statement && QueuedStatementGaveRow(id, now_held, row)) {
         if ((taken = take())) break;
         now_held = checked = holder();
       }
@@ -1089,7 +1090,7 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
     // rows again, since others ran.
     GiveBackStatementRows(id);
     const auto start = std::chrono::steady_clock::now();
-    if (take() || AwaitRow(session, row, take)) {
+    if (take() || AwaitRow(session, row, take, true)) {
       note();
       return false;
     }

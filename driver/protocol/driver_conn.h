@@ -264,7 +264,12 @@ class DriverConnection {
   // (WaitsFor: refused at once), all false with the reason in
   // lock_refusal_. The entry point of every wait for a row (a locked read,
   // an SQL statement's row).
-  bool AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take);
+  // A locked read is given a row that an SQL statement waiting for the
+  // write transaction took (QueuedStatementGaveRow); a statement's own
+  // wait (`statement`) waits for it, so that two statements never take
+  // each other's rows in turn.
+  bool AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take,
+                bool statement = false);
   // True when a wait of `session` for `holder` (who holds `what`) would
   // close a circle of waits: the reason goes into lock_refusal_.
   bool ClosesCircle(std::uint32_t session, std::uint32_t holder, const std::string &what);
