@@ -50,6 +50,16 @@ std::string MappedName(const std::string &table) {
   return name;
 }
 
+// What a refused SQL statement's text ends with, as a refused record
+// request's does: after a circle of waits (`circle`, the refusal's
+// reason) the transaction must end to undo it; after a wait that ran out,
+// the holder's.
+std::string StatementAdvice(const std::string &circle) {
+  if (circle.empty()) return "; try again once that host has ended its transaction";
+  if (circle.rfind("it would have waited", 0) == 0) return "; end this transaction and do its work again";
+  return "; commit or abort that transaction first";
+}
+
 }  // namespace
 
 // ---- The connection: construction, framing, dispatch ----
@@ -85,39 +95,27 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    return s != nullptr ? s->db() : nullptr;
                  },
                  [this](std::uint32_t session, const std::string &table, int physical) {
+                   // In a server other hosts run while a statement waits
+                   // for the write transaction: one that will wait takes
+                   // its rows first. Once it holds the write transaction
+                   // it looks again unless no transaction ended since it
+                   // found its rows (none can have come to match then).
+                   if (monitor_ != nullptr)
+                     if (DriverSession *s = SessionFor(session); s != nullptr && !s->active()) return true;
+                   if (statement_found_at_ && *statement_found_at_ == store_.transactions_ended()) return false;
                    return data_.LockedForOthers(session, table, physical);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical,
-                        const std::vector<sqlite3_int64> &rowids) { return RowsFree(id, table, physical, rowids); },
-                 [this](std::uint32_t id) {
-                   // A statement waits as a record write does; a file
-                   // still busy is a lock error. The rows it changes are
-                   // watched for their new keys. A statement that does not
-                   // run gives back the rows it took.
-                   DriverSession *s = SessionFor(id);
-                   if (s == nullptr) return false;
-                   statement_joins_ = s->active();
-                   lock_refusal_.clear();
-                   if (BeginWrite(s)) {
-                     s->WatchChanges();
-                     return true;
-                   }
-                   GiveBackStatementRows(id);
-                   if (s->busy())
-                     throw SQLException(
-                       SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED,
-                       SQLString(("Record is locked: the SQL statement's wait for the write transaction was " +
-                                  std::string(lock_refusal_.empty() ? "refused: " : "") + WriteRefusal())
-                                     .c_str()));
-                   return false;
-                 },
+                        const AgentContext::RowFinder &find) { return RowsFree(id, table, physical, find); },
+                 [this](std::uint32_t id) { return BeginStatementWrite(id); },
                  [this](std::uint32_t id, const std::string &table, int physical, const SQLException *failure) {
                    data_.StatementEnded(id);
-                   if (failure != nullptr)
-                     GiveBackStatementRows(id);
+                   statement_found_at_.reset();
+                   statement_find_ = nullptr;
+                   if (DriverSession *s = SessionFor(id))
+                     StatementEnded(s, table, physical, failure);
                    else
-                     statement_rows_.clear();
-                   if (DriverSession *s = SessionFor(id)) StatementEnded(s, table, physical, failure);
+                     GiveBackStatementRows(id);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical) {
                    // While the statement steps, other threads run: none
@@ -293,16 +291,30 @@ void DriverConnection::StatementEnded(DriverSession *session, const std::string 
   auto watched = session->TakeWatched();
   session->StatementEnded(failure == nullptr);
   if (failure == nullptr) {
+    // The rows it changed are held by the transaction's changes; a row it
+    // took (or waited for) and then did not change, since it matched no
+    // more, is free again.
     data_.LockChangedRows(session, table, physical, watched, DataCtx());
+    GiveBackStatementRows(session->id(), watched);
     return;
   }
   // A failed statement frees what it reached: its rows leave the changed
-  // rows (StatementEnded) and no key of them is locked. A statement that
-  // SQLite rolled back with the transaction it joined (an interrupt, a
-  // time-out, an I/O error) lost the transaction's earlier work: the
-  // session takes no more work until its client aborts, and what the
-  // transaction held goes now.
-  if (session->active() || !statement_joins_ || session->lost() != 0) return;
+  // rows (StatementEnded), no key of them is locked, and the rows it took
+  // go back. One that began its transaction's write leaves nothing in it:
+  // the write transaction goes back at once, so that no other host's
+  // write waits for a transaction that holds nothing (the rows the
+  // transaction locked before stay). A statement that SQLite rolled back
+  // with the transaction it joined (an interrupt, a time-out, an I/O
+  // error) lost the transaction's earlier work: the session takes no more
+  // work until its client aborts, and what the transaction held goes now.
+  GiveBackStatementRows(session->id());
+  if (!statement_joins_) {
+    if (!session->active()) return;
+    session->GiveBackWrite();
+    RestoreTables(session->id());
+    return;
+  }
+  if (session->active() || session->lost() != 0) return;
   const SQLString *text = failure->GetMessageText();
   const std::string cause = std::to_string(failure->GetZDBError()) + " (" +
                             (text->Length() > 0 ? text->GetString() : zdberrorstr(failure->GetZDBError())) + ")";
@@ -328,6 +340,49 @@ void DriverConnection::RolledBack(const std::vector<std::uint32_t> &ids) {
 
 // ---- The write transaction and the server's write queue ----
 
+bool DriverConnection::BeginStatementWrite(std::uint32_t id) {
+  // A statement waits as a record write does; a file still busy is a lock
+  // error. The rows it changes are watched for their new keys. A statement
+  // that does not run gives back the rows it took.
+  DriverSession *s = SessionFor(id);
+  if (s == nullptr) return false;
+  statement_joins_ = s->active();
+  for (;;) {
+    lock_refusal_.clear();
+    statement_robbed_ = false;
+    bool begun;
+    {
+      // While it waits, another session may want a row it took
+      // (QueuedStatementGaveRow).
+      struct Queued {
+        DriverShared &shared;
+        std::uint32_t id;
+        ~Queued() { shared.queued_statements.erase(id); }
+      } queued{shared_, id};
+      if (monitor_ != nullptr && !statement_joins_ && !statement_rows_.empty()) shared_.queued_statements[id] = this;
+      begun = BeginWrite(s);
+    }
+    if (begun) {
+      s->WatchChanges();
+      return true;
+    }
+    if (!statement_robbed_ || !statement_find_) break;
+    // It gave its rows to another session: it takes them again, waiting
+    // for that session as a locked read does, and queues again.
+    if (!RowsFree(id, statement_table_, statement_physical_, statement_find_)) throw SQLExZDBError(ZE_LOCKED);
+  }
+  GiveBackStatementRows(id);
+  statement_found_at_.reset();
+  statement_find_ = nullptr;
+  if (s->busy())
+    throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED,
+                       SQLString(("Record is locked: the SQL statement's wait for the write transaction was " +
+                                  std::string(lock_refusal_.empty() ? "refused: " : "") + WriteRefusal() +
+                                  StatementAdvice(lock_refusal_))
+                                     .c_str()));
+  return false;
+}
+
 bool DriverConnection::BeginWrite(DriverSession *session) {
   // A session that holds the write transaction never queues for it, nor
   // does one that takes no more work.
@@ -347,6 +402,8 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
           return session->Begin();
         },
         [session] { return session->busy(); });
+    // A statement that gave its rows away queues again once it has them.
+    if (!begun && statement_robbed_) return false;
     // A wait that ran out before the request was first in the queue met
     // other sessions' writes all the same.
     if (!tried) session->WaitRanOut();
@@ -426,6 +483,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   bool parked = false;
   bool done = false;
   for (;;) {
+    if (statement_robbed_) break;
     if (monitor_->First(ticket)) {
       done = attempt();
       if (done) monitor_->Began();
@@ -927,19 +985,26 @@ bool DriverConnection::ClosesCircle(std::uint32_t session, const std::vector<std
   return true;
 }
 
-bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take) {
+bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take,
+                                bool statement) {
   const std::uint32_t id = session->id();
+  // A locked read is given a row that an SQL statement waiting for the
+  // write transaction took; a statement's own wait waits for it, so that
+  // two statements never take each other's rows in turn.
+  const Yields yields = [this, id, &row, statement](std::uint32_t holder) {
+    return !statement && QueuedStatementGaveRow(id, holder, row);
+  };
   return AwaitHolders(
       session, row.table_key + '\0' + row.key,
       [this, id, &row] {
         const std::uint32_t h = data_.HolderOf(id, row, &store_);
         return h != 0 ? std::vector<std::uint32_t>{h} : std::vector<std::uint32_t>{};
       },
-      [](std::uint32_t) { return std::string("the row"); }, take);
+      [](std::uint32_t) { return std::string("the row"); }, take, yields);
 }
 
 bool DriverConnection::AwaitHolders(DriverSession *session, const std::string &line, const Holders &holders,
-                                    const HeldText &what, const std::function<bool()> &take) {
+                                    const HeldText &what, const std::function<bool()> &take, const Yields &yields) {
   // The wait is for the holders, in order of arrival, under the one
   // waiting policy (WaitBound): it is over when one holder kept what it
   // waits for for the whole of it, whoever else took it before or left
@@ -949,6 +1014,10 @@ bool DriverConnection::AwaitHolders(DriverSession *session, const std::string &l
   lock_refusal_.clear();
   std::vector<std::uint32_t> checked = holders();
   if (monitor_ == nullptr || options_.lock_wait_ms <= 0) return false;
+  if (!checked.empty() && yields && yields(checked.front())) {
+    if (take()) return true;
+    checked = holders();
+  }
   if (!checked.empty() && ClosesCircle(id, checked, what)) return false;
   // The holder the bound runs for: the one waited for first, as long as
   // it holds on.
@@ -965,10 +1034,14 @@ bool DriverConnection::AwaitHolders(DriverSession *session, const std::string &l
   bool parked = false, taken = false;
   while (!taken) {
     if (cancelled_ && cancelled_()) break;
-    const std::vector<std::uint32_t> now_held = holders();
+    std::vector<std::uint32_t> now_held = holders();
     if (!now_held.empty() && now_held != checked) {
       checked = now_held;
-      if (ClosesCircle(id, now_held, what)) break;
+      if (yields && yields(now_held.front())) {
+        if ((taken = take())) break;
+        now_held = checked = holders();
+      }
+      if (!now_held.empty() && ClosesCircle(id, now_held, what)) break;
     }
     if (std::find(now_held.begin(), now_held.end(), bound_holder) == now_held.end())
       bound_holder = now_held.empty() ? 0 : now_held.front();
@@ -1019,83 +1092,148 @@ bool DriverConnection::AwaitTable(DriverSession *session, const std::string &tab
   return true;
 }
 
-void DriverConnection::GiveBackStatementRows(std::uint32_t id) {
-  for (const auto &[table_key, key] : statement_rows_) data_.Unlock(id, table_key, key);
+bool DriverConnection::QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row) {
+  auto it = shared_.queued_statements.find(holder);
+  if (it == shared_.queued_statements.end()) return false;
+  DriverConnection &other = *it->second;
+  const bool statement_row = std::any_of(other.statement_rows_.begin(), other.statement_rows_.end(),
+                                         [&row](const RowRef &r) { return r.table_key == row.table_key && r.key == row.key; });
+  if (!statement_row) return false;
+  DriverLog(__FILE__, __LINE__, 0,
+            "session %u gave back the rows its SQL statement took to session %u, and waits on for the write "
+            "transaction", holder, session);
+  other.statement_robbed_ = true;
+  other.GiveBackStatementRows(holder);
+  shared_.queued_statements.erase(it);
+  return true;
+}
+
+void DriverConnection::GiveBackStatementRows(std::uint32_t id,
+                                             const std::vector<std::pair<std::string, sqlite3_int64>> &changed) {
+  for (const RowRef &row : statement_rows_) {
+    const bool kept = row.rowid != 0 && std::any_of(changed.begin(), changed.end(), [&row](const auto &c) {
+                        return c.second == row.rowid && c.first == row.sqlite_table;
+                      });
+    if (!kept) data_.Unlock(id, row.table_key, row.key);
+  }
+  // Their waiters look again now: the statement may wait on.
+  if (monitor_ != nullptr && !statement_rows_.empty()) monitor_->LocksReleased({id});
   statement_rows_.clear();
 }
 
 bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int physical,
-                                const std::vector<sqlite3_int64> &rowids) {
+                                const AgentContext::RowFinder &find) {
   DriverSession *session = SessionFor(id);
   if (session == nullptr) return false;
   const std::string table_key = TableKey(table, physical);
   const int logical = LogicalCompnr(table, physical);
   const DataContext ctx = DataCtx();
-  // A table lock (or another session's statement running on the table)
-  // holds every row, also where the statement would change none: it is
-  // waited for under a key that no row has.
-  std::vector<RowRef> rows{RowRef{table_key, std::string(1, '\x01'), {}, 0, {}}};
-  for (std::string &key : data_.KeysOfRows(session, table, physical, rowids, ctx))
-    rows.push_back(data_.FindRow(session, table, logical, key, ctx));
-  // Each row another session holds is taken as a locked read takes it,
-  // waiting as that does, one after another; after a wait every row is
-  // looked at again, since others ran meanwhile.
-  for (bool waited = true; waited;) {
-    waited = false;
-    for (const RowRef &row : rows) {
-      const std::uint32_t holder = data_.HolderOf(id, row, &store_);
-      if (holder == 0) continue;
-      const bool had = data_.LocksRow(id, table_key, row.key);
-      std::vector<std::uint8_t> reply;
-      WireWriter out(reply);
-      auto take = [&] {
-        out.Truncate(0);
-        return data_.Read(session, table, logical, 1, row.key, ctx, out) != kLocked;
-      };
-      const auto start = std::chrono::steady_clock::now();
-      const bool taken = take() || AwaitRow(session, row, take);
-      if (taken) {
-        if (!had && data_.LocksRow(id, table_key, row.key)) statement_rows_.emplace_back(table_key, row.key);
-        waited = true;
-        continue;
+  if (&find != &statement_find_) {
+    statement_find_ = find;
+    statement_table_ = table;
+    statement_physical_ = physical;
+  }
+  try {
+    for (;;) {
+      std::vector<sqlite3_int64> rowids;
+      statement_found_at_ = store_.transactions_ended();
+      if (!find(&rowids)) {
+        // More rows than are taken one by one: the statement holds the
+        // table whole while it runs, and is refused while another
+        // session holds locks there.
+        if (!data_.LockedForOthers(id, table, physical)) return true;
+        GiveBackStatementRows(id);
+        statement_found_at_.reset();
+        return false;
       }
-      // Refused: what the statement took goes back, and the error names
-      // the row, its holder and the wait.
-      GiveBackStatementRows(id);
-      const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start).count();
-      char where[32];
-      std::snprintf(where, sizeof where, "%.8s%03d", table.c_str(), logical);
-      std::string what = row.key_text.empty() ? std::string(where) + " (a lock of the table, or another session's "
-                                                                   "SQL statement running on it)"
-                                              : std::string(where) + ", key " + row.key_text + ",";
-      std::string text = "Record is locked: the SQL statement's row of " + what + " was refused ";
-      const std::uint32_t now_held = data_.HolderOf(id, row, &store_);
-      if (!lock_refusal_.empty()) {
-        text += "at once: " + lock_refusal_;
-      } else if (now_held != 0 && sessions_.count(now_held) != 0) {
-        // Another transaction of the program (a child or in-process
-        // driver serves no other): nothing could end it while this one
-        // waited.
-        text += "at once: " + SessionText(now_held) +
-                " holds it: a program's transactions do not wait for each other; commit or abort that "
-                "transaction first";
-        refusal_ = text;
-      } else {
-        char secs[32];
-        std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
-        if (monitor_ == nullptr)
-          text += "at once";
-        else if (options_.lock_wait_ms <= 0)
-          text += "at once (the driver server's --lock-wait-ms is 0)";
-        else
-          text += "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
-        if (now_held != 0) text += ": " + SessionText(now_held) + " holds it";
-        text += "; try again once that transaction has ended";
-        refusal_ = text;
-      }
-      throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED, SQLString(text.c_str()));
+      // A table lock (or another session's statement running on the
+      // table) holds every row, also where the statement would change
+      // none: it is waited for first, under a key that no row has. The
+      // rows follow in the order of their keys, the one order of every
+      // statement, so that two statements never each hold a row the
+      // other waits for.
+      std::vector<std::string> keys = data_.KeysOfRows(session, table, physical, rowids, ctx);
+      std::sort(keys.begin(), keys.end());
+      keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+      std::vector<RowRef> rows{RowRef{table_key, std::string(1, '\x01'), {}, 0, {}}};
+      for (const std::string &key : keys) rows.push_back(data_.FindRow(session, table, logical, key, ctx));
+      if (TakeStatementRows(session, table, logical, rows, ctx)) return true;
     }
+  } catch (...) {
+    // Refused, or the rows could not be found again: what the statement
+    // took goes back.
+    GiveBackStatementRows(id);
+    statement_found_at_.reset();
+    statement_find_ = nullptr;
+    throw;
+  }
+}
+
+bool DriverConnection::TakeStatementRows(DriverSession *session, const std::string &table, int logical,
+                                         const std::vector<RowRef> &rows, const DataContext &ctx) {
+  const std::uint32_t id = session->id();
+  std::vector<std::uint8_t> reply;
+  WireWriter out(reply);
+  for (const RowRef &row : rows) {
+    if (data_.LocksRow(id, row.table_key, row.key)) continue;  // taken before
+    auto take = [&] {
+      out.Truncate(0);
+      return data_.Read(session, table, logical, 1, row.key, ctx, out) != kLocked;
+    };
+    auto note = [&] {
+      if (data_.LocksRow(id, row.table_key, row.key)) statement_rows_.push_back(row);
+    };
+    // A free row is taken at once, before the write transaction, so that
+    // no other session locks it while the statement waits for that.
+    if (data_.HolderOf(id, row, &store_) == 0 && take()) {
+      note();
+      continue;
+    }
+    // Another session holds it: the statement gives back the rows it
+    // took, so that it never holds one while it waits for another (a
+    // record transaction may lock its rows in any order), takes the row
+    // as a locked read takes it, waiting as that does, and then finds its
+    // rows again, since others ran.
+    GiveBackStatementRows(id);
+    const auto start = std::chrono::steady_clock::now();
+    if (take() || AwaitRow(session, row, take, true)) {
+      note();
+      return false;
+    }
+    // Refused: the error names the row, its holder and the wait, and says
+    // what the record refusal says of the transaction.
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start).count();
+    char where[32];
+    std::snprintf(where, sizeof where, "%.8s%03d", table.c_str(), logical);
+    std::string what = row.key_text.empty() ? std::string(where) + " (a lock of the table, or another session's "
+                                                                 "SQL statement running on it)"
+                                            : std::string(where) + ", key " + row.key_text + ",";
+    std::string text = "Record is locked: the SQL statement's row of " + what + " was refused ";
+    const std::uint32_t now_held = data_.HolderOf(id, row, &store_);
+    if (!lock_refusal_.empty()) {
+      text += "at once: " + lock_refusal_ + StatementAdvice(lock_refusal_);
+    } else if (now_held != 0 && sessions_.count(now_held) != 0) {
+      // Another transaction of the program (a child or in-process driver
+      // serves no other): nothing could end it while this one waited.
+      text += "at once: " + SessionText(now_held) +
+              " holds it: a program's transactions do not wait for each other; commit or abort that "
+              "transaction first";
+      refusal_ = text;
+    } else {
+      char secs[32];
+      std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
+      if (monitor_ == nullptr)
+        text += "at once";
+      else if (options_.lock_wait_ms <= 0)
+        text += "at once (the driver server's --lock-wait-ms is 0)";
+      else
+        text += "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
+      if (now_held != 0) text += ": " + SessionText(now_held) + " holds it";
+      text += monitor_ == nullptr ? std::string("; try again once that transaction has ended") : StatementAdvice("");
+      refusal_ = text;
+    }
+    throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED, SQLString(text.c_str()));
   }
   return true;
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -72,6 +73,9 @@ struct DriverShared {
   static constexpr std::uint64_t kClaimedParty = std::uint64_t{1} << 61;
   static constexpr std::uint64_t kSessionParty = std::uint64_t{1} << 63;
   std::uint64_t connections = 0;  // made so far
+  // The sessions whose SQL statement waits for the write transaction with
+  // rows it took, and their connections (DriverConnection::BeginStatementWrite).
+  std::unordered_map<std::uint32_t, DriverConnection *> queued_statements;
   // Who waits for whom, by the sessions' parties: a wait that would close
   // a circle is refused at once.
   WaitsFor waits{[this](std::uint32_t session) { return PartyOf(session); }};
@@ -175,8 +179,10 @@ class DriverConnection {
   // The session of an id that this connection opened, else null.
   DriverSession *SessionFor(std::uint32_t id);
   // An SQL UPDATE or DELETE of the session ran (`failure` null) or failed:
-  // its changed rows are locked, or freed; a failure that took the
-  // transaction it joined with it marks the transaction lost.
+  // its changed rows are locked, or freed, and the rows it took but did
+  // not change go back; a failure that took the transaction it joined with
+  // it marks the transaction lost, and one of a statement that began its
+  // transaction's write gives the write transaction back.
   void StatementEnded(DriverSession *session, const std::string &table, int physical,
                       const SQLException *failure);
   bool statement_joins_ = false;  // the statement running joined an open transaction
@@ -218,17 +224,53 @@ class DriverConnection {
   // again whenever the row may be free for it.
   void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                   std::size_t at, WireWriter &out);
-  // Before an SQL DELETE or UPDATE of the session that another session's
-  // locks on the table may hold up: true when no other session holds one
-  // of the rows `rowids` it would change, after each one held was taken,
-  // one after another, with a locked read that waits for it (AwaitRow).
-  // On a refusal the rows it took go back (GiveBackStatementRows) and it
-  // throws the lock error with the wait's text.
-  bool RowsFree(std::uint32_t id, const std::string &table, int physical, const std::vector<sqlite3_int64> &rowids);
-  // The row locks that the running SQL statement took while it waited for
-  // its rows: kept when it ran, given back when it failed or was refused.
-  std::vector<std::pair<std::string, std::string>> statement_rows_;  // (table key, row key)
-  void GiveBackStatementRows(std::uint32_t id);
+  // Before an SQL DELETE or UPDATE of the session takes the write
+  // transaction (and again once it has it): the statement takes every row
+  // it would change that `find` finds, free or held by another session,
+  // one after another in the order of their keys, with a locked read that
+  // waits for a held one (AwaitRow) as a lock manager locks rows as it
+  // scans them; after each wait it finds its rows again, since the row it
+  // waited for may match no more and others may match now. True when it
+  // holds them all (or, past the rows `find` keeps, when no other session
+  // holds locks on the table, which the running statement then holds
+  // whole). On a refusal or a failure the rows it took go back
+  // (GiveBackStatementRows); a refused wait throws the lock error with
+  // the wait's text.
+  bool RowsFree(std::uint32_t id, const std::string &table, int physical, const AgentContext::RowFinder &find);
+  // One pass of RowsFree over the rows found (the table's own lock first):
+  // true when it took them all without a wait, false after it waited for
+  // one and took it.
+  bool TakeStatementRows(DriverSession *session, const std::string &table, int logical,
+                         const std::vector<RowRef> &rows, const DataContext &ctx);
+  // What the running statement's rows were found with (RowsFree), for it
+  // to take them again after it gave them away.
+  AgentContext::RowFinder statement_find_;
+  std::string statement_table_;
+  int statement_physical_ = 0;
+  // The write transaction of an SQL statement that waits for it (the
+  // agent's `begin`): a statement that holds rows it took is listed among
+  // the queued statements while it waits (DriverShared), and takes them
+  // again when it gave them away (QueuedStatementGaveRow).
+  bool BeginStatementWrite(std::uint32_t id);
+  // When `holder` holds the row only as the row of an SQL statement that
+  // waits for the write transaction (true): the statement gives back every
+  // row it took to `session`, which wants one, and takes them again when
+  // it is its turn. A statement so never keeps a row from a record
+  // transaction (which may hold the write transaction while it asks) for
+  // as long as it waits, and no circle of waits goes through its rows.
+  bool QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row);
+  bool statement_robbed_ = false;  // the statement waiting for the write gave its rows away
+  // The row locks that the running SQL statement took: when it ends, those
+  // of the rows it changed stay (as its transaction's changes hold them
+  // anyway), the others go back, as do all of them when it failed or was
+  // refused.
+  std::vector<RowRef> statement_rows_;
+  // The transactions ended (DriverStore::transactions_ended) when the
+  // running statement last began to find its rows; none when it did not.
+  std::optional<std::uint64_t> statement_found_at_;
+  // Gives back the statement's row locks but those of the rows in
+  // `changed` (SQLite table, rowid; DriverSession::TakeWatched).
+  void GiveBackStatementRows(std::uint32_t id, const std::vector<std::pair<std::string, sqlite3_int64>> &changed = {});
   // In a server: the session waits for the row that another session holds,
   // among the row waiters under the one waiting policy, and calls `take`
   // whenever the row may be free for it, until `take` succeeds (true), or
@@ -236,11 +278,19 @@ class DriverConnection {
   // (WaitsFor: refused at once), all false with the reason in
   // lock_refusal_. The entry point of every wait for a row (a locked read,
   // an SQL statement's row).
-  bool AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take);
+  // A locked read is given a row that an SQL statement waiting for the
+  // write transaction took (QueuedStatementGaveRow); a statement's own
+  // wait (`statement`) waits for it, so that two statements never take
+  // each other's rows in turn.
+  bool AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take,
+                bool statement = false);
   // The sessions a wait waits for now (none: what it waits for is free).
   using Holders = std::function<std::vector<std::uint32_t>()>;
   // What a holder holds, as a refusal names it ("the row").
   using HeldText = std::function<std::string(std::uint32_t holder)>;
+  // Asked of each new holder before the wait for it: true when the holder
+  // gave way (gave back what it held), and the wait tries to take again.
+  using Yields = std::function<bool(std::uint32_t holder)>;
   // The one wait of a server behind AwaitRow and AwaitTable: the session
   // waits in the row waiters' line `line` for what `holders` hold, under
   // the one waiting policy (the bound runs for one holder) and the circle
@@ -248,7 +298,7 @@ class DriverConnection {
   // until `take` succeeds (true), or the wait is over, cancelled or would
   // close a circle (false; the circle in lock_refusal_).
   bool AwaitHolders(DriverSession *session, const std::string &line, const Holders &holders, const HeldText &what,
-                    const std::function<bool()> &take);
+                    const std::function<bool()> &take, const Yields &yields = nullptr);
   // Before a lock, clear or drop of a table: true when no other session
   // holds the table or a row of it (DataPlane::TableHolders), after a wait
   // for them in a server; false, with the holder named for the client

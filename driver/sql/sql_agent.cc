@@ -251,16 +251,17 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
       }
       if (ctx_.usable) ctx_.usable(s.session());
       const QdTableRef &dml = s.dml_table();
-      // A DELETE or UPDATE waits for the rows it would change that another
-      // session holds, as a locked read does, before it takes the write
-      // transaction, and again once it has it: in a server the wait for the
-      // write transaction lets other sessions run, and one of them may have
-      // locked what the statement changes meanwhile.
+      // A DELETE or UPDATE takes the rows it would change, free or waited
+      // for as a locked read waits, before it takes the write transaction,
+      // so that it never waits for a row while it holds that; once it has
+      // the write transaction it looks again for rows that only the
+      // transactions committed meanwhile made match.
       auto held = [&] {
         if (s.query() || !ctx_.locked || !ctx_.locked(s.session(), dml.name, dml.compnr)) return false;
-        std::vector<sqlite3_int64> rowids;
-        return !ctx_.rows_free || !s.RowsToChange(db, &host_, &rowids) ||
-               !ctx_.rows_free(s.session(), dml.name, dml.compnr, rowids);
+        return !ctx_.rows_free ||
+               !ctx_.rows_free(s.session(), dml.name, dml.compnr, [&](std::vector<sqlite3_int64> *rowids) {
+                 return s.RowsToChange(db, &host_, rowids);
+               });
       };
       if (held()) throw SQLExZDBError(ZE_LOCKED);
       if (!s.query()) Isolate();

@@ -57,15 +57,19 @@ struct AgentContext {
   std::function<int(const std::string &table, int physical)> logical;
   // The SQLite connection of a driver session, null when there is none.
   std::function<sqlite3 *(std::uint32_t session)> session_db;
-  // True when another session holds locks on the table (null: no locks).
+  // True when a DELETE or UPDATE of the table takes its rows first
+  // (rows_free): another session holds locks on it, or may lock its rows
+  // while the statement waits (null: no locks).
   std::function<bool(std::uint32_t session, const std::string &table, int physical)> locked;
-  // While `locked`: true when another session holds none of the rows
-  // `rowids` of the table that a DELETE or UPDATE would change, after it
-  // waited for each one held as a locked read waits for its row; throws
-  // the lock error when a wait is refused (null: the statement is
-  // refused).
-  std::function<bool(std::uint32_t session, const std::string &table, int physical,
-                     const std::vector<sqlite3_int64> &rowids)>
+  // While `locked`: the DELETE or UPDATE takes the rows it would change,
+  // which `rows` finds (their rowids; false past as many as it keeps),
+  // before it takes the write transaction, waiting as a locked read waits
+  // for each one that another session holds and finding them again after
+  // each wait. True when it holds them all; throws the lock error when a
+  // wait is refused, and gives back what it took when it fails (null: the
+  // statement is refused).
+  using RowFinder = std::function<bool(std::vector<sqlite3_int64> *rowids)>;
+  std::function<bool(std::uint32_t session, const std::string &table, int physical, const RowFinder &rows)>
       rows_free;
   // Opens the session's transaction when none is open, so that the
   // changes of a DELETE or UPDATE wait for its commit; false when the

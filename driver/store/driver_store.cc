@@ -276,6 +276,12 @@ bool DriverSession::Abort() {
   return ok;
 }
 
+void DriverSession::GiveBackWrite() {
+  if (active() && !Exec("ROLLBACK"))
+    DriverLog(__FILE__, __LINE__, 0, "session %u: rollback: %s", id_, sqlite3_errmsg(db_));
+  if (!active()) changed_.clear();
+}
+
 namespace {
 
 // The folder of a database file that does not exist (or is no folder),

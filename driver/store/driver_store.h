@@ -62,6 +62,10 @@ class DriverSession {
   // Commit and abort of the open transaction; true when none is open.
   bool Commit();
   bool Abort();
+  // Rolls back the open write transaction, which holds nothing the client
+  // wrote (the SQL statement that began it failed): the file is free for
+  // other sessions' writes, while the client's transaction goes on.
+  void GiveBackWrite();
   // After a failing Begin, Commit or Abort: the storage error number, or
   // fallback.
   std::uint32_t Failure(std::uint32_t fallback) const;

@@ -526,7 +526,8 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
             std::string::npos)
       << refused;
   const std::string holder = GetParam() ? "another host" : "process " + std::to_string(a->pid());
-  EXPECT_TRUE(EndsWith(refused, " (\"t\") of " + holder + " holds it (error 107)")) << refused;
+  EXPECT_TRUE(EndsWith(refused, " (\"t\") of " + holder + " holds it; try again once that host has ended its transaction (error 107)"))
+      << refused;
   ASSERT_TRUE(b->Send(update));
   usleep(200000);  // b's UPDATE is most likely waiting by now
   EXPECT_EQ(a->Do("commit"), "committed");
@@ -548,6 +549,98 @@ TEST_P(HostServer, SqlUpdateWaitsForAnotherHostsWriteTransaction) {
   EXPECT_EQ(b->Line(), "1 row updated");
   EXPECT_EQ(b->Do("commit"), "committed");
   EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=8.00 "), std::string::npos);
+}
+
+// An SQL UPDATE takes its rows before it waits for the write transaction,
+// and nothing it reached stays held when it ends: a host that locks one of
+// its rows while it waits is given the row and writes before it, with no
+// circle and no refusal (the UPDATE takes the row again after that host's
+// commit); a row it waited for that then matched no more is free once it
+// answers, as is one it waited for before it failed; a statement that
+// began its transaction's write and was refused gives the write
+// transaction back at once.
+TEST_P(HostServer, SqlUpdateTakesItsRowsFirstAndKeepsNothingItDoesNotChange) {
+  Restart({"--lock-wait-ms=1000"});
+  auto a = Host(), b = Host(), c = Host();
+  ASSERT_EQ(a->Do("insert exdep010 1 code=HR budget=1"), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  // b's UPDATE waits behind a's write transaction holding SALES; c locks
+  // SALES meanwhile, changes it and commits, waiting for the write
+  // transaction behind b; b's UPDATE then changes c's change.
+  EXPECT_EQ(a->Do("insert exdep010 1 code=FIN"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET budget = 9 WHERE code = 'SALES'"));
+  usleep(300000);
+  EXPECT_NE(c->Do("lockread exdep010 1 code=SALES").find("budget=1.00 "), std::string::npos);
+  EXPECT_EQ(c->Do("update exdep010 1 code=SALES budget=2"), "buffered update on exdep010001");
+  ASSERT_TRUE(c->Send("commit"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(c->Line(), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_NE(a->Do("read exdep010 1 code=SALES").find("budget=9.00 "), std::string::npos);
+
+  // A row waited for that no longer matches is skipped and given back.
+  EXPECT_NE(a->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'x' WHERE budget = 1 OR code = 'FIN'"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(a->Do("update exdep010 1 code=HR budget=5"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_LT(MsOf([&] { EXPECT_NE(c->Do("lockread exdep010 1 code=HR").find("budget=5.00 "), std::string::npos); }),
+            4000);
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("commit"), "committed");
+
+  // The UPDATE fails after it waited for its row: once a's commit made
+  // its subquery give two rows, finding its rows again fails. The row it
+  // waited for is free at once.
+  EXPECT_EQ(a->Do("insert exdep010 1 code=BIG budget=200"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_NE(a->Do("lockread exdep010 1 code=SALES").find("budget=9.00 "), std::string::npos);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'z' WHERE code = 'SALES' OR "
+                      "budget = (SELECT budget FROM exdep010 WHERE code >= 'BIG' AND code < 'BIH')"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for SALES";
+  EXPECT_EQ(a->Do("insert exdep010 1 code=BIG2 budget=300"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  const std::string failed = b->Line();
+  EXPECT_EQ(failed.rfind("error 310 ", 0), 0u) << failed;
+  EXPECT_NE(c->Do("lockread exdep010 1 code=SALES").find("budget=9.00 "), std::string::npos);
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("abort"), "aborted");
+
+  // Refused after it took the write transaction, as its transaction's
+  // first write: a row that a commit made match while it waited for the
+  // write transaction is held by c, which locked it once that commit was
+  // in (while e's write went before the UPDATE). The write transaction is
+  // free for c's write at once, and the text says what to do.
+  auto e = Host();
+  EXPECT_EQ(a->Do("insert exdep010 1 code=IT budget=7"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("insert exdep010 1 code=OPS budget=8"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("update exdep010 1 code=OPS budget=7"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(e->Do("insert exdep010 1 code=Q"), "buffered insert on exdep010001");
+  ASSERT_TRUE(e->Send("flush"));
+  usleep(300000);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'y' WHERE budget = 7"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(e->Line(), "flushed");
+  EXPECT_NE(c->Do("lockread exdep010 1 code=OPS").find("budget=7.00 "), std::string::npos);
+  EXPECT_EQ(e->Do("commit"), "committed");
+  const std::string refused = b->Line();
+  EXPECT_EQ(refused.rfind("error 107 (record locked): ", 0), 0u) << refused;
+  EXPECT_NE(refused.find("key code = OPS, was refused after waiting"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("; try again once that host has ended its transaction"), std::string::npos) << refused;
+  EXPECT_EQ(c->Do("update exdep010 1 code=OPS budget=3"), "buffered update on exdep010001");
+  EXPECT_EQ(c->Do("flush"), "flushed");
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("sql run 1 UPDATE exdep010 SET name = 'y' WHERE budget = 7"), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
 }
 
 // A write parked behind other hosts' write transactions waits as long as
