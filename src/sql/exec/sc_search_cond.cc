@@ -53,6 +53,23 @@ void SQLRSSCSearchCond::GetEqualColumns(int, std::vector<std::pair<int, int>> *)
 
 // ---- helpers ----
 
+namespace {
+
+// TRUE when an operand from `from` on evaluates to `value`; the operands
+// that fail count as not deciding.
+bool AnyOperandIs(std::vector<SQLRSSCSearchCondPtr> const &operands, size_t from, SQLTruthValue value) {
+  for (size_t i = from; i < operands.size(); ++i) {
+    try {
+      if (operands[i]->Evaluate() == value) return true;
+    } catch (SQLException const &) {
+      // Another failing operand: it decides nothing.
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void SQLRSSCRowValueCost(std::vector<SQLRSSCValueExprPtr> const &items, double *first, double *second) {
   *first = 0;
   *second = 0;
@@ -248,8 +265,15 @@ SQLRSSCAnd::SQLRSSCAnd(pSQLRSSCSearchCondList *list) : SQLRSSCLogical(list) {}
 
 SQLTruthValue SQLRSSCAnd::Evaluate() {
   SQLTruthValue result = TV_TRUE;
-  for (auto &op : operands_) {
-    result = TVAnd(result, op->Evaluate());
+  for (size_t i = 0; i < operands_.size(); ++i) {
+    try {
+      result = TVAnd(result, operands_[i]->Evaluate());
+    } catch (SQLException const &) {
+      // A FALSE operand decides the row whatever the others raise, in
+      // whichever order they run here or in a driver.
+      if (AnyOperandIs(operands_, i + 1, TV_FALSE)) return TV_FALSE;
+      throw;
+    }
     if (result == TV_FALSE) break;
   }
   return result;
@@ -313,8 +337,14 @@ SQLRSSCOr::SQLRSSCOr(pSQLRSSCSearchCondList *list) : SQLRSSCLogical(list) {}
 
 SQLTruthValue SQLRSSCOr::Evaluate() {
   SQLTruthValue result = TV_FALSE;
-  for (auto &op : operands_) {
-    result = TVOr(result, op->Evaluate());
+  for (size_t i = 0; i < operands_.size(); ++i) {
+    try {
+      result = TVOr(result, operands_[i]->Evaluate());
+    } catch (SQLException const &) {
+      // A TRUE operand decides the row whatever the others raise.
+      if (AnyOperandIs(operands_, i + 1, TV_TRUE)) return TV_TRUE;
+      throw;
+    }
     if (result == TV_TRUE) break;
   }
   return result;

@@ -131,7 +131,8 @@ class SQLRSSCAnd : public SQLRSSCLogical {
   SQLRSSCAnd(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b);
   explicit SQLRSSCAnd(pSQLRSSCSearchCondList *list);
   explicit SQLRSSCAnd(std::vector<SQLRSSCSearchCondPtr> operands) : SQLRSSCLogical(std::move(operands)) {}
-  // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE.
+  // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE. An
+  // operand that fails fails the AND only when no other operand is FALSE.
   SQLTruthValue Evaluate() override;
   // TRUE when one operand is TRUE for no row.
   bool LeavesNoRow() override;
@@ -154,7 +155,8 @@ class SQLRSSCOr : public SQLRSSCLogical {
  public:
   SQLRSSCOr(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b);
   explicit SQLRSSCOr(pSQLRSSCSearchCondList *list);
-  // FALSE from FALSE, stopping at the first TRUE; an empty OR is FALSE.
+  // FALSE from FALSE, stopping at the first TRUE; an empty OR is FALSE. An
+  // operand that fails fails the OR only when no other operand is TRUE.
   SQLTruthValue Evaluate() override;
   // TRUE when every operand is TRUE for no row.
   bool LeavesNoRow() override;
