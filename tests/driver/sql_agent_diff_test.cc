@@ -1181,6 +1181,23 @@ TEST_P(SqlAgentDiff, SetFunctionsOverNoRowAndFailingConditionsAnswerAsSqlite) {
                      },
                      {std::string(expected) + (expected[0] == 'e' ? "" : "|")}});
   }
+  // A guard on a column without an index (no driver's index skips the
+  // rows it rejects) written after or before a day past the calendar.
+  for (bool guardFirst : {false, true}) {
+    cases.push_back({std::string("SELECT COUNT(*) FROM c1 WHERE ") +
+                         (guardFirst ? "salary < -1.0 AND " : "") + "hired + CAST(" +
+                         std::to_string(AL_LAST_DAY_NUMBER - 730048) + " AS DAYS) >= DATE 0" +
+                         (guardFirst ? "" : " AND salary < -1.0"),
+                     [=, this] {
+                       SQLRowSource *t = Leaf(1);
+                       auto *past = Cmp(SQLRSSC_GREATER_THAN_OR_EQUAL, shifted(t, true, AL_LAST_DAY_NUMBER - 730048),
+                                        new SQLRSSCDateConst(0));
+                       auto *guard = Cmp(SQLRSSC_LESS_THAN, Col(t, S), Real(-1.0));
+                       auto *where = guardFirst ? new SQLRSSCAnd(guard, past) : new SQLRSSCAnd(past, guard);
+                       return Group(new SQLRSFilter(t, where), {}, {SQLRSGroupSpec::CountStar()});
+                     },
+                     {"0|"}});
+  }
   for (Case const &c : cases) {
     Rows const shipped = outcome(c.build(), true);
     Rows const here = outcome(c.build(), false);

@@ -631,7 +631,10 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
                            "SELECT emp FROM exemp010 WHERE emp < 3 AND emp * 1000000000 > 0",
                            "SELECT emp FROM exemp010 e WHERE emp * 1000000000 > 0 AND EXISTS (SELECT d.code FROM "
                            "exdep010 d WHERE d.code = e.dept AND e.emp < 3)",
-                           "SELECT emp FROM exemp010 WHERE emp > 2 OR emp * 1000000000 > 0"}) {
+                           "SELECT emp FROM exemp010 WHERE emp > 2 OR emp * 1000000000 > 0",
+                           // Emp 4 was hired a day later: one day past the calendar's end.
+                           "SELECT emp FROM exemp010 WHERE hired + 2914056 > hired AND salary < 250",
+                           "SELECT emp FROM exemp010 WHERE salary < 250 AND hired + 2914056 > hired"}) {
     Rows const expected = std::string(text).find(" OR ") != std::string::npos ? Rows{"1", "2", "3", "4"}
                                                                             : Rows{"1", "2"};
     EXPECT_EQ(Sorted(Query(text)), expected) << text;
