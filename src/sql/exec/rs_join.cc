@@ -907,7 +907,8 @@ void SQLRSJoin::DoExec() {
         state_ = 0;
         return;
       }
-    } catch (SQLException const &) {
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
       // The nested loop reads the inner side only for an outer row: the
       // error waits for the first one.
       innerError_ = std::current_exception();

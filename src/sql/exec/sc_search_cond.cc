@@ -1,6 +1,7 @@
 #include "sql/exec/sc_search_cond.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
@@ -43,7 +44,8 @@ bool SQLRSSCSearchCond::LeavesNoRow() {
   if (!FixedForExecution()) return false;
   try {
     return Evaluate() != TV_TRUE;
-  } catch (SQLException const &) {
+  } catch (SQLException const &e) {
+    if (!SQLRSSCRowError(e)) throw;
     // Evaluated here, the condition would fail the statement even when no
     // row reaches it; the first row that does fails it instead.
     return false;
@@ -61,7 +63,8 @@ bool AnyOperandIs(std::vector<SQLRSSCSearchCondPtr> const &operands, size_t from
   for (size_t i = from; i < operands.size(); ++i) {
     try {
       if (operands[i]->Evaluate() == value) return true;
-    } catch (SQLException const &) {
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
       // Another failing operand: it decides nothing.
     }
   }
@@ -69,6 +72,11 @@ bool AnyOperandIs(std::vector<SQLRSSCSearchCondPtr> const &operands, size_t from
 }
 
 }  // namespace
+
+bool SQLRSSCRowError(SQLException const &e) {
+  char const *state = e.GetSQLState();
+  return (state[0] == '2' && state[1] == '2') || std::string_view(state) == "21000";
+}
 
 void SQLRSSCRowValueCost(std::vector<SQLRSSCValueExprPtr> const &items, double *first, double *second) {
   *first = 0;
@@ -268,7 +276,8 @@ SQLTruthValue SQLRSSCAnd::Evaluate() {
   for (size_t i = 0; i < operands_.size(); ++i) {
     try {
       result = TVAnd(result, operands_[i]->Evaluate());
-    } catch (SQLException const &) {
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
       // A FALSE operand decides the row whatever the others raise, in
       // whichever order they run here or in a driver.
       if (AnyOperandIs(operands_, i + 1, TV_FALSE)) return TV_FALSE;
@@ -340,7 +349,8 @@ SQLTruthValue SQLRSSCOr::Evaluate() {
   for (size_t i = 0; i < operands_.size(); ++i) {
     try {
       result = TVOr(result, operands_[i]->Evaluate());
-    } catch (SQLException const &) {
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
       // A TRUE operand decides the row whatever the others raise.
       if (AnyOperandIs(operands_, i + 1, TV_TRUE)) return TV_TRUE;
       throw;

@@ -25,6 +25,7 @@
 
 struct _qp_expr_node;  // the older description interface (unused)
 
+class SQLException;
 class SQLRSSCSearchCond;
 using SQLRSSCSearchCondPtr = std::unique_ptr<SQLRSSCSearchCond>;
 
@@ -200,6 +201,13 @@ std::vector<SQLRSSCSearchCondPtr> SQLRSSCTakeConjuncts(SQLRSSCSearchCond *condit
 // None (null), the single part, or an AND of the parts. Takes the parts
 // over, also when it throws.
 SQLRSSCSearchCondPtr SQLRSSCConjunction(std::vector<SQLRSSCSearchCondPtr> parts);
+
+// TRUE for an error that a row's values cause: a data exception (SQLSTATE
+// class 22) or a scalar subquery of more than one row (21000). These are
+// the errors that a condition's rule defers to the rows that reach it, or
+// that an operand deciding an AND or OR overrides; any other (a time-out, a
+// lost driver, memory) stops the statement where it happens.
+bool SQLRSSCRowError(SQLException const &e);
 
 // The cost of a row value: the first item fully, each further one times a
 // weight that starts at 0.5 and is squared after each item.

@@ -65,7 +65,8 @@ bool SQLRSSCExists::LeavesNoRow() {
   if (!answers_.Holdable()) return false;
   try {
     return Evaluate() == TV_FALSE;
-  } catch (SQLException const &) {
+  } catch (SQLException const &e) {
+    if (!SQLRSSCRowError(e)) throw;
     // The subquery fails: the first row that meets the condition fails the
     // statement, as it would without this look ahead; no row, no error.
     return false;
@@ -223,7 +224,8 @@ bool SQLRSSCInSubquery::LeavesNoRow() {
   try {
     Values const *held = HoldForExecution();
     return held != nullptr && held->values.empty();
-  } catch (SQLException const &) {
+  } catch (SQLException const &e) {
+    if (!SQLRSSCRowError(e)) throw;
     // As for EXISTS: the error is the first row's, not the execution's.
     return false;
   }
