@@ -210,6 +210,45 @@ std::string Logical(const std::vector<std::string> &parts, std::size_t lo, std::
   return "(" + Join(groups, op) + ")";
 }
 
+// TRUE when the SQL calls a function of the library that can fail: an
+// island's value or condition, or the check that a scalar subquery gives
+// at most one row.
+bool MayFail(const std::string &sql) {
+  for (const char *call : {"mv_x(", "mv_c(", "mv_card("})
+    if (sql.find(call) != std::string::npos) return true;
+  return false;
+}
+
+// The operands of an AND or OR in the order SQLite is to evaluate them,
+// those that cannot fail first. SQLite evaluates them as written and stops
+// at the first that decides the result (FALSE in an AND, TRUE in an OR):
+// an operand that decides then spares the failing ones, as it does in the
+// library, whatever the order the query description gave.
+std::vector<std::string> FailingLast(std::vector<std::string> parts) {
+  std::stable_partition(parts.begin(), parts.end(), [](const std::string &p) { return !MayFail(p); });
+  return parts;
+}
+
+// A conjunction of the parts, those that can fail last. SQLite tests the
+// terms of a WHERE that hold a correlated subquery after the others, so a
+// part that can fail waits for the parts with one through a CASE: it is
+// evaluated only where none of them is FALSE. (A correlated subquery reads
+// its tables itself; an uncorrelated one, tested first, reads its common
+// table expression.)
+std::string Conjunction(const std::vector<std::string> &parts) {
+  std::vector<std::string> ordered = FailingLast(parts);
+  std::vector<std::string> subqueries;
+  for (const std::string &p : ordered)
+    if (!MayFail(p) && p.find("SELECT ") != std::string::npos && p.find(" FROM \"") != std::string::npos)
+      subqueries.push_back(p);
+  if (!subqueries.empty()) {
+    std::string const rejected = "(NOT " + Logical(subqueries, 0, subqueries.size(), " AND ") + ")";
+    for (std::string &p : ordered)
+      if (MayFail(p)) p = "(CASE WHEN " + rejected + " THEN 0 ELSE " + p + " END)";
+  }
+  return Logical(ordered, 0, ordered.size(), " AND ");
+}
+
 // One query block under construction: a SELECT whose parts are still
 // open, so that a filter, projection, sort or grouping over it, and the
 // inputs of a join, merge into one SELECT instead of nesting a derived
@@ -450,7 +489,7 @@ std::string Translator::Render(const Block &b, const std::vector<std::string> *i
 
 std::string Translator::Tail(const Block &b) {
   std::string sql = " FROM " + b.from;
-  if (!b.where.empty()) sql += " WHERE " + Logical(b.where, 0, b.where.size(), " AND ");
+  if (!b.where.empty()) sql += " WHERE " + Conjunction(b.where);
   if (!b.group.empty()) sql += " GROUP BY " + Join(b.group, ", ");
   if (!b.order.empty()) sql += " ORDER BY " + Join(b.order, ", ");
   return sql;
@@ -618,7 +657,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
         on.push_back(Cond(*rs.cond));
       }
       b.from =
-          "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Logical(on, 0, on.size(), " AND ");
+          "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Conjunction(on);
       b.where.clear();
       b.single = false;
       return b;
@@ -648,7 +687,7 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
     Scoped s(this, &both);
     on.push_back(Cond(*rs.cond));
   }
-  std::string const condition = on.empty() ? "1" : Logical(on, 0, on.size(), " AND ");
+  std::string const condition = on.empty() ? "1" : Conjunction(on);
   // A RIGHT join is written as a LEFT join with its operands swapped: the
   // system's SQLite drops rows of some statements with RIGHT JOIN (a
   // compound with a RIGHT JOIN arm loses the other arm's WHERE, a grouping
@@ -1001,7 +1040,9 @@ std::string Translator::Cond(const QdCond &c) {
     case SQLNWTSCOr: {
       std::vector<std::string> parts;
       for (const auto &x : c.conds) parts.push_back(Cond(*x));
-      return Logical(parts, 0, parts.size(), c.token == SQLNWTSCAnd ? " AND " : " OR ");
+      if (c.token == SQLNWTSCAnd) return Conjunction(parts);
+      parts = FailingLast(std::move(parts));
+      return Logical(parts, 0, parts.size(), " OR ");
     }
     case SQLNWTSCNot:
       return "(NOT " + Cond(*c.conds[0]) + ")";

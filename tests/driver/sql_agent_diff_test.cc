@@ -23,6 +23,7 @@
 #include <tuple>
 #include <vector>
 
+#include <molvane/datetime.h>
 #include <molvane/platform.h>
 #include <molvane/zdb.h>
 #include <molvane/zdb_cursor.h>
@@ -689,8 +690,8 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                                                     Cmp(SQLRSSC_EQUAL, Col(a, D), at(y == 1 ? b : c, y, D)));
                           return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
                         }});
-      // A RIGHT join over a LEFT join whose ON reads only the LEFT join's
-      // right table, against a constant.
+      // A RIGHT join whose own ON reads only the right table of the LEFT
+      // join below it, against a constant.
       corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a LEFT JOIN c2 b ON a.hired = b.hired) RIGHT JOIN c1 c "
                         "ON b.dept = 'B' WHERE <on c v" + std::to_string(variant) + ">" + tag,
                         false, [=, this] {
@@ -699,6 +700,19 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                           SQLRowSource *c = Leaf(1);
                           auto *ab = new SQLRSJoin(SQL_JOIN_LEFT, a, b, Cmp(SQLRSSC_EQUAL, Col(a, H), at(b, 1, H)));
                           auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c, Cmp(SQLRSSC_EQUAL, at(b, 1, D), Str("B")));
+                          return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
+                        }});
+      corpus.back().joinsHere = true;
+      // A RIGHT join over a LEFT join whose ON reads only the LEFT join's
+      // right table, against a constant.
+      corpus.push_back({"SELECT a.emp, b.emp, c.emp FROM (c1 a LEFT JOIN c2 b ON b.dept = 'B') RIGHT JOIN c1 c "
+                        "ON a.hired = c.hired WHERE <on c v" + std::to_string(variant) + ">" + tag,
+                        false, [=, this] {
+                          SQLRowSource *a = Leaf(1);
+                          SQLRowSource *b = Leaf(2);
+                          SQLRowSource *c = Leaf(1);
+                          auto *ab = new SQLRSJoin(SQL_JOIN_LEFT, a, b, Cmp(SQLRSSC_EQUAL, at(b, 1, D), Str("B")));
+                          auto *abc = new SQLRSJoin(SQL_JOIN_RIGHT, ab, c, Cmp(SQLRSSC_EQUAL, Col(a, H), at(c, 2, H)));
                           return Project(new SQLRSFilter(abc, where(c, 2)), {at(a, 0, E), at(b, 1, E), at(c, 2, E)});
                         }});
       corpus.back().joinsHere = true;
@@ -979,6 +993,216 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
   // equality of their two sides.
   if (!two_) {
     EXPECT_EQ(local_parts, "") << "not shipped whole";
+  }
+}
+
+// Set functions over no row and conditions that can fail: what the tree
+// gives optimised (its leaves and their drivers doing what they can) and
+// as built (every operator here), each compared with SQL's answer (the
+// rows SQLite gives for the same query, or the SQLSTATE of the error). Set functions keep their one row
+// without GROUP BY under a condition that reads no row of their table and
+// leaves none (IN, EXISTS, a comparison of a scalar subquery, over company
+// 2, which in the layout "two" is another driver's, or over company 1)
+// and under a BETWEEN whose bounds hold nothing, also as scalar
+// subqueries; a BETWEEN of equal bounds keeps its row. A FALSE operand of
+// an AND decides its row whatever the others raise, in either order, also
+// against a correlated subquery and one over the other driver; a date
+// arithmetic one day past the calendar's last or before its first day
+// fails, on its last and first day it does not.
+TEST_P(SqlAgentDiff, SetFunctionsOverNoRowAndFailingConditionsAnswerAsSqlite) {
+  const int E = Id("emp"), D = Id("dept"), S = Id("salary"), H = Id("hired");
+  // The rows of a tree, or "error <SQLSTATE>".
+  auto outcome = [this](SQLRowSource *tree, bool optimise) -> Rows {
+    try {
+      Rows rows = Run(tree, optimise);
+      std::sort(rows.begin(), rows.end());
+      return rows;
+    } catch (const SQLException &e) {
+      return {std::string("error ") + e.GetSQLState()};
+    }
+  };
+  auto emps = [](int from, int to) {
+    Rows rows;
+    for (int e = from; e <= to; ++e) rows.push_back(std::to_string(e) + "|");
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  };
+  struct Case {
+    std::string text;
+    std::function<SQLRowSource *()> build;
+    Rows expected;  // sorted
+  };
+  std::vector<Case> cases;
+  // Row-free conditions that leave no row; the last keeps emp 20.
+  struct Condition {
+    std::string text;
+    std::function<SQLRSSCSearchCond *(SQLRowSource *)> make;  // over the aggregated table's row
+    bool keeps20;
+  };
+  std::vector<Condition> const conditions = {
+      {"-1 IN (SELECT emp FROM c2)",
+       [=, this](SQLRowSource *) {
+         SQLRowSource *b = Leaf(2);
+         return new SQLRSSCInSubquery(Int(-1), Project(b, {Col(b, E)}));
+       },
+       false},
+      {"-1 IN (SELECT emp FROM c1)",
+       [=, this](SQLRowSource *) {
+         SQLRowSource *b = Leaf(1);
+         return new SQLRSSCInSubquery(Int(-1), Project(b, {Col(b, E)}));
+       },
+       false},
+      {"EXISTS (SELECT * FROM c2 WHERE emp = -99999)",
+       [=, this](SQLRowSource *) {
+         SQLRowSource *b = Leaf(2);
+         return new SQLRSSCExists(new SQLRSFilter(b, Cmp(SQLRSSC_EQUAL, Col(b, E), Int(-99999))));
+       },
+       false},
+      {"(SELECT COUNT(*) FROM c2 WHERE emp < 0) > 0",
+       [=, this](SQLRowSource *) {
+         SQLRowSource *b = Leaf(2);
+         SQLRowSource *g =
+             Group(new SQLRSFilter(b, Cmp(SQLRSSC_LESS_THAN, Col(b, E), Int(0))), {}, {SQLRSGroupSpec::CountStar()});
+         return Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCScalarSubquery(g), Int(0));
+       },
+       false},
+      {"emp BETWEEN 30 AND 20",
+       [=](SQLRowSource *t) { return new SQLRSSCBetween(List1(Col(t, E)), List1(Int(30)), List1(Int(20))); }, false},
+      {"emp BETWEEN 20 AND 20",
+       [=](SQLRowSource *t) { return new SQLRSSCBetween(List1(Col(t, E)), List1(Int(20)), List1(Int(20))); }, true},
+  };
+  for (Condition const &c : conditions) {
+    std::string const where = " FROM c1 WHERE " + c.text;
+    cases.push_back({"SELECT COUNT(*)" + where, [=, this] {
+                       SQLRowSource *t = Leaf(1);
+                       return Group(new SQLRSFilter(t, c.make(t)), {}, {SQLRSGroupSpec::CountStar()});
+                     },
+                     {c.keeps20 ? "1|" : "0|"}});
+    cases.push_back({"SELECT COUNT(salary), COUNT(*), SUM(emp), MIN(emp)" + where, [=, this] {
+                       SQLRowSource *t = Leaf(1);
+                       return Group(new SQLRSFilter(t, c.make(t)), {},
+                                    {SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kCount, Arg(Col(t, S))),
+                                     SQLRSGroupSpec::CountStar(),
+                                     SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(t, E))),
+                                     SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kMin, Arg(Col(t, E)))});
+                     },
+                     {c.keeps20 ? "1|1|20|20|" : "0|0|NULL|NULL|"}});
+    cases.push_back({"SELECT emp, COUNT(*)" + where + " GROUP BY emp", [=, this] {
+                       SQLRowSource *t = Leaf(1);
+                       return Group(new SQLRSFilter(t, c.make(t)), {E},
+                                    {SQLRSGroupSpec::Column(E), SQLRSGroupSpec::CountStar()});
+                     },
+                     c.keeps20 ? Rows{"20|1|"} : Rows{}});
+    // Per row of company 2 (emp 41 .. 65), a count over company 1 (its
+    // emp 20 for 41) and a sum (the implicit COUNT(*) > 0 left aside).
+    cases.push_back({"SELECT a.emp FROM c2 a WHERE (SELECT COUNT(*)" + where + " AND emp = a.emp - 21) = 0",
+                     [=, this] {
+                       SQLRowSource *a = Leaf(2);
+                       SQLRowSource *t = Leaf(1);
+                       auto *own = Cmp(SQLRSSC_EQUAL, Col(t, E), new SQLRSSCSubtract(Col(a, E, -1), Int(21)));
+                       SQLRowSource *g = Group(new SQLRSFilter(t, new SQLRSSCAnd(own, c.make(t))), {},
+                                               {SQLRSGroupSpec::CountStar()});
+                       auto *none = Cmp(SQLRSSC_EQUAL, new SQLRSSCScalarSubquery(g), Int(0));
+                       return Project(new SQLRSFilter(a, none), {Col(a, E)});
+                     },
+                     c.keeps20 ? emps(42, 65) : emps(41, 65)});
+    cases.push_back({"SELECT a.emp, (SELECT SUM(emp)" + where + " AND emp = a.emp - 21) FROM c2 a WHERE a.emp < 43",
+                     [=, this] {
+                       SQLRowSource *a = Leaf(2);
+                       SQLRowSource *t = Leaf(1);
+                       auto *own = Cmp(SQLRSSC_EQUAL, Col(t, E), new SQLRSSCSubtract(Col(a, E, -1), Int(21)));
+                       SQLRowSource *g =
+                           Group(new SQLRSFilter(t, new SQLRSSCAnd(own, c.make(t))), {},
+                                 {SQLRSGroupSpec::SetFunction(SQLRSGroupSpec::kSum, Arg(Col(t, E)))});
+                       auto *first = new SQLRSFilter(a, Cmp(SQLRSSC_LESS_THAN, Col(a, E), Int(43)));
+                       return Project(first, {Col(a, E), new SQLRSSCScalarSubquery(g)});
+                     },
+                     {c.keeps20 ? "41|20|" : "41|NULL|", "42|NULL|"}});
+  }
+  // A FALSE operand of an AND decides its row.
+  auto big = [=](SQLRowSource *t) {
+    return Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCMultiply(Col(t, E), Int(400000000)), Int(0));
+  };
+  auto below5 = [=](SQLRowSource *t) { return Cmp(SQLRSSC_LESS_THAN, Col(t, E), Int(5)); };
+  cases.push_back({"SELECT emp FROM c1 WHERE emp * 400000000 > 0 AND emp < 5", [=, this] {
+                     SQLRowSource *t = Leaf(1);
+                     return Project(new SQLRSFilter(t, new SQLRSSCAnd(big(t), below5(t))), {Col(t, E)});
+                   },
+                   emps(1, 4)});
+  cases.push_back({"SELECT emp FROM c1 WHERE emp < 5 AND emp * 400000000 > 0", [=, this] {
+                     SQLRowSource *t = Leaf(1);
+                     return Project(new SQLRSFilter(t, new SQLRSSCAnd(below5(t), big(t))), {Col(t, E)});
+                   },
+                   emps(1, 4)});
+  cases.push_back({"SELECT emp FROM c1 WHERE emp > 5 OR emp * 400000000 > 0", [=, this] {
+                     SQLRowSource *t = Leaf(1);
+                     return Project(new SQLRSFilter(t, new SQLRSSCOr(Cmp(SQLRSSC_GREATER_THAN, Col(t, E), Int(5)),
+                                                                     big(t))),
+                                    {Col(t, E)});
+                   },
+                   emps(1, 40)});
+  cases.push_back({"SELECT emp FROM c1 WHERE emp * 400000000 > 0 AND emp - 2 < 5 (emp 6 overflows)", [=, this] {
+                     SQLRowSource *t = Leaf(1);
+                     auto *near = Cmp(SQLRSSC_LESS_THAN, new SQLRSSCSubtract(Col(t, E), Int(2)), Int(5));
+                     return Project(new SQLRSFilter(t, new SQLRSSCAnd(big(t), near)), {Col(t, E)});
+                   },
+                   {"error 22003"}});
+  for (int company : {1, 2}) {
+    // Correlated, over company 1 (the same driver) or 2 (the other one in
+    // the layout "two"): emps 1 .. 4 have a partner of their department.
+    cases.push_back({"SELECT emp FROM c1 a WHERE emp * 400000000 > 0 AND EXISTS (SELECT * FROM c" +
+                         std::to_string(company) + " b WHERE b.dept = a.dept AND a.emp < 5)",
+                     [=, this] {
+                       SQLRowSource *a = Leaf(1);
+                       SQLRowSource *b = Leaf(company);
+                       auto *partner = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(b, D), Col(a, D, -1)),
+                                                      Cmp(SQLRSSC_LESS_THAN, Col(a, E, -1), Int(5)));
+                       auto *where = new SQLRSSCAnd(big(a), new SQLRSSCExists(new SQLRSFilter(b, partner)));
+                       return Project(new SQLRSFilter(a, where), {Col(a, E)});
+                     },
+                     emps(1, 4)});
+  }
+  // Dates: hired is 730000 .. 730049.
+  auto shifted = [=](SQLRowSource *t, bool add, long days) -> SQLRSSCValueExpr * {
+    auto *interval = new SQLRSSCReinterpretCast(Int(days), SQL_INTERVAL_DAYS);
+    return add ? static_cast<SQLRSSCValueExpr *>(new SQLRSSCAdd(Col(t, H), interval))
+               : new SQLRSSCSubtract(Col(t, H), interval);
+  };
+  for (auto [add, days, expected] : {std::tuple<bool, long, char const *>{true, AL_LAST_DAY_NUMBER - 730049, "40"},
+                                     {true, AL_LAST_DAY_NUMBER - 730048, "error 22008"},
+                                     {false, 730000, "40"},
+                                     {false, 730050, "error 22008"}}) {
+    cases.push_back({std::string("SELECT COUNT(*) FROM c1 WHERE hired ") + (add ? "+" : "-") + " CAST(" +
+                         std::to_string(days) + " AS DAYS) >= DATE 0",
+                     [=, this] {
+                       SQLRowSource *t = Leaf(1);
+                       auto *where = Cmp(SQLRSSC_GREATER_THAN_OR_EQUAL, shifted(t, add, days), new SQLRSSCDateConst(0));
+                       return Group(new SQLRSFilter(t, where), {}, {SQLRSGroupSpec::CountStar()});
+                     },
+                     {std::string(expected) + (expected[0] == 'e' ? "" : "|")}});
+  }
+  // A guard on a column without an index (no driver's index skips the
+  // rows it rejects) written after or before a day past the calendar.
+  for (bool guardFirst : {false, true}) {
+    cases.push_back({std::string("SELECT COUNT(*) FROM c1 WHERE ") +
+                         (guardFirst ? "salary < -1.0 AND " : "") + "hired + CAST(" +
+                         std::to_string(AL_LAST_DAY_NUMBER - 730048) + " AS DAYS) >= DATE 0" +
+                         (guardFirst ? "" : " AND salary < -1.0"),
+                     [=, this] {
+                       SQLRowSource *t = Leaf(1);
+                       auto *past = Cmp(SQLRSSC_GREATER_THAN_OR_EQUAL, shifted(t, true, AL_LAST_DAY_NUMBER - 730048),
+                                        new SQLRSSCDateConst(0));
+                       auto *guard = Cmp(SQLRSSC_LESS_THAN, Col(t, S), Real(-1.0));
+                       auto *where = guardFirst ? new SQLRSSCAnd(guard, past) : new SQLRSSCAnd(past, guard);
+                       return Group(new SQLRSFilter(t, where), {}, {SQLRSGroupSpec::CountStar()});
+                     },
+                     {"0|"}});
+  }
+  for (Case const &c : cases) {
+    Rows const shipped = outcome(c.build(), true);
+    Rows const here = outcome(c.build(), false);
+    EXPECT_EQ(shipped, c.expected) << "optimised: " << c.text;
+    EXPECT_EQ(here, c.expected) << "as built: " << c.text;
   }
 }
 

@@ -124,6 +124,10 @@ bool SQLRSFilter::PushSort(SQLSortSpecList *specifications) { return child_->Pus
 SQLRowSource *SQLRSFilter::PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) {
   std::unique_ptr<SQLRSFilter> self(this);
   *accepted = false;
+  // Without grouping columns the grouping gives its one row also when the
+  // condition leaves no row (COUNT 0, the other functions NULL); above it,
+  // the condition would drop that row. It stays below the grouping.
+  if (condition_ && groupingColumns->NrElements() == 0) return self.release();
   std::vector<SQLRSSCColumnRef *> refs =
       condition_ ? SQLRSSCLevelRefs(condition_.get()) : std::vector<SQLRSSCColumnRef *>{};
   int n = child_->GetNumCols();

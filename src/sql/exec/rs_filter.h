@@ -38,7 +38,8 @@ class SQLRSFilter : public SQLRowSource {
   SQLRowSource *PullNullify(intList **columns, SQLRSSCSearchCond **condition) override;
   bool PushSort(SQLSortSpecList *specifications) override;
   // Moves the grouping below the filter when the condition reads grouping
-  // columns only; one that the outputs do not deliver is added to them.
+  // columns only; one that the outputs do not deliver is added to them. A
+  // grouping without grouping columns stays above the condition.
   SQLRowSource *PushGroup(intList *groupingColumns, List<SQLRSGroupSpec> *outputs, bool *accepted) override;
   // Adds the columns that the condition needs to the offer.
   SQLRowSource *PushProject(SQLRSSCValueExprRefPtrList *expressions) override;

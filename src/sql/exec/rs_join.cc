@@ -8,6 +8,7 @@
 #include "sql/agent/token_string.h"
 #include "sql/common/database_instance.h"
 #include "sql/common/sql_abort.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/column_ref_scope.h"
@@ -897,12 +898,26 @@ void SQLRSJoin::DoExec() {
     filled_ = true;
     return;
   }
+  innerError_ = nullptr;
   if (buffered_ && type_ == SQL_JOIN_INNER && !acrossDrivers_) {
     // No inner row, no joined row: the outer side is not read at all.
     filled_ = true;
-    if (FillBuffer() == 0) {
-      state_ = 0;
-      return;
+    try {
+      if (FillBuffer() == 0) {
+        state_ = 0;
+        return;
+      }
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
+      // The nested loop reads the inner side only for an outer row: the
+      // error waits for the first one.
+      innerError_ = std::current_exception();
+      try {
+        Inner()->Break();
+      } catch (SQLException const &) {
+        // The first error is the one that counts.
+      }
+      EmptyBuffer();
     }
     Outer()->Exec();
     return;
@@ -963,6 +978,7 @@ bool SQLRSJoin::NextOuterRow() {
   int const no = Outer()->GetNumCols();
   if (!batches_) {
     if (Outer()->Fetch() == 0) return false;
+    if (innerError_) std::rethrow_exception(std::exchange(innerError_, nullptr));
     if (acrossDrivers_ && !filled_) {
       filled_ = true;
       EmptyBuffer();

@@ -49,6 +49,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -221,6 +222,9 @@ class SQLRSJoin : public SQLRowSource {
   std::vector<SQLValueStore const *> outerKeys_, innerKeys_;
   // ---- one execution of a buffered join ----
   bool filled_ = false;  // the inner side is in the buffer
+  // The inner side failed when it was read before the outer side: the
+  // error of the first outer row, none without one (as the nested loop).
+  std::exception_ptr innerError_;
   std::vector<SQLVSBufferId> ids_;  // the buffered rows in the order read
   std::vector<bool> matched_;       // FULL: per buffered row, whether it found a partner
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> hash_;  // buffered rows (indexes of ids_) by key hash

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/blat.h"
@@ -290,6 +291,16 @@ SQLRowSource *SQLRSNetFetch::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSea
   std::vector<SQLRSSCSearchCondPtr> shipped, rest;
   for (SQLRSSCSearchCondPtr &c : conjuncts)
     (SQLOperatesOnThisDBInstanceVisitor::Holds(c.get(), instance_.get()) ? shipped : rest).push_back(std::move(c));
+  if (!rest.empty()) {
+    // A conjunct that can fail on a row stays with those that stay here:
+    // in the driver it would fail on rows that one of them rejects, and a
+    // FALSE operand of an AND decides the row.
+    auto const fails = std::stable_partition(shipped.begin(), shipped.end(), [](SQLRSSCSearchCondPtr const &c) {
+      return !SQLMayFailVisitor::Holds(c.get());
+    });
+    std::move(fails, shipped.end(), std::back_inserter(rest));
+    shipped.erase(fails, shipped.end());
+  }
   if (!shipped.empty()) {
     SQLTokenString part(20);
     part.AppendToken(SQLNWTRSFilter);

@@ -1,6 +1,7 @@
 #include "sql/exec/sc_search_cond.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "sql/agent/token_string.h"
 #include "sql/common/sql_abort.h"
@@ -43,7 +44,8 @@ bool SQLRSSCSearchCond::LeavesNoRow() {
   if (!FixedForExecution()) return false;
   try {
     return Evaluate() != TV_TRUE;
-  } catch (SQLException const &) {
+  } catch (SQLException const &e) {
+    if (!SQLRSSCRowError(e)) throw;
     // Evaluated here, the condition would fail the statement even when no
     // row reaches it; the first row that does fails it instead.
     return false;
@@ -52,6 +54,29 @@ bool SQLRSSCSearchCond::LeavesNoRow() {
 void SQLRSSCSearchCond::GetEqualColumns(int, std::vector<std::pair<int, int>> *) const {}
 
 // ---- helpers ----
+
+namespace {
+
+// TRUE when an operand from `from` on evaluates to `value`; the operands
+// that fail count as not deciding.
+bool AnyOperandIs(std::vector<SQLRSSCSearchCondPtr> const &operands, size_t from, SQLTruthValue value) {
+  for (size_t i = from; i < operands.size(); ++i) {
+    try {
+      if (operands[i]->Evaluate() == value) return true;
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
+      // Another failing operand: it decides nothing.
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool SQLRSSCRowError(SQLException const &e) {
+  char const *state = e.GetSQLState();
+  return (state[0] == '2' && state[1] == '2') || std::string_view(state) == "21000";
+}
 
 void SQLRSSCRowValueCost(std::vector<SQLRSSCValueExprPtr> const &items, double *first, double *second) {
   *first = 0;
@@ -248,8 +273,16 @@ SQLRSSCAnd::SQLRSSCAnd(pSQLRSSCSearchCondList *list) : SQLRSSCLogical(list) {}
 
 SQLTruthValue SQLRSSCAnd::Evaluate() {
   SQLTruthValue result = TV_TRUE;
-  for (auto &op : operands_) {
-    result = TVAnd(result, op->Evaluate());
+  for (size_t i = 0; i < operands_.size(); ++i) {
+    try {
+      result = TVAnd(result, operands_[i]->Evaluate());
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
+      // A FALSE operand decides the row whatever the others raise, in
+      // whichever order they run here or in a driver.
+      if (AnyOperandIs(operands_, i + 1, TV_FALSE)) return TV_FALSE;
+      throw;
+    }
     if (result == TV_FALSE) break;
   }
   return result;
@@ -313,8 +346,15 @@ SQLRSSCOr::SQLRSSCOr(pSQLRSSCSearchCondList *list) : SQLRSSCLogical(list) {}
 
 SQLTruthValue SQLRSSCOr::Evaluate() {
   SQLTruthValue result = TV_FALSE;
-  for (auto &op : operands_) {
-    result = TVOr(result, op->Evaluate());
+  for (size_t i = 0; i < operands_.size(); ++i) {
+    try {
+      result = TVOr(result, operands_[i]->Evaluate());
+    } catch (SQLException const &e) {
+      if (!SQLRSSCRowError(e)) throw;
+      // A TRUE operand decides the row whatever the others raise.
+      if (AnyOperandIs(operands_, i + 1, TV_TRUE)) return TV_TRUE;
+      throw;
+    }
     if (result == TV_TRUE) break;
   }
   return result;

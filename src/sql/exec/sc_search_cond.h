@@ -25,6 +25,7 @@
 
 struct _qp_expr_node;  // the older description interface (unused)
 
+class SQLException;
 class SQLRSSCSearchCond;
 using SQLRSSCSearchCondPtr = std::unique_ptr<SQLRSSCSearchCond>;
 
@@ -131,7 +132,8 @@ class SQLRSSCAnd : public SQLRSSCLogical {
   SQLRSSCAnd(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b);
   explicit SQLRSSCAnd(pSQLRSSCSearchCondList *list);
   explicit SQLRSSCAnd(std::vector<SQLRSSCSearchCondPtr> operands) : SQLRSSCLogical(std::move(operands)) {}
-  // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE.
+  // TRUE from TRUE, stopping at the first FALSE; an empty AND is TRUE. An
+  // operand that fails fails the AND only when no other operand is FALSE.
   SQLTruthValue Evaluate() override;
   // TRUE when one operand is TRUE for no row.
   bool LeavesNoRow() override;
@@ -154,7 +156,8 @@ class SQLRSSCOr : public SQLRSSCLogical {
  public:
   SQLRSSCOr(SQLRSSCSearchCond *a, SQLRSSCSearchCond *b);
   explicit SQLRSSCOr(pSQLRSSCSearchCondList *list);
-  // FALSE from FALSE, stopping at the first TRUE; an empty OR is FALSE.
+  // FALSE from FALSE, stopping at the first TRUE; an empty OR is FALSE. An
+  // operand that fails fails the OR only when no other operand is TRUE.
   SQLTruthValue Evaluate() override;
   // TRUE when every operand is TRUE for no row.
   bool LeavesNoRow() override;
@@ -198,6 +201,13 @@ std::vector<SQLRSSCSearchCondPtr> SQLRSSCTakeConjuncts(SQLRSSCSearchCond *condit
 // None (null), the single part, or an AND of the parts. Takes the parts
 // over, also when it throws.
 SQLRSSCSearchCondPtr SQLRSSCConjunction(std::vector<SQLRSSCSearchCondPtr> parts);
+
+// TRUE for an error that a row's values cause: a data exception (SQLSTATE
+// class 22) or a scalar subquery of more than one row (21000). These are
+// the errors that a condition's rule defers to the rows that reach it, or
+// that an operand deciding an AND or OR overrides; any other (a time-out, a
+// lost driver, memory) stops the statement where it happens.
+bool SQLRSSCRowError(SQLException const &e);
 
 // The cost of a row value: the first item fully, each further one times a
 // weight that starts at 0.5 and is squared after each item.

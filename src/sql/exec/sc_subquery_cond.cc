@@ -1,6 +1,7 @@
 #include "sql/exec/sc_subquery_cond.h"
 
 #include "sql/agent/token_string.h"
+#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/row_source.h"
 #include "sql/exec/sort_key.h"
@@ -60,7 +61,17 @@ SQLTruthValue SQLRSSCExists::Evaluate() {
   return result;
 }
 
-bool SQLRSSCExists::LeavesNoRow() { return answers_.Holdable() && Evaluate() == TV_FALSE; }
+bool SQLRSSCExists::LeavesNoRow() {
+  if (!answers_.Holdable()) return false;
+  try {
+    return Evaluate() == TV_FALSE;
+  } catch (SQLException const &e) {
+    if (!SQLRSSCRowError(e)) throw;
+    // The subquery fails: the first row that meets the condition fails the
+    // statement, as it would without this look ahead; no row, no error.
+    return false;
+  }
+}
 
 void SQLRSSCExists::Cost(double *first, double *second) {
   *first = IsVariable() ? 100 : 1;
@@ -210,8 +221,14 @@ SQLRSSCInSubquery::Values const *SQLRSSCInSubquery::HoldForExecution() {
 }
 
 bool SQLRSSCInSubquery::LeavesNoRow() {
-  Values const *held = HoldForExecution();
-  return held != nullptr && held->values.empty();
+  try {
+    Values const *held = HoldForExecution();
+    return held != nullptr && held->values.empty();
+  } catch (SQLException const &e) {
+    if (!SQLRSSCRowError(e)) throw;
+    // As for EXISTS: the error is the first row's, not the execution's.
+    return false;
+  }
 }
 
 SQLColumnDescriptor const *SQLRSSCInSubquery::GetSubqueryColumn() const { return rowSource_->GetColumnDescriptor(0); }

@@ -25,7 +25,8 @@ class SQLRSSCExists : public SQLRSSCSearchCond {
 
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
-  // An uncorrelated subquery that yields no row.
+  // An uncorrelated subquery that yields no row. A subquery that fails
+  // leaves its error to the rows that reach the condition: FALSE then.
   bool LeavesNoRow() override;
   void Reset() override { answers_.Reset(); }
   // (100, 1) when correlated, else (1, 1).
@@ -66,7 +67,8 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
   // An uncorrelated subquery whose held values hold no non-NULL one: the
-  // condition is then FALSE or UNKNOWN whatever the value.
+  // condition is then FALSE or UNKNOWN whatever the value. FALSE when the
+  // subquery fails (the rows that reach the condition fail instead).
   bool LeavesNoRow() override;
   // For a table leaf that asks its driver for the rows whose value is in a
   // short list of the subquery's values (SQLRSFetch::TakeListOf): the

@@ -172,3 +172,33 @@ class SQLGetParametersVisitor : public SQLVisitor {
  private:
   pconstSQLParameterList parameters_;
 };
+
+// TRUE when evaluating the visited condition or expression on a row can
+// raise a data exception that depends on the row: arithmetic, string
+// operations, conversions, subscripts, texts, and scalar subqueries (more
+// than one row); within subqueries too. Comparisons, BETWEEN, IN lists, IS
+// NULL, LIKE, EXISTS and IN over such parts cannot.
+class SQLMayFailVisitor : public SQLVisitor {
+ public:
+  template <class Node>
+  static bool Holds(Node *node) {
+    SQLMayFailVisitor visitor;
+    node->AcceptVisit(visitor);
+    return visitor.result_;
+  }
+  void VisitSQLRSSCAdd(SQLRSSCAdd *) override { result_ = true; }
+  void VisitSQLRSSCSubtract(SQLRSSCSubtract *) override { result_ = true; }
+  void VisitSQLRSSCMultiply(SQLRSSCMultiply *) override { result_ = true; }
+  void VisitSQLRSSCDivide(SQLRSSCDivide *) override { result_ = true; }
+  void VisitSQLRSSCModulo(SQLRSSCModulo *) override { result_ = true; }
+  void VisitSQLRSSCConcatenate(SQLRSSCConcatenate *) override { result_ = true; }
+  void VisitSQLRSSCIndexing(SQLRSSCIndexing *) override { result_ = true; }
+  void VisitSQLRSSCSubstr(SQLRSSCSubstr *) override { result_ = true; }
+  void VisitSQLRSSCTrim(SQLRSSCTrim *) override { result_ = true; }
+  void VisitSQLRSSCReinterpretCast(SQLRSSCReinterpretCast *) override { result_ = true; }
+  void VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *) override { result_ = true; }
+  void VisitSQLRSSCTextContent(SQLRSSCTextContent *) override { result_ = true; }
+
+ private:
+  bool result_ = false;
+};

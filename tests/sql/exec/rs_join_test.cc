@@ -11,6 +11,7 @@
 
 #include "absorbing_source.h"
 #include "sql/common/database_instance.h"
+#include "sql/common/sql_exception.h"
 #include "support/test_env.h"
 #include "sql/exec/rs_filter.h"
 #include "sql/exec/sc_arith.h"
@@ -437,6 +438,113 @@ TEST(Join, ACheapConditionThatLeavesNoRowSparesTheDearSubquery) {
     if (t != nullptr) {
       EXPECT_EQ(t->execCalls, 2);  // once per execution
     }
+  }
+}
+
+// (l <join> (r WHERE <fixed>)) INNER JOIN t, and the same with a join of
+// two tables as the outer join's preserved operand: an outer join of which
+// a fixed condition empties the other side still yields its preserved
+// side's rows (with NULLs); one whose preserved side a fixed condition
+// empties yields none, and the INNER join over it then reads neither t
+// nor anything else. A BETWEEN of equal constant bounds keeps its value.
+TEST(Join, AnOuterJoinYieldsNoRowOnlyWhenItsPreservedSideYieldsNone) {
+  auto empty = [] {
+    return new SQLRSSCBetween(Items(Col(0)), Items(new SQLRSSCIntegerConst(3)), Items(new SQLRSSCIntegerConst(2)));
+  };
+  auto equal = [] {
+    return new SQLRSSCBetween(Items(Col(0)), Items(new SQLRSSCIntegerConst(2)), Items(new SQLRSSCIntegerConst(2)));
+  };
+  auto side = [](std::vector<int> values, SQLRSSCSearchCond *fixed, Absorbing **made) -> SQLRowSource * {
+    *made = new Absorbing({SQL_INTEGER}, IntRows(std::move(values)));
+    return fixed != nullptr ? static_cast<SQLRowSource *>(new SQLRSFilter(*made, fixed)) : *made;
+  };
+  using Tuple = std::vector<std::optional<int>>;
+  struct Case {
+    char const *name;
+    // The outer join of the left and right operands; m (null when the
+    // preserved operand is one table) joins l INNER on l.0 = m.0.
+    SQLJoinType type;
+    std::function<SQLRSSCSearchCond *()> onL, onM, onR;
+    bool withM;
+    std::vector<Tuple> expected;  // (l, [m,] r, t)
+    bool readsT;
+  } const cases[] = {
+      {"l LEFT JOIN (r BETWEEN 3 AND 2)", SQL_JOIN_LEFT, nullptr, nullptr, empty, false, {{1, N, 1}, {2, N, 2}}, true},
+      {"l FULL JOIN (r BETWEEN 3 AND 2)", SQL_JOIN_FULL, nullptr, nullptr, empty, false, {{1, N, 1}, {2, N, 2}}, true},
+      {"(l BETWEEN 3 AND 2) RIGHT JOIN r", SQL_JOIN_RIGHT, empty, nullptr, nullptr, false, {{N, 2, 2}}, true},
+      {"l LEFT JOIN (r BETWEEN 2 AND 2)", SQL_JOIN_LEFT, nullptr, nullptr, equal, false, {{1, N, 1}, {2, 2, 2}}, true},
+      {"(l BETWEEN 3 AND 2) LEFT JOIN r", SQL_JOIN_LEFT, empty, nullptr, nullptr, false, {}, false},
+      {"(l BETWEEN 3 AND 2) FULL JOIN r", SQL_JOIN_FULL, empty, nullptr, nullptr, false, {{N, 2, 2}}, true},
+      {"(l JOIN m) LEFT JOIN (r BETWEEN 3 AND 2)", SQL_JOIN_LEFT, nullptr, nullptr, empty, true,
+       {{1, 1, N, 1}, {2, 2, N, 2}}, true},
+      {"(l JOIN (m BETWEEN 3 AND 2)) LEFT JOIN r", SQL_JOIN_LEFT, nullptr, empty, nullptr, true, {}, false},
+      {"(l JOIN (m BETWEEN 2 AND 2)) LEFT JOIN r", SQL_JOIN_LEFT, nullptr, equal, nullptr, true, {{2, 2, 2, 2}},
+       true},
+      {"(l JOIN m) FULL JOIN (r BETWEEN 3 AND 2)", SQL_JOIN_FULL, nullptr, nullptr, empty, true,
+       {{1, 1, N, 1}, {2, 2, N, 2}}, true},
+      {"(l JOIN m) RIGHT JOIN (r BETWEEN 2 AND 2)", SQL_JOIN_RIGHT, nullptr, nullptr, equal, true, {{2, 2, 2, 2}},
+       true},
+  };
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    Absorbing *l = nullptr, *m = nullptr, *r = nullptr, *t = nullptr;
+    SQLRowSource *preserved = side({1, 2}, c.onL ? c.onL() : nullptr, &l);
+    if (c.withM)
+      preserved = new SQLRSJoin(SQL_JOIN_INNER, preserved, side({1, 2}, c.onM ? c.onM() : nullptr, &m), OnEqual());
+    int const width = c.withM ? 2 : 1;
+    // The outer join on l.0 = r.0; t joins on the first column that is not
+    // NULL among l and r (r for a RIGHT join).
+    auto *on = new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(Col(width)));
+    auto *outer = new SQLRSJoin(c.type, preserved, side({2}, c.onR ? c.onR() : nullptr, &r), on);
+    int const key = c.type == SQL_JOIN_RIGHT ? width : 0;
+    SQLRowSource *tree = nullptr;
+    if (c.type == SQL_JOIN_FULL) {
+      // Either side: l.0 = t.0 OR r.0 = t.0.
+      auto *either = new SQLRSSCOr(new SQLRSSCComparison(Items(Col(0)), SQLRSSC_EQUAL, Items(Col(width + 1))),
+                                   new SQLRSSCComparison(Items(Col(width)), SQLRSSC_EQUAL, Items(Col(width + 1))));
+      tree = new SQLRSJoin(SQL_JOIN_INNER, outer, side({1, 2}, nullptr, &t), either);
+    } else {
+      tree = new SQLRSJoin(SQL_JOIN_INNER, outer, side({1, 2}, nullptr, &t),
+                           new SQLRSSCComparison(Items(Col(key)), SQLRSSC_EQUAL, Items(Col(width + 1))));
+    }
+    std::unique_ptr<SQLRowSource> joined(tree);
+    std::vector<Tuple> rows = Tuples(joined.get());
+    std::sort(rows.begin(), rows.end());
+    std::vector<Tuple> expected = c.expected;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(t->execCalls > 0, c.readsT);
+  }
+}
+
+// SELECT * FROM l JOIN (m JOIN (r WHERE 1 / (r.0 - r.0) > 0)) ON l.0 =
+// m.0: the inner side joins tables and is read once, before l; reading it
+// fails. The nested loop reads it only for a row of l: over an empty l the
+// statement answers no row, over any l row it fails with the error, in
+// every execution.
+TEST(Join, AnInnerSideReadFirstFailsOnlyAtTheFirstOuterRow) {
+  for (bool outerRows : {false, true}) {
+    SCOPED_TRACE(outerRows ? "l has rows" : "l is empty");
+    auto *failing = new SQLRSSCComparison(
+        Items(new SQLRSSCDivide(new SQLRSSCIntegerConst(1), new SQLRSSCSubtract(Col(0), Col(0)))),
+        SQLRSSC_GREATER_THAN, Items(new SQLRSSCIntegerConst(0)));
+    auto *r = new Absorbing({SQL_INTEGER}, IntRows({1, 2}));
+    auto *inner = new SQLRSJoin(SQL_JOIN_INNER, new Absorbing({SQL_INTEGER}, IntRows({1, 2})),
+                                new SQLRSFilter(r, failing), OnEqual());
+    auto *l = new Absorbing({SQL_INTEGER}, IntRows(outerRows ? std::vector<int>{1} : std::vector<int>{}));
+    std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(SQL_JOIN_INNER, l, inner, OnEqual()))->OptimizeRS());
+    SQLRSPrepareContext context;
+    tree->Prepare(&context);
+    for (int run = 0; run < 2; ++run) {
+      tree->Exec();
+      if (outerRows) {
+        EXPECT_THROW(tree->Fetch(), SQLExDEDivisionByZero);
+      } else {
+        EXPECT_EQ(tree->Fetch(), 0);
+      }
+      tree->Break();
+    }
+    EXPECT_EQ(r->execCalls, 2);  // read first, once per execution
   }
 }
 
