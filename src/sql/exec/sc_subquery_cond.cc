@@ -211,7 +211,8 @@ SQLRSSCInSubquery::Values const *SQLRSSCInSubquery::HoldForExecution() {
 
 bool SQLRSSCInSubquery::LeavesNoRow() {
   Values const *held = HoldForExecution();
-  return held != nullptr && held->values.empty();
+  if (held != nullptr && held->values.empty()) return true;
+  return SQLRSSCSearchCond::LeavesNoRow();
 }
 
 SQLColumnDescriptor const *SQLRSSCInSubquery::GetSubqueryColumn() const { return rowSource_->GetColumnDescriptor(0); }
