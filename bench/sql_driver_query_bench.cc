@@ -25,8 +25,9 @@
 // employees with those departments. Two RIGHT joins in a row that a WHERE
 // makes inner also run in the ANSI mode. ON clauses: a condition on one
 // table that no row meets beside a dear NOT EXISTS of the WHERE (in an
-// INNER join, and as a LEFT join's constant FALSE under an INNER join), and
-// a false IN of a constant before a sorted self-join, run at every size; a
+// INNER join: an equality at every size, a BETWEEN and an IS NULL on the
+// small tables; as a LEFT join's constant FALSE under an INNER join), and a
+// false IN of a constant before a sorted self-join, run at every size; a
 // self-join whose ON holds a COUNT over the other driver (correlated with
 // both sides, or not) on the small tables. The full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
@@ -737,23 +738,29 @@ void BM_DearNotExistsAfterEmptyJoinSide(benchmark::State &state) {
 BENCHMARK(BM_DearNotExistsAfterEmptyJoinSide)->Unit(benchmark::kMillisecond);
 
 // An INNER join whose ON holds a condition on the employees alone that no
-// row meets, beside a dear NOT EXISTS of the WHERE on the other driver's
-// departments (its nested IN over the employees correlated with both
-// departments): the employees' condition goes with their table as in a
-// WHERE, so that the empty side is found first and the NOT EXISTS runs for
-// no department.
+// row meets (an equality, a BETWEEN whose bounds hold nothing, IS NULL on a
+// stored column: argument 0, 1, 2), beside a dear NOT EXISTS of the WHERE
+// on the other driver's departments (its nested IN over the employees
+// correlated with both departments): the employees' condition goes with
+// their table as in a WHERE, so that the empty side is found first and the
+// NOT EXISTS runs for no department.
 void BM_EmptyingOnConditionBesideDearWhere(benchmark::State &state) {
-  RunQuery(state,
-           "SELECT d1.code, e2.emp FROM (exdep010 d1 INNER JOIN exemp010 e2 ON (d1.status = e2.flags AND "
-           "e2.flags = -12345)) WHERE NOT EXISTS (SELECT d3.code FROM exdep010 d3 WHERE d3._compnr = 2 AND "
-           "d3.code = d1.code AND d1.budget IN (SELECT e4.salary FROM exemp010 e4 WHERE e4.status = d3.status)) "
-           "AND d1._compnr = 2",
-           "SELECT d1.code, e2.emp FROM two.exdep010002 d1 JOIN exemp010001 e2 ON d1.status = e2.flags AND "
-           "e2.flags = -12345 WHERE NOT EXISTS (SELECT d3.code FROM two.exdep010002 d3 WHERE d3.code = d1.code "
-           "AND d1.budget IN (SELECT e4.salary FROM exemp010001 e4 WHERE e4.status = d3.status))",
-           1000);
+  static char const *const kConditions[] = {"e2.flags = -12345", "e2.salary BETWEEN 3 AND 2", "e2.drst IS NULL"};
+  char const *const condition = kConditions[state.range(0)];
+  std::string const own = std::string("SELECT d1.code, e2.emp FROM (exdep010 d1 INNER JOIN exemp010 e2 ON "
+                                      "(d1.status = e2.flags AND ") + condition +
+                          ")) WHERE NOT EXISTS (SELECT d3.code FROM exdep010 d3 WHERE d3._compnr = 2 AND "
+                          "d3.code = d1.code AND d1.budget IN (SELECT e4.salary FROM exemp010 e4 WHERE e4.status = "
+                          "d3.status)) AND d1._compnr = 2";
+  std::string const anchor = std::string("SELECT d1.code, e2.emp FROM two.exdep010002 d1 JOIN exemp010001 e2 ON "
+                                         "d1.status = e2.flags AND ") + condition +
+                             " WHERE NOT EXISTS (SELECT d3.code FROM two.exdep010002 d3 WHERE d3.code = d1.code "
+                             "AND d1.budget IN (SELECT e4.salary FROM exemp010001 e4 WHERE e4.status = d3.status))";
+  // SQLite runs the NOT EXISTS first for the last two: 30 seconds at the
+  // default size.
+  RunQuery(state, own.c_str(), anchor.c_str(), 1000, false, state.range(0) == 0 ? 0 : 2000);
 }
-BENCHMARK(BM_EmptyingOnConditionBesideDearWhere)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EmptyingOnConditionBesideDearWhere)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // The same with a LEFT join of the departments to the employees under an
 // INNER join, whose ON is constant false: only the employees' side is
