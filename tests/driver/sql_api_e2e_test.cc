@@ -408,6 +408,10 @@ TEST_P(SqlApiE2E, OnConditionsAndConstantInsGiveTheSameRowsWhereverTheyRun) {
       {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND e.salary > 250 ORDER BY 1",
        {"1|-", "2|-", "3|B", "4|A"}},
       {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON 1 = 0 ORDER BY 1", {"1|-", "2|-", "3|-", "4|-"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON d.budget > 15 ORDER BY 1, 2",
+       {"1|B", "1|C", "2|B", "2|C", "3|B", "3|C", "4|B", "4|C"}},
+      {"SELECT d.code, e.emp FROM exemp010 e RIGHT JOIN exdep010 d ON e.salary > 250 ORDER BY 1, 2",
+       {"A|3", "A|4", "B|3", "B|4", "C|3", "C|4"}},
       {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dnul = d.code AND d.code IS NULL ORDER BY 1",
        {"1|-", "2|-", "3|-", "4|-"}},
       {"SELECT d.code, e.emp FROM exemp010 e RIGHT JOIN exdep010 d ON e.dept = d.code AND e.salary > 150 "
