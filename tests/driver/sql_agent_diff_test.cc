@@ -940,7 +940,8 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
       for (bool constant : {false, true}) {
         corpus.push_back(
             {std::string("SELECT a.emp, b.emp FROM c1 a ") + (left ? "LEFT" : "RIGHT") +
-                 " JOIN c2 b ON a.dept = b.dept AND " + (constant ? "1 = 0" : (left ? "b.emp op k + 40" : "a.emp op k")) +
+                 " JOIN c2 b ON a.dept = b.dept AND " +
+                 (constant ? "1 = 0" : (left ? "b.emp op k + 40" : "a.emp op k")) +
                  " (with the NULL side)" + tag,
              false, [=, this] {
                SQLRowSource *a = Leaf(1);
@@ -965,8 +966,8 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
            SQLRowSource *x = Leaf(1);
            SQLRowSource *z = Leaf(2);
            auto *ab = new SQLRSJoin(SQL_JOIN_LEFT, a, b, nullptr);
-           auto *abx = new SQLRSJoin(SQL_JOIN_INNER, ab, x,
-                                     Cmp(SQLRSSC_EQUAL, second(b, E), new SQLRSSCColumnRef(0, 2 * W + E, x->GetColumnDescriptor(E))));
+           auto *xEmp = new SQLRSSCColumnRef(0, 2 * W + E, x->GetColumnDescriptor(E));
+           auto *abx = new SQLRSJoin(SQL_JOIN_INNER, ab, x, Cmp(SQLRSSC_EQUAL, second(b, E), xEmp));
            auto *dear = new SQLRSFilter(z, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(z, N), Col(a, N, -1)),
                                                           Cmp(SQLRSSC_GREATER_THAN, Col(z, S), Col(a, S, -1))));
            return Project(new SQLRSFilter(abx, new SQLRSSCNot(new SQLRSSCExists(dear))),
@@ -975,7 +976,8 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
     for (bool negated : {false, true}) {
       for (bool nulls : {false, true}) {
         corpus.push_back(
-            {std::string("SELECT a.emp, x.name FROM c1 a, c1 x WHERE a.emp = x.emp + 1 AND k ") + (negated ? "NOT " : "") +
+            {std::string("SELECT a.emp, x.name FROM c1 a, c1 x WHERE a.emp = x.emp + 1 AND k ") +
+                 (negated ? "NOT " : "") +
                  "IN (SELECT " + (nulls ? "CASE dept WHEN 'A' THEN emp END" : "emp") +
                  " FROM c2) ORDER BY x.name dir, 1" + tag,
              true, [=, this] {

@@ -477,7 +477,8 @@ TEST_P(SqlExecE2E, SelectStatementsOverJoinsAgreeWithSqlite) {
     }
     // An ON of one side alone: the join's own condition then compares nothing.
     for (char const *on : {"1 = 0", "d.budget > 15", "e.emp > 2"}) {
-      std::string const text = std::string("SELECT e.emp, d.budget FROM exemp010 e ") + type + " JOIN exdep010 d ON " + on;
+      std::string const text =
+          std::string("SELECT e.emp, d.budget FROM exemp010 e ") + type + " JOIN exdep010 d ON " + on;
       EXPECT_EQ(select(text.c_str(), 0x10), sqlite(text)) << text;
     }
   }
