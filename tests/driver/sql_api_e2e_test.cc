@@ -425,6 +425,14 @@ TEST_P(SqlApiE2E, OnConditionsAndConstantInsGiveTheSameRowsWhereverTheyRun) {
       {"SELECT e.emp, e2.emp FROM (exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND d.budget > 15) INNER JOIN "
        "exemp010 e2 ON e2.emp = e.emp AND d.code IS NULL ORDER BY 1",
        {"1|1", "4|4"}},
+      // 100 / (budget - 30) divides by zero for C, which no employee joins:
+      // the conjunct stays with the join, which never computes it for C.
+      {"SELECT e.emp, d.code FROM exemp010 e INNER JOIN exdep010 d ON e.dept = d.code AND 100 / (d.budget - 30) < 0 "
+       "ORDER BY 1",
+       {"1|A", "2|B", "3|B", "4|A"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND 100 / (d.budget - 30) < 0 "
+       "ORDER BY 1",
+       {"1|A", "2|B", "3|B", "4|A"}},
       {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 2000 IN (SELECT d3.budget "
        "FROM exdep010 d3) ORDER BY 2 DESC",
        {}},

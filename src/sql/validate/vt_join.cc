@@ -20,21 +20,30 @@ std::unique_ptr<SQLRSSCSearchCond> CreateCondition(SQLVTSCSearchCond *condition)
   return std::unique_ptr<SQLRSSCSearchCond>(condition != nullptr ? condition->CreateRS() : nullptr);
 }
 
-// Finds whether a condition reads a table: a subquery.
-class ReadsTableVisitor : public SQLVisitor {
+// Finds whether a condition reads a table (a subquery), and whether it
+// holds an expression that can fail for some value (arithmetic, a cast, an
+// element or a part of a value, a scalar subquery of several rows, a text
+// read), also within its subqueries.
+class ConjunctVisitor : public SQLVisitor {
  public:
-  void VisitSQLRSFetch(SQLRSFetch *) override { found_ = true; }
-  bool Found() const { return found_; }
+  void VisitSQLRSFetch(SQLRSFetch *) override { readsTable_ = true; }
+  void VisitSQLRSSCAdd(SQLRSSCAdd *) override { mayFail_ = true; }
+  void VisitSQLRSSCSubtract(SQLRSSCSubtract *) override { mayFail_ = true; }
+  void VisitSQLRSSCMultiply(SQLRSSCMultiply *) override { mayFail_ = true; }
+  void VisitSQLRSSCDivide(SQLRSSCDivide *) override { mayFail_ = true; }
+  void VisitSQLRSSCModulo(SQLRSSCModulo *) override { mayFail_ = true; }
+  void VisitSQLRSSCIndexing(SQLRSSCIndexing *) override { mayFail_ = true; }
+  void VisitSQLRSSCSubstr(SQLRSSCSubstr *) override { mayFail_ = true; }
+  void VisitSQLRSSCReinterpretCast(SQLRSSCReinterpretCast *) override { mayFail_ = true; }
+  void VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *) override { mayFail_ = true; }
+  void VisitSQLRSSCTextContent(SQLRSSCTextContent *) override { mayFail_ = true; }
+  bool ReadsTable() const { return readsTable_; }
+  bool MayFail() const { return mayFail_; }
 
  private:
-  bool found_ = false;
+  bool readsTable_ = false;
+  bool mayFail_ = false;
 };
-
-bool ReadsTable(SQLRSSCSearchCond *condition) {
-  ReadsTableVisitor visitor;
-  condition->AcceptVisit(visitor);
-  return visitor.Found();
-}
 
 // "<label>" with a line end, then the condition one level further indented.
 void LogCondition(char const *label, SQLVTSCSearchCond const *condition) {
@@ -71,6 +80,9 @@ SQLVTRetryFilter *SQLVTJoin::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecLi
 //   reads the preserved side stays the join's: it decides which preserved
 //   rows find a partner, never which are kept.
 // - FULL: the condition stays whole.
+// A conjunct on one side that can fail for a value stays the join's: let
+// down to its side it would be computed for rows that no partner reaches,
+// and fail the statement where the join answers.
 SQLRowSource *SQLVTJoin::DoCreateRS() {
   std::unique_ptr<SQLRowSource> left(left_->CreateRS());
   std::unique_ptr<SQLRowSource> right(right_->CreateRS());
@@ -82,9 +94,13 @@ SQLRowSource *SQLVTJoin::DoCreateRS() {
   for (SQLRSSCSearchCondPtr &c : SQLRSSCTakeConjuncts(condition.release())) {
     bool readsLeft = false, readsRight = false;
     for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(c.get())) (ref->GetColumnId() < nl ? readsLeft : readsRight) = true;
-    bool const move = type_ == SQL_JOIN_INNER  ? !(readsLeft && readsRight) || ReadsTable(c.get())
-                      : type_ == SQL_JOIN_LEFT ? !readsLeft
-                                               : !readsRight;
+    ConjunctVisitor visitor;
+    c->AcceptVisit(visitor);
+    bool const oneSide = readsLeft != readsRight;
+    bool move = type_ == SQL_JOIN_INNER  ? !(readsLeft && readsRight) || visitor.ReadsTable()
+                : type_ == SQL_JOIN_LEFT ? !readsLeft
+                                         : !readsRight;
+    if (oneSide && visitor.MayFail()) move = false;
     (move ? moved : kept).push_back(std::move(c));
   }
   SQLRSSCSearchCondPtr rest = SQLRSSCConjunction(std::move(moved));
