@@ -945,6 +945,77 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
                                                            new SQLRSSCNot(new SQLRSSCExists(named)))),
                           {Col(a, E)});
          }});
+    // ---- conditions of an ON clause on one side, as the FROM clause plans
+    // them: with the side an outer join sets NULL (a constant FALSE empties
+    // that side only), and an IN of a constant, TRUE or not, before a sorted
+    // join ----
+    for (SQLJoinType type : {SQL_JOIN_LEFT, SQL_JOIN_RIGHT}) {
+      bool const left = type == SQL_JOIN_LEFT;
+      for (bool constant : {false, true}) {
+        corpus.push_back(
+            {std::string("SELECT a.emp, b.emp FROM c1 a ") + (left ? "LEFT" : "RIGHT") +
+                 " JOIN c2 b ON a.dept = b.dept AND " +
+                 (constant ? "1 = 0" : (left ? "b.emp op k + 40" : "a.emp op k")) +
+                 " (with the NULL side)" + tag,
+             false, [=, this] {
+               SQLRowSource *a = Leaf(1);
+               SQLRowSource *b = Leaf(2);
+               SQLRowSource *&side = left ? b : a;
+               SQLRSSCSearchCond *only = constant ? Cmp(SQLRSSC_EQUAL, Int(1), Int(0))
+                                                  : Cmp(op, Col(side, E), Int(left ? k + 40 : k));
+               SQLRowSource *filtered = new SQLRSFilter(side, only);
+               auto *join = left ? new SQLRSJoin(type, a, filtered, Cmp(SQLRSSC_EQUAL, Col(a, D), second(b, D)))
+                                 : new SQLRSJoin(type, filtered, b, Cmp(SQLRSSC_EQUAL, Col(a, D), second(b, D)));
+               return Project(join, {Col(a, E), second(b, E), second(b, N)});
+             }});
+      }
+    }
+    corpus.push_back(
+        {"SELECT a.emp, x.emp FROM (c1 a LEFT JOIN c2 b ON 1 = 0) JOIN c1 x ON b.emp = x.emp WHERE NOT EXISTS "
+         "(SELECT * FROM c2 z WHERE z.name = a.name AND z.salary > a.salary) (a dear outer side, an empty inner one)" +
+             tag,
+         false, [=, this] {
+           SQLRowSource *a = Leaf(1);
+           SQLRowSource *b = new SQLRSFilter(Leaf(2), Cmp(SQLRSSC_EQUAL, Int(1), Int(0)));
+           SQLRowSource *x = Leaf(1);
+           SQLRowSource *z = Leaf(2);
+           auto *ab = new SQLRSJoin(SQL_JOIN_LEFT, a, b, nullptr);
+           auto *xEmp = new SQLRSSCColumnRef(0, 2 * W + E, x->GetColumnDescriptor(E));
+           auto *abx = new SQLRSJoin(SQL_JOIN_INNER, ab, x, Cmp(SQLRSSC_EQUAL, second(b, E), xEmp));
+           auto *dear = new SQLRSFilter(z, new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(z, N), Col(a, N, -1)),
+                                                          Cmp(SQLRSSC_GREATER_THAN, Col(z, S), Col(a, S, -1))));
+           return Project(new SQLRSFilter(abx, new SQLRSSCNot(new SQLRSSCExists(dear))),
+                          {Col(a, E), new SQLRSSCColumnRef(0, 2 * W + E, x->GetColumnDescriptor(E))});
+         }});
+    for (bool negated : {false, true}) {
+      for (bool nulls : {false, true}) {
+        corpus.push_back(
+            {std::string("SELECT a.emp, x.name FROM c1 a, c1 x WHERE a.emp = x.emp + 1 AND k ") +
+                 (negated ? "NOT " : "") +
+                 "IN (SELECT " + (nulls ? "CASE dept WHEN 'A' THEN emp END" : "emp") +
+                 " FROM c2) ORDER BY x.name dir, 1" + tag,
+             true, [=, this] {
+               SQLRowSource *a = Leaf(1);
+               SQLRowSource *x = Leaf(1);
+               SQLRowSource *z = Leaf(2);
+               SQLRSSCValueExpr *value = nullptr;
+               if (nulls) {
+                 auto *clauses = new List<SQLRSSCSimpleCase::WhenClause *>;
+                 clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("A"), Col(z, E)));
+                 value = new SQLRSSCSimpleCase(Col(z, D), clauses, nullptr);
+               } else {
+                 value = Col(z, E);
+               }
+               SQLRSSCSearchCond *in = new SQLRSSCInSubquery(Int(k), Project(z, {value}));
+               if (negated) in = new SQLRSSCNot(in);
+               auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(a, E), new SQLRSSCAdd(second(x, E), Int(1))), in);
+               SQLRowSource *p = Project(new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, a, x, nullptr), where),
+                                         {Col(a, E), second(x, N)});
+               return Sort(p, {{1, dir}, {0, 0}});
+             }});
+        corpus.back().ordered = false;  // the rows may be none: compared as sets
+      }
+    }
     corpus.push_back(
         {"SELECT emp, name WHERE emp = k OR emp = k + 3 OR ... (300 terms) OR emp IN (500 values)" + tag,
          false, [=, this] {

@@ -369,6 +369,91 @@ TEST_P(SqlApiE2E, JoinsGiveTheSameRowsShippedOrRunHere) {
             (Rows{"Alpha|1|1", "Beta|1|3", "Gamma|1|0"}));
 }
 
+// A condition of an INNER join's ON on one side or none, or holding a
+// subquery (over the other driver in the layouts with two), acts as in the
+// WHERE; one of an outer join's ON only on the side it sets NULL, whose
+// rows a constant FALSE empties while the other side's are kept. A false
+// IN of a constant before a sorted join gives no row; a true one every row.
+TEST_P(SqlApiE2E, OnConditionsAndConstantInsGiveTheSameRowsWhereverTheyRun) {
+  struct Case {
+    char const *text;
+    Rows rows;
+  } const cases[] = {
+      {"SELECT d.code, e.emp FROM (exdep010 d INNER JOIN exemp010 e ON (d.code = e.dept AND e.flags = -12345)) "
+       "WHERE NOT EXISTS (SELECT d2.code FROM exdep010 d2 WHERE d2.code = d.code AND d.budget IN "
+       "(SELECT e3.salary FROM exemp010 e3 WHERE e3.emp > d2.budget)) ORDER BY 1, 2",
+       {}},
+      {"SELECT d.code, e.emp FROM (exdep010 d INNER JOIN exemp010 e ON (d.code = e.dept AND e.salary > 150)) "
+       "WHERE NOT EXISTS (SELECT d2.code FROM exdep010 d2 WHERE d2.code = d.code AND d.budget IN "
+       "(SELECT e3.salary FROM exemp010 e3 WHERE e3.emp > d2.budget)) ORDER BY 1, 2",
+       {"A|4", "B|2", "B|3"}},
+      {"SELECT e.emp, d.code FROM exemp010 e INNER JOIN exdep010 d ON e.dept = d.code AND d.budget BETWEEN 30 AND 20 "
+       "ORDER BY 1",
+       {}},
+      {"SELECT e.emp, d.code FROM exemp010 e INNER JOIN exdep010 d ON e.dept = d.code AND d.name IS NULL ORDER BY 1",
+       {}},
+      {"SELECT e.emp, d.code FROM exemp010 e INNER JOIN exdep010 d ON e.dept = d.code AND EXISTS (SELECT e3.emp "
+       "FROM exemp010 e3 WHERE e3.salary > d.budget * 10 + e.salary) ORDER BY 1",
+       {"1|A"}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1 INNER JOIN exemp010 e2 ON e1.dept = e2.dept AND (SELECT COUNT(*) "
+       "FROM exdep010 d3 WHERE d3.budget > e1.salary / 10 AND d3.code <> e2.dept) > 0 WHERE e2.dnul IN "
+       "(SELECT d4.code FROM exdep010 d4) ORDER BY 1, 2",
+       {"1|1", "2|2", "2|3"}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1 INNER JOIN exemp010 e2 ON e1.dept = e2.dept AND (SELECT COUNT(*) "
+       "FROM exdep010 d3 WHERE d3.budget > 25) > 0 WHERE e2.dnul IN (SELECT d4.code FROM exdep010 d4) ORDER BY 1, 2",
+       {"1|1", "2|2", "2|3", "3|2", "3|3", "4|1"}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1 INNER JOIN exemp010 e2 ON e1.dept = e2.dept AND (SELECT COUNT(*) "
+       "FROM exdep010 d3 WHERE d3.budget > 35) > 0 ORDER BY 1, 2",
+       {}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND d.budget > 15 ORDER BY 1",
+       {"1|-", "2|B", "3|B", "4|-"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND e.salary > 250 ORDER BY 1",
+       {"1|-", "2|-", "3|B", "4|A"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON 1 = 0 ORDER BY 1", {"1|-", "2|-", "3|-", "4|-"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON d.budget > 15 ORDER BY 1, 2",
+       {"1|B", "1|C", "2|B", "2|C", "3|B", "3|C", "4|B", "4|C"}},
+      {"SELECT d.code, e.emp FROM exemp010 e RIGHT JOIN exdep010 d ON e.salary > 250 ORDER BY 1, 2",
+       {"A|3", "A|4", "B|3", "B|4", "C|3", "C|4"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dnul = d.code AND d.code IS NULL ORDER BY 1",
+       {"1|-", "2|-", "3|-", "4|-"}},
+      {"SELECT d.code, e.emp FROM exemp010 e RIGHT JOIN exdep010 d ON e.dept = d.code AND e.salary > 150 "
+       "ORDER BY 1, 2",
+       {"A|4", "B|2", "B|3", "C|0"}},
+      {"SELECT d.code, e.emp FROM exemp010 e RIGHT JOIN exdep010 d ON e.dept = d.code AND d.budget > 15 ORDER BY 1, 2",
+       {"A|0", "B|2", "B|3", "C|0"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON 1 = 0 WHERE d.budget > 0 AND NOT EXISTS "
+       "(SELECT e3.emp FROM exemp010 e3 WHERE e3.salary > e.salary AND e3.dept = e.dept)",
+       {}},
+      {"SELECT e.emp, e2.emp FROM (exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND d.budget > 15) INNER JOIN "
+       "exemp010 e2 ON e2.emp = e.emp AND d.code IS NULL ORDER BY 1",
+       {"1|1", "4|4"}},
+      // 100 / (budget - 30) divides by zero for C, which no employee joins:
+      // the conjunct stays with the join, which never computes it for C.
+      {"SELECT e.emp, d.code FROM exemp010 e INNER JOIN exdep010 d ON e.dept = d.code AND 100 / (d.budget - 30) < 0 "
+       "ORDER BY 1",
+       {"1|A", "2|B", "3|B", "4|A"}},
+      {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND 100 / (d.budget - 30) < 0 "
+       "ORDER BY 1",
+       {"1|A", "2|B", "3|B", "4|A"}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 2000 IN (SELECT d3.budget "
+       "FROM exdep010 d3) ORDER BY 2 DESC",
+       {}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 20 IN (SELECT d3.budget "
+       "FROM exdep010 d3) ORDER BY 2 DESC",
+       {"4|4", "3|3", "2|2", "1|1"}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 2000 NOT IN (SELECT d3.budget "
+       "FROM exdep010 d3) ORDER BY 1",
+       {"1|1", "2|2", "3|3", "4|4"}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 20 IN (SELECT d3.budget "
+       "FROM exdep010 d3 WHERE d3._compnr = 2) ORDER BY 1",
+       {}},
+      {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 400 IN (SELECT d3.budget "
+       "FROM exdep010 d3 WHERE d3._compnr = 2) ORDER BY 1",
+       {"1|1", "2|2", "3|3", "4|4"}},
+  };
+  for (Case const &c : cases) EXPECT_EQ(Query(c.text), c.rows) << c.text;
+}
+
 TEST_P(SqlApiE2E, GroupsAndUnions) {
   EXPECT_EQ(Query("SELECT dnul, COUNT(*) :n, SUM(salary) :s FROM exemp010 GROUP BY dnul "
                   "ORDER BY dnul"),

@@ -51,6 +51,7 @@
 #include "sql/validate/vt_scope.h"
 #include "sql/validate/vt_table.h"
 #include "sql/validate/vtree_data.h"
+#include "sqlite/sqlite_functions.h"
 #include "support/test_env.h"
 #include "support/vt_from.h"
 
@@ -180,6 +181,7 @@ class SqlExecE2E : public testing::TestWithParam<char const *> {
     sqlite3 *db = nullptr;
     EXPECT_EQ(sqlite3_open_v2((root_.path() + "/main.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
               SQLITE_OK);
+    EXPECT_TRUE(molvane::driver::InstallTssCollation(db));  // the collation of the driver's text indexes
     sqlite3_stmt *stmt = nullptr;
     std::vector<std::vector<std::optional<double>>> rows;
     EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
@@ -449,6 +451,46 @@ TEST_P(SqlExecE2E, SelectStatementsOverJoinsAgreeWithSqlite) {
   }
   EXPECT_EQ(select("SELECT e.emp, d.budget FROM exemp010 e FULL JOIN exdep010 d ON e.dept = d.code", 0x10),
             Sqlite("FULL"));
+  // A condition of an ON clause on one side, or on none: an INNER join
+  // applies it as a WHERE does (with its table), an outer join only to the
+  // side it sets NULL, whose rows a constant FALSE empties, never to the
+  // rows it keeps. Employee 4's department is empty, no department's code.
+  auto sqlite = [&](std::string const &text) {
+    std::string sql = text;
+    for (char const *table : {"exemp010", "exdep010"})
+      for (size_t at = sql.find(table); at != std::string::npos; at = sql.find(table, at + 1))
+        sql.insert(at + 8, "001");
+    std::vector<Pair> rows;
+    for (std::vector<std::optional<double>> const &row : SqliteRows(sql))
+      rows.emplace_back(row[0] ? std::optional<int>(static_cast<int>(*row[0])) : std::nullopt, row[1]);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  };
+  for (char const *type : {"INNER", "LEFT", "RIGHT"}) {
+    for (char const *on : {"d.budget > 15", "e.emp > 2", "e.emp > 1 AND d.budget < 25", "d.budget BETWEEN 30 AND 20",
+                           "1 = 0", "d.code IS NULL", "e.emp IN (SELECT x.emp FROM exemp010 x WHERE x.emp < 3)",
+                           "EXISTS (SELECT x.emp FROM exemp010 x WHERE x.emp > e.emp AND x.dept = d.code)",
+                           "2000 IN (SELECT x.emp FROM exemp010 x)"}) {
+      std::string const text = std::string("SELECT e.emp, d.budget FROM exemp010 e ") + type +
+                               " JOIN exdep010 d ON e.dept = d.code AND " + on;
+      EXPECT_EQ(select(text.c_str(), 0x10), sqlite(text)) << text;
+    }
+    // An ON of one side alone: the join's own condition then compares nothing.
+    for (char const *on : {"1 = 0", "d.budget > 15", "e.emp > 2"}) {
+      std::string const text =
+          std::string("SELECT e.emp, d.budget FROM exemp010 e ") + type + " JOIN exdep010 d ON " + on;
+      EXPECT_EQ(select(text.c_str(), 0x10), sqlite(text)) << text;
+    }
+  }
+  // Under an INNER join, whose condition drops the NULL rows of the LEFT
+  // join below it.
+  for (char const *text : {"SELECT e.emp, d.budget FROM (exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND "
+                           "d.budget > 15) INNER JOIN exemp010 e2 ON e2.emp = e.emp AND d.budget < 25",
+                           "SELECT e.emp, d.budget FROM (exemp010 e LEFT JOIN exdep010 d ON 1 = 0) INNER JOIN "
+                           "exemp010 e2 ON e2.dept = d.code ORDER BY 1",
+                           "SELECT e.emp, d.budget FROM (exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND "
+                           "e.emp > 2) INNER JOIN exdep010 d2 ON d2.code = e.dept AND d2.budget > 15"})
+    EXPECT_EQ(select(text, 0x10), sqlite(text)) << text;
   // A company list runs the query once per listed company: 1 listed twice is
   // read once.
   EXPECT_EQ(select("SELECT e.emp, d.budget FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND "

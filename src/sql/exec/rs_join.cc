@@ -329,6 +329,10 @@ SQLParameter *SQLRSJoin::NewParameter(int joinColumn) {
 }
 
 void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
+  // An INNER join's inner side that comes with a filter of its own (a
+  // condition on its table alone from the ON of a join below) has a cheap
+  // condition as one from an enclosing conjunct would be.
+  bool const innerFiltered = type_ == SQL_JOIN_INNER && dynamic_cast<SQLRSFilter *>(Inner()) != nullptr;
   // The left side numbers its columns as this join does: it sees the
   // enclosing conditions, as in CombineJoin.
   left_.reset(left_.release()->OptimizeTree(hints, filters));
@@ -347,7 +351,7 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   // inner side first, once: when no inner row is left, the outer side and
   // its dear condition are not read at all.
   bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl) &&
-                         SideConjunct(filters, nl, nl + nR(), nullptr);
+                         (innerFiltered || SideConjunct(filters, nl, nl + nR(), nullptr));
   // INNER: the driver of the inner side's tables (null: none serves them
   // all), and whether the outer side's driver does not serve them.
   SQLDatabaseInstance const *innerInstance = nullptr;

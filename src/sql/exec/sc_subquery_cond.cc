@@ -223,12 +223,13 @@ SQLRSSCInSubquery::Values const *SQLRSSCInSubquery::HoldForExecution() {
 bool SQLRSSCInSubquery::LeavesNoRow() {
   try {
     Values const *held = HoldForExecution();
-    return held != nullptr && held->values.empty();
+    if (held != nullptr && held->values.empty()) return true;
   } catch (SQLException const &e) {
     if (!SQLRSSCRowError(e)) throw;
     // As for EXISTS: the error is the first row's, not the execution's.
     return false;
   }
+  return SQLRSSCSearchCond::LeavesNoRow();
 }
 
 SQLColumnDescriptor const *SQLRSSCInSubquery::GetSubqueryColumn() const { return rowSource_->GetColumnDescriptor(0); }

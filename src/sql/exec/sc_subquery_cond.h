@@ -67,8 +67,10 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   void Prepare(SQLRSPrepareContext *context) override;
   SQLTruthValue Evaluate() override;
   // An uncorrelated subquery whose held values hold no non-NULL one: the
-  // condition is then FALSE or UNKNOWN whatever the value. FALSE when the
-  // subquery fails (the rows that reach the condition fail instead).
+  // condition is then FALSE or UNKNOWN whatever the value. Also a value
+  // that reads no row and no parameter (a constant) that is not among them:
+  // the condition is the same for every row, evaluated once. FALSE when
+  // the subquery fails (the rows that reach the condition fail instead).
   bool LeavesNoRow() override;
   // For a table leaf that asks its driver for the rows whose value is in a
   // short list of the subquery's values (SQLRSFetch::TakeListOf): the

@@ -1,10 +1,15 @@
 #include "sql/validate/vt_join.h"
 
+#include <vector>
+
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_util.h"
+#include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_join.h"
+#include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_search_cond.h"
+#include "sql/exec/visitor.h"
 #include "sql/validate/vt_node_support.h"
 #include "sql/validate/vtsc_support.h"
 
@@ -14,6 +19,31 @@ namespace {
 std::unique_ptr<SQLRSSCSearchCond> CreateCondition(SQLVTSCSearchCond *condition) {
   return std::unique_ptr<SQLRSSCSearchCond>(condition != nullptr ? condition->CreateRS() : nullptr);
 }
+
+// Finds whether a condition reads a table (a subquery), and whether it
+// holds an expression that can fail for some value (arithmetic, a cast, an
+// element or a part of a value, a scalar subquery of several rows, a text
+// read), also within its subqueries.
+class ConjunctVisitor : public SQLVisitor {
+ public:
+  void VisitSQLRSFetch(SQLRSFetch *) override { readsTable_ = true; }
+  void VisitSQLRSSCAdd(SQLRSSCAdd *) override { mayFail_ = true; }
+  void VisitSQLRSSCSubtract(SQLRSSCSubtract *) override { mayFail_ = true; }
+  void VisitSQLRSSCMultiply(SQLRSSCMultiply *) override { mayFail_ = true; }
+  void VisitSQLRSSCDivide(SQLRSSCDivide *) override { mayFail_ = true; }
+  void VisitSQLRSSCModulo(SQLRSSCModulo *) override { mayFail_ = true; }
+  void VisitSQLRSSCIndexing(SQLRSSCIndexing *) override { mayFail_ = true; }
+  void VisitSQLRSSCSubstr(SQLRSSCSubstr *) override { mayFail_ = true; }
+  void VisitSQLRSSCReinterpretCast(SQLRSSCReinterpretCast *) override { mayFail_ = true; }
+  void VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *) override { mayFail_ = true; }
+  void VisitSQLRSSCTextContent(SQLRSSCTextContent *) override { mayFail_ = true; }
+  bool ReadsTable() const { return readsTable_; }
+  bool MayFail() const { return mayFail_; }
+
+ private:
+  bool readsTable_ = false;
+  bool mayFail_ = false;
+};
 
 // "<label>" with a line end, then the condition one level further indented.
 void LogCondition(char const *label, SQLVTSCSearchCond const *condition) {
@@ -37,11 +67,53 @@ SQLVTRetryFilter *SQLVTJoin::BuildRetryFilter(SQLRetryClauseType, SQLRetrySpecLi
   SQLAbort(__FILE__, __LINE__, "SQLVTJoin::BuildRetryFilter() called");
 }
 
+// The conjuncts of an ON clause are planned where they act:
+// - INNER: a conjunct that reads one side only (or neither), or that holds
+//   a subquery, is a condition of the joined rows like one of the WHERE: it
+//   goes into a filter over the join, which lets it down to its side (with
+//   its table, in a driver's query, or before a dear condition of the other
+//   side) and keeps a subquery over another driver from holding a join of
+//   one driver here. What compares the two sides stays the join's.
+// - LEFT and RIGHT: a conjunct that reads no column of the preserved side
+//   restricts only the rows that may join, and goes into a filter of the
+//   other side (a constant FALSE empties that side, not the join). One that
+//   reads the preserved side stays the join's: it decides which preserved
+//   rows find a partner, never which are kept.
+// - FULL: the condition stays whole.
+// A conjunct on one side that can fail for a value stays the join's: let
+// down to its side it would be computed for rows that no partner reaches,
+// and fail the statement where the join answers.
 SQLRowSource *SQLVTJoin::DoCreateRS() {
   std::unique_ptr<SQLRowSource> left(left_->CreateRS());
   std::unique_ptr<SQLRowSource> right(right_->CreateRS());
   std::unique_ptr<SQLRSSCSearchCond> condition = CreateCondition(condition_.get());
-  return new SQLRSJoin(type_, left.release(), right.release(), condition.release());
+  if (condition == nullptr || type_ == SQL_JOIN_FULL)
+    return new SQLRSJoin(type_, left.release(), right.release(), condition.release());
+  int const nl = left_->GetNumCols();
+  std::vector<SQLRSSCSearchCondPtr> kept, moved;
+  for (SQLRSSCSearchCondPtr &c : SQLRSSCTakeConjuncts(condition.release())) {
+    bool readsLeft = false, readsRight = false;
+    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(c.get())) (ref->GetColumnId() < nl ? readsLeft : readsRight) = true;
+    ConjunctVisitor visitor;
+    c->AcceptVisit(visitor);
+    bool const oneSide = readsLeft != readsRight;
+    bool move = type_ == SQL_JOIN_INNER  ? !(readsLeft && readsRight) || visitor.ReadsTable()
+                : type_ == SQL_JOIN_LEFT ? !readsLeft
+                                         : !readsRight;
+    if (oneSide && visitor.MayFail()) move = false;
+    (move ? moved : kept).push_back(std::move(c));
+  }
+  SQLRSSCSearchCondPtr rest = SQLRSSCConjunction(std::move(moved));
+  if (rest != nullptr && type_ == SQL_JOIN_LEFT) {
+    for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(rest.get())) ref->SetColumnId(ref->GetColumnId() - nl);
+    right.reset(new SQLRSFilter(right.release(), rest.release()));
+  } else if (rest != nullptr && type_ == SQL_JOIN_RIGHT) {
+    left.reset(new SQLRSFilter(left.release(), rest.release()));
+  }
+  SQLRSSCSearchCondPtr on = SQLRSSCConjunction(std::move(kept));
+  std::unique_ptr<SQLRowSource> join(new SQLRSJoin(type_, left.release(), right.release(), on.release()));
+  if (rest == nullptr) return join.release();
+  return new SQLRSFilter(join.release(), rest.release());
 }
 
 SQLColumnDescriptor const *SQLVTJoin::GetColumnDescriptor(int column) const {
