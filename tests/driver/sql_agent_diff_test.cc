@@ -30,6 +30,7 @@
 #include "dbc/actions/action_codes.h"
 #include "dbc/dict/dd.h"
 #include "dbc/request/rds.h"
+#include "dbc/session/dbc_settings.h"
 #include "dbc/session/zdb_attach.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/actions/zdb_exec.h"
@@ -1250,7 +1251,7 @@ TEST_P(SqlAgentDiff, WritesOfTheTransactionReachAnOpenCursorsSubqueries) {
 }
 
 // INNER joins of company 1 with company 2, which in the layout "two" reads
-// company 2 once, or (the most rows read whole lowered to none) per batch of
+// company 2 once, or (the most rows read whole lowered to one) per batch of
 // company 1's key values: the rows of the tree run as built, in the order
 // asked, with NULL keys (the CASE), padded names, repeated keys, a join
 // condition from the WHERE and one of two equal columns.
@@ -1297,8 +1298,67 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
                                                 Cmp(SQLRSSC_EQUAL, second(b, H), Col(a, H)));
                       return Project(new SQLRSJoin(SQL_JOIN_INNER, a, b, on), {Col(a, E), second(b, E), second(b, N)});
                     }});
-  for (size_t whole : {SQLRSHeldRows::kMaxRows, size_t{0}}) {
-    SQLRSJoin::SetInnerRowsReadWhole(whole);
+  // Keys that are terms of a side's row: the ON holds an expression over
+  // the outer row and a plain column of the inner one (or the reverse, or
+  // expressions on both), with padded and mixed-case names, an INTEGER term
+  // against a REAL column, DATEs, repeated keys, NULLs (CASE without ELSE)
+  // and empty strings (SUBSTR beyond every name).
+  auto onTerms = [=, this, &corpus](std::string text, std::function<SQLRSSCSearchCond *(SQLRowSource *, SQLRowSource *)> on) {
+    corpus.push_back({"SELECT a.emp, b.emp FROM c1 a JOIN c2 b ON " + text, false, [=, this] {
+                        SQLRowSource *a = Leaf(1);
+                        SQLRowSource *b = Leaf(2);
+                        SQLRSSCSearchCond *condition = on(a, b);
+                        return Project(new SQLRSJoin(SQL_JOIN_INNER, a, b, condition), {Col(a, E), second(b, E)});
+                      }});
+  };
+  onTerms("TRIM(a.name) = b.name", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, Col(a, N)), second(b, N));
+  });
+  onTerms("a.name = TRIM(b.name)", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, Col(a, N), new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, second(b, N)));
+  });
+  onTerms("a.emp + 40 = b.emp", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCAdd(Col(a, E), Int(40)), second(b, E));
+  });
+  onTerms("(a.emp + 40) = b.salary", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCAdd(Col(a, E), Int(40)), second(b, S));
+  });
+  onTerms("b.hired = a.hired + 1", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, second(b, H), new SQLRSSCAdd(Col(a, H), Int(1)));
+  });
+  onTerms("CASE a.dept WHEN 'A' THEN a.name END = b.name", [=, this](SQLRowSource *a, SQLRowSource *b) {
+    auto *clauses = new List<SQLRSSCSimpleCase::WhenClause *>;
+    clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("A"), Col(a, N)));
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCSimpleCase(Col(a, D), clauses, nullptr), second(b, N));
+  });
+  onTerms("SUBSTR(a.name, 5, 2) = SUBSTR(b.name, 5, 2)", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCSubstr(Col(a, N), Int(5), Int(2)),
+               new SQLRSSCSubstr(second(b, N), Int(5), Int(2)));
+  });
+  // More distinct keys in a batch of outer rows than one key list holds:
+  // the 1,600 rows of c1 x c1 (1,024 a batch) against the 25 of c2 on
+  // a.emp * 40 + x.emp, whose partners fall into the later key lists of a
+  // batch: on the column b.emp (- 1560), and on the term b.emp * 25.
+  for (bool term : {false, true}) {
+    corpus.push_back({term ? "SELECT a.emp, x.emp, b.emp FROM c1 a, c1 x, c2 b WHERE a.emp * 40 + x.emp = b.emp * 25"
+                           : "SELECT a.emp, x.emp, b.emp FROM c1 a, c1 x, c2 b WHERE a.emp * 40 + x.emp - 1560 = b.emp",
+                      false, [=, this] {
+                        SQLRowSource *a = Leaf(1);
+                        SQLRowSource *x = Leaf(1);
+                        SQLRowSource *ax = new SQLRSJoin(SQL_JOIN_INNER, a, x, nullptr);
+                        SQLRowSource *b = Leaf(2);
+                        auto *key = new SQLRSSCAdd(new SQLRSSCMultiply(Col(a, E), Int(40)),
+                                                   new SQLRSSCColumnRef(0, W + E, a->GetColumnDescriptor(E)));
+                        auto *inner = new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E));
+                        auto *on = term ? Cmp(SQLRSSC_EQUAL, key, new SQLRSSCMultiply(inner, Int(25)))
+                                        : Cmp(SQLRSSC_EQUAL, new SQLRSSCSubtract(key, Int(1560)), inner);
+                        return Project(new SQLRSJoin(SQL_JOIN_INNER, ax, b, on),
+                                       {Col(a, E), new SQLRSSCColumnRef(0, W + E, a->GetColumnDescriptor(E)),
+                                        new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E))});
+                      }});
+  }
+  for (int whole : {-1, 1}) {
+    dbc_settings().qelt_sql_join_whole_rows = whole;
     for (Query &q : corpus) {
       Rows joined, local;
       try {
@@ -1316,7 +1376,7 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
       EXPECT_FALSE(local.empty()) << q.text;
     }
   }
-  SQLRSJoin::SetInnerRowsReadWhole(SQLRSHeldRows::kMaxRows);
+  dbc_settings().qelt_sql_join_whole_rows = -1;
 }
 
 INSTANTIATE_TEST_SUITE_P(TssModesAndLayouts, SqlAgentDiff,

@@ -68,7 +68,7 @@ class SQLRSNetFetch : public SQLRSFetch {
   // A leaf that has taken no sort, no hints and no short list prepares a
   // second statement, its description under a filter "column IN (key
   // list)", and runs it while a list is set.
-  bool TakeKeyList(int column, SQLColumnDescriptor const *type) override;
+  bool TakeKeyList(SQLRSSCValueExpr *term, int offset, SQLColumnDescriptor const *type) override;
   void SetKeyList(std::vector<SQLValueStore const *> values) override { keyList_ = std::move(values); }
 
   // ---- queries over the subtree: a leaf holds no expressions of the tree ----
