@@ -107,7 +107,6 @@ class SQLRSNetFetch : public SQLRSFetch {
   // The agent statement, 0 before Prepare.
   unsigned long GetStatementId() const { return statement_; }
   // The statement of the key lists, 0 without one or before Prepare.
-  unsigned long GetKeyStatementId() const { return keyStatement_; }
   // Statement parameters the description refers to, each once.
   pconstSQLParameterList const &GetParameters() const { return parameters_; }
   // TRUE when the description joins tables (the driver evaluates a join).
