@@ -820,10 +820,20 @@ std::vector<SQLRSSCSearchCond::EqualTerms> SQLRSJoin::KeyTerms() {
 }
 
 void SQLRSJoin::TakeKeyList() {
-  if (keyLeaf_ != nullptr || !condition_) return;
+  if (keyLeaf_ != nullptr || outerKeyLeaf_ != nullptr || !condition_) return;
+  std::vector<SQLRSSCSearchCond::EqualTerms> const terms = KeyTerms();
+  if (SQLRSFetch *outer = SideLeaf(Outer())) {
+    for (size_t k = 0; k < terms.size(); ++k) {
+      SQLColumnDescriptor const type = terms[k].high->GetColumnDescriptor();
+      if (outer->TakeKeyList(terms[k].low, 0, &type)) {
+        outerKeyLeaf_ = outer;
+        outerKeyTerm_ = k;
+        break;
+      }
+    }
+  }
   SQLRSFetch *leaf = SideLeaf(Inner());
   if (leaf == nullptr) return;
-  std::vector<SQLRSSCSearchCond::EqualTerms> const terms = KeyTerms();
   for (size_t k = 0; k < terms.size(); ++k) {
     // The inner side is the right one (the join is INNER).
     SQLColumnDescriptor const type = terms[k].low->GetColumnDescriptor();
@@ -957,6 +967,21 @@ void SQLRSJoin::DoExec() {
     Outer()->Exec();
     return;
   }
+  if (outerKeyLeaf_ != nullptr) {
+    // The inner side first, then the outer rows of its key values (all
+    // of them when the values do not fit a list, or in batches).
+    filled_ = true;
+    if (!ReadInnerWhole()) {
+      state_ = 0;
+      return;
+    }
+    std::vector<SQLValueStore const *> values;
+    if (!batches_ && !tooManyValues_)
+      for (SQLValueStore const &v : innerValues_) values.push_back(&v);
+    outerKeyLeaf_->SetKeyList(std::move(values));
+    Outer()->Exec();
+    return;
+  }
   Outer()->Exec();
   // A LEFT or RIGHT join, and an INNER join across drivers, reads its inner
   // side at the first outer row: none, and it is not read at all. FULL
@@ -1003,9 +1028,43 @@ bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
     ++*rows;
     std::uint64_t h = 0;
     if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(static_cast<std::uint32_t>(ids_.size() - 1));
+    if (outerKeyLeaf_ != nullptr && !batches_ && !tooManyValues_) KeepInnerValue(innerKeys_[outerKeyTerm_]);
   }
   Inner()->Break();
   return true;
+}
+
+bool SQLRSJoin::ReadInnerWhole() {
+  EmptyBuffer();
+  innerValues_.clear();
+  innerImages_.clear();
+  tooManyValues_ = false;
+  size_t rows = 0;
+  if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
+  // An inner side beyond the bounds of held rows is asked for the key
+  // values of each batch of outer rows instead.
+  if (ReadInner(keyLeaf_ != nullptr, &rows)) return rows > 0;
+  batches_ = true;
+  // The rows the batches keep stay in memory.
+  if (buffer_->GetCacheSize() < kBatchKeptRows)
+    buffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(bufferRow_.size()), bufferDescriptors_.data(),
+                                            kBatchKeptRows);
+  return true;
+}
+
+void SQLRSJoin::KeepInnerValue(SQLValueStore const *v) {
+  if (v->IsNull() || v->GetType() == SQL_ARRAY) return;  // no outer row equals it
+  std::string image;
+  SQLRSAppendKeyImage(v, &image);
+  if (!innerImages_.insert(image).second) return;
+  if (innerValues_.size() == SQLRSFetch::kKeyListLength) {
+    tooManyValues_ = true;
+    innerValues_.clear();
+    innerImages_.clear();
+    return;
+  }
+  innerValues_.emplace_back();
+  innerValues_.back().Copy(v);
 }
 
 bool SQLRSJoin::NextOuterRow() {
@@ -1015,20 +1074,11 @@ bool SQLRSJoin::NextOuterRow() {
     if (Outer()->Fetch() == 0) return false;
     if (acrossDrivers_ && !filled_) {
       filled_ = true;
-      EmptyBuffer();
-      size_t rows = 0;
-      if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
-      // An inner side beyond the bounds of held rows is asked for the key
-      // values of each batch of outer rows instead, this row the first.
-      if (!ReadInner(keyLeaf_ != nullptr, &rows)) {
-        batches_ = heldOuter_ = true;
-        // The rows the batches keep stay in memory.
-        if (buffer_->GetCacheSize() < kBatchKeptRows)
-          buffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(bufferRow_.size()), bufferDescriptors_.data(),
-                                                  kBatchKeptRows);
+      if (!ReadInnerWhole()) return false;  // no outer row finds a partner
+      if (batches_) {
+        heldOuter_ = true;  // this row is the first batch's first
         return NextOuterRow();
       }
-      if (rows == 0) return false;  // no outer row finds a partner
     }
     if (type_ == SQL_JOIN_FULL || acrossDrivers_) CopyOwn(outerOff, outerOff + no);
     return true;

@@ -29,7 +29,12 @@
 // of outer rows for the rows of their distinct key values that no batch
 // of the execution asked before (an IN list per exchange), and keeps the
 // rows it got, within a bound of rows and bytes beyond which it starts
-// afresh. The outer rows keep their order in both.
+// afresh. The outer rows keep their order in both. Where the outer side is
+// a table leaf (one table, or a join shipped whole) that can take key
+// lists too, the join reads a small inner side first, before any outer
+// row, and asks the outer side only for the rows of the inner side's
+// distinct key values when they fit one list: no inner row, and the outer
+// side is not read at all.
 //
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
@@ -173,6 +178,12 @@ class SQLRSJoin : public SQLRowSource {
   // FALSE when they go beyond the bounds of held rows: the inner side is
   // then broken off and the buffer emptied.
   bool ReadInner(bool bounded, size_t *rows);
+  // Joins across drivers: reads the inner side whole, or when it is
+  // beyond the bounds turns to batches; FALSE when it has no row.
+  bool ReadInnerWhole();
+  // outerKeyLeaf_: keeps an inner key value not kept yet, up to a key
+  // list of them.
+  void KeepInnerValue(SQLValueStore const *v);
   // The next outer row into the own stores (FULL, and joins across drivers)
   // or the outer side's; FALSE after the last.
   bool NextOuterRow();
@@ -226,6 +237,8 @@ class SQLRSJoin : public SQLRowSource {
   bool acrossDrivers_ = false;
   SQLRSFetch *keyLeaf_ = nullptr;  // the inner leaf that takes key lists, null: none
   size_t keyTerm_ = 0;              // with keyLeaf_: the key whose outer values the lists carry
+  SQLRSFetch *outerKeyLeaf_ = nullptr;  // the outer leaf that takes a list of inner key values, null: none
+  size_t outerKeyTerm_ = 0;             // with outerKeyLeaf_: the key whose inner values the list carries
   // Buffered: the keys that the condition requires equal (KeyTerms), each
   // an outer and an inner term; a term that is no plain column is
   // evaluated (null: a column, read from its store), the outer one per
@@ -256,6 +269,11 @@ class SQLRSJoin : public SQLRowSource {
   // the buffer keeps, and the weight of those rows.
   std::unordered_set<std::string> asked_;
   size_t keptWeight_ = 0;
+  // outerKeyLeaf_: the distinct inner key values read whole (at most a key
+  // list of them, `tooManyValues_` beyond), and their images.
+  std::vector<SQLValueStore> innerValues_;
+  std::unordered_set<std::string> innerImages_;
+  bool tooManyValues_ = false;
   // The buffered inner rows.
   std::unique_ptr<SQLVSBuffer> buffer_;
   std::vector<SQLValueStore const *> bufferRow_;
