@@ -949,7 +949,7 @@ void SQLRSJoin::DoExec() {
   state_ = 1;
   batches_ = outerDone_ = heldOuter_ = false;
   batchRows_ = batchNext_ = 0;
-  batchFailure_ = nullptr;
+  batchFailure_ = innerFailure_ = nullptr;
   // An INNER join of a side that yields nothing reads neither side: the
   // other side's work (a condition holding a subquery, per row) is spared.
   if (type_ == SQL_JOIN_INNER && YieldsNoRow()) {
@@ -971,8 +971,18 @@ void SQLRSJoin::DoExec() {
     // The inner side first, then the outer rows of its key values (all
     // of them when the values do not fit a list, or in batches).
     filled_ = true;
-    if (!ReadInnerWhole()) {
-      state_ = 0;
+    try {
+      if (!ReadInnerWhole()) {
+        state_ = 0;
+        return;
+      }
+    } catch (...) {
+      // The failure comes at the first outer row, where the nested loop
+      // would meet it: without one, the join answers no row.
+      innerFailure_ = std::current_exception();
+      EmptyBuffer();
+      outerKeyLeaf_->SetKeyList({});
+      Outer()->Exec();
       return;
     }
     std::vector<SQLValueStore const *> values;
@@ -1072,6 +1082,7 @@ bool SQLRSJoin::NextOuterRow() {
   int const no = Outer()->GetNumCols();
   if (!batches_) {
     if (Outer()->Fetch() == 0) return false;
+    if (innerFailure_) std::rethrow_exception(innerFailure_);
     if (acrossDrivers_ && !filled_) {
       filled_ = true;
       if (!ReadInnerWhole()) return false;  // no outer row finds a partner

@@ -265,6 +265,7 @@ class SQLRSJoin : public SQLRowSource {
   std::vector<SQLValueStore> batch_;
   size_t batchRows_ = 0, batchNext_ = 0;
   std::exception_ptr batchFailure_;  // batches: the key of the row after the batch failed so
+  std::exception_ptr innerFailure_;  // outerKeyLeaf_: the inner side read first failed so
   // batches: the key values asked in this execution (images), whose rows
   // the buffer keeps, and the weight of those rows.
   std::unordered_set<std::string> asked_;
