@@ -1357,6 +1357,27 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
                                         new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E))});
                       }});
   }
+  // A join of one driver on a unique key (a.emp), a condition on the table
+  // looked up by it and a NOT EXISTS over the other table's row: shipped
+  // whole in both layouts, where the subquery waits for the condition.
+  corpus.push_back({"SELECT a.emp, b.emp FROM c1 a, c1 b WHERE a.emp = b.emp + 1 AND a.salary > 50 AND NOT EXISTS "
+                    "(SELECT * FROM c1 x WHERE x.salary = b.salary AND x.emp < b.emp)",
+                    false, [=, this] {
+                      SQLRowSource *a = Leaf(1);
+                      SQLRowSource *b = Leaf(1);
+                      SQLRowSource *x = Leaf(1);
+                      auto *sub = new SQLRSFilter(
+                          x, new SQLRSSCAnd(
+                                 Cmp(SQLRSSC_EQUAL, Col(x, S), new SQLRSSCColumnRef(-1, W + S, b->GetColumnDescriptor(S))),
+                                 Cmp(SQLRSSC_LESS_THAN, Col(x, E),
+                                     new SQLRSSCColumnRef(-1, W + E, b->GetColumnDescriptor(E)))));
+                      auto *where = new SQLRSSCAnd(
+                          new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(a, E), new SQLRSSCAdd(second(b, E), Int(1))),
+                                         Cmp(SQLRSSC_GREATER_THAN, Col(a, S), Real(50))),
+                          new SQLRSSCNot(new SQLRSSCExists(sub)));
+                      return Project(new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, a, b, nullptr), where),
+                                     {Col(a, E), second(b, E)});
+                    }});
   for (int whole : {-1, 1}) {
     dbc_settings().qelt_sql_join_whole_rows = whole;
     for (Query &q : corpus) {
