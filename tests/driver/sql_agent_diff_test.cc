@@ -1399,17 +1399,23 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
   }
   dbc_settings().qelt_sql_join_whole_rows = -1;
   // c2's side fails (a division by zero on every row) and is read before
-  // c1's: without a row of c1 the join answers no row, as the nested loop
-  // does, and with rows of c1 it fails as the nested loop does.
+  // the self-join of c1 (shipped whole): without a row of c1 the join
+  // answers no row, as the nested loop does, and with rows of c1 it fails
+  // as the nested loop does.
   for (int below : {0, 5}) {
     auto build = [=, this] {
       SQLRowSource *a = Leaf(1);
+      SQLRowSource *x = Leaf(1);
       SQLRowSource *b = Leaf(2);
-      SQLRowSource *left = new SQLRSFilter(a, Cmp(SQLRSSC_LESS_THAN, Col(a, E), Int(below)));
+      auto *self = new SQLRSJoin(SQL_JOIN_INNER, a, x,
+                                 Cmp(SQLRSSC_EQUAL, Col(a, E), new SQLRSSCColumnRef(0, W + E, x->GetColumnDescriptor(E))));
+      SQLRowSource *left = new SQLRSFilter(self, Cmp(SQLRSSC_LESS_THAN, Col(a, E), Int(below)));
       SQLRowSource *right = new SQLRSFilter(
           b, Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCDivide(Int(1), new SQLRSSCSubtract(Col(b, E), Col(b, E))), Int(0)));
-      auto *on = Cmp(SQLRSSC_EQUAL, new SQLRSSCAdd(Col(a, E), Int(40)), second(b, E));
-      return Project(new SQLRSJoin(SQL_JOIN_INNER, left, right, on), {Col(a, E), second(b, E)});
+      auto *on = Cmp(SQLRSSC_EQUAL, new SQLRSSCAdd(Col(a, E), Int(40)),
+                     new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E)));
+      return Project(new SQLRSJoin(SQL_JOIN_INNER, left, right, on),
+                     {Col(a, E), new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E))});
     };
     auto outcome = [&](bool optimise) {
       try {

@@ -822,7 +822,10 @@ std::vector<SQLRSSCSearchCond::EqualTerms> SQLRSJoin::KeyTerms() {
 void SQLRSJoin::TakeKeyList() {
   if (keyLeaf_ != nullptr || outerKeyLeaf_ != nullptr || !condition_) return;
   std::vector<SQLRSSCSearchCond::EqualTerms> const terms = KeyTerms();
-  if (SQLRSFetch *outer = SideLeaf(Outer())) {
+  // A join shipped whole may give many times a table's rows: asked for
+  // those of the inner side's key values only, it gives none of the rest.
+  SQLRSFetch *outer = JoinsTables(Outer()) ? SideLeaf(Outer()) : nullptr;
+  if (outer != nullptr) {
     for (size_t k = 0; k < terms.size(); ++k) {
       SQLColumnDescriptor const type = terms[k].high->GetColumnDescriptor();
       if (outer->TakeKeyList(terms[k].low, 0, &type)) {

@@ -30,11 +30,11 @@
 // of the execution asked before (an IN list per exchange), and keeps the
 // rows it got, within a bound of rows and bytes beyond which it starts
 // afresh. The outer rows keep their order in both. Where the outer side is
-// a table leaf (one table, or a join shipped whole) that can take key
-// lists too, the join reads a small inner side first, before any outer
-// row, and asks the outer side only for the rows of the inner side's
-// distinct key values when they fit one list: no inner row, and the outer
-// side is not read at all.
+// a join shipped whole (a table leaf that may give many times a table's
+// rows) that can take key lists too, the join reads a small inner side
+// first, before any outer row, and asks the outer side only for the rows
+// of the inner side's distinct key values when they fit one list: no
+// inner row, and the outer side is not read at all.
 //
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
