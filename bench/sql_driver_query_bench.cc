@@ -31,8 +31,8 @@
 // self-join whose ON holds a COUNT over the other driver (correlated with
 // both sides, or not) on the small tables. The full scans also report the
 // driver's peak resident memory during the scan (`driver_peak_mb`).
-// `cpu_ratio` sets the CPU time of host and driver together against the
-// anchor's, a figure that the machine's other load moves less than `ratio`.
+// `cpu_ratio` sets the CPU time of the host and all its drivers together
+// against the anchor's, a figure that the machine's other load moves less than `ratio`.
 // `median_ratio` sets the median time of one query against the anchor's
 // median: beside busy processes the host and its driver, taking turns on a
 // processor, mostly answer at once and now and then wait milliseconds
@@ -190,20 +190,19 @@ Client &client() {
   return c;
 }
 
-// The driver child process of company 1's tables (the first started), 0
-// when none is found.
-pid_t DriverPid() {
-  pid_t first = 0;
+// The driver child processes of the run, the first started (company 1's
+// tables) first; empty when none is found.
+std::vector<pid_t> DriverPids() {
+  std::vector<pid_t> found;
   for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
     std::ifstream stat(entry.path() / "stat");
     std::string pid, comm, state;
     long ppid = 0;
-    if (stat >> pid >> comm >> state >> ppid && ppid == getpid() && comm == "(molvane-driver)") {
-      pid_t const found = static_cast<pid_t>(std::atol(pid.c_str()));
-      if (first == 0 || found < first) first = found;
-    }
+    if (stat >> pid >> comm >> state >> ppid && ppid == getpid() && comm == "(molvane-driver)")
+      found.push_back(static_cast<pid_t>(std::atol(pid.c_str())));
   }
-  return first;
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 // Resets the peak resident size the kernel keeps for the process.
@@ -225,6 +224,13 @@ double ProcessCpu(pid_t pid) {
   std::ifstream schedstat(std::string("/proc/") + std::to_string(pid) + "/schedstat");
   double ns = 0;
   return schedstat >> ns ? ns / 1e9 : 0;
+}
+
+// The time the processes have spent on a CPU together, in seconds.
+double ProcessesCpu(const std::vector<pid_t> &pids) {
+  double total = 0;
+  for (pid_t pid : pids) total += ProcessCpu(pid);
+  return total;
 }
 
 // The calling thread's CPU time in seconds.
@@ -266,10 +272,13 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
     if (h != nullptr) sql_close(h);
     return;
   }
-  pid_t driver = DriverPid();
+  // Every driver of the run works for the API's part; the first one's
+  // memory is the one measured.
+  std::vector<pid_t> const drivers = DriverPids();
+  pid_t const driver = drivers.empty() ? 0 : drivers.front();
   if (driver != 0 && memory) ResetPeak(driver);
   double own = 0, base = 0, own_cpu = 0, base_cpu = 0;
-  double const driver_cpu = driver != 0 ? ProcessCpu(driver) : 0;
+  double const driver_cpu = ProcessesCpu(drivers);
   long rows = 0, anchor_rows = 0, iteration = 0, sampled = 0;
   std::vector<float> own_times, base_times;  // of each iteration, for the medians
   for (auto _ : state) {
@@ -304,11 +313,11 @@ void RunQuery(benchmark::State &state, const char *molvane, const char *anchor_s
     base_cpu += ThreadCpu() - read;
     ++sampled;
   }
-  // Per iteration: the host's sampled part, and the driver, which works
+  // Per iteration: the host's sampled part, and the drivers, which work
   // only for the API's part of each iteration.
   own_cpu /= static_cast<double>(std::max(sampled, 1L));
   base_cpu /= static_cast<double>(std::max(sampled, 1L));
-  if (driver != 0) own_cpu += (ProcessCpu(driver) - driver_cpu) / static_cast<double>(std::max(iteration, 1L));
+  if (driver != 0) own_cpu += (ProcessesCpu(drivers) - driver_cpu) / static_cast<double>(std::max(iteration, 1L));
   if (rows != anchor_rows) {
     std::string const why = "the API and SQLite gave different row counts: " + std::to_string(rows) + " and " +
                             std::to_string(anchor_rows);
@@ -709,6 +718,58 @@ void BM_LeftJoinThenInnerJoinAcrossDrivers(benchmark::State &state) {
            1000, false, 2000);
 }
 BENCHMARK(BM_LeftJoinThenInnerJoinAcrossDrivers)->Unit(benchmark::kMillisecond);
+
+// The employees joined INNER to the other driver's departments on a term
+// of the employee's row (TRIM of the department): the departments are read
+// once, or asked per batch of the terms' values, as for a plain column. The
+// codes hold no blanks: the anchor joins on the plain columns, by an index.
+// It runs at every size.
+void BM_InnerJoinAcrossDriversOnOuterTerm(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp, d2.name FROM exemp010 e1 INNER JOIN exdep010 d2 ON TRIM(e1.dept) = d2.code "
+           "WHERE e1._compnr = 1 AND d2._compnr = 2",
+           "SELECT e1.emp, d2.name FROM exemp010001 e1 JOIN two.exdep010002 d2 ON e1.dept = d2.code",
+           1000);
+}
+BENCHMARK(BM_InnerJoinAcrossDriversOnOuterTerm)->Unit(benchmark::kMillisecond);
+
+// The other driver's departments joined INNER to the employees on a term
+// of the employee's row (TRIM of dcas), the employees inside: they are
+// read once, or asked per batch of department codes, not scanned once per
+// department (the anchor, as above, joins on the plain columns). Up to
+// 10,000 employees.
+void BM_InnerJoinAcrossDriversOnInnerTerm(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT d2.code, e1.emp FROM exdep010 d2 INNER JOIN exemp010 e1 ON d2.code = TRIM(e1.dcas) "
+           "WHERE e1._compnr = 1 AND d2._compnr = 2",
+           "SELECT d2.code, e1.emp FROM two.exdep010002 d2 JOIN exemp010001 e1 ON d2.code = e1.dcas",
+           1000, false, 10000);
+}
+BENCHMARK(BM_InnerJoinAcrossDriversOnInnerTerm)->Unit(benchmark::kMillisecond);
+
+// A join shipped whole to one driver, on the department's key, under a
+// condition on the department that no row meets (its key IS NULL) and a
+// correlated NOT EXISTS over the employees on the employee that no index
+// serves: the department's condition is met first, and the subquery runs
+// for no employee. The anchor is the faster of SQLite's own plan and the
+// departments forced outermost (CROSS JOIN). Small tables only.
+void BM_ShippedJoinMeetsCheapConditionFirst(benchmark::State &state) {
+  static int form = 0;
+  static const std::string anchor = FastestForm(
+      {"SELECT e1.emp, d2.code FROM exemp010001 e1 JOIN exdep010001 d2 ON e1.dept = d2.code "
+       "WHERE d2.code IS NULL AND NOT EXISTS (SELECT e3.emp FROM exemp010001 e3 WHERE e3.salary = e1.salary "
+       "AND e3.emp < e1.emp)",
+       "SELECT e1.emp, d2.code FROM exdep010001 d2 CROSS JOIN exemp010001 e1 ON e1.dept = d2.code "
+       "WHERE d2.code IS NULL AND NOT EXISTS (SELECT e3.emp FROM exemp010001 e3 WHERE e3.salary = e1.salary "
+       "AND e3.emp < e1.emp)"},
+      &form);
+  RunQuery(state,
+           "SELECT e1.emp, d2.code FROM exemp010 e1, exdep010 d2 WHERE e1.dept = d2.code AND d2.code IS NULL "
+           "AND NOT EXISTS (SELECT e3.emp FROM exemp010 e3 WHERE e3.salary = e1.salary AND e3.emp < e1.emp)",
+           anchor.c_str(), 1000, false, 2000);
+  state.counters["anchor_form"] = form;
+}
+BENCHMARK(BM_ShippedJoinMeetsCheapConditionFirst)->Unit(benchmark::kMillisecond);
 
 // A false comparison of an uncorrelated scalar subquery over the other
 // driver under a self-join: answered once, it leaves the join unread.

@@ -70,6 +70,8 @@ using CondPtr = std::unique_ptr<SQLRSSCSearchCond>;
 struct ColSql {
   std::vector<std::string> elems;
   SQLColumnDescriptor desc;
+  int table = -1;    // a stored column: the number of its table's FROM item, else -1
+  bool key = false;  // a stored column that alone is a unique key of its table
 };
 using Row = std::vector<ColSql>;
 
@@ -275,6 +277,10 @@ struct Block {
   bool chain = false;
   std::string head, tail;
   std::vector<bool> in_head;
+  // The tables (ColSql::table) of the FROM items that a join's condition
+  // joins by a unique key: at most one row of each per row of the others.
+  std::vector<int> unique_joined;
+  std::vector<int> tables;  // the tables of the FROM items, when all are stored tables
   bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
 };
 
@@ -296,6 +302,39 @@ bool ReadColumns(const QdCond &c, std::vector<int> *out) {
   for (const auto &e : c.exprs)
     if (e && !ReadColumns(*e, out)) return false;
   return true;
+}
+
+// The conjuncts of a condition (an AND's operands, nested ANDs flattened).
+void Conjuncts(const QdCond &c, std::vector<const QdCond *> *out) {
+  if (c.token != SQLNWTSCAnd) {
+    out->push_back(&c);
+    return;
+  }
+  for (const auto &x : c.conds)
+    if (x) Conjuncts(*x, out);
+}
+
+// Adds to `joined` the table of each unique key column of the row that a
+// conjunct sets equal to a term reading no column of that table.
+void UniqueJoined(const std::vector<const QdCond *> &conjuncts, const Row &row, std::vector<int> *joined) {
+  auto known = [&](const QdExpr &e) -> const ColSql * {
+    if (e.token != SQLNWTVEColRef || e.level != 0 || e.column < 0 || static_cast<std::size_t>(e.column) >= row.size())
+      return nullptr;
+    const ColSql &c = row[static_cast<std::size_t>(e.column)];
+    return c.key && c.table >= 0 ? &c : nullptr;
+  };
+  for (const QdCond *c : conjuncts) {
+    if (c->token != SQLNWTSCEquals || c->n != 1 || c->exprs.size() != 2 || !c->exprs[0] || !c->exprs[1]) continue;
+    for (int side = 0; side < 2; ++side) {
+      const ColSql *key = known(*c->exprs[static_cast<std::size_t>(side)]);
+      std::vector<int> read;
+      if (key == nullptr || !ReadColumns(*c->exprs[static_cast<std::size_t>(1 - side)], &read)) continue;
+      bool other = std::all_of(read.begin(), read.end(), [&](int r) {
+        return r < 0 || static_cast<std::size_t>(r) >= row.size() || row[static_cast<std::size_t>(r)].table != key->table;
+      });
+      if (other) joined->push_back(key->table);
+    }
+  }
 }
 
 // TRUE when the condition cannot be TRUE while the columns [from, to) of
@@ -351,6 +390,8 @@ class Translator {
   };
 
   std::string Alias() { return "t" + std::to_string(++aliases_); }
+  // Adds the conjuncts of a filter's condition to the block's WHERE.
+  void Where(const QdCond &cond, Block *b);
   std::string With() const { return ctes_.empty() ? "" : "WITH " + Join(ctes_, ", ") + " "; }
   const DdTableDesc &Table(const std::string &name, int compnr) {
     const DdTableDesc *d = tables_(name, compnr);
@@ -523,6 +564,12 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
     const DdTableDesc &table = Table(rs.table, rs.compnr);
     Block b;
     std::string alias = Alias();
+    int const number = aliases_;
+    // The columns that alone make a unique key.
+    std::vector<std::string> keys;
+    for (const DdKeyDesc &k : table.keys)
+      if ((k.index_nr == 1 || k.duplicates == 0) && k.columns.size() == 1 && k.columns[0] < table.columns.size())
+        keys.push_back(table.columns[k.columns[0]].name);
     for (const DdColumnDesc *c : OrdinaryColumns(table)) {
       int depth = c->depth > 1 ? c->depth : 1;
       ColSql col{{},
@@ -532,11 +579,14 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
         col.elems.push_back(alias + "." +
                             Quote(depth == 1 ? c->name : c->name + "_" + std::to_string(e + 1)));
       stored_.insert(stored_.end(), col.elems.begin(), col.elems.end());
+      col.table = number;
+      col.key = depth == 1 && std::find(keys.begin(), keys.end(), c->name) != keys.end();
       b.row.push_back(std::move(col));
     }
     if (b.row.empty()) Refuse("table " + rs.table + " without columns");
     b.from = Quote(SqliteTableName(rs.table, rs.compnr)) + " AS " + alias;
     b.single = true;
+    b.tables = {number};
     return b;
   }
   if (rs.token == SQLNWTRSJoin) return JoinNode(rs, entry);
@@ -548,7 +598,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
       if (!b.compound.empty() || b.grouped || b.computed) b = Wrap(b, entry);
       Scoped scope(this, &b.row);
       Reading reading(this, &b.read);
-      b.where.push_back(Cond(*rs.cond));
+      Where(*rs.cond, &b);
       return b;
     }
     case SQLNWTRSProject: {
@@ -667,6 +717,52 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
   }
 }
 
+void Translator::Where(const QdCond &cond, Block *b) {
+  std::vector<const QdCond *> conjuncts;
+  Conjuncts(cond, &conjuncts);
+  std::vector<std::string> parts;
+  std::vector<bool> dear;
+  std::vector<int> table;  // a cheap conjunct's one table, else -1
+  for (const QdCond *c : conjuncts) {
+    std::vector<int> read;
+    bool const cheap = ReadColumns(*c, &read);
+    int t = -1;
+    for (std::size_t i = 0; cheap && i < read.size(); ++i) {
+      int const r = read[i];
+      int const of = r >= 0 && static_cast<std::size_t>(r) < b->row.size() ? b->row[static_cast<std::size_t>(r)].table : -1;
+      t = of < 0 || (i > 0 && of != t) ? -1 : of;
+      if (t < 0) break;
+    }
+    parts.push_back(Cond(*c));
+    dear.push_back(!cheap);
+    table.push_back(t);
+  }
+  // SQLite evaluates a conjunct in the outermost loop that holds the
+  // tables it reads, and orders its loops without the cost of subqueries:
+  // a subquery over one table's row would run for every row of that
+  // table before a cheap condition on another table, looked up by its
+  // unique key, rejects the row. Each conjunct holding a subquery is
+  // made to wait for the cheap one-table conditions of such tables (CASE
+  // WHEN they hold THEN it END, whose truth in a WHERE is theirs AND its):
+  // where at most one table of the block is not joined by a unique key, it
+  // then runs for no more rows than before, and for none that they reject.
+  std::vector<std::string> guards;
+  const std::vector<int> &tables = b->tables;
+  if (!b->single && tables.size() > 1 && std::find(dear.begin(), dear.end(), true) != dear.end()) {
+    std::vector<int> joined = b->unique_joined;
+    UniqueJoined(conjuncts, b->row, &joined);
+    auto isJoined = [&](int t) { return std::find(joined.begin(), joined.end(), t) != joined.end(); };
+    if (std::count_if(tables.begin(), tables.end(), [&](int t) { return !isJoined(t); }) <= 1)
+      for (std::size_t i = 0; i < parts.size(); ++i)
+        if (!dear[i] && table[i] >= 0 && isJoined(table[i])) guards.push_back(parts[i]);
+  }
+  std::string const guard = guards.empty() ? "" : Logical(guards, 0, guards.size(), " AND ");
+  for (std::size_t i = 0; i < parts.size(); ++i)
+    if (!dear[i]) b->where.push_back(parts[i]);
+  for (std::size_t i = 0; i < parts.size(); ++i)
+    if (dear[i]) b->where.push_back(guard.empty() ? parts[i] : "CASE WHEN " + guard + " THEN " + parts[i] + " END");
+}
+
 Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   Block l = Select(*rs.inputs[0]), r = Select(*rs.inputs[1]);
   bool outer_right = rs.join_type >= 2;  // RIGHT or FULL: both sides' rows must stay as they are
@@ -696,6 +792,17 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   bool swap = rs.join_type == 2;
   static const char *const kJoins[] = {" INNER JOIN ", " LEFT JOIN ", " LEFT JOIN ", " FULL JOIN "};
   Block j;
+  if (!l.tables.empty() && !r.tables.empty()) {
+    j.tables = l.tables;
+    j.tables.insert(j.tables.end(), r.tables.begin(), r.tables.end());
+  }
+  j.unique_joined = l.unique_joined;
+  j.unique_joined.insert(j.unique_joined.end(), r.unique_joined.begin(), r.unique_joined.end());
+  if (rs.cond) {
+    std::vector<const QdCond *> conjuncts;
+    Conjuncts(*rs.cond, &conjuncts);
+    UniqueJoined(conjuncts, both, &j.unique_joined);
+  }
   std::string joined;  // what follows the preserved operand
   if (nested) {
     // r LEFT JOIN (h LEFT JOIN ... ON k) ON c is r LEFT JOIN h ON c LEFT

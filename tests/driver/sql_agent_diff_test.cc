@@ -31,6 +31,7 @@
 #include "dbc/actions/action_codes.h"
 #include "dbc/dict/dd.h"
 #include "dbc/request/rds.h"
+#include "dbc/session/dbc_settings.h"
 #include "dbc/session/zdb_attach.h"
 #include "dbc/cursor/zdb_cursor.h"
 #include "dbc/actions/zdb_exec.h"
@@ -1545,7 +1546,7 @@ TEST_P(SqlAgentDiff, WritesOfTheTransactionReachAnOpenCursorsSubqueries) {
 }
 
 // INNER joins of company 1 with company 2, which in the layout "two" reads
-// company 2 once, or (the most rows read whole lowered to none) per batch of
+// company 2 once, or (the most rows read whole lowered to one) per batch of
 // company 1's key values: the rows of the tree run as built, in the order
 // asked, with NULL keys (the CASE), padded names, repeated keys, a join
 // condition from the WHERE and one of two equal columns.
@@ -1592,8 +1593,88 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
                                                 Cmp(SQLRSSC_EQUAL, second(b, H), Col(a, H)));
                       return Project(new SQLRSJoin(SQL_JOIN_INNER, a, b, on), {Col(a, E), second(b, E), second(b, N)});
                     }});
-  for (size_t whole : {SQLRSHeldRows::kMaxRows, size_t{0}}) {
-    SQLRSJoin::SetInnerRowsReadWhole(whole);
+  // Keys that are terms of a side's row: the ON holds an expression over
+  // the outer row and a plain column of the inner one (or the reverse, or
+  // expressions on both), with padded and mixed-case names, an INTEGER term
+  // against a REAL column, DATEs, repeated keys, NULLs (CASE without ELSE)
+  // and empty strings (SUBSTR beyond every name).
+  auto onTerms = [=, this, &corpus](std::string text, std::function<SQLRSSCSearchCond *(SQLRowSource *, SQLRowSource *)> on) {
+    corpus.push_back({"SELECT a.emp, b.emp FROM c1 a JOIN c2 b ON " + text, false, [=, this] {
+                        SQLRowSource *a = Leaf(1);
+                        SQLRowSource *b = Leaf(2);
+                        SQLRSSCSearchCond *condition = on(a, b);
+                        return Project(new SQLRSJoin(SQL_JOIN_INNER, a, b, condition), {Col(a, E), second(b, E)});
+                      }});
+  };
+  onTerms("TRIM(a.name) = b.name", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, Col(a, N)), second(b, N));
+  });
+  onTerms("a.name = TRIM(b.name)", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, Col(a, N), new SQLRSSCTrim(SQL_TRIM_BOTH, nullptr, second(b, N)));
+  });
+  onTerms("a.emp + 40 = b.emp", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCAdd(Col(a, E), Int(40)), second(b, E));
+  });
+  onTerms("(a.emp + 40) = b.salary", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCAdd(Col(a, E), Int(40)), second(b, S));
+  });
+  onTerms("b.hired = a.hired + 1", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, second(b, H), new SQLRSSCAdd(Col(a, H), Int(1)));
+  });
+  onTerms("CASE a.dept WHEN 'A' THEN a.name END = b.name", [=, this](SQLRowSource *a, SQLRowSource *b) {
+    auto *clauses = new List<SQLRSSCSimpleCase::WhenClause *>;
+    clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("A"), Col(a, N)));
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCSimpleCase(Col(a, D), clauses, nullptr), second(b, N));
+  });
+  onTerms("SUBSTR(a.name, 5, 2) = SUBSTR(b.name, 5, 2)", [=](SQLRowSource *a, SQLRowSource *b) {
+    return Cmp(SQLRSSC_EQUAL, new SQLRSSCSubstr(Col(a, N), Int(5), Int(2)),
+               new SQLRSSCSubstr(second(b, N), Int(5), Int(2)));
+  });
+  // More distinct keys in a batch of outer rows than one key list holds:
+  // the 1,600 rows of c1 x c1 (1,024 a batch) against the 25 of c2 on
+  // a.emp * 40 + x.emp, whose partners fall into the later key lists of a
+  // batch: on the column b.emp (- 1560), and on the term b.emp * 25.
+  for (bool term : {false, true}) {
+    corpus.push_back({term ? "SELECT a.emp, x.emp, b.emp FROM c1 a, c1 x, c2 b WHERE a.emp * 40 + x.emp = b.emp * 25"
+                           : "SELECT a.emp, x.emp, b.emp FROM c1 a, c1 x, c2 b WHERE a.emp * 40 + x.emp - 1560 = b.emp",
+                      false, [=, this] {
+                        SQLRowSource *a = Leaf(1);
+                        SQLRowSource *x = Leaf(1);
+                        SQLRowSource *ax = new SQLRSJoin(SQL_JOIN_INNER, a, x, nullptr);
+                        SQLRowSource *b = Leaf(2);
+                        auto *key = new SQLRSSCAdd(new SQLRSSCMultiply(Col(a, E), Int(40)),
+                                                   new SQLRSSCColumnRef(0, W + E, a->GetColumnDescriptor(E)));
+                        auto *inner = new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E));
+                        auto *on = term ? Cmp(SQLRSSC_EQUAL, key, new SQLRSSCMultiply(inner, Int(25)))
+                                        : Cmp(SQLRSSC_EQUAL, new SQLRSSCSubtract(key, Int(1560)), inner);
+                        return Project(new SQLRSJoin(SQL_JOIN_INNER, ax, b, on),
+                                       {Col(a, E), new SQLRSSCColumnRef(0, W + E, a->GetColumnDescriptor(E)),
+                                        new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E))});
+                      }});
+  }
+  // A join of one driver on a unique key (a.emp), a condition on the table
+  // looked up by it and a NOT EXISTS over the other table's row: shipped
+  // whole in both layouts, where the subquery waits for the condition.
+  corpus.push_back({"SELECT a.emp, b.emp FROM c1 a, c1 b WHERE a.emp = b.emp + 1 AND a.salary > 50 AND NOT EXISTS "
+                    "(SELECT * FROM c1 x WHERE x.salary = b.salary AND x.emp < b.emp)",
+                    false, [=, this] {
+                      SQLRowSource *a = Leaf(1);
+                      SQLRowSource *b = Leaf(1);
+                      SQLRowSource *x = Leaf(1);
+                      auto *sub = new SQLRSFilter(
+                          x, new SQLRSSCAnd(
+                                 Cmp(SQLRSSC_EQUAL, Col(x, S), new SQLRSSCColumnRef(-1, W + S, b->GetColumnDescriptor(S))),
+                                 Cmp(SQLRSSC_LESS_THAN, Col(x, E),
+                                     new SQLRSSCColumnRef(-1, W + E, b->GetColumnDescriptor(E)))));
+                      auto *where = new SQLRSSCAnd(
+                          new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(a, E), new SQLRSSCAdd(second(b, E), Int(1))),
+                                         Cmp(SQLRSSC_GREATER_THAN, Col(a, S), Real(50))),
+                          new SQLRSSCNot(new SQLRSSCExists(sub)));
+                      return Project(new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, a, b, nullptr), where),
+                                     {Col(a, E), second(b, E)});
+                    }});
+  for (int whole : {-1, 1}) {
+    dbc_settings().qelt_sql_join_whole_rows = whole;
     for (Query &q : corpus) {
       Rows joined, local;
       try {
@@ -1611,7 +1692,37 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
       EXPECT_FALSE(local.empty()) << q.text;
     }
   }
-  SQLRSJoin::SetInnerRowsReadWhole(SQLRSHeldRows::kMaxRows);
+  dbc_settings().qelt_sql_join_whole_rows = -1;
+  // c2's side fails (a division by zero on every row) and is read before
+  // the self-join of c1 (shipped whole): without a row of c1 the join
+  // answers no row, as the nested loop does, and with rows of c1 it fails
+  // as the nested loop does.
+  for (int below : {0, 5}) {
+    auto build = [=, this] {
+      SQLRowSource *a = Leaf(1);
+      SQLRowSource *x = Leaf(1);
+      SQLRowSource *b = Leaf(2);
+      auto *self = new SQLRSJoin(SQL_JOIN_INNER, a, x,
+                                 Cmp(SQLRSSC_EQUAL, Col(a, E), new SQLRSSCColumnRef(0, W + E, x->GetColumnDescriptor(E))));
+      SQLRowSource *left = new SQLRSFilter(self, Cmp(SQLRSSC_LESS_THAN, Col(a, E), Int(below)));
+      SQLRowSource *right = new SQLRSFilter(
+          b, Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCDivide(Int(1), new SQLRSSCSubtract(Col(b, E), Col(b, E))), Int(0)));
+      auto *on = Cmp(SQLRSSC_EQUAL, new SQLRSSCAdd(Col(a, E), Int(40)),
+                     new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E)));
+      return Project(new SQLRSJoin(SQL_JOIN_INNER, left, right, on),
+                     {Col(a, E), new SQLRSSCColumnRef(0, 2 * W + E, b->GetColumnDescriptor(E))});
+    };
+    auto outcome = [&](bool optimise) {
+      try {
+        return std::to_string(Run(build(), optimise).size()) + " rows";
+      } catch (const SQLException &e) {
+        return std::string(e.GetSQLState());
+      }
+    };
+    std::string const local = outcome(false);
+    EXPECT_EQ(outcome(true), local) << "c1 rows below emp " << below;
+    EXPECT_EQ(local, below == 0 ? "0 rows" : "22012") << "c1 rows below emp " << below;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(TssModesAndLayouts, SqlAgentDiff,

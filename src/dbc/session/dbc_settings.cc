@@ -42,6 +42,8 @@ AL_RESOURCE g_table[] = {
      nullptr},
     {"qelt_sql_soft_close_delay", &g_settings.qelt_sql_soft_close_delay, kInt, 0, "-1", nullptr,
      nullptr, nullptr},
+    {"qelt_sql_join_whole_rows", &g_settings.qelt_sql_join_whole_rows, kInt, 0, "-1", nullptr,
+     nullptr, nullptr},
     {"", nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr},
 };
 

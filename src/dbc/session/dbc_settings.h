@@ -20,6 +20,7 @@ struct DBC_SETTINGS {
   int qelt_sql_stmt_cache_size;
   int qelt_sql_cacherows;
   int qelt_sql_soft_close_delay;
+  int qelt_sql_join_whole_rows;
 };
 
 DBC_SETTINGS &dbc_settings();

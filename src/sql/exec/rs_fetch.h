@@ -54,15 +54,17 @@ class SQLRSFetch : public SQLRowSource {
   // the rows whose value is among them; the filter still applies `in`.
   virtual void TakeListOf(SQLRSSCInSubquery *in) { (void)in; }
   // Before Prepare: readies the leaf for a join here that asks it for the
-  // rows of given values of its column `column` (key lists of up to
-  // kKeyListLength values, typed as `type`, the join's column they come
-  // from). FALSE, and nothing changes, when the leaf cannot take them.
+  // rows on which `term` (a column of the leaf's row, or an expression over
+  // it, its columns numbered from `offset`: the join's numbering) holds one
+  // of given values (key lists of up to kKeyListLength values, typed as
+  // `type`, the join's term they come from). FALSE, and nothing changes,
+  // when the leaf cannot take them.
   static constexpr size_t kKeyListLength = 256;
-  virtual bool TakeKeyList(int column, SQLColumnDescriptor const *type) {
-    (void)column, (void)type;
+  virtual bool TakeKeyList(SQLRSSCValueExpr *term, int offset, SQLColumnDescriptor const *type) {
+    (void)term, (void)offset, (void)type;
     return false;
   }
-  // After TakeKeyList: the next Execs read only the rows whose column holds
+  // After TakeKeyList: the next Execs read only the rows whose term holds
   // one of `values` (1 to kKeyListLength stores, none NULL, which must live
   // as long as the list is set); an empty list: every row again.
   virtual void SetKeyList(std::vector<SQLValueStore const *> values) { (void)values; }

@@ -4,6 +4,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "dbc/session/dbc_settings.h"
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/database_instance.h"
@@ -28,12 +29,25 @@ namespace {
 // Rows of a buffered join's inner side held in memory at least.
 constexpr int kBufferedJoinRowsInMemory = 4096;
 
-// See SQLRSJoin::SetInnerRowsReadWhole.
-size_t g_innerRowsReadWhole = SQLRSHeldRows::kMaxRows;
+// The most rows of another driver's table that an INNER join across drivers
+// reads whole: the setting qelt_sql_join_whole_rows when it is at least 1,
+// else the bound of a leaf's held rows. Beyond them it asks per batch of
+// outer rows.
+size_t InnerRowsReadWhole() {
+  int const setting = dbc_settings().qelt_sql_join_whole_rows;
+  return setting >= 1 ? static_cast<size_t>(setting) : SQLRSHeldRows::kMaxRows;
+}
 
 // The most bytes of values an INNER join across drivers reads whole; a larger
 // inner side is read per batch of outer key values.
 constexpr size_t kInnerBytesReadWhole = size_t{1} << 20;
+
+// What the batches of an INNER join across drivers keep of the inner rows
+// they read, so that a key value is asked once per execution: at most so
+// many rows (all in memory) and bytes of values. Beyond, the join forgets
+// what it asked and starts afresh.
+constexpr int kBatchKeptRows = 1 << 16;
+constexpr size_t kBatchKeptBytes = size_t{16} << 20;
 
 void ShiftRefs(SQLRSSCSearchCond *condition, int delta) {
   for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(condition)) ref->SetColumnId(ref->GetColumnId() + delta);
@@ -123,13 +137,20 @@ SQLDatabaseInstance const *SideInstance(SQLRowSource *side) {
   return visitor.GetResult();
 }
 
-// TRUE when the join's condition or an enclosing conjunct requires a
-// column of the left side (below `nl`) and one of the right side equal.
-bool JoinsOnEqualColumns(SQLRSSCSearchCond const *condition, List<SQLRSSCSearchCond const *> *filters, int nl, int n) {
-  std::vector<std::pair<int, int>> equal;
-  if (condition != nullptr) condition->GetEqualColumns(nl, &equal);
-  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) { c->GetEqualColumns(nl, &equal); });
-  return std::any_of(equal.begin(), equal.end(), [n](std::pair<int, int> const &p) { return p.second < n; });
+// TRUE when the join's condition or an enclosing conjunct requires a term
+// of the left side (columns below `nl` only) and one of the right side
+// (columns in [nl, n) only) equal.
+bool JoinsOnEqualTerms(SQLRSSCSearchCond *condition, List<SQLRSSCSearchCond const *> *filters, int nl, int n) {
+  std::vector<SQLRSSCSearchCond::EqualTerms> equal;
+  if (condition != nullptr) condition->GetEqualTerms(nl, &equal);
+  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) { c->GetEqualTerms(nl, &equal); });
+  return std::any_of(equal.begin(), equal.end(), [n](SQLRSSCSearchCond::EqualTerms const &p) {
+    pSQLRSSCColumnRefList refs;
+    p.high->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+    for (bool more = refs.First(); more; more = refs.Next())
+      if (refs.GetCurrent()->GetColumnId() >= n) return false;
+    return true;
+  });
 }
 
 // The table leaf of a side that is one (or a filter over one), else null.
@@ -377,7 +398,7 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   // it once, or per batch of outer rows, not once per outer row (unless its
   // outer side's dear condition asks for the inner side first).
   bool const acrossDrivers = innerElsewhere && innerInstance != nullptr && !filteredInner && !dearOuter &&
-                             JoinsOnEqualColumns(condition_.get(), filters, nl, nl + nR());
+                             JoinsOnEqualTerms(condition_.get(), filters, nl, nl + nR());
   if ((type_ != SQL_JOIN_INNER || JoinsTables(Inner()) || filteredInner || dearOuter || acrossDrivers || smallerInner) &&
       parameterColumns_.NrElements() == 0) {
     // The inner side is read once and the condition stays here (hashed by
@@ -794,20 +815,50 @@ SQLValueStore const *SQLRSJoin::DoGetValueStoreAddr(int column) {
   return leftColumn ? left_->GetValueStoreAddr(column) : right_->GetValueStoreAddr(column - nl);
 }
 
+std::vector<SQLRSSCSearchCond::EqualTerms> SQLRSJoin::KeyTerms() {
+  std::vector<SQLRSSCSearchCond::EqualTerms> equal, plain;
+  if (condition_) condition_->GetEqualTerms(nL(), &equal);
+  for (SQLRSSCSearchCond::EqualTerms const &t : equal)
+    if (PlainColumn(t.low) != nullptr && PlainColumn(t.high) != nullptr) plain.push_back(t);
+  if (!plain.empty() || !acrossDrivers_ || equal.empty()) return plain;
+  return {equal.front()};
+}
+
 void SQLRSJoin::TakeKeyList() {
-  if (keyLeaf_ != nullptr || !condition_) return;
+  if (keyLeaf_ != nullptr || outerKeyLeaf_ != nullptr || !condition_) return;
+  std::vector<SQLRSSCSearchCond::EqualTerms> const terms = KeyTerms();
+  // A join shipped whole may give many times a table's rows: asked for
+  // those of the inner side's key values only, it gives none of the rest.
+  SQLRSFetch *outer = JoinsTables(Outer()) ? SideLeaf(Outer()) : nullptr;
+  if (outer != nullptr) {
+    for (size_t k = 0; k < terms.size(); ++k) {
+      SQLColumnDescriptor const type = terms[k].high->GetColumnDescriptor();
+      if (outer->TakeKeyList(terms[k].low, 0, &type)) {
+        outerKeyLeaf_ = outer;
+        outerKeyTerm_ = k;
+        break;
+      }
+    }
+  }
   SQLRSFetch *leaf = SideLeaf(Inner());
   if (leaf == nullptr) return;
-  std::vector<std::pair<int, int>> equal;
-  int const nl = nL();
-  condition_->GetEqualColumns(nl, &equal);
-  for (auto [l, r] : equal) {
-    if (r - nl >= leaf->GetNumCols()) continue;
-    if (leaf->TakeKeyList(r - nl, left_->GetColumnDescriptor(l))) {
+  for (size_t k = 0; k < terms.size(); ++k) {
+    // The inner side is the right one (the join is INNER).
+    SQLColumnDescriptor const type = terms[k].low->GetColumnDescriptor();
+    if (leaf->TakeKeyList(terms[k].high, nL(), &type)) {
       keyLeaf_ = leaf;
-      keyOuter_ = l;
+      keyTerm_ = k;
       return;
     }
+  }
+}
+
+void SQLRSJoin::EvaluateKeyTerms(bool outer) {
+  for (Key const &k : keys_) {
+    SQLRSSCValueExpr *term = outer ? k.outer : k.inner;
+    if (term == nullptr) continue;
+    if (!outer) CopyOwn(InnerOffset(), InnerOffset() + Inner()->GetNumCols());
+    term->Evaluate();
   }
 }
 
@@ -874,14 +925,25 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     ScopedMap map(context->Scope(), stores, this);
     condition_->Prepare(context);
     if (buffered_) {
-      std::vector<std::pair<int, int>> equal;
-      condition_->GetEqualColumns(nl, &equal);
-      for (auto [l, r] : equal) {
-        int outer = OuterIsRight() ? r : l, inner = OuterIsRight() ? l : r;
-        keys_.emplace_back(outer, inner);
-        outerKeys_.push_back(acrossDrivers_ ? &own_[static_cast<size_t>(outer - ownOffset_)]
-                                            : Outer()->GetValueStoreAddr(outer - OuterOffset()));
-        innerKeys_.push_back(Inner()->GetValueStoreAddr(inner - innerOff));
+      // A plain column's key is read from the store its side's row is in
+      // (the outer side's, or the own ones of a join across drivers; the
+      // inner side's as it is read); an expression's from its own store.
+      for (SQLRSSCSearchCond::EqualTerms const &t : KeyTerms()) {
+        SQLRSSCValueExpr *outer = OuterIsRight() ? t.high : t.low;
+        SQLRSSCValueExpr *inner = OuterIsRight() ? t.low : t.high;
+        SQLRSSCColumnRef *outerColumn = PlainColumn(outer);
+        SQLRSSCColumnRef *innerColumn = PlainColumn(inner);
+        keys_.push_back({outerColumn != nullptr ? nullptr : outer, innerColumn != nullptr ? nullptr : inner});
+        if (outerColumn == nullptr)
+          outerKeys_.push_back(OuterIsRight() ? t.highStore : t.lowStore);
+        else if (acrossDrivers_)
+          outerKeys_.push_back(&own_[static_cast<size_t>(outerColumn->GetColumnId() - ownOffset_)]);
+        else
+          outerKeys_.push_back(Outer()->GetValueStoreAddr(outerColumn->GetColumnId() - OuterOffset()));
+        if (innerColumn == nullptr)
+          innerKeys_.push_back(OuterIsRight() ? t.lowStore : t.highStore);
+        else
+          innerKeys_.push_back(Inner()->GetValueStoreAddr(innerColumn->GetColumnId() - innerOff));
       }
     }
   }
@@ -895,6 +957,7 @@ void SQLRSJoin::DoExec() {
   state_ = 1;
   batches_ = outerDone_ = heldOuter_ = false;
   batchRows_ = batchNext_ = 0;
+  batchFailure_ = innerError_ = nullptr;
   // An INNER join of a side that yields nothing reads neither side: the
   // other side's work (a condition holding a subquery, per row) is spared.
   if (type_ == SQL_JOIN_INNER && YieldsNoRow()) {
@@ -902,7 +965,6 @@ void SQLRSJoin::DoExec() {
     filled_ = true;
     return;
   }
-  innerError_ = nullptr;
   if (buffered_ && type_ == SQL_JOIN_INNER && !acrossDrivers_) {
     // No inner row, no joined row: the outer side is not read at all.
     filled_ = true;
@@ -926,6 +988,31 @@ void SQLRSJoin::DoExec() {
     Outer()->Exec();
     return;
   }
+  if (outerKeyLeaf_ != nullptr) {
+    // The inner side first, then the outer rows of its key values (all
+    // of them when the values do not fit a list, or in batches).
+    filled_ = true;
+    try {
+      if (!ReadInnerWhole()) {
+        state_ = 0;
+        return;
+      }
+    } catch (...) {
+      // The failure comes at the first outer row, where the nested loop
+      // would meet it: without one, the join answers no row.
+      innerError_ = std::current_exception();
+      EmptyBuffer();
+      outerKeyLeaf_->SetKeyList({});
+      Outer()->Exec();
+      return;
+    }
+    std::vector<SQLValueStore const *> values;
+    if (!batches_ && !tooManyValues_)
+      for (SQLValueStore const &v : innerValues_) values.push_back(&v);
+    outerKeyLeaf_->SetKeyList(std::move(values));
+    Outer()->Exec();
+    return;
+  }
   Outer()->Exec();
   // A LEFT or RIGHT join, and an INNER join across drivers, reads its inner
   // side at the first outer row: none, and it is not read at all. FULL
@@ -943,9 +1030,9 @@ void SQLRSJoin::EmptyBuffer() {
   matched_.clear();
   hash_.clear();
   candidates_ = nullptr;
+  asked_.clear();
+  keptWeight_ = 0;
 }
-
-void SQLRSJoin::SetInnerRowsReadWhole(size_t rows) { g_innerRowsReadWhole = rows; }
 
 size_t SQLRSJoin::FillBuffer() {
   EmptyBuffer();
@@ -956,25 +1043,59 @@ size_t SQLRSJoin::FillBuffer() {
 
 bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
   Inner()->Exec();
-  size_t weight = 0;
+  size_t const most = bounded ? InnerRowsReadWhole() : 0;
   while (Inner()->Fetch() != 0) {
-    if (bounded) {
-      for (SQLValueStore const *v : bufferRow_) weight += SQLRSValueWeight(v);
-      if (*rows + 1 > g_innerRowsReadWhole || weight > kInnerBytesReadWhole) {
-        Inner()->Break();
-        EmptyBuffer();
-        *rows = 0;
-        return false;
-      }
+    if (bounded || batches_)
+      for (SQLValueStore const *v : bufferRow_) keptWeight_ += SQLRSValueWeight(v);
+    if (bounded && (*rows + 1 > most || keptWeight_ > kInnerBytesReadWhole)) {
+      Inner()->Break();
+      EmptyBuffer();
+      *rows = 0;
+      return false;
     }
+    if (!keys_.empty()) EvaluateKeyTerms(false);
     ids_.push_back(buffer_->Write(bufferRow_.data()));
     if (type_ == SQL_JOIN_FULL) matched_.push_back(false);
     ++*rows;
     std::uint64_t h = 0;
     if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(static_cast<std::uint32_t>(ids_.size() - 1));
+    if (outerKeyLeaf_ != nullptr && !batches_ && !tooManyValues_) KeepInnerValue(innerKeys_[outerKeyTerm_]);
   }
   Inner()->Break();
   return true;
+}
+
+bool SQLRSJoin::ReadInnerWhole() {
+  EmptyBuffer();
+  innerValues_.clear();
+  innerImages_.clear();
+  tooManyValues_ = false;
+  size_t rows = 0;
+  if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
+  // An inner side beyond the bounds of held rows is asked for the key
+  // values of each batch of outer rows instead.
+  if (ReadInner(keyLeaf_ != nullptr, &rows)) return rows > 0;
+  batches_ = true;
+  // The rows the batches keep stay in memory.
+  if (buffer_->GetCacheSize() < kBatchKeptRows)
+    buffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(bufferRow_.size()), bufferDescriptors_.data(),
+                                            kBatchKeptRows);
+  return true;
+}
+
+void SQLRSJoin::KeepInnerValue(SQLValueStore const *v) {
+  if (v->IsNull() || v->GetType() == SQL_ARRAY) return;  // no outer row equals it
+  std::string image;
+  SQLRSAppendKeyImage(v, &image);
+  if (!innerImages_.insert(image).second) return;
+  if (innerValues_.size() == SQLRSFetch::kKeyListLength) {
+    tooManyValues_ = true;
+    innerValues_.clear();
+    innerImages_.clear();
+    return;
+  }
+  innerValues_.emplace_back();
+  innerValues_.back().Copy(v);
 }
 
 bool SQLRSJoin::NextOuterRow() {
@@ -985,35 +1106,40 @@ bool SQLRSJoin::NextOuterRow() {
     if (innerError_) std::rethrow_exception(std::exchange(innerError_, nullptr));
     if (acrossDrivers_ && !filled_) {
       filled_ = true;
-      EmptyBuffer();
-      size_t rows = 0;
-      if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
-      // An inner side beyond the bounds of held rows is asked for the key
-      // values of each batch of outer rows instead, this row the first.
-      if (!ReadInner(keyLeaf_ != nullptr, &rows)) {
-        batches_ = heldOuter_ = true;
+      if (!ReadInnerWhole()) return false;  // no outer row finds a partner
+      if (batches_) {
+        heldOuter_ = true;  // this row is the first batch's first
         return NextOuterRow();
       }
-      if (rows == 0) return false;  // no outer row finds a partner
     }
     if (type_ == SQL_JOIN_FULL || acrossDrivers_) CopyOwn(outerOff, outerOff + no);
     return true;
   }
   if (batchNext_ == batchRows_ && !NextBatch()) return false;
-  SQLValueStore const *row = &batch_[batchNext_++ * static_cast<size_t>(no)];
+  SQLValueStore const *row = &batch_[batchNext_++ * static_cast<size_t>(no + 1)];
   for (int c = 0; c < no; ++c) own_[static_cast<size_t>(outerOff + c - ownOffset_)].Copy(&row[c]);
   return true;
 }
 
 bool SQLRSJoin::NextBatch() {
   // Outer rows per batch: each batch costs an exchange per kKeyListLength
-  // distinct key values among them.
+  // distinct key values among them that no batch asked before.
   constexpr size_t kBatchRows = 4 * SQLRSFetch::kKeyListLength;
   int const outerOff = OuterOffset();
   size_t const no = static_cast<size_t>(Outer()->GetNumCols());
+  size_t const width = no + 1;  // the row and its key value
   batchRows_ = batchNext_ = 0;
+  if (batchFailure_) {
+    // The key of the row after the last batch failed: the rows before it
+    // were joined, and the statement fails where the nested loop would.
+    std::exception_ptr failure = batchFailure_;
+    batchFailure_ = nullptr;
+    std::rethrow_exception(failure);
+  }
   if (outerDone_) return false;
-  if (batch_.size() < kBatchRows * no) batch_.resize(kBatchRows * no);
+  if (batch_.size() < kBatchRows * width) batch_.resize(kBatchRows * width);
+  Key const &key = keys_[keyTerm_];
+  SQLValueStore const *keyStore = outerKeys_[keyTerm_];
   while (batchRows_ < kBatchRows) {
     if (heldOuter_) {
       heldOuter_ = false;  // the outer side's current row comes first
@@ -1021,24 +1147,38 @@ bool SQLRSJoin::NextBatch() {
       outerDone_ = true;
       break;
     }
-    for (size_t c = 0; c < no; ++c)
-      batch_[batchRows_ * no + c].Copy(copyFrom_[static_cast<size_t>(outerOff - ownOffset_) + c]);
+    SQLValueStore *row = &batch_[batchRows_ * width];
+    for (size_t c = 0; c < no; ++c) row[c].Copy(copyFrom_[static_cast<size_t>(outerOff - ownOffset_) + c]);
+    if (key.outer != nullptr) {
+      // A key that is an expression over the outer row.
+      CopyOwn(outerOff, outerOff + static_cast<int>(no));
+      try {
+        key.outer->Evaluate();
+      } catch (...) {
+        batchFailure_ = std::current_exception();
+        outerDone_ = true;
+        break;
+      }
+    }
+    row[no].Copy(key.outer != nullptr ? keyStore : copyFrom_[static_cast<size_t>(keyStore - own_.data())]);
     ++batchRows_;
   }
-  if (batchRows_ == 0) return false;
-  // The distinct key values of the batch, without NULLs (no row equals them).
+  if (batchRows_ == 0) return NextBatch();  // nothing, or the failure
+  // What the buffer kept from the batches before stays while it is within
+  // its bounds; otherwise the join starts afresh.
+  if (ids_.size() >= static_cast<size_t>(kBatchKeptRows) || keptWeight_ > kBatchKeptBytes) EmptyBuffer();
+  // The distinct key values of the batch that were not asked yet, without
+  // NULLs (no row equals them).
   std::vector<SQLValueStore const *> keys;
-  std::unordered_set<std::string> seen;
   std::string image;
   for (size_t r = 0; r < batchRows_; ++r) {
-    SQLValueStore const *v = &batch_[r * no + static_cast<size_t>(keyOuter_ - outerOff)];
+    SQLValueStore const *v = &batch_[r * width + no];
     if (v->IsNull() || v->GetType() == SQL_ARRAY) continue;
     image.clear();
     SQLRSAppendKeyImage(v, &image);
-    if (seen.insert(image).second) keys.push_back(v);
+    if (asked_.insert(image).second) keys.push_back(v);
   }
-  EmptyBuffer();
-  size_t rows = 0;
+  size_t rows = ids_.size();
   for (size_t from = 0; from < keys.size(); from += SQLRSFetch::kKeyListLength) {
     size_t const to = std::min(keys.size(), from + SQLRSFetch::kKeyListLength);
     keyLeaf_->SetKeyList(std::vector<SQLValueStore const *>(keys.begin() + static_cast<std::ptrdiff_t>(from),
@@ -1067,6 +1207,7 @@ void SQLRSJoin::StartCandidates() {
     return;
   }
   static std::vector<std::uint32_t> const kNone;
+  EvaluateKeyTerms(true);
   std::uint64_t h = 0;
   auto found = KeyHash(outerKeys_, &h) ? hash_.find(h) : hash_.end();
   candidates_ = found == hash_.end() ? &kNone : &found->second;

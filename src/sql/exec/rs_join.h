@@ -21,12 +21,20 @@
 // rows of the same hash.
 //
 // An INNER join whose inner side is a table of another driver, on a
-// condition that requires columns of the two sides equal, is buffered too,
-// instead of asking that driver once per outer row: at the first outer row,
-// a small inner side (the bounds of a leaf's held rows) is read once; a
-// larger one is asked per batch of outer rows for the rows of their distinct
-// key values (an IN list per exchange). The outer rows keep their order in
-// both.
+// condition that requires a term of each side equal (a column, or an
+// expression over that side's row), is buffered too, instead of asking
+// that driver once per outer row: at the first outer row, a small inner
+// side (the bounds of a leaf's held rows, or the setting
+// qelt_sql_join_whole_rows) is read once; a larger one is asked per batch
+// of outer rows for the rows of their distinct key values that no batch
+// of the execution asked before (an IN list per exchange), and keeps the
+// rows it got, within a bound of rows and bytes beyond which it starts
+// afresh. The outer rows keep their order in both. Where the outer side is
+// a join shipped whole (a table leaf that may give many times a table's
+// rows) that can take key lists too, the join reads a small inner side
+// first, before any outer row, and asks the outer side only for the rows
+// of the inner side's distinct key values when they fit one list: no
+// inner row, and the outer side is not read at all.
 //
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
@@ -51,7 +59,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -94,12 +104,6 @@ class SQLRSJoin : public SQLRowSource {
   void createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchParams *params) override;
   void createQPsubquery(SQLColumnRef2QDBColumnIdMap *map, SQLRSFetchParameters *params,
                         unsigned long id) override;
-
-  // The most rows of another driver's table that a join across drivers
-  // reads whole (by default the bound of a leaf's held rows); beyond them it
-  // asks per batch of outer rows. Tests lower it to run batches over small
-  // tables.
-  static void SetInnerRowsReadWhole(size_t rows);
 
   SQLJoinType GetJoinType() const { return type_; }
   SQLRSSCSearchCond *GetCondition() const { return condition_.get(); }
@@ -174,6 +178,12 @@ class SQLRSJoin : public SQLRowSource {
   // FALSE when they go beyond the bounds of held rows: the inner side is
   // then broken off and the buffer emptied.
   bool ReadInner(bool bounded, size_t *rows);
+  // Joins across drivers: reads the inner side whole, or when it is
+  // beyond the bounds turns to batches; FALSE when it has no row.
+  bool ReadInnerWhole();
+  // outerKeyLeaf_: keeps an inner key value not kept yet, up to a key
+  // list of them.
+  void KeepInnerValue(SQLValueStore const *v);
   // The next outer row into the own stores (FULL, and joins across drivers)
   // or the outer side's; FALSE after the last.
   bool NextOuterRow();
@@ -183,6 +193,17 @@ class SQLRSJoin : public SQLRowSource {
   // Before the inner side is prepared: a join across drivers finds the leaf
   // that takes its key lists.
   void TakeKeyList();
+  // The pairs of terms that the condition requires equal and that the
+  // buffer hashes by (low: the left side's): those of plain columns, or
+  // where there are none and the join reads another driver's table, the
+  // first pair of which a term is an expression over its side's row
+  // (evaluated where the nested loop would evaluate the condition: per
+  // outer row that meets inner rows, per inner row read).
+  std::vector<SQLRSSCSearchCond::EqualTerms> KeyTerms();
+  // Evaluates the terms of the keys that are expressions: the outer ones
+  // over the outer row in the own stores, or the inner ones over the
+  // inner row in the inner side's stores.
+  void EvaluateKeyTerms(bool outer);
   // Starts the buffered rows that may match the current outer row; the
   // next of them, or null.
   void StartCandidates();
@@ -215,15 +236,25 @@ class SQLRSJoin : public SQLRowSource {
   // every column, and the inner rows read whole or per batch of outer rows.
   bool acrossDrivers_ = false;
   SQLRSFetch *keyLeaf_ = nullptr;  // the inner leaf that takes key lists, null: none
-  int keyOuter_ = -1;               // the outer join column whose values the lists carry
-  // Buffered: the (outer, inner) join columns that the condition requires
-  // equal, and the stores of the outer and the inner key columns.
-  std::vector<std::pair<int, int>> keys_;
+  size_t keyTerm_ = 0;              // with keyLeaf_: the key whose outer values the lists carry
+  SQLRSFetch *outerKeyLeaf_ = nullptr;  // the outer leaf that takes a list of inner key values, null: none
+  size_t outerKeyTerm_ = 0;             // with outerKeyLeaf_: the key whose inner values the list carries
+  // Buffered: the keys that the condition requires equal (KeyTerms), each
+  // an outer and an inner term; a term that is no plain column is
+  // evaluated (null: a column, read from its store), the outer one per
+  // outer row, the inner one per inner row read. The stores hold the
+  // outer and the inner key values.
+  struct Key {
+    SQLRSSCValueExpr *outer;
+    SQLRSSCValueExpr *inner;
+  };
+  std::vector<Key> keys_;
   std::vector<SQLValueStore const *> outerKeys_, innerKeys_;
   // ---- one execution of a buffered join ----
   bool filled_ = false;  // the inner side is in the buffer
-  // The inner side failed when it was read before the outer side: the
-  // error of the first outer row, none without one (as the nested loop).
+  // The inner side failed when it was read before the outer side (a
+  // buffered INNER join, or outerKeyLeaf_'s): the error of the first outer
+  // row, none without one (as the nested loop).
   std::exception_ptr innerError_;
   std::vector<SQLVSBufferId> ids_;  // the buffered rows in the order read
   std::vector<bool> matched_;       // FULL: per buffered row, whether it found a partner
@@ -234,8 +265,19 @@ class SQLRSJoin : public SQLRowSource {
   bool batches_ = false;    // across drivers: the inner side is read per batch of outer rows
   bool outerDone_ = false;  // batches: the outer side has given its last row
   bool heldOuter_ = false;  // batches: the outer side's current row is the next batch's first
-  std::vector<SQLValueStore> batch_;  // batches: the outer rows, row after row
+  // batches: the outer rows, row after row, each followed by its key value
+  std::vector<SQLValueStore> batch_;
   size_t batchRows_ = 0, batchNext_ = 0;
+  std::exception_ptr batchFailure_;  // batches: the key of the row after the batch failed so
+  // batches: the key values asked in this execution (images), whose rows
+  // the buffer keeps, and the weight of those rows.
+  std::unordered_set<std::string> asked_;
+  size_t keptWeight_ = 0;
+  // outerKeyLeaf_: the distinct inner key values read whole (at most a key
+  // list of them, `tooManyValues_` beyond), and their images.
+  std::vector<SQLValueStore> innerValues_;
+  std::unordered_set<std::string> innerImages_;
+  bool tooManyValues_ = false;
   // The buffered inner rows.
   std::unique_ptr<SQLVSBuffer> buffer_;
   std::vector<SQLValueStore const *> bufferRow_;

@@ -229,15 +229,31 @@ void SQLRSNetFetch::TakeListOf(SQLRSSCInSubquery *in) {
   listed_ = in;
 }
 
-bool SQLRSNetFetch::TakeKeyList(int column, SQLColumnDescriptor const *type) {
+bool SQLRSNetFetch::TakeKeyList(SQLRSSCValueExpr *term, int offset, SQLColumnDescriptor const *type) {
   if (!keyParams_.empty() || listed_ != nullptr || sorted_ || hinted_ || holdRows_ || statement_ != 0 ||
-      column < 0 || column >= static_cast<int>(descriptors_.size()) ||
-      descriptors_[static_cast<size_t>(column)]->GetDepth() > 1 || type->GetDepth() > 1)
+      type->GetDepth() > 1 || term->GetColumnDescriptor().GetDepth() > 1)
     return false;
+  // The term reads the leaf's columns only, and nothing the driver cannot
+  // evaluate or that would need binding.
+  pSQLRSSCColumnRefList outer, level;
+  term->GetColumnRefs(0, SQL_CREF_OUTER, &outer);
+  term->GetColumnRefs(0, SQL_CREF_LEVEL, &level);
+  SQLGetParametersVisitor parameters;
+  term->AcceptVisit(parameters);
+  if (outer.NrElements() > 0 || parameters.NrElements() > 0 || !Ships(term)) return false;
+  for (bool more = level.First(); more; more = level.Next()) {
+    int const column = level.GetCurrent()->GetColumnId() - offset;
+    if (column < 0 || column >= static_cast<int>(descriptors_.size())) return false;
+  }
   SQLTokenString &list = keyDescription_;  // written once: keyParams_ is filled below
   list.AppendToken(SQLNWTRSFilter);
   list.AppendToken(SQLNWTSCInSet);
-  SQLRSSCColumnRef(0, column, descriptors_[static_cast<size_t>(column)]).createTokenString(&list, 0, &outerParams_);
+  // Written in the leaf's numbering, then given back the join's.
+  for (bool more = level.First(); more; more = level.Next())
+    level.GetCurrent()->SetColumnId(level.GetCurrent()->GetColumnId() - offset);
+  term->createTokenString(&list, 0, &outerParams_);
+  for (bool more = level.First(); more; more = level.Next())
+    level.GetCurrent()->SetColumnId(level.GetCurrent()->GetColumnId() + offset);
   list.AppendBs2(static_cast<std::int16_t>(kKeyListLength));
   for (size_t i = 0; i < kKeyListLength; ++i) {
     keyParams_.push_back(std::make_unique<SQLParameter>());

@@ -68,7 +68,7 @@ class SQLRSNetFetch : public SQLRSFetch {
   // A leaf that has taken no sort, no hints and no short list prepares a
   // second statement, its description under a filter "column IN (key
   // list)", and runs it while a list is set.
-  bool TakeKeyList(int column, SQLColumnDescriptor const *type) override;
+  bool TakeKeyList(SQLRSSCValueExpr *term, int offset, SQLColumnDescriptor const *type) override;
   void SetKeyList(std::vector<SQLValueStore const *> values) override { keyList_ = std::move(values); }
 
   // ---- queries over the subtree: a leaf holds no expressions of the tree ----
@@ -107,7 +107,6 @@ class SQLRSNetFetch : public SQLRSFetch {
   // The agent statement, 0 before Prepare.
   unsigned long GetStatementId() const { return statement_; }
   // The statement of the key lists, 0 without one or before Prepare.
-  unsigned long GetKeyStatementId() const { return keyStatement_; }
   // Statement parameters the description refers to, each once.
   pconstSQLParameterList const &GetParameters() const { return parameters_; }
   // TRUE when the description joins tables (the driver evaluates a join).

@@ -265,6 +265,42 @@ void SQLRSSCComparison::GetEqualColumns(int n, std::vector<std::pair<int, int>> 
   }
 }
 
+namespace {
+
+// -1 when the term reads columns of the examined level below n only, 1
+// when from n on only, 0 otherwise (none, both sides, a subquery, a row of
+// an enclosing query).
+int TermSide(SQLRSSCValueExpr *e, int n) {
+  double dear = 0, plain = 0;
+  e->Cost(&dear, &plain);
+  if (dear > 0) return 0;
+  pSQLRSSCColumnRefList outer, level;
+  e->GetColumnRefs(0, SQL_CREF_OUTER, &outer);
+  e->GetColumnRefs(0, SQL_CREF_LEVEL, &level);
+  if (outer.NrElements() > 0 || level.NrElements() == 0) return 0;
+  int side = 0;
+  for (bool more = level.First(); more; more = level.Next()) {
+    int const s = level.GetCurrent()->GetColumnId() < n ? -1 : 1;
+    if (side != 0 && s != side) return 0;
+    side = s;
+  }
+  return side;
+}
+
+}  // namespace
+
+void SQLRSSCComparison::GetEqualTerms(int n, std::vector<EqualTerms> *pairs) {
+  if (op_ != SQLRSSC_EQUAL) return;
+  for (size_t i = 0; i < left_.size(); ++i) {
+    int const l = TermSide(left_[i].get(), n);
+    int const r = TermSide(right_[i].get(), n);
+    SQLValueStore const *ls = i < leftStores_.size() ? leftStores_[i] : nullptr;
+    SQLValueStore const *rs = i < rightStores_.size() ? rightStores_[i] : nullptr;
+    if (l < 0 && r > 0) pairs->push_back({left_[i].get(), right_[i].get(), ls, rs});
+    if (r < 0 && l > 0) pairs->push_back({right_[i].get(), left_[i].get(), rs, ls});
+  }
+}
+
 // ---- BETWEEN ----
 
 SQLRSSCBetween::SQLRSSCBetween(pSQLRSSCValueExprList *value, pSQLRSSCValueExprList *low,

@@ -44,6 +44,7 @@ class SQLRSSCComparison : public SQLRSSCSearchCond {
   bool CanCopy() const override;
   bool IsEqSearchCondition(int n) const override;
   void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const override;
+  void GetEqualTerms(int n, std::vector<EqualTerms> *pairs) override;
 
  protected:
   char const *ClassName() const override { return "SQLRSSCComparison"; }

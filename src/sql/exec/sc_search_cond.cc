@@ -52,6 +52,7 @@ bool SQLRSSCSearchCond::LeavesNoRow() {
   }
 }
 void SQLRSSCSearchCond::GetEqualColumns(int, std::vector<std::pair<int, int>> *) const {}
+void SQLRSSCSearchCond::GetEqualTerms(int, std::vector<EqualTerms> *) {}
 
 // ---- helpers ----
 
@@ -331,6 +332,10 @@ bool SQLRSSCAnd::IsEqSearchCondition(int n) const {
 
 void SQLRSSCAnd::GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const {
   for (auto const &op : operands_) op->GetEqualColumns(n, pairs);
+}
+
+void SQLRSSCAnd::GetEqualTerms(int n, std::vector<EqualTerms> *pairs) {
+  for (auto const &op : operands_) op->GetEqualTerms(n, pairs);
 }
 
 void SQLRSSCAnd::VisitSelf(SQLVisitor &visitor) { visitor.VisitSQLRSSCAnd(this); }

@@ -73,6 +73,20 @@ class SQLRSSCSearchCond {
   // and b from n on, that a TRUE result needs to hold equal values (by the
   // value layer's "="); by default none.
   virtual void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const;
+  // A pair of terms of the examined level that a TRUE result needs to hold
+  // equal values (by the value layer's "="): `low` reads columns below n
+  // only, `high` columns from n on only, each at least one, neither a
+  // subquery nor a row of an enclosing query. After Prepare the stores
+  // are those Prepare gave the terms (null before); a term's Evaluate
+  // fills its store from the rows its columns are mapped to.
+  struct EqualTerms {
+    SQLRSSCValueExpr *low;
+    SQLRSSCValueExpr *high;
+    SQLValueStore const *lowStore;
+    SQLValueStore const *highStore;
+  };
+  // Adds such pairs (GetEqualColumns' pairs among them); by default none.
+  virtual void GetEqualTerms(int n, std::vector<EqualTerms> *pairs);
   // After Prepare, before the rows of an execution are read: TRUE when the
   // condition is TRUE for no row at all in this execution, so that nothing
   // under it need be read. Only what holds for the whole execution decides:
@@ -143,6 +157,7 @@ class SQLRSSCAnd : public SQLRSSCLogical {
   bool CanCopy() const override;
   bool IsEqSearchCondition(int n) const override;
   void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const override;
+  void GetEqualTerms(int n, std::vector<EqualTerms> *pairs) override;
 
  protected:
   void VisitSelf(SQLVisitor &visitor) override;

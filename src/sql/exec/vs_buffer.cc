@@ -528,11 +528,6 @@ void SQLVSBuffer::WriteBlockOut() {
   writeLength_ = 0;
 }
 
-void SQLVSBuffer::FlushSpillFile() {
-  WriteBlockOut();
-  if (file_) file_->Seek(0, SEEK_CUR);  // positioning writes the stream's own buffer out
-}
-
 void SQLVSBuffer::LoadBlock(long position) {
   // The file must hold what the write block has for these bytes.
   if (writeLength_ > 0 && writeStart_ < position + kBlockSize && position < writeStart_ + writeLength_)

@@ -69,8 +69,6 @@ class SQLVSBuffer {
   // Bytes of a fixed-size record.
   long GetRecordSize() const { return recordSize_; }
   bool HasSpillFile() const { return file_ != nullptr; }
-  // The spill file then holds every row that has left the cache.
-  void FlushSpillFile();
   // The spill file's path, empty while there is none.
   char const *SpillFilePath() const;
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -67,6 +68,8 @@ inline bool Contains(ByteString const &hay, ByteString const &needle) {
 struct AgentPeer {
   std::vector<ByteString> sent;      // every exchange, in order
   std::deque<ByteString> replies;    // the reply of each exchange
+  // The reply of an exchange when none is queued (given what it sent), if set.
+  std::function<ByteString(ByteString const &)> answer;
   ZDB_SERVER server{};
   ZDB_SESSION session{};
 };
@@ -88,6 +91,8 @@ inline int PeerCommu(ZDB_SERVER *, char const *bytes, std::uint32_t length) {
   if (!forDriver && !g_agentPeer->replies.empty()) {
     reply = std::move(g_agentPeer->replies.front());
     g_agentPeer->replies.pop_front();
+  } else if (!forDriver && g_agentPeer->answer) {
+    reply = g_agentPeer->answer(g_agentPeer->sent.back());
   }
   ZDB_REQUEST req;
   req.sql.reply = reinterpret_cast<char *>(reply.data());

@@ -647,8 +647,9 @@ TEST_F(NetFetchTest, ACorrelatedSubqueryWithManyOuterValuesReadsItsTableOncePerE
 // o INNER JOIN exemp010 ON o.0 = emp, o a source here and exemp010 on a
 // driver: the driver is asked once for the whole table while it holds no
 // more rows than a leaf holds, and beyond that once for the distinct values
-// of o.0 that are not NULL (an IN list), never once per outer row, and not
-// at all when o has no row. Both give the rows in o's order, each with its
+// of o.0 that are not NULL (an IN list), never once per outer row, not
+// again for a value a batch of outer rows before asked, and not at all
+// when o has no row. Both give the rows in o's order, each with its
 // partners, in every execution.
 TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKeys) {
   int const emp = Id("exemp010", "emp");
@@ -657,9 +658,18 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
     bool large;  // the table holds more rows than a leaf holds
     std::vector<int> outer;  // o.0, -1 for NULL
     std::vector<int> expected;
-  } const cases[] = {{"small", false, {5, -1, 6, 5, 7}, {5, 6, 6, 5}},
-                     {"large", true, {5, -1, 6, 5, 7}, {5, 5, 7, 7}},
-                     {"no outer row", false, {}, {}}};
+  };
+  // Two batches of outer rows (1,024 a batch) of the same three values.
+  std::vector<int> manyOuter, manyExpected;
+  for (int i = 0; i < 1100; ++i) {
+    int const v = 5 + i % 3;
+    manyOuter.push_back(v);
+    for (int k = 0; k < (v == 5 ? 1 : v == 7 ? 2 : 0); ++k) manyExpected.push_back(v);
+  }
+  Case const cases[] = {{"small", false, {5, -1, 6, 5, 7}, {5, 6, 6, 5}},
+                        {"large", true, {5, -1, 6, 5, 7}, {5, 5, 7, 7}},
+                        {"large, two batches", true, manyOuter, manyExpected},
+                        {"no outer row", false, {}, {}}};
   for (auto const &c : cases) {
     SCOPED_TRACE(c.name);
     auto leaf = Leaf();
@@ -675,7 +685,6 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
     std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(SQL_JOIN_INNER, outer, leaf.release(), on))->OptimizeRS());
     SQLRSPrepareContext context;
     tree->Prepare(&context);
-    ASSERT_NE(inner->GetKeyStatementId(), 0u);
     std::vector<SQLColumnDescriptor const *> const columns = {inner->GetColumnDescriptor(0)};
     std::vector<std::vector<ReplyValue>> table;
     if (c.large)
@@ -685,12 +694,22 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
     auto fetches = [](unsigned long id) {
       return Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(id)), Tok(SQLNWTPacketFetch)});
     };
+    // The statement of the key lists: the one besides the leaf's own that
+    // an exchange fetches from, or 0.
+    auto keyStatement = [&](ByteString const &sent) -> unsigned long {
+      for (unsigned long id = 1; id < 1000; ++id)
+        if (id != inner->GetStatementId() && Contains(sent, fetches(id))) return id;
+      return 0;
+    };
+    // Every key list of values 5, 6 and 7 gets the rows of 5 and 7.
+    env_.Peer().answer = [&](ByteString const &sent) {
+      unsigned long const id = keyStatement(sent);
+      return id == 0 ? ByteString() : RowSet(id, columns, {{RInt(5)}, {RInt(7)}, {RInt(7)}});
+    };
     for (unsigned long session : {5, 6}) {
       tree->Attach(session);
       env_.Peer().replies.clear();
       env_.Peer().replies.push_back(RowSet(inner->GetStatementId(), columns, table));
-      if (c.large)
-        env_.Peer().replies.push_back(RowSet(inner->GetKeyStatementId(), columns, {{RInt(5)}, {RInt(7)}, {RInt(7)}}));
       size_t const before = env_.Peer().sent.size();
       tree->Exec();
       std::vector<int> rows;
@@ -704,7 +723,7 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
       ByteString keys;
       for (size_t k = before; k < env_.Peer().sent.size(); ++k) {
         if (Contains(env_.Peer().sent[k], fetches(inner->GetStatementId()))) ++plainAsked;
-        if (Contains(env_.Peer().sent[k], fetches(inner->GetKeyStatementId()))) {
+        if (keyStatement(env_.Peer().sent[k]) != 0) {
           ++keysAsked;
           keys = env_.Peer().sent[k];
         }
@@ -715,6 +734,7 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
         EXPECT_EQ(Contains(keys, Cat({Tok(SQLNWTTypeInteger), B4(v)})), c.large) << v;
       tree->Close();
     }
+    env_.Peer().answer = nullptr;
   }
 }
 

@@ -36,6 +36,15 @@ std::vector<unsigned char> FileBytes(std::string const &path) {
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
+// The first `n` bytes of the buffer's spill file, once they are in the
+// file: the buffer writes its spill file a block at a time, so more rows
+// like `row` are written (and spilled) until the file holds them.
+std::vector<unsigned char> SpilledBytes(SQLVSBuffer &buffer, SQLValueStore const *const *row, size_t n) {
+  for (int i = 0; i < 1000000 && FileBytes(buffer.SpillFilePath()).size() < n; ++i)
+    for (int k = 0; k < 1000; ++k) buffer.Write(row);
+  return FileBytes(buffer.SpillFilePath());
+}
+
 bool Same(SQLValueStore const &a, SQLValueStore const &b) {
   if (a.IsNull() || b.IsNull()) return a.IsNull() == b.IsNull();
   if (a.GetType() != b.GetType()) return false;
@@ -138,8 +147,7 @@ TEST(VSBuffer, SpilledFixedRecordHasTheStoredLayout) {
   // The first row's record is in the file once the block is written out.
   EXPECT_EQ(buffer.GetForRead(first)[8].IsNull(), true);
   EXPECT_EQ(buffer.GetForRead(first)[0].GetInteger(), 0x01020304);
-  buffer.FlushSpillFile();
-  std::vector<unsigned char> bytes = FileBytes(buffer.SpillFilePath());
+  std::vector<unsigned char> bytes = SpilledBytes(buffer, row.data(), static_cast<size_t>(buffer.GetRecordSize()));
   ASSERT_GE(bytes.size(), static_cast<size_t>(buffer.GetRecordSize()));
   unsigned char real[8];
   double_in(1.5, real);
@@ -169,9 +177,8 @@ TEST(VSBuffer, SpilledArrayCarriesTheNullBitmapOfItsElements) {
   buffer.Write(&p);
   ASSERT_TRUE(buffer.HasSpillFile());
   EXPECT_TRUE(buffer.GetForRead(first)->GetElement(1)->IsNull());
-  buffer.FlushSpillFile();
-  std::vector<unsigned char> bytes = FileBytes(buffer.SpillFilePath());
   std::vector<unsigned char> expected = {0x00, 0x02, 0, 0, 0, 7, 0, 0, 0, 9, 0, 0, 0, 0};
+  std::vector<unsigned char> bytes = SpilledBytes(buffer, &p, expected.size());
   ASSERT_GE(bytes.size(), expected.size());
   EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 14), expected);
 }
