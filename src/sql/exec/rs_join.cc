@@ -813,6 +813,8 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
   int const nl = nL();
   int const nr = nR();
   if (type_ == SQL_JOIN_FULL) buffered_ = true;
+  innerWrites_.Clear();
+  if (buffered_ || acrossDrivers_) SQLRSWatchSubqueryWrites(Inner(), &innerWrites_);
   if (!buffered_ && parameterSources_.empty()) {
     int off = OuterOffset();
     for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
@@ -890,11 +892,14 @@ void SQLRSJoin::DoExec() {
   state_ = 1;
   batches_ = outerDone_ = heldOuter_ = false;
   batchRows_ = batchNext_ = 0;
+  skipped_ = false;
+  skippedAt_ = SQLTableWrites::Epoch();
   // An INNER join of a side that yields nothing reads neither side: the
   // other side's work (a condition holding a subquery, per row) is spared.
   if (type_ == SQL_JOIN_INNER && YieldsNoRow()) {
     state_ = 0;
     filled_ = true;
+    skipped_ = true;
     return;
   }
   if (buffered_ && type_ == SQL_JOIN_INNER && !acrossDrivers_) {
@@ -902,6 +907,7 @@ void SQLRSJoin::DoExec() {
     filled_ = true;
     if (FillBuffer() == 0) {
       state_ = 0;
+      skipped_ = true;
       return;
     }
     Outer()->Exec();
@@ -936,6 +942,7 @@ size_t SQLRSJoin::FillBuffer() {
 }
 
 bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
+  innerWrites_.Mark();
   Inner()->Exec();
   size_t weight = 0;
   while (Inner()->Fetch() != 0) {
@@ -1006,6 +1013,13 @@ bool SQLRSJoin::NextBatch() {
     ++batchRows_;
   }
   if (batchRows_ == 0) return false;
+  ReadBatchInner();
+  return true;
+}
+
+void SQLRSJoin::ReadBatchInner() {
+  int const outerOff = OuterOffset();
+  size_t const no = static_cast<size_t>(Outer()->GetNumCols());
   // The distinct key values of the batch, without NULLs (no row equals them).
   std::vector<SQLValueStore const *> keys;
   std::unordered_set<std::string> seen;
@@ -1026,7 +1040,42 @@ bool SQLRSJoin::NextBatch() {
     ReadInner(false, &rows);
   }
   keyLeaf_->SetKeyList({});
-  return true;
+}
+
+void SQLRSJoin::RefillInner() {
+  if (batches_) {
+    ReadBatchInner();
+    return;
+  }
+  if (acrossDrivers_) {
+    EmptyBuffer();
+    size_t rows = 0;
+    if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
+    if (ReadInner(keyLeaf_ != nullptr, &rows)) return;
+    // Now beyond the bounds of held rows: batches from the current outer
+    // row on, which the outer side's stores still hold.
+    batches_ = heldOuter_ = true;
+    NextBatch();
+    batchNext_ = 1;
+    return;
+  }
+  if (type_ != SQL_JOIN_FULL) {
+    FillBuffer();
+    return;
+  }
+  // A right row that reads as one a left row matched (or that was handed
+  // out unmatched) keeps its flag: it is not handed out at the end again.
+  auto image = [this](SQLValueStore const *row) {
+    std::string key;
+    for (size_t c = 0; c < bufferRow_.size(); ++c) SQLRSAppendKeyImage(&row[c], &key);
+    return key;
+  };
+  std::unordered_set<std::string> matched;
+  for (size_t i = 0; i < ids_.size(); ++i)
+    if (matched_[i]) matched.insert(image(buffer_->GetForRead(ids_[i])));
+  FillBuffer();
+  if (matched.empty()) return;
+  for (size_t i = 0; i < ids_.size(); ++i) matched_[i] = matched.count(image(buffer_->GetForRead(ids_[i]))) > 0;
 }
 
 bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {
@@ -1075,7 +1124,18 @@ void SQLRSJoin::CopyOwn(int from, int to) {
   }
 }
 
-int SQLRSJoin::DoFetch() { return buffered_ ? FetchBuffered() : FetchNested(); }
+int SQLRSJoin::DoFetch() {
+  if (skipped_) {
+    // A write of the transaction between Exec and the first fetch may have
+    // given the side that had no row its rows.
+    skipped_ = false;
+    if (SQLTableWrites::Epoch() != skippedAt_) {
+      DoExec();
+      skipped_ = false;
+    }
+  }
+  return buffered_ ? FetchBuffered() : FetchNested();
+}
 
 int SQLRSJoin::FetchNested() {
   for (;;) {
@@ -1118,9 +1178,14 @@ int SQLRSJoin::FetchBuffered() {
       if (!full) return 0;
       // The right rows that no left row matched, beside a NULL left side:
       // the matched ones are not read again.
+      if (innerWrites_.Written()) {
+        RefillInner();
+        nextCandidate_ = 0;
+      }
       while (nextCandidate_ < ids_.size()) {
         size_t const i = nextCandidate_++;
         if (matched_[i]) continue;
+        matched_[i] = true;  // handed out
         SQLValueStore const *row = buffer_->GetForRead(ids_[i]);
         for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
         SetOwnNull(0, nl);
@@ -1137,6 +1202,8 @@ int SQLRSJoin::FetchBuffered() {
       if (!filled_) {
         FillBuffer();
         filled_ = true;
+      } else if (innerWrites_.Written()) {
+        RefillInner();
       }
       state_ = 2;
       StartCandidates();
@@ -1158,6 +1225,7 @@ int SQLRSJoin::FetchBuffered() {
 }
 
 void SQLRSJoin::DoBreak() {
+  skipped_ = false;
   Outer()->Break();
   if (!buffered_ && (state_ == 2 || state_ == 3)) Inner()->Break();
   EmptyBuffer();
