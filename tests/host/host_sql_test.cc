@@ -109,4 +109,49 @@ TEST_F(HostSql, QueriesChangesAndRetryPoints) {
   EXPECT_EQ(status, 0);
 }
 
+// The departments on a driver of their own: a cursor left open across an
+// update of its own transaction (flushed) reads the joined department again
+// with the subquery over it, so that no row pairs its old name with the
+// subquery's new one; one left open across an abort of that update, or a
+// table clear, returns no more rows that the undone or cleared rows let in,
+// although the subquery's values went to the other driver as a list.
+TEST_F(HostSql, AnOpenCursorFollowsTheWritesOfItsTransaction) {
+  root_.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) +
+                                      "/driver/molvane-driver ${ZUV}/demo.db\n"
+                                      "msqltwo child " + std::string(MOLVANE_BINARY_DIR) +
+                                      "/driver/molvane-driver ${ZUV}/two.db\n");
+  root_.WriteFile("lib/tabledef1", "exdep010:*:msqltwo\n*::msqlite\n");
+  int status = 0;
+  std::string out = RunText(
+      "logon demo\nstart t\ntable create exdep010 1\ntable create exemp010 1\n"
+      "insert exdep010 1 code=A name=Alpha\ninsert exdep010 1 code=B name=Beta\n"
+      "insert exemp010 1 emp=1 name=Ann dept=A dcas=A drst=A\n"
+      "insert exemp010 1 emp=2 name=Bob dept=B dcas=B drst=B\n"
+      "insert exemp010 1 emp=3 name=Cid dept=B dcas=B drst=B\ncommit\n"
+      "sql prepare q SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.drst = d.code AND "
+      "(e.emp < 2 OR EXISTS (SELECT d2.code FROM exdep010 d2 WHERE d2.code = e.drst AND d2.name <> d.name))\n"
+      "sql rows q 1\nsql exec q 1\nsql fetch q 1\n"
+      "update exdep010 1 code=B name=CHANGED\nflush\nsql fetch q\n"
+      "sql prepare s SELECT e.emp FROM exemp010 e WHERE e.drst IN "
+      "(SELECT d.code FROM exdep010 d WHERE d.name = 'CHANGED')\n"
+      "sql rows s 1\nsql exec s 1\nsql fetch s 1\nabort\nsql fetch s\n"
+      "sql prepare r SELECT d.code FROM exdep010 d WHERE d.code IN "
+      "(SELECT e.drst FROM exemp010 e WHERE e.emp > 0)\n"
+      "sql rows r 1\nsql exec r 1\nsql fetch r 1\ntable clear exemp010 1\nsql fetch r\nlogoff\n",
+      &status);
+  EXPECT_EQ(out,
+            "logged on as demo\ntransaction t id 1\nexdep010001: create_table\nexemp010001: create_table\n"
+            "buffered insert on exdep010001\nbuffered insert on exdep010001\nbuffered insert on exemp010001\n"
+            "buffered insert on exemp010001\nbuffered insert on exemp010001\ncommitted\n"
+            "prepared q: select\nrows per fetch q 1\nexecuted q\n"
+            "exemp010.emp  exdep010.name\n------------  -------------\n1             \"Alpha\"\n(1 row)\n"
+            "buffered update on exdep010001\nflushed\n"
+            "exemp010.emp  exdep010.name\n------------  -------------\n(0 rows)\n"
+            "prepared s: select\nrows per fetch s 1\nexecuted s\nexemp010.emp\n------------\n2\n(1 row)\n"
+            "aborted\nexemp010.emp\n------------\n(0 rows)\n"
+            "prepared r: select\nrows per fetch r 1\nexecuted r\nexdep010.code\n-------------\n\"A\"\n(1 row)\n"
+            "exemp010001: clear_table\nexdep010.code\n-------------\n(0 rows)\nlogged off\n");
+  EXPECT_EQ(status, 0);
+}
+
 }  // namespace

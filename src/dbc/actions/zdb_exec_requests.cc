@@ -24,6 +24,7 @@
 #include "platform/blat.h"
 #include "platform/errtext.h"
 #include "platform/log.h"
+#include "sql/common/table_writes.h"
 
 namespace {
 
@@ -59,7 +60,11 @@ int send_db_cntr(ZDB_SESSION *session, std::uint32_t action) {
   req.session_id = session->server_session_id;
   req.db_cntr.action = action;
   set_audit_values(req, session->trans);
-  return zdb_commu(session->server);
+  const int rc = zdb_commu(session->server);
+  // An abort undoes what the transaction wrote, wherever it went: what a
+  // query keeps of any table is stale (also when the answer was lost).
+  if (static_cast<int>(action & 0xFF) == abort_trans) SQLTableWrites::NoteAll();
+  return rc;
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "dbc/session/zdb_server.h"
 #include "dbc/session/zdb_trans.h"
 #include "platform/log.h"
+#include "sql/common/table_writes.h"
 
 namespace {
 
@@ -68,10 +69,30 @@ int lock_copies(ZDB_INTERNAL_CURSOR *main, const char *name, int compnr, int cod
   return 0;
 }
 
+// What a query of this process keeps of the rows of a table that an action
+// changes is stale once the action was sent, also when a copy refused it.
+class NoteWriteAtEnd {
+ public:
+  NoteWriteAtEnd(const DD_TABLE *table, int code)
+      : table_(code == create_table || code == clear_table || code == drop_table || code == alter_table ||
+                       code == clr_ref_cnt
+                   ? table
+                   : nullptr) {}
+  ~NoteWriteAtEnd() {
+    if (table_ != nullptr) SQLTableWrites::Note(table_->name, sizeof table_->name - 1);
+  }
+  NoteWriteAtEnd(const NoteWriteAtEnd &) = delete;
+  NoteWriteAtEnd &operator=(const NoteWriteAtEnd &) = delete;
+
+ private:
+  const DD_TABLE *table_;
+};
+
 }  // namespace
 
 int zdb_do_exec_table(ZDB_INTERNAL_CURSOR *icursor, std::uint32_t action, std::uint32_t *argument) {
   if (zdb_cursor_check(icursor) != 0) return -1;
+  NoteWriteAtEnd note(icursor->tsession->key->table, static_cast<int>(action & 0xFF));
   ZDB_COMPANY *company = icursor->company;
   ZDB_INTERNAL_CURSOR *main = company->head == company->audit ? nullptr : icursor;
   for (ZDB_INTERNAL_CURSOR *ic = company->audit; ic != nullptr; ic = ic->next_in_chain)

@@ -9,11 +9,13 @@
 // change is pending, and at every flush, they move into the update row data
 // set as records of kind 5, so the driver sees them in the order they were
 // made.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <molvane/zdb.h>
@@ -241,6 +243,32 @@ int send_update(ZDB_SESSION *session) {
   }
 }
 
+// A flushed action of the table reached the driver: what a query of this
+// process keeps of the table's rows is stale, and so is what it keeps of
+// the tables the driver's reference work may change with it (the parents'
+// counters, the children that a cascade or a nullify reaches, and theirs
+// in turn, as far as their dictionaries are loaded).
+void note_written(const DD_TABLE *table) {
+  constexpr std::size_t kMaxTables = 2000;
+  std::vector<std::string> seen{std::string(table->name, strnlen(table->name, 8))};
+  for (std::size_t next = 0; next < seen.size(); ++next) {
+    SQLTableWrites::Note(seen[next].data(), seen[next].size());
+    const int kept = zdb_errno;  // a dictionary looked up here leaves the caller's error alone
+    const DD_TABLE *t = dd_table_or_throw(seen[next].c_str());
+    zdb_errno = kept;
+    if (t == nullptr) continue;
+    auto reach = [&seen](const char *column_name) {
+      char name[9] = {};
+      ddtablename_from_columnname(column_name, name);
+      std::string other(name, strnlen(name, 8));
+      if (!other.empty() && seen.size() < kMaxTables && std::find(seen.begin(), seen.end(), other) == seen.end())
+        seen.push_back(std::move(other));
+    };
+    for (int i = 0; i < t->ref_count; ++i) reach(t->refs[i].ref_column);
+    for (int i = 0; i < t->refby_count; ++i) reach(t->refby[i].column_name);
+  }
+}
+
 }  // namespace
 
 int zdb_do_exec_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *record,
@@ -262,7 +290,6 @@ int zdb_do_exec_row(ZDB_INTERNAL_CURSOR *icursor, const unsigned char *record,
   if (rds == nullptr) return -1;
   if (move_counter_of_key(holder, table, trans, record + ZDB_ACTION_HEADER) != 0) return -1;
   if (append_action(rds, table, trans, record) != 0) return -1;
-  SQLTableWrites::Note(table->name, sizeof table->name - 1);  // kept rows of the table are stale
   if ((flags & ZDB_FLUSH_MASK) || force || always_flush()) return flush_updates(ts->session);
   return 0;
 }
@@ -306,12 +333,15 @@ int flush_updates(ZDB_SESSION *session) {
     if (send_update(s) != 0) error = zdb_errno != 0 ? zdb_errno : ZE_COMMUNICATION;
   }
 
-  // Every marked entry is emptied, sent or not; then the closes that waited
-  // for this flush are done.
+  // Every marked entry is emptied, sent or not (a refused one may have
+  // changed rows before its error); then the closes that waited for this
+  // flush are done.
   for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans)
     for (ZDB_TABLE_SESSION *ts = s->table_sessions; ts != nullptr; ts = ts->next)
-      if (ts->flags & ZDB_TS_PENDING)
+      if (ts->flags & ZDB_TS_PENDING) {
         if (ZDB_UPDATE_HOLDER *holder = holder_of(ts)) rds_reset(holder->rds[kUpdates], 0);
+        note_written(table_of(ts));
+      }
   for (ZDB_SESSION *s = trans->sessions; s != nullptr; s = s->next_in_trans)
     for (ZDB_TABLE_SESSION *ts = s->table_sessions; ts != nullptr; ts = ts->next)
       ts->flags &= static_cast<std::uint8_t>(~ZDB_TS_PENDING);

@@ -6,6 +6,9 @@
 #include <mutex>
 #include <string>
 
+std::atomic<unsigned long> SQLTableWrites::epoch_{1};
+std::atomic<unsigned long> SQLTableWrites::all_{0};
+
 namespace {
 
 std::string Name(char const *table, size_t length) {
@@ -32,17 +35,24 @@ std::atomic<unsigned long> const *SQLTableWrites::Counter(char const *table, siz
 }
 
 void SQLTableWrites::Note(char const *table, size_t length) {
+  // The table's count first: a watch that sees the new epoch sees the count.
   Find(table, length)->fetch_add(1, std::memory_order_relaxed);
+  epoch_.fetch_add(1, std::memory_order_release);
+}
+
+void SQLTableWrites::NoteAll() {
+  all_.fetch_add(1, std::memory_order_relaxed);
+  epoch_.fetch_add(1, std::memory_order_release);
 }
 
 void SQLTableWriteWatch::Add(char const *table, size_t length) {
   std::atomic<unsigned long> const *counter = SQLTableWrites::Counter(table, length);
   if (std::find(counters_.begin(), counters_.end(), counter) == counters_.end()) counters_.push_back(counter);
-  seen_ = Sum();
+  Mark();
 }
 
 unsigned long SQLTableWriteWatch::Sum() const {
-  unsigned long sum = 0;
+  unsigned long sum = SQLTableWrites::AllCounter()->load(std::memory_order_relaxed);
   for (std::atomic<unsigned long> const *c : counters_) sum += c->load(std::memory_order_relaxed);
   return sum;
 }

@@ -8,6 +8,7 @@
 #include "sql/common/sql_abort.h"
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
+#include "sql/common/table_writes.h"
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_group.h"
@@ -315,13 +316,24 @@ void SQLRSFilter::DoPrepare(SQLRSPrepareContext *context) {
 
 void SQLRSFilter::DoExec() {
   childRuns_ = false;
-  if (YieldsNoRow()) return;
+  skippedAt_ = SQLTableWrites::Epoch();
+  skipped_ = YieldsNoRow();
+  if (skipped_) return;
   childRuns_ = true;  // also when Exec fails part way: Break ends what it began
   child_->Exec();
 }
 
 int SQLRSFilter::DoFetch() {
   SQLLogger &log = *SQLLogger::Instance();
+  if (skipped_) {
+    // A write of the transaction between Exec and the first fetch may have
+    // given the condition rows (an empty subquery answer filled).
+    skipped_ = false;
+    if (SQLTableWrites::Epoch() != skippedAt_ && !YieldsNoRow()) {
+      childRuns_ = true;
+      child_->Exec();
+    }
+  }
   if (!childRuns_) return 0;
   for (;;) {
     int r = child_->Fetch();
@@ -334,6 +346,7 @@ int SQLRSFilter::DoFetch() {
 void SQLRSFilter::DoBreak() {
   if (childRuns_) child_->Break();
   childRuns_ = false;
+  skipped_ = false;
   if (condition_) condition_->Reset();
 }
 

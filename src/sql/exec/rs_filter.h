@@ -70,7 +70,8 @@ class SQLRSFilter : public SQLRowSource {
   // The child is not executed when it yields no row for the filter
   // (YieldsNoRow): a condition that no row of this execution meets (an
   // empty uncorrelated subquery, a false comparison of constants and
-  // uncorrelated subqueries) spares reading the table.
+  // uncorrelated subqueries) spares reading the table. A write of the
+  // transaction before the first fetch has it decided again then.
   void DoExec() override;
   int DoFetch() override;
   // Skipped rows are tested like fetched ones: skip by fetching.
@@ -87,6 +88,8 @@ class SQLRSFilter : public SQLRowSource {
   std::unique_ptr<SQLRowSource> child_;
   std::unique_ptr<SQLRSSCSearchCond> condition_;  // null only after a failed PushFilter
   bool childRuns_ = false;  // the child was executed in this execution
+  bool skipped_ = false;    // Exec found that no row meets the condition; no fetch since
+  unsigned long skippedAt_ = 0;  // the write epoch of that Exec (SQLTableWrites::Epoch)
 };
 
 // Offers the condition (null: none) to the row source in the slot; a filter

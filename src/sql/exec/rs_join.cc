@@ -869,6 +869,8 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
   int const nl = nL();
   int const nr = nR();
   if (type_ == SQL_JOIN_FULL) buffered_ = true;
+  innerWrites_.Clear();
+  if (buffered_ || acrossDrivers_) SQLRSWatchSubqueryWrites(Inner(), &innerWrites_);
   if (!buffered_ && parameterSources_.empty()) {
     int off = OuterOffset();
     for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
@@ -958,11 +960,14 @@ void SQLRSJoin::DoExec() {
   batches_ = outerDone_ = heldOuter_ = false;
   batchRows_ = batchNext_ = 0;
   batchFailure_ = innerError_ = nullptr;
+  skipped_ = false;
+  skippedAt_ = SQLTableWrites::Epoch();
   // An INNER join of a side that yields nothing reads neither side: the
   // other side's work (a condition holding a subquery, per row) is spared.
   if (type_ == SQL_JOIN_INNER && YieldsNoRow()) {
     state_ = 0;
     filled_ = true;
+    skipped_ = true;
     return;
   }
   if (buffered_ && type_ == SQL_JOIN_INNER && !acrossDrivers_) {
@@ -971,6 +976,7 @@ void SQLRSJoin::DoExec() {
     try {
       if (FillBuffer() == 0) {
         state_ = 0;
+        skipped_ = true;
         return;
       }
     } catch (SQLException const &e) {
@@ -995,6 +1001,7 @@ void SQLRSJoin::DoExec() {
     try {
       if (!ReadInnerWhole()) {
         state_ = 0;
+        skipped_ = true;
         return;
       }
     } catch (...) {
@@ -1042,6 +1049,7 @@ size_t SQLRSJoin::FillBuffer() {
 }
 
 bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
+  innerWrites_.Mark();
   Inner()->Exec();
   size_t const most = bounded ? InnerRowsReadWhole() : 0;
   while (Inner()->Fetch() != 0) {
@@ -1165,8 +1173,17 @@ bool SQLRSJoin::NextBatch() {
   }
   if (batchRows_ == 0) return NextBatch();  // nothing, or the failure
   // What the buffer kept from the batches before stays while it is within
-  // its bounds; otherwise the join starts afresh.
-  if (ids_.size() >= static_cast<size_t>(kBatchKeptRows) || keptWeight_ > kBatchKeptBytes) EmptyBuffer();
+  // its bounds and no write of the transaction changed the inner side;
+  // otherwise the join starts afresh.
+  if (ids_.size() >= static_cast<size_t>(kBatchKeptRows) || keptWeight_ > kBatchKeptBytes || innerWrites_.Written())
+    EmptyBuffer();
+  ReadBatchInner();
+  return true;
+}
+
+void SQLRSJoin::ReadBatchInner() {
+  size_t const no = static_cast<size_t>(Outer()->GetNumCols());
+  size_t const width = no + 1;  // the row and its key value
   // The distinct key values of the batch that were not asked yet, without
   // NULLs (no row equals them).
   std::vector<SQLValueStore const *> keys;
@@ -1186,7 +1203,42 @@ bool SQLRSJoin::NextBatch() {
     ReadInner(false, &rows);
   }
   keyLeaf_->SetKeyList({});
-  return true;
+}
+
+void SQLRSJoin::RefillInner() {
+  if (batches_) {
+    // The rows kept from the batches before are read again as they are
+    // asked for.
+    EmptyBuffer();
+    ReadBatchInner();
+    return;
+  }
+  if (acrossDrivers_) {
+    if (!ReadInnerWhole() || !batches_) return;
+    // Now beyond the bounds of held rows: batches from the current outer
+    // row on, which the outer side's stores still hold.
+    heldOuter_ = true;
+    NextBatch();
+    batchNext_ = 1;
+    return;
+  }
+  if (type_ != SQL_JOIN_FULL) {
+    FillBuffer();
+    return;
+  }
+  // A right row that reads as one a left row matched (or that was handed
+  // out unmatched) keeps its flag: it is not handed out at the end again.
+  auto image = [this](SQLValueStore const *row) {
+    std::string key;
+    for (size_t c = 0; c < bufferRow_.size(); ++c) SQLRSAppendKeyImage(&row[c], &key);
+    return key;
+  };
+  std::unordered_set<std::string> matched;
+  for (size_t i = 0; i < ids_.size(); ++i)
+    if (matched_[i]) matched.insert(image(buffer_->GetForRead(ids_[i])));
+  FillBuffer();
+  if (matched.empty()) return;
+  for (size_t i = 0; i < ids_.size(); ++i) matched_[i] = matched.count(image(buffer_->GetForRead(ids_[i]))) > 0;
 }
 
 bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {
@@ -1236,7 +1288,18 @@ void SQLRSJoin::CopyOwn(int from, int to) {
   }
 }
 
-int SQLRSJoin::DoFetch() { return buffered_ ? FetchBuffered() : FetchNested(); }
+int SQLRSJoin::DoFetch() {
+  if (skipped_) {
+    // A write of the transaction between Exec and the first fetch may have
+    // given the side that had no row its rows.
+    skipped_ = false;
+    if (SQLTableWrites::Epoch() != skippedAt_) {
+      DoExec();
+      skipped_ = false;
+    }
+  }
+  return buffered_ ? FetchBuffered() : FetchNested();
+}
 
 int SQLRSJoin::FetchNested() {
   for (;;) {
@@ -1279,9 +1342,14 @@ int SQLRSJoin::FetchBuffered() {
       if (!full) return 0;
       // The right rows that no left row matched, beside a NULL left side:
       // the matched ones are not read again.
+      if (innerWrites_.Written()) {
+        RefillInner();
+        nextCandidate_ = 0;
+      }
       while (nextCandidate_ < ids_.size()) {
         size_t const i = nextCandidate_++;
         if (matched_[i]) continue;
+        matched_[i] = true;  // handed out
         SQLValueStore const *row = buffer_->GetForRead(ids_[i]);
         for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
         SetOwnNull(0, nl);
@@ -1298,6 +1366,8 @@ int SQLRSJoin::FetchBuffered() {
       if (!filled_) {
         FillBuffer();
         filled_ = true;
+      } else if (innerWrites_.Written()) {
+        RefillInner();
       }
       state_ = 2;
       StartCandidates();
@@ -1319,6 +1389,7 @@ int SQLRSJoin::FetchBuffered() {
 }
 
 void SQLRSJoin::DoBreak() {
+  skipped_ = false;
   Outer()->Break();
   if (!buffered_ && (state_ == 2 || state_ == 3)) Inner()->Break();
   EmptyBuffer();

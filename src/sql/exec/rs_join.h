@@ -36,6 +36,12 @@
 // of the inner side's distinct key values when they fit one list: no
 // inner row, and the outer side is not read at all.
 //
+// A buffered inner side stands for reading that side again per outer row:
+// when the transaction wrote one of its tables since it was read, the next
+// outer row reads it anew (a FULL join's flags go to the rows that read the
+// same as a matched one), and a decision of Exec that a side yields no row
+// is taken again at the first fetch when the transaction wrote in between.
+//
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
 // of one driver (JoinPreservedSideFirst).
@@ -66,6 +72,7 @@
 #include <vector>
 
 #include "sql/common/column_descriptor.h"
+#include "sql/common/table_writes.h"
 #include "sql/common/value_store.h"
 #include "sql/exec/row_source.h"
 #include "sql/exec/sc_search_cond.h"
@@ -190,6 +197,12 @@ class SQLRSJoin : public SQLRowSource {
   // Joins across drivers, in batches: reads the next batch of outer rows and
   // the inner rows of their key values; FALSE when no outer row is left.
   bool NextBatch();
+  // The inner rows of the current batch's key values, into the emptied buffer.
+  void ReadBatchInner();
+  // The transaction wrote a table of the buffered inner side since it was
+  // read: reads it again for the current outer row (FULL: a row reading as
+  // a matched one keeps its flag).
+  void RefillInner();
   // Before the inner side is prepared: a join across drivers finds the leaf
   // that takes its key lists.
   void TakeKeyList();
@@ -227,6 +240,9 @@ class SQLRSJoin : public SQLRowSource {
   std::vector<SQLValueStore const *> copyFrom_;
   int ownOffset_ = 0;  // join column of own_[0]
   int state_ = 0;
+  bool skipped_ = false;         // Exec found a side without rows and read nothing
+  unsigned long skippedAt_ = 0;  // the write epoch of that Exec (SQLTableWrites::Epoch)
+  SQLTableWriteWatch innerWrites_;  // buffered: the tables the inner side reads
   std::vector<std::unique_ptr<SQLParameter>> parameters_;
   pSQLParameterList parameterList_;  // the same parameters, not owned
   intList parameterColumns_;          // join column of each parameter

@@ -96,7 +96,7 @@ SQLRSNetFetch::SQLRSNetFetch(char const *tableName, int companyNumber, SQLIndexH
 SQLRSNetFetch::~SQLRSNetFetch() {
   SQLNetAgentClient *client = SQLNetAgentClient::Existing();
   if (client == nullptr) return;  // no client: its statements are gone
-  for (unsigned long id : {statement_, listStatement_, keyStatement_}) {
+  for (unsigned long id : {statement_, listStatement_, unlistedStatement_, keyStatement_}) {
     if (id == 0) continue;
     try {
       client->Destroy(id);
@@ -151,12 +151,14 @@ void SQLRSNetFetch::TakeOver(SQLRSNetFetch *other) {
 void SQLRSNetFetch::SetBufferSize(int rows) {
   Agent().SetBufferSize(statement_, rows);
   if (listStatement_ != 0) Agent().SetBufferSize(listStatement_, rows);
+  if (unlistedStatement_ != 0) Agent().SetBufferSize(unlistedStatement_, rows);
   if (keyStatement_ != 0) Agent().SetBufferSize(keyStatement_, rows);
 }
 
 void SQLRSNetFetch::SetCursorTimeOut(long deadline) {
   Agent().SetTimeOut(statement_, deadline);
   if (listStatement_ != 0) Agent().SetTimeOut(listStatement_, deadline);
+  if (unlistedStatement_ != 0) Agent().SetTimeOut(unlistedStatement_, deadline);
   if (keyStatement_ != 0) Agent().SetTimeOut(keyStatement_, deadline);
 }
 
@@ -168,12 +170,14 @@ void SQLRSNetFetch::AttachToSession(unsigned long sessionId) {
   if (blat_get_state(kTraceStateNetFetch)) blat_sql_netFetchId(statement_);
   Agent().Attach(statement_, static_cast<int>(sessionId), instance_.get());
   if (listStatement_ != 0) Agent().Attach(listStatement_, static_cast<int>(sessionId), instance_.get());
+  if (unlistedStatement_ != 0) Agent().Attach(unlistedStatement_, static_cast<int>(sessionId), instance_.get());
   if (keyStatement_ != 0) Agent().Attach(keyStatement_, static_cast<int>(sessionId), instance_.get());
 }
 
 void SQLRSNetFetch::DetachFromSession() {
   if (statement_ != 0) Agent().Close(statement_);
   if (listStatement_ != 0) Agent().Close(listStatement_);
+  if (unlistedStatement_ != 0) Agent().Close(unlistedStatement_);
   if (keyStatement_ != 0) Agent().Close(keyStatement_);
 }
 
@@ -214,18 +218,21 @@ void SQLRSNetFetch::TakeListOf(SQLRSSCInSubquery *in) {
   value->AcceptVisit(parameters);
   SQLColumnDescriptor const *column = in->GetSubqueryColumn();
   if (outer.NrElements() > 0 || parameters.NrElements() > 0 || !Ships(value) || column->GetDepth() != 1) return;
-  SQLTokenString &list = listDescription_;  // written once: listed_ is set below
-  list.AppendToken(SQLNWTRSFilter);
-  list.AppendToken(SQLNWTSCInSet);
-  value->createTokenString(&list, 0, &outerParams_);
-  list.AppendBs2(static_cast<std::int16_t>(kListLength));
   listParams_.clear();
   for (size_t i = 0; i < kListLength; ++i) {
     listParams_.push_back(std::make_unique<SQLParameter>());
     listParams_.back()->SetType(column->GetType(), column->GetLength(), 1);
-    SQLRSSCParameterRef(listParams_.back().get()).createTokenString(&list, 0, &outerParams_);
   }
-  list.AppendTokenString(description_);
+  // Written once each: listed_ is set below.
+  for (SQLTokenString *list : {&listDescription_, &unlistedDescription_}) {
+    list->AppendToken(SQLNWTRSFilter);
+    if (list == &unlistedDescription_) list->AppendToken(SQLNWTSCNot);
+    list->AppendToken(SQLNWTSCInSet);
+    value->createTokenString(list, 0, &outerParams_);
+    list->AppendBs2(static_cast<std::int16_t>(kListLength));
+    for (auto const &p : listParams_) SQLRSSCParameterRef(p.get()).createTokenString(list, 0, &outerParams_);
+    list->AppendTokenString(description_);
+  }
   listed_ = in;
 }
 
@@ -285,6 +292,16 @@ bool SQLRSNetFetch::BindList() {
     Agent().BindParam(listStatement_, listParams_[i].get());
   }
   return true;
+}
+
+bool SQLRSNetFetch::FetchUnlisted() {
+  Agent().Break(listStatement_);
+  for (auto const &p : listParams_) Agent().BindParam(unlistedStatement_, p.get());
+  Agent().BindParams(unlistedStatement_, &parameters_);
+  outerParams_.Bind(unlistedStatement_);
+  Agent().Exec(unlistedStatement_);
+  current_ = unlistedStatement_;
+  return Agent().Fetch(current_) != 0;
 }
 
 // ---- the optimiser's messages ----
@@ -609,16 +626,23 @@ void SQLRSNetFetch::DoPrepare(SQLRSPrepareContext *context) {
   }
   if (listed_ != nullptr) {
     listStatement_ = Agent().Prepare(listDescription_);
-    Agent().BindOutput(listStatement_, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
-    if (bufferSize_ != 0) Agent().SetBufferSize(listStatement_, static_cast<int>(bufferSize_));
+    unlistedStatement_ = Agent().Prepare(unlistedDescription_);
+    for (unsigned long id : {listStatement_, unlistedStatement_}) {
+      Agent().BindOutput(id, static_cast<int>(descriptors_.size()), storeAddrs_.data(), descriptors_.data());
+      if (bufferSize_ != 0) Agent().SetBufferSize(id, static_cast<int>(bufferSize_));
+    }
+    listWrites_.Clear();
+    listed_->WatchWrites(&listWrites_);
   }
   current_ = statement_;
+  unlistedDue_ = false;
 }
 
 void SQLRSNetFetch::DoSetMaxRows(int limit) {
   // Held rows are all the rows: the row source's own count keeps the limit.
   if (!holdRows_) Agent().SetMaxRows(statement_, limit);
   if (listStatement_ != 0) Agent().SetMaxRows(listStatement_, limit);
+  if (unlistedStatement_ != 0) Agent().SetMaxRows(unlistedStatement_, limit);
   if (keyStatement_ != 0) Agent().SetMaxRows(keyStatement_, limit);
 }
 
@@ -645,6 +669,8 @@ void SQLRSNetFetch::DoExec() {
   // The filter above answered its IN before this Exec (LeavesNoRow): a
   // short list of its values goes to the driver with the description.
   current_ = listed_ != nullptr && BindList() ? listStatement_ : statement_;
+  unlistedDue_ = false;
+  if (current_ == listStatement_) listWrites_.Mark();
   if (!keyList_.empty()) {
     // Unused places repeat the last value: the list is the same.
     for (size_t i = 0; i < kKeyListLength; ++i) {
@@ -660,10 +686,17 @@ void SQLRSNetFetch::DoExec() {
 
 int SQLRSNetFetch::DoFetch() {
   if (replaying_) return held_.Next() ? 1 : 0;
-  return Agent().Fetch(current_);
+  if (current_ != listStatement_) return Agent().Fetch(current_);
+  // The rows of the list's values: a write of the transaction to the
+  // subquery's tables may give the subquery values the list lacks.
+  if (!unlistedDue_ && listWrites_.Written()) unlistedDue_ = true;
+  if (Agent().Fetch(current_) != 0) return 1;
+  return unlistedDue_ && FetchUnlisted() ? 1 : 0;
 }
 
-int SQLRSNetFetch::DoSkipRows(int n) { return replaying_ ? -1 : Agent().SkipRows(current_, n); }
+int SQLRSNetFetch::DoSkipRows(int n) {
+  return replaying_ || current_ == listStatement_ ? -1 : Agent().SkipRows(current_, n);
+}
 
 void SQLRSNetFetch::DoBreak() {
   if (replaying_) {

@@ -62,7 +62,11 @@ class SQLRSNetFetch : public SQLRSFetch {
   // list's filter goes in front of the description): the leaf prepares a
   // second statement, its description under a filter "value IN (up to
   // kListLength parameters)", and runs it when the subquery's held values
-  // are that few, one type, non-NULL (repeated ones count once).
+  // are that few, one type, non-NULL (repeated ones count once). When the
+  // transaction writes a table of the subquery while the listed rows are
+  // fetched, the rows whose value the list left out follow them (a third
+  // statement, "NOT value IN (the same list)"): the filter above then
+  // sees every row once, as it does without a list.
   void TakeListOf(SQLRSSCInSubquery *in) override;
   static constexpr size_t kListLength = 16;
   // A leaf that has taken no sort, no hints and no short list prepares a
@@ -163,11 +167,18 @@ class SQLRSNetFetch : public SQLRSFetch {
   SQLRSSCInSubquery *listed_ = nullptr;  // the filter's above, null: none
   std::vector<std::unique_ptr<SQLParameter>> listParams_;
   SQLTokenString listDescription_{20};
-  unsigned long listStatement_ = 0;  // 0: not prepared
-  unsigned long current_ = 0;        // the statement of this Exec
+  SQLTokenString unlistedDescription_{20};  // the rows whose value the list leaves out
+  unsigned long listStatement_ = 0;      // 0: not prepared
+  unsigned long unlistedStatement_ = 0;  // 0: not prepared
+  SQLTableWriteWatch listWrites_;        // the tables of the listed subquery
+  bool unlistedDue_ = false;             // a write came while the listed rows were fetched
+  unsigned long current_ = 0;            // the statement of this Exec
   // Binds the list of the held values to the second statement; FALSE when
   // they are not a short list of one type.
   bool BindList();
+  // The listed rows are done: runs the statement of the rows whose value
+  // the list left out, and fetches its first row (FALSE: none).
+  bool FetchUnlisted();
   // ---- the rows of a join's key list (TakeKeyList) ----
   std::vector<std::unique_ptr<SQLParameter>> keyParams_;  // none: no key list taken
   SQLTokenString keyDescription_{20};

@@ -80,6 +80,8 @@ class SQLRSSCInSubquery : public SQLRSSCSearchCond {
   SQLRSSCValueExpr *GetValue() const { return value_.get(); }
   SQLColumnDescriptor const *GetSubqueryColumn() const;
   std::vector<SQLValueStore> const *HeldValues() const;
+  // Adds the tables the subquery reads to the watch.
+  void WatchWrites(SQLTableWriteWatch *watch) { SQLRSWatchSubqueryWrites(rowSource_.get(), watch); }
   // Resets the value (a scalar subquery in it runs afresh) and the held
   // values (SQLRSSubqueryAnswers::Reset).
   void Reset() override;

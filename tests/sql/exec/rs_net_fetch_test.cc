@@ -740,7 +740,7 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
 
 // The rows a leaf holds for an execution: handed out again from the first
 // at every Rewind, forgotten at the next execution or after a write to
-// their table, and not kept at all beyond kMaxRows rows or beyond the room
+// their table or an abort, and not kept at all beyond kMaxRows rows or beyond the room
 // the statement's bound has left, which marks that execution only.
 TEST(HeldRows, KeepsOneExecutionsRowsWithinTheirBounds) {
   SQLRSExecutions executions;
@@ -772,9 +772,14 @@ TEST(HeldRows, KeepsOneExecutionsRowsWithinTheirBounds) {
   }
   SQLTableWrites::Note("tsthld02", 8);  // another table
   EXPECT_TRUE(held.Held());
+  EXPECT_TRUE(held.Held());  // the other table's write was looked at once
   SQLTableWrites::Note("tsthld01", 8);
   EXPECT_FALSE(held.Held());
   EXPECT_EQ(executions.Free(), SQLRSExecutions::kMaxKept);  // the rows' memory is given back
+  ASSERT_TRUE(add(3, 4));
+  EXPECT_TRUE(held.Held());
+  SQLTableWrites::NoteAll();  // an abort
+  EXPECT_FALSE(held.Held());
   ASSERT_TRUE(add(3, 4));
   EXPECT_TRUE(held.Held());
   executions.Next();
