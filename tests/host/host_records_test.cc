@@ -140,7 +140,7 @@ TEST_F(HostRecords, TheProgramsOwnOtherTransactionIsNamedAndRefusesAtOnce) {
             "; commit or abort that transaction first (error 107)\n",
         "error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's wait for the write "
         "transaction was refused at once: session 3 (\"v\") of this host holds the write transaction" + at_once +
-            " (error 107)\n",
+            "; commit or abort that transaction first (error 107)\n",
         "error 520 (buffered update failed): the update of exdep010001 failed with error 107 (record locked): "
         "refused at once: session 3 (\"v\") of this host holds the write transaction" + at_once + "\n"})
     EXPECT_NE(out.find(refusal), std::string::npos) << out;
