@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "absorbing_source.h"
@@ -734,6 +736,106 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
         EXPECT_EQ(Contains(keys, Cat({Tok(SQLNWTTypeInteger), B4(v)})), c.large) << v;
       tree->Close();
     }
+    env_.Peer().answer = nullptr;
+  }
+}
+
+// The same join in batches, 300 distinct values of o.0 in the first batch
+// (two key lists) and 26 of them again in the second beside 50 new ones,
+// while the transaction writes exemp010 after the joined row of the last
+// outer row of the first batch, or of one in its middle: every value is
+// asked once per execution and again once after the write when an outer
+// row after the write has it (the rest of the batch under way, or the
+// next batch), and each outer row after the write meets the rows as the
+// driver then answers.
+TEST_F(NetFetchTest, AnInnerJoinInBatchesAsksEachKeyOnceAndAgainAfterAWrite) {
+  int const emp = Id("exemp010", "emp");
+  std::vector<int> values;
+  for (int i = 0; i < 1100; ++i) values.push_back(i < 1050 ? 1001 + i % 300 : 2000 + i);
+  // The driver's rows of a value before the write and after it.
+  auto partner = [](int v, int version) { return version == 0 ? v % 2 == 0 : v % 3 == 0; };
+  size_t const batch = 4 * SQLRSFetch::kKeyListLength;
+  struct Case {
+    char const *name;
+    int writeAfter;  // the outer row whose joined row comes last before the write, -1: none
+  } const cases[] = {{"no write", -1}, {"a write between batches", static_cast<int>(batch) - 1}, {"a write in a batch", 501}};
+  for (auto const &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.writeAfter < 0 || partner(values[static_cast<size_t>(c.writeAfter)], 0));
+    auto leaf = Leaf();
+    SQLRSSCValueExprRefPtrList list;
+    list.Append(RefPtr<SQLRSSCValueExpr>(Ref(leaf.get(), emp)));
+    leaf->PushProject(&list);
+    SQLRSNetFetch *inner = leaf.get();
+    std::vector<Row> outerRows;
+    for (int v : values) outerRows.push_back({Cell::Int(v)});
+    auto *outer = new Absorbing({SQL_INTEGER}, outerRows);
+    auto *on = Eq(new SQLRSSCColumnRef(0, 0, outer->GetColumnDescriptor(0)),
+                  new SQLRSSCColumnRef(0, 1, inner->GetColumnDescriptor(0)));
+    std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(SQL_JOIN_INNER, outer, leaf.release(), on))->OptimizeRS());
+    SQLRSPrepareContext context;
+    tree->Prepare(&context);
+    std::vector<SQLColumnDescriptor const *> const columns = {inner->GetColumnDescriptor(0)};
+    std::vector<std::vector<ReplyValue>> table;  // more rows than a leaf holds: batches
+    for (size_t i = 0; i <= SQLRSHeldRows::kMaxRows; ++i) table.push_back({RInt(1000 + static_cast<int>(i))});
+    auto fetches = [](unsigned long id) {
+      return Cat({Tok(SQLNWTPacketForStmt), B4(static_cast<std::int64_t>(id)), Tok(SQLNWTPacketFetch)});
+    };
+    auto keyStatement = [&](ByteString const &sent) -> unsigned long {
+      for (unsigned long id = 1; id < 1000; ++id)
+        if (id != inner->GetStatementId() && Contains(sent, fetches(id))) return id;
+      return 0;
+    };
+    std::vector<int> distinct = values;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    int version = 0;
+    std::map<int, int> asked;  // per value, the key lists that held it
+    env_.Peer().answer = [&](ByteString const &sent) {
+      unsigned long const id = keyStatement(sent);
+      if (id == 0) return ByteString();
+      std::vector<std::vector<ReplyValue>> rows;
+      for (int v : distinct) {
+        if (!Contains(sent, Cat({Tok(SQLNWTTypeInteger), B4(v)}))) continue;
+        ++asked[v];
+        if (partner(v, version)) rows.push_back({RInt(v)});
+      }
+      return RowSet(id, columns, rows);
+    };
+    tree->Attach(5);
+    env_.Peer().replies.clear();
+    env_.Peer().replies.push_back(RowSet(inner->GetStatementId(), columns, table));
+    tree->Exec();
+    std::vector<int> rows, expected;
+    size_t rowsBefore = 0;  // the joined rows before the write
+    for (size_t i = 0; i < values.size(); ++i) {
+      int const v = values[i];
+      bool const written = c.writeAfter >= 0 && static_cast<int>(i) > c.writeAfter;
+      if (partner(v, written ? 1 : 0)) expected.push_back(v);
+      if (!written && partner(v, 0)) ++rowsBefore;
+    }
+    while (rows.size() < (c.writeAfter < 0 ? expected.size() : rowsBefore) && tree->Fetch())
+      rows.push_back(tree->GetValueStoreAddr(1)->GetInteger());
+    if (c.writeAfter >= 0) {
+      version = 1;
+      SQLTableWrites::Note("exemp010", 8);
+    }
+    while (tree->Fetch()) rows.push_back(tree->GetValueStoreAddr(1)->GetInteger());
+    tree->Break();
+    EXPECT_EQ(rows, expected);
+    // Asked again: the values asked before the write (by the batches up to
+    // the one under way) that the batch read after it holds (the one under
+    // way, or the next).
+    std::set<int> before, after;
+    if (c.writeAfter >= 0) {
+      auto row = [&](size_t i) { return values.begin() + static_cast<std::ptrdiff_t>(std::min(i, values.size())); };
+      size_t const last = static_cast<size_t>(c.writeAfter) / batch;   // the batch of the write's outer row
+      size_t const next = (static_cast<size_t>(c.writeAfter) + 1) / batch;  // the batch read after it
+      before.insert(row(0), row((last + 1) * batch));
+      after.insert(row(next * batch), row((next + 1) * batch));
+    }
+    for (int v : distinct) EXPECT_EQ(asked[v], before.count(v) > 0 && after.count(v) > 0 ? 2 : 1) << v;
+    tree->Close();
     env_.Peer().answer = nullptr;
   }
 }
