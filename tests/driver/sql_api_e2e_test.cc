@@ -37,6 +37,7 @@
 #include <molvane/zdb_refs.h>
 
 #include "dbc/dict/dd.h"
+#include "dbc/session/dbc_settings.h"
 #include "dbc/session/zdb_attach.h"
 #include "support/test_env.h"
 
@@ -974,8 +975,13 @@ class RecordWriter {
 // table, the inner side of an INNER, LEFT or RIGHT join read once, and a
 // FULL join's right side. Over two drivers all of them run here; over one
 // the driver runs the whole statement, whose result keeps the rows of its
-// start (AnOpenResultKeepsItsRowsWhileTheSessionWrites). Department B's
-// name "Aleph" puts it below 'B'; department C has no employee.
+// start (AnOpenResultKeepsItsRowsWhileTheSessionWrites). The INNER join
+// also in batches of outer rows (the most rows read whole lowered to one),
+// and with the employees joined to themselves (one query of their driver)
+// as the outer side, which gets the list of the departments' key values
+// read first: after a write of the departments, the employees the list
+// left out follow. Department B's name "Aleph" puts it below 'B';
+// department C has no employee.
 TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction) {
   if (std::string(GetParam()) != "two") GTEST_SKIP() << "one driver runs each statement whole";
   const std::string held = "SELECT e.emp FROM exemp010 e WHERE e.emp = 3 OR e.dept IN "
@@ -991,15 +997,22 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
                             "ON e.dept = d.code AND e.emp > 1";
   const std::string full = "SELECT e.emp, d.code FROM exemp010 e FULL JOIN exdep010 d "
                            "ON e.dept = d.code AND e.emp < 4";
+  const std::string innerFew = "SELECT e.emp, d.name FROM exemp010 e, (SELECT code, name FROM exdep010 "
+                               "WHERE name < 'B') d WHERE e.dept = d.code";
+  const std::string keyed3 = "SELECT e.emp, d.name FROM exemp010 e, exemp010 x, (SELECT code, name FROM exdep010 "
+                             "WHERE name < 'B') d WHERE x.emp = e.emp AND e.dept = d.code";
   // A join one side of which the condition empties at sql_exec.
   const std::string emptyJoin = "SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND "
                                 "d.code IN (SELECT e2.dept FROM exemp010 e2 WHERE e2.name = 'Aleph')";
   const std::string rename = "UPDATE exdep010 SET name = 'Aleph' WHERE code = 'B'";
-  enum Write { kRecord, kRenameA, kBuffered, kSql, kClear, kAbort, kUnrelated, kRetry, kMoveEmployee, kDeleteC, kBeforeFetch };
+  enum Write { kRecord, kRenameA, kBuffered, kSql, kClear, kAbort, kUnrelated, kRetry, kMoveEmployee, kDeleteC, kBeforeFetch, kJoinA };
   struct Case {
     const std::string *statement;
     Write write;
     Rows first, rest;  // rows before and after the write; a listed IN's rows in any order
+    // The most rows read whole lowered to one: the join reads the
+    // departments per batch of employees (or from the write on).
+    bool batches = false;
   };
   const Case cases[] = {
       {&held, kRecord, {"1"}, {"2", "3", "4"}},
@@ -1025,9 +1038,24 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
       {&held, kClear, {"1"}, {"3"}},
       {&inner, kClear, {"1|Alpha"}, {}},
       {&keyed, kClear, {"1"}, {}},
+      // In batches of outer rows.
+      {&inner, kRecord, {"1|Alpha"}, {"2|Aleph", "3|Aleph", "4|Alpha"}, true},
+      {&inner, kAbort, {"1|Aleph"}, {"2|Beta", "3|Beta", "4|Alpha"}, true},
+      {&inner, kClear, {"1|Alpha"}, {}, true},
+      {&innerFew, kRecord, {"1|Alpha"}, {"2|Aleph", "3|Aleph", "4|Alpha"}, true},
+      // The employees of the departments' key values.
+      {&keyed3, kRecord, {"1|Alpha"}, {"4|Alpha", "2|Aleph", "3|Aleph"}},
+      {&keyed3, kRenameA, {"1|Alpha"}, {}},
+      {&keyed3, kBeforeFetch, {}, {"1|Alpha", "4|Alpha", "2|Aleph", "3|Aleph"}},
+      // A write of the employees: the read of them under way keeps its rows.
+      {&keyed3, kJoinA, {"1|Alpha"}, {"4|Alpha"}},
+      {&keyed3, kRecord, {"1|Alpha"}, {"4|Alpha", "2|Aleph", "3|Aleph"}, true},
   };
+  struct WholeRows {
+    ~WholeRows() { dbc_settings().qelt_sql_join_whole_rows = -1; }
+  } const restore;
   for (const Case &c : cases) {
-    SCOPED_TRACE(*c.statement + " / write " + std::to_string(c.write));
+    SCOPED_TRACE(*c.statement + " / write " + std::to_string(c.write) + (c.batches ? " / batches" : ""));
     RecordWriter departments("exdep010", trans_);
     if (c.write == kAbort) {
       // The cursor starts from a flushed update that the abort undoes.
@@ -1038,6 +1066,7 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
     if (c.write == kBeforeFetch && c.statement == &listed) text = "SELECT e.emp FROM exemp010 e WHERE e.dept IN "
                                         "(SELECT d.code FROM exdep010 d WHERE d.name = 'Aleph')";
     if (c.write == kRetry) text += " ORDER BY 1 WITH RETRY";
+    dbc_settings().qelt_sql_join_whole_rows = c.batches ? 1 : -1;
     QPCStatement *h = Parse(text);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(sql_set_rds_full(h, 1), 0);
@@ -1089,6 +1118,11 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
         break;
       }
       case kDeleteC: ASSERT_TRUE(departments.Change("code=C", "")) << zdb_errno; break;
+      case kJoinA: {
+        RecordWriter employees("exemp010", trans_);
+        ASSERT_TRUE(employees.Change("emp=2", "dept=A")) << zdb_errno;
+        break;
+      }
     }
     for (const std::string &row : Fetch(h)) rest.push_back(row);
     if (c.statement == &listed) {

@@ -871,6 +871,8 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
   if (type_ == SQL_JOIN_FULL) buffered_ = true;
   innerWrites_.Clear();
   if (buffered_ || acrossDrivers_) SQLRSWatchSubqueryWrites(Inner(), &innerWrites_);
+  listWrites_.Clear();
+  if (outerKeyLeaf_ != nullptr) SQLRSWatchSubqueryWrites(Inner(), &listWrites_);
   if (!buffered_ && parameterSources_.empty()) {
     int off = OuterOffset();
     for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
@@ -960,6 +962,8 @@ void SQLRSJoin::DoExec() {
   batches_ = outerDone_ = heldOuter_ = false;
   batchRows_ = batchNext_ = 0;
   batchFailure_ = innerError_ = nullptr;
+  listedImages_.clear();
+  unlisted_ = false;
   skipped_ = false;
   skippedAt_ = SQLTableWrites::Epoch();
   // An INNER join of a side that yields nothing reads neither side: the
@@ -1016,6 +1020,10 @@ void SQLRSJoin::DoExec() {
     std::vector<SQLValueStore const *> values;
     if (!batches_ && !tooManyValues_)
       for (SQLValueStore const &v : innerValues_) values.push_back(&v);
+    if (!values.empty()) {
+      listedImages_ = innerImages_;
+      listWrites_.Mark();
+    }
     outerKeyLeaf_->SetKeyList(std::move(values));
     Outer()->Exec();
     return;
@@ -1110,7 +1118,7 @@ bool SQLRSJoin::NextOuterRow() {
   int const outerOff = OuterOffset();
   int const no = Outer()->GetNumCols();
   if (!batches_) {
-    if (Outer()->Fetch() == 0) return false;
+    if (!FetchOuter()) return false;
     if (innerError_) std::rethrow_exception(std::exchange(innerError_, nullptr));
     if (acrossDrivers_ && !filled_) {
       filled_ = true;
@@ -1127,6 +1135,38 @@ bool SQLRSJoin::NextOuterRow() {
   SQLValueStore const *row = &batch_[batchNext_++ * static_cast<size_t>(no + 1)];
   for (int c = 0; c < no; ++c) own_[static_cast<size_t>(outerOff + c - ownOffset_)].Copy(&row[c]);
   return true;
+}
+
+bool SQLRSJoin::FetchOuter() {
+  for (;;) {
+    if (Outer()->Fetch() == 0) {
+      if (unlisted_ || listedImages_.empty() || !listWrites_.Written()) return false;
+      // The transaction wrote the inner side while the outer rows of the
+      // list of its key values were read: the outer rows whose key value
+      // the list left out may meet its rows now, and follow.
+      unlisted_ = true;
+      Outer()->Break();
+      outerKeyLeaf_->SetKeyList({});
+      Outer()->Exec();
+      continue;
+    }
+    if (!unlisted_) return true;
+    // The rows of the listed values came before.
+    int const outerOff = OuterOffset();
+    CopyOwn(outerOff, outerOff + Outer()->GetNumCols());
+    if (SQLRSSCValueExpr *term = keys_[outerKeyTerm_].outer) {
+      try {
+        term->Evaluate();
+      } catch (SQLException const &) {
+        return true;  // not a listed value: the row fails where its key is evaluated
+      }
+    }
+    SQLValueStore const *v = outerKeys_[outerKeyTerm_];
+    if (v->IsNull() || v->GetType() == SQL_ARRAY) return true;
+    std::string image;
+    SQLRSAppendKeyImage(v, &image);
+    if (listedImages_.count(image) == 0) return true;
+  }
 }
 
 bool SQLRSJoin::NextBatch() {
@@ -1151,7 +1191,7 @@ bool SQLRSJoin::NextBatch() {
   while (batchRows_ < kBatchRows) {
     if (heldOuter_) {
       heldOuter_ = false;  // the outer side's current row comes first
-    } else if (Outer()->Fetch() == 0) {
+    } else if (!FetchOuter()) {
       outerDone_ = true;
       break;
     }

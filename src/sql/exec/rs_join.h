@@ -34,7 +34,9 @@
 // rows) that can take key lists too, the join reads a small inner side
 // first, before any outer row, and asks the outer side only for the rows
 // of the inner side's distinct key values when they fit one list: no
-// inner row, and the outer side is not read at all.
+// inner row, and the outer side is not read at all. When the transaction
+// writes the inner side while the listed outer rows are read, the outer
+// rows of the other key values follow them.
 //
 // A buffered inner side stands for reading that side again per outer row:
 // when the transaction wrote one of its tables since it was read, the next
@@ -194,6 +196,11 @@ class SQLRSJoin : public SQLRowSource {
   // The next outer row into the own stores (FULL, and joins across drivers)
   // or the outer side's; FALSE after the last.
   bool NextOuterRow();
+  // The outer side's next row; FALSE after the last. outerKeyLeaf_: when
+  // the transaction wrote the inner side since the outer side was given
+  // the list of its key values, the listed rows are followed by those whose
+  // key value the list left out (the outer side again without the list).
+  bool FetchOuter();
   // Joins across drivers, in batches: reads the next batch of outer rows and
   // the inner rows of their key values; FALSE when no outer row is left.
   bool NextBatch();
@@ -294,6 +301,12 @@ class SQLRSJoin : public SQLRowSource {
   std::vector<SQLValueStore> innerValues_;
   std::unordered_set<std::string> innerImages_;
   bool tooManyValues_ = false;
+  // outerKeyLeaf_: the images of the values of the list that the outer side
+  // was executed with (empty: it got none), the writes to the inner side
+  // since, and whether the rows the list left out are being read.
+  std::unordered_set<std::string> listedImages_;
+  SQLTableWriteWatch listWrites_;
+  bool unlisted_ = false;
   // The buffered inner rows.
   std::unique_ptr<SQLVSBuffer> buffer_;
   std::vector<SQLValueStore const *> bufferRow_;
