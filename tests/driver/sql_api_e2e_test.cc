@@ -999,6 +999,8 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
                            "ON e.dept = d.code AND e.emp < 4";
   const std::string innerFew = "SELECT e.emp, d.name FROM exemp010 e, (SELECT code, name FROM exdep010 "
                                "WHERE name < 'B') d WHERE e.dept = d.code";
+  const std::string innerTerm = "SELECT e.emp, d.name FROM exemp010 e, (SELECT code, name FROM exdep010 "
+                                "WHERE name < 'B') d WHERE TRIM(e.dept) = d.code";
   const std::string keyed3 = "SELECT e.emp, d.name FROM exemp010 e, exemp010 x, (SELECT code, name FROM exdep010 "
                              "WHERE name < 'B') d WHERE x.emp = e.emp AND e.dept = d.code";
   // A join one side of which the condition empties at sql_exec.
@@ -1043,6 +1045,7 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
       {&inner, kAbort, {"1|Aleph"}, {"2|Beta", "3|Beta", "4|Alpha"}, true},
       {&inner, kClear, {"1|Alpha"}, {}, true},
       {&innerFew, kRecord, {"1|Alpha"}, {"2|Aleph", "3|Aleph", "4|Alpha"}, true},
+      {&innerTerm, kRecord, {"1|Alpha"}, {"2|Aleph", "3|Aleph", "4|Alpha"}, true},
       // The employees of the departments' key values.
       {&keyed3, kRecord, {"1|Alpha"}, {"4|Alpha", "2|Aleph", "3|Aleph"}},
       {&keyed3, kRenameA, {"1|Alpha"}, {}},

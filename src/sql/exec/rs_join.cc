@@ -1256,10 +1256,12 @@ void SQLRSJoin::RefillInner() {
   if (acrossDrivers_) {
     if (!ReadInnerWhole() || !batches_) return;
     // Now beyond the bounds of held rows: batches from the current outer
-    // row on, which the outer side's stores still hold.
+    // row on, which the outer side's stores still hold. The batch reads the
+    // rows after it through the own stores: they get it back as the batch's
+    // first.
     heldOuter_ = true;
     NextBatch();
-    batchNext_ = 1;
+    NextOuterRow();
     return;
   }
   if (type_ != SQL_JOIN_FULL) {
