@@ -1,53 +1,26 @@
 #include "sql/exec/rs_join.h"
 
 #include <algorithm>
-#include <string>
-#include <unordered_set>
 
-#include "dbc/session/dbc_settings.h"
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
 #include "sql/common/database_instance.h"
 #include "sql/common/sql_abort.h"
-#include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_parameter.h"
 #include "sql/exec/column_ref_scope.h"
-#include "sql/exec/held_rows.h"
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_filter.h"
+#include "sql/exec/rs_join_shared.h"
 #include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/sc_column_ref.h"
-#include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
-#include "sql/exec/subquery_answers.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
 
+using namespace sql_join;
+
 namespace {
-
-// Rows of a buffered join's inner side held in memory at least.
-constexpr int kBufferedJoinRowsInMemory = 4096;
-
-// The most rows of another driver's table that an INNER join across drivers
-// reads whole: the setting qelt_sql_join_whole_rows when it is at least 1,
-// else the bound of a leaf's held rows. Beyond them it asks per batch of
-// outer rows.
-size_t InnerRowsReadWhole() {
-  int const setting = dbc_settings().qelt_sql_join_whole_rows;
-  return setting >= 1 ? static_cast<size_t>(setting) : SQLRSHeldRows::kMaxRows;
-}
-
-// The most bytes of values an INNER join across drivers reads whole; a larger
-// inner side is read per batch of outer key values.
-constexpr size_t kInnerBytesReadWhole = size_t{1} << 20;
-
-// What the batches of an INNER join across drivers keep of the inner rows
-// they read, so that a key value is asked once per execution: at most so
-// many rows (all in memory) and bytes of values. Beyond, the join forgets
-// what it asked and starts afresh.
-constexpr int kBatchKeptRows = 1 << 16;
-constexpr size_t kBatchKeptBytes = size_t{16} << 20;
 
 void ShiftRefs(SQLRSSCSearchCond *condition, int delta) {
   for (SQLRSSCColumnRef *ref : SQLRSSCLevelRefs(condition)) ref->SetColumnId(ref->GetColumnId() + delta);
@@ -63,14 +36,6 @@ bool LeafForJoinWithoutFilters(SQLRowSource *side, bool filterAllowed) {
     side = filter->GetChild();
   }
   return dynamic_cast<SQLRSFetch *>(side) != nullptr;
-}
-
-// TRUE when a side (or the side under its filter) joins tables, here or
-// in a driver: run once per outer row, it would repeat that join each time.
-bool JoinsTables(SQLRowSource *side) {
-  if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
-  if (auto *leaf = dynamic_cast<SQLRSNetFetch *>(side)) return leaf->HoldsJoin();
-  return dynamic_cast<SQLRSJoin *>(side) != nullptr || dynamic_cast<SQLRSConstLeftOuterJoin *>(side) != nullptr;
 }
 
 // Calls `each` with every conjunct of the enclosing conditions.
@@ -153,12 +118,6 @@ bool JoinsOnEqualTerms(SQLRSSCSearchCond *condition, List<SQLRSSCSearchCond cons
   });
 }
 
-// The table leaf of a side that is one (or a filter over one), else null.
-SQLRSFetch *SideLeaf(SQLRowSource *side) {
-  if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
-  return dynamic_cast<SQLRSFetch *>(side);
-}
-
 // Takes the filter off a side; its references move by `shift`.
 SQLRSSCSearchCondPtr PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shift) {
   SQLRSSCSearchCond *pulled = nullptr;
@@ -166,54 +125,6 @@ SQLRSSCSearchCondPtr PullSideFilter(std::unique_ptr<SQLRowSource> *side, int shi
   SQLRSSCSearchCondPtr condition(pulled);
   if (condition != nullptr) ShiftRefs(condition.get(), shift);
   return condition;
-}
-
-void SetStoreNull(SQLValueStore *v) {
-  if (v->GetType() != SQL_ARRAY) {
-    v->SetNull();
-    return;
-  }
-  for (int e = 0; e < v->GetDimension(); ++e) v->GetElement(e)->SetNull();
-}
-
-// A store for a column: an array of the column's depth, or NULL, typed as
-// the column is, so that a row without partner is complete before any value
-// was copied in (sorts, groups and buffers read the type of every store).
-void InitOwnStore(SQLValueStore *v, SQLColumnDescriptor const *d) {
-  if (d->GetDepth() > 1) {
-    v->SetDimension(d->GetDepth());
-    for (int e = 0; e < d->GetDepth(); ++e) SQLSetTypedNull(v->GetElement(e), d->GetType());
-  } else {
-    SQLSetTypedNull(v, d->GetType());
-  }
-}
-
-// Makes a map of stores the innermost level of the scope while it lives.
-class ScopedMap {
- public:
-  ScopedMap(SQLRSColumnRefScope *scope, std::vector<SQLValueStore const *> const &stores, SQLRowSource *rs)
-      : scope_(scope) {
-    auto map = std::make_unique<SQLValueStore const *[]>(stores.size());
-    std::copy(stores.begin(), stores.end(), map.get());
-    scope_->PushMap(static_cast<int>(stores.size()), std::move(map));
-    scope_->PushRowSource(rs);
-  }
-  ~ScopedMap() {
-    scope_->PopRowSource();
-    scope_->PopMap();
-  }
-  ScopedMap(ScopedMap const &) = delete;
-  ScopedMap &operator=(ScopedMap const &) = delete;
-
- private:
-  SQLRSColumnRefScope *scope_;
-};
-
-// A plain reference to a column of the examined level, or null.
-SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e) {
-  if (!e->IsColumnRef()) return nullptr;
-  auto *ref = static_cast<SQLRSSCColumnRef *>(e);
-  return ref->GetRelScopeLevel() == 0 ? ref : nullptr;
 }
 
 std::vector<int> LevelColumns(SQLRSSCValueExpr *e) {
@@ -280,6 +191,51 @@ struct ProjectionSide {
 }
 
 }  // namespace
+
+namespace sql_join {
+
+// TRUE when a side (or the side under its filter) joins tables, here or
+// in a driver: run once per outer row, it would repeat that join each time.
+bool JoinsTables(SQLRowSource *side) {
+  if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
+  if (auto *leaf = dynamic_cast<SQLRSNetFetch *>(side)) return leaf->HoldsJoin();
+  return dynamic_cast<SQLRSJoin *>(side) != nullptr || dynamic_cast<SQLRSConstLeftOuterJoin *>(side) != nullptr;
+}
+
+// The table leaf of a side that is one (or a filter over one), else null.
+SQLRSFetch *SideLeaf(SQLRowSource *side) {
+  if (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
+  return dynamic_cast<SQLRSFetch *>(side);
+}
+
+void SetStoreNull(SQLValueStore *v) {
+  if (v->GetType() != SQL_ARRAY) {
+    v->SetNull();
+    return;
+  }
+  for (int e = 0; e < v->GetDimension(); ++e) v->GetElement(e)->SetNull();
+}
+
+// A store for a column: an array of the column's depth, or NULL, typed as
+// the column is, so that a row without partner is complete before any value
+// was copied in (sorts, groups and buffers read the type of every store).
+void InitOwnStore(SQLValueStore *v, SQLColumnDescriptor const *d) {
+  if (d->GetDepth() > 1) {
+    v->SetDimension(d->GetDepth());
+    for (int e = 0; e < d->GetDepth(); ++e) SQLSetTypedNull(v->GetElement(e), d->GetType());
+  } else {
+    SQLSetTypedNull(v, d->GetType());
+  }
+}
+
+// A plain reference to a column of the examined level, or null.
+SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e) {
+  if (!e->IsColumnRef()) return nullptr;
+  auto *ref = static_cast<SQLRSSCColumnRef *>(e);
+  return ref->GetRelScopeLevel() == 0 ? ref : nullptr;
+}
+
+}  // namespace sql_join
 
 // ================================================================ SQLRSJoin
 
@@ -796,646 +752,6 @@ void SQLRSJoin::createTokenString(SQLTokenString *ts, int level, SQLRSNetFetchPa
     ts->AppendToken(SQLNWTNull);
   left_->createTokenString(ts, level, params);
   right_->createTokenString(ts, level, params);
-}
-
-// ---- execution ----
-
-SQLColumnDescriptor const *SQLRSJoin::DoGetColumnDescriptor(int column) {
-  int nl = nL();
-  return column < nl ? left_->GetColumnDescriptor(column) : right_->GetColumnDescriptor(column - nl);
-}
-
-SQLValueStore const *SQLRSJoin::DoGetValueStoreAddr(int column) {
-  int nl = nL();
-  bool leftColumn = column < nl;
-  bool inner = OuterIsRight() ? leftColumn : !leftColumn;
-  bool own = type_ == SQL_JOIN_FULL || (type_ == SQL_JOIN_LEFT && !leftColumn) ||
-             (type_ == SQL_JOIN_RIGHT && leftColumn) || (buffered_ && inner) || acrossDrivers_;
-  if (own) return &own_[static_cast<size_t>(column - ownOffset_)];
-  return leftColumn ? left_->GetValueStoreAddr(column) : right_->GetValueStoreAddr(column - nl);
-}
-
-std::vector<SQLRSSCSearchCond::EqualTerms> SQLRSJoin::KeyTerms() {
-  std::vector<SQLRSSCSearchCond::EqualTerms> equal, plain;
-  if (condition_) condition_->GetEqualTerms(nL(), &equal);
-  for (SQLRSSCSearchCond::EqualTerms const &t : equal)
-    if (PlainColumn(t.low) != nullptr && PlainColumn(t.high) != nullptr) plain.push_back(t);
-  if (!plain.empty() || !acrossDrivers_ || equal.empty()) return plain;
-  return {equal.front()};
-}
-
-void SQLRSJoin::TakeKeyList() {
-  if (keyLeaf_ != nullptr || outerKeyLeaf_ != nullptr || !condition_) return;
-  std::vector<SQLRSSCSearchCond::EqualTerms> const terms = KeyTerms();
-  // A join shipped whole may give many times a table's rows: asked for
-  // those of the inner side's key values only, it gives none of the rest.
-  SQLRSFetch *outer = JoinsTables(Outer()) ? SideLeaf(Outer()) : nullptr;
-  if (outer != nullptr) {
-    for (size_t k = 0; k < terms.size(); ++k) {
-      SQLColumnDescriptor const type = terms[k].high->GetColumnDescriptor();
-      if (outer->TakeKeyList(terms[k].low, 0, &type)) {
-        outerKeyLeaf_ = outer;
-        outerKeyTerm_ = k;
-        break;
-      }
-    }
-  }
-  SQLRSFetch *leaf = SideLeaf(Inner());
-  if (leaf == nullptr) return;
-  for (size_t k = 0; k < terms.size(); ++k) {
-    // The inner side is the right one (the join is INNER).
-    SQLColumnDescriptor const type = terms[k].low->GetColumnDescriptor();
-    if (leaf->TakeKeyList(terms[k].high, nL(), &type)) {
-      keyLeaf_ = leaf;
-      keyTerm_ = k;
-      return;
-    }
-  }
-}
-
-void SQLRSJoin::EvaluateKeyTerms(bool outer) {
-  for (Key const &k : keys_) {
-    SQLRSSCValueExpr *term = outer ? k.outer : k.inner;
-    if (term == nullptr) continue;
-    if (!outer) CopyOwn(InnerOffset(), InnerOffset() + Inner()->GetNumCols());
-    term->Evaluate();
-  }
-}
-
-void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
-  if (acrossDrivers_) TakeKeyList();
-  left_->Prepare(context);
-  right_->Prepare(context);
-  int const nl = nL();
-  int const nr = nR();
-  if (type_ == SQL_JOIN_FULL) buffered_ = true;
-  innerWrites_.Clear();
-  if (buffered_ || acrossDrivers_) SQLRSWatchSubqueryWrites(Inner(), &innerWrites_);
-  listWrites_.Clear();
-  if (outerKeyLeaf_ != nullptr) SQLRSWatchSubqueryWrites(Inner(), &listWrites_);
-  if (!buffered_ && parameterSources_.empty()) {
-    int off = OuterOffset();
-    for (bool more = parameterColumns_.First(); more; more = parameterColumns_.Next())
-      parameterSources_.push_back(Outer()->GetValueStoreAddr(parameterColumns_.GetCurrent() - off));
-  }
-  int const innerOff = InnerOffset();
-  int const ni = Inner()->GetNumCols();
-  if (buffered_) {
-    bufferRow_.clear();
-    bufferDescriptors_.clear();
-    for (int i = 0; i < ni; ++i) {
-      bufferRow_.push_back(Inner()->GetValueStoreAddr(i));
-      bufferDescriptors_.push_back(Inner()->GetColumnDescriptor(i));
-    }
-    // Each outer row reads the buffered rows of its hash in no particular
-    // order: a small inner side stays in memory whole, however few rows
-    // the cache setting gives other buffers (a spilled row costs a read of
-    // the spill file per visit).
-    int const columns = static_cast<int>(bufferRow_.size());
-    buffer_ = std::make_unique<SQLVSBuffer>(
-        columns, bufferDescriptors_.data(), std::max(SQLVSBuffer::SettingCacheRows(), kBufferedJoinRowsInMemory));
-  }
-  int from = 0, to = 0;
-  switch (type_) {
-    case SQL_JOIN_LEFT: from = nl, to = nl + nr; break;
-    case SQL_JOIN_RIGHT: from = 0, to = nl; break;
-    case SQL_JOIN_FULL: from = 0, to = nl + nr; break;
-    default:
-      if (acrossDrivers_) from = 0, to = nl + nr;
-      else if (buffered_) from = innerOff, to = innerOff + ni;
-      break;
-  }
-  ownOffset_ = from;
-  own_ = std::vector<SQLValueStore>(static_cast<size_t>(to - from));
-  copyFrom_.clear();
-  for (int c = from; c < to; ++c) {
-    InitOwnStore(&own_[static_cast<size_t>(c - from)], DoGetColumnDescriptor(c));
-    copyFrom_.push_back(c < nl ? left_->GetValueStoreAddr(c) : right_->GetValueStoreAddr(c - nl));
-  }
-  keys_.clear();
-  outerKeys_.clear();
-  innerKeys_.clear();
-  if (condition_) {
-    // A buffered join reads the inner side's columns from its own stores,
-    // which hold the buffered row under examination.
-    std::vector<SQLValueStore const *> stores;
-    for (int c = 0; c < nl + nr; ++c) {
-      bool inner = c >= innerOff && c < innerOff + ni;
-      if ((buffered_ && inner) || acrossDrivers_)
-        stores.push_back(&own_[static_cast<size_t>(c - ownOffset_)]);
-      else
-        stores.push_back(c < nl ? left_->GetValueStoreAddr(c) : right_->GetValueStoreAddr(c - nl));
-    }
-    ScopedMap map(context->Scope(), stores, this);
-    condition_->Prepare(context);
-    if (buffered_) {
-      // A plain column's key is read from the store its side's row is in
-      // (the outer side's, or the own ones of a join across drivers; the
-      // inner side's as it is read); an expression's from its own store.
-      for (SQLRSSCSearchCond::EqualTerms const &t : KeyTerms()) {
-        SQLRSSCValueExpr *outer = OuterIsRight() ? t.high : t.low;
-        SQLRSSCValueExpr *inner = OuterIsRight() ? t.low : t.high;
-        SQLRSSCColumnRef *outerColumn = PlainColumn(outer);
-        SQLRSSCColumnRef *innerColumn = PlainColumn(inner);
-        keys_.push_back({outerColumn != nullptr ? nullptr : outer, innerColumn != nullptr ? nullptr : inner});
-        if (outerColumn == nullptr)
-          outerKeys_.push_back(OuterIsRight() ? t.highStore : t.lowStore);
-        else if (acrossDrivers_)
-          outerKeys_.push_back(&own_[static_cast<size_t>(outerColumn->GetColumnId() - ownOffset_)]);
-        else
-          outerKeys_.push_back(Outer()->GetValueStoreAddr(outerColumn->GetColumnId() - OuterOffset()));
-        if (innerColumn == nullptr)
-          innerKeys_.push_back(OuterIsRight() ? t.lowStore : t.highStore);
-        else
-          innerKeys_.push_back(Inner()->GetValueStoreAddr(innerColumn->GetColumnId() - innerOff));
-      }
-    }
-  }
-}
-
-void SQLRSJoin::DoSetMaxRows(int limit) {
-  if (type_ != SQL_JOIN_INNER) Outer()->SetMaxRows(limit);
-}
-
-void SQLRSJoin::DoExec() {
-  state_ = 1;
-  batches_ = outerDone_ = heldOuter_ = false;
-  batchRows_ = batchNext_ = 0;
-  batchFailure_ = innerError_ = nullptr;
-  listedImages_.clear();
-  unlisted_ = false;
-  skipped_ = false;
-  skippedAt_ = SQLTableWrites::Epoch();
-  // An INNER join of a side that yields nothing reads neither side: the
-  // other side's work (a condition holding a subquery, per row) is spared.
-  if (type_ == SQL_JOIN_INNER && YieldsNoRow()) {
-    state_ = 0;
-    filled_ = true;
-    skipped_ = true;
-    return;
-  }
-  if (buffered_ && type_ == SQL_JOIN_INNER && !acrossDrivers_) {
-    // No inner row, no joined row: the outer side is not read at all.
-    filled_ = true;
-    try {
-      if (FillBuffer() == 0) {
-        state_ = 0;
-        skipped_ = true;
-        return;
-      }
-    } catch (SQLException const &e) {
-      if (!SQLRSSCRowError(e)) throw;
-      // The nested loop reads the inner side only for an outer row: the
-      // error waits for the first one.
-      innerError_ = std::current_exception();
-      try {
-        Inner()->Break();
-      } catch (SQLException const &) {
-        // The first error is the one that counts.
-      }
-      EmptyBuffer();
-    }
-    Outer()->Exec();
-    return;
-  }
-  if (outerKeyLeaf_ != nullptr) {
-    // The inner side first, then the outer rows of its key values (all
-    // of them when the values do not fit a list, or in batches).
-    filled_ = true;
-    try {
-      if (!ReadInnerWhole()) {
-        state_ = 0;
-        skipped_ = true;
-        return;
-      }
-    } catch (...) {
-      // The failure comes at the first outer row, where the nested loop
-      // would meet it: without one, the join answers no row.
-      innerError_ = std::current_exception();
-      EmptyBuffer();
-      outerKeyLeaf_->SetKeyList({});
-      Outer()->Exec();
-      return;
-    }
-    std::vector<SQLValueStore const *> values;
-    if (!batches_ && !tooManyValues_)
-      for (SQLValueStore const &v : innerValues_) values.push_back(&v);
-    if (!values.empty()) {
-      listedImages_ = innerImages_;
-      listWrites_.Mark();
-    }
-    outerKeyLeaf_->SetKeyList(std::move(values));
-    Outer()->Exec();
-    return;
-  }
-  Outer()->Exec();
-  // A LEFT or RIGHT join, and an INNER join across drivers, reads its inner
-  // side at the first outer row: none, and it is not read at all. FULL
-  // hands out the inner rows in any case.
-  filled_ = false;
-  if (buffered_ && type_ == SQL_JOIN_FULL) {
-    FillBuffer();
-    filled_ = true;
-  }
-}
-
-void SQLRSJoin::EmptyBuffer() {
-  if (buffer_) buffer_->Empty();
-  ids_.clear();
-  matched_.clear();
-  hash_.clear();
-  candidates_ = nullptr;
-  asked_.clear();
-  keptWeight_ = 0;
-}
-
-size_t SQLRSJoin::FillBuffer() {
-  EmptyBuffer();
-  size_t rows = 0;
-  ReadInner(false, &rows);
-  return rows;
-}
-
-bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
-  innerWrites_.Mark();
-  Inner()->Exec();
-  size_t const most = bounded ? InnerRowsReadWhole() : 0;
-  while (Inner()->Fetch() != 0) {
-    if (bounded || batches_)
-      for (SQLValueStore const *v : bufferRow_) keptWeight_ += SQLRSValueWeight(v);
-    if (bounded && (*rows + 1 > most || keptWeight_ > kInnerBytesReadWhole)) {
-      Inner()->Break();
-      EmptyBuffer();
-      *rows = 0;
-      return false;
-    }
-    if (!keys_.empty()) EvaluateKeyTerms(false);
-    ids_.push_back(buffer_->Write(bufferRow_.data()));
-    if (type_ == SQL_JOIN_FULL) matched_.push_back(false);
-    ++*rows;
-    std::uint64_t h = 0;
-    if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(static_cast<std::uint32_t>(ids_.size() - 1));
-    if (outerKeyLeaf_ != nullptr && !batches_ && !tooManyValues_) KeepInnerValue(innerKeys_[outerKeyTerm_]);
-  }
-  Inner()->Break();
-  return true;
-}
-
-bool SQLRSJoin::ReadInnerWhole() {
-  EmptyBuffer();
-  innerValues_.clear();
-  innerImages_.clear();
-  tooManyValues_ = false;
-  size_t rows = 0;
-  if (keyLeaf_ != nullptr) keyLeaf_->SetKeyList({});
-  // An inner side beyond the bounds of held rows is asked for the key
-  // values of each batch of outer rows instead.
-  if (ReadInner(keyLeaf_ != nullptr, &rows)) return rows > 0;
-  batches_ = true;
-  // The rows the batches keep stay in memory.
-  if (buffer_->GetCacheSize() < kBatchKeptRows)
-    buffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(bufferRow_.size()), bufferDescriptors_.data(),
-                                            kBatchKeptRows);
-  return true;
-}
-
-void SQLRSJoin::KeepInnerValue(SQLValueStore const *v) {
-  if (v->IsNull() || v->GetType() == SQL_ARRAY) return;  // no outer row equals it
-  std::string image;
-  SQLRSAppendKeyImage(v, &image);
-  if (!innerImages_.insert(image).second) return;
-  if (innerValues_.size() == SQLRSFetch::kKeyListLength) {
-    tooManyValues_ = true;
-    innerValues_.clear();
-    innerImages_.clear();
-    return;
-  }
-  innerValues_.emplace_back();
-  innerValues_.back().Copy(v);
-}
-
-bool SQLRSJoin::NextOuterRow() {
-  int const outerOff = OuterOffset();
-  int const no = Outer()->GetNumCols();
-  if (!batches_) {
-    if (!FetchOuter()) return false;
-    if (innerError_) std::rethrow_exception(std::exchange(innerError_, nullptr));
-    if (acrossDrivers_ && !filled_) {
-      filled_ = true;
-      if (!ReadInnerWhole()) return false;  // no outer row finds a partner
-      if (batches_) {
-        heldOuter_ = true;  // this row is the first batch's first
-        return NextOuterRow();
-      }
-    }
-    if (type_ == SQL_JOIN_FULL || acrossDrivers_) CopyOwn(outerOff, outerOff + no);
-    return true;
-  }
-  if (batchNext_ == batchRows_ && !NextBatch()) return false;
-  SQLValueStore const *row = &batch_[batchNext_++ * static_cast<size_t>(no + 1)];
-  for (int c = 0; c < no; ++c) own_[static_cast<size_t>(outerOff + c - ownOffset_)].Copy(&row[c]);
-  return true;
-}
-
-bool SQLRSJoin::FetchOuter() {
-  for (;;) {
-    if (Outer()->Fetch() == 0) {
-      if (unlisted_ || listedImages_.empty() || !listWrites_.Written()) return false;
-      // The transaction wrote the inner side while the outer rows of the
-      // list of its key values were read: the outer rows whose key value
-      // the list left out may meet its rows now, and follow.
-      unlisted_ = true;
-      Outer()->Break();
-      outerKeyLeaf_->SetKeyList({});
-      Outer()->Exec();
-      continue;
-    }
-    if (!unlisted_) return true;
-    // The rows of the listed values came before.
-    int const outerOff = OuterOffset();
-    CopyOwn(outerOff, outerOff + Outer()->GetNumCols());
-    if (SQLRSSCValueExpr *term = keys_[outerKeyTerm_].outer) {
-      try {
-        term->Evaluate();
-      } catch (SQLException const &) {
-        return true;  // not a listed value: the row fails where its key is evaluated
-      }
-    }
-    SQLValueStore const *v = outerKeys_[outerKeyTerm_];
-    if (v->IsNull() || v->GetType() == SQL_ARRAY) return true;
-    std::string image;
-    SQLRSAppendKeyImage(v, &image);
-    if (listedImages_.count(image) == 0) return true;
-  }
-}
-
-bool SQLRSJoin::NextBatch() {
-  // Outer rows per batch: each batch costs an exchange per kKeyListLength
-  // distinct key values among them that no batch asked before.
-  constexpr size_t kBatchRows = 4 * SQLRSFetch::kKeyListLength;
-  int const outerOff = OuterOffset();
-  size_t const no = static_cast<size_t>(Outer()->GetNumCols());
-  size_t const width = no + 1;  // the row and its key value
-  batchRows_ = batchNext_ = 0;
-  if (batchFailure_) {
-    // The key of the row after the last batch failed: the rows before it
-    // were joined, and the statement fails where the nested loop would.
-    std::exception_ptr failure = batchFailure_;
-    batchFailure_ = nullptr;
-    std::rethrow_exception(failure);
-  }
-  if (outerDone_) return false;
-  if (batch_.size() < kBatchRows * width) batch_.resize(kBatchRows * width);
-  Key const &key = keys_[keyTerm_];
-  SQLValueStore const *keyStore = outerKeys_[keyTerm_];
-  while (batchRows_ < kBatchRows) {
-    if (heldOuter_) {
-      heldOuter_ = false;  // the outer side's current row comes first
-    } else if (!FetchOuter()) {
-      outerDone_ = true;
-      break;
-    }
-    SQLValueStore *row = &batch_[batchRows_ * width];
-    for (size_t c = 0; c < no; ++c) row[c].Copy(copyFrom_[static_cast<size_t>(outerOff - ownOffset_) + c]);
-    if (key.outer != nullptr) {
-      // A key that is an expression over the outer row.
-      CopyOwn(outerOff, outerOff + static_cast<int>(no));
-      try {
-        key.outer->Evaluate();
-      } catch (...) {
-        batchFailure_ = std::current_exception();
-        outerDone_ = true;
-        break;
-      }
-    }
-    row[no].Copy(key.outer != nullptr ? keyStore : copyFrom_[static_cast<size_t>(keyStore - own_.data())]);
-    ++batchRows_;
-  }
-  if (batchRows_ == 0) return NextBatch();  // nothing, or the failure
-  // What the buffer kept from the batches before stays while it is within
-  // its bounds and no write of the transaction changed the inner side;
-  // otherwise the join starts afresh.
-  if (ids_.size() >= static_cast<size_t>(kBatchKeptRows) || keptWeight_ > kBatchKeptBytes || innerWrites_.Written())
-    EmptyBuffer();
-  ReadBatchInner();
-  return true;
-}
-
-void SQLRSJoin::ReadBatchInner() {
-  size_t const no = static_cast<size_t>(Outer()->GetNumCols());
-  size_t const width = no + 1;  // the row and its key value
-  // The distinct key values of the batch that were not asked yet, without
-  // NULLs (no row equals them).
-  std::vector<SQLValueStore const *> keys;
-  std::string image;
-  for (size_t r = 0; r < batchRows_; ++r) {
-    SQLValueStore const *v = &batch_[r * width + no];
-    if (v->IsNull() || v->GetType() == SQL_ARRAY) continue;
-    image.clear();
-    SQLRSAppendKeyImage(v, &image);
-    if (asked_.insert(image).second) keys.push_back(v);
-  }
-  size_t rows = ids_.size();
-  for (size_t from = 0; from < keys.size(); from += SQLRSFetch::kKeyListLength) {
-    size_t const to = std::min(keys.size(), from + SQLRSFetch::kKeyListLength);
-    keyLeaf_->SetKeyList(std::vector<SQLValueStore const *>(keys.begin() + static_cast<std::ptrdiff_t>(from),
-                                                            keys.begin() + static_cast<std::ptrdiff_t>(to)));
-    ReadInner(false, &rows);
-  }
-  keyLeaf_->SetKeyList({});
-}
-
-void SQLRSJoin::RefillInner() {
-  if (batches_) {
-    // The rows kept from the batches before are read again as they are
-    // asked for.
-    EmptyBuffer();
-    ReadBatchInner();
-    return;
-  }
-  if (acrossDrivers_) {
-    if (!ReadInnerWhole() || !batches_) return;
-    // Now beyond the bounds of held rows: batches from the current outer
-    // row on, which the outer side's stores still hold. The batch reads the
-    // rows after it through the own stores: they get it back as the batch's
-    // first.
-    heldOuter_ = true;
-    NextBatch();
-    NextOuterRow();
-    return;
-  }
-  if (type_ != SQL_JOIN_FULL) {
-    FillBuffer();
-    return;
-  }
-  // A right row that reads as one a left row matched (or that was handed
-  // out unmatched) keeps its flag: it is not handed out at the end again.
-  auto image = [this](SQLValueStore const *row) {
-    std::string key;
-    for (size_t c = 0; c < bufferRow_.size(); ++c) SQLRSAppendKeyImage(&row[c], &key);
-    return key;
-  };
-  std::unordered_set<std::string> matched;
-  for (size_t i = 0; i < ids_.size(); ++i)
-    if (matched_[i]) matched.insert(image(buffer_->GetForRead(ids_[i])));
-  FillBuffer();
-  if (matched.empty()) return;
-  for (size_t i = 0; i < ids_.size(); ++i) matched_[i] = matched.count(image(buffer_->GetForRead(ids_[i]))) > 0;
-}
-
-bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {
-  std::uint64_t h = 0;
-  for (SQLValueStore const *v : stores) {
-    if (v->IsNull() || v->GetType() == SQL_ARRAY) return false;
-    h = SQLHashMix(h * 31 + SQLHashKeyValueInline(v));
-  }
-  *hash = h;
-  return true;
-}
-
-void SQLRSJoin::StartCandidates() {
-  nextCandidate_ = 0;
-  if (keys_.empty()) {
-    candidates_ = nullptr;
-    buffer_->Iterate();
-    return;
-  }
-  static std::vector<std::uint32_t> const kNone;
-  EvaluateKeyTerms(true);
-  std::uint64_t h = 0;
-  auto found = KeyHash(outerKeys_, &h) ? hash_.find(h) : hash_.end();
-  candidates_ = found == hash_.end() ? &kNone : &found->second;
-}
-
-SQLValueStore const *SQLRSJoin::NextCandidate() {
-  if (candidates_ == nullptr) {
-    // Every buffered row in the order read: a walk of the buffer.
-    SQLValueStore const *row = buffer_->NextRowForRead();
-    if (row != nullptr) candidate_ = static_cast<std::uint32_t>(nextCandidate_++);
-    return row;
-  }
-  if (nextCandidate_ >= candidates_->size()) return nullptr;
-  candidate_ = (*candidates_)[nextCandidate_++];
-  return buffer_->GetForRead(ids_[candidate_]);
-}
-
-void SQLRSJoin::SetOwnNull(int from, int to) {
-  for (int c = from; c < to; ++c) SetStoreNull(&own_[static_cast<size_t>(c - ownOffset_)]);
-}
-
-void SQLRSJoin::CopyOwn(int from, int to) {
-  for (int c = from; c < to; ++c) {
-    size_t i = static_cast<size_t>(c - ownOffset_);
-    own_[i].Copy(copyFrom_[i]);
-  }
-}
-
-int SQLRSJoin::DoFetch() {
-  if (skipped_) {
-    // A write of the transaction between Exec and the first fetch may have
-    // given the side that had no row its rows.
-    skipped_ = false;
-    if (SQLTableWrites::Epoch() != skippedAt_) {
-      DoExec();
-      skipped_ = false;
-    }
-  }
-  return buffered_ ? FetchBuffered() : FetchNested();
-}
-
-int SQLRSJoin::FetchNested() {
-  for (;;) {
-    if (state_ == 0) return 0;
-    if (state_ == 1) {
-      if (Outer()->Fetch() == 0) {
-        state_ = 0;
-        return 0;
-      }
-      size_t i = 0;
-      for (bool more = parameterList_.First(); more; more = parameterList_.Next(), ++i)
-        parameterList_.GetCurrent()->BindVS(parameterSources_[i]);
-      Inner()->Exec();
-      state_ = 2;
-    }
-    while (Inner()->Fetch() != 0) {
-      if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
-      if (type_ != SQL_JOIN_INNER) CopyOwn(ownOffset_, ownOffset_ + static_cast<int>(own_.size()));
-      state_ = 3;
-      return 1;
-    }
-    Inner()->Break();
-    bool unmatched = type_ != SQL_JOIN_INNER && state_ == 2;
-    state_ = 1;
-    if (unmatched) {
-      SetOwnNull(ownOffset_, ownOffset_ + static_cast<int>(own_.size()));
-      return 1;
-    }
-  }
-}
-
-int SQLRSJoin::FetchBuffered() {
-  int const nl = nL();
-  int const nr = nR();
-  int const innerOff = InnerOffset();
-  int const ni = Inner()->GetNumCols();
-  bool const full = type_ == SQL_JOIN_FULL;
-  for (;;) {
-    if (state_ == 0) {
-      if (!full) return 0;
-      // The right rows that no left row matched, beside a NULL left side:
-      // the matched ones are not read again.
-      if (innerWrites_.Written()) {
-        RefillInner();
-        nextCandidate_ = 0;
-      }
-      while (nextCandidate_ < ids_.size()) {
-        size_t const i = nextCandidate_++;
-        if (matched_[i]) continue;
-        matched_[i] = true;  // handed out
-        SQLValueStore const *row = buffer_->GetForRead(ids_[i]);
-        for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
-        SetOwnNull(0, nl);
-        return 1;
-      }
-      return 0;
-    }
-    if (state_ == 1) {
-      if (!NextOuterRow()) {
-        state_ = 0;
-        nextCandidate_ = 0;
-        continue;
-      }
-      if (!filled_) {
-        FillBuffer();
-        filled_ = true;
-      } else if (innerWrites_.Written()) {
-        RefillInner();
-      }
-      state_ = 2;
-      StartCandidates();
-    }
-    while (SQLValueStore const *row = NextCandidate()) {
-      for (int c = 0; c < ni; ++c) own_[static_cast<size_t>(innerOff + c - ownOffset_)].Copy(&row[c]);
-      if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
-      if (full) matched_[candidate_] = true;
-      state_ = 3;
-      return 1;
-    }
-    bool unmatched = type_ != SQL_JOIN_INNER && state_ == 2;
-    state_ = 1;
-    if (unmatched) {
-      SetOwnNull(innerOff, innerOff + ni);
-      return 1;
-    }
-  }
-}
-
-void SQLRSJoin::DoBreak() {
-  skipped_ = false;
-  Outer()->Break();
-  if (!buffered_ && (state_ == 2 || state_ == 3)) Inner()->Break();
-  EmptyBuffer();
-  if (condition_) condition_->Reset();
 }
 
 void SQLRSJoin::DoLog() {
