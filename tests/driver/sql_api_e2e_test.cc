@@ -1003,11 +1003,16 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
                                 "WHERE name < 'B') d WHERE TRIM(e.dept) = d.code";
   const std::string keyed3 = "SELECT e.emp, d.name FROM exemp010 e, exemp010 x, (SELECT code, name FROM exdep010 "
                              "WHERE name < 'B') d WHERE x.emp = e.emp AND e.dept = d.code";
+  const std::string keyedNone = "SELECT e.emp, d.name FROM exemp010 e, exemp010 x, (SELECT code, name FROM exdep010 "
+                                "WHERE name = 'Aleph') d WHERE x.emp = e.emp AND e.dept = d.code";
   // A join one side of which the condition empties at sql_exec.
   const std::string emptyJoin = "SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND "
                                 "d.code IN (SELECT e2.dept FROM exemp010 e2 WHERE e2.name = 'Aleph')";
   const std::string rename = "UPDATE exdep010 SET name = 'Aleph' WHERE code = 'B'";
-  enum Write { kRecord, kRenameA, kBuffered, kSql, kClear, kAbort, kUnrelated, kRetry, kMoveEmployee, kDeleteC, kBeforeFetch, kJoinA };
+  enum Write {
+    kRecord, kRenameA, kBuffered, kSql, kClear, kAbort, kUnrelated, kRetry, kMoveEmployee, kDeleteC, kBeforeFetch,
+    kJoinA
+  };
   struct Case {
     const std::string *statement;
     Write write;
@@ -1050,6 +1055,7 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
       {&keyed3, kRecord, {"1|Alpha"}, {"4|Alpha", "2|Aleph", "3|Aleph"}},
       {&keyed3, kRenameA, {"1|Alpha"}, {}},
       {&keyed3, kBeforeFetch, {}, {"1|Alpha", "4|Alpha", "2|Aleph", "3|Aleph"}},
+      {&keyedNone, kBeforeFetch, {}, {"2|Aleph", "3|Aleph"}},
       // A write of the employees: the read of them under way keeps its rows.
       {&keyed3, kJoinA, {"1|Alpha"}, {"4|Alpha"}},
       {&keyed3, kRecord, {"1|Alpha"}, {"4|Alpha", "2|Aleph", "3|Aleph"}, true},

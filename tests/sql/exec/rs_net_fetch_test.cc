@@ -758,7 +758,8 @@ TEST_F(NetFetchTest, AnInnerJoinInBatchesAsksEachKeyOnceAndAgainAfterAWrite) {
   struct Case {
     char const *name;
     int writeAfter;  // the outer row whose joined row comes last before the write, -1: none
-  } const cases[] = {{"no write", -1}, {"a write between batches", static_cast<int>(batch) - 1}, {"a write in a batch", 501}};
+  } const cases[] = {
+      {"no write", -1}, {"a write between batches", static_cast<int>(batch) - 1}, {"a write in a batch", 501}};
   for (auto const &c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(c.writeAfter < 0 || partner(values[static_cast<size_t>(c.writeAfter)], 0));
