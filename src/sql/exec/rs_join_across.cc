@@ -55,6 +55,7 @@ void SQLRSJoin::TakeKeyList() {
     }
   }
 }
+
 bool SQLRSJoin::ReadInnerWhole() {
   EmptyBuffer();
   innerValues_.clear();
@@ -72,6 +73,7 @@ bool SQLRSJoin::ReadInnerWhole() {
                                             kBatchKeptRows);
   return true;
 }
+
 void SQLRSJoin::KeepInnerValue(SQLValueStore const *v) {
   if (v->IsNull() || v->GetType() == SQL_ARRAY) return;  // no outer row equals it
   std::string image;
@@ -86,6 +88,7 @@ void SQLRSJoin::KeepInnerValue(SQLValueStore const *v) {
   innerValues_.emplace_back();
   innerValues_.back().Copy(v);
 }
+
 bool SQLRSJoin::FetchOuter() {
   for (;;) {
     if (Outer()->Fetch() == 0) {
@@ -117,6 +120,7 @@ bool SQLRSJoin::FetchOuter() {
     if (listedImages_.count(image) == 0) return true;
   }
 }
+
 bool SQLRSJoin::NextBatch() {
   // Outer rows per batch: each batch costs an exchange per kKeyListLength
   // distinct key values among them that no batch asked before.
@@ -168,6 +172,7 @@ bool SQLRSJoin::NextBatch() {
   ReadBatchInner();
   return true;
 }
+
 void SQLRSJoin::ReadBatchInner() {
   size_t const no = static_cast<size_t>(Outer()->GetNumCols());
   size_t const width = no + 1;  // the row and its key value

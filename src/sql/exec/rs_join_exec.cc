@@ -65,6 +65,7 @@ SQLColumnDescriptor const *SQLRSJoin::DoGetColumnDescriptor(int column) {
   int nl = nL();
   return column < nl ? left_->GetColumnDescriptor(column) : right_->GetColumnDescriptor(column - nl);
 }
+
 SQLValueStore const *SQLRSJoin::DoGetValueStoreAddr(int column) {
   int nl = nL();
   bool leftColumn = column < nl;
@@ -74,6 +75,7 @@ SQLValueStore const *SQLRSJoin::DoGetValueStoreAddr(int column) {
   if (own) return &own_[static_cast<size_t>(column - ownOffset_)];
   return leftColumn ? left_->GetValueStoreAddr(column) : right_->GetValueStoreAddr(column - nl);
 }
+
 std::vector<SQLRSSCSearchCond::EqualTerms> SQLRSJoin::KeyTerms() {
   std::vector<SQLRSSCSearchCond::EqualTerms> equal, plain;
   if (condition_) condition_->GetEqualTerms(nL(), &equal);
@@ -82,6 +84,7 @@ std::vector<SQLRSSCSearchCond::EqualTerms> SQLRSJoin::KeyTerms() {
   if (!plain.empty() || !acrossDrivers_ || equal.empty()) return plain;
   return {equal.front()};
 }
+
 void SQLRSJoin::EvaluateKeyTerms(bool outer) {
   for (Key const &k : keys_) {
     SQLRSSCValueExpr *term = outer ? k.outer : k.inner;
@@ -90,6 +93,7 @@ void SQLRSJoin::EvaluateKeyTerms(bool outer) {
     term->Evaluate();
   }
 }
+
 void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
   if (acrossDrivers_) TakeKeyList();
   left_->Prepare(context);
@@ -180,9 +184,11 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     }
   }
 }
+
 void SQLRSJoin::DoSetMaxRows(int limit) {
   if (type_ != SQL_JOIN_INNER) Outer()->SetMaxRows(limit);
 }
+
 void SQLRSJoin::DoExec() {
   state_ = 1;
   batches_ = outerDone_ = heldOuter_ = false;
@@ -264,6 +270,7 @@ void SQLRSJoin::DoExec() {
     filled_ = true;
   }
 }
+
 void SQLRSJoin::EmptyBuffer() {
   if (buffer_) buffer_->Empty();
   ids_.clear();
@@ -273,12 +280,14 @@ void SQLRSJoin::EmptyBuffer() {
   asked_.clear();
   keptWeight_ = 0;
 }
+
 size_t SQLRSJoin::FillBuffer() {
   EmptyBuffer();
   size_t rows = 0;
   ReadInner(false, &rows);
   return rows;
 }
+
 bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
   innerWrites_.Mark();
   Inner()->Exec();
@@ -303,6 +312,7 @@ bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
   Inner()->Break();
   return true;
 }
+
 bool SQLRSJoin::NextOuterRow() {
   int const outerOff = OuterOffset();
   int const no = Outer()->GetNumCols();
@@ -325,6 +335,7 @@ bool SQLRSJoin::NextOuterRow() {
   for (int c = 0; c < no; ++c) own_[static_cast<size_t>(outerOff + c - ownOffset_)].Copy(&row[c]);
   return true;
 }
+
 void SQLRSJoin::RefillInner() {
   if (batches_) {
     // The rows kept from the batches before are read again as they are
@@ -362,6 +373,7 @@ void SQLRSJoin::RefillInner() {
   if (matched.empty()) return;
   for (size_t i = 0; i < ids_.size(); ++i) matched_[i] = matched.count(image(buffer_->GetForRead(ids_[i]))) > 0;
 }
+
 bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {
   std::uint64_t h = 0;
   for (SQLValueStore const *v : stores) {
@@ -371,6 +383,7 @@ bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::u
   *hash = h;
   return true;
 }
+
 void SQLRSJoin::StartCandidates() {
   nextCandidate_ = 0;
   if (keys_.empty()) {
@@ -384,6 +397,7 @@ void SQLRSJoin::StartCandidates() {
   auto found = KeyHash(outerKeys_, &h) ? hash_.find(h) : hash_.end();
   candidates_ = found == hash_.end() ? &kNone : &found->second;
 }
+
 SQLValueStore const *SQLRSJoin::NextCandidate() {
   if (candidates_ == nullptr) {
     // Every buffered row in the order read: a walk of the buffer.
@@ -395,15 +409,18 @@ SQLValueStore const *SQLRSJoin::NextCandidate() {
   candidate_ = (*candidates_)[nextCandidate_++];
   return buffer_->GetForRead(ids_[candidate_]);
 }
+
 void SQLRSJoin::SetOwnNull(int from, int to) {
   for (int c = from; c < to; ++c) SetStoreNull(&own_[static_cast<size_t>(c - ownOffset_)]);
 }
+
 void SQLRSJoin::CopyOwn(int from, int to) {
   for (int c = from; c < to; ++c) {
     size_t i = static_cast<size_t>(c - ownOffset_);
     own_[i].Copy(copyFrom_[i]);
   }
 }
+
 int SQLRSJoin::DoFetch() {
   if (skipped_) {
     // A write of the transaction between Exec and the first fetch may have
@@ -416,6 +433,7 @@ int SQLRSJoin::DoFetch() {
   }
   return buffered_ ? FetchBuffered() : FetchNested();
 }
+
 int SQLRSJoin::FetchNested() {
   for (;;) {
     if (state_ == 0) return 0;
@@ -445,6 +463,7 @@ int SQLRSJoin::FetchNested() {
     }
   }
 }
+
 int SQLRSJoin::FetchBuffered() {
   int const nl = nL();
   int const nr = nR();
@@ -501,6 +520,7 @@ int SQLRSJoin::FetchBuffered() {
     }
   }
 }
+
 void SQLRSJoin::DoBreak() {
   skipped_ = false;
   Outer()->Break();
