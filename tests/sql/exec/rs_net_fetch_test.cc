@@ -744,10 +744,10 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
 // (two key lists) and 26 of them again in the second beside 50 new ones,
 // while the transaction writes exemp010 after the joined row of the last
 // outer row of the first batch, or of one in its middle: every value is
-// asked once per execution and again once after the write when an outer
-// row after the write has it (the rest of the batch under way, or the
-// next batch), and each outer row after the write meets the rows as the
-// driver then answers.
+// asked once per execution, and once more when the batch read after the
+// write holds it (the one under way, read again whole, or the next), and
+// each outer row after the write meets the rows as the driver then
+// answers.
 TEST_F(NetFetchTest, AnInnerJoinInBatchesAsksEachKeyOnceAndAgainAfterAWrite) {
   int const emp = Id("exemp010", "emp");
   std::vector<int> values;
