@@ -244,7 +244,7 @@ TEST_P(HostServer, WritingBesideOpenResultsKeepsTheirRestOutOfMemory) {
   }
   // Each write waits for the other's transaction; one at a time.
   EXPECT_EQ(hosts[0]->Do("flush"), "flushed");
-  const long grown = RssKiB(server_->pid()) - before;
+  [[maybe_unused]] const long grown = RssKiB(server_->pid()) - before;
   std::size_t in_files = 0;
   for (const auto &fd : std::filesystem::directory_iterator("/proc/" + std::to_string(server_->pid()) + "/fd")) {
     std::error_code error;
@@ -259,8 +259,12 @@ TEST_P(HostServer, WritingBesideOpenResultsKeepsTheirRestOutOfMemory) {
     ASSERT_TRUE(host->Send("sql fetch q"));
     EXPECT_EQ(Result(*host, nullptr, &bytes), "(" + std::to_string(kRows * kRows - 1) + " rows)");
   }
-  // The rows as text take about what they take encoded.
+  // The rows as text take about what they take encoded. (Under
+  // ThreadSanitizer every byte the server touches has shadow bytes beside
+  // it, several times its size: the growth says nothing there.)
+#ifndef __SANITIZE_THREAD__
   EXPECT_LT(grown * 1024, static_cast<long>(bytes / 4)) << "KiB the server grew by for " << bytes << " bytes of rows";
+#endif
 }
 
 TEST_P(HostServer, DelayedLockConflictBetweenHostsIs201) {
