@@ -1,15 +1,17 @@
 // Several hosts on one database through one driver server (molvane-driver
 // --listen on a Unix socket under the environment root, or on a loopback
 // port), molvane-host processes driven line by line: open results that
-// keep the WAL bounded, statements longer than the server's limits, a
-// delayed-lock conflict between hosts (201), a host killed in the middle
+// keep the WAL bounded or spill beside writes, statements longer than the
+// server's limits, failed statements that leave their transaction whole,
+// a delayed-lock conflict between hosts (201), a host killed in the middle
 // of a transaction that leaves neither locks nor rows, clients that never
-// read or stop reading, hosts of another table layout, and one host's long
-// statement beside the others. The server's bounds and the ends of
-// connections are in host_server_bounds_test.cc, who it serves and which
-// drivers share its file in host_server_access_test.cc, loads of forked
-// hosts in host_server_load_test.cc, locks and waits between hosts in
-// host_server_locks_test.cc.
+// read or stop reading, hosts of another table layout, one host's long
+// statement beside the others, and tables made inside a transaction that
+// another host reads or that an abort takes back. The server's bounds and
+// the ends of connections are in host_server_bounds_test.cc, who it serves
+// and which drivers share its file in host_server_access_test.cc, loads of
+// forked hosts in host_server_load_test.cc, locks and waits between hosts
+// in host_server_locks_test.cc.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
