@@ -5,7 +5,6 @@
 // server (on any name of the file) instead of splitting the locks.
 #include <gtest/gtest.h>
 #include <grp.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,7 +18,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host_server.h"
