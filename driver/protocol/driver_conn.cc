@@ -112,6 +112,7 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    data_.StatementEnded(id);
                    statement_found_at_.reset();
                    statement_find_ = nullptr;
+                   statement_began_write_ = statement_requeues_ = false;
                    if (DriverSession *s = SessionFor(id))
                      StatementEnded(s, table, physical, failure);
                    else
@@ -347,6 +348,7 @@ bool DriverConnection::BeginStatementWrite(std::uint32_t id) {
   DriverSession *s = SessionFor(id);
   if (s == nullptr) return false;
   statement_joins_ = s->active();
+  statement_began_write_ = false;
   for (;;) {
     lock_refusal_.clear();
     statement_robbed_ = false;
@@ -364,6 +366,7 @@ bool DriverConnection::BeginStatementWrite(std::uint32_t id) {
     }
     if (begun) {
       s->WatchChanges();
+      statement_began_write_ = !statement_joins_;
       return true;
     }
     if (!statement_robbed_ || !statement_find_) break;
@@ -1157,11 +1160,22 @@ bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int 
       keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
       std::vector<RowRef> rows{RowRef{table_key, std::string(1, '\x01'), {}, 0, {}}};
       for (const std::string &key : keys) rows.push_back(data_.FindRow(session, table, logical, key, ctx));
-      if (TakeStatementRows(session, table, logical, rows, ctx)) return true;
+      if (!TakeStatementRows(session, table, logical, rows, ctx)) continue;
+      if (!statement_requeues_) return true;
+      // It gave back the write transaction for its wait: it queues for it
+      // again with its rows, and finds them once more when it has it,
+      // since others ran meanwhile.
+      statement_requeues_ = false;
+      if (!BeginStatementWrite(id))
+        throw SQLException("QP999", 215,
+                           SQLString((std::string("The session's transaction did not start: ") +
+                                      sqlite3_errmsg(session->db()))
+                                         .c_str()));
     }
   } catch (...) {
     // Refused, or the rows could not be found again: what the statement
     // took goes back.
+    statement_requeues_ = false;
     GiveBackStatementRows(id);
     statement_found_at_.reset();
     statement_find_ = nullptr;
@@ -1195,6 +1209,19 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
     // as a locked read takes it, waiting as that does, and then finds its
     // rows again, since others ran.
     GiveBackStatementRows(id);
+    // Once it has the write transaction for its own first write (a second
+    // look found a row that a commit made match held by another session),
+    // it has changed nothing yet: it gives the write transaction back too,
+    // so that it never waits for a row while it holds what the row's
+    // holder needs to commit, and queues for it again once it holds its
+    // rows (RowsFree).
+    if (statement_began_write_ && session->active() && monitor_ != nullptr) {
+      session->GiveBackWrite();
+      RestoreTables(id);
+      statement_began_write_ = false;
+      statement_requeues_ = true;
+      monitor_->WriteEnded();
+    }
     const auto start = std::chrono::steady_clock::now();
     if (take() || AwaitRow(session, row, take, true)) {
       note();

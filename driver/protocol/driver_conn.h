@@ -260,6 +260,11 @@ class DriverConnection {
   // as long as it waits, and no circle of waits goes through its rows.
   bool QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row);
   bool statement_robbed_ = false;  // the statement waiting for the write gave its rows away
+  // The running statement began its transaction's write (nothing it did
+  // is in it before the statement), and, once it gave that back to wait
+  // for a row, it queues for it again when it holds its rows.
+  bool statement_began_write_ = false;
+  bool statement_requeues_ = false;
   // The row locks that the running SQL statement took: when it ends, those
   // of the rows it changed stay (as its transaction's changes hold them
   // anyway), the others go back, as do all of them when it failed or was

@@ -643,6 +643,118 @@ TEST_P(HostServer, SqlUpdateTakesItsRowsFirstAndKeepsNothingItDoesNotChange) {
   EXPECT_EQ(b->Do("commit"), "committed");
 }
 
+// An SQL UPDATE that waited changes exactly the rows that match once it
+// goes on, as a lock manager that locks rows as it scans them and looks
+// again at what changed while it waited: a row the holder changed so that
+// it matches no more is skipped (and free after the statement), a row the
+// holder made match is changed, and so is a row that the commit of the
+// write transaction it waited for made match.
+TEST_P(HostServer, SqlUpdateAfterAWaitChangesExactlyTheRowsThatMatchThen) {
+  Restart({"--lock-wait-ms=30000"});
+  auto a = Host(), b = Host(), c = Host();
+  for (const char *row : {"code=HR budget=1", "code=FIN budget=3", "code=IT budget=5"})
+    ASSERT_EQ(a->Do(std::string("insert exdep010 1 ") + row), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  // The codes of the rows named `name`, in order.
+  auto named = [&](const std::string &name) {
+    std::vector<std::string> rows;
+    if (!c->Send("sql run 1 SELECT code FROM exdep010 WHERE name = '" + name + "' ORDER BY code")) return rows;
+    Result(*c, &rows);
+    return rows;
+  };
+  // b's UPDATE of the rows of budget 1 (HR, SALES) waits for HR, which a
+  // holds; a moves HR out of budget 1 and FIN into it, and commits.
+  EXPECT_NE(a->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  EXPECT_NE(a->Do("lockread exdep010 1 code=FIN").find("budget=3.00 "), std::string::npos);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'r1' WHERE budget = 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(a->Do("update exdep010 1 code=HR budget=5"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("update exdep010 1 code=FIN budget=1"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "2 rows updated");
+  // HR, waited for and not changed, is free before b's transaction ends
+  // (a lock kept would hold c's read for the whole bound of 30 s, longer
+  // than a reply is waited for).
+  EXPECT_NE(c->Do("lockread exdep010 1 code=HR").find("budget=5.00 "), std::string::npos);
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(named("r1"), (std::vector<std::string>{"\"FIN\"", "\"SALES\""}));
+  // b's UPDATE waits for a's write transaction, which moved IT into
+  // budget 1: after a's commit it changes IT too.
+  EXPECT_EQ(a->Do("update exdep010 1 code=IT budget=1"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'r2' WHERE budget = 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the write transaction";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "3 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(named("r2"), (std::vector<std::string>{"\"FIN\"", "\"IT\"", "\"SALES\""}));
+  // A commit makes HR match while b's UPDATE waits for the write
+  // transaction behind e's write; c locks HR once that commit is in and
+  // moves it out again. b, given the write transaction, finds HR held by
+  // c: it waits for c without keeping the write transaction it took for
+  // nothing yet, so that c's commit closes no circle; then it skips HR.
+  auto e = Host();
+  EXPECT_EQ(a->Do("update exdep010 1 code=HR budget=1"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(e->Do("insert exdep010 1 code=Q"), "buffered insert on exdep010001");
+  ASSERT_TRUE(e->Send("flush"));
+  usleep(300000);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'r3' WHERE budget = 1"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(e->Line(), "flushed");
+  EXPECT_NE(c->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  EXPECT_EQ(e->Do("commit"), "committed");
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(c->Do("update exdep010 1 code=HR budget=4"), "buffered update on exdep010001");
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "3 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(named("r3"), (std::vector<std::string>{"\"FIN\"", "\"IT\"", "\"SALES\""}));
+}
+
+// An SQL UPDATE that waited for a row and then failed once it had the
+// write transaction (the commit it waited for made its scalar subquery
+// give two rows) gives back every row it took and, as its transaction's
+// first write, the write transaction: a third host locks those rows and
+// writes without a wait.
+TEST_P(HostServer, SqlUpdateThatFailsAfterAWaitGivesBackItsRowsAndTheWriteTransaction) {
+  Restart({"--lock-wait-ms=30000"});
+  auto a = Host(), b = Host(), c = Host(), d = Host();
+  for (const char *row : {"code=HR budget=1", "code=BIG budget=200"})
+    ASSERT_EQ(a->Do(std::string("insert exdep010 1 ") + row), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  // b waits for HR (a's lock), then for the write transaction (d's, which
+  // adds a second row to the subquery's range).
+  EXPECT_NE(a->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  ASSERT_EQ(d->Do("insert exdep010 1 code=BIG2 budget=300"), "buffered insert on exdep010001");
+  ASSERT_EQ(d->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'z' WHERE budget = 1 OR "
+                      "budget = (SELECT budget FROM exdep010 WHERE code >= 'BIG' AND code < 'BIH')"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(a->Do("abort"), "aborted");
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the write transaction";
+  EXPECT_EQ(d->Do("commit"), "committed");
+  const std::string failed = b->Line();
+  EXPECT_EQ(failed.rfind("error 310 ", 0), 0u) << failed;
+  // The rows it took (BIG, HR, SALES) are free (a lock kept would hold a
+  // read for the whole bound of 30 s, longer than a reply is waited
+  // for), and so is the write transaction (a flush would be refused after
+  // 2 s).
+  for (const char *code : {"BIG", "HR", "SALES"})
+    EXPECT_EQ(c->Do(std::string("lockread exdep010 1 code=") + code).rfind("exdep010001: ", 0), 0u) << code;
+  EXPECT_EQ(c->Do("update exdep010 1 code=HR budget=2"), "buffered update on exdep010001");
+  EXPECT_EQ(c->Do("flush"), "flushed");
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("abort"), "aborted");
+}
+
 // A write parked behind other hosts' write transactions waits as long as
 // the queue moves, also past the 10 s in which a request must arrive:
 // sixteen hosts ahead of it, each holding the file for about 0.9 s (well
