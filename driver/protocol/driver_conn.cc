@@ -273,6 +273,14 @@ DataContext DriverConnection::DataCtx() const {
   ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
   ctx.references = references_;
   ctx.session_text = [this](std::uint32_t session) { return SessionText(session); };
+  // A batch is applied with the write transaction: a row of it that an SQL
+  // statement waiting for that transaction took is given to the batch, as
+  // to a locked read (a wait for the statement would close a circle).
+  if (monitor_ != nullptr)
+    ctx.yields = [this](std::uint32_t session, std::uint32_t holder, const std::string &table_key,
+                        const std::string &row_key) {
+      return QueuedStatementGaveRow(session, holder, RowRef{table_key, row_key, {}, 0, {}});
+    };
   // A conditional read grant is decided by the row: in the logical company
   // and, when it maps elsewhere, in the physical one too.
   if (!permissions_.roles.empty())
@@ -1095,7 +1103,8 @@ bool DriverConnection::AwaitTable(DriverSession *session, const std::string &tab
   return true;
 }
 
-bool DriverConnection::QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row) {
+bool DriverConnection::QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder,
+                                              const RowRef &row) const {
   auto it = shared_.queued_statements.find(holder);
   if (it == shared_.queued_statements.end()) return false;
   DriverConnection &other = *it->second;

@@ -258,7 +258,7 @@ class DriverConnection {
   // it is its turn. A statement so never keeps a row from a record
   // transaction (which may hold the write transaction while it asks) for
   // as long as it waits, and no circle of waits goes through its rows.
-  bool QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row);
+  bool QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row) const;
   bool statement_robbed_ = false;  // the statement waiting for the write gave its rows away
   // The running statement began its transaction's write (nothing it did
   // is in it before the statement), and, once it gave that back to wait

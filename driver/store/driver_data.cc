@@ -279,6 +279,13 @@ bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_ke
   return HolderOf(session, table_key, row_key) != 0;
 }
 
+bool DataPlane::HeldAgainstWrite(std::uint32_t session, const std::string &table_key, const std::string &row_key,
+                                 const DataContext &ctx) const {
+  const std::uint32_t holder = HolderOf(session, table_key, row_key);
+  if (holder == 0) return false;
+  return !ctx.yields || !ctx.yields(session, holder, table_key, row_key) || LockedByOther(session, table_key, row_key);
+}
+
 std::uint32_t DataPlane::HolderOf(std::uint32_t session, const std::string &table_key,
                                   const std::string &row_key) const {
   if (!changing_.empty())
@@ -460,7 +467,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     std::string locked_key;  // the key of the row refused as locked
     // A table lock keeps inserts out too; an update is checked by its old key.
     if (kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew && kind != kUpdateWhole &&
-        LockedByOther(session->id(), table_key, key)) {
+        HeldAgainstWrite(session->id(), table_key, key, ctx)) {
       rc = kLocked;
       locked_key = key;
     }
@@ -496,7 +503,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           }
           have_old = false;
           std::string old_key = table.KeyOf(old_image.data());
-          if (LockedByOther(session->id(), table_key, old_key)) {
+          if (HeldAgainstWrite(session->id(), table_key, old_key, ctx)) {
             rc = kLocked;
             locked_key = old_key;
             break;

@@ -163,7 +163,7 @@ bool RefWork::InDatabase(const std::string &sqlite_table) const {
 }
 
 std::uint32_t RefWork::Free(const Target &t, const std::uint8_t *row) const {
-  return plane_.LockedByOther(session_->id(), t.lock_key, t.rows->KeyOf(row)) ? kLocked : 0;
+  return plane_.HeldAgainstWrite(session_->id(), t.lock_key, t.rows->KeyOf(row), ctx_) ? kLocked : 0;
 }
 
 std::uint32_t RefWork::ParentOf(const Target &t, const DdReferenceDesc &ref, const std::uint8_t *row,

@@ -641,6 +641,25 @@ TEST_P(HostServer, SqlUpdateTakesItsRowsFirstAndKeepsNothingItDoesNotChange) {
   EXPECT_EQ(c->Do("commit"), "committed");
   EXPECT_EQ(b->Do("sql run 1 UPDATE exdep010 SET name = 'y' WHERE budget = 7"), "1 row updated");
   EXPECT_EQ(b->Do("commit"), "committed");
+
+  // A batch of the host that holds the write transaction, which writes a
+  // row the waiting UPDATE took (without a lock of its own: a wait for the
+  // UPDATE would close a circle), is given the row as a locked read is;
+  // the UPDATE changes the row after that host's commit.
+  EXPECT_EQ(a->Do("insert exdep010 1 code=W"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'w' WHERE code = 'SALES'"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=6"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the batch's transaction";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  const std::string sales = a->Do("read exdep010 1 code=SALES");
+  EXPECT_NE(sales.find("budget=6.00 "), std::string::npos) << sales;
+  EXPECT_NE(sales.find("name=\"w\""), std::string::npos) << sales;
 }
 
 // An SQL UPDATE that waited changes exactly the rows that match once it
