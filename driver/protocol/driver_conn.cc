@@ -113,6 +113,7 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    statement_found_at_.reset();
                    statement_find_ = nullptr;
                    statement_began_write_ = statement_requeues_ = false;
+                   statement_lends_ = 0;
                    if (DriverSession *s = SessionFor(id))
                      StatementEnded(s, table, physical, failure);
                    else
@@ -478,8 +479,32 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   const std::uint32_t id = session->id();
   lock_refusal_.clear();
   auto writer = [this, id] { return store_.Writer(id); };
+  // A circle through a row that an SQL statement queued here took (the
+  // writer waited for the row's holder before, and the statement took the
+  // row as that one let it go, before the writer could ask the statement
+  // for it) is of the statement's own making: it gives its rows to those
+  // that wait for them, as to a locked read that asks, and takes them
+  // again behind them (RowsFree). A few times per statement: a circle
+  // that stays is refused.
+  auto closes = [&](std::uint32_t holder) {
+    if (shared_.waits.Circle(id, {holder}).empty()) return false;
+    if (statement_lends_ < kStatementLends && !statement_rows_.empty() &&
+        shared_.queued_statements.erase(id) != 0) {
+      GiveBackStatementRows(id);
+      if (shared_.waits.Circle(id, {holder}).empty()) {
+        ++statement_lends_;
+        DriverLog(__FILE__, __LINE__, 0,
+                  "session %u gave back the rows its SQL statement took to the sessions that wait for them, "
+                  "and takes them again",
+                  id);
+        statement_robbed_ = true;
+        return true;
+      }
+    }
+    return ClosesCircle(id, holder, "the write transaction");
+  };
   std::uint32_t checked = writer();
-  if (checked != 0 && ClosesCircle(id, checked, "the write transaction")) return false;
+  if (checked != 0 && closes(checked)) return false;
   // The queue is first come, first served: a request that arrives while
   // others wait goes behind them even when the file happens to be free.
   // Each turn of the queue hands the write transaction on: the wait is
@@ -505,7 +530,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     // begins anew, and is checked anew.
     if (const std::uint32_t w = writer(); w != 0 && w != checked) {
       checked = w;
-      if (ClosesCircle(id, w, "the write transaction")) break;
+      if (closes(w)) break;
     }
     const auto now = std::chrono::steady_clock::now();
     if (!bound.Goes(monitor_->turns(), now)) {
@@ -1145,8 +1170,20 @@ bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int 
     statement_table_ = table;
     statement_physical_ = physical;
   }
+  // While it finds and takes its rows (finding them steps SQLite, which
+  // lets other threads run), a locked read or a batch that asks for a row
+  // it took is given it, as while it waits for the write transaction
+  // (QueuedStatementGaveRow): it never keeps a row from one that may hold
+  // the write transaction it is about to wait for.
+  struct Lending {
+    DriverShared &shared;
+    std::uint32_t id;
+    ~Lending() { shared.queued_statements.erase(id); }
+  } lending{shared_, id};
   try {
     for (;;) {
+      if (monitor_ != nullptr && (!session->active() || statement_began_write_))
+        shared_.queued_statements[id] = this;
       std::vector<sqlite3_int64> rowids;
       statement_found_at_ = store_.transactions_ended();
       if (!find(&rowids)) {
@@ -1207,8 +1244,13 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
       if (data_.LocksRow(id, row.table_key, row.key)) statement_rows_.push_back(row);
     };
     // A free row is taken at once, before the write transaction, so that
-    // no other session locks it while the statement waits for that.
-    if (data_.HolderOf(id, row, &store_) == 0 && take()) {
+    // no other session locks it while the statement waits for that; one
+    // that others wait for (the first may have been woken for it and not
+    // yet have run) is waited for behind them, so that the statement
+    // never takes a row from a waiter that holds what it will wait for
+    // (a record transaction may hold the write transaction as it waits).
+    const bool awaited = monitor_ != nullptr && monitor_->Awaited(row.table_key + '\0' + row.key);
+    if (!awaited && data_.HolderOf(id, row, &store_) == 0 && take()) {
       note();
       continue;
     }
@@ -1232,7 +1274,7 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
       monitor_->WriteEnded();
     }
     const auto start = std::chrono::steady_clock::now();
-    if (take() || AwaitRow(session, row, take, true)) {
+    if ((!awaited && take()) || AwaitRow(session, row, take, true)) {
       note();
       return false;
     }

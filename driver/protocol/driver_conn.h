@@ -74,7 +74,9 @@ struct DriverShared {
   static constexpr std::uint64_t kSessionParty = std::uint64_t{1} << 63;
   std::uint64_t connections = 0;  // made so far
   // The sessions whose SQL statement waits for the write transaction with
-  // rows it took, and their connections (DriverConnection::BeginStatementWrite).
+  // rows it took, or finds and takes its rows, and their connections
+  // (DriverConnection::BeginStatementWrite, RowsFree): they give a row
+  // they took to a session that asks for it.
   std::unordered_map<std::uint32_t, DriverConnection *> queued_statements;
   // Who waits for whom, by the sessions' parties: a wait that would close
   // a circle is refused at once.
@@ -265,6 +267,10 @@ class DriverConnection {
   // for a row, it queues for it again when it holds its rows.
   bool statement_began_write_ = false;
   bool statement_requeues_ = false;
+  // How often the running statement gave its rows back for a circle of
+  // waits through them (AwaitWriteTurn), at most kStatementLends times.
+  int statement_lends_ = 0;
+  static constexpr int kStatementLends = 4;
   // The row locks that the running SQL statement took: when it ends, those
   // of the rows it changed stay (as its transaction's changes hold them
   // anyway), the others go back, as do all of them when it failed or was
