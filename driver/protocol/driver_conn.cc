@@ -1170,20 +1170,8 @@ bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int 
     statement_table_ = table;
     statement_physical_ = physical;
   }
-  // While it finds and takes its rows (finding them steps SQLite, which
-  // lets other threads run), a locked read or a batch that asks for a row
-  // it took is given it, as while it waits for the write transaction
-  // (QueuedStatementGaveRow): it never keeps a row from one that may hold
-  // the write transaction it is about to wait for.
-  struct Lending {
-    DriverShared &shared;
-    std::uint32_t id;
-    ~Lending() { shared.queued_statements.erase(id); }
-  } lending{shared_, id};
   try {
     for (;;) {
-      if (monitor_ != nullptr && (!session->active() || statement_began_write_))
-        shared_.queued_statements[id] = this;
       std::vector<sqlite3_int64> rowids;
       statement_found_at_ = store_.transactions_ended();
       if (!find(&rowids)) {

@@ -74,9 +74,7 @@ struct DriverShared {
   static constexpr std::uint64_t kSessionParty = std::uint64_t{1} << 63;
   std::uint64_t connections = 0;  // made so far
   // The sessions whose SQL statement waits for the write transaction with
-  // rows it took, or finds and takes its rows, and their connections
-  // (DriverConnection::BeginStatementWrite, RowsFree): they give a row
-  // they took to a session that asks for it.
+  // rows it took, and their connections (DriverConnection::BeginStatementWrite).
   std::unordered_map<std::uint32_t, DriverConnection *> queued_statements;
   // Who waits for whom, by the sessions' parties: a wait that would close
   // a circle is refused at once.
