@@ -960,6 +960,12 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
     return;
   }
   const std::size_t at = out.written().size();
+  // A locked read of a row of a table whose lock another host waits for
+  // waits behind that one (WaitForRow).
+  if (arg == 1 && monitor_ != nullptr && TableWaiterAhead(id, TableKey(table, PhysicalCompnr(table, compnr))) != 0) {
+    out.U16(0).U32(kLocked);
+    return WaitForRow(session, table, compnr, key, at, out);
+  }
   if (data_.Read(session, table, compnr, arg, key, DataCtx(), out) == kLocked && arg == 1 && monitor_ != nullptr)
     WaitForRow(session, table, compnr, key, at, out);
 }
@@ -971,6 +977,10 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
   const RowRef row = data_.FindRow(session, table, compnr, key, DataCtx());
   if (AwaitRow(session, row, [&] {
         out.Truncate(at);
+        if (TableWaiterAhead(session->id(), row.table_key) != 0) {
+          out.U16(0).U32(kLocked);
+          return false;
+        }
         return data_.Read(session, table, compnr, 1, key, DataCtx(), out) != kLocked;
       }))
     return;
@@ -978,7 +988,10 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
   // (ClosesCircle noted it), or the holder as the wait ended.
   if (!lock_refusal_.empty()) return;
   const std::uint32_t holder = data_.HolderOf(session->id(), row, &store_);
-  refusal_ = holder != 0 ? SessionText(holder) + " holds the row" : std::string();
+  const std::uint32_t ahead = holder == 0 ? TableWaiterAhead(session->id(), row.table_key) : 0;
+  refusal_ = holder != 0  ? SessionText(holder) + " holds the row"
+             : ahead != 0 ? AheadText(ahead)
+                          : std::string();
 }
 
 std::string DriverConnection::SessionText(std::uint32_t session) const {
@@ -1030,13 +1043,20 @@ bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const
   const Yields yields = [this, id, &row, statement](std::uint32_t holder) {
     return !statement && QueuedStatementGaveRow(id, holder, row);
   };
+  // A free row of a table whose lock another session waits for is held
+  // by that wait for a new lock of the row.
   return AwaitHolders(
       session, row.table_key + '\0' + row.key,
       [this, id, &row] {
-        const std::uint32_t h = data_.HolderOf(id, row, &store_);
+        std::uint32_t h = data_.HolderOf(id, row, &store_);
+        if (h == 0) h = TableWaiterAhead(id, row.table_key);
         return h != 0 ? std::vector<std::uint32_t>{h} : std::vector<std::uint32_t>{};
       },
-      [](std::uint32_t) { return std::string("the row"); }, take, yields);
+      [this, id, &row](std::uint32_t holder) {
+        return data_.HolderOf(id, row, &store_) == holder ? std::string("the row")
+                                                          : std::string("a place ahead in the wait for the table");
+      },
+      take, yields);
 }
 
 bool DriverConnection::AwaitHolders(DriverSession *session, const std::string &line, const Holders &holders,
@@ -1115,6 +1135,26 @@ bool DriverConnection::AwaitTable(DriverSession *session, const std::string &tab
     if (monitor_ != nullptr && action != lock_table) *took = data_.LockTable(id, table_key);
     return true;
   }
+  // While it waits, new row locks of the table wait behind it; when it
+  // ends, they look again.
+  struct Waiting {
+    DriverConnection &c;
+    std::uint32_t id;
+    const std::string &table_key;
+    Waiting(DriverConnection &conn, std::uint32_t session, const std::string &key)
+        : c(conn), id(session), table_key(key) {
+      c.shared_.table_waiters[table_key].push_back(id);
+    }
+    ~Waiting() {
+      auto it = c.shared_.table_waiters.find(table_key);
+      if (it != c.shared_.table_waiters.end()) {
+        std::erase(it->second, id);
+        if (it->second.empty()) c.shared_.table_waiters.erase(it);
+      }
+      c.monitor_->LocksReleased({id});
+    }
+  };
+  const Waiting waiting(*this, id, table_key);
   if (!AwaitHolders(session, table_key, holders, what, free)) {
     // The client asks who held the table (EXE_SYSTEM 9, code 105): the
     // circle (ClosesCircle noted it), or the holder as the wait ended.
@@ -1126,6 +1166,23 @@ bool DriverConnection::AwaitTable(DriverSession *session, const std::string &tab
   }
   if (action != lock_table) *took = data_.LockTable(id, table_key);
   return true;
+}
+
+std::uint32_t DriverConnection::TableWaiterAhead(std::uint32_t session, const std::string &table_key) const {
+  if (shared_.table_waiters.empty()) return 0;
+  auto it = shared_.table_waiters.find(table_key);
+  if (it == shared_.table_waiters.end()) return 0;
+  for (std::uint32_t waiter : it->second) {
+    if (waiter == session) continue;
+    if (shared_.PartyOf(waiter) == shared_.PartyOf(session) || !shared_.waits.Circle(session, {waiter}).empty())
+      return 0;
+    return waiter;
+  }
+  return 0;
+}
+
+std::string DriverConnection::AheadText(std::uint32_t waiter) const {
+  return SessionText(waiter) + " waits for a lock of the table ahead of it";
 }
 
 bool DriverConnection::QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder,
@@ -1226,7 +1283,8 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
     if (data_.LocksRow(id, row.table_key, row.key)) continue;  // taken before
     auto take = [&] {
       out.Truncate(0);
-      return data_.Read(session, table, logical, 1, row.key, ctx, out) != kLocked;
+      return TableWaiterAhead(id, row.table_key) == 0 &&
+             data_.Read(session, table, logical, 1, row.key, ctx, out) != kLocked;
     };
     auto note = [&] {
       if (data_.LocksRow(id, row.table_key, row.key)) statement_rows_.push_back(row);
@@ -1237,7 +1295,8 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
     // yet have run) is waited for behind them, so that the statement
     // never takes a row from a waiter that holds what it will wait for
     // (a record transaction may hold the write transaction as it waits).
-    const bool awaited = monitor_ != nullptr && monitor_->Awaited(row.table_key + '\0' + row.key);
+    const bool awaited = monitor_ != nullptr && (monitor_->Awaited(row.table_key + '\0' + row.key) ||
+                                                 TableWaiterAhead(id, row.table_key) != 0);
     if (!awaited && data_.HolderOf(id, row, &store_) == 0 && take()) {
       note();
       continue;
@@ -1295,7 +1354,10 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
         text += "at once (the driver server's --lock-wait-ms is 0)";
       else
         text += "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
-      if (now_held != 0) text += ": " + SessionText(now_held) + " holds it";
+      if (now_held != 0)
+        text += ": " + SessionText(now_held) + " holds it";
+      else if (const std::uint32_t ahead = TableWaiterAhead(id, row.table_key); ahead != 0)
+        text += ": " + AheadText(ahead);
       text += monitor_ == nullptr ? std::string("; try again once that transaction has ended") : StatementAdvice("");
       refusal_ = text;
     }

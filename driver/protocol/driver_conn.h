@@ -76,6 +76,10 @@ struct DriverShared {
   // The sessions whose SQL statement waits for the write transaction with
   // rows it took, and their connections (DriverConnection::BeginStatementWrite).
   std::unordered_map<std::uint32_t, DriverConnection *> queued_statements;
+  // The sessions whose lock, clear or drop of a table waits for the
+  // table's holders, by table key, in order of arrival: a new row lock of
+  // the table waits behind them (DriverConnection::TableWaiterAhead).
+  std::unordered_map<std::string, std::vector<std::uint32_t>> table_waiters;
   // Who waits for whom, by the sessions' parties: a wait that would close
   // a circle is refused at once.
   WaitsFor waits{[this](std::uint32_t session) { return PartyOf(session); }};
@@ -316,6 +320,16 @@ class DriverConnection {
   // row of it goes to another session while it waits for the write
   // transaction.
   bool AwaitTable(DriverSession *session, const std::string &table, int compnr, int action, bool *took);
+  // The session whose lock, clear or drop of the table waits ahead of a
+  // new row lock of `session` there (0: none): the first that waits for
+  // the table, unless it is of the session's own host or a wait for it
+  // would close a circle (it waits for this host, which then goes ahead of
+  // it, as it would wait for this host's locks anyway). A row lock so
+  // never starves a table's waiter.
+  std::uint32_t TableWaiterAhead(std::uint32_t session, const std::string &table_key) const;
+  // "session 4 ("t") of process 1234 waits for a lock of the table ahead
+  // of it", as a refusal names a table's waiter ahead of a row lock.
+  std::string AheadText(std::uint32_t waiter) const;
   // True when a wait of `session` for `holders` (who hold `what`) would
   // close a circle of waits: the reason goes into lock_refusal_.
   bool ClosesCircle(std::uint32_t session, const std::vector<std::uint32_t> &holders, const HeldText &what);

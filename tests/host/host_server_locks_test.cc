@@ -425,6 +425,52 @@ TEST_P(HostServer, TableLockClearAndDropWaitForTheHoldersOfItsRows) {
   EXPECT_EQ(d->Do("commit"), "committed");
 }
 
+// Waits for a table follow the order of arrival: a new row lock of a
+// table (a locked read, an SQL UPDATE's row) asked while a lock of the
+// table waits for the table's holders waits behind it, and is served when
+// that lock has come and gone; a host that holds rows of the table itself
+// (the table's waiter waits for it anyway) goes ahead of it at once.
+TEST_P(HostServer, NewRowLocksWaitBehindATableLockThatWaits) {
+  Restart({"--lock-wait-ms=30000"});
+  auto a = Host(), b = Host(), c = Host(), d = Host();
+  for (const char *code : {"HR", "FIN"})
+    ASSERT_EQ(a->Do(std::string("insert exdep010 1 code=") + code), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
+  ASSERT_TRUE(b->Send("table lock exdep010 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the table lock did not wait for the row's holder";
+  ASSERT_TRUE(c->Send("lockread exdep010 1 code=SALES"));
+  ASSERT_TRUE(d->Send("sql run 1 UPDATE exdep010 SET name = 'd' WHERE code = 'FIN'"));
+  usleep(300000);
+  EXPECT_FALSE(c->HasOutput()) << "a locked read went ahead of the table lock that waited before it";
+  EXPECT_FALSE(d->HasOutput()) << "an UPDATE's row went ahead of the table lock that waited before it";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "exdep010001: lock_table");
+  usleep(300000);
+  EXPECT_FALSE(c->HasOutput()) << "a locked read went ahead of the table lock";
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(c->Line().rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(d->Line(), "1 row updated");
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_EQ(d->Do("commit"), "committed");
+  // c holds FIN, which the table lock waits for: c's lock of SALES goes
+  // ahead of it (a wait would close a circle), at once, where a wait
+  // behind it would last the whole bound of 30 s, longer than a reply is
+  // waited for.
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(c->Do("lockread exdep010 1 code=FIN").rfind("exdep010001: ", 0), 0u);
+  ASSERT_TRUE(b->Send("table lock exdep010 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the table lock did not wait for the rows' holders";
+  EXPECT_EQ(c->Do("lockread exdep010 1 code=SALES").rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_FALSE(b->HasOutput()) << "the table lock did not wait for the other row's holder";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "exdep010001: lock_table");
+  EXPECT_EQ(b->Do("commit"), "committed");
+}
+
 // A host killed while its request waits takes its locks with it at once,
 // over TCP as over a Unix socket: the row it held goes to another host
 // long before the wait of 30 s it was in would have ended.
