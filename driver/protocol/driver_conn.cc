@@ -1419,9 +1419,10 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
       char secs[32];
       std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
       std::string text = whole.action + ": the table was refused " +
-                         (lock_refusal_.empty() ? "after waiting " + std::string(secs) +
-                                                      " s (the driver server's --lock-wait-ms)"
-                                                : std::string("at once"));
+                         (!lock_refusal_.empty()        ? std::string("at once")
+                          : options_.lock_wait_ms <= 0 ? std::string("at once (the driver server's --lock-wait-ms is 0)")
+                                                        : "after waiting " + std::string(secs) +
+                                                              " s (the driver server's --lock-wait-ms)");
       text += refusal_.empty() ? std::string() : ": " + refusal_;
       out.U32(ZE_BUFFERED_UPDATE).U32(ZE_LOCKED).Bytes(name.data(), 8).U16(compnr);
       out.U32(static_cast<std::uint32_t>(text.size())).Bytes(text.data(), text.size());

@@ -423,6 +423,19 @@ TEST_P(HostServer, TableLockClearAndDropWaitForTheHoldersOfItsRows) {
   EXPECT_EQ(c->Do("commit"), "committed");
   EXPECT_EQ(d->Do("table lock exdep010 1"), "exdep010001: lock_table");
   EXPECT_EQ(d->Do("commit"), "committed");
+  // Without waits the clear is refused at once, and says so as a locked
+  // read's refusal does.
+  Restart({"--lock-wait-ms=0"});
+  auto e = Host(), f = Host();
+  EXPECT_EQ(e->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
+  const std::string at_once = f->Do("table clear exdep010 1");
+  EXPECT_NE(at_once.find("clear table (action 9): the table was refused at once (the driver server's "
+                         "--lock-wait-ms is 0): session "),
+            std::string::npos)
+      << at_once;
+  EXPECT_TRUE(EndsWith(at_once, " holds rows of the table")) << at_once;
+  EXPECT_EQ(f->Do("abort"), "aborted");
+  EXPECT_EQ(e->Do("abort"), "aborted");
 }
 
 // Waits for a table follow the order of arrival: a new row lock of a
