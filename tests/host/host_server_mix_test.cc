@@ -402,7 +402,7 @@ TEST_P(HostServer, RandomMixOfLongStatementsLocksCommitsAndKillsKeepsEveryAnswer
 // while it holds one the writers need (a row it took, or the write
 // transaction it began): no statement is refused for a circle of waits.
 // Counted by statements, not by time; the seed is printed with every
-// failure.
+// failure. Nor is a writer refused for a statement's host.
 TEST_P(HostServer, SqlUpdatesBesideRecordWritersCloseNoCircleOfWaits) {
   unsigned seed = std::random_device{}();
   if (const char *fixed = std::getenv("MOLVANE_TEST_SEED")) seed = static_cast<unsigned>(std::atol(fixed));
@@ -419,7 +419,8 @@ TEST_P(HostServer, SqlUpdatesBesideRecordWritersCloseNoCircleOfWaits) {
   }
   std::mutex mu;
   std::map<std::string, int> tally;
-  std::vector<std::string> circles, wrong;
+  std::vector<std::string> circles, wrong, record_refusals;
+  std::vector<pid_t> sql_hosts;
   std::atomic<int> sql_left{kSqlHosts};
   auto note = [&](const std::string &what) {
     std::lock_guard<std::mutex> lock(mu);
@@ -448,13 +449,22 @@ TEST_P(HostServer, SqlUpdatesBesideRecordWritersCloseNoCircleOfWaits) {
           return fault("a writer's update went unanswered");
       }
       if (ok && !Ask(*host, "commit", &lines)) return fault("a writer's commit went unanswered");
-      note(ok && lines == std::vector<std::string>{"committed"} ? "record committed" : "record refused");
+      const bool committed = ok && lines == std::vector<std::string>{"committed"};
+      note(committed ? "record committed" : "record refused");
+      if (!committed && !lines.empty()) {
+        std::lock_guard<std::mutex> lock(mu);
+        record_refusals.push_back(lines.back());
+      }
       if (!Ask(*host, "abort", &lines)) return fault("a writer's abort went unanswered");
     }
   };
   auto sql = [&](int index) {
     std::mt19937 rng(seed + 100 + static_cast<unsigned>(index));
     auto host = Host();
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      sql_hosts.push_back(host->pid());
+    }
     std::vector<std::string> lines;
     for (int n = 0; n < kStatements; ++n) {
       const int first = 1 + static_cast<int>(rng() % kEmps);
@@ -490,6 +500,13 @@ TEST_P(HostServer, SqlUpdatesBesideRecordWritersCloseNoCircleOfWaits) {
   for (const std::string &what : wrong) ADD_FAILURE() << what << "; " << outcomes.str();
   EXPECT_EQ(circles.size(), 0u) << circles.size() << " SQL UPDATEs refused for a circle of waits, the first: "
                                 << (circles.empty() ? "" : circles.front()) << "; " << outcomes.str();
+  // The writers refuse each other (they lock rows in random order), never
+  // for a row or write transaction of a statement: over a Unix socket a
+  // refusal names the holder's process.
+  for (const std::string &refusal : record_refusals)
+    for (pid_t pid : sql_hosts)
+      EXPECT_EQ(refusal.find("of process " + std::to_string(pid) + " "), std::string::npos)
+          << "a record transaction was refused for an SQL UPDATE's host: " << refusal << "; " << outcomes.str();
   std::cout << outcomes.str() << "\n";
 }
 
