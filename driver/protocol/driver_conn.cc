@@ -1226,6 +1226,7 @@ bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int 
     statement_find_ = find;
     statement_table_ = table;
     statement_physical_ = physical;
+    statement_lends_ = 0;
   }
   try {
     for (;;) {
