@@ -338,6 +338,11 @@ class DriverConnection {
   }
   // "session 4 ("t") of process 1234", as a refusal names a holder.
   std::string SessionText(std::uint32_t session) const;
+  // What a refused SQL statement's text ends with, as a refused record
+  // request's does: after a circle of waits (`circle`, the refusal's
+  // reason) the transaction must end to undo it; after a wait that ran
+  // out, the holder's.
+  static std::string StatementAdvice(const std::string &circle);
   // Why the last wait of the connection was refused, for the client
   // (EXE_SYSTEM 9, code 105) and an SQL statement's text.
   std::string lock_refusal_;
