@@ -247,6 +247,11 @@ void RowWaiters::LeaveLock(std::uint64_t ticket) {
   waiting_.erase(it);
 }
 
+bool RowWaiters::Awaited(const std::string &row) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return rows_.count(row) != 0;
+}
+
 void RowWaiters::LocksReleased(const std::vector<std::uint32_t> &sessions) {
   std::lock_guard<std::mutex> lock(mu_);
   std::vector<std::string> rows;  // the lines to look at: filed under these sessions, or unknown

@@ -208,6 +208,9 @@ class RowWaiters : protected virtual MonitorHandOff {
   // The sessions released locks: the first waiter of each row they held is
   // woken when its row is free.
   void LocksReleased(const std::vector<std::uint32_t> &sessions);
+  // True while requests wait in the line of `row` (the first may have been
+  // woken for it and not yet have taken it).
+  bool Awaited(const std::string &row) const;
 
  protected:
   // Every row waiter looks again.

@@ -50,16 +50,6 @@ std::string MappedName(const std::string &table) {
   return name;
 }
 
-// What a refused SQL statement's text ends with, as a refused record
-// request's does: after a circle of waits (`circle`, the refusal's
-// reason) the transaction must end to undo it; after a wait that ran out,
-// the holder's.
-std::string StatementAdvice(const std::string &circle) {
-  if (circle.empty()) return "; try again once that host has ended its transaction";
-  if (circle.rfind("it would have waited", 0) == 0) return "; end this transaction and do its work again";
-  return "; commit or abort that transaction first";
-}
-
 }  // namespace
 
 // ---- The connection: construction, framing, dispatch ----
@@ -112,6 +102,8 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    data_.StatementEnded(id);
                    statement_found_at_.reset();
                    statement_find_ = nullptr;
+                   statement_began_write_ = statement_requeues_ = false;
+                   statement_lends_ = 0;
                    if (DriverSession *s = SessionFor(id))
                      StatementEnded(s, table, physical, failure);
                    else
@@ -272,6 +264,14 @@ DataContext DriverConnection::DataCtx() const {
   ctx.logicals = [this](const std::string &table, int physical) { return LogicalCompnrs(table, physical); };
   ctx.references = references_;
   ctx.session_text = [this](std::uint32_t session) { return SessionText(session); };
+  // A batch is applied with the write transaction: a row of it that an SQL
+  // statement waiting for that transaction took is given to the batch, as
+  // to a locked read (a wait for the statement would close a circle).
+  if (monitor_ != nullptr)
+    ctx.yields = [this](std::uint32_t session, std::uint32_t holder, const std::string &table_key,
+                        const std::string &row_key) {
+      return QueuedStatementGaveRow(session, holder, RowRef{table_key, row_key, {}, 0, {}});
+    };
   // A conditional read grant is decided by the row: in the logical company
   // and, when it maps elsewhere, in the physical one too.
   if (!permissions_.roles.empty())
@@ -347,6 +347,7 @@ bool DriverConnection::BeginStatementWrite(std::uint32_t id) {
   DriverSession *s = SessionFor(id);
   if (s == nullptr) return false;
   statement_joins_ = s->active();
+  statement_began_write_ = false;
   for (;;) {
     lock_refusal_.clear();
     statement_robbed_ = false;
@@ -364,6 +365,7 @@ bool DriverConnection::BeginStatementWrite(std::uint32_t id) {
     }
     if (begun) {
       s->WatchChanges();
+      statement_began_write_ = !statement_joins_;
       return true;
     }
     if (!statement_robbed_ || !statement_find_) break;
@@ -467,8 +469,32 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   const std::uint32_t id = session->id();
   lock_refusal_.clear();
   auto writer = [this, id] { return store_.Writer(id); };
+  // A circle through a row that an SQL statement queued here took (the
+  // writer waited for the row's holder before, and the statement took the
+  // row as that one let it go, before the writer could ask the statement
+  // for it) is of the statement's own making: it gives its rows to those
+  // that wait for them, as to a locked read that asks, and takes them
+  // again behind them (RowsFree). A few times per statement: a circle
+  // that stays is refused.
+  auto closes = [&](std::uint32_t holder) {
+    if (shared_.waits.Circle(id, {holder}).empty()) return false;
+    if (statement_lends_ < kStatementLends && !statement_rows_.empty() &&
+        shared_.queued_statements.erase(id) != 0) {
+      GiveBackStatementRows(id);
+      if (shared_.waits.Circle(id, {holder}).empty()) {
+        ++statement_lends_;
+        DriverLog(__FILE__, __LINE__, 0,
+                  "session %u gave back the rows its SQL statement took to the sessions that wait for them, "
+                  "and takes them again",
+                  id);
+        statement_robbed_ = true;
+        return true;
+      }
+    }
+    return ClosesCircle(id, holder, "the write transaction");
+  };
   std::uint32_t checked = writer();
-  if (checked != 0 && ClosesCircle(id, checked, "the write transaction")) return false;
+  if (checked != 0 && closes(checked)) return false;
   // The queue is first come, first served: a request that arrives while
   // others wait goes behind them even when the file happens to be free.
   // Each turn of the queue hands the write transaction on: the wait is
@@ -494,7 +520,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     // begins anew, and is checked anew.
     if (const std::uint32_t w = writer(); w != 0 && w != checked) {
       checked = w;
-      if (ClosesCircle(id, w, "the write transaction")) break;
+      if (closes(w)) break;
     }
     const auto now = std::chrono::steady_clock::now();
     if (!bound.Goes(monitor_->turns(), now)) {
@@ -924,6 +950,12 @@ void DriverConnection::RowCntr(WireReader &in, WireWriter &out) {
     return;
   }
   const std::size_t at = out.written().size();
+  // A locked read of a row of a table whose lock another host waits for
+  // waits behind that one (WaitForRow).
+  if (arg == 1 && monitor_ != nullptr && TableWaiterAhead(id, TableKey(table, PhysicalCompnr(table, compnr))) != 0) {
+    out.U16(0).U32(kLocked);
+    return WaitForRow(session, table, compnr, key, at, out);
+  }
   if (data_.Read(session, table, compnr, arg, key, DataCtx(), out) == kLocked && arg == 1 && monitor_ != nullptr)
     WaitForRow(session, table, compnr, key, at, out);
 }
@@ -935,6 +967,10 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
   const RowRef row = data_.FindRow(session, table, compnr, key, DataCtx());
   if (AwaitRow(session, row, [&] {
         out.Truncate(at);
+        if (TableWaiterAhead(session->id(), row.table_key) != 0) {
+          out.U16(0).U32(kLocked);
+          return false;
+        }
         return data_.Read(session, table, compnr, 1, key, DataCtx(), out) != kLocked;
       }))
     return;
@@ -942,300 +978,10 @@ void DriverConnection::WaitForRow(DriverSession *session, const std::string &tab
   // (ClosesCircle noted it), or the holder as the wait ended.
   if (!lock_refusal_.empty()) return;
   const std::uint32_t holder = data_.HolderOf(session->id(), row, &store_);
-  refusal_ = holder != 0 ? SessionText(holder) + " holds the row" : std::string();
-}
-
-std::string DriverConnection::SessionText(std::uint32_t session) const {
-  // The name is the peer's: escaped as the log writes it, so that another
-  // host's bytes reach no message text raw.
-  std::string text = "session " + std::to_string(session);
-  if (const DriverSession *s = store_.Find(session); s != nullptr && !s->name().empty())
-    text += " (\"" + LogEscaped(s->name()) + "\")";
-  const std::uint64_t party = shared_.PartyOf(session);
-  if (sessions_.count(session) != 0) return text + " of this host";
-  if (party == party_) return text + " of this host on another of its connections";
-  if (party < DriverShared::kClaimedParty) return text + " of process " + std::to_string(party);
-  return text + " of another host";
-}
-
-bool DriverConnection::ClosesCircle(std::uint32_t session, const std::vector<std::uint32_t> &holders,
-                                    const HeldText &what) {
-  const std::vector<std::uint32_t> circle = shared_.waits.Circle(session, holders);
-  if (circle.empty()) return false;
-  // The holder through which the wait would close the circle.
-  const std::uint32_t holder = circle.front();
-  if (sessions_.count(holder) != 0) {
-    // Another transaction of the program on this connection.
-    lock_refusal_ =
-        SessionText(holder) + " holds " + what(holder) + ": a program's transactions do not wait for each other";
-  } else if (shared_.PartyOf(holder) == party_) {
-    // The host holds it itself, on another connection of this server
-    // (reached under another driver name): it would wait for itself.
-    lock_refusal_ = SessionText(holder) + " holds " + what(holder) +
-                    ": a host's transactions through two driver names of one driver server do not wait for "
-                    "each other; use one driver name for the tables of one transaction";
-  } else {
-    lock_refusal_ = "it would have waited in a circle: " + SessionText(holder) + " holds " + what(holder);
-    for (std::size_t i = 1; i < circle.size(); ++i)
-      lock_refusal_ += (i == 1 ? " and waits for " : ", which waits for ") + SessionText(circle[i]);
-    lock_refusal_ += circle.size() == 1 ? " and waits for this host" : ", which waits for this host";
-  }
-  DriverLog(__FILE__, __LINE__, 0, "session %u refused at once: %s", session, lock_refusal_.c_str());
-  refusal_ = lock_refusal_;
-  return true;
-}
-
-bool DriverConnection::AwaitRow(DriverSession *session, const RowRef &row, const std::function<bool()> &take,
-                                bool statement) {
-  const std::uint32_t id = session->id();
-  // A locked read is given a row that an SQL statement waiting for the
-  // write transaction took; a statement's own wait waits for it, so that
-  // two statements never take each other's rows in turn.
-  const Yields yields = [this, id, &row, statement](std::uint32_t holder) {
-    return !statement && QueuedStatementGaveRow(id, holder, row);
-  };
-  return AwaitHolders(
-      session, row.table_key + '\0' + row.key,
-      [this, id, &row] {
-        const std::uint32_t h = data_.HolderOf(id, row, &store_);
-        return h != 0 ? std::vector<std::uint32_t>{h} : std::vector<std::uint32_t>{};
-      },
-      [](std::uint32_t) { return std::string("the row"); }, take, yields);
-}
-
-bool DriverConnection::AwaitHolders(DriverSession *session, const std::string &line, const Holders &holders,
-                                    const HeldText &what, const std::function<bool()> &take, const Yields &yields) {
-  // The wait is for the holders, in order of arrival, under the one
-  // waiting policy (WaitBound): it is over when one holder kept what it
-  // waits for for the whole of it, whoever else took it before or left
-  // the line meanwhile. A wait that would close a circle is refused at
-  // once, when it begins or whenever its holders change.
-  const std::uint32_t id = session->id();
-  lock_refusal_.clear();
-  std::vector<std::uint32_t> checked = holders();
-  if (monitor_ == nullptr || options_.lock_wait_ms <= 0) return false;
-  if (!checked.empty() && yields && yields(checked.front())) {
-    if (take()) return true;
-    checked = holders();
-  }
-  if (!checked.empty() && ClosesCircle(id, checked, what)) return false;
-  // The holder the bound runs for: the one waited for first, as long as
-  // it holds on.
-  std::uint32_t bound_holder = checked.empty() ? 0 : checked.front();
-  WaitBound bound(std::chrono::milliseconds(options_.lock_wait_ms), bound_holder);
-  // The waiter leaves after its last try, so that the next waiter of the
-  // line is not woken before this one has taken what it waited for. Its
-  // line is filed under one holder, whose release looks at it again.
-  LockTicket waiting(*monitor_, line, [holders]() -> std::uint64_t {
-    const std::vector<std::uint32_t> h = holders();
-    return h.empty() ? 0 : h.front();
-  });
-  const WaitEntry entry(shared_.waits, id, holders);
-  bool parked = false, taken = false;
-  while (!taken) {
-    if (cancelled_ && cancelled_()) break;
-    std::vector<std::uint32_t> now_held = holders();
-    if (!now_held.empty() && now_held != checked) {
-      checked = now_held;
-      if (yields && yields(now_held.front())) {
-        if ((taken = take())) break;
-        now_held = checked = holders();
-      }
-      if (!now_held.empty() && ClosesCircle(id, now_held, what)) break;
-    }
-    if (std::find(now_held.begin(), now_held.end(), bound_holder) == now_held.end())
-      bound_holder = now_held.empty() ? 0 : now_held.front();
-    if (!bound.Goes(bound_holder, std::chrono::steady_clock::now())) break;
-    if (!parked && on_state_) on_state_(RequestState::kParked);
-    parked = true;
-    monitor_->SleepForLock(waiting.get(), bound.deadline());
-    taken = take();
-  }
-  if (parked && on_state_) on_state_(RequestState::kRunning);
-  return taken;
-}
-
-bool DriverConnection::AwaitTable(DriverSession *session, const std::string &table, int compnr, int action,
-                                  bool *took) {
-  *took = false;
-  const std::uint32_t id = session->id();
-  const int physical = PhysicalCompnr(table, compnr);
-  const DdTableDesc *desc = tables_.Find(table, physical, this);
-  if (desc == nullptr) return true;  // the action answers for it
-  const std::string table_key = TableKey(table, physical);
-  const std::string sqlite_table = SqliteTableName(desc->name, physical);
-  const Holders holders = [this, id, &table_key, &sqlite_table] {
-    return data_.TableHolders(id, table_key, sqlite_table, &store_);
-  };
-  // A lock of the table, or a statement running on it, holds the table;
-  // otherwise the holder holds rows of it.
-  const HeldText what = [this, id, &table_key](std::uint32_t holder) {
-    return data_.HolderOf(id, table_key, std::string(1, '\x01')) == holder ? std::string("the table")
-                                                                           : std::string("rows of the table");
-  };
-  auto free = [&] { return data_.TableHolders(id, table_key, sqlite_table, &store_, 1).empty(); };
-  // A child or in-process driver refuses at once (DataPlane::TableAction).
-  if (monitor_ == nullptr || free()) {
-    if (monitor_ != nullptr && action != lock_table) *took = data_.LockTable(id, table_key);
-    return true;
-  }
-  if (!AwaitHolders(session, table_key, holders, what, free)) {
-    // The client asks who held the table (EXE_SYSTEM 9, code 105): the
-    // circle (ClosesCircle noted it), or the holder as the wait ended.
-    if (lock_refusal_.empty()) {
-      const std::vector<std::uint32_t> now_held = holders();
-      refusal_ = now_held.empty() ? std::string() : SessionText(now_held.front()) + " holds " + what(now_held.front());
-    }
-    return false;
-  }
-  if (action != lock_table) *took = data_.LockTable(id, table_key);
-  return true;
-}
-
-bool DriverConnection::QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row) {
-  auto it = shared_.queued_statements.find(holder);
-  if (it == shared_.queued_statements.end()) return false;
-  DriverConnection &other = *it->second;
-  const bool statement_row = std::any_of(other.statement_rows_.begin(), other.statement_rows_.end(),
-                                         [&row](const RowRef &r) { return r.table_key == row.table_key && r.key == row.key; });
-  if (!statement_row) return false;
-  DriverLog(__FILE__, __LINE__, 0,
-            "session %u gave back the rows its SQL statement took to session %u, and waits on for the write "
-            "transaction", holder, session);
-  other.statement_robbed_ = true;
-  other.GiveBackStatementRows(holder);
-  shared_.queued_statements.erase(it);
-  return true;
-}
-
-void DriverConnection::GiveBackStatementRows(std::uint32_t id,
-                                             const std::vector<std::pair<std::string, sqlite3_int64>> &changed) {
-  for (const RowRef &row : statement_rows_) {
-    const bool kept = row.rowid != 0 && std::any_of(changed.begin(), changed.end(), [&row](const auto &c) {
-                        return c.second == row.rowid && c.first == row.sqlite_table;
-                      });
-    if (!kept) data_.Unlock(id, row.table_key, row.key);
-  }
-  // Their waiters look again now: the statement may wait on.
-  if (monitor_ != nullptr && !statement_rows_.empty()) monitor_->LocksReleased({id});
-  statement_rows_.clear();
-}
-
-bool DriverConnection::RowsFree(std::uint32_t id, const std::string &table, int physical,
-                                const AgentContext::RowFinder &find) {
-  DriverSession *session = SessionFor(id);
-  if (session == nullptr) return false;
-  const std::string table_key = TableKey(table, physical);
-  const int logical = LogicalCompnr(table, physical);
-  const DataContext ctx = DataCtx();
-  if (&find != &statement_find_) {
-    statement_find_ = find;
-    statement_table_ = table;
-    statement_physical_ = physical;
-  }
-  try {
-    for (;;) {
-      std::vector<sqlite3_int64> rowids;
-      statement_found_at_ = store_.transactions_ended();
-      if (!find(&rowids)) {
-        // More rows than are taken one by one: the statement holds the
-        // table whole while it runs, and is refused while another
-        // session holds locks there.
-        if (!data_.LockedForOthers(id, table, physical)) return true;
-        GiveBackStatementRows(id);
-        statement_found_at_.reset();
-        return false;
-      }
-      // A table lock (or another session's statement running on the
-      // table) holds every row, also where the statement would change
-      // none: it is waited for first, under a key that no row has. The
-      // rows follow in the order of their keys, the one order of every
-      // statement, so that two statements never each hold a row the
-      // other waits for.
-      std::vector<std::string> keys = data_.KeysOfRows(session, table, physical, rowids, ctx);
-      std::sort(keys.begin(), keys.end());
-      keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-      std::vector<RowRef> rows{RowRef{table_key, std::string(1, '\x01'), {}, 0, {}}};
-      for (const std::string &key : keys) rows.push_back(data_.FindRow(session, table, logical, key, ctx));
-      if (TakeStatementRows(session, table, logical, rows, ctx)) return true;
-    }
-  } catch (...) {
-    // Refused, or the rows could not be found again: what the statement
-    // took goes back.
-    GiveBackStatementRows(id);
-    statement_found_at_.reset();
-    statement_find_ = nullptr;
-    throw;
-  }
-}
-
-bool DriverConnection::TakeStatementRows(DriverSession *session, const std::string &table, int logical,
-                                         const std::vector<RowRef> &rows, const DataContext &ctx) {
-  const std::uint32_t id = session->id();
-  std::vector<std::uint8_t> reply;
-  WireWriter out(reply);
-  for (const RowRef &row : rows) {
-    if (data_.LocksRow(id, row.table_key, row.key)) continue;  // taken before
-    auto take = [&] {
-      out.Truncate(0);
-      return data_.Read(session, table, logical, 1, row.key, ctx, out) != kLocked;
-    };
-    auto note = [&] {
-      if (data_.LocksRow(id, row.table_key, row.key)) statement_rows_.push_back(row);
-    };
-    // A free row is taken at once, before the write transaction, so that
-    // no other session locks it while the statement waits for that.
-    if (data_.HolderOf(id, row, &store_) == 0 && take()) {
-      note();
-      continue;
-    }
-    // Another session holds it: the statement gives back the rows it
-    // took, so that it never holds one while it waits for another (a
-    // record transaction may lock its rows in any order), takes the row
-    // as a locked read takes it, waiting as that does, and then finds its
-    // rows again, since others ran.
-    GiveBackStatementRows(id);
-    const auto start = std::chrono::steady_clock::now();
-    if (take() || AwaitRow(session, row, take, true)) {
-      note();
-      return false;
-    }
-    // Refused: the error names the row, its holder and the wait, and says
-    // what the record refusal says of the transaction.
-    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - start).count();
-    char where[32];
-    std::snprintf(where, sizeof where, "%.8s%03d", table.c_str(), logical);
-    std::string what = row.key_text.empty() ? std::string(where) + " (a lock of the table, or another session's "
-                                                                 "SQL statement running on it)"
-                                            : std::string(where) + ", key " + row.key_text + ",";
-    std::string text = "Record is locked: the SQL statement's row of " + what + " was refused ";
-    const std::uint32_t now_held = data_.HolderOf(id, row, &store_);
-    if (!lock_refusal_.empty()) {
-      text += "at once: " + lock_refusal_ + StatementAdvice(lock_refusal_);
-    } else if (now_held != 0 && sessions_.count(now_held) != 0) {
-      // Another transaction of the program (a child or in-process driver
-      // serves no other): nothing could end it while this one waited.
-      text += "at once: " + SessionText(now_held) +
-              " holds it: a program's transactions do not wait for each other; commit or abort that "
-              "transaction first";
-      refusal_ = text;
-    } else {
-      char secs[32];
-      std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
-      if (monitor_ == nullptr)
-        text += "at once";
-      else if (options_.lock_wait_ms <= 0)
-        text += "at once (the driver server's --lock-wait-ms is 0)";
-      else
-        text += "after waiting " + std::string(secs) + " s (the driver server's --lock-wait-ms)";
-      if (now_held != 0) text += ": " + SessionText(now_held) + " holds it";
-      text += monitor_ == nullptr ? std::string("; try again once that transaction has ended") : StatementAdvice("");
-      refusal_ = text;
-    }
-    throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED, SQLString(text.c_str()));
-  }
-  return true;
+  const std::uint32_t ahead = holder == 0 ? TableWaiterAhead(session->id(), row.table_key) : 0;
+  refusal_ = holder != 0  ? SessionText(holder) + " holds the row"
+             : ahead != 0 ? AheadText(ahead)
+                          : std::string();
 }
 
 void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
@@ -1291,9 +1037,10 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
       char secs[32];
       std::snprintf(secs, sizeof secs, "%lld.%lld", ms / 1000, ms % 1000 / 100);
       std::string text = whole.action + ": the table was refused " +
-                         (lock_refusal_.empty() ? "after waiting " + std::string(secs) +
-                                                      " s (the driver server's --lock-wait-ms)"
-                                                : std::string("at once"));
+                         (!lock_refusal_.empty()        ? std::string("at once")
+                          : options_.lock_wait_ms <= 0 ? std::string("at once (the driver server's --lock-wait-ms is 0)")
+                                                        : "after waiting " + std::string(secs) +
+                                                              " s (the driver server's --lock-wait-ms)");
       text += refusal_.empty() ? std::string() : ": " + refusal_;
       out.U32(ZE_BUFFERED_UPDATE).U32(ZE_LOCKED).Bytes(name.data(), 8).U16(compnr);
       out.U32(static_cast<std::uint32_t>(text.size())).Bytes(text.data(), text.size());

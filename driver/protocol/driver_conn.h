@@ -76,6 +76,10 @@ struct DriverShared {
   // The sessions whose SQL statement waits for the write transaction with
   // rows it took, and their connections (DriverConnection::BeginStatementWrite).
   std::unordered_map<std::uint32_t, DriverConnection *> queued_statements;
+  // The sessions whose lock, clear or drop of a table waits for the
+  // table's holders, by table key, in order of arrival: a new row lock of
+  // the table waits behind them (DriverConnection::TableWaiterAhead).
+  std::unordered_map<std::string, std::vector<std::uint32_t>> table_waiters;
   // Who waits for whom, by the sessions' parties: a wait that would close
   // a circle is refused at once.
   WaitsFor waits{[this](std::uint32_t session) { return PartyOf(session); }};
@@ -258,8 +262,17 @@ class DriverConnection {
   // it is its turn. A statement so never keeps a row from a record
   // transaction (which may hold the write transaction while it asks) for
   // as long as it waits, and no circle of waits goes through its rows.
-  bool QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row);
+  bool QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row) const;
   bool statement_robbed_ = false;  // the statement waiting for the write gave its rows away
+  // The running statement began its transaction's write (nothing it did
+  // is in it before the statement), and, once it gave that back to wait
+  // for a row, it queues for it again when it holds its rows.
+  bool statement_began_write_ = false;
+  bool statement_requeues_ = false;
+  // How often the running statement gave its rows back for a circle of
+  // waits through them (AwaitWriteTurn), at most kStatementLends times.
+  int statement_lends_ = 0;
+  static constexpr int kStatementLends = 4;
   // The row locks that the running SQL statement took: when it ends, those
   // of the rows it changed stay (as its transaction's changes hold them
   // anyway), the others go back, as do all of them when it failed or was
@@ -307,6 +320,16 @@ class DriverConnection {
   // row of it goes to another session while it waits for the write
   // transaction.
   bool AwaitTable(DriverSession *session, const std::string &table, int compnr, int action, bool *took);
+  // The session whose lock, clear or drop of the table waits ahead of a
+  // new row lock of `session` there (0: none): the first that waits for
+  // the table, unless it is of the session's own host or a wait for it
+  // would close a circle (it waits for this host, which then goes ahead of
+  // it, as it would wait for this host's locks anyway). A row lock so
+  // never starves a table's waiter.
+  std::uint32_t TableWaiterAhead(std::uint32_t session, const std::string &table_key) const;
+  // "session 4 ("t") of process 1234 waits for a lock of the table ahead
+  // of it", as a refusal names a table's waiter ahead of a row lock.
+  std::string AheadText(std::uint32_t waiter) const;
   // True when a wait of `session` for `holders` (who hold `what`) would
   // close a circle of waits: the reason goes into lock_refusal_.
   bool ClosesCircle(std::uint32_t session, const std::vector<std::uint32_t> &holders, const HeldText &what);
@@ -315,6 +338,11 @@ class DriverConnection {
   }
   // "session 4 ("t") of process 1234", as a refusal names a holder.
   std::string SessionText(std::uint32_t session) const;
+  // What a refused SQL statement's text ends with, as a refused record
+  // request's does: after a circle of waits (`circle`, the refusal's
+  // reason) the transaction must end to undo it; after a wait that ran
+  // out, the holder's.
+  static std::string StatementAdvice(const std::string &circle);
   // Why the last wait of the connection was refused, for the client
   // (EXE_SYSTEM 9, code 105) and an SQL statement's text.
   std::string lock_refusal_;

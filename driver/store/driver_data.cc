@@ -279,6 +279,13 @@ bool DataPlane::LockedByOther(std::uint32_t session, const std::string &table_ke
   return HolderOf(session, table_key, row_key) != 0;
 }
 
+bool DataPlane::HeldAgainstWrite(std::uint32_t session, const std::string &table_key, const std::string &row_key,
+                                 const DataContext &ctx) const {
+  const std::uint32_t holder = HolderOf(session, table_key, row_key);
+  if (holder == 0) return false;
+  return !ctx.yields || !ctx.yields(session, holder, table_key, row_key) || LockedByOther(session, table_key, row_key);
+}
+
 std::uint32_t DataPlane::HolderOf(std::uint32_t session, const std::string &table_key,
                                   const std::string &row_key) const {
   if (!changing_.empty())
@@ -460,7 +467,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     std::string locked_key;  // the key of the row refused as locked
     // A table lock keeps inserts out too; an update is checked by its old key.
     if (kind != kUpdateOld && kind != kRefresh && kind != kUpdateNew && kind != kUpdateWhole &&
-        LockedByOther(session->id(), table_key, key)) {
+        HeldAgainstWrite(session->id(), table_key, key, ctx)) {
       rc = kLocked;
       locked_key = key;
     }
@@ -496,7 +503,7 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
           }
           have_old = false;
           std::string old_key = table.KeyOf(old_image.data());
-          if (LockedByOther(session->id(), table_key, old_key)) {
+          if (HeldAgainstWrite(session->id(), table_key, old_key, ctx)) {
             rc = kLocked;
             locked_key = old_key;
             break;
@@ -567,10 +574,16 @@ DataPlane::Failure DataPlane::Apply(DriverSession *session, const std::vector<Up
     }
     if ((rc == 215 || zdb_storage_error(static_cast<int>(rc))) && !table.error().empty())
       extra += ": " + table.error();
-    // A row another session holds: which row, and who holds it.
-    if (rc == kLocked && refs.detail().empty() && !locked_key.empty()) {
-      const std::uint32_t holder = HolderOf(session->id(), table_key, locked_key);
-      const std::string row = KeyDescription(table, locked_key);
+    // A row another session holds (one the batch writes, or one its
+    // reference work reaches, such as a row of a table it clears whole):
+    // which row, and who holds it.
+    const RefWork::HeldRow &reached_row = refs.held();
+    const bool by_refs = locked_key.empty() && reached_row.rows != nullptr;
+    if (rc == kLocked && refs.detail().empty() && (!locked_key.empty() || by_refs)) {
+      const std::uint32_t holder = by_refs ? HolderOf(session->id(), reached_row.table_key, reached_row.key)
+                                           : HolderOf(session->id(), table_key, locked_key);
+      const std::string row =
+          by_refs ? KeyDescription(*reached_row.rows, reached_row.key) : KeyDescription(table, locked_key);
       if (holder != 0)
         extra += ": " + (row.empty() ? std::string("the row") : "the row " + row) + " is held by " +
                  (ctx.session_text ? ctx.session_text(holder) : "session " + std::to_string(holder));

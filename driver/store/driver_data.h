@@ -92,6 +92,14 @@ struct DataContext {
   // False when the user's roles forbid reading this row image of the table
   // in the logical company; unset means every row may be read.
   std::function<bool(const DdTableDesc &desc, int logical, const std::uint8_t *image)> readable;
+  // Asked when another session (`holder`) holds a row that a batch of
+  // `session` writes: true when the holder gave the row back (an SQL
+  // statement that waits for the write transaction gives back the rows
+  // it took, as to a locked read), and the row is looked at again; unset:
+  // none gives way.
+  std::function<bool(std::uint32_t session, std::uint32_t holder, const std::string &table_key,
+                     const std::string &row_key)>
+      yields;
 };
 
 class DataPlane {
@@ -137,6 +145,10 @@ class DataPlane {
   // seen), what another thread may ask for a waiting session, with the
   // monitor.
   bool LockedByOther(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;
+  // LockedByOther for a write of the session's batch, after the holder
+  // was asked to give the row back (DataContext::yields).
+  bool HeldAgainstWrite(std::uint32_t session, const std::string &table_key, const std::string &row_key,
+                        const DataContext &ctx) const;
   // The session that holds the row so for `session`, 0 when none does: a
   // waiting read's wait starts again when its row changes hands.
   std::uint32_t HolderOf(std::uint32_t session, const std::string &table_key, const std::string &row_key) const;

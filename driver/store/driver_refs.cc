@@ -163,7 +163,10 @@ bool RefWork::InDatabase(const std::string &sqlite_table) const {
 }
 
 std::uint32_t RefWork::Free(const Target &t, const std::uint8_t *row) const {
-  return plane_.LockedByOther(session_->id(), t.lock_key, t.rows->KeyOf(row)) ? kLocked : 0;
+  std::string key = t.rows->KeyOf(row);
+  if (!plane_.HeldAgainstWrite(session_->id(), t.lock_key, key, ctx_)) return 0;
+  held_ = HeldRow{t.rows, t.lock_key, std::move(key)};
+  return kLocked;
 }
 
 std::uint32_t RefWork::ParentOf(const Target &t, const DdReferenceDesc &ref, const std::uint8_t *row,

@@ -71,6 +71,15 @@ class RefWork {
   std::uint32_t LostParent(const Target &t, const std::uint8_t *row);
 
   const std::string &detail() const { return detail_; }
+  // The row another session held when the work was refused with 107: its
+  // table's rows (null when none was), lock key and key, so that the
+  // refusal names the row and its holder.
+  struct HeldRow {
+    const TableRows *rows = nullptr;
+    std::string table_key;
+    std::string key;
+  };
+  const HeldRow &held() const { return held_; }
   const std::vector<std::pair<std::string, std::uint16_t>> &missing() const { return missing_; }
   // The tables (name, logical company) whose rows the work changed.
   const std::vector<std::pair<std::string, std::uint16_t>> &changed() const { return changed_; }
@@ -125,6 +134,7 @@ class RefWork {
   DriverSession *session_;
   const DataContext &ctx_;
   std::string detail_;
+  mutable HeldRow held_;  // noted by Free
   std::vector<std::pair<std::string, std::uint16_t>> missing_;
   std::vector<std::pair<std::string, std::uint16_t>> changed_;
 };

@@ -206,4 +206,22 @@ TEST_F(HostRecords, DemoScriptRunsToItsEnd) {
     EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
 }
 
+// A table with references is cleared or dropped by a batch that does the
+// reference work of each row: refused for a row that another transaction
+// of the program holds, its error names the row and its holder, as a
+// refused write of that row does.
+TEST_F(HostRecords, RefusedClearOfATableWithReferencesNamesTheRowAndItsHolder) {
+  int status = 0;
+  const std::string out = RunText(
+      "logon demo\nstart t\ntable create exdep010 1\ninsert exdep010 1 code=A\ncommit\n"
+      "lockread exdep010 1 code=A\nstart u\n! table clear exdep010 1\n! table drop exdep010 1\nabort\nlogoff\n",
+      &status);
+  for (const char *action : {"clear table (action 9)", "drop table (action 10)"})
+    EXPECT_NE(out.find(std::string("error 107 (record locked): the update of exdep010001 failed with error 107 "
+                                   "(record locked): ") +
+                       action + " of row 1: the row code = A is held by session 1 (\"t\") of this host\n"),
+              std::string::npos)
+        << out;
+}
+
 }  // namespace

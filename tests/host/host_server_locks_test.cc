@@ -423,6 +423,65 @@ TEST_P(HostServer, TableLockClearAndDropWaitForTheHoldersOfItsRows) {
   EXPECT_EQ(c->Do("commit"), "committed");
   EXPECT_EQ(d->Do("table lock exdep010 1"), "exdep010001: lock_table");
   EXPECT_EQ(d->Do("commit"), "committed");
+  // Without waits the clear is refused at once, and says so as a locked
+  // read's refusal does.
+  Restart({"--lock-wait-ms=0"});
+  auto e = Host(), f = Host();
+  EXPECT_EQ(e->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
+  const std::string at_once = f->Do("table clear exdep010 1");
+  EXPECT_NE(at_once.find("clear table (action 9): the table was refused at once (the driver server's "
+                         "--lock-wait-ms is 0): session "),
+            std::string::npos)
+      << at_once;
+  EXPECT_TRUE(EndsWith(at_once, " holds rows of the table")) << at_once;
+  EXPECT_EQ(f->Do("abort"), "aborted");
+  EXPECT_EQ(e->Do("abort"), "aborted");
+}
+
+// Waits for a table follow the order of arrival: a new row lock of a
+// table (a locked read, an SQL UPDATE's row) asked while a lock of the
+// table waits for the table's holders waits behind it, and is served when
+// that lock has come and gone; a host that holds rows of the table itself
+// (the table's waiter waits for it anyway) goes ahead of it at once.
+TEST_P(HostServer, NewRowLocksWaitBehindATableLockThatWaits) {
+  Restart({"--lock-wait-ms=30000"});
+  auto a = Host(), b = Host(), c = Host(), d = Host();
+  for (const char *code : {"HR", "FIN"})
+    ASSERT_EQ(a->Do(std::string("insert exdep010 1 code=") + code), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
+  ASSERT_TRUE(b->Send("table lock exdep010 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the table lock did not wait for the row's holder";
+  ASSERT_TRUE(c->Send("lockread exdep010 1 code=SALES"));
+  ASSERT_TRUE(d->Send("sql run 1 UPDATE exdep010 SET name = 'd' WHERE code = 'FIN'"));
+  usleep(300000);
+  EXPECT_FALSE(c->HasOutput()) << "a locked read went ahead of the table lock that waited before it";
+  EXPECT_FALSE(d->HasOutput()) << "an UPDATE's row went ahead of the table lock that waited before it";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "exdep010001: lock_table");
+  usleep(300000);
+  EXPECT_FALSE(c->HasOutput()) << "a locked read went ahead of the table lock";
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(c->Line().rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(d->Line(), "1 row updated");
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_EQ(d->Do("commit"), "committed");
+  // c holds FIN, which the table lock waits for: c's lock of SALES goes
+  // ahead of it (a wait would close a circle), at once, where a wait
+  // behind it would last the whole bound of 30 s, longer than a reply is
+  // waited for.
+  EXPECT_EQ(a->Do("lockread exdep010 1 code=HR").rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(c->Do("lockread exdep010 1 code=FIN").rfind("exdep010001: ", 0), 0u);
+  ASSERT_TRUE(b->Send("table lock exdep010 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the table lock did not wait for the rows' holders";
+  EXPECT_EQ(c->Do("lockread exdep010 1 code=SALES").rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_FALSE(b->HasOutput()) << "the table lock did not wait for the other row's holder";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "exdep010001: lock_table");
+  EXPECT_EQ(b->Do("commit"), "committed");
 }
 
 // A host killed while its request waits takes its locks with it at once,
@@ -641,6 +700,137 @@ TEST_P(HostServer, SqlUpdateTakesItsRowsFirstAndKeepsNothingItDoesNotChange) {
   EXPECT_EQ(c->Do("commit"), "committed");
   EXPECT_EQ(b->Do("sql run 1 UPDATE exdep010 SET name = 'y' WHERE budget = 7"), "1 row updated");
   EXPECT_EQ(b->Do("commit"), "committed");
+
+  // A batch of the host that holds the write transaction, which writes a
+  // row the waiting UPDATE took (without a lock of its own: a wait for the
+  // UPDATE would close a circle), is given the row as a locked read is;
+  // the UPDATE changes the row after that host's commit.
+  EXPECT_EQ(a->Do("insert exdep010 1 code=W"), "buffered insert on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'w' WHERE code = 'SALES'"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("update exdep010 1 code=SALES budget=6"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the batch's transaction";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "1 row updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  const std::string sales = a->Do("read exdep010 1 code=SALES");
+  EXPECT_NE(sales.find("budget=6.00 "), std::string::npos) << sales;
+  EXPECT_NE(sales.find("name=\"w\""), std::string::npos) << sales;
+}
+
+// An SQL UPDATE that waited changes exactly the rows that match once it
+// goes on, as a lock manager that locks rows as it scans them and looks
+// again at what changed while it waited: a row the holder changed so that
+// it matches no more is skipped (and free after the statement), a row the
+// holder made match is changed, and so is a row that the commit of the
+// write transaction it waited for made match.
+TEST_P(HostServer, SqlUpdateAfterAWaitChangesExactlyTheRowsThatMatchThen) {
+  Restart({"--lock-wait-ms=30000"});
+  auto a = Host(), b = Host(), c = Host();
+  for (const char *row : {"code=HR budget=1", "code=FIN budget=3", "code=IT budget=5"})
+    ASSERT_EQ(a->Do(std::string("insert exdep010 1 ") + row), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  // The codes of the rows named `name`, in order.
+  auto named = [&](const std::string &name) {
+    std::vector<std::string> rows;
+    if (!c->Send("sql run 1 SELECT code FROM exdep010 WHERE name = '" + name + "' ORDER BY code")) return rows;
+    Result(*c, &rows);
+    return rows;
+  };
+  // b's UPDATE of the rows of budget 1 (HR, SALES) waits for HR, which a
+  // holds; a moves HR out of budget 1 and FIN into it, and commits.
+  EXPECT_NE(a->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  EXPECT_NE(a->Do("lockread exdep010 1 code=FIN").find("budget=3.00 "), std::string::npos);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'r1' WHERE budget = 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(a->Do("update exdep010 1 code=HR budget=5"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("update exdep010 1 code=FIN budget=1"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "2 rows updated");
+  // HR, waited for and not changed, is free before b's transaction ends
+  // (a lock kept would hold c's read for the whole bound of 30 s, longer
+  // than a reply is waited for).
+  EXPECT_NE(c->Do("lockread exdep010 1 code=HR").find("budget=5.00 "), std::string::npos);
+  EXPECT_EQ(c->Do("abort"), "aborted");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(named("r1"), (std::vector<std::string>{"\"FIN\"", "\"SALES\""}));
+  // b's UPDATE waits for a's write transaction, which moved IT into
+  // budget 1: after a's commit it changes IT too.
+  EXPECT_EQ(a->Do("update exdep010 1 code=IT budget=1"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'r2' WHERE budget = 1"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the write transaction";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "3 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(named("r2"), (std::vector<std::string>{"\"FIN\"", "\"IT\"", "\"SALES\""}));
+  // A commit makes HR match while b's UPDATE waits for the write
+  // transaction behind e's write; c locks HR once that commit is in and
+  // moves it out again. b, given the write transaction, finds HR held by
+  // c: it waits for c without keeping the write transaction it took for
+  // nothing yet, so that c's commit closes no circle; then it skips HR.
+  auto e = Host();
+  EXPECT_EQ(a->Do("update exdep010 1 code=HR budget=1"), "buffered update on exdep010001");
+  EXPECT_EQ(a->Do("flush"), "flushed");
+  EXPECT_EQ(e->Do("insert exdep010 1 code=Q"), "buffered insert on exdep010001");
+  ASSERT_TRUE(e->Send("flush"));
+  usleep(300000);
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'r3' WHERE budget = 1"));
+  usleep(300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(e->Line(), "flushed");
+  EXPECT_NE(c->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  EXPECT_EQ(e->Do("commit"), "committed");
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(c->Do("update exdep010 1 code=HR budget=4"), "buffered update on exdep010001");
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "3 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(named("r3"), (std::vector<std::string>{"\"FIN\"", "\"IT\"", "\"SALES\""}));
+}
+
+// An SQL UPDATE that waited for a row and then failed once it had the
+// write transaction (the commit it waited for made its scalar subquery
+// give two rows) gives back every row it took and, as its transaction's
+// first write, the write transaction: a third host locks those rows and
+// writes without a wait.
+TEST_P(HostServer, SqlUpdateThatFailsAfterAWaitGivesBackItsRowsAndTheWriteTransaction) {
+  Restart({"--lock-wait-ms=30000"});
+  auto a = Host(), b = Host(), c = Host(), d = Host();
+  for (const char *row : {"code=HR budget=1", "code=BIG budget=200"})
+    ASSERT_EQ(a->Do(std::string("insert exdep010 1 ") + row), "buffered insert on exdep010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  // b waits for HR (a's lock), then for the write transaction (d's, which
+  // adds a second row to the subquery's range).
+  EXPECT_NE(a->Do("lockread exdep010 1 code=HR").find("budget=1.00 "), std::string::npos);
+  ASSERT_EQ(d->Do("insert exdep010 1 code=BIG2 budget=300"), "buffered insert on exdep010001");
+  ASSERT_EQ(d->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("sql run 1 UPDATE exdep010 SET name = 'z' WHERE budget = 1 OR "
+                      "budget = (SELECT budget FROM exdep010 WHERE code >= 'BIG' AND code < 'BIH')"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for HR";
+  EXPECT_EQ(a->Do("abort"), "aborted");
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the UPDATE did not wait for the write transaction";
+  EXPECT_EQ(d->Do("commit"), "committed");
+  const std::string failed = b->Line();
+  EXPECT_EQ(failed.rfind("error 310 ", 0), 0u) << failed;
+  // The rows it took (BIG, HR, SALES) are free (a lock kept would hold a
+  // read for the whole bound of 30 s, longer than a reply is waited
+  // for), and so is the write transaction (a flush would be refused after
+  // 2 s).
+  for (const char *code : {"BIG", "HR", "SALES"})
+    EXPECT_EQ(c->Do(std::string("lockread exdep010 1 code=") + code).rfind("exdep010001: ", 0), 0u) << code;
+  EXPECT_EQ(c->Do("update exdep010 1 code=HR budget=2"), "buffered update on exdep010001");
+  EXPECT_EQ(c->Do("flush"), "flushed");
+  EXPECT_EQ(c->Do("commit"), "committed");
+  EXPECT_EQ(b->Do("abort"), "aborted");
 }
 
 // A write parked behind other hosts' write transactions waits as long as
