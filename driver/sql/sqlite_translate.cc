@@ -251,6 +251,32 @@ std::string Conjunction(const std::vector<std::string> &parts) {
   return Logical(ordered, 0, ordered.size(), " AND ");
 }
 
+// The conjunction of a block that joins FROM items (a WHERE, or a join's
+// ON): SQLite evaluates a conjunct in the outermost loop that holds the
+// tables it reads, so a part over one table that can fail would fail on
+// rows of that table that no row of the others joins, and whether it
+// does would depend on SQLite's loop order. Each part that can fail waits
+// instead for every part that cannot and for `joins` (the conditions of
+// the INNER joins of the FROM clause): it is evaluated only where none of
+// them is FALSE, as the library evaluates it on the joined rows; and for
+// the parts that can fail written before it, so that of two that can fail
+// the one written first is evaluated first, as in a block of one table.
+std::string JoinedConjunction(const std::vector<std::string> &parts, const std::vector<std::string> &joins) {
+  std::vector<std::string> guard = joins, ordered;
+  for (const std::string &p : parts)
+    if (!MayFail(p)) {
+      guard.push_back(p);
+      ordered.push_back(p);
+    }
+  if (guard.empty() || ordered.size() == parts.size()) return Conjunction(parts);
+  for (const std::string &p : parts) {
+    if (!MayFail(p)) continue;
+    ordered.push_back("(CASE WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0 ELSE " + p + " END)");
+    guard.push_back(p);
+  }
+  return Logical(ordered, 0, ordered.size(), " AND ");
+}
+
 // One query block under construction: a SELECT whose parts are still
 // open, so that a filter, projection, sort or grouping over it, and the
 // inputs of a join, merge into one SELECT instead of nesting a derived
@@ -281,6 +307,9 @@ struct Block {
   // joins by a unique key: at most one row of each per row of the others.
   std::vector<int> unique_joined;
   std::vector<int> tables;  // the tables of the FROM items, when all are stored tables
+  // The conjuncts that cannot fail of the ON conditions of the INNER joins
+  // of `from`: what the parts of the WHERE that can fail wait for.
+  std::vector<std::string> joins;
   bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
 };
 
@@ -530,7 +559,7 @@ std::string Translator::Render(const Block &b, const std::vector<std::string> *i
 
 std::string Translator::Tail(const Block &b) {
   std::string sql = " FROM " + b.from;
-  if (!b.where.empty()) sql += " WHERE " + Conjunction(b.where);
+  if (!b.where.empty()) sql += " WHERE " + (b.single ? Conjunction(b.where) : JoinedConjunction(b.where, b.joins));
   if (!b.group.empty()) sql += " GROUP BY " + Join(b.group, ", ");
   if (!b.order.empty()) sql += " ORDER BY " + Join(b.order, ", ");
   return sql;
@@ -781,9 +810,18 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   std::vector<std::string> on = r.where;
   if (rs.cond) {
     Scoped s(this, &both);
-    on.push_back(Cond(*rs.cond));
+    std::vector<const QdCond *> conjuncts;
+    Conjuncts(*rs.cond, &conjuncts);
+    for (const QdCond *c : conjuncts) on.push_back(Cond(*c));
   }
-  std::string const condition = on.empty() ? "1" : Conjunction(on);
+  // An INNER join's parts that can fail wait for the conditions of the
+  // INNER joins below it too; an outer join's for its own ON only.
+  std::vector<std::string> below;
+  if (rs.join_type == 0) {
+    below = l.joins;
+    below.insert(below.end(), r.joins.begin(), r.joins.end());
+  }
+  std::string const condition = on.empty() ? "1" : JoinedConjunction(on, below);
   // A RIGHT join is written as a LEFT join with its operands swapped: the
   // system's SQLite drops rows of some statements with RIGHT JOIN (a
   // compound with a RIGHT JOIN arm loses the other arm's WHERE, a grouping
@@ -835,6 +873,13 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   const Block &preserved = swap ? r : l;
   j.from = preserved.from + joined;
   j.where = l.where;
+  if (rs.join_type == 0) {
+    j.joins = std::move(below);
+    for (const std::string &p : on)
+      if (!MayFail(p)) j.joins.push_back(p);
+  } else {
+    j.joins = preserved.joins;
+  }
   j.row = std::move(both);
   j.correlated = l.correlated || r.correlated;
   // The LEFT join continues the preserved operand's chain when its

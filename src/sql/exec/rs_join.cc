@@ -456,7 +456,13 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
     bool withinOuter = std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) {
       return r->GetColumnId() >= off && r->GetColumnId() < off + nP;
     });
-    if (withinOuter) {
+    if (type_ == SQL_JOIN_INNER && !refs.empty() && SQLMayFailVisitor::Holds(c.get())) {
+      // A conjunct over columns that can fail for a value is evaluated on
+      // the joined rows only: let down to a side, it would fail on rows that
+      // no row of the other side joins, which the statement never reaches
+      // (a FALSE operand of the WHERE's AND decides them).
+      bothList.push_back(std::move(c));
+    } else if (withinOuter) {
       if (OuterIsRight()) ShiftRefs(c.get(), -nl);
       outerList.push_back(std::move(c));
     } else if (type_ != SQL_JOIN_INNER) {
