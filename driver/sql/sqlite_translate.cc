@@ -236,17 +236,20 @@ std::vector<std::string> FailingLast(std::vector<std::string> parts) {
 // part that can fail waits for the parts with one through a CASE: it is
 // evaluated only where none of them is FALSE. (A correlated subquery reads
 // its tables itself; an uncorrelated one, tested first, reads its common
-// table expression.)
+// table expression.) It waits likewise for the parts that can fail written
+// before it that hold a subquery (a scalar subquery's one-row check), so
+// that of two that can fail the one written first is evaluated first.
 std::string Conjunction(const std::vector<std::string> &parts) {
   std::vector<std::string> ordered = FailingLast(parts);
-  std::vector<std::string> subqueries;
+  std::vector<std::string> before;
   for (const std::string &p : ordered)
     if (!MayFail(p) && p.find("SELECT ") != std::string::npos && p.find(" FROM \"") != std::string::npos)
-      subqueries.push_back(p);
-  if (!subqueries.empty()) {
-    std::string const rejected = "(NOT " + Logical(subqueries, 0, subqueries.size(), " AND ") + ")";
-    for (std::string &p : ordered)
-      if (MayFail(p)) p = "(CASE WHEN " + rejected + " THEN 0 ELSE " + p + " END)";
+      before.push_back(p);
+  for (std::string &p : ordered) {
+    if (!MayFail(p)) continue;
+    std::string const written = p;
+    if (!before.empty()) p = "(CASE WHEN (NOT " + Logical(before, 0, before.size(), " AND ") + ") THEN 0 ELSE " + p + " END)";
+    if (written.find("SELECT ") != std::string::npos) before.push_back(written);
   }
   return Logical(ordered, 0, ordered.size(), " AND ");
 }
@@ -783,13 +786,19 @@ void Translator::Where(const QdCond &cond, Block *b) {
     auto isJoined = [&](int t) { return std::find(joined.begin(), joined.end(), t) != joined.end(); };
     if (std::count_if(tables.begin(), tables.end(), [&](int t) { return !isJoined(t); }) <= 1)
       for (std::size_t i = 0; i < parts.size(); ++i)
-        if (!dear[i] && table[i] >= 0 && isJoined(table[i])) guards.push_back(parts[i]);
+        if (!dear[i] && table[i] >= 0 && isJoined(table[i]) && !MayFail(parts[i])) guards.push_back(parts[i]);
   }
   std::string const guard = guards.empty() ? "" : Logical(guards, 0, guards.size(), " AND ");
+  // The dear parts go last; those that can fail keep the order they were
+  // written in among themselves and with the dear ones.
   for (std::size_t i = 0; i < parts.size(); ++i)
-    if (!dear[i]) b->where.push_back(parts[i]);
-  for (std::size_t i = 0; i < parts.size(); ++i)
-    if (dear[i]) b->where.push_back(guard.empty() ? parts[i] : "CASE WHEN " + guard + " THEN " + parts[i] + " END");
+    if (!dear[i] && !MayFail(parts[i])) b->where.push_back(parts[i]);
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (!dear[i] && MayFail(parts[i]))
+      b->where.push_back(parts[i]);
+    else if (dear[i])
+      b->where.push_back(guard.empty() ? parts[i] : "CASE WHEN " + guard + " THEN " + parts[i] + " END");
+  }
 }
 
 Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {

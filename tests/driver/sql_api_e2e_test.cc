@@ -454,6 +454,18 @@ TEST_P(SqlApiE2E, OnConditionsAndConstantInsGiveTheSameRowsWhereverTheyRun) {
       {"SELECT e.emp, x.emp FROM exemp010 e, exdep010 d, exemp010 x WHERE e.dept = d.code AND x.emp = e.emp AND "
        "d.code <> 'A' AND 100 / (d.budget - 30) < 0 AND 100 / (x.salary - 400) < 0 ORDER BY 1, 2",
        {"2|2", "3|3"}},
+      // A FALSE condition over a subquery decides the rows that a division
+      // by zero would fail: beside a join (department A's budget is 10),
+      // and written first before the division.
+      {"SELECT d.code, e.emp FROM exdep010 d INNER JOIN exemp010 e ON d.code = e.drst WHERE 100 / (d.budget - 10) < 0 "
+       "AND 'Q' IN (SELECT x.dept FROM exemp010 x) ORDER BY 1, 2",
+       {}},
+      {"SELECT COUNT(*) :n FROM exemp010 e WHERE (SELECT COUNT(*) FROM exdep010 x WHERE x.budget > 1000) > 0 AND "
+       "100 / (e.salary - 200) < 0",
+       {"0"}},
+      {"SELECT e.emp FROM exemp010 e WHERE (SELECT x.emp FROM exemp010 x WHERE x.emp = e.emp) > 3 AND "
+       "100 / (e.emp - 2) > 0",
+       {"4"}},
       {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 2000 IN (SELECT d3.budget "
        "FROM exdep010 d3) ORDER BY 2 DESC",
        {}},
@@ -730,6 +742,11 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
         Fetch(h, -1, &end);
       EXPECT_EQ(end, errors[i]) << some << ": " << g_host.lastError;
       Close(h);
+      // The same over a join of the departments with the employees (on a
+      // driver of their own in the layout "two"): no joined row, no error.
+      std::string const joined = std::string("SELECT d.code FROM exdep010 d, exemp010 e WHERE e.dept = d.code AND "
+                                             "e.emp < 0 AND ") + failing[i];
+      EXPECT_EQ(Query(joined, 1, flags), Rows{}) << joined;
     }
   }
   // A joined row that reaches a failing one-table conjunct fails the
