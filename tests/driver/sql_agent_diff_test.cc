@@ -1341,6 +1341,20 @@ TEST_P(SqlAgentDiff, SetFunctionsOverNoRowAndFailingConditionsAnswerAsSqlite) {
                      return Project(new SQLRSFilter(t, new SQLRSSCAnd(big(t), near)), {Col(t, E)});
                    },
                    {"error 22003"}});
+  // An equality to a constant that no row holds spares the division by
+  // zero that the same constant would make; one that a row holds does not.
+  for (int at : {99, 2}) {
+    cases.push_back({"SELECT emp FROM c1 WHERE emp = " + std::to_string(at) + " AND 100 / (emp - " +
+                         std::to_string(at) + ") > 0",
+                     [=, this] {
+                       SQLRowSource *t = Leaf(1);
+                       auto *quotient = new SQLRSSCDivide(Int(100), new SQLRSSCSubtract(Col(t, E), Int(at)));
+                       auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(t, E), Int(at)),
+                                                    Cmp(SQLRSSC_GREATER_THAN, quotient, Int(0)));
+                       return Project(new SQLRSFilter(t, where), {Col(t, E)});
+                     },
+                     at == 99 ? Rows{} : Rows{"error 22012"}});
+  }
   for (int company : {1, 2}) {
     // Correlated, over company 1 (the same driver) or 2 (the other one in
     // the layout "two"): emps 1 .. 4 have a partner of their department.
