@@ -254,11 +254,12 @@ std::string Conjunction(const std::vector<std::string> &parts) {
   return Logical(ordered, 0, ordered.size(), " AND ");
 }
 
-// The conjunction of a block that joins FROM items (a WHERE, or a join's
-// ON): SQLite evaluates a conjunct in the outermost loop that holds the
-// tables it reads, so a part over one table that can fail would fail on
-// rows of that table that no row of the others joins, and whether it
-// does would depend on SQLite's loop order. Each part that can fail waits
+// The conjunction of a WHERE or a join's ON: SQLite evaluates a conjunct
+// in the outermost loop that holds the tables it reads, so a part over one
+// table that can fail would fail on rows of that table that no row of the
+// others joins, and whether it does would depend on SQLite's loop order;
+// over one table it evaluates a part that reads only the columns of the
+// index it scans before the others, which need the row. Each part that can fail waits
 // instead for every part that cannot and for `joins` (the conditions of
 // the INNER joins of the FROM clause): it is evaluated only where none of
 // them is FALSE, as the library evaluates it on the joined rows; and for
@@ -562,7 +563,7 @@ std::string Translator::Render(const Block &b, const std::vector<std::string> *i
 
 std::string Translator::Tail(const Block &b) {
   std::string sql = " FROM " + b.from;
-  if (!b.where.empty()) sql += " WHERE " + (b.single ? Conjunction(b.where) : JoinedConjunction(b.where, b.joins));
+  if (!b.where.empty()) sql += " WHERE " + JoinedConjunction(b.where, b.joins);
   if (!b.group.empty()) sql += " GROUP BY " + Join(b.group, ", ");
   if (!b.order.empty()) sql += " ORDER BY " + Join(b.order, ", ");
   return sql;

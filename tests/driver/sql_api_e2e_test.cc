@@ -466,6 +466,9 @@ TEST_P(SqlApiE2E, OnConditionsAndConstantInsGiveTheSameRowsWhereverTheyRun) {
       {"SELECT e.emp FROM exemp010 e WHERE (SELECT x.emp FROM exemp010 x WHERE x.emp = e.emp) > 3 AND "
        "100 / (e.emp - 2) > 0",
        {"4"}},
+      // No employee has a NULL dnul; emp 4 overflows: a driver that scans
+      // the key index must not compute the product before the row's dnul.
+      {"SELECT e.emp FROM exemp010 e WHERE e.dnul IS NULL AND e.emp >= 4 AND e.emp * 1000000000 > 0", {}},
       {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 2000 IN (SELECT d3.budget "
        "FROM exdep010 d3) ORDER BY 2 DESC",
        {}},
