@@ -236,17 +236,47 @@ std::vector<std::string> FailingLast(std::vector<std::string> parts) {
 // part that can fail waits for the parts with one through a CASE: it is
 // evaluated only where none of them is FALSE. (A correlated subquery reads
 // its tables itself; an uncorrelated one, tested first, reads its common
-// table expression.)
+// table expression.) It waits likewise for the parts that can fail written
+// before it that hold a subquery (a scalar subquery's one-row check), so
+// that of two that can fail the one written first is evaluated first.
 std::string Conjunction(const std::vector<std::string> &parts) {
   std::vector<std::string> ordered = FailingLast(parts);
-  std::vector<std::string> subqueries;
+  std::vector<std::string> before;
   for (const std::string &p : ordered)
     if (!MayFail(p) && p.find("SELECT ") != std::string::npos && p.find(" FROM \"") != std::string::npos)
-      subqueries.push_back(p);
-  if (!subqueries.empty()) {
-    std::string const rejected = "(NOT " + Logical(subqueries, 0, subqueries.size(), " AND ") + ")";
-    for (std::string &p : ordered)
-      if (MayFail(p)) p = "(CASE WHEN " + rejected + " THEN 0 ELSE " + p + " END)";
+      before.push_back(p);
+  for (std::string &p : ordered) {
+    if (!MayFail(p)) continue;
+    std::string const written = p;
+    if (!before.empty()) p = "(CASE WHEN (NOT " + Logical(before, 0, before.size(), " AND ") + ") THEN 0 ELSE " + p + " END)";
+    if (written.find("SELECT ") != std::string::npos) before.push_back(written);
+  }
+  return Logical(ordered, 0, ordered.size(), " AND ");
+}
+
+// The conjunction of a WHERE or a join's ON: SQLite evaluates a conjunct
+// in the outermost loop that holds the tables it reads, so a part over one
+// table that can fail would fail on rows of that table that no row of the
+// others joins, and whether it does would depend on SQLite's loop order;
+// over one table it evaluates a part that reads only the columns of the
+// index it scans before the others, which need the row. Each part that can fail waits
+// instead for every part that cannot and for `joins` (the conditions of
+// the INNER joins of the FROM clause): it is evaluated only where none of
+// them is FALSE, as the library evaluates it on the joined rows; and for
+// the parts that can fail written before it, so that of two that can fail
+// the one written first is evaluated first, as in a block of one table.
+std::string JoinedConjunction(const std::vector<std::string> &parts, const std::vector<std::string> &joins) {
+  std::vector<std::string> guard = joins, ordered;
+  for (const std::string &p : parts)
+    if (!MayFail(p)) {
+      guard.push_back(p);
+      ordered.push_back(p);
+    }
+  if (guard.empty() || ordered.size() == parts.size()) return Conjunction(parts);
+  for (const std::string &p : parts) {
+    if (!MayFail(p)) continue;
+    ordered.push_back("(CASE WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0 ELSE " + p + " END)");
+    guard.push_back(p);
   }
   return Logical(ordered, 0, ordered.size(), " AND ");
 }
@@ -281,6 +311,9 @@ struct Block {
   // joins by a unique key: at most one row of each per row of the others.
   std::vector<int> unique_joined;
   std::vector<int> tables;  // the tables of the FROM items, when all are stored tables
+  // The conjuncts that cannot fail of the ON conditions of the INNER joins
+  // of `from`: what the parts of the WHERE that can fail wait for.
+  std::vector<std::string> joins;
   bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
 };
 
@@ -530,7 +563,7 @@ std::string Translator::Render(const Block &b, const std::vector<std::string> *i
 
 std::string Translator::Tail(const Block &b) {
   std::string sql = " FROM " + b.from;
-  if (!b.where.empty()) sql += " WHERE " + Conjunction(b.where);
+  if (!b.where.empty()) sql += " WHERE " + JoinedConjunction(b.where, b.joins);
   if (!b.group.empty()) sql += " GROUP BY " + Join(b.group, ", ");
   if (!b.order.empty()) sql += " ORDER BY " + Join(b.order, ", ");
   return sql;
@@ -754,13 +787,19 @@ void Translator::Where(const QdCond &cond, Block *b) {
     auto isJoined = [&](int t) { return std::find(joined.begin(), joined.end(), t) != joined.end(); };
     if (std::count_if(tables.begin(), tables.end(), [&](int t) { return !isJoined(t); }) <= 1)
       for (std::size_t i = 0; i < parts.size(); ++i)
-        if (!dear[i] && table[i] >= 0 && isJoined(table[i])) guards.push_back(parts[i]);
+        if (!dear[i] && table[i] >= 0 && isJoined(table[i]) && !MayFail(parts[i])) guards.push_back(parts[i]);
   }
   std::string const guard = guards.empty() ? "" : Logical(guards, 0, guards.size(), " AND ");
+  // The dear parts go last; those that can fail keep the order they were
+  // written in among themselves and with the dear ones.
   for (std::size_t i = 0; i < parts.size(); ++i)
-    if (!dear[i]) b->where.push_back(parts[i]);
-  for (std::size_t i = 0; i < parts.size(); ++i)
-    if (dear[i]) b->where.push_back(guard.empty() ? parts[i] : "CASE WHEN " + guard + " THEN " + parts[i] + " END");
+    if (!dear[i] && !MayFail(parts[i])) b->where.push_back(parts[i]);
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (!dear[i] && MayFail(parts[i]))
+      b->where.push_back(parts[i]);
+    else if (dear[i])
+      b->where.push_back(guard.empty() ? parts[i] : "CASE WHEN " + guard + " THEN " + parts[i] + " END");
+  }
 }
 
 Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
@@ -781,9 +820,18 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   std::vector<std::string> on = r.where;
   if (rs.cond) {
     Scoped s(this, &both);
-    on.push_back(Cond(*rs.cond));
+    std::vector<const QdCond *> conjuncts;
+    Conjuncts(*rs.cond, &conjuncts);
+    for (const QdCond *c : conjuncts) on.push_back(Cond(*c));
   }
-  std::string const condition = on.empty() ? "1" : Conjunction(on);
+  // An INNER join's parts that can fail wait for the conditions of the
+  // INNER joins below it too; an outer join's for its own ON only.
+  std::vector<std::string> below;
+  if (rs.join_type == 0) {
+    below = l.joins;
+    below.insert(below.end(), r.joins.begin(), r.joins.end());
+  }
+  std::string const condition = on.empty() ? "1" : JoinedConjunction(on, below);
   // A RIGHT join is written as a LEFT join with its operands swapped: the
   // system's SQLite drops rows of some statements with RIGHT JOIN (a
   // compound with a RIGHT JOIN arm loses the other arm's WHERE, a grouping
@@ -835,6 +883,13 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   const Block &preserved = swap ? r : l;
   j.from = preserved.from + joined;
   j.where = l.where;
+  if (rs.join_type == 0) {
+    j.joins = std::move(below);
+    for (const std::string &p : on)
+      if (!MayFail(p)) j.joins.push_back(p);
+  } else {
+    j.joins = preserved.joins;
+  }
   j.row = std::move(both);
   j.correlated = l.correlated || r.correlated;
   // The LEFT join continues the preserved operand's chain when its

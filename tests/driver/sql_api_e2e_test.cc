@@ -437,6 +437,39 @@ TEST_P(SqlApiE2E, OnConditionsAndConstantInsGiveTheSameRowsWhereverTheyRun) {
       {"SELECT e.emp, d.code FROM exemp010 e LEFT JOIN exdep010 d ON e.dept = d.code AND 100 / (d.budget - 30) < 0 "
        "ORDER BY 1",
        {"1|A", "2|B", "3|B", "4|A"}},
+      // The same conjunct in the WHERE, with the departments first or
+      // last, and one on the employees that fails for emp 4 (salary 400),
+      // which has no dnul to join by: only joined rows reach them.
+      {"SELECT e.emp, d.code FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND 100 / (d.budget - 30) < 0 "
+       "ORDER BY 1",
+       {"1|A", "2|B", "3|B", "4|A"}},
+      {"SELECT e.emp, d.code FROM exdep010 d, exemp010 e WHERE 100 / (d.budget - 30) < 0 AND d.code = e.dept "
+       "ORDER BY 1",
+       {"1|A", "2|B", "3|B", "4|A"}},
+      {"SELECT e.emp, d.code FROM exemp010 e, exdep010 d WHERE e.dnul = d.code AND 100 / (e.salary - 400) < 0 "
+       "ORDER BY 1",
+       {"1|A", "2|B", "3|B"}},
+      {"SELECT d.code, e.emp FROM exdep010 d INNER JOIN exemp010 e ON e.dnul = d.code WHERE 100 / (e.salary - 400) "
+       "< 0 ORDER BY 1, 2",
+       {"A|1", "B|2", "B|3"}},
+      {"SELECT e.emp, x.emp FROM exemp010 e, exdep010 d, exemp010 x WHERE e.dept = d.code AND x.emp = e.emp AND "
+       "d.code <> 'A' AND 100 / (d.budget - 30) < 0 AND 100 / (x.salary - 400) < 0 ORDER BY 1, 2",
+       {"2|2", "3|3"}},
+      // A FALSE condition over a subquery decides the rows that a division
+      // by zero would fail: beside a join (department A's budget is 10),
+      // and written first before the division.
+      {"SELECT d.code, e.emp FROM exdep010 d INNER JOIN exemp010 e ON d.code = e.drst WHERE 100 / (d.budget - 10) < 0 "
+       "AND 'Q' IN (SELECT x.dept FROM exemp010 x) ORDER BY 1, 2",
+       {}},
+      {"SELECT COUNT(*) :n FROM exemp010 e WHERE (SELECT COUNT(*) FROM exdep010 x WHERE x.budget > 1000) > 0 AND "
+       "100 / (e.salary - 200) < 0",
+       {"0"}},
+      {"SELECT e.emp FROM exemp010 e WHERE (SELECT x.emp FROM exemp010 x WHERE x.emp = e.emp) > 3 AND "
+       "100 / (e.emp - 2) > 0",
+       {"4"}},
+      // No employee has a NULL dnul; emp 4 overflows: a driver that scans
+      // the key index must not compute the product before the row's dnul.
+      {"SELECT e.emp FROM exemp010 e WHERE e.dnul IS NULL AND e.emp >= 4 AND e.emp * 1000000000 > 0", {}},
       {"SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.emp = e2.emp AND 2000 IN (SELECT d3.budget "
        "FROM exdep010 d3) ORDER BY 2 DESC",
        {}},
@@ -661,6 +694,9 @@ TEST_P(SqlApiE2E, SetFunctionsOverNoRowAnswerAsSqlite) {
       "SELECT e.emp, (SELECT SUM(d.budget) FROM {dep} d WHERE d.code = e.dept AND {c}){s} FROM {emp} e",
       "SELECT COUNT(*){n} FROM {emp} e WHERE (SELECT MIN(d.budget) FROM {dep} d WHERE d.code = e.dept AND {c}) "
       "IS NULL",
+      // Over a join of the two tables (across drivers in the layout "two").
+      "SELECT COUNT(*){n}, MAX(e.emp){m} FROM {emp} e, {dep} d WHERE e.dept = d.code AND {c}{having}",
+      "SELECT d.budget, COUNT(*){n} FROM {dep} d, {emp} e WHERE d.code = e.dnul AND {c} GROUP BY d.budget",
   };
   auto fill = [](std::string text, std::vector<std::pair<std::string, std::string>> const &values) {
     for (auto const &[key, value] : values)
@@ -710,7 +746,26 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
         Fetch(h, -1, &end);
       EXPECT_EQ(end, errors[i]) << some << ": " << g_host.lastError;
       Close(h);
+      // The same over a join of the departments with the employees (on a
+      // driver of their own in the layout "two"): no joined row, no error.
+      std::string const joined = std::string("SELECT d.code FROM exdep010 d, exemp010 e WHERE e.dept = d.code AND "
+                                             "e.emp < 0 AND ") + failing[i];
+      EXPECT_EQ(Query(joined, 1, flags), Rows{}) << joined;
     }
+  }
+  // A joined row that reaches a failing one-table conjunct fails the
+  // statement wherever the tables live (department A's budget is 10).
+  for (const char *text : {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND 100 / (d.budget - 10) < 0",
+                           "SELECT e.emp FROM exdep010 d, exemp010 e WHERE d.code = e.dnul AND 100 / (e.salary - 100) < 0"}) {
+    QPCStatement *h = Parse(text);
+    ASSERT_NE(h, nullptr);
+    int end = 0;
+    if (sql_exec(h, 1) != 0)
+      end = zdb_errno;
+    else
+      Fetch(h, -1, &end);
+    EXPECT_EQ(end, 306) << text << ": " << g_host.lastError;
+    Close(h);
   }
   // A FALSE operand of an AND decides its row before the failing one,
   // wherever the AND runs and whichever operand comes first.

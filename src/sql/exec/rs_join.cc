@@ -266,7 +266,8 @@ bool SQLRSJoin::YieldsNoRow() {
     // An inner side that reads this join's parameters is asked only once
     // they are bound, at each outer row.
     case SQL_JOIN_INNER:
-      return Outer()->YieldsNoRow() || (parameterList_.NrElements() == 0 && Inner()->YieldsNoRow());
+      return Outer()->YieldsNoRow() || (parameterList_.NrElements() == 0 && Inner()->YieldsNoRow()) ||
+             (condition_ != nullptr && condition_->LeavesNoRow());
     case SQL_JOIN_LEFT: return left_->YieldsNoRow();
     case SQL_JOIN_RIGHT: return right_->YieldsNoRow();
     default: return left_->YieldsNoRow() && right_->YieldsNoRow();
@@ -412,7 +413,14 @@ SQLRowSource *SQLRSJoin::PushFilter(SQLRSSCSearchCond *condition, SQLRSSCSearchC
     bool withinOuter = std::all_of(refs.begin(), refs.end(), [&](SQLRSSCColumnRef *r) {
       return r->GetColumnId() >= off && r->GetColumnId() < off + nP;
     });
-    if (withinOuter) {
+    if (type_ == SQL_JOIN_INNER && SQLMayFailVisitor::Holds(c.get())) {
+      // A conjunct that can fail is evaluated on the joined rows only: let
+      // down to a side, it would fail on rows that no row of the other side
+      // joins, which the statement never reaches (a FALSE operand of the
+      // WHERE's AND decides them). One that reads no row is still looked at
+      // once before the sides are read (YieldsNoRow).
+      bothList.push_back(std::move(c));
+    } else if (withinOuter) {
       if (OuterIsRight()) ShiftRefs(c.get(), -nl);
       outerList.push_back(std::move(c));
     } else if (type_ != SQL_JOIN_INNER) {

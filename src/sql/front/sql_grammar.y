@@ -1003,6 +1003,23 @@ join_condition
   | "(" join_condition ")" { $$ = $2; }
   | predicate { $$ = $1; }
   | company_join_predicate { $$ = $1; }
+  | company_column_ref "=" company_constant
+      {
+        /* The objects on the parse stack go with the statement. */
+        Fail(syntaxstate::kUnexpectedToken,
+             std::string("Company-number restriction '") + $1->GetText() +
+                 " = ...' in an ON condition: restrict a table's company in the WHERE clause (WHERE " +
+                 $1->GetText() + " = 1; in ANSI mode every table's or none), or join two tables' "
+                 "company-number columns in the ON condition (ANSI mode: ON a.company_nr = b.company_nr)",
+             @1);
+      }
+  ;
+
+/* What a company-number restriction compares with: refused in an ON
+ * condition. */
+company_constant
+  : integer_constant {}
+  | host_variable {}
   ;
 
 predicate

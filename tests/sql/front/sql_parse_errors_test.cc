@@ -76,6 +76,17 @@ ErrorCase const kErrors[] = {
      "Unexpected token 'LIMIT': this SQL has no LIMIT; a SELECT limits its rows with AS SET WITH n ROWS after "
      "its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host variable), or "
      "the host stops fetching and calls sql_break", 1},
+    // A company-number restriction belongs to the WHERE clause; in an ON
+    // condition it says where it goes, in either mode and with a host
+    // variable too.
+    {"SELECT e.emp FROM exemp010 e JOIN exdep010 d ON e.dept = d.code\n AND d.company_nr = 1", kAnsi, "42I00",
+     "Company-number restriction 'd.company_nr = ...' in an ON condition: restrict a table's company in the "
+     "WHERE clause (WHERE d.company_nr = 1; in ANSI mode every table's or none), or join two tables' "
+     "company-number columns in the ON condition (ANSI mode: ON a.company_nr = b.company_nr)", 2},
+    {"SELECT e.emp FROM exemp010 e JOIN exdep010 d ON _compnr = :c AND e.dept = d.code", 0, "42I00",
+     "Company-number restriction '_compnr = ...' in an ON condition: restrict a table's company in the "
+     "WHERE clause (WHERE _compnr = 1; in ANSI mode every table's or none), or join two tables' "
+     "company-number columns in the ON condition (ANSI mode: ON a.company_nr = b.company_nr)", 1},
     // A table whose alias is "limit" is read as such; only the token after
     // it that fails names the LIMIT.
     {"SELECT limit.emp FROM exemp010 limit WHERE limit.emp = 1 ;", 0, "42I00", "Unexpected token ';'", 1},
