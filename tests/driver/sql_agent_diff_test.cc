@@ -1405,10 +1405,13 @@ TEST_P(SqlAgentDiff, SetFunctionsOverNoRowAndFailingConditionsAnswerAsSqlite) {
     return add ? static_cast<SQLRSSCValueExpr *>(new SQLRSSCAdd(Col(t, H), interval))
                : new SQLRSSCSubtract(Col(t, H), interval);
   };
-  for (auto [add, days, expected] : {std::tuple<bool, long, char const *>{true, AL_LAST_DAY_NUMBER - 730049, "40"},
-                                     {true, AL_LAST_DAY_NUMBER - 730048, "error 22008"},
-                                     {false, 730000, "40"},
-                                     {false, 730050, "error 22008"}}) {
+  for (auto const &shift : {std::tuple<bool, long, char const *>{true, AL_LAST_DAY_NUMBER - 730049, "40"},
+                             {true, AL_LAST_DAY_NUMBER - 730048, "error 22008"},
+                             {false, 730000, "40"},
+                             {false, 730050, "error 22008"}}) {
+    bool const add = std::get<0>(shift);
+    long const days = std::get<1>(shift);
+    char const *const expected = std::get<2>(shift);
     cases.push_back({std::string("SELECT COUNT(*) FROM c1 WHERE hired ") + (add ? "+" : "-") + " CAST(" +
                          std::to_string(days) + " AS DAYS) >= DATE 0",
                      [=, this] {
@@ -1786,7 +1789,7 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
   onTerms("b.hired = a.hired + 1", [=](SQLRowSource *a, SQLRowSource *b) {
     return Cmp(SQLRSSC_EQUAL, second(b, H), new SQLRSSCAdd(Col(a, H), Int(1)));
   });
-  onTerms("CASE a.dept WHEN 'A' THEN a.name END = b.name", [=, this](SQLRowSource *a, SQLRowSource *b) {
+  onTerms("CASE a.dept WHEN 'A' THEN a.name END = b.name", [=](SQLRowSource *a, SQLRowSource *b) {
     auto *clauses = new List<SQLRSSCSimpleCase::WhenClause *>;
     clauses->Append(new SQLRSSCSimpleCase::WhenClause(Str("A"), Col(a, N)));
     return Cmp(SQLRSSC_EQUAL, new SQLRSSCSimpleCase(Col(a, D), clauses, nullptr), second(b, N));

@@ -692,8 +692,8 @@ TEST_P(SqlApiE2E, SetFunctionsOverNoRowAnswerAsSqlite) {
       "SELECT d.budget, COUNT(*){n} FROM {dep} d WHERE {c} GROUP BY d.budget",
       "SELECT COUNT(*){n} FROM {emp} e WHERE (SELECT COUNT(*) FROM {dep} d WHERE d.code = e.drst AND {c}) = 0",
       "SELECT e.emp, (SELECT SUM(d.budget) FROM {dep} d WHERE d.code = e.dept AND {c}){s} FROM {emp} e",
-      "SELECT COUNT(*){n} FROM {emp} e WHERE (SELECT MIN(d.budget) FROM {dep} d WHERE d.code = e.dept AND {c}) "
-      "IS NULL",
+      ("SELECT COUNT(*){n} FROM {emp} e WHERE (SELECT MIN(d.budget) FROM {dep} d WHERE d.code = e.dept AND {c}) "
+       "IS NULL"),
       // Over a join of the two tables (across drivers in the layout "two").
       "SELECT COUNT(*){n}, MAX(e.emp){m} FROM {emp} e, {dep} d WHERE e.dept = d.code AND {c}{having}",
       "SELECT d.budget, COUNT(*){n} FROM {dep} d, {emp} e WHERE d.code = e.dnul AND {c} GROUP BY d.budget",
