@@ -338,6 +338,10 @@ class DriverConnection {
   }
   // "session 4 ("t") of process 1234", as a refusal names a holder.
   std::string SessionText(std::uint32_t session) const;
+  // "session 1 ("t") of this host holds the row: a program's transactions
+  // do not wait for each other", as a refusal names another transaction of
+  // the program (nothing could end it while this one waited).
+  std::string OwnTransactionHolds(std::uint32_t holder, const std::string &what) const;
   // What a refused SQL statement's text ends with, as a refused record
   // request's does: after a circle of waits (`circle`, the refusal's
   // reason) the transaction must end to undo it; after a wait that ran

@@ -47,6 +47,10 @@ std::string DriverConnection::SessionText(std::uint32_t session) const {
   return text + " of another host";
 }
 
+std::string DriverConnection::OwnTransactionHolds(std::uint32_t holder, const std::string &what) const {
+  return SessionText(holder) + " holds " + what + ": a program's transactions do not wait for each other";
+}
+
 bool DriverConnection::ClosesCircle(std::uint32_t session, const std::vector<std::uint32_t> &holders,
                                     const HeldText &what) {
   const std::vector<std::uint32_t> circle = shared_.waits.Circle(session, holders);
@@ -55,8 +59,7 @@ bool DriverConnection::ClosesCircle(std::uint32_t session, const std::vector<std
   const std::uint32_t holder = circle.front();
   if (sessions_.count(holder) != 0) {
     // Another transaction of the program on this connection.
-    lock_refusal_ =
-        SessionText(holder) + " holds " + what(holder) + ": a program's transactions do not wait for each other";
+    lock_refusal_ = OwnTransactionHolds(holder, what(holder));
   } else if (shared_.PartyOf(holder) == party_) {
     // The host holds it itself, on another connection of this server
     // (reached under another driver name): it would wait for itself.
@@ -382,9 +385,8 @@ bool DriverConnection::TakeStatementRows(DriverSession *session, const std::stri
     } else if (now_held != 0 && sessions_.count(now_held) != 0) {
       // Another transaction of the program (a child or in-process driver
       // serves no other): nothing could end it while this one waited.
-      text += "at once: " + SessionText(now_held) +
-              " holds it: a program's transactions do not wait for each other; commit or abort that "
-              "transaction first";
+      const std::string own = OwnTransactionHolds(now_held, "it");
+      text += "at once: " + own + StatementAdvice(own);
       refusal_ = text;
     } else {
       char secs[32];

@@ -1,6 +1,7 @@
 #include "sql/exec/rs_join.h"
 
 #include <algorithm>
+#include <string>
 
 #include "sql/agent/nw_token.h"
 #include "sql/agent/token_string.h"
@@ -15,6 +16,7 @@
 #include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_spec.h"
+#include "sql/exec/subquery_answers.h"
 #include "sql/exec/visitor.h"
 #include "sql/exec/visitors.h"
 
@@ -233,6 +235,13 @@ SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e) {
   if (!e->IsColumnRef()) return nullptr;
   auto *ref = static_cast<SQLRSSCColumnRef *>(e);
   return ref->GetRelScopeLevel() == 0 ? ref : nullptr;
+}
+
+bool KeyImage(SQLValueStore const *v, std::string *image) {
+  image->clear();
+  if (v->IsNull() || v->GetType() == SQL_ARRAY) return false;
+  SQLRSAppendKeyImage(v, image);
+  return true;
 }
 
 }  // namespace sql_join

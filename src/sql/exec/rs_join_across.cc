@@ -75,10 +75,8 @@ bool SQLRSJoin::ReadInnerWhole() {
 }
 
 void SQLRSJoin::KeepInnerValue(SQLValueStore const *v) {
-  if (v->IsNull() || v->GetType() == SQL_ARRAY) return;  // no outer row equals it
   std::string image;
-  SQLRSAppendKeyImage(v, &image);
-  if (!innerImages_.insert(image).second) return;
+  if (!KeyImage(v, &image) || !innerImages_.insert(image).second) return;  // no outer row equals it, or kept
   if (innerValues_.size() == SQLRSFetch::kKeyListLength) {
     tooManyValues_ = true;
     innerValues_.clear();
@@ -114,10 +112,8 @@ bool SQLRSJoin::FetchOuter() {
       }
     }
     SQLValueStore const *v = outerKeys_[outerKeyTerm_];
-    if (v->IsNull() || v->GetType() == SQL_ARRAY) return true;
     std::string image;
-    SQLRSAppendKeyImage(v, &image);
-    if (listedImages_.count(image) == 0) return true;
+    if (!KeyImage(v, &image) || listedImages_.count(image) == 0) return true;
   }
 }
 
@@ -182,10 +178,7 @@ void SQLRSJoin::ReadBatchInner() {
   std::string image;
   for (size_t r = 0; r < batchRows_; ++r) {
     SQLValueStore const *v = &batch_[r * width + no];
-    if (v->IsNull() || v->GetType() == SQL_ARRAY) continue;
-    image.clear();
-    SQLRSAppendKeyImage(v, &image);
-    if (asked_.insert(image).second) keys.push_back(v);
+    if (KeyImage(v, &image) && asked_.insert(image).second) keys.push_back(v);
   }
   size_t rows = ids_.size();
   for (size_t from = 0; from < keys.size(); from += SQLRSFetch::kKeyListLength) {

@@ -5,6 +5,8 @@
 // side). Defined in rs_join.cc.
 #pragma once
 
+#include <string>
+
 class SQLColumnDescriptor;
 class SQLRowSource;
 class SQLRSFetch;
@@ -27,5 +29,8 @@ void SetStoreNull(SQLValueStore *v);
 void InitOwnStore(SQLValueStore *v, SQLColumnDescriptor const *d);
 // A plain reference to a column of the examined level, or null.
 SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e);
+// Sets *image to a key value's image (SQLRSAppendKeyImage); FALSE for NULL
+// or an array, which equal no value.
+bool KeyImage(SQLValueStore const *v, std::string *image);
 
 }  // namespace sql_join
