@@ -231,6 +231,12 @@ std::vector<std::string> FailingLast(std::vector<std::string> parts) {
   return parts;
 }
 
+// A conjunct that SQLite evaluates only where none of `guard` is FALSE
+// (FALSE there, as the guard makes the conjunction).
+std::string After(const std::vector<std::string> &guard, const std::string &part) {
+  return "(CASE WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0 ELSE " + part + " END)";
+}
+
 // A conjunction of the parts, those that can fail last. SQLite tests the
 // terms of a WHERE that hold a correlated subquery after the others, so a
 // part that can fail waits for the parts with one through a CASE: it is
@@ -248,7 +254,7 @@ std::string Conjunction(const std::vector<std::string> &parts) {
   for (std::string &p : ordered) {
     if (!MayFail(p)) continue;
     std::string const written = p;
-    if (!before.empty()) p = "(CASE WHEN (NOT " + Logical(before, 0, before.size(), " AND ") + ") THEN 0 ELSE " + p + " END)";
+    if (!before.empty()) p = After(before, p);
     if (written.find("SELECT ") != std::string::npos) before.push_back(written);
   }
   return Logical(ordered, 0, ordered.size(), " AND ");
@@ -275,7 +281,7 @@ std::string JoinedConjunction(const std::vector<std::string> &parts, const std::
   if (guard.empty() || ordered.size() == parts.size()) return Conjunction(parts);
   for (const std::string &p : parts) {
     if (!MayFail(p)) continue;
-    ordered.push_back("(CASE WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0 ELSE " + p + " END)");
+    ordered.push_back(After(guard, p));
     guard.push_back(p);
   }
   return Logical(ordered, 0, ordered.size(), " AND ");
