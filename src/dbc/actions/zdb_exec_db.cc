@@ -27,6 +27,7 @@
 #include "dbc/zdb_guard.h"
 #include "platform/blat.h"
 #include "platform/log.h"
+#include "sql/common/table_writes.h"
 
 extern "C" int zdb_errno;
 
@@ -126,6 +127,10 @@ class TransactionAction {
     if (SendToSessions() != 0) return -1;
     int final_code = code_;
     if (ends_) dlock_on_transaction_end(trans_, final_code);
+    // Every end but a commit that succeeded everywhere undoes writes (a
+    // failed commit ends as an abort, maybe with no abort sent anywhere):
+    // what a query keeps of any table is stale.
+    if (ends_ && (final_code != commit_trans || kept_ != 0)) SQLTableWrites::NoteAll();
     int result = 0;
     if (ends_ && end_touched(trans_, final_code == commit_trans) != 0) result = -1;
     if (kept_ != 0) zdb_errno = kept_;

@@ -16,12 +16,15 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <molvane/zdb.h>
 #include <molvane/zdb_detail.h>
 
 #include "dbc/dict/dd.h"
+#include "dbc/dict/dd_state.h"
 #include "dbc/request/rds.h"
 #include "dbc/request/request_block.h"
 #include "dbc/actions/zdb_actions.h"
@@ -243,30 +246,65 @@ int send_update(ZDB_SESSION *session) {
   }
 }
 
+// The tables whose rows the driver's reference work may change when a row
+// of `table` changes: the table itself, the closure down its referencing
+// links (the children that a cascade or a nullify reaches, theirs in turn)
+// and one step up from each of them (the parents whose counters count
+// their rows). Only the children's dictionaries are loaded (a parent is
+// known by its name); a child without a dump ends its branch.
+std::vector<std::string> reference_reach(const DD_TABLE *table) {
+  constexpr std::size_t kMaxTables = 2000;
+  auto name_of = [](const char *column_name) {
+    char name[9] = {};
+    ddtablename_from_columnname(column_name, name);
+    return std::string(name, strnlen(name, 8));
+  };
+  auto add = [](std::vector<std::string> *tables, std::string name) {
+    if (name.empty() || tables->size() >= kMaxTables ||
+        std::find(tables->begin(), tables->end(), name) != tables->end())
+      return;
+    tables->push_back(std::move(name));
+  };
+  std::vector<std::string> down{std::string(table->name, strnlen(table->name, 8))};  // the closure
+  std::vector<std::string> up;  // one step up from it
+  for (std::size_t next = 0; next < down.size(); ++next) {
+    const DD_TABLE *t = table;
+    if (next > 0) {
+      const int kept = zdb_errno;  // a dictionary looked up here leaves the caller's error alone
+      t = dd_table_or_throw(down[next].c_str());
+      zdb_errno = kept;
+      if (t == nullptr) continue;
+    }
+    for (int i = 0; i < t->refby_count; ++i) add(&down, name_of(t->refby[i].column_name));
+    for (int i = 0; i < t->ref_count; ++i) add(&up, name_of(t->refs[i].ref_column));
+  }
+  for (std::string &parent : up) add(&down, std::move(parent));
+  return down;
+}
+
 // A flushed action of the table reached the driver: what a query of this
 // process keeps of the table's rows is stale, and so is what it keeps of
-// the tables the driver's reference work may change with it (the parents'
-// counters, the children that a cascade or a nullify reaches, and theirs
-// in turn, as far as their dictionaries are loaded).
+// the tables the driver's reference work may change with it
+// (reference_reach). The reach of a table is found once and kept until a
+// dictionary is loaded or the dictionary mode changes, so that a flush
+// neither loads dictionaries nor looks again for a dump that is missing.
 void note_written(const DD_TABLE *table) {
-  constexpr std::size_t kMaxTables = 2000;
-  std::vector<std::string> seen{std::string(table->name, strnlen(table->name, 8))};
-  for (std::size_t next = 0; next < seen.size(); ++next) {
-    SQLTableWrites::Note(seen[next].data(), seen[next].size());
-    const int kept = zdb_errno;  // a dictionary looked up here leaves the caller's error alone
-    const DD_TABLE *t = dd_table_or_throw(seen[next].c_str());
-    zdb_errno = kept;
-    if (t == nullptr) continue;
-    auto reach = [&seen](const char *column_name) {
-      char name[9] = {};
-      ddtablename_from_columnname(column_name, name);
-      std::string other(name, strnlen(name, 8));
-      if (!other.empty() && seen.size() < kMaxTables && std::find(seen.begin(), seen.end(), other) == seen.end())
-        seen.push_back(std::move(other));
-    };
-    for (int i = 0; i < t->ref_count; ++i) reach(t->refs[i].ref_column);
-    for (int i = 0; i < t->refby_count; ++i) reach(t->refby[i].column_name);
+  // The dictionaries the reaches were found with: those loaded, in a mode.
+  using Dictionaries = std::pair<std::size_t, int>;
+  auto dictionaries = [] { return Dictionaries(molvane::dd::State().tables.size(), molvane::dd::ModeBits()); };
+  static Dictionaries found_with;
+  static std::unordered_map<std::string, std::vector<std::string>> reaches;
+  const std::string name(table->name, strnlen(table->name, 8));
+  auto found = reaches.find(name);
+  if (found == reaches.end() || dictionaries() != found_with) {
+    std::vector<std::string> reach = reference_reach(table);
+    if (dictionaries() != found_with) {
+      reaches.clear();
+      found_with = dictionaries();
+    }
+    found = reaches.insert_or_assign(name, std::move(reach)).first;
   }
+  for (const std::string &t : found->second) SQLTableWrites::Note(t.data(), t.size());
 }
 
 }  // namespace

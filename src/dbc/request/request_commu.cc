@@ -28,6 +28,7 @@
 #include "ipc/attach.h"
 #include "platform/chkpnt.h"
 #include "platform/log.h"
+#include "sql/common/table_writes.h"
 
 namespace {
 
@@ -71,6 +72,8 @@ int fail_and_close(ZDB_SERVER *server, int slot) {
     log_mesg(__FILE__, __LINE__, "Request", 0, "%s: driver streams out of step, connection to the driver closed",
              dbc_request_name(slot));
   zdb_note_lost_driver(server);
+  // What the transactions wrote there died with the connection.
+  SQLTableWrites::NoteAll();
   zdb_close_server_streams(server);
   zdb_errno = ZE_COMMUNICATION;
   return -1;
@@ -153,6 +156,10 @@ int zdb_commu(ZDB_SERVER *server) {
 
   if (tracing()) std::fprintf(stderr, "<- %s retval %d\n", dbc_request_name(slot), req->retval);
   zdb_errno = req->retval;
+  // A driver answers 510 itself only for a transaction it ended (a driver
+  // server's rollback of an idle one, SQLite's own rollback): what the
+  // transaction wrote is undone, so what a query keeps of any table is stale.
+  if (req->retval == ZE_COMMUNICATION) SQLTableWrites::NoteAll();
   return req->retval > 0 ? -1 : 0;
 }
 

@@ -20,6 +20,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/common/sql_parameter.h"
+#include "sql/common/table_writes.h"
 #include "sql/statement/sql_resource.h"
 
 namespace {
@@ -459,6 +460,10 @@ SQLNetAgentClient::Status SQLNetAgentClient::HandleReturnPacket(
       int native = packet->GetBs4();
       packet->GetMemory(bytes, n);
       settle.done = true;
+      // A driver refuses with 510 the statements of a transaction it ended
+      // (a driver server's rollback of an idle one, SQLite's own rollback):
+      // the transaction's writes are undone.
+      if (native == ZE_COMMUNICATION) SQLTableWrites::NoteAll();
       throw SQLException(state, native,
                          SQLString(reinterpret_cast<char const *>(bytes), n < 0 ? 0 : n));
     }

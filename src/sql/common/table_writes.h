@@ -27,8 +27,9 @@ class SQLTableWrites {
   // A write to every table: what the transaction wrote was undone.
   static void NoteAll();
   // The count of every write of any table: while it stands, no table was
-  // written.
-  static unsigned long Epoch() { return epoch_.load(std::memory_order_relaxed); }
+  // written. Loaded with acquire ordering: a reader that sees a new epoch
+  // also sees the table counts that Note and NoteAll raised before it.
+  static unsigned long Epoch() { return epoch_.load(std::memory_order_acquire); }
   // The count of NoteAll, which every watch adds to its tables' counts.
   static std::atomic<unsigned long> const *AllCounter() { return &all_; }
 
