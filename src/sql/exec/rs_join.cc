@@ -15,6 +15,7 @@
 #include "sql/exec/rs_join_shared.h"
 #include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
 #include "sql/exec/subquery_answers.h"
 #include "sql/exec/visitor.h"
@@ -237,12 +238,7 @@ SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e) {
   return ref->GetRelScopeLevel() == 0 ? ref : nullptr;
 }
 
-bool KeyImage(SQLValueStore const *v, std::string *image) {
-  image->clear();
-  if (v->IsNull() || v->GetType() == SQL_ARRAY) return false;
-  SQLRSAppendKeyImage(v, image);
-  return true;
-}
+bool KeyImage(SQLValueStore const *v, std::string *image) { return SQLEqualityImage(v, image); }
 
 }  // namespace sql_join
 

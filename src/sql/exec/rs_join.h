@@ -207,8 +207,9 @@ class SQLRSJoin : public SQLRowSource {
   // The inner rows of the current batch's key values, into the emptied buffer.
   void ReadBatchInner();
   // The transaction wrote a table of the buffered inner side since it was
-  // read: reads it again for the current outer row (FULL: a row reading as
-  // a matched one keeps its flag).
+  // read: reads it again for the current outer row (FULL: a row whose
+  // columns that the condition reads read as a matched row's is matched;
+  // as many rows reading as rows handed out unmatched stay handed out).
   void RefillInner();
   // Before the inner side is prepared: a join across drivers finds the leaf
   // that takes its key lists.
@@ -280,7 +281,14 @@ class SQLRSJoin : public SQLRowSource {
   // row, none without one (as the nested loop).
   std::exception_ptr innerError_;
   std::vector<SQLVSBufferId> ids_;  // the buffered rows in the order read
-  std::vector<bool> matched_;       // FULL: per buffered row, whether it found a partner
+  // FULL: per buffered row, whether it found a partner or was handed out
+  // without one (kFree, kMatched, kHandedOut).
+  enum : std::uint8_t { kFree, kMatched, kHandedOut };
+  std::vector<std::uint8_t> matched_;
+  // FULL: the right side's columns (indexes in a buffered row) that the
+  // condition reads; while they read the same, a row is matched by the
+  // same left rows.
+  std::vector<size_t> conditionColumns_;
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> hash_;  // buffered rows (indexes of ids_) by key hash
   std::vector<std::uint32_t> const *candidates_ = nullptr;  // null: every buffered row
   size_t nextCandidate_ = 0;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "dbc/session/dbc_settings.h"
@@ -160,6 +161,18 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     }
     ScopedMap map(context->Scope(), stores, this);
     condition_->Prepare(context);
+    conditionColumns_.clear();
+    if (type_ == SQL_JOIN_FULL) {
+      pSQLRSSCColumnRefList refs;
+      condition_->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
+      for (bool more = refs.First(); more; more = refs.Next()) {
+        int const c = refs.GetCurrent()->GetColumnId() - innerOff;
+        if (c < 0 || c >= ni) continue;
+        if (std::find(conditionColumns_.begin(), conditionColumns_.end(), static_cast<size_t>(c)) ==
+            conditionColumns_.end())
+          conditionColumns_.push_back(static_cast<size_t>(c));
+      }
+    }
     if (buffered_) {
       // A plain column's key is read from the store its side's row is in
       // (the outer side's, or the own ones of a join across drivers; the
@@ -303,7 +316,7 @@ bool SQLRSJoin::ReadInner(bool bounded, size_t *rows) {
     }
     if (!keys_.empty()) EvaluateKeyTerms(false);
     ids_.push_back(buffer_->Write(bufferRow_.data()));
-    if (type_ == SQL_JOIN_FULL) matched_.push_back(false);
+    if (type_ == SQL_JOIN_FULL) matched_.push_back(kFree);
     ++*rows;
     std::uint64_t h = 0;
     if (!keys_.empty() && KeyHash(innerKeys_, &h)) hash_[h].push_back(static_cast<std::uint32_t>(ids_.size() - 1));
@@ -359,19 +372,39 @@ void SQLRSJoin::RefillInner() {
     FillBuffer();
     return;
   }
-  // A right row that reads as one a left row matched (or that was handed
-  // out unmatched) keeps its flag: it is not handed out at the end again.
-  auto image = [this](SQLValueStore const *row) {
+  // The flags go by what decides them, not by the whole row, which the
+  // write may have changed elsewhere: the left rows that matched a right
+  // row match every row whose columns that the condition reads read the
+  // same. A row handed out unmatched is not handed out again: as many rows
+  // of the same values as were handed out keep that flag.
+  auto image = [this](SQLValueStore const *row, bool whole) {
     std::string key;
-    for (size_t c = 0; c < bufferRow_.size(); ++c) SQLRSAppendKeyImage(&row[c], &key);
+    if (whole)
+      for (size_t c = 0; c < bufferRow_.size(); ++c) SQLRSAppendKeyImage(&row[c], &key);
+    else
+      for (size_t c : conditionColumns_) SQLRSAppendKeyImage(&row[c], &key);
     return key;
   };
   std::unordered_set<std::string> matched;
-  for (size_t i = 0; i < ids_.size(); ++i)
-    if (matched_[i]) matched.insert(image(buffer_->GetForRead(ids_[i])));
+  std::unordered_map<std::string, size_t> handedOut;
+  for (size_t i = 0; i < ids_.size(); ++i) {
+    if (matched_[i] == kMatched) matched.insert(image(buffer_->GetForRead(ids_[i]), false));
+    if (matched_[i] == kHandedOut) ++handedOut[image(buffer_->GetForRead(ids_[i]), true)];
+  }
   FillBuffer();
-  if (matched.empty()) return;
-  for (size_t i = 0; i < ids_.size(); ++i) matched_[i] = matched.count(image(buffer_->GetForRead(ids_[i]))) > 0;
+  if (matched.empty() && handedOut.empty()) return;
+  for (size_t i = 0; i < ids_.size(); ++i) {
+    SQLValueStore const *row = buffer_->GetForRead(ids_[i]);
+    if (!matched.empty() && matched.count(image(row, false)) > 0) {
+      matched_[i] = kMatched;
+      continue;
+    }
+    if (handedOut.empty()) continue;
+    auto out = handedOut.find(image(row, true));
+    if (out == handedOut.end() || out->second == 0) continue;
+    --out->second;
+    matched_[i] = kHandedOut;
+  }
 }
 
 bool SQLRSJoin::KeyHash(std::vector<SQLValueStore const *> const &stores, std::uint64_t *hash) const {
@@ -481,8 +514,8 @@ int SQLRSJoin::FetchBuffered() {
       }
       while (nextCandidate_ < ids_.size()) {
         size_t const i = nextCandidate_++;
-        if (matched_[i]) continue;
-        matched_[i] = true;  // handed out
+        if (matched_[i] != kFree) continue;
+        matched_[i] = kHandedOut;
         SQLValueStore const *row = buffer_->GetForRead(ids_[i]);
         for (int c = 0; c < nr; ++c) own_[static_cast<size_t>(nl + c)].Copy(&row[c]);
         SetOwnNull(0, nl);
@@ -508,7 +541,7 @@ int SQLRSJoin::FetchBuffered() {
     while (SQLValueStore const *row = NextCandidate()) {
       for (int c = 0; c < ni; ++c) own_[static_cast<size_t>(innerOff + c - ownOffset_)].Copy(&row[c]);
       if (condition_ && condition_->Evaluate() != TV_TRUE) continue;
-      if (full) matched_[candidate_] = true;
+      if (full) matched_[candidate_] = kMatched;
       state_ = 3;
       return 1;
     }

@@ -29,8 +29,10 @@ void SetStoreNull(SQLValueStore *v);
 void InitOwnStore(SQLValueStore *v, SQLColumnDescriptor const *d);
 // A plain reference to a column of the examined level, or null.
 SQLRSSCColumnRef *PlainColumn(SQLRSSCValueExpr *e);
-// Sets *image to a key value's image (SQLRSAppendKeyImage); FALSE for NULL
-// or an array, which equal no value.
+// Sets *image to a key value's image under the join's equality
+// (SQLEqualityImage): keys of two widths or of INTEGER and REAL that
+// compare equal have one image. FALSE for NULL or an array, which equal no
+// value.
 bool KeyImage(SQLValueStore const *v, std::string *image);
 
 }  // namespace sql_join

@@ -137,6 +137,49 @@ std::uint64_t SQLKeyPrefix(SQLValueStore const *v, SQLKeyPrefixKind *kind) {
   }
 }
 
+bool SQLEqualityImage(SQLValueStore const *v, std::string *image) {
+  image->clear();
+  if (v->IsNull() || v->GetType() == SQL_ARRAY) return false;
+  auto append = [image](char tag, auto word) {
+    char bytes[sizeof word];
+    std::memcpy(bytes, &word, sizeof word);
+    image->push_back(tag);
+    image->append(bytes, sizeof word);
+  };
+  switch (v->GetType()) {
+    case SQL_INTEGER:
+    case SQL_REAL: {
+      // One image per number: a 32-bit integer is exact as a double.
+      double d = v->GetType() == SQL_REAL ? v->GetReal() : static_cast<double>(v->GetInteger());
+      if (std::isnan(d)) return false;
+      if (d == 0.0) d = 0.0;  // -0 equals 0
+      append('n', d);
+      return true;
+    }
+    case SQL_DATE:
+    case SQL_INTERVAL_DAYS:
+      append(v->GetType() == SQL_DATE ? 'd' : 'i', v->GetInteger());
+      return true;
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
+      append(v->GetType() == SQL_TIMESTAMP ? 't' : 's', v->GetTimestamp());
+      return true;
+    case SQL_STRING: {
+      // Texts compare blank-padded and end at a NUL.
+      std::size_t n = strnlen(v->GetString(), v->GetLength());
+      char const *p = v->GetString();
+      while (n > 0 && p[n - 1] == ' ') --n;
+      image->push_back('x');
+      image->append(p, n);
+      return true;
+    }
+    default:
+      image->push_back('r');
+      image->append(reinterpret_cast<char const *>(v->GetBytes()), v->GetLength());
+      return true;
+  }
+}
+
 std::uint64_t SQLHashKeyValue(SQLValueStore const *v) {
   if (v->GetType() == SQL_ARRAY) {
     std::uint64_t h = SQLHashMix(0xA77A ^ static_cast<std::uint64_t>(v->GetDimension()));

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "sql/common/value_store.h"
 
@@ -52,6 +53,13 @@ std::uint64_t SQLKeyPrefix(SQLValueStore const *v, SQLKeyPrefixKind *kind);
 
 // TRUE when equal prefixes of the kind mean equal values.
 inline bool SQLKeyPrefixIsExact(SQLKeyPrefixKind kind) { return kind == SQLKeyPrefixKind::kInt32; }
+
+// Sets *image to the bytes that stand for a scalar value under "=": two
+// non-NULL values that "=" finds equal (texts that differ only in trailing
+// blanks, an INTEGER and a REAL of its value) get the same image, unequal
+// ones different images. FALSE for NULL, an array and NaN, which equal no
+// value.
+bool SQLEqualityImage(SQLValueStore const *v, std::string *image);
 
 // A hash that equal values (by SQLCompareKeyValues) share.
 std::uint64_t SQLHashKeyValue(SQLValueStore const *v);
