@@ -209,7 +209,7 @@ class SQLRSJoin : public SQLRowSource {
   // The transaction wrote a table of the buffered inner side since it was
   // read: reads it again for the current outer row (FULL: a row whose
   // columns that the condition reads read as a matched row's is matched;
-  // as many rows reading as rows handed out unmatched stay handed out).
+  // as many rows reading so as rows handed out unmatched stay handed out).
   void RefillInner();
   // Before the inner side is prepared: a join across drivers finds the leaf
   // that takes its key lists.

@@ -375,32 +375,29 @@ void SQLRSJoin::RefillInner() {
   // The flags go by what decides them, not by the whole row, which the
   // write may have changed elsewhere: the left rows that matched a right
   // row match every row whose columns that the condition reads read the
-  // same. A row handed out unmatched is not handed out again: as many rows
-  // of the same values as were handed out keep that flag.
-  auto image = [this](SQLValueStore const *row, bool whole) {
+  // same. A row handed out unmatched is known by the same columns: as many
+  // rows reading as those handed out keep that flag, and are not handed
+  // out again.
+  auto image = [this](SQLValueStore const *row) {
     std::string key;
-    if (whole)
-      for (size_t c = 0; c < bufferRow_.size(); ++c) SQLRSAppendKeyImage(&row[c], &key);
-    else
-      for (size_t c : conditionColumns_) SQLRSAppendKeyImage(&row[c], &key);
+    for (size_t c : conditionColumns_) SQLRSAppendKeyImage(&row[c], &key);
     return key;
   };
   std::unordered_set<std::string> matched;
   std::unordered_map<std::string, size_t> handedOut;
   for (size_t i = 0; i < ids_.size(); ++i) {
-    if (matched_[i] == kMatched) matched.insert(image(buffer_->GetForRead(ids_[i]), false));
-    if (matched_[i] == kHandedOut) ++handedOut[image(buffer_->GetForRead(ids_[i]), true)];
+    if (matched_[i] == kMatched) matched.insert(image(buffer_->GetForRead(ids_[i])));
+    if (matched_[i] == kHandedOut) ++handedOut[image(buffer_->GetForRead(ids_[i]))];
   }
   FillBuffer();
   if (matched.empty() && handedOut.empty()) return;
   for (size_t i = 0; i < ids_.size(); ++i) {
-    SQLValueStore const *row = buffer_->GetForRead(ids_[i]);
-    if (!matched.empty() && matched.count(image(row, false)) > 0) {
+    std::string const key = image(buffer_->GetForRead(ids_[i]));
+    if (matched.count(key) > 0) {
       matched_[i] = kMatched;
       continue;
     }
-    if (handedOut.empty()) continue;
-    auto out = handedOut.find(image(row, true));
+    auto out = handedOut.find(key);
     if (out == handedOut.end() || out->second == 0) continue;
     --out->second;
     matched_[i] = kHandedOut;
