@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
+#include "sql/common/column_descriptor.h"
 #include "sql/common/sql_exception.h"
+#include "sql/common/value_store.h"
 #include "sql/exec/rs_fetch.h"
 #include "sql/exec/rs_join_shared.h"
 #include "sql/exec/subquery_answers.h"
@@ -20,10 +23,29 @@ namespace {
 
 // What the batches of an INNER join across drivers keep of the inner rows
 // they read, so that a key value is asked once per execution: at most so
-// many rows (all in memory) and bytes of values. Beyond, the join forgets
-// what it asked and starts afresh.
+// many rows and bytes of values, checked before each batch; beyond, the
+// join forgets what it asked and starts afresh. One batch's own rows are
+// kept whole however many its key values have (the batch is joined with
+// them), so the kept rows may pass the bounds by one batch's rows. What
+// stays in memory is bounded apart: the buffer holds at most as many rows
+// in memory as kBatchKeptBytes gives rows of the inner side's widest
+// values (BatchRowsInMemory); the rest wait in its temporary file.
 constexpr int kBatchKeptRows = 1 << 16;
 constexpr size_t kBatchKeptBytes = size_t{16} << 20;
+
+// The rows of the batches' buffer held in memory: kBatchKeptRows, fewer
+// where rows of the widest values of these columns would pass
+// kBatchKeptBytes (at least 2, as every buffer).
+int BatchRowsInMemory(std::vector<SQLColumnDescriptor const *> const &columns) {
+  size_t width = 0;
+  for (SQLColumnDescriptor const *d : columns) {
+    size_t const depth = static_cast<size_t>(std::max(d->GetDepth(), 1));
+    size_t const bytes = d->GetType() == SQL_STRING || d->GetType() == SQL_RAW ? d->GetLength() : 0;
+    width += depth * (sizeof(SQLValueStore) + bytes) + (depth > 1 ? sizeof(SQLValueStore) : 0);
+  }
+  size_t const rows = kBatchKeptBytes / std::max<size_t>(width, 1);
+  return static_cast<int>(std::clamp<size_t>(rows, 2, static_cast<size_t>(kBatchKeptRows)));
+}
 
 }  // namespace
 
@@ -67,10 +89,11 @@ bool SQLRSJoin::ReadInnerWhole() {
   // values of each batch of outer rows instead.
   if (ReadInner(keyLeaf_ != nullptr, &rows)) return rows > 0;
   batches_ = true;
-  // The rows the batches keep stay in memory.
-  if (buffer_->GetCacheSize() < kBatchKeptRows)
+  // The rows the batches keep stay in memory, within kBatchKeptBytes.
+  int const inMemory = BatchRowsInMemory(bufferDescriptors_);
+  if (buffer_->GetCacheSize() != inMemory)
     buffer_ = std::make_unique<SQLVSBuffer>(static_cast<int>(bufferRow_.size()), bufferDescriptors_.data(),
-                                            kBatchKeptRows);
+                                            inMemory);
   return true;
 }
 
