@@ -39,6 +39,7 @@
 #include "dbc/dict/dd.h"
 #include "dbc/session/dbc_settings.h"
 #include "dbc/session/zdb_attach.h"
+#include "sql/common/table_writes.h"
 #include "support/test_env.h"
 
 namespace {
@@ -1021,6 +1022,35 @@ class RecordWriter {
   ZDB_CURSOR *cursor_ = nullptr;
   int trans_ = 0;
 };
+
+
+// A flushed record write counts for the tables whose rows the driver's
+// reference work may change with it: its children down the referencing
+// links (a department's employees, which cascade or are nullified with
+// it) and one step up (an employee's department, which counts its
+// employees); a table outside them keeps its count.
+TEST_P(SqlApiChanges, AFlushCountsTheTablesItsReferenceWorkReaches) {
+  struct Case {
+    const char *table, *key, *change;  // RecordWriter::Change; no change: a delete
+    std::vector<std::string> counted, kept;
+  };
+  const Case cases[] = {
+      {"exdep010", "code=C", "name=Omega", {"exdep010", "exemp010"}, {"tttxt010"}},
+      {"exemp010", "emp=1", "name=Anna", {"exemp010", "exdep010"}, {"tttxt010"}},
+      {"exdep010", "code=C", "", {"exdep010", "exemp010"}, {"tttxt010"}},
+  };
+  auto count = [](const std::string &table) { return SQLTableWrites::Counter(table.data(), table.size())->load(); };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.table) + " " + c.key + " " + c.change);
+    std::map<std::string, unsigned long> before;
+    for (const auto *tables : {&c.counted, &c.kept})
+      for (const std::string &t : *tables) before[t] = count(t);
+    RecordWriter writer(c.table, trans_);
+    ASSERT_TRUE(writer.Change(c.key, c.change)) << zdb_errno << " " << get_zdb_msg();
+    for (const std::string &t : c.counted) EXPECT_GT(count(t), before[t]) << t;
+    for (const std::string &t : c.kept) EXPECT_EQ(count(t), before[t]) << t;
+  }
+}
 
 // A cursor left open across a write of its own transaction returns, from
 // its next fetch on, rows of the tables as the write left them, whichever
