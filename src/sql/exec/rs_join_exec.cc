@@ -253,9 +253,11 @@ void SQLRSJoin::DoExec() {
         skipped_ = true;
         return;
       }
-    } catch (...) {
-      // The failure comes at the first outer row, where the nested loop
-      // would meet it: without one, the join answers no row.
+    } catch (SQLException const &e) {
+      // A row's failure comes at the first outer row, where the nested loop
+      // would meet it: without one, the join answers no row. A time-out or
+      // a lost driver is the statement's, whatever rows there are.
+      if (!SQLRSSCRowError(e)) throw;
       innerError_ = std::current_exception();
       EmptyBuffer();
       outerKeyLeaf_->SetKeyList({});
