@@ -521,30 +521,49 @@ TEST(Join, AnOuterJoinYieldsNoRowOnlyWhenItsPreservedSideYieldsNone) {
 // m.0: the inner side joins tables and is read once, before l; reading it
 // fails. The nested loop reads it only for a row of l: over an empty l the
 // statement answers no row, over any l row it fails with the error, in
-// every execution.
+// every execution. A time-out or a lost driver while reading it is no
+// row's error: the statement fails with it over an empty l too.
 TEST(Join, AnInnerSideReadFirstFailsOnlyAtTheFirstOuterRow) {
-  for (bool outerRows : {false, true}) {
-    SCOPED_TRACE(outerRows ? "l has rows" : "l is empty");
-    auto *failing = new SQLRSSCComparison(
-        Items(new SQLRSSCDivide(new SQLRSSCIntegerConst(1), new SQLRSSCSubtract(Col(0), Col(0)))),
-        SQLRSSC_GREATER_THAN, Items(new SQLRSSCIntegerConst(0)));
-    auto *r = new Absorbing({SQL_INTEGER}, IntRows({1, 2}));
-    auto *inner = new SQLRSJoin(SQL_JOIN_INNER, new Absorbing({SQL_INTEGER}, IntRows({1, 2})),
-                                new SQLRSFilter(r, failing), OnEqual());
-    auto *l = new Absorbing({SQL_INTEGER}, IntRows(outerRows ? std::vector<int>{1} : std::vector<int>{}));
-    std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(SQL_JOIN_INNER, l, inner, OnEqual()))->OptimizeRS());
-    SQLRSPrepareContext context;
-    tree->Prepare(&context);
-    for (int run = 0; run < 2; ++run) {
-      tree->Exec();
-      if (outerRows) {
-        EXPECT_THROW(tree->Fetch(), SQLExDEDivisionByZero);
-      } else {
-        EXPECT_EQ(tree->Fetch(), 0);
+  struct Case {
+    char const *what;
+    int error;  // 0: the division by zero of r's rows, else r's fetch fails with it
+  };
+  for (Case const c : {Case{"a row's division by zero", 0}, Case{"a time-out", 313}, Case{"a lost driver", 510}}) {
+    for (bool outerRows : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (outerRows ? ", l has rows" : ", l is empty"));
+      auto *failing = new SQLRSSCComparison(
+          Items(new SQLRSSCDivide(new SQLRSSCIntegerConst(1), new SQLRSSCSubtract(Col(0), Col(0)))),
+          SQLRSSC_GREATER_THAN, Items(new SQLRSSCIntegerConst(0)));
+      auto *r = new Absorbing({SQL_INTEGER}, IntRows({1, 2}));
+      if (c.error != 0) r->onFetch = [error = c.error](int) { throw SQLExZDBError(error); };
+      SQLRowSource *filtered = c.error != 0 ? static_cast<SQLRowSource *>(r) : new SQLRSFilter(r, failing);
+      if (c.error != 0) delete failing;
+      auto *inner = new SQLRSJoin(SQL_JOIN_INNER, new Absorbing({SQL_INTEGER}, IntRows({1, 2})), filtered, OnEqual());
+      auto *l = new Absorbing({SQL_INTEGER}, IntRows(outerRows ? std::vector<int>{1} : std::vector<int>{}));
+      std::unique_ptr<SQLRowSource> tree((new SQLRSJoin(SQL_JOIN_INNER, l, inner, OnEqual()))->OptimizeRS());
+      SQLRSPrepareContext context;
+      tree->Prepare(&context);
+      for (int run = 0; run < 2; ++run) {
+        if (c.error != 0) {
+          // At Exec, or at the first fetch: not an answer without rows.
+          EXPECT_THROW(
+              {
+                tree->Exec();
+                tree->Fetch();
+              },
+              SQLExZDBError);
+        } else {
+          tree->Exec();
+          if (outerRows) {
+            EXPECT_THROW(tree->Fetch(), SQLExDEDivisionByZero);
+          } else {
+            EXPECT_EQ(tree->Fetch(), 0);
+          }
+        }
+        tree->Break();
       }
-      tree->Break();
+      EXPECT_EQ(r->execCalls, 2);  // read first, once per execution
     }
-    EXPECT_EQ(r->execCalls, 2);  // read first, once per execution
   }
 }
 

@@ -61,6 +61,20 @@ class Fixed : public SQLRSSCSearchCond {
   double first_, second_;
 };
 
+// A condition that fails: with error 0 a division by zero (a row's
+// error), else the database error (a time-out, a lost driver).
+class Raising : public Fixed {
+ public:
+  explicit Raising(int error) : Fixed(TV_TRUE), error_(error) {}
+  SQLTruthValue Evaluate() override {
+    if (error_ == 0) throw SQLExDEDivisionByZero();
+    throw SQLExZDBError(error_);
+  }
+
+ private:
+  int error_;
+};
+
 SQLTruthValue const kValues[] = {TV_FALSE, TV_TRUE, TV_UNKNOWN};
 
 TEST(Logic, AndOrNotFollowThreeValuedTruthTables) {
@@ -97,6 +111,35 @@ TEST(Logic, ShortCircuitsAtTheDecidingOperand) {
   SQLRSSCAnd goesOn(new Fixed(TV_UNKNOWN), new Fixed(TV_FALSE, &later));
   EXPECT_EQ(goesOn.Evaluate(), TV_FALSE);
   EXPECT_EQ(later, 1);
+}
+
+// A row's error waits for an operand that decides the row without it (a
+// FALSE one of an AND, a TRUE one of an OR, before or after it); a time-out
+// or a lost driver is no row's error: the condition fails with it even
+// where another operand decides, and a fixed condition looked at before
+// any row fails with it instead of letting the rows through to it.
+TEST(Logic, OnlyARowsErrorWaitsForTheOperandThatDecides) {
+  for (int error : {0, 313, 510}) {
+    SCOPED_TRACE(error);
+    SQLRSSCAnd andFirst(new Raising(error), new Fixed(TV_FALSE));
+    SQLRSSCAnd andBehind(new Raising(0), new SQLRSSCAnd(new Raising(error), new Fixed(TV_FALSE)));
+    SQLRSSCOr orFirst(new Raising(error), new Fixed(TV_TRUE));
+    SQLRSSCOr orBehind(new Raising(0), new SQLRSSCOr(new Raising(error), new Fixed(TV_TRUE)));
+    Raising fixed(error);
+    if (error == 0) {
+      EXPECT_EQ(andFirst.Evaluate(), TV_FALSE);
+      EXPECT_EQ(andBehind.Evaluate(), TV_FALSE);
+      EXPECT_EQ(orFirst.Evaluate(), TV_TRUE);
+      EXPECT_EQ(orBehind.Evaluate(), TV_TRUE);
+      EXPECT_FALSE(fixed.LeavesNoRow());
+    } else {
+      EXPECT_THROW(andFirst.Evaluate(), SQLExZDBError);
+      EXPECT_THROW(andBehind.Evaluate(), SQLExZDBError);
+      EXPECT_THROW(orFirst.Evaluate(), SQLExZDBError);
+      EXPECT_THROW(orBehind.Evaluate(), SQLExZDBError);
+      EXPECT_THROW(fixed.LeavesNoRow(), SQLExZDBError);
+    }
+  }
 }
 
 TEST(Logic, NestedConjunctionsFlattenAndOptimizeOrdersByCost) {
