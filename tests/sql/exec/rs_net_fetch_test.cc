@@ -747,21 +747,27 @@ TEST_F(NetFetchTest, AnInnerJoinWithAnotherDriversTableReadsItOnceOrPerBatchOfKe
 // asked once per execution, and once more when the batch read after the
 // write holds it (the one under way, read again whole, or the next), and
 // each outer row after the write meets the rows as the driver then
-// answers.
+// answers. Also with 256, 257 and 258 distinct values in the first batch:
+// one key list full, and one more of one or two values.
 TEST_F(NetFetchTest, AnInnerJoinInBatchesAsksEachKeyOnceAndAgainAfterAWrite) {
   int const emp = Id("exemp010", "emp");
-  std::vector<int> values;
-  for (int i = 0; i < 1100; ++i) values.push_back(i < 1050 ? 1001 + i % 300 : 2000 + i);
   // The driver's rows of a value before the write and after it.
   auto partner = [](int v, int version) { return version == 0 ? v % 2 == 0 : v % 3 == 0; };
   size_t const batch = 4 * SQLRSFetch::kKeyListLength;
   struct Case {
     char const *name;
     int writeAfter;  // the outer row whose joined row comes last before the write, -1: none
-  } const cases[] = {
-      {"no write", -1}, {"a write between batches", static_cast<int>(batch) - 1}, {"a write in a batch", 501}};
+    int distinctFirst = 300;  // the distinct values of the first batch
+  } const cases[] = {{"no write", -1},
+                     {"a write between batches", static_cast<int>(batch) - 1},
+                     {"a write in a batch", 501},
+                     {"256 values", -1, 256},
+                     {"257 values", -1, 257},
+                     {"258 values", -1, 258}};
   for (auto const &c : cases) {
     SCOPED_TRACE(c.name);
+    std::vector<int> values;
+    for (int i = 0; i < 1100; ++i) values.push_back(i < 1050 ? 1001 + i % c.distinctFirst : 2000 + i);
     ASSERT_TRUE(c.writeAfter < 0 || partner(values[static_cast<size_t>(c.writeAfter)], 0));
     auto leaf = Leaf();
     SQLRSSCValueExprRefPtrList list;
