@@ -40,9 +40,10 @@
 //
 // A buffered inner side stands for reading that side again per outer row:
 // when the transaction wrote one of its tables since it was read, the next
-// outer row reads it anew (a FULL join's flags go to the rows that read the
-// same as a matched one), and a decision of Exec that a side yields no row
-// is taken again at the first fetch when the transaction wrote in between.
+// outer row reads it anew (a FULL join's flags go to the rows whose columns
+// that its condition reads read as a flagged row's), and a decision of Exec
+// that a side yields no row is taken again at the first fetch when the
+// transaction wrote in between.
 //
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
