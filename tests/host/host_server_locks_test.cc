@@ -1184,38 +1184,46 @@ TEST_P(HostServer, IdleWriteTransactionIsRolledBack) {
 
 // A transaction that the server rolled back for its idle limit has undone
 // its writes for an open cursor of it too: once the host has heard so (its
-// next request refused with 510), the departments' answer that the cursor
-// kept from before (an IN whose list went to the employees' own driver) is
-// not used again; the cursor's next fetch asks the server, which refuses
-// it as the transaction's other requests, instead of giving the employees
-// of a name the rollback undid.
+// next request refused with 510: a write, or its commit, which goes on as
+// an abort), the departments' answer that the cursor kept from before (an
+// IN whose list went to the employees' own driver) is not used again. The
+// cursor's next fetch asks the server for it, which refuses it as the
+// transaction's other requests, instead of giving the employees of a name
+// the rollback undid.
 TEST_P(HostServer, AnOpenCursorKeepsNothingOfARolledBackTransaction) {
   Restart({"--idle-transaction-limit=1"});
   root_.WriteFile("lib/ipc_info", root_.ReadFile("lib/ipc_info") + "msqltwo child " + Driver() + " ${ZUV}/two.db\n");
   root_.WriteFile("lib/tabledef1", "exemp010:*:msqltwo\n*::msqlite\n");
-  auto a = Host();
-  EXPECT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
-  for (const char *emp : {"1", "2"})
-    EXPECT_EQ(a->Do(std::string("insert exemp010 1 emp=") + emp + " name=E dept=SALES dcas=SALES drst=SALES"),
-              "buffered insert on exemp010001");
-  EXPECT_EQ(a->Do("commit"), "committed");
-  EXPECT_EQ(a->Do("update exdep010 1 code=SALES name=UNDONE"), "buffered update on exdep010001");
-  EXPECT_EQ(a->Do("flush"), "flushed");
-  EXPECT_EQ(a->Do("sql prepare s SELECT e.emp FROM exemp010 e WHERE e.drst IN "
-                  "(SELECT d.code FROM exdep010 d WHERE d.name = 'UNDONE')"),
-            "prepared s: select");
-  EXPECT_EQ(a->Do("sql rows s 1"), "rows per fetch s 1");
-  EXPECT_EQ(a->Do("sql exec s 1"), "executed s");
-  ASSERT_TRUE(a->Send("sql fetch s 1"));
-  EXPECT_EQ(Result(*a), "(1 row)");
-  usleep(2500000);
-  const std::string update = a->Do("update exdep010 1 code=SALES budget=5");
-  EXPECT_EQ(update.rfind("error 510", 0), 0u) << update;
-  ASSERT_TRUE(a->Send("sql fetch s"));
-  EXPECT_EQ(Result(*a), "(0 rows)");
-  const std::string refused = a->Line();
-  EXPECT_EQ(refused.rfind("error 510", 0), 0u) << refused;
-  EXPECT_EQ(a->Do("abort"), "aborted");
+  {
+    auto setup = Host();
+    EXPECT_EQ(setup->Do("table create exemp010 1"), "exemp010001: create_table");
+    for (const char *emp : {"1", "2"})
+      EXPECT_EQ(setup->Do(std::string("insert exemp010 1 emp=") + emp + " name=E dept=SALES dcas=SALES drst=SALES"),
+                "buffered insert on exemp010001");
+    EXPECT_EQ(setup->Do("commit"), "committed");
+  }
+  // The request that hears of the rollback.
+  for (const char *request : {"update exdep010 1 code=SALES budget=5", "commit"}) {
+    SCOPED_TRACE(request);
+    auto a = Host();
+    EXPECT_EQ(a->Do("update exdep010 1 code=SALES name=UNDONE"), "buffered update on exdep010001");
+    EXPECT_EQ(a->Do("flush"), "flushed");
+    EXPECT_EQ(a->Do("sql prepare s SELECT e.emp FROM exemp010 e WHERE e.drst IN "
+                    "(SELECT d.code FROM exdep010 d WHERE d.name = 'UNDONE')"),
+              "prepared s: select");
+    EXPECT_EQ(a->Do("sql rows s 1"), "rows per fetch s 1");
+    EXPECT_EQ(a->Do("sql exec s 1"), "executed s");
+    ASSERT_TRUE(a->Send("sql fetch s 1"));
+    EXPECT_EQ(Result(*a), "(1 row)");
+    usleep(2500000);
+    const std::string heard = a->Do(request);
+    EXPECT_EQ(heard.rfind("error 510", 0), 0u) << heard;
+    ASSERT_TRUE(a->Send("sql fetch s"));
+    EXPECT_EQ(Result(*a), "(0 rows)");
+    const std::string refused = a->Line();
+    EXPECT_EQ(refused.rfind("error 510", 0), 0u) << refused;
+    EXPECT_EQ(a->Do("abort"), "aborted");
+  }
 }
 
 }  // namespace
