@@ -358,6 +358,14 @@ std::uint64_t PeerProcess(int fd) {
   return static_cast<std::uint64_t>(cred.pid);
 }
 
+// The party of a TCP client that gave the host value `value` (0 none):
+// its low 61 bits beside the claimed-party bit, so that it meets neither a
+// process id (a Unix peer's party) nor a connection's own party. Two hosts
+// meet in one party only when their random values agree in 61 bits.
+std::uint64_t ClaimedHost(std::uint64_t value) {
+  return value == 0 ? 0 : DriverShared::kClaimedParty | (value & (DriverShared::kClaimedParty - 1));
+}
+
 // What the loop and the workers share.
 struct Server {
   const DriverOptions &options;
@@ -834,9 +842,9 @@ class Acceptor {
     {
       std::lock_guard<std::mutex> lock(ch.mu);
       ch.requests.waiting_since = Clock::now();  // the time for its first request starts
-      // Over TCP the client says which process it is (its token line).
-      ch.host = server_.policy->tcp ? (ch.gate.process() != 0 ? DriverShared::kClaimedParty | ch.gate.process() : 0)
-                                    : PeerProcess(ch.fd);
+      // Over TCP the client gives the host value of its process (its token
+      // line); one that gives none is a host of its own on each connection.
+      ch.host = server_.policy->tcp ? ClaimedHost(ch.gate.host()) : PeerProcess(ch.fd);
       try {
         ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
         ch.gate.Open(ch.fd);
