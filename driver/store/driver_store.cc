@@ -49,7 +49,7 @@ DriverSession::~DriverSession() {
 }
 
 bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::uint64_t *ended,
-                         std::string *error) {
+                         std::string *error, bool scratch) {
   const char *file = path.empty() ? ":memory:" : path.c_str();
   // A new database file is the driver user's alone, whatever the umask
   // (SQLite would create it 0644 less the umask); its WAL and shared-memory
@@ -91,7 +91,8 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
   }
   // A commit is on the disk when it is answered, whatever SQLite's build
   // default: in WAL mode NORMAL would lose the last commits at a power cut.
-  if (!Exec("PRAGMA synchronous=FULL")) {
+  // A scratch file goes with the process, so nothing is synced.
+  if (!Exec(scratch ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL")) {
     *error = sqlite3_errmsg(db_);
     return false;
   }
@@ -324,6 +325,27 @@ std::string ReadOnlyFolder(const std::string &path) {
 
 }  // namespace
 
+DriverStore::~DriverStore() {
+  sessions_.clear();
+  if (own_file_.empty()) return;
+  for (const char *suffix : {"", "-wal", "-shm", "-journal"}) unlink((own_file_ + suffix).c_str());
+}
+
+bool DriverStore::MakeOwnFile(std::string *error) {
+  const char *dir = std::getenv("TMPDIR");
+  const std::string folder = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  std::string path = folder + "/molvane-driver-XXXXXX.db";
+  const int fd = mkostemps(path.data(), 3, O_CLOEXEC);
+  if (fd < 0) {
+    *error = "no database file is named, and the driver cannot make the file of its own database in " + folder +
+             " (TMPDIR): " + std::strerror(errno) + "; name a database file after the driver in lib/ipc_info";
+    return false;
+  }
+  ::close(fd);
+  own_file_ = path;
+  return true;
+}
+
 void DriverStore::ClaimAtAttach(std::string *shared) {
   shared->clear();
   if (path_.empty() || path_ == ":memory:" || claim_ != nullptr) return;
@@ -347,8 +369,16 @@ DriverSession *DriverStore::OpenSession(const std::string &name, std::string *er
     claim_ = DatabaseClaim::Take(path_, error);
     if (claim_ == nullptr) return nullptr;
   }
+  // Without a named file the sessions share the store's own: each would
+  // otherwise have a database of its own in memory, and a row committed by
+  // one transaction would not be there for the next.
+  const bool named = !path_.empty() && path_ != ":memory:";
+  if (!named && own_file_.empty() && !MakeOwnFile(error)) {
+    last_failure_ = ZE_ILLEGAL_STATE;
+    return nullptr;
+  }
   auto session = std::make_unique<DriverSession>(next_id_, name);
-  if (!session->Open(path_, busy_ms_, max_pages_, &transactions_ended_, error)) {
+  if (!session->Open(named ? path_ : own_file_, busy_ms_, max_pages_, &transactions_ended_, error, !named)) {
     last_failure_ = session->Failure(0);
     return nullptr;
   }
