@@ -229,6 +229,13 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (reason_fd >= 0) close(reason_fd);
+  // A server without a socket or a database file is a mistake of the
+  // command line: said with the synopsis, as a misspelt option is.
+  if (std::string error; server && !molvane::driver::CheckServerArguments(listen, options, &error)) {
+    std::fprintf(stderr, "molvane-driver: %s\n", error.c_str());
+    std::fputs(kSynopsis, stderr);
+    return 2;
+  }
   // The mode set here is the one every text comparison of the process uses,
   // the collations of its SQL and the mode reported to clients alike.
   if (options.tss_mode != 0) {

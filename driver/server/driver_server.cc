@@ -121,10 +121,14 @@ struct Endpoint {
 };
 
 bool ParseEndpoint(const std::string &listen, Endpoint *ep, std::string *error) {
+  if (listen.empty()) {
+    *error = "--listen= names no socket: give it a socket path or tcp:PORT";
+    return false;
+  }
   if (listen.rfind("tcp:", 0) == 0) {
     char *end = nullptr;
     long port = std::strtol(listen.c_str() + 4, &end, 10);
-    if (listen.size() == 4 || *end != '\0' || port < 1 || port > 65535) {
+    if (listen.size() == 4 || listen[4] < '0' || listen[4] > '9' || *end != '\0' || port < 1 || port > 65535) {
       *error = "'" + listen + "' is not a TCP port (tcp:1 to tcp:65535)";
       return false;
     }
@@ -936,6 +940,16 @@ class Acceptor {
 
 }  // namespace
 
+bool CheckServerArguments(const std::string &listen, const DriverOptions &options, std::string *error) {
+  Endpoint ep;
+  if (!ParseEndpoint(listen, &ep, error)) return false;
+  if (options.database.empty() || options.database == ":memory:") {
+    *error = "a driver server needs a database file: molvane-driver --listen=" + listen + " DATABASE";
+    return false;
+  }
+  return true;
+}
+
 int RunDriverServer(const std::string &listen, const DriverOptions &options, PeerPolicy policy) {
   Endpoint ep;
   std::string error;
@@ -944,9 +958,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
     DriverLog(__FILE__, __LINE__, LOG_ERROR, "%s", text.c_str());
     return 1;
   };
-  if (!ParseEndpoint(listen, &ep, &error)) return fail(error);
-  if (options.database.empty() || options.database == ":memory:")
-    return fail("a driver server needs a database file: molvane-driver --listen=" + listen + " DATABASE");
+  if (!CheckServerArguments(listen, options, &error) || !ParseEndpoint(listen, &ep, &error)) return fail(error);
   // SIGTERM and SIGINT are taken only inside the loop's ppoll, so a stop
   // is never missed between the check and the wait; the workers, started
   // with them blocked, never take them. They are blocked before the socket
