@@ -121,33 +121,37 @@ TEST_F(HostRecords, BadArgumentsAreRefused) {
   EXPECT_NE(status, 0);
 }
 
-// A child driver started without a database file keeps one database for
-// the program: a row that one transaction committed is found by the next,
-// SQL sees the table, and its count counts the rows; nothing of it stays
-// after the program.
-TEST_F(HostRecords, AChildDriverWithoutAFileKeepsOneDatabaseForItsTransactions) {
+// A child or in-process driver started without a database file keeps one
+// database for the program: a row that one transaction committed is found
+// by the next, SQL sees the table, and its count counts the rows; nothing
+// of it stays after the program.
+TEST_F(HostRecords, ADriverWithoutAFileKeepsOneDatabaseForItsTransactions) {
   const std::string tmp = root_.path() + "/tmp";
   std::filesystem::create_directory(tmp);
-  root_.WriteFile("lib/ipc_info", "msqlite child " + std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver\n");
   setenv("TMPDIR", tmp.c_str(), 1);
-  int status = 0;
-  const std::string out = RunText(
-      "logon demo\nstart a\ntable create exdep010 1\ninsert exdep010 1 code=SALES name=Sales\ncommit\n"
-      "start b\nread exdep010 1 code=SALES\nsql run 1 SELECT code, name FROM exdep010\n"
-      "table count exdep010 1\ninsert exdep010 1 code=HR\nflush\nstart c\ntable count exdep010 1\n"
-      "stop 2\ntable count exdep010 1\nlogoff\n",
-      &status);
+  for (const std::string &form : {"child " + std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver",
+                                 "library " + std::string(MOLVANE_BINARY_DIR) + "/driver/libmolvane_driver.so"}) {
+    SCOPED_TRACE(form);
+    root_.WriteFile("lib/ipc_info", "msqlite " + form + "\n");
+    int status = 0;
+    const std::string out = RunText(
+        "logon demo\nstart a\ntable create exdep010 1\ninsert exdep010 1 code=SALES name=Sales\ncommit\n"
+        "start b\nread exdep010 1 code=SALES\nsql run 1 SELECT code, name FROM exdep010\n"
+        "table count exdep010 1\ninsert exdep010 1 code=HR\nflush\nstart c\ntable count exdep010 1\n"
+        "stop 2\ntable count exdep010 1\nlogoff\n",
+        &status);
+    EXPECT_EQ(out,
+              "logged on as demo\ntransaction a id 1\nexdep010001: create_table\nbuffered insert on exdep010001\n"
+              "committed\ntransaction b id 2\n"
+              "exdep010001: Refcntd=0 Refcntu=0 budget=2500.75 code=\"SALES\" name=\"Sales\" opened=2021-07-29 "
+              "status=1\n"
+              "exdep010.code  exdep010.name\n-------------  -------------\n\"SALES\"        \"Sales\"\n(1 row)\n"
+              "exdep010001: 1 rows\nbuffered insert on exdep010001\nflushed\ntransaction c id 3\n"
+              "exdep010001: 1 rows\nstopped 2\nexdep010001: 1 rows\nlogged off\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  }
   unsetenv("TMPDIR");
-  EXPECT_EQ(out,
-            "logged on as demo\ntransaction a id 1\nexdep010001: create_table\nbuffered insert on exdep010001\n"
-            "committed\ntransaction b id 2\n"
-            "exdep010001: Refcntd=0 Refcntu=0 budget=2500.75 code=\"SALES\" name=\"Sales\" opened=2021-07-29 "
-            "status=1\n"
-            "exdep010.code  exdep010.name\n-------------  -------------\n\"SALES\"        \"Sales\"\n(1 row)\n"
-            "exdep010001: 1 rows\nbuffered insert on exdep010001\nflushed\ntransaction c id 3\n"
-            "exdep010001: 1 rows\nstopped 2\nexdep010001: 1 rows\nlogged off\n");
-  EXPECT_EQ(status, 0);
-  EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
 // A child driver serves one program: what another of its transactions
