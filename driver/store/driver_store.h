@@ -174,7 +174,7 @@ class DriverSession {
 class DriverStore {
  public:
   DriverStore() = default;
-  // Closes every session and removes the store's own file (OwnFile).
+  // Closes every session and removes the store's own file (own_file()).
   ~DriverStore();
   DriverStore(const DriverStore &) = delete;
   DriverStore &operator=(const DriverStore &) = delete;
