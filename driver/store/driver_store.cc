@@ -1,6 +1,8 @@
 #include "store/driver_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +11,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string_view>
+#include <utility>
 
 #include "dbc/zdb_errors.h"
 #include "store/driver_dd.h"
@@ -325,25 +330,89 @@ std::string ReadOnlyFolder(const std::string &path) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kOwnFilePrefix[] = "molvane-driver-";
+constexpr char kOwnFileSuffix[] = ".db";
+
+// Removes a database file and the files SQLite keeps beside it.
+void RemoveDatabaseFiles(const std::string &path) {
+  for (const char *suffix : {"", "-wal", "-shm", "-journal"}) unlink((path + suffix).c_str());
+}
+
+// The own files of this process's stores (device and inode): a sweep never
+// opens one, since closing any descriptor of a file drops the POSIX locks
+// that the process's SQLite connections hold on it.
+std::mutex own_files_mu;
+std::set<std::pair<dev_t, ino_t>> own_files;
+
+}  // namespace
+
 DriverStore::~DriverStore() {
   sessions_.clear();
   if (own_file_.empty()) return;
-  for (const char *suffix : {"", "-wal", "-shm", "-journal"}) unlink((own_file_ + suffix).c_str());
+  RemoveDatabaseFiles(own_file_);
+  // Closed only now: closing a descriptor of the file would drop the
+  // POSIX locks SQLite's connections hold on it.
+  struct stat st {};
+  if (fstat(own_fd_, &st) == 0) {
+    std::lock_guard<std::mutex> lock(own_files_mu);
+    own_files.erase({st.st_dev, st.st_ino});
+  }
+  ::close(own_fd_);
 }
 
 bool DriverStore::MakeOwnFile(std::string *error) {
   const char *dir = std::getenv("TMPDIR");
   const std::string folder = dir != nullptr && *dir != '\0' ? dir : "/tmp";
-  std::string path = folder + "/molvane-driver-XXXXXX.db";
-  const int fd = mkostemps(path.data(), 3, O_CLOEXEC);
+  RemoveStaleOwnFiles(folder);
+  std::string path = folder + "/" + kOwnFilePrefix + "XXXXXX" + kOwnFileSuffix;
+  const int fd = mkostemps(path.data(), static_cast<int>(sizeof kOwnFileSuffix - 1), O_CLOEXEC);
   if (fd < 0) {
     *error = "no database file is named, and the driver cannot make the file of its own database in " + folder +
              " (TMPDIR): " + std::strerror(errno) + "; name a database file after the driver in lib/ipc_info";
     return false;
   }
-  ::close(fd);
+  // Held shared for the store's life: a sweep takes no file in use.
+  (void)flock(fd, LOCK_SH | LOCK_NB);
+  if (struct stat st {}; fstat(fd, &st) == 0) {
+    std::lock_guard<std::mutex> lock(own_files_mu);
+    own_files.insert({st.st_dev, st.st_ino});
+  }
+  own_fd_ = fd;
   own_file_ = path;
   return true;
+}
+
+void DriverStore::RemoveStaleOwnFiles(const std::string &folder) {
+  DIR *d = opendir(folder.c_str());
+  if (d == nullptr) return;
+  const std::string_view prefix = kOwnFilePrefix, suffix = kOwnFileSuffix;
+  const time_t old = time(nullptr) - kStaleOwnFileSeconds;
+  while (const dirent *entry = readdir(d)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix)
+      continue;
+    const std::string path = folder + "/" + std::string(name);
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_mtime > old)
+      continue;
+    {
+      std::lock_guard<std::mutex> lock(own_files_mu);
+      if (own_files.count({st.st_dev, st.st_ino}) != 0) continue;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A driver that still uses the file holds it shared.
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      RemoveDatabaseFiles(path);
+      DriverLog(__FILE__, __LINE__, 0, "removed '%s', left by a driver that ended without removing it",
+                path.c_str());
+    }
+    ::close(fd);
+  }
+  closedir(d);
 }
 
 void DriverStore::ClaimAtAttach(std::string *shared) {

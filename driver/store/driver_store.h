@@ -191,7 +191,14 @@ class DriverStore {
   // The file a store without a named one keeps its database in: a new file
   // in TMPDIR (else /tmp), made at its first session and removed with the
   // store (its WAL and shared-memory files too); "" while none was made.
+  // The store holds a shared flock on it for its life.
   const std::string &own_file() const { return own_file_; }
+  // Removes the own files in `folder` that no store holds (left by a
+  // driver that was killed) and that were last written more than
+  // kStaleOwnFileSeconds ago, with their WAL and shared-memory files. Each
+  // store that makes its own file sweeps its folder so first.
+  static void RemoveStaleOwnFiles(const std::string &folder);
+  static constexpr int kStaleOwnFileSeconds = 60;
   const std::string &path() const { return path_; }
   // How long a write waits for another connection's write transaction
   // before it is refused (2 seconds; 0 in a driver server, whose waits are
@@ -267,6 +274,7 @@ class DriverStore {
 
   std::string path_;
   std::string own_file_;  // the database file the store made for itself (own_file())
+  int own_fd_ = -1;       // ... open, with its shared flock
   int busy_ms_ = 2000;
   std::unique_ptr<DatabaseClaim> claim_;  // taken with the first session on a file
   std::uint32_t max_pages_ = 0;

@@ -2,6 +2,10 @@
 // written by the client's own writers, fed to a connection (in pieces), and
 // its replies read back by the client's readers.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -340,6 +344,36 @@ TEST(DriverStoreMemory, AStoreWithoutAFileKeepsOneDatabaseForItsSessionsAndLeave
     EXPECT_FALSE(std::filesystem::exists(":memory:"));
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
   }
+  // Files a killed driver left (no store holds them, a minute old) go when
+  // a store makes its own; a file in use, by another process or by a store
+  // of this one, or a new one stays.
+  auto old_file = [&tmp](const std::string &name) {
+    const std::string path = tmp.path() + "/" + name;
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    std::fclose(f);
+    const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - DriverStore::kStaleOwnFileSeconds - 5, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+    return path;
+  };
+  const std::string stale = old_file("molvane-driver-stale1.db"), held = old_file("molvane-driver-held01.db");
+  old_file("molvane-driver-stale1.db-wal");
+  std::fclose(std::fopen((tmp.path() + "/molvane-driver-fresh1.db").c_str(), "w"));
+  const int holder = open(held.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);
+  {
+    DriverStore first, second;
+    std::string error;
+    ASSERT_NE(first.OpenSession("a", &error), nullptr) << error;
+    const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - DriverStore::kStaleOwnFileSeconds - 5, 0}};
+    utimensat(AT_FDCWD, first.own_file().c_str(), times, 0);
+    ASSERT_NE(second.OpenSession("b", &error), nullptr) << error;
+    EXPECT_TRUE(std::filesystem::exists(first.own_file()));
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_FALSE(std::filesystem::exists(stale + "-wal"));
+    EXPECT_TRUE(std::filesystem::exists(held));
+    EXPECT_TRUE(std::filesystem::exists(tmp.path() + "/molvane-driver-fresh1.db"));
+  }
+  close(holder);
   if (before != nullptr)
     setenv("TMPDIR", saved.c_str(), 1);
   else

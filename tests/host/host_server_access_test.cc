@@ -313,31 +313,18 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
   const struct {
     std::string line;
     std::string answer;
-  } lines[] = {{token.substr(0, 32), not_its},
-               {token.substr(0, 1), not_its},
-               {token.substr(1), not_its},
-               {token.substr(1) + "\tpid=4711", not_its},
-               {token + "\tpid=4711", "ok"},
-               {token + "\tpid=4711" + host, "ok"},
-               {token + host + "\tpid=2147483647", "ok"},
-               {token + host, "ok"},
-               {token + "\tpid=", malformed},
-               {token + "\tpid=0", malformed},
-               {token + "\tpid=47x1", malformed},
-               {token + "\tpid=-1", malformed},
-               {token + "\tpid=2147483648", malformed},
-               {token + "\tpid=4294967296" + host, malformed},
-               {token + "\tpid=99999999999", malformed},
-               {token + "\tuid=4711", malformed},
-               {token + "\tpid=4711\tpid=4712" + host, malformed},
-               {token + "\tpid=4711" + host + host, malformed},
-               {token + "\tpid=4711\thost=0000000000000000", malformed},
-               {token + "\tpid=4711\thost=0123456789ABCDEF", malformed},
-               {token + "\tpid=4711\thost=0123456789abcde", malformed},
-               {token + "\tpid=4711\thost=0123456789abcdef0", malformed},
-               {token + "\tpid=4711\thost=0123456789abcdeg", malformed},
-               {token + "\tpid=4711" + host + "\t", malformed},
-               {token + "\t", malformed}};
+  } lines[] = {
+      {token.substr(0, 32), not_its}, {token.substr(0, 1), not_its}, {token.substr(1), not_its},
+      {token.substr(1) + "\tpid=4711", not_its}, {token + "\tpid=4711", "ok"}, {token + "\tpid=4711" + host, "ok"},
+      {token + host + "\tpid=2147483647", "ok"}, {token + host, "ok"}, {token + "\tpid=", malformed},
+      {token + "\tpid=0", malformed}, {token + "\tpid=47x1", malformed}, {token + "\tpid=-1", malformed},
+      {token + "\tpid=2147483648", malformed}, {token + "\tpid=4294967296" + host, malformed},
+      {token + "\tpid=99999999999", malformed}, {token + "\tuid=4711", malformed},
+      {token + "\tpid=4711\tpid=4712" + host, malformed}, {token + "\tpid=4711" + host + host, malformed},
+      {token + "\tpid=4711\thost=0000000000000000", malformed}, {token + "\thost=0123456789ABCDEF", malformed},
+      {token + "\tpid=4711\thost=0123456789abcde", malformed}, {token + "\thost=0123456789abcdef0", malformed},
+      {token + "\tpid=4711\thost=0123456789abcdeg", malformed}, {token + "\tpid=4711" + host + "\t", malformed},
+      {token + "\t", malformed}};
   for (const auto &l : lines) {
     const int raw = DialSilent(listen_);
     ASSERT_GE(raw, 0);
