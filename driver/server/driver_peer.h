@@ -7,7 +7,7 @@
 //   group with the option) whatever the umask.
 // - On a loopback TCP port anyone on the machine may connect, so every
 //   connection first presents a secret token: a line that holds the token,
-//   and after tabs the client's process id ("pid=N", for the messages) and
+//   and after tabs the client's process id ("pid=N", for the log) and
 //   its host value ("host=" and 16 hex digits, a random value the library
 //   draws once per process), which makes the connections of one process
 //   one host to the waits, as the kernel's word does on a Unix socket. A

@@ -398,6 +398,15 @@ struct Server {
 
 // Before the server ends a connection for one of its bounds it tells the
 // client why, as the admission's "refused: " line does: the line
+// Who a connection's client is, for the log lines of the connection: the
+// process the kernel names on a Unix socket, the one a TCP client names in
+// its token line (its word), or nothing when neither is known.
+std::string ClientOf(const Server &server, const Channel &ch) {
+  const std::uint64_t pid = server.policy->tcp ? ch.gate.process() : ch.host;
+  if (pid == 0) return "";
+  return " (client process " + std::to_string(pid) + (server.policy->tcp ? ", as the client says)" : ")");
+}
+
 // "ended: <the server> ended the connection: <reason>" goes behind the
 // replies queued, and once it has left the sending side is shut, so that
 // the client reads the line and then the end of the data. With ch.mu held.
@@ -457,7 +466,9 @@ bool SpillBetweenRequests(Server &server, Channel &ch, RequestState before) {
     } catch (const std::bad_alloc &) {
       fits = false;
     }
-    if (!fits) DriverLog(__FILE__, __LINE__, 0, "connection ended: its open results ran out of memory");
+    if (!fits)
+      DriverLog(__FILE__, __LINE__, 0, "connection ended: its open results ran out of memory%s",
+                ClientOf(server, ch).c_str());
   }
   std::lock_guard<std::mutex> lock(ch.mu);
   ch.requests.EndSpill(before);
@@ -516,7 +527,7 @@ bool RunRequests(Server &server, Channel &ch, std::vector<unsigned char> &in, st
       alive = false;
     }
     if (!reason.empty())
-      LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
+      LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s%s", reason.c_str(), ClientOf(server, ch).c_str());
   }
   bool loop_needed = false;
   {
@@ -1100,7 +1111,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
             "it sent no complete request within " + std::to_string(kRequestTime.count()) + " seconds";
         {
           MonitorGuard guard(&monitor);
-          LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
+          LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s%s", reason.c_str(), ClientOf(server, c).c_str());
         }
         {
           std::lock_guard<std::mutex> lock(c.mu);
