@@ -111,7 +111,8 @@ const char kUsage[] =
     "server that many hosts share, on a Unix socket at PATH or on port PORT of\n"
     "127.0.0.1 (hosts reach it with a unix or tcp line in lib/ipc_info); SIGTERM\n"
     "stops it.\n"
-    "DATABASE is the SQLite file (default: the one the client names, else in memory).\n"
+    "DATABASE is the SQLite file (default: the one the client names, else a file of\n"
+    "the driver's own in TMPDIR (else /tmp), removed when the driver ends).\n"
     "A table is created in it on its first use.\n"
     "  --sessions=N            sessions allowed per connection (32)\n"
     "  --sql-protocol=N        the SQL protocol reported (6)\n"
@@ -228,6 +229,13 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (reason_fd >= 0) close(reason_fd);
+  // A server without a socket or a database file is a mistake of the
+  // command line: said with the synopsis, as a misspelt option is.
+  if (std::string error; server && !molvane::driver::CheckServerArguments(listen, options, &error)) {
+    std::fprintf(stderr, "molvane-driver: %s\n", error.c_str());
+    std::fputs(kSynopsis, stderr);
+    return 2;
+  }
   // The mode set here is the one every text comparison of the process uses,
   // the collations of its SQL and the mode reported to clients alike.
   if (options.tss_mode != 0) {

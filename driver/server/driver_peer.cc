@@ -25,6 +25,8 @@ constexpr std::size_t kMinToken = 16;     // shortest token a file may give
 constexpr std::size_t kTokenBytes = 32;   // random bytes of a token the server makes
 constexpr std::size_t kMaxLogged = 256;   // distinct refusals logged
 
+constexpr std::uint64_t kMaxPid = 2147483647;  // the largest pid_t
+
 const char kNameTheFile[] = "name its secret file after the port in lib/ipc_info";
 
 bool Printable(unsigned char c) { return c >= 0x20 && c < 0x7f; }
@@ -179,6 +181,57 @@ bool PeerServed(int fd, const PeerPolicy &policy, std::string *reason) {
   return false;
 }
 
+// A process id: 1 to the largest pid_t, in decimal digits.
+bool ParsePid(const std::string &text, std::uint64_t *pid) {
+  std::uint64_t value = 0;
+  if (text.empty() || text.size() > 10) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value == 0 || value > kMaxPid) return false;
+  *pid = value;
+  return true;
+}
+
+// A host value: 16 lowercase hex digits, not all 0.
+bool ParseHostValue(const std::string &text, std::uint64_t *host) {
+  std::uint64_t value = 0;
+  if (text.size() != 16) return false;
+  for (char c : text) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return false;
+    value = value << 4 | static_cast<std::uint64_t>(digit);
+  }
+  if (value == 0) return false;
+  *host = value;
+  return true;
+}
+
+// Reads what follows the token and its tab in a token line: fields
+// separated by tabs, "pid=N" and "host=X", each at most once, in any
+// order. False for anything else; *process and *host are 0 where not given.
+bool ParseClaims(const std::string &text, std::uint64_t *process, std::uint64_t *host) {
+  std::uint64_t pid = 0, value = 0;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t tab = text.find('\t', at);
+    const std::string field = text.substr(at, tab == std::string::npos ? std::string::npos : tab - at);
+    if (field.rfind("pid=", 0) == 0) {
+      if (pid != 0 || !ParsePid(field.substr(4), &pid)) return false;
+    } else if (field.rfind("host=", 0) == 0) {
+      if (value != 0 || !ParseHostValue(field.substr(5), &value)) return false;
+    } else {
+      return false;
+    }
+    if (tab == std::string::npos) break;
+    at = tab + 1;
+  }
+  *process = pid;
+  *host = value;
+  return true;
+}
+
 }  // namespace
 
 void PeerPolicy::TakeOptions(std::vector<std::string> &args) {
@@ -257,20 +310,13 @@ std::size_t PeerGate::Take(int fd, const PeerPolicy &policy, const unsigned char
   }
   if (used == count) return used;
   ++used;  // the newline
-  // The client's process id after a tab (a token holds no tab).
+  // After the token (which holds no tab) come, each after a tab, the
+  // client's process id and its host value (ParseClaims).
   if (const std::size_t tab = line_.find('\t'); tab != std::string::npos) {
-    const std::string said = line_.substr(tab + 1);
-    std::uint64_t pid = 0;
-    bool digits = said.size() > 4 && said.size() <= 4 + 10 && said.compare(0, 4, "pid=") == 0;
-    for (std::size_t i = 4; digits && i < said.size(); ++i) {
-      digits = said[i] >= '0' && said[i] <= '9';
-      pid = pid * 10 + static_cast<std::uint64_t>(said[i] - '0');
-    }
-    // A line that says something else is no token line.
-    process_ = digits && pid > 0 && pid < (std::uint64_t{1} << 32) ? pid : 0;
-    if (process_ == 0) {
+    if (!ParseClaims(line_.substr(tab + 1), &process_, &host_)) {
       Refuse(fd, "the token line presented to the driver server on " + policy.listen +
-                     " is malformed: after its token and a tab comes pid= and the client's process id");
+                     " is malformed: after its token come, each after a tab, pid= and the client's process id "
+                     "(1 to 2147483647) and host= and its host value (16 lowercase hex digits, not all 0)");
       return count;
     }
     line_.resize(tab);

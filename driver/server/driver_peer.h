@@ -7,9 +7,12 @@
 //   group with the option) whatever the umask.
 // - On a loopback TCP port anyone on the machine may connect, so every
 //   connection first presents a secret token: a line that holds the token,
-//   and after a tab the client's process id ("pid=N"), which makes the
-//   connections of one process one host to the waits, as the kernel's
-//   word does on a Unix socket (a line without it is taken too). The server makes a new random token at each start in
+//   and after tabs the client's process id ("pid=N", for the log) and
+//   its host value ("host=" and 16 hex digits, a random value the library
+//   draws once per process), which makes the connections of one process
+//   one host to the waits, as the kernel's word does on a Unix socket. A
+//   line without a host value is taken too: each of its connections is a
+//   host of its own. The server makes a new random token at each start in
 //   "<database>.secret" (mode 0600), or takes it from --secret-file=FILE.
 // Every accepted connection is answered one line before any request: "ok"
 // when it is served, else "refused: " and the reason, and then it is
@@ -76,12 +79,16 @@ class PeerGate {
   // The process a TCP peer said it is (its token line's "pid="), 0 when it
   // said none: the client's word, as everything a token holder says is.
   std::uint64_t process() const { return process_; }
+  // The host value a TCP peer gave (its token line's "host="), 0 when it
+  // gave none: the connections that give one value are one host.
+  std::uint64_t host() const { return host_; }
 
  private:
   enum class State { kToken, kChecked, kOpen, kRefused };
   State state_ = State::kOpen;
   std::string line_;  // the token line so far
   std::uint64_t process_ = 0;
+  std::uint64_t host_ = 0;
 };
 
 // Reads and drops what a connection has sent so far, before it is closed

@@ -121,10 +121,14 @@ struct Endpoint {
 };
 
 bool ParseEndpoint(const std::string &listen, Endpoint *ep, std::string *error) {
+  if (listen.empty()) {
+    *error = "--listen= names no socket: give it a socket path or tcp:PORT";
+    return false;
+  }
   if (listen.rfind("tcp:", 0) == 0) {
     char *end = nullptr;
     long port = std::strtol(listen.c_str() + 4, &end, 10);
-    if (listen.size() == 4 || *end != '\0' || port < 1 || port > 65535) {
+    if (listen.size() == 4 || listen[4] < '0' || listen[4] > '9' || *end != '\0' || port < 1 || port > 65535) {
       *error = "'" + listen + "' is not a TCP port (tcp:1 to tcp:65535)";
       return false;
     }
@@ -358,6 +362,14 @@ std::uint64_t PeerProcess(int fd) {
   return static_cast<std::uint64_t>(cred.pid);
 }
 
+// The party of a TCP client that gave the host value `value` (0 none):
+// its low 61 bits beside the claimed-party bit, so that it meets neither a
+// process id (a Unix peer's party) nor a connection's own party. Two hosts
+// meet in one party only when their random values agree in 61 bits.
+std::uint64_t ClaimedHost(std::uint64_t value) {
+  return value == 0 ? 0 : DriverShared::kClaimedParty | (value & (DriverShared::kClaimedParty - 1));
+}
+
 // What the loop and the workers share.
 struct Server {
   const DriverOptions &options;
@@ -386,6 +398,15 @@ struct Server {
 
 // Before the server ends a connection for one of its bounds it tells the
 // client why, as the admission's "refused: " line does: the line
+// Who a connection's client is, for the log lines of the connection: the
+// process the kernel names on a Unix socket, the one a TCP client names in
+// its token line (its word), or nothing when neither is known.
+std::string ClientOf(const Server &server, const Channel &ch) {
+  const std::uint64_t pid = server.policy->tcp ? ch.gate.process() : ch.host;
+  if (pid == 0) return "";
+  return " (client process " + std::to_string(pid) + (server.policy->tcp ? ", as the client says)" : ")");
+}
+
 // "ended: <the server> ended the connection: <reason>" goes behind the
 // replies queued, and once it has left the sending side is shut, so that
 // the client reads the line and then the end of the data. With ch.mu held.
@@ -445,7 +466,9 @@ bool SpillBetweenRequests(Server &server, Channel &ch, RequestState before) {
     } catch (const std::bad_alloc &) {
       fits = false;
     }
-    if (!fits) DriverLog(__FILE__, __LINE__, 0, "connection ended: its open results ran out of memory");
+    if (!fits)
+      DriverLog(__FILE__, __LINE__, 0, "connection ended: its open results ran out of memory%s",
+                ClientOf(server, ch).c_str());
   }
   std::lock_guard<std::mutex> lock(ch.mu);
   ch.requests.EndSpill(before);
@@ -504,7 +527,7 @@ bool RunRequests(Server &server, Channel &ch, std::vector<unsigned char> &in, st
       alive = false;
     }
     if (!reason.empty())
-      LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
+      LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s%s", reason.c_str(), ClientOf(server, ch).c_str());
   }
   bool loop_needed = false;
   {
@@ -834,9 +857,9 @@ class Acceptor {
     {
       std::lock_guard<std::mutex> lock(ch.mu);
       ch.requests.waiting_since = Clock::now();  // the time for its first request starts
-      // Over TCP the client says which process it is (its token line).
-      ch.host = server_.policy->tcp ? (ch.gate.process() != 0 ? DriverShared::kClaimedParty | ch.gate.process() : 0)
-                                    : PeerProcess(ch.fd);
+      // Over TCP the client gives the host value of its process (its token
+      // line); one that gives none is a host of its own on each connection.
+      ch.host = server_.policy->tcp ? ClaimedHost(ch.gate.host()) : PeerProcess(ch.fd);
       try {
         ch.worker = std::thread(Work, std::ref(server_), std::ref(ch));
         ch.gate.Open(ch.fd);
@@ -928,6 +951,16 @@ class Acceptor {
 
 }  // namespace
 
+bool CheckServerArguments(const std::string &listen, const DriverOptions &options, std::string *error) {
+  Endpoint ep;
+  if (!ParseEndpoint(listen, &ep, error)) return false;
+  if (options.database.empty() || options.database == ":memory:") {
+    *error = "a driver server needs a database file: molvane-driver --listen=" + listen + " DATABASE";
+    return false;
+  }
+  return true;
+}
+
 int RunDriverServer(const std::string &listen, const DriverOptions &options, PeerPolicy policy) {
   Endpoint ep;
   std::string error;
@@ -936,9 +969,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
     DriverLog(__FILE__, __LINE__, LOG_ERROR, "%s", text.c_str());
     return 1;
   };
-  if (!ParseEndpoint(listen, &ep, &error)) return fail(error);
-  if (options.database.empty() || options.database == ":memory:")
-    return fail("a driver server needs a database file: molvane-driver --listen=" + listen + " DATABASE");
+  if (!CheckServerArguments(listen, options, &error) || !ParseEndpoint(listen, &ep, &error)) return fail(error);
   // SIGTERM and SIGINT are taken only inside the loop's ppoll, so a stop
   // is never missed between the check and the wait; the workers, started
   // with them blocked, never take them. They are blocked before the socket
@@ -1080,7 +1111,7 @@ int RunDriverServer(const std::string &listen, const DriverOptions &options, Pee
             "it sent no complete request within " + std::to_string(kRequestTime.count()) + " seconds";
         {
           MonitorGuard guard(&monitor);
-          LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s", reason.c_str());
+          LogFromPeer(__FILE__, __LINE__, 0, "connection ended: %s%s", reason.c_str(), ClientOf(server, c).c_str());
         }
         {
           std::lock_guard<std::mutex> lock(c.mu);

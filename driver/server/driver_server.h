@@ -18,4 +18,9 @@ namespace molvane::driver {
 // start).
 int RunDriverServer(const std::string &listen, const DriverOptions &options, PeerPolicy policy);
 
+// Checks what a server is started with before anything is made: `listen`
+// names a socket path or a TCP port, and a database file is named. False
+// with the reason otherwise.
+bool CheckServerArguments(const std::string &listen, const DriverOptions &options, std::string *error);
+
 }  // namespace molvane::driver

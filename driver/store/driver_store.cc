@@ -1,6 +1,8 @@
 #include "store/driver_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +11,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string_view>
+#include <utility>
 
 #include "dbc/zdb_errors.h"
 #include "store/driver_dd.h"
@@ -49,7 +54,7 @@ DriverSession::~DriverSession() {
 }
 
 bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::uint64_t *ended,
-                         std::string *error) {
+                         std::string *error, bool scratch) {
   const char *file = path.empty() ? ":memory:" : path.c_str();
   // A new database file is the driver user's alone, whatever the umask
   // (SQLite would create it 0644 less the umask); its WAL and shared-memory
@@ -91,7 +96,8 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
   }
   // A commit is on the disk when it is answered, whatever SQLite's build
   // default: in WAL mode NORMAL would lose the last commits at a power cut.
-  if (!Exec("PRAGMA synchronous=FULL")) {
+  // A scratch file goes with the process, so nothing is synced.
+  if (!Exec(scratch ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL")) {
     *error = sqlite3_errmsg(db_);
     return false;
   }
@@ -324,6 +330,91 @@ std::string ReadOnlyFolder(const std::string &path) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kOwnFilePrefix[] = "molvane-driver-";
+constexpr char kOwnFileSuffix[] = ".db";
+
+// Removes a database file and the files SQLite keeps beside it.
+void RemoveDatabaseFiles(const std::string &path) {
+  for (const char *suffix : {"", "-wal", "-shm", "-journal"}) unlink((path + suffix).c_str());
+}
+
+// The own files of this process's stores (device and inode): a sweep never
+// opens one, since closing any descriptor of a file drops the POSIX locks
+// that the process's SQLite connections hold on it.
+std::mutex own_files_mu;
+std::set<std::pair<dev_t, ino_t>> own_files;
+
+}  // namespace
+
+DriverStore::~DriverStore() {
+  sessions_.clear();
+  if (own_file_.empty()) return;
+  RemoveDatabaseFiles(own_file_);
+  // Closed only now: closing a descriptor of the file would drop the
+  // POSIX locks SQLite's connections hold on it.
+  struct stat st {};
+  if (fstat(own_fd_, &st) == 0) {
+    std::lock_guard<std::mutex> lock(own_files_mu);
+    own_files.erase({st.st_dev, st.st_ino});
+  }
+  ::close(own_fd_);
+}
+
+bool DriverStore::MakeOwnFile(std::string *error) {
+  const char *dir = std::getenv("TMPDIR");
+  const std::string folder = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  RemoveStaleOwnFiles(folder);
+  std::string path = folder + "/" + kOwnFilePrefix + "XXXXXX" + kOwnFileSuffix;
+  const int fd = mkostemps(path.data(), static_cast<int>(sizeof kOwnFileSuffix - 1), O_CLOEXEC);
+  if (fd < 0) {
+    *error = "no database file is named, and the driver cannot make the file of its own database in " + folder +
+             " (TMPDIR): " + std::strerror(errno) + "; name a database file after the driver in lib/ipc_info";
+    return false;
+  }
+  // Held shared for the store's life: a sweep takes no file in use.
+  (void)flock(fd, LOCK_SH | LOCK_NB);
+  if (struct stat st {}; fstat(fd, &st) == 0) {
+    std::lock_guard<std::mutex> lock(own_files_mu);
+    own_files.insert({st.st_dev, st.st_ino});
+  }
+  own_fd_ = fd;
+  own_file_ = path;
+  return true;
+}
+
+void DriverStore::RemoveStaleOwnFiles(const std::string &folder) {
+  DIR *d = opendir(folder.c_str());
+  if (d == nullptr) return;
+  const std::string_view prefix = kOwnFilePrefix, suffix = kOwnFileSuffix;
+  const time_t old = time(nullptr) - kStaleOwnFileSeconds;
+  while (const dirent *entry = readdir(d)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix)
+      continue;
+    const std::string path = folder + "/" + std::string(name);
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_mtime > old)
+      continue;
+    {
+      std::lock_guard<std::mutex> lock(own_files_mu);
+      if (own_files.count({st.st_dev, st.st_ino}) != 0) continue;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A driver that still uses the file holds it shared.
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      RemoveDatabaseFiles(path);
+      DriverLog(__FILE__, __LINE__, 0, "removed '%s', left by a driver that ended without removing it",
+                path.c_str());
+    }
+    ::close(fd);
+  }
+  closedir(d);
+}
+
 void DriverStore::ClaimAtAttach(std::string *shared) {
   shared->clear();
   if (path_.empty() || path_ == ":memory:" || claim_ != nullptr) return;
@@ -347,8 +438,16 @@ DriverSession *DriverStore::OpenSession(const std::string &name, std::string *er
     claim_ = DatabaseClaim::Take(path_, error);
     if (claim_ == nullptr) return nullptr;
   }
+  // Without a named file the sessions share the store's own: each would
+  // otherwise have a database of its own in memory, and a row committed by
+  // one transaction would not be there for the next.
+  const bool named = !path_.empty() && path_ != ":memory:";
+  if (!named && own_file_.empty() && !MakeOwnFile(error)) {
+    last_failure_ = ZE_ILLEGAL_STATE;
+    return nullptr;
+  }
   auto session = std::make_unique<DriverSession>(next_id_, name);
-  if (!session->Open(path_, busy_ms_, max_pages_, &transactions_ended_, error)) {
+  if (!session->Open(named ? path_ : own_file_, busy_ms_, max_pages_, &transactions_ended_, error, !named)) {
     last_failure_ = session->Failure(0);
     return nullptr;
   }

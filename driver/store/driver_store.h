@@ -52,9 +52,10 @@ class DriverSession {
   // Opens the session's connection to the database file, capped at
   // max_pages pages when not 0. False with an error text on failure.
   // `*ended` counts every transaction of the connection that ends, whoever
-  // ends it (a commit, a rollback, SQLite's own rollback).
+  // ends it (a commit, a rollback, SQLite's own rollback). A `scratch` file
+  // (the driver's own, removed at its end) is not synced at commits.
   bool Open(const std::string &path, int busy_ms, std::uint32_t max_pages, std::uint64_t *ended,
-            std::string *error);
+            std::string *error, bool scratch = false);
   // Opens the session's write transaction unless one is open; true on
   // success. False with busy() when another connection's write transaction
   // held the file for the whole busy time.
@@ -172,12 +173,32 @@ class DriverSession {
 
 class DriverStore {
  public:
-  // The database file; ":memory:" until one is named.
+  DriverStore() = default;
+  // Closes every session and removes the store's own file (own_file()).
+  ~DriverStore();
+  DriverStore(const DriverStore &) = delete;
+  DriverStore &operator=(const DriverStore &) = delete;
+
+  // The database file; none (or ":memory:") until one is named. A store
+  // whose first session opens without a file named keeps its database in a
+  // file of its own (own_file()) for the rest of its life, so that all its
+  // sessions share one database; no file named later replaces it.
   void SetPath(std::string path) {
     path_ = std::move(path);
     prepared_ = false;
   }
-  bool has_path() const { return !path_.empty(); }
+  bool has_path() const { return !path_.empty() || !own_file_.empty(); }
+  // The file a store without a named one keeps its database in: a new file
+  // in TMPDIR (else /tmp), made at its first session and removed with the
+  // store (its WAL and shared-memory files too); "" while none was made.
+  // The store holds a shared flock on it for its life.
+  const std::string &own_file() const { return own_file_; }
+  // Removes the own files in `folder` that no store holds (left by a
+  // driver that was killed) and that were last written more than
+  // kStaleOwnFileSeconds ago, with their WAL and shared-memory files. Each
+  // store that makes its own file sweeps its folder so first.
+  static void RemoveStaleOwnFiles(const std::string &folder);
+  static constexpr int kStaleOwnFileSeconds = 60;
   const std::string &path() const { return path_; }
   // How long a write waits for another connection's write transaction
   // before it is refused (2 seconds; 0 in a driver server, whose waits are
@@ -248,7 +269,12 @@ class DriverStore {
   static constexpr int kUnreadLimitFactor = 10;
 
  private:
+  // Makes own_file_; false with the reason when no file can be made.
+  bool MakeOwnFile(std::string *error);
+
   std::string path_;
+  std::string own_file_;  // the database file the store made for itself (own_file())
+  int own_fd_ = -1;       // ... open, with its shared flock
   int busy_ms_ = 2000;
   std::unique_ptr<DatabaseClaim> claim_;  // taken with the first session on a file
   std::uint32_t max_pages_ = 0;

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/random.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -200,12 +201,65 @@ int ipc_attach_limit_ms() {
   return ms > 0 ? ms : 1;
 }
 
+namespace {
+
+// The host value and the process it was drawn in (HostValue).
+std::uint64_t host_value = 0;
+pid_t host_value_pid = 0;
+
+// 64 bits from the kernel's random source, never 0. Should the source
+// fail (a kernel without getrandom, no /dev/urandom), the time, the
+// process id and an address are mixed instead: still another value in
+// every process.
+std::uint64_t DrawHostValue() {
+  std::uint64_t value = 0;
+  if (getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value)) {
+    value = 0;
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || read(fd, &value, sizeof value) != static_cast<ssize_t>(sizeof value)) value = 0;
+    if (fd >= 0) close(fd);
+  }
+  if (value == 0) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    value = (static_cast<std::uint64_t>(now.tv_sec) * 1000000007u) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+            (static_cast<std::uint64_t>(getpid()) << 40) ^ reinterpret_cast<std::uintptr_t>(&value);
+    value *= 0x9e3779b97f4a7c15u;
+  }
+  return value != 0 ? value : 1;
+}
+
+// A child made by fork draws its own value at its next use.
+void ForgetHostValue() { host_value = 0; }
+
+}  // namespace
+
+std::uint64_t ipc_host_value() {
+  // The process id is compared too, for a child made without the fork
+  // handlers (a raw clone).
+  const pid_t pid = getpid();
+  if (host_value == 0 || host_value_pid != pid) {
+    static const bool handler = pthread_atfork(nullptr, nullptr, ForgetHostValue) == 0;
+    (void)handler;
+    host_value = DrawHostValue();
+    host_value_pid = pid;
+  }
+  return host_value;
+}
+
+std::string ipc_token_line(const std::string &token) {
+  char host[17];
+  std::snprintf(host, sizeof host, "%016llx", static_cast<unsigned long long>(ipc_host_value()));
+  return token + "\tpid=" + std::to_string(getpid()) + "\thost=" + host;
+}
+
 int ipc_server_admission(int fd, const std::string *token, std::string *reason) {
   reason->clear();
   if (token != nullptr) {
-    // The process id after a tab: the server takes the connections of one
-    // process for one host, as it does over a Unix socket.
-    std::string line = *token + (token->empty() ? "" : "\tpid=" + std::to_string(getpid())) + "\n";
+    // The process and the host value after tabs: the server takes the
+    // connections of one process for one host, as it does over a Unix
+    // socket, and those of two processes for two.
+    std::string line = (token->empty() ? std::string() : ipc_token_line(*token)) + "\n";
     if (ipc_send_all(fd, line.data(), line.size()) < 0) return -1;
   }
   // The answer line is read byte by byte: what follows it belongs to the

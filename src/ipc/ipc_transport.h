@@ -40,6 +40,19 @@ int ipc_connect_tcp(const IpcTcpAddr &addr, int *fd);
 // seconds (a software-environment variable), 30 when unset or invalid.
 int ipc_attach_limit_ms();
 
+// This process's value as a host of driver servers: 64 random bits, drawn
+// at the first call and kept for the life of the process, drawn anew in a
+// child made by fork (a child is a host of its own). Never 0. A TCP client
+// names it in its token line, so that the connections of one process are
+// one host to the server's waits and two processes are never one host,
+// even where both have one process id (in two PID namespaces).
+std::uint64_t ipc_host_value();
+
+// The token line a TCP client sends: the token, then after a tab each
+// "pid=" and the process id (for the server's messages) and "host=" and
+// ipc_host_value() in 16 lowercase hex digits.
+std::string ipc_token_line(const std::string &token);
+
 // Longest answer line of a server's admission.
 constexpr size_t kIpcAdmissionMax = 4096;
 

@@ -273,6 +273,28 @@ TEST_F(RowActions, HostFlagsMaskTheErrorsTheyName) {
   }
 }
 
+// A write of its own that another transaction of the program keeps out
+// (it holds the write transaction) is refused as locked, 107, and its
+// message says so with the driver's words on the holder, named as the
+// driver names it everywhere: no buffered update of the caller failed.
+TEST_F(RowActions, AWriteRefusedAsLockedSaysSoWithItsHolder) {
+  int other = zdb_start_session("other");
+  ZDB_CURSOR *theirs = Open("exdep010", other);
+  Load(Row("exdep010", {{"code", "T"}}));
+  ASSERT_EQ(zdb_exec_row(theirs, db_insert, 0, 1), 0) << zdb_errno;
+  EXPECT_EQ(Key("N", db_insert, ZDB_FLAG_FLUSH), -1);
+  EXPECT_EQ(zdb_errno, ZE_LOCKED);
+  EXPECT_STREQ(get_zdb_msg(),
+               "Record is locked in exdep010001: refused at once: session 2 (\"other\") of this host holds the "
+               "write transaction: a program's transactions do not wait for each other");
+  zdb_exec_db(abort_trans, trans_);
+  // Once the holder has ended, the same write goes through.
+  ASSERT_EQ(zdb_exec_db(commit_trans, other), 0) << zdb_errno;
+  EXPECT_EQ(Key("N", db_insert, ZDB_FLAG_FLUSH), 0) << get_zdb_msg();
+  zdb_close(theirs);
+  zdb_stop_session(other);
+}
+
 TEST_F(RowActions, NoRecordStaysNoRecordForAnActionWithoutCurrentRow) {
   // db_delete(51) does not need the current row: the driver's 111 stands.
   ASSERT_EQ(Key("B", db_eq_delayed), 0);

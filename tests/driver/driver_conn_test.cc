@@ -2,6 +2,10 @@
 // written by the client's own writers, fed to a connection (in pieces), and
 // its replies read back by the client's readers.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -292,13 +296,88 @@ struct BadRequest {
   std::vector<std::uint8_t> bytes;
 };
 
-TEST(DriverStoreMemory, AMemoryDatabaseLeavesNoFileBehind) {
-  std::filesystem::remove(":memory:");
-  DriverStore store;
-  store.SetPath(":memory:");
-  std::string error;
-  ASSERT_NE(store.OpenSession("t1", &error), nullptr) << error;
-  EXPECT_FALSE(std::filesystem::exists(":memory:"));
+// A store without a database file (none named, or ":memory:") keeps one
+// database for all its sessions, in a file of its own in TMPDIR: a row that
+// one session's open transaction writes is not seen by another, which reads
+// on as from a named file (no table lock refuses it), and is seen once
+// committed. The file, its WAL and shared-memory files go with the store.
+TEST(DriverStoreMemory, AStoreWithoutAFileKeepsOneDatabaseForItsSessionsAndLeavesNothing) {
+  molvane::test::ScratchDir tmp;
+  const char *before = std::getenv("TMPDIR");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("TMPDIR", tmp.path().c_str(), 1);
+  auto count = [](sqlite3 *db) {
+    sqlite3_stmt *stmt = nullptr;
+    int rows = -1;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM t", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+      rows = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    return rows;
+  };
+  for (const char *path : {"", ":memory:"}) {
+    SCOPED_TRACE(path);
+    std::filesystem::remove(":memory:");
+    {
+      DriverStore store;
+      if (*path != '\0') store.SetPath(path);
+      std::string error;
+      molvane::driver::DriverSession *a = store.OpenSession("a", &error);
+      ASSERT_NE(a, nullptr) << error;
+      molvane::driver::DriverSession *b = store.OpenSession("b", &error);
+      ASSERT_NE(b, nullptr) << error;
+      EXPECT_EQ(store.own_file().rfind(tmp.path() + "/molvane-driver-", 0), 0u) << store.own_file();
+      EXPECT_TRUE(store.has_path());
+      ASSERT_EQ(sqlite3_exec(a->db(), "CREATE TABLE t(x)", nullptr, nullptr, nullptr), SQLITE_OK);
+      ASSERT_TRUE(a->Begin());
+      ASSERT_EQ(sqlite3_exec(a->db(), "INSERT INTO t VALUES (1)", nullptr, nullptr, nullptr), SQLITE_OK);
+      EXPECT_EQ(count(b->db()), 0);
+      EXPECT_EQ(store.Writer(b->id()), a->id());
+      ASSERT_TRUE(a->Commit());
+      EXPECT_EQ(count(b->db()), 1);
+      // b writes as a's transaction did; a reads its commit.
+      ASSERT_TRUE(b->Begin());
+      ASSERT_EQ(sqlite3_exec(b->db(), "INSERT INTO t VALUES (2)", nullptr, nullptr, nullptr), SQLITE_OK);
+      ASSERT_TRUE(b->Commit());
+      EXPECT_EQ(count(a->db()), 2);
+    }
+    EXPECT_FALSE(std::filesystem::exists(":memory:"));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+  }
+  // Files a killed driver left (no store holds them, a minute old) go when
+  // a store makes its own; a file in use, by another process or by a store
+  // of this one, or a new one stays.
+  auto old_file = [&tmp](const std::string &name) {
+    const std::string path = tmp.path() + "/" + name;
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    std::fclose(f);
+    const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - DriverStore::kStaleOwnFileSeconds - 5, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+    return path;
+  };
+  const std::string stale = old_file("molvane-driver-stale1.db"), held = old_file("molvane-driver-held01.db");
+  old_file("molvane-driver-stale1.db-wal");
+  std::fclose(std::fopen((tmp.path() + "/molvane-driver-fresh1.db").c_str(), "w"));
+  const int holder = open(held.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);
+  {
+    DriverStore first, second;
+    std::string error;
+    ASSERT_NE(first.OpenSession("a", &error), nullptr) << error;
+    const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - DriverStore::kStaleOwnFileSeconds - 5, 0}};
+    utimensat(AT_FDCWD, first.own_file().c_str(), times, 0);
+    ASSERT_NE(second.OpenSession("b", &error), nullptr) << error;
+    EXPECT_TRUE(std::filesystem::exists(first.own_file()));
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_FALSE(std::filesystem::exists(stale + "-wal"));
+    EXPECT_TRUE(std::filesystem::exists(held));
+    EXPECT_TRUE(std::filesystem::exists(tmp.path() + "/molvane-driver-fresh1.db"));
+  }
+  close(holder);
+  if (before != nullptr)
+    setenv("TMPDIR", saved.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
 }
 
 // A commit is answered only once it is on the disk, whatever SQLite's

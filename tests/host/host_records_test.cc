@@ -4,6 +4,8 @@
 // details; the README demo script runs to its end.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -119,6 +121,39 @@ TEST_F(HostRecords, BadArgumentsAreRefused) {
   EXPECT_NE(status, 0);
 }
 
+// A child or in-process driver started without a database file keeps one
+// database for the program: a row that one transaction committed is found
+// by the next, SQL sees the table, and its count counts the rows; nothing
+// of it stays after the program.
+TEST_F(HostRecords, ADriverWithoutAFileKeepsOneDatabaseForItsTransactions) {
+  const std::string tmp = root_.path() + "/tmp";
+  std::filesystem::create_directory(tmp);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  for (const std::string &form : {"child " + std::string(MOLVANE_BINARY_DIR) + "/driver/molvane-driver",
+                                 "library " + std::string(MOLVANE_BINARY_DIR) + "/driver/libmolvane_driver.so"}) {
+    SCOPED_TRACE(form);
+    root_.WriteFile("lib/ipc_info", "msqlite " + form + "\n");
+    int status = 0;
+    const std::string out = RunText(
+        "logon demo\nstart a\ntable create exdep010 1\ninsert exdep010 1 code=SALES name=Sales\ncommit\n"
+        "start b\nread exdep010 1 code=SALES\nsql run 1 SELECT code, name FROM exdep010\n"
+        "table count exdep010 1\ninsert exdep010 1 code=HR\nflush\nstart c\ntable count exdep010 1\n"
+        "stop 2\ntable count exdep010 1\nlogoff\n",
+        &status);
+    EXPECT_EQ(out,
+              "logged on as demo\ntransaction a id 1\nexdep010001: create_table\nbuffered insert on exdep010001\n"
+              "committed\ntransaction b id 2\n"
+              "exdep010001: Refcntd=0 Refcntu=0 budget=2500.75 code=\"SALES\" name=\"Sales\" opened=2021-07-29 "
+              "status=1\n"
+              "exdep010.code  exdep010.name\n-------------  -------------\n\"SALES\"        \"Sales\"\n(1 row)\n"
+              "exdep010001: 1 rows\nbuffered insert on exdep010001\nflushed\ntransaction c id 3\n"
+              "exdep010001: 1 rows\nstopped 2\nexdep010001: 1 rows\nlogged off\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  }
+  unsetenv("TMPDIR");
+}
+
 // A child driver serves one program: what another of its transactions
 // holds (a row, the write transaction) cannot be freed while the program
 // waits, so a record write and an SQL UPDATE are refused at once, and the
@@ -127,15 +162,20 @@ TEST_F(HostRecords, TheProgramsOwnOtherTransactionIsNamedAndRefusesAtOnce) {
   int status = 0;
   const std::string out = RunText(
       "logon demo\nstart t\ntable create exdep010 1\ninsert exdep010 1 code=SALES\ninsert exdep010 1 code=HR\n"
-      "commit\nlockread exdep010 1 code=SALES\nstart u\n"
+      "commit\nlockread exdep010 1 code=SALES\nstart u\n! lockread exdep010 1 code=SALES\n"
       "! sql run 1 UPDATE exdep010 SET budget = 7 WHERE code = 'SALES'\nabort\n"
       "start v\nupdate exdep010 1 code=HR budget=2\nflush\nstart w\n"
       "! sql run 1 UPDATE exdep010 SET budget = 7 WHERE code = 'NONE'\n"
       "insert exdep010 1 code=FIN\n! flush\n",
       &status);
   const std::string at_once = ": a program's transactions do not wait for each other";
+  // One wording names the program's other session wherever the refusal
+  // is worded, in the library or in the driver.
   for (const std::string &refusal :
-       {"error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's row of exdep010001, key "
+       {std::string("error 107 (record locked): Record is locked: db_eq(locked) of exdep010001, key code = SALES, "
+                    "was refused at once: session 1 (\"t\") of this host holds the row (a program's transactions do "
+                    "not wait for each other); commit or abort that transaction first\n"),
+        "error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's row of exdep010001, key "
         "code = SALES, was refused at once: session 1 (\"t\") of this host holds it" + at_once +
             "; commit or abort that transaction first (error 107)\n",
         "error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's wait for the write "
@@ -217,9 +257,8 @@ TEST_F(HostRecords, RefusedClearOfATableWithReferencesNamesTheRowAndItsHolder) {
       "lockread exdep010 1 code=A\nstart u\n! table clear exdep010 1\n! table drop exdep010 1\nabort\nlogoff\n",
       &status);
   for (const char *action : {"clear table (action 9)", "drop table (action 10)"})
-    EXPECT_NE(out.find(std::string("error 107 (record locked): the update of exdep010001 failed with error 107 "
-                                   "(record locked): ") +
-                       action + " of row 1: the row code = A is held by session 1 (\"t\") of this host\n"),
+    EXPECT_NE(out.find(std::string("error 107 (record locked): Record is locked in exdep010001: ") + action +
+                       " of row 1: the row code = A is held by session 1 (\"t\") of this host\n"),
               std::string::npos)
         << out;
 }

@@ -109,19 +109,36 @@ TEST(HostScript, HelpAndAMissingScriptSayWhatToDo) {
   EXPECT_NE(run("/driver/molvane-driver --version").find("molvane-driver (molvane "), std::string::npos);
   // A misspelt option stops the driver with one line naming it and the
   // synopsis instead of leaving a child driver waiting on standard input;
-  // so does a driver run by hand without arguments, whatever its input.
+  // so does a driver run by hand without arguments, whatever its input,
+  // and a server without a socket, with a port that is none or without a
+  // database file.
   const std::string synopsis =
       "usage: molvane-driver [OPTION...] [DATABASE]\n"
       "       molvane-driver --listen=PATH|tcp:PORT DATABASE [OPTION...]\n"
       "       molvane-driver --check DATABASE\n";
-  std::string typo = run("/driver/molvane-driver --lisen=/nonexistent/x.sock 2>&1; echo \"status $?\"");
-  EXPECT_EQ(typo,
-            "molvane-driver: unknown or malformed option '--lisen=/nonexistent/x.sock' (molvane-driver --help "
-            "lists the options)\n" + synopsis + "status 2\n");
-  std::string bare = run("/driver/molvane-driver < /dev/null 2>&1; echo \"status $?\"");
-  EXPECT_EQ(bare,
-            "molvane-driver: no arguments: a host starts this driver as its child (lib/ipc_info), or it serves "
-            "hosts with --listen (molvane-driver --help describes the options)\n" + synopsis + "status 2\n");
+  const struct {
+    const char *args;
+    std::string line;
+  } refusals[] = {
+      {"--lisen=/nonexistent/x.sock",
+       "unknown or malformed option '--lisen=/nonexistent/x.sock' (molvane-driver --help lists the options)"},
+      {"", "no arguments: a host starts this driver as its child (lib/ipc_info), or it serves hosts with --listen "
+           "(molvane-driver --help describes the options)"},
+      {"--listen= /nonexistent/x.db", "--listen= names no socket: give it a socket path or tcp:PORT"},
+      {"--listen=tcp:0 /nonexistent/x.db", "'tcp:0' is not a TCP port (tcp:1 to tcp:65535)"},
+      {"--listen=tcp:65536 /nonexistent/x.db", "'tcp:65536' is not a TCP port (tcp:1 to tcp:65535)"},
+      {"--listen=tcp:+80 /nonexistent/x.db", "'tcp:+80' is not a TCP port (tcp:1 to tcp:65535)"},
+      {"--listen=tcp: /nonexistent/x.db", "'tcp:' is not a TCP port (tcp:1 to tcp:65535)"},
+      {"--listen=tcp:7000", "a driver server needs a database file: molvane-driver --listen=tcp:7000 DATABASE"},
+      {"--listen=/nonexistent/x.sock --lock-wait-ms=5",
+       "a driver server needs a database file: molvane-driver --listen=/nonexistent/x.sock DATABASE"},
+      {"--listen=/nonexistent/x.sock :memory:",
+       "a driver server needs a database file: molvane-driver --listen=/nonexistent/x.sock DATABASE"},
+  };
+  for (const auto &r : refusals)
+    EXPECT_EQ(run("/driver/molvane-driver " + std::string(r.args) + " < /dev/null 2>&1; echo \"status $?\""),
+              "molvane-driver: " + r.line + "\n" + synopsis + "status 2\n")
+        << r.args;
   EXPECT_NE(run("/tools/molvane-host --script /nonexistent/s.txt")
                 .find("cannot open /nonexistent/s.txt: No such file or directory"),
             std::string::npos);

@@ -296,23 +296,35 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
   root_.WriteFile("lib/ipc_info", "msqlite tcp " + port + " main.db.secret\n");
   EXPECT_EQ(Host()->Do("read exdep010 1 code=SALES").rfind(kSales, 0), 0u);
 
-  // A part of the token is not the token; after the token and a tab the
-  // client may name its process ("pid=N"), and nothing else.
+  // A part of the token is not the token; after the token come, each after
+  // a tab, the client's process id ("pid=N", a positive pid_t) and its host
+  // value ("host=" and 16 lowercase hex digits, not all 0), each once, and
+  // nothing else.
   std::ifstream secret(root_.path() + "/main.db.secret");
   std::string token;
   std::getline(secret, token);
   ASSERT_EQ(token.size(), 64u);
   const std::string not_its = "refused: the token presented to the driver server on " + listen_ + " is not its token";
   const std::string malformed = "refused: the token line presented to the driver server on " + listen_ +
-                                " is malformed: after its token and a tab comes pid= and the client's process id";
+                                " is malformed: after its token come, each after a tab, pid= and the client's "
+                                "process id (1 to 2147483647) and host= and its host value (16 lowercase hex "
+                                "digits, not all 0)";
+  const std::string host = "\thost=0123456789abcdef";
   const struct {
     std::string line;
     std::string answer;
-  } lines[] = {{token.substr(0, 32), not_its},         {token.substr(0, 1), not_its},
-               {token.substr(1), not_its},             {token.substr(1) + "\tpid=4711", not_its},
-               {token + "\tpid=4711", "ok"},           {token + "\tpid=", malformed},
-               {token + "\tpid=0", malformed},         {token + "\tpid=47x1", malformed},
-               {token + "\tpid=99999999999", malformed}, {token + "\tuid=4711", malformed}};
+  } lines[] = {
+      {token.substr(0, 32), not_its}, {token.substr(0, 1), not_its}, {token.substr(1), not_its},
+      {token.substr(1) + "\tpid=4711", not_its}, {token + "\tpid=4711", "ok"}, {token + "\tpid=4711" + host, "ok"},
+      {token + host + "\tpid=2147483647", "ok"}, {token + host, "ok"}, {token + "\tpid=", malformed},
+      {token + "\tpid=0", malformed}, {token + "\tpid=47x1", malformed}, {token + "\tpid=-1", malformed},
+      {token + "\tpid=2147483648", malformed}, {token + "\tpid=4294967296" + host, malformed},
+      {token + "\tpid=99999999999", malformed}, {token + "\tuid=4711", malformed},
+      {token + "\tpid=4711\tpid=4712" + host, malformed}, {token + "\tpid=4711" + host + host, malformed},
+      {token + "\tpid=4711\thost=0000000000000000", malformed}, {token + "\thost=0123456789ABCDEF", malformed},
+      {token + "\tpid=4711\thost=0123456789abcde", malformed}, {token + "\thost=0123456789abcdef0", malformed},
+      {token + "\tpid=4711\thost=0123456789abcdeg", malformed}, {token + "\tpid=4711" + host + "\t", malformed},
+      {token + "\t", malformed}};
   for (const auto &l : lines) {
     const int raw = DialSilent(listen_);
     ASSERT_GE(raw, 0);
@@ -334,6 +346,34 @@ TEST_P(HostServer, OnlyPeersTheDatabaseFileLetsInAreServed) {
     EXPECT_EQ(other.Stop(0), 1) << name;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << name;
   }
+}
+
+// Two hosts that are each process 1 of a PID namespace of their own (as
+// in two containers that share the loopback) are two hosts to the waits:
+// a locked read of a row the other holds waits for it and gets the row as
+// the other committed it, instead of being refused as a host's own
+// transaction on another connection.
+TEST_P(HostServer, HostsWithOneProcessIdInTwoNamespacesAreTwoHosts) {
+  if (system("unshare -p -f --mount-proc true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no PID namespace can be made here";
+  auto host = [this] {
+    auto p = std::make_unique<Process>(std::vector<std::string>{
+        "/usr/bin/unshare", "-p", "-f", "--mount-proc", "--kill-child",
+        std::string(MOLVANE_BINARY_DIR) + "/tools/molvane-host", "--zuv", root_.path(), "--script", "-"});
+    EXPECT_EQ(p->Do("logon demo"), "logged on as demo");
+    EXPECT_EQ(p->Do("start t"), "transaction t id 1");
+    return p;
+  };
+  auto a = host(), b = host();
+  ASSERT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind(kSales, 0), 0u);
+  ASSERT_EQ(a->Do("update exdep010 1 code=SALES budget=7"), "buffered update on exdep010001");
+  ASSERT_EQ(a->Do("flush"), "flushed");
+  ASSERT_TRUE(b->Send("lockread exdep010 1 code=SALES"));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << b->Line();
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line().rfind(std::string(kSales) + "7.00 ", 0), 0u);
+  EXPECT_EQ(b->Do("commit"), "committed");
 }
 
 // The claim belongs to the file, not to one of its names: a child driver

@@ -411,7 +411,7 @@ TEST_P(HostServer, TableLockClearAndDropWaitForTheHoldersOfItsRows) {
             std::string::npos)
       << lock;
   const std::string clear = d->Do("table clear exdep010 1");
-  EXPECT_EQ(clear.rfind("error 107 (record locked): the update of exdep010001 failed with error 107 (record locked): "
+  EXPECT_EQ(clear.rfind("error 107 (record locked): Record is locked in exdep010001: "
                         "clear table (action 9): the table was refused after waiting ",
                         0),
             0u)

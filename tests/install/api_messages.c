@@ -146,12 +146,12 @@ static void locks(ZDB_CURSOR *cursor, int trans) {
   expect_text("locked read of a row another transaction holds",
               zdb_exec_row(other_cursor, db_eq_locked, 0, 0xFFFF) != 0, ZE_LOCKED,
               "Record is locked: db_eq(locked) of mybok010001, key id = 2, was refused at once: "
-              "transaction 1 (\"messages\") of this program holds the row (a program's "
+              "session 1 (\"messages\") of this host holds the row (a program's "
               "transactions do not wait for each other); commit or abort that transaction first");
   expect_text("lock_table of a table another transaction holds a row of",
               zdb_exec_table(other_cursor, lock_table, NULL, 0xFFFF) != 0, ZE_LOCKED,
-              "Record is locked: lock_table of mybok010001 was refused at once: transaction 1 "
-              "(\"messages\") of this program holds a row of it or the table (a program's "
+              "Record is locked: lock_table of mybok010001 was refused at once: session 1 "
+              "(\"messages\") of this host holds a row of it or the table (a program's "
               "transactions do not wait for each other); commit or abort that transaction first");
   zdb_exec_db(abort_trans, trans);
   zdb_close(other_cursor);

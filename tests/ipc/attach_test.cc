@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -218,6 +220,37 @@ TEST(AttachHost, LocalHostPartIsKeptAsConnectionHost) {
     EXPECT_EQ(answer, "echo");  // the driver name without the host
     CloseBoth(s);
   }
+}
+
+// A process keeps one host value for all its connections to a server; a
+// child made by fork is another host and draws its own, which it keeps too.
+// The token line names the process and the value after tabs.
+TEST(AttachHost, HostValueIsTheProcesssOwnAndAForkDrawsAnother) {
+  using molvane::ipc::ipc_host_value;
+  const std::uint64_t mine = ipc_host_value();
+  EXPECT_NE(mine, 0u);
+  EXPECT_EQ(ipc_host_value(), mine);
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(mine));
+  EXPECT_EQ(molvane::ipc::ipc_token_line("T"), "T\tpid=" + std::to_string(getpid()) + "\thost=" + hex);
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::uint64_t values[2] = {ipc_host_value(), ipc_host_value()};
+    _exit(write(pipe_fds[1], values, sizeof values) == static_cast<ssize_t>(sizeof values) ? 0 : 1);
+  }
+  close(pipe_fds[1]);
+  std::uint64_t values[2] = {};
+  EXPECT_EQ(read(pipe_fds[0], values, sizeof values), static_cast<ssize_t>(sizeof values));
+  close(pipe_fds[0]);
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(values[0], mine);
+  EXPECT_NE(values[0], 0u);
+  EXPECT_EQ(values[1], values[0]);
+  EXPECT_EQ(ipc_host_value(), mine);
 }
 
 // A child that ends at once is noticed at the first request; closing its

@@ -84,6 +84,8 @@ void zdb_name_failed_update(const ZDB_TRANS *trans);
 // A failed buffered update (520) reported as the update's own error, as row
 // and table actions do: zdb_errno becomes that error, and the message the
 // driver's words of the cause when it sent them (a duplicate key names its
-// index and values), else the text of zdb_name_failed_update. Nothing
+// index and values; a refusal as locked, 107, is "Record is locked in
+// TABLE: " and the driver's words of what held it), else the text of
+// zdb_name_failed_update. Nothing
 // changes when zdb_errno is not 520 or the transaction has no failed update.
 void zdb_own_update_error(ZDB_TRANS *trans);

@@ -473,6 +473,13 @@ void zdb_own_update_error(ZDB_TRANS *trans) {
   if (trans->has_detail_extra && zdb_update_text_is_cause(trans->detail_error, trans->detail_extra)) {
     reset_zdb_msg();
     add_zdb_msg(trans->detail_extra.c_str());
+  } else if (trans->detail_error == ZE_LOCKED && trans->has_detail_extra && !trans->detail_extra.empty()) {
+    // A call of its own that was refused as locked says so as every 107
+    // does, with the driver's words on what held it; no buffered update
+    // of the caller's failed.
+    reset_zdb_msg();
+    set_zdb_msg_logged(nullptr, 0, "Record is locked in %.8s%03u: %s", trans->detail_table,
+                       static_cast<unsigned>(trans->detail_compnr), trans->detail_extra.c_str());
   } else {
     zdb_name_failed_update(trans);
   }

@@ -30,19 +30,19 @@ bool may_hold(const ZDB_TABLE_SESSION *ts) {
   return false;
 }
 
-// Another transaction of this program with a session on the same driver
+// The session on the same driver of another transaction of this program
 // that uses the same table and company; one that may hold it first.
-const ZDB_TRANS *own_holder(const ZDB_INTERNAL_CURSOR *icursor) {
+const ZDB_SESSION *own_holder(const ZDB_INTERNAL_CURSOR *icursor) {
   const ZDB_SESSION *mine = icursor->tsession->session;
-  const ZDB_TRANS *candidate = nullptr;
+  const ZDB_SESSION *candidate = nullptr;
   for (const ZDB_TRANS *t = dbc_state().trans_list; t != nullptr; t = t->next) {
     if (t == mine->trans) continue;
     for (const ZDB_SESSION *s = t->sessions; s != nullptr; s = s->next_in_trans) {
       if (s->server != mine->server) continue;
       for (const ZDB_TABLE_SESSION *ts = s->table_sessions; ts != nullptr; ts = ts->next) {
         if (ts->key != icursor->tsession->key) continue;
-        if (may_hold(ts)) return t;
-        if (candidate == nullptr) candidate = t;
+        if (may_hold(ts)) return s;
+        if (candidate == nullptr) candidate = s;
       }
     }
   }
@@ -65,7 +65,7 @@ void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, cons
   const DD_TABLE *table = icursor->tsession->key->table;
   bool shared = false;
   const char *driver = driver_name(icursor->tsession->session->server, &shared);
-  const ZDB_TRANS *own = own_holder(icursor);
+  const ZDB_SESSION *own = own_holder(icursor);
   // A driver server names the holder (a session of this host, or of
   // another: its process) or the circle of waits the wait would have
   // closed; without its word, a wait means another host.
@@ -96,8 +96,11 @@ void zdb_name_lock_holder(ZDB_INTERNAL_CURSOR *icursor, const char *action, cons
     return;
   }
   if (own_holds || !shared) {
-    holder = own_holds ? "transaction " + std::to_string(own->id) + " (\"" + own->name + "\") of this program"
-                       : std::string("another transaction of this program");
+    // Named as the driver names the sessions of a program (its session
+    // number there), in every text of a refusal alike.
+    holder = own_holds ? "session " + std::to_string(own->server_session_id) + " (\"" + own->trans->name +
+                             "\") of this host"
+                       : std::string("another session of this host");
     why = " (a program's transactions do not wait for each other)";
   } else {
     holder = std::string("a session of another host on driver server ") + driver;
