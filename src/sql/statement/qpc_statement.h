@@ -32,7 +32,20 @@ struct QPCParameter {
   SQLType type = SQL_UNDEFINED;   // input parameters: the parameter's type
   int bound = 0;                  // 1: the value comes from the caller, not a variable
   char *variable = nullptr;       // host variable; null until known
+  // The text of the last sql_bind_input of this parameter when it was
+  // refused before any value was bound; empty otherwise. sql_exec names it
+  // when the parameter then has no variable either.
+  std::string refusedBind;
 };
+
+// TRUE when `name` names the parameter or select item called `own`: the
+// same text, or, for an own name with a colon (":dept", ":1"), the name
+// without it ("dept", "1").
+bool QPCNamesItem(std::string const &own, char const *name);
+// What an sql_bind_input type code or a type callback 6 returned that the
+// API does not take is refused with: the code and the codes there are, and
+// for a date or a timestamp how its number is bound.
+std::string QPCBindTypeAdvice(int type);
 
 // One result column of a select.
 struct QPCColumn {

@@ -45,7 +45,13 @@ void FindVariable(QPCParameter &p) {
   if (p.variable != nullptr) return;
   unsigned char kind = 1;
   p.variable = sqlcb::CreateExtVar()(const_cast<char *>(p.name.c_str()), &kind, nullptr, nullptr, 0);
-  if (p.variable == nullptr) throw ApiError("HYL04", "External variable '", p.name, "' not found");
+  if (p.variable == nullptr) {
+    if (!p.refusedBind.empty()) {
+      throw ApiError("HYL04", "External variable '", p.name,
+                     ("' not found, and its sql_bind_input was refused: " + p.refusedBind).c_str());
+    }
+    throw ApiError("HYL04", "External variable '", p.name, "' not found");
+  }
 }
 
 // Binds parameter i from its host variable (callback 6). -1 when the
@@ -68,7 +74,9 @@ int BindFromVariable(SQLStatement &s, int i, QPCParameter &p) {
       std::size_t n = strnlen(reinterpret_cast<char const *>(value.s), static_cast<std::size_t>(length));
       return s.BindString(i, value.s, n);
     }
-    default: throw SQLException("HYL01", SQL_ERR_STATEMENT, SQLString("Invalid bind type"));
+    default:
+      throw ApiError("HYL01", "Invalid bind type for '", p.name,
+                     ("' from callback 6 (SQL_FUNC_GET_EXTVAR): " + QPCBindTypeAdvice(type)).c_str());
   }
 }
 
