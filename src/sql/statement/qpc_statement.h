@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -32,10 +33,6 @@ struct QPCParameter {
   SQLType type = SQL_UNDEFINED;   // input parameters: the parameter's type
   int bound = 0;                  // 1: the value comes from the caller, not a variable
   char *variable = nullptr;       // host variable; null until known
-  // The text of the last sql_bind_input of this parameter when it was
-  // refused before any value was bound; empty otherwise. sql_exec names it
-  // when the parameter then has no variable either.
-  std::string refusedBind;
 };
 
 // TRUE when `name` names the parameter or select item called `own`: the
@@ -76,6 +73,10 @@ struct QPCStatement {
   int action = 0;  // 1 select, 2 update, 4 delete
   std::vector<QPCSelectStarEntry> starEntries;
   std::vector<QPCParameter> parameters;
+  // By parameter index: the text of the last sql_bind_input of the
+  // parameter when it was refused before any value was bound. sql_exec
+  // names it when the parameter then has no variable either.
+  std::map<std::size_t, std::string> refusedBinds;
   std::vector<QPCParameter> selectItems;  // selects only, one per result column
   std::vector<QPCColumn> columns;         // selects only
   int executed = 0;    // 1 after a successful sql_exec, until sql_break

@@ -206,8 +206,8 @@ extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int l
     int i = static_cast<int>(index);
     // A refusal before any value is bound is kept on the parameter: should
     // sql_exec then find no variable for it either, it says why.
-    auto refuse = [&p](std::string const &text) {
-      p.refusedBind = text;
+    auto refuse = [h, index](std::string const &text) {
+      h->refusedBinds[index] = text;
       return SQLException("HYL01", SQL_ERR_STATEMENT, SQLString(text.c_str()));
     };
     if (type != SQL_TYPE_INTEGER && type != SQL_TYPE_REAL && type != SQL_TYPE_STRING &&
@@ -234,7 +234,7 @@ extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int l
       default: break;
     }
     p.bound = 1;
-    p.refusedBind.clear();
+    if (!h->refusedBinds.empty()) h->refusedBinds.erase(index);
     if (rc == -1) {
       QPCDiagError(h, true);
       return -1;

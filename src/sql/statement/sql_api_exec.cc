@@ -40,15 +40,16 @@ void RefusePseudoVariable(QPCParameter const &p) {
 }
 
 // The host variable of a name (callback 5, kind 1), asked for once per
-// handle.
-void FindVariable(QPCParameter &p) {
+// handle. `refused` is the text of a refused sql_bind_input of the
+// parameter, or null.
+void FindVariable(QPCParameter &p, std::string const *refused = nullptr) {
   if (p.variable != nullptr) return;
   unsigned char kind = 1;
   p.variable = sqlcb::CreateExtVar()(const_cast<char *>(p.name.c_str()), &kind, nullptr, nullptr, 0);
   if (p.variable == nullptr) {
-    if (!p.refusedBind.empty()) {
+    if (refused != nullptr) {
       throw ApiError("HYL04", "External variable '", p.name,
-                     ("' not found, and its sql_bind_input was refused: " + p.refusedBind).c_str());
+                     ("' not found, and its sql_bind_input was refused: " + *refused).c_str());
     }
     throw ApiError("HYL04", "External variable '", p.name, "' not found");
   }
@@ -137,7 +138,8 @@ extern "C" int sql_exec(QPCStatement *h, short compnr) {
         QPCParameter &p = h->parameters[i];
         if (p.bound) continue;
         RefusePseudoVariable(p);
-        FindVariable(p);
+        auto refused = h->refusedBinds.find(i);
+        FindVariable(p, refused != h->refusedBinds.end() ? &refused->second : nullptr);
         if (BindFromVariable(s, static_cast<int>(i), p) == -1) {
           QPCDiagError(h, true);
           return -1;
