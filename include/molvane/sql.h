@@ -137,6 +137,15 @@ MOLVANE_API QPCStatement *sql_parse(const char *text, unsigned long session, int
  * `length` bytes. For example:
  *   const char *code = "SALES";
  *   sql_bind_input(stmt, ":code", SQL_TYPE_STRING, (int)strlen(code), &code);
+ * A DATE parameter is bound as type 3 with its day number (day 1 is
+ * 1 January of year 1; date_to_num of <molvane/datetime.h> gives it), a
+ * TIMESTAMP parameter as type 3 with its seconds since 1970-01-01 00:00:00
+ * UTC (al_pack_utc):
+ *   int32_t day = date_to_num(2024, 3, 1);
+ *   sql_bind_input(stmt, ":hired", SQL_TYPE_INTEGER, 4, &day);
+ * Types 7 and 8 are refused (-1, 301, HYL01, with this advice). A value of
+ * the wrong type for the parameter is refused with -1 and 312 (QP010), a
+ * raw value of length 0 with 316 (QP011); the parameter keeps its value.
  * The value is copied; the host's variable may change after the call. */
 MOLVANE_API int sql_bind_input(QPCStatement *handle, const char *name, int type, int length,
                                void *value);
@@ -152,9 +161,11 @@ MOLVANE_API int sql_wh_bind(QPCStatement *handle, const char *name, int type, in
  * default stores nothing: sql_exec and sql_fetch succeed and the variables
  * keep what they held (the log says once "Function SQL_FUNC_PUT_EXTVAR not
  * defined"). An item is named by the host variable written after it
- * (COUNT(*) :n), else by its alias (AS n), else, for a column, by the full
- * name "table.column" of its table (not the alias of the table):
- * "exdep010.code", never "code". A null variable is refused: -1 with 301
+ * (COUNT(*) :n, named ":n" or "n", as sql_bind_input names a parameter),
+ * else by its alias (AS n), else, for a column, by the full name
+ * "table.column" of its table (not the alias of the table):
+ * "exdep010.code", never "code". A name that an item has exactly binds
+ * only the items of that name. A null variable is refused: -1 with 301
  * (HY009), "Null variable for select item '<name>': ...". A name no item
  * has is refused: -1 with 301 (HYL02), and the message lists the names the
  * items have. */

@@ -862,6 +862,11 @@ opt_from_clause
         if (!(P().mode & parsemode::kFromOptional)) {
           std::string message = "FROM clause not found where expected.";
           char const *token = sql_yyGetToken();
+          // SELECT TOP n ...: TOP was taken for the select list.
+          if (*token) {
+            std::string form = SQLOtherDialectRowsForm(token);
+            if (!form.empty()) Fail(syntaxstate::kUnexpectedToken, form, sql_yyGetLineNumber());
+          }
           if (*token) message += std::string(" Found '") + token + "' instead.";
           Fail(syntaxstate::kFromClauseMissing, message, sql_yyGetLineNumber());
         }

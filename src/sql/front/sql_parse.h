@@ -2,6 +2,8 @@
 // validated tree (not yet name-resolved) out.
 #pragma once
 
+#include <string>
+
 class SQLVTNode;
 class SQLVTreeData;
 
@@ -17,5 +19,10 @@ SQLVTNode *SQLParse(const char *text, int parseMode, SQLVTreeData *treeData);
 // Throws 42I00 "Unexpected token '<token>'" when a token is at hand, else
 // 42I46 "Unexpected end of statement", at the scanner's line; the text goes
 // on with what to write instead for a statement left to the record API, a
-// SET value that computes, LIMIT and a FOR UPDATE after the query.
+// SET value that computes, the words of other dialects that limit or skip
+// rows, a FOR UPDATE after the query and a closing ';'.
 [[noreturn]] void sql_yyerror(const char *message);
+// For a token at hand that is, or follows, a word of other dialects that
+// limits or skips rows (LIMIT, TOP, FETCH FIRST, OFFSET), the text of the
+// syntax error that says what this dialect offers instead; "" for any other.
+std::string SQLOtherDialectRowsForm(char const *token);

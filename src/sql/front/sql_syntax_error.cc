@@ -1,9 +1,11 @@
 // The parser's error routine: what a syntax error says. The token at hand,
 // or the end of the text; for the first word of a statement the dialect
-// leaves to the record API, for a SET value and for the words of other
-// dialects (LIMIT, FOR UPDATE after the query), also what to write instead.
+// leaves to the record API, for a SET value, for the words of other
+// dialects (LIMIT, TOP, FETCH FIRST, OFFSET, FOR UPDATE after the query) and
+// for a closing ';', also what to write instead.
 #include <strings.h>
 
+#include <cstring>
 #include <string>
 
 #include "sql/common/sql_exception.h"
@@ -23,27 +25,64 @@ bool IsRecordApiStatement(char const *word) {
   return false;
 }
 
-// What the dialect offers for a word of other dialects at a syntax error
-// (`token` the token the parser could not take), or "" for any other
-// token. LIMIT after a table is taken for the table's alias, so the error
+// The words of other dialects that limit or skip rows, and what this one
+// offers instead. Each is an identifier here, so after a table (or as the
+// first select item) it is taken for an alias or a column, and the error
 // comes at the token after it.
+struct OtherDialectWord {
+  char const *word;  // the token, in any case
+  char const *name;  // the form it begins
+  char const *instead;
+};
+
+constexpr char kRowLimit[] =
+    "a SELECT limits its rows with AS SET WITH n ROWS after its ORDER BY (SELECT emp FROM exemp010 "
+    "ORDER BY emp AS SET WITH 10 ROWS; n may be a host variable), or the host stops fetching and "
+    "calls sql_break";
+
+constexpr OtherDialectWord kOtherDialectWords[] = {
+    {"LIMIT", "LIMIT", kRowLimit},
+    {"TOP", "TOP", kRowLimit},
+    {"FETCH", "FETCH FIRST", kRowLimit},
+    {"OFFSET", "OFFSET",
+     "to read on after a row, restrict by the sort key and limit the rows (SELECT emp FROM exemp010 "
+     "WHERE emp > :last ORDER BY emp AS SET WITH 10 ROWS), or fetch past the rows to skip"},
+};
+
+}  // namespace
+
+std::string SQLOtherDialectRowsForm(char const *token) {
+  SQLParseState const &s = SQLParseCurrent();
+  for (OtherDialectWord const &w : kOtherDialectWords) {
+    std::string tail = std::string(": this SQL has no ") + w.name + "; " + w.instead;
+    if (s.token == sqltoken::kIdentifier && strcasecmp(token, w.word) == 0) {
+      return std::string("Unexpected token '") + token + "'" + tail;
+    }
+    if (strcasecmp(s.wordBefore.c_str(), w.word) == 0) {
+      return std::string("Unexpected token '") + token + "' after " + s.wordBefore + tail;
+    }
+  }
+  return std::string();
+}
+
+namespace {
+
+// What the dialect offers for a word of other dialects, or for a closing
+// ';', at a syntax error (`token` the token the parser could not take), or
+// "" for any other token.
 std::string OtherDialectForm(char const *token) {
   SQLParseState const &s = SQLParseCurrent();
-  static constexpr char kLimit[] =
-      ": this SQL has no LIMIT; a SELECT limits its rows with AS SET WITH n ROWS after its ORDER BY "
-      "(SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host variable), or "
-      "the host stops fetching and calls sql_break";
-  if (s.token == sqltoken::kIdentifier && strcasecmp(token, "LIMIT") == 0) {
-    return std::string("Unexpected token '") + token + "'" + kLimit;
-  }
-  if (strcasecmp(s.wordBefore.c_str(), "LIMIT") == 0) {
-    return std::string("Unexpected token '") + token + "' after " + s.wordBefore + kLimit;
-  }
+  std::string rows = SQLOtherDialectRowsForm(token);
+  if (!rows.empty()) return rows;
   if (s.token == sqltoken::kFor) {
     return std::string("Unexpected token '") + token +
            "': FOR UPDATE stands right after SELECT (SELECT FOR UPDATE emp, name FROM exemp010 "
            "...: every table of the query is read for update) or after a table of the FROM "
            "clause (FROM exemp010 e FOR UPDATE, exdep010 d), not at the end of the statement";
+  }
+  if (std::strcmp(token, ";") == 0) {
+    return "Unexpected token ';': a statement ends with its text, without ';'; leave it out "
+           "(sql_parse takes one statement)";
   }
   return std::string();
 }

@@ -179,6 +179,28 @@ void QPCExceptionError(QPCStatement *handle, SQLException const &e, bool callbac
   }
 }
 
+bool QPCNamesItem(std::string const &own, char const *name) {
+  if (name == nullptr) return false;
+  if (own == name) return true;
+  return name[0] != ':' && own.size() > 1 && own[0] == ':' &&
+         own.compare(1, std::string::npos, name) == 0;
+}
+
+std::string QPCBindTypeAdvice(int type) {
+  std::string code = "type code " + std::to_string(type);
+  switch (type) {
+    case SQL_TYPE_DATE:
+      return code + " (DATE): bind a date as type 3 (SQL_TYPE_INTEGER), its day number, day 1 being "
+                    "1 January of year 1 (date_to_num gives it)";
+    case SQL_TYPE_TIMESTAMP:
+      return code + " (TIMESTAMP): bind a timestamp as type 3 (SQL_TYPE_INTEGER), its seconds since "
+                    "1970-01-01 00:00:00 UTC (al_pack_utc gives them)";
+    default:
+      return code + ": the types taken are 3 (SQL_TYPE_INTEGER), 5 (SQL_TYPE_REAL), 6 (SQL_TYPE_STRING) "
+                    "and 15 (SQL_TYPE_RAW)";
+  }
+}
+
 void QPCDiagError(QPCStatement *handle, bool callback) {
   QPCSetError(handle, 0);
   char state[6] = {};

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -33,6 +34,15 @@ struct QPCParameter {
   int bound = 0;                  // 1: the value comes from the caller, not a variable
   char *variable = nullptr;       // host variable; null until known
 };
+
+// TRUE when `name` names the parameter or select item called `own`: the
+// same text, or, for an own name with a colon (":dept", ":1"), the name
+// without it ("dept", "1").
+bool QPCNamesItem(std::string const &own, char const *name);
+// What an sql_bind_input type code or a type callback 6 returned that the
+// API does not take is refused with: the code and the codes there are, and
+// for a date or a timestamp how its number is bound.
+std::string QPCBindTypeAdvice(int type);
 
 // One result column of a select.
 struct QPCColumn {
@@ -63,6 +73,10 @@ struct QPCStatement {
   int action = 0;  // 1 select, 2 update, 4 delete
   std::vector<QPCSelectStarEntry> starEntries;
   std::vector<QPCParameter> parameters;
+  // By parameter index: the text of the last sql_bind_input of the
+  // parameter when it was refused before any value was bound. sql_exec
+  // names it when the parameter then has no variable either.
+  std::map<std::size_t, std::string> refusedBinds;
   std::vector<QPCParameter> selectItems;  // selects only, one per result column
   std::vector<QPCColumn> columns;         // selects only
   int executed = 0;    // 1 after a successful sql_exec, until sql_break

@@ -195,13 +195,8 @@ extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int l
   try {
     // A parameter is named as in the text (":1") or without its colon
     // ("1", as the database client binds its own numbered parameters).
-    auto named = [name](std::string const &own) {
-      return name != nullptr &&
-             (own == name || (name[0] != ':' && own.size() > 1 && own[0] == ':' &&
-                              own.compare(1, std::string::npos, name) == 0));
-    };
     std::size_t index = 0;
-    while (index < h->parameters.size() && !named(h->parameters[index].name)) ++index;
+    while (index < h->parameters.size() && !QPCNamesItem(h->parameters[index].name, name)) ++index;
     if (index == h->parameters.size()) {
       throw SQLException("HYL02", SQL_ERR_STATEMENT,
                          SQLString("Unknown input parameter '") + SQLString(name ? name : "") +
@@ -209,15 +204,18 @@ extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int l
     }
     QPCParameter &p = h->parameters[index];
     int i = static_cast<int>(index);
+    // A refusal before any value is bound is kept on the parameter: should
+    // sql_exec then find no variable for it either, it says why.
+    auto refuse = [h, index](std::string const &text) {
+      h->refusedBinds[index] = text;
+      return SQLException("HYL01", SQL_ERR_STATEMENT, SQLString(text.c_str()));
+    };
     if (type != SQL_TYPE_INTEGER && type != SQL_TYPE_REAL && type != SQL_TYPE_STRING &&
         type != SQL_TYPE_RAW) {
-      throw SQLException("HYL01", SQL_ERR_STATEMENT,
-                         SQLString("Unsupported type for sql_bind_input"));
+      throw refuse("Unsupported type for sql_bind_input: " + QPCBindTypeAdvice(type));
     }
     if (value == nullptr) {
-      throw SQLException("HYL01", SQL_ERR_STATEMENT,
-                         SQLString("No value given for input parameter '") + SQLString(name) +
-                             SQLString("'"));
+      throw refuse(std::string("No value given for input parameter '") + name + "'");
     }
     int rc = 0;
     switch (type) {
@@ -227,9 +225,7 @@ extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int l
       case SQL_TYPE_RAW: {
         unsigned char const *bytes = *static_cast<unsigned char *const *>(value);
         if (bytes == nullptr || length < 0) {
-          throw SQLException("HYL01", SQL_ERR_STATEMENT,
-                             SQLString("Invalid value given for input parameter '") +
-                                 SQLString(name) + SQLString("'"));
+          throw refuse(std::string("Invalid value given for input parameter '") + name + "'");
         }
         rc = type == SQL_TYPE_RAW ? s.BindRaw(i, bytes, static_cast<unsigned long>(length))
                                   : BindBytes(s, i, p.type, bytes, length);
@@ -238,6 +234,7 @@ extern "C" int sql_bind_input(QPCStatement *h, const char *name, int type, int l
       default: break;
     }
     p.bound = 1;
+    if (!h->refusedBinds.empty()) h->refusedBinds.erase(index);
     if (rc == -1) {
       QPCDiagError(h, true);
       return -1;
@@ -270,9 +267,14 @@ extern "C" int sql_sel_bind(QPCStatement *h, const char *name, char *variable) {
                              SQLString("': sql_sel_bind takes the variable that callback 7 (SQL_FUNC_PUT_EXTVAR) "
                                        "receives with the item's values"));
     }
+    // An item named by a host variable (COUNT(*) :n) is named ":n" or "n",
+    // as sql_bind_input names a parameter; a name that some item has exactly
+    // binds only the items of that very name.
+    bool exact = false;
+    for (QPCParameter const &item : h->selectItems) exact = exact || (name != nullptr && item.name == name);
     bool found = false;
     for (QPCParameter &item : h->selectItems) {
-      if (name != nullptr && item.name == name) {
+      if (exact ? item.name == name : QPCNamesItem(item.name, name)) {
         item.bound = 1;
         item.variable = variable;
         found = true;

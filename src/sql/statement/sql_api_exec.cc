@@ -40,12 +40,19 @@ void RefusePseudoVariable(QPCParameter const &p) {
 }
 
 // The host variable of a name (callback 5, kind 1), asked for once per
-// handle.
-void FindVariable(QPCParameter &p) {
+// handle. `refused` is the text of a refused sql_bind_input of the
+// parameter, or null.
+void FindVariable(QPCParameter &p, std::string const *refused = nullptr) {
   if (p.variable != nullptr) return;
   unsigned char kind = 1;
   p.variable = sqlcb::CreateExtVar()(const_cast<char *>(p.name.c_str()), &kind, nullptr, nullptr, 0);
-  if (p.variable == nullptr) throw ApiError("HYL04", "External variable '", p.name, "' not found");
+  if (p.variable == nullptr) {
+    if (refused != nullptr) {
+      throw ApiError("HYL04", "External variable '", p.name,
+                     ("' not found, and its sql_bind_input was refused: " + *refused).c_str());
+    }
+    throw ApiError("HYL04", "External variable '", p.name, "' not found");
+  }
 }
 
 // Binds parameter i from its host variable (callback 6). -1 when the
@@ -68,7 +75,9 @@ int BindFromVariable(SQLStatement &s, int i, QPCParameter &p) {
       std::size_t n = strnlen(reinterpret_cast<char const *>(value.s), static_cast<std::size_t>(length));
       return s.BindString(i, value.s, n);
     }
-    default: throw SQLException("HYL01", SQL_ERR_STATEMENT, SQLString("Invalid bind type"));
+    default:
+      throw ApiError("HYL01", "Invalid bind type for '", p.name,
+                     ("' from callback 6 (SQL_FUNC_GET_EXTVAR): " + QPCBindTypeAdvice(type)).c_str());
   }
 }
 
@@ -129,7 +138,8 @@ extern "C" int sql_exec(QPCStatement *h, short compnr) {
         QPCParameter &p = h->parameters[i];
         if (p.bound) continue;
         RefusePseudoVariable(p);
-        FindVariable(p);
+        auto refused = h->refusedBinds.find(i);
+        FindVariable(p, refused != h->refusedBinds.end() ? &refused->second : nullptr);
         if (BindFromVariable(s, static_cast<int>(i), p) == -1) {
           QPCDiagError(h, true);
           return -1;

@@ -128,6 +128,8 @@ constexpr int kBindStates = (1 << SQLStatement::kPrepared) | (1 << SQLStatement:
 constexpr int kDescribeStates = (1 << SQLStatement::kPrepared) | (1 << SQLStatement::kExecuted);
 }  // namespace
 
+// The record carries the refusal's own number (312), as the raw value of
+// length 0 carries 316: a host that reads only the number still learns why.
 void SQLStatement::createInvalidParameterTypeError(int n, SQLType boundType) {
   Parameter const &p = parameters_[n];
   SQLString name(p.name ? p.name.get() : "");
@@ -135,13 +137,15 @@ void SQLStatement::createInvalidParameterTypeError(int n, SQLType boundType) {
   if (cellType == SQL_UNDEFINED) {
     AddRecord(sqlstate::kInvalidParameterType,
               SQLString("No appropriate type could be derived for parameter '") + name +
-                  SQLString("'"));
+                  SQLString("'"),
+              sqlerr::kInvalidParameterType);
     return;
   }
   AddRecord(sqlstate::kInvalidParameterType,
             SQLString("Parameter '") + name + SQLString("'") + SQLString(" should be of type ") +
                 SQLString(SQLGetTypeName(cellType)) + SQLString(" instead of type ") +
-                SQLString(SQLGetTypeName(boundType)));
+                SQLString(SQLGetTypeName(boundType)),
+            sqlerr::kInvalidParameterType);
 }
 
 // Every bind: the state and number checks, then the cell's own bind. A value
@@ -164,6 +168,12 @@ int SQLStatement::Bind(char const *operation, int n, SQLType boundType, Body bod
     return Traced(id_, SQLLogger::Interface, operation, 0);
   } catch (SQLExInvalidParameterType const &) {
     createInvalidParameterTypeError(n, boundType);
+  } catch (SQLExZeroLengthRawBound const &e) {
+    char const *name = parameters_[n].name ? parameters_[n].name.get() : "";
+    AddRecord(e.GetSQLState(),
+              SQLString("Parameter '") + SQLString(name) +
+                  SQLString("' of type RAW cannot take a value of length 0"),
+              e.GetZDBError());
   } catch (...) {
     RecordCaughtException(false);
   }

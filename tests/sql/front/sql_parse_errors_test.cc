@@ -28,7 +28,9 @@ TEST_P(ParseErrors, RaisesStateMessageAndLine) {
 ErrorCase const kErrors[] = {
     // Syntax: the token at hand, or the end of the text.
     {"SELECT emp\nFROM exemp010 e e2", 0, "42I00", "Unexpected token 'e2'", 2},
-    {"SELECT emp FROM exemp010;", 0, "42I00", "Unexpected token ';'", 1},
+    {"SELECT emp FROM exemp010;", 0, "42I00",
+     "Unexpected token ';': a statement ends with its text, without ';'; leave it out (sql_parse takes one "
+     "statement)", 1},
     {"SELECT -emp FROM exemp010", 0, "42I00", "Unexpected token 'emp'", 1},
     {"SELECT emp FROM exemp010 WHERE emp = 1 = 2", 0, "42I00", "Unexpected token '='", 1},
     {"SELECT emp FROM exemp010 WHERE emp REFERS TO exdep010 ON", 0, "42I00", "Unexpected token 'ON'", 1},
@@ -88,8 +90,35 @@ ErrorCase const kErrors[] = {
      "WHERE clause (WHERE _compnr = 1; in ANSI mode every table's or none), or join two tables' "
      "company-number columns in the ON condition (ANSI mode: ON a.company_nr = b.company_nr)", 1},
     // A table whose alias is "limit" is read as such; only the token after
-    // it that fails names the LIMIT.
-    {"SELECT limit.emp FROM exemp010 limit WHERE limit.emp = 1 ;", 0, "42I00", "Unexpected token ';'", 1},
+    // it that fails names the LIMIT, and a later closing ";" is named as such.
+    {"SELECT limit.emp FROM exemp010 limit WHERE limit.emp = 1 ;", 0, "42I00",
+     "Unexpected token ';': a statement ends with its text, without ';'; leave it out (sql_parse takes one "
+     "statement)", 1},
+    // TOP, FETCH FIRST and OFFSET, where they stand or after the alias or
+    // column they were taken for, get the forms of this dialect.
+    {"SELECT TOP 10 emp FROM exemp010", 0, "42I00",
+     "Unexpected token '10' after TOP: this SQL has no TOP; a SELECT limits its rows with AS SET WITH n "
+     "ROWS after its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host "
+     "variable), or the host stops fetching and calls sql_break", 1},
+    {"SELECT emp FROM exemp010 ORDER BY emp\n FETCH FIRST 10 ROWS ONLY", 0, "42I00",
+     "Unexpected token 'FETCH': this SQL has no FETCH FIRST; a SELECT limits its rows with AS SET WITH n "
+     "ROWS after its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may be a host "
+     "variable), or the host stops fetching and calls sql_break", 2},
+    {"SELECT emp FROM exemp010 fetch first 5 rows only", kAnsi, "42I00",
+     "Unexpected token 'first' after fetch: this SQL has no FETCH FIRST; a SELECT limits its rows with AS "
+     "SET WITH n ROWS after its ORDER BY (SELECT emp FROM exemp010 ORDER BY emp AS SET WITH 10 ROWS; n may "
+     "be a host variable), or the host stops fetching and calls sql_break", 1},
+    {"SELECT emp FROM exemp010 ORDER BY emp OFFSET 10 ROWS", 0, "42I00",
+     "Unexpected token 'OFFSET': this SQL has no OFFSET; to read on after a row, restrict by the sort key "
+     "and limit the rows (SELECT emp FROM exemp010 WHERE emp > :last ORDER BY emp AS SET WITH 10 ROWS), or "
+     "fetch past the rows to skip", 1},
+    {"SELECT emp FROM exemp010 offset 5", 0, "42I00",
+     "Unexpected token '5' after offset: this SQL has no OFFSET; to read on after a row, restrict by the "
+     "sort key and limit the rows (SELECT emp FROM exemp010 WHERE emp > :last ORDER BY emp AS SET WITH 10 "
+     "ROWS), or fetch past the rows to skip", 1},
+    {"UPDATE exemp010 SET name = 'a' WHERE emp = 1;", 0, "42I00",
+     "Unexpected token ';': a statement ends with its text, without ';'; leave it out (sql_parse takes one "
+     "statement)", 1},
     // FROM clause.
     {"SELECT emp FROM exemp010,\n exemp010", 0, "42I01", "Duplicate table name or alias name 'exemp010'", 2},
     {"SELECT emp FROM exemp010 a, exdep010 a", 0, "42I01", "Duplicate table name or alias name 'a'", 1},

@@ -238,9 +238,11 @@ TEST_F(SqlApi, BindInputConvertsEachTypeCode) {
   sql_close(h);
 }
 
-// The text's colon is kept in the parameter names; a bind may name them with
-// or without it, and the colon of a name never stands for anything else.
-TEST_F(SqlApi, BindInputNamesAParameterWithOrWithoutItsColon) {
+// The text's colon is kept in the parameter names and in the names of items
+// a host variable names (COUNT(*) :n); sql_bind_input and sql_sel_bind name
+// them with or without it, and the colon of a name never stands for
+// anything else.
+TEST_F(SqlApi, BindInputAndSelBindNameWithOrWithoutTheColon) {
   struct Case {
     const char *parameter;
     const char *bound;
@@ -260,12 +262,33 @@ TEST_F(SqlApi, BindInputNamesAParameterWithOrWithoutItsColon) {
     std::int32_t v = 3;
     EXPECT_EQ(sql_bind_input(h, c.bound, SQL_TYPE_INTEGER, 4, &v), c.found ? 0 : -1) << Error(h);
     sql_close(h);
+    faketree::Statement items;
+    items.columns = {Column{c.parameter, SQL_INTEGER, 4}};
+    text = "items" + std::to_string(n);
+    Statements()[text] = items;
+    h = sql_parse(text.c_str(), 1, 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(sql_sel_bind(h, c.bound, const_cast<char *>("mine")), c.found ? 0 : -1) << Error(h);
+    sql_close(h);
   }
+  // A name some item has as it is binds only that item, not one whose name
+  // differs by the colon.
+  faketree::Statement both;
+  both.columns = {Column{":n", SQL_INTEGER, 4}, Column{"n", SQL_INTEGER, 4}};
+  both.rows = {{Value(1), Value(2)}};
+  Statements()["both"] = both;
+  QPCStatement *h = sql_parse("both", 1, 0);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(sql_sel_bind(h, "n", const_cast<char *>("plain")), 0);
+  ASSERT_EQ(sql_exec(h, 1), 0) << Error(h);
+  ASSERT_EQ(sql_fetch(h), 0) << Error(h);
+  EXPECT_EQ(g_host.puts, (std::vector<std::string>{"var::n 3 4 00000001 {1}", "plain 3 4 00000002 {1}"}));
+  sql_close(h);
 }
 
 TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
   faketree::Statement q = Query();
-  q.params = {Param{"i", SQL_INTEGER}};
+  q.params = {Param{"i", SQL_INTEGER}, Param{"b", SQL_RAW}};
   q.columns.push_back(Column{"k", SQL_INTEGER, 4});  // two items of one name
   q.rows = {{Value(1), Value(1)}};
   Statements()["two"] = q;
@@ -277,13 +300,39 @@ TEST_F(SqlApi, BindInputRefusalsAndSelectItemsOfOneName) {
   EXPECT_EQ(g_host.errors.back().second, "SQLState HYL02: Unknown input parameter 'i' (301)");
   QPCStatement *h = sql_parse("two", 1, 0);
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(sql_bind_input(h, "i", 4, 4, &v), -1);
-  EXPECT_EQ(Error(h), "301 SQLState HYL01: Unsupported type for sql_bind_input (301)");
+  // Refused type codes say which codes there are, or how a date or a
+  // timestamp is bound; the statement's own refusals carry their numbers.
   double real = 1.5;
-  EXPECT_EQ(sql_bind_input(h, "i", SQL_TYPE_REAL, 8, &real), -1);  // statement's refusal
-  EXPECT_EQ(Error(h), "301 SQLState QP010: Parameter 'i' should be of type INTEGER instead of type REAL");
-  EXPECT_EQ(sql_bind_input(h, "i", SQL_TYPE_INTEGER, 4, nullptr), -1);
+  unsigned char const *empty = reinterpret_cast<unsigned char const *>("");
+  struct Refusal {
+    char const *name;
+    int type;
+    void *value;
+    std::string error;
+  } refusals[] = {
+      {"i", 4, &v,
+       "301 SQLState HYL01: Unsupported type for sql_bind_input: type code 4: the types taken are 3 "
+       "(SQL_TYPE_INTEGER), 5 (SQL_TYPE_REAL), 6 (SQL_TYPE_STRING) and 15 (SQL_TYPE_RAW) (301)"},
+      {"i", SQL_TYPE_DATE, &v,
+       "301 SQLState HYL01: Unsupported type for sql_bind_input: type code 7 (DATE): bind a date as type 3 "
+       "(SQL_TYPE_INTEGER), its day number, day 1 being 1 January of year 1 (date_to_num gives it) (301)"},
+      {"i", SQL_TYPE_TIMESTAMP, &v,
+       "301 SQLState HYL01: Unsupported type for sql_bind_input: type code 8 (TIMESTAMP): bind a timestamp as "
+       "type 3 (SQL_TYPE_INTEGER), its seconds since 1970-01-01 00:00:00 UTC (al_pack_utc gives them) (301)"},
+      {"i", SQL_TYPE_REAL, &real,
+       "312 SQLState QP010: Parameter 'i' should be of type INTEGER instead of type REAL (error 312)"},
+      {"b", SQL_TYPE_RAW, &empty,
+       "316 SQLState QP011: Parameter 'b' of type RAW cannot take a value of length 0 (error 316)"},
+      {"i", SQL_TYPE_INTEGER, nullptr, "301 SQLState HYL01: No value given for input parameter 'i' (301)"},
+  };
+  for (Refusal const &r : refusals) {
+    EXPECT_EQ(sql_bind_input(h, r.name, r.type, 0, r.value), -1);
+    EXPECT_EQ(Error(h), r.error);
+    EXPECT_EQ(zdb_errno, std::stoi(r.error));
+  }
   ASSERT_EQ(sql_bind_input(h, "i", SQL_TYPE_INTEGER, 4, &v), 0);
+  unsigned char const *raw = reinterpret_cast<unsigned char const *>("\x01");
+  ASSERT_EQ(sql_bind_input(h, "b", SQL_TYPE_RAW, 1, &raw), 0);
   // One sql_sel_bind binds both items of the name: no variable is asked for.
   ASSERT_EQ(sql_sel_bind(h, "k", const_cast<char *>("mine")), 0);
   // A name no item has is refused with the names there are.
@@ -321,7 +370,9 @@ TEST_F(SqlApi, ExternalVariablesAreFoundOnceAndReadAtEveryExec) {
   EXPECT_EQ(g_host.gets, 4);
   g_host.types["var:n"] = 9;
   EXPECT_EQ(sql_exec(h, 1), -1);
-  EXPECT_EQ(Error(h), "301 SQLState HYL01: Invalid bind type (301)");
+  EXPECT_EQ(Error(h),
+            "301 SQLState HYL01: Invalid bind type for 'n' from callback 6 (SQL_FUNC_GET_EXTVAR): type code 9: the "
+            "types taken are 3 (SQL_TYPE_INTEGER), 5 (SQL_TYPE_REAL), 6 (SQL_TYPE_STRING) and 15 (SQL_TYPE_RAW) (301)");
   g_host.getResult = 1;
   EXPECT_EQ(sql_exec(h, 1), -1);
   EXPECT_EQ(Error(h), "301 SQLState HYL05: Get value of external variable 'n' failed (301)");
@@ -335,6 +386,7 @@ TEST_F(SqlApi, ExecRefusalsBeforeTheStatementRuns) {
     bool refuseStar;
     std::string error;
     std::vector<std::string> created;
+    int refusedType = 0;  // a type code sql_bind_input refuses for the first parameter
   } cases[] = {
       {{Param{"1st", SQL_INTEGER}}, {}, false,
        "301 SQLState HYL03: Pseudo variable '1st' not bound before sql_exec (301)", {}},
@@ -342,6 +394,13 @@ TEST_F(SqlApi, ExecRefusalsBeforeTheStatementRuns) {
        "301 SQLState HYL04: External variable 'missing' not found (301)", {"missing:1"}},
       {{}, {{"tttst001", false}}, true,
        "301 SQLState HYL04: External variable 'tttst001' not found (301)", {"k:1", "tttst001:2"}},
+      // A parameter whose bind was refused, and that has no variable
+      // either, is named with the refusal.
+      {{Param{"missing", SQL_DATE}}, {}, false,
+       "301 SQLState HYL04: External variable 'missing' not found, and its sql_bind_input was refused: "
+       "Unsupported type for sql_bind_input: type code 7 (DATE): bind a date as type 3 (SQL_TYPE_INTEGER), its "
+       "day number, day 1 being 1 January of year 1 (date_to_num gives it) (301)",
+       {"missing:1"}, SQL_TYPE_DATE},
   };
   int n = 0;
   for (Case const &c : cases) {
@@ -354,6 +413,10 @@ TEST_F(SqlApi, ExecRefusalsBeforeTheStatementRuns) {
     g_host.refuseStar = c.refuseStar;
     QPCStatement *h = sql_parse(text.c_str(), 1, 0);
     ASSERT_NE(h, nullptr);
+    std::int32_t day = 730000;
+    if (c.refusedType != 0) {
+      EXPECT_EQ(sql_bind_input(h, c.params[0].name.c_str(), c.refusedType, 4, &day), -1);
+    }
     EXPECT_EQ(sql_exec(h, 1), -1);
     EXPECT_EQ(Error(h), c.error);
     EXPECT_EQ(zdb_errno, 301);

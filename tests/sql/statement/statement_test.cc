@@ -298,10 +298,10 @@ TEST_F(BindTest, RefusedValuesAreErrorsOfTheBind) {
   add("number past the count", s_.BindInteger(6, 1));
   add("negative number", s_.BindReal(-1, 1.0));
   std::vector<std::pair<char const *, std::string>> expected = {
-      {"int as string", "QP010 0 Parameter 'i' should be of type INTEGER instead of type STRING"},
-      {"string as int", "QP010 0 Parameter 's' should be of type STRING instead of type INTEGER"},
-      {"untyped", "QP010 0 No appropriate type could be derived for parameter 'u'"},
-      {"zero-length raw", "QP011 316 "},
+      {"int as string", "QP010 312 Parameter 'i' should be of type INTEGER instead of type STRING"},
+      {"string as int", "QP010 312 Parameter 's' should be of type STRING instead of type INTEGER"},
+      {"untyped", "QP010 312 No appropriate type could be derived for parameter 'u'"},
+      {"zero-length raw", "QP011 316 Parameter 'r' of type RAW cannot take a value of length 0"},
       {"negative timestamp", "22501 0 Timestamp -1 is out of range. It should be at least 0"},
       {"int beyond 32 bits", "22003 205 "},
       {"date beyond 32 bits", "22003 205 "},
