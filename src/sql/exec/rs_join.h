@@ -44,6 +44,10 @@
 // same as a matched one), and a decision of Exec that a side yields no row
 // is taken again at the first fetch when the transaction wrote in between.
 //
+// An INNER join carries a constant over an equality of its two sides to
+// the other side (CarryConstants), so that the side read first, or both,
+// read only rows the other side can meet.
+//
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
 // of one driver (JoinPreservedSideFirst).
