@@ -358,8 +358,8 @@ bool SQLRSJoin::CarryConstants(List<SQLRSSCSearchCond const *> *filters) {
     SQLRSSCConst const *k = ka == nullptr ? kb : ka;
     if (!carries(to, to == a ? b : a, k)) continue;
     bool const right = to >= nl;
-    carried[right].emplace_back(
-        SQLRSSCComparison::ColumnEquals(right ? to - nl : to, GetColumnDescriptor(to), k));
+    SQLRSSCSearchCondPtr equals(SQLRSSCComparison::ColumnEquals(right ? to - nl : to, GetColumnDescriptor(to), k));
+    carried[right].push_back(std::move(equals));
     (to == a ? ka : kb) = k;
   }
   for (int side = 0; side < 2; ++side) {
