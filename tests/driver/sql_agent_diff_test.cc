@@ -1865,7 +1865,8 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
   // b.y = c gives a.x = c), from the WHERE or the ON: texts of one width
   // and of two (dept 6, name 20) against padded constants, INTEGERs,
   // DATEs, NULL keys (the CASE), constants of another type than the
-  // column, a part that can fail on the rows the constant keeps, and outer
+  // column, a part that can fail on the rows the constant keeps, a
+  // constant that fails (reached by rows, or beside a FALSE one), and outer
   // joins, whose preserved side takes nothing from their ON: the rows (or
   // the error) of the tree run as built. `rows`: the answer has rows.
   struct Carried {
@@ -1922,6 +1923,16 @@ TEST_P(SqlAgentDiff, InnerJoinsAcrossDriversEqualLocal) {
          return both(both(Cmp(SQLRSSC_EQUAL, Col(a, D), second(b, D)), Cmp(SQLRSSC_EQUAL, second(b, D), Str("A"))),
                      Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCDivide(Int(10), new SQLRSSCSubtract(Col(a, E), Int(10))),
                          Int(0)));
+       })},
+      {"WHERE a.status = b.status AND b.status = 10 / (2 - 2)", false,
+       where([=](SQLRowSource *a, SQLRowSource *b) {
+         return both(Cmp(SQLRSSC_EQUAL, Col(a, ST), second(b, ST)),
+                     Cmp(SQLRSSC_EQUAL, second(b, ST), new SQLRSSCDivide(Int(10), new SQLRSSCSubtract(Int(2), Int(2)))));
+       })},
+      {"WHERE a.status = b.status AND b.status = 3 AND b.emp = 10 / (2 - 2)", false,
+       where([=](SQLRowSource *a, SQLRowSource *b) {
+         return both(both(Cmp(SQLRSSC_EQUAL, Col(a, ST), second(b, ST)), Cmp(SQLRSSC_EQUAL, second(b, ST), Int(3))),
+                     Cmp(SQLRSSC_EQUAL, second(b, E), new SQLRSSCDivide(Int(10), new SQLRSSCSubtract(Int(2), Int(2)))));
        })},
       {"a LEFT JOIN b ON a.dept = b.dept AND b.dept = 'B'", true,
        on(SQL_JOIN_LEFT, [=](SQLRowSource *a, SQLRowSource *b) {
