@@ -785,7 +785,13 @@ void Translator::Where(const QdCond &cond, Block *b) {
   // WHEN they hold THEN it END, whose truth in a WHERE is theirs AND its):
   // where at most one table of the block is not joined by a unique key, it
   // then runs for no more rows than before, and for none that they reject.
+  // SQLite takes such a condition for one that keeps nearly every row of
+  // its table, and reads the other table first, seeking the joined one per
+  // row; written as unlikely(), it lets SQLite read the condition's table
+  // first where an index serves the join from there, so that a condition
+  // no row meets spares the other table and the dear part.
   std::vector<std::string> guards;
+  std::vector<bool> guarding(parts.size(), false);
   const std::vector<int> &tables = b->tables;
   if (!b->single && tables.size() > 1 && std::find(dear.begin(), dear.end(), true) != dear.end()) {
     std::vector<int> joined = b->unique_joined;
@@ -793,13 +799,16 @@ void Translator::Where(const QdCond &cond, Block *b) {
     auto isJoined = [&](int t) { return std::find(joined.begin(), joined.end(), t) != joined.end(); };
     if (std::count_if(tables.begin(), tables.end(), [&](int t) { return !isJoined(t); }) <= 1)
       for (std::size_t i = 0; i < parts.size(); ++i)
-        if (!dear[i] && table[i] >= 0 && isJoined(table[i]) && !MayFail(parts[i])) guards.push_back(parts[i]);
+        if (!dear[i] && table[i] >= 0 && isJoined(table[i]) && !MayFail(parts[i])) {
+          guards.push_back(parts[i]);
+          guarding[i] = true;
+        }
   }
   std::string const guard = guards.empty() ? "" : Logical(guards, 0, guards.size(), " AND ");
   // The dear parts go last; those that can fail keep the order they were
   // written in among themselves and with the dear ones.
   for (std::size_t i = 0; i < parts.size(); ++i)
-    if (!dear[i] && !MayFail(parts[i])) b->where.push_back(parts[i]);
+    if (!dear[i] && !MayFail(parts[i])) b->where.push_back(guarding[i] ? "unlikely(" + parts[i] + ")" : parts[i]);
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (!dear[i] && MayFail(parts[i]))
       b->where.push_back(parts[i]);

@@ -1064,6 +1064,31 @@ TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
   arithmetic.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeLeft).tok(SQLNWTSCEquals).b2(1).col(1).col(5).table().table();
   std::string const driven = plan(arithmetic);
   EXPECT_EQ(driven.rfind("SCAN t2", 0), 0u) << driven;
+  // A join that looks a department up by its unique key, a condition on
+  // the department alone and a correlated NOT EXISTS over the other
+  // table's row: SQLite reads the departments first and seeks the
+  // employees of each by their index, so that a condition that no
+  // department meets spares the employees and the subquery.
+  DdTableDesc emp;
+  emp.name = "tblemp01";
+  emp.columns = {{"id", 4, 0, 3, 0, 1, {0, 0}}, {"dept", 4, 4, 6, 0, 1, {0, 0}}};
+  emp.keys = {{1, 0, 0, {0}}, {2, 1, 0, {1}}};
+  ASSERT_TRUE(catalog_.Add(db_, emp, 10, &error)) << error;
+  for (bool isNull : {true, false}) {
+    P cheap;  // t1 JOIN t2 ON t1.dept = t2.code WHERE <t2.title> AND NOT EXISTS (... t3.id < t1.id)
+    cheap.tok(SQLNWTRSFilter).tok(SQLNWTSCAnd).b2(2);
+    if (isNull)
+      cheap.tok(SQLNWTSCIsNull).col(3);
+    else
+      cheap.tok(SQLNWTSCEquals).b2(1).col(3).str_const("x");
+    cheap.tok(SQLNWTSCNot).tok(SQLNWTSCExists);
+    cheap.tok(SQLNWTRSFilter).tok(SQLNWTSCLessThan).b2(1).col(0).col(0, -1).table("tblemp01");
+    cheap.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTSCEquals).b2(1).col(1).col(2);
+    cheap.table("tblemp01").table("tbldep01");
+    std::string const order = plan(cheap);
+    EXPECT_EQ(order.rfind("SCAN t2", 0), 0u) << order;
+    EXPECT_NE(order.find("SEARCH t1 USING INDEX tblemp01010_i2"), std::string::npos) << order;
+  }
   P sorted;
   sorted.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).table("tbldep01");
   EXPECT_EQ(plan(sorted), "SCAN t1 USING INDEX tbldep01010_i1; ");

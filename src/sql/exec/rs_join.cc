@@ -15,6 +15,8 @@
 #include "sql/exec/rs_join_shared.h"
 #include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_comparison.h"
+#include "sql/exec/sc_const.h"
 #include "sql/exec/sort_key.h"
 #include "sql/exec/sort_spec.h"
 #include "sql/exec/subquery_answers.h"
@@ -311,11 +313,67 @@ SQLParameter *SQLRSJoin::NewParameter(int joinColumn) {
   return p;
 }
 
+bool SQLRSJoin::CarryConstants(List<SQLRSSCSearchCond const *> *filters) {
+  if (type_ != SQL_JOIN_INNER) return false;
+  int const nl = nL(), n = nl + nR();
+  std::vector<SQLRSSCSearchCond *> conjuncts;
+  ForEachEnclosingConjunct(filters, [&](SQLRSSCSearchCond *c) { conjuncts.push_back(c); });
+  if (condition_) {
+    List<SQLRSSCSearchCond const *> own;
+    own.Append(condition_.get());
+    ForEachEnclosingConjunct(&own, [&](SQLRSSCSearchCond *c) { conjuncts.push_back(c); });
+  }
+  if (SQLMayFailVisitor::Holds(this) ||
+      std::any_of(conjuncts.begin(), conjuncts.end(), [](SQLRSSCSearchCond *c) { return SQLMayFailVisitor::Holds(c); }))
+    return false;
+  std::vector<SQLRSSCConst const *> constant(static_cast<size_t>(n), nullptr);  // per join column
+  std::vector<std::pair<int, int>> equal;
+  for (SQLRSSCSearchCond *c : conjuncts) {
+    c->GetEqualColumns(nl, &equal);
+    auto *comparison = dynamic_cast<SQLRSSCComparison *>(c);
+    SQLRSSCConst const *k = nullptr;
+    int const column = comparison != nullptr ? comparison->ColumnEqualToConstant(&k) : -1;
+    if (column >= 0 && column < n && constant[static_cast<size_t>(column)] == nullptr)
+      constant[static_cast<size_t>(column)] = k;
+  }
+  auto carries = [this](int a, int b, SQLRSSCConst const *k) {
+    SQLColumnDescriptor const *da = GetColumnDescriptor(a);
+    SQLColumnDescriptor const *db = GetColumnDescriptor(b);
+    SQLType const type = da->GetType();
+    SQLValueStore const *v = k->GetValueStore();
+    return (type == SQL_INTEGER || type == SQL_DATE || type == SQL_STRING) && db->GetType() == type &&
+           da->GetDepth() <= 1 && db->GetDepth() <= 1 && !v->IsNull() && v->GetType() == type;
+  };
+  std::vector<SQLRSSCSearchCondPtr> carried[2];  // left, right; in the side's numbering
+  for (auto [a, b] : equal) {
+    if (b >= n) continue;
+    SQLRSSCConst const *&ka = constant[static_cast<size_t>(a)];
+    SQLRSSCConst const *&kb = constant[static_cast<size_t>(b)];
+    if ((ka == nullptr) == (kb == nullptr)) continue;
+    int const to = ka == nullptr ? a : b;
+    SQLRSSCConst const *k = ka == nullptr ? kb : ka;
+    if (!carries(to, to == a ? b : a, k)) continue;
+    bool const right = to >= nl;
+    SQLRSSCSearchCondPtr equals(SQLRSSCComparison::ColumnEquals(right ? to - nl : to, GetColumnDescriptor(to), k));
+    carried[right].push_back(std::move(equals));
+    (to == a ? ka : kb) = k;
+  }
+  for (int side = 0; side < 2; ++side) {
+    SQLRSSCSearchCondPtr condition = SQLRSSCConjunction(std::move(carried[side]));
+    if (condition == nullptr) continue;
+    std::unique_ptr<SQLRowSource> &slot = side == 0 ? left_ : right_;
+    slot.reset(new SQLRSFilter(slot.release(), condition.release()));
+  }
+  return std::any_of(constant.begin() + OuterOffset(), constant.begin() + OuterOffset() + Outer()->GetNumCols(),
+                     [](SQLRSSCConst const *k) { return k != nullptr; });
+}
+
 void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters) {
   // An INNER join's inner side that comes with a filter of its own (a
   // condition on its table alone from the ON of a join below) has a cheap
   // condition as one from an enclosing conjunct would be.
   bool const innerFiltered = type_ == SQL_JOIN_INNER && dynamic_cast<SQLRSFilter *>(Inner()) != nullptr;
+  bool const outerPinned = CarryConstants(filters);
   // The left side numbers its columns as this join does: it sees the
   // enclosing conditions, as in CombineJoin.
   left_.reset(left_.release()->OptimizeTree(hints, filters));
@@ -333,7 +391,9 @@ void SQLRSJoin::OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *f
   // subquery) of their own, and whose inner rows a cheap one, reads its
   // inner side first, once: when no inner row is left, the outer side and
   // its dear condition are not read at all.
-  bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl) &&
+  // Not when the outer side has a column equal to a constant: read first,
+  // it leaves the dear condition only the few rows that equality keeps.
+  bool const dearOuter = type_ == SQL_JOIN_INNER && DearSideConjunct(filters, 0, nl) && !outerPinned &&
                          (innerFiltered || SideConjunct(filters, nl, nl + nR(), nullptr));
   // INNER: the driver of the inner side's tables (null: none serves them
   // all), and whether the outer side's driver does not serve them.

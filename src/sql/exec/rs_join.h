@@ -45,6 +45,10 @@
 // that a side yields no row is taken again at the first fetch when the
 // transaction wrote in between.
 //
+// An INNER join carries a constant over an equality of its two sides to
+// the other side (CarryConstants), so that the side read first, or both,
+// read only rows the other side can meet.
+//
 // An INNER join over a RIGHT join whose condition reads only the RIGHT
 // join's preserved side joins that side first where the tables are not all
 // of one driver (JoinPreservedSideFirst).
@@ -176,6 +180,19 @@ class SQLRSJoin : public SQLRowSource {
   // Optimises the sides and chooses how the inner side runs; `filters`:
   // the enclosing conditions (see OptimizeTree).
   void OptimizeJoin(SQLHints *hints, List<SQLRSSCSearchCond const *> *filters);
+  // Constants carried over an equality, before the sides are optimised (an
+  // INNER join): where the join's condition or an enclosing conjunct
+  // requires a column of each side equal (a = b) and another conjunct
+  // requires one of them equal to a constant (b = c), a TRUE row needs
+  // a = c too, which filters a's side, so that whichever side is read
+  // first reads only rows that the other side can meet. Only between
+  // columns of one type (INTEGER, DATE, or text of any widths: blank-padded
+  // under one collation, a = b and b = c then give a = c) and a constant of
+  // that type; and only where no part of the join and no enclosing
+  // conjunct can fail, since the added conjunct would reject rows (a NULL
+  // key among them) before a failing part is reached. TRUE when the outer
+  // side has a column equal to a constant (carried, or of its own).
+  bool CarryConstants(List<SQLRSSCSearchCond const *> *filters);
   int FetchNested();
   // FULL joins, and the other joins that buffer their inner side.
   int FetchBuffered();

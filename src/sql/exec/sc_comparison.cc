@@ -8,6 +8,7 @@
 #include "sql/common/sql_exception.h"
 #include "sql/common/sql_logger.h"
 #include "sql/exec/sc_column_ref.h"
+#include "sql/exec/sc_const.h"
 #include "sql/exec/visitor.h"
 
 namespace {
@@ -239,6 +240,39 @@ SQLRSSCSearchCond *SQLRSSCComparison::Copy() const {
     ::operator delete(memory);
     throw;
   }
+}
+
+SQLRSSCComparison *SQLRSSCComparison::ColumnEquals(int column, SQLColumnDescriptor const *descriptor,
+                                                   SQLRSSCConst const *constant) {
+  auto left = std::make_unique<pSQLRSSCValueExprList>();
+  auto right = std::make_unique<pSQLRSSCValueExprList>();
+  SQLRSSCValueExprPtr l(new SQLRSSCColumnRef(0, column, descriptor));
+  SQLRSSCValueExprPtr r(constant->Copy());
+  left->Append(l.get());
+  right->Append(r.get());
+  // As in Copy: from the allocation on, the comparison owns the lists.
+  void *memory = ::operator new(sizeof(SQLRSSCComparison));
+  static_cast<void>(l.release());
+  static_cast<void>(r.release());
+  try {
+    return new (memory) SQLRSSCComparison(left.release(), SQLRSSC_EQUAL, right.release());
+  } catch (...) {
+    ::operator delete(memory);
+    throw;
+  }
+}
+
+int SQLRSSCComparison::ColumnEqualToConstant(SQLRSSCConst const **constant) const {
+  if (op_ != SQLRSSC_EQUAL || left_.size() != 1) return -1;
+  for (int side = 0; side < 2; ++side) {
+    SQLRSSCValueExpr const *column = (side == 0 ? left_ : right_)[0].get();
+    auto const *other = dynamic_cast<SQLRSSCConst const *>((side == 0 ? right_ : left_)[0].get());
+    int const id = LevelZeroColumn(column);
+    if (id < 0 || other == nullptr) continue;
+    *constant = other;
+    return id;
+  }
+  return -1;
 }
 
 bool SQLRSSCComparison::IsEqSearchCondition(int n) const {

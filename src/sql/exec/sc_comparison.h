@@ -8,6 +8,8 @@
 
 #include "sql/exec/sc_search_cond.h"
 
+class SQLRSSCConst;
+
 // The operators, with the words Log prints.
 enum SQLRSSCCompOperator : int {
   SQLRSSC_EQUAL = 0,                  // "EQUAL"
@@ -45,6 +47,14 @@ class SQLRSSCComparison : public SQLRSSCSearchCond {
   bool IsEqSearchCondition(int n) const override;
   void GetEqualColumns(int n, std::vector<std::pair<int, int>> *pairs) const override;
   void GetEqualTerms(int n, std::vector<EqualTerms> *pairs) override;
+  // A scalar equality of a plain column of the examined level and a
+  // constant, either way round: the column, and the constant in
+  // `*constant`; -1 for any other comparison.
+  int ColumnEqualToConstant(SQLRSSCConst const **constant) const;
+  // A new scalar equality of the column of the examined level (described
+  // by `descriptor`) and a copy of the constant.
+  static SQLRSSCComparison *ColumnEquals(int column, SQLColumnDescriptor const *descriptor,
+                                         SQLRSSCConst const *constant);
 
  protected:
   char const *ClassName() const override { return "SQLRSSCComparison"; }

@@ -164,6 +164,8 @@ std::vector<TreeCase> const kTrees = {
        return Filter(Join(SQL_JOIN_INNER, Departments(), Employees(), ColumnsEqual(0, 3)),
                      And(Cmp(4, SQLRSSC_GREATER_THAN, 150), Cmp(1, SQLRSSC_LESS_THAN, 35)));
      }},
+    {"InnerJoinCarryingAConstant",  // the departments get code = 2
+     [] { return Filter(Join(SQL_JOIN_INNER, Departments(), Employees(), ColumnsEqual(0, 3)), Cmp(3, SQLRSSC_EQUAL, 2)); }},
     {"LeftJoinWithFiltersOnBothSides",
      [] {
        return Filter(Join(SQL_JOIN_LEFT, Departments(), Employees(),
@@ -360,6 +362,7 @@ TEST(OptimizerAllocationFailure, TheTreesGiveTheirRows) {
   using R = Rows;
   auto const n = std::nullopt;
   EXPECT_EQ(rowsOf("InnerJoinUnderAFilter"), (R{{1, 10, 4, 1, 400}, {2, 20, 2, 2, 200}, {2, 20, 3, 2, 300}}));
+  EXPECT_EQ(rowsOf("InnerJoinCarryingAConstant"), (R{{2, 20, 2, 2, 200}, {2, 20, 3, 2, 300}}));
   EXPECT_EQ(rowsOf("ConstantOuterJoinWithoutAMatch"), (R{{n, n, n}}));
   EXPECT_EQ(rowsOf("GroupWithTwoConditionsAndAProjection"), (R{{500, 2}}));
   EXPECT_EQ(rowsOf("SortedUnionWithoutDuplicates"), (R{{1, 4}, {1, 10}, {2, 3}, {2, 20}, {3, 30}, {4, 6}, {n, 5}, {n, 40}}));
