@@ -1337,8 +1337,8 @@ std::string Translator::Cond(const QdCond &c) {
         if (!every.empty()) all.push_back(every);
         if (!one.empty()) any.push_back(one);
       }
-      std::string const joined = all.size() == parts.size() ? Logical(all, 0, all.size(), conjunction ? " AND " : " OR ") : "";
-      std::string const some = any.empty() ? "" : Logical(any, 0, any.size(), conjunction ? " OR " : " AND ");
+      std::string const joined = all.size() == parts.size() ? Logical(all, 0, all.size(), " AND ") : "";
+      std::string const some = any.empty() ? "" : Logical(any, 0, any.size(), " OR ");
       certain_[sql] = conjunction ? Certainty{joined, some} : Certainty{some, joined};
       return sql;
     }
