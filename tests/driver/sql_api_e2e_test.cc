@@ -796,6 +796,9 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
        {"1", "2"}},
       {"SELECT emp FROM exemp010 e WHERE e.emp < 3 AND (e.emp < 10 OR e.dept = (SELECT d.code FROM exdep010 d))",
        {"1", "2"}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp < 3 AND ((e.emp > 10 AND 100 / (e.emp - e.emp) > 0) OR e.salary / 10 = "
+       "(SELECT MIN(d.budget) FROM exdep010 d))",
+       {"1"}},
       {"SELECT emp FROM exemp010 e WHERE e.emp > 1 AND (e.emp < 10 OR e.hired + 2914056 > e.hired)", {"2", "3", "4"}},
       {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND (d.budget >= 0 OR 100 / (e.emp - e.emp) > 0)",
        {"1", "2", "3", "4"}},
