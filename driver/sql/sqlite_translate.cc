@@ -252,7 +252,9 @@ struct Certainty {
 };
 
 // A conjunct that SQLite evaluates only where none of `guard` is FALSE
-// (FALSE there, as the guard makes the conjunction). The part stands in a
+// (FALSE there, as the guard makes the conjunction; where `yes` holds, the
+// conjunct is TRUE without the guard, whose own conjuncts decide the
+// conjunction anyway). The part stands in a
 // WHEN, where SQLite evaluates AND, OR and NOT by jumps and stops at the
 // operand that decides, as the library does (in a THEN or ELSE it computes
 // both operands of an AND or OR). Where `yes` holds the part is TRUE
@@ -262,8 +264,8 @@ struct Certainty {
 // not TRUE.
 std::string After(const std::vector<std::string> &guard, const std::string &part, const std::string &yes, bool top) {
   std::string sql = "(CASE";
-  if (!guard.empty()) sql += " WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0";
   if (!yes.empty()) sql += " WHEN " + yes + " THEN 1";
+  if (!guard.empty()) sql += " WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0";
   sql += " WHEN " + part + " THEN 1";
   sql += top ? " ELSE 0 END)" : " WHEN (NOT " + part + ") THEN 0 END)";
   return sql;
@@ -1714,6 +1716,22 @@ bool Translator::CanFail(const QdExpr &e) {
       if (!ch || ch->IsNull()) return true;
       unsigned long const n = ch->GetLength();
       return n == 0 || n != (ch->GetBytes()[0] == 0x9B ? 4UL : 1UL) || any(1);
+    }
+    case SQLNWTVEAdd:
+    case SQLNWTVESubtract: {
+      // A REAL column plus or minus a constant far below the REAL range's
+      // end stays finite.
+      for (std::size_t i = 0; i < 2 && e.args.size() == 2 && e.args[0] && e.args[1]; ++i) {
+        const QdExpr &column = *e.args[i];
+        std::optional<SQLValueStore> c = value(1 - i);
+        if (column.token != SQLNWTVEColRef || !c || c->IsNull()) continue;
+        const ColSql &x = Resolve(column.level, column.column);
+        double const v = c->GetType() == SQL_REAL      ? c->GetReal()
+                         : c->GetType() == SQL_INTEGER ? static_cast<double>(c->GetInteger())
+                                                       : 1e300;
+        if (DepthOf(x.desc) == 1 && x.desc.GetType() == SQL_REAL && std::fabs(v) < 1e290) return false;
+      }
+      return true;
     }
     case SQLNWTVEDivide: {
       // A quotient by a constant other than 0 (and -1, whose quotient can
