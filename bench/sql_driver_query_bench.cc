@@ -937,4 +937,45 @@ void BM_ShortInListFromOtherDriver(benchmark::State &state) {
 }
 BENCHMARK(BM_ShortInListFromOtherDriver)->Unit(benchmark::kMillisecond);
 
+// A constant conjunct that computes and is FALSE beside a self-join on the
+// day hired: decided once before any row (a TRIM, date arithmetic, integer
+// arithmetic), so that neither table is read.
+void BM_ConstantFalseConjunctBesideJoin(benchmark::State &state) {
+  static const char *const kOurs[] = {"TRIM(TRAILING FROM 'Dora') > 'H8'",
+                                      "DATE '2006-11-17' + 365 = DATE '2003-10-01'", "1 + 1 = 3"};
+  static const char *const kAnchors[] = {"rtrim('Dora') > 'H8'", "732632 + 365 = 731489", "1 + 1 = 3"};
+  const auto i = static_cast<std::size_t>(state.range(0));
+  const std::string ours = std::string("SELECT e1.emp, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.hired = e2.hired "
+                                       "AND ") + kOurs[i];
+  const std::string anchor = std::string("SELECT e1.emp, e2.emp FROM exemp010001 e1, exemp010001 e2 WHERE "
+                                         "e1.hired = e2.hired AND ") + kAnchors[i];
+  RunQuery(state, ours.c_str(), anchor.c_str(), 1000);
+}
+BENCHMARK(BM_ConstantFalseConjunctBesideJoin)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// A LIKE on a row of the outer query inside an EXISTS: decided once per
+// outer row, not for every row of the subquery.
+void BM_LikeOnOuterRowInsideExists(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.salary, e1.hired, e2.emp FROM exemp010 e1, exemp010 e2 WHERE e1.hired = e2.hired AND EXISTS "
+           "(SELECT e3.emp FROM exemp010 e3 WHERE e3.name < e1.name AND e2.dnul LIKE '.o.*') AND e1.salary < e2.salary",
+           "SELECT e1.salary, e1.hired, e2.emp FROM exemp010001 e1, exemp010001 e2 WHERE e1.hired = e2.hired AND EXISTS "
+           "(SELECT e3.emp FROM exemp010001 e3 WHERE e3.name < e1.name AND CAST(e2.dnul AS TEXT) GLOB '?o*') "
+           "AND e1.salary < e2.salary",
+           1000, false, 2000);
+}
+BENCHMARK(BM_LikeOnOuterRowInsideExists)->Unit(benchmark::kMillisecond);
+
+// A concatenation and a TRIM of the outer row inside a correlated
+// subquery: they cannot fail, so SQLite computes them once per outer row.
+void BM_ConcatAndTrimInCorrelatedSubquery(benchmark::State &state) {
+  RunQuery(state,
+           "SELECT e1.emp FROM exemp010 e1 WHERE EXISTS (SELECT e2.emp FROM exemp010 e2 WHERE e2.status = e1.status "
+           "AND (TRIM(TRAILING FROM e1.dept) & e1.name) < e2.name)",
+           "SELECT e1.emp FROM exemp010001 e1 WHERE EXISTS (SELECT e2.emp FROM exemp010001 e2 WHERE e2.status = "
+           "e1.status AND (rtrim(CAST(e1.dept AS TEXT)) || CAST(e1.name AS TEXT)) < CAST(e2.name AS TEXT))",
+           1000, false, 2000);
+}
+BENCHMARK(BM_ConcatAndTrimInCorrelatedSubquery)->Unit(benchmark::kMillisecond);
+
 }  // namespace

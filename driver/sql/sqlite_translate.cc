@@ -6,6 +6,7 @@
 #include "sql/sqlite_translate.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -213,13 +214,23 @@ std::string Logical(const std::vector<std::string> &parts, std::size_t lo, std::
 }
 
 // TRUE when the SQL calls a function of the library that can fail: an
-// island's value or condition, or the check that a scalar subquery gives
-// at most one row.
+// island's value or condition that can raise for some value, the check
+// that a scalar subquery gives at most one row, or a common table
+// expression that holds one of these (named qf<n>, see Translator::Cte).
+// An island that cannot fail calls mv_xd or mv_cd instead.
 bool MayFail(const std::string &sql) {
   for (const char *call : {"mv_x(", "mv_c(", "mv_card("})
     if (sql.find(call) != std::string::npos) return true;
+  for (std::size_t at = sql.find("qf"); at != std::string::npos; at = sql.find("qf", at + 1)) {
+    const char before = at > 0 ? sql[at - 1] : ' ';
+    const bool word = !std::isalnum(static_cast<unsigned char>(before)) && before != '_' && before != '"';
+    if (word && at + 2 < sql.size() && std::isdigit(static_cast<unsigned char>(sql[at + 2]))) return true;
+  }
   return false;
 }
+
+// TRUE when the SQL holds a subquery, which a condition should not run twice.
+bool HoldsSubquery(const std::string &sql) { return sql.find("SELECT ") != std::string::npos; }
 
 // The operands of an AND or OR in the order SQLite is to evaluate them,
 // those that cannot fail first. SQLite evaluates them as written and stops
@@ -231,60 +242,33 @@ std::vector<std::string> FailingLast(std::vector<std::string> parts) {
   return parts;
 }
 
+// What is certain of a condition without evaluating what can fail in it:
+// `yes` is TRUE only on rows where the condition is TRUE, `no` only where it
+// is FALSE (either is FALSE or NULL where it cannot tell); both read only
+// what the condition reads, cannot fail and hold no subquery. Empty where
+// nothing short of the condition tells.
+struct Certainty {
+  std::string yes, no;
+};
+
 // A conjunct that SQLite evaluates only where none of `guard` is FALSE
-// (FALSE there, as the guard makes the conjunction).
-std::string After(const std::vector<std::string> &guard, const std::string &part) {
-  return "(CASE WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0 ELSE " + part + " END)";
-}
-
-// A conjunction of the parts, those that can fail last. SQLite tests the
-// terms of a WHERE that hold a correlated subquery after the others, so a
-// part that can fail waits for the parts with one through a CASE: it is
-// evaluated only where none of them is FALSE. (A correlated subquery reads
-// its tables itself; an uncorrelated one, tested first, reads its common
-// table expression.) It waits likewise for the parts that can fail written
-// before it that hold a subquery (a scalar subquery's one-row check), so
-// that of two that can fail the one written first is evaluated first.
-std::string Conjunction(const std::vector<std::string> &parts) {
-  std::vector<std::string> ordered = FailingLast(parts);
-  std::vector<std::string> before;
-  for (const std::string &p : ordered)
-    if (!MayFail(p) && p.find("SELECT ") != std::string::npos && p.find(" FROM \"") != std::string::npos)
-      before.push_back(p);
-  for (std::string &p : ordered) {
-    if (!MayFail(p)) continue;
-    std::string const written = p;
-    if (!before.empty()) p = After(before, p);
-    if (written.find("SELECT ") != std::string::npos) before.push_back(written);
-  }
-  return Logical(ordered, 0, ordered.size(), " AND ");
-}
-
-// The conjunction of a WHERE or a join's ON: SQLite evaluates a conjunct
-// in the outermost loop that holds the tables it reads, so a part over one
-// table that can fail would fail on rows of that table that no row of the
-// others joins, and whether it does would depend on SQLite's loop order;
-// over one table it evaluates a part that reads only the columns of the
-// index it scans before the others, which need the row. Each part that can fail waits
-// instead for every part that cannot and for `joins` (the conditions of
-// the INNER joins of the FROM clause): it is evaluated only where none of
-// them is FALSE, as the library evaluates it on the joined rows; and for
-// the parts that can fail written before it, so that of two that can fail
-// the one written first is evaluated first, as in a block of one table.
-std::string JoinedConjunction(const std::vector<std::string> &parts, const std::vector<std::string> &joins) {
-  std::vector<std::string> guard = joins, ordered;
-  for (const std::string &p : parts)
-    if (!MayFail(p)) {
-      guard.push_back(p);
-      ordered.push_back(p);
-    }
-  if (guard.empty() || ordered.size() == parts.size()) return Conjunction(parts);
-  for (const std::string &p : parts) {
-    if (!MayFail(p)) continue;
-    ordered.push_back(After(guard, p));
-    guard.push_back(p);
-  }
-  return Logical(ordered, 0, ordered.size(), " AND ");
+// (FALSE there, as the guard makes the conjunction; where `yes` holds, the
+// conjunct is TRUE without the guard, whose own conjuncts decide the
+// conjunction anyway). The part stands in a
+// WHEN, where SQLite evaluates AND, OR and NOT by jumps and stops at the
+// operand that decides, as the library does (in a THEN or ELSE it computes
+// both operands of an AND or OR). Where `yes` holds the part is TRUE
+// without being evaluated. `top`: the conjunct is one of a WHERE or ON,
+// where FALSE and UNKNOWN reject the row alike; elsewhere an UNKNOWN part
+// stays UNKNOWN, at the cost of a second evaluation of the part where it is
+// not TRUE.
+std::string After(const std::vector<std::string> &guard, const std::string &part, const std::string &yes, bool top) {
+  std::string sql = "(CASE";
+  if (!yes.empty()) sql += " WHEN " + yes + " THEN 1";
+  if (!guard.empty()) sql += " WHEN (NOT " + Logical(guard, 0, guard.size(), " AND ") + ") THEN 0";
+  sql += " WHEN " + part + " THEN 1";
+  sql += top ? " ELSE 0 END)" : " WHEN (NOT " + part + ") THEN 0 END)";
+  return sql;
 }
 
 // One query block under construction: a SELECT whose parts are still
@@ -487,7 +471,7 @@ class Translator {
   Block Wrap(const Block &b, std::size_t entry);
   std::string Render(const Block &b, const std::vector<std::string> *items = nullptr) const;
   // FROM and what follows it.
-  static std::string Tail(const Block &b);
+  std::string Tail(const Block &b) const;
   // Each element of the row named c<i> or c<i>_<e>.
   static std::vector<std::string> NamedItems(const Row &row, bool collate);
   // A GROUP BY key that no index is to serve, for SQLite to sort by. A
@@ -506,8 +490,10 @@ class Translator {
     return c.desc.GetType() == SQL_STRING && DepthOf(c.desc) == 1 && CollationMode() == TSS_MODE_CLASSIC &&
            std::find(stored_.begin(), stored_.end(), c.elems[0]) != stored_.end();
   }
+  // A common table expression of the statement; its name says whether it
+  // can fail (MayFail).
   std::string Cte(const std::string &sql) {
-    std::string name = "q" + std::to_string(ctes_.size() + 1);
+    std::string name = (MayFail(sql) ? "qf" : "q") + std::to_string(ctes_.size() + 1);
     ctes_.push_back(name + " AS (" + sql + ")");
     return name;
   }
@@ -521,11 +507,33 @@ class Translator {
     return std::make_unique<SQLRSSCParameterRef>(p);
   }
   std::string Cond(const QdCond &c);
+  // What is certain of a condition's SQL (Certainty), as Cond recorded it
+  // for one that can fail.
+  Certainty CertainOf(const std::string &sql) const;
+  // A conjunction of the parts, those that can fail last; `top`: of a
+  // WHERE or ON (After).
+  std::string Conjunction(const std::vector<std::string> &parts, bool top) const;
+  // The conjunction of a WHERE or a join's ON, its parts that can fail
+  // waiting for `joins`.
+  std::string JoinedConjunction(const std::vector<std::string> &parts, const std::vector<std::string> &joins) const;
+  // TRUE when the expression reads nothing but constants.
+  static bool Constant(const QdExpr &e);
+  // TRUE when evaluating the expression (or condition) can raise for some
+  // row; FALSE when it never does (a constant part that the library
+  // evaluates without an error counts as such).
+  bool CanFail(const QdExpr &e);
+  bool CanFail(const QdCond &c);
+  // Evaluates a library expression over constants now: its value, or null
+  // when it raises.
+  std::optional<SQLValueStore> Evaluated(ExprPtr x);
+  static std::optional<std::string> Literal(const SQLValueStore &v);
   std::optional<std::string> NativeCond(const QdCond &c);
   std::optional<std::string> PlainComparison(const QdCond &c);
   bool PlainShape(const QdExpr &e, SQLType *type);
-  SQLType PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks);
-  std::string IslandCond(const QdCond &c);
+  SQLType PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks,
+                    std::optional<long long> *value);
+  // The condition as one island; `failing`: it can fail (CanFail).
+  std::string IslandCond(const QdCond &c, bool failing);
   CondPtr LibCond(const QdCond &c, SqlIsland &island, std::vector<std::string> &args);
   pSQLRSSCValueExprList *MakeList(std::vector<ExprPtr> &exprs, std::size_t from, std::size_t n) {
     auto *list = new pSQLRSSCValueExprList();
@@ -542,6 +550,7 @@ class Translator {
   std::vector<std::string> stored_;  // the stored columns read, each as its table's alias names it
   std::vector<std::pair<std::size_t, std::vector<std::string> *>> readers_;  // see Reading
   std::vector<std::string> ctes_;
+  std::map<std::string, Certainty> certain_;  // of the conditions that can fail, by their SQL
   int aliases_ = 0;
   int min_ref_ = INT_MAX;  // lowest scope read since the current row source began
 };
@@ -567,7 +576,70 @@ std::string Translator::Render(const Block &b, const std::vector<std::string> *i
   return "SELECT " + Join(*items, ", ") + Tail(b);
 }
 
-std::string Translator::Tail(const Block &b) {
+Certainty Translator::CertainOf(const std::string &sql) const {
+  if (!MayFail(sql)) return HoldsSubquery(sql) ? Certainty{} : Certainty{sql, "(NOT " + sql + ")"};
+  auto it = certain_.find(sql);
+  return it == certain_.end() ? Certainty{} : it->second;
+}
+
+// SQLite tests the terms of a WHERE that hold a correlated subquery after
+// the others, so a part that can fail waits for the parts with one through
+// a CASE: it is evaluated only where none of them is FALSE. (A correlated
+// subquery reads its tables itself; an uncorrelated one, tested first,
+// reads its common table expression.) It waits likewise for the parts that
+// can fail written before it that hold a subquery (a scalar subquery's
+// one-row check), so that of two that can fail the one written first is
+// evaluated first.
+std::string Translator::Conjunction(const std::vector<std::string> &parts, bool top) const {
+  std::vector<std::string> ordered = FailingLast(parts);
+  std::vector<std::string> before;
+  for (const std::string &p : ordered)
+    if (!MayFail(p) && HoldsSubquery(p) && p.find(" FROM \"") != std::string::npos) before.push_back(p);
+  for (std::string &p : ordered) {
+    if (!MayFail(p)) continue;
+    std::string const written = p;
+    if (!before.empty()) p = After(before, p, CertainOf(p).yes, top);
+    if (HoldsSubquery(written)) before.push_back(written);
+  }
+  return Logical(ordered, 0, ordered.size(), " AND ");
+}
+
+// SQLite evaluates a conjunct in the outermost loop that holds the tables
+// it reads, so a part over one table that can fail would fail on rows of
+// that table that no row of the others joins, and whether it does would
+// depend on SQLite's loop order; over one table it evaluates a part that
+// reads only the columns of the index it scans before the others, which
+// need the row. Each part that can fail is evaluated instead only where
+// none of the parts that cannot fail and of `joins` (the conditions of the
+// INNER joins of the FROM clause) is FALSE, as the library evaluates it on
+// the joined rows. So that this costs no plan, what is certain of the part
+// without what can fail in it (Certainty) stands beside it as a conjunct
+// of its own: SQLite tests that in the loop of the part's own table and
+// drops there the rows that the part rejects for certain. Where the part
+// is certainly TRUE it is not evaluated at all. Parts that can fail keep
+// their written order in the loop that tests them all; one that holds a
+// subquery, which SQLite tests last, is waited for by those after it.
+std::string Translator::JoinedConjunction(const std::vector<std::string> &parts,
+                                          const std::vector<std::string> &joins) const {
+  std::vector<std::string> guard = joins, ordered;
+  for (const std::string &p : parts)
+    if (!MayFail(p)) {
+      guard.push_back(p);
+      ordered.push_back(p);
+    }
+  if (guard.empty() || ordered.size() == parts.size()) return Conjunction(parts, true);
+  std::vector<std::string> waits = guard;
+  for (const std::string &p : parts) {
+    if (!MayFail(p)) continue;
+    Certainty const c = CertainOf(p);
+    if (!c.no.empty()) ordered.push_back("(" + c.no + " IS NOT 1)");
+    ordered.push_back(After(waits, p, c.yes, true));
+    if (HoldsSubquery(p)) waits.push_back(p);
+  }
+  return Logical(ordered, 0, ordered.size(), " AND ");
+}
+
+std::string Translator::Tail(const Block &b) const {
   std::string sql = " FROM " + b.from;
   if (!b.where.empty()) sql += " WHERE " + JoinedConjunction(b.where, b.joins);
   if (!b.group.empty()) sql += " GROUP BY " + Join(b.group, ", ");
@@ -746,7 +818,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
         on.push_back(Cond(*rs.cond));
       }
       b.from =
-          "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Conjunction(on);
+          "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Conjunction(on, true);
       b.where.clear();
       b.single = false;
       return b;
@@ -813,7 +885,10 @@ void Translator::Where(const QdCond &cond, Block *b) {
     if (!dear[i] && MayFail(parts[i]))
       b->where.push_back(parts[i]);
     else if (dear[i])
-      b->where.push_back(guard.empty() ? parts[i] : "CASE WHEN " + guard + " THEN " + parts[i] + " END");
+      // (Within the CASE a part that can fail stands in a WHEN: see After.)
+      b->where.push_back(guard.empty()        ? parts[i]
+                         : MayFail(parts[i]) ? "CASE WHEN " + guard + " THEN (CASE WHEN " + parts[i] + " THEN 1 ELSE 0 END) END"
+                                             : "CASE WHEN " + guard + " THEN " + parts[i] + " END");
   }
 }
 
@@ -980,6 +1055,9 @@ ColSql Translator::TextContent(const QdExpr &e) {
                 SQLColumnDescriptor("", SQL_STRING, 0, 1)};
 }
 
+// An island that cannot fail is called as mv_xd, one that can as mv_x (see
+// IslandCond). A scalar of constants that the library computes without an
+// error is computed here, once, and written as its value.
 ColSql Translator::Expr(const QdExpr &e) {
   if (std::optional<ColSql> native = Native(e)) return *native;
   auto island = std::make_unique<SqlIsland>();
@@ -987,13 +1065,51 @@ ColSql Translator::Expr(const QdExpr &e) {
   island->SetValue(Lib(e, *island, args).release());
   SQLColumnDescriptor d = island->descriptor();
   if (d.GetType() == SQL_UNDEFINED) Refuse("expression without a type");
+  int depth = DepthOf(d);
+  bool failing = CanFail(e);
+  if (depth == 1 && args.empty() && Constant(e)) {
+    try {
+      if (std::optional<std::string> literal = Literal(*island->EvaluateValue(nullptr)))
+        return ColSql{{*literal}, d};
+    } catch (const SQLException &) {
+      failing = true;
+    }
+  }
   int id = Register(std::move(island));
   std::string tail = args.empty() ? "" : ", " + Join(args, ", ");
   ColSql c{{}, d};
-  int depth = DepthOf(d);
   for (int k = 0; k < depth; ++k)
-    c.elems.push_back("mv_x(" + std::to_string(id) + ", " + std::to_string(depth > 1 ? k : -1) + tail + ")");
+    c.elems.push_back((failing ? "mv_x(" : "mv_xd(") + std::to_string(id) + ", " + std::to_string(depth > 1 ? k : -1) +
+                      tail + ")");
   return c;
+}
+
+// A value as an SQLite literal of the form Native gives a constant; null
+// for one that has none (an infinite REAL).
+std::optional<std::string> Translator::Literal(const SQLValueStore &v) {
+  if (v.IsNull()) return "(NULL)";
+  switch (v.GetType()) {
+    case SQL_INTEGER:
+    case SQL_DATE:
+    case SQL_INTERVAL_DAYS:
+      return "(" + std::to_string(v.GetInteger()) + ")";
+    case SQL_TIMESTAMP:
+    case SQL_INTERVAL_SECONDS:
+      return "(" + std::to_string(v.GetTimestamp()) + ")";
+    case SQL_STRING:
+      return v.GetLength() == 0 ? "''" : "CAST(X'" + Hex(v.GetBytes(), v.GetLength()) + "' AS TEXT)";
+    case SQL_RAW:
+      return "X'" + Hex(v.GetBytes(), v.GetLength()) + "'";
+    case SQL_REAL: {
+      double const x = v.GetReal();
+      if (!std::isfinite(x)) return std::nullopt;
+      char text[40];
+      std::snprintf(text, sizeof text, "%.17e", x);
+      return "(" + std::string(text) + ")";
+    }
+    default:
+      return std::nullopt;
+  }
 }
 
 // Values that SQLite holds exactly as the library does: columns, results
@@ -1217,12 +1333,35 @@ std::string Translator::Cond(const QdCond &c) {
     case SQLNWTSCOr: {
       std::vector<std::string> parts;
       for (const auto &x : c.conds) parts.push_back(Cond(*x));
-      if (c.token == SQLNWTSCAnd) return Conjunction(parts);
-      parts = FailingLast(std::move(parts));
-      return Logical(parts, 0, parts.size(), " OR ");
+      bool const conjunction = c.token == SQLNWTSCAnd;
+      std::string const sql = conjunction ? Conjunction(parts, false) : [&] {
+        std::vector<std::string> ordered = FailingLast(parts);
+        return Logical(ordered, 0, ordered.size(), " OR ");
+      }();
+      if (!MayFail(sql)) return sql;
+      // An AND is certainly TRUE where each operand is, and certainly FALSE
+      // where one operand is, whatever the others raise; an OR alike.
+      std::vector<std::string> all, any;
+      for (const std::string &p : parts) {
+        Certainty const x = CertainOf(p);
+        const std::string &every = conjunction ? x.yes : x.no, &one = conjunction ? x.no : x.yes;
+        if (!every.empty()) all.push_back(every);
+        if (!one.empty()) any.push_back(one);
+      }
+      std::string const joined = all.size() == parts.size() ? Logical(all, 0, all.size(), " AND ") : "";
+      std::string const some = any.empty() ? "" : Logical(any, 0, any.size(), " OR ");
+      certain_[sql] = conjunction ? Certainty{joined, some} : Certainty{some, joined};
+      return sql;
     }
-    case SQLNWTSCNot:
-      return "(NOT " + Cond(*c.conds[0]) + ")";
+    case SQLNWTSCNot: {
+      std::string const operand = Cond(*c.conds[0]);
+      std::string const sql = "(NOT " + operand + ")";
+      if (MayFail(sql)) {
+        Certainty const x = CertainOf(operand);
+        certain_[sql] = Certainty{x.no, x.yes};
+      }
+      return sql;
+    }
     case SQLNWTSCExists: {
       Block b = Select(*c.subquery);
       if (!b.correlated) return "EXISTS (SELECT 1 FROM " + Cte(Render(b)) + ")";
@@ -1244,7 +1383,12 @@ std::string Translator::Cond(const QdCond &c) {
       const std::string &item = b.row[0].elems[0];
       std::vector<std::string> items{(text ? "CAST(" + item + " AS TEXT)" : item) + " AS c0"};
       std::string sub = Render(b, &items);
-      return "(" + Collated(v.elems[0], v.desc) + " IN " + (b.correlated ? "(" + sub + ")" : Cte(sub)) + ")";
+      // An answer that can fail is never looked up by an index of the value:
+      // SQLite would fill it before reading any row, where the statement may
+      // have no row that reaches it.
+      std::string const set = b.correlated ? "(" + sub + ")" : Cte(sub);
+      std::string const value = (MayFail(set) && !text ? "+" : "") + Collated(v.elems[0], v.desc);
+      return "(" + value + " IN " + set + ")";
     }
     case SQLNWTSCEquals:
     case SQLNWTSCNotEquals:
@@ -1258,9 +1402,9 @@ std::string Translator::Cond(const QdCond &c) {
     case SQLNWTSCInSet:
     case SQLNWTSCIsNull:
       if (std::optional<std::string> native = NativeCond(c)) return *native;
-      return IslandCond(c);
+      return IslandCond(c, CanFail(c));
     default:
-      return IslandCond(c);
+      return IslandCond(c, CanFail(c));
   }
 }
 
@@ -1398,30 +1542,44 @@ bool Translator::PlainShape(const QdExpr &e, SQLType *type) {
 
 // The SQL of a term that PlainShape accepts, and for each of its results
 // the check that it lies in its type's range; its type as PlainShape
-// gives it. SQLite computes in 64 bits: exact for results of 32-bit
-// operands, and a result out of range fails its check.
-SQLType Translator::PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks) {
+// gives it, and its value when it reads only constants. SQLite computes in
+// 64 bits: exact for results of 32-bit operands, and a result out of range
+// fails its check. A result of constants is checked here, once: in range,
+// it needs no check.
+SQLType Translator::PlainTerm(const QdExpr &e, std::string *sql, std::vector<std::string> *checks,
+                              std::optional<long long> *value) {
+  auto check = [&](const std::string &test, long long lo, long long hi) {
+    if (value->has_value() && **value >= lo && **value <= hi) return;
+    value->reset();  // beyond its range: the check fails, the term's value is not known
+    checks->push_back(test);
+  };
   if (e.token == SQLNWTVEReinterpretCast) {
-    PlainTerm(*e.args[0], sql, checks);
+    PlainTerm(*e.args[0], sql, checks, value);
     // A date beyond the calendar's last day is refused; a number of days
     // that fits in 32 bits is not.
-    if (e.type == SQL_DATE) checks->push_back("(" + *sql + " <= " + std::to_string(AL_LAST_DAY_NUMBER) + ")");
+    if (e.type == SQL_DATE)
+      check("(" + *sql + " <= " + std::to_string(AL_LAST_DAY_NUMBER) + ")", LLONG_MIN, AL_LAST_DAY_NUMBER);
     return e.type;
   }
   if (e.token != SQLNWTVEAdd && e.token != SQLNWTVESubtract && e.token != SQLNWTVEMultiply) {
     *sql = Native(e)->elems[0];
     SQLType type = SQL_UNDEFINED;
     PlainShape(e, &type);
+    if (e.token == SQLNWTVEIntegerConst || e.token == SQLNWTVEDateConst) *value = e.constant.GetInteger();
+    else value->reset();
     return type;
   }
   std::string a, b;
-  const SQLType ta = PlainTerm(*e.args[0], &a, checks);
-  const SQLType tb = PlainTerm(*e.args[1], &b, checks);
+  std::optional<long long> va, vb;
+  const SQLType ta = PlainTerm(*e.args[0], &a, checks, &va);
+  const SQLType tb = PlainTerm(*e.args[1], &b, checks, &vb);
   const SQLType type = PlainResult(e.token, ta, tb);
   const char *op = e.token == SQLNWTVEAdd ? " + " : e.token == SQLNWTVESubtract ? " - " : " * ";
   *sql = "(" + a + op + b + ")";
+  value->reset();
+  if (va && vb) *value = e.token == SQLNWTVEAdd ? *va + *vb : e.token == SQLNWTVESubtract ? *va - *vb : *va * *vb;
   auto [lo, hi] = RangeOf(type);
-  checks->push_back("(" + *sql + " BETWEEN " + std::to_string(lo) + " AND " + std::to_string(hi) + ")");
+  check("(" + *sql + " BETWEEN " + std::to_string(lo) + " AND " + std::to_string(hi) + ")", lo, hi);
   return type;
 }
 
@@ -1431,7 +1589,9 @@ SQLType Translator::PlainTerm(const QdExpr &e, std::string *sql, std::vector<std
 // inner one): a comparison through a function tells it neither. A row on
 // which some result of the arithmetic leaves its range is handed to the
 // library's term, which refuses it as it does here; on the other rows the
-// two agree, NULLs included. Null for any other comparison.
+// two agree, NULLs included. Without such a result (all of its results are
+// of constants, in range) the comparison cannot fail. Null for any other
+// comparison.
 std::optional<std::string> Translator::PlainComparison(const QdCond &c) {
   if (c.n != 1 || c.exprs.size() != 2 || !c.exprs[0] || !c.exprs[1]) return std::nullopt;
   bool arithmetic = false;
@@ -1452,7 +1612,8 @@ std::optional<std::string> Translator::PlainComparison(const QdCond &c) {
   for (std::size_t i = 0; i < 2; ++i) {
     const QdExpr &e = *c.exprs[i];
     if (types[i] != SQL_UNDEFINED) {
-      PlainTerm(e, &sides[i], &checks);
+      std::optional<long long> value;
+      PlainTerm(e, &sides[i], &checks, &value);
       continue;
     }
     // A REAL constant, column or parameter: SQLite compares it with an
@@ -1466,17 +1627,157 @@ std::optional<std::string> Translator::PlainComparison(const QdCond &c) {
   }
   bool const numbers = IsNumber(types[0]) && IsNumber(types[1]);
   if (types[0] != types[1] && !numbers) return std::nullopt;  // the library's term refuses it
-  const char *op = ComparisonOperator(c.token);
-  return "((" + Logical(checks, 0, checks.size(), " AND ") + " IS NOT 0 OR " + IslandCond(c) + ") AND (" +
-         sides[0] + op + sides[1] + "))";
+  std::string const comparison = "(" + sides[0] + ComparisonOperator(c.token) + sides[1] + ")";
+  if (checks.empty()) return comparison;
+  std::string const in = Logical(checks, 0, checks.size(), " AND ");
+  std::string const sql = "((" + in + " IS NOT 0 OR " + IslandCond(c, true) + ") AND " + comparison + ")";
+  certain_[sql] = Certainty{"(" + in + " AND " + comparison + ")", "(" + in + " AND NOT " + comparison + ")"};
+  return sql;
 }
 
-std::string Translator::IslandCond(const QdCond &c) {
+// An island that cannot fail is called as mv_cd, which SQLite may
+// evaluate once for what its arguments make constant; one that can as mv_c,
+// which SQLite evaluates only where a row reaches it (sqlite_functions.h).
+// A condition of constants that the library decides without an error is
+// decided here.
+std::string Translator::IslandCond(const QdCond &c, bool failing) {
   auto island = std::make_unique<SqlIsland>();
   std::vector<std::string> args;
   island->SetCond(LibCond(c, *island, args).release());
+  bool constant = true;
+  for (const auto &e : c.exprs) constant = constant && (!e || Constant(*e));
+  if (constant && args.empty()) {
+    try {
+      SQLTruthValue const t = island->EvaluateCond(nullptr);
+      return t == TV_TRUE ? "(1)" : t == TV_FALSE ? "(0)" : "(NULL)";
+    } catch (const SQLException &) {
+      failing = true;
+    }
+  }
   int id = Register(std::move(island));
-  return "mv_c(" + std::to_string(id) + (args.empty() ? "" : ", " + Join(args, ", ")) + ")";
+  return (failing ? "mv_c(" : "mv_cd(") + std::to_string(id) + (args.empty() ? "" : ", " + Join(args, ", ")) + ")";
+}
+
+bool Translator::Constant(const QdExpr &e) {
+  switch (e.token) {
+    case SQLNWTVEColRef:
+    case SQLNWTVEParameterRef:
+    case SQLNWTVEScalarSubquery:
+    case SQLNWTVETextContent:
+      return false;
+    default:
+      break;
+  }
+  for (const auto &a : e.args)
+    if (a && !Constant(*a)) return false;
+  return !e.subquery;
+}
+
+std::optional<SQLValueStore> Translator::Evaluated(ExprPtr x) {
+  SqlIsland scratch;
+  try {
+    scratch.SetValue(x.release());
+    SQLValueStore v;
+    v.Copy(scratch.EvaluateValue(nullptr));
+    return v;
+  } catch (const SQLException &) {
+    return std::nullopt;
+  }
+}
+
+bool Translator::CanFail(const QdExpr &e) {
+  auto any = [&](std::size_t from) {
+    for (std::size_t i = from; i < e.args.size(); ++i)
+      if (e.args[i] && CanFail(*e.args[i])) return true;
+    return false;
+  };
+  // A constant operand's value, or null when it raises.
+  auto value = [&](std::size_t i) -> std::optional<SQLValueStore> {
+    if (i >= e.args.size() || !e.args[i] || !Constant(*e.args[i])) return std::nullopt;
+    SqlIsland scratch;
+    std::vector<std::string> none;
+    return Evaluated(Lib(*e.args[i], scratch, none));
+  };
+  if (Constant(e)) {
+    SqlIsland scratch;
+    std::vector<std::string> none;
+    return !Evaluated(Lib(e, scratch, none));
+  }
+  switch (e.token) {
+    case SQLNWTVEColRef:
+    case SQLNWTVEParameterRef:
+    case SQLNWTVEScalarSubquery:  // its one-row check is SQL of its own
+    case SQLNWTVETextContent:
+    case SQLNWTVEStringConst:
+    case SQLNWTVERawConst:
+    case SQLNWTVEIntegerConst:
+    case SQLNWTVEDateConst:
+    case SQLNWTVERealConst:
+    case SQLNWTVETimeStampConst:
+      return false;
+    case SQLNWTVEConcatenate:
+    case SQLNWTVESimpleCase:
+      return any(0);
+    case SQLNWTVETrim: {
+      // Only a trim character of another length than one character fails.
+      if (!e.args[0]) return any(1);
+      std::optional<SQLValueStore> ch = value(0);
+      if (!ch || ch->IsNull()) return true;
+      unsigned long const n = ch->GetLength();
+      return n == 0 || n != (ch->GetBytes()[0] == 0x9B ? 4UL : 1UL) || any(1);
+    }
+    case SQLNWTVEAdd:
+    case SQLNWTVESubtract: {
+      // A REAL column plus or minus a constant far below the REAL range's
+      // end stays finite.
+      for (std::size_t i = 0; i < 2 && e.args.size() == 2 && e.args[0] && e.args[1]; ++i) {
+        const QdExpr &column = *e.args[i];
+        std::optional<SQLValueStore> c = value(1 - i);
+        if (column.token != SQLNWTVEColRef || !c || c->IsNull()) continue;
+        const ColSql &x = Resolve(column.level, column.column);
+        double const v = c->GetType() == SQL_REAL      ? c->GetReal()
+                         : c->GetType() == SQL_INTEGER ? static_cast<double>(c->GetInteger())
+                                                       : 1e300;
+        if (DepthOf(x.desc) == 1 && x.desc.GetType() == SQL_REAL && std::fabs(v) < 1e290) return false;
+      }
+      return true;
+    }
+    case SQLNWTVEDivide: {
+      // A quotient by a constant other than 0 (and -1, whose quotient can
+      // leave the range) or a fraction stays in range.
+      std::optional<SQLValueStore> d = value(1);
+      if (!d || d->IsNull()) return true;
+      bool const safe = d->GetType() == SQL_INTEGER ? d->GetInteger() != 0 && d->GetInteger() != -1
+                                                    : d->GetType() == SQL_REAL && std::fabs(d->GetReal()) >= 1;
+      return !safe || any(0);
+    }
+    default:
+      return true;
+  }
+}
+
+bool Translator::CanFail(const QdCond &c) {
+  for (const auto &e : c.exprs)
+    if (e && CanFail(*e)) return true;
+  if (c.token != SQLNWTSCLikeAnsi && c.token != SQLNWTSCLikeRegexp) return false;
+  // A pattern (and escape) of constants fails for every value or for none:
+  // tried here on one.
+  for (std::size_t i = 1; i < c.exprs.size(); ++i)
+    if (c.exprs[i] && !Constant(*c.exprs[i])) return true;
+  if (c.exprs.size() < 2 || !c.exprs[1]) return true;
+  SqlIsland scratch;
+  std::vector<std::string> none;
+  ExprPtr pattern = Lib(*c.exprs[1], scratch, none);
+  ExprPtr escape = c.exprs.size() > 2 && c.exprs[2] ? Lib(*c.exprs[2], scratch, none) : ExprPtr();
+  static const unsigned char kOne[] = {'x'};
+  try {
+    scratch.SetCond(new SQLRSSCLike(new SQLRSSCStringConst(kOne, 1), pattern.release(), escape.release(),
+                                    c.token == SQLNWTSCLikeAnsi));
+    scratch.EvaluateCond(nullptr);
+    return false;
+  } catch (const SQLException &) {
+    return true;
+  }
 }
 
 std::string Translator::Dml(const QdDml &dml) {

@@ -290,20 +290,24 @@ std::string CollatedText(const std::string &sql, int mode) {
 bool SqlFunctionHost::Install(sqlite3 *db) {
   // Every function gives the same result for the same arguments within a
   // statement (an island reads nothing but its arguments and the
-  // statement's parameters), and SQLite is told so: it then tests a term
-  // that reads no table of its loop, such as one of outer columns in a
-  // correlated subquery, once before the loop instead of once per row. The
-  // functions that need no island are also harmless wherever SQLite meets
-  // them; an island exists only for the statement that registered it.
+  // statement's parameters). Those that can fail are not declared so (see
+  // the header). The functions that need no island are also harmless
+  // wherever SQLite meets them; an island exists only for the statement
+  // that registered it.
+  const int failing = SQLITE_UTF8;
   const int pure = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   const int flags = pure | SQLITE_INNOCUOUS;
   return InstallTssCollation(db) &&
-         sqlite3_create_function_v2(db, "mv_x", -1, pure, this, IslandValue, nullptr, nullptr, nullptr) ==
+         sqlite3_create_function_v2(db, "mv_x", -1, failing, this, IslandValue, nullptr, nullptr, nullptr) ==
              SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_c", -1, pure, this, IslandCond, nullptr, nullptr, nullptr) ==
+         sqlite3_create_function_v2(db, "mv_c", -1, failing, this, IslandCond, nullptr, nullptr, nullptr) ==
              SQLITE_OK &&
-         sqlite3_create_function_v2(db, "mv_card", 1, flags, this, Cardinality, nullptr, nullptr, nullptr) ==
+         sqlite3_create_function_v2(db, "mv_xd", -1, pure, this, IslandValue, nullptr, nullptr, nullptr) ==
              SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_cd", -1, pure, this, IslandCond, nullptr, nullptr, nullptr) ==
+             SQLITE_OK &&
+         sqlite3_create_function_v2(db, "mv_card", 1, failing | SQLITE_INNOCUOUS, this, Cardinality, nullptr,
+                                    nullptr, nullptr) == SQLITE_OK &&
          sqlite3_create_function_v2(db, "mv_st", 4, flags, this, StoredForm, nullptr, nullptr, nullptr) ==
              SQLITE_OK &&
          sqlite3_create_function_v2(db, "mv_min", 2, flags, this, nullptr, Step<kMin>, Final<kMin>,

@@ -10,7 +10,16 @@
 //   mv_x(id, elem, args...)  value of scalar island id (element elem of an
 //                            array result, -1 for a scalar)
 //   mv_c(id, args...)        truth of condition island id: 1, 0 or NULL
+//   mv_xd, mv_cd             the same for an island that cannot fail
 //   mv_card(n)               NULL for n <= 1, else a cardinality violation
+//
+// The functions that can fail (mv_x, mv_c, mv_card) are not declared
+// deterministic: SQLite then never takes a call for a constant that it may
+// evaluate once before the loop that reads the rows (a call whose arguments
+// are constants, or made so by a column that another conjunct sets equal to
+// a constant), so a call raises only for a row that reaches it. The others
+// are deterministic, so that SQLite evaluates a call that reads no table of
+// its loop (outer columns in a correlated subquery) once, not per row.
 //   mv_st(code, length, type, v)  v (of SQL type `type`) in the stored form
 //                            of a column of dictionary type `code`
 //   mv_min, mv_max, mv_avg (type, x), mv_sum (type, x, column)  the set

@@ -77,13 +77,6 @@ bool DriverSession::Open(const std::string &path, int busy_ms, std::uint32_t max
   }
   // Another session's write transaction is waited for a short time, never forever.
   sqlite3_busy_timeout(db_, busy_ms);
-  // SQLite's constant propagation would turn a library term over a column
-  // that another conjunct equates with a constant (emp = 20 AND 100 /
-  // (emp - 20) > 0) into a constant call, which it evaluates once before
-  // reading any row: it would fail a statement that no row reaches. The
-  // optimisation is switched off by its bit (SQLITE_PropagateConst).
-  constexpr unsigned kPropagateConst = 0x00008000;
-  sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db_, kPropagateConst);
   // Collated key indexes are kept up to date on every write.
   if (!InstallTssCollation(db_)) {
     *error = sqlite3_errmsg(db_);

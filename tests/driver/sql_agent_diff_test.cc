@@ -1148,6 +1148,78 @@ TEST_P(SqlAgentDiff, PushedDownEqualsLocal) {
           corpus.back().joinsHere = true;
         }
       }
+      // A failing leaf (a division by zero where emp is k, a scalar
+      // subquery of several rows, a date past the calendar's last day where
+      // emp is above k) nested under AND, OR and NOT beside a guard that
+      // may decide it, over one table and beside an INNER join on the day
+      // hired, with the guard and the leaf on either side; a DATE column
+      // compared with integer constants beside a failing conjunct written
+      // first. Both trees give the same rows or the same error.
+      static const char *const kLeaves[] = {"100 / (emp - k) > 0", "(SELECT b.emp FROM c2 b) > 0",
+                                            "CAST(emp AS DATE) + (last day - k) > DATE 0"};
+      static const char *const kNests[] = {"g OR f", "NOT (NOT g AND f)", "(f AND NOT g) OR g", "g AND NOT (NOT g AND f)",
+                                           "NOT ((g OR f) AND NOT g)"};
+      int const leaf = round % 3;
+      auto failingLeaf = [=, this](SQLRowSource *t, SQLRSSCValueExpr *emp) -> SQLRSSCSearchCond * {
+        if (leaf == 0) return Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCDivide(Int(100), new SQLRSSCSubtract(emp, Int(k))), Int(0));
+        if (leaf == 1) {
+          delete emp;
+          SQLRowSource *b = Leaf(2);
+          return Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCScalarSubquery(Project(b, {Col(b, E)})), Int(0));
+        }
+        (void)t;
+        auto *date = new SQLRSSCReinterpretCast(emp, SQL_DATE);
+        return Cmp(SQLRSSC_GREATER_THAN, new SQLRSSCAdd(date, Int(AL_LAST_DAY_NUMBER - k)), new SQLRSSCDateConst(0));
+      };
+      auto nest = [](int shape, const std::function<SQLRSSCSearchCond *()> &g, SQLRSSCSearchCond *f) -> SQLRSSCSearchCond * {
+        switch (shape) {
+          case 0:
+            return new SQLRSSCOr(g(), f);
+          case 1:
+            return new SQLRSSCNot(new SQLRSSCAnd(new SQLRSSCNot(g()), f));
+          case 2:
+            return new SQLRSSCOr(new SQLRSSCAnd(f, new SQLRSSCNot(g())), g());
+          case 3:
+            return new SQLRSSCAnd(g(), new SQLRSSCNot(new SQLRSSCAnd(new SQLRSSCNot(g()), f)));
+          default:
+            return new SQLRSSCNot(new SQLRSSCAnd(new SQLRSSCOr(g(), f), new SQLRSSCNot(g())));
+        }
+      };
+      for (int shape = 0; shape < 5; ++shape) {
+        std::string const text = std::string(kNests[shape]) + " with g: emp op k, f: " + kLeaves[leaf];
+        corpus.push_back({"SELECT emp FROM t WHERE " + text + tag, false, [=, this] {
+                            SQLRowSource *t = Leaf(company);
+                            auto g = [&] { return Cmp(op, Col(t, E), Int(k)); };
+                            return Project(new SQLRSFilter(t, nest(shape, g, failingLeaf(t, Col(t, E)))), {Col(t, E)});
+                          }});
+        corpus.back().joinsHere = true;
+        for (int sides = 0; sides < 2; ++sides) {
+          corpus.push_back({std::string("SELECT a.emp, b.emp FROM c1 a, c2 b WHERE a.hired = b.hired AND ") + text +
+                                (sides ? " (g on b, f on a)" : " (g on a, f on b)") + tag,
+                            false, [=, this] {
+                              SQLRowSource *a = Leaf(1);
+                              SQLRowSource *b = Leaf(2);
+                              auto bc = [&](int c) { return new SQLRSSCColumnRef(0, W + c, b->GetColumnDescriptor(c)); };
+                              auto g = [&] { return Cmp(op, sides ? bc(E) : Col(a, E), Int(k)); };
+                              auto *where = new SQLRSSCAnd(Cmp(SQLRSSC_EQUAL, Col(a, H), bc(H)),
+                                                           nest(shape, g, failingLeaf(a, sides ? Col(a, E) : bc(E))));
+                              return Project(new SQLRSFilter(new SQLRSJoin(SQL_JOIN_INNER, a, b, nullptr), where),
+                                             {Col(a, E), bc(E)});
+                            }});
+          corpus.back().joinsHere = true;
+        }
+      }
+      // DATE columns against integer constants beside a failing conjunct
+      // written before them.
+      for (SQLRSSCCompOperator dop : {SQLRSSC_LESS_THAN, SQLRSSC_GREATER_THAN_OR_EQUAL})
+        corpus.push_back({"SELECT emp FROM t WHERE 100 / (emp - k) > 0 AND hired op2 CAST(730000 + k AS DATE)" + tag,
+                          false, [=, this] {
+                            SQLRowSource *t = Leaf(company);
+                            auto *failing = Cmp(SQLRSSC_GREATER_THAN,
+                                                new SQLRSSCDivide(Int(100), new SQLRSSCSubtract(Col(t, E), Int(k))), Int(0));
+                            auto *day = Cmp(dop, Col(t, H), new SQLRSSCReinterpretCast(Int(730000 + k), SQL_DATE));
+                            return Project(new SQLRSFilter(t, new SQLRSSCAnd(failing, day)), {Col(t, E)});
+                          }});
     }
   }
   int failures = 0;

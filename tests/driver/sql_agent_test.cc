@@ -1089,6 +1089,32 @@ TEST_F(SqlAgentTest, KeyConditionsJoinsAndSortsUseTheIndexes) {
     EXPECT_EQ(order.rfind("SCAN t2", 0), 0u) << order;
     EXPECT_NE(order.find("SEARCH t1 USING INDEX tblemp01010_i2"), std::string::npos) << order;
   }
+  // A WHERE conjunct on one table of an INNER join that can fail (its
+  // product can leave the INTEGER range) and holds for no row: SQLite drops
+  // each row at the table's own loop, instead of joining it with every row
+  // of the other (all prices are equal) to test it on the joined rows.
+  Exec("WITH RECURSIVE n(i) AS (SELECT 4 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+       "INSERT INTO tbltst01010 SELECT i, CAST('x     ' AS BLOB), 0.0, 0, 0, 0 FROM n");
+  Exec("UPDATE tbltst01010 SET price = 0.0");
+  auto steps = [&](const P &desc) {
+    QueryDesc qd = ReadQueryDesc(desc.ts);
+    auto tr = TranslateDesc(
+        qd, [this](const std::string &t, int c) { return catalog_.Find(t, c); }, &host);
+    sqlite3_stmt *stmt = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db_, tr->sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << tr->sql;
+    int rows = 0;
+    while (sqlite3_step(stmt) == SQLITE_ROW) ++rows;
+    EXPECT_EQ(rows, 0) << tr->sql;
+    int const n = sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_VM_STEP, 0);
+    sqlite3_finalize(stmt);
+    return n;
+  };
+  for (int side : {0, 4}) {
+    P failing;
+    failing.tok(SQLNWTRSFilter).tok(SQLNWTSCLessThan).b2(1).tok(SQLNWTVEMultiply).col(side).int_const(1000).int_const(0);
+    failing.tok(SQLNWTRSJoin).tok(SQLNWTJoinTypeInner).tok(SQLNWTSCEquals).b2(1).col(2).col(6).table().table();
+    EXPECT_LT(steps(failing), 100000) << "the failing conjunct on the side of column " << side;
+  }
   P sorted;
   sorted.tok(SQLNWTRSSort).b2(1).b2(0).tok(SQLNWTAscending).table("tbldep01");
   EXPECT_EQ(plan(sorted), "SCAN t1 USING INDEX tbldep01010_i1; ");

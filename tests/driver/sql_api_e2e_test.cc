@@ -782,6 +782,52 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
                                                                             : Rows{"1", "2"};
     EXPECT_EQ(Sorted(Query(text)), expected) << text;
   }
+  // An operand that decides an AND or OR spares a failing one nested under
+  // AND, OR and NOT, beside a join too; a comparison of a DATE column with
+  // an integer constant cannot fail, so that a failing conjunct written
+  // before it waits for it; a failing subquery of an IN on a key is filled
+  // only for a row that reaches it; constant conditions are decided once.
+  struct Decided {
+    const char *text;
+    Rows rows;
+  } const decided[] = {
+      {"SELECT emp FROM exemp010 e WHERE e.emp < 3 AND (e.emp < 10 OR 100 / (e.emp - e.emp) > 0)", {"1", "2"}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp < 3 AND NOT (e.emp > 10 AND 100 / (e.emp - e.emp) > 0)", {"1", "2"}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp < 3 AND ((e.emp > 10 AND 100 / (e.emp - e.emp) > 0) OR e.emp < 10)",
+       {"1", "2"}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp < 3 AND (e.emp < 10 OR e.dept = (SELECT d.code FROM exdep010 d))",
+       {"1", "2"}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp < 3 AND ((e.emp > 10 AND 100 / (e.emp - e.emp) > 0) OR e.salary / 10 = "
+       "(SELECT MIN(d.budget) FROM exdep010 d))",
+       {"1"}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp > 1 AND (e.emp < 10 OR e.hired + 2914056 > e.hired)", {"2", "3", "4"}},
+      {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND (d.budget >= 0 OR 100 / (e.emp - e.emp) > 0)",
+       {"1", "2", "3", "4"}},
+      {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND NOT (d.budget < 0 AND 1 / (e.emp - e.emp) > 0)",
+       {"1", "2", "3", "4"}},
+      {"SELECT emp FROM exemp010 e WHERE e.hired + 2914056 > e.hired AND e.hired < 738004", {"1", "2", "3"}},
+      {"SELECT emp FROM exemp010 e WHERE e.hired + 2914056 > e.hired AND e.hired BETWEEN 1 AND 738003", {"1", "2", "3"}},
+      {"SELECT emp FROM exemp010 e WHERE e.hired + 2914056 > e.hired AND e.hired IN (738001, 738002)", {"1", "2"}},
+      {"SELECT emp FROM exemp010 e WHERE e.hired + 2914056 > e.hired AND NOT e.hired = 738004", {"1", "2", "3"}},
+      {"SELECT emp FROM exemp010 e WHERE 100 / (e.salary - 400) > 0 AND e.hired < 738004", {}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp IN (SELECT e2.salary FROM exemp010 e2 WHERE 1 / (e2.emp - e2.emp) > 0) "
+       "AND e.emp < -5",
+       {}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp IN (SELECT (SELECT d.budget FROM exdep010 d) FROM exemp010 e2) AND "
+       "e.emp < -5",
+       {}},
+      {"SELECT emp FROM exemp010 e WHERE e.emp IN (SELECT e2.salary * 100000000 FROM exemp010 e2) AND e.emp < -5", {}},
+      {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND 1 + 1 = 3", {}},
+      {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND TRIM(TRAILING FROM 'Dora') > 'H8'", {}},
+      {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND DATE '2006-11-17' + 365 = DATE "
+       "'2003-10-01'",
+       {}},
+      {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND e.emp < 0 AND 2147483647 + 1 > 0", {}},
+      {"SELECT e.emp FROM exemp010 e WHERE e.emp < 3 AND EXISTS (SELECT d.code FROM exdep010 d WHERE d.code = e.dept "
+       "AND TRIM(TRAILING FROM e.name) <> d.name AND e.name & d.name <> 'x')",
+       {"1", "2"}},
+  };
+  for (const Decided &d : decided) EXPECT_EQ(Sorted(Query(d.text)), d.rows) << d.text;
 }
 
 // A result fetched row by row keeps the rows it had when the session

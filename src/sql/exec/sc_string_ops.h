@@ -69,6 +69,8 @@ class SQLRSSCTrim : public SQLRSSCValueExpr {
  public:
   // Takes ownership of both; character may be null.
   SQLRSSCTrim(SQLTrimSpec spec, SQLRSSCValueExpr *character, SQLRSSCValueExpr *source);
+  // TRUE when a trim character is given (the one operand that can fail).
+  bool HasCharacter() const { return character_ != nullptr; }
 
   void Cost(double *first, double *second) override;
   void AcceptVisit(SQLVisitor &visitor) override;

@@ -2,9 +2,12 @@
 
 #include "sql/agent/token_string.h"
 #include "sql/exec/rs_fetch.h"
+#include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_group.h"
 #include "sql/exec/rs_project.h"
 #include "sql/exec/rs_sort.h"
+#include "sql/exec/sc_scalar_subquery.h"
+#include "sql/exec/sc_string_ops.h"
 #include "sql/exec/sc_comparison.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sc_text_content.h"
@@ -92,4 +95,24 @@ void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCBetween(SQLRSSCBetween *c) 
 void SQLOperatesOnThisDBInstanceVisitor::VisitSQLRSSCColumnRef(SQLRSSCColumnRef *ref) {
   if (ref->KeptHere()) result_ = false;
   Count(ref->GetColumnId());
+}
+
+void SQLMayFailVisitor::VisitSQLRSSCTrim(SQLRSSCTrim *trim) {
+  if (trim->HasCharacter()) result_ = true;
+}
+
+void SQLMayFailVisitor::VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *subquery) {
+  // A set function without grouping gives one row, whatever it reads.
+  SQLRowSource *rs = subquery->GetRowSource();
+  for (;;) {  // a projection or HAVING over it keeps at most that row
+    if (const auto *project = dynamic_cast<const SQLRSProject *>(rs))
+      rs = project->GetChild();
+    else if (const auto *filter = dynamic_cast<const SQLRSFilter *>(rs))
+      rs = filter->GetChild();
+    else
+      break;
+  }
+  const auto *group = dynamic_cast<const SQLRSGroup *>(rs);
+  if (group == nullptr || (group->GetGroupingColumns() != nullptr && group->GetGroupingColumns()->NrElements() > 0))
+    result_ = true;
 }

@@ -174,10 +174,12 @@ class SQLGetParametersVisitor : public SQLVisitor {
 };
 
 // TRUE when evaluating the visited condition or expression on a row can
-// raise a data exception that depends on the row: arithmetic, string
-// operations, conversions, subscripts, texts, and scalar subqueries (more
-// than one row); within subqueries too. Comparisons, BETWEEN, IN lists, IS
-// NULL, LIKE, EXISTS and IN over such parts cannot.
+// raise a data exception that depends on the row: arithmetic, SUBSTRING,
+// TRIM of a given character, conversions, subscripts, texts, and scalar
+// subqueries (more than one row) other than a set function without
+// grouping; within subqueries too. Comparisons, BETWEEN, IN lists, IS
+// NULL, LIKE, EXISTS and IN over such parts cannot, nor can a
+// concatenation or a TRIM of blanks.
 class SQLMayFailVisitor : public SQLVisitor {
  public:
   template <class Node>
@@ -191,12 +193,11 @@ class SQLMayFailVisitor : public SQLVisitor {
   void VisitSQLRSSCMultiply(SQLRSSCMultiply *) override { result_ = true; }
   void VisitSQLRSSCDivide(SQLRSSCDivide *) override { result_ = true; }
   void VisitSQLRSSCModulo(SQLRSSCModulo *) override { result_ = true; }
-  void VisitSQLRSSCConcatenate(SQLRSSCConcatenate *) override { result_ = true; }
   void VisitSQLRSSCIndexing(SQLRSSCIndexing *) override { result_ = true; }
   void VisitSQLRSSCSubstr(SQLRSSCSubstr *) override { result_ = true; }
-  void VisitSQLRSSCTrim(SQLRSSCTrim *) override { result_ = true; }
+  void VisitSQLRSSCTrim(SQLRSSCTrim *trim) override;
   void VisitSQLRSSCReinterpretCast(SQLRSSCReinterpretCast *) override { result_ = true; }
-  void VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *) override { result_ = true; }
+  void VisitSQLRSSCScalarSubquery(SQLRSSCScalarSubquery *subquery) override;
   void VisitSQLRSSCTextContent(SQLRSSCTextContent *) override { result_ = true; }
 
  private:

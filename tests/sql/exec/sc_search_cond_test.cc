@@ -142,6 +142,68 @@ TEST(Logic, OnlyARowsErrorWaitsForTheOperandThatDecides) {
   }
 }
 
+// A condition that raises for the row: a data exception (22012), a
+// cardinality violation (21000), or an error of the statement (a time-out).
+class RaisingKind : public Fixed {
+ public:
+  explicit RaisingKind(char kind) : Fixed(TV_UNKNOWN), kind_(kind) {}
+  SQLTruthValue Evaluate() override {
+    if (kind_ == 'z') throw SQLExDEDivisionByZero();
+    if (kind_ == 'c') throw SQLExCardinalityViolation();
+    throw SQLExZDBError(313);
+  }
+
+ private:
+  char kind_;
+};
+
+// An operand that decides an AND (FALSE) or an OR (TRUE) decides it
+// whatever another operand raises for the row, before or after it; with
+// no deciding operand the row's error stands, and an error of the
+// statement is never spared.
+TEST(Logic, ADecidingOperandSparesTheRowErrorsOfTheOthers) {
+  struct Case {
+    const char *name;
+    char op;               // '&' AND, '|' OR, '!' NOT of an OR
+    const char *operands;  // F, T, U fixed; z, c, t raising
+    const char *outcome;   // "F", "T" or the SQLSTATE raised
+  } const cases[] = {
+      {"AND failing then FALSE", '&', "zF", "F"},       {"AND FALSE then failing", '&', "Fz", "F"},
+      {"AND failing, TRUE, FALSE", '&', "zTF", "F"},    {"AND failing then TRUE", '&', "zT", "22012"},
+      {"AND failing then UNKNOWN", '&', "zU", "22012"}, {"AND two failing, FALSE last", '&', "czF", "F"},
+      {"AND time-out then FALSE", '&', "tF", "HYT00"},  {"OR failing then TRUE", '|', "zT", "T"},
+      {"OR TRUE then failing", '|', "Tz", "T"},         {"OR failing, FALSE, TRUE", '|', "zFT", "T"},
+      {"OR two failing, TRUE last", '|', "zcT", "T"},   {"OR failing then FALSE", '|', "zF", "22012"},
+      {"OR failing then UNKNOWN", '|', "cU", "21000"},  {"OR time-out then TRUE", '|', "tT", "HYT00"},
+      {"NOT of an OR failing then TRUE", '!', "zT", "F"},
+  };
+  for (const Case &c : cases) {
+    auto *list = new pSQLRSSCSearchCondList;
+    for (const char *o = c.operands; *o != '\0'; ++o) {
+      SQLTruthValue const v = *o == 'F' ? TV_FALSE : *o == 'T' ? TV_TRUE : TV_UNKNOWN;
+      list->Append(std::strchr("FTU", *o) != nullptr ? static_cast<SQLRSSCSearchCond *>(new Fixed(v))
+                                                       : new RaisingKind(*o));
+    }
+    std::unique_ptr<SQLRSSCSearchCond> cond;
+    if (c.op == '&')
+      cond = std::make_unique<SQLRSSCAnd>(list);
+    else if (c.op == '|')
+      cond = std::make_unique<SQLRSSCOr>(list);
+    else
+      cond = std::make_unique<SQLRSSCNot>(new SQLRSSCOr(list));
+    std::string outcome;
+    try {
+      outcome = cond->Evaluate() == TV_TRUE ? "T" : "F";
+    } catch (const SQLException &e) {
+      outcome = e.GetSQLState();
+    }
+    if (std::string(c.outcome) == "HYT00")
+      EXPECT_TRUE(outcome != "T" && outcome != "F") << c.name << ": " << outcome;
+    else
+      EXPECT_EQ(outcome, c.outcome) << c.name;
+  }
+}
+
 TEST(Logic, NestedConjunctionsFlattenAndOptimizeOrdersByCost) {
   auto *expensive = new Fixed(TV_TRUE, nullptr, 100, 1);
   auto *middle = new Fixed(TV_TRUE, nullptr, 0, 250);
