@@ -317,6 +317,13 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
   return begun;
 }
 
+void DriverConnection::GiveBackWrite(DriverSession *session) {
+  if (!session->active()) return;
+  session->GiveBackWrite();
+  RestoreTables(session->id());
+  if (monitor_ != nullptr) monitor_->WriteEnded();
+}
+
 bool DriverConnection::OwnWriteHolds(DriverSession *session) {
   const std::uint32_t writer = store_.Writer(session->id());
   if (writer == 0 || sessions_.count(writer) == 0 || !ClosesCircle(session->id(), writer, "the write transaction"))
@@ -788,6 +795,7 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
   // changes anything (a wait repeats the request).
   bool changes = action == create_table || action == clear_table || action == drop_table ||
                  action == clr_ref_cnt;
+  const bool began = changes && !session->active();
   if (changes && !BeginWrite(session)) {
     give_back();
     const std::uint32_t failure = session->Failure(ZE_LOCKED);
@@ -801,7 +809,13 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     return;
   }
   std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
-  if (retval != 0) give_back();
+  if (retval != 0) {
+    give_back();
+    // An action refused (a clear or drop of a table still referred to,
+    // 605) as its transaction's first write leaves nothing in it.
+    if (began) GiveBackWrite(session);
+    if (retval == kLocked) refusal_ = TableRefusal(session, table, compnr);
+  }
   // A table kept unmade holds no row yet as the connection sees it.
   if (retval != 0 && action == nr_rows && unmade_.count({table, PhysicalCompnr(table, compnr)}) != 0) {
     argument = 0;
@@ -932,6 +946,9 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
       return;
     }
   }
+  // A batch that fails as its transaction's first write leaves nothing
+  // in it: the write transaction goes back with it.
+  const bool began = session != nullptr && applies && !session->active();
   if (session != nullptr && applies && !BeginWrite(session)) {
     give_back();
     // Another session's write transaction, or this one ended by the driver
@@ -960,7 +977,10 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   };
   if (!options_.audit_list) {
     data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
-    if (!took_tables.empty() && !applied_now()) give_back();
+    if (!applied_now()) {
+      give_back();
+      if (began) GiveBackWrite(session);
+    }
     return;
   }
   // A batch kept for missing dictionaries is applied by the repeat without
@@ -972,7 +992,10 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   data_.Update(SessionFor(id), std::move(tables), DataCtx(), out, &reached);
   // Only a batch that was applied counts for the audit list.
   const bool applied = applied_now();
-  if (!applied) give_back();
+  if (!applied) {
+    give_back();
+    if (began) GiveBackWrite(session);
+  }
   if (applied) {
     // The tables that the batch's reference work changed count as the
     // batch's own.

@@ -198,6 +198,11 @@ class DriverConnection {
   // anything. False (the request answers 107) when another session's write
   // transaction held the file for the whole wait.
   bool BeginWrite(DriverSession *session);
+  // Gives back the session's write transaction, which holds nothing the
+  // client wrote (the request that began it failed or was refused): the
+  // file is free for other sessions' writes at once, while the client's
+  // transaction goes on (its locks stay).
+  void GiveBackWrite(DriverSession *session);
   // A child or in-process driver serves one program: a write transaction
   // of another of its sessions cannot end while this one waits, so the
   // write is refused at once (true), with the reason in lock_refusal_.
@@ -270,6 +275,10 @@ class DriverConnection {
   // row of it goes to another session while it waits for the write
   // transaction.
   bool AwaitTable(DriverSession *session, const std::string &table, int compnr, int action, bool *took);
+  // Who holds the table against the session, as a refusal of a table
+  // action names it ("session 4 ("t") of process 1234 holds the table",
+  // or "... holds rows of the table"); "" when none does.
+  std::string TableRefusal(DriverSession *session, const std::string &table, int compnr) const;
   // The session whose lock, clear or drop of the table waits ahead of a
   // new row lock of `session` there (0: none): the first that waits for
   // the table, unless it is of the session's own host or a wait for it

@@ -210,6 +210,23 @@ bool DriverConnection::AwaitTable(DriverSession *session, const std::string &tab
   return true;
 }
 
+std::string DriverConnection::TableRefusal(DriverSession *session, const std::string &table, int compnr) const {
+  const std::uint32_t id = session->id();
+  const int physical = PhysicalCompnr(table, compnr);
+  const std::string table_key = TableKey(table, physical);
+  std::uint32_t holder = data_.TableLockHolder(id, table_key);
+  std::string what = "the table";
+  if (holder == 0) {
+    const DdTableDesc *desc = tables_.Find(table, physical, this);
+    const std::vector<std::uint32_t> holders = data_.TableHolders(
+        id, table_key, desc != nullptr ? SqliteTableName(desc->name, physical) : std::string(), &store_, 1);
+    if (holders.empty()) return std::string();
+    holder = holders.front();
+    what = "rows of the table";
+  }
+  return sessions_.count(holder) != 0 ? OwnTransactionHolds(holder, what) : SessionText(holder) + " holds " + what;
+}
+
 std::uint32_t DriverConnection::TableWaiterAhead(std::uint32_t session, const std::string &table_key) const {
   if (shared_.table_waiters.empty()) return 0;
   auto it = shared_.table_waiters.find(table_key);

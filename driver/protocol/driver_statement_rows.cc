@@ -387,10 +387,7 @@ void StatementRows::GiveBackWrite(DriverSession *session) {
   if (!began_write_) return;
   began_write_ = false;
   if (holds_ == Holds::kWrite || holds_ == Holds::kRunning) holds_ = rows_.empty() ? Holds::kNothing : Holds::kRows;
-  if (!session->active()) return;
-  session->GiveBackWrite();
-  c_.RestoreTables(session->id());
-  if (c_.monitor_ != nullptr) c_.monitor_->WriteEnded();
+  c_.GiveBackWrite(session);
 }
 
 void StatementRows::Release(std::uint32_t id) {

@@ -604,6 +604,41 @@ TEST_P(HostServer, TheTablesLockIsNoRowOfATableKeyedByOneByte) {
   EXPECT_EQ(a->Do("abort"), "aborted");
 }
 
+// A write that fails as its transaction's first (a batch with a key
+// that is there already, a clear or drop of a table still referred to)
+// leaves nothing in the transaction: the write transaction goes back with
+// it, and another host's flush goes on at once.
+TEST_P(HostServer, AFailedFirstWriteGivesBackTheWriteTransaction) {
+  auto a = Host(), b = Host();
+  ASSERT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
+  ASSERT_EQ(a->Do("insert exemp010 1 emp=1 dept=SALES dcas=SALES dnul=SALES drst=SALES"),
+            "buffered insert on exemp010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  struct Case {
+    const char *buffer;  // what the failing host buffers first ("": nothing)
+    const char *fails;   // ... and the request that fails
+    const char *error;   // its answer starts so
+  } cases[] = {{"insert exdep010 1 code=SALES", "flush", "error 520 "},
+               {"", "table clear exdep010 1", "error "},
+               {"", "table drop exdep010 1", "error "}};
+  int n = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.fails);
+    if (*c.buffer != 0) ASSERT_EQ(a->Do(c.buffer), "buffered insert on exdep010001");
+    const std::string failed = a->Do(c.fails);
+    EXPECT_EQ(failed.rfind(c.error, 0), 0u) << failed;
+    const std::string code = "B" + std::to_string(n++);
+    ASSERT_EQ(b->Do("insert exdep010 1 code=" + code), "buffered insert on exdep010001");
+    std::string flushed;
+    const long long ms = MsOf([&] { flushed = b->Do("flush"); });
+    EXPECT_EQ(flushed, "flushed") << "the failed write kept the write transaction";
+    EXPECT_LT(ms, 1500);
+    EXPECT_EQ(b->Do("commit"), "committed");
+    EXPECT_EQ(a->Do("abort"), "aborted");
+    EXPECT_EQ(a->Do("read exdep010 1 code=" + code).rfind("exdep010001: ", 0), 0u);
+  }
+}
+
 // A host killed while its request waits takes its locks with it at once,
 // over TCP as over a Unix socket: the row it held goes to another host
 // long before the wait of 30 s it was in would have ended.
