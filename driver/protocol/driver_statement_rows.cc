@@ -46,6 +46,7 @@ void StatementRows::Start(std::uint32_t id, const std::string &table, int physic
   physical_ = physical;
   lends_ = circle_lends_ = 0;
   const auto now = Clock::now();
+  started_at_ = now;
   until_ = now + std::max<Clock::duration>(WaitBound::kMaxWait, std::chrono::milliseconds(c_.options_.lock_wait_ms));
   deadline_.reset();
   if (const long deadline = c_.agent_.exec_deadline(); deadline > 0) {
@@ -60,8 +61,7 @@ void StatementRows::CheckDeadline(const std::string &what) const {
   if (TimedOut()) throw SQLExZDBError(SQL_ERR_TIMEOUT);
   if (!until_ || Clock::now() < *until_) return;
   const std::string text = "Record is locked: the SQL statement's wait for " + what + " was refused after " +
-                           Seconds(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                       WaitBound::kMaxWait).count()) +
+                           Seconds(std::chrono::duration_cast<std::chrono::milliseconds>(*until_ - started_at_).count()) +
                            " s: no wait of the driver server lasts longer in all" + c_.StatementAdvice("");
   c_.refusal_ = text;
   throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED, SQLString(text.c_str()));
@@ -112,16 +112,17 @@ bool StatementRows::Hold(DriverSession *session, bool write) {
     ~Bounded() { c.wait_until_.reset(); }
   } bounded(c_, until_);
   for (;;) {
-    if (find_ && TakePass(session) == Pass::kWaited) {
+    // It finds its rows (again) unless it holds every row it found and no
+    // transaction ended since (none can have come to match then).
+    const bool fresh = taken_ && found_at_ && *found_at_ == c_.store_.transactions_ended();
+    if (find_ && !fresh && TakePass(session) == Pass::kWaited) {
       CheckDeadline("its rows");
       continue;
     }
     if (!write || holds_ == Holds::kWrite) return true;
     switch (QueueForWrite(session)) {
       case Turn::kBegun:
-        // Others ran while it waited: it finds its rows once more, unless
-        // no transaction ended meanwhile.
-        if (!find_ || (found_at_ && *found_at_ == c_.store_.transactions_ended())) return true;
+        // Others ran while it waited: it looks at its rows once more.
         continue;
       case Turn::kLent:
         CheckDeadline("its rows");
@@ -139,6 +140,7 @@ StatementRows::Pass StatementRows::TakePass(DriverSession *session) {
   const std::string table_key = TableKey(table_, physical_);
   std::vector<sqlite3_int64> rowids;
   found_at_ = c_.store_.transactions_ended();
+  taken_ = false;
   // Past the rows it keeps, the statement holds the table whole once it
   // runs: it waits for every holder of the table's rows, as a lock of the
   // table does. Otherwise for the table's own lock, another statement
@@ -176,7 +178,10 @@ StatementRows::Pass StatementRows::TakePass(DriverSession *session) {
            holder, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
            holder != 0 ? table_text(holder) : std::string());
   }
-  if (!listed) return Pass::kAll;
+  if (!listed) {
+    taken_ = true;
+    return Pass::kAll;
+  }
   // The rows follow in the order of their keys, the one order of every
   // statement, so that two statements never each hold a row the other
   // waits for.
@@ -222,6 +227,7 @@ StatementRows::Pass StatementRows::TakePass(DriverSession *session) {
     Refuse("the SQL statement's row of " + what, c_.data_.HolderOf(id, row, &c_.store_),
            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
   }
+  taken_ = true;
   return Pass::kAll;
 }
 
@@ -370,6 +376,7 @@ void StatementRows::Ended(std::uint32_t id, const std::string &table, int physic
 }
 
 void StatementRows::GiveBackRows(const std::vector<std::pair<std::string, sqlite3_int64>> &changed) {
+  taken_ = false;
   if (rows_.empty()) return;
   for (const RowRef &row : rows_) {
     const bool kept = row.rowid != 0 && std::any_of(changed.begin(), changed.end(), [&row](const auto &c) {
@@ -403,7 +410,7 @@ void StatementRows::Reset() {
   started_ = false;
   find_ = nullptr;
   rows_.clear();
-  joins_ = began_write_ = lent_ = false;
+  joins_ = began_write_ = lent_ = taken_ = false;
   lends_ = circle_lends_ = 0;
   found_at_.reset();
   until_.reset();

@@ -127,10 +127,12 @@ class StatementRows {
   bool joins_ = false;            // it joined a write transaction open before it
   bool began_write_ = false;      // ... else it began the write transaction itself
   bool lent_ = false;             // it lent its rows during its wait for the write
+  bool taken_ = false;            // it holds every row it found at found_at_
   int lends_ = 0;                 // how often it lent them to a reader
   int circle_lends_ = 0;          // ... and for a circle of its own write's wait
   // The transactions ended when it last found its rows.
   std::optional<std::uint64_t> found_at_;
+  Clock::time_point started_at_;               // it began to take what it needs
   std::optional<Clock::time_point> until_;     // every wait of it ends here
   std::optional<Clock::time_point> deadline_;  // its time-out, when it has one
 };
