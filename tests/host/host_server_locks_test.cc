@@ -604,6 +604,33 @@ TEST_P(HostServer, TheTablesLockIsNoRowOfATableKeyedByOneByte) {
   EXPECT_EQ(a->Do("abort"), "aborted");
 }
 
+// A statement of more rows than it locks one by one holds its table whole
+// once it runs: it waits for every host that holds rows of the table, and
+// its refusal names one; once that host has ended, it runs.
+TEST_P(HostServer, AStatementOfMoreRowsThanItLocksWaitsForTheHoldersOfTheTablesRows) {
+  Restart({"--lock-wait-ms=1000"});
+  Fill(10001);
+  auto a = Host(), b = Host();
+  ASSERT_EQ(a->Do("lockread exdep010 1 code=Q7").rfind("exdep010001: ", 0), 0u);
+  const std::string update = "sql run 1 UPDATE exdep010 SET name = 'all' WHERE budget >= 0";
+  const std::string refused = b->Do(update);
+  EXPECT_EQ(refused.rfind("error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's turn at "
+                          "exdep010001 (more rows than it locks one by one: the whole table) was refused after waiting ",
+                          0),
+            0u)
+      << refused;
+  EXPECT_NE(refused.find(" holds rows of the table; try again once that host has ended its transaction"),
+            std::string::npos)
+      << refused;
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  ASSERT_TRUE(b->Send(update));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the statement did not wait for the holder of the table's row";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "10002 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+}
+
 // A write that fails as its transaction's first (a batch with a key
 // that is there already, a clear or drop of a table still referred to)
 // leaves nothing in the transaction: the write transaction goes back with
