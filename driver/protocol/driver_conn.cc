@@ -85,35 +85,16 @@ DriverConnection::DriverConnection(const DriverOptions &options, std::unique_ptr
                    return s != nullptr ? s->db() : nullptr;
                  },
                  [this](std::uint32_t session, const std::string &table, int physical) {
-                   // In a server other hosts run while a statement waits
-                   // for the write transaction: one that will wait takes
-                   // its rows first. Once it holds the write transaction
-                   // it looks again unless no transaction ended since it
-                   // found its rows (none can have come to match then).
-                   if (monitor_ != nullptr)
-                     if (DriverSession *s = SessionFor(session); s != nullptr && !s->active()) return true;
-                   if (statement_found_at_ && *statement_found_at_ == store_.transactions_ended()) return false;
-                   return data_.LockedForOthers(session, table, physical);
+                   return statement_.NeedsRows(session, table, physical);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical,
-                        const AgentContext::RowFinder &find) { return RowsFree(id, table, physical, find); },
-                 [this](std::uint32_t id) { return BeginStatementWrite(id); },
+                        const AgentContext::RowFinder &find) { return statement_.Take(id, table, physical, find); },
+                 [this](std::uint32_t id) { return statement_.Begin(id); },
                  [this](std::uint32_t id, const std::string &table, int physical, const SQLException *failure) {
-                   data_.StatementEnded(id);
-                   statement_found_at_.reset();
-                   statement_find_ = nullptr;
-                   statement_began_write_ = statement_requeues_ = false;
-                   statement_lends_ = 0;
-                   if (DriverSession *s = SessionFor(id))
-                     StatementEnded(s, table, physical, failure);
-                   else
-                     GiveBackStatementRows(id);
+                   statement_.Ended(id, table, physical, failure);
                  },
                  [this](std::uint32_t id, const std::string &table, int physical) {
-                   // While the statement steps, other threads run: none
-                   // may lock a row of the table that it is yet to change.
-                   data_.StatementStarts(id, table, physical);
-                   if (DriverSession *s = SessionFor(id)) s->StatementStarts();
+                   statement_.Starts(id, table, physical);
                  },
                  [this](std::uint32_t id) {
                    if (DriverSession *s = SessionFor(id); s != nullptr && Refused(s))
@@ -286,44 +267,6 @@ DataContext DriverConnection::DataCtx() const {
   return ctx;
 }
 
-void DriverConnection::StatementEnded(DriverSession *session, const std::string &table, int physical,
-                                      const SQLException *failure) {
-  auto watched = session->TakeWatched();
-  session->StatementEnded(failure == nullptr);
-  if (failure == nullptr) {
-    // The rows it changed are held by the transaction's changes; a row it
-    // took (or waited for) and then did not change, since it matched no
-    // more, is free again.
-    data_.LockChangedRows(session, table, physical, watched, DataCtx());
-    GiveBackStatementRows(session->id(), watched);
-    return;
-  }
-  // A failed statement frees what it reached: its rows leave the changed
-  // rows (StatementEnded), no key of them is locked, and the rows it took
-  // go back. One that began its transaction's write leaves nothing in it:
-  // the write transaction goes back at once, so that no other host's
-  // write waits for a transaction that holds nothing (the rows the
-  // transaction locked before stay). A statement that SQLite rolled back
-  // with the transaction it joined (an interrupt, a time-out, an I/O
-  // error) lost the transaction's earlier work: the session takes no more
-  // work until its client aborts, and what the transaction held goes now.
-  GiveBackStatementRows(session->id());
-  if (!statement_joins_) {
-    if (!session->active()) return;
-    session->GiveBackWrite();
-    RestoreTables(session->id());
-    return;
-  }
-  if (session->active() || session->lost() != 0) return;
-  const SQLString *text = failure->GetMessageText();
-  const std::string cause = std::to_string(failure->GetZDBError()) + " (" +
-                            (text->Length() > 0 ? text->GetString() : zdberrorstr(failure->GetZDBError())) + ")";
-  std::string reason = session->RolledBackReason(" when its SQL statement failed with error " + cause);
-  DriverLog(__FILE__, __LINE__, 0, "%s", reason.c_str());
-  session->TransactionLost(ZE_COMMUNICATION, std::move(reason));
-  TransactionLost(session->id());
-}
-
 void DriverConnection::TransactionLost(std::uint32_t id) {
   data_.EndTransaction(id);
   RolledBack({id});
@@ -339,51 +282,6 @@ void DriverConnection::RolledBack(const std::vector<std::uint32_t> &ids) {
 }
 
 // ---- The write transaction and the server's write queue ----
-
-bool DriverConnection::BeginStatementWrite(std::uint32_t id) {
-  // A statement waits as a record write does; a file still busy is a lock
-  // error. The rows it changes are watched for their new keys. A statement
-  // that does not run gives back the rows it took.
-  DriverSession *s = SessionFor(id);
-  if (s == nullptr) return false;
-  statement_joins_ = s->active();
-  statement_began_write_ = false;
-  for (;;) {
-    lock_refusal_.clear();
-    statement_robbed_ = false;
-    bool begun;
-    {
-      // While it waits, another session may want a row it took
-      // (QueuedStatementGaveRow).
-      struct Queued {
-        DriverShared &shared;
-        std::uint32_t id;
-        ~Queued() { shared.queued_statements.erase(id); }
-      } queued{shared_, id};
-      if (monitor_ != nullptr && !statement_joins_ && !statement_rows_.empty()) shared_.queued_statements[id] = this;
-      begun = BeginWrite(s);
-    }
-    if (begun) {
-      s->WatchChanges();
-      statement_began_write_ = !statement_joins_;
-      return true;
-    }
-    if (!statement_robbed_ || !statement_find_) break;
-    // It gave its rows to another session: it takes them again, waiting
-    // for that session as a locked read does, and queues again.
-    if (!RowsFree(id, statement_table_, statement_physical_, statement_find_)) throw SQLExZDBError(ZE_LOCKED);
-  }
-  GiveBackStatementRows(id);
-  statement_found_at_.reset();
-  statement_find_ = nullptr;
-  if (s->busy())
-    throw SQLException(SQLExZDBError::StateForError(ZE_LOCKED), ZE_LOCKED,
-                       SQLString(("Record is locked: the SQL statement's wait for the write transaction was " +
-                                  std::string(lock_refusal_.empty() ? "refused: " : "") + WriteRefusal() +
-                                  StatementAdvice(lock_refusal_))
-                                     .c_str()));
-  return false;
-}
 
 bool DriverConnection::BeginWrite(DriverSession *session) {
   // A session that holds the write transaction never queues for it, nor
@@ -404,8 +302,8 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
           return session->Begin();
         },
         [session] { return session->busy(); });
-    // A statement that gave its rows away queues again once it has them.
-    if (!begun && statement_robbed_) return false;
+    // A statement that lent its rows queues again once it has them.
+    if (!begun && statement_.lent()) return false;
     // A wait that ran out before the request was first in the queue met
     // other sessions' writes all the same.
     if (!tried) session->WaitRanOut();
@@ -417,6 +315,13 @@ bool DriverConnection::BeginWrite(DriverSession *session) {
   // The client asks why (EXE_SYSTEM 9) when the driver ended the transaction.
   if (!begun) Refused(session);
   return begun;
+}
+
+void DriverConnection::GiveBackWrite(DriverSession *session) {
+  if (!session->active()) return;
+  session->GiveBackWrite();
+  RestoreTables(session->id());
+  if (monitor_ != nullptr) monitor_->WriteEnded();
 }
 
 bool DriverConnection::OwnWriteHolds(DriverSession *session) {
@@ -469,28 +374,13 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   const std::uint32_t id = session->id();
   lock_refusal_.clear();
   auto writer = [this, id] { return store_.Writer(id); };
-  // A circle through a row that an SQL statement queued here took (the
-  // writer waited for the row's holder before, and the statement took the
-  // row as that one let it go, before the writer could ask the statement
-  // for it) is of the statement's own making: it gives its rows to those
-  // that wait for them, as to a locked read that asks, and takes them
-  // again behind them (RowsFree). A few times per statement: a circle
-  // that stays is refused.
+  // A circle through the rows that an SQL statement queued here took is
+  // of the statement's own making: it lends them, a few times per
+  // statement (StatementRows::LendForCircle); a circle that stays is
+  // refused.
   auto closes = [&](std::uint32_t holder) {
     if (shared_.waits.Circle(id, {holder}).empty()) return false;
-    if (statement_lends_ < kStatementLends && !statement_rows_.empty() &&
-        shared_.queued_statements.erase(id) != 0) {
-      GiveBackStatementRows(id);
-      if (shared_.waits.Circle(id, {holder}).empty()) {
-        ++statement_lends_;
-        DriverLog(__FILE__, __LINE__, 0,
-                  "session %u gave back the rows its SQL statement took to the sessions that wait for them, "
-                  "and takes them again",
-                  id);
-        statement_robbed_ = true;
-        return true;
-      }
-    }
+    if (statement_.LendForCircle(holder)) return true;
     return ClosesCircle(id, holder, "the write transaction");
   };
   std::uint32_t checked = writer();
@@ -509,7 +399,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
   bool parked = false;
   bool done = false;
   for (;;) {
-    if (statement_robbed_) break;
+    if (statement_.lent()) break;
     if (monitor_->First(ticket)) {
       done = attempt();
       if (done) monitor_->Began();
@@ -523,7 +413,9 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
       if (closes(w)) break;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (!bound.Goes(monitor_->turns(), now)) {
+    // (A statement's waits end together, at its time-out or the longest
+    // wait: StatementRows.)
+    if (!bound.Goes(monitor_->turns(), now) || (wait_until_ && now >= *wait_until_)) {
       write_holder_ = writer() != 0 ? writer() : checked;
       DriverLog(__FILE__, __LINE__, 0, "session %u: its write waited %lld ms, %zu requests ahead of it",
                session->id(), static_cast<long long>((now - bound.start()) / std::chrono::milliseconds(1)),
@@ -536,7 +428,7 @@ bool DriverConnection::AwaitWriteTurn(DriverSession *session, const std::functio
     // covers one that ends unseen), the others when they become the head;
     // each looks at its deadline again when the queue moved.
     const bool head = monitor_->First(ticket);
-    const auto deadline = bound.deadline();
+    const auto deadline = wait_until_ ? std::min(bound.deadline(), *wait_until_) : bound.deadline();
     monitor_->Sleep(ticket, head ? std::min(deadline, now + std::chrono::milliseconds(20)) : deadline);
   }
   if (parked && on_state_) on_state_(RequestState::kRunning);
@@ -903,6 +795,7 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
   // changes anything (a wait repeats the request).
   bool changes = action == create_table || action == clear_table || action == drop_table ||
                  action == clr_ref_cnt;
+  const bool began = changes && !session->active();
   if (changes && !BeginWrite(session)) {
     give_back();
     const std::uint32_t failure = session->Failure(ZE_LOCKED);
@@ -916,7 +809,13 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
     return;
   }
   std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
-  if (retval != 0) give_back();
+  if (retval != 0) {
+    give_back();
+    // An action refused (a clear or drop of a table still referred to,
+    // 605) as its transaction's first write leaves nothing in it.
+    if (began) GiveBackWrite(session);
+    if (retval == kLocked) refusal_ = TableRefusal(session, table, compnr);
+  }
   // A table kept unmade holds no row yet as the connection sees it.
   if (retval != 0 && action == nr_rows && unmade_.count({table, PhysicalCompnr(table, compnr)}) != 0) {
     argument = 0;
@@ -1047,6 +946,9 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
       return;
     }
   }
+  // A batch that fails as its transaction's first write leaves nothing
+  // in it: the write transaction goes back with it.
+  const bool began = session != nullptr && applies && !session->active();
   if (session != nullptr && applies && !BeginWrite(session)) {
     give_back();
     // Another session's write transaction, or this one ended by the driver
@@ -1075,7 +977,10 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   };
   if (!options_.audit_list) {
     data_.Update(SessionFor(id), std::move(tables), DataCtx(), out);
-    if (!took_tables.empty() && !applied_now()) give_back();
+    if (!applied_now()) {
+      give_back();
+      if (began) GiveBackWrite(session);
+    }
     return;
   }
   // A batch kept for missing dictionaries is applied by the repeat without
@@ -1087,7 +992,10 @@ void DriverConnection::ExeUpdate(WireReader &in, WireWriter &out) {
   data_.Update(SessionFor(id), std::move(tables), DataCtx(), out, &reached);
   // Only a batch that was applied counts for the audit list.
   const bool applied = applied_now();
-  if (!applied) give_back();
+  if (!applied) {
+    give_back();
+    if (began) GiveBackWrite(session);
+  }
   if (applied) {
     // The tables that the batch's reference work changed count as the
     // batch's own.

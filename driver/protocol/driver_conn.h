@@ -27,6 +27,7 @@
 #include "locks/driver_monitor.h"
 #include "locks/driver_waits.h"
 #include "protocol/driver_options.h"
+#include "protocol/driver_statement_rows.h"
 #include "store/driver_store.h"
 #include "protocol/perm_payload.h"
 #include "common/driver_wire.h"
@@ -74,7 +75,7 @@ struct DriverShared {
   static constexpr std::uint64_t kSessionParty = std::uint64_t{1} << 63;
   std::uint64_t connections = 0;  // made so far
   // The sessions whose SQL statement waits for the write transaction with
-  // rows it took, and their connections (DriverConnection::BeginStatementWrite).
+  // rows it took, and their connections (StatementRows).
   std::unordered_map<std::uint32_t, DriverConnection *> queued_statements;
   // The sessions whose lock, clear or drop of a table waits for the
   // table's holders, by table key, in order of arrival: a new row lock of
@@ -182,14 +183,6 @@ class DriverConnection {
 
   // The session of an id that this connection opened, else null.
   DriverSession *SessionFor(std::uint32_t id);
-  // An SQL UPDATE or DELETE of the session ran (`failure` null) or failed:
-  // its changed rows are locked, or freed, and the rows it took but did
-  // not change go back; a failure that took the transaction it joined with
-  // it marks the transaction lost, and one of a statement that began its
-  // transaction's write gives the write transaction back.
-  void StatementEnded(DriverSession *session, const std::string &table, int physical,
-                      const SQLException *failure);
-  bool statement_joins_ = false;  // the statement running joined an open transaction
   // True when the session takes no more work until its client aborts (its
   // transaction was lost): the request is refused with the loss's error,
   // and the reason is kept for the client to ask (EXE_SYSTEM 9).
@@ -205,6 +198,11 @@ class DriverConnection {
   // anything. False (the request answers 107) when another session's write
   // transaction held the file for the whole wait.
   bool BeginWrite(DriverSession *session);
+  // Gives back the session's write transaction, which holds nothing the
+  // client wrote (the request that began it failed or was refused): the
+  // file is free for other sessions' writes at once, while the client's
+  // transaction goes on (its locks stay).
+  void GiveBackWrite(DriverSession *session);
   // A child or in-process driver serves one program: a write transaction
   // of another of its sessions cannot end while this one waits, so the
   // write is refused at once (true), with the reason in lock_refusal_.
@@ -228,62 +226,19 @@ class DriverConnection {
   // again whenever the row may be free for it.
   void WaitForRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                   std::size_t at, WireWriter &out);
-  // Before an SQL DELETE or UPDATE of the session takes the write
-  // transaction (and again once it has it): the statement takes every row
-  // it would change that `find` finds, free or held by another session,
-  // one after another in the order of their keys, with a locked read that
-  // waits for a held one (AwaitRow) as a lock manager locks rows as it
-  // scans them; after each wait it finds its rows again, since the row it
-  // waited for may match no more and others may match now. True when it
-  // holds them all (or, past the rows `find` keeps, when no other session
-  // holds locks on the table, which the running statement then holds
-  // whole). On a refusal or a failure the rows it took go back
-  // (GiveBackStatementRows); a refused wait throws the lock error with
-  // the wait's text.
-  bool RowsFree(std::uint32_t id, const std::string &table, int physical, const AgentContext::RowFinder &find);
-  // One pass of RowsFree over the rows found (the table's own lock first):
-  // true when it took them all without a wait, false after it waited for
-  // one and took it.
-  bool TakeStatementRows(DriverSession *session, const std::string &table, int logical,
-                         const std::vector<RowRef> &rows, const DataContext &ctx);
-  // What the running statement's rows were found with (RowsFree), for it
-  // to take them again after it gave them away.
-  AgentContext::RowFinder statement_find_;
-  std::string statement_table_;
-  int statement_physical_ = 0;
-  // The write transaction of an SQL statement that waits for it (the
-  // agent's `begin`): a statement that holds rows it took is listed among
-  // the queued statements while it waits (DriverShared), and takes them
-  // again when it gave them away (QueuedStatementGaveRow).
-  bool BeginStatementWrite(std::uint32_t id);
   // When `holder` holds the row only as the row of an SQL statement that
   // waits for the write transaction (true): the statement gives back every
   // row it took to `session`, which wants one, and takes them again when
-  // it is its turn. A statement so never keeps a row from a record
-  // transaction (which may hold the write transaction while it asks) for
-  // as long as it waits, and no circle of waits goes through its rows.
+  // it is its turn (StatementRows::Lend, a few times per statement). A
+  // statement so seldom keeps a row from a record transaction (which may
+  // hold the write transaction while it asks).
   bool QueuedStatementGaveRow(std::uint32_t session, std::uint32_t holder, const RowRef &row) const;
-  bool statement_robbed_ = false;  // the statement waiting for the write gave its rows away
-  // The running statement began its transaction's write (nothing it did
-  // is in it before the statement), and, once it gave that back to wait
-  // for a row, it queues for it again when it holds its rows.
-  bool statement_began_write_ = false;
-  bool statement_requeues_ = false;
-  // How often the running statement gave its rows back for a circle of
-  // waits through them (AwaitWriteTurn), at most kStatementLends times.
-  int statement_lends_ = 0;
-  static constexpr int kStatementLends = 4;
-  // The row locks that the running SQL statement took: when it ends, those
-  // of the rows it changed stay (as its transaction's changes hold them
-  // anyway), the others go back, as do all of them when it failed or was
-  // refused.
-  std::vector<RowRef> statement_rows_;
-  // The transactions ended (DriverStore::transactions_ended) when the
-  // running statement last began to find its rows; none when it did not.
-  std::optional<std::uint64_t> statement_found_at_;
-  // Gives back the statement's row locks but those of the rows in
-  // `changed` (SQLite table, rowid; DriverSession::TakeWatched).
-  void GiveBackStatementRows(std::uint32_t id, const std::vector<std::pair<std::string, sqlite3_int64>> &changed = {});
+  // The SQL UPDATE or DELETE running on the connection, and what it holds.
+  friend class StatementRows;
+  StatementRows statement_{*this};
+  // While a statement takes what it needs: when all its waits end
+  // together (AwaitHolders and AwaitWriteTurn end there).
+  std::optional<std::chrono::steady_clock::time_point> wait_until_;
   // In a server: the session waits for the row that another session holds,
   // among the row waiters under the one waiting policy, and calls `take`
   // whenever the row may be free for it, until `take` succeeds (true), or
@@ -320,6 +275,10 @@ class DriverConnection {
   // row of it goes to another session while it waits for the write
   // transaction.
   bool AwaitTable(DriverSession *session, const std::string &table, int compnr, int action, bool *took);
+  // Who holds the table against the session, as a refusal of a table
+  // action names it ("session 4 ("t") of process 1234 holds the table",
+  // or "... holds rows of the table"); "" when none does.
+  std::string TableRefusal(DriverSession *session, const std::string &table, int compnr) const;
   // The session whose lock, clear or drop of the table waits ahead of a
   // new row lock of `session` there (0: none): the first that waits for
   // the table, unless it is of the session's own host or a wait for it

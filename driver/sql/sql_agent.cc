@@ -250,6 +250,7 @@ void SqlAgent::StatementPacket(std::uint32_t id, int op, const SQLTokenString &p
         throw SQLException("QP999", ZE_INVALID_SESSION, SQLString("The statement's session has ended"));
       }
       if (ctx_.usable) ctx_.usable(s.session());
+      exec_deadline_ = s.deadline();
       const QdTableRef &dml = s.dml_table();
       // A DELETE or UPDATE takes the rows it would change, free or waited
       // for as a locked read waits, before it takes the write transaction,

@@ -126,6 +126,11 @@ class SqlAgent {
   // host that went away.
   void SetPulse(std::function<bool()> pulse) { host_.SetPulse(std::move(pulse)); }
 
+  // The time-out of the statement being executed (on
+  // SqlFunctionHost::DeadlineClock, 0: none), for the waits of `rows_free`
+  // and `begin`.
+  long exec_deadline() const { return exec_deadline_; }
+
   // For tests: the statement's state, -1 when the agent holds no such id.
   int StateOf(std::uint32_t id) const;
   bool holding() const { return held_ != nullptr; }
@@ -157,6 +162,7 @@ class SqlAgent {
   std::set<std::uint32_t> installed_;                // sessions with the functions installed
   std::unique_ptr<Batch> held_;                      // waiting for dictionaries
   std::uint32_t fetched_ = 0;                        // the statement fetched last
+  long exec_deadline_ = 0;                           // exec_deadline()
   std::set<std::pair<std::string, int>> asked_;      // tables asked for by the held batch
   std::set<std::pair<std::string, int>> delivered_;  // test mode: dictionaries sent on request
 };

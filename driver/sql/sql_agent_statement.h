@@ -34,6 +34,8 @@ class AgentStatement {
   std::uint32_t id() const { return id_; }
   int state() const { return state_; }
   bool query() const { return query_; }
+  // The time-out as SetTimeOut set it (on SqlFunctionHost::DeadlineClock, 0: none).
+  long deadline() const { return deadline_; }
   std::uint32_t session() const { return session_; }
   // The table a DELETE or UPDATE changes.
   const QdTableRef &dml_table() const { return dml_table_; }

@@ -286,13 +286,18 @@ bool DataPlane::HeldAgainstWrite(std::uint32_t session, const std::string &table
   return !ctx.yields || !ctx.yields(session, holder, table_key, row_key) || LockedByOther(session, table_key, row_key);
 }
 
-std::uint32_t DataPlane::HolderOf(std::uint32_t session, const std::string &table_key,
-                                  const std::string &row_key) const {
+std::uint32_t DataPlane::TableLockHolder(std::uint32_t session, const std::string &table_key) const {
   if (!changing_.empty())
     if (auto c = changing_.find(table_key); c != changing_.end() && c->second != session) return c->second;
   if (!HeldByOthers(session)) return 0;
   auto t = table_locks_.find(table_key);
-  if (t != table_locks_.end() && t->second != session) return t->second;
+  return t != table_locks_.end() && t->second != session ? t->second : 0;
+}
+
+std::uint32_t DataPlane::HolderOf(std::uint32_t session, const std::string &table_key,
+                                  const std::string &row_key) const {
+  if (std::uint32_t holder = TableLockHolder(session, table_key); holder != 0) return holder;
+  if (!HeldByOthers(session)) return 0;
   std::string key = table_key + '\0' + row_key;
   auto r = row_locks_.find(key);
   if (r != row_locks_.end() && r->second != session) return r->second;
@@ -766,7 +771,7 @@ std::uint32_t DataPlane::TableAction(DriverSession *session, const std::string &
   // are held up by a lock of the table or a statement running on it.
   const bool whole = code == clear_table || code == drop_table || code == lock_table;
   if (whole ? !TableHolders(session->id(), table_key, SqliteTableName(desc->name, physical), ctx.store, 1).empty()
-            : changes && LockedByOther(session->id(), table_key, std::string(1, '\x01')))
+            : changes && TableLockHolder(session->id(), table_key) != 0)
     return kLocked;
   if (changes && !session->active() && !session->Begin()) return ZE_ILLEGAL_STATE;
   int rc = 0;

@@ -162,6 +162,10 @@ class DataPlane {
   // The row of a table by its key as `session` finds it (RowRef).
   RowRef FindRow(DriverSession *session, const std::string &table, int compnr, const std::string &key,
                  const DataContext &ctx);
+  // The session that holds the table's own lock against `session`: a lock
+  // of the table, or a statement running on it (0: none). It is an entry of
+  // its own beside the row locks, never a key a row may have.
+  std::uint32_t TableLockHolder(std::uint32_t session, const std::string &table_key) const;
   // The sessions that hold a table against `session`, for a table lock,
   // clear or drop, which change or keep out every row of it: a lock of the
   // table or of any of its rows, a statement running on it, or a change of

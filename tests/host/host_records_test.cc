@@ -156,8 +156,8 @@ TEST_F(HostRecords, ADriverWithoutAFileKeepsOneDatabaseForItsTransactions) {
 
 // A child driver serves one program: what another of its transactions
 // holds (a row, the write transaction) cannot be freed while the program
-// waits, so a record write and an SQL UPDATE are refused at once, and the
-// text names that transaction as the cause.
+// waits, so a record write, an SQL UPDATE and a lock of the table are
+// refused at once, and the text names that transaction as the cause.
 TEST_F(HostRecords, TheProgramsOwnOtherTransactionIsNamedAndRefusesAtOnce) {
   int status = 0;
   const std::string out = RunText(
@@ -166,7 +166,7 @@ TEST_F(HostRecords, TheProgramsOwnOtherTransactionIsNamedAndRefusesAtOnce) {
       "! sql run 1 UPDATE exdep010 SET budget = 7 WHERE code = 'SALES'\nabort\n"
       "start v\nupdate exdep010 1 code=HR budget=2\nflush\nstart w\n"
       "! sql run 1 UPDATE exdep010 SET budget = 7 WHERE code = 'NONE'\n"
-      "insert exdep010 1 code=FIN\n! flush\n",
+      "insert exdep010 1 code=FIN\n! flush\nstart x\n! table lock exdep010 1\n",
       &status);
   const std::string at_once = ": a program's transactions do not wait for each other";
   // One wording names the program's other session wherever the refusal
@@ -182,7 +182,8 @@ TEST_F(HostRecords, TheProgramsOwnOtherTransactionIsNamedAndRefusesAtOnce) {
         "transaction was refused at once: session 3 (\"v\") of this host holds the write transaction" + at_once +
             "; commit or abort that transaction first (error 107)\n",
         "error 520 (buffered update failed): the update of exdep010001 failed with error 107 (record locked): "
-        "refused at once: session 3 (\"v\") of this host holds the write transaction" + at_once + "\n"})
+        "refused at once: session 3 (\"v\") of this host holds the write transaction" + at_once + "\n",
+        std::string("error 107 (record locked): Record is locked: lock_table of exdep010001 was refused at once: ")})
     EXPECT_NE(out.find(refusal), std::string::npos) << out;
   EXPECT_EQ(out.find("--lock-wait-ms"), std::string::npos) << out;
   EXPECT_EQ(status, 0) << out;

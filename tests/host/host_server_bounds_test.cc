@@ -477,4 +477,48 @@ TEST_P(HostServer, ConnectionEndedForABoundTellsTheHostWhy) {
   EXPECT_LT(host_logged.find(reason), host_logged.find("Detected server disconnection")) << host_logged;
 }
 
+// The bound of a wait starts again whenever what it waits for changes
+// hands: a third host behind two short holders of a row, which together
+// hold it longer than one bound, is given the row; and a clear or drop
+// that waited for a row's holder holds the table from then on, while it
+// waits for the write transaction, so that no row of it goes to another
+// host meanwhile.
+TEST_P(HostServer, AWaitOutlastsOneBoundWhileItsRowChangesHandsAndAWaitedClearKeepsItsTable) {
+  Restart({"--lock-wait-ms=2000"});
+  auto a = Host(), b = Host(), c = Host();
+  ASSERT_EQ(a->Do("lockread exdep010 1 code=SALES").rfind("exdep010001: ", 0), 0u);
+  ASSERT_TRUE(b->Send("lockread exdep010 1 code=SALES"));
+  usleep(100000);
+  ASSERT_TRUE(c->Send("lockread exdep010 1 code=SALES"));
+  usleep(1300000);
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line().rfind("exdep010001: ", 0), 0u);
+  usleep(1400000);
+  EXPECT_FALSE(c->HasOutput()) << "the third waiter's bound did not start again when the row changed hands";
+  EXPECT_EQ(b->Do("commit"), "committed");
+  EXPECT_EQ(c->Line().rfind("exdep010001: ", 0), 0u);
+  EXPECT_EQ(c->Do("commit"), "committed");
+  for (const char *action : {"clear", "drop"}) {
+    SCOPED_TRACE(action);
+    auto w = Host();
+    const std::string row = std::string("exdep010 1 code=H") + action[0];
+    ASSERT_EQ(a->Do("insert " + row), "buffered insert on exdep010001");
+    ASSERT_EQ(a->Do("commit"), "committed");
+    ASSERT_EQ(a->Do("lockread " + row).rfind("exdep010001: ", 0), 0u);
+    ASSERT_TRUE(b->Send(std::string("table ") + action + " exdep010 1"));
+    usleep(200000);
+    ASSERT_EQ(w->Do("table create exemp010 1"), "exemp010001: create_table");  // w holds the write transaction
+    EXPECT_EQ(a->Do("commit"), "committed");  // b takes the table, then waits for w's write transaction
+    usleep(200000);
+    ASSERT_TRUE(c->Send("lockread exdep010 1 code=SALES"));
+    usleep(300000);
+    EXPECT_FALSE(c->HasOutput()) << "a row of the table went to another host while the " << action << " waited";
+    EXPECT_EQ(w->Do("abort"), "aborted");
+    EXPECT_EQ(b->Line(), std::string("exdep010001: ") + action + "_table");
+    EXPECT_EQ(b->Do("abort"), "aborted");
+    EXPECT_EQ(c->Line().rfind("exdep010001: ", 0), 0u);
+    EXPECT_EQ(c->Do("abort"), "aborted");
+  }
+}
+
 }  // namespace

@@ -484,6 +484,188 @@ TEST_P(HostServer, NewRowLocksWaitBehindATableLockThatWaits) {
   EXPECT_EQ(b->Do("commit"), "committed");
 }
 
+// Statements queued behind whatever holds a table (its lock, a clear or
+// drop, a long statement on it) are each answered when it goes, however
+// many wait beside each other for disjoint rows; a statement's time-out
+// ends its wait there as it ends its run.
+TEST_P(HostServer, StatementsQueuedBehindATableHolderAreEachAnsweredWhenItGoes) {
+  Restart({"--lock-wait-ms=30000"});
+  Fill(300);
+  const std::string long_update = "sql prepare u UPDATE exdep010 SET budget = 7 WHERE NOT EXISTS (SELECT x.code FROM "
+                                  "exdep010 x, exdep010 y, exdep010 z WHERE x.budget + y.budget + z.budget < 0)";
+  struct Case {
+    const char *hold;     // the holder's request ("u": the long statement)
+    const char *held;     // ... its answer
+    const char *ends;     // how its transaction ends
+    int statements;
+  } cases[] = {{"table lock exdep010 1", "exdep010001: lock_table", "abort", 2},
+               {"table lock exdep010 1", "exdep010001: lock_table", "commit", 3},
+               {"table clear exdep010 1", "exdep010001: clear_table", "abort", 2},
+               {"table drop exdep010 1", "exdep010001: drop_table", "abort", 3},
+               {"u", "error 313 ", "abort", 3}};
+  auto t = Host();
+  ASSERT_EQ(t->Do(long_update), "prepared u: update");
+  ASSERT_EQ(t->Do("sql timeout u 2"), "timeout u 2");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.hold) + " " + std::to_string(c.statements));
+    const bool running = std::string(c.hold) == "u";
+    if (running) {
+      // In a transaction that holds the write transaction, the statement
+      // finds no rows first: it steps on the table until its time-out.
+      ASSERT_EQ(t->Do("insert exdep010 1 code=LONG"), "buffered insert on exdep010001");
+      ASSERT_EQ(t->Do("flush"), "flushed");
+      ASSERT_TRUE(t->Send("sql exec u 1"));
+    }
+    else
+      ASSERT_EQ(t->Do(c.hold), c.held);
+    usleep(200000);
+    std::vector<std::unique_ptr<Process>> hosts;
+    for (int i = 0; i < c.statements; ++i) {
+      hosts.push_back(Host());
+      ASSERT_TRUE(hosts.back()->Send("sql run 1 UPDATE exdep010 SET name = 'x' WHERE code IN ('Q" +
+                                     std::to_string(2 * i) + "', 'Q" + std::to_string(2 * i + 1) + "')"));
+    }
+    usleep(300000);
+    for (auto &h : hosts)
+      if (h->HasOutput()) ADD_FAILURE() << "a statement did not wait for the table's holder: " << h->Line();
+    if (running) {
+      const std::string stopped = t->Line();
+      EXPECT_EQ(stopped.rfind(c.held, 0), 0u) << stopped;
+    }
+    EXPECT_EQ(t->Do(c.ends), std::string(c.ends) == "commit" ? "committed" : "aborted");
+    // Each is answered in turn (the write transaction goes from one to the
+    // next as each host ends its transaction).
+    std::vector<bool> answered(hosts.size());
+    const auto went = std::chrono::steady_clock::now();
+    for (std::size_t done = 0; done < hosts.size() && std::chrono::steady_clock::now() - went < std::chrono::seconds(10);) {
+      for (std::size_t i = 0; i < hosts.size(); ++i) {
+        if (answered[i] || !hosts[i]->HasOutput()) continue;
+        EXPECT_EQ(hosts[i]->Line(), "2 rows updated");
+        EXPECT_EQ(hosts[i]->Do("abort"), "aborted");
+        answered[i] = true;
+        ++done;
+      }
+      usleep(20000);
+    }
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+      EXPECT_TRUE(answered[i]) << "statement " << i << " was not answered when the table's holder went";
+  }
+  // Behind a lock that stays, a statement's time-out ends its wait.
+  ASSERT_EQ(t->Do("table lock exdep010 1"), "exdep010001: lock_table");
+  auto s = Host();
+  ASSERT_EQ(s->Do("sql prepare v UPDATE exdep010 SET name = 'v' WHERE code = 'Q1'"), "prepared v: update");
+  ASSERT_EQ(s->Do("sql timeout v 1"), "timeout v 1");
+  std::string timed_out;
+  const long long ms = MsOf([&] { timed_out = s->Do("sql exec v 1"); });
+  EXPECT_EQ(timed_out.rfind("error 313 ", 0), 0u) << timed_out;
+  EXPECT_LT(ms, 10000);
+  EXPECT_EQ(s->Do("abort"), "aborted");
+  EXPECT_EQ(t->Do("abort"), "aborted");
+}
+
+// The table's own lock is no row: in a table keyed by one byte, the row
+// of key 1 held by one host keeps no other host's statement on other rows
+// waiting, nor its table create; a lock of the table is still waited for.
+TEST_P(HostServer, TheTablesLockIsNoRowOfATableKeyedByOneByte) {
+  Restart({"--lock-wait-ms=1000"});
+  root_.WriteFile("dict/dexknd010", ":VERS 2\nF kind\n:NAME exknd010.kind\n:DOMA exbyte\nF name\n"
+                                     ":NAME exknd010.name\n:DOMA exname\nI 1\n:INDX 1\n:ASCD 0\n:DUPL 0\n"
+                                     ":KEYF exknd010.kind    \n:KEYL exknd010.kind\n:END\n");
+  auto a = Host(), b = Host();
+  ASSERT_EQ(a->Do("table create exknd010 1"), "exknd010001: create_table");
+  for (int kind = 1; kind <= 5; ++kind)
+    ASSERT_EQ(a->Do("insert exknd010 1 kind=" + std::to_string(kind)), "buffered insert on exknd010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  for (const char *held : {"1", "2"}) {
+    SCOPED_TRACE(held);
+    ASSERT_EQ(a->Do(std::string("lockread exknd010 1 kind=") + held).rfind("exknd010001: ", 0), 0u);
+    for (const char *statement : {"UPDATE exknd010 SET name = 'b' WHERE kind = 5", "DELETE FROM exknd010 WHERE kind = 4"}) {
+      std::string answer;
+      const long long ms = MsOf([&] { answer = b->Do(std::string("sql run 1 ") + statement); });
+      EXPECT_EQ(answer, statement[0] == 'U' ? "1 row updated" : "1 row deleted") << statement;
+      EXPECT_LT(ms, 900) << statement << " waited for the row of key " << held;
+    }
+    EXPECT_EQ(b->Do("table create exknd010 1"), "exknd010001: create_table");
+    EXPECT_EQ(b->Do("abort"), "aborted");
+    EXPECT_EQ(a->Do("abort"), "aborted");
+  }
+  ASSERT_EQ(a->Do("table lock exknd010 1"), "exknd010001: lock_table");
+  const std::string refused = b->Do("sql run 1 UPDATE exknd010 SET name = 'b' WHERE kind = 5");
+  EXPECT_EQ(refused.rfind("error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's turn at "
+                          "exknd010001 (a lock of the table, or another session's SQL statement running on it) was "
+                          "refused after waiting ", 0), 0u) << refused;
+  EXPECT_NE(refused.find(" holds the table; try again once that host has ended its transaction"), std::string::npos)
+      << refused;
+  const std::string create = b->Do("table create exknd010 1");
+  EXPECT_EQ(create.rfind("error 107 (record locked): Record is locked: create_table of exknd010001 was refused", 0), 0u)
+      << create;
+  EXPECT_NE(create.find(" holds the table"), std::string::npos) << create;
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  EXPECT_EQ(a->Do("abort"), "aborted");
+}
+
+// A statement of more rows than it locks one by one holds its table whole
+// once it runs: it waits for every host that holds rows of the table, and
+// its refusal names one; once that host has ended, it runs.
+TEST_P(HostServer, AStatementOfMoreRowsThanItLocksWaitsForTheHoldersOfTheTablesRows) {
+  Restart({"--lock-wait-ms=1000"});
+  Fill(10001);
+  auto a = Host(), b = Host();
+  ASSERT_EQ(a->Do("lockread exdep010 1 code=Q7").rfind("exdep010001: ", 0), 0u);
+  const std::string update = "sql run 1 UPDATE exdep010 SET name = 'all' WHERE budget >= 0";
+  const std::string refused = b->Do(update);
+  EXPECT_EQ(refused.rfind("error 107 (record locked): SQLState QP999: Record is locked: the SQL statement's turn at "
+                          "exdep010001 (more rows than it locks one by one: the whole table) was refused after waiting ",
+                          0),
+            0u)
+      << refused;
+  EXPECT_NE(refused.find(" holds rows of the table; try again once that host has ended its transaction"),
+            std::string::npos)
+      << refused;
+  EXPECT_EQ(b->Do("abort"), "aborted");
+  ASSERT_TRUE(b->Send(update));
+  usleep(300000);
+  EXPECT_FALSE(b->HasOutput()) << "the statement did not wait for the holder of the table's row";
+  EXPECT_EQ(a->Do("commit"), "committed");
+  EXPECT_EQ(b->Line(), "10002 rows updated");
+  EXPECT_EQ(b->Do("commit"), "committed");
+}
+
+// A write that fails as its transaction's first (a batch with a key
+// that is there already, a clear or drop of a table still referred to)
+// leaves nothing in the transaction: the write transaction goes back with
+// it, and another host's flush goes on at once.
+TEST_P(HostServer, AFailedFirstWriteGivesBackTheWriteTransaction) {
+  auto a = Host(), b = Host();
+  ASSERT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
+  ASSERT_EQ(a->Do("insert exemp010 1 emp=1 dept=SALES dcas=SALES dnul=SALES drst=SALES"),
+            "buffered insert on exemp010001");
+  ASSERT_EQ(a->Do("commit"), "committed");
+  struct Case {
+    const char *buffer;  // what the failing host buffers first ("": nothing)
+    const char *fails;   // ... and the request that fails
+    const char *error;   // its answer starts so
+  } cases[] = {{"insert exdep010 1 code=SALES", "flush", "error 520 "},
+               {"", "table clear exdep010 1", "error "},
+               {"", "table drop exdep010 1", "error "}};
+  int n = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.fails);
+    if (*c.buffer != 0) ASSERT_EQ(a->Do(c.buffer), "buffered insert on exdep010001");
+    const std::string failed = a->Do(c.fails);
+    EXPECT_EQ(failed.rfind(c.error, 0), 0u) << failed;
+    const std::string code = "B" + std::to_string(n++);
+    ASSERT_EQ(b->Do("insert exdep010 1 code=" + code), "buffered insert on exdep010001");
+    std::string flushed;
+    const long long ms = MsOf([&] { flushed = b->Do("flush"); });
+    EXPECT_EQ(flushed, "flushed") << "the failed write kept the write transaction";
+    EXPECT_LT(ms, 1500);
+    EXPECT_EQ(b->Do("commit"), "committed");
+    EXPECT_EQ(a->Do("abort"), "aborted");
+    EXPECT_EQ(a->Do("read exdep010 1 code=" + code).rfind("exdep010001: ", 0), 0u);
+  }
+}
+
 // A host killed while its request waits takes its locks with it at once,
 // over TCP as over a Unix socket: the row it held goes to another host
 // long before the wait of 30 s it was in would have ended.

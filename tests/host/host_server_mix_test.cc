@@ -510,4 +510,50 @@ TEST_P(HostServer, SqlUpdatesBesideRecordWritersCloseNoCircleOfWaits) {
   std::cout << outcomes.str() << "\n";
 }
 
+// A statement that waits for the write transaction with its rows lends
+// them to a few locked reads, then keeps them and its place: beside record
+// writers that keep the write transaction busy and hosts that lock one of
+// its rows again and again, it is answered within a few seconds, not when
+// the stream stops.
+TEST_P(HostServer, StatementBesideAStreamOfLockedReadsOfItsRowIsAnswered) {
+  Restart({"--lock-wait-ms=2000"});
+  {
+    auto setup = Host();
+    for (const char *code : {"R1", "R2"})
+      ASSERT_EQ(setup->Do(std::string("insert exdep010 1 code=") + code), "buffered insert on exdep010001");
+    ASSERT_EQ(setup->Do("commit"), "committed");
+  }
+  std::atomic<bool> streaming{true};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 2; ++i) {
+    threads.emplace_back([&, i] {
+      auto writer = Host();
+      std::vector<std::string> lines;
+      for (int n = 0; streaming; ++n) {
+        const std::string code = "W" + std::to_string(i) + "N" + std::to_string(n);
+        if (!Ask(*writer, "insert exdep010 1 code=" + code, &lines) || !Ask(*writer, "flush", &lines)) return;
+        usleep(150000);
+        if (!Ask(*writer, "commit", &lines)) return;
+      }
+    });
+    threads.emplace_back([&] {
+      auto reader = Host();
+      std::vector<std::string> lines;
+      while (streaming) {
+        if (!Ask(*reader, "lockread exdep010 1 code=R1", &lines)) return;
+        usleep(100000);
+        if (!Ask(*reader, "abort", &lines)) return;
+      }
+    });
+  }
+  usleep(500000);
+  auto s = Host();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(s->Do("sql run 1 UPDATE exdep010 SET name = 'stmt' WHERE code IN ('R1', 'R2')"), "2 rows updated");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << "the statement lent its rows for as long as locked reads asked for them";
+  EXPECT_EQ(s->Do("commit"), "committed");
+  streaming = false;
+  for (std::thread &t : threads) t.join();
+}
+
 }  // namespace
