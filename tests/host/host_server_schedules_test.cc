@@ -112,7 +112,9 @@ Step Parse(const std::string &text) {
       step.takes.push_back(table);
       if (verb != "lock") step.takes.push_back("write");
     } else if (verb == "write") {  // a record batch: the row's update, flushed
-      step.lines.push_back("update " + table + " 1 " + KeyOf(rows[0]) + (Numeric(rows[0]) ? " note=w" : " budget=7"));
+      static int written = 0;  // each batch writes a new value
+      const std::string value = std::to_string(++written % 1000 + 2);
+      step.lines.push_back("update " + table + " 1 " + KeyOf(rows[0]) + (Numeric(rows[0]) ? " note=w" : " budget=") + value);
       step.lines.push_back("flush");
       step.takes = {table + "/" + rows[0], "write"};
     } else {  // update, delete, or tupdate: an UPDATE with a time-out of 1 s
@@ -172,7 +174,9 @@ class Explorer {
     for (std::size_t i = 0; wrong.empty() && i < orders.size(); ++i) {
       wrong = Run(orders[i]);
       if (wrong.empty()) wrong = Reset();
-      if (!wrong.empty()) wrong = "schedule " + Text(orders[i]) + " ran as " + trace_ + ": " + wrong;
+      std::string ran;
+      for (const std::string &token : trace_) ran += (ran.empty() ? "" : " ") + token;
+      if (!wrong.empty()) wrong = "schedule " + Text(orders[i]) + " ran as " + ran + ": " + wrong;
     }
     if (!wrong.empty())
       for (Host &h : hosts_) h.process->Kill();
@@ -192,6 +196,7 @@ class Explorer {
     int overtaken = 0;    // grants of its statement's rows to requests sent after it
     bool lost = false;    // its statement's time-out took its transaction
     bool waits = false;   // the pending step was not answered within the grace
+    std::size_t traced = 0;  // the pending step's place in the trace
   };
 
   // Each host's lines, then what the host answered up to the mark.
@@ -221,8 +226,10 @@ class Explorer {
       if (all != nullptr) all->push_back(*order);
       return;
     }
-    if (random != nullptr) {  // the order grows by one step at random, and is kept
-      order->push_back(ready[(*random)() % ready.size()]);
+    if (random != nullptr) {  // the order grows by one step at random (as many chances as steps left), and is kept
+      std::vector<int> chances;
+      for (int h : ready) chances.insert(chances.end(), hosts_[h].steps.size() - taken[h], h);
+      order->push_back(chances[(*random)() % chances.size()]);
       return Orders(order, all, random);
     }
     for (int h : ready) {
@@ -274,7 +281,7 @@ class Explorer {
         Send(order[pick]);
         Await([&] { return hosts_[order[pick]].pending < 0; }, kGraceMs);
         if (hosts_[order[pick]].pending >= 0) {
-          trace_ += "~";
+          trace_[hosts_[order[pick]].traced] += "~";
           hosts_[order[pick]].waits = true;
         }
         continue;
@@ -302,7 +309,8 @@ class Explorer {
     h.waits = false;
     h.sent_at = ++sendings_;
     h.answer.clear();
-    trace_ += std::string(trace_.empty() ? "" : " ") + char('A' + index) + std::to_string(h.next);
+    h.traced = trace_.size();
+    trace_.push_back(char('A' + index) + std::to_string(h.next));
     for (const std::string &line : step.lines) h.process->Send(line);
     h.process->Send(std::string("echo ") + kMark);
   }
@@ -344,7 +352,7 @@ class Explorer {
     Host &h = hosts_[index];
     const Step &step = h.steps[h.pending];
     const std::string name = std::string(1, char('A' + index)) + std::to_string(h.pending + 1);
-    if (h.waits) trace_ += " " + name + "!";  // answered after the grace
+    if (h.waits) trace_.push_back(name + "!");  // answered after the grace
     h.pending = -1;
     std::vector<std::string> takes = step.takes;
     for (const std::string &line : h.answer) {
@@ -422,15 +430,18 @@ class Explorer {
   std::vector<Host> hosts_;
   std::unique_ptr<Process> probe_;
   bool kinds_ = false;
-  std::string trace_, wrong_;
+  std::vector<std::string> trace_;  // the steps as sent, "~" when taken to wait, "X1!" when answered after that
+  std::string wrong_;
   long sendings_ = 0, answered_ = 0, seen_ = 0;
   std::size_t runs_ = 0;
 };
 
-// Explores each script in turn on a server whose waits end after 2 s;
-// stops at the first that fails.
+// Explores each script in turn (only the one MOLVANE_TEST_SCRIPT names,
+// when it is set); stops at the first that fails.
 void ExploreAll(const std::function<std::unique_ptr<Process>()> &host, const std::vector<Script> &scripts) {
+  const char *only = std::getenv("MOLVANE_TEST_SCRIPT");
   for (const Script &script : scripts) {
+    if (only != nullptr && script.name != std::string(only)) continue;
     Explorer explorer(host, script);
     const std::string wrong = explorer.Explore();
     std::cout << script.name << ": " << explorer.runs() << " schedules\n";
@@ -467,7 +478,9 @@ TEST_P(HostServer, SchedulesOfStatementsBehindATableActionAreAllAnswered) {
   ExploreAll([this] { return Host(); },
              {{"TwoUpdatesBehindATableLock", {"lock ; abort", "update R0 R1 @A1 ; commit", "update R2 R3 @A1 ; commit"}},
               {"TwoUpdatesBehindAClear", {"clear ; abort", "update R0 R1 @A1 ; commit", "update R2 R3 @A1 ; commit"}},
-              {"TwoUpdatesBehindADrop", {"drop ; abort", "update R0 R1 @A1 ; commit", "update R2 R3 @A1 ; commit"}},
+              {"TwoUpdatesBehindAWaitingClear", {"write W0 ; commit @C1 @D1", "clear @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
+              {"TwoUpdatesBehindAWaitingDrop",
+               {"write W0 ; commit @C1 @D1", "drop @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
               {"TwoTimedUpdatesBehindATableLock",
                {"lock ; abort", "tupdate R0 R1 @A1 ; abort", "tupdate R2 R3 @A1 ; abort"}}});
 }
