@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -39,7 +40,7 @@ using molvane::test::HostServer;
 using molvane::test::Process;
 
 constexpr int kGraceMs = 200;           // an answer slower than this is a wait: others go on
-constexpr int kStallMs = 12000;         // nothing else to run: the longest wait for an answer
+constexpr int kAnswerMs = 12000;        // the longest wait for an answer (the bounds are 2 s)
 constexpr int kOvertakes = 6;           // later grants of its rows a waiting statement may see
 constexpr std::size_t kSchedules = 14;  // every order up to this many, else a sample this large
 const char kMark[] = "~answered";
@@ -59,7 +60,7 @@ struct Step {
   std::vector<std::string> lines;
   std::vector<std::string> takes;
   bool ends = false;       // a commit or abort first: gives back all the host held
-  bool statement = false;  // an SQL UPDATE or DELETE, whose takes are its rows
+  bool statement = false;  // an SQL UPDATE or DELETE, whose takes are its rows and the write transaction
   bool timed = false;      // its refusal by its own time-out (313) is no fault
   std::vector<std::pair<int, int>> after;  // taken only once these steps (host, step) were sent
 };
@@ -111,12 +112,16 @@ Step Parse(const std::string &text) {
       step.lines.push_back("table " + verb + " " + table + " 1");
       step.takes.push_back(table);
       if (verb != "lock") step.takes.push_back("write");
+    } else if (verb == "insert") {  // a record batch: a new row, flushed
+      step.lines.push_back("insert " + table + " 1 " + KeyOf(rows[0]));
+      step.lines.push_back("flush");
+      step.takes.insert(step.takes.end(), {table + "/" + rows[0], "write"});
     } else if (verb == "write") {  // a record batch: the row's update, flushed
       static int written = 0;  // each batch writes a new value
       const std::string value = std::to_string(++written % 1000 + 2);
       step.lines.push_back("update " + table + " 1 " + KeyOf(rows[0]) + (Numeric(rows[0]) ? " note=w" : " budget=") + value);
       step.lines.push_back("flush");
-      step.takes = {table + "/" + rows[0], "write"};
+      step.takes.insert(step.takes.end(), {table + "/" + rows[0], "write"});
     } else {  // update, delete, or tupdate: an UPDATE with a time-out of 1 s
       const std::string column = table == "exknd010" ? "note" : "name";
       const std::string sql = verb == "delete" ? "DELETE FROM " + table + Where(rows)
@@ -128,6 +133,7 @@ Step Parse(const std::string &text) {
       else
         step.lines.push_back("sql run 1 " + sql);
       for (const std::string &row : rows) step.takes.push_back(table + "/" + row);
+      step.takes.push_back("write");
     }
   }
   return step;
@@ -193,6 +199,7 @@ class Explorer {
     int next = 0;         // the next step to send
     int pending = -1;     // the step sent and not answered yet
     long sent_at = 0;     // when (in sendings) the pending step was sent
+    std::chrono::steady_clock::time_point sent_time;
     int overtaken = 0;    // grants of its statement's rows to requests sent after it
     bool lost = false;    // its statement's time-out took its transaction
     bool waits = false;   // the pending step was not answered within the grace
@@ -277,6 +284,7 @@ class Explorer {
         }
       }
       if (!wrong_.empty()) return wrong_;
+      if (!Overdue().empty()) return "no answer within " + std::to_string(kAnswerMs / 1000) + " s to " + Overdue();
       if (pick >= 0) {
         Send(order[pick]);
         Await([&] { return hosts_[order[pick]].pending < 0; }, kGraceMs);
@@ -286,19 +294,30 @@ class Explorer {
         }
         continue;
       }
-      const bool waiting = std::any_of(hosts_.begin(), hosts_.end(), [](const Host &h) { return h.pending >= 0; });
-      if (!waiting) return std::all_of(done.begin(), done.end(), [](bool d) { return d; }) ? "" : "the script cannot go on";
-      if (!Await([&] { return std::none_of(hosts_.begin(), hosts_.end(), [](const Host &h) { return h.pending >= 0; }) ||
-                              wrong_.size() > 0 || Progressed(); },
-                 kStallMs)) {
-        std::string stuck;
-        for (std::size_t i = 0; i < hosts_.size(); ++i)
-          if (hosts_[i].pending >= 0)
-            stuck += std::string(stuck.empty() ? "" : ", ") + char('A' + i) + std::to_string(hosts_[i].pending + 1) +
-                     " (" + hosts_[i].steps[hosts_[i].pending].text + ")";
-        return "no answer within " + std::to_string(kStallMs / 1000) + " s to " + stuck;
-      }
+      if (std::none_of(hosts_.begin(), hosts_.end(), [](const Host &h) { return h.pending >= 0; }))
+        return std::all_of(done.begin(), done.end(), [](bool d) { return d; }) ? "" : "the script cannot go on";
+      // Nothing to send until an answer comes.
+      const long answered = answered_;
+      Await([&] { return answered_ != answered || !wrong_.empty() || !Overdue().empty(); }, kAnswerMs);
     }
+  }
+
+  // When a request has waited for its answer longer than any wait of the
+  // server may last, the requests that wait (the first that did so ahead);
+  // "" while none has.
+  std::string Overdue() const {
+    std::string overdue, waiting;
+    const auto now = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < hosts_.size(); ++i) {
+      if (hosts_[i].pending < 0) continue;
+      const std::string step = char('A' + i) + std::to_string(hosts_[i].pending + 1) + " (" +
+                               hosts_[i].steps[hosts_[i].pending].text + ")";
+      if (overdue.empty() && now - hosts_[i].sent_time > std::chrono::milliseconds(kAnswerMs))
+        overdue = step;
+      else
+        waiting += ", " + step;
+    }
+    return overdue.empty() ? "" : overdue + waiting;
   }
 
   void Send(int index) {
@@ -308,6 +327,7 @@ class Explorer {
     h.pending = h.next++;
     h.waits = false;
     h.sent_at = ++sendings_;
+    h.sent_time = std::chrono::steady_clock::now();
     h.answer.clear();
     h.traced = trace_.size();
     trace_.push_back(char('A' + index) + std::to_string(h.next));
@@ -323,11 +343,6 @@ class Explorer {
       if (waited >= ms) return false;
       usleep(10000);
     }
-  }
-  bool Progressed() {
-    const bool progressed = answered_ != seen_;
-    seen_ = answered_;
-    return progressed;
   }
 
   // Takes the answers that came, and judges each.
@@ -381,7 +396,8 @@ class Explorer {
       if (other.pending < 0 || !other.steps[other.pending].statement || h.sent_at < other.sent_at) continue;
       const std::vector<std::string> &rows = other.steps[other.pending].takes;
       const bool overtakes = std::any_of(takes.begin(), takes.end(), [&](const std::string &take) {
-        return std::any_of(rows.begin(), rows.end(), [&](const std::string &row) { return Conflict(take, row); });
+        return std::any_of(rows.begin(), rows.end(),
+                           [&](const std::string &row) { return row != "write" && Conflict(take, row); });
       });
       if (overtakes && ++other.overtaken > kOvertakes)
         wrong_ = std::string(1, char('A' + o)) + std::to_string(other.pending + 1) + " (" +
@@ -432,7 +448,7 @@ class Explorer {
   bool kinds_ = false;
   std::vector<std::string> trace_;  // the steps as sent, "~" when taken to wait, "X1!" when answered after that
   std::string wrong_;
-  long sendings_ = 0, answered_ = 0, seen_ = 0;
+  long sendings_ = 0, answered_ = 0;
   std::size_t runs_ = 0;
 };
 
@@ -505,18 +521,28 @@ TEST_P(HostServer, SchedulesOfRowsKeyedByOneByteKeepToTheirRows) {
               {"RowOfValueTwoBesideStatements", {"lockread 2 ; commit @B2", "update 5 ; commit"}}});
 }
 
-// Locked reads, table locks and clears, SQL UPDATEs and DELETEs of
-// overlapping and disjoint rows, record batches and statements with a
-// time-out, in every order: each request answered, no conflict held, no
-// refusal, nothing left held.
-TEST_P(HostServer, SchedulesOfLocksStatementsAndBatchesKeepEveryRule) {
+// Locked reads, SQL UPDATEs and DELETEs of overlapping and disjoint rows,
+// record batches and statements with a time-out, in every order: each
+// request answered, no conflict held, no refusal, nothing left held.
+TEST_P(HostServer, SchedulesOfLockedReadsStatementsAndBatchesKeepEveryRule) {
   Restart({"--lock-wait-ms=2000"});
   root_.WriteFile("dict/dexknd010", kKindTable);
   ExploreAll([this] { return Host(); },
              {{"OverlappingUpdateBetweenLockedReads", {"lockread R1 ; commit", "update R1 R2 ; commit", "lockread R2 ; abort"}},
+              {"OverlappingDeleteBetweenLockedReads", {"lockread 3 ; commit", "delete 3 4 ; abort", "lockread 4 ; abort"}},
               {"DisjointStatementsAndABatch", {"update R0 ; commit", "delete 4 ; abort", "write W0 ; commit"}},
-              {"TableLockBesideLockedReadsAndAStatement", {"lock ; commit", "lockread R1 ; abort", "update R2 ; commit"}},
+              {"BatchesBesideAStatement", {"write R3 ; commit", "update R4 R5 ; commit", "insert N1 + insert N2 ; abort"}},
+              {"TimedStatementsBehindALockedRead", {"lockread R1 ; abort", "tupdate R1 ; abort", "tupdate R1 R2 ; abort"}}});
+}
+
+// Table locks, clears and drops beside locked reads and statements on the
+// table's rows, in every order, kept to the same rules.
+TEST_P(HostServer, SchedulesOfTableActionsBesideRowsKeepEveryRule) {
+  Restart({"--lock-wait-ms=2000"});
+  root_.WriteFile("dict/dexknd010", kKindTable);
+  ExploreAll([this] { return Host(); },
+             {{"TableLockBesideLockedReadsAndAStatement", {"lock ; commit", "lockread R1 ; abort", "update R2 ; commit"}},
               {"ClearBesideALockedReadAndAStatement", {"clear ; abort", "lockread R1 ; abort", "update R2 ; commit"}},
-              {"TimedStatementsBehindALockedRead", {"lockread R1 ; abort", "tupdate R1 ; abort", "tupdate R1 R2 ; abort"}},
-              {"BatchesBesideAStatement", {"write R3 ; commit", "update R4 R5 ; commit", "write W0 ; abort"}}});
+              {"DropBesideALockedReadAndADelete", {"drop knd ; abort", "lockread 3 ; abort", "delete 4 ; abort"}},
+              {"LocksOfTwoTablesBesideAStatement", {"lock knd ; commit", "lock ; abort", "update 3 + update R3 ; commit"}}});
 }
