@@ -189,6 +189,7 @@ class Explorer {
     return wrong;
   }
   std::size_t runs() const { return runs_; }
+  int most_overtaken() const { return most_overtaken_; }
 
  private:
   struct Host {
@@ -399,7 +400,8 @@ class Explorer {
         return std::any_of(rows.begin(), rows.end(),
                            [&](const std::string &row) { return row != "write" && Conflict(take, row); });
       });
-      if (overtakes && ++other.overtaken > kOvertakes)
+      if (overtakes) most_overtaken_ = std::max(most_overtaken_, ++other.overtaken);
+      if (other.overtaken > kOvertakes)
         wrong_ = std::string(1, char('A' + o)) + std::to_string(other.pending + 1) + " (" +
                  other.steps[other.pending].text + ") was overtaken " + std::to_string(other.overtaken) +
                  " times by later requests for its rows";
@@ -450,6 +452,7 @@ class Explorer {
   std::string wrong_;
   long sendings_ = 0, answered_ = 0;
   std::size_t runs_ = 0;
+  int most_overtaken_ = 0;
 };
 
 // Explores each script in turn (only the one MOLVANE_TEST_SCRIPT names,
@@ -460,7 +463,8 @@ void ExploreAll(const std::function<std::unique_ptr<Process>()> &host, const std
     if (only != nullptr && script.name != std::string(only)) continue;
     Explorer explorer(host, script);
     const std::string wrong = explorer.Explore();
-    std::cout << script.name << ": " << explorer.runs() << " schedules\n";
+    std::cout << script.name << ": " << explorer.runs() << " schedules, a statement overtaken at most "
+              << explorer.most_overtaken() << " times\n";
     if (!wrong.empty()) {
       ADD_FAILURE() << script.name << ", " << wrong;
       return;
