@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <functional>
 #include <iostream>
@@ -42,7 +43,7 @@ using molvane::test::Process;
 constexpr int kGraceMs = 200;           // an answer slower than this is a wait: others go on
 constexpr int kAnswerMs = 12000;        // the longest wait for an answer (the bounds are 2 s)
 constexpr int kOvertakes = 6;           // later grants of its rows a waiting statement may see
-constexpr std::size_t kSchedules = 14;  // every order up to this many, else a sample this large
+constexpr std::size_t kSchedules = 12;  // every order up to this many, else a sample this large
 const char kMark[] = "~answered";
 const char *const kDepRows[] = {"R0", "R1", "R2", "R3", "R4", "R5", "W0"};
 const int kKinds = 5;  // rows 1..5 of exknd010, keyed by one byte
@@ -88,7 +89,8 @@ std::string Where(const std::vector<std::string> &rows) {
 // step (host B's third) that must have been sent first.
 Step Parse(const std::string &text) {
   Step step;
-  step.text = text;
+  step.text = text.substr(text.find_first_not_of(' '));
+  step.text.erase(step.text.find_last_not_of(' ') + 1);
   std::istringstream phrases(text);
   for (std::string phrase; std::getline(phrases, phrase, '+');) {
     std::istringstream words(phrase);
@@ -170,7 +172,9 @@ class Explorer {
     Orders(&order, &orders);
     if (orders.size() > kSchedules) {  // a sample, the same in every run
       orders.clear();
-      std::mt19937 random(static_cast<unsigned>(std::hash<std::string>()(script_.name)));
+      unsigned seed = 0;
+      for (const char *c = script_.name; *c != '\0'; ++c) seed = seed * 31 + static_cast<unsigned char>(*c);
+      std::mt19937 random(seed);
       for (int tries = 0; orders.size() < kSchedules && tries < 1000; ++tries) {
         order.clear();
         Orders(&order, nullptr, &random);
@@ -497,7 +501,6 @@ TEST_P(HostServer, SchedulesOfStatementsBehindATableActionAreAllAnswered) {
   root_.WriteFile("dict/dexknd010", kKindTable);
   ExploreAll([this] { return Host(); },
              {{"TwoUpdatesBehindATableLock", {"lock ; abort", "update R0 R1 @A1 ; commit", "update R2 R3 @A1 ; commit"}},
-              {"TwoUpdatesBehindAClear", {"clear ; abort", "update R0 R1 @A1 ; commit", "update R2 R3 @A1 ; commit"}},
               {"TwoUpdatesBehindAWaitingClear", {"write W0 ; commit @C1 @D1", "clear @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
               {"TwoUpdatesBehindAWaitingDrop",
                {"write W0 ; commit @C1 @D1", "drop @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
