@@ -551,5 +551,7 @@ TEST_P(HostServer, SchedulesOfTableActionsBesideRowsKeepEveryRule) {
              {{"TableLockBesideLockedReadsAndAStatement", {"lock ; commit", "lockread R1 ; abort", "update R2 ; commit"}},
               {"ClearBesideALockedReadAndAStatement", {"clear ; abort", "lockread R1 ; abort", "update R2 ; commit"}},
               {"DropBesideALockedReadAndADelete", {"drop knd ; abort", "lockread 3 ; abort", "delete 4 ; abort"}},
+              {"WaitingClearBesideLockedReads", {"lockread R1 ; commit", "clear @A1 ; abort", "lockread R2 @B1 ; abort"}},
+              {"WaitingDropBesideLockedReads", {"lockread 3 ; commit", "drop knd @A1 ; abort", "lockread 4 @B1 ; abort"}},
               {"LocksOfTwoTablesBesideAStatement", {"lock knd ; commit", "lock ; abort", "update 3 + update R3 ; commit"}}});
 }
