@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -43,7 +44,7 @@ using molvane::test::Process;
 constexpr int kGraceMs = 200;           // an answer slower than this is a wait: others go on
 constexpr int kAnswerMs = 12000;        // the longest wait for an answer (the bounds are 2 s)
 constexpr int kOvertakes = 6;           // later grants of its rows a waiting statement may see
-constexpr std::size_t kSchedules = 12;  // every order up to this many, else a sample this large
+constexpr std::size_t kSchedules = 12;  // every order up to this many, else a sample this large (by default)
 const char kMark[] = "~answered";
 const char *const kDepRows[] = {"R0", "R1", "R2", "R3", "R4", "R5", "W0"};
 const int kKinds = 5;  // rows 1..5 of exknd010, keyed by one byte
@@ -170,12 +171,12 @@ class Explorer {
     std::vector<std::vector<int>> orders;
     std::vector<int> order;
     Orders(&order, &orders);
-    if (orders.size() > kSchedules) {  // a sample, the same in every run
+    if (orders.size() > schedules_) {  // a sample, the same in every run of one seed
       orders.clear();
-      unsigned seed = 0;
+      unsigned seed = std::getenv("MOLVANE_TEST_SEED") != nullptr ? std::atoi(std::getenv("MOLVANE_TEST_SEED")) : 0;
       for (const char *c = script_.name; *c != '\0'; ++c) seed = seed * 31 + static_cast<unsigned char>(*c);
       std::mt19937 random(seed);
-      for (int tries = 0; orders.size() < kSchedules && tries < 1000; ++tries) {
+      for (std::size_t tries = 0; orders.size() < schedules_ && tries < 100 * schedules_; ++tries) {
         order.clear();
         Orders(&order, nullptr, &random);
         if (std::find(orders.begin(), orders.end(), order) == orders.end()) orders.push_back(order);
@@ -224,7 +225,7 @@ class Explorer {
   // Every order of the hosts' steps that keeps each host's order and the
   // steps' "@" (into `all`), or one at random (into `order`).
   void Orders(std::vector<int> *order, std::vector<std::vector<int>> *all, std::mt19937 *random = nullptr) {
-    if (all != nullptr && all->size() > kSchedules) return;
+    if (all != nullptr && all->size() > schedules_) return;
     std::vector<int> taken(hosts_.size(), 0), ready;
     for (int h : *order) ++taken[h];
     for (std::size_t h = 0; h < hosts_.size(); ++h) {
@@ -457,10 +458,15 @@ class Explorer {
   long sendings_ = 0, answered_ = 0;
   std::size_t runs_ = 0;
   int most_overtaken_ = 0;
+  std::size_t schedules_ = std::getenv("MOLVANE_TEST_SCHEDULES") != nullptr
+                               ? std::strtoul(std::getenv("MOLVANE_TEST_SCHEDULES"), nullptr, 10)
+                               : kSchedules;
 };
 
 // Explores each script in turn (only the one MOLVANE_TEST_SCRIPT names,
-// when it is set); stops at the first that fails.
+// when it is set); stops at the first that fails. MOLVANE_TEST_SCHEDULES=N
+// runs every order up to N, else a sample of N; MOLVANE_TEST_SEED draws
+// another sample.
 void ExploreAll(const std::function<std::unique_ptr<Process>()> &host, const std::vector<Script> &scripts) {
   const char *only = std::getenv("MOLVANE_TEST_SCRIPT");
   for (const Script &script : scripts) {
