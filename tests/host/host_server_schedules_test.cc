@@ -105,7 +105,9 @@ Step Parse(const std::string &text) {
       else
         rows.push_back(word);
     }
-    const std::string table = rows.empty() || rows[0] == "dep" ? "exdep010" : rows[0] == "knd" ? "exknd010" : TableOf(rows[0]);
+    const std::string table = rows.empty() || rows[0] == "dep" ? "exdep010"
+                              : rows[0] == "knd"               ? "exknd010"
+                                                               : TableOf(rows[0]);
     if (verb == "commit" || verb == "abort") {
       step.ends = true;
       step.lines.push_back(verb);
@@ -121,9 +123,10 @@ Step Parse(const std::string &text) {
       step.lines.push_back("flush");
       step.takes.insert(step.takes.end(), {table + "/" + rows[0], "write"});
     } else if (verb == "write") {  // a record batch: the row's update, flushed
-      static int written = 0;  // each batch writes a new value
+      static int written = 0;      // each batch writes a new value
       const std::string value = std::to_string(++written % 1000 + 2);
-      step.lines.push_back("update " + table + " 1 " + KeyOf(rows[0]) + (Numeric(rows[0]) ? " note=w" : " budget=") + value);
+      step.lines.push_back("update " + table + " 1 " + KeyOf(rows[0]) + (Numeric(rows[0]) ? " note=w" : " budget=") +
+                           value);
       step.lines.push_back("flush");
       step.takes.insert(step.takes.end(), {table + "/" + rows[0], "write"});
     } else {  // update, delete, or tupdate: an UPDATE with a time-out of 1 s
@@ -204,13 +207,13 @@ class Explorer {
     std::unique_ptr<Process> process;
     std::vector<std::string> holds;
     std::vector<std::string> answer;
-    int next = 0;         // the next step to send
-    int pending = -1;     // the step sent and not answered yet
-    long sent_at = 0;     // when (in sendings) the pending step was sent
+    int next = 0;      // the next step to send
+    int pending = -1;  // the step sent and not answered yet
+    long sent_at = 0;  // when (in sendings) the pending step was sent
     std::chrono::steady_clock::time_point sent_time;
-    int overtaken = 0;    // grants of its statement's rows to requests sent after it
-    bool lost = false;    // its statement's time-out took its transaction
-    bool waits = false;   // the pending step was not answered within the grace
+    int overtaken = 0;       // grants of its statement's rows to requests sent after it
+    bool lost = false;       // its statement's time-out took its transaction
+    bool waits = false;      // the pending step was not answered within the grace
     std::size_t traced = 0;  // the pending step's place in the trace
   };
 
@@ -318,8 +321,8 @@ class Explorer {
     const auto now = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < hosts_.size(); ++i) {
       if (hosts_[i].pending < 0) continue;
-      const std::string step = char('A' + i) + std::to_string(hosts_[i].pending + 1) + " (" +
-                               hosts_[i].steps[hosts_[i].pending].text + ")";
+      const std::string step =
+          char('A' + i) + std::to_string(hosts_[i].pending + 1) + " (" + hosts_[i].steps[hosts_[i].pending].text + ")";
       if (overdue.empty() && now - hosts_[i].sent_time > std::chrono::milliseconds(kAnswerMs))
         overdue = step;
       else
@@ -384,7 +387,8 @@ class Explorer {
         if (line.rfind("0 rows", 0) == 0) takes.clear();  // a statement that changed nothing holds nothing
         continue;
       }
-      if ((step.timed && line.rfind("error 313 ", 0) == 0) || (h.lost && line.find("error 510 ") != std::string::npos)) {
+      if ((step.timed && line.rfind("error 313 ", 0) == 0) ||
+          (h.lost && line.find("error 510 ") != std::string::npos)) {
         h.lost = true;
         takes.clear();
         continue;
@@ -436,10 +440,11 @@ class Explorer {
       if (waiter.pending < 0) continue;
       const std::vector<std::string> &wants = waiter.steps[waiter.pending].takes;
       for (std::size_t h = 0; h < hosts_.size(); ++h) {
-        const bool waits = static_cast<int>(h) != self && std::any_of(wants.begin(), wants.end(), [&](const std::string &want) {
-          return std::any_of(hosts_[h].holds.begin(), hosts_[h].holds.end(),
-                             [&](const std::string &held) { return Conflict(want, held); });
-        });
+        const bool waits =
+            static_cast<int>(h) != self && std::any_of(wants.begin(), wants.end(), [&](const std::string &want) {
+              return std::any_of(hosts_[h].holds.begin(), hosts_[h].holds.end(),
+                                 [&](const std::string &held) { return Conflict(want, held); });
+            });
         if (waits && static_cast<int>(h) == from) return true;
         if (waits && !seen[h]) {
           seen[h] = true;
@@ -530,8 +535,8 @@ Script LockedReadStream(int cycles) {
               " ; abort @C" + lock + " ; ";
     writer += (k == 1 ? "write W0 @B1" : "commit + write W0 @B" + lock) + " ; read R5 @B" + end + " ; ";
   }
-  return {"StatementAmongLockedReadsOfItsRow", {"update R1 R2 @B1 @C1 ; commit", reader.substr(0, reader.size() - 3),
-                                                writer + "commit"}};
+  return {"StatementAmongLockedReadsOfItsRow",
+          {"update R1 R2 @B1 @C1 ; commit", reader.substr(0, reader.size() - 3), writer + "commit"}};
 }
 
 }  // namespace
@@ -542,13 +547,15 @@ Script LockedReadStream(int cycles) {
 TEST_P(HostServer, SchedulesOfStatementsBehindATableActionAreAllAnswered) {
   Restart({"--lock-wait-ms=2000"});
   root_.WriteFile("dict/dexknd010", kKindTable);
-  ExploreAll([this] { return Host(); },
-             {{"TwoUpdatesBehindATableLock", {"lock ; abort", "update R0 R1 @A1 ; commit", "update R2 R3 @A1 ; commit"}},
-              {"TwoUpdatesBehindAWaitingClear", {"write W0 ; commit @C1 @D1", "clear @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
-              {"TwoUpdatesBehindAWaitingDrop",
-               {"write W0 ; commit @C1 @D1", "drop @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
-              {"TwoTimedUpdatesBehindATableLock",
-               {"lock ; abort", "tupdate R0 R1 @A1 ; abort", "tupdate R2 R3 @A1 ; abort"}}});
+  ExploreAll(
+      [this] { return Host(); },
+      {{"TwoUpdatesBehindATableLock", {"lock ; abort", "update R0 R1 @A1 ; commit", "update R2 R3 @A1 ; commit"}},
+       {"TwoUpdatesBehindAWaitingClear",
+        {"write W0 ; commit @C1 @D1", "clear @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
+       {"TwoUpdatesBehindAWaitingDrop",
+        {"write W0 ; commit @C1 @D1", "drop @A1 ; abort", "update R0 R1 @B1 ; commit", "update R2 R3 @B1 ; commit"}},
+       {"TwoTimedUpdatesBehindATableLock",
+        {"lock ; abort", "tupdate R0 R1 @A1 ; abort", "tupdate R2 R3 @A1 ; abort"}}});
 }
 
 // A statement whose row a stream of locked reads takes again and again,
@@ -566,9 +573,10 @@ TEST_P(HostServer, SchedulesOfAStatementAmongLockedReadsOfItsRowAreAnswered) {
 TEST_P(HostServer, SchedulesOfRowsKeyedByOneByteKeepToTheirRows) {
   Restart({"--lock-wait-ms=2000"});
   root_.WriteFile("dict/dexknd010", kKindTable);
-  ExploreAll([this] { return Host(); },
-             {{"RowOfValueOneBesideStatements", {"lockread 1 ; commit @B2 @C2", "update 5 ; commit", "delete 2 ; abort"}},
-              {"RowOfValueTwoBesideStatements", {"lockread 2 ; commit @B2", "update 5 ; commit"}}});
+  ExploreAll(
+      [this] { return Host(); },
+      {{"RowOfValueOneBesideStatements", {"lockread 1 ; commit @B2 @C2", "update 5 ; commit", "delete 2 ; abort"}},
+       {"RowOfValueTwoBesideStatements", {"lockread 2 ; commit @B2", "update 5 ; commit"}}});
 }
 
 // Locked reads, SQL UPDATEs and DELETEs of overlapping and disjoint rows,
@@ -577,15 +585,18 @@ TEST_P(HostServer, SchedulesOfRowsKeyedByOneByteKeepToTheirRows) {
 TEST_P(HostServer, SchedulesOfLockedReadsStatementsAndBatchesKeepEveryRule) {
   Restart({"--lock-wait-ms=2000"});
   root_.WriteFile("dict/dexknd010", kKindTable);
-  ExploreAll([this] { return Host(); },
-             {{"OverlappingUpdateBetweenLockedReads", {"lockread R1 ; commit", "update R1 R2 ; commit", "lockread R2 ; abort"}},
-              {"OverlappingDeleteBetweenLockedReads", {"lockread 3 ; commit", "delete 3 4 ; abort", "lockread 4 ; abort"}},
-              {"DisjointStatementsAndABatch", {"update R0 ; commit", "delete 4 ; abort", "write W0 ; commit"}},
-              {"BatchesBesideAStatement", {"write R3 ; commit", "update R4 R5 ; commit", "insert N1 + insert N2 ; abort"}},
-              {"CircleOfTwoLockedReads", {"lockread R1 ; lockread R2 ; commit", "lockread R2 ; lockread R1 ; abort"}},
-              {"CircleOfThreeLockedReads",
-               {"lockread R1 ; lockread R2 ; commit", "lockread R2 ; lockread R3 ; abort", "lockread R3 ; lockread R1 ; commit"}},
-              {"TimedStatementsBehindALockedRead", {"lockread R1 ; abort", "tupdate R1 ; abort", "tupdate R1 R2 ; abort"}}});
+  ExploreAll(
+      [this] { return Host(); },
+      {{"OverlappingUpdateBetweenLockedReads",
+        {"lockread R1 ; commit", "update R1 R2 ; commit", "lockread R2 ; abort"}},
+       {"OverlappingDeleteBetweenLockedReads", {"lockread 3 ; commit", "delete 3 4 ; abort", "lockread 4 ; abort"}},
+       {"DisjointStatementsAndABatch", {"update R0 ; commit", "delete 4 ; abort", "write W0 ; commit"}},
+       {"BatchesBesideAStatement", {"write R3 ; commit", "update R4 R5 ; commit", "insert N1 + insert N2 ; abort"}},
+       {"CircleOfTwoLockedReads", {"lockread R1 ; lockread R2 ; commit", "lockread R2 ; lockread R1 ; abort"}},
+       {"CircleOfThreeLockedReads",
+        {"lockread R1 ; lockread R2 ; commit", "lockread R2 ; lockread R3 ; abort",
+         "lockread R3 ; lockread R1 ; commit"}},
+       {"TimedStatementsBehindALockedRead", {"lockread R1 ; abort", "tupdate R1 ; abort", "tupdate R1 R2 ; abort"}}});
 }
 
 // Table locks, clears and drops beside locked reads and statements on the
@@ -593,11 +604,12 @@ TEST_P(HostServer, SchedulesOfLockedReadsStatementsAndBatchesKeepEveryRule) {
 TEST_P(HostServer, SchedulesOfTableActionsBesideRowsKeepEveryRule) {
   Restart({"--lock-wait-ms=2000"});
   root_.WriteFile("dict/dexknd010", kKindTable);
-  ExploreAll([this] { return Host(); },
-             {{"TableLockBesideLockedReadsAndAStatement", {"lock ; commit", "lockread R1 ; abort", "update R2 ; commit"}},
-              {"ClearBesideALockedReadAndAStatement", {"clear ; abort", "lockread R1 ; abort", "update R2 ; commit"}},
-              {"DropBesideALockedReadAndADelete", {"drop knd ; abort", "lockread 3 ; abort", "delete 4 ; abort"}},
-              {"WaitingClearBesideLockedReads", {"lockread R1 ; commit", "clear @A1 ; abort", "lockread R2 @B1 ; abort"}},
-              {"WaitingDropBesideLockedReads", {"lockread 3 ; commit", "drop knd @A1 ; abort", "lockread 4 @B1 ; abort"}},
-              {"LocksOfTwoTablesBesideAStatement", {"lock knd ; commit", "lock ; abort", "update 3 + update R3 ; commit"}}});
+  ExploreAll(
+      [this] { return Host(); },
+      {{"TableLockBesideLockedReadsAndAStatement", {"lock ; commit", "lockread R1 ; abort", "update R2 ; commit"}},
+       {"ClearBesideALockedReadAndAStatement", {"clear ; abort", "lockread R1 ; abort", "update R2 ; commit"}},
+       {"DropBesideALockedReadAndADelete", {"drop knd ; abort", "lockread 3 ; abort", "delete 4 ; abort"}},
+       {"WaitingClearBesideLockedReads", {"lockread R1 ; commit", "clear @A1 ; abort", "lockread R2 @B1 ; abort"}},
+       {"WaitingDropBesideLockedReads", {"lockread 3 ; commit", "drop knd @A1 ; abort", "lockread 4 @B1 ; abort"}},
+       {"LocksOfTwoTablesBesideAStatement", {"lock knd ; commit", "lock ; abort", "update 3 + update R3 ; commit"}}});
 }
