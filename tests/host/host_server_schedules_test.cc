@@ -42,7 +42,7 @@ namespace {
 using molvane::test::HostServer;
 using molvane::test::Process;
 
-constexpr int kGraceMs = 200;           // an answer slower than this is a wait: others go on
+constexpr int kGraceMs = 100;           // an answer slower than this is a wait: others go on
 constexpr int kAnswerMs = 12000;        // the longest wait for an answer (the bounds are 2 s)
 constexpr int kOvertakes = 6;           // later grants of its rows a waiting statement may see
 constexpr std::size_t kSchedules = 12;  // every order up to this many, else a sample this large (by default)
