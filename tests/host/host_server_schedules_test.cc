@@ -431,10 +431,11 @@ class Explorer {
     h.holds.insert(h.holds.end(), takes.begin(), takes.end());
   }
 
-  // Whether the request `from` waits for waits for `from` itself, as the
-  // answers show: a request waits for the hosts that hold what conflicts
-  // with what it asks for. (A request that waits holds nothing in this
-  // view, so scripts that may close a circle keep to locked reads.)
+  // Whether the request of host `from` waits, directly or through other
+  // requests that wait, for `from` itself, as the answers show: a request
+  // waits for the hosts that hold what conflicts with what it asks for. (A
+  // request that waits holds nothing in this view, so scripts that may
+  // close a circle keep to locked reads.)
   bool InCircle(int from) const {
     std::vector<int> todo{from};
     std::vector<bool> seen(hosts_.size(), false);
