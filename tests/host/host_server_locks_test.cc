@@ -651,7 +651,9 @@ TEST_P(HostServer, AFailedFirstWriteGivesBackTheWriteTransaction) {
   int n = 0;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.fails);
-    if (*c.buffer != 0) ASSERT_EQ(a->Do(c.buffer), "buffered insert on exdep010001");
+    if (*c.buffer != 0) {
+      ASSERT_EQ(a->Do(c.buffer), "buffered insert on exdep010001");
+    }
     const std::string failed = a->Do(c.fails);
     EXPECT_EQ(failed.rfind(c.error, 0), 0u) << failed;
     const std::string code = "B" + std::to_string(n++);
