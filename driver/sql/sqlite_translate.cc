@@ -431,6 +431,7 @@ Block Translator::SelectNode(const QdRowSource &rs, std::size_t entry) {
       b.from =
           "(SELECT 1) AS k" + Alias() + " LEFT JOIN " + b.from + " ON " + Conjunction(on, true);
       b.where.clear();
+      b.outer.clear();
       b.single = false;
       return b;
     }
@@ -445,6 +446,7 @@ void Translator::Where(const QdCond &cond, Block *b) {
   std::vector<std::string> parts;
   std::vector<bool> dear;
   std::vector<int> table;  // a cheap conjunct's one table, else -1
+  std::vector<bool> outer;  // reads no column of the block's row
   for (const QdCond *c : conjuncts) {
     std::vector<int> read;
     bool const cheap = ReadColumns(*c, &read);
@@ -457,6 +459,7 @@ void Translator::Where(const QdCond &cond, Block *b) {
     }
     parts.push_back(Cond(*c));
     dear.push_back(!cheap);
+    outer.push_back(cheap && read.empty());
     table.push_back(t);
   }
   // SQLite evaluates a conjunct in the outermost loop that holds the
@@ -493,8 +496,10 @@ void Translator::Where(const QdCond &cond, Block *b) {
   for (std::size_t i = 0; i < parts.size(); ++i)
     if (!dear[i] && !MayFail(parts[i])) b->where.push_back(guarding[i] ? "unlikely(" + parts[i] + ")" : parts[i]);
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (!dear[i] && MayFail(parts[i]))
+    if (!dear[i] && MayFail(parts[i])) {
       b->where.push_back(parts[i]);
+      if (outer[i]) b->outer.push_back(parts[i]);
+    }
     else if (dear[i])
       // (Within the CASE a part that can fail stands in a WHEN: see After.)
       b->where.push_back(guard.empty()        ? parts[i]
@@ -584,6 +589,7 @@ Block Translator::JoinNode(const QdRowSource &rs, std::size_t entry) {
   const Block &preserved = swap ? r : l;
   j.from = preserved.from + joined;
   j.where = l.where;
+  j.outer = l.outer;
   if (rs.join_type == 0) {
     j.joins = std::move(below);
     for (const std::string &p : on)

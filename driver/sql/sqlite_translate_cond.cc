@@ -123,6 +123,36 @@ std::string Translator::JoinedConjunction(const std::vector<std::string> &parts,
   return Logical(ordered, 0, ordered.size(), " AND ");
 }
 
+// A part of a correlated subquery's WHERE that can fail and reads only
+// enclosing rows has one value for all the rows of the subquery, but it
+// is evaluated, guarded, on every row that reaches it: SQLite tests a
+// term of enclosing rows once before its loop only when it cannot fail,
+// and doing so with one that can would fail where no row reaches it. So
+// where what is certain of such parts says that all are TRUE, which the
+// enclosing row alone tells, the subquery is run without them (the same
+// rows, the parts spared); elsewhere it runs as it is. Each run reads the
+// subquery once. A subquery that would double an already long text is
+// left as it is, so that nested ones do not grow without bound.
+std::string Translator::SureOuter(const Block &b, const std::function<std::string(const Block &)> &over) const {
+  constexpr std::size_t kLongest = 20000;
+  if (!b.correlated || b.outer.empty()) return over(b);
+  Block lean = b;
+  lean.where.clear();
+  lean.outer.clear();
+  std::vector<std::string> sure;
+  for (const std::string &p : b.where) {
+    bool const outer = std::find(b.outer.begin(), b.outer.end(), p) != b.outer.end();
+    std::string const yes = outer ? CertainOf(p).yes : "";
+    if (yes.empty())
+      lean.where.push_back(p);
+    else
+      sure.push_back(yes);
+  }
+  std::string const whole = over(b);
+  if (sure.empty() || whole.size() > kLongest) return whole;
+  return "(CASE WHEN " + Logical(sure, 0, sure.size(), " AND ") + " THEN " + over(lean) + " ELSE " + whole + " END)";
+}
+
 std::string Translator::Cond(const QdCond &c) {
   switch (c.token) {
     case SQLNWTSCAnd:
@@ -162,7 +192,7 @@ std::string Translator::Cond(const QdCond &c) {
       Block b = Select(*c.subquery);
       if (!b.correlated) return "EXISTS (SELECT 1 FROM " + Cte(Render(b)) + ")";
       std::vector<std::string> one{"1"};
-      return "EXISTS (" + Render(b, b.plain() ? &one : nullptr) + ")";
+      return SureOuter(b, [&](const Block &x) { return "EXISTS (" + Render(x, x.plain() ? &one : nullptr) + ")"; });
     }
     case SQLNWTSCInSubquery: {
       // SQLite's IN has the library's rule: no row gives FALSE; a NULL
@@ -178,13 +208,15 @@ std::string Translator::Cond(const QdCond &c) {
       if (!b.compound.empty()) b = Wrap(b, scopes_.size());
       const std::string &item = b.row[0].elems[0];
       std::vector<std::string> items{(text ? "CAST(" + item + " AS TEXT)" : item) + " AS c0"};
-      std::string sub = Render(b, &items);
-      // An answer that can fail is never looked up by an index of the value:
-      // SQLite would fill it before reading any row, where the statement may
-      // have no row that reaches it.
-      std::string const set = b.correlated ? "(" + sub + ")" : Cte(sub);
-      std::string const value = (MayFail(set) && !text ? "+" : "") + Collated(v.elems[0], v.desc);
-      return "(" + value + " IN " + set + ")";
+      return SureOuter(b, [&](const Block &x) {
+        std::string sub = Render(x, &items);
+        // An answer that can fail is never looked up by an index of the
+        // value: SQLite would fill it before reading any row, where the
+        // statement may have no row that reaches it.
+        std::string const set = x.correlated ? "(" + sub + ")" : Cte(sub);
+        std::string const value = (MayFail(set) && !text ? "+" : "") + Collated(v.elems[0], v.desc);
+        return "(" + value + " IN " + set + ")";
+      });
     }
     case SQLNWTSCEquals:
     case SQLNWTSCNotEquals:

@@ -5,6 +5,7 @@
 // conditions and the guarded forms of the conditions that can fail.
 #pragma once
 
+#include <functional>
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -103,6 +104,9 @@ struct Block {
   // The conjuncts that cannot fail of the ON conditions of the INNER joins
   // of `from`: what the parts of the WHERE that can fail wait for.
   std::vector<std::string> joins;
+  // The parts of `where` that can fail, hold no subquery and read no column
+  // of `from`: only enclosing rows, constants and parameters.
+  std::vector<std::string> outer;
   bool plain() const { return compound.empty() && !grouped && order.empty() && !computed; }
 };
 
@@ -234,6 +238,9 @@ class Translator {
   // What is certain of a condition's SQL (Certainty), as Cond recorded it
   // for one that can fail.
   Certainty CertainOf(const std::string &sql) const;
+  // A condition over a correlated subquery, `over` giving it for a block,
+  // with the block's outer parts left out where they are certainly TRUE.
+  std::string SureOuter(const Block &b, const std::function<std::string(const Block &)> &over) const;
   // A conjunction of the parts, those that can fail last; `top`: of a
   // WHERE or ON (After).
   std::string Conjunction(const std::vector<std::string> &parts, bool top) const;
