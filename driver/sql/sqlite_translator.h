@@ -5,13 +5,13 @@
 // conditions and the guarded forms of the conditions that can fail.
 #pragma once
 
-#include <functional>
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 #include <molvane/datetime.h>
