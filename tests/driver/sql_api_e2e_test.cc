@@ -579,6 +579,49 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
        {"1", "2"}},
   };
   for (const Decided &d : decided) EXPECT_EQ(Sorted(Query(d.text)), d.rows) << d.text;
+  // A failing term of a correlated subquery that reads only the enclosing
+  // row (emp * 600000000 leaves 32 bits for employee 4 only, emp *
+  // 1000000000 for 3 and 4) spares the subquery where it is certainly
+  // TRUE, is FALSE where it is certainly so, and fails only for an employee
+  // whose subquery has a row that reaches it: employee 4's dnul is NULL.
+  const Decided outer[] = {
+      {"SELECT e.emp FROM exemp010 e WHERE e.dept IN (SELECT d.code FROM exdep010 d WHERE d.code = e.dnul AND "
+       "e.emp * 600000000 > 0)",
+       {"1", "2", "3"}},
+      {"SELECT e.emp FROM exemp010 e WHERE EXISTS (SELECT d.code FROM exdep010 d WHERE d.code = e.dnul AND "
+       "e.emp * 600000000 > 0 AND d.budget < 15)",
+       {"1"}},
+      {"SELECT e.emp FROM exemp010 e WHERE NOT EXISTS (SELECT d.code FROM exdep010 d WHERE d.code = e.dnul AND "
+       "e.emp * 600000000 > 1000000000)",
+       {"1", "4"}},
+      {"SELECT e.emp FROM exemp010 e WHERE e.emp < 4 AND e.dept IN (SELECT d.code FROM exdep010 d WHERE "
+       "e.emp * 600000000 < 0)",
+       {}},
+      {"SELECT e.emp FROM exemp010 e WHERE e.emp < 4 AND e.dept IN (SELECT d.code FROM exdep010 d WHERE "
+       "e.emp * 600000000 > 0 AND d.budget > 15)",
+       {"2", "3"}},
+      {"SELECT e.emp FROM exemp010 e WHERE e.dept IN (SELECT d.code FROM exdep010 d WHERE d.budget < 0 AND "
+       "e.emp * 1000000000 > 0)",
+       {}},
+  };
+  for (const Decided &d : outer) {
+    EXPECT_EQ(Sorted(Query(d.text)), d.rows) << d.text;
+    EXPECT_EQ(Sorted(Query(d.text, 1, SQL_PARSE_ANSI)), d.rows) << "ANSI: " << d.text;
+  }
+  for (const char *text : {"SELECT e.emp FROM exemp010 e WHERE e.dept IN (SELECT d.code FROM exdep010 d WHERE "
+                           "d.code = e.dept AND e.emp * 600000000 > 0)",
+                           "SELECT e.emp FROM exemp010 e WHERE EXISTS (SELECT d.code FROM exdep010 d WHERE "
+                           "e.emp * 600000000 > 0)"}) {
+    QPCStatement *h = Parse(text);
+    ASSERT_NE(h, nullptr);
+    int end = 0;
+    if (sql_exec(h, 1) != 0)
+      end = zdb_errno;
+    else
+      Fetch(h, -1, &end);
+    EXPECT_EQ(end, 205) << text << ": " << g_host.lastError;  // "22003"
+    Close(h);
+  }
 }
 
 // Statement shapes that must run to their last row wherever they run:
