@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +34,8 @@ namespace {
 const molvane::bench::BusyProcesses busy;
 
 constexpr int kBatch = 1000;
+// The rows BM_KeyedReads reads at least.
+constexpr int kFilledRows = 20 * kBatch;
 
 // A logged-on client with a cursor on exemp010 in company 1 of a fresh root.
 struct Client {
@@ -191,23 +194,32 @@ DirectInserts &direct() {
 // transaction, so that both tables grow alike and both sides meet the same
 // machine load. `anchor_ms` is SQLite's time per batch, `ratio` molvane's
 // time over SQLite's, `speed` its inverse (the share of SQLite's speed).
+// kBatch inserts of the next keys buffered through EXE_UPDATE and
+// committed; `record` is the insert's action record (header and row image),
+// filled in place, as a host fills its row buffer: only the key changes from
+// row to row. False when the flush or the commit failed.
+bool InsertBatch(Client &c, std::vector<unsigned char> &record) {
+  for (int i = 0; i < kBatch; ++i) {
+    c.SetKey(c.next++, record.data() + ZDB_ACTION_HEADER);
+    zdb_do_exec_row(c.ic, record.data(), 0, 0);
+  }
+  return flush_updates(c.session()) == 0 && zdb_do_exec_db(c.session(), db_action_word(commit_trans)) == 0;
+}
+
+std::vector<unsigned char> InsertRecord(Client const &c) {
+  std::vector<unsigned char> record(ZDB_ACTION_HEADER + c.image.size(), 0);
+  record[3] = RDS_ACT_INSERT;
+  std::copy(c.image.begin(), c.image.end(), record.begin() + ZDB_ACTION_HEADER);
+  return record;
+}
+
 void BM_Inserts(benchmark::State &state) {
   Client &c = client();
-  // The action record (header and row image) is filled in place, as a host
-  // fills its row buffer: only the key changes from row to row.
-  std::vector<unsigned char> record(ZDB_ACTION_HEADER, 0);
-  record[3] = RDS_ACT_INSERT;
-  record.insert(record.end(), c.image.begin(), c.image.end());
+  std::vector<unsigned char> record = InsertRecord(c);
   double own = 0, anchor = 0;
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kBatch; ++i) {
-      c.SetKey(c.next++, record.data() + ZDB_ACTION_HEADER);
-      zdb_do_exec_row(c.ic, record.data(), 0, 0);
-    }
-    if (flush_updates(c.session()) != 0 ||
-        zdb_do_exec_db(c.session(), db_action_word(commit_trans)) != 0)
-      state.SkipWithError("flush failed");
+    if (!InsertBatch(c, record)) state.SkipWithError("flush failed");
     auto middle = std::chrono::steady_clock::now();
     own += std::chrono::duration<double>(middle - start).count();
     state.PauseTiming();
@@ -222,18 +234,23 @@ void BM_Inserts(benchmark::State &state) {
 }
 
 // Each iteration reads kBatch rows by their key through EXE_ROW_CNTR, then
-// (untimed) the same keys from SQLite's table of the same rows, after
-// BM_Inserts filled both, twice: once taking every column's value of the
-// row found, as a caller must to have the row (`anchor_us`, the anchor of
-// `ratio`), and once only stepping to it (`step_only_us`, the anchor of
-// `ratio_step_only`). Times are per batch.
+// (untimed) the same keys from SQLite's table of the same rows (filled by
+// BM_Inserts, or to kFilledRows rows when there are fewer), twice: once
+// taking every column's value of the row found, as a caller must to have
+// the row (`anchor_us`, the anchor of `ratio`), and once only stepping to it
+// (`step_only_us`, the anchor of `ratio_step_only`). Times are per batch.
 void BM_KeyedReads(benchmark::State &state) {
   Client &c = client();
-  int rows = c.next - 1;
-  if (rows < 1) {
-    state.SkipWithError("no rows: run BM_Inserts first");
-    return;
+  // Run alone (a filter, a comparison of one benchmark at a time), it first
+  // fills both tables as BM_Inserts would, untimed.
+  std::vector<unsigned char> record = InsertRecord(c);
+  while (c.next - 1 < kFilledRows) {
+    if (!InsertBatch(c, record) || !direct().Batch()) {
+      state.SkipWithError("filling the tables failed");
+      return;
+    }
   }
+  int const rows = c.next - 1;
   sqlite3_stmt *select = nullptr;
   sqlite3_prepare_v2(direct().Db(), "SELECT * FROM t WHERE emp = ?", -1, &select, nullptr);
   std::vector<unsigned char> key(DD_MAX_ROW_LENGTH);

@@ -3,12 +3,15 @@
 # or "-" when the run failed; tab-separated) and prints, program by program,
 # every benchmark's median `ratio` counter on each side (its median real time
 # when a side reports no ratio) and the change, current over base. A change
-# above 1.5 is marked SLOWER, and the exit status is then 3. Plain POSIX awk.
+# above 1.5 is marked SLOWER, and the exit status is then 3. A side shown as
+# "error" is followed by a line with its reason: the benchmark's own error
+# message, or that its program failed. Plain POSIX awk.
 
 # The first iteration record of the JSON file `path`: sets got_name,
-# got_ratio ("" when none), got_time (nanoseconds) and got_error.
+# got_ratio ("" when none), got_time (nanoseconds), got_error and
+# got_message (the error's text).
 function read_run(path,    line, inside, done, key, value, unit, t) {
-  got_name = ""; got_ratio = ""; got_time = ""; got_error = 0
+  got_name = ""; got_ratio = ""; got_time = ""; got_error = 0; got_message = ""
   inside = 0; done = 0; unit = "ns"; t = ""
   while (!done && (getline line < path) > 0) {
     if (!inside) {
@@ -27,6 +30,7 @@ function read_run(path,    line, inside, done, key, value, unit, t) {
     if (key == "name") got_name = value
     else if (key == "run_type" && value != "iteration") got_name = ""
     else if (key == "error_occurred" && value == "true") got_error = 1
+    else if (key == "error_message") got_message = value
     else if (key == "real_time") t = value + 0
     else if (key == "time_unit") unit = value
     else if (key == "ratio") got_ratio = value + 0
@@ -82,6 +86,9 @@ function side_value(k, side, m,    i, n, list) {
   side = $3
   if ($4 == "-" || !read_run($4)) {
     errors[k, side] = 1
+    if ($4 == "-") why[k, side] = "its program failed (its output is above the table)"
+    else if (got_message != "") why[k, side] = got_message
+    else if (got_name == "") why[k, side] = "no result in its output"
     runs[k, side] += 0
     next
   }
@@ -112,6 +119,8 @@ END {
     } else if (!((k, "base") in runs)) change = "new"
     else if (!((k, "current") in runs)) change = "gone"
     printf "  %-54s %-6s %12s %12s %8s%s\n", bench[k], m, b, c, change, mark
+    if ((k, "base") in why) printf "    base: %s\n", why[k, "base"]
+    if ((k, "current") in why) printf "    current: %s\n", why[k, "current"]
   }
   exit slower ? 3 : 0
 }

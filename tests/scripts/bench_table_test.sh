@@ -2,8 +2,8 @@
 # The table of `scripts/bench --compare` (scripts/bench-table.awk) over made-up
 # Google Benchmark JSON runs: medians of odd and even counts, the ratio or
 # else the real time in its unit, a change of exactly 1.5 unmarked and one
-# above it marked SLOWER (exit status 3), benchmarks of one side only, and a
-# failed run.
+# above it marked SLOWER (exit status 3), benchmarks of one side only, a
+# failed run and a run that reports an error, each with its reason.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 dir=$(mktemp -d "${TMPDIR:-/tmp}/bench-table-test.XXXXXX")
@@ -60,6 +60,21 @@ run p2 BM_New current 3 s 1
 run p2 BM_Gone base 3 s 1
 run p2 BM_Failed base 5 ns 1
 printf 'p2\tBM_Failed\tcurrent\t-\n' >>"$dir/runs"
+run p2 BM_Skipped current 1 ns 1
+cat >"$dir/skipped.json" <<'EOF'
+{
+  "benchmarks": [
+    {
+      "name": "BM_Skipped",
+      "run_type": "iteration",
+      "error_occurred": true,
+      "error_message": "no rows: fill the table first",
+      "iterations": 0
+    }
+  ]
+}
+EOF
+printf 'p2\tBM_Skipped\tbase\t%s\n' "$dir/skipped.json" >>"$dir/runs"
 
 rc=0
 awk -F '\t' -f "$root/scripts/bench-table.awk" "$dir/runs" >"$dir/out" || rc=$?
@@ -74,6 +89,9 @@ p2
   BM_New                                                 ratio             -            1      new
   BM_Gone                                                ratio             1            -     gone
   BM_Failed                                              ratio             1        error         
+    current: its program failed (its output is above the table)
+  BM_Skipped                                             ratio         error            1         
+    base: no rows: fill the table first
 EOF
 if ! diff -u "$dir/expected" "$dir/out"; then
   echo "the table differs from what is expected" >&2
