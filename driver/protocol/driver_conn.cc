@@ -811,8 +811,9 @@ void DriverConnection::TblCntr(WireReader &in, WireWriter &out) {
   std::uint32_t retval = data_.TableAction(session, table, compnr, word, &argument, DataCtx());
   if (retval != 0) {
     give_back();
-    // An action refused (a clear or drop of a table still referred to,
-    // 605) as its transaction's first write leaves nothing in it.
+    // An action refused as its transaction's first write (a create of a
+    // table another session has locked, a failure of the store) leaves
+    // nothing in it.
     if (began) GiveBackWrite(session);
     if (retval == kLocked) refusal_ = TableRefusal(session, table, compnr);
   }

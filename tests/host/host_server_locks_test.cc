@@ -632,30 +632,39 @@ TEST_P(HostServer, AStatementOfMoreRowsThanItLocksWaitsForTheHoldersOfTheTablesR
 }
 
 // A write that fails as its transaction's first (a batch with a key
-// that is there already, a clear or drop of a table still referred to)
-// leaves nothing in the transaction: the write transaction goes back with
-// it, and another host's flush goes on at once.
+// that is there already, a clear or drop of a table still referred to, a
+// create of a table another host has locked) leaves nothing in the
+// transaction: the write transaction goes back with it, and another host's
+// flush goes on at once.
 TEST_P(HostServer, AFailedFirstWriteGivesBackTheWriteTransaction) {
-  auto a = Host(), b = Host();
+  auto a = Host(), b = Host(), c = Host();
   ASSERT_EQ(a->Do("table create exemp010 1"), "exemp010001: create_table");
   ASSERT_EQ(a->Do("insert exemp010 1 emp=1 dept=SALES dcas=SALES dnul=SALES drst=SALES"),
             "buffered insert on exemp010001");
   ASSERT_EQ(a->Do("commit"), "committed");
   struct Case {
+    const char *held;    // what a third host holds meanwhile ("": nothing)
     const char *buffer;  // what the failing host buffers first ("": nothing)
     const char *fails;   // ... and the request that fails
     const char *error;   // its answer starts so
-  } cases[] = {{"insert exdep010 1 code=SALES", "flush", "error 520 "},
-               {"", "table clear exdep010 1", "error "},
-               {"", "table drop exdep010 1", "error "}};
+  } cases[] = {{"", "insert exdep010 1 code=SALES", "flush", "error 520 "},
+               {"", "", "table clear exdep010 1", "error "},
+               {"", "", "table drop exdep010 1", "error "},
+               {"table lock exdep010 1", "", "table create exdep010 1", "error 107 "}};
   int n = 0;
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.fails);
-    if (*c.buffer != 0) {
-      ASSERT_EQ(a->Do(c.buffer), "buffered insert on exdep010001");
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.fails);
+    if (*k.held != 0) {
+      ASSERT_EQ(c->Do(k.held), "exdep010001: lock_table");
     }
-    const std::string failed = a->Do(c.fails);
-    EXPECT_EQ(failed.rfind(c.error, 0), 0u) << failed;
+    if (*k.buffer != 0) {
+      ASSERT_EQ(a->Do(k.buffer), "buffered insert on exdep010001");
+    }
+    const std::string failed = a->Do(k.fails);
+    EXPECT_EQ(failed.rfind(k.error, 0), 0u) << failed;
+    if (*k.held != 0) {
+      EXPECT_EQ(c->Do("abort"), "aborted");
+    }
     const std::string code = "B" + std::to_string(n++);
     ASSERT_EQ(b->Do("insert exdep010 1 code=" + code), "buffered insert on exdep010001");
     std::string flushed;
