@@ -283,9 +283,10 @@ TEST_P(SqlApiChanges, AFlushCountsTheTablesItsReferenceWorkReaches) {
 // department C has no employee. The list's values meet the employees' keys
 // as the join compares them: texts of two widths (a department's name of
 // 20 against a code of 6) and a REAL budget against an INTEGER number, so
-// that no employee comes twice. A FULL join's right row that a write
-// changes beside what its condition reads stays matched, and the right
-// rows handed out unmatched before a write are not handed out again.
+// that no employee comes twice. A FULL join's right row is known by its
+// key: one that a write changes stays matched, also where the change
+// makes its condition false, and the right rows handed out unmatched
+// before a write are not handed out again.
 TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction) {
   if (std::string(GetParam()) != "two") GTEST_SKIP() << "one driver runs each statement whole";
   const std::string held = "SELECT e.emp FROM exemp010 e WHERE e.emp = 3 OR e.dept IN "
@@ -317,6 +318,8 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
                                 "ON e.dept = d.code AND e.emp < 4";
   const std::string fullFirst = "SELECT e.emp, d.code, d.name FROM exemp010 e FULL JOIN exdep010 d "
                                 "ON e.dept = d.code AND e.emp < 2";
+  const std::string fullOnName = "SELECT e.emp, d.code, d.name FROM exemp010 e FULL JOIN exdep010 d "
+                                 "ON e.dept = d.code AND d.name <> 'Omega'";
   // A join one side of which the condition empties at sql_exec.
   const std::string emptyJoin = "SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND "
                                 "d.code IN (SELECT e2.dept FROM exemp010 e2 WHERE e2.name = 'Aleph')";
@@ -383,6 +386,7 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
       {&numbers, kDeleteC, {"?"}, {"1|A", "2|B"}, false, budgeted, 1, true},
       // A FULL join's matched row renamed; rows handed out unmatched.
       {&fullNamed, kRenameA, {"1|A|Alpha"}, {"2|B|Beta", "3|B|Beta", "4|-|-", "0|C|Gamma"}},
+      {&fullOnName, kRenameA, {"1|A|Alpha"}, {"2|B|Beta", "3|B|Beta", "4|-|-", "0|C|Gamma"}},
       {&fullFirst, kRenameA, {"1|A|Alpha", "2|-|-", "3|-|-", "4|-|-"}, {"0|B|Beta", "0|C|Gamma"}, false, {}, 4},
       {&fullFirst, kRenameA, {"1|A|Alpha", "2|-|-", "3|-|-", "4|-|-", "0|B|Beta"}, {"0|C|Gamma"}, false, {}, 5},
       {&fullFirst, kSql, {"1|A|Alpha", "2|-|-", "3|-|-", "4|-|-", "0|B|Beta"}, {"0|C|Gamma"}, false, {}, 5},

@@ -225,10 +225,14 @@ class SQLRSJoin : public SQLRowSource {
   // The inner rows of the current batch's key values, into the emptied buffer.
   void ReadBatchInner();
   // The transaction wrote a table of the buffered inner side since it was
-  // read: reads it again for the current outer row (FULL: a row whose
-  // columns that the condition reads read as a matched row's is matched;
-  // as many rows reading so as rows handed out unmatched stay handed out).
+  // read: reads it again for the current outer row (FULL: a row known as
+  // a matched row, by identityColumns_, is matched; as many rows known so
+  // as rows handed out unmatched stay handed out).
   void RefillInner();
+  // FULL: the columns of the inner side's row that hold the primary keys of
+  // every table it reads (a driver's leaf, under filters here); FALSE when
+  // its row does not carry them.
+  bool InnerIdentity(std::vector<size_t> *columns);
   // Before the inner side is prepared: a join across drivers finds the leaf
   // that takes its key lists.
   void TakeKeyList();
@@ -303,10 +307,12 @@ class SQLRSJoin : public SQLRowSource {
   // without one (kFree, kMatched, kHandedOut).
   enum : std::uint8_t { kFree, kMatched, kHandedOut };
   std::vector<std::uint8_t> matched_;
-  // FULL: the right side's columns (indexes in a buffered row) that the
-  // condition reads; while they read the same, a row is matched by the
-  // same left rows.
-  std::vector<size_t> conditionColumns_;
+  // FULL: the right side's columns (indexes in a buffered row) that tell
+  // its rows apart when it is read again after a write: the primary keys of
+  // its tables where its row carries them (a row keeps its flags whatever
+  // the write changed), else the columns the condition reads (while they
+  // read the same, a row is matched by the same left rows).
+  std::vector<size_t> identityColumns_;
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> hash_;  // buffered rows (indexes of ids_) by key hash
   std::vector<std::uint32_t> const *candidates_ = nullptr;  // null: every buffered row
   size_t nextCandidate_ = 0;

@@ -14,7 +14,9 @@
 #include "sql/exec/column_ref_scope.h"
 #include "sql/exec/held_rows.h"
 #include "sql/exec/rs_fetch.h"
+#include "sql/exec/rs_filter.h"
 #include "sql/exec/rs_join_shared.h"
+#include "sql/exec/rs_net_fetch.h"
 #include "sql/exec/sc_column_ref.h"
 #include "sql/exec/sort_key.h"
 #include "sql/exec/subquery_answers.h"
@@ -161,16 +163,16 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     }
     ScopedMap map(context->Scope(), stores, this);
     condition_->Prepare(context);
-    conditionColumns_.clear();
-    if (type_ == SQL_JOIN_FULL) {
+    identityColumns_.clear();
+    if (type_ == SQL_JOIN_FULL && !InnerIdentity(&identityColumns_)) {
       pSQLRSSCColumnRefList refs;
       condition_->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
       for (bool more = refs.First(); more; more = refs.Next()) {
         int const c = refs.GetCurrent()->GetColumnId() - innerOff;
         if (c < 0 || c >= ni) continue;
-        if (std::find(conditionColumns_.begin(), conditionColumns_.end(), static_cast<size_t>(c)) ==
-            conditionColumns_.end())
-          conditionColumns_.push_back(static_cast<size_t>(c));
+        if (std::find(identityColumns_.begin(), identityColumns_.end(), static_cast<size_t>(c)) ==
+            identityColumns_.end())
+          identityColumns_.push_back(static_cast<size_t>(c));
       }
     }
     if (buffered_) {
@@ -351,6 +353,13 @@ bool SQLRSJoin::NextOuterRow() {
   return true;
 }
 
+bool SQLRSJoin::InnerIdentity(std::vector<size_t> *columns) {
+  SQLRowSource *side = Inner();
+  while (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
+  auto *leaf = dynamic_cast<SQLRSNetFetch *>(side);
+  return leaf != nullptr && leaf->IdentityColumns(columns);
+}
+
 void SQLRSJoin::RefillInner() {
   if (batches_) {
     // The rows kept from the batches before are read again as they are
@@ -374,15 +383,16 @@ void SQLRSJoin::RefillInner() {
     FillBuffer();
     return;
   }
-  // The flags go by what decides them, not by the whole row, which the
-  // write may have changed elsewhere: the left rows that matched a right
-  // row match every row whose columns that the condition reads read the
-  // same. A row handed out unmatched is known by the same columns: as many
-  // rows reading as those handed out keep that flag, and are not handed
-  // out again.
+  // The flags go by the row, not by its whole value, which the write may
+  // have changed: a right row read again is known by its primary keys (a
+  // matched row stays matched whatever changed in it), or where the row
+  // does not carry them by the columns the condition reads (the left rows
+  // that matched a row match every row that reads the same there). As many
+  // rows known so as were handed out unmatched keep that flag, and are not
+  // handed out again.
   auto image = [this](SQLValueStore const *row) {
     std::string key;
-    for (size_t c : conditionColumns_) SQLRSAppendKeyImage(&row[c], &key);
+    for (size_t c : identityColumns_) SQLRSAppendKeyImage(&row[c], &key);
     return key;
   };
   std::unordered_set<std::string> matched;

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "dbc/dict/dd.h"
 #include "platform/blat.h"
 #include "sql/agent/net_agent_client.h"
 #include "sql/agent/nw_token.h"
@@ -73,7 +74,10 @@ SQLRSNetFetch::SQLRSNetFetch(char const *tableName, int companyNumber, SQLIndexH
   SQLSchemaPtr schema = SQLSchemaMgr::GetSchema(tableName);
   schemas_.push_back(schema);
   tables_.emplace_back(tableName);
-  for (int i = 0; i < schema->GetNumCols(); ++i) descriptors_.push_back(schema->GetColumnDescriptor(i));
+  for (int i = 0; i < schema->GetNumCols(); ++i) {
+    descriptors_.push_back(schema->GetColumnDescriptor(i));
+    origins_.push_back({0, i});
+  }
 
   description_.AppendToken(SQLNWTRSTable);
   description_.AppendMemory(tableName, static_cast<std::int16_t>(std::strlen(tableName)));
@@ -144,6 +148,28 @@ void SQLRSNetFetch::TakeOver(SQLRSNetFetch *other) {
   outerParams_.TakeOver(&other->outerParams_);
   for (auto &d : other->ownDescriptors_) ownDescriptors_.push_back(std::move(d));
   other->ownDescriptors_.clear();
+}
+
+bool SQLRSNetFetch::IdentityColumns(std::vector<size_t> *columns) const {
+  columns->clear();
+  std::vector<DD_COLUMN *> parts(DD_MAX_LIST + 1);
+  for (size_t t = 0; t < schemas_.size(); ++t) {
+    SQLSchema const &schema = *schemas_[t];
+    DD_TABLE *table = dd_table_or_throw(tables_[t].c_str());
+    DD_KEY *key = table != nullptr ? key_desc(table, 1) : nullptr;
+    if (key == nullptr || key->duplicates != 0) return false;
+    list_all_columns(key->parts, parts.data());
+    for (DD_COLUMN **part = parts.data(); *part != nullptr; ++part) {
+      int id = -1;
+      for (int c = 0; c < schema.GetNumCols() && id < 0; ++c)
+        if (schema.GetDDColumn(c) == *part) id = c;
+      auto at = std::find_if(origins_.begin(), origins_.end(),
+                             [&](Origin o) { return o.table == static_cast<int>(t) && o.column == id; });
+      if (id < 0 || at == origins_.end()) return false;
+      columns->push_back(static_cast<size_t>(at - origins_.begin()));
+    }
+  }
+  return !columns->empty();
 }
 
 // ---- SQLRSFetch ----
@@ -421,6 +447,7 @@ SQLRowSource *SQLRSNetFetch::PushGroup(intList *groupingColumns, List<SQLRSGroup
   Prepend(part);
   ownDescriptors_ = std::move(owned);
   descriptors_ = std::move(row);
+  origins_.assign(descriptors_.size(), Origin{-1, -1});
   delete columns;  // taken, and described in the token string
   delete specs;
   *accepted = true;
@@ -433,9 +460,11 @@ SQLRowSource *SQLRSNetFetch::PushProject(SQLRSSCValueExprRefPtrList *expressions
   std::vector<bool> projected(n, false), needed(n, false);
   std::vector<std::unique_ptr<SQLColumnDescriptor>> owned;
   std::vector<SQLColumnDescriptor const *> row;
-  auto add = [&](SQLColumnDescriptor const &d) {
+  std::vector<Origin> origins;
+  auto add = [&](SQLColumnDescriptor const &d, Origin origin) {
     owned.push_back(std::make_unique<SQLColumnDescriptor>(d));
     row.push_back(owned.back().get());
+    origins.push_back(origin);
   };
   // A projection longer than a description can count is declined whole:
   // the caller's projection stays above, over every column of this row.
@@ -462,19 +491,21 @@ SQLRowSource *SQLRSNetFetch::PushProject(SQLRSSCValueExprRefPtrList *expressions
   size_t i = 0;
   for (bool more = expressions->First(); more; more = expressions->Next(), ++i) {
     SQLRSSCValueExpr *e = expressions->GetCurrent().Get();
-    if (ships[i])
-      add(e->GetColumnDescriptor());
-    else
+    if (ships[i]) {
+      SQLRSSCColumnRef const *ref = PlainColumn(e, n);
+      add(e->GetColumnDescriptor(), ref != nullptr ? origins_[static_cast<size_t>(ref->GetColumnId())] : Origin{-1, -1});
+    } else {
       expressions->DeleteCurrent();
+    }
   }
   for (size_t c = 0; c < n; ++c) {
     if (!needed[c] || projected[c]) continue;
     expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, static_cast<int>(c), descriptors_[c])));
-    add(*descriptors_[c]);
+    add(*descriptors_[c], origins_[c]);
   }
   if (expressions->NrElements() == 0) {
     expressions->Append(RefPtr<SQLRSSCValueExpr>(new SQLRSSCColumnRef(0, 0, descriptors_[0])));
-    add(*descriptors_[0]);
+    add(*descriptors_[0], origins_[0]);
   }
   SQLTokenString part(20);
   part.AppendToken(SQLNWTRSProject);
@@ -487,6 +518,7 @@ SQLRowSource *SQLRSNetFetch::PushProject(SQLRSSCValueExprRefPtrList *expressions
   Prepend(part);
   ownDescriptors_ = std::move(owned);
   descriptors_ = std::move(row);
+  origins_ = std::move(origins);
   return self.release();
 }
 
@@ -529,6 +561,8 @@ SQLRSFetch *SQLRSNetFetch::CreateJoin(SQLJoinType type, SQLRSFetch *other, SQLRS
   Prepend(part);
   description_.AppendTokenString(right->description_);
   for (SQLColumnDescriptor const *d : right->descriptors_) descriptors_.push_back(d);
+  int const tablesBefore = static_cast<int>(schemas_.size());
+  for (Origin o : right->origins_) origins_.push_back(o.table < 0 ? o : Origin{o.table + tablesBefore, o.column});
   TakeOver(right.get());
   holdsJoin_ = true;
   return self.release();
@@ -578,6 +612,7 @@ SQLRowSource *SQLRSNetFetch::CreateUnion(SQLRSFetch *other, bool all) {
   // leaf's included.
   ownDescriptors_ = std::move(owned);
   descriptors_ = std::move(row);
+  origins_.assign(descriptors_.size(), Origin{-1, -1});
   delete right;
   return this;
 }

@@ -115,6 +115,11 @@ class SQLRSNetFetch : public SQLRSFetch {
   pconstSQLParameterList const &GetParameters() const { return parameters_; }
   // TRUE when the description joins tables (the driver evaluates a join).
   bool HoldsJoin() const { return holdsJoin_; }
+  // The output columns that together tell one row from another: the
+  // primary key columns of every table read. FALSE when the row does not
+  // carry them all as they are stored (projected away or computed, after a
+  // grouping or a union, a table whose first index allows duplicates).
+  bool IdentityColumns(std::vector<size_t> *columns) const;
 
  protected:
   void DoPrepare(SQLRSPrepareContext *context) override;
@@ -152,6 +157,13 @@ class SQLRSNetFetch : public SQLRSFetch {
   std::vector<SQLColumnDescriptor const *> descriptors_;           // the output row
   std::vector<std::unique_ptr<SQLColumnDescriptor>> ownDescriptors_;
   std::vector<SQLSchemaPtr> schemas_;  // keep the tables' descriptors alive
+  // Per output column, where it is stored: the table (an index of
+  // schemas_) and its column id there; a table of -1 for a computed value.
+  struct Origin {
+    int table;
+    int column;
+  };
+  std::vector<Origin> origins_;
   std::vector<std::string> tables_;    // the names of the tables read
   pconstSQLParameterList parameters_;  // not owned
   SQLRSNetFetchParams outerParams_;
