@@ -284,7 +284,8 @@ TEST_P(SqlApiChanges, AFlushCountsTheTablesItsReferenceWorkReaches) {
 // as the join compares them: texts of two widths (a department's name of
 // 20 against a code of 6) and a REAL budget against an INTEGER number, so
 // that no employee comes twice. A FULL join's right row is known by its
-// key: one that a write changes stays matched, also where the change
+// key (of each table, where the right side joins tables of both drivers
+// here): one that a write changes stays matched, also where the change
 // makes its condition false, and the right rows handed out unmatched
 // before a write are not handed out again.
 TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction) {
@@ -320,6 +321,9 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
                                 "ON e.dept = d.code AND e.emp < 2";
   const std::string fullOnName = "SELECT e.emp, d.code, d.name FROM exemp010 e FULL JOIN exdep010 d "
                                  "ON e.dept = d.code AND d.name <> 'Omega'";
+  // Its right side a join of both drivers' tables, run here.
+  const std::string fullOnJoined = "SELECT e.emp, d.code, d.name, x.emp FROM exemp010 e FULL JOIN (exdep010 d JOIN "
+                                   "exemp010 x ON x.emp = 1) ON e.dept = d.code AND d.name <> 'Omega'";
   // A join one side of which the condition empties at sql_exec.
   const std::string emptyJoin = "SELECT e.emp, d.name FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND "
                                 "d.code IN (SELECT e2.dept FROM exemp010 e2 WHERE e2.name = 'Aleph')";
@@ -387,6 +391,7 @@ TEST_P(SqlApiChanges, AnOpenCursorSeesEveryOwnersRowsAfterAWriteOfItsTransaction
       // A FULL join's matched row renamed; rows handed out unmatched.
       {&fullNamed, kRenameA, {"1|A|Alpha"}, {"2|B|Beta", "3|B|Beta", "4|-|-", "0|C|Gamma"}},
       {&fullOnName, kRenameA, {"1|A|Alpha"}, {"2|B|Beta", "3|B|Beta", "4|-|-", "0|C|Gamma"}},
+      {&fullOnJoined, kRenameA, {"1|A|Alpha|1"}, {"2|B|Beta|1", "3|B|Beta|1", "4|-|-|0", "0|C|Gamma|1"}},
       {&fullFirst, kRenameA, {"1|A|Alpha", "2|-|-", "3|-|-", "4|-|-"}, {"0|B|Beta", "0|C|Gamma"}, false, {}, 4},
       {&fullFirst, kRenameA, {"1|A|Alpha", "2|-|-", "3|-|-", "4|-|-", "0|B|Beta"}, {"0|C|Gamma"}, false, {}, 5},
       {&fullFirst, kSql, {"1|A|Alpha", "2|-|-", "3|-|-", "4|-|-", "0|B|Beta"}, {"0|C|Gamma"}, false, {}, 5},

@@ -229,10 +229,10 @@ class SQLRSJoin : public SQLRowSource {
   // a matched row, by identityColumns_, is matched; as many rows known so
   // as rows handed out unmatched stay handed out).
   void RefillInner();
-  // FULL: the columns of the inner side's row that hold the primary keys of
-  // every table it reads (a driver's leaf, under filters here); FALSE when
-  // its row does not carry them.
-  bool InnerIdentity(std::vector<size_t> *columns);
+  // The columns of `side`'s row that hold the primary keys of every table
+  // it reads (a driver's leaf, or a join here of sides that have them,
+  // under filters here); FALSE when its row does not carry them.
+  static bool RowIdentity(SQLRowSource *side, std::vector<size_t> *columns);
   // Before the inner side is prepared: a join across drivers finds the leaf
   // that takes its key lists.
   void TakeKeyList();

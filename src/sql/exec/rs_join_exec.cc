@@ -164,7 +164,7 @@ void SQLRSJoin::DoPrepare(SQLRSPrepareContext *context) {
     ScopedMap map(context->Scope(), stores, this);
     condition_->Prepare(context);
     identityColumns_.clear();
-    if (type_ == SQL_JOIN_FULL && !InnerIdentity(&identityColumns_)) {
+    if (type_ == SQL_JOIN_FULL && !RowIdentity(Inner(), &identityColumns_)) {
       pSQLRSSCColumnRefList refs;
       condition_->GetColumnRefs(0, SQL_CREF_LEVEL, &refs);
       for (bool more = refs.First(); more; more = refs.Next()) {
@@ -353,11 +353,18 @@ bool SQLRSJoin::NextOuterRow() {
   return true;
 }
 
-bool SQLRSJoin::InnerIdentity(std::vector<size_t> *columns) {
-  SQLRowSource *side = Inner();
+bool SQLRSJoin::RowIdentity(SQLRowSource *side, std::vector<size_t> *columns) {
+  columns->clear();
   while (auto *filter = dynamic_cast<SQLRSFilter *>(side)) side = filter->GetChild();
-  auto *leaf = dynamic_cast<SQLRSNetFetch *>(side);
-  return leaf != nullptr && leaf->IdentityColumns(columns);
+  if (auto *leaf = dynamic_cast<SQLRSNetFetch *>(side)) return leaf->IdentityColumns(columns);
+  // A join's row is its left side's columns followed by its right side's.
+  auto *join = dynamic_cast<SQLRSJoin *>(side);
+  std::vector<size_t> right;
+  if (join == nullptr || !RowIdentity(join->left_.get(), columns) || !RowIdentity(join->right_.get(), &right))
+    return false;
+  auto const nl = static_cast<size_t>(join->nL());
+  for (size_t c : right) columns->push_back(nl + c);
+  return true;
 }
 
 void SQLRSJoin::RefillInner() {
