@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "dbc/session/dbc_settings.h"
 #include "sql/common/sql_exception.h"
@@ -359,11 +360,12 @@ bool SQLRSJoin::RowIdentity(SQLRowSource *side, std::vector<size_t> *columns) {
   if (auto *leaf = dynamic_cast<SQLRSNetFetch *>(side)) return leaf->IdentityColumns(columns);
   // A join's row is its left side's columns followed by its right side's.
   auto *join = dynamic_cast<SQLRSJoin *>(side);
-  std::vector<size_t> right;
-  if (join == nullptr || !RowIdentity(join->left_.get(), columns) || !RowIdentity(join->right_.get(), &right))
+  std::vector<size_t> left, right;
+  if (join == nullptr || !RowIdentity(join->left_.get(), &left) || !RowIdentity(join->right_.get(), &right))
     return false;
   auto const nl = static_cast<size_t>(join->nL());
-  for (size_t c : right) columns->push_back(nl + c);
+  for (size_t c : right) left.push_back(nl + c);
+  *columns = std::move(left);
   return true;
 }
 

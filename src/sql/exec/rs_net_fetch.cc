@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "dbc/dict/dd.h"
 #include "platform/blat.h"
@@ -152,6 +153,7 @@ void SQLRSNetFetch::TakeOver(SQLRSNetFetch *other) {
 
 bool SQLRSNetFetch::IdentityColumns(std::vector<size_t> *columns) const {
   columns->clear();
+  std::vector<size_t> found;  // given to `columns` only when every key is
   std::vector<DD_COLUMN *> parts(DD_MAX_LIST + 1);
   for (size_t t = 0; t < schemas_.size(); ++t) {
     SQLSchema const &schema = *schemas_[t];
@@ -166,9 +168,10 @@ bool SQLRSNetFetch::IdentityColumns(std::vector<size_t> *columns) const {
       auto at = std::find_if(origins_.begin(), origins_.end(),
                              [&](Origin o) { return o.table == static_cast<int>(t) && o.column == id; });
       if (id < 0 || at == origins_.end()) return false;
-      columns->push_back(static_cast<size_t>(at - origins_.begin()));
+      found.push_back(static_cast<size_t>(at - origins_.begin()));
     }
   }
+  *columns = std::move(found);
   return !columns->empty();
 }
 
