@@ -229,18 +229,13 @@ std::uint64_t DrawHostValue() {
   return value != 0 ? value : 1;
 }
 
-// A child made by fork draws its own value at its next use.
-void ForgetHostValue() { host_value = 0; }
-
 }  // namespace
 
 std::uint64_t ipc_host_value() {
-  // The process id is compared too, for a child made without the fork
-  // handlers (a raw clone).
+  // A child process (fork or clone) has another process id, and draws its
+  // own value at its first use.
   const pid_t pid = getpid();
   if (host_value == 0 || host_value_pid != pid) {
-    static const bool handler = pthread_atfork(nullptr, nullptr, ForgetHostValue) == 0;
-    (void)handler;
     host_value = DrawHostValue();
     host_value_pid = pid;
   }
