@@ -222,6 +222,19 @@ class SqlApiE2E : public testing::TestWithParam<const char *> {
     Close(h);
     return rows;
   }
+  // The error that ends a statement run for company 1 to its last row: its
+  // exec's, or its fetch's (111 and 110 for a plain end).
+  int EndError(const std::string &text, int flags = 0) {
+    QPCStatement *h = Parse(text, flags);
+    if (h == nullptr) return zdb_errno;
+    int end = 0;
+    if (sql_exec(h, 1) != 0)
+      end = zdb_errno;
+    else
+      Fetch(h, -1, &end);
+    Close(h);
+    return end;
+  }
   static Rows Sorted(Rows rows) {
     std::sort(rows.begin(), rows.end());
     return rows;

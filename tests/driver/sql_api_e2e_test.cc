@@ -489,15 +489,7 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
       std::string const none = std::string("SELECT d.code FROM exdep010 d WHERE d.budget < 0 AND ") + failing[i];
       EXPECT_EQ(Query(none, 1, flags), Rows{}) << none;
       std::string const some = std::string("SELECT d.code FROM exdep010 d WHERE d.budget > 15 AND ") + failing[i];
-      QPCStatement *h = Parse(some, flags);
-      ASSERT_NE(h, nullptr);
-      int end = 0;
-      if (sql_exec(h, 1) != 0)
-        end = zdb_errno;
-      else
-        Fetch(h, -1, &end);
-      EXPECT_EQ(end, errors[i]) << some << ": " << g_host.lastError;
-      Close(h);
+      EXPECT_EQ(EndError(some, flags), errors[i]) << some << ": " << g_host.lastError;
       // The same over a join of the departments with the employees (on a
       // driver of their own in the layout "two"): no joined row, no error.
       std::string const joined = std::string("SELECT d.code FROM exdep010 d, exemp010 e WHERE e.dept = d.code AND "
@@ -509,15 +501,7 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
   // statement wherever the tables live (department A's budget is 10).
   for (const char *text : {"SELECT e.emp FROM exemp010 e, exdep010 d WHERE e.dept = d.code AND 100 / (d.budget - 10) < 0",
                            "SELECT e.emp FROM exdep010 d, exemp010 e WHERE d.code = e.dnul AND 100 / (e.salary - 100) < 0"}) {
-    QPCStatement *h = Parse(text);
-    ASSERT_NE(h, nullptr);
-    int end = 0;
-    if (sql_exec(h, 1) != 0)
-      end = zdb_errno;
-    else
-      Fetch(h, -1, &end);
-    EXPECT_EQ(end, 306) << text << ": " << g_host.lastError;
-    Close(h);
+    EXPECT_EQ(EndError(text), 306) << text << ": " << g_host.lastError;
   }
   // A FALSE operand of an AND decides its row before the failing one,
   // wherever the AND runs and whichever operand comes first.
@@ -612,15 +596,7 @@ TEST_P(SqlApiE2E, AConditionEvaluatedOnceFailsOnlyWhereARowReachesIt) {
                            "d.code = e.dept AND e.emp * 600000000 > 0)",
                            "SELECT e.emp FROM exemp010 e WHERE EXISTS (SELECT d.code FROM exdep010 d WHERE "
                            "e.emp * 600000000 > 0)"}) {
-    QPCStatement *h = Parse(text);
-    ASSERT_NE(h, nullptr);
-    int end = 0;
-    if (sql_exec(h, 1) != 0)
-      end = zdb_errno;
-    else
-      Fetch(h, -1, &end);
-    EXPECT_EQ(end, 205) << text << ": " << g_host.lastError;  // "22003"
-    Close(h);
+    EXPECT_EQ(EndError(text), 205) << text << ": " << g_host.lastError;  // "22003"
   }
 }
 
